@@ -1,0 +1,130 @@
+#include "model/Calendar.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+qint64 toMSecs(Date t)
+{
+    const double ms = std::floor(t * 1000.0);
+    constexpr double limit = 9.0e15; // far beyond any calendar date, far inside qint64
+    return static_cast<qint64>(std::clamp(ms, -limit, limit));
+}
+
+// Seconds of a wall time as if it were UTC; the zone's offset turns it into an instant.
+qint64 naiveSeconds(const QDate& day, int hour, int minute, int second)
+{
+    return QDateTime(day, QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch() + hour * 3600LL + minute * 60LL + second;
+}
+
+} // namespace
+
+Calendar::Calendar(QTimeZone zone, int firstWeekday, QLocale locale)
+    : m_zone(zone.isValid() ? std::move(zone) : QTimeZone::utc()), m_firstWeekday(firstWeekday),
+      m_locale(std::move(locale))
+{
+}
+
+Calendar Calendar::current()
+{
+    return Calendar(QTimeZone::systemTimeZone(), 1, QLocale());
+}
+
+int Calendar::offsetFromUtc(Date t) const
+{
+    return m_zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(toMSecs(t), QTimeZone::utc()));
+}
+
+LocalDateTime Calendar::components(Date t) const
+{
+    const qint64 ms = toMSecs(t);
+    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, m_zone);
+    LocalDateTime c;
+    c.date = local.date();
+    const QTime time = local.time();
+    c.hour = time.hour();
+    c.minute = time.minute();
+    c.second = time.second();
+    c.fraction = t - std::floor(t);
+    return c;
+}
+
+Date Calendar::date(const QDate& day, int hour, int minute, int second) const
+{
+    const qint64 naive = naiveSeconds(day, hour, minute, second);
+    int offsets[3] = {
+        offsetFromUtc(static_cast<Date>(naive - 86400)),
+        offsetFromUtc(static_cast<Date>(naive)),
+        offsetFromUtc(static_cast<Date>(naive + 86400)),
+    };
+    std::optional<qint64> best;
+    qint64 earliestCandidate = naive - offsets[0];
+    for (int offset : offsets) {
+        const qint64 candidate = naive - offset;
+        earliestCandidate = std::min(earliestCandidate, candidate);
+        if (offsetFromUtc(static_cast<Date>(candidate)) == offset && (!best || candidate < *best))
+            best = candidate; // several valid: the repeated hour, take its first occurrence
+    }
+    if (best)
+        return static_cast<Date>(*best);
+
+    // No offset makes this wall time real: it lies in a gap. The next valid instant is the
+    // transition that opened the gap.
+    const QTimeZone::OffsetData next =
+        m_zone.nextTransition(QDateTime::fromSecsSinceEpoch(earliestCandidate - 1, QTimeZone::utc()));
+    if (next.atUtc.isValid())
+        return static_cast<Date>(next.atUtc.toSecsSinceEpoch());
+    return static_cast<Date>(naive - offsets[1]);
+}
+
+std::optional<Date> Calendar::dateIfValid(const QDate& day, int hour, int minute, int second) const
+{
+    if (!day.isValid() || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+        return std::nullopt;
+    return date(day, hour, minute, second);
+}
+
+Date Calendar::startOfDay(Date t) const
+{
+    return date(localDate(t));
+}
+
+Date Calendar::addDays(Date t, qint64 days) const
+{
+    const LocalDateTime c = components(t);
+    return date(c.date.addDays(days), c.hour, c.minute, c.second) + c.fraction;
+}
+
+Date Calendar::addMonths(Date t, qint64 months) const
+{
+    const LocalDateTime c = components(t);
+    const qint64 clamped = std::clamp<qint64>(months, -1'000'000, 1'000'000);
+    return date(c.date.addMonths(static_cast<int>(clamped)), c.hour, c.minute, c.second) + c.fraction;
+}
+
+qint64 Calendar::daysBetween(Date a, Date b) const
+{
+    return localDate(a).daysTo(localDate(b));
+}
+
+qint64 Calendar::monthsBetween(Date a, Date b) const
+{
+    const LocalDateTime ca = components(a);
+    const LocalDateTime cb = components(b);
+    qint64 months = (cb.date.year() - ca.date.year()) * 12LL + (cb.date.month() - ca.date.month());
+    auto wallKey = [](const LocalDateTime& c) {
+        return std::make_tuple(c.date.day(), c.hour, c.minute, c.second, c.fraction);
+    };
+    if (months > 0 && wallKey(cb) < wallKey(ca))
+        --months;
+    else if (months < 0 && wallKey(cb) > wallKey(ca))
+        ++months;
+    return months;
+}
+
+int Calendar::weekday(Date t) const
+{
+    return localDate(t).dayOfWeek() % 7 + 1;
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "model/Clock.h"
+
+#include <QDate>
+#include <QLocale>
+#include <QTimeZone>
+#include <optional>
+
+// Wall time on one local day, as the calendar reads an instant.
+struct LocalDateTime {
+    QDate date;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    double fraction = 0; // of a second, 0 <= fraction < 1
+};
+
+// A Gregorian calendar in one time zone. Every service takes one so tests can stand in any zone.
+//
+// Qt on its own does not resolve wall times the way the records expect: a wall time inside a
+// daylight-saving gap resolves here to the next valid instant (the moment the clocks jump), and a
+// repeated wall time to its first occurrence. Month arithmetic clamps to the month's last day.
+class Calendar {
+public:
+    explicit Calendar(QTimeZone zone = QTimeZone::systemTimeZone(), int firstWeekday = 1,
+                      QLocale locale = QLocale());
+
+    // The user's calendar as the system sees it now (TZ and the default locale).
+    static Calendar current();
+
+    const QTimeZone& timeZone() const { return m_zone; }
+    int firstWeekday() const { return m_firstWeekday; }
+    const QLocale& locale() const { return m_locale; }
+
+    LocalDateTime components(Date t) const;
+    QDate localDate(Date t) const { return components(t).date; }
+
+    // The instant of a wall time on a day (gap: next valid instant; repeated hour: first occurrence).
+    Date date(const QDate& day, int hour = 0, int minute = 0, int second = 0) const;
+    // Same as date(), but nothing when the day or the time is not a real one.
+    std::optional<Date> dateIfValid(const QDate& day, int hour, int minute, int second) const;
+
+    Date startOfDay(Date t) const;
+    Date startOfDay(const QDate& day) const { return date(day); }
+    bool isSameDay(Date a, Date b) const { return localDate(a) == localDate(b); }
+
+    // Calendar arithmetic keeps the wall time; months clamp to the month's last day.
+    Date addDays(Date t, qint64 days) const;
+    Date addMonths(Date t, qint64 months) const;
+
+    // Whole days between the local days of a and b (negative when b is earlier).
+    qint64 daysBetween(Date a, Date b) const;
+    // Whole months from a to b, as far as a + n months does not pass b.
+    qint64 monthsBetween(Date a, Date b) const;
+
+    // 1 = Sunday ... 7 = Saturday.
+    int weekday(Date t) const;
+
+    int offsetFromUtc(Date t) const;
+
+private:
+    QTimeZone m_zone;
+    int m_firstWeekday;
+    QLocale m_locale;
+};

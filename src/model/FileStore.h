@@ -1,0 +1,24 @@
+#pragma once
+
+#include "model/SharedState.h"
+
+#include <QString>
+#include <optional>
+
+// The data directory. The store does all other reading and writing of the data files.
+struct FileStore {
+    QString rootURL; // an absolute folder path
+
+    // QUILLHARBOUR_DATA_DIR when set and not empty, else $XDG_DATA_HOME/Quillharbour. The folder
+    // need not exist yet. (There are no application-group containers on this system.)
+    static QString defaultRootURL();
+
+    QString filePath(const QString& name) const;
+
+    // Deletes "goals.json" left by an older version; reports a failure to delete.
+    bool removeLegacyGoalsFile(QString* error = nullptr) const;
+
+    // "state.json" exactly as stored, or the fresh state of today when there is none. A file that
+    // cannot be read or decoded is an error for the caller, never silently replaced here.
+    std::optional<SharedState> loadSharedState(Date now, const Calendar& calendar, QString* error = nullptr) const;
+};

@@ -1,0 +1,144 @@
+#include "model/SharedState.h"
+
+#include "model/Json.h"
+
+#include <cmath>
+
+qint64 SharedState::dayIdFor(Date t, const Calendar& calendar)
+{
+    const QDate day = calendar.localDate(t);
+    return day.year() * 10000LL + day.month() * 100LL + day.day();
+}
+
+SharedState SharedState::fresh(Date now, const Calendar& calendar)
+{
+    SharedState s;
+    s.dayId = dayIdFor(now, calendar);
+    s.validUntil = now + 60;
+    return s;
+}
+
+QJsonObject encodeUrgentBreakState(const UrgentBreakState& s)
+{
+    return {
+        {QStringLiteral("ruleId"), uuidText(s.ruleId)},
+        {QStringLiteral("startedAt"), s.startedAt},
+        {QStringLiteral("usedSeconds"), static_cast<double>(s.usedSeconds)},
+        {QStringLiteral("fallbackExpiresAt"), s.fallbackExpiresAt},
+    };
+}
+
+std::optional<UrgentBreakState> decodeUrgentBreakState(const QJsonValue& value, QString* error)
+{
+    JsonReader r(value, QStringLiteral("UrgentBreakState"));
+    UrgentBreakState s;
+    s.ruleId = r.uuid(QStringLiteral("ruleId"));
+    s.startedAt = r.number(QStringLiteral("startedAt"));
+    s.usedSeconds = r.integer(QStringLiteral("usedSeconds"));
+    s.fallbackExpiresAt = r.number(QStringLiteral("fallbackExpiresAt"));
+    if (!r.ok()) {
+        if (error)
+            *error = r.error();
+        return std::nullopt;
+    }
+    return s;
+}
+
+QJsonObject encodeBlockedSiteSnapshot(const BlockedSiteSnapshot& s)
+{
+    QJsonObject o{
+        {QStringLiteral("ruleId"), uuidText(s.ruleId)},
+        {QStringLiteral("domain"), s.domain},
+        {QStringLiteral("displayName"), s.displayName},
+        {QStringLiteral("reason"), s.reason},
+        {QStringLiteral("allowUrgentBreak"), s.allowUrgentBreak},
+    };
+    if (s.kind)
+        o.insert(QStringLiteral("kind"), *s.kind);
+    return o;
+}
+
+std::optional<BlockedSiteSnapshot> decodeBlockedSiteSnapshot(const QJsonValue& value, QString* error)
+{
+    JsonReader r(value, QStringLiteral("BlockedSiteSnapshot"));
+    BlockedSiteSnapshot s;
+    s.ruleId = r.uuid(QStringLiteral("ruleId"));
+    s.domain = r.string(QStringLiteral("domain"));
+    s.displayName = r.string(QStringLiteral("displayName"));
+    s.reason = r.string(QStringLiteral("reason"));
+    s.allowUrgentBreak = r.boolean(QStringLiteral("allowUrgentBreak"));
+    s.kind = r.optString(QStringLiteral("kind"));
+    if (!r.ok()) {
+        if (error)
+            *error = r.error();
+        return std::nullopt;
+    }
+    return s;
+}
+
+QJsonObject encodeSharedState(const SharedState& s)
+{
+    QJsonObject usage;
+    for (auto it = s.usageSecondsByRuleId.cbegin(); it != s.usageSecondsByRuleId.cend(); ++it)
+        usage.insert(it.key(), static_cast<double>(it.value()));
+    QJsonObject o{
+        {QStringLiteral("dayId"), static_cast<double>(s.dayId)},
+        {QStringLiteral("usageSecondsByRuleId"), usage},
+        {QStringLiteral("exceededRuleIds"), encodeUuidSet(s.exceededRuleIds)},
+        {QStringLiteral("blockedNow"), encodeList(s.blockedNow, encodeBlockedSiteSnapshot)},
+        {QStringLiteral("validUntil"), s.validUntil},
+    };
+    if (s.urgentBreak)
+        o.insert(QStringLiteral("urgentBreak"), encodeUrgentBreakState(*s.urgentBreak));
+    if (s.blockingPausedUntil)
+        o.insert(QStringLiteral("blockingPausedUntil"), *s.blockingPausedUntil);
+    if (s.doomScroll)
+        o.insert(QStringLiteral("doomScroll"), encodeDoomScrollRuntimeState(*s.doomScroll));
+    if (s.pauseUsedDayId)
+        o.insert(QStringLiteral("pauseUsedDayId"), static_cast<double>(*s.pauseUsedDayId));
+    return o;
+}
+
+std::optional<SharedState> decodeSharedState(const QJsonValue& value, QString* error)
+{
+    JsonReader r(value, QStringLiteral("SharedState"));
+    SharedState s;
+    s.dayId = r.integer(QStringLiteral("dayId"));
+    s.usageSecondsByRuleId = r.nested<QHash<QString, qint64>>(
+        QStringLiteral("usageSecondsByRuleId"), [](const QJsonValue& v, QString* e) -> std::optional<QHash<QString, qint64>> {
+            if (!v.isObject()) {
+                *e = QStringLiteral("expected an object");
+                return std::nullopt;
+            }
+            QHash<QString, qint64> usage;
+            const QJsonObject o = v.toObject();
+            for (auto it = o.begin(); it != o.end(); ++it) {
+                const double d = it.value().toDouble(0.5);
+                if (!it.value().isDouble() || d != std::floor(d) || std::abs(d) >= 9.2e18) {
+                    *e = QStringLiteral("expected whole numbers");
+                    return std::nullopt;
+                }
+                usage.insert(it.key(), static_cast<qint64>(d));
+            }
+            return usage;
+        });
+    s.exceededRuleIds = r.nested<QSet<QUuid>>(QStringLiteral("exceededRuleIds"), decodeUuidSet);
+    s.urgentBreak = r.optNested<UrgentBreakState>(QStringLiteral("urgentBreak"), [](const QJsonValue& v, QString* e) {
+        return decodeUrgentBreakState(v, e);
+    });
+    s.blockingPausedUntil = r.optNumber(QStringLiteral("blockingPausedUntil"));
+    s.blockedNow = r.nested<std::vector<BlockedSiteSnapshot>>(QStringLiteral("blockedNow"), [](const QJsonValue& v, QString* e) {
+        return decodeStrictList<BlockedSiteSnapshot>(v, decodeBlockedSiteSnapshot, e);
+    });
+    s.validUntil = r.number(QStringLiteral("validUntil"));
+    s.doomScroll = r.optNested<DoomScrollRuntimeState>(QStringLiteral("doomScroll"), [](const QJsonValue& v, QString* e) {
+        return decodeDoomScrollRuntimeState(v, e);
+    });
+    s.pauseUsedDayId = r.optInteger(QStringLiteral("pauseUsedDayId"));
+    if (!r.ok()) {
+        if (error)
+            *error = r.error();
+        return std::nullopt;
+    }
+    return s;
+}

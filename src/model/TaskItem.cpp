@@ -1,0 +1,327 @@
+#include "model/TaskItem.h"
+
+#include "model/Iso8601.h"
+#include "model/Json.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+template <typename E> struct RawTable {
+    std::vector<std::pair<E, QString>> rows;
+
+    QString raw(E value) const
+    {
+        for (const auto& [e, text] : rows)
+            if (e == value)
+                return text;
+        return {};
+    }
+    std::optional<E> from(const QString& text) const
+    {
+        for (const auto& [e, raw] : rows)
+            if (raw == text)
+                return e;
+        return std::nullopt;
+    }
+    std::vector<E> all() const
+    {
+        std::vector<E> out;
+        for (const auto& row : rows)
+            out.push_back(row.first);
+        return out;
+    }
+};
+
+const RawTable<RepeatOption>& repeatTable()
+{
+    static const RawTable<RepeatOption> t{{{RepeatOption::none, QStringLiteral("None")},
+                                           {RepeatOption::daily, QStringLiteral("Daily")},
+                                           {RepeatOption::weekly, QStringLiteral("Weekly")},
+                                           {RepeatOption::monthly, QStringLiteral("Monthly")}}};
+    return t;
+}
+
+const RawTable<ReminderPreset>& reminderTable()
+{
+    static const RawTable<ReminderPreset> t{{{ReminderPreset::atDueTime, QStringLiteral("At due time")},
+                                             {ReminderPreset::fiveMinBefore, QStringLiteral("5 min before")},
+                                             {ReminderPreset::fifteenMinBefore, QStringLiteral("15 min before")},
+                                             {ReminderPreset::oneHourBefore, QStringLiteral("1 hour before")},
+                                             {ReminderPreset::twoHoursBefore, QStringLiteral("2 hours before")}}};
+    return t;
+}
+
+const RawTable<DueDateReminderPreset>& dueDateReminderTable()
+{
+    static const RawTable<DueDateReminderPreset> t{{{DueDateReminderPreset::onDueDate, QStringLiteral("On due date")},
+                                                    {DueDateReminderPreset::oneDayBefore, QStringLiteral("1 day before")},
+                                                    {DueDateReminderPreset::twoDaysBefore, QStringLiteral("2 days before")}}};
+    return t;
+}
+
+const RawTable<TaskItem::Priority>& priorityTable()
+{
+    static const RawTable<TaskItem::Priority> t{{{TaskItem::Priority::high, QStringLiteral("high")},
+                                                 {TaskItem::Priority::medium, QStringLiteral("medium")},
+                                                 {TaskItem::Priority::low, QStringLiteral("low")}}};
+    return t;
+}
+
+// Formats tried after the locale's own short time, on the upper-cased text, in this order.
+const QStringList& fixedTimeFormats()
+{
+    static const QStringList formats{
+        QStringLiteral("h:mm AP"), QStringLiteral("h:mmAP"), QStringLiteral("HH:mm"),
+        QStringLiteral("H:mm"),    QStringLiteral("h AP"),   QStringLiteral("hAP"),
+    };
+    return formats;
+}
+
+constexpr int noTime = std::numeric_limits<int>::max();
+
+int timeKey(const TaskItem& t)
+{
+    return TaskItem::minutesOfDay(t.time).value_or(noTime);
+}
+
+bool orderedBefore(const TaskItem& a, int aTime, const TaskItem& b, int bTime)
+{
+    if (a.isCompleted != b.isCompleted)
+        return !a.isCompleted;
+    if (a.priority != b.priority)
+        return a.priority < b.priority;
+    if (aTime != bTime)
+        return aTime < bTime;
+    if (a.createdAt != b.createdAt)
+        return a.createdAt < b.createdAt;
+    return uuidText(a.id) < uuidText(b.id);
+}
+
+} // namespace
+
+QString rawValue(RepeatOption option) { return repeatTable().raw(option); }
+std::optional<RepeatOption> repeatOptionFromRaw(const QString& text) { return repeatTable().from(text); }
+const std::vector<RepeatOption>& allRepeatOptions()
+{
+    static const std::vector<RepeatOption> all = repeatTable().all();
+    return all;
+}
+
+QString rawValue(ReminderPreset preset) { return reminderTable().raw(preset); }
+std::optional<ReminderPreset> reminderPresetFromRaw(const QString& text) { return reminderTable().from(text); }
+const std::vector<ReminderPreset>& allReminderPresets()
+{
+    static const std::vector<ReminderPreset> all = reminderTable().all();
+    return all;
+}
+
+Date reminderDate(ReminderPreset preset, Date due, const Calendar&)
+{
+    // Minutes and hours are spans of elapsed time, so they are plain seconds even across a clock change.
+    switch (preset) {
+    case ReminderPreset::atDueTime:
+        return due;
+    case ReminderPreset::fiveMinBefore:
+        return due - 5 * 60;
+    case ReminderPreset::fifteenMinBefore:
+        return due - 15 * 60;
+    case ReminderPreset::oneHourBefore:
+        return due - 3600;
+    case ReminderPreset::twoHoursBefore:
+        return due - 2 * 3600;
+    }
+    return due;
+}
+
+QString rawValue(DueDateReminderPreset preset) { return dueDateReminderTable().raw(preset); }
+std::optional<DueDateReminderPreset> dueDateReminderPresetFromRaw(const QString& text)
+{
+    return dueDateReminderTable().from(text);
+}
+const std::vector<DueDateReminderPreset>& allDueDateReminderPresets()
+{
+    static const std::vector<DueDateReminderPreset> all = dueDateReminderTable().all();
+    return all;
+}
+
+Date reminderDate(DueDateReminderPreset preset, Date dueDay, const Calendar& calendar)
+{
+    const int daysBefore = preset == DueDateReminderPreset::onDueDate ? 0 : preset == DueDateReminderPreset::oneDayBefore ? 1 : 2;
+    return calendar.date(calendar.localDate(dueDay).addDays(-daysBefore), 9, 0, 0);
+}
+
+QString TaskItem::rawValue(Priority priority) { return priorityTable().raw(priority); }
+std::optional<TaskItem::Priority> TaskItem::priorityFromRaw(const QString& text) { return priorityTable().from(text); }
+const std::vector<TaskItem::Priority>& TaskItem::allPriorities()
+{
+    static const std::vector<Priority> all = priorityTable().all();
+    return all;
+}
+
+std::optional<QTime> TaskItem::parseTime(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed == anytime)
+        return std::nullopt;
+    const QLocale locale;
+    QTime t = locale.toTime(trimmed, QLocale::ShortFormat);
+    if (t.isValid())
+        return t;
+    const QString upper = trimmed.toUpper();
+    static const QLocale posix(QLocale::English, QLocale::UnitedStates);
+    for (const QString& format : fixedTimeFormats()) {
+        t = posix.toTime(upper, format);
+        if (t.isValid())
+            return t;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> TaskItem::minutesOfDay(const QString& time)
+{
+    const std::optional<QTime> t = parseTime(time);
+    if (!t)
+        return std::nullopt;
+    return t->hour() * 60 + t->minute();
+}
+
+bool TaskItem::isOrderedBefore(const TaskItem& a, const TaskItem& b)
+{
+    return orderedBefore(a, timeKey(a), b, timeKey(b));
+}
+
+void TaskItem::sortForDisplay(std::vector<TaskItem>& list)
+{
+    std::vector<std::pair<int, size_t>> keys;
+    keys.reserve(list.size());
+    for (size_t i = 0; i < list.size(); ++i)
+        keys.emplace_back(timeKey(list[i]), i);
+    std::stable_sort(keys.begin(), keys.end(), [&list](const auto& x, const auto& y) {
+        return orderedBefore(list[x.second], x.first, list[y.second], y.first);
+    });
+    std::vector<TaskItem> sorted;
+    sorted.reserve(list.size());
+    for (const auto& key : keys)
+        sorted.push_back(std::move(list[key.second]));
+    list = std::move(sorted);
+}
+
+std::vector<TaskItem> TaskItem::sortedForDisplay(std::vector<TaskItem> list)
+{
+    sortForDisplay(list);
+    return list;
+}
+
+bool TaskItem::isVisible(Date day, const Calendar& calendar) const
+{
+    const QDate created = calendar.localDate(createdAt);
+    const QDate shown = calendar.localDate(day);
+    const QDate last = calendar.localDate(dueDate.value_or(createdAt));
+    return created <= shown && shown <= last;
+}
+
+QString TaskItem::displayTime() const
+{
+    const std::optional<QTime> t = parseTime(time);
+    if (!t)
+        return time;
+    return QLocale().toString(*t, QLocale::ShortFormat);
+}
+
+std::optional<QString> TaskItem::stepsProgressText() const
+{
+    if (subtasks.empty())
+        return std::nullopt;
+    const auto done = std::count_if(subtasks.begin(), subtasks.end(), [](const Subtask& s) { return s.isCompleted; });
+    return QStringLiteral("%1 of %2 steps").arg(done).arg(subtasks.size());
+}
+
+std::optional<QString> TaskItem::focusMetaText() const
+{
+    if (time != anytime && !time.isEmpty())
+        return displayTime();
+    if (repeatOption != RepeatOption::none)
+        return ::rawValue(repeatOption);
+    return stepsProgressText();
+}
+
+QJsonObject encodeSubtask(const Subtask& s)
+{
+    return {{QStringLiteral("id"), uuidText(s.id)}, {QStringLiteral("title"), s.title}, {QStringLiteral("isCompleted"), s.isCompleted}};
+}
+
+std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error)
+{
+    JsonReader r(value, QStringLiteral("Subtask"));
+    Subtask s{r.uuid(QStringLiteral("id")), r.string(QStringLiteral("title")), r.boolean(QStringLiteral("isCompleted"))};
+    if (!r.ok()) {
+        if (error)
+            *error = r.error();
+        return std::nullopt;
+    }
+    return s;
+}
+
+QJsonObject encodeTaskItem(const TaskItem& t)
+{
+    QJsonObject o{
+        {QStringLiteral("id"), uuidText(t.id)},
+        {QStringLiteral("title"), t.title},
+        {QStringLiteral("time"), t.time},
+        {QStringLiteral("priority"), TaskItem::rawValue(t.priority)},
+        {QStringLiteral("isCompleted"), t.isCompleted},
+        {QStringLiteral("createdAt"), Iso8601::format(t.createdAt)},
+        {QStringLiteral("updatedAt"), Iso8601::format(t.updatedAt)},
+        {QStringLiteral("subtasks"), encodeList(t.subtasks, encodeSubtask)},
+        {QStringLiteral("repeatOption"), rawValue(t.repeatOption)},
+    };
+    if (t.dueDate)
+        o.insert(QStringLiteral("dueDate"), Iso8601::format(*t.dueDate));
+    if (t.reminderDate)
+        o.insert(QStringLiteral("reminderDate"), Iso8601::format(*t.reminderDate));
+    if (t.notes)
+        o.insert(QStringLiteral("notes"), *t.notes);
+    if (t.recurringSeriesId)
+        o.insert(QStringLiteral("recurringSeriesId"), uuidText(*t.recurringSeriesId));
+    return o;
+}
+
+std::optional<TaskItem> decodeTaskItem(const QJsonValue& value, QString* error)
+{
+    JsonReader r(value, QStringLiteral("TaskItem"));
+    TaskItem t;
+    t.id = r.uuid(QStringLiteral("id"));
+    t.title = r.string(QStringLiteral("title"));
+    t.time = r.string(QStringLiteral("time"));
+    const QString priority = r.string(QStringLiteral("priority"));
+    if (r.ok()) {
+        if (const auto p = TaskItem::priorityFromRaw(priority))
+            t.priority = *p;
+        else
+            r.fail(QStringLiteral("priority"), QStringLiteral("unknown priority \"%1\"").arg(priority));
+    }
+    t.isCompleted = r.boolean(QStringLiteral("isCompleted"));
+    t.dueDate = r.optDate(QStringLiteral("dueDate"));
+    t.createdAt = r.date(QStringLiteral("createdAt"));
+    t.updatedAt = r.optDate(QStringLiteral("updatedAt")).value_or(t.createdAt);
+    t.reminderDate = r.optDate(QStringLiteral("reminderDate"));
+    t.subtasks = r.optNested<std::vector<Subtask>>(QStringLiteral("subtasks"), [](const QJsonValue& v, QString* e) {
+                      return decodeStrictList<Subtask>(v, decodeSubtask, e);
+                  }).value_or(std::vector<Subtask>{});
+    t.notes = r.optString(QStringLiteral("notes"));
+    if (const auto repeat = r.optString(QStringLiteral("repeatOption")); repeat && r.ok()) {
+        if (const auto option = repeatOptionFromRaw(*repeat))
+            t.repeatOption = *option;
+        else
+            r.fail(QStringLiteral("repeatOption"), QStringLiteral("unknown repeat \"%1\"").arg(*repeat));
+    }
+    t.recurringSeriesId = r.optUuid(QStringLiteral("recurringSeriesId"));
+    if (!r.ok()) {
+        if (error)
+            *error = r.error();
+        return std::nullopt;
+    }
+    return t;
+}

@@ -1,0 +1,89 @@
+#pragma once
+
+#include "model/Calendar.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QTime>
+#include <QUuid>
+#include <optional>
+#include <vector>
+
+struct Subtask {
+    QUuid id;
+    QString title;
+    bool isCompleted = false;
+
+    bool operator==(const Subtask&) const = default;
+};
+
+enum class RepeatOption { none, daily, weekly, monthly };
+
+enum class ReminderPreset { atDueTime, fiveMinBefore, fifteenMinBefore, oneHourBefore, twoHoursBefore };
+
+enum class DueDateReminderPreset { onDueDate, oneDayBefore, twoDaysBefore };
+
+QString rawValue(RepeatOption option);
+std::optional<RepeatOption> repeatOptionFromRaw(const QString& text);
+const std::vector<RepeatOption>& allRepeatOptions();
+
+QString rawValue(ReminderPreset preset);
+std::optional<ReminderPreset> reminderPresetFromRaw(const QString& text);
+const std::vector<ReminderPreset>& allReminderPresets();
+// The reminder moment for a due date-time.
+Date reminderDate(ReminderPreset preset, Date due, const Calendar& calendar);
+
+QString rawValue(DueDateReminderPreset preset);
+std::optional<DueDateReminderPreset> dueDateReminderPresetFromRaw(const QString& text);
+const std::vector<DueDateReminderPreset>& allDueDateReminderPresets();
+// 09:00 on the preset's day, counted from the due day.
+Date reminderDate(DueDateReminderPreset preset, Date dueDay, const Calendar& calendar);
+
+struct TaskItem {
+    enum class Priority { high, medium, low };
+
+    QUuid id;
+    QString title;
+    QString time; // free text of the time of day; "Anytime" or empty means none
+    Priority priority = Priority::medium;
+    bool isCompleted = false;
+    std::optional<Date> dueDate;
+    Date createdAt = 0;
+    Date updatedAt = 0;
+    std::optional<Date> reminderDate;
+    std::vector<Subtask> subtasks;
+    std::optional<QString> notes;
+    RepeatOption repeatOption = RepeatOption::none;
+    std::optional<QUuid> recurringSeriesId;
+
+    bool operator==(const TaskItem&) const = default;
+
+    static QString rawValue(Priority priority);
+    static std::optional<Priority> priorityFromRaw(const QString& text);
+    static const std::vector<Priority>& allPriorities();
+
+    static inline const QString anytime = QStringLiteral("Anytime");
+
+    // The clock time a person meant by a time text, or nothing ("Anytime", empty, unreadable).
+    static std::optional<QTime> parseTime(const QString& text);
+    static std::optional<int> minutesOfDay(const QString& time);
+
+    // The one display order of every to-do list.
+    static bool isOrderedBefore(const TaskItem& a, const TaskItem& b);
+    // Sorts by isOrderedBefore, reading each time text once.
+    static void sortForDisplay(std::vector<TaskItem>& list);
+    static std::vector<TaskItem> sortedForDisplay(std::vector<TaskItem> list);
+
+    // Whether the to-do belongs to the list of the day that contains `day`.
+    bool isVisible(Date day, const Calendar& calendar) const;
+
+    QString displayTime() const;
+    std::optional<QString> stepsProgressText() const;
+    std::optional<QString> focusMetaText() const;
+};
+
+QJsonObject encodeSubtask(const Subtask& step);
+std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error = nullptr);
+QJsonObject encodeTaskItem(const TaskItem& item);
+std::optional<TaskItem> decodeTaskItem(const QJsonValue& value, QString* error = nullptr);

@@ -1,0 +1,306 @@
+#include "model/TaskRecurrence.h"
+
+#include "model/Json.h"
+
+#include <QCryptographicHash>
+#include <algorithm>
+
+namespace TaskRecurrence {
+
+const QUuid& namespaceUUID()
+{
+    static const QUuid ns = [] {
+        static constexpr unsigned char bytes[16] = {0x6b, 0x3f, 0x9a, 0x1e, 0x52, 0xc4, 0x4d, 0x07,
+                                                    0x8e, 0x21, 0xd5, 0x90, 0x3a, 0x7c, 0xb6, 0x48};
+        return QUuid::fromRfc4122(QByteArrayView(reinterpret_cast<const char*>(bytes), 16));
+    }();
+    return ns;
+}
+
+QString dayKey(Date date, const Calendar& calendar)
+{
+    const QDate d = calendar.localDate(date);
+    return QString::asprintf("%04d-%02d-%02d", d.year(), d.month(), d.day());
+}
+
+QUuid occurrenceID(const QUuid& seriesID, const QString& dayKey)
+{
+    const QByteArray name = seriesID.toString(QUuid::WithoutBraces).toLower().toUtf8() + '|' + dayKey.toUtf8();
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    sha1.addData(namespaceUUID().toRfc4122());
+    sha1.addData(name);
+    QByteArray digest = sha1.result().left(16);
+    digest[6] = static_cast<char>(0x50 | (static_cast<unsigned char>(digest[6]) & 0x0F));
+    digest[8] = static_cast<char>(0x80 | (static_cast<unsigned char>(digest[8]) & 0x3F));
+    return QUuid::fromRfc4122(digest);
+}
+
+std::map<QString, std::vector<TaskItem>> groupBySeries(const std::vector<TaskItem>& list)
+{
+    std::map<QString, std::vector<TaskItem>> groups;
+    for (const TaskItem& item : list)
+        if (item.recurringSeriesId)
+            groups[uuidText(*item.recurringSeriesId)].push_back(item);
+    return groups;
+}
+
+std::optional<Date> seriesAnchorDay(const std::vector<TaskItem>& series, const Calendar& calendar)
+{
+    if (series.empty())
+        return std::nullopt;
+    Date earliest = series.front().createdAt;
+    for (const TaskItem& item : series)
+        earliest = std::min(earliest, item.createdAt);
+    return calendar.startOfDay(earliest);
+}
+
+qint64 daysBetween(Date a, Date b, const Calendar& calendar)
+{
+    return calendar.daysBetween(a, b);
+}
+
+namespace {
+
+Date step(Date anchor, RepeatOption option, qint64 k, const Calendar& calendar)
+{
+    switch (option) {
+    case RepeatOption::daily:
+        return calendar.startOfDay(calendar.addDays(anchor, k));
+    case RepeatOption::weekly:
+        return calendar.startOfDay(calendar.addDays(anchor, saturatingMul(k, 7)));
+    case RepeatOption::monthly:
+        return calendar.startOfDay(calendar.addMonths(anchor, k));
+    case RepeatOption::none:
+        break;
+    }
+    return anchor;
+}
+
+// The template is the series' latest to-do.
+const TaskItem& latest(const std::vector<TaskItem>& series)
+{
+    return *std::max_element(series.begin(), series.end(), [](const TaskItem& a, const TaskItem& b) {
+        if (a.createdAt != b.createdAt)
+            return a.createdAt < b.createdAt;
+        if (a.updatedAt != b.updatedAt)
+            return a.updatedAt < b.updatedAt;
+        return uuidText(a.id) < uuidText(b.id);
+    });
+}
+
+// `day` at the wall time of `source` (seconds dropped); a gap resolves to the next valid instant.
+Date atTimeOf(Date day, Date source, const Calendar& calendar)
+{
+    const LocalDateTime c = calendar.components(source);
+    return calendar.date(calendar.localDate(day), c.hour, c.minute, 0);
+}
+
+} // namespace
+
+std::optional<Date> scheduledDay(Date onOrBefore, Date anchor, RepeatOption option, const Calendar& calendar)
+{
+    if (option == RepeatOption::none)
+        return std::nullopt;
+    const Date t = calendar.startOfDay(onOrBefore);
+    const Date a = calendar.startOfDay(anchor);
+    if (t < a)
+        return std::nullopt;
+    qint64 n = 0;
+    switch (option) {
+    case RepeatOption::daily:
+        n = calendar.daysBetween(a, t);
+        break;
+    case RepeatOption::weekly:
+        n = calendar.daysBetween(a, t) / 7;
+        break;
+    case RepeatOption::monthly:
+        n = calendar.monthsBetween(a, t);
+        break;
+    case RepeatOption::none:
+        break;
+    }
+    while (n > 0 && step(a, option, n, calendar) > t)
+        --n;
+    qint64 k = n;
+    while (step(a, option, k + 1, calendar) <= t)
+        ++k;
+    return step(a, option, k, calendar);
+}
+
+TaskItem makeOccurrence(const TaskItem& p, const QUuid& seriesID, Date day, const Calendar& calendar)
+{
+    const Date d = calendar.startOfDay(day);
+    const Date c = calendar.startOfDay(p.createdAt);
+    TaskItem item;
+    item.id = occurrenceID(seriesID, dayKey(d, calendar));
+    item.title = p.title;
+    item.time = p.time;
+    item.priority = p.priority;
+    item.notes = p.notes;
+    item.repeatOption = p.repeatOption;
+    item.isCompleted = false;
+    item.createdAt = d;
+    item.updatedAt = d;
+    for (const Subtask& s : p.subtasks)
+        item.subtasks.push_back({s.id, s.title, false});
+    item.recurringSeriesId = seriesID;
+
+    qint64 a = 0;
+    qint64 b = 0;
+    if (p.dueDate) {
+        a = std::max<qint64>(0, calendar.daysBetween(c, *p.dueDate));
+        switch (p.repeatOption) {
+        case RepeatOption::none:
+            b = a;
+            break;
+        case RepeatOption::daily:
+            b = std::min<qint64>(a, 0);
+            break;
+        case RepeatOption::weekly:
+            b = std::min<qint64>(a, 6);
+            break;
+        case RepeatOption::monthly:
+            b = std::min<qint64>(a, 27);
+            break;
+        }
+        item.dueDate = atTimeOf(calendar.addDays(d, b), *p.dueDate, calendar);
+    }
+    if (p.reminderDate) {
+        const qint64 r = calendar.daysBetween(c, *p.reminderDate) - (a - b);
+        item.reminderDate = atTimeOf(calendar.addDays(d, r), *p.reminderDate, calendar);
+    }
+    return item;
+}
+
+std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<QUuid>& excludingSeries, Date now,
+                                  const Calendar& calendar)
+{
+    std::vector<TaskItem> created;
+    for (const auto& [key, series] : groupBySeries(list)) {
+        const QUuid seriesID = *series.front().recurringSeriesId;
+        if (excludingSeries.contains(seriesID))
+            continue;
+        const TaskItem& templateItem = latest(series);
+        if (templateItem.repeatOption == RepeatOption::none)
+            continue;
+        const std::optional<Date> anchor = seriesAnchorDay(series, calendar);
+        const std::optional<Date> due = scheduledDay(now, *anchor, templateItem.repeatOption, calendar);
+        if (!due || !(*due > calendar.startOfDay(templateItem.createdAt)))
+            continue;
+        const QUuid id = occurrenceID(seriesID, dayKey(*due, calendar));
+        const bool exists = std::any_of(series.begin(), series.end(), [&](const TaskItem& item) {
+            return item.id == id || calendar.isSameDay(item.createdAt, *due);
+        });
+        if (!exists)
+            created.push_back(makeOccurrence(templateItem, seriesID, *due, calendar));
+    }
+    std::stable_sort(created.begin(), created.end(),
+                     [](const TaskItem& a, const TaskItem& b) { return uuidText(a.id) < uuidText(b.id); });
+    return created;
+}
+
+SeriesChanges applySeriesChanges(const std::vector<TaskItem>& list, const QSet<QUuid>& stopped,
+                                 const QSet<QUuid>& deleted, Date now)
+{
+    SeriesChanges out;
+    out.list.reserve(list.size());
+    for (const TaskItem& item : list) {
+        if (!item.recurringSeriesId) {
+            out.list.push_back(item);
+        } else if (deleted.contains(*item.recurringSeriesId)) {
+            out.dropped.insert(item.id);
+            out.changed = true;
+        } else if (stopped.contains(*item.recurringSeriesId)) {
+            TaskItem oneOff = item;
+            oneOff.repeatOption = RepeatOption::none;
+            oneOff.recurringSeriesId.reset();
+            oneOff.updatedAt = std::max(item.updatedAt, wholeSeconds(now));
+            out.list.push_back(std::move(oneOff));
+            out.changed = true;
+        } else {
+            out.list.push_back(item);
+        }
+    }
+    return out;
+}
+
+DuplicateRemoval removeDuplicateOccurrences(const std::vector<TaskItem>& list, const Calendar& calendar)
+{
+    // Group members by series and day, in list order.
+    QHash<QString, std::vector<size_t>> groups;
+    std::vector<QString> keyOrder;
+    std::vector<QString> dayKeys(list.size());
+    for (size_t i = 0; i < list.size(); ++i) {
+        const TaskItem& item = list[i];
+        if (!item.recurringSeriesId)
+            continue;
+        dayKeys[i] = dayKey(item.createdAt, calendar);
+        const QString key = uuidText(*item.recurringSeriesId) + u'|' + dayKeys[i];
+        auto it = groups.find(key);
+        if (it == groups.end()) {
+            groups.insert(key, {i});
+            keyOrder.push_back(key);
+        } else {
+            it->push_back(i);
+        }
+    }
+
+    auto isCanonical = [&](size_t i) { return list[i].id == occurrenceID(*list[i].recurringSeriesId, dayKeys[i]); };
+    auto preferred = [&](size_t candidate, size_t current) {
+        const TaskItem& x = list[candidate];
+        const TaskItem& y = list[current];
+        if (x.isCompleted != y.isCompleted)
+            return x.isCompleted;
+        const bool xc = isCanonical(candidate);
+        const bool yc = isCanonical(current);
+        if (xc != yc)
+            return xc;
+        if (x.updatedAt != y.updatedAt)
+            return x.updatedAt > y.updatedAt;
+        return uuidText(x.id) < uuidText(y.id);
+    };
+
+    DuplicateRemoval out;
+    for (const QString& key : keyOrder) {
+        const std::vector<size_t>& members = groups.value(key);
+        if (members.size() < 2)
+            continue;
+        size_t kept = members.front();
+        for (size_t k = 1; k < members.size(); ++k)
+            if (preferred(members[k], kept))
+                kept = members[k];
+        for (size_t index : members)
+            if (list[index].id != list[kept].id)
+                out.dropped.insert(list[index].id);
+    }
+    if (out.dropped.isEmpty()) {
+        out.list = list;
+        return out;
+    }
+    for (const TaskItem& item : list)
+        if (!out.dropped.contains(item.id))
+            out.list.push_back(item);
+    return out;
+}
+
+SeriesChanges maintain(const std::vector<TaskItem>& list, const QSet<QUuid>& stopped, const QSet<QUuid>& deleted,
+                       Date now, const Calendar& calendar)
+{
+    SeriesChanges first = applySeriesChanges(list, stopped, deleted, now);
+    DuplicateRemoval second = removeDuplicateOccurrences(first.list, calendar);
+    std::vector<TaskItem> created = rollForward(second.list, stopped + deleted, now, calendar);
+
+    SeriesChanges out;
+    out.changed = first.changed || !second.dropped.isEmpty() || !created.empty();
+    out.dropped = first.dropped + second.dropped;
+    out.list = std::move(created);
+    out.list.insert(out.list.end(), second.list.begin(), second.list.end());
+    return out;
+}
+
+Calendar maintenanceCalendar(const Calendar& current)
+{
+    return Calendar(current.timeZone(), current.firstWeekday(), QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+} // namespace TaskRecurrence

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QObject>
+#include <QStringList>
+#include <optional>
+
+// The typed preference store: one JSON object in a file a person can read and edit. Values keep
+// their JSON type, so a one-element array of texts reads back as an array. A value of another
+// type than the one asked for reads as absent.
+class Defaults : public QObject {
+    Q_OBJECT
+public:
+    // Reads the file at `path` (missing is fine; an unreadable one is kept aside as
+    // "<name>.unreadable-<seconds>.json" before the first write replaces it).
+    explicit Defaults(QString path, QObject* parent = nullptr);
+
+    // $XDG_CONFIG_HOME/quillharbour/defaults.json
+    static QString defaultPath();
+
+    QJsonValue value(const QString& key) const;
+    bool contains(const QString& key) const { return m_values.contains(key); }
+
+    std::optional<QString> string(const QString& key) const;
+    std::optional<bool> boolean(const QString& key) const;
+    std::optional<double> number(const QString& key) const;
+    std::optional<qint64> integer(const QString& key) const;
+    std::optional<QStringList> stringArray(const QString& key) const;
+
+    // Each change is written through at once; false (with lastError) when the file could not be written.
+    bool set(const QString& key, const QJsonValue& value);
+    bool setStringArray(const QString& key, const QStringList& value);
+    bool remove(const QString& key);
+
+    const QString& path() const { return m_path; }
+    const QString& lastError() const { return m_lastError; }
+
+signals:
+    void valueChanged(const QString& key);
+
+private:
+    bool save();
+
+    QString m_path;
+    QJsonObject m_values;
+    QString m_lastError;
+    bool m_needsBackup = false;
+};

@@ -1,0 +1,58 @@
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <cstdlib>
+
+namespace {
+
+QTemporaryDir& home()
+{
+    static QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/qh-test-XXXXXX"));
+    return dir;
+}
+
+void setUp()
+{
+    const QString root = home().path();
+    const auto make = [&root](const char* sub) {
+        const QString path = root + QLatin1Char('/') + QLatin1String(sub);
+        QDir().mkpath(path);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        return path.toLocal8Bit();
+    };
+    qputenv("HOME", root.toLocal8Bit());
+    qputenv("XDG_DATA_HOME", make("data"));
+    qputenv("XDG_CONFIG_HOME", make("config"));
+    qputenv("XDG_CACHE_HOME", make("cache"));
+    qputenv("XDG_STATE_HOME", make("state"));
+    qputenv("XDG_RUNTIME_DIR", make("runtime"));
+    qunsetenv("QUILLHARBOUR_DATA_DIR");
+    if (qEnvironmentVariableIsEmpty("TZ"))
+        qputenv("TZ", "America/New_York");
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+} // namespace
+
+Q_CONSTRUCTOR_FUNCTION(setUp)
+
+namespace TestEnvironment {
+
+QString homePath()
+{
+    return home().path();
+}
+
+Calendar calendar(const char* zone)
+{
+    return Calendar(QTimeZone(zone), 1, QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+Date at(int year, int month, int day, int hour, int minute, int second, const char* zone)
+{
+    return calendar(zone).date(QDate(year, month, day), hour, minute, second);
+}
+
+} // namespace TestEnvironment

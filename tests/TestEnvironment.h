@@ -1,0 +1,20 @@
+#pragma once
+
+#include "model/Calendar.h"
+
+#include <QString>
+
+// Set up before main() in every test executable: private HOME and XDG folders, the en_US
+// locale, and the zone from TZ (America/New_York unless ctest says otherwise).
+namespace TestEnvironment {
+
+QString homePath();
+
+// A calendar in the named zone with Sunday as the first weekday and the en_US locale.
+Calendar calendar(const char* zone = "America/New_York");
+
+// Seconds since 1970 of a wall time in the named zone (gap and fold resolved like Calendar does).
+Date at(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
+        const char* zone = "America/New_York");
+
+} // namespace TestEnvironment
