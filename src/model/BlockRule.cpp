@@ -225,7 +225,8 @@ QString BlockRule::normalizedDomain(const QString& text)
     std::optional<QString> host = referenceHost(s);
     if (!host)
         return {};
-    QString h = *host;
+    // Escapes are decoded after the text was lowered, so an escaped capital would survive otherwise.
+    QString h = host->toLower();
     qsizetype first = 0;
     qsizetype last = h.size();
     while (first < last && h.at(first) == u'.')

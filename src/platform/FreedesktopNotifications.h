@@ -1,0 +1,59 @@
+#pragma once
+
+#include "model/Calendar.h"
+#include "platform/NotificationCenter.h"
+
+#include <QDBusConnection>
+#include <QHash>
+#include <QMap>
+#include <QTimer>
+#include <functional>
+
+class SystemEvents;
+
+// Local notifications through org.freedesktop.Notifications on the session bus.
+//
+// The notification service only shows things now, so requests for a calendar minute are held
+// here: kept in a file so they survive a restart, re-armed after clock, time-zone and wake
+// events, and shown at the start of their minute. One missed while the computer slept or the
+// application was not running is shown as soon as it can be.
+class FreedesktopNotificationCenter : public NotificationCenter {
+    Q_OBJECT
+public:
+    FreedesktopNotificationCenter(QDBusConnection bus, QString pendingFile, const Clock& clock,
+                                  std::function<Calendar()> calendar, SystemEvents* events = nullptr,
+                                  QObject* parent = nullptr);
+
+    void removePendingRequests(const QStringList& identifiers) override;
+    void requestAuthorization(std::function<void(bool granted)> done) override;
+    void add(const NotificationRequest& request) override;
+    void authorizationStatus(std::function<void(NotificationAuthorization)> done) override;
+
+    QList<NotificationRequest> pendingRequests() const { return m_pending.values(); }
+
+    // Shows what is due and sets the timer for the next one.
+    void rearm();
+
+private slots:
+    void onActionInvoked(uint id, const QString& action);
+    void onNotificationClosed(uint id, uint reason);
+
+private:
+    bool serviceAvailable() const;
+    void deliver(const NotificationRequest& request);
+    void send(const NotificationRequest& request);
+    void load();
+    void persist();
+    std::optional<Date> dueAt(const CalendarMinute& minute) const;
+
+    QDBusConnection m_bus;
+    QString m_file;
+    const Clock& m_clock;
+    std::function<Calendar()> m_calendar;
+    QMap<QString, NotificationRequest> m_pending;
+    QHash<uint, QString> m_shown; // notification id on the server -> request identifier
+    QTimer m_timer;
+    std::optional<bool> m_bodyMarkup;
+    bool m_askingCapabilities = false;
+    QList<NotificationRequest> m_waiting; // until the server has said whether it reads markup
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+#include <QSet>
+#include <QUuid>
+
+class Defaults;
+
+// What the store needs of the cloud sync. The sync service implements it; the store holds it
+// weakly and skips every hook while none is attached.
+class CloudSync : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Starts (or restarts) the short debounce after which one sync run uploads local changes.
+    virtual void schedulePush() = 0;
+    // The set of UUIDs stored under a preference key; anything malformed reads as empty or is skipped.
+    virtual QSet<QUuid> idSet(const QString& key) const = 0;
+    virtual void noteDeleted(const QUuid& id) = 0;
+    virtual QString pendingTaskDeletesKey() const = 0;
+    virtual Defaults& defaults() const = 0;
+};

@@ -1,0 +1,52 @@
+#include "model/Json.h"
+#include "model/TaskRecurrence.h"
+#include "platform/Defaults.h"
+#include "store/StorageService.h"
+
+#include <algorithm>
+
+QSet<QUuid> StorageService::recurringSeriesIDs(const QString& key) const
+{
+    QSet<QUuid> ids;
+    for (const QString& text : m_env.defaults->stringArray(key).value_or(QStringList()))
+        if (const auto id = parseUuid(text))
+            ids.insert(*id);
+    return ids;
+}
+
+void StorageService::storeRecurringSeries(const QSet<QUuid>& stopped, const QSet<QUuid>& deleted)
+{
+    const auto store = [this](const QString& key, const QSet<QUuid>& added) {
+        if (added.isEmpty())
+            return;
+        QStringList texts;
+        for (const QUuid& id : recurringSeriesIDs(key) + added)
+            texts.append(uuidText(id));
+        std::sort(texts.begin(), texts.end());
+        m_env.defaults->setStringArray(key, texts);
+    };
+    store(stoppedSeriesKey, stopped);
+    store(deletedSeriesKey, deleted);
+}
+
+bool StorageService::rollOverRecurringTodos(Date now)
+{
+    const QSet<QUuid> stopped = recurringSeriesIDs(stoppedSeriesKey);
+    const QSet<QUuid> deleted = recurringSeriesIDs(deletedSeriesKey);
+    const Calendar seriesCalendar = TaskRecurrence::maintenanceCalendar(calendar());
+    TaskRecurrence::SeriesChanges pass = TaskRecurrence::maintain(m_todos, stopped, deleted, now, seriesCalendar);
+    if (!pass.changed)
+        return false;
+
+    QSet<QUuid> before;
+    for (const TaskItem& t : m_todos)
+        before.insert(t.id);
+    setTodos(std::move(pass.list));
+    removeReminders(pass.dropped);
+    recordPendingTaskDeletes(pass.dropped);
+    const Calendar cal = calendar();
+    for (const TaskItem& t : m_todos)
+        if (!before.contains(t.id))
+            m_reminders.rescheduleTodoReminder(t, now, cal);
+    return true;
+}

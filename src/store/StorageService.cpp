@@ -1,0 +1,334 @@
+#include "store/StorageService.h"
+
+#include "model/Json.h"
+#include "platform/Defaults.h"
+#include "platform/FileSafety.h"
+#include "platform/SystemEvents.h"
+#include "store/CloudSync.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString loadNoticeSource = QStringLiteral("load");
+const QString folderNoticeSource = QStringLiteral("folder");
+
+// A per-user fallback under the temporary folder; a folder of that name that belongs to someone
+// else is refused, so no other user can read or plant our data.
+std::optional<QString> privateTemporaryFolder(QString* error)
+{
+    const QString path = QDir::temp().filePath(QStringLiteral("Quillharbour-%1").arg(getuid()));
+    if (!QDir().mkpath(path)) {
+        *error = QStringLiteral("The folder “%1” could not be created.").arg(path);
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()) {
+        *error = QStringLiteral("The folder “%1” belongs to another user.").arg(path);
+        return std::nullopt;
+    }
+    chmod(QFile::encodeName(path).constData(), 0700);
+    return path;
+}
+
+} // namespace
+
+StorageService::StorageService(std::optional<FileStore> fileStore, StorageEnvironment environment, QObject* parent)
+    : QObject(parent), m_env(std::move(environment)), m_reminders(m_env.notifications)
+{
+    Q_ASSERT(m_env.clock && m_env.calendar && m_env.defaults);
+    m_state = SharedState::fresh(now(), calendar());
+    m_boundaryTimer.setSingleShot(true);
+    connect(&m_boundaryTimer, &QTimer::timeout, this, &StorageService::handleClockEvent);
+    if (!chooseDataDirectory(std::move(fileStore)))
+        return;
+    load();
+    installObservers();
+}
+
+StorageService::~StorageService() = default;
+
+void StorageService::setCloudSync(CloudSync* sync)
+{
+    m_cloudSync = sync;
+}
+
+CloudSync* StorageService::cloudSync() const
+{
+    return m_cloudSync.data();
+}
+
+Date StorageService::now() const
+{
+    return m_env.clock->now();
+}
+
+Date StorageService::stamp() const
+{
+    return wholeSeconds(now());
+}
+
+bool StorageService::chooseDataDirectory(std::optional<FileStore> given)
+{
+    if (given) {
+        m_fileStore = *given;
+        return true;
+    }
+    m_fileStore = FileStore{FileStore::defaultRootURL()};
+    if (QDir().mkpath(m_fileStore.rootURL)) {
+        QFile::setPermissions(m_fileStore.rootURL,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        return true;
+    }
+    const QString firstError = QStringLiteral("The data folder “%1” could not be created.").arg(m_fileStore.rootURL);
+    QString fallbackError;
+    const std::optional<QString> fallback = privateTemporaryFolder(&fallbackError);
+    if (!fallback) {
+        m_fatalError = firstError + QLatin1Char(' ') + fallbackError;
+        return false;
+    }
+    m_fileStore = FileStore{*fallback};
+    recordFailure(folderNoticeSource, firstError);
+    return true;
+}
+
+// ---------------------------------------------------------------- lastError
+
+std::optional<QString> StorageService::lastError() const
+{
+    if (m_failures.empty())
+        return std::nullopt;
+    return m_failures.back().message;
+}
+
+void StorageService::setLastError(const std::optional<QString>& message)
+{
+    const auto before = lastError();
+    m_failures.clear();
+    if (message)
+        m_failures.push_back({QStringLiteral("user"), *message});
+    emitIfLastErrorChanged(before);
+}
+
+void StorageService::recordFailure(const QString& source, const QString& message)
+{
+    const auto before = lastError();
+    std::erase_if(m_failures, [&source](const Failure& f) { return f.source == source; });
+    m_failures.push_back({source, message});
+    emitIfLastErrorChanged(before);
+}
+
+void StorageService::clearFailure(const QString& source)
+{
+    const auto before = lastError();
+    std::erase_if(m_failures, [&](const Failure& f) {
+        // Start-up notices go with the first successful save after loading, as any message would.
+        return f.source == source || (!m_loading && (f.source == loadNoticeSource || f.source == folderNoticeSource));
+    });
+    emitIfLastErrorChanged(before);
+}
+
+void StorageService::emitIfLastErrorChanged(const std::optional<QString>& before)
+{
+    if (lastError() != before)
+        emit lastErrorChanged();
+}
+
+// ---------------------------------------------------------------- files
+
+bool StorageService::writeFile(const QString& name, const QJsonValue& value, QString* error)
+{
+    if (m_unbackedFiles.contains(name)) {
+        if (error)
+            *error = QStringLiteral("“%1” could not be read and no backup copy of it could be made, so it was "
+                                    "not overwritten. Your changes are kept until the app quits.")
+                         .arg(name);
+        return false;
+    }
+    const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
+    return FileSafety::writeAtomically(m_fileStore.filePath(name), doc.toJson(QJsonDocument::Indented), error);
+}
+
+bool StorageService::backupUnreadableFile(const QString& name)
+{
+    const QString path = m_fileStore.filePath(name);
+    const qint64 seconds = static_cast<qint64>(std::floor(now()));
+    const QFileInfo info(path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString suffix = attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt);
+        const QString backup =
+            info.absoluteDir().filePath(QStringLiteral("%1.unreadable-%2%3.json").arg(info.completeBaseName()).arg(seconds).arg(suffix));
+        if (QFileInfo::exists(backup))
+            continue;
+        if (QFile::copy(path, backup))
+            return true;
+    }
+    // Without a copy the unreadable file is the only one left: never write over it.
+    m_unbackedFiles.insert(name);
+    return false;
+}
+
+template <typename T>
+std::vector<T> StorageService::loadList(const QString& part, const QString& name,
+                                        std::optional<T> (*decode)(const QJsonValue&, QString*),
+                                        QStringList& unreadable)
+{
+    QFile file(m_fileStore.filePath(name));
+    if (!file.exists())
+        return {};
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly))
+        bytes = file.readAll();
+    const bool readOK = file.error() == QFileDevice::NoError;
+    QJsonParseError parseError{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    const QJsonValue root = doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
+    if (readOK && parseError.error == QJsonParseError::NoError) {
+        if (auto strict = decodeStrictList<T>(root, decode, nullptr))
+            return std::move(*strict);
+    }
+    backupUnreadableFile(name);
+    unreadable.append(part);
+    if (!readOK || parseError.error != QJsonParseError::NoError)
+        return {};
+    if (auto lossy = LossyDecodableList<T>::decode(root, decode))
+        return std::move(lossy->elements);
+    return {};
+}
+
+void StorageService::load()
+{
+    m_loading = true;
+    QStringList unreadable;
+    m_todos = loadList<TaskItem>(QStringLiteral("to-dos"), todosFile, decodeTaskItem, unreadable);
+    m_notes = loadList<Note>(QStringLiteral("notes"), notesFile, decodeNote, unreadable);
+    m_rules = loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
+
+    m_fileStore.removeLegacyGoalsFile();
+    if (auto loaded = m_fileStore.loadSharedState(now(), calendar())) {
+        m_state = *loaded;
+    } else {
+        backupUnreadableFile(stateFile);
+        // The state is rebuilt every day anyway; losing today's counters is better than not starting.
+        m_unbackedFiles.remove(stateFile);
+        m_state = SharedState::fresh(now(), calendar());
+    }
+
+    const QString doomPath = m_fileStore.filePath(doomScrollFile);
+    m_doomScrollConfig = DoomScrollConfig::defaults();
+    if (QFileInfo::exists(doomPath)) {
+        QFile file(doomPath);
+        std::optional<DoomScrollConfig> config;
+        if (file.open(QIODevice::ReadOnly)) {
+            QJsonParseError parseError{};
+            const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+            if (parseError.error == QJsonParseError::NoError && doc.isObject())
+                config = decodeDoomScrollConfig(doc.object());
+        }
+        if (config) {
+            m_doomScrollConfig = *config;
+        } else {
+            backupUnreadableFile(doomScrollFile);
+            unreadable.append(QStringLiteral("Doom Scroll settings"));
+        }
+    }
+
+    if (rollOverRecurringTodos(now()))
+        writeFile(todosFile, encodeList(m_todos, encodeTaskItem), nullptr);
+
+    normalizeSharedState();
+    refreshBlockingState();
+
+    if (!unreadable.isEmpty()) {
+        QString message = QStringLiteral("Some saved %1 couldn't be read. A backup copy was kept next to your data.")
+                              .arg(unreadable.join(QStringLiteral(", ")));
+        QStringList unbacked;
+        for (const QString& name : {todosFile, notesFile, rulesFile, doomScrollFile})
+            if (m_unbackedFiles.contains(name))
+                unbacked.append(name);
+        if (!unbacked.isEmpty())
+            message = QStringLiteral("Some saved %1 couldn't be read, and no backup copy could be made of %2. "
+                                     "Those files are left untouched.")
+                          .arg(unreadable.join(QStringLiteral(", ")), unbacked.join(QStringLiteral(", ")));
+        recordFailure(loadNoticeSource, message);
+    }
+    m_loading = false;
+}
+
+void StorageService::installObservers()
+{
+    if (!m_env.events)
+        return;
+    // Queued: the work runs as its own main-thread task, never inside the sender's callback.
+    for (auto signal : {&SystemEvents::dayChanged, &SystemEvents::clockChanged, &SystemEvents::timeZoneChanged,
+                        &SystemEvents::didWake})
+        connect(m_env.events, signal, this, &StorageService::handleClockEvent, Qt::QueuedConnection);
+}
+
+bool StorageService::saveTodos(bool sync)
+{
+    QString error;
+    if (!writeFile(todosFile, encodeList(m_todos, encodeTaskItem), &error)) {
+        recordFailure(todosFile, error);
+        return false;
+    }
+    clearFailure(todosFile);
+    if (sync && m_cloudSync)
+        m_cloudSync->schedulePush();
+    return true;
+}
+
+bool StorageService::saveNotes(bool sync)
+{
+    QString error;
+    if (!writeFile(notesFile, encodeList(m_notes, encodeNote), &error)) {
+        recordFailure(notesFile, error);
+        return false;
+    }
+    clearFailure(notesFile);
+    if (sync && m_cloudSync)
+        m_cloudSync->schedulePush();
+    return true;
+}
+
+void StorageService::setTodos(std::vector<TaskItem> todos)
+{
+    m_todos = std::move(todos);
+    emit todosChanged();
+}
+
+void StorageService::setNotes(std::vector<Note> notes)
+{
+    m_notes = std::move(notes);
+    emit notesChanged();
+}
+
+void StorageService::setState(const SharedState& state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    emit stateChanged();
+}
+
+void StorageService::setFocusTodoID(const std::optional<QUuid>& id)
+{
+    if (id == m_focusTodoID)
+        return;
+    m_focusTodoID = id;
+    emit focusTodoIDChanged();
+}
+
+void StorageService::handleClockEvent()
+{
+    if (rollOverRecurringTodos(now()))
+        saveTodos(true);
+    refreshBlockingState();
+}

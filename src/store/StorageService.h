@@ -1,0 +1,169 @@
+#pragma once
+
+#include "model/BlockRule.h"
+#include "model/Calendar.h"
+#include "model/DoomScroll.h"
+#include "model/FileStore.h"
+#include "model/Note.h"
+#include "model/SharedState.h"
+#include "model/TaskItem.h"
+#include "store/CloudSync.h"
+#include "store/Reminders.h"
+
+#include <QJsonValue>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <optional>
+#include <vector>
+
+class Defaults;
+class NotificationCenter;
+class SystemEvents;
+
+// What the store stands on: time, the user's calendar as it is at each call, preferences,
+// notifications and system events. Only main() picks the real ones.
+struct StorageEnvironment {
+    const Clock* clock = nullptr;
+    std::function<Calendar()> calendar;
+    Defaults* defaults = nullptr;
+    NotificationCenter* notifications = nullptr;
+    SystemEvents* events = nullptr; // optional
+};
+
+// The one owner of all user data while the application runs. Main thread only.
+class StorageService : public QObject {
+    Q_OBJECT
+public:
+    // With no FileStore the default data folder is used (and created); the store is loaded and
+    // its observers installed when the constructor returns. Check fatalError() before use.
+    StorageService(std::optional<FileStore> fileStore, StorageEnvironment environment, QObject* parent = nullptr);
+    ~StorageService() override;
+
+    // Set when no data folder at all could be made: the application cannot keep data.
+    const QString& fatalError() const { return m_fatalError; }
+
+    const std::vector<TaskItem>& todos() const { return m_todos; }
+    const std::vector<Note>& notes() const { return m_notes; }
+    const std::vector<BlockRule>& rules() const { return m_rules; }
+    const SharedState& state() const { return m_state; }
+    const DoomScrollConfig& doomScrollConfig() const { return m_doomScrollConfig; }
+    std::optional<QString> lastError() const;
+    // The settings screen may dismiss the message; it comes back with the next failure.
+    void setLastError(const std::optional<QString>& message);
+    std::optional<QUuid> focusTodoID() const { return m_focusTodoID; }
+    void setFocusTodoID(const std::optional<QUuid>& id);
+    const FileStore& fileStore() const { return m_fileStore; }
+
+    void setCloudSync(CloudSync* sync);
+    CloudSync* cloudSync() const;
+
+    // --- files
+    bool saveTodos(bool sync);
+    bool saveNotes(bool sync);
+
+    // --- to-dos
+    std::vector<TaskItem> todayTodos() const;
+    std::vector<TaskItem> openTodos() const;
+    std::optional<TaskItem> focusTodo() const;
+    std::vector<TaskItem> earlierTodos() const;
+    std::vector<TaskItem> todos(Date onDay) const; // the list of any day the user picks
+    static void sortTodos(std::vector<TaskItem>& list) { TaskItem::sortForDisplay(list); }
+    void advanceFocus();
+    void addTodo(const TaskItem& todo);
+    void toggleTodo(const QUuid& id);
+    void toggleSubtask(const QUuid& todoID, const QUuid& subtaskID);
+    void upsertTodo(const TaskItem& todo);
+    void moveTodoToToday(const QUuid& id);
+    void deleteTodo(const TaskItem& todo);
+    // The only operation that reports its write failure to the caller; nothing changes then.
+    bool replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error = nullptr);
+
+    // --- notes
+    void upsertNote(const Note& note);
+    void deleteNote(const QUuid& id);
+    bool replaceNotesFromSync(const std::vector<Note>& list, QString* error = nullptr);
+    static void sortNotes(std::vector<Note>& list);
+
+    // --- repeating series
+    QSet<QUuid> recurringSeriesIDs(const QString& key) const;
+    void storeRecurringSeries(const QSet<QUuid>& stopped, const QSet<QUuid>& deleted);
+    bool rollOverRecurringTodos(Date now);
+    static inline const QString stoppedSeriesKey = QStringLiteral("tasks.recurringStoppedSeries.v1");
+    static inline const QString deletedSeriesKey = QStringLiteral("tasks.recurringDeletedSeries.v1");
+
+    // --- blocking state
+    void handleClockEvent();
+    void normalizeSharedState();
+    void refreshBlockingState();
+    bool saveState();
+
+    Reminders& reminders() { return m_reminders; }
+
+    static inline const QString todosFile = QStringLiteral("todos.json");
+    static inline const QString notesFile = QStringLiteral("notes.json");
+    static inline const QString rulesFile = QStringLiteral("rules.json");
+    static inline const QString doomScrollFile = QStringLiteral("doomscroll.json");
+    static inline const QString stateFile = QStringLiteral("state.json");
+
+signals:
+    void todosChanged();
+    void notesChanged();
+    void rulesChanged();
+    void stateChanged();
+    void doomScrollConfigChanged();
+    void lastErrorChanged();
+    void focusTodoIDChanged();
+
+private:
+    Date now() const;
+    Date stamp() const;
+    Calendar calendar() const { return m_env.calendar(); }
+
+    bool chooseDataDirectory(std::optional<FileStore> given);
+    void load();
+    void installObservers();
+
+    // Writes one data file atomically; refuses to replace a file that could not be backed up.
+    bool writeFile(const QString& name, const QJsonValue& value, QString* error);
+    template <typename T>
+    std::vector<T> loadList(const QString& part, const QString& name,
+                            std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable);
+    bool backupUnreadableFile(const QString& name);
+
+    // lastError bookkeeping: the latest outstanding failure shows; a success clears only its own file.
+    void recordFailure(const QString& source, const QString& message);
+    void clearFailure(const QString& source);
+    void emitIfLastErrorChanged(const std::optional<QString>& before);
+
+    void setTodos(std::vector<TaskItem> todos);
+    void setNotes(std::vector<Note> notes);
+    void setState(const SharedState& state);
+    void recordPendingTaskDeletes(const QSet<QUuid>& ids);
+    void removeReminders(const QSet<QUuid>& ids);
+    TaskItem* findTodo(const QUuid& id);
+
+    StorageEnvironment m_env;
+    FileStore m_fileStore;
+    QString m_fatalError;
+    std::vector<TaskItem> m_todos;
+    std::vector<Note> m_notes;
+    std::vector<BlockRule> m_rules;
+    SharedState m_state;
+    DoomScrollConfig m_doomScrollConfig;
+    std::optional<QUuid> m_focusTodoID;
+    QPointer<CloudSync> m_cloudSync;
+    Reminders m_reminders;
+    QTimer m_boundaryTimer;
+    Date m_lastUsageStateSave = -1e300;
+
+    struct Failure {
+        QString source;
+        QString message;
+    };
+    std::vector<Failure> m_failures; // oldest first
+    QSet<QString> m_unbackedFiles;   // unreadable files that must not be written over
+    bool m_loading = false;
+};

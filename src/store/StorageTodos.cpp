@@ -1,0 +1,267 @@
+#include "model/Json.h"
+#include "platform/Defaults.h"
+#include "store/CloudSync.h"
+#include "store/StorageService.h"
+
+#include <QJsonArray>
+#include <algorithm>
+
+namespace {
+
+// The day a to-do belongs to: its due day, else its creation day.
+QDate dayOf(const TaskItem& t, const Calendar& calendar)
+{
+    return calendar.localDate(t.dueDate.value_or(t.createdAt));
+}
+
+} // namespace
+
+TaskItem* StorageService::findTodo(const QUuid& id)
+{
+    const auto it = std::find_if(m_todos.begin(), m_todos.end(), [&id](const TaskItem& t) { return t.id == id; });
+    return it == m_todos.end() ? nullptr : &*it;
+}
+
+std::vector<TaskItem> StorageService::todayTodos() const
+{
+    const Calendar cal = calendar();
+    const QDate today = cal.localDate(now());
+    std::vector<TaskItem> out;
+    for (const TaskItem& t : m_todos)
+        if (cal.localDate(t.createdAt) <= today && today <= dayOf(t, cal))
+            out.push_back(t);
+    sortTodos(out);
+    return out;
+}
+
+std::vector<TaskItem> StorageService::openTodos() const
+{
+    std::vector<TaskItem> out = todayTodos();
+    std::erase_if(out, [](const TaskItem& t) { return t.isCompleted; });
+    return out;
+}
+
+std::optional<TaskItem> StorageService::focusTodo() const
+{
+    const std::vector<TaskItem> open = openTodos();
+    if (open.empty())
+        return std::nullopt;
+    if (m_focusTodoID)
+        for (const TaskItem& t : open)
+            if (t.id == *m_focusTodoID)
+                return t;
+    return open.front();
+}
+
+std::vector<TaskItem> StorageService::earlierTodos() const
+{
+    const Calendar cal = calendar();
+    const QDate today = cal.localDate(now());
+    const QDate since = today.addDays(-7);
+    std::vector<TaskItem> out;
+    for (const TaskItem& t : m_todos) {
+        if (t.isCompleted || t.repeatOption != RepeatOption::none || t.recurringSeriesId)
+            continue;
+        const QDate day = dayOf(t, cal);
+        if (since <= day && day < today)
+            out.push_back(t);
+    }
+    sortTodos(out);
+    return out;
+}
+
+std::vector<TaskItem> StorageService::todos(Date onDay) const
+{
+    const Calendar cal = calendar();
+    std::vector<TaskItem> out;
+    for (const TaskItem& t : m_todos)
+        if (t.isVisible(onDay, cal))
+            out.push_back(t);
+    sortTodos(out);
+    return out;
+}
+
+void StorageService::advanceFocus()
+{
+    const std::vector<TaskItem> open = openTodos();
+    if (open.size() < 2)
+        return;
+    const std::optional<TaskItem> focus = focusTodo();
+    if (!focus)
+        return;
+    const auto it = std::find_if(open.begin(), open.end(), [&focus](const TaskItem& t) { return t.id == focus->id; });
+    if (it == open.end())
+        return;
+    const size_t next = (static_cast<size_t>(it - open.begin()) + 1) % open.size();
+    setFocusTodoID(open[next].id);
+}
+
+void StorageService::addTodo(const TaskItem& todo)
+{
+    TaskItem item = todo;
+    if (item.repeatOption != RepeatOption::none && !item.recurringSeriesId)
+        item.recurringSeriesId = QUuid::createUuid();
+    item.updatedAt = stamp();
+    m_todos.insert(m_todos.begin(), item);
+    emit todosChanged();
+    saveTodos(true);
+    m_reminders.rescheduleTodoReminder(item, now(), calendar());
+}
+
+void StorageService::toggleTodo(const QUuid& id)
+{
+    TaskItem* t = findTodo(id);
+    if (!t)
+        return;
+    t->isCompleted = !t->isCompleted;
+    t->updatedAt = stamp();
+    const TaskItem changed = *t;
+    emit todosChanged();
+    saveTodos(true);
+    m_reminders.rescheduleTodoReminder(changed, now(), calendar());
+}
+
+void StorageService::toggleSubtask(const QUuid& todoID, const QUuid& subtaskID)
+{
+    TaskItem* t = findTodo(todoID);
+    if (!t)
+        return;
+    const auto step = std::find_if(t->subtasks.begin(), t->subtasks.end(),
+                                   [&subtaskID](const Subtask& s) { return s.id == subtaskID; });
+    if (step == t->subtasks.end())
+        return;
+    step->isCompleted = !step->isCompleted;
+    t->updatedAt = stamp();
+    emit todosChanged();
+    saveTodos(true);
+}
+
+void StorageService::upsertTodo(const TaskItem& todo)
+{
+    TaskItem* old = findTodo(todo.id);
+    if (!old)
+        return;
+    const Date s = stamp();
+    TaskItem edited = todo;
+    if (old->recurringSeriesId && edited.repeatOption == RepeatOption::none) {
+        const QUuid series = *old->recurringSeriesId;
+        storeRecurringSeries({series}, {});
+        for (TaskItem& t : m_todos) {
+            if (t.recurringSeriesId == series) {
+                t.repeatOption = RepeatOption::none;
+                t.recurringSeriesId.reset();
+                t.updatedAt = s;
+            }
+        }
+    }
+    if (edited.repeatOption == RepeatOption::none)
+        edited.recurringSeriesId.reset();
+    edited.updatedAt = s;
+    *findTodo(todo.id) = edited;
+    emit todosChanged();
+    saveTodos(true);
+    m_reminders.rescheduleTodoReminder(edited, now(), calendar());
+}
+
+void StorageService::moveTodoToToday(const QUuid& id)
+{
+    TaskItem* t = findTodo(id);
+    if (!t)
+        return;
+    const Calendar cal = calendar();
+    const Date current = now();
+    const Date today = cal.startOfDay(current);
+    const Date createdDay = cal.startOfDay(t->createdAt);
+    const qint64 shift = cal.daysBetween(createdDay, today);
+    const qint64 span = cal.daysBetween(createdDay, cal.startOfDay(t->dueDate.value_or(createdDay)));
+
+    t->createdAt = today;
+    if (t->dueDate) {
+        const QDate dueDay = cal.localDate(today).addDays(std::max<qint64>(span, 0));
+        const LocalDateTime oldDue = cal.components(*t->dueDate);
+        t->dueDate = cal.date(dueDay, oldDue.hour, oldDue.minute, 0);
+    }
+    if (t->reminderDate) {
+        const Date moved = cal.addDays(*t->reminderDate, shift);
+        if (moved > current)
+            t->reminderDate = moved;
+        else
+            t->reminderDate.reset();
+    }
+    t->updatedAt = stamp();
+    const TaskItem changed = *t;
+    emit todosChanged();
+    saveTodos(true);
+    m_reminders.rescheduleTodoReminder(changed, now(), calendar());
+}
+
+void StorageService::deleteTodo(const TaskItem& todo)
+{
+    QSet<QUuid> removed;
+    if (todo.recurringSeriesId) {
+        const QUuid series = *todo.recurringSeriesId;
+        storeRecurringSeries({}, {series});
+        for (const TaskItem& t : m_todos)
+            if (t.recurringSeriesId == series)
+                removed.insert(t.id);
+    } else {
+        for (const TaskItem& t : m_todos)
+            if (t.id == todo.id)
+                removed.insert(t.id);
+    }
+    std::erase_if(m_todos, [&removed](const TaskItem& t) { return removed.contains(t.id); });
+    emit todosChanged();
+    // A deleted to-do must never remind anyone, whether or not the file could be written.
+    removeReminders(removed);
+    if (!saveTodos(false))
+        return;
+    if (m_cloudSync) {
+        recordPendingTaskDeletes(removed);
+        m_cloudSync->schedulePush();
+    }
+}
+
+bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error)
+{
+    QString writeError;
+    if (!writeFile(todosFile, encodeList(list, encodeTaskItem), &writeError)) {
+        if (error)
+            *error = writeError;
+        return false;
+    }
+    QSet<QUuid> kept;
+    for (const TaskItem& t : list)
+        kept.insert(t.id);
+    QSet<QUuid> gone;
+    for (const TaskItem& t : m_todos)
+        if (!kept.contains(t.id))
+            gone.insert(t.id);
+    setTodos(list);
+    removeReminders(gone);
+    const Calendar cal = calendar();
+    for (const TaskItem& t : m_todos)
+        m_reminders.rescheduleTodoReminder(t, now(), cal);
+    clearFailure(todosFile);
+    return true;
+}
+
+void StorageService::recordPendingTaskDeletes(const QSet<QUuid>& ids)
+{
+    if (!m_cloudSync || ids.isEmpty())
+        return;
+    const QString key = m_cloudSync->pendingTaskDeletesKey();
+    QSet<QUuid> pending = m_cloudSync->idSet(key);
+    pending.unite(ids);
+    QStringList texts;
+    for (const QUuid& id : pending)
+        texts.append(uuidText(id));
+    m_cloudSync->defaults().setStringArray(key, texts);
+}
+
+void StorageService::removeReminders(const QSet<QUuid>& ids)
+{
+    QStringList identifiers;
+    for (const QUuid& id : ids)
+        identifiers.append(Reminders::requestIdentifier(id));
+    m_reminders.removeTodoReminders(identifiers);
+}

@@ -1,0 +1,97 @@
+#include "TestEnvironment.h"
+#include "platform/Defaults.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestDefaults : public QObject {
+    Q_OBJECT
+    QTemporaryDir folder;
+    QString path() const { return folder.filePath(QStringLiteral("quillharbour/defaults.json")); }
+
+private slots:
+    void init() { QFile::remove(path()); }
+
+    void oneElementArrayIsStillAnArrayAfterRestart()
+    {
+        {
+            Defaults d(path());
+            QVERIFY(d.setStringArray(QStringLiteral("attemptedBrowserAutomationIDs"), {QStringLiteral("com.google.Chrome")}));
+            QVERIFY(d.setStringArray(QStringLiteral("empty"), {}));
+        }
+        Defaults again(path());
+        QCOMPARE(again.stringArray(QStringLiteral("attemptedBrowserAutomationIDs")),
+                 std::optional(QStringList{QStringLiteral("com.google.Chrome")}));
+        QCOMPARE(again.stringArray(QStringLiteral("empty")), std::optional(QStringList{}));
+    }
+
+    void valueOfAnotherTypeReadsAsAbsent()
+    {
+        Defaults d(path());
+        d.set(QStringLiteral("rate"), 36.5);
+        d.set(QStringLiteral("flag"), true);
+        d.set(QStringLiteral("mixed"), QJsonArray{QStringLiteral("a"), 1});
+        QCOMPARE(d.number(QStringLiteral("rate")), std::optional(36.5));
+        QVERIFY(!d.string(QStringLiteral("rate")));
+        QVERIFY(!d.integer(QStringLiteral("rate"))); // not whole
+        QVERIFY(!d.boolean(QStringLiteral("rate")));
+        QVERIFY(!d.number(QStringLiteral("flag")));
+        QVERIFY(!d.stringArray(QStringLiteral("flag")));
+        QVERIFY(!d.stringArray(QStringLiteral("mixed"))); // an array, but not of texts only
+        QVERIFY(!d.string(QStringLiteral("missing")));
+    }
+
+    void fileIsPlainJsonOwnedByTheUser()
+    {
+        Defaults d(path());
+        d.set(QStringLiteral("onboarding.completed.v1"), true);
+        d.set(QStringLiteral("sync.lastSuccessAt.v1"), QStringLiteral("2026-12-07T10:15:00Z"));
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject o = QJsonDocument::fromJson(file.readAll()).object();
+        QCOMPARE(o.value(QStringLiteral("onboarding.completed.v1")).toBool(), true);
+        QCOMPARE(o.value(QStringLiteral("sync.lastSuccessAt.v1")).toString(), QStringLiteral("2026-12-07T10:15:00Z"));
+        QCOMPARE(file.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+    }
+
+    void removingAndNullValues()
+    {
+        Defaults d(path());
+        QSignalSpy changed(&d, &Defaults::valueChanged);
+        d.set(QStringLiteral("k"), 1);
+        d.set(QStringLiteral("k"), 1); // unchanged: no write, no signal
+        QCOMPARE(changed.size(), 1);
+        d.set(QStringLiteral("k"), QJsonValue::Null);
+        QVERIFY(!d.contains(QStringLiteral("k")));
+        QCOMPARE(changed.size(), 2);
+        QVERIFY(!Defaults(path()).contains(QStringLiteral("k")));
+    }
+
+    void unreadableFileIsKeptAsideBeforeTheFirstWrite()
+    {
+        QDir().mkpath(QFileInfo(path()).path());
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("{ \"broken\": ");
+        file.close();
+
+        Defaults d(path());
+        QVERIFY(!d.contains(QStringLiteral("broken")));
+        QVERIFY(!d.lastError().isEmpty());
+        QVERIFY(d.set(QStringLiteral("fresh"), 1));
+        const QStringList backups =
+            QDir(QFileInfo(path()).path()).entryList({QStringLiteral("defaults.unreadable-*.json")});
+        QCOMPARE(backups.size(), 1);
+        QFile backup(QFileInfo(path()).dir().filePath(backups.first()));
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QCOMPARE(backup.readAll(), QByteArray("{ \"broken\": "));
+        QVERIFY(d.lastError().isEmpty());
+        QCOMPARE(Defaults(path()).integer(QStringLiteral("fresh")), std::optional<qint64>(1));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDefaults)
+#include "tst_defaults.moc"
