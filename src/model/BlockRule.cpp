@@ -211,8 +211,9 @@ double BlockRule::limitUsageFraction(const SharedState& state) const
     if (state.exceededRuleIds.contains(id))
         return 1;
     const qint64 used = state.usageSecondsByRuleId.value(uuidText(id), 0);
-    const double limitSeconds = static_cast<double>(saturatingMul(*dailyLimitMinutes, 60));
-    return std::min(1.0, static_cast<double>(used) / limitSeconds);
+    // In doubles: a damaged file's huge or negative numbers still give a share between 0 and 1.
+    const double share = static_cast<double>(used) / (static_cast<double>(*dailyLimitMinutes) * 60.0);
+    return std::clamp(share, 0.0, 1.0);
 }
 
 QString BlockRule::normalizedDomain(const QString& text)

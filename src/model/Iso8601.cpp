@@ -16,7 +16,7 @@ QString format(Date t)
 std::optional<Date> parse(const QString& text)
 {
     static const QRegularExpression pattern(QStringLiteral(
-        R"(^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:(Z)|([+-])([0-9]{2}):?([0-9]{2}))$)"));
+        R"(^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:(Z)|([+-])([0-9]{2}):?([0-9]{2}))\z)"));
     const QRegularExpressionMatch m = pattern.match(text);
     if (!m.hasMatch())
         return std::nullopt;

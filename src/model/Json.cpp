@@ -75,8 +75,6 @@ QJsonValue JsonReader::required(const QString& key)
     return v;
 }
 
-namespace {
-
 std::optional<qint64> integralValue(const QJsonValue& v)
 {
     if (!v.isDouble())
@@ -87,8 +85,6 @@ std::optional<qint64> integralValue(const QJsonValue& v)
         return std::nullopt;
     return static_cast<qint64>(d);
 }
-
-} // namespace
 
 QString JsonReader::string(const QString& key)
 {

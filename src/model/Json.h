@@ -17,6 +17,9 @@ QString uuidText(const QUuid& id);
 // Accepts exactly 36 characters of hex digits (either case) with dashes at 8, 13, 18 and 23.
 std::optional<QUuid> parseUuid(const QString& text);
 
+// A JSON number that is a whole number within the 64-bit range, or nothing.
+std::optional<qint64> integralValue(const QJsonValue& value);
+
 // Saturating 64-bit arithmetic for values read from files.
 qint64 saturatingMul(qint64 a, qint64 b);
 qint64 saturatingAdd(qint64 a, qint64 b);

@@ -113,12 +113,12 @@ std::optional<SharedState> decodeSharedState(const QJsonValue& value, QString* e
             QHash<QString, qint64> usage;
             const QJsonObject o = v.toObject();
             for (auto it = o.begin(); it != o.end(); ++it) {
-                const double d = it.value().toDouble(0.5);
-                if (!it.value().isDouble() || d != std::floor(d) || std::abs(d) >= 9.2e18) {
+                const std::optional<qint64> seconds = integralValue(it.value());
+                if (!seconds) {
                     *e = QStringLiteral("expected whole numbers");
                     return std::nullopt;
                 }
-                usage.insert(it.key(), static_cast<qint64>(d));
+                usage.insert(it.key(), *seconds);
             }
             return usage;
         });
