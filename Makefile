@@ -6,7 +6,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DQH_WERROR=ON
 endif
 
-.PHONY: deps build run test format clean
+.PHONY: deps build run test bench format clean
 
 deps:
 	@bash scripts/install-deps
@@ -20,6 +20,14 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Medians of nine repetitions of every benchmark in bench/.
+bench: build
+	@bash scripts/install-deps --bench
+	@cmake -S . -B $(BUILD_DIR) >/dev/null && cmake --build $(BUILD_DIR) -j $(JOBS)
+	@for b in $(BUILD_DIR)/bench/bench_*; do \
+		$$b --benchmark_repetitions=9 --benchmark_report_aggregates_only=true --benchmark_display_aggregates_only=true; \
+	done
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

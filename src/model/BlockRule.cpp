@@ -292,18 +292,11 @@ QString BlockRule::suggestedDisplayName(const QString& text)
     return known != knownSites.cend() ? *known : capitalized(label);
 }
 
-QJsonObject encodeBlockApplySchedule(const BlockApplySchedule& s)
+QJsonObject encodeBlockApplySchedule(const BlockApplySchedule& schedule)
 {
-    QJsonObject o{{QStringLiteral("isAllDay"), s.isAllDay}, {QStringLiteral("isAfterMaxDailyTime"), s.isAfterMaxDailyTime}};
-    auto put = [&o](const char* key, const std::optional<qint64>& v) {
-        if (v)
-            o.insert(QLatin1String(key), static_cast<double>(*v));
-    };
-    put("startHour", s.startHour);
-    put("startMinute", s.startMinute);
-    put("endHour", s.endHour);
-    put("endMinute", s.endMinute);
-    return o;
+    JsonValueBuilder b;
+    writeBlockApplySchedule(b, schedule);
+    return b.result().toObject();
 }
 
 std::optional<BlockApplySchedule> decodeBlockApplySchedule(const QJsonValue& value, QString* error)
@@ -326,24 +319,19 @@ std::optional<BlockApplySchedule> decodeBlockApplySchedule(const QJsonValue& val
 
 QJsonObject encodeBlockRule(const BlockRule& rule)
 {
-    QJsonArray weekdays;
-    for (int day : rule.activeWeekdays)
-        weekdays.append(day);
-    QJsonObject o{
-        {QStringLiteral("id"), uuidText(rule.id)},
-        {QStringLiteral("domain"), rule.domain},
-        {QStringLiteral("displayName"), rule.displayName},
-        {QStringLiteral("blockApplySchedule"), encodeBlockApplySchedule(rule.blockApplySchedule)},
-        {QStringLiteral("activeWeekdays"), weekdays},
-        {QStringLiteral("allowOneBreak"), rule.allowOneBreak},
-        {QStringLiteral("createdAt"), Iso8601::format(rule.createdAt)},
-        {QStringLiteral("updatedAt"), Iso8601::format(rule.updatedAt)},
-    };
-    if (rule.dailyLimitMinutes)
-        o.insert(QStringLiteral("dailyLimitMinutes"), static_cast<double>(*rule.dailyLimitMinutes));
-    if (rule.urgentBreakUsedCalendarDay)
-        o.insert(QStringLiteral("urgentBreakUsedCalendarDay"), static_cast<double>(*rule.urgentBreakUsedCalendarDay));
-    return o;
+    JsonValueBuilder b;
+    writeBlockRule(b, rule);
+    return b.result().toObject();
+}
+
+QByteArray rulesFileText(const std::vector<BlockRule>& rules)
+{
+    JsonTextWriter w;
+    w.beginArray();
+    for (const BlockRule& r : rules)
+        writeBlockRule(w, r);
+    w.endArray();
+    return w.take();
 }
 
 std::optional<BlockRule> decodeBlockRule(const QJsonValue& value, QString* error)

@@ -1,13 +1,18 @@
 #pragma once
 
 #include "model/Clock.h"
+#include "model/Iso8601.h"
+#include "model/Json.h"
+#include "model/JsonWriter.h"
 
 #include <QJsonObject>
 #include <QSet>
 #include <QString>
 #include <QUuid>
+#include <algorithm>
 #include <bitset>
 #include <optional>
+#include <vector>
 
 struct SharedState;
 
@@ -55,6 +60,63 @@ struct BlockRule {
     static bool hostMatches(const QString& host, const QString& domain);
     static QString suggestedDisplayName(const QString& text);
 };
+
+namespace JsonFields {
+template <typename Writer> void optionalInteger(Writer& w, const char* key, const std::optional<qint64>& v)
+{
+    if (v) {
+        w.key(key);
+        w.value(*v);
+    }
+}
+} // namespace JsonFields
+
+// One description of each JSON form, for either writer of JsonWriter.h; keys in sorted order.
+template <typename Writer> void writeBlockApplySchedule(Writer& w, const BlockApplySchedule& s)
+{
+    w.beginObject();
+    JsonFields::optionalInteger(w, "endHour", s.endHour);
+    JsonFields::optionalInteger(w, "endMinute", s.endMinute);
+    w.key("isAfterMaxDailyTime");
+    w.value(s.isAfterMaxDailyTime);
+    w.key("isAllDay");
+    w.value(s.isAllDay);
+    JsonFields::optionalInteger(w, "startHour", s.startHour);
+    JsonFields::optionalInteger(w, "startMinute", s.startMinute);
+    w.endObject();
+}
+
+template <typename Writer> void writeBlockRule(Writer& w, const BlockRule& r)
+{
+    QList<int> weekdays = r.activeWeekdays.values();
+    std::sort(weekdays.begin(), weekdays.end());
+    w.beginObject();
+    w.key("activeWeekdays");
+    w.beginArray();
+    for (int day : weekdays)
+        w.value(day);
+    w.endArray();
+    w.key("allowOneBreak");
+    w.value(r.allowOneBreak);
+    w.key("blockApplySchedule");
+    writeBlockApplySchedule(w, r.blockApplySchedule);
+    w.key("createdAt");
+    w.value(Iso8601::format(r.createdAt));
+    JsonFields::optionalInteger(w, "dailyLimitMinutes", r.dailyLimitMinutes);
+    w.key("displayName");
+    w.value(r.displayName);
+    w.key("domain");
+    w.value(r.domain);
+    w.key("id");
+    w.value(uuidText(r.id));
+    w.key("updatedAt");
+    w.value(Iso8601::format(r.updatedAt));
+    JsonFields::optionalInteger(w, "urgentBreakUsedCalendarDay", r.urgentBreakUsedCalendarDay);
+    w.endObject();
+}
+
+// The text of "rules.json".
+QByteArray rulesFileText(const std::vector<BlockRule>& rules);
 
 QJsonObject encodeBlockApplySchedule(const BlockApplySchedule& schedule);
 std::optional<BlockApplySchedule> decodeBlockApplySchedule(const QJsonValue& value, QString* error = nullptr);

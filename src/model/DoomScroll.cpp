@@ -11,9 +11,11 @@ bool DoomScrollConfig::matches(const QString& host) const
     return false;
 }
 
-QJsonObject encodeDoomScrollDomain(const DoomScrollDomain& d)
+QJsonObject encodeDoomScrollDomain(const DoomScrollDomain& domain)
 {
-    return {{QStringLiteral("id"), uuidText(d.id)}, {QStringLiteral("domain"), d.domain}};
+    JsonValueBuilder b;
+    writeDoomScrollDomain(b, domain);
+    return b.result().toObject();
 }
 
 std::optional<DoomScrollDomain> decodeDoomScrollDomain(const QJsonValue& value, QString* error)
@@ -28,14 +30,11 @@ std::optional<DoomScrollDomain> decodeDoomScrollDomain(const QJsonValue& value, 
     return d;
 }
 
-QJsonObject encodeDoomScrollConfig(const DoomScrollConfig& c)
+QJsonObject encodeDoomScrollConfig(const DoomScrollConfig& config)
 {
-    return {
-        {QStringLiteral("isEnabled"), c.isEnabled},
-        {QStringLiteral("domains"), encodeList(c.domains, encodeDoomScrollDomain)},
-        {QStringLiteral("usageWindowMinutes"), static_cast<double>(c.usageWindowMinutes)},
-        {QStringLiteral("breakMinutes"), static_cast<double>(c.breakMinutes)},
-    };
+    JsonValueBuilder b;
+    writeDoomScrollConfig(b, config);
+    return b.result().toObject();
 }
 
 std::optional<DoomScrollConfig> decodeDoomScrollConfig(const QJsonValue& value, QString* error)
@@ -56,13 +55,11 @@ std::optional<DoomScrollConfig> decodeDoomScrollConfig(const QJsonValue& value, 
     return c;
 }
 
-QJsonObject encodeDoomScrollRuntimeState(const DoomScrollRuntimeState& s)
+QJsonObject encodeDoomScrollRuntimeState(const DoomScrollRuntimeState& state)
 {
-    QJsonObject o{{QStringLiteral("windowStartedAt"), s.windowStartedAt},
-                  {QStringLiteral("usedSeconds"), static_cast<double>(s.usedSeconds)}};
-    if (s.breakEndsAt)
-        o.insert(QStringLiteral("breakEndsAt"), *s.breakEndsAt);
-    return o;
+    JsonValueBuilder b;
+    writeDoomScrollRuntimeState(b, state);
+    return b.result().toObject();
 }
 
 std::optional<DoomScrollRuntimeState> decodeDoomScrollRuntimeState(const QJsonValue& value, QString* error)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "model/Clock.h"
+#include "model/Json.h"
+#include "model/JsonWriter.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -39,6 +41,48 @@ struct DoomScrollRuntimeState {
 
     bool operator==(const DoomScrollRuntimeState&) const = default;
 };
+
+// One description of each JSON form, for either writer of JsonWriter.h; keys in sorted order.
+template <typename Writer> void writeDoomScrollDomain(Writer& w, const DoomScrollDomain& d)
+{
+    w.beginObject();
+    w.key("domain");
+    w.value(d.domain);
+    w.key("id");
+    w.value(uuidText(d.id));
+    w.endObject();
+}
+
+template <typename Writer> void writeDoomScrollConfig(Writer& w, const DoomScrollConfig& c)
+{
+    w.beginObject();
+    w.key("breakMinutes");
+    w.value(c.breakMinutes);
+    w.key("domains");
+    w.beginArray();
+    for (const DoomScrollDomain& d : c.domains)
+        writeDoomScrollDomain(w, d);
+    w.endArray();
+    w.key("isEnabled");
+    w.value(c.isEnabled);
+    w.key("usageWindowMinutes");
+    w.value(c.usageWindowMinutes);
+    w.endObject();
+}
+
+template <typename Writer> void writeDoomScrollRuntimeState(Writer& w, const DoomScrollRuntimeState& s)
+{
+    w.beginObject();
+    if (s.breakEndsAt) {
+        w.key("breakEndsAt");
+        w.value(*s.breakEndsAt);
+    }
+    w.key("usedSeconds");
+    w.value(s.usedSeconds);
+    w.key("windowStartedAt");
+    w.value(s.windowStartedAt);
+    w.endObject();
+}
 
 QJsonObject encodeDoomScrollDomain(const DoomScrollDomain& domain);
 std::optional<DoomScrollDomain> decodeDoomScrollDomain(const QJsonValue& value, QString* error = nullptr);

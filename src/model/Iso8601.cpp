@@ -1,42 +1,115 @@
 #include "model/Iso8601.h"
 
-#include <QDateTime>
-#include <QRegularExpression>
-#include <QTimeZone>
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+
+// Hand-written rather than through QDateTime: every date of every record passes through here
+// on each save and load, and the data files can hold tens of thousands of them.
+
+namespace {
+
+// Days since 1970-01-01 of a proleptic Gregorian date, and back (after H. Hinnant's algorithms).
+qint64 daysFromCivil(qint64 y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const qint64 era = (y >= 0 ? y : y - 399) / 400;
+    const unsigned yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<qint64>(doe) - 719468;
+}
+
+void civilFromDays(qint64 z, qint64& y, unsigned& m, unsigned& d)
+{
+    z += 719468;
+    const qint64 era = (z >= 0 ? z : z - 146096) / 146097;
+    const unsigned doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    y = static_cast<qint64>(yoe) + era * 400 + (m <= 2);
+}
+
+bool isLeap(qint64 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+unsigned daysInMonth(qint64 y, unsigned m)
+{
+    static constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && isLeap(y) ? 29 : days[m - 1];
+}
+
+// Reads exactly `count` ASCII digits at `pos`.
+bool digits(const QString& text, qsizetype pos, int count, int& out)
+{
+    out = 0;
+    for (int i = 0; i < count; ++i) {
+        const char16_t c = text.at(pos + i).unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        out = out * 10 + (c - u'0');
+    }
+    return true;
+}
+
+} // namespace
 
 namespace Iso8601 {
 
 QString format(Date t)
 {
-    const qint64 secs = static_cast<qint64>(std::floor(t));
-    return QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss'Z'"));
+    // Far outside any real date the text would not be ISO 8601; clamp to four-digit years.
+    const double floored = std::floor(std::clamp(t, -62135596800.0, 253402300799.0));
+    const qint64 secs = static_cast<qint64>(floored);
+    qint64 days = secs / 86400;
+    qint64 rem = secs % 86400;
+    if (rem < 0) {
+        rem += 86400;
+        --days;
+    }
+    qint64 y = 0;
+    unsigned m = 0;
+    unsigned d = 0;
+    civilFromDays(days, y, m, d);
+    char buffer[32];
+    const int n = std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ",
+                                static_cast<long long>(y), m, d, static_cast<long long>(rem / 3600),
+                                static_cast<long long>(rem / 60 % 60), static_cast<long long>(rem % 60));
+    return QString::fromLatin1(buffer, n);
 }
 
 std::optional<Date> parse(const QString& text)
 {
-    static const QRegularExpression pattern(QStringLiteral(
-        R"(^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})(?:(Z)|([+-])([0-9]{2}):?([0-9]{2}))\z)"));
-    const QRegularExpressionMatch m = pattern.match(text);
-    if (!m.hasMatch())
+    // yyyy-MM-ddTHH:mm:ss then "Z", "+HH:MM", "+HHMM" (or "-").
+    if (text.size() != 20 && text.size() != 24 && text.size() != 25)
         return std::nullopt;
-    const QDate day(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    const int hour = m.captured(4).toInt();
-    const int minute = m.captured(5).toInt();
-    const int second = m.captured(6).toInt();
-    if (!day.isValid() || hour > 23 || minute > 59 || second > 59)
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    if (!digits(text, 0, 4, y) || text.at(4) != u'-' || !digits(text, 5, 2, mo) || text.at(7) != u'-' ||
+        !digits(text, 8, 2, d) || text.at(10) != u'T' || !digits(text, 11, 2, h) || text.at(13) != u':' ||
+        !digits(text, 14, 2, mi) || text.at(16) != u':' || !digits(text, 17, 2, s))
+        return std::nullopt;
+    if (mo < 1 || mo > 12 || d < 1 || static_cast<unsigned>(d) > daysInMonth(y, static_cast<unsigned>(mo)) || h > 23 ||
+        mi > 59 || s > 59)
         return std::nullopt;
     qint64 offset = 0;
-    if (m.captured(7).isEmpty()) {
-        const int oh = m.captured(9).toInt();
-        const int om = m.captured(10).toInt();
-        if (oh > 23 || om > 59)
+    const QChar zone = text.at(19);
+    if (zone == u'Z') {
+        if (text.size() != 20)
             return std::nullopt;
-        offset = (oh * 3600LL + om * 60LL) * (m.captured(8) == QLatin1String("-") ? -1 : 1);
+    } else if (zone == u'+' || zone == u'-') {
+        int oh = 0, om = 0;
+        const bool colon = text.size() == 25;
+        if (text.size() == 20 || !digits(text, 20, 2, oh) || (colon && text.at(22) != u':') ||
+            !digits(text, colon ? 23 : 22, 2, om) || oh > 23 || om > 59)
+            return std::nullopt;
+        offset = (oh * 3600LL + om * 60LL) * (zone == u'-' ? -1 : 1);
+    } else {
+        return std::nullopt;
     }
-    const qint64 naive = QDateTime(day, QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch() + hour * 3600LL +
-                         minute * 60LL + second;
-    return static_cast<Date>(naive - offset);
+    const qint64 days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+    return static_cast<Date>(days * 86400 + h * 3600LL + mi * 60LL + s - offset);
 }
 
 } // namespace Iso8601

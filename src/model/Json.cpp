@@ -5,26 +5,53 @@
 #include <cmath>
 #include <limits>
 
+// Hand-written: ids are formatted and parsed for every record on every save and load.
 QString uuidText(const QUuid& id)
 {
-    return id.toString(QUuid::WithoutBraces).toUpper();
+    static constexpr char hex[] = "0123456789ABCDEF";
+    const QByteArray bytes = id.toRfc4122();
+    QString out(36, Qt::Uninitialized);
+    QChar* p = out.data();
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            *p++ = u'-';
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        *p++ = QLatin1Char(hex[b >> 4]);
+        *p++ = QLatin1Char(hex[b & 0xF]);
+    }
+    return out;
 }
 
 std::optional<QUuid> parseUuid(const QString& text)
 {
     if (text.size() != 36)
         return std::nullopt;
-    for (qsizetype i = 0; i < 36; ++i) {
-        const QChar c = text.at(i);
+    char bytes[16];
+    int n = 0;
+    for (qsizetype i = 0; i < 36;) {
         if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (c != QLatin1Char('-'))
+            if (text.at(i) != u'-')
                 return std::nullopt;
-        } else if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f')) ||
-                     (c >= QLatin1Char('A') && c <= QLatin1Char('F')))) {
-            return std::nullopt;
+            ++i;
+            continue;
         }
+        int value = 0;
+        for (int k = 0; k < 2; ++k, ++i) {
+            const char16_t c = text.at(i).unicode();
+            int v = 0;
+            if (c >= u'0' && c <= u'9')
+                v = c - u'0';
+            else if (c >= u'a' && c <= u'f')
+                v = c - u'a' + 10;
+            else if (c >= u'A' && c <= u'F')
+                v = c - u'A' + 10;
+            else
+                return std::nullopt;
+            value = value * 16 + v;
+        }
+        bytes[n++] = static_cast<char>(value);
     }
-    return QUuid::fromString(text);
+    return QUuid::fromRfc4122(QByteArrayView(bytes, 16));
 }
 
 qint64 saturatingMul(qint64 a, qint64 b)

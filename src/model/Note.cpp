@@ -29,13 +29,20 @@ QString Note::previewText() const
 
 QJsonObject encodeNote(const Note& n)
 {
-    return {
-        {QStringLiteral("id"), uuidText(n.id)},
-        {QStringLiteral("title"), n.title},
-        {QStringLiteral("body"), n.body},
-        {QStringLiteral("createdAt"), Iso8601::format(n.createdAt)},
-        {QStringLiteral("updatedAt"), Iso8601::format(n.updatedAt)},
-    };
+    JsonValueBuilder b;
+    writeNote(b, n);
+    return b.result().toObject();
+}
+
+QByteArray notesFileText(const std::vector<Note>& list)
+{
+    JsonTextWriter w;
+    w.reserve(static_cast<qsizetype>(list.size()) * 640 + 16);
+    w.beginArray();
+    for (const Note& n : list)
+        writeNote(w, n);
+    w.endArray();
+    return w.take();
 }
 
 std::optional<Note> decodeNote(const QJsonValue& value, QString* error)

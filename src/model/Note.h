@@ -1,11 +1,15 @@
 #pragma once
 
 #include "model/Clock.h"
+#include "model/Iso8601.h"
+#include "model/Json.h"
+#include "model/JsonWriter.h"
 
 #include <QJsonObject>
 #include <QString>
 #include <QUuid>
 #include <optional>
+#include <vector>
 
 struct Note {
     QUuid id;
@@ -21,6 +25,25 @@ struct Note {
     // One line under the title in the notes list.
     QString previewText() const;
 };
+
+template <typename Writer> void writeNote(Writer& w, const Note& n)
+{
+    w.beginObject();
+    w.key("body");
+    w.value(n.body);
+    w.key("createdAt");
+    w.value(Iso8601::format(n.createdAt));
+    w.key("id");
+    w.value(uuidText(n.id));
+    w.key("title");
+    w.value(n.title);
+    w.key("updatedAt");
+    w.value(Iso8601::format(n.updatedAt));
+    w.endObject();
+}
+
+// The text of "notes.json".
+QByteArray notesFileText(const std::vector<Note>& list);
 
 QJsonObject encodeNote(const Note& note);
 // Lenient: only "id" is required; see the fallbacks in the implementation.

@@ -18,14 +18,11 @@ SharedState SharedState::fresh(Date now, const Calendar& calendar)
     return s;
 }
 
-QJsonObject encodeUrgentBreakState(const UrgentBreakState& s)
+QJsonObject encodeUrgentBreakState(const UrgentBreakState& state)
 {
-    return {
-        {QStringLiteral("ruleId"), uuidText(s.ruleId)},
-        {QStringLiteral("startedAt"), s.startedAt},
-        {QStringLiteral("usedSeconds"), static_cast<double>(s.usedSeconds)},
-        {QStringLiteral("fallbackExpiresAt"), s.fallbackExpiresAt},
-    };
+    JsonValueBuilder b;
+    writeUrgentBreakState(b, state);
+    return b.result().toObject();
 }
 
 std::optional<UrgentBreakState> decodeUrgentBreakState(const QJsonValue& value, QString* error)
@@ -44,18 +41,11 @@ std::optional<UrgentBreakState> decodeUrgentBreakState(const QJsonValue& value, 
     return s;
 }
 
-QJsonObject encodeBlockedSiteSnapshot(const BlockedSiteSnapshot& s)
+QJsonObject encodeBlockedSiteSnapshot(const BlockedSiteSnapshot& snapshot)
 {
-    QJsonObject o{
-        {QStringLiteral("ruleId"), uuidText(s.ruleId)},
-        {QStringLiteral("domain"), s.domain},
-        {QStringLiteral("displayName"), s.displayName},
-        {QStringLiteral("reason"), s.reason},
-        {QStringLiteral("allowUrgentBreak"), s.allowUrgentBreak},
-    };
-    if (s.kind)
-        o.insert(QStringLiteral("kind"), *s.kind);
-    return o;
+    JsonValueBuilder b;
+    writeBlockedSiteSnapshot(b, snapshot);
+    return b.result().toObject();
 }
 
 std::optional<BlockedSiteSnapshot> decodeBlockedSiteSnapshot(const QJsonValue& value, QString* error)
@@ -76,27 +66,18 @@ std::optional<BlockedSiteSnapshot> decodeBlockedSiteSnapshot(const QJsonValue& v
     return s;
 }
 
-QJsonObject encodeSharedState(const SharedState& s)
+QJsonObject encodeSharedState(const SharedState& state)
 {
-    QJsonObject usage;
-    for (auto it = s.usageSecondsByRuleId.cbegin(); it != s.usageSecondsByRuleId.cend(); ++it)
-        usage.insert(it.key(), static_cast<double>(it.value()));
-    QJsonObject o{
-        {QStringLiteral("dayId"), static_cast<double>(s.dayId)},
-        {QStringLiteral("usageSecondsByRuleId"), usage},
-        {QStringLiteral("exceededRuleIds"), encodeUuidSet(s.exceededRuleIds)},
-        {QStringLiteral("blockedNow"), encodeList(s.blockedNow, encodeBlockedSiteSnapshot)},
-        {QStringLiteral("validUntil"), s.validUntil},
-    };
-    if (s.urgentBreak)
-        o.insert(QStringLiteral("urgentBreak"), encodeUrgentBreakState(*s.urgentBreak));
-    if (s.blockingPausedUntil)
-        o.insert(QStringLiteral("blockingPausedUntil"), *s.blockingPausedUntil);
-    if (s.doomScroll)
-        o.insert(QStringLiteral("doomScroll"), encodeDoomScrollRuntimeState(*s.doomScroll));
-    if (s.pauseUsedDayId)
-        o.insert(QStringLiteral("pauseUsedDayId"), static_cast<double>(*s.pauseUsedDayId));
-    return o;
+    JsonValueBuilder b;
+    writeSharedState(b, state);
+    return b.result().toObject();
+}
+
+QByteArray stateFileText(const SharedState& state)
+{
+    JsonTextWriter w;
+    writeSharedState(w, state);
+    return w.take();
 }
 
 std::optional<SharedState> decodeSharedState(const QJsonValue& value, QString* error)

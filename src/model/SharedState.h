@@ -2,6 +2,8 @@
 
 #include "model/Calendar.h"
 #include "model/DoomScroll.h"
+#include "model/Json.h"
+#include "model/JsonWriter.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -53,6 +55,93 @@ struct SharedState {
     // A new day's state: nothing used, nothing blocked, valid for 60 seconds.
     static SharedState fresh(Date now, const Calendar& calendar);
 };
+
+// One description of each JSON form, for either writer of JsonWriter.h; keys in sorted order.
+template <typename Writer> void writeUrgentBreakState(Writer& w, const UrgentBreakState& b)
+{
+    w.beginObject();
+    w.key("fallbackExpiresAt");
+    w.value(b.fallbackExpiresAt);
+    w.key("ruleId");
+    w.value(uuidText(b.ruleId));
+    w.key("startedAt");
+    w.value(b.startedAt);
+    w.key("usedSeconds");
+    w.value(b.usedSeconds);
+    w.endObject();
+}
+
+template <typename Writer> void writeBlockedSiteSnapshot(Writer& w, const BlockedSiteSnapshot& b)
+{
+    w.beginObject();
+    w.key("allowUrgentBreak");
+    w.value(b.allowUrgentBreak);
+    w.key("displayName");
+    w.value(b.displayName);
+    w.key("domain");
+    w.value(b.domain);
+    if (b.kind) {
+        w.key("kind");
+        w.value(*b.kind);
+    }
+    w.key("reason");
+    w.value(b.reason);
+    w.key("ruleId");
+    w.value(uuidText(b.ruleId));
+    w.endObject();
+}
+
+template <typename Writer> void writeSharedState(Writer& w, const SharedState& s)
+{
+    w.beginObject();
+    w.key("blockedNow");
+    w.beginArray();
+    for (const BlockedSiteSnapshot& b : s.blockedNow)
+        writeBlockedSiteSnapshot(w, b);
+    w.endArray();
+    if (s.blockingPausedUntil) {
+        w.key("blockingPausedUntil");
+        w.value(*s.blockingPausedUntil);
+    }
+    w.key("dayId");
+    w.value(s.dayId);
+    if (s.doomScroll) {
+        w.key("doomScroll");
+        writeDoomScrollRuntimeState(w, *s.doomScroll);
+    }
+    QStringList exceeded;
+    for (const QUuid& id : s.exceededRuleIds)
+        exceeded.append(uuidText(id));
+    exceeded.sort();
+    w.key("exceededRuleIds");
+    w.beginArray();
+    for (const QString& id : std::as_const(exceeded))
+        w.value(id);
+    w.endArray();
+    if (s.pauseUsedDayId) {
+        w.key("pauseUsedDayId");
+        w.value(*s.pauseUsedDayId);
+    }
+    if (s.urgentBreak) {
+        w.key("urgentBreak");
+        writeUrgentBreakState(w, *s.urgentBreak);
+    }
+    QStringList usageKeys = s.usageSecondsByRuleId.keys();
+    usageKeys.sort();
+    w.key("usageSecondsByRuleId");
+    w.beginObject();
+    for (const QString& key : std::as_const(usageKeys)) {
+        w.key(key);
+        w.value(s.usageSecondsByRuleId.value(key));
+    }
+    w.endObject();
+    w.key("validUntil");
+    w.value(s.validUntil);
+    w.endObject();
+}
+
+// The text of "state.json".
+QByteArray stateFileText(const SharedState& state);
 
 QJsonObject encodeUrgentBreakState(const UrgentBreakState& state);
 std::optional<UrgentBreakState> decodeUrgentBreakState(const QJsonValue& value, QString* error = nullptr);

@@ -249,7 +249,9 @@ std::optional<QString> TaskItem::focusMetaText() const
 
 QJsonObject encodeSubtask(const Subtask& s)
 {
-    return {{QStringLiteral("id"), uuidText(s.id)}, {QStringLiteral("title"), s.title}, {QStringLiteral("isCompleted"), s.isCompleted}};
+    JsonValueBuilder b;
+    writeSubtask(b, s);
+    return b.result().toObject();
 }
 
 std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error)
@@ -266,26 +268,20 @@ std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error)
 
 QJsonObject encodeTaskItem(const TaskItem& t)
 {
-    QJsonObject o{
-        {QStringLiteral("id"), uuidText(t.id)},
-        {QStringLiteral("title"), t.title},
-        {QStringLiteral("time"), t.time},
-        {QStringLiteral("priority"), TaskItem::rawValue(t.priority)},
-        {QStringLiteral("isCompleted"), t.isCompleted},
-        {QStringLiteral("createdAt"), Iso8601::format(t.createdAt)},
-        {QStringLiteral("updatedAt"), Iso8601::format(t.updatedAt)},
-        {QStringLiteral("subtasks"), encodeList(t.subtasks, encodeSubtask)},
-        {QStringLiteral("repeatOption"), rawValue(t.repeatOption)},
-    };
-    if (t.dueDate)
-        o.insert(QStringLiteral("dueDate"), Iso8601::format(*t.dueDate));
-    if (t.reminderDate)
-        o.insert(QStringLiteral("reminderDate"), Iso8601::format(*t.reminderDate));
-    if (t.notes)
-        o.insert(QStringLiteral("notes"), *t.notes);
-    if (t.recurringSeriesId)
-        o.insert(QStringLiteral("recurringSeriesId"), uuidText(*t.recurringSeriesId));
-    return o;
+    JsonValueBuilder b;
+    writeTaskItem(b, t);
+    return b.result().toObject();
+}
+
+QByteArray todosFileText(const std::vector<TaskItem>& list)
+{
+    JsonTextWriter w;
+    w.reserve(static_cast<qsizetype>(list.size()) * 640 + 16);
+    w.beginArray();
+    for (const TaskItem& t : list)
+        writeTaskItem(w, t);
+    w.endArray();
+    return w.take();
 }
 
 std::optional<TaskItem> decodeTaskItem(const QJsonValue& value, QString* error)

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "model/Calendar.h"
+#include "model/Iso8601.h"
+#include "model/Json.h"
+#include "model/JsonWriter.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -82,6 +85,65 @@ struct TaskItem {
     std::optional<QString> stepsProgressText() const;
     std::optional<QString> focusMetaText() const;
 };
+
+// One description of the JSON form, for either writer of JsonWriter.h; keys in sorted order.
+template <typename Writer> void writeSubtask(Writer& w, const Subtask& s)
+{
+    w.beginObject();
+    w.key("id");
+    w.value(uuidText(s.id));
+    w.key("isCompleted");
+    w.value(s.isCompleted);
+    w.key("title");
+    w.value(s.title);
+    w.endObject();
+}
+
+template <typename Writer> void writeTaskItem(Writer& w, const TaskItem& t)
+{
+    w.beginObject();
+    w.key("createdAt");
+    w.value(Iso8601::format(t.createdAt));
+    if (t.dueDate) {
+        w.key("dueDate");
+        w.value(Iso8601::format(*t.dueDate));
+    }
+    w.key("id");
+    w.value(uuidText(t.id));
+    w.key("isCompleted");
+    w.value(t.isCompleted);
+    if (t.notes) {
+        w.key("notes");
+        w.value(*t.notes);
+    }
+    w.key("priority");
+    w.value(TaskItem::rawValue(t.priority));
+    if (t.recurringSeriesId) {
+        w.key("recurringSeriesId");
+        w.value(uuidText(*t.recurringSeriesId));
+    }
+    if (t.reminderDate) {
+        w.key("reminderDate");
+        w.value(Iso8601::format(*t.reminderDate));
+    }
+    w.key("repeatOption");
+    w.value(rawValue(t.repeatOption));
+    w.key("subtasks");
+    w.beginArray();
+    for (const Subtask& s : t.subtasks)
+        writeSubtask(w, s);
+    w.endArray();
+    w.key("time");
+    w.value(t.time);
+    w.key("title");
+    w.value(t.title);
+    w.key("updatedAt");
+    w.value(Iso8601::format(t.updatedAt));
+    w.endObject();
+}
+
+// The text of "todos.json".
+QByteArray todosFileText(const std::vector<TaskItem>& list);
 
 QJsonObject encodeSubtask(const Subtask& step);
 std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error = nullptr);

@@ -1,37 +1,342 @@
+#include "model/Json.h"
+#include "store/RuleEvaluation.h"
 #include "store/StorageService.h"
+
+#include <QLocale>
+#include <algorithm>
+#include <cmath>
 
 // The blocking half of the store: which sites are blocked now, why and until when.
 
+namespace {
+
+constexpr qint64 urgentBreakSeconds = 600;
+constexpr double usageSaveInterval = 10.0;
+
+QString reasonFor(const BlockRule& rule)
+{
+    const BlockApplySchedule& s = rule.blockApplySchedule;
+    switch (scheduleKind(s)) {
+    case ScheduleKind::allDay:
+        return QStringLiteral("Blocked all day");
+    case ScheduleKind::timeWindow:
+        return QStringLiteral("Blocked from ") + timeOfDayText(*s.startHour, *s.startMinute) + QStringLiteral(" – ") +
+               timeOfDayText(*s.endHour, *s.endMinute);
+    case ScheduleKind::dailyLimit:
+        return QStringLiteral("Limit reached: %1 min today").arg(rule.dailyLimitMinutes.value_or(0));
+    case ScheduleKind::none:
+        break;
+    }
+    return {};
+}
+
+} // namespace
+
 void StorageService::normalizeSharedState()
 {
-    const Calendar cal = calendar();
-    const qint64 today = SharedState::dayIdFor(now(), cal);
-    if (m_state.dayId != today) {
-        SharedState fresh = SharedState::fresh(now(), cal);
-        fresh.doomScroll = m_state.doomScroll;
-        fresh.pauseUsedDayId = m_state.pauseUsedDayId;
-        setState(fresh);
+    const Date t = now();
+    const qint64 today = SharedState::dayIdFor(t, calendar());
+    SharedState s = m_state;
+    if (s.blockingPausedUntil && *s.blockingPausedUntil <= t)
+        s.blockingPausedUntil.reset();
+    if (s.doomScroll && s.doomScroll->breakEndsAt && *s.doomScroll->breakEndsAt <= t)
+        s.doomScroll->breakEndsAt.reset();
+    if (s.dayId != today) {
+        s.dayId = today;
+        s.usageSecondsByRuleId.clear();
+        s.exceededRuleIds.clear();
+        s.urgentBreak.reset();
+    } else if (s.urgentBreak && (s.urgentBreak->usedSeconds > 599 || s.urgentBreak->fallbackExpiresAt <= t)) {
+        s.urgentBreak.reset();
     }
+    setState(s);
 }
 
 void StorageService::refreshBlockingState()
 {
     normalizeSharedState();
-    SharedState next = m_state;
-    next.blockedNow.clear();
-    next.validUntil = now() + 60;
-    setState(next);
+    const Date t = now();
+    const Calendar cal = calendar();
+    const MomentFacts facts = MomentFacts::of(t, cal);
+    const qint64 today = SharedState::dayIdFor(t, cal);
+
+    SharedState s = m_state;
+    s.blockedNow.clear();
+    for (const BlockRule& rule : m_rules) {
+        if (!isRuleActive(rule, facts, s))
+            continue;
+        s.blockedNow.push_back({rule.id, rule.domain, rule.displayName, reasonFor(rule),
+                                rule.allowOneBreak && rule.urgentBreakUsedCalendarDay != today, std::nullopt});
+    }
+    const bool paused = s.blockingPausedUntil && *s.blockingPausedUntil > t;
+    if (!paused && m_doomScrollConfig.isEnabled && s.doomScroll && s.doomScroll->breakEndsAt &&
+        *s.doomScroll->breakEndsAt > t) {
+        const LocalDateTime end = cal.components(*s.doomScroll->breakEndsAt);
+        const QString reason = QStringLiteral("Doom scroll break — back at ") +
+                               QLocale().toString(QTime(end.hour, end.minute), QLocale::ShortFormat);
+        for (const DoomScrollDomain& site : m_doomScrollConfig.domains) {
+            const bool listed = std::any_of(s.blockedNow.begin(), s.blockedNow.end(),
+                                            [&site](const BlockedSiteSnapshot& b) { return b.domain == site.domain; });
+            if (!listed)
+                s.blockedNow.push_back({site.id, site.domain, site.domain, reason, false, BlockedSiteSnapshot::doomBreakKind});
+        }
+    }
+    const Date boundary = nextRuleBoundary(m_rules, t, s, cal);
+    s.validUntil = boundary;
+    setState(s);
     saveState();
+    scheduleBoundaryTimer(boundary);
 }
 
 bool StorageService::saveState()
 {
     QString error;
-    if (!writeFile(stateFile, encodeSharedState(m_state), &error)) {
+    if (!writeFile(stateFile, stateFileText(m_state), &error)) {
         recordFailure(stateFile, error);
         return false;
     }
     clearFailure(stateFile);
     m_lastUsageStateSave = now();
     return true;
+}
+
+void StorageService::scheduleBoundaryTimer(Date boundary)
+{
+    // One pending timer: restarting replaces the previous one. It aims a tenth of a second past
+    // the boundary and the handler checks the wall clock, so it never acts early.
+    m_boundaryAt = boundary;
+    const double interval = std::max(boundary - now() + 0.1, 0.25);
+    m_boundaryTimer.start(static_cast<int>(std::min(std::ceil(interval * 1000.0), 3600.0 * 1000.0)));
+}
+
+void StorageService::onBoundaryTimer()
+{
+    const Date t = now();
+    if (m_boundaryAt && t < *m_boundaryAt) {
+        // Woken before the boundary (a long wait split up, or the clock moved back): wait the rest.
+        scheduleBoundaryTimer(*m_boundaryAt);
+        return;
+    }
+    handleClockEvent();
+}
+
+void StorageService::throttledStateSave()
+{
+    if (now() - m_lastUsageStateSave >= usageSaveInterval)
+        saveState();
+}
+
+void StorageService::recordUsage(const BlockRule& rule, qint64 seconds)
+{
+    if (seconds < 1)
+        return;
+    normalizeSharedState();
+    SharedState s = m_state;
+    bool breakEnded = false;
+    if (s.urgentBreak && s.urgentBreak->ruleId == rule.id) {
+        s.urgentBreak->usedSeconds = saturatingAdd(s.urgentBreak->usedSeconds, seconds);
+        if (s.urgentBreak->usedSeconds >= urgentBreakSeconds) {
+            s.urgentBreak.reset();
+            breakEnded = true;
+        }
+    }
+    bool crossedLimit = false;
+    if (rule.blockApplySchedule.isAfterMaxDailyTime && rule.dailyLimitMinutes) {
+        const QString key = uuidText(rule.id);
+        const qint64 used = saturatingAdd(s.usageSecondsByRuleId.value(key, 0), seconds);
+        s.usageSecondsByRuleId.insert(key, used);
+        const bool wasExceeded = s.exceededRuleIds.contains(rule.id);
+        const bool exceeded = used >= saturatingMul(*rule.dailyLimitMinutes, 60);
+        if (exceeded)
+            s.exceededRuleIds.insert(rule.id);
+        crossedLimit = exceeded != wasExceeded;
+    }
+    setState(s);
+    if (breakEnded) {
+        refreshBlockingState();
+        m_reminders.postUrgentBreakEndedNotice(rule.displayName);
+    } else if (crossedLimit) {
+        refreshBlockingState();
+    } else {
+        throttledStateSave();
+    }
+}
+
+void StorageService::recordDoomScrollUsage(qint64 seconds)
+{
+    if (seconds <= 0 || !m_doomScrollConfig.isEnabled || m_doomScrollConfig.domains.empty())
+        return;
+    normalizeSharedState();
+    const Date t = now();
+    SharedState s = m_state;
+    if (s.doomScroll && s.doomScroll->breakEndsAt) {
+        if (t < *s.doomScroll->breakEndsAt)
+            return;
+        s.doomScroll->breakEndsAt.reset();
+    }
+    DoomScrollRuntimeState window = s.doomScroll.value_or(DoomScrollRuntimeState{t, 0, std::nullopt});
+    const qint64 windowSeconds = saturatingMul(m_doomScrollConfig.usageWindowMinutes, 60);
+    if (t - window.windowStartedAt > static_cast<double>(saturatingMul(m_doomScrollConfig.usageWindowMinutes, 180)))
+        window = {t, 0, std::nullopt};
+    const qint64 used = saturatingAdd(window.usedSeconds, seconds);
+    if (used < windowSeconds) {
+        window.usedSeconds = used;
+        s.doomScroll = window;
+        setState(s);
+        throttledStateSave();
+        return;
+    }
+    s.doomScroll = DoomScrollRuntimeState{t, 0, t + static_cast<double>(saturatingMul(m_doomScrollConfig.breakMinutes, 60))};
+    setState(s);
+    refreshBlockingState();
+}
+
+bool StorageService::startUrgentBreak(const QUuid& ruleID, double fallbackSeconds)
+{
+    normalizeSharedState();
+    const auto it = std::find_if(m_rules.begin(), m_rules.end(), [&ruleID](const BlockRule& r) { return r.id == ruleID; });
+    if (it == m_rules.end() || !it->allowOneBreak)
+        return false;
+    const Date t = now();
+    const Calendar cal = calendar();
+    if (!isRuleActive(*it, t, m_state, cal))
+        return false;
+    const qint64 today = SharedState::dayIdFor(t, cal);
+    if (it->urgentBreakUsedCalendarDay == today)
+        return false;
+
+    const BlockRule before = *it;
+    it->urgentBreakUsedCalendarDay = today;
+    it->updatedAt = t;
+    SharedState s = m_state;
+    s.urgentBreak = UrgentBreakState{ruleID, t, 0, t + fallbackSeconds};
+
+    QString error;
+    if (!writeFile(rulesFile, rulesFileText(m_rules), &error)) {
+        // Not granted, so nothing of it may stay: the day's break would otherwise be spent for nothing
+        // (the state copy with the new break is simply dropped).
+        *it = before;
+        recordFailure(rulesFile, error);
+        return false;
+    }
+    clearFailure(rulesFile);
+    emit rulesChanged();
+    setState(s);
+    refreshBlockingState();
+    return true;
+}
+
+void StorageService::resumeBlocking()
+{
+    if (!m_state.blockingPausedUntil)
+        return;
+    SharedState s = m_state;
+    s.blockingPausedUntil.reset();
+    setState(s);
+    refreshBlockingState();
+}
+
+// ---------------------------------------------------------------- rule and doom-scroll settings
+
+bool StorageService::isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const
+{
+    const QString n = BlockRule::normalizedDomain(domain);
+    return std::none_of(m_rules.begin(), m_rules.end(), [&](const BlockRule& r) {
+        return r.id != excluding && BlockRule::normalizedDomain(r.domain) == n;
+    });
+}
+
+void StorageService::addRule(const BlockRule& rule)
+{
+    if (!isDomainFree(rule.domain, std::nullopt)) {
+        recordFailure(rulesFile + QStringLiteral("#duplicate"),
+                      QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
+        return;
+    }
+    m_rules.push_back(rule);
+    std::stable_sort(m_rules.begin(), m_rules.end(),
+                     [](const BlockRule& a, const BlockRule& b) { return a.createdAt < b.createdAt; });
+    emit rulesChanged();
+    saveRules();
+}
+
+void StorageService::updateRule(const BlockRule& rule)
+{
+    const auto it = std::find_if(m_rules.begin(), m_rules.end(), [&rule](const BlockRule& r) { return r.id == rule.id; });
+    if (it == m_rules.end())
+        return;
+    if (!isDomainFree(rule.domain, rule.id)) {
+        recordFailure(rulesFile + QStringLiteral("#duplicate"),
+                      QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
+        return;
+    }
+    *it = rule;
+    it->updatedAt = now();
+    emit rulesChanged();
+    saveRules();
+}
+
+void StorageService::removeRule(const QUuid& id)
+{
+    std::erase_if(m_rules, [&id](const BlockRule& r) { return r.id == id; });
+    SharedState s = m_state;
+    s.exceededRuleIds.remove(id);
+    s.usageSecondsByRuleId.remove(uuidText(id));
+    if (s.urgentBreak && s.urgentBreak->ruleId == id)
+        s.urgentBreak.reset();
+    emit rulesChanged();
+    setState(s);
+    saveRules();
+}
+
+void StorageService::saveRules()
+{
+    QString error;
+    if (writeFile(rulesFile, rulesFileText(m_rules), &error))
+        clearFailure(rulesFile);
+    else
+        recordFailure(rulesFile, error);
+    // What is blocked follows the rules in memory, written or not: a rule the person just added
+    // must block now even when the disk refused it.
+    refreshBlockingState();
+}
+
+void StorageService::updateDoomScrollConfig(const DoomScrollConfig& given)
+{
+    const DoomScrollConfig old = m_doomScrollConfig;
+    std::vector<DoomScrollDomain> cleaned;
+    for (const DoomScrollDomain& d : given.domains)
+        if (!d.domain.isEmpty())
+            cleaned.push_back(d);
+    const bool enabled = given.isEnabled && !cleaned.empty();
+    if (enabled == old.isEnabled && cleaned == old.domains && given.usageWindowMinutes == old.usageWindowMinutes &&
+        given.breakMinutes == old.breakMinutes)
+        return;
+
+    const auto domainSet = [](const std::vector<DoomScrollDomain>& list) {
+        QSet<QString> set;
+        for (const DoomScrollDomain& d : list)
+            set.insert(d.domain);
+        return set;
+    };
+    const bool sameWindow = enabled == old.isEnabled &&
+                            saturatingMul(given.usageWindowMinutes, 60) == saturatingMul(old.usageWindowMinutes, 60) &&
+                            domainSet(cleaned) == domainSet(old.domains);
+    const Date breakEnd = m_state.doomScroll && m_state.doomScroll->breakEndsAt ? *m_state.doomScroll->breakEndsAt : 0;
+
+    m_doomScrollConfig = DoomScrollConfig{enabled, cleaned, given.usageWindowMinutes, given.breakMinutes};
+    emit doomScrollConfigChanged();
+    if (!sameWindow && breakEnd <= now()) {
+        SharedState s = m_state;
+        s.doomScroll.reset();
+        setState(s);
+    }
+    QString error;
+    JsonTextWriter text;
+    writeDoomScrollConfig(text, m_doomScrollConfig);
+    if (writeFile(doomScrollFile, text.take(), &error))
+        clearFailure(doomScrollFile);
+    else
+        recordFailure(doomScrollFile, error);
+    refreshBlockingState();
 }

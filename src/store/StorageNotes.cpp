@@ -40,7 +40,7 @@ bool StorageService::replaceNotesFromSync(const std::vector<Note>& list, QString
     std::vector<Note> sorted = list;
     sortNotes(sorted);
     QString writeError;
-    if (!writeFile(notesFile, encodeList(sorted, encodeNote), &writeError)) {
+    if (!writeFile(notesFile, notesFileText(sorted), &writeError)) {
         if (error)
             *error = writeError;
         return false;

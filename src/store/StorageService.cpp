@@ -24,7 +24,14 @@ const QString folderNoticeSource = QStringLiteral("folder");
 // else is refused, so no other user can read or plant our data.
 std::optional<QString> privateTemporaryFolder(QString* error)
 {
-    const QString path = QDir::temp().filePath(QStringLiteral("Quillharbour-%1").arg(getuid()));
+    // Qt reports a missing temporary folder as an empty path, which would put the data in
+    // whatever folder the process happens to run in.
+    const QString temp = QDir::tempPath();
+    if (temp.isEmpty() || QDir::isRelativePath(temp)) {
+        *error = QStringLiteral("The temporary folder could not be found.");
+        return std::nullopt;
+    }
+    const QString path = QDir(temp).filePath(QStringLiteral("Quillharbour-%1").arg(getuid()));
     if (!QDir().mkpath(path)) {
         *error = QStringLiteral("The folder “%1” could not be created.").arg(path);
         return std::nullopt;
@@ -46,7 +53,8 @@ StorageService::StorageService(std::optional<FileStore> fileStore, StorageEnviro
     Q_ASSERT(m_env.clock && m_env.calendar && m_env.defaults);
     m_state = SharedState::fresh(now(), calendar());
     m_boundaryTimer.setSingleShot(true);
-    connect(&m_boundaryTimer, &QTimer::timeout, this, &StorageService::handleClockEvent);
+    m_boundaryTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire early
+    connect(&m_boundaryTimer, &QTimer::timeout, this, &StorageService::onBoundaryTimer);
     if (!chooseDataDirectory(std::move(fileStore)))
         return;
     load();
@@ -130,7 +138,7 @@ void StorageService::clearFailure(const QString& source)
     const auto before = lastError();
     std::erase_if(m_failures, [&](const Failure& f) {
         // Start-up notices go with the first successful save after loading, as any message would.
-        return f.source == source || (!m_loading && (f.source == loadNoticeSource || f.source == folderNoticeSource));
+        return f.source == source || f.source.startsWith(source + u'#') || (!m_loading && (f.source == loadNoticeSource || f.source == folderNoticeSource));
     });
     emitIfLastErrorChanged(before);
 }
@@ -143,7 +151,7 @@ void StorageService::emitIfLastErrorChanged(const std::optional<QString>& before
 
 // ---------------------------------------------------------------- files
 
-bool StorageService::writeFile(const QString& name, const QJsonValue& value, QString* error)
+bool StorageService::writeFile(const QString& name, const QByteArray& text, QString* error)
 {
     if (m_unbackedFiles.contains(name)) {
         if (error)
@@ -152,8 +160,7 @@ bool StorageService::writeFile(const QString& name, const QJsonValue& value, QSt
                          .arg(name);
         return false;
     }
-    const QJsonDocument doc = value.isArray() ? QJsonDocument(value.toArray()) : QJsonDocument(value.toObject());
-    return FileSafety::writeAtomically(m_fileStore.filePath(name), doc.toJson(QJsonDocument::Indented), error);
+    return FileSafety::writeAtomically(m_fileStore.filePath(name), text, error);
 }
 
 bool StorageService::backupUnreadableFile(const QString& name)
@@ -241,7 +248,7 @@ void StorageService::load()
     }
 
     if (rollOverRecurringTodos(now()))
-        writeFile(todosFile, encodeList(m_todos, encodeTaskItem), nullptr);
+        writeFile(todosFile, todosFileText(m_todos), nullptr);
 
     normalizeSharedState();
     refreshBlockingState();
@@ -275,7 +282,7 @@ void StorageService::installObservers()
 bool StorageService::saveTodos(bool sync)
 {
     QString error;
-    if (!writeFile(todosFile, encodeList(m_todos, encodeTaskItem), &error)) {
+    if (!writeFile(todosFile, todosFileText(m_todos), &error)) {
         recordFailure(todosFile, error);
         return false;
     }
@@ -288,7 +295,7 @@ bool StorageService::saveTodos(bool sync)
 bool StorageService::saveNotes(bool sync)
 {
     QString error;
-    if (!writeFile(notesFile, encodeList(m_notes, encodeNote), &error)) {
+    if (!writeFile(notesFile, notesFileText(m_notes), &error)) {
         recordFailure(notesFile, error);
         return false;
     }

@@ -99,6 +99,23 @@ public:
     void normalizeSharedState();
     void refreshBlockingState();
     bool saveState();
+    // The boundary the pending timer waits for (tests look at it instead of waiting).
+    std::optional<Date> scheduledBoundary() const { return m_boundaryTimer.isActive() ? m_boundaryAt : std::nullopt; }
+    int boundaryTimerInterval() const { return m_boundaryTimer.interval(); }
+
+    // --- usage and breaks
+    void recordUsage(const BlockRule& rule, qint64 seconds);
+    void recordDoomScrollUsage(qint64 seconds);
+    bool startUrgentBreak(const QUuid& ruleID, double fallbackSeconds = 7200);
+    void resumeBlocking();
+
+    // --- rule and doom-scroll settings
+    bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const;
+    void addRule(const BlockRule& rule);
+    void updateRule(const BlockRule& rule);
+    void removeRule(const QUuid& id);
+    void saveRules();
+    void updateDoomScrollConfig(const DoomScrollConfig& config);
 
     Reminders& reminders() { return m_reminders; }
 
@@ -125,9 +142,12 @@ private:
     bool chooseDataDirectory(std::optional<FileStore> given);
     void load();
     void installObservers();
+    void scheduleBoundaryTimer(Date boundary);
+    void onBoundaryTimer();
+    void throttledStateSave();
 
     // Writes one data file atomically; refuses to replace a file that could not be backed up.
-    bool writeFile(const QString& name, const QJsonValue& value, QString* error);
+    bool writeFile(const QString& name, const QByteArray& text, QString* error);
     template <typename T>
     std::vector<T> loadList(const QString& part, const QString& name,
                             std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable);
@@ -157,6 +177,7 @@ private:
     QPointer<CloudSync> m_cloudSync;
     Reminders m_reminders;
     QTimer m_boundaryTimer;
+    std::optional<Date> m_boundaryAt;
     Date m_lastUsageStateSave = -1e300;
 
     struct Failure {

@@ -224,7 +224,7 @@ void StorageService::deleteTodo(const TaskItem& todo)
 bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error)
 {
     QString writeError;
-    if (!writeFile(todosFile, encodeList(list, encodeTaskItem), &writeError)) {
+    if (!writeFile(todosFile, todosFileText(list), &writeError)) {
         if (error)
             *error = writeError;
         return false;

@@ -1,0 +1,199 @@
+#include "model/JsonWriter.h"
+
+#include <QLocale>
+#include <cmath>
+
+void JsonTextWriter::newline(int depth)
+{
+    m_out += '\n';
+    m_out.append(static_cast<size_t>(depth) * 4, ' ');
+}
+
+void JsonTextWriter::beforeValue()
+{
+    if (m_afterKey) {
+        m_afterKey = false;
+        return;
+    }
+    if (m_levels.empty())
+        return;
+    Level& level = m_levels.back();
+    if (!level.empty)
+        m_out += ',';
+    level.empty = false;
+    newline(static_cast<int>(m_levels.size()));
+}
+
+void JsonTextWriter::key(const char* name)
+{
+    Level& level = m_levels.back();
+    if (!level.empty)
+        m_out += ',';
+    level.empty = false;
+    newline(static_cast<int>(m_levels.size()));
+    m_out += '"';
+    m_out += name;
+    m_out += "\": ";
+    m_afterKey = true;
+#ifndef NDEBUG
+    Q_ASSERT_X(m_lastKeys.back().isEmpty() || m_lastKeys.back() < QByteArray(name), "JsonTextWriter",
+               "keys must be written in sorted order");
+    m_lastKeys.back() = name;
+#endif
+}
+
+void JsonTextWriter::beginObject()
+{
+    beforeValue();
+    m_out += '{';
+    m_levels.push_back({true});
+#ifndef NDEBUG
+    m_lastKeys.emplace_back();
+#endif
+}
+
+void JsonTextWriter::endObject()
+{
+    m_levels.pop_back();
+#ifndef NDEBUG
+    m_lastKeys.pop_back();
+#endif
+    newline(static_cast<int>(m_levels.size()));
+    m_out += '}';
+    if (m_levels.empty())
+        m_out += '\n';
+}
+
+void JsonTextWriter::beginArray()
+{
+    beforeValue();
+    m_out += '[';
+    m_levels.push_back({false});
+}
+
+void JsonTextWriter::endArray()
+{
+    m_levels.pop_back();
+    newline(static_cast<int>(m_levels.size()));
+    m_out += ']';
+    if (m_levels.empty())
+        m_out += '\n';
+}
+
+void JsonTextWriter::value(const QString& text)
+{
+    beforeValue();
+    static constexpr char hex[] = "0123456789abcdef";
+    // Escaped and encoded in one pass straight into the output (at most six bytes a unit).
+    const qsizetype n = text.size();
+    const size_t start = m_out.size();
+    m_out.resize(start + static_cast<size_t>(n) * 6 + 2);
+    char* o = m_out.data() + start;
+    *o++ = '"';
+    const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = p[i];
+        if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\') {
+            *o++ = static_cast<char>(c);
+            continue;
+        }
+        if (c < 0x80) {
+            *o++ = '\\';
+            switch (c) {
+            case u'"':
+                *o++ = '"';
+                break;
+            case u'\\':
+                *o++ = '\\';
+                break;
+            case u'\b':
+                *o++ = 'b';
+                break;
+            case u'\f':
+                *o++ = 'f';
+                break;
+            case u'\n':
+                *o++ = 'n';
+                break;
+            case u'\r':
+                *o++ = 'r';
+                break;
+            case u'\t':
+                *o++ = 't';
+                break;
+            default:
+                *o++ = 'u';
+                *o++ = '0';
+                *o++ = '0';
+                *o++ = hex[c >> 4];
+                *o++ = hex[c & 0xF];
+            }
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(p[i + 1]))
+            c = QChar::surrogateToUcs4(static_cast<char16_t>(c), p[++i]);
+        else if (QChar::isSurrogate(c))
+            c = 0xFFFD; // a lone half of a pair cannot be written as UTF-8
+        if (c < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            *o++ = static_cast<char>(0xE0 | (c >> 12));
+            *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            *o++ = static_cast<char>(0xF0 | (c >> 18));
+            *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        }
+        *o++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    *o++ = '"';
+    m_out.resize(static_cast<size_t>(o - m_out.data()));
+}
+
+void JsonTextWriter::value(bool flag)
+{
+    beforeValue();
+    m_out += flag ? "true" : "false";
+}
+
+void JsonTextWriter::value(qint64 number)
+{
+    // Numbers go through doubles in the data files, as any JSON reader sees them.
+    value(static_cast<double>(number));
+}
+
+void JsonTextWriter::value(double number)
+{
+    beforeValue();
+    if (!std::isfinite(number)) {
+        m_out += "null";
+    } else if (number == std::floor(number) && std::abs(number) < 9007199254740992.0) {
+        m_out += std::to_string(static_cast<qint64>(number));
+    } else {
+        m_out += QByteArray::number(number, 'g', QLocale::FloatingPointShortest).toStdString();
+    }
+}
+
+void JsonValueBuilder::put(const QJsonValue& v)
+{
+    if (m_stack.empty()) {
+        m_result = v;
+        return;
+    }
+    Open& top = m_stack.back();
+    if (top.isObject)
+        top.object.insert(m_pendingKey, v);
+    else
+        top.array.append(v);
+}
+
+void JsonValueBuilder::close()
+{
+    Open done = std::move(m_stack.back());
+    m_stack.pop_back();
+    m_pendingKey = done.key;
+    if (done.isObject)
+        put(done.object);
+    else
+        put(done.array);
+}
