@@ -1,0 +1,315 @@
+#include "blocking/LocalBlockPageServer.h"
+
+#include "blocking/BlockPage.h"
+#include "model/Json.h"
+#include "store/StorageService.h"
+
+#include <QFile>
+#include <QStringConverter>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+const QByteArray textPlain = "text/plain; charset=utf-8";
+const QByteArray noStore = "no-store";
+
+QByteArray plain(const QByteArray& status, const QByteArray& body)
+{
+    return LocalBlockPageServer::makeResponse(status, textPlain, noStore, body);
+}
+
+QByteArray badRequest()
+{
+    return plain("400 Bad Request", "Bad request");
+}
+
+// The first item of that name; an item without "=" has no value. '+' stays a plus sign.
+std::optional<QString> queryValue(const QString& query, const QString& name)
+{
+    for (const QString& item : query.split(u'&')) {
+        const qsizetype eq = item.indexOf(u'=');
+        const QString key = QString::fromUtf8(QByteArray::fromPercentEncoding(item.left(eq < 0 ? item.size() : eq).toUtf8()));
+        if (key != name)
+            continue;
+        if (eq < 0)
+            return std::nullopt;
+        return QString::fromUtf8(QByteArray::fromPercentEncoding(item.mid(eq + 1).toUtf8()));
+    }
+    return std::nullopt;
+}
+
+std::optional<QUuid> ruleParameter(const QString& query)
+{
+    const std::optional<QString> text = queryValue(query, QStringLiteral("rule"));
+    return text ? parseUuid(*text) : std::nullopt;
+}
+
+const BlockedSiteSnapshot* blockedSnapshot(const StorageService* store, const std::optional<QUuid>& rule)
+{
+    if (!store || !rule)
+        return nullptr;
+    for (const BlockedSiteSnapshot& s : store->state().blockedNow)
+        if (s.ruleId == *rule)
+            return &s;
+    return nullptr;
+}
+
+// A request's Host must name this server: otherwise a web page could reach it through a name
+// that resolves to the loopback address (DNS rebinding).
+bool hostAllowed(const QStringList& lines, quint16 port)
+{
+    const QString expectedIp = QStringLiteral("127.0.0.1:%1").arg(port);
+    const QString expectedName = QStringLiteral("localhost:%1").arg(port);
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QString& line = lines.at(i);
+        if (line.isEmpty())
+            break;
+        const qsizetype colon = line.indexOf(u':');
+        if (colon < 0 || line.left(colon).trimmed().compare(QLatin1String("host"), Qt::CaseInsensitive) != 0)
+            continue;
+        const QString value = line.mid(colon + 1).trimmed().toLower();
+        if (value != expectedIp && value != expectedName)
+            return false;
+    }
+    return true;
+}
+
+// At most three parts; runs of spaces separate like one, and the third part is the rest of the line.
+QStringList splitRequestLine(const QString& line)
+{
+    QStringList parts;
+    qsizetype i = 0;
+    while (parts.size() < 3) {
+        while (i < line.size() && line.at(i) == u' ')
+            ++i;
+        if (i >= line.size())
+            break;
+        if (parts.size() == 2) {
+            parts.append(line.mid(i));
+            break;
+        }
+        const qsizetype start = i;
+        while (i < line.size() && line.at(i) != u' ')
+            ++i;
+        parts.append(line.mid(start, i - start));
+    }
+    return parts;
+}
+
+} // namespace
+
+static void initBlockingResources()
+{
+    Q_INIT_RESOURCE(blocking);
+}
+
+LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* parent)
+    : QObject(parent), m_storage(storage)
+{
+}
+
+LocalBlockPageServer::~LocalBlockPageServer() = default;
+
+void LocalBlockPageServer::start(quint16 port, bool allowFallback)
+{
+    auto* listener = new QTcpServer(this);
+    listener->setMaxPendingConnections(maximumConnections);
+    if (!listener->listen(QHostAddress(QHostAddress::LocalHost), port)) {
+        const QString error = listener->errorString();
+        delete listener;
+        m_listener = nullptr;
+        setPort(std::nullopt);
+        if (allowFallback) {
+            start(0, false);
+            return;
+        }
+        setLastError(QStringLiteral("The local priorities page could not start: ") + error);
+        return;
+    }
+    m_listener = listener;
+    connect(listener, &QTcpServer::newConnection, this, &LocalBlockPageServer::accept);
+    setPort(listener->serverPort());
+    setLastError(std::nullopt);
+}
+
+void LocalBlockPageServer::setPort(std::optional<quint16> port)
+{
+    if (port == m_port)
+        return;
+    m_port = port;
+    emit portChanged();
+}
+
+void LocalBlockPageServer::setLastError(std::optional<QString> error)
+{
+    if (error == m_lastError)
+        return;
+    m_lastError = std::move(error);
+    emit lastErrorChanged();
+}
+
+std::optional<QUrl> LocalBlockPageServer::blockedPageURL(const QUuid& rule, const QString& domain,
+                                                         const QString& from) const
+{
+    if (!m_port)
+        return std::nullopt;
+    const auto encode = [](const QString& v) { return QString::fromLatin1(QUrl::toPercentEncoding(v)); };
+    const QString base = QStringLiteral("http://127.0.0.1:%1/blocked?rule=%2&domain=%3").arg(*m_port).arg(uuidText(rule), encode(domain));
+    QString withFrom = base + QStringLiteral("&from=") + encode(from);
+    // A browser adds its own headers to the request line; an address that would push the request
+    // past the server's limit is left out, and the page then steps back instead of returning.
+    constexpr qsizetype headroomForHeaders = 4096;
+    if (withFrom.size() > maximumRequestBytes - headroomForHeaders)
+        withFrom = base;
+    return QUrl(withFrom, QUrl::StrictMode);
+}
+
+const std::optional<QByteArray>& LocalBlockPageServer::appIconPNG()
+{
+    static const std::optional<QByteArray> icon = []() -> std::optional<QByteArray> {
+        initBlockingResources();
+        QFile file(QStringLiteral(":/app-icon.png"));
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        return file.readAll();
+    }();
+    return icon;
+}
+
+QByteArray LocalBlockPageServer::makeResponse(const QByteArray& status, const QByteArray& contentType,
+                                              const QByteArray& cacheControl, const QByteArray& body)
+{
+    QByteArray out;
+    out.reserve(body.size() + 420);
+    out += "HTTP/1.1 " + status + "\r\n";
+    out += "Content-Type: " + contentType + "\r\n";
+    out += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    out += "Cache-Control: " + cacheControl + "\r\n";
+    out += "X-Content-Type-Options: nosniff\r\n";
+    out += "Content-Security-Policy: default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; "
+           "img-src 'self'; connect-src 'self'; base-uri 'none'; form-action 'none'\r\n";
+    out += "Connection: close\r\n\r\n";
+    out += body;
+    return out;
+}
+
+QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
+{
+    if (request.size() > maximumRequestBytes)
+        return badRequest();
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(request);
+    if (decoder.hasError())
+        return badRequest();
+    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    const QStringList requestLine = splitRequestLine(lines.first());
+    if (requestLine.size() != 3 || requestLine.at(0) != QLatin1String("GET"))
+        return plain("405 Method Not Allowed", "Only GET is supported");
+    if (m_port && !hostAllowed(lines, *m_port))
+        return badRequest();
+    const QUrl url(QStringLiteral("http://127.0.0.1") + requestLine.at(1), QUrl::StrictMode);
+    if (!url.isValid() || !requestLine.at(1).startsWith(u'/'))
+        return badRequest();
+    const QString path = url.path(QUrl::FullyDecoded);
+    const QString query = url.query(QUrl::FullyEncoded);
+
+    if (path == QLatin1String("/health"))
+        return plain("200 OK", "ok");
+    if (path == QLatin1String("/app-icon.png")) {
+        if (const auto& icon = appIconPNG())
+            return makeResponse("200 OK", "image/png", "public, max-age=86400", *icon);
+        return plain("404 Not Found", "Icon not found");
+    }
+    if (path == QLatin1String("/blocked")) {
+        const std::optional<QString> from = queryValue(query, QStringLiteral("from"));
+        const BlockedSiteSnapshot* snapshot = blockedSnapshot(m_storage.data(), ruleParameter(query));
+        QString body;
+        if (snapshot) {
+            std::vector<TaskItem> tasks;
+            if (const std::optional<TaskItem> focus = m_storage->focusTodo()) {
+                tasks.push_back(*focus);
+                for (const TaskItem& t : m_storage->openTodos())
+                    if (t.id != focus->id)
+                        tasks.push_back(t);
+            }
+            const qint64 todayCount = static_cast<qint64>(m_storage->todayTodos().size());
+            body = BlockPage::render(*snapshot, tasks, todayCount, from);
+        } else {
+            body = BlockPage::blockEnded(from);
+        }
+        return makeResponse("200 OK", "text/html; charset=utf-8", noStore, body.toUtf8());
+    }
+    if (path == QLatin1String("/status")) {
+        const bool blocked = blockedSnapshot(m_storage.data(), ruleParameter(query)) != nullptr;
+        return makeResponse("200 OK", "application/json; charset=utf-8", noStore,
+                            blocked ? QByteArray("{\"blocked\":true}") : QByteArray("{\"blocked\":false}"));
+    }
+    if (path == QLatin1String("/close"))
+        return makeResponse("200 OK", "text/html; charset=utf-8", noStore, BlockPage::closing().toUtf8());
+    return plain("404 Not Found", "Not found");
+}
+
+void LocalBlockPageServer::accept()
+{
+    while (m_listener && m_listener->hasPendingConnections()) {
+        QTcpSocket* socket = m_listener->nextPendingConnection();
+        if (m_connections.size() >= maximumConnections) {
+            // Full: refuse rather than let idle connections crowd out the browser's own.
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        Connection& c = m_connections[socket];
+        c.idle = new QTimer(socket);
+        c.idle->setSingleShot(true);
+        connect(c.idle, &QTimer::timeout, this, [this, socket] { drop(socket); });
+        c.idle->start(idleTimeoutMs);
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket); });
+        connect(socket, &QTcpSocket::readChannelFinished, this, [this, socket] { respond(socket); });
+        connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
+            if (error == QAbstractSocket::RemoteHostClosedError)
+                respond(socket);
+            else
+                drop(socket);
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { drop(socket); });
+        if (socket->bytesAvailable() > 0)
+            receive(socket);
+    }
+}
+
+void LocalBlockPageServer::receive(QTcpSocket* socket)
+{
+    auto it = m_connections.find(socket);
+    if (it == m_connections.end() || it->answered)
+        return;
+    // Never hold more than the limit plus one read's worth, however much the peer sends.
+    const qint64 room = maximumRequestBytes + 4096 - it->buffer.size();
+    if (room > 0)
+        it->buffer += socket->read(room);
+    if (it->buffer.contains("\r\n\r\n") || it->buffer.size() >= maximumRequestBytes)
+        respond(socket);
+}
+
+void LocalBlockPageServer::respond(QTcpSocket* socket)
+{
+    auto it = m_connections.find(socket);
+    if (it == m_connections.end() || it->answered)
+        return;
+    it->answered = true;
+    it->idle->stop();
+    socket->write(handleRequest(it->buffer));
+    socket->disconnectFromHost(); // closes once the answer is written
+    // A peer that never reads must not keep the socket forever either.
+    it->idle->start(idleTimeoutMs);
+}
+
+void LocalBlockPageServer::drop(QTcpSocket* socket)
+{
+    if (!m_connections.remove(socket))
+        return;
+    socket->abort();
+    socket->deleteLater();
+}

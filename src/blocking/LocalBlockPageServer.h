@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <QUuid>
+#include <optional>
+
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+class StorageService;
+
+// The loopback HTTP/1.1 server a blocked tab is pointed at: one GET per connection, answered
+// from the store and closed.
+//
+// It runs on the main event loop. Every answer reads the store, which lives on the main thread,
+// so a thread of its own would only add a hop per request; the socket work itself is small.
+class LocalBlockPageServer : public QObject {
+    Q_OBJECT
+public:
+    explicit LocalBlockPageServer(StorageService* storage, QObject* parent = nullptr);
+    ~LocalBlockPageServer() override;
+
+    static constexpr quint16 defaultPort = 47831;
+    static constexpr qsizetype maximumRequestBytes = 16384;
+    static constexpr int idleTimeoutMs = 10000;
+    static constexpr int maximumConnections = 64;
+
+    // Listens on 127.0.0.1; with allowFallback, a port that cannot be had is retried once on a
+    // port the system chooses.
+    void start(quint16 port = defaultPort, bool allowFallback = true);
+    bool isStarted() const { return m_listener != nullptr; }
+
+    std::optional<quint16> port() const { return m_port; }
+    std::optional<QString> lastError() const { return m_lastError; }
+
+    // Where a blocked tab is sent; nothing until the server listens.
+    std::optional<QUrl> blockedPageURL(const QUuid& rule, const QString& domain, const QString& from) const;
+
+    // Request bytes to response bytes; the whole protocol apart from the sockets.
+    QByteArray handleRequest(const QByteArray& request) const;
+
+    static QByteArray makeResponse(const QByteArray& status, const QByteArray& contentType,
+                                   const QByteArray& cacheControl, const QByteArray& body);
+    static const std::optional<QByteArray>& appIconPNG();
+
+    int openConnections() const { return static_cast<int>(m_connections.size()); }
+
+signals:
+    void portChanged();
+    void lastErrorChanged();
+
+private:
+    void accept();
+    void receive(QTcpSocket* socket);
+    void respond(QTcpSocket* socket);
+    void drop(QTcpSocket* socket);
+    void setPort(std::optional<quint16> port);
+    void setLastError(std::optional<QString> error);
+
+    QPointer<StorageService> m_storage;
+    QTcpServer* m_listener = nullptr;
+    std::optional<quint16> m_port;
+    std::optional<QString> m_lastError;
+    struct Connection {
+        QByteArray buffer;
+        QTimer* idle = nullptr;
+        bool answered = false;
+    };
+    QHash<QTcpSocket*, Connection> m_connections;
+};

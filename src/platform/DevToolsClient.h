@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QObject>
+#include <QTimer>
+#include <QUrl>
+#include <QWebSocket>
+#include <functional>
+
+// One connection to a Chromium-family browser's remote debugging protocol (a browser or page
+// WebSocket endpoint). Every command completes exactly once: with the browser's answer, an
+// error, or a time-out, so a browser that hangs (an open alert, say) never hangs a caller.
+class DevToolsClient : public QObject {
+    Q_OBJECT
+public:
+    using Reply = std::function<void(const QJsonObject& result, const QString& error)>;
+
+    explicit DevToolsClient(QObject* parent = nullptr);
+    ~DevToolsClient() override;
+
+    // Connects; `done` gets an empty text on success, else what went wrong.
+    void open(const QUrl& endpoint, int timeoutMs, std::function<void(const QString& error)> done);
+    bool isOpen() const;
+    void close();
+
+    void send(const QString& method, const QJsonObject& params, int timeoutMs, Reply reply,
+              const QString& sessionId = QString());
+
+    // "<port>\n<browser path>" as the browser writes it into its profile folder.
+    static std::optional<QUrl> browserEndpoint(const QString& devToolsActivePortFile);
+
+signals:
+    void event(const QString& method, const QJsonObject& params, const QString& sessionId);
+    void closed();
+
+private:
+    void onMessage(const QString& text);
+    void failAll(const QString& error);
+
+    QWebSocket m_socket;
+    qint64 m_nextId = 1;
+    struct Pending {
+        Reply reply;
+        QTimer* timer;
+    };
+    QHash<qint64, Pending> m_pending;
+    std::function<void(const QString&)> m_openDone;
+    QTimer m_openTimer;
+};
