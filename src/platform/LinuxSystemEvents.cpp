@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <cmath>
 #include <ctime>
 #include <sys/timerfd.h>
@@ -42,7 +43,7 @@ LinuxSystemEvents::LinuxSystemEvents(const Clock& clock, std::function<Calendar(
                        SLOT(onTimedatePropertiesChanged(QString, QVariantMap, QStringList)));
     }
 
-    // /etc/localtimePath is usually a symbolic link that is replaced, not written: watch the folder too.
+    // /etc/localtime is usually a symbolic link that is replaced, not written: watch the folder too.
     m_zoneWatcher = new QFileSystemWatcher(this);
     m_zoneWatcher->addPath(QStringLiteral("/etc"));
     m_zoneWatcher->addPath(localtimePath);

@@ -160,7 +160,13 @@ bool StorageService::writeFile(const QString& name, const QByteArray& text, QStr
                          .arg(name);
         return false;
     }
-    return FileSafety::writeAtomically(m_fileStore.filePath(name), text, error);
+    QString reason;
+    if (FileSafety::writeAtomically(m_fileStore.filePath(name), text, &reason))
+        return true;
+    // Name the file: "is a directory" alone does not tell the person what was not stored.
+    if (error)
+        *error = QStringLiteral("“%1” could not be saved: %2").arg(name, reason);
+    return false;
 }
 
 bool StorageService::backupUnreadableFile(const QString& name)

@@ -1,6 +1,106 @@
 #include "StoreFixture.h"
+#include "StoreTestSupport.h"
+#include "model/Iso8601.h"
 
+#include <QRegularExpression>
 #include <QtTest>
+#include <unistd.h>
+
+using namespace StoreTest;
+
+namespace {
+
+QString unreadableMessage(const QString& parts)
+{
+    return QStringLiteral("Some saved %1 couldn't be read. A backup copy was kept next to your data.").arg(parts);
+}
+
+QString backupName(const QString& base, qint64 seconds, int suffix = 0)
+{
+    return suffix == 0 ? QStringLiteral("%1.unreadable-%2.json").arg(base).arg(seconds)
+                       : QStringLiteral("%1.unreadable-%2-%3.json").arg(base).arg(seconds).arg(suffix);
+}
+
+QStringList backupsIn(const QString& folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.unreadable-*")}, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+// Three valid to-dos, the middle one without its required title.
+QByteArray todosWithOneMalformed(QList<QUuid>* readable)
+{
+    const Date t = TestEnvironment::at(2026, 12, 6, 9);
+    std::vector<TaskItem> list{todo(QStringLiteral("first"), t), todo(QStringLiteral("broken"), t),
+                               todo(QStringLiteral("third"), t)};
+    QJsonArray array = encodeList(list, encodeTaskItem);
+    QJsonObject broken = array.at(1).toObject();
+    broken.remove(QStringLiteral("title"));
+    array.replace(1, broken);
+    if (readable)
+        *readable = {list[0].id, list[2].id};
+    return QJsonDocument(array).toJson();
+}
+
+// The keys of every object, in the order the text lists them.
+QList<QStringList> keyOrders(const QByteArray& text)
+{
+    QList<QStringList> done;
+    QList<QStringList> open;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == '{') {
+            open.append(QStringList());
+        } else if (c == '}') {
+            done.append(open.takeLast());
+        } else if (c == '"') {
+            QByteArray s;
+            for (++i; i < text.size() && text.at(i) != '"'; ++i) {
+                if (text.at(i) == '\\')
+                    ++i;
+                s.append(text.at(i));
+            }
+            qsizetype j = i + 1;
+            while (j < text.size() && (text.at(j) == ' ' || text.at(j) == '\n'))
+                ++j;
+            if (j < text.size() && text.at(j) == ':' && !open.isEmpty())
+                open.last().append(QString::fromUtf8(s));
+        }
+    }
+    return done;
+}
+
+// True when folder permissions stop this process from writing (they do not stop root).
+bool permissionsStopWrites(const QString& readOnlyFolder)
+{
+    QFile probe(readOnlyFolder + QStringLiteral("/.probe"));
+    if (probe.open(QIODevice::WriteOnly)) {
+        probe.close();
+        probe.remove();
+        return false;
+    }
+    return true;
+}
+
+// Takes every name a backup copy of "<base>.json" could get at the fixture's current second.
+void occupyBackupNames(StoreFixture& f, const QString& base)
+{
+    const qint64 seconds = qint64(std::floor(f.clock.now()));
+    for (int i = 0; i < 200; ++i)
+        QVERIFY(writeBytes(f.file(backupName(base, seconds, i)), "taken"));
+}
+
+StorageEnvironment environmentOf(StoreFixture& f)
+{
+    StorageEnvironment env;
+    env.clock = &f.clock;
+    env.calendar = [&f] { return f.calendar; };
+    env.defaults = &f.defaults;
+    env.notifications = &f.notifications;
+    return env;
+}
+
+} // namespace
 
 class TestStorageFiles : public QObject {
     Q_OBJECT
@@ -12,9 +112,472 @@ private slots:
         QVERIFY(store.fatalError().isEmpty());
         QVERIFY(!store.lastError());
         QVERIFY(store.todos().empty());
-        QCOMPARE(store.doomScrollConfig(), DoomScrollConfig::defaults());
+        QVERIFY(store.notes().empty());
+        QVERIFY(store.rules().empty());
+        QCOMPARE(store.doomScrollConfig().isEnabled, false);
+        QVERIFY(store.doomScrollConfig().domains.empty());
+        QCOMPARE(store.doomScrollConfig().usageWindowMinutes, 20);
+        QCOMPARE(store.doomScrollConfig().breakMinutes, 5);
         QCOMPARE(store.state().dayId, 20261207);
+        QVERIFY(store.state().usageSecondsByRuleId.isEmpty());
+        QVERIFY(!store.state().urgentBreak);
+        QVERIFY(!store.state().blockingPausedUntil);
+        QVERIFY(store.state().blockedNow.empty());
+
+        const auto written =
+            decodeSharedState(QJsonDocument::fromJson(readBytes(f.file(QStringLiteral("state.json")))).object());
+        QVERIFY(written);
+        QCOMPARE(written->dayId, 20261207);
+        QVERIFY(backupsIn(f.dataPath()).isEmpty());
+    }
+
+    void damagedFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("message"); // empty: none expected
+        QTest::addColumn<int>("kept");        // records of a list file kept; -1 for the other files
+
+        QTest::newRow("a malformed to-do among three")
+            << QStringLiteral("todos.json") << todosWithOneMalformed(nullptr) << unreadableMessage(QStringLiteral("to-dos")) << 2;
+        QTest::newRow("to-dos that are not JSON")
+            << QStringLiteral("todos.json") << QByteArray("this is not JSON") << unreadableMessage(QStringLiteral("to-dos")) << 0;
+        QTest::newRow("notes that are an object")
+            << QStringLiteral("notes.json") << QByteArray(R"({"id":"not a list"})") << unreadableMessage(QStringLiteral("notes")) << 0;
+        QTest::newRow("a rule without its fields")
+            << QStringLiteral("rules.json") << QByteArray(R"([{"name":"x"}])") << unreadableMessage(QStringLiteral("block rules")) << 0;
+        QTest::newRow("doom-scroll settings lacking breakMinutes")
+            << QStringLiteral("doomscroll.json")
+            << QByteArray(R"({"isEnabled":true,"domains":[],"usageWindowMinutes":30})")
+            << unreadableMessage(QStringLiteral("Doom Scroll settings")) << -1;
+        QTest::newRow("state holding an empty object") << QStringLiteral("state.json") << QByteArray("{}") << QString() << -1;
+    }
+
+    void damagedFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        QFETCH(int, kept);
+
+        StoreFixture f;
+        // 0.9 s past a whole second: the backup is still named after that second.
+        const Date start = TestEnvironment::at(2026, 12, 7, 10, 0, 0) + 0.9;
+        f.clock.set(start);
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(f.file(name), content));
+
+        StorageService& store = f.make();
+
+        const QString backup = f.file(backupName(QFileInfo(name).completeBaseName(), qint64(std::floor(start))));
+        QCOMPARE(backupsIn(f.dataPath()), QStringList{QFileInfo(backup).fileName()});
+        QCOMPARE(readBytes(backup), content);
+        if (message.isEmpty())
+            QVERIFY(!store.lastError());
+        else
+            QCOMPARE(store.lastError(), std::optional<QString>(message));
+
+        const std::map<QString, size_t> counts{{QStringLiteral("todos.json"), store.todos().size()},
+                                               {QStringLiteral("notes.json"), store.notes().size()},
+                                               {QStringLiteral("rules.json"), store.rules().size()}};
+        if (kept >= 0)
+            QCOMPARE(counts.at(name), size_t(kept));
+        if (name == QLatin1String("doomscroll.json"))
+            QCOMPARE(store.doomScrollConfig(), DoomScrollConfig::defaults());
+        if (name == QLatin1String("state.json")) {
+            QCOMPARE(store.state().dayId, 20261207);
+            const auto written =
+                decodeSharedState(QJsonDocument::fromJson(readBytes(f.file(QStringLiteral("state.json")))).object());
+            QVERIFY(written);
+            QCOMPARE(written->dayId, 20261207);
+        } else {
+            // The unreadable file stays as it was until the next save of that part.
+            QCOMPARE(readBytes(f.file(name)), content);
+        }
+    }
+
+    void malformedToDoKeepsTheReadableOnes()
+    {
+        StoreFixture f;
+        QDir().mkpath(f.dataPath());
+        QList<QUuid> readable;
+        QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosWithOneMalformed(&readable)));
+
+        StorageService& store = f.make();
+        QCOMPARE(ids(store.todos()), readable);
+
+        store.toggleTodo(readable.first());
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), readable);
+        // The first successful save after loading takes the start-up notice with it.
+        QVERIFY(!store.lastError());
+    }
+
+    void unreadablePartsAreNamedInReadingOrder_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("parts");
+        QTest::newRow("to-dos and rules")
+            << QStringList{QStringLiteral("rules.json"), QStringLiteral("todos.json")} << QStringLiteral("to-dos, block rules");
+        QTest::newRow("all four")
+            << QStringList{QStringLiteral("doomscroll.json"), QStringLiteral("rules.json"), QStringLiteral("notes.json"),
+                           QStringLiteral("todos.json")}
+            << QStringLiteral("to-dos, notes, block rules, Doom Scroll settings");
+    }
+
+    void unreadablePartsAreNamedInReadingOrder()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, parts);
+        StoreFixture f;
+        QDir().mkpath(f.dataPath());
+        for (const QString& name : files)
+            QVERIFY(writeBytes(f.file(name), "garbage"));
+        StorageService& store = f.make();
+        QCOMPARE(store.lastError(), std::optional<QString>(unreadableMessage(parts)));
+        QCOMPARE(backupsIn(f.dataPath()).size(), files.size());
+    }
+
+    void existingBackupNameGetsTheNextFreeSuffix_data()
+    {
+        QTest::addColumn<int>("taken");
+        QTest::newRow("plain name taken") << 1;
+        QTest::newRow("plain and -1 taken") << 2;
+    }
+
+    void existingBackupNameGetsTheNextFreeSuffix()
+    {
+        QFETCH(int, taken);
+        StoreFixture f;
+        const qint64 seconds = qint64(f.clock.now());
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), "second damage"));
+        for (int i = 0; i < taken; ++i)
+            QVERIFY(writeBytes(f.file(backupName(QStringLiteral("todos"), seconds, i)), "earlier backup"));
+
+        StorageService& store = f.make();
+        for (int i = 0; i < taken; ++i)
+            QCOMPARE(readBytes(f.file(backupName(QStringLiteral("todos"), seconds, i))), QByteArray("earlier backup"));
+        QCOMPARE(readBytes(f.file(backupName(QStringLiteral("todos"), seconds, taken))), QByteArray("second damage"));
+        QCOMPARE(store.lastError(), std::optional<QString>(unreadableMessage(QStringLiteral("to-dos"))));
+
+        // With a copy kept, the damaged file may be replaced.
+        store.addTodo(todo(QStringLiteral("new"), f.clock.now()));
+        QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json"))).size(), size_t(1));
+    }
+
+    void unreadableFileWithoutBackupIsNeverOverwritten_data()
+    {
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::newRow("every backup name taken") << false;
+        QTest::newRow("read-only folder at start-up") << true;
+    }
+
+    void unreadableFileWithoutBackupIsNeverOverwritten()
+    {
+        QFETCH(bool, readOnlyFolder);
+        StoreFixture f;
+        const QByteArray damaged = todosWithOneMalformed(nullptr);
+        const QString todosPath = f.file(QStringLiteral("todos.json"));
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(todosPath, damaged));
+
+        if (readOnlyFolder) {
+            QFile::setPermissions(f.dataPath(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+            if (!permissionsStopWrites(f.dataPath())) {
+                QFile::setPermissions(f.dataPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+                QSKIP("folder permissions do not stop this user from writing");
+            }
+        } else {
+            occupyBackupNames(f, QStringLiteral("todos"));
+        }
+
+        StorageService& store = f.make();
+        if (readOnlyFolder)
+            QFile::setPermissions(f.dataPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QCOMPARE(store.todos().size(), size_t(2));
+        QVERIFY(store.lastError());
+        QVERIFY(store.lastError()->contains(QLatin1String("to-dos")));
+
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        store.addTodo(todo(QStringLiteral("kept in memory"), f.clock.now()));
+        store.toggleTodo(store.todos().back().id);
+        store.deleteTodo(store.todos().back());
+        QCOMPARE(store.todos().size(), size_t(2));
+        QCOMPARE(store.todos().front().title, QStringLiteral("kept in memory"));
+        QVERIFY(!store.saveTodos(true));
+        QVERIFY(store.lastError());
+        QVERIFY(store.lastError()->contains(QLatin1String("todos.json")));
+        QCOMPARE(sync.pushes, 0);
+
+        QString error;
+        QVERIFY(!store.replaceTodosFromSync({}, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(readBytes(todosPath), damaged);
+
+        // Other files are written as usual.
+        QVERIFY(store.saveNotes(false));
+        QVERIFY(QFile::exists(f.file(QStringLiteral("notes.json"))));
+
+        // A later start-up that can keep a copy may replace the file again.
+        if (!readOnlyFolder)
+            f.clock.advance(1);
+        StorageService& restarted = f.make();
+        QCOMPARE(restarted.todos().size(), size_t(2));
+        QVERIFY(restarted.saveTodos(false));
+        QCOMPARE(todosInFile(todosPath).size(), size_t(2));
+    }
+
+    void failedWriteKeepsChangeAndShowsWhy_data()
+    {
+        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::newRow("read-only folder") << true;
+        QTest::newRow("a folder in place of the file") << false;
+    }
+
+    void failedWriteKeepsChangeAndShowsWhy()
+    {
+        QFETCH(bool, readOnlyFolder);
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const QString notesPath = f.file(QStringLiteral("notes.json"));
+        const auto writable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+        if (readOnlyFolder) {
+            QFile::setPermissions(f.dataPath(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+            if (!permissionsStopWrites(f.dataPath())) {
+                QFile::setPermissions(f.dataPath(), writable);
+                QSKIP("folder permissions do not stop this user from writing");
+            }
+        } else {
+            QVERIFY(blockFile(notesPath));
+        }
+
+        const Note n = note(QStringLiteral("draft"), f.clock.now());
+        store.upsertNote(n);
+        QCOMPARE(ids(store.notes()), QList<QUuid>{n.id});
+        QVERIFY(!store.saveNotes(true));
+        QVERIFY(store.lastError());
+        QVERIFY(!store.lastError()->isEmpty());
+        QCOMPARE(sync.pushes, 0);
+
+        if (readOnlyFolder)
+            QFile::setPermissions(f.dataPath(), writable);
+        else
+            QVERIFY(unblockFile(notesPath));
+        QVERIFY(store.saveNotes(true));
+        QVERIFY(!store.lastError());
+        QCOMPARE(sync.pushes, 1);
+        QCOMPARE(ids(notesInFile(notesPath)), QList<QUuid>{n.id});
+    }
+
+    void lastErrorShowsTheLatestOutstandingFailure()
+    {
+        // Two failures with different texts: "notes.json" is unreadable and cannot be backed up,
+        // so every save of it is refused; "todos.json" fails because a folder stands in its place.
+        StoreFixture f;
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(f.file(QStringLiteral("notes.json")), "garbage"));
+        occupyBackupNames(f, QStringLiteral("notes"));
+        StorageService& store = f.make();
+        const QString todosPath = f.file(QStringLiteral("todos.json"));
+
+        QVERIFY(!store.saveNotes(false));
+        const std::optional<QString> notesFailure = store.lastError();
+        QVERIFY(notesFailure && notesFailure->contains(QLatin1String("notes.json")));
+
+        QVERIFY(blockFile(todosPath));
+        store.addTodo(todo(QStringLiteral("a"), f.clock.now()));
+        const std::optional<QString> todoFailure = store.lastError();
+        QVERIFY(todoFailure && *todoFailure != *notesFailure);
+
+        // The notes fail again: theirs is now the latest failure.
+        QVERIFY(!store.saveNotes(false));
+        QCOMPARE(store.lastError(), notesFailure);
+
+        // A success clears only its own file's failure (and the start-up notice).
+        QVERIFY(unblockFile(todosPath));
+        QVERIFY(store.saveTodos(false));
+        QCOMPARE(store.lastError(), notesFailure);
+
+        QVERIFY(blockFile(todosPath));
+        QVERIFY(!store.saveTodos(false));
+        QCOMPARE(store.lastError(), todoFailure);
+        QVERIFY(unblockFile(todosPath));
+        QVERIFY(store.saveTodos(false));
+        QCOMPARE(store.lastError(), notesFailure);
+
+        // Dismissed by the person, it comes back with the next failure.
+        store.setLastError(std::nullopt);
+        QVERIFY(!store.lastError());
+        QVERIFY(store.saveTodos(false));
+        QVERIFY(!store.lastError());
+        QVERIFY(!store.saveNotes(false));
+        QCOMPARE(store.lastError(), notesFailure);
+    }
+
+    void startUpNoticeGoesWithTheFirstSaveAfterLoading()
+    {
+        StoreFixture f;
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(f.file(QStringLiteral("notes.json")), "garbage"));
+        StorageService& store = f.make();
+        // Loading wrote "state.json" successfully; the notice survived it.
         QVERIFY(QFile::exists(f.file(QStringLiteral("state.json"))));
+        QCOMPARE(store.lastError(), std::optional<QString>(unreadableMessage(QStringLiteral("notes"))));
+
+        QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
+        QVERIFY(!store.saveTodos(false));
+        const std::optional<QString> todoFailure = store.lastError();
+        QVERIFY(todoFailure && *todoFailure != unreadableMessage(QStringLiteral("notes")));
+
+        QVERIFY(store.saveNotes(false));
+        QCOMPARE(store.lastError(), todoFailure);
+    }
+
+    void dataFolderFallback()
+    {
+        StoreFixture f;
+        QTemporaryDir scratch;
+        QVERIFY(writeBytes(scratch.filePath(QStringLiteral("a-file")), "x"));
+        const QString unreachable = scratch.filePath(QStringLiteral("a-file/data"));
+        QDir().mkpath(scratch.filePath(QStringLiteral("tmp")));
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        qputenv("QUILLHARBOUR_DATA_DIR", unreachable.toLocal8Bit());
+        qputenv("TMPDIR", scratch.filePath(QStringLiteral("tmp")).toLocal8Bit());
+        const auto restore = qScopeGuard([&] {
+            qunsetenv("QUILLHARBOUR_DATA_DIR");
+            if (oldTmp.isNull())
+                qunsetenv("TMPDIR");
+            else
+                qputenv("TMPDIR", oldTmp);
+        });
+
+        {
+            StorageService store(std::nullopt, environmentOf(f));
+            QVERIFY(store.fatalError().isEmpty());
+            QVERIFY(store.fileStore().rootURL.startsWith(scratch.filePath(QStringLiteral("tmp")) + QLatin1Char('/')));
+            QVERIFY(QFile::exists(store.fileStore().filePath(QStringLiteral("state.json"))));
+            // The message names the folder that could not be made and outlives loading.
+            QVERIFY(store.lastError());
+            QVERIFY(store.lastError()->contains(unreachable));
+
+            store.addTodo(todo(QStringLiteral("kept in the fallback"), f.clock.now()));
+            QVERIFY(!store.lastError());
+            QCOMPARE(todosInFile(store.fileStore().filePath(QStringLiteral("todos.json"))).size(), size_t(1));
+        }
+
+        // Nowhere at all to keep data.
+        qputenv("TMPDIR", scratch.filePath(QStringLiteral("a-file/tmp")).toLocal8Bit());
+        StorageService stranded(std::nullopt, environmentOf(f));
+        QVERIFY(!stranded.fatalError().isEmpty());
+        QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("Quillharbour-%1").arg(getuid()))));
+    }
+
+    void writtenFileForm()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        TaskItem t = todo(QStringLiteral("a/b"), TestEnvironment::at(2026, 12, 7, 10, 0, 0) + 0.5);
+        t.notes = QStringLiteral("see https://example.org/x");
+        t.dueDate = TestEnvironment::at(2026, 12, 8, 14, 30, 0) + 0.75;
+        t.reminderDate = TestEnvironment::at(2026, 12, 8, 9, 0, 0);
+        t.repeatOption = RepeatOption::weekly;
+        t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("step/one"), false});
+        f.clock.advance(0.6);
+        store.addTodo(t);
+        Note n = note(QStringLiteral("x/y"), TestEnvironment::at(2026, 12, 1, 8, 0, 0) + 0.25);
+        store.upsertNote(n);
+
+        for (const QString& name : {QStringLiteral("todos.json"), QStringLiteral("notes.json")}) {
+            const QByteArray text = readBytes(f.file(name));
+            QVERIFY(!text.contains("\\/"));
+            QVERIFY(text.contains("\n    "));
+            QVERIFY(!QRegularExpression(QStringLiteral("\\d\\.\\d+Z")).match(QString::fromUtf8(text)).hasMatch());
+            // Absent optionals are left out, never written as null.
+            QVERIFY(!text.contains("null"));
+            for (const QStringList& keys : keyOrders(text)) {
+                QStringList sorted = keys;
+                sorted.sort();
+                QCOMPARE(keys, sorted);
+            }
+        }
+
+        const QByteArray todos = readBytes(f.file(QStringLiteral("todos.json")));
+        QVERIFY(todos.contains("\"title\": \"a/b\""));
+        QVERIFY(todos.contains("https://example.org/x"));
+        QVERIFY(todos.contains("\"createdAt\": \"2026-12-07T15:00:00Z\""));
+        QVERIFY(todos.contains("\"updatedAt\": \"2026-12-07T15:00:00Z\""));
+        QVERIFY(todos.contains("\"dueDate\": \"2026-12-08T19:30:00Z\""));
+        QVERIFY(todos.contains("\"id\": \"" + uuidText(t.id).toUtf8() + "\""));
+        QCOMPARE(keyOrders(todos).size(), 2); // the step and the to-do
+        QVERIFY(keyOrders(todos).last().contains(QStringLiteral("recurringSeriesId")));
+
+        const QByteArray notes = readBytes(f.file(QStringLiteral("notes.json")));
+        QVERIFY(notes.contains("\"title\": \"x/y\""));
+        QVERIFY(notes.contains("\"createdAt\": \"2026-12-01T13:00:00Z\""));
+    }
+
+    void textsSurviveTheRoundTrip()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const QString awkward = QStringLiteral("quote \" back\\slash\nline\ttab \u0001\u001f del\u007f é ✓ 😀 </script>");
+        TaskItem t = todo(awkward, TestEnvironment::at(2026, 12, 7, 9));
+        t.notes = awkward;
+        t.time = awkward;
+        t.subtasks.push_back({QUuid::createUuid(), awkward, true});
+        store.addTodo(t);
+        Note n = note(awkward, TestEnvironment::at(2026, 12, 7, 9));
+        n.body = awkward;
+        store.upsertNote(n);
+
+        QJsonParseError error{};
+        QJsonDocument::fromJson(readBytes(f.file(QStringLiteral("todos.json"))), &error);
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        const std::vector<TaskItem> todos = todosInFile(f.file(QStringLiteral("todos.json")));
+        QCOMPARE(todos.size(), size_t(1));
+        QVERIFY(todos.front() == store.todos().front());
+        const std::vector<Note> notes = notesInFile(f.file(QStringLiteral("notes.json")));
+        QCOMPARE(notes.size(), size_t(1));
+        QCOMPARE(notes.front(), store.notes().front());
+    }
+
+    void legacyGoalsFileIsRemoved()
+    {
+        StoreFixture f;
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(f.file(QStringLiteral("goals.json")), "[]"));
+        StorageService& store = f.make();
+        QVERIFY(!QFile::exists(f.file(QStringLiteral("goals.json"))));
+        QVERIFY(!store.lastError());
+    }
+
+    void restartKeepsData()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        TaskItem t = todo(QStringLiteral("pack"), TestEnvironment::at(2026, 12, 7, 8));
+        t.dueDate = TestEnvironment::at(2026, 12, 9, 14, 30);
+        t.reminderDate = TestEnvironment::at(2026, 12, 9, 9);
+        t.notes = QStringLiteral("bring the charger");
+        t.priority = TaskItem::Priority::high;
+        t.time = QStringLiteral("9:00 AM");
+        t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("socks"), true});
+        t.repeatOption = RepeatOption::weekly;
+        store.addTodo(t);
+        store.upsertNote(note(QStringLiteral("ideas"), TestEnvironment::at(2026, 12, 1)));
+        const std::vector<TaskItem> todos = store.todos();
+        const std::vector<Note> notes = store.notes();
+
+        f.clock.advance(3600);
+        StorageService& restarted = f.make();
+        QVERIFY(restarted.todos() == todos);
+        QVERIFY(restarted.notes() == notes);
+        QVERIFY(!restarted.lastError());
+        QVERIFY(backupsIn(f.dataPath()).isEmpty());
     }
 };
 

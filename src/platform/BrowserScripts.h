@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+// The supported browsers and the script texts sent to them. The texts are the wire format
+// between the blocking engine and whatever runs them: the engine builds them exactly, and a
+// runner (a real browser bridge, or the fake browser of the tests) reads them back with parse().
+
+enum class BrowserScriptStyle { safari, chromium };
+QString rawValue(BrowserScriptStyle style);
+std::optional<BrowserScriptStyle> browserScriptStyleFromRaw(const QString& text);
+
+struct SupportedBrowser {
+    QString id;
+    QString name;
+    QString bundleIdentifier;
+    BrowserScriptStyle scriptStyle = BrowserScriptStyle::chromium;
+
+    bool operator==(const SupportedBrowser&) const = default;
+
+    static const std::vector<SupportedBrowser>& all();
+    static const SupportedBrowser* withBundleIdentifier(const QString& bundleIdentifier);
+    static const SupportedBrowser* withId(const QString& id);
+};
+
+// The outcome of one script: text output, or an error number with its message.
+struct BrowserScriptResult {
+    std::optional<QString> output;
+    std::optional<int> errorNumber;
+    std::optional<QString> errorMessage;
+
+    bool operator==(const BrowserScriptResult&) const = default;
+    bool failed() const { return errorNumber.has_value(); }
+};
+
+namespace BrowserScripts {
+
+QString quoted(const QString& text);
+QString readActiveTabURL(const SupportedBrowser& browser);
+QString redirectActiveTab(const SupportedBrowser& browser, const QString& from, const QString& to);
+QString closeActiveTab(const SupportedBrowser& browser, const QString& ifURL);
+QString guarded(const QString& inner, const SupportedBrowser& browser, const QString& fallback);
+
+// What a guarded script asks for, recovered from its exact text.
+struct Parsed {
+    enum class Operation { read, redirect, close };
+    Operation operation = Operation::read;
+    QString bundleIdentifier;
+    BrowserScriptStyle style = BrowserScriptStyle::chromium;
+    QString fallback;
+    QString from; // redirect: the address read; close: the address to compare
+    QString to;   // redirect only
+};
+// Nothing unless the text is exactly one the builders above produce.
+std::optional<Parsed> parse(const QString& script);
+
+} // namespace BrowserScripts

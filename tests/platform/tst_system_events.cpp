@@ -1,0 +1,90 @@
+#include "TestEnvironment.h"
+#include "platform/LinuxSystemEvents.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+// Only the day check and the availability of the clock watch are tested: the real clock and
+// zone of the machine are never touched.
+
+namespace {
+
+Date at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, const char* zone = "America/New_York")
+{
+    return TestEnvironment::at(y, mo, d, h, mi, s, zone);
+}
+
+} // namespace
+
+class TestSystemEvents : public QObject {
+    Q_OBJECT
+private slots:
+    void clockWatchIsAvailable()
+    {
+        ManualClock clock(at(2026, 12, 7, 10));
+        LinuxSystemEvents events(clock, [] { return TestEnvironment::calendar(); });
+        QVERIFY(events.watchesClock());
+    }
+
+    void dayChangesOnceAtLocalMidnight()
+    {
+        ManualClock clock(at(2026, 12, 7, 23, 59));
+        LinuxSystemEvents events(clock, [] { return TestEnvironment::calendar(); });
+        QSignalSpy dayChanged(&events, &SystemEvents::dayChanged);
+
+        events.checkDay();
+        clock.set(at(2026, 12, 7, 23, 59, 59) + 0.9);
+        events.checkDay();
+        QCOMPARE(dayChanged.count(), 0);
+
+        clock.set(at(2026, 12, 8));
+        events.checkDay();
+        QCOMPARE(dayChanged.count(), 1);
+        events.checkDay();
+        clock.set(at(2026, 12, 8, 23, 59, 59));
+        events.checkDay();
+        QCOMPARE(dayChanged.count(), 1);
+
+        // Days skipped (a long sleep) still make one change.
+        clock.set(at(2026, 12, 11, 8));
+        events.checkDay();
+        QCOMPARE(dayChanged.count(), 2);
+    }
+
+    void dayChangesWithTheZone()
+    {
+        // 21:00 in New York is already the next day in UTC.
+        ManualClock clock(at(2026, 12, 8, 21));
+        Calendar calendar = TestEnvironment::calendar();
+        LinuxSystemEvents events(clock, [&calendar] { return calendar; });
+        QSignalSpy dayChanged(&events, &SystemEvents::dayChanged);
+
+        calendar = TestEnvironment::calendar("UTC");
+        events.checkDay();
+        QCOMPARE(dayChanged.count(), 1);
+        events.checkDay();
+        QCOMPARE(dayChanged.count(), 1);
+
+        // A zone with the same date is no change; going back to the earlier date is one.
+        calendar = TestEnvironment::calendar("Europe/Berlin");
+        events.checkDay();
+        QCOMPARE(dayChanged.count(), 1);
+        calendar = TestEnvironment::calendar();
+        events.checkDay();
+        QCOMPARE(dayChanged.count(), 2);
+    }
+
+    void midnightTimerChecksTheDay()
+    {
+        // The timer is armed for a tenth of a second before midnight on the manual clock, so
+        // it fires almost at once; by then the clock has crossed midnight.
+        ManualClock clock(at(2026, 12, 7) - 0.1);
+        LinuxSystemEvents events(clock, [] { return TestEnvironment::calendar(); });
+        QSignalSpy dayChanged(&events, &SystemEvents::dayChanged);
+        clock.set(at(2026, 12, 7) + 0.05);
+        QTRY_COMPARE_WITH_TIMEOUT(dayChanged.count(), 1, 3000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSystemEvents)
+#include "tst_system_events.moc"

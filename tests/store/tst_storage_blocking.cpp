@@ -1,0 +1,1191 @@
+#include "StoreFixture.h"
+#include "StoreTestSupport.h"
+#include "store/RuleEvaluation.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace StoreTest;
+
+// The fixture's clock starts on Monday 2026-12-07 at 10:00 in New York (day id 20261207).
+
+namespace {
+
+constexpr qint64 today = 20261207;
+const QString duplicatePrefix = QStringLiteral("A blocking rule already exists for ");
+
+Date at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
+{
+    return TestEnvironment::at(y, mo, d, h, mi, s);
+}
+
+const Date created = at(2026, 12, 1, 9);
+
+BlockRule allDayRule(const QString& domain, const QString& name = QString(), bool allowBreak = true)
+{
+    BlockRule r;
+    r.id = QUuid::createUuid();
+    r.domain = domain;
+    r.displayName = name.isEmpty() ? domain : name;
+    r.allowOneBreak = allowBreak;
+    r.createdAt = created;
+    r.updatedAt = created;
+    return r;
+}
+
+BlockRule limitRule(const QString& domain, std::optional<qint64> minutes)
+{
+    BlockRule r = allDayRule(domain);
+    r.blockApplySchedule.isAllDay = false;
+    r.blockApplySchedule.isAfterMaxDailyTime = true;
+    r.dailyLimitMinutes = minutes;
+    return r;
+}
+
+BlockRule windowRule(const QString& domain, int sh, int sm, int eh, int em)
+{
+    BlockRule r = allDayRule(domain);
+    r.blockApplySchedule.isAllDay = false;
+    r.blockApplySchedule.startHour = sh;
+    r.blockApplySchedule.startMinute = sm;
+    r.blockApplySchedule.endHour = eh;
+    r.blockApplySchedule.endMinute = em;
+    return r;
+}
+
+SharedState stateOf(qint64 dayId = today)
+{
+    SharedState s;
+    s.dayId = dayId;
+    return s;
+}
+
+DoomScrollDomain site(const QString& domain)
+{
+    return {QUuid::createUuid(), domain};
+}
+
+DoomScrollConfig doomConfig(std::vector<DoomScrollDomain> sites, bool enabled = true, qint64 window = 20, qint64 pause = 5)
+{
+    return {enabled, std::move(sites), window, pause};
+}
+
+void put(StoreFixture& f, const QString& name, const QJsonDocument& doc)
+{
+    QDir().mkpath(f.dataPath());
+    QVERIFY(writeBytes(f.file(name), doc.toJson()));
+}
+
+void putRules(StoreFixture& f, const std::vector<BlockRule>& rules)
+{
+    put(f, StorageService::rulesFile, QJsonDocument(encodeList(rules, encodeBlockRule)));
+}
+
+void putState(StoreFixture& f, const SharedState& state)
+{
+    put(f, StorageService::stateFile, QJsonDocument(encodeSharedState(state)));
+}
+
+void putDoom(StoreFixture& f, const DoomScrollConfig& config)
+{
+    put(f, StorageService::doomScrollFile, QJsonDocument(encodeDoomScrollConfig(config)));
+}
+
+std::optional<SharedState> stateOnDisk(const StoreFixture& f)
+{
+    return decodeSharedState(QJsonDocument::fromJson(readBytes(f.file(StorageService::stateFile))).object());
+}
+
+std::vector<BlockRule> rulesOnDisk(const StoreFixture& f)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(readBytes(f.file(StorageService::rulesFile)));
+    return decodeStrictList<BlockRule>(doc.array(), decodeBlockRule, nullptr).value_or(std::vector<BlockRule>{});
+}
+
+std::optional<DoomScrollConfig> doomOnDisk(const StoreFixture& f)
+{
+    return decodeDoomScrollConfig(QJsonDocument::fromJson(readBytes(f.file(StorageService::doomScrollFile))).object());
+}
+
+bool stateFileExists(const StoreFixture& f)
+{
+    return QFileInfo::exists(f.file(StorageService::stateFile));
+}
+
+QStringList domainsOf(const std::vector<BlockedSiteSnapshot>& list)
+{
+    QStringList out;
+    for (const BlockedSiteSnapshot& b : list)
+        out.append(b.domain);
+    return out;
+}
+
+QString spaced(QString text)
+{
+    // Newer locale data puts a narrow no-break space before AM/PM.
+    text.replace(QChar(0x202F), QLatin1Char(' '));
+    text.replace(QChar(0x00A0), QLatin1Char(' '));
+    return text;
+}
+
+QString error(const StorageService& store)
+{
+    return store.lastError().value_or(QString());
+}
+
+// Strips what every refresh recomputes, to compare what the normalisation kept.
+SharedState kept(SharedState s)
+{
+    s.blockedNow.clear();
+    s.validUntil = 0;
+    return s;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(BlockRule)
+Q_DECLARE_METATYPE(SharedState)
+Q_DECLARE_METATYPE(DoomScrollConfig)
+Q_DECLARE_METATYPE(DoomScrollRuntimeState)
+Q_DECLARE_METATYPE(std::optional<DoomScrollRuntimeState>)
+
+class TestStorageBlocking : public QObject {
+    Q_OBJECT
+private slots:
+    // ------------------------------------------------------------ normalisation and refresh
+
+    void dayRollOverKeepsOnlyWhatOutlivesTheDay()
+    {
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        const BlockRule rule = limitRule(QStringLiteral("news.example"), 30);
+        putRules(f, {rule});
+        SharedState old = stateOf(20261206);
+        old.usageSecondsByRuleId.insert(uuidText(rule.id), 1900);
+        old.exceededRuleIds.insert(rule.id);
+        old.urgentBreak = UrgentBreakState{rule.id, t0 - 100, 10, t0 + 7000};
+        old.blockingPausedUntil = t0 + 1800;
+        old.pauseUsedDayId = 20261206;
+        old.doomScroll = DoomScrollRuntimeState{t0 - 300, 120, std::nullopt};
+        putState(f, old);
+
+        StorageService& store = f.make();
+        const SharedState& s = store.state();
+        QCOMPARE(s.dayId, today);
+        QVERIFY(s.usageSecondsByRuleId.isEmpty());
+        QVERIFY(s.exceededRuleIds.isEmpty());
+        QVERIFY(!s.urgentBreak);
+        QCOMPARE(s.blockingPausedUntil, std::optional<Date>(t0 + 1800));
+        QCOMPARE(s.pauseUsedDayId, std::optional<qint64>(20261206));
+        QVERIFY(s.doomScroll == (DoomScrollRuntimeState{t0 - 300, 120, std::nullopt}));
+        QVERIFY(s.blockedNow.empty());
+        QCOMPARE(s.validUntil, t0 + 1800);
+        QVERIFY(stateOnDisk(f) == s);
+
+        // The pause lasts to its end, not to the day's; once over it is gone and no boundary.
+        f.clock.advance(1800);
+        store.refreshBlockingState();
+        QVERIFY(!store.state().blockingPausedUntil);
+        QCOMPARE(store.state().pauseUsedDayId, std::optional<qint64>(20261206));
+        QCOMPARE(store.state().validUntil, at(2026, 12, 8));
+    }
+
+    void normalisationDropsWhatExpired_data()
+    {
+        QTest::addColumn<SharedState>("stored");
+        QTest::addColumn<SharedState>("expected");
+
+        const QUuid id = QUuid::createUuid();
+        const Date t0 = at(2026, 12, 7, 10);
+        auto with = [](std::function<void(SharedState&)> change) {
+            SharedState s = stateOf();
+            change(s);
+            return s;
+        };
+        const SharedState none = stateOf();
+
+        QTest::newRow("break used up") << with([&](SharedState& s) { s.urgentBreak = UrgentBreakState{id, t0, 600, t0 + 60}; })
+                                       << none;
+        QTest::newRow("break at its fallback")
+            << with([&](SharedState& s) { s.urgentBreak = UrgentBreakState{id, t0 - 60, 0, t0}; }) << none;
+        const SharedState running = with([&](SharedState& s) { s.urgentBreak = UrgentBreakState{id, t0, 599, t0 + 1}; });
+        QTest::newRow("break still running") << running << running;
+        QTest::newRow("pause at its end") << with([&](SharedState& s) { s.blockingPausedUntil = t0; }) << none;
+        const SharedState paused = with([&](SharedState& s) { s.blockingPausedUntil = t0 + 0.5; });
+        QTest::newRow("pause still running") << paused << paused;
+        QTest::newRow("doom-scroll break at its end keeps the window")
+            << with([&](SharedState& s) { s.doomScroll = DoomScrollRuntimeState{t0 - 300, 0, t0}; })
+            << with([&](SharedState& s) { s.doomScroll = DoomScrollRuntimeState{t0 - 300, 0, std::nullopt}; });
+        QTest::newRow("usage of the same day stays")
+            << with([&](SharedState& s) { s.usageSecondsByRuleId.insert(uuidText(id), 42); s.exceededRuleIds.insert(id); })
+            << with([&](SharedState& s) { s.usageSecondsByRuleId.insert(uuidText(id), 42); s.exceededRuleIds.insert(id); });
+    }
+
+    void normalisationDropsWhatExpired()
+    {
+        QFETCH(SharedState, stored);
+        QFETCH(SharedState, expected);
+        StoreFixture f;
+        putState(f, stored);
+        StorageService& store = f.make();
+        QVERIFY(kept(store.state()) == kept(expected));
+    }
+
+    void snapshotsCarryReasonAndBreakOffer()
+    {
+        StoreFixture f;
+        BlockRule alpha = allDayRule(QStringLiteral("alpha.example"), QStringLiteral("Alpha"));
+        alpha.urgentBreakUsedCalendarDay = today;
+        BlockRule beta = windowRule(QStringLiteral("beta.example"), 9, 0, 17, 0);
+        beta.urgentBreakUsedCalendarDay = 20261206;
+        BlockRule gamma = limitRule(QStringLiteral("gamma.example"), 30);
+        gamma.allowOneBreak = false;
+        BlockRule delta = limitRule(QStringLiteral("delta.example"), std::nullopt);
+        const BlockRule night = windowRule(QStringLiteral("night.example"), 22, 0, 6, 0);
+        BlockRule never = windowRule(QStringLiteral("never.example"), 0, 0, 0, 0);
+        never.blockApplySchedule.startMinute.reset();
+        const BlockRule unused = limitRule(QStringLiteral("unused.example"), 30);
+        putRules(f, {alpha, beta, gamma, delta, night, never, unused});
+        SharedState s = stateOf();
+        s.exceededRuleIds = {gamma.id, delta.id, never.id};
+        putState(f, s);
+
+        StorageService& store = f.make();
+        const std::vector<BlockedSiteSnapshot>& blocked = store.state().blockedNow;
+        QCOMPARE(domainsOf(blocked), (QStringList{QStringLiteral("alpha.example"), QStringLiteral("beta.example"),
+                                                  QStringLiteral("gamma.example"), QStringLiteral("delta.example")}));
+        QVERIFY(blocked[0] == (BlockedSiteSnapshot{alpha.id, alpha.domain, QStringLiteral("Alpha"),
+                                                   QStringLiteral("Blocked all day"), false, std::nullopt}));
+        QCOMPARE(spaced(blocked[1].reason), QStringLiteral("Blocked from 9:00 AM – 5:00 PM"));
+        QCOMPARE(blocked[1].allowUrgentBreak, true);
+        QCOMPARE(blocked[2].reason, QStringLiteral("Limit reached: 30 min today"));
+        QCOMPARE(blocked[2].allowUrgentBreak, false);
+        QCOMPARE(blocked[3].reason, QStringLiteral("Limit reached: 0 min today"));
+        QCOMPARE(blocked[3].allowUrgentBreak, true);
+        for (const BlockedSiteSnapshot& b : blocked)
+            QVERIFY(!b.kind);
+        QVERIFY(stateOnDisk(f) == store.state());
+
+        f.clock.set(at(2026, 12, 7, 23));
+        store.refreshBlockingState();
+        QCOMPARE(domainsOf(store.state().blockedNow),
+                 (QStringList{QStringLiteral("alpha.example"), QStringLiteral("gamma.example"),
+                              QStringLiteral("delta.example"), QStringLiteral("night.example")}));
+        QCOMPARE(spaced(store.state().blockedNow[3].reason), QStringLiteral("Blocked from 10:00 PM – 6:00 AM"));
+
+        // Today's break is spent; tomorrow it is offered again (and the exceeded limits are gone).
+        f.clock.set(at(2026, 12, 8, 10));
+        store.refreshBlockingState();
+        QCOMPARE(domainsOf(store.state().blockedNow),
+                 (QStringList{QStringLiteral("alpha.example"), QStringLiteral("beta.example")}));
+        QCOMPARE(store.state().blockedNow[0].allowUrgentBreak, true);
+    }
+
+    void doomScrollBreakEntries()
+    {
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        const BlockRule reddit = allDayRule(QStringLiteral("reddit.com"), QStringLiteral("Reddit"));
+        const DoomScrollDomain same = site(QStringLiteral("reddit.com"));
+        const DoomScrollDomain hn = site(QStringLiteral("news.ycombinator.com"));
+        const DoomScrollDomain sub = site(QStringLiteral("old.reddit.com"));
+        const DoomScrollDomain twice = site(QStringLiteral("news.ycombinator.com"));
+        putRules(f, {reddit});
+        putDoom(f, doomConfig({same, hn, sub, twice}));
+        SharedState s = stateOf();
+        s.doomScroll = DoomScrollRuntimeState{t0 - 60, 0, t0 + 330};
+        putState(f, s);
+
+        StorageService& store = f.make();
+        const std::vector<BlockedSiteSnapshot>& blocked = store.state().blockedNow;
+        QCOMPARE(domainsOf(blocked), (QStringList{QStringLiteral("reddit.com"), QStringLiteral("news.ycombinator.com"),
+                                                  QStringLiteral("old.reddit.com")}));
+        QCOMPARE(blocked[0].ruleId, reddit.id);
+        QVERIFY(!blocked[0].kind);
+        QCOMPARE(blocked[1].ruleId, hn.id);
+        QCOMPARE(blocked[1].displayName, QStringLiteral("news.ycombinator.com"));
+        QCOMPARE(spaced(blocked[1].reason), QStringLiteral("Doom scroll break — back at 10:05 AM"));
+        QCOMPARE(blocked[1].allowUrgentBreak, false);
+        QCOMPARE(blocked[1].kind, std::optional<QString>(QStringLiteral("doomBreak")));
+        QCOMPARE(blocked[2].ruleId, sub.id);
+        QCOMPARE(blocked[2].kind, std::optional<QString>(QStringLiteral("doomBreak")));
+        QCOMPARE(store.state().validUntil, t0 + 330);
+
+        // The break end is a boundary: at it the sites are free again.
+        f.clock.set(t0 + 330);
+        store.handleClockEvent();
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("reddit.com")});
+        QVERIFY(store.state().doomScroll && !store.state().doomScroll->breakEndsAt);
+    }
+
+    void doomScrollBreakHiddenByPauseOrDisabling_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("paused");
+        QTest::newRow("paused") << true << true;
+        QTest::newRow("disabled") << false << false;
+    }
+
+    void doomScrollBreakHiddenByPauseOrDisabling()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(bool, paused);
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        putDoom(f, doomConfig({site(QStringLiteral("reddit.com"))}, enabled));
+        SharedState s = stateOf();
+        s.doomScroll = DoomScrollRuntimeState{t0 - 60, 0, t0 + 300};
+        if (paused)
+            s.blockingPausedUntil = t0 + 600;
+        putState(f, s);
+        StorageService& store = f.make();
+        QVERIFY(store.state().blockedNow.empty());
+        QCOMPARE(store.state().validUntil, t0 + 300);
+    }
+
+    // ------------------------------------------------------------ boundary timer
+
+    void validUntilIsTheArmedBoundary()
+    {
+        StoreFixture f;
+        f.clock.set(at(2026, 12, 7, 9, 59, 50));
+        const BlockRule morning = windowRule(QStringLiteral("morning.example"), 10, 0, 11, 0);
+        putRules(f, {morning});
+        StorageService& store = f.make();
+        const Date boundary = at(2026, 12, 7, 10);
+        QCOMPARE(store.state().validUntil, boundary);
+        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(boundary));
+        QVERIFY2(store.boundaryTimerInterval() >= 10100 && store.boundaryTimerInterval() <= 10101,
+                 qPrintable(QString::number(store.boundaryTimerInterval())));
+        QCOMPARE(store.state().validUntil,
+                 nextRuleBoundary(store.rules(), f.clock.now(), store.state(), f.calendar));
+
+        // Every refresh re-arms the one timer for its own boundary; a long wait is split up.
+        store.removeRule(morning.id);
+        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
+        QCOMPARE(store.state().validUntil, at(2026, 12, 8));
+        QCOMPARE(store.boundaryTimerInterval(), 3600 * 1000);
+    }
+
+    void boundaryTimerNeverActsEarly()
+    {
+        // The only test that waits for a real timer: the boundary is half a second ahead.
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        putRules(f, {allDayRule(QStringLiteral("alpha.example"))});
+        SharedState s = stateOf();
+        s.blockingPausedUntil = t0 + 0.5;
+        putState(f, s);
+        StorageService& store = f.make();
+        QVERIFY(store.state().blockedNow.empty());
+        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(t0 + 0.5));
+        QVERIFY(store.boundaryTimerInterval() >= 600 && store.boundaryTimerInterval() <= 601);
+
+        // The wall clock lags behind the timer: when it fires it only waits for the rest, at
+        // least a quarter second.
+        QSignalSpy changed(&*f.store, &StorageService::stateChanged);
+        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        f.clock.set(t0 + 0.45);
+        QTRY_COMPARE_WITH_TIMEOUT(store.boundaryTimerInterval(), 250, 3000);
+        QCOMPARE(changed.count(), 0);
+        QVERIFY(!stateFileExists(f)); // no refresh ran
+        QCOMPARE(store.state().blockingPausedUntil, std::optional<Date>(t0 + 0.5));
+        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(t0 + 0.5));
+
+        f.clock.set(t0 + 0.6);
+        QTRY_VERIFY_WITH_TIMEOUT(!store.state().blockingPausedUntil, 3000);
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
+    }
+
+    // ------------------------------------------------------------ usage
+
+    void dailyLimitReachedExactly()
+    {
+        StoreFixture f;
+        const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 30);
+        putRules(f, {rule});
+        SharedState s = stateOf();
+        s.usageSecondsByRuleId.insert(uuidText(rule.id), 1795);
+        putState(f, s);
+        StorageService& store = f.make();
+        QVERIFY(store.state().blockedNow.empty());
+
+        // Crossing the limit refreshes and writes at once, whatever the throttle says.
+        f.clock.advance(1);
+        store.recordUsage(rule, 5);
+        QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1800);
+        QVERIFY(store.state().exceededRuleIds.contains(rule.id));
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("gamma.example")});
+        QCOMPARE(store.state().blockedNow[0].reason, QStringLiteral("Limit reached: 30 min today"));
+        QVERIFY(stateOnDisk(f) == store.state());
+
+        // Past the limit the seconds only add up, saved by the throttle.
+        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        QSignalSpy changed(&*f.store, &StorageService::stateChanged);
+        f.clock.advance(1);
+        store.recordUsage(rule, 1);
+        QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1801);
+        QVERIFY(!stateFileExists(f));
+        f.clock.advance(9);
+        store.recordUsage(rule, 1);
+        QCOMPARE(stateOnDisk(f).value_or(SharedState{}).usageSecondsByRuleId.value(uuidText(rule.id), -1), 1802);
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("gamma.example")});
+        QCOMPARE(changed.count(), 2);
+    }
+
+    void usageCountsOnlyForLimitRules()
+    {
+        StoreFixture f;
+        const BlockRule allDay = allDayRule(QStringLiteral("alpha.example"));
+        const BlockRule noLimit = limitRule(QStringLiteral("nolimit.example"), std::nullopt);
+        BlockRule window = windowRule(QStringLiteral("window.example"), 9, 0, 17, 0);
+        window.dailyLimitMinutes = 1;
+        putRules(f, {allDay, noLimit, window});
+        StorageService& store = f.make();
+        store.recordUsage(allDay, 30);
+        store.recordUsage(noLimit, 30);
+        store.recordUsage(window, 120);
+        QVERIFY(store.state().usageSecondsByRuleId.isEmpty());
+        QVERIFY(store.state().exceededRuleIds.isEmpty());
+    }
+
+    void usageOfNoSecondsDoesNothing()
+    {
+        StoreFixture f;
+        const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 30);
+        putRules(f, {rule});
+        StorageService& store = f.make();
+        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        // Not even the day roll-over runs.
+        f.clock.set(at(2026, 12, 8, 10));
+        store.recordUsage(rule, 0);
+        store.recordUsage(rule, -5);
+        QCOMPARE(store.state().dayId, today);
+        QVERIFY(!stateFileExists(f));
+    }
+
+    void usageSavesAtMostEveryTenSeconds()
+    {
+        StoreFixture f;
+        const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 60);
+        putRules(f, {rule});
+        StorageService& store = f.make(); // loading wrote "state.json" at t0
+        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        const auto usedOnDisk = [&] {
+            return stateOnDisk(f).value_or(SharedState{}).usageSecondsByRuleId.value(uuidText(rule.id), -1);
+        };
+
+        f.clock.advance(3);
+        store.recordUsage(rule, 5);
+        QVERIFY(!stateFileExists(f));
+        f.clock.advance(7);
+        store.recordUsage(rule, 5);
+        QCOMPARE(usedOnDisk(), 10);
+
+        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        f.clock.advance(3);
+        store.recordUsage(rule, 5);
+        f.clock.advance(6.5);
+        store.recordUsage(rule, 5);
+        QVERIFY(!stateFileExists(f));
+        f.clock.advance(0.5);
+        store.recordUsage(rule, 5);
+        QCOMPARE(usedOnDisk(), 25);
+        QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 25);
+    }
+
+    // ------------------------------------------------------------ urgent breaks
+
+    void urgentBreakGranted()
+    {
+        StoreFixture f;
+        const BlockRule rule = allDayRule(QStringLiteral("alpha.example"), QStringLiteral("Alpha News"));
+        putRules(f, {rule});
+        StorageService& store = f.make();
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QCOMPARE(store.state().blockedNow[0].allowUrgentBreak, true);
+
+        f.clock.advance(5);
+        const Date t1 = f.clock.now();
+        QVERIFY(store.startUrgentBreak(rule.id));
+        QCOMPARE(store.rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
+        QCOMPARE(store.rules()[0].updatedAt, t1);
+        QVERIFY(rulesOnDisk(f) == store.rules());
+        QVERIFY(store.state().urgentBreak == (UrgentBreakState{rule.id, t1, 0, t1 + 7200}));
+        QVERIFY(store.state().blockedNow.empty());
+        QCOMPARE(store.state().validUntil, t1 + 7200);
+        QVERIFY(stateOnDisk(f) == store.state());
+        QVERIFY(f.notifications.delivered.empty());
+
+        // One break a day.
+        QVERIFY(!store.startUrgentBreak(rule.id));
+    }
+
+    void urgentBreakEndsAfterTenMinutesOfUse_data()
+    {
+        QTest::addColumn<QList<int>>("seconds");
+        QTest::addColumn<bool>("ended");
+        QTest::newRow("590 + 9") << QList<int>{590, 9} << false;
+        QTest::newRow("590 + 9 + 1") << QList<int>{590, 9, 1} << true;
+        QTest::newRow("590 + 15") << QList<int>{590, 15} << true;
+        QTest::newRow("600 at once") << QList<int>{600} << true;
+    }
+
+    void urgentBreakEndsAfterTenMinutesOfUse()
+    {
+        QFETCH(QList<int>, seconds);
+        QFETCH(bool, ended);
+        StoreFixture f;
+        const BlockRule rule = allDayRule(QStringLiteral("alpha.example"), QStringLiteral("Alpha News"));
+        const BlockRule other = allDayRule(QStringLiteral("other.example"));
+        putRules(f, {rule, other});
+        StorageService& store = f.make();
+        QVERIFY(store.startUrgentBreak(rule.id));
+        QSignalSpy changed(&*f.store, &StorageService::stateChanged);
+        qint64 total = 0;
+        for (int s : seconds) {
+            f.clock.advance(s);
+            store.recordUsage(other, s); // another site's use leaves the break alone
+            store.recordUsage(rule, s);
+            total += s;
+        }
+        if (!ended) {
+            QCOMPARE(store.state().urgentBreak->usedSeconds, total);
+            QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("other.example")});
+            QVERIFY(f.notifications.delivered.empty());
+            return;
+        }
+        QVERIFY(!store.state().urgentBreak);
+        QCOMPARE(domainsOf(store.state().blockedNow),
+                 (QStringList{QStringLiteral("alpha.example"), QStringLiteral("other.example")}));
+        QCOMPARE(store.state().blockedNow[0].allowUrgentBreak, false);
+        QVERIFY(stateOnDisk(f) == store.state());
+        QCOMPARE(f.notifications.delivered.size(), size_t(1));
+        QVERIFY2(f.notifications.delivered[0].body.contains(QStringLiteral("Alpha News")),
+                 qPrintable(f.notifications.delivered[0].body));
+        QVERIFY(!store.startUrgentBreak(rule.id));
+    }
+
+    void urgentBreakEndsAtItsFallback()
+    {
+        StoreFixture f;
+        const BlockRule rule = allDayRule(QStringLiteral("alpha.example"));
+        putRules(f, {rule});
+        StorageService& store = f.make();
+        const Date t0 = f.clock.now();
+        QVERIFY(store.startUrgentBreak(rule.id, 7200));
+        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(t0 + 7200));
+
+        f.clock.set(t0 + 7199);
+        store.handleClockEvent();
+        QVERIFY(store.state().urgentBreak);
+        QVERIFY(store.state().blockedNow.empty());
+        f.clock.set(t0 + 7200);
+        store.handleClockEvent();
+        QVERIFY(!store.state().urgentBreak);
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QVERIFY(f.notifications.delivered.empty());
+
+        // The next day the break is offered and granted again.
+        f.clock.set(at(2026, 12, 8, 9));
+        store.handleClockEvent();
+        QCOMPARE(store.state().blockedNow[0].allowUrgentBreak, true);
+        QVERIFY(store.startUrgentBreak(rule.id, 60));
+        QCOMPARE(store.state().urgentBreak->fallbackExpiresAt, at(2026, 12, 8, 9, 1));
+    }
+
+    void urgentBreakSecondsAlsoCountTowardsTheLimit()
+    {
+        StoreFixture f;
+        BlockRule rule = limitRule(QStringLiteral("gamma.example"), 30);
+        putRules(f, {rule});
+        SharedState s = stateOf();
+        s.usageSecondsByRuleId.insert(uuidText(rule.id), 1800);
+        s.exceededRuleIds.insert(rule.id);
+        putState(f, s);
+        StorageService& store = f.make();
+        QVERIFY(store.startUrgentBreak(rule.id));
+        store.recordUsage(rule, 100);
+        QCOMPARE(store.state().urgentBreak->usedSeconds, 100);
+        QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1900);
+        QVERIFY(store.state().blockedNow.empty());
+    }
+
+    void urgentBreakRefused_data()
+    {
+        QTest::addColumn<BlockRule>("rule");
+        QTest::addColumn<SharedState>("state");
+        QTest::addColumn<bool>("askForAnother");
+
+        const Date t0 = at(2026, 12, 7, 10);
+        const BlockRule plain = allDayRule(QStringLiteral("alpha.example"));
+        QTest::newRow("not blocking now") << windowRule(QStringLiteral("alpha.example"), 18, 0, 20, 0) << stateOf()
+                                          << false;
+        QTest::newRow("limit not reached") << limitRule(QStringLiteral("alpha.example"), 30) << stateOf() << false;
+        QTest::newRow("breaks not allowed") << allDayRule(QStringLiteral("alpha.example"), {}, false) << stateOf() << false;
+        BlockRule used = plain;
+        used.urgentBreakUsedCalendarDay = today;
+        QTest::newRow("used today") << used << stateOf() << false;
+        SharedState paused = stateOf();
+        paused.blockingPausedUntil = t0 + 600;
+        paused.pauseUsedDayId = today;
+        QTest::newRow("during a pause") << plain << paused << false;
+        SharedState onBreak = stateOf();
+        onBreak.urgentBreak = UrgentBreakState{plain.id, t0 - 60, 60, t0 + 3600};
+        QTest::newRow("its break already runs") << plain << onBreak << false;
+        QTest::newRow("unknown rule") << plain << stateOf() << true;
+    }
+
+    void urgentBreakRefused()
+    {
+        QFETCH(BlockRule, rule);
+        QFETCH(SharedState, state);
+        QFETCH(bool, askForAnother);
+        StoreFixture f;
+        putRules(f, {rule});
+        putState(f, state);
+        StorageService& store = f.make();
+        const std::vector<BlockRule> rulesBefore = store.rules();
+        const SharedState stateBefore = store.state();
+        const QByteArray rulesFile = readBytes(f.file(StorageService::rulesFile));
+        const QByteArray stateFile = readBytes(f.file(StorageService::stateFile));
+        f.clock.advance(5);
+
+        QVERIFY(!store.startUrgentBreak(askForAnother ? QUuid::createUuid() : rule.id));
+        QVERIFY(store.rules() == rulesBefore);
+        QVERIFY(store.state() == stateBefore);
+        QCOMPARE(readBytes(f.file(StorageService::rulesFile)), rulesFile);
+        QCOMPARE(readBytes(f.file(StorageService::stateFile)), stateFile);
+        QVERIFY(!store.lastError());
+    }
+
+    void anotherRulesBreakIsReplacedSilently()
+    {
+        StoreFixture f;
+        const BlockRule a = allDayRule(QStringLiteral("a.example"));
+        const BlockRule b = allDayRule(QStringLiteral("b.example"));
+        putRules(f, {a, b});
+        StorageService& store = f.make();
+        QVERIFY(store.startUrgentBreak(a.id));
+        f.clock.advance(60);
+        store.recordUsage(a, 60);
+        QVERIFY(store.startUrgentBreak(b.id));
+        QCOMPARE(store.state().urgentBreak->ruleId, b.id);
+        QCOMPARE(store.state().urgentBreak->usedSeconds, 0);
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("a.example")});
+        QVERIFY(f.notifications.delivered.empty());
+        // a's day is spent all the same.
+        QCOMPARE(store.rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
+        QVERIFY(!store.startUrgentBreak(a.id));
+    }
+
+    // ------------------------------------------------------------ doom-scroll windows
+
+    void doomScrollWindowAndBreak()
+    {
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        putDoom(f, doomConfig({site(QStringLiteral("reddit.com")), site(QStringLiteral("x.com"))}, true, 20, 5));
+        SharedState s = stateOf();
+        s.doomScroll = DoomScrollRuntimeState{t0 - 600, 1195, std::nullopt};
+        putState(f, s);
+        StorageService& store = f.make();
+        QVERIFY(store.state().blockedNow.empty());
+
+        store.recordDoomScrollUsage(5);
+        QVERIFY(store.state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
+        QCOMPARE(domainsOf(store.state().blockedNow), (QStringList{QStringLiteral("reddit.com"), QStringLiteral("x.com")}));
+        QCOMPARE(store.state().validUntil, t0 + 300);
+        QVERIFY(stateOnDisk(f) == store.state());
+
+        // Use during the break does not count.
+        f.clock.advance(60);
+        store.recordDoomScrollUsage(30);
+        QVERIFY(store.state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
+
+        // After it the window that began with the break counts from zero.
+        f.clock.set(t0 + 300);
+        store.recordDoomScrollUsage(10);
+        QVERIFY(store.state().doomScroll == (DoomScrollRuntimeState{t0, 10, std::nullopt}));
+    }
+
+    void doomScrollWindowRestart_data()
+    {
+        QTest::addColumn<std::optional<DoomScrollRuntimeState>>("stored");
+        QTest::addColumn<DoomScrollRuntimeState>("expected");
+        const Date t0 = at(2026, 12, 7, 10);
+        QTest::newRow("no window yet") << std::optional<DoomScrollRuntimeState>() << DoomScrollRuntimeState{t0, 5, {}};
+        QTest::newRow("started 60 min ago: three lengths, kept")
+            << std::optional(DoomScrollRuntimeState{t0 - 3600, 100, {}}) << DoomScrollRuntimeState{t0 - 3600, 105, {}};
+        QTest::newRow("started 61 min ago: restarted")
+            << std::optional(DoomScrollRuntimeState{t0 - 3660, 100, {}}) << DoomScrollRuntimeState{t0, 5, {}};
+        QTest::newRow("break over long ago: restarted")
+            << std::optional(DoomScrollRuntimeState{t0 - 4000, 0, t0 - 3700}) << DoomScrollRuntimeState{t0, 5, {}};
+    }
+
+    void doomScrollWindowRestart()
+    {
+        QFETCH(std::optional<DoomScrollRuntimeState>, stored);
+        QFETCH(DoomScrollRuntimeState, expected);
+        StoreFixture f;
+        putDoom(f, doomConfig({site(QStringLiteral("reddit.com"))}, true, 20, 5));
+        SharedState s = stateOf();
+        s.doomScroll = stored;
+        putState(f, s);
+        StorageService& store = f.make();
+        store.recordDoomScrollUsage(5);
+        QVERIFY(store.state().doomScroll == expected);
+    }
+
+    void doomScrollUsageIgnored_data()
+    {
+        QTest::addColumn<DoomScrollConfig>("config");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("disabled") << doomConfig({site(QStringLiteral("reddit.com"))}, false) << 5;
+        QTest::newRow("enabled without sites") << doomConfig({}, true) << 5;
+        QTest::newRow("no seconds") << doomConfig({site(QStringLiteral("reddit.com"))}) << 0;
+    }
+
+    void doomScrollUsageIgnored()
+    {
+        QFETCH(DoomScrollConfig, config);
+        QFETCH(int, seconds);
+        StoreFixture f;
+        putDoom(f, config);
+        StorageService& store = f.make();
+        f.clock.advance(60);
+        store.recordDoomScrollUsage(seconds);
+        QVERIFY(!store.state().doomScroll);
+    }
+
+    void resumeBlocking()
+    {
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        putRules(f, {allDayRule(QStringLiteral("alpha.example"))});
+        SharedState s = stateOf();
+        s.blockingPausedUntil = t0 + 600;
+        s.pauseUsedDayId = today;
+        putState(f, s);
+        StorageService& store = f.make();
+        QVERIFY(store.state().blockedNow.empty());
+
+        store.resumeBlocking();
+        QVERIFY(!store.state().blockingPausedUntil);
+        QCOMPARE(store.state().pauseUsedDayId, std::optional<qint64>(today));
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QVERIFY(stateOnDisk(f) == store.state());
+
+        // Nothing to resume: no refresh, no write.
+        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        QSignalSpy changed(&*f.store, &StorageService::stateChanged);
+        f.clock.advance(1);
+        store.resumeBlocking();
+        QVERIFY(!stateFileExists(f));
+        QCOMPARE(changed.count(), 0);
+    }
+
+    // ------------------------------------------------------------ rule settings
+
+    void duplicateSitesAreRefused()
+    {
+        StoreFixture f;
+        const BlockRule existing = allDayRule(QStringLiteral("example.com"));
+        const BlockRule other = allDayRule(QStringLiteral("other.example"));
+        putRules(f, {existing, other});
+        StorageService& store = f.make();
+        const QByteArray onDisk = readBytes(f.file(StorageService::rulesFile));
+
+        store.addRule(allDayRule(QStringLiteral("WWW.Example.COM/path")));
+        QCOMPARE(error(store), duplicatePrefix + QStringLiteral("WWW.Example.COM/path."));
+        QCOMPARE(store.rules().size(), size_t(2));
+        QCOMPARE(readBytes(f.file(StorageService::rulesFile)), onDisk);
+
+        // Editing a rule keeps its own site; taking another rule's site is refused.
+        BlockRule renamed = existing;
+        renamed.displayName = QStringLiteral("Renamed");
+        QVERIFY(store.isDomainFree(QStringLiteral("www.example.com"), existing.id));
+        QVERIFY(!store.isDomainFree(QStringLiteral("www.example.com"), other.id));
+        BlockRule taking = other;
+        taking.domain = QStringLiteral("example.com");
+        store.updateRule(taking);
+        QCOMPARE(error(store), duplicatePrefix + QStringLiteral("example.com."));
+        QVERIFY(store.rules()[1] == other);
+
+        // A state write does not clear the message; the next rules save does.
+        store.refreshBlockingState();
+        QCOMPARE(error(store), duplicatePrefix + QStringLiteral("example.com."));
+        store.updateRule(renamed);
+        QVERIFY(!store.lastError());
+        QCOMPARE(store.rules()[0].displayName, QStringLiteral("Renamed"));
+
+        // Editing a rule that does not exist is no error at all.
+        BlockRule stranger = allDayRule(QStringLiteral("stranger.example"));
+        store.updateRule(stranger);
+        QVERIFY(!store.lastError());
+        QCOMPARE(store.rules().size(), size_t(2));
+    }
+
+    void rulesStaySortedByCreation()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const Date t1 = at(2026, 11, 1);
+        const Date t2 = at(2026, 11, 2);
+        auto made = [](const QString& domain, Date createdAt) {
+            BlockRule r = allDayRule(domain);
+            r.createdAt = createdAt;
+            r.updatedAt = createdAt + 1;
+            return r;
+        };
+        const BlockRule first = made(QStringLiteral("first.example"), t2);
+        const BlockRule older = made(QStringLiteral("older.example"), t1);
+        const BlockRule tie1 = made(QStringLiteral("tie1.example"), t2);
+        const BlockRule tie2 = made(QStringLiteral("tie2.example"), t2);
+        for (const BlockRule& r : {first, older, tie1, tie2})
+            store.addRule(r);
+        QCOMPARE(domainsOf(store.state().blockedNow),
+                 (QStringList{QStringLiteral("older.example"), QStringLiteral("first.example"),
+                              QStringLiteral("tie1.example"), QStringLiteral("tie2.example")}));
+        QVERIFY(store.rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
+        QVERIFY(rulesOnDisk(f) == store.rules());
+
+        // Enough equal dates that an unstable sort would show: the older ones go after "older",
+        // the newer ones to the end, each group in the order added.
+        std::vector<BlockRule> added;
+        std::vector<BlockRule> expected{older};
+        std::vector<BlockRule> newer;
+        for (int i = 0; i < 40; ++i) {
+            const BlockRule r = made(QStringLiteral("site%1.example").arg(i), i % 2 ? t1 : at(2026, 11, 3));
+            store.addRule(r);
+            added.push_back(r);
+            (i % 2 ? expected : newer).push_back(r);
+        }
+        expected.insert(expected.end(), {first, tie1, tie2});
+        expected.insert(expected.end(), newer.begin(), newer.end());
+        QVERIFY(store.rules() == expected);
+        for (int i = 0; i < 40; ++i)
+            store.removeRule(added[i].id);
+        QVERIFY(store.rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
+
+        // An edit keeps its place, even with an older creation date, and is stamped now.
+        f.clock.advance(30);
+        BlockRule edited = tie1;
+        edited.createdAt = at(2026, 1, 1);
+        edited.displayName = QStringLiteral("Tie one");
+        store.updateRule(edited);
+        edited.updatedAt = f.clock.now();
+        QVERIFY(store.rules()[2] == edited);
+        QVERIFY(rulesOnDisk(f) == store.rules());
+    }
+
+    void removingARuleClearsItsTraces()
+    {
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        const BlockRule a = limitRule(QStringLiteral("a.example"), 30);
+        const BlockRule b = limitRule(QStringLiteral("b.example"), 30);
+        const BlockRule c = allDayRule(QStringLiteral("c.example"));
+        putRules(f, {a, b, c});
+        SharedState s = stateOf();
+        s.usageSecondsByRuleId = {{uuidText(a.id), 1900}, {uuidText(b.id), 50}};
+        s.exceededRuleIds = {a.id};
+        s.urgentBreak = UrgentBreakState{c.id, t0 - 60, 60, t0 + 3600};
+        putState(f, s);
+        StorageService& store = f.make();
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("a.example")});
+
+        store.removeRule(a.id);
+        QCOMPARE(store.state().usageSecondsByRuleId, (QHash<QString, qint64>{{uuidText(b.id), 50}}));
+        QVERIFY(store.state().exceededRuleIds.isEmpty());
+        QVERIFY(store.state().urgentBreak);
+        QVERIFY(store.state().blockedNow.empty());
+
+        store.removeRule(c.id);
+        QVERIFY(!store.state().urgentBreak);
+        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(f.notifications.delivered.empty());
+        QVERIFY(rulesOnDisk(f) == std::vector<BlockRule>{b});
+        QVERIFY(stateOnDisk(f) == store.state());
+    }
+
+    // ------------------------------------------------------------ doom-scroll settings
+
+    void doomScrollSettingsAreCleaned()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const DoomScrollDomain a = site(QStringLiteral("reddit.com"));
+        const DoomScrollDomain blank = site(QStringLiteral(" "));
+        store.updateDoomScrollConfig(doomConfig({a, site(QString()), blank}, true, 30, 10));
+        QVERIFY(store.doomScrollConfig() == doomConfig({a, blank}, true, 30, 10));
+        QVERIFY(doomOnDisk(f) == store.doomScrollConfig());
+
+        // Switching on without any site stores it switched off.
+        store.updateDoomScrollConfig(doomConfig({site(QString())}, true, 30, 10));
+        QVERIFY(store.doomScrollConfig() == doomConfig({}, false, 30, 10));
+        QVERIFY(doomOnDisk(f) == store.doomScrollConfig());
+    }
+
+    void identicalDoomScrollSettingsDoNothing()
+    {
+        StoreFixture f;
+        const DoomScrollConfig config = doomConfig({site(QStringLiteral("reddit.com"))});
+        putDoom(f, config);
+        StorageService& store = f.make();
+        QVERIFY(QFile::remove(f.file(StorageService::doomScrollFile)));
+        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        QSignalSpy changed(&*f.store, &StorageService::doomScrollConfigChanged);
+        QSignalSpy stateChanged(&*f.store, &StorageService::stateChanged);
+        DoomScrollConfig withBlank = config;
+        withBlank.domains.push_back(site(QString()));
+        store.updateDoomScrollConfig(config);
+        store.updateDoomScrollConfig(withBlank);
+        QVERIFY(!QFileInfo::exists(f.file(StorageService::doomScrollFile)));
+        QVERIFY(!stateFileExists(f));
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(stateChanged.count(), 0);
+    }
+
+    void doomScrollSettingsAndTheRunningWindow_data()
+    {
+        QTest::addColumn<DoomScrollConfig>("given");
+        QTest::addColumn<bool>("onBreak");
+        QTest::addColumn<bool>("windowKept");
+
+        const DoomScrollDomain a{QUuid::fromString(QStringLiteral("{00000000-0000-4000-8000-00000000000A}")),
+                                 QStringLiteral("reddit.com")};
+        const DoomScrollDomain b{QUuid::fromString(QStringLiteral("{00000000-0000-4000-8000-00000000000B}")),
+                                 QStringLiteral("x.com")};
+        for (bool onBreak : {false, true}) {
+            const char* when = onBreak ? " during a break" : "";
+            QTest::addRow("sites reordered%s", when) << doomConfig({b, a}) << onBreak << true;
+            QTest::addRow("break length%s", when) << doomConfig({a, b}, true, 20, 30) << onBreak << true;
+            QTest::addRow("same site, new id%s", when)
+                << doomConfig({a, site(QStringLiteral("x.com"))}) << onBreak << true;
+            QTest::addRow("window length%s", when) << doomConfig({a, b}, true, 30) << onBreak << onBreak;
+            QTest::addRow("site added%s", when)
+                << doomConfig({a, b, site(QStringLiteral("tiktok.com"))}) << onBreak << onBreak;
+            QTest::addRow("site removed%s", when) << doomConfig({a}) << onBreak << onBreak;
+            QTest::addRow("switched off%s", when) << doomConfig({a, b}, false) << onBreak << onBreak;
+        }
+    }
+
+    void doomScrollSettingsAndTheRunningWindow()
+    {
+        QFETCH(DoomScrollConfig, given);
+        QFETCH(bool, onBreak);
+        QFETCH(bool, windowKept);
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        const DoomScrollDomain a{QUuid::fromString(QStringLiteral("{00000000-0000-4000-8000-00000000000A}")),
+                                 QStringLiteral("reddit.com")};
+        const DoomScrollDomain b{QUuid::fromString(QStringLiteral("{00000000-0000-4000-8000-00000000000B}")),
+                                 QStringLiteral("x.com")};
+        putDoom(f, doomConfig({a, b}));
+        const DoomScrollRuntimeState window = onBreak ? DoomScrollRuntimeState{t0 - 60, 0, t0 + 240}
+                                                      : DoomScrollRuntimeState{t0 - 300, 200, std::nullopt};
+        SharedState s = stateOf();
+        s.doomScroll = window;
+        putState(f, s);
+        StorageService& store = f.make();
+
+        store.updateDoomScrollConfig(given);
+        QVERIFY(store.doomScrollConfig() == given);
+        QVERIFY(doomOnDisk(f) == given);
+        if (windowKept)
+            QVERIFY(store.state().doomScroll == window);
+        else
+            QVERIFY(!store.state().doomScroll);
+        // The refresh that follows lists the break's sites under the new settings.
+        if (onBreak && given.isEnabled)
+            QCOMPARE(store.state().blockedNow.size(), given.domains.size());
+        else
+            QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(stateOnDisk(f) == store.state());
+    }
+
+    // ------------------------------------------------------------ failed writes
+
+    void refusedBreakWriteGrantsNothing()
+    {
+        StoreFixture f;
+        const BlockRule a = allDayRule(QStringLiteral("a.example"));
+        const BlockRule b = allDayRule(QStringLiteral("b.example"));
+        putRules(f, {a, b});
+        StorageService& store = f.make();
+        QVERIFY(store.startUrgentBreak(b.id));
+        const std::vector<BlockRule> rulesBefore = store.rules();
+        const SharedState stateBefore = store.state();
+
+        QVERIFY(blockFile(f.file(StorageService::rulesFile)));
+        f.clock.advance(10);
+        QVERIFY(!store.startUrgentBreak(a.id));
+        QVERIFY(store.lastError());
+        QVERIFY(store.rules() == rulesBefore);
+        QVERIFY(store.state() == stateBefore);
+
+        // Nothing is granted later either, and the day's break is still there to take.
+        store.refreshBlockingState();
+        QCOMPARE(store.state().urgentBreak->ruleId, b.id);
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("a.example")});
+        QVERIFY(store.lastError());
+        QVERIFY(unblockFile(f.file(StorageService::rulesFile)));
+        QVERIFY(store.startUrgentBreak(a.id));
+        QVERIFY(!store.lastError());
+        QCOMPARE(store.state().urgentBreak->ruleId, a.id);
+    }
+
+    void ruleChangesApplyEvenWhenTheWriteFails()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        QVERIFY(blockFile(f.file(StorageService::rulesFile)));
+
+        BlockRule rule = allDayRule(QStringLiteral("alpha.example"));
+        store.addRule(rule);
+        const QString failure = error(store);
+        QVERIFY(!failure.isEmpty());
+        QVERIFY(!failure.startsWith(duplicatePrefix));
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QVERIFY(stateOnDisk(f) == store.state());
+
+        // A successful "state.json" write does not hide the failed "rules.json".
+        f.clock.advance(1);
+        store.refreshBlockingState();
+        QCOMPARE(error(store), failure);
+
+        BlockRule evening = windowRule(QStringLiteral("alpha.example"), 18, 0, 20, 0);
+        evening.id = rule.id;
+        store.updateRule(evening);
+        QVERIFY(store.state().blockedNow.empty());
+        QCOMPARE(error(store), failure);
+
+        store.updateRule(rule);
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        store.removeRule(rule.id);
+        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(store.rules().empty());
+        QCOMPARE(error(store), failure);
+
+        QVERIFY(unblockFile(f.file(StorageService::rulesFile)));
+        store.saveRules();
+        QVERIFY(!store.lastError());
+        QVERIFY(rulesOnDisk(f).empty());
+    }
+
+    void lastErrorShowsTheLatestOutstandingFailure()
+    {
+        StoreFixture f;
+        putRules(f, {allDayRule(QStringLiteral("example.com"))});
+        StorageService& store = f.make();
+
+        store.addRule(allDayRule(QStringLiteral("example.com")));
+        const QString duplicate = duplicatePrefix + QStringLiteral("example.com.");
+        QCOMPARE(error(store), duplicate);
+
+        QVERIFY(blockFile(f.file(StorageService::stateFile)));
+        store.refreshBlockingState();
+        const QString stateFailure = error(store);
+        QVERIFY(!stateFailure.isEmpty());
+        QVERIFY(stateFailure != duplicate);
+        QVERIFY(!store.saveState());
+        QCOMPARE(error(store), stateFailure);
+
+        // Once the state writes again, the duplicate message is what is still outstanding.
+        QVERIFY(unblockFile(f.file(StorageService::stateFile)));
+        store.refreshBlockingState();
+        QCOMPARE(error(store), duplicate);
+        store.addRule(allDayRule(QStringLiteral("fresh.example")));
+        QVERIFY(!store.lastError());
+    }
+
+    void failedDoomScrollWriteStaysReported()
+    {
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        SharedState s = stateOf();
+        s.doomScroll = DoomScrollRuntimeState{t0 - 60, 0, t0 + 240};
+        putState(f, s);
+        StorageService& store = f.make();
+        QVERIFY(blockFile(f.file(StorageService::doomScrollFile)));
+
+        const DoomScrollConfig config = doomConfig({site(QStringLiteral("reddit.com"))});
+        store.updateDoomScrollConfig(config);
+        QVERIFY(store.doomScrollConfig() == config);
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("reddit.com")});
+        QVERIFY(stateOnDisk(f) == store.state());
+        QVERIFY(store.lastError());
+
+        QVERIFY(unblockFile(f.file(StorageService::doomScrollFile)));
+        store.updateDoomScrollConfig(doomConfig(config.domains, true, 20, 10));
+        QVERIFY(!store.lastError());
+    }
+
+    // ------------------------------------------------------------ system events
+
+    void dayChangeRollsTheStateOver()
+    {
+        StoreFixture f;
+        f.clock.set(at(2026, 12, 7, 23, 59, 30));
+        const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 1);
+        putRules(f, {rule});
+        StorageService& store = f.make();
+        store.recordUsage(rule, 60);
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("gamma.example")});
+
+        f.clock.set(at(2026, 12, 8, 0, 0, 5));
+        emit f.events.dayChanged();
+        QCOMPARE(store.state().dayId, today); // the work runs as its own task
+        QCoreApplication::processEvents();
+        QCOMPARE(store.state().dayId, 20261208);
+        QVERIFY(store.state().usageSecondsByRuleId.isEmpty());
+        QVERIFY(store.state().exceededRuleIds.isEmpty());
+        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(stateOnDisk(f) == store.state());
+        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(at(2026, 12, 9)));
+    }
+
+    void timeZoneChangeReadsTheNewCalendar()
+    {
+        StoreFixture f;
+        const BlockRule morning = windowRule(QStringLiteral("morning.example"), 9, 0, 11, 0);
+        putRules(f, {morning});
+        StorageService& store = f.make();
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("morning.example")});
+
+        // 10:00 in New York is midnight in Tokyo, a day later.
+        f.calendar = TestEnvironment::calendar("Asia/Tokyo");
+        emit f.events.timeZoneChanged();
+        QCoreApplication::processEvents();
+        QCOMPARE(store.state().dayId, 20261208);
+        QVERIFY(store.state().blockedNow.empty());
+        QCOMPARE(store.state().validUntil, f.clock.now() + 9 * 3600);
+    }
+
+    void wakeAndClockChangeRefresh()
+    {
+        StoreFixture f;
+        const Date t0 = f.clock.now();
+        putRules(f, {allDayRule(QStringLiteral("alpha.example"))});
+        SharedState s = stateOf();
+        s.blockingPausedUntil = t0 + 600;
+        putState(f, s);
+        StorageService& store = f.make();
+        QVERIFY(store.state().blockedNow.empty());
+
+        f.clock.advance(300);
+        emit f.events.didWake();
+        QCoreApplication::processEvents();
+        QVERIFY(store.state().blockedNow.empty());
+        f.clock.advance(300);
+        emit f.events.clockChanged();
+        QCoreApplication::processEvents();
+        QVERIFY(!store.state().blockingPausedUntil);
+        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStorageBlocking)
+#include "tst_storage_blocking.moc"

@@ -1,0 +1,298 @@
+#include "StoreFixture.h"
+#include "StoreTestSupport.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace StoreTest;
+
+namespace {
+
+Date dec(int day, int hour = 0, int minute = 0, int second = 0)
+{
+    return TestEnvironment::at(2026, 12, day, hour, minute, second);
+}
+
+const QString pendingNoteDeletesKey = QStringLiteral("sync.pendingNoteDeletes.v1");
+
+} // namespace
+
+class TestStorageNotes : public QObject {
+    Q_OBJECT
+
+private slots:
+    void savingANewNotePutsItFirst()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const Note older = note(QStringLiteral("older"), dec(1));
+        const Note old = note(QStringLiteral("old"), dec(3));
+        QVERIFY(store.replaceNotesFromSync({older, old}));
+
+        Note fresh = note(QStringLiteral("fresh"), dec(7, 9, 59) + 0.5);
+        fresh.updatedAt = 0;
+        f.clock.advance(0.75);
+        store.upsertNote(fresh);
+
+        QCOMPARE(ids(store.notes()), (QList<QUuid>{fresh.id, old.id, older.id}));
+        QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{fresh.id, old.id, older.id}));
+        QCOMPARE(store.notes().front().updatedAt, dec(7, 10));
+        QCOMPARE(store.notes().front().createdAt, fresh.createdAt);
+        QCOMPARE(sync.pushes, 1);
+    }
+
+    void savingAnExistingNoteMovesItToTheTop()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const Note a = note(QStringLiteral("a"), dec(5));
+        const Note b = note(QStringLiteral("b"), dec(4));
+        const Note c = note(QStringLiteral("c"), dec(3));
+        QVERIFY(store.replaceNotesFromSync({a, b, c}));
+
+        Note edited = c;
+        edited.title = QStringLiteral("c, edited");
+        edited.body = QString();
+        f.clock.set(dec(7, 11, 12, 13) + 0.4);
+        store.upsertNote(edited);
+
+        QCOMPARE(ids(store.notes()), (QList<QUuid>{c.id, a.id, b.id}));
+        const Note& stored = store.notes().front();
+        QCOMPARE(stored.createdAt, c.createdAt);
+        QCOMPARE(stored.updatedAt, dec(7, 11, 12, 13));
+        QCOMPARE(stored.title, QStringLiteral("c, edited"));
+        QCOMPARE(stored.body, QString());
+        QCOMPARE(store.notes().size(), size_t(3));
+        QCOMPARE(notesInFile(f.file(QStringLiteral("notes.json"))).front(), stored);
+        QCOMPARE(sync.pushes, 1);
+    }
+
+    void notesSavedWithinOneSecond()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const Note first = note(QStringLiteral("first"), dec(7, 9));
+        const Note second = note(QStringLiteral("second"), dec(7, 9));
+        store.upsertNote(first);
+        f.clock.advance(0.3);
+        store.upsertNote(second);
+        // Both carry the same second; the later insert stays in front.
+        QCOMPARE(store.notes()[0].updatedAt, store.notes()[1].updatedAt);
+        QCOMPARE(ids(store.notes()), (QList<QUuid>{second.id, first.id}));
+
+        // An update within that second keeps its place among equals.
+        f.clock.advance(0.3);
+        Note edited = first;
+        edited.body = QStringLiteral("more");
+        store.upsertNote(edited);
+        QCOMPARE(ids(store.notes()), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(store.notes()[1].body, QStringLiteral("more"));
+    }
+
+    void deleteNote()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
+        FakeCloudSync sync(syncDefaults);
+        store.setCloudSync(&sync);
+        const Note a = note(QStringLiteral("a"), dec(5));
+        const Note b = note(QStringLiteral("b"), dec(4));
+        const Note c = note(QStringLiteral("c"), dec(3));
+        QVERIFY(store.replaceNotesFromSync({a, b, c}));
+
+        store.deleteNote(b.id);
+        QCOMPARE(ids(store.notes()), (QList<QUuid>{a.id, c.id}));
+        QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{a.id, c.id}));
+        QCOMPARE(sync.deletedNotes, QList<QUuid>{b.id});
+        QCOMPARE(sync.idSet(pendingNoteDeletesKey), QSet<QUuid>{b.id});
+        QCOMPARE(sync.pushes, 1);
+    }
+
+    void deleteNoteWithUnknownId()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const Note a = note(QStringLiteral("a"), dec(5));
+        QVERIFY(store.replaceNotesFromSync({a}));
+        const QByteArray before = readBytes(f.file(QStringLiteral("notes.json")));
+        QVERIFY(QFile::remove(f.file(QStringLiteral("notes.json"))));
+
+        const QUuid stranger = QUuid::createUuid();
+        store.deleteNote(stranger);
+        QCOMPARE(ids(store.notes()), QList<QUuid>{a.id});
+        QCOMPARE(readBytes(f.file(QStringLiteral("notes.json"))), before);
+        QCOMPARE(sync.idSet(pendingNoteDeletesKey), QSet<QUuid>{stranger});
+        QCOMPARE(sync.pushes, 1);
+    }
+
+    void deleteNoteWithoutSync()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const Note a = note(QStringLiteral("a"), dec(5));
+        QVERIFY(store.replaceNotesFromSync({a}));
+        store.deleteNote(a.id);
+        QVERIFY(store.notes().empty());
+        QVERIFY(notesInFile(f.file(QStringLiteral("notes.json"))).empty());
+        QVERIFY(!f.defaults.contains(pendingNoteDeletesKey));
+    }
+
+    void failedWritesKeepTheChangeInMemory()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const Note a = note(QStringLiteral("a"), dec(5));
+        const Note b = note(QStringLiteral("b"), dec(4));
+        QVERIFY(store.replaceNotesFromSync({a, b}));
+        QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
+
+        const Note fresh = note(QStringLiteral("fresh"), dec(7, 9));
+        store.upsertNote(fresh);
+        QCOMPARE(ids(store.notes()), (QList<QUuid>{fresh.id, a.id, b.id}));
+        QVERIFY(store.lastError());
+
+        store.deleteNote(a.id);
+        QCOMPARE(ids(store.notes()), (QList<QUuid>{fresh.id, b.id}));
+        QVERIFY(sync.deletedNotes.isEmpty());
+        QVERIFY(!f.defaults.contains(pendingNoteDeletesKey));
+        QCOMPARE(sync.pushes, 0);
+
+        QVERIFY(unblockFile(f.file(QStringLiteral("notes.json"))));
+        f.clock.advance(1);
+        store.upsertNote(store.notes().back());
+        QVERIFY(!store.lastError());
+        QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{b.id, fresh.id}));
+    }
+
+    void replaceFromSyncSortsNewestFirst()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
+        store.upsertNote(note(QStringLiteral("local"), dec(7)));
+        QVERIFY(store.lastError());
+        QVERIFY(unblockFile(f.file(QStringLiteral("notes.json"))));
+        sync.pushes = 0;
+
+        Note mid = note(QStringLiteral("mid"), dec(4));
+        Note newest = note(QStringLiteral("newest"), dec(2));
+        newest.updatedAt = dec(6) + 0.5; // the sync's stamps are taken as they come
+        Note tieFirst = note(QStringLiteral("tie first"), dec(1));
+        Note tieSecond = note(QStringLiteral("tie second"), dec(1));
+        QSignalSpy changed(&store, &StorageService::notesChanged);
+        QVERIFY(store.replaceNotesFromSync({tieFirst, mid, tieSecond, newest}));
+
+        const QList<QUuid> expected{newest.id, mid.id, tieFirst.id, tieSecond.id};
+        QCOMPARE(ids(store.notes()), expected);
+        QCOMPARE(store.notes().front().updatedAt, dec(6) + 0.5);
+        QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), expected);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(sync.pushes, 0);
+        QVERIFY(!store.lastError());
+    }
+
+    void replaceFromSyncReportsAFailedWrite()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const Note a = note(QStringLiteral("a"), dec(5));
+        QVERIFY(store.replaceNotesFromSync({a}));
+        QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
+        QSignalSpy changed(&store, &StorageService::notesChanged);
+        QString error;
+        QVERIFY(!store.replaceNotesFromSync({note(QStringLiteral("b"), dec(6))}, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(ids(store.notes()), QList<QUuid>{a.id});
+        QCOMPARE(changed.count(), 0);
+    }
+
+    void sortNotesIsStable()
+    {
+        std::vector<Note> list{note(QStringLiteral("a"), 10), note(QStringLiteral("b"), 30), note(QStringLiteral("c"), 10),
+                               note(QStringLiteral("d"), 20), note(QStringLiteral("e"), 30)};
+        const QList<QUuid> expected{list[1].id, list[4].id, list[3].id, list[0].id, list[2].id};
+        StorageService::sortNotes(list);
+        QCOMPARE(ids(list), expected);
+    }
+
+    // ------------------------------------------------------------ series sets
+
+    void recurringSeriesIDs_data()
+    {
+        const QUuid valid = QUuid::fromString(QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427"));
+        QTest::addColumn<QJsonValue>("stored"); // undefined: no entry
+        QTest::addColumn<QSet<QUuid>>("expected");
+
+        QTest::newRow("no entry") << QJsonValue(QJsonValue::Undefined) << QSet<QUuid>{};
+        QTest::newRow("a text that is not a UUID and a valid one")
+            << QJsonValue(QJsonArray{QStringLiteral("not-a-uuid"), QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427")})
+            << QSet<QUuid>{valid};
+        QTest::newRow("lower-case text") << QJsonValue(QJsonArray{QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")})
+                                         << QSet<QUuid>{valid};
+        QTest::newRow("braced text") << QJsonValue(QJsonArray{QStringLiteral("{1b4e28ba-2fa1-11d2-883f-0016d3cca427}")})
+                                     << QSet<QUuid>{};
+        QTest::newRow("duplicates") << QJsonValue(QJsonArray{QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427"),
+                                                             QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")})
+                                    << QSet<QUuid>{valid};
+        QTest::newRow("a text instead of an array")
+            << QJsonValue(QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427")) << QSet<QUuid>{};
+        QTest::newRow("an array that is not all texts")
+            << QJsonValue(QJsonArray{QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427"), 7}) << QSet<QUuid>{};
+    }
+
+    void recurringSeriesIDs()
+    {
+        QFETCH(QJsonValue, stored);
+        QFETCH(QSet<QUuid>, expected);
+        StoreFixture f;
+        StorageService& store = f.make();
+        if (!stored.isUndefined())
+            f.defaults.set(StorageService::deletedSeriesKey, stored);
+        QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), expected);
+        QVERIFY(store.recurringSeriesIDs(StorageService::stoppedSeriesKey).isEmpty());
+    }
+
+    void storeRecurringSeriesWritesSortedUpperCaseTexts()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const QUuid a = QUuid::fromString(QStringLiteral("0a000000-0000-4000-8000-000000000000"));
+        const QUuid b = QUuid::fromString(QStringLiteral("0b000000-0000-4000-8000-000000000000"));
+        const QUuid c = QUuid::fromString(QStringLiteral("0c000000-0000-4000-8000-000000000000"));
+        f.defaults.setStringArray(StorageService::stoppedSeriesKey,
+                                  {QStringLiteral("0c000000-0000-4000-8000-000000000000"), QStringLiteral("junk")});
+        // An empty argument leaves its entry alone, malformed as it is.
+        f.defaults.setStringArray(StorageService::deletedSeriesKey, {QStringLiteral("junk")});
+
+        store.storeRecurringSeries({b, a}, {});
+        QCOMPARE(f.defaults.stringArray(StorageService::stoppedSeriesKey),
+                 std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
+        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey), std::optional<QStringList>(QStringList{QStringLiteral("junk")}));
+
+        store.storeRecurringSeries({a}, {c});
+        QCOMPARE(f.defaults.stringArray(StorageService::stoppedSeriesKey),
+                 std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
+        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey), std::optional<QStringList>(QStringList{uuidText(c)}));
+        QCOMPARE(uuidText(a), QStringLiteral("0A000000-0000-4000-8000-000000000000"));
+
+        store.storeRecurringSeries({}, {});
+        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey), std::optional<QStringList>(QStringList{uuidText(c)}));
+        // Kept across restarts: they live in the preferences, not the data folder.
+        Defaults reread(f.defaults.path());
+        QCOMPARE(reread.stringArray(StorageService::deletedSeriesKey), std::optional<QStringList>(QStringList{uuidText(c)}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStorageNotes)
+#include "tst_storage_notes.moc"

@@ -1,0 +1,780 @@
+#include "StoreFixture.h"
+#include "StoreTestSupport.h"
+#include "model/TaskRecurrence.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+#include <climits>
+
+using namespace StoreTest;
+
+namespace {
+
+// The fixture's clock stands on Monday 2026-12-07, 10:00 in New York.
+Date dec(int day, int hour = 0, int minute = 0, int second = 0)
+{
+    return TestEnvironment::at(2026, 12, day, hour, minute, second);
+}
+
+const QString pendingTaskDeletesKey = QStringLiteral("sync.pendingTaskDeletes.v1");
+
+// One occurrence of a series, with the id the series maintenance gives that day.
+TaskItem occurrence(const QString& title, const QUuid& series, Date day, RepeatOption repeat = RepeatOption::daily)
+{
+    const Calendar cal = TaskRecurrence::maintenanceCalendar(TestEnvironment::calendar());
+    TaskItem t = todo(title, cal.startOfDay(day));
+    t.id = TaskRecurrence::occurrenceID(series, TaskRecurrence::dayKey(day, cal));
+    t.repeatOption = repeat;
+    t.recurringSeriesId = series;
+    return t;
+}
+
+bool containsId(const std::vector<TaskItem>& list, const QUuid& id)
+{
+    return std::any_of(list.begin(), list.end(), [&id](const TaskItem& t) { return t.id == id; });
+}
+
+} // namespace
+
+class TestStorageTodos : public QObject {
+    Q_OBJECT
+
+private slots:
+    // ------------------------------------------------------------ queries
+
+    void dayMembership_data()
+    {
+        QTest::addColumn<int>("createdDay"); // offset from today
+        QTest::addColumn<int>("createdHour");
+        QTest::addColumn<int>("dueDay"); // INT_MIN: no due date
+        QTest::addColumn<bool>("completed");
+        QTest::addColumn<bool>("repeating");
+        QTest::addColumn<bool>("inToday");
+        QTest::addColumn<bool>("inEarlier");
+
+        const int none = INT_MIN;
+        QTest::newRow("created today") << 0 << 9 << none << false << false << true << false;
+        QTest::newRow("created at midnight today") << 0 << 0 << none << false << false << true << false;
+        QTest::newRow("created yesterday") << -1 << 9 << none << false << false << false << true;
+        QTest::newRow("created yesterday 23:00") << -1 << 23 << none << false << false << false << true;
+        QTest::newRow("created three days ago, due tomorrow") << -3 << 9 << 1 << false << false << true << false;
+        QTest::newRow("created last week, due today") << -6 << 9 << 0 << false << false << true << false;
+        QTest::newRow("created today, due yesterday") << 0 << 9 << -1 << false << false << false << true;
+        QTest::newRow("seven days old") << -7 << 0 << none << false << false << false << true;
+        QTest::newRow("eight days old") << -8 << 23 << none << false << false << false << false;
+        QTest::newRow("due seven days ago") << -9 << 9 << -7 << false << false << false << true;
+        QTest::newRow("created tomorrow") << 1 << 9 << none << false << false << false << false;
+        QTest::newRow("completed today") << 0 << 9 << none << true << false << true << false;
+        QTest::newRow("completed yesterday") << -1 << 9 << none << true << false << false << false;
+        QTest::newRow("repeating, from yesterday") << -1 << 0 << none << false << true << false << false;
+        QTest::newRow("repeating, today") << 0 << 0 << none << false << true << true << false;
+    }
+
+    void dayMembership()
+    {
+        QFETCH(int, createdDay);
+        QFETCH(int, createdHour);
+        QFETCH(int, dueDay);
+        QFETCH(bool, completed);
+        QFETCH(bool, repeating);
+        QFETCH(bool, inToday);
+        QFETCH(bool, inEarlier);
+
+        StoreFixture f;
+        StorageService& store = f.make();
+        const Calendar& cal = f.calendar;
+        TaskItem t = todo(QStringLiteral("x"), cal.addDays(dec(7, createdHour, createdHour == 23 ? 59 : 0), createdDay));
+        if (dueDay != INT_MIN)
+            t.dueDate = cal.addDays(dec(7, 16, 30), dueDay);
+        t.isCompleted = completed;
+        if (repeating) {
+            t.repeatOption = RepeatOption::daily;
+            t.recurringSeriesId = QUuid::createUuid();
+        }
+        // Installed as the sync would, so no roll-over or stamping interferes.
+        QVERIFY(store.replaceTodosFromSync({t}));
+
+        QCOMPARE(containsId(store.todayTodos(), t.id), inToday);
+        QCOMPARE(containsId(store.openTodos(), t.id), inToday && !completed);
+        QCOMPARE(containsId(store.earlierTodos(), t.id), inEarlier);
+        QCOMPARE(containsId(store.todos(f.clock.now()), t.id), inToday);
+    }
+
+    void earlierWindowCountsCalendarDaysAcrossTheClockChange()
+    {
+        StoreFixture f;
+        f.clock.set(TestEnvironment::at(2026, 11, 5, 0, 30)); // the clocks went back on 1 November
+        StorageService& store = f.make();
+        const TaskItem weekOld = todo(QStringLiteral("week old"), TestEnvironment::at(2026, 10, 29, 0, 10));
+        const TaskItem tooOld = todo(QStringLiteral("too old"), TestEnvironment::at(2026, 10, 28, 23, 50));
+        QVERIFY(store.replaceTodosFromSync({weekOld, tooOld}));
+        QCOMPARE(ids(store.earlierTodos()), QList<QUuid>{weekOld.id});
+    }
+
+    void listsAreInDisplayOrder()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        TaskItem doneHigh = todo(QStringLiteral("done high"), dec(7, 1));
+        doneHigh.priority = TaskItem::Priority::high;
+        doneHigh.isCompleted = true;
+        TaskItem low = todo(QStringLiteral("low"), dec(7, 1));
+        low.priority = TaskItem::Priority::low;
+        TaskItem mediumAnytime = todo(QStringLiteral("medium anytime"), dec(7, 1));
+        mediumAnytime.time = TaskItem::anytime;
+        TaskItem mediumAtNine = todo(QStringLiteral("medium at nine"), dec(7, 2));
+        mediumAtNine.time = QStringLiteral("9:00 AM");
+        TaskItem mediumEarlier = todo(QStringLiteral("medium earlier"), dec(7, 0));
+        TaskItem high = todo(QStringLiteral("high"), dec(7, 3));
+        high.priority = TaskItem::Priority::high;
+        QVERIFY(store.replaceTodosFromSync({doneHigh, low, mediumAnytime, mediumAtNine, mediumEarlier, high}));
+
+        const QList<QUuid> open{high.id, mediumAtNine.id, mediumEarlier.id, mediumAnytime.id, low.id};
+        QCOMPARE(ids(store.openTodos()), open);
+        QCOMPARE(ids(store.todayTodos()), open + QList<QUuid>{doneHigh.id});
+        // The stored order is not touched by the queries.
+        QCOMPARE(store.todos().front().id, doneHigh.id);
+    }
+
+    void focusFollowsOpenTodosOfToday()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        TaskItem a = todo(QStringLiteral("A"), dec(7, 1));
+        a.priority = TaskItem::Priority::high;
+        TaskItem b = todo(QStringLiteral("B"), dec(7, 2));
+        TaskItem c = todo(QStringLiteral("C"), dec(7, 3));
+        c.priority = TaskItem::Priority::low;
+        TaskItem done = todo(QStringLiteral("done"), dec(7, 0));
+        done.isCompleted = true;
+        QVERIFY(store.replaceTodosFromSync({c, done, b, a}));
+
+        QCOMPARE(store.focusTodo()->id, a.id); // nothing chosen: the first open one
+        QVERIFY(!store.focusTodoID());
+
+        store.setFocusTodoID(c.id);
+        QCOMPARE(store.focusTodo()->id, c.id);
+        store.advanceFocus(); // after the last one the focus wraps around
+        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(a.id));
+        store.advanceFocus();
+        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+
+        // A focus naming a completed to-do falls back to the first open one and is left as it is.
+        store.setFocusTodoID(done.id);
+        QCOMPARE(store.focusTodo()->id, a.id);
+        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(done.id));
+        store.advanceFocus();
+        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+
+        // Completing the focused to-do does not clear the choice.
+        store.toggleTodo(b.id);
+        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+        QCOMPARE(store.focusTodo()->id, a.id);
+
+        // With a single open to-do there is nowhere to move.
+        store.toggleTodo(c.id);
+        store.advanceFocus();
+        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+        store.toggleTodo(a.id);
+        QVERIFY(!store.focusTodo());
+        store.advanceFocus();
+        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+    }
+
+    // ------------------------------------------------------------ operations
+
+    void addTodoInsertsAtTheFrontStampedAndSaved()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const TaskItem first = todo(QStringLiteral("first"), dec(7, 9));
+        store.addTodo(first);
+        TaskItem second = todo(QStringLiteral("second"), dec(7, 9, 30) + 0.25);
+        second.updatedAt = 0;
+        f.clock.set(dec(7, 10, 15, 3) + 0.7);
+        store.addTodo(second);
+
+        QCOMPARE(ids(store.todos()), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(store.todos().front().updatedAt, dec(7, 10, 15, 3));
+        QCOMPARE(store.todos().front().createdAt, second.createdAt);
+        QCOMPARE(store.todos().front().title, QStringLiteral("second"));
+        QVERIFY(!store.todos().front().recurringSeriesId);
+        QCOMPARE(sync.pushes, 2);
+    }
+
+    void addingARepeatingTodoStartsASeries()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        TaskItem fresh = todo(QStringLiteral("stretch"), dec(7, 8));
+        fresh.repeatOption = RepeatOption::daily;
+        TaskItem another = fresh;
+        another.id = QUuid::createUuid();
+        TaskItem carried = todo(QStringLiteral("from the phone"), dec(7, 8));
+        carried.repeatOption = RepeatOption::weekly;
+        const QUuid series = QUuid::createUuid();
+        carried.recurringSeriesId = series;
+
+        store.addTodo(fresh);
+        store.addTodo(another);
+        store.addTodo(carried);
+        const std::vector<TaskItem>& list = store.todos();
+        QCOMPARE(list[0].recurringSeriesId, std::optional<QUuid>(series));
+        QVERIFY(list[1].recurringSeriesId && list[2].recurringSeriesId);
+        QVERIFY(!list[1].recurringSeriesId->isNull());
+        QVERIFY(*list[1].recurringSeriesId != *list[2].recurringSeriesId);
+        QVERIFY(*list[1].recurringSeriesId != series);
+        QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json")))[2].recurringSeriesId, list[2].recurringSeriesId);
+    }
+
+    void toggleTodoFlipsAndStamps()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const TaskItem t = todo(QStringLiteral("call"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({t}));
+
+        f.clock.set(dec(7, 11, 0, 0) + 0.999);
+        store.toggleTodo(t.id);
+        QVERIFY(store.todos().front().isCompleted);
+        QCOMPARE(store.todos().front().updatedAt, dec(7, 11));
+        QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))).front().isCompleted);
+        f.clock.advance(5);
+        store.toggleTodo(t.id);
+        QVERIFY(!store.todos().front().isCompleted);
+        QCOMPARE(store.todos().front().updatedAt, dec(7, 11, 0, 5));
+        QCOMPARE(sync.pushes, 2);
+
+        // Two changes within one second carry the same stamp.
+        f.clock.set(dec(7, 11, 0, 7) + 0.1);
+        store.toggleTodo(t.id);
+        f.clock.advance(0.8);
+        store.addTodo(todo(QStringLiteral("other"), dec(7, 8)));
+        QCOMPARE(store.todos().back().updatedAt, dec(7, 11, 0, 7));
+        QCOMPARE(store.todos().front().updatedAt, store.todos().back().updatedAt);
+    }
+
+    void toggleSubtaskFlipsOneStep()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        TaskItem t = todo(QStringLiteral("move"), dec(7, 8));
+        t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false}, {QUuid::createUuid(), QStringLiteral("van"), true}};
+        t.reminderDate = dec(7, 18);
+        QVERIFY(store.replaceTodosFromSync({t}));
+        const int requestsBefore = f.notifications.authorizationRequests;
+
+        f.clock.advance(42.5);
+        store.toggleSubtask(t.id, t.subtasks[1].id);
+        const TaskItem& stored = store.todos().front();
+        QCOMPARE(stored.subtasks[0].isCompleted, false);
+        QCOMPARE(stored.subtasks[1].isCompleted, false);
+        QCOMPARE(stored.updatedAt, dec(7, 10, 0, 42));
+        QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json"))).front().subtasks[1].isCompleted, false);
+        QCOMPARE(sync.pushes, 1);
+        // The reminder is not re-derived for a step.
+        QCOMPARE(f.notifications.authorizationRequests, requestsBefore);
+        QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(t.id)));
+    }
+
+    void unknownIdsAreIgnored()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        TaskItem t = todo(QStringLiteral("known"), dec(5, 8));
+        t.subtasks = {{QUuid::createUuid(), QStringLiteral("step"), false}};
+        QVERIFY(store.replaceTodosFromSync({t}));
+        QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
+        const std::vector<TaskItem> before = store.todos();
+        QSignalSpy changed(&store, &StorageService::todosChanged);
+
+        const QUuid stranger = QUuid::createUuid();
+        store.toggleTodo(stranger);
+        store.toggleSubtask(stranger, t.subtasks[0].id);
+        store.toggleSubtask(t.id, stranger);
+        store.moveTodoToToday(stranger);
+        TaskItem unknown = todo(QStringLiteral("never added"), dec(7, 9));
+        unknown.recurringSeriesId = QUuid::createUuid();
+        store.upsertTodo(unknown);
+
+        QVERIFY(store.todos() == before);
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(sync.pushes, 0);
+        QVERIFY(!QFile::exists(f.file(QStringLiteral("todos.json"))));
+        QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
+    }
+
+    void upsertReplacesInPlace()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
+        const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
+        const TaskItem c = todo(QStringLiteral("c"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({a, b, c}));
+
+        TaskItem edited = b;
+        edited.title = QStringLiteral("b, edited");
+        edited.priority = TaskItem::Priority::high;
+        edited.recurringSeriesId = QUuid::createUuid(); // a one-off carries no series id
+        f.clock.advance(61.3);
+        store.upsertTodo(edited);
+
+        QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, b.id, c.id}));
+        const TaskItem& stored = store.todos()[1];
+        QCOMPARE(stored.title, QStringLiteral("b, edited"));
+        QCOMPARE(stored.priority, TaskItem::Priority::high);
+        QVERIFY(!stored.recurringSeriesId);
+        QCOMPARE(stored.updatedAt, dec(7, 10, 1, 1));
+        QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json")))[1].title, QStringLiteral("b, edited"));
+        QCOMPARE(sync.pushes, 1);
+        QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
+    }
+
+    void upsertKeepsTheSeriesOfARepeatingTodo()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const QUuid series = QUuid::createUuid();
+        const TaskItem today = occurrence(QStringLiteral("run"), series, dec(7));
+        QVERIFY(store.replaceTodosFromSync({today}));
+        TaskItem edited = today;
+        edited.repeatOption = RepeatOption::weekly;
+        edited.title = QStringLiteral("run far");
+        store.upsertTodo(edited);
+        QCOMPARE(store.todos().front().recurringSeriesId, std::optional<QUuid>(series));
+        QCOMPARE(store.todos().front().repeatOption, RepeatOption::weekly);
+        QVERIFY(store.recurringSeriesIDs(StorageService::stoppedSeriesKey).isEmpty());
+    }
+
+    void switchingRepeatOffStopsTheWholeSeries()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const QUuid series = QUuid::createUuid();
+        const QUuid other = QUuid::createUuid();
+        TaskItem past = occurrence(QStringLiteral("water plants"), series, dec(5));
+        past.isCompleted = true;
+        const TaskItem yesterday = occurrence(QStringLiteral("water plants"), series, dec(6));
+        const TaskItem today = occurrence(QStringLiteral("water plants"), series, dec(7));
+        const TaskItem otherToday = occurrence(QStringLiteral("read"), other, dec(7));
+        const TaskItem oneOff = todo(QStringLiteral("one-off"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({today, otherToday, yesterday, oneOff, past}));
+
+        TaskItem edited = today;
+        edited.repeatOption = RepeatOption::none;
+        edited.title = QStringLiteral("water the plants");
+        f.clock.advance(0.5);
+        store.upsertTodo(edited);
+
+        for (const TaskItem& t : store.todos()) {
+            if (t.id == otherToday.id) {
+                QCOMPARE(t.recurringSeriesId, std::optional<QUuid>(other));
+                QCOMPARE(t.updatedAt, otherToday.updatedAt);
+                continue;
+            }
+            if (t.id == oneOff.id)
+                continue;
+            QCOMPARE(t.repeatOption, RepeatOption::none);
+            QVERIFY(!t.recurringSeriesId);
+            QCOMPARE(t.updatedAt, dec(7, 10));
+        }
+        QCOMPARE(ids(store.todos()), (QList<QUuid>{today.id, otherToday.id, yesterday.id, oneOff.id, past.id}));
+        QCOMPARE(store.todos().front().title, QStringLiteral("water the plants"));
+        QVERIFY(store.todos().back().isCompleted);
+        QCOMPARE(store.recurringSeriesIDs(StorageService::stoppedSeriesKey), QSet<QUuid>{series});
+        QVERIFY(!f.defaults.contains(StorageService::deletedSeriesKey));
+        for (const TaskItem& t : todosInFile(f.file(QStringLiteral("todos.json"))))
+            QVERIFY(t.id == otherToday.id || !t.recurringSeriesId);
+
+        // The next day brings an occurrence of the other series only.
+        f.clock.set(dec(8, 7));
+        emit f.events.dayChanged();
+        QTRY_COMPARE(store.todos().size(), size_t(6));
+        QCOMPARE(store.todos().front().recurringSeriesId, std::optional<QUuid>(other));
+    }
+
+    void moveTodoToToday_data()
+    {
+        QTest::addColumn<Date>("now");
+        QTest::addColumn<Date>("created");
+        QTest::addColumn<Date>("due");      // NaN: none
+        QTest::addColumn<Date>("reminder"); // NaN: none
+        QTest::addColumn<Date>("movedCreated");
+        QTest::addColumn<Date>("movedDue");
+        QTest::addColumn<Date>("movedReminder");
+
+        const Date none = qQNaN();
+        using TestEnvironment::at;
+        QTest::newRow("Monday's to-do due Wednesday, moved on Friday")
+            << dec(11, 10) << dec(7, 8) << dec(9, 14, 30) << dec(9, 9) << dec(11) << dec(13, 14, 30) << dec(13, 9);
+        QTest::newRow("reminder falls in the past") << dec(7, 10) << dec(5, 8) << none << dec(5, 8, 30) << dec(7) << none
+                                                    << none;
+        QTest::newRow("reminder later today") << dec(7, 10) << dec(5, 8) << none << dec(5, 18) << dec(7) << none
+                                              << dec(7, 18);
+        QTest::newRow("due before it was created") << dec(7, 10) << dec(5, 9) << dec(4, 16, 15) << none << dec(7)
+                                                   << dec(7, 16, 15) << none;
+        QTest::newRow("due seconds dropped") << dec(7, 10) << dec(6, 9) << dec(6, 16, 15, 40) << none << dec(7)
+                                             << dec(7, 16, 15) << none;
+        QTest::newRow("no due date") << dec(7, 10) << dec(3, 22) << none << none << dec(7) << none << none;
+        QTest::newRow("across the autumn clock change")
+            << at(2026, 11, 3, 10) << at(2026, 10, 30, 8) << at(2026, 10, 31, 14, 30) << at(2026, 10, 31, 13)
+            << at(2026, 11, 3) << at(2026, 11, 4, 14, 30) << at(2026, 11, 4, 13);
+        QTest::newRow("due time inside the spring gap")
+            << at(2026, 3, 8, 10) << at(2026, 3, 6, 8) << at(2026, 3, 6, 2, 30) << none << at(2026, 3, 8)
+            << at(2026, 3, 8, 3, 0) << none;
+    }
+
+    void moveTodoToToday()
+    {
+        QFETCH(Date, now);
+        QFETCH(Date, created);
+        QFETCH(Date, due);
+        QFETCH(Date, reminder);
+        QFETCH(Date, movedCreated);
+        QFETCH(Date, movedDue);
+        QFETCH(Date, movedReminder);
+        const auto optional = [](Date d) { return qIsNaN(d) ? std::nullopt : std::optional<Date>(d); };
+
+        StoreFixture f;
+        f.clock.set(now);
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        TaskItem t = todo(QStringLiteral("left over"), created);
+        t.dueDate = optional(due);
+        t.reminderDate = optional(reminder);
+        const TaskItem first = todo(QStringLiteral("before"), created);
+        QVERIFY(store.replaceTodosFromSync({first, t}));
+
+        store.moveTodoToToday(t.id);
+        const TaskItem& moved = store.todos()[1];
+        QCOMPARE(moved.id, t.id);
+        QCOMPARE(moved.createdAt, movedCreated);
+        QCOMPARE(moved.dueDate, optional(movedDue));
+        QCOMPARE(moved.reminderDate, optional(movedReminder));
+        QCOMPARE(moved.updatedAt, wholeSeconds(now));
+        QVERIFY(todosInFile(f.file(QStringLiteral("todos.json")))[1] == moved);
+        QCOMPARE(sync.pushes, 1);
+        QCOMPARE(f.notifications.pending.contains(Reminders::requestIdentifier(t.id)), moved.reminderDate.has_value());
+        QVERIFY(containsId(store.todayTodos(), t.id));
+    }
+
+    // ------------------------------------------------------------ deleting
+
+    void deleteOneOffTodo()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        // The sync keeps its key sets in its own preferences; the store must write there.
+        Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
+        const QUuid earlier = QUuid::createUuid();
+        syncDefaults.setStringArray(pendingTaskDeletesKey, {uuidText(earlier), QStringLiteral("junk")});
+        FakeCloudSync sync(syncDefaults);
+        store.setCloudSync(&sync);
+        const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
+        const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
+        const TaskItem c = todo(QStringLiteral("c"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({a, b, c}));
+
+        store.deleteTodo(b);
+        QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, c.id}));
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{a.id, c.id}));
+        const QStringList pending = syncDefaults.stringArray(pendingTaskDeletesKey).value_or(QStringList());
+        QCOMPARE(idSet(pending), (QSet<QUuid>{earlier, b.id}));
+        QVERIFY(pending.contains(uuidText(b.id)));
+        QVERIFY(pending.contains(uuidText(b.id).toUpper()));
+        QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
+        QCOMPARE(sync.pushes, 1);
+        QVERIFY(!f.defaults.contains(StorageService::deletedSeriesKey));
+    }
+
+    void deleteASeries()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
+        FakeCloudSync sync(syncDefaults);
+        store.setCloudSync(&sync);
+        const QUuid series = QUuid::createUuid();
+        TaskItem past = occurrence(QStringLiteral("gym"), series, dec(5));
+        past.isCompleted = true;
+        const TaskItem today = occurrence(QStringLiteral("gym"), series, dec(7));
+        const TaskItem keep = todo(QStringLiteral("keep"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({today, keep, past}));
+
+        store.deleteTodo(today);
+        QCOMPARE(ids(store.todos()), QList<QUuid>{keep.id});
+        QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), QSet<QUuid>{series});
+        QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
+        QCOMPARE(sync.idSet(pendingTaskDeletesKey), (QSet<QUuid>{today.id, past.id}));
+        QCOMPARE(sync.pushes, 1);
+
+        // No later day brings the series back.
+        f.clock.set(dec(9, 8));
+        emit f.events.dayChanged();
+        QCoreApplication::processEvents();
+        QCOMPARE(ids(store.todos()), QList<QUuid>{keep.id});
+    }
+
+    void deleteATodoThatIsNotStored()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
+        FakeCloudSync sync(syncDefaults);
+        store.setCloudSync(&sync);
+        const TaskItem kept = todo(QStringLiteral("kept"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({kept}));
+        QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
+
+        TaskItem ghost = todo(QStringLiteral("ghost"), dec(7, 8));
+        ghost.recurringSeriesId = QUuid::createUuid();
+        store.deleteTodo(ghost);
+        QCOMPARE(ids(store.todos()), QList<QUuid>{kept.id});
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{kept.id});
+        QCOMPARE(sync.pushes, 1);
+        QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), QSet<QUuid>{*ghost.recurringSeriesId});
+        QVERIFY(!sync.idSet(pendingTaskDeletesKey).contains(ghost.id));
+    }
+
+    void deleteWithoutSyncRecordsNothingForTheCloud()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({a}));
+        store.deleteTodo(a);
+        QVERIFY(store.todos().empty());
+        QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))).empty());
+        QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
+    }
+
+    void deleteWhoseWriteFails()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
+        FakeCloudSync sync(syncDefaults);
+        store.setCloudSync(&sync);
+        const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
+        const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({a, b}));
+        QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
+
+        store.deleteTodo(a);
+        QCOMPARE(ids(store.todos()), QList<QUuid>{b.id});
+        QVERIFY(store.lastError());
+        QCOMPARE(sync.pushes, 0);
+        QVERIFY(!syncDefaults.contains(pendingTaskDeletesKey));
+    }
+
+    // ------------------------------------------------------------ the sync's list
+
+    void replaceFromSyncTakesTheListAsItIs()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
+        store.addTodo(todo(QStringLiteral("local"), dec(7, 8)));
+        QVERIFY(store.lastError());
+        QVERIFY(unblockFile(f.file(QStringLiteral("todos.json"))));
+        sync.pushes = 0;
+
+        TaskItem low = todo(QStringLiteral("low"), dec(7, 9) + 0.5);
+        low.priority = TaskItem::Priority::low;
+        low.updatedAt = dec(7, 9, 30) + 0.25;
+        const TaskItem high = todo(QStringLiteral("high"), dec(7, 7));
+        QSignalSpy changed(&store, &StorageService::todosChanged);
+        QVERIFY(store.replaceTodosFromSync({low, high}));
+
+        QCOMPARE(ids(store.todos()), (QList<QUuid>{low.id, high.id}));
+        QCOMPARE(store.todos().front().updatedAt, low.updatedAt);
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{low.id, high.id}));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(sync.pushes, 0);
+        QVERIFY(!store.lastError());
+    }
+
+    void replaceFromSyncReportsAFailedWrite()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({a}));
+        QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
+        QSignalSpy changed(&store, &StorageService::todosChanged);
+
+        QString error;
+        QVERIFY(!store.replaceTodosFromSync({todo(QStringLiteral("b"), dec(7, 8))}, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(ids(store.todos()), QList<QUuid>{a.id});
+        QCOMPARE(changed.count(), 0);
+    }
+
+    // ------------------------------------------------------------ repeating series
+
+    void rollOverAtStartUpWritesButDoesNotPush()
+    {
+        StoreFixture f;
+        const QUuid series = QUuid::createUuid();
+        const QUuid deletedSeries = QUuid::createUuid();
+        const TaskItem yesterday = occurrence(QStringLiteral("journal"), series, dec(6));
+        const TaskItem gone = occurrence(QStringLiteral("gone"), deletedSeries, dec(6));
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosJson({yesterday, gone})));
+        f.defaults.setStringArray(StorageService::deletedSeriesKey, {uuidText(deletedSeries)});
+
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const TaskItem expected = occurrence(QStringLiteral("journal"), series, dec(7));
+        QCOMPARE(ids(store.todos()), (QList<QUuid>{expected.id, yesterday.id}));
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{expected.id, yesterday.id}));
+        QCOMPARE(sync.pushes, 0);
+        QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
+        QVERIFY(!store.lastError());
+    }
+
+    void dayChangeRollsTheSeriesForward()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        TaskItem t = todo(QStringLiteral("stretch"), dec(7));
+        t.repeatOption = RepeatOption::daily;
+        t.reminderDate = dec(7, 9, 30);
+        store.addTodo(t);
+        const QUuid series = *store.todos().front().recurringSeriesId;
+        sync.pushes = 0;
+
+        f.clock.set(dec(8, 0, 0, 5));
+        emit f.events.dayChanged();
+        QCOMPARE(store.todos().size(), size_t(1)); // queued: nothing runs inside the signal
+        QTRY_COMPARE(store.todos().size(), size_t(2));
+
+        const TaskItem& next = store.todos().front();
+        QCOMPARE(next.id, occurrence(QString(), series, dec(8)).id);
+        QCOMPARE(next.createdAt, dec(8));
+        QCOMPARE(next.recurringSeriesId, std::optional<QUuid>(series));
+        QVERIFY(!next.isCompleted);
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), ids(store.todos()));
+        QCOMPARE(sync.pushes, 1);
+        QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(next.id)));
+        QCOMPARE(store.state().dayId, 20261208);
+    }
+
+    void rollOverWithNothingToDo()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const QUuid series = QUuid::createUuid();
+        QVERIFY(store.replaceTodosFromSync({occurrence(QStringLiteral("today's"), series, dec(7)),
+                                            todo(QStringLiteral("one-off"), dec(7, 8))}));
+        QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
+        QSignalSpy changed(&store, &StorageService::todosChanged);
+
+        QVERIFY(!store.rollOverRecurringTodos(f.clock.now()));
+        f.clock.advance(3600);
+        emit f.events.clockChanged();
+        emit f.events.timeZoneChanged();
+        emit f.events.didWake();
+        QCoreApplication::processEvents();
+        QCOMPARE(changed.count(), 0);
+        QVERIFY(!QFile::exists(f.file(QStringLiteral("todos.json"))));
+        QCOMPARE(sync.pushes, 0);
+    }
+
+    void deletedSeriesComingBackIsRemovedAgain()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
+        FakeCloudSync sync(syncDefaults);
+        store.setCloudSync(&sync);
+        const QUuid series = QUuid::createUuid();
+        TaskItem today = occurrence(QStringLiteral("practise"), series, dec(7));
+        today.reminderDate = dec(7, 18);
+        const TaskItem keep = todo(QStringLiteral("keep"), dec(7, 8));
+        QVERIFY(store.replaceTodosFromSync({today, keep}));
+        store.deleteTodo(today);
+        syncDefaults.remove(pendingTaskDeletesKey); // as if the sync had uploaded the delete
+        sync.pushes = 0;
+
+        // The phone had not heard of the delete yet.
+        QVERIFY(store.replaceTodosFromSync({today, keep}));
+        QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(today.id)));
+
+        emit f.events.clockChanged();
+        QTRY_COMPARE(store.todos().size(), size_t(1));
+        QCOMPARE(store.todos().front().id, keep.id);
+        QVERIFY(!f.notifications.pending.contains(Reminders::requestIdentifier(today.id)));
+        QCOMPARE(sync.idSet(pendingTaskDeletesKey), QSet<QUuid>{today.id});
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{keep.id});
+        QCOMPARE(sync.pushes, 1);
+    }
+
+    void stoppedSeriesIsNeverExtended()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        const QUuid series = QUuid::createUuid();
+        store.storeRecurringSeries({series}, {});
+        // Another device still sends the old repeat option.
+        const TaskItem stale = occurrence(QStringLiteral("floss"), series, dec(6));
+        QVERIFY(store.replaceTodosFromSync({stale}));
+
+        emit f.events.didWake();
+        QTRY_VERIFY(!store.todos().front().recurringSeriesId);
+        QCOMPARE(store.todos().size(), size_t(1));
+        QCOMPARE(store.todos().front().repeatOption, RepeatOption::none);
+        QCOMPARE(store.todos().front().id, stale.id);
+
+        f.clock.set(dec(9, 8));
+        emit f.events.dayChanged();
+        QCoreApplication::processEvents();
+        QCOMPARE(store.todos().size(), size_t(1));
+    }
+
+    void duplicateOccurrencesAreDropped()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
+        FakeCloudSync sync(syncDefaults);
+        store.setCloudSync(&sync);
+        const QUuid series = QUuid::createUuid();
+        const TaskItem canonical = occurrence(QStringLiteral("walk"), series, dec(7));
+        TaskItem copy = canonical;
+        copy.id = QUuid::createUuid();
+        copy.reminderDate = dec(7, 20);
+        QVERIFY(store.replaceTodosFromSync({copy, canonical}));
+        QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
+
+        QVERIFY(store.rollOverRecurringTodos(f.clock.now()));
+        QCOMPARE(ids(store.todos()), QList<QUuid>{canonical.id});
+        QVERIFY(!f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
+        QCOMPARE(sync.idSet(pendingTaskDeletesKey), QSet<QUuid>{copy.id});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStorageTodos)
+#include "tst_storage_todos.moc"
