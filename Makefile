@@ -21,13 +21,14 @@ run: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-# Medians of nine repetitions of every benchmark in bench/.
+# Medians of nine repetitions of every benchmark in bench/, then the block-page server under wrk next to nginx.
 bench: build
 	@bash scripts/install-deps --bench
 	@cmake -S . -B $(BUILD_DIR) >/dev/null && cmake --build $(BUILD_DIR) -j $(JOBS)
 	@for b in $(BUILD_DIR)/bench/bench_*; do \
 		$$b --benchmark_repetitions=9 --benchmark_report_aggregates_only=true --benchmark_display_aggregates_only=true; \
 	done
+	@bash bench/bench_blockpage.sh $(BUILD_DIR)
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -2,6 +2,7 @@
 
 #include "model/Json.h"
 
+#include <QHostAddress>
 #include <QUrl>
 
 namespace BlockPage {
@@ -132,9 +133,13 @@ std::optional<QString> safeReturnURL(const std::optional<QString>& text)
     const QString scheme = url.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         return std::nullopt;
-    const QString host = url.host().toLower();
-    if (host.isEmpty() || host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") ||
-        host == QLatin1String("::1"))
+    // Every spelling of this computer counts: a trailing dot, a subdomain of localhost, any
+    // loopback address (127.0.0.0/8, ::1, an IPv4-mapped one).
+    QString host = url.host().toLower();
+    while (host.endsWith(u'.'))
+        host.chop(1);
+    if (host.isEmpty() || host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost")) ||
+        QHostAddress(host).isLoopback())
         return std::nullopt;
     return text;
 }

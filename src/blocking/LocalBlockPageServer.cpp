@@ -5,10 +5,15 @@
 #include "store/StorageService.h"
 
 #include <QFile>
+#include <QSocketNotifier>
 #include <QStringConverter>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,6 +103,16 @@ QStringList splitRequestLine(const QString& line)
     return parts;
 }
 
+// Hands every accepted descriptor over as it is.
+class Listener final : public QTcpServer {
+public:
+    using QTcpServer::QTcpServer;
+    std::function<void(qintptr)> onConnection;
+
+protected:
+    void incomingConnection(qintptr descriptor) override { onConnection(descriptor); }
+};
+
 } // namespace
 
 static void initBlockingResources()
@@ -110,12 +125,19 @@ LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* par
 {
 }
 
-LocalBlockPageServer::~LocalBlockPageServer() = default;
+LocalBlockPageServer::~LocalBlockPageServer()
+{
+    for (const Connection& c : std::as_const(m_connections)) {
+        delete c.reader;
+        delete c.writer;
+        ::close(c.descriptor);
+    }
+}
 
 void LocalBlockPageServer::start(quint16 port, bool allowFallback)
 {
-    auto* listener = new QTcpServer(this);
-    listener->setMaxPendingConnections(maximumConnections);
+    auto* listener = new Listener(this);
+    listener->onConnection = [this](qintptr descriptor) { accept(descriptor); };
     if (!listener->listen(QHostAddress(QHostAddress::LocalHost), port)) {
         const QString error = listener->errorString();
         delete listener;
@@ -129,7 +151,6 @@ void LocalBlockPageServer::start(quint16 port, bool allowFallback)
         return;
     }
     m_listener = listener;
-    connect(listener, &QTcpServer::newConnection, this, &LocalBlockPageServer::accept);
     setPort(listener->serverPort());
     setLastError(std::nullopt);
 }
@@ -251,65 +272,123 @@ QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
     return plain("404 Not Found", "Not found");
 }
 
-void LocalBlockPageServer::accept()
+void LocalBlockPageServer::accept(qintptr descriptor)
 {
-    while (m_listener && m_listener->hasPendingConnections()) {
-        QTcpSocket* socket = m_listener->nextPendingConnection();
-        if (m_connections.size() >= maximumConnections) {
-            // Full: refuse rather than let idle connections crowd out the browser's own.
-            socket->abort();
-            socket->deleteLater();
+    const int fd = static_cast<int>(descriptor);
+    if (m_connections.size() >= maximumConnections) {
+        // Full: refuse rather than let idle connections crowd out the browser's own.
+        ::close(fd);
+        return;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const quint64 id = m_nextConnection++;
+    Connection c;
+    c.descriptor = fd;
+    c.reader = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+    c.writer = new QSocketNotifier(descriptor, QSocketNotifier::Write, this);
+    c.writer->setEnabled(false);
+    c.idle = new QTimer(this);
+    c.idle->setSingleShot(true);
+    connect(c.reader, &QSocketNotifier::activated, this, [this, id] { receive(id); });
+    connect(c.writer, &QSocketNotifier::activated, this, [this, id] { send(id); });
+    connect(c.idle, &QTimer::timeout, this, [this, id] { drop(id); });
+    c.idle->start(idleTimeoutMs);
+    m_connections.insert(id, c);
+}
+
+void LocalBlockPageServer::receive(quint64 id)
+{
+    const auto it = m_connections.find(id);
+    if (it == m_connections.end())
+        return;
+    Connection& c = *it;
+    char chunk[4096];
+    for (;;) {
+        // Never hold more than the limit plus one read's worth, however much the peer sends.
+        const qsizetype room = c.answered ? qsizetype(sizeof chunk)
+                                          : std::min<qsizetype>(sizeof chunk, maximumRequestBytes + 4096 - c.buffer.size());
+        const ssize_t n = ::recv(c.descriptor, chunk, size_t(room), 0);
+        if (n < 0 && errno == EINTR)
             continue;
-        }
-        Connection& c = m_connections[socket];
-        c.idle = new QTimer(socket);
-        c.idle->setSingleShot(true);
-        connect(c.idle, &QTimer::timeout, this, [this, socket] { drop(socket); });
-        c.idle->start(idleTimeoutMs);
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { receive(socket); });
-        connect(socket, &QTcpSocket::readChannelFinished, this, [this, socket] { respond(socket); });
-        connect(socket, &QTcpSocket::errorOccurred, this, [this, socket](QAbstractSocket::SocketError error) {
-            if (error == QAbstractSocket::RemoteHostClosedError)
-                respond(socket);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (n <= 0) {
+            // The peer has ended its side or the read failed: answer what came, or, once answered,
+            // the connection is over.
+            if (c.answered)
+                drop(id);
             else
-                drop(socket);
-        });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { drop(socket); });
-        if (socket->bytesAvailable() > 0)
-            receive(socket);
+                respond(id);
+            return;
+        }
+        // After the answer, whatever still comes is read and dropped: closing with unread bytes
+        // would reset the connection, and the peer could lose the answer.
+        if (c.answered)
+            continue;
+        c.buffer.append(chunk, n);
+        if (c.buffer.contains("\r\n\r\n") || c.buffer.size() >= maximumRequestBytes) {
+            respond(id);
+            return;
+        }
     }
 }
 
-void LocalBlockPageServer::receive(QTcpSocket* socket)
+void LocalBlockPageServer::respond(quint64 id)
 {
-    auto it = m_connections.find(socket);
-    if (it == m_connections.end() || it->answered)
-        return;
-    // Never hold more than the limit plus one read's worth, however much the peer sends.
-    const qint64 room = maximumRequestBytes + 4096 - it->buffer.size();
-    if (room > 0)
-        it->buffer += socket->read(room);
-    if (it->buffer.contains("\r\n\r\n") || it->buffer.size() >= maximumRequestBytes)
-        respond(socket);
-}
-
-void LocalBlockPageServer::respond(QTcpSocket* socket)
-{
-    auto it = m_connections.find(socket);
+    const auto it = m_connections.find(id);
     if (it == m_connections.end() || it->answered)
         return;
     it->answered = true;
-    it->idle->stop();
-    socket->write(handleRequest(it->buffer));
-    socket->disconnectFromHost(); // closes once the answer is written
-    // A peer that never reads must not keep the socket forever either.
+    it->reader->setEnabled(false);
+    // A peer that never reads must not keep the connection forever either.
     it->idle->start(idleTimeoutMs);
+    it->unsent = handleRequest(it->buffer);
+    it->buffer.clear();
+    send(id);
 }
 
-void LocalBlockPageServer::drop(QTcpSocket* socket)
+void LocalBlockPageServer::send(quint64 id)
 {
-    if (!m_connections.remove(socket))
+    const auto it = m_connections.find(id);
+    if (it == m_connections.end())
         return;
-    socket->abort();
-    socket->deleteLater();
+    Connection& c = *it;
+    qsizetype sent = 0;
+    while (sent < c.unsent.size()) {
+        const ssize_t n = ::send(c.descriptor, c.unsent.constData() + sent, size_t(c.unsent.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            c.unsent.remove(0, sent);
+            c.writer->setEnabled(true);
+            return;
+        }
+        if (n < 0) {
+            drop(id);
+            return;
+        }
+        sent += n;
+    }
+    c.unsent.clear();
+    c.writer->setEnabled(false);
+    // The whole answer is out: close our side and wait for the peer to close its own.
+    ::shutdown(c.descriptor, SHUT_WR);
+    c.reader->setEnabled(true);
+}
+
+void LocalBlockPageServer::drop(quint64 id)
+{
+    const auto it = m_connections.find(id);
+    if (it == m_connections.end())
+        return;
+    const Connection c = *it;
+    m_connections.erase(it);
+    c.idle->stop();
+    c.reader->setEnabled(false);
+    c.writer->setEnabled(false);
+    // This may run inside one of their own signals.
+    c.reader->deleteLater();
+    c.writer->deleteLater();
+    c.idle->deleteLater();
+    ::close(c.descriptor);
 }

@@ -8,8 +8,8 @@
 #include <QUuid>
 #include <optional>
 
+class QSocketNotifier;
 class QTcpServer;
-class QTcpSocket;
 class QTimer;
 class StorageService;
 
@@ -54,10 +54,11 @@ signals:
     void lastErrorChanged();
 
 private:
-    void accept();
-    void receive(QTcpSocket* socket);
-    void respond(QTcpSocket* socket);
-    void drop(QTcpSocket* socket);
+    void accept(qintptr descriptor);
+    void receive(quint64 id);
+    void respond(quint64 id);
+    void send(quint64 id);
+    void drop(quint64 id);
     void setPort(std::optional<quint16> port);
     void setLastError(std::optional<QString> error);
 
@@ -65,10 +66,17 @@ private:
     QTcpServer* m_listener = nullptr;
     std::optional<quint16> m_port;
     std::optional<QString> m_lastError;
+    // Connections are plain descriptors: a QTcpSocket closes itself as soon as the peer ends its
+    // side, so a peer that half-closes after its request could not be answered.
     struct Connection {
+        int descriptor = -1;
         QByteArray buffer;
-        QTimer* idle = nullptr;
+        QByteArray unsent;
         bool answered = false;
+        QSocketNotifier* reader = nullptr;
+        QSocketNotifier* writer = nullptr;
+        QTimer* idle = nullptr;
     };
-    QHash<QTcpSocket*, Connection> m_connections;
+    QHash<quint64, Connection> m_connections; // by a serial number, never reused
+    quint64 m_nextConnection = 0;
 };

@@ -25,6 +25,8 @@ public:
     bool isPushPending() const { return m_pushTimer.isActive(); }
 
     void syncNow();
+    // Starts the triggers of the sync runs; until the record store exists there is nothing to run.
+    void start() {}
 
 signals:
     void pushScheduled();

@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Requests per second and 99th-percentile latency of the block-page server's "/status" and
+# "/blocked" answers under wrk, next to nginx serving a file as large as the "/blocked" body.
+#
+# The block-page server closes every connection after one answer, so wrk connects anew for each
+# request. nginx is measured both ways: closing after every answer like the block-page server,
+# and with keep-alive as the usual reference.
+#
+#   bash bench/bench_blockpage.sh [build folder]     (default: build)
+set -euo pipefail
+
+build=${1:-build}
+helper="$build/bench/blockpage_server"
+nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+duration=${BENCH_DURATION:-10s}
+
+for need in "$helper" "$nginx_bin" "$(command -v wrk || echo wrk)"; do
+    if [ ! -x "$need" ]; then
+        echo "bench_blockpage: $need is missing (build first; scripts/install-deps --bench installs nginx-light and wrk)" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/qh-blockpage-bench.XXXXXX")
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+listening() {
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
+}
+
+wait_until() {
+    local tries=100
+    until "$@"; do
+        tries=$((tries - 1))
+        if [ "$tries" -le 0 ]; then
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
+# --- the block-page server, on a store with one all-day rule and a few to-dos
+"$helper" "$work/store" >"$work/server.out" 2>"$work/server.err" &
+pids+=($!)
+if ! wait_until grep -q '^blocked-bytes ' "$work/server.out"; then
+    echo "bench_blockpage: the block-page server did not start:" >&2
+    cat "$work/server.err" >&2
+    exit 1
+fi
+port=$(awk '$1 == "port" {print $2}' "$work/server.out")
+rule=$(awk '$1 == "rule" {print $2}' "$work/server.out")
+bytes=$(awk '$1 == "blocked-bytes" {print $2}' "$work/server.out")
+
+# --- nginx as this user, one process, with its own prefix and a file of the same size
+nginx_port=$("$helper" --free-port)
+mkdir -p "$work/nginx/html" "$work/nginx/logs" "$work/nginx/tmp"
+head -c "$bytes" /dev/zero | tr '\0' 'x' >"$work/nginx/html/page.html"
+cat >"$work/nginx/nginx.conf" <<EOF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log warn;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path $work/nginx/tmp/body;
+    proxy_temp_path $work/nginx/tmp/proxy;
+    fastcgi_temp_path $work/nginx/tmp/fastcgi;
+    uwsgi_temp_path $work/nginx/tmp/uwsgi;
+    scgi_temp_path $work/nginx/tmp/scgi;
+    default_type text/html;
+    server {
+        listen 127.0.0.1:$nginx_port;
+        root $work/nginx/html;
+        location = /close/page.html {
+            keepalive_timeout 0;
+            alias $work/nginx/html/page.html;
+        }
+        location / { }
+    }
+}
+EOF
+"$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" 2>"$work/nginx.err" &
+pids+=($!)
+if ! wait_until listening "$nginx_port"; then
+    echo "bench_blockpage: nginx did not start:" >&2
+    cat "$work/nginx.err" "$work/nginx/logs/error.log" >&2 2>/dev/null || true
+    exit 1
+fi
+
+measure() {
+    local name=$1 url=$2 out rps p99 notes
+    out=$(wrk -t2 -c16 -d"$duration" --latency "$url")
+    rps=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
+    p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
+    notes=$(grep -E 'Socket errors|Non-2xx' <<<"$out" | tr -s ' ' | paste -sd ';' - || true)
+    printf '%-40s %14s %12s  %s\n' "$name" "$rps" "$p99" "$notes"
+}
+
+echo "block-page server on 127.0.0.1:$port, nginx on 127.0.0.1:$nginx_port; \"/blocked\" body: $bytes bytes"
+echo "wrk -t2 -c16 -d$duration --latency"
+printf '%-40s %14s %12s\n' "" "requests/s" "p99"
+measure "block-page server /status" "http://127.0.0.1:$port/status?rule=$rule"
+measure "block-page server /blocked" "http://127.0.0.1:$port/blocked?rule=$rule"
+measure "nginx, same size, closing" "http://127.0.0.1:$nginx_port/close/page.html"
+measure "nginx, same size, keep-alive" "http://127.0.0.1:$nginx_port/page.html"

@@ -1,0 +1,484 @@
+#include "blocking/BrowserAutomationService.h"
+
+#include "blocking/BrowserScriptExecutor.h"
+#include "blocking/LocalBlockPageServer.h"
+#include "platform/Defaults.h"
+#include "platform/ScriptRunner.h"
+#include "store/StorageService.h"
+
+#include <QUrl>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+bool hostCovers(const QString& host, const QString& domain)
+{
+    const QString h = BlockRule::normalizedDomain(host);
+    const QString d = BlockRule::normalizedDomain(domain);
+    return !h.isEmpty() && !d.isEmpty() && (h == d || h.endsWith(u'.' + d));
+}
+
+double stepSince(std::optional<Date> last, Date now)
+{
+    const double delta = now - *last;
+    if (!(delta > 0)) // negative, zero or not a number
+        return 0;
+    return std::min(delta, BrowserAutomationService::stepCap);
+}
+
+} // namespace
+
+BrowserAutomationService::BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer,
+                                                   BrowserScriptExecutor* executor, Environment environment,
+                                                   QObject* parent)
+    : QObject(parent), m_storage(storage), m_pageServer(pageServer), m_executor(executor), m_env(std::move(environment))
+{
+    Q_ASSERT(m_env.clock && m_env.calendar && m_env.defaults && m_env.workspace && m_env.idleTime);
+    for (const QString& id : m_env.defaults->stringArray(attemptedKey).value_or(QStringList()))
+        m_attempted.insert(id);
+    m_timer.setInterval(checkIntervalMs);
+    QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+        // Each tick runs as its own task on the main thread.
+        QMetaObject::invokeMethod(this, &BrowserAutomationService::checkActiveBrowser, Qt::QueuedConnection);
+    });
+    refreshInstalledBrowsers(true);
+    if (m_env.screen) {
+        QObject::connect(m_env.screen, &ScreenState::screensDidSleep, this, [this] { setScreenActive(false); });
+        QObject::connect(m_env.screen, &ScreenState::screensDidWake, this, [this] { setScreenActive(true); });
+        QObject::connect(m_env.screen, &ScreenState::screenLocked, this, [this] { setScreenActive(false); });
+        QObject::connect(m_env.screen, &ScreenState::screenUnlocked, this, [this] { setScreenActive(true); });
+    }
+}
+
+BrowserAutomationService::~BrowserAutomationService() = default;
+
+Date BrowserAutomationService::now() const
+{
+    return m_env.clock->now();
+}
+
+// ---------------------------------------------------------------- browsers and their states
+
+const QHash<QString, QString>& BrowserAutomationService::knownUnprotectedBrowsers()
+{
+    static const QHash<QString, QString> table{
+        {QStringLiteral("org.mozilla.firefox"), QStringLiteral("Firefox")},
+        {QStringLiteral("com.operasoftware.Opera"), QStringLiteral("Opera")},
+        {QStringLiteral("com.vivaldi.Vivaldi"), QStringLiteral("Vivaldi")},
+        {QStringLiteral("com.kagi.kagimacOS"), QStringLiteral("Orion")},
+        {QStringLiteral("com.google.Chrome.beta"), QStringLiteral("Chrome Beta")},
+        {QStringLiteral("com.google.Chrome.canary"), QStringLiteral("Chrome Canary")},
+        {QStringLiteral("org.chromium.Chromium"), QStringLiteral("Chromium")},
+    };
+    return table;
+}
+
+BrowserAccessState BrowserAutomationService::accessState(int errorNumber, const std::optional<QString>& message)
+{
+    using K = BrowserAccessState::Kind;
+    switch (errorNumber) {
+    case -1743:
+        return BrowserAccessState::of(K::permissionNeeded);
+    case -1728:
+        return BrowserAccessState::of(K::connected);
+    case -1712:
+        return BrowserAccessState::of(K::problem, QStringLiteral("The browser did not respond in time."));
+    case -1708:
+        return BrowserAccessState::of(K::unsupported);
+    case -600:
+        return BrowserAccessState::of(K::browserClosed);
+    default:
+        break;
+    }
+    if (message)
+        return BrowserAccessState::of(K::problem, *message);
+    return BrowserAccessState::of(K::problem, QStringLiteral("The browser connection failed (%1).").arg(errorNumber));
+}
+
+void BrowserAutomationService::setAccess(const BrowserAccessState& state, const SupportedBrowser& browser)
+{
+    const auto it = m_access.constFind(browser.id);
+    if (it != m_access.cend() && *it == state)
+        return;
+    m_access.insert(browser.id, state);
+    emit accessChanged();
+}
+
+bool BrowserAutomationService::isInstalled(const SupportedBrowser& browser) const
+{
+    return m_env.workspace->isInstalled(browser.bundleIdentifier);
+}
+
+bool BrowserAutomationService::isRunning(const SupportedBrowser& browser) const
+{
+    return m_env.workspace->isRunning(browser.bundleIdentifier);
+}
+
+void BrowserAutomationService::refreshInstalledBrowsers(bool force)
+{
+    const Date t = now();
+    if (!force && t - m_lastInstalledRefresh <= listingInterval)
+        return;
+    m_lastInstalledRefresh = t;
+    using K = BrowserAccessState::Kind;
+    for (const SupportedBrowser& browser : browsers()) {
+        const auto current = m_access.constFind(browser.id);
+        if (!isInstalled(browser)) {
+            setAccess(BrowserAccessState::of(K::notInstalled), browser);
+        } else if (current == m_access.cend() || current->kind == K::notInstalled) {
+            setAccess(BrowserAccessState::of(m_attempted.contains(browser.id) ? K::browserClosed : K::notConnected), browser);
+        }
+    }
+}
+
+void BrowserAutomationService::connect(const SupportedBrowser& browser)
+{
+    refreshInstalledBrowsers(true);
+    if (!isInstalled(browser))
+        return;
+    m_attempted.insert(browser.id);
+    QStringList ids = m_attempted.values();
+    ids.sort();
+    m_env.defaults->setStringArray(attemptedKey, ids);
+    if (!isRunning(browser)) {
+        setAccess(BrowserAccessState::of(BrowserAccessState::Kind::browserClosed), browser);
+        return;
+    }
+    if (!m_executor)
+        return;
+    // The first script a browser receives is what asks the person for permission.
+    const QString script = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(browser), browser, QString());
+    QPointer<BrowserAutomationService> self(this);
+    m_executor->run(script, [self, browser](const BrowserScriptResult& result) {
+        if (self)
+            self->handleActiveTab(result, browser, false, true, 0);
+    });
+}
+
+void BrowserAutomationService::openAutomationSettings()
+{
+    if (m_env.automationHelpPage.isValid())
+        m_env.workspace->openURL(m_env.automationHelpPage);
+}
+
+bool BrowserAutomationService::needsAttention() const
+{
+    std::vector<const SupportedBrowser*> installed;
+    for (const SupportedBrowser& b : browsers())
+        if (isInstalled(b))
+            installed.push_back(&b);
+    if (installed.empty() || !hasProtectionToEnforce())
+        return false;
+    const auto stateOf = [this](const SupportedBrowser* b) { return m_access.value(b->id); };
+    const bool anyConnected = std::any_of(installed.begin(), installed.end(), [&](const SupportedBrowser* b) {
+        return m_access.contains(b->id) && stateOf(b).kind == BrowserAccessState::Kind::connected;
+    });
+    if (!anyConnected)
+        return true;
+    if (std::any_of(installed.begin(), installed.end(),
+                    [&](const SupportedBrowser* b) { return m_access.contains(b->id) && stateOf(b).needsAttention(); }))
+        return true;
+    return m_unprotected.has_value();
+}
+
+// ---------------------------------------------------------------- the check cycle
+
+bool BrowserAutomationService::hasProtectionToEnforce() const
+{
+    return m_storage && (!m_storage->rules().empty() || m_storage->doomScrollConfig().isEnabled);
+}
+
+void BrowserAutomationService::start()
+{
+    if (m_timer.isActive())
+        return;
+    if (m_pageServer && !m_pageServer->isStarted())
+        m_pageServer->start(LocalBlockPageServer::defaultPort, true);
+    refreshInstalledBrowsers(true);
+    m_timer.start();
+    refreshInstalledBrowsers(false);
+    updateUnprotectedBrowserWarning();
+    runGuardedCheck();
+}
+
+void BrowserAutomationService::checkActiveBrowser()
+{
+    refreshInstalledBrowsers(false);
+    updateUnprotectedBrowserWarning();
+    runGuardedCheck();
+}
+
+void BrowserAutomationService::runGuardedCheck()
+{
+    if (m_isChecking && m_checkStarted.isValid() && m_checkStarted.elapsed() > checkWatchdogMs) {
+        // A check that never finished would stop enforcement for good; give up on it.
+        qWarning("Browser check did not finish within %lld ms; starting over.", static_cast<long long>(checkWatchdogMs));
+        m_isChecking = false;
+    }
+    if (m_isChecking || !m_isScreenActive || !m_pageServer || !m_pageServer->port() || !hasProtectionToEnforce() ||
+        !m_executor)
+        return;
+    const SupportedBrowser* browser = activeBrowser();
+    if (!browser)
+        return;
+    m_isChecking = true;
+    m_checkStarted.start();
+    const quint64 check = ++m_checkNumber;
+    const SupportedBrowser b = *browser;
+    QPointer<BrowserAutomationService> self(this);
+    m_executor->run(BrowserScripts::guarded(BrowserScripts::readActiveTabURL(b), b, QString()),
+                    [self, b, check](const BrowserScriptResult& result) {
+                        if (self)
+                            self->handleActiveTab(result, b, true, false, check);
+                    });
+}
+
+const SupportedBrowser* BrowserAutomationService::activeBrowser()
+{
+    if (const std::optional<QString> front = m_env.workspace->frontmostApplicationID()) {
+        const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front);
+        if (browser && m_attempted.contains(browser->id)) {
+            m_lastActiveBrowserID = browser->id;
+            return browser;
+        }
+    }
+    if (!m_lastActiveBrowserID)
+        return nullptr;
+    const SupportedBrowser* last = SupportedBrowser::withId(*m_lastActiveBrowserID);
+    if (last && m_attempted.contains(last->id) && isRunning(*last))
+        return last;
+    return nullptr;
+}
+
+void BrowserAutomationService::finishCheck(quint64 check)
+{
+    if (check == m_checkNumber)
+        m_isChecking = false;
+}
+
+bool BrowserAutomationService::isOwnPage(const QUrl& url) const
+{
+    const QString host = url.host().toLower();
+    const bool loopback = host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") || host == QLatin1String("::1");
+    return loopback && m_pageServer && m_pageServer->port() && url.port(-1) == static_cast<int>(*m_pageServer->port());
+}
+
+void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result, const SupportedBrowser& browser,
+                                               bool enforce, bool probe, quint64 check)
+{
+    const auto finish = [this, probe, check] {
+        if (!probe)
+            finishCheck(check);
+    };
+    if (result.failed()) {
+        setAccess(accessState(*result.errorNumber, result.errorMessage), browser);
+        finish();
+        return;
+    }
+    setAccess(BrowserAccessState::of(BrowserAccessState::Kind::connected), browser);
+    if (!enforce || !result.output) {
+        resetUsageTracking();
+        finish();
+        return;
+    }
+    const QString address = *result.output;
+    const QUrl url(address);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty()) {
+        resetUsageTracking();
+        finish();
+        return;
+    }
+    if (isOwnPage(url)) {
+        resetUsageTracking();
+        if (url.path() == QLatin1String("/close") && m_executor) {
+            QPointer<BrowserAutomationService> self(this);
+            m_executor->run(
+                BrowserScripts::guarded(BrowserScripts::closeActiveTab(browser, address), browser, QStringLiteral("no-window")),
+                [self, browser, check](const BrowserScriptResult& r) {
+                    if (self)
+                        self->finishScript(r, browser, check);
+                });
+            return;
+        }
+        finish();
+        return;
+    }
+    const QString host = url.host();
+    if (isBrowserInUse(browser))
+        accountUsage(host);
+    else
+        resetUsageTracking();
+
+    if (!m_storage) {
+        finish();
+        return;
+    }
+    if (m_storage->state().validUntil <= now())
+        m_storage->refreshBlockingState();
+    const BlockedSiteSnapshot* match = nullptr;
+    for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow) {
+        if (hostCovers(host, s.domain)) {
+            match = &s;
+            break;
+        }
+    }
+    if (!match || !m_pageServer || !m_executor) {
+        finish();
+        return;
+    }
+    const std::optional<QUrl> page = m_pageServer->blockedPageURL(match->ruleId, match->domain, address);
+    if (!page) {
+        finish();
+        return;
+    }
+    QPointer<BrowserAutomationService> self(this);
+    m_executor->run(BrowserScripts::guarded(BrowserScripts::redirectActiveTab(browser, address, page->toString(QUrl::FullyEncoded)),
+                                            browser, QStringLiteral("no-window")),
+                    [self, browser, check](const BrowserScriptResult& r) {
+                        if (self)
+                            self->finishScript(r, browser, check);
+                    });
+}
+
+void BrowserAutomationService::finishScript(const BrowserScriptResult& result, const SupportedBrowser& browser,
+                                            quint64 check)
+{
+    if (result.failed())
+        setAccess(accessState(*result.errorNumber, result.errorMessage), browser);
+    finishCheck(check);
+}
+
+void BrowserAutomationService::setUnprotected(const std::optional<QString>& name)
+{
+    if (name == m_unprotected)
+        return;
+    m_unprotected = name;
+    emit browserInUseWithoutProtectionChanged();
+}
+
+void BrowserAutomationService::updateUnprotectedBrowserWarning()
+{
+    const std::optional<QString> front = m_env.workspace->frontmostApplicationID();
+    if (!hasProtectionToEnforce() || !front || front->isEmpty()) {
+        setUnprotected(std::nullopt);
+        return;
+    }
+    if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front)) {
+        setUnprotected(m_attempted.contains(browser->id) ? std::nullopt : std::optional(browser->name));
+        return;
+    }
+    if (const auto known = knownUnprotectedBrowsers().constFind(*front); known != knownUnprotectedBrowsers().cend()) {
+        setUnprotected(*known);
+        return;
+    }
+    if (front->startsWith(QLatin1String("com.apple.Safari.WebApp")))
+        setUnprotected(QStringLiteral("a Safari web app"));
+    // Any other application leaves the warning as it was.
+}
+
+void BrowserAutomationService::setScreenActive(bool active)
+{
+    m_isScreenActive = active;
+    if (!active)
+        resetUsageTracking();
+}
+
+// ---------------------------------------------------------------- active-use accounting
+
+bool BrowserAutomationService::isBrowserInUse(const SupportedBrowser& browser) const
+{
+    const std::optional<QString> front = m_env.workspace->frontmostApplicationID();
+    const bool inFront = front && (*front == browser.bundleIdentifier || *front == m_env.workspace->ownApplicationID());
+    return inFront && m_env.idleTime->secondsSinceLastInput() < idleLimit;
+}
+
+void BrowserAutomationService::resetUsageTracking()
+{
+    m_usageRuleID.reset();
+    m_lastUsageInspection.reset();
+    m_usageRemainder = 0;
+    m_lastDoomInspection.reset();
+    m_doomUsageRemainder = 0;
+}
+
+std::optional<BlockRule> BrowserAutomationService::activeUrgentBreakRule(const QString& host) const
+{
+    if (!m_storage || !m_storage->state().urgentBreak)
+        return std::nullopt;
+    const UrgentBreakState& b = *m_storage->state().urgentBreak;
+    if (b.fallbackExpiresAt <= now() || b.usedSeconds >= 600)
+        return std::nullopt;
+    for (const BlockRule& rule : m_storage->rules())
+        if (rule.id == b.ruleId && BlockRule::hostMatches(host, rule.domain))
+            return rule;
+    return std::nullopt;
+}
+
+void BrowserAutomationService::accountUsage(const QString& host)
+{
+    if (!m_isScreenActive) {
+        resetUsageTracking();
+        return;
+    }
+    if (!m_storage)
+        return;
+    const Date t = now();
+    accountDoomScrollUsage(host, t);
+    if (!m_storage)
+        return;
+    const int weekday = m_env.calendar().weekday(t);
+    std::optional<BlockRule> rule = activeUrgentBreakRule(host);
+    if (!rule) {
+        for (const BlockRule& r : m_storage->rules()) {
+            if (r.blockApplySchedule.isAfterMaxDailyTime && (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(weekday)) &&
+                hostCovers(host, r.domain)) {
+                rule = r;
+                break;
+            }
+        }
+    }
+    if (!rule) {
+        m_usageRuleID.reset();
+        m_lastUsageInspection.reset();
+        m_usageRemainder = 0;
+        return;
+    }
+    if (m_usageRuleID != rule->id || !m_lastUsageInspection) {
+        m_usageRuleID = rule->id;
+        m_lastUsageInspection = t;
+        m_usageRemainder = 0;
+        return;
+    }
+    m_usageRemainder += stepSince(m_lastUsageInspection, t);
+    m_lastUsageInspection = t;
+    const double whole = std::trunc(m_usageRemainder);
+    if (whole >= 1) {
+        m_usageRemainder -= whole;
+        m_storage->recordUsage(*rule, static_cast<qint64>(whole));
+    }
+}
+
+void BrowserAutomationService::accountDoomScrollUsage(const QString& host, Date t)
+{
+    const DoomScrollConfig& config = m_storage->doomScrollConfig();
+    const auto& doom = m_storage->state().doomScroll;
+    if (!config.isEnabled || !config.matches(host) || (doom && doom->breakEndsAt && *doom->breakEndsAt > t)) {
+        m_lastDoomInspection.reset();
+        m_doomUsageRemainder = 0;
+        return;
+    }
+    if (!m_lastDoomInspection) {
+        m_lastDoomInspection = t;
+        m_doomUsageRemainder = 0;
+        return;
+    }
+    m_doomUsageRemainder += stepSince(m_lastDoomInspection, t);
+    m_lastDoomInspection = t;
+    const double whole = std::trunc(m_doomUsageRemainder);
+    if (whole >= 1) {
+        m_doomUsageRemainder -= whole;
+        m_storage->recordDoomScrollUsage(static_cast<qint64>(whole));
+    }
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+#include "model/BlockRule.h"
+#include "model/Calendar.h"
+#include "platform/BrowserScripts.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+class BrowserScriptExecutor;
+class Defaults;
+class IdleTime;
+class LocalBlockPageServer;
+class ScreenState;
+class StorageService;
+class Workspace;
+
+// How far the application can drive one browser.
+struct BrowserAccessState {
+    enum class Kind { problem, notInstalled, notConnected, browserClosed, connected, permissionNeeded, unsupported };
+    Kind kind = Kind::notConnected;
+    QString message; // only for problem
+
+    bool operator==(const BrowserAccessState&) const = default;
+    static BrowserAccessState of(Kind kind, const QString& message = {}) { return {kind, message}; }
+    bool needsAttention() const
+    {
+        return kind == Kind::permissionNeeded || kind == Kind::unsupported || kind == Kind::problem;
+    }
+};
+
+// Enforces the blocking rules from outside the browsers: every 0.65 s it reads the address of the
+// current tab of the browser in use, counts active time on the site and points a blocked tab at
+// the block page, only if the tab still shows what was read.
+class BrowserAutomationService : public QObject {
+    Q_OBJECT
+public:
+    struct Environment {
+        const Clock* clock = nullptr;
+        std::function<Calendar()> calendar;
+        Defaults* defaults = nullptr;
+        Workspace* workspace = nullptr;
+        IdleTime* idleTime = nullptr;
+        ScreenState* screen = nullptr; // optional
+        QUrl automationHelpPage;       // opened by openAutomationSettings()
+    };
+
+    BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer,
+                             BrowserScriptExecutor* executor, Environment environment, QObject* parent = nullptr);
+    ~BrowserAutomationService() override;
+
+    static constexpr int checkIntervalMs = 650;
+    static constexpr double listingInterval = 30.0;
+    static constexpr double idleLimit = 600.0;
+    static constexpr double stepCap = 2.0;
+    static constexpr qint64 checkWatchdogMs = 10000;
+    static inline const QString attemptedKey = QStringLiteral("attemptedBrowserAutomationIDs");
+
+    void start();
+    bool isStarted() const { return m_timer.isActive(); }
+
+    const std::vector<SupportedBrowser>& browsers() const { return SupportedBrowser::all(); }
+    const QHash<QString, BrowserAccessState>& accessByBrowserID() const { return m_access; }
+    const QSet<QString>& attemptedBrowserIDs() const { return m_attempted; }
+    std::optional<QString> browserInUseWithoutProtection() const { return m_unprotected; }
+    bool needsAttention() const;
+    bool isChecking() const { return m_isChecking; }
+    bool isScreenActive() const { return m_isScreenActive; }
+
+    void refreshInstalledBrowsers(bool force);
+    void connect(const SupportedBrowser& browser);
+    void openAutomationSettings();
+    void setAccess(const BrowserAccessState& state, const SupportedBrowser& browser);
+    static BrowserAccessState accessState(int errorNumber, const std::optional<QString>& message);
+    bool isInstalled(const SupportedBrowser& browser) const;
+    bool isRunning(const SupportedBrowser& browser) const;
+    static const QHash<QString, QString>& knownUnprotectedBrowsers();
+
+    // One tick's work; the timer calls it, and tests may too.
+    void checkActiveBrowser();
+    const SupportedBrowser* activeBrowser();
+    void setScreenActive(bool active);
+
+    // Active-use accounting.
+    bool isBrowserInUse(const SupportedBrowser& browser) const;
+    void accountUsage(const QString& host);
+    void resetUsageTracking();
+    std::optional<BlockRule> activeUrgentBreakRule(const QString& host) const;
+
+signals:
+    void accessChanged();
+    void browserInUseWithoutProtectionChanged();
+
+private:
+    bool hasProtectionToEnforce() const;
+    void updateUnprotectedBrowserWarning();
+    void setUnprotected(const std::optional<QString>& name);
+    void runGuardedCheck();
+    void handleActiveTab(const BrowserScriptResult& result, const SupportedBrowser& browser, bool enforce, bool probe,
+                         quint64 check);
+    void finishScript(const BrowserScriptResult& result, const SupportedBrowser& browser, quint64 check);
+    void finishCheck(quint64 check);
+    bool isOwnPage(const QUrl& url) const;
+    void accountDoomScrollUsage(const QString& host, Date now);
+    Date now() const;
+
+    QPointer<StorageService> m_storage;
+    QPointer<LocalBlockPageServer> m_pageServer;
+    QPointer<BrowserScriptExecutor> m_executor;
+    Environment m_env;
+    QHash<QString, BrowserAccessState> m_access;
+    QSet<QString> m_attempted;
+    QTimer m_timer;
+    bool m_isChecking = false;
+    quint64 m_checkNumber = 0;     // completions of an abandoned check must not end a newer one
+    QElapsedTimer m_checkStarted;  // monotonic: the watchdog must not depend on the wall clock
+    std::optional<QString> m_lastActiveBrowserID;
+    std::optional<QUuid> m_usageRuleID;
+    std::optional<Date> m_lastUsageInspection;
+    double m_usageRemainder = 0;
+    std::optional<Date> m_lastDoomInspection;
+    double m_doomUsageRemainder = 0;
+    bool m_isScreenActive = true;
+    Date m_lastInstalledRefresh = -1e300;
+    std::optional<QString> m_unprotected;
+};

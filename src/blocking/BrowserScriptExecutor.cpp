@@ -1,0 +1,116 @@
+#include "blocking/BrowserScriptExecutor.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+#include <deque>
+
+namespace {
+
+// Lives on the script thread: keeps the queue and makes sure each script ends exactly once.
+class ScriptWorker : public QObject {
+public:
+    ScriptWorker(std::unique_ptr<ScriptRunner> runner, int timeoutMs,
+                 std::function<void(quint64, const BrowserScriptResult&)> report)
+        : m_runner(runner.release()), m_timeoutMs(timeoutMs), m_report(std::move(report))
+    {
+        // A child, so that it moves to the script thread with the worker: a timer can only run
+        // on the thread it belongs to.
+        m_watchdog.setParent(this);
+        m_runner->setParent(this); // moves to the script thread with the worker
+        m_watchdog.setSingleShot(true);
+        QObject::connect(&m_watchdog, &QTimer::timeout, this, [this] { complete(m_current, BrowserScriptExecutor::timedOut()); });
+    }
+
+    void enqueue(quint64 id, const QString& script)
+    {
+        m_queue.push_back({id, script});
+        next();
+    }
+
+private:
+    void next()
+    {
+        if (m_busy || m_queue.empty())
+            return;
+        const auto [id, script] = m_queue.front();
+        m_queue.pop_front();
+        m_busy = true;
+        m_current = id;
+        m_watchdog.start(m_timeoutMs);
+        QPointer<ScriptWorker> self(this);
+        m_runner->run(script, [self, id](const BrowserScriptResult& result) {
+            if (self)
+                self->complete(id, result);
+        });
+    }
+
+    void complete(quint64 id, const BrowserScriptResult& result)
+    {
+        // A late answer after the time-out, or a second answer, is not news any more.
+        if (!m_busy || id != m_current)
+            return;
+        m_watchdog.stop();
+        m_busy = false;
+        m_report(id, result);
+        // Let the runner finish its own bookkeeping before the next script starts.
+        QMetaObject::invokeMethod(this, [this] { next(); }, Qt::QueuedConnection);
+    }
+
+    ScriptRunner* m_runner;
+    int m_timeoutMs;
+    std::function<void(quint64, const BrowserScriptResult&)> m_report;
+    std::deque<std::pair<quint64, QString>> m_queue;
+    QTimer m_watchdog;
+    bool m_busy = false;
+    quint64 m_current = 0;
+};
+
+} // namespace
+
+BrowserScriptExecutor::BrowserScriptExecutor(std::unique_ptr<ScriptRunner> runner, int timeoutMs, QObject* parent)
+    : QObject(parent)
+{
+    m_thread.setObjectName(QStringLiteral("com.morrowfield.quillharbour.browser-scripts"));
+    QPointer<BrowserScriptExecutor> self(this);
+    auto* worker = new ScriptWorker(std::move(runner), timeoutMs, [self](quint64 id, const BrowserScriptResult& result) {
+        // Back to the main thread; queued events keep the submission order.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, id, result] {
+                if (self)
+                    self->finished(id, result);
+            },
+            Qt::QueuedConnection);
+    });
+    worker->moveToThread(&m_thread);
+    m_worker = worker;
+    connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
+    m_thread.start();
+}
+
+BrowserScriptExecutor::~BrowserScriptExecutor()
+{
+    m_thread.quit();
+    m_thread.wait();
+}
+
+BrowserScriptResult BrowserScriptExecutor::timedOut()
+{
+    return {std::nullopt, -1712, QStringLiteral("The browser did not respond in time.")};
+}
+
+void BrowserScriptExecutor::run(const QString& script, std::function<void(const BrowserScriptResult&)> completion)
+{
+    const quint64 id = m_nextId++;
+    m_completions.insert(id, std::move(completion));
+    auto* worker = static_cast<ScriptWorker*>(m_worker);
+    QMetaObject::invokeMethod(worker, [worker, id, script] { worker->enqueue(id, script); }, Qt::QueuedConnection);
+}
+
+void BrowserScriptExecutor::finished(quint64 id, const BrowserScriptResult& result)
+{
+    auto completion = m_completions.take(id);
+    if (completion)
+        completion(result);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "platform/ScriptRunner.h"
+
+#include <QHash>
+#include <QObject>
+#include <QThread>
+#include <functional>
+#include <memory>
+
+// Runs browser scripts one at a time, in submission order, on a thread of their own
+// ("com.morrowfield.quillharbour.browser-scripts"), and hands each result back on the main thread.
+// Every run completes: a runner that has not answered within the time-out yields -1712.
+class BrowserScriptExecutor : public QObject {
+    Q_OBJECT
+public:
+    explicit BrowserScriptExecutor(std::unique_ptr<ScriptRunner> runner, int timeoutMs = 3000,
+                                   QObject* parent = nullptr);
+    ~BrowserScriptExecutor() override;
+
+    void run(const QString& script, std::function<void(const BrowserScriptResult&)> completion);
+
+    static BrowserScriptResult timedOut();
+
+private:
+    void finished(quint64 id, const BrowserScriptResult& result);
+
+    QThread m_thread;
+    QObject* m_worker = nullptr;
+    quint64 m_nextId = 1;
+    QHash<quint64, std::function<void(const BrowserScriptResult&)>> m_completions;
+};

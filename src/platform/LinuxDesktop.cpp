@@ -1,0 +1,231 @@
+#include "platform/LinuxDesktop.h"
+
+#include "platform/LinuxBrowsers.h"
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <xcb/screensaver.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+
+#include <cstdlib>
+#include <signal.h>
+#include <unistd.h>
+
+struct X11Display::Private {
+    xcb_ewmh_connection_t ewmh{};
+    bool ewmhReady = false;
+    xcb_window_t root = 0;
+    bool screensaver = false;
+};
+
+X11Display::X11Display() : d(std::make_unique<Private>())
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    int screenNumber = 0;
+    xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
+    if (!c || xcb_connection_has_error(c)) {
+        if (c)
+            xcb_disconnect(c);
+        return;
+    }
+    m_connection = c;
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
+    for (int i = 0; i < screenNumber && it.rem; ++i)
+        xcb_screen_next(&it);
+    d->root = it.data ? it.data->root : 0;
+    d->ewmhReady = xcb_ewmh_init_atoms_replies(&d->ewmh, xcb_ewmh_init_atoms(c, &d->ewmh), nullptr) != 0;
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_screensaver_id);
+    d->screensaver = ext && ext->present;
+}
+
+X11Display::~X11Display()
+{
+    if (d->ewmhReady)
+        xcb_ewmh_connection_wipe(&d->ewmh);
+    if (m_connection)
+        xcb_disconnect(m_connection);
+}
+
+std::optional<X11Display::ActiveWindow> X11Display::activeWindow() const
+{
+    if (!m_connection || !d->ewmhReady || !d->root)
+        return std::nullopt;
+    // The root properties outlive a window manager that exits: trust them only while the window
+    // it names still exists and names itself.
+    xcb_window_t check = 0;
+    if (!xcb_ewmh_get_supporting_wm_check_reply(&d->ewmh, xcb_ewmh_get_supporting_wm_check(&d->ewmh, d->root), &check,
+                                                 nullptr) ||
+        !check)
+        return std::nullopt;
+    xcb_window_t self = 0;
+    if (!xcb_ewmh_get_supporting_wm_check_reply(&d->ewmh, xcb_ewmh_get_supporting_wm_check(&d->ewmh, check), &self,
+                                                 nullptr) ||
+        self != check)
+        return std::nullopt;
+    xcb_window_t active = 0;
+    if (!xcb_ewmh_get_active_window_reply(&d->ewmh, xcb_ewmh_get_active_window(&d->ewmh, 0), &active, nullptr) ||
+        !active)
+        return std::nullopt;
+
+    ActiveWindow window;
+    xcb_get_property_reply_t* cls = xcb_get_property_reply(
+        m_connection, xcb_get_property(m_connection, 0, active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256), nullptr);
+    if (cls) {
+        // WM_CLASS is "instance\0class\0".
+        const auto* bytes = static_cast<const char*>(xcb_get_property_value(cls));
+        const int length = xcb_get_property_value_length(cls);
+        const QByteArray value(bytes, length);
+        const QList<QByteArray> parts = value.split('\0');
+        if (parts.size() >= 2)
+            window.windowClass = QString::fromLocal8Bit(parts.at(1));
+        free(cls);
+    }
+    uint32_t pid = 0;
+    if (xcb_ewmh_get_wm_pid_reply(&d->ewmh, xcb_ewmh_get_wm_pid(&d->ewmh, active), &pid, nullptr))
+        window.pid = pid;
+    return window;
+}
+
+std::optional<double> X11Display::secondsSinceLastInput() const
+{
+    if (!m_connection || !d->screensaver || !d->root)
+        return std::nullopt;
+    xcb_screensaver_query_info_reply_t* info = xcb_screensaver_query_info_reply(
+        m_connection, xcb_screensaver_query_info(m_connection, d->root), nullptr);
+    if (!info)
+        return std::nullopt;
+    const double seconds = info->ms_since_user_input / 1000.0;
+    free(info);
+    return seconds;
+}
+
+// ---------------------------------------------------------------- workspace
+
+LinuxWorkspace::LinuxWorkspace(const X11Display& display, QString home)
+    : m_display(display), m_home(home.isEmpty() ? QDir::homePath() : std::move(home))
+{
+}
+
+std::optional<QString> LinuxWorkspace::frontmostApplicationID() const
+{
+    const std::optional<X11Display::ActiveWindow> window = m_display.activeWindow();
+    if (!window)
+        return std::nullopt;
+    if (window->pid == QCoreApplication::applicationPid())
+        return ownID;
+    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forWindowClass(window->windowClass))
+        return identity->bundleIdentifier;
+    // Some other application: named by its class so that it is never mistaken for a browser.
+    if (window->windowClass.isEmpty())
+        return std::nullopt;
+    return QStringLiteral("x11.class.") + window->windowClass;
+}
+
+bool LinuxWorkspace::isInstalled(const QString& bundleIdentifier) const
+{
+    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
+    if (!identity)
+        return false;
+    const QStringList applicationFolders = QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+    for (const QString& executable : identity->executables) {
+        if (!QStandardPaths::findExecutable(executable).isEmpty())
+            return true;
+        for (const QString& folder : applicationFolders)
+            if (QFileInfo::exists(QDir(folder).filePath(executable + QStringLiteral(".desktop"))))
+                return true;
+    }
+    return false;
+}
+
+std::optional<qint64> LinuxWorkspace::singletonLockPid(const QString& profile)
+{
+    // Chromium keeps "SingletonLock" as a symbolic link to "<hostname>-<pid>" while it runs.
+    const QString target = QFileInfo(QDir(profile).filePath(QStringLiteral("SingletonLock"))).symLinkTarget();
+    if (target.isEmpty())
+        return std::nullopt;
+    const QString name = QFileInfo(target).fileName();
+    bool ok = false;
+    const qint64 pid = name.mid(name.lastIndexOf(u'-') + 1).toLongLong(&ok);
+    if (!ok || pid <= 0 || kill(static_cast<pid_t>(pid), 0) != 0)
+        return std::nullopt;
+    return pid;
+}
+
+bool LinuxWorkspace::isRunning(const QString& bundleIdentifier) const
+{
+    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
+    if (!identity || identity->executables.isEmpty())
+        return false;
+    const QString profile = LinuxBrowsers::profilePath(*identity, m_home);
+    if (!profile.isEmpty() && singletonLockPid(profile))
+        return true;
+    const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& pid : processes) {
+        if (pid.isEmpty() || !pid.at(0).isDigit())
+            continue;
+        const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+        if (!exe.isEmpty() && identity->executables.contains(QFileInfo(exe).fileName()))
+            return true;
+    }
+    return false;
+}
+
+bool LinuxWorkspace::openURL(const QUrl& url)
+{
+    return QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
+}
+
+// ---------------------------------------------------------------- screen state
+
+LinuxScreenState::LinuxScreenState(QObject* parent) : ScreenState(parent)
+{
+    QDBusConnection system = QDBusConnection::systemBus();
+    if (system.isConnected()) {
+        system.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+                       QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+                       SLOT(onPrepareForSleep(bool)));
+        // Our own session's Lock and Unlock; the sender path is the session object.
+        const QString session = QStringLiteral("/org/freedesktop/login1/session/auto");
+        system.connect(QStringLiteral("org.freedesktop.login1"), session, QStringLiteral("org.freedesktop.login1.Session"),
+                       QStringLiteral("Lock"), this, SLOT(onSessionLock()));
+        system.connect(QStringLiteral("org.freedesktop.login1"), session, QStringLiteral("org.freedesktop.login1.Session"),
+                       QStringLiteral("Unlock"), this, SLOT(onSessionUnlock()));
+    }
+    QDBusConnection sessionBus = QDBusConnection::sessionBus();
+    if (sessionBus.isConnected())
+        sessionBus.connect(QString(), QStringLiteral("/org/freedesktop/ScreenSaver"),
+                           QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("ActiveChanged"), this,
+                           SLOT(onScreenSaverActive(bool)));
+}
+
+void LinuxScreenState::onPrepareForSleep(bool sleeping)
+{
+    if (sleeping)
+        emit screensDidSleep();
+    else
+        emit screensDidWake();
+}
+
+void LinuxScreenState::onScreenSaverActive(bool active)
+{
+    if (active)
+        emit screenLocked();
+    else
+        emit screenUnlocked();
+}
+
+void LinuxScreenState::onSessionLock()
+{
+    emit screenLocked();
+}
+
+void LinuxScreenState::onSessionUnlock()
+{
+    emit screenUnlocked();
+}

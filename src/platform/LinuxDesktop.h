@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/ScriptRunner.h"
+
+#include <QString>
+#include <memory>
+
+struct xcb_connection_t;
+
+// The X11 display, shared by the workspace and idle-time backends. Absent display: both answer
+// "no frontmost application" and "active".
+class X11Display {
+public:
+    X11Display();
+    ~X11Display();
+    X11Display(const X11Display&) = delete;
+    X11Display& operator=(const X11Display&) = delete;
+
+    bool isOpen() const { return m_connection != nullptr; }
+
+    // The class part of WM_CLASS and _NET_WM_PID of the active window, while a live EWMH window
+    // manager names one.
+    struct ActiveWindow {
+        QString windowClass;
+        qint64 pid = 0;
+    };
+    std::optional<ActiveWindow> activeWindow() const;
+    std::optional<double> secondsSinceLastInput() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+    xcb_connection_t* m_connection = nullptr;
+};
+
+// Which application is in front, which browsers are installed and running, and opening links.
+class LinuxWorkspace : public Workspace {
+public:
+    static inline const QString ownID = QStringLiteral("com.morrowfield.quillharbour");
+
+    explicit LinuxWorkspace(const X11Display& display, QString home = QString());
+
+    std::optional<QString> frontmostApplicationID() const override;
+    QString ownApplicationID() const override { return ownID; }
+    bool isInstalled(const QString& bundleIdentifier) const override;
+    bool isRunning(const QString& bundleIdentifier) const override;
+    bool openURL(const QUrl& url) override;
+
+    // The process id in "<profile>/SingletonLock" when that process is alive.
+    static std::optional<qint64> singletonLockPid(const QString& profile);
+
+private:
+    const X11Display& m_display;
+    QString m_home;
+};
+
+class X11IdleTime : public IdleTime {
+public:
+    explicit X11IdleTime(const X11Display& display) : m_display(display) {}
+    double secondsSinceLastInput() const override { return m_display.secondsSinceLastInput().value_or(0); }
+
+private:
+    const X11Display& m_display;
+};
+
+// Screens asleep and the session locked, from logind and the screen saver service. Without
+// those services nothing is ever reported and the screen counts as active.
+class LinuxScreenState : public ScreenState {
+    Q_OBJECT
+public:
+    explicit LinuxScreenState(QObject* parent = nullptr);
+
+private slots:
+    void onPrepareForSleep(bool sleeping);
+    void onScreenSaverActive(bool active);
+    void onSessionLock();
+    void onSessionUnlock();
+};

@@ -1,0 +1,742 @@
+#include "StoreFixture.h"
+#include "blocking/BlockPage.h"
+#include "blocking/LocalBlockPageServer.h"
+#include "model/Json.h"
+
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+#include <fcntl.h>
+#include <memory>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// The fixture's clock stands on Monday 2026-12-07, 10:00 in New York.
+
+namespace {
+
+const QByteArray policy = "default-src 'none'; style-src 'unsafe-inline'; script-src 'unsafe-inline'; img-src 'self'; "
+                          "connect-src 'self'; base-uri 'none'; form-action 'none'";
+const QByteArray plainType = "text/plain; charset=utf-8";
+const QByteArray htmlType = "text/html; charset=utf-8";
+const QByteArray jsonType = "application/json; charset=utf-8";
+
+// The whole answer as it must appear on the wire.
+QByteArray wire(const QByteArray& status, const QByteArray& type, const QByteArray& body,
+                const QByteArray& cache = "no-store")
+{
+    return "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nCache-Control: " + cache + "\r\nX-Content-Type-Options: nosniff\r\nContent-Security-Policy: " + policy +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
+QByteArray ok(const QByteArray& type, const QByteArray& body)
+{
+    return wire("200 OK", type, body);
+}
+
+const QByteArray health = ok(plainType, "ok");
+const QByteArray notFound = wire("404 Not Found", plainType, "Not found");
+const QByteArray notAllowed = wire("405 Method Not Allowed", plainType, "Only GET is supported");
+const QByteArray badRequest = wire("400 Bad Request", plainType, "Bad request");
+const QByteArray blockedTrue = ok(jsonType, "{\"blocked\":true}");
+const QByteArray blockedFalse = ok(jsonType, "{\"blocked\":false}");
+
+QByteArray get(const QByteArray& target, const QByteArray& headers = {})
+{
+    return "GET " + target + " HTTP/1.1\r\n" + headers + "\r\n";
+}
+
+QByteArray bodyOf(const QByteArray& response)
+{
+    const qsizetype end = response.indexOf("\r\n\r\n");
+    return end < 0 ? QByteArray() : response.mid(end + 4);
+}
+
+// The address the page's script returns to; none when the target is null.
+std::optional<QString> scriptTarget(const QByteArray& response)
+{
+    static const QRegularExpression target(QStringLiteral("var target = (?:null|atob\\('([A-Za-z0-9+/=]*)'\\));"));
+    const QRegularExpressionMatch m = target.match(QString::fromUtf8(bodyOf(response)));
+    if (!m.hasMatch() || m.captured(1).isNull())
+        return std::nullopt;
+    return QString::fromUtf8(QByteArray::fromBase64(m.captured(1).toLatin1()));
+}
+
+// A port nobody listens on right now.
+quint16 freePort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+// The request path and query of a URL, as a browser puts them on the request line.
+QByteArray requestTarget(const QUrl& url)
+{
+    return url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority);
+}
+
+// A test client that keeps everything the server sends, also after the server has closed.
+struct Client {
+    QTcpSocket socket;
+    QByteArray received;
+
+    explicit Client(quint16 port)
+    {
+        QObject::connect(&socket, &QTcpSocket::readyRead, [this] { received += socket.readAll(); });
+        socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool connected(int ms = 5000)
+    {
+        return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; }, ms);
+    }
+    void send(const QByteArray& bytes)
+    {
+        socket.write(bytes);
+        socket.flush();
+    }
+    bool closed(int ms = 5000)
+    {
+        const bool done = QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, ms);
+        received += socket.readAll();
+        return done;
+    }
+};
+
+BlockRule allDayRule(const QString& domain, bool allowBreak = true)
+{
+    BlockRule r;
+    r.id = QUuid::createUuid();
+    r.domain = domain;
+    r.displayName = domain;
+    r.allowOneBreak = allowBreak;
+    r.createdAt = r.updatedAt = TestEnvironment::at(2026, 12, 1, 9);
+    return r;
+}
+
+TaskItem todo(const QString& title, TaskItem::Priority priority, Date createdAt, bool done = false)
+{
+    TaskItem t;
+    t.id = QUuid::createUuid();
+    t.title = title;
+    t.priority = priority;
+    t.createdAt = t.updatedAt = createdAt;
+    t.isCompleted = done;
+    return t;
+}
+
+// A store with one blocked rule ("news.example") and one that is not blocked right now.
+struct BlockedStore {
+    StoreFixture f;
+    BlockRule blocked = allDayRule(QStringLiteral("news.example"));
+    BlockRule later = allDayRule(QStringLiteral("later.example"));
+    StorageService* store = nullptr;
+
+    BlockedStore()
+    {
+        later.activeWeekdays = {1}; // Sundays only; the clock stands on a Monday
+        store = &f.make();
+        store->addRule(blocked);
+        store->addRule(later);
+        store->refreshBlockingState();
+    }
+    const BlockedSiteSnapshot& snapshot() const { return store->state().blockedNow.at(0); }
+    QByteArray id(bool lower = false) const
+    {
+        const QString text = uuidText(blocked.id);
+        return (lower ? text.toLower() : text).toLatin1();
+    }
+    TaskItem stored(const QString& title) const
+    {
+        for (const TaskItem& t : store->todos())
+            if (t.title == title)
+                return t;
+        return {};
+    }
+};
+
+} // namespace
+
+class TestBlockServer : public QObject {
+    Q_OBJECT
+
+private slots:
+    // ------------------------------------------------------------ routes and response bytes
+
+    void routeTable_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::newRow("health") << get("/health") << health;
+        QTest::newRow("close") << get("/close") << ok(htmlType, BlockPage::closing().toUtf8());
+        QTest::newRow("status without a store") << get("/status?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6") << blockedFalse;
+        QTest::newRow("blocked without a store")
+            << get("/blocked?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6&from=https%3A%2F%2Fnews.example%2F")
+            << ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/")).toUtf8());
+        QTest::newRow("unknown path") << get("/nothing") << notFound;
+        QTest::newRow("root") << get("/") << notFound;
+        QTest::newRow("POST") << QByteArray("POST /status HTTP/1.1\r\n\r\n") << notAllowed;
+        QTest::newRow("too large") << QByteArray(16385, 'G') << badRequest;
+    }
+
+    void routeTable()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, expected);
+        LocalBlockPageServer server(nullptr);
+        QCOMPARE(server.handleRequest(request), expected);
+    }
+
+    void appIcon()
+    {
+        LocalBlockPageServer server(nullptr);
+        const QByteArray response = server.handleRequest(get("/app-icon.png"));
+        const std::optional<QByteArray>& icon = LocalBlockPageServer::appIconPNG();
+        QVERIFY(icon);
+        QVERIFY(icon->startsWith("\x89PNG\r\n\x1a\n"));
+        QCOMPARE(response, wire("200 OK", "image/png", *icon, "public, max-age=86400"));
+        // Kept for the process: the same bytes every time.
+        QCOMPARE(LocalBlockPageServer::appIconPNG()->constData(), icon->constData());
+        QCOMPARE(server.handleRequest(get("/app-icon.png")), response);
+    }
+
+    void requestLine_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("expected");
+
+        QTest::newRow("HTTP/1.0 is answered as 1.1") << QByteArray("GET /health HTTP/1.0\r\n\r\n") << health;
+        QTest::newRow("any version text") << QByteArray("GET /health FOO\r\n\r\n") << health;
+        QTest::newRow("runs of spaces") << QByteArray("GET    /health     HTTP/1.1\r\n\r\n") << health;
+        QTest::newRow("leading space") << QByteArray("  GET /health HTTP/1.1\r\n\r\n") << health;
+        QTest::newRow("version with spaces") << QByteArray("GET /health HTTP/1.1 and more\r\n\r\n") << health;
+        QTest::newRow("no terminator") << QByteArray("GET /health HTTP/1.1") << health;
+        QTest::newRow("headers and body ignored")
+            << QByteArray("GET /health HTTP/1.1\r\nAccept: */*\r\nX: y\r\n\r\nPOST / HTTP/1.1\r\n\r\n") << health;
+        QTest::newRow("query on health") << get("/health?x=1") << health;
+        QTest::newRow("fragment") << get("/health#top") << health;
+        QTest::newRow("non-ASCII header") << get("/health", "X-Name: Zoë\r\n") << health;
+
+        QTest::newRow("no version") << QByteArray("GET /health\r\n\r\n") << notAllowed;
+        QTest::newRow("no version, no terminator") << QByteArray("GET /health") << notAllowed;
+        QTest::newRow("trailing spaces are no version") << QByteArray("GET /health   \r\n\r\n") << notAllowed;
+        QTest::newRow("lower-case method") << QByteArray("get /health HTTP/1.1\r\n\r\n") << notAllowed;
+        QTest::newRow("mixed-case method") << QByteArray("Get /health HTTP/1.1\r\n\r\n") << notAllowed;
+        QTest::newRow("HEAD") << QByteArray("HEAD /health HTTP/1.1\r\n\r\n") << notAllowed;
+        QTest::newRow("POST") << QByteArray("POST /status HTTP/1.1\r\nContent-Length: 0\r\n\r\n") << notAllowed;
+        QTest::newRow("tabs do not separate") << QByteArray("GET\t/health\tHTTP/1.1\r\n\r\n") << notAllowed;
+        QTest::newRow("empty") << QByteArray() << notAllowed;
+        QTest::newRow("blank lines") << QByteArray("\r\n\r\n") << notAllowed;
+
+        QTest::newRow("trailing slash") << get("/blocked/") << notFound;
+        QTest::newRow("capital letter") << get("/Health") << notFound;
+        QTest::newRow("longer path") << get("/healthz") << notFound;
+        QTest::newRow("double slash") << get("//health") << notFound;
+
+        QTest::newRow("asterisk target") << get("*") << badRequest;
+        QTest::newRow("authority in target") << get("@evil.example/health") << badRequest;
+        QTest::newRow("broken percent-encoding") << get("/%zz") << badRequest;
+        QTest::newRow("invalid byte") << QByteArray("GET /health HTTP/1.1\r\nX: \xff\r\n\r\n") << badRequest;
+        QTest::newRow("cut sequence at the end") << QByteArray("GET /health HTTP/1.1\r\n\r\n\xc3") << badRequest;
+        QTest::newRow("overlong slash") << QByteArray("GET /health\xc0\xaf HTTP/1.1\r\n\r\n") << badRequest;
+        QTest::newRow("encoded surrogate") << QByteArray("GET /health HTTP/1.1\r\nX: \xed\xa0\x80\r\n\r\n") << badRequest;
+    }
+
+    void requestLine()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, expected);
+        LocalBlockPageServer server(nullptr);
+        QCOMPARE(server.handleRequest(request), expected);
+    }
+
+    void sizeLimit()
+    {
+        LocalBlockPageServer server(nullptr);
+        const auto padded = [](qsizetype size) {
+            const QByteArray head = "GET /health HTTP/1.1\r\nX-Pad: ";
+            const QByteArray tail = "\r\n\r\n";
+            return head + QByteArray(size - head.size() - tail.size(), 'a') + tail;
+        };
+        QCOMPARE(padded(16384).size(), 16384);
+        QCOMPARE(server.handleRequest(padded(16384)), health);
+        QCOMPARE(server.handleRequest(padded(16385)), badRequest);
+        QCOMPARE(server.handleRequest(padded(40000)), badRequest);
+    }
+
+    // ------------------------------------------------------------ "/status" and query items
+
+    void status_data()
+    {
+        QTest::addColumn<QByteArray>("query"); // {R}: the blocked rule, {r}: in lower case, {O}: a rule not blocked
+        QTest::addColumn<bool>("blocked");
+
+        QTest::newRow("blocked rule") << QByteArray("rule={R}") << true;
+        QTest::newRow("lower-case id") << QByteArray("rule={r}") << true;
+        QTest::newRow("among other items") << QByteArray("domain=x&rule={R}&from=y") << true;
+        QTest::newRow("percent-encoded value") << QByteArray("rule=%{R}") << true;
+        QTest::newRow("percent-encoded name") << QByteArray("r%75le={R}") << true;
+        QTest::newRow("first occurrence wins") << QByteArray("rule={R}&rule={O}") << true;
+        QTest::newRow("first occurrence loses") << QByteArray("rule={O}&rule={R}") << false;
+        QTest::newRow("item without = is absent") << QByteArray("rule&rule={R}") << false;
+        QTest::newRow("empty value") << QByteArray("rule=") << false;
+        QTest::newRow("rule not blocked now") << QByteArray("rule={O}") << false;
+        QTest::newRow("unknown rule") << QByteArray("rule=00000000-0000-0000-0000-000000000001") << false;
+        QTest::newRow("no query") << QByteArray() << false;
+        QTest::newRow("other name case") << QByteArray("Rule={R}") << false;
+        QTest::newRow("braces") << QByteArray("rule=%7B{R}%7D") << false;
+        QTest::newRow("plus is not a space") << QByteArray("rule={R}+") << false;
+        QTest::newRow("not a UUID") << QByteArray("rule=news.example") << false;
+        QTest::newRow("no hyphens") << QByteArray("rule={R-}") << false;
+    }
+
+    void status()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(bool, blocked);
+        BlockedStore s;
+        const QByteArray upper = s.id();
+        QByteArray q = query;
+        q.replace("%{R}", "%" + QByteArray::number(upper.at(0), 16) + upper.mid(1));
+        q.replace("{R-}", QByteArray(upper).replace("-", ""));
+        q.replace("{R}", upper).replace("{r}", s.id(true)).replace("{O}", uuidText(s.later.id).toLatin1());
+
+        LocalBlockPageServer server(s.store);
+        QCOMPARE(server.handleRequest(get("/status" + (q.isEmpty() ? q : "?" + q))), blocked ? blockedTrue : blockedFalse);
+    }
+
+    // ------------------------------------------------------------ "/blocked"
+
+    void blockedServesThePriorities()
+    {
+        BlockedStore s;
+        const Date today = s.f.clock.now() - 3600;
+        s.store->addTodo(todo(QStringLiteral("Low"), TaskItem::Priority::low, today));
+        s.store->addTodo(todo(QStringLiteral("High"), TaskItem::Priority::high, today));
+        s.store->addTodo(todo(QStringLiteral("Medium"), TaskItem::Priority::medium, today));
+        s.store->addTodo(todo(QStringLiteral("Done"), TaskItem::Priority::high, today, true));
+        s.store->addTodo(todo(QStringLiteral("Yesterday"), TaskItem::Priority::high, today - 86400));
+        s.store->setFocusTodoID(s.stored(QStringLiteral("Low")).id);
+
+        LocalBlockPageServer server(s.store);
+        const QString from = QStringLiteral("https://news.example/story?id=7");
+        const QByteArray response =
+            server.handleRequest(get("/blocked?rule=" + s.id(true) + "&domain=evil.example&from=" +
+                                     QUrl::toPercentEncoding(from)));
+        // Focus first, then the other open to-dos of today in display order; four to-dos today.
+        const std::vector<TaskItem> expected{s.stored(QStringLiteral("Low")), s.stored(QStringLiteral("High")),
+                                             s.stored(QStringLiteral("Medium"))};
+        const QByteArray page = BlockPage::render(s.snapshot(), expected, 4, from).toUtf8();
+        QCOMPARE(response, ok(htmlType, page));
+        QVERIFY(page.contains("<h2>Low</h2>"));
+        QVERIFY(page.contains("<p class=\"eyebrow\">news.example · "));
+
+        // Without open to-dos the page has no priorities but still counts today's list.
+        s.store->toggleTodo(s.stored(QStringLiteral("Low")).id);
+        s.store->toggleTodo(s.stored(QStringLiteral("High")).id);
+        s.store->toggleTodo(s.stored(QStringLiteral("Medium")).id);
+        QCOMPARE(server.handleRequest(get("/blocked?rule=" + s.id())),
+                 ok(htmlType, BlockPage::render(s.snapshot(), {}, 4, std::nullopt).toUtf8()));
+    }
+
+    void blockedEndedPage_data()
+    {
+        QTest::addColumn<QByteArray>("query"); // {R}: the blocked rule, {O}: a rule not blocked
+        QTest::addColumn<std::optional<QString>>("from");
+
+        const std::optional<QString> none;
+        QTest::newRow("no rule") << QByteArray("from=https%3A%2F%2Fnews.example%2F")
+                                 << std::optional<QString>(QStringLiteral("https://news.example/"));
+        QTest::newRow("rule not blocked now") << QByteArray("rule={O}&from=https://later.example/a%26b")
+                                              << std::optional<QString>(QStringLiteral("https://later.example/a&b"));
+        QTest::newRow("malformed rule") << QByteArray("rule=xyz") << none;
+        QTest::newRow("from without =") << QByteArray("rule=00000000-0000-0000-0000-000000000001&from") << none;
+        QTest::newRow("plus stays a plus") << QByteArray("from=https://news.example/?q=a+b")
+                                           << std::optional<QString>(QStringLiteral("https://news.example/?q=a+b"));
+    }
+
+    void blockedEndedPage()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(std::optional<QString>, from);
+        BlockedStore s;
+        query.replace("{R}", s.id()).replace("{O}", uuidText(s.later.id).toLatin1());
+        LocalBlockPageServer server(s.store);
+        const QByteArray response = server.handleRequest(get("/blocked?" + query));
+        QCOMPARE(response, ok(htmlType, BlockPage::blockEnded(from).toUtf8()));
+        QCOMPARE(scriptTarget(response), from);
+    }
+
+    void blockEndsWhileTheRuleStays()
+    {
+        BlockedStore s;
+        LocalBlockPageServer server(s.store);
+        const QByteArray status = get("/status?rule=" + s.id());
+        const QByteArray page = get("/blocked?rule=" + s.id() + "&from=https%3A%2F%2Fnews.example%2F");
+        QCOMPARE(server.handleRequest(status), blockedTrue);
+
+        QVERIFY(s.store->startUrgentBreak(s.blocked.id));
+        QCOMPARE(s.store->rules().size(), size_t(2));
+        QCOMPARE(server.handleRequest(status), blockedFalse);
+        QCOMPARE(server.handleRequest(page),
+                 ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/")).toUtf8()));
+    }
+
+    void vanishedStoreIsNothingBlocked()
+    {
+        BlockedStore s;
+        LocalBlockPageServer server(s.store);
+        const QByteArray status = get("/status?rule=" + s.id());
+        QCOMPARE(server.handleRequest(status), blockedTrue);
+        s.f.store.reset();
+        QCOMPARE(server.handleRequest(status), blockedFalse);
+        QCOMPARE(server.handleRequest(get("/blocked?rule=" + s.id())),
+                 ok(htmlType, BlockPage::blockEnded(std::nullopt).toUtf8()));
+    }
+
+    // ------------------------------------------------------------ the block-page address
+
+    void blockedPageURL()
+    {
+        BlockedStore s;
+        LocalBlockPageServer server(s.store);
+        QVERIFY(!server.blockedPageURL(s.blocked.id, QStringLiteral("news.example"), QStringLiteral("https://a.example/")));
+
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const QString from = QStringLiteral("https://news.example/search?q=a b&x=%41&y=1+2#frag ü€ 'x'");
+        const std::optional<QUrl> url = server.blockedPageURL(s.blocked.id, QStringLiteral("news.example"), from);
+        QVERIFY(url);
+        QVERIFY(url->isValid());
+        QCOMPARE(url->scheme(), QStringLiteral("http"));
+        QCOMPARE(url->host(), QStringLiteral("127.0.0.1"));
+        QCOMPARE(url->port(), int(*server.port()));
+        QCOMPARE(url->path(), QStringLiteral("/blocked"));
+        QVERIFY(!url->hasFragment());
+        const QString query = url->query(QUrl::FullyEncoded);
+        QVERIFY2(query.startsWith(QStringLiteral("rule=") + uuidText(s.blocked.id) + QStringLiteral("&domain=news.example&from=")),
+                 qPrintable(query));
+        QCOMPARE(query.count(u'&'), 2);
+
+        // The server reads back exactly the address the tab showed.
+        const QByteArray response = server.handleRequest(get(requestTarget(*url)));
+        QCOMPARE(scriptTarget(response), std::optional<QString>(from));
+        QCOMPARE(response, ok(htmlType, BlockPage::render(s.snapshot(), {}, 0, from).toUtf8()));
+    }
+
+    void blockedPageURLLeavesOutHugeAddresses_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("8,000 characters") << QStringLiteral("https://news.example/") + QString(8000, u'a') << true;
+        QTest::newRow("20,000 characters") << QStringLiteral("https://news.example/") + QString(20000, u'a') << false;
+        QTest::newRow("5,000 characters that encode to 45,000")
+            << QStringLiteral("https://news.example/") + QString(5000, QChar(0x20AC)) << false;
+    }
+
+    void blockedPageURLLeavesOutHugeAddresses()
+    {
+        QFETCH(QString, from);
+        QFETCH(bool, kept);
+        BlockedStore s;
+        LocalBlockPageServer server(s.store);
+        server.start(freePort(), true);
+        const std::optional<QUrl> url = server.blockedPageURL(s.blocked.id, QStringLiteral("news.example"), from);
+        QVERIFY(url);
+        const QString query = url->query(QUrl::FullyEncoded);
+        QVERIFY(query.startsWith(QStringLiteral("rule=") + uuidText(s.blocked.id) + QStringLiteral("&domain=news.example")));
+        QCOMPARE(query.contains(QStringLiteral("from=")), kept);
+
+        // With a browser's usual headers the request stays within the limit and is served.
+        const QByteArray request =
+            get(requestTarget(*url), "Host: 127.0.0.1:" + QByteArray::number(*server.port()) +
+                                         "\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like "
+                                         "Gecko) Chrome/120.0 Safari/537.36\r\nAccept: text/html,application/xhtml+xml,"
+                                         "application/xml;q=0.9,*/*;q=0.8\r\nAccept-Language: en-US,en;q=0.9\r\n"
+                                         "Accept-Encoding: gzip, deflate, br\r\nConnection: keep-alive\r\n");
+        QVERIFY(request.size() <= LocalBlockPageServer::maximumRequestBytes);
+        const QByteArray response = server.handleRequest(request);
+        QVERIFY(response.startsWith("HTTP/1.1 200 OK\r\n"));
+        QCOMPARE(scriptTarget(response), kept ? std::optional<QString>(from) : std::nullopt);
+    }
+
+    // ------------------------------------------------------------ Host header
+
+    void hostHeader_data()
+    {
+        QTest::addColumn<QByteArray>("headers"); // {P}: the server's port, {Q}: another port
+        QTest::addColumn<bool>("served");
+
+        QTest::newRow("no Host") << QByteArray() << true;
+        QTest::newRow("address and port") << QByteArray("Host: 127.0.0.1:{P}\r\n") << true;
+        QTest::newRow("localhost and port") << QByteArray("Host: localhost:{P}\r\n") << true;
+        QTest::newRow("case-insensitive") << QByteArray("HOST: LocalHost:{P}\r\n") << true;
+        QTest::newRow("no blank after colon") << QByteArray("host:127.0.0.1:{P}\r\n") << true;
+        QTest::newRow("other headers only") << QByteArray("X-Forwarded-Host: evil.example\r\nHostname: x\r\n") << true;
+        QTest::newRow("Host in the body") << QByteArray("\r\nHost: evil.example") << true;
+        QTest::newRow("foreign name") << QByteArray("Host: evil.example:{P}\r\n") << false;
+        QTest::newRow("rebound name") << QByteArray("Host: 127.0.0.1.nip.example:{P}\r\n") << false;
+        QTest::newRow("no port") << QByteArray("Host: 127.0.0.1\r\n") << false;
+        QTest::newRow("other port") << QByteArray("Host: localhost:{Q}\r\n") << false;
+        QTest::newRow("empty") << QByteArray("Host: \r\n") << false;
+        QTest::newRow("second Host foreign") << QByteArray("Host: 127.0.0.1:{P}\r\nHost: evil.example\r\n") << false;
+    }
+
+    void hostHeader()
+    {
+        QFETCH(QByteArray, headers);
+        QFETCH(bool, served);
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const quint16 port = *server.port();
+        headers.replace("{P}", QByteArray::number(port)).replace("{Q}", QByteArray::number(port == 65535 ? 1 : port + 1));
+        QCOMPARE(server.handleRequest(get("/health", headers)), served ? health : badRequest);
+    }
+
+    // ------------------------------------------------------------ real sockets
+
+    void oneRequestPerConnection()
+    {
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n";
+
+        Client c(*server.port());
+        QVERIFY(c.connected());
+        // A second request in the same write is never answered: one answer, then the close.
+        c.send(get("/health", host) + get("/close", host));
+        QVERIFY(c.closed());
+        QCOMPARE(c.received, health);
+        QTRY_COMPARE(server.openConnections(), 0);
+
+        Client foreign(*server.port());
+        QVERIFY(foreign.connected());
+        foreign.send(get("/health", "Host: evil.example\r\n"));
+        QVERIFY(foreign.closed());
+        QCOMPARE(foreign.received, badRequest);
+    }
+
+    void requestInPieces()
+    {
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        Client c(*server.port());
+        QVERIFY(c.connected());
+        for (const QByteArray& piece : {QByteArray("GET /hea"), QByteArray("lth HTTP/1.1\r\nHost: 127.0.0.1:") +
+                                                                  QByteArray::number(*server.port()) + "\r\n\r"}) {
+            c.send(piece);
+            QTest::qWait(100);
+            QCOMPARE(c.socket.state(), QAbstractSocket::ConnectedState);
+            QVERIFY(c.received.isEmpty());
+        }
+        QCOMPARE(server.openConnections(), 1);
+        c.send("\n");
+        QVERIFY(c.closed());
+        QCOMPARE(c.received, health);
+    }
+
+    void halfClosedPeerIsAnswered_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("request line only") << QByteArray("GET /health HTTP/1.1") << health;
+        QTest::newRow("one header line") << QByteArray("GET /health HTTP/1.1\r\nAccept: */*\r\n") << health;
+        QTest::newRow("nothing sent") << QByteArray() << notAllowed;
+    }
+
+    void halfClosedPeerIsAnswered()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, expected);
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        Client c(*server.port());
+        QVERIFY(c.connected());
+        if (!request.isEmpty())
+            c.send(request);
+        QCOMPARE(c.socket.bytesToWrite(), 0);
+        QTest::qWait(50);
+        QVERIFY(c.received.isEmpty());
+        QCOMPARE(::shutdown(int(c.socket.socketDescriptor()), SHUT_WR), 0);
+        QVERIFY(c.closed());
+        QCOMPARE(c.received, expected);
+    }
+
+    void fullRequestWithoutTerminatorIsAnswered()
+    {
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const QByteArray head = "GET /health HTTP/1.1\r\nX-Pad: ";
+        Client c(*server.port());
+        QVERIFY(c.connected());
+        c.send(head + QByteArray(LocalBlockPageServer::maximumRequestBytes - head.size(), 'a'));
+        QVERIFY(c.closed());
+        QCOMPARE(c.received, health);
+    }
+
+    void connectionCap()
+    {
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const quint16 port = *server.port();
+        QCOMPARE(LocalBlockPageServer::maximumConnections, 64);
+
+        std::vector<std::unique_ptr<Client>> idle;
+        for (int i = 0; i < LocalBlockPageServer::maximumConnections; ++i) {
+            idle.push_back(std::make_unique<Client>(port));
+            QVERIFY(idle.back()->connected());
+        }
+        QTRY_COMPARE(server.openConnections(), LocalBlockPageServer::maximumConnections);
+
+        // One more is refused at once, without an answer.
+        Client refused(port);
+        QVERIFY(refused.closed(3000));
+        QVERIFY(refused.received.isEmpty());
+        QCOMPARE(server.openConnections(), LocalBlockPageServer::maximumConnections);
+
+        // The connections already open are still served, and each one served frees a place.
+        idle.front()->send(get("/health"));
+        QVERIFY(idle.front()->closed());
+        QCOMPARE(idle.front()->received, health);
+        QTRY_COMPARE(server.openConnections(), LocalBlockPageServer::maximumConnections - 1);
+        Client next(port);
+        QVERIFY(next.connected());
+        next.send(get("/status"));
+        QVERIFY(next.closed());
+        QCOMPARE(next.received, blockedFalse);
+
+        // A peer that goes away frees its place too.
+        for (auto& c : idle)
+            c->socket.abort();
+        QTRY_COMPARE(server.openConnections(), 0);
+    }
+
+    // The one slow test: it waits for the real ten seconds.
+    void idleConnectionsTimeOut()
+    {
+        QCOMPARE(LocalBlockPageServer::idleTimeoutMs, 10000);
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+
+        QElapsedTimer clock;
+        clock.start();
+        Client silent(*server.port());
+        Client partial(*server.port());
+        QVERIFY(silent.connected());
+        QVERIFY(partial.connected());
+        partial.send("GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+        QTRY_COMPARE(server.openConnections(), 2);
+
+        QTest::qWait(9000 - int(clock.elapsed()));
+        QCOMPARE(silent.socket.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(partial.socket.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(server.openConnections(), 2);
+
+        QVERIFY(silent.closed(4000));
+        QVERIFY(partial.closed(1000));
+        // A coarse timer may fire up to 5 % early.
+        QVERIFY2(clock.elapsed() >= 9500, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(silent.received.isEmpty());
+        QVERIFY(partial.received.isEmpty());
+        QCOMPARE(server.openConnections(), 0);
+    }
+
+    // ------------------------------------------------------------ starting
+
+    void startsOnTheRequestedPort()
+    {
+        LocalBlockPageServer server(nullptr);
+        QVERIFY(!server.port());
+        QVERIFY(!server.isStarted());
+        QSignalSpy portChanged(&server, &LocalBlockPageServer::portChanged);
+        const quint16 wanted = freePort();
+        server.start(wanted, true);
+        QCOMPARE(server.port(), std::optional<quint16>(wanted));
+        QVERIFY(!server.lastError());
+        QCOMPARE(portChanged.size(), 1);
+    }
+
+    void fallsBackWhenThePortIsTaken()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
+        const quint16 taken = holder.serverPort();
+
+        LocalBlockPageServer server(nullptr);
+        QSignalSpy errorChanged(&server, &LocalBlockPageServer::lastErrorChanged);
+        server.start(taken, true);
+        QVERIFY(server.port());
+        QVERIFY(*server.port() != taken);
+        QVERIFY(!server.lastError());
+        QCOMPARE(errorChanged.size(), 0);
+        QVERIFY(server.isStarted());
+
+        Client c(*server.port());
+        QVERIFY(c.connected());
+        QCOMPARE(c.socket.peerAddress(), QHostAddress(QHostAddress::LocalHost));
+        c.send(get("/health", "Host: localhost:" + QByteArray::number(*server.port()) + "\r\n"));
+        QVERIFY(c.closed());
+        QCOMPARE(c.received, health);
+        QCOMPARE(server.blockedPageURL(QUuid::createUuid(), QStringLiteral("a.example"), QString())->port(),
+                 int(*server.port()));
+    }
+
+    void failsWithoutFallback()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
+        LocalBlockPageServer server(nullptr);
+        QSignalSpy errorChanged(&server, &LocalBlockPageServer::lastErrorChanged);
+        server.start(holder.serverPort(), false);
+        QVERIFY(!server.port());
+        QVERIFY(!server.isStarted());
+        QCOMPARE(errorChanged.size(), 1);
+        const QString prefix = QStringLiteral("The local priorities page could not start: ");
+        QVERIFY(server.lastError());
+        QVERIFY2(server.lastError()->startsWith(prefix), qPrintable(*server.lastError()));
+        QVERIFY(server.lastError()->size() > prefix.size());
+        QVERIFY(!server.blockedPageURL(QUuid::createUuid(), QStringLiteral("a.example"), QString()));
+    }
+
+    // Both attempts fail when the process may not open another socket at all.
+    void failsWhenTheFallbackFailsToo()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
+        LocalBlockPageServer server(nullptr);
+
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
+        const int lowestFree = ::open("/dev/null", O_RDONLY);
+        QVERIFY(lowestFree >= 0);
+        ::close(lowestFree);
+        rlimit tight = before;
+        tight.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        server.start(holder.serverPort(), true);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &before), 0);
+
+        QVERIFY(!server.port());
+        QVERIFY(!server.isStarted());
+        QVERIFY(server.lastError());
+        QVERIFY2(server.lastError()->startsWith(QStringLiteral("The local priorities page could not start: ")),
+                 qPrintable(*server.lastError()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBlockServer)
+#include "tst_block_server.moc"

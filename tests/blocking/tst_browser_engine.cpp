@@ -1,0 +1,1197 @@
+// The blocking engine against a fake browser, a fake desktop, a real store and a real block-page
+// server: connection states, the check cycle and active-use accounting.
+
+#include "FakeBrowser.h"
+#include "FakeWorkspace.h"
+#include "StoreFixture.h"
+#include "blocking/BrowserAutomationService.h"
+#include "blocking/BrowserScriptExecutor.h"
+#include "blocking/LocalBlockPageServer.h"
+#include "model/Json.h"
+
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrlQuery>
+
+using Kind = BrowserAccessState::Kind;
+using Operation = FakeBrowser::Operation;
+using Ops = QList<Operation>;
+
+char* toString(const BrowserAccessState& state)
+{
+    static const char* const names[] = {"problem",   "notInstalled",     "notConnected", "browserClosed",
+                                        "connected", "permissionNeeded", "unsupported"};
+    QByteArray text = names[static_cast<int>(state.kind)];
+    if (state.kind == Kind::problem)
+        text += "(\"" + state.message.toUtf8() + "\")";
+    return qstrdup(text.constData());
+}
+
+namespace {
+
+const QString safariApp = QStringLiteral("com.apple.Safari");
+const QString chromeApp = QStringLiteral("com.google.Chrome");
+const QString braveApp = QStringLiteral("com.brave.Browser");
+const QString firefoxApp = QStringLiteral("org.mozilla.firefox");
+const QString editorApp = QStringLiteral("org.example.TextEditor");
+
+const SupportedBrowser& browserWithId(const char* id)
+{
+    return *SupportedBrowser::withId(QString::fromLatin1(id));
+}
+
+BlockRule allDayRule(const QString& domain, Date created, bool allowBreak = false)
+{
+    BlockRule r;
+    r.id = QUuid::createUuid();
+    r.domain = domain;
+    r.displayName = domain;
+    r.allowOneBreak = allowBreak;
+    r.createdAt = created;
+    r.updatedAt = created;
+    return r;
+}
+
+BlockRule limitRule(const QString& domain, qint64 minutes, Date created)
+{
+    BlockRule r = allDayRule(domain, created);
+    r.blockApplySchedule.isAllDay = false;
+    r.blockApplySchedule.isAfterMaxDailyTime = true;
+    r.dailyLimitMinutes = minutes;
+    return r;
+}
+
+// A window of the day that is not now (the fixture's clock stands at 10:00).
+BlockRule eveningRule(const QString& domain, Date created)
+{
+    BlockRule r = allDayRule(domain, created);
+    r.blockApplySchedule = {false, false, 22, 0, 23, 0};
+    return r;
+}
+
+// A store, a listening block-page server, a fake browser behind a real executor, a fake desktop,
+// and the engine on top, built when the test has set the desktop up.
+struct Rig {
+    StoreFixture f;
+    StorageService& store = f.make();
+    LocalBlockPageServer server{&store};
+    FakeBrowser* browser = nullptr;
+    std::unique_ptr<BrowserScriptExecutor> executor;
+    FakeWorkspace workspace;
+    FakeIdleTime idle;
+    ScreenState screen;
+    std::unique_ptr<BrowserAutomationService> engine;
+
+    explicit Rig(int executorTimeoutMs = 3000)
+    {
+        auto runner = std::make_unique<FakeBrowser>();
+        browser = runner.get();
+        executor = std::make_unique<BrowserScriptExecutor>(std::move(runner), executorTimeoutMs);
+    }
+
+    BrowserAutomationService& build(const QStringList& attempted = {})
+    {
+        if (!attempted.isEmpty())
+            f.defaults.setStringArray(BrowserAutomationService::attemptedKey, attempted);
+        BrowserAutomationService::Environment env;
+        env.clock = &f.clock;
+        env.calendar = [this] { return f.calendar; };
+        env.defaults = &f.defaults;
+        env.workspace = &workspace;
+        env.idleTime = &idle;
+        env.screen = &screen;
+        env.automationHelpPage = QUrl(QStringLiteral("https://help.example/automation"));
+        engine = std::make_unique<BrowserAutomationService>(&store, &server, executor.get(), env);
+        return *engine;
+    }
+
+    // A connected Safari in front, showing `address`, with the server listening.
+    BrowserAutomationService& safariShowing(const QString& address)
+    {
+        server.start(0, false);
+        workspace.bringUp(safariApp);
+        browser->open(safariApp, address);
+        return build({QStringLiteral("safari")});
+    }
+
+    // One check, waited for to its end (read and any redirect or close).
+    [[nodiscard]] bool tick()
+    {
+        engine->checkActiveBrowser();
+        return QTest::qWaitFor([this] { return !engine->isChecking(); }, 5000);
+    }
+    [[nodiscard]] bool look(double seconds = 0.65)
+    {
+        f.clock.advance(seconds);
+        return tick();
+    }
+
+    quint16 port() const { return *server.port(); }
+    QString tab(const QString& app = QStringLiteral("com.apple.Safari")) const
+    {
+        return browser->activeAddress(app).value_or(QStringLiteral("(no window)"));
+    }
+    BrowserAccessState access(const char* id) const { return engine->accessByBrowserID().value(QString::fromLatin1(id)); }
+    qint64 usage(const BlockRule& rule) const { return store.state().usageSecondsByRuleId.value(uuidText(rule.id), -1); }
+    QString expectedBlockPage(const QString& domain, const QString& from) const
+    {
+        for (const BlockedSiteSnapshot& s : store.state().blockedNow)
+            if (s.domain == domain)
+                return server.blockedPageURL(s.ruleId, s.domain, from)->toString(QUrl::FullyEncoded);
+        return QStringLiteral("(%1 is not blocked)").arg(domain);
+    }
+    std::optional<BrowserScripts::Parsed> lastScript() const
+    {
+        const QList<FakeBrowser::Received> all = browser->received();
+        return all.isEmpty() ? std::nullopt : all.last().parsed;
+    }
+};
+
+} // namespace
+
+class TestBrowserEngine : public QObject {
+    Q_OBJECT
+
+private slots:
+    // browsers and their states
+    void errorNumbers_data();
+    void errorNumbers();
+    void scriptErrorsBecomeStates_data();
+    void scriptErrorsBecomeStates();
+    void attemptedBrowsersFromDefaults_data();
+    void attemptedBrowsersFromDefaults();
+    void listingRunsAtMostEveryThirtySeconds();
+    void listingKeepsScriptVerdicts_data();
+    void listingKeepsScriptVerdicts();
+    void connecting_data();
+    void connecting();
+    void connectedIdsAreSortedInDefaults();
+    void probeNeitherEnforcesNorEndsACheck();
+    void equalStateIsNoChange();
+    void automationSettings();
+
+    // the check cycle
+    void blockedTabIsRedirectedToTheBlockPage();
+    void whatEachTabGets_data();
+    void whatEachTabGets();
+    void closePageIsClosedOnlyIfUnchanged();
+    void navigatedAwayBeforeTheRedirect();
+    void firstBlockedEntryWins();
+    void nothingToEnforceSendsNothing();
+    void noPortNoChecks();
+    void activeBrowserChoice();
+    void hangingBrowserTimesOut();
+    void stuckCheckIsAbandoned();
+    void engineGoneBeforeTheAnswer();
+    void startRunsTheTimer();
+
+    // accounting
+    void activeUseIsCountedInCappedSteps();
+    void interruptionsOfActiveUse_data();
+    void interruptionsOfActiveUse();
+    void urgentBreakBeforeDailyLimit();
+    void limitRuleWeekdays_data();
+    void limitRuleWeekdays();
+    void doomScrollWindow();
+
+    // attention and the unprotected-browser warning
+    void needsAttention_data();
+    void needsAttention();
+    void unprotectedBrowserWarning();
+};
+
+// ---------------------------------------------------------------- browsers and their states
+
+void TestBrowserEngine::errorNumbers_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<std::optional<QString>>("message");
+    QTest::addColumn<BrowserAccessState>("expected");
+    const std::optional<QString> none;
+    const auto problem = [](const QString& m) { return BrowserAccessState::of(Kind::problem, m); };
+    QTest::newRow("-1743") << -1743 << std::optional<QString>(QStringLiteral("not allowed"))
+                           << BrowserAccessState::of(Kind::permissionNeeded);
+    QTest::newRow("-1728 counts as connected") << -1728 << none << BrowserAccessState::of(Kind::connected);
+    QTest::newRow("-1712 has its own text") << -1712 << std::optional<QString>(QStringLiteral("AppleEvent timed out."))
+                                            << problem(QStringLiteral("The browser did not respond in time."));
+    QTest::newRow("-1708") << -1708 << none << BrowserAccessState::of(Kind::unsupported);
+    QTest::newRow("-600") << -600 << none << BrowserAccessState::of(Kind::browserClosed);
+    QTest::newRow("other, with message") << -2741 << std::optional<QString>(QStringLiteral("Syntax error"))
+                                         << problem(QStringLiteral("Syntax error"));
+    QTest::newRow("other, empty message") << -2741 << std::optional<QString>(QString()) << problem(QString());
+    QTest::newRow("-1719 without message") << -1719 << none << problem(QStringLiteral("The browser connection failed (-1719)."));
+    QTest::newRow("positive, without message") << 42 << none << problem(QStringLiteral("The browser connection failed (42)."));
+    QTest::newRow("unprepared") << -1 << std::optional<QString>(QStringLiteral("The browser command could not be prepared."))
+                                << problem(QStringLiteral("The browser command could not be prepared."));
+}
+
+void TestBrowserEngine::errorNumbers()
+{
+    QFETCH(int, number);
+    QFETCH(std::optional<QString>, message);
+    QFETCH(BrowserAccessState, expected);
+    QCOMPARE(BrowserAutomationService::accessState(number, message), expected);
+}
+
+void TestBrowserEngine::scriptErrorsBecomeStates_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<BrowserAccessState>("expected");
+    QTest::addColumn<bool>("attention");
+    QTest::newRow("permission refused") << -1743 << BrowserAccessState::of(Kind::permissionNeeded) << true;
+    QTest::newRow("no such object") << -1728 << BrowserAccessState::of(Kind::connected) << false;
+    QTest::newRow("not handled") << -1708 << BrowserAccessState::of(Kind::unsupported) << true;
+    QTest::newRow("process gone") << -600 << BrowserAccessState::of(Kind::browserClosed) << true;
+    QTest::newRow("other") << -10810 << BrowserAccessState::of(Kind::problem, QStringLiteral("The browser connection failed (-10810)."))
+                           << true;
+}
+
+void TestBrowserEngine::scriptErrorsBecomeStates()
+{
+    QFETCH(int, number);
+    QFETCH(BrowserAccessState, expected);
+    QFETCH(bool, attention);
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://www.example.com/"));
+    rig.browser->setForcedError(safariApp, number);
+
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.access("safari"), expected);
+    QCOMPARE(engine.needsAttention(), attention);
+    // A failed read never leads to a redirect; the next good answer restores the connection.
+    QCOMPARE(rig.browser->operations(), Ops{Operation::read});
+    rig.browser->setForcedError(safariApp, std::nullopt);
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QCOMPARE(rig.browser->operations(), (Ops{Operation::read, Operation::read, Operation::redirect}));
+}
+
+void TestBrowserEngine::attemptedBrowsersFromDefaults_data()
+{
+    QTest::addColumn<QJsonValue>("stored");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("absent") << QJsonValue(QJsonValue::Undefined) << QStringList();
+    QTest::newRow("array of texts") << QJsonValue(QJsonArray{QStringLiteral("chrome"), QStringLiteral("safari")})
+                                    << QStringList{QStringLiteral("chrome"), QStringLiteral("safari")};
+    QTest::newRow("a text") << QJsonValue(QStringLiteral("safari")) << QStringList();
+    QTest::newRow("a number") << QJsonValue(3) << QStringList();
+    QTest::newRow("mixed array") << QJsonValue(QJsonArray{QStringLiteral("safari"), 3}) << QStringList();
+}
+
+void TestBrowserEngine::attemptedBrowsersFromDefaults()
+{
+    QFETCH(QJsonValue, stored);
+    QFETCH(QStringList, expected);
+    Rig rig;
+    if (!stored.isUndefined())
+        rig.f.defaults.set(BrowserAutomationService::attemptedKey, stored);
+    rig.workspace.installed = {safariApp, chromeApp};
+    BrowserAutomationService& engine = rig.build();
+    QStringList ids = engine.attemptedBrowserIDs().values();
+    ids.sort();
+    QCOMPARE(ids, expected);
+    // The construction's listing: an asked-for browser waits for its first answer.
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(expected.contains(QStringLiteral("safari")) ? Kind::browserClosed : Kind::notConnected));
+    QCOMPARE(rig.access("edge"), BrowserAccessState::of(Kind::notInstalled));
+}
+
+void TestBrowserEngine::listingRunsAtMostEveryThirtySeconds()
+{
+    Rig rig;
+    rig.workspace.installed = {chromeApp};
+    BrowserAutomationService& engine = rig.build();
+    QCOMPARE(engine.accessByBrowserID().size(), qsizetype(5));
+    QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notConnected));
+    QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notInstalled));
+
+    rig.workspace.installed.insert(braveApp);
+    rig.f.clock.advance(BrowserAutomationService::listingInterval);
+    engine.checkActiveBrowser();
+    QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notInstalled));
+    rig.f.clock.advance(0.001);
+    engine.checkActiveBrowser();
+    QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notConnected));
+
+    // The clock restarts from that listing; a forced one runs regardless.
+    rig.workspace.installed.remove(chromeApp);
+    rig.f.clock.advance(29);
+    engine.checkActiveBrowser();
+    QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notConnected));
+    engine.refreshInstalledBrowsers(true);
+    QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notInstalled));
+}
+
+void TestBrowserEngine::listingKeepsScriptVerdicts_data()
+{
+    QTest::addColumn<BrowserAccessState>("verdict");
+    QTest::newRow("connected") << BrowserAccessState::of(Kind::connected);
+    QTest::newRow("permissionNeeded") << BrowserAccessState::of(Kind::permissionNeeded);
+    QTest::newRow("unsupported") << BrowserAccessState::of(Kind::unsupported);
+    QTest::newRow("problem") << BrowserAccessState::of(Kind::problem, QStringLiteral("x"));
+}
+
+void TestBrowserEngine::listingKeepsScriptVerdicts()
+{
+    QFETCH(BrowserAccessState, verdict);
+    Rig rig;
+    rig.workspace.installed = {chromeApp};
+    BrowserAutomationService& engine = rig.build({QStringLiteral("chrome")});
+    const SupportedBrowser& chrome = browserWithId("chrome");
+    engine.setAccess(verdict, chrome);
+    engine.refreshInstalledBrowsers(true);
+    QCOMPARE(rig.access("chrome"), verdict);
+
+    // Uninstalling ends the verdict; reinstalling starts over from the asked-for state.
+    rig.workspace.installed.clear();
+    engine.refreshInstalledBrowsers(true);
+    QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notInstalled));
+    rig.workspace.installed = {chromeApp};
+    engine.refreshInstalledBrowsers(true);
+    QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::browserClosed));
+}
+
+void TestBrowserEngine::connecting_data()
+{
+    QTest::addColumn<bool>("installed");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("permitted");
+    QTest::addColumn<BrowserAccessState>("expected");
+    QTest::addColumn<bool>("recorded");
+    QTest::addColumn<int>("probes");
+    QTest::newRow("running") << true << true << true << BrowserAccessState::of(Kind::connected) << true << 1;
+    QTest::newRow("running, permission refused")
+        << true << true << false << BrowserAccessState::of(Kind::permissionNeeded) << true << 1;
+    QTest::newRow("closed") << true << false << true << BrowserAccessState::of(Kind::browserClosed) << true << 0;
+    QTest::newRow("not installed") << false << false << true << BrowserAccessState::of(Kind::notInstalled) << false << 0;
+}
+
+void TestBrowserEngine::connecting()
+{
+    QFETCH(bool, installed);
+    QFETCH(bool, running);
+    QFETCH(bool, permitted);
+    QFETCH(BrowserAccessState, expected);
+    QFETCH(bool, recorded);
+    QFETCH(int, probes);
+    Rig rig;
+    rig.server.start(0, false);
+    BrowserAutomationService& engine = rig.build();
+    // Installed after construction: connecting lists the browsers afresh.
+    if (installed)
+        rig.workspace.installed.insert(braveApp);
+    if (running)
+        rig.workspace.running.insert(braveApp);
+    rig.browser->open(braveApp, QStringLiteral("https://a.example/"));
+    rig.browser->setPermitted(braveApp, permitted);
+
+    engine.connect(browserWithId("brave"));
+    QTRY_COMPARE(rig.access("brave"), expected);
+    QCOMPARE(engine.attemptedBrowserIDs().contains(QStringLiteral("brave")), recorded);
+    QCOMPARE(rig.f.defaults.stringArray(BrowserAutomationService::attemptedKey),
+             recorded ? std::optional(QStringList{QStringLiteral("brave")}) : std::nullopt);
+    QTest::qWait(20);
+    QCOMPARE(rig.browser->received().size(), probes);
+    if (probes) {
+        const BrowserScripts::Parsed probe = *rig.lastScript();
+        QCOMPARE(probe.operation, Operation::read);
+        QCOMPARE(probe.bundleIdentifier, braveApp);
+        QCOMPARE(probe.fallback, QString());
+    }
+}
+
+void TestBrowserEngine::connectedIdsAreSortedInDefaults()
+{
+    Rig rig;
+    rig.workspace.installed = {safariApp, chromeApp, QStringLiteral("company.thebrowser.Browser")};
+    BrowserAutomationService& engine = rig.build({QStringLiteral("safari")});
+    engine.connect(browserWithId("chrome"));
+    engine.connect(browserWithId("arc"));
+    engine.connect(browserWithId("chrome"));
+    QCOMPARE(rig.f.defaults.value(BrowserAutomationService::attemptedKey),
+             QJsonValue(QJsonArray{QStringLiteral("arc"), QStringLiteral("chrome"), QStringLiteral("safari")}));
+}
+
+void TestBrowserEngine::probeNeitherEnforcesNorEndsACheck()
+{
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://news.example.org/"));
+    rig.workspace.installed.insert(chromeApp);
+    rig.workspace.running.insert(chromeApp);
+    rig.browser->open(chromeApp, QStringLiteral("https://www.example.com/"));
+    rig.browser->setDelay(chromeApp, 50);
+    rig.browser->setHang(safariApp, true);
+
+    // The probe goes first; the check behind it never answers.
+    engine.connect(browserWithId("chrome"));
+    engine.checkActiveBrowser();
+    QVERIFY(engine.isChecking());
+    QTRY_COMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::connected));
+    QVERIFY(engine.isChecking());
+    QTest::qWait(50);
+    // A probe reads a blocked site and leaves it alone.
+    QCOMPARE(rig.browser->operations(), (Ops{Operation::read, Operation::read}));
+    QCOMPARE(rig.tab(chromeApp), QStringLiteral("https://www.example.com/"));
+}
+
+void TestBrowserEngine::equalStateIsNoChange()
+{
+    Rig rig;
+    BrowserAutomationService& engine = rig.build();
+    const SupportedBrowser& edge = browserWithId("edge");
+    QSignalSpy changes(&engine, &BrowserAutomationService::accessChanged);
+
+    engine.setAccess(BrowserAccessState::of(Kind::notInstalled), edge); // what the listing set
+    QCOMPARE(changes.size(), 0);
+    engine.setAccess(BrowserAccessState::of(Kind::problem, QStringLiteral("a")), edge);
+    engine.setAccess(BrowserAccessState::of(Kind::problem, QStringLiteral("a")), edge);
+    QCOMPARE(changes.size(), 1);
+    engine.setAccess(BrowserAccessState::of(Kind::problem, QStringLiteral("b")), edge);
+    QCOMPARE(changes.size(), 2);
+    engine.refreshInstalledBrowsers(true);
+    QCOMPARE(changes.size(), 3); // back to notInstalled, once
+    engine.refreshInstalledBrowsers(true);
+    QCOMPARE(changes.size(), 3);
+}
+
+void TestBrowserEngine::automationSettings()
+{
+    Rig rig;
+    BrowserAutomationService& engine = rig.build();
+    engine.openAutomationSettings();
+    QCOMPARE(rig.workspace.openedURLs, QList<QUrl>{QUrl(QStringLiteral("https://help.example/automation"))});
+}
+
+// ---------------------------------------------------------------- the check cycle
+
+void TestBrowserEngine::blockedTabIsRedirectedToTheBlockPage()
+{
+    Rig rig;
+    const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
+    rig.store.addRule(rule);
+    // An address with characters that must survive the trip through the block page's query.
+    const QString address = QStringLiteral("https://www.example.com/watch?v=1&list=a#t=\"2\" b");
+    BrowserAutomationService& engine = rig.safariShowing(address);
+
+    QVERIFY(rig.tick());
+    const QList<FakeBrowser::Received> received = rig.browser->received();
+    QCOMPARE(received.size(), 2);
+    const BrowserScripts::Parsed read = *received[0].parsed;
+    QCOMPARE(read.operation, Operation::read);
+    QCOMPARE(read.bundleIdentifier, safariApp);
+    QCOMPARE(read.style, BrowserScriptStyle::safari);
+    QCOMPARE(read.fallback, QString());
+    const BrowserScripts::Parsed redirect = *received[1].parsed;
+    QCOMPARE(redirect.operation, Operation::redirect);
+    QCOMPARE(redirect.bundleIdentifier, safariApp);
+    QCOMPARE(redirect.from, address);
+    QCOMPARE(redirect.fallback, QStringLiteral("no-window"));
+    QCOMPARE(redirect.to, rig.server.blockedPageURL(rule.id, QStringLiteral("example.com"), address)->toString(QUrl::FullyEncoded));
+
+    // The tab now shows our page, which names the rule and gives the address back exactly.
+    const QUrl page(rig.tab());
+    QCOMPARE(page.host(), QStringLiteral("127.0.0.1"));
+    QCOMPARE(page.port(), int(rig.port()));
+    QCOMPARE(page.path(), QStringLiteral("/blocked"));
+    const QUrlQuery query(page);
+    QCOMPARE(query.queryItemValue(QStringLiteral("rule"), QUrl::FullyDecoded), uuidText(rule.id));
+    QCOMPARE(query.queryItemValue(QStringLiteral("domain"), QUrl::FullyDecoded), QStringLiteral("example.com"));
+    QCOMPARE(query.queryItemValue(QStringLiteral("from"), QUrl::FullyDecoded), address);
+    const QByteArray response = rig.server.handleRequest("GET " + page.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) +
+                                                         " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(rig.port()) +
+                                                         "\r\n\r\n");
+    QVERIFY2(response.startsWith("HTTP/1.1 200 "), (page.toEncoded() + "\n" + response).constData());
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QVERIFY(!engine.isChecking());
+
+    // Our own page is left alone from then on.
+    rig.browser->clearReceived();
+    QVERIFY(rig.look());
+    QVERIFY(rig.look());
+    QCOMPARE(rig.browser->operations(), (Ops{Operation::read, Operation::read}));
+}
+
+void TestBrowserEngine::whatEachTabGets_data()
+{
+    // %PORT% is the server's port, %OTHER% another one; "localhost" and "example.com" are blocked.
+    QTest::addColumn<std::optional<QString>>("address");
+    QTest::addColumn<Ops>("expected");
+    QTest::addColumn<QString>("blockedDomain");
+    const Ops readOnly{Operation::read};
+    const Ops redirected{Operation::read, Operation::redirect};
+    const Ops closed{Operation::read, Operation::close};
+    const auto row = [](const char* tag, const QString& address, const Ops& ops, const QString& domain = {}) {
+        QTest::newRow(tag) << std::optional(address) << ops << domain;
+    };
+    const QString example = QStringLiteral("example.com");
+    const QString localhost = QStringLiteral("localhost");
+    row("blocked site", QStringLiteral("https://www.example.com/a?b=c"), redirected, example);
+    row("blocked site with a port", QStringLiteral("http://example.com:8080/x"), redirected, example);
+    row("upper-case host", QStringLiteral("HTTPS://News.Example.COM/"), redirected, example);
+    row("look-alike", QStringLiteral("https://notexample.com/"), readOnly);
+    row("browser page", QStringLiteral("chrome://settings/"), readOnly);
+    row("ftp on a blocked host", QStringLiteral("ftp://example.com/file"), readOnly);
+    row("not an address", QStringLiteral("about:blank"), readOnly);
+    row("no host", QStringLiteral("http:///path"), readOnly);
+    QTest::newRow("no window") << std::optional<QString>() << readOnly << QString();
+    row("own block page", QStringLiteral("http://127.0.0.1:%PORT%/blocked?rule=x&domain=example.com"), readOnly);
+    row("own block page under localhost", QStringLiteral("http://localhost:%PORT%/blocked?rule=x"), readOnly);
+    row("own close page", QStringLiteral("http://127.0.0.1:%PORT%/close?from=https%3A%2F%2Fa.example"), closed);
+    row("own close page under localhost", QStringLiteral("http://LOCALHOST:%PORT%/close"), closed);
+    row("own close page on ::1", QStringLiteral("http://[::1]:%PORT%/close"), closed);
+    row("other own path", QStringLiteral("http://127.0.0.1:%PORT%/closed"), readOnly);
+    row("close path in capitals", QStringLiteral("http://127.0.0.1:%PORT%/CLOSE"), readOnly);
+    row("close path on another port", QStringLiteral("http://127.0.0.1:%OTHER%/close"), readOnly);
+    row("close path on another port, blocked host", QStringLiteral("http://localhost:%OTHER%/close"), redirected, localhost);
+    row("block page without a port, blocked host", QStringLiteral("http://localhost/blocked"), redirected, localhost);
+}
+
+void TestBrowserEngine::whatEachTabGets()
+{
+    QFETCH(std::optional<QString>, address);
+    QFETCH(Ops, expected);
+    QFETCH(QString, blockedDomain);
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now() - 2));
+    rig.store.addRule(allDayRule(QStringLiteral("localhost"), rig.f.clock.now() - 1));
+    rig.safariShowing(QString());
+    const QString port = QString::number(rig.port());
+    const QString other = QString::number(rig.port() == 65535 ? 65534 : rig.port() + 1);
+    if (address) {
+        address->replace(QStringLiteral("%PORT%"), port).replace(QStringLiteral("%OTHER%"), other);
+        // A second tab behind the active one shows what closing leaves.
+        FakeBrowser::Browser safari;
+        safari.windows = {FakeBrowser::Window{{QStringLiteral("https://first.example/"), *address}, 1}};
+        rig.browser->setBrowser(safariApp, safari);
+    } else {
+        rig.browser->closeAllWindows(safariApp);
+    }
+
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.browser->operations(), expected);
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    if (!address) {
+        QCOMPARE(rig.tab(), QStringLiteral("(no window)"));
+        return;
+    }
+    if (expected.size() > 1)
+        QCOMPARE(rig.lastScript()->from, *address);
+    if (expected == Ops{Operation::read, Operation::redirect})
+        QCOMPARE(rig.tab(), rig.expectedBlockPage(blockedDomain, *address));
+    else if (expected == Ops{Operation::read, Operation::close})
+        QCOMPARE(rig.tab(), QStringLiteral("https://first.example/"));
+    else
+        QCOMPARE(rig.tab(), *address);
+}
+
+void TestBrowserEngine::closePageIsClosedOnlyIfUnchanged()
+{
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    BrowserAutomationService& engine = rig.safariShowing(QString());
+    const QString closePage = QStringLiteral("http://127.0.0.1:%1/close").arg(rig.port());
+    rig.browser->navigate(safariApp, closePage);
+    // The person goes elsewhere between the read and the close.
+    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserScripts::Parsed& script) {
+        if (script.operation == Operation::close)
+            b.navigate(safariApp, QStringLiteral("https://www.example.com/"));
+    });
+
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.browser->operations(), (Ops{Operation::read, Operation::close}));
+    QCOMPARE(rig.tab(), QStringLiteral("https://www.example.com/"));
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QVERIFY(!engine.isChecking());
+
+    // The next check sees where the tab went.
+    rig.browser->setBeforeAnswer({});
+    rig.browser->clearReceived();
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.browser->operations(), (Ops{Operation::read, Operation::redirect}));
+}
+
+void TestBrowserEngine::navigatedAwayBeforeTheRedirect()
+{
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://www.example.com/"));
+    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserScripts::Parsed& script) {
+        if (script.operation == Operation::redirect)
+            b.navigate(safariApp, QStringLiteral("https://news.example.org/"));
+    });
+
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.browser->operations(), (Ops{Operation::read, Operation::redirect}));
+    QCOMPARE(rig.tab(), QStringLiteral("https://news.example.org/"));
+    QVERIFY(!engine.isChecking());
+
+    rig.browser->setBeforeAnswer({});
+    rig.browser->clearReceived();
+    QVERIFY(rig.look());
+    QCOMPARE(rig.browser->operations(), Ops{Operation::read});
+    QCOMPARE(rig.tab(), QStringLiteral("https://news.example.org/"));
+}
+
+void TestBrowserEngine::firstBlockedEntryWins()
+{
+    Rig rig;
+    const Date t = rig.f.clock.now();
+    rig.store.addRule(allDayRule(QStringLiteral("m.example.com"), t - 1));
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), t));
+    const QString address = QStringLiteral("https://m.example.com/");
+    rig.safariShowing(address);
+    QVERIFY(rig.tick());
+    const std::vector<BlockedSiteSnapshot>& blocked = rig.store.state().blockedNow;
+    QCOMPARE(blocked.size(), size_t(2));
+    QCOMPARE(rig.lastScript()->to, rig.server.blockedPageURL(blocked[0].ruleId, blocked[0].domain, address)->toString(QUrl::FullyEncoded));
+}
+
+void TestBrowserEngine::nothingToEnforceSendsNothing()
+{
+    Rig rig;
+    rig.server.start(0, false);
+    rig.workspace.bringUp(safariApp);
+    rig.workspace.installed.insert(firefoxApp);
+    rig.browser->open(safariApp, QStringLiteral("https://www.example.com/"));
+    BrowserAutomationService& engine = rig.build({QStringLiteral("safari")});
+
+    QVERIFY(rig.look());
+    QVERIFY(rig.look());
+    QVERIFY(rig.browser->received().isEmpty());
+    QVERIFY(!engine.needsAttention()); // although Safari never answered
+
+    // With a rule, Firefox in front is worth a warning; without, the warning goes.
+    const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
+    rig.store.addRule(rule);
+    rig.workspace.frontmost = firefoxApp;
+    QVERIFY(rig.look());
+    QCOMPARE(engine.browserInUseWithoutProtection(), QStringLiteral("Firefox"));
+    QVERIFY(engine.needsAttention());
+    rig.store.removeRule(rule.id);
+    rig.browser->clearReceived();
+    QVERIFY(rig.look());
+    QCOMPARE(engine.browserInUseWithoutProtection(), std::nullopt);
+    QVERIFY(!engine.needsAttention());
+    rig.workspace.frontmost = safariApp;
+    QVERIFY(rig.look());
+    QVERIFY(rig.browser->received().isEmpty());
+
+    // Doom-scroll settings alone are something to enforce.
+    rig.store.updateDoomScrollConfig({true, {{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5});
+    QVERIFY(rig.look());
+    QCOMPARE(rig.browser->operations(), Ops{Operation::read});
+}
+
+void TestBrowserEngine::noPortNoChecks()
+{
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.workspace.bringUp(safariApp);
+    rig.browser->open(safariApp, QStringLiteral("https://www.example.com/"));
+    rig.build({QStringLiteral("safari")});
+    QVERIFY(rig.look());
+    QVERIFY(rig.browser->received().isEmpty());
+    rig.server.start(0, false);
+    QVERIFY(rig.look());
+    QCOMPARE(rig.browser->operations(), (Ops{Operation::read, Operation::redirect}));
+}
+
+void TestBrowserEngine::activeBrowserChoice()
+{
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
+    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://safari.example/"));
+    rig.workspace.installed << chromeApp << braveApp;
+    rig.workspace.running << chromeApp << braveApp;
+    rig.browser->open(chromeApp, QStringLiteral("https://chrome.example/"));
+    rig.browser->open(braveApp, QStringLiteral("https://brave.example/"));
+    engine.connect(browserWithId("chrome"));
+    QTRY_COMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::connected));
+
+    const auto readFrom = [&rig]() -> QString {
+        rig.browser->clearReceived();
+        if (!rig.look())
+            return QStringLiteral("(check did not end)");
+        const QList<FakeBrowser::Received> got = rig.browser->received();
+        return got.isEmpty() ? QString() : got.first().parsed->bundleIdentifier;
+    };
+    QCOMPARE(readFrom(), safariApp);
+    rig.workspace.frontmost = chromeApp;
+    QCOMPARE(readFrom(), chromeApp);
+    // Another application in front: the last connected browser used, while it runs.
+    rig.workspace.frontmost = editorApp;
+    QCOMPARE(readFrom(), chromeApp);
+    rig.workspace.frontmost = std::nullopt;
+    QCOMPARE(readFrom(), chromeApp);
+    // A browser never connected does not take over.
+    rig.workspace.frontmost = braveApp;
+    QCOMPARE(readFrom(), chromeApp);
+    QCOMPARE(engine.browserInUseWithoutProtection(), QStringLiteral("Brave"));
+    rig.workspace.running.remove(chromeApp);
+    QCOMPARE(readFrom(), QString());
+    rig.workspace.frontmost = editorApp;
+    QCOMPARE(readFrom(), QString());
+
+    // In front but quitting: the guard answers the empty text, which is no failure.
+    rig.workspace.frontmost = safariApp;
+    rig.browser->setRunning(safariApp, false);
+    QCOMPARE(readFrom(), safariApp);
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+}
+
+void TestBrowserEngine::hangingBrowserTimesOut()
+{
+    Rig rig(200);
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://www.example.com/"));
+    rig.browser->setHang(safariApp, true);
+
+    engine.checkActiveBrowser();
+    QVERIFY(engine.isChecking());
+    // Ticks while a check is in flight send nothing more.
+    engine.checkActiveBrowser();
+    engine.checkActiveBrowser();
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isChecking(), 2000);
+    QCOMPARE(rig.browser->received().size(), 1);
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::problem, QStringLiteral("The browser did not respond in time.")));
+    QVERIFY(engine.needsAttention());
+
+    rig.browser->setHang(safariApp, false);
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QVERIFY(rig.tab().startsWith(QStringLiteral("http://127.0.0.1:")));
+}
+
+void TestBrowserEngine::stuckCheckIsAbandoned()
+{
+    // The executor gives up only after 11 s, later than the engine's own 10-second limit.
+    Rig rig(11000);
+    rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
+    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://a.example/"));
+    rig.browser->setHang(safariApp, true);
+    struct Change {
+        BrowserAccessState state;
+        bool checking;
+    };
+    QList<Change> changes;
+    QObject::connect(&engine, &BrowserAutomationService::accessChanged,
+                     [&] { changes.append({rig.access("safari"), engine.isChecking()}); });
+
+    engine.checkActiveBrowser();
+    QVERIFY(engine.isChecking());
+    // Nothing to check any more, but the stuck check still holds the flag.
+    rig.workspace.frontmost = editorApp;
+    rig.workspace.running.remove(safariApp);
+    engine.checkActiveBrowser();
+    QVERIFY(engine.isChecking());
+
+    QTest::qWait(int(BrowserAutomationService::checkWatchdogMs) + 500);
+    engine.checkActiveBrowser();
+    QVERIFY(!engine.isChecking());
+
+    // A new check starts; the old one's late answer must not end it.
+    rig.workspace.bringUp(safariApp);
+    rig.browser->setHang(safariApp, false);
+    rig.browser->setDelay(safariApp, 300);
+    engine.checkActiveBrowser();
+    QVERIFY(engine.isChecking());
+    QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 2, 3000);
+    QCOMPARE(changes[0].state, BrowserAccessState::of(Kind::problem, QStringLiteral("The browser did not respond in time.")));
+    QVERIFY(changes[0].checking);
+    QCOMPARE(changes[1].state, BrowserAccessState::of(Kind::connected));
+    QVERIFY(!engine.isChecking());
+}
+
+void TestBrowserEngine::engineGoneBeforeTheAnswer()
+{
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.safariShowing(QStringLiteral("https://www.example.com/"));
+    rig.browser->setDelay(safariApp, 100);
+    rig.engine->checkActiveBrowser();
+    rig.engine.reset();
+    QTest::qWait(250);
+    QCOMPARE(rig.browser->operations(), Ops{Operation::read});
+    QCOMPARE(rig.tab(), QStringLiteral("https://www.example.com/"));
+}
+
+void TestBrowserEngine::startRunsTheTimer()
+{
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
+    rig.workspace.bringUp(safariApp);
+    rig.browser->open(safariApp, QStringLiteral("https://a.example/"));
+    BrowserAutomationService& engine = rig.build({QStringLiteral("safari")});
+    QVERIFY(!rig.server.isStarted());
+
+    engine.start();
+    // The server is started (on its usual port, or another when that is taken) and a first check
+    // goes out at once; the timer brings the rest.
+    QVERIFY(rig.server.port());
+    const quint16 port = *rig.server.port();
+    QVERIFY(engine.isStarted());
+    QVERIFY(engine.isChecking());
+    QTRY_VERIFY_WITH_TIMEOUT(rig.browser->count(Operation::read) >= 3, 5000);
+    engine.start();
+    QCOMPARE(rig.server.port(), port);
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+}
+
+// ---------------------------------------------------------------- accounting
+
+void TestBrowserEngine::activeUseIsCountedInCappedSteps()
+{
+    Rig rig;
+    const Date t = rig.f.clock.now();
+    const BlockRule a = limitRule(QStringLiteral("a.example"), 1, t - 2);
+    const BlockRule b = limitRule(QStringLiteral("b.example"), 30, t - 1);
+    rig.store.addRule(a);
+    rig.store.addRule(b);
+    rig.safariShowing(QStringLiteral("https://www.a.example/feed"));
+
+    QVERIFY(rig.tick()); // only starts the measurement
+    QVERIFY(rig.look());
+    QCOMPARE(rig.usage(a), -1);
+    QVERIFY(rig.look()); // 0.65 + 0.65: one second handed over, 0.3 kept
+    QCOMPARE(rig.usage(a), 1);
+    QVERIFY(rig.look());
+    QCOMPARE(rig.usage(a), 1);
+    QVERIFY(rig.look());
+    QCOMPARE(rig.usage(a), 2);
+    QVERIFY(rig.look(30)); // a long gap counts 2 seconds
+    QCOMPARE(rig.usage(a), 4);
+    QVERIFY(rig.look(-10)); // a clock set back counts nothing
+    QCOMPARE(rig.usage(a), 4);
+
+    // Another rule's site: its first look counts nothing for either.
+    rig.browser->navigate(safariApp, QStringLiteral("https://b.example/"));
+    QVERIFY(rig.look());
+    QCOMPARE(rig.usage(a), 4);
+    QCOMPARE(rig.usage(b), -1);
+    QVERIFY(rig.look(1.5));
+    QCOMPARE(rig.usage(b), 1);
+
+    // Back on the first site until its one-minute limit runs out: the same check redirects.
+    rig.browser->navigate(safariApp, QStringLiteral("https://www.a.example/feed"));
+    rig.browser->clearReceived();
+    int looks = 0;
+    while (rig.browser->count(Operation::redirect) == 0 && looks < 100) {
+        QVERIFY(rig.look(2));
+        ++looks;
+    }
+    QCOMPARE(rig.usage(a), 60);
+    QCOMPARE(looks, 1 + 28); // one look to start again, then 2 s each from 4 to 60
+    QVERIFY(rig.store.state().exceededRuleIds.contains(a.id));
+    QCOMPARE(rig.tab(), rig.expectedBlockPage(QStringLiteral("a.example"), QStringLiteral("https://www.a.example/feed")));
+    QCOMPARE(rig.usage(b), 1);
+}
+
+void TestBrowserEngine::interruptionsOfActiveUse_data()
+{
+    // After two looks 0.65 s of use are pending; then one look under the interruption, and
+    // three more looks in normal use. Seconds reach the store after each of the four.
+    QTest::addColumn<QString>("interruption");
+    QTest::addColumn<QList<qint64>>("expected");
+    const QList<qint64> keeps{1, 1, 2, 3};
+    const QList<qint64> resets{0, 0, 0, 1};
+    QTest::newRow("idle just under 600 s") << QStringLiteral("idle 599.9") << keeps;
+    QTest::newRow("own window in front") << QStringLiteral("own") << keeps;
+    QTest::newRow("idle 600 s") << QStringLiteral("idle 600") << resets;
+    QTest::newRow("another application in front") << QStringLiteral("editor") << resets;
+    QTest::newRow("screens asleep") << QStringLiteral("sleep") << resets;
+    QTest::newRow("screen locked") << QStringLiteral("lock") << resets;
+    QTest::newRow("own page") << QStringLiteral("own page") << resets;
+    QTest::newRow("browser page") << QStringLiteral("browser page") << resets;
+    QTest::newRow("no window") << QStringLiteral("no window") << resets;
+    QTest::newRow("site of no rule") << QStringLiteral("other site") << resets;
+}
+
+void TestBrowserEngine::interruptionsOfActiveUse()
+{
+    QFETCH(QString, interruption);
+    QFETCH(QList<qint64>, expected);
+    Rig rig;
+    const BlockRule rule = limitRule(QStringLiteral("example.com"), 30, rig.f.clock.now());
+    rig.store.addRule(rule);
+    const QString site = QStringLiteral("https://www.example.com/");
+    BrowserAutomationService& engine = rig.safariShowing(site);
+    QVERIFY(rig.tick());
+    QVERIFY(rig.look());
+
+    if (interruption.startsWith(QLatin1String("idle ")))
+        rig.idle.seconds = interruption.mid(5).toDouble();
+    else if (interruption == QLatin1String("own"))
+        rig.workspace.frontmost = rig.workspace.ownID;
+    else if (interruption == QLatin1String("editor"))
+        rig.workspace.frontmost = editorApp;
+    else if (interruption == QLatin1String("sleep"))
+        emit rig.screen.screensDidSleep();
+    else if (interruption == QLatin1String("lock"))
+        emit rig.screen.screenLocked();
+    else if (interruption == QLatin1String("own page"))
+        rig.browser->navigate(safariApp, QStringLiteral("http://127.0.0.1:%1/blocked").arg(rig.port()));
+    else if (interruption == QLatin1String("browser page"))
+        rig.browser->navigate(safariApp, QStringLiteral("about:preferences"));
+    else if (interruption == QLatin1String("no window"))
+        rig.browser->closeAllWindows(safariApp);
+    else if (interruption == QLatin1String("other site"))
+        rig.browser->navigate(safariApp, QStringLiteral("https://other.example/"));
+
+    const qsizetype readsBefore = rig.browser->count(Operation::read);
+    QList<qint64> got;
+    QVERIFY(rig.look());
+    got << std::max<qint64>(rig.usage(rule), 0);
+    if (interruption == QLatin1String("sleep") || interruption == QLatin1String("lock")) {
+        // Nothing is sent while the screen is off, however much time passes.
+        QVERIFY(!engine.isScreenActive());
+        QVERIFY(rig.look(3600));
+        QCOMPARE(rig.browser->count(Operation::read), readsBefore);
+        emit(interruption == QLatin1String("sleep") ? rig.screen.screensDidWake() : rig.screen.screenUnlocked());
+        QVERIFY(engine.isScreenActive());
+    }
+    rig.idle.seconds = 0;
+    rig.workspace.frontmost = safariApp;
+    rig.browser->open(safariApp, site);
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(rig.look());
+        got << std::max<qint64>(rig.usage(rule), 0);
+    }
+    QCOMPARE(got, expected);
+}
+
+void TestBrowserEngine::urgentBreakBeforeDailyLimit()
+{
+    Rig rig;
+    const Date t = rig.f.clock.now();
+    const BlockRule a = allDayRule(QStringLiteral("example.com"), t - 2, true);
+    const BlockRule b = limitRule(QStringLiteral("m.example.com"), 30, t - 1);
+    rig.store.addRule(a);
+    rig.store.addRule(b);
+    rig.store.refreshBlockingState();
+    QVERIFY(rig.store.startUrgentBreak(a.id, 5));
+    const QString site = QStringLiteral("https://m.example.com/");
+    BrowserAutomationService& engine = rig.safariShowing(site);
+
+    QVERIFY(rig.tick());
+    QVERIFY(rig.look());
+    QVERIFY(rig.look());
+    QCOMPARE(rig.store.state().urgentBreak->usedSeconds, 1);
+    QCOMPARE(rig.usage(b), -1);
+    QCOMPARE(rig.browser->count(Operation::redirect), 0);
+    QCOMPARE(engine.activeUrgentBreakRule(QStringLiteral("m.example.com"))->id, a.id);
+    QVERIFY(!engine.activeUrgentBreakRule(QStringLiteral("other.example")));
+
+    // When the break's time is up it stops counting, whether or not the store has caught up.
+    rig.f.clock.set(rig.store.state().urgentBreak->fallbackExpiresAt);
+    QVERIFY(rig.store.state().urgentBreak);
+    QVERIFY(!engine.activeUrgentBreakRule(QStringLiteral("m.example.com")));
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.browser->count(Operation::redirect), 1);
+    QCOMPARE(rig.tab(), rig.expectedBlockPage(QStringLiteral("example.com"), site));
+}
+
+void TestBrowserEngine::limitRuleWeekdays_data()
+{
+    QTest::addColumn<int>("dayOffset"); // -1: every day
+    QTest::addColumn<qint64>("expected");
+    QTest::newRow("every day") << -1 << qint64(1);
+    QTest::newRow("today") << 0 << qint64(1);
+    QTest::newRow("all other days") << 1 << qint64(-1);
+}
+
+void TestBrowserEngine::limitRuleWeekdays()
+{
+    QFETCH(int, dayOffset);
+    QFETCH(qint64, expected);
+    Rig rig;
+    BlockRule rule = limitRule(QStringLiteral("example.com"), 30, rig.f.clock.now());
+    const int today = rig.f.calendar.weekday(rig.f.clock.now());
+    if (dayOffset == 0)
+        rule.activeWeekdays = {today};
+    else if (dayOffset > 0)
+        for (int d = 1; d <= 7; ++d)
+            if (d != today)
+                rule.activeWeekdays.insert(d);
+    rig.store.addRule(rule);
+    rig.safariShowing(QStringLiteral("https://example.com/"));
+    QVERIFY(rig.tick());
+    QVERIFY(rig.look());
+    QVERIFY(rig.look());
+    QCOMPARE(rig.usage(rule), expected);
+}
+
+void TestBrowserEngine::doomScrollWindow()
+{
+    Rig rig;
+    // A rule outside its hours is not measured, but the site still counts for the window.
+    const BlockRule evening = eveningRule(QStringLiteral("feed.example"), rig.f.clock.now());
+    rig.store.addRule(evening);
+    const QString feed = QStringLiteral("https://www.feed.example/home");
+    rig.safariShowing(feed);
+    const auto doomUsed = [&rig]() -> qint64 { return rig.store.state().doomScroll ? rig.store.state().doomScroll->usedSeconds : -1; };
+
+    // Settings off: nothing counted.
+    QVERIFY(rig.tick());
+    QVERIFY(rig.look());
+    QVERIFY(rig.look());
+    QCOMPARE(doomUsed(), -1);
+
+    const QUuid listed = QUuid::createUuid();
+    rig.store.updateDoomScrollConfig({true, {{listed, QStringLiteral("feed.example")}}, 1, 5});
+    QVERIFY(rig.look());
+    QVERIFY(rig.look());
+    QVERIFY(rig.look());
+    QCOMPARE(doomUsed(), 1);
+    QCOMPARE(rig.usage(evening), -1);
+
+    // A site off the list drops the pending fraction and the next look on the list starts over.
+    rig.browser->navigate(safariApp, QStringLiteral("https://other.example/"));
+    QVERIFY(rig.look());
+    rig.browser->navigate(safariApp, feed);
+    QVERIFY(rig.look());
+    QVERIFY(rig.look());
+    QCOMPARE(doomUsed(), 1);
+
+    // Use up the one-minute window: the check that fills it sends the tab to the block page.
+    rig.browser->clearReceived();
+    int looks = 0;
+    while (rig.browser->count(Operation::redirect) == 0 && looks < 100) {
+        QVERIFY(rig.look(2));
+        ++looks;
+    }
+    QCOMPARE(looks, 30); // 1 s used and 0.65 pending, then 2 s a look past 60
+    QVERIFY(rig.store.state().doomScroll->breakEndsAt);
+    QCOMPARE(*rig.store.state().doomScroll->breakEndsAt, rig.f.clock.now() + 300);
+    QCOMPARE(rig.tab(), rig.expectedBlockPage(QStringLiteral("feed.example"), feed));
+    QCOMPARE(rig.lastScript()->to.contains(uuidText(listed)), true);
+
+    // During the break nothing is counted, and going back is redirected again.
+    rig.browser->navigate(safariApp, feed);
+    QVERIFY(rig.look());
+    QVERIFY(rig.look());
+    QCOMPARE(doomUsed(), 0);
+    QCOMPARE(rig.browser->count(Operation::redirect), 2);
+}
+
+// ---------------------------------------------------------------- attention and warning
+
+void TestBrowserEngine::needsAttention_data()
+{
+    QTest::addColumn<QStringList>("installed"); // browser ids
+    QTest::addColumn<QStringList>("states");    // "id=kind"
+    QTest::addColumn<bool>("enforce");
+    QTest::addColumn<QString>("front");
+    QTest::addColumn<bool>("expected");
+    QTest::addColumn<std::optional<QString>>("warning");
+    const std::optional<QString> none;
+    const QString safari = QStringLiteral("safari");
+    const QString chrome = QStringLiteral("chrome");
+    const auto set = [](std::initializer_list<const char*> list) {
+        QStringList out;
+        for (const char* s : list)
+            out << QString::fromLatin1(s);
+        return out;
+    };
+    QTest::newRow("no supported browser installed") << QStringList() << QStringList() << true << firefoxApp << false
+                                                     << std::optional(QStringLiteral("Firefox"));
+    QTest::newRow("nothing to enforce") << QStringList{safari} << QStringList() << false << firefoxApp << false << none;
+    QTest::newRow("none connected") << QStringList{safari, chrome} << set({"safari=browserClosed"}) << true << editorApp << true
+                                    << none;
+    QTest::newRow("one connected") << QStringList{safari, chrome} << set({"safari=connected"}) << true << editorApp << false << none;
+    QTest::newRow("one connected, one refused") << QStringList{safari, chrome} << set({"safari=connected", "chrome=permissionNeeded"})
+                                                << true << editorApp << true << none;
+    QTest::newRow("one connected, one unsupported") << QStringList{safari, chrome} << set({"safari=connected", "chrome=unsupported"})
+                                                    << true << editorApp << true << none;
+    QTest::newRow("one connected, one with a problem") << QStringList{safari, chrome} << set({"safari=connected", "chrome=problem"})
+                                                       << true << editorApp << true << none;
+    QTest::newRow("a problem of an uninstalled browser") << QStringList{safari} << set({"safari=connected", "chrome=problem"}) << true
+                                                         << editorApp << false << none;
+    QTest::newRow("connected, Firefox in front") << QStringList{safari} << set({"safari=connected"}) << true << firefoxApp << true
+                                                 << std::optional(QStringLiteral("Firefox"));
+    QTest::newRow("connected, web app in front") << QStringList{safari} << set({"safari=connected"}) << true
+                                                 << QStringLiteral("com.apple.Safari.WebApp.x") << true
+                                                 << std::optional(QStringLiteral("a Safari web app"));
+    QTest::newRow("connected, unconnected Chrome in front") << QStringList{safari, chrome} << set({"safari=connected"}) << true
+                                                            << chromeApp << true << std::optional(QStringLiteral("Google Chrome"));
+    QTest::newRow("connected, nothing in front") << QStringList{safari} << set({"safari=connected"}) << true << QString() << false
+                                                 << none;
+}
+
+void TestBrowserEngine::needsAttention()
+{
+    QFETCH(QStringList, installed);
+    QFETCH(QStringList, states);
+    QFETCH(bool, enforce);
+    QFETCH(QString, front);
+    QFETCH(bool, expected);
+    QFETCH(std::optional<QString>, warning);
+    Rig rig;
+    rig.server.start(0, false);
+    if (enforce)
+        rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    for (const QString& id : installed)
+        rig.workspace.installed.insert(SupportedBrowser::withId(id)->bundleIdentifier);
+    rig.workspace.installed.insert(firefoxApp);
+    if (!front.isEmpty())
+        rig.workspace.frontmost = front;
+    BrowserAutomationService& engine = rig.build();
+    static const QHash<QString, Kind> kinds{{QStringLiteral("problem"), Kind::problem},
+                                            {QStringLiteral("browserClosed"), Kind::browserClosed},
+                                            {QStringLiteral("connected"), Kind::connected},
+                                            {QStringLiteral("permissionNeeded"), Kind::permissionNeeded},
+                                            {QStringLiteral("unsupported"), Kind::unsupported}};
+    for (const QString& entry : states) {
+        const QStringList parts = entry.split(u'=');
+        engine.setAccess({kinds.value(parts[1]), QStringLiteral("m")}, *SupportedBrowser::withId(parts[0]));
+    }
+    QVERIFY(rig.tick());
+    QVERIFY(rig.browser->received().isEmpty()); // no browser was ever asked for
+    QCOMPARE(engine.browserInUseWithoutProtection(), warning);
+    QCOMPARE(engine.needsAttention(), expected);
+}
+
+void TestBrowserEngine::unprotectedBrowserWarning()
+{
+    Rig rig;
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://a.example/"));
+    rig.workspace.installed.insert(firefoxApp);
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QVERIFY(!engine.needsAttention());
+    QSignalSpy changes(&engine, &BrowserAutomationService::browserInUseWithoutProtectionChanged);
+
+    const struct {
+        std::optional<QString> front;
+        std::optional<QString> warning;
+    } steps[] = {
+        {firefoxApp, QStringLiteral("Firefox")},
+        {firefoxApp, QStringLiteral("Firefox")},
+        {editorApp, QStringLiteral("Firefox")}, // switching to a non-browser keeps it
+        {rig.workspace.ownID, QStringLiteral("Firefox")},
+        {safariApp, std::nullopt},
+        {QStringLiteral("com.apple.Safari.WebApp.x"), QStringLiteral("a Safari web app")},
+        {QStringLiteral("com.operasoftware.Opera"), QStringLiteral("Opera")},
+        {QStringLiteral("com.google.Chrome.canary"), QStringLiteral("Chrome Canary")},
+        {QStringLiteral("org.chromium.Chromium"), QStringLiteral("Chromium")},
+        {QString(), std::nullopt},
+        {braveApp, QStringLiteral("Brave")},
+        {std::nullopt, std::nullopt},
+    };
+    int expectedChanges = 0;
+    std::optional<QString> previous;
+    for (const auto& step : steps) {
+        rig.workspace.frontmost = step.front;
+        QVERIFY(rig.look());
+        QCOMPARE(engine.browserInUseWithoutProtection(), step.warning);
+        QCOMPARE(engine.needsAttention(), step.warning.has_value());
+        expectedChanges += step.warning != previous ? 1 : 0;
+        previous = step.warning;
+        QCOMPARE(changes.size(), expectedChanges);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestBrowserEngine)
+#include "tst_browser_engine.moc"

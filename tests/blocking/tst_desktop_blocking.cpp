@@ -1,0 +1,261 @@
+#include "DesktopSession.h"
+#include "SessionBus.h"
+#include "StoreFixture.h"
+#include "blocking/BrowserAutomationService.h"
+#include "blocking/BrowserScriptExecutor.h"
+#include "blocking/LocalBlockPageServer.h"
+#include "platform/DevToolsClient.h"
+#include "platform/DevToolsScriptRunner.h"
+#include "platform/LinuxDesktop.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+
+// Serves every request with a small page, standing in for the sites mapped to it.
+class SiteServer : public QTcpServer {
+public:
+    SiteServer()
+    {
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = nextPendingConnection()) {
+                connect(s, &QTcpSocket::readyRead, s, [s] {
+                    if (!s->readAll().contains("\r\n\r\n"))
+                        return;
+                    const QByteArray body = "<!DOCTYPE html><title>site</title><p>a site</p>";
+                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
+                             QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    s->disconnectFromHost();
+                });
+                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            }
+        });
+    }
+};
+
+} // namespace
+
+// Blocking on a real desktop: Xvfb, openbox, a session bus and Debian's chromium standing in for
+// an installed Google Chrome, driven by the real X11, process and debugging-protocol backends.
+class TestDesktopBlocking : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<SessionBus> bus;
+    std::unique_ptr<DesktopSession> desktop;
+    std::unique_ptr<SiteServer> site;
+    std::unique_ptr<QProcess> chrome;
+    QString binFolder;
+
+    QString profile() const { return QDir::home().filePath(QStringLiteral(".config/google-chrome")); }
+
+    void writeWrapper(bool debugging)
+    {
+        QFile wrapper(QDir(binFolder).filePath(QStringLiteral("google-chrome")));
+        QVERIFY(wrapper.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        const QString rules = QStringLiteral("MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1, "
+                                             "MAP example.org 127.0.0.1:%1")
+                                  .arg(site->serverPort());
+        wrapper.write(QStringLiteral("#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
+                                     "%1--host-resolver-rules=\"%2\" --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                                     "--disable-background-networking --disable-component-update --disable-sync "
+                                     "--window-size=1000,700 \"$@\"\n")
+                          .arg(debugging ? QStringLiteral("--remote-debugging-port=0 ") : QString(), rules)
+                          .toUtf8());
+        wrapper.close();
+        wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    void startChrome(bool debugging)
+    {
+        stopChrome();
+        writeWrapper(debugging);
+        QFile::remove(QDir(profile()).filePath(QStringLiteral("DevToolsActivePort")));
+        chrome = std::make_unique<QProcess>();
+        chrome->setProgram(QDir(binFolder).filePath(QStringLiteral("google-chrome")));
+        chrome->setArguments({QStringLiteral("about:blank")});
+        chrome->setStandardOutputFile(QProcess::nullDevice());
+        chrome->setStandardErrorFile(QProcess::nullDevice());
+        chrome->start();
+        QVERIFY(chrome->waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(LinuxWorkspace::singletonLockPid(profile()).has_value(), 15000);
+    }
+
+    void stopChrome()
+    {
+        if (!chrome)
+            return;
+        chrome->terminate();
+        if (!chrome->waitForFinished(5000)) {
+            chrome->kill();
+            chrome->waitForFinished(5000);
+        }
+        chrome.reset();
+        QFile::remove(QDir(profile()).filePath(QStringLiteral("SingletonLock")));
+    }
+
+    // A second connection that acts like the person at the keyboard.
+    struct Driver {
+        DevToolsClient client;
+        QString session;
+        QString target;
+    };
+    std::unique_ptr<Driver> drive()
+    {
+        auto d = std::make_unique<Driver>();
+        std::optional<QUrl> endpoint;
+        if (!QTest::qWaitFor([&] { return (endpoint = DevToolsClient::browserEndpoint(
+                                                QDir(profile()).filePath(QStringLiteral("DevToolsActivePort"))))
+                                               .has_value(); },
+                             15000))
+            return nullptr;
+        QString error = QStringLiteral("pending");
+        d->client.open(*endpoint, 5000, [&error](const QString& e) { error = e; });
+        if (!QTest::qWaitFor([&] { return error != QLatin1String("pending"); }, 6000) || !error.isEmpty())
+            return nullptr;
+        const QJsonObject targets = call(d->client, QStringLiteral("Target.getTargets"), {});
+        for (const QJsonValue& t : targets.value(QStringLiteral("targetInfos")).toArray())
+            if (t.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+                d->target = t.toObject().value(QStringLiteral("targetId")).toString();
+        d->session = call(d->client, QStringLiteral("Target.attachToTarget"),
+                          {{QStringLiteral("targetId"), d->target}, {QStringLiteral("flatten"), true}})
+                         .value(QStringLiteral("sessionId"))
+                         .toString();
+        return d;
+    }
+    static QJsonObject call(DevToolsClient& client, const QString& method, const QJsonObject& params,
+                            const QString& session = {})
+    {
+        std::optional<QJsonObject> answer;
+        client.send(method, params, 5000, [&](const QJsonObject& r, const QString&) { answer = r; }, session);
+        [[maybe_unused]] const bool answered = QTest::qWaitFor([&] { return answer.has_value(); }, 6000);
+        return answer.value_or(QJsonObject());
+    }
+    static QString currentUrl(Driver& d)
+    {
+        const QJsonObject targets = call(d.client, QStringLiteral("Target.getTargets"), {});
+        for (const QJsonValue& t : targets.value(QStringLiteral("targetInfos")).toArray())
+            if (t.toObject().value(QStringLiteral("targetId")).toString() == d.target)
+                return t.toObject().value(QStringLiteral("url")).toString();
+        return {};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        bus = std::make_unique<SessionBus>();
+        QVERIFY2(!bus->address().isEmpty(), "dbus-daemon could not be started");
+        desktop = std::make_unique<DesktopSession>();
+        QVERIFY2(!desktop->display().isEmpty(), "Xvfb or openbox could not be started");
+        qputenv("DISPLAY", desktop->display().toLocal8Bit());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toLocal8Bit());
+        site = std::make_unique<SiteServer>();
+        binFolder = QDir::home().filePath(QStringLiteral("bin"));
+        QDir().mkpath(binFolder);
+        qputenv("PATH", (binFolder + QLatin1Char(':') + qEnvironmentVariable("PATH")).toLocal8Bit());
+    }
+
+    void cleanupTestCase()
+    {
+        stopChrome();
+        desktop.reset();
+        bus.reset();
+    }
+
+    void blockedTabGoesToTheBlockPageAndBack()
+    {
+        startChrome(true);
+        auto driver = drive();
+        QVERIFY(driver);
+
+        StoreFixture f;
+        f.clock.set(SystemClock::instance().now()); // real time: the engine runs on real timers
+        StorageService& store = f.make();
+        BlockRule rule;
+        rule.id = QUuid::createUuid();
+        rule.domain = QStringLiteral("example.com");
+        rule.displayName = QStringLiteral("Example");
+        rule.createdAt = rule.updatedAt = f.clock.now() - 60;
+        store.addRule(rule);
+
+        LocalBlockPageServer server(&store);
+        X11Display display;
+        QVERIFY(display.isOpen());
+        LinuxWorkspace workspace(display);
+        X11IdleTime idle(display);
+        QVERIFY(workspace.isInstalled(QStringLiteral("com.google.Chrome")));
+        QVERIFY(workspace.isRunning(QStringLiteral("com.google.Chrome")));
+        BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
+            [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
+        BrowserAutomationService engine(&store, &server, &executor,
+                                        {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
+        // The browser window must be the active one for "the browser in use".
+        QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationID().value_or(QString()), QStringLiteral("com.google.Chrome"), 10000);
+        engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
+        QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
+                                  BrowserAccessState::Kind::connected, 5000);
+        // The wall clock drives the engine from here on.
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&f] { f.clock.set(SystemClock::instance().now()); });
+        tick.start(50);
+        engine.start();
+        QVERIFY(server.port());
+
+        // An ordinary site is never touched.
+        call(driver->client, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://example.org/")}},
+             driver->session);
+        QTest::qWait(2000);
+        QCOMPARE(currentUrl(*driver), QStringLiteral("http://example.org/"));
+
+        // A blocked site ends on the block page within 1.5 seconds.
+        const QString feed = QStringLiteral("http://www.example.com/feed");
+        QElapsedTimer took;
+        took.start();
+        call(driver->client, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), feed}}, driver->session);
+        const QString blockPage = QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port());
+        QTRY_VERIFY_WITH_TIMEOUT(currentUrl(*driver).startsWith(blockPage), 3000);
+        qInfo("navigation to block page: %lld ms", static_cast<long long>(took.elapsed()));
+        QVERIFY(took.elapsed() <= 1500);
+
+        // Removing the rule brings the tab back within 5 seconds.
+        store.removeRule(rule.id);
+        QTRY_COMPARE_WITH_TIMEOUT(currentUrl(*driver), feed, 5000);
+        QTest::qWait(1500);
+        QCOMPARE(currentUrl(*driver), feed);
+        driver.reset();
+    }
+
+    void browserWithoutDebuggingNeedsPermission()
+    {
+        startChrome(false);
+        StoreFixture f;
+        StorageService& store = f.make();
+        BlockRule rule;
+        rule.id = QUuid::createUuid();
+        rule.domain = QStringLiteral("example.com");
+        rule.displayName = QStringLiteral("Example");
+        rule.createdAt = rule.updatedAt = f.clock.now() - 60;
+        store.addRule(rule);
+        LocalBlockPageServer server(&store);
+        X11Display display;
+        LinuxWorkspace workspace(display);
+        X11IdleTime idle(display);
+        BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
+            [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
+        BrowserAutomationService engine(&store, &server, &executor,
+                                        {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
+        engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
+        QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
+                                  BrowserAccessState::Kind::permissionNeeded, 5000);
+        QVERIFY(engine.needsAttention());
+        stopChrome();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDesktopBlocking)
+#include "tst_desktop_blocking.moc"

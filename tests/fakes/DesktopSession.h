@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <memory>
+
+// A private X display (Xvfb) with a window manager (openbox) for one test. Stopped by their
+// processes on destruction; display() is empty when either could not be started.
+class DesktopSession {
+public:
+    DesktopSession();
+    ~DesktopSession();
+
+    const QString& display() const { return m_display; }
+
+private:
+    QProcess m_xvfb;
+    QProcess m_windowManager;
+    QString m_display;
+};

@@ -1,0 +1,219 @@
+#include "FakeBrowser.h"
+
+#include <QMutexLocker>
+#include <QTimer>
+#include <algorithm>
+
+using Parsed = BrowserScripts::Parsed;
+
+void FakeBrowser::run(const QString& script, std::function<void(const BrowserScriptResult&)> done)
+{
+    const std::optional<Parsed> parsed = BrowserScripts::parse(script);
+    int delay = 0;
+    bool hang = false;
+    {
+        QMutexLocker lock(&m_mutex);
+        m_received.append({script, parsed, QThread::currentThread()});
+        if (parsed) {
+            const auto it = m_browsers.constFind(parsed->bundleIdentifier);
+            if (it != m_browsers.cend()) {
+                hang = it->hang;
+                delay = it->delayMs;
+            }
+        }
+        m_maxInFlight = std::max(m_maxInFlight, ++m_inFlight);
+    }
+    if (hang)
+        return;
+    auto finish = [this, parsed, done = std::move(done)] {
+        BeforeAnswer hook;
+        {
+            QMutexLocker lock(&m_mutex);
+            hook = m_beforeAnswer;
+        }
+        if (hook && parsed)
+            hook(*this, *parsed);
+        const BrowserScriptResult result = answer(parsed);
+        {
+            QMutexLocker lock(&m_mutex);
+            --m_inFlight;
+        }
+        done(result);
+    };
+    if (delay > 0)
+        QTimer::singleShot(delay, this, std::move(finish));
+    else
+        finish();
+}
+
+BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
+{
+    if (!p)
+        return {std::nullopt, -1, unpreparedMessage};
+
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_browsers.find(p->bundleIdentifier);
+    // The guard answers for a browser that is not running without ever reaching it.
+    if (it == m_browsers.end() || !it->running)
+        return {p->fallback, std::nullopt, std::nullopt};
+    Browser& b = *it;
+    if (!b.permitted)
+        return {std::nullopt, -1743, permissionMessage};
+    if (b.forcedError)
+        return {std::nullopt, *b.forcedError, b.forcedMessage};
+    if (b.windows.isEmpty())
+        return {p->operation == Operation::read ? QString() : QStringLiteral("no-window"), std::nullopt, std::nullopt};
+
+    Window& front = b.windows.first();
+    front.activeTab = std::clamp(front.activeTab, 0, int(front.tabs.size()) - 1);
+    const QString shown = front.tabs.value(front.activeTab);
+    switch (p->operation) {
+    case Operation::read:
+        return {shown, std::nullopt, std::nullopt};
+    case Operation::redirect:
+        if (shown != p->from)
+            return {QStringLiteral("changed"), std::nullopt, std::nullopt};
+        front.tabs[front.activeTab] = p->to;
+        return {QStringLiteral("redirected"), std::nullopt, std::nullopt};
+    case Operation::close:
+        if (shown != p->from)
+            return {QStringLiteral("changed"), std::nullopt, std::nullopt};
+        front.tabs.removeAt(front.activeTab);
+        if (front.tabs.isEmpty())
+            b.windows.removeFirst();
+        else
+            front.activeTab = std::min(front.activeTab, int(front.tabs.size()) - 1);
+        return {QStringLiteral("closed"), std::nullopt, std::nullopt};
+    }
+    return {std::nullopt, -1, unpreparedMessage};
+}
+
+void FakeBrowser::open(const QString& bundle, const QString& address)
+{
+    QMutexLocker lock(&m_mutex);
+    Browser& b = m_browsers[bundle];
+    b.running = true;
+    b.windows = {Window{{address}, 0}};
+}
+
+void FakeBrowser::setBrowser(const QString& bundle, const Browser& browser)
+{
+    QMutexLocker lock(&m_mutex);
+    m_browsers.insert(bundle, browser);
+}
+
+void FakeBrowser::setRunning(const QString& bundle, bool running)
+{
+    QMutexLocker lock(&m_mutex);
+    m_browsers[bundle].running = running;
+}
+
+void FakeBrowser::setPermitted(const QString& bundle, bool permitted)
+{
+    QMutexLocker lock(&m_mutex);
+    m_browsers[bundle].permitted = permitted;
+}
+
+void FakeBrowser::setForcedError(const QString& bundle, std::optional<int> number, std::optional<QString> message)
+{
+    QMutexLocker lock(&m_mutex);
+    Browser& b = m_browsers[bundle];
+    b.forcedError = number;
+    b.forcedMessage = std::move(message);
+}
+
+void FakeBrowser::setHang(const QString& bundle, bool hang)
+{
+    QMutexLocker lock(&m_mutex);
+    m_browsers[bundle].hang = hang;
+}
+
+void FakeBrowser::setDelay(const QString& bundle, int ms)
+{
+    QMutexLocker lock(&m_mutex);
+    m_browsers[bundle].delayMs = ms;
+}
+
+void FakeBrowser::closeAllWindows(const QString& bundle)
+{
+    QMutexLocker lock(&m_mutex);
+    m_browsers[bundle].windows.clear();
+}
+
+void FakeBrowser::navigate(const QString& bundle, const QString& address)
+{
+    QMutexLocker lock(&m_mutex);
+    Browser& b = m_browsers[bundle];
+    if (b.windows.isEmpty())
+        b.windows.append(Window{{address}, 0});
+    Window& front = b.windows.first();
+    front.activeTab = std::clamp(front.activeTab, 0, int(front.tabs.size()) - 1);
+    front.tabs[front.activeTab] = address;
+}
+
+void FakeBrowser::setBeforeAnswer(BeforeAnswer hook)
+{
+    QMutexLocker lock(&m_mutex);
+    m_beforeAnswer = std::move(hook);
+}
+
+FakeBrowser::Browser FakeBrowser::browser(const QString& bundle) const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_browsers.value(bundle);
+}
+
+std::optional<QString> FakeBrowser::activeAddress(const QString& bundle) const
+{
+    QMutexLocker lock(&m_mutex);
+    const Browser b = m_browsers.value(bundle);
+    if (b.windows.isEmpty())
+        return std::nullopt;
+    const Window& front = b.windows.first();
+    return front.tabs.value(std::clamp(front.activeTab, 0, int(front.tabs.size()) - 1));
+}
+
+QList<FakeBrowser::Received> FakeBrowser::received() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_received;
+}
+
+QStringList FakeBrowser::scripts() const
+{
+    QMutexLocker lock(&m_mutex);
+    QStringList out;
+    for (const Received& r : m_received)
+        out.append(r.script);
+    return out;
+}
+
+QList<FakeBrowser::Operation> FakeBrowser::operations() const
+{
+    QMutexLocker lock(&m_mutex);
+    QList<Operation> out;
+    for (const Received& r : m_received)
+        if (r.parsed)
+            out.append(r.parsed->operation);
+    return out;
+}
+
+qsizetype FakeBrowser::count(Operation operation) const
+{
+    QMutexLocker lock(&m_mutex);
+    return std::count_if(m_received.cbegin(), m_received.cend(),
+                         [operation](const Received& r) { return r.parsed && r.parsed->operation == operation; });
+}
+
+int FakeBrowser::maxInFlight() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_maxInFlight;
+}
+
+void FakeBrowser::clearReceived()
+{
+    QMutexLocker lock(&m_mutex);
+    m_received.clear();
+    m_maxInFlight = m_inFlight;
+}

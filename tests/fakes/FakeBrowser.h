@@ -1,0 +1,89 @@
+#pragma once
+
+#include "platform/BrowserScripts.h"
+#include "platform/ScriptRunner.h"
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QStringList>
+#include <QThread>
+#include <functional>
+#include <optional>
+
+// A script runner that plays the browsers: it understands exactly the guarded read, redirect and
+// close scripts and keeps, per bundle identifier, a running flag, a permission flag and windows
+// of tabs. It runs on the executor's thread while tests set it up and look at it from the main
+// thread, so every member is behind one mutex.
+class FakeBrowser : public ScriptRunner {
+    Q_OBJECT
+public:
+    using Operation = BrowserScripts::Parsed::Operation;
+
+    struct Window {
+        QStringList tabs;
+        int activeTab = 0;
+    };
+
+    struct Browser {
+        bool running = true;
+        bool permitted = true;
+        std::optional<int> forcedError;
+        std::optional<QString> forcedMessage;
+        bool hang = false; // receives scripts and never answers them
+        int delayMs = 0;
+        QList<Window> windows; // the first one is in front
+    };
+
+    // What the runner saw of one script.
+    struct Received {
+        QString script;
+        std::optional<BrowserScripts::Parsed> parsed;
+        QThread* thread = nullptr;
+    };
+
+    static inline const QString permissionMessage = QStringLiteral("Not authorized to send Apple events to the browser.");
+    static inline const QString unpreparedMessage = QStringLiteral("The browser command could not be prepared.");
+
+    explicit FakeBrowser(QObject* parent = nullptr) : ScriptRunner(parent) {}
+
+    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+
+    // --- set-up, from any thread
+    // A running browser with one window whose single tab shows `address`.
+    void open(const QString& bundle, const QString& address);
+    void setBrowser(const QString& bundle, const Browser& browser);
+    void setRunning(const QString& bundle, bool running);
+    void setPermitted(const QString& bundle, bool permitted);
+    void setForcedError(const QString& bundle, std::optional<int> number, std::optional<QString> message = std::nullopt);
+    void setHang(const QString& bundle, bool hang);
+    void setDelay(const QString& bundle, int ms);
+    void closeAllWindows(const QString& bundle);
+    // Points the active tab of the front window somewhere else (the person navigating).
+    void navigate(const QString& bundle, const QString& address);
+
+    // Runs on the executor's thread, with no lock held, after a script was received (and its
+    // delay passed) and before it is answered: the place to change the tab under the engine.
+    using BeforeAnswer = std::function<void(FakeBrowser& browser, const BrowserScripts::Parsed& script)>;
+    void setBeforeAnswer(BeforeAnswer hook);
+
+    // --- inspection, from any thread
+    Browser browser(const QString& bundle) const;
+    std::optional<QString> activeAddress(const QString& bundle) const;
+    QList<Received> received() const;
+    QStringList scripts() const;
+    QList<Operation> operations() const; // of the parsable scripts, in order
+    qsizetype count(Operation operation) const;
+    int maxInFlight() const;
+    void clearReceived();
+
+private:
+    BrowserScriptResult answer(const std::optional<BrowserScripts::Parsed>& script);
+
+    mutable QMutex m_mutex;
+    QHash<QString, Browser> m_browsers;
+    QList<Received> m_received;
+    BeforeAnswer m_beforeAnswer;
+    int m_inFlight = 0;
+    int m_maxInFlight = 0;
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/ScriptRunner.h"
+
+#include <QList>
+#include <QSet>
+#include <QUrl>
+#include <optional>
+
+// The desktop as a test wants it: which application is in front, what is installed and running.
+// Main thread only, like the engine that asks it.
+class FakeWorkspace : public Workspace {
+public:
+    std::optional<QString> frontmost;
+    QString ownID = QStringLiteral("com.morrowfield.quillharbour");
+    QSet<QString> installed;
+    QSet<QString> running;
+    QList<QUrl> openedURLs;
+
+    std::optional<QString> frontmostApplicationID() const override { return frontmost; }
+    QString ownApplicationID() const override { return ownID; }
+    bool isInstalled(const QString& bundleIdentifier) const override { return installed.contains(bundleIdentifier); }
+    bool isRunning(const QString& bundleIdentifier) const override { return running.contains(bundleIdentifier); }
+    bool openURL(const QUrl& url) override
+    {
+        openedURLs.append(url);
+        return true;
+    }
+
+    // Installed, running and in front.
+    void bringUp(const QString& bundleIdentifier)
+    {
+        installed.insert(bundleIdentifier);
+        running.insert(bundleIdentifier);
+        frontmost = bundleIdentifier;
+    }
+};
+
+class FakeIdleTime : public IdleTime {
+public:
+    double seconds = 0;
+    double secondsSinceLastInput() const override { return seconds; }
+};
