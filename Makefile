@@ -25,10 +25,10 @@ test: build
 bench: build
 	@bash scripts/install-deps --bench
 	@cmake -S . -B $(BUILD_DIR) >/dev/null && cmake --build $(BUILD_DIR) -j $(JOBS)
-	@for b in $(BUILD_DIR)/bench/bench_*; do \
-		$$b --benchmark_repetitions=9 --benchmark_report_aggregates_only=true --benchmark_display_aggregates_only=true; \
-	done
+	@$(BUILD_DIR)/bench/bench_store --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
+		--benchmark_display_aggregates_only=true
 	@bash bench/bench_blockpage.sh $(BUILD_DIR)
+	@$(BUILD_DIR)/bench/bench_desktop $(BUILD_DIR)/quillharbour 60
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

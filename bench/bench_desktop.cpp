@@ -1,0 +1,263 @@
+// The running core on a real desktop: CPU over a minute, resident memory, and how long a
+// navigation to a blocked site takes to end on the block page.
+//
+// Starts Xvfb, openbox, a session bus, Debian's chromium (standing in for Google Chrome) and
+// build/quillharbour, all on private folders, and stops each by its process at the end.
+#include "platform/DevToolsClient.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QUuid>
+#include <algorithm>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+QTextStream out(stdout);
+
+void waitFor(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+void stop(QProcess& p)
+{
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(5000)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+}
+
+QString readLine(QProcess& p, int ms)
+{
+    p.waitForStarted(5000);
+    QByteArray buffer;
+    QElapsedTimer t;
+    t.start();
+    while (!buffer.contains('\n') && t.elapsed() < ms && p.state() == QProcess::Running) {
+        p.waitForReadyRead(100);
+        buffer += p.readAllStandardOutput();
+    }
+    return QString::fromUtf8(buffer).trimmed();
+}
+
+double cpuSeconds(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QString stat = QString::fromLatin1(f.readAll());
+    const QStringList fields = stat.mid(stat.lastIndexOf(u')') + 2).split(u' ');
+    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks; // utime, stime
+}
+
+QString rss(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return QString::fromLatin1(line.mid(6)).trimmed();
+    return {};
+}
+
+struct Session {
+    QProcess xvfb, wm, bus, chrome, app;
+    ~Session()
+    {
+        for (QProcess* p : {&app, &chrome, &wm, &xvfb, &bus})
+            stop(*p);
+    }
+};
+
+QJsonObject call(DevToolsClient& client, const QString& method, const QJsonObject& params, const QString& session = {})
+{
+    std::optional<QJsonObject> answer;
+    client.send(method, params, 5000, [&](const QJsonObject& r, const QString&) { answer = r; }, session);
+    waitFor([&] { return answer.has_value(); }, 6000);
+    return answer.value_or(QJsonObject());
+}
+
+QString targetUrl(DevToolsClient& client, const QString& target)
+{
+    for (const QJsonValue& t : call(client, QStringLiteral("Target.getTargets"), {}).value(QStringLiteral("targetInfos")).toArray())
+        if (t.toObject().value(QStringLiteral("targetId")).toString() == target)
+            return t.toObject().value(QStringLiteral("url")).toString();
+    return {};
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString binary = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("build/quillharbour");
+    const int cpuWindow = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 60;
+    QTemporaryDir home;
+    Session s;
+
+    // A site for every mapped host.
+    QTcpServer site;
+    site.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&site, &QTcpServer::newConnection, [&site] {
+        while (QTcpSocket* c = site.nextPendingConnection()) {
+            QObject::connect(c, &QTcpSocket::readyRead, c, [c] {
+                if (!c->readAll().contains("\r\n\r\n"))
+                    return;
+                c->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: 24\r\n\r\n<title>site</title>hello");
+                c->disconnectFromHost();
+            });
+            QObject::connect(c, &QTcpSocket::disconnected, c, &QObject::deleteLater);
+        }
+    });
+
+    s.xvfb.setProgram(QStringLiteral("Xvfb"));
+    s.xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
+                         QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    s.xvfb.start();
+    const QString display = QLatin1Char(':') + readLine(s.xvfb, 10000);
+    s.bus.setProgram(QStringLiteral("dbus-daemon"));
+    s.bus.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+                        QStringLiteral("--print-address=1")});
+    s.bus.start();
+    const QString busAddress = readLine(s.bus, 5000);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        const QString dir = home.filePath(QString::fromLatin1(x));
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(QString::fromLatin1(x), dir);
+    }
+    const QString bin = home.filePath(QStringLiteral("bin"));
+    QDir().mkpath(bin);
+    env.insert(QStringLiteral("PATH"), bin + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    env.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), home.filePath(QStringLiteral("data")));
+
+    s.wm.setProcessEnvironment(env);
+    s.wm.setProgram(QStringLiteral("openbox"));
+    s.wm.setArguments({QStringLiteral("--sm-disable")});
+    s.wm.setStandardErrorFile(QProcess::nullDevice());
+    s.wm.start();
+    QThread::msleep(300);
+
+    QFile wrapper(QDir(bin).filePath(QStringLiteral("google-chrome")));
+    wrapper.open(QIODevice::WriteOnly);
+    wrapper.write(QStringLiteral("#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
+                                 "--remote-debugging-port=0 --host-resolver-rules=\"MAP example.com 127.0.0.1:%1, MAP *.example.com "
+                                 "127.0.0.1:%1, MAP example.org 127.0.0.1:%1\" --no-sandbox --disable-gpu --disable-quic "
+                                 "--no-first-run --disable-background-networking --disable-component-update --disable-sync \"$@\"\n")
+                      .arg(site.serverPort())
+                      .toUtf8());
+    wrapper.close();
+    wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    // One all-day rule, and Chrome already connected.
+    QDir().mkpath(home.filePath(QStringLiteral("data")));
+    QFile rules(home.filePath(QStringLiteral("data/rules.json")));
+    rules.open(QIODevice::WriteOnly);
+    rules.write(QStringLiteral("[{\"activeWeekdays\":[],\"allowOneBreak\":false,\"blockApplySchedule\":{},\"createdAt\":"
+                               "\"2026-01-01T00:00:00Z\",\"displayName\":\"Example\",\"domain\":\"example.com\",\"id\":\"%1\","
+                               "\"updatedAt\":\"2026-01-01T00:00:00Z\"}]")
+                    .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
+                    .toUtf8());
+    rules.close();
+    QDir().mkpath(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour")));
+    QFile defaults(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour/defaults.json")));
+    defaults.open(QIODevice::WriteOnly);
+    defaults.write("{\"attemptedBrowserAutomationIDs\":[\"chrome\"]}");
+    defaults.close();
+
+    s.chrome.setProcessEnvironment(env);
+    s.chrome.setProgram(QDir(bin).filePath(QStringLiteral("google-chrome")));
+    s.chrome.setArguments({QStringLiteral("about:blank")});
+    s.chrome.setStandardErrorFile(home.filePath(QStringLiteral("chrome.log")));
+    s.chrome.setStandardOutputFile(QProcess::nullDevice());
+    s.chrome.start();
+    std::optional<QUrl> endpoint;
+    waitFor([&] { return (endpoint = DevToolsClient::browserEndpoint(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")))).has_value(); },
+            20000);
+    if (!endpoint) {
+        QFile log(home.filePath(QStringLiteral("chrome.log")));
+        log.open(QIODevice::ReadOnly);
+        out << "chromium did not start: " << log.readAll().right(2000) << "\n";
+        return 1;
+    }
+
+    s.app.setProcessEnvironment(env);
+    s.app.setProgram(binary);
+    s.app.start();
+    const QString started = readLine(s.app, 10000);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(started);
+    if (!m.hasMatch()) {
+        out << "quillharbour did not start: " << started << "\n";
+        return 1;
+    }
+    const QString blockPage = QStringLiteral("http://127.0.0.1:%1/blocked").arg(m.captured(1));
+
+    DevToolsClient driver;
+    QString error = QStringLiteral("pending");
+    driver.open(*endpoint, 5000, [&error](const QString& e) { error = e; });
+    waitFor([&] { return error != QLatin1String("pending"); }, 6000);
+    QString target;
+    for (const QJsonValue& t : call(driver, QStringLiteral("Target.getTargets"), {}).value(QStringLiteral("targetInfos")).toArray())
+        if (t.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+            target = t.toObject().value(QStringLiteral("targetId")).toString();
+    const QString session =
+        call(driver, QStringLiteral("Target.attachToTarget"), {{QStringLiteral("targetId"), target}, {QStringLiteral("flatten"), true}})
+            .value(QStringLiteral("sessionId"))
+            .toString();
+
+    std::vector<double> latencies;
+    for (int i = 0; i < 20; ++i) {
+        call(driver, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://example.org/")}}, session);
+        waitFor([] { return false; }, 800);
+        QElapsedTimer took;
+        took.start();
+        call(driver, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://www.example.com/feed?%1").arg(i)}},
+             session);
+        waitFor([&] { return targetUrl(driver, target).startsWith(blockPage); }, 5000);
+        latencies.push_back(static_cast<double>(took.elapsed()));
+    }
+    std::sort(latencies.begin(), latencies.end());
+
+    // Idle on an ordinary page with the engine checking every 0.65 s.
+    call(driver, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://example.org/")}}, session);
+    const qint64 pid = s.app.processId();
+    const double cpuBefore = cpuSeconds(pid);
+    QElapsedTimer window;
+    window.start();
+    waitFor([] { return false; }, cpuWindow * 1000);
+    const double cpu = (cpuSeconds(pid) - cpuBefore) / (static_cast<double>(window.elapsed()) / 1000.0) * 100.0;
+
+    out << "navigation to block page (ms, 20 runs): median " << latencies[latencies.size() / 2] << ", p95 "
+        << latencies[static_cast<size_t>(latencies.size() * 0.95) - 1] << ", max " << latencies.back() << "\n";
+    out << "CPU of quillharbour over " << cpuWindow << " s: " << QString::number(cpu, 'f', 2) << "% of one core\n";
+    out << "resident memory: " << rss(pid) << "\n";
+    return 0;
+}
