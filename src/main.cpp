@@ -100,7 +100,7 @@ int main(int argc, char* argv[])
     for (const QString& argument : QCoreApplication::arguments().mid(1)) {
         const QUrl url(argument);
         if (url.scheme() == QLatin1String("quillharbour"))
-            router.handle(url);
+            router.handle(argument); // as text: QUrl would lower-case the host
     }
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &storage, [&storage] { storage.saveState(); });
 

@@ -55,10 +55,46 @@ void AppRouter::requestShowToday()
     emit showTodayRequestChanged();
 }
 
+namespace {
+
+// The host of a link with the letters as written, which QUrl does not keep.
+QString hostAsWritten(const QString& link, const QUrl& url)
+{
+    if (!url.isValid() || url.host().isEmpty())
+        return {};
+    const QString text = link.trimmed();
+    const qsizetype colon = text.indexOf(u':');
+    if (colon < 0 || !QStringView(text).mid(colon + 1).startsWith(u"//"))
+        return url.host(QUrl::FullyDecoded);
+    QStringView authority = QStringView(text).mid(colon + 3);
+    for (qsizetype i = 0; i < authority.size(); ++i) {
+        if (authority.at(i) == u'/' || authority.at(i) == u'?' || authority.at(i) == u'#') {
+            authority = authority.left(i);
+            break;
+        }
+    }
+    authority = authority.mid(authority.lastIndexOf(u'@') + 1);
+    if (!authority.startsWith(u'[') && authority.contains(u':'))
+        authority = authority.left(authority.lastIndexOf(u':'));
+    return QUrl::fromPercentEncoding(authority.toUtf8());
+}
+
+} // namespace
+
+void AppRouter::handle(const QString& link)
+{
+    const QUrl url(link);
+    route(hostAsWritten(link, url), url);
+}
+
 void AppRouter::handle(const QUrl& url)
 {
-    const QString host = url.host(QUrl::FullyDecoded);
-    if (!host.isEmpty() && host == QLatin1String("urgent-break")) {
+    route(url.host(QUrl::FullyDecoded), url);
+}
+
+void AppRouter::route(const QString& host, const QUrl& url)
+{
+    if (host == QLatin1String("urgent-break")) {
         setDestination(Destination::block);
         const auto query = queryParameters(url);
         if (query && !query->isEmpty() && query->contains(QStringLiteral("rule")))

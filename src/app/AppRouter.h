@@ -28,7 +28,10 @@ public:
     qint64 showTodayRequest() const { return m_showTodayRequest; }
     void requestShowToday();
 
-    // The host alone decides: "urgent-break" (with "rule"), "settings", anything else the to-dos.
+    // The host alone decides, compared as written: "urgent-break" (with "rule"), "settings",
+    // anything else the to-dos. QUrl lower-cases every host, so a link that arrives as text
+    // goes to the first form; a QUrl has already lost the host's letter case.
+    void handle(const QString& link);
     void handle(const QUrl& url);
     // The query items, the last value of a name winning and an item without a value removing it.
     static std::optional<QHash<QString, QString>> queryParameters(const QUrl& url);
@@ -40,6 +43,8 @@ signals:
     void showTodayRequestChanged();
 
 private:
+    void route(const QString& host, const QUrl& url);
+
     Destination m_destination = Destination::todos;
     std::optional<QUuid> m_urgentBreakRuleID;
     std::optional<NewItem> m_newItemRequest;

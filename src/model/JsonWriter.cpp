@@ -5,6 +5,8 @@
 
 void JsonTextWriter::newline(int depth)
 {
+    if (m_style != Style::pretty)
+        return;
     m_out += '\n';
     m_out.append(static_cast<size_t>(depth) * 4, ' ');
 }
@@ -33,10 +35,10 @@ void JsonTextWriter::key(const char* name)
     newline(static_cast<int>(m_levels.size()));
     m_out += '"';
     m_out += name;
-    m_out += "\": ";
+    m_out += m_style == Style::pretty ? "\": " : "\":";
     m_afterKey = true;
 #ifndef NDEBUG
-    Q_ASSERT_X(m_lastKeys.back().isEmpty() || m_lastKeys.back() < QByteArray(name), "JsonTextWriter",
+    Q_ASSERT_X(!checkSortedKeys || m_lastKeys.back().isEmpty() || m_lastKeys.back() < QByteArray(name), "JsonTextWriter",
                "keys must be written in sorted order");
     m_lastKeys.back() = name;
 #endif
@@ -60,7 +62,7 @@ void JsonTextWriter::endObject()
 #endif
     newline(static_cast<int>(m_levels.size()));
     m_out += '}';
-    if (m_levels.empty())
+    if (m_levels.empty() && m_style == Style::pretty)
         m_out += '\n';
 }
 
@@ -76,7 +78,7 @@ void JsonTextWriter::endArray()
     m_levels.pop_back();
     newline(static_cast<int>(m_levels.size()));
     m_out += ']';
-    if (m_levels.empty())
+    if (m_levels.empty() && m_style == Style::pretty)
         m_out += '\n';
 }
 
@@ -93,7 +95,7 @@ void JsonTextWriter::value(const QString& text)
     const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = p[i];
-        if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\') {
+        if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\' && (c != u'/' || m_style == Style::pretty)) {
             *o++ = static_cast<char>(c);
             continue;
         }
@@ -105,6 +107,9 @@ void JsonTextWriter::value(const QString& text)
                 break;
             case u'\\':
                 *o++ = '\\';
+                break;
+            case u'/':
+                *o++ = '/';
                 break;
             case u'\b':
                 *o++ = 'b';

@@ -16,6 +16,11 @@
 // "/" not escaped. Keys appear in the order the caller gives them, so callers give them sorted.
 class JsonTextWriter {
 public:
+    // Pretty (the data files) or compact with "/" written as "\/" (the texts exchanged with the
+    // cloud, which must match another encoder byte for byte).
+    enum class Style { pretty, compactEscapedSlash };
+    explicit JsonTextWriter(Style style = Style::pretty) : m_style(style) {}
+
     void beginObject();
     void endObject();
     void beginArray();
@@ -36,6 +41,7 @@ private:
     void beforeValue();
     void newline(int depth);
 
+    Style m_style;
     std::string m_out; // appends inline, unlike QByteArray's out-of-line append
     struct Level {
         bool isObject;
@@ -46,6 +52,9 @@ private:
 #ifndef NDEBUG
     std::vector<QByteArray> m_lastKeys;
 #endif
+public:
+    // Callers that must write keys in an order of their own (field order) switch the check off.
+    bool checkSortedKeys = true;
 };
 
 class JsonValueBuilder {
