@@ -61,7 +61,9 @@ namespace Iso8601 {
 QString format(Date t)
 {
     // Far outside any real date the text would not be ISO 8601; clamp to four-digit years.
-    const double floored = std::floor(std::clamp(t, -62135596800.0, 253402300799.0));
+    // A date that is not a number has no text; it is written as the start of 1970 rather than
+    // as undefined behaviour.
+    const double floored = std::isnan(t) ? 0.0 : std::floor(std::clamp(t, -62135596800.0, 253402300799.0));
     const qint64 secs = static_cast<qint64>(floored);
     qint64 days = secs / 86400;
     qint64 rem = secs % 86400;

@@ -13,6 +13,7 @@ struct LinuxBrowserIdentity {
     QStringList executables;  // names looked up on PATH and as .desktop files
     QStringList windowClasses; // WM_CLASS class names, compared case-insensitively
     QString profileFolder;    // e.g. ".config/google-chrome"; empty when there is none
+    QStringList programPaths = {}; // the running binary, where its name differs from the command's
 };
 
 namespace LinuxBrowsers {

@@ -170,7 +170,7 @@ bool LinuxWorkspace::isRunning(const QString& bundleIdentifier) const
         if (pid.isEmpty() || !pid.at(0).isDigit())
             continue;
         const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
-        if (!exe.isEmpty() && identity->executables.contains(QFileInfo(exe).fileName()))
+        if (!exe.isEmpty() && (identity->executables.contains(QFileInfo(exe).fileName()) || identity->programPaths.contains(exe)))
             return true;
     }
     return false;

@@ -105,7 +105,6 @@ private slots:
     void stylesDifferOnlyInTheTabWord();
     void parseRefusesAlteredTexts_data();
     void parseRefusesAlteredTexts();
-    void browserTable();
 
     void executorRunsOneAtATimeAndCompletesInOrder();
     void executorTimesOutAHangingRunner();
@@ -137,14 +136,15 @@ void TestBrowserScripts::texts_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("literal");
     for (BrowserScriptStyle style : {BrowserScriptStyle::chromium, BrowserScriptStyle::safari}) {
-        const QString bundle = style == BrowserScriptStyle::safari ? QStringLiteral("com.apple.Safari") : QStringLiteral("com.google.Chrome");
+        const QString bundle = style == BrowserScriptStyle::safari ? QStringLiteral("com.apple.Safari")
+                                                                   : QStringLiteral("com.google.Chrome");
         for (const Hostile& h : hostileValues())
             QTest::addRow("%s, %s", qPrintable(rawValue(style)), h.tag)
                 << style << bundle << QStringLiteral("\"%1\"").arg(bundle) << h.value << h.literal;
         // The bundle identifier is quoted like any other value.
         QTest::addRow("%s, hostile bundle", qPrintable(rawValue(style)))
-            << style << QStringLiteral("x\"y\\z\n") << QStringLiteral("\"x\\\"y\\\\z\\n\"") << QStringLiteral("https://a.example/")
-            << QStringLiteral("\"https://a.example/\"");
+            << style << QStringLiteral("x\"y\\z\n") << QStringLiteral("\"x\\\"y\\\\z\\n\"")
+            << QStringLiteral("https://a.example/") << QStringLiteral("\"https://a.example/\"");
     }
 }
 
@@ -160,9 +160,8 @@ void TestBrowserScripts::texts()
     // The new address gets a suffix so that a mix-up of from and to shows.
     const QString to = value + QStringLiteral("#to");
     const QString toLiteral = literal.chopped(1) + QStringLiteral("#to\"");
-    const QHash<QString, QString> values{{QStringLiteral("⟨B⟩"), bundleLiteral},
-                                         {QStringLiteral("⟨F⟩"), literal},
-                                         {QStringLiteral("⟨T⟩"), toLiteral}};
+    const QHash<QString, QString> values{
+        {QStringLiteral("⟨B⟩"), bundleLiteral}, {QStringLiteral("⟨F⟩"), literal}, {QStringLiteral("⟨T⟩"), toLiteral}};
 
     const QString read = BrowserScripts::readActiveTabURL(browser);
     const QString redirect = BrowserScripts::redirectActiveTab(browser, value, to);
@@ -219,7 +218,8 @@ void TestBrowserScripts::stylesDifferOnlyInTheTabWord()
             QVERIFY(chromiumTexts[i].contains(QStringLiteral("active tab")));
             QVERIFY(!chromiumTexts[i].contains(QStringLiteral("current tab")));
             QVERIFY(!safariTexts[i].contains(QStringLiteral("active tab")));
-            QCOMPARE(QString(safariTexts[i]).replace(QStringLiteral("current tab"), QStringLiteral("active tab")), chromiumTexts[i]);
+            QCOMPARE(QString(safariTexts[i]).replace(QStringLiteral("current tab"), QStringLiteral("active tab")),
+                     chromiumTexts[i]);
         }
     }
 }
@@ -232,9 +232,10 @@ void TestBrowserScripts::parseRefusesAlteredTexts_data()
     const QString from = QStringLiteral("https://a.example/");
     const QString to = QStringLiteral("http://127.0.0.1:1/blocked");
     const QString read = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chrome), chrome, QString());
-    const QString redirect =
-        BrowserScripts::guarded(BrowserScripts::redirectActiveTab(chrome, from, to), chrome, QStringLiteral("no-window"));
-    const QString close = BrowserScripts::guarded(BrowserScripts::closeActiveTab(safari, from), safari, QStringLiteral("no-window"));
+    const QString redirect = BrowserScripts::guarded(BrowserScripts::redirectActiveTab(chrome, from, to), chrome,
+                                                     QStringLiteral("no-window"));
+    const QString close =
+        BrowserScripts::guarded(BrowserScripts::closeActiveTab(safari, from), safari, QStringLiteral("no-window"));
     const auto altered = [](QString text, const QString& before, const QString& after) {
         const qsizetype at = text.indexOf(before);
         Q_ASSERT(at >= 0);
@@ -249,42 +250,28 @@ void TestBrowserScripts::parseRefusesAlteredTexts_data()
     QTest::newRow("indented inner script") << altered(read, QStringLiteral("\ntell"), QStringLiteral("\n    tell"));
     QTest::newRow("tab indentation") << altered(read, QStringLiteral("    if (count"), QStringLiteral("\tif (count"));
     QTest::newRow("mixed wording") << altered(redirect, QStringLiteral("active tab"), QStringLiteral("current tab"));
-    QTest::newRow("safari wording in one place only") << altered(close, QStringLiteral("current tab"), QStringLiteral("active tab"));
+    QTest::newRow("safari wording in one place only")
+        << altered(close, QStringLiteral("current tab"), QStringLiteral("active tab"));
     QTest::newRow("guard names another browser")
-        << altered(read, QStringLiteral("if application id \"com.google.Chrome\""), QStringLiteral("if application id \"com.brave.Browser\""));
+        << altered(read, QStringLiteral("if application id \"com.google.Chrome\""),
+                   QStringLiteral("if application id \"com.brave.Browser\""));
     QTest::newRow("different inner command")
         << altered(close, QStringLiteral("close current tab of front window"), QStringLiteral("activate"));
-    QTest::newRow("redirect answering closed") << altered(redirect, QStringLiteral("\"redirected\""), QStringLiteral("\"closed\""));
+    QTest::newRow("redirect answering closed")
+        << altered(redirect, QStringLiteral("\"redirected\""), QStringLiteral("\"closed\""));
     QTest::newRow("unterminated literal") << read.chopped(1);
     QTest::newRow("unknown escape") << altered(redirect, QStringLiteral("a.example"), QStringLiteral("a\\t.example"));
-    QTest::newRow("extra line")
-        << altered(redirect, QStringLiteral("    end timeout"), QStringLiteral("    delay 1\n    end timeout"));
+    QTest::newRow("extra line") << altered(redirect, QStringLiteral("    end timeout"),
+                                           QStringLiteral("    delay 1\n    end timeout"));
     QTest::newRow("unguarded") << BrowserScripts::readActiveTabURL(chrome);
-    QTest::newRow("guard around a foreign script")
-        << BrowserScripts::guarded(QStringLiteral("tell application id \"com.google.Chrome\"\n    quit\nend tell"), chrome, QString());
+    QTest::newRow("guard around a foreign script") << BrowserScripts::guarded(
+        QStringLiteral("tell application id \"com.google.Chrome\"\n    quit\nend tell"), chrome, QString());
 }
 
 void TestBrowserScripts::parseRefusesAlteredTexts()
 {
     QFETCH(QString, text);
     QVERIFY(!BrowserScripts::parse(text));
-}
-
-void TestBrowserScripts::browserTable()
-{
-    // The order is part of the behaviour: every search takes the first match.
-    QStringList rows;
-    for (const SupportedBrowser& b : SupportedBrowser::all())
-        rows << QStringLiteral("%1|%2|%3|%4").arg(b.id, b.name, b.bundleIdentifier, rawValue(b.scriptStyle));
-    QCOMPARE(rows, (QStringList{QStringLiteral("safari|Safari|com.apple.Safari|safari"),
-                                QStringLiteral("chrome|Google Chrome|com.google.Chrome|chromium"),
-                                QStringLiteral("arc|Arc|company.thebrowser.Browser|chromium"),
-                                QStringLiteral("brave|Brave|com.brave.Browser|chromium"),
-                                QStringLiteral("edge|Microsoft Edge|com.microsoft.edgemac|chromium")}));
-    QCOMPARE(browserScriptStyleFromRaw(QStringLiteral("safari")), BrowserScriptStyle::safari);
-    QCOMPARE(browserScriptStyleFromRaw(QStringLiteral("chromium")), BrowserScriptStyle::chromium);
-    QVERIFY(!browserScriptStyleFromRaw(QStringLiteral("Safari")));
-    QVERIFY(!browserScriptStyleFromRaw(QString()));
 }
 
 // ---------------------------------------------------------------- executor
@@ -304,8 +291,10 @@ void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
     // The first script is the slowest: if scripts overlapped, later ones would finish first.
-    const QList<QPair<QString, int>> plan{{QStringLiteral("slow"), 80}, {QStringLiteral("fast"), 0},
-                                          {QStringLiteral("medium"), 30}, {QStringLiteral("fast2"), 0},
+    const QList<QPair<QString, int>> plan{{QStringLiteral("slow"), 80},
+                                          {QStringLiteral("fast"), 0},
+                                          {QStringLiteral("medium"), 30},
+                                          {QStringLiteral("fast2"), 0},
                                           {QStringLiteral("slow2"), 50}};
     for (const auto& [name, delay] : plan) {
         browser->open(name, QStringLiteral("https://%1.example/").arg(name));
@@ -355,8 +344,9 @@ void TestBrowserScripts::executorTimesOutAHangingRunner()
         timedOutAfter = elapsed.elapsed();
         completions.append({QStringLiteral("stuck"), r, QThread::currentThread()});
     });
-    executor.run(readScript(QStringLiteral("next")),
-                 [&](const BrowserScriptResult& r) { completions.append({QStringLiteral("next"), r, QThread::currentThread()}); });
+    executor.run(readScript(QStringLiteral("next")), [&](const BrowserScriptResult& r) {
+        completions.append({QStringLiteral("next"), r, QThread::currentThread()});
+    });
 
     QTRY_COMPARE(completions.size(), 2);
     QCOMPARE(completions[0].tag, QStringLiteral("stuck"));
@@ -401,7 +391,8 @@ void TestBrowserScripts::unparsableTextIsAnsweredWithMinusOne()
 {
     BrowserScriptExecutor executor(std::make_unique<FakeBrowser>());
     std::optional<BrowserScriptResult> result;
-    executor.run(QStringLiteral("tell application \"Finder\" to quit"), [&](const BrowserScriptResult& r) { result = r; });
+    executor.run(QStringLiteral("tell application \"Finder\" to quit"),
+                 [&](const BrowserScriptResult& r) { result = r; });
     QTRY_VERIFY(result);
     const BrowserScriptResult expected{std::nullopt, -1, QStringLiteral("The browser command could not be prepared.")};
     QCOMPARE(*result, expected);

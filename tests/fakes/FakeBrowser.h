@@ -42,7 +42,7 @@ public:
         QThread* thread = nullptr;
     };
 
-    static inline const QString permissionMessage = QStringLiteral("Not authorized to send Apple events to the browser.");
+    static inline const QString permissionMessage = QStringLiteral("Not authorised to control the browser.");
     static inline const QString unpreparedMessage = QStringLiteral("The browser command could not be prepared.");
 
     explicit FakeBrowser(QObject* parent = nullptr) : ScriptRunner(parent) {}
@@ -55,7 +55,8 @@ public:
     void setBrowser(const QString& bundle, const Browser& browser);
     void setRunning(const QString& bundle, bool running);
     void setPermitted(const QString& bundle, bool permitted);
-    void setForcedError(const QString& bundle, std::optional<int> number, std::optional<QString> message = std::nullopt);
+    void setForcedError(const QString& bundle, std::optional<int> number,
+                        std::optional<QString> message = std::nullopt);
     void setHang(const QString& bundle, bool hang);
     void setDelay(const QString& bundle, int ms);
     void closeAllWindows(const QString& bundle);

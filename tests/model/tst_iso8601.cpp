@@ -1,5 +1,5 @@
-// The strict reader and writer of the data files' date form (design notes, "Files and
-// preferences"; Part 2.101): ISO 8601, UTC, whole seconds, "2024-12-06T10:15:00Z".
+// The strict reader and writer of the data files' date form: ISO 8601, UTC, whole seconds,
+// "2024-12-06T10:15:00Z".
 #include "TestEnvironment.h"
 #include "model/Iso8601.h"
 

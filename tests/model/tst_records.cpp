@@ -1,6 +1,5 @@
-// The domain records and their JSON forms: Parts 1.101 (block rules), 1.104 (doom-scroll),
-// 1.105 (shared state), 1.107 (notes), 1.110 (to-dos), 1.113 (tolerant list decoding) and
-// BlockRule.limitUsageFraction of Part 4.104.
+// The domain records and their JSON forms: block rules, doom-scroll records, the shared state,
+// notes, to-dos, tolerant list decoding, and the share of a daily limit used.
 #include "TestEnvironment.h"
 #include "model/BlockRule.h"
 #include "model/DoomScroll.h"
@@ -617,12 +616,12 @@ private slots:
         QCOMPARE(*task, fullTask());
     }
 
-    void fullSamplesHoldExactlyTheSpecifiedKeys_data() {
+    void fullSamplesHoldExactlyTheirKeys_data() {
         QTest::addColumn<QString>("record");
         for (const RecordType& t : recordTypes())
             QTest::newRow(qPrintable(t.name)) << t.name;
     }
-    void fullSamplesHoldExactlyTheSpecifiedKeys() {
+    void fullSamplesHoldExactlyTheirKeys() {
         QFETCH(QString, record);
         const RecordType& t = recordType(record);
         QCOMPARE(sortedKeys(t.full), sorted(t.required + t.optional));

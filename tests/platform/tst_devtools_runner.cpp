@@ -1,0 +1,445 @@
+#include "HeadlessChromium.h"
+#include "SessionBus.h"
+#include "platform/BrowserScripts.h"
+#include "platform/DevToolsClient.h"
+#include "platform/DevToolsScriptRunner.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(BrowserScriptResult)
+
+namespace {
+
+// Serves every request with a small page, standing in for the sites mapped to it.
+class SiteServer : public QTcpServer {
+public:
+    SiteServer() {
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = nextPendingConnection()) {
+                connect(s, &QTcpSocket::readyRead, s, [s] {
+                    if (!s->readAll().contains("\r\n\r\n"))
+                        return;
+                    const QByteArray body = "<!DOCTYPE html><title>site</title><p>a site</p>";
+                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
+                             QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                    s->disconnectFromHost();
+                });
+                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            }
+        });
+    }
+};
+
+// Accepts connections and hangs up at once, like a port file whose browser has gone and whose
+// port something else now holds.
+class HangUpServer : public QTcpServer {
+public:
+    HangUpServer() {
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = nextPendingConnection()) {
+                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+                s->disconnectFromHost();
+            }
+        });
+    }
+};
+
+const SupportedBrowser& chrome() {
+    return *SupportedBrowser::withId(QStringLiteral("chrome"));
+}
+
+QString readScript(const SupportedBrowser& browser = chrome()) {
+    return BrowserScripts::guarded(BrowserScripts::readActiveTabURL(browser), browser, QString());
+}
+
+QString redirectScript(const QString& from, const QString& to) {
+    return BrowserScripts::guarded(BrowserScripts::redirectActiveTab(chrome(), from, to), chrome(),
+                                   QStringLiteral("no-window"));
+}
+
+QString closeScript(const QString& url) {
+    return BrowserScripts::guarded(BrowserScripts::closeActiveTab(chrome(), url), chrome(),
+                                   QStringLiteral("no-window"));
+}
+
+BrowserScriptResult text(const QString& output) {
+    return {output, std::nullopt, std::nullopt};
+}
+
+const QString start = QStringLiteral("http://example.com/start");
+
+} // namespace
+
+namespace QTest {
+template <> char* toString(const BrowserScriptResult& r) {
+    return qstrdup(QStringLiteral("output=%1 error=%2 (%3)")
+                       .arg(r.output ? QLatin1Char('"') + *r.output + QLatin1Char('"') : QStringLiteral("none"),
+                            r.errorNumber ? QString::number(*r.errorNumber) : QStringLiteral("none"),
+                            r.errorMessage.value_or(QString()))
+                       .toUtf8()
+                       .constData());
+}
+} // namespace QTest
+
+// The browser scripts carried out on a real Chromium through its debugging port, found in the
+// profile folder where Google Chrome keeps it.
+class TestDevToolsRunner : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<SessionBus> bus;
+    std::unique_ptr<SiteServer> site;
+    std::unique_ptr<HeadlessChromium> browser;
+    std::unique_ptr<DevToolsClient> driver; // what the person at the keyboard does
+    QTemporaryDir home;
+    bool running = true;
+    std::unique_ptr<DevToolsScriptRunner> runner;
+    QString page; // the one tab each test starts with
+
+    BrowserScriptResult run(DevToolsScriptRunner& r, const QString& script, qint64* tookMs = nullptr) {
+        std::optional<BrowserScriptResult> result;
+        int answers = 0;
+        QElapsedTimer took;
+        took.start();
+        r.run(script, [&](const BrowserScriptResult& value) {
+            ++answers;
+            if (!result) {
+                result = value;
+                if (tookMs)
+                    *tookMs = took.elapsed();
+            }
+        });
+        if (!QTest::qWaitFor([&] { return result.has_value(); }, 10000))
+            return {std::nullopt, 0, QStringLiteral("no answer")};
+        // An answer is given once; a late second one would reach a finished job.
+        QTest::qWait(20);
+        if (answers != 1)
+            return {std::nullopt, 0, QStringLiteral("answered %1 times").arg(answers)};
+        return *result;
+    }
+    BrowserScriptResult run(const QString& script, qint64* tookMs = nullptr) { return run(*runner, script, tookMs); }
+
+    QJsonObject call(const QString& method, const QJsonObject& params = {}, const QString& session = {}) {
+        std::optional<QJsonObject> answer;
+        driver->send(
+            method, params, 5000, [&](const QJsonObject& result, const QString&) { answer = result; }, session);
+        if (!QTest::qWaitFor([&] { return answer.has_value(); }, 6000))
+            return {};
+        return *answer;
+    }
+
+    // Page targets by id, with their addresses.
+    QHash<QString, QString> pages() {
+        QHash<QString, QString> out;
+        for (const QJsonValue& t :
+             call(QStringLiteral("Target.getTargets")).value(QStringLiteral("targetInfos")).toArray())
+            if (t.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+                out.insert(t.toObject().value(QStringLiteral("targetId")).toString(),
+                           t.toObject().value(QStringLiteral("url")).toString());
+        return out;
+    }
+
+    QString evaluate(const QString& targetId, const QString& expression, int timeoutMs = 5000) {
+        const QString session = call(QStringLiteral("Target.attachToTarget"),
+                                     {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
+                                    .value(QStringLiteral("sessionId"))
+                                    .toString();
+        std::optional<QJsonObject> answer;
+        driver->send(
+            QStringLiteral("Runtime.evaluate"),
+            {{QStringLiteral("expression"), expression}, {QStringLiteral("returnByValue"), true}}, timeoutMs,
+            [&](const QJsonObject& result, const QString&) { answer = result; }, session);
+        [[maybe_unused]] const bool answered = QTest::qWaitFor([&] { return answer.has_value(); }, timeoutMs + 1000);
+        call(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}});
+        return answer.value_or(QJsonObject())
+            .value(QStringLiteral("result"))
+            .toObject()
+            .value(QStringLiteral("value"))
+            .toVariant()
+            .toString();
+    }
+
+    void navigate(const QString& targetId, const QString& url) {
+        const QString session = call(QStringLiteral("Target.attachToTarget"),
+                                     {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
+                                    .value(QStringLiteral("sessionId"))
+                                    .toString();
+        call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, session);
+        call(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}});
+    }
+
+    // A new tab showing the address, once its document is there. (A headless tab created with
+    // an address shows "about:blank" until it is told to navigate.)
+    QString openPage(const QString& url) {
+        const QString id =
+            call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), QStringLiteral("about:blank")}})
+                .value(QStringLiteral("targetId"))
+                .toString();
+        navigate(id, url);
+        if (!QTest::qWaitFor(
+                [&] {
+                    return evaluate(id, QStringLiteral("location.href + ' ' + document.readyState")) ==
+                           url + QStringLiteral(" complete");
+                },
+                5000))
+            return {};
+        return id;
+    }
+
+    void closeAllPagesBut(const QString& keep) {
+        for (const QString& id : pages().keys())
+            if (id != keep)
+                call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), id}});
+        QTRY_VERIFY_WITH_TIMEOUT(pages().size() == (keep.isEmpty() ? 0 : 1), 5000);
+    }
+
+private slots:
+    void initTestCase() {
+        if (!HeadlessChromium::isInstalled())
+            QFAIL("chromium is not installed (scripts/install-deps installs it)");
+        bus = std::make_unique<SessionBus>();
+        QVERIFY2(!bus->address().isEmpty(), "dbus-daemon could not be started");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toLocal8Bit());
+        site = std::make_unique<SiteServer>();
+        QVERIFY(site->isListening());
+        const QString rules =
+            QStringLiteral("MAP example.com 127.0.0.1:%1, MAP nowhere.example.org ~NOTFOUND").arg(site->serverPort());
+        browser = std::make_unique<HeadlessChromium>(QStringList{QStringLiteral("--host-resolver-rules=") + rules});
+        const std::optional<QUrl> endpoint = browser->browserEndpoint();
+        QVERIFY2(endpoint, "chromium did not open its debugging port");
+
+        // The runner looks where Google Chrome keeps its profile under its home.
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral(".config"))));
+        QCOMPARE(symlink(browser->profilePath().toLocal8Bit().constData(),
+                         home.filePath(QStringLiteral(".config/google-chrome")).toLocal8Bit().constData()),
+                 0);
+
+        driver = std::make_unique<DevToolsClient>();
+        QString error = QStringLiteral("pending");
+        driver->open(*endpoint, 10000, [&error](const QString& e) { error = e; });
+        QTRY_VERIFY_WITH_TIMEOUT(error != QLatin1String("pending"), 12000);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        runner = std::make_unique<DevToolsScriptRunner>([this](const QString&) { return running; }, home.path());
+    }
+
+    void init() {
+        running = true;
+        // A single tab still on the start page, as the last test left it, serves again.
+        if (const QHash<QString, QString> open = pages(); open.size() == 1 && open.value(page) == start)
+            return;
+        page = openPage(start);
+        QVERIFY(!page.isEmpty());
+        closeAllPagesBut(page);
+    }
+
+    void cleanupTestCase() {
+        runner.reset();
+        driver.reset();
+        browser.reset();
+        bus.reset();
+    }
+
+    void readsTheCurrentTab() {
+        QVERIFY(evaluate(page, QStringLiteral("history.pushState(null, '', '/moved?x=1'); location.href"))
+                    .endsWith(QLatin1String("/moved?x=1")));
+        QCOMPARE(run(readScript()), text(QStringLiteral("http://example.com/moved?x=1")));
+    }
+
+    void noPageAnswersAsNoWindow() {
+        closeAllPagesBut(QString());
+        QCOMPARE(run(readScript()), text(QString()));
+        QCOMPARE(run(redirectScript(start, QStringLiteral("http://example.com/blocked"))),
+                 text(QStringLiteral("no-window")));
+        QCOMPARE(run(closeScript(start)), text(QStringLiteral("no-window")));
+    }
+
+    void redirect_data() {
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("loaded");
+        QTest::newRow("plain") << "http://example.com/blocked?from=start"
+                               << "http://example.com/blocked?from=start";
+        // Whatever the target holds stays one string inside the page.
+        QTest::newRow("quotes and backslash")
+            << "http://example.com/b?q=it's \"x\"\\');location.replace('http://example.org/')//"
+            << "http://example.com/b?q=it%27s%20%22x%22\\%27);location.replace(%27http://example.org/%27)//";
+    }
+
+    void redirect() {
+        QFETCH(QString, to);
+        QFETCH(QString, loaded);
+        const BrowserScriptResult read = run(readScript());
+        QCOMPARE(read, text(start));
+        QCOMPARE(run(redirectScript(*read.output, to)), text(QStringLiteral("redirected")));
+        QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), loaded, 5000);
+        QCOMPARE(run(readScript()), text(loaded));
+    }
+
+    void redirectOfAChangedTabDoesNothing() {
+        QCOMPARE(run(redirectScript(QStringLiteral("http://example.com/other"),
+                                    QStringLiteral("http://example.com/blocked"))),
+                 text(QStringLiteral("changed")));
+        // Only the address as a whole counts.
+        QCOMPARE(run(redirectScript(start + QLatin1Char('/'), QStringLiteral("http://example.com/blocked"))),
+                 text(QStringLiteral("changed")));
+        QCOMPARE(run(redirectScript(QStringLiteral("http://EXAMPLE.com/start#x"),
+                                    QStringLiteral("http://example.com/blocked"))),
+                 text(QStringLiteral("changed")));
+        QTest::qWait(300);
+        QCOMPARE(pages().value(page), start);
+    }
+
+    void close() {
+        const QString other = openPage(QStringLiteral("http://example.com/other"));
+        QVERIFY(!other.isEmpty());
+        // The most recently activated tab is the current one.
+        QCOMPARE(run(readScript()), text(QStringLiteral("http://example.com/other")));
+        QCOMPARE(run(closeScript(start)), text(QStringLiteral("changed")));
+        QTest::qWait(200);
+        QCOMPARE(pages().size(), 2);
+        call(QStringLiteral("Target.activateTarget"), {{QStringLiteral("targetId"), page}});
+        QCOMPARE(run(readScript()), text(start));
+        call(QStringLiteral("Target.activateTarget"), {{QStringLiteral("targetId"), other}});
+        QCOMPARE(run(readScript()), text(QStringLiteral("http://example.com/other")));
+        QCOMPARE(run(closeScript(QStringLiteral("http://example.com/other"))), text(QStringLiteral("closed")));
+        QTRY_VERIFY_WITH_TIMEOUT(!pages().contains(other), 3000);
+        QVERIFY(pages().contains(page));
+    }
+
+    void errorPageRedirectsByItsAttemptedAddress() {
+        const QString failed = QStringLiteral("http://nowhere.example.org/feed");
+        navigate(page, failed);
+        QTRY_COMPARE_WITH_TIMEOUT(evaluate(page, QStringLiteral("location.href")),
+                                  QStringLiteral("chrome-error://chromewebdata/"), 5000);
+        QCOMPARE(run(readScript()), text(failed));
+        QCOMPARE(run(redirectScript(QStringLiteral("http://nowhere.example.org/other"),
+                                    QStringLiteral("http://example.com/blocked"))),
+                 text(QStringLiteral("changed")));
+        QCOMPARE(run(redirectScript(failed, QStringLiteral("http://example.com/blocked"))),
+                 text(QStringLiteral("redirected")));
+        QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), QStringLiteral("http://example.com/blocked"), 5000);
+    }
+
+    void openAlertDoesNotHang() {
+        const auto openAlert = [this] {
+            evaluate(page, QStringLiteral("setTimeout(() => alert('wait'), 0); 1"));
+            QTest::qWait(200);
+            // While the alert is open the page cannot answer.
+            return evaluate(page, QStringLiteral("location.href"), 500).isEmpty();
+        };
+        QVERIFY(openAlert());
+
+        // The executor gives a script 3 seconds: every answer comes well inside that.
+        qint64 took = 0;
+        QCOMPARE(run(readScript(), &took), text(start));
+        QVERIFY2(took < 2500, qPrintable(QString::number(took)));
+        QCOMPARE(run(redirectScript(QStringLiteral("http://example.com/other"),
+                                    QStringLiteral("http://example.com/blocked")),
+                     &took),
+                 text(QStringLiteral("changed")));
+        QVERIFY2(took < 2500, qPrintable(QString::number(took)));
+        QTest::qWait(300);
+        QCOMPARE(pages().value(page), start);
+
+        const BrowserScriptResult redirected =
+            run(redirectScript(start, QStringLiteral("http://example.com/blocked")), &took);
+        QVERIFY2(took < 2500, qPrintable(QString::number(took)));
+        if (redirected.errorNumber == -1712) {
+            // The browser would not navigate with the alert open; the engine's next check retries.
+            call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), page}});
+            return;
+        }
+        QCOMPARE(redirected, text(QStringLiteral("redirected")));
+        QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), QStringLiteral("http://example.com/blocked"), 3000);
+
+        // Closing works with an alert open too.
+        QVERIFY(openAlert());
+        QCOMPARE(run(closeScript(QStringLiteral("http://example.com/blocked")), &took), text(QStringLiteral("closed")));
+        QVERIFY2(took < 2500, qPrintable(QString::number(took)));
+        QTRY_VERIFY_WITH_TIMEOUT(!pages().contains(page), 3000);
+    }
+
+    // Answers that never reach the browser: the script's guard, a browser without a debugging
+    // port, or a text that is no script of ours.
+    void answersWithoutTheBrowser_data() {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<bool>("isRunning");
+        QTest::addColumn<QString>("profile"); // "browser", "empty" (no port file), "stale", "none"
+        QTest::addColumn<BrowserScriptResult>("expected");
+
+        const QString to = QStringLiteral("http://example.com/blocked");
+        const BrowserScriptResult prepare{std::nullopt, -1,
+                                          QStringLiteral("The browser command could not be prepared.")};
+
+        QTest::newRow("not running: read") << readScript() << false << "browser" << text(QString());
+        QTest::newRow("not running: redirect") << redirectScript(start, to) << false << "browser" << text("no-window");
+        QTest::newRow("not running: close") << closeScript(start) << false << "browser" << text("no-window");
+        QTest::newRow("not running: own fallback")
+            << BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chrome()), chrome(),
+                                       QStringLiteral("\"gone\"\n"))
+            << false << "browser" << text("\"gone\"\n");
+
+        const BrowserScriptResult refused{
+            std::nullopt, -1743,
+            QStringLiteral("The browser was started without remote debugging, so Quillharbour cannot see its tabs.")};
+        for (const char* profile : {"none", "empty"}) {
+            QTest::addRow("no port file (%s): read", profile) << readScript() << true << profile << refused;
+            QTest::addRow("no port file (%s): redirect", profile)
+                << redirectScript(start, to) << true << profile << refused;
+            QTest::addRow("no port file (%s): close", profile) << closeScript(start) << true << profile << refused;
+        }
+        QTest::newRow("port file of a gone browser")
+            << readScript() << true << "stale"
+            << BrowserScriptResult{std::nullopt, -600, QStringLiteral("The browser is not running.")};
+        QTest::newRow("browser with no Linux form")
+            << readScript(*SupportedBrowser::withId(QStringLiteral("safari"))) << true << "browser"
+            << BrowserScriptResult{std::nullopt, -1708,
+                                   QStringLiteral("This browser cannot be reached on this system.")};
+
+        QTest::newRow("empty text") << QString() << true << "browser" << prepare;
+        QTest::newRow("other script") << "tell application id \"com.google.Chrome\" to quit" << true << "browser"
+                                      << prepare;
+        QTest::newRow("changed whitespace")
+            << readScript().replace(QLatin1String("    return URL"), QLatin1String("  return URL")) << true << "browser"
+            << prepare;
+        QTest::newRow("unparsable, not running") << readScript() + QLatin1Char('\n') << false << "browser" << prepare;
+    }
+
+    void answersWithoutTheBrowser() {
+        QFETCH(QString, script);
+        QFETCH(bool, isRunning);
+        QFETCH(QString, profile);
+        QFETCH(BrowserScriptResult, expected);
+
+        QTemporaryDir otherHome;
+        HangUpServer hangUp;
+        QString runnerHome = home.path();
+        if (profile != QLatin1String("browser")) {
+            runnerHome = otherHome.path();
+            const QDir folder(otherHome.filePath(QStringLiteral(".config/google-chrome")));
+            if (profile != QLatin1String("none"))
+                QVERIFY(QDir().mkpath(folder.path()));
+            if (profile == QLatin1String("stale")) {
+                QFile port(folder.filePath(QStringLiteral("DevToolsActivePort")));
+                QVERIFY(port.open(QIODevice::WriteOnly));
+                port.write(QByteArray::number(hangUp.serverPort()) +
+                           "\n/devtools/browser/0b0e9c1a-5d3c-4f4e-9a51-000000000000");
+            }
+        }
+        DevToolsScriptRunner r([isRunning](const QString&) { return isRunning; }, runnerHome);
+        QCOMPARE(run(r, script), expected);
+        QCOMPARE(pages().value(page), start);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDevToolsRunner)
+#include "tst_devtools_runner.moc"

@@ -1,0 +1,485 @@
+#include "DesktopSession.h"
+#include "SessionBus.h"
+#include "platform/BrowserScripts.h"
+#include "platform/LinuxBrowsers.h"
+#include "platform/LinuxDesktop.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSet>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+// The browsers the engine recognises but cannot protect; the warning about them needs to know
+// their windows.
+const QStringList unprotectedBrowsers{
+    QStringLiteral("org.mozilla.firefox"),    QStringLiteral("com.operasoftware.Opera"),
+    QStringLiteral("com.vivaldi.Vivaldi"),    QStringLiteral("com.kagi.kagimacOS"),
+    QStringLiteral("com.google.Chrome.beta"), QStringLiteral("com.google.Chrome.canary"),
+    QStringLiteral("org.chromium.Chromium"),
+};
+
+QStringList knownBrowsers() {
+    QStringList ids;
+    for (const SupportedBrowser& b : SupportedBrowser::all())
+        ids << b.bundleIdentifier;
+    return ids + unprotectedBrowsers;
+}
+
+// Sets an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<QString>& value)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+        if (value)
+            qputenv(name, value->toLocal8Bit());
+        else
+            qunsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+void stop(QProcess& process) {
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(3000)) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
+bool writeFile(const QString& path, const QByteArray& content, bool executable) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
+        return false;
+    file.close();
+    QFile::Permissions p = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (executable)
+        p |= QFileDevice::ExeOwner;
+    return file.setPermissions(p);
+}
+
+} // namespace
+
+// The Linux desktop as the blocking engine sees it: which browser a window or program belongs to,
+// which are installed and running, the window in front and the time since the last input.
+class TestLinuxDesktop : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<SessionBus> bus;
+
+    // Runs an X client to completion on the given display; its standard output, trimmed.
+    static QString x11Tool(const QString& display, const QString& program, const QStringList& arguments) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        p.setProcessEnvironment(env);
+        p.start(program, arguments);
+        if (!p.waitForFinished(5000)) {
+            stop(p);
+            return {};
+        }
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    }
+
+    static void startOnDisplay(QProcess& p, const QString& display, const QString& program,
+                               const QStringList& arguments) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        p.setProcessEnvironment(env);
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(program, arguments);
+    }
+
+    static QString front(const LinuxWorkspace& workspace) {
+        return workspace.frontmostApplicationID().value_or(QStringLiteral("(none)"));
+    }
+
+private slots:
+    void initTestCase() {
+        // Without a bus address, GTK programs started here would launch a bus that outlives us.
+        bus = std::make_unique<SessionBus>();
+        QVERIFY2(!bus->address().isEmpty(), "dbus-daemon could not be started");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toLocal8Bit());
+    }
+
+    void cleanupTestCase() { bus.reset(); }
+
+    // ------------------------------------------------------------ identities
+
+    void everyKnownBrowserHasARow() {
+        for (const QString& id : knownBrowsers()) {
+            const LinuxBrowserIdentity* row = LinuxBrowsers::forBundleIdentifier(id);
+            QVERIFY2(row, qPrintable(id));
+            QCOMPARE(row->bundleIdentifier, id);
+        }
+        QCOMPARE(LinuxBrowsers::forBundleIdentifier(QStringLiteral("com.google.chrome")), nullptr);
+        QCOMPARE(LinuxBrowsers::forBundleIdentifier(QString()), nullptr);
+
+        // No Linux form at all: never installed, never in front.
+        for (const char* id : {"com.apple.Safari", "company.thebrowser.Browser"}) {
+            const LinuxBrowserIdentity* row = LinuxBrowsers::forBundleIdentifier(QLatin1String(id));
+            QVERIFY(row->executables.isEmpty());
+            QVERIFY(row->windowClasses.isEmpty());
+            QVERIFY(row->profileFolder.isEmpty());
+        }
+        // The protectable browsers that exist here are reached through their profile folder.
+        for (const char* id : {"com.google.Chrome", "com.brave.Browser", "com.microsoft.edgemac"}) {
+            const LinuxBrowserIdentity* row = LinuxBrowsers::forBundleIdentifier(QLatin1String(id));
+            QVERIFY2(!row->executables.isEmpty(), id);
+            QVERIFY2(!row->windowClasses.isEmpty(), id);
+            QVERIFY2(!row->profileFolder.isEmpty(), id);
+        }
+        QCOMPARE(LinuxBrowsers::profilePath(*LinuxBrowsers::forBundleIdentifier(QStringLiteral("com.google.Chrome")),
+                                            QStringLiteral("/home/ada")),
+                 QStringLiteral("/home/ada/.config/google-chrome"));
+        QCOMPARE(LinuxBrowsers::profilePath(*LinuxBrowsers::forBundleIdentifier(QStringLiteral("com.apple.Safari")),
+                                            QStringLiteral("/home/ada")),
+                 QString());
+
+        // A class or program claimed by two rows would make one browser pass for another.
+        QSet<QString> classes;
+        QSet<QString> programs;
+        for (const LinuxBrowserIdentity& row : LinuxBrowsers::table()) {
+            for (const QString& c : row.windowClasses) {
+                QVERIFY2(!classes.contains(c.toLower()), qPrintable(c));
+                classes.insert(c.toLower());
+            }
+            for (const QString& p : row.executables) {
+                QVERIFY2(!programs.contains(p), qPrintable(p));
+                programs.insert(p);
+            }
+        }
+    }
+
+    void windowClass_data() {
+        QTest::addColumn<QString>("windowClass");
+        QTest::addColumn<QString>("bundleIdentifier");
+
+        QTest::newRow("Google-chrome") << "Google-chrome"
+                                       << "com.google.Chrome";
+        QTest::newRow("google-chrome") << "google-chrome"
+                                       << "com.google.Chrome";
+        QTest::newRow("GOOGLE-CHROME") << "GOOGLE-CHROME"
+                                       << "com.google.Chrome";
+        QTest::newRow("Brave-browser") << "Brave-browser"
+                                       << "com.brave.Browser";
+        QTest::newRow("microsoft-edge") << "microsoft-edge"
+                                        << "com.microsoft.edgemac";
+        QTest::newRow("firefox") << "firefox"
+                                 << "org.mozilla.firefox";
+        QTest::newRow("Firefox-esr") << "Firefox-esr"
+                                     << "org.mozilla.firefox";
+        QTest::newRow("Opera") << "opera"
+                               << "com.operasoftware.Opera";
+        QTest::newRow("Vivaldi-stable") << "Vivaldi-stable"
+                                        << "com.vivaldi.Vivaldi";
+        QTest::newRow("Chrome Beta") << "Google-chrome-beta"
+                                     << "com.google.Chrome.beta";
+        QTest::newRow("Chrome Canary") << "google-chrome-unstable"
+                                       << "com.google.Chrome.canary";
+        QTest::newRow("Chromium") << "Chromium"
+                                  << "org.chromium.Chromium";
+        QTest::newRow("chromium-browser") << "chromium-browser"
+                                          << "org.chromium.Chromium";
+        QTest::newRow("no class") << ""
+                                  << "";
+        QTest::newRow("other program") << "Xmessage"
+                                       << "";
+        QTest::newRow("prefix only") << "Google"
+                                     << "";
+        QTest::newRow("program name, not class") << "chrome"
+                                                 << "";
+        QTest::newRow("trailing space") << "Google-chrome "
+                                        << "";
+    }
+
+    void windowClass() {
+        QFETCH(QString, windowClass);
+        QFETCH(QString, bundleIdentifier);
+        const LinuxBrowserIdentity* row = LinuxBrowsers::forWindowClass(windowClass);
+        QCOMPARE(row ? row->bundleIdentifier : QString(), bundleIdentifier);
+    }
+
+    // ------------------------------------------------------------ installed
+
+    void isInstalled_data() {
+        QTest::addColumn<QStringList>("executables"); // created in a folder that is all of PATH
+        QTest::addColumn<QStringList>("otherFiles");  // relative to the test folder, not executable
+        QTest::addColumn<QStringList>("installed");
+
+        QTest::newRow("nothing") << QStringList() << QStringList() << QStringList();
+        QTest::newRow("program on PATH") << QStringList{"google-chrome"} << QStringList()
+                                         << QStringList{"com.google.Chrome"};
+        QTest::newRow("second program name")
+            << QStringList{"brave"} << QStringList() << QStringList{"com.brave.Browser"};
+        QTest::newRow("unprotected browser")
+            << QStringList{"firefox-esr"} << QStringList() << QStringList{"org.mozilla.firefox"};
+        QTest::newRow("not executable") << QStringList() << QStringList{"bin/google-chrome"} << QStringList();
+        QTest::newRow("folder of that name") << QStringList() << QStringList{"bin/google-chrome/x"} << QStringList();
+        QTest::newRow("desktop file in data home")
+            << QStringList() << QStringList{"data/applications/microsoft-edge.desktop"}
+            << QStringList{"com.microsoft.edgemac"};
+        QTest::newRow("desktop file in data dirs")
+            << QStringList() << QStringList{"dirs/applications/google-chrome-stable.desktop"}
+            << QStringList{"com.google.Chrome"};
+        QTest::newRow("desktop file elsewhere")
+            << QStringList() << QStringList{"data/google-chrome.desktop"} << QStringList();
+        QTest::newRow("desktop file of another name")
+            << QStringList() << QStringList{"data/applications/com.google.Chrome.beta.desktop"} << QStringList();
+        QTest::newRow("several") << QStringList{"vivaldi", "chromium"}
+                                 << QStringList{"data/applications/brave-browser.desktop"}
+                                 << QStringList{"com.vivaldi.Vivaldi", "org.chromium.Chromium", "com.brave.Browser"};
+        QTest::newRow("names from nowhere") << QStringList{"safari", "arc", "orion"} << QStringList() << QStringList();
+    }
+
+    void isInstalled() {
+        QFETCH(QStringList, executables);
+        QFETCH(QStringList, otherFiles);
+        QFETCH(QStringList, installed);
+
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        QDir().mkpath(root.filePath(QStringLiteral("bin")));
+        for (const QString& name : executables)
+            QVERIFY(writeFile(root.filePath(QStringLiteral("bin/") + name), "#!/bin/sh\n", true));
+        for (const QString& path : otherFiles)
+            QVERIFY(writeFile(root.filePath(path), "[Desktop Entry]\n", false));
+        // Only what this test made: the machine has a chromium of its own.
+        const ScopedEnv path("PATH", root.filePath(QStringLiteral("bin")));
+        const ScopedEnv dataHome("XDG_DATA_HOME", root.filePath(QStringLiteral("data")));
+        const ScopedEnv dataDirs("XDG_DATA_DIRS", root.filePath(QStringLiteral("dirs")));
+
+        const X11Display display;
+        const LinuxWorkspace workspace(display, root.path());
+        for (const QString& id : knownBrowsers())
+            QVERIFY2(workspace.isInstalled(id) == installed.contains(id), qPrintable(id));
+        QVERIFY(!workspace.isInstalled(QStringLiteral("com.example.unknown")));
+    }
+
+    // ------------------------------------------------------------ running
+
+    void singletonLockPid_data() {
+        QTest::addColumn<QString>("target"); // "<pid>" and "<dead>" are filled in
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<bool>("live");
+
+        QTest::newRow("our own process") << "host-<pid>" << true << true;
+        QTest::newRow("host name with hyphens") << "my-desk-top-<pid>" << true << true;
+        QTest::newRow("absolute target") << "/tmp/host-<pid>" << true << true;
+        QTest::newRow("dead process") << "host-<dead>" << true << false;
+        QTest::newRow("pid 0") << "host-0" << true << false;
+        QTest::newRow("not a number") << "host-abc" << true << false;
+        QTest::newRow("number with text") << "host-<pid>x" << true << false;
+        QTest::newRow("no number") << "host-" << true << false;
+        QTest::newRow("plain file") << "host-<pid>" << false << false;
+    }
+
+    void singletonLockPid() {
+        QFETCH(QString, target);
+        QFETCH(bool, link);
+        QFETCH(bool, live);
+
+        QProcess finished;
+        finished.start(QStringLiteral("true"), QStringList());
+        QVERIFY(finished.waitForStarted(5000));
+        const qint64 dead = finished.processId();
+        QVERIFY(finished.waitForFinished(5000)); // reaped: the pid names nobody now
+
+        const qint64 pid = QCoreApplication::applicationPid();
+        target.replace(QLatin1String("<pid>"), QString::number(pid))
+            .replace(QLatin1String("<dead>"), QString::number(dead));
+        QTemporaryDir profile;
+        const QString lock = profile.filePath(QStringLiteral("SingletonLock"));
+        if (link)
+            QCOMPARE(symlink(target.toLocal8Bit().constData(), lock.toLocal8Bit().constData()), 0);
+        else
+            QVERIFY(writeFile(lock, target.toUtf8(), false));
+        QCOMPARE(LinuxWorkspace::singletonLockPid(profile.path()), live ? std::optional<qint64>(pid) : std::nullopt);
+    }
+
+    void singletonLockMissing() {
+        QTemporaryDir profile;
+        QCOMPARE(LinuxWorkspace::singletonLockPid(profile.path()), std::nullopt);
+        QCOMPARE(LinuxWorkspace::singletonLockPid(profile.filePath(QStringLiteral("absent"))), std::nullopt);
+    }
+
+    void isRunning() {
+        QTemporaryDir home;
+        const X11Display display;
+        const LinuxWorkspace workspace(display, home.path());
+        const QString chrome = QStringLiteral("com.google.Chrome");
+        QVERIFY(!workspace.isRunning(chrome));
+
+        // A live lock in the profile folder: running, whatever the program is called.
+        const QString profile = home.filePath(QStringLiteral(".config/google-chrome"));
+        QVERIFY(QDir().mkpath(profile));
+        const QString lock = QDir(profile).filePath(QStringLiteral("SingletonLock"));
+        QCOMPARE(symlink(QByteArray("desk-" + QByteArray::number(QCoreApplication::applicationPid())).constData(),
+                         lock.toLocal8Bit().constData()),
+                 0);
+        QVERIFY(workspace.isRunning(chrome));
+        QVERIFY(!workspace.isRunning(QStringLiteral("com.microsoft.edgemac")));
+        // A lock left behind by a crash names a process that is gone.
+        QVERIFY(QFile::remove(lock));
+        QCOMPARE(symlink("desk-0", lock.toLocal8Bit().constData()), 0);
+        QVERIFY(!workspace.isRunning(chrome));
+
+        // Without a lock, a process whose program has the browser's name.
+        const QString brave = QStringLiteral("com.brave.Browser");
+        QVERIFY(!workspace.isRunning(brave));
+        const QString program = home.filePath(QStringLiteral("brave-browser"));
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), program));
+        QVERIFY(QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QProcess process;
+        process.start(program, {QStringLiteral("30")});
+        QVERIFY(process.waitForStarted(5000));
+        QVERIFY(workspace.isRunning(brave));
+        stop(process);
+        QVERIFY(!workspace.isRunning(brave));
+
+        // No Linux form, never running.
+        QVERIFY(!workspace.isRunning(QStringLiteral("com.apple.Safari")));
+        QVERIFY(!workspace.isRunning(QStringLiteral("com.example.unknown")));
+    }
+
+    // ------------------------------------------------------------ the display
+
+    void noDisplay_data() {
+        QTest::addColumn<std::optional<QString>>("display");
+        QTest::newRow("unset") << std::optional<QString>();
+        QTest::newRow("empty") << std::optional<QString>(QString());
+        // A display number with no server behind it.
+        int n = 4000;
+        while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+            ++n;
+        QTest::newRow("no server") << std::optional<QString>(QStringLiteral(":%1").arg(n));
+    }
+
+    void noDisplay() {
+        QFETCH(std::optional<QString>, display);
+        const ScopedEnv env("DISPLAY", display);
+        const X11Display x11;
+        QVERIFY(!x11.isOpen());
+        const LinuxWorkspace workspace(x11);
+        QCOMPARE(workspace.frontmostApplicationID(), std::nullopt);
+        QCOMPARE(X11IdleTime(x11).secondsSinceLastInput(), 0.0);
+    }
+
+    void frontWindow() {
+        DesktopSession desktop;
+        QVERIFY2(!desktop.display().isEmpty(), "Xvfb or openbox could not be started");
+        const QString d = desktop.display();
+        const ScopedEnv env("DISPLAY", d);
+        const X11Display display;
+        QVERIFY(display.isOpen());
+        const LinuxWorkspace workspace(display);
+
+        // A window manager, but no window.
+        QCOMPARE(workspace.frontmostApplicationID(), std::nullopt);
+
+        QProcess message;
+        startOnDisplay(message, d, QStringLiteral("xmessage"),
+                       {QStringLiteral("-title"), QStringLiteral("qh-probe"), QStringLiteral("probe")});
+        QVERIFY(message.waitForStarted(5000));
+        // Some other program: named by its class, never taken for a browser or for us.
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("x11.class.Xmessage"), 5000);
+        const QString window = x11Tool(d, QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
+        QVERIFY(!window.isEmpty());
+
+        // The class decides, in any letter case.
+        x11Tool(d, QStringLiteral("xdotool"),
+                {QStringLiteral("set_window"), QStringLiteral("--class"), QStringLiteral("google-CHROME"), window});
+        QCOMPARE(front(workspace), QStringLiteral("com.google.Chrome"));
+        x11Tool(d, QStringLiteral("xdotool"),
+                {QStringLiteral("set_window"), QStringLiteral("--class"), QStringLiteral("firefox"), window});
+        QCOMPARE(front(workspace), QStringLiteral("org.mozilla.firefox"));
+
+        // A window of our own process is ours, whatever its class says.
+        x11Tool(d, QStringLiteral("xprop"),
+                {QStringLiteral("-id"), window, QStringLiteral("-f"), QStringLiteral("_NET_WM_PID"),
+                 QStringLiteral("32c"), QStringLiteral("-set"), QStringLiteral("_NET_WM_PID"),
+                 QString::number(QCoreApplication::applicationPid())});
+        QCOMPARE(front(workspace), LinuxWorkspace::ownID);
+
+        // Debian's chromium dressed as Google Chrome, as the wrapper scripts start it.
+        if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+            QFAIL("chromium is not installed (scripts/install-deps installs it)");
+        QTemporaryDir chromeHome;
+        QProcess chrome;
+        QProcessEnvironment chromeEnv = QProcessEnvironment::systemEnvironment();
+        chromeEnv.insert(QStringLiteral("DISPLAY"), d);
+        chromeEnv.insert(QStringLiteral("HOME"), chromeHome.path());
+        chrome.setProcessEnvironment(chromeEnv);
+        chrome.setStandardOutputFile(QProcess::nullDevice());
+        chrome.setStandardErrorFile(QProcess::nullDevice());
+        chrome.start(QStringLiteral("chromium"),
+                     {QStringLiteral("--class=Google-chrome"),
+                      QStringLiteral("--user-data-dir=") + chromeHome.filePath(QStringLiteral("profile")),
+                      QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+                      QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
+                      QStringLiteral("--disable-sync"), QStringLiteral("--window-size=800,600"),
+                      QStringLiteral("about:blank")});
+        QVERIFY(chrome.waitForStarted(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("com.google.Chrome"), 15000);
+        stop(chrome);
+        // Focus goes back to the other window, which is ours.
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), LinuxWorkspace::ownID, 5000);
+
+        // The window manager leaves: its root properties stay behind, naming a window that still
+        // exists, but nobody keeps them true any more.
+        x11Tool(d, QStringLiteral("openbox"), {QStringLiteral("--exit")});
+        QTest::qWait(300);
+        QVERIFY(x11Tool(d, QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")})
+                    .contains(QStringLiteral("window id")));
+        QVERIFY(x11Tool(d, QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window}) ==
+                QLatin1String("qh-probe"));
+        QCOMPARE(workspace.frontmostApplicationID(), std::nullopt);
+        stop(message);
+    }
+
+    void idleTime() {
+        DesktopSession desktop;
+        QVERIFY2(!desktop.display().isEmpty(), "Xvfb or openbox could not be started");
+        const QString d = desktop.display();
+        const ScopedEnv env("DISPLAY", d);
+        const X11Display display;
+        const X11IdleTime idle(display);
+
+        x11Tool(d, QStringLiteral("xdotool"),
+                {QStringLiteral("mousemove"), QStringLiteral("10"), QStringLiteral("10")});
+        const double start = idle.secondsSinceLastInput();
+        QVERIFY2(start < 0.5, qPrintable(QString::number(start)));
+        QTest::qWait(1200);
+        const double later = idle.secondsSinceLastInput();
+        QVERIFY2(later >= start + 1.0 && later < start + 3.0, qPrintable(QString::number(later)));
+
+        x11Tool(d, QStringLiteral("xdotool"),
+                {QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("200")});
+        const double after = idle.secondsSinceLastInput();
+        QVERIFY2(after < 0.5, qPrintable(QString::number(after)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLinuxDesktop)
+#include "tst_linux_desktop.moc"
