@@ -1,6 +1,7 @@
 #include "model/Calendar.h"
 
 #include <QDateTime>
+#include <QMutex>
 #include <algorithm>
 #include <cmath>
 
@@ -27,9 +28,40 @@ Calendar::Calendar(QTimeZone zone, int firstWeekday, QLocale locale)
 {
 }
 
+namespace {
+
+// Asking the system for its zone reads files each time, and the store asks on every query.
+struct CurrentZone {
+    QMutex lock;
+    QByteArray tz;
+    std::optional<QTimeZone> zone;
+};
+
+CurrentZone& currentZone()
+{
+    static CurrentZone zone;
+    return zone;
+}
+
+} // namespace
+
 Calendar Calendar::current()
 {
-    return Calendar(QTimeZone::systemTimeZone(), 1, QLocale());
+    CurrentZone& c = currentZone();
+    const QByteArray tz = qgetenv("TZ");
+    QMutexLocker locker(&c.lock);
+    if (!c.zone || tz != c.tz) {
+        c.tz = tz;
+        c.zone = QTimeZone::systemTimeZone();
+    }
+    return Calendar(*c.zone, 1, QLocale());
+}
+
+void Calendar::systemTimeZoneChanged()
+{
+    CurrentZone& c = currentZone();
+    QMutexLocker locker(&c.lock);
+    c.zone.reset();
 }
 
 int Calendar::offsetFromUtc(Date t) const

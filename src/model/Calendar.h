@@ -28,6 +28,8 @@ public:
 
     // The user's calendar as the system sees it now (TZ and the default locale).
     static Calendar current();
+    // The system's zone setting changed: the next current() reads it afresh.
+    static void systemTimeZoneChanged();
 
     const QTimeZone& timeZone() const { return m_zone; }
     int firstWeekday() const { return m_firstWeekday; }

@@ -3,6 +3,7 @@
 #include "model/Iso8601.h"
 #include "model/Json.h"
 
+#include <QHash>
 #include <algorithm>
 #include <limits>
 
@@ -160,12 +161,10 @@ const std::vector<TaskItem::Priority>& TaskItem::allPriorities()
     return all;
 }
 
-std::optional<QTime> TaskItem::parseTime(const QString& text)
+namespace {
+
+std::optional<QTime> parseTimeUncached(const QString& trimmed, const QLocale& locale)
 {
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || trimmed == anytime)
-        return std::nullopt;
-    const QLocale locale;
     QTime t = locale.toTime(trimmed, QLocale::ShortFormat);
     if (t.isValid())
         return t;
@@ -177,6 +176,29 @@ std::optional<QTime> TaskItem::parseTime(const QString& text)
             return t;
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QTime> TaskItem::parseTime(const QString& text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed == anytime)
+        return std::nullopt;
+    // Qt's date parser is slow and every list is sorted on each screen update, while people use a
+    // handful of distinct time texts: remember the answers, per locale.
+    thread_local QString cachedLocale;
+    thread_local QHash<QString, std::optional<QTime>> cache;
+    const QLocale locale;
+    if (locale.name() != cachedLocale || cache.size() > 4096) {
+        cachedLocale = locale.name();
+        cache.clear();
+    }
+    if (const auto it = cache.constFind(trimmed); it != cache.cend())
+        return *it;
+    const std::optional<QTime> parsed = parseTimeUncached(trimmed, locale);
+    cache.insert(trimmed, parsed);
+    return parsed;
 }
 
 std::optional<int> TaskItem::minutesOfDay(const QString& time)

@@ -85,6 +85,7 @@ void LinuxSystemEvents::onClockFd()
 void LinuxSystemEvents::onLocalTimeChanged()
 {
     tzset();
+    Calendar::systemTimeZoneChanged();
     // The folder watch fires for any change in /etc; only a different zone is news.
     const QByteArray zone = QTimeZone::systemTimeZoneId();
     if (zone == m_zoneId)
