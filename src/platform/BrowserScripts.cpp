@@ -60,7 +60,7 @@ QString conditional(const SupportedBrowser& browser, const QString& compare, con
            QStringLiteral("\n        return \"") + done + QStringLiteral("\"\n    end if\n    return \"changed\"\nend tell");
 }
 
-// Reads the AppleScript string literal starting at `pos`; advances `pos` past it.
+// Reads the script string literal starting at `pos`; advances `pos` past it.
 std::optional<QString> literalAt(const QString& text, qsizetype& pos)
 {
     if (pos >= text.size() || text.at(pos) != u'"')
