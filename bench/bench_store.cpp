@@ -1,7 +1,7 @@
 // Start-up load, a to-do toggle and the blocking refresh on a large data set.
 #include "model/Json.h"
 #include "platform/Defaults.h"
-#include "platform/NotificationCenter.h"
+#include "NullNotifications.h"
 #include "store/RuleEvaluation.h"
 #include "store/StorageService.h"
 
@@ -15,16 +15,6 @@
 
 namespace {
 
-class NullNotifications : public NotificationCenter {
-public:
-    void removePendingRequests(const QStringList&) override {}
-    void requestAuthorization(std::function<void(bool)> done) override { done(true); }
-    void add(const NotificationRequest&) override {}
-    void authorizationStatus(std::function<void(NotificationAuthorization)> done) override
-    {
-        done(NotificationAuthorization::authorized);
-    }
-};
 
 const Calendar& calendar()
 {

@@ -5,7 +5,7 @@
 //   blockpage_server --free-port     prints a port nobody listens on and exits
 #include "blocking/LocalBlockPageServer.h"
 #include "platform/Defaults.h"
-#include "platform/NotificationCenter.h"
+#include "NullNotifications.h"
 #include "store/StorageService.h"
 
 #include <QCoreApplication>
@@ -15,16 +15,6 @@
 
 namespace {
 
-class NullNotifications : public NotificationCenter {
-public:
-    void removePendingRequests(const QStringList&) override {}
-    void requestAuthorization(std::function<void(bool)> done) override { done(true); }
-    void add(const NotificationRequest&) override {}
-    void authorizationStatus(std::function<void(NotificationAuthorization)> done) override
-    {
-        done(NotificationAuthorization::authorized);
-    }
-};
 
 TaskItem todo(const QString& title, TaskItem::Priority priority, const QString& time, int steps, Date now)
 {

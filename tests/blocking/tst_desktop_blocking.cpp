@@ -1,5 +1,6 @@
 #include "DesktopSession.h"
 #include "SessionBus.h"
+#include "SiteServer.h"
 #include "StoreFixture.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
@@ -14,32 +15,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
-
-namespace {
-
-// Serves every request with a small page, standing in for the sites mapped to it.
-class SiteServer : public QTcpServer {
-public:
-    SiteServer()
-    {
-        listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* s = nextPendingConnection()) {
-                connect(s, &QTcpSocket::readyRead, s, [s] {
-                    if (!s->readAll().contains("\r\n\r\n"))
-                        return;
-                    const QByteArray body = "<!DOCTYPE html><title>site</title><p>a site</p>";
-                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
-                             QByteArray::number(body.size()) + "\r\n\r\n" + body);
-                    s->disconnectFromHost();
-                });
-                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-            }
-        });
-    }
-};
-
-} // namespace
 
 // Blocking on a real desktop: Xvfb, openbox, a session bus and Debian's chromium standing in for
 // an installed Google Chrome, driven by the real X11, process and debugging-protocol backends.

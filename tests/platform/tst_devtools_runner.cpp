@@ -1,4 +1,5 @@
 #include "HeadlessChromium.h"
+#include "SiteServer.h"
 #include "SessionBus.h"
 #include "platform/BrowserScripts.h"
 #include "platform/DevToolsClient.h"
@@ -18,26 +19,6 @@ Q_DECLARE_METATYPE(BrowserScriptResult)
 
 namespace {
 
-// Serves every request with a small page, standing in for the sites mapped to it.
-class SiteServer : public QTcpServer {
-public:
-    SiteServer() {
-        listen(QHostAddress::LocalHost, 0);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* s = nextPendingConnection()) {
-                connect(s, &QTcpSocket::readyRead, s, [s] {
-                    if (!s->readAll().contains("\r\n\r\n"))
-                        return;
-                    const QByteArray body = "<!DOCTYPE html><title>site</title><p>a site</p>";
-                    s->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
-                             QByteArray::number(body.size()) + "\r\n\r\n" + body);
-                    s->disconnectFromHost();
-                });
-                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
-            }
-        });
-    }
-};
 
 // Accepts connections and hangs up at once, like a port file whose browser has gone and whose
 // port something else now holds.
