@@ -15,7 +15,6 @@
 
 namespace {
 
-
 const Calendar& calendar()
 {
     static const Calendar c(QTimeZone("America/New_York"), 1, QLocale(QLocale::English, QLocale::UnitedStates));

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 TaskItem todo(const QString& title, TaskItem::Priority priority, const QString& time, int steps, Date now)
 {
     TaskItem t;
