@@ -120,6 +120,17 @@ class TestDesktopBlocking : public QObject {
         return {};
     }
 
+    static BlockRule blockExampleAllDay(StorageService& store, Date now)
+    {
+        BlockRule rule;
+        rule.id = QUuid::createUuid();
+        rule.domain = QStringLiteral("example.com");
+        rule.displayName = QStringLiteral("Example");
+        rule.createdAt = rule.updatedAt = now - 60;
+        store.addRule(rule);
+        return rule;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -151,12 +162,7 @@ private slots:
         StoreFixture f;
         f.clock.set(SystemClock::instance().now()); // real time: the engine runs on real timers
         StorageService& store = f.make();
-        BlockRule rule;
-        rule.id = QUuid::createUuid();
-        rule.domain = QStringLiteral("example.com");
-        rule.displayName = QStringLiteral("Example");
-        rule.createdAt = rule.updatedAt = f.clock.now() - 60;
-        store.addRule(rule);
+        const BlockRule rule = blockExampleAllDay(store, f.clock.now());
 
         LocalBlockPageServer server(&store);
         X11Display display;
@@ -210,12 +216,7 @@ private slots:
         startChrome(false);
         StoreFixture f;
         StorageService& store = f.make();
-        BlockRule rule;
-        rule.id = QUuid::createUuid();
-        rule.domain = QStringLiteral("example.com");
-        rule.displayName = QStringLiteral("Example");
-        rule.createdAt = rule.updatedAt = f.clock.now() - 60;
-        store.addRule(rule);
+        const BlockRule rule = blockExampleAllDay(store, f.clock.now());
         LocalBlockPageServer server(&store);
         X11Display display;
         LinuxWorkspace workspace(display);
