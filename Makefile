@@ -6,7 +6,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DQH_WERROR=ON
 endif
 
-.PHONY: deps build run test bench format clean
+.PHONY: deps build run test bench screenshots format clean
 
 deps:
 	@bash scripts/install-deps
@@ -20,6 +20,10 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Every screen rendered offscreen with fixed sample data into $(BUILD_DIR)/screenshots/*.png.
+screenshots: build
+	@cmake --build $(BUILD_DIR) --target screenshots
 
 # Medians of nine repetitions of every benchmark in bench/, then the block-page server under wrk next to nginx.
 bench: build

@@ -95,14 +95,16 @@ struct Session {
 QJsonObject call(DevToolsClient& client, const QString& method, const QJsonObject& params, const QString& session = {})
 {
     std::optional<QJsonObject> answer;
-    client.send(method, params, 5000, [&](const QJsonObject& r, const QString&) { answer = r; }, session);
+    client.send(
+        method, params, 5000, [&](const QJsonObject& r, const QString&) { answer = r; }, session);
     waitFor([&] { return answer.has_value(); }, 6000);
     return answer.value_or(QJsonObject());
 }
 
 QString targetUrl(DevToolsClient& client, const QString& target)
 {
-    for (const QJsonValue& t : call(client, QStringLiteral("Target.getTargets"), {}).value(QStringLiteral("targetInfos")).toArray())
+    for (const QJsonValue& t :
+         call(client, QStringLiteral("Target.getTargets"), {}).value(QStringLiteral("targetInfos")).toArray())
         if (t.toObject().value(QStringLiteral("targetId")).toString() == target)
             return t.toObject().value(QStringLiteral("url")).toString();
     return {};
@@ -126,7 +128,8 @@ int main(int argc, char** argv)
             QObject::connect(c, &QTcpSocket::readyRead, c, [c] {
                 if (!c->readAll().contains("\r\n\r\n"))
                     return;
-                c->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: 24\r\n\r\n<title>site</title>hello");
+                c->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: "
+                         "24\r\n\r\n<title>site</title>hello");
                 c->disconnectFromHost();
             });
             QObject::connect(c, &QTcpSocket::disconnected, c, &QObject::deleteLater);
@@ -134,8 +137,9 @@ int main(int argc, char** argv)
     });
 
     s.xvfb.setProgram(QStringLiteral("Xvfb"));
-    s.xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                         QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    s.xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                         QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp")});
     s.xvfb.start();
     const QString display = QLatin1Char(':') + readLine(s.xvfb, 10000);
     s.bus.setProgram(QStringLiteral("dbus-daemon"));
@@ -168,12 +172,14 @@ int main(int argc, char** argv)
 
     QFile wrapper(QDir(bin).filePath(QStringLiteral("google-chrome")));
     wrapper.open(QIODevice::WriteOnly);
-    wrapper.write(QStringLiteral("#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
-                                 "--remote-debugging-port=0 --host-resolver-rules=\"MAP example.com 127.0.0.1:%1, MAP *.example.com "
-                                 "127.0.0.1:%1, MAP example.org 127.0.0.1:%1\" --no-sandbox --disable-gpu --disable-quic "
-                                 "--no-first-run --disable-background-networking --disable-component-update --disable-sync \"$@\"\n")
-                      .arg(site.serverPort())
-                      .toUtf8());
+    wrapper.write(
+        QStringLiteral(
+            "#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
+            "--remote-debugging-port=0 --host-resolver-rules=\"MAP example.com 127.0.0.1:%1, MAP *.example.com "
+            "127.0.0.1:%1, MAP example.org 127.0.0.1:%1\" --no-sandbox --disable-gpu --disable-quic "
+            "--no-first-run --disable-background-networking --disable-component-update --disable-sync \"$@\"\n")
+            .arg(site.serverPort())
+            .toUtf8());
     wrapper.close();
     wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
@@ -181,11 +187,12 @@ int main(int argc, char** argv)
     QDir().mkpath(home.filePath(QStringLiteral("data")));
     QFile rules(home.filePath(QStringLiteral("data/rules.json")));
     rules.open(QIODevice::WriteOnly);
-    rules.write(QStringLiteral("[{\"activeWeekdays\":[],\"allowOneBreak\":false,\"blockApplySchedule\":{},\"createdAt\":"
-                               "\"2026-01-01T00:00:00Z\",\"displayName\":\"Example\",\"domain\":\"example.com\",\"id\":\"%1\","
-                               "\"updatedAt\":\"2026-01-01T00:00:00Z\"}]")
-                    .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
-                    .toUtf8());
+    rules.write(
+        QStringLiteral("[{\"activeWeekdays\":[],\"allowOneBreak\":false,\"blockApplySchedule\":{},\"createdAt\":"
+                       "\"2026-01-01T00:00:00Z\",\"displayName\":\"Example\",\"domain\":\"example.com\",\"id\":\"%1\","
+                       "\"updatedAt\":\"2026-01-01T00:00:00Z\"}]")
+            .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
+            .toUtf8());
     rules.close();
     QDir().mkpath(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour")));
     QFile defaults(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour/defaults.json")));
@@ -200,8 +207,13 @@ int main(int argc, char** argv)
     s.chrome.setStandardOutputFile(QProcess::nullDevice());
     s.chrome.start();
     std::optional<QUrl> endpoint;
-    waitFor([&] { return (endpoint = DevToolsClient::browserEndpoint(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")))).has_value(); },
-            20000);
+    waitFor(
+        [&] {
+            return (endpoint = DevToolsClient::browserEndpoint(
+                        home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort"))))
+                .has_value();
+        },
+        20000);
     if (!endpoint) {
         QFile log(home.filePath(QStringLiteral("chrome.log")));
         log.open(QIODevice::ReadOnly);
@@ -225,29 +237,32 @@ int main(int argc, char** argv)
     driver.open(*endpoint, 5000, [&error](const QString& e) { error = e; });
     waitFor([&] { return error != QLatin1String("pending"); }, 6000);
     QString target;
-    for (const QJsonValue& t : call(driver, QStringLiteral("Target.getTargets"), {}).value(QStringLiteral("targetInfos")).toArray())
+    for (const QJsonValue& t :
+         call(driver, QStringLiteral("Target.getTargets"), {}).value(QStringLiteral("targetInfos")).toArray())
         if (t.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
             target = t.toObject().value(QStringLiteral("targetId")).toString();
-    const QString session =
-        call(driver, QStringLiteral("Target.attachToTarget"), {{QStringLiteral("targetId"), target}, {QStringLiteral("flatten"), true}})
-            .value(QStringLiteral("sessionId"))
-            .toString();
+    const QString session = call(driver, QStringLiteral("Target.attachToTarget"),
+                                 {{QStringLiteral("targetId"), target}, {QStringLiteral("flatten"), true}})
+                                .value(QStringLiteral("sessionId"))
+                                .toString();
 
     std::vector<double> latencies;
     for (int i = 0; i < 20; ++i) {
-        call(driver, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://example.org/")}}, session);
+        call(driver, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://example.org/")}},
+             session);
         waitFor([] { return false; }, 800);
         QElapsedTimer took;
         took.start();
-        call(driver, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://www.example.com/feed?%1").arg(i)}},
-             session);
+        call(driver, QStringLiteral("Page.navigate"),
+             {{QStringLiteral("url"), QStringLiteral("http://www.example.com/feed?%1").arg(i)}}, session);
         waitFor([&] { return targetUrl(driver, target).startsWith(blockPage); }, 5000);
         latencies.push_back(static_cast<double>(took.elapsed()));
     }
     std::sort(latencies.begin(), latencies.end());
 
     // Idle on an ordinary page with the engine checking every 0.65 s.
-    call(driver, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://example.org/")}}, session);
+    call(driver, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://example.org/")}},
+         session);
     const qint64 pid = s.app.processId();
     const double cpuBefore = cpuSeconds(pid);
     QElapsedTimer window;

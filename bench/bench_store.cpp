@@ -1,7 +1,7 @@
 // Start-up load, a to-do toggle and the blocking refresh on a large data set.
+#include "NullNotifications.h"
 #include "model/Json.h"
 #include "platform/Defaults.h"
-#include "NullNotifications.h"
 #include "store/RuleEvaluation.h"
 #include "store/StorageService.h"
 
@@ -74,7 +74,8 @@ void writeLargeDataSet(const QString& folder)
         TaskItem t;
         t.id = QUuid::createUuid();
         t.title = QStringLiteral("To-do number %1 with a realistic title").arg(i);
-        t.time = i % 3 == 0 ? QStringLiteral("Anytime") : QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
+        t.time = i % 3 == 0 ? QStringLiteral("Anytime")
+                            : QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
         t.priority = TaskItem::Priority(i % 3);
         t.isCompleted = i % 4 == 0;
         t.createdAt = now - 86400.0 * (random() % 400);

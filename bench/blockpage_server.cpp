@@ -3,9 +3,9 @@
 //
 //   blockpage_server <data folder>   prints "port <n>", "rule <id>" and "blocked-bytes <n>", then serves
 //   blockpage_server --free-port     prints a port nobody listens on and exits
+#include "NullNotifications.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "platform/Defaults.h"
-#include "NullNotifications.h"
 #include "store/StorageService.h"
 
 #include <QCoreApplication>
@@ -66,9 +66,11 @@ int main(int argc, char* argv[])
     rule.allowOneBreak = true;
     rule.createdAt = rule.updatedAt = now - 86400;
     store.addRule(rule);
-    store.addTodo(todo(QStringLiteral("Draft the quarterly report"), TaskItem::Priority::high, QStringLiteral("9:30 AM"), 5, now));
+    store.addTodo(todo(QStringLiteral("Draft the quarterly report"), TaskItem::Priority::high,
+                       QStringLiteral("9:30 AM"), 5, now));
     store.addTodo(todo(QStringLiteral("Call the plumber"), TaskItem::Priority::medium, TaskItem::anytime, 0, now));
-    store.addTodo(todo(QStringLiteral("Book train tickets"), TaskItem::Priority::low, QStringLiteral("5:00 PM"), 0, now));
+    store.addTodo(
+        todo(QStringLiteral("Book train tickets"), TaskItem::Priority::low, QStringLiteral("5:00 PM"), 0, now));
     store.addTodo(todo(QStringLiteral("Read chapter 4"), TaskItem::Priority::low, TaskItem::anytime, 2, now));
     store.addTodo(todo(QStringLiteral("Water the plants"), TaskItem::Priority::medium, TaskItem::anytime, 0, now));
     store.refreshBlockingState();
@@ -84,8 +86,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     const QString id = uuidText(rule.id);
-    const QByteArray answer =
-        server.handleRequest("GET /blocked?rule=" + id.toLatin1() + "&from=https%3A%2F%2Fnews.example%2F HTTP/1.1\r\n\r\n");
+    const QByteArray answer = server.handleRequest("GET /blocked?rule=" + id.toLatin1() +
+                                                   "&from=https%3A%2F%2Fnews.example%2F HTTP/1.1\r\n\r\n");
     out << "port " << *server.port() << "\nrule " << id << "\nblocked-bytes "
         << answer.size() - answer.indexOf("\r\n\r\n") - 4 << Qt::endl;
     return app.exec();

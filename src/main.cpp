@@ -1,4 +1,3 @@
-#include "app/AppRouter.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
@@ -10,6 +9,7 @@
 #include "platform/FreedesktopNotifications.h"
 #include "platform/LinuxDesktop.h"
 #include "platform/LinuxSystemEvents.h"
+#include "router/AppRouter.h"
 #include "store/StorageService.h"
 #include "sync/CloudKitSyncService.h"
 
@@ -87,10 +87,10 @@ int main(int argc, char* argv[])
     // The script thread asks whether a browser runs; the workspace only reads files for that.
     BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
         [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
-    BrowserAutomationService browserAutomation(
-        &storage, &blockPageServer, &executor,
-        BrowserAutomationService::Environment{&clock, calendar, &defaults, &workspace, &idleTime, &screen,
-                                              AutomationHelp::pageUrl()});
+    BrowserAutomationService browserAutomation(&storage, &blockPageServer, &executor,
+                                               BrowserAutomationService::Environment{&clock, calendar, &defaults,
+                                                                                     &workspace, &idleTime, &screen,
+                                                                                     AutomationHelp::pageUrl()});
     AppRouter router;
 
     browserAutomation.start();

@@ -70,15 +70,16 @@ QString head(const QString& title)
 
 QString brand(const QString& eyebrow)
 {
-    return QStringLiteral("<header class=\"brand\"><img class=\"logo\" src=\"/app-icon.png\" width=\"40\" height=\"40\" "
-                          "alt=\"Quillharbour\"><p class=\"eyebrow\">") +
+    return QStringLiteral(
+               "<header class=\"brand\"><img class=\"logo\" src=\"/app-icon.png\" width=\"40\" height=\"40\" "
+               "alt=\"Quillharbour\"><p class=\"eyebrow\">") +
            escapeHTML(eyebrow) + QStringLiteral("</p></header>\n");
 }
 
 QString intro(const QString& headline, const QString& lede)
 {
-    return QStringLiteral("<div class=\"intro\"><h1>") + escapeHTML(headline) + QStringLiteral("</h1><p class=\"lede\">") +
-           escapeHTML(lede) + QStringLiteral("</p></div>\n");
+    return QStringLiteral("<div class=\"intro\"><h1>") + escapeHTML(headline) +
+           QStringLiteral("</h1><p class=\"lede\">") + escapeHTML(lede) + QStringLiteral("</p></div>\n");
 }
 
 QString heroMeta(const TaskItem& task)
@@ -166,7 +167,8 @@ QString render(const BlockedSiteSnapshot& snapshot, const std::vector<TaskItem>&
     QString lede;
     if (snapshot.kind == BlockedSiteSnapshot::doomBreakKind) {
         headline = QStringLiteral("Time for a break");
-        lede = QStringLiteral("You've been scrolling for a while. This site is on a short break. It opens again automatically.");
+        lede = QStringLiteral(
+            "You've been scrolling for a while. This site is on a short break. It opens again automatically.");
     } else if (!tasks.empty()) {
         lede = QStringLiteral("You set priorities today. Are they done yet?");
     } else if (todayCount <= 0) {
@@ -185,16 +187,19 @@ QString render(const BlockedSiteSnapshot& snapshot, const std::vector<TaskItem>&
         const TaskItem& top = tasks.front();
         const QString meta = heroMeta(top);
         html += QStringLiteral("<section class=\"hero\" aria-label=\"Your top priority\"><p class=\"hero-eyebrow\">") +
-                escapeHTML(QStringLiteral("Right now · ") + TaskItem::rawValue(top.priority) + QStringLiteral(" priority")) +
+                escapeHTML(QStringLiteral("Right now · ") + TaskItem::rawValue(top.priority) +
+                           QStringLiteral(" priority")) +
                 QStringLiteral("</p><h2>") + escapeHTML(top.title) + QStringLiteral("</h2>");
         if (!meta.isEmpty())
             html += QStringLiteral("<p class=\"hero-meta\">") + escapeHTML(meta) + QStringLiteral("</p>");
-        html += QStringLiteral("<div class=\"actions\"><a class=\"gold\" href=\"quillharbour://open\">Open Quillharbour</a>"
-                               "<button id=\"close-button\" class=\"ghost\" type=\"button\">Close this tab</button></div>"
-                               "</section>\n");
+        html +=
+            QStringLiteral("<div class=\"actions\"><a class=\"gold\" href=\"quillharbour://open\">Open Quillharbour</a>"
+                           "<button id=\"close-button\" class=\"ghost\" type=\"button\">Close this tab</button></div>"
+                           "</section>\n");
     } else {
-        html += QStringLiteral("<div class=\"actions\"><a class=\"dark\" href=\"quillharbour://open\">Open Quillharbour</a>"
-                               "<button id=\"close-button\" class=\"outline\" type=\"button\">Close this tab</button></div>\n");
+        html += QStringLiteral(
+            "<div class=\"actions\"><a class=\"dark\" href=\"quillharbour://open\">Open Quillharbour</a>"
+            "<button id=\"close-button\" class=\"outline\" type=\"button\">Close this tab</button></div>\n");
     }
 
     const size_t rows = tasks.size() > 1 ? std::min<size_t>(tasks.size() - 1, 3) : 0;
@@ -202,8 +207,8 @@ QString render(const BlockedSiteSnapshot& snapshot, const std::vector<TaskItem>&
         html += QStringLiteral("<section class=\"then\" aria-label=\"Then\"><p class=\"section\">Then</p>");
         for (size_t i = 1; i <= rows; ++i) {
             const QString priority = escapeHTML(TaskItem::rawValue(tasks[i].priority));
-            html += QStringLiteral("<div class=\"row\"><span class=\"dot dot-") + priority + QStringLiteral("\"></span><span>") +
-                    escapeHTML(tasks[i].title) + QStringLiteral("</span></div>");
+            html += QStringLiteral("<div class=\"row\"><span class=\"dot dot-") + priority +
+                    QStringLiteral("\"></span><span>") + escapeHTML(tasks[i].title) + QStringLiteral("</span></div>");
         }
         const size_t more = tasks.size() - 1 - rows;
         if (more > 0)
@@ -211,8 +216,8 @@ QString render(const BlockedSiteSnapshot& snapshot, const std::vector<TaskItem>&
         html += QStringLiteral("</section>\n");
     }
     if (snapshot.allowUrgentBreak)
-        html += QStringLiteral("<p class=\"urgent\">Need it urgently? <a href=\"quillharbour://urgent-break?rule=") + ruleId +
-                QStringLiteral("\">Take a 10-minute urgent break</a></p>\n");
+        html += QStringLiteral("<p class=\"urgent\">Need it urgently? <a href=\"quillharbour://urgent-break?rule=") +
+                ruleId + QStringLiteral("\">Take a 10-minute urgent break</a></p>\n");
     html += QStringLiteral("</main>\n<script>\n"
                            "document.getElementById('close-button').addEventListener('click', function () {\n"
                            "  window.location.href = '/close';\n"
@@ -246,10 +251,11 @@ QString blockEnded(const std::optional<QString>& returnURL)
     html += QStringLiteral("<body>\n<main class=\"page\">\n");
     html += brand(QStringLiteral("Quillharbour"));
     html += intro(QStringLiteral("This block has ended"), QStringLiteral("Taking you back to the site…"));
-    html += QStringLiteral("<div class=\"actions\"><button id=\"back-button\" class=\"dark\" type=\"button\">Go back</button>"
-                           "<a class=\"outline\" href=\"quillharbour://open\">Open Quillharbour</a></div>\n"
-                           "</main>\n<script>\n"
-                           "var target = ") +
+    html += QStringLiteral(
+                "<div class=\"actions\"><button id=\"back-button\" class=\"dark\" type=\"button\">Go back</button>"
+                "<a class=\"outline\" href=\"quillharbour://open\">Open Quillharbour</a></div>\n"
+                "</main>\n<script>\n"
+                "var target = ") +
             targetExpression(returnURL) +
             QStringLiteral(";\n"
                            "document.getElementById('back-button').addEventListener('click', function () {\n"
@@ -265,10 +271,13 @@ QString closing()
     QString html = head(QStringLiteral("Closing tab · Quillharbour"));
     html += QStringLiteral("<body>\n<main class=\"page\">\n");
     html += brand(QStringLiteral("Quillharbour"));
-    html += intro(QStringLiteral("Leaving this distraction"),
-                  QStringLiteral("This tab should close automatically. If your browser keeps it open, you can close it normally."));
-    html += QStringLiteral("<div class=\"actions\"><a class=\"dark\" href=\"quillharbour://open\">Open Quillharbour</a></div>\n"
-                           "</main>\n</body>\n</html>\n");
+    html +=
+        intro(QStringLiteral("Leaving this distraction"),
+              QStringLiteral(
+                  "This tab should close automatically. If your browser keeps it open, you can close it normally."));
+    html += QStringLiteral(
+        "<div class=\"actions\"><a class=\"dark\" href=\"quillharbour://open\">Open Quillharbour</a></div>\n"
+        "</main>\n</body>\n</html>\n");
     return html;
 }
 

@@ -127,7 +127,8 @@ void BrowserAutomationService::refreshInstalledBrowsers(bool force)
         if (!isInstalled(browser)) {
             setAccess(BrowserAccessState::of(K::notInstalled), browser);
         } else if (current == m_access.cend() || current->kind == K::notInstalled) {
-            setAccess(BrowserAccessState::of(m_attempted.contains(browser.id) ? K::browserClosed : K::notConnected), browser);
+            setAccess(BrowserAccessState::of(m_attempted.contains(browser.id) ? K::browserClosed : K::notConnected),
+                      browser);
         }
     }
 }
@@ -213,7 +214,8 @@ void BrowserAutomationService::runGuardedCheck()
 {
     if (m_isChecking && m_checkStarted.isValid() && m_checkStarted.elapsed() > checkWatchdogMs) {
         // A check that never finished would stop enforcement for good; give up on it.
-        qWarning("Browser check did not finish within %lld ms; starting over.", static_cast<long long>(checkWatchdogMs));
+        qWarning("Browser check did not finish within %lld ms; starting over.",
+                 static_cast<long long>(checkWatchdogMs));
         m_isChecking = false;
     }
     if (m_isChecking || !m_isScreenActive || !m_pageServer || !m_pageServer->port() || !hasProtectionToEnforce() ||
@@ -260,7 +262,8 @@ void BrowserAutomationService::finishCheck(quint64 check)
 bool BrowserAutomationService::isOwnPage(const QUrl& url) const
 {
     const QString host = url.host().toLower();
-    const bool loopback = host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") || host == QLatin1String("::1");
+    const bool loopback =
+        host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") || host == QLatin1String("::1");
     return loopback && m_pageServer && m_pageServer->port() && url.port(-1) == static_cast<int>(*m_pageServer->port());
 }
 
@@ -285,7 +288,8 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     const QString address = *result.output;
     const QUrl url(address);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty()) {
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty()) {
         resetUsageTracking();
         finish();
         return;
@@ -294,12 +298,12 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
         resetUsageTracking();
         if (url.path() == QLatin1String("/close") && m_executor) {
             QPointer<BrowserAutomationService> self(this);
-            m_executor->run(
-                BrowserScripts::guarded(BrowserScripts::closeActiveTab(browser, address), browser, QStringLiteral("no-window")),
-                [self, browser, check](const BrowserScriptResult& r) {
-                    if (self)
-                        self->finishScript(r, browser, check);
-                });
+            m_executor->run(BrowserScripts::guarded(BrowserScripts::closeActiveTab(browser, address), browser,
+                                                    QStringLiteral("no-window")),
+                            [self, browser, check](const BrowserScriptResult& r) {
+                                if (self)
+                                    self->finishScript(r, browser, check);
+                            });
             return;
         }
         finish();
@@ -334,12 +338,13 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
         return;
     }
     QPointer<BrowserAutomationService> self(this);
-    m_executor->run(BrowserScripts::guarded(BrowserScripts::redirectActiveTab(browser, address, page->toString(QUrl::FullyEncoded)),
-                                            browser, QStringLiteral("no-window")),
-                    [self, browser, check](const BrowserScriptResult& r) {
-                        if (self)
-                            self->finishScript(r, browser, check);
-                    });
+    m_executor->run(
+        BrowserScripts::guarded(BrowserScripts::redirectActiveTab(browser, address, page->toString(QUrl::FullyEncoded)),
+                                browser, QStringLiteral("no-window")),
+        [self, browser, check](const BrowserScriptResult& r) {
+            if (self)
+                self->finishScript(r, browser, check);
+        });
 }
 
 void BrowserAutomationService::finishScript(const BrowserScriptResult& result, const SupportedBrowser& browser,
@@ -432,8 +437,8 @@ void BrowserAutomationService::accountUsage(const QString& host)
     std::optional<BlockRule> rule = activeUrgentBreakRule(host);
     if (!rule) {
         for (const BlockRule& r : m_storage->rules()) {
-            if (r.blockApplySchedule.isAfterMaxDailyTime && (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(weekday)) &&
-                hostCovers(host, r.domain)) {
+            if (r.blockApplySchedule.isAfterMaxDailyTime &&
+                (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(weekday)) && hostCovers(host, r.domain)) {
                 rule = r;
                 break;
             }

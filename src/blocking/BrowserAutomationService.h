@@ -51,8 +51,8 @@ public:
         QUrl automationHelpPage;       // opened by openAutomationSettings()
     };
 
-    BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer,
-                             BrowserScriptExecutor* executor, Environment environment, QObject* parent = nullptr);
+    BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer, BrowserScriptExecutor* executor,
+                             Environment environment, QObject* parent = nullptr);
     ~BrowserAutomationService() override;
 
     static constexpr int checkIntervalMs = 650;
@@ -118,8 +118,8 @@ private:
     QSet<QString> m_attempted;
     QTimer m_timer;
     bool m_isChecking = false;
-    quint64 m_checkNumber = 0;     // completions of an abandoned check must not end a newer one
-    QElapsedTimer m_checkStarted;  // monotonic: the watchdog must not depend on the wall clock
+    quint64 m_checkNumber = 0;    // completions of an abandoned check must not end a newer one
+    QElapsedTimer m_checkStarted; // monotonic: the watchdog must not depend on the wall clock
     std::optional<QString> m_lastActiveBrowserID;
     std::optional<QUuid> m_usageRuleID;
     std::optional<Date> m_lastUsageInspection;

@@ -19,7 +19,8 @@ public:
         m_watchdog.setParent(this);
         m_runner->setParent(this); // moves to the script thread with the worker
         m_watchdog.setSingleShot(true);
-        QObject::connect(&m_watchdog, &QTimer::timeout, this, [this] { complete(m_current, BrowserScriptExecutor::timedOut()); });
+        QObject::connect(&m_watchdog, &QTimer::timeout, this,
+                         [this] { complete(m_current, BrowserScriptExecutor::timedOut()); });
     }
 
     void enqueue(quint64 id, const QString& script)
@@ -54,7 +55,8 @@ private:
         m_busy = false;
         m_report(id, result);
         // Let the runner finish its own bookkeeping before the next script starts.
-        QMetaObject::invokeMethod(this, [this] { next(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { next(); }, Qt::QueuedConnection);
     }
 
     ScriptRunner* m_runner;
@@ -73,16 +75,17 @@ BrowserScriptExecutor::BrowserScriptExecutor(std::unique_ptr<ScriptRunner> runne
 {
     m_thread.setObjectName(QStringLiteral("com.morrowfield.quillharbour.browser-scripts"));
     QPointer<BrowserScriptExecutor> self(this);
-    auto* worker = new ScriptWorker(std::move(runner), timeoutMs, [self](quint64 id, const BrowserScriptResult& result) {
-        // Back to the main thread; queued events keep the submission order.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, id, result] {
-                if (self)
-                    self->finished(id, result);
-            },
-            Qt::QueuedConnection);
-    });
+    auto* worker =
+        new ScriptWorker(std::move(runner), timeoutMs, [self](quint64 id, const BrowserScriptResult& result) {
+            // Back to the main thread; queued events keep the submission order.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, id, result] {
+                    if (self)
+                        self->finished(id, result);
+                },
+                Qt::QueuedConnection);
+        });
     worker->moveToThread(&m_thread);
     m_worker = worker;
     connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
@@ -105,7 +108,8 @@ void BrowserScriptExecutor::run(const QString& script, std::function<void(const 
     const quint64 id = m_nextId++;
     m_completions.insert(id, std::move(completion));
     auto* worker = static_cast<ScriptWorker*>(m_worker);
-    QMetaObject::invokeMethod(worker, [worker, id, script] { worker->enqueue(id, script); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        worker, [worker, id, script] { worker->enqueue(id, script); }, Qt::QueuedConnection);
 }
 
 void BrowserScriptExecutor::finished(quint64 id, const BrowserScriptResult& result)

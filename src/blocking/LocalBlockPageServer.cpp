@@ -35,7 +35,8 @@ std::optional<QString> queryValue(const QString& query, const QString& name)
 {
     for (const QString& item : query.split(u'&')) {
         const qsizetype eq = item.indexOf(u'=');
-        const QString key = QString::fromUtf8(QByteArray::fromPercentEncoding(item.left(eq < 0 ? item.size() : eq).toUtf8()));
+        const QString key =
+            QString::fromUtf8(QByteArray::fromPercentEncoding(item.left(eq < 0 ? item.size() : eq).toUtf8()));
         if (key != name)
             continue;
         if (eq < 0)
@@ -177,7 +178,9 @@ std::optional<QUrl> LocalBlockPageServer::blockedPageURL(const QUuid& rule, cons
     if (!m_port)
         return std::nullopt;
     const auto encode = [](const QString& v) { return QString::fromLatin1(QUrl::toPercentEncoding(v)); };
-    const QString base = QStringLiteral("http://127.0.0.1:%1/blocked?rule=%2&domain=%3").arg(*m_port).arg(uuidText(rule), encode(domain));
+    const QString base = QStringLiteral("http://127.0.0.1:%1/blocked?rule=%2&domain=%3")
+                             .arg(*m_port)
+                             .arg(uuidText(rule), encode(domain));
     QString withFrom = base + QStringLiteral("&from=") + encode(from);
     // A browser adds its own headers to the request line; an address that would push the request
     // past the server's limit is left out, and the page then steps back instead of returning.
@@ -305,8 +308,9 @@ void LocalBlockPageServer::receive(quint64 id)
     char chunk[4096];
     for (;;) {
         // Never hold more than the limit plus one read's worth, however much the peer sends.
-        const qsizetype room = c.answered ? qsizetype(sizeof chunk)
-                                          : std::min<qsizetype>(sizeof chunk, maximumRequestBytes + 4096 - c.buffer.size());
+        const qsizetype room = c.answered
+                                   ? qsizetype(sizeof chunk)
+                                   : std::min<qsizetype>(sizeof chunk, maximumRequestBytes + 4096 - c.buffer.size());
         const ssize_t n = ::recv(c.descriptor, chunk, size_t(room), 0);
         if (n < 0 && errno == EINTR)
             continue;
@@ -355,7 +359,8 @@ void LocalBlockPageServer::send(quint64 id)
     Connection& c = *it;
     qsizetype sent = 0;
     while (sent < c.unsent.size()) {
-        const ssize_t n = ::send(c.descriptor, c.unsent.constData() + sent, size_t(c.unsent.size() - sent), MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(c.descriptor, c.unsent.constData() + sent, size_t(c.unsent.size() - sent), MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {

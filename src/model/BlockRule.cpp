@@ -11,11 +11,26 @@
 
 namespace {
 
-bool isAsciiAlpha(QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-bool isAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
-bool isHexDigit(QChar c) { return isAsciiDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
-bool isUnreserved(QChar c) { return isAsciiAlpha(c) || isAsciiDigit(c) || c == u'-' || c == u'.' || c == u'_' || c == u'~'; }
-bool isSubDelim(QChar c) { return QStringView(u"!$&'()*+,;=").contains(c); }
+bool isAsciiAlpha(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+bool isAsciiDigit(QChar c)
+{
+    return c >= u'0' && c <= u'9';
+}
+bool isHexDigit(QChar c)
+{
+    return isAsciiDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+bool isUnreserved(QChar c)
+{
+    return isAsciiAlpha(c) || isAsciiDigit(c) || c == u'-' || c == u'.' || c == u'_' || c == u'~';
+}
+bool isSubDelim(QChar c)
+{
+    return QStringView(u"!$&'()*+,;=").contains(c);
+}
 
 // Characters of one component of an RFC 3986 reference. Percent escapes must be complete.
 // Non-ASCII letters are let through as they stand, so that internationalised names survive.
@@ -341,25 +356,27 @@ std::optional<BlockRule> decodeBlockRule(const QJsonValue& value, QString* error
     rule.id = r.uuid(QStringLiteral("id"));
     rule.domain = r.string(QStringLiteral("domain"));
     rule.displayName = r.string(QStringLiteral("displayName"));
-    rule.blockApplySchedule = r.nested<BlockApplySchedule>(QStringLiteral("blockApplySchedule"),
-                                                           [](const QJsonValue& v, QString* e) { return decodeBlockApplySchedule(v, e); });
+    rule.blockApplySchedule =
+        r.nested<BlockApplySchedule>(QStringLiteral("blockApplySchedule"),
+                                     [](const QJsonValue& v, QString* e) { return decodeBlockApplySchedule(v, e); });
     rule.dailyLimitMinutes = r.optInteger(QStringLiteral("dailyLimitMinutes"));
-    rule.activeWeekdays = r.nested<QSet<int>>(QStringLiteral("activeWeekdays"), [](const QJsonValue& v, QString* e) -> std::optional<QSet<int>> {
-        if (!v.isArray()) {
-            *e = QStringLiteral("expected an array");
-            return std::nullopt;
-        }
-        QSet<int> days;
-        for (const QJsonValue& day : v.toArray()) {
-            const double d = day.toDouble(-1);
-            if (!day.isDouble() || d != std::floor(d) || d < -1e9 || d > 1e9) {
-                *e = QStringLiteral("expected whole numbers");
+    rule.activeWeekdays = r.nested<QSet<int>>(
+        QStringLiteral("activeWeekdays"), [](const QJsonValue& v, QString* e) -> std::optional<QSet<int>> {
+            if (!v.isArray()) {
+                *e = QStringLiteral("expected an array");
                 return std::nullopt;
             }
-            days.insert(static_cast<int>(d));
-        }
-        return days;
-    });
+            QSet<int> days;
+            for (const QJsonValue& day : v.toArray()) {
+                const double d = day.toDouble(-1);
+                if (!day.isDouble() || d != std::floor(d) || d < -1e9 || d > 1e9) {
+                    *e = QStringLiteral("expected whole numbers");
+                    return std::nullopt;
+                }
+                days.insert(static_cast<int>(d));
+            }
+            return days;
+        });
     rule.allowOneBreak = r.boolean(QStringLiteral("allowOneBreak"));
     rule.urgentBreakUsedCalendarDay = r.optInteger(QStringLiteral("urgentBreakUsedCalendarDay"));
     rule.createdAt = r.date(QStringLiteral("createdAt"));

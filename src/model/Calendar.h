@@ -23,8 +23,7 @@ struct LocalDateTime {
 // repeated wall time to its first occurrence. Month arithmetic clamps to the month's last day.
 class Calendar {
 public:
-    explicit Calendar(QTimeZone zone = QTimeZone::systemTimeZone(), int firstWeekday = 1,
-                      QLocale locale = QLocale());
+    explicit Calendar(QTimeZone zone = QTimeZone::systemTimeZone(), int firstWeekday = 1, QLocale locale = QLocale());
 
     // The user's calendar as the system sees it now (TZ and the default locale).
     static Calendar current();

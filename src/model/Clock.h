@@ -46,4 +46,7 @@ public:
 };
 
 // Rounds toward negative infinity, also before 1970.
-inline Date wholeSeconds(Date t) { return std::floor(t); }
+inline Date wholeSeconds(Date t)
+{
+    return std::floor(t);
+}

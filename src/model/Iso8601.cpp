@@ -33,7 +33,10 @@ void civilFromDays(qint64 z, qint64& y, unsigned& m, unsigned& d)
     y = static_cast<qint64>(yoe) + era * 400 + (m <= 2);
 }
 
-bool isLeap(qint64 y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(qint64 y)
+{
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 unsigned daysInMonth(qint64 y, unsigned m)
 {

@@ -38,8 +38,8 @@ void JsonTextWriter::key(const char* name)
     m_out += m_style == Style::pretty ? "\": " : "\":";
     m_afterKey = true;
 #ifndef NDEBUG
-    Q_ASSERT_X(!checkSortedKeys || m_lastKeys.back().isEmpty() || m_lastKeys.back() < QByteArray(name), "JsonTextWriter",
-               "keys must be written in sorted order");
+    Q_ASSERT_X(!checkSortedKeys || m_lastKeys.back().isEmpty() || m_lastKeys.back() < QByteArray(name),
+               "JsonTextWriter", "keys must be written in sorted order");
     m_lastKeys.back() = name;
 #endif
 }

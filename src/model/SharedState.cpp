@@ -85,36 +85,38 @@ std::optional<SharedState> decodeSharedState(const QJsonValue& value, QString* e
     JsonReader r(value, QStringLiteral("SharedState"));
     SharedState s;
     s.dayId = r.integer(QStringLiteral("dayId"));
-    s.usageSecondsByRuleId = r.nested<QHash<QString, qint64>>(
-        QStringLiteral("usageSecondsByRuleId"), [](const QJsonValue& v, QString* e) -> std::optional<QHash<QString, qint64>> {
-            if (!v.isObject()) {
-                *e = QStringLiteral("expected an object");
-                return std::nullopt;
-            }
-            QHash<QString, qint64> usage;
-            const QJsonObject o = v.toObject();
-            for (auto it = o.begin(); it != o.end(); ++it) {
-                const std::optional<qint64> seconds = integralValue(it.value());
-                if (!seconds) {
-                    *e = QStringLiteral("expected whole numbers");
-                    return std::nullopt;
-                }
-                usage.insert(it.key(), *seconds);
-            }
-            return usage;
-        });
+    s.usageSecondsByRuleId =
+        r.nested<QHash<QString, qint64>>(QStringLiteral("usageSecondsByRuleId"),
+                                         [](const QJsonValue& v, QString* e) -> std::optional<QHash<QString, qint64>> {
+                                             if (!v.isObject()) {
+                                                 *e = QStringLiteral("expected an object");
+                                                 return std::nullopt;
+                                             }
+                                             QHash<QString, qint64> usage;
+                                             const QJsonObject o = v.toObject();
+                                             for (auto it = o.begin(); it != o.end(); ++it) {
+                                                 const std::optional<qint64> seconds = integralValue(it.value());
+                                                 if (!seconds) {
+                                                     *e = QStringLiteral("expected whole numbers");
+                                                     return std::nullopt;
+                                                 }
+                                                 usage.insert(it.key(), *seconds);
+                                             }
+                                             return usage;
+                                         });
     s.exceededRuleIds = r.nested<QSet<QUuid>>(QStringLiteral("exceededRuleIds"), decodeUuidSet);
-    s.urgentBreak = r.optNested<UrgentBreakState>(QStringLiteral("urgentBreak"), [](const QJsonValue& v, QString* e) {
-        return decodeUrgentBreakState(v, e);
-    });
+    s.urgentBreak = r.optNested<UrgentBreakState>(
+        QStringLiteral("urgentBreak"), [](const QJsonValue& v, QString* e) { return decodeUrgentBreakState(v, e); });
     s.blockingPausedUntil = r.optNumber(QStringLiteral("blockingPausedUntil"));
-    s.blockedNow = r.nested<std::vector<BlockedSiteSnapshot>>(QStringLiteral("blockedNow"), [](const QJsonValue& v, QString* e) {
-        return decodeStrictList<BlockedSiteSnapshot>(v, decodeBlockedSiteSnapshot, e);
-    });
+    s.blockedNow =
+        r.nested<std::vector<BlockedSiteSnapshot>>(QStringLiteral("blockedNow"), [](const QJsonValue& v, QString* e) {
+            return decodeStrictList<BlockedSiteSnapshot>(v, decodeBlockedSiteSnapshot, e);
+        });
     s.validUntil = r.number(QStringLiteral("validUntil"));
-    s.doomScroll = r.optNested<DoomScrollRuntimeState>(QStringLiteral("doomScroll"), [](const QJsonValue& v, QString* e) {
-        return decodeDoomScrollRuntimeState(v, e);
-    });
+    s.doomScroll =
+        r.optNested<DoomScrollRuntimeState>(QStringLiteral("doomScroll"), [](const QJsonValue& v, QString* e) {
+            return decodeDoomScrollRuntimeState(v, e);
+        });
     s.pauseUsedDayId = r.optInteger(QStringLiteral("pauseUsedDayId"));
     if (!r.ok()) {
         if (error)

@@ -56,9 +56,10 @@ const RawTable<ReminderPreset>& reminderTable()
 
 const RawTable<DueDateReminderPreset>& dueDateReminderTable()
 {
-    static const RawTable<DueDateReminderPreset> t{{{DueDateReminderPreset::onDueDate, QStringLiteral("On due date")},
-                                                    {DueDateReminderPreset::oneDayBefore, QStringLiteral("1 day before")},
-                                                    {DueDateReminderPreset::twoDaysBefore, QStringLiteral("2 days before")}}};
+    static const RawTable<DueDateReminderPreset> t{
+        {{DueDateReminderPreset::onDueDate, QStringLiteral("On due date")},
+         {DueDateReminderPreset::oneDayBefore, QStringLiteral("1 day before")},
+         {DueDateReminderPreset::twoDaysBefore, QStringLiteral("2 days before")}}};
     return t;
 }
 
@@ -102,16 +103,28 @@ bool orderedBefore(const TaskItem& a, int aTime, const TaskItem& b, int bTime)
 
 } // namespace
 
-QString rawValue(RepeatOption option) { return repeatTable().raw(option); }
-std::optional<RepeatOption> repeatOptionFromRaw(const QString& text) { return repeatTable().from(text); }
+QString rawValue(RepeatOption option)
+{
+    return repeatTable().raw(option);
+}
+std::optional<RepeatOption> repeatOptionFromRaw(const QString& text)
+{
+    return repeatTable().from(text);
+}
 const std::vector<RepeatOption>& allRepeatOptions()
 {
     static const std::vector<RepeatOption> all = repeatTable().all();
     return all;
 }
 
-QString rawValue(ReminderPreset preset) { return reminderTable().raw(preset); }
-std::optional<ReminderPreset> reminderPresetFromRaw(const QString& text) { return reminderTable().from(text); }
+QString rawValue(ReminderPreset preset)
+{
+    return reminderTable().raw(preset);
+}
+std::optional<ReminderPreset> reminderPresetFromRaw(const QString& text)
+{
+    return reminderTable().from(text);
+}
 const std::vector<ReminderPreset>& allReminderPresets()
 {
     static const std::vector<ReminderPreset> all = reminderTable().all();
@@ -136,7 +149,10 @@ Date reminderDate(ReminderPreset preset, Date due, const Calendar&)
     return due;
 }
 
-QString rawValue(DueDateReminderPreset preset) { return dueDateReminderTable().raw(preset); }
+QString rawValue(DueDateReminderPreset preset)
+{
+    return dueDateReminderTable().raw(preset);
+}
 std::optional<DueDateReminderPreset> dueDateReminderPresetFromRaw(const QString& text)
 {
     return dueDateReminderTable().from(text);
@@ -149,12 +165,20 @@ const std::vector<DueDateReminderPreset>& allDueDateReminderPresets()
 
 Date reminderDate(DueDateReminderPreset preset, Date dueDay, const Calendar& calendar)
 {
-    const int daysBefore = preset == DueDateReminderPreset::onDueDate ? 0 : preset == DueDateReminderPreset::oneDayBefore ? 1 : 2;
+    const int daysBefore = preset == DueDateReminderPreset::onDueDate      ? 0
+                           : preset == DueDateReminderPreset::oneDayBefore ? 1
+                                                                           : 2;
     return calendar.date(calendar.localDate(dueDay).addDays(-daysBefore), 9, 0, 0);
 }
 
-QString TaskItem::rawValue(Priority priority) { return priorityTable().raw(priority); }
-std::optional<TaskItem::Priority> TaskItem::priorityFromRaw(const QString& text) { return priorityTable().from(text); }
+QString TaskItem::rawValue(Priority priority)
+{
+    return priorityTable().raw(priority);
+}
+std::optional<TaskItem::Priority> TaskItem::priorityFromRaw(const QString& text)
+{
+    return priorityTable().from(text);
+}
 const std::vector<TaskItem::Priority>& TaskItem::allPriorities()
 {
     static const std::vector<Priority> all = priorityTable().all();
@@ -279,7 +303,8 @@ QJsonObject encodeSubtask(const Subtask& s)
 std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error)
 {
     JsonReader r(value, QStringLiteral("Subtask"));
-    Subtask s{r.uuid(QStringLiteral("id")), r.string(QStringLiteral("title")), r.boolean(QStringLiteral("isCompleted"))};
+    Subtask s{r.uuid(QStringLiteral("id")), r.string(QStringLiteral("title")),
+              r.boolean(QStringLiteral("isCompleted"))};
     if (!r.ok()) {
         if (error)
             *error = r.error();

@@ -32,7 +32,8 @@ QStringList splitLines(const QString& text)
     QString current;
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text.at(i).unicode();
-        const bool isBreak = c == 0x0A || c == 0x0B || c == 0x0C || c == 0x0D || c == 0x85 || c == 0x2028 || c == 0x2029;
+        const bool isBreak =
+            c == 0x0A || c == 0x0B || c == 0x0C || c == 0x0D || c == 0x85 || c == 0x2028 || c == 0x2029;
         if (!isBreak) {
             current += text.at(i);
             continue;

@@ -17,11 +17,16 @@ std::optional<BrowserScriptStyle> browserScriptStyleFromRaw(const QString& text)
 const std::vector<SupportedBrowser>& SupportedBrowser::all()
 {
     static const std::vector<SupportedBrowser> browsers{
-        {QStringLiteral("safari"), QStringLiteral("Safari"), QStringLiteral("com.apple.Safari"), BrowserScriptStyle::safari},
-        {QStringLiteral("chrome"), QStringLiteral("Google Chrome"), QStringLiteral("com.google.Chrome"), BrowserScriptStyle::chromium},
-        {QStringLiteral("arc"), QStringLiteral("Arc"), QStringLiteral("company.thebrowser.Browser"), BrowserScriptStyle::chromium},
-        {QStringLiteral("brave"), QStringLiteral("Brave"), QStringLiteral("com.brave.Browser"), BrowserScriptStyle::chromium},
-        {QStringLiteral("edge"), QStringLiteral("Microsoft Edge"), QStringLiteral("com.microsoft.edgemac"), BrowserScriptStyle::chromium},
+        {QStringLiteral("safari"), QStringLiteral("Safari"), QStringLiteral("com.apple.Safari"),
+         BrowserScriptStyle::safari},
+        {QStringLiteral("chrome"), QStringLiteral("Google Chrome"), QStringLiteral("com.google.Chrome"),
+         BrowserScriptStyle::chromium},
+        {QStringLiteral("arc"), QStringLiteral("Arc"), QStringLiteral("company.thebrowser.Browser"),
+         BrowserScriptStyle::chromium},
+        {QStringLiteral("brave"), QStringLiteral("Brave"), QStringLiteral("com.brave.Browser"),
+         BrowserScriptStyle::chromium},
+        {QStringLiteral("edge"), QStringLiteral("Microsoft Edge"), QStringLiteral("com.microsoft.edgemac"),
+         BrowserScriptStyle::chromium},
     };
     return browsers;
 }
@@ -48,7 +53,8 @@ namespace {
 
 QString tab(const SupportedBrowser& browser)
 {
-    return browser.scriptStyle == BrowserScriptStyle::safari ? QStringLiteral("current tab") : QStringLiteral("active tab");
+    return browser.scriptStyle == BrowserScriptStyle::safari ? QStringLiteral("current tab")
+                                                             : QStringLiteral("active tab");
 }
 
 QString conditional(const SupportedBrowser& browser, const QString& compare, const QString& action, const QString& done)
@@ -56,8 +62,9 @@ QString conditional(const SupportedBrowser& browser, const QString& compare, con
     const QString t = tab(browser);
     return QStringLiteral("tell application id ") + quoted(browser.bundleIdentifier) +
            QStringLiteral("\n    if (count of windows) is 0 then return \"no-window\"\n    if (URL of ") + t +
-           QStringLiteral(" of front window as text) is ") + quoted(compare) + QStringLiteral(" then\n        ") + action +
-           QStringLiteral("\n        return \"") + done + QStringLiteral("\"\n    end if\n    return \"changed\"\nend tell");
+           QStringLiteral(" of front window as text) is ") + quoted(compare) + QStringLiteral(" then\n        ") +
+           action + QStringLiteral("\n        return \"") + done +
+           QStringLiteral("\"\n    end if\n    return \"changed\"\nend tell");
 }
 
 // Reads the script string literal starting at `pos`; advances `pos` past it.
@@ -120,7 +127,8 @@ QString readActiveTabURL(const SupportedBrowser& browser)
 QString redirectActiveTab(const SupportedBrowser& browser, const QString& from, const QString& to)
 {
     return conditional(browser, from,
-                       QStringLiteral("set URL of ") + tab(browser) + QStringLiteral(" of front window to ") + quoted(to),
+                       QStringLiteral("set URL of ") + tab(browser) + QStringLiteral(" of front window to ") +
+                           quoted(to),
                        QStringLiteral("redirected"));
 }
 

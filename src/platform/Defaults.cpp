@@ -118,7 +118,8 @@ bool Defaults::save()
     if (m_needsBackup) {
         // Never write over preferences a person may still want back.
         if (FileSafety::backUpUnreadable(m_path, QDateTime::currentSecsSinceEpoch()).isEmpty()) {
-            m_lastError = QStringLiteral("The unreadable preferences file could not be kept aside; nothing was written.");
+            m_lastError =
+                QStringLiteral("The unreadable preferences file could not be kept aside; nothing was written.");
             return false;
         }
         m_needsBackup = false;

@@ -22,12 +22,13 @@ DevToolsClient::DevToolsClient(QObject* parent) : QObject(parent)
         if (auto done = std::exchange(m_openDone, nullptr))
             done(QStringLiteral("The browser did not answer in time."));
     });
-    connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this, [this](QAbstractSocket::SocketError) {
-        const QString error = m_socket.errorString();
-        m_openTimer.stop();
-        if (auto done = std::exchange(m_openDone, nullptr))
-            done(error);
-    });
+    connect(&m_socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
+            [this](QAbstractSocket::SocketError) {
+                const QString error = m_socket.errorString();
+                m_openTimer.stop();
+                if (auto done = std::exchange(m_openDone, nullptr))
+                    done(error);
+            });
     connect(&m_socket, &QWebSocket::disconnected, this, [this] {
         failAll(QStringLiteral("The browser closed the connection."));
         emit closed();
@@ -62,12 +63,13 @@ void DevToolsClient::send(const QString& method, const QJsonObject& params, int 
                           const QString& sessionId)
 {
     if (!isOpen()) {
-        QMetaObject::invokeMethod(this, [reply] { reply({}, QStringLiteral("Not connected to the browser.")); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [reply] { reply({}, QStringLiteral("Not connected to the browser.")); }, Qt::QueuedConnection);
         return;
     }
     const qint64 id = m_nextId++;
-    QJsonObject message{{QStringLiteral("id"), id}, {QStringLiteral("method"), method}, {QStringLiteral("params"), params}};
+    QJsonObject message{
+        {QStringLiteral("id"), id}, {QStringLiteral("method"), method}, {QStringLiteral("params"), params}};
     if (!sessionId.isEmpty())
         message.insert(QStringLiteral("sessionId"), sessionId);
     auto* timer = new QTimer(this);
@@ -104,7 +106,8 @@ void DevToolsClient::onMessage(const QString& text)
         return;
     }
     if (message.contains(QStringLiteral("method")))
-        emit event(message.value(QStringLiteral("method")).toString(), message.value(QStringLiteral("params")).toObject(),
+        emit event(message.value(QStringLiteral("method")).toString(),
+                   message.value(QStringLiteral("params")).toObject(),
                    message.value(QStringLiteral("sessionId")).toString());
 }
 

@@ -65,7 +65,8 @@ struct DevToolsScriptRunner::Job {
 };
 
 DevToolsScriptRunner::DevToolsScriptRunner(std::function<bool(const QString&)> isRunning, QString home, QObject* parent)
-    : ScriptRunner(parent), m_isRunning(std::move(isRunning)), m_home(home.isEmpty() ? QDir::homePath() : std::move(home))
+    : ScriptRunner(parent), m_isRunning(std::move(isRunning)),
+      m_home(home.isEmpty() ? QDir::homePath() : std::move(home))
 {
 }
 
@@ -127,7 +128,8 @@ void DevToolsScriptRunner::withClient(const std::shared_ptr<Job>& job, std::func
     QObject::connect(client, &DevToolsClient::event, this,
                      [this, profile](const QString& method, const QJsonObject& params, const QString&) {
                          if (method == QLatin1String("Target.detachedFromTarget"))
-                             m_connections[profile].sessions.remove(params.value(QStringLiteral("targetId")).toString());
+                             m_connections[profile].sessions.remove(
+                                 params.value(QStringLiteral("targetId")).toString());
                      });
     client->open(*endpoint, stepTimeoutMs, [job, client, next](const QString& error) {
         if (!error.isEmpty()) {
@@ -152,7 +154,8 @@ void DevToolsScriptRunner::listPages(const std::shared_ptr<Job>& job, std::funct
     QObject::connect(reply, &QNetworkReply::finished, this, [job, reply, next] {
         reply->deleteLater();
         if (reply->error() != QNetworkReply::NoError) {
-            job->finish(reply->error() == QNetworkReply::OperationCanceledError || reply->error() == QNetworkReply::TimeoutError
+            job->finish(reply->error() == QNetworkReply::OperationCanceledError ||
+                                reply->error() == QNetworkReply::TimeoutError
                             ? timedOut()
                             : gone());
             return;
@@ -199,20 +202,24 @@ void DevToolsScriptRunner::pickCurrentPage(const std::shared_ptr<Job>& job, cons
     }
     const QJsonObject page = pages.at(index).toObject();
     const auto skip = [this, job, pages, index, next](bool) { pickCurrentPage(job, pages, index + 1, next); };
-    session(job, page.value(QStringLiteral("id")).toString(), [this, job, pages, index, page, next](const QString& id) {
-        m_connections[job->profile].client->send(
-            QStringLiteral("Runtime.evaluate"),
-            {{QStringLiteral("expression"), QStringLiteral("document.hasFocus()")}, {QStringLiteral("returnByValue"), true}},
-            stepTimeoutMs / 3,
-            [this, job, pages, index, page, next](const QJsonObject& result, const QString&) {
-                // A page that cannot answer (an open alert) is simply not the focused one.
-                if (result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool())
-                    next(page);
-                else
-                    pickCurrentPage(job, pages, index + 1, next);
-            },
-            id);
-    }, skip);
+    session(
+        job, page.value(QStringLiteral("id")).toString(),
+        [this, job, pages, index, page, next](const QString& id) {
+            m_connections[job->profile].client->send(
+                QStringLiteral("Runtime.evaluate"),
+                {{QStringLiteral("expression"), QStringLiteral("document.hasFocus()")},
+                 {QStringLiteral("returnByValue"), true}},
+                stepTimeoutMs / 3,
+                [this, job, pages, index, page, next](const QJsonObject& result, const QString&) {
+                    // A page that cannot answer (an open alert) is simply not the focused one.
+                    if (result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool())
+                        next(page);
+                    else
+                        pickCurrentPage(job, pages, index + 1, next);
+                },
+                id);
+        },
+        skip);
 }
 
 void DevToolsScriptRunner::act(const std::shared_ptr<Job>& job, const QJsonObject& page)
@@ -234,72 +241,78 @@ void DevToolsScriptRunner::act(const std::shared_ptr<Job>& job, const QJsonObjec
                        " if (location.href === from) { if (to !== null) location.replace(to); return 'match'; }"
                        " if (location.protocol === 'chrome-error:') return 'error-page';"
                        " return 'changed'; })(") +
-        jsString(job->script.from) + QStringLiteral(", ") + (redirect ? jsString(job->script.to) : QStringLiteral("null")) +
-        QStringLiteral(")");
+        jsString(job->script.from) + QStringLiteral(", ") +
+        (redirect ? jsString(job->script.to) : QStringLiteral("null")) + QStringLiteral(")");
     // A tab that went away, or a session the browser dropped, changed under us: nothing is done
     // now and the next check reads afresh.
     const auto vanished = [this, job, targetId](bool timeout) {
         m_connections[job->profile].sessions.remove(targetId);
         job->finish(timeout ? timedOut() : output(QStringLiteral("changed")));
     };
-    session(job, targetId, [this, job, targetId, expression, redirect, done, vanished](const QString& id) {
-        DevToolsClient* client = m_connections[job->profile].client;
-        client->send(
-            QStringLiteral("Runtime.evaluate"),
-            {{QStringLiteral("expression"), expression}, {QStringLiteral("returnByValue"), true}}, pageAnswerTimeoutMs,
-            [this, job, targetId, redirect, done, id, client, vanished](const QJsonObject& result, const QString& error) {
-                const QString verdict = result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
-                if (error.isEmpty() && verdict == QLatin1String("changed")) {
-                    job->finish(output(QStringLiteral("changed")));
-                    return;
-                }
-                if (error.isEmpty() && verdict == QLatin1String("match")) {
-                    if (redirect) {
-                        job->finish(output(done));
-                        return;
-                    }
-                    closeTarget(job, targetId, done);
-                    return;
-                }
-                if (!error.isEmpty() && !error.contains(QLatin1String("in time"))) {
-                    vanished(false);
-                    return;
-                }
-                // The page cannot answer: an error page has no address of its own, a page whose
-                // next document is still on its way has none yet, an open alert blocks it. Then
-                // the address the browser shows for the tab decides, checked afresh.
-                listPages(job, [this, job, targetId, redirect, done, id, client](const QJsonArray& pages) {
-                    QString current;
-                    for (const QJsonValue& p : pages)
-                        if (p.toObject().value(QStringLiteral("id")).toString() == targetId)
-                            current = p.toObject().value(QStringLiteral("url")).toString();
-                    if (current.isEmpty()) {
-                        job->finish(output(job->noWindow()));
-                        return;
-                    }
-                    if (current != job->script.from) {
+    session(
+        job, targetId,
+        [this, job, targetId, expression, redirect, done, vanished](const QString& id) {
+            DevToolsClient* client = m_connections[job->profile].client;
+            client->send(
+                QStringLiteral("Runtime.evaluate"),
+                {{QStringLiteral("expression"), expression}, {QStringLiteral("returnByValue"), true}},
+                pageAnswerTimeoutMs,
+                [this, job, targetId, redirect, done, id, client, vanished](const QJsonObject& result,
+                                                                            const QString& error) {
+                    const QString verdict =
+                        result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
+                    if (error.isEmpty() && verdict == QLatin1String("changed")) {
                         job->finish(output(QStringLiteral("changed")));
                         return;
                     }
-                    if (!redirect) {
+                    if (error.isEmpty() && verdict == QLatin1String("match")) {
+                        if (redirect) {
+                            job->finish(output(done));
+                            return;
+                        }
                         closeTarget(job, targetId, done);
                         return;
                     }
-                    client->send(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), job->script.to}}, stepTimeoutMs,
-                                 [job, done](const QJsonObject&, const QString& e) {
-                                     job->finish(e.isEmpty() ? output(done) : timedOut());
-                                 },
-                                 id);
-                });
-            },
-            id);
-    }, vanished);
+                    if (!error.isEmpty() && !error.contains(QLatin1String("in time"))) {
+                        vanished(false);
+                        return;
+                    }
+                    // The page cannot answer: an error page has no address of its own, a page whose
+                    // next document is still on its way has none yet, an open alert blocks it. Then
+                    // the address the browser shows for the tab decides, checked afresh.
+                    listPages(job, [this, job, targetId, redirect, done, id, client](const QJsonArray& pages) {
+                        QString current;
+                        for (const QJsonValue& p : pages)
+                            if (p.toObject().value(QStringLiteral("id")).toString() == targetId)
+                                current = p.toObject().value(QStringLiteral("url")).toString();
+                        if (current.isEmpty()) {
+                            job->finish(output(job->noWindow()));
+                            return;
+                        }
+                        if (current != job->script.from) {
+                            job->finish(output(QStringLiteral("changed")));
+                            return;
+                        }
+                        if (!redirect) {
+                            closeTarget(job, targetId, done);
+                            return;
+                        }
+                        client->send(
+                            QStringLiteral("Page.navigate"), {{QStringLiteral("url"), job->script.to}}, stepTimeoutMs,
+                            [job, done](const QJsonObject&, const QString& e) {
+                                job->finish(e.isEmpty() ? output(done) : timedOut());
+                            },
+                            id);
+                    });
+                },
+                id);
+        },
+        vanished);
 }
 
 void DevToolsScriptRunner::closeTarget(const std::shared_ptr<Job>& job, const QString& targetId, const QString& done)
 {
-    m_connections[job->profile].client->send(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}},
-                                             stepTimeoutMs, [job, done](const QJsonObject&, const QString& e) {
-                                                 job->finish(e.isEmpty() ? output(done) : timedOut());
-                                             });
+    m_connections[job->profile].client->send(
+        QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}}, stepTimeoutMs,
+        [job, done](const QJsonObject&, const QString& e) { job->finish(e.isEmpty() ? output(done) : timedOut()); });
 }

@@ -8,11 +8,11 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusReply>
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QDateTime>
 #include <algorithm>
 #include <cmath>
 
@@ -32,8 +32,8 @@ QJsonObject encodeRequest(const NotificationRequest& r)
                   {QStringLiteral("body"), r.body},
                   {QStringLiteral("sound"), r.sound}};
     if (r.trigger)
-        o.insert(QStringLiteral("trigger"), QJsonArray{r.trigger->year, r.trigger->month, r.trigger->day,
-                                                        r.trigger->hour, r.trigger->minute});
+        o.insert(QStringLiteral("trigger"),
+                 QJsonArray{r.trigger->year, r.trigger->month, r.trigger->day, r.trigger->hour, r.trigger->minute});
     return o;
 }
 
@@ -91,13 +91,15 @@ bool FreedesktopNotificationCenter::serviceAvailable() const
 void FreedesktopNotificationCenter::requestAuthorization(std::function<void(bool)> done)
 {
     const bool granted = serviceAvailable();
-    QMetaObject::invokeMethod(this, [done = std::move(done), granted] { done(granted); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [done = std::move(done), granted] { done(granted); }, Qt::QueuedConnection);
 }
 
 void FreedesktopNotificationCenter::authorizationStatus(std::function<void(NotificationAuthorization)> done)
 {
     const auto status = serviceAvailable() ? NotificationAuthorization::authorized : NotificationAuthorization::denied;
-    QMetaObject::invokeMethod(this, [done = std::move(done), status] { done(status); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [done = std::move(done), status] { done(status); }, Qt::QueuedConnection);
 }
 
 void FreedesktopNotificationCenter::removePendingRequests(const QStringList& identifiers)
@@ -171,7 +173,8 @@ void FreedesktopNotificationCenter::deliver(const NotificationRequest& request)
         return;
     // Asked without blocking: a server that hangs must not freeze the application.
     m_askingCapabilities = true;
-    const QDBusMessage ask = QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetCapabilities"));
+    const QDBusMessage ask =
+        QDBusMessage::createMethodCall(service, path, interface, QStringLiteral("GetCapabilities"));
     auto* watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(ask, 5000), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         const QDBusPendingReply<QStringList> caps = *w;

@@ -10,9 +10,9 @@
 // and are never installed.
 struct LinuxBrowserIdentity {
     QString bundleIdentifier;
-    QStringList executables;  // names looked up on PATH and as .desktop files
-    QStringList windowClasses; // WM_CLASS class names, compared case-insensitively
-    QString profileFolder;    // e.g. ".config/google-chrome"; empty when there is none
+    QStringList executables;       // names looked up on PATH and as .desktop files
+    QStringList windowClasses;     // WM_CLASS class names, compared case-insensitively
+    QString profileFolder;         // e.g. ".config/google-chrome"; empty when there is none
     QStringList programPaths = {}; // the running binary, where its name differs from the command's
 };
 

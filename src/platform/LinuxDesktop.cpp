@@ -60,12 +60,12 @@ std::optional<X11Display::ActiveWindow> X11Display::activeWindow() const
     // it names still exists and names itself.
     xcb_window_t check = 0;
     if (!xcb_ewmh_get_supporting_wm_check_reply(&d->ewmh, xcb_ewmh_get_supporting_wm_check(&d->ewmh, d->root), &check,
-                                                 nullptr) ||
+                                                nullptr) ||
         !check)
         return std::nullopt;
     xcb_window_t self = 0;
     if (!xcb_ewmh_get_supporting_wm_check_reply(&d->ewmh, xcb_ewmh_get_supporting_wm_check(&d->ewmh, check), &self,
-                                                 nullptr) ||
+                                                nullptr) ||
         self != check)
         return std::nullopt;
     xcb_window_t active = 0;
@@ -96,8 +96,8 @@ std::optional<double> X11Display::secondsSinceLastInput() const
 {
     if (!m_connection || !d->screensaver || !d->root)
         return std::nullopt;
-    xcb_screensaver_query_info_reply_t* info = xcb_screensaver_query_info_reply(
-        m_connection, xcb_screensaver_query_info(m_connection, d->root), nullptr);
+    xcb_screensaver_query_info_reply_t* info =
+        xcb_screensaver_query_info_reply(m_connection, xcb_screensaver_query_info(m_connection, d->root), nullptr);
     if (!info)
         return std::nullopt;
     const double seconds = info->ms_since_user_input / 1000.0;
@@ -170,7 +170,8 @@ bool LinuxWorkspace::isRunning(const QString& bundleIdentifier) const
         if (pid.isEmpty() || !pid.at(0).isDigit())
             continue;
         const QString exe = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
-        if (!exe.isEmpty() && (identity->executables.contains(QFileInfo(exe).fileName()) || identity->programPaths.contains(exe)))
+        if (!exe.isEmpty() &&
+            (identity->executables.contains(QFileInfo(exe).fileName()) || identity->programPaths.contains(exe)))
             return true;
     }
     return false;
@@ -192,10 +193,12 @@ LinuxScreenState::LinuxScreenState(QObject* parent) : ScreenState(parent)
                        SLOT(onPrepareForSleep(bool)));
         // Our own session's Lock and Unlock; the sender path is the session object.
         const QString session = QStringLiteral("/org/freedesktop/login1/session/auto");
-        system.connect(QStringLiteral("org.freedesktop.login1"), session, QStringLiteral("org.freedesktop.login1.Session"),
-                       QStringLiteral("Lock"), this, SLOT(onSessionLock()));
-        system.connect(QStringLiteral("org.freedesktop.login1"), session, QStringLiteral("org.freedesktop.login1.Session"),
-                       QStringLiteral("Unlock"), this, SLOT(onSessionUnlock()));
+        system.connect(QStringLiteral("org.freedesktop.login1"), session,
+                       QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("Lock"), this,
+                       SLOT(onSessionLock()));
+        system.connect(QStringLiteral("org.freedesktop.login1"), session,
+                       QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("Unlock"), this,
+                       SLOT(onSessionUnlock()));
     }
     QDBusConnection sessionBus = QDBusConnection::sessionBus();
     if (sessionBus.isConnected())

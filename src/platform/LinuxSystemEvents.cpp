@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <limits>
 #include <cmath>
 #include <ctime>
+#include <limits>
 #include <sys/timerfd.h>
 #include <unistd.h>
 

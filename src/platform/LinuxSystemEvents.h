@@ -29,7 +29,8 @@ public:
 
 private slots:
     void onPrepareForSleep(bool sleeping);
-    void onTimedatePropertiesChanged(const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
+    void onTimedatePropertiesChanged(const QString& interface, const QVariantMap& changed,
+                                     const QStringList& invalidated);
 
 private:
     void armClockWatch();

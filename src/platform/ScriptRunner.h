@@ -4,8 +4,8 @@
 
 #include <QObject>
 #include <QUrl>
-#include <optional>
 #include <functional>
+#include <optional>
 
 // Runs one browser script. Lives on the script executor's thread; `done` must be called exactly
 // once, on that thread (the executor still answers for a runner that never does).

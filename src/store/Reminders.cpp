@@ -65,6 +65,7 @@ void Reminders::notificationAuthorizationStatus(std::function<void(bool denied)>
         done(true);
         return;
     }
-    m_center->authorizationStatus(
-        [done = std::move(done)](NotificationAuthorization status) { done(status == NotificationAuthorization::denied); });
+    m_center->authorizationStatus([done = std::move(done)](NotificationAuthorization status) {
+        done(status == NotificationAuthorization::denied);
+    });
 }

@@ -26,8 +26,7 @@ bool breakRunsFor(const BlockRule& rule, const SharedState& state, Date moment)
 // per rule, which keeps a refresh over hundreds of rules cheap.
 class DayClock {
 public:
-    DayClock(const Calendar& calendar, const QDate& day)
-        : m_calendar(calendar), m_day(day), m_start(calendar.date(day))
+    DayClock(const Calendar& calendar, const QDate& day) : m_calendar(calendar), m_day(day), m_start(calendar.date(day))
     {
         const Date next = calendar.date(day.addDays(1));
         m_uniform = calendar.offsetFromUtc(m_start) == calendar.offsetFromUtc(next) && next - m_start == 86400;
@@ -115,7 +114,8 @@ bool isRuleActive(const BlockRule& rule, Date moment, const SharedState& state, 
 
 QString timeOfDayText(qint64 hour, qint64 minute)
 {
-    QTime time(static_cast<int>(std::clamp<qint64>(hour, -1, 24)), static_cast<int>(std::clamp<qint64>(minute, -1, 60)));
+    QTime time(static_cast<int>(std::clamp<qint64>(hour, -1, 24)),
+               static_cast<int>(std::clamp<qint64>(minute, -1, 60)));
     if (!time.isValid())
         time = QTime::currentTime();
     return QLocale().toString(time, QLocale::ShortFormat);

@@ -19,8 +19,8 @@ bool isRuleActive(const BlockRule& rule, Date moment, const SharedState& state, 
 // The local facts of one moment that every rule is evaluated against; computed once per refresh.
 struct MomentFacts {
     Date moment = 0;
-    int weekday = 1;          // 1 = Sunday
-    int previousWeekday = 1;  // of the moment one calendar day earlier
+    int weekday = 1;         // 1 = Sunday
+    int previousWeekday = 1; // of the moment one calendar day earlier
     int minuteOfDay = 0;
 
     static MomentFacts of(Date moment, const Calendar& calendar);
@@ -32,4 +32,5 @@ QString timeOfDayText(qint64 hour, qint64 minute);
 
 // The earliest moment after now at which any rule, the pause, the urgent break or the
 // doom-scroll break can change state.
-Date nextRuleBoundary(const std::vector<BlockRule>& rules, Date now, const SharedState& state, const Calendar& calendar);
+Date nextRuleBoundary(const std::vector<BlockRule>& rules, Date now, const SharedState& state,
+                      const Calendar& calendar);

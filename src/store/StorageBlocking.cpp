@@ -78,7 +78,8 @@ void StorageService::refreshBlockingState()
             const bool listed = std::any_of(s.blockedNow.begin(), s.blockedNow.end(),
                                             [&site](const BlockedSiteSnapshot& b) { return b.domain == site.domain; });
             if (!listed)
-                s.blockedNow.push_back({site.id, site.domain, site.domain, reason, false, BlockedSiteSnapshot::doomBreakKind});
+                s.blockedNow.push_back(
+                    {site.id, site.domain, site.domain, reason, false, BlockedSiteSnapshot::doomBreakKind});
         }
     }
     const Date boundary = nextRuleBoundary(m_rules, t, s, cal);
@@ -186,7 +187,8 @@ void StorageService::recordDoomScrollUsage(qint64 seconds)
         throttledStateSave();
         return;
     }
-    s.doomScroll = DoomScrollRuntimeState{t, 0, t + static_cast<double>(saturatingMul(m_doomScrollConfig.breakMinutes, 60))};
+    s.doomScroll =
+        DoomScrollRuntimeState{t, 0, t + static_cast<double>(saturatingMul(m_doomScrollConfig.breakMinutes, 60))};
     setState(s);
     refreshBlockingState();
 }
@@ -194,7 +196,8 @@ void StorageService::recordDoomScrollUsage(qint64 seconds)
 bool StorageService::startUrgentBreak(const QUuid& ruleID, double fallbackSeconds)
 {
     normalizeSharedState();
-    const auto it = std::find_if(m_rules.begin(), m_rules.end(), [&ruleID](const BlockRule& r) { return r.id == ruleID; });
+    const auto it =
+        std::find_if(m_rules.begin(), m_rules.end(), [&ruleID](const BlockRule& r) { return r.id == ruleID; });
     if (it == m_rules.end() || !it->allowOneBreak)
         return false;
     const Date t = now();
@@ -262,7 +265,8 @@ void StorageService::addRule(const BlockRule& rule)
 
 void StorageService::updateRule(const BlockRule& rule)
 {
-    const auto it = std::find_if(m_rules.begin(), m_rules.end(), [&rule](const BlockRule& r) { return r.id == rule.id; });
+    const auto it =
+        std::find_if(m_rules.begin(), m_rules.end(), [&rule](const BlockRule& r) { return r.id == rule.id; });
     if (it == m_rules.end())
         return;
     if (!isDomainFree(rule.domain, rule.id)) {

@@ -138,7 +138,8 @@ void StorageService::clearFailure(const QString& source)
     const auto before = lastError();
     std::erase_if(m_failures, [&](const Failure& f) {
         // Start-up notices go with the first successful save after loading, as any message would.
-        return f.source == source || f.source.startsWith(source + u'#') || (!m_loading && (f.source == loadNoticeSource || f.source == folderNoticeSource));
+        return f.source == source || f.source.startsWith(source + u'#') ||
+               (!m_loading && (f.source == loadNoticeSource || f.source == folderNoticeSource));
     });
     emitIfLastErrorChanged(before);
 }
@@ -176,8 +177,8 @@ bool StorageService::backupUnreadableFile(const QString& name)
     const QFileInfo info(path);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QString suffix = attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt);
-        const QString backup =
-            info.absoluteDir().filePath(QStringLiteral("%1.unreadable-%2%3.json").arg(info.completeBaseName()).arg(seconds).arg(suffix));
+        const QString backup = info.absoluteDir().filePath(
+            QStringLiteral("%1.unreadable-%2%3.json").arg(info.completeBaseName()).arg(seconds).arg(suffix));
         if (QFileInfo::exists(backup))
             continue;
         if (QFile::copy(path, backup))

@@ -20,9 +20,14 @@ class StorageService;
 
 // What the sync needs of an item: its identity, its last update, and its canonical text.
 template <typename T>
-concept SyncMergeable = requires(const T& item) {
-    { item.id } -> std::convertible_to<QUuid>;
-    { item.updatedAt } -> std::convertible_to<Date>;
+concept SyncMergeable = requires(const T& item)
+{
+    {
+        item.id
+        } -> std::convertible_to<QUuid>;
+    {
+        item.updatedAt
+        } -> std::convertible_to<Date>;
 };
 
 template <SyncMergeable T> struct MergeResult {
@@ -80,7 +85,8 @@ public:
     }
 
     template <SyncMergeable T>
-    static std::vector<T> remoteOnly(const std::vector<T>& remote, const QSet<QUuid>& pendingDeletes, const QHash<QUuid, T>& localById)
+    static std::vector<T> remoteOnly(const std::vector<T>& remote, const QSet<QUuid>& pendingDeletes,
+                                     const QHash<QUuid, T>& localById)
     {
         std::vector<T> out;
         for (const T& item : remote)
@@ -94,8 +100,9 @@ public:
     // win over any remote copy; with an authoritative manifest, items known remotely and now gone
     // were deleted elsewhere and are dropped.
     template <SyncMergeable T>
-    static MergeResult<T> merge(const std::vector<T>& local, const std::vector<T>& remote, const QSet<QUuid>& fetchedIds,
-                         const QSet<QUuid>& knownIds, const QSet<QUuid>& pendingDeletes, bool authoritative)
+    static MergeResult<T> merge(const std::vector<T>& local, const std::vector<T>& remote,
+                                const QSet<QUuid>& fetchedIds, const QSet<QUuid>& knownIds,
+                                const QSet<QUuid>& pendingDeletes, bool authoritative)
     {
         MergeResult<T> result;
         QHash<QUuid, T> index = latestById(local);
@@ -109,7 +116,8 @@ public:
         result.changed = static_cast<size_t>(index.size()) < local.size();
 
         std::vector<T> added = remoteOnly(remote, pendingDeletes, index);
-        std::stable_sort(added.begin(), added.end(), [](const T& a, const T& b) { return uuidText(a.id) < uuidText(b.id); });
+        std::stable_sort(added.begin(), added.end(),
+                         [](const T& a, const T& b) { return uuidText(a.id) < uuidText(b.id); });
 
         for (const T& item : remote) {
             if (pendingDeletes.contains(item.id))

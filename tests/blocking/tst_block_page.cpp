@@ -90,8 +90,8 @@ private slots:
         const QString breakLede = QStringLiteral(
             "You&#39;ve been scrolling for a while. This site is on a short break. It opens again automatically.");
         const QString tasksLede = QStringLiteral("You set priorities today. Are they done yet?");
-        const QString noneLede = QStringLiteral(
-            "You haven&#39;t set any priorities yet. Open Quillharbour and choose what matters today.");
+        const QString noneLede =
+            QStringLiteral("You haven&#39;t set any priorities yet. Open Quillharbour and choose what matters today.");
         const QString doneLede =
             QStringLiteral("Everything for today is done. Spend the time on something that matters to you.");
         const std::optional<QString> doom = BlockedSiteSnapshot::doomBreakKind;
@@ -104,8 +104,8 @@ private slots:
         QTest::newRow("empty today") << rule << 0 << qint64(0) << false << noneLede;
         QTest::newRow("negative count") << rule << 0 << qint64(-1) << false << noneLede;
         QTest::newRow("all done") << rule << 0 << qint64(3) << false << doneLede;
-        QTest::newRow("unknown kind counts as a rule") << std::optional<QString>(QStringLiteral("other")) << 0
-                                                       << qint64(1) << false << doneLede;
+        QTest::newRow("unknown kind counts as a rule")
+            << std::optional<QString>(QStringLiteral("other")) << 0 << qint64(1) << false << doneLede;
     }
 
     void headlineAndLede()
@@ -120,7 +120,8 @@ private slots:
         const QString html = BlockPage::render(s, tasks(taskCount), todayCount, std::nullopt);
         const QString expectedHeadline = breakHeadline ? QStringLiteral("Time for a break")
                                                        : BlockPage::headlines.at(BlockPage::headlineIndex(s.domain));
-        QCOMPARE(element(html, QStringLiteral("<h1>"), QStringLiteral("</h1>")), BlockPage::escapeHTML(expectedHeadline));
+        QCOMPARE(element(html, QStringLiteral("<h1>"), QStringLiteral("</h1>")),
+                 BlockPage::escapeHTML(expectedHeadline));
         QCOMPARE(element(html, lede, QStringLiteral("</p>")), expectedLede);
         // The title never follows the headline.
         QCOMPARE(element(html, QStringLiteral("<title>"), QStringLiteral("</title>")),
@@ -167,12 +168,13 @@ private slots:
         const QString nine = QStringLiteral("by ") + QLocale().toString(QTime(9, 30), QLocale::ShortFormat);
         QTest::newRow("anytime, two of five steps") << TaskItem::anytime << 5 << 2 << QStringLiteral("2 of 5 steps");
         QTest::newRow("time, no steps") << QStringLiteral("9:30 AM") << 0 << 0 << nine;
-        QTest::newRow("steps and time") << QStringLiteral("9:30 AM") << 2 << 0 << QStringLiteral("0 of 2 steps · ") + nine;
+        QTest::newRow("steps and time") << QStringLiteral("9:30 AM") << 2 << 0
+                                        << QStringLiteral("0 of 2 steps · ") + nine;
         QTest::newRow("anytime, no steps") << TaskItem::anytime << 0 << 0 << QString();
         QTest::newRow("empty time, no steps") << QString() << 0 << 0 << QString();
         QTest::newRow("free text time") << QStringLiteral("after lunch") << 0 << 0 << QStringLiteral("by after lunch");
-        QTest::newRow("time text is escaped") << QStringLiteral("<b>&") << 1 << 1
-                                              << QStringLiteral("1 of 1 steps · by &lt;b&gt;&amp;");
+        QTest::newRow("time text is escaped")
+            << QStringLiteral("<b>&") << 1 << 1 << QStringLiteral("1 of 1 steps · by &lt;b&gt;&amp;");
     }
 
     void heroMeta()
@@ -207,7 +209,8 @@ private slots:
         QVERIFY(!html.contains(QStringLiteral("class=\"hero")));
         QVERIFY(!html.contains(QStringLiteral("class=\"then\"")));
         const QString actions = element(html, QStringLiteral("<div class=\"actions\">"), QStringLiteral("</div>"));
-        QVERIFY(actions.contains(QStringLiteral("<a class=\"dark\" href=\"quillharbour://open\">Open Quillharbour</a>")));
+        QVERIFY(
+            actions.contains(QStringLiteral("<a class=\"dark\" href=\"quillharbour://open\">Open Quillharbour</a>")));
         QVERIFY(actions.contains(QStringLiteral("id=\"close-button\" class=\"outline\"")));
         QVERIFY(!html.contains(QStringLiteral("class=\"ghost\"")));
         QVERIFY(!html.contains(QStringLiteral("class=\"gold\"")));
@@ -236,8 +239,8 @@ private slots:
 
         const std::vector<TaskItem> list = tasks(taskCount);
         const QString html = BlockPage::render(snapshot(), list, taskCount, std::nullopt);
-        const QString then = element(html, QStringLiteral("<section class=\"then\" aria-label=\"Then\">"),
-                                     QStringLiteral("</section>"));
+        const QString then =
+            element(html, QStringLiteral("<section class=\"then\" aria-label=\"Then\">"), QStringLiteral("</section>"));
         QCOMPARE(then.isEmpty(), rows == 0);
         QCOMPARE(count(html, QStringLiteral("class=\"then\"")), rows > 0 ? 1 : 0);
         if (rows == 0)
@@ -246,8 +249,9 @@ private slots:
         QCOMPARE(count(then, QStringLiteral("<div class=\"row\">")), rows);
         qsizetype at = 0;
         for (int i = 1; i <= rows; ++i) {
-            const QString row = QStringLiteral("<div class=\"row\"><span class=\"dot dot-%1\"></span><span>%2</span></div>")
-                                    .arg(TaskItem::rawValue(list[i].priority), list[i].title);
+            const QString row =
+                QStringLiteral("<div class=\"row\"><span class=\"dot dot-%1\"></span><span>%2</span></div>")
+                    .arg(TaskItem::rawValue(list[i].priority), list[i].title);
             const qsizetype found = then.indexOf(row, at);
             QVERIFY2(found >= 0, qPrintable(row));
             at = found + row.size();
@@ -266,13 +270,15 @@ private slots:
         QCOMPARE(id, QStringLiteral("3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6"));
 
         const QString html = BlockPage::render(allowed, tasks(1), 1, std::nullopt);
-        QVERIFY(html.contains(QStringLiteral("<p class=\"urgent\">Need it urgently? <a href=\"quillharbour://urgent-break?rule=") +
-                              id + QStringLiteral("\">Take a 10-minute urgent break</a></p>")));
+        QVERIFY(html.contains(
+            QStringLiteral("<p class=\"urgent\">Need it urgently? <a href=\"quillharbour://urgent-break?rule=") + id +
+            QStringLiteral("\">Take a 10-minute urgent break</a></p>")));
         // The page polls for its own rule.
         QVERIFY(html.contains(QStringLiteral("fetch('/status?rule=") + id + QStringLiteral("'")));
         QVERIFY(!html.contains(id.toLower()));
 
-        const QString denied = BlockPage::render(snapshot(QStringLiteral("news.example"), false), tasks(1), 1, std::nullopt);
+        const QString denied =
+            BlockPage::render(snapshot(QStringLiteral("news.example"), false), tasks(1), 1, std::nullopt);
         QVERIFY(!denied.contains(QStringLiteral("class=\"urgent\"")));
         QVERIFY(!denied.contains(QStringLiteral("urgent-break")));
         QVERIFY(denied.contains(QStringLiteral("fetch('/status?rule=") + id + QStringLiteral("'")));
@@ -291,8 +297,9 @@ private slots:
             QStringLiteral("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"),
             QStringLiteral("<style>") + BlockPage::styleSheet + QStringLiteral("</style>"),
             QStringLiteral("<main class=\"page\">"),
-            QStringLiteral("<header class=\"brand\"><img class=\"logo\" src=\"/app-icon.png\" width=\"40\" height=\"40\" "
-                           "alt=\"Quillharbour\"><p class=\"eyebrow\">news.example · Blocked all day</p></header>"),
+            QStringLiteral(
+                "<header class=\"brand\"><img class=\"logo\" src=\"/app-icon.png\" width=\"40\" height=\"40\" "
+                "alt=\"Quillharbour\"><p class=\"eyebrow\">news.example · Blocked all day</p></header>"),
             QStringLiteral("<div class=\"intro\"><h1>"),
             QStringLiteral("<section class=\"hero\""),
             QStringLiteral("<section class=\"then\""),
@@ -342,7 +349,8 @@ private slots:
         const QString html = BlockPage::render(s, list, 2, std::nullopt);
 
         QCOMPARE(element(html, QStringLiteral("<p class=\"eyebrow\">"), QStringLiteral("</p>")),
-                 QStringLiteral("a&lt;b&gt;&amp;&quot;&#39;.example · &lt;img src=x onerror=alert(1)&gt; &amp; &#39;more&#39;"));
+                 QStringLiteral(
+                     "a&lt;b&gt;&amp;&quot;&#39;.example · &lt;img src=x onerror=alert(1)&gt; &amp; &#39;more&#39;"));
         QVERIFY(html.contains(QStringLiteral("<h2>&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;</h2>")));
         QVERIFY(html.contains(QStringLiteral("<span>Tom &amp; Jerry&#39;s &quot;show&quot;</span>")));
         QCOMPARE(count(html, QStringLiteral("<script")), 1);
@@ -411,7 +419,8 @@ private slots:
     void returnTargetIsOnlyBase64_data()
     {
         QTest::addColumn<QString>("address");
-        QTest::newRow("apostrophe and end tag") << QStringLiteral("https://news.example/it's?q=</script><script>alert('x')");
+        QTest::newRow("apostrophe and end tag")
+            << QStringLiteral("https://news.example/it's?q=</script><script>alert('x')");
         QTest::newRow("backslash and quotes") << QStringLiteral("https://news.example/a\\'\";//");
         QTest::newRow("non-ASCII, padding") << QStringLiteral("https://news.example/ü");
         QTest::newRow("line break") << QStringLiteral("https://news.example/a\u2028b");
@@ -448,13 +457,16 @@ private slots:
         const QString html = BlockPage::blockEnded(QStringLiteral("https://news.example/story"));
         QCOMPARE(element(html, QStringLiteral("<title>"), QStringLiteral("</title>")), QStringLiteral("Quillharbour"));
         QVERIFY(html.contains(QStringLiteral("<style>") + BlockPage::styleSheet + QStringLiteral("</style>")));
-        QCOMPARE(element(html, QStringLiteral("<p class=\"eyebrow\">"), QStringLiteral("</p>")), QStringLiteral("Quillharbour"));
-        QCOMPARE(element(html, QStringLiteral("<h1>"), QStringLiteral("</h1>")), QStringLiteral("This block has ended"));
+        QCOMPARE(element(html, QStringLiteral("<p class=\"eyebrow\">"), QStringLiteral("</p>")),
+                 QStringLiteral("Quillharbour"));
+        QCOMPARE(element(html, QStringLiteral("<h1>"), QStringLiteral("</h1>")),
+                 QStringLiteral("This block has ended"));
         QCOMPARE(element(html, lede, QStringLiteral("</p>")), QStringLiteral("Taking you back to the site…"));
         const QString actions = element(html, QStringLiteral("<div class=\"actions\">"), QStringLiteral("</div>"));
         QVERIFY(actions.contains(QStringLiteral("id=\"back-button\" class=\"dark\"")));
         QVERIFY(actions.contains(QStringLiteral(">Go back</button>")));
-        QVERIFY(actions.contains(QStringLiteral("<a class=\"outline\" href=\"quillharbour://open\">Open Quillharbour</a>")));
+        QVERIFY(actions.contains(
+            QStringLiteral("<a class=\"outline\" href=\"quillharbour://open\">Open Quillharbour</a>")));
         QCOMPARE(scriptTarget(html), std::optional<QString>(QStringLiteral("https://news.example/story")));
         QVERIFY(!html.contains(QStringLiteral("close-button")));
     }
@@ -465,10 +477,13 @@ private slots:
         QCOMPARE(element(html, QStringLiteral("<title>"), QStringLiteral("</title>")),
                  QStringLiteral("Closing tab · Quillharbour"));
         QVERIFY(html.contains(QStringLiteral("<style>") + BlockPage::styleSheet + QStringLiteral("</style>")));
-        QCOMPARE(element(html, QStringLiteral("<p class=\"eyebrow\">"), QStringLiteral("</p>")), QStringLiteral("Quillharbour"));
-        QCOMPARE(element(html, QStringLiteral("<h1>"), QStringLiteral("</h1>")), QStringLiteral("Leaving this distraction"));
+        QCOMPARE(element(html, QStringLiteral("<p class=\"eyebrow\">"), QStringLiteral("</p>")),
+                 QStringLiteral("Quillharbour"));
+        QCOMPARE(element(html, QStringLiteral("<h1>"), QStringLiteral("</h1>")),
+                 QStringLiteral("Leaving this distraction"));
         QCOMPARE(element(html, lede, QStringLiteral("</p>")),
-                 QStringLiteral("This tab should close automatically. If your browser keeps it open, you can close it normally."));
+                 QStringLiteral(
+                     "This tab should close automatically. If your browser keeps it open, you can close it normally."));
         QCOMPARE(element(html, QStringLiteral("<div class=\"actions\">"), QStringLiteral("</div>")),
                  QStringLiteral("<a class=\"dark\" href=\"quillharbour://open\">Open Quillharbour</a>"));
         QVERIFY(!html.contains(QStringLiteral("<script")));
@@ -478,8 +493,9 @@ private slots:
     void nothingFromOutside()
     {
         static const QRegularExpression external(QStringLiteral("(src|href)=\"(?!/app-icon\\.png\"|quillharbour://)"));
-        for (const QString& html : {BlockPage::render(snapshot(), tasks(5), 5, QStringLiteral("https://news.example/")),
-                                    BlockPage::blockEnded(QStringLiteral("https://news.example/")), BlockPage::closing()}) {
+        for (const QString& html :
+             {BlockPage::render(snapshot(), tasks(5), 5, QStringLiteral("https://news.example/")),
+              BlockPage::blockEnded(QStringLiteral("https://news.example/")), BlockPage::closing()}) {
             QVERIFY(!external.match(html).hasMatch());
             QVERIFY(!BlockPage::styleSheet.contains(QStringLiteral("url(")));
             QVERIFY(!BlockPage::styleSheet.contains(QStringLiteral("@import")));

@@ -36,7 +36,8 @@ class TestBlockPageBrowser : public QObject {
 
     QString targetUrl(const QString& targetId)
     {
-        const QJsonArray targets = call(QStringLiteral("Target.getTargets")).value(QStringLiteral("targetInfos")).toArray();
+        const QJsonArray targets =
+            call(QStringLiteral("Target.getTargets")).value(QStringLiteral("targetInfos")).toArray();
         for (const QJsonValue& t : targets)
             if (t.toObject().value(QStringLiteral("targetId")).toString() == targetId)
                 return t.toObject().value(QStringLiteral("url")).toString();
@@ -49,9 +50,9 @@ class TestBlockPageBrowser : public QObject {
                                      {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
                                     .value(QStringLiteral("sessionId"))
                                     .toString();
-        const QJsonObject result = call(QStringLiteral("Runtime.evaluate"),
-                                        {{QStringLiteral("expression"), expression}, {QStringLiteral("returnByValue"), true}},
-                                        session);
+        const QJsonObject result =
+            call(QStringLiteral("Runtime.evaluate"),
+                 {{QStringLiteral("expression"), expression}, {QStringLiteral("returnByValue"), true}}, session);
         call(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}});
         return result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
     }
@@ -106,9 +107,10 @@ private slots:
         QVERIFY(server.port());
 
         const QUrl page = server.blockedPageURL(rule.id, rule.domain, from).value();
-        const QString targetId = call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), page.toString(QUrl::FullyEncoded)}})
-                                     .value(QStringLiteral("targetId"))
-                                     .toString();
+        const QString targetId =
+            call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), page.toString(QUrl::FullyEncoded)}})
+                .value(QStringLiteral("targetId"))
+                .toString();
         QVERIFY(!targetId.isEmpty());
         // While blocked, the page stays (it polls every two seconds).
         QTest::qWait(2500);
@@ -131,7 +133,8 @@ private slots:
         store.addRule(rule);
         TaskItem todo;
         todo.id = QUuid::createUuid();
-        todo.title = QStringLiteral("<img src=x onerror=\"document.title='pwned'\"><script>document.title='pwned'</script>");
+        todo.title =
+            QStringLiteral("<img src=x onerror=\"document.title='pwned'\"><script>document.title='pwned'</script>");
         todo.time = TaskItem::anytime;
         todo.priority = TaskItem::Priority::high;
         todo.createdAt = todo.updatedAt = f.clock.now() - 60;
@@ -140,15 +143,19 @@ private slots:
         server.start(0, false);
 
         const QUrl page = server.blockedPageURL(rule.id, rule.domain, QStringLiteral("https://news.example/")).value();
-        const QString targetId = call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), page.toString(QUrl::FullyEncoded)}})
-                                     .value(QStringLiteral("targetId"))
-                                     .toString();
-        QTRY_COMPARE_WITH_TIMEOUT(evaluate(targetId, QStringLiteral("document.readyState")), QStringLiteral("complete"), 8000);
+        const QString targetId =
+            call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), page.toString(QUrl::FullyEncoded)}})
+                .value(QStringLiteral("targetId"))
+                .toString();
+        QTRY_COMPARE_WITH_TIMEOUT(evaluate(targetId, QStringLiteral("document.readyState")), QStringLiteral("complete"),
+                                  8000);
         QTest::qWait(300); // an error handler of an injected image would have run by now
-        QCOMPARE(evaluate(targetId, QStringLiteral("document.title")), QStringLiteral("Before you scroll… · Quillharbour"));
+        QCOMPARE(evaluate(targetId, QStringLiteral("document.title")),
+                 QStringLiteral("Before you scroll… · Quillharbour"));
         QCOMPARE(evaluate(targetId, QStringLiteral("document.querySelector('.hero h2').textContent")), todo.title);
-        QCOMPARE(evaluate(targetId, QStringLiteral("String(document.querySelectorAll('.hero img, .hero script').length)")),
-                 QStringLiteral("0"));
+        QCOMPARE(
+            evaluate(targetId, QStringLiteral("String(document.querySelectorAll('.hero img, .hero script').length)")),
+            QStringLiteral("0"));
         call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}});
     }
 };

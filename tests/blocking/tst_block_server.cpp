@@ -29,8 +29,9 @@ const QByteArray jsonType = "application/json; charset=utf-8";
 QByteArray wire(const QByteArray& status, const QByteArray& type, const QByteArray& body,
                 const QByteArray& cache = "no-store")
 {
-    return "HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\nCache-Control: " + cache + "\r\nX-Content-Type-Options: nosniff\r\nContent-Security-Policy: " + policy +
+    return "HTTP/1.1 " + status + "\r\nContent-Type: " + type +
+           "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nCache-Control: " + cache +
+           "\r\nX-Content-Type-Options: nosniff\r\nContent-Security-Policy: " + policy +
            "\r\nConnection: close\r\n\r\n" + body;
 }
 
@@ -176,7 +177,8 @@ private slots:
 
         QTest::newRow("health") << get("/health") << health;
         QTest::newRow("close") << get("/close") << ok(htmlType, BlockPage::closing().toUtf8());
-        QTest::newRow("status without a store") << get("/status?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6") << blockedFalse;
+        QTest::newRow("status without a store")
+            << get("/status?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6") << blockedFalse;
         QTest::newRow("blocked without a store")
             << get("/blocked?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6&from=https%3A%2F%2Fnews.example%2F")
             << ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/")).toUtf8());
@@ -246,7 +248,8 @@ private slots:
         QTest::newRow("invalid byte") << QByteArray("GET /health HTTP/1.1\r\nX: \xff\r\n\r\n") << badRequest;
         QTest::newRow("cut sequence at the end") << QByteArray("GET /health HTTP/1.1\r\n\r\n\xc3") << badRequest;
         QTest::newRow("overlong slash") << QByteArray("GET /health\xc0\xaf HTTP/1.1\r\n\r\n") << badRequest;
-        QTest::newRow("encoded surrogate") << QByteArray("GET /health HTTP/1.1\r\nX: \xed\xa0\x80\r\n\r\n") << badRequest;
+        QTest::newRow("encoded surrogate")
+            << QByteArray("GET /health HTTP/1.1\r\nX: \xed\xa0\x80\r\n\r\n") << badRequest;
     }
 
     void requestLine()
@@ -309,7 +312,8 @@ private slots:
         q.replace("{R}", upper).replace("{r}", s.id(true)).replace("{O}", uuidText(s.later.id).toLatin1());
 
         LocalBlockPageServer server(s.store);
-        QCOMPARE(server.handleRequest(get("/status" + (q.isEmpty() ? q : "?" + q))), blocked ? blockedTrue : blockedFalse);
+        QCOMPARE(server.handleRequest(get("/status" + (q.isEmpty() ? q : "?" + q))),
+                 blocked ? blockedTrue : blockedFalse);
     }
 
     // ------------------------------------------------------------ "/blocked"
@@ -327,9 +331,8 @@ private slots:
 
         LocalBlockPageServer server(s.store);
         const QString from = QStringLiteral("https://news.example/story?id=7");
-        const QByteArray response =
-            server.handleRequest(get("/blocked?rule=" + s.id(true) + "&domain=evil.example&from=" +
-                                     QUrl::toPercentEncoding(from)));
+        const QByteArray response = server.handleRequest(
+            get("/blocked?rule=" + s.id(true) + "&domain=evil.example&from=" + QUrl::toPercentEncoding(from)));
         // Focus first, then the other open to-dos of today in display order; four to-dos today.
         const std::vector<TaskItem> expected{s.stored(QStringLiteral("Low")), s.stored(QStringLiteral("High")),
                                              s.stored(QStringLiteral("Medium"))};
@@ -407,7 +410,8 @@ private slots:
     {
         BlockedStore s;
         LocalBlockPageServer server(s.store);
-        QVERIFY(!server.blockedPageURL(s.blocked.id, QStringLiteral("news.example"), QStringLiteral("https://a.example/")));
+        QVERIFY(
+            !server.blockedPageURL(s.blocked.id, QStringLiteral("news.example"), QStringLiteral("https://a.example/")));
 
         server.start(freePort(), true);
         QVERIFY(server.port());
@@ -421,7 +425,8 @@ private slots:
         QCOMPARE(url->path(), QStringLiteral("/blocked"));
         QVERIFY(!url->hasFragment());
         const QString query = url->query(QUrl::FullyEncoded);
-        QVERIFY2(query.startsWith(QStringLiteral("rule=") + uuidText(s.blocked.id) + QStringLiteral("&domain=news.example&from=")),
+        QVERIFY2(query.startsWith(QStringLiteral("rule=") + uuidText(s.blocked.id) +
+                                  QStringLiteral("&domain=news.example&from=")),
                  qPrintable(query));
         QCOMPARE(query.count(u'&'), 2);
 
@@ -451,16 +456,17 @@ private slots:
         const std::optional<QUrl> url = server.blockedPageURL(s.blocked.id, QStringLiteral("news.example"), from);
         QVERIFY(url);
         const QString query = url->query(QUrl::FullyEncoded);
-        QVERIFY(query.startsWith(QStringLiteral("rule=") + uuidText(s.blocked.id) + QStringLiteral("&domain=news.example")));
+        QVERIFY(query.startsWith(QStringLiteral("rule=") + uuidText(s.blocked.id) +
+                                 QStringLiteral("&domain=news.example")));
         QCOMPARE(query.contains(QStringLiteral("from=")), kept);
 
         // With a browser's usual headers the request stays within the limit and is served.
-        const QByteArray request =
-            get(requestTarget(*url), "Host: 127.0.0.1:" + QByteArray::number(*server.port()) +
-                                         "\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like "
-                                         "Gecko) Chrome/120.0 Safari/537.36\r\nAccept: text/html,application/xhtml+xml,"
-                                         "application/xml;q=0.9,*/*;q=0.8\r\nAccept-Language: en-US,en;q=0.9\r\n"
-                                         "Accept-Encoding: gzip, deflate, br\r\nConnection: keep-alive\r\n");
+        const QByteArray request = get(
+            requestTarget(*url), "Host: 127.0.0.1:" + QByteArray::number(*server.port()) +
+                                     "\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like "
+                                     "Gecko) Chrome/120.0 Safari/537.36\r\nAccept: text/html,application/xhtml+xml,"
+                                     "application/xml;q=0.9,*/*;q=0.8\r\nAccept-Language: en-US,en;q=0.9\r\n"
+                                     "Accept-Encoding: gzip, deflate, br\r\nConnection: keep-alive\r\n");
         QVERIFY(request.size() <= LocalBlockPageServer::maximumRequestBytes);
         const QByteArray response = server.handleRequest(request);
         QVERIFY(response.startsWith("HTTP/1.1 200 OK\r\n"));
@@ -497,7 +503,8 @@ private slots:
         server.start(freePort(), true);
         QVERIFY(server.port());
         const quint16 port = *server.port();
-        headers.replace("{P}", QByteArray::number(port)).replace("{Q}", QByteArray::number(port == 65535 ? 1 : port + 1));
+        headers.replace("{P}", QByteArray::number(port))
+            .replace("{Q}", QByteArray::number(port == 65535 ? 1 : port + 1));
         QCOMPARE(server.handleRequest(get("/health", headers)), served ? health : badRequest);
     }
 
@@ -533,7 +540,7 @@ private slots:
         Client c(*server.port());
         QVERIFY(c.connected());
         for (const QByteArray& piece : {QByteArray("GET /hea"), QByteArray("lth HTTP/1.1\r\nHost: 127.0.0.1:") +
-                                                                  QByteArray::number(*server.port()) + "\r\n\r"}) {
+                                                                    QByteArray::number(*server.port()) + "\r\n\r"}) {
             c.send(piece);
             QTest::qWait(100);
             QCOMPARE(c.socket.state(), QAbstractSocket::ConnectedState);

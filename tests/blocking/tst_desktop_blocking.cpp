@@ -36,12 +36,14 @@ class TestDesktopBlocking : public QObject {
         const QString rules = QStringLiteral("MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1, "
                                              "MAP example.org 127.0.0.1:%1")
                                   .arg(site->serverPort());
-        wrapper.write(QStringLiteral("#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
-                                     "%1--host-resolver-rules=\"%2\" --no-sandbox --disable-gpu --disable-quic --no-first-run "
-                                     "--disable-background-networking --disable-component-update --disable-sync "
-                                     "--window-size=1000,700 \"$@\"\n")
-                          .arg(debugging ? QStringLiteral("--remote-debugging-port=0 ") : QString(), rules)
-                          .toUtf8());
+        wrapper.write(
+            QStringLiteral(
+                "#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
+                "%1--host-resolver-rules=\"%2\" --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                "--disable-background-networking --disable-component-update --disable-sync "
+                "--window-size=1000,700 \"$@\"\n")
+                .arg(debugging ? QStringLiteral("--remote-debugging-port=0 ") : QString(), rules)
+                .toUtf8());
         wrapper.close();
         wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
@@ -84,10 +86,13 @@ class TestDesktopBlocking : public QObject {
     {
         auto d = std::make_unique<Driver>();
         std::optional<QUrl> endpoint;
-        if (!QTest::qWaitFor([&] { return (endpoint = DevToolsClient::browserEndpoint(
-                                                QDir(profile()).filePath(QStringLiteral("DevToolsActivePort"))))
-                                               .has_value(); },
-                             15000))
+        if (!QTest::qWaitFor(
+                [&] {
+                    return (endpoint = DevToolsClient::browserEndpoint(
+                                QDir(profile()).filePath(QStringLiteral("DevToolsActivePort"))))
+                        .has_value();
+                },
+                15000))
             return nullptr;
         QString error = QStringLiteral("pending");
         d->client.open(*endpoint, 5000, [&error](const QString& e) { error = e; });
@@ -107,7 +112,8 @@ class TestDesktopBlocking : public QObject {
                             const QString& session = {})
     {
         std::optional<QJsonObject> answer;
-        client.send(method, params, 5000, [&](const QJsonObject& r, const QString&) { answer = r; }, session);
+        client.send(
+            method, params, 5000, [&](const QJsonObject& r, const QString&) { answer = r; }, session);
         [[maybe_unused]] const bool answered = QTest::qWaitFor([&] { return answer.has_value(); }, 6000);
         return answer.value_or(QJsonObject());
     }
@@ -173,10 +179,12 @@ private slots:
         QVERIFY(workspace.isRunning(QStringLiteral("com.google.Chrome")));
         BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
             [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
-        BrowserAutomationService engine(&store, &server, &executor,
-                                        {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
+        BrowserAutomationService engine(
+            &store, &server, &executor,
+            {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
         // The browser window must be the active one for "the browser in use".
-        QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationID().value_or(QString()), QStringLiteral("com.google.Chrome"), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationID().value_or(QString()),
+                                  QStringLiteral("com.google.Chrome"), 10000);
         engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
         QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
                                   BrowserAccessState::Kind::connected, 5000);
@@ -188,8 +196,8 @@ private slots:
         QVERIFY(server.port());
 
         // An ordinary site is never touched.
-        call(driver->client, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), QStringLiteral("http://example.org/")}},
-             driver->session);
+        call(driver->client, QStringLiteral("Page.navigate"),
+             {{QStringLiteral("url"), QStringLiteral("http://example.org/")}}, driver->session);
         QTest::qWait(2000);
         QCOMPARE(currentUrl(*driver), QStringLiteral("http://example.org/"));
 
@@ -223,8 +231,9 @@ private slots:
         X11IdleTime idle(display);
         BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
             [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
-        BrowserAutomationService engine(&store, &server, &executor,
-                                        {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
+        BrowserAutomationService engine(
+            &store, &server, &executor,
+            {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
         engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
         QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
                                   BrowserAccessState::Kind::permissionNeeded, 5000);

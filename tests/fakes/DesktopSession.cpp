@@ -23,8 +23,9 @@ DesktopSession::DesktopSession()
 {
     // Xvfb picks a free display number itself and writes it to standard output.
     m_xvfb.setProgram(QStringLiteral("Xvfb"));
-    m_xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                         QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    m_xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                         QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp")});
     m_xvfb.setStandardErrorFile(QProcess::nullDevice());
     m_xvfb.start();
     if (!m_xvfb.waitForStarted(5000))

@@ -15,8 +15,8 @@ public:
     NotificationAuthorization status = NotificationAuthorization::authorized;
     bool deferAnswers = false;
     std::vector<std::function<void()>> pendingAnswers;
-    QMap<QString, NotificationRequest> pending;     // calendar-triggered, by identifier
-    std::vector<NotificationRequest> delivered;     // immediate ones, in order
+    QMap<QString, NotificationRequest> pending; // calendar-triggered, by identifier
+    std::vector<NotificationRequest> delivered; // immediate ones, in order
     int authorizationRequests = 0;
 
     void removePendingRequests(const QStringList& identifiers) override

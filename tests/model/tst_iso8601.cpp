@@ -18,20 +18,23 @@ class TestIso8601 : public QObject {
 private slots:
     // --- Writing -------------------------------------------------------------------------------
 
-    void formatsUtcWholeSeconds() {
+    void formatsUtcWholeSeconds()
+    {
         QCOMPARE(Iso8601::format(kDecember6), QStringLiteral("2024-12-06T10:15:00Z"));
         QCOMPARE(Iso8601::format(0), QStringLiteral("1970-01-01T00:00:00Z"));
         QCOMPARE(Iso8601::format(951782400), QStringLiteral("2000-02-29T00:00:00Z"));
         QCOMPARE(Iso8601::format(4102444799), QStringLiteral("2099-12-31T23:59:59Z"));
     }
 
-    void formatIgnoresTheLocalZone() {
+    void formatIgnoresTheLocalZone()
+    {
         // Instants built from New York wall times are still written in UTC.
         QCOMPARE(Iso8601::format(TestEnvironment::at(2024, 12, 6, 5, 15)), QStringLiteral("2024-12-06T10:15:00Z"));
         QCOMPARE(Iso8601::format(TestEnvironment::at(2024, 7, 1, 20, 0)), QStringLiteral("2024-07-02T00:00:00Z"));
     }
 
-    void formatDropsFractionsTowardNegativeInfinity_data() {
+    void formatDropsFractionsTowardNegativeInfinity_data()
+    {
         QTest::addColumn<double>("t");
         QTest::addColumn<QString>("expected");
         QTest::newRow("0.999") << 0.999 << QStringLiteral("1970-01-01T00:00:00Z");
@@ -47,7 +50,8 @@ private slots:
         QTest::newRow("before midnight") << 1733529599.75 << QStringLiteral("2024-12-06T23:59:59Z");
         QTest::newRow("1900") << -2208988800.5 << QStringLiteral("1899-12-31T23:59:59Z");
     }
-    void formatDropsFractionsTowardNegativeInfinity() {
+    void formatDropsFractionsTowardNegativeInfinity()
+    {
         QFETCH(double, t);
         QFETCH(QString, expected);
         QCOMPARE(Iso8601::format(t), expected);
@@ -55,14 +59,16 @@ private slots:
 
     // --- Reading -------------------------------------------------------------------------------
 
-    void roundTrip() {
+    void roundTrip()
+    {
         const std::optional<Date> t = Iso8601::parse(QStringLiteral("2024-12-06T10:15:00Z"));
         QVERIFY(t.has_value());
         QCOMPARE(*t, kDecember6);
         QCOMPARE(Iso8601::format(*t), QStringLiteral("2024-12-06T10:15:00Z"));
     }
 
-    void roundTripOfWrittenInstants_data() {
+    void roundTripOfWrittenInstants_data()
+    {
         QTest::addColumn<double>("t");
         QTest::newRow("epoch") << 0.0;
         QTest::newRow("dec6") << kDecember6;
@@ -72,14 +78,16 @@ private slots:
         QTest::newRow("leap day") << 1709208000.0; // 2024-02-29T12:00:00Z
         QTest::newRow("2100") << 4102444800.0;
     }
-    void roundTripOfWrittenInstants() {
+    void roundTripOfWrittenInstants()
+    {
         QFETCH(double, t);
         const std::optional<Date> back = Iso8601::parse(Iso8601::format(t));
         QVERIFY(back.has_value());
         QCOMPARE(*back, std::floor(t));
     }
 
-    void acceptsOffsets_data() {
+    void acceptsOffsets_data()
+    {
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("expected");
         QTest::newRow("Z") << QStringLiteral("2024-12-06T10:15:00Z") << kDecember6;
@@ -96,7 +104,8 @@ private slots:
         QTest::newRow("before 1970") << QStringLiteral("1969-12-31T23:59:59Z") << -1.0;
         QTest::newRow("leap day") << QStringLiteral("2024-02-29T12:00:00Z") << 1709208000.0;
     }
-    void acceptsOffsets() {
+    void acceptsOffsets()
+    {
         QFETCH(QString, text);
         QFETCH(double, expected);
         const std::optional<Date> t = Iso8601::parse(text);
@@ -104,7 +113,8 @@ private slots:
         QCOMPARE(*t, expected);
     }
 
-    void offsetFormsAgreeWithUtc() {
+    void offsetFormsAgreeWithUtc()
+    {
         const std::optional<Date> utc = Iso8601::parse(QStringLiteral("2024-12-05T23:30:00Z"));
         const std::optional<Date> plus = Iso8601::parse(QStringLiteral("2024-12-06T00:30:00+01:00"));
         QVERIFY(utc && plus);
@@ -113,7 +123,8 @@ private slots:
         QCOMPARE(Iso8601::format(*plus), QStringLiteral("2024-12-05T23:30:00Z"));
     }
 
-    void refusesEverythingElse_data() {
+    void refusesEverythingElse_data()
+    {
         QTest::addColumn<QString>("text");
         QTest::newRow("empty") << QString();
         QTest::newRow("blank") << QStringLiteral(" ");
@@ -165,14 +176,16 @@ private slots:
         QTest::newRow("Unicode minus offset") << QStringLiteral("2024-12-06T05:15:00\u221205:00");
         QTest::newRow("en dash in date") << QStringLiteral("2024\u201312-06T10:15:00Z");
     }
-    void refusesEverythingElse() {
+    void refusesEverythingElse()
+    {
         QFETCH(QString, text);
         const std::optional<Date> t = Iso8601::parse(text);
         QVERIFY2(!t.has_value(),
                  qPrintable(QStringLiteral("accepted \"%1\" as %2").arg(text).arg(t.value_or(0), 0, 'f')));
     }
 
-    void acceptsLeapDaysOfLeapYears() {
+    void acceptsLeapDaysOfLeapYears()
+    {
         QVERIFY(Iso8601::parse(QStringLiteral("2000-02-29T00:00:00Z")).has_value());
         QVERIFY(Iso8601::parse(QStringLiteral("2024-02-29T23:59:59Z")).has_value());
         QCOMPARE(Iso8601::parse(QStringLiteral("2024-12-31T23:59:59Z")).value_or(-1), 1735689599.0);

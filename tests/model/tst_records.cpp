@@ -25,42 +25,54 @@ using TestEnvironment::at;
 // Printing records in failure messages (found by QCOMPARE through argument-dependent lookup).
 
 namespace {
-char* jsonText(const QJsonObject& o) {
+char* jsonText(const QJsonObject& o)
+{
     return qstrdup(QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
 }
 } // namespace
 
-char* toString(const BlockApplySchedule& v) {
+char* toString(const BlockApplySchedule& v)
+{
     return jsonText(encodeBlockApplySchedule(v));
 }
-char* toString(const BlockRule& v) {
+char* toString(const BlockRule& v)
+{
     return jsonText(encodeBlockRule(v));
 }
-char* toString(const DoomScrollDomain& v) {
+char* toString(const DoomScrollDomain& v)
+{
     return jsonText(encodeDoomScrollDomain(v));
 }
-char* toString(const DoomScrollConfig& v) {
+char* toString(const DoomScrollConfig& v)
+{
     return jsonText(encodeDoomScrollConfig(v));
 }
-char* toString(const DoomScrollRuntimeState& v) {
+char* toString(const DoomScrollRuntimeState& v)
+{
     return jsonText(encodeDoomScrollRuntimeState(v));
 }
-char* toString(const UrgentBreakState& v) {
+char* toString(const UrgentBreakState& v)
+{
     return jsonText(encodeUrgentBreakState(v));
 }
-char* toString(const BlockedSiteSnapshot& v) {
+char* toString(const BlockedSiteSnapshot& v)
+{
     return jsonText(encodeBlockedSiteSnapshot(v));
 }
-char* toString(const SharedState& v) {
+char* toString(const SharedState& v)
+{
     return jsonText(encodeSharedState(v));
 }
-char* toString(const Note& v) {
+char* toString(const Note& v)
+{
     return jsonText(encodeNote(v));
 }
-char* toString(const Subtask& v) {
+char* toString(const Subtask& v)
+{
     return jsonText(encodeSubtask(v));
 }
-char* toString(const TaskItem& v) {
+char* toString(const TaskItem& v)
+{
     return jsonText(encodeTaskItem(v));
 }
 
@@ -79,7 +91,8 @@ const QString kStep1IdText = QStringLiteral("FBC5D6E7-A8B9-4A2B-83D4-E5F6A7B8C9D
 const QString kStep2IdText = QStringLiteral("1CD6E7F8-B9CA-4B3C-94E5-F6A7B8C9DAEB");
 const QString kSeriesIdText = QStringLiteral("2DE7F8A9-CADB-4C4D-A5F6-A7B8C9DAEBFC");
 
-QUuid uuid(const QString& text) {
+QUuid uuid(const QString& text)
+{
     return QUuid::fromString(text);
 }
 
@@ -91,11 +104,13 @@ constexpr Date kDecember6At17 = 1733504400; // 2024-12-06T17:00:00Z
 constexpr qint64 kInt64Max = std::numeric_limits<qint64>::max();
 constexpr qint64 kInt64Min = std::numeric_limits<qint64>::min();
 
-QJsonObject scheduleJson() {
+QJsonObject scheduleJson()
+{
     return {{"isAllDay", false}, {"isAfterMaxDailyTime", false}, {"startHour", 9}, {"startMinute", 30}, {"endHour", 17},
             {"endMinute", 0}};
 }
-BlockApplySchedule fullSchedule() {
+BlockApplySchedule fullSchedule()
+{
     BlockApplySchedule s;
     s.isAllDay = false;
     s.isAfterMaxDailyTime = false;
@@ -106,7 +121,8 @@ BlockApplySchedule fullSchedule() {
     return s;
 }
 
-QJsonObject ruleJson() {
+QJsonObject ruleJson()
+{
     return {
         {"id", kRuleIdText},
         {"domain", "youtube.com"},
@@ -120,7 +136,8 @@ QJsonObject ruleJson() {
         {"updatedAt", "2024-12-06T10:15:00Z"},
     };
 }
-BlockRule fullRule() {
+BlockRule fullRule()
+{
     BlockRule r;
     r.id = uuid(kRuleIdText);
     r.domain = QStringLiteral("youtube.com");
@@ -134,7 +151,8 @@ BlockRule fullRule() {
     r.updatedAt = kDecember6;
     return r;
 }
-BlockRule minimalRule() {
+BlockRule minimalRule()
+{
     BlockRule r;
     r.id = uuid(kRule2IdText);
     r.domain = QStringLiteral("reddit.com");
@@ -144,14 +162,17 @@ BlockRule minimalRule() {
     return r;
 }
 
-QJsonObject domainJson() {
+QJsonObject domainJson()
+{
     return {{"id", kDomainIdText}, {"domain", "reddit.com"}};
 }
-DoomScrollDomain fullDomain() {
+DoomScrollDomain fullDomain()
+{
     return {uuid(kDomainIdText), QStringLiteral("reddit.com")};
 }
 
-QJsonObject configJson() {
+QJsonObject configJson()
+{
     return {
         {"isEnabled", true},
         {"domains", QJsonArray{domainJson(), QJsonObject{{"id", kDomain2IdText}, {"domain", "x.com"}}}},
@@ -159,7 +180,8 @@ QJsonObject configJson() {
         {"breakMinutes", 10},
     };
 }
-DoomScrollConfig fullConfig() {
+DoomScrollConfig fullConfig()
+{
     DoomScrollConfig c;
     c.isEnabled = true;
     c.domains = {fullDomain(), {uuid(kDomain2IdText), QStringLiteral("x.com")}};
@@ -168,26 +190,32 @@ DoomScrollConfig fullConfig() {
     return c;
 }
 
-QJsonObject runtimeJson() {
+QJsonObject runtimeJson()
+{
     return {{"windowStartedAt", 1733480000.5}, {"usedSeconds", 600}, {"breakEndsAt", 1733481800.25}};
 }
-DoomScrollRuntimeState fullRuntime() {
+DoomScrollRuntimeState fullRuntime()
+{
     return {1733480000.5, 600, 1733481800.25};
 }
 
-QJsonObject urgentJson() {
+QJsonObject urgentJson()
+{
     return {
         {"ruleId", kRuleIdText}, {"startedAt", 1733480100.5}, {"usedSeconds", 42}, {"fallbackExpiresAt", 1733480400.5}};
 }
-UrgentBreakState fullUrgent() {
+UrgentBreakState fullUrgent()
+{
     return {uuid(kRuleIdText), 1733480100.5, 42, 1733480400.5};
 }
 
-QJsonObject snapshotJson() {
+QJsonObject snapshotJson()
+{
     return {{"ruleId", kDomainIdText},       {"domain", "reddit.com"},    {"displayName", "Reddit"},
             {"reason", "Doom-scroll break"}, {"allowUrgentBreak", false}, {"kind", "doomBreak"}};
 }
-BlockedSiteSnapshot fullSnapshot() {
+BlockedSiteSnapshot fullSnapshot()
+{
     return {uuid(kDomainIdText),
             QStringLiteral("reddit.com"),
             QStringLiteral("Reddit"),
@@ -195,14 +223,16 @@ BlockedSiteSnapshot fullSnapshot() {
             false,
             QStringLiteral("doomBreak")};
 }
-QJsonObject ruleSnapshotJson() {
+QJsonObject ruleSnapshotJson()
+{
     return {{"ruleId", kRuleIdText},
             {"domain", "youtube.com"},
             {"displayName", "YouTube"},
             {"reason", "Blocked until 5:00 PM"},
             {"allowUrgentBreak", true}};
 }
-BlockedSiteSnapshot ruleSnapshot() {
+BlockedSiteSnapshot ruleSnapshot()
+{
     return {uuid(kRuleIdText),
             QStringLiteral("youtube.com"),
             QStringLiteral("YouTube"),
@@ -211,7 +241,8 @@ BlockedSiteSnapshot ruleSnapshot() {
             std::nullopt};
 }
 
-QJsonObject stateJson() {
+QJsonObject stateJson()
+{
     return {
         {"dayId", 20241206},
         {"usageSecondsByRuleId", QJsonObject{{kRuleIdText, 900}, {kRule2IdText, 3600}}},
@@ -224,7 +255,8 @@ QJsonObject stateJson() {
         {"pauseUsedDayId", 20241206},
     };
 }
-SharedState fullState() {
+SharedState fullState()
+{
     SharedState s;
     s.dayId = 20241206;
     s.usageSecondsByRuleId = {{kRuleIdText, 900}, {kRule2IdText, 3600}};
@@ -237,32 +269,38 @@ SharedState fullState() {
     s.pauseUsedDayId = 20241206;
     return s;
 }
-SharedState minimalState() {
+SharedState minimalState()
+{
     SharedState s;
     s.dayId = 20241206;
     s.validUntil = kDecember6 + 60;
     return s;
 }
 
-QJsonObject noteJson() {
+QJsonObject noteJson()
+{
     return {{"id", kNoteIdText},
             {"title", "Groceries"},
             {"body", "Milk\nEggs"},
             {"createdAt", "2024-12-01T08:00:00Z"},
             {"updatedAt", "2024-12-06T10:15:00Z"}};
 }
-Note fullNote() {
+Note fullNote()
+{
     return {uuid(kNoteIdText), QStringLiteral("Groceries"), QStringLiteral("Milk\nEggs"), kDecember1At8, kDecember6};
 }
 
-QJsonObject subtaskJson() {
+QJsonObject subtaskJson()
+{
     return {{"id", kStep1IdText}, {"title", "Outline"}, {"isCompleted", true}};
 }
-Subtask fullSubtask() {
+Subtask fullSubtask()
+{
     return {uuid(kStep1IdText), QStringLiteral("Outline"), true};
 }
 
-QJsonObject taskJson() {
+QJsonObject taskJson()
+{
     return {
         {"id", kTaskIdText},
         {"title", "Write report"},
@@ -280,7 +318,8 @@ QJsonObject taskJson() {
         {"recurringSeriesId", kSeriesIdText},
     };
 }
-TaskItem fullTask() {
+TaskItem fullTask()
+{
     TaskItem t;
     t.id = uuid(kTaskIdText);
     t.title = QStringLiteral("Write report");
@@ -297,7 +336,8 @@ TaskItem fullTask() {
     t.recurringSeriesId = uuid(kSeriesIdText);
     return t;
 }
-TaskItem minimalTask() {
+TaskItem minimalTask()
+{
     TaskItem t;
     t.id = uuid(kTaskIdText);
     t.title = QStringLiteral("Call the bank");
@@ -309,17 +349,20 @@ TaskItem minimalTask() {
     return t;
 }
 
-QJsonObject without(QJsonObject o, const QStringList& keys) {
+QJsonObject without(QJsonObject o, const QStringList& keys)
+{
     for (const QString& key : keys)
         o.remove(key);
     return o;
 }
-QJsonObject with(QJsonObject o, const QString& key, const QJsonValue& value) {
+QJsonObject with(QJsonObject o, const QString& key, const QJsonValue& value)
+{
     o.insert(key, value);
     return o;
 }
 
-QJsonValue parseJson(const char* text) {
+QJsonValue parseJson(const char* text)
+{
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray(text), &error);
     if (error.error != QJsonParseError::NoError)
@@ -327,18 +370,21 @@ QJsonValue parseJson(const char* text) {
     return doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
 }
 
-QStringList sortedKeys(const QJsonObject& o) {
+QStringList sortedKeys(const QJsonObject& o)
+{
     QStringList keys = o.keys();
     keys.sort();
     return keys;
 }
-QStringList sorted(QStringList list) {
+QStringList sorted(QStringList list)
+{
     list.sort();
     return list;
 }
 
 // Walks a JSON value; returns the path of the first null found, or an empty text.
-QString firstNullPath(const QJsonValue& v, const QString& path = QStringLiteral("$")) {
+QString firstNullPath(const QJsonValue& v, const QString& path = QStringLiteral("$"))
+{
     if (v.isNull() || v.isUndefined())
         return path;
     if (v.isObject()) {
@@ -359,14 +405,16 @@ QString firstNullPath(const QJsonValue& v, const QString& path = QStringLiteral(
     return {};
 }
 
-const QRegularExpression& uuidPattern() {
+const QRegularExpression& uuidPattern()
+{
     static const QRegularExpression re(
         QStringLiteral("^[0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12}$"));
     return re;
 }
 
 // Every text (value or object key) of a JSON value that has the form of a UUID.
-void collectUuidTexts(const QJsonValue& v, QStringList& out) {
+void collectUuidTexts(const QJsonValue& v, QStringList& out)
+{
     if (v.isString() && uuidPattern().match(v.toString()).hasMatch()) {
         out.append(v.toString());
     } else if (v.isObject()) {
@@ -383,7 +431,8 @@ void collectUuidTexts(const QJsonValue& v, QStringList& out) {
 }
 
 // The same JSON with every UUID text value (not object keys) in lower case.
-QJsonValue lowerCaseUuids(const QJsonValue& v) {
+QJsonValue lowerCaseUuids(const QJsonValue& v)
+{
     if (v.isString() && uuidPattern().match(v.toString()).hasMatch())
         return v.toString().toLower();
     if (v.isObject()) {
@@ -416,8 +465,8 @@ struct RecordType {
 
 template <typename T, typename Encode>
 RecordType makeType(const QString& name, const QJsonObject& full, const QStringList& required,
-                    const QStringList& optional, std::optional<T> (*decode)(const QJsonValue&, QString*),
-                    Encode encode) {
+                    const QStringList& optional, std::optional<T> (*decode)(const QJsonValue&, QString*), Encode encode)
+{
     RecordType t;
     t.name = name;
     t.full = full;
@@ -436,7 +485,8 @@ RecordType makeType(const QString& name, const QJsonObject& full, const QStringL
     return t;
 }
 
-const QList<RecordType>& recordTypes() {
+const QList<RecordType>& recordTypes()
+{
     static const QList<RecordType> types{
         makeType<BlockRule>(QStringLiteral("BlockRule"), ruleJson(),
                             {"id", "domain", "displayName", "blockApplySchedule", "activeWeekdays", "allowOneBreak",
@@ -476,7 +526,8 @@ const QList<RecordType>& recordTypes() {
     return types;
 }
 
-const RecordType& recordType(const QString& name) {
+const RecordType& recordType(const QString& name)
+{
     for (const RecordType& t : recordTypes())
         if (t.name == name)
             return t;
@@ -486,7 +537,8 @@ const RecordType& recordType(const QString& name) {
 
 // Encodes, decodes the object and the object's file text, and compares with the value.
 template <typename T, typename Encode, typename Decode>
-void checkRoundTrip(const T& value, Encode encode, Decode decode) {
+void checkRoundTrip(const T& value, Encode encode, Decode decode)
+{
     const QJsonObject encoded = encode(value);
     QVERIFY2(firstNullPath(encoded).isEmpty(), qPrintable(firstNullPath(encoded)));
     QString error;
@@ -510,28 +562,32 @@ void checkRoundTrip(const T& value, Encode encode, Decode decode) {
             return;                                                                                                    \
     } while (false)
 
-std::optional<BlockRule> decodeRule(const QJsonValue& v) {
+std::optional<BlockRule> decodeRule(const QJsonValue& v)
+{
     QString error;
     std::optional<BlockRule> r = decodeBlockRule(v, &error);
     if (!r)
         qWarning("BlockRule decode failed: %s", qPrintable(error));
     return r;
 }
-std::optional<SharedState> decodeState(const QJsonValue& v) {
+std::optional<SharedState> decodeState(const QJsonValue& v)
+{
     QString error;
     std::optional<SharedState> s = decodeSharedState(v, &error);
     if (!s)
         qWarning("SharedState decode failed: %s", qPrintable(error));
     return s;
 }
-std::optional<TaskItem> decodeTask(const QJsonValue& v) {
+std::optional<TaskItem> decodeTask(const QJsonValue& v)
+{
     QString error;
     std::optional<TaskItem> t = decodeTaskItem(v, &error);
     if (!t)
         qWarning("TaskItem decode failed: %s", qPrintable(error));
     return t;
 }
-std::optional<Note> decodeNoteValue(const QJsonValue& v) {
+std::optional<Note> decodeNoteValue(const QJsonValue& v)
+{
     QString error;
     std::optional<Note> n = decodeNote(v, &error);
     if (!n)
@@ -540,7 +596,8 @@ std::optional<Note> decodeNoteValue(const QJsonValue& v) {
 }
 
 // Minutes of a bitset as [from, to) ranges.
-QList<int> ranges(const MinuteSet& minutes) {
+QList<int> ranges(const MinuteSet& minutes)
+{
     QList<int> out;
     int m = 0;
     while (m < 1440) {
@@ -556,11 +613,13 @@ QList<int> ranges(const MinuteSet& minutes) {
     return out;
 }
 
-std::optional<qint64> opt(int v) {
+std::optional<qint64> opt(int v)
+{
     return v < 0 ? std::nullopt : std::optional<qint64>(v);
 }
 
-QString repeated(const QString& unit, int count) {
+QString repeated(const QString& unit, int count)
+{
     QString out;
     for (int i = 0; i < count; ++i)
         out += unit;
@@ -580,7 +639,8 @@ private slots:
     // =========================================================================================
     // The samples themselves
 
-    void fullSamplesDecodeToTheirValues() {
+    void fullSamplesDecodeToTheirValues()
+    {
         std::optional<BlockRule> rule = decodeRule(ruleJson());
         QVERIFY(rule);
         QCOMPARE(*rule, fullRule());
@@ -616,12 +676,14 @@ private slots:
         QCOMPARE(*task, fullTask());
     }
 
-    void fullSamplesHoldExactlyTheirKeys_data() {
+    void fullSamplesHoldExactlyTheirKeys_data()
+    {
         QTest::addColumn<QString>("record");
         for (const RecordType& t : recordTypes())
             QTest::newRow(qPrintable(t.name)) << t.name;
     }
-    void fullSamplesHoldExactlyTheirKeys() {
+    void fullSamplesHoldExactlyTheirKeys()
+    {
         QFETCH(QString, record);
         const RecordType& t = recordType(record);
         QCOMPARE(sortedKeys(t.full), sorted(t.required + t.optional));
@@ -630,7 +692,8 @@ private slots:
     // =========================================================================================
     // Decoding matrices
 
-    void requiredKeyMissingOrNullFails_data() {
+    void requiredKeyMissingOrNullFails_data()
+    {
         QTest::addColumn<QString>("record");
         QTest::addColumn<QString>("key");
         QTest::addColumn<bool>("asNull");
@@ -641,7 +704,8 @@ private slots:
             }
         }
     }
-    void requiredKeyMissingOrNullFails() {
+    void requiredKeyMissingOrNullFails()
+    {
         QFETCH(QString, record);
         QFETCH(QString, key);
         QFETCH(bool, asNull);
@@ -653,7 +717,8 @@ private slots:
         QVERIFY(!error.isEmpty());
     }
 
-    void optionalKeyMissingOrNullStillDecodes_data() {
+    void optionalKeyMissingOrNullStillDecodes_data()
+    {
         QTest::addColumn<QString>("record");
         QTest::addColumn<QString>("key");
         QTest::addColumn<bool>("asNull");
@@ -664,7 +729,8 @@ private slots:
             }
         }
     }
-    void optionalKeyMissingOrNullStillDecodes() {
+    void optionalKeyMissingOrNullStillDecodes()
+    {
         QFETCH(QString, record);
         QFETCH(QString, key);
         QFETCH(bool, asNull);
@@ -678,12 +744,14 @@ private slots:
         QVERIFY(t.reencodesWithoutNull(reduced));
     }
 
-    void allOptionalKeysMissingOrNullAtOnce_data() {
+    void allOptionalKeysMissingOrNullAtOnce_data()
+    {
         QTest::addColumn<QString>("record");
         for (const RecordType& t : recordTypes())
             QTest::newRow(qPrintable(t.name)) << t.name;
     }
-    void allOptionalKeysMissingOrNullAtOnce() {
+    void allOptionalKeysMissingOrNullAtOnce()
+    {
         QFETCH(QString, record);
         const RecordType& t = recordType(record);
         QJsonObject nulls = t.full;
@@ -695,7 +763,8 @@ private slots:
         QVERIFY(t.reencodesWithoutNull(missing));
     }
 
-    void nonObjectsFail_data() {
+    void nonObjectsFail_data()
+    {
         QTest::addColumn<QString>("record");
         QTest::addColumn<QJsonValue>("value");
         for (const RecordType& t : recordTypes()) {
@@ -707,13 +776,15 @@ private slots:
             QTest::addRow("%s from bool", qPrintable(t.name)) << t.name << QJsonValue(true);
         }
     }
-    void nonObjectsFail() {
+    void nonObjectsFail()
+    {
         QFETCH(QString, record);
         QFETCH(QJsonValue, value);
         QVERIFY(!recordType(record).decodes(value, nullptr));
     }
 
-    void wrongTypeFails_data() {
+    void wrongTypeFails_data()
+    {
         QTest::addColumn<QString>("record");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QJsonValue>("value");
@@ -889,7 +960,8 @@ private slots:
         row("Subtask", "title", "number", 1);
         row("Subtask", "isCompleted", "text", "yes");
     }
-    void wrongTypeFails() {
+    void wrongTypeFails()
+    {
         QFETCH(QString, record);
         QFETCH(QString, key);
         QFETCH(QJsonValue, value);
@@ -900,12 +972,14 @@ private slots:
         QVERIFY(!error.isEmpty());
     }
 
-    void unknownKeysAreIgnored_data() {
+    void unknownKeysAreIgnored_data()
+    {
         QTest::addColumn<QString>("record");
         for (const RecordType& t : recordTypes())
             QTest::newRow(qPrintable(t.name)) << t.name;
     }
-    void unknownKeysAreIgnored() {
+    void unknownKeysAreIgnored()
+    {
         QFETCH(QString, record);
         const RecordType& t = recordType(record);
         QJsonObject extended = t.full;
@@ -922,7 +996,8 @@ private slots:
         QVERIFY(t.decodeSame(minimal, without(t.full, t.optional)));
     }
 
-    void unknownKeysInsideNestedRecordsAreIgnored() {
+    void unknownKeysInsideNestedRecordsAreIgnored()
+    {
         QJsonObject rule = ruleJson();
         rule.insert("blockApplySchedule", with(scheduleJson(), "timeZone", "UTC"));
         QCOMPARE(decodeRule(rule).value(), fullRule());
@@ -948,7 +1023,8 @@ private slots:
     // =========================================================================================
     // Defaults for missing and null keys
 
-    void ruleOptionalsMissingOrNullAreAbsent() {
+    void ruleOptionalsMissingOrNullAreAbsent()
+    {
         for (const bool asNull : {false, true}) {
             QJsonObject o = ruleJson();
             for (const char* key : {"dailyLimitMinutes", "urgentBreakUsedCalendarDay"})
@@ -968,7 +1044,8 @@ private slots:
         }
     }
 
-    void scheduleDefaults_data() {
+    void scheduleDefaults_data()
+    {
         QTest::addColumn<QJsonValue>("json");
         QTest::addColumn<bool>("isAllDay");
         QTest::addColumn<bool>("isAfterMaxDailyTime");
@@ -980,7 +1057,8 @@ private slots:
         QTest::newRow("after limit only") << parseJson(R"({"isAfterMaxDailyTime": true})") << true << true;
         QTest::newRow("unknown keys only") << parseJson(R"({"mode": "window", "start": "09:00"})") << true << false;
     }
-    void scheduleDefaults() {
+    void scheduleDefaults()
+    {
         QFETCH(QJsonValue, json);
         QFETCH(bool, isAllDay);
         QFETCH(bool, isAfterMaxDailyTime);
@@ -995,7 +1073,8 @@ private slots:
         QCOMPARE(sortedKeys(encodeBlockApplySchedule(*s)), (QStringList{"isAfterMaxDailyTime", "isAllDay"}));
     }
 
-    void emptyScheduleObjectInARule() {
+    void emptyScheduleObjectInARule()
+    {
         const std::optional<BlockRule> rule = decodeRule(with(ruleJson(), "blockApplySchedule", QJsonObject{}));
         QVERIFY(rule);
         QCOMPARE(rule->blockApplySchedule, BlockApplySchedule{});
@@ -1005,7 +1084,8 @@ private slots:
         QVERIFY(!decodeBlockRule(with(ruleJson(), "blockApplySchedule", QJsonValue::Null)));
     }
 
-    void activeWeekdays() {
+    void activeWeekdays()
+    {
         const std::optional<BlockRule> everyDay = decodeRule(with(ruleJson(), "activeWeekdays", QJsonArray{}));
         QVERIFY(everyDay);
         QVERIFY(everyDay->activeWeekdays.isEmpty());
@@ -1022,7 +1102,8 @@ private slots:
         QCOMPARE(encodeBlockRule(*everyDay).value("activeWeekdays"), QJsonValue(QJsonArray{}));
     }
 
-    void taskDefaultsForMissingKeys() {
+    void taskDefaultsForMissingKeys()
+    {
         const QJsonObject o = without(taskJson(), {"updatedAt", "subtasks", "repeatOption", "dueDate", "reminderDate",
                                                    "notes", "recurringSeriesId"});
         const std::optional<TaskItem> t = decodeTask(o);
@@ -1041,7 +1122,8 @@ private slots:
                                             "subtasks", "repeatOption"}));
     }
 
-    void taskDefaultsForNullKeys() {
+    void taskDefaultsForNullKeys()
+    {
         QJsonObject o = taskJson();
         for (const char* key :
              {"updatedAt", "subtasks", "repeatOption", "dueDate", "reminderDate", "notes", "recurringSeriesId"})
@@ -1055,7 +1137,8 @@ private slots:
         QVERIFY(firstNullPath(encodeTaskItem(*t)).isEmpty());
     }
 
-    void taskOptionalTextsKeepEmptyValues() {
+    void taskOptionalTextsKeepEmptyValues()
+    {
         // An empty notes text is present, not absent.
         const std::optional<TaskItem> t = decodeTask(with(taskJson(), "notes", ""));
         QVERIFY(t);
@@ -1068,7 +1151,8 @@ private slots:
         QVERIFY(noSteps->subtasks.empty());
     }
 
-    void stateOptionalsMissingOrNullAreAbsent() {
+    void stateOptionalsMissingOrNullAreAbsent()
+    {
         const QStringList keys{"urgentBreak", "blockingPausedUntil", "doomScroll", "pauseUsedDayId"};
         for (const bool asNull : {false, true}) {
             QJsonObject o = stateJson();
@@ -1086,7 +1170,8 @@ private slots:
         }
     }
 
-    void stateEmptyCollections() {
+    void stateEmptyCollections()
+    {
         const std::optional<SharedState> s = decodeState(parseJson(
             R"({"dayId": 20241206, "usageSecondsByRuleId": {}, "exceededRuleIds": [], "blockedNow": [], "validUntil": 0})"));
         QVERIFY(s);
@@ -1096,7 +1181,8 @@ private slots:
         QCOMPARE(s->validUntil, 0.0);
     }
 
-    void snapshotKind() {
+    void snapshotKind()
+    {
         for (const bool asNull : {false, true}) {
             const QJsonObject o =
                 asNull ? with(snapshotJson(), "kind", QJsonValue::Null) : without(snapshotJson(), {"kind"});
@@ -1117,7 +1203,8 @@ private slots:
         QCOMPARE(other->kind.value_or(QString()), QStringLiteral("future"));
     }
 
-    void runtimeWithoutBreak() {
+    void runtimeWithoutBreak()
+    {
         for (const bool asNull : {false, true}) {
             const QJsonObject o =
                 asNull ? with(runtimeJson(), "breakEndsAt", QJsonValue::Null) : without(runtimeJson(), {"breakEndsAt"});
@@ -1130,7 +1217,8 @@ private slots:
         }
     }
 
-    void configWithoutSites() {
+    void configWithoutSites()
+    {
         const std::optional<DoomScrollConfig> c = decodeDoomScrollConfig(with(configJson(), "domains", QJsonArray{}));
         QVERIFY(c);
         QVERIFY(c->domains.empty());
@@ -1142,7 +1230,8 @@ private slots:
         QVERIFY(!decodeDoomScrollConfig(QJsonObject{}));
     }
 
-    void configDefaults() {
+    void configDefaults()
+    {
         const DoomScrollConfig d = DoomScrollConfig::defaults();
         QCOMPARE(d.isEnabled, false);
         QVERIFY(d.domains.empty());
@@ -1153,7 +1242,8 @@ private slots:
     // =========================================================================================
     // Notes: lenient decoding
 
-    void noteFromIdOnly() {
+    void noteFromIdOnly()
+    {
         for (const QString& id : {kNoteIdText, kNoteIdText.toLower()}) {
             const std::optional<Note> n = decodeNoteValue(QJsonObject{{"id", id}});
             QVERIFY(n);
@@ -1173,7 +1263,8 @@ private slots:
         }
     }
 
-    void noteLenientFallbacks_data() {
+    void noteLenientFallbacks_data()
+    {
         QTest::addColumn<QJsonObject>("json");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("body");
@@ -1219,7 +1310,8 @@ private slots:
         QTest::newRow("updatedAt with offset") << with(full, "updatedAt", "2024-12-06T11:15:00+01:00") << "Groceries"
                                                << "Milk\nEggs" << kDecember1At8 << kDecember6;
     }
-    void noteLenientFallbacks() {
+    void noteLenientFallbacks()
+    {
         QFETCH(QJsonObject, json);
         QFETCH(QString, title);
         QFETCH(QString, body);
@@ -1234,7 +1326,8 @@ private slots:
         QCOMPARE(n->updatedAt, updatedAt);
     }
 
-    void noteWithoutIdFails() {
+    void noteWithoutIdFails()
+    {
         QVERIFY(!decodeNote(without(noteJson(), {"id"})));
         QVERIFY(!decodeNote(with(noteJson(), "id", QJsonValue::Null)));
         QVERIFY(!decodeNote(with(noteJson(), "id", "")));
@@ -1244,7 +1337,8 @@ private slots:
     // =========================================================================================
     // Round trips and the written form
 
-    void roundTrips() {
+    void roundTrips()
+    {
         ROUND_TRIP(fullRule(), encodeBlockRule, decodeBlockRule);
         ROUND_TRIP(minimalRule(), encodeBlockRule, decodeBlockRule);
         BlockRule limit = minimalRule();
@@ -1303,7 +1397,8 @@ private slots:
         }
     }
 
-    void datesAreWrittenWithoutFractions() {
+    void datesAreWrittenWithoutFractions()
+    {
         BlockRule rule = minimalRule();
         rule.createdAt = kDecember6 + 0.9;
         rule.updatedAt = -0.5;
@@ -1327,7 +1422,8 @@ private slots:
         QCOMPARE(encodeNote(n).value("updatedAt").toString(), QStringLiteral("2024-12-06T10:15:00Z"));
     }
 
-    void writtenFormOfTheFullRecords() {
+    void writtenFormOfTheFullRecords()
+    {
         const QJsonObject rule = encodeBlockRule(fullRule());
         QCOMPARE(sortedKeys(rule), sortedKeys(ruleJson()));
         QCOMPARE(rule.value("blockApplySchedule").toObject(), scheduleJson());
@@ -1363,7 +1459,8 @@ private slots:
         QCOMPARE(state, expected);
     }
 
-    void wholeNumbersAreWrittenAsIntegers() {
+    void wholeNumbersAreWrittenAsIntegers()
+    {
         // Written as 30, not 30.0 or 3e1, so that any JSON integer reader takes them.
         const QByteArray rule = QJsonDocument(encodeBlockRule(fullRule())).toJson(QJsonDocument::Compact);
         QVERIFY2(rule.contains("\"dailyLimitMinutes\":30,"), rule.constData());
@@ -1374,7 +1471,8 @@ private slots:
         QVERIFY2(state.contains(QStringLiteral("\"%1\":900").arg(kRuleIdText).toLatin1()), state.constData());
     }
 
-    void absentOptionalsAreLeftOut() {
+    void absentOptionalsAreLeftOut()
+    {
         QCOMPARE(sortedKeys(encodeBlockRule(minimalRule())),
                  sorted({"id", "domain", "displayName", "blockApplySchedule", "activeWeekdays", "allowOneBreak",
                          "createdAt", "updatedAt"}));
@@ -1401,7 +1499,8 @@ private slots:
         QCOMPARE(encodeTaskItem(minimalTask()).value("subtasks"), QJsonValue(QJsonArray{}));
     }
 
-    void encodedFormsHoldNoNull_data() {
+    void encodedFormsHoldNoNull_data()
+    {
         QTest::addColumn<QJsonObject>("encoded");
         QTest::newRow("full rule") << encodeBlockRule(fullRule());
         QTest::newRow("minimal rule") << encodeBlockRule(minimalRule());
@@ -1418,7 +1517,8 @@ private slots:
         QTest::newRow("minimal task") << encodeTaskItem(minimalTask());
         QTest::newRow("default task") << encodeTaskItem(TaskItem{});
     }
-    void encodedFormsHoldNoNull() {
+    void encodedFormsHoldNoNull()
+    {
         QFETCH(QJsonObject, encoded);
         const QString path = firstNullPath(encoded);
         QVERIFY2(path.isEmpty(), qPrintable(path));
@@ -1428,7 +1528,8 @@ private slots:
     // =========================================================================================
     // UUIDs
 
-    void uuidsAreWrittenUpperCase() {
+    void uuidsAreWrittenUpperCase()
+    {
         QStringList texts;
         collectUuidTexts(encodeBlockRule(fullRule()), texts);
         collectUuidTexts(encodeDoomScrollConfig(fullConfig()), texts);
@@ -1449,12 +1550,14 @@ private slots:
         QCOMPARE(uuidText(generated), written);
     }
 
-    void lowerCaseUuidsAreAccepted_data() {
+    void lowerCaseUuidsAreAccepted_data()
+    {
         QTest::addColumn<QString>("record");
         for (const RecordType& t : recordTypes())
             QTest::newRow(qPrintable(t.name)) << t.name;
     }
-    void lowerCaseUuidsAreAccepted() {
+    void lowerCaseUuidsAreAccepted()
+    {
         QFETCH(QString, record);
         const RecordType& t = recordType(record);
         const QJsonValue lower = lowerCaseUuids(t.full);
@@ -1474,7 +1577,8 @@ private slots:
         QVERIFY(t.decodeSame(mixed, t.full));
     }
 
-    void lowerCaseIdsAreWrittenBackUpperCase() {
+    void lowerCaseIdsAreWrittenBackUpperCase()
+    {
         const std::optional<TaskItem> t = decodeTask(lowerCaseUuids(taskJson()));
         QVERIFY(t);
         QCOMPARE(encodeTaskItem(*t), taskJson());
@@ -1486,13 +1590,15 @@ private slots:
             QCOMPARE(text, text.toUpper());
     }
 
-    void nilUuidIsAUuid() {
+    void nilUuidIsAUuid()
+    {
         const std::optional<Note> n = decodeNoteValue(QJsonObject{{"id", "00000000-0000-0000-0000-000000000000"}});
         QVERIFY(n);
         QVERIFY(n->id.isNull());
     }
 
-    void parseUuidIsExact_data() {
+    void parseUuidIsExact_data()
+    {
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("accepted");
         QTest::newRow("upper") << kRuleIdText << true;
@@ -1507,7 +1613,8 @@ private slots:
         QTest::newRow("fullwidth digit") << QStringLiteral("\uFF16F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B") << false;
         QTest::newRow("empty") << QString() << false;
     }
-    void parseUuidIsExact() {
+    void parseUuidIsExact()
+    {
         QFETCH(QString, text);
         QFETCH(bool, accepted);
         const std::optional<QUuid> id = parseUuid(text);
@@ -1519,7 +1626,8 @@ private slots:
     // =========================================================================================
     // Equality
 
-    void ruleEquality() {
+    void ruleEquality()
+    {
         QCOMPARE(fullRule(), fullRule());
         // Weekdays compare as sets, in whatever order they came.
         BlockRule a = fullRule();
@@ -1569,7 +1677,8 @@ private slots:
         QVERIFY(!(absent == zero));
     }
 
-    void scheduleEquality() {
+    void scheduleEquality()
+    {
         QCOMPARE(BlockApplySchedule{}, BlockApplySchedule{});
         BlockApplySchedule a = fullSchedule();
         BlockApplySchedule b = fullSchedule();
@@ -1585,7 +1694,8 @@ private slots:
         QVERIFY(!(allDay1 == allDay2));
     }
 
-    void doomScrollEquality() {
+    void doomScrollEquality()
+    {
         QCOMPARE(fullConfig(), fullConfig());
         DoomScrollConfig reordered = fullConfig();
         std::reverse(reordered.domains.begin(), reordered.domains.end());
@@ -1626,7 +1736,8 @@ private slots:
         QVERIFY(!(laterStart == fullRuntime()));
     }
 
-    void stateEquality() {
+    void stateEquality()
+    {
         QCOMPARE(fullState(), fullState());
         // exceededRuleIds compare as a set: decoded from either order they are equal.
         QJsonObject swapped = stateJson();
@@ -1685,7 +1796,8 @@ private slots:
         QVERIFY(!(noPauseDay == fullState()));
     }
 
-    void noteEquality() {
+    void noteEquality()
+    {
         QCOMPARE(fullNote(), fullNote());
         Note n = fullNote();
         n.title = QStringLiteral("Groceries ");
@@ -1698,7 +1810,8 @@ private slots:
         QVERIFY(!(n == fullNote()));
     }
 
-    void taskEquality() {
+    void taskEquality()
+    {
         QCOMPARE(fullTask(), fullTask());
         TaskItem reordered = fullTask();
         std::reverse(reordered.subtasks.begin(), reordered.subtasks.end());
@@ -1739,7 +1852,8 @@ private slots:
     // =========================================================================================
     // Note.trimmedTitle and Note.previewText
 
-    void trimmedTitle_data() {
+    void trimmedTitle_data()
+    {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("expected");
         QTest::newRow("plain") << QStringLiteral("Groceries") << QStringLiteral("Groceries");
@@ -1755,7 +1869,8 @@ private slots:
             << QStringLiteral("\u00A0Caf\u00E9\u3000") << QStringLiteral("Caf\u00E9");
         QTest::newRow("emoji") << QStringLiteral(" \U0001F600 ") << QStringLiteral("\U0001F600");
     }
-    void trimmedTitle() {
+    void trimmedTitle()
+    {
         QFETCH(QString, title);
         QFETCH(QString, expected);
         Note n = fullNote();
@@ -1764,7 +1879,8 @@ private slots:
         QCOMPARE(n.title, title); // the stored title is untouched
     }
 
-    void previewText_data() {
+    void previewText_data()
+    {
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("expected");
         const QString a120 = QString(120, u'a');
@@ -1811,7 +1927,8 @@ private slots:
                                                            << QString(116, u'x') + kDecomposedE + kEllipsis;
         QTest::newRow("CR LF is one break") << QStringLiteral("\r\n\r\nText") << QStringLiteral("Text");
     }
-    void previewText() {
+    void previewText()
+    {
         QFETCH(QString, body);
         QFETCH(QString, expected);
         Note n = fullNote();
@@ -1821,7 +1938,8 @@ private slots:
         QVERIFY(Text::characterCount(preview) <= 120);
     }
 
-    void previewTextLengths() {
+    void previewTextLengths()
+    {
         Note n = fullNote();
         n.body = QString(121, u'a');
         QCOMPARE(Text::characterCount(n.previewText()), qsizetype(118));
@@ -1833,7 +1951,8 @@ private slots:
         QVERIFY(n.previewText().size() > 120); // counted as characters, not as UTF-16 units
     }
 
-    void characterCounting() {
+    void characterCounting()
+    {
         QCOMPARE(Text::characterCount(QString()), qsizetype(0));
         QCOMPARE(Text::characterCount(kFamily), qsizetype(1));
         QCOMPARE(Text::characterCount(kFlag), qsizetype(1));
@@ -1849,7 +1968,8 @@ private slots:
     // =========================================================================================
     // Enumerations: raw texts and presets
 
-    void rawTexts() {
+    void rawTexts()
+    {
         using P = TaskItem::Priority;
         QCOMPARE(TaskItem::allPriorities(), (std::vector<P>{P::high, P::medium, P::low}));
         QCOMPARE(TaskItem::rawValue(P::high), QStringLiteral("high"));
@@ -1882,7 +2002,8 @@ private slots:
         QCOMPARE(rawValue(DueDateReminderPreset::twoDaysBefore), QStringLiteral("2 days before"));
     }
 
-    void rawTextsRoundTrip() {
+    void rawTextsRoundTrip()
+    {
         for (const TaskItem::Priority p : TaskItem::allPriorities())
             QCOMPARE(TaskItem::priorityFromRaw(TaskItem::rawValue(p)).value(), p);
         for (const RepeatOption r : allRepeatOptions())
@@ -1893,7 +2014,8 @@ private slots:
             QCOMPARE(dueDateReminderPresetFromRaw(rawValue(r)).value(), r);
     }
 
-    void rawTextsAreCaseSensitive_data() {
+    void rawTextsAreCaseSensitive_data()
+    {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("text");
         auto row = [](const char* kind, const QString& text) {
@@ -1909,7 +2031,8 @@ private slots:
         for (const char* t : {"on due date", "On Due Date", "1 Day before", "2 days before ", "", "At due time"})
             row("dueDateReminder", t);
     }
-    void rawTextsAreCaseSensitive() {
+    void rawTextsAreCaseSensitive()
+    {
         QFETCH(QString, kind);
         QFETCH(QString, text);
         if (kind == QLatin1String("priority"))
@@ -1922,7 +2045,8 @@ private slots:
             QVERIFY(!dueDateReminderPresetFromRaw(text));
     }
 
-    void taskEnumsInJson() {
+    void taskEnumsInJson()
+    {
         for (const char* p : {"high", "medium", "low"})
             QVERIFY2(decodeTaskItem(with(taskJson(), "priority", p)), p);
         for (const char* r : {"None", "Daily", "Weekly", "Monthly"})
@@ -1936,7 +2060,8 @@ private slots:
         QCOMPARE(encodeTaskItem(t).value("repeatOption"), QJsonValue("Daily"));
     }
 
-    void reminderPresetMoments_data() {
+    void reminderPresetMoments_data()
+    {
         QTest::addColumn<int>("preset");
         QTest::addColumn<double>("due");
         QTest::addColumn<double>("expected");
@@ -1960,7 +2085,8 @@ private slots:
         // Fractions of a second of the due moment are kept.
         row("fraction kept", ReminderPreset::fiveMinBefore, due + 0.5, at(2024, 12, 6, 8, 25) + 0.5);
     }
-    void reminderPresetMoments() {
+    void reminderPresetMoments()
+    {
         QFETCH(int, preset);
         QFETCH(double, due);
         QFETCH(double, expected);
@@ -1969,7 +2095,8 @@ private slots:
         QCOMPARE(got, expected);
     }
 
-    void dueDateReminderPresetMoments_data() {
+    void dueDateReminderPresetMoments_data()
+    {
         QTest::addColumn<int>("preset");
         QTest::addColumn<double>("dueDay");
         QTest::addColumn<double>("expected");
@@ -1996,7 +2123,8 @@ private slots:
         row("Berlin", D::onDueDate, 1733268600 /* 2024-12-03T23:30:00Z, Dec 4 in Berlin */,
             at(2024, 12, 4, 9, 0, 0, "Europe/Berlin"), QStringLiteral("Europe/Berlin"));
     }
-    void dueDateReminderPresetMoments() {
+    void dueDateReminderPresetMoments()
+    {
         QFETCH(int, preset);
         QFETCH(double, dueDay);
         QFETCH(double, expected);
@@ -2007,7 +2135,8 @@ private slots:
         QCOMPARE(got, expected);
     }
 
-    void springForwardReminderIsAt0900Local() {
+    void springForwardReminderIsAt0900Local()
+    {
         // 2025-03-08 09:00 EST is 14:00Z; subtracting 2 × 86400 s from 2025-03-10 09:00 EDT would give 13:00Z.
         const Date got =
             reminderDate(DueDateReminderPreset::twoDaysBefore, at(2025, 3, 10, 10, 0), TestEnvironment::calendar());
@@ -2017,7 +2146,8 @@ private slots:
     // =========================================================================================
     // LossyDecodableList
 
-    void lossyListOfTasks() {
+    void lossyListOfTasks()
+    {
         const QJsonObject second = without(with(taskJson(), "id", kSeriesIdText), {"title"});
         QJsonObject first = with(taskJson(), "title", "First");
         QJsonObject third = with(with(taskJson(), "id", kStep2IdText), "title", "Third");
@@ -2032,7 +2162,8 @@ private slots:
         QCOMPARE(list->elements[1].id, uuid(kStep2IdText));
     }
 
-    void lossyListOfMixedElements() {
+    void lossyListOfMixedElements()
+    {
         const QJsonObject bad1 = with(taskJson(), "priority", "High");
         const QJsonObject bad2 = with(taskJson(), "repeatOption", "daily");
         const QJsonObject bad3 = with(taskJson(), "subtasks", QJsonArray{QJsonObject{{"id", kStep1IdText}}});
@@ -2059,7 +2190,8 @@ private slots:
             QCOMPARE(with(encodeTaskItem(t), "title", "Write report"), taskJson());
     }
 
-    void lossyListOfOtherRecords() {
+    void lossyListOfOtherRecords()
+    {
         // Notes: only a missing id drops one.
         const QJsonArray notes{noteJson(), QJsonObject{{"title", "no id"}},
                                QJsonObject{{"id", kTaskIdText}, {"title", 7}}};
@@ -2079,7 +2211,8 @@ private slots:
         QCOMPARE(ruleList->elements[1], minimalRule());
     }
 
-    void lossyListEdgeCases() {
+    void lossyListEdgeCases()
+    {
         const auto empty = LossyDecodableList<TaskItem>::decode(QJsonArray{}, decodeTaskItem);
         QVERIFY(empty);
         QVERIFY(empty->elements.empty());
@@ -2108,7 +2241,8 @@ private slots:
                                                       decodeTaskItem));
     }
 
-    void lossyListFromFileText() {
+    void lossyListFromFileText()
+    {
         const QByteArray text = QStringLiteral(R"([
             {"id": "%1", "title": "Kept", "time": "Anytime", "priority": "low", "isCompleted": false,
              "createdAt": "2024-12-01T08:00:00Z"},
@@ -2133,7 +2267,8 @@ private slots:
     // =========================================================================================
     // SharedState::fresh and the day id
 
-    void freshState() {
+    void freshState()
+    {
         const Calendar calendar = TestEnvironment::calendar();
         const Date t = at(2024, 12, 6, 10, 15) + 0.25;
         const SharedState s = SharedState::fresh(t, calendar);
@@ -2149,14 +2284,16 @@ private slots:
         ROUND_TRIP(s, encodeSharedState, decodeSharedState);
     }
 
-    void freshStateUsesTheCalendarsDay() {
+    void freshStateUsesTheCalendarsDay()
+    {
         const Date t = 1733448600; // 2024-12-06T01:30:00Z: still 5 December in New York
         QCOMPARE(SharedState::fresh(t, TestEnvironment::calendar()).dayId, qint64(20241205));
         QCOMPARE(SharedState::fresh(t, TestEnvironment::calendar("Europe/Berlin")).dayId, qint64(20241206));
         QCOMPARE(SharedState::fresh(t, TestEnvironment::calendar()).validUntil, t + 60);
     }
 
-    void dayIds() {
+    void dayIds()
+    {
         const Calendar calendar = TestEnvironment::calendar();
         const qint64 newYearsEve = SharedState::dayIdFor(at(2024, 12, 31, 23, 59, 59), calendar);
         const qint64 newYear = SharedState::dayIdFor(at(2025, 1, 1, 0, 0), calendar);
@@ -2173,7 +2310,8 @@ private slots:
     // =========================================================================================
     // BlockRule.blockedMinutes
 
-    void blockedMinutes_data() {
+    void blockedMinutes_data()
+    {
         QTest::addColumn<int>("startHour");
         QTest::addColumn<int>("startMinute");
         QTest::addColumn<int>("endHour");
@@ -2198,7 +2336,8 @@ private slots:
         QTest::newRow("all absent") << -1 << -1 << -1 << -1 << QList<int>{} << 0;
         QTest::newRow("absent, equal otherwise") << 8 << 0 << 8 << -1 << QList<int>{} << 0;
     }
-    void blockedMinutes() {
+    void blockedMinutes()
+    {
         QFETCH(int, startHour);
         QFETCH(int, startMinute);
         QFETCH(int, endHour);
@@ -2211,7 +2350,8 @@ private slots:
         QCOMPARE(int(minutes.count()), count);
     }
 
-    void blockedMinutesOfADecodedRule() {
+    void blockedMinutesOfADecodedRule()
+    {
         const std::optional<BlockRule> rule = decodeRule(ruleJson()); // 09:30 to 17:00
         QVERIFY(rule);
         const BlockApplySchedule& s = rule->blockApplySchedule;
@@ -2222,7 +2362,8 @@ private slots:
     // =========================================================================================
     // BlockRule.limitUsageFraction
 
-    void limitUsageFraction_data() {
+    void limitUsageFraction_data()
+    {
         QTest::addColumn<int>("limit");   // -1: absent
         QTest::addColumn<qint64>("used"); // -1: no entry
         QTest::addColumn<bool>("exceeded");
@@ -2243,7 +2384,8 @@ private slots:
         QTest::newRow("negative limit") << -5 << qint64(900) << true << 0.0;
         QTest::newRow("1 min, 15 s") << 1 << qint64(15) << false << 0.25;
     }
-    void limitUsageFraction() {
+    void limitUsageFraction()
+    {
         QFETCH(int, limit);
         QFETCH(qint64, used);
         QFETCH(bool, exceeded);
@@ -2260,7 +2402,8 @@ private slots:
         QCOMPARE(rule.limitUsageFraction(state), expected);
     }
 
-    void limitUsageFractionLooksUpTheUpperCaseKey() {
+    void limitUsageFractionLooksUpTheUpperCaseKey()
+    {
         BlockRule rule = fullRule();
         SharedState state = minimalState();
         state.usageSecondsByRuleId.insert(kRuleIdText.toLower(), 900);
@@ -2279,7 +2422,8 @@ private slots:
     // =========================================================================================
     // Values from files that would overflow
 
-    void hugeIntegersFromFilesDecode() {
+    void hugeIntegersFromFilesDecode()
+    {
         // The largest doubles below 2^63 are whole numbers that fit: they decode.
         const double big = 9223372036854774784.0; // 2^63 - 1024
         QJsonObject o = ruleJson();
@@ -2312,7 +2456,8 @@ private slots:
         QVERIFY(decodeDoomScrollConfig(c));
     }
 
-    void usageMapTakesEveryWholeNumberThatFits() {
+    void usageMapTakesEveryWholeNumberThatFits()
+    {
         // "usageSecondsByRuleId" maps to integers like every other integer key: the largest whole
         // doubles below 2^63 fit in 64 bits and decode, as they do for "dayId" above.
         const double big = 9223372036854774784.0; // 2^63 - 1024
@@ -2327,7 +2472,8 @@ private slots:
             with(stateJson(), "usageSecondsByRuleId", QJsonObject{{kRuleIdText, 9223372036854775808.0}})));
     }
 
-    void blockedMinutesWithHugeValuesDoesNotOverflow_data() {
+    void blockedMinutesWithHugeValuesDoesNotOverflow_data()
+    {
         QTest::addColumn<qint64>("startHour");
         QTest::addColumn<qint64>("startMinute");
         QTest::addColumn<qint64>("endHour");
@@ -2346,7 +2492,8 @@ private slots:
         QTest::newRow("-1:00-01:00") << qint64(-1) << qint64(0) << qint64(1) << qint64(0);
         QTest::newRow("09:00-09:-61") << qint64(9) << qint64(0) << qint64(9) << qint64(-61);
     }
-    void blockedMinutesWithHugeValuesDoesNotOverflow() {
+    void blockedMinutesWithHugeValuesDoesNotOverflow()
+    {
         QFETCH(qint64, startHour);
         QFETCH(qint64, startMinute);
         QFETCH(qint64, endHour);
@@ -2361,7 +2508,8 @@ private slots:
         QVERIFY(!rule.isLoosened(rule));
     }
 
-    void limitUsageFractionWithHugeValues_data() {
+    void limitUsageFractionWithHugeValues_data()
+    {
         QTest::addColumn<qint64>("limit");
         QTest::addColumn<qint64>("used");
         QTest::newRow("max limit") << kInt64Max << qint64(900);
@@ -2372,7 +2520,8 @@ private slots:
         QTest::newRow("min limit") << kInt64Min << qint64(900);
         QTest::newRow("min used") << qint64(30) << kInt64Min;
     }
-    void limitUsageFractionWithHugeValues() {
+    void limitUsageFractionWithHugeValues()
+    {
         QFETCH(qint64, limit);
         QFETCH(qint64, used);
         BlockRule rule = fullRule();
@@ -2390,7 +2539,8 @@ private slots:
             QCOMPARE(fraction, 1.0);
     }
 
-    void limitUsageFractionOfAHugeDecodedLimit() {
+    void limitUsageFractionOfAHugeDecodedLimit()
+    {
         const std::optional<BlockRule> rule = decodeRule(with(ruleJson(), "dailyLimitMinutes", 9.2e18));
         QVERIFY(rule);
         const std::optional<SharedState> state =
@@ -2407,7 +2557,8 @@ private slots:
         QVERIFY(small >= 0.0 && small < 1e-9);
     }
 
-    void absurdNumbersDoNotCrashTheDecoders_data() {
+    void absurdNumbersDoNotCrashTheDecoders_data()
+    {
         QTest::addColumn<QString>("record");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QJsonValue>("value");
@@ -2440,7 +2591,8 @@ private slots:
                 << QJsonValue(QJsonObject{{kRuleIdText, v}});
         }
     }
-    void absurdNumbersDoNotCrashTheDecoders() {
+    void absurdNumbersDoNotCrashTheDecoders()
+    {
         QFETCH(QString, record);
         QFETCH(QString, key);
         QFETCH(QJsonValue, value);

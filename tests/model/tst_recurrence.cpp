@@ -16,9 +16,15 @@ namespace {
 const QUuid seriesA = QUuid::fromString(QLatin1String("{3F2504E0-4F89-41D3-9A0C-0305E82C3301}"));
 const QUuid seriesB = QUuid::fromString(QLatin1String("{9B1DEB4D-3B7D-4BAD-9BDD-2B0D7B3DCB6D}"));
 
-Calendar nyCalendar() { return TestEnvironment::calendar(); }
+Calendar nyCalendar()
+{
+    return TestEnvironment::calendar();
+}
 
-Date utc(const char* text) { return Iso8601::parse(QLatin1String(text)).value_or(-1); }
+Date utc(const char* text)
+{
+    return Iso8601::parse(QLatin1String(text)).value_or(-1);
+}
 
 TaskItem member(const QUuid& series, Date createdAt, RepeatOption repeat = RepeatOption::daily,
                 const QUuid& id = QUuid::createUuid())
@@ -124,48 +130,48 @@ private slots:
 
         const auto D = [](int y, int m, int d) { return QDate(y, m, d); };
         QTest::newRow("daily: today") << D(2025, 3, 1) << RepeatOption::daily << at(2025, 3, 4, 15) << D(2025, 3, 4);
-        QTest::newRow("daily: anchor day itself") << D(2025, 3, 1) << RepeatOption::daily << at(2025, 3, 1, 23, 59)
-                                                  << D(2025, 3, 1);
-        QTest::newRow("daily: before the anchor") << D(2025, 3, 1) << RepeatOption::daily
-                                                  << at(2025, 2, 28, 23, 59, 59) << QDate();
-        QTest::newRow("daily: late on the 25-hour day") << D(2025, 11, 1) << RepeatOption::daily
-                                                        << at(2025, 11, 2, 23, 30) << D(2025, 11, 2);
-        QTest::newRow("daily: midnight after the 25-hour day") << D(2025, 11, 1) << RepeatOption::daily
-                                                               << at(2025, 11, 3) << D(2025, 11, 3);
+        QTest::newRow("daily: anchor day itself")
+            << D(2025, 3, 1) << RepeatOption::daily << at(2025, 3, 1, 23, 59) << D(2025, 3, 1);
+        QTest::newRow("daily: before the anchor")
+            << D(2025, 3, 1) << RepeatOption::daily << at(2025, 2, 28, 23, 59, 59) << QDate();
+        QTest::newRow("daily: late on the 25-hour day")
+            << D(2025, 11, 1) << RepeatOption::daily << at(2025, 11, 2, 23, 30) << D(2025, 11, 2);
+        QTest::newRow("daily: midnight after the 25-hour day")
+            << D(2025, 11, 1) << RepeatOption::daily << at(2025, 11, 3) << D(2025, 11, 3);
         QTest::newRow("no repeat") << D(2025, 3, 1) << RepeatOption::none << at(2025, 3, 4) << QDate();
 
-        QTest::newRow("weekly: Sunday after a Monday anchor") << D(2025, 3, 3) << RepeatOption::weekly
-                                                              << at(2025, 3, 9, 22) << D(2025, 3, 3);
+        QTest::newRow("weekly: Sunday after a Monday anchor")
+            << D(2025, 3, 3) << RepeatOption::weekly << at(2025, 3, 9, 22) << D(2025, 3, 3);
         // Only 167 hours after the anchor because of the spring change, but a whole week of days.
         QTest::newRow("weekly: next Monday across the spring change")
             << D(2025, 3, 3) << RepeatOption::weekly << at(2025, 3, 10, 0, 30) << D(2025, 3, 10);
-        QTest::newRow("weekly: between occurrences") << D(2025, 3, 3) << RepeatOption::weekly << at(2025, 3, 16, 12)
-                                                     << D(2025, 3, 10);
-        QTest::newRow("weekly: many weeks on") << D(2025, 3, 3) << RepeatOption::weekly << at(2026, 3, 2, 8)
-                                               << D(2026, 3, 2);
+        QTest::newRow("weekly: between occurrences")
+            << D(2025, 3, 3) << RepeatOption::weekly << at(2025, 3, 16, 12) << D(2025, 3, 10);
+        QTest::newRow("weekly: many weeks on")
+            << D(2025, 3, 3) << RepeatOption::weekly << at(2026, 3, 2, 8) << D(2026, 3, 2);
 
-        QTest::newRow("monthly 31st: before February's turn") << D(2025, 1, 31) << RepeatOption::monthly
-                                                              << at(2025, 2, 27, 12) << D(2025, 1, 31);
-        QTest::newRow("monthly 31st: clamped to 28 February") << D(2025, 1, 31) << RepeatOption::monthly
-                                                              << at(2025, 2, 28) << D(2025, 2, 28);
-        QTest::newRow("monthly 31st: 30 March is still February's") << D(2025, 1, 31) << RepeatOption::monthly
-                                                                    << at(2025, 3, 30, 23) << D(2025, 2, 28);
-        QTest::newRow("monthly 31st: back to 31 March") << D(2025, 1, 31) << RepeatOption::monthly
-                                                        << at(2025, 3, 31, 1) << D(2025, 3, 31);
-        QTest::newRow("monthly 31st: clamped to 30 April") << D(2025, 1, 31) << RepeatOption::monthly
-                                                           << at(2025, 4, 30, 9) << D(2025, 4, 30);
-        QTest::newRow("monthly 31st: 30 May is still April's") << D(2025, 1, 31) << RepeatOption::monthly
-                                                               << at(2025, 5, 30, 9) << D(2025, 4, 30);
-        QTest::newRow("monthly 31st: a year on") << D(2025, 1, 31) << RepeatOption::monthly << at(2026, 3, 31)
-                                                 << D(2026, 3, 31);
-        QTest::newRow("monthly 31st: leap February") << D(2024, 1, 31) << RepeatOption::monthly << at(2024, 2, 29)
-                                                     << D(2024, 2, 29);
-        QTest::newRow("monthly 31st: 28 February of a leap year") << D(2024, 1, 31) << RepeatOption::monthly
-                                                                  << at(2024, 2, 28, 23) << D(2024, 1, 31);
-        QTest::newRow("monthly from 31 March: 30 April") << D(2025, 3, 31) << RepeatOption::monthly
-                                                         << at(2025, 5, 1) << D(2025, 4, 30);
-        QTest::newRow("monthly 15th: day before") << D(2025, 1, 15) << RepeatOption::monthly << at(2025, 3, 14, 23)
-                                                  << D(2025, 2, 15);
+        QTest::newRow("monthly 31st: before February's turn")
+            << D(2025, 1, 31) << RepeatOption::monthly << at(2025, 2, 27, 12) << D(2025, 1, 31);
+        QTest::newRow("monthly 31st: clamped to 28 February")
+            << D(2025, 1, 31) << RepeatOption::monthly << at(2025, 2, 28) << D(2025, 2, 28);
+        QTest::newRow("monthly 31st: 30 March is still February's")
+            << D(2025, 1, 31) << RepeatOption::monthly << at(2025, 3, 30, 23) << D(2025, 2, 28);
+        QTest::newRow("monthly 31st: back to 31 March")
+            << D(2025, 1, 31) << RepeatOption::monthly << at(2025, 3, 31, 1) << D(2025, 3, 31);
+        QTest::newRow("monthly 31st: clamped to 30 April")
+            << D(2025, 1, 31) << RepeatOption::monthly << at(2025, 4, 30, 9) << D(2025, 4, 30);
+        QTest::newRow("monthly 31st: 30 May is still April's")
+            << D(2025, 1, 31) << RepeatOption::monthly << at(2025, 5, 30, 9) << D(2025, 4, 30);
+        QTest::newRow("monthly 31st: a year on")
+            << D(2025, 1, 31) << RepeatOption::monthly << at(2026, 3, 31) << D(2026, 3, 31);
+        QTest::newRow("monthly 31st: leap February")
+            << D(2024, 1, 31) << RepeatOption::monthly << at(2024, 2, 29) << D(2024, 2, 29);
+        QTest::newRow("monthly 31st: 28 February of a leap year")
+            << D(2024, 1, 31) << RepeatOption::monthly << at(2024, 2, 28, 23) << D(2024, 1, 31);
+        QTest::newRow("monthly from 31 March: 30 April")
+            << D(2025, 3, 31) << RepeatOption::monthly << at(2025, 5, 1) << D(2025, 4, 30);
+        QTest::newRow("monthly 15th: day before")
+            << D(2025, 1, 15) << RepeatOption::monthly << at(2025, 3, 14, 23) << D(2025, 2, 15);
     }
     void scheduledDay()
     {
@@ -259,9 +265,10 @@ private slots:
         const QUuid high = QUuid::fromString(QLatin1String("{E0000000-0000-4000-8000-000000000000}"));
 
         // Latest createdAt wins, even against a later update of an earlier to-do with a greater id.
-        std::vector<TaskItem> list{titled(member(seriesA, day + 60, RepeatOption::daily, low), "later created", day + 60),
-                                   titled(member(seriesA, day, RepeatOption::daily, high), "earlier created", day + 3600),
-                                   titled(member(seriesA, at(2025, 3, 1, 9)), "first", day)};
+        std::vector<TaskItem> list{
+            titled(member(seriesA, day + 60, RepeatOption::daily, low), "later created", day + 60),
+            titled(member(seriesA, day, RepeatOption::daily, high), "earlier created", day + 3600),
+            titled(member(seriesA, at(2025, 3, 1, 9)), "first", day)};
         QCOMPARE(TR::rollForward(list, {}, at(2025, 3, 5), cal).front().title, QStringLiteral("later created"));
 
         // Equal createdAt: latest updatedAt, even with the smaller id.
@@ -343,7 +350,7 @@ private slots:
     {
         QTest::addColumn<RepeatOption>("option");
         QTest::addColumn<Date>("created");
-        QTest::addColumn<Date>("due"); // NaN: none
+        QTest::addColumn<Date>("due");      // NaN: none
         QTest::addColumn<Date>("reminder"); // NaN: none
         QTest::addColumn<Date>("day");
         QTest::addColumn<QString>("expectedDue"); // UTC; empty: none
@@ -357,27 +364,24 @@ private slots:
         QTest::newRow("weekly, due beyond the week")
             << RepeatOption::weekly << at(2025, 6, 2, 10) << at(2025, 6, 11, 17, 30) << at(2025, 6, 10, 8, 15)
             << at(2025, 6, 9, 6) << iso(at(2025, 6, 15, 17, 30)) << iso(at(2025, 6, 14, 8, 15));
-        QTest::newRow("weekly, due within the week")
-            << RepeatOption::weekly << at(2025, 6, 2, 10) << at(2025, 6, 4, 12) << none << at(2025, 6, 9)
-            << iso(at(2025, 6, 11, 12)) << QString();
+        QTest::newRow("weekly, due within the week") << RepeatOption::weekly << at(2025, 6, 2, 10) << at(2025, 6, 4, 12)
+                                                     << none << at(2025, 6, 9) << iso(at(2025, 6, 11, 12)) << QString();
         QTest::newRow("daily, due two days on, reminder the day before")
-            << RepeatOption::daily << at(2025, 6, 2, 10) << at(2025, 6, 4, 18) << at(2025, 6, 3, 9)
-            << at(2025, 6, 9) << iso(at(2025, 6, 9, 18)) << iso(at(2025, 6, 8, 9));
+            << RepeatOption::daily << at(2025, 6, 2, 10) << at(2025, 6, 4, 18) << at(2025, 6, 3, 9) << at(2025, 6, 9)
+            << iso(at(2025, 6, 9, 18)) << iso(at(2025, 6, 8, 9));
         QTest::newRow("monthly, due forty days on")
             << RepeatOption::monthly << at(2025, 1, 10, 10) << at(2025, 2, 19, 20, 45) << none << at(2025, 2, 10)
             << iso(at(2025, 3, 9, 20, 45)) << QString();
         QTest::newRow("due before creation counts as the same day")
             << RepeatOption::weekly << at(2025, 6, 2, 10) << at(2025, 5, 30, 7) << none << at(2025, 6, 9)
             << iso(at(2025, 6, 9, 7)) << QString();
-        QTest::newRow("no repeat: no limit")
-            << RepeatOption::none << at(2025, 6, 2, 10) << at(2025, 7, 2, 10) << none << at(2025, 6, 9)
-            << iso(at(2025, 7, 9, 10)) << QString();
+        QTest::newRow("no repeat: no limit") << RepeatOption::none << at(2025, 6, 2, 10) << at(2025, 7, 2, 10) << none
+                                             << at(2025, 6, 9) << iso(at(2025, 7, 9, 10)) << QString();
         QTest::newRow("reminder without due date")
             << RepeatOption::daily << at(2025, 6, 2, 10) << none << at(2025, 6, 2, 21, 5, 42) << at(2025, 6, 9)
             << QString() << iso(at(2025, 6, 9, 21, 5));
-        QTest::newRow("seconds dropped")
-            << RepeatOption::daily << at(2025, 6, 2, 10) << at(2025, 6, 2, 12, 0, 59) << none << at(2025, 6, 9)
-            << iso(at(2025, 6, 9, 12)) << QString();
+        QTest::newRow("seconds dropped") << RepeatOption::daily << at(2025, 6, 2, 10) << at(2025, 6, 2, 12, 0, 59)
+                                         << none << at(2025, 6, 9) << iso(at(2025, 6, 9, 12)) << QString();
 
         // Across the clock changes the wall times stay; the instants move by the change.
         QTest::newRow("spring: same wall time on the short day")
@@ -393,8 +397,8 @@ private slots:
             << RepeatOption::daily << at(2025, 11, 1, 0, 10) << at(2025, 11, 1, 1, 30) << at(2025, 11, 1, 1, 15)
             << at(2025, 11, 3) << QStringLiteral("2025-11-03T06:30:00Z") << QStringLiteral("2025-11-03T06:15:00Z");
         QTest::newRow("weekly due day past the spring change")
-            << RepeatOption::weekly << at(2025, 2, 24, 10) << at(2025, 3, 3, 8) << at(2025, 3, 2, 20)
-            << at(2025, 3, 3) << QStringLiteral("2025-03-09T12:00:00Z") << QStringLiteral("2025-03-09T01:00:00Z");
+            << RepeatOption::weekly << at(2025, 2, 24, 10) << at(2025, 3, 3, 8) << at(2025, 3, 2, 20) << at(2025, 3, 3)
+            << QStringLiteral("2025-03-09T12:00:00Z") << QStringLiteral("2025-03-09T01:00:00Z");
     }
     void occurrenceDates()
     {
@@ -530,7 +534,7 @@ private slots:
         const std::vector<TaskItem> list{
             member(seriesA, at(2025, 4, 10, 23, 59)),
             member(seriesA, at(2025, 4, 11, 0, 1)), // the next day
-            member(seriesB, t),                      // another series
+            member(seriesB, t),                     // another series
             oneOffA,
             oneOffB,
         };

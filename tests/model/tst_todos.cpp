@@ -15,7 +15,10 @@ using Priority = TaskItem::Priority;
 
 namespace {
 
-QUuid uuid(const char* text) { return QUuid::fromString(QLatin1String(text)); }
+QUuid uuid(const char* text)
+{
+    return QUuid::fromString(QLatin1String(text));
+}
 
 TaskItem todo(const QString& time, Priority priority = Priority::medium, bool done = false,
               Date createdAt = at(2025, 6, 5, 9), QUuid id = QUuid::createUuid())
@@ -114,30 +117,33 @@ private slots:
         const Date early = at(2025, 6, 5, 8);
         const Date late = at(2025, 6, 5, 18);
 
-        QTest::newRow("open before done")
-            << todo("11:00 PM", Priority::low, false, late, large) << todo("6:00 AM", Priority::high, true, early, small);
-        QTest::newRow("high before medium")
-            << todo("11:00 PM", Priority::high, false, late, large) << todo("6:00 AM", Priority::medium, false, early, small);
-        QTest::newRow("medium before low")
-            << todo("Anytime", Priority::medium, false, late, large) << todo("6:00 AM", Priority::low, false, early, small);
+        QTest::newRow("open before done") << todo("11:00 PM", Priority::low, false, late, large)
+                                          << todo("6:00 AM", Priority::high, true, early, small);
+        QTest::newRow("high before medium") << todo("11:00 PM", Priority::high, false, late, large)
+                                            << todo("6:00 AM", Priority::medium, false, early, small);
+        QTest::newRow("medium before low") << todo("Anytime", Priority::medium, false, late, large)
+                                           << todo("6:00 AM", Priority::low, false, early, small);
         QTest::newRow("priority also orders done to-dos")
             << todo("", Priority::high, true, late, large) << todo("6:00 AM", Priority::low, true, early, small);
-        QTest::newRow("timed before Anytime created earlier")
-            << todo("8:00 AM", Priority::high, false, late, large) << todo("Anytime", Priority::high, false, early, small);
+        QTest::newRow("timed before Anytime created earlier") << todo("8:00 AM", Priority::high, false, late, large)
+                                                              << todo("Anytime", Priority::high, false, early, small);
         QTest::newRow("late evening before empty time")
             << todo("11:59 PM", Priority::low, false, late, large) << todo("", Priority::low, false, early, small);
-        QTest::newRow("timed before unreadable time")
-            << todo("23:00", Priority::medium, false, late, large) << todo("after lunch", Priority::medium, false, early, small);
+        QTest::newRow("timed before unreadable time") << todo("23:00", Priority::medium, false, late, large)
+                                                      << todo("after lunch", Priority::medium, false, early, small);
         QTest::newRow("times compare as clock times, not texts")
-            << todo("9:00 AM", Priority::medium, false, late, large) << todo("10:00", Priority::medium, false, early, small);
+            << todo("9:00 AM", Priority::medium, false, late, large)
+            << todo("10:00", Priority::medium, false, early, small);
         QTest::newRow("same time in two spellings: createdAt decides")
-            << todo("21:30", Priority::medium, false, early, large) << todo("9:30 PM", Priority::medium, false, late, small);
+            << todo("21:30", Priority::medium, false, early, large)
+            << todo("9:30 PM", Priority::medium, false, late, small);
         QTest::newRow("Anytime, empty and unreadable tie: createdAt decides")
-            << todo("after lunch", Priority::medium, false, early, large) << todo("Anytime", Priority::medium, false, late, small);
+            << todo("after lunch", Priority::medium, false, early, large)
+            << todo("Anytime", Priority::medium, false, late, small);
         QTest::newRow("empty and Anytime tie: createdAt decides")
             << todo("", Priority::medium, false, early, large) << todo("Anytime", Priority::medium, false, late, small);
-        QTest::newRow("earlier createdAt first")
-            << todo("7:00", Priority::medium, false, early, large) << todo("7:00", Priority::medium, false, early + 0.5, small);
+        QTest::newRow("earlier createdAt first") << todo("7:00", Priority::medium, false, early, large)
+                                                 << todo("7:00", Priority::medium, false, early + 0.5, small);
         QTest::newRow("everything equal: id text decides")
             << todo("7:00", Priority::low, true, early, uuid("{9FFFFFFF-FFFF-4FFF-BFFF-FFFFFFFFFFFF}"))
             << todo("7:00", Priority::low, true, early, uuid("{A0000000-0000-4000-8000-000000000000}"));
@@ -170,9 +176,10 @@ private slots:
 
     void sortForDisplayAgreesWithTheOrder()
     {
-        const QStringList times{QStringLiteral("Anytime"), QString(), QStringLiteral("after lunch"),
-                                QStringLiteral("8:00 AM"), QStringLiteral("08:00"), QStringLiteral("9pm"),
-                                QStringLiteral("21:00"), QStringLiteral("12 AM")};
+        const QStringList times{QStringLiteral("Anytime"),     QString(),
+                                QStringLiteral("after lunch"), QStringLiteral("8:00 AM"),
+                                QStringLiteral("08:00"),       QStringLiteral("9pm"),
+                                QStringLiteral("21:00"),       QStringLiteral("12 AM")};
         const Date created[] = {at(2025, 6, 4, 23), at(2025, 6, 5, 9), at(2025, 6, 5, 9, 0, 1)};
         QRandomGenerator rng(20250605);
         std::vector<TaskItem> list;
@@ -259,14 +266,22 @@ private slots:
         QTest::addColumn<QString>("time");
         QTest::addColumn<QString>("shown");
 
-        QTest::newRow("locale form") << "9:30 AM" << "9:30 AM";
-        QTest::newRow("24-hour form") << "21:30" << "9:30 PM";
-        QTest::newRow("hour only, lower case") << "9pm" << "9:00 PM";
-        QTest::newRow("midnight") << "0:00" << "12:00 AM";
-        QTest::newRow("surrounding blanks") << "  7:05am " << "7:05 AM";
-        QTest::newRow("Anytime stays") << "Anytime" << "Anytime";
-        QTest::newRow("empty stays") << "" << "";
-        QTest::newRow("unreadable stays") << "after lunch" << "after lunch";
+        QTest::newRow("locale form") << "9:30 AM"
+                                     << "9:30 AM";
+        QTest::newRow("24-hour form") << "21:30"
+                                      << "9:30 PM";
+        QTest::newRow("hour only, lower case") << "9pm"
+                                               << "9:00 PM";
+        QTest::newRow("midnight") << "0:00"
+                                  << "12:00 AM";
+        QTest::newRow("surrounding blanks") << "  7:05am "
+                                            << "7:05 AM";
+        QTest::newRow("Anytime stays") << "Anytime"
+                                       << "Anytime";
+        QTest::newRow("empty stays") << ""
+                                     << "";
+        QTest::newRow("unreadable stays") << "after lunch"
+                                          << "after lunch";
     }
     void displayTime()
     {
@@ -315,15 +330,17 @@ private slots:
         QTest::addColumn<QString>("text"); // null: no text
 
         QTest::newRow("Anytime, weekly, two steps") << "Anytime" << RepeatOption::weekly << 0 << 2 << "Weekly";
-        QTest::newRow("Anytime, no repeat, two open steps") << "Anytime" << RepeatOption::none << 0 << 2 << "0 of 2 steps";
+        QTest::newRow("Anytime, no repeat, two open steps")
+            << "Anytime" << RepeatOption::none << 0 << 2 << "0 of 2 steps";
         QTest::newRow("Anytime, no repeat, no steps") << "Anytime" << RepeatOption::none << 0 << 0 << QString();
         QTest::newRow("empty time, daily") << "" << RepeatOption::daily << 1 << 3 << "Daily";
         QTest::newRow("empty time, monthly") << "" << RepeatOption::monthly << 0 << 0 << "Monthly";
         QTest::newRow("empty time, no repeat, steps") << "" << RepeatOption::none << 1 << 3 << "1 of 3 steps";
         QTest::newRow("time wins over repeat and steps") << "21:30" << RepeatOption::weekly << 1 << 2 << "9:30 PM";
-        QTest::newRow("unreadable time shown as typed") << "after lunch" << RepeatOption::none << 0 << 0 << "after lunch";
-        QTest::newRow("unreadable time wins over repeat") << "after lunch" << RepeatOption::daily << 0 << 2
-                                                          << "after lunch";
+        QTest::newRow("unreadable time shown as typed")
+            << "after lunch" << RepeatOption::none << 0 << 0 << "after lunch";
+        QTest::newRow("unreadable time wins over repeat")
+            << "after lunch" << RepeatOption::daily << 0 << 2 << "after lunch";
     }
     void focusMetaText()
     {

@@ -19,7 +19,8 @@ private slots:
     {
         {
             Defaults d(path());
-            QVERIFY(d.setStringArray(QStringLiteral("attemptedBrowserAutomationIDs"), {QStringLiteral("com.google.Chrome")}));
+            QVERIFY(d.setStringArray(QStringLiteral("attemptedBrowserAutomationIDs"),
+                                     {QStringLiteral("com.google.Chrome")}));
             QVERIFY(d.setStringArray(QStringLiteral("empty"), {}));
         }
         Defaults again(path());

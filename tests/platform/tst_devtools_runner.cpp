@@ -1,6 +1,6 @@
 #include "HeadlessChromium.h"
-#include "SiteServer.h"
 #include "SessionBus.h"
+#include "SiteServer.h"
 #include "platform/BrowserScripts.h"
 #include "platform/DevToolsClient.h"
 #include "platform/DevToolsScriptRunner.h"
@@ -19,12 +19,12 @@ Q_DECLARE_METATYPE(BrowserScriptResult)
 
 namespace {
 
-
 // Accepts connections and hangs up at once, like a port file whose browser has gone and whose
 // port something else now holds.
 class HangUpServer : public QTcpServer {
 public:
-    HangUpServer() {
+    HangUpServer()
+    {
         listen(QHostAddress::LocalHost, 0);
         connect(this, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* s = nextPendingConnection()) {
@@ -35,25 +35,30 @@ public:
     }
 };
 
-const SupportedBrowser& chrome() {
+const SupportedBrowser& chrome()
+{
     return *SupportedBrowser::withId(QStringLiteral("chrome"));
 }
 
-QString readScript(const SupportedBrowser& browser = chrome()) {
+QString readScript(const SupportedBrowser& browser = chrome())
+{
     return BrowserScripts::guarded(BrowserScripts::readActiveTabURL(browser), browser, QString());
 }
 
-QString redirectScript(const QString& from, const QString& to) {
+QString redirectScript(const QString& from, const QString& to)
+{
     return BrowserScripts::guarded(BrowserScripts::redirectActiveTab(chrome(), from, to), chrome(),
                                    QStringLiteral("no-window"));
 }
 
-QString closeScript(const QString& url) {
+QString closeScript(const QString& url)
+{
     return BrowserScripts::guarded(BrowserScripts::closeActiveTab(chrome(), url), chrome(),
                                    QStringLiteral("no-window"));
 }
 
-BrowserScriptResult text(const QString& output) {
+BrowserScriptResult text(const QString& output)
+{
     return {output, std::nullopt, std::nullopt};
 }
 
@@ -62,7 +67,8 @@ const QString start = QStringLiteral("http://example.com/start");
 } // namespace
 
 namespace QTest {
-template <> char* toString(const BrowserScriptResult& r) {
+template <> char* toString(const BrowserScriptResult& r)
+{
     return qstrdup(QStringLiteral("output=%1 error=%2 (%3)")
                        .arg(r.output ? QLatin1Char('"') + *r.output + QLatin1Char('"') : QStringLiteral("none"),
                             r.errorNumber ? QString::number(*r.errorNumber) : QStringLiteral("none"),
@@ -86,7 +92,8 @@ class TestDevToolsRunner : public QObject {
     std::unique_ptr<DevToolsScriptRunner> runner;
     QString page; // the one tab each test starts with
 
-    BrowserScriptResult run(DevToolsScriptRunner& r, const QString& script, qint64* tookMs = nullptr) {
+    BrowserScriptResult run(DevToolsScriptRunner& r, const QString& script, qint64* tookMs = nullptr)
+    {
         std::optional<BrowserScriptResult> result;
         int answers = 0;
         QElapsedTimer took;
@@ -109,7 +116,8 @@ class TestDevToolsRunner : public QObject {
     }
     BrowserScriptResult run(const QString& script, qint64* tookMs = nullptr) { return run(*runner, script, tookMs); }
 
-    QJsonObject call(const QString& method, const QJsonObject& params = {}, const QString& session = {}) {
+    QJsonObject call(const QString& method, const QJsonObject& params = {}, const QString& session = {})
+    {
         std::optional<QJsonObject> answer;
         driver->send(
             method, params, 5000, [&](const QJsonObject& result, const QString&) { answer = result; }, session);
@@ -119,7 +127,8 @@ class TestDevToolsRunner : public QObject {
     }
 
     // Page targets by id, with their addresses.
-    QHash<QString, QString> pages() {
+    QHash<QString, QString> pages()
+    {
         QHash<QString, QString> out;
         for (const QJsonValue& t :
              call(QStringLiteral("Target.getTargets")).value(QStringLiteral("targetInfos")).toArray())
@@ -129,7 +138,8 @@ class TestDevToolsRunner : public QObject {
         return out;
     }
 
-    QString evaluate(const QString& targetId, const QString& expression, int timeoutMs = 5000) {
+    QString evaluate(const QString& targetId, const QString& expression, int timeoutMs = 5000)
+    {
         const QString session = call(QStringLiteral("Target.attachToTarget"),
                                      {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
                                     .value(QStringLiteral("sessionId"))
@@ -149,7 +159,8 @@ class TestDevToolsRunner : public QObject {
             .toString();
     }
 
-    void navigate(const QString& targetId, const QString& url) {
+    void navigate(const QString& targetId, const QString& url)
+    {
         const QString session = call(QStringLiteral("Target.attachToTarget"),
                                      {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
                                     .value(QStringLiteral("sessionId"))
@@ -160,7 +171,8 @@ class TestDevToolsRunner : public QObject {
 
     // A new tab showing the address, once its document is there. (A headless tab created with
     // an address shows "about:blank" until it is told to navigate.)
-    QString openPage(const QString& url) {
+    QString openPage(const QString& url)
+    {
         const QString id =
             call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), QStringLiteral("about:blank")}})
                 .value(QStringLiteral("targetId"))
@@ -176,7 +188,8 @@ class TestDevToolsRunner : public QObject {
         return id;
     }
 
-    void closeAllPagesBut(const QString& keep) {
+    void closeAllPagesBut(const QString& keep)
+    {
         for (const QString& id : pages().keys())
             if (id != keep)
                 call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), id}});
@@ -184,7 +197,8 @@ class TestDevToolsRunner : public QObject {
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         if (!HeadlessChromium::isInstalled())
             QFAIL("chromium is not installed (scripts/install-deps installs it)");
         bus = std::make_unique<SessionBus>();
@@ -213,7 +227,8 @@ private slots:
         runner = std::make_unique<DevToolsScriptRunner>([this](const QString&) { return running; }, home.path());
     }
 
-    void init() {
+    void init()
+    {
         running = true;
         // A single tab still on the start page, as the last test left it, serves again.
         if (const QHash<QString, QString> open = pages(); open.size() == 1 && open.value(page) == start)
@@ -223,20 +238,23 @@ private slots:
         closeAllPagesBut(page);
     }
 
-    void cleanupTestCase() {
+    void cleanupTestCase()
+    {
         runner.reset();
         driver.reset();
         browser.reset();
         bus.reset();
     }
 
-    void readsTheCurrentTab() {
+    void readsTheCurrentTab()
+    {
         QVERIFY(evaluate(page, QStringLiteral("history.pushState(null, '', '/moved?x=1'); location.href"))
                     .endsWith(QLatin1String("/moved?x=1")));
         QCOMPARE(run(readScript()), text(QStringLiteral("http://example.com/moved?x=1")));
     }
 
-    void noPageAnswersAsNoWindow() {
+    void noPageAnswersAsNoWindow()
+    {
         closeAllPagesBut(QString());
         QCOMPARE(run(readScript()), text(QString()));
         QCOMPARE(run(redirectScript(start, QStringLiteral("http://example.com/blocked"))),
@@ -244,7 +262,8 @@ private slots:
         QCOMPARE(run(closeScript(start)), text(QStringLiteral("no-window")));
     }
 
-    void redirect_data() {
+    void redirect_data()
+    {
         QTest::addColumn<QString>("to");
         QTest::addColumn<QString>("loaded");
         QTest::newRow("plain") << "http://example.com/blocked?from=start"
@@ -255,7 +274,8 @@ private slots:
             << "http://example.com/b?q=it%27s%20%22x%22\\%27);location.replace(%27http://example.org/%27)//";
     }
 
-    void redirect() {
+    void redirect()
+    {
         QFETCH(QString, to);
         QFETCH(QString, loaded);
         const BrowserScriptResult read = run(readScript());
@@ -265,7 +285,8 @@ private slots:
         QCOMPARE(run(readScript()), text(loaded));
     }
 
-    void redirectOfAChangedTabDoesNothing() {
+    void redirectOfAChangedTabDoesNothing()
+    {
         QCOMPARE(run(redirectScript(QStringLiteral("http://example.com/other"),
                                     QStringLiteral("http://example.com/blocked"))),
                  text(QStringLiteral("changed")));
@@ -279,7 +300,8 @@ private slots:
         QCOMPARE(pages().value(page), start);
     }
 
-    void close() {
+    void close()
+    {
         const QString other = openPage(QStringLiteral("http://example.com/other"));
         QVERIFY(!other.isEmpty());
         // The most recently activated tab is the current one.
@@ -296,7 +318,8 @@ private slots:
         QVERIFY(pages().contains(page));
     }
 
-    void errorPageRedirectsByItsAttemptedAddress() {
+    void errorPageRedirectsByItsAttemptedAddress()
+    {
         const QString failed = QStringLiteral("http://nowhere.example.org/feed");
         navigate(page, failed);
         QTRY_COMPARE_WITH_TIMEOUT(evaluate(page, QStringLiteral("location.href")),
@@ -310,7 +333,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), QStringLiteral("http://example.com/blocked"), 5000);
     }
 
-    void openAlertDoesNotHang() {
+    void openAlertDoesNotHang()
+    {
         const auto openAlert = [this] {
             evaluate(page, QStringLiteral("setTimeout(() => alert('wait'), 0); 1"));
             QTest::qWait(200);
@@ -351,7 +375,8 @@ private slots:
 
     // Answers that never reach the browser: the script's guard, a browser without a debugging
     // port, or a text that is no script of ours.
-    void answersWithoutTheBrowser_data() {
+    void answersWithoutTheBrowser_data()
+    {
         QTest::addColumn<QString>("script");
         QTest::addColumn<bool>("isRunning");
         QTest::addColumn<QString>("profile"); // "browser", "empty" (no port file), "stale", "none"
@@ -395,7 +420,8 @@ private slots:
         QTest::newRow("unparsable, not running") << readScript() + QLatin1Char('\n') << false << "browser" << prepare;
     }
 
-    void answersWithoutTheBrowser() {
+    void answersWithoutTheBrowser()
+    {
         QFETCH(QString, script);
         QFETCH(bool, isRunning);
         QFETCH(QString, profile);

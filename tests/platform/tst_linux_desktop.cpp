@@ -24,7 +24,8 @@ const QStringList unprotectedBrowsers{
     QStringLiteral("org.chromium.Chromium"),
 };
 
-QStringList knownBrowsers() {
+QStringList knownBrowsers()
+{
     QStringList ids;
     for (const SupportedBrowser& b : SupportedBrowser::all())
         ids << b.bundleIdentifier;
@@ -35,13 +36,15 @@ QStringList knownBrowsers() {
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const std::optional<QString>& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
         if (value)
             qputenv(name, value->toLocal8Bit());
         else
             qunsetenv(name);
     }
-    ~ScopedEnv() {
+    ~ScopedEnv()
+    {
         if (m_had)
             qputenv(m_name, m_old);
         else
@@ -56,7 +59,8 @@ private:
     QByteArray m_old;
 };
 
-void stop(QProcess& process) {
+void stop(QProcess& process)
+{
     if (process.state() == QProcess::NotRunning)
         return;
     process.terminate();
@@ -66,7 +70,8 @@ void stop(QProcess& process) {
     }
 }
 
-bool writeFile(const QString& path, const QByteArray& content, bool executable) {
+bool writeFile(const QString& path, const QByteArray& content, bool executable)
+{
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(content) != content.size())
@@ -88,7 +93,8 @@ class TestLinuxDesktop : public QObject {
     std::unique_ptr<SessionBus> bus;
 
     // Runs an X client to completion on the given display; its standard output, trimmed.
-    static QString x11Tool(const QString& display, const QString& program, const QStringList& arguments) {
+    static QString x11Tool(const QString& display, const QString& program, const QStringList& arguments)
+    {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), display);
@@ -102,7 +108,8 @@ class TestLinuxDesktop : public QObject {
     }
 
     static void startOnDisplay(QProcess& p, const QString& display, const QString& program,
-                               const QStringList& arguments) {
+                               const QStringList& arguments)
+    {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("DISPLAY"), display);
         p.setProcessEnvironment(env);
@@ -111,12 +118,14 @@ class TestLinuxDesktop : public QObject {
         p.start(program, arguments);
     }
 
-    static QString front(const LinuxWorkspace& workspace) {
+    static QString front(const LinuxWorkspace& workspace)
+    {
         return workspace.frontmostApplicationID().value_or(QStringLiteral("(none)"));
     }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         // Without a bus address, GTK programs started here would launch a bus that outlives us.
         bus = std::make_unique<SessionBus>();
         QVERIFY2(!bus->address().isEmpty(), "dbus-daemon could not be started");
@@ -127,7 +136,8 @@ private slots:
 
     // ------------------------------------------------------------ identities
 
-    void everyKnownBrowserHasARow() {
+    void everyKnownBrowserHasARow()
+    {
         for (const QString& id : knownBrowsers()) {
             const LinuxBrowserIdentity* row = LinuxBrowsers::forBundleIdentifier(id);
             QVERIFY2(row, qPrintable(id));
@@ -172,7 +182,8 @@ private slots:
         }
     }
 
-    void windowClass_data() {
+    void windowClass_data()
+    {
         QTest::addColumn<QString>("windowClass");
         QTest::addColumn<QString>("bundleIdentifier");
 
@@ -214,7 +225,8 @@ private slots:
                                         << "";
     }
 
-    void windowClass() {
+    void windowClass()
+    {
         QFETCH(QString, windowClass);
         QFETCH(QString, bundleIdentifier);
         const LinuxBrowserIdentity* row = LinuxBrowsers::forWindowClass(windowClass);
@@ -223,7 +235,8 @@ private slots:
 
     // ------------------------------------------------------------ installed
 
-    void isInstalled_data() {
+    void isInstalled_data()
+    {
         QTest::addColumn<QStringList>("executables"); // created in a folder that is all of PATH
         QTest::addColumn<QStringList>("otherFiles");  // relative to the test folder, not executable
         QTest::addColumn<QStringList>("installed");
@@ -253,7 +266,8 @@ private slots:
         QTest::newRow("names from nowhere") << QStringList{"safari", "arc", "orion"} << QStringList() << QStringList();
     }
 
-    void isInstalled() {
+    void isInstalled()
+    {
         QFETCH(QStringList, executables);
         QFETCH(QStringList, otherFiles);
         QFETCH(QStringList, installed);
@@ -279,7 +293,8 @@ private slots:
 
     // ------------------------------------------------------------ running
 
-    void singletonLockPid_data() {
+    void singletonLockPid_data()
+    {
         QTest::addColumn<QString>("target"); // "<pid>" and "<dead>" are filled in
         QTest::addColumn<bool>("link");
         QTest::addColumn<bool>("live");
@@ -295,7 +310,8 @@ private slots:
         QTest::newRow("plain file") << "host-<pid>" << false << false;
     }
 
-    void singletonLockPid() {
+    void singletonLockPid()
+    {
         QFETCH(QString, target);
         QFETCH(bool, link);
         QFETCH(bool, live);
@@ -318,13 +334,15 @@ private slots:
         QCOMPARE(LinuxWorkspace::singletonLockPid(profile.path()), live ? std::optional<qint64>(pid) : std::nullopt);
     }
 
-    void singletonLockMissing() {
+    void singletonLockMissing()
+    {
         QTemporaryDir profile;
         QCOMPARE(LinuxWorkspace::singletonLockPid(profile.path()), std::nullopt);
         QCOMPARE(LinuxWorkspace::singletonLockPid(profile.filePath(QStringLiteral("absent"))), std::nullopt);
     }
 
-    void isRunning() {
+    void isRunning()
+    {
         QTemporaryDir home;
         const X11Display display;
         const LinuxWorkspace workspace(display, home.path());
@@ -365,7 +383,8 @@ private slots:
 
     // ------------------------------------------------------------ the display
 
-    void noDisplay_data() {
+    void noDisplay_data()
+    {
         QTest::addColumn<std::optional<QString>>("display");
         QTest::newRow("unset") << std::optional<QString>();
         QTest::newRow("empty") << std::optional<QString>(QString());
@@ -376,7 +395,8 @@ private slots:
         QTest::newRow("no server") << std::optional<QString>(QStringLiteral(":%1").arg(n));
     }
 
-    void noDisplay() {
+    void noDisplay()
+    {
         QFETCH(std::optional<QString>, display);
         const ScopedEnv env("DISPLAY", display);
         const X11Display x11;
@@ -386,7 +406,8 @@ private slots:
         QCOMPARE(X11IdleTime(x11).secondsSinceLastInput(), 0.0);
     }
 
-    void frontWindow() {
+    void frontWindow()
+    {
         DesktopSession desktop;
         QVERIFY2(!desktop.display().isEmpty(), "Xvfb or openbox could not be started");
         const QString d = desktop.display();
@@ -458,7 +479,8 @@ private slots:
         stop(message);
     }
 
-    void idleTime() {
+    void idleTime()
+    {
         DesktopSession desktop;
         QVERIFY2(!desktop.display().isEmpty(), "Xvfb or openbox could not be started");
         const QString d = desktop.display();

@@ -309,7 +309,8 @@ private slots:
             if (t.createdAt != dec(8))
                 continue;
             if (t.title == QLatin1String("pills"))
-                QCOMPARE(triggerOf(f.notifications, t), std::optional<CalendarMinute>(CalendarMinute{2026, 12, 8, 8, 15}));
+                QCOMPARE(triggerOf(f.notifications, t),
+                         std::optional<CalendarMinute>(CalendarMinute{2026, 12, 8, 8, 15}));
             else // its time has passed on the new day
                 QVERIFY(!f.notifications.pending.contains(key(t)));
         }

@@ -129,38 +129,48 @@ private slots:
         QTest::newRow("paused, half a second before the end")
             << rule(allDay()) << pausedUntil(pauseEnd) << pauseEnd - 0.5 << ny << false;
         QTest::newRow("paused, at the exact end") << rule(allDay()) << pausedUntil(pauseEnd) << pauseEnd << ny << true;
-        QTest::newRow("pause lifts an exceeded limit too")
-            << rule(dailyLimit()) << [&] { SharedState s = exceeded(ruleA); s.blockingPausedUntil = pauseEnd; return s; }()
-            << mon10 << ny << false;
+        QTest::newRow("pause lifts an exceeded limit too") << rule(dailyLimit()) << [&] {
+            SharedState s = exceeded(ruleA);
+            s.blockingPausedUntil = pauseEnd;
+            return s;
+        }() << mon10 << ny << false;
 
         const Date fallback = at(2026, 12, 7, 12);
-        QTest::newRow("own break, 599 s used") << rule(allDay()) << onBreak(ruleA, 599, fallback) << mon10 << ny << false;
-        QTest::newRow("own break, 600 s used") << rule(allDay()) << onBreak(ruleA, 600, fallback) << mon10 << ny << true;
+        QTest::newRow("own break, 599 s used")
+            << rule(allDay()) << onBreak(ruleA, 599, fallback) << mon10 << ny << false;
+        QTest::newRow("own break, 600 s used")
+            << rule(allDay()) << onBreak(ruleA, 600, fallback) << mon10 << ny << true;
         QTest::newRow("own break, a second before the fallback")
             << rule(allDay()) << onBreak(ruleA, 0, fallback) << fallback - 1 << ny << false;
-        QTest::newRow("own break, at the fallback") << rule(allDay()) << onBreak(ruleA, 0, fallback) << fallback << ny << true;
+        QTest::newRow("own break, at the fallback")
+            << rule(allDay()) << onBreak(ruleA, 0, fallback) << fallback << ny << true;
         QTest::newRow("another rule's break") << rule(allDay()) << onBreak(ruleB, 0, fallback) << mon10 << ny << true;
 
         QTest::newRow("limit, not exceeded") << rule(dailyLimit()) << plain() << mon10 << ny << false;
         QTest::newRow("limit, another rule exceeded") << rule(dailyLimit()) << exceeded(ruleB) << mon10 << ny << false;
         QTest::newRow("limit, exceeded") << rule(dailyLimit()) << exceeded(ruleA) << mon10 << ny << true;
-        QTest::newRow("limit, exceeded on its weekday") << rule(dailyLimit(), {2}) << exceeded(ruleA) << mon10 << ny << true;
+        QTest::newRow("limit, exceeded on its weekday")
+            << rule(dailyLimit(), {2}) << exceeded(ruleA) << mon10 << ny << true;
         QTest::newRow("limit, exceeded off its weekdays")
             << rule(dailyLimit(), {3, 4}) << exceeded(ruleA) << mon10 << ny << false;
-        QTest::newRow("all-day flag wins over the limit flag")
-            << rule([] { BlockApplySchedule s = dailyLimit(); s.isAllDay = true; return s; }()) << plain() << mon10 << ny
-            << true;
-        QTest::newRow("limit flag wins over a window")
-            << rule([] { BlockApplySchedule s = window(9, 0, 17, 0); s.isAfterMaxDailyTime = true; return s; }())
-            << plain() << mon10 << ny << false;
+        QTest::newRow("all-day flag wins over the limit flag") << rule([] {
+            BlockApplySchedule s = dailyLimit();
+            s.isAllDay = true;
+            return s;
+        }()) << plain() << mon10 << ny << true;
+        QTest::newRow("limit flag wins over a window") << rule([] {
+            BlockApplySchedule s = window(9, 0, 17, 0);
+            s.isAfterMaxDailyTime = true;
+            return s;
+        }()) << plain() << mon10 << ny << false;
 
         const BlockRule office = rule(window(9, 0, 17, 0));
         QTest::newRow("09-17 at 08:59") << office << plain() << at(2026, 12, 7, 8, 59) << ny << false;
         QTest::newRow("09-17 at 09:00") << office << plain() << at(2026, 12, 7, 9, 0) << ny << true;
         QTest::newRow("09-17 at 16:59:59") << office << plain() << at(2026, 12, 7, 16, 59, 59) << ny << true;
         QTest::newRow("09-17 at 17:00") << office << plain() << at(2026, 12, 7, 17, 0) << ny << false;
-        QTest::newRow("09-17 on a Sunday, weekdays {2}") << rule(window(9, 0, 17, 0), {2}) << plain()
-                                                         << at(2026, 12, 6, 10) << ny << false;
+        QTest::newRow("09-17 on a Sunday, weekdays {2}")
+            << rule(window(9, 0, 17, 0), {2}) << plain() << at(2026, 12, 6, 10) << ny << false;
         // The same instant is 00:00 on Tuesday in Tokyo: the calendar decides.
         QTest::newRow("09-17 read in another zone") << office << plain() << mon10 << QByteArray("Asia/Tokyo") << false;
 
@@ -172,8 +182,8 @@ private slots:
         QTest::newRow("22-06 {Mon}: Tuesday 05:59") << night << plain() << at(2026, 12, 8, 5, 59) << ny << true;
         QTest::newRow("22-06 {Mon}: Tuesday 06:00") << night << plain() << at(2026, 12, 8, 6, 0) << ny << false;
         QTest::newRow("22-06 {Mon}: Tuesday 23:00") << night << plain() << at(2026, 12, 8, 23, 0) << ny << false;
-        QTest::newRow("22-06 {Mon}: Monday 05:00 belongs to Sunday") << night << plain() << at(2026, 12, 7, 5, 0) << ny
-                                                                    << false;
+        QTest::newRow("22-06 {Mon}: Monday 05:00 belongs to Sunday")
+            << night << plain() << at(2026, 12, 7, 5, 0) << ny << false;
 
         const BlockRule allRound = rule(window(9, 0, 9, 0), {2});
         QTest::newRow("09-09 {Mon}: Monday 08:59") << allRound << plain() << at(2026, 12, 7, 8, 59) << ny << false;
@@ -233,14 +243,18 @@ private slots:
         const Date midnight = at(2026, 12, 8);
         const std::vector<BlockRule> afternoon{rule(window(13, 0, 14, 0))};
 
-        QTest::newRow("no rules: the coming midnight") << std::vector<BlockRule>{} << plain() << mon10 << ny << midnight;
+        QTest::newRow("no rules: the coming midnight")
+            << std::vector<BlockRule>{} << plain() << mon10 << ny << midnight;
         QTest::newRow("no rules, at midnight: the next one")
             << std::vector<BlockRule>{} << plain() << at(2026, 12, 7) << ny << midnight;
-        QTest::newRow("no rules, Tokyo midnight") << std::vector<BlockRule>{} << plain() << mon10
-                                                  << QByteArray("Asia/Tokyo") << utc(2026, 12, 8, 15, 0);
+        QTest::newRow("no rules, Tokyo midnight")
+            << std::vector<BlockRule>{} << plain() << mon10 << QByteArray("Asia/Tokyo") << utc(2026, 12, 8, 15, 0);
         QTest::newRow("rules without windows add nothing")
-            << std::vector<BlockRule>{rule(allDay()), rule(dailyLimit(), {}, ruleB),
-                                      rule([] { BlockApplySchedule s = window(11, 0, 12, 0); s.endHour.reset(); return s; }())}
+            << std::vector<BlockRule>{rule(allDay()), rule(dailyLimit(), {}, ruleB), rule([] {
+                                          BlockApplySchedule s = window(11, 0, 12, 0);
+                                          s.endHour.reset();
+                                          return s;
+                                      }())}
             << exceeded(ruleB) << mon10 << ny << midnight;
 
         QTest::newRow("window start") << afternoon << plain() << mon10 << ny << at(2026, 12, 7, 13);
@@ -250,29 +264,32 @@ private slots:
         QTest::newRow("window on another weekday only")
             << std::vector<BlockRule>{rule(window(13, 0, 14, 0), {3})} << plain() << mon10 << ny << midnight;
         QTest::newRow("a window of next week never beats midnight")
-            << std::vector<BlockRule>{rule(window(0, 0, 0, 30), {2})} << plain() << at(2026, 12, 7, 1) << ny << midnight;
+            << std::vector<BlockRule>{rule(window(0, 0, 0, 30), {2})} << plain() << at(2026, 12, 7, 1) << ny
+            << midnight;
 
         QTest::newRow("pause five minutes ahead wins")
             << afternoon << pausedUntil(at(2026, 12, 7, 10, 5)) << mon10 << ny << at(2026, 12, 7, 10, 5);
-        QTest::newRow("pause ending now is no boundary") << afternoon << pausedUntil(mon10) << mon10 << ny << at(2026, 12, 7, 13);
+        QTest::newRow("pause ending now is no boundary")
+            << afternoon << pausedUntil(mon10) << mon10 << ny << at(2026, 12, 7, 13);
         QTest::newRow("pause past midnight: midnight first")
             << std::vector<BlockRule>{} << pausedUntil(at(2026, 12, 8, 1)) << mon10 << ny << midnight;
         QTest::newRow("windows count while paused")
             << afternoon << pausedUntil(at(2026, 12, 7, 15)) << mon10 << ny << at(2026, 12, 7, 13);
 
-        QTest::newRow("urgent break fallback") << afternoon << onBreak(ruleB, 599, at(2026, 12, 7, 10, 30)) << mon10 << ny
-                                               << at(2026, 12, 7, 10, 30);
+        QTest::newRow("urgent break fallback")
+            << afternoon << onBreak(ruleB, 599, at(2026, 12, 7, 10, 30)) << mon10 << ny << at(2026, 12, 7, 10, 30);
         QTest::newRow("used-up urgent break adds nothing")
             << afternoon << onBreak(ruleB, 600, at(2026, 12, 7, 10, 30)) << mon10 << ny << at(2026, 12, 7, 13);
-        QTest::newRow("doom-scroll break end") << afternoon << doomBreakUntil(at(2026, 12, 7, 10, 20)) << mon10 << ny
-                                               << at(2026, 12, 7, 10, 20);
+        QTest::newRow("doom-scroll break end")
+            << afternoon << doomBreakUntil(at(2026, 12, 7, 10, 20)) << mon10 << ny << at(2026, 12, 7, 10, 20);
         QTest::newRow("doom-scroll window without a break")
             << afternoon << doomBreakUntil(std::nullopt) << mon10 << ny << at(2026, 12, 7, 13);
-        QTest::newRow("past doom-scroll break end") << afternoon << doomBreakUntil(mon10 - 1) << mon10 << ny
-                                                    << at(2026, 12, 7, 13);
+        QTest::newRow("past doom-scroll break end")
+            << afternoon << doomBreakUntil(mon10 - 1) << mon10 << ny << at(2026, 12, 7, 13);
 
         const std::vector<BlockRule> nightly{rule(window(22, 0, 6, 0))};
-        QTest::newRow("22-06 at 23:00: midnight, not 06:00") << nightly << plain() << at(2026, 12, 7, 23) << ny << midnight;
+        QTest::newRow("22-06 at 23:00: midnight, not 06:00")
+            << nightly << plain() << at(2026, 12, 7, 23) << ny << midnight;
         QTest::newRow("22-06 at 00:00: 06:00") << nightly << plain() << at(2026, 12, 8) << ny << at(2026, 12, 8, 6);
         QTest::newRow("22-06 at 06:00: 22:00") << nightly << plain() << at(2026, 12, 8, 6) << ny << at(2026, 12, 8, 22);
         // Only Monday's window runs into Tuesday morning; its end is found from yesterday.
@@ -292,9 +309,8 @@ private slots:
             << utc(2025, 3, 9, 7, 0);
         QTest::newRow("midnight after spring forward")
             << std::vector<BlockRule>{} << plain() << at(2025, 3, 9, 12) << ny << utc(2025, 3, 10, 4, 0);
-        QTest::newRow("repeated hour: first occurrence")
-            << std::vector<BlockRule>{rule(window(1, 30, 3, 0))} << plain() << at(2025, 11, 2, 0, 30) << ny
-            << utc(2025, 11, 2, 5, 30);
+        QTest::newRow("repeated hour: first occurrence") << std::vector<BlockRule>{rule(window(1, 30, 3, 0))} << plain()
+                                                         << at(2025, 11, 2, 0, 30) << ny << utc(2025, 11, 2, 5, 30);
         QTest::newRow("repeated hour: the second occurrence is no boundary")
             << std::vector<BlockRule>{rule(window(1, 30, 3, 0))} << plain() << utc(2025, 11, 2, 5, 45) << ny
             << utc(2025, 11, 2, 8, 0);

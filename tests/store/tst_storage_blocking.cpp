@@ -65,7 +65,8 @@ DoomScrollDomain site(const QString& domain)
     return {QUuid::createUuid(), domain};
 }
 
-DoomScrollConfig doomConfig(std::vector<DoomScrollDomain> sites, bool enabled = true, qint64 window = 20, qint64 pause = 5)
+DoomScrollConfig doomConfig(std::vector<DoomScrollDomain> sites, bool enabled = true, qint64 window = 20,
+                            qint64 pause = 5)
 {
     return {enabled, std::move(sites), window, pause};
 }
@@ -204,21 +205,31 @@ private slots:
         };
         const SharedState none = stateOf();
 
-        QTest::newRow("break used up") << with([&](SharedState& s) { s.urgentBreak = UrgentBreakState{id, t0, 600, t0 + 60}; })
-                                       << none;
-        QTest::newRow("break at its fallback")
-            << with([&](SharedState& s) { s.urgentBreak = UrgentBreakState{id, t0 - 60, 0, t0}; }) << none;
-        const SharedState running = with([&](SharedState& s) { s.urgentBreak = UrgentBreakState{id, t0, 599, t0 + 1}; });
+        QTest::newRow("break used up") << with([&](SharedState& s) {
+            s.urgentBreak = UrgentBreakState{id, t0, 600, t0 + 60};
+        }) << none;
+        QTest::newRow("break at its fallback") << with([&](SharedState& s) {
+            s.urgentBreak = UrgentBreakState{id, t0 - 60, 0, t0};
+        }) << none;
+        const SharedState running = with([&](SharedState& s) {
+            s.urgentBreak = UrgentBreakState{id, t0, 599, t0 + 1};
+        });
         QTest::newRow("break still running") << running << running;
         QTest::newRow("pause at its end") << with([&](SharedState& s) { s.blockingPausedUntil = t0; }) << none;
         const SharedState paused = with([&](SharedState& s) { s.blockingPausedUntil = t0 + 0.5; });
         QTest::newRow("pause still running") << paused << paused;
-        QTest::newRow("doom-scroll break at its end keeps the window")
-            << with([&](SharedState& s) { s.doomScroll = DoomScrollRuntimeState{t0 - 300, 0, t0}; })
-            << with([&](SharedState& s) { s.doomScroll = DoomScrollRuntimeState{t0 - 300, 0, std::nullopt}; });
-        QTest::newRow("usage of the same day stays")
-            << with([&](SharedState& s) { s.usageSecondsByRuleId.insert(uuidText(id), 42); s.exceededRuleIds.insert(id); })
-            << with([&](SharedState& s) { s.usageSecondsByRuleId.insert(uuidText(id), 42); s.exceededRuleIds.insert(id); });
+        QTest::newRow("doom-scroll break at its end keeps the window") << with([&](SharedState& s) {
+            s.doomScroll = DoomScrollRuntimeState{t0 - 300, 0, t0};
+        }) << with([&](SharedState& s) {
+            s.doomScroll = DoomScrollRuntimeState{t0 - 300, 0, std::nullopt};
+        });
+        QTest::newRow("usage of the same day stays") << with([&](SharedState& s) {
+            s.usageSecondsByRuleId.insert(uuidText(id), 42);
+            s.exceededRuleIds.insert(id);
+        }) << with([&](SharedState& s) {
+            s.usageSecondsByRuleId.insert(uuidText(id), 42);
+            s.exceededRuleIds.insert(id);
+        });
     }
 
     void normalisationDropsWhatExpired()
@@ -357,8 +368,7 @@ private slots:
         QCOMPARE(store.scheduledBoundary(), std::optional<Date>(boundary));
         QVERIFY2(store.boundaryTimerInterval() >= 10100 && store.boundaryTimerInterval() <= 10101,
                  qPrintable(QString::number(store.boundaryTimerInterval())));
-        QCOMPARE(store.state().validUntil,
-                 nextRuleBoundary(store.rules(), f.clock.now(), store.state(), f.calendar));
+        QCOMPARE(store.state().validUntil, nextRuleBoundary(store.rules(), f.clock.now(), store.state(), f.calendar));
 
         // Every refresh re-arms the one timer for its own boundary; a long wait is split up.
         store.removeRule(morning.id);
@@ -620,10 +630,11 @@ private slots:
 
         const Date t0 = at(2026, 12, 7, 10);
         const BlockRule plain = allDayRule(QStringLiteral("alpha.example"));
-        QTest::newRow("not blocking now") << windowRule(QStringLiteral("alpha.example"), 18, 0, 20, 0) << stateOf()
-                                          << false;
+        QTest::newRow("not blocking now")
+            << windowRule(QStringLiteral("alpha.example"), 18, 0, 20, 0) << stateOf() << false;
         QTest::newRow("limit not reached") << limitRule(QStringLiteral("alpha.example"), 30) << stateOf() << false;
-        QTest::newRow("breaks not allowed") << allDayRule(QStringLiteral("alpha.example"), {}, false) << stateOf() << false;
+        QTest::newRow("breaks not allowed")
+            << allDayRule(QStringLiteral("alpha.example"), {}, false) << stateOf() << false;
         BlockRule used = plain;
         used.urgentBreakUsedCalendarDay = today;
         QTest::newRow("used today") << used << stateOf() << false;
@@ -695,7 +706,8 @@ private slots:
 
         store.recordDoomScrollUsage(5);
         QVERIFY(store.state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
-        QCOMPARE(domainsOf(store.state().blockedNow), (QStringList{QStringLiteral("reddit.com"), QStringLiteral("x.com")}));
+        QCOMPARE(domainsOf(store.state().blockedNow),
+                 (QStringList{QStringLiteral("reddit.com"), QStringLiteral("x.com")}));
         QCOMPARE(store.state().validUntil, t0 + 300);
         QVERIFY(stateOnDisk(f) == store.state());
 

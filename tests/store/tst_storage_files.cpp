@@ -138,19 +138,21 @@ private slots:
         QTest::addColumn<QString>("message"); // empty: none expected
         QTest::addColumn<int>("kept");        // records of a list file kept; -1 for the other files
 
-        QTest::newRow("a malformed to-do among three")
-            << QStringLiteral("todos.json") << todosWithOneMalformed(nullptr) << unreadableMessage(QStringLiteral("to-dos")) << 2;
-        QTest::newRow("to-dos that are not JSON")
-            << QStringLiteral("todos.json") << QByteArray("this is not JSON") << unreadableMessage(QStringLiteral("to-dos")) << 0;
+        QTest::newRow("a malformed to-do among three") << QStringLiteral("todos.json") << todosWithOneMalformed(nullptr)
+                                                       << unreadableMessage(QStringLiteral("to-dos")) << 2;
+        QTest::newRow("to-dos that are not JSON") << QStringLiteral("todos.json") << QByteArray("this is not JSON")
+                                                  << unreadableMessage(QStringLiteral("to-dos")) << 0;
         QTest::newRow("notes that are an object")
-            << QStringLiteral("notes.json") << QByteArray(R"({"id":"not a list"})") << unreadableMessage(QStringLiteral("notes")) << 0;
-        QTest::newRow("a rule without its fields")
-            << QStringLiteral("rules.json") << QByteArray(R"([{"name":"x"}])") << unreadableMessage(QStringLiteral("block rules")) << 0;
+            << QStringLiteral("notes.json") << QByteArray(R"({"id":"not a list"})")
+            << unreadableMessage(QStringLiteral("notes")) << 0;
+        QTest::newRow("a rule without its fields") << QStringLiteral("rules.json") << QByteArray(R"([{"name":"x"}])")
+                                                   << unreadableMessage(QStringLiteral("block rules")) << 0;
         QTest::newRow("doom-scroll settings lacking breakMinutes")
             << QStringLiteral("doomscroll.json")
             << QByteArray(R"({"isEnabled":true,"domains":[],"usageWindowMinutes":30})")
             << unreadableMessage(QStringLiteral("Doom Scroll settings")) << -1;
-        QTest::newRow("state holding an empty object") << QStringLiteral("state.json") << QByteArray("{}") << QString() << -1;
+        QTest::newRow("state holding an empty object")
+            << QStringLiteral("state.json") << QByteArray("{}") << QString() << -1;
     }
 
     void damagedFile()
@@ -216,12 +218,11 @@ private slots:
     {
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<QString>("parts");
-        QTest::newRow("to-dos and rules")
-            << QStringList{QStringLiteral("rules.json"), QStringLiteral("todos.json")} << QStringLiteral("to-dos, block rules");
-        QTest::newRow("all four")
-            << QStringList{QStringLiteral("doomscroll.json"), QStringLiteral("rules.json"), QStringLiteral("notes.json"),
-                           QStringLiteral("todos.json")}
-            << QStringLiteral("to-dos, notes, block rules, Doom Scroll settings");
+        QTest::newRow("to-dos and rules") << QStringList{QStringLiteral("rules.json"), QStringLiteral("todos.json")}
+                                          << QStringLiteral("to-dos, block rules");
+        QTest::newRow("all four") << QStringList{QStringLiteral("doomscroll.json"), QStringLiteral("rules.json"),
+                                                 QStringLiteral("notes.json"), QStringLiteral("todos.json")}
+                                  << QStringLiteral("to-dos, notes, block rules, Doom Scroll settings");
     }
 
     void unreadablePartsAreNamedInReadingOrder()
@@ -284,7 +285,8 @@ private slots:
         if (readOnlyFolder) {
             QFile::setPermissions(f.dataPath(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
             if (!permissionsStopWrites(f.dataPath())) {
-                QFile::setPermissions(f.dataPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+                QFile::setPermissions(f.dataPath(),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
                 QSKIP("folder permissions do not stop this user from writing");
             }
         } else {
@@ -293,7 +295,8 @@ private slots:
 
         StorageService& store = f.make();
         if (readOnlyFolder)
-            QFile::setPermissions(f.dataPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+            QFile::setPermissions(f.dataPath(),
+                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QCOMPARE(store.todos().size(), size_t(2));
         QVERIFY(store.lastError());
         QVERIFY(store.lastError()->contains(QLatin1String("to-dos")));
@@ -524,7 +527,8 @@ private slots:
     {
         StoreFixture f;
         StorageService& store = f.make();
-        const QString awkward = QStringLiteral("quote \" back\\slash\nline\ttab \u0001\u001f del\u007f é ✓ 😀 </script>");
+        const QString awkward =
+            QStringLiteral("quote \" back\\slash\nline\ttab \u0001\u001f del\u007f é ✓ 😀 </script>");
         TaskItem t = todo(awkward, TestEnvironment::at(2026, 12, 7, 9));
         t.notes = awkward;
         t.time = awkward;

@@ -219,8 +219,9 @@ private slots:
 
     void sortNotesIsStable()
     {
-        std::vector<Note> list{note(QStringLiteral("a"), 10), note(QStringLiteral("b"), 30), note(QStringLiteral("c"), 10),
-                               note(QStringLiteral("d"), 20), note(QStringLiteral("e"), 30)};
+        std::vector<Note> list{note(QStringLiteral("a"), 10), note(QStringLiteral("b"), 30),
+                               note(QStringLiteral("c"), 10), note(QStringLiteral("d"), 20),
+                               note(QStringLiteral("e"), 30)};
         const QList<QUuid> expected{list[1].id, list[4].id, list[3].id, list[0].id, list[2].id};
         StorageService::sortNotes(list);
         QCOMPARE(ids(list), expected);
@@ -236,9 +237,11 @@ private slots:
 
         QTest::newRow("no entry") << QJsonValue(QJsonValue::Undefined) << QSet<QUuid>{};
         QTest::newRow("a text that is not a UUID and a valid one")
-            << QJsonValue(QJsonArray{QStringLiteral("not-a-uuid"), QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427")})
+            << QJsonValue(
+                   QJsonArray{QStringLiteral("not-a-uuid"), QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427")})
             << QSet<QUuid>{valid};
-        QTest::newRow("lower-case text") << QJsonValue(QJsonArray{QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")})
+        QTest::newRow("lower-case text") << QJsonValue(
+                                                QJsonArray{QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")})
                                          << QSet<QUuid>{valid};
         QTest::newRow("braced text") << QJsonValue(QJsonArray{QStringLiteral("{1b4e28ba-2fa1-11d2-883f-0016d3cca427}")})
                                      << QSet<QUuid>{};
@@ -278,19 +281,23 @@ private slots:
         store.storeRecurringSeries({b, a}, {});
         QCOMPARE(f.defaults.stringArray(StorageService::stoppedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
-        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey), std::optional<QStringList>(QStringList{QStringLiteral("junk")}));
+        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey),
+                 std::optional<QStringList>(QStringList{QStringLiteral("junk")}));
 
         store.storeRecurringSeries({a}, {c});
         QCOMPARE(f.defaults.stringArray(StorageService::stoppedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
-        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey), std::optional<QStringList>(QStringList{uuidText(c)}));
+        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey),
+                 std::optional<QStringList>(QStringList{uuidText(c)}));
         QCOMPARE(uuidText(a), QStringLiteral("0A000000-0000-4000-8000-000000000000"));
 
         store.storeRecurringSeries({}, {});
-        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey), std::optional<QStringList>(QStringList{uuidText(c)}));
+        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey),
+                 std::optional<QStringList>(QStringList{uuidText(c)}));
         // Kept across restarts: they live in the preferences, not the data folder.
         Defaults reread(f.defaults.path());
-        QCOMPARE(reread.stringArray(StorageService::deletedSeriesKey), std::optional<QStringList>(QStringList{uuidText(c)}));
+        QCOMPARE(reread.stringArray(StorageService::deletedSeriesKey),
+                 std::optional<QStringList>(QStringList{uuidText(c)}));
     }
 };
 

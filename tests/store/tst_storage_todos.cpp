@@ -83,7 +83,8 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const Calendar& cal = f.calendar;
-        TaskItem t = todo(QStringLiteral("x"), cal.addDays(dec(7, createdHour, createdHour == 23 ? 59 : 0), createdDay));
+        TaskItem t =
+            todo(QStringLiteral("x"), cal.addDays(dec(7, createdHour, createdHour == 23 ? 59 : 0), createdDay));
         if (dueDay != INT_MIN)
             t.dueDate = cal.addDays(dec(7, 16, 30), dueDay);
         t.isCompleted = completed;
@@ -266,7 +267,8 @@ private slots:
         FakeCloudSync sync(f.defaults);
         store.setCloudSync(&sync);
         TaskItem t = todo(QStringLiteral("move"), dec(7, 8));
-        t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false}, {QUuid::createUuid(), QStringLiteral("van"), true}};
+        t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false},
+                      {QUuid::createUuid(), QStringLiteral("van"), true}};
         t.reminderDate = dec(7, 18);
         QVERIFY(store.replaceTodosFromSync({t}));
         const int requestsBefore = f.notifications.authorizationRequests;
@@ -421,14 +423,14 @@ private slots:
         using TestEnvironment::at;
         QTest::newRow("Monday's to-do due Wednesday, moved on Friday")
             << dec(11, 10) << dec(7, 8) << dec(9, 14, 30) << dec(9, 9) << dec(11) << dec(13, 14, 30) << dec(13, 9);
-        QTest::newRow("reminder falls in the past") << dec(7, 10) << dec(5, 8) << none << dec(5, 8, 30) << dec(7) << none
-                                                    << none;
-        QTest::newRow("reminder later today") << dec(7, 10) << dec(5, 8) << none << dec(5, 18) << dec(7) << none
-                                              << dec(7, 18);
-        QTest::newRow("due before it was created") << dec(7, 10) << dec(5, 9) << dec(4, 16, 15) << none << dec(7)
-                                                   << dec(7, 16, 15) << none;
-        QTest::newRow("due seconds dropped") << dec(7, 10) << dec(6, 9) << dec(6, 16, 15, 40) << none << dec(7)
-                                             << dec(7, 16, 15) << none;
+        QTest::newRow("reminder falls in the past")
+            << dec(7, 10) << dec(5, 8) << none << dec(5, 8, 30) << dec(7) << none << none;
+        QTest::newRow("reminder later today")
+            << dec(7, 10) << dec(5, 8) << none << dec(5, 18) << dec(7) << none << dec(7, 18);
+        QTest::newRow("due before it was created")
+            << dec(7, 10) << dec(5, 9) << dec(4, 16, 15) << none << dec(7) << dec(7, 16, 15) << none;
+        QTest::newRow("due seconds dropped")
+            << dec(7, 10) << dec(6, 9) << dec(6, 16, 15, 40) << none << dec(7) << dec(7, 16, 15) << none;
         QTest::newRow("no due date") << dec(7, 10) << dec(3, 22) << none << none << dec(7) << none << none;
         QTest::newRow("across the autumn clock change")
             << at(2026, 11, 3, 10) << at(2026, 10, 30, 8) << at(2026, 10, 31, 14, 30) << at(2026, 10, 31, 13)
@@ -687,8 +689,8 @@ private slots:
         FakeCloudSync sync(f.defaults);
         store.setCloudSync(&sync);
         const QUuid series = QUuid::createUuid();
-        QVERIFY(store.replaceTodosFromSync({occurrence(QStringLiteral("today's"), series, dec(7)),
-                                            todo(QStringLiteral("one-off"), dec(7, 8))}));
+        QVERIFY(store.replaceTodosFromSync(
+            {occurrence(QStringLiteral("today's"), series, dec(7)), todo(QStringLiteral("one-off"), dec(7, 8))}));
         QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
         QSignalSpy changed(&store, &StorageService::todosChanged);
 

@@ -19,14 +19,16 @@ Q_DECLARE_METATYPE(Note)
 Q_DECLARE_METATYPE(std::vector<Subtask>)
 
 // Failure messages show the item's JSON, with the update time at full precision.
-char* toString(const TaskItem& t) {
+char* toString(const TaskItem& t)
+{
     return qstrdup(QStringLiteral("%1 (updatedAt %2)")
                        .arg(CloudKitSyncService::fingerprint(t))
                        .arg(t.updatedAt, 0, 'f', 6)
                        .toUtf8()
                        .constData());
 }
-char* toString(const Note& n) {
+char* toString(const Note& n)
+{
     return qstrdup(CloudKitSyncService::fingerprint(n).toUtf8().constData());
 }
 
@@ -37,28 +39,34 @@ const QString seriesName = QStringLiteral("0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9"
 const QString stepName = QStringLiteral("11111111-2222-4333-8444-555555555555");
 const QString noteName = QStringLiteral("C0FFEE00-1234-4ABC-9DEF-0123456789AB");
 
-QUuid uuid(const QString& text) {
+QUuid uuid(const QString& text)
+{
     return parseUuid(text).value();
 }
 
-Date iso(const char* text) {
+Date iso(const char* text)
+{
     return Iso8601::parse(QString::fromLatin1(text)).value();
 }
 
 // Every character class the encoder treats specially, plus plain non-ASCII text that it must not.
-QString awkwardText() {
+QString awkwardText()
+{
     return QStringLiteral("a/b \"q\" \\ \n\r\t\b\f ") + QChar(0x01) + QChar(0x1F) + QChar(0x7F) +
            QString::fromUtf8(" é 日 😀");
 }
-QByteArray awkwardJson() {
+QByteArray awkwardJson()
+{
     return QByteArray(R"(a\/b \"q\" \\ \n\r\t\b\f \u0001\u001f)") + "\x7f" + " é 日 😀";
 }
 // Expected JSON with "@@" standing for awkwardJson().
-QByteArray withAwkward(const char* json) {
+QByteArray withAwkward(const char* json)
+{
     return QByteArray(json).replace("@@", awkwardJson());
 }
 
-TaskItem minimalTodo() {
+TaskItem minimalTodo()
+{
     TaskItem t;
     t.id = uuid(todoName);
     t.title = QStringLiteral("Buy milk");
@@ -69,7 +77,8 @@ TaskItem minimalTodo() {
     return t;
 }
 
-TaskItem fullTodo() {
+TaskItem fullTodo()
+{
     TaskItem t;
     t.id = uuid(todoName);
     t.title = QStringLiteral("Pay rent/bills");
@@ -88,7 +97,8 @@ TaskItem fullTodo() {
 }
 
 // fullTodo() as the phone app would have stored it, built field by field rather than by apply().
-CloudRecord fullTodoRecord(const QString& name = todoName) {
+CloudRecord fullTodoRecord(const QString& name = todoName)
+{
     const TaskItem t = fullTodo();
     CloudRecord r(CloudKitMapper::taskRecordType, name);
     r.setString(QStringLiteral("title"), t.title);
@@ -109,12 +119,14 @@ CloudRecord fullTodoRecord(const QString& name = todoName) {
     return r;
 }
 
-Note sampleNote() {
+Note sampleNote()
+{
     return Note{uuid(noteName), QStringLiteral("Trip/plan"), QStringLiteral("Pack:\n\t- boots"),
                 iso("2024-03-10T06:59:59Z") + 0.25, iso("2024-03-11T12:00:00Z") + 0.999};
 }
 
-CloudRecord noteRecord(const QString& name = noteName) {
+CloudRecord noteRecord(const QString& name = noteName)
+{
     const Note n = sampleNote();
     CloudRecord r(CloudKitMapper::noteRecordType, name);
     r.setString(QStringLiteral("title"), n.title);
@@ -128,15 +140,18 @@ CloudRecord noteRecord(const QString& name = noteName) {
 // Collects what the mapper logs, with its level; everything else goes on to the test's handler.
 class MapperLog {
 public:
-    MapperLog() {
+    MapperLog()
+    {
         s_lines = &m_lines;
         s_previous = qInstallMessageHandler(&MapperLog::handle);
     }
-    ~MapperLog() {
+    ~MapperLog()
+    {
         qInstallMessageHandler(s_previous);
         s_lines = nullptr;
     }
-    QStringList criticalLines() const {
+    QStringList criticalLines() const
+    {
         QStringList out;
         for (const auto& [type, text] : m_lines)
             out << (type == QtCriticalMsg ? text : QStringLiteral("(not an error) ") + text);
@@ -144,7 +159,8 @@ public:
     }
 
 private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
         if (s_lines && context.category && qstrcmp(context.category, "CloudKitMapper") == 0)
             s_lines->append({type, message});
         else if (s_previous)
@@ -156,24 +172,30 @@ private:
 };
 
 // A field of each type the record store knows, for "present but of the wrong type".
-Value aString() {
+Value aString()
+{
     return QStringLiteral("1");
 }
-Value anInt() {
+Value anInt()
+{
     return qint64(1);
 }
-Value aDouble() {
+Value aDouble()
+{
     return 1.5;
 }
-Value aDate() {
+Value aDate()
+{
     return CloudRecord::DateValue{iso("2024-12-05T17:45:30Z")};
 }
 
 // Reads a record that must be well formed; a malformed one fails the comparison with a blank item.
-TaskItem readTodo(const CloudRecord& r) {
+TaskItem readTodo(const CloudRecord& r)
+{
     return CloudKitMapper::taskItem(r).value_or(TaskItem{});
 }
-Note readNote(const CloudRecord& r) {
+Note readNote(const CloudRecord& r)
+{
     return CloudKitMapper::note(r).value_or(Note{});
 }
 
@@ -184,7 +206,8 @@ class TestCloudRecords : public QObject {
 private slots:
     // ---- "subtasksJSON": the phone app's encoder at default settings
 
-    void subtasksJSONText_data() {
+    void subtasksJSONText_data()
+    {
         QTest::addColumn<std::vector<Subtask>>("steps");
         QTest::addColumn<QByteArray>("expected");
 
@@ -199,7 +222,8 @@ private slots:
             << withAwkward(R"([{"id":"11111111-2222-4333-8444-555555555555","title":"@@","isCompleted":true},)"
                            R"({"id":"0A1B2C3D-4E5F-4061-8273-94A5B6C7D8E9","title":"","isCompleted":false}])");
     }
-    void subtasksJSONText() {
+    void subtasksJSONText()
+    {
         QFETCH(std::vector<Subtask>, steps);
         QFETCH(QByteArray, expected);
         const QString text = CloudKitMapper::subtasksJSON(steps);
@@ -209,7 +233,8 @@ private slots:
 
     // ---- fingerprints
 
-    void todoFingerprint_data() {
+    void todoFingerprint_data()
+    {
         QTest::addColumn<TaskItem>("item");
         QTest::addColumn<QByteArray>("expected");
 
@@ -280,13 +305,15 @@ private slots:
                               R"("time":"Anytime","title":"Buy milk","updatedAt":"2024-12-01T08:00:59Z"})");
         }
     }
-    void todoFingerprint() {
+    void todoFingerprint()
+    {
         QFETCH(TaskItem, item);
         QFETCH(QByteArray, expected);
         QCOMPARE(CloudKitSyncService::fingerprint(item).toUtf8(), expected);
     }
 
-    void noteFingerprint_data() {
+    void noteFingerprint_data()
+    {
         QTest::addColumn<Note>("item");
         QTest::addColumn<QByteArray>("expected");
 
@@ -305,13 +332,15 @@ private slots:
                    R"({"body":"@@","createdAt":"1970-01-01T00:00:00Z",)"
                    R"("id":"C0FFEE00-1234-4ABC-9DEF-0123456789AB","title":"@@","updatedAt":"1970-01-01T00:00:00Z"})");
     }
-    void noteFingerprint() {
+    void noteFingerprint()
+    {
         QFETCH(Note, item);
         QFETCH(QByteArray, expected);
         QCOMPARE(CloudKitSyncService::fingerprint(item).toUtf8(), expected);
     }
 
-    void fingerprintsIgnoreFractionsOfASecondOnly() {
+    void fingerprintsIgnoreFractionsOfASecondOnly()
+    {
         TaskItem a = fullTodo();
         TaskItem b = fullTodo();
         a.updatedAt = 10.2;
@@ -335,7 +364,8 @@ private slots:
 
     // ---- reading a to-do record
 
-    void readsAWellFormedRecord() {
+    void readsAWellFormedRecord()
+    {
         MapperLog log;
         QCOMPARE(readTodo(fullTodoRecord()), fullTodo());
         // The name is parsed, not compared: lower-case UUID text names the same to-do.
@@ -343,7 +373,8 @@ private slots:
         QCOMPARE(log.criticalLines(), QStringList());
     }
 
-    void malformedTaskRecords_data() {
+    void malformedTaskRecords_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("key");
         QTest::addColumn<Value>("value");
@@ -378,7 +409,8 @@ private slots:
             for (const auto& [what, value] : field.values)
                 QTest::addRow("%s %s", field.key, what) << todoName << QString::fromLatin1(field.key) << value;
     }
-    void malformedTaskRecords() {
+    void malformedTaskRecords()
+    {
         QFETCH(QString, name);
         QFETCH(QString, key);
         QFETCH(Value, value);
@@ -391,7 +423,8 @@ private slots:
     }
 
     // Each row changes one field of fullTodoRecord(); a monostate value removes the field.
-    void readingRules_data() {
+    void readingRules_data()
+    {
         QTest::addColumn<QString>("key");
         QTest::addColumn<Value>("value");
         QTest::addColumn<TaskItem>("expected");
@@ -493,7 +526,8 @@ private slots:
         row("priority medium", "priority", QStringLiteral("medium"),
             [](TaskItem& t) { t.priority = TaskItem::Priority::medium; });
     }
-    void readingRules() {
+    void readingRules()
+    {
         QFETCH(QString, key);
         QFETCH(Value, value);
         QFETCH(TaskItem, expected);
@@ -506,7 +540,8 @@ private slots:
 
     // ---- writing a to-do record
 
-    void writesEveryFieldWithItsType() {
+    void writesEveryFieldWithItsType()
+    {
         CloudRecord r(CloudKitMapper::taskRecordType, todoName);
         const TaskItem t = fullTodo();
         CloudKitMapper::apply(t, r);
@@ -542,7 +577,8 @@ private slots:
         QVERIFY(!s.has("dueDate") && !s.has("reminderDate") && !s.has("recurringSeriesId"));
     }
 
-    void writingClearsAbsentOptionalsOnAFetchedRecord() {
+    void writingClearsAbsentOptionalsOnAFetchedRecord()
+    {
         CloudRecord r = fullTodoRecord();
         r.setString(QStringLiteral("fieldFromANewerApp"), QStringLiteral("kept"));
         r.clearChangedKeys();
@@ -564,7 +600,8 @@ private slots:
         QCOMPARE(readTodo(r), t);
     }
 
-    void writeThenReadGivesTheTodo_data() {
+    void writeThenReadGivesTheTodo_data()
+    {
         QTest::addColumn<TaskItem>("item");
         QTest::newRow("no optionals") << minimalTodo();
         QTest::newRow("every optional") << fullTodo();
@@ -583,7 +620,8 @@ private slots:
         t.notes = QString();
         QTest::newRow("before 1970, empty notes") << t;
     }
-    void writeThenReadGivesTheTodo() {
+    void writeThenReadGivesTheTodo()
+    {
         QFETCH(TaskItem, item);
         CloudRecord r(CloudKitMapper::taskRecordType, uuidText(item.id));
         CloudKitMapper::apply(item, r);
@@ -592,7 +630,8 @@ private slots:
 
     // ---- note records
 
-    void noteRecordFields() {
+    void noteRecordFields()
+    {
         CloudRecord r(CloudKitMapper::noteRecordType, noteName);
         const Note n = sampleNote();
         CloudKitMapper::fillNoteRecord(n, r);
@@ -611,7 +650,8 @@ private slots:
         QCOMPARE(readNote(r), blank);
     }
 
-    void readingNotes_data() {
+    void readingNotes_data()
+    {
         QTest::addColumn<QString>("key");
         QTest::addColumn<Value>("value");
         QTest::addColumn<Note>("expected");
@@ -630,7 +670,8 @@ private slots:
         emptyTitle.title.clear();
         QTest::newRow("empty title") << QStringLiteral("title") << Value(QString()) << emptyTitle;
     }
-    void readingNotes() {
+    void readingNotes()
+    {
         QFETCH(QString, key);
         QFETCH(Value, value);
         QFETCH(Note, expected);
@@ -641,7 +682,8 @@ private slots:
         QCOMPARE(log.criticalLines(), QStringList());
     }
 
-    void malformedNoteRecords_data() {
+    void malformedNoteRecords_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("key");
         QTest::addColumn<Value>("value");
@@ -656,7 +698,8 @@ private slots:
             << noteName << QStringLiteral("createdAt") << Value(QStringLiteral("2024-03-10T06:59:59Z"));
         QTest::newRow("createdAt Double") << noteName << QStringLiteral("createdAt") << aDouble();
     }
-    void malformedNoteRecords() {
+    void malformedNoteRecords()
+    {
         QFETCH(QString, name);
         QFETCH(QString, key);
         QFETCH(Value, value);

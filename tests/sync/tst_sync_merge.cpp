@@ -11,14 +11,16 @@
 Q_DECLARE_METATYPE(TaskItem)
 Q_DECLARE_METATYPE(Note)
 
-char* toString(const TaskItem& t) {
+char* toString(const TaskItem& t)
+{
     return qstrdup(QStringLiteral("%1 (updatedAt %2)")
                        .arg(CloudKitSyncService::fingerprint(t))
                        .arg(t.updatedAt, 0, 'f', 6)
                        .toUtf8()
                        .constData());
 }
-char* toString(const Note& n) {
+char* toString(const Note& n)
+{
     return qstrdup(QStringLiteral("%1 (updatedAt %2)")
                        .arg(CloudKitSyncService::fingerprint(n))
                        .arg(n.updatedAt, 0, 'f', 6)
@@ -30,7 +32,8 @@ namespace {
 
 // Ids named by a letter. Their text order is the letter order, while QUuid's own ordering (variant
 // first) puts C before A before B, so an id sort that is not by text shows.
-QUuid letterId(QChar letter) {
+QUuid letterId(QChar letter)
+{
     static const QHash<QChar, QString> texts{
         {u'A', QStringLiteral("0A000000-0000-4000-8000-000000000000")},
         {u'B', QStringLiteral("0B000000-0000-0000-C000-000000000000")},
@@ -44,7 +47,8 @@ QUuid letterId(QChar letter) {
     return parseUuid(texts.value(letter)).value();
 }
 
-QSet<QUuid> letterIds(const QString& letters) {
+QSet<QUuid> letterIds(const QString& letters)
+{
     QSet<QUuid> out;
     for (QChar c : letters)
         out.insert(letterId(c));
@@ -53,7 +57,8 @@ QSet<QUuid> letterIds(const QString& letters) {
 
 // The label goes into the title, so it is part of the fingerprint as well.
 template <typename T> T makeItem(const QUuid& id, Date updatedAt, const QString& label);
-template <> TaskItem makeItem(const QUuid& id, Date updatedAt, const QString& label) {
+template <> TaskItem makeItem(const QUuid& id, Date updatedAt, const QString& label)
+{
     TaskItem t;
     t.id = id;
     t.title = label;
@@ -62,12 +67,14 @@ template <> TaskItem makeItem(const QUuid& id, Date updatedAt, const QString& la
     t.updatedAt = updatedAt;
     return t;
 }
-template <> Note makeItem(const QUuid& id, Date updatedAt, const QString& label) {
+template <> Note makeItem(const QUuid& id, Date updatedAt, const QString& label)
+{
     return Note{id, label, QStringLiteral("body"), -100, updatedAt};
 }
 
 // "A@5:a1 B@0.5:b" is A updated at 5 s labelled a1, then B updated at 0.5 s labelled b.
-template <typename T> std::vector<T> items(const QString& text) {
+template <typename T> std::vector<T> items(const QString& text)
+{
     std::vector<T> out;
     for (const QString& word : text.split(u' ', Qt::SkipEmptyParts)) {
         const qsizetype at = word.indexOf(u'@');
@@ -79,7 +86,8 @@ template <typename T> std::vector<T> items(const QString& text) {
     return out;
 }
 
-template <typename T> QString labels(const std::vector<T>& list) {
+template <typename T> QString labels(const std::vector<T>& list)
+{
     QStringList out;
     for (const T& item : list)
         out << item.title;
@@ -87,13 +95,15 @@ template <typename T> QString labels(const std::vector<T>& list) {
 }
 
 // One item per side, fetched, known, nothing pending, no manifest.
-template <typename T> MergeResult<T> mergeOne(const T& local, const T& remote) {
+template <typename T> MergeResult<T> mergeOne(const T& local, const T& remote)
+{
     return CloudKitSyncService::merge<T>({local}, {remote}, {remote.id}, {remote.id}, {}, false);
 }
 
 // Forty interleaved copies each of N, B and A, later copies updated later: enough that the id
 // sort must be stable by design, not by the small-list luck of insertion sort.
-QString manyCopies() {
+QString manyCopies()
+{
     QStringList words;
     for (int i = 1; i <= 40; ++i)
         for (const QString& letter : {QStringLiteral("N"), QStringLiteral("B"), QStringLiteral("A")})
@@ -101,7 +111,8 @@ QString manyCopies() {
     return words.join(u' ');
 }
 
-void addScenarios() {
+void addScenarios()
+{
     QTest::addColumn<QString>("local");
     QTest::addColumn<QString>("remote");
     QTest::addColumn<QString>("fetched");
@@ -165,7 +176,8 @@ void addScenarios() {
     // clang-format on
 }
 
-template <typename T> void runScenario() {
+template <typename T> void runScenario()
+{
     QFETCH(QString, local);
     QFETCH(QString, remote);
     QFETCH(QString, fetched);
@@ -191,7 +203,8 @@ private slots:
     void noteScenarios() { runScenario<Note>(); }
 
     // One to-do on each side: whole seconds first, then the greater fingerprint.
-    void todoLocalAgainstRemote_data() {
+    void todoLocalAgainstRemote_data()
+    {
         QTest::addColumn<TaskItem>("local");
         QTest::addColumn<TaskItem>("remote");
         QTest::addColumn<bool>("remoteWins");
@@ -247,7 +260,8 @@ private slots:
         // After composition "é" (U+00E9) is greater than "f", although its first unit "e" is not.
         QTest::newRow("same second, composed form decides") << todo(7.0, "f") << todo(7.0, decomposed.mid(3)) << true;
     }
-    void todoLocalAgainstRemote() {
+    void todoLocalAgainstRemote()
+    {
         QFETCH(TaskItem, local);
         QFETCH(TaskItem, remote);
         QFETCH(bool, remoteWins);
@@ -257,7 +271,8 @@ private slots:
         QCOMPARE(result.changed, remoteWins);
     }
 
-    void noteLocalAgainstRemote_data() {
+    void noteLocalAgainstRemote_data()
+    {
         QTest::addColumn<Note>("local");
         QTest::addColumn<Note>("remote");
         QTest::addColumn<bool>("remoteWins");
@@ -282,7 +297,8 @@ private slots:
         retitled.title = QStringLiteral("U");
         QTest::newRow("same second, title decides when bodies match") << note(10.1, "a") << retitled << true;
     }
-    void noteLocalAgainstRemote() {
+    void noteLocalAgainstRemote()
+    {
         QFETCH(Note, local);
         QFETCH(Note, remote);
         QFETCH(bool, remoteWins);
@@ -292,7 +308,8 @@ private slots:
         QCOMPARE(result.changed, remoteWins);
     }
 
-    void textOrder_data() {
+    void textOrder_data()
+    {
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("aLess");
@@ -319,7 +336,8 @@ private slots:
         QTest::newRow("equal after composition, then the next character")
             << QStringLiteral("e\u0301x") << QStringLiteral("\u00E9y") << true << false;
     }
-    void textOrder() {
+    void textOrder()
+    {
         QFETCH(QString, a);
         QFETCH(QString, b);
         QFETCH(bool, aLess);
@@ -329,7 +347,8 @@ private slots:
     }
 
     // The indexes the sync run builds from the same lists.
-    void indexesById() {
+    void indexesById()
+    {
         const auto list = items<TaskItem>("A@5:a1 B@1:b1 A@7:a2 B@1:b2 A@6:a3");
         const QHash<QUuid, TaskItem> latest = CloudKitSyncService::latestById(list);
         QCOMPARE(latest.size(), 2);

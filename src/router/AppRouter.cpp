@@ -1,4 +1,4 @@
-#include "app/AppRouter.h"
+#include "router/AppRouter.h"
 
 #include "model/Json.h"
 

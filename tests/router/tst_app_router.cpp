@@ -1,4 +1,4 @@
-#include "app/AppRouter.h"
+#include "router/AppRouter.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -15,7 +15,8 @@ namespace {
 const QUuid ruleA = QUuid::fromString(QStringLiteral("5a6b7c8d-1234-4cde-9f01-23456789abcd"));
 const QUuid ruleB = QUuid::fromString(QStringLiteral("0f1e2d3c-4b5a-4968-8776-655443322110"));
 
-QString text(const QUuid& id) {
+QString text(const QUuid& id)
+{
     return id.toString(QUuid::WithoutBraces);
 }
 
@@ -26,7 +27,8 @@ class TestAppRouter : public QObject {
     Q_OBJECT
 
 private slots:
-    void startsOnTheToDosWithNoRequests() {
+    void startsOnTheToDosWithNoRequests()
+    {
         const AppRouter router;
         QCOMPARE(router.destination(), Destination::todos);
         QCOMPARE(router.urgentBreakRuleID(), std::nullopt);
@@ -34,7 +36,8 @@ private slots:
         QCOMPARE(router.showTodayRequest(), 0);
     }
 
-    void destinationRawValues() {
+    void destinationRawValues()
+    {
         for (Destination d : {Destination::todos, Destination::block, Destination::notes, Destination::settings})
             QCOMPARE(AppRouter::destinationFromRaw(AppRouter::rawValue(d)), d);
         QCOMPARE(AppRouter::rawValue(Destination::settings), QStringLiteral("settings"));
@@ -44,7 +47,8 @@ private slots:
 
     // Each link starts from the Notes page with rule B already requested, so that both what a
     // link sets and what it leaves alone show.
-    void handle_data() {
+    void handle_data()
+    {
         QTest::addColumn<QString>("link");
         QTest::addColumn<Destination>("destination");
         QTest::addColumn<std::optional<QUuid>>("rule");
@@ -109,7 +113,8 @@ private slots:
         QTest::newRow("empty") << QString() << Destination::todos << kept;
     }
 
-    void handle() {
+    void handle()
+    {
         QFETCH(QString, link);
         QFETCH(Destination, destination);
         QFETCH(std::optional<QUuid>, rule);
@@ -127,7 +132,8 @@ private slots:
     }
 
     // The same links as URLs, wherever the host's letter case does not matter.
-    void handleUrl() {
+    void handleUrl()
+    {
         AppRouter router;
         router.handle(QUrl(QStringLiteral("quillharbour://urgent-break?rule=") + text(ruleA)));
         QCOMPARE(router.destination(), Destination::block);
@@ -142,7 +148,8 @@ private slots:
         QCOMPARE(router.destination(), Destination::todos);
     }
 
-    void queryParameters_data() {
+    void queryParameters_data()
+    {
         QTest::addColumn<QString>("link");
         QTest::addColumn<std::optional<Query>>("expected");
 
@@ -170,13 +177,15 @@ private slots:
         QTest::newRow("invalid URL") << "quillharbour://a b?a=1" << std::optional<Query>();
     }
 
-    void queryParameters() {
+    void queryParameters()
+    {
         QFETCH(QString, link);
         QFETCH(std::optional<Query>, expected);
         QCOMPARE(AppRouter::queryParameters(QUrl(link)), expected);
     }
 
-    void signalsOnlyOnRealChanges() {
+    void signalsOnlyOnRealChanges()
+    {
         AppRouter router;
         QSignalSpy destination(&router, &AppRouter::destinationChanged);
         QSignalSpy rule(&router, &AppRouter::urgentBreakRuleIDChanged);

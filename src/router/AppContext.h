@@ -1,0 +1,25 @@
+#pragma once
+
+#include "model/Calendar.h"
+#include "model/Clock.h"
+
+#include <functional>
+
+class AppRouter;
+class BrowserAutomationService;
+class CloudKitSyncService;
+class Defaults;
+class StorageService;
+
+// Everything a screen reaches: the services, preferences and time. main() fills it with the real
+// ones and tests with fakes; nothing above the services looks anything up globally.
+struct AppContext {
+    StorageService* storage = nullptr;
+    BrowserAutomationService* browsers = nullptr;
+    CloudKitSyncService* sync = nullptr; // may be absent in tests of pages that do not sync
+    AppRouter* router = nullptr;
+    Defaults* defaults = nullptr;
+    const Clock* clock = nullptr;
+    const MonotonicClock* monotonic = nullptr;
+    std::function<Calendar()> calendar;
+};
