@@ -3,7 +3,7 @@
 //
 // Starts Xvfb, openbox, a session bus, Debian's chromium (standing in for Google Chrome) and
 // build/quillharbour, all on private folders, and stops each by its process at the end.
-#include "platform/DevToolsClient.h"
+#include "linux/DevToolsClient.h"
 
 #include <QCoreApplication>
 #include <QDir>

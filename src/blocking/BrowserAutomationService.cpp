@@ -3,7 +3,10 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "platform/Defaults.h"
+#include "platform/IdleTime.h"
+#include "platform/ScreenState.h"
 #include "platform/ScriptRunner.h"
+#include "platform/Workspace.h"
 #include "store/StorageService.h"
 
 #include <QUrl>

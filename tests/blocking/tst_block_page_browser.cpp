@@ -1,7 +1,7 @@
 #include "HeadlessChromium.h"
 #include "StoreFixture.h"
 #include "blocking/LocalBlockPageServer.h"
-#include "platform/DevToolsClient.h"
+#include "linux/DevToolsClient.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -8,6 +8,7 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "model/Json.h"
+#include "platform/ScreenState.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>

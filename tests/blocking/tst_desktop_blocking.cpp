@@ -5,9 +5,9 @@
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
-#include "platform/DevToolsClient.h"
-#include "platform/DevToolsScriptRunner.h"
-#include "platform/LinuxDesktop.h"
+#include "linux/DevToolsClient.h"
+#include "linux/DevToolsScriptRunner.h"
+#include "linux/LinuxDesktop.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/ScriptRunner.h"
+#include "platform/IdleTime.h"
+#include "platform/Workspace.h"
 
 #include <QList>
 #include <QSet>

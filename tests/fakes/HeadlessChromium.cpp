@@ -1,6 +1,6 @@
 #include "HeadlessChromium.h"
 
-#include "platform/DevToolsClient.h"
+#include "linux/DevToolsClient.h"
 
 #include <QElapsedTimer>
 #include <QStandardPaths>

@@ -1,7 +1,7 @@
-#include "platform/DevToolsScriptRunner.h"
+#include "linux/DevToolsScriptRunner.h"
 
-#include "platform/DevToolsClient.h"
-#include "platform/LinuxBrowsers.h"
+#include "linux/DevToolsClient.h"
+#include "linux/LinuxBrowsers.h"
 
 #include <QDir>
 #include <QJsonDocument>

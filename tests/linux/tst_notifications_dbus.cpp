@@ -1,7 +1,7 @@
 #include "FakeNotificationServer.h"
 #include "SessionBus.h"
 #include "TestEnvironment.h"
-#include "platform/FreedesktopNotifications.h"
+#include "linux/FreedesktopNotifications.h"
 #include "platform/SystemEvents.h"
 
 #include <QDBusConnectionInterface>

@@ -1,4 +1,4 @@
-#include "platform/AutomationHelp.h"
+#include "linux/AutomationHelp.h"
 
 #include "platform/FileSafety.h"
 
@@ -7,7 +7,7 @@
 
 static void initPlatformResources()
 {
-    Q_INIT_RESOURCE(platform);
+    Q_INIT_RESOURCE(linux);
 }
 
 namespace AutomationHelp {

@@ -1,4 +1,4 @@
-#include "platform/LinuxBrowsers.h"
+#include "linux/LinuxBrowsers.h"
 
 #include <QDir>
 

@@ -1,8 +1,8 @@
 #include "DesktopSession.h"
 #include "SessionBus.h"
+#include "linux/LinuxBrowsers.h"
+#include "linux/LinuxDesktop.h"
 #include "platform/BrowserScripts.h"
-#include "platform/LinuxBrowsers.h"
-#include "platform/LinuxDesktop.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
 #include "TestEnvironment.h"
-#include "platform/LinuxSystemEvents.h"
+#include "linux/LinuxSystemEvents.h"
 
 #include <QSignalSpy>
 #include <QtTest>

@@ -1,4 +1,4 @@
-#include "platform/FreedesktopNotifications.h"
+#include "linux/FreedesktopNotifications.h"
 
 #include "platform/FileSafety.h"
 #include "platform/SystemEvents.h"

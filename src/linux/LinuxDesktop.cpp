@@ -1,6 +1,6 @@
-#include "platform/LinuxDesktop.h"
+#include "linux/LinuxDesktop.h"
 
-#include "platform/LinuxBrowsers.h"
+#include "linux/LinuxBrowsers.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>

@@ -1,4 +1,4 @@
-#include "platform/LinuxSystemEvents.h"
+#include "linux/LinuxSystemEvents.h"
 
 #include <QDBusConnection>
 #include <QFileSystemWatcher>

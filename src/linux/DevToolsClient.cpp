@@ -1,4 +1,4 @@
-#include "platform/DevToolsClient.h"
+#include "linux/DevToolsClient.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "platform/ScriptRunner.h"
+#include "platform/IdleTime.h"
+#include "platform/ScreenState.h"
+#include "platform/Workspace.h"
 
 #include <QString>
 #include <memory>

@@ -1,9 +1,9 @@
 #include "HeadlessChromium.h"
 #include "SessionBus.h"
 #include "SiteServer.h"
+#include "linux/DevToolsClient.h"
+#include "linux/DevToolsScriptRunner.h"
 #include "platform/BrowserScripts.h"
-#include "platform/DevToolsClient.h"
-#include "platform/DevToolsScriptRunner.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,0 +1,7 @@
+#pragma once
+
+class IdleTime {
+public:
+    virtual ~IdleTime() = default;
+    virtual double secondsSinceLastInput() const = 0;
+};
