@@ -22,4 +22,6 @@ struct AppContext {
     const Clock* clock = nullptr;
     const MonotonicClock* monotonic = nullptr;
     std::function<Calendar()> calendar;
+    // Asks to quit through the application's quit gate (the Settings page's quit button).
+    std::function<void()> requestQuit;
 };
