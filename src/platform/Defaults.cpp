@@ -1,5 +1,6 @@
 #include "platform/Defaults.h"
 
+#include "model/Json.h"
 #include "platform/FileSafety.h"
 
 #include <QDateTime>
@@ -85,6 +86,15 @@ std::optional<QStringList> Defaults::stringArray(const QString& key) const
     return out;
 }
 
+QSet<QUuid> Defaults::uuidSet(const QString& key) const
+{
+    QSet<QUuid> ids;
+    for (const QString& text : stringArray(key).value_or(QStringList()))
+        if (const auto id = parseUuid(text))
+            ids.insert(*id);
+    return ids;
+}
+
 bool Defaults::set(const QString& key, const QJsonValue& value)
 {
     if (value.isUndefined() || value.isNull())
@@ -100,6 +110,15 @@ bool Defaults::set(const QString& key, const QJsonValue& value)
 bool Defaults::setStringArray(const QString& key, const QStringList& value)
 {
     return set(key, QJsonArray::fromStringList(value));
+}
+
+bool Defaults::setUuidSet(const QString& key, const QSet<QUuid>& ids)
+{
+    QStringList texts;
+    for (const QUuid& id : ids)
+        texts.append(uuidText(id));
+    texts.sort();
+    return setStringArray(key, texts);
 }
 
 bool Defaults::remove(const QString& key)

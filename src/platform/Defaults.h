@@ -3,7 +3,9 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
+#include <QUuid>
 #include <optional>
 
 // The typed preference store: one JSON object in a file a person can read and edit. Values keep
@@ -27,10 +29,15 @@ public:
     std::optional<double> number(const QString& key) const;
     std::optional<qint64> integer(const QString& key) const;
     std::optional<QStringList> stringArray(const QString& key) const;
+    // An array of UUID texts as a set. A value that is not an array of texts reads as empty;
+    // texts that are not UUIDs are skipped, so one damaged entry does not hide the others.
+    QSet<QUuid> uuidSet(const QString& key) const;
 
     // Each change is written through at once; false (with lastError) when the file could not be written.
     bool set(const QString& key, const QJsonValue& value);
     bool setStringArray(const QString& key, const QStringList& value);
+    // Upper-case UUID texts, sorted so that the file does not churn between equal sets.
+    bool setUuidSet(const QString& key, const QSet<QUuid>& ids);
     bool remove(const QString& key);
 
     const QString& path() const { return m_path; }

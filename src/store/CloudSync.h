@@ -4,8 +4,6 @@
 #include <QSet>
 #include <QUuid>
 
-class Defaults;
-
 // What the store needs of the cloud sync. The sync service implements it; the store holds it
 // weakly and skips every hook while none is attached.
 class CloudSync : public QObject {
@@ -18,6 +16,6 @@ public:
     // The set of UUIDs stored under a preference key; anything malformed reads as empty or is skipped.
     virtual QSet<QUuid> idSet(const QString& key) const = 0;
     virtual void noteDeleted(const QUuid& id) = 0;
-    virtual QString pendingTaskDeletesKey() const = 0;
-    virtual Defaults& defaults() const = 0;
+    // To-dos removed here, kept as pending deletes until a sync run has removed them remotely.
+    virtual void tasksDeleted(const QSet<QUuid>& ids) = 0;
 };

@@ -7,11 +7,7 @@
 
 QSet<QUuid> StorageService::recurringSeriesIDs(const QString& key) const
 {
-    QSet<QUuid> ids;
-    for (const QString& text : m_env.defaults->stringArray(key).value_or(QStringList()))
-        if (const auto id = parseUuid(text))
-            ids.insert(*id);
-    return ids;
+    return m_env.defaults->uuidSet(key);
 }
 
 void StorageService::storeRecurringSeries(const QSet<QUuid>& stopped, const QSet<QUuid>& deleted)
@@ -19,11 +15,7 @@ void StorageService::storeRecurringSeries(const QSet<QUuid>& stopped, const QSet
     const auto store = [this](const QString& key, const QSet<QUuid>& added) {
         if (added.isEmpty())
             return;
-        QStringList texts;
-        for (const QUuid& id : recurringSeriesIDs(key) + added)
-            texts.append(uuidText(id));
-        std::sort(texts.begin(), texts.end());
-        m_env.defaults->setStringArray(key, texts);
+        m_env.defaults->setUuidSet(key, recurringSeriesIDs(key) + added);
     };
     store(stoppedSeriesKey, stopped);
     store(deletedSeriesKey, deleted);

@@ -247,15 +247,8 @@ bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QSt
 
 void StorageService::recordPendingTaskDeletes(const QSet<QUuid>& ids)
 {
-    if (!m_cloudSync || ids.isEmpty())
-        return;
-    const QString key = m_cloudSync->pendingTaskDeletesKey();
-    QSet<QUuid> pending = m_cloudSync->idSet(key);
-    pending.unite(ids);
-    QStringList texts;
-    for (const QUuid& id : pending)
-        texts.append(uuidText(id));
-    m_cloudSync->defaults().setStringArray(key, texts);
+    if (m_cloudSync && !ids.isEmpty())
+        m_cloudSync->tasksDeleted(ids);
 }
 
 void StorageService::removeReminders(const QSet<QUuid>& ids)

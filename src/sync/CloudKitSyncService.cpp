@@ -21,21 +21,17 @@ void CloudKitSyncService::schedulePush()
 
 QSet<QUuid> CloudKitSyncService::idSet(const QString& key) const
 {
-    QSet<QUuid> ids;
-    for (const QString& text : m_defaults.stringArray(key).value_or(QStringList()))
-        if (const auto id = parseUuid(text))
-            ids.insert(*id);
-    return ids;
+    return m_defaults.uuidSet(key);
 }
 
 void CloudKitSyncService::noteDeleted(const QUuid& id)
 {
-    QSet<QUuid> pending = idSet(pendingNoteDeletesKey());
-    pending.insert(id);
-    QStringList texts;
-    for (const QUuid& pendingId : pending)
-        texts.append(uuidText(pendingId));
-    m_defaults.setStringArray(pendingNoteDeletesKey(), texts);
+    m_defaults.setUuidSet(pendingNoteDeletesKey(), idSet(pendingNoteDeletesKey()) + QSet<QUuid>{id});
+}
+
+void CloudKitSyncService::tasksDeleted(const QSet<QUuid>& ids)
+{
+    m_defaults.setUuidSet(pendingTaskDeletesKey(), idSet(pendingTaskDeletesKey()) + ids);
 }
 
 void CloudKitSyncService::syncNow()

@@ -45,9 +45,10 @@ public:
     void schedulePush() override;
     QSet<QUuid> idSet(const QString& key) const override;
     void noteDeleted(const QUuid& id) override;
-    QString pendingTaskDeletesKey() const override { return QStringLiteral("sync.pendingTaskDeletes.v1"); }
+    void tasksDeleted(const QSet<QUuid>& ids) override;
+    QString pendingTaskDeletesKey() const { return QStringLiteral("sync.pendingTaskDeletes.v1"); }
     QString pendingNoteDeletesKey() const { return QStringLiteral("sync.pendingNoteDeletes.v1"); }
-    Defaults& defaults() const override { return m_defaults; }
+    Defaults& defaults() const { return m_defaults; }
 
     bool isPushPending() const { return m_pushTimer.isActive(); }
 

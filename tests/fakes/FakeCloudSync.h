@@ -1,6 +1,5 @@
 #pragma once
 
-#include "model/Json.h"
 #include "platform/Defaults.h"
 #include "store/CloudSync.h"
 
@@ -14,26 +13,18 @@ public:
     QList<QUuid> deletedNotes;
 
     void schedulePush() override { ++pushes; }
-    QSet<QUuid> idSet(const QString& key) const override
-    {
-        QSet<QUuid> ids;
-        for (const QString& text : m_defaults.stringArray(key).value_or(QStringList()))
-            if (const auto id = parseUuid(text))
-                ids.insert(*id);
-        return ids;
-    }
+    QSet<QUuid> idSet(const QString& key) const override { return m_defaults.uuidSet(key); }
     void noteDeleted(const QUuid& id) override
     {
         deletedNotes.append(id);
-        QSet<QUuid> pending = idSet(QStringLiteral("sync.pendingNoteDeletes.v1"));
-        pending.insert(id);
-        QStringList texts;
-        for (const QUuid& p : pending)
-            texts.append(uuidText(p));
-        m_defaults.setStringArray(QStringLiteral("sync.pendingNoteDeletes.v1"), texts);
+        const QString key = QStringLiteral("sync.pendingNoteDeletes.v1");
+        m_defaults.setUuidSet(key, idSet(key) + QSet<QUuid>{id});
     }
-    QString pendingTaskDeletesKey() const override { return QStringLiteral("sync.pendingTaskDeletes.v1"); }
-    Defaults& defaults() const override { return m_defaults; }
+    void tasksDeleted(const QSet<QUuid>& ids) override
+    {
+        const QString key = QStringLiteral("sync.pendingTaskDeletes.v1");
+        m_defaults.setUuidSet(key, idSet(key) + ids);
+    }
 
 private:
     Defaults& m_defaults;
