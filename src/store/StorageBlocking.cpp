@@ -249,38 +249,38 @@ bool StorageService::isDomainFree(const QString& domain, const std::optional<QUu
     });
 }
 
-void StorageService::addRule(const BlockRule& rule)
+bool StorageService::addRule(const BlockRule& rule)
 {
     if (!isDomainFree(rule.domain, std::nullopt)) {
         recordFailure(rulesFile + QStringLiteral("#duplicate"),
                       QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
-        return;
+        return false;
     }
     m_rules.push_back(rule);
     std::stable_sort(m_rules.begin(), m_rules.end(),
                      [](const BlockRule& a, const BlockRule& b) { return a.createdAt < b.createdAt; });
     emit rulesChanged();
-    saveRules();
+    return saveRules();
 }
 
-void StorageService::updateRule(const BlockRule& rule)
+bool StorageService::updateRule(const BlockRule& rule)
 {
     const auto it =
         std::find_if(m_rules.begin(), m_rules.end(), [&rule](const BlockRule& r) { return r.id == rule.id; });
     if (it == m_rules.end())
-        return;
+        return false;
     if (!isDomainFree(rule.domain, rule.id)) {
         recordFailure(rulesFile + QStringLiteral("#duplicate"),
                       QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
-        return;
+        return false;
     }
     *it = rule;
     it->updatedAt = now();
     emit rulesChanged();
-    saveRules();
+    return saveRules();
 }
 
-void StorageService::removeRule(const QUuid& id)
+bool StorageService::removeRule(const QUuid& id)
 {
     std::erase_if(m_rules, [&id](const BlockRule& r) { return r.id == id; });
     SharedState s = m_state;
@@ -290,19 +290,21 @@ void StorageService::removeRule(const QUuid& id)
         s.urgentBreak.reset();
     emit rulesChanged();
     setState(s);
-    saveRules();
+    return saveRules();
 }
 
-void StorageService::saveRules()
+bool StorageService::saveRules()
 {
     QString error;
-    if (writeFile(rulesFile, rulesFileText(m_rules), &error))
+    const bool written = writeFile(rulesFile, rulesFileText(m_rules), &error);
+    if (written)
         clearFailure(rulesFile);
     else
         recordFailure(rulesFile, error);
     // What is blocked follows the rules in memory, written or not: a rule the person just added
     // must block now even when the disk refused it.
     refreshBlockingState();
+    return written;
 }
 
 void StorageService::updateDoomScrollConfig(const DoomScrollConfig& given)

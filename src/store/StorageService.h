@@ -111,10 +111,13 @@ public:
 
     // --- rule and doom-scroll settings
     bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const;
-    void addRule(const BlockRule& rule);
-    void updateRule(const BlockRule& rule);
-    void removeRule(const QUuid& id);
-    void saveRules();
+    // Each is true only when the change was accepted and "rules.json" written; a refusal or a
+    // failed write answers false (the message is in lastError()), so a screen never says "Saved"
+    // for a change that is not on disk.
+    bool addRule(const BlockRule& rule);
+    bool updateRule(const BlockRule& rule);
+    bool removeRule(const QUuid& id);
+    bool saveRules();
     void updateDoomScrollConfig(const DoomScrollConfig& config);
 
     Reminders& reminders() { return m_reminders; }
