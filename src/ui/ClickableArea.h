@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QAbstractButton>
+
+// A button without chrome that holds other widgets (labels, a check circle) in its own layout:
+// a click anywhere inside, or Space/Enter while it has focus, emits clicked(). Give it an
+// accessible name; its labels pass their mouse clicks through to it.
+class ClickableArea : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit ClickableArea(QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};

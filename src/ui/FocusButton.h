@@ -1,0 +1,106 @@
+#pragma once
+
+// The design's button styles, applied to one button class.
+//
+// A style is a plain value; `FocusButton` draws its text (and an optional leading symbol) in the
+// look that `focusButtonLook()` computes from the style and the pressed state. The styles only
+// draw: whether the button reacts is the caller's business (setEnabled). Disabling a button does
+// not change its look; FocusSheetButtonStyle carries its own `isEnabled` for that.
+//
+//   auto* done = new FocusButton(tr("Mark done"), FocusGoldButtonStyle{.fullWidth = false, .size = 14});
+//   done->setSymbol(Symbol::checkmark);
+//   connect(done, &QAbstractButton::clicked, ...);
+
+#include "ui/Symbols.h"
+
+#include <QAbstractButton>
+#include <QColor>
+#include <QFont>
+#include <QMarginsF>
+#include <QPainterPath>
+#include <optional>
+#include <variant>
+
+// The filled primary action of the dark cards.
+struct FocusGoldButtonStyle {
+    bool fullWidth = false;
+    qreal size = 14;
+};
+
+// The outlined secondary action on dark backgrounds.
+struct FocusGhostButtonStyle {
+    qreal size = 14;
+};
+
+// An underlined text link.
+struct FocusLinkButtonStyle {
+    qreal size = 13;
+    QColor color;
+};
+
+// A compact dark button for actions on light pages.
+struct FocusCharcoalButtonStyle {
+    qreal size = 13;
+};
+
+// A capsule chip with a selected and an unselected state.
+struct FocusPillButtonStyle {
+    bool isSelected = false;
+    qreal size = 13;
+};
+
+// The full-width buttons of sheet footers.
+struct FocusSheetButtonStyle {
+    enum class Kind { primary, outline };
+    Kind kind = Kind::primary;
+    bool isEnabled = true;
+};
+
+using FocusButtonStyle = std::variant<FocusGoldButtonStyle, FocusGhostButtonStyle, FocusLinkButtonStyle,
+                                      FocusCharcoalButtonStyle, FocusPillButtonStyle, FocusSheetButtonStyle>;
+
+// Everything a style decides for one state, in points.
+struct FocusButtonLook {
+    QFont font;
+    QColor textColor;
+    bool underline = false;
+    QColor fill;           // transparent: none
+    QColor borderColor;    // transparent: none
+    qreal borderWidth = 0; // drawn inside the edge, except where borderCentred
+    bool borderCentred = false;
+    qreal cornerRadius = 0; // ignored when capsule
+    bool capsule = false;
+    QMarginsF padding;
+    qreal minHeight = 0;
+    bool fullWidth = false;
+    qreal opacity = 1; // of the whole button
+};
+
+FocusButtonLook focusButtonLook(const FocusButtonStyle& style, bool pressed);
+
+class FocusButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    FocusButton(const QString& text, const FocusButtonStyle& style, QWidget* parent = nullptr);
+
+    const FocusButtonStyle& buttonStyle() const { return m_style; }
+    void setButtonStyle(const FocusButtonStyle& style);
+    // A symbol before the text (for example the check mark of "Mark done").
+    void setSymbol(std::optional<Symbol> symbol);
+
+    FocusButtonLook currentLook() const;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool hitButton(const QPoint& pos) const override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QPainterPath shape(const QRectF& rect, const FocusButtonLook& look) const;
+
+    FocusButtonStyle m_style;
+    std::optional<Symbol> m_symbol;
+};

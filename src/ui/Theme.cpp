@@ -1,0 +1,81 @@
+#include "ui/Theme.h"
+
+#include "ui/Palette.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+#include <cmath>
+
+namespace Theme {
+
+QFont font(qreal pixelSize, QFont::Weight weight, Design design)
+{
+    QFont f;
+    switch (design) {
+    case Design::standard:
+        f.setFamilies({QStringLiteral("Inter"), QStringLiteral("Noto Sans")});
+        break;
+    case Design::serif:
+        f.setFamilies({QStringLiteral("Noto Serif"), QStringLiteral("DejaVu Serif")});
+        f.setStyleHint(QFont::Serif);
+        break;
+    case Design::monospaced:
+        f.setFamilies({QStringLiteral("DejaVu Sans Mono"), QStringLiteral("Noto Sans Mono")});
+        f.setStyleHint(QFont::Monospace);
+        f.setFixedPitch(true);
+        break;
+    case Design::digits:
+        f.setFamilies({QStringLiteral("Noto Sans"), QStringLiteral("DejaVu Sans")});
+        break;
+    }
+    f.setPixelSize(std::max(1, int(std::lround(pixelSize))));
+    f.setWeight(weight);
+    f.setHintingPreference(QFont::PreferNoHinting);
+    return f;
+}
+
+void prepareApplication()
+{
+    QGuiApplication::setDesktopSettingsAware(false);
+}
+
+QPalette palette()
+{
+    using namespace FocusColor;
+    QPalette p;
+    const auto set = [&p](QPalette::ColorRole role, const QColor& color) { p.setColor(QPalette::All, role, color); };
+    set(QPalette::Window, paper());
+    set(QPalette::WindowText, FocusColor::text());
+    set(QPalette::Base, white());
+    set(QPalette::AlternateBase, wash());
+    set(QPalette::Text, FocusColor::text());
+    set(QPalette::PlaceholderText, textSecondary());
+    set(QPalette::Button, paper());
+    set(QPalette::ButtonText, FocusColor::text());
+    set(QPalette::BrightText, white());
+    set(QPalette::Light, white());
+    set(QPalette::Midlight, hairline());
+    set(QPalette::Mid, border());
+    set(QPalette::Dark, textTertiary());
+    set(QPalette::Shadow, ink());
+    set(QPalette::Highlight, ink());
+    set(QPalette::HighlightedText, white());
+    set(QPalette::Link, FocusColor::text());
+    set(QPalette::LinkVisited, FocusColor::text());
+    set(QPalette::ToolTipBase, white());
+    set(QPalette::ToolTipText, FocusColor::text());
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        p.setColor(QPalette::Disabled, role, disabledOutlineText());
+    p.setColor(QPalette::Disabled, QPalette::Base, paper());
+    return p;
+}
+
+void apply(QApplication& app)
+{
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+        app.setStyle(fusion);
+    app.setPalette(palette());
+    app.setFont(font(13));
+}
+
+} // namespace Theme

@@ -1,0 +1,34 @@
+#pragma once
+
+// The application's look: Fusion with one fixed light palette and the interface fonts.
+//
+// Sizes are points, and a point is one device-independent pixel: fonts are set by pixel size, so
+// the screen's DPI setting never changes them, and everything is drawn sharp at any device-pixel
+// ratio. Weights follow the design's names: heavy = QFont::ExtraBold, bold = QFont::Bold,
+// semibold = QFont::DemiBold, medium = QFont::Medium, regular = QFont::Normal.
+
+#include <QFont>
+#include <QPalette>
+
+class QApplication;
+
+namespace Theme {
+
+enum class Design {
+    standard,   // Inter, the interface face
+    serif,      // Noto Serif, for titles the design sets in a serif
+    monospaced, // DejaVu Sans Mono, for key hints
+    digits,     // Noto Sans, for counting digits (Inter's digits are proportional)
+};
+
+// A font of `pixelSize` device-independent pixels (rounded to whole pixels).
+QFont font(qreal pixelSize, QFont::Weight weight = QFont::Normal, Design design = Design::standard);
+
+// Call before the QApplication exists: the desktop's fonts and colours must not leak in.
+void prepareApplication();
+// Fusion, the light palette and the interface font for the whole application.
+void apply(QApplication& app);
+
+QPalette palette();
+
+} // namespace Theme

@@ -1,0 +1,72 @@
+#pragma once
+
+// The compact rows of the to-dos that are not in focus. Both draw a TaskItem and report clicks;
+// the screen performs every change and passes the new record with setTodo().
+
+#include "model/Calendar.h"
+#include "model/TaskItem.h"
+
+#include <QWidget>
+
+class QLabel;
+class QMenu;
+class QToolButton;
+class ClickableArea;
+class PriorityCheckCircle;
+
+// A row of the day's other to-dos: check circle (toggleClicked), title (openClicked) and the meta
+// text, with a hairline along its bottom. `size` is the title's text size, `height` the row's
+// minimum height. Object names: "checkButton", "titleArea", "metaLabel".
+class QuietTodoRow : public QWidget {
+    Q_OBJECT
+public:
+    QuietTodoRow(const TaskItem& todo, qreal size, qreal height, QWidget* parent = nullptr);
+
+    const TaskItem& todo() const { return m_todo; }
+    void setTodo(const TaskItem& todo);
+
+signals:
+    void toggleClicked();
+    void openClicked();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void update(bool full);
+
+    TaskItem m_todo;
+    qreal m_size;
+    QWidget* m_check;
+    ClickableArea* m_titleArea;
+    QLabel* m_title;
+    QLabel* m_meta;
+};
+
+// A row of an unfinished to-do from an earlier day: title and the from-which-day line
+// (openClicked), and an options menu the caller fills through menu().
+// Object names: "titleArea", "fromLabel", "optionsButton".
+class EarlierTodoRow : public QWidget {
+    Q_OBJECT
+public:
+    EarlierTodoRow(const TaskItem& todo, Date now, const Calendar& calendar, QWidget* parent = nullptr);
+
+    const TaskItem& todo() const { return m_todo; }
+    void setTodo(const TaskItem& todo, Date now, const Calendar& calendar);
+    QMenu* menu() const { return m_menu; }
+
+    // "From yesterday", "From Monday" or "From Nov 28", counted from the to-do's due day (else its
+    // creation day) to the day of `now`.
+    static QString fromText(const TaskItem& todo, Date now, const Calendar& calendar);
+
+signals:
+    void openClicked();
+
+private:
+    TaskItem m_todo;
+    ClickableArea* m_titleArea;
+    QLabel* m_title;
+    QLabel* m_from;
+    QToolButton* m_options;
+    QMenu* m_menu;
+};
