@@ -1,0 +1,741 @@
+#include "BlockTestSupport.h"
+#include "screens/block/BypassCooldown.h"
+#include "screens/block/DoomScrollTexts.h"
+#include "screens/block/ManageRuleFlow.h"
+#include "screens/block/RuleForm.h"
+#include "screens/block/RuleStatus.h"
+
+#include <QtTest>
+
+using namespace BlockTest;
+
+// A column's value inside an expression (QFETCH only declares).
+template <typename T> T fetched(const char* column)
+{
+    return *static_cast<T*>(QTest::qData(column, qMetaTypeId<T>()));
+}
+
+namespace {
+
+const Calendar cal = TestEnvironment::calendar();
+const Date monday10 = at(2026, 12, 7, 10, 0);
+
+SharedState stateWith(const std::function<void(SharedState&)>& change = {})
+{
+    SharedState s = SharedState::fresh(monday10, cal);
+    if (change)
+        change(s);
+    return s;
+}
+
+} // namespace
+
+class BlockDecisionsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cooldownFollowsTheMonotonicClock_data();
+    void cooldownFollowsTheMonotonicClock();
+    void cooldownGrantsOnce_data();
+    void cooldownGrantsOnce();
+    void durationText_data();
+    void durationText();
+    void weekdaySummary_data();
+    void weekdaySummary();
+    void rowStatus_data();
+    void rowStatus();
+    void rowSummary_data();
+    void rowSummary();
+    void urgentBreakMenu_data();
+    void urgentBreakMenu();
+    void manageTexts_data();
+    void manageTexts();
+    void formNameFollowsWebsite();
+    void formWebsiteChecks_data();
+    void formWebsiteChecks();
+    void formOpensStoredRule_data();
+    void formOpensStoredRule();
+    void formBuildsOneScheduleShape_data();
+    void formBuildsOneScheduleShape();
+    void formSubmitsOnce();
+    void formWeekdayOperations();
+    void manageDecides_data();
+    void manageDecides();
+    void manageFollowUps();
+    void doomTexts_data();
+    void doomTexts();
+    void doomAddDomain_data();
+    void doomAddDomain();
+};
+
+// ---------------------------------------------------------------- cool-down
+
+void BlockDecisionsTest::cooldownFollowsTheMonotonicClock_data()
+{
+    QTest::addColumn<double>("monotonicElapsed");
+    QTest::addColumn<double>("wallJump");
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("ring");
+
+    QTest::newRow("new") << 0.0 << 0.0 << 15 << "Remove block in 15s"
+                         << "15 seconds left";
+    QTest::newRow("14.2 before") << 0.8 << 0.0 << 15 << "Remove block in 15s"
+                                 << "15 seconds left";
+    QTest::newRow("0.1 before") << 14.9 << 0.0 << 1 << "Remove block in 1s"
+                                << "1 seconds left";
+    QTest::newRow("deadline") << 15.0 << 0.0 << 0 << "Remove block"
+                              << "Done waiting";
+    QTest::newRow("long after") << 400.0 << 0.0 << 0 << "Remove block"
+                                << "Done waiting";
+    QTest::newRow("wall clock set an hour ahead") << 1.0 << 3600.0 << 14 << "Remove block in 14s"
+                                                  << "14 seconds left";
+    QTest::newRow("wall clock set back") << 3.0 << -86400.0 << 12 << "Remove block in 12s"
+                                         << "12 seconds left";
+}
+
+void BlockDecisionsTest::cooldownFollowsTheMonotonicClock()
+{
+    QFETCH(double, monotonicElapsed);
+    QFETCH(double, wallJump);
+    ManualMonotonic mono;
+    ManualClock wall(monday10);
+    BypassCooldown cooldown(mono);
+    const auto kind = BlockingBypassKind::removeRule(QStringLiteral("YouTube"));
+
+    wall.advance(wallJump);
+    mono.value += monotonicElapsed;
+    cooldown.tick();
+    QCOMPARE(cooldown.secondsRemaining(), fetched<int>("seconds"));
+    QCOMPARE(cooldown.confirmLabel(kind), fetched<QString>("label"));
+    QCOMPARE(cooldown.ringAccessibleText(), fetched<QString>("ring"));
+    QCOMPARE(cooldown.phase() == BypassCooldown::Phase::ready, cooldown.secondsRemaining() == 0);
+}
+
+void BlockDecisionsTest::cooldownGrantsOnce_data()
+{
+    QTest::addColumn<double>("elapsed");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<int>("grants");
+    QTest::addColumn<int>("phase");
+
+    QTest::newRow("while counting") << 14.0 << true << 0 << int(BypassCooldown::Phase::counting);
+    QTest::newRow("granted") << 15.0 << true << 1 << int(BypassCooldown::Phase::granted);
+    QTest::newRow("refused") << 20.0 << false << 1 << int(BypassCooldown::Phase::failed);
+}
+
+void BlockDecisionsTest::cooldownGrantsOnce()
+{
+    QFETCH(double, elapsed);
+    QFETCH(bool, answer);
+    ManualMonotonic mono;
+    BypassCooldown cooldown(mono);
+    int grants = 0;
+    const auto grant = [&] {
+        ++grants;
+        return answer;
+    };
+    mono.value += elapsed;
+    cooldown.confirm(grant);
+    cooldown.confirm(grant); // a second press never runs the step again
+    QCOMPARE(grants, fetched<int>("grants"));
+    QCOMPARE(int(cooldown.phase()), fetched<int>("phase"));
+    if (grants) { // settled: later ticks change nothing
+        mono.value -= 1000;
+        cooldown.tick();
+        QCOMPARE(cooldown.secondsRemaining(), 0);
+    }
+}
+
+void BlockDecisionsTest::durationText_data()
+{
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("30 min") << 1800.0 << "30 minutes";
+    QTest::newRow("59.99 min") << 3599.9 << "59 minutes";
+    QTest::newRow("1 hour") << 3600.0 << "1 hour";
+    QTest::newRow("2 hours") << 7200.0 << "1 hour";
+    QTest::newRow("1 minute") << 60.0 << "1 minutes";
+    QTest::newRow("nothing") << 59.0 << "0 minutes";
+    QTest::newRow("not a number") << std::nan("") << "0 minutes";
+}
+
+void BlockDecisionsTest::durationText()
+{
+    QFETCH(double, seconds);
+    QCOMPARE(BlockingBypassKind::durationText(seconds), fetched<QString>("text"));
+}
+
+// ---------------------------------------------------------------- rows
+
+void BlockDecisionsTest::weekdaySummary_data()
+{
+    QTest::addColumn<QList<int>>("days");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QList<int>{} << "Every day";
+    QTest::newRow("all") << QList<int>{1, 2, 3, 4, 5, 6, 7} << "Every day";
+    QTest::newRow("weekdays") << QList<int>{2, 3, 4, 5, 6} << "Weekdays only";
+    QTest::newRow("weekends") << QList<int>{7, 1} << "Weekends only";
+    QTest::newRow("Mon-Thu") << QList<int>{2, 3, 4, 5} << "Mon – Thu";
+    QTest::newRow("Sun-Fri") << QList<int>{1, 2, 3, 4, 5, 6} << "Sun – Fri";
+    QTest::newRow("gaps") << QList<int>{2, 4, 6} << "Mon, Wed, Fri";
+    QTest::newRow("four with a gap") << QList<int>{2, 3, 5, 6} << "Mon, Tue, Thu, Fri";
+    QTest::newRow("three in a row") << QList<int>{1, 2, 3} << "Sun, Mon, Tue";
+    QTest::newRow("weekdays and a stray") << QList<int>{2, 3, 4, 5, 6, 9} << "Mon – Fri";
+    QTest::newRow("only strays") << QList<int>{0, 8} << "";
+}
+
+void BlockDecisionsTest::weekdaySummary()
+{
+    QFETCH(QList<int>, days);
+    QCOMPARE(::weekdaySummary(QSet<int>(days.begin(), days.end())), fetched<QString>("text"));
+}
+
+void BlockDecisionsTest::rowStatus_data()
+{
+    QTest::addColumn<BlockRule>("rule");
+    QTest::addColumn<SharedState>("state");
+    QTest::addColumn<bool>("paused");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("blocking");
+    QTest::addColumn<double>("fraction"); // -1: none
+
+    const BlockRule all = rule(QStringLiteral("youtube.com"));
+    const BlockRule limit = rule(QStringLiteral("reddit.com"), dailyLimit(), {}, 30);
+    const auto breakOf = [](const BlockRule& r, qint64 used, Date ends) {
+        return stateWith([&](SharedState& s) { s.urgentBreak = UrgentBreakState{r.id, monday10 - 60, used, ends}; });
+    };
+    const auto exceeded = stateWith([&](SharedState& s) { s.exceededRuleIds.insert(limit.id); });
+
+    QTest::newRow("paused beats a break")
+        << all << breakOf(all, 0, monday10 + 600) << true << "Paused" << false << -1.0;
+    QTest::newRow("paused beats a limit") << limit << exceeded << true << "Paused" << false << -1.0;
+    QTest::newRow("own break") << all << breakOf(all, 10, monday10 + 600) << false << "On an urgent break" << false
+                               << -1.0;
+    QTest::newRow("break used up") << all << breakOf(all, 600, monday10 + 600) << false << "Blocked all day" << true
+                                   << -1.0;
+    QTest::newRow("break expired") << all << breakOf(all, 10, monday10) << false << "Blocked all day" << true << -1.0;
+    QTest::newRow("other rule's break") << all << breakOf(limit, 10, monday10 + 600) << false << "Blocked all day"
+                                        << true << -1.0;
+    QTest::newRow("limit 179 s") << limit
+                                 << stateWith([&](SharedState& s) { s.usageSecondsByRuleId[uuidText(limit.id)] = 179; })
+                                 << false << "2 of 30 min" << false << 179.0 / 1800.0;
+    QTest::newRow("limit reached") << limit << exceeded << false << "Limit reached" << true << 1.0;
+    QTest::newRow("limit on an inactive weekday") << rule(QStringLiteral("x.com"), dailyLimit(), {7}, 30) << stateWith()
+                                                  << false << "0 of 30 min" << false << 0.0;
+    QTest::newRow("limit without minutes")
+        << rule(QStringLiteral("x.com"), dailyLimit()) << stateWith() << false << "Not active" << false << -1.0;
+    QTest::newRow("window until 5 PM") << rule(QStringLiteral("x.com"), window(9, 0, 17, 0)) << stateWith() << false
+                                       << "Blocked until " + clock(17, 0) << true << -1.0;
+    QTest::newRow("window later today") << rule(QStringLiteral("x.com"), window(14, 0, 15, 0)) << stateWith() << false
+                                        << "Starts at " + clock(14, 0) << false << -1.0;
+    QTest::newRow("window tomorrow") << rule(QStringLiteral("x.com"), window(9, 0, 9, 30)) << stateWith() << false
+                                     << "Starts tomorrow " + clock(9, 0) << false << -1.0;
+    QTest::newRow("window Thursday") << rule(QStringLiteral("x.com"), window(9, 0, 17, 0), {5}) << stateWith() << false
+                                     << "Starts Thu " + clock(9, 0) << false << -1.0;
+    QTest::newRow("window overnight") << rule(QStringLiteral("x.com"), window(22, 0, 11, 0)) << stateWith() << false
+                                      << "Blocked until " + clock(11, 0) << true << -1.0;
+    QTest::newRow("window missing an end") << rule(QStringLiteral("x.com"),
+                                                   [] {
+                                                       auto s = window(9, 0, 17, 0);
+                                                       s.endMinute.reset();
+                                                       return s;
+                                                   }())
+                                           << stateWith() << false << "Not active" << false << -1.0;
+    QTest::newRow("all day on a later weekday") << rule(QStringLiteral("x.com"), allDay(), {4}) << stateWith() << false
+                                                << "Starts Wed 12:00 AM" << false << -1.0;
+}
+
+void BlockDecisionsTest::rowStatus()
+{
+    QFETCH(BlockRule, rule);
+    QFETCH(SharedState, state);
+    QFETCH(bool, paused);
+    QFETCH(double, fraction);
+    const RuleStatus::Status s = RuleStatus::status(rule, {monday10, state, cal}, paused);
+    QCOMPARE(s.text, fetched<QString>("text"));
+    QCOMPARE(s.isBlocking, fetched<bool>("blocking"));
+    QCOMPARE(s.fraction.has_value(), fraction >= 0);
+    if (s.fraction)
+        QCOMPARE(*s.fraction, fraction);
+}
+
+void BlockDecisionsTest::rowSummary_data()
+{
+    QTest::addColumn<BlockRule>("rule");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("all day") << rule(QStringLiteral("x.com")) << "Every day · All day";
+    QTest::newRow("limit every day") << rule(QStringLiteral("x.com"), dailyLimit(), {}, 30) << "Daily limit · 30 min";
+    QTest::newRow("limit weekdays") << rule(QStringLiteral("x.com"), dailyLimit(), {2, 3, 4, 5, 6}, 45)
+                                    << "Daily limit · 45 min · Weekdays only";
+    QTest::newRow("window") << rule(QStringLiteral("x.com"), window(9, 0, 17, 0), {2, 3, 4, 5, 6})
+                            << "Weekdays only · " + clock(9, 0) + QChar(0x2013) + clock(17, 0);
+    auto partial = window(9, 0, 17, 0);
+    partial.startHour.reset();
+    QTest::newRow("window missing a start") << rule(QStringLiteral("x.com"), partial, {1, 7}) << "Weekends only";
+}
+
+void BlockDecisionsTest::rowSummary()
+{
+    QFETCH(BlockRule, rule);
+    QCOMPARE(RuleStatus::summaryText(rule), fetched<QString>("text"));
+}
+
+void BlockDecisionsTest::urgentBreakMenu_data()
+{
+    QTest::addColumn<bool>("allow");
+    QTest::addColumn<bool>("usedToday");
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("paused");
+    QTest::addColumn<bool>("can");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("offered") << true << false << true << false << true << "";
+    QTest::newRow("off for the site") << false << false << true << false << false
+                                      << "Urgent breaks are off for this site";
+    QTest::newRow("used today") << true << true << true << false << false << "Today's urgent break is used";
+    QTest::newRow("not blocking") << true << false << false << false << false << "";
+    QTest::newRow("paused") << false << false << true << true << false << "";
+}
+
+void BlockDecisionsTest::urgentBreakMenu()
+{
+    QFETCH(bool, allow);
+    QFETCH(bool, usedToday);
+    QFETCH(bool, active);
+    QFETCH(bool, paused);
+    BlockRule r = rule(QStringLiteral("x.com"), active ? allDay() : window(20, 0, 21, 0), {}, std::nullopt, allow);
+    if (usedToday)
+        r.urgentBreakUsedCalendarDay = 20261207;
+    else
+        r.urgentBreakUsedCalendarDay = 20261206; // yesterday's break does not count
+    const SharedState s = stateWith([&](SharedState& st) {
+        if (paused)
+            st.blockingPausedUntil = monday10 + 900;
+    });
+    const RuleStatus::Moment moment{monday10, s, cal};
+    QCOMPARE(RuleStatus::canTakeUrgentBreak(r, moment), fetched<bool>("can"));
+    QCOMPARE(RuleStatus::urgentBreakUnavailableReason(r, moment, paused).value_or(QString()),
+             fetched<QString>("reason"));
+}
+
+void BlockDecisionsTest::manageTexts_data()
+{
+    QTest::addColumn<BlockRule>("rule");
+    QTest::addColumn<SharedState>("state");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("schedule");
+    QTest::addColumn<QString>("detail");
+
+    BlockRule limit = rule(QStringLiteral("x.com"), dailyLimit(), {}, 30);
+    QTest::newRow("limit used") << limit
+                                << stateWith([&](SharedState& s) { s.usageSecondsByRuleId[uuidText(limit.id)] = 754; })
+                                << "12 of 30 min used today"
+                                << "Daily limit · 30 min"
+                                << "Every day";
+    QTest::newRow("limit reached") << limit << stateWith([&](SharedState& s) { s.exceededRuleIds.insert(limit.id); })
+                                   << "Limit reached"
+                                   << "Daily limit · 30 min"
+                                   << "Every day";
+    QTest::newRow("all day") << rule(QStringLiteral("x.com"), allDay(), {}, std::nullopt, true) << stateWith()
+                             << "Blocked right now"
+                             << "Blocked all day"
+                             << "Every day · urgent break allowed";
+    QTest::newRow("all day, paused") << rule(QStringLiteral("x.com"))
+                                     << stateWith([](SharedState& s) { s.blockingPausedUntil = monday10 + 60; })
+                                     << "Not blocking right now"
+                                     << "Blocked all day"
+                                     << "Every day";
+    QTest::newRow("overnight") << rule(QStringLiteral("x.com"), window(22, 0, 7, 0), {2, 3, 4, 5, 6}) << stateWith()
+                               << "Not blocking right now"
+                               << "Blocked " + clock(22, 0) + QChar(0x2013) + clock(7, 0) << "Weekdays only";
+    auto partial = window(9, 0, 17, 0);
+    partial.endHour.reset();
+    QTest::newRow("set hours") << rule(QStringLiteral("x.com"), partial) << stateWith() << "Not blocking right now"
+                               << "Blocked at set hours"
+                               << "Every day";
+}
+
+void BlockDecisionsTest::manageTexts()
+{
+    QFETCH(BlockRule, rule);
+    QFETCH(SharedState, state);
+    const RuleStatus::Moment moment{monday10, state, cal};
+    QCOMPARE(RuleStatus::manageStatusText(rule, moment), fetched<QString>("status"));
+    QCOMPARE(RuleStatus::scheduleText(rule), fetched<QString>("schedule"));
+    QCOMPARE(RuleStatus::scheduleDetail(rule), fetched<QString>("detail"));
+}
+
+// ---------------------------------------------------------------- add/edit form
+
+void BlockDecisionsTest::formNameFollowsWebsite()
+{
+    RuleForm form(std::nullopt, {});
+    form.setDomain(QStringLiteral("www.youtube.com"));
+    QCOMPARE(form.displayName(), QStringLiteral("YouTube"));
+    QVERIFY(!form.didEditName());
+
+    form.setDisplayName(QStringLiteral("Videos"));
+    form.setDomain(QStringLiteral("reddit.com"));
+    QCOMPARE(form.displayName(), QStringLiteral("Videos")); // the person's own name stays
+
+    form.setDisplayName(QStringLiteral("Reddit")); // typing the suggestion back
+    form.setDomain(QStringLiteral("twitch.tv"));
+    QCOMPARE(form.displayName(), QStringLiteral("Twitch"));
+
+    form.setDisplayName(QString()); // clearing it
+    QVERIFY(!form.canSave());
+    form.setDomain(QStringLiteral("tiktok.com"));
+    QCOMPARE(form.displayName(), QStringLiteral("TikTok"));
+
+    // A chip sets both and leaves the name following the website, even over a name of one's own
+    // and even when the name already was the chip's suggestion.
+    form.setDisplayName(QStringLiteral("Instagram"));
+    QVERIFY(form.didEditName());
+    form.pressPresetSite(QStringLiteral("instagram.com"));
+    QCOMPARE(form.domain(), QStringLiteral("instagram.com"));
+    QVERIFY(!form.didEditName());
+    QVERIFY(form.isPresetSelected(QStringLiteral("instagram.com")));
+    QVERIFY(!form.isPresetSelected(QStringLiteral("facebook.com")));
+    form.setDomain(QStringLiteral("linkedin.com"));
+    QCOMPARE(form.displayName(), QStringLiteral("LinkedIn"));
+
+    // Editing: the stored name is the person's own.
+    RuleForm edit(rule(QStringLiteral("example.com")), {QStringLiteral("example.com")});
+    edit.setDomain(QStringLiteral("news.example.com"));
+    QCOMPARE(edit.displayName(), QStringLiteral("Example"));
+}
+
+void BlockDecisionsTest::formWebsiteChecks_data()
+{
+    QTest::addColumn<bool>("editing");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("isError");
+    QTest::addColumn<bool>("canSave");
+
+    const QString invalid = QStringLiteral("Enter a website such as youtube.com");
+    QTest::newRow("empty") << false << ""
+                           << "" << false << false;
+    QTest::newRow("spaces") << false << "   " << invalid << true << false;
+    QTest::newRow("no dot") << false << "localhost" << invalid << true << false;
+    QTest::newRow("preview") << false << "https://www.Twitch.tv/videos"
+                             << "We'll block twitch.tv and its subdomains." << false << true;
+    QTest::newRow("taken") << false << "EXAMPLE.com"
+                           << "This site already has a block." << true << false;
+    QTest::newRow("taken behind two www") << false << "www.www.example.com"
+                                          << "This site already has a block." << true << false;
+    QTest::newRow("preview of the saved form") << false << "www.www.news.org"
+                                               << "We'll block news.org and its subdomains." << false << true;
+    QTest::newRow("saved form is no site") << false << "www.www.com" << invalid << true << false;
+    QTest::newRow("own domain when editing") << true << "example.com"
+                                             << "We'll block example.com and its subdomains." << false << true;
+    QTest::newRow("another rule's domain when editing") << true << "reddit.com"
+                                                        << "This site already has a block." << true << false;
+}
+
+void BlockDecisionsTest::formWebsiteChecks()
+{
+    QFETCH(bool, editing);
+    QFETCH(QString, typed);
+    const QSet<QString> taken{QStringLiteral("example.com"), QStringLiteral("reddit.com")};
+    RuleForm form(editing ? std::optional(rule(QStringLiteral("example.com"))) : std::nullopt, taken);
+    form.setDomain(typed);
+    form.setDisplayName(QStringLiteral("Name"));
+    const auto message = form.websiteMessage();
+    QCOMPARE(message ? message->text : QString(), fetched<QString>("message"));
+    QCOMPARE(message && message->isError, fetched<bool>("isError"));
+    QCOMPARE(form.canSave(), fetched<bool>("canSave"));
+}
+
+void BlockDecisionsTest::formOpensStoredRule_data()
+{
+    QTest::addColumn<BlockRule>("stored");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QTime>("start");
+    QTest::addColumn<QTime>("end");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QList<int>>("days");
+
+    const QList<int> week{1, 2, 3, 4, 5, 6, 7};
+    QTest::newRow("all day, every day as empty set")
+        << rule(QStringLiteral("x.com")) << int(RuleForm::Mode::allDay) << QTime(9, 0) << QTime(17, 0) << 30 << week;
+    QTest::newRow("limit 25") << rule(QStringLiteral("x.com"), dailyLimit(), {2, 4}, 25)
+                              << int(RuleForm::Mode::dailyLimit) << QTime(9, 0) << QTime(17, 0) << 25
+                              << QList<int>{2, 4};
+    QTest::newRow("window") << rule(QStringLiteral("x.com"), window(22, 15, 6, 45), {1}) << int(RuleForm::Mode::hours)
+                            << QTime(22, 15) << QTime(6, 45) << 30 << QList<int>{1};
+    QTest::newRow("hand-edited numbers") << rule(QStringLiteral("x.com"), window(99, -3, 17, 0), {0, 9})
+                                         << int(RuleForm::Mode::hours) << QTime(23, 0) << QTime(17, 0) << 30 << week;
+}
+
+void BlockDecisionsTest::formOpensStoredRule()
+{
+    QFETCH(BlockRule, stored);
+    QFETCH(QList<int>, days);
+    const RuleForm form(stored, {stored.domain});
+    QCOMPARE(int(form.mode()), fetched<int>("mode"));
+    QCOMPARE(form.startTime(), fetched<QTime>("start"));
+    QCOMPARE(form.endTime(), fetched<QTime>("end"));
+    QCOMPARE(form.dailyLimitMinutes(), fetched<int>("limit"));
+    QCOMPARE(form.activeWeekdays(), QSet<int>(days.begin(), days.end()));
+    QVERIFY(form.canSave());
+}
+
+void BlockDecisionsTest::formBuildsOneScheduleShape_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<BlockApplySchedule>("schedule");
+    QTest::addColumn<bool>("hasLimit");
+    QTest::newRow("all day") << int(RuleForm::Mode::allDay) << allDay() << false;
+    QTest::newRow("daily limit") << int(RuleForm::Mode::dailyLimit) << dailyLimit() << true;
+    // 2:30 does not exist on 2026-03-08 in New York; a time of day is still 2:30.
+    QTest::newRow("hours") << int(RuleForm::Mode::hours) << window(2, 30, 17, 0) << false;
+}
+
+void BlockDecisionsTest::formBuildsOneScheduleShape()
+{
+    QFETCH(int, mode);
+    BlockRule stored = rule(QStringLiteral("www.example.com"));
+    stored.urgentBreakUsedCalendarDay = 20261207;
+    RuleForm form(stored, {});
+    form.setStartTime(QTime(2, 30));
+    form.selectLimit(45);
+    form.selectMode(RuleForm::Mode(mode));
+    form.setDisplayName(QStringLiteral("  Example site  "));
+    const Date now = at(2026, 3, 8, 1, 0);
+    const BlockRule built = form.build(now);
+    QCOMPARE(built.blockApplySchedule, fetched<BlockApplySchedule>("schedule"));
+    QCOMPARE(built.dailyLimitMinutes, fetched<bool>("hasLimit") ? std::optional<qint64>(45) : std::nullopt);
+    QCOMPARE(built.id, stored.id);
+    QCOMPARE(built.domain, QStringLiteral("example.com"));
+    QCOMPARE(built.displayName, QStringLiteral("Example site"));
+    QCOMPARE(built.createdAt, stored.createdAt);
+    QCOMPARE(built.updatedAt, now);
+    QCOMPARE(built.urgentBreakUsedCalendarDay, stored.urgentBreakUsedCalendarDay);
+
+    RuleForm fresh(std::nullopt, {});
+    fresh.pressPresetSite(QStringLiteral("youtube.com"));
+    const BlockRule added = fresh.build(now);
+    QVERIFY(!added.id.isNull() && added.id != stored.id);
+    QCOMPARE(added.createdAt, now);
+    QVERIFY(!added.urgentBreakUsedCalendarDay);
+}
+
+void BlockDecisionsTest::formSubmitsOnce()
+{
+    RuleForm form(std::nullopt, {});
+    QVERIFY(!form.beginSave(monday10)); // nothing to save yet
+    form.setDomain(QStringLiteral("x.com"));
+    QVERIFY(form.beginSave(monday10));
+    form.saveRefused(QStringLiteral("The disk is full."));
+    QCOMPARE(form.saveError(), std::optional<QString>(QStringLiteral("The disk is full.")));
+    const auto again = form.beginSave(monday10); // a refusal leaves the form usable
+    QVERIFY(again && !form.saveError());
+    form.saveAccepted();
+    QVERIFY(!form.beginSave(monday10)); // the short "Saved" moment takes no second submission
+}
+
+void BlockDecisionsTest::formWeekdayOperations()
+{
+    RuleForm form(std::nullopt, {});
+    form.applyPreset({2});
+    form.toggleWeekday(2, true); // the last day stays on
+    QCOMPARE(form.activeWeekdays(), QSet<int>{2});
+    form.toggleWeekday(3, false);
+    QCOMPARE(form.activeWeekdays(), (QSet<int>{2, 3}));
+    form.toggleWeekday(2, true);
+    QCOMPARE(form.activeWeekdays(), QSet<int>{3});
+
+    QStringList labels;
+    for (int m : RuleForm::limitOptions())
+        labels << RuleForm::limitLabel(m);
+    QCOMPARE(labels.join(u'|'), QStringLiteral("5 min|10 min|15 min|20 min|30 min|45 min|1 h|1 h 30 min|2 h"));
+    for (const QString& site : RuleForm::presetSites())
+        QCOMPARE(BlockRule::normalizedDomain(site), site);
+}
+
+// ---------------------------------------------------------------- manage-rule decisions
+
+void BlockDecisionsTest::manageDecides_data()
+{
+    QTest::addColumn<BlockRule>("opened");
+    QTest::addColumn<BlockRule>("stored");
+    QTest::addColumn<BlockRule>("edited");
+    QTest::addColumn<bool>("loosens");
+
+    const BlockRule limit = rule(QStringLiteral("a.com"), dailyLimit(), {2, 3, 4, 5, 6}, 30);
+    const auto with = [](BlockRule r, const std::function<void(BlockRule&)>& f) {
+        f(r);
+        return r;
+    };
+    QTest::newRow("rename") << limit << limit << with(limit, [](BlockRule& r) { r.displayName = "A"; }) << false;
+    QTest::newRow("shorter limit") << limit << limit << with(limit, [](BlockRule& r) { r.dailyLimitMinutes = 10; })
+                                   << false;
+    QTest::newRow("add a weekday") << limit << limit << with(limit, [](BlockRule& r) { r.activeWeekdays.insert(1); })
+                                   << false;
+    QTest::newRow("longer limit") << limit << limit << with(limit, [](BlockRule& r) { r.dailyLimitMinutes = 45; })
+                                  << true;
+    QTest::newRow("drop a weekday") << limit << limit << with(limit, [](BlockRule& r) { r.activeWeekdays.remove(2); })
+                                    << true;
+    QTest::newRow("allow the break") << limit << limit << with(limit, [](BlockRule& r) { r.allowOneBreak = true; })
+                                     << true;
+    QTest::newRow("all day to limit") << rule(QStringLiteral("a.com")) << rule(QStringLiteral("a.com")) << limit
+                                      << true;
+    // After a granted change of domain to b.com, going back to a.com unblocks b.com.
+    const BlockRule moved = with(limit, [](BlockRule& r) { r.domain = "b.com"; });
+    QTest::newRow("back to the opened domain") << limit << moved << limit << true;
+    QTest::newRow("rule gone from the store") << limit << BlockRule() << limit << false;
+}
+
+void BlockDecisionsTest::manageDecides()
+{
+    QFETCH(BlockRule, opened);
+    QFETCH(BlockRule, stored);
+    QFETCH(BlockRule, edited);
+    QFETCH(bool, loosens);
+    ManageRuleFlow flow(opened);
+    const std::optional<BlockRule> current = stored.id.isNull() ? std::nullopt : std::optional(stored);
+    const auto decision = flow.handleEditedRule(edited, current);
+    QCOMPARE(decision == ManageRuleFlow::EditDecision::holdForCooldown, loosens);
+    if (!loosens)
+        flow.tightened();
+    const auto next = flow.editSheetDismissed();
+    QCOMPARE(next, loosens ? ManageRuleFlow::Next::openCooldown : ManageRuleFlow::Next::close);
+    if (loosens) {
+        QCOMPARE(flow.pendingBypass()->kind.headingText(), "Change block · " + opened.displayName);
+        QCOMPARE(*flow.pendingBypass()->looserEdit, edited);
+    }
+}
+
+void BlockDecisionsTest::manageFollowUps()
+{
+    const BlockRule r = rule(QStringLiteral("youtube.com"));
+    ManageRuleFlow flow(r);
+    QCOMPARE(flow.editSheetDismissed(), ManageRuleFlow::Next::stay); // edit cancelled
+    flow.requestRemove();
+    QCOMPARE(flow.pendingBypass()->kind.titleText(), QStringLiteral("Remove this block?"));
+    QVERIFY(!flow.pendingBypass()->looserEdit);
+    QCOMPARE(flow.bypassSheetDismissed(true), ManageRuleFlow::Next::stay); // "Keep block"
+    QVERIFY(!flow.pendingBypass());
+    QCOMPARE(flow.bypassSheetDismissed(false), ManageRuleFlow::Next::close);
+}
+
+// ---------------------------------------------------------------- doom scroll
+
+void BlockDecisionsTest::doomTexts_data()
+{
+    QTest::addColumn<qint64>("usage");
+    QTest::addColumn<qint64>("breakLength");
+    QTest::addColumn<QStringList>("domains");
+    QTest::addColumn<qint64>("used"); // -1: no run-time state
+    QTest::addColumn<QString>("card");
+    QTest::addColumn<QString>("sheet");
+    QTest::addColumn<QString>("names");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<double>("fraction");
+
+    const QString nbh = QString(QChar(0x2011));
+    QTest::newRow("20/10, one site") << qint64(20) << qint64(10) << QStringList{"www.m.facebook.com"} << qint64(119)
+                                     << "After 20 minutes of scrolling, take a 10" + nbh + "minute break."
+                                     << "20 minutes of scrolling, then a 10" + nbh + "minute break."
+                                     << "M"
+                                     << "1 of 20 min used" << 119.0 / 1200.0;
+    QTest::newRow("hour/hour, three sites")
+        << qint64(60) << qint64(60) << QStringList{"news.ycombinator.com", "reddit.com", "example.org"} << qint64(-1)
+        << "After an hour of scrolling, take an hour-long break."
+        << "An hour of scrolling, then an hour-long break."
+        << "Hacker News, Reddit, and Example"
+        << "0 of 60 min used · these sites count together" << 0.0;
+    QTest::newRow("90 minutes, past full")
+        << qint64(90) << qint64(5) << QStringList{"x.com", "youtube.com"} << qint64(9999)
+        << "After an hour of scrolling, take a 5" + nbh + "minute break."
+        << "An hour of scrolling, then a 5" + nbh + "minute break."
+        << "X and YouTube"
+        << "166 of 90 min used · these sites count together" << 1.0;
+    QTest::newRow("no window") << qint64(0) << qint64(1) << QStringList{} << qint64(30)
+                               << "After 0 minutes of scrolling, take a 1" + nbh + "minute break."
+                               << "0 minutes of scrolling, then a 1" + nbh + "minute break."
+                               << ""
+                               << "0 of 0 min used" << 0.5;
+}
+
+void BlockDecisionsTest::doomTexts()
+{
+    QFETCH(qint64, usage);
+    QFETCH(qint64, breakLength);
+    QFETCH(QStringList, domains);
+    QFETCH(qint64, used);
+    DoomScrollConfig config{true, {}, usage, breakLength};
+    for (const QString& d : domains)
+        config.domains.push_back({QUuid::createUuid(), d});
+    const SharedState state = stateWith([&](SharedState& s) {
+        if (used >= 0)
+            s.doomScroll = DoomScrollRuntimeState{monday10 - 300, used, std::nullopt};
+    });
+    QCOMPARE(DoomScrollTexts::cardSummary(usage, breakLength), fetched<QString>("card"));
+    QCOMPARE(DoomScrollTexts::sheetSummary(usage, breakLength), fetched<QString>("sheet"));
+    QCOMPARE(DoomScrollTexts::siteNames(config.domains), fetched<QString>("names"));
+    QCOMPARE(DoomScrollTexts::statusLine(config, state, monday10, cal), fetched<QString>("status"));
+    QCOMPARE(DoomScrollTexts::meterFraction(config, state), fetched<double>("fraction"));
+
+    // A break shows its end; one that ends exactly now is over.
+    SharedState onBreak = state;
+    onBreak.doomScroll = DoomScrollRuntimeState{monday10 - 300, 60, monday10 + 45 * 60};
+    QCOMPARE(DoomScrollTexts::statusLine(config, onBreak, monday10, cal),
+             "On a break until " + clock(10, 45) + ". These sites open again automatically.");
+    QVERIFY(!DoomScrollTexts::isOnBreak(onBreak, monday10 + 45 * 60));
+}
+
+void BlockDecisionsTest::doomAddDomain_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("listed");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("field");
+
+    const QStringList one{"tiktok.com"};
+    const QString invalid = QStringLiteral("That doesn't look like a website address.");
+    QTest::newRow("spaces") << " \t " << one << ""
+                            << " \t ";
+    QTest::newRow("invalid") << "not a site" << one << invalid << "not a site";
+    QTest::newRow("saved form invalid") << "www.www.com" << one << invalid << "www.www.com";
+    QTest::newRow("same in another form")
+        << "  HTTPS://www.TikTok.com/foryou " << one << "tiktok.com is already on the list."
+        << "  HTTPS://www.TikTok.com/foryou ";
+    QTest::newRow("same behind two www") << "www.www.tiktok.com" << one << "tiktok.com is already on the list."
+                                         << "www.www.tiktok.com";
+    QTest::newRow("added") << "\tWWW.Reddit.com/r/all " << one << ""
+                           << "";
+}
+
+void BlockDecisionsTest::doomAddDomain()
+{
+    QFETCH(QStringList, listed);
+    QFETCH(QString, error);
+    DoomScrollForm form(true, {}, 20, 5);
+    for (const QString& d : listed)
+        form.domains.push_back({QUuid::createUuid(), d});
+    form.domainError = error.isEmpty() ? std::optional<QString>(QStringLiteral("earlier")) : std::nullopt;
+    form.newDomain = fetched<QString>("typed");
+    const bool blank = !form.canAdd();
+    form.addDomain();
+    QCOMPARE(form.newDomain, fetched<QString>("field"));
+    if (blank) {
+        QCOMPARE(form.domainError, std::optional<QString>(QStringLiteral("earlier")));
+    } else {
+        QCOMPARE(form.domainError.value_or(QString()), error);
+    }
+    const bool added = error.isEmpty() && !blank;
+    QCOMPARE(form.domains.size(), size_t(listed.size() + (added ? 1 : 0)));
+    if (added)
+        QCOMPARE(form.domains.back().domain, QStringLiteral("reddit.com"));
+
+    form.removeDomain(QStringLiteral("tiktok.com"));
+    form.removeDomain(QStringLiteral("reddit.com"));
+    QCOMPARE(form.eyebrowText(), QStringLiteral("Doom scroll breaks · off"));
+    QVERIFY(!form.result().isEnabled); // on, but no site left: saved as off
+}
+
+QTEST_GUILESS_MAIN(BlockDecisionsTest)
+#include "tst_block_decisions.moc"
