@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QUrl>
+#include <algorithm>
 
 namespace BlockPage {
 
@@ -122,25 +123,156 @@ QString escapeHTML(const QString& text)
     return out;
 }
 
+namespace {
+
+// An IPv4 address the way browsers read a host: one to four parts, each decimal, octal (a
+// leading 0) or hexadecimal (0x), the last filling the remaining bytes ("0", "127.1",
+// "0x7f.0.0.1" and "2130706433" are all addresses). Nothing when the host is not numeric.
+std::optional<quint32> browserIPv4(QString host)
+{
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    const QStringList parts = host.split(u'.');
+    if (parts.isEmpty() || parts.size() > 4)
+        return std::nullopt;
+    std::vector<quint64> numbers;
+    for (const QString& part : parts) {
+        if (part.isEmpty())
+            return std::nullopt;
+        int base = 10;
+        QString digits = part;
+        if (digits.startsWith(QLatin1String("0x"))) {
+            base = 16;
+            digits = digits.mid(2);
+        } else if (digits.size() > 1 && digits.startsWith(u'0')) {
+            base = 8;
+            digits = digits.mid(1);
+        }
+        if (digits.isEmpty()) {
+            numbers.push_back(0);
+            continue;
+        }
+        bool ok = false;
+        const quint64 n = digits.toULongLong(&ok, base);
+        if (!ok || digits.startsWith(u'+') || digits.startsWith(u'-'))
+            return std::nullopt;
+        numbers.push_back(n);
+    }
+    quint64 address = 0;
+    for (size_t i = 0; i + 1 < numbers.size(); ++i) {
+        if (numbers[i] > 255)
+            return std::nullopt;
+        address |= numbers[i] << (8 * (3 - i));
+    }
+    const quint64 last = numbers.back();
+    if (last >= (quint64(1) << (8 * (5 - numbers.size()))))
+        return std::nullopt;
+    return quint32(address | last);
+}
+
+// This computer or no computer: 0.0.0.0/8 and [::] reach local listeners just like loopback.
+bool isLocalAddress(const QHostAddress& address)
+{
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    if (mapped || address.protocol() == QAbstractSocket::IPv4Protocol)
+        return (v4 >> 24) == 127 || (v4 >> 24) == 0;
+    return address.isLoopback() || address == QHostAddress(QHostAddress::AnyIPv6);
+}
+
+// The host a browser would go to for an http or https address: tabs and line breaks vanish, any
+// run of slashes or backslashes follows the scheme, the authority ends at the first slash,
+// backslash, "?" or "#", the user part ends at its last "@", and the host is percent-decoded.
+// Nothing when a browser would refuse the address.
+std::optional<QString> browserHost(QString text)
+{
+    text.remove(u'\t');
+    text.remove(u'\n');
+    text.remove(u'\r');
+    text = text.trimmed();
+    const qsizetype colon = text.indexOf(u':');
+    if (colon < 0)
+        return std::nullopt;
+    const QString scheme = text.left(colon).toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return std::nullopt;
+    qsizetype i = colon + 1;
+    while (i < text.size() && (text.at(i) == u'/' || text.at(i) == u'\\'))
+        ++i;
+    qsizetype end = i;
+    while (end < text.size() && !QStringView(u"/\\?#").contains(text.at(end)))
+        ++end;
+    QString authority = text.mid(i, end - i);
+    if (const qsizetype at = authority.lastIndexOf(u'@'); at >= 0)
+        authority = authority.mid(at + 1);
+    QString host = authority;
+    QString port;
+    if (host.startsWith(u'[')) {
+        const qsizetype close = host.indexOf(u']');
+        if (close < 0)
+            return std::nullopt;
+        port = host.mid(close + 1);
+        host = host.left(close + 1);
+        if (!port.isEmpty() && !port.startsWith(u':'))
+            return std::nullopt;
+        port = port.mid(1);
+    } else if (const qsizetype portColon = host.indexOf(u':'); portColon >= 0) {
+        port = host.mid(portColon + 1);
+        host = host.left(portColon);
+    }
+    if (!port.isEmpty()) {
+        bool ok = false;
+        if (port.toUInt(&ok) > 65535 || !ok || port.startsWith(u'+'))
+            return std::nullopt;
+    }
+    if (host.startsWith(u'['))
+        return host.toLower();
+    host = QString::fromUtf8(QByteArray::fromPercentEncoding(host.toUtf8()));
+    // Full-width digits and letters map to their plain forms, as in a browser's host reading.
+    if (std::any_of(host.cbegin(), host.cend(), [](QChar c) { return c.unicode() > 0x7f; }))
+        host = QString::fromLatin1(QUrl::toAce(host));
+    host = host.toLower();
+    static const QString forbidden = QStringLiteral(" #%/:<>?@[\\]^|");
+    if (host.isEmpty() ||
+        std::any_of(host.cbegin(), host.cend(), [](QChar c) { return c.unicode() < 0x20 || forbidden.contains(c); }))
+        return std::nullopt;
+    return host;
+}
+
+bool isThisComputer(QString host)
+{
+    if (host.startsWith(u'[')) {
+        const QHostAddress address(host.mid(1, host.size() - 2));
+        return address.isNull() || isLocalAddress(address);
+    }
+    if (const std::optional<quint32> v4 = browserIPv4(host))
+        return isLocalAddress(QHostAddress(*v4));
+    while (host.endsWith(u'.'))
+        host.chop(1);
+    return host.isEmpty() || host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost")) ||
+           QHostAddress(host).isLoopback();
+}
+
+} // namespace
+
 std::optional<QString> safeReturnURL(const std::optional<QString>& text)
 {
     if (!text)
         return std::nullopt;
-    // Tolerant like a browser's address bar: a tab may report characters such as "<" unencoded.
-    // Only the scheme and host decide; the text itself is returned as it came.
+    // Read twice: tolerantly, as before (a tab may report characters such as "<" unencoded), and
+    // as a browser reads it, for a backslash or a numeric host means something else there. Both
+    // readings must name another computer. The text itself is returned as it came.
     const QUrl url(*text, QUrl::TolerantMode);
     if (!url.isValid())
         return std::nullopt;
     const QString scheme = url.scheme().toLower();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
         return std::nullopt;
-    // Every spelling of this computer counts: a trailing dot, a subdomain of localhost, any
-    // loopback address (127.0.0.0/8, ::1, an IPv4-mapped one).
-    QString host = url.host().toLower();
-    while (host.endsWith(u'.'))
-        host.chop(1);
-    if (host.isEmpty() || host == QLatin1String("localhost") || host.endsWith(QLatin1String(".localhost")) ||
-        QHostAddress(host).isLoopback())
+    const QString host = url.host().toLower();
+    if (host.isEmpty() || isThisComputer(host.contains(u':') ? u'[' + host + u']' : host))
+        return std::nullopt;
+    const std::optional<QString> browser = browserHost(*text);
+    if (!browser || isThisComputer(*browser))
         return std::nullopt;
     return text;
 }

@@ -9,6 +9,7 @@
 #include <QStringConverter>
 #include <QTcpServer>
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
@@ -62,12 +63,28 @@ const BlockedSiteSnapshot* blockedSnapshot(const StorageService* store, const st
     return nullptr;
 }
 
-// A request's Host must name this server: otherwise a web page could reach it through a name
-// that resolves to the loopback address (DNS rebinding).
-bool hostAllowed(const QStringList& lines, quint16 port)
+// Where the head of a request ends (just past its empty line), or -1 while it has not ended.
+// Lines may end in CR LF or in a bare LF; both are read alike everywhere.
+qsizetype headEnd(const QByteArray& bytes)
 {
-    const QString expectedIp = QStringLiteral("127.0.0.1:%1").arg(port);
-    const QString expectedName = QStringLiteral("localhost:%1").arg(port);
+    qsizetype lineStart = 0;
+    for (;;) {
+        const qsizetype lf = bytes.indexOf('\n', lineStart);
+        if (lf < 0)
+            return -1;
+        const qsizetype length = lf - lineStart;
+        if (length == 0 || (length == 1 && bytes.at(lineStart) == '\r'))
+            return lf + 1;
+        lineStart = lf + 1;
+    }
+}
+
+// A request must name this server in exactly one Host header: otherwise a web page could reach
+// it through a name that resolves to the loopback address (DNS rebinding). Without a port (the
+// server is not listening) only the name is checked.
+bool hostAllowed(const QStringList& lines, std::optional<quint16> port)
+{
+    int hosts = 0;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QString& line = lines.at(i);
         if (line.isEmpty())
@@ -75,11 +92,21 @@ bool hostAllowed(const QStringList& lines, quint16 port)
         const qsizetype colon = line.indexOf(u':');
         if (colon < 0 || line.left(colon).trimmed().compare(QLatin1String("host"), Qt::CaseInsensitive) != 0)
             continue;
+        if (++hosts > 1)
+            return false;
         const QString value = line.mid(colon + 1).trimmed().toLower();
-        if (value != expectedIp && value != expectedName)
+        if (port) {
+            const QString suffix = QStringLiteral(":%1").arg(*port);
+            if (value != QLatin1String("127.0.0.1") + suffix && value != QLatin1String("localhost") + suffix)
+                return false;
+            continue;
+        }
+        const qsizetype portColon = value.lastIndexOf(u':');
+        const QString name = portColon < 0 ? value : value.left(portColon);
+        if (name != QLatin1String("127.0.0.1") && name != QLatin1String("localhost"))
             return false;
     }
-    return true;
+    return hosts == 1;
 }
 
 // At most three parts; runs of spaces separate like one, and the third part is the rest of the line.
@@ -124,6 +151,32 @@ static void initBlockingResources()
 LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* parent)
     : QObject(parent), m_storage(storage)
 {
+    if (!storage)
+        return;
+    // The day is part of the remembered lists too (see pageTodos), so the state's own frequent
+    // changes need not throw them away.
+    const auto forget = [this] { m_pageTodos.reset(); };
+    connect(storage, &StorageService::todosChanged, this, forget);
+    connect(storage, &StorageService::focusTodoIDChanged, this, forget);
+}
+
+const LocalBlockPageServer::PageTodos& LocalBlockPageServer::pageTodos() const
+{
+    const qint64 day = m_storage->state().dayId;
+    if (m_pageTodos && m_pageTodos->dayId == day)
+        return *m_pageTodos;
+    PageTodos todos;
+    todos.dayId = day;
+    if (const std::optional<TaskItem> focus = m_storage->focusTodo()) {
+        todos.tasks.push_back(*focus);
+        for (TaskItem& t : m_storage->openTodos())
+            if (t.id != focus->id)
+                todos.tasks.push_back(std::move(t));
+    }
+    todos.todayCount = static_cast<qint64>(m_storage->todayTodos().size());
+    m_pageTodos = std::move(todos);
+    ++m_pageListComputations;
+    return *m_pageTodos;
 }
 
 LocalBlockPageServer::~LocalBlockPageServer()
@@ -221,17 +274,23 @@ QByteArray LocalBlockPageServer::makeResponse(const QByteArray& status, const QB
 
 QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
 {
-    if (request.size() > maximumRequestBytes)
+    // Only the head counts, and its size limit holds however the bytes arrived: a head that has
+    // not ended within the limit is refused, and anything after the head is never read.
+    const qsizetype end = headEnd(request);
+    if (end < 0 ? request.size() > maximumRequestBytes : end > maximumRequestBytes)
         return badRequest();
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(request);
+    const QString text = decoder.decode(end < 0 ? QByteArrayView(request) : QByteArrayView(request).first(end));
     if (decoder.hasError())
         return badRequest();
-    const QStringList lines = text.split(QStringLiteral("\r\n"));
+    QStringList lines = text.split(u'\n');
+    for (QString& line : lines)
+        if (line.endsWith(u'\r'))
+            line.chop(1);
     const QStringList requestLine = splitRequestLine(lines.first());
     if (requestLine.size() != 3 || requestLine.at(0) != QLatin1String("GET"))
         return plain("405 Method Not Allowed", "Only GET is supported");
-    if (m_port && !hostAllowed(lines, *m_port))
+    if (!hostAllowed(lines, m_port))
         return badRequest();
     const QUrl url(QStringLiteral("http://127.0.0.1") + requestLine.at(1), QUrl::StrictMode);
     if (!url.isValid() || !requestLine.at(1).startsWith(u'/'))
@@ -251,15 +310,8 @@ QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
         const BlockedSiteSnapshot* snapshot = blockedSnapshot(m_storage.data(), ruleParameter(query));
         QString body;
         if (snapshot) {
-            std::vector<TaskItem> tasks;
-            if (const std::optional<TaskItem> focus = m_storage->focusTodo()) {
-                tasks.push_back(*focus);
-                for (const TaskItem& t : m_storage->openTodos())
-                    if (t.id != focus->id)
-                        tasks.push_back(t);
-            }
-            const qint64 todayCount = static_cast<qint64>(m_storage->todayTodos().size());
-            body = BlockPage::render(*snapshot, tasks, todayCount, from);
+            const PageTodos& todos = pageTodos();
+            body = BlockPage::render(*snapshot, todos.tasks, todos.todayCount, from);
         } else {
             body = BlockPage::blockEnded(from);
         }
@@ -275,11 +327,42 @@ QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
     return plain("404 Not Found", "Not found");
 }
 
+// Idle: nothing received yet, or answered in full and only waiting for the peer to close. A
+// request being received or answered is never given up for a newcomer.
+bool LocalBlockPageServer::Connection::isIdle() const
+{
+    return answered ? unsent.isEmpty() : buffer.isEmpty();
+}
+
+int LocalBlockPageServer::idleConnections() const
+{
+    return static_cast<int>(
+        std::count_if(m_connections.cbegin(), m_connections.cend(), [](const Connection& c) { return c.isIdle(); }));
+}
+
+bool LocalBlockPageServer::evictIdlestConnection()
+{
+    std::optional<quint64> idlest;
+    quint64 idlestActivity = 0;
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
+        const Connection& c = it.value();
+        if (c.isIdle() && (!idlest || c.lastActivity < idlestActivity)) {
+            idlest = it.key();
+            idlestActivity = c.lastActivity;
+        }
+    }
+    if (!idlest)
+        return false;
+    drop(*idlest);
+    return true;
+}
+
 void LocalBlockPageServer::accept(qintptr descriptor)
 {
     const int fd = static_cast<int>(descriptor);
-    if (m_connections.size() >= maximumConnections) {
-        // Full: refuse rather than let idle connections crowd out the browser's own.
+    // Full: the connection idle longest makes room, so sockets held open by some local process
+    // cannot keep the browser's own requests out.
+    if (m_connections.size() >= maximumConnections && !evictIdlestConnection()) {
         ::close(fd);
         return;
     }
@@ -287,6 +370,7 @@ void LocalBlockPageServer::accept(qintptr descriptor)
     const quint64 id = m_nextConnection++;
     Connection c;
     c.descriptor = fd;
+    c.lastActivity = ++m_activity;
     c.reader = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
     c.writer = new QSocketNotifier(descriptor, QSocketNotifier::Write, this);
     c.writer->setEnabled(false);
@@ -307,10 +391,10 @@ void LocalBlockPageServer::receive(quint64 id)
     Connection& c = *it;
     char chunk[4096];
     for (;;) {
-        // Never hold more than the limit plus one read's worth, however much the peer sends.
+        // Never hold more than one byte past the limit: that byte already decides the answer.
         const qsizetype room = c.answered
                                    ? qsizetype(sizeof chunk)
-                                   : std::min<qsizetype>(sizeof chunk, maximumRequestBytes + 4096 - c.buffer.size());
+                                   : std::min<qsizetype>(sizeof chunk, maximumRequestBytes + 1 - c.buffer.size());
         const ssize_t n = ::recv(c.descriptor, chunk, size_t(room), 0);
         if (n < 0 && errno == EINTR)
             continue;
@@ -325,12 +409,13 @@ void LocalBlockPageServer::receive(quint64 id)
                 respond(id);
             return;
         }
+        c.lastActivity = ++m_activity;
         // After the answer, whatever still comes is read and dropped: closing with unread bytes
         // would reset the connection, and the peer could lose the answer.
         if (c.answered)
             continue;
         c.buffer.append(chunk, n);
-        if (c.buffer.contains("\r\n\r\n") || c.buffer.size() >= maximumRequestBytes) {
+        if (c.buffer.size() > maximumRequestBytes || headEnd(c.buffer) >= 0) {
             respond(id);
             return;
         }
@@ -373,6 +458,7 @@ void LocalBlockPageServer::send(quint64 id)
             return;
         }
         sent += n;
+        c.lastActivity = ++m_activity;
     }
     c.unsent.clear();
     c.writer->setEnabled(false);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/TaskItem.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
@@ -7,6 +9,7 @@
 #include <QUrl>
 #include <QUuid>
 #include <optional>
+#include <vector>
 
 class QSocketNotifier;
 class QTcpServer;
@@ -48,6 +51,11 @@ public:
     static const std::optional<QByteArray>& appIconPNG();
 
     int openConnections() const { return static_cast<int>(m_connections.size()); }
+    // Connections that hold no request in progress: the ones a newcomer may push out.
+    int idleConnections() const;
+    // How often the block page's to-do lists were computed from the store (they are kept until
+    // the store changes).
+    int pageListComputations() const { return m_pageListComputations; }
 
 signals:
     void portChanged();
@@ -61,6 +69,13 @@ private:
     void drop(quint64 id);
     void setPort(std::optional<quint16> port);
     void setLastError(std::optional<QString> error);
+    bool evictIdlestConnection();
+    struct PageTodos {
+        std::vector<TaskItem> tasks;
+        qint64 todayCount = 0;
+        qint64 dayId = 0;
+    };
+    const PageTodos& pageTodos() const;
 
     QPointer<StorageService> m_storage;
     QTcpServer* m_listener = nullptr;
@@ -73,10 +88,17 @@ private:
         QByteArray buffer;
         QByteArray unsent;
         bool answered = false;
+        quint64 lastActivity = 0; // order of the latest accept, read or write: lower is idler
         QSocketNotifier* reader = nullptr;
         QSocketNotifier* writer = nullptr;
         QTimer* idle = nullptr;
+        bool isIdle() const;
     };
     QHash<quint64, Connection> m_connections; // by a serial number, never reused
     quint64 m_nextConnection = 0;
+    quint64 m_activity = 0;
+    // The to-do lists of the block page, computed once per change of the store: building them
+    // walks every to-do, and the page is asked for on the thread that runs the enforcement timers.
+    mutable std::optional<PageTodos> m_pageTodos;
+    mutable int m_pageListComputations = 0;
 };
