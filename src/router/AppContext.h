@@ -9,6 +9,7 @@ class AppRouter;
 class BrowserAutomationService;
 class CloudKitSyncService;
 class Defaults;
+class MainWindowOpener;
 class StorageService;
 
 // Everything a screen reaches: the services, preferences and time. main() fills it with the real
@@ -22,6 +23,8 @@ struct AppContext {
     const Clock* clock = nullptr;
     const MonotonicClock* monotonic = nullptr;
     std::function<Calendar()> calendar;
+    // Asks for the main window; remembered until a window can be shown.
+    MainWindowOpener* mainWindow = nullptr;
     // Asks to quit through the application's quit gate (the Settings page's quit button).
     std::function<void()> requestQuit;
 };

@@ -1,0 +1,7 @@
+#include "linux/AppUpdater.h"
+
+AppUpdater& AppUpdater::shared()
+{
+    static AppUpdater instance;
+    return instance;
+}

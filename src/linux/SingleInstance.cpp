@@ -1,0 +1,147 @@
+#include "linux/SingleInstance.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+
+#include <unistd.h>
+
+SingleInstance::SingleInstance(const QString& key, const QString& folder, QObject* parent) : QObject(parent)
+{
+    const QByteArray digest =
+        QCryptographicHash::hash(QDir::cleanPath(QDir(key).absolutePath()).toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(16);
+    const QString base = QStringLiteral("quillharbour-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
+    m_socketPath = QDir(folder).filePath(base);
+    m_lock = std::make_unique<QLockFile>(m_socketPath + QStringLiteral(".lock"));
+    m_lock->setStaleLockTime(0); // only a dead owner frees it, never age
+}
+
+SingleInstance::~SingleInstance()
+{
+    m_server.close();
+}
+
+QString SingleInstance::defaultFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
+        return runtime;
+    return QDir::tempPath();
+}
+
+QByteArray SingleInstance::request(const QStringList& links, const QString& executable)
+{
+    QJsonObject object{{QStringLiteral("exe"), executable},
+                       {QStringLiteral("open"), QJsonArray::fromStringList(links)}};
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+std::optional<QStringList> SingleInstance::parseRequest(const QByteArray& line)
+{
+    if (line.size() > maxMessageBytes)
+        return std::nullopt;
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    const QJsonValue open = document.object().value(QStringLiteral("open"));
+    if (!open.isArray() || open.toArray().size() > maxLinks)
+        return std::nullopt;
+    QStringList links;
+    for (const QJsonValue& value : open.toArray()) {
+        const QString text = value.toString();
+        // Anything but our own scheme is dropped: a local program must not steer us elsewhere.
+        if (text.startsWith(QLatin1String("quillharbour:"), Qt::CaseInsensitive))
+            links.append(text);
+    }
+    return links;
+}
+
+SingleInstance::Claim SingleInstance::claim(const QStringList& links, const QString& executable, int timeoutMs)
+{
+    m_executable = executable;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (true) {
+        if (m_lock->tryLock(0)) {
+            // The lock is ours, so any socket left behind belongs to a copy that died.
+            QLocalServer::removeServer(m_socketPath);
+            m_server.setSocketOptions(QLocalServer::UserAccessOption);
+            m_server.setMaxPendingConnections(maxConnections);
+            if (!m_server.listen(m_socketPath))
+                return {Role::primary, {}, m_server.errorString()};
+            connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
+            return {Role::primary, {}, {}};
+        }
+        QLocalSocket socket;
+        socket.connectToServer(m_socketPath);
+        if (socket.waitForConnected(500)) {
+            socket.write(request(links, executable));
+            socket.flush();
+            QByteArray answer;
+            while (!answer.contains('\n') && answer.size() <= maxMessageBytes && elapsed.elapsed() < timeoutMs &&
+                   socket.state() == QLocalSocket::ConnectedState) {
+                socket.waitForReadyRead(100);
+                answer += socket.readAll();
+            }
+            answer += socket.readAll();
+            const QJsonObject reply = QJsonDocument::fromJson(answer.left(answer.indexOf('\n'))).object();
+            if (reply.contains(QStringLiteral("exe")))
+                return {Role::forwarded, reply.value(QStringLiteral("exe")).toString(), {}};
+        }
+        // The owner may be between taking the lock and listening; give it a moment.
+        if (elapsed.elapsed() >= timeoutMs)
+            return {
+                Role::unreachable,
+                {},
+                QStringLiteral("Another copy of Quillharbour holds %1 but does not answer.").arg(m_lock->fileName())};
+        QThread::msleep(100);
+    }
+}
+
+void SingleInstance::accept()
+{
+    while (QLocalSocket* socket = m_server.nextPendingConnection()) {
+        if (m_open >= maxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        ++m_open;
+        auto* buffer = new QByteArray;
+        auto* deadline = new QTimer(socket);
+        deadline->setSingleShot(true);
+        deadline->start(connectionTimeoutMs);
+        connect(deadline, &QTimer::timeout, socket, &QLocalSocket::abort);
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
+            --m_open;
+            delete buffer;
+            socket->deleteLater();
+        });
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket, buffer, deadline] {
+            *buffer += socket->read(maxMessageBytes + 1 - buffer->size());
+            const qsizetype end = buffer->indexOf('\n');
+            if (end < 0 && buffer->size() <= maxMessageBytes)
+                return;
+            const auto links = end < 0 ? std::nullopt : parseRequest(buffer->left(end));
+            deadline->stop();
+            if (!links) {
+                socket->abort();
+                return;
+            }
+            const QJsonObject reply{{QStringLiteral("exe"), m_executable}};
+            socket->write(QJsonDocument(reply).toJson(QJsonDocument::Compact) + '\n');
+            socket->disconnectFromServer();
+            emit messageReceived(*links);
+        });
+    }
+}

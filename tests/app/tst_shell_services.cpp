@@ -1,0 +1,223 @@
+#include "linux/ApplicationsMover.h"
+#include "linux/DesktopEntry.h"
+#include "linux/LaunchAtLoginService.h"
+#include "linux/SingleInstance.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Status = LaunchAtLoginService::Status;
+Q_DECLARE_METATYPE(Status)
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeAll(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+// The login item, the install into ~/.local, and the messages a later start sends.
+class TestShellServices : public QObject {
+    Q_OBJECT
+
+private slots:
+    void execArgumentsAreEscaped_data()
+    {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "/usr/bin/quillharbour"
+                               << "/usr/bin/quillharbour";
+        QTest::newRow("space") << "/home/a b/qh"
+                               << "\"/home/a b/qh\"";
+        QTest::newRow("quote, dollar, backtick") << "/x/\"$`"
+                                                 << "\"/x/\\\\\"\\\\$\\\\`\"";
+        QTest::newRow("backslash") << "/x\\y"
+                                   << "\"/x\\\\\\\\y\"";
+        QTest::newRow("percent") << "/opt/100%"
+                                 << "/opt/100%%";
+        QTest::newRow("newline") << "/a\nb"
+                                 << "\"/a\\nb\"";
+    }
+    void execArgumentsAreEscaped()
+    {
+        QFETCH(QString, argument);
+        QFETCH(QString, expected);
+        QCOMPARE(DesktopEntry::execArgument(argument), expected);
+    }
+
+    void loginItemSwitch_data()
+    {
+        QTest::addColumn<QByteArray>("existing"); // empty: no entry
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<Status>("before");
+        QTest::addColumn<Status>("after");
+        QTest::newRow("switch on") << QByteArray() << true << Status::notRegistered << Status::enabled;
+        QTest::newRow("switch off") << QByteArray("[Desktop Entry]\nExec=x\n") << false << Status::enabled
+                                    << Status::notRegistered;
+        QTest::newRow("switched off by the desktop, on again")
+            << QByteArray("[Desktop Entry]\nHidden=true\n") << true << Status::notRegistered << Status::enabled;
+        QTest::newRow("off when off") << QByteArray() << false << Status::notRegistered << Status::notRegistered;
+    }
+    void loginItemSwitch()
+    {
+        QFETCH(QByteArray, existing);
+        QFETCH(bool, on);
+        QFETCH(Status, before);
+        QFETCH(Status, after);
+        QTemporaryDir folder;
+        const QString autostart = folder.filePath(QStringLiteral("autostart"));
+        if (!existing.isEmpty())
+            QVERIFY(writeAll(autostart + QStringLiteral("/quillharbour.desktop"), existing));
+        LaunchAtLoginService service(autostart, QStringLiteral("/home/a b/quillharbour"));
+        QCOMPARE(service.status(), before);
+        service.setEnabled(on);
+        QCOMPARE(service.status(), after);
+        QVERIFY(!service.errorMessage());
+        if (after == Status::enabled)
+            QVERIFY(readAll(service.entryPath()).contains("Exec=\"/home/a b/quillharbour\" --login-item\n"));
+    }
+
+    // Switching on where the entry cannot be written says so instead of snapping back silently.
+    void loginItemFailureIsReported()
+    {
+        QTemporaryDir folder;
+        const QString blocker = folder.filePath(QStringLiteral("autostart"));
+        QVERIFY(writeAll(blocker, "a file where the folder should be"));
+        LaunchAtLoginService service(blocker, QStringLiteral("/usr/bin/quillharbour"));
+        service.setEnabled(true);
+        QVERIFY(service.errorMessage());
+        QCOMPARE(service.status(), Status::notRegistered);
+        service.setEnabled(false);
+        QVERIFY(!service.errorMessage());
+    }
+
+    void moveIsOfferedOutsideInstalledPlaces_data()
+    {
+        QTest::addColumn<QString>("relative"); // under the temporary home
+        QTest::addColumn<QString>("linkTo");   // make `relative` a link to this (under home) first
+        QTest::addColumn<bool>("offer");
+        QTest::newRow("build folder") << "src/build/quillharbour"
+                                      << "" << true;
+        QTest::newRow("~/.local/bin") << ".local/bin/quillharbour"
+                                      << "" << false;
+        QTest::newRow("link into ~/.local") << "Downloads/quillharbour"
+                                            << ".local/bin/quillharbour" << false;
+        QTest::newRow("link out of ~/.local") << ".local/bin/qh"
+                                              << "Downloads/quillharbour" << true;
+    }
+    void moveIsOfferedOutsideInstalledPlaces()
+    {
+        QFETCH(QString, relative);
+        QFETCH(QString, linkTo);
+        QFETCH(bool, offer);
+        QTemporaryDir home;
+        const QString path = home.filePath(relative);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (linkTo.isEmpty()) {
+            QVERIFY(writeAll(path, "program"));
+        } else {
+            QVERIFY(writeAll(home.filePath(linkTo), "program"));
+            QVERIFY(QFile::link(home.filePath(linkTo), path));
+        }
+        QCOMPARE(ApplicationsMover::shouldOfferMove(path, home.path()), offer);
+        QVERIFY(!ApplicationsMover::shouldOfferMove(QStringLiteral("/usr/bin/quillharbour"), home.path()));
+        QVERIFY(!ApplicationsMover::shouldOfferMove(QStringLiteral("/opt/qh/quillharbour"), home.path()));
+    }
+
+    // The old copy makes way only for a whole new one, and comes back when a later step fails.
+    void installReplacesAndRestores_data()
+    {
+        QTest::addColumn<bool>("entryFolderBlocked");
+        QTest::newRow("installed") << false;
+        QTest::newRow("entry cannot be written") << true;
+    }
+    void installReplacesAndRestores()
+    {
+        QFETCH(bool, entryFolderBlocked);
+        QTemporaryDir root;
+        ApplicationsMover::Places places;
+        places.home = root.path();
+        places.binFolder = root.filePath(QStringLiteral(".local/bin"));
+        places.dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+        places.iconPng = "png";
+        QDir(places.dataHome).removeRecursively();
+        const QString source = root.filePath(QStringLiteral("download/quillharbour"));
+        QVERIFY(writeAll(source, "new program"));
+        const QString installed = places.binFolder + QStringLiteral("/quillharbour");
+        QVERIFY(writeAll(installed, "old program"));
+        if (entryFolderBlocked)
+            QVERIFY(writeAll(places.dataHome + QStringLiteral("/applications"), "not a folder"));
+
+        QString error;
+        const auto result = ApplicationsMover::copyToApplications(source, places, &error);
+        const QStringList trashed = QDir(places.dataHome + QStringLiteral("/Trash/files")).entryList(QDir::Files);
+        if (entryFolderBlocked) {
+            QVERIFY(!result);
+            QVERIFY(!error.isEmpty());
+            QCOMPARE(readAll(installed), QByteArray("old program"));
+            QVERIFY(trashed.isEmpty());
+            QVERIFY(QDir(places.dataHome + QStringLiteral("/Trash/info")).entryList(QDir::Files).isEmpty());
+        } else {
+            QVERIFY2(result, qPrintable(error));
+            QCOMPARE(*result, installed);
+            QCOMPARE(readAll(installed), QByteArray("new program"));
+            QVERIFY(QFileInfo(installed).isExecutable());
+            QCOMPARE(trashed.size(), 1);
+            const QByteArray entry = readAll(places.dataHome + QStringLiteral("/applications/quillharbour.desktop"));
+            QVERIFY(entry.contains("MimeType=x-scheme-handler/quillharbour;"));
+            QVERIFY(entry.contains("Exec=" + installed.toUtf8() + " %u"));
+        }
+        // No staging copy is left behind either way.
+        QCOMPARE(QDir(places.binFolder).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("quillharbour")});
+    }
+
+    void requestsFromOtherProgramsAreChecked_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QStringList>("links");
+        QTest::newRow("reopen") << SingleInstance::request({}, QStringLiteral("/x")) << true << QStringList();
+        QTest::newRow("a link") << SingleInstance::request({QStringLiteral("quillharbour://settings")}, "/x") << true
+                                << QStringList{QStringLiteral("quillharbour://settings")};
+        QTest::newRow("other schemes dropped")
+            << SingleInstance::request({QStringLiteral("file:///etc/passwd"), QStringLiteral("quillharbour://open")},
+                                       "/x")
+            << true << QStringList{QStringLiteral("quillharbour://open")};
+        QTest::newRow("not JSON") << QByteArray("open please") << false << QStringList();
+        QTest::newRow("open is not a list")
+            << QByteArray("{\"open\":\"quillharbour://open\"}") << false << QStringList();
+        QTest::newRow("too large") << QByteArray("{\"open\":[\"" + QByteArray(20000, 'a') + "\"]}") << false
+                                   << QStringList();
+        QStringList many;
+        for (int i = 0; i < 40; ++i)
+            many.append(QStringLiteral("quillharbour://open"));
+        QTest::newRow("too many") << SingleInstance::request(many, "/x") << false << QStringList();
+    }
+    void requestsFromOtherProgramsAreChecked()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(bool, valid);
+        QFETCH(QStringList, links);
+        const auto parsed = SingleInstance::parseRequest(line.trimmed());
+        QCOMPARE(parsed.has_value(), valid);
+        if (parsed)
+            QCOMPARE(*parsed, links);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestShellServices)
+#include "tst_shell_services.moc"
