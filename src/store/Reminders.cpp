@@ -69,3 +69,18 @@ void Reminders::notificationAuthorizationStatus(std::function<void(bool denied)>
         done(status == NotificationAuthorization::denied);
     });
 }
+
+void Reminders::requestAuthorizationIfUndetermined(std::function<void()> done) const
+{
+    if (!m_center) {
+        done();
+        return;
+    }
+    NotificationCenter* center = m_center;
+    center->authorizationStatus([center, done = std::move(done)](NotificationAuthorization status) {
+        if (status == NotificationAuthorization::notDetermined)
+            center->requestAuthorization([done](bool) { done(); });
+        else
+            done();
+    });
+}

@@ -1,0 +1,789 @@
+#include "screens/todos/TaskEditorSheet.h"
+
+#include "screens/todos/ConfirmDialog.h"
+#include "store/Reminders.h"
+#include "ui/Eyebrow.h"
+#include "ui/FocusButton.h"
+#include "ui/Headings.h"
+#include "ui/Palette.h"
+#include "ui/Symbols.h"
+#include "ui/Theme.h"
+
+#include <QDateEdit>
+#include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QTimeEdit>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+// The rounded check box of a step: green with a white check when done, white with a ring in the
+// sheet's priority colour while open.
+class StepCheckbox : public QAbstractButton {
+public:
+    explicit StepCheckbox(QWidget* parent) : QAbstractButton(parent)
+    {
+        setFixedSize(17, 17);
+        setCursor(Qt::PointingHandCursor);
+    }
+    void setState(bool done, const QColor& ring)
+    {
+        m_done = done;
+        m_ring = ring;
+        update();
+    }
+    bool isDone() const { return m_done; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF box = QRectF(rect()).adjusted(0.875, 0.875, -0.875, -0.875);
+        p.setPen(QPen(m_done ? FocusColor::green() : m_ring, 1.75));
+        p.setBrush(m_done ? FocusColor::green() : FocusColor::white());
+        p.drawRoundedRect(box, 5, 5);
+        if (m_done)
+            Symbols::paint(p, QRectF(rect()), Symbol::checkmark, FocusColor::white(), 9, 0.4);
+    }
+
+private:
+    bool m_done = false;
+    QColor m_ring;
+};
+
+namespace {
+
+// A priority chip: the pill look with a dot in the priority's colour before the name.
+class PriorityChip : public QAbstractButton {
+public:
+    PriorityChip(TaskItem::Priority priority, QWidget* parent) : QAbstractButton(parent), m_priority(priority)
+    {
+        setCheckable(true);
+        setCursor(Qt::PointingHandCursor);
+        QString name = TaskItem::rawValue(priority);
+        name[0] = name[0].toUpper();
+        setText(name);
+        setAccessibleName(name + QStringLiteral(" priority"));
+    }
+    QSize sizeHint() const override
+    {
+        const FocusButtonLook look = focusButtonLook(FocusPillButtonStyle{isChecked(), 13}, false);
+        const int textWidth = QFontMetrics(look.font).horizontalAdvance(text());
+        return {int(look.padding.left() + 8 + 7 + textWidth + look.padding.right()),
+                int(std::max<qreal>(look.minHeight, 32))};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const FocusButtonLook look = focusButtonLook(FocusPillButtonStyle{isChecked(), 13}, isDown());
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setOpacity(look.opacity);
+        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        p.setPen(look.borderColor.alpha() ? QPen(look.borderColor, 1) : Qt::NoPen);
+        p.setBrush(look.fill);
+        p.drawRoundedRect(r, r.height() / 2, r.height() / 2);
+        const QColor dot = m_priority == TaskItem::Priority::high     ? FocusColor::priorityHigh()
+                           : m_priority == TaskItem::Priority::medium ? FocusColor::priorityMedium()
+                                                                      : FocusColor::priorityLow();
+        const qreal x = look.padding.left();
+        p.setPen(Qt::NoPen);
+        p.setBrush(dot);
+        p.drawEllipse(QRectF(x, height() / 2.0 - 4, 8, 8));
+        p.setFont(look.font);
+        p.setPen(look.textColor);
+        p.drawText(QRectF(x + 15, 0, width() - x - 15, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+    }
+
+private:
+    TaskItem::Priority m_priority;
+};
+
+QPushButton* plainButton(const QString& text, qreal size, QFont::Weight weight, const QColor& color, QWidget* parent)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setFlat(true);
+    b->setFont(Theme::font(size, weight));
+    b->setCursor(Qt::PointingHandCursor);
+    b->setAutoDefault(false);
+    QPalette p = b->palette();
+    p.setColor(QPalette::ButtonText, color);
+    b->setPalette(p);
+    return b;
+}
+
+QToolButton* clearButton(const QString& text, QWidget* parent)
+{
+    auto* b = new QToolButton(parent);
+    b->setAutoRaise(true);
+    b->setIcon(Symbols::icon(Symbol::xmarkCircleFill, FocusColor::textTertiary(), 14));
+    b->setIconSize(QSize(18, 18));
+    b->setFixedSize(26, 26);
+    b->setToolTip(text);
+    b->setAccessibleName(text);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(Theme::font(size, weight));
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+    return l;
+}
+
+// The locale's short time form without seconds, for the time pickers.
+QString pickerTimeFormat()
+{
+    static const QRegularExpression extras(QStringLiteral("[^hHmaApP]*[sz]+|\\s*t+"));
+    QString format = QLocale().timeFormat(QLocale::ShortFormat);
+    format.remove(extras);
+    return format.trimmed();
+}
+
+void hairlineOnTop(QWidget* w)
+{
+    auto* line = new FocusGroupDivider(0, w);
+    line->setGeometry(0, 0, 10000, 1);
+    line->setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+} // namespace
+
+TaskEditorSheet::TaskEditorSheet(Inputs inputs, QWidget* parent)
+    : QDialog(parent), m_inputs(std::move(inputs)),
+      m_model(m_inputs.existingTodo, m_inputs.selectedDate, *m_inputs.clock, m_inputs.calendar)
+{
+    setObjectName(QStringLiteral("taskEditorSheet"));
+    setWindowModality(Qt::WindowModal);
+    setFixedSize(620, 760);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, FocusColor::paper());
+    setPalette(p);
+    setWindowTitle(m_model.isNew() ? QStringLiteral("New to-do") : QStringLiteral("Edit to-do"));
+    build();
+    sync();
+
+    auto* saveShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return), this);
+    connect(saveShortcut, &QShortcut::activated, this, &TaskEditorSheet::save);
+    auto* saveShortcutEnter = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Enter), this);
+    connect(saveShortcutEnter, &QShortcut::activated, this, &TaskEditorSheet::save);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            updateNotificationsDenied();
+    });
+}
+
+void TaskEditorSheet::build()
+{
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    root->addWidget(buildHeader());
+    root->addWidget(buildForm(), 1);
+    root->addWidget(buildFooter());
+}
+
+QWidget* TaskEditorSheet::buildHeader()
+{
+    auto* bar = new QWidget(this);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(22, 14, 22, 14);
+    row->setSpacing(12);
+
+    auto* cancel = plainButton(QStringLiteral("Cancel"), 13.5, QFont::DemiBold, FocusColor::textSecondary(), bar);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    connect(cancel, &QPushButton::clicked, this, &TaskEditorSheet::cancel);
+    row->addWidget(cancel);
+    row->addStretch(1);
+    m_headerTitle = new Eyebrow(m_model.headerTitle(), FocusColor::textSecondary(), 11.5, bar);
+    m_headerTitle->setObjectName(QStringLiteral("headerTitle"));
+    row->addWidget(m_headerTitle);
+    row->addStretch(1);
+    if (!m_model.isNew() && m_inputs.onDelete) {
+        auto* trash = new QToolButton(bar);
+        trash->setObjectName(QStringLiteral("deleteButton"));
+        trash->setAutoRaise(true);
+        trash->setIcon(Symbols::icon(Symbol::trash, FocusColor::alert(), 13));
+        trash->setIconSize(QSize(18, 18));
+        trash->setFixedSize(28, 28);
+        trash->setToolTip(QStringLiteral("Delete to-do"));
+        trash->setAccessibleName(QStringLiteral("Delete to-do"));
+        connect(trash, &QToolButton::clicked, this, &TaskEditorSheet::requestDelete);
+        row->addWidget(trash);
+    }
+    const QString keys = QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText);
+    m_saveButton =
+        new FocusButton(m_model.saveButtonTitle() + QStringLiteral("  ") + keys, FocusCharcoalButtonStyle{13}, bar);
+    m_saveButton->setObjectName(QStringLiteral("saveButton"));
+    m_saveButton->setAccessibleName(m_model.saveButtonTitle());
+    m_saveButton->setGraphicsEffect(new QGraphicsOpacityEffect(m_saveButton));
+    connect(m_saveButton, &QAbstractButton::clicked, this, &TaskEditorSheet::save);
+    row->addWidget(m_saveButton);
+    addBottomHairline(bar);
+    return bar;
+}
+
+QWidget* TaskEditorSheet::editorRow(int symbol, const QString& title, QWidget* content)
+{
+    auto* row = new QWidget;
+    row->setMinimumHeight(50);
+    auto* h = new QHBoxLayout(row);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(12);
+    auto* icon = new SymbolLabel(Symbol(symbol), 14, FocusColor::textSecondary(), row);
+    icon->setFixedWidth(18);
+    h->addWidget(icon);
+    auto* caption = label(title, 13.5, QFont::Normal, FocusColor::textSecondary(), row);
+    caption->setFixedWidth(100);
+    h->addWidget(caption);
+    h->addWidget(content);
+    h->addStretch(1);
+    return row;
+}
+
+QWidget* TaskEditorSheet::buildForm()
+{
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* form = new QWidget;
+    form->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* v = new QVBoxLayout(form);
+    v->setContentsMargins(34, 26, 34, 26);
+    v->setSpacing(20);
+
+    m_title = new QLineEdit(form);
+    m_title->setObjectName(QStringLiteral("titleField"));
+    m_title->setPlaceholderText(QStringLiteral("What matters?"));
+    m_title->setFrame(false);
+    m_title->setFont(Theme::font(30, QFont::DemiBold, Theme::Design::serif));
+    m_title->setAccessibleName(QStringLiteral("Title"));
+    m_title->setAttribute(Qt::WA_MacShowFocusRect, false);
+    QPalette tp = m_title->palette();
+    tp.setColor(QPalette::Base, Qt::transparent);
+    tp.setColor(QPalette::Text, FocusColor::text());
+    m_title->setPalette(tp);
+    // Cut only committed text: an input method's composition is not part of text() until it ends.
+    connect(m_title, &QLineEdit::textEdited, this, [this](const QString& text) {
+        m_model.setTitle(text);
+        if (m_title->text() != m_model.title())
+            m_title->setText(m_model.title());
+        sync();
+    });
+    v->addWidget(m_title);
+
+    auto* chips = new QHBoxLayout;
+    chips->setSpacing(8);
+    for (TaskItem::Priority priority : TaskItem::allPriorities()) {
+        auto* chip = new PriorityChip(priority, form);
+        chip->setObjectName(QStringLiteral("priority-") + TaskItem::rawValue(priority));
+        connect(chip, &QAbstractButton::clicked, this, [this, priority] {
+            m_model.setPriority(priority);
+            sync();
+        });
+        m_chips.push_back(chip);
+        chips->addWidget(chip);
+    }
+    chips->addStretch(1);
+    v->addLayout(chips);
+
+    // Schedule: due, reminder, repeat.
+    auto* schedule = new QWidget(form);
+    auto* sv = new QVBoxLayout(schedule);
+    sv->setContentsMargins(0, 0, 0, 0);
+    sv->setSpacing(0);
+
+    auto* due = new QWidget;
+    auto* dueRow = new QHBoxLayout(due);
+    dueRow->setContentsMargins(0, 0, 0, 0);
+    dueRow->setSpacing(8);
+    m_addDue = plainButton(QStringLiteral("Add a due date"), 14, QFont::DemiBold, FocusColor::text(), due);
+    m_addDue->setObjectName(QStringLiteral("addDueButton"));
+    connect(m_addDue, &QPushButton::clicked, this, [this] {
+        m_model.setDueEnabled(true);
+        sync();
+    });
+    m_dateEdit = new QDateEdit(due);
+    m_dateEdit->setObjectName(QStringLiteral("dueDateEdit"));
+    m_dateEdit->setCalendarPopup(true);
+    m_dateEdit->setAccessibleName(QStringLiteral("Date"));
+    m_dateEdit->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+    connect(m_dateEdit, &QDateEdit::dateChanged, this, [this](QDate day) {
+        // A picked day keeps the clock part the due date had, as a date picker does.
+        const Calendar cal = m_inputs.calendar();
+        const LocalDateTime old = cal.components(m_model.dueDate());
+        m_model.dueDateChanged(cal.date(day, old.hour, old.minute, old.second));
+        sync();
+    });
+    m_timeEdit = new QTimeEdit(due);
+    m_timeEdit->setObjectName(QStringLiteral("dueTimeEdit"));
+    m_timeEdit->setAccessibleName(QStringLiteral("Time"));
+    m_timeEdit->setDisplayFormat(pickerTimeFormat());
+    connect(m_timeEdit, &QTimeEdit::timeChanged, this, [this](QTime time) {
+        const Calendar cal = m_inputs.calendar();
+        m_model.dueTimeChanged(cal.date(cal.localDate(m_model.dueDate()), time.hour(), time.minute(), 0));
+        sync();
+    });
+    m_removeDue = clearButton(QStringLiteral("Remove due date"), due);
+    m_removeDue->setObjectName(QStringLiteral("removeDueButton"));
+    connect(m_removeDue, &QToolButton::clicked, this, [this] {
+        m_model.setDueEnabled(false);
+        sync();
+    });
+    for (QWidget* w : std::initializer_list<QWidget*>{m_addDue, m_dateEdit, m_timeEdit, m_removeDue})
+        dueRow->addWidget(w);
+    sv->addWidget(editorRow(int(Symbol::calendar), QStringLiteral("Due"), due));
+
+    auto* reminder = new QWidget;
+    auto* remRow = new QHBoxLayout(reminder);
+    remRow->setContentsMargins(0, 0, 0, 0);
+    remRow->setSpacing(8);
+    m_addReminder = plainButton(QStringLiteral("Add a reminder"), 14, QFont::DemiBold, FocusColor::text(), reminder);
+    m_addReminder->setObjectName(QStringLiteral("addReminderButton"));
+    connect(m_addReminder, &QPushButton::clicked, this, [this] {
+        const bool ask = m_model.setReminderEnabled(true);
+        sync();
+        if (ask)
+            refreshNotificationStatus();
+    });
+    m_reminderMenuButton = new QToolButton(reminder);
+    m_reminderMenuButton->setObjectName(QStringLiteral("reminderMenuButton"));
+    m_reminderMenuButton->setAutoRaise(true);
+    m_reminderMenuButton->setPopupMode(QToolButton::InstantPopup);
+    m_reminderMenuButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_reminderMenuButton->setFont(Theme::font(14, QFont::DemiBold));
+    m_reminderMenu = new QMenu(m_reminderMenuButton);
+    m_reminderMenuButton->setMenu(m_reminderMenu);
+    m_reminderMenu->addSection(QStringLiteral("Before the due time"));
+    for (ReminderPreset preset : allReminderPresets()) {
+        QAction* a = m_reminderMenu->addAction(rawValue(preset));
+        a->setCheckable(true);
+        a->setData(rawValue(preset));
+        connect(a, &QAction::triggered, this, [this, preset] {
+            m_model.selectReminderPreset(preset);
+            sync();
+        });
+    }
+    m_reminderMenu->addSection(QStringLiteral("On the due date (9:00)"));
+    for (DueDateReminderPreset preset : allDueDateReminderPresets()) {
+        QAction* a = m_reminderMenu->addAction(rawValue(preset));
+        a->setCheckable(true);
+        a->setData(rawValue(preset));
+        connect(a, &QAction::triggered, this, [this, preset] {
+            m_model.selectDueDateReminderPreset(preset);
+            sync();
+        });
+    }
+    m_remindAt = new QTimeEdit(reminder);
+    m_remindAt->setObjectName(QStringLiteral("remindAtEdit"));
+    m_remindAt->setAccessibleName(QStringLiteral("Remind at"));
+    m_remindAt->setDisplayFormat(pickerTimeFormat());
+    connect(m_remindAt, &QTimeEdit::timeChanged, this, [this](QTime time) {
+        const Calendar cal = m_inputs.calendar();
+        m_model.customReminderTimeChanged(
+            cal.date(cal.localDate(m_inputs.clock->now()), time.hour(), time.minute(), 0));
+        sync();
+    });
+    m_removeReminder = clearButton(QStringLiteral("Remove reminder"), reminder);
+    m_removeReminder->setObjectName(QStringLiteral("removeReminderButton"));
+    connect(m_removeReminder, &QToolButton::clicked, this, [this] {
+        m_model.setReminderEnabled(false);
+        sync();
+    });
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_addReminder, m_reminderMenuButton, m_remindAt, m_removeReminder})
+        remRow->addWidget(w);
+    QWidget* reminderRow = editorRow(int(Symbol::bell), QStringLiteral("Remind me"), reminder);
+    addBottomHairline(reminderRow);
+    sv->addWidget(reminderRow);
+
+    m_notice = new QWidget;
+    m_notice->setObjectName(QStringLiteral("notificationsNotice"));
+    auto* nh = new QHBoxLayout(m_notice);
+    nh->setContentsMargins(0, 10, 0, 10);
+    nh->setSpacing(8);
+    nh->addWidget(new SymbolLabel(Symbol::bellSlash, 12, FocusColor::alert(), m_notice));
+    auto* noticeText = label(QStringLiteral("Notifications are off for Quillharbour, so this reminder won't appear."),
+                             12, QFont::DemiBold, FocusColor::alert(), m_notice);
+    noticeText->setWordWrap(true);
+    nh->addWidget(noticeText, 1);
+    auto* turnOn = new FocusButton(QStringLiteral("Turn on"), FocusLinkButtonStyle{12, FocusColor::text()}, m_notice);
+    turnOn->setObjectName(QStringLiteral("turnOnButton"));
+    connect(turnOn, &QAbstractButton::clicked, this, [] { Reminders::openNotificationSettings(); });
+    nh->addWidget(turnOn);
+    addBottomHairline(m_notice);
+    sv->addWidget(m_notice);
+
+    m_repeatButton = new QToolButton;
+    m_repeatButton->setObjectName(QStringLiteral("repeatButton"));
+    m_repeatButton->setAutoRaise(true);
+    m_repeatButton->setPopupMode(QToolButton::InstantPopup);
+    m_repeatButton->setFont(Theme::font(14, QFont::DemiBold));
+    m_repeatMenu = new QMenu(m_repeatButton);
+    m_repeatButton->setMenu(m_repeatMenu);
+    for (RepeatOption option : allRepeatOptions()) {
+        QAction* action = m_repeatMenu->addAction(TaskEditorModel::repeatOptionText(option));
+        action->setCheckable(true);
+        action->setData(int(option));
+        connect(action, &QAction::triggered, this, [this, option] {
+            m_model.selectRepeatOption(option);
+            sync();
+        });
+    }
+    sv->addWidget(editorRow(int(Symbol::repeat), QStringLiteral("Repeat"), m_repeatButton));
+    hairlineOnTop(schedule);
+    v->addWidget(schedule);
+
+    // Steps.
+    auto* steps = new QWidget(form);
+    auto* stv = new QVBoxLayout(steps);
+    stv->setContentsMargins(0, 0, 0, 0);
+    stv->setSpacing(2);
+    m_stepsHeader = new FocusSectionHeader(QStringLiteral("Steps"), nullptr, steps);
+    m_stepsHeader->setObjectName(QStringLiteral("stepsHeader"));
+    stv->addWidget(m_stepsHeader);
+    m_stepRows = new QVBoxLayout;
+    m_stepRows->setSpacing(2);
+    stv->addLayout(m_stepRows);
+    auto* addRow = new QWidget(steps);
+    addRow->setMinimumHeight(34);
+    auto* ah = new QHBoxLayout(addRow);
+    ah->setContentsMargins(0, 0, 0, 0);
+    ah->setSpacing(12);
+    auto* plus = new SymbolLabel(Symbol::plus, 12, FocusColor::textSecondary(), addRow);
+    plus->setFixedWidth(17);
+    ah->addWidget(plus);
+    m_newStep = new QLineEdit(addRow);
+    m_newStep->setObjectName(QStringLiteral("newStepField"));
+    m_newStep->setPlaceholderText(QStringLiteral("Add a step"));
+    m_newStep->setAccessibleName(QStringLiteral("Add a step"));
+    m_newStep->setFrame(false);
+    m_newStep->setFont(Theme::font(14));
+    m_newStep->setPalette(tp);
+    connect(m_newStep, &QLineEdit::textEdited, this, [this](const QString& text) {
+        m_model.setNewStep(text);
+        sync();
+    });
+    connect(m_newStep, &QLineEdit::returnPressed, this, [this] {
+        if (m_model.addStep())
+            sync();
+    });
+    ah->addWidget(m_newStep, 1);
+    stv->addWidget(addRow);
+    v->addWidget(steps);
+
+    // Description.
+    auto* description = new QWidget(form);
+    auto* dv = new QVBoxLayout(description);
+    dv->setContentsMargins(0, 0, 0, 0);
+    dv->setSpacing(8);
+    dv->addWidget(new Eyebrow(QStringLiteral("Description"), FocusColor::textSecondary(), 12, description));
+    m_notes = new QPlainTextEdit(description);
+    m_notes->setObjectName(QStringLiteral("descriptionField"));
+    m_notes->setPlaceholderText(QStringLiteral("Add details"));
+    m_notes->setAccessibleName(QStringLiteral("Description"));
+    m_notes->setFont(Theme::font(13.5));
+    m_notes->setMinimumHeight(72);
+    m_notes->setFrameShape(QFrame::NoFrame);
+    m_notes->setStyleSheet(QStringLiteral("QPlainTextEdit { border: 1px solid %1; border-radius: 12px; background: %2; "
+                                          "padding: 4px 2px; }")
+                               .arg(FocusColor::hairline().name(QColor::HexArgb),
+                                    FocusColor::withOpacity(FocusColor::white(), 0.6).name(QColor::HexArgb)));
+    m_notes->installEventFilter(this);
+    connect(m_notes, &QPlainTextEdit::textChanged, this, &TaskEditorSheet::applyNotesLimit);
+    dv->addWidget(m_notes);
+    v->addWidget(description);
+    v->addStretch(1);
+
+    scroll->setWidget(form);
+    return scroll;
+}
+
+QWidget* TaskEditorSheet::buildFooter()
+{
+    auto* footer = label(m_model.footerText(), 12, QFont::Medium, FocusColor::textSecondary(), this);
+    footer->setObjectName(QStringLiteral("footer"));
+    footer->setContentsMargins(22, 12, 22, 12);
+    hairlineOnTop(footer);
+    return footer;
+}
+
+void TaskEditorSheet::applyNotesLimit()
+{
+    if (m_composingNotes)
+        return;
+    const QString text = m_notes->toPlainText();
+    m_model.setNotes(text);
+    if (text != m_model.notes()) {
+        const QSignalBlocker block(m_notes);
+        const int position = m_notes->textCursor().position();
+        m_notes->setPlainText(m_model.notes());
+        QTextCursor cursor = m_notes->textCursor();
+        cursor.setPosition(std::min<int>(position, int(m_model.notes().size())));
+        m_notes->setTextCursor(cursor);
+    }
+}
+
+bool TaskEditorSheet::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_notes && event->type() == QEvent::InputMethod) {
+        m_composingNotes = !static_cast<QInputMethodEvent*>(event)->preeditString().isEmpty();
+        const bool handled = QDialog::eventFilter(watched, event);
+        if (!m_composingNotes)
+            applyNotesLimit();
+        return handled;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TaskEditorSheet::sync()
+{
+    const Calendar cal = m_inputs.calendar();
+    if (m_title->text() != m_model.title()) {
+        const QSignalBlocker block(m_title);
+        m_title->setText(m_model.title());
+    }
+    const bool canSave = m_model.canSave();
+    m_saveButton->setEnabled(canSave);
+    static_cast<QGraphicsOpacityEffect*>(m_saveButton->graphicsEffect())->setOpacity(canSave ? 1 : 0.45);
+    for (size_t i = 0; i < m_chips.size(); ++i)
+        m_chips[i]->setChecked(TaskItem::allPriorities()[i] == m_model.priority());
+
+    const bool due = m_model.dueEnabled();
+    m_addDue->setVisible(!due);
+    m_dateEdit->setVisible(due);
+    m_timeEdit->setVisible(due);
+    m_removeDue->setVisible(due);
+    {
+        const QSignalBlocker b1(m_dateEdit), b2(m_timeEdit), b3(m_remindAt);
+        m_dateEdit->setDate(cal.localDate(m_model.dueDate()));
+        const LocalDateTime t = cal.components(m_model.dueTime());
+        m_timeEdit->setTime(QTime(t.hour, t.minute));
+        const LocalDateTime r = cal.components(m_model.customReminderTime());
+        m_remindAt->setTime(QTime(r.hour, r.minute));
+    }
+
+    const bool reminder = m_model.reminderEnabled();
+    m_addReminder->setVisible(!reminder);
+    m_reminderMenuButton->setVisible(reminder && due);
+    m_remindAt->setVisible(reminder && !due);
+    m_removeReminder->setVisible(reminder);
+    m_notice->setVisible(reminder && m_notificationsDenied);
+    m_reminderMenuButton->setText(m_model.reminderMenuLabel());
+    for (QAction* a : m_reminderMenu->actions()) {
+        if (a->isSeparator())
+            continue;
+        const QString raw = a->data().toString();
+        if (const auto preset = reminderPresetFromRaw(raw))
+            a->setChecked(m_model.isChecked(*preset));
+        else if (const auto dayPreset = dueDateReminderPresetFromRaw(raw))
+            a->setChecked(m_model.isChecked(*dayPreset));
+    }
+
+    m_repeatButton->setText(TaskEditorModel::repeatOptionText(m_model.repeatOption()));
+    for (QAction* a : m_repeatMenu->actions())
+        a->setChecked(RepeatOption(a->data().toInt()) == m_model.repeatOption());
+
+    if (m_newStep->text() != m_model.newStep()) {
+        const QSignalBlocker block(m_newStep);
+        m_newStep->setText(m_model.newStep());
+    }
+    syncSteps();
+}
+
+void TaskEditorSheet::syncSteps()
+{
+    m_stepsHeader->setTitle(m_model.stepsHeader());
+    const auto& steps = m_model.subtasks();
+    bool same = steps.size() == m_stepWidgets.size();
+    for (size_t i = 0; same && i < steps.size(); ++i)
+        same = steps[i].id == m_stepWidgets[i].id;
+    if (!same)
+        buildStepRows();
+    const QColor ring = m_model.priority() == TaskItem::Priority::high     ? FocusColor::priorityHigh()
+                        : m_model.priority() == TaskItem::Priority::medium ? FocusColor::priorityMedium()
+                                                                           : FocusColor::priorityLow();
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Subtask& s = steps[i];
+        StepRowWidgets& w = m_stepWidgets[i];
+        w.check->setState(s.isCompleted, ring);
+        w.check->setAccessibleName((s.isCompleted ? QStringLiteral("Uncheck ") : QStringLiteral("Check ")) + s.title);
+        w.title->setPlaceholderText(QStringLiteral("Step %1").arg(i + 1));
+        QPalette p = w.title->palette();
+        p.setColor(QPalette::Text, s.isCompleted ? FocusColor::textTertiary() : FocusColor::text());
+        w.title->setPalette(p);
+        if (w.title->text() != s.title) {
+            const QSignalBlocker block(w.title);
+            w.title->setText(s.title);
+        }
+    }
+}
+
+void TaskEditorSheet::buildStepRows()
+{
+    for (StepRowWidgets& w : m_stepWidgets)
+        delete w.row;
+    m_stepWidgets.clear();
+    for (const Subtask& s : m_model.subtasks()) {
+        auto* row = new QWidget;
+        row->setObjectName(QStringLiteral("stepRow"));
+        row->setMinimumHeight(34);
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->setSpacing(12);
+        auto* check = new StepCheckbox(row);
+        check->setObjectName(QStringLiteral("stepCheck"));
+        auto* title = new QLineEdit(row);
+        title->setObjectName(QStringLiteral("stepTitle"));
+        title->setFrame(false);
+        title->setFont(Theme::font(14));
+        QPalette p = title->palette();
+        p.setColor(QPalette::Base, Qt::transparent);
+        title->setPalette(p);
+        auto* remove = clearButton(QStringLiteral("Remove step"), row);
+        remove->setObjectName(QStringLiteral("removeStepButton"));
+        h->addWidget(check);
+        h->addWidget(title, 1);
+        h->addWidget(remove);
+        m_stepRows->addWidget(row);
+        const QUuid id = s.id;
+        // Rows find their position when they act: a removal before them moves them up.
+        const auto indexOf = [this, id]() -> qsizetype {
+            const auto& list = m_model.subtasks();
+            const auto it = std::find_if(list.begin(), list.end(), [&](const Subtask& x) { return x.id == id; });
+            return it == list.end() ? -1 : it - list.begin();
+        };
+        connect(check, &QAbstractButton::clicked, this, [this, indexOf] {
+            m_model.toggleStep(indexOf());
+            sync();
+        });
+        connect(title, &QLineEdit::textEdited, this, [this, indexOf, title](const QString& text) {
+            const qsizetype i = indexOf();
+            m_model.setStepTitle(text, i);
+            if (title->text() != m_model.stepTitle(i))
+                title->setText(m_model.stepTitle(i));
+            sync();
+        });
+        connect(remove, &QToolButton::clicked, this, [this, indexOf] {
+            // Deleting the row inside its own click handler is unsafe: rebuild afterwards.
+            m_model.removeStep(indexOf());
+            QMetaObject::invokeMethod(this, &TaskEditorSheet::sync, Qt::QueuedConnection);
+        });
+        m_stepWidgets.push_back({id, row, check, title});
+    }
+}
+
+void TaskEditorSheet::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    m_model.markShown();
+    if (m_model.isNew())
+        m_title->setFocus(Qt::OtherFocusReason);
+    updateNotificationsDenied();
+}
+
+void TaskEditorSheet::updateNotificationsDenied()
+{
+    if (!m_inputs.reminders)
+        return;
+    QPointer<TaskEditorSheet> self(this);
+    m_inputs.reminders->notificationAuthorizationStatus([self](bool denied) {
+        if (!self)
+            return;
+        self->m_notificationsDenied = denied;
+        self->sync();
+    });
+}
+
+void TaskEditorSheet::refreshNotificationStatus()
+{
+    if (!m_inputs.reminders)
+        return;
+    QPointer<TaskEditorSheet> self(this);
+    Reminders* reminders = m_inputs.reminders;
+    reminders->requestAuthorizationIfUndetermined([self, reminders] {
+        if (self)
+            self->updateNotificationsDenied();
+    });
+}
+
+void TaskEditorSheet::ask(ConfirmDialog* dialog)
+{
+    m_question = dialog;
+    dialog->open();
+}
+
+void TaskEditorSheet::cancel()
+{
+    if (m_question)
+        return;
+    if (!m_model.hasChanges()) {
+        finishWith(QDialog::Rejected);
+        return;
+    }
+    ask(new ConfirmDialog(QStringLiteral("Discard your changes?"), QString(),
+                          {{QStringLiteral("Discard Changes"), ConfirmDialog::Role::destructive,
+                            [this] { finishWith(QDialog::Rejected); }},
+                           {QStringLiteral("Keep Editing"), ConfirmDialog::Role::cancel, {}}},
+                          this));
+}
+
+void TaskEditorSheet::save()
+{
+    if (m_question || !m_model.canSave())
+        return;
+    const TaskItem record = m_model.save();
+    if (m_inputs.onSave)
+        m_inputs.onSave(record);
+    finishWith(QDialog::Accepted);
+}
+
+void TaskEditorSheet::requestDelete()
+{
+    if (m_question || !m_model.existingTodo() || !m_inputs.onDelete)
+        return;
+    ask(new ConfirmDialog(QStringLiteral("Delete this to-do?"), m_model.deleteMessage(),
+                          {{QStringLiteral("Keep To-do"), ConfirmDialog::Role::cancel, {}},
+                           {m_model.deleteButtonTitle(), ConfirmDialog::Role::destructive,
+                            [this] {
+                                // The record as it was handed in: edits made here are not applied.
+                                m_inputs.onDelete(*m_model.existingTodo());
+                                finishWith(QDialog::Accepted);
+                            }}},
+                          this));
+}
+
+void TaskEditorSheet::reject()
+{
+    cancel();
+}
+
+void TaskEditorSheet::finishWith(QDialog::DialogCode code)
+{
+    QDialog::done(code);
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "screens/todos/TaskEditorModel.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class ConfirmDialog;
+class Eyebrow;
+class FocusButton;
+class FocusSectionHeader;
+class QAbstractButton;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTimeEdit;
+class QToolButton;
+class QVBoxLayout;
+class Reminders;
+class StepCheckbox;
+
+// The sheet in which a to-do is created or edited. It shows a TaskEditorModel, hands the finished
+// record to onSave (or the untouched one to onDelete) and closes; it never writes data itself.
+// Object names: "cancelButton", "saveButton", "deleteButton", "titleField", "priority-high|medium|low",
+// "addDueButton", "dueDateEdit", "dueTimeEdit", "removeDueButton", "addReminderButton",
+// "reminderMenuButton", "remindAtEdit", "removeReminderButton", "notificationsNotice",
+// "repeatButton", "stepsHeader", "stepRow" (each: "stepCheck", "stepTitle", "removeStepButton"),
+// "newStepField", "descriptionField", "footer".
+class TaskEditorSheet : public QDialog {
+    Q_OBJECT
+public:
+    struct Inputs {
+        std::optional<TaskItem> existingTodo;
+        Date selectedDate = 0;
+        const Clock* clock = nullptr;
+        std::function<Calendar()> calendar;
+        Reminders* reminders = nullptr; // notification permission; may be absent
+        std::function<void(const TaskItem&)> onSave;
+        std::function<void(const TaskItem&)> onDelete; // empty: the sheet offers no deletion
+    };
+
+    TaskEditorSheet(Inputs inputs, QWidget* parent = nullptr);
+
+    TaskEditorModel& model() { return m_model; }
+    bool notificationsDenied() const { return m_notificationsDenied; }
+    // The question the sheet shows now, if any.
+    ConfirmDialog* openQuestion() const { return m_question; }
+
+    void cancel();
+    void save();
+    void requestDelete();
+    void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void build();
+    QWidget* buildHeader();
+    QWidget* buildForm();
+    QWidget* buildFooter();
+    QWidget* editorRow(int symbol, const QString& title, QWidget* content);
+    void buildStepRows();
+    // Shows the model's state; code that sets a control blocks its signals first.
+    void sync();
+    void syncSteps();
+    void updateNotificationsDenied();
+    void refreshNotificationStatus();
+    void applyNotesLimit();
+    void ask(ConfirmDialog* dialog);
+    void finishWith(QDialog::DialogCode code);
+
+    Inputs m_inputs;
+    TaskEditorModel m_model;
+    bool m_shownOnce = false;
+    bool m_notificationsDenied = false;
+    bool m_composingNotes = false;
+    QPointer<ConfirmDialog> m_question;
+
+    Eyebrow* m_headerTitle = nullptr;
+    FocusButton* m_saveButton = nullptr;
+    QLineEdit* m_title = nullptr;
+    std::vector<QAbstractButton*> m_chips;
+    QPushButton* m_addDue = nullptr;
+    QDateEdit* m_dateEdit = nullptr;
+    QTimeEdit* m_timeEdit = nullptr;
+    QToolButton* m_removeDue = nullptr;
+    QPushButton* m_addReminder = nullptr;
+    QToolButton* m_reminderMenuButton = nullptr;
+    QMenu* m_reminderMenu = nullptr;
+    QTimeEdit* m_remindAt = nullptr;
+    QToolButton* m_removeReminder = nullptr;
+    QWidget* m_notice = nullptr;
+    QToolButton* m_repeatButton = nullptr;
+    QMenu* m_repeatMenu = nullptr;
+    FocusSectionHeader* m_stepsHeader = nullptr;
+    QVBoxLayout* m_stepRows = nullptr;
+    struct StepRowWidgets {
+        QUuid id;
+        QWidget* row;
+        StepCheckbox* check;
+        QLineEdit* title;
+    };
+    std::vector<StepRowWidgets> m_stepWidgets;
+    QLineEdit* m_newStep = nullptr;
+    QPlainTextEdit* m_notes = nullptr;
+};

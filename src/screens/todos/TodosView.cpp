@@ -1,0 +1,647 @@
+#include "screens/todos/TodosView.h"
+
+#include "router/AppRouter.h"
+#include "screens/todos/ConfirmDialog.h"
+#include "screens/todos/TaskEditorModel.h"
+#include "screens/todos/TaskEditorSheet.h"
+#include "store/StorageService.h"
+#include "ui/Accessibility.h"
+#include "ui/ClickableArea.h"
+#include "ui/Eyebrow.h"
+#include "ui/FocusButton.h"
+#include "ui/FocusCards.h"
+#include "ui/FocusPage.h"
+#include "ui/Headings.h"
+#include "ui/Palette.h"
+#include "ui/Symbols.h"
+#include "ui/Theme.h"
+#include "ui/TodoRows.h"
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QShortcut>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* textLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(Theme::font(size, weight));
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+    return l;
+}
+
+// The rounded white box of the past week's unfinished to-dos.
+class EarlierBox : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(FocusColor::hairline(), 1));
+        p.setBrush(FocusColor::withOpacity(FocusColor::white(), 0.72));
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
+    }
+};
+
+QToolButton* dayButton(Symbol symbol, const QString& help, const QString& name, QWidget* parent)
+{
+    auto* b = new QToolButton(parent);
+    b->setAutoRaise(true);
+    b->setIcon(Symbols::icon(symbol, FocusColor::textSecondary(), 12));
+    b->setFixedSize(28, 28);
+    b->setToolTip(help);
+    b->setAccessibleName(name);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+QString shortcutText(QKeySequence keys)
+{
+    return keys.toString(QKeySequence::NativeText);
+}
+
+} // namespace
+
+TodosView::TodosView(AppContext& context, QWidget* parent)
+    : QWidget(parent), m_context(context), m_selectedDate(context.clock->now()),
+      m_knownToday(context.calendar().startOfDay(context.clock->now()))
+{
+    setObjectName(QStringLiteral("todosView"));
+    setPageTitle(this, QStringLiteral("Today"));
+
+    auto* column = new QWidget;
+    m_column = new QVBoxLayout(column);
+    m_column->setContentsMargins(0, 0, 0, 0);
+    m_column->setSpacing(22);
+    m_column->addWidget(buildHeader());
+    m_column->addStretch(1);
+    auto* page = new FocusPage(column, nullptr, 0, this);
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->addWidget(page);
+
+    StorageService* store = m_context.storage;
+    connect(store, &StorageService::todosChanged, this, &TodosView::scheduleRefresh);
+    connect(store, &StorageService::focusTodoIDChanged, this, &TodosView::scheduleRefresh);
+    if (AppRouter* router = m_context.router) {
+        connect(router, &AppRouter::newItemRequestChanged, this, &TodosView::handleNewItemRequest);
+        connect(router, &AppRouter::showTodayRequestChanged, this, &TodosView::jumpToToday);
+    }
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            handleDayChange();
+    });
+    // Linux sends no calendar-day notice to applications: wake at the next midnight instead.
+    m_midnight.setSingleShot(true);
+    connect(&m_midnight, &QTimer::timeout, this, &TodosView::handleDayChange);
+
+    const auto dayShortcut = [this](QKeyCombination keys, int days) {
+        auto* shortcut = new QShortcut(QKeySequence(keys), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, days] {
+            if (!m_editor && !m_deleteQuestion)
+                shiftDay(days);
+        });
+    };
+    dayShortcut(Qt::CTRL | Qt::Key_Left, -1);
+    dayShortcut(Qt::CTRL | Qt::Key_Right, 1);
+    refresh();
+}
+
+TodosView::~TodosView()
+{
+    delete m_editor;
+    delete m_deleteQuestion;
+}
+
+QWidget* TodosView::buildHeader()
+{
+    auto* header = new QWidget;
+    auto* v = new QVBoxLayout(header);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(8);
+    auto* nav = new QHBoxLayout;
+    nav->setSpacing(4);
+    m_dateEyebrow = new Eyebrow(QString(), FocusColor::textSecondary(), 12, header);
+    m_dateEyebrow->setObjectName(QStringLiteral("dateEyebrow"));
+    nav->addWidget(m_dateEyebrow);
+    nav->addStretch(1);
+    m_todayLink = new FocusButton(QStringLiteral("Today"), FocusLinkButtonStyle{12.5, FocusColor::text()}, header);
+    m_todayLink->setObjectName(QStringLiteral("todayLink"));
+    connect(m_todayLink, &QAbstractButton::clicked, this, &TodosView::jumpToToday);
+    nav->addWidget(m_todayLink);
+    nav->addSpacing(6);
+    const QString left = shortcutText(QKeySequence(Qt::CTRL | Qt::Key_Left));
+    const QString right = shortcutText(QKeySequence(Qt::CTRL | Qt::Key_Right));
+    auto* previous = dayButton(Symbol::chevronLeft, QStringLiteral("Previous day (%1)").arg(left),
+                               QStringLiteral("Previous day"), header);
+    previous->setObjectName(QStringLiteral("previousDay"));
+    connect(previous, &QToolButton::clicked, this, [this] { shiftDay(-1); });
+    auto* next =
+        dayButton(Symbol::chevronRight, QStringLiteral("Next day (%1)").arg(right), QStringLiteral("Next day"), header);
+    next->setObjectName(QStringLiteral("nextDay"));
+    connect(next, &QToolButton::clicked, this, [this] { shiftDay(1); });
+    nav->addWidget(previous);
+    nav->addWidget(next);
+    v->addLayout(nav);
+
+    m_headline = new QLabel(header);
+    m_headline->setObjectName(QStringLiteral("headline"));
+    m_headline->setTextFormat(Qt::PlainText);
+    m_headline->setWordWrap(true);
+    m_headline->setFont(Theme::font(42, QFont::DemiBold, Theme::Design::serif));
+    QPalette p = m_headline->palette();
+    p.setColor(QPalette::WindowText, FocusColor::text());
+    m_headline->setPalette(p);
+    Accessibility::markHeader(m_headline);
+    v->addWidget(m_headline);
+    return header;
+}
+
+bool TodosView::isShowingToday() const
+{
+    return calendar().isSameDay(m_selectedDate, now());
+}
+
+QString TodosView::headline() const
+{
+    const Calendar cal = calendar();
+    const Date current = now();
+    const QDate shown = cal.localDate(m_selectedDate);
+    const QDate today = cal.localDate(current);
+    if (shown == today)
+        return QStringLiteral("What matters most today");
+    if (shown == today.addDays(1))
+        return QStringLiteral("Planned for tomorrow");
+    if (shown == today.addDays(-1))
+        return QStringLiteral("Yesterday");
+    const QString weekday = cal.locale().dayName(shown.dayOfWeek(), QLocale::LongFormat);
+    return m_selectedDate > current ? QStringLiteral("Planned for ") + weekday : weekday;
+}
+
+void TodosView::setShowEarlier(bool show)
+{
+    m_showEarlier = show;
+    refresh();
+}
+
+void TodosView::jumpToToday()
+{
+    m_selectedDate = now();
+    m_knownToday = calendar().startOfDay(now());
+    refresh();
+}
+
+void TodosView::shiftDay(int days)
+{
+    m_selectedDate = calendar().addDays(m_selectedDate, days);
+    refresh();
+}
+
+void TodosView::handleDayChange()
+{
+    const Calendar cal = calendar();
+    const Date today = cal.startOfDay(now());
+    if (m_knownToday == today) {
+        armMidnightTimer();
+        return;
+    }
+    if (cal.isSameDay(m_selectedDate, m_knownToday)) {
+        jumpToToday();
+    } else {
+        m_knownToday = today;
+        refresh();
+    }
+    armMidnightTimer();
+}
+
+void TodosView::armMidnightTimer()
+{
+    const Calendar cal = calendar();
+    const Date current = now();
+    const Date next = cal.startOfDay(cal.addDays(cal.startOfDay(current), 1));
+    // A little past midnight, so the calendar already reads the new day.
+    const double ms = std::clamp((next - current) * 1000.0 + 500.0, 500.0, 26.0 * 3600 * 1000);
+    m_midnight.start(int(ms));
+}
+
+void TodosView::handleNewItemRequest()
+{
+    AppRouter* router = m_context.router;
+    if (!router || router->newItemRequest() != AppRouter::NewItem::todo || !isVisible())
+        return;
+    router->setNewItemRequest(std::nullopt);
+    if (m_editor && m_editor->model().existingTodo())
+        m_editor->done(QDialog::Rejected);
+    openNewEditor();
+}
+
+void TodosView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    handleDayChange();
+    handleNewItemRequest();
+}
+
+void TodosView::scheduleRefresh()
+{
+    // One store call emits several signals, and a click handler may still be running in a row.
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_refreshQueued)
+                refresh();
+        },
+        Qt::QueuedConnection);
+}
+
+QWidget* TodosView::sectionHeader(const QString& title, bool withAdd, QWidget* parent)
+{
+    QWidget* trailing = nullptr;
+    if (withAdd) {
+        auto* add = new ClickableArea;
+        add->setObjectName(QStringLiteral("addButton"));
+        add->setAccessibleName(QStringLiteral("Add"));
+        const QString keys = shortcutText(QKeySequence(Qt::CTRL | Qt::Key_N));
+        add->setToolTip(QStringLiteral("New to-do (%1)").arg(keys));
+        add->setCursor(Qt::PointingHandCursor);
+        auto* h = new QHBoxLayout(add);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->setSpacing(6);
+        h->addWidget(new SymbolLabel(Symbol::plus, 12, FocusColor::text(), add));
+        h->addWidget(textLabel(QStringLiteral("Add"), 13, QFont::Bold, FocusColor::text(), add));
+        h->addWidget(new KeyHint(keys, add));
+        connect(add, &QAbstractButton::clicked, this, &TodosView::openNewEditor);
+        trailing = add;
+    }
+    auto* header = new FocusSectionHeader(title, trailing, parent);
+    return header;
+}
+
+QuietTodoRow* TodosView::row(const TaskItem& todo, QWidget* parent)
+{
+    QuietTodoRow* r = m_rows.value(todo.id);
+    if (r) {
+        r->setParent(parent);
+        r->setTodo(todo);
+        return r;
+    }
+    r = new QuietTodoRow(todo, 15, 52, parent);
+    r->setProperty("todoId", todo.id);
+    r->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(r, &QuietTodoRow::toggleClicked, this, [this, r] { toggleTodo(r->todo()); });
+    connect(r, &QuietTodoRow::openClicked, this, [this, r] { openEditor(r->todo()); });
+    connect(r, &QWidget::customContextMenuRequested, this, [this, r](const QPoint& at) {
+        QMenu menu;
+        fillTodoMenu(&menu, r->todo());
+        menu.exec(r->mapToGlobal(at));
+    });
+    m_rows.insert(todo.id, r);
+    return r;
+}
+
+void TodosView::refresh()
+{
+    m_refreshQueued = false;
+    const Calendar cal = calendar();
+    m_dateEyebrow->setEyebrowText(cal.locale().toString(cal.localDate(m_selectedDate), [&cal] {
+        static const QRegularExpression year(QStringLiteral("[,.\\s]*y+[.]?"));
+        return cal.locale().dateFormat(QLocale::LongFormat).remove(year).trimmed();
+    }()));
+    const bool today = isShowingToday();
+    m_todayLink->setVisible(!today);
+    m_headline->setText(headline());
+
+    auto* sections = new QWidget;
+    auto* v = new QVBoxLayout(sections);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(22);
+    QSet<QUuid> used;
+    const auto addRows = [&](QVBoxLayout* into, const std::vector<TaskItem>& list, QWidget* parent) {
+        for (const TaskItem& t : list) {
+            into->addWidget(row(t, parent));
+            used.insert(t.id);
+        }
+    };
+
+    if (today) {
+        // One pass over the store for today's list; open and focus follow the store's own rules.
+        const std::vector<TaskItem> todays = m_context.storage->todayTodos();
+        std::vector<TaskItem> open, done;
+        for (const TaskItem& t : todays)
+            (t.isCompleted ? done : open).push_back(t);
+        const std::optional<QUuid> focusID = m_context.storage->focusTodoID();
+        auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusID; });
+        if (focusIt == open.end() && !open.empty())
+            focusIt = open.begin();
+
+        if (focusIt != open.end()) {
+            const TaskItem focus = *focusIt;
+            if (!m_hero || m_hero->todo().id != focus.id) {
+                delete m_hero;
+                m_hero = new FocusHeroCard(focus, false, open.size() > 1);
+                m_hero->setObjectName(QStringLiteral("focusCard"));
+                m_hero->setContextMenuPolicy(Qt::CustomContextMenu);
+                FocusHeroCard* card = m_hero;
+                connect(card, &FocusHeroCard::doneClicked, this, [this, card] { completeFocus(card->todo()); });
+                connect(card, &FocusHeroCard::skipClicked, this, &TodosView::skipFocus);
+                connect(card, &FocusHeroCard::openClicked, this, [this, card] { openEditor(card->todo()); });
+                connect(card, &FocusHeroCard::stepClicked, this,
+                        [this, card](const Subtask& step) { toggleSubtask(step, card->todo()); });
+                connect(card, &QWidget::customContextMenuRequested, this, [this, card](const QPoint& at) {
+                    QMenu menu;
+                    fillTodoMenu(&menu, card->todo());
+                    menu.exec(card->mapToGlobal(at));
+                });
+            } else {
+                m_hero->setTodo(focus);
+                m_hero->setCanSkip(open.size() > 1);
+            }
+            m_hero->setParent(sections);
+            v->addWidget(m_hero);
+
+            auto* later = new QWidget(sections);
+            later->setObjectName(QStringLiteral("laterSection"));
+            auto* lv = new QVBoxLayout(later);
+            lv->setContentsMargins(0, 0, 0, 0);
+            lv->setSpacing(0);
+            lv->addWidget(sectionHeader(QStringLiteral("Later today"), true, later));
+            std::vector<TaskItem> rest;
+            for (const TaskItem& t : open)
+                if (t.id != focus.id)
+                    rest.push_back(t);
+            addRows(lv, rest, later);
+            if (rest.empty()) {
+                auto* empty = textLabel(QStringLiteral("Nothing else today. One thing at a time."), 13, QFont::Medium,
+                                        FocusColor::textSecondary(), later);
+                empty->setObjectName(QStringLiteral("laterEmpty"));
+                empty->setContentsMargins(0, 14, 0, 14);
+                addBottomHairline(empty);
+                lv->addWidget(empty);
+            }
+            v->addWidget(later);
+        } else {
+            delete m_hero;
+            auto* empty = new FocusEmptyCard(!todays.empty(), false, sections);
+            empty->setObjectName(QStringLiteral("emptyCard"));
+            connect(empty, &FocusEmptyCard::addClicked, this, &TodosView::openNewEditor);
+            v->addWidget(empty);
+        }
+
+        const std::vector<TaskItem> earlier = m_context.storage->earlierTodos();
+        if (!earlier.empty())
+            v->addWidget(buildEarlierBox(earlier, sections));
+
+        if (!done.empty()) {
+            auto* doneBox = new QWidget(sections);
+            doneBox->setObjectName(QStringLiteral("doneSection"));
+            auto* dv = new QVBoxLayout(doneBox);
+            dv->setContentsMargins(0, 0, 0, 0);
+            dv->setSpacing(0);
+            auto* title = new Eyebrow(QStringLiteral("Done today"), FocusColor::textSecondary(), 12, doneBox);
+            title->setContentsMargins(0, 0, 0, 4);
+            dv->addWidget(title);
+            addRows(dv, done, doneBox);
+            v->addWidget(doneBox);
+        }
+    } else {
+        delete m_hero;
+        auto* planned = new QWidget(sections);
+        planned->setObjectName(QStringLiteral("plannedSection"));
+        auto* pv = new QVBoxLayout(planned);
+        pv->setContentsMargins(0, 0, 0, 0);
+        pv->setSpacing(0);
+        pv->addWidget(sectionHeader(QStringLiteral("Planned"), true, planned));
+        const std::vector<TaskItem> list = m_context.storage->todos(m_selectedDate);
+        if (list.empty()) {
+            auto* empty = textLabel(QStringLiteral("Nothing planned for this day yet."), 14, QFont::Medium,
+                                    FocusColor::textSecondary(), planned);
+            empty->setObjectName(QStringLiteral("plannedEmpty"));
+            empty->setContentsMargins(0, 16, 0, 16);
+            pv->addWidget(empty);
+        }
+        addRows(pv, list, planned);
+        v->addWidget(planned);
+    }
+
+    for (auto it = m_rows.begin(); it != m_rows.end();) {
+        if (!it.value() || !used.contains(it.key())) {
+            delete it.value().data();
+            it = m_rows.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (m_sections) {
+        m_column->removeWidget(m_sections);
+        m_sections->hide();
+        m_sections->deleteLater();
+    }
+    m_sections = sections;
+    m_column->insertWidget(1, sections);
+}
+
+QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent)
+{
+    auto* box = new EarlierBox(parent);
+    box->setObjectName(QStringLiteral("earlierBox"));
+    auto* v = new QVBoxLayout(box);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+
+    auto* toggle = new ClickableArea(box);
+    toggle->setObjectName(QStringLiteral("earlierToggle"));
+    toggle->setMinimumHeight(50);
+    toggle->setCursor(Qt::PointingHandCursor);
+    const QString count = earlier.size() == 1 ? QStringLiteral("1 unfinished from this past week")
+                                              : QStringLiteral("%1 unfinished from this past week").arg(earlier.size());
+    toggle->setAccessibleName(count);
+    toggle->setAccessibleDescription(m_showEarlier ? QStringLiteral("Open") : QStringLiteral("Closed"));
+    auto* h = new QHBoxLayout(toggle);
+    h->setContentsMargins(14, 0, 14, 0);
+    h->setSpacing(10);
+    auto* clock = new SymbolLabel(Symbol::history, 14, FocusColor::alert(), toggle);
+    clock->setFixedWidth(32);
+    h->addWidget(clock);
+    auto* text = textLabel(count, 14, QFont::DemiBold, FocusColor::text(), toggle);
+    text->setObjectName(QStringLiteral("earlierCount"));
+    h->addWidget(text);
+    h->addStretch(1);
+    h->addWidget(new SymbolLabel(m_showEarlier ? Symbol::chevronUp : Symbol::chevronDown, 12,
+                                 FocusColor::textSecondary(), toggle));
+    connect(toggle, &QAbstractButton::clicked, this, [this] {
+        m_showEarlier = !m_showEarlier;
+        scheduleRefresh();
+    });
+    v->addWidget(toggle);
+
+    if (m_showEarlier) {
+        const Calendar cal = calendar();
+        for (const TaskItem& t : earlier) {
+            v->addWidget(new FocusGroupDivider(14, box));
+            auto* r = new EarlierTodoRow(t, now(), cal, box);
+            r->setProperty("todoId", t.id);
+            r->setContentsMargins(14, 0, 14, 0);
+            fillEarlierMenu(r->menu(), t);
+            r->setContextMenuPolicy(Qt::CustomContextMenu);
+            connect(r, &EarlierTodoRow::openClicked, this, [this, t] { openEditor(t); });
+            connect(r, &QWidget::customContextMenuRequested, this, [this, r, t](const QPoint& at) {
+                QMenu menu;
+                fillEarlierMenu(&menu, t);
+                menu.exec(r->mapToGlobal(at));
+            });
+            v->addWidget(r);
+        }
+    }
+    return box;
+}
+
+void TodosView::fillTodoMenu(QMenu* menu, const TaskItem& todo)
+{
+    menu->addAction(QStringLiteral("Edit…"), this, [this, todo] { openEditor(todo); });
+    if (isShowingToday() && !todo.isCompleted) {
+        const std::vector<TaskItem> open = m_context.storage->openTodos();
+        const std::optional<TaskItem> focus = m_context.storage->focusTodo();
+        const bool isOpenToday =
+            std::any_of(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == todo.id; });
+        if (isOpenToday && (!focus || focus->id != todo.id))
+            menu->addAction(QStringLiteral("Make This Right Now"), this, [this, todo] { makeFocus(todo); });
+    }
+    QAction* del = menu->addAction(QStringLiteral("Delete…"), this, [this, todo] { requestDelete(todo); });
+    del->setProperty("destructive", true);
+}
+
+void TodosView::fillEarlierMenu(QMenu* menu, const TaskItem& todo)
+{
+    menu->clear();
+    menu->addAction(QStringLiteral("Move to Today"), this, [this, todo] { moveToToday(todo); });
+    if (m_context.storage->earlierTodos().size() >= 2)
+        menu->addAction(QStringLiteral("Move All to Today"), this, &TodosView::moveAllToToday);
+    menu->addAction(QStringLiteral("Mark Done"), this, [this, todo] { toggleTodo(todo); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Edit…"), this, [this, todo] { openEditor(todo); });
+    QAction* del = menu->addAction(QStringLiteral("Delete…"), this, [this, todo] { requestDelete(todo); });
+    del->setProperty("destructive", true);
+}
+
+void TodosView::openNewEditor()
+{
+    openSheet(std::nullopt);
+}
+
+void TodosView::openEditor(const TaskItem& todo)
+{
+    openSheet(todo);
+}
+
+void TodosView::openSheet(const std::optional<TaskItem>& todo)
+{
+    if (m_editor)
+        return;
+    StorageService* store = m_context.storage;
+    TaskEditorSheet::Inputs inputs;
+    inputs.existingTodo = todo;
+    inputs.selectedDate = m_selectedDate;
+    inputs.clock = m_context.clock;
+    inputs.calendar = m_context.calendar;
+    inputs.reminders = &store->reminders();
+    if (todo) {
+        inputs.onSave = [store](const TaskItem& t) { store->upsertTodo(t); };
+        inputs.onDelete = [store](const TaskItem& t) { store->deleteTodo(t); };
+    } else {
+        inputs.onSave = [store](const TaskItem& t) { store->addTodo(t); };
+    }
+    m_editor = new TaskEditorSheet(std::move(inputs), this);
+    m_editor->setAttribute(Qt::WA_DeleteOnClose);
+    m_editor->open();
+}
+
+void TodosView::requestDelete(const TaskItem& todo)
+{
+    if (m_deleteQuestion)
+        return;
+    StorageService* store = m_context.storage;
+    const auto remove = [store, todo] { store->deleteTodo(todo); };
+    if (TaskEditorModel::isRepeating(todo)) {
+        m_deleteQuestion = new ConfirmDialog(
+            QStringLiteral("Delete repeating to-do?"),
+            QStringLiteral("Stop repeating keeps the copies you already have. Delete All removes every copy on all "
+                           "your devices."),
+            {{QStringLiteral("Stop Repeating (Keep Past)"), ConfirmDialog::Role::normal,
+              [this, todo] { stopRepeating(todo); }},
+             {QStringLiteral("Delete All"), ConfirmDialog::Role::destructive, remove},
+             {QStringLiteral("Cancel"), ConfirmDialog::Role::cancel, {}}},
+            this);
+    } else {
+        m_deleteQuestion = new ConfirmDialog(QStringLiteral("Delete this to-do?"),
+                                             QStringLiteral("\u201C") + todo.title +
+                                                 QStringLiteral("\u201D will be removed from all your devices."),
+                                             {{QStringLiteral("Delete"), ConfirmDialog::Role::destructive, remove},
+                                              {QStringLiteral("Cancel"), ConfirmDialog::Role::cancel, {}}},
+                                             this);
+    }
+    m_deleteQuestion->open();
+}
+
+void TodosView::toggleTodo(const TaskItem& todo)
+{
+    m_context.storage->toggleTodo(todo.id);
+}
+
+void TodosView::completeFocus(const TaskItem& todo)
+{
+    m_context.storage->toggleTodo(todo.id);
+}
+
+void TodosView::skipFocus()
+{
+    m_context.storage->advanceFocus();
+}
+
+void TodosView::toggleSubtask(const Subtask& step, const TaskItem& todo)
+{
+    m_context.storage->toggleSubtask(todo.id, step.id);
+}
+
+void TodosView::makeFocus(const TaskItem& todo)
+{
+    m_context.storage->setFocusTodoID(todo.id);
+}
+
+void TodosView::moveToToday(const TaskItem& todo)
+{
+    m_context.storage->moveTodoToToday(todo.id);
+}
+
+void TodosView::moveAllToToday()
+{
+    // Each move changes the store's lists: walk the ids as they were when the person chose.
+    std::vector<QUuid> ids;
+    for (const TaskItem& t : m_context.storage->earlierTodos())
+        ids.push_back(t.id);
+    for (const QUuid& id : ids)
+        m_context.storage->moveTodoToToday(id);
+}
+
+void TodosView::stopRepeating(const TaskItem& todo)
+{
+    TaskItem copy = todo;
+    copy.repeatOption = RepeatOption::none;
+    m_context.storage->upsertTodo(copy);
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "model/TaskItem.h"
+#include "router/AppContext.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+class ConfirmDialog;
+class Eyebrow;
+class FocusButton;
+class FocusHeroCard;
+class QLabel;
+class QMenu;
+class QuietTodoRow;
+class QVBoxLayout;
+class TaskEditorSheet;
+
+// The Today page: one day at a time. Today shows the to-do in focus, the rest of the day, the
+// unfinished to-dos of the past week and what is done; any other day lists what is planned.
+// It keeps only view state: every list is read from the store and every change goes through it.
+// Object names: "dateEyebrow", "todayLink", "previousDay", "nextDay", "headline", "focusCard",
+// "emptyCard", "laterSection", "laterEmpty", "earlierBox", "earlierToggle", "earlierCount",
+// "doneSection", "plannedSection", "plannedEmpty", "addButton"; rows are QuietTodoRow/EarlierTodoRow
+// with the property "todoId".
+class TodosView : public QWidget {
+    Q_OBJECT
+public:
+    explicit TodosView(AppContext& context, QWidget* parent = nullptr);
+    ~TodosView() override;
+
+    Date selectedDate() const { return m_selectedDate; }
+    bool isShowingToday() const;
+    QString headline() const;
+    bool showEarlier() const { return m_showEarlier; }
+    void setShowEarlier(bool show);
+
+    void jumpToToday();
+    void shiftDay(int days);
+    void handleDayChange();
+    void handleNewItemRequest();
+
+    // Row actions.
+    void openNewEditor();
+    void openEditor(const TaskItem& todo);
+    void requestDelete(const TaskItem& todo);
+    void toggleTodo(const TaskItem& todo);
+    void completeFocus(const TaskItem& todo);
+    void skipFocus();
+    void toggleSubtask(const Subtask& step, const TaskItem& todo);
+    void makeFocus(const TaskItem& todo);
+    void moveToToday(const TaskItem& todo);
+    void moveAllToToday();
+    void stopRepeating(const TaskItem& todo);
+
+    // The context menu of the focus card and the quiet rows, and the menu of an earlier row.
+    void fillTodoMenu(QMenu* menu, const TaskItem& todo);
+    void fillEarlierMenu(QMenu* menu, const TaskItem& todo);
+
+    TaskEditorSheet* editor() const { return m_editor; }
+    ConfirmDialog* deleteQuestion() const { return m_deleteQuestion; }
+    // Rebuilds the sections from the store now (the page also does so after every store change).
+    void refresh();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* buildHeader();
+    QWidget* sectionHeader(const QString& title, bool withAdd, QWidget* parent);
+    QuietTodoRow* row(const TaskItem& todo, QWidget* parent);
+    QWidget* buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent);
+    void scheduleRefresh();
+    void armMidnightTimer();
+    void openSheet(const std::optional<TaskItem>& todo);
+    Calendar calendar() const { return m_context.calendar(); }
+    Date now() const { return m_context.clock->now(); }
+
+    AppContext& m_context;
+    Date m_selectedDate;
+    Date m_knownToday;
+    bool m_showEarlier = false;
+    bool m_refreshQueued = false;
+
+    Eyebrow* m_dateEyebrow = nullptr;
+    FocusButton* m_todayLink = nullptr;
+    QLabel* m_headline = nullptr;
+    QVBoxLayout* m_column = nullptr;
+    QPointer<QWidget> m_sections;
+    QPointer<FocusHeroCard> m_hero;
+    QHash<QUuid, QPointer<QuietTodoRow>> m_rows;
+    QPointer<TaskEditorSheet> m_editor;
+    QPointer<ConfirmDialog> m_deleteQuestion;
+    QTimer m_midnight;
+};
