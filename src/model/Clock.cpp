@@ -1,6 +1,7 @@
 #include "model/Clock.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <ctime>
 
 Date SystemClock::now() const
@@ -28,4 +29,21 @@ double SystemMonotonicClock::seconds() const
     timespec ts{};
     clock_gettime(CLOCK_BOOTTIME, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+QString SystemMonotonicClock::bootId() const
+{
+    static const QString id = [] {
+        QFile file(QStringLiteral("/proc/sys/kernel/random/boot_id"));
+        if (!file.open(QIODevice::ReadOnly))
+            return QString();
+        return QString::fromLatin1(file.read(64)).trimmed();
+    }();
+    return id;
+}
+
+const SystemMonotonicClock& SystemMonotonicClock::instance()
+{
+    static const SystemMonotonicClock clock;
+    return clock;
 }

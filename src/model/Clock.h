@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 #include <cmath>
 
@@ -24,6 +25,8 @@ class ManualClock final : public Clock {
 public:
     explicit ManualClock(Date start = 0, double stepPerRead = 0) : m_now(start), m_step(stepPerRead) {}
     Date now() const override;
+    // The time without stepping, for fakes that follow this clock.
+    Date peek() const { return m_now; }
     void set(Date t) { m_now = t; }
     void advance(double seconds) { m_now += seconds; }
 
@@ -38,11 +41,15 @@ class MonotonicClock {
 public:
     virtual ~MonotonicClock() = default;
     virtual double seconds() const = 0;
+    // Names the current boot: readings of two boots cannot be compared. Empty when unknown.
+    virtual QString bootId() const { return {}; }
 };
 
 class SystemMonotonicClock final : public MonotonicClock {
 public:
     double seconds() const override;
+    QString bootId() const override; // the kernel's random boot id
+    static const SystemMonotonicClock& instance();
 };
 
 // Rounds toward negative infinity, also before 1970.

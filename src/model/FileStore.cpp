@@ -32,7 +32,8 @@ bool FileStore::removeLegacyGoalsFile(QString* error) const
     return false;
 }
 
-std::optional<SharedState> FileStore::loadSharedState(Date now, const Calendar& calendar, QString* error) const
+std::optional<SharedState> FileStore::loadSharedState(Date now, const Calendar& calendar, QString* error,
+                                                      std::optional<WallClockCheck>* check) const
 {
     QFile file(filePath(QStringLiteral("state.json")));
     if (!file.exists())
@@ -49,5 +50,8 @@ std::optional<SharedState> FileStore::loadSharedState(Date now, const Calendar& 
             *error = parseError.errorString();
         return std::nullopt;
     }
-    return decodeSharedState(doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array()), error);
+    const QJsonValue root = doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array());
+    if (check)
+        *check = decodeWallClockCheck(root);
+    return decodeSharedState(root, error);
 }

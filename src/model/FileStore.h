@@ -19,6 +19,8 @@ struct FileStore {
     bool removeLegacyGoalsFile(QString* error = nullptr) const;
 
     // "state.json" exactly as stored, or the fresh state of today when there is none. A file that
-    // cannot be read or decoded is an error for the caller, never silently replaced here.
-    std::optional<SharedState> loadSharedState(Date now, const Calendar& calendar, QString* error = nullptr) const;
+    // cannot be read or decoded is an error for the caller, never silently replaced here. The
+    // wall-clock check stored beside the state, if any, goes to `check`.
+    std::optional<SharedState> loadSharedState(Date now, const Calendar& calendar, QString* error = nullptr,
+                                               std::optional<WallClockCheck>* check = nullptr) const;
 };

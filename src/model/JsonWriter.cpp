@@ -26,22 +26,52 @@ void JsonTextWriter::beforeValue()
     newline(static_cast<int>(m_levels.size()));
 }
 
-void JsonTextWriter::key(const char* name)
+void JsonTextWriter::beforeKey()
 {
     Level& level = m_levels.back();
     if (!level.empty)
         m_out += ',';
     level.empty = false;
     newline(static_cast<int>(m_levels.size()));
-    m_out += '"';
-    m_out += name;
-    m_out += m_style == Style::pretty ? "\": " : "\":";
+}
+
+void JsonTextWriter::afterKey([[maybe_unused]] const QString& name)
+{
+    m_out += m_style == Style::pretty ? ": " : ":";
     m_afterKey = true;
 #ifndef NDEBUG
-    Q_ASSERT_X(!checkSortedKeys || m_lastKeys.back().isEmpty() || m_lastKeys.back() < QByteArray(name),
-               "JsonTextWriter", "keys must be written in sorted order");
+    Q_ASSERT_X(!checkSortedKeys || m_lastKeys.back().isEmpty() || m_lastKeys.back() < name, "JsonTextWriter",
+               "keys must be written in sorted order");
     m_lastKeys.back() = name;
 #endif
+}
+
+void JsonTextWriter::key(const char* name)
+{
+    for (const char* p = name; *p; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c < 0x20 || c == '"' || c == '\\' || (c == '/' && m_style != Style::pretty)) {
+            key(QString::fromUtf8(name));
+            return;
+        }
+    }
+    // The common case: a field name of the code, copied as it is.
+    beforeKey();
+    m_out += '"';
+    m_out += name;
+    m_out += '"';
+#ifndef NDEBUG
+    afterKey(QString::fromUtf8(name));
+#else
+    afterKey(QString());
+#endif
+}
+
+void JsonTextWriter::key(const QString& name)
+{
+    beforeKey();
+    appendString(name);
+    afterKey(name);
 }
 
 void JsonTextWriter::beginObject()
@@ -85,6 +115,11 @@ void JsonTextWriter::endArray()
 void JsonTextWriter::value(const QString& text)
 {
     beforeValue();
+    appendString(text);
+}
+
+void JsonTextWriter::appendString(const QString& text)
+{
     static constexpr char hex[] = "0123456789abcdef";
     // Escaped and encoded in one pass straight into the output (at most six bytes a unit).
     const qsizetype n = text.size();

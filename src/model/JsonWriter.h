@@ -25,8 +25,9 @@ public:
     void endObject();
     void beginArray();
     void endArray();
+    // Keys are escaped like values: a key can come from a file (a usage entry) and hold anything.
     void key(const char* name);
-    void key(const QString& name) { key(name.toUtf8().constData()); }
+    void key(const QString& name);
 
     void value(const QString& text);
     void value(bool flag);
@@ -39,7 +40,10 @@ public:
 
 private:
     void beforeValue();
+    void beforeKey();
+    void afterKey(const QString& name);
     void newline(int depth);
+    void appendString(const QString& text);
 
     Style m_style;
     std::string m_out; // appends inline, unlike QByteArray's out-of-line append
@@ -50,7 +54,7 @@ private:
     std::vector<Level> m_levels;
     bool m_afterKey = false;
 #ifndef NDEBUG
-    std::vector<QByteArray> m_lastKeys;
+    std::vector<QString> m_lastKeys;
 #endif
 public:
     // Callers that must write keys in an order of their own (field order) switch the check off.

@@ -73,11 +73,27 @@ QJsonObject encodeSharedState(const SharedState& state)
     return b.result().toObject();
 }
 
-QByteArray stateFileText(const SharedState& state)
+QByteArray stateFileText(const SharedState& state, const std::optional<WallClockCheck>& check)
 {
     JsonTextWriter w;
-    writeSharedState(w, state);
+    writeSharedState(w, state, check);
     return w.take();
+}
+
+std::optional<WallClockCheck> decodeWallClockCheck(const QJsonValue& stateObject)
+{
+    const QJsonValue value = stateObject.toObject().value(QStringLiteral("clockCheck"));
+    if (!value.isObject())
+        return std::nullopt;
+    JsonReader r(value, QStringLiteral("WallClockCheck"));
+    WallClockCheck c;
+    c.bootId = r.string(QStringLiteral("bootId"));
+    c.bootSeconds = r.number(QStringLiteral("bootSeconds"));
+    c.wallTime = r.number(QStringLiteral("wallTime"));
+    c.dayOffset = r.number(QStringLiteral("dayOffset"));
+    if (!r.ok() || !std::isfinite(c.bootSeconds) || !std::isfinite(c.wallTime) || !std::isfinite(c.dayOffset))
+        return std::nullopt;
+    return c;
 }
 
 std::optional<SharedState> decodeSharedState(const QJsonValue& value, QString* error)

@@ -20,6 +20,14 @@ struct UrgentBreakState {
     Date fallbackExpiresAt = 0;
 
     bool operator==(const UrgentBreakState&) const = default;
+
+    // Ten minutes of active use on the site, or until the fallback, whichever comes first.
+    static constexpr qint64 lengthSeconds = 600;
+    static constexpr double defaultFallbackSeconds = 7200;
+
+    bool isUsedUp() const { return usedSeconds >= lengthSeconds; }
+    // Whether the break still releases its rule at the moment; a recorded break may have ended.
+    bool isRunning(Date moment) const { return !isUsedUp() && moment < fallbackExpiresAt; }
 };
 
 struct BlockedSiteSnapshot {
@@ -54,6 +62,20 @@ struct SharedState {
 
     // A new day's state: nothing used, nothing blocked, valid for 60 seconds.
     static SharedState fresh(Date now, const Calendar& calendar);
+};
+
+// Where the wall clock stood against the boot clock at the store's last look, so that the next
+// run in the same boot can tell a change of the wall clock from time passing. It travels in
+// "state.json" beside the state under "clockCheck"; readers that do not know it ignore it.
+struct WallClockCheck {
+    QString bootId;
+    double bootSeconds = 0;
+    Date wallTime = 0;
+    // Wall-clock changes since the usage day began that real time has not made up for; the usage
+    // day is the day of (wall time - dayOffset).
+    double dayOffset = 0;
+
+    bool operator==(const WallClockCheck&) const = default;
 };
 
 // One description of each JSON form, for either writer of JsonWriter.h; keys in sorted order.
@@ -91,7 +113,22 @@ template <typename Writer> void writeBlockedSiteSnapshot(Writer& w, const Blocke
     w.endObject();
 }
 
-template <typename Writer> void writeSharedState(Writer& w, const SharedState& s)
+template <typename Writer> void writeWallClockCheck(Writer& w, const WallClockCheck& c)
+{
+    w.beginObject();
+    w.key("bootId");
+    w.value(c.bootId);
+    w.key("bootSeconds");
+    w.value(c.bootSeconds);
+    w.key("dayOffset");
+    w.value(c.dayOffset);
+    w.key("wallTime");
+    w.value(c.wallTime);
+    w.endObject();
+}
+
+template <typename Writer>
+void writeSharedState(Writer& w, const SharedState& s, const std::optional<WallClockCheck>& check = std::nullopt)
 {
     w.beginObject();
     w.key("blockedNow");
@@ -102,6 +139,10 @@ template <typename Writer> void writeSharedState(Writer& w, const SharedState& s
     if (s.blockingPausedUntil) {
         w.key("blockingPausedUntil");
         w.value(*s.blockingPausedUntil);
+    }
+    if (check) {
+        w.key("clockCheck");
+        writeWallClockCheck(w, *check);
     }
     w.key("dayId");
     w.value(s.dayId);
@@ -141,7 +182,7 @@ template <typename Writer> void writeSharedState(Writer& w, const SharedState& s
 }
 
 // The text of "state.json".
-QByteArray stateFileText(const SharedState& state);
+QByteArray stateFileText(const SharedState& state, const std::optional<WallClockCheck>& check = std::nullopt);
 
 QJsonObject encodeUrgentBreakState(const UrgentBreakState& state);
 std::optional<UrgentBreakState> decodeUrgentBreakState(const QJsonValue& value, QString* error = nullptr);
@@ -149,3 +190,6 @@ QJsonObject encodeBlockedSiteSnapshot(const BlockedSiteSnapshot& snapshot);
 std::optional<BlockedSiteSnapshot> decodeBlockedSiteSnapshot(const QJsonValue& value, QString* error = nullptr);
 QJsonObject encodeSharedState(const SharedState& state);
 std::optional<SharedState> decodeSharedState(const QJsonValue& value, QString* error = nullptr);
+// The clock check of a "state.json" object; one that is missing or damaged reads as absent and
+// never costs the state itself.
+std::optional<WallClockCheck> decodeWallClockCheck(const QJsonValue& stateObject);

@@ -4,22 +4,33 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace FileSafety {
 
-bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error)
+bool makeFolder(const QString& path, QString* error)
 {
-    const QFileInfo info(path);
-    QDir folder = info.absoluteDir();
-    if (!folder.exists()) {
-        if (!folder.mkpath(QStringLiteral("."))) {
-            if (error)
-                *error = QStringLiteral("The folder “%1” could not be created.").arg(folder.path());
-            return false;
-        }
-        QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (QFileInfo(absolute).isDir())
+        return true;
+    const QString parent = QFileInfo(absolute).absolutePath();
+    // Created private in one step, so it is never readable by others even for a moment.
+    if (!QDir().mkpath(parent) || (::mkdir(QFile::encodeName(absolute).constData(), 0700) != 0 && errno != EEXIST) ||
+        !QFileInfo(absolute).isDir()) {
+        if (error)
+            *error = QStringLiteral("The folder “%1” could not be created.").arg(absolute);
+        return false;
     }
-    QSaveFile file(path);
+    return true;
+}
+
+bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error, const SaveFileFactory& saveFiles)
+{
+    if (!makeFolder(QFileInfo(path).absolutePath(), error))
+        return false;
+    const std::unique_ptr<QSaveFile> device = saveFiles ? saveFiles(path) : std::make_unique<QSaveFile>(path);
+    QSaveFile& file = *device;
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)
             *error = file.errorString();

@@ -1,14 +1,26 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSaveFile>
 #include <QString>
+#include <functional>
+#include <memory>
 
 // Writing user files so that nothing is ever half-written or silently lost.
 namespace FileSafety {
 
+// Where the bytes of a file go on their way to the disk. Tests hand in a device that fails, the
+// way a full or read-only disk does, so write failures are tested also when running as root.
+using SaveFileFactory = std::function<std::unique_ptr<QSaveFile>(const QString& path)>;
+
 // Writes the whole file to a temporary file, flushes it and renames it into place; the file is
 // readable by its owner only. Creates the parent folder (owner only) when it is missing.
-bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr,
+                     const SaveFileFactory& saveFiles = {});
+
+// Makes the folder and its missing parents. Only a folder this call creates is made private to
+// its owner: an existing one keeps the modes its owner chose.
+bool makeFolder(const QString& path, QString* error = nullptr);
 
 // Copies the file to "<name without extension>.unreadable-<whole seconds>.json" beside it.
 // Returns the backup's path, or an empty text when the copy failed.

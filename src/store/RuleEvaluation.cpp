@@ -1,5 +1,7 @@
 #include "store/RuleEvaluation.h"
 
+#include "model/Json.h"
+
 #include <QLocale>
 #include <QTime>
 #include <algorithm>
@@ -11,15 +13,16 @@ bool weekdayIn(const QSet<int>& weekdays, int weekday)
     return weekdays.isEmpty() || weekdays.contains(weekday);
 }
 
+// Hours and minutes come from a file a person can edit: saturate rather than overflow.
 qint64 minuteOf(qint64 hour, qint64 minute)
 {
-    return hour * 60 + minute;
+    return saturatingAdd(saturatingMul(hour, 60), minute);
 }
 
 bool breakRunsFor(const BlockRule& rule, const SharedState& state, Date moment)
 {
     const auto& b = state.urgentBreak;
-    return b && b->ruleId == rule.id && b->usedSeconds <= 599 && moment < b->fallbackExpiresAt;
+    return b && b->ruleId == rule.id && b->isRunning(moment);
 }
 
 // Wall times on one local day. Days without a clock change (nearly all) need no zone look-ups
@@ -130,7 +133,7 @@ Date nextRuleBoundary(const std::vector<BlockRule>& rules, Date now, const Share
     };
     if (state.blockingPausedUntil)
         consider(*state.blockingPausedUntil);
-    if (state.urgentBreak && state.urgentBreak->usedSeconds <= 599)
+    if (state.urgentBreak && !state.urgentBreak->isUsedUp())
         consider(state.urgentBreak->fallbackExpiresAt);
     if (state.doomScroll && state.doomScroll->breakEndsAt)
         consider(*state.doomScroll->breakEndsAt);

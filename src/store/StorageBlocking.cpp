@@ -10,8 +10,14 @@
 
 namespace {
 
-constexpr qint64 urgentBreakSeconds = 600;
 constexpr double usageSaveInterval = 10.0;
+
+// The wall clock and the boot clock drift apart a little (time synchronisation slews the wall
+// clock by up to half a millisecond a second); only a larger difference is a change of the clock.
+bool isClockChange(double jump, double elapsed)
+{
+    return std::abs(jump) > 2.0 + elapsed * 0.001;
+}
 
 QString reasonFor(const BlockRule& rule)
 {
@@ -32,21 +38,73 @@ QString reasonFor(const BlockRule& rule)
 
 } // namespace
 
+bool StorageService::followWallClock()
+{
+    const Date wall = now();
+    const double boot = m_env.monotonic->seconds();
+    const std::optional<ClockReading> last = m_lastClockReading;
+    m_lastClockReading = ClockReading{wall, boot};
+    if (!last)
+        return false;
+    const double elapsed = boot - last->boot;
+    const double jump = (wall - last->wall) - elapsed;
+    if (elapsed < 0 || !isClockChange(jump, elapsed))
+        return false;
+
+    // The waits are kept as wall-clock moments (the files say so, and other readers compare them
+    // with the wall clock), so they move with it: what was left of each stays left.
+    SharedState s = m_state;
+    if (s.blockingPausedUntil)
+        *s.blockingPausedUntil += jump;
+    if (s.urgentBreak) {
+        s.urgentBreak->startedAt += jump;
+        s.urgentBreak->fallbackExpiresAt += jump;
+    }
+    if (s.doomScroll) {
+        s.doomScroll->windowStartedAt += jump;
+        if (s.doomScroll->breakEndsAt)
+            *s.doomScroll->breakEndsAt += jump;
+    }
+    // Which rules block follows the wall clock, so the list must be worked out again.
+    s.validUntil = std::min(s.validUntil, wall);
+    m_dayOffset += jump;
+    m_lastUsageStateSave += jump;
+    setState(s);
+    return true;
+}
+
+qint64 StorageService::usageDayId(Date t, const Calendar& calendar) const
+{
+    return SharedState::dayIdFor(t - m_dayOffset, calendar);
+}
+
+std::optional<WallClockCheck> StorageService::wallClockCheck() const
+{
+    const QString boot = m_env.monotonic->bootId();
+    if (!m_lastClockReading || boot.isEmpty())
+        return std::nullopt;
+    return WallClockCheck{boot, m_lastClockReading->boot, m_lastClockReading->wall, m_dayOffset};
+}
+
 void StorageService::normalizeSharedState()
 {
+    followWallClock();
     const Date t = now();
-    const qint64 today = SharedState::dayIdFor(t, calendar());
+    const Calendar cal = calendar();
     SharedState s = m_state;
     if (s.blockingPausedUntil && *s.blockingPausedUntil <= t)
         s.blockingPausedUntil.reset();
     if (s.doomScroll && s.doomScroll->breakEndsAt && *s.doomScroll->breakEndsAt <= t)
         s.doomScroll->breakEndsAt.reset();
-    if (s.dayId != today) {
-        s.dayId = today;
+    // The usage day ends when real time reaches midnight, not when the clock is set past it. The
+    // new day is the wall clock's own again.
+    if (s.dayId != usageDayId(t, cal)) {
+        m_dayOffset = 0;
+        s.dayId = SharedState::dayIdFor(t, cal);
         s.usageSecondsByRuleId.clear();
         s.exceededRuleIds.clear();
         s.urgentBreak.reset();
-    } else if (s.urgentBreak && (s.urgentBreak->usedSeconds > 599 || s.urgentBreak->fallbackExpiresAt <= t)) {
+    } else if (s.urgentBreak && !s.urgentBreak->isRunning(t)) {
         s.urgentBreak.reset();
     }
     setState(s);
@@ -58,7 +116,7 @@ void StorageService::refreshBlockingState()
     const Date t = now();
     const Calendar cal = calendar();
     const MomentFacts facts = MomentFacts::of(t, cal);
-    const qint64 today = SharedState::dayIdFor(t, cal);
+    const qint64 today = m_state.dayId; // the usage day: a changed clock does not grant a new break
 
     SharedState s = m_state;
     s.blockedNow.clear();
@@ -82,7 +140,13 @@ void StorageService::refreshBlockingState()
                     {site.id, site.domain, site.domain, reason, false, BlockedSiteSnapshot::doomBreakKind});
         }
     }
-    const Date boundary = nextRuleBoundary(m_rules, t, s, cal);
+    Date boundary = nextRuleBoundary(m_rules, t, s, cal);
+    if (m_dayOffset != 0) {
+        // The usage day ends at a midnight of its own while the clock is off by m_dayOffset.
+        const Date dayEnd = cal.addDays(cal.startOfDay(t - m_dayOffset), 1) + m_dayOffset;
+        if (dayEnd > t)
+            boundary = std::min(boundary, dayEnd);
+    }
     s.validUntil = boundary;
     setState(s);
     saveState();
@@ -92,7 +156,7 @@ void StorageService::refreshBlockingState()
 bool StorageService::saveState()
 {
     QString error;
-    if (!writeFile(stateFile, stateFileText(m_state), &error)) {
+    if (!writeFile(stateFile, stateFileText(m_state, wallClockCheck()), &error)) {
         recordFailure(stateFile, error);
         return false;
     }
@@ -112,6 +176,11 @@ void StorageService::scheduleBoundaryTimer(Date boundary)
 
 void StorageService::onBoundaryTimer()
 {
+    // After a change of the clock the armed boundary is on the old clock: work it out afresh.
+    if (followWallClock()) {
+        handleClockEvent();
+        return;
+    }
     const Date t = now();
     if (m_boundaryAt && t < *m_boundaryAt) {
         // Woken before the boundary (a long wait split up, or the clock moved back): wait the rest.
@@ -136,7 +205,7 @@ void StorageService::recordUsage(const BlockRule& rule, qint64 seconds)
     bool breakEnded = false;
     if (s.urgentBreak && s.urgentBreak->ruleId == rule.id) {
         s.urgentBreak->usedSeconds = saturatingAdd(s.urgentBreak->usedSeconds, seconds);
-        if (s.urgentBreak->usedSeconds >= urgentBreakSeconds) {
+        if (s.urgentBreak->isUsedUp()) {
             s.urgentBreak.reset();
             breakEnded = true;
         }
@@ -204,7 +273,7 @@ bool StorageService::startUrgentBreak(const QUuid& ruleID, double fallbackSecond
     const Calendar cal = calendar();
     if (!isRuleActive(*it, t, m_state, cal))
         return false;
-    const qint64 today = SharedState::dayIdFor(t, cal);
+    const qint64 today = m_state.dayId; // normalised above: the usage day
     if (it->urgentBreakUsedCalendarDay == today)
         return false;
 

@@ -32,16 +32,13 @@ std::optional<QString> privateTemporaryFolder(QString* error)
         return std::nullopt;
     }
     const QString path = QDir(temp).filePath(QStringLiteral("Quillharbour-%1").arg(getuid()));
-    if (!QDir().mkpath(path)) {
-        *error = QStringLiteral("The folder “%1” could not be created.").arg(path);
+    if (!FileSafety::makeFolder(path, error))
         return std::nullopt;
-    }
     struct stat info {};
     if (lstat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid()) {
         *error = QStringLiteral("The folder “%1” belongs to another user.").arg(path);
         return std::nullopt;
     }
-    chmod(QFile::encodeName(path).constData(), 0700);
     return path;
 }
 
@@ -51,6 +48,8 @@ StorageService::StorageService(std::optional<FileStore> fileStore, StorageEnviro
     : QObject(parent), m_env(std::move(environment)), m_reminders(m_env.notifications)
 {
     Q_ASSERT(m_env.clock && m_env.calendar && m_env.defaults);
+    if (!m_env.monotonic)
+        m_env.monotonic = &SystemMonotonicClock::instance();
     m_state = SharedState::fresh(now(), calendar());
     m_boundaryTimer.setSingleShot(true);
     m_boundaryTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire early
@@ -90,11 +89,8 @@ bool StorageService::chooseDataDirectory(std::optional<FileStore> given)
         return true;
     }
     m_fileStore = FileStore{FileStore::defaultRootURL()};
-    if (QDir().mkpath(m_fileStore.rootURL)) {
-        QFile::setPermissions(m_fileStore.rootURL,
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (FileSafety::makeFolder(m_fileStore.rootURL))
         return true;
-    }
     const QString firstError = QStringLiteral("The data folder “%1” could not be created.").arg(m_fileStore.rootURL);
     QString fallbackError;
     const std::optional<QString> fallback = privateTemporaryFolder(&fallbackError);
@@ -102,6 +98,7 @@ bool StorageService::chooseDataDirectory(std::optional<FileStore> given)
         m_fatalError = firstError + QLatin1Char(' ') + fallbackError;
         return false;
     }
+    reportProblem(m_fileStore.rootURL, firstError + QStringLiteral(" Using “%1” instead.").arg(*fallback));
     m_fileStore = FileStore{*fallback};
     recordFailure(folderNoticeSource, firstError);
     return true;
@@ -128,6 +125,12 @@ void StorageService::setLastError(const std::optional<QString>& message)
 void StorageService::recordFailure(const QString& source, const QString& message)
 {
     const auto before = lastError();
+    // Sources named after a data file are problems with that file; others are notices.
+    const bool isFile = source.endsWith(QLatin1String(".json")) && !source.contains(u'#');
+    const bool known = std::any_of(m_failures.begin(), m_failures.end(),
+                                   [&](const Failure& f) { return f.source == source && f.message == message; });
+    if (isFile && !known)
+        reportProblem(m_fileStore.filePath(source), message);
     std::erase_if(m_failures, [&source](const Failure& f) { return f.source == source; });
     m_failures.push_back({source, message});
     emitIfLastErrorChanged(before);
@@ -150,6 +153,12 @@ void StorageService::emitIfLastErrorChanged(const std::optional<QString>& before
         emit lastErrorChanged();
 }
 
+void StorageService::reportProblem(const QString& path, const QString& message)
+{
+    QMetaObject::invokeMethod(
+        this, [this, path, message] { emit problemReported(path, message); }, Qt::QueuedConnection);
+}
+
 // ---------------------------------------------------------------- files
 
 bool StorageService::writeFile(const QString& name, const QByteArray& text, QString* error)
@@ -162,7 +171,7 @@ bool StorageService::writeFile(const QString& name, const QByteArray& text, QStr
         return false;
     }
     QString reason;
-    if (FileSafety::writeAtomically(m_fileStore.filePath(name), text, &reason))
+    if (FileSafety::writeAtomically(m_fileStore.filePath(name), text, &reason, m_env.saveFiles))
         return true;
     // Name the file: "is a directory" alone does not tell the person what was not stored.
     if (error)
@@ -175,15 +184,29 @@ bool StorageService::backupUnreadableFile(const QString& name)
     const QString path = m_fileStore.filePath(name);
     const qint64 seconds = static_cast<qint64>(std::floor(now()));
     const QFileInfo info(path);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString suffix = attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt);
-        const QString backup = info.absoluteDir().filePath(
-            QStringLiteral("%1.unreadable-%2%3.json").arg(info.completeBaseName()).arg(seconds).arg(suffix));
-        if (QFileInfo::exists(backup))
-            continue;
-        if (QFile::copy(path, backup))
-            return true;
+    QFile source(path);
+    QString reason;
+    if (source.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = source.readAll();
+        if (source.error() != QFileDevice::NoError)
+            reason = source.errorString();
+        for (int attempt = 0; reason.isEmpty() && attempt < 100; ++attempt) {
+            const QString suffix = attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt);
+            const QString backup = info.absoluteDir().filePath(
+                QStringLiteral("%1.unreadable-%2%3.json").arg(info.completeBaseName()).arg(seconds).arg(suffix));
+            if (QFileInfo::exists(backup))
+                continue;
+            if (FileSafety::writeAtomically(backup, bytes, &reason, m_env.saveFiles)) {
+                reportProblem(path, QStringLiteral("could not be read; a copy was kept as “%1”.").arg(backup));
+                return true;
+            }
+        }
+    } else {
+        reason = source.errorString();
     }
+    if (reason.isEmpty())
+        reason = QStringLiteral("every backup name is taken");
+    reportProblem(path, QStringLiteral("could not be read, and no copy of it could be kept (%1).").arg(reason));
     // Without a copy the unreadable file is the only one left: never write over it.
     m_unbackedFiles.insert(name);
     return false;
@@ -226,8 +249,15 @@ void StorageService::load()
     m_rules = loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
 
     m_fileStore.removeLegacyGoalsFile();
-    if (auto loaded = m_fileStore.loadSharedState(now(), calendar())) {
+    std::optional<WallClockCheck> check;
+    if (auto loaded = m_fileStore.loadSharedState(now(), calendar(), nullptr, &check)) {
         m_state = *loaded;
+        // Only readings of this same boot can tell how much time really passed since the last run.
+        const QString boot = m_env.monotonic->bootId();
+        if (check && !boot.isEmpty() && check->bootId == boot) {
+            m_lastClockReading = ClockReading{check->wallTime, check->bootSeconds};
+            m_dayOffset = check->dayOffset;
+        }
     } else {
         backupUnreadableFile(stateFile);
         // The state is rebuilt every day anyway; losing today's counters is better than not starting.

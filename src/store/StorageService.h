@@ -7,6 +7,7 @@
 #include "model/Note.h"
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
+#include "platform/FileSafety.h"
 #include "store/CloudSync.h"
 #include "store/Reminders.h"
 
@@ -31,6 +32,10 @@ struct StorageEnvironment {
     Defaults* defaults = nullptr;
     NotificationCenter* notifications = nullptr;
     SystemEvents* events = nullptr; // optional
+    // Optional: the boot clock that tells a change of the wall clock from time passing.
+    const MonotonicClock* monotonic = nullptr;
+    // Optional: how data files are opened for writing (tests make them fail).
+    FileSafety::SaveFileFactory saveFiles;
 };
 
 // The one owner of all user data while the application runs. Main thread only.
@@ -106,7 +111,7 @@ public:
     // --- usage and breaks
     void recordUsage(const BlockRule& rule, qint64 seconds);
     void recordDoomScrollUsage(qint64 seconds);
-    bool startUrgentBreak(const QUuid& ruleID, double fallbackSeconds = 7200);
+    bool startUrgentBreak(const QUuid& ruleID, double fallbackSeconds = UrgentBreakState::defaultFallbackSeconds);
     void resumeBlocking();
 
     // --- rule and doom-scroll settings
@@ -136,6 +141,11 @@ signals:
     void doomScrollConfigChanged();
     void lastErrorChanged();
     void focusTodoIDChanged();
+    // Each new problem with the data files, once, with the file it concerns (an unreadable file
+    // kept aside, a file that cannot be written, a data folder that cannot be used). Delivered in
+    // a later turn of the event loop, so the problems of the start-up reach whoever connects
+    // right after construction.
+    void problemReported(const QString& path, const QString& message);
 
 private:
     Date now() const;
@@ -146,6 +156,12 @@ private:
     void load();
     void installObservers();
     void scheduleBoundaryTimer(Date boundary);
+    // Compares the wall clock with the boot clock since the last look. A change that elapsed
+    // time does not account for moves every wait kept in the state along with the clock, so it
+    // neither ends nor stretches them; true when there was one.
+    bool followWallClock();
+    qint64 usageDayId(Date t, const Calendar& calendar) const;
+    std::optional<WallClockCheck> wallClockCheck() const;
     void onBoundaryTimer();
     void throttledStateSave();
 
@@ -160,6 +176,7 @@ private:
     void recordFailure(const QString& source, const QString& message);
     void clearFailure(const QString& source);
     void emitIfLastErrorChanged(const std::optional<QString>& before);
+    void reportProblem(const QString& path, const QString& message);
 
     void setTodos(std::vector<TaskItem> todos);
     void setNotes(std::vector<Note> notes);
@@ -182,6 +199,12 @@ private:
     QTimer m_boundaryTimer;
     std::optional<Date> m_boundaryAt;
     Date m_lastUsageStateSave = -1e300;
+    struct ClockReading {
+        Date wall = 0;
+        double boot = 0;
+    };
+    std::optional<ClockReading> m_lastClockReading;
+    double m_dayOffset = 0; // see WallClockCheck::dayOffset
 
     struct Failure {
         QString source;

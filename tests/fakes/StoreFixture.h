@@ -7,14 +7,55 @@
 #include "platform/SystemEvents.h"
 #include "store/StorageService.h"
 
+#include <QFileInfo>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <memory>
+
+// A boot clock that follows a manual wall clock: advancing the wall clock is time passing, and
+// changeWallClock() is a person setting the clock, which the boot clock does not see.
+class FollowingBootClock final : public MonotonicClock {
+public:
+    explicit FollowingBootClock(const ManualClock& wall) : m_wall(wall), m_start(wall.peek()) {}
+    double seconds() const override { return 1000 + m_wall.peek() - m_start - m_changes; }
+    QString bootId() const override { return boot; }
+    void wallClockChanged(double by) { m_changes += by; }
+    QString boot = QStringLiteral("8d2f0c1e-boot-one");
+
+private:
+    const ManualClock& m_wall;
+    Date m_start;
+    double m_changes = 0;
+};
+
+// Where data files are written: every file named in `failing` refuses the write the way a full
+// disk does (`"*"` for every file, backups included), also for root.
+class RefusingSaveFile final : public QSaveFile {
+public:
+    using QSaveFile::QSaveFile;
+
+protected:
+    qint64 writeData(const char*, qint64) override
+    {
+        setErrorString(QStringLiteral("No space left on device"));
+        return -1;
+    }
+};
 
 // A store on a private data folder with a manual clock, a fixed calendar and fake services.
 // Build it with make(); the folder stays while the fixture lives, so a second make() is a restart.
 struct StoreFixture {
     QTemporaryDir folder;
     ManualClock clock{TestEnvironment::at(2026, 12, 7, 10, 0, 0)};
+    FollowingBootClock bootClock{clock};
+    QStringList failing; // names of data files whose writes fail; "*" for all
+
+    // A person sets the wall clock; no time passes.
+    void changeWallClock(double by)
+    {
+        clock.advance(by);
+        bootClock.wallClockChanged(by);
+    }
     Calendar calendar = TestEnvironment::calendar();
     Defaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
     FakeNotificationCenter notifications;
@@ -34,6 +75,13 @@ struct StoreFixture {
         env.defaults = &defaults;
         env.notifications = &notifications;
         env.events = &events;
+        env.monotonic = &bootClock;
+        env.saveFiles = [this](const QString& path) -> std::unique_ptr<QSaveFile> {
+            const QString name = QFileInfo(path).fileName();
+            if (failing.contains(QStringLiteral("*")) || failing.contains(name))
+                return std::make_unique<RefusingSaveFile>(path);
+            return std::make_unique<QSaveFile>(path);
+        };
         store = std::make_unique<StorageService>(FileStore{dataPath()}, env);
         return *store;
     }
