@@ -11,8 +11,8 @@ const char* const headerProperty = "qh_accessibleHeader";
 
 class TaggedWidget : public QAccessibleWidget {
 public:
-    TaggedWidget(QWidget* widget, bool hidden)
-        : QAccessibleWidget(widget, hidden ? QAccessible::NoRole : QAccessible::Heading), m_hidden(hidden)
+    TaggedWidget(QWidget* widget, QAccessible::Role role, bool hidden)
+        : QAccessibleWidget(widget, role), m_hidden(hidden)
     {
     }
 
@@ -34,7 +34,7 @@ public:
             const QString name = QAccessibleWidget::text(t);
             if (!name.isEmpty())
                 return name;
-            // A heading is read by its text.
+            // A heading or a wrapping label is read by its text.
             const QVariant text = widget()->property("text");
             return text.toString();
         }
@@ -53,11 +53,17 @@ QAccessibleInterface* factory(const QString&, QObject* object)
     if (!widget)
         return nullptr;
     if (widget->property(hiddenProperty).toBool())
-        return new TaggedWidget(widget, true);
+        return new TaggedWidget(widget, QAccessible::NoRole, true);
     if (widget->property(headerProperty).toBool())
-        return new TaggedWidget(widget, false);
+        return new TaggedWidget(widget, QAccessible::Heading, false);
+    if (widget->inherits("WrappingLabel"))
+        return new TaggedWidget(widget, QAccessible::StaticText, false);
     return nullptr;
 }
+
+} // namespace
+
+namespace Accessibility {
 
 void installFactory()
 {
@@ -67,10 +73,6 @@ void installFactory()
     }();
     Q_UNUSED(installed);
 }
-
-} // namespace
-
-namespace Accessibility {
 
 void hide(QWidget* widget)
 {

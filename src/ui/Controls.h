@@ -16,9 +16,6 @@ public:
 
     QSize sizeHint() const override;
 
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
 private:
     QString m_text;
 };

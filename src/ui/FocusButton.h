@@ -96,7 +96,6 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
-    void changeEvent(QEvent* event) override;
 
 private:
     QPainterPath shape(const QRectF& rect, const FocusButtonLook& look) const;

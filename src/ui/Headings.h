@@ -5,7 +5,7 @@
 #include <QWidget>
 
 class Eyebrow;
-class QLabel;
+class WrappingLabel;
 
 // The page-title treatment: the page's title becomes its window title (the main window shows
 // the current page's).
@@ -44,7 +44,7 @@ public:
 private:
     QWidget* m_eyebrowRow;
     Eyebrow* m_eyebrow;
-    QLabel* m_title;
+    WrappingLabel* m_title;
 };
 
 // A section heading: the eyebrow, a flexible space and an optional trailing widget.

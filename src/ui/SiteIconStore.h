@@ -32,6 +32,7 @@
 #include <optional>
 
 class QNetworkAccessManager;
+class QThreadPool;
 class SiteIconDownload;
 
 // Looks up the addresses of a host name and answers on the main thread (an empty list when the
@@ -95,6 +96,9 @@ public:
     static std::optional<QString> attributeValue(const QString& name, const QString& tag);
     // The first number of a "sizes" attribute ("32x32" gives 32).
     static std::optional<int> iconSize(const QString& sizes);
+    // The bytes as an icon: a PNG, ICO, JPEG, GIF, BMP or WebP image at least 16 pixels wide and at
+    // most 1024 pixels on either side (checked before decoding); a null image otherwise.
+    static QImage decodeIcon(const QByteArray& bytes);
     // The four conventional icon addresses of a key.
     static QList<QUrl> fallbackUrls(const QString& key);
     // False for loopback, unspecified, private, shared (100.64/10), link-local, unique-local,
@@ -107,6 +111,7 @@ signals:
 
 private:
     friend class SiteIconDownload;
+    friend class GuardedFetch;
     struct Waiter {
         QPointer<QObject> context;
         std::function<void(const QImage&)> done;
@@ -122,6 +127,7 @@ private:
     Resolver m_resolver;
     std::function<bool(const QHostAddress&)> m_isAllowed;
     QNetworkAccessManager* m_network;
+    QThreadPool* m_pool;
     QList<QSslCertificate> m_caCertificates;
     QHash<QString, QImage> m_memory;
     QHash<QString, SiteIconDownload*> m_inFlight;

@@ -1,5 +1,6 @@
 #include "ui/Theme.h"
 
+#include "ui/Accessibility.h"
 #include "ui/Palette.h"
 
 #include <QApplication>
@@ -76,6 +77,7 @@ void apply(QApplication& app)
         app.setStyle(fusion);
     app.setPalette(palette());
     app.setFont(font(13));
+    Accessibility::installFactory();
 }
 
 } // namespace Theme

@@ -12,6 +12,7 @@ class QLabel;
 class QMenu;
 class QToolButton;
 class ClickableArea;
+class WrappingLabel;
 class PriorityCheckCircle;
 
 // A row of the day's other to-dos: check circle (toggleClicked), title (openClicked) and the meta
@@ -33,13 +34,14 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void update(bool full);
+    void refresh();
 
     TaskItem m_todo;
     qreal m_size;
-    QWidget* m_check;
+    ClickableArea* m_check;
+    PriorityCheckCircle* m_circle;
     ClickableArea* m_titleArea;
-    QLabel* m_title;
+    WrappingLabel* m_title;
     QLabel* m_meta;
 };
 
@@ -65,7 +67,7 @@ signals:
 private:
     TaskItem m_todo;
     ClickableArea* m_titleArea;
-    QLabel* m_title;
+    WrappingLabel* m_title;
     QLabel* m_from;
     QToolButton* m_options;
     QMenu* m_menu;

@@ -1,0 +1,202 @@
+#include "ui/FocusButton.h"
+
+#include "ui/Palette.h"
+#include "ui/Theme.h"
+
+#include <QPainter>
+#include <cmath>
+
+namespace {
+
+constexpr qreal symbolSpacing = 6;
+
+// The icon font has a single weight: bold and heavy labels thicken their symbol's strokes.
+qreal emboldenFor(const QFont& font)
+{
+    const qreal size = font.pixelSize();
+    if (font.weight() >= QFont::ExtraBold)
+        return size * 0.07;
+    if (font.weight() >= QFont::Bold)
+        return size * 0.045;
+    return 0;
+}
+
+template <class... Ts> struct Overloaded : Ts... {
+    using Ts::operator()...;
+};
+template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
+
+} // namespace
+
+FocusButtonLook focusButtonLook(const FocusButtonStyle& style, bool pressed)
+{
+    using namespace FocusColor;
+    FocusButtonLook look;
+    look.fill = Qt::transparent;
+    look.borderColor = Qt::transparent;
+    std::visit(Overloaded{
+                   [&](const FocusGoldButtonStyle& s) {
+                       look.font = Theme::font(s.size, QFont::ExtraBold);
+                       look.textColor = ink();
+                       look.padding = QMarginsF(s.fullWidth ? 0 : 20, s.size * 0.8, s.fullWidth ? 0 : 20, s.size * 0.8);
+                       look.fullWidth = s.fullWidth;
+                       look.fill = withOpacity(gold(), pressed ? 0.8 : 1);
+                       look.cornerRadius = 13;
+                   },
+                   [&](const FocusGhostButtonStyle& s) {
+                       look.font = Theme::font(s.size, QFont::Bold);
+                       look.textColor = withOpacity(white(), pressed ? 0.7 : 1);
+                       look.padding = QMarginsF(16, s.size * 0.8, 16, s.size * 0.8);
+                       look.borderColor = withOpacity(white(), 0.28);
+                       look.borderWidth = 1;
+                       look.cornerRadius = 13;
+                   },
+                   [&](const FocusLinkButtonStyle& s) {
+                       look.font = Theme::font(s.size, QFont::Bold);
+                       look.font.setUnderline(true);
+                       look.underline = true;
+                       look.textColor =
+                           withOpacity(s.color.isValid() ? s.color : FocusColor::text(), pressed ? 0.6 : 1);
+                   },
+                   [&](const FocusCharcoalButtonStyle& s) {
+                       look.font = Theme::font(s.size, QFont::Bold);
+                       look.textColor = white();
+                       look.padding = QMarginsF(13, 8, 13, 8);
+                       look.fill = withOpacity(ink(), pressed ? 0.85 : 1);
+                       look.cornerRadius = 11;
+                   },
+                   [&](const FocusPillButtonStyle& s) {
+                       look.font = Theme::font(s.size, QFont::Bold);
+                       look.textColor = s.isSelected ? white() : FocusColor::text();
+                       look.padding = QMarginsF(13, 0, 13, 0);
+                       look.minHeight = 32;
+                       look.capsule = true;
+                       look.fill = s.isSelected ? ink() : QColor(Qt::transparent);
+                       look.borderColor = s.isSelected ? ink() : border();
+                       look.borderWidth = 1;
+                       look.opacity = pressed ? 0.7 : 1;
+                   },
+                   [&](const FocusSheetButtonStyle& s) {
+                       const bool primary = s.kind == FocusSheetButtonStyle::Kind::primary;
+                       look.font = Theme::font(14, QFont::Bold);
+                       look.textColor = primary ? white() : s.isEnabled ? FocusColor::text() : disabledOutlineText();
+                       look.fullWidth = true;
+                       look.minHeight = 42;
+                       look.cornerRadius = 12;
+                       look.padding = QMarginsF(12, 0, 12, 0);
+                       if (primary) {
+                           look.fill = withOpacity(ink(), pressed ? 0.85 : 1);
+                       } else {
+                           look.borderColor = s.isEnabled ? ink() : disabledOutlineBorder();
+                           look.borderWidth = 1.25;
+                       }
+                   },
+               },
+               style);
+    return look;
+}
+
+FocusButton::FocusButton(const QString& text, const FocusButtonStyle& style, QWidget* parent)
+    : QAbstractButton(parent), m_style(style)
+{
+    setText(text);
+    setFocusPolicy(Qt::StrongFocus);
+    setButtonStyle(style);
+}
+
+void FocusButton::setButtonStyle(const FocusButtonStyle& style)
+{
+    m_style = style;
+    const FocusButtonLook look = focusButtonLook(m_style, false);
+    setFont(look.font);
+    setSizePolicy(look.fullWidth ? QSizePolicy::MinimumExpanding : QSizePolicy::Fixed, QSizePolicy::Fixed);
+    updateGeometry();
+    update();
+}
+
+void FocusButton::setSymbol(std::optional<Symbol> symbol)
+{
+    m_symbol = symbol;
+    updateGeometry();
+    update();
+}
+
+FocusButtonLook FocusButton::currentLook() const
+{
+    return focusButtonLook(m_style, isDown());
+}
+
+QSize FocusButton::sizeHint() const
+{
+    const FocusButtonLook look = focusButtonLook(m_style, false);
+    const QFontMetricsF metrics(look.font);
+    qreal contentWidth = std::ceil(metrics.horizontalAdvance(text()));
+    qreal contentHeight = std::ceil(metrics.height());
+    if (m_symbol) {
+        const qreal box = Symbols::boxSize(look.font.pixelSize());
+        contentWidth += box + (text().isEmpty() ? 0 : symbolSpacing);
+        contentHeight = std::max(contentHeight, box);
+    }
+    const qreal w = contentWidth + look.padding.left() + look.padding.right();
+    const qreal h = std::max(look.minHeight, contentHeight + look.padding.top() + look.padding.bottom());
+    return QSize(int(std::ceil(w)), int(std::ceil(h)));
+}
+
+QSize FocusButton::minimumSizeHint() const
+{
+    const FocusButtonLook look = focusButtonLook(m_style, false);
+    return look.fullWidth ? QSize(0, sizeHint().height()) : sizeHint();
+}
+
+QPainterPath FocusButton::shape(const QRectF& rect, const FocusButtonLook& look) const
+{
+    QPainterPath path;
+    const qreal radius = look.capsule ? std::min(rect.width(), rect.height()) / 2 : look.cornerRadius;
+    if (radius > 0)
+        path.addRoundedRect(rect, radius, radius);
+    else
+        path.addRect(rect);
+    return path;
+}
+
+bool FocusButton::hitButton(const QPoint& pos) const
+{
+    return shape(QRectF(rect()), focusButtonLook(m_style, false)).contains(QPointF(pos) + QPointF(0.5, 0.5));
+}
+
+void FocusButton::paintEvent(QPaintEvent*)
+{
+    const FocusButtonLook look = currentLook();
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(look.opacity);
+
+    const QRectF bounds(rect());
+    if (look.fill.alpha() > 0)
+        painter.fillPath(shape(bounds, look), look.fill);
+    if (look.borderWidth > 0 && look.borderColor.alpha() > 0) {
+        // Drawn inside the edge: the stroke runs along a shape inset by half its width.
+        const qreal inset = look.borderCentred ? 0 : look.borderWidth / 2;
+        const QRectF inner = bounds.adjusted(inset, inset, -inset, -inset);
+        FocusButtonLook innerLook = look;
+        innerLook.cornerRadius = std::max<qreal>(0, look.cornerRadius - inset);
+        painter.strokePath(shape(inner, innerLook), QPen(look.borderColor, look.borderWidth));
+    }
+
+    const QFontMetricsF metrics(look.font);
+    const qreal textWidth = metrics.horizontalAdvance(text());
+    const qreal box = m_symbol ? Symbols::boxSize(look.font.pixelSize()) : 0;
+    const qreal gap = m_symbol && !text().isEmpty() ? symbolSpacing : 0;
+    const QRectF content = bounds.marginsRemoved(look.padding);
+    qreal x = content.center().x() - (box + gap + textWidth) / 2;
+    if (look.padding.left() == 0 && look.padding.right() == 0 && !look.fullWidth)
+        x = content.left();
+    if (m_symbol) {
+        Symbols::paint(painter, QRectF(x, content.center().y() - box / 2, box, box), *m_symbol, look.textColor,
+                       look.font.pixelSize(), emboldenFor(look.font));
+        x += box + gap;
+    }
+    painter.setFont(look.font);
+    painter.setPen(look.textColor);
+    painter.drawText(QRectF(x, bounds.top(), textWidth + 1, bounds.height()), Qt::AlignLeft | Qt::AlignVCenter, text());
+}

@@ -1,0 +1,173 @@
+#include "ui/TodoRows.h"
+
+#include "ui/ClickableArea.h"
+#include "ui/FocusCards.h"
+#include "ui/Palette.h"
+#include "ui/Symbols.h"
+#include "ui/Theme.h"
+#include "ui/WrappingLabel.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace {
+
+QLabel* plainLabel(const QFont& font, const QColor& color, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, color);
+    label->setPalette(p);
+    return label;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// QuietTodoRow
+
+QuietTodoRow::QuietTodoRow(const TaskItem& todo, qreal size, qreal height, QWidget* parent)
+    : QWidget(parent), m_todo(todo), m_size(size)
+{
+    setMinimumHeight(int(std::ceil(height)));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(6);
+
+    auto* check = new ClickableArea(this);
+    check->setObjectName(QStringLiteral("checkButton"));
+    check->setFixedSize(32, 32);
+    auto* checkLayout = new QVBoxLayout(check);
+    checkLayout->setContentsMargins(0, 0, 0, 0);
+    m_circle = new PriorityCheckCircle(todo.priority, todo.isCompleted, size + 3, check);
+    checkLayout->addWidget(m_circle, 0, Qt::AlignCenter);
+    connect(check, &QAbstractButton::clicked, this, &QuietTodoRow::toggleClicked);
+    m_check = check;
+    layout->addWidget(check, 0, Qt::AlignVCenter);
+
+    m_titleArea = new ClickableArea(this);
+    m_titleArea->setObjectName(QStringLiteral("titleArea"));
+    m_titleArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto* titleLayout = new QVBoxLayout(m_titleArea);
+    titleLayout->setContentsMargins(0, 6, 0, 6);
+    m_title = new WrappingLabel(QString(), m_titleArea);
+    m_title->setObjectName(QStringLiteral("title"));
+    m_title->setFont(Theme::font(size, QFont::DemiBold));
+    titleLayout->addWidget(m_title);
+    connect(m_titleArea, &QAbstractButton::clicked, this, &QuietTodoRow::openClicked);
+    layout->addWidget(m_titleArea, 1, Qt::AlignVCenter);
+
+    m_meta = plainLabel(Theme::font(size - 2.5), FocusColor::textSecondary(), this);
+    m_meta->setObjectName(QStringLiteral("metaLabel"));
+    layout->addWidget(m_meta, 0, Qt::AlignVCenter);
+
+    refresh();
+}
+
+void QuietTodoRow::setTodo(const TaskItem& todo)
+{
+    if (todo == m_todo)
+        return;
+    m_todo = todo;
+    refresh();
+}
+
+void QuietTodoRow::refresh()
+{
+    const bool done = m_todo.isCompleted;
+    m_circle->setState(m_todo.priority, done);
+    m_check->setToolTip(done ? tr("Mark not done") : tr("Mark done"));
+    m_check->setAccessibleName(done ? tr("Mark %1 not done").arg(m_todo.title) : tr("Mark %1 done").arg(m_todo.title));
+
+    m_title->setText(m_todo.title);
+    m_title->setColor(done ? FocusColor::textTertiary() : FocusColor::text());
+    m_title->setStrikeOut(done);
+    m_titleArea->setAccessibleName(m_todo.title);
+
+    const std::optional<QString> meta = m_todo.focusMetaText();
+    m_meta->setText(meta.value_or(QString()));
+    m_meta->setVisible(meta.has_value());
+}
+
+void QuietTodoRow::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(QRect(0, height() - 1, width(), 1), FocusColor::hairline());
+}
+
+// ---------------------------------------------------------------------------------------------
+// EarlierTodoRow
+
+EarlierTodoRow::EarlierTodoRow(const TaskItem& todo, Date now, const Calendar& calendar, QWidget* parent)
+    : QWidget(parent)
+{
+    setMinimumHeight(52);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+
+    m_titleArea = new ClickableArea(this);
+    m_titleArea->setObjectName(QStringLiteral("titleArea"));
+    m_titleArea->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto* column = new QVBoxLayout(m_titleArea);
+    column->setContentsMargins(0, 8, 0, 8);
+    column->setSpacing(2);
+    m_title = new WrappingLabel(QString(), m_titleArea);
+    m_title->setObjectName(QStringLiteral("title"));
+    m_title->setFont(Theme::font(14, QFont::DemiBold));
+    column->addWidget(m_title);
+    m_from = plainLabel(Theme::font(12, QFont::Medium), FocusColor::alert(), m_titleArea);
+    m_from->setObjectName(QStringLiteral("fromLabel"));
+    column->addWidget(m_from);
+    connect(m_titleArea, &QAbstractButton::clicked, this, &EarlierTodoRow::openClicked);
+    layout->addWidget(m_titleArea, 1, Qt::AlignVCenter);
+
+    m_menu = new QMenu(this);
+    m_options = new QToolButton(this);
+    m_options->setObjectName(QStringLiteral("optionsButton"));
+    m_options->setAutoRaise(true);
+    m_options->setFixedSize(30, 30);
+    m_options->setIcon(Symbols::icon(Symbol::ellipsis, FocusColor::textSecondary(), 14));
+    m_options->setIconSize(QSize(int(Symbols::boxSize(14)), int(Symbols::boxSize(14))));
+    m_options->setPopupMode(QToolButton::InstantPopup);
+    m_options->setMenu(m_menu);
+    // The menu's arrow is hidden: the ellipsis says enough.
+    m_options->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"
+                                            "QToolButton::menu-indicator { image: none; width: 0; }"));
+    layout->addWidget(m_options, 0, Qt::AlignVCenter);
+
+    setTodo(todo, now, calendar);
+}
+
+void EarlierTodoRow::setTodo(const TaskItem& todo, Date now, const Calendar& calendar)
+{
+    m_todo = todo;
+    m_title->setText(todo.title);
+    m_titleArea->setAccessibleName(todo.title);
+    m_from->setText(fromText(todo, now, calendar));
+    m_options->setAccessibleName(tr("Options for %1").arg(todo.title));
+}
+
+QString EarlierTodoRow::fromText(const TaskItem& todo, Date now, const Calendar& calendar)
+{
+    const Date day = todo.dueDate.value_or(todo.createdAt);
+    const qint64 days = calendar.daysBetween(day, now);
+    const QDate date = calendar.localDate(day);
+    const QLocale locale;
+    if (days == 1)
+        return tr("From yesterday");
+    if (days > 6) {
+        // Day number and short month name in the order the locale writes dates.
+        const QString shortFormat = locale.dateFormat(QLocale::ShortFormat);
+        const bool dayFirst = shortFormat.indexOf(u'd') < shortFormat.indexOf(u'M');
+        return tr("From %1").arg(locale.toString(date, dayFirst ? QStringLiteral("d MMM") : QStringLiteral("MMM d")));
+    }
+    return tr("From %1").arg(locale.dayName(date.dayOfWeek(), QLocale::LongFormat));
+}

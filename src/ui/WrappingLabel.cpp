@@ -1,0 +1,135 @@
+#include "ui/WrappingLabel.h"
+
+#include "ui/Accessibility.h"
+#include "ui/Palette.h"
+
+#include <QEvent>
+#include <QPainter>
+#include <QTextLayout>
+#include <cmath>
+
+WrappingLabel::WrappingLabel(const QString& text, QWidget* parent)
+    : QWidget(parent), m_text(text), m_color(FocusColor::text())
+{
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    Accessibility::installFactory();
+}
+
+void WrappingLabel::setText(const QString& text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    updateGeometry();
+    update();
+}
+
+void WrappingLabel::setColor(const QColor& color)
+{
+    m_color = color;
+    update();
+}
+
+void WrappingLabel::setStrikeOut(bool strikeOut)
+{
+    QFont f = font();
+    f.setStrikeOut(strikeOut);
+    setFont(f);
+}
+
+void WrappingLabel::setMaxLines(int lines)
+{
+    m_maxLines = lines;
+    updateGeometry();
+    update();
+}
+
+WrappingLabel::Laid WrappingLabel::lay(qreal width) const
+{
+    Laid laid;
+    const QFontMetricsF metrics(font());
+    width = std::max<qreal>(1, width);
+    // Line breaks in the text stay line breaks; each paragraph wraps on its own.
+    QString text = m_text;
+    text.replace(QChar::LineSeparator, u'\n').replace(QChar::ParagraphSeparator, u'\n');
+    const QStringList paragraphs = text.split(u'\n');
+    qreal y = 0;
+    for (qsizetype p = 0; p < paragraphs.size(); ++p) {
+        const QString& paragraph = paragraphs.at(p);
+        QTextLayout layout(paragraph, font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            if (m_maxLines > 0 && laid.lines.size() == m_maxLines - 1) {
+                // The last allowed line holds the rest of the text, cut with an ellipsis.
+                QStringList rest{paragraph.mid(line.textStart())};
+                rest += paragraphs.mid(p + 1);
+                const QString tail = rest.join(u' ');
+                const QString shown = metrics.elidedText(tail, Qt::ElideRight, width);
+                laid.lines.append({QPointF(0, y), shown});
+                layout.endLayout();
+                laid.height = y + metrics.height();
+                return laid;
+            }
+            laid.lines.append({QPointF(0, y), paragraph.mid(line.textStart(), line.textLength())});
+            y += metrics.lineSpacing();
+        }
+        layout.endLayout();
+    }
+    laid.height = laid.lines.isEmpty() ? 0 : y - metrics.lineSpacing() + metrics.height();
+    return laid;
+}
+
+int WrappingLabel::lineCount(int width) const
+{
+    return int(lay(width).lines.size());
+}
+
+int WrappingLabel::heightForWidth(int width) const
+{
+    return int(std::ceil(lay(width).height));
+}
+
+QSize WrappingLabel::sizeHint() const
+{
+    const QFontMetricsF metrics(font());
+    qreal widest = 0;
+    for (const QString& line : m_text.split(u'\n'))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+    const int w = int(std::ceil(widest)) + 1;
+    return QSize(w, heightForWidth(w));
+}
+
+QSize WrappingLabel::minimumSizeHint() const
+{
+    const QFontMetricsF metrics(font());
+    const int w = int(std::ceil(metrics.averageCharWidth() * 4));
+    return QSize(std::min(w, sizeHint().width()), int(std::ceil(metrics.height())));
+}
+
+void WrappingLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(m_color);
+    const QFontMetricsF metrics(font());
+    const Laid laid = lay(width());
+    const Qt::Alignment align = (layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop;
+    for (const auto& [origin, line] : laid.lines)
+        painter.drawText(QRectF(origin.x(), origin.y(), width(), metrics.height()), int(align), line);
+}
+
+void WrappingLabel::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::FontChange) {
+        updateGeometry();
+        update();
+    }
+    QWidget::changeEvent(event);
+}

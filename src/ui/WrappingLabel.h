@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+// Plain text that wraps onto as many lines as the width needs, breaking inside a word only when
+// the word alone is wider than the line (a long address never widens its container). With
+// maxLines the last line ends in an ellipsis. Never interprets markup. Assistive technologies
+// read it as static text.
+class WrappingLabel : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(QString text READ text WRITE setText)
+public:
+    explicit WrappingLabel(const QString& text = {}, QWidget* parent = nullptr);
+
+    QString text() const { return m_text; }
+    void setText(const QString& text);
+    void setColor(const QColor& color);
+    QColor color() const { return m_color; }
+    void setStrikeOut(bool strikeOut);
+    // 0: no limit.
+    void setMaxLines(int lines);
+    // The number of lines the text takes at `width`.
+    int lineCount(int width) const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    struct Laid {
+        QList<QPair<QPointF, QString>> lines;
+        qreal height = 0;
+    };
+    Laid lay(qreal width) const;
+
+    QString m_text;
+    QColor m_color;
+    int m_maxLines = 0;
+};
