@@ -1,15 +1,93 @@
 #include "sync/CloudKitSyncService.h"
 
+#include "model/Iso8601.h"
 #include "model/Json.h"
 #include "platform/Defaults.h"
+#include "platform/SystemEvents.h"
 #include "store/StorageService.h"
 
-CloudKitSyncService::CloudKitSyncService(StorageService* storage, Defaults& defaults, QObject* parent)
-    : CloudSync(parent), m_storage(storage), m_defaults(defaults)
+#include <QDateTime>
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(cloudKitSyncLog, "CloudKitSync")
+
+namespace {
+const QString unavailableText = QStringLiteral("iCloud sync isn't available in this version of the app.");
+}
+
+CloudKitSyncService::CloudKitSyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment,
+                                         QObject* parent)
+    : CloudSync(parent), m_storage(storage), m_defaults(defaults), m_env(std::move(environment)),
+      m_statusMessage(QStringLiteral("Not synced yet"))
 {
+    if (!m_env.clock)
+        m_env.clock = &SystemClock::instance();
+    if (!m_env.calendar)
+        m_env.calendar = [] { return Calendar::current(); };
+
     m_pushTimer.setSingleShot(true);
-    m_pushTimer.setInterval(1000);
+    m_pushTimer.setInterval(pushDelayMilliseconds);
     connect(&m_pushTimer, &QTimer::timeout, this, &CloudKitSyncService::syncNow);
+    m_refreshTimer.setInterval(refreshIntervalSeconds * 1000);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &CloudKitSyncService::syncNow);
+    m_retryTimer.setSingleShot(true);
+    connect(&m_retryTimer, &QTimer::timeout, this, &CloudKitSyncService::syncNow);
+
+    if (!isCloudSyncAvailable()) {
+        m_statusMessage = unavailableText;
+        return;
+    }
+    if (const std::optional<QString> text = m_defaults.string(lastSuccessKey))
+        if (const std::optional<Date> at = Iso8601::parse(*text))
+            m_statusMessage = QStringLiteral("Last synced ") + lastSyncedText(*at);
+}
+
+CloudKitSyncService::~CloudKitSyncService()
+{
+    // A run suspended in a request finds this when it resumes and ends without touching us.
+    *m_alive = false;
+}
+
+Date CloudKitSyncService::now() const
+{
+    return m_env.clock->now();
+}
+
+// ---- triggers
+
+void CloudKitSyncService::start()
+{
+    if (!isCloudSyncAvailable() || m_started)
+        return;
+    m_started = true;
+    syncNow();
+    m_refreshTimer.start();
+    if (m_env.events)
+        connect(m_env.events, &SystemEvents::didWake, this, &CloudKitSyncService::syncNow);
+}
+
+void CloudKitSyncService::syncNow()
+{
+    if (m_isSyncing) {
+        m_syncRequestedWhileRunning = true;
+        return;
+    }
+    runCoalesced();
+}
+
+QCoro::Task<> CloudKitSyncService::runCoalesced()
+{
+    const std::shared_ptr<bool> alive = m_alive;
+    setSyncing(true);
+    do {
+        m_syncRequestedWhileRunning = false;
+        emit syncRunStarted();
+        co_await performSync();
+        if (!*alive)
+            co_return;
+    } while (m_syncRequestedWhileRunning);
+    setSyncing(false);
+    emit syncFinished();
 }
 
 void CloudKitSyncService::schedulePush()
@@ -19,27 +97,191 @@ void CloudKitSyncService::schedulePush()
     emit pushScheduled();
 }
 
+// ---- bookkeeping
+
 QSet<QUuid> CloudKitSyncService::idSet(const QString& key) const
 {
     return m_defaults.uuidSet(key);
 }
 
+void CloudKitSyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)
+{
+    // Every write goes to disk at once; most runs change nothing here.
+    if (m_defaults.contains(key) && idSet(key) == ids)
+        return;
+    m_defaults.setUuidSet(key, ids);
+}
+
+void CloudKitSyncService::addToIdSet(const QString& key, const QSet<QUuid>& ids)
+{
+    writeIdSet(key, idSet(key) + ids);
+}
+
 void CloudKitSyncService::noteDeleted(const QUuid& id)
 {
-    m_defaults.setUuidSet(pendingNoteDeletesKey(), idSet(pendingNoteDeletesKey()) + QSet<QUuid>{id});
+    addToIdSet(pendingNoteDeletes, {id});
 }
 
 void CloudKitSyncService::tasksDeleted(const QSet<QUuid>& ids)
 {
-    m_defaults.setUuidSet(pendingTaskDeletesKey(), idSet(pendingTaskDeletesKey()) + ids);
+    addToIdSet(pendingTaskDeletes, ids);
 }
 
-void CloudKitSyncService::syncNow()
+void CloudKitSyncService::clearPendingDeletes(const QSet<QUuid>& tasks, const QSet<QUuid>& notes)
 {
-    performSync();
+    writeIdSet(pendingTaskDeletes, idSet(pendingTaskDeletes) - tasks);
+    writeIdSet(pendingNoteDeletes, idSet(pendingNoteDeletes) - notes);
 }
 
-void CloudKitSyncService::performSync()
+// ---- observable state
+
+void CloudKitSyncService::setSyncing(bool value)
 {
-    emit syncRunStarted();
+    if (m_isSyncing == value)
+        return;
+    m_isSyncing = value;
+    emit isSyncingChanged();
+}
+
+void CloudKitSyncService::setStatusMessage(const QString& text)
+{
+    if (m_statusMessage == text)
+        return;
+    m_statusMessage = text;
+    emit statusMessageChanged();
+}
+
+void CloudKitSyncService::setLastError(const std::optional<QString>& text)
+{
+    if (m_lastError == text)
+        return;
+    m_lastError = text;
+    emit lastErrorChanged();
+}
+
+void CloudKitSyncService::setICloudAvailable(bool value)
+{
+    if (m_isICloudAvailable == value)
+        return;
+    m_isICloudAvailable = value;
+    emit isICloudAvailableChanged();
+}
+
+// ---- texts and retries
+
+QString CloudKitSyncService::syncDescription(int accountStatus)
+{
+    switch (accountStatus) {
+    case 0:
+        return QStringLiteral("Could not check iCloud status. Try again.");
+    case 1:
+        return QStringLiteral("iCloud is available");
+    case 2:
+        return QStringLiteral("iCloud is restricted on this Mac.");
+    case 3:
+        return QStringLiteral("Sign in to iCloud in System Settings to sync.");
+    case 4:
+        return QStringLiteral("iCloud is temporarily unavailable. Try again.");
+    default:
+        return QStringLiteral("iCloud is not available (status %1).").arg(accountStatus);
+    }
+}
+
+QString CloudKitSyncService::userMessage(const RecordError& error)
+{
+    const QString generic = QStringLiteral("Sync didn't finish. It will try again automatically.");
+    const QString offline = QStringLiteral("No internet connection \u2014 sync will retry automatically.");
+    const QString busy = QStringLiteral("iCloud is busy \u2014 sync will retry automatically.");
+    switch (error.code) {
+    case RecordErrorCode::partialFailure:
+        // The first failing item in request order speaks for the request.
+        if (!error.partialErrors.empty())
+            return userMessage(error.partialErrors.front().second);
+        return QStringLiteral("Some items didn't sync. It will try again automatically.");
+    case RecordErrorCode::networkUnavailable:
+    case RecordErrorCode::networkFailure:
+        return offline;
+    case RecordErrorCode::serviceUnavailable:
+    case RecordErrorCode::requestRateLimited:
+    case RecordErrorCode::zoneBusy:
+        return busy;
+    case RecordErrorCode::missingEntitlement:
+        return unavailableText;
+    case RecordErrorCode::notAuthenticated:
+        return QStringLiteral("Sign in to iCloud in System Settings.");
+    case RecordErrorCode::serverRecordChanged:
+        return QStringLiteral("Another device was syncing at the same time \u2014 retrying shortly.");
+    case RecordErrorCode::quotaExceeded:
+        return QStringLiteral("Your iCloud storage is full, so sync is paused.");
+    default:
+        return generic;
+    }
+}
+
+std::optional<int> CloudKitSyncService::retryDelaySeconds(const RecordError& error)
+{
+    switch (error.code) {
+    case RecordErrorCode::networkUnavailable:
+    case RecordErrorCode::networkFailure:
+    case RecordErrorCode::serverRecordChanged:
+        return 30;
+    case RecordErrorCode::serviceUnavailable:
+    case RecordErrorCode::requestRateLimited:
+    case RecordErrorCode::zoneBusy: {
+        const double suggested = error.retryAfterSeconds.value_or(30);
+        if (!(suggested > 5)) // also NaN
+            return 5;
+        return suggested > 300 ? 300 : int(std::ceil(suggested));
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+void CloudKitSyncService::scheduleRetry(const RecordError& error)
+{
+    const std::optional<int> delay = retryDelaySeconds(error);
+    if (!delay)
+        return;
+    // One retry pending at most: a newer failure with a delay replaces it.
+    m_retryTimer.start(*delay * 1000);
+}
+
+QString CloudKitSyncService::lastSyncedText(Date date) const
+{
+    const Calendar calendar = m_env.calendar();
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(qint64(std::floor(date * 1000)), calendar.timeZone());
+    const QString time = calendar.locale().toString(at.time(), QLocale::ShortFormat);
+    if (calendar.isSameDay(date, now()))
+        return time;
+    return calendar.locale().toString(at.date(), QLocale::ShortFormat) + QStringLiteral(", ") + time;
+}
+
+// ---- the manifest's text form
+
+std::vector<QUuid> CloudKitSyncService::parseIdList(const std::optional<QString>& text)
+{
+    std::vector<QUuid> ids;
+    if (!text)
+        return ids;
+    for (const QStringView piece : QStringView(*text).split(u',', Qt::SkipEmptyParts))
+        if (const auto id = parseUuid(piece.toString()))
+            ids.push_back(*id);
+    return ids;
+}
+
+QString CloudKitSyncService::idListText(const QSet<QUuid>& ids)
+{
+    QStringList texts;
+    texts.reserve(ids.size());
+    for (const QUuid& id : ids)
+        texts.append(uuidText(id));
+    texts.sort();
+    return texts.join(u',');
+}
+
+QSet<QUuid> CloudKitSyncService::mergedIdSet(const QSet<QUuid>& server, const QSet<QUuid>& adding,
+                                             const QSet<QUuid>& removing)
+{
+    return (server + adding) - removing;
 }

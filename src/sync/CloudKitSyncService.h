@@ -12,11 +12,20 @@
 #include <concepts>
 #include <vector>
 
+#include <QCoro/QCoroFuture>
+#include <QCoro/QCoroTask>
 #include <QPointer>
 #include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "model/Calendar.h"
+#include "store/StorageService.h"
+#include "sync/RecordStore.h"
 
 class Defaults;
-class StorageService;
+class SystemEvents;
 
 // What the sync needs of an item: its identity, its last update, and its canonical text.
 template <typename T>
@@ -35,24 +44,96 @@ template <SyncMergeable T> struct MergeResult {
     bool changed = false;
 };
 
-// Two-way sync of to-dos and notes. So far: the bookkeeping the store relies on and the push
-// debounce; a run does not talk to any record store yet.
+// The record database as the sync sees it: a store (none: this build cannot sync), the clock and
+// calendar, the system events whose wake starts a run, and the name of the environment.
+struct SyncEnvironment {
+    RecordStore* recordStore = nullptr;
+    const Clock* clock = nullptr;
+    std::function<Calendar()> calendar;
+    SystemEvents* events = nullptr;
+    QString environment = QStringLiteral("unknown");
+};
+
+// The manifest record as read: whether it exists, the listed item ids, and the series every device
+// stopped or deleted.
+struct SyncManifest {
+    bool exists = false;
+    std::vector<QUuid> taskIds;
+    std::vector<QUuid> noteIds;
+    QSet<QUuid> stoppedSeriesIds;
+    QSet<QUuid> deletedSeriesIds;
+};
+
+// Two-way sync of the store's to-dos and notes with the record store, shared with the phone app.
+// Main thread only; every trigger ends in syncNow(), which never lets two runs overlap.
 class CloudKitSyncService : public CloudSync {
     Q_OBJECT
+    Q_PROPERTY(bool isSyncing READ isSyncing NOTIFY isSyncingChanged)
+    Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    // Empty when there is none.
+    Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
+    Q_PROPERTY(bool isICloudAvailable READ isICloudAvailable NOTIFY isICloudAvailableChanged)
 public:
-    CloudKitSyncService(StorageService* storage, Defaults& defaults, QObject* parent = nullptr);
+    CloudKitSyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment = {},
+                        QObject* parent = nullptr);
+    ~CloudKitSyncService() override;
 
+    static inline const QString knownTasksKey = QStringLiteral("sync.knownRemoteTaskIds.v1");
+    static inline const QString knownNotesKey = QStringLiteral("sync.knownRemoteNoteIds.v1");
+    static inline const QString pendingTaskDeletes = QStringLiteral("sync.pendingTaskDeletes.v1");
+    static inline const QString pendingNoteDeletes = QStringLiteral("sync.pendingNoteDeletes.v1");
+    static inline const QString accountKeyKey = QStringLiteral("sync.accountKey.v1");
+    static inline const QString lastSuccessKey = QStringLiteral("sync.lastSuccessAt.v1");
+    static inline const QString manifestRecordName = QStringLiteral("qh-sync-manifest");
+    static inline const QString manifestRecordType = QStringLiteral("QHSyncManifest");
+
+    static constexpr int refreshIntervalSeconds = 300;
+    static constexpr int pushDelayMilliseconds = 1000;
+    static constexpr int deleteChunk = 200;
+    static constexpr int fetchChunk = 100;
+    static constexpr int saveChunk = 200;
+
+    // ---- the store's hooks
     void schedulePush() override;
     QSet<QUuid> idSet(const QString& key) const override;
     void noteDeleted(const QUuid& id) override;
     void tasksDeleted(const QSet<QUuid>& ids) override;
-    QString pendingTaskDeletesKey() const { return QStringLiteral("sync.pendingTaskDeletes.v1"); }
-    QString pendingNoteDeletesKey() const { return QStringLiteral("sync.pendingNoteDeletes.v1"); }
+    QString pendingTaskDeletesKey() const { return pendingTaskDeletes; }
+    QString pendingNoteDeletesKey() const { return pendingNoteDeletes; }
     Defaults& defaults() const { return m_defaults; }
-
     bool isPushPending() const { return m_pushTimer.isActive(); }
 
+    // ---- observable state
+    bool isSyncing() const { return m_isSyncing; }
+    const QString& statusMessage() const { return m_statusMessage; }
+    const std::optional<QString>& lastError() const { return m_lastError; }
+    QString lastErrorText() const { return m_lastError.value_or(QString()); }
+    bool isICloudAvailable() const { return m_isICloudAvailable; }
+    bool isCloudSyncAvailable() const { return m_env.recordStore != nullptr; }
+
+    // ---- triggers
+    // The first run, the refresh timer and the run after wake; once, and only when a store exists.
+    void start();
+    // Runs now, or once more after the run in progress; never two at a time.
     void syncNow();
+
+    // The timers, for the tests that check what is pending without waiting for it.
+    const QTimer& pushTimer() const { return m_pushTimer; }
+    const QTimer& refreshTimer() const { return m_refreshTimer; }
+    const QTimer& retryTimer() const { return m_retryTimer; }
+
+    // ---- texts and retries
+    static QString syncDescription(int accountStatus);
+    static QString userMessage(const RecordError& error);
+    // Seconds until an automatic retry after this failure, or none.
+    static std::optional<int> retryDelaySeconds(const RecordError& error);
+    void scheduleRetry(const RecordError& error);
+    QString lastSyncedText(Date date) const;
+
+    // ---- the manifest's text form
+    static std::vector<QUuid> parseIdList(const std::optional<QString>& text);
+    static QString idListText(const QSet<QUuid>& ids);
+    static QSet<QUuid> mergedIdSet(const QSet<QUuid>& server, const QSet<QUuid>& adding, const QSet<QUuid>& removing);
 
     // ---- the merge of local and remote items (pure)
     // The item's canonical JSON text: compact, keys sorted, "/" escaped, dates in whole seconds,
@@ -155,17 +236,70 @@ public:
         return result;
     }
 
-    // Starts the triggers of the sync runs; until the record store exists there is nothing to run.
-    void start() {}
-
 signals:
+    void isSyncingChanged();
+    void statusMessageChanged();
+    void lastErrorChanged();
+    void isICloudAvailableChanged();
     void pushScheduled();
     void syncRunStarted();
+    // A run (and the runs coalesced after it) ended; tests wait for this.
+    void syncFinished();
 
 private:
-    void performSync();
+    struct DeletedIds {
+        QSet<QUuid> tasks;
+        QSet<QUuid> notes;
+    };
+
+    QCoro::Task<> runCoalesced();
+    QCoro::Task<> performSync();
+    QCoro::Task<> checkAccountKey();
+    QCoro::Task<SyncManifest> fetchManifest();
+    QCoro::Task<> saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
+                               QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds, QSet<QUuid> deletedSeriesIds);
+    QCoro::Task<DeletedIds> pushPendingDeletes();
+    QCoro::Task<std::vector<CloudRecord>> fetchRecords(std::vector<QUuid> ids);
+    QCoro::Task<> saveRecords(std::vector<CloudRecord> records);
+    template <typename T> QCoro::Task<T> answer(QFuture<StoreAnswer<T>> future);
+    // Thrown when the service or its store went away while a request was out: the run just ends.
+    struct RunAbandoned {};
+
+    void failRun(const RecordError& error);
+    void clearPendingDeletes(const QSet<QUuid>& tasks, const QSet<QUuid>& notes);
+    void writeIdSet(const QString& key, const QSet<QUuid>& ids);
+    void addToIdSet(const QString& key, const QSet<QUuid>& ids);
+    static QSet<QUuid> recordIdSet(const std::vector<CloudRecord>& records);
+    Date now() const;
+
+    void setSyncing(bool value);
+    void setStatusMessage(const QString& text);
+    void setLastError(const std::optional<QString>& text);
+    void setICloudAvailable(bool value);
 
     QPointer<StorageService> m_storage;
     Defaults& m_defaults;
+    SyncEnvironment m_env;
+    bool m_isSyncing = false;
+    QString m_statusMessage;
+    std::optional<QString> m_lastError;
+    bool m_isICloudAvailable = false;
+    bool m_syncRequestedWhileRunning = false;
+    bool m_started = false;
     QTimer m_pushTimer;
+    QTimer m_refreshTimer;
+    QTimer m_retryTimer;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
+
+// Awaits one answer of the record store: its value, or its error thrown to the run.
+template <typename T> QCoro::Task<T> CloudKitSyncService::answer(QFuture<StoreAnswer<T>> future)
+{
+    const std::shared_ptr<bool> alive = m_alive;
+    StoreAnswer<T> reply = co_await future;
+    if (!*alive || !m_storage)
+        throw RunAbandoned{};
+    if (reply.error)
+        throw *reply.error;
+    co_return std::move(reply.value);
+}

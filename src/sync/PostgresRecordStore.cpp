@@ -1,0 +1,310 @@
+#include "sync/PostgresRecordStore.h"
+
+#include "sync/RecordFields.h"
+
+#include <QUuid>
+
+#include <libpq-fe.h>
+#include <poll.h>
+
+namespace {
+
+RecordError failure(RecordErrorCode code, const QString& message, std::optional<double> retryAfter = std::nullopt)
+{
+    return RecordError{code, message, retryAfter, {}};
+}
+
+// The server's SQLSTATE as one of the sync's error kinds.
+RecordError mapState(const QByteArray& state, const QString& message)
+{
+    if (state == "40001" || state == "40P01" || state == "55P03" || state == "57014")
+        return failure(RecordErrorCode::requestRateLimited, message, 5);
+    if (state == "53100")
+        return failure(RecordErrorCode::quotaExceeded, message);
+    if (state == "42501")
+        return failure(RecordErrorCode::permissionFailure, message);
+    if (state.startsWith("08"))
+        return failure(RecordErrorCode::networkFailure, message);
+    return failure(RecordErrorCode::internalError, message);
+}
+
+struct Result {
+    PGresult* r = nullptr;
+    explicit Result(PGresult* result) : r(result) {}
+    ~Result() { PQclear(r); }
+    Result(const Result&) = delete;
+    Result& operator=(const Result&) = delete;
+    ExecStatusType status() const { return PQresultStatus(r); }
+    int rows() const { return PQntuples(r); }
+    QString text(int row, int column) const
+    {
+        return QString::fromUtf8(PQgetvalue(r, row, column), PQgetlength(r, row, column));
+    }
+    QByteArray bytes(int row, int column) const
+    {
+        return QByteArray(PQgetvalue(r, row, column), PQgetlength(r, row, column));
+    }
+};
+
+} // namespace
+
+class PostgresRecordStore::Connection {
+public:
+    explicit Connection(QString connection) : m_connection(std::move(connection)) {}
+    ~Connection()
+    {
+        if (m_conn)
+            PQfinish(m_conn);
+    }
+
+    std::optional<RecordError> open()
+    {
+        if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+            return std::nullopt;
+        if (m_conn)
+            PQfinish(m_conn);
+        m_conn = nullptr;
+        const QByteArray info = m_connection.toUtf8();
+        PGconn* conn = PQconnectStart(info.constData());
+        if (!conn)
+            return failure(RecordErrorCode::networkUnavailable, QStringLiteral("out of memory"));
+        // How far the handshake got tells a refused login from a server that cannot be reached.
+        bool reachedServer = false;
+        PostgresPollingStatusType poll = PGRES_POLLING_WRITING;
+        while (poll != PGRES_POLLING_OK && poll != PGRES_POLLING_FAILED) {
+            pollfd fd{PQsocket(conn), short(poll == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+            if (fd.fd < 0 || ::poll(&fd, 1, 15000) <= 0)
+                break;
+            poll = PQconnectPoll(conn);
+            const ConnStatusType stage = PQstatus(conn);
+            if (stage == CONNECTION_AWAITING_RESPONSE || stage == CONNECTION_AUTH_OK || stage == CONNECTION_SETENV ||
+                stage == CONNECTION_CHECK_WRITABLE || stage == CONNECTION_CONSUME)
+                reachedServer = true;
+        }
+        if (poll != PGRES_POLLING_OK) {
+            // The message may name the host, never a password (we never hold one).
+            const QString message = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+            PQfinish(conn);
+            return failure(reachedServer ? RecordErrorCode::notAuthenticated : RecordErrorCode::networkUnavailable,
+                           message);
+        }
+        m_conn = conn;
+        if (auto e = exec("SET statement_timeout = '30s'"); e)
+            return closeWith(*e);
+        if (auto e = createSchema(); e)
+            return closeWith(*e);
+        return std::nullopt;
+    }
+
+    StoreAnswer<QString> account()
+    {
+        StoreAnswer<QString> answer;
+        if ((answer.error = open()))
+            return answer;
+        Result r(PQexec(m_conn, "SELECT value FROM qh_meta WHERE key = 'account'"));
+        if (r.status() != PGRES_TUPLES_OK || r.rows() != 1)
+            answer.error = error(r.r);
+        else
+            answer.value = QStringLiteral("postgresql:") + r.text(0, 0);
+        return answer;
+    }
+
+    StoreAnswer<std::vector<ItemResult>> fetch(const QStringList& names)
+    {
+        StoreAnswer<std::vector<ItemResult>> answer;
+        if (names.size() > maxItemsPerRequest) {
+            answer.error = failure(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
+            return answer;
+        }
+        if ((answer.error = open()))
+            return answer;
+        // One statement for the whole batch; the answer is put back into request order here.
+        QByteArray array = "{";
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            QByteArray quoted = names[i].toUtf8();
+            quoted.replace("\\", "\\\\").replace("\"", "\\\"");
+            array += (i ? ",\"" : "\"") + quoted + "\"";
+        }
+        array += "}";
+        const char* values[] = {array.constData()};
+        Result r(PQexecParams(m_conn,
+                              "SELECT name, type, tag, fields::text FROM qh_records WHERE name = ANY($1::text[])", 1,
+                              nullptr, values, nullptr, nullptr, 0));
+        if (r.status() != PGRES_TUPLES_OK) {
+            answer.error = error(r.r);
+            return answer;
+        }
+        QHash<QString, int> rowByName;
+        for (int row = 0; row < r.rows(); ++row)
+            rowByName.insert(r.text(row, 0), row);
+        for (const QString& name : names) {
+            ItemResult item{name, std::nullopt, std::nullopt};
+            if (const auto it = rowByName.constFind(name); it != rowByName.cend())
+                item.record = RecordFields::decode(r.text(*it, 1), name, r.text(*it, 2), r.bytes(*it, 3));
+            else
+                item.error = failure(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
+            answer.value.push_back(std::move(item));
+        }
+        return answer;
+    }
+
+    StoreAnswer<ModifyResults> modify(const std::vector<CloudRecord>& saves, const QStringList& deletes)
+    {
+        StoreAnswer<ModifyResults> answer;
+        if (qsizetype(saves.size()) + deletes.size() > maxItemsPerRequest) {
+            answer.error = failure(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
+            return answer;
+        }
+        if ((answer.error = open()))
+            return answer;
+        if ((answer.error = exec("BEGIN")))
+            return answer;
+        for (const CloudRecord& record : saves) {
+            ItemResult item{record.recordName(), std::nullopt, std::nullopt};
+            const QByteArray patch = RecordFields::patch(record);
+            if (!RecordFields::isValidName(record.recordName()) || !RecordFields::isValidName(record.recordType())) {
+                item.error = failure(RecordErrorCode::invalidArguments, QStringLiteral("bad record name or type"));
+            } else if (patch.size() > maxRecordBytes) {
+                item.error = failure(RecordErrorCode::limitExceeded, QStringLiteral("record too large"));
+            } else {
+                const QByteArray name = record.recordName().toUtf8();
+                const QByteArray third =
+                    record.changeTag() ? record.changeTag()->toUtf8() : record.recordType().toUtf8();
+                const char* values[] = {name.constData(), patch.constData(), third.constData()};
+                Result r(PQexecParams(
+                    m_conn,
+                    record.changeTag()
+                        ? "UPDATE qh_records SET fields = jsonb_strip_nulls(fields || $2::jsonb), "
+                          "tag = nextval('qh_record_tags')::text, modified = now() WHERE name = $1 AND tag = $3 "
+                          "RETURNING type, tag, fields::text"
+                        : "INSERT INTO qh_records(name, type, tag, fields) VALUES($1, $3, "
+                          "nextval('qh_record_tags')::text, "
+                          "jsonb_strip_nulls($2::jsonb)) ON CONFLICT (name) DO NOTHING RETURNING type, tag, "
+                          "fields::text",
+                    3, nullptr, values, nullptr, nullptr, 0));
+                if (r.status() != PGRES_TUPLES_OK) {
+                    answer.error = error(r.r);
+                    break;
+                }
+                if (r.rows() == 1)
+                    item.record = RecordFields::decode(r.text(0, 0), record.recordName(), r.text(0, 1), r.bytes(0, 2));
+                else
+                    item.error = failure(RecordErrorCode::serverRecordChanged,
+                                         QStringLiteral("the record changed on the server"));
+            }
+            answer.value.saves.push_back(std::move(item));
+        }
+        for (qsizetype i = 0; !answer.error && i < deletes.size(); ++i) {
+            ItemResult item{deletes[i], std::nullopt, std::nullopt};
+            const QByteArray name = deletes[i].toUtf8();
+            const char* values[] = {name.constData()};
+            Result r(PQexecParams(m_conn, "DELETE FROM qh_records WHERE name = $1", 1, nullptr, values, nullptr,
+                                  nullptr, 0));
+            if (r.status() != PGRES_COMMAND_OK) {
+                answer.error = error(r.r);
+                break;
+            }
+            if (QByteArray(PQcmdTuples(r.r)) == "0")
+                item.error = failure(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
+            answer.value.deletes.push_back(std::move(item));
+        }
+        if (!answer.error)
+            answer.error = exec("COMMIT");
+        if (answer.error) {
+            exec("ROLLBACK");
+            answer.value = {};
+        }
+        return answer;
+    }
+
+private:
+    // Every copy may be the first to connect: the tables are made once, under a lock.
+    std::optional<RecordError> createSchema()
+    {
+        std::optional<RecordError> e = exec("BEGIN");
+        for (const char* sql :
+             {"SELECT pg_advisory_xact_lock(7146317001)",
+              "CREATE TABLE IF NOT EXISTS qh_records(name text PRIMARY KEY, type text NOT NULL, tag text NOT NULL, "
+              "fields jsonb NOT NULL, modified timestamptz NOT NULL DEFAULT now())",
+              "CREATE TABLE IF NOT EXISTS qh_meta(key text PRIMARY KEY, value text NOT NULL)",
+              "CREATE SEQUENCE IF NOT EXISTS qh_record_tags"}) {
+            if (e)
+                break;
+            e = exec(sql);
+        }
+        if (!e) {
+            const QByteArray account = QUuid::createUuid().toString(QUuid::WithoutBraces).toUtf8();
+            const char* values[] = {account.constData()};
+            Result r(PQexecParams(m_conn,
+                                  "INSERT INTO qh_meta(key, value) VALUES('account', $1) ON CONFLICT DO NOTHING", 1,
+                                  nullptr, values, nullptr, nullptr, 0));
+            if (r.status() != PGRES_COMMAND_OK)
+                e = error(r.r);
+        }
+        if (!e)
+            e = exec("COMMIT");
+        if (e)
+            exec("ROLLBACK");
+        return e;
+    }
+
+    std::optional<RecordError> exec(const char* sql)
+    {
+        Result r(PQexec(m_conn, sql));
+        if (r.status() == PGRES_COMMAND_OK || r.status() == PGRES_TUPLES_OK)
+            return std::nullopt;
+        return error(r.r);
+    }
+
+    RecordError error(const PGresult* result) const
+    {
+        const QString message =
+            QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn)).trimmed();
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            return failure(RecordErrorCode::networkFailure, message);
+        return mapState(QByteArray(result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr), message);
+    }
+
+    RecordError closeWith(const RecordError& e)
+    {
+        PQfinish(m_conn);
+        m_conn = nullptr;
+        return e;
+    }
+
+    QString m_connection;
+    PGconn* m_conn = nullptr;
+};
+
+PostgresRecordStore::PostgresRecordStore(const QString& connection, QObject* parent)
+    : RecordStore(parent), m_worker([connection] { return std::make_unique<Connection>(connection); })
+{
+}
+
+PostgresRecordStore::~PostgresRecordStore() = default;
+
+QFuture<StoreAnswer<int>> PostgresRecordStore::accountStatus()
+{
+    return m_worker.call<int>([](Connection& c) {
+        StoreAnswer<int> answer;
+        answer.error = c.open();
+        answer.value = accountAvailable;
+        return answer;
+    });
+}
+
+QFuture<StoreAnswer<QString>> PostgresRecordStore::userRecordName()
+{
+    return m_worker.call<QString>([](Connection& c) { return c.account(); });
+}
+
+QFuture<StoreAnswer<std::vector<ItemResult>>> PostgresRecordStore::fetch(const QStringList& names)
+{
+    return m_worker.call<std::vector<ItemResult>>([names](Connection& c) { return c.fetch(names); });
+}
+
+QFuture<StoreAnswer<ModifyResults>> PostgresRecordStore::modify(const std::vector<CloudRecord>& saves,
+                                                                const QStringList& deletes)
+{
+    return m_worker.call<ModifyResults>([saves, deletes](Connection& c) { return c.modify(saves, deletes); });
+}

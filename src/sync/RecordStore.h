@@ -1,0 +1,122 @@
+#pragma once
+
+#include "platform/CloudRecord.h"
+
+#include <QFuture>
+#include <QObject>
+#include <QPromise>
+#include <QStringList>
+#include <optional>
+#include <utility>
+#include <vector>
+
+// The error codes of the record store, numbered as the phone app's side numbers them; the sync
+// decides its texts and retries by them. Code 0 is a failure of our own (a data file that could
+// not be written), not one of the store's.
+enum class RecordErrorCode : int {
+    localFailure = 0,
+    internalError = 1,
+    partialFailure = 2,
+    networkUnavailable = 3,
+    networkFailure = 4,
+    serviceUnavailable = 6,
+    requestRateLimited = 7,
+    missingEntitlement = 8,
+    notAuthenticated = 9,
+    permissionFailure = 10,
+    unknownItem = 11,
+    invalidArguments = 12,
+    serverRecordChanged = 14,
+    zoneBusy = 23,
+    quotaExceeded = 25,
+    limitExceeded = 27,
+};
+
+struct RecordError {
+    RecordErrorCode code = RecordErrorCode::internalError;
+    QString message;
+    std::optional<double> retryAfterSeconds;
+    // For a partial failure: the failing items by record name, in request order.
+    std::vector<std::pair<QString, RecordError>> partialErrors;
+
+    bool isStoreError() const { return code != RecordErrorCode::localFailure; }
+    QString description() const;
+};
+
+// The answer to one request: a failure of the whole request, or its value.
+template <typename T> struct StoreAnswer {
+    using value_type = T;
+    std::optional<RecordError> error;
+    T value{};
+};
+
+// The promise behind a store's answer. It always answers: dropped unanswered (its store closed
+// first), it answers with an error, so no awaiting run is left waiting or reads an empty future.
+template <typename T> class AnswerPromise {
+public:
+    AnswerPromise() { m_promise.start(); }
+    ~AnswerPromise()
+    {
+        if (!m_done) {
+            StoreAnswer<T> closed;
+            closed.error =
+                RecordError{RecordErrorCode::internalError, QStringLiteral("the record store closed"), {}, {}};
+            answer(std::move(closed));
+        }
+    }
+    QFuture<StoreAnswer<T>> future() { return m_promise.future(); }
+    void answer(StoreAnswer<T> value)
+    {
+        m_promise.addResult(std::move(value));
+        m_promise.finish();
+        m_done = true;
+    }
+
+private:
+    QPromise<StoreAnswer<T>> m_promise;
+    bool m_done = false;
+};
+
+// One item of a batched request, in the position of its request item. A fetch or a save gives
+// the record as stored (a save: with its new change tag); a delete gives neither.
+struct ItemResult {
+    QString name;
+    std::optional<CloudRecord> record;
+    std::optional<RecordError> error;
+};
+
+struct ModifyResults {
+    std::vector<ItemResult> saves;
+    std::vector<ItemResult> deletes;
+};
+
+// The private record database the sync talks to. Main thread only; every call answers later
+// through its future, never inside the call, and answers keep the order of the request.
+//
+// A save writes only the record's changed keys ("no value" removes a field; fields it does not
+// name stay) and only onto the version it was fetched as: a record with a change tag needs the
+// stored record to carry that tag, one without needs a free name; otherwise the item fails as
+// "server record changed". Deletes are unconditional; a missing name answers "unknown item".
+// A request of more than `maxItemsPerRequest` items fails whole, and a record larger than
+// `maxRecordBytes` fails alone, as "limit exceeded".
+class RecordStore : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int maxItemsPerRequest = 400;
+    static constexpr qsizetype maxRecordBytes = 1024 * 1024;
+
+    // The raw values the account status takes; only `accountAvailable` lets a run go on.
+    static constexpr int accountCouldNotDetermine = 0;
+    static constexpr int accountAvailable = 1;
+    static constexpr int accountNoAccount = 3;
+    static constexpr int accountTemporarilyUnavailable = 4;
+
+    using QObject::QObject;
+
+    virtual QFuture<StoreAnswer<int>> accountStatus() = 0;
+    // Names this store: a different name means another account whose history does not apply.
+    virtual QFuture<StoreAnswer<QString>> userRecordName() = 0;
+    virtual QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) = 0;
+    virtual QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
+                                                       const QStringList& deletes) = 0;
+};

@@ -1,0 +1,239 @@
+// One complete two-way run: read the manifest, send local deletions, fetch every listed record,
+// merge, apply the repeating to-dos of the whole account, hand changes to the store, upload what
+// differs, send deletions again, rewrite the manifest, and keep the bookkeeping.
+#include "model/Iso8601.h"
+#include "model/Json.h"
+#include "model/TaskRecurrence.h"
+#include "platform/Defaults.h"
+#include "store/StorageService.h"
+#include "sync/CloudKitMapper.h"
+#include "sync/CloudKitSyncService.h"
+
+#include <QLoggingCategory>
+
+Q_DECLARE_LOGGING_CATEGORY(cloudKitSyncLog)
+
+namespace {
+
+template <typename T> QSet<QUuid> idsOf(const std::vector<T>& items)
+{
+    QSet<QUuid> ids;
+    ids.reserve(qsizetype(items.size()));
+    for (const T& item : items)
+        ids.insert(item.id);
+    return ids;
+}
+
+// Ids of local items that the manifest does not list: their records are fetched as well, so that
+// an item is only ever dropped once its record is confirmed missing.
+template <typename T> std::vector<QUuid> unlistedIds(const std::vector<T>& local, const std::vector<QUuid>& listed)
+{
+    const QSet<QUuid> inManifest(listed.begin(), listed.end());
+    std::vector<QUuid> out;
+    for (const T& item : local)
+        if (!inManifest.contains(item.id))
+            out.push_back(item.id);
+    return out;
+}
+
+// The records of one kind, read as items; a record of another type or one that cannot be read is
+// logged and left out (it still counts as fetched).
+template <typename T>
+std::vector<T> readRecords(const std::vector<CloudRecord>& records, const QString& type,
+                           std::optional<T> (*read)(const CloudRecord&), const char* what)
+{
+    std::vector<T> items;
+    items.reserve(records.size());
+    for (const CloudRecord& record : records) {
+        if (record.recordType() != type) {
+            qCCritical(cloudKitSyncLog, "Skipping malformed %s record %s", what, qUtf8Printable(record.recordName()));
+            continue;
+        }
+        if (std::optional<T> item = read(record))
+            items.push_back(std::move(*item));
+    }
+    return items;
+}
+
+// Outside the coroutine: GCC 12 cannot compile the function name the logging macros record there.
+void logCompletion(int tasks, int notes, int uploaded)
+{
+    qCInfo(cloudKitSyncLog, "Sync completed: %d tasks, %d notes, %d uploaded", tasks, notes, uploaded);
+}
+
+RecordError localFailure(const QString& text)
+{
+    return RecordError{RecordErrorCode::localFailure, text, {}, {}};
+}
+
+} // namespace
+
+QSet<QUuid> CloudKitSyncService::recordIdSet(const std::vector<CloudRecord>& records)
+{
+    QSet<QUuid> ids;
+    for (const CloudRecord& record : records)
+        if (const auto id = parseUuid(record.recordName()))
+            ids.insert(*id);
+    return ids;
+}
+
+QCoro::Task<> CloudKitSyncService::performSync()
+{
+    // 1. Start.
+    if (!isCloudSyncAvailable()) {
+        setStatusMessage(QString::fromUtf8("iCloud sync isn't available in this version of the app."));
+        co_return;
+    }
+    if (!m_storage)
+        co_return;
+    setStatusMessage(QString::fromUtf8("Syncing\u2026"));
+    RecordStore& records = *m_env.recordStore;
+
+    try {
+        // 2. Account status.
+        const int status = co_await answer(records.accountStatus());
+        setICloudAvailable(status == RecordStore::accountAvailable);
+        if (status != RecordStore::accountAvailable) {
+            setLastError(syncDescription(status));
+            setStatusMessage(QString::fromUtf8("iCloud unavailable"));
+            co_return;
+        }
+        setLastError(std::nullopt);
+
+        // 3. The account key.
+        co_await checkAccountKey();
+
+        // 4. The manifest.
+        const SyncManifest manifest = co_await fetchManifest();
+
+        // 5. Deletions made here.
+        const DeletedIds firstPush = co_await pushPendingDeletes();
+
+        // 6. Every listed record, then the records of local items the manifest does not list.
+        std::vector<CloudRecord> taskRecords = co_await fetchRecords(manifest.taskIds);
+        std::vector<CloudRecord> noteRecords = co_await fetchRecords(manifest.noteIds);
+        const std::vector<QUuid> unlistedTasks = unlistedIds(m_storage->todos(), manifest.taskIds);
+        const std::vector<QUuid> unlistedNotes = unlistedIds(m_storage->notes(), manifest.noteIds);
+        std::vector<CloudRecord> unlistedTaskRecords = co_await fetchRecords(unlistedTasks);
+        std::vector<CloudRecord> unlistedNoteRecords = co_await fetchRecords(unlistedNotes);
+        std::move(unlistedTaskRecords.begin(), unlistedTaskRecords.end(), std::back_inserter(taskRecords));
+        std::move(unlistedNoteRecords.begin(), unlistedNoteRecords.end(), std::back_inserter(noteRecords));
+        StorageService& store = *m_storage;
+
+        // 7. Read the records.
+        const std::vector<TaskItem> remoteTodos =
+            readRecords<TaskItem>(taskRecords, CloudKitMapper::taskRecordType, &CloudKitMapper::taskItem, "task");
+        const std::vector<Note> remoteNotes =
+            readRecords<Note>(noteRecords, CloudKitMapper::noteRecordType, &CloudKitMapper::note, "note");
+        const QSet<QUuid> fetchedTaskIds = recordIdSet(taskRecords);
+        const QSet<QUuid> fetchedNoteIds = recordIdSet(noteRecords);
+        const QSet<QUuid> unreadableTaskIds = fetchedTaskIds - idsOf(remoteTodos);
+        const QSet<QUuid> unreadableNoteIds = fetchedNoteIds - idsOf(remoteNotes);
+        const QSet<QUuid> listedTaskIds(manifest.taskIds.begin(), manifest.taskIds.end());
+        const QSet<QUuid> listedNoteIds(manifest.noteIds.begin(), manifest.noteIds.end());
+        const QSet<QUuid> missingTaskIds = listedTaskIds - fetchedTaskIds;
+        const QSet<QUuid> missingNoteIds = listedNoteIds - fetchedNoteIds;
+        // Only an id whose record was asked for and not found counts as deleted elsewhere.
+        const QSet<QUuid> askedTaskIds = listedTaskIds + QSet<QUuid>(unlistedTasks.begin(), unlistedTasks.end());
+        const QSet<QUuid> askedNoteIds = listedNoteIds + QSet<QUuid>(unlistedNotes.begin(), unlistedNotes.end());
+
+        // 8. Merge, to-dos first.
+        const MergeResult<TaskItem> todos =
+            merge(store.todos(), remoteTodos, fetchedTaskIds, idSet(knownTasksKey) & askedTaskIds,
+                  idSet(pendingTaskDeletes), manifest.exists);
+        const MergeResult<Note> notes =
+            merge(store.notes(), remoteNotes, fetchedNoteIds, idSet(knownNotesKey) & askedNoteIds,
+                  idSet(pendingNoteDeletes), manifest.exists);
+
+        // 9. Repeating to-dos of the whole account.
+        store.storeRecurringSeries(manifest.stoppedSeriesIds, manifest.deletedSeriesIds);
+        const QSet<QUuid> stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
+        const QSet<QUuid> deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+        const TaskRecurrence::SeriesChanges series = TaskRecurrence::maintain(
+            todos.items, stopped, deleted, now(), TaskRecurrence::maintenanceCalendar(m_env.calendar()));
+        if (!series.dropped.isEmpty())
+            addToIdSet(pendingTaskDeletes, series.dropped);
+
+        // 10. Local update.
+        QString writeError;
+        if ((todos.changed || series.changed) && !store.replaceTodosFromSync(series.list, &writeError))
+            throw localFailure(writeError);
+        if (notes.changed && !store.replaceNotesFromSync(notes.items, &writeError))
+            throw localFailure(writeError);
+        writeIdSet(knownTasksKey, fetchedTaskIds);
+        writeIdSet(knownNotesKey, fetchedNoteIds);
+        const std::vector<TaskItem> storeTodos = store.todos();
+        const std::vector<Note> storeNotes = store.notes();
+
+        // 11. Indexes for the upload.
+        QHash<QString, CloudRecord> recordIndex;
+        for (const std::vector<CloudRecord>* list : {&taskRecords, &noteRecords})
+            for (const CloudRecord& record : *list)
+                if (!recordIndex.contains(record.recordName()))
+                    recordIndex.insert(record.recordName(), record);
+        const QHash<QUuid, TaskItem> remoteTodosById = firstById(remoteTodos);
+        const QHash<QUuid, Note> remoteNotesById = firstById(remoteNotes);
+        const auto recordFor = [&recordIndex](const QUuid& id, const QString& type) {
+            const QString name = uuidText(id);
+            const auto it = recordIndex.constFind(name);
+            // The fetched record carries the change tag a save needs, and its stale fields get cleared.
+            return it != recordIndex.cend() ? *it : CloudRecord(type, name);
+        };
+
+        // 12. Upload selection for to-dos.
+        std::vector<CloudRecord> upload;
+        for (const TaskItem& todo : storeTodos) {
+            if (unreadableTaskIds.contains(todo.id))
+                continue;
+            if (const auto it = remoteTodosById.constFind(todo.id);
+                it != remoteTodosById.cend() && fingerprint(todo) == fingerprint(*it))
+                continue;
+            CloudRecord record = recordFor(todo.id, CloudKitMapper::taskRecordType);
+            CloudKitMapper::apply(todo, record);
+            upload.push_back(std::move(record));
+        }
+
+        // 13. Upload selection for notes.
+        for (const Note& note : storeNotes) {
+            if (unreadableNoteIds.contains(note.id))
+                continue;
+            if (const auto it = remoteNotesById.constFind(note.id);
+                it != remoteNotesById.cend() && fingerprint(note) == fingerprint(*it))
+                continue;
+            CloudRecord record = recordFor(note.id, CloudKitMapper::noteRecordType);
+            CloudKitMapper::fillNoteRecord(note, record);
+            upload.push_back(std::move(record));
+        }
+
+        // 14. Upload.
+        co_await saveRecords(upload);
+
+        // 15. Deletions again, with those this run made and those made meanwhile.
+        const DeletedIds secondPush = co_await pushPendingDeletes();
+
+        // 16. The manifest.
+        co_await saveManifest(idsOf(storeTodos), idsOf(storeNotes), firstPush.tasks + secondPush.tasks + missingTaskIds,
+                              firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
+
+        // 17. Bookkeeping.
+        clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
+        writeIdSet(knownTasksKey, idsOf(storeTodos));
+        writeIdSet(knownNotesKey, idsOf(storeNotes));
+        const Date finishedAt = now();
+        m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
+        setStatusMessage(QString::fromUtf8("Synced at ") + lastSyncedText(finishedAt));
+        logCompletion(int(storeTodos.size()), int(storeNotes.size()), int(upload.size()));
+    } catch (const RunAbandoned&) {
+        co_return;
+    } catch (const RecordError& error) {
+        failRun(error);
+    }
+}
+
+void CloudKitSyncService::failRun(const RecordError& error)
+{
+    setLastError(userMessage(error));
+    setStatusMessage(QString::fromUtf8("Sync didn't finish"));
+    scheduleRetry(error);
+    qCCritical(cloudKitSyncLog, "Sync failed: %s", qUtf8Printable(error.description()));
+}

@@ -1,0 +1,215 @@
+// The record store requests of a run: the account key, the manifest, and the batched transfer of
+// item records. Each throws the store's error unchanged; the run turns it into text and a retry.
+#include "model/Json.h"
+#include "platform/Defaults.h"
+#include "sync/CloudKitMapper.h"
+#include "sync/CloudKitSyncService.h"
+
+#include <QLoggingCategory>
+#include <algorithm>
+
+Q_DECLARE_LOGGING_CATEGORY(cloudKitSyncLog)
+
+namespace {
+
+QStringList sortedNames(const QSet<QUuid>& ids)
+{
+    QStringList names;
+    names.reserve(ids.size());
+    for (const QUuid& id : ids)
+        names.append(uuidText(id));
+    names.sort();
+    return names;
+}
+
+// Logging stays out of the coroutines: GCC 12 cannot compile the function name the macros record.
+void logInfo(const char* text)
+{
+    qCInfo(cloudKitSyncLog, "%s", text);
+}
+
+void logManifestRetry()
+{
+    qCInfo(cloudKitSyncLog, "Manifest changed on another device \u2014 retrying");
+}
+
+void logWarning(const char* text)
+{
+    qCWarning(cloudKitSyncLog, "%s", text);
+}
+
+const QString taskIdsField = QStringLiteral("taskIds");
+const QString noteIdsField = QStringLiteral("noteIds");
+const QString stoppedSeriesField = QStringLiteral("stoppedSeriesIds");
+const QString deletedSeriesField = QStringLiteral("deletedSeriesIds");
+
+QSet<QUuid> idsOf(const CloudRecord& record, const QString& key)
+{
+    const std::vector<QUuid> list = CloudKitSyncService::parseIdList(record.string(key));
+    return QSet<QUuid>(list.begin(), list.end());
+}
+
+RecordError malformedAnswer()
+{
+    return RecordError{
+        RecordErrorCode::internalError, QString::fromUtf8("the record store answered out of order"), {}, {}};
+}
+
+} // namespace
+
+QCoro::Task<> CloudKitSyncService::checkAccountKey()
+{
+    const QString userName = co_await answer(m_env.recordStore->userRecordName());
+    const QString key = m_env.environment + QLatin1Char('|') + userName;
+    const std::optional<QString> stored = m_defaults.string(accountKeyKey);
+    if (stored && *stored != key) {
+        logInfo("iCloud account or environment changed \u2014 resetting sync history");
+        m_defaults.remove(knownTasksKey);
+        m_defaults.remove(knownNotesKey);
+        m_defaults.remove(pendingTaskDeletes);
+        m_defaults.remove(pendingNoteDeletes);
+    }
+    m_defaults.set(accountKeyKey, key);
+}
+
+// ---- the manifest
+
+QCoro::Task<SyncManifest> CloudKitSyncService::fetchManifest()
+{
+    const std::vector<ItemResult> results = co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
+    if (results.size() != 1 || results.front().name != manifestRecordName)
+        throw malformedAnswer();
+    const ItemResult& item = results.front();
+    SyncManifest manifest;
+    if (item.error) {
+        if (item.error->code == RecordErrorCode::unknownItem)
+            co_return manifest;
+        throw *item.error;
+    }
+    const CloudRecord& record = item.record.value();
+    manifest.exists = true;
+    manifest.taskIds = parseIdList(record.string(taskIdsField));
+    manifest.noteIds = parseIdList(record.string(noteIdsField));
+    manifest.stoppedSeriesIds = idsOf(record, stoppedSeriesField);
+    manifest.deletedSeriesIds = idsOf(record, deletedSeriesField);
+    co_return manifest;
+}
+
+QCoro::Task<> CloudKitSyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
+                                                QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds,
+                                                QSet<QUuid> deletedSeriesIds)
+{
+    bool mayRetry = true;
+    for (;;) {
+        const std::vector<ItemResult> fetched =
+            co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
+        if (fetched.size() != 1 || fetched.front().name != manifestRecordName)
+            throw malformedAnswer();
+        CloudRecord record(manifestRecordType, manifestRecordName);
+        if (fetched.front().record)
+            record = *fetched.front().record; // its change tag makes the save fail if another device saved since
+        else if (fetched.front().error->code != RecordErrorCode::unknownItem)
+            throw *fetched.front().error;
+
+        record.setString(taskIdsField, idListText(mergedIdSet(idsOf(record, taskIdsField), taskIds, removedTaskIds)));
+        record.setString(noteIdsField, idListText(mergedIdSet(idsOf(record, noteIdsField), noteIds, removedNoteIds)));
+        record.setString(stoppedSeriesField, idListText(stoppedSeriesIds + idsOf(record, stoppedSeriesField)));
+        record.setString(deletedSeriesField, idListText(deletedSeriesIds + idsOf(record, deletedSeriesField)));
+
+        std::vector<CloudRecord> saving(1, record);
+        const ModifyResults saved = co_await answer(m_env.recordStore->modify(saving, QStringList()));
+        if (saved.saves.size() != 1)
+            throw malformedAnswer();
+        const std::optional<RecordError>& error = saved.saves.front().error;
+        if (!error)
+            co_return;
+        if (error->code == RecordErrorCode::serverRecordChanged && mayRetry) {
+            mayRetry = false;
+            logManifestRetry();
+            continue;
+        }
+        throw *error;
+    }
+}
+
+// ---- item records
+
+QCoro::Task<CloudKitSyncService::DeletedIds> CloudKitSyncService::pushPendingDeletes()
+{
+    const QSet<QUuid> tasks = idSet(pendingTaskDeletes);
+    const QSet<QUuid> notes = idSet(pendingNoteDeletes);
+    const QStringList names = sortedNames(tasks + notes);
+    // Only ids whose record is gone leave the pending sets: a delete that failed is tried again.
+    QSet<QUuid> gone;
+    for (qsizetype start = 0; start < names.size(); start += deleteChunk) {
+        const QStringList chunk = names.mid(start, deleteChunk);
+        const ModifyResults results = co_await answer(m_env.recordStore->modify(std::vector<CloudRecord>(), chunk));
+        if (results.deletes.size() != size_t(chunk.size()))
+            throw malformedAnswer();
+        for (qsizetype i = 0; i < chunk.size(); ++i) {
+            const std::optional<RecordError>& error = results.deletes[i].error;
+            if (error && error->code != RecordErrorCode::unknownItem)
+                throw *error;
+            gone.insert(parseUuid(chunk[i]).value());
+        }
+    }
+    co_return DeletedIds{tasks & gone, notes & gone};
+}
+
+QCoro::Task<std::vector<CloudRecord>> CloudKitSyncService::fetchRecords(std::vector<QUuid> ids)
+{
+    std::vector<CloudRecord> records;
+    for (size_t start = 0; start < ids.size(); start += fetchChunk) {
+        QStringList chunk;
+        for (size_t i = start; i < std::min(ids.size(), start + fetchChunk); ++i)
+            chunk.append(uuidText(ids[i]));
+        const std::vector<ItemResult> results = co_await answer(m_env.recordStore->fetch(chunk));
+        if (results.size() != size_t(chunk.size()))
+            throw malformedAnswer();
+        for (qsizetype i = 0; i < chunk.size(); ++i) {
+            const ItemResult& item = results[i];
+            if (item.error) {
+                if (item.error->code == RecordErrorCode::unknownItem)
+                    continue;
+                throw *item.error;
+            }
+            if (!item.record || item.record->recordName() != chunk[i]) {
+                logWarning("Skipping a record the store returned under another name");
+                continue;
+            }
+            records.push_back(*item.record);
+        }
+    }
+    co_return records;
+}
+
+QCoro::Task<> CloudKitSyncService::saveRecords(std::vector<CloudRecord> records)
+{
+    for (size_t start = 0; start < records.size(); start += saveChunk) {
+        const std::vector<CloudRecord> chunk(records.begin() + start,
+                                             records.begin() + std::min(records.size(), start + saveChunk));
+        const ModifyResults results = co_await answer(m_env.recordStore->modify(chunk, QStringList()));
+        if (results.saves.size() != chunk.size())
+            throw malformedAnswer();
+        // Saved records count as present in the store at once, so that a run that fails later still
+        // treats them as known: if another device deletes one, this device drops it too.
+        QSet<QUuid> savedTasks;
+        QSet<QUuid> savedNotes;
+        std::optional<RecordError> firstError;
+        for (size_t i = 0; i < chunk.size(); ++i) {
+            if (const std::optional<RecordError>& error = results.saves[i].error) {
+                if (!firstError)
+                    firstError = error;
+                continue;
+            }
+            const QUuid id = parseUuid(chunk[i].recordName()).value_or(QUuid());
+            (chunk[i].recordType() == CloudKitMapper::taskRecordType ? savedTasks : savedNotes).insert(id);
+        }
+        if (!savedTasks.isEmpty())
+            addToIdSet(knownTasksKey, savedTasks);
+        if (!savedNotes.isEmpty())
+            addToIdSet(knownNotesKey, savedNotes);
+        if (firstError)
+            throw *firstError;
+    }
+}

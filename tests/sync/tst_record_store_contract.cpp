@@ -1,0 +1,237 @@
+// One contract for every record store: the sync relies on exactly these answers, whichever
+// database is behind them. Each case runs on the in-memory store, on SQLite and on a private
+// PostgreSQL server that the test starts itself.
+#include "PostgresServer.h"
+#include "RecordStoreHelpers.h"
+#include "sync/MemoryRecordStore.h"
+#include "sync/PostgresRecordStore.h"
+#include "sync/SqliteRecordStore.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+CloudRecord note(const QString& name, const QString& title)
+{
+    CloudRecord r(QStringLiteral("QHNote"), name);
+    r.setString(QStringLiteral("title"), title);
+    return r;
+}
+
+ItemResult saveOne(RecordStore& store, const CloudRecord& record)
+{
+    const auto answer = waitFor(store.modify({record}, {}));
+    if (answer.error)
+        qFatal("save failed whole: %s", qPrintable(answer.error->description()));
+    return answer.value.saves.at(0);
+}
+
+std::optional<CloudRecord> fetchOne(RecordStore& store, const QString& name)
+{
+    const auto answer = waitFor(store.fetch({name}));
+    return answer.value.at(0).record;
+}
+
+} // namespace
+
+class RecordStoreContract : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_folder;
+    PostgresServer m_postgres;
+    int m_case = 0;
+
+    std::unique_ptr<RecordStore> open(const QString& backend)
+    {
+        ++m_case;
+        if (backend == QLatin1String("memory"))
+            return std::make_unique<MemoryRecordStore>();
+        if (backend == QLatin1String("sqlite")) {
+            auto store =
+                std::make_unique<SqliteRecordStore>(m_folder.filePath(QStringLiteral("case%1.sqlite").arg(m_case)));
+            return store;
+        }
+        if (!m_postgres.isRunning())
+            return nullptr;
+        return std::make_unique<PostgresRecordStore>(m_postgres.freshSchema(QStringLiteral("case%1").arg(m_case)));
+    }
+
+    static void addBackendColumn() { QTest::addColumn<QString>("backend"); }
+    template <typename... Values> static void addRow(const char* name, Values... values)
+    {
+        for (const char* backend : {"memory", "sqlite", "postgresql"})
+            ((QTest::addRow("%s/%s", backend, name) << QString::fromLatin1(backend)) << ... << values);
+    }
+
+private slots:
+    void initTestCase() { m_postgres.start(m_folder.filePath(QStringLiteral("pg"))); }
+    void cleanupTestCase() { m_postgres.stop(); }
+
+    // A save lands only on the version it was read as; a new record only on a free name.
+    void saveNeedsTheStoredVersion_data()
+    {
+        addBackendColumn();
+        QTest::addColumn<QString>("before"); // "", "stored", "deleted", "resaved"
+        QTest::addColumn<QString>("tag");    // "none", "current", "stale", "made-up"
+        QTest::addColumn<bool>("saved");
+        addRow("new record on a free name", QString(), QStringLiteral("none"), true);
+        addRow("new record on a taken name", QStringLiteral("stored"), QStringLiteral("none"), false);
+        addRow("current tag", QStringLiteral("stored"), QStringLiteral("current"), true);
+        addRow("tag of an older version", QStringLiteral("resaved"), QStringLiteral("stale"), false);
+        addRow("tag of a deleted record", QStringLiteral("deleted"), QStringLiteral("stale"), false);
+        addRow("tag never handed out", QStringLiteral("stored"), QStringLiteral("made-up"), false);
+    }
+    void saveNeedsTheStoredVersion()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QString, before);
+        QFETCH(QString, tag);
+        QFETCH(bool, saved);
+        auto store = open(backend);
+        if (!store)
+            QSKIP(qPrintable(m_postgres.error()));
+        const QString name = QStringLiteral("A");
+        std::optional<QString> storedTag;
+        if (!before.isEmpty()) {
+            storedTag = saveOne(*store, note(name, QStringLiteral("first"))).record->changeTag();
+            QVERIFY(storedTag);
+        }
+        if (before == QLatin1String("resaved")) {
+            CloudRecord again = note(name, QStringLiteral("second"));
+            again.setChangeTag(storedTag);
+            QVERIFY(!saveOne(*store, again).error);
+        }
+        if (before == QLatin1String("deleted"))
+            QVERIFY(waitFor(store->modify({}, {name})).value.deletes.at(0).error == std::nullopt);
+
+        CloudRecord record = note(name, QStringLiteral("mine"));
+        if (tag == QLatin1String("current") || tag == QLatin1String("stale"))
+            record.setChangeTag(storedTag);
+        else if (tag == QLatin1String("made-up"))
+            record.setChangeTag(QStringLiteral("999999"));
+        const ItemResult result = saveOne(*store, record);
+        QCOMPARE(!result.error, saved);
+        if (!saved)
+            QCOMPARE(result.error->code, RecordErrorCode::serverRecordChanged);
+        else
+            QVERIFY(result.record->changeTag() && result.record->changeTag() != storedTag);
+        const std::optional<CloudRecord> now = fetchOne(*store, name);
+        QCOMPARE(now.has_value(), before != QLatin1String("deleted") || saved);
+        if (saved)
+            QCOMPARE(now->string(QStringLiteral("title")), QStringLiteral("mine"));
+    }
+
+    // Each value keeps its type; only assigned keys change, "no value" removes, the rest stays.
+    void fieldsRoundTrip_data()
+    {
+        addBackendColumn();
+        addRow("fields");
+    }
+    void fieldsRoundTrip()
+    {
+        QFETCH(QString, backend);
+        auto store = open(backend);
+        if (!store)
+            QSKIP(qPrintable(m_postgres.error()));
+        CloudRecord r(QStringLiteral("QHTask"), QStringLiteral("B"));
+        r.setString(QStringLiteral("text"), QStringLiteral("1"));
+        r.setString(QStringLiteral("unicode"), QStringLiteral("caf\u00e9 \U0001F600 \"q\" \\ /"));
+        r.setString(QStringLiteral("empty"), QString());
+        r.setInt64(QStringLiteral("big"), std::numeric_limits<qint64>::min() + 1);
+        r.set(QStringLiteral("real"), 2.5);
+        r.setDate(QStringLiteral("when"), -1.25); // before 1970, with milliseconds
+        r.setString(QStringLiteral("other"), QStringLiteral("kept"));
+        const ItemResult first = saveOne(*store, r);
+        QVERIFY(!first.error);
+
+        CloudRecord change(QStringLiteral("QHTask"), QStringLiteral("B"));
+        change.setChangeTag(first.record->changeTag());
+        change.setNoValue(QStringLiteral("text"));
+        change.setString(QStringLiteral("empty"), QStringLiteral("filled"));
+        QVERIFY(!saveOne(*store, change).error);
+
+        const CloudRecord got = fetchOne(*store, QStringLiteral("B")).value();
+        QCOMPARE(got.recordType(), QStringLiteral("QHTask"));
+        QVERIFY(!got.has(QStringLiteral("text")));
+        QCOMPARE(got.string(QStringLiteral("unicode")), QStringLiteral("caf\u00e9 \U0001F600 \"q\" \\ /"));
+        QCOMPARE(got.string(QStringLiteral("empty")), QStringLiteral("filled"));
+        QCOMPARE(got.int64(QStringLiteral("big")), std::numeric_limits<qint64>::min() + 1);
+        QCOMPARE(got.number(QStringLiteral("real")), 2.5);
+        QCOMPARE(got.date(QStringLiteral("when")), -1.25);
+        QCOMPARE(got.string(QStringLiteral("other")), QStringLiteral("kept"));
+        QVERIFY(got.changedKeys().isEmpty());
+    }
+
+    // Answers keep request order; missing names answer "unknown item"; limits fail as told.
+    void batches_data()
+    {
+        addBackendColumn();
+        addRow("batches");
+    }
+    void batches()
+    {
+        QFETCH(QString, backend);
+        auto store = open(backend);
+        if (!store)
+            QSKIP(qPrintable(m_postgres.error()));
+        QVERIFY(!saveOne(*store, note(QStringLiteral("C"), QStringLiteral("c"))).error);
+        QVERIFY(!saveOne(*store, note(QStringLiteral("A"), QStringLiteral("a"))).error);
+
+        auto pending = store->fetch({QStringLiteral("C"), QStringLiteral("Z"), QStringLiteral("A")});
+        QVERIFY2(!pending.isFinished(), "a store answers later, never inside the call");
+        const auto fetched = waitFor(pending);
+        QVERIFY(!fetched.error);
+        QCOMPARE(fetched.value.size(), size_t(3));
+        QCOMPARE(fetched.value[0].record->string(QStringLiteral("title")), QStringLiteral("c"));
+        QCOMPARE(fetched.value[1].error->code, RecordErrorCode::unknownItem);
+        QCOMPARE(fetched.value[2].record->string(QStringLiteral("title")), QStringLiteral("a"));
+
+        // One request: a too-large record fails alone, a taken name fails alone, the rest land.
+        CloudRecord huge = note(QStringLiteral("H"), QString(RecordStore::maxRecordBytes, u'x'));
+        const auto modified = waitFor(store->modify(
+            {note(QStringLiteral("D"), QStringLiteral("d")), huge, note(QStringLiteral("A"), QStringLiteral("again"))},
+            {QStringLiteral("Z"), QStringLiteral("C")}));
+        QVERIFY(!modified.error);
+        QVERIFY(!modified.value.saves[0].error);
+        QCOMPARE(modified.value.saves[1].error->code, RecordErrorCode::limitExceeded);
+        QCOMPARE(modified.value.saves[2].error->code, RecordErrorCode::serverRecordChanged);
+        QCOMPARE(modified.value.deletes[0].error->code, RecordErrorCode::unknownItem);
+        QVERIFY(!modified.value.deletes[1].error);
+        QVERIFY(!fetchOne(*store, QStringLiteral("C")));
+        QVERIFY(!fetchOne(*store, QStringLiteral("H")));
+        QCOMPARE(fetchOne(*store, QStringLiteral("A"))->string(QStringLiteral("title")), QStringLiteral("a"));
+
+        QStringList many;
+        for (int i = 0; i <= RecordStore::maxItemsPerRequest; ++i)
+            many.append(QString::number(i));
+        QCOMPARE(waitFor(store->fetch(many)).error->code, RecordErrorCode::limitExceeded);
+        QCOMPARE(waitFor(store->modify({}, many)).error->code, RecordErrorCode::limitExceeded);
+        QVERIFY(fetchOne(*store, QStringLiteral("A")));
+    }
+
+    // The account: available, and a user name that stays the same for the same database.
+    void account_data()
+    {
+        addBackendColumn();
+        addRow("account");
+    }
+    void account()
+    {
+        QFETCH(QString, backend);
+        auto store = open(backend);
+        if (!store)
+            QSKIP(qPrintable(m_postgres.error()));
+        const auto status = waitFor(store->accountStatus());
+        QVERIFY(!status.error);
+        QCOMPARE(status.value, RecordStore::accountAvailable);
+        const auto first = waitFor(store->userRecordName());
+        const auto second = waitFor(store->userRecordName());
+        QVERIFY(!first.error);
+        QVERIFY(!first.value.isEmpty());
+        QCOMPARE(second.value, first.value);
+    }
+};
+
+QTEST_GUILESS_MAIN(RecordStoreContract)
+#include "tst_record_store_contract.moc"
