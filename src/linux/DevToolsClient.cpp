@@ -30,7 +30,7 @@ DevToolsClient::DevToolsClient(QObject* parent) : QObject(parent)
                     done(error);
             });
     connect(&m_socket, &QWebSocket::disconnected, this, [this] {
-        failAll(QStringLiteral("The browser closed the connection."));
+        failAll({Error::Kind::closed, QStringLiteral("The browser closed the connection.")});
         emit closed();
     });
     connect(&m_socket, &QWebSocket::textMessageReceived, this, &DevToolsClient::onMessage);
@@ -39,7 +39,7 @@ DevToolsClient::DevToolsClient(QObject* parent) : QObject(parent)
 DevToolsClient::~DevToolsClient()
 {
     // Callers learn of every command's end, even when the client goes away first.
-    failAll(QStringLiteral("The connection was closed."));
+    failAll({Error::Kind::closed, QStringLiteral("The connection was closed.")});
 }
 
 void DevToolsClient::open(const QUrl& endpoint, int timeoutMs, std::function<void(const QString&)> done)
@@ -64,7 +64,11 @@ void DevToolsClient::send(const QString& method, const QJsonObject& params, int 
 {
     if (!isOpen()) {
         QMetaObject::invokeMethod(
-            this, [reply] { reply({}, QStringLiteral("Not connected to the browser.")); }, Qt::QueuedConnection);
+            this,
+            [reply] {
+                reply({}, {Error::Kind::closed, QStringLiteral("Not connected to the browser.")});
+            },
+            Qt::QueuedConnection);
         return;
     }
     const qint64 id = m_nextId++;
@@ -81,7 +85,7 @@ void DevToolsClient::send(const QString& method, const QJsonObject& params, int 
         Pending p = *it;
         m_pending.erase(it);
         p.timer->deleteLater();
-        p.reply({}, QStringLiteral("The browser did not respond in time."));
+        p.reply({}, {Error::Kind::timedOut, QStringLiteral("The browser did not respond in time.")});
     });
     m_pending.insert(id, {std::move(reply), timer});
     timer->start(timeoutMs);
@@ -102,7 +106,9 @@ void DevToolsClient::onMessage(const QString& text)
         p.timer->deleteLater();
         const QJsonObject error = message.value(QStringLiteral("error")).toObject();
         p.reply(message.value(QStringLiteral("result")).toObject(),
-                error.isEmpty() ? QString() : error.value(QStringLiteral("message")).toString(QStringLiteral("error")));
+                error.isEmpty() ? Error{}
+                                : Error{Error::Kind::refused,
+                                        error.value(QStringLiteral("message")).toString(QStringLiteral("error"))});
         return;
     }
     if (message.contains(QStringLiteral("method")))
@@ -111,7 +117,7 @@ void DevToolsClient::onMessage(const QString& text)
                    message.value(QStringLiteral("sessionId")).toString());
 }
 
-void DevToolsClient::failAll(const QString& error)
+void DevToolsClient::failAll(const Error& error)
 {
     const auto pending = std::exchange(m_pending, {});
     for (const Pending& p : pending) {

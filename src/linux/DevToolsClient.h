@@ -14,7 +14,16 @@
 class DevToolsClient : public QObject {
     Q_OBJECT
 public:
-    using Reply = std::function<void(const QJsonObject& result, const QString& error)>;
+    // Why a command brought no answer. Converts to its message for callers that only show it.
+    struct Error {
+        enum class Kind { none, timedOut, closed, refused };
+        Kind kind = Kind::none;
+        QString message;
+
+        bool isEmpty() const { return kind == Kind::none; }
+        operator QString() const { return message; } // NOLINT: the text is what most callers want
+    };
+    using Reply = std::function<void(const QJsonObject& result, const Error& error)>;
 
     explicit DevToolsClient(QObject* parent = nullptr);
     ~DevToolsClient() override;
@@ -36,7 +45,7 @@ signals:
 
 private:
     void onMessage(const QString& text);
-    void failAll(const QString& error);
+    void failAll(const Error& error);
 
     QWebSocket m_socket;
     qint64 m_nextId = 1;

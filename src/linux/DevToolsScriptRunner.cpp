@@ -8,6 +8,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -47,10 +48,18 @@ QString jsString(const QString& text)
 } // namespace
 
 struct DevToolsScriptRunner::Job {
+    enum class Step { connect, list, focus, checkInPage, recheck, navigate, close };
+    Step step = Step::connect;
     BrowserScripts::Parsed script;
     QString profile;
+    QPointer<DevToolsClient> client;
+    QJsonArray pages;  // the browser's listing, most recently activated first
+    QString targetId;  // the current tab, once found
+    QString address;   // what the browser lists for it
+    QString sessionId; // attached to the current tab, for navigating it
     std::function<void(const BrowserScriptResult&)> done;
     bool finished = false;
+
     void finish(const BrowserScriptResult& result)
     {
         if (finished)
@@ -62,6 +71,8 @@ struct DevToolsScriptRunner::Job {
     {
         return script.operation == BrowserScripts::Parsed::Operation::read ? QString() : QStringLiteral("no-window");
     }
+    bool redirects() const { return script.operation == BrowserScripts::Parsed::Operation::redirect; }
+    QString acted() const { return redirects() ? QStringLiteral("redirected") : QStringLiteral("closed"); }
 };
 
 DevToolsScriptRunner::DevToolsScriptRunner(std::function<bool(const QString&)> isRunning, QString home, QObject* parent)
@@ -94,18 +105,51 @@ void DevToolsScriptRunner::run(const QString& text, std::function<void(const Bro
     job->script = *parsed;
     job->profile = LinuxBrowsers::profilePath(*identity, m_home);
     job->done = std::move(done);
-    withClient(job, [this, job](DevToolsClient*) {
-        listPages(job, [this, job](const QJsonArray& pages) {
-            if (pages.isEmpty()) {
-                job->finish(output(job->noWindow()));
-                return;
-            }
-            pickCurrentPage(job, pages, 0, [this, job](const QJsonObject& page) { act(job, page); });
-        });
-    });
+    advance(job);
 }
 
-void DevToolsScriptRunner::withClient(const std::shared_ptr<Job>& job, std::function<void(DevToolsClient*)> next)
+void DevToolsScriptRunner::advance(const JobPtr& job)
+{
+    if (job->finished)
+        return;
+    using Step = Job::Step;
+    if (job->step != Step::connect && !clientOf(job)) {
+        // The connection went away between two steps: the browser has gone.
+        job->finish(gone());
+        return;
+    }
+    switch (job->step) {
+    case Step::connect:
+        connectStep(job);
+        return;
+    case Step::list:
+        listStep(job);
+        return;
+    case Step::focus:
+        focusStep(job);
+        return;
+    case Step::checkInPage:
+        checkInPageStep(job);
+        return;
+    case Step::recheck:
+        recheckStep(job);
+        return;
+    case Step::navigate:
+        navigateStep(job);
+        return;
+    case Step::close:
+        closeStep(job);
+        return;
+    }
+}
+
+DevToolsClient* DevToolsScriptRunner::clientOf(const JobPtr& job)
+{
+    DevToolsClient* client = job->client.data();
+    return client && client->isOpen() && m_connections.value(job->profile).client == client ? client : nullptr;
+}
+
+void DevToolsScriptRunner::connectStep(const JobPtr& job)
 {
     const std::optional<QUrl> endpoint =
         DevToolsClient::browserEndpoint(QDir(job->profile).filePath(QStringLiteral("DevToolsActivePort")));
@@ -115,7 +159,9 @@ void DevToolsScriptRunner::withClient(const std::shared_ptr<Job>& job, std::func
     }
     Connection& c = m_connections[job->profile];
     if (c.client && c.client->isOpen() && c.endpoint == endpoint->toString()) {
-        next(c.client);
+        job->client = c.client;
+        job->step = Job::Step::list;
+        advance(job);
         return;
     }
     if (c.client)
@@ -131,17 +177,22 @@ void DevToolsScriptRunner::withClient(const std::shared_ptr<Job>& job, std::func
                              m_connections[profile].sessions.remove(
                                  params.value(QStringLiteral("targetId")).toString());
                      });
-    client->open(*endpoint, stepTimeoutMs, [job, client, next](const QString& error) {
+    QPointer<DevToolsScriptRunner> self(this);
+    client->open(*endpoint, stepTimeoutMs, [self, job, client](const QString& error) {
+        if (!self)
+            return;
         if (!error.isEmpty()) {
             // The port file is left behind by a browser that has gone (or a stale one): nobody answers.
             job->finish(gone());
             return;
         }
-        next(client);
+        job->client = client;
+        job->step = Job::Step::list;
+        self->advance(job);
     });
 }
 
-void DevToolsScriptRunner::listPages(const std::shared_ptr<Job>& job, std::function<void(const QJsonArray&)> next)
+void DevToolsScriptRunner::listPages(const JobPtr& job, std::function<void(const QJsonArray&)> next)
 {
     // The HTTP listing orders pages by the time they were last activated, most recent first,
     // which the protocol's own target list does not.
@@ -168,97 +219,167 @@ void DevToolsScriptRunner::listPages(const std::shared_ptr<Job>& job, std::funct
     });
 }
 
-void DevToolsScriptRunner::session(const std::shared_ptr<Job>& job, const QString& targetId,
-                                   std::function<void(const QString&)> next, std::function<void(bool timedOut)> fail)
+void DevToolsScriptRunner::withSession(const JobPtr& job, const QString& targetId,
+                                       std::function<void(const QString&)> next,
+                                       std::function<void(const DevToolsClient::Error&)> fail)
 {
     Connection& c = m_connections[job->profile];
     if (const auto it = c.sessions.constFind(targetId); it != c.sessions.cend()) {
         next(*it);
         return;
     }
+    QPointer<DevToolsScriptRunner> self(this);
     const QString profile = job->profile;
-    c.client->send(QStringLiteral("Target.attachToTarget"),
-                   {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}}, stepTimeoutMs,
-                   [this, profile, targetId, next, fail](const QJsonObject& result, const QString& error) {
-                       const QString id = result.value(QStringLiteral("sessionId")).toString();
-                       if (!error.isEmpty() || id.isEmpty()) {
-                           fail(error.contains(QLatin1String("in time")));
-                           return;
-                       }
-                       m_connections[profile].sessions.insert(targetId, id);
-                       next(id);
-                   });
+    job->client->send(QStringLiteral("Target.attachToTarget"),
+                      {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}}, stepTimeoutMs,
+                      [self, profile, targetId, next, fail](const QJsonObject& result, const DevToolsClient::Error& e) {
+                          if (!self)
+                              return;
+                          const QString id = result.value(QStringLiteral("sessionId")).toString();
+                          if (!e.isEmpty() || id.isEmpty()) {
+                              fail(e.isEmpty() ? DevToolsClient::Error{DevToolsClient::Error::Kind::refused,
+                                                                       QStringLiteral("No session.")}
+                                               : e);
+                              return;
+                          }
+                          self->m_connections[profile].sessions.insert(targetId, id);
+                          next(id);
+                      });
 }
 
-void DevToolsScriptRunner::pickCurrentPage(const std::shared_ptr<Job>& job, const QJsonArray& pages, int index,
-                                           std::function<void(const QJsonObject&)> next)
+void DevToolsScriptRunner::listStep(const JobPtr& job)
 {
-    // The focused page wins; with none focused (the address bar has focus, or the browser is in
-    // the background) the most recently activated page is the active tab of the front window.
-    constexpr int candidates = 3;
-    if (pages.size() == 1 || index >= std::min<int>(candidates, static_cast<int>(pages.size()))) {
-        next(pages.first().toObject());
-        return;
-    }
-    const QJsonObject page = pages.at(index).toObject();
-    const auto skip = [this, job, pages, index, next](bool) { pickCurrentPage(job, pages, index + 1, next); };
-    session(
-        job, page.value(QStringLiteral("id")).toString(),
-        [this, job, pages, index, page, next](const QString& id) {
-            m_connections[job->profile].client->send(
-                QStringLiteral("Runtime.evaluate"),
-                {{QStringLiteral("expression"), QStringLiteral("document.hasFocus()")},
-                 {QStringLiteral("returnByValue"), true}},
-                stepTimeoutMs / 3,
-                [this, job, pages, index, page, next](const QJsonObject& result, const QString&) {
-                    // A page that cannot answer (an open alert) is simply not the focused one.
-                    if (result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toBool())
-                        next(page);
-                    else
-                        pickCurrentPage(job, pages, index + 1, next);
-                },
-                id);
-        },
-        skip);
+    QPointer<DevToolsScriptRunner> self(this);
+    listPages(job, [self, job](const QJsonArray& pages) {
+        if (!self)
+            return;
+        if (pages.isEmpty()) {
+            job->finish(output(job->noWindow()));
+            return;
+        }
+        job->pages = pages;
+        job->step = Job::Step::focus;
+        self->advance(job);
+    });
 }
 
-void DevToolsScriptRunner::act(const std::shared_ptr<Job>& job, const QJsonObject& page)
+void DevToolsScriptRunner::focusStep(const JobPtr& job)
 {
-    using Op = BrowserScripts::Parsed::Operation;
-    const QString address = page.value(QStringLiteral("url")).toString();
-    const QString targetId = page.value(QStringLiteral("id")).toString();
-    if (job->script.operation == Op::read) {
-        job->finish(output(address));
+    // Every page is asked at once whether it has the focus and whether it is shown: only the
+    // active tab of the focused window has it, wherever that tab stands in the listing (focusing
+    // a window does not reorder it). With none focused (the address bar has the focus, or the
+    // browser is in the background) the most recently activated tab that is shown wins; a page
+    // that cannot answer (an open alert) is neither.
+    const auto choose = [job](qsizetype index) {
+        const QJsonObject page = job->pages.at(index).toObject();
+        job->targetId = page.value(QStringLiteral("id")).toString();
+        job->address = page.value(QStringLiteral("url")).toString();
+    };
+    if (job->pages.size() == 1) {
+        choose(0);
+        job->step = Job::Step::checkInPage;
+        advance(job);
         return;
     }
-    const bool redirect = job->script.operation == Op::redirect;
-    const QString done = redirect ? QStringLiteral("redirected") : QStringLiteral("closed");
+    struct Probe {
+        std::vector<int> answers; // -1 pending, 0 hidden or silent, 1 shown, 2 focused
+        qsizetype pending = 0;
+        bool decided = false;
+    };
+    auto probe = std::make_shared<Probe>();
+    probe->answers.assign(size_t(job->pages.size()), -1);
+    probe->pending = job->pages.size();
+    QPointer<DevToolsScriptRunner> self(this);
+    const auto decide = [self, job, probe, choose] {
+        if (!self || probe->decided)
+            return;
+        const auto focused = std::find(probe->answers.cbegin(), probe->answers.cend(), 2);
+        if (focused == probe->answers.cend() && probe->pending > 0)
+            return;
+        probe->decided = true;
+        qsizetype index = focused - probe->answers.cbegin();
+        if (focused == probe->answers.cend()) {
+            const auto shown = std::find(probe->answers.cbegin(), probe->answers.cend(), 1);
+            index = shown == probe->answers.cend() ? 0 : shown - probe->answers.cbegin();
+        }
+        choose(index);
+        job->step = Job::Step::checkInPage;
+        self->advance(job);
+    };
+    const auto answer = [probe, decide](qsizetype index, int value) {
+        if (probe->answers[size_t(index)] != -1)
+            return;
+        probe->answers[size_t(index)] = value;
+        --probe->pending;
+        decide();
+    };
+    for (qsizetype i = 0; i < job->pages.size(); ++i) {
+        const QString targetId = job->pages.at(i).toObject().value(QStringLiteral("id")).toString();
+        withSession(
+            job, targetId,
+            [self, job, i, answer](const QString& session) {
+                if (!self || !self->clientOf(job)) {
+                    answer(i, 0);
+                    return;
+                }
+                job->client->send(
+                    QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"),
+                      QStringLiteral("document.hasFocus() ? 2 : document.visibilityState === 'visible' ? 1 : 0")},
+                     {QStringLiteral("returnByValue"), true}},
+                    focusAnswerTimeoutMs,
+                    [i, answer](const QJsonObject& result, const DevToolsClient::Error&) {
+                        answer(
+                            i,
+                            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toInt(0));
+                    },
+                    session);
+            },
+            [i, answer](const DevToolsClient::Error&) { answer(i, 0); });
+    }
+}
+
+void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
+{
+    if (job->script.operation == BrowserScripts::Parsed::Operation::read) {
+        job->finish(output(job->address));
+        return;
+    }
     // Compared and acted on inside the page in one step, so a navigation in between cannot slip
     // through. An error page reports its own internal address; then the address the browser
     // was asked to load (what the read returned) decides.
     const QString expression =
         QStringLiteral("(function (from, to) {"
-                       " if (location.href === from) { if (to !== null) location.replace(to); return 'match'; }"
+                       " if (location.href === from) { if (to !== null) location.assign(to); return 'match'; }"
                        " if (location.protocol === 'chrome-error:') return 'error-page';"
                        " return 'changed'; })(") +
         jsString(job->script.from) + QStringLiteral(", ") +
-        (redirect ? jsString(job->script.to) : QStringLiteral("null")) + QStringLiteral(")");
+        (job->redirects() ? jsString(job->script.to) : QStringLiteral("null")) + QStringLiteral(")");
+    QPointer<DevToolsScriptRunner> self(this);
     // A tab that went away, or a session the browser dropped, changed under us: nothing is done
     // now and the next check reads afresh.
-    const auto vanished = [this, job, targetId](bool timeout) {
-        m_connections[job->profile].sessions.remove(targetId);
-        job->finish(timeout ? timedOut() : output(QStringLiteral("changed")));
+    const auto vanished = [self, job](const DevToolsClient::Error& error) {
+        if (!self)
+            return;
+        self->m_connections[job->profile].sessions.remove(job->targetId);
+        job->finish(error.kind == DevToolsClient::Error::Kind::timedOut ? timedOut()
+                                                                        : output(QStringLiteral("changed")));
     };
-    session(
-        job, targetId,
-        [this, job, targetId, expression, redirect, done, vanished](const QString& id) {
-            DevToolsClient* client = m_connections[job->profile].client;
-            client->send(
+    withSession(
+        job, job->targetId,
+        [self, job, expression, vanished](const QString& session) {
+            if (!self || !self->clientOf(job)) {
+                job->finish(gone());
+                return;
+            }
+            job->sessionId = session;
+            job->client->send(
                 QStringLiteral("Runtime.evaluate"),
                 {{QStringLiteral("expression"), expression}, {QStringLiteral("returnByValue"), true}},
                 pageAnswerTimeoutMs,
-                [this, job, targetId, redirect, done, id, client, vanished](const QJsonObject& result,
-                                                                            const QString& error) {
+                [self, job, vanished](const QJsonObject& result, const DevToolsClient::Error& error) {
+                    if (!self)
+                        return;
                     const QString verdict =
                         result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
                     if (error.isEmpty() && verdict == QLatin1String("changed")) {
@@ -266,53 +387,66 @@ void DevToolsScriptRunner::act(const std::shared_ptr<Job>& job, const QJsonObjec
                         return;
                     }
                     if (error.isEmpty() && verdict == QLatin1String("match")) {
-                        if (redirect) {
-                            job->finish(output(done));
+                        if (job->redirects()) {
+                            job->finish(output(job->acted()));
                             return;
                         }
-                        closeTarget(job, targetId, done);
+                        job->step = Job::Step::close;
+                        self->advance(job);
                         return;
                     }
-                    if (!error.isEmpty() && !error.contains(QLatin1String("in time"))) {
-                        vanished(false);
+                    if (!error.isEmpty() && error.kind != DevToolsClient::Error::Kind::timedOut) {
+                        vanished(error);
                         return;
                     }
                     // The page cannot answer: an error page has no address of its own, a page whose
                     // next document is still on its way has none yet, an open alert blocks it. Then
                     // the address the browser shows for the tab decides, checked afresh.
-                    listPages(job, [this, job, targetId, redirect, done, id, client](const QJsonArray& pages) {
-                        QString current;
-                        for (const QJsonValue& p : pages)
-                            if (p.toObject().value(QStringLiteral("id")).toString() == targetId)
-                                current = p.toObject().value(QStringLiteral("url")).toString();
-                        if (current.isEmpty()) {
-                            job->finish(output(job->noWindow()));
-                            return;
-                        }
-                        if (current != job->script.from) {
-                            job->finish(output(QStringLiteral("changed")));
-                            return;
-                        }
-                        if (!redirect) {
-                            closeTarget(job, targetId, done);
-                            return;
-                        }
-                        client->send(
-                            QStringLiteral("Page.navigate"), {{QStringLiteral("url"), job->script.to}}, stepTimeoutMs,
-                            [job, done](const QJsonObject&, const QString& e) {
-                                job->finish(e.isEmpty() ? output(done) : timedOut());
-                            },
-                            id);
-                    });
+                    job->step = Job::Step::recheck;
+                    self->advance(job);
                 },
-                id);
+                session);
         },
         vanished);
 }
 
-void DevToolsScriptRunner::closeTarget(const std::shared_ptr<Job>& job, const QString& targetId, const QString& done)
+void DevToolsScriptRunner::recheckStep(const JobPtr& job)
 {
-    m_connections[job->profile].client->send(
-        QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}}, stepTimeoutMs,
-        [job, done](const QJsonObject&, const QString& e) { job->finish(e.isEmpty() ? output(done) : timedOut()); });
+    QPointer<DevToolsScriptRunner> self(this);
+    listPages(job, [self, job](const QJsonArray& pages) {
+        if (!self)
+            return;
+        QString current;
+        for (const QJsonValue& p : pages)
+            if (p.toObject().value(QStringLiteral("id")).toString() == job->targetId)
+                current = p.toObject().value(QStringLiteral("url")).toString();
+        if (current.isEmpty()) {
+            job->finish(output(job->noWindow()));
+            return;
+        }
+        if (current != job->script.from) {
+            job->finish(output(QStringLiteral("changed")));
+            return;
+        }
+        job->step = job->redirects() ? Job::Step::navigate : Job::Step::close;
+        self->advance(job);
+    });
+}
+
+void DevToolsScriptRunner::navigateStep(const JobPtr& job)
+{
+    job->client->send(
+        QStringLiteral("Page.navigate"), {{QStringLiteral("url"), job->script.to}}, stepTimeoutMs,
+        [job](const QJsonObject&, const DevToolsClient::Error& e) {
+            job->finish(e.isEmpty() ? output(job->acted()) : timedOut());
+        },
+        job->sessionId);
+}
+
+void DevToolsScriptRunner::closeStep(const JobPtr& job)
+{
+    job->client->send(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), job->targetId}},
+                      stepTimeoutMs, [job](const QJsonObject&, const DevToolsClient::Error& e) {
+                          job->finish(e.isEmpty() ? output(job->acted()) : timedOut());
+                      });
 }

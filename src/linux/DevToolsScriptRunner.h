@@ -1,25 +1,32 @@
 #pragma once
 
+#include "linux/DevToolsClient.h"
 #include "platform/ScriptRunner.h"
 
 #include <QHash>
 #include <QJsonArray>
+#include <QJsonObject>
 #include <QPointer>
 #include <functional>
+#include <memory>
 
-class DevToolsClient;
 class QNetworkAccessManager;
 
 // Carries out the browser scripts on Chromium-family browsers through their remote debugging
 // protocol. The script text says which operation, browser and addresses are meant; the browser is
 // found through its profile folder ("DevToolsActivePort"). Lives on the script thread.
 //
-// - read: the address of the current tab (the focused page, else the most recently activated
-//   one); the empty text with no window;
+// - read: the address of the active tab of the focused window, however many windows and tabs
+//   there are (the focused page; with none focused, the most recently activated visible one);
+//   the empty text with no window;
 // - redirect and close: act only when the page still shows the address that was read, checked
 //   inside the page in one step; an error page (which has no address of its own) is checked
-//   against the address the browser was asked to load instead.
+//   against the address the browser was asked to load instead. A redirect is an ordinary
+//   navigation, so the blocked address stays in the tab's history.
 // A browser that runs without a debugging port answers -1743, as a refused permission would.
+//
+// Each script is a job that moves through a fixed series of steps; every step finds the job's
+// connection afresh and ends the job when the browser has gone meanwhile.
 class DevToolsScriptRunner : public ScriptRunner {
     Q_OBJECT
 public:
@@ -32,17 +39,25 @@ public:
     static constexpr int stepTimeoutMs = 900;
     // How long a page may take to answer before the tab's address is checked from outside.
     static constexpr int pageAnswerTimeoutMs = 250;
+    // How long a page may take to say whether it has the focus; one that cannot is not in front.
+    static constexpr int focusAnswerTimeoutMs = 300;
 
 private:
     struct Job;
-    void withClient(const std::shared_ptr<Job>& job, std::function<void(DevToolsClient*)> next);
-    void listPages(const std::shared_ptr<Job>& job, std::function<void(const QJsonArray&)> next);
-    void pickCurrentPage(const std::shared_ptr<Job>& job, const QJsonArray& pages, int index,
-                         std::function<void(const QJsonObject&)> next);
-    void session(const std::shared_ptr<Job>& job, const QString& targetId, std::function<void(const QString&)> next,
-                 std::function<void(bool timedOut)> fail);
-    void act(const std::shared_ptr<Job>& job, const QJsonObject& page);
-    void closeTarget(const std::shared_ptr<Job>& job, const QString& targetId, const QString& done);
+    using JobPtr = std::shared_ptr<Job>;
+    void advance(const JobPtr& job);
+    void connectStep(const JobPtr& job);
+    void listStep(const JobPtr& job);
+    void focusStep(const JobPtr& job);
+    void checkInPageStep(const JobPtr& job);
+    void recheckStep(const JobPtr& job);
+    void navigateStep(const JobPtr& job);
+    void closeStep(const JobPtr& job);
+
+    void listPages(const JobPtr& job, std::function<void(const QJsonArray&)> next);
+    void withSession(const JobPtr& job, const QString& targetId, std::function<void(const QString& session)> next,
+                     std::function<void(const DevToolsClient::Error&)> fail);
+    DevToolsClient* clientOf(const JobPtr& job);
 
     std::function<bool(const QString&)> m_isRunning;
     QString m_home;

@@ -10,7 +10,6 @@
 #include "linux/LinuxDesktop.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -20,6 +19,9 @@
 // an installed Google Chrome, driven by the real X11, process and debugging-protocol backends.
 class TestDesktopBlocking : public QObject {
     Q_OBJECT
+
+    // How long a condition may take on a busy machine; a condition met early ends the wait.
+    static constexpr int patience = 30000;
 
     std::unique_ptr<SessionBus> bus;
     std::unique_ptr<DesktopSession> desktop;
@@ -59,8 +61,8 @@ class TestDesktopBlocking : public QObject {
         chrome->setStandardOutputFile(QProcess::nullDevice());
         chrome->setStandardErrorFile(QProcess::nullDevice());
         chrome->start();
-        QVERIFY(chrome->waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(LinuxWorkspace::singletonLockPid(profile()).has_value(), 15000);
+        QVERIFY(chrome->waitForStarted(patience));
+        QTRY_VERIFY_WITH_TIMEOUT(LinuxWorkspace::singletonLockPid(profile()).has_value(), patience);
     }
 
     void stopChrome()
@@ -92,11 +94,11 @@ class TestDesktopBlocking : public QObject {
                                 QDir(profile()).filePath(QStringLiteral("DevToolsActivePort"))))
                         .has_value();
                 },
-                15000))
+                patience))
             return nullptr;
         QString error = QStringLiteral("pending");
-        d->client.open(*endpoint, 5000, [&error](const QString& e) { error = e; });
-        if (!QTest::qWaitFor([&] { return error != QLatin1String("pending"); }, 6000) || !error.isEmpty())
+        d->client.open(*endpoint, 10000, [&error](const QString& e) { error = e; });
+        if (!QTest::qWaitFor([&] { return error != QLatin1String("pending"); }, 12000) || !error.isEmpty())
             return nullptr;
         const QJsonObject targets = call(d->client, QStringLiteral("Target.getTargets"), {});
         for (const QJsonValue& t : targets.value(QStringLiteral("targetInfos")).toArray())
@@ -113,17 +115,25 @@ class TestDesktopBlocking : public QObject {
     {
         std::optional<QJsonObject> answer;
         client.send(
-            method, params, 5000, [&](const QJsonObject& r, const QString&) { answer = r; }, session);
-        [[maybe_unused]] const bool answered = QTest::qWaitFor([&] { return answer.has_value(); }, 6000);
+            method, params, 10000, [&](const QJsonObject& r, const QString&) { answer = r; }, session);
+        [[maybe_unused]] const bool answered = QTest::qWaitFor([&] { return answer.has_value(); }, 12000);
         return answer.value_or(QJsonObject());
     }
-    static QString currentUrl(Driver& d)
+    static QString targetUrl(Driver& d, const QString& target)
     {
         const QJsonObject targets = call(d.client, QStringLiteral("Target.getTargets"), {});
         for (const QJsonValue& t : targets.value(QStringLiteral("targetInfos")).toArray())
-            if (t.toObject().value(QStringLiteral("targetId")).toString() == d.target)
+            if (t.toObject().value(QStringLiteral("targetId")).toString() == target)
                 return t.toObject().value(QStringLiteral("url")).toString();
         return {};
+    }
+    static QString currentUrl(Driver& d) { return targetUrl(d, d.target); }
+    static QString xdotool(const QStringList& arguments)
+    {
+        QProcess p;
+        p.start(QStringLiteral("xdotool"), arguments);
+        p.waitForFinished(20000);
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     }
 
     static BlockRule blockExampleAllDay(StorageService& store, Date now)
@@ -184,10 +194,10 @@ private slots:
             {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
         // The browser window must be the active one for "the browser in use".
         QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationID().value_or(QString()),
-                                  QStringLiteral("com.google.Chrome"), 10000);
+                                  QStringLiteral("com.google.Chrome"), patience);
         engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
         QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
-                                  BrowserAccessState::Kind::connected, 5000);
+                                  BrowserAccessState::Kind::connected, patience);
         // The wall clock drives the engine from here on.
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, [&f] { f.clock.set(SystemClock::instance().now()); });
@@ -201,21 +211,87 @@ private slots:
         QTest::qWait(2000);
         QCOMPARE(currentUrl(*driver), QStringLiteral("http://example.org/"));
 
-        // A blocked site ends on the block page within 1.5 seconds.
+        // A blocked site ends on the block page (how fast is bench_desktop's business).
         const QString feed = QStringLiteral("http://www.example.com/feed");
-        QElapsedTimer took;
-        took.start();
         call(driver->client, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), feed}}, driver->session);
         const QString blockPage = QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port());
-        QTRY_VERIFY_WITH_TIMEOUT(currentUrl(*driver).startsWith(blockPage), 3000);
-        qInfo("navigation to block page: %lld ms", static_cast<long long>(took.elapsed()));
-        QVERIFY(took.elapsed() <= 1500);
+        QTRY_VERIFY_WITH_TIMEOUT(currentUrl(*driver).startsWith(blockPage), patience);
 
-        // Removing the rule brings the tab back within 5 seconds.
+        // Removing the rule brings the tab back.
         store.removeRule(rule.id);
-        QTRY_COMPARE_WITH_TIMEOUT(currentUrl(*driver), feed, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(currentUrl(*driver), feed, patience);
         QTest::qWait(1500);
         QCOMPARE(currentUrl(*driver), feed);
+        driver.reset();
+    }
+
+    // Two windows, four tabs: the read finds the active tab of the focused window, wherever the
+    // browser's listing puts it, and only that tab is sent to the block page.
+    void focusedWindowOfSeveral()
+    {
+        startChrome(true);
+        auto driver = drive();
+        QVERIFY(driver);
+        const QString first = driver->target; // window one, the tab that will be in use
+        const auto open = [&](bool newWindow) {
+            return call(driver->client, QStringLiteral("Target.createTarget"),
+                        {{QStringLiteral("url"), QStringLiteral("http://example.org/")},
+                         {QStringLiteral("newWindow"), newWindow}})
+                .value(QStringLiteral("targetId"))
+                .toString();
+        };
+        const QString beside = open(false); // window one, second tab
+        call(driver->client, QStringLiteral("Target.activateTarget"), {{QStringLiteral("targetId"), first}});
+        const QStringList second{open(true), open(false), open(false)}; // window two
+        for (const QString& id : second)
+            QVERIFY(!id.isEmpty());
+        // Three tab switches in window two put its tabs first in the listing.
+        for (const QString& id : second)
+            call(driver->client, QStringLiteral("Target.activateTarget"), {{QStringLiteral("targetId"), id}});
+
+        // The person goes back to window one, clicks into the page and opens a blocked site.
+        call(driver->client, QStringLiteral("Runtime.evaluate"),
+             {{QStringLiteral("expression"), QStringLiteral("document.title = 'window-one'")}}, driver->session);
+        QString window;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(window = xdotool({QStringLiteral("search"), QStringLiteral("--name"), QStringLiteral("window-one")})
+                           .section(u'\n', 0, 0))
+                 .isEmpty(),
+            patience);
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window, QStringLiteral("mousemove"),
+                 QStringLiteral("--window"), window, QStringLiteral("500"), QStringLiteral("400"),
+                 QStringLiteral("click"), QStringLiteral("1")});
+
+        StoreFixture f;
+        f.clock.set(SystemClock::instance().now());
+        StorageService& store = f.make();
+        blockExampleAllDay(store, f.clock.now());
+        LocalBlockPageServer server(&store);
+        X11Display display;
+        LinuxWorkspace workspace(display);
+        X11IdleTime idle(display);
+        BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
+            [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
+        BrowserAutomationService engine(
+            &store, &server, &executor,
+            {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
+        QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationID().value_or(QString()),
+                                  QStringLiteral("com.google.Chrome"), patience);
+        engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
+        QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
+                                  BrowserAccessState::Kind::connected, patience);
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&f] { f.clock.set(SystemClock::instance().now()); });
+        tick.start(50);
+        engine.start();
+        QVERIFY(server.port());
+
+        call(driver->client, QStringLiteral("Page.navigate"),
+             {{QStringLiteral("url"), QStringLiteral("http://www.example.com/feed")}}, driver->session);
+        const QString blockPage = QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port());
+        QTRY_VERIFY_WITH_TIMEOUT(targetUrl(*driver, first).startsWith(blockPage), patience);
+        for (const QString& id : QStringList{beside} + second)
+            QCOMPARE(targetUrl(*driver, id), QStringLiteral("http://example.org/"));
         driver.reset();
     }
 
@@ -236,7 +312,7 @@ private slots:
             {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
         engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
         QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
-                                  BrowserAccessState::Kind::permissionNeeded, 5000);
+                                  BrowserAccessState::Kind::permissionNeeded, patience);
         QVERIFY(engine.needsAttention());
         stopChrome();
     }

@@ -6,7 +6,6 @@
 #include "platform/BrowserScripts.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -92,19 +91,14 @@ class TestDevToolsRunner : public QObject {
     std::unique_ptr<DevToolsScriptRunner> runner;
     QString page; // the one tab each test starts with
 
-    BrowserScriptResult run(DevToolsScriptRunner& r, const QString& script, qint64* tookMs = nullptr)
+    BrowserScriptResult run(DevToolsScriptRunner& r, const QString& script)
     {
         std::optional<BrowserScriptResult> result;
         int answers = 0;
-        QElapsedTimer took;
-        took.start();
         r.run(script, [&](const BrowserScriptResult& value) {
             ++answers;
-            if (!result) {
+            if (!result)
                 result = value;
-                if (tookMs)
-                    *tookMs = took.elapsed();
-            }
         });
         if (!QTest::qWaitFor([&] { return result.has_value(); }, 10000))
             return {std::nullopt, 0, QStringLiteral("no answer")};
@@ -114,7 +108,7 @@ class TestDevToolsRunner : public QObject {
             return {std::nullopt, 0, QStringLiteral("answered %1 times").arg(answers)};
         return *result;
     }
-    BrowserScriptResult run(const QString& script, qint64* tookMs = nullptr) { return run(*runner, script, tookMs); }
+    BrowserScriptResult run(const QString& script) { return run(*runner, script); }
 
     QJsonObject call(const QString& method, const QJsonObject& params = {}, const QString& session = {})
     {
@@ -283,6 +277,9 @@ private slots:
         QCOMPARE(run(redirectScript(*read.output, to)), text(QStringLiteral("redirected")));
         QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), loaded, 5000);
         QCOMPARE(run(readScript()), text(loaded));
+        // An ordinary navigation: the blocked address stays in the history, one step back.
+        evaluate(page, QStringLiteral("history.back(); 1"));
+        QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), start, 5000);
     }
 
     void redirectOfAChangedTabDoesNothing()
@@ -343,21 +340,15 @@ private slots:
         };
         QVERIFY(openAlert());
 
-        // The executor gives a script 3 seconds: every answer comes well inside that.
-        qint64 took = 0;
-        QCOMPARE(run(readScript(), &took), text(start));
-        QVERIFY2(took < 2500, qPrintable(QString::number(took)));
+        // Every step has its own time-out, so the runner answers although the page cannot.
+        QCOMPARE(run(readScript()), text(start));
         QCOMPARE(run(redirectScript(QStringLiteral("http://example.com/other"),
-                                    QStringLiteral("http://example.com/blocked")),
-                     &took),
+                                    QStringLiteral("http://example.com/blocked"))),
                  text(QStringLiteral("changed")));
-        QVERIFY2(took < 2500, qPrintable(QString::number(took)));
         QTest::qWait(300);
         QCOMPARE(pages().value(page), start);
 
-        const BrowserScriptResult redirected =
-            run(redirectScript(start, QStringLiteral("http://example.com/blocked")), &took);
-        QVERIFY2(took < 2500, qPrintable(QString::number(took)));
+        const BrowserScriptResult redirected = run(redirectScript(start, QStringLiteral("http://example.com/blocked")));
         if (redirected.errorNumber == -1712) {
             // The browser would not navigate with the alert open; the engine's next check retries.
             call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), page}});
@@ -368,8 +359,7 @@ private slots:
 
         // Closing works with an alert open too.
         QVERIFY(openAlert());
-        QCOMPARE(run(closeScript(QStringLiteral("http://example.com/blocked")), &took), text(QStringLiteral("closed")));
-        QVERIFY2(took < 2500, qPrintable(QString::number(took)));
+        QCOMPARE(run(closeScript(QStringLiteral("http://example.com/blocked"))), text(QStringLiteral("closed")));
         QTRY_VERIFY_WITH_TIMEOUT(!pages().contains(page), 3000);
     }
 
