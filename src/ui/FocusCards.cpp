@@ -172,7 +172,6 @@ private:
 FocusCardFrame::FocusCardFrame(bool compact, QWidget* parent) : QWidget(parent), m_compact(compact)
 {
     m_content = new QVBoxLayout(this);
-    m_content->setAlignment(Qt::AlignTop);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     applyMetrics();
 }
@@ -370,6 +369,8 @@ void FocusHeroCard::rebuild()
     if (!compact)
         actions->addStretch(1);
     layout->addLayout(actions);
+    // Any height beyond what the content needs stays below it.
+    layout->addStretch(1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -434,4 +435,5 @@ void FocusEmptyCard::rebuild()
     if (!(compact && !m_allDone))
         row->addStretch(1);
     layout->addLayout(row);
+    layout->addStretch(1);
 }

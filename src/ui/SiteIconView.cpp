@@ -118,12 +118,12 @@ void SiteIconView::paintEvent(QPaintEvent*)
             canvas.fill(Qt::transparent);
             QPainter p(&canvas);
             p.setRenderHint(QPainter::Antialiasing);
-            QPainterPath clip;
-            clip.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(pixels)), radius * ratio, radius * ratio);
-            p.fillPath(clip, Qt::black);
-            p.setCompositionMode(QPainter::CompositionMode_SourceIn);
             p.drawImage(QPointF((pixels.width() - fitted.width()) / 2.0, (pixels.height() - fitted.height()) / 2.0),
                         fitted);
+            QPainterPath clip;
+            clip.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(pixels)), radius * ratio, radius * ratio);
+            p.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+            p.fillPath(clip, Qt::black);
             p.end();
             m_scaled = QPixmap::fromImage(canvas);
             m_scaled.setDevicePixelRatio(ratio);

@@ -67,11 +67,13 @@ WrappingLabel::Laid WrappingLabel::lay(qreal width) const
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(width);
             if (m_maxLines > 0 && laid.lines.size() == m_maxLines - 1) {
-                // The last allowed line holds the rest of the text, cut with an ellipsis.
-                QStringList rest{paragraph.mid(line.textStart())};
-                rest += paragraphs.mid(p + 1);
-                const QString tail = rest.join(u' ');
-                const QString shown = metrics.elidedText(tail, Qt::ElideRight, width);
+                // The last allowed line holds the rest of its paragraph, cut with an ellipsis,
+                // which also stands for any paragraph after it.
+                const QString tail = paragraph.mid(line.textStart());
+                const bool more =
+                    p + 1 < paragraphs.size() && !paragraphs.mid(p + 1).join(QString()).trimmed().isEmpty();
+                const QString shown =
+                    metrics.elidedText(more ? tail.trimmed() + QChar(0x2026) : tail, Qt::ElideRight, width);
                 laid.lines.append({QPointF(0, y), shown});
                 layout.endLayout();
                 laid.height = y + metrics.height();
