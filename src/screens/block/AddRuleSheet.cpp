@@ -1,0 +1,617 @@
+#include "screens/block/AddRuleSheet.h"
+
+#include "screens/block/BlockWidgets.h"
+#include "screens/block/RuleStatus.h"
+#include "ui/Accessibility.h"
+#include "ui/Controls.h"
+#include "ui/Eyebrow.h"
+#include "ui/FocusButton.h"
+#include "ui/Palette.h"
+#include "ui/SiteIconView.h"
+#include "ui/Symbols.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+// A preset site: the site's icon and name on a pill chip.
+class PresetChip : public QAbstractButton {
+public:
+    PresetChip(const QString& site, QWidget* parent = nullptr) : QAbstractButton(parent)
+    {
+        const QString name = BlockRule::suggestedDisplayName(site);
+        setText(name);
+        setAccessibleName(name);
+        setCursor(Qt::PointingHandCursor);
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(13, 0, 13, 0);
+        row->setSpacing(6);
+        row->addWidget(new SiteIconView(site, name, 18));
+        m_label = BlockUi::label(name, 12.5, QFont::Bold, FocusColor::text());
+        m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
+        row->addWidget(m_label);
+        setMinimumHeight(32);
+    }
+
+    void setSelected(bool selected)
+    {
+        m_selected = selected;
+        BlockUi::setTextColor(m_label, selected ? FocusColor::white() : FocusColor::text());
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const FocusButtonLook look = focusButtonLook(FocusPillButtonStyle{m_selected, 12.5}, isDown());
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setOpacity(look.opacity);
+        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        QPainterPath capsule;
+        capsule.addRoundedRect(r, r.height() / 2, r.height() / 2);
+        p.fillPath(capsule, look.fill);
+        p.setPen(QPen(look.borderColor, look.borderWidth));
+        p.drawPath(capsule);
+    }
+
+private:
+    QLabel* m_label;
+    bool m_selected = false;
+};
+
+// The round selection mark of a mode row.
+class SelectionMark : public QWidget {
+public:
+    SelectionMark(QWidget* parent = nullptr) : QWidget(parent)
+    {
+        setFixedSize(18, 18);
+        Accessibility::hide(this);
+    }
+    void setSelected(bool selected)
+    {
+        m_selected = selected;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75);
+        if (m_selected) {
+            p.setBrush(FocusColor::ink());
+            p.setPen(QPen(FocusColor::ink(), 1.5));
+            p.drawEllipse(r);
+            Symbols::paint(p, QRectF(rect()), Symbol::checkmark, FocusColor::white(), 9, 0.6);
+        } else {
+            p.setPen(QPen(FocusColor::border(), 1.5));
+            p.drawEllipse(r);
+        }
+    }
+
+private:
+    bool m_selected = false;
+};
+
+// A symbol of the mode rows. "sun" and "hourglass" are not in the shared symbol table; they are
+// glyphs of the same icon font.
+class ModeIcon : public QWidget {
+public:
+    ModeIcon(RuleForm::Mode mode, QWidget* parent = nullptr) : QWidget(parent), m_mode(mode)
+    {
+        setFixedSize(22, 22);
+        Accessibility::hide(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        if (m_mode == RuleForm::Mode::hours) {
+            Symbols::paint(p, QRectF(rect()), Symbol::clock, FocusColor::textSecondary(), 16);
+            return;
+        }
+        p.setFont(Symbols::font(16));
+        p.setPen(FocusColor::textSecondary());
+        const char16_t glyph = m_mode == RuleForm::Mode::allDay ? 0xE430 /* wb_sunny */ : 0xE88B /* hourglass */;
+        p.drawText(rect(), Qt::AlignCenter, QString(QChar(glyph)));
+    }
+
+private:
+    RuleForm::Mode m_mode;
+};
+
+// The frame of a mode row: white with an ink outline when selected, a hairline when not.
+class ModeFrame : public QWidget {
+public:
+    explicit ModeFrame(QWidget* parent = nullptr) : QWidget(parent) {}
+    void setSelected(bool selected)
+    {
+        m_selected = selected;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal line = m_selected ? 1.5 : 1;
+        const QRectF r = QRectF(rect()).adjusted(line / 2, line / 2, -line / 2, -line / 2);
+        QPainterPath shape;
+        shape.addRoundedRect(r, 14, 14);
+        if (m_selected)
+            p.fillPath(shape, FocusColor::white());
+        p.setPen(QPen(m_selected ? FocusColor::ink() : FocusColor::hairline(), line));
+        p.drawPath(shape);
+    }
+
+private:
+    bool m_selected = false;
+};
+
+// The button part of a mode row: icon, title over subtitle, selection mark.
+class ModeButton : public QAbstractButton {
+public:
+    ModeButton(RuleForm::Mode mode, QWidget* parent = nullptr) : QAbstractButton(parent)
+    {
+        setText(RuleForm::modeText(mode));
+        setAccessibleName(RuleForm::modeText(mode));
+        setCheckable(true);
+        setCursor(Qt::PointingHandCursor);
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(14, 12, 14, 12);
+        row->setSpacing(12);
+        row->addWidget(new ModeIcon(mode));
+        auto* texts = new QVBoxLayout;
+        texts->setSpacing(2);
+        texts->addWidget(BlockUi::label(RuleForm::modeText(mode), 14, QFont::Bold, FocusColor::text()));
+        texts->addWidget(
+            BlockUi::label(RuleForm::modeSubtitle(mode), 12.5, QFont::Normal, FocusColor::textSecondary()));
+        row->addLayout(texts, 1);
+        m_mark = new SelectionMark;
+        row->addWidget(m_mark);
+        for (QWidget* child : findChildren<QWidget*>())
+            child->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    void setSelected(bool selected)
+    {
+        setChecked(selected);
+        m_mark->setSelected(selected);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {}
+    void nextCheckState() override {} // the form decides the selection
+
+private:
+    SelectionMark* m_mark;
+};
+
+// A weekday: its letter on an ink square when on, an outlined one when off.
+class WeekdayButton : public QAbstractButton {
+public:
+    WeekdayButton(int weekday, QWidget* parent = nullptr) : QAbstractButton(parent)
+    {
+        setText(weekdayLetter(weekday));
+        setAccessibleName(weekdayShortName(weekday));
+        setCheckable(true);
+        setMinimumHeight(34);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setFont(Theme::font(12.5, QFont::Bold));
+        setCursor(Qt::PointingHandCursor);
+    }
+    QSize sizeHint() const override { return {34, 34}; }
+
+protected:
+    void nextCheckState() override {}
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        QPainterPath shape;
+        shape.addRoundedRect(r, 10, 10);
+        if (isChecked())
+            p.fillPath(shape, FocusColor::ink());
+        p.setPen(QPen(isChecked() ? FocusColor::ink() : FocusColor::border(), 1));
+        p.drawPath(shape);
+        p.setPen(isChecked() ? FocusColor::white() : FocusColor::text());
+        p.drawText(rect(), Qt::AlignCenter, text());
+    }
+};
+
+QLineEdit* roundedField(const QString& placeholder, qreal size, qreal radius, QMargins padding)
+{
+    auto* field = new QLineEdit;
+    field->setPlaceholderText(placeholder);
+    field->setFont(Theme::font(size, QFont::DemiBold));
+    field->setStyleSheet(QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: %3px; "
+                                        "padding: %4px %5px %6px %7px; color: %8; }")
+                             .arg(FocusColor::white().name(), FocusColor::hairline().name())
+                             .arg(radius)
+                             .arg(padding.top() - 1)
+                             .arg(padding.right() - 1)
+                             .arg(padding.bottom() - 1)
+                             .arg(padding.left() - 1)
+                             .arg(FocusColor::text().name()));
+    return field;
+}
+
+} // namespace
+
+AddRuleSheet::AddRuleSheet(std::optional<BlockRule> existingRule, QSet<QString> existingDomains, SaveAction onSave,
+                           const Clock& clock, QWidget* parent)
+    : QDialog(parent), m_form(std::move(existingRule), std::move(existingDomains)), m_onSave(std::move(onSave)),
+      m_clock(clock)
+{
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle(m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website"));
+    BlockUi::paintPaper(this);
+    setFixedSize(620, 740);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    // Top bar.
+    auto* bar = new HairlineFrame;
+    auto* barRow = new QHBoxLayout(bar);
+    barRow->setContentsMargins(22, 14, 22, 14);
+    barRow->setSpacing(12);
+    auto* cancel = new FocusButton(QStringLiteral("Cancel"), FocusLinkButtonStyle{13.5, FocusColor::textSecondary()});
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    barRow->addWidget(cancel);
+    barRow->addStretch(1);
+    barRow->addWidget(new Eyebrow(m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website"),
+                                  FocusColor::textSecondary(), 11.5));
+    barRow->addStretch(1);
+    m_saveButton = new FocusButton(m_form.isEditing() ? QStringLiteral("Save") : QStringLiteral("Add block"),
+                                   FocusCharcoalButtonStyle{13});
+    m_saveButton->setObjectName(QStringLiteral("saveButton"));
+    m_saveButton->setGraphicsEffect(new QGraphicsOpacityEffect(m_saveButton));
+    barRow->addWidget(m_saveButton);
+    outer->addWidget(bar);
+
+    // The scrolling form.
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget;
+    BlockUi::paintPaper(content);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(34, 24, 34, 24);
+    column->setSpacing(22);
+    column->addWidget(buildWebsiteBlock());
+    column->addWidget(buildWhenBlock());
+    column->addWidget(buildDaysBlock());
+    column->addWidget(buildBreakRow());
+    column->addStretch(1);
+    scroll->setWidget(content);
+    outer->addWidget(scroll, 1);
+
+    auto* savedBox = new QWidget;
+    auto* savedRow = new QHBoxLayout(savedBox);
+    savedRow->setContentsMargins(0, 6, 0, 14);
+    savedRow->setSpacing(4);
+    savedRow->addStretch(1);
+    auto* check = new SymbolLabel(Symbol::checkmark, 12.5, FocusColor::okGreen());
+    check->setEmbolden(0.5);
+    savedRow->addWidget(check);
+    m_saved = BlockUi::label(QStringLiteral("Saved"), 12.5, QFont::Bold, FocusColor::okGreen());
+    m_saved->setObjectName(QStringLiteral("savedLabel"));
+    savedRow->addWidget(m_saved);
+    savedRow->addStretch(1);
+    savedBox->hide();
+    outer->addWidget(savedBox);
+    m_saveError = BlockUi::label(QString(), 12.5, QFont::DemiBold, FocusColor::alert());
+    m_saveError->setObjectName(QStringLiteral("saveError"));
+    m_saveError->setWordWrap(true);
+    m_saveError->setContentsMargins(34, 8, 34, 14);
+    m_saveError->hide();
+    outer->addWidget(m_saveError);
+
+    connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(m_saveButton, &QAbstractButton::clicked, this, &AddRuleSheet::save);
+    refresh();
+    m_website->setFocus();
+}
+
+QWidget* AddRuleSheet::buildWebsiteBlock()
+{
+    auto* block = new QWidget;
+    auto* column = new QVBoxLayout(block);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(10);
+
+    m_website = new QLineEdit(m_form.domain());
+    m_website->setObjectName(QStringLiteral("websiteField"));
+    m_website->setAccessibleName(QStringLiteral("Website"));
+    m_website->setPlaceholderText(RuleForm::exampleDomain());
+    m_website->setFont(Theme::font(30, QFont::DemiBold, Theme::Design::serif));
+    m_website->setFrame(false);
+    m_website->setStyleSheet(
+        QStringLiteral("QLineEdit { background: transparent; color: %1; }").arg(FocusColor::text().name()));
+    column->addWidget(m_website);
+
+    m_websiteMessage = BlockUi::label(QString(), 12.5, QFont::DemiBold, FocusColor::okGreen());
+    m_websiteMessage->setObjectName(QStringLiteral("websiteMessage"));
+    column->addWidget(m_websiteMessage);
+
+    auto* nameRow = new QHBoxLayout;
+    nameRow->setSpacing(10);
+    nameRow->addWidget(BlockUi::label(QStringLiteral("Shown as"), 13, QFont::Normal, FocusColor::textSecondary()));
+    m_name = roundedField(QStringLiteral("Name"), 13.5, 9, QMargins(10, 6, 10, 6));
+    m_name->setObjectName(QStringLiteral("nameField"));
+    m_name->setAccessibleName(QStringLiteral("Display name"));
+    m_name->setText(m_form.displayName());
+    m_name->setMaximumWidth(220);
+    nameRow->addWidget(m_name, 1);
+    nameRow->addStretch(0);
+    column->addLayout(nameRow);
+
+    auto* presets = new QHBoxLayout;
+    presets->setContentsMargins(0, 2, 0, 0);
+    presets->setSpacing(8);
+    for (const QString& site : RuleForm::presetSites()) {
+        auto* chip = new PresetChip(site);
+        chip->setObjectName(QStringLiteral("preset"));
+        chip->setProperty("site", site);
+        connect(chip, &QAbstractButton::clicked, this, [this, site] {
+            m_form.pressPresetSite(site);
+            refresh();
+        });
+        presets->addWidget(chip);
+        m_presets.append(chip);
+    }
+    presets->addStretch(1);
+    column->addLayout(presets);
+
+    connect(m_website, &QLineEdit::textEdited, this, [this](const QString& text) {
+        m_form.setDomain(text);
+        refresh();
+    });
+    connect(m_name, &QLineEdit::textEdited, this, [this](const QString& text) {
+        m_form.setDisplayName(text);
+        refresh();
+    });
+    return block;
+}
+
+QWidget* AddRuleSheet::buildWhenBlock()
+{
+    auto* block = new QWidget;
+    auto* column = new QVBoxLayout(block);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(8);
+    auto* heading = new Eyebrow(QStringLiteral("When to block"), FocusColor::textSecondary(), 12);
+    heading->setContentsMargins(0, 0, 0, 2);
+    column->addWidget(heading);
+
+    for (RuleForm::Mode mode : RuleForm::modes()) {
+        auto* frame = new ModeFrame;
+        auto* frameColumn = new QVBoxLayout(frame);
+        frameColumn->setContentsMargins(0, 0, 0, 0);
+        frameColumn->setSpacing(0);
+        auto* button = new ModeButton(mode);
+        button->setObjectName(QStringLiteral("mode"));
+        button->setProperty("mode", RuleForm::modeText(mode));
+        frameColumn->addWidget(button);
+        connect(button, &QAbstractButton::clicked, this, [this, mode] {
+            m_form.selectMode(mode);
+            refresh();
+        });
+        m_modeButtons.append(button);
+        m_modeFrames.insert(int(mode), frame);
+
+        if (mode == RuleForm::Mode::hours) {
+            m_times = new QWidget;
+            auto* times = new QHBoxLayout(m_times);
+            times->setContentsMargins(14, 0, 14, 12);
+            times->setSpacing(10);
+            const auto picker = [&](const QString& caption, QTime value, const QString& name) {
+                times->addWidget(BlockUi::label(caption, 13, QFont::Medium, FocusColor::text()));
+                auto* edit = new QTimeEdit(value);
+                edit->setObjectName(name);
+                edit->setAccessibleName(caption);
+                edit->setFont(Theme::font(13, QFont::Medium));
+                edit->setDisplayFormat(QLocale().timeFormat(QLocale::ShortFormat));
+                times->addWidget(edit);
+                return edit;
+            };
+            m_from = picker(QStringLiteral("From"), m_form.startTime(), QStringLiteral("fromTime"));
+            m_to = picker(QStringLiteral("to"), m_form.endTime(), QStringLiteral("toTime"));
+            times->addStretch(1);
+            frameColumn->addWidget(m_times);
+            connect(m_from, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setStartTime(t); });
+            connect(m_to, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setEndTime(t); });
+        } else if (mode == RuleForm::Mode::dailyLimit) {
+            auto* chipsArea = new QScrollArea;
+            chipsArea->setFrameShape(QFrame::NoFrame);
+            chipsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            chipsArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            chipsArea->setWidgetResizable(true);
+            chipsArea->viewport()->setAutoFillBackground(false);
+            auto* chips = new QWidget;
+            chips->setAutoFillBackground(false);
+            auto* chipRow = new QHBoxLayout(chips);
+            chipRow->setContentsMargins(14, 0, 14, 0);
+            chipRow->setSpacing(8);
+            for (int minutes : RuleForm::limitOptions()) {
+                auto* chip = new FocusButton(RuleForm::limitLabel(minutes), FocusPillButtonStyle{false, 12});
+                chip->setObjectName(QStringLiteral("limit"));
+                chip->setProperty("minutes", minutes);
+                chip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+                connect(chip, &QAbstractButton::clicked, this, [this, minutes] {
+                    m_form.selectLimit(minutes);
+                    refresh();
+                });
+                chipRow->addWidget(chip);
+                m_limitChips.append(chip);
+            }
+            chipRow->addStretch(1);
+            chipsArea->setWidget(chips);
+            chipsArea->setFixedHeight(chips->sizeHint().height());
+            m_limits = new QWidget;
+            auto* limitBox = new QVBoxLayout(m_limits);
+            limitBox->setContentsMargins(0, 0, 0, 12);
+            limitBox->addWidget(chipsArea);
+            frameColumn->addWidget(m_limits);
+        }
+        column->addWidget(frame);
+    }
+    return block;
+}
+
+QWidget* AddRuleSheet::buildDaysBlock()
+{
+    auto* block = new QWidget;
+    auto* column = new QVBoxLayout(block);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(10);
+    column->addWidget(new Eyebrow(QStringLiteral("Which days"), FocusColor::textSecondary(), 12));
+
+    auto* presets = new QHBoxLayout;
+    presets->setSpacing(8);
+    for (const RuleForm::WeekdayPreset& preset : RuleForm::weekdayPresets()) {
+        auto* button = new FocusButton(preset.title, FocusPillButtonStyle{false, 12.5});
+        button->setObjectName(QStringLiteral("weekdayPreset"));
+        button->setProperty("title", preset.title);
+        const QSet<int> days = preset.days;
+        connect(button, &QAbstractButton::clicked, this, [this, days] {
+            m_form.applyPreset(days);
+            refresh();
+        });
+        presets->addWidget(button);
+        m_weekdayPresets.append(button);
+    }
+    presets->addStretch(1);
+    column->addLayout(presets);
+
+    auto* days = new QHBoxLayout;
+    days->setSpacing(7);
+    for (int weekday = 1; weekday <= 7; ++weekday) {
+        auto* button = new WeekdayButton(weekday);
+        button->setObjectName(QStringLiteral("weekday"));
+        button->setProperty("weekday", weekday);
+        connect(button, &QAbstractButton::clicked, this, [this, button, weekday] {
+            m_form.toggleWeekday(weekday, button->isChecked());
+            refresh();
+        });
+        days->addWidget(button, 1);
+        m_weekdays.append(button);
+    }
+    column->addLayout(days);
+    return block;
+}
+
+QWidget* AddRuleSheet::buildBreakRow()
+{
+    auto* row = new HairlineFrame;
+    row->setMinimumHeight(56);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 8, 0, 8);
+    layout->setSpacing(16);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    texts->addWidget(
+        BlockUi::label(QStringLiteral("Allow one urgent break a day"), 14.5, QFont::DemiBold, FocusColor::text()));
+    texts->addWidget(BlockUi::label(QStringLiteral("10 minutes of use, after a 15-second pause"), 12.5, QFont::Normal,
+                                    FocusColor::textSecondary()));
+    layout->addLayout(texts, 1);
+    m_breakSwitch = new FocusSwitch(QStringLiteral("Allow one urgent break a day"), m_form.allowOneBreak());
+    m_breakSwitch->setObjectName(QStringLiteral("breakSwitch"));
+    connect(m_breakSwitch, &QAbstractButton::toggled, this, [this](bool on) { m_form.setAllowOneBreak(on); });
+    layout->addWidget(m_breakSwitch);
+    return row;
+}
+
+void AddRuleSheet::refresh()
+{
+    if (m_name->text() != m_form.displayName()) {
+        const QSignalBlocker block(m_name);
+        m_name->setText(m_form.displayName());
+    }
+    if (m_website->text() != m_form.domain()) {
+        const QSignalBlocker block(m_website);
+        m_website->setText(m_form.domain());
+    }
+    const auto message = m_form.websiteMessage();
+    m_websiteMessage->setVisible(message.has_value());
+    if (message) {
+        m_websiteMessage->setText(message->text);
+        BlockUi::setTextColor(m_websiteMessage, message->isError ? FocusColor::alert() : FocusColor::okGreen());
+    }
+    for (QAbstractButton* chip : std::as_const(m_presets))
+        static_cast<PresetChip*>(chip)->setSelected(m_form.isPresetSelected(chip->property("site").toString()));
+
+    for (QAbstractButton* button : std::as_const(m_modeButtons)) {
+        const auto mode = RuleForm::modeFromText(button->property("mode").toString());
+        const bool selected = mode == m_form.mode();
+        static_cast<ModeButton*>(button)->setSelected(selected);
+        static_cast<ModeFrame*>(m_modeFrames.value(int(*mode)))->setSelected(selected);
+    }
+    m_times->setVisible(m_form.mode() == RuleForm::Mode::hours);
+    m_limits->setVisible(m_form.mode() == RuleForm::Mode::dailyLimit);
+    for (FocusButton* chip : std::as_const(m_limitChips))
+        chip->setButtonStyle(FocusPillButtonStyle{chip->property("minutes").toInt() == m_form.dailyLimitMinutes(), 12});
+    for (FocusButton* preset : std::as_const(m_weekdayPresets)) {
+        const QString title = preset->property("title").toString();
+        bool selected = false;
+        for (const auto& p : RuleForm::weekdayPresets())
+            selected = selected || (p.title == title && p.days == m_form.activeWeekdays());
+        preset->setButtonStyle(FocusPillButtonStyle{selected, 12.5});
+    }
+    for (QAbstractButton* day : std::as_const(m_weekdays)) {
+        day->setChecked(m_form.activeWeekdays().contains(day->property("weekday").toInt()));
+        day->update();
+    }
+
+    const bool canSave = m_form.canSave();
+    m_saveButton->setEnabled(canSave && !m_form.isSaved());
+    static_cast<QGraphicsOpacityEffect*>(m_saveButton->graphicsEffect())->setOpacity(canSave ? 1.0 : 0.45);
+    m_saved->parentWidget()->setVisible(m_form.isSaved());
+    m_saveError->setVisible(m_form.saveError().has_value());
+    m_saveError->setText(m_form.saveError().value_or(QString()));
+}
+
+void AddRuleSheet::save()
+{
+    const std::optional<BlockRule> rule = m_form.beginSave(m_clock.now());
+    if (!rule)
+        return;
+    if (const std::optional<QString> error = m_onSave ? m_onSave(*rule) : std::nullopt) {
+        m_form.saveRefused(*error);
+        refresh();
+        return;
+    }
+    m_form.saveAccepted();
+    refresh();
+    if (m_form.isEditing())
+        accept();
+    else
+        QTimer::singleShot(450, this, &QDialog::accept);
+}
+
+void AddRuleSheet::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        save();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,289 @@
+#include "screens/block/BlockRulesView.h"
+
+#include "blocking/BrowserAutomationService.h"
+#include "router/AppContext.h"
+#include "router/AppRouter.h"
+#include "screens/block/AddRuleSheet.h"
+#include "screens/block/BlockWidgets.h"
+#include "screens/block/DoomScrollCard.h"
+#include "screens/block/ManageRuleSheet.h"
+#include "screens/block/SiteRow.h"
+#include "store/StorageService.h"
+#include "ui/Controls.h"
+#include "ui/FocusButton.h"
+#include "ui/FocusPage.h"
+#include "ui/Headings.h"
+#include "ui/Palette.h"
+#include "ui/WrappingLabel.h"
+
+#include <QHBoxLayout>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+WrappingLabel* note(const QString& text, qreal size, const QString& name)
+{
+    auto* label = new WrappingLabel(text);
+    label->setObjectName(name);
+    label->setFont(Theme::font(size, QFont::Medium));
+    label->setColor(FocusColor::textSecondary());
+    label->setContentsMargins(18, 18, 18, 18);
+    return label;
+}
+
+} // namespace
+
+BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(parent), m_context(context)
+{
+    auto* main = new QWidget;
+    auto* column = new QVBoxLayout(main);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(new FocusHeadline(QString(), QStringLiteral("Keep distractions out"), 42));
+
+    auto* sections = new QVBoxLayout;
+    sections->setContentsMargins(0, 6, 0, 0);
+    sections->setSpacing(34);
+
+    // Sites.
+    auto* sites = new QVBoxLayout;
+    sites->setSpacing(8);
+    auto* add = new FocusButton(QStringLiteral("Block a site"), FocusCharcoalButtonStyle{12.5});
+    add->setSymbol(Symbol::plus);
+    add->setObjectName(QStringLiteral("addButton"));
+    m_sitesHeader = new FocusSectionHeader(QStringLiteral("Sites"), add);
+    m_sitesHeader->setObjectName(QStringLiteral("sitesHeader"));
+    sites->addWidget(m_sitesHeader);
+    m_sitesCard = new SectionCard(18);
+    m_sitesEmpty =
+        BlockUi::label(QStringLiteral("No sites yet. Try the ones that eat your time, like YouTube or Instagram."), 14,
+                       QFont::Medium, FocusColor::textSecondary());
+    m_sitesEmpty->setObjectName(QStringLiteral("sitesEmpty"));
+    m_sitesEmpty->setWordWrap(true);
+    m_sitesEmpty->setContentsMargins(18, 18, 18, 18);
+    m_sitesCard->contentLayout()->addWidget(m_sitesEmpty);
+    sites->addWidget(m_sitesCard);
+    sections->addLayout(sites);
+
+    m_doomCard = new DoomScrollCard(m_context);
+    sections->addWidget(m_doomCard);
+
+    // Browsers.
+    auto* browsers = new QVBoxLayout;
+    browsers->setSpacing(8);
+    browsers->addWidget(new FocusSectionHeader(QStringLiteral("Browsers")));
+    m_browsersCard = new SectionCard(18);
+    browsers->addWidget(m_browsersCard);
+    auto* footnote = BlockUi::label(QStringLiteral("Sites are blocked in the browsers marked Connected."), 12,
+                                    QFont::Medium, FocusColor::textSecondary());
+    footnote->setContentsMargins(4, 0, 0, 0);
+    browsers->addWidget(footnote);
+    sections->addLayout(browsers);
+    column->addLayout(sections);
+    column->addStretch(1);
+
+    auto* page = new FocusPage(main);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(page);
+    setPageTitle(this, QStringLiteral("Block"));
+
+    connect(add, &QAbstractButton::clicked, this, &BlockRulesView::showAddSheet);
+    if (StorageService* storage = m_context.storage) {
+        for (auto signal :
+             {&StorageService::rulesChanged, &StorageService::stateChanged, &StorageService::doomScrollConfigChanged})
+            connect(storage, signal, this, [this] { scheduleRefresh(false); });
+    }
+    if (BrowserAutomationService* engine = m_context.browsers)
+        connect(engine, &BrowserAutomationService::accessChanged, this, [this] { scheduleRefresh(true); });
+    m_sitesDirty = m_browsersDirty = true;
+    refresh();
+}
+
+bool BlockRulesView::isPaused() const
+{
+    const auto& until = m_context.storage->state().blockingPausedUntil;
+    return until && m_context.clock->now() < *until;
+}
+
+void BlockRulesView::scheduleRefresh(bool browsers)
+{
+    (browsers ? m_browsersDirty : m_sitesDirty) = true;
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    // Queued: a store call emits several signals, and a rebuild now could delete the row whose
+    // menu is still running.
+    QTimer::singleShot(0, this, [this] {
+        m_refreshQueued = false;
+        if (m_sitesDirty)
+            refreshSites();
+        if (m_browsersDirty)
+            refreshBrowsers();
+    });
+}
+
+void BlockRulesView::refresh()
+{
+    refreshSites();
+    refreshBrowsers();
+}
+
+void BlockRulesView::refreshSites()
+{
+    m_sitesDirty = false;
+    StorageService* storage = m_context.storage;
+    if (!storage)
+        return;
+    const std::vector<BlockRule>& rules = storage->rules();
+    m_sitesHeader->setTitle(rules.size() >= 2 ? QStringLiteral("Sites · %1").arg(rules.size())
+                                              : QStringLiteral("Sites"));
+    m_sitesEmpty->setVisible(rules.empty());
+
+    // Every status of one rebuild is computed for one moment and calendar.
+    const Calendar calendar = m_context.calendar();
+    const RuleStatus::Moment moment{m_context.clock->now(), storage->state(), calendar};
+    const bool paused = isPaused();
+
+    QVBoxLayout* layout = m_sitesCard->contentLayout();
+    for (QWidget* divider : std::as_const(m_dividers))
+        delete divider;
+    m_dividers.clear();
+    QHash<QUuid, SiteRow*> kept;
+    for (const BlockRule& rule : rules) {
+        const SiteRow::Content content = SiteRow::contentFor(rule, moment, paused);
+        SiteRow* row = m_rows.take(rule.id);
+        if (row) {
+            row->setContent(content);
+            layout->removeWidget(row);
+        } else {
+            row = new SiteRow(content);
+            const QUuid id = rule.id;
+            connect(row, &SiteRow::manageRequested, this, [this, id] { manage(id); });
+            connect(row, &SiteRow::urgentBreakRequested, this, [this, id] {
+                if (m_context.router)
+                    m_context.router->setUrgentBreakRuleID(id);
+            });
+        }
+        if (!kept.isEmpty()) {
+            auto* divider = new FocusGroupDivider(68);
+            m_dividers.append(divider);
+            layout->addWidget(divider);
+        }
+        layout->addWidget(row);
+        kept.insert(rule.id, row);
+    }
+    qDeleteAll(m_rows);
+    m_rows = std::move(kept);
+    m_doomCard->refresh();
+}
+
+void BlockRulesView::refreshBrowsers()
+{
+    m_browsersDirty = false;
+    QVBoxLayout* layout = m_browsersCard->contentLayout();
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    BrowserAutomationService* engine = m_context.browsers;
+    QList<const SupportedBrowser*> listed;
+    if (engine) {
+        const auto& access = engine->accessByBrowserID();
+        for (const SupportedBrowser& browser : engine->browsers()) {
+            const auto it = access.constFind(browser.id);
+            if (it != access.constEnd() && it->kind != BrowserAccessState::Kind::notInstalled)
+                listed.append(&browser);
+        }
+    }
+    if (listed.isEmpty()) {
+        layout->addWidget(note(QStringLiteral("No supported browser found. Quillharbour blocks sites in Safari, "
+                                              "Chrome, Arc, Brave and Edge."),
+                               13, QStringLiteral("browsersEmpty")));
+        return;
+    }
+    for (const SupportedBrowser* browser : std::as_const(listed)) {
+        if (browser != listed.first())
+            layout->addWidget(new FocusGroupDivider(56));
+        auto* row = new QWidget;
+        row->setObjectName(QStringLiteral("browserRow"));
+        row->setProperty("browserId", browser->id);
+        row->setMinimumHeight(52);
+        auto* items = new QHBoxLayout(row);
+        items->setContentsMargins(16, 0, 16, 0);
+        items->setSpacing(12);
+        items->addWidget(new BrowserIcon(browser->bundleIdentifier));
+        items->addWidget(BlockUi::label(browser->name, 14, QFont::DemiBold, FocusColor::text()));
+        items->addStretch(1);
+        const auto state = engine->accessByBrowserID().value(browser->id);
+        if (state.kind == BrowserAccessState::Kind::connected) {
+            auto* ok = new FocusOKText(QStringLiteral("Connected"));
+            ok->setObjectName(QStringLiteral("connectedText"));
+            items->addWidget(ok);
+        } else {
+            auto* connectButton = new FocusButton(QStringLiteral("Connect"), FocusPillButtonStyle{false, 12});
+            connectButton->setObjectName(QStringLiteral("connectButton"));
+            connectButton->setToolTip(QStringLiteral("macOS will ask for permission. Choose Allow."));
+            const SupportedBrowser target = *browser;
+            QPointer<BrowserAutomationService> service(engine);
+            connect(connectButton, &QAbstractButton::clicked, this, [service, target] {
+                if (service)
+                    service->connect(target);
+            });
+            items->addWidget(connectButton);
+        }
+        layout->addWidget(row);
+    }
+}
+
+void BlockRulesView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Browsers installed or removed since the last look show up now.
+    if (m_context.browsers)
+        m_context.browsers->refreshInstalledBrowsers(true);
+}
+
+QSet<QString> BlockRulesView::ruleDomains() const
+{
+    QSet<QString> domains;
+    for (const BlockRule& rule : m_context.storage->rules())
+        domains.insert(rule.domain);
+    return domains;
+}
+
+void BlockRulesView::showAddSheet()
+{
+    if (m_addSheet || m_manageSheet || !m_context.storage)
+        return;
+    QPointer<StorageService> storage(m_context.storage);
+    m_addSheet = new AddRuleSheet(
+        std::nullopt, ruleDomains(),
+        [storage](const BlockRule& rule) -> std::optional<QString> {
+            if (storage && storage->addRule(rule))
+                return std::nullopt;
+            const auto error = storage ? storage->lastError() : std::nullopt;
+            return error.value_or(QStringLiteral("The block could not be saved."));
+        },
+        *m_context.clock, this);
+    m_addSheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_addSheet->open();
+}
+
+void BlockRulesView::manage(const QUuid& ruleID)
+{
+    if (m_addSheet || m_manageSheet || !m_context.storage)
+        return;
+    const auto& rules = m_context.storage->rules();
+    const auto it = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) { return r.id == ruleID; });
+    if (it == rules.end())
+        return;
+    QPointer<StorageService> storage(m_context.storage);
+    m_manageSheet = new ManageRuleSheet(
+        m_context, *it, ruleDomains(),
+        [storage](const BlockRule& edited) { return storage && storage->updateRule(edited); },
+        [storage, ruleID] { return storage && storage->removeRule(ruleID); }, this);
+    m_manageSheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_manageSheet->open();
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QHash>
+#include <QPointer>
+#include <QUuid>
+#include <QWidget>
+
+#include "screens/block/AddRuleSheet.h"
+class DoomScrollCard;
+class FocusSectionHeader;
+#include "screens/block/ManageRuleSheet.h"
+class QLabel;
+class QVBoxLayout;
+class SectionCard;
+class SiteRow;
+struct AppContext;
+
+// The Block page: the site rows with their status, the doom-scroll card and the browsers with
+// their connections. It owns no data: it reads the store and the engine, rebuilds once per
+// change (queued, so one store call that emits several signals costs one rebuild), and hands
+// every change back to them through the sheets' callbacks.
+//
+// Object names: "sitesHeader", "addButton", "sitesEmpty", "browsersEmpty", "browserRow"
+// (property "browserId"), "connectButton", "connectedText".
+class BlockRulesView : public QWidget {
+    Q_OBJECT
+public:
+    explicit BlockRulesView(AppContext& context, QWidget* parent = nullptr);
+
+    // Rebuilds the page from the store and the engine now.
+    void refresh();
+    bool isPaused() const;
+
+    void showAddSheet();
+    void manage(const QUuid& ruleID);
+    AddRuleSheet* addSheet() const { return m_addSheet; }
+    ManageRuleSheet* manageSheet() const { return m_manageSheet; }
+    SiteRow* row(const QUuid& ruleID) const { return m_rows.value(ruleID); }
+    DoomScrollCard* doomScrollCard() const { return m_doomCard; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void scheduleRefresh(bool browsers);
+    void refreshSites();
+    void refreshBrowsers();
+    QSet<QString> ruleDomains() const;
+
+    AppContext& m_context;
+    FocusSectionHeader* m_sitesHeader;
+    SectionCard* m_sitesCard;
+    QLabel* m_sitesEmpty;
+    QHash<QUuid, SiteRow*> m_rows;
+    QList<QWidget*> m_dividers;
+    DoomScrollCard* m_doomCard;
+    SectionCard* m_browsersCard;
+    QPointer<AddRuleSheet> m_addSheet;
+    QPointer<ManageRuleSheet> m_manageSheet;
+    bool m_sitesDirty = false;
+    bool m_browsersDirty = false;
+    bool m_refreshQueued = false;
+};

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "ui/Theme.h"
+
+#include <QColor>
+#include <QLabel>
+#include <QWidget>
+
+class QVBoxLayout;
+
+// Small pieces shared by the Block page and its sheets.
+namespace BlockUi {
+
+// A plain-text label in the given font and colour.
+QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
+              Theme::Design design = Theme::Design::standard, QWidget* parent = nullptr);
+void setTextColor(QWidget* widget, const QColor& color);
+// A paper background that the sheet paints itself.
+void paintPaper(QWidget* sheet);
+
+} // namespace BlockUi
+
+// The white rounded card of the Block page with its hairline outline and soft shadow; the
+// shadow's reach is kept in the margins. Content goes into contentLayout().
+class SectionCard : public QWidget {
+    Q_OBJECT
+public:
+    explicit SectionCard(qreal cornerRadius = 18, QWidget* parent = nullptr);
+    QVBoxLayout* contentLayout() const { return m_layout; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    qreal m_radius;
+    QVBoxLayout* m_layout;
+};
+
+// A row between two 1-point hairlines, along its top and its bottom edge.
+class HairlineFrame : public QWidget {
+    Q_OBJECT
+public:
+    explicit HairlineFrame(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The cool-down's ring: a wash circle, the ink arc of the progress from the top, clockwise, and
+// the remaining seconds over "Seconds".
+class CountdownRing : public QWidget {
+    Q_OBJECT
+public:
+    explicit CountdownRing(QWidget* parent = nullptr);
+    void setState(int secondsRemaining, double progress, const QString& accessibleText);
+    double progress() const { return m_progress; }
+
+    QSize sizeHint() const override { return {130, 130}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int m_seconds = 15;
+    double m_progress = 0;
+};
+
+// The application icon of an installed browser from the icon theme, or the globe symbol.
+class BrowserIcon : public QWidget {
+    Q_OBJECT
+public:
+    explicit BrowserIcon(const QString& bundleIdentifier, QWidget* parent = nullptr);
+    bool hasApplicationIcon() const { return !m_icon.isNull(); }
+
+    QSize sizeHint() const override { return {28, 28}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QIcon m_icon;
+};

@@ -1,0 +1,245 @@
+#include "screens/block/DoomScrollConfigSheet.h"
+
+#include "screens/block/BlockWidgets.h"
+#include "ui/Controls.h"
+#include "ui/Eyebrow.h"
+#include "ui/FlowLayout.h"
+#include "ui/FocusButton.h"
+#include "ui/Palette.h"
+#include "ui/WrappingLabel.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, SaveAction onSave, QWidget* parent)
+    : QDialog(parent), m_form(config.isEnabled, config.domains, config.usageWindowMinutes, config.breakMinutes),
+      m_onSave(std::move(onSave))
+{
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle(QStringLiteral("Doom Scroll Breaks"));
+    BlockUi::paintPaper(this);
+    setFixedSize(520, 620);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    auto* bar = new HairlineFrame;
+    auto* barRow = new QHBoxLayout(bar);
+    barRow->setContentsMargins(22, 14, 22, 14);
+    barRow->setSpacing(12);
+    auto* cancel = new FocusButton(QStringLiteral("Cancel"), FocusLinkButtonStyle{13.5, FocusColor::textSecondary()});
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    barRow->addWidget(cancel);
+    barRow->addStretch(1);
+    barRow->addWidget(new Eyebrow(QStringLiteral("Doom Scroll Breaks"), FocusColor::textSecondary(), 11.5));
+    barRow->addStretch(1);
+    auto* save = new FocusButton(QStringLiteral("Save"), FocusCharcoalButtonStyle{13});
+    save->setObjectName(QStringLiteral("saveButton"));
+    barRow->addWidget(save);
+    outer->addWidget(bar);
+
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget;
+    BlockUi::paintPaper(content);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(28, 22, 28, 22);
+    column->setSpacing(22);
+
+    // The summary on the ink card.
+    auto* summary = new QWidget;
+    summary->setObjectName(QStringLiteral("summaryCard"));
+    summary->setAttribute(Qt::WA_StyledBackground);
+    summary->setStyleSheet(
+        QStringLiteral("#summaryCard { background: %1; border-radius: 18px; }").arg(FocusColor::ink().name()));
+    auto* summaryColumn = new QVBoxLayout(summary);
+    summaryColumn->setContentsMargins(18, 18, 18, 18);
+    summaryColumn->setSpacing(8);
+    m_eyebrow = new Eyebrow(QString(), FocusColor::gold(), 11);
+    m_eyebrow->setObjectName(QStringLiteral("summaryEyebrow"));
+    summaryColumn->addWidget(m_eyebrow);
+    m_summary = new WrappingLabel;
+    m_summary->setObjectName(QStringLiteral("summaryText"));
+    m_summary->setFont(Theme::font(21, QFont::DemiBold, Theme::Design::serif));
+    m_summary->setColor(FocusColor::white());
+    summaryColumn->addWidget(m_summary);
+    auto* restart = new WrappingLabel(QStringLiteral(
+        "The count restarts if you stop for a while. The sites open again automatically after the break."));
+    restart->setFont(Theme::font(12.5, QFont::Medium));
+    restart->setColor(FocusColor::mutedOnDark());
+    summaryColumn->addWidget(restart);
+    column->addWidget(summary);
+
+    // Sites.
+    auto* sites = new QVBoxLayout;
+    sites->setSpacing(10);
+    sites->addWidget(new Eyebrow(QStringLiteral("Sites"), FocusColor::textSecondary(), 12));
+    auto* addRow = new QHBoxLayout;
+    addRow->setSpacing(8);
+    m_field = new QLineEdit;
+    m_field->setObjectName(QStringLiteral("addField"));
+    m_field->setAccessibleName(QStringLiteral("Add a site"));
+    m_field->setPlaceholderText(DoomScrollForm::exampleDomain());
+    m_field->setFont(Theme::font(13.5, QFont::DemiBold));
+    m_field->setStyleSheet(
+        QStringLiteral("QLineEdit { background: %1; border: 1px solid %2; border-radius: 10px; "
+                       "padding: 8px 11px; color: %3; }")
+            .arg(FocusColor::white().name(), FocusColor::hairline().name(), FocusColor::text().name()));
+    addRow->addWidget(m_field, 1);
+    m_add = new FocusButton(QStringLiteral("Add"), FocusPillButtonStyle{true, 12.5});
+    m_add->setObjectName(QStringLiteral("addButton"));
+    addRow->addWidget(m_add);
+    sites->addLayout(addRow);
+    m_error = BlockUi::label(QString(), 12, QFont::DemiBold, FocusColor::alert());
+    m_error->setObjectName(QStringLiteral("domainError"));
+    sites->addWidget(m_error);
+    m_empty = BlockUi::label(QStringLiteral("Add at least one site to turn this on."), 12.5, QFont::Normal,
+                             FocusColor::textSecondary());
+    m_empty->setObjectName(QStringLiteral("emptyText"));
+    sites->addWidget(m_empty);
+    m_listed = new QWidget;
+    auto* listed = new QVBoxLayout(m_listed);
+    listed->setContentsMargins(0, 0, 0, 0);
+    listed->setSpacing(10);
+    m_chips = new FlowingChips;
+    m_chips->setObjectName(QStringLiteral("chips"));
+    listed->addWidget(m_chips);
+    listed->addWidget(BlockUi::label(QStringLiteral("Time on these sites counts together."), 12.5, QFont::Normal,
+                                     FocusColor::textSecondary()));
+    sites->addWidget(m_listed);
+    column->addLayout(sites);
+
+    // The two pickers.
+    const auto picker = [&](const QString& title, const QList<int>& options, const QString& name,
+                            QList<FocusButton*>& buttons, qint64 DoomScrollForm::*field) {
+        auto* block = new QVBoxLayout;
+        block->setSpacing(10);
+        block->addWidget(new Eyebrow(title, FocusColor::textSecondary(), 12));
+        auto* row = new QHBoxLayout;
+        row->setSpacing(8);
+        for (int minutes : options) {
+            auto* option = new FocusButton(DoomScrollTexts::optionLabel(minutes), FocusPillButtonStyle{false, 12.5});
+            option->setObjectName(name);
+            option->setProperty("minutes", minutes);
+            connect(option, &QAbstractButton::clicked, this, [this, minutes, field] {
+                m_form.*field = minutes;
+                refresh();
+            });
+            row->addWidget(option);
+            buttons.append(option);
+        }
+        row->addStretch(1);
+        block->addLayout(row);
+        column->addLayout(block);
+    };
+    picker(QStringLiteral("Break after"), DoomScrollForm::usageOptions(), QStringLiteral("usage"), m_usageButtons,
+           &DoomScrollForm::usageMinutes);
+    picker(QStringLiteral("Break length"), DoomScrollForm::breakOptions(), QStringLiteral("break"), m_breakButtons,
+           &DoomScrollForm::breakMinutes);
+
+    auto* enable = new HairlineFrame;
+    enable->setMinimumHeight(56);
+    auto* enableRow = new QHBoxLayout(enable);
+    enableRow->setContentsMargins(0, 8, 0, 8);
+    enableRow->setSpacing(16);
+    auto* enableTexts = new QVBoxLayout;
+    enableTexts->setSpacing(3);
+    enableTexts->addWidget(
+        BlockUi::label(QStringLiteral("Doom Scroll Breaks"), 14.5, QFont::DemiBold, FocusColor::text()));
+    enableTexts->addWidget(BlockUi::label(QStringLiteral("Take an automatic break after too much scrolling"), 12.5,
+                                          QFont::Normal, FocusColor::textSecondary()));
+    enableRow->addLayout(enableTexts, 1);
+    m_switch = new FocusSwitch(QStringLiteral("Doom Scroll Breaks"), m_form.isEnabled);
+    m_switch->setObjectName(QStringLiteral("enableSwitch"));
+    enableRow->addWidget(m_switch);
+    column->addWidget(enable);
+    column->addStretch(1);
+    scroll->setWidget(content);
+    outer->addWidget(scroll, 1);
+
+    connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(save, &QAbstractButton::clicked, this, &DoomScrollConfigSheet::save);
+    connect(m_add, &QAbstractButton::clicked, this, &DoomScrollConfigSheet::addDomain);
+    m_field->installEventFilter(this);
+    connect(m_field, &QLineEdit::textChanged, this, [this](const QString& text) {
+        m_form.newDomain = text;
+        refresh();
+    });
+    connect(m_chips, &FlowingChips::removeClicked, this, [this](const QString& domain) {
+        m_form.removeDomain(domain);
+        refresh();
+    });
+    connect(m_switch, &QAbstractButton::toggled, this, [this](bool on) {
+        m_form.isEnabled = on;
+        refresh();
+    });
+    refresh();
+}
+
+void DoomScrollConfigSheet::addDomain()
+{
+    m_form.addDomain();
+    if (m_field->text() != m_form.newDomain)
+        m_field->setText(m_form.newDomain);
+    refresh();
+}
+
+void DoomScrollConfigSheet::save()
+{
+    if (m_onSave)
+        m_onSave(m_form.result());
+    accept();
+}
+
+void DoomScrollConfigSheet::refresh()
+{
+    m_eyebrow->setEyebrowText(m_form.eyebrowText());
+    m_summary->setText(m_form.summaryText());
+    m_add->setEnabled(m_form.canAdd());
+    m_error->setVisible(m_form.domainError.has_value());
+    m_error->setText(m_form.domainError.value_or(QString()));
+    m_empty->setVisible(m_form.domains.empty());
+    m_listed->setVisible(!m_form.domains.empty());
+    QStringList items;
+    for (const DoomScrollDomain& d : m_form.domains)
+        items.append(d.domain);
+    if (m_chips->items() != items)
+        m_chips->setItems(items);
+    for (FocusButton* b : std::as_const(m_usageButtons))
+        b->setButtonStyle(FocusPillButtonStyle{b->property("minutes").toInt() == m_form.usageMinutes, 12.5});
+    for (FocusButton* b : std::as_const(m_breakButtons))
+        b->setButtonStyle(FocusPillButtonStyle{b->property("minutes").toInt() == m_form.breakMinutes, 12.5});
+}
+
+namespace {
+
+bool isPlainReturn(const QKeyEvent* event)
+{
+    return (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier;
+}
+
+} // namespace
+
+bool DoomScrollConfigSheet::eventFilter(QObject* watched, QEvent* event)
+{
+    // In the add field Return adds the site and stops there, so it never also presses Save.
+    if (watched == m_field && event->type() == QEvent::KeyPress && isPlainReturn(static_cast<QKeyEvent*>(event))) {
+        addDomain();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void DoomScrollConfigSheet::keyPressEvent(QKeyEvent* event)
+{
+    if (isPlainReturn(event)) {
+        save();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

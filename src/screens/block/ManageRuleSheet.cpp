@@ -1,0 +1,222 @@
+#include "screens/block/ManageRuleSheet.h"
+
+#include "router/AppContext.h"
+#include "screens/block/AddRuleSheet.h"
+#include "screens/block/BlockWidgets.h"
+#include "screens/block/BlockingBypassCooldownSheet.h"
+#include "screens/block/RuleStatus.h"
+#include "store/StorageService.h"
+#include "ui/Accessibility.h"
+#include "ui/FocusButton.h"
+#include "ui/Palette.h"
+#include "ui/SiteIconView.h"
+#include "ui/Symbols.h"
+#include "ui/WrappingLabel.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+ManageRuleSheet::ManageRuleSheet(AppContext& context, BlockRule rule, QSet<QString> existingDomains,
+                                 std::function<bool(const BlockRule&)> onSave, std::function<bool()> onRemove,
+                                 QWidget* parent)
+    : QDialog(parent), m_context(context), m_flow(std::move(rule)), m_existingDomains(std::move(existingDomains)),
+      m_onSave(std::move(onSave)), m_onRemove(std::move(onRemove))
+{
+    const BlockRule& r = m_flow.rule();
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle(r.displayName);
+    BlockUi::paintPaper(this);
+    setFixedSize(460, 440);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(30, 24, 30, 24);
+    column->setSpacing(16);
+
+    auto* closeRow = new QHBoxLayout;
+    closeRow->addStretch(1);
+    auto* close = new FocusButton(QString(), FocusLinkButtonStyle{13, FocusColor::textSecondary()});
+    close->setSymbol(Symbol::xmark);
+    close->setObjectName(QStringLiteral("closeButton"));
+    close->setAccessibleName(QStringLiteral("Close"));
+    close->setFixedSize(28, 28);
+    closeRow->addWidget(close);
+    column->addLayout(closeRow);
+    column->addSpacing(-8 - column->spacing());
+
+    auto* site = new QHBoxLayout;
+    site->setSpacing(14);
+    site->addWidget(new SiteIconView(r.domain, r.displayName, 54));
+    auto* names = new QVBoxLayout;
+    names->setSpacing(3);
+    QLabel* name = BlockUi::label(r.displayName, 28, QFont::DemiBold, FocusColor::text(), Theme::Design::serif);
+    names->addWidget(name);
+    names->addWidget(BlockUi::label(r.domain, 13, QFont::Normal, FocusColor::textSecondary()));
+    site->addLayout(names, 1);
+    column->addLayout(site);
+
+    m_status = BlockUi::label(QString(), 14, QFont::Bold, FocusColor::textSecondary());
+    m_status->setObjectName(QStringLiteral("statusText"));
+    column->addWidget(m_status);
+
+    auto* schedule = new HairlineFrame;
+    schedule->setMinimumHeight(54);
+    auto* scheduleRow = new QHBoxLayout(schedule);
+    scheduleRow->setContentsMargins(0, 8, 0, 8);
+    scheduleRow->setSpacing(12);
+    auto* clockSymbol = new SymbolLabel(Symbol::clock, 15, FocusColor::textSecondary());
+    Accessibility::hide(clockSymbol);
+    clockSymbol->setFixedWidth(20);
+    scheduleRow->addWidget(clockSymbol);
+    auto* scheduleTexts = new QVBoxLayout;
+    scheduleTexts->setSpacing(2);
+    QLabel* scheduleText = BlockUi::label(RuleStatus::scheduleText(r), 14.5, QFont::DemiBold, FocusColor::text());
+    scheduleText->setObjectName(QStringLiteral("scheduleText"));
+    scheduleTexts->addWidget(scheduleText);
+    QLabel* detail = BlockUi::label(RuleStatus::scheduleDetail(r), 12.5, QFont::Normal, FocusColor::textSecondary());
+    detail->setObjectName(QStringLiteral("scheduleDetail"));
+    scheduleTexts->addWidget(detail);
+    scheduleRow->addLayout(scheduleTexts, 1);
+    column->addWidget(schedule);
+
+    column->addStretch(1);
+    auto* note = new WrappingLabel(QStringLiteral("Removing a block, or making it looser, starts with a short pause."));
+    note->setFont(Theme::font(12.5));
+    note->setColor(FocusColor::textSecondary());
+    column->addWidget(note);
+
+    auto* actions = new QHBoxLayout;
+    actions->setSpacing(12);
+    auto* edit = new FocusButton(QStringLiteral("Edit block"),
+                                 FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::primary, true});
+    edit->setObjectName(QStringLiteral("editButton"));
+    actions->addWidget(edit, 1);
+    auto* remove = new FocusButton(QStringLiteral("Remove block…"), FocusLinkButtonStyle{14, FocusColor::alert()});
+    remove->setObjectName(QStringLiteral("removeButton"));
+    remove->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    actions->addWidget(remove);
+    column->addLayout(actions);
+
+    connect(close, &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(edit, &QAbstractButton::clicked, this, &ManageRuleSheet::openEditSheet);
+    connect(remove, &QAbstractButton::clicked, this, &ManageRuleSheet::requestRemove);
+    if (StorageService* storage = m_context.storage) {
+        const auto queue = [this] {
+            if (m_refreshQueued)
+                return;
+            m_refreshQueued = true;
+            QTimer::singleShot(0, this, &ManageRuleSheet::refreshStatus);
+        };
+        connect(storage, &StorageService::stateChanged, this, queue);
+        connect(storage, &StorageService::rulesChanged, this, queue);
+    }
+    refreshStatus();
+}
+
+void ManageRuleSheet::refreshStatus()
+{
+    m_refreshQueued = false;
+    if (!m_context.storage)
+        return;
+    const Calendar calendar = m_context.calendar();
+    const RuleStatus::Moment moment{m_context.clock->now(), m_context.storage->state(), calendar};
+    m_status->setText(RuleStatus::manageStatusText(m_flow.rule(), moment));
+    BlockUi::setTextColor(m_status, RuleStatus::isBlockingNow(m_flow.rule(), moment) ? FocusColor::alert()
+                                                                                     : FocusColor::textSecondary());
+}
+
+std::optional<BlockRule> ManageRuleSheet::storedRule() const
+{
+    if (!m_context.storage)
+        return std::nullopt;
+    for (const BlockRule& r : m_context.storage->rules())
+        if (r.id == m_flow.rule().id)
+            return r;
+    return std::nullopt;
+}
+
+QString ManageRuleSheet::failureText() const
+{
+    const auto error = m_context.storage ? m_context.storage->lastError() : std::nullopt;
+    return error.value_or(QStringLiteral("The change could not be saved."));
+}
+
+void ManageRuleSheet::openEditSheet()
+{
+    if (m_editSheet || m_cooldownSheet)
+        return;
+    m_editSheet = new AddRuleSheet(
+        m_flow.rule(), m_existingDomains, [this](const BlockRule& edited) { return handleEditedRule(edited); },
+        *m_context.clock, this);
+    m_editSheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_editSheet, &QDialog::finished, this,
+            [this] { QTimer::singleShot(0, this, &ManageRuleSheet::editSheetDismissed); });
+    m_editSheet->open();
+}
+
+std::optional<QString> ManageRuleSheet::handleEditedRule(const BlockRule& edited)
+{
+    if (m_flow.handleEditedRule(edited, storedRule()) == ManageRuleFlow::EditDecision::holdForCooldown)
+        return std::nullopt;
+    if (!m_onSave || !m_onSave(edited))
+        return failureText();
+    m_flow.tightened();
+    return std::nullopt;
+}
+
+void ManageRuleSheet::editSheetDismissed()
+{
+    switch (m_flow.editSheetDismissed()) {
+    case ManageRuleFlow::Next::openCooldown:
+        openCooldown();
+        break;
+    case ManageRuleFlow::Next::close:
+        accept();
+        break;
+    case ManageRuleFlow::Next::stay:
+        break;
+    }
+}
+
+void ManageRuleSheet::requestRemove()
+{
+    if (m_editSheet || m_cooldownSheet)
+        return;
+    m_flow.requestRemove();
+    openCooldown();
+}
+
+void ManageRuleSheet::openCooldown()
+{
+    const auto& pending = m_flow.pendingBypass();
+    if (!pending || !m_context.monotonic)
+        return;
+    std::optional<QString> focus;
+    if (m_context.storage)
+        if (const auto todo = m_context.storage->focusTodo())
+            focus = todo->title;
+    const std::optional<BlockRule> looser = pending->looserEdit;
+    // Granted only when the store took the change and wrote it; otherwise the sheet says so.
+    auto grant = [this, looser] { return looser ? (m_onSave && m_onSave(*looser)) : (m_onRemove && m_onRemove()); };
+    m_cooldownSheet = new BlockingBypassCooldownSheet(pending->kind, focus, grant, *m_context.monotonic, this);
+    m_cooldownSheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_cooldownSheet, &QDialog::finished, this,
+            [this] { QTimer::singleShot(0, this, &ManageRuleSheet::bypassSheetDismissed); });
+    m_cooldownSheet->open();
+}
+
+void ManageRuleSheet::bypassSheetDismissed()
+{
+    if (m_flow.bypassSheetDismissed(storedRule().has_value()) == ManageRuleFlow::Next::close)
+        accept();
+}
+
+void ManageRuleSheet::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        openEditSheet();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,299 @@
+// The Block page and its sheets on a real store: keys, follow-up sheets, what reaches the store,
+// and that nothing reports success the store did not give.
+#include "PageRig.h"
+#include "screens/block/AddRuleSheet.h"
+#include "screens/block/BlockRulesView.h"
+#include "screens/block/BlockingBypassCooldownSheet.h"
+#include "screens/block/DoomScrollCard.h"
+#include "screens/block/DoomScrollConfigSheet.h"
+#include "screens/block/ManageRuleSheet.h"
+#include "screens/block/SiteRow.h"
+#include "ui/FocusButton.h"
+#include "ui/Headings.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest>
+
+using namespace BlockTest;
+
+namespace {
+
+template <typename T = QWidget> T* child(QWidget* parent, const char* name)
+{
+    T* found = parent ? parent->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+    if (!found)
+        qWarning("no child named %s", name);
+    return found;
+}
+
+bool shown(QWidget* parent, const char* name)
+{
+    QWidget* w = child(parent, name);
+    return w && w->isVisibleTo(parent);
+}
+
+void click(QWidget* parent, const char* name)
+{
+    QWidget* w = child(parent, name);
+    QVERIFY(w);
+    QTest::mouseClick(w, Qt::LeftButton);
+}
+
+// The wait of a cool-down, on its own clock.
+void waitOut(PageRig& rig, BlockingBypassCooldownSheet* sheet)
+{
+    rig.monotonic.value += 15;
+    sheet->tick();
+}
+
+} // namespace
+
+class BlockScreensTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cooldownKeys_data();
+    void cooldownKeys();
+    void addSheetSavesOnceAndOnlyWhenStored();
+    void addSheetRefusalKeepsTheSheet();
+    void doomSheetReturnAddsOnly();
+    void manageLoosenWaitsForCooldown_data();
+    void manageLoosenWaitsForCooldown();
+    void manageRemoveFailureIsNoSuccess();
+    void pageFollowsStoreAndEngine();
+};
+
+void BlockScreensTest::cooldownKeys_data()
+{
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("closes");
+    using P = BypassCooldown::Phase;
+    QTest::newRow("counting, Escape") << int(P::counting) << int(Qt::Key_Escape) << true;
+    QTest::newRow("counting, Return") << int(P::counting) << int(Qt::Key_Return) << false;
+    QTest::newRow("ready, Return does not confirm") << int(P::ready) << int(Qt::Key_Return) << false;
+    QTest::newRow("granted, Escape") << int(P::granted) << int(Qt::Key_Escape) << false;
+    QTest::newRow("granted, Return is Done") << int(P::granted) << int(Qt::Key_Return) << true;
+    QTest::newRow("failed, Escape is Close") << int(P::failed) << int(Qt::Key_Escape) << true;
+}
+
+void BlockScreensTest::cooldownKeys()
+{
+    QFETCH(int, phase);
+    QFETCH(int, key);
+    QFETCH(bool, closes);
+    PageRig rig;
+    int grants = 0;
+    BlockingBypassCooldownSheet sheet(
+        BlockingBypassKind::urgentBreak(QStringLiteral("YouTube")), QStringLiteral("Write the report"),
+        [&] {
+            ++grants;
+            return phase != int(BypassCooldown::Phase::failed);
+        },
+        rig.monotonic);
+    sheet.open();
+    QVERIFY(shown(&sheet, "focusReminder"));
+    auto* confirm = child<FocusButton>(&sheet, "confirmButton");
+    QCOMPARE(confirm->text(), QStringLiteral("Unlock for 10 minutes in 15s"));
+    QVERIFY(!confirm->isEnabled());
+    rig.f.clock.advance(3600); // the wall clock does not shorten the wait
+    sheet.tick();
+    QVERIFY(!confirm->isEnabled());
+    if (phase != int(BypassCooldown::Phase::counting)) {
+        waitOut(rig, &sheet);
+        QCOMPARE(confirm->text(), QStringLiteral("Unlock for 10 minutes"));
+    }
+    if (phase == int(BypassCooldown::Phase::granted) || phase == int(BypassCooldown::Phase::failed)) {
+        QTest::mouseClick(confirm, Qt::LeftButton);
+        QCOMPARE(grants, 1);
+        const bool failed = phase == int(BypassCooldown::Phase::failed);
+        QCOMPARE(shown(&sheet, "failureText"), failed);
+        QCOMPARE(shown(&sheet, "grantedTitle"), !failed);
+        QVERIFY(!shown(&sheet, "focusReminder"));
+    }
+    const int before = grants;
+    QTest::keyClick(&sheet, Qt::Key(key));
+    QCOMPARE(!sheet.isVisible(), closes);
+    QCOMPARE(grants, before); // no key ever runs the step
+}
+
+void BlockScreensTest::addSheetSavesOnceAndOnlyWhenStored()
+{
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    page.showAddSheet();
+    AddRuleSheet* sheet = page.addSheet();
+    QVERIFY(sheet && sheet->isVisible());
+    auto* field = child<QLineEdit>(sheet, "websiteField");
+    QTest::keyClick(field, Qt::Key_Return); // nothing to save yet
+    QVERIFY(rig.store.rules().empty());
+    QTest::keyClicks(field, QStringLiteral("www.youtube.com"));
+    QCOMPARE(child<QLineEdit>(sheet, "nameField")->text(), QStringLiteral("YouTube"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QTest::keyClick(field, Qt::Key_Return); // during the short "Saved" moment
+    QCOMPARE(rig.store.rules().size(), size_t(1));
+    QCOMPARE(rig.store.rules().front().domain, QStringLiteral("youtube.com"));
+    QVERIFY(shown(sheet, "savedLabel"));
+    QTRY_VERIFY_WITH_TIMEOUT(!page.addSheet(), 5000); // closes by itself and is deleted
+
+    // Escape leaves without saving.
+    page.showAddSheet();
+    QTest::keyClicks(child(page.addSheet(), "websiteField"), QStringLiteral("reddit.com"));
+    QTest::keyClick(page.addSheet(), Qt::Key_Escape);
+    QTRY_VERIFY(!page.addSheet());
+    QCOMPARE(rig.store.rules().size(), size_t(1));
+}
+
+void BlockScreensTest::addSheetRefusalKeepsTheSheet()
+{
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    rig.breakRulesFile();
+    page.showAddSheet();
+    AddRuleSheet* sheet = page.addSheet();
+    QTest::keyClicks(child(sheet, "websiteField"), QStringLiteral("tiktok.com"));
+    click(sheet, "saveButton");
+    QVERIFY(!shown(sheet, "savedLabel"));
+    QVERIFY(shown(sheet, "saveError"));
+    QCOMPARE(child<QLabel>(sheet, "saveError")->text(), rig.store.lastError().value_or(QString()));
+    QVERIFY(sheet->isVisible());
+    QTest::qWait(600); // past the moment after which a saved sheet would have closed
+    QVERIFY(page.addSheet() && sheet->isVisible());
+}
+
+void BlockScreensTest::doomSheetReturnAddsOnly()
+{
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    DoomScrollCard* card = page.doomScrollCard();
+    click(card, "setUpButton");
+    DoomScrollConfigSheet* sheet = card->configSheet();
+    QVERIFY(sheet && sheet->isVisible());
+    auto* field = child<QLineEdit>(sheet, "addField");
+    field->setFocus();
+    QTest::keyClicks(field, QStringLiteral("www.Reddit.com"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(sheet->form().domains.size(), size_t(1));
+    QVERIFY(sheet->isVisible()); // Return in the field did not press Save
+    QVERIFY(rig.store.doomScrollConfig().domains.empty());
+    QTest::keyClicks(field, QStringLiteral("www.www.reddit.com"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QCOMPARE(child<QLabel>(sheet, "domainError")->text(), QStringLiteral("reddit.com is already on the list."));
+    click(sheet, "enableSwitch");
+    click(sheet, "saveButton");
+    QTRY_VERIFY(!card->configSheet());
+    QVERIFY(rig.store.doomScrollConfig().isEnabled);
+    QCOMPARE(rig.store.doomScrollConfig().domains.front().domain, QStringLiteral("reddit.com"));
+    QTRY_COMPARE(child<QLabel>(card, "doomStatus")->text(), QStringLiteral("0 of 20 min used"));
+}
+
+void BlockScreensTest::manageLoosenWaitsForCooldown_data()
+{
+    QTest::addColumn<bool>("grant");
+    QTest::newRow("granted") << true;
+    QTest::newRow("kept") << false;
+}
+
+void BlockScreensTest::manageLoosenWaitsForCooldown()
+{
+    QFETCH(bool, grant);
+    PageRig rig;
+    const BlockRule rule = rig.add(BlockTest::rule(QStringLiteral("youtube.com"), dailyLimit(), {}, 30));
+    BlockRulesView page(rig.context);
+    page.manage(rule.id);
+    ManageRuleSheet* manage = page.manageSheet();
+    QVERIFY(manage);
+    QTest::keyClick(manage, Qt::Key_Return); // "Edit block"
+    AddRuleSheet* edit = manage->editSheet();
+    QVERIFY(edit && edit->isVisible());
+    QTest::mouseClick(edit->findChildren<QWidget*>(QStringLiteral("limit")).at(6), Qt::LeftButton); // 1 h
+    QTest::keyClick(edit, Qt::Key_Return);
+    QVERIFY(!edit->isVisible());
+    QVERIFY(!manage->cooldownSheet()); // the cool-down waits until the edit sheet has closed
+    QTRY_VERIFY(manage->cooldownSheet());
+    QTRY_VERIFY(!manage->editSheet());
+    BlockingBypassCooldownSheet* cooldown = manage->cooldownSheet();
+    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(30)); // nothing stored yet
+    waitOut(rig, cooldown);
+    click(cooldown, grant ? "confirmButton" : "cancelButton");
+    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(grant ? 60 : 30));
+    if (grant) {
+        QCOMPARE(child<QLabel>(cooldown, "grantedTitle")->text(), QStringLiteral("Block updated"));
+        QTest::keyClick(cooldown, Qt::Key_Return);
+    }
+    QTRY_VERIFY(!manage->cooldownSheet());
+    QVERIFY(manage->isVisible()); // the rule is still there: the manage sheet stays
+
+    // A later edit back to 30 minutes is a tightening of the stored rule: stored at once.
+    QTest::keyClick(manage, Qt::Key_Return);
+    QTest::mouseClick(manage->editSheet()->findChildren<QWidget*>(QStringLiteral("limit")).at(4), Qt::LeftButton);
+    QTest::keyClick(manage->editSheet(), Qt::Key_Return);
+    QTRY_VERIFY(!page.manageSheet());
+    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(30));
+}
+
+void BlockScreensTest::manageRemoveFailureIsNoSuccess()
+{
+    PageRig rig;
+    const BlockRule rule = rig.add(BlockTest::rule(QStringLiteral("reddit.com")));
+    BlockRulesView page(rig.context);
+    page.manage(rule.id);
+    ManageRuleSheet* manage = page.manageSheet();
+    rig.breakRulesFile();
+    click(manage, "removeButton");
+    BlockingBypassCooldownSheet* cooldown = manage->cooldownSheet();
+    QVERIFY(cooldown);
+    QCOMPARE(child<FocusButton>(cooldown, "confirmButton")->text(), QStringLiteral("Remove block in 15s"));
+    waitOut(rig, cooldown);
+    click(cooldown, "confirmButton");
+    QVERIFY(!shown(cooldown, "grantedTitle")); // no "Block removed"
+    QVERIFY(shown(cooldown, "failureText"));
+    click(cooldown, "closeButton");
+    // The store keeps blocking from memory, so the rule is gone there and the sheet closes.
+    QTRY_VERIFY(!page.manageSheet());
+}
+
+void BlockScreensTest::pageFollowsStoreAndEngine()
+{
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    auto* header = child<FocusSectionHeader>(&page, "sitesHeader");
+    QVERIFY(shown(&page, "sitesEmpty"));
+    QVERIFY(shown(&page, "browsersEmpty"));
+
+    const BlockRule all = rig.add(rule(QStringLiteral("youtube.com"), allDay(), {}, std::nullopt, true));
+    const BlockRule limit = rig.add(rule(QStringLiteral("reddit.com"), dailyLimit(), {}, 30));
+    QTRY_VERIFY(page.row(limit.id));
+    QVERIFY(!shown(&page, "sitesEmpty"));
+    QVERIFY(header->findChild<QLabel*>()->text().contains(QStringLiteral("2")));
+    QCOMPARE(page.row(all.id)->content().status.text, QStringLiteral("Blocked all day"));
+    QCOMPARE(page.row(all.id)->menuItems().value(1).first, QStringLiteral("Take Urgent Break…"));
+    SiteRow* kept = page.row(all.id);
+
+    // One store call, one rebuild; rows are kept by id.
+    QVERIFY(rig.store.startUrgentBreak(all.id));
+    QTRY_COMPARE(page.row(all.id)->content().status.text, QStringLiteral("On an urgent break"));
+    QCOMPARE(page.row(all.id), kept);
+
+    // A row's urgent-break wish goes to the router; a double click manages.
+    emit kept->urgentBreakRequested();
+    QCOMPARE(rig.router.urgentBreakRuleID(), std::optional<QUuid>(all.id));
+    QTest::mouseDClick(kept, Qt::LeftButton);
+    QVERIFY(page.manageSheet());
+
+    // Browsers: only those the engine has seen installed are listed; only "connected" reads so.
+    rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::connected),
+                          *SupportedBrowser::withId(QStringLiteral("chrome")));
+    rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::problem, QStringLiteral("x")),
+                          *SupportedBrowser::withId(QStringLiteral("brave")));
+    rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::notInstalled),
+                          *SupportedBrowser::withId(QStringLiteral("edge")));
+    QTRY_COMPARE(page.findChildren<QWidget*>(QStringLiteral("browserRow")).size(), 2);
+    QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectedText")).size(), 1);
+    QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectButton")).size(), 1);
+}
+
+QTEST_MAIN(BlockScreensTest)
+#include "tst_block_screens.moc"
