@@ -4,6 +4,9 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -184,27 +187,65 @@ bool LinuxWorkspace::openURL(const QUrl& url)
 
 // ---------------------------------------------------------------- screen state
 
-LinuxScreenState::LinuxScreenState(QObject* parent) : ScreenState(parent)
+namespace {
+
+const QString login1 = QStringLiteral("org.freedesktop.login1");
+const QString login1Path = QStringLiteral("/org/freedesktop/login1");
+const QString login1Manager = QStringLiteral("org.freedesktop.login1.Manager");
+
+} // namespace
+
+LinuxScreenState::LinuxScreenState(QObject* parent)
+    : LinuxScreenState(QDBusConnection::systemBus(), QDBusConnection::sessionBus(), parent)
 {
-    QDBusConnection system = QDBusConnection::systemBus();
-    if (system.isConnected()) {
-        system.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                       QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
-                       SLOT(onPrepareForSleep(bool)));
-        // Our own session's Lock and Unlock; the sender path is the session object.
-        const QString session = QStringLiteral("/org/freedesktop/login1/session/auto");
-        system.connect(QStringLiteral("org.freedesktop.login1"), session,
-                       QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("Lock"), this,
-                       SLOT(onSessionLock()));
-        system.connect(QStringLiteral("org.freedesktop.login1"), session,
-                       QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("Unlock"), this,
-                       SLOT(onSessionUnlock()));
+}
+
+LinuxScreenState::LinuxScreenState(QDBusConnection system, QDBusConnection session, QObject* parent)
+    : ScreenState(parent), m_system(std::move(system))
+{
+    if (m_system.isConnected()) {
+        m_system.connect(login1, login1Path, login1Manager, QStringLiteral("PrepareForSleep"), this,
+                         SLOT(onPrepareForSleep(bool)));
+        // The session this process belongs to; else the one logind takes for "auto" (a process
+        // started outside any session, by the user's service manager, say).
+        QDBusMessage byPid =
+            QDBusMessage::createMethodCall(login1, login1Path, login1Manager, QStringLiteral("GetSessionByPID"));
+        byPid << uint(QCoreApplication::applicationPid());
+        QDBusMessage automatic =
+            QDBusMessage::createMethodCall(login1, login1Path, login1Manager, QStringLiteral("GetSession"));
+        automatic << QStringLiteral("auto");
+        resolveSession({byPid, automatic});
     }
-    QDBusConnection sessionBus = QDBusConnection::sessionBus();
-    if (sessionBus.isConnected())
-        sessionBus.connect(QString(), QStringLiteral("/org/freedesktop/ScreenSaver"),
-                           QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("ActiveChanged"), this,
-                           SLOT(onScreenSaverActive(bool)));
+    if (session.isConnected()) {
+        session.connect(QString(), QStringLiteral("/org/freedesktop/ScreenSaver"),
+                        QStringLiteral("org.freedesktop.ScreenSaver"), QStringLiteral("ActiveChanged"), this,
+                        SLOT(onScreenSaverActive(bool)));
+        session.connect(QString(), QStringLiteral("/org/gnome/ScreenSaver"), QStringLiteral("org.gnome.ScreenSaver"),
+                        QStringLiteral("ActiveChanged"), this, SLOT(onScreenSaverActive(bool)));
+    }
+}
+
+void LinuxScreenState::resolveSession(const QList<QDBusMessage>& attempts)
+{
+    if (attempts.isEmpty())
+        return;
+    auto* watcher = new QDBusPendingCallWatcher(m_system.asyncCall(attempts.first(), 5000), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, attempts](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusObjectPath> reply = *w;
+        if (reply.isValid() && !reply.value().path().isEmpty())
+            listenToSession(reply.value().path());
+        else
+            resolveSession(attempts.mid(1));
+    });
+}
+
+void LinuxScreenState::listenToSession(const QString& path)
+{
+    const QString interface = QStringLiteral("org.freedesktop.login1.Session");
+    m_system.connect(login1, path, interface, QStringLiteral("Lock"), this, SLOT(onSessionLock()));
+    m_system.connect(login1, path, interface, QStringLiteral("Unlock"), this, SLOT(onSessionUnlock()));
+    m_sessionPath = path;
 }
 
 void LinuxScreenState::onPrepareForSleep(bool sleeping)

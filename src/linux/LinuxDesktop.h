@@ -4,6 +4,8 @@
 #include "platform/ScreenState.h"
 #include "platform/Workspace.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QString>
 #include <memory>
 
@@ -65,16 +67,30 @@ private:
     const X11Display& m_display;
 };
 
-// Screens asleep and the session locked, from logind and the screen saver service. Without
-// those services nothing is ever reported and the screen counts as active.
+// Screens asleep and the session locked: logind's PrepareForSleep, and Lock and Unlock from our
+// own session's object (logind sends them from the session's real path, never from the "auto"
+// alias, so that path is asked for first), and the screen savers' ActiveChanged on the session
+// bus (the freedesktop one and GNOME's). Without those services nothing is ever reported and the
+// screen counts as active.
 class LinuxScreenState : public ScreenState {
     Q_OBJECT
 public:
     explicit LinuxScreenState(QObject* parent = nullptr);
+    LinuxScreenState(QDBusConnection system, QDBusConnection session, QObject* parent = nullptr);
+
+    // The session object whose Lock and Unlock are heard, once logind has named it.
+    std::optional<QString> sessionPath() const { return m_sessionPath; }
 
 private slots:
     void onPrepareForSleep(bool sleeping);
     void onScreenSaverActive(bool active);
     void onSessionLock();
     void onSessionUnlock();
+
+private:
+    void resolveSession(const QList<QDBusMessage>& attempts);
+    void listenToSession(const QString& path);
+
+    QDBusConnection m_system;
+    std::optional<QString> m_sessionPath;
 };
