@@ -97,10 +97,13 @@ void StorageService::normalizeSharedState()
     if (s.doomScroll && s.doomScroll->breakEndsAt && *s.doomScroll->breakEndsAt <= t)
         s.doomScroll->breakEndsAt.reset();
     // The usage day ends when real time reaches midnight, not when the clock is set past it. The
-    // new day is the wall clock's own again.
-    if (s.dayId != usageDayId(t, cal)) {
-        m_dayOffset = 0;
-        s.dayId = SharedState::dayIdFor(t, cal);
+    // new day is the wall clock's own again, unless the clock was set back so far that its day
+    // was had already: then the days keep following real time.
+    if (const qint64 usageDay = usageDayId(t, cal); s.dayId != usageDay) {
+        const qint64 wallDay = SharedState::dayIdFor(t, cal);
+        if (wallDay > s.dayId)
+            m_dayOffset = 0;
+        s.dayId = wallDay > s.dayId ? wallDay : usageDay;
         s.usageSecondsByRuleId.clear();
         s.exceededRuleIds.clear();
         s.urgentBreak.reset();

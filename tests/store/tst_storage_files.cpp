@@ -3,7 +3,9 @@
 #include "model/Iso8601.h"
 
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QtTest>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace StoreTest;
@@ -68,18 +70,6 @@ QList<QStringList> keyOrders(const QByteArray& text)
         }
     }
     return done;
-}
-
-// True when folder permissions stop this process from writing (they do not stop root).
-bool permissionsStopWrites(const QString& readOnlyFolder)
-{
-    QFile probe(readOnlyFolder + QStringLiteral("/.probe"));
-    if (probe.open(QIODevice::WriteOnly)) {
-        probe.close();
-        probe.remove();
-        return false;
-    }
-    return true;
 }
 
 // Takes every name a backup copy of "<base>.json" could get at the fixture's current second.
@@ -268,35 +258,27 @@ private slots:
 
     void unreadableFileWithoutBackupIsNeverOverwritten_data()
     {
-        QTest::addColumn<bool>("readOnlyFolder");
+        QTest::addColumn<bool>("refusingDisk");
         QTest::newRow("every backup name taken") << false;
-        QTest::newRow("read-only folder at start-up") << true;
+        QTest::newRow("a disk that refuses every write at start-up") << true;
     }
 
     void unreadableFileWithoutBackupIsNeverOverwritten()
     {
-        QFETCH(bool, readOnlyFolder);
+        QFETCH(bool, refusingDisk);
         StoreFixture f;
         const QByteArray damaged = todosWithOneMalformed(nullptr);
         const QString todosPath = f.file(QStringLiteral("todos.json"));
         QDir().mkpath(f.dataPath());
         QVERIFY(writeBytes(todosPath, damaged));
 
-        if (readOnlyFolder) {
-            QFile::setPermissions(f.dataPath(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-            if (!permissionsStopWrites(f.dataPath())) {
-                QFile::setPermissions(f.dataPath(),
-                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-                QSKIP("folder permissions do not stop this user from writing");
-            }
-        } else {
+        if (refusingDisk)
+            f.failing = QStringList{QStringLiteral("*")};
+        else
             occupyBackupNames(f, QStringLiteral("todos"));
-        }
 
         StorageService& store = f.make();
-        if (readOnlyFolder)
-            QFile::setPermissions(f.dataPath(),
-                                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        f.failing.clear();
         QCOMPARE(store.todos().size(), size_t(2));
         QVERIFY(store.lastError());
         QVERIFY(store.lastError()->contains(QLatin1String("to-dos")));
@@ -323,7 +305,7 @@ private slots:
         QVERIFY(QFile::exists(f.file(QStringLiteral("notes.json"))));
 
         // A later start-up that can keep a copy may replace the file again.
-        if (!readOnlyFolder)
+        if (!refusingDisk)
             f.clock.advance(1);
         StorageService& restarted = f.make();
         QCOMPARE(restarted.todos().size(), size_t(2));
@@ -333,30 +315,25 @@ private slots:
 
     void failedWriteKeepsChangeAndShowsWhy_data()
     {
-        QTest::addColumn<bool>("readOnlyFolder");
-        QTest::newRow("read-only folder") << true;
+        QTest::addColumn<bool>("refusingDisk");
+        QTest::newRow("a disk that refuses the write") << true;
         QTest::newRow("a folder in place of the file") << false;
     }
 
     void failedWriteKeepsChangeAndShowsWhy()
     {
-        QFETCH(bool, readOnlyFolder);
+        QFETCH(bool, refusingDisk);
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
         store.setCloudSync(&sync);
         const QString notesPath = f.file(QStringLiteral("notes.json"));
-        const auto writable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        QVERIFY(writeBytes(notesPath, "[]\n"));
 
-        if (readOnlyFolder) {
-            QFile::setPermissions(f.dataPath(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-            if (!permissionsStopWrites(f.dataPath())) {
-                QFile::setPermissions(f.dataPath(), writable);
-                QSKIP("folder permissions do not stop this user from writing");
-            }
-        } else {
+        if (refusingDisk)
+            f.failing = QStringList{QStringLiteral("notes.json")};
+        else
             QVERIFY(blockFile(notesPath));
-        }
 
         const Note n = note(QStringLiteral("draft"), f.clock.now());
         store.upsertNote(n);
@@ -365,9 +342,11 @@ private slots:
         QVERIFY(store.lastError());
         QVERIFY(!store.lastError()->isEmpty());
         QCOMPARE(sync.pushes, 0);
+        if (refusingDisk)
+            QCOMPARE(readBytes(notesPath), QByteArray("[]\n")); // the old file is untouched
 
-        if (readOnlyFolder)
-            QFile::setPermissions(f.dataPath(), writable);
+        if (refusingDisk)
+            f.failing.clear();
         else
             QVERIFY(unblockFile(notesPath));
         QVERIFY(store.saveNotes(true));
@@ -477,6 +456,64 @@ private slots:
         StorageService stranded(std::nullopt, environmentOf(f));
         QVERIFY(!stranded.fatalError().isEmpty());
         QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("Quillharbour-%1").arg(getuid()))));
+    }
+
+    void dataFolderModeIsSetOnlyOnCreation_data()
+    {
+        QTest::addColumn<int>("existingMode"); // -1: no folder yet
+        QTest::addColumn<int>("expectedMode");
+        QTest::newRow("created by the store") << -1 << 0700;
+        QTest::newRow("read-only, made by the user") << 0500 << 0500;
+        QTest::newRow("shared with the group") << 0750 << 0750;
+    }
+
+    void dataFolderModeIsSetOnlyOnCreation()
+    {
+        QFETCH(int, existingMode);
+        QFETCH(int, expectedMode);
+        StoreFixture f;
+        QTemporaryDir scratch;
+        const QString data = scratch.filePath(QStringLiteral("nested/data"));
+        if (existingMode >= 0) {
+            QVERIFY(QDir().mkpath(data));
+            QCOMPARE(::chmod(QFile::encodeName(data).constData(), mode_t(existingMode)), 0);
+        }
+        qputenv("QUILLHARBOUR_DATA_DIR", data.toLocal8Bit());
+        const auto restore = qScopeGuard([&] {
+            qunsetenv("QUILLHARBOUR_DATA_DIR");
+            ::chmod(QFile::encodeName(data).constData(), 0700);
+        });
+        StorageService store(std::nullopt, environmentOf(f));
+        struct stat info {};
+        QCOMPARE(::stat(QFile::encodeName(data).constData(), &info), 0);
+        QCOMPARE(int(info.st_mode & 0777), expectedMode);
+    }
+
+    void problemsAreReportedOnceWithTheirFile()
+    {
+        StoreFixture f;
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), "not json"));
+        StorageService& store = f.make();
+        QSignalSpy reports(&store, &StorageService::problemReported);
+        QCoreApplication::processEvents(); // start-up problems arrive once someone listens
+        QCOMPARE(reports.size(), 1);
+        QCOMPARE(reports.at(0).at(0).toString(), f.file(QStringLiteral("todos.json")));
+        QVERIFY(reports.at(0).at(1).toString().contains(QLatin1String("todos.unreadable-")));
+
+        f.failing = QStringList{QStringLiteral("notes.json")};
+        QVERIFY(!store.saveNotes(false));
+        QVERIFY(!store.saveNotes(false)); // the same failure again is not news
+        f.failing.clear();
+        QVERIFY(store.saveNotes(false));
+        f.failing = QStringList{QStringLiteral("notes.json")};
+        QVERIFY(!store.saveNotes(false));
+        QCoreApplication::processEvents();
+        QCOMPARE(reports.size(), 3);
+        for (const int i : {1, 2}) {
+            QCOMPARE(reports.at(i).at(0).toString(), f.file(QStringLiteral("notes.json")));
+            QVERIFY(reports.at(i).at(1).toString().contains(QLatin1String("No space left on device")));
+        }
     }
 
     void writtenFileForm()
