@@ -1,0 +1,641 @@
+#include "TestEnvironment.h"
+
+#include "ui/ClickableArea.h"
+#include "ui/Controls.h"
+#include "ui/Eyebrow.h"
+#include "ui/FlowLayout.h"
+#include "ui/FocusButton.h"
+#include "ui/FocusCards.h"
+#include "ui/FocusPage.h"
+#include "ui/Headings.h"
+#include "ui/Palette.h"
+#include "ui/Theme.h"
+#include "ui/TodoRows.h"
+#include "ui/WrappingLabel.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+#include <cmath>
+
+using Kind = FocusSheetButtonStyle::Kind;
+
+namespace {
+
+TaskItem todo(const QString& title, int steps = 0, int done = 0)
+{
+    TaskItem t;
+    t.id = QUuid::createUuid();
+    t.title = title;
+    t.time = TaskItem::anytime;
+    t.priority = TaskItem::Priority::high;
+    for (int i = 0; i < steps; ++i)
+        t.subtasks.push_back(Subtask{QUuid::createUuid(), QStringLiteral("Step %1").arg(i + 1), i < done});
+    return t;
+}
+
+// Lays a widget out at a width and the height it needs there.
+void layOut(QWidget* w, int width)
+{
+    w->setAttribute(Qt::WA_DontShowOnScreen);
+    w->show();
+    w->resize(width, w->hasHeightForWidth() ? w->heightForWidth(width) : w->sizeHint().height());
+    QCoreApplication::processEvents();
+}
+
+QString accessibleName(QWidget* w)
+{
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
+    return iface ? iface->text(QAccessible::Name) : QString();
+}
+
+} // namespace
+
+class TestUiComponents : public QObject {
+    Q_OBJECT
+
+private slots:
+    void hexColors_data();
+    void hexColors();
+    void meterFill_data();
+    void meterFill();
+    void flowArrangement_data();
+    void flowArrangement();
+    void flowLayoutWrapsInItsContainer();
+    void buttonLooks_data();
+    void buttonLooks();
+    void buttonGeometry_data();
+    void buttonGeometry();
+    void buttonPixelsFollowState_data();
+    void buttonPixelsFollowState();
+    void pageColumns_data();
+    void pageColumns();
+    void heroCardContent_data();
+    void heroCardContent();
+    void heroCardClicks();
+    void quietRowStates_data();
+    void quietRowStates();
+    void earlierRowFromText_data();
+    void earlierRowFromText();
+    void textsStayPlainAndNamed();
+    void wrappingLabelGrowsAndLimits();
+};
+
+void TestUiComponents::hexColors_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QColor>("expected");
+    const QColor gold(0xED, 0xCB, 0x6A);
+    QTest::newRow("hash") << "#EDCB6A" << gold;
+    QTest::newRow("bare") << "EDCB6A" << gold;
+    QTest::newRow("blanks") << "  EDCB6A \n" << gold;
+    QTest::newRow("opaque alpha first") << "FFEDCB6A" << gold;
+    QTest::newRow("half alpha") << "80EDCB6A" << QColor(0xED, 0xCB, 0x6A, 0x80);
+    QTest::newRow("three digits doubled") << "F80" << QColor(255, 136, 0);
+    QTest::newRow("no hex digits") << "ZZZZZZ" << QColor(0, 0, 0);
+    QTest::newRow("stops at non-digit") << "12G456" << QColor(0, 0, 0x12);
+    QTest::newRow("five characters") << "12345" << QColor(1, 1, 0, 1);
+    QTest::newRow("empty") << "" << QColor(1, 1, 0, 1);
+    QTest::newRow("letter of another script counts") << "EDCB6A\u00E9" << QColor(1, 1, 0, 1);
+    QTest::newRow("guillemets trimmed") << "\u00ABEDCB6A\u00BB" << gold;
+    QTest::newRow("hex prefix") << "0xABCD" << QColor(0, 0xAB, 0xCD);
+}
+
+void TestUiComponents::hexColors()
+{
+    QFETCH(QString, text);
+    QFETCH(QColor, expected);
+    const QColor c = colorFromHex(text);
+    QCOMPARE(c.rgba(), expected.rgba());
+    QCOMPARE(c.spec(), QColor::Rgb);
+}
+
+void TestUiComponents::meterFill_data()
+{
+    QTest::addColumn<qreal>("fraction");
+    QTest::addColumn<qreal>("filled");
+    QTest::newRow("half") << 0.5 << 100.0;
+    QTest::newRow("over one") << 1.5 << 200.0;
+    QTest::newRow("zero is a dot") << 0.0 << 6.0;
+    QTest::newRow("negative is a dot") << -0.2 << 6.0;
+    QTest::newRow("tiny is a dot") << 0.01 << 6.0;
+    QTest::newRow("not a number is a dot") << qreal(std::nan("")) << 6.0;
+    QTest::newRow("infinite is full") << qreal(INFINITY) << 200.0;
+}
+
+void TestUiComponents::meterFill()
+{
+    QFETCH(qreal, fraction);
+    QFETCH(qreal, filled);
+    QCOMPARE(FocusMeter::filledWidth(200, fraction, 6), filled);
+}
+
+void TestUiComponents::flowArrangement_data()
+{
+    QTest::addColumn<QList<QSize>>("sizes");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QList<QPoint>>("origins");
+    QTest::addColumn<int>("height");
+    QTest::newRow("nothing") << QList<QSize>{} << 100 << QList<QPoint>{} << 0;
+    QTest::newRow("third wraps") << QList<QSize>{{40, 20}, {40, 20}, {40, 20}} << 100
+                                 << QList<QPoint>{{0, 0}, {46, 0}, {0, 26}} << 46;
+    QTest::newRow("ends exactly at the edge")
+        << QList<QSize>{{47, 20}, {47, 20}} << 100 << QList<QPoint>{{0, 0}, {53, 0}} << 20;
+    QTest::newRow("one past the edge") << QList<QSize>{{47, 20}, {48, 20}} << 100 << QList<QPoint>{{0, 0}, {0, 26}}
+                                       << 46;
+    QTest::newRow("too wide stays first")
+        << QList<QSize>{{150, 20}, {10, 10}} << 100 << QList<QPoint>{{0, 0}, {0, 26}} << 36;
+    QTest::newRow("tallest of a row") << QList<QSize>{{30, 10}, {30, 40}, {80, 5}} << 100
+                                      << QList<QPoint>{{0, 0}, {36, 0}, {0, 46}} << 51;
+    QTest::newRow("default width") << QList<QSize>{{200, 10}, {194, 10}, {1, 10}} << FlowLayout::defaultWidth
+                                   << QList<QPoint>{{0, 0}, {206, 0}, {0, 16}} << 26;
+}
+
+void TestUiComponents::flowArrangement()
+{
+    QFETCH(QList<QSize>, sizes);
+    QFETCH(int, width);
+    QFETCH(QList<QPoint>, origins);
+    QFETCH(int, height);
+    const FlowLayout::Arrangement a = FlowLayout::arrange(sizes, width, 6);
+    QList<QPoint> placed;
+    for (const QRect& r : a.frames)
+        placed.append(r.topLeft());
+    QCOMPARE(placed, origins);
+    QCOMPARE(a.size, QSize(width, height));
+}
+
+void TestUiComponents::flowLayoutWrapsInItsContainer()
+{
+    // Chips in a column: the column grows in height when its width shrinks.
+    QWidget window;
+    auto* column = new QVBoxLayout(&window);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* host = new QWidget;
+    auto* flow = new FlowLayout(6, host);
+    QList<QWidget*> children;
+    for (int i = 0; i < 5; ++i) {
+        auto* child = new QWidget;
+        child->setFixedSize(90, 30);
+        flow->addWidget(child);
+        children.append(child);
+    }
+    column->addWidget(host);
+    column->addStretch();
+
+    QCOMPARE(flow->sizeHint(), QSize(400, 30 + 6 + 30));
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    window.show();
+    window.resize(400, 300);
+    QCoreApplication::processEvents();
+    QCOMPARE(children.at(3)->pos(), QPoint(288, 0)); // 4 × 90 + 3 × 6 = 378 fits in 400
+    QCOMPARE(children.at(4)->pos(), QPoint(0, 36));
+    QCOMPARE(host->height(), 66);
+
+    window.resize(100, 300);
+    QCoreApplication::processEvents();
+    QCOMPARE(children.at(1)->pos(), QPoint(0, 36));
+    QCOMPARE(host->height(), 5 * 30 + 4 * 6);
+    QVERIFY(window.minimumSizeHint().width() <= 100);
+
+    // Hidden children take no place.
+    children.at(0)->hide();
+    window.resize(100, 301);
+    QCoreApplication::processEvents();
+    QCOMPARE(children.at(1)->pos(), QPoint(0, 0));
+}
+
+void TestUiComponents::buttonLooks_data()
+{
+    QTest::addColumn<FocusButtonStyle>("style");
+    QTest::addColumn<bool>("pressed");
+    QTest::addColumn<QColor>("fill");
+    QTest::addColumn<QColor>("text");
+    QTest::addColumn<QColor>("border");
+    QTest::addColumn<qreal>("opacity");
+    using namespace FocusColor;
+    const QColor none(Qt::transparent);
+    const QColor ghostBorder = withOpacity(white(), 0.28);
+    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << false << gold() << ink() << none
+                          << 1.0;
+    QTest::newRow("gold pressed lightens only the fill") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << true
+                                                         << withOpacity(gold(), 0.8) << ink() << none << 1.0;
+    QTest::newRow("ghost") << FocusButtonStyle(FocusGhostButtonStyle{14}) << false << none << white() << ghostBorder
+                           << 1.0;
+    QTest::newRow("ghost pressed dims only the label") << FocusButtonStyle(FocusGhostButtonStyle{14}) << true << none
+                                                       << withOpacity(white(), 0.7) << ghostBorder << 1.0;
+    QTest::newRow("link pressed") << FocusButtonStyle(FocusLinkButtonStyle{13, alert()}) << true << none
+                                  << withOpacity(alert(), 0.6) << none << 1.0;
+    QTest::newRow("charcoal pressed dims only the fill")
+        << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << true << withOpacity(ink(), 0.85) << white() << none << 1.0;
+    QTest::newRow("pill") << FocusButtonStyle(FocusPillButtonStyle{false, 13}) << false << none << FocusColor::text()
+                          << border() << 1.0;
+    QTest::newRow("pill selected pressed dims everything")
+        << FocusButtonStyle(FocusPillButtonStyle{true, 13}) << true << ink() << white() << ink() << 0.7;
+    QTest::newRow("sheet primary not enabled looks enabled")
+        << FocusButtonStyle(FocusSheetButtonStyle{Kind::primary, false}) << false << ink() << white() << none << 1.0;
+    QTest::newRow("sheet primary pressed") << FocusButtonStyle(FocusSheetButtonStyle{Kind::primary, true}) << true
+                                           << withOpacity(ink(), 0.85) << white() << none << 1.0;
+    QTest::newRow("sheet outline") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << false << none
+                                   << FocusColor::text() << ink() << 1.0;
+    QTest::newRow("sheet outline not enabled") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, false}) << false
+                                               << none << colorFromHex(u"9A9486") << colorFromHex(u"D8D2C4") << 1.0;
+    QTest::newRow("sheet outline pressed gives no feedback")
+        << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << true << none << FocusColor::text() << ink()
+        << 1.0;
+}
+
+void TestUiComponents::buttonLooks()
+{
+    QFETCH(FocusButtonStyle, style);
+    QFETCH(bool, pressed);
+    QFETCH(QColor, fill);
+    QFETCH(QColor, text);
+    QFETCH(QColor, border);
+    QFETCH(qreal, opacity);
+    const FocusButtonLook look = focusButtonLook(style, pressed);
+    QCOMPARE(look.fill.rgba(), fill.rgba());
+    QCOMPARE(look.textColor.rgba(), text.rgba());
+    QCOMPARE(look.borderColor.rgba(), border.rgba());
+    QCOMPARE(look.opacity, opacity);
+}
+
+void TestUiComponents::buttonGeometry_data()
+{
+    QTest::addColumn<FocusButtonStyle>("style");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QMarginsF>("padding");
+    QTest::addColumn<int>("minHeight");
+    QTest::addColumn<bool>("fullWidth");
+    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << "Mark done"
+                          << QMarginsF(20, 11.2, 20, 11.2) << 0 << false;
+    QTest::newRow("gold full width") << FocusButtonStyle(FocusGoldButtonStyle{true, 14}) << "Mark done"
+                                     << QMarginsF(0, 11.2, 0, 11.2) << 0 << true;
+    QTest::newRow("ghost") << FocusButtonStyle(FocusGhostButtonStyle{13}) << "Next" << QMarginsF(16, 10.4, 16, 10.4)
+                           << 0 << false;
+    QTest::newRow("link") << FocusButtonStyle(FocusLinkButtonStyle{13, QColor()}) << "Open" << QMarginsF() << 0
+                          << false;
+    QTest::newRow("charcoal") << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << "Add" << QMarginsF(13, 8, 13, 8) << 0
+                              << false;
+    QTest::newRow("empty pill") << FocusButtonStyle(FocusPillButtonStyle{false, 13}) << "" << QMarginsF(13, 0, 13, 0)
+                                << 32 << false;
+    QTest::newRow("sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << "Cancel"
+                           << QMarginsF(12, 0, 12, 0) << 42 << true;
+}
+
+void TestUiComponents::buttonGeometry()
+{
+    QFETCH(FocusButtonStyle, style);
+    QFETCH(QString, label);
+    QFETCH(QMarginsF, padding);
+    QFETCH(int, minHeight);
+    QFETCH(bool, fullWidth);
+    FocusButton button(label, style);
+    const FocusButtonLook look = button.currentLook();
+    QCOMPARE(look.padding, padding);
+    QCOMPARE(look.fullWidth, fullWidth);
+    const QFontMetricsF metrics(look.font);
+    const QSize hint = button.sizeHint();
+    QCOMPARE(hint.width(),
+             int(std::ceil(std::ceil(metrics.horizontalAdvance(label)) + padding.left() + padding.right())));
+    QCOMPARE(hint.height(),
+             std::max(minHeight, int(std::ceil(std::ceil(metrics.height()) + padding.top() + padding.bottom()))));
+    if (label.isEmpty())
+        QCOMPARE(hint, QSize(26, 32));
+
+    // A full-width button stretches in a row; another keeps its natural width.
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* inRow = new FocusButton(label, style);
+    layout->addWidget(inRow);
+    layOut(&row, 600);
+    QCOMPARE(inRow->width() == 600, fullWidth);
+}
+
+void TestUiComponents::buttonPixelsFollowState_data()
+{
+    QTest::addColumn<FocusButtonStyle>("style");
+    QTest::addColumn<bool>("pressedChangesFill");
+    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << true;
+    QTest::newRow("charcoal") << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << true;
+    QTest::newRow("selected pill") << FocusButtonStyle(FocusPillButtonStyle{true, 13}) << true;
+    QTest::newRow("outline sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << false;
+}
+
+void TestUiComponents::buttonPixelsFollowState()
+{
+    // The drawn fill near the left edge (no text there) in each state: hovering and disabling
+    // change nothing, pressing what the style says.
+    QFETCH(FocusButtonStyle, style);
+    QFETCH(bool, pressedChangesFill);
+    QWidget host;
+    host.setAutoFillBackground(true);
+    QPalette p = host.palette();
+    p.setColor(QPalette::Window, FocusColor::paper());
+    host.setPalette(p);
+    auto* layout = new QHBoxLayout(&host);
+    auto* button = new FocusButton(QStringLiteral("Label"), style);
+    layout->addWidget(button);
+    layOut(&host, 300);
+    const QPoint probe = button->mapTo(&host, QPoint(4, button->height() / 2));
+    const auto sample = [&] { return host.grab().toImage().pixelColor(probe).rgba(); };
+
+    const QRgb idle = sample();
+    QTest::mouseMove(button, button->rect().center());
+    QCOMPARE(sample(), idle);
+    button->setEnabled(false);
+    QCOMPARE(sample(), idle);
+    button->setEnabled(true);
+    button->setDown(true);
+    QCOMPARE(sample() != idle, pressedChangesFill);
+    button->setDown(false);
+
+    // The click lands inside the rounded shape only.
+    QSignalSpy clicks(button, &QAbstractButton::clicked);
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(1, 1)); // QPoint(0, 0) would mean the centre
+    QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
+    QCOMPARE(clicks.count(), 1);
+}
+
+void TestUiComponents::pageColumns_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("withSide");
+    QTest::addColumn<bool>("twoColumns");
+    QTest::addColumn<int>("mainWidth");
+    QTest::newRow("999: one column") << 999 << true << false << 660;
+    QTest::newRow("1000: two columns") << 1000 << true << true << 1000 - 80 - 44 - 250;
+    QTest::newRow("wide: main stops at 660") << 1600 << true << true << 660;
+    QTest::newRow("no side at any width") << 1600 << false << false << 660;
+    QTest::newRow("narrow") << 500 << true << false << 420;
+}
+
+void TestUiComponents::pageColumns()
+{
+    QFETCH(int, width);
+    QFETCH(bool, withSide);
+    QFETCH(bool, twoColumns);
+    QFETCH(int, mainWidth);
+    auto* main = new QWidget;
+    main->setMinimumHeight(300);
+    QWidget* side = nullptr;
+    if (withSide) {
+        side = new QWidget;
+        side->setMinimumHeight(100);
+    }
+    FocusPage page(main, side, 40);
+    page.setAttribute(Qt::WA_DontShowOnScreen);
+    page.show();
+    page.resize(width, 2000);
+    QCoreApplication::processEvents();
+
+    QCOMPARE(page.isTwoColumn(), twoColumns);
+    QCOMPARE(main->width(), mainWidth);
+    QCOMPARE(main->y(), 24);
+    const int viewport = page.viewport()->width();
+    const int row = twoColumns ? mainWidth + 44 + 250 : mainWidth;
+    QCOMPARE(main->x(), std::max(40, (viewport - row) / 2)); // centred, paper on both sides
+    if (!side)
+        return;
+    if (twoColumns) {
+        QCOMPARE(side->geometry(), QRect(main->geometry().right() + 1 + 44, 24 + 40, 250, 100));
+    } else {
+        QCOMPARE(side->geometry(), QRect(main->x(), main->geometry().bottom() + 1 + 22, mainWidth, 100));
+    }
+}
+
+void TestUiComponents::heroCardContent_data()
+{
+    QTest::addColumn<bool>("compact");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<QString>("notes");
+    QTest::addColumn<QString>("detail"); // compact detail line, or the notes shown
+    QTest::addColumn<int>("stepRows");
+    QTest::newRow("compact, nothing else") << true << "Anytime" << 0 << ""
+                                           << "High priority" << 0;
+    QTest::newRow("compact, steps and time") << true << "09:30" << 3 << ""
+                                             << "High priority · 1 of 3 steps · by 9:30 AM" << 0;
+    QTest::newRow("compact, unreadable time") << true << "after lunch" << 0 << ""
+                                              << "High priority · by after lunch" << 0;
+    QTest::newRow("full, steps win over notes") << false << "Anytime" << 2 << "Some notes"
+                                                << "" << 2;
+    QTest::newRow("full, notes") << false << "" << 0 << "Some notes"
+                                 << "Some notes" << 0;
+    QTest::newRow("full, nothing") << false << "Anytime" << 0 << ""
+                                   << "" << 0;
+}
+
+void TestUiComponents::heroCardContent()
+{
+    QFETCH(bool, compact);
+    QFETCH(QString, time);
+    QFETCH(int, steps);
+    QFETCH(QString, notes);
+    QFETCH(QString, detail);
+    QFETCH(int, stepRows);
+    TaskItem t = todo(QStringLiteral("Write"), steps, steps > 0 ? 1 : 0);
+    t.time = time;
+    if (!notes.isEmpty())
+        t.notes = notes;
+    FocusHeroCard card(t, compact, false);
+    const auto* detailLabel = card.findChild<WrappingLabel*>(compact ? "detail" : "notes");
+    QCOMPARE(detailLabel ? detailLabel->text() : QString(), detail);
+    QCOMPARE(card.findChildren<ClickableArea*>("step").size(), stepRows);
+    QVERIFY(!card.findChild<QWidget*>("skipButton"));
+    const bool showsTime = !compact && !time.isEmpty() && time != TaskItem::anytime;
+    QCOMPARE(card.findChild<QLabel*>("timeLabel") != nullptr, showsTime);
+    QCOMPARE(card.findChild<Eyebrow*>("eyebrow")->text(),
+             compact ? QStringLiteral("RIGHT NOW") : QStringLiteral("RIGHT NOW · HIGH PRIORITY"));
+}
+
+void TestUiComponents::heroCardClicks()
+{
+    TaskItem t = todo(QStringLiteral("Write"), 2, 1);
+    FocusHeroCard card(t, false, true);
+    layOut(&card, 600);
+    QSignalSpy done(&card, &FocusHeroCard::doneClicked);
+    QSignalSpy open(&card, &FocusHeroCard::openClicked);
+    QSignalSpy skip(&card, &FocusHeroCard::skipClicked);
+    QSignalSpy step(&card, &FocusHeroCard::stepClicked);
+
+    QTest::mouseClick(card.findChild<QWidget*>("titleButton"), Qt::LeftButton);
+    QCOMPARE(open.count(), 1);
+    QCOMPARE(done.count(), 0);
+    const QList<ClickableArea*> rows = card.findChildren<ClickableArea*>("step");
+    QCOMPARE(accessibleName(rows.at(0)), QStringLiteral("Uncheck Step 1"));
+    QCOMPARE(accessibleName(rows.at(1)), QStringLiteral("Check Step 2"));
+    QTest::mouseClick(rows.at(1), Qt::LeftButton);
+    QCOMPARE(step.count(), 1);
+    QCOMPARE(step.at(0).at(0).value<Subtask>(), t.subtasks.at(1));
+    QTest::mouseClick(card.findChild<QWidget*>("markDoneButton"), Qt::LeftButton);
+    QTest::mouseClick(card.findChild<QWidget*>("skipButton"), Qt::LeftButton);
+    QCOMPARE(done.count(), 1);
+    QCOMPARE(skip.count(), 1);
+
+    // The caller answers a click with a new record: the card shows it at once.
+    t.subtasks.at(1).isCompleted = true;
+    card.setTodo(t);
+    QCOMPARE(accessibleName(card.findChildren<ClickableArea*>("step").at(1)), QStringLiteral("Uncheck Step 2"));
+    card.setCanSkip(false);
+    QVERIFY(!card.findChild<QWidget*>("skipButton"));
+
+    FocusEmptyCard empty(true, false);
+    QSignalSpy add(&empty, &FocusEmptyCard::addClicked);
+    auto* addButton = empty.findChild<FocusButton*>("addButton");
+    QCOMPARE(addButton->text(), QStringLiteral("Add another"));
+    QVERIFY(std::holds_alternative<FocusGhostButtonStyle>(addButton->buttonStyle()));
+    empty.setAllDone(false);
+    addButton = empty.findChild<FocusButton*>("addButton");
+    QCOMPARE(addButton->text(), QStringLiteral("Add a priority"));
+    layOut(&empty, 500);
+    QTest::mouseClick(addButton, Qt::LeftButton);
+    QCOMPARE(add.count(), 1);
+}
+
+void TestUiComponents::quietRowStates_data()
+{
+    QTest::addColumn<bool>("completed");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("tooltip");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("meta");
+    QTest::newRow("open with time") << false << "14:05"
+                                    << "Mark done"
+                                    << "Mark Call Ana done"
+                                    << "2:05 PM";
+    QTest::newRow("completed, no meta") << true << "Anytime"
+                                        << "Mark not done"
+                                        << "Mark Call Ana not done"
+                                        << "";
+}
+
+void TestUiComponents::quietRowStates()
+{
+    QFETCH(bool, completed);
+    QFETCH(QString, time);
+    QFETCH(QString, tooltip);
+    QFETCH(QString, name);
+    QFETCH(QString, meta);
+    TaskItem t = todo(QStringLiteral("Call Ana"));
+    t.isCompleted = completed;
+    t.time = time;
+    QuietTodoRow row(t, 14, 44);
+    layOut(&row, 400);
+    auto* check = row.findChild<QWidget*>("checkButton");
+    QCOMPARE(check->toolTip(), tooltip);
+    QCOMPARE(accessibleName(check), name);
+    auto* metaLabel = row.findChild<QLabel*>("metaLabel");
+    QCOMPARE(metaLabel->isVisible(), !meta.isEmpty());
+    QCOMPARE(metaLabel->text(), meta);
+    QCOMPARE(row.findChild<WrappingLabel*>("title")->font().strikeOut(), completed);
+    QCOMPARE(row.findChild<PriorityCheckCircle*>()->sizeHint(), QSize(17, 17));
+
+    QSignalSpy toggle(&row, &QuietTodoRow::toggleClicked);
+    QSignalSpy open(&row, &QuietTodoRow::openClicked);
+    QTest::mouseClick(check, Qt::LeftButton);
+    QCOMPARE(toggle.count(), 1);
+    QCOMPARE(open.count(), 0);
+    QTest::mouseClick(row.findChild<QWidget*>("titleArea"), Qt::LeftButton);
+    QCOMPARE(open.count(), 1);
+    QCOMPARE(toggle.count(), 1);
+}
+
+void TestUiComponents::earlierRowFromText_data()
+{
+    QTest::addColumn<QDate>("created");
+    QTest::addColumn<QDate>("due"); // invalid: none
+    QTest::addColumn<QString>("expected");
+    // Today is Monday 2025-03-10 (the day after clocks went forward in New York).
+    QTest::newRow("yesterday, across the clock change") << QDate(2025, 3, 9) << QDate() << "From yesterday";
+    QTest::newRow("three days") << QDate(2025, 3, 7) << QDate() << "From Friday";
+    QTest::newRow("six days") << QDate(2025, 3, 4) << QDate() << "From Tuesday";
+    QTest::newRow("seven days") << QDate(2025, 3, 3) << QDate() << "From Mar 3";
+    QTest::newRow("due date wins") << QDate(2025, 3, 9) << QDate(2025, 2, 28) << "From Feb 28";
+    QTest::newRow("today") << QDate(2025, 3, 10) << QDate() << "From Monday";
+    QTest::newRow("future") << QDate(2025, 3, 12) << QDate() << "From Wednesday";
+}
+
+void TestUiComponents::earlierRowFromText()
+{
+    QFETCH(QDate, created);
+    QFETCH(QDate, due);
+    QFETCH(QString, expected);
+    const Calendar calendar = TestEnvironment::calendar();
+    TaskItem t = todo(QStringLiteral("Old"));
+    t.createdAt = calendar.date(created, 23, 30);
+    if (due.isValid())
+        t.dueDate = calendar.date(due, 0, 0);
+    const Date now = calendar.date(QDate(2025, 3, 10), 0, 15);
+    QCOMPARE(EarlierTodoRow::fromText(t, now, calendar), expected);
+}
+
+void TestUiComponents::textsStayPlainAndNamed()
+{
+    const QString markup = QStringLiteral("<img src=file:///etc/passwd> <b>x</b>");
+    TaskItem t = todo(markup);
+    t.time = QStringLiteral("<i>soon</i>");
+
+    FocusHeroCard card(t, false, true);
+    QCOMPARE(card.findChild<WrappingLabel*>("title")->text(), markup);
+    QCOMPARE(card.findChild<QLabel*>("timeLabel")->textFormat(), Qt::PlainText);
+    QCOMPARE(accessibleName(card.findChild<QWidget*>("titleButton")), markup);
+    QCOMPARE(card.findChild<QWidget*>("titleButton")->toolTip(), QStringLiteral("Open this to-do"));
+    QCOMPARE(card.findChild<QWidget*>("skipButton")->toolTip(), QStringLiteral("Show your next priority here"));
+
+    EarlierTodoRow earlier(t, 0, TestEnvironment::calendar());
+    QCOMPARE(accessibleName(earlier.findChild<QWidget*>("optionsButton")), QStringLiteral("Options for ") + markup);
+    QCOMPARE(earlier.findChild<QLabel*>("fromLabel")->textFormat(), Qt::PlainText);
+
+    FlowingChips chips({markup, QStringLiteral("b.com")});
+    const QList<QWidget*> chipWidgets = chips.findChildren<QWidget*>("chip");
+    QCOMPARE(chipWidgets.size(), 2);
+    auto* remove = chipWidgets.at(0)->findChild<QAbstractButton*>("removeButton");
+    QCOMPARE(accessibleName(remove), QStringLiteral("Remove ") + markup);
+    for (QLabel* label : chips.findChildren<QLabel*>())
+        QCOMPARE(label->textFormat(), Qt::PlainText);
+    QSignalSpy removed(&chips, &FlowingChips::removeClicked);
+    remove->click();
+    QCOMPARE(removed.value(0).value(0).toString(), markup);
+    // A chip that stays keeps its widget.
+    QWidget* kept = chipWidgets.at(1);
+    chips.setItems({QStringLiteral("b.com")});
+    QCOMPARE(chips.findChildren<QWidget*>("chip"), QList<QWidget*>{kept});
+
+    FocusSwitch toggle(QStringLiteral("Launch at login"), true);
+    QCOMPARE(accessibleName(&toggle), QStringLiteral("Launch at login"));
+    QVERIFY(toggle.isChecked());
+    toggle.click();
+    QVERIFY(!toggle.isChecked());
+
+    FocusHeadline headline(QString(), QStringLiteral("Title"), 28, new KeyHint(QStringLiteral("Ctrl+B")));
+    layOut(&headline, 400);
+    QVERIFY(!headline.findChild<KeyHint*>()->isVisible());
+    QCOMPARE(QAccessible::queryAccessibleInterface(headline.findChild<WrappingLabel*>("title"))->role(),
+             QAccessible::Heading);
+    headline.setEyebrow(QStringLiteral("Block"));
+    QVERIFY(headline.findChild<KeyHint*>()->isVisible());
+    QVERIFY(QAccessible::queryAccessibleInterface(headline.findChild<KeyHint*>())->state().invisible);
+}
+
+void TestUiComponents::wrappingLabelGrowsAndLimits()
+{
+    WrappingLabel label(QStringLiteral("one two three four five six seven eight nine ten"));
+    label.setFont(Theme::font(14));
+    const int oneLine = label.heightForWidth(2000);
+    QVERIFY(label.heightForWidth(80) > 3 * oneLine);
+    // A word wider than the line breaks inside instead of widening its container.
+    label.setText(QString(200, u'w'));
+    QVERIFY(label.minimumSizeHint().width() < 100);
+    QVERIFY(label.lineCount(100) > 5);
+    label.setMaxLines(3);
+    QCOMPARE(label.lineCount(100), 3);
+    QCOMPARE(label.heightForWidth(100), label.heightForWidth(100000) + 2 * QFontMetrics(label.font()).lineSpacing());
+}
+
+QTEST_MAIN(TestUiComponents)
+#include "tst_ui_components.moc"
