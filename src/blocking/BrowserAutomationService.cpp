@@ -15,13 +15,6 @@
 
 namespace {
 
-bool hostCovers(const QString& host, const QString& domain)
-{
-    const QString h = BlockRule::normalizedDomain(host);
-    const QString d = BlockRule::normalizedDomain(domain);
-    return !h.isEmpty() && !d.isEmpty() && (h == d || h.endsWith(u'.' + d));
-}
-
 double stepSince(std::optional<Date> last, Date now)
 {
     const double delta = now - *last;
@@ -326,7 +319,7 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
         m_storage->refreshBlockingState();
     const BlockedSiteSnapshot* match = nullptr;
     for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow) {
-        if (hostCovers(host, s.domain)) {
+        if (BlockRule::hostMatches(host, s.domain)) {
             match = &s;
             break;
         }
@@ -416,7 +409,7 @@ std::optional<BlockRule> BrowserAutomationService::activeUrgentBreakRule(const Q
     if (!m_storage || !m_storage->state().urgentBreak)
         return std::nullopt;
     const UrgentBreakState& b = *m_storage->state().urgentBreak;
-    if (b.fallbackExpiresAt <= now() || b.usedSeconds >= 600)
+    if (!b.isRunning(now()))
         return std::nullopt;
     for (const BlockRule& rule : m_storage->rules())
         if (rule.id == b.ruleId && BlockRule::hostMatches(host, rule.domain))
@@ -441,7 +434,8 @@ void BrowserAutomationService::accountUsage(const QString& host)
     if (!rule) {
         for (const BlockRule& r : m_storage->rules()) {
             if (r.blockApplySchedule.isAfterMaxDailyTime &&
-                (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(weekday)) && hostCovers(host, r.domain)) {
+                (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(weekday)) &&
+                BlockRule::hostMatches(host, r.domain)) {
                 rule = r;
                 break;
             }
