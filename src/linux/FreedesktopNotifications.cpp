@@ -8,7 +8,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusReply>
-#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -73,9 +72,25 @@ FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection bus
                             &SystemEvents::dayChanged})
             connect(events, signal, this, &FreedesktopNotificationCenter::rearm, Qt::QueuedConnection);
     }
-    load();
+    if (!m_file.isEmpty())
+        load();
     // Deliver what fell due while the application was not running once the event loop runs.
     QMetaObject::invokeMethod(this, &FreedesktopNotificationCenter::rearm, Qt::QueuedConnection);
+}
+
+void FreedesktopNotificationCenter::setPendingFile(const QString& path)
+{
+    if (path == m_file)
+        return;
+    const QMap<QString, NotificationRequest> held = std::exchange(m_pending, {});
+    m_file = path;
+    m_fileUntouchable = false;
+    load();
+    for (auto it = held.cbegin(); it != held.cend(); ++it)
+        m_pending.insert(it.key(), it.value());
+    if (!held.isEmpty())
+        persist();
+    rearm();
 }
 
 bool FreedesktopNotificationCenter::serviceAvailable() const
@@ -225,12 +240,17 @@ void FreedesktopNotificationCenter::onNotificationClosed(uint id, uint)
 void FreedesktopNotificationCenter::load()
 {
     QFile file(m_file);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.exists())
         return;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-    if (!doc.isArray()) {
-        // Never lose reminders silently: keep the unreadable file beside the new one.
-        FileSafety::backUpUnreadable(m_file, QDateTime::currentSecsSinceEpoch());
+    const bool opened = file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = opened ? file.readAll() : QByteArray();
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
+    if (!opened || file.error() != QFileDevice::NoError || !doc.isArray()) {
+        // Never lose reminders silently: keep the unreadable file beside the new one, and when
+        // no copy can be made, leave it alone and hold the requests in memory.
+        const qint64 seconds = static_cast<qint64>(wholeSeconds(m_clock.now()));
+        if (FileSafety::backUpUnreadable(m_file, seconds).isEmpty())
+            m_fileUntouchable = true;
         return;
     }
     for (const QJsonValue& v : doc.array())
@@ -240,6 +260,8 @@ void FreedesktopNotificationCenter::load()
 
 void FreedesktopNotificationCenter::persist()
 {
+    if (m_file.isEmpty() || m_fileUntouchable)
+        return;
     QJsonArray array;
     for (const NotificationRequest& r : std::as_const(m_pending))
         array.append(encodeRequest(r));

@@ -20,9 +20,14 @@ class SystemEvents;
 class FreedesktopNotificationCenter : public NotificationCenter {
     Q_OBJECT
 public:
+    // Without a file the requests are held in memory until setPendingFile() names one.
     FreedesktopNotificationCenter(QDBusConnection bus, QString pendingFile, const Clock& clock,
                                   std::function<Calendar()> calendar, SystemEvents* events = nullptr,
                                   QObject* parent = nullptr);
+
+    // Where the requests are kept; the store's data folder is known only after the store has
+    // started. Requests already held stay and join the file's; a request in both is the newer one.
+    void setPendingFile(const QString& path);
 
     void removePendingRequests(const QStringList& identifiers) override;
     void requestAuthorization(std::function<void(bool granted)> done) override;
@@ -48,6 +53,7 @@ private:
 
     QDBusConnection m_bus;
     QString m_file;
+    bool m_fileUntouchable = false; // unreadable and not copied aside: never written over
     const Clock& m_clock;
     std::function<Calendar()> m_calendar;
     QMap<QString, NotificationRequest> m_pending;

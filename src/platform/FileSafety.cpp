@@ -53,10 +53,17 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
 
 QString backUpUnreadable(const QString& path, qint64 secondsSince1970)
 {
+    // A name already taken (a second failure within the same second) is never written over.
     const QFileInfo info(path);
-    const QString backup = info.absoluteDir().filePath(
-        QStringLiteral("%1.unreadable-%2.json").arg(info.completeBaseName()).arg(secondsSince1970));
-    return QFile::copy(path, backup) ? backup : QString();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString suffix = attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt);
+        const QString backup = info.absoluteDir().filePath(
+            QStringLiteral("%1.unreadable-%2%3.json").arg(info.completeBaseName()).arg(secondsSince1970).arg(suffix));
+        if (QFileInfo::exists(backup))
+            continue;
+        return QFile::copy(path, backup) ? backup : QString();
+    }
+    return QString();
 }
 
 } // namespace FileSafety

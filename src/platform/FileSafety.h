@@ -22,8 +22,9 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
 // its owner: an existing one keeps the modes its owner chose.
 bool makeFolder(const QString& path, QString* error = nullptr);
 
-// Copies the file to "<name without extension>.unreadable-<whole seconds>.json" beside it.
-// Returns the backup's path, or an empty text when the copy failed.
+// Copies the file to "<name without extension>.unreadable-<whole seconds>.json" beside it, or to
+// the first free "…-1", "…-2" name. Returns the backup's path, or an empty text when no copy
+// could be made: the caller must then never write over the file.
 QString backUpUnreadable(const QString& path, qint64 secondsSince1970);
 
 } // namespace FileSafety

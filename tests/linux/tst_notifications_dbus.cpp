@@ -72,7 +72,9 @@ private slots:
     }
     void init()
     {
-        QFile::remove(pendingFile());
+        const QDir dir(folder.path());
+        for (const QString& name : dir.entryList(QDir::Files))
+            QFile::remove(dir.filePath(name));
         clock.set(TestEnvironment::at(2026, 12, 7, 8, 59, 10));
         zone = QStringLiteral("America/New_York");
     }
@@ -203,6 +205,84 @@ private slots:
         const QStringList backups =
             QDir(folder.path()).entryList({QStringLiteral("pending-notifications.unreadable-*.json")});
         QCOMPARE(backups.size(), 1);
+    }
+
+    // An unreadable file is copied aside under a free name before anything is written; when no
+    // copy can be made it is never written over, and requests stay in memory.
+    void unreadableFileIsNeverLost_data()
+    {
+        QTest::addColumn<int>("takenNames");
+        QTest::addColumn<QString>("backup"); // empty: no copy could be made
+        QTest::newRow("first name free") << 0 << "pending-notifications.unreadable-%1.json";
+        QTest::newRow("first name taken") << 1 << "pending-notifications.unreadable-%1-1.json";
+        QTest::newRow("every name taken") << 100 << "";
+    }
+
+    void unreadableFileIsNeverLost()
+    {
+        QFETCH(int, takenNames);
+        QFETCH(QString, backup);
+        const qint64 seconds = qint64(clock.now());
+        const QDir dir(folder.path());
+        for (int i = 0; i < takenNames; ++i) {
+            QFile taken(dir.filePath(QStringLiteral("pending-notifications.unreadable-%1%2.json")
+                                         .arg(seconds)
+                                         .arg(i == 0 ? QString() : QStringLiteral("-%1").arg(i))));
+            QVERIFY(taken.open(QIODevice::WriteOnly));
+            taken.write("older");
+        }
+        QFile file(pendingFile());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("not json");
+        file.close();
+
+        auto center = makeCenter();
+        center->add(reminder(QStringLiteral("todo-reminder-A"), {2026, 12, 7, 9, 0}));
+        QCOMPARE(center->pendingRequests().size(), 1);
+        QFile after(pendingFile());
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        if (backup.isEmpty()) {
+            QCOMPARE(after.readAll(), QByteArray("not json"));
+        } else {
+            QVERIFY(after.readAll().contains("todo-reminder-A"));
+            QFile copy(dir.filePath(backup.arg(seconds)));
+            QVERIFY(copy.open(QIODevice::ReadOnly));
+            QCOMPARE(copy.readAll(), QByteArray("not json"));
+        }
+        if (takenNames > 0) {
+            QFile first(dir.filePath(QStringLiteral("pending-notifications.unreadable-%1.json").arg(seconds)));
+            QVERIFY(first.open(QIODevice::ReadOnly));
+            QCOMPARE(first.readAll(), QByteArray("older"));
+        }
+    }
+
+    // The file is named once the store knows its data folder: what was asked before waits in
+    // memory and joins what the file holds.
+    void pendingFileNamedLater()
+    {
+        FakeNotificationServer server;
+        startServer(server);
+        {
+            auto earlier = makeCenter();
+            earlier->add(reminder(QStringLiteral("todo-reminder-A"), {2026, 12, 7, 9, 30}, QStringLiteral("file")));
+            earlier->add(reminder(QStringLiteral("todo-reminder-B"), {2026, 12, 7, 9, 30}));
+        }
+        auto center = std::make_unique<FreedesktopNotificationCenter>(
+            bus->connect(QStringLiteral("client-%1").arg(++clients)), QString(), clock,
+            [this] { return TestEnvironment::calendar(zone.toUtf8().constData()); });
+        center->add(reminder(QStringLiteral("todo-reminder-A"), {2026, 12, 7, 9, 45}, QStringLiteral("memory")));
+        center->add(reminder(QStringLiteral("todo-reminder-C"), {2026, 12, 7, 9, 45}));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files).size(), 1); // nothing written without a file
+
+        center->setPendingFile(pendingFile());
+        center.reset();
+        auto again = makeCenter();
+        QMap<QString, QString> bodies;
+        for (const NotificationRequest& r : again->pendingRequests())
+            bodies.insert(r.identifier, r.body);
+        QCOMPARE(bodies.keys(), (QStringList{QStringLiteral("todo-reminder-A"), QStringLiteral("todo-reminder-B"),
+                                             QStringLiteral("todo-reminder-C")}));
+        QCOMPARE(bodies.value(QStringLiteral("todo-reminder-A")), QStringLiteral("memory"));
     }
 };
 
