@@ -1,0 +1,322 @@
+#include "app/MainWindow.h"
+
+#include "model/BlockRule.h"
+#include "platform/Defaults.h"
+#include "store/StorageService.h"
+#include "ui/FocusButton.h"
+#include "ui/Headings.h"
+#include "ui/Palette.h"
+#include "ui/Symbols.h"
+#include "ui/Theme.h"
+
+#include <QAbstractButton>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStackedLayout>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+using Destination = AppRouter::Destination;
+
+struct RailEntry {
+    Destination destination;
+    char16_t glyph; // "Material Icons"
+    const char* label;
+    const char* keys;
+};
+
+// scope, lock, notes, tune
+constexpr RailEntry railEntries[] = {
+    {Destination::todos, 0xE39E, "Today", "Ctrl+1"},
+    {Destination::block, 0xE897, "Block", "Ctrl+2"},
+    {Destination::notes, 0xE26C, "Notes", "Ctrl+3"},
+    {Destination::settings, 0xE429, "Settings", "Ctrl+,"},
+};
+
+// A 44-point tile with one symbol; ink behind it when selected.
+class RailItem : public QAbstractButton {
+public:
+    RailItem(const RailEntry& entry, QWidget* parent) : QAbstractButton(parent), m_glyph(entry.glyph)
+    {
+        setCheckable(true);
+        setFixedSize(44, 44);
+        setCursor(Qt::PointingHandCursor);
+        setObjectName(QStringLiteral("rail-%1").arg(AppRouter::rawValue(entry.destination)));
+        setAccessibleName(QString::fromLatin1(entry.label));
+        setToolTip(QStringLiteral("%1 (%2)").arg(QLatin1String(entry.label), QLatin1String(entry.keys)));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        if (isChecked()) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(FocusColor::ink());
+            painter.drawRoundedRect(QRectF(rect()), 13, 13);
+        }
+        QFont font(QStringLiteral("Material Icons"));
+        font.setPixelSize(22);
+        painter.setFont(font);
+        painter.setPen(isChecked() ? FocusColor::white() : FocusColor::textSecondary());
+        painter.drawText(rect(), Qt::AlignCenter, QString(QChar(m_glyph)));
+    }
+
+private:
+    char16_t m_glyph;
+};
+
+class Logo : public QWidget {
+public:
+    explicit Logo(QWidget* parent) : QWidget(parent)
+    {
+        setFixedSize(34, 34);
+        m_image = QImage(QStringLiteral(":/app-icon.png"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        QPainterPath clip;
+        clip.addRoundedRect(QRectF(rect()), 9, 9);
+        painter.setClipPath(clip);
+        painter.fillRect(rect(), FocusColor::white());
+        if (!m_image.isNull())
+            painter.drawImage(QRectF(rect()), m_image);
+    }
+
+private:
+    QImage m_image;
+};
+
+void fillWith(QWidget* widget, const QColor& color)
+{
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, color);
+    widget->setPalette(palette);
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Qt::Window), m_context(context)
+{
+    Q_INIT_RESOURCE(blocking);
+    setObjectName(QStringLiteral("main"));
+    setWindowTitle(QStringLiteral("Quillharbour"));
+    setMinimumSize(880, 620);
+    resize(1240, 800);
+    fillWith(this, FocusColor::paper());
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+
+    auto* rail = new QWidget(this);
+    rail->setObjectName(QStringLiteral("rail"));
+    rail->setFixedWidth(76);
+    auto* railLayout = new QVBoxLayout(rail);
+    railLayout->setContentsMargins(16, 16, 16, 18);
+    railLayout->setSpacing(8);
+    auto* logo = new Logo(rail);
+    railLayout->addWidget(logo, 0, Qt::AlignHCenter);
+    railLayout->addSpacing(18 - 8);
+    for (const RailEntry& entry : railEntries) {
+        if (entry.destination == Destination::settings)
+            railLayout->addStretch(1);
+        auto* item = new RailItem(entry, rail);
+        connect(item, &QAbstractButton::clicked, this,
+                [this, d = entry.destination] { m_context.router->setDestination(d); });
+        railLayout->addWidget(item, 0, Qt::AlignHCenter);
+        m_railItems[size_t(entry.destination)] = item;
+    }
+    row->addWidget(rail);
+
+    auto* divider = new QWidget(this);
+    divider->setFixedWidth(1);
+    fillWith(divider, FocusColor::hairline());
+    row->addWidget(divider);
+
+    auto* pageHost = new QWidget(this);
+    m_stack = new QStackedLayout(pageHost);
+    row->addWidget(pageHost, 1);
+
+    connect(m_context.router, &AppRouter::destinationChanged, this, &MainWindow::showPage);
+    connect(m_context.router, &AppRouter::urgentBreakRuleIDChanged, this, &MainWindow::checkUrgentBreak);
+    showPage();
+}
+
+QString MainWindow::title(Destination destination)
+{
+    for (const RailEntry& entry : railEntries)
+        if (entry.destination == destination)
+            return QString::fromLatin1(entry.label);
+    return {};
+}
+
+QWidget* MainWindow::placeholderPage(Destination destination, QWidget* parent)
+{
+    auto* page = new QWidget(parent);
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(48, 40, 48, 40);
+    layout->addWidget(new FocusHeadline(QString(), title(destination), 36), 0, Qt::AlignTop);
+    layout->addStretch(1);
+    setPageTitle(page, title(destination));
+    return page;
+}
+
+void MainWindow::setPageFactory(Destination destination, PageFactory factory)
+{
+    m_factories[size_t(destination)] = std::move(factory);
+    if (m_context.router->destination() == destination)
+        showPage();
+}
+
+void MainWindow::showPage()
+{
+    const Destination destination = m_context.router->destination();
+    for (size_t i = 0; i < m_railItems.size(); ++i)
+        m_railItems[i]->setChecked(i == size_t(destination));
+    // Each visit builds the page afresh, as a page keeps no state between visits.
+    if (m_page) {
+        m_stack->removeWidget(m_page);
+        m_page->deleteLater();
+    }
+    const PageFactory& factory = m_factories[size_t(destination)];
+    m_page = factory ? factory(m_context, this) : placeholderPage(destination, this);
+    m_page->setObjectName(m_page->objectName().isEmpty()
+                              ? QStringLiteral("page-%1").arg(AppRouter::rawValue(destination))
+                              : m_page->objectName());
+    m_stack->addWidget(m_page);
+    m_stack->setCurrentWidget(m_page);
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    checkOnboarding();
+    checkUrgentBreak();
+}
+
+void MainWindow::checkOnboarding()
+{
+    if (m_onboardingShown || !m_context.defaults || !m_context.storage)
+        return;
+    if (m_context.defaults->boolean(onboardingCompletedKey).value_or(false))
+        return;
+    if (!m_context.storage->rules().empty() || !m_context.storage->todos().empty()) {
+        m_context.defaults->set(onboardingCompletedKey, true);
+        return;
+    }
+    if (!m_onboarding)
+        return;
+    m_onboardingShown = true;
+    QPointer<MainWindow> self(this);
+    auto holder = std::make_shared<QPointer<QDialog>>();
+    QDialog* sheet = m_onboarding(
+        m_context,
+        [self, holder] {
+            if (self)
+                self->m_onboardingShown = false;
+            if (*holder)
+                (*holder)->accept();
+        },
+        this);
+    *holder = sheet;
+    if (sheet)
+        presentSheet(sheet);
+}
+
+void MainWindow::checkUrgentBreak()
+{
+    const auto id = m_context.router->urgentBreakRuleID();
+    if (!id) {
+        if (m_urgentSheet)
+            m_urgentSheet->reject();
+        return;
+    }
+    if (m_urgentSheet || !isVisible())
+        return;
+    const auto clear = [router = m_context.router] { router->setUrgentBreakRuleID(std::nullopt); };
+    const auto& rules = m_context.storage->rules();
+    const auto rule = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) { return r.id == *id; });
+    QDialog* sheet = nullptr;
+    if (rule == rules.end())
+        sheet = unavailableSheet(clear, this);
+    else if (m_urgentBreak)
+        sheet = m_urgentBreak(m_context, *rule, this);
+    if (!sheet)
+        return;
+    m_urgentSheet = sheet;
+    // Every way out of the sheet ends the request.
+    connect(sheet, &QDialog::finished, m_context.router, clear);
+    presentSheet(sheet);
+}
+
+QDialog* MainWindow::unavailableSheet(std::function<void()> onClose, QWidget* parent)
+{
+    auto* sheet = new QDialog(parent);
+    sheet->setObjectName(QStringLiteral("urgentBreakUnavailable"));
+    sheet->setFixedWidth(400);
+    fillWith(sheet, FocusColor::paper());
+    auto* layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(28, 28, 28, 28);
+    layout->setSpacing(16);
+    auto* message = new QLabel(QStringLiteral("This urgent break is no longer available."), sheet);
+    message->setWordWrap(true);
+    message->setFont(Theme::font(24, QFont::DemiBold, Theme::Design::serif));
+    layout->addWidget(message);
+    auto* close = new FocusButton(QStringLiteral("Close"), FocusSheetButtonStyle{}, sheet);
+    close->setObjectName(QStringLiteral("close"));
+    layout->addWidget(close);
+    QObject::connect(close, &QAbstractButton::clicked, sheet, &QDialog::accept);
+    auto* enter = new QAction(sheet);
+    enter->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    sheet->addAction(enter);
+    QObject::connect(enter, &QAction::triggered, sheet, &QDialog::accept);
+    QObject::connect(sheet, &QDialog::finished, sheet, [onClose](int) {
+        if (onClose)
+            onClose();
+    });
+    return sheet;
+}
+
+void MainWindow::presentSheet(QDialog* sheet)
+{
+    if (!sheet)
+        return;
+    sheet->setParent(this, sheet->windowFlags() | Qt::Sheet | Qt::Dialog);
+    sheet->setWindowModality(Qt::WindowModal);
+    connect(sheet, &QDialog::finished, this, [this, sheet] {
+        sheet->deleteLater();
+        if (m_sheet == sheet)
+            m_sheet.clear();
+        // The next sheet opens after this one has gone.
+        QTimer::singleShot(0, this, &MainWindow::showNextSheet);
+    });
+    m_waiting.push_back(sheet);
+    showNextSheet();
+}
+
+void MainWindow::showNextSheet()
+{
+    if (m_sheet)
+        return;
+    while (!m_waiting.empty()) {
+        QPointer<QDialog> next = m_waiting.front();
+        m_waiting.pop_front();
+        if (next) {
+            m_sheet = next;
+            next->open();
+            return;
+        }
+    }
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "router/AppContext.h"
+#include "router/AppRouter.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <deque>
+#include <functional>
+
+struct BlockRule;
+class QAbstractButton;
+class QStackedLayout;
+
+// The window "main": the navigation rail beside the page the router names, and the sheets that
+// belong to the whole window (onboarding, urgent break), shown one at a time.
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    using PageFactory = std::function<QWidget*(AppContext& context, QWidget* parent)>;
+    using OnboardingFactory =
+        std::function<QDialog*(AppContext& context, std::function<void()> onFinish, QWidget* parent)>;
+    using UrgentBreakFactory = std::function<QDialog*(AppContext& context, const BlockRule& rule, QWidget* parent)>;
+
+    static inline const QString onboardingCompletedKey = QStringLiteral("onboarding.completed.v1");
+
+    explicit MainWindow(AppContext& context, QWidget* parent = nullptr);
+
+    // The page of a destination; until one is given, a page with its title only.
+    void setPageFactory(AppRouter::Destination destination, PageFactory factory);
+    void setOnboardingFactory(OnboardingFactory factory) { m_onboarding = std::move(factory); }
+    void setUrgentBreakFactory(UrgentBreakFactory factory) { m_urgentBreak = std::move(factory); }
+
+    // Shows `sheet` window-modal over this window, after any sheet already shown; the window owns
+    // it from here and deletes it when it closes.
+    void presentSheet(QDialog* sheet);
+    QDialog* currentSheet() const { return m_sheet.data(); }
+    QWidget* currentPage() const { return m_page; }
+
+    static QString title(AppRouter::Destination destination);
+    static QWidget* placeholderPage(AppRouter::Destination destination, QWidget* parent);
+    // The sheet for a rule id that names no rule any more.
+    static QDialog* unavailableSheet(std::function<void()> onClose, QWidget* parent);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void showPage();
+    void checkOnboarding();
+    void checkUrgentBreak();
+    void showNextSheet();
+
+    AppContext& m_context;
+    std::array<PageFactory, 4> m_factories;
+    OnboardingFactory m_onboarding;
+    UrgentBreakFactory m_urgentBreak;
+    QStackedLayout* m_stack = nullptr;
+    QWidget* m_page = nullptr;
+    std::array<QAbstractButton*, 4> m_railItems{};
+    QPointer<QDialog> m_sheet;
+    std::deque<QPointer<QDialog>> m_waiting;
+    QPointer<QDialog> m_urgentSheet;
+    bool m_onboardingShown = false;
+};

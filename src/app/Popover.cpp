@@ -1,0 +1,417 @@
+#include "app/Popover.h"
+
+#include "app/PopoverContent.h"
+#include "blocking/BrowserAutomationService.h"
+#include "router/MenuBlockingStatus.h"
+#include "store/StorageService.h"
+#include "ui/Accessibility.h"
+#include "ui/Eyebrow.h"
+#include "ui/FocusButton.h"
+#include "ui/FocusCards.h"
+#include "ui/Palette.h"
+#include "ui/Symbols.h"
+#include "ui/Theme.h"
+#include "ui/TodoRows.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+using Destination = AppRouter::Destination;
+
+QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color)
+{
+    auto* l = new QLabel(text);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(Theme::font(size, weight));
+    QPalette palette = l->palette();
+    palette.setColor(QPalette::WindowText, color);
+    l->setPalette(palette);
+    return l;
+}
+
+// A rounded panel: the banner's white card, or the dark quick-add card.
+class Panel : public QWidget {
+public:
+    Panel(const QColor& fill, const QColor& outline, qreal radius) : m_fill(fill), m_outline(outline), m_radius(radius)
+    {
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(m_outline.alpha() ? QPen(m_outline, 1) : Qt::NoPen);
+        painter.setBrush(m_fill);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_radius, m_radius);
+    }
+
+private:
+    QColor m_fill;
+    QColor m_outline;
+    qreal m_radius;
+};
+
+class Logo : public QWidget {
+public:
+    Logo() { setFixedSize(26, 26); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        static const QImage image(QStringLiteral(":/app-icon.png"));
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        QPainterPath clip;
+        clip.addRoundedRect(QRectF(rect()), 7, 7);
+        painter.setClipPath(clip);
+        painter.fillRect(rect(), FocusColor::white());
+        painter.drawImage(QRectF(rect()), image);
+    }
+};
+
+} // namespace
+
+Popover::Popover(AppContext& context, std::function<void(Destination)> openMainWindow, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint), m_context(context),
+      m_open(std::move(openMainWindow))
+{
+    Q_INIT_RESOURCE(blocking);
+    setObjectName(QStringLiteral("popover"));
+    setWindowTitle(QStringLiteral("Quillharbour"));
+    setFixedWidth(width);
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    StorageService* storage = m_context.storage;
+    for (auto signal : {&StorageService::todosChanged, &StorageService::rulesChanged, &StorageService::stateChanged,
+                        &StorageService::doomScrollConfigChanged, &StorageService::focusTodoIDChanged})
+        connect(storage, signal, this, &Popover::scheduleRefresh);
+    if (m_context.browsers)
+        connect(m_context.browsers, &BrowserAutomationService::accessChanged, this, &Popover::scheduleRefresh);
+    refresh();
+}
+
+void Popover::scheduleRefresh()
+{
+    // One store call emits several signals, and a row's click may still be running.
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    QMetaObject::invokeMethod(
+        this, [this] { refresh(); }, Qt::QueuedConnection);
+}
+
+void Popover::refresh()
+{
+    m_refreshQueued = false;
+    const bool fieldHadFocus = m_field && m_field->hasFocus();
+    if (m_field)
+        m_newTitle = m_field->text();
+    if (m_body) {
+        m_layout->removeWidget(m_body);
+        m_body->hide();
+        m_body->deleteLater();
+    }
+    m_field = nullptr;
+    m_body = new QWidget(this);
+    auto* column = new QVBoxLayout(m_body);
+    column->setContentsMargins(18, 18, 18, 18);
+    column->setSpacing(16);
+    for (QWidget* section : {header(), banner(), priorityArea(), following(), footer()})
+        if (section)
+            column->addWidget(section);
+    m_layout->addWidget(m_body);
+    if (m_field && fieldHadFocus)
+        m_field->setFocus();
+}
+
+QWidget* Popover::header()
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(9);
+    auto* logo = new Logo;
+    Accessibility::hide(logo);
+    layout->addWidget(logo);
+    const Date now = m_context.clock->now();
+    QLabel* date = label(PopoverContent::dateText(now, m_context.calendar()), 13, QFont::Bold, FocusColor::text());
+    date->setObjectName(QStringLiteral("date"));
+    layout->addWidget(date);
+    layout->addStretch(1);
+    if (m_context.storage->focusTodo() && !m_adding) {
+        auto* add = new FocusButton(QStringLiteral("Add"), FocusPillButtonStyle{false, 12.5});
+        add->setSymbol(Symbol::plus);
+        add->setObjectName(QStringLiteral("addChip"));
+        add->setToolTip(QStringLiteral("Add a priority for today"));
+        connect(add, &QAbstractButton::clicked, this, &Popover::beginAdding);
+        layout->addWidget(add);
+    }
+    return row;
+}
+
+QWidget* Popover::banner()
+{
+    const bool needsBrowser = m_context.browsers && m_context.browsers->needsAttention();
+    const MenuBlockingStatus status =
+        resolveMenuBlockingStatus(*m_context.storage, needsBrowser, m_context.clock->now());
+    Symbol symbol = Symbol::lockOpen;
+    QColor tint = FocusColor::textSecondary();
+    QString message;
+    QString button;
+    std::function<void()> action;
+    switch (status) {
+    case MenuBlockingStatus::active:
+        return nullptr;
+    case MenuBlockingStatus::noRules:
+        message = QStringLiteral("No sites are blocked yet.");
+        button = QStringLiteral("Block a site");
+        action = [this] { m_open(Destination::block); };
+        break;
+    case MenuBlockingStatus::needsBrowser:
+        symbol = Symbol::warning;
+        tint = FocusColor::alert();
+        message = QStringLiteral("Blocking isn't working. Connect your browser.");
+        button = QStringLiteral("Fix");
+        action = [this] { m_open(Destination::settings); };
+        break;
+    case MenuBlockingStatus::paused:
+        symbol = Symbol::pause;
+        message = QStringLiteral("Blocking is paused until ") +
+                  PopoverContent::pausedUntilText(*m_context.storage, m_context.calendar()) + QLatin1Char('.');
+        button = QStringLiteral("Resume now");
+        action = [this] { m_context.storage->resumeBlocking(); };
+        break;
+    }
+    auto* panel = new Panel(FocusColor::withOpacity(FocusColor::white(), 0.72), FocusColor::hairline(), 12);
+    panel->setObjectName(QStringLiteral("banner"));
+    auto* layout = new QHBoxLayout(panel);
+    layout->setContentsMargins(12, 10, 12, 10);
+    layout->setSpacing(8);
+    auto* mark = new SymbolLabel(symbol, 13, tint);
+    layout->addWidget(mark, 0, Qt::AlignVCenter);
+    QLabel* text =
+        label(message, 12.5, QFont::DemiBold, tint == FocusColor::textSecondary() ? FocusColor::text() : tint);
+    text->setObjectName(QStringLiteral("bannerText"));
+    text->setWordWrap(true);
+    layout->addWidget(text, 1);
+    layout->addSpacing(6);
+    auto* link = new FocusButton(button, FocusLinkButtonStyle{12.5, FocusColor::text()});
+    link->setObjectName(QStringLiteral("bannerButton"));
+    connect(link, &QAbstractButton::clicked, this, action);
+    layout->addWidget(link, 0, Qt::AlignVCenter);
+    return panel;
+}
+
+QWidget* Popover::priorityArea()
+{
+    StorageService& storage = *m_context.storage;
+    if (m_adding) {
+        auto* card = new Panel(FocusColor::ink(), Qt::transparent, 20);
+        card->setObjectName(QStringLiteral("quickAddCard"));
+        auto* layout = new QVBoxLayout(card);
+        layout->setContentsMargins(20, 20, 20, 20);
+        layout->setSpacing(12);
+        layout->addWidget(new Eyebrow(QStringLiteral("Today"), FocusColor::gold(), 11.5));
+        m_field = new QLineEdit(m_newTitle);
+        m_field->setObjectName(QStringLiteral("quickAddField"));
+        m_field->setAccessibleName(QStringLiteral("New priority"));
+        m_field->setPlaceholderText(QStringLiteral("What matters today?"));
+        m_field->setFrame(false);
+        m_field->setFont(Theme::font(22, QFont::DemiBold, Theme::Design::serif));
+        QPalette palette = m_field->palette();
+        palette.setColor(QPalette::Base, Qt::transparent);
+        palette.setColor(QPalette::Text, FocusColor::white());
+        palette.setColor(QPalette::PlaceholderText, FocusColor::mutedOnDark());
+        m_field->setPalette(palette);
+        m_field->installEventFilter(this);
+        connect(m_field, &QLineEdit::returnPressed, this, &Popover::addTodo);
+        layout->addWidget(m_field);
+        auto* hintRow = new QHBoxLayout;
+        hintRow->addWidget(label(QStringLiteral("Press Return to add"), 12, QFont::Medium, FocusColor::mutedOnDark()));
+        hintRow->addStretch(1);
+        auto* cancel = new FocusButton(QStringLiteral("Cancel"), FocusLinkButtonStyle{12.5, FocusColor::white()});
+        cancel->setObjectName(QStringLiteral("cancelAdding"));
+        connect(cancel, &QAbstractButton::clicked, this, &Popover::cancelAdding);
+        hintRow->addWidget(cancel);
+        layout->addLayout(hintRow);
+        return card;
+    }
+    if (const auto focus = storage.focusTodo()) {
+        auto* card = new FocusHeroCard(*focus, true, storage.openTodos().size() > 1);
+        card->setObjectName(QStringLiteral("heroCard"));
+        const QUuid id = focus->id;
+        connect(card, &FocusHeroCard::doneClicked, this, [this, id] { m_context.storage->toggleTodo(id); });
+        connect(card, &FocusHeroCard::skipClicked, this, [this] { m_context.storage->advanceFocus(); });
+        connect(card, &FocusHeroCard::openClicked, this, [this] { m_open(Destination::todos); });
+        return card;
+    }
+    auto* card = new FocusEmptyCard(!storage.todayTodos().empty(), true);
+    card->setObjectName(QStringLiteral("emptyCard"));
+    connect(card, &FocusEmptyCard::addClicked, this, &Popover::beginAdding);
+    return card;
+}
+
+QWidget* Popover::following()
+{
+    const auto following = PopoverContent::followingTodos(*m_context.storage);
+    const int more = std::max<int>(int(following.size()), 2) - 2;
+    const auto summary = PopoverContent::summaryLine(*m_context.storage, more);
+    if (following.empty() && !summary)
+        return nullptr;
+    auto* section = new QWidget;
+    auto* layout = new QVBoxLayout(section);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    if (!following.empty()) {
+        auto* then = new Eyebrow(QStringLiteral("Then"), FocusColor::textSecondary(), 11);
+        then->setContentsMargins(6, 0, 0, 2);
+        layout->addWidget(then);
+        for (size_t i = 0; i < following.size() && i < 2; ++i) {
+            auto* row = new QuietTodoRow(following[i], 13, 38);
+            row->setObjectName(QStringLiteral("followingRow"));
+            const QUuid id = following[i].id;
+            connect(row, &QuietTodoRow::toggleClicked, this, [this, id] { m_context.storage->toggleTodo(id); });
+            connect(row, &QuietTodoRow::openClicked, this, [this] { m_open(Destination::todos); });
+            layout->addWidget(row);
+        }
+    }
+    if (summary) {
+        const QColor color =
+            m_context.storage->earlierTodos().empty() ? FocusColor::textSecondary() : FocusColor::alert();
+        auto* button = new FocusButton(*summary, FocusLinkButtonStyle{11.5, color});
+        button->setObjectName(QStringLiteral("summary"));
+        button->setToolTip(QStringLiteral("Open Today in Quillharbour"));
+        button->setContentsMargins(6, 8, 6, 0);
+        connect(button, &QAbstractButton::clicked, this, [this] { m_open(Destination::todos); });
+        layout->addSpacing(8);
+        layout->addWidget(button, 0, Qt::AlignLeft);
+    }
+    return section;
+}
+
+QWidget* Popover::footer()
+{
+    auto* button = new FocusButton(QStringLiteral("Open Quillharbour"), FocusLinkButtonStyle{12.5, FocusColor::text()});
+    button->setObjectName(QStringLiteral("openMain"));
+    connect(button, &QAbstractButton::clicked, this, [this] { m_open(Destination::todos); });
+    auto* area = new QWidget;
+    auto* layout = new QHBoxLayout(area);
+    layout->setContentsMargins(6, 14, 6, 2);
+    layout->addWidget(button);
+    layout->addStretch(1);
+    auto* arrow = new QLabel(QString(QChar(0xE89E))); // open_in_new
+    QFont font(QStringLiteral("Material Icons"));
+    font.setPixelSize(14);
+    arrow->setFont(font);
+    Accessibility::hide(arrow);
+    layout->addWidget(arrow);
+    area->setProperty("topHairline", true);
+    return area;
+}
+
+void Popover::beginAdding()
+{
+    m_adding = true;
+    refresh();
+    QTimer::singleShot(50, this, [this] {
+        if (m_field) {
+            m_field->setFocus();
+            m_field->activateWindow();
+        }
+    });
+}
+
+void Popover::cancelAdding()
+{
+    m_newTitle.clear();
+    if (m_field)
+        m_field->clear();
+    m_adding = false;
+    refresh();
+}
+
+void Popover::addTodo()
+{
+    const QString text = m_field ? m_field->text() : m_newTitle;
+    const auto todo = PopoverContent::quickTodo(text, m_context.clock->now(), m_context.calendar());
+    if (!todo)
+        return; // blank: the card stays open with its text
+    m_context.storage->addTodo(*todo);
+    m_newTitle.clear();
+    if (m_field)
+        m_field->clear();
+    m_adding = false;
+    refresh();
+}
+
+bool Popover::eventFilter(QObject* watched, QEvent* event)
+{
+    // Escape in the field cancels adding and leaves the popover open.
+    if (watched == m_field && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        cancelAdding();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Popover::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void Popover::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ActivationChange && isVisible() && !isActiveWindow())
+        hide();
+    QWidget::changeEvent(event);
+}
+
+void Popover::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(rect(), FocusColor::paper());
+    painter.setPen(QPen(FocusColor::hairline(), 1));
+    painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    // The rule over the footer link.
+    for (const QWidget* child : findChildren<QWidget*>())
+        if (child->property("topHairline").toBool() && child->isVisible()) {
+            const QPoint topLeft = child->mapTo(this, QPoint(0, 8));
+            painter.drawLine(QPointF(topLeft.x(), topLeft.y() + 0.5),
+                             QPointF(topLeft.x() + child->width(), topLeft.y() + 0.5));
+        }
+}
+
+void Popover::popUp(const QRect& trayIcon)
+{
+    refresh();
+    adjustSize();
+    const QPoint cursor = QCursor::pos();
+    const QScreen* screen = QGuiApplication::screenAt(trayIcon.isEmpty() ? cursor : trayIcon.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    move(PopoverContent::position(trayIcon, cursor, size(), screen ? screen->availableGeometry() : QRect()));
+    show();
+    raise();
+    activateWindow();
+}

@@ -1,0 +1,90 @@
+#include "app/PopoverContent.h"
+
+#include "model/Text.h"
+#include "store/StorageService.h"
+
+#include <QRegularExpression>
+#include <QUuid>
+
+namespace PopoverContent {
+
+std::vector<TaskItem> followingTodos(const StorageService& storage)
+{
+    std::vector<TaskItem> following;
+    const auto focus = storage.focusTodo();
+    if (!focus)
+        return following;
+    for (const TaskItem& todo : storage.openTodos())
+        if (todo.id != focus->id)
+            following.push_back(todo);
+    return following;
+}
+
+std::optional<QString> summaryLine(const StorageService& storage, int moreCount)
+{
+    QStringList parts;
+    if (moreCount >= 1)
+        parts.append(QStringLiteral("+ %1 more").arg(moreCount));
+    const auto earlier = storage.earlierTodos();
+    if (!earlier.empty())
+        parts.append(QStringLiteral("%1 from earlier").arg(earlier.size()));
+    const auto today = storage.todayTodos();
+    const auto done = std::count_if(today.begin(), today.end(), [](const TaskItem& t) { return t.isCompleted; });
+    if (done >= 1 && storage.focusTodo())
+        parts.append(QStringLiteral("%1 done").arg(done));
+    if (parts.isEmpty())
+        return std::nullopt;
+    return parts.join(QStringLiteral(" \u00b7 "));
+}
+
+QString pausedUntilText(const StorageService& storage, const Calendar& calendar)
+{
+    const auto until = storage.state().blockingPausedUntil;
+    if (!until)
+        return QStringLiteral("later");
+    const QDateTime moment = QDateTime::fromMSecsSinceEpoch(qint64(*until * 1000), calendar.timeZone());
+    return calendar.locale().toString(moment.time(), QLocale::ShortFormat);
+}
+
+QString dateText(Date now, const Calendar& calendar)
+{
+    QString format = calendar.locale().dateFormat(QLocale::LongFormat);
+    // The long form without its year.
+    static const QRegularExpression year(QStringLiteral("[,\\s]*y+[^dMy\\s,]*"));
+    format.remove(year);
+    format = format.trimmed();
+    while (format.endsWith(QLatin1Char(',')) || format.endsWith(QLatin1Char('/')))
+        format.chop(1);
+    const QDateTime moment = QDateTime::fromMSecsSinceEpoch(qint64(now * 1000), calendar.timeZone());
+    return calendar.locale().toString(moment.date(), format);
+}
+
+std::optional<TaskItem> quickTodo(const QString& text, Date now, const Calendar& calendar)
+{
+    const QString title = Text::leftCharacters(text.trimmed(), quickAddLimit);
+    if (title.isEmpty())
+        return std::nullopt;
+    TaskItem todo;
+    todo.id = QUuid::createUuid();
+    todo.title = title;
+    todo.time = TaskItem::anytime;
+    todo.priority = TaskItem::Priority::medium;
+    todo.createdAt = calendar.startOfDay(now);
+    todo.updatedAt = todo.createdAt;
+    return todo;
+}
+
+QPoint position(const QRect& icon, const QPoint& cursor, const QSize& popover, const QRect& screen)
+{
+    const QRect anchor = icon.isValid() && !icon.isEmpty() ? icon : QRect(cursor, QSize(1, 1));
+    const int gap = 6;
+    int x = anchor.center().x() - popover.width() / 2;
+    // Under the anchor when the tray is in the top half of the screen, above it otherwise.
+    int y =
+        anchor.center().y() < screen.center().y() ? anchor.bottom() + 1 + gap : anchor.top() - gap - popover.height();
+    x = std::clamp(x, screen.left() + gap, std::max(screen.left() + gap, screen.right() + 1 - gap - popover.width()));
+    y = std::clamp(y, screen.top() + gap, std::max(screen.top() + gap, screen.bottom() + 1 - gap - popover.height()));
+    return {x, y};
+}
+
+} // namespace PopoverContent

@@ -1,0 +1,230 @@
+#include "app/Shell.h"
+
+#include "app/Alert.h"
+#include "app/MainWindow.h"
+#include "app/MenuBarIcon.h"
+#include "app/Popover.h"
+#include "app/ShellCommands.h"
+#include "blocking/BrowserAutomationService.h"
+#include "linux/ApplicationsMover.h"
+#include "linux/TrayHostWatcher.h"
+#include "platform/Defaults.h"
+#include "platform/NotificationCenter.h"
+#include "router/AppRouter.h"
+#include "screens/quit/QuitFlowWindow.h"
+#include "store/StorageService.h"
+#include "sync/CloudKitSyncService.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+Shell::Shell(AppContext& context, NotificationCenter* notifications, Options options, QObject* parent)
+    : QObject(parent), m_context(context), m_options(options)
+{
+    // Closing the last window never quits: the program lives on in the tray.
+    QApplication::setQuitOnLastWindowClosed(false);
+    m_context.mainWindow = &m_opener;
+
+    m_gate = new QuitGate(
+        m_context.storage, [this](std::function<void()> onQuit) { presentQuitWindow(std::move(onQuit)); },
+        [] { QCoreApplication::quit(); }, this);
+    m_context.requestQuit = [this] { m_gate->request(); };
+
+    m_commands = new ShellCommands(
+        *m_context.router, m_opener, [this] { activate(); }, [this] { m_gate->request(); }, this);
+    m_mainWindow = std::make_unique<MainWindow>(m_context);
+    m_commands->attach(m_mainWindow.get());
+    m_popover = std::make_unique<Popover>(m_context, [this](AppRouter::Destination destination) {
+        m_context.router->setDestination(destination);
+        m_popover->hide();
+        showMainWindow();
+    });
+    m_commands->attach(m_popover.get());
+
+    m_opener.registerHandler([this] { showMainWindow(); });
+
+    if (notifications)
+        connect(notifications, &NotificationCenter::activated, this, &Shell::handleNotificationResponse);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state == Qt::ApplicationActive)
+            syncAfterActivation();
+    });
+    // The window manager ending the session counts as the system quitting.
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { systemQuit(); });
+}
+
+Shell::~Shell()
+{
+    if (QuitFlowWindow* window = QuitFlowWindow::current())
+        delete window;
+    delete m_tray;
+}
+
+void Shell::start()
+{
+    m_trayWatcher = new TrayHostWatcher(m_options.trayPatienceMs, this);
+    connect(m_trayWatcher, &TrayHostWatcher::decided, this, &Shell::decideTray);
+    // A normal start shows the window at once; only a login-item start waits to know about the tray.
+    if (!m_options.loginItem)
+        QTimer::singleShot(0, this, &Shell::openMainWindowAfterLaunch);
+    m_trayWatcher->start();
+}
+
+void Shell::decideTray(bool hostSeen)
+{
+    // Only now may Qt look: it decides once per process whether a tray exists.
+    m_hasTray = hostSeen && QSystemTrayIcon::isSystemTrayAvailable();
+    if (*m_hasTray) {
+        m_tray = new QSystemTrayIcon();
+        m_tray->setObjectName(QStringLiteral("tray"));
+        m_trayMenu = std::make_unique<QMenu>();
+        m_commands->fillTrayMenu(*m_trayMenu);
+        m_tray->setContextMenu(m_trayMenu.get());
+        connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+                openPopover();
+        });
+        StorageService* storage = m_context.storage;
+        for (auto signal : {&StorageService::rulesChanged, &StorageService::stateChanged})
+            connect(storage, signal, this, &Shell::updateTrayIcon);
+        if (m_context.browsers)
+            connect(m_context.browsers, &BrowserAutomationService::accessChanged, this, &Shell::updateTrayIcon);
+        // A pause ends on its own; look again each minute.
+        auto* minute = new QTimer(this);
+        connect(minute, &QTimer::timeout, this, &Shell::updateTrayIcon);
+        minute->start(60 * 1000);
+        updateTrayIcon();
+        m_tray->show();
+    } else if (m_options.loginItem) {
+        // Without a tray a login-item start would be invisible: open the window after all.
+        openMainWindowAfterLaunch();
+    }
+    emit trayDecided(*m_hasTray);
+}
+
+void Shell::updateTrayIcon()
+{
+    if (!m_tray)
+        return;
+    const StorageService& storage = *m_context.storage;
+    const auto pausedUntil = storage.state().blockingPausedUntil;
+    const bool isPaused = m_context.clock->now() < pausedUntil.value_or(0);
+    const auto state = MenuBarIcon::state(!storage.rules().empty(),
+                                          m_context.browsers && m_context.browsers->needsAttention(), isPaused);
+    m_tray->setIcon(MenuBarIcon::icon(state));
+    m_tray->setToolTip(MenuBarIcon::accessibleLabel(state));
+}
+
+void Shell::openPopover()
+{
+    if (m_popover->isVisible()) {
+        m_popover->hide();
+        return;
+    }
+    if (m_context.browsers)
+        m_context.browsers->start();
+    m_popover->popUp(m_tray ? m_tray->geometry() : QRect());
+}
+
+void Shell::openMainWindowAfterLaunch()
+{
+    m_opener.request();
+    activate();
+    if (m_options.offerMove && m_context.defaults &&
+        m_context.defaults->boolean(MainWindow::onboardingCompletedKey).value_or(false) &&
+        ApplicationsMover::shouldOfferMove()) {
+        QTimer::singleShot(0, this, [this] {
+            const int answer = Alert::ask(
+                QStringLiteral("Move Quillharbour to Applications?"),
+                QStringLiteral("It's running from the download right now. In Applications it stays on your Mac, "
+                               "opens when you sign in and gets updates."),
+                {QStringLiteral("Move to Applications"), QStringLiteral("Not Now")}, m_mainWindow.get());
+            if (answer != 0)
+                return;
+            QString error;
+            if (!ApplicationsMover::moveAndRelaunch([this] { m_gate->request(); }, &error))
+                Alert::ask(QStringLiteral("Move Quillharbour to Applications"),
+                           QStringLiteral("Couldn't move it. Quit Quillharbour, then drag it from the download into "
+                                          "Applications."),
+                           {QStringLiteral("OK")}, m_mainWindow.get());
+        });
+    }
+}
+
+void Shell::showMainWindow()
+{
+    if (m_context.browsers)
+        m_context.browsers->start();
+    m_mainWindow->show();
+    m_mainWindow->raise();
+    m_mainWindow->activateWindow();
+}
+
+void Shell::activate()
+{
+    if (QWidget* window = QApplication::activeModalWidget())
+        window->activateWindow();
+    else if (m_mainWindow->isVisible())
+        m_mainWindow->activateWindow();
+}
+
+void Shell::handleLinks(const QStringList& links)
+{
+    if (links.isEmpty()) {
+        showMainWindow();
+        return;
+    }
+    for (const QString& link : links) {
+        // As text: QUrl would lower-case the host.
+        m_context.router->handle(link);
+        m_opener.request();
+        activate();
+    }
+}
+
+void Shell::handleNotificationResponse(const QString& identifier)
+{
+    AppRouter* router = m_context.router;
+    if (!router)
+        return;
+    if (identifier.startsWith(QLatin1String("urgent-break-ended-"))) {
+        router->setDestination(AppRouter::Destination::block);
+        m_opener.request();
+        activate();
+        return;
+    }
+    router->setDestination(AppRouter::Destination::todos);
+    m_opener.request();
+    activate();
+    router->requestShowToday();
+}
+
+void Shell::syncAfterActivation()
+{
+    const double now = m_context.monotonic->seconds();
+    if (m_lastActivationSync && now - *m_lastActivationSync <= activationSyncSpacing)
+        return;
+    m_lastActivationSync = now;
+    if (m_context.sync)
+        m_context.sync->syncNow();
+}
+
+void Shell::systemQuit()
+{
+    m_gate->approve();
+    m_gate->request(QuitGate::Origin::system);
+}
+
+void Shell::presentQuitWindow(std::function<void()> onQuit)
+{
+    QuitFlowWindow::Hooks hooks;
+    hooks.storage = m_context.storage;
+    hooks.router = m_context.router;
+    hooks.opener = &m_opener;
+    hooks.clock = m_context.monotonic;
+    hooks.mainWindow = [this]() -> QWidget* { return m_mainWindow.get(); };
+    QuitFlowWindow* window = QuitFlowWindow::show(hooks, std::move(onQuit));
+    m_commands->attach(window);
+}

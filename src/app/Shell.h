@@ -1,0 +1,82 @@
+#pragma once
+
+#include "router/AppContext.h"
+#include "router/MainWindowOpener.h"
+#include "router/QuitGate.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <memory>
+#include <optional>
+
+class MainWindow;
+class NotificationCenter;
+class Popover;
+class QMenu;
+class QSystemTrayIcon;
+class ShellCommands;
+class TrayHostWatcher;
+
+// What the application does around its windows: decides what a start shows, keeps the tray
+// icon and its popover, routes links and notification taps, syncs when the user comes back, and
+// sends every quit through the gate.
+class Shell : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        bool loginItem = false;     // started at login: stay in the tray when there is one
+        int trayPatienceMs = 10000; // how long to wait for a tray host before deciding there is none
+        bool offerMove = true;      // may offer to install the program after launch
+    };
+
+    Shell(AppContext& context, NotificationCenter* notifications, Options options, QObject* parent = nullptr);
+    ~Shell() override;
+
+    // Starts the launch: waits for a tray host, then shows the tray or the main window.
+    void start();
+
+    MainWindow& mainWindow() { return *m_mainWindow; }
+    Popover& popover() { return *m_popover; }
+    ShellCommands& commands() { return *m_commands; }
+    QuitGate& quitGate() { return *m_gate; }
+    MainWindowOpener& opener() { return m_opener; }
+    QSystemTrayIcon* tray() const { return m_tray; }
+    // Set once the launch knows whether a tray exists.
+    std::optional<bool> hasTray() const { return m_hasTray; }
+
+    // Links from this start or a later one ("quillharbour://…"); none means the user started the
+    // program again: show the main window.
+    void handleLinks(const QStringList& links);
+    void handleNotificationResponse(const QString& identifier);
+    void syncAfterActivation();
+    void showMainWindow();
+    void activate();
+    // The system ends the session (log-out, power-off, SIGTERM): approved, saved, gone.
+    void systemQuit();
+
+    static constexpr double activationSyncSpacing = 30;
+
+signals:
+    void trayDecided(bool hasTray);
+
+private:
+    void decideTray(bool hostSeen);
+    void updateTrayIcon();
+    void openPopover();
+    void openMainWindowAfterLaunch();
+    void presentQuitWindow(std::function<void()> onQuit);
+
+    AppContext& m_context;
+    Options m_options;
+    MainWindowOpener m_opener;
+    std::unique_ptr<MainWindow> m_mainWindow;
+    std::unique_ptr<Popover> m_popover;
+    ShellCommands* m_commands = nullptr;
+    QuitGate* m_gate = nullptr;
+    QSystemTrayIcon* m_tray = nullptr;
+    std::unique_ptr<QMenu> m_trayMenu;
+    TrayHostWatcher* m_trayWatcher = nullptr;
+    std::optional<bool> m_hasTray;
+    std::optional<double> m_lastActivationSync;
+};

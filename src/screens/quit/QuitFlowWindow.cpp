@@ -1,0 +1,522 @@
+#include "screens/quit/QuitFlowWindow.h"
+
+#include "router/AppRouter.h"
+#include "router/MainWindowOpener.h"
+#include "store/StorageService.h"
+#include "ui/Accessibility.h"
+#include "ui/Eyebrow.h"
+#include "ui/FocusButton.h"
+#include "ui/Palette.h"
+#include "ui/Theme.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+QPointer<QuitFlowWindow> openWindow;
+
+QLabel* text(const QString& value, qreal size, QFont::Weight weight, const QColor& color,
+             Theme::Design design = Theme::Design::standard)
+{
+    auto* label = new QLabel(value);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setFont(Theme::font(size, weight, design));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+QLabel* headline(const QString& value)
+{
+    QLabel* label = text(value, 28, QFont::DemiBold, FocusColor::text(), Theme::Design::serif);
+    Accessibility::markHeader(label);
+    return label;
+}
+
+// White card at 72 % with a hairline outline.
+class Card : public QWidget {
+public:
+    Card(QWidget* content, int padding, qreal radius, const QColor& fill, const QColor& outline)
+        : m_radius(radius), m_fill(fill), m_outline(outline)
+    {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(padding, padding, padding, padding);
+        layout->addWidget(content);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(m_outline.alpha() ? QPen(m_outline, 1) : Qt::NoPen);
+        painter.setBrush(m_fill);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_radius, m_radius);
+    }
+
+private:
+    qreal m_radius;
+    QColor m_fill;
+    QColor m_outline;
+};
+
+Card* chrome(QWidget* content, int padding)
+{
+    return new Card(content, padding, padding, FocusColor::withOpacity(FocusColor::white(), 0.72),
+                    FocusColor::hairline());
+}
+
+// One reason: a radio mark, the title, the whole row clickable.
+class ReasonRow : public QAbstractButton {
+public:
+    ReasonRow(QuitReason reason, QWidget* parent = nullptr) : QAbstractButton(parent)
+    {
+        setText(QuitFlowModel::reasonTitle(reason));
+        setCheckable(true);
+        setObjectName(QStringLiteral("reason-%1").arg(int(reason)));
+        setCursor(Qt::PointingHandCursor);
+        setMinimumHeight(44);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+    QSize sizeHint() const override { return {400, 44}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const bool chosen = isChecked();
+        const qreal inset = chosen ? 0.75 : 0.5;
+        painter.setBrush(FocusColor::withOpacity(FocusColor::white(), chosen ? 1.0 : 0.6));
+        painter.setPen(QPen(chosen ? FocusColor::ink() : FocusColor::hairline(), chosen ? 1.5 : 1.0));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), 12, 12);
+        const QRectF mark(14, height() / 2.0 - 8, 16, 16);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(chosen ? FocusColor::ink() : FocusColor::border(), 1.5));
+        painter.drawEllipse(mark.adjusted(1, 1, -1, -1));
+        if (chosen) {
+            painter.setBrush(FocusColor::ink());
+            painter.setPen(Qt::NoPen);
+            painter.drawEllipse(mark.adjusted(4.5, 4.5, -4.5, -4.5));
+        }
+        painter.setPen(FocusColor::text());
+        painter.setFont(Theme::font(14, QFont::DemiBold));
+        painter.drawText(QRectF(42, 0, width() - 56, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
+    }
+};
+
+// Two minutes as a ring that closes clockwise from the top.
+class CountdownRing : public QWidget {
+public:
+    explicit CountdownRing(const QuitFlowModel& model) : m_model(model)
+    {
+        setFixedSize(150, 150);
+        setObjectName(QStringLiteral("countdownRing"));
+        update();
+    }
+    void refresh()
+    {
+        const int s = m_model.secondsRemaining();
+        setAccessibleName(s >= 1 ? QuitFlowModel::countdownText(s) + QStringLiteral(" left")
+                                 : QStringLiteral("Done waiting"));
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QRectF ring = QRectF(rect()).adjusted(3, 3, -3, -3);
+        painter.setPen(QPen(FocusColor::wash(), 6, Qt::SolidLine, Qt::FlatCap));
+        painter.drawEllipse(ring);
+        const int s = m_model.secondsRemaining();
+        const qreal progress = 1.0 - s / double(QuitFlowModel::waitSeconds);
+        if (progress > 0) {
+            painter.setPen(QPen(FocusColor::ink(), 6, Qt::SolidLine, Qt::RoundCap));
+            painter.drawArc(ring, 90 * 16, -int(progress * 360 * 16));
+        }
+        painter.setPen(FocusColor::text());
+        painter.setFont(Theme::font(40, QFont::DemiBold, Theme::Design::serif));
+        painter.drawText(QRectF(0, 38, width(), 52), Qt::AlignCenter, QuitFlowModel::countdownText(s));
+        painter.setPen(FocusColor::textSecondary());
+        QFont caption = Theme::font(10.5, QFont::ExtraBold);
+        caption.setLetterSpacing(QFont::AbsoluteSpacing, 10.5 * 0.11);
+        painter.setFont(caption);
+        painter.drawText(QRectF(0, 92, width(), 18), Qt::AlignCenter,
+                         s >= 1 ? QStringLiteral("LEFT") : QStringLiteral("DONE"));
+    }
+
+private:
+    const QuitFlowModel& m_model;
+};
+
+// The first letter of a site in a tile, where a site icon would stand.
+class SiteTile : public QWidget {
+public:
+    explicit SiteTile(const QuitSite& site)
+    {
+        setFixedWidth(58);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(6);
+        auto* icon = new QLabel(site.name.left(1).toUpper());
+        icon->setTextFormat(Qt::PlainText);
+        icon->setFixedSize(40, 40);
+        icon->setAlignment(Qt::AlignCenter);
+        icon->setFont(Theme::font(17, QFont::Bold));
+        icon->setStyleSheet(QStringLiteral("background: white; border: 1px solid %1; border-radius: 10px; color: %2;")
+                                .arg(FocusColor::hairline().name(), FocusColor::text().name()));
+        Accessibility::hide(icon);
+        layout->addWidget(icon, 0, Qt::AlignHCenter);
+        QLabel* name = text(site.name, 11.5, QFont::DemiBold, FocusColor::textSecondary());
+        name->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        layout->addWidget(name);
+    }
+};
+
+} // namespace
+
+QuitFlowView::QuitFlowView(QuitFlowModel& model, const StorageService& storage, QWidget* parent)
+    : QWidget(parent), m_model(model), m_storage(storage)
+{
+    setObjectName(QStringLiteral("quitFlowView"));
+    m_layout = new QVBoxLayout(this);
+    m_layout->setContentsMargins(32, 34, 32, 28);
+    m_layout->setSpacing(16);
+    connect(&m_model, &QuitFlowModel::changed, this, &QuitFlowView::refresh);
+    rebuild();
+}
+
+void QuitFlowView::refresh()
+{
+    if (!m_built || m_builtStep != m_model.step())
+        rebuild();
+    else if (m_refresh)
+        m_refresh();
+}
+
+void QuitFlowView::rebuild()
+{
+    if (m_content) {
+        m_layout->removeWidget(m_content);
+        m_content->deleteLater();
+    }
+    m_refresh = nullptr;
+    m_content = new QWidget(this);
+    auto* column = new QVBoxLayout(m_content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(16);
+    auto* header = new Eyebrow(QuitFlowModel::stepHeader(m_model.step()), FocusColor::textSecondary(), 11.5);
+    header->setObjectName(QStringLiteral("stepHeader"));
+    column->addWidget(header);
+    QWidget* step = m_model.step() == QuitFlowModel::Step::reason    ? reasonStep()
+                    : m_model.step() == QuitFlowModel::Step::reflect ? reflectStep()
+                                                                     : waitStep();
+    column->addWidget(step, 1);
+    m_layout->addWidget(m_content);
+    m_builtStep = m_model.step();
+    m_built = true;
+    if (m_refresh)
+        m_refresh();
+}
+
+QWidget* QuitFlowView::buttonRow(QWidget* second)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    auto* keep = new FocusButton(QStringLiteral("Keep it running"), FocusSheetButtonStyle{});
+    keep->setObjectName(QStringLiteral("keepRunning"));
+    connect(keep, &QAbstractButton::clicked, this, [this] {
+        if (onKeepRunning)
+            onKeepRunning();
+    });
+    layout->addWidget(keep, 1);
+    layout->addWidget(second, 1);
+    return row;
+}
+
+QWidget* QuitFlowView::reasonStep()
+{
+    auto* step = new QWidget;
+    auto* layout = new QVBoxLayout(step);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(16);
+    layout->addWidget(headline(QStringLiteral("Quitting turns off your blocks")));
+    const QString phrase = QuitFlowModel::blockedSitesPhrase(QuitFlowModel::sitesOpeningOnQuit(m_storage));
+    QLabel* body = text(QStringLiteral("While Quillharbour is closed, ") + phrase +
+                            QStringLiteral(" open freely on this Mac, until you open the app again."),
+                        14.5, QFont::Normal, FocusColor::textSecondary());
+    body->setObjectName(QStringLiteral("reasonBody"));
+    layout->addWidget(body);
+    QLabel* ask = text(QStringLiteral("What's making you want to quit?"), 14, QFont::Bold, FocusColor::text());
+    ask->setContentsMargins(0, 4, 0, 0);
+    layout->addWidget(ask);
+
+    auto* list = new QVBoxLayout;
+    list->setSpacing(8);
+    std::vector<ReasonRow*> rows;
+    for (const QuitReason reason :
+         {QuitReason::windowInTheWay, QuitReason::needASite, QuitReason::notWorking, QuitReason::other}) {
+        auto* row = new ReasonRow(reason);
+        connect(row, &QAbstractButton::clicked, this, [this, reason] { m_model.chooseReason(reason); });
+        list->addWidget(row);
+        rows.push_back(row);
+    }
+    layout->addLayout(list);
+
+    auto* cardText = text({}, 13, QFont::Medium, FocusColor::text());
+    auto* cardButton = new FocusButton({}, FocusLinkButtonStyle{13, FocusColor::text()});
+    cardButton->setObjectName(QStringLiteral("alternative"));
+    auto* cardBody = new QWidget;
+    auto* cardLayout = new QVBoxLayout(cardBody);
+    cardLayout->setContentsMargins(0, 0, 0, 0);
+    cardLayout->setSpacing(8);
+    cardLayout->addWidget(cardText);
+    cardLayout->addWidget(cardButton, 0, Qt::AlignLeft);
+    Card* card = chrome(cardBody, 14);
+    card->setObjectName(QStringLiteral("alternativeCard"));
+    layout->addWidget(card);
+    connect(cardButton, &QAbstractButton::clicked, this, [this] {
+        if (const auto reason = m_model.reason())
+            if (const auto alternative = QuitFlowModel::alternative(*reason); alternative && onAlternative)
+                onAlternative(*alternative);
+    });
+    layout->addStretch(1);
+
+    auto* next =
+        new FocusButton(QStringLiteral("Continue"), FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::outline, false});
+    next->setObjectName(QStringLiteral("continue"));
+    connect(next, &QAbstractButton::clicked, &m_model, &QuitFlowModel::continueToReflect);
+    layout->addWidget(buttonRow(next));
+
+    m_refresh = [this, rows, card, cardText, cardButton, next] {
+        const auto chosen = m_model.reason();
+        for (ReasonRow* row : rows) {
+            row->setChecked(chosen && row->objectName() == QStringLiteral("reason-%1").arg(int(*chosen)));
+            row->update();
+        }
+        const bool hasCard = chosen && QuitFlowModel::alternative(*chosen);
+        card->setVisible(hasCard);
+        if (hasCard) {
+            cardText->setText(QuitFlowModel::cardText(*chosen));
+            cardButton->setText(QuitFlowModel::cardButtonTitle(*chosen));
+        }
+        next->setEnabled(m_model.canContinue());
+        next->setButtonStyle(FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::outline, m_model.canContinue()});
+    };
+    return step;
+}
+
+QWidget* QuitFlowView::reflectStep()
+{
+    auto* step = new QWidget;
+    auto* layout = new QVBoxLayout(step);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(16);
+    if (const auto focus = m_storage.focusTodo()) {
+        layout->addWidget(headline(QStringLiteral("Will quitting help with what matters today?")));
+        auto* inner = new QWidget;
+        auto* innerLayout = new QVBoxLayout(inner);
+        innerLayout->setContentsMargins(8, 6, 8, 6);
+        innerLayout->setSpacing(6);
+        innerLayout->addWidget(new Eyebrow(QStringLiteral("Right now"), FocusColor::gold(), 10.5));
+        QLabel* title = text(focus->title, 20, QFont::DemiBold, FocusColor::white(), Theme::Design::serif);
+        title->setObjectName(QStringLiteral("rightNowTitle"));
+        innerLayout->addWidget(title);
+        layout->addWidget(new Card(inner, 10, 18, FocusColor::ink(), Qt::transparent));
+    } else {
+        layout->addWidget(headline(QStringLiteral("Do you want every blocked site open again?")));
+    }
+    layout->addWidget(text(QStringLiteral("Blocking only works while Quillharbour is running. Once you quit, nothing "
+                                          "brings you back until you open the app yourself."),
+                           14.5, QFont::Normal, FocusColor::textSecondary()));
+    const auto sites = QuitFlowModel::sitesOpeningOnQuit(m_storage);
+    if (!sites.empty()) {
+        auto* inner = new QWidget;
+        auto* innerLayout = new QVBoxLayout(inner);
+        innerLayout->setContentsMargins(0, 0, 0, 0);
+        innerLayout->setSpacing(12);
+        innerLayout->addWidget(
+            new Eyebrow(QStringLiteral("These open again if you quit"), FocusColor::textSecondary(), 10.5));
+        auto* tiles = new QHBoxLayout;
+        tiles->setSpacing(8);
+        for (size_t i = 0; i < sites.size() && i < 5; ++i)
+            tiles->addWidget(new SiteTile(sites[i]), 0, Qt::AlignTop);
+        if (sites.size() > 5) {
+            QLabel* more =
+                text(QStringLiteral("+%1").arg(sites.size() - 5), 13, QFont::Bold, FocusColor::textSecondary());
+            more->setObjectName(QStringLiteral("moreSites"));
+            more->setFixedSize(36, 40);
+            more->setAlignment(Qt::AlignCenter);
+            tiles->addWidget(more, 0, Qt::AlignTop);
+        }
+        tiles->addStretch(1);
+        innerLayout->addLayout(tiles);
+        Card* card = chrome(inner, 16);
+        card->setObjectName(QStringLiteral("sitesCard"));
+        layout->addSpacing(4);
+        layout->addWidget(card);
+    }
+    layout->addStretch(1);
+    auto* yes = new FocusButton(QStringLiteral("Yes, I still want to quit"),
+                                FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::outline, true});
+    yes->setObjectName(QStringLiteral("stillQuit"));
+    connect(yes, &QAbstractButton::clicked, &m_model, &QuitFlowModel::startWait);
+    layout->addWidget(buttonRow(yes));
+    return step;
+}
+
+QWidget* QuitFlowView::waitStep()
+{
+    auto* step = new QWidget;
+    auto* layout = new QVBoxLayout(step);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(16);
+    layout->addWidget(headline(QStringLiteral("Take two minutes")));
+    layout->addWidget(text(QStringLiteral("If you still want to quit when the timer ends, you can. Closing this window "
+                                          "keeps Quillharbour running."),
+                           14.5, QFont::Normal, FocusColor::textSecondary()));
+    auto* ring = new CountdownRing(m_model);
+    layout->addSpacing(10);
+    layout->addWidget(ring, 0, Qt::AlignHCenter);
+    layout->addSpacing(10);
+    if (const auto focus = m_storage.focusTodo()) {
+        QLabel* meanwhile = text(QStringLiteral("Meanwhile, \u201c") + focus->title +
+                                     QStringLiteral("\u201d is still waiting for you."),
+                                 13, QFont::Medium, FocusColor::textSecondary());
+        meanwhile->setAlignment(Qt::AlignHCenter);
+        layout->addWidget(meanwhile);
+    }
+    layout->addStretch(1);
+    auto* quit = new FocusButton({}, FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::outline, false});
+    quit->setObjectName(QStringLiteral("quit"));
+    connect(quit, &QAbstractButton::clicked, this, [this] {
+        if (m_model.canQuit() && onQuit)
+            onQuit();
+    });
+    layout->addWidget(buttonRow(quit));
+    m_refresh = [this, ring, quit] {
+        const int s = m_model.secondsRemaining();
+        quit->setText(s >= 1 ? QStringLiteral("Quit in ") + QuitFlowModel::countdownText(s)
+                             : QStringLiteral("Quit Quillharbour"));
+        quit->setEnabled(s == 0);
+        quit->setButtonStyle(FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::outline, s == 0});
+        ring->refresh();
+    };
+    return step;
+}
+
+QuitFlowWindow::QuitFlowWindow(const Hooks& hooks, std::function<void()> onQuit)
+    : QWidget(nullptr, Qt::Window), m_hooks(hooks), m_onQuit(std::move(onQuit)), m_model(*hooks.clock)
+{
+    setObjectName(QStringLiteral("quitWindow"));
+    setWindowTitle(QStringLiteral("Quit Quillharbour"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedWidth(480);
+    setMinimumHeight(630);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, FocusColor::paper());
+    setPalette(palette);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new QuitFlowView(m_model, *hooks.storage, this);
+    view->onKeepRunning = [this] { keepRunning(); };
+    view->onAlternative = [this](QuitAlternative alternative) { handle(alternative); };
+    view->onQuit = [this] { finishQuit(); };
+    layout->addWidget(view);
+    // A quarter-second tick; the wait itself is measured on the monotonic clock.
+    auto* timer = new QTimer(this);
+    timer->setInterval(250);
+    connect(timer, &QTimer::timeout, &m_model, &QuitFlowModel::tick);
+    timer->start();
+    resize(480, 630);
+}
+
+QuitFlowWindow* QuitFlowWindow::current()
+{
+    return openWindow.data();
+}
+
+QuitFlowWindow* QuitFlowWindow::show(const Hooks& hooks, std::function<void()> onQuit)
+{
+    if (hooks.activate)
+        hooks.activate();
+    if (QuitFlowWindow* open = openWindow.data()) {
+        open->raise();
+        open->activateWindow();
+        return open;
+    }
+    auto* window = new QuitFlowWindow(hooks, std::move(onQuit));
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        window->move(screen->availableGeometry().center() - QPoint(240, 315));
+    openWindow = window;
+    window->QWidget::show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+void QuitFlowWindow::closeEvent(QCloseEvent* event)
+{
+    // Only this window's own slot is cleared, never a newer window's.
+    if (openWindow.data() == this)
+        openWindow.clear();
+    QWidget::closeEvent(event);
+}
+
+void QuitFlowWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Escape is "Keep it running".
+    if (event->key() == Qt::Key_Escape) {
+        keepRunning();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void QuitFlowWindow::keepRunning()
+{
+    close();
+}
+
+void QuitFlowWindow::handle(QuitAlternative alternative)
+{
+    const Hooks hooks = m_hooks;
+    close();
+    if (alternative == QuitAlternative::closeWindow) {
+        if (QWidget* main = hooks.mainWindow ? hooks.mainWindow() : nullptr)
+            main->close();
+        return;
+    }
+    if (!hooks.router)
+        return;
+    hooks.router->setDestination(alternative == QuitAlternative::urgentBreak ? AppRouter::Destination::block
+                                                                             : AppRouter::Destination::settings);
+    if (hooks.opener)
+        hooks.opener->request();
+    if (hooks.activate)
+        hooks.activate();
+}
+
+void QuitFlowWindow::finishQuit()
+{
+    auto onQuit = m_onQuit;
+    close();
+    if (onQuit)
+        onQuit();
+}

@@ -1,0 +1,223 @@
+#include "app/SeededStore.h"
+#include "router/AppRouter.h"
+#include "router/MainWindowOpener.h"
+#include "screens/quit/QuitFlowWindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLabel>
+#include <QtTest>
+
+using Step = QuitFlowModel::Step;
+
+namespace {
+
+std::vector<QuitSite> named(const QStringList& names)
+{
+    std::vector<QuitSite> sites;
+    for (const QString& name : names)
+        sites.push_back({name.toLower() + QStringLiteral(".example"), name});
+    return sites;
+}
+
+} // namespace
+
+// The quit window: what it says, its two-minute wait, and that it exists at most once.
+class TestQuitFlow : public QObject {
+    Q_OBJECT
+
+    struct Rig {
+        SeededStore f;
+        AppRouter router;
+        MainWindowOpener opener;
+        QWidget main;
+        int quits = 0;
+        Rig() { main.setWindowTitle(QStringLiteral("Quillharbour")); }
+        QuitFlowWindow::Hooks hooks(bool withRouter = true)
+        {
+            QuitFlowWindow::Hooks h;
+            h.storage = f.store.get();
+            h.router = withRouter ? &router : nullptr;
+            h.opener = &opener;
+            h.clock = &f.bootClock;
+            h.mainWindow = [this] { return &main; };
+            return h;
+        }
+        QuitFlowWindow* open(bool withRouter = true)
+        {
+            return QuitFlowWindow::show(hooks(withRouter), [this] { ++quits; });
+        }
+        ~Rig()
+        {
+            if (QuitFlowWindow* w = QuitFlowWindow::current())
+                w->close();
+        }
+    };
+
+    template <typename T> static T* child(QWidget* w, const char* name)
+    {
+        QCoreApplication::sendPostedEvents(); // lays out what the last click changed
+        return w->findChild<T*>(QString::fromLatin1(name));
+    }
+
+private slots:
+    void countdownText_data()
+    {
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("two minutes") << 120 << "2:00";
+        QTest::newRow("one minute one") << 61 << "1:01";
+        QTest::newRow("under a minute") << 59 << "0:59";
+        QTest::newRow("done") << 0 << "0:00";
+        QTest::newRow("negative") << -5 << "0:00";
+    }
+    void countdownText()
+    {
+        QFETCH(int, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(QuitFlowModel::countdownText(seconds), text);
+    }
+
+    void blockedSitesPhrase_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("phrase");
+        QTest::newRow("none") << QStringList() << "blocked sites";
+        QTest::newRow("one") << QStringList{"A"} << "A";
+        QTest::newRow("three, as the locale joins them") << QStringList{"A", "B", "C"} << "A, B, and C";
+        QTest::newRow("four") << QStringList{"A", "B", "C", "D"} << "A, B and 2 more sites";
+        QTest::newRow("five") << QStringList{"A", "B", "C", "D", "E"} << "A, B and 3 more sites";
+    }
+    void blockedSitesPhrase()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, phrase);
+        QCOMPARE(QuitFlowModel::blockedSitesPhrase(named(names)), phrase);
+    }
+
+    void sitesOpeningOnQuit_data()
+    {
+        QTest::addColumn<bool>("doomOn");
+        QTest::addColumn<QStringList>("doomDomains");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("doom-scroll off") << false << QStringList{"feed.example"} << QStringList{"news.example"};
+        QTest::newRow("same domain once")
+            << true << QStringList{"news.example", "feed.example"} << QStringList{"news.example", "feed.example"};
+        QTest::newRow("letter case differs")
+            << true << QStringList{"News.example"} << QStringList{"news.example", "News.example"};
+    }
+    void sitesOpeningOnQuit()
+    {
+        QFETCH(bool, doomOn);
+        QFETCH(QStringList, doomDomains);
+        QFETCH(QStringList, expected);
+        SeededStore f;
+        StorageService& store = f.seed({SeededStore::rule(QStringLiteral("news.example"), QStringLiteral("News"))},
+                                       doomOn, {}, doomDomains);
+        QStringList domains;
+        for (const QuitSite& site : QuitFlowModel::sitesOpeningOnQuit(store))
+            domains.append(site.domain);
+        QCOMPARE(domains, expected);
+        QCOMPARE(QuitFlowModel::sitesOpeningOnQuit(store).front().name, QStringLiteral("News"));
+    }
+
+    // The wait runs on the boot clock: setting the wall clock forward does not shorten it.
+    void waitCountsDownOnTheMonotonicClock()
+    {
+        Rig rig;
+        rig.f.seed({SeededStore::rule(QStringLiteral("news.example"))});
+        QuitFlowWindow* window = rig.open();
+        QuitFlowModel& model = window->model();
+        auto quit = [&] { return child<QAbstractButton>(window, "quit"); };
+        QVERIFY(!child<QAbstractButton>(window, "continue")->isEnabled());
+        QTest::mouseClick(child<QAbstractButton>(window, "reason-3"), Qt::LeftButton);
+        QVERIFY(!child<QWidget>(window, "alternativeCard")->isVisibleTo(window));
+        QTest::mouseClick(child<QAbstractButton>(window, "continue"), Qt::LeftButton);
+        QCOMPARE(model.step(), Step::reflect);
+        QTest::mouseClick(child<QAbstractButton>(window, "stillQuit"), Qt::LeftButton);
+        QCOMPARE(model.step(), Step::wait);
+        QVERIFY(!quit()->isEnabled());
+        QCOMPARE(quit()->text(), QStringLiteral("Quit in 2:00"));
+
+        rig.f.changeWallClock(3600);
+        model.tick();
+        QCOMPARE(model.secondsRemaining(), 120);
+        rig.f.clock.advance(0.8);
+        model.tick();
+        QCOMPARE(model.secondsRemaining(), 120);
+        rig.f.clock.advance(119.0);
+        model.tick();
+        QCOMPARE(model.secondsRemaining(), 1);
+        QVERIFY(!quit()->isEnabled());
+        QTest::mouseClick(quit(), Qt::LeftButton);
+        QCOMPARE(rig.quits, 0);
+        rig.f.clock.advance(0.2);
+        model.tick();
+        QCOMPARE(quit()->text(), QStringLiteral("Quit Quillharbour"));
+        QTest::mouseClick(quit(), Qt::LeftButton);
+        QCOMPARE(rig.quits, 1);
+        QVERIFY(!QuitFlowWindow::current());
+    }
+
+    // A second request brings the same window forward with its state; a closed one is forgotten.
+    void oneQuitWindowAtMost()
+    {
+        Rig rig;
+        rig.f.seed({SeededStore::rule(QStringLiteral("news.example"))});
+        QuitFlowWindow* first = rig.open();
+        first->model().chooseReason(QuitReason::other);
+        QCOMPARE(rig.open(), first);
+        QCOMPARE(first->model().reason(), std::optional<QuitReason>(QuitReason::other));
+        QTest::keyClick(first, Qt::Key_Escape);
+        QVERIFY(!QuitFlowWindow::current());
+        QuitFlowWindow* second = rig.open();
+        QVERIFY(second != first);
+        QVERIFY(!second->model().reason());
+        QCOMPARE(rig.quits, 0);
+    }
+
+    void alternatives_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("withRouter");
+        QTest::addColumn<bool>("mainClosed");
+        QTest::addColumn<bool>("pending");
+        QTest::addColumn<AppRouter::Destination>("destination");
+        QTest::newRow("close the window")
+            << int(QuitReason::windowInTheWay) << true << true << false << AppRouter::Destination::todos;
+        QTest::newRow("urgent break, opener not yet registered")
+            << int(QuitReason::needASite) << true << false << true << AppRouter::Destination::block;
+        QTest::newRow("check browsers") << int(QuitReason::notWorking) << true << false << true
+                                        << AppRouter::Destination::settings;
+        QTest::newRow("urgent break without a router")
+            << int(QuitReason::needASite) << false << false << false << AppRouter::Destination::todos;
+    }
+    void alternatives()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, withRouter);
+        QFETCH(bool, mainClosed);
+        QFETCH(bool, pending);
+        QFETCH(AppRouter::Destination, destination);
+        Rig rig;
+        rig.f.seed({SeededStore::rule(QStringLiteral("news.example"))});
+        rig.main.show();
+        // A window with the same title is not the main window and stays.
+        QWidget lookalike;
+        lookalike.setWindowTitle(QStringLiteral("Quillharbour"));
+        lookalike.show();
+        QuitFlowWindow* window = rig.open(withRouter);
+        QTest::mouseClick(child<QAbstractButton>(window, qPrintable(QStringLiteral("reason-%1").arg(reason))),
+                          Qt::LeftButton);
+        QTest::mouseClick(child<QAbstractButton>(window, "alternative"), Qt::LeftButton);
+        QVERIFY(!QuitFlowWindow::current());
+        QCOMPARE(rig.main.isVisible(), !mainClosed);
+        QVERIFY(lookalike.isVisible());
+        QCOMPARE(rig.opener.isPending(), pending);
+        QCOMPARE(rig.router.destination(), destination);
+        QCOMPARE(rig.quits, 0);
+    }
+};
+
+QTEST_MAIN(TestQuitFlow)
+#include "tst_quit_flow.moc"
