@@ -1,0 +1,281 @@
+#include "screens/notes/NotesView.h"
+
+#include "router/AppContext.h"
+#include "router/AppRouter.h"
+#include "screens/notes/NoteDeleteDialog.h"
+#include "screens/notes/NoteEditorPane.h"
+#include "screens/notes/NoteListModel.h"
+#include "store/StorageService.h"
+#include "ui/FocusButton.h"
+#include "ui/Headings.h"
+#include "ui/Palette.h"
+#include "ui/Theme.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QPainter>
+#include <QScopedValueRollback>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+class VerticalHairline : public QWidget {
+public:
+    explicit VerticalHairline(QWidget* parent) : QWidget(parent) { setFixedWidth(1); }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), FocusColor::hairline()); }
+};
+
+void setTextColor(QWidget* widget, const QColor& color)
+{
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, color);
+    widget->setPalette(p);
+}
+
+} // namespace
+
+NotesView::NotesView(AppContext& context, QWidget* parent)
+    : QWidget(parent), m_context(context), m_state(*context.storage, context.router)
+{
+    setObjectName(QStringLiteral("notesView"));
+    setPageTitle(this, QStringLiteral("Notes"));
+    QPalette page = palette();
+    page.setColor(QPalette::Window, FocusColor::paper());
+    setPalette(page);
+    setAutoFillBackground(true);
+
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addWidget(buildListColumn());
+    row->addWidget(new VerticalHairline(this));
+    m_detail = new QStackedWidget(this);
+    m_detail->setObjectName(QStringLiteral("noteDetail"));
+    m_detail->addWidget(buildPlaceholder());
+    m_editorHolder = new QWidget(m_detail);
+    auto* holderLayout = new QVBoxLayout(m_editorHolder);
+    holderLayout->setContentsMargins(0, 0, 0, 0);
+    m_detail->addWidget(m_editorHolder);
+    row->addWidget(m_detail, 1);
+
+    connect(&m_state, &NotesPageState::changed, this, &NotesView::updateDetail);
+    connect(&m_state, &NotesPageState::pendingDeleteChanged, this, &NotesView::showDeleteDialog);
+    connect(context.storage, &StorageService::notesChanged, this, &NotesView::scheduleRefresh);
+    if (context.router)
+        connect(context.router, &AppRouter::newItemRequestChanged, this, [this] { m_state.handleNewItemRequest(); });
+    // Typing in the last moments before quitting is kept: the quit runs through the event loop,
+    // and this runs before the application object goes away.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &NotesView::flush);
+    refresh();
+}
+
+NotesView::~NotesView()
+{
+    // Explicitly, while the page is still whole (the editor itself never saves from a destructor),
+    // and with nothing left to rebuild on this page.
+    disconnect(m_context.storage, nullptr, this, nullptr);
+    disconnect(&m_state, nullptr, this, nullptr);
+    flush();
+}
+
+QWidget* NotesView::buildListColumn()
+{
+    auto* column = new QWidget(this);
+    column->setObjectName(QStringLiteral("notesListColumn"));
+    column->setFixedWidth(340);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(20, 24, 20, 0);
+    layout->setSpacing(16);
+
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(4, 0, 4, 0);
+    header->addWidget(new FocusHeadline(QString(), QStringLiteral("Notes"), 36, nullptr, column), 0, Qt::AlignBottom);
+    header->addStretch(1);
+    auto* add = new FocusButton(QStringLiteral("New"), FocusCharcoalButtonStyle{12.5}, column);
+    add->setObjectName(QStringLiteral("newNote"));
+    add->setSymbol(Symbol::plus);
+    add->setAccessibleName(QStringLiteral("New note"));
+    add->setToolTip(QStringLiteral("New note (%1)")
+                        .arg(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N).toString(QKeySequence::NativeText)));
+    auto* addBox = new QVBoxLayout;
+    addBox->setContentsMargins(0, 0, 0, 6);
+    addBox->addWidget(add);
+    header->addLayout(addBox);
+    header->setAlignment(addBox, Qt::AlignBottom);
+    connect(add, &QAbstractButton::clicked, this, [this] { m_state.startNewNote(); });
+    layout->addLayout(header);
+
+    m_emptyList =
+        new QLabel(QStringLiteral("No notes yet. Jot down a list, an idea, or anything on your mind."), column);
+    m_emptyList->setObjectName(QStringLiteral("notesEmpty"));
+    m_emptyList->setWordWrap(true);
+    m_emptyList->setFont(Theme::font(13, QFont::Medium));
+    m_emptyList->setContentsMargins(4, 8, 4, 0);
+    setTextColor(m_emptyList, FocusColor::textSecondary());
+    layout->addWidget(m_emptyList);
+
+    m_model = new NoteListModel(*m_context.clock, m_context.calendar, this);
+    m_list = new QListView(column);
+    m_list->setObjectName(QStringLiteral("notesList"));
+    m_list->setAccessibleName(QStringLiteral("Notes"));
+    m_list->setModel(m_model);
+    m_list->setItemDelegate(new NoteRowDelegate(m_list));
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setUniformItemSizes(false);
+    m_list->setResizeMode(QListView::Adjust);
+    // Rows beyond the first screens are measured in later batches, so a long list opens at once.
+    m_list->setLayoutMode(QListView::Batched);
+    m_list->setBatchSize(60);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_list->viewport()->setAutoFillBackground(false);
+    m_list->setAutoFillBackground(false);
+    connect(m_list, &QListView::clicked, this,
+            [this](const QModelIndex& index) { m_state.select(m_model->note(index.row())); });
+    connect(m_list, &QListView::activated, this,
+            [this](const QModelIndex& index) { m_state.select(m_model->note(index.row())); });
+    connect(m_list, &QWidget::customContextMenuRequested, this, &NotesView::showContextMenu);
+    layout->addWidget(m_list, 1);
+    layout->addSpacing(24 - layout->spacing());
+    return column;
+}
+
+QWidget* NotesView::buildPlaceholder()
+{
+    m_placeholder = new QWidget(this);
+    m_placeholder->setObjectName(QStringLiteral("notePlaceholder"));
+    auto* column = new QVBoxLayout(m_placeholder);
+    column->setSpacing(14);
+    column->addStretch(1);
+    m_placeholderText = new QLabel(m_placeholder);
+    m_placeholderText->setObjectName(QStringLiteral("notePlaceholderText"));
+    m_placeholderText->setFont(Theme::font(24, QFont::DemiBold, Theme::Design::serif));
+    setTextColor(m_placeholderText, FocusColor::text());
+    column->addWidget(m_placeholderText, 0, Qt::AlignHCenter);
+    auto* add = new FocusButton(QStringLiteral("New note"), FocusCharcoalButtonStyle{13}, m_placeholder);
+    add->setObjectName(QStringLiteral("placeholderNewNote"));
+    add->setSymbol(Symbol::plus);
+    connect(add, &QAbstractButton::clicked, this, [this] { m_state.startNewNote(); });
+    column->addWidget(add, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    return m_placeholder;
+}
+
+void NotesView::scheduleRefresh()
+{
+    // One store call can emit several signals, and the click that caused it may still be running.
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_refreshQueued = false;
+        refresh();
+    });
+}
+
+void NotesView::refresh()
+{
+    const int scroll = m_list->verticalScrollBar()->value();
+    std::vector<Note> notes = m_state.visibleNotes();
+    m_emptyList->setVisible(notes.empty());
+    m_model->setNotes(std::move(notes));
+    m_list->verticalScrollBar()->setValue(scroll);
+    updateDetail();
+}
+
+void NotesView::updateDetail()
+{
+    if (m_updatingDetail)
+        return;
+    const QScopedValueRollback guard(m_updatingDetail, true);
+    if (m_editor && (!m_state.showsEditor() || m_editor->session() != m_state.editorSession())) {
+        NoteEditorPane* old = m_editor;
+        m_editor = nullptr;
+        // Its last edits go out while this page is whole; they carry the old session, so they
+        // store the note without moving the selection.
+        old->flush();
+        old->hide();
+        old->deleteLater();
+    }
+    if (m_state.showsEditor() && !m_editor) {
+        const QUuid session = m_state.editorSession();
+        std::optional<Note> note = m_state.isNewNote() ? std::nullopt : m_state.selectedNote();
+        m_editor = new NoteEditorPane(
+            note, *m_context.clock, session, [this, session](const Note& n) { m_state.noteSaved(n, session); },
+            [this](const Note& n) { m_state.requestDelete(n); }, [this](const Note& n) { m_state.noteEmptied(n); },
+            m_editorHolder);
+        m_editorHolder->layout()->addWidget(m_editor);
+        m_editor->show();
+        if (isVisible())
+            m_editor->focusFirstField();
+    }
+    m_detail->setCurrentWidget(m_editor ? m_editorHolder : m_placeholder);
+    m_placeholderText->setText(m_state.placeholderText());
+    m_model->setSelectedID(m_state.isNewNote() ? std::nullopt : m_state.selectedID());
+}
+
+void NotesView::flush()
+{
+    if (m_editor)
+        m_editor->flush();
+}
+
+void NotesView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (event->spontaneous())
+        return;
+    refresh();
+    m_state.appear();
+    if (m_editor)
+        m_editor->focusFirstField();
+}
+
+void NotesView::hideEvent(QHideEvent* event)
+{
+    flush();
+    QWidget::hideEvent(event);
+}
+
+void NotesView::showContextMenu(const QPoint& position)
+{
+    const QModelIndex index = m_list->indexAt(position);
+    if (!index.isValid())
+        return;
+    const Note note = m_model->note(index.row());
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* remove = menu->addAction(QStringLiteral("Delete…"));
+    remove->setObjectName(QStringLiteral("deleteNoteAction"));
+    connect(remove, &QAction::triggered, this, [this, note] { m_state.requestDelete(note); });
+    menu->popup(m_list->viewport()->mapToGlobal(position));
+}
+
+void NotesView::showDeleteDialog()
+{
+    const std::optional<Note> pending = m_state.pendingDelete();
+    if (!pending || m_dialog)
+        return;
+    auto* dialog = new NoteDeleteDialog(NotesPageState::deleteMessage(*pending), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_dialog = dialog;
+    connect(dialog, &QDialog::finished, this, [this, note = *pending](int result) {
+        if (result == QDialog::Accepted)
+            m_state.confirmDelete(note);
+        m_state.dismissDelete();
+    });
+    dialog->open();
+}

@@ -1,0 +1,64 @@
+// Opening the Notes page on 2,000 notes, and one autosave (the atomic write of the notes file).
+// Run by hand: it is a benchmark, not a test.
+#include "StoreFixture.h"
+#include "router/AppContext.h"
+#include "router/AppRouter.h"
+#include "screens/notes/NoteEditorPane.h"
+#include "screens/notes/NotesView.h"
+
+#include <QTest>
+
+class BenchNotes : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        m_store = &m_f.make();
+        std::vector<Note> notes;
+        for (int i = 0; i < 2000; ++i)
+            notes.push_back(
+                Note{QUuid::createUuid(), QStringLiteral("Note number %1 about something").arg(i),
+                     QStringLiteral("A first line of text for the preview of note %1\nand more.\n").arg(i).repeated(4),
+                     m_f.clock.now() - i * 3600, m_f.clock.now() - i * 3600});
+        QVERIFY(m_store->replaceNotesFromSync(notes));
+        m_context.storage = m_store;
+        m_context.router = &m_router;
+        m_context.clock = &m_f.clock;
+        m_context.calendar = [this] { return m_f.calendar; };
+    }
+
+    void openPage()
+    {
+        QBENCHMARK
+        {
+            NotesView view(m_context);
+            view.resize(1100, 720);
+            view.show();
+            QCoreApplication::processEvents();
+            QVERIFY(view.editor());
+        }
+    }
+
+    void autosave()
+    {
+        NotesView view(m_context);
+        view.resize(1100, 720);
+        view.show();
+        int i = 0;
+        QBENCHMARK
+        {
+            view.editor()->state().bodyChanged(QStringLiteral("changed %1").arg(++i));
+            view.editor()->state().autosaveNow();
+        }
+        QVERIFY(!m_store->lastError());
+    }
+
+private:
+    StoreFixture m_f;
+    StorageService* m_store = nullptr;
+    AppRouter m_router;
+    AppContext m_context;
+};
+
+QTEST_MAIN(BenchNotes)
+#include "bench_notes.moc"

@@ -1,0 +1,479 @@
+#include "StoreFixture.h"
+#include "TestEnvironment.h"
+#include "router/AppContext.h"
+#include "router/AppRouter.h"
+#include "screens/notes/NoteDates.h"
+#include "screens/notes/NoteDeleteDialog.h"
+#include "screens/notes/NoteEditorPane.h"
+#include "screens/notes/NoteEditorState.h"
+#include "screens/notes/NoteListModel.h"
+#include "screens/notes/NotesPageState.h"
+#include "screens/notes/NotesView.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QTest>
+#include <QTextEdit>
+#include <QToolButton>
+
+namespace {
+
+Note makeNote(const QString& title, const QString& body, Date updated)
+{
+    return Note{QUuid::createUuid(), title, body, updated, updated};
+}
+
+// An editor on the page's callbacks, counting what reaches them.
+struct EditorRig {
+    ManualClock clock{TestEnvironment::at(2026, 12, 7, 10, 0, 0)};
+    QList<Note> saved;
+    QList<Note> emptied;
+    std::unique_ptr<NoteEditorState> editor;
+
+    explicit EditorRig(std::optional<Note> note = std::nullopt)
+    {
+        editor = std::make_unique<NoteEditorState>(
+            note, clock, [this](const Note& n) { saved.append(n); }, [](const Note&) {},
+            [this](const Note& n) { emptied.append(n); });
+    }
+};
+
+// The page on a store with two notes, "Alpha" (older) and "Beta".
+struct PageRig {
+    StoreFixture f;
+    StorageService& store = f.make();
+    AppRouter router;
+    AppContext context;
+    Note alpha = makeNote(QStringLiteral("Alpha"), QStringLiteral("first"), 0);
+    Note beta = makeNote(QStringLiteral("Beta"), QStringLiteral("second"), 0);
+    std::unique_ptr<NotesView> view;
+
+    PageRig()
+    {
+        store.upsertNote(alpha);
+        f.clock.advance(60);
+        store.upsertNote(beta);
+        context.storage = &store;
+        context.router = &router;
+        context.clock = &f.clock;
+        context.calendar = [this] { return f.calendar; };
+        view = std::make_unique<NotesView>(context);
+        view->resize(1100, 700);
+        view->show();
+    }
+    const Note* stored(const QUuid& id) const
+    {
+        for (const Note& n : store.notes())
+            if (n.id == id)
+                return &n;
+        return nullptr;
+    }
+    void clickRow(const QUuid& id)
+    {
+        auto* model = static_cast<NoteListModel*>(view->list()->model());
+        const QRect rect = view->list()->visualRect(model->index(*model->rowOf(id)));
+        QTest::mouseClick(view->list()->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+    QString fileText() const
+    {
+        QFile file(f.file(StorageService::notesFile));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+};
+
+} // namespace
+
+class TestNotesPage : public QObject {
+    Q_OBJECT
+private slots:
+    void editorSaves_data();
+    void editorSaves();
+    void limitsCutAtCharacters_data();
+    void limitsCutAtCharacters();
+    void debounceRestartsOnEveryEdit();
+    void dateLabels_data();
+    void dateLabels();
+    void newItemRequests_data();
+    void newItemRequests();
+    void lateSavesOfDeletedNotesAreDropped();
+    void deletedNoteThatReturnsCanBeEditedAgain();
+    void confirmedDeletionSelectsNewestRemaining_data();
+    void confirmedDeletionSelectsNewestRemaining();
+    void nothingTypedIsLost();
+    void deleteDialog();
+};
+
+void TestNotesPage::editorSaves_data()
+{
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("body");
+    QTest::addColumn<int>("saves");
+    QTest::addColumn<int>("emptied");
+    QTest::addColumn<QString>("savedTitle");
+    QTest::addColumn<QString>("savedBody");
+
+    QTest::newRow("new note, trimmed") << false << "  Groceries \n"
+                                       << "\n milk\n eggs  " << 1 << 0 << "Groceries"
+                                       << "milk\n eggs";
+    QTest::newRow("new note, only spaces") << false << "   "
+                                           << " \n\t " << 0 << 0 << ""
+                                           << "";
+    QTest::newRow("stored, trailing spaces only") << true << "Plan  "
+                                                  << "Body\n"
+                                                  << 0 << 0 << ""
+                                                  << "";
+    QTest::newRow("stored, changed body") << true << "Plan"
+                                          << "Body and more" << 1 << 0 << "Plan"
+                                          << "Body and more";
+    QTest::newRow("stored, cleared to whitespace") << true << " "
+                                                   << "\n"
+                                                   << 0 << 1 << ""
+                                                   << "";
+}
+
+void TestNotesPage::editorSaves()
+{
+    QFETCH(bool, stored);
+    QFETCH(QString, title);
+    QFETCH(QString, body);
+    QFETCH(int, saves);
+    QFETCH(int, emptied);
+    QFETCH(QString, savedTitle);
+    QFETCH(QString, savedBody);
+    EditorRig rig(stored ? std::optional(makeNote(QStringLiteral("Plan"), QStringLiteral("Body"), 100)) : std::nullopt);
+    NoteEditorState& editor = *rig.editor;
+
+    editor.titleChanged(title);
+    editor.bodyChanged(body);
+    QVERIFY(editor.isAutosavePending());
+    QCOMPARE(editor.autosaveInterval(), 800);
+    rig.clock.advance(0.8);
+    editor.autosaveNow();
+
+    QCOMPARE(rig.saved.size(), saves);
+    QCOMPARE(rig.emptied.size(), emptied);
+    if (!rig.saved.isEmpty()) {
+        const Note& n = rig.saved.last();
+        QCOMPARE(n.title, savedTitle);
+        QCOMPARE(n.body, savedBody);
+        QCOMPARE(n.updatedAt, rig.clock.now());
+        if (!stored)
+            QCOMPARE(n.createdAt, rig.clock.now());
+    }
+    // The fields keep what was typed; an emptied editor saves nothing more, ever.
+    QCOMPARE(editor.title(), title);
+    if (!rig.emptied.isEmpty()) {
+        QVERIFY(!editor.savedNote());
+        editor.titleChanged(QStringLiteral("again"));
+        editor.flush();
+        QCOMPARE(rig.saved.size(), 0);
+        QCOMPARE(rig.emptied.size(), 1);
+    }
+}
+
+void TestNotesPage::limitsCutAtCharacters_data()
+{
+    QTest::addColumn<bool>("isTitle");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("kept");
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467"); // one character
+    QTest::newRow("title 200") << true << QString(200, u'a') << QString(120, u'a');
+    QTest::newRow("title 120 fits") << true << QString(120, u'a') << QString(120, u'a');
+    QTest::newRow("title, family at the edge")
+        << true << QString(119, u'a') + family + family << QString(119, u'a') + family;
+    QTest::newRow("body 6000") << false << QString(6000, u'b') << QString(5000, u'b');
+    QTest::newRow("body of 5000 families") << false << family.repeated(5000) << family.repeated(5000);
+    QTest::newRow("body, accent kept whole")
+        << false << QString(4999, u'b') + QStringLiteral("e\u0301x") << QString(4999, u'b') + QStringLiteral("e\u0301");
+}
+
+void TestNotesPage::limitsCutAtCharacters()
+{
+    QFETCH(bool, isTitle);
+    QFETCH(QString, typed);
+    QFETCH(QString, kept);
+    EditorRig rig;
+    QCOMPARE(isTitle ? rig.editor->titleChanged(typed) : rig.editor->bodyChanged(typed), kept);
+    rig.editor->flush();
+    QCOMPARE(rig.saved.size(), 1);
+    QCOMPARE(isTitle ? rig.saved[0].title : rig.saved[0].body, kept);
+}
+
+void TestNotesPage::debounceRestartsOnEveryEdit()
+{
+    EditorRig rig;
+    NoteEditorState& editor = *rig.editor;
+    editor.titleChanged(QStringLiteral("T"));
+    editor.titleChanged(QStringLiteral("Ti"));
+    QVERIFY(editor.isAutosavePending());
+    QCOMPARE(rig.saved.size(), 0);
+    editor.autosaveNow();
+    QCOMPARE(rig.saved.size(), 1);
+    QVERIFY(!editor.isAutosavePending());
+    // Further typing updates the same note; a flush with nothing new writes nothing.
+    editor.bodyChanged(QStringLiteral("body"));
+    editor.flush();
+    editor.flush();
+    QCOMPARE(rig.saved.size(), 2);
+    QCOMPARE(rig.saved[1].id, rig.saved[0].id);
+    QCOMPARE(rig.saved[1].createdAt, rig.saved[0].createdAt);
+    QVERIFY(!editor.isAutosavePending());
+}
+
+void TestNotesPage::dateLabels_data()
+{
+    QTest::addColumn<Date>("date");
+    QTest::addColumn<QString>("label");
+    // Monday 7 December 2026, 10:00 in New York.
+    QTest::newRow("today, early") << TestEnvironment::at(2026, 12, 7, 0, 0, 1) << "Today";
+    QTest::newRow("yesterday, late") << TestEnvironment::at(2026, 12, 6, 23, 59, 59) << "Yesterday";
+    QTest::newRow("three days ago") << TestEnvironment::at(2026, 12, 4, 12) << "Fri";
+    QTest::newRow("six days ago") << TestEnvironment::at(2026, 12, 1, 12) << "Tue";
+    QTest::newRow("seven days ago") << TestEnvironment::at(2026, 11, 30, 12) << "Nov 30";
+    QTest::newRow("ten days ago") << TestEnvironment::at(2026, 11, 27, 12) << "Nov 27";
+    QTest::newRow("tomorrow, skewed clock") << TestEnvironment::at(2026, 12, 8, 9) << "Tue";
+}
+
+void TestNotesPage::dateLabels()
+{
+    QFETCH(Date, date);
+    QFETCH(QString, label);
+    QCOMPARE(NoteDates::label(date, TestEnvironment::at(2026, 12, 7, 10), TestEnvironment::calendar()), label);
+}
+
+void TestNotesPage::newItemRequests_data()
+{
+    QTest::addColumn<int>("request"); // -1 none, else AppRouter::NewItem
+    QTest::addColumn<int>("notes");
+    QTest::addColumn<bool>("newNote");
+    QTest::addColumn<bool>("newestSelected");
+    QTest::addColumn<int>("left");
+    QTest::newRow("no notes, no request") << -1 << 0 << false << false << -1;
+    QTest::newRow("notes, no request") << -1 << 2 << false << true << -1;
+    QTest::newRow("note request consumed") << int(AppRouter::NewItem::note) << 2 << true << false << -1;
+    QTest::newRow("to-do request left") << int(AppRouter::NewItem::todo) << 2 << false << true
+                                        << int(AppRouter::NewItem::todo);
+}
+
+void TestNotesPage::newItemRequests()
+{
+    QFETCH(int, request);
+    QFETCH(int, notes);
+    QFETCH(bool, newNote);
+    QFETCH(bool, newestSelected);
+    QFETCH(int, left);
+    StoreFixture f;
+    StorageService& store = f.make();
+    for (int i = 0; i < notes; ++i) {
+        store.upsertNote(makeNote(QStringLiteral("n%1").arg(i), {}, 0));
+        f.clock.advance(5);
+    }
+    AppRouter router;
+    if (request >= 0)
+        router.setNewItemRequest(AppRouter::NewItem(request));
+    NotesPageState page(store, &router);
+    page.appear();
+
+    QCOMPARE(page.isNewNote(), newNote);
+    QCOMPARE(page.selectedID().has_value(), newestSelected);
+    if (page.selectedID())
+        QCOMPARE(*page.selectedID(), page.visibleNotes().front().id);
+    QCOMPARE(router.newItemRequest() ? int(*router.newItemRequest()) : -1, left);
+    QCOMPARE(page.showsEditor(), page.isNewNote() || page.selectedID().has_value());
+}
+
+void TestNotesPage::lateSavesOfDeletedNotesAreDropped()
+{
+    StoreFixture f;
+    StorageService& store = f.make();
+    AppRouter router;
+    NotesPageState page(store, &router);
+    page.startNewNote();
+    const QUuid firstSession = page.editorSession();
+    const Note note = makeNote(QStringLiteral("Draft"), QStringLiteral("x"), f.clock.now());
+    page.noteSaved(note, firstSession);
+    QCOMPARE(page.selectedID(), note.id);
+    QVERIFY(!page.isNewNote());
+    QCOMPARE(page.editorSession(), firstSession);
+
+    // Emptied: deleted without a question, nothing selected, the placeholder for an empty page.
+    page.noteEmptied(note);
+    QVERIFY(store.notes().empty());
+    QVERIFY(!page.selectedID());
+    QVERIFY(!page.showsEditor());
+    QCOMPARE(page.placeholderText(), QStringLiteral("Your first note starts here."));
+    page.noteSaved(note, firstSession);
+    QVERIFY(store.notes().empty());
+
+    // A save from an editor that is no longer current is stored but selects nothing.
+    page.startNewNote();
+    const Note older = makeNote(QStringLiteral("Older"), {}, f.clock.now());
+    page.noteSaved(older, firstSession);
+    QCOMPARE(store.notes().size(), size_t(1));
+    QVERIFY(page.isNewNote());
+    QVERIFY(!page.selectedID());
+    QCOMPARE(NotesPageState::deleteMessage(makeNote(QStringLiteral(" \n"), {}, 0)),
+             QStringLiteral("\u201CNew Note\u201D will be removed from all your devices."));
+}
+
+void TestNotesPage::deletedNoteThatReturnsCanBeEditedAgain()
+{
+    StoreFixture f;
+    StorageService& store = f.make();
+    NotesPageState page(store, nullptr);
+    Note note = makeNote(QStringLiteral("Shared"), QStringLiteral("v1"), f.clock.now());
+    store.upsertNote(note);
+    page.appear();
+    page.confirmDelete(note);
+    QVERIFY(store.notes().empty());
+
+    // Another device still had it and brings it back under the same id.
+    QVERIFY(store.replaceNotesFromSync({note}));
+    page.select(store.notes().front());
+    QVERIFY(!page.deletedIDs().contains(note.id));
+    note.body = QStringLiteral("v2");
+    page.noteSaved(note, page.editorSession());
+    QCOMPARE(store.notes().size(), size_t(1));
+    QCOMPARE(store.notes().front().body, QStringLiteral("v2"));
+}
+
+void TestNotesPage::confirmedDeletionSelectsNewestRemaining_data()
+{
+    QTest::addColumn<int>("selected"); // index into newest-first order, -1 for none
+    QTest::addColumn<int>("deleted");
+    QTest::addColumn<int>("expectedSelected"); // index into the order before the deletion
+    QTest::addColumn<bool>("sessionChanged");
+    QTest::newRow("selected newest") << 0 << 0 << 1 << true;
+    QTest::newRow("selected other") << 2 << 2 << 0 << true;
+    QTest::newRow("not selected") << 1 << 2 << 1 << false;
+}
+
+void TestNotesPage::confirmedDeletionSelectsNewestRemaining()
+{
+    QFETCH(int, selected);
+    QFETCH(int, deleted);
+    QFETCH(int, expectedSelected);
+    QFETCH(bool, sessionChanged);
+    StoreFixture f;
+    StorageService& store = f.make();
+    for (int i = 0; i < 3; ++i) {
+        store.upsertNote(makeNote(QStringLiteral("n%1").arg(i), {}, 0));
+        f.clock.advance(5);
+    }
+    NotesPageState page(store, nullptr);
+    const std::vector<Note> before = page.visibleNotes();
+    page.select(before[selected]);
+    const QUuid session = page.editorSession();
+    page.requestDelete(before[deleted]);
+    QCOMPARE(page.pendingDelete(), before[deleted]);
+    page.confirmDelete(before[deleted]);
+    page.dismissDelete();
+
+    QVERIFY(!page.pendingDelete());
+    QCOMPARE(store.notes().size(), size_t(2));
+    QCOMPARE(page.selectedID(), before[expectedSelected].id);
+    QCOMPARE(page.editorSession() != session, sessionChanged);
+
+    // The last note deleted: the first-note placeholder.
+    for (const Note& n : page.visibleNotes())
+        page.confirmDelete(n);
+    QVERIFY(!page.showsEditor());
+    QCOMPARE(page.placeholderText(), QStringLiteral("Your first note starts here."));
+}
+
+void TestNotesPage::nothingTypedIsLost()
+{
+    PageRig rig;
+    NotesView& view = *rig.view;
+    QCOMPARE(view.editor()->state().savedNote()->id, rig.beta.id);
+
+    // Typing, then picking another note before the debounce ends: the text is saved on the switch.
+    QTextEdit* body = view.editor()->bodyField();
+    body->moveCursor(QTextCursor::End);
+    QTest::keyClicks(body, QStringLiteral(" and more"));
+    QVERIFY(view.editor()->state().isAutosavePending());
+    QCOMPARE(rig.stored(rig.beta.id)->body, QStringLiteral("second"));
+    rig.clickRow(rig.alpha.id);
+    QCOMPARE(rig.stored(rig.beta.id)->body, QStringLiteral("second and more"));
+    QCOMPARE(view.editor()->state().savedNote()->id, rig.alpha.id);
+
+    // Typing, then the application quits within the debounce: on disk before the event loop ends.
+    QLineEdit* title = view.editor()->titleField();
+    title->end(false);
+    QTest::keyClicks(title, QStringLiteral("!"));
+    QVERIFY(view.editor()->state().isAutosavePending());
+    QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
+    QVERIFY(!view.editor()->state().isAutosavePending());
+    QCOMPARE(rig.stored(rig.alpha.id)->title, QStringLiteral("Alpha!"));
+    QVERIFY(rig.fileText().contains(QStringLiteral("Alpha!")));
+    QVERIFY(rig.fileText().contains(QStringLiteral("second and more")));
+
+    // Clearing both fields deletes the note without a question and leaves no selection.
+    title->selectAll();
+    QTest::keyClick(title, Qt::Key_Delete);
+    body = view.editor()->bodyField();
+    body->selectAll();
+    QTest::keyClick(body, Qt::Key_Delete);
+    view.editor()->state().autosaveNow();
+    QVERIFY(!rig.stored(rig.alpha.id));
+    QVERIFY(!view.state().selectedID());
+    QTRY_VERIFY(!view.editor());
+    QCOMPARE(view.findChild<QLabel*>(QStringLiteral("notePlaceholderText"))->text(),
+             QStringLiteral("Pick a note, or start a new one."));
+    QCOMPARE(rig.store.notes().size(), size_t(1));
+
+    // A new note typed and left by hiding the page (another page shown) is kept, once.
+    view.findChild<QAbstractButton*>(QStringLiteral("newNote"))->click();
+    QVERIFY(QTest::qWaitForWindowActive(&view));
+    QTRY_VERIFY(view.editor()->titleField()->hasFocus());
+    QTest::keyClicks(view.editor()->titleField(), QStringLiteral("  Fresh  "));
+    view.hide();
+    QCOMPARE(rig.store.notes().size(), size_t(2));
+    QCOMPARE(rig.store.notes().front().title, QStringLiteral("Fresh"));
+}
+
+void TestNotesPage::deleteDialog()
+{
+    PageRig rig;
+    NotesView& view = *rig.view;
+    auto* trash = view.editor()->findChild<QToolButton*>(QStringLiteral("deleteNote"));
+    QVERIFY(trash->isVisible());
+
+    // Cancel keeps the note.
+    trash->click();
+    QVERIFY(view.deleteDialog());
+    QCOMPARE(QApplication::activeModalWidget(), view.deleteDialog());
+    QCOMPARE(view.deleteDialog()->findChild<QLabel*>(QStringLiteral("deleteNoteMessage"))->text(),
+             QStringLiteral("\u201CBeta\u201D will be removed from all your devices."));
+    view.deleteDialog()->cancelButton()->click();
+    QVERIFY(!view.state().pendingDelete());
+    QVERIFY(rig.stored(rig.beta.id));
+    QTRY_VERIFY(!view.deleteDialog());
+
+    // Delete removes it and opens the newest note left; a late save of it is ignored.
+    QTest::keyClicks(view.editor()->titleField(), QStringLiteral(" late"));
+    trash->click();
+    view.deleteDialog()->deleteButton()->click();
+    QVERIFY(!rig.stored(rig.beta.id));
+    QCOMPARE(view.state().selectedID(), rig.alpha.id);
+    QCOMPARE(view.editor()->state().savedNote()->id, rig.alpha.id);
+    QVERIFY(!rig.fileText().contains(QStringLiteral("Beta")));
+    QCOMPARE(rig.store.notes().size(), size_t(1));
+
+    // A new note has no delete control until its first save.
+    view.findChild<QAbstractButton*>(QStringLiteral("newNote"))->click();
+    trash = view.editor()->findChild<QToolButton*>(QStringLiteral("deleteNote"));
+    QVERIFY(view.editor()->isVisible());
+    QVERIFY(!trash->isVisible());
+    QTest::keyClicks(view.editor()->titleField(), QStringLiteral("x"));
+    view.editor()->state().autosaveNow();
+    QVERIFY(trash->isVisible());
+    QCOMPARE(view.state().selectedID(), view.editor()->state().savedNote()->id);
+}
+
+QTEST_MAIN(TestNotesPage)
+#include "tst_notes_page.moc"
