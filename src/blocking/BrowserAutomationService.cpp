@@ -31,6 +31,10 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     : QObject(parent), m_storage(storage), m_pageServer(pageServer), m_executor(executor), m_env(std::move(environment))
 {
     Q_ASSERT(m_env.clock && m_env.calendar && m_env.defaults && m_env.workspace && m_env.idleTime);
+    if (!m_env.monotonic) {
+        static const SystemMonotonicClock system;
+        m_env.monotonic = &system;
+    }
     for (const QString& id : m_env.defaults->stringArray(attemptedKey).value_or(QStringList()))
         m_attempted.insert(id);
     m_timer.setInterval(checkIntervalMs);
@@ -113,8 +117,9 @@ bool BrowserAutomationService::isRunning(const SupportedBrowser& browser) const
 
 void BrowserAutomationService::refreshInstalledBrowsers(bool force)
 {
-    const Date t = now();
-    if (!force && t - m_lastInstalledRefresh <= listingInterval)
+    // Monotonic: a wall clock set back must not stop the listing for as long.
+    const double t = m_env.monotonic->seconds();
+    if (!force && m_lastInstalledRefresh && t - *m_lastInstalledRefresh <= listingInterval)
         return;
     m_lastInstalledRefresh = t;
     using K = BrowserAccessState::Kind;
@@ -208,7 +213,7 @@ void BrowserAutomationService::checkActiveBrowser()
 
 void BrowserAutomationService::runGuardedCheck()
 {
-    if (m_isChecking && m_checkStarted.isValid() && m_checkStarted.elapsed() > checkWatchdogMs) {
+    if (m_isChecking && (m_env.monotonic->seconds() - m_checkStartedAt) * 1000 > double(checkWatchdogMs)) {
         // A check that never finished would stop enforcement for good; give up on it.
         qWarning("Browser check did not finish within %lld ms; starting over.",
                  static_cast<long long>(checkWatchdogMs));
@@ -221,7 +226,7 @@ void BrowserAutomationService::runGuardedCheck()
     if (!browser)
         return;
     m_isChecking = true;
-    m_checkStarted.start();
+    m_checkStartedAt = m_env.monotonic->seconds();
     const quint64 check = ++m_checkNumber;
     const SupportedBrowser b = *browser;
     QPointer<BrowserAutomationService> self(this);

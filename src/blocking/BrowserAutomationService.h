@@ -4,7 +4,6 @@
 #include "model/Calendar.h"
 #include "platform/BrowserScripts.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -49,6 +48,9 @@ public:
         IdleTime* idleTime = nullptr;
         ScreenState* screen = nullptr; // optional
         QUrl automationHelpPage;       // opened by openAutomationSettings()
+        // Measures the waits that must not follow the wall clock (the stuck-check watchdog, the
+        // listing throttle); the system's when none is given.
+        const MonotonicClock* monotonic = nullptr;
     };
 
     BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer, BrowserScriptExecutor* executor,
@@ -118,8 +120,8 @@ private:
     QSet<QString> m_attempted;
     QTimer m_timer;
     bool m_isChecking = false;
-    quint64 m_checkNumber = 0;    // completions of an abandoned check must not end a newer one
-    QElapsedTimer m_checkStarted; // monotonic: the watchdog must not depend on the wall clock
+    quint64 m_checkNumber = 0;   // completions of an abandoned check must not end a newer one
+    double m_checkStartedAt = 0; // monotonic seconds: the watchdog must not depend on the wall clock
     std::optional<QString> m_lastActiveBrowserID;
     std::optional<QUuid> m_usageRuleID;
     std::optional<Date> m_lastUsageInspection;
@@ -127,6 +129,6 @@ private:
     std::optional<Date> m_lastDoomInspection;
     double m_doomUsageRemainder = 0;
     bool m_isScreenActive = true;
-    Date m_lastInstalledRefresh = -1e300;
+    std::optional<double> m_lastInstalledRefresh; // monotonic seconds
     std::optional<QString> m_unprotected;
 };

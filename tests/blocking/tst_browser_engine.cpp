@@ -71,6 +71,12 @@ BlockRule eveningRule(const QString& domain, Date created)
     return r;
 }
 
+// Monotonic time that only moves when told to.
+struct ManualMonotonicClock final : MonotonicClock {
+    double now = 5000;
+    double seconds() const override { return now; }
+};
+
 // A store, a listening block-page server, a fake browser behind a real executor, a fake desktop,
 // and the engine on top, built when the test has set the desktop up.
 struct Rig {
@@ -82,6 +88,7 @@ struct Rig {
     FakeWorkspace workspace;
     FakeIdleTime idle;
     ScreenState screen;
+    ManualMonotonicClock monotonic;
     std::unique_ptr<BrowserAutomationService> engine;
 
     explicit Rig(int executorTimeoutMs = 3000)
@@ -103,6 +110,7 @@ struct Rig {
         env.idleTime = &idle;
         env.screen = &screen;
         env.automationHelpPage = QUrl(QStringLiteral("https://help.example/automation"));
+        env.monotonic = &monotonic;
         engine = std::make_unique<BrowserAutomationService>(&store, &server, executor.get(), env);
         return *engine;
     }
@@ -124,8 +132,14 @@ struct Rig {
     }
     [[nodiscard]] bool look(double seconds = 0.65)
     {
-        f.clock.advance(seconds);
+        pass(seconds);
         return tick();
+    }
+    // Time passes on both clocks.
+    void pass(double seconds)
+    {
+        f.clock.advance(seconds);
+        monotonic.now += seconds;
     }
 
     quint16 port() const { return *server.port(); }
@@ -320,20 +334,31 @@ void TestBrowserEngine::listingRunsAtMostEveryThirtySeconds()
     QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notInstalled));
 
     rig.workspace.installed.insert(braveApp);
-    rig.f.clock.advance(BrowserAutomationService::listingInterval);
+    rig.pass(BrowserAutomationService::listingInterval);
     engine.checkActiveBrowser();
     QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notInstalled));
-    rig.f.clock.advance(0.001);
+    rig.pass(0.001);
     engine.checkActiveBrowser();
     QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notConnected));
 
     // The clock restarts from that listing; a forced one runs regardless.
     rig.workspace.installed.remove(chromeApp);
-    rig.f.clock.advance(29);
+    rig.pass(29);
     engine.checkActiveBrowser();
     QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notConnected));
     engine.refreshInstalledBrowsers(true);
     QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notInstalled));
+
+    // Only time that really passed counts: a wall clock set back an hour does not stop the
+    // listing, and one set forward does not hurry it.
+    rig.workspace.installed.insert(chromeApp);
+    rig.f.clock.advance(3600);
+    engine.checkActiveBrowser();
+    QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notInstalled));
+    rig.f.clock.advance(-7200);
+    rig.monotonic.now += BrowserAutomationService::listingInterval + 1;
+    engine.checkActiveBrowser();
+    QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notConnected));
 }
 
 void TestBrowserEngine::listingKeepsScriptVerdicts_data()
@@ -776,8 +801,8 @@ void TestBrowserEngine::hangingBrowserTimesOut()
 
 void TestBrowserEngine::stuckCheckIsAbandoned()
 {
-    // The executor gives up only after 11 s, later than the engine's own 10-second limit.
-    Rig rig(11000);
+    // The engine's own limit, on its monotonic clock; the executor never gives up here.
+    Rig rig(600000);
     rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://a.example/"));
     rig.browser->setHang(safariApp, true);
@@ -802,7 +827,10 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
     engine.checkActiveBrowser();
     QVERIFY(engine.isChecking());
 
-    QTest::qWait(int(BrowserAutomationService::checkWatchdogMs) + 500);
+    rig.monotonic.now += BrowserAutomationService::checkWatchdogMs / 1000.0;
+    engine.checkActiveBrowser();
+    QVERIFY(engine.isChecking()); // not yet
+    rig.monotonic.now += 0.5;
     engine.checkActiveBrowser();
     QVERIFY(!engine.isChecking());
 
@@ -812,7 +840,8 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
     rig.browser->setDelay(safariApp, 300);
     engine.checkActiveBrowser();
     QVERIFY(engine.isChecking());
-    QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 2, 3000);
+    rig.browser->releaseHung(BrowserScriptExecutor::timedOut());
+    QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 2, 10000);
     QCOMPARE(changes[0].state,
              BrowserAccessState::of(Kind::problem, QStringLiteral("The browser did not respond in time.")));
     QVERIFY(changes[0].checking);

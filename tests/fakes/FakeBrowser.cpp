@@ -23,8 +23,11 @@ void FakeBrowser::run(const QString& script, std::function<void(const BrowserScr
         }
         m_maxInFlight = std::max(m_maxInFlight, ++m_inFlight);
     }
-    if (hang)
+    if (hang) {
+        QMutexLocker lock(&m_mutex);
+        m_hung.append(std::move(done));
         return;
+    }
     auto finish = [this, parsed, done = std::move(done)] {
         BeforeAnswer hook;
         {
@@ -126,6 +129,20 @@ void FakeBrowser::setHang(const QString& bundle, bool hang)
 {
     QMutexLocker lock(&m_mutex);
     m_browsers[bundle].hang = hang;
+}
+
+void FakeBrowser::releaseHung(const BrowserScriptResult& result)
+{
+    QList<std::function<void(const BrowserScriptResult&)>> hung;
+    {
+        QMutexLocker lock(&m_mutex);
+        hung = std::exchange(m_hung, {});
+        m_inFlight -= int(hung.size());
+    }
+    // Answered on the runner's own thread, as a real late answer would be.
+    for (auto& done : hung)
+        QMetaObject::invokeMethod(
+            this, [done, result] { done(result); }, Qt::QueuedConnection);
 }
 
 void FakeBrowser::setDelay(const QString& bundle, int ms)

@@ -58,6 +58,8 @@ public:
     void setForcedError(const QString& bundle, std::optional<int> number,
                         std::optional<QString> message = std::nullopt);
     void setHang(const QString& bundle, bool hang);
+    // Answers every script that was left hanging, late, with `result`.
+    void releaseHung(const BrowserScriptResult& result);
     void setDelay(const QString& bundle, int ms);
     void closeAllWindows(const QString& bundle);
     // Points the active tab of the front window somewhere else (the person navigating).
@@ -85,6 +87,7 @@ private:
     QHash<QString, Browser> m_browsers;
     QList<Received> m_received;
     BeforeAnswer m_beforeAnswer;
+    QList<std::function<void(const BrowserScriptResult&)>> m_hung;
     int m_inFlight = 0;
     int m_maxInFlight = 0;
 };
