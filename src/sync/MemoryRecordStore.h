@@ -49,6 +49,7 @@ public:
     std::optional<CloudRecord> peek(const QString& name) const;
     // Writes a record as stored, whatever its tag: for tests that plant odd data.
     void plant(const QString& type, const QString& name, const QByteArray& fieldsJson);
+    void erase(const QString& name) { m_records.erase(name); }
 
     const QStringList& log() const { return m_log; }
     int requestCount(Operation operation) const;

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "RecordStoreHelpers.h"
+#include "StoreFixture.h"
+#include "sync/CloudKitSyncService.h"
+
+#include <memory>
+
+// One device: a store on its own data folder with a manual clock, and its sync service talking to
+// the record store it is given. Two of them on one store are two machines of one account.
+struct SyncDevice {
+    StoreFixture fixture;
+    std::unique_ptr<CloudKitSyncService> sync;
+
+    explicit SyncDevice(RecordStore* records, const QString& environment = QStringLiteral("unknown"))
+    {
+        fixture.make();
+        SyncEnvironment env;
+        env.recordStore = records;
+        env.clock = &fixture.clock;
+        env.calendar = [this] { return fixture.calendar; };
+        env.events = &fixture.events;
+        env.environment = environment;
+        sync = std::make_unique<CloudKitSyncService>(fixture.store.get(), fixture.defaults, env);
+        fixture.store->setCloudSync(sync.get());
+    }
+
+    StorageService& store() { return *fixture.store; }
+    Defaults& defaults() { return fixture.defaults; }
+
+    // One run (and any coalesced after it), to its end.
+    bool run()
+    {
+        sync->syncNow();
+        return waitUntil([this] { return !sync->isSyncing(); });
+    }
+
+    TaskItem addTodo(const QString& title)
+    {
+        TaskItem t;
+        t.id = QUuid::createUuid();
+        t.title = title;
+        t.time = TaskItem::anytime;
+        t.createdAt = fixture.clock.now();
+        store().addTodo(t);
+        return t;
+    }
+
+    Note addNote(const QString& title)
+    {
+        Note n{QUuid::createUuid(), title, QStringLiteral("body"), fixture.clock.now(), fixture.clock.now()};
+        store().upsertNote(n);
+        return n;
+    }
+
+    std::optional<TaskItem> todo(const QUuid& id) const
+    {
+        for (const TaskItem& t : fixture.store->todos())
+            if (t.id == id)
+                return t;
+        return std::nullopt;
+    }
+};

@@ -1,0 +1,453 @@
+// The sync service against the in-memory record store: what the user reads after each kind of
+// outcome, when a failed run is retried, how requests are batched, the manifest's one retry, and
+// the faults of two devices that must neither lose nor resurrect an item.
+#include "SyncRig.h"
+#include "sync/CloudKitMapper.h"
+#include "sync/MemoryRecordStore.h"
+#include "sync/RecordFields.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+using Op = MemoryRecordStore::Operation;
+using Fault = MemoryRecordStore::Fault;
+
+namespace {
+
+RecordError storeError(RecordErrorCode code, std::optional<double> retryAfter = std::nullopt)
+{
+    return RecordError{code, QStringLiteral("scripted"), retryAfter, {}};
+}
+
+Fault fault(Fault::Kind kind, RecordErrorCode code, std::optional<double> retryAfter = std::nullopt, int item = 0)
+{
+    return Fault{kind, storeError(code, retryAfter), item};
+}
+
+QStringList listed(MemoryRecordStore& records, const char* field)
+{
+    const auto manifest = records.peek(CloudKitSyncService::manifestRecordName);
+    if (!manifest)
+        return {};
+    return manifest->string(QLatin1String(field)).value_or(QString()).split(u',', Qt::SkipEmptyParts);
+}
+
+// A valid to-do record as another device would have stored it.
+void plantTodo(MemoryRecordStore& records, const QUuid& id, const QString& title, Date at)
+{
+    TaskItem t;
+    t.id = id;
+    t.title = title;
+    t.time = TaskItem::anytime;
+    t.createdAt = at;
+    t.updatedAt = at;
+    CloudRecord record(CloudKitMapper::taskRecordType, uuidText(id));
+    CloudKitMapper::apply(t, record);
+    records.plant(record.recordType(), record.recordName(),
+                  RecordFields::applyPatch("{}", RecordFields::patch(record)));
+}
+
+void plantManifest(MemoryRecordStore& records, const QStringList& taskIds)
+{
+    QStringList sorted = taskIds;
+    sorted.sort();
+    records.plant(CloudKitSyncService::manifestRecordType, CloudKitSyncService::manifestRecordName,
+                  QStringLiteral(R"({"taskIds":["s","%1"],"noteIds":["s",""]})").arg(sorted.join(u',')).toUtf8());
+}
+
+} // namespace
+
+class SyncServiceTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Every way a run can end, as the Settings page shows it, and the retry it leaves behind.
+    void runOutcomes_data()
+    {
+        QTest::addColumn<int>("accountStatus");
+        QTest::addColumn<int>("kind"); // -1: no fault
+        QTest::addColumn<int>("code");
+        QTest::addColumn<double>("retryAfter"); // < 0: none suggested
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("lastError");
+        QTest::addColumn<int>("retrySeconds"); // -1: no retry
+        const int before = int(Fault::Kind::beforeCommit);
+        const QString failed = QStringLiteral("Sync didn't finish");
+        const QString offline = QStringLiteral("No internet connection \u2014 sync will retry automatically.");
+        const QString busy = QStringLiteral("iCloud is busy \u2014 sync will retry automatically.");
+        const QString generic = QStringLiteral("Sync didn't finish. It will try again automatically.");
+        QTest::newRow("success") << 1 << -1 << 0 << -1.0 << QStringLiteral("Synced at 10:00 AM") << QString() << -1;
+        QTest::newRow("no account") << 3 << -1 << 0 << -1.0 << QStringLiteral("iCloud unavailable")
+                                    << QStringLiteral("Sign in to iCloud in System Settings to sync.") << -1;
+        QTest::newRow("status outside the table") << 7 << -1 << 0 << -1.0 << QStringLiteral("iCloud unavailable")
+                                                  << QStringLiteral("iCloud is not available (status 7).") << -1;
+        QTest::newRow("network unavailable") << 1 << before << 3 << -1.0 << failed << offline << 30;
+        QTest::newRow("network failure") << 1 << before << 4 << -1.0 << failed << offline << 30;
+        QTest::newRow("rate limited, 2 s suggested") << 1 << before << 7 << 2.0 << failed << busy << 5;
+        QTest::newRow("rate limited, 900 s suggested") << 1 << before << 7 << 900.0 << failed << busy << 300;
+        QTest::newRow("rate limited, none suggested") << 1 << before << 7 << -1.0 << failed << busy << 30;
+        QTest::newRow("service unavailable, 42.5 s") << 1 << before << 6 << 42.5 << failed << busy << 43;
+        QTest::newRow("zone busy") << 1 << before << 23 << -1.0 << failed << busy << 30;
+        QTest::newRow("changed elsewhere")
+            << 1 << before << 14 << -1.0 << failed
+            << QStringLiteral("Another device was syncing at the same time \u2014 retrying shortly.") << 30;
+        QTest::newRow("quota exceeded") << 1 << before << 25 << -1.0 << failed
+                                        << QStringLiteral("Your iCloud storage is full, so sync is paused.") << -1;
+        QTest::newRow("not authenticated")
+            << 1 << before << 9 << -1.0 << failed << QStringLiteral("Sign in to iCloud in System Settings.") << -1;
+        QTest::newRow("missing entitlement")
+            << 1 << before << 8 << -1.0 << failed
+            << QStringLiteral("iCloud sync isn't available in this version of the app.") << -1;
+        QTest::newRow("partial failure of a missing item")
+            << 1 << int(Fault::Kind::partialFailure) << 11 << -1.0 << failed << generic << -1;
+        QTest::newRow("partial failure naming a busy item")
+            << 1 << int(Fault::Kind::partialFailure) << 7 << -1.0 << failed << busy << -1;
+        QTest::newRow("partial failure without items")
+            << 1 << before << 2 << -1.0 << failed
+            << QStringLiteral("Some items didn't sync. It will try again automatically.") << -1;
+        QTest::newRow("internal error") << 1 << before << 1 << -1.0 << failed << generic << -1;
+    }
+    void runOutcomes()
+    {
+        QFETCH(int, accountStatus);
+        QFETCH(int, kind);
+        QFETCH(int, code);
+        QFETCH(double, retryAfter);
+        MemoryRecordStore records;
+        records.setAccountStatus(accountStatus);
+        if (kind >= 0)
+            records.scriptFault(kind == int(Fault::Kind::partialFailure) ? Op::fetch : Op::fetch,
+                                fault(Fault::Kind(kind), RecordErrorCode(code),
+                                      retryAfter >= 0 ? std::optional(retryAfter) : std::nullopt));
+        SyncDevice device(&records);
+        QVERIFY(device.run());
+
+        QTEST(device.sync->statusMessage(), "status");
+        QTEST(device.sync->lastErrorText(), "lastError");
+        QCOMPARE(device.sync->isICloudAvailable(), accountStatus == 1);
+        QFETCH(int, retrySeconds);
+        QCOMPARE(device.sync->retryTimer().isActive(), retrySeconds >= 0);
+        if (retrySeconds >= 0)
+            QCOMPARE(device.sync->retryTimer().interval(), retrySeconds * 1000);
+    }
+
+    // The first status text: the last success in today's or an earlier day's form.
+    void statusAtCreation_data()
+    {
+        QTest::addColumn<QString>("lastSuccess");
+        QTest::addColumn<bool>("withStore");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("never synced") << QString() << true << QStringLiteral("Not synced yet");
+        QTest::newRow("earlier today") << QStringLiteral("2026-12-07T13:05:00Z") << true
+                                       << QStringLiteral("Last synced 8:05 AM");
+        QTest::newRow("yesterday") << QStringLiteral("2026-12-07T04:59:59Z") << true
+                                   << QStringLiteral("Last synced 12/6/26, 11:59 PM");
+        QTest::newRow("not a date") << QStringLiteral("yesterday") << true << QStringLiteral("Not synced yet");
+        QTest::newRow("no record store") << QStringLiteral("2026-12-07T13:05:00Z") << false
+                                         << QStringLiteral("iCloud sync isn't available in this version of the app.");
+    }
+    void statusAtCreation()
+    {
+        QFETCH(QString, lastSuccess);
+        QFETCH(bool, withStore);
+        MemoryRecordStore records;
+        StoreFixture fixture;
+        fixture.make();
+        if (!lastSuccess.isEmpty())
+            fixture.defaults.set(CloudKitSyncService::lastSuccessKey, lastSuccess);
+        SyncEnvironment env{withStore ? &records : nullptr, &fixture.clock, [&fixture] { return fixture.calendar; },
+                            nullptr, QStringLiteral("unknown")};
+        CloudKitSyncService sync(fixture.store.get(), fixture.defaults, env);
+        QTEST(sync.statusMessage(), "status");
+        sync.start();
+        QCOMPARE(sync.isSyncing(), withStore);
+        QCOMPARE(sync.refreshTimer().isActive(), withStore);
+        if (withStore) {
+            QCOMPARE(sync.refreshTimer().interval(), 300 * 1000);
+            QVERIFY(waitUntil([&sync] { return !sync.isSyncing(); }));
+        }
+    }
+
+    // Requests during a run make exactly one more run; the flag stays up from the first to the last.
+    void requestsDuringARunCoalesce()
+    {
+        MemoryRecordStore records;
+        SyncDevice device(&records);
+        QSignalSpy runs(device.sync.get(), &CloudKitSyncService::syncRunStarted);
+        QSignalSpy flag(device.sync.get(), &CloudKitSyncService::isSyncingChanged);
+        int asked = 0;
+        records.beforeRequest = [&](Op) {
+            if (asked < 3 && runs.count() == 1) {
+                ++asked;
+                device.sync->syncNow();
+            }
+        };
+        QVERIFY(device.run());
+        QCOMPARE(asked, 3);
+        QCOMPARE(runs.count(), 2);
+        QCOMPARE(flag.count(), 2);
+    }
+
+    // A change of account or environment forgets the history; the same one keeps it.
+    void accountKey_data()
+    {
+        QTest::addColumn<QString>("storedKey");
+        QTest::addColumn<QString>("environment");
+        QTest::addColumn<bool>("reset");
+        QTest::newRow("first run") << QString() << QStringLiteral("unknown") << false;
+        QTest::newRow("same account") << QStringLiteral("unknown|memory-user") << QStringLiteral("unknown") << false;
+        QTest::newRow("other environment")
+            << QStringLiteral("unknown|memory-user") << QStringLiteral("Production") << true;
+        QTest::newRow("other user") << QStringLiteral("unknown|someone-else") << QStringLiteral("unknown") << true;
+    }
+    void accountKey()
+    {
+        QFETCH(QString, storedKey);
+        QFETCH(QString, environment);
+        QFETCH(bool, reset);
+        MemoryRecordStore records;
+        records.scriptFault(Op::fetch,
+                            fault(Fault::Kind::beforeCommit, RecordErrorCode::internalError)); // stop after the check
+        SyncDevice device(&records, environment);
+        const QSet<QUuid> ids{QUuid::createUuid()};
+        for (const QString& key : {CloudKitSyncService::knownTasksKey, CloudKitSyncService::knownNotesKey,
+                                   CloudKitSyncService::pendingTaskDeletes, CloudKitSyncService::pendingNoteDeletes})
+            device.defaults().setUuidSet(key, ids);
+        if (!storedKey.isEmpty())
+            device.defaults().set(CloudKitSyncService::accountKeyKey, storedKey);
+        QVERIFY(device.run());
+        for (const QString& key : {CloudKitSyncService::knownTasksKey, CloudKitSyncService::knownNotesKey,
+                                   CloudKitSyncService::pendingTaskDeletes, CloudKitSyncService::pendingNoteDeletes})
+            QCOMPARE(device.defaults().contains(key), !reset);
+        QCOMPARE(device.defaults().string(CloudKitSyncService::accountKeyKey),
+                 environment + QStringLiteral("|memory-user"));
+    }
+
+    // Deletes go in requests of 200, fetches of 100, saves of 200; missing records are passed over.
+    void batches_data()
+    {
+        QTest::addColumn<int>("pendingDeletes");
+        QTest::addColumn<int>("listedRecords");
+        QTest::addColumn<int>("missingRecords");
+        QTest::addColumn<int>("newTodos");
+        QTest::addColumn<std::vector<int>>("fetchSizes");
+        QTest::addColumn<std::vector<int>>("modifySizes");
+        // The manifest is fetched at the start and again by its save; its save is the last modify.
+        QTest::newRow("nothing to do") << 0 << 0 << 0 << 0 << std::vector<int>{1, 1} << std::vector<int>{1};
+        // The second push sends what is still pending: the first push's ids are cleared only at the end.
+        QTest::newRow("450 deletes") << 450 << 0 << 0 << 0 << std::vector<int>{1, 1}
+                                     << std::vector<int>{200, 200, 50, 200, 200, 50, 1};
+        QTest::newRow("250 listed, 3 missing")
+            << 0 << 250 << 3 << 0 << std::vector<int>{1, 100, 100, 50, 1} << std::vector<int>{1};
+        QTest::newRow("201 new to-dos") << 0 << 0 << 0 << 201 << std::vector<int>{1, 100, 100, 1, 1}
+                                        << std::vector<int>{200, 1, 1};
+    }
+    void batches()
+    {
+        QFETCH(int, pendingDeletes);
+        QFETCH(int, listedRecords);
+        QFETCH(int, missingRecords);
+        QFETCH(int, newTodos);
+        MemoryRecordStore records;
+        SyncDevice device(&records);
+        QSet<QUuid> pending;
+        for (int i = 0; i < pendingDeletes; ++i)
+            pending.insert(QUuid::createUuid());
+        device.sync->tasksDeleted(pending);
+        QStringList ids;
+        for (int i = 0; i < listedRecords; ++i) {
+            const QUuid id = QUuid::createUuid();
+            ids.append(uuidText(id));
+            if (i >= missingRecords)
+                plantTodo(records, id, QStringLiteral("remote %1").arg(i), 1000);
+        }
+        plantManifest(records, ids);
+        for (int i = 0; i < newTodos; ++i)
+            device.addTodo(QStringLiteral("local %1").arg(i));
+
+        QVERIFY(device.run());
+        QCOMPARE(device.sync->lastErrorText(), QString());
+        QTEST(records.requestSizes(Op::fetch), "fetchSizes");
+        QTEST(records.requestSizes(Op::modify), "modifySizes");
+        QCOMPARE(int(device.store().todos().size()), listedRecords - missingRecords + newTodos);
+        QCOMPARE(listed(records, "taskIds").size(), listedRecords - missingRecords + newTodos);
+        QVERIFY(device.sync->idSet(CloudKitSyncService::pendingTaskDeletes).isEmpty());
+    }
+
+    // Another device saves the manifest between our fetch and save: once is retried and its ids
+    // kept; twice fails the run with the conflict's text and retry.
+    void manifestConflict_data()
+    {
+        QTest::addColumn<int>("conflicts");
+        QTest::newRow("one conflict") << 1;
+        QTest::newRow("two conflicts") << 2;
+    }
+    void manifestConflict()
+    {
+        QFETCH(int, conflicts);
+        MemoryRecordStore records;
+        SyncDevice device(&records);
+        QVERIFY(device.run());
+        const TaskItem mine = device.addTodo(QStringLiteral("mine"));
+        const QString theirs = uuidText(QUuid::createUuid());
+        int planted = 0;
+        records.beforeRequest = [&](Op op) {
+            const auto manifest = records.peek(CloudKitSyncService::manifestRecordName);
+            const bool manifestSave = op == Op::modify && records.requestSizes(Op::modify).back() == 1 &&
+                                      records.peek(uuidText(mine.id)).has_value();
+            if (manifestSave && planted < conflicts) {
+                ++planted;
+                plantTodo(records, parseUuid(theirs).value(), QStringLiteral("theirs"), 1000);
+                plantManifest(records, listed(records, "taskIds") + QStringList{theirs});
+            }
+        };
+        QVERIFY(device.run());
+        if (conflicts == 1) {
+            QCOMPARE(device.sync->lastErrorText(), QString());
+            QCOMPARE(listed(records, "taskIds").size(), 2);
+            QVERIFY(listed(records, "taskIds").contains(uuidText(mine.id)));
+        } else {
+            QCOMPARE(device.sync->lastErrorText(),
+                     QStringLiteral("Another device was syncing at the same time \u2014 retrying shortly."));
+            QCOMPARE(device.sync->retryTimer().interval(), 30 * 1000);
+        }
+        QVERIFY(listed(records, "taskIds").contains(theirs));
+    }
+
+    // Records from the store are untrusted: a wrong type, unreadable or mistyped fields, a record
+    // too large. Each is skipped; the local item of that id stays as it is and stays listed.
+    void untrustedRecords_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("fields");
+        QTest::newRow("a note under a to-do's id")
+            << QStringLiteral("QHNote") << QByteArray(R"({"title":["s","x"],"body":["s","y"]})");
+        QTest::newRow("fields not JSON") << QStringLiteral("QHTask") << QByteArray("{\"title\":");
+        QTest::newRow("fields not an object") << QStringLiteral("QHTask") << QByteArray("[1,2,3]");
+        QTest::newRow("values of the wrong kind")
+            << QStringLiteral("QHTask")
+            << QByteArray(R"({"title":["i","x"],"time":"bare","priority":["s"],"createdAt":["t",1e300]})");
+        QTest::newRow("too large") << QStringLiteral("QHTask")
+                                   << QByteArray(R"({"title":["s",")") + QByteArray(5 * 1024 * 1024, 'x') + "\"]}";
+    }
+    void untrustedRecords()
+    {
+        QFETCH(QString, type);
+        QFETCH(QByteArray, fields);
+        MemoryRecordStore records;
+        SyncDevice device(&records);
+        const TaskItem mine = device.addTodo(QStringLiteral("mine"));
+        QVERIFY(device.run());
+        records.plant(type, uuidText(mine.id), fields);
+        QVERIFY(device.run());
+        QCOMPARE(device.sync->lastErrorText(), QString());
+        QCOMPARE(device.todo(mine.id)->title, QStringLiteral("mine"));
+        QVERIFY(listed(records, "taskIds").contains(uuidText(mine.id)));
+    }
+
+    // A device that read a record cannot write it back after another device deleted it.
+    void deletedDuringTheRunStaysDeleted()
+    {
+        MemoryRecordStore records;
+        SyncDevice a(&records);
+        const TaskItem x = a.addTodo(QStringLiteral("x"));
+        QVERIFY(a.run());
+        a.fixture.clock.advance(5);
+        TaskItem edited = *a.todo(x.id);
+        edited.title = QStringLiteral("edited");
+        a.store().upsertTodo(edited);
+        records.beforeRequest = [&](Op op) {
+            if (op == Op::modify && records.peek(uuidText(x.id))) { // the other device deletes it now
+                records.erase(uuidText(x.id));
+                plantManifest(records, {});
+            }
+        };
+        QVERIFY(a.run());
+        QCOMPARE(a.sync->lastErrorText(),
+                 QStringLiteral("Another device was syncing at the same time \u2014 retrying shortly."));
+        records.beforeRequest = nullptr;
+        QVERIFY(a.run());
+        QVERIFY(!a.todo(x.id));
+        QVERIFY(!records.peek(uuidText(x.id)));
+        QVERIFY(listed(records, "taskIds").isEmpty());
+    }
+
+    // Uploaded items count as known at once: when the manifest's answer is lost and another device
+    // then deletes the item, this device drops it instead of uploading it again.
+    void lostManifestAnswerDoesNotResurrect()
+    {
+        MemoryRecordStore records;
+        SyncDevice a(&records);
+        SyncDevice b(&records);
+        const TaskItem x = a.addTodo(QStringLiteral("x"));
+        records.faultChooser = [&](Op op) -> std::optional<Fault> {
+            if (op == Op::modify && listed(records, "taskIds").isEmpty() && records.peek(uuidText(x.id)))
+                return fault(Fault::Kind::lostAnswer, RecordErrorCode::networkFailure);
+            return std::nullopt;
+        };
+        QVERIFY(a.run()); // the manifest lists x, but a does not know it did
+        records.faultChooser = nullptr;
+        QCOMPARE(a.sync->statusMessage(), QStringLiteral("Sync didn't finish"));
+        QVERIFY(b.run());
+        b.store().deleteTodo(*b.todo(x.id));
+        QVERIFY(b.run());
+        QVERIFY(a.run());
+        QVERIFY(!a.todo(x.id));
+        QVERIFY(!records.peek(uuidText(x.id)));
+    }
+
+    // An item whose record exists but is not listed (the manifest save failed) is fetched and kept.
+    void unlistedRecordIsFetchedNotDropped()
+    {
+        MemoryRecordStore records;
+        SyncDevice a(&records);
+        QVERIFY(a.run());
+        const TaskItem x = a.addTodo(QStringLiteral("x"));
+        records.faultChooser = [&](Op op) -> std::optional<Fault> {
+            if (op == Op::modify && records.peek(uuidText(x.id)))
+                return fault(Fault::Kind::beforeCommit, RecordErrorCode::networkFailure);
+            return std::nullopt;
+        };
+        QVERIFY(a.run());
+        records.faultChooser = nullptr;
+        QVERIFY(!listed(records, "taskIds").contains(uuidText(x.id)));
+        QVERIFY(a.run());
+        QVERIFY(a.todo(x.id));
+        QVERIFY(listed(records, "taskIds").contains(uuidText(x.id)));
+    }
+
+    // A delete that failed stays pending and its id stays listed; the next run sends it.
+    void failedDeleteStaysPending()
+    {
+        MemoryRecordStore records;
+        SyncDevice a(&records);
+        const TaskItem x = a.addTodo(QStringLiteral("x"));
+        QVERIFY(a.run());
+        a.store().deleteTodo(x);
+        records.scriptFault(Op::modify, fault(Fault::Kind::oneItemFails, RecordErrorCode::internalError));
+        QVERIFY(a.run());
+        QVERIFY(a.sync->idSet(CloudKitSyncService::pendingTaskDeletes).contains(x.id));
+        QVERIFY(records.peek(uuidText(x.id)));
+        QVERIFY(listed(records, "taskIds").contains(uuidText(x.id)));
+        QVERIFY(a.run());
+        QVERIFY(a.sync->idSet(CloudKitSyncService::pendingTaskDeletes).isEmpty());
+        QVERIFY(!records.peek(uuidText(x.id)));
+        QVERIFY(listed(records, "taskIds").isEmpty());
+    }
+
+    // Of several failing records, the first in request order decides the text and the retry.
+    void firstErrorInRequestOrder()
+    {
+        MemoryRecordStore records;
+        SyncDevice a(&records);
+        a.addTodo(QString(RecordStore::maxRecordBytes, u'x')); // fails alone: too large
+        a.addTodo(QStringLiteral("small"));                    // listed first: newest first
+        records.scriptFault(Op::modify, fault(Fault::Kind::oneItemFails, RecordErrorCode::requestRateLimited, 12));
+        QVERIFY(a.run());
+        QCOMPARE(a.sync->lastErrorText(), QStringLiteral("iCloud is busy \u2014 sync will retry automatically."));
+        QCOMPARE(a.sync->retryTimer().interval(), 12 * 1000);
+    }
+};
+
+QTEST_GUILESS_MAIN(SyncServiceTest)
+#include "tst_sync_service.moc"
