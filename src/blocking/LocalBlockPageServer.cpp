@@ -379,7 +379,7 @@ void LocalBlockPageServer::accept(qintptr descriptor)
     connect(c.reader, &QSocketNotifier::activated, this, [this, id] { receive(id); });
     connect(c.writer, &QSocketNotifier::activated, this, [this, id] { send(id); });
     connect(c.idle, &QTimer::timeout, this, [this, id] { drop(id); });
-    c.idle->start(idleTimeoutMs);
+    c.idle->start(m_idleTimeoutMs);
     m_connections.insert(id, c);
 }
 
@@ -430,7 +430,7 @@ void LocalBlockPageServer::respond(quint64 id)
     it->answered = true;
     it->reader->setEnabled(false);
     // A peer that never reads must not keep the connection forever either.
-    it->idle->start(idleTimeoutMs);
+    it->idle->start(m_idleTimeoutMs);
     it->unsent = handleRequest(it->buffer);
     it->buffer.clear();
     send(id);

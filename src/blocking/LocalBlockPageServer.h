@@ -30,6 +30,8 @@ public:
     static constexpr quint16 defaultPort = 47831;
     static constexpr qsizetype maximumRequestBytes = 16384;
     static constexpr int idleTimeoutMs = 10000;
+    // Tests shorten the idle time-out rather than wait for it.
+    void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
     static constexpr int maximumConnections = 64;
 
     // Listens on 127.0.0.1; with allowFallback, a port that cannot be had is retried once on a
@@ -97,6 +99,7 @@ private:
     QHash<quint64, Connection> m_connections; // by a serial number, never reused
     quint64 m_nextConnection = 0;
     quint64 m_activity = 0;
+    int m_idleTimeoutMs = idleTimeoutMs;
     // The to-do lists of the block page, computed once per change of the store: building them
     // walks every to-do, and the page is asked for on the thread that runs the enforcement timers.
     mutable std::optional<PageTodos> m_pageTodos;
