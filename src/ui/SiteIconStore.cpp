@@ -182,7 +182,9 @@ private:
         QUrl physical = url;
         physical.setHost(address.toString());
         QNetworkRequest request(physical);
-        QByteArray hostHeader = QUrl::toAce(url.host());
+        const QHostAddress literal(url.host());
+        QByteArray hostHeader = literal.protocol() == QAbstractSocket::IPv6Protocol ? '[' + url.host().toLatin1() + ']'
+                                                                                    : QUrl::toAce(url.host());
         if (url.port() != -1)
             hostHeader += ':' + QByteArray::number(url.port());
         request.setRawHeader("Host", hostHeader);
@@ -317,7 +319,7 @@ private:
 
 class SiteIconDownload : public QObject {
 public:
-    SiteIconDownload(SiteIconStore* store, const QString& key) : QObject(store), m_store(store), m_key(key) {}
+    SiteIconDownload(SiteIconStore* store, const QString& key) : QObject(store->m_jobs), m_store(store), m_key(key) {}
 
     void start() { readPage(0); }
 
@@ -408,6 +410,7 @@ SiteIconStore::SiteIconStore(Options options, QObject* parent) : QObject(parent)
     if (options.proxy)
         m_network->setProxy(*options.proxy);
     m_pool = new QThreadPool(this);
+    m_jobs = new QObject(this);
     m_pool->setMaxThreadCount(2);
     // Made once; a failure leaves the caches empty and writes failing quietly.
     if (QDir().mkpath(m_directory))
@@ -416,9 +419,11 @@ SiteIconStore::SiteIconStore(Options options, QObject* parent) : QObject(parent)
 
 SiteIconStore::~SiteIconStore()
 {
-    // Work on the pool posts back to the downloads: let it end before they go.
+    // Work on the pool posts back to the downloads: let it end before they go, and let them go
+    // (with their replies) before the network manager does.
     m_pool->waitForDone();
-    QCoreApplication::removePostedEvents(this);
+    delete m_jobs;
+    m_inFlight.clear();
 }
 
 SiteIconStore& SiteIconStore::shared()

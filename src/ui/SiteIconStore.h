@@ -128,6 +128,7 @@ private:
     std::function<bool(const QHostAddress&)> m_isAllowed;
     QNetworkAccessManager* m_network;
     QThreadPool* m_pool;
+    QObject* m_jobs; // parent of every download, deleted before the network manager
     QList<QSslCertificate> m_caCertificates;
     QHash<QString, QImage> m_memory;
     QHash<QString, SiteIconDownload*> m_inFlight;

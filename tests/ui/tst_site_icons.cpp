@@ -63,6 +63,7 @@ private slots:
     void failureMarkerHoldsForThreeDays();
     void oneDownloadPerSiteAndGoneViewsAreLeftAlone();
     void viewShowsCachedIconAtOnceAndFollowsItsDomain();
+    void storeGoneMidDownload();
 
 private:
     std::unique_ptr<SiteIconStore> makeStore();
@@ -499,6 +500,21 @@ void TestSiteIcons::viewShowsCachedIconAtOnceAndFollowsItsDomain()
     QSignalSpy finished(store.get(), &SiteIconStore::downloadFinished);
     QVERIFY(finished.wait(30000));
     QVERIFY(view.image().isNull());
+}
+
+void TestSiteIcons::storeGoneMidDownload()
+{
+    m_proxy.routes.insert(QStringLiteral("big.example/"), {200, {}, page("<link rel=icon href=/slow.png>").toUtf8()});
+    m_proxy.routes.insert(QStringLiteral("big.example/slow.png"), {200, {}, png(64), 1024 * 1024, true});
+    auto store = makeStore();
+    bool answered = false;
+    QObject context;
+    store->image(QStringLiteral("big.example"), &context, [&](const QImage&) { answered = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(m_proxy.requests.contains(QStringLiteral("big.example/slow.png")), 30000);
+    store.reset();
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!answered);
 }
 
 QTEST_MAIN(TestSiteIcons)
