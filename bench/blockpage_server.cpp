@@ -1,31 +1,56 @@
-// The block-page server alone, on a store with one all-day rule and a few to-dos, for
-// bench_blockpage.sh to load with wrk.
+// The block-page server alone, on a store with one all-day rule and the large data set of
+// bench_store (10,000 to-dos, some of them today's), for bench_blockpage.sh to load with wrk.
 //
 //   blockpage_server <data folder>   prints "port <n>", "rule <id>" and "blocked-bytes <n>", then serves
 //   blockpage_server --free-port     prints a port nobody listens on and exits
 #include "NullNotifications.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "model/Json.h"
 #include "platform/Defaults.h"
 #include "store/StorageService.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTcpServer>
 #include <QTextStream>
+#include <random>
 
 namespace {
 
-TaskItem todo(const QString& title, TaskItem::Priority priority, const QString& time, int steps, Date now)
+// What a blocked tab's address adds after the rule; bench_blockpage.sh asks for the same.
+const QByteArray blockedQueryTail = "domain=news.example&from=https%3A%2F%2Fnews.example%2Fstory";
+
+// The to-dos of bench_store's large data set, dated around the real present: 10,000 of them with
+// steps and reminders, a few hundred daily series, about one in 400 created today.
+void writeLargeTodoList(const QString& path, Date now)
 {
-    TaskItem t;
-    t.id = QUuid::createUuid();
-    t.title = title;
-    t.priority = priority;
-    t.time = time;
-    t.createdAt = t.updatedAt = now - 3600;
-    for (int i = 0; i < steps; ++i)
-        t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step %1").arg(i + 1), i == 0});
-    return t;
+    std::mt19937 random(7);
+    QJsonArray todos;
+    for (int i = 0; i < 10000; ++i) {
+        TaskItem t;
+        t.id = QUuid::createUuid();
+        t.title = QStringLiteral("To-do number %1 with a realistic title").arg(i);
+        t.time = i % 3 == 0 ? QStringLiteral("Anytime")
+                            : QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
+        t.priority = TaskItem::Priority(i % 3);
+        t.isCompleted = i % 4 == 0;
+        t.createdAt = now - 86400.0 * (random() % 400);
+        t.updatedAt = t.createdAt + 60;
+        if (i % 5 == 0)
+            t.reminderDate = now + 3600.0 * (random() % 200);
+        for (int s = 0; s < i % 4; ++s)
+            t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step %1").arg(s), s % 2 == 0});
+        if (i < 300) {
+            t.repeatOption = RepeatOption::daily;
+            t.recurringSeriesId = QUuid::createUuid();
+        }
+        todos.append(encodeTaskItem(t));
+    }
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QJsonDocument(todos).toJson());
 }
 
 } // namespace
@@ -48,17 +73,20 @@ int main(int argc, char* argv[])
     }
 
     const QDir folder(args.at(1));
+    const Date now = SystemClock::instance().now();
+    const QString data = folder.filePath(QStringLiteral("data"));
+    QDir().mkpath(data);
+    writeLargeTodoList(QDir(data).filePath(StorageService::todosFile), now);
     Defaults defaults(folder.filePath(QStringLiteral("defaults.json")));
     NullNotifications notifications;
     StorageEnvironment env{&SystemClock::instance(), [] { return Calendar::current(); }, &defaults, &notifications,
                            nullptr};
-    StorageService store(FileStore{folder.filePath(QStringLiteral("data"))}, env);
+    StorageService store(FileStore{data}, env);
     if (!store.fatalError().isEmpty()) {
         QTextStream(stderr) << store.fatalError() << "\n";
         return 1;
     }
 
-    const Date now = SystemClock::instance().now();
     BlockRule rule;
     rule.id = QUuid::createUuid();
     rule.domain = QStringLiteral("news.example");
@@ -66,16 +94,13 @@ int main(int argc, char* argv[])
     rule.allowOneBreak = true;
     rule.createdAt = rule.updatedAt = now - 86400;
     store.addRule(rule);
-    store.addTodo(todo(QStringLiteral("Draft the quarterly report"), TaskItem::Priority::high,
-                       QStringLiteral("9:30 AM"), 5, now));
-    store.addTodo(todo(QStringLiteral("Call the plumber"), TaskItem::Priority::medium, TaskItem::anytime, 0, now));
-    store.addTodo(
-        todo(QStringLiteral("Book train tickets"), TaskItem::Priority::low, QStringLiteral("5:00 PM"), 0, now));
-    store.addTodo(todo(QStringLiteral("Read chapter 4"), TaskItem::Priority::low, TaskItem::anytime, 2, now));
-    store.addTodo(todo(QStringLiteral("Water the plants"), TaskItem::Priority::medium, TaskItem::anytime, 0, now));
     store.refreshBlockingState();
     if (store.state().blockedNow.empty()) {
         QTextStream(stderr) << "the rule is not blocked\n";
+        return 1;
+    }
+    if (store.openTodos().empty()) {
+        QTextStream(stderr) << "no open to-do today\n";
         return 1;
     }
 
@@ -86,9 +111,14 @@ int main(int argc, char* argv[])
         return 1;
     }
     const QString id = uuidText(rule.id);
-    const QByteArray answer = server.handleRequest("GET /blocked?rule=" + id.toLatin1() +
-                                                   "&from=https%3A%2F%2Fnews.example%2F HTTP/1.1\r\n\r\n");
-    out << "port " << *server.port() << "\nrule " << id << "\nblocked-bytes "
+    const QByteArray answer =
+        server.handleRequest("GET /blocked?rule=" + id.toLatin1() + "&" + blockedQueryTail +
+                             " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n\r\n");
+    if (!answer.startsWith("HTTP/1.1 200 ")) {
+        QTextStream(stderr) << "the block page is not served: " << answer.left(40) << "\n";
+        return 1;
+    }
+    out << "port " << *server.port() << "\nrule " << id << "\ntodos " << store.todos().size() << "\nblocked-bytes "
         << answer.size() - answer.indexOf("\r\n\r\n") - 4 << Qt::endl;
     return app.exec();
 }
