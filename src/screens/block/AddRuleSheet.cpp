@@ -10,7 +10,6 @@
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
 
-#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -33,27 +32,32 @@ public:
         setText(name);
         setAccessibleName(name);
         setCursor(Qt::PointingHandCursor);
-        auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(13, 0, 13, 0);
-        row->setSpacing(6);
-        row->addWidget(new SiteIconView(site, name, 18));
-        m_label = BlockUi::label(name, 12.5, QFont::Bold, FocusColor::text());
-        m_label->setAttribute(Qt::WA_TransparentForMouseEvents);
-        row->addWidget(m_label);
-        setMinimumHeight(32);
+        m_icon = new SiteIconView(site, name, 18, this);
+        m_icon->setAttribute(Qt::WA_TransparentForMouseEvents);
     }
 
     void setSelected(bool selected)
     {
         m_selected = selected;
-        BlockUi::setTextColor(m_label, selected ? FocusColor::white() : FocusColor::text());
         update();
     }
 
+    QSize sizeHint() const override
+    {
+        const FocusButtonLook look = this->look();
+        const int textWidth = int(std::ceil(QFontMetricsF(look.font).horizontalAdvance(text())));
+        return {int(look.padding.left() + 18 + 6 + textWidth + look.padding.right()), int(look.minHeight)};
+    }
+
 protected:
+    void resizeEvent(QResizeEvent*) override
+    {
+        m_icon->setGeometry(int(look().padding.left()), (height() - 18) / 2, 18, 18);
+    }
+
     void paintEvent(QPaintEvent*) override
     {
-        const FocusButtonLook look = focusButtonLook(FocusPillButtonStyle{m_selected, 12.5}, isDown());
+        const FocusButtonLook look = this->look();
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setOpacity(look.opacity);
@@ -63,11 +67,54 @@ protected:
         p.fillPath(capsule, look.fill);
         p.setPen(QPen(look.borderColor, look.borderWidth));
         p.drawPath(capsule);
+        p.setFont(look.font);
+        p.setPen(look.textColor);
+        const qreal left = look.padding.left() + 18 + 6;
+        p.drawText(QRectF(left, 0, width() - left - look.padding.right(), height()), Qt::AlignVCenter | Qt::AlignLeft,
+                   text());
     }
 
 private:
-    QLabel* m_label;
+    FocusButtonLook look() const { return focusButtonLook(FocusPillButtonStyle{m_selected, 12.5}, isDown()); }
+
+    SiteIconView* m_icon;
     bool m_selected = false;
+};
+
+// The primary button of the top bar, drawn at 0.45 opacity while saving is not allowed.
+class PrimaryButton : public QAbstractButton {
+public:
+    bool dimmed = false;
+
+    PrimaryButton(const QString& text, QWidget* parent = nullptr) : QAbstractButton(parent)
+    {
+        setText(text);
+        setCursor(Qt::PointingHandCursor);
+    }
+
+    QSize sizeHint() const override
+    {
+        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, false);
+        const QSizeF text = QFontMetricsF(look.font).size(Qt::TextSingleLine, this->text());
+        return QSizeF(text.width() + look.padding.left() + look.padding.right(),
+                      std::max(look.minHeight, text.height() + look.padding.top() + look.padding.bottom()))
+            .toSize();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, isDown());
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setOpacity(look.opacity * (dimmed ? 0.45 : 1.0));
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), look.cornerRadius, look.cornerRadius);
+        p.fillPath(shape, look.fill);
+        p.setFont(look.font);
+        p.setPen(look.textColor);
+        p.drawText(rect(), Qt::AlignCenter, text());
+    }
 };
 
 // The round selection mark of a mode row.
@@ -173,7 +220,7 @@ public:
         setCheckable(true);
         setCursor(Qt::PointingHandCursor);
         auto* row = new QHBoxLayout(this);
-        row->setContentsMargins(14, 12, 14, 12);
+        row->setContentsMargins(12, 10, 12, 10);
         row->setSpacing(12);
         row->addWidget(new ModeIcon(mode));
         auto* texts = new QVBoxLayout;
@@ -279,10 +326,8 @@ AddRuleSheet::AddRuleSheet(std::optional<BlockRule> existingRule, QSet<QString> 
     barRow->addWidget(new Eyebrow(m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website"),
                                   FocusColor::textSecondary(), 11.5));
     barRow->addStretch(1);
-    m_saveButton = new FocusButton(m_form.isEditing() ? QStringLiteral("Save") : QStringLiteral("Add block"),
-                                   FocusCharcoalButtonStyle{13});
+    m_saveButton = new PrimaryButton(m_form.isEditing() ? QStringLiteral("Save") : QStringLiteral("Add block"));
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
-    m_saveButton->setGraphicsEffect(new QGraphicsOpacityEffect(m_saveButton));
     barRow->addWidget(m_saveButton);
     outer->addWidget(bar);
 
@@ -405,7 +450,8 @@ QWidget* AddRuleSheet::buildWhenBlock()
     for (RuleForm::Mode mode : RuleForm::modes()) {
         auto* frame = new ModeFrame;
         auto* frameColumn = new QVBoxLayout(frame);
-        frameColumn->setContentsMargins(0, 0, 0, 0);
+        // Inside the outline, so that nothing in the row covers it.
+        frameColumn->setContentsMargins(2, 2, 2, 2);
         frameColumn->setSpacing(0);
         auto* button = new ModeButton(mode);
         button->setObjectName(QStringLiteral("mode"));
@@ -421,7 +467,7 @@ QWidget* AddRuleSheet::buildWhenBlock()
         if (mode == RuleForm::Mode::hours) {
             m_times = new QWidget;
             auto* times = new QHBoxLayout(m_times);
-            times->setContentsMargins(14, 0, 14, 12);
+            times->setContentsMargins(12, 0, 12, 10);
             times->setSpacing(10);
             const auto picker = [&](const QString& caption, QTime value, const QString& name) {
                 times->addWidget(BlockUi::label(caption, 13, QFont::Medium, FocusColor::text()));
@@ -445,11 +491,14 @@ QWidget* AddRuleSheet::buildWhenBlock()
             chipsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             chipsArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             chipsArea->setWidgetResizable(true);
+            chipsArea->setStyleSheet(
+                QStringLiteral("QScrollArea, QScrollArea > QWidget, QScrollArea > QWidget > QWidget "
+                               "{ background: transparent; border: none; }"));
             chipsArea->viewport()->setAutoFillBackground(false);
             auto* chips = new QWidget;
             chips->setAutoFillBackground(false);
             auto* chipRow = new QHBoxLayout(chips);
-            chipRow->setContentsMargins(14, 0, 14, 0);
+            chipRow->setContentsMargins(12, 0, 12, 0);
             chipRow->setSpacing(8);
             for (int minutes : RuleForm::limitOptions()) {
                 auto* chip = new FocusButton(RuleForm::limitLabel(minutes), FocusPillButtonStyle{false, 12});
@@ -468,7 +517,7 @@ QWidget* AddRuleSheet::buildWhenBlock()
             chipsArea->setFixedHeight(chips->sizeHint().height());
             m_limits = new QWidget;
             auto* limitBox = new QVBoxLayout(m_limits);
-            limitBox->setContentsMargins(0, 0, 0, 12);
+            limitBox->setContentsMargins(0, 0, 0, 10);
             limitBox->addWidget(chipsArea);
             frameColumn->addWidget(m_limits);
         }
@@ -583,7 +632,8 @@ void AddRuleSheet::refresh()
 
     const bool canSave = m_form.canSave();
     m_saveButton->setEnabled(canSave && !m_form.isSaved());
-    static_cast<QGraphicsOpacityEffect*>(m_saveButton->graphicsEffect())->setOpacity(canSave ? 1.0 : 0.45);
+    static_cast<PrimaryButton*>(m_saveButton)->dimmed = !canSave;
+    m_saveButton->update();
     m_saved->parentWidget()->setVisible(m_form.isSaved());
     m_saveError->setVisible(m_form.saveError().has_value());
     m_saveError->setText(m_form.saveError().value_or(QString()));

@@ -51,7 +51,7 @@ private:
     SaveAction m_onSave;
     const Clock& m_clock;
 
-    FocusButton* m_saveButton;
+    QAbstractButton* m_saveButton;
     QLineEdit* m_website;
     QLabel* m_websiteMessage;
     QLineEdit* m_name;

@@ -22,14 +22,27 @@
 
 namespace {
 
-WrappingLabel* note(const QString& text, qreal size, const QString& name)
+// A text on its own in a card, padded 18 points on every side.
+QWidget* note(const QString& text, qreal size, const QString& name)
 {
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(18, 18, 18, 18);
     auto* label = new WrappingLabel(text);
     label->setObjectName(name);
     label->setFont(Theme::font(size, QFont::Medium));
     label->setColor(FocusColor::textSecondary());
-    label->setContentsMargins(18, 18, 18, 18);
-    return label;
+    layout->addWidget(label);
+    return box;
+}
+
+// Headings and notes stand in line with the cards' visible edges, not with their shadows.
+template <typename W> W* besideCards(W* widget)
+{
+    const QMargins shadow = SectionCard::shadowMargins();
+    const QMargins own = widget->contentsMargins();
+    widget->setContentsMargins(own.left() + shadow.left(), own.top(), own.right() + shadow.right(), own.bottom());
+    return widget;
 }
 
 } // namespace
@@ -40,7 +53,7 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     auto* column = new QVBoxLayout(main);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    column->addWidget(new FocusHeadline(QString(), QStringLiteral("Keep distractions out"), 42));
+    column->addWidget(besideCards(new FocusHeadline(QString(), QStringLiteral("Keep distractions out"), 42)));
 
     auto* sections = new QVBoxLayout;
     sections->setContentsMargins(0, 6, 0, 0);
@@ -54,14 +67,10 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     add->setObjectName(QStringLiteral("addButton"));
     m_sitesHeader = new FocusSectionHeader(QStringLiteral("Sites"), add);
     m_sitesHeader->setObjectName(QStringLiteral("sitesHeader"));
-    sites->addWidget(m_sitesHeader);
+    sites->addWidget(besideCards(m_sitesHeader));
     m_sitesCard = new SectionCard(18);
-    m_sitesEmpty =
-        BlockUi::label(QStringLiteral("No sites yet. Try the ones that eat your time, like YouTube or Instagram."), 14,
-                       QFont::Medium, FocusColor::textSecondary());
-    m_sitesEmpty->setObjectName(QStringLiteral("sitesEmpty"));
-    m_sitesEmpty->setWordWrap(true);
-    m_sitesEmpty->setContentsMargins(18, 18, 18, 18);
+    m_sitesEmpty = note(QStringLiteral("No sites yet. Try the ones that eat your time, like YouTube or Instagram."), 14,
+                        QStringLiteral("sitesEmpty"));
     m_sitesCard->contentLayout()->addWidget(m_sitesEmpty);
     sites->addWidget(m_sitesCard);
     sections->addLayout(sites);
@@ -72,13 +81,13 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     // Browsers.
     auto* browsers = new QVBoxLayout;
     browsers->setSpacing(8);
-    browsers->addWidget(new FocusSectionHeader(QStringLiteral("Browsers")));
+    browsers->addWidget(besideCards(new FocusSectionHeader(QStringLiteral("Browsers"))));
     m_browsersCard = new SectionCard(18);
     browsers->addWidget(m_browsersCard);
     auto* footnote = BlockUi::label(QStringLiteral("Sites are blocked in the browsers marked Connected."), 12,
                                     QFont::Medium, FocusColor::textSecondary());
     footnote->setContentsMargins(4, 0, 0, 0);
-    browsers->addWidget(footnote);
+    browsers->addWidget(besideCards(footnote));
     sections->addLayout(browsers);
     column->addLayout(sections);
     column->addStretch(1);

@@ -50,7 +50,7 @@ private:
     AppContext& m_context;
     FocusSectionHeader* m_sitesHeader;
     SectionCard* m_sitesCard;
-    QLabel* m_sitesEmpty;
+    QWidget* m_sitesEmpty;
     QHash<QUuid, SiteRow*> m_rows;
     QList<QWidget*> m_dividers;
     DoomScrollCard* m_doomCard;

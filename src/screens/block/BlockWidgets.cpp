@@ -57,6 +57,11 @@ SectionCard::SectionCard(qreal cornerRadius, QWidget* parent)
     m_layout->setSpacing(0);
 }
 
+QMargins SectionCard::shadowMargins()
+{
+    return CardShadow::extent(shadowBlur, shadowOffset);
+}
+
 void SectionCard::paintEvent(QPaintEvent*)
 {
     QPainter p(this);

@@ -27,6 +27,8 @@ class SectionCard : public QWidget {
 public:
     explicit SectionCard(qreal cornerRadius = 18, QWidget* parent = nullptr);
     QVBoxLayout* contentLayout() const { return m_layout; }
+    // The shadow's reach on each side: give it to what stands beside the card so edges align.
+    static QMargins shadowMargins();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -21,7 +21,10 @@ DoomScrollCard::DoomScrollCard(AppContext& context, QWidget* parent) : QWidget(p
     outer->setSpacing(8);
     m_edit = new FocusButton(QStringLiteral("Edit"), FocusPillButtonStyle{false, 12});
     m_edit->setObjectName(QStringLiteral("editButton"));
-    outer->addWidget(new FocusSectionHeader(QStringLiteral("Doom scroll breaks"), m_edit));
+    auto* header = new FocusSectionHeader(QStringLiteral("Doom scroll breaks"), m_edit);
+    const QMargins shadow = SectionCard::shadowMargins();
+    header->setContentsMargins(shadow.left(), 0, shadow.right(), 0);
+    outer->addWidget(header);
 
     auto* card = new SectionCard(18);
     auto* body = new QWidget;
@@ -29,17 +32,17 @@ DoomScrollCard::DoomScrollCard(AppContext& context, QWidget* parent) : QWidget(p
     column->setContentsMargins(18, 18, 18, 18);
     column->setSpacing(12);
 
-    auto* header = new QHBoxLayout;
-    header->setSpacing(12);
+    auto* titleRow = new QHBoxLayout;
+    titleRow->setSpacing(12);
     m_title = new WrappingLabel;
     m_title->setObjectName(QStringLiteral("doomTitle"));
     m_title->setFont(Theme::font(20, QFont::DemiBold, Theme::Design::serif));
     m_title->setColor(FocusColor::text());
-    header->addWidget(m_title, 1);
+    titleRow->addWidget(m_title, 1);
     m_badge = BlockUi::label(QString(), 11.5, QFont::ExtraBold, FocusColor::okGreen());
     m_badge->setObjectName(QStringLiteral("doomBadge"));
-    header->addWidget(m_badge, 0, Qt::AlignTop);
-    column->addLayout(header);
+    titleRow->addWidget(m_badge, 0, Qt::AlignTop);
+    column->addLayout(titleRow);
 
     m_configured = new QWidget;
     auto* configured = new QVBoxLayout(m_configured);
