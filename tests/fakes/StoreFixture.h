@@ -12,24 +12,22 @@
 #include <QTemporaryDir>
 #include <memory>
 
-// A boot clock that follows a manual wall clock: advancing the wall clock is time passing, and
-// changeWallClock() is a person setting the clock, which the boot clock does not see.
+// A boot clock that follows the manual wall clock, so advancing that is time passing;
+// changeWallClock() below is a person setting the clock, which this clock does not see.
 class FollowingBootClock final : public MonotonicClock {
 public:
     explicit FollowingBootClock(const ManualClock& wall) : m_wall(wall), m_start(wall.peek()) {}
-    double seconds() const override { return 1000 + m_wall.peek() - m_start - m_changes; }
+    double seconds() const override { return 1000 + m_wall.peek() - m_start - changes; }
     QString bootId() const override { return boot; }
-    void wallClockChanged(double by) { m_changes += by; }
-    QString boot = QStringLiteral("8d2f0c1e-boot-one");
+    QString boot = QStringLiteral("boot-one");
+    double changes = 0;
 
 private:
     const ManualClock& m_wall;
     Date m_start;
-    double m_changes = 0;
 };
 
-// Where data files are written: every file named in `failing` refuses the write the way a full
-// disk does (`"*"` for every file, backups included), also for root.
+// Refuses every write the way a full disk does, also for root.
 class RefusingSaveFile final : public QSaveFile {
 public:
     using QSaveFile::QSaveFile;
@@ -48,13 +46,12 @@ struct StoreFixture {
     QTemporaryDir folder;
     ManualClock clock{TestEnvironment::at(2026, 12, 7, 10, 0, 0)};
     FollowingBootClock bootClock{clock};
-    QStringList failing; // names of data files whose writes fail; "*" for all
+    QStringList failing; // names of files whose writes fail; "*" for all, backups included
 
-    // A person sets the wall clock; no time passes.
     void changeWallClock(double by)
     {
         clock.advance(by);
-        bootClock.wallClockChanged(by);
+        bootClock.changes += by;
     }
     Calendar calendar = TestEnvironment::calendar();
     Defaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
