@@ -10,7 +10,6 @@
 #include "ui/Theme.h"
 
 #include <QDateEdit>
-#include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QInputMethodEvent>
@@ -64,6 +63,50 @@ private:
 };
 
 namespace {
+
+// The charcoal Save button with its shortcut beside the label; faint while the title is empty.
+class SaveButton : public QAbstractButton {
+public:
+    SaveButton(const QString& text, QWidget* parent) : QAbstractButton(parent)
+    {
+        setText(text);
+        setAccessibleName(text);
+        setCursor(Qt::PointingHandCursor);
+        m_keys = QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText);
+    }
+    QSize sizeHint() const override
+    {
+        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, false);
+        const qreal w = QFontMetricsF(look.font).horizontalAdvance(text()) + 8 +
+                        QFontMetricsF(keysFont()).horizontalAdvance(m_keys);
+        const qreal h = QFontMetricsF(look.font).height() + look.padding.top() + look.padding.bottom();
+        return QSize(int(std::ceil(w + look.padding.left() + look.padding.right())),
+                     int(std::ceil(std::max(h, look.minHeight))));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, isDown());
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setOpacity(look.opacity * (isEnabled() ? 1 : 0.45));
+        p.setPen(Qt::NoPen);
+        p.setBrush(look.fill);
+        p.drawRoundedRect(QRectF(rect()), look.cornerRadius, look.cornerRadius);
+        QRectF inner = QRectF(rect()).marginsRemoved(look.padding);
+        p.setFont(look.font);
+        p.setPen(look.textColor);
+        p.drawText(inner, Qt::AlignVCenter | Qt::AlignLeft, text());
+        p.setFont(keysFont());
+        p.setPen(FocusColor::withOpacity(FocusColor::white(), 0.75));
+        p.drawText(inner, Qt::AlignVCenter | Qt::AlignRight, m_keys);
+    }
+
+private:
+    static QFont keysFont() { return Theme::font(11, QFont::Normal, Theme::Design::monospaced); }
+    QString m_keys;
+};
 
 // A priority chip: the pill look with a dot in the priority's colour before the name.
 class PriorityChip : public QAbstractButton {
@@ -138,6 +181,26 @@ QToolButton* clearButton(const QString& text, QWidget* parent)
     return b;
 }
 
+// The chosen item of a pull-down carries a check mark; the others none, and no empty box.
+void markChosen(QAction* action, bool chosen, const QIcon& check)
+{
+    action->setIcon(chosen ? check : QIcon());
+    action->setIconVisibleInMenu(true);
+}
+
+// A borderless pull-down: the label with the menu's arrow beside it, not under it.
+void makePullDown(QToolButton* b)
+{
+    b->setAutoRaise(true);
+    b->setPopupMode(QToolButton::InstantPopup);
+    b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    b->setFont(Theme::font(14, QFont::DemiBold));
+    b->setCursor(Qt::PointingHandCursor);
+    b->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 4px 16px 4px 2px; }"
+                                    "QToolButton::menu-indicator { subcontrol-origin: padding;"
+                                    " subcontrol-position: right center; }"));
+}
+
 QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color, QWidget* parent)
 {
     auto* l = new QLabel(text, parent);
@@ -179,6 +242,7 @@ TaskEditorSheet::TaskEditorSheet(Inputs inputs, QWidget* parent)
     p.setColor(QPalette::Window, FocusColor::paper());
     setPalette(p);
     setWindowTitle(m_model.isNew() ? QStringLiteral("New to-do") : QStringLiteral("Edit to-do"));
+    m_check = Symbols::icon(Symbol::checkmark, FocusColor::text(), 13);
     build();
     sync();
 
@@ -190,6 +254,11 @@ TaskEditorSheet::TaskEditorSheet(Inputs inputs, QWidget* parent)
         if (state == Qt::ApplicationActive)
             updateNotificationsDenied();
     });
+}
+
+ConfirmDialog* TaskEditorSheet::openQuestion() const
+{
+    return m_question;
 }
 
 void TaskEditorSheet::build()
@@ -235,7 +304,7 @@ QWidget* TaskEditorSheet::buildHeader()
         new FocusButton(m_model.saveButtonTitle() + QStringLiteral("  ") + keys, FocusCharcoalButtonStyle{13}, bar);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
     m_saveButton->setAccessibleName(m_model.saveButtonTitle());
-    m_saveButton->setGraphicsEffect(new QGraphicsOpacityEffect(m_saveButton));
+    // m_saveButton->setGraphicsEffect(new QGraphicsOpacityEffect(m_saveButton));
     connect(m_saveButton, &QAbstractButton::clicked, this, &TaskEditorSheet::save);
     row->addWidget(m_saveButton);
     addBottomHairline(bar);
@@ -370,16 +439,13 @@ QWidget* TaskEditorSheet::buildForm()
     });
     m_reminderMenuButton = new QToolButton(reminder);
     m_reminderMenuButton->setObjectName(QStringLiteral("reminderMenuButton"));
-    m_reminderMenuButton->setAutoRaise(true);
-    m_reminderMenuButton->setPopupMode(QToolButton::InstantPopup);
-    m_reminderMenuButton->setToolButtonStyle(Qt::ToolButtonTextOnly);
-    m_reminderMenuButton->setFont(Theme::font(14, QFont::DemiBold));
+    makePullDown(m_reminderMenuButton);
     m_reminderMenu = new QMenu(m_reminderMenuButton);
     m_reminderMenuButton->setMenu(m_reminderMenu);
+    m_reminderMenu->setMinimumWidth(220); // room for the section titles, which the menu does not measure
     m_reminderMenu->addSection(QStringLiteral("Before the due time"));
     for (ReminderPreset preset : allReminderPresets()) {
         QAction* a = m_reminderMenu->addAction(rawValue(preset));
-        a->setCheckable(true);
         a->setData(rawValue(preset));
         connect(a, &QAction::triggered, this, [this, preset] {
             m_model.selectReminderPreset(preset);
@@ -389,7 +455,6 @@ QWidget* TaskEditorSheet::buildForm()
     m_reminderMenu->addSection(QStringLiteral("On the due date (9:00)"));
     for (DueDateReminderPreset preset : allDueDateReminderPresets()) {
         QAction* a = m_reminderMenu->addAction(rawValue(preset));
-        a->setCheckable(true);
         a->setData(rawValue(preset));
         connect(a, &QAction::triggered, this, [this, preset] {
             m_model.selectDueDateReminderPreset(preset);
@@ -438,14 +503,11 @@ QWidget* TaskEditorSheet::buildForm()
 
     m_repeatButton = new QToolButton;
     m_repeatButton->setObjectName(QStringLiteral("repeatButton"));
-    m_repeatButton->setAutoRaise(true);
-    m_repeatButton->setPopupMode(QToolButton::InstantPopup);
-    m_repeatButton->setFont(Theme::font(14, QFont::DemiBold));
+    makePullDown(m_repeatButton);
     m_repeatMenu = new QMenu(m_repeatButton);
     m_repeatButton->setMenu(m_repeatMenu);
     for (RepeatOption option : allRepeatOptions()) {
         QAction* action = m_repeatMenu->addAction(TaskEditorModel::repeatOptionText(option));
-        action->setCheckable(true);
         action->setData(int(option));
         connect(action, &QAction::triggered, this, [this, option] {
             m_model.selectRepeatOption(option);
@@ -511,6 +573,7 @@ QWidget* TaskEditorSheet::buildForm()
                                           "padding: 4px 2px; }")
                                .arg(FocusColor::hairline().name(QColor::HexArgb),
                                     FocusColor::withOpacity(FocusColor::white(), 0.6).name(QColor::HexArgb)));
+    m_notes->setPlainText(m_model.notes());
     m_notes->installEventFilter(this);
     connect(m_notes, &QPlainTextEdit::textChanged, this, &TaskEditorSheet::applyNotesLimit);
     dv->addWidget(m_notes);
@@ -567,7 +630,6 @@ void TaskEditorSheet::sync()
     }
     const bool canSave = m_model.canSave();
     m_saveButton->setEnabled(canSave);
-    static_cast<QGraphicsOpacityEffect*>(m_saveButton->graphicsEffect())->setOpacity(canSave ? 1 : 0.45);
     for (size_t i = 0; i < m_chips.size(); ++i)
         m_chips[i]->setChecked(TaskItem::allPriorities()[i] == m_model.priority());
 
@@ -596,15 +658,14 @@ void TaskEditorSheet::sync()
         if (a->isSeparator())
             continue;
         const QString raw = a->data().toString();
-        if (const auto preset = reminderPresetFromRaw(raw))
-            a->setChecked(m_model.isChecked(*preset));
-        else if (const auto dayPreset = dueDateReminderPresetFromRaw(raw))
-            a->setChecked(m_model.isChecked(*dayPreset));
+        const auto preset = reminderPresetFromRaw(raw);
+        const auto dayPreset = dueDateReminderPresetFromRaw(raw);
+        markChosen(a, (preset && m_model.isChecked(*preset)) || (dayPreset && m_model.isChecked(*dayPreset)), m_check);
     }
 
     m_repeatButton->setText(TaskEditorModel::repeatOptionText(m_model.repeatOption()));
     for (QAction* a : m_repeatMenu->actions())
-        a->setChecked(RepeatOption(a->data().toInt()) == m_model.repeatOption());
+        markChosen(a, RepeatOption(a->data().toInt()) == m_model.repeatOption(), m_check);
 
     if (m_newStep->text() != m_model.newStep()) {
         const QSignalBlocker block(m_newStep);

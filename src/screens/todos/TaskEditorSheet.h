@@ -3,6 +3,7 @@
 #include "screens/todos/TaskEditorModel.h"
 
 #include <QDialog>
+#include <QIcon>
 #include <QPointer>
 #include <functional>
 #include <optional>
@@ -50,7 +51,7 @@ public:
     TaskEditorModel& model() { return m_model; }
     bool notificationsDenied() const { return m_notificationsDenied; }
     // The question the sheet shows now, if any.
-    ConfirmDialog* openQuestion() const { return m_question; }
+    ConfirmDialog* openQuestion() const;
 
     void cancel();
     void save();
@@ -83,9 +84,10 @@ private:
     bool m_notificationsDenied = false;
     bool m_composingNotes = false;
     QPointer<ConfirmDialog> m_question;
+    QIcon m_check;
 
     Eyebrow* m_headerTitle = nullptr;
-    FocusButton* m_saveButton = nullptr;
+    QAbstractButton* m_saveButton = nullptr;
     QLineEdit* m_title = nullptr;
     std::vector<QAbstractButton*> m_chips;
     QPushButton* m_addDue = nullptr;

@@ -127,6 +127,16 @@ TodosView::~TodosView()
     delete m_deleteQuestion;
 }
 
+TaskEditorSheet* TodosView::editor() const
+{
+    return m_editor;
+}
+
+ConfirmDialog* TodosView::deleteQuestion() const
+{
+    return m_deleteQuestion;
+}
+
 QWidget* TodosView::buildHeader()
 {
     auto* header = new QWidget;
@@ -298,11 +308,16 @@ QuietTodoRow* TodosView::row(const TaskItem& todo, QWidget* parent)
 {
     QuietTodoRow* r = m_rows.value(todo.id);
     if (r) {
-        r->setParent(parent);
-        r->setTodo(todo);
+        if (r->parentWidget() != parent) {
+            r->setParent(parent); // which hides it until shown again
+            r->show();
+        }
+        if (!(r->todo() == todo))
+            r->setTodo(todo);
         return r;
     }
     r = new QuietTodoRow(todo, 15, 52, parent);
+    r->show(); // at once, not when the layout gets round to it
     r->setProperty("todoId", todo.id);
     r->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(r, &QuietTodoRow::toggleClicked, this, [this, r] { toggleTodo(r->todo()); });
@@ -316,6 +331,131 @@ QuietTodoRow* TodosView::row(const TaskItem& todo, QWidget* parent)
     return r;
 }
 
+TodosView::Section TodosView::makeSection(const QString& name, QWidget* header, QLabel* empty, bool emptyFirst)
+{
+    Section s;
+    s.box = new QWidget(m_sections);
+    s.box->setObjectName(name);
+    auto* v = new QVBoxLayout(s.box);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(0);
+    header->setParent(s.box);
+    v->addWidget(header);
+    s.rows = new QVBoxLayout;
+    s.rows->setSpacing(0);
+    s.empty = empty;
+    empty->setParent(s.box);
+    if (emptyFirst)
+        v->addWidget(empty);
+    v->addLayout(s.rows);
+    if (!emptyFirst)
+        v->addWidget(empty);
+    return s;
+}
+
+void TodosView::placeRows(Section& section, const std::vector<TaskItem>& list, QSet<QUuid>& used)
+{
+    std::vector<QUuid> order;
+    order.reserve(list.size());
+    for (const TaskItem& t : list) {
+        row(t, section.box);
+        order.push_back(t.id);
+        used.insert(t.id);
+    }
+    if (order == section.order)
+        return;
+    // Only a changed order touches the layout: most store changes leave a section as it was.
+    while (QLayoutItem* item = section.rows->takeAt(0))
+        delete item;
+    for (const QUuid& id : order)
+        section.rows->addWidget(m_rows.value(id));
+    section.order = std::move(order);
+}
+
+void TodosView::buildSections()
+{
+    m_sections = new QWidget;
+    auto* v = new QVBoxLayout(m_sections);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(22);
+
+    m_focusSlot = new QWidget(m_sections);
+    m_focusSlot->setLayout(new QVBoxLayout);
+    m_focusSlot->layout()->setContentsMargins(0, 0, 0, 0);
+    v->addWidget(m_focusSlot);
+
+    auto* laterEmpty = textLabel(QStringLiteral("Nothing else today. One thing at a time."), 13, QFont::Medium,
+                                 FocusColor::textSecondary(), nullptr);
+    laterEmpty->setObjectName(QStringLiteral("laterEmpty"));
+    laterEmpty->setContentsMargins(0, 14, 0, 14);
+    addBottomHairline(laterEmpty);
+    m_later = makeSection(QStringLiteral("laterSection"), sectionHeader(QStringLiteral("Later today"), true, nullptr),
+                          laterEmpty, false);
+    v->addWidget(m_later.box);
+
+    m_earlierSlot = new QWidget(m_sections);
+    m_earlierSlot->setLayout(new QVBoxLayout);
+    m_earlierSlot->layout()->setContentsMargins(0, 0, 0, 0);
+    v->addWidget(m_earlierSlot);
+
+    auto* doneTitle = new Eyebrow(QStringLiteral("Done today"), FocusColor::textSecondary(), 12);
+    doneTitle->setContentsMargins(0, 0, 0, 4);
+    m_done = makeSection(QStringLiteral("doneSection"), doneTitle, new QLabel, false);
+    v->addWidget(m_done.box);
+
+    auto* plannedEmpty = textLabel(QStringLiteral("Nothing planned for this day yet."), 14, QFont::Medium,
+                                   FocusColor::textSecondary(), nullptr);
+    plannedEmpty->setObjectName(QStringLiteral("plannedEmpty"));
+    plannedEmpty->setContentsMargins(0, 16, 0, 16);
+    m_planned = makeSection(QStringLiteral("plannedSection"), sectionHeader(QStringLiteral("Planned"), true, nullptr),
+                            plannedEmpty, true);
+    v->addWidget(m_planned.box);
+    m_column->insertWidget(1, m_sections);
+}
+
+void TodosView::setFocusCard(const std::optional<TaskItem>& focus, bool canSkip, bool allDone)
+{
+    QLayout* slot = m_focusSlot->layout();
+    if (focus) {
+        delete m_emptyCard;
+        if (m_hero && m_hero->todo().id == focus->id) {
+            if (!(m_hero->todo() == *focus))
+                m_hero->setTodo(*focus);
+            m_hero->setCanSkip(canSkip);
+            return;
+        }
+        // A new focus gets a new card rather than an updated one.
+        delete m_hero;
+        m_hero = new FocusHeroCard(*focus, false, canSkip, m_focusSlot);
+        m_hero->setObjectName(QStringLiteral("focusCard"));
+        m_hero->setContextMenuPolicy(Qt::CustomContextMenu);
+        FocusHeroCard* card = m_hero;
+        connect(card, &FocusHeroCard::doneClicked, this, [this, card] { completeFocus(card->todo()); });
+        connect(card, &FocusHeroCard::skipClicked, this, &TodosView::skipFocus);
+        connect(card, &FocusHeroCard::openClicked, this, [this, card] { openEditor(card->todo()); });
+        connect(card, &FocusHeroCard::stepClicked, this,
+                [this, card](const Subtask& step) { toggleSubtask(step, card->todo()); });
+        connect(card, &QWidget::customContextMenuRequested, this, [this, card](const QPoint& at) {
+            QMenu menu;
+            fillTodoMenu(&menu, card->todo());
+            menu.exec(card->mapToGlobal(at));
+        });
+        slot->addWidget(m_hero);
+        m_hero->show();
+        return;
+    }
+    delete m_hero;
+    if (!m_emptyCard) {
+        m_emptyCard = new FocusEmptyCard(allDone, false, m_focusSlot);
+        m_emptyCard->setObjectName(QStringLiteral("emptyCard"));
+        connect(m_emptyCard, &FocusEmptyCard::addClicked, this, &TodosView::openNewEditor);
+        slot->addWidget(m_emptyCard);
+        m_emptyCard->show();
+    } else {
+        m_emptyCard->setAllDone(allDone);
+    }
+}
+
 void TodosView::refresh()
 {
     m_refreshQueued = false;
@@ -327,118 +467,55 @@ void TodosView::refresh()
     const bool today = isShowingToday();
     m_todayLink->setVisible(!today);
     m_headline->setText(headline());
+    if (!m_sections)
+        buildSections();
 
-    auto* sections = new QWidget;
-    auto* v = new QVBoxLayout(sections);
-    v->setContentsMargins(0, 0, 0, 0);
-    v->setSpacing(22);
     QSet<QUuid> used;
-    const auto addRows = [&](QVBoxLayout* into, const std::vector<TaskItem>& list, QWidget* parent) {
-        for (const TaskItem& t : list) {
-            into->addWidget(row(t, parent));
-            used.insert(t.id);
-        }
-    };
-
+    std::vector<TaskItem> later, done, planned, earlier;
     if (today) {
         // One pass over the store for today's list; open and focus follow the store's own rules.
         const std::vector<TaskItem> todays = m_context.storage->todayTodos();
-        std::vector<TaskItem> open, done;
+        std::vector<TaskItem> open;
         for (const TaskItem& t : todays)
             (t.isCompleted ? done : open).push_back(t);
         const std::optional<QUuid> focusID = m_context.storage->focusTodoID();
         auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusID; });
         if (focusIt == open.end() && !open.empty())
             focusIt = open.begin();
-
+        std::optional<TaskItem> focus;
         if (focusIt != open.end()) {
-            const TaskItem focus = *focusIt;
-            if (!m_hero || m_hero->todo().id != focus.id) {
-                delete m_hero;
-                m_hero = new FocusHeroCard(focus, false, open.size() > 1);
-                m_hero->setObjectName(QStringLiteral("focusCard"));
-                m_hero->setContextMenuPolicy(Qt::CustomContextMenu);
-                FocusHeroCard* card = m_hero;
-                connect(card, &FocusHeroCard::doneClicked, this, [this, card] { completeFocus(card->todo()); });
-                connect(card, &FocusHeroCard::skipClicked, this, &TodosView::skipFocus);
-                connect(card, &FocusHeroCard::openClicked, this, [this, card] { openEditor(card->todo()); });
-                connect(card, &FocusHeroCard::stepClicked, this,
-                        [this, card](const Subtask& step) { toggleSubtask(step, card->todo()); });
-                connect(card, &QWidget::customContextMenuRequested, this, [this, card](const QPoint& at) {
-                    QMenu menu;
-                    fillTodoMenu(&menu, card->todo());
-                    menu.exec(card->mapToGlobal(at));
-                });
-            } else {
-                m_hero->setTodo(focus);
-                m_hero->setCanSkip(open.size() > 1);
-            }
-            m_hero->setParent(sections);
-            v->addWidget(m_hero);
-
-            auto* later = new QWidget(sections);
-            later->setObjectName(QStringLiteral("laterSection"));
-            auto* lv = new QVBoxLayout(later);
-            lv->setContentsMargins(0, 0, 0, 0);
-            lv->setSpacing(0);
-            lv->addWidget(sectionHeader(QStringLiteral("Later today"), true, later));
-            std::vector<TaskItem> rest;
-            for (const TaskItem& t : open)
-                if (t.id != focus.id)
-                    rest.push_back(t);
-            addRows(lv, rest, later);
-            if (rest.empty()) {
-                auto* empty = textLabel(QStringLiteral("Nothing else today. One thing at a time."), 13, QFont::Medium,
-                                        FocusColor::textSecondary(), later);
-                empty->setObjectName(QStringLiteral("laterEmpty"));
-                empty->setContentsMargins(0, 14, 0, 14);
-                addBottomHairline(empty);
-                lv->addWidget(empty);
-            }
-            v->addWidget(later);
-        } else {
-            delete m_hero;
-            auto* empty = new FocusEmptyCard(!todays.empty(), false, sections);
-            empty->setObjectName(QStringLiteral("emptyCard"));
-            connect(empty, &FocusEmptyCard::addClicked, this, &TodosView::openNewEditor);
-            v->addWidget(empty);
+            focus = *focusIt;
+            open.erase(focusIt);
+            later = std::move(open);
         }
-
-        const std::vector<TaskItem> earlier = m_context.storage->earlierTodos();
-        if (!earlier.empty())
-            v->addWidget(buildEarlierBox(earlier, sections));
-
-        if (!done.empty()) {
-            auto* doneBox = new QWidget(sections);
-            doneBox->setObjectName(QStringLiteral("doneSection"));
-            auto* dv = new QVBoxLayout(doneBox);
-            dv->setContentsMargins(0, 0, 0, 0);
-            dv->setSpacing(0);
-            auto* title = new Eyebrow(QStringLiteral("Done today"), FocusColor::textSecondary(), 12, doneBox);
-            title->setContentsMargins(0, 0, 0, 4);
-            dv->addWidget(title);
-            addRows(dv, done, doneBox);
-            v->addWidget(doneBox);
-        }
+        setFocusCard(focus, later.size() + (focus ? 1 : 0) > 1, !todays.empty());
+        m_later.box->setVisible(focus.has_value());
+        m_later.empty->setVisible(focus && later.empty());
+        earlier = m_context.storage->earlierTodos();
     } else {
-        delete m_hero;
-        auto* planned = new QWidget(sections);
-        planned->setObjectName(QStringLiteral("plannedSection"));
-        auto* pv = new QVBoxLayout(planned);
-        pv->setContentsMargins(0, 0, 0, 0);
-        pv->setSpacing(0);
-        pv->addWidget(sectionHeader(QStringLiteral("Planned"), true, planned));
-        const std::vector<TaskItem> list = m_context.storage->todos(m_selectedDate);
-        if (list.empty()) {
-            auto* empty = textLabel(QStringLiteral("Nothing planned for this day yet."), 14, QFont::Medium,
-                                    FocusColor::textSecondary(), planned);
-            empty->setObjectName(QStringLiteral("plannedEmpty"));
-            empty->setContentsMargins(0, 16, 0, 16);
-            pv->addWidget(empty);
-        }
-        addRows(pv, list, planned);
-        v->addWidget(planned);
+        m_later.box->hide();
+        planned = m_context.storage->todos(m_selectedDate);
+        m_planned.empty->setVisible(planned.empty());
     }
+    m_focusSlot->setVisible(today);
+    m_done.box->setVisible(!done.empty());
+    m_planned.box->setVisible(!today);
+    m_done.empty->hide();
+    placeRows(m_later, later, used);
+    placeRows(m_done, done, used);
+    placeRows(m_planned, planned, used);
+
+    if (earlier != m_earlierShown || m_showEarlier != m_earlierShownOpen || bool(m_earlierBox) == earlier.empty()) {
+        delete m_earlierBox;
+        if (!earlier.empty()) {
+            m_earlierBox = buildEarlierBox(earlier, m_earlierSlot);
+            m_earlierSlot->layout()->addWidget(m_earlierBox);
+            m_earlierBox->show();
+        }
+        m_earlierShown = earlier;
+        m_earlierShownOpen = m_showEarlier;
+    }
+    m_earlierSlot->setVisible(!earlier.empty());
 
     for (auto it = m_rows.begin(); it != m_rows.end();) {
         if (!it.value() || !used.contains(it.key())) {
@@ -448,13 +525,6 @@ void TodosView::refresh()
             ++it;
         }
     }
-    if (m_sections) {
-        m_column->removeWidget(m_sections);
-        m_sections->hide();
-        m_sections->deleteLater();
-    }
-    m_sections = sections;
-    m_column->insertWidget(1, sections);
 }
 
 QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent)

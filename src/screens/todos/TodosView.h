@@ -5,12 +5,14 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <QWidget>
 
 class ConfirmDialog;
 class Eyebrow;
 class FocusButton;
+class FocusEmptyCard;
 class FocusHeroCard;
 class QLabel;
 class QMenu;
@@ -59,8 +61,8 @@ public:
     void fillTodoMenu(QMenu* menu, const TaskItem& todo);
     void fillEarlierMenu(QMenu* menu, const TaskItem& todo);
 
-    TaskEditorSheet* editor() const { return m_editor; }
-    ConfirmDialog* deleteQuestion() const { return m_deleteQuestion; }
+    TaskEditorSheet* editor() const;
+    ConfirmDialog* deleteQuestion() const;
     // Rebuilds the sections from the store now (the page also does so after every store change).
     void refresh();
 
@@ -88,8 +90,26 @@ private:
     FocusButton* m_todayLink = nullptr;
     QLabel* m_headline = nullptr;
     QVBoxLayout* m_column = nullptr;
-    QPointer<QWidget> m_sections;
+    struct Section {
+        QWidget* box = nullptr;
+        QVBoxLayout* rows = nullptr;
+        QLabel* empty = nullptr;
+        std::vector<QUuid> order;
+    };
+    Section makeSection(const QString& name, QWidget* header, QLabel* empty, bool emptyFirst);
+    void buildSections();
+    void placeRows(Section& section, const std::vector<TaskItem>& list, QSet<QUuid>& used);
+    void setFocusCard(const std::optional<TaskItem>& focus, bool canSkip, bool allDone);
+
+    QWidget* m_sections = nullptr;
+    QWidget* m_focusSlot = nullptr;
+    QWidget* m_earlierSlot = nullptr;
+    Section m_later, m_done, m_planned;
     QPointer<FocusHeroCard> m_hero;
+    QPointer<FocusEmptyCard> m_emptyCard;
+    QPointer<QWidget> m_earlierBox;
+    std::vector<TaskItem> m_earlierShown;
+    bool m_earlierShownOpen = false;
     QHash<QUuid, QPointer<QuietTodoRow>> m_rows;
     QPointer<TaskEditorSheet> m_editor;
     QPointer<ConfirmDialog> m_deleteQuestion;

@@ -1,0 +1,183 @@
+// The Today page and the to-do editor on a large data set: rebuilding the page after a store
+// change, opening the editor, and one keystroke in the editor's title.
+#include "NullNotifications.h"
+#include "platform/Defaults.h"
+#include "router/AppRouter.h"
+#include "screens/todos/TaskEditorSheet.h"
+#include "screens/todos/TodosView.h"
+#include "store/StorageService.h"
+#include "ui/Theme.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <benchmark/benchmark.h>
+#include <memory>
+#include <random>
+
+namespace {
+
+Calendar calendar()
+{
+    return Calendar(QTimeZone("America/New_York"), 1, QLocale(QLocale::English, QLocale::UnitedStates));
+}
+
+Date startOfBench()
+{
+    return calendar().date(QDate(2026, 12, 7), 10, 0, 0);
+}
+
+// 10,000 to-dos over the last 400 days, 300 of them daily series, a few dozen on today.
+void writeTodos(const QString& folder)
+{
+    std::mt19937 random(7);
+    QJsonArray todos;
+    const Date now = startOfBench();
+    for (int i = 0; i < 10000; ++i) {
+        TaskItem t;
+        t.id = QUuid::createUuid();
+        t.title = QStringLiteral("To-do number %1 with a realistic title").arg(i);
+        t.time = i % 3 == 0 ? TaskItem::anytime
+                            : QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
+        t.priority = TaskItem::Priority(i % 3);
+        t.isCompleted = i % 4 == 0;
+        t.createdAt = now - 86400.0 * (i < 40 ? 0 : random() % 400);
+        t.updatedAt = t.createdAt + 60;
+        if (i % 5 == 0)
+            t.reminderDate = now + 3600.0 * (random() % 200);
+        for (int s = 0; s < i % 4; ++s)
+            t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step %1").arg(s), s % 2 == 0});
+        if (i >= 40 && i < 340) {
+            t.repeatOption = RepeatOption::daily;
+            t.recurringSeriesId = QUuid::createUuid();
+        }
+        todos.append(encodeTaskItem(t));
+    }
+    QFile f(folder + QStringLiteral("/todos.json"));
+    f.open(QIODevice::WriteOnly);
+    f.write(QJsonDocument(todos).toJson());
+}
+
+struct Fixture {
+    QTemporaryDir folder;
+    ManualClock clock{startOfBench()};
+    Defaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
+    NullNotifications notifications;
+    std::unique_ptr<StorageService> store;
+    AppRouter router;
+    AppContext context;
+
+    Fixture()
+    {
+        const QString data = folder.filePath(QStringLiteral("data"));
+        QDir().mkpath(data);
+        writeTodos(data);
+        StorageEnvironment env;
+        env.clock = &clock;
+        env.calendar = [] { return calendar(); };
+        env.defaults = &defaults;
+        env.notifications = &notifications;
+        store = std::make_unique<StorageService>(FileStore{data}, env);
+        context.storage = store.get();
+        context.router = &router;
+        context.clock = &clock;
+        context.calendar = [] { return calendar(); };
+    }
+};
+
+Fixture& fixture()
+{
+    static Fixture f;
+    return f;
+}
+
+void BM_TodayPageRebuild(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    TodosView view(f.context);
+    view.resize(900, 1000);
+    view.show();
+    QCoreApplication::processEvents();
+    // Each round is one store change: a to-do of today toggled, so it moves between sections.
+    const QUuid id = f.store->todayTodos()[5].id;
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.store->toggleTodo(id); // the store's own file write is not the page's time
+        state.ResumeTiming();
+        view.refresh();
+        QCoreApplication::processEvents(); // layout and painting of what changed
+    }
+    state.counters["today"] = double(f.store->todayTodos().size());
+}
+BENCHMARK(BM_TodayPageRebuild)->Unit(benchmark::kMillisecond);
+
+// What the page asks of the store on each rebuild, for comparison.
+void BM_TodayListsFromStore(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(f.store->todayTodos());
+        benchmark::DoNotOptimize(f.store->earlierTodos());
+    }
+}
+BENCHMARK(BM_TodayListsFromStore)->Unit(benchmark::kMillisecond);
+
+TaskEditorSheet::Inputs inputsFor(Fixture& f, const TaskItem& todo)
+{
+    TaskEditorSheet::Inputs inputs;
+    inputs.existingTodo = todo;
+    inputs.selectedDate = f.clock.now();
+    inputs.clock = &f.clock;
+    inputs.calendar = f.context.calendar;
+    inputs.reminders = &f.store->reminders();
+    inputs.onSave = [](const TaskItem&) {};
+    inputs.onDelete = [](const TaskItem&) {};
+    return inputs;
+}
+
+void BM_OpenEditor(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    const TaskItem todo = f.store->todos()[3]; // three steps and a time
+    for (auto _ : state) {
+        TaskEditorSheet sheet(inputsFor(f, todo));
+        sheet.show();
+        QCoreApplication::processEvents();
+        sheet.done(QDialog::Rejected);
+    }
+}
+BENCHMARK(BM_OpenEditor)->Unit(benchmark::kMillisecond);
+
+void BM_TypeInTitle(benchmark::State& state)
+{
+    Fixture& f = fixture();
+    TaskEditorSheet sheet(inputsFor(f, f.store->todos()[3]));
+    sheet.show();
+    QCoreApplication::processEvents();
+    auto* title = sheet.findChild<QLineEdit*>(QStringLiteral("titleField"));
+    for (auto _ : state) {
+        QTest::keyClick(title, Qt::Key_A);
+        if (title->text().size() > 140)
+            title->clear();
+    }
+}
+BENCHMARK(BM_TypeInTitle)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    Theme::prepareApplication();
+    QApplication app(argc, argv);
+    Theme::apply(app);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

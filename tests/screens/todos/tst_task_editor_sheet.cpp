@@ -1,0 +1,156 @@
+#include "StoreFixture.h"
+#include "screens/todos/ConfirmDialog.h"
+#include "screens/todos/TaskEditorSheet.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QToolButton>
+
+using Act = std::function<void(TaskEditorSheet&)>;
+Q_DECLARE_METATYPE(Act)
+Q_DECLARE_METATYPE(NotificationAuthorization)
+
+class TaskEditorSheetTest : public QObject {
+    Q_OBJECT
+
+    StoreFixture f;
+    std::vector<TaskItem> saved, deleted;
+
+    std::unique_ptr<TaskEditorSheet> open(std::optional<TaskItem> todo)
+    {
+        TaskEditorSheet::Inputs in;
+        in.existingTodo = std::move(todo);
+        in.selectedDate = f.clock.now();
+        in.clock = &f.clock;
+        in.calendar = [this] { return f.calendar; };
+        in.reminders = &f.store->reminders();
+        in.onSave = [this](const TaskItem& t) { saved.push_back(t); };
+        in.onDelete = [this](const TaskItem& t) { deleted.push_back(t); };
+        auto sheet = std::make_unique<TaskEditorSheet>(std::move(in));
+        sheet->show();
+        sheet->activateWindow();
+        if (!QTest::qWaitForWindowActive(sheet.get()))
+            qWarning("the sheet did not become active");
+        return sheet;
+    }
+    static TaskItem existing(RepeatOption repeat, bool inSeries)
+    {
+        TaskItem t;
+        t.id = QUuid::createUuid();
+        t.title = QStringLiteral("Buy milk");
+        t.time = TaskItem::anytime;
+        t.createdAt = t.updatedAt = TestEnvironment::at(2026, 12, 7);
+        t.repeatOption = repeat;
+        if (inSeries)
+            t.recurringSeriesId = QUuid::createUuid();
+        return t;
+    }
+
+private slots:
+    void initTestCase() { f.make(); }
+    void init()
+    {
+        saved.clear();
+        deleted.clear();
+        f.notifications.status = NotificationAuthorization::authorized;
+        f.notifications.authorizationRequests = 0;
+    }
+
+    void questions_data();
+    void questions();
+    void reminderSwitchAsksOnce_data();
+    void reminderSwitchAsksOnce();
+    void emptyTitleCannotBeSaved();
+};
+
+void TaskEditorSheetTest::questions_data()
+{
+    QTest::addColumn<Act>("act");
+    QTest::addColumn<QStringList>("buttons"); // empty: no question, the sheet closed
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<int>("deletes");
+
+    const Act edit = [](TaskEditorSheet& s) {
+        QTest::keyClicks(s.findChild<QLineEdit*>("newStepField"), QStringLiteral("Call back"));
+    };
+    const Act escape = [](TaskEditorSheet& s) { QTest::keyClick(&s, Qt::Key_Escape); };
+    QTest::newRow("escape, no edits") << escape << QStringList() << "" << false << 0;
+    QTest::newRow("escape after an edit, keep editing")
+        << Act([=](TaskEditorSheet& s) { edit(s), escape(s); }) << QStringList{"Discard Changes", "Keep Editing"}
+        << "Keep Editing" << true << 0;
+    QTest::newRow("cancel after an edit, discard")
+        << Act([=](TaskEditorSheet& s) { edit(s), s.cancel(); }) << QStringList{"Discard Changes", "Keep Editing"}
+        << "Discard Changes" << false << 0;
+    QTest::newRow("delete, keep") << Act(&TaskEditorSheet::requestDelete) << QStringList{"Keep To-do", "Delete"}
+                                  << "Keep To-do" << true << 0;
+    QTest::newRow("delete the record as handed in") << Act([](TaskEditorSheet& s) {
+        s.model().setTitle(QStringLiteral("Edited"));
+        s.requestDelete();
+    }) << QStringList{"Keep To-do", "Delete"} << "Delete"
+                                                    << false << 1;
+}
+
+void TaskEditorSheetTest::questions()
+{
+    QFETCH(Act, act);
+    QFETCH(QStringList, buttons);
+    QFETCH(QString, choice);
+    auto sheet = open(existing(RepeatOption::none, false));
+    act(*sheet);
+    if (buttons.isEmpty()) {
+        QVERIFY(!sheet->openQuestion());
+    } else {
+        QVERIFY(sheet->openQuestion());
+        QCOMPARE(sheet->openQuestion()->buttonTexts(), buttons);
+        QVERIFY(sheet->openQuestion()->choose(choice));
+    }
+    QTEST(sheet->isVisible(), "open");
+    QTEST(int(deleted.size()), "deletes");
+    if (!deleted.empty())
+        QCOMPARE(deleted.front().title, QStringLiteral("Buy milk"));
+    QVERIFY(saved.empty());
+}
+
+void TaskEditorSheetTest::reminderSwitchAsksOnce_data()
+{
+    QTest::addColumn<NotificationAuthorization>("status");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("notice");
+    QTest::newRow("never asked") << NotificationAuthorization::notDetermined << 1 << false;
+    QTest::newRow("denied") << NotificationAuthorization::denied << 0 << true;
+    QTest::newRow("allowed") << NotificationAuthorization::authorized << 0 << false;
+}
+
+void TaskEditorSheetTest::reminderSwitchAsksOnce()
+{
+    QFETCH(NotificationAuthorization, status);
+    f.notifications.status = status;
+    auto sheet = open(std::nullopt);
+    auto* notice = sheet->findChild<QWidget*>("notificationsNotice");
+    QVERIFY(!notice->isVisible()); // no reminder, no notice
+    sheet->findChild<QPushButton*>("addReminderButton")->click();
+    QTEST(f.notifications.authorizationRequests, "requests");
+    QTEST(notice->isVisible(), "notice");
+    QVERIFY(sheet->model().reminderEnabled()); // a refusal does not switch the reminder off
+    sheet->findChild<QToolButton*>("removeReminderButton")->click();
+    QVERIFY(!notice->isVisible());
+}
+
+void TaskEditorSheetTest::emptyTitleCannotBeSaved()
+{
+    auto sheet = open(std::nullopt);
+    QTest::keyClicks(sheet->findChild<QLineEdit*>("titleField"), QStringLiteral("   "));
+    QVERIFY(!sheet->findChild<QWidget*>("saveButton")->isEnabled());
+    QTest::keyClick(sheet.get(), Qt::Key_Return, Qt::ControlModifier);
+    QVERIFY(saved.empty() && sheet->isVisible());
+    QTest::keyClicks(sheet->findChild<QLineEdit*>("titleField"), QStringLiteral("Tea"));
+    QTest::keyClick(sheet.get(), Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(saved.size(), size_t(1));
+    QCOMPARE(saved.front().title, QStringLiteral("Tea"));
+    QVERIFY(!sheet->isVisible());
+}
+
+QTEST_MAIN(TaskEditorSheetTest)
+#include "tst_task_editor_sheet.moc"

@@ -1,0 +1,298 @@
+#include "StoreFixture.h"
+#include "router/AppRouter.h"
+#include "screens/todos/ConfirmDialog.h"
+#include "screens/todos/TaskEditorSheet.h"
+#include "screens/todos/TodosView.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QTest>
+#include <functional>
+
+using Setup = std::function<void(StorageService&)>;
+Q_DECLARE_METATYPE(Setup)
+
+namespace {
+
+Date ny(int y, int mo, int d, int h = 0, int mi = 0)
+{
+    return TestEnvironment::at(y, mo, d, h, mi);
+}
+
+TaskItem todo(const QString& title, Date created, bool done = false,
+              TaskItem::Priority priority = TaskItem::Priority::medium)
+{
+    TaskItem t;
+    t.id = QUuid::createUuid();
+    t.title = title;
+    t.time = TaskItem::anytime;
+    t.priority = priority;
+    t.isCompleted = done;
+    t.createdAt = created;
+    t.updatedAt = created;
+    return t;
+}
+
+const Date today = ny(2026, 12, 7, 8, 0); // the fixture's clock reads 10:00 that Monday
+
+} // namespace
+
+class TodosViewTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<StoreFixture> f;
+    std::unique_ptr<AppRouter> router;
+    std::unique_ptr<AppContext> context;
+    std::unique_ptr<TodosView> view;
+
+    void makeView()
+    {
+        view = std::make_unique<TodosView>(*context);
+        view->resize(900, 900);
+        view->show();
+        view->refresh();
+    }
+    QStringList present() const
+    {
+        QStringList names;
+        for (const char* name : {"focusCard", "emptyCard", "laterSection", "laterEmpty", "earlierBox", "doneSection",
+                                 "plannedSection", "plannedEmpty"})
+            if (auto* w = view->findChild<QWidget*>(QLatin1String(name)); w && w->isVisibleTo(view.get()))
+                names.append(QLatin1String(name));
+        return names;
+    }
+    int count() const { return int(f->store->todos().size()); }
+
+private slots:
+    void init()
+    {
+        f = std::make_unique<StoreFixture>();
+        f->make();
+        router = std::make_unique<AppRouter>();
+        context = std::make_unique<AppContext>();
+        context->storage = f->store.get();
+        context->router = router.get();
+        context->clock = &f->clock;
+        context->calendar = [this] { return f->calendar; };
+    }
+    void cleanup()
+    {
+        view.reset();
+        context.reset();
+        router.reset();
+        f.reset();
+    }
+
+    void sections_data();
+    void sections();
+    void headlineAndRollOver_data();
+    void headlineAndRollOver();
+    void dayShortcutsQuietWhileSheetOpen();
+    void movingToToday_data();
+    void movingToToday();
+    void deleteQuestions_data();
+    void deleteQuestions();
+    void newItemRequestOpensEditorForTheShownDay();
+};
+
+void TodosViewTest::sections_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<int>("shift");
+    QTest::addColumn<QStringList>("sections");
+
+    const auto add = [](std::vector<TaskItem> list) {
+        return Setup([list](StorageService& s) {
+            for (const TaskItem& t : list)
+                s.addTodo(t);
+        });
+    };
+    QTest::newRow("empty today") << add({}) << 0 << QStringList{"emptyCard"};
+    QTest::newRow("all done") << add({todo("a", today, true), todo("b", today, true)}) << 0
+                              << QStringList{"emptyCard", "doneSection"};
+    QTest::newRow("one open") << add({todo("a", today)}) << 0 << QStringList{"focusCard", "laterSection", "laterEmpty"};
+    QTest::newRow("three open, one done")
+        << add({todo("a", today), todo("b", today), todo("c", today), todo("d", today, true)}) << 0
+        << QStringList{"focusCard", "laterSection", "doneSection"};
+    QTest::newRow("earlier") << add({todo("old", ny(2026, 12, 3))}) << 0 << QStringList{"emptyCard", "earlierBox"};
+    QTest::newRow("older than a week") << add({todo("old", ny(2026, 11, 29))}) << 0 << QStringList{"emptyCard"};
+    QTest::newRow("another day, nothing")
+        << add({todo("a", today)}) << 2 << QStringList{"plannedSection", "plannedEmpty"};
+    QTest::newRow("another day, only done")
+        << add({todo("a", ny(2026, 12, 9), true)}) << 2 << QStringList{"plannedSection"};
+}
+
+void TodosViewTest::sections()
+{
+    QFETCH(Setup, setup);
+    QFETCH(int, shift);
+    setup(*f->store);
+    makeView();
+    view->shiftDay(shift);
+    QTEST(present(), "sections");
+}
+
+void TodosViewTest::headlineAndRollOver_data()
+{
+    QTest::addColumn<int>("shift");
+    QTest::addColumn<bool>("midnight");
+    QTest::addColumn<QString>("headline");
+    QTest::addColumn<bool>("todayLink");
+
+    QTest::newRow("today") << 0 << false << "What matters most today" << false;
+    QTest::newRow("tomorrow") << 1 << false << "Planned for tomorrow" << true;
+    QTest::newRow("yesterday") << -1 << false << "Yesterday" << true;
+    QTest::newRow("two ahead") << 2 << false << "Planned for Wednesday" << true;
+    QTest::newRow("two back") << -2 << false << "Saturday" << true;
+    QTest::newRow("today across midnight") << 0 << true << "What matters most today" << false;
+    QTest::newRow("tomorrow across midnight") << 1 << true << "What matters most today" << false;
+    QTest::newRow("yesterday across midnight") << -1 << true << "Sunday" << true;
+}
+
+void TodosViewTest::headlineAndRollOver()
+{
+    QFETCH(int, shift);
+    QFETCH(bool, midnight);
+    makeView();
+    view->shiftDay(shift);
+    const Date shown = view->selectedDate();
+    if (midnight) {
+        f->clock.advance(24 * 3600);
+        view->handleDayChange();
+        // Only a page that showed the old today follows to the new one.
+        QCOMPARE(f->calendar.isSameDay(view->selectedDate(), f->clock.now()), shift == 0 || shift == 1);
+        if (shift != 0)
+            QCOMPARE(view->selectedDate(), shown);
+    }
+    QTEST(view->findChild<QLabel*>("headline")->text(), "headline");
+    QTEST(view->findChild<QWidget*>("todayLink")->isVisibleTo(view.get()), "todayLink");
+}
+
+void TodosViewTest::dayShortcutsQuietWhileSheetOpen()
+{
+    makeView();
+    view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    const Date start = view->selectedDate();
+    QTest::keyClick(view.get(), Qt::Key_Right, Qt::ControlModifier);
+    QCOMPARE(view->selectedDate(), f->calendar.addDays(start, 1));
+    QTest::keyClick(view.get(), Qt::Key_Left, Qt::ControlModifier);
+    QTest::keyClick(view.get(), Qt::Key_Left, Qt::ControlModifier);
+    QCOMPARE(view->findChild<QLabel*>("headline")->text(), QStringLiteral("Yesterday"));
+
+    view->openNewEditor();
+    QTRY_VERIFY_WITH_TIMEOUT(view->editor() && view->editor()->isVisible(), 5000);
+    const Date before = view->selectedDate();
+    QTest::keyClick(view.get(), Qt::Key_Right, Qt::ControlModifier);
+    QTest::keyClick(view->editor(), Qt::Key_Right, Qt::ControlModifier);
+    QCOMPARE(view->selectedDate(), before);
+}
+
+void TodosViewTest::movingToToday_data()
+{
+    QTest::addColumn<bool>("all");
+    QTest::newRow("one") << false;
+    QTest::newRow("all") << true;
+}
+
+void TodosViewTest::movingToToday()
+{
+    QFETCH(bool, all);
+    for (int d : {3, 4, 5})
+        f->store->addTodo(todo(QStringLiteral("from the %1th").arg(d), ny(2026, 12, d)));
+    makeView();
+    const std::vector<TaskItem> earlier = f->store->earlierTodos();
+    QCOMPARE(earlier.size(), size_t(3));
+
+    QMenu menu;
+    view->fillEarlierMenu(&menu, earlier.front());
+    QStringList texts;
+    for (QAction* a : menu.actions())
+        texts.append(a->isSeparator() ? QStringLiteral("|") : a->text());
+    QCOMPARE(texts, (QStringList{"Move to Today", "Move All to Today", "Mark Done", "|", "Edit…", "Delete…"}));
+    for (QAction* a : menu.actions())
+        if (a->text() == (all ? QStringLiteral("Move All to Today") : QStringLiteral("Move to Today")))
+            a->trigger();
+
+    QCOMPARE(f->store->earlierTodos().size(), size_t(all ? 0 : 2));
+    QCOMPARE(f->store->openTodos().size(), size_t(all ? 3 : 1));
+    view->refresh();
+    QCOMPARE(present().contains(QStringLiteral("earlierBox")), !all);
+    QVERIFY(present().contains(QStringLiteral("focusCard")));
+}
+
+void TodosViewTest::deleteQuestions_data()
+{
+    QTest::addColumn<bool>("repeating");
+    QTest::addColumn<QString>("choice");
+    QTest::addColumn<int>("remaining");
+    QTest::addColumn<bool>("stillRepeats");
+
+    QTest::newRow("plain, delete") << false << "Delete" << 1 << false;
+    QTest::newRow("plain, cancel") << false << "Cancel" << 2 << false;
+    QTest::newRow("series, delete all") << true << "Delete All" << 1 << false;
+    QTest::newRow("series, stop repeating") << true << "Stop Repeating (Keep Past)" << 3 << false;
+    QTest::newRow("series, cancel") << true << "Cancel" << 3 << true;
+}
+
+void TodosViewTest::deleteQuestions()
+{
+    QFETCH(bool, repeating);
+    QFETCH(QString, choice);
+    f->store->addTodo(todo(QStringLiteral("Unrelated"), today));
+    TaskItem target = todo(QStringLiteral("Buy milk"), today);
+    if (repeating) {
+        const QUuid series = QUuid::createUuid();
+        for (Date day : {ny(2026, 12, 6), ny(2026, 12, 7)}) {
+            TaskItem copy = todo(QStringLiteral("Buy milk"), day);
+            copy.repeatOption = RepeatOption::daily;
+            copy.recurringSeriesId = series;
+            f->store->addTodo(copy);
+            target = copy;
+        }
+    } else {
+        f->store->addTodo(target);
+    }
+    makeView();
+    view->requestDelete(target);
+    ConfirmDialog* question = view->deleteQuestion();
+    QVERIFY(question);
+    if (repeating) {
+        QCOMPARE(question->title(), QStringLiteral("Delete repeating to-do?"));
+        QCOMPARE(question->buttonTexts(), (QStringList{"Stop Repeating (Keep Past)", "Delete All", "Cancel"}));
+    } else {
+        QCOMPARE(question->title(), QStringLiteral("Delete this to-do?"));
+        QCOMPARE(question->message(), QStringLiteral("\u201CBuy milk\u201D will be removed from all your devices."));
+        QCOMPARE(question->buttonTexts(), (QStringList{"Delete", "Cancel"}));
+    }
+    QVERIFY(question->choose(choice));
+    QTRY_VERIFY(!view->deleteQuestion());
+    QTEST(count(), "remaining");
+    bool repeats = false;
+    for (const TaskItem& t : f->store->todos())
+        repeats = repeats || t.repeatOption != RepeatOption::none;
+    QTEST(repeats, "stillRepeats");
+}
+
+void TodosViewTest::newItemRequestOpensEditorForTheShownDay()
+{
+    makeView();
+    view->shiftDay(2);
+    router->setNewItemRequest(AppRouter::NewItem::todo);
+    QVERIFY(view->editor());
+    QVERIFY(!router->newItemRequest());
+    TaskEditorSheet* sheet = view->editor();
+    QTest::keyClicks(sheet->findChild<QWidget*>("titleField"), QStringLiteral("Plan the trip"));
+    sheet->save();
+    QCOMPARE(count(), 1);
+    QCOMPARE(f->store->todos().front().title, QStringLiteral("Plan the trip"));
+    QCOMPARE(f->store->todos().front().createdAt, ny(2026, 12, 9));
+    QTRY_VERIFY(!view->editor());
+    view->hide();
+    view->show(); // a cleared request opens nothing again
+    QVERIFY(!view->editor());
+}
+
+QTEST_MAIN(TodosViewTest)
+#include "tst_todos_view.moc"
