@@ -12,19 +12,15 @@
 #include <QTemporaryDir>
 #include <memory>
 
-// A boot clock that follows the manual wall clock, so advancing that is time passing;
-// changeWallClock() below is a person setting the clock, which this clock does not see.
-class FollowingBootClock final : public MonotonicClock {
-public:
-    explicit FollowingBootClock(const ManualClock& wall) : m_wall(wall), m_start(wall.peek()) {}
-    double seconds() const override { return 1000 + m_wall.peek() - m_start - changes; }
-    QString bootId() const override { return boot; }
-    QString boot = QStringLiteral("boot-one");
+// Follows the manual wall clock, so advancing that is time passing; changeWallClock() below is
+// a person setting the clock, which this clock does not see.
+struct FollowingBootClock final : MonotonicClock {
+    explicit FollowingBootClock(const ManualClock& clock) : wall(&clock) {}
+    const ManualClock* wall;
     double changes = 0;
-
-private:
-    const ManualClock& m_wall;
-    Date m_start;
+    QString boot = QStringLiteral("boot-one");
+    double seconds() const override { return wall->peek() - changes; }
+    QString bootId() const override { return boot; }
 };
 
 // Refuses every write the way a full disk does, also for root.

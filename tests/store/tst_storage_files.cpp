@@ -160,10 +160,15 @@ private slots:
         QVERIFY(writeBytes(f.file(name), content));
 
         StorageService& store = f.make();
+        QSignalSpy reports(&store, &StorageService::problemReported);
 
         const QString backup = f.file(backupName(QFileInfo(name).completeBaseName(), qint64(std::floor(start))));
         QCOMPARE(backupsIn(f.dataPath()), QStringList{QFileInfo(backup).fileName()});
         QCOMPARE(readBytes(backup), content);
+        // Reported with both names, also for "state.json", once someone listens.
+        QVERIFY(reports.wait(1000) && reports.size() == 1);
+        QCOMPARE(reports.at(0).at(0).toString(), f.file(name));
+        QVERIFY(reports.at(0).at(1).toString().contains(backup));
         if (message.isEmpty())
             QVERIFY(!store.lastError());
         else
@@ -335,10 +340,13 @@ private slots:
         else
             QVERIFY(blockFile(notesPath));
 
+        QSignalSpy reports(&store, &StorageService::problemReported);
         const Note n = note(QStringLiteral("draft"), f.clock.now());
         store.upsertNote(n);
         QCOMPARE(ids(store.notes()), QList<QUuid>{n.id});
         QVERIFY(!store.saveNotes(true));
+        QVERIFY(reports.wait(1000) && reports.size() == 1); // a repeated failure is not news
+        QCOMPARE(reports.at(0).at(0).toString(), notesPath);
         QVERIFY(store.lastError());
         QVERIFY(!store.lastError()->isEmpty());
         QCOMPARE(sync.pushes, 0);
@@ -485,24 +493,6 @@ private slots:
         struct stat info {};
         QVERIFY(::stat(data, &info) == 0);
         QCOMPARE(int(info.st_mode & 0777), expectedMode);
-    }
-
-    void problemsAreReportedOnceWithTheirFile()
-    {
-        StoreFixture f;
-        QDir().mkpath(f.dataPath());
-        QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), "not json"));
-        StorageService& store = f.make();
-        QSignalSpy reports(&store, &StorageService::problemReported);
-        f.failing = QStringList{QStringLiteral("notes.json")};
-        QVERIFY(!store.saveNotes(false));
-        QVERIFY(!store.saveNotes(false));  // the same failure again is not news
-        QCoreApplication::processEvents(); // the start-up's problems too arrive once someone listens
-        QCOMPARE(reports.size(), 2);
-        QCOMPARE(reports.at(0).at(0).toString(), f.file(QStringLiteral("todos.json")));
-        QVERIFY(reports.at(0).at(1).toString().contains(QLatin1String("todos.unreadable-")));
-        QCOMPARE(reports.at(1).at(0).toString(), f.file(QStringLiteral("notes.json")));
-        QVERIFY(reports.at(1).at(1).toString().contains(QLatin1String("No space left on device")));
     }
 
     void writtenFileForm()
