@@ -127,6 +127,13 @@ TodosView::~TodosView()
     delete m_deleteQuestion;
 }
 
+QMargins TodosView::besideCards()
+{
+    // Headings and rows stand in line with the focus card's visible edge, not with its shadow.
+    static const QMargins shadow = FocusCardFrame(false).shadowMargins();
+    return QMargins(shadow.left(), 0, shadow.right(), 0);
+}
+
 TaskEditorSheet* TodosView::editor() const
 {
     return m_editor;
@@ -141,7 +148,7 @@ QWidget* TodosView::buildHeader()
 {
     auto* header = new QWidget;
     auto* v = new QVBoxLayout(header);
-    v->setContentsMargins(0, 0, 0, 0);
+    v->setContentsMargins(besideCards());
     v->setSpacing(8);
     auto* nav = new QHBoxLayout;
     nav->setSpacing(4);
@@ -337,7 +344,7 @@ TodosView::Section TodosView::makeSection(const QString& name, QWidget* header, 
     s.box = new QWidget(m_sections);
     s.box->setObjectName(name);
     auto* v = new QVBoxLayout(s.box);
-    v->setContentsMargins(0, 0, 0, 0);
+    v->setContentsMargins(besideCards());
     v->setSpacing(0);
     header->setParent(s.box);
     v->addWidget(header);
@@ -395,7 +402,7 @@ void TodosView::buildSections()
 
     m_earlierSlot = new QWidget(m_sections);
     m_earlierSlot->setLayout(new QVBoxLayout);
-    m_earlierSlot->layout()->setContentsMargins(0, 0, 0, 0);
+    m_earlierSlot->layout()->setContentsMargins(besideCards());
     v->addWidget(m_earlierSlot);
 
     auto* doneTitle = new Eyebrow(QStringLiteral("Done today"), FocusColor::textSecondary(), 12);
@@ -639,6 +646,7 @@ void TodosView::openSheet(const std::optional<TaskItem>& todo)
     }
     m_editor = new TaskEditorSheet(std::move(inputs), this);
     m_editor->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_editor, &QDialog::finished, this, [this] { m_editor = nullptr; });
     m_editor->open();
 }
 
@@ -666,6 +674,8 @@ void TodosView::requestDelete(const TaskItem& todo)
                                               {QStringLiteral("Cancel"), ConfirmDialog::Role::cancel, {}}},
                                              this);
     }
+    // Closed means gone for the page, even before the event loop deletes it.
+    connect(m_deleteQuestion, &QDialog::finished, this, [this] { m_deleteQuestion = nullptr; });
     m_deleteQuestion->open();
 }
 

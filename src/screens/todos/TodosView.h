@@ -74,6 +74,7 @@ private:
     QWidget* sectionHeader(const QString& title, bool withAdd, QWidget* parent);
     QuietTodoRow* row(const TaskItem& todo, QWidget* parent);
     QWidget* buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent);
+    static QMargins besideCards();
     void scheduleRefresh();
     void armMidnightTimer();
     void openSheet(const std::optional<TaskItem>& todo);

@@ -1,6 +1,7 @@
 #include "Screenshots.h"
 #include "StoreFixture.h"
 #include "router/AppRouter.h"
+#include "screens/todos/ConfirmDialog.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"
 #include "ui/Theme.h"
@@ -111,6 +112,13 @@ int main(int argc, char** argv)
         busy.store().addTodo(todo(QStringLiteral("Reply to the landlord"), ny(2026, 12, 5), TaskItem::Priority::high));
         shootPage(busy, QStringLiteral("todos-today-busy"));
         shootPage(busy, QStringLiteral("todos-today-busy-earlier-open"), 0, true);
+
+        TodosView view(busy.context);
+        view.requestDelete(busy.store().todos().back());
+        Screenshots::save(view.deleteQuestion(), QStringLiteral("todos-delete-plain"));
+        view.deleteQuestion()->choose(QStringLiteral("Cancel"));
+        view.requestDelete(plants);
+        Screenshots::save(view.deleteQuestion(), QStringLiteral("todos-delete-repeating"));
     }
     {
         Page done;
