@@ -212,8 +212,11 @@ void DevToolsScriptRunner::listPages(const JobPtr& job, std::function<void(const
             return;
         }
         QJsonArray pages;
+        // A docked or separate developer-tools window is listed as a page too, and may have the
+        // focus; it is never the tab in use.
         for (const QJsonValue& target : QJsonDocument::fromJson(reply->read(4 * 1024 * 1024)).array())
-            if (target.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+            if (target.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page") &&
+                !target.toObject().value(QStringLiteral("url")).toString().startsWith(QLatin1String("devtools://")))
                 pages.append(target);
         next(pages);
     });
