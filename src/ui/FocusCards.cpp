@@ -273,6 +273,14 @@ QString FocusHeroCard::compactDetailText(const TaskItem& todo)
 
 void FocusHeroCard::rebuild()
 {
+    // The control that had the keyboard focus gets it back after the rebuild (a step row by its
+    // step), so checking steps with the keyboard does not lose the place.
+    QString focusedName;
+    QVariant focusedStep;
+    if (QWidget* focused = focusWidget(); focused && isAncestorOf(focused)) {
+        focusedName = focused->objectName();
+        focusedStep = focused->property("stepId");
+    }
     const bool compact = isCompact();
     const CardMetrics m = metricsFor(compact);
     QVBoxLayout* layout = contentLayout();
@@ -371,6 +379,17 @@ void FocusHeroCard::rebuild()
     layout->addLayout(actions);
     // Any height beyond what the content needs stays below it.
     layout->addStretch(1);
+
+    if (!focusedName.isEmpty()) {
+        for (QWidget* candidate : findChildren<QWidget*>(focusedName)) {
+            if (candidate->property("stepId") == focusedStep) {
+                // New children are shown by a queued call of the layout; focus them after it.
+                QMetaObject::invokeMethod(
+                    candidate, [candidate] { candidate->setFocus(Qt::OtherFocusReason); }, Qt::QueuedConnection);
+                break;
+            }
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -478,8 +478,13 @@ void TestUiComponents::heroCardClicks()
     QCOMPARE(skip.count(), 1);
 
     // The caller answers a click with a new record: the card shows it at once.
+    QApplication::setActiveWindow(&card);
+    rows.at(1)->setFocus();
     t.subtasks.at(1).isCompleted = true;
     card.setTodo(t);
+    QCoreApplication::processEvents();
+    QVERIFY(card.focusWidget() && card.focusWidget() != rows.at(1));
+    QCOMPARE(card.focusWidget()->property("stepId"), QVariant(t.subtasks.at(1).id));
     QCOMPARE(accessibleName(card.findChildren<ClickableArea*>("step").at(1)), QStringLiteral("Uncheck Step 2"));
     card.setCanSkip(false);
     QVERIFY(!card.findChild<QWidget*>("skipButton"));
