@@ -763,21 +763,6 @@ private slots:
         QVERIFY(held.front()->closed());
         QCOMPARE(held.front()->received, health);
 
-        // Idle sockets re-opened again and again by some process never shut the page out.
-        for (int round = 0; round < 3; ++round) {
-            std::vector<std::unique_ptr<Client>> flood;
-            for (int i = 0; i < LocalBlockPageServer::maximumConnections; ++i) {
-                flood.push_back(std::make_unique<Client>(port));
-                QVERIFY(flood.back()->connected());
-            }
-            QTRY_COMPARE(server.openConnections(), LocalBlockPageServer::maximumConnections);
-            Client page(port);
-            QVERIFY(page.connected());
-            page.send(get("/health", host));
-            QVERIFY(page.closed());
-            QCOMPARE(page.received, health);
-        }
-
         // With every place taken by a request in progress, a newcomer is refused instead.
         std::vector<std::unique_ptr<Client>> busy;
         for (int i = 0; i < LocalBlockPageServer::maximumConnections; ++i) {

@@ -157,6 +157,54 @@ class TestDesktopBlocking : public QObject {
         return rule;
     }
 
+    // The core on the real desktop with one rule blocking example.com, connected to Chrome and
+    // running on the wall clock.
+    struct Enforcing {
+        StoreFixture f;
+        StorageService& store = f.make();
+        BlockRule rule;
+        LocalBlockPageServer server{&store};
+        X11Display display;
+        LinuxWorkspace workspace{display};
+        X11IdleTime idle{display};
+        BrowserScriptExecutor executor{std::make_unique<DevToolsScriptRunner>(
+            [this](const QString& id) { return workspace.isRunning(id); }, QDir::homePath())};
+        std::unique_ptr<BrowserAutomationService> engine;
+        QTimer tick;
+
+        // False when Chrome is not seen, never came to the front or never connected.
+        bool start()
+        {
+            if (!display.isOpen() || !workspace.isInstalled(QStringLiteral("com.google.Chrome")) ||
+                !workspace.isRunning(QStringLiteral("com.google.Chrome")))
+                return false;
+            f.clock.set(SystemClock::instance().now()); // real time: the engine runs on real timers
+            rule = blockExampleAllDay(store, f.clock.now());
+            engine = std::make_unique<BrowserAutomationService>(
+                &store, &server, &executor,
+                BrowserAutomationService::Environment{
+                    &f.clock, [this] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
+            // The browser window must be the active one for "the browser in use".
+            if (!QTest::qWaitFor(
+                    [this] { return workspace.frontmostApplicationID() == QStringLiteral("com.google.Chrome"); },
+                    patience))
+                return false;
+            engine->connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
+            if (!QTest::qWaitFor(
+                    [this] {
+                        return engine->accessByBrowserID().value(QStringLiteral("chrome")).kind ==
+                               BrowserAccessState::Kind::connected;
+                    },
+                    patience))
+                return false;
+            QObject::connect(&tick, &QTimer::timeout, [this] { f.clock.set(SystemClock::instance().now()); });
+            tick.start(50);
+            engine->start();
+            return server.port().has_value();
+        }
+        QString blockPage() const { return QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port()); }
+    };
+
 private slots:
     void initTestCase()
     {
@@ -185,35 +233,8 @@ private slots:
         auto driver = drive();
         QVERIFY(driver);
 
-        StoreFixture f;
-        f.clock.set(SystemClock::instance().now()); // real time: the engine runs on real timers
-        StorageService& store = f.make();
-        const BlockRule rule = blockExampleAllDay(store, f.clock.now());
-
-        LocalBlockPageServer server(&store);
-        X11Display display;
-        QVERIFY(display.isOpen());
-        LinuxWorkspace workspace(display);
-        X11IdleTime idle(display);
-        QVERIFY(workspace.isInstalled(QStringLiteral("com.google.Chrome")));
-        QVERIFY(workspace.isRunning(QStringLiteral("com.google.Chrome")));
-        BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
-            [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
-        BrowserAutomationService engine(
-            &store, &server, &executor,
-            {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
-        // The browser window must be the active one for "the browser in use".
-        QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationID().value_or(QString()),
-                                  QStringLiteral("com.google.Chrome"), patience);
-        engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
-        QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
-                                  BrowserAccessState::Kind::connected, patience);
-        // The wall clock drives the engine from here on.
-        QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, [&f] { f.clock.set(SystemClock::instance().now()); });
-        tick.start(50);
-        engine.start();
-        QVERIFY(server.port());
+        Enforcing core;
+        QVERIFY(core.start());
 
         // An ordinary site is never touched.
         call(driver->client, QStringLiteral("Page.navigate"),
@@ -224,11 +245,11 @@ private slots:
         // A blocked site ends on the block page (how fast is bench_desktop's business).
         const QString feed = QStringLiteral("http://www.example.com/feed");
         call(driver->client, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), feed}}, driver->session);
-        const QString blockPage = QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port());
-        QVERIFY(waitForUrl(*driver, driver->target, [&](const QString& url) { return url.startsWith(blockPage); }));
+        QVERIFY(
+            waitForUrl(*driver, driver->target, [&](const QString& url) { return url.startsWith(core.blockPage()); }));
 
         // Removing the rule brings the tab back.
-        store.removeRule(rule.id);
+        core.store.removeRule(core.rule.id);
         QVERIFY(waitForUrl(*driver, driver->target, [&](const QString& url) { return url == feed; }));
         QTest::qWait(1500);
         QCOMPARE(currentUrl(*driver), feed);
@@ -272,34 +293,12 @@ private slots:
                  QStringLiteral("--window"), window, QStringLiteral("500"), QStringLiteral("400"),
                  QStringLiteral("click"), QStringLiteral("1")});
 
-        StoreFixture f;
-        f.clock.set(SystemClock::instance().now());
-        StorageService& store = f.make();
-        blockExampleAllDay(store, f.clock.now());
-        LocalBlockPageServer server(&store);
-        X11Display display;
-        LinuxWorkspace workspace(display);
-        X11IdleTime idle(display);
-        BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
-            [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
-        BrowserAutomationService engine(
-            &store, &server, &executor,
-            {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
-        QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationID().value_or(QString()),
-                                  QStringLiteral("com.google.Chrome"), patience);
-        engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
-        QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
-                                  BrowserAccessState::Kind::connected, patience);
-        QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, [&f] { f.clock.set(SystemClock::instance().now()); });
-        tick.start(50);
-        engine.start();
-        QVERIFY(server.port());
+        Enforcing core;
+        QVERIFY(core.start());
 
         call(driver->client, QStringLiteral("Page.navigate"),
              {{QStringLiteral("url"), QStringLiteral("http://www.example.com/feed")}}, driver->session);
-        const QString blockPage = QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port());
-        QVERIFY(waitForUrl(*driver, first, [&](const QString& url) { return url.startsWith(blockPage); }));
+        QVERIFY(waitForUrl(*driver, first, [&](const QString& url) { return url.startsWith(core.blockPage()); }));
         for (const QString& id : QStringList{beside} + second)
             QCOMPARE(targetUrl(*driver, id), QStringLiteral("http://example.org/"));
         driver.reset();
