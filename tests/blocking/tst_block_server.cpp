@@ -764,6 +764,9 @@ private slots:
         QCOMPARE(held.front()->received, health);
 
         // With every place taken by a request in progress, a newcomer is refused instead.
+        for (auto& c : held)
+            c->socket.abort();
+        QTRY_COMPARE(server.openConnections(), 0);
         std::vector<std::unique_ptr<Client>> busy;
         for (int i = 0; i < LocalBlockPageServer::maximumConnections; ++i) {
             busy.push_back(std::make_unique<Client>(port));
