@@ -2,6 +2,7 @@
 
 #include "router/AppRouter.h"
 #include "screens/todos/ConfirmDialog.h"
+#include "screens/todos/RowStack.h"
 #include "screens/todos/TaskEditorModel.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "store/StorageService.h"
@@ -348,8 +349,7 @@ TodosView::Section TodosView::makeSection(const QString& name, QWidget* header, 
     v->setSpacing(0);
     header->setParent(s.box);
     v->addWidget(header);
-    s.rows = new QVBoxLayout;
-    s.rows->setSpacing(0);
+    s.rows = new RowStack;
     s.empty = empty;
     empty->setParent(s.box);
     if (emptyFirst)
@@ -365,17 +365,22 @@ void TodosView::placeRows(Section& section, const std::vector<TaskItem>& list, Q
     std::vector<QUuid> order;
     order.reserve(list.size());
     for (const TaskItem& t : list) {
-        row(t, section.box);
+        const QuietTodoRow* before = m_rows.value(t.id);
+        const bool changed = before && !(before->todo() == t);
+        QuietTodoRow* r = row(t, section.box);
+        if (changed)
+            section.rows->forget(r);
         order.push_back(t.id);
         used.insert(t.id);
     }
     if (order == section.order)
         return;
     // Only a changed order touches the layout: most store changes leave a section as it was.
-    while (QLayoutItem* item = section.rows->takeAt(0))
-        delete item;
+    QList<QWidget*> rows;
+    rows.reserve(qsizetype(order.size()));
     for (const QUuid& id : order)
-        section.rows->addWidget(m_rows.value(id));
+        rows.append(m_rows.value(id));
+    section.rows->setRows(rows);
     section.order = std::move(order);
 }
 

@@ -17,6 +17,7 @@ class FocusHeroCard;
 class QLabel;
 class QMenu;
 class QuietTodoRow;
+class RowStack;
 class QVBoxLayout;
 class TaskEditorSheet;
 
@@ -93,7 +94,7 @@ private:
     QVBoxLayout* m_column = nullptr;
     struct Section {
         QWidget* box = nullptr;
-        QVBoxLayout* rows = nullptr;
+        RowStack* rows = nullptr;
         QLabel* empty = nullptr;
         std::vector<QUuid> order;
     };

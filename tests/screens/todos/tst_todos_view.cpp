@@ -94,6 +94,7 @@ private slots:
     void deleteQuestions_data();
     void deleteQuestions();
     void newItemRequestOpensEditorForTheShownDay();
+    void renamedRowIsMeasuredAgain();
 };
 
 void TodosViewTest::sections_data()
@@ -292,6 +293,25 @@ void TodosViewTest::newItemRequestOpensEditorForTheShownDay()
     view->hide();
     view->show(); // a cleared request opens nothing again
     QVERIFY(!view->editor());
+}
+
+void TodosViewTest::renamedRowIsMeasuredAgain()
+{
+    f->store->addTodo(todo(QStringLiteral("focus"), today, false, TaskItem::Priority::high));
+    TaskItem later = todo(QStringLiteral("short"), today);
+    f->store->addTodo(later);
+    makeView();
+    const auto rowOf = [&] {
+        for (QWidget* w : view->findChild<QWidget*>("laterSection")->findChildren<QWidget*>())
+            if (w->property("todoId") == QVariant::fromValue(later.id))
+                return w;
+        return static_cast<QWidget*>(nullptr);
+    };
+    const int before = rowOf()->height();
+    later.title = QStringLiteral("a title long enough to wrap onto several lines ").repeated(6);
+    f->store->upsertTodo(later);
+    view->refresh();
+    QTRY_VERIFY(rowOf()->height() > before); // remembered heights must not outlive the text
 }
 
 QTEST_MAIN(TodosViewTest)
