@@ -1,0 +1,423 @@
+#include "screens/settings/SettingsView.h"
+
+#include "blocking/BrowserAutomationService.h"
+#include "linux/AppUpdater.h"
+#include "linux/LaunchAtLoginService.h"
+#include "router/AppContext.h"
+#include "screens/settings/SettingsRow.h"
+#include "screens/settings/SettingsTexts.h"
+#include "screens/settings/TimeMoneyCard.h"
+#include "store/StorageService.h"
+#include "sync/CloudKitSyncService.h"
+#include "ui/Controls.h"
+#include "ui/Eyebrow.h"
+#include "ui/FocusButton.h"
+#include "ui/FocusPage.h"
+#include "ui/Headings.h"
+#include "ui/Palette.h"
+#include "ui/Symbols.h"
+#include "ui/Theme.h"
+#include "ui/WrappingLabel.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(font);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+    return l;
+}
+
+FocusButton* linkButton(const QString& text, qreal size, QWidget* parent, const QString& name)
+{
+    auto* b = new FocusButton(text, FocusLinkButtonStyle{size, FocusColor::text()}, parent);
+    b->setObjectName(name);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+} // namespace
+
+SettingsView::SettingsView(AppContext& context, QWidget* parent)
+    : QWidget(parent), m_context(context), m_login(new LaunchAtLoginService(this)),
+      m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); })
+{
+    setObjectName(QStringLiteral("settingsView"));
+    setPageTitle(this, QStringLiteral("Settings"));
+
+    auto* main = new QWidget;
+    auto* column = new QVBoxLayout(main);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(30);
+    column->addWidget(new FocusHeadline(QString(), QStringLiteral("Settings"), 42, nullptr, main));
+    column->addWidget(buildBrowsers());
+    column->addWidget(buildSync());
+    column->addWidget(buildProtection());
+    m_card = new TimeMoneyCard(context.defaults, 50, 2, main);
+    column->addWidget(m_card);
+    column->addWidget(buildShortcuts());
+    column->addWidget(buildAbout());
+
+    auto* quit = new QPushButton(QStringLiteral("Quit Quillharbour…"), main);
+    quit->setObjectName(QStringLiteral("quitButton"));
+    quit->setFlat(true);
+    quit->setCursor(Qt::PointingHandCursor);
+    quit->setFont(Theme::font(13, QFont::Bold));
+    QPalette quitPalette = quit->palette();
+    quitPalette.setColor(QPalette::ButtonText, FocusColor::alert());
+    quit->setPalette(quitPalette);
+    quit->setToolTip(QStringLiteral("Quitting stops website blocking. Closing the window keeps it running."));
+    connect(quit, &QPushButton::clicked, this, [this] {
+        if (m_context.requestQuit)
+            m_context.requestQuit();
+    });
+    column->addWidget(quit, 0, Qt::AlignLeft);
+
+    m_banner = new QWidget(main);
+    m_banner->setObjectName(QStringLiteral("storeWarning"));
+    auto* banner = new QHBoxLayout(m_banner);
+    banner->setContentsMargins(0, 0, 0, 0);
+    banner->setSpacing(6);
+    banner->addWidget(new SymbolLabel(Symbol::warning, 12, FocusColor::alert(), m_banner), 0, Qt::AlignTop);
+    m_bannerText = textLabel(QString(), Theme::font(12, QFont::DemiBold), FocusColor::alert(), m_banner);
+    m_bannerText->setWordWrap(true);
+    banner->addWidget(m_bannerText, 1);
+    column->addWidget(m_banner);
+    column->addStretch(1);
+
+    auto* page = new FocusPage(main, nullptr, 92, this);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(page);
+
+    // Service signals mark the page dirty and refresh it once, later: one store call emits several
+    // signals, and a button's own handler may still be running.
+    if (context.browsers)
+        connect(context.browsers, &BrowserAutomationService::accessChanged, this, &SettingsView::scheduleRefresh);
+    if (context.storage)
+        connect(context.storage, &StorageService::lastErrorChanged, this, &SettingsView::scheduleRefresh);
+    if (context.sync) {
+        connect(context.sync, &CloudKitSyncService::isSyncingChanged, this, &SettingsView::scheduleRefresh);
+        connect(context.sync, &CloudKitSyncService::statusMessageChanged, this, &SettingsView::scheduleRefresh);
+        connect(context.sync, &CloudKitSyncService::lastErrorChanged, this, &SettingsView::scheduleRefresh);
+    }
+    connect(m_login, &LaunchAtLoginService::statusChanged, this, &SettingsView::refreshProtection);
+    connect(m_login, &LaunchAtLoginService::errorMessageChanged, this, &SettingsView::refreshProtection);
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive)
+                applicationBecameActive();
+        });
+    refresh();
+}
+
+SettingsView::~SettingsView() = default;
+
+QWidget* SettingsView::buildBrowsers()
+{
+    auto* section = new SettingsSection(QStringLiteral("Browsers"), this);
+    section->setObjectName(QStringLiteral("browsersSection"));
+    m_noBrowserRow = new SettingsRow(QStringLiteral("No supported browser found"), section);
+    m_noBrowserRow->setObjectName(QStringLiteral("noBrowserRow"));
+    m_noBrowserRow->setDetail(
+        QStringLiteral("Quillharbour works with Safari, Google Chrome, Arc, Brave and Microsoft Edge."));
+    section->body()->addWidget(m_noBrowserRow);
+    for (const SupportedBrowser& browser : SupportedBrowser::all()) {
+        BrowserRowWidgets w;
+        w.row = new SettingsRow(browser.name, section);
+        w.row->setObjectName(QStringLiteral("browserRow_") + browser.id);
+        const auto pill = [&](const QString& text, const QString& name) {
+            auto* b = new FocusButton(text, FocusPillButtonStyle{false, 12.5}, w.row);
+            b->setObjectName(name);
+            b->setCursor(Qt::PointingHandCursor);
+            connect(b, &QAbstractButton::clicked, this, [this, browser] { connectBrowser(browser); });
+            w.row->addTrailing(b);
+            return b;
+        };
+        w.connect = pill(QStringLiteral("Connect"), QStringLiteral("connect"));
+        w.tryAgain = pill(QStringLiteral("Try Again"), QStringLiteral("tryAgain"));
+        w.connected = new FocusOKText(QStringLiteral("Connected"), w.row);
+        w.connected->setObjectName(QStringLiteral("connected"));
+        w.row->addTrailing(w.connected);
+        section->body()->addWidget(w.row);
+        m_browserRows.insert(browser.id, w);
+    }
+
+    auto* footer = new QVBoxLayout;
+    footer->setContentsMargins(0, 10, 0, 0);
+    footer->setSpacing(8);
+    const QFont small = Theme::font(12);
+    auto* privacy = new WrappingLabel(
+        QStringLiteral("Quillharbour only checks the address of the tab you're on. It never reads the page, your "
+                       "passwords or what you type. No browser extension is needed."),
+        section);
+    privacy->setFont(small);
+    privacy->setColor(FocusColor::textSecondary());
+    footer->addWidget(privacy);
+    m_alsoWorksWith = textLabel(QString(), small, FocusColor::textSecondary(), section);
+    m_alsoWorksWith->setObjectName(QStringLiteral("alsoWorksWith"));
+    m_alsoWorksWith->setWordWrap(true);
+    footer->addWidget(m_alsoWorksWith);
+    m_connectionLabel = textLabel(QString(), small, FocusColor::text(), section);
+    m_connectionLabel->setObjectName(QStringLiteral("connectionMessage"));
+    m_connectionLabel->setWordWrap(true);
+    footer->addWidget(m_connectionLabel);
+    auto* automation = linkButton(QStringLiteral("Open macOS Automation Settings"), 12, section,
+                                  QStringLiteral("openAutomationSettings"));
+    connect(automation, &QAbstractButton::clicked, this, [this] {
+        if (m_context.browsers)
+            m_context.browsers->openAutomationSettings();
+    });
+    footer->addWidget(automation, 0, Qt::AlignLeft);
+    section->body()->addLayout(footer);
+    return section;
+}
+
+QWidget* SettingsView::buildSync()
+{
+    auto* section = new SettingsSection(QStringLiteral("iCloud Sync"), this);
+    section->setObjectName(QStringLiteral("syncSection"));
+    m_syncRow = new SettingsRow(QStringLiteral("Sync to-dos and notes with iPhone"), section);
+    m_syncRow->setObjectName(QStringLiteral("syncRow"));
+    m_syncSpinner = new BusySpinner(m_syncRow);
+    m_syncSpinner->setObjectName(QStringLiteral("syncSpinner"));
+    m_syncSpinner->setAccessibleName(QStringLiteral("Syncing"));
+    m_syncRow->addTrailing(m_syncSpinner);
+    m_syncNow = linkButton(QStringLiteral("Sync now"), 12.5, m_syncRow, QStringLiteral("syncNow"));
+    connect(m_syncNow, &QAbstractButton::clicked, this, [this] {
+        if (m_context.sync)
+            m_context.sync->syncNow();
+    });
+    m_syncRow->addTrailing(m_syncNow);
+    section->body()->addWidget(m_syncRow);
+    return section;
+}
+
+QWidget* SettingsView::buildProtection()
+{
+    auto* section = new SettingsSection(QStringLiteral("Stay protected"), this);
+    section->setObjectName(QStringLiteral("protectionSection"));
+    const QString title = QStringLiteral("Open Quillharbour when I sign in");
+    auto* row = new SettingsRow(title, section);
+    row->setDetail(QStringLiteral("Closing the window keeps blocking on. Quitting turns it off."));
+    m_loginSwitch = new FocusSwitch(title, m_login->isEnabled(), row);
+    m_loginSwitch->setObjectName(QStringLiteral("loginSwitch"));
+    row->addTrailing(m_loginSwitch);
+    // The switch shows what the system says after the change, never merely what was asked for.
+    connect(m_loginSwitch, &QAbstractButton::toggled, this, [this](bool on) {
+        m_login->setEnabled(on);
+        refreshProtection();
+    });
+    section->body()->addWidget(row);
+
+    m_approvalNote = new QWidget(section);
+    m_approvalNote->setObjectName(QStringLiteral("loginApprovalNote"));
+    auto* note = new QHBoxLayout(m_approvalNote);
+    note->setContentsMargins(0, 10, 0, 0);
+    note->setSpacing(10);
+    auto* approvalText = textLabel(QStringLiteral("macOS needs you to approve Quillharbour in Login Items."),
+                                   Theme::font(12, QFont::DemiBold), FocusColor::alert(), m_approvalNote);
+    approvalText->setWordWrap(true);
+    note->addWidget(approvalText);
+    auto* open = linkButton(QStringLiteral("Open Login Items"), 12, m_approvalNote, QStringLiteral("openLoginItems"));
+    connect(open, &QAbstractButton::clicked, this,
+            [this] { m_openUrl(QUrl::fromLocalFile(QFileInfo(m_login->entryPath()).absolutePath())); });
+    note->addWidget(open);
+    note->addStretch(1);
+    section->body()->addWidget(m_approvalNote);
+
+    m_loginError = textLabel(QString(), Theme::font(12, QFont::Medium), FocusColor::alert(), section);
+    m_loginError->setObjectName(QStringLiteral("loginError"));
+    m_loginError->setWordWrap(true);
+    m_loginError->setContentsMargins(0, 8, 0, 0);
+    section->body()->addWidget(m_loginError);
+    return section;
+}
+
+QWidget* SettingsView::buildShortcuts()
+{
+    auto* section = new SettingsSection(QStringLiteral("Keyboard shortcuts"), this);
+    section->setObjectName(QStringLiteral("shortcutsSection"));
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(28);
+    grid->setVerticalSpacing(0);
+    const QList<SettingsTexts::Shortcut> shortcuts = SettingsTexts::shortcuts();
+    for (int i = 0; i < shortcuts.size(); ++i) {
+        auto* cell = new QWidget(section);
+        cell->setObjectName(QStringLiteral("shortcut"));
+        cell->setMinimumHeight(40);
+        auto* row = new QHBoxLayout(cell);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->addWidget(textLabel(shortcuts[i].label, Theme::font(13.5, QFont::Medium), FocusColor::text(), cell));
+        row->addStretch(1);
+        row->addSpacing(8);
+        row->addWidget(new KeyHint(shortcuts[i].keys, cell));
+        addBottomHairline(cell);
+        grid->addWidget(cell, i / 2, i % 2, Qt::AlignTop);
+    }
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    section->body()->addLayout(grid);
+    return section;
+}
+
+QWidget* SettingsView::buildAbout()
+{
+    auto* section = new SettingsSection(QStringLiteral("About"), this);
+    section->setObjectName(QStringLiteral("aboutSection"));
+    auto* made = new SettingsRow(QStringLiteral("Made by one person"), section);
+    made->setDetail(QStringLiteral("Questions, ideas or something that doesn't work? Write to me."));
+    auto* contact = linkButton(QStringLiteral("Contact me"), 12.5, made, QStringLiteral("contactLink"));
+    connect(contact, &QAbstractButton::clicked, this, [this] { openLink(SettingsTexts::contactLink); });
+    made->addTrailing(contact);
+    section->body()->addWidget(made);
+
+    auto* website = new SettingsRow(QStringLiteral("Website"), section);
+    auto* site = linkButton(SettingsTexts::websiteLabel, 12.5, website, QStringLiteral("websiteLink"));
+    connect(site, &QAbstractButton::clicked, this, [this] { openLink(SettingsTexts::websiteLink); });
+    website->addTrailing(site);
+    section->body()->addWidget(website);
+
+    auto* version = new SettingsRow(QStringLiteral("Version"), section);
+    auto* versionText = textLabel(SettingsTexts::versionText(QCoreApplication::applicationVersion()), Theme::font(12.5),
+                                  FocusColor::textSecondary(), version);
+    versionText->setObjectName(QStringLiteral("versionText"));
+    version->addTrailing(versionText);
+    auto* check = linkButton(QStringLiteral("Check for updates"), 12.5, version, QStringLiteral("checkForUpdates"));
+    // Where the package manager updates programs the link is shown disabled and says why,
+    // instead of doing nothing when pressed.
+    AppUpdater& updater = AppUpdater::shared();
+    if (!updater.canCheckForUpdates()) {
+        check->setEnabled(false);
+        check->setButtonStyle(FocusLinkButtonStyle{12.5, FocusColor::textSecondary()});
+        check->setToolTip(AppUpdater::unavailableText());
+    }
+    connect(check, &QAbstractButton::clicked, this, [] { AppUpdater::shared().checkForUpdates(); });
+    version->addTrailing(check);
+    section->body()->addWidget(version);
+    return section;
+}
+
+bool SettingsView::openLink(const QString& text)
+{
+    const std::optional<QUrl> url = SettingsTexts::safeLink(text);
+    return url && m_openUrl(*url);
+}
+
+void SettingsView::connectBrowser(const SupportedBrowser& browser)
+{
+    if (m_context.browsers)
+        m_context.browsers->connect(browser);
+    m_connectionMessage = SettingsTexts::connectionMessage(browser);
+    refreshBrowsers();
+}
+
+void SettingsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        refreshOnAppear();
+}
+
+void SettingsView::refreshOnAppear()
+{
+    if (m_context.browsers)
+        m_context.browsers->refreshInstalledBrowsers(true);
+    m_login->setStatus(m_login->readStatus());
+    refresh();
+}
+
+void SettingsView::applicationBecameActive()
+{
+    if (isVisible())
+        m_login->setStatus(m_login->readStatus());
+}
+
+void SettingsView::scheduleRefresh()
+{
+    if (m_refreshQueued)
+        return;
+    m_refreshQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_refreshQueued = false;
+        refresh();
+    });
+}
+
+void SettingsView::refresh()
+{
+    refreshBrowsers();
+    refreshSync();
+    refreshProtection();
+    refreshBanner();
+}
+
+void SettingsView::refreshBrowsers()
+{
+    const QHash<QString, BrowserAccessState> access =
+        m_context.browsers ? m_context.browsers->accessByBrowserID() : QHash<QString, BrowserAccessState>();
+    const std::vector<SettingsTexts::BrowserRow> rows = SettingsTexts::browserRows(SupportedBrowser::all(), access);
+    for (BrowserRowWidgets& w : m_browserRows)
+        w.row->hide();
+    for (const SettingsTexts::BrowserRow& row : rows) {
+        BrowserRowWidgets& w = m_browserRows[row.browser.id];
+        w.row->setDetail(row.detail, row.isError);
+        w.connect->setVisible(row.control == SettingsTexts::BrowserControl::connect);
+        w.tryAgain->setVisible(row.control == SettingsTexts::BrowserControl::tryAgain);
+        w.connected->setVisible(row.control == SettingsTexts::BrowserControl::connected);
+        w.row->show();
+    }
+    m_noBrowserRow->setVisible(rows.empty());
+    const QString also = SettingsTexts::alsoWorksWith(SupportedBrowser::all(), access);
+    m_alsoWorksWith->setText(also);
+    m_alsoWorksWith->setVisible(!also.isEmpty());
+    m_connectionLabel->setText(m_connectionMessage.value_or(QString()));
+    m_connectionLabel->setVisible(m_connectionMessage.has_value());
+}
+
+void SettingsView::refreshSync()
+{
+    const CloudKitSyncService* sync = m_context.sync;
+    const SettingsTexts::SyncRow row =
+        sync ? SettingsTexts::syncRow(sync->lastError(), sync->statusMessage()) : SettingsTexts::SyncRow{};
+    m_syncRow->setDetail(row.detail, row.isError);
+    const bool syncing = sync && sync->isSyncing();
+    m_syncSpinner->setVisible(syncing);
+    m_syncNow->setVisible(sync && !syncing);
+}
+
+void SettingsView::refreshProtection()
+{
+    {
+        const QSignalBlocker blocker(m_loginSwitch);
+        m_loginSwitch->setChecked(m_login->isEnabled());
+    }
+    m_approvalNote->setVisible(m_login->status() == LaunchAtLoginService::Status::requiresApproval);
+    const std::optional<QString>& error = m_login->errorMessage();
+    m_loginError->setText(error ? QStringLiteral("Couldn't change this: ") + *error : QString());
+    m_loginError->setVisible(error.has_value());
+}
+
+void SettingsView::refreshBanner()
+{
+    const std::optional<QString> error = m_context.storage ? m_context.storage->lastError() : std::nullopt;
+    m_bannerText->setText(error.value_or(QString()));
+    m_banner->setVisible(error.has_value());
+}

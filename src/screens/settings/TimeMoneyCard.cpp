@@ -1,0 +1,199 @@
+#include "screens/settings/TimeMoneyCard.h"
+
+#include "ui/CardShadow.h"
+#include "ui/Eyebrow.h"
+#include "ui/Palette.h"
+#include "ui/Symbols.h"
+#include "ui/Theme.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
+{
+    auto* l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText);
+    l->setFont(font);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, color);
+    l->setPalette(p);
+    return l;
+}
+
+// The translucent white panels inside the card.
+class Panel : public QWidget {
+public:
+    Panel(qreal radius, qreal opacity, QWidget* parent) : QWidget(parent), m_radius(radius), m_opacity(opacity) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), m_radius, m_radius);
+        p.fillPath(path, FocusColor::withOpacity(FocusColor::white(), m_opacity));
+    }
+
+private:
+    qreal m_radius;
+    qreal m_opacity;
+};
+
+} // namespace
+
+StepButton::StepButton(bool plus, QWidget* parent) : QAbstractButton(parent), m_plus(plus)
+{
+    setFixedSize(32, 32);
+    setCursor(Qt::PointingHandCursor);
+    setAccessibleName(plus ? QStringLiteral("Increase") : QStringLiteral("Decrease"));
+}
+
+bool StepButton::hitButton(const QPoint& pos) const
+{
+    const QPointF d = QPointF(pos) - QRectF(rect()).center();
+    return d.x() * d.x() + d.y() * d.y() <= 16.0 * 16.0;
+}
+
+void StepButton::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    // A step that would leave the range is disabled and drawn faint.
+    p.setOpacity(isEnabled() ? 1.0 : 0.35);
+    p.setPen(Qt::NoPen);
+    p.setBrush(m_plus ? FocusColor::gold() : FocusColor::withOpacity(FocusColor::white(), 0.14));
+    p.drawEllipse(QRectF(rect()));
+    const QColor glyph = m_plus ? FocusColor::ink() : FocusColor::white();
+    if (m_plus) {
+        Symbols::paint(p, QRectF(rect()), Symbol::plus, glyph, 13, 0.8);
+    } else {
+        // The icon font has no minus of the plus's weight: a bar as long and as thick as its arm.
+        p.setPen(QPen(glyph, 2.6, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(11, 16), QPointF(21, 16));
+    }
+}
+
+TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hoursPerDay, QWidget* parent)
+    : QWidget(parent), m_model(defaults, hourlyRate, hoursPerDay)
+{
+    setObjectName(QStringLiteral("timeMoneyCard"));
+    const QMargins shadow = CardShadow::extent(shadowBlur, shadowOffset);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(shadow.left() + 20, shadow.top() + 20, shadow.right() + 20, shadow.bottom() + 20);
+    column->setSpacing(14);
+    column->addWidget(new Eyebrow(QStringLiteral("Time = money"), FocusColor::gold(), 11, this));
+
+    auto* cost = new Panel(16, 0.07, this);
+    m_cost = cost;
+    auto* costColumn = new QVBoxLayout(cost);
+    costColumn->setContentsMargins(16, 14, 16, 14);
+    costColumn->setSpacing(2);
+    costColumn->addWidget(label(QStringLiteral("Your distracted time costs about"), Theme::font(12.5, QFont::Medium),
+                                FocusColor::mutedOnDark(), cost),
+                          0, Qt::AlignRight);
+    m_yearly = label(QString(), Theme::font(42, QFont::DemiBold, Theme::Design::digits), FocusColor::white(), cost);
+    m_yearly->setObjectName(QStringLiteral("yearlyCost"));
+    costColumn->addWidget(m_yearly, 0, Qt::AlignRight);
+    m_monthly = label(QString(), Theme::font(13, QFont::Bold, Theme::Design::digits), FocusColor::gold(), cost);
+    m_monthly->setObjectName(QStringLiteral("monthlyCost"));
+    costColumn->addWidget(m_monthly, 0, Qt::AlignRight);
+    column->addWidget(cost);
+
+    auto* settings = new QVBoxLayout;
+    settings->setSpacing(0);
+    settings->addWidget(
+        stepperRow(QStringLiteral("Your hourly rate"), m_rate, m_rateMinus, m_ratePlus, QStringLiteral("rate")));
+    auto* rule = new Panel(0, 0.10, this);
+    rule->setFixedHeight(1);
+    settings->addWidget(rule);
+    settings->addWidget(
+        stepperRow(QStringLiteral("Time lost a day"), m_hours, m_hoursMinus, m_hoursPlus, QStringLiteral("hours")));
+    column->addLayout(settings);
+
+    connect(m_rateMinus, &QAbstractButton::clicked, this, [this] {
+        m_model.stepHourlyRate(-1);
+        refreshTexts();
+    });
+    connect(m_ratePlus, &QAbstractButton::clicked, this, [this] {
+        m_model.stepHourlyRate(1);
+        refreshTexts();
+    });
+    connect(m_hoursMinus, &QAbstractButton::clicked, this, [this] {
+        m_model.stepHoursPerDay(-1);
+        refreshTexts();
+    });
+    connect(m_hoursPlus, &QAbstractButton::clicked, this, [this] {
+        m_model.stepHoursPerDay(1);
+        refreshTexts();
+    });
+    refreshTexts();
+}
+
+QWidget* TimeMoneyCard::stepperRow(const QString& title, QLabel*& value, StepButton*& minus, StepButton*& plus,
+                                   const QString& name)
+{
+    auto* row = new QWidget(this);
+    row->setMinimumHeight(52);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(label(title, Theme::font(14, QFont::DemiBold), FocusColor::white(), row));
+    layout->addStretch(1);
+    layout->addSpacing(6);
+    minus = new StepButton(false, row);
+    minus->setObjectName(name + QStringLiteral("Minus"));
+    layout->addWidget(minus);
+    value = label(QString(), Theme::font(14, QFont::Bold, Theme::Design::digits), FocusColor::white(), row);
+    value->setObjectName(name + QStringLiteral("Value"));
+    value->setAlignment(Qt::AlignCenter);
+    value->setMinimumWidth(84);
+    layout->addWidget(value);
+    plus = new StepButton(true, row);
+    plus->setObjectName(name + QStringLiteral("Plus"));
+    layout->addWidget(plus);
+    return row;
+}
+
+void TimeMoneyCard::loadStoredValues()
+{
+    m_model.loadStoredValues();
+    refreshTexts();
+}
+
+void TimeMoneyCard::refreshTexts()
+{
+    m_yearly->setText(TimeMoneyModel::formatMoney(m_model.yearlyCost()));
+    m_monthly->setText(QStringLiteral("a year · ") + TimeMoneyModel::formatMoney(m_model.monthlyCost()) +
+                       QStringLiteral(" a month"));
+    m_rate->setText(m_model.rateText());
+    m_hours->setText(m_model.hoursText());
+    m_rateMinus->setEnabled(m_model.canDecreaseRate());
+    m_ratePlus->setEnabled(m_model.canIncreaseRate());
+    m_hoursMinus->setEnabled(m_model.canDecreaseHours());
+    m_hoursPlus->setEnabled(m_model.canIncreaseHours());
+    m_cost->setAccessibleName(QStringLiteral("Your distracted time costs about ") + m_yearly->text() +
+                              QStringLiteral(", ") + m_monthly->text());
+}
+
+void TimeMoneyCard::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    loadStoredValues();
+}
+
+void TimeMoneyCard::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF card = QRectF(rect()).marginsRemoved(CardShadow::extent(shadowBlur, shadowOffset).toMarginsF());
+    CardShadow::paint(p, card, 22, shadowBlur, shadowOffset, FocusColor::withOpacity(FocusColor::ink(), 0.2));
+    QPainterPath path;
+    path.addRoundedRect(card, 22, 22);
+    p.fillPath(path, FocusColor::ink());
+}

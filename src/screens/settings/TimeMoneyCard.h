@@ -1,0 +1,59 @@
+#pragma once
+
+#include "screens/settings/TimeMoneyModel.h"
+
+#include <QAbstractButton>
+#include <QWidget>
+
+class QLabel;
+
+// A round step button of the card: a filled gold plus, or a pale minus.
+class StepButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    StepButton(bool plus, QWidget* parent = nullptr);
+
+    QSize sizeHint() const override { return {32, 32}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    bool hitButton(const QPoint& pos) const override;
+
+private:
+    bool m_plus;
+};
+
+// The dark card that turns the hours lost a day into money: the yearly cost in large figures,
+// the monthly cost, and steppers for the hourly rate and the hours.
+class TimeMoneyCard : public QWidget {
+    Q_OBJECT
+public:
+    TimeMoneyCard(Defaults* defaults, double hourlyRate, double hoursPerDay, QWidget* parent = nullptr);
+
+    TimeMoneyModel& model() { return m_model; }
+    // Takes the stored values (each time the card is shown).
+    void loadStoredValues();
+
+    static constexpr qreal shadowBlur = 15;
+    static constexpr qreal shadowOffset = 10;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* stepperRow(const QString& title, QLabel*& value, StepButton*& minus, StepButton*& plus,
+                        const QString& name);
+    void refreshTexts();
+
+    TimeMoneyModel m_model;
+    QWidget* m_cost;
+    QLabel* m_yearly;
+    QLabel* m_monthly;
+    QLabel* m_rate;
+    QLabel* m_hours;
+    StepButton* m_rateMinus;
+    StepButton* m_ratePlus;
+    StepButton* m_hoursMinus;
+    StepButton* m_hoursPlus;
+};

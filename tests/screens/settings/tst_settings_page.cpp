@@ -1,0 +1,379 @@
+#include "SettingsRig.h"
+#include "screens/settings/SettingsRow.h"
+#include "screens/settings/SettingsTexts.h"
+#include "screens/settings/TimeMoneyCard.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QSaveFile>
+#include <QTest>
+
+namespace {
+
+using Kind = BrowserAccessState::Kind;
+
+struct PageRig : SettingsRig {
+    PageRig()
+    {
+        view->resize(900, 2400);
+        view->show();
+    }
+    SettingsRow* row(const QString& name) const { return find<SettingsRow>(name); }
+    // Whether the widget of that name inside `parent` shows.
+    static bool shows(QWidget* parent, const char* name)
+    {
+        auto* w = parent->findChild<QWidget*>(QString::fromLatin1(name));
+        return w && w->isVisible();
+    }
+};
+
+} // namespace
+
+class TestSettingsPage : public QObject {
+    Q_OBJECT
+private slots:
+    void cardFigures_data();
+    void cardFigures();
+    void storedValues_data();
+    void storedValues();
+    void cardWritesOnlyOnPress();
+    void browserRows_data();
+    void browserRows();
+    void browsersRefreshOnShowingOnly();
+    void syncSection();
+    void loginSwitch();
+    void links_data();
+    void links();
+    void quitAndShortcuts();
+};
+
+void TestSettingsPage::cardFigures_data()
+{
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("hours");
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("yearly");
+    QTest::addColumn<QString>("monthly");
+    QTest::addColumn<QString>("rateText");
+    QTest::addColumn<QString>("hoursText");
+    const QLocale us(QLocale::English, QLocale::UnitedStates);
+    const QLocale c = QLocale::c();
+    QTest::newRow("defaults") << 50.0 << 2.0 << us << "$36,500"
+                              << "$3,000"
+                              << "$50/hr"
+                              << "2 hrs";
+    QTest::newRow("onboarding's 3 hours") << 50.0 << 3.0 << us << "$54,750"
+                                          << "$4,500"
+                                          << "$50/hr"
+                                          << "3 hrs";
+    QTest::newRow("half up, not to even") << 5.0 << 0.5 << us << "$913"
+                                          << "$75"
+                                          << "$5/hr"
+                                          << "0.5 hrs";
+    QTest::newRow("one hour") << 300.0 << 1.0 << us << "$109,500"
+                              << "$9,000"
+                              << "$300/hr"
+                              << "1 hr";
+    QTest::newRow("one and a half") << 50.0 << 1.5 << us << "$27,375"
+                                    << "$2,250"
+                                    << "$50/hr"
+                                    << "1.5 hrs";
+    QTest::newRow("C locale") << 50.0 << 2.0 << c << "$36,500"
+                              << "$3,000"
+                              << "$50/hr"
+                              << "2 hrs";
+    QTest::newRow("C locale, half") << 5.0 << 0.5 << c << "$913"
+                                    << "$75"
+                                    << "$5/hr"
+                                    << "0.5 hrs";
+}
+
+void TestSettingsPage::cardFigures()
+{
+    QFETCH(double, rate);
+    QFETCH(double, hours);
+    QFETCH(QLocale, locale);
+    QFETCH(QString, yearly);
+    QFETCH(QString, monthly);
+    QFETCH(QString, rateText);
+    QFETCH(QString, hoursText);
+    const TimeMoneyModel model(nullptr, rate, hours);
+    QCOMPARE(TimeMoneyModel::formatMoney(model.yearlyCost(), locale), yearly);
+    QCOMPARE(TimeMoneyModel::formatMoney(model.monthlyCost(), locale), monthly);
+    QCOMPARE(model.rateText(locale), rateText);
+    QCOMPARE(model.hoursText(), hoursText);
+    QCOMPARE(model.canDecreaseRate(), rate > 5);
+    QCOMPARE(model.canIncreaseHours(), hours < 8);
+    // Lists follow the same rule.
+    QCOMPARE(SettingsTexts::joinList({QStringLiteral("Arc"), QStringLiteral("Brave"), QStringLiteral("Edge")}, locale),
+             QStringLiteral("Arc, Brave, and Edge"));
+}
+
+void TestSettingsPage::storedValues_data()
+{
+    QTest::addColumn<QJsonValue>("storedRate");
+    QTest::addColumn<QJsonValue>("storedHours");
+    QTest::addColumn<double>("rate");
+    QTest::addColumn<double>("hours");
+    const QJsonValue none(QJsonValue::Undefined);
+    QTest::newRow("nothing stored") << none << none << 50.0 << 2.0;
+    QTest::newRow("hours from the onboarding") << none << QJsonValue(3) << 50.0 << 3.0;
+    QTest::newRow("rate above the range") << QJsonValue(1000) << none << 300.0 << 2.0;
+    QTest::newRow("hours below the range") << none << QJsonValue(0.2) << 50.0 << 0.5;
+    QTest::newRow("zero and negative ignored") << QJsonValue(0) << QJsonValue(-3) << 50.0 << 2.0;
+    QTest::newRow("not numbers ignored") << QJsonValue(QStringLiteral("80")) << QJsonValue(true) << 50.0 << 2.0;
+}
+
+void TestSettingsPage::storedValues()
+{
+    QFETCH(QJsonValue, storedRate);
+    QFETCH(QJsonValue, storedHours);
+    QFETCH(double, rate);
+    QFETCH(double, hours);
+    StoreFixture f;
+    if (!storedRate.isUndefined())
+        f.defaults.set(TimeMoneyModel::rateKey, storedRate);
+    if (!storedHours.isUndefined())
+        f.defaults.set(TimeMoneyModel::hoursKey, storedHours);
+    TimeMoneyModel model(&f.defaults, 50, 2);
+    model.loadStoredValues();
+    QCOMPARE(model.hourlyRate(), rate);
+    QCOMPARE(model.hoursPerDay(), hours);
+    // Reading writes nothing back.
+    QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), storedRate);
+    QCOMPARE(f.defaults.value(TimeMoneyModel::hoursKey), storedHours);
+}
+
+void TestSettingsPage::cardWritesOnlyOnPress()
+{
+    StoreFixture f;
+    f.defaults.set(TimeMoneyModel::rateKey, 1000);
+    TimeMoneyCard card(&f.defaults, 50, 2);
+    card.resize(600, 400);
+    card.show();
+    const auto button = [&card](const char* name) {
+        return card.findChild<QAbstractButton*>(QString::fromLatin1(name));
+    };
+    const auto text = [&card](const char* name) { return card.findChild<QLabel*>(QString::fromLatin1(name))->text(); };
+    QCOMPARE(text("rateValue"), QStringLiteral("$300/hr"));
+    QVERIFY(!button("ratePlus")->isEnabled());
+    QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), QJsonValue(1000));
+    QVERIFY(!f.defaults.contains(TimeMoneyModel::hoursKey));
+
+    QTest::mouseClick(button("rateMinus"), Qt::LeftButton);
+    QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), QJsonValue(295));
+    QVERIFY(!f.defaults.contains(TimeMoneyModel::hoursKey));
+    QCOMPARE(text("yearlyCost"), QStringLiteral("$215,350"));
+    QCOMPARE(text("monthlyCost"), QStringLiteral("a year · $17,700 a month"));
+
+    for (int i = 0; i < 4; ++i)
+        QTest::mouseClick(button("hoursMinus"), Qt::LeftButton);
+    QCOMPARE(f.defaults.value(TimeMoneyModel::hoursKey), QJsonValue(0.5));
+    QCOMPARE(text("hoursValue"), QStringLiteral("0.5 hrs"));
+    QVERIFY(!button("hoursMinus")->isEnabled());
+    // A disabled step button cannot be pressed.
+    QTest::mouseClick(button("hoursMinus"), Qt::LeftButton);
+    QCOMPARE(f.defaults.value(TimeMoneyModel::hoursKey), QJsonValue(0.5));
+}
+
+void TestSettingsPage::browserRows_data()
+{
+    QTest::addColumn<int>("kind"); // -1: no entry
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<bool>("isError");
+    QTest::addColumn<QString>("control");
+    QTest::newRow("no entry") << -1 << "" << false << "" << false << "";
+    QTest::newRow("not installed") << int(Kind::notInstalled) << "" << false << "" << false << "";
+    QTest::newRow("not connected") << int(Kind::notConnected) << "" << true << "Not connected yet." << false
+                                   << "connect";
+    QTest::newRow("browser closed") << int(Kind::browserClosed) << "" << true << "Open Google Chrome, then connect it."
+                                    << false << "connect";
+    QTest::newRow("connected") << int(Kind::connected) << "" << true << "" << false << "connected";
+    QTest::newRow("permission needed") << int(Kind::permissionNeeded) << "" << true
+                                       << "macOS needs your permission. Choose Allow when asked." << true << "tryAgain";
+    QTest::newRow("unsupported") << int(Kind::unsupported) << "" << true
+                                 << "Needs a quick compatibility check. Click Try Again." << true << "tryAgain";
+    QTest::newRow("problem") << int(Kind::problem) << "<b>Port closed</b>" << true << "<b>Port closed</b>" << true
+                             << "tryAgain";
+    QTest::newRow("problem without text") << int(Kind::problem) << "" << true << "" << true << "tryAgain";
+}
+
+void TestSettingsPage::browserRows()
+{
+    QFETCH(int, kind);
+    QFETCH(QString, message);
+    QFETCH(bool, listed);
+    QFETCH(QString, detail);
+    QFETCH(bool, isError);
+    QFETCH(QString, control);
+    PageRig rig;
+    const SupportedBrowser& chrome = *SupportedBrowser::withId(QStringLiteral("chrome"));
+    if (kind >= 0)
+        rig.engine->setAccess(BrowserAccessState::of(Kind(kind), message), chrome);
+
+    SettingsRow* row = rig.row(QStringLiteral("browserRow_chrome"));
+    QTRY_COMPARE(row->isVisible(), listed);
+    QCOMPARE(rig.row(QStringLiteral("noBrowserRow"))->isVisible(), !listed);
+    auto* also = rig.find<QLabel>(QStringLiteral("alsoWorksWith"));
+    QCOMPARE(also->text().contains(QStringLiteral("Google Chrome")), !listed);
+    QVERIFY(also->text().endsWith(QStringLiteral("Brave, and Microsoft Edge.")));
+    if (!listed)
+        return;
+    QCOMPARE(row->detail(), detail);
+    QCOMPARE(row->isError(), isError);
+    for (const char* name : {"connect", "tryAgain", "connected"})
+        QCOMPARE(PageRig::shows(row, name), control == QLatin1String(name));
+
+    // Connect and Try Again ask the engine and leave the hint naming the browser.
+    if (control == QLatin1String("connected"))
+        return;
+    rig.workspace.installed.insert(chrome.bundleIdentifier);
+    row->findChild<QAbstractButton*>(control)->click();
+    QVERIFY(rig.engine->attemptedBrowserIDs().contains(QStringLiteral("chrome")));
+    QCOMPARE(rig.find<QLabel>(QStringLiteral("connectionMessage"))->text(),
+             QStringLiteral("If macOS asks whether Quillharbour can control Google Chrome, choose Allow."));
+}
+
+void TestSettingsPage::browsersRefreshOnShowingOnly()
+{
+    PageRig rig;
+    QVERIFY(rig.row(QStringLiteral("noBrowserRow"))->isVisible());
+    QCOMPARE(rig.find<QLabel>(QStringLiteral("alsoWorksWith"))->text(),
+             QStringLiteral("Also works with Safari, Google Chrome, Arc, Brave, and Microsoft Edge."));
+
+    // Coming back to the application re-reads the login item, not the browsers.
+    rig.workspace.installed.insert(SupportedBrowser::withId(QStringLiteral("brave"))->bundleIdentifier);
+    rig.f.clock.advance(600);
+    rig.view->applicationBecameActive();
+    QTest::qWait(0);
+    QVERIFY(!rig.row(QStringLiteral("browserRow_brave"))->isVisible());
+    // Showing the page again lists it at once, even within the engine's 30 seconds.
+    rig.view->hide();
+    rig.view->show();
+    QTRY_VERIFY(rig.row(QStringLiteral("browserRow_brave"))->isVisible());
+    QCOMPARE(rig.row(QStringLiteral("browserRow_brave"))->detail(), QStringLiteral("Not connected yet."));
+    QVERIFY(!rig.find<QLabel>(QStringLiteral("alsoWorksWith"))->text().contains(QStringLiteral("Brave")));
+}
+
+void TestSettingsPage::syncSection()
+{
+    PageRig rig;
+    SettingsRow* row = rig.row(QStringLiteral("syncRow"));
+    QCOMPARE(row->detail(), rig.sync->statusMessage());
+    QVERIFY(!row->isError());
+    auto* syncNow = rig.find<QAbstractButton>(QStringLiteral("syncNow"));
+    QVERIFY(syncNow->isVisible());
+
+    // Syncing: the spinner instead of the button, until the run ends.
+    syncNow->click();
+    QVERIFY(rig.sync->isSyncing());
+    QTRY_VERIFY(rig.find<QWidget>(QStringLiteral("syncSpinner"))->isVisible());
+    QVERIFY(!syncNow->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.sync->isSyncing(), 10000);
+    QTRY_VERIFY(syncNow->isVisible());
+    QVERIFY(!rig.find<QWidget>(QStringLiteral("syncSpinner"))->isVisible());
+    QCOMPARE(row->detail(), rig.sync->statusMessage());
+    QVERIFY(!rig.sync->lastError());
+
+    // A failed run: its error, in the error style, instead of the status.
+    MemoryRecordStore::Fault fault;
+    fault.error.code = RecordErrorCode::networkUnavailable;
+    fault.error.message = QStringLiteral("The network is down.");
+    rig.records.faultChooser = [fault](MemoryRecordStore::Operation) { return std::optional(fault); };
+    syncNow->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.sync->isSyncing() && rig.sync->lastError(), 10000);
+    QTRY_COMPARE(row->detail(), *rig.sync->lastError());
+    QVERIFY(row->isError());
+    QVERIFY(!rig.sync->statusMessage().isEmpty());
+    QVERIFY(syncNow->isVisible());
+}
+
+void TestSettingsPage::loginSwitch()
+{
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    QVERIFY(!config.isEmpty());
+    PageRig rig;
+    LaunchAtLoginService& login = rig.view->launchAtLogin();
+    QCOMPARE(QFileInfo(login.entryPath()).absolutePath(), config + QStringLiteral("/autostart"));
+    auto* toggle = rig.find<QAbstractButton>(QStringLiteral("loginSwitch"));
+    auto* error = rig.find<QLabel>(QStringLiteral("loginError"));
+    QVERIFY(!toggle->isChecked());
+
+    toggle->click();
+    QVERIFY(QFileInfo::exists(login.entryPath()));
+    QVERIFY(toggle->isChecked());
+    QVERIFY(!error->isVisible());
+    toggle->click();
+    QVERIFY(!QFileInfo::exists(login.entryPath()));
+    QVERIFY(!toggle->isChecked());
+
+    // The entry written elsewhere shows when the application becomes active again.
+    QVERIFY(login.entryPath().endsWith(LaunchAtLoginService::entryName));
+    {
+        QSaveFile file(login.entryPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(login.entryText());
+        QVERIFY(file.commit());
+    }
+    rig.view->applicationBecameActive();
+    QVERIFY(toggle->isChecked());
+    toggle->click();
+    QVERIFY(!toggle->isChecked());
+
+    // It cannot be registered: the switch stays off and says why.
+    QVERIFY(QDir(config).rmdir(QStringLiteral("autostart")));
+    QFile blocker(config + QStringLiteral("/autostart"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    toggle->click();
+    QVERIFY(!toggle->isChecked());
+    QVERIFY(error->isVisible());
+    QVERIFY(error->text().startsWith(QStringLiteral("Couldn't change this: ")));
+    QVERIFY(error->text().size() > QStringLiteral("Couldn't change this: ").size());
+    QVERIFY(blocker.remove());
+}
+
+void TestSettingsPage::links_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("website") << SettingsTexts::websiteLink << true;
+    QTest::newRow("contact") << SettingsTexts::contactLink << true;
+    QTest::newRow("plain http") << "http://quillharbour.app" << false;
+    QTest::newRow("script") << "javascript:alert(1)" << false;
+    QTest::newRow("local file") << "file:///etc/passwd" << false;
+    QTest::newRow("user in the address") << "https://me@quillharbour.app" << false;
+    QTest::newRow("no host") << "https:///path" << false;
+    QTest::newRow("mailto without address") << "mailto:@quillharbour.app" << false;
+    QTest::newRow("relative") << "quillharbour.app" << false;
+    QTest::newRow("space in host") << "https://quill harbour.app" << false;
+}
+
+void TestSettingsPage::links()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, opens);
+    QCOMPARE(SettingsTexts::safeLink(text).has_value(), opens);
+}
+
+void TestSettingsPage::quitAndShortcuts()
+{
+    PageRig rig;
+    rig.find<QAbstractButton>(QStringLiteral("quitButton"))->click();
+    QCOMPARE(rig.quitRequests, 1);
+    rig.find<QAbstractButton>(QStringLiteral("websiteLink"))->click();
+    rig.find<QAbstractButton>(QStringLiteral("contactLink"))->click();
+    QCOMPARE(rig.opened, (QList<QUrl>{QUrl(SettingsTexts::websiteLink), QUrl(SettingsTexts::contactLink)}));
+
+    const QList<SettingsTexts::Shortcut> shortcuts = SettingsTexts::shortcuts();
+    QCOMPARE(shortcuts.size(), 7);
+    QCOMPARE(shortcuts[0].keys, QStringLiteral("Ctrl+N"));
+    QCOMPARE(shortcuts[1].keys, QStringLiteral("Ctrl+Shift+N"));
+    QCOMPARE(shortcuts[6].keys, QStringLiteral("Ctrl+Left Ctrl+Right"));
+}
+
+QTEST_MAIN(TestSettingsPage)
+#include "tst_settings_page.moc"
