@@ -15,6 +15,9 @@ ConfirmDialog::ConfirmDialog(const QString& title, const QString& message, std::
     setWindowTitle(title);
     setWindowModality(Qt::WindowModal);
     setAttribute(Qt::WA_DeleteOnClose);
+    QPalette page = palette();
+    page.setColor(QPalette::Window, FocusColor::paper());
+    setPalette(page);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 18);
@@ -40,6 +43,8 @@ ConfirmDialog::ConfirmDialog(const QString& title, const QString& message, std::
         const Choice& choice = m_choices[i];
         auto* button = new QPushButton(choice.text, this);
         button->setAutoDefault(false);
+        button->setMinimumHeight(30);
+        button->setFont(Theme::font(13, choice.role == Role::cancel ? QFont::Normal : QFont::DemiBold));
         if (choice.role == Role::destructive) {
             QPalette p = button->palette();
             p.setColor(QPalette::ButtonText, FocusColor::alert());

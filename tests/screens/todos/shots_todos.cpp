@@ -158,6 +158,9 @@ int main(int argc, char** argv)
             QMenu* menu = sheet.findChild<QToolButton*>(QStringLiteral("reminderMenuButton"))->menu();
             Screenshots::save(menu, QStringLiteral("editor-reminder-menu-open"));
             menu->hide();
+            QMenu* repeat = sheet.findChild<QToolButton*>(QStringLiteral("repeatButton"))->menu();
+            Screenshots::save(repeat, QStringLiteral("editor-repeat-menu-open"));
+            repeat->hide();
         });
 
         TaskItem due = todo(QStringLiteral("Submit the tax form"), today, TaskItem::Priority::medium);
