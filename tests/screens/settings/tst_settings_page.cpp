@@ -368,11 +368,8 @@ void TestSettingsPage::quitAndShortcuts()
     rig.find<QAbstractButton>(QStringLiteral("contactLink"))->click();
     QCOMPARE(rig.opened, (QList<QUrl>{QUrl(SettingsTexts::websiteLink), QUrl(SettingsTexts::contactLink)}));
 
-    const QList<SettingsTexts::Shortcut> shortcuts = SettingsTexts::shortcuts();
-    QCOMPARE(shortcuts.size(), 7);
-    QCOMPARE(shortcuts[0].keys, QStringLiteral("Ctrl+N"));
-    QCOMPARE(shortcuts[1].keys, QStringLiteral("Ctrl+Shift+N"));
-    QCOMPARE(shortcuts[6].keys, QStringLiteral("Ctrl+Left Ctrl+Right"));
+    // This desktop's notation, not the Mac's glyphs.
+    QCOMPARE(SettingsTexts::shortcuts().at(1).keys, QStringLiteral("Ctrl+Shift+N"));
 }
 
 QTEST_MAIN(TestSettingsPage)
