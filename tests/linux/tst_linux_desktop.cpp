@@ -90,6 +90,9 @@ bool writeFile(const QString& path, const QByteArray& content, bool executable)
 class TestLinuxDesktop : public QObject {
     Q_OBJECT
 
+    // How long a condition may take on a busy machine; a condition met early ends the wait.
+    static constexpr int patience = 30000;
+
     std::unique_ptr<SessionBus> bus;
 
     // Runs an X client to completion on the given display; its standard output, trimmed.
@@ -424,7 +427,7 @@ private slots:
                        {QStringLiteral("-title"), QStringLiteral("qh-probe"), QStringLiteral("probe")});
         QVERIFY(message.waitForStarted(5000));
         // Some other program: named by its class, never taken for a browser or for us.
-        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("x11.class.Xmessage"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("x11.class.Xmessage"), patience);
         const QString window = x11Tool(d, QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
         QVERIFY(!window.isEmpty());
 
@@ -462,20 +465,19 @@ private slots:
                       QStringLiteral("--disable-sync"), QStringLiteral("--window-size=800,600"),
                       QStringLiteral("about:blank")});
         QVERIFY(chrome.waitForStarted(5000));
-        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("com.google.Chrome"), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("com.google.Chrome"), patience);
         stop(chrome);
         // Focus goes back to the other window, which is ours.
-        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), LinuxWorkspace::ownID, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), LinuxWorkspace::ownID, patience);
 
         // The window manager leaves: its root properties stay behind, naming a window that still
         // exists, but nobody keeps them true any more.
         x11Tool(d, QStringLiteral("openbox"), {QStringLiteral("--exit")});
-        QTest::qWait(300);
+        QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationID(), std::nullopt, patience);
         QVERIFY(x11Tool(d, QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")})
                     .contains(QStringLiteral("window id")));
         QVERIFY(x11Tool(d, QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window}) ==
                 QLatin1String("qh-probe"));
-        QCOMPARE(workspace.frontmostApplicationID(), std::nullopt);
         stop(message);
     }
 
@@ -490,16 +492,17 @@ private slots:
 
         x11Tool(d, QStringLiteral("xdotool"),
                 {QStringLiteral("mousemove"), QStringLiteral("10"), QStringLiteral("10")});
+        // Idle time grows while nothing happens and starts again at the next input; how fast the
+        // tools run on a busy machine decides nothing here.
         const double start = idle.secondsSinceLastInput();
-        QVERIFY2(start < 0.5, qPrintable(QString::number(start)));
         QTest::qWait(1200);
         const double later = idle.secondsSinceLastInput();
-        QVERIFY2(later >= start + 1.0 && later < start + 3.0, qPrintable(QString::number(later)));
+        QVERIFY2(later >= start + 1.0, qPrintable(QStringLiteral("%1 then %2").arg(start).arg(later)));
 
         x11Tool(d, QStringLiteral("xdotool"),
                 {QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("200")});
         const double after = idle.secondsSinceLastInput();
-        QVERIFY2(after < 0.5, qPrintable(QString::number(after)));
+        QVERIFY2(after < later, qPrintable(QStringLiteral("%1 then %2").arg(later).arg(after)));
     }
 };
 
