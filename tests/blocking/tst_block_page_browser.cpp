@@ -121,7 +121,7 @@ private slots:
         // Within a poll or two the page replaces itself with the address the tab came from. The
         // site cannot load here (no network), so the target's URL is what the browser attempted.
         const QString expected = QUrl(from).toString(QUrl::FullyEncoded);
-        QTRY_COMPARE_WITH_TIMEOUT(targetUrl(targetId), expected, 6000);
+        QTRY_COMPARE_WITH_TIMEOUT(targetUrl(targetId), expected, 30000);
         call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}});
     }
 
@@ -148,7 +148,7 @@ private slots:
                 .value(QStringLiteral("targetId"))
                 .toString();
         QTRY_COMPARE_WITH_TIMEOUT(evaluate(targetId, QStringLiteral("document.readyState")), QStringLiteral("complete"),
-                                  8000);
+                                  30000);
         QTest::qWait(300); // an error handler of an injected image would have run by now
         QCOMPARE(evaluate(targetId, QStringLiteral("document.title")),
                  QStringLiteral("Before you scroll… · Quillharbour"));
