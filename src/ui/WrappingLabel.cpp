@@ -23,6 +23,7 @@ void WrappingLabel::setText(const QString& text)
     if (text == m_text)
         return;
     m_text = text;
+    forgetLayout();
     updateGeometry();
     update();
 }
@@ -43,11 +44,21 @@ void WrappingLabel::setStrikeOut(bool strikeOut)
 void WrappingLabel::setMaxLines(int lines)
 {
     m_maxLines = lines;
+    forgetLayout();
     updateGeometry();
     update();
 }
 
-WrappingLabel::Laid WrappingLabel::lay(qreal width) const
+const WrappingLabel::Laid& WrappingLabel::lay(qreal width) const
+{
+    if (width != m_laidWidth) {
+        m_laid = layOut(width);
+        m_laidWidth = width;
+    }
+    return m_laid;
+}
+
+WrappingLabel::Laid WrappingLabel::layOut(qreal width) const
 {
     Laid laid;
     const QFontMetricsF metrics(font());
@@ -121,7 +132,7 @@ void WrappingLabel::paintEvent(QPaintEvent*)
     painter.setFont(font());
     painter.setPen(m_color);
     const QFontMetricsF metrics(font());
-    const Laid laid = lay(width());
+    const Laid& laid = lay(width());
     const Qt::Alignment align = (layoutDirection() == Qt::RightToLeft ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop;
     for (const auto& [origin, line] : laid.lines)
         painter.drawText(QRectF(origin.x(), origin.y(), width(), metrics.height()), int(align), line);
@@ -130,6 +141,7 @@ void WrappingLabel::paintEvent(QPaintEvent*)
 void WrappingLabel::changeEvent(QEvent* event)
 {
     if (event->type() == QEvent::FontChange) {
+        forgetLayout();
         updateGeometry();
         update();
     }

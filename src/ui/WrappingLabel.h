@@ -37,9 +37,15 @@ private:
         QList<QPair<QPointF, QString>> lines;
         qreal height = 0;
     };
-    Laid lay(qreal width) const;
+    // Laying text out is the costly part of a page rebuild, and layouts ask for the same width
+    // many times: the last width's lines are kept until the text, font or line limit changes.
+    const Laid& lay(qreal width) const;
+    Laid layOut(qreal width) const;
+    void forgetLayout() { m_laidWidth = -1; }
 
     QString m_text;
+    mutable Laid m_laid;
+    mutable qreal m_laidWidth = -1;
     QColor m_color;
     int m_maxLines = 0;
 };
