@@ -152,7 +152,7 @@ void BlockRulesView::refreshSites()
 
     // Every status of one rebuild is computed for one moment and calendar.
     const Calendar calendar = m_context.calendar();
-    const RuleStatus::Moment moment{m_context.clock->now(), storage->state(), calendar};
+    RuleStatus::StatusBatch batch({m_context.clock->now(), storage->state(), calendar}, &m_statusCache);
     const bool paused = isPaused();
 
     QVBoxLayout* layout = m_sitesCard->contentLayout();
@@ -161,7 +161,7 @@ void BlockRulesView::refreshSites()
     m_dividers.clear();
     QHash<QUuid, SiteRow*> kept;
     for (const BlockRule& rule : rules) {
-        const SiteRow::Content content = SiteRow::contentFor(rule, moment, paused);
+        const SiteRow::Content content = SiteRow::contentFor(rule, batch, paused);
         SiteRow* row = m_rows.take(rule.id);
         if (row) {
             row->setContent(content);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "screens/block/RuleStatus.h"
+
 #include <QHash>
 #include <QPointer>
 #include <QUuid>
@@ -52,6 +54,7 @@ private:
     SectionCard* m_sitesCard;
     QWidget* m_sitesEmpty;
     QHash<QUuid, SiteRow*> m_rows;
+    RuleStatus::StatusCache m_statusCache;
     QList<QWidget*> m_dividers;
     DoomScrollCard* m_doomCard;
     SectionCard* m_browsersCard;

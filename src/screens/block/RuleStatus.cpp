@@ -88,23 +88,21 @@ bool urgentBreakRunning(const BlockRule& rule, const SharedState& state, Date no
     return b && b->ruleId == rule.id && b->usedSeconds < 600 && now < b->fallbackExpiresAt;
 }
 
-Status status(const BlockRule& rule, const Moment& at, bool isPaused)
+namespace {
+
+// The status that follows the schedule alone (no pause, break or daily-limit count decides), and
+// the next change it found (absent when it looked no further or found none).
+Status scheduleStatus(const BlockRule& rule, const Moment& at, std::optional<Date>* nextOut = nullptr)
 {
-    if (isPaused)
-        return {QStringLiteral("Paused"), false, std::nullopt};
-    if (urgentBreakRunning(rule, at.state, at.now))
-        return {QStringLiteral("On an urgent break"), false, std::nullopt};
-    if (rule.blockApplySchedule.isAfterMaxDailyTime && rule.dailyLimitMinutes) {
-        if (at.state.exceededRuleIds.contains(rule.id))
-            return {QStringLiteral("Limit reached"), true, 1.0};
-        const QString text = QString::number(usedSeconds(rule, at.state) / 60) + QStringLiteral(" of ") +
-                             QString::number(*rule.dailyLimitMinutes) + QStringLiteral(" min");
-        return {text, false, std::clamp(rule.limitUsageFraction(at.state), 0.0, 1.0)};
-    }
     const bool active = isRuleActive(rule, at.now, at.state, at.calendar);
+    // An all-day rule that blocks reads "Blocked all day" whatever its next change is.
+    if (active && rule.blockApplySchedule.isAllDay)
+        return {QStringLiteral("Blocked all day"), true, std::nullopt};
     const std::optional<Date> next = nextChange(rule, at, active);
+    if (nextOut)
+        *nextOut = next;
     if (active) {
-        if (!next || rule.blockApplySchedule.isAllDay)
+        if (!next)
             return {QStringLiteral("Blocked all day"), true, std::nullopt};
         return {QStringLiteral("Blocked until ") + timeText(*next, at.now, at.calendar), true, std::nullopt};
     }
@@ -112,6 +110,98 @@ Status status(const BlockRule& rule, const Moment& at, bool isPaused)
         return {QStringLiteral("Not active"), false, std::nullopt};
     const QString at_ = at.calendar.isSameDay(*next, at.now) ? QStringLiteral("at ") : QString();
     return {QStringLiteral("Starts ") + at_ + timeText(*next, at.now, at.calendar), false, std::nullopt};
+}
+
+std::optional<Status> stateStatus(const BlockRule& rule, const Moment& at, bool isPaused)
+{
+    if (isPaused)
+        return Status{QStringLiteral("Paused"), false, std::nullopt};
+    if (urgentBreakRunning(rule, at.state, at.now))
+        return Status{QStringLiteral("On an urgent break"), false, std::nullopt};
+    if (rule.blockApplySchedule.isAfterMaxDailyTime && rule.dailyLimitMinutes) {
+        if (at.state.exceededRuleIds.contains(rule.id))
+            return Status{QStringLiteral("Limit reached"), true, 1.0};
+        const QString text = QString::number(usedSeconds(rule, at.state) / 60) + QStringLiteral(" of ") +
+                             QString::number(*rule.dailyLimitMinutes) + QStringLiteral(" min");
+        return Status{text, false, std::clamp(rule.limitUsageFraction(at.state), 0.0, 1.0)};
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Status status(const BlockRule& rule, const Moment& at, bool isPaused)
+{
+    if (auto s = stateStatus(rule, at, isPaused))
+        return *s;
+    return scheduleStatus(rule, at);
+}
+
+StatusBatch::StatusBatch(const Moment& at, StatusCache* cache) : m_at(at), m_cache(cache)
+{
+    // Everything of the state and the calendar that can move a boundary of any rule.
+    const SharedState& st = at.state;
+    QString key = at.calendar.timeZone().id() + u'|';
+    key += st.blockingPausedUntil ? QString::number(*st.blockingPausedUntil, 'g', 17) : QStringLiteral("-");
+    if (st.urgentBreak)
+        key += u'|' + uuidText(st.urgentBreak->ruleId) + QString::number(int(st.urgentBreak->usedSeconds < 600)) +
+               QString::number(st.urgentBreak->fallbackExpiresAt, 'g', 17);
+    if (st.doomScroll && st.doomScroll->breakEndsAt)
+        key += u'|' + QString::number(*st.doomScroll->breakEndsAt, 'g', 17);
+    m_stateKey = key + u'#';
+}
+
+Status StatusBatch::status(const BlockRule& rule, bool isPaused)
+{
+    if (auto s = stateStatus(rule, m_at, isPaused))
+        return *s;
+    // The schedule status also reads whether this rule's limit counts as reached.
+    const BlockApplySchedule& sc = rule.blockApplySchedule;
+    QList<int> days = rule.activeWeekdays.values();
+    std::sort(days.begin(), days.end());
+    QString key = m_stateKey;
+    if (m_at.state.exceededRuleIds.contains(rule.id) ||
+        (m_at.state.urgentBreak && m_at.state.urgentBreak->ruleId == rule.id))
+        key += uuidText(rule.id);
+    for (const auto& part : {sc.startHour, sc.startMinute, sc.endHour, sc.endMinute})
+        key += part ? QString::number(*part) + u',' : QStringLiteral("-,");
+    key += QString::number(int(sc.isAllDay)) + QString::number(int(sc.isAfterMaxDailyTime)) + u'|';
+    for (int day : std::as_const(days))
+        key += QString::number(day) + u',';
+
+    const auto it = m_memo.constFind(key);
+    if (it != m_memo.constEnd())
+        return *it;
+    if (m_cache)
+        if (const auto cached = m_cache->find(key, m_at.now)) {
+            m_memo.insert(key, *cached);
+            return *cached;
+        }
+    std::optional<Date> next;
+    const Status s = scheduleStatus(rule, m_at, &next);
+    m_memo.insert(key, s);
+    if (m_cache) {
+        // Until the next change, the next midnight (the text names days relative to today) and
+        // at most an hour, whichever comes first.
+        const Date midnight = m_at.calendar.addDays(m_at.calendar.startOfDay(m_at.now), 1);
+        m_cache->insert(key, m_at.now, std::min({next.value_or(midnight), midnight, m_at.now + 3600}), s);
+    }
+    return s;
+}
+
+std::optional<Status> StatusCache::find(const QString& key, Date now) const
+{
+    const auto it = m_entries.constFind(key);
+    if (it == m_entries.constEnd() || now < it->from || !(now < it->until))
+        return std::nullopt;
+    return it->status;
+}
+
+void StatusCache::insert(const QString& key, Date from, Date until, const Status& status)
+{
+    if (m_entries.size() > 20000)
+        m_entries.clear();
+    m_entries.insert(key, {from, until, status});
 }
 
 QString summaryText(const BlockRule& rule)

@@ -4,6 +4,7 @@
 #include "model/Calendar.h"
 #include "model/SharedState.h"
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <optional>
@@ -34,6 +35,38 @@ struct Moment {
 
 // The status at the right of a site row.
 Status status(const BlockRule& rule, const Moment& at, bool isPaused);
+
+// Schedule statuses kept across rebuilds, each for the span in which it cannot change.
+class StatusCache {
+public:
+    std::optional<Status> find(const QString& key, Date now) const;
+    void insert(const QString& key, Date from, Date until, const Status& status);
+
+private:
+    struct Entry {
+        Date from = 0;
+        Date until = 0;
+        Status status;
+    };
+    QHash<QString, Entry> m_entries;
+};
+
+// The statuses of many rules at one moment: rules with the same schedule and weekdays share one
+// next-change search, and with a cache a rebuild reuses what an earlier one found, so a page of
+// hundreds of rules stays quick to rebuild.
+class StatusBatch {
+public:
+    explicit StatusBatch(const Moment& at, StatusCache* cache = nullptr);
+    const Moment& moment() const { return m_at; }
+    Status status(const BlockRule& rule, bool isPaused);
+
+private:
+    Moment m_at;
+    StatusCache* m_cache;
+    QString m_stateKey;
+    QHash<QString, Status> m_memo;
+};
+
 // "Every day · All day", "Daily limit · 30 min · Weekdays only", "Weekdays only · 9:00 AM–5:00 PM".
 QString summaryText(const BlockRule& rule);
 // A moment as the rows say it: "5:00 PM", "tomorrow 9:00 AM" or "Mon 9:00 AM".

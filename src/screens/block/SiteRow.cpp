@@ -12,10 +12,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-SiteRow::Content SiteRow::contentFor(const BlockRule& rule, const RuleStatus::Moment& at, bool isPaused)
+SiteRow::Content SiteRow::contentFor(const BlockRule& rule, RuleStatus::StatusBatch& batch, bool isPaused)
 {
-    return {rule, RuleStatus::summaryText(rule), RuleStatus::status(rule, at, isPaused),
-            RuleStatus::canTakeUrgentBreak(rule, at), RuleStatus::urgentBreakUnavailableReason(rule, at, isPaused)};
+    const RuleStatus::Moment& at = batch.moment();
+    return {rule, RuleStatus::summaryText(rule), batch.status(rule, isPaused), RuleStatus::canTakeUrgentBreak(rule, at),
+            RuleStatus::urgentBreakUnavailableReason(rule, at, isPaused)};
 }
 
 SiteRow::SiteRow(const Content& content, QWidget* parent) : QWidget(parent)

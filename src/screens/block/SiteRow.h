@@ -26,7 +26,7 @@ public:
         std::optional<QString> urgentBreakUnavailableReason;
     };
     // Everything the row shows, for a rule at one moment.
-    static Content contentFor(const BlockRule& rule, const RuleStatus::Moment& at, bool isPaused);
+    static Content contentFor(const BlockRule& rule, RuleStatus::StatusBatch& batch, bool isPaused);
 
     explicit SiteRow(const Content& content, QWidget* parent = nullptr);
     void setContent(const Content& content);

@@ -44,6 +44,7 @@ private slots:
     void weekdaySummary();
     void rowStatus_data();
     void rowStatus();
+    void cachedStatusNeverStale();
     void rowSummary_data();
     void rowSummary();
     void urgentBreakMenu_data();
@@ -258,6 +259,40 @@ void BlockDecisionsTest::rowStatus()
     QCOMPARE(s.fraction.has_value(), fraction >= 0);
     if (s.fraction)
         QCOMPARE(*s.fraction, fraction);
+}
+
+void BlockDecisionsTest::cachedStatusNeverStale()
+{
+    // Rules sharing a schedule share a search; a cache kept across rebuilds must still answer
+    // exactly what a fresh computation does at every later (or earlier) moment.
+    const std::vector<BlockRule> rules{
+        rule(QStringLiteral("a.com"), window(14, 0, 15, 0)), rule(QStringLiteral("b.com"), window(14, 0, 15, 0)),
+        rule(QStringLiteral("c.com"), window(22, 0, 7, 0), {2, 4}), rule(QStringLiteral("d.com"), allDay(), {3}),
+        rule(QStringLiteral("e.com"), dailyLimit())};
+    RuleStatus::StatusCache cache;
+    SharedState state = stateWith();
+    const QList<Date> moments{monday10,
+                              at(2026, 12, 7, 13, 59),
+                              at(2026, 12, 7, 14, 0),
+                              at(2026, 12, 7, 14, 59, 59),
+                              at(2026, 12, 7, 15, 0),
+                              at(2026, 12, 7, 23, 59),
+                              at(2026, 12, 8, 0, 0),
+                              at(2026, 12, 8, 6, 59),
+                              at(2026, 12, 8, 7, 0),
+                              monday10 - 3600,
+                              at(2026, 12, 9, 22, 30)};
+    for (int round = 0; round < 2; ++round) {
+        if (round == 1) { // a pause moves every boundary
+            state.blockingPausedUntil = at(2026, 12, 7, 14, 30);
+            state.exceededRuleIds.insert(rules[4].id);
+        }
+        for (Date now : moments) {
+            RuleStatus::StatusBatch batch({now, state, cal}, &cache);
+            for (const BlockRule& r : rules)
+                QCOMPARE(batch.status(r, false).text, RuleStatus::status(r, {now, state, cal}, false).text);
+        }
+    }
 }
 
 void BlockDecisionsTest::rowSummary_data()

@@ -1,0 +1,83 @@
+// The Block page with 500 rules: one rebuild after a store change (the statuses of every row,
+// their next-change searches, and the layout). Not part of the test run.
+#include "PageRig.h"
+#include "screens/block/BlockRulesView.h"
+#include "screens/block/SiteRow.h"
+#include "ui/Theme.h"
+
+#include <QApplication>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+// A mix of the four kinds of rule; `distinct` gives every window rule its own minutes, so that
+// no two rules share a schedule (the worst case for the page).
+std::unique_ptr<PageRig> rigWithRules(int count, bool distinct = false)
+{
+    auto rig = std::make_unique<PageRig>();
+    for (int i = 0; i < count; ++i) {
+        const QString domain = QStringLiteral("site%1.example").arg(i);
+        if (distinct && i % 2 == 0) {
+            rig->add(
+                BlockTest::rule(domain, BlockTest::window(12 + i % 11, i % 60, 13 + i % 10, (i / 60) % 60), {4, 6}));
+            continue;
+        }
+        switch (i % 4) {
+        case 0:
+            rig->add(BlockTest::rule(domain));
+            break;
+        case 1:
+            rig->add(BlockTest::rule(domain, BlockTest::dailyLimit(), {}, 30));
+            break;
+        case 2: // windows that start later, on some weekdays: the longest next-change searches
+            rig->add(BlockTest::rule(domain, BlockTest::window(18 + i % 5, 0, 19 + i % 5, 30), {4, 6}));
+            break;
+        default:
+            rig->add(BlockTest::rule(domain, BlockTest::window(8, 0, 17, 0), {2, 3, 4, 5, 6}));
+            break;
+        }
+    }
+    return rig;
+}
+
+void rebuildAfterStoreChange(benchmark::State& state)
+{
+    auto rig = rigWithRules(int(state.range(0)), state.range(1) != 0);
+    BlockRulesView page(rig->context);
+    page.resize(760, 900);
+    page.show();
+    QCoreApplication::processEvents();
+    const BlockRule first = rig->store.rules().front();
+    for (auto _ : state) {
+        state.PauseTiming();
+        rig->store.recordUsage(first, 1);
+        state.ResumeTiming();
+        page.refresh();
+    }
+}
+BENCHMARK(rebuildAfterStoreChange)->Args({500, 0})->Args({500, 1})->Unit(benchmark::kMillisecond);
+
+// The statuses alone, without widgets.
+void statuses(benchmark::State& state)
+{
+    auto rig = rigWithRules(int(state.range(0)));
+    for (auto _ : state) {
+        const Calendar calendar = rig->context.calendar();
+        RuleStatus::StatusBatch batch({rig->f.clock.now(), rig->store.state(), calendar});
+        for (const BlockRule& rule : rig->store.rules())
+            benchmark::DoNotOptimize(SiteRow::contentFor(rule, batch, false));
+    }
+}
+BENCHMARK(statuses)->Arg(500)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Theme::prepareApplication();
+    QApplication app(argc, argv);
+    Theme::apply(app);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}
