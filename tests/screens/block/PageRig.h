@@ -12,13 +12,15 @@
 #include "router/AppRouter.h"
 
 #include <QDir>
+#include <QFile>
+#include <functional>
 #include <memory>
 
 // A real store on a temporary folder, the engine on a fake browser and desktop, a router, and
 // the context the Block screens receive; the wall clock stands on Monday 2026-12-07 10:00.
 struct PageRig {
     StoreFixture f;
-    StorageService& store = f.make();
+    StorageService& store;
     LocalBlockPageServer server{&store};
     BrowserScriptExecutor executor{std::make_unique<FakeBrowser>(), 3000};
     FakeWorkspace workspace;
@@ -29,7 +31,8 @@ struct PageRig {
     std::unique_ptr<BrowserAutomationService> engine;
     AppContext context;
 
-    PageRig()
+    // `seed` may write data files before the store loads them.
+    explicit PageRig(const std::function<void(StoreFixture&)>& seed = {}) : store(seeded(f, seed))
     {
         BrowserAutomationService::Environment env;
         env.clock = &f.clock;
@@ -46,6 +49,14 @@ struct PageRig {
         context.clock = &f.clock;
         context.monotonic = &monotonic;
         context.calendar = [this] { return f.calendar; };
+    }
+
+    static StorageService& seeded(StoreFixture& fixture, const std::function<void(StoreFixture&)>& seed)
+    {
+        QDir().mkpath(fixture.dataPath());
+        if (seed)
+            seed(fixture);
+        return fixture.make();
     }
 
     BlockRule add(const BlockRule& rule)

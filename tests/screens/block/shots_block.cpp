@@ -75,6 +75,18 @@ void pages()
     Screenshots::save(page->doomScrollCard(), QStringLiteral("block_doom_card_on_break"), QSize(640, 190));
     Screenshots::save(new DoomScrollCard(empty.context), QStringLiteral("block_doom_card_set_up"), QSize(640, 200));
 
+    // The same rules while the pause runs.
+    auto& paused = *new PageRig([](StoreFixture& f) {
+        SharedState s = SharedState::fresh(f.clock.now(), f.calendar);
+        s.blockingPausedUntil = f.clock.now() + 1800;
+        QFile file(f.file(StorageService::stateFile));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(stateFileText(s));
+    });
+    for (const BlockRule& r : rig.store.rules())
+        paused.add(r);
+    Screenshots::save(new BlockRulesView(paused.context), QStringLiteral("block_page_paused"), QSize(760, 1000));
+
     page->manage(reddit.id);
     Screenshots::save(page->manageSheet(), QStringLiteral("block_manage_limit"));
     page->manageSheet()->reject();
