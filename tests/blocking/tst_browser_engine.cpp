@@ -819,8 +819,11 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
         },
         Qt::QueuedConnection);
 
+    const qsizetype readsBefore = rig.browser->count(Operation::read);
     engine.checkActiveBrowser();
     QVERIFY(engine.isChecking());
+    // The browser has the script and sits on it.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.browser->count(Operation::read), readsBefore + 1, 10000);
     // Nothing to check any more, but the stuck check still holds the flag.
     rig.workspace.frontmost = editorApp;
     rig.workspace.running.remove(safariApp);
