@@ -127,7 +127,7 @@ BlockingBypassCooldownSheet::BlockingBypassCooldownSheet(const BlockingBypassKin
     connect(m_confirm, &QAbstractButton::clicked, this, &BlockingBypassCooldownSheet::confirm);
     connect(done, &QAbstractButton::clicked, this, &QDialog::accept);
 
-    // The common timer type keeps ticking while a menu or another modal loop runs.
+    // Qt timers also fire inside the event loop of an open menu or dialog, so the count never stalls.
     m_timer.setInterval(250);
     connect(&m_timer, &QTimer::timeout, this, &BlockingBypassCooldownSheet::tick);
     m_timer.start();

@@ -253,6 +253,17 @@ void BlockScreensTest::manageRemoveFailureIsNoSuccess()
     click(cooldown, "closeButton");
     // The store keeps blocking from memory, so the rule is gone there and the sheet closes.
     QTRY_VERIFY(!page.manageSheet());
+
+    // A tightening the store cannot write keeps the edit sheet open with the store's message.
+    const BlockRule other = rig.add(BlockTest::rule(QStringLiteral("x.com"), dailyLimit(), {}, 30));
+    page.manage(other.id);
+    page.manageSheet()->openEditSheet();
+    AddRuleSheet* edit = page.manageSheet()->editSheet();
+    QTest::mouseClick(edit->findChildren<QWidget*>(QStringLiteral("limit")).at(0), Qt::LeftButton); // 5 min
+    QTest::keyClick(edit, Qt::Key_Return);
+    QVERIFY(edit->isVisible());
+    QCOMPARE(child<QLabel>(edit, "saveError")->text(), rig.store.lastError().value_or(QStringLiteral("(none)")));
+    QVERIFY(page.manageSheet()->isVisible());
 }
 
 void BlockScreensTest::pageFollowsStoreAndEngine()
