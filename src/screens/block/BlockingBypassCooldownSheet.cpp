@@ -150,7 +150,8 @@ BlockingBypassCooldownSheet* BlockingBypassCooldownSheet::forUrgentBreak(AppCont
     QPointer<StorageService> store(storage);
     return new BlockingBypassCooldownSheet(
         BlockingBypassKind::urgentBreak(it->displayName), focus,
-        [store, ruleID] { return store && store->startUrgentBreak(ruleID, 7200); }, *context.monotonic, parent);
+        [store, ruleID] { return store && store->startUrgentBreak(ruleID, UrgentBreakState::defaultFallbackSeconds); },
+        *context.monotonic, parent);
 }
 
 void BlockingBypassCooldownSheet::tick()

@@ -29,7 +29,7 @@ public:
 
     // The urgent-break sheet for a rule, as the main window presents it when the router asks:
     // the site's name, the to-do in focus, and a grant that asks the store for today's break
-    // (7200 seconds at most). Null when the store has no such rule.
+    // (its fallback end two hours on). Null when the store has no such rule.
     static BlockingBypassCooldownSheet* forUrgentBreak(AppContext& context, const QUuid& ruleID,
                                                        QWidget* parent = nullptr);
 

@@ -84,8 +84,7 @@ namespace RuleStatus {
 
 bool urgentBreakRunning(const BlockRule& rule, const SharedState& state, Date now)
 {
-    const auto& b = state.urgentBreak;
-    return b && b->ruleId == rule.id && b->usedSeconds < 600 && now < b->fallbackExpiresAt;
+    return state.urgentBreak && state.urgentBreak->ruleId == rule.id && state.urgentBreak->isRunning(now);
 }
 
 namespace {
@@ -144,7 +143,7 @@ StatusBatch::StatusBatch(const Moment& at, StatusCache* cache) : m_at(at), m_cac
     QString key = at.calendar.timeZone().id() + u'|';
     key += st.blockingPausedUntil ? QString::number(*st.blockingPausedUntil, 'g', 17) : QStringLiteral("-");
     if (st.urgentBreak)
-        key += u'|' + uuidText(st.urgentBreak->ruleId) + QString::number(int(st.urgentBreak->usedSeconds < 600)) +
+        key += u'|' + uuidText(st.urgentBreak->ruleId) + QString::number(int(st.urgentBreak->isUsedUp())) +
                QString::number(st.urgentBreak->fallbackExpiresAt, 'g', 17);
     if (st.doomScroll && st.doomScroll->breakEndsAt)
         key += u'|' + QString::number(*st.doomScroll->breakEndsAt, 'g', 17);
