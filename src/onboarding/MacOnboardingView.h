@@ -1,0 +1,99 @@
+#pragma once
+
+#include "onboarding/OnboardingControls.h"
+#include "onboarding/OnboardingFlow.h"
+
+#include <QDialog>
+#include <QPointer>
+#include <QUrl>
+#include <functional>
+
+struct AppContext;
+class LaunchAtLoginService;
+
+class QLineEdit;
+class QVBoxLayout;
+
+// The first-run sheet over the main window: nine steps, each built when it is shown, all choices
+// kept in an OnboardingFlow until the done step's "Start focusing". It cannot be closed: Escape
+// goes back on the steps with a footer, and the window's close button does nothing.
+class MacOnboardingView : public QDialog {
+    Q_OBJECT
+public:
+    using Step = OnboardingFlow::Step;
+    // Installs the program and relaunches it; false with a message when nothing was started.
+    using MoveHandler = std::function<bool(QString* error)>;
+    using UrlOpener = std::function<bool(const QUrl&)>;
+
+    static inline const QString companionAppStoreLink = QStringLiteral("https://apps.apple.com/search?term=Quillharbour");
+
+    MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish, QWidget* parent = nullptr);
+    // `shouldOfferMove` decides whether the flow opens on the install step.
+    MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
+                      const std::function<bool()>& shouldOfferMove, QWidget* parent = nullptr);
+    ~MacOnboardingView() override;
+
+    OnboardingFlow& flow() { return m_flow; }
+    Step step() const { return m_flow.step(); }
+    LaunchAtLoginService& launchAtLogin() { return *m_login; }
+    void setMoveHandler(MoveHandler handler) { m_move = std::move(handler); }
+    void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
+
+    void go(Step target);
+    void back();
+    void finish();
+    void moveToApplications();
+    // While the browser step shows: probes again every browser whose permission was refused.
+    void reconnectBrowsersNeedingPermission();
+    // The browsers and the login item as the system has them now.
+    void refreshSystemState();
+
+    // The step's primary button (Continue, Get started, …); null on a step without one.
+    OnboardingButton* primaryButton() const { return m_primary; }
+    QWidget* page() const { return m_page; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+public slots:
+    void reject() override;
+
+private:
+    void showStep();
+    void changed();
+    void scheduleChanged();
+
+    QWidget* singleColumn(const QString& headerLabel, QWidget* content, QWidget* footer);
+    QWidget* twoColumns(QWidget* content, QWidget* footer, QWidget* preview);
+    QWidget* header(const QString& label, int barWidth);
+    QWidget* footer(bool withSkip, const QString& primaryTitle);
+
+    QWidget* buildInstall();
+    QWidget* buildWelcome();
+    QWidget* buildDailyScroll();
+    QWidget* buildHowItWorks();
+    QWidget* buildSites();
+    QWidget* buildBrowser();
+    QWidget* buildPriority();
+    QWidget* buildPhone();
+    QWidget* buildDone();
+    void primaryPressed();
+    void skipPressed();
+
+    AppContext& m_context;
+    OnboardingFlow m_flow;
+    std::function<void()> m_onFinish;
+    LaunchAtLoginService* m_login;
+    MoveHandler m_move;
+    UrlOpener m_openUrl;
+    QVBoxLayout* m_root = nullptr;
+    QPointer<QWidget> m_page;
+    QPointer<OnboardingButton> m_primary;
+    QPointer<QLineEdit> m_siteField;
+    // Brings the shown step's changing parts up to date with the flow and the services.
+    std::function<void()> m_update;
+    bool m_changeQueued = false;
+    bool m_refreshedOnce = false;
+};

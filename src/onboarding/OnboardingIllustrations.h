@@ -1,0 +1,211 @@
+#pragma once
+
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+#include <optional>
+
+class QPainter;
+
+// A drawing that is painted once into a pixmap and reused until its arguments, size or pixel
+// ratio change. Subclasses draw in points into a rectangle of the widget's size.
+class PaintedView : public QWidget {
+    Q_OBJECT
+public:
+    using Drawer = std::function<void(QPainter& painter, const QSizeF& size)>;
+    // A fixed size and a drawing function; hidden from assistive technologies.
+    PaintedView(QSize size, Drawer drawer, QWidget* parent = nullptr);
+
+    void setDrawer(Drawer drawer);
+    // Drops the cached pixmap; the next paint draws again.
+    void invalidate();
+    // How many times the drawing was made (the cache is what keeps this low).
+    int drawCount() const { return m_drawCount; }
+
+    QSize sizeHint() const override { return m_size; }
+    QSize minimumSizeHint() const override { return m_size; }
+    void setFixedDrawingSize(QSize size);
+
+protected:
+    PaintedView(QSize size, QWidget* parent);
+    virtual void draw(QPainter& painter, const QSizeF& size) const;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QSize m_size;
+    Drawer m_drawer;
+    QPixmap m_cache;
+    int m_drawCount = 0;
+};
+
+// Painting helpers shared by the drawings and the onboarding's own tiles.
+namespace OnboardingPaint {
+void fillRounded(QPainter& p, const QRectF& rect, qreal radius, const QColor& color);
+// A soft shadow under a rounded card, `blur` points wide, moved `offsetY` down.
+void softShadow(QPainter& p, const QRectF& card, qreal radius, qreal blur, qreal offsetY, const QColor& color);
+// A stroke that stays inside `rect`.
+void strokeInside(QPainter& p, const QRectF& rect, qreal radius, const QColor& color, qreal width);
+// A glyph of the icon font by its code point, centred in `rect`.
+void glyph(QPainter& p, const QRectF& rect, char16_t codepoint, qreal size, const QColor& color);
+// Upper-cased, heavy, tracked caption; returns its height.
+qreal eyebrow(QPainter& p, const QPointF& topLeft, const QString& text, const QColor& color, qreal size);
+// The program's logo on white, clipped to a rounded square.
+void appLogo(QPainter& p, const QRectF& rect, qreal radius);
+QImage appLogoImage();
+} // namespace OnboardingPaint
+
+// Glyphs of the icon font that the drawings use beyond the design system's symbols.
+namespace OnboardingGlyph {
+constexpr char16_t wifi = 0xE63E, folder = 0xE2C7, arrowForward = 0xE5C8, arrowUpward = 0xE5D8, scope = 0xE1B3,
+                   moon = 0xEF44, globe = 0xE894, lock = 0xE897, info = 0xE88F, sync = 0xE627, pause = 0xE034,
+                   play = 0xE037, check = 0xE5CA, close = 0xE5CD, add = 0xE145, chevronDown = 0xE5CF;
+}
+
+// A year as twelve rows of dots, the first `lostDays` days filled.
+class OnboardingYearDots : public PaintedView {
+    Q_OBJECT
+public:
+    OnboardingYearDots(int lostDays, qreal dot, qreal gap, QWidget* parent = nullptr);
+    void setLostDays(int lostDays);
+    int lostDays() const { return m_lostDays; }
+    // Centre of day `day` (0-based) of month `month` (0-based), in the widget's points.
+    QPointF dotCenter(int month, int day) const;
+    static const int monthLengths[12];
+
+protected:
+    void draw(QPainter& p, const QSizeF& size) const override;
+
+private:
+    int m_lostDays;
+    qreal m_dot;
+    qreal m_gap;
+};
+
+// The page a blocked site shows, in a small browser window: the countdown card when there is no
+// priority, else the priority card.
+class OnboardingBlockPagePreview : public PaintedView {
+    Q_OBJECT
+public:
+    OnboardingBlockPagePreview(const QString& domain, int breakMinutes, std::optional<QString> priority, int width,
+                               QWidget* parent = nullptr);
+    void setContent(const QString& domain, int breakMinutes, std::optional<QString> priority);
+    // Where the countdown ring sits (empty while a priority is shown).
+    QRectF ringRect() const;
+
+protected:
+    void draw(QPainter& p, const QSizeF& size) const override;
+
+private:
+    qreal layout(QPainter* p, qreal width, qreal height) const;
+    QString m_domain;
+    int m_breakMinutes;
+    std::optional<QString> m_priority;
+    mutable QRectF m_ring;
+};
+
+// A video feed interrupted by the break card.
+class OnboardingFeedBreakIllustration : public PaintedView {
+    Q_OBJECT
+public:
+    explicit OnboardingFeedBreakIllustration(QWidget* parent = nullptr);
+
+protected:
+    void draw(QPainter& p, const QSizeF& size) const override;
+};
+
+// A computer and a phone showing the same list, with a sync badge.
+class OnboardingDevicesInStep : public PaintedView {
+    Q_OBJECT
+public:
+    explicit OnboardingDevicesInStep(QWidget* parent = nullptr);
+
+protected:
+    void draw(QPainter& p, const QSizeF& size) const override;
+};
+
+// The menu bar with the program's dropdown open, showing `priority`.
+class OnboardingMenuBarIllustration : public PaintedView {
+    Q_OBJECT
+public:
+    explicit OnboardingMenuBarIllustration(const QString& priority, QWidget* parent = nullptr);
+    void setPriority(const QString& priority);
+
+protected:
+    void draw(QPainter& p, const QSizeF& size) const override;
+
+private:
+    QString m_priority;
+};
+
+// Dragging the program from the download into Applications.
+class OnboardingMoveToApplicationsIllustration : public PaintedView {
+    Q_OBJECT
+public:
+    explicit OnboardingMoveToApplicationsIllustration(QWidget* parent = nullptr);
+
+protected:
+    void draw(QPainter& p, const QSizeF& size) const override;
+};
+
+// The system's Automation settings with the browser's switch still off.
+class OnboardingAutomationSettingsIllustration : public PaintedView {
+    Q_OBJECT
+public:
+    explicit OnboardingAutomationSettingsIllustration(const QString& browserName, QWidget* parent = nullptr);
+    void setBrowserName(const QString& name);
+
+protected:
+    void draw(QPainter& p, const QSizeF& size) const override;
+
+private:
+    QString m_browser;
+};
+
+// The permission prompt the system shows, naming a browser.
+class OnboardingAutomationPromptCard : public PaintedView {
+    Q_OBJECT
+public:
+    explicit OnboardingAutomationPromptCard(const QString& browserName, QWidget* parent = nullptr);
+    void setBrowserName(const QString& name);
+
+protected:
+    void draw(QPainter& p, const QSizeF& size) const override;
+
+private:
+    QString m_browser;
+};
+
+// A QR code of a link, stretched to its frame with hard edges; white when none can be made.
+class OnboardingQRCode : public QWidget {
+    Q_OBJECT
+public:
+    explicit OnboardingQRCode(const QString& link, QWidget* parent = nullptr);
+    // One pixel per module, dark modules black; null when the text cannot be encoded.
+    static QImage moduleImage(const QString& link);
+    // Each module a 10 × 10 block.
+    static QImage makeImage(const QString& link);
+    const QImage& image() const { return m_image; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage m_image;
+};
+
+// An installed browser's icon from the icon theme, or the globe when the theme has none.
+class OnboardingBrowserIcon : public QWidget {
+    Q_OBJECT
+public:
+    explicit OnboardingBrowserIcon(const QString& bundleIdentifier, QWidget* parent = nullptr);
+    bool showsFallback() const { return m_icon.isNull(); }
+    QSize sizeHint() const override { return {34, 34}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QIcon m_icon;
+};
