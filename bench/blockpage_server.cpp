@@ -79,8 +79,11 @@ int main(int argc, char* argv[])
     writeLargeTodoList(QDir(data).filePath(StorageService::todosFile), now);
     Defaults defaults(folder.filePath(QStringLiteral("defaults.json")));
     NullNotifications notifications;
-    StorageEnvironment env{&SystemClock::instance(), [] { return Calendar::current(); }, &defaults, &notifications,
-                           nullptr};
+    StorageEnvironment env;
+    env.clock = &SystemClock::instance();
+    env.calendar = [] { return Calendar::current(); };
+    env.defaults = &defaults;
+    env.notifications = &notifications;
     StorageService store(FileStore{data}, env);
     if (!store.fatalError().isEmpty()) {
         QTextStream(stderr) << store.fatalError() << "\n";
