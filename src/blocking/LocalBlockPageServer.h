@@ -28,10 +28,12 @@ public:
     ~LocalBlockPageServer() override;
 
     static constexpr quint16 defaultPort = 47831;
+    // The most a request's head (request line, headers and the empty line) may take.
     static constexpr qsizetype maximumRequestBytes = 16384;
     static constexpr int idleTimeoutMs = 10000;
     // Tests shorten the idle time-out rather than wait for it.
     void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
+    // When all are taken, a newcomer pushes out the connection idle longest.
     static constexpr int maximumConnections = 64;
 
     // Listens on 127.0.0.1; with allowFallback, a port that cannot be had is retried once on a
