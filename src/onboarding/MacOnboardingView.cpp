@@ -381,8 +381,8 @@ private:
 
 MacOnboardingView::MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
                                      QWidget* parent)
-    : MacOnboardingView(context, startStep, std::move(onFinish), [] { return ApplicationsMover::shouldOfferMove(); },
-                        parent)
+    : MacOnboardingView(
+          context, startStep, std::move(onFinish), [] { return ApplicationsMover::shouldOfferMove(); }, parent)
 {
 }
 
@@ -800,8 +800,8 @@ QWidget* MacOnboardingView::buildDailyScroll()
     auto* q = column(question);
     q->addWidget(stepTitle(QStringLiteral("Your daily scroll"), 32));
     q->addSpacing(10);
-    q->addWidget(
-        bodyText(QStringLiteral("On a normal day, how much time do you spend on sites like YouTube or Instagram?"), 15.5));
+    q->addWidget(bodyText(
+        QStringLiteral("On a normal day, how much time do you spend on sites like YouTube or Instagram?"), 15.5));
     q->addSpacing(20);
     std::vector<std::pair<double, OnboardingChoiceRow*>> rows;
     for (double hours : OnboardingFlow::hoursOptions()) {
@@ -902,15 +902,16 @@ QWidget* MacOnboardingView::buildHowItWorks()
     auto* f = new QHBoxLayout(flow);
     f->setContentsMargins(0, 0, 0, 0);
     f->setSpacing(0);
-    f->addWidget(stage(tile(52, 15, FocusColor::priorityLow(), OnboardingGlyph::play, 19, FocusColor::white()),
-                       {label(QStringLiteral("You open youtube.com"), Theme::font(16, QFont::Bold), FocusColor::text(),
-                              true)}),
-                 0, Qt::AlignTop);
+    f->addWidget(
+        stage(tile(52, 15, FocusColor::priorityLow(), OnboardingGlyph::play, 19, FocusColor::white()),
+              {label(QStringLiteral("You open youtube.com"), Theme::font(16, QFont::Bold), FocusColor::text(), true)}),
+        0, Qt::AlignTop);
     f->addWidget(new FlowConnector(FocusColor::priorityHigh(), QStringLiteral("After 20 min")), 1, Qt::AlignTop);
-    f->addWidget(stage(tile(52, 26, FocusColor::ink(), OnboardingGlyph::pause, 17, FocusColor::gold()),
-                       {label(QStringLiteral("The site pauses"), Theme::font(16, QFont::Bold), FocusColor::text(), true),
-                        label(QStringLiteral("for 10 minutes"), Theme::font(13.5), FocusColor::textSecondary(), true)}),
-                 0, Qt::AlignTop);
+    f->addWidget(
+        stage(tile(52, 26, FocusColor::ink(), OnboardingGlyph::pause, 17, FocusColor::gold()),
+              {label(QStringLiteral("The site pauses"), Theme::font(16, QFont::Bold), FocusColor::text(), true),
+               label(QStringLiteral("for 10 minutes"), Theme::font(13.5), FocusColor::textSecondary(), true)}),
+        0, Qt::AlignTop);
     f->addWidget(new FlowConnector(hex("DDD7CA"), QString()), 1, Qt::AlignTop);
     auto* mini = new Panel(FocusColor::ink(), 12);
     auto* m = column(mini, QMargins(12, 9, 12, 9), 2);
@@ -919,12 +920,11 @@ QWidget* MacOnboardingView::buildHowItWorks()
     auto* miniHolder = new QWidget;
     auto* mh = column(miniHolder, QMargins(0, 6, 0, 0));
     mh->addWidget(mini);
-    f->addWidget(stage(tile(52, 26, FocusColor::white(), OnboardingGlyph::scope, 21, FocusColor::text(),
-                            FocusColor::hairline()),
-                       {label(QStringLiteral("You see what matters"), Theme::font(16, QFont::Bold), FocusColor::text(),
-                              true),
-                        miniHolder}),
-                 0, Qt::AlignTop);
+    f->addWidget(
+        stage(tile(52, 26, FocusColor::white(), OnboardingGlyph::scope, 21, FocusColor::text(), FocusColor::hairline()),
+              {label(QStringLiteral("You see what matters"), Theme::font(16, QFont::Bold), FocusColor::text(), true),
+               miniHolder}),
+        0, Qt::AlignTop);
     c->addWidget(flow);
     c->addSpacing(34);
 
@@ -1149,8 +1149,8 @@ QWidget* MacOnboardingView::buildBrowser()
 
     m_update = [this, list, rows, noteText, prompt, settings] {
         BrowserAutomationService* engine = m_context.browsers;
-        const QHash<QString, BrowserAccessState> access = engine ? engine->accessByBrowserID()
-                                                                 : QHash<QString, BrowserAccessState>();
+        const QHash<QString, BrowserAccessState> access =
+            engine ? engine->accessByBrowserID() : QHash<QString, BrowserAccessState>();
         const std::vector<SupportedBrowser> installed =
             OnboardingFlow::installedBrowsers(SupportedBrowser::all(), access);
         while (QLayoutItem* item = rows->takeAt(0)) {
@@ -1183,9 +1183,9 @@ QWidget* MacOnboardingView::buildBrowser()
             texts->setSpacing(2);
             texts->addWidget(label(browser.name, Theme::font(15, QFont::DemiBold), FocusColor::text()));
             if (state.kind == Kind::browserClosed)
-                texts->addWidget(label(QStringLiteral("Open ") + browser.name +
-                                           QStringLiteral(" first, then connect it."),
-                                       Theme::font(12.5), FocusColor::textSecondary(), true));
+                texts->addWidget(
+                    label(QStringLiteral("Open ") + browser.name + QStringLiteral(" first, then connect it."),
+                          Theme::font(12.5), FocusColor::textSecondary(), true));
             else if (state.kind == Kind::permissionNeeded)
                 texts->addWidget(label(QStringLiteral("Turned off in System Settings"),
                                        Theme::font(12.5, QFont::DemiBold), FocusColor::alert()));
@@ -1198,9 +1198,8 @@ QWidget* MacOnboardingView::buildBrowser()
                     title = QStringLiteral("Open System Settings");
                 else if (state.kind == Kind::unsupported || state.kind == Kind::problem)
                     title = QStringLiteral("Try Again");
-                auto* button =
-                    new FocusButton(title, FocusPillButtonStyle{.isSelected = state.kind != Kind::browserClosed,
-                                                                .size = 13});
+                auto* button = new FocusButton(
+                    title, FocusPillButtonStyle{.isSelected = state.kind != Kind::browserClosed, .size = 13});
                 button->setObjectName(QStringLiteral("browserButton"));
                 button->setCursor(Qt::PointingHandCursor);
                 const bool opensSettings = state.kind == Kind::permissionNeeded;
@@ -1226,8 +1225,7 @@ QWidget* MacOnboardingView::buildBrowser()
             settings->setBrowserName(needing->name);
         settings->setVisible(needing.has_value());
     };
-    return singleColumn(OnboardingFlow::stepLabel(Step::browser), content,
-                        footer(false, QStringLiteral("Continue")));
+    return singleColumn(OnboardingFlow::stepLabel(Step::browser), content, footer(false, QStringLiteral("Continue")));
 }
 
 void MacOnboardingView::reconnectBrowsersNeedingPermission()
@@ -1292,7 +1290,8 @@ QWidget* MacOnboardingView::buildPriority()
 
     auto* preview = new QWidget;
     auto* pv = column(preview, {}, 12);
-    auto* page = new OnboardingBlockPagePreview(m_flow.previewSite(), m_flow.breakMinutes, m_flow.trimmedPriority(), 392);
+    auto* page =
+        new OnboardingBlockPagePreview(m_flow.previewSite(), m_flow.breakMinutes, m_flow.trimmedPriority(), 392);
     page->setObjectName(QStringLiteral("priorityPreview"));
     pv->addWidget(page);
     auto* caption = label(QStringLiteral("Also waiting in your menu bar"), Theme::font(13), FocusColor::mutedOnDark());
@@ -1337,10 +1336,12 @@ QWidget* MacOnboardingView::buildPhone()
     k->addWidget(qr);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
-    texts->addWidget(label(QStringLiteral("Scan to get Quillharbour"), Theme::font(15, QFont::Bold), FocusColor::text()));
-    texts->addWidget(label(QStringLiteral("Point your iPhone camera here, or search \u201CQuillharbour\u201D on the App "
-                                          "Store."),
-                           Theme::font(13), FocusColor::textSecondary(), true));
+    texts->addWidget(
+        label(QStringLiteral("Scan to get Quillharbour"), Theme::font(15, QFont::Bold), FocusColor::text()));
+    texts->addWidget(
+        label(QStringLiteral("Point your iPhone camera here, or search \u201CQuillharbour\u201D on the App "
+                             "Store."),
+              Theme::font(13), FocusColor::textSecondary(), true));
     const QUrl url(companionAppStoreLink, QUrl::StrictMode);
     if (url.isValid() && url.scheme() == QStringLiteral("https") && !url.host().isEmpty()) {
         auto* link = new FocusButton(QStringLiteral("Open the App Store page"),
@@ -1377,9 +1378,9 @@ QWidget* MacOnboardingView::buildPhone()
     p->addStretch(1);
     p->addWidget(new OnboardingDevicesInStep, 0, Qt::AlignHCenter);
     p->addStretch(1);
-    p->addWidget(label(QStringLiteral("Add on your iPhone. It's on your Mac."), Theme::font(13.5),
-                       FocusColor::mutedOnDark()),
-                 0, Qt::AlignHCenter);
+    p->addWidget(
+        label(QStringLiteral("Add on your iPhone. It's on your Mac."), Theme::font(13.5), FocusColor::mutedOnDark()), 0,
+        Qt::AlignHCenter);
     r->addWidget(panel);
     return page;
 }
@@ -1396,7 +1397,7 @@ QWidget* MacOnboardingView::buildDone()
 
     auto* summary = new QWidget;
     auto* c = column(summary);
-    auto* badge = new PaintedView(QSize(76, 76), [](QPainter& p, const QSizeF&) {
+    auto* badge = new PaintedView(QSize(96, 96), [](QPainter& p, const QSizeF&) {
         // The badge sits 20 points in; its halos reach back into that space.
         const QRectF b(20, 20, 56, 56);
         p.setPen(Qt::NoPen);
@@ -1409,7 +1410,7 @@ QWidget* MacOnboardingView::buildDone()
         glyph(p, b, OnboardingGlyph::check, 22, FocusColor::gold());
     });
     c->addWidget(badge);
-    c->addSpacing(20);
+    c->addSpacing(10);
     c->addWidget(stepTitle(QStringLiteral("You're all set."), 32));
     c->addSpacing(8);
     c->addWidget(bodyText(QStringLiteral("Here's your plan. Change it any time on the Block page."), 15));
@@ -1488,8 +1489,8 @@ QWidget* MacOnboardingView::buildDone()
     auto* reminders = new FocusSwitch(QStringLiteral("Reminders for your to-dos"), m_flow.remindersOn);
     reminders->setObjectName(QStringLiteral("remindersSwitch"));
     connect(reminders, &QAbstractButton::toggled, this, [this](bool on) { m_flow.remindersOn = on; });
-    pl->addWidget(switchRow(QStringLiteral("Reminders for your to-dos"), QStringLiteral("A banner at the time you choose."),
-                            reminders));
+    pl->addWidget(switchRow(QStringLiteral("Reminders for your to-dos"),
+                            QStringLiteral("A banner at the time you choose."), reminders));
     c->addWidget(plan);
 
     auto* approval = new QWidget;

@@ -25,7 +25,8 @@ public:
     using MoveHandler = std::function<bool(QString* error)>;
     using UrlOpener = std::function<bool(const QUrl&)>;
 
-    static inline const QString companionAppStoreLink = QStringLiteral("https://apps.apple.com/search?term=Quillharbour");
+    static inline const QString companionAppStoreLink =
+        QStringLiteral("https://apps.apple.com/search?term=Quillharbour");
 
     MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish, QWidget* parent = nullptr);
     // `shouldOfferMove` decides whether the flow opens on the install step.

@@ -86,9 +86,8 @@ public:
     // --- browser step
     static std::vector<SupportedBrowser> installedBrowsers(const std::vector<SupportedBrowser>& table,
                                                            const QHash<QString, BrowserAccessState>& access);
-    static std::optional<SupportedBrowser>
-    browserNeedingPermission(const std::vector<SupportedBrowser>& installed,
-                             const QHash<QString, BrowserAccessState>& access);
+    static std::optional<SupportedBrowser> browserNeedingPermission(const std::vector<SupportedBrowser>& installed,
+                                                                    const QHash<QString, BrowserAccessState>& access);
     static QString promptBrowserName(const std::vector<SupportedBrowser>& installed,
                                      const QHash<QString, BrowserAccessState>& access);
     QString explanationSiteName() const;

@@ -299,8 +299,8 @@ void OnboardingYearDots::draw(QPainter& p, const QSizeF&) const
         p.setPen(Qt::NoPen);
         for (int d = 0; d < monthLengths[m]; ++d) {
             p.setBrush(first + d < m_lostDays ? FocusColor::priorityHigh() : hex("DDD7CA"));
-            p.drawEllipse(QRectF(yearLabelWidth + yearLabelGap + (m_dot + m_gap) * d, top + (row - m_dot) / 2, m_dot,
-                                 m_dot));
+            p.drawEllipse(
+                QRectF(yearLabelWidth + yearLabelGap + (m_dot + m_gap) * d, top + (row - m_dot) / 2, m_dot, m_dot));
         }
         first += monthLengths[m];
     }
@@ -367,8 +367,8 @@ qreal OnboardingBlockPagePreview::layout(QPainter* p, qreal width, qreal height)
             const qreal tx = m_ring.right() + 14;
             textAt(*p, QRectF(tx, card.top() + 10, card.right() - tx, 28), QStringLiteral("%1:00").arg(m_breakMinutes),
                    serif(21), FocusColor::white());
-            textAt(*p, QRectF(tx, card.top() + 38, card.right() - tx, 18),
-                   QStringLiteral("until the site opens again"), sans(12.5), FocusColor::mutedOnDark());
+            textAt(*p, QRectF(tx, card.top() + 38, card.right() - tx, 18), QStringLiteral("until the site opens again"),
+                   sans(12.5), FocusColor::mutedOnDark());
         }
         y = card.bottom();
     } else {
@@ -553,6 +553,14 @@ OnboardingMenuBarIllustration::OnboardingMenuBarIllustration(const QString& prio
 void OnboardingMenuBarIllustration::setPriority(const QString& priority)
 {
     m_priority = priority;
+    // As tall as the drawing with its shadow, which grows with a two-line priority.
+    const qreal w = 286;
+    const QString shown = priority.isEmpty() ? QStringLiteral("Your priority") : priority;
+    const qreal textH = wrapped(nullptr, {}, w - 28 - 32, shown, serif(18), FocusColor::white(), 2);
+    const qreal cardH = 14 + QFontMetricsF(Theme::font(9.5, QFont::ExtraBold)).height() + 6 + textH + 6 + 4 +
+                        QFontMetricsF(sans(11, QFont::ExtraBold)).height() + 12 + 14;
+    const qreal menuH = 14 + cardH + 10 + QFontMetricsF(sans(12, QFont::Bold)).height() + 14;
+    setFixedDrawingSize(QSize(int(w), qCeil(30 + 6 + 8 + menuH + 24)));
     invalidate();
 }
 
@@ -741,8 +749,8 @@ void OnboardingAutomationPromptCard::draw(QPainter& p, const QSizeF& size) const
 {
     fillRounded(p, QRectF(QPointF(0, 0), size), 22, hex("E9E5DC"));
     const qreal eyebrowH = QFontMetricsF(Theme::font(11, QFont::ExtraBold)).height();
-    const QString question =
-        QStringLiteral("\u201CQuillharbour\u201D wants access to control \u201C") + m_browser + QStringLiteral("\u201D.");
+    const QString question = QStringLiteral("\u201CQuillharbour\u201D wants access to control \u201C") + m_browser +
+                             QStringLiteral("\u201D.");
     const QFont qf = sans(12.5, QFont::Bold);
     const qreal qh = wrapped(nullptr, {}, 204, question, qf, FocusColor::text(), 0, Qt::AlignHCenter);
     const qreal dialogH = 18 + 47 + 8 + qh + 6 + 8 + 28 + 18;

@@ -65,9 +65,8 @@ int main(int argc, char** argv)
         rig.view->flow() = OnboardingFlow(0, [] { return false; });
         rig.view->go(Step::dailyScroll);
     });
-    shot(QStringLiteral("3_daily_scroll_one_hour"), Step::dailyScroll, [](OnboardingRig& rig) {
-        rig.find<QAbstractButton>(QStringLiteral("hours1"))->click();
-    });
+    shot(QStringLiteral("3_daily_scroll_one_hour"), Step::dailyScroll,
+         [](OnboardingRig& rig) { rig.find<QAbstractButton>(QStringLiteral("hours1"))->click(); });
     shot(QStringLiteral("4_how_it_works"), Step::howItWorks);
     shot(QStringLiteral("5_sites_first_display"), Step::sites);
     shot(QStringLiteral("5_sites_custom_and_hint"), Step::sites, [](OnboardingRig& rig) {
@@ -100,9 +99,8 @@ int main(int argc, char** argv)
     shot(QStringLiteral("7_priority_typed"), Step::priority, [](OnboardingRig& rig) {
         type(rig, "priorityField", QStringLiteral("Finish the chapter draft and send it to Maya before lunch"));
     });
-    shot(QStringLiteral("7_priority_example"), Step::priority, [](OnboardingRig& rig) {
-        rig.find<QAbstractButton>(QStringLiteral("example:Go for a walk"))->click();
-    });
+    shot(QStringLiteral("7_priority_example"), Step::priority,
+         [](OnboardingRig& rig) { rig.find<QAbstractButton>(QStringLiteral("example:Go for a walk"))->click(); });
     shot(QStringLiteral("8_phone"), Step::iPhone);
     shot(QStringLiteral("9_done"), Step::done, [](OnboardingRig& rig) {
         rig.view->flow().toggleSite(QStringLiteral("tiktok.com"));
