@@ -460,8 +460,9 @@ void MacOnboardingView::reject()
 
 void MacOnboardingView::closeEvent(QCloseEvent* event)
 {
+    // Once finished, the owner closes the sheet (accept() sends a close event on Qt 6.4).
     if (m_flow.isFinished())
-        QDialog::closeEvent(event);
+        event->accept();
     else
         event->ignore();
 }

@@ -26,6 +26,7 @@ struct OnboardingRig {
     AppRouter router;
     AppContext context;
     int finished = 0;
+    bool acceptOnFinish = false; // as the main window does
     QList<QUrl> opened;
     std::unique_ptr<MacOnboardingView> view;
 
@@ -51,7 +52,13 @@ struct OnboardingRig {
     MacOnboardingView& open(int startStep, bool offerMove = false)
     {
         view = std::make_unique<MacOnboardingView>(
-            context, startStep, [this] { ++finished; }, [offerMove] { return offerMove; });
+            context, startStep,
+            [this] {
+                ++finished;
+                if (acceptOnFinish)
+                    view->accept();
+            },
+            [offerMove] { return offerMove; });
         view->setUrlOpener([this](const QUrl& url) {
             opened.append(url);
             return true;

@@ -1,6 +1,338 @@
+#include "OnboardingRig.h"
+#include "onboarding/OnboardingIllustrations.h"
+#include "ui/Palette.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTest>
-class T : public QObject {
+
+using Step = OnboardingFlow::Step;
+using Kind = BrowserAccessState::Kind;
+
+namespace {
+
+bool near(QRgb a, const QColor& b, int tolerance = 24)
+{
+    return qAbs(qRed(a) - b.red()) <= tolerance && qAbs(qGreen(a) - b.green()) <= tolerance &&
+           qAbs(qBlue(a) - b.blue()) <= tolerance;
+}
+
+QImage picture(QWidget* widget)
+{
+    return widget->grab().toImage();
+}
+
+void showSheet(MacOnboardingView& view)
+{
+    view.setAttribute(Qt::WA_DontShowOnScreen);
+    view.show();
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+class TestOnboardingSheet : public QObject {
     Q_OBJECT
+private slots:
+    void keys_data();
+    void keys();
+    void cannotBeClosed();
+    void installStep();
+    void yearDots_data();
+    void yearDots();
+    void countdownRing();
+    void qrCode_data();
+    void qrCode();
+    void browserStep();
+    void finishFromTheSheet_data();
+    void finishFromTheSheet();
 };
-QTEST_MAIN(T)
+
+void TestOnboardingSheet::keys_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::addColumn<QList<int>>("before"); // steps gone through first
+    QTest::addColumn<QString>("focus");     // object name of the focused field, or empty
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("after");
+    QTest::addColumn<int>("historyLength");
+    QTest::newRow("Return on welcome starts") << 0 << QList<int>{} << "" << int(Qt::Key_Return) << 1 << 1;
+    QTest::newRow("Escape on welcome stays") << 8 << QList<int>{0} << "" << int(Qt::Key_Escape) << 0 << 1;
+    QTest::newRow("Escape on install stays") << 8 << QList<int>{} << "" << int(Qt::Key_Escape) << 8 << 0;
+    QTest::newRow("Return unanswered stays") << 0 << QList<int>{1} << "" << int(Qt::Key_Return) << 1 << 1;
+    QTest::newRow("Escape goes back") << 0 << QList<int>{1, 2} << "" << int(Qt::Key_Escape) << 1 << 1;
+    QTest::newRow("Return in the site field adds, stays")
+        << 3 << QList<int>{} << "siteField" << int(Qt::Key_Return) << 3 << 0;
+    QTest::newRow("Return in the priority field continues")
+        << 5 << QList<int>{} << "priorityField" << int(Qt::Key_Enter) << 6 << 1;
+    QTest::newRow("Escape in the priority field goes back")
+        << 3 << QList<int>{5} << "priorityField" << int(Qt::Key_Escape) << 3 << 0;
+}
+
+void TestOnboardingSheet::keys()
+{
+    QFETCH(int, start);
+    QFETCH(QList<int>, before);
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(int, after);
+    QFETCH(int, historyLength);
+    OnboardingRig rig;
+    MacOnboardingView& view = rig.open(start);
+    showSheet(view);
+    for (int step : before)
+        view.go(Step(step));
+    QWidget* target = &view;
+    if (!focus.isEmpty()) {
+        auto* edit = rig.find<QLineEdit>(focus);
+        QVERIFY(edit);
+        QTest::keyClicks(edit, QStringLiteral("reddit.com"));
+        target = edit;
+    }
+    QTest::keyClick(target, Qt::Key(key));
+    QCOMPARE(int(view.step()), after);
+    QCOMPARE(view.flow().history().size(), historyLength);
+    QVERIFY(view.isVisible());
+    QCOMPARE(rig.finished, 0);
+    if (focus == QStringLiteral("siteField")) {
+        QCOMPARE(view.flow().customSites(), QStringList{QStringLiteral("reddit.com")});
+        QVERIFY(rig.find<QLineEdit>(focus)->text().isEmpty());
+    }
+}
+
+void TestOnboardingSheet::cannotBeClosed()
+{
+    OnboardingRig rig;
+    MacOnboardingView& view = rig.open(2);
+    showSheet(view);
+    QVERIFY(!view.close());
+    view.reject();
+    QVERIFY(view.isVisible());
+    QCOMPARE(view.step(), Step::howItWorks);
+}
+
+void TestOnboardingSheet::installStep()
+{
+    OnboardingRig rig;
+    MacOnboardingView& view = rig.open(0, true);
+    showSheet(view);
+    QCOMPARE(view.step(), Step::install);
+    int attempts = 0;
+    view.setMoveHandler([&](QString* error) {
+        ++attempts;
+        *error = QStringLiteral("Permission denied");
+        return false;
+    });
+    auto* status = rig.find<QLabel>(QStringLiteral("moveStatus"));
+    QCOMPARE(status->text(), QStringLiteral("Quillharbour closes and opens again from Applications."));
+    QTest::keyClick(&view, Qt::Key_Return);
+    QCOMPARE(attempts, 1);
+    QCOMPARE(view.step(), Step::install);
+    QVERIFY(status->text().startsWith(QStringLiteral("Couldn't move it.")));
+    QVERIFY(!status->text().contains(QStringLiteral("Permission denied")));
+    rig.find<QAbstractButton>(QStringLiteral("notNowButton"))->click();
+    QCOMPARE(view.step(), Step::welcome);
+    QCOMPARE(view.flow().history(), QList<Step>{Step::install});
+}
+
+void TestOnboardingSheet::yearDots_data()
+{
+    QTest::addColumn<int>("lost");
+    QTest::addColumn<int>("month");
+    QTest::addColumn<int>("day");
+    QTest::addColumn<bool>("filled");
+    QTest::newRow("0: first day empty") << 0 << 0 << 0 << false;
+    QTest::newRow("31: January's last filled") << 31 << 0 << 30 << true;
+    QTest::newRow("31: February's first empty") << 31 << 1 << 0 << false;
+    QTest::newRow("32: February's first filled") << 32 << 1 << 0 << true;
+    QTest::newRow("32: February's second empty") << 32 << 1 << 1 << false;
+    QTest::newRow("46: 15 February filled") << 46 << 1 << 14 << true;
+    QTest::newRow("365: 31 December filled") << 365 << 11 << 30 << true;
+    QTest::newRow("400: 31 December filled") << 400 << 11 << 30 << true;
+}
+
+void TestOnboardingSheet::yearDots()
+{
+    QFETCH(int, lost);
+    QFETCH(int, month);
+    QFETCH(int, day);
+    QFETCH(bool, filled);
+    OnboardingYearDots dots(0, 6, 3);
+    dots.setLostDays(lost);
+    const QImage image = picture(&dots);
+    const QPoint c = dots.dotCenter(month, day).toPoint();
+    QVERIFY(near(image.pixel(c), filled ? FocusColor::priorityHigh() : colorFromHex(u"DDD7CA")));
+    // February has 28 days: the place of a 29th stays empty whatever is lost.
+    const QPoint after = dots.dotCenter(1, 28).toPoint();
+    QCOMPARE(qAlpha(image.pixel(after)), 0);
+    QCOMPARE(dots.accessibleName(), QStringLiteral("%1 of the 365 days in a year").arg(lost));
+}
+
+void TestOnboardingSheet::countdownRing()
+{
+    OnboardingBlockPagePreview preview(QStringLiteral("youtube.com"), 10, std::nullopt, 372);
+    QImage image = picture(&preview);
+    const QRectF ring = preview.ringRect();
+    QVERIFY(!ring.isEmpty());
+    // The whole circle is gold: top, right, bottom and left of the ring, and the inside is the card's.
+    const QPointF c = ring.center();
+    const qreal r = ring.width() / 2 - 2;
+    for (const QPointF& p :
+         {QPointF(c.x(), c.y() - r), QPointF(c.x() + r, c.y()), QPointF(c.x(), c.y() + r), QPointF(c.x() - r, c.y())})
+        QVERIFY2(near(image.pixel(p.toPoint()), FocusColor::gold()),
+                 qPrintable(QString::number(image.pixel(p.toPoint()), 16)));
+    QVERIFY(near(image.pixel(c.toPoint()), FocusColor::ink()));
+    const int drawn = preview.drawCount();
+    preview.grab();
+    QCOMPARE(preview.drawCount(), drawn); // cached, not drawn again
+
+    preview.setContent(QStringLiteral("youtube.com"), 10, QString());
+    QVERIFY(preview.ringRect().isEmpty());
+}
+
+void TestOnboardingSheet::qrCode_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<int>("modules"); // 0: nothing encoded
+    QTest::newRow("store link") << MacOnboardingView::companionAppStoreLink << 33;
+    QTest::newRow("short") << "https://a.io" << 21;
+    QTest::newRow("empty") << "" << 0;
+}
+
+void TestOnboardingSheet::qrCode()
+{
+    QFETCH(QString, link);
+    QFETCH(int, modules);
+    const QImage grid = OnboardingQRCode::moduleImage(link);
+    OnboardingQRCode view(link);
+    view.resize(92, 92);
+    const QImage shown = picture(&view);
+    if (modules == 0) {
+        QVERIFY(grid.isNull());
+        QCOMPARE(shown.pixel(46, 46), qRgb(255, 255, 255));
+        QCOMPARE(view.accessibleName(), QStringLiteral("QR code for Quillharbour on the App Store"));
+        return;
+    }
+    QCOMPARE(grid.width(), modules);
+    QCOMPARE((modules - 17) % 4, 0);
+    const auto dark = [&](int x, int y) { return qGray(grid.pixel(x, y)) < 128; };
+    // A finder pattern in three corners: a dark ring, a light ring, a dark 3 × 3 centre, a light separator.
+    const int n = modules;
+    for (const QPoint& origin : {QPoint(0, 0), QPoint(n - 7, 0), QPoint(0, n - 7)}) {
+        QVERIFY(dark(origin.x(), origin.y()));
+        QVERIFY(dark(origin.x() + 6, origin.y() + 6));
+        QVERIFY(!dark(origin.x() + 1, origin.y() + 1));
+        QVERIFY(dark(origin.x() + 3, origin.y() + 3));
+        QVERIFY(dark(origin.x() + 2, origin.y() + 4));
+    }
+    QVERIFY(!dark(7, 7));
+    QVERIFY(!dark(n - 8, 7));
+    // Ten pixels a module, and the view stretches the modules with hard edges.
+    QCOMPARE(OnboardingQRCode::makeImage(link).width(), modules * 10);
+    const qreal step = 92.0 / modules;
+    for (int y = 0; y < modules; y += 3)
+        for (int x = 0; x < modules; x += 2) {
+            const QPoint p(int((x + 0.5) * step), int((y + 0.5) * step));
+            QCOMPARE(qGray(shown.pixel(p)) < 128, dark(x, y));
+        }
+}
+
+void TestOnboardingSheet::browserStep()
+{
+    OnboardingRig rig;
+    const QString chrome = SupportedBrowser::withId(QStringLiteral("chrome"))->bundleIdentifier;
+    const QString brave = SupportedBrowser::withId(QStringLiteral("brave"))->bundleIdentifier;
+    rig.workspace.installed = {chrome, brave};
+    MacOnboardingView& view = rig.open(4);
+    showSheet(view); // lists the installed browsers afresh
+    QVERIFY(rig.find(QStringLiteral("browserRow:chrome")));
+    QVERIFY(rig.find(QStringLiteral("browserRow:brave")));
+    QVERIFY(!rig.find(QStringLiteral("browserRow:safari")));
+
+    // Connect with the browser closed: the engine says so and the row asks to open it.
+    auto* row = rig.find(QStringLiteral("browserRow:chrome"));
+    row->findChild<QAbstractButton*>(QStringLiteral("browserButton"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        rig.engine->accessByBrowserID().value(QStringLiteral("chrome")).kind == Kind::browserClosed, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!rig.find<QLabel>(QStringLiteral("browserNote"))->text().isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            for (QLabel* l : rig.find(QStringLiteral("browserRow:chrome"))->findChildren<QLabel*>())
+                if (l->text() == QStringLiteral("Open Google Chrome first, then connect it."))
+                    return true;
+            return false;
+        }(),
+        10000);
+
+    // Refused: the Automation mock-up names it; coming back probes again, for real.
+    rig.engine->setAccess(BrowserAccessState::of(Kind::permissionNeeded), *SupportedBrowser::withId("chrome"));
+    QTRY_VERIFY_WITH_TIMEOUT(rig.find(QStringLiteral("automationSettings"))->isVisible(), 10000);
+    QVERIFY(!rig.find(QStringLiteral("promptCard"))->isVisible());
+    rig.workspace.running.insert(chrome);
+    rig.browser->open(chrome, QStringLiteral("https://example.com/"));
+    view.reconnectBrowsersNeedingPermission();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.engine->accessByBrowserID().value(QStringLiteral("chrome")).kind == Kind::connected,
+                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.find(QStringLiteral("promptCard"))->isVisible(), 10000);
+
+    // Away from the step nothing is probed.
+    rig.engine->setAccess(BrowserAccessState::of(Kind::permissionNeeded), *SupportedBrowser::withId("brave"));
+    view.go(Step::priority);
+    rig.browser->clearReceived();
+    view.reconnectBrowsersNeedingPermission();
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.engine->accessByBrowserID().value(QStringLiteral("brave")).kind, Kind::permissionNeeded);
+    QVERIFY(rig.browser->received().isEmpty());
+}
+
+void TestOnboardingSheet::finishFromTheSheet_data()
+{
+    QTest::addColumn<int>("status"); // NotificationAuthorization
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<bool>("reminders");
+    QTest::addColumn<int>("requests");
+    QTest::newRow("not asked yet, answered") << int(NotificationAuthorization::notDetermined) << true << true << 1;
+    QTest::newRow("no notification service answers")
+        << int(NotificationAuthorization::notDetermined) << false << true << 1;
+    QTest::newRow("already allowed") << int(NotificationAuthorization::authorized) << true << true << 0;
+    QTest::newRow("reminders off") << int(NotificationAuthorization::notDetermined) << true << false << 0;
+}
+
+void TestOnboardingSheet::finishFromTheSheet()
+{
+    QFETCH(int, status);
+    QFETCH(bool, answered);
+    QFETCH(bool, reminders);
+    QFETCH(int, requests);
+    OnboardingRig rig;
+    rig.f.notifications.status = NotificationAuthorization(status);
+    rig.f.notifications.deferAnswers = !answered;
+    rig.acceptOnFinish = true;
+    MacOnboardingView& view = rig.open(5);
+    showSheet(view);
+    QTest::keyClicks(rig.find<QLineEdit>(QStringLiteral("priorityField")), QStringLiteral("  Deep work "));
+    QVERIFY(rig.find<QAbstractButton>(QStringLiteral("example:Deep work"))->isEnabled());
+    view.go(Step::iPhone);
+    view.go(Step::done);
+    view.flow().remindersOn = reminders;
+    auto* primary = view.primaryButton();
+    primary->click();
+    primary->click(); // a second press writes nothing again
+    QCOMPARE(rig.finished, 1);
+    QVERIFY(!view.isVisible());
+    QCOMPARE(view.result(), int(QDialog::Accepted));
+    QCOMPARE(rig.f.defaults.boolean(OnboardingFlow::completedKey), std::optional<bool>(true));
+    QCOMPARE(rig.f.defaults.number(OnboardingFlow::hoursPerDayKey), std::optional<double>(2.0));
+    QCOMPARE(rig.store.todos().size(), size_t(1));
+    QCOMPARE(rig.store.todos().front().title, QStringLiteral("Deep work"));
+    QCOMPARE(rig.store.doomScrollConfig().domains.size(), size_t(1));
+    // The question is asked after the hand-over, never before it.
+    QCOMPARE(rig.f.notifications.authorizationRequests, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.f.notifications.authorizationRequests, requests, 5000);
+    QCoreApplication::processEvents();
+    QCOMPARE(rig.f.notifications.authorizationRequests, requests);
+}
+
+QTEST_MAIN(TestOnboardingSheet)
 #include "tst_onboarding_sheet.moc"
