@@ -377,6 +377,29 @@ private:
     std::function<int()> m_value;
 };
 
+// A transparent, frameless scroll area around a step's content, for content taller than the sheet.
+QScrollArea* scrolling(QWidget* content)
+{
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("stepScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    scroll->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { width: 6px; background: transparent; margin: 0; }"
+                       "QScrollBar::handle:vertical { background: #CFC8B8; border-radius: 3px; min-height: 24px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
+    auto* holder = new QWidget;
+    holder->setAutoFillBackground(false);
+    auto* hl = column(holder);
+    hl->addWidget(content);
+    hl->addStretch(1);
+    scroll->setWidget(holder);
+    return scroll;
+}
+
 } // namespace
 
 MacOnboardingView::MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
@@ -609,7 +632,7 @@ QWidget* MacOnboardingView::singleColumn(const QString& headerLabel, QWidget* co
     auto* l = column(page, QMargins(48, 30, 48, 22));
     l->addWidget(header(headerLabel, 200));
     l->addSpacing(22);
-    l->addWidget(content, 1, Qt::AlignTop | Qt::AlignLeft);
+    l->addWidget(scrolling(content), 1);
     l->addWidget(foot);
     return page;
 }
@@ -626,24 +649,7 @@ QWidget* MacOnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget*
     l->addWidget(header(OnboardingFlow::stepLabel(m_flow.step()), 120));
     l->addSpacing(20);
     // Many typed sites can make the column taller than the sheet: it scrolls instead of squeezing.
-    auto* scroll = new QScrollArea;
-    scroll->setObjectName(QStringLiteral("stepScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
-    scroll->verticalScrollBar()->setStyleSheet(
-        QStringLiteral("QScrollBar:vertical { width: 6px; background: transparent; margin: 0; }"
-                       "QScrollBar::handle:vertical { background: #CFC8B8; border-radius: 3px; min-height: 24px; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
-    auto* holder = new QWidget;
-    holder->setAutoFillBackground(false);
-    auto* hl = column(holder);
-    hl->addWidget(content);
-    hl->addStretch(1);
-    scroll->setWidget(holder);
-    l->addWidget(scroll, 1);
+    l->addWidget(scrolling(content), 1);
     l->addWidget(foot);
     r->addWidget(left);
 
@@ -881,7 +887,6 @@ QWidget* MacOnboardingView::buildDailyScroll()
 QWidget* MacOnboardingView::buildHowItWorks()
 {
     auto* content = new QWidget;
-    content->setMinimumWidth(784);
     auto* c = column(content);
     c->addWidget(stepTitle(QStringLiteral("How it works"), 32));
     c->addSpacing(30);
@@ -1108,7 +1113,6 @@ QWidget* MacOnboardingView::buildSites()
 QWidget* MacOnboardingView::buildBrowser()
 {
     auto* content = new QWidget;
-    content->setMinimumWidth(784);
     auto* r = new QHBoxLayout(content);
     r->setContentsMargins(0, 0, 0, 0);
     r->setSpacing(40);
@@ -1391,7 +1395,6 @@ QWidget* MacOnboardingView::buildPhone()
 QWidget* MacOnboardingView::buildDone()
 {
     auto* content = new QWidget;
-    content->setMinimumWidth(784);
     auto* r = new QHBoxLayout(content);
     r->setContentsMargins(0, 0, 0, 0);
     r->setSpacing(40);
