@@ -8,8 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHostInfo>
 #include <QImageReader>
+#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -22,6 +22,10 @@
 #include <QTimeZone>
 #include <QTimer>
 #include <algorithm>
+#include <memory>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <utility>
 
 const char* const SiteIconStore::userAgent = "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 "
                                              "(KHTML, like Gecko) Version/17.0 Safari/605.1.15";
@@ -121,6 +125,90 @@ template <typename Work, typename Then> void offThread(QThreadPool* pool, QObjec
             Qt::QueuedConnection);
     });
 }
+
+// ---------------------------------------------------------------------------------------------
+// Host lookups
+
+SiteIconStore* sharedStore = nullptr;
+
+// The system resolver, on threads of our own. A lookup cannot be interrupted, and a slow name
+// server makes it last many seconds; Qt's own lookup threads are waited for when the program ends,
+// which held every quit that came during one. These threads are never waited for: a lookup whose
+// owner is gone drops its answer, and one still running when the process ends ends with it.
+QThreadPool& lookupThreads()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool; // never destroyed, so nothing waits for it
+        p->setMaxThreadCount(8);
+        return p;
+    }();
+    return *pool;
+}
+
+QList<QHostAddress> resolve(const QString& host)
+{
+    const QByteArray name = QUrl::toAce(host);
+    if (name.isEmpty())
+        return {};
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name.constData(), nullptr, &hints, &found) != 0)
+        return {};
+    QList<QHostAddress> addresses;
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        if (a->ai_family != AF_INET && a->ai_family != AF_INET6)
+            continue;
+        const QHostAddress address(a->ai_addr);
+        if (!address.isNull() && !addresses.contains(address))
+            addresses.append(address);
+    }
+    freeaddrinfo(found);
+    return addresses;
+}
+
+// One lookup, owned by the object that asked; the answer comes only while it exists.
+class HostLookup : public QObject {
+public:
+    HostLookup(const QString& host, QObject* owner, std::function<void(const QList<QHostAddress>&)> done)
+        : QObject(owner), m_done(std::move(done)), m_link(std::make_shared<Link>())
+    {
+        m_link->receiver = this;
+        lookupThreads().start([host, link = m_link] {
+            const QList<QHostAddress> addresses = resolve(host);
+            const QMutexLocker lock(&link->mutex);
+            if (link->receiver)
+                QMetaObject::invokeMethod(
+                    link->receiver, [receiver = link->receiver, addresses] { receiver->answer(addresses); },
+                    Qt::QueuedConnection);
+        });
+    }
+
+    ~HostLookup() override
+    {
+        const QMutexLocker lock(&m_link->mutex);
+        m_link->receiver = nullptr;
+    }
+
+private:
+    // Shared with the lookup thread; `receiver` is cleared, under the lock, before the lookup goes.
+    struct Link {
+        QMutex mutex;
+        HostLookup* receiver = nullptr;
+    };
+
+    void answer(const QList<QHostAddress>& addresses)
+    {
+        deleteLater();
+        const auto done = std::move(m_done);
+        done(addresses);
+    }
+
+    std::function<void(const QList<QHostAddress>&)> m_done;
+    std::shared_ptr<Link> m_link;
+};
 
 } // namespace
 
@@ -395,13 +483,7 @@ SiteIconStore::SiteIconStore(Options options, QObject* parent) : QObject(parent)
 {
     m_directory = options.directory.isEmpty() ? defaultDirectory() : options.directory;
     m_clock = options.clock ? options.clock : &SystemClock::instance();
-    m_resolver = options.resolver;
-    if (!m_resolver) {
-        m_resolver = [](const QString& host, QObject* context, std::function<void(const QList<QHostAddress>&)> done) {
-            QHostInfo::lookupHost(host, context,
-                                  [done = std::move(done)](const QHostInfo& info) { done(info.addresses()); });
-        };
-    }
+    setResolver(std::move(options.resolver));
     m_isAllowed = options.isAllowed ? options.isAllowed : &SiteIconStore::isPublicAddress;
     m_caCertificates = options.extraCaCertificates;
     m_network = new QNetworkAccessManager(this);
@@ -428,8 +510,26 @@ SiteIconStore::~SiteIconStore()
 
 SiteIconStore& SiteIconStore::shared()
 {
-    static SiteIconStore* store = new SiteIconStore(Options{}, QCoreApplication::instance());
-    return *store;
+    if (!sharedStore) {
+        sharedStore = new SiteIconStore(Options{}, QCoreApplication::instance());
+        // As a child of the application it would go only after the application object is half
+        // destroyed, when a lookup still running could answer into it; gone before, its lookups
+        // are called off while the application still exists.
+        qAddPostRoutine([] { delete std::exchange(sharedStore, nullptr); });
+    }
+    return *sharedStore;
+}
+
+SiteIconStore::Resolver SiteIconStore::systemResolver()
+{
+    return [](const QString& host, QObject* context, std::function<void(const QList<QHostAddress>&)> done) {
+        new HostLookup(host, context, std::move(done));
+    };
+}
+
+void SiteIconStore::setResolver(Resolver resolver)
+{
+    m_resolver = resolver ? std::move(resolver) : systemResolver();
 }
 
 QString SiteIconStore::defaultDirectory()

@@ -43,7 +43,7 @@ using SiteIconResolver =
 struct SiteIconStoreOptions {
     QString directory;                                  // default: defaultDirectory()
     const Clock* clock = nullptr;                       // default: the system clock
-    SiteIconResolver resolver;                          // default: QHostInfo
+    SiteIconResolver resolver;                          // default: systemResolver()
     std::function<bool(const QHostAddress&)> isAllowed; // default: isPublicAddress
     // For tests: a proxy every request goes through and certificates to trust besides the
     // system's.
@@ -73,8 +73,15 @@ public:
     explicit SiteIconStore(Options options = {}, QObject* parent = nullptr);
     ~SiteIconStore() override;
 
-    // The store of the running application (made on first use, on the main thread).
+    // The store of the running application (made on first use, on the main thread). It is
+    // destroyed just before the application object, so no download outlives it.
     static SiteIconStore& shared();
+    // Looks names up with the system's resolver; a lookup whose context is destroyed is called
+    // off, so its answer never arrives.
+    static Resolver systemResolver();
+    // The resolver of every later lookup; tests give the shared store one that never touches the
+    // network. An empty one restores systemResolver().
+    void setResolver(Resolver resolver);
     // $XDG_CACHE_HOME/quillharbour/SiteIcons
     static QString defaultDirectory();
     QString directory() const { return m_directory; }

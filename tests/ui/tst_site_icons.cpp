@@ -64,6 +64,8 @@ private slots:
     void oneDownloadPerSiteAndGoneViewsAreLeftAlone();
     void viewShowsCachedIconAtOnceAndFollowsItsDomain();
     void storeGoneMidDownload();
+    void systemResolver_data();
+    void systemResolver();
 
 private:
     std::unique_ptr<SiteIconStore> makeStore();
@@ -515,6 +517,36 @@ void TestSiteIcons::storeGoneMidDownload()
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!answered);
+}
+
+void TestSiteIcons::systemResolver_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("address"); // one of the answers; empty: none
+    QTest::newRow("address") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.1");
+    QTest::newRow("name of the hosts file") << QStringLiteral("localhost") << QStringLiteral("127.0.0.1");
+    QTest::newRow("not a host name") << QStringLiteral("bad name") << QString();
+    QTest::newRow("label over 63 characters") << QString(70, u'a') + QStringLiteral(".com") << QString();
+}
+
+void TestSiteIcons::systemResolver()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, address);
+    const SiteIconStore::Resolver resolve = SiteIconStore::systemResolver();
+    bool goneAnswered = false;
+    auto* gone = new QObject;
+    resolve(host, gone, [&](const QList<QHostAddress>&) { goneAnswered = true; });
+    delete gone;
+    std::optional<QList<QHostAddress>> answer;
+    QObject owner;
+    resolve(host, &owner, [&](const QList<QHostAddress>& addresses) { answer = addresses; });
+    QTRY_VERIFY_WITH_TIMEOUT(answer.has_value(), 30000);
+    QCoreApplication::processEvents();
+    QVERIFY(!goneAnswered);
+    QCOMPARE(answer->isEmpty(), address.isEmpty());
+    QVERIFY(address.isEmpty() || answer->contains(QHostAddress(address)));
+    QCOMPARE(QSet<QHostAddress>(answer->begin(), answer->end()).size(), answer->size()); // each address once
 }
 
 QTEST_MAIN(TestSiteIcons)

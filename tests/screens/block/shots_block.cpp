@@ -1,5 +1,6 @@
 // Renders the Block page and each of its sheets in their states, with fixed sample data.
 
+#include "OfflineSiteIcons.h"
 #include "PageRig.h"
 #include "Screenshots.h"
 #include "screens/block/AddRuleSheet.h"
@@ -199,6 +200,7 @@ int main(int argc, char** argv)
     Theme::prepareApplication();
     QApplication app(argc, argv);
     Theme::apply(app);
+    useOfflineSiteIcons();
     pages();
     cooldowns();
     addSheets();
