@@ -70,6 +70,10 @@ char16_t codepoint(Symbol symbol)
         return 0xE034;
     case Symbol::play:
         return 0xE037; // play_arrow
+    case Symbol::sun:
+        return 0xE430; // wb_sunny
+    case Symbol::hourglass:
+        return 0xE88B; // hourglass_empty
     }
     return 0xE5CA;
 }

@@ -37,6 +37,8 @@ enum class Symbol {
     search,
     pause,
     play,
+    sun,
+    hourglass,
 };
 
 namespace Symbols {

@@ -152,8 +152,7 @@ private:
     bool m_selected = false;
 };
 
-// A symbol of the mode rows. "sun" and "hourglass" are not in the shared symbol table; they are
-// glyphs of the same icon font.
+// The symbol of a mode row.
 class ModeIcon : public QWidget {
 public:
     ModeIcon(RuleForm::Mode mode, QWidget* parent = nullptr) : QWidget(parent), m_mode(mode)
@@ -167,14 +166,10 @@ protected:
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        if (m_mode == RuleForm::Mode::hours) {
-            Symbols::paint(p, QRectF(rect()), Symbol::clock, FocusColor::textSecondary(), 16);
-            return;
-        }
-        p.setFont(Symbols::font(16));
-        p.setPen(FocusColor::textSecondary());
-        const char16_t glyph = m_mode == RuleForm::Mode::allDay ? 0xE430 /* wb_sunny */ : 0xE88B /* hourglass */;
-        p.drawText(rect(), Qt::AlignCenter, QString(QChar(glyph)));
+        const Symbol symbol = m_mode == RuleForm::Mode::hours    ? Symbol::clock
+                              : m_mode == RuleForm::Mode::allDay ? Symbol::sun
+                                                                 : Symbol::hourglass;
+        Symbols::paint(p, QRectF(rect()), symbol, FocusColor::textSecondary(), 16);
     }
 
 private:
