@@ -1,5 +1,6 @@
 // The Block page with 500 rules: one rebuild after a store change (the statuses of every row,
 // their next-change searches, and the layout). Not part of the test run.
+#include "OfflineSiteIcons.h"
 #include "PageRig.h"
 #include "screens/block/BlockRulesView.h"
 #include "screens/block/SiteRow.h"
@@ -77,6 +78,7 @@ int main(int argc, char** argv)
     Theme::prepareApplication();
     QApplication app(argc, argv);
     Theme::apply(app);
+    useOfflineSiteIcons();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;
