@@ -400,6 +400,27 @@ QScrollArea* scrolling(QWidget* content)
     return scroll;
 }
 
+// The step being left, as a picture over the new one that fades away (ease in and out, 0.25 s).
+void fadeOut(QWidget* page)
+{
+    auto* picture = new QLabel(page->parentWidget());
+    picture->setPixmap(page->grab());
+    picture->setGeometry(page->geometry());
+    picture->setAttribute(Qt::WA_TransparentForMouseEvents);
+    Accessibility::hide(picture);
+    auto* effect = new QGraphicsOpacityEffect(picture);
+    picture->setGraphicsEffect(effect);
+    auto* animation = new QPropertyAnimation(effect, "opacity", picture);
+    animation->setDuration(250);
+    animation->setEasingCurve(QEasingCurve::InOutQuad);
+    animation->setStartValue(1.0);
+    animation->setEndValue(0.0);
+    QObject::connect(animation, &QAbstractAnimation::finished, picture, &QObject::deleteLater);
+    picture->show();
+    picture->raise();
+    animation->start();
+}
+
 } // namespace
 
 MacOnboardingView::MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
@@ -537,6 +558,8 @@ void MacOnboardingView::showStep()
     m_primary = nullptr;
     m_siteField = nullptr;
     if (m_page) {
+        if (m_animated && isVisible())
+            fadeOut(m_page);
         m_page->hide();
         m_page->deleteLater();
     }

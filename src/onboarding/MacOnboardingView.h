@@ -39,6 +39,8 @@ public:
     LaunchAtLoginService& launchAtLogin() { return *m_login; }
     void setMoveHandler(MoveHandler handler) { m_move = std::move(handler); }
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
+    // Step changes cross-fade for a quarter of a second unless turned off (screenshots).
+    void setAnimated(bool animated) { m_animated = animated; }
 
     void go(Step target);
     void back();
@@ -97,4 +99,5 @@ private:
     std::function<void()> m_update;
     bool m_changeQueued = false;
     bool m_refreshedOnce = false;
+    bool m_animated = true;
 };

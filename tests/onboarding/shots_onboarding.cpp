@@ -25,6 +25,7 @@ void shot(const QString& name, Step step, const std::function<void(OnboardingRig
         if (state.kind != Kind::notInstalled)
             rig.workspace.installed.insert(SupportedBrowser::withId(QString::fromLatin1(id))->bundleIdentifier);
     MacOnboardingView& view = rig.open(int(step), step == Step::install);
+    view.setAnimated(false);
     view.setAttribute(Qt::WA_DontShowOnScreen);
     view.show();
     for (const auto& [id, state] : browsers)

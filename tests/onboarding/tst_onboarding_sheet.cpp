@@ -252,7 +252,8 @@ void TestOnboardingSheet::browserStep()
 
     // Connect with the browser closed: the engine says so and the row asks to open it.
     auto* row = rig.find(QStringLiteral("browserRow:chrome"));
-    row->findChild<QAbstractButton*>(QStringLiteral("browserButton"))->click();
+    auto* button = row->findChild<QAbstractButton*>(QStringLiteral("browserButton"));
+    button->click();
     QTRY_VERIFY_WITH_TIMEOUT(
         rig.engine->accessByBrowserID().value(QStringLiteral("chrome")).kind == Kind::browserClosed, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!rig.find<QLabel>(QStringLiteral("browserNote"))->text().isEmpty(), 10000);
