@@ -7,10 +7,12 @@
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
 
+#include <QFileInfo>
 #include <QPaintEngine>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStandardPaths>
 #include <QTextLayout>
 #include <cmath>
 #include <qrencode.h>
@@ -838,18 +840,41 @@ void OnboardingQRCode::paintEvent(QPaintEvent*)
 
 // --- browser icon
 
+namespace {
+
+// The first of `names` in the desktop's icon theme; with no theme set (the application does not
+// follow the desktop's settings), the base theme's bitmaps in the XDG data folders.
+QIcon themeIcon(const QStringList& names)
+{
+    for (const QString& name : names)
+        if (QIcon::hasThemeIcon(name))
+            return QIcon::fromTheme(name);
+    static const QStringList sizes{QStringLiteral("256x256"), QStringLiteral("128x128"), QStringLiteral("96x96"),
+                                   QStringLiteral("64x64"),   QStringLiteral("48x48"),   QStringLiteral("32x32")};
+    const QStringList folders = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    for (const QString& name : names) {
+        QIcon icon;
+        for (const QString& folder : folders)
+            for (const QString& size : sizes) {
+                const QString path = folder + QStringLiteral("/icons/hicolor/") + size + QStringLiteral("/apps/") +
+                                     name + QStringLiteral(".png");
+                if (QFileInfo::exists(path))
+                    icon.addFile(path);
+            }
+        if (!icon.isNull())
+            return icon;
+    }
+    return {};
+}
+
+} // namespace
+
 OnboardingBrowserIcon::OnboardingBrowserIcon(const QString& bundleIdentifier, QWidget* parent) : QWidget(parent)
 {
     setFixedSize(34, 34);
     Accessibility::hide(this);
-    if (const auto* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier)) {
-        for (const QString& name : identity->executables) {
-            if (QIcon::hasThemeIcon(name)) {
-                m_icon = QIcon::fromTheme(name);
-                break;
-            }
-        }
-    }
+    if (const auto* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier))
+        m_icon = themeIcon(identity->executables);
 }
 
 void OnboardingBrowserIcon::paintEvent(QPaintEvent*)

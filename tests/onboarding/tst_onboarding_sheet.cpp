@@ -249,6 +249,7 @@ void TestOnboardingSheet::browserStep()
     QVERIFY(rig.find(QStringLiteral("browserRow:chrome")));
     QVERIFY(rig.find(QStringLiteral("browserRow:brave")));
     QVERIFY(!rig.find(QStringLiteral("browserRow:safari")));
+    QVERIFY(OnboardingBrowserIcon(QStringLiteral("com.example.not-a-browser")).showsFallback());
 
     // Connect with the browser closed: the engine says so and the row asks to open it.
     auto* row = rig.find(QStringLiteral("browserRow:chrome"));
