@@ -597,10 +597,8 @@ void MacOnboardingView::showStep()
     m_page->setObjectName(QStringLiteral("step%1").arg(int(m_flow.step())));
     m_root->addWidget(m_page);
     changed();
-    if (m_primary && m_primary->isEnabled() && !m_siteField)
+    if (m_primary && m_primary->isEnabled())
         m_primary->setFocus();
-    else if (m_siteField)
-        m_siteField->setFocus();
 }
 
 // --- frame
