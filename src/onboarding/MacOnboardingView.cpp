@@ -244,6 +244,17 @@ private:
     bool m_top;
 };
 
+// The add-a-site field: Return adds the typed site and goes no further (never to Continue).
+class SiteField : public QLineEdit {
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        QLineEdit::keyPressEvent(event);
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+            event->accept();
+    }
+};
+
 // A suggested site: its icon and name; picked chips are white with an ink border and a check.
 class SiteChip : public QAbstractButton {
 public:
@@ -522,9 +533,6 @@ void MacOnboardingView::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Return:
     case Qt::Key_Enter:
         event->accept();
-        // Return in the add-a-site field adds the site; it never leaves the step.
-        if (m_siteField && focusWidget() == m_siteField)
-            return;
         if (m_primary && m_primary->isEnabled() && m_primary->isVisibleTo(this))
             m_primary->click();
         return;
@@ -556,7 +564,6 @@ void MacOnboardingView::showStep()
 {
     m_update = nullptr;
     m_primary = nullptr;
-    m_siteField = nullptr;
     if (m_page) {
         if (m_animated && isVisible())
             fadeOut(m_page);
@@ -1027,7 +1034,7 @@ QWidget* MacOnboardingView::buildSites()
     fr->setContentsMargins(14, 10, 14, 10);
     fr->setSpacing(10);
     fr->addWidget(new SymbolLabel(Symbol::plus, 11, FocusColor::textSecondary()));
-    auto* edit = new QLineEdit;
+    auto* edit = new SiteField;
     edit->setObjectName(QStringLiteral("siteField"));
     edit->setFrame(false);
     edit->setFont(Theme::font(14, QFont::Medium));
@@ -1036,7 +1043,6 @@ QWidget* MacOnboardingView::buildSites()
     edit->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; }"));
     edit->setText(m_flow.newSite);
     fr->addWidget(edit, 1);
-    m_siteField = edit;
     c->addWidget(field);
     auto* hint = label(QStringLiteral("Enter a website such as reddit.com, then press Return."),
                        Theme::font(12, QFont::DemiBold), FocusColor::alert(), true);

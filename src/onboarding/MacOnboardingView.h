@@ -94,7 +94,6 @@ private:
     QVBoxLayout* m_root = nullptr;
     QPointer<QWidget> m_page;
     QPointer<OnboardingButton> m_primary;
-    QPointer<QLineEdit> m_siteField;
     // Brings the shown step's changing parts up to date with the flow and the services.
     std::function<void()> m_update;
     bool m_changeQueued = false;
