@@ -42,6 +42,7 @@ QFont sans(qreal size, QFont::Weight weight = QFont::Normal)
 }
 
 // Text wrapped to `width` from `topLeft`; returns its height. With a null painter only measures.
+// With `maxLines`, text that needs more lines ends its last line in an ellipsis.
 qreal wrapped(QPainter* p, const QPointF& topLeft, qreal width, const QString& text, const QFont& font,
               const QColor& color, int maxLines = 0, Qt::Alignment align = Qt::AlignLeft)
 {
@@ -53,7 +54,7 @@ qreal wrapped(QPainter* p, const QPointF& topLeft, qreal width, const QString& t
     layout.setTextOption(option);
     layout.beginLayout();
     qreal y = 0;
-    int lines = 0;
+    QList<QTextLine> lines;
     while (true) {
         QTextLine line = layout.createLine();
         if (!line.isValid())
@@ -61,13 +62,25 @@ qreal wrapped(QPainter* p, const QPointF& topLeft, qreal width, const QString& t
         line.setLineWidth(width);
         line.setPosition({0, y});
         y += fm.height();
-        if (maxLines && ++lines >= maxLines)
+        lines.append(line);
+        if (maxLines && lines.size() >= maxLines)
             break;
     }
     layout.endLayout();
-    if (p) {
-        p->setPen(color);
-        layout.draw(p, topLeft);
+    if (!p)
+        return y;
+    p->setPen(color);
+    const QTextLine& last = lines.isEmpty() ? QTextLine() : lines.last();
+    const bool cut = last.isValid() && last.textStart() + last.textLength() < text.size();
+    for (const QTextLine& line : lines) {
+        if (cut && line.lineNumber() == last.lineNumber()) {
+            p->setFont(font);
+            const QString rest = text.mid(last.textStart()).simplified();
+            p->drawText(QPointF(topLeft.x(), topLeft.y() + last.y() + fm.ascent()),
+                        fm.elidedText(rest, Qt::ElideRight, width));
+        } else {
+            line.draw(p, topLeft);
+        }
     }
     return y;
 }
