@@ -38,6 +38,7 @@ private slots:
     void keys_data();
     void keys();
     void cannotBeClosed();
+    void typedSitesWrap();
     void installStep();
     void yearDots_data();
     void yearDots();
@@ -110,6 +111,42 @@ void TestOnboardingSheet::cannotBeClosed()
     view.reject();
     QVERIFY(view.isVisible());
     QCOMPARE(view.step(), Step::howItWorks);
+}
+
+void TestOnboardingSheet::typedSitesWrap()
+{
+    OnboardingRig rig;
+    MacOnboardingView& view = rig.open(3);
+    showSheet(view);
+    auto* field = rig.find<QLineEdit>(QStringLiteral("siteField"));
+    const QStringList sites{"reddit.com",    "news.ycombinator.com", "twitch.tv",
+                            "pinterest.com", "discord.com",          "a-very-long-domain-name-for-a-forum.example.org",
+                            "x.com"};
+    for (const QString& site : sites) {
+        QTest::keyClicks(field, site);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+    QCOMPARE(view.step(), Step::sites);
+    QStringList expected = sites;
+    expected.sort();
+    QSet<int> rows;
+    // Every chip comes to lie whole inside the column, where it can be seen and pressed.
+    const auto settled = [&] {
+        QStringList shown;
+        rows.clear();
+        for (QAbstractButton* chip : view.findChildren<QAbstractButton*>(QStringLiteral("customSiteChip"))) {
+            if (!chip->isVisible())
+                continue;
+            if (!chip->parentWidget()->rect().contains(chip->geometry()))
+                return false;
+            shown.append(chip->text());
+            rows.insert(chip->y());
+        }
+        shown.sort();
+        return shown == expected;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(settled(), 5000);
+    QVERIFY(rows.size() >= 3);
 }
 
 void TestOnboardingSheet::installStep()
