@@ -4,6 +4,7 @@
 #include "blocking/LocalBlockPageServer.h"
 #include "platform/Defaults.h"
 #include "platform/IdleTime.h"
+#include "platform/NavigationInterceptor.h"
 #include "platform/ScreenState.h"
 #include "platform/ScriptRunner.h"
 #include "platform/Workspace.h"
@@ -49,9 +50,26 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         QObject::connect(m_env.screen, &ScreenState::screenLocked, this, [this] { setScreenActive(false); });
         QObject::connect(m_env.screen, &ScreenState::screenUnlocked, this, [this] { setScreenActive(true); });
     }
+    if (m_env.interceptor) {
+        QPointer<BrowserAutomationService> self(this);
+        m_env.interceptor->setDecision([self](const QString& bundleIdentifier, const QString& address) {
+            return self ? self->interceptedNavigationTarget(bundleIdentifier, address) : std::nullopt;
+        });
+        if (m_storage) {
+            // The held domains follow every change of what is blocked: rules, boundaries, breaks, pauses.
+            QObject::connect(m_storage, &StorageService::stateChanged, this,
+                             &BrowserAutomationService::updateInterception);
+            QObject::connect(m_storage, &StorageService::rulesChanged, this,
+                             &BrowserAutomationService::updateInterception);
+        }
+    }
 }
 
-BrowserAutomationService::~BrowserAutomationService() = default;
+BrowserAutomationService::~BrowserAutomationService()
+{
+    if (m_env.interceptor)
+        m_env.interceptor->setDecision(nullptr);
+}
 
 Date BrowserAutomationService::now() const
 {
@@ -143,6 +161,7 @@ void BrowserAutomationService::connect(const SupportedBrowser& browser)
     QStringList ids = m_attempted.values();
     ids.sort();
     m_env.defaults->setStringArray(attemptedKey, ids);
+    updateInterception();
     if (!isRunning(browser)) {
         setAccess(BrowserAccessState::of(BrowserAccessState::Kind::browserClosed), browser);
         return;
@@ -208,7 +227,56 @@ void BrowserAutomationService::checkActiveBrowser()
 {
     refreshInstalledBrowsers(false);
     updateUnprotectedBrowserWarning();
+    // A browser started (or given a debugging port) since the last tick is held from now on.
+    updateInterception();
     runGuardedCheck();
+}
+
+void BrowserAutomationService::updateInterception()
+{
+    if (!m_env.interceptor)
+        return;
+    QStringList domains;
+    if (m_storage && m_pageServer && m_pageServer->port())
+        for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow)
+            if (const QString d = BlockRule::normalizedDomain(s.domain); !d.isEmpty())
+                domains.append(d);
+    for (const SupportedBrowser& b : browsers())
+        m_env.interceptor->watch(b.bundleIdentifier, m_attempted.contains(b.id) ? domains : QStringList());
+}
+
+const BlockedSiteSnapshot* BrowserAutomationService::blockedEntry(const QString& host)
+{
+    if (!m_storage)
+        return nullptr;
+    if (m_storage->state().validUntil <= now())
+        m_storage->refreshBlockingState();
+    for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow)
+        if (BlockRule::hostMatches(host, s.domain))
+            return &s;
+    return nullptr;
+}
+
+std::optional<QString> BrowserAutomationService::interceptedNavigationTarget(const QString& bundleIdentifier,
+                                                                             const QString& address)
+{
+    // Held by a pattern set a moment ago; whether the host is blocked is decided now, on the
+    // store's current list, exactly as a check would.
+    const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundleIdentifier);
+    if (!browser || !m_attempted.contains(browser->id) || !m_pageServer)
+        return std::nullopt;
+    const QUrl url(address);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty() || isOwnPage(url))
+        return std::nullopt;
+    const BlockedSiteSnapshot* match = blockedEntry(url.host());
+    if (!match)
+        return std::nullopt;
+    const std::optional<QUrl> page = m_pageServer->blockedPageURL(match->ruleId, match->domain, address);
+    if (!page)
+        return std::nullopt;
+    return page->toString(QUrl::FullyEncoded);
 }
 
 void BrowserAutomationService::runGuardedCheck()
@@ -316,19 +384,7 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     else
         resetUsageTracking();
 
-    if (!m_storage) {
-        finish();
-        return;
-    }
-    if (m_storage->state().validUntil <= now())
-        m_storage->refreshBlockingState();
-    const BlockedSiteSnapshot* match = nullptr;
-    for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow) {
-        if (BlockRule::hostMatches(host, s.domain)) {
-            match = &s;
-            break;
-        }
-    }
+    const BlockedSiteSnapshot* match = blockedEntry(host);
     if (!match || !m_pageServer || !m_executor) {
         finish();
         return;

@@ -15,7 +15,9 @@
 class BrowserScriptExecutor;
 class Defaults;
 class IdleTime;
+struct BlockedSiteSnapshot;
 class LocalBlockPageServer;
+class NavigationInterceptor;
 class ScreenState;
 class StorageService;
 class Workspace;
@@ -51,6 +53,9 @@ public:
         // Measures the waits that must not follow the wall clock (the stuck-check watchdog, the
         // listing throttle); the system's when none is given.
         const MonotonicClock* monotonic = nullptr;
+        // Holds navigations to blocked sites inside the connected browsers, before they load;
+        // optional: without it (or where it cannot hold a browser) the checks do all the work.
+        NavigationInterceptor* interceptor = nullptr;
     };
 
     BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer, BrowserScriptExecutor* executor,
@@ -95,6 +100,10 @@ public:
     void resetUsageTracking();
     std::optional<BlockRule> activeUrgentBreakRule(const QString& host) const;
 
+    // Where a navigation to `address` in the browser should go instead: its block page, decided
+    // from the store's current blocking state; nothing to let it through.
+    std::optional<QString> interceptedNavigationTarget(const QString& bundleIdentifier, const QString& address);
+
 signals:
     void accessChanged();
     void browserInUseWithoutProtectionChanged();
@@ -109,6 +118,8 @@ private:
     void finishScript(const BrowserScriptResult& result, const SupportedBrowser& browser, quint64 check);
     void finishCheck(quint64 check);
     bool isOwnPage(const QUrl& url) const;
+    const BlockedSiteSnapshot* blockedEntry(const QString& host);
+    void updateInterception();
     void accountDoomScrollUsage(const QString& host, Date now);
     Date now() const;
 

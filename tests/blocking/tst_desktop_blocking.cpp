@@ -6,6 +6,7 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/DevToolsClient.h"
+#include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/LinuxDesktop.h"
 
@@ -31,6 +32,8 @@ class TestDesktopBlocking : public QObject {
 
     QString profile() const { return QDir::home().filePath(QStringLiteral(".config/google-chrome")); }
 
+    // The local site speaks plain HTTP only: the browser must not try https first, or a tab
+    // sent back after its block would find nothing there.
     void writeWrapper(bool debugging)
     {
         QFile wrapper(QDir(binFolder).filePath(QStringLiteral("google-chrome")));
@@ -43,7 +46,7 @@ class TestDesktopBlocking : public QObject {
                 "#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
                 "%1--host-resolver-rules=\"%2\" --no-sandbox --disable-gpu --disable-quic --no-first-run "
                 "--disable-background-networking --disable-component-update --disable-sync "
-                "--window-size=1000,700 \"$@\"\n")
+                "--disable-features=HttpsUpgrades --window-size=1000,700 \"$@\"\n")
                 .arg(debugging ? QStringLiteral("--remote-debugging-port=0 ") : QString(), rules)
                 .toUtf8());
         wrapper.close();
@@ -169,21 +172,33 @@ class TestDesktopBlocking : public QObject {
         X11IdleTime idle{display};
         BrowserScriptExecutor executor{std::make_unique<DevToolsScriptRunner>(
             [this](const QString& id) { return workspace.isRunning(id); }, QDir::homePath())};
+        QTemporaryDir elsewhere; // a home without the browser's profile: nothing to hold it by
+        std::unique_ptr<DevToolsNavigationInterceptor> interceptor;
         std::unique_ptr<BrowserAutomationService> engine;
         QTimer tick;
 
-        // False when Chrome is not seen, never came to the front or never connected.
-        bool start()
+        // False when Chrome is not seen, never came to the front or never connected. Without
+        // `holding`, the interceptor cannot reach the browser and the checks do all the work.
+        bool start(bool holding = true)
         {
             if (!display.isOpen() || !workspace.isInstalled(QStringLiteral("com.google.Chrome")) ||
                 !workspace.isRunning(QStringLiteral("com.google.Chrome")))
                 return false;
             f.clock.set(SystemClock::instance().now()); // real time: the engine runs on real timers
             rule = blockExampleAllDay(store, f.clock.now());
+            interceptor =
+                std::make_unique<DevToolsNavigationInterceptor>(holding ? QDir::homePath() : elsewhere.path());
             engine = std::make_unique<BrowserAutomationService>(
                 &store, &server, &executor,
-                BrowserAutomationService::Environment{
-                    &f.clock, [this] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
+                BrowserAutomationService::Environment{&f.clock,
+                                                      [this] { return f.calendar; },
+                                                      &f.defaults,
+                                                      &workspace,
+                                                      &idle,
+                                                      nullptr,
+                                                      {},
+                                                      nullptr,
+                                                      interceptor.get()});
             // The browser window must be the active one for "the browser in use".
             if (!QTest::qWaitFor(
                     [this] { return workspace.frontmostApplicationID() == QStringLiteral("com.google.Chrome"); },
@@ -200,8 +215,11 @@ class TestDesktopBlocking : public QObject {
             QObject::connect(&tick, &QTimer::timeout, [this] { f.clock.set(SystemClock::instance().now()); });
             tick.start(50);
             engine->start();
-            return server.port().has_value();
+            if (!server.port())
+                return false;
+            return !holding || QTest::qWaitFor([this] { return interceptor->isIntercepting(chrome); }, patience);
         }
+        static inline const QString chrome = QStringLiteral("com.google.Chrome");
         QString blockPage() const { return QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port()); }
     };
 
@@ -227,32 +245,73 @@ private slots:
         bus.reset();
     }
 
+    void blockedTabGoesToTheBlockPageAndBack_data()
+    {
+        QTest::addColumn<bool>("holding");
+        QTest::newRow("held before it loads") << true;
+        QTest::newRow("interception cannot be set up: the checks block") << false;
+    }
     void blockedTabGoesToTheBlockPageAndBack()
     {
+        QFETCH(bool, holding);
         startChrome(true);
         auto driver = drive();
         QVERIFY(driver);
 
         Enforcing core;
-        QVERIFY(core.start());
+        QVERIFY(core.start(holding));
+        QCOMPARE(core.interceptor->isIntercepting(Enforcing::chrome), holding);
+        site->requests.clear();
 
         // An ordinary site is never touched.
         call(driver->client, QStringLiteral("Page.navigate"),
              {{QStringLiteral("url"), QStringLiteral("http://example.org/")}}, driver->session);
         QTest::qWait(2000);
         QCOMPARE(currentUrl(*driver), QStringLiteral("http://example.org/"));
+        QVERIFY(site->received("example.org/"));
 
-        // A blocked site ends on the block page (how fast is bench_desktop's business).
-        const QString feed = QStringLiteral("http://www.example.com/feed");
+        // A blocked site ends on the block page, which knows where the tab was going; held, the
+        // site never hears of it (how fast is bench_desktop's business).
+        const QString feed = QStringLiteral("http://www.example.com/feed?a=1&b=%C3%A9");
         call(driver->client, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), feed}}, driver->session);
-        QVERIFY(
-            waitForUrl(*driver, driver->target, [&](const QString& url) { return url.startsWith(core.blockPage()); }));
+        QString blocked;
+        QVERIFY(waitForUrl(*driver, driver->target, [&](const QString& url) {
+            blocked = url;
+            return url.startsWith(core.blockPage());
+        }));
+        QCOMPARE(QUrlQuery(QUrl(blocked)).queryItemValue(QStringLiteral("from"), QUrl::FullyDecoded), feed);
+        QCOMPARE(site->received("example.com"), !holding);
 
         // Removing the rule brings the tab back.
         core.store.removeRule(core.rule.id);
         QVERIFY(waitForUrl(*driver, driver->target, [&](const QString& url) { return url == feed; }));
         QTest::qWait(1500);
         QCOMPARE(currentUrl(*driver), feed);
+        driver.reset();
+    }
+
+    // A tab showing the site when its block starts is sent away at that moment; the next visit is
+    // held before it loads.
+    void tabOpenBeforeTheBlockStarts()
+    {
+        startChrome(true);
+        auto driver = drive();
+        QVERIFY(driver);
+        const QString feed = QStringLiteral("http://example.com/feed");
+        call(driver->client, QStringLiteral("Page.navigate"), {{QStringLiteral("url"), feed}}, driver->session);
+        QVERIFY(waitForUrl(*driver, driver->target, [&](const QString& url) { return url == feed; }));
+
+        Enforcing core;
+        QVERIFY(core.start());
+        QVERIFY(
+            waitForUrl(*driver, driver->target, [&](const QString& url) { return url.startsWith(core.blockPage()); }));
+
+        site->requests.clear();
+        call(driver->client, QStringLiteral("Page.navigate"),
+             {{QStringLiteral("url"), QStringLiteral("http://example.com/again")}}, driver->session);
+        QVERIFY(waitForUrl(*driver, driver->target, [&](const QString& url) { return url.contains("again"); }));
+        QVERIFY(currentUrl(*driver).startsWith(core.blockPage()));
+        QVERIFY(!site->received("example.com"));
         driver.reset();
     }
 
