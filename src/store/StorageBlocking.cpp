@@ -354,7 +354,8 @@ bool StorageService::updateRule(const BlockRule& rule)
 
 bool StorageService::removeRule(const QUuid& id)
 {
-    std::erase_if(m_rules, [&id](const BlockRule& r) { return r.id == id; });
+    if (std::erase_if(m_rules, [&id](const BlockRule& r) { return r.id == id; }) == 0)
+        return false;
     SharedState s = m_state;
     s.exceededRuleIds.remove(id);
     s.usageSecondsByRuleId.remove(uuidText(id));

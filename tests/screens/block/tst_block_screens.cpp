@@ -1,5 +1,6 @@
 // The Block page and its sheets on a real store: keys, follow-up sheets, what reaches the store,
 // and that nothing reports success the store did not give.
+#include "OfflineSiteIcons.h"
 #include "PageRig.h"
 #include "screens/block/AddRuleSheet.h"
 #include "screens/block/BlockRulesView.h"
@@ -54,6 +55,7 @@ class BlockScreensTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { useOfflineSiteIcons(); }
     void cooldownKeys_data();
     void cooldownKeys();
     void addSheetSavesOnceAndOnlyWhenStored();
@@ -61,6 +63,7 @@ private slots:
     void doomSheetReturnAddsOnly();
     void manageLoosenWaitsForCooldown_data();
     void manageLoosenWaitsForCooldown();
+    void manageRemoveFailureIsNoSuccess_data();
     void manageRemoveFailureIsNoSuccess();
     void pageFollowsStoreAndEngine();
 };
@@ -234,18 +237,29 @@ void BlockScreensTest::manageLoosenWaitsForCooldown()
     QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(30));
 }
 
+void BlockScreensTest::manageRemoveFailureIsNoSuccess_data()
+{
+    QTest::addColumn<bool>("removedElsewhere");
+    QTest::newRow("rules file cannot be written") << false;
+    QTest::newRow("rule removed elsewhere during the wait") << true;
+}
+
 void BlockScreensTest::manageRemoveFailureIsNoSuccess()
 {
+    QFETCH(bool, removedElsewhere);
     PageRig rig;
     const BlockRule rule = rig.add(BlockTest::rule(QStringLiteral("reddit.com")));
     BlockRulesView page(rig.context);
     page.manage(rule.id);
     ManageRuleSheet* manage = page.manageSheet();
-    rig.breakRulesFile();
+    if (!removedElsewhere)
+        rig.breakRulesFile();
     click(manage, "removeButton");
     BlockingBypassCooldownSheet* cooldown = manage->cooldownSheet();
     QVERIFY(cooldown);
     QCOMPARE(child<FocusButton>(cooldown, "confirmButton")->text(), QStringLiteral("Remove block in 15s"));
+    if (removedElsewhere)
+        QVERIFY(rig.store.removeRule(rule.id));
     waitOut(rig, cooldown);
     click(cooldown, "confirmButton");
     QVERIFY(!shown(cooldown, "grantedTitle")); // no "Block removed"
@@ -253,6 +267,8 @@ void BlockScreensTest::manageRemoveFailureIsNoSuccess()
     click(cooldown, "closeButton");
     // The store keeps blocking from memory, so the rule is gone there and the sheet closes.
     QTRY_VERIFY(!page.manageSheet());
+    if (removedElsewhere)
+        return;
 
     // A tightening the store cannot write keeps the edit sheet open with the store's message.
     const BlockRule other = rig.add(BlockTest::rule(QStringLiteral("x.com"), dailyLimit(), {}, 30));
