@@ -8,6 +8,7 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "model/Json.h"
+#include "platform/NavigationInterceptor.h"
 #include "platform/ScreenState.h"
 
 #include <QJsonArray>
@@ -77,6 +78,18 @@ struct ManualMonotonicClock final : MonotonicClock {
     double seconds() const override { return now; }
 };
 
+// Remembers what the engine asks it to hold, and asks the engine's decision as a browser would.
+struct FakeInterceptor final : NavigationInterceptor {
+    Decision decision;
+    QHash<QString, QStringList> watched; // by bundle identifier, as last told
+    void setDecision(Decision d) override { decision = std::move(d); }
+    void watch(const QString& bundleIdentifier, const QStringList& domains) override
+    {
+        watched.insert(bundleIdentifier, domains);
+    }
+    bool isIntercepting(const QString&) const override { return false; }
+};
+
 // A store, a listening block-page server, a fake browser behind a real executor, a fake desktop,
 // and the engine on top, built when the test has set the desktop up.
 struct Rig {
@@ -89,6 +102,7 @@ struct Rig {
     FakeIdleTime idle;
     ScreenState screen;
     ManualMonotonicClock monotonic;
+    FakeInterceptor* interceptor = nullptr; // set before build() to hand the engine one
     std::unique_ptr<BrowserAutomationService> engine;
 
     explicit Rig(int executorTimeoutMs = 3000)
@@ -111,6 +125,7 @@ struct Rig {
         env.screen = &screen;
         env.automationHelpPage = QUrl(QStringLiteral("https://help.example/automation"));
         env.monotonic = &monotonic;
+        env.interceptor = interceptor;
         engine = std::make_unique<BrowserAutomationService>(&store, &server, executor.get(), env);
         return *engine;
     }
@@ -205,6 +220,9 @@ private slots:
     void stuckCheckIsAbandoned();
     void engineGoneBeforeTheAnswer();
     void startRunsTheTimer();
+    void heldDomainsFollowWhatIsBlocked();
+    void heldNavigationIsDecidedNow_data();
+    void heldNavigationIsDecidedNow();
 
     // accounting
     void activeUseIsCountedInCappedSteps();
@@ -885,6 +903,86 @@ void TestBrowserEngine::startRunsTheTimer()
     engine.start();
     QCOMPARE(rig.server.port(), port);
     QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+}
+
+void TestBrowserEngine::heldDomainsFollowWhatIsBlocked()
+{
+    FakeInterceptor interceptor; // outlives the engine, as it must
+    Rig rig;
+    rig.interceptor = &interceptor;
+    const BlockRule rule = allDayRule(QStringLiteral("Example.com"), rig.f.clock.now());
+    rig.store.addRule(rule);
+    rig.store.addRule(eveningRule(QStringLiteral("later.org"), rig.f.clock.now()));
+    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://www.example.com/"));
+    const QStringList blocked{QStringLiteral("example.com")};
+
+    // Only a connected browser is held, and only for what is blocked now.
+    QVERIFY(rig.tick());
+    QCOMPARE(interceptor.watched.value(safariApp), blocked);
+    QCOMPARE(interceptor.watched.value(chromeApp), QStringList());
+    // Whatever the interceptor managed, the check still sends the tab away.
+    QCOMPARE(rig.tab(),
+             rig.expectedBlockPage(QStringLiteral("Example.com"), QStringLiteral("https://www.example.com/")));
+
+    rig.workspace.bringUp(chromeApp);
+    engine.connect(browserWithId("chrome"));
+    QCOMPARE(interceptor.watched.value(chromeApp), blocked);
+
+    // A change of the list reaches the browsers without waiting for a check.
+    const BlockRule second = allDayRule(QStringLiteral("news.example"), rig.f.clock.now());
+    rig.store.addRule(second);
+    QCOMPARE(interceptor.watched.value(safariApp),
+             (QStringList{QStringLiteral("example.com"), QStringLiteral("news.example")}));
+    rig.store.removeRule(rule.id);
+    rig.store.removeRule(second.id);
+    QCOMPARE(interceptor.watched.value(safariApp), QStringList());
+    QCOMPARE(interceptor.watched.value(chromeApp), QStringList());
+}
+
+void TestBrowserEngine::heldNavigationIsDecidedNow_data()
+{
+    QTest::addColumn<QString>("app");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("ruleRemoved");
+    QTest::addColumn<QString>("blockedDomain"); // empty: let through
+
+    const QString feed = QStringLiteral("http://www.example.com/feed?a=1&b=%C3%A9");
+    QTest::newRow("blocked subdomain") << safariApp << feed << false << QStringLiteral("example.com");
+    QTest::newRow("blocked over https") << safariApp << QStringLiteral("https://example.com/") << false
+                                        << QStringLiteral("example.com");
+    QTest::newRow("rule gone since the pattern was set") << safariApp << feed << true << QString();
+    QTest::newRow("a host that only ends alike")
+        << safariApp << QStringLiteral("https://notexample.com/") << false << QString();
+    QTest::newRow("a pattern match in the query")
+        << safariApp << QStringLiteral("https://a.org/?u=x.example.com/") << false << QString();
+    QTest::newRow("not a web address") << safariApp << QStringLiteral("ftp://example.com/") << false << QString();
+    QTest::newRow("a browser never connected") << chromeApp << feed << false << QString();
+}
+
+void TestBrowserEngine::heldNavigationIsDecidedNow()
+{
+    QFETCH(QString, app);
+    QFETCH(QString, address);
+    QFETCH(bool, ruleRemoved);
+    QFETCH(QString, blockedDomain);
+    FakeInterceptor interceptor; // outlives the engine, as it must
+    Rig rig;
+    rig.interceptor = &interceptor;
+    const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
+    rig.store.addRule(rule);
+    rig.safariShowing(QStringLiteral("about:blank"));
+    QVERIFY(interceptor.decision);
+    const QString expected = blockedDomain.isEmpty() ? QString() : rig.expectedBlockPage(blockedDomain, address);
+    if (ruleRemoved)
+        rig.store.removeRule(rule.id);
+    QCOMPARE(interceptor.decision(app, address).value_or(QString()), expected);
+    // Our own pages are never held.
+    const QString own = QStringLiteral("http://127.0.0.1:%1/close").arg(rig.port());
+    QCOMPARE(interceptor.decision(app, own), std::nullopt);
+
+    // An engine gone leaves a decision that lets everything through.
+    rig.engine.reset();
+    QVERIFY(!interceptor.decision || !interceptor.decision(app, address));
 }
 
 // ---------------------------------------------------------------- accounting
