@@ -1,3 +1,4 @@
+#include "OfflineSiteIcons.h"
 #include "OnboardingRig.h"
 #include "Screenshots.h"
 #include "linux/LaunchAtLoginService.h"
@@ -50,6 +51,7 @@ int main(int argc, char** argv)
     Theme::prepareApplication();
     QApplication app(argc, argv);
     Theme::apply(app);
+    useOfflineSiteIcons();
 
     shot(QStringLiteral("1_install"), Step::install);
     shot(QStringLiteral("1_install_move_failed"), Step::install, [](OnboardingRig& rig) {

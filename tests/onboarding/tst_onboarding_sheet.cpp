@@ -1,3 +1,4 @@
+#include "OfflineSiteIcons.h"
 #include "OnboardingRig.h"
 #include "onboarding/OnboardingIllustrations.h"
 #include "ui/Palette.h"
@@ -35,6 +36,7 @@ void showSheet(MacOnboardingView& view)
 class TestOnboardingSheet : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { useOfflineSiteIcons(); }
     void keys_data();
     void keys();
     void cannotBeClosed();
