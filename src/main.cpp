@@ -12,6 +12,7 @@
 #include "router/AppRouter.h"
 #include "store/StorageService.h"
 #include "sync/CloudKitSyncService.h"
+#include "sync/RecordStoreConfig.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -77,7 +78,13 @@ int main(int argc, char* argv[])
         QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.fatalError() << "\n";
         return 1;
     }
-    CloudKitSyncService cloudSync(&storage, defaults);
+    // The sync's record store: a SQLite file on this machine unless the settings name PostgreSQL.
+    QString recordStoreError;
+    const std::unique_ptr<RecordStore> recordStore =
+        openRecordStore(RecordStoreChoice::fromSettings(defaults), &recordStoreError);
+    if (!recordStore)
+        QTextStream(stderr) << "Sync is off: " << recordStoreError << Qt::endl;
+    CloudKitSyncService cloudSync(&storage, defaults, SyncEnvironment{recordStore.get(), &clock, calendar, &events});
     LocalBlockPageServer blockPageServer(&storage);
 
     X11Display display;
