@@ -1,11 +1,17 @@
+#include "app/Alert.h"
+#include "app/Shell.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
+#include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/FreedesktopNotifications.h"
+#include "linux/LaunchAtLoginService.h"
 #include "linux/LinuxDesktop.h"
+#include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
+#include "linux/SingleInstance.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
 #include "platform/Defaults.h"
@@ -13,8 +19,9 @@
 #include "store/StorageService.h"
 #include "sync/CloudKitSyncService.h"
 #include "sync/RecordStoreConfig.h"
+#include "ui/Theme.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
 #include <QSocketNotifier>
@@ -35,15 +42,18 @@ void onSignal(int number)
 }
 
 // SIGINT and SIGTERM end the run through the event loop, so the state is saved on the way out.
-void quitOnSignals(QCoreApplication& app)
+void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, &quit] {
         char byte = 0;
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-        app.quit();
+        if (quit)
+            quit();
+        else
+            app.quit();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
@@ -57,16 +67,52 @@ void quitOnSignals(QCoreApplication& app)
 
 int main(int argc, char* argv[])
 {
-    QCoreApplication app(argc, argv);
+    Theme::prepareApplication();
+    QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
-    quitOnSignals(app);
+    std::function<void()> systemQuit;
+    quitOnSignals(app, systemQuit);
+
+    QStringList links;
+    bool loginItem = false;
+    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+        if (argument == LaunchAtLoginService::loginItemArgument)
+            loginItem = true;
+        else if (argument.startsWith(QLatin1String("quillharbour:"), Qt::CaseInsensitive))
+            links.append(argument);
+    }
+
+    // One running copy per data folder, decided before any data is read or port bound.
+    const QString dataFolder = FileStore::defaultRootURL();
+    SingleInstance single(dataFolder, SingleInstance::defaultFolder());
+    const SingleInstance::Claim claim = single.claim(links, QCoreApplication::applicationFilePath());
+    if (claim.role == SingleInstance::Role::unreachable) {
+        QTextStream(stderr) << claim.error << Qt::endl;
+        return 1;
+    }
+    if (claim.role == SingleInstance::Role::forwarded) {
+        const QString mine = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
+        const QString theirs = QFileInfo(claim.otherExecutable).canonicalFilePath();
+        if (!theirs.isEmpty() && mine != theirs) {
+            Theme::apply(app);
+            Alert::ask(QStringLiteral("Quillharbour is already running"),
+                       QStringLiteral("Another copy of Quillharbour is open (%1). Two copies would fight over "
+                                      "website blocking, so this one will close. Quit the other copy first if you "
+                                      "meant to run this one.")
+                           .arg(claim.otherExecutable),
+                       {QStringLiteral("OK")});
+        }
+        return 0;
+    }
+    if (!claim.error.isEmpty())
+        QTextStream(stderr) << "Quillharbour cannot hear later starts: " << claim.error << Qt::endl;
+    Theme::apply(app);
 
     const Clock& clock = SystemClock::instance();
     const auto calendar = [] { return Calendar::current(); };
     Defaults defaults(Defaults::defaultPath());
     LinuxSystemEvents events(clock, calendar);
 
-    const QString dataFolder = FileStore::defaultRootURL();
     QDir().mkpath(dataFolder);
     FreedesktopNotificationCenter notifications(QDBusConnection::sessionBus(),
                                                 QDir(dataFolder).filePath(QStringLiteral("pending-notifications.json")),
@@ -78,6 +124,7 @@ int main(int argc, char* argv[])
         QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.fatalError() << "\n";
         return 1;
     }
+    notifications.setPendingFile(storage.fileStore().filePath(QStringLiteral("pending-notifications.json")));
     // The sync's record store: a SQLite file on this machine unless the settings name PostgreSQL.
     QString recordStoreError;
     const std::unique_ptr<RecordStore> recordStore =
@@ -94,22 +141,37 @@ int main(int argc, char* argv[])
     // The script thread asks whether a browser runs; the workspace only reads files for that.
     BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
         [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
-    BrowserAutomationService browserAutomation(&storage, &blockPageServer, &executor,
-                                               BrowserAutomationService::Environment{&clock, calendar, &defaults,
-                                                                                     &workspace, &idleTime, &screen,
-                                                                                     AutomationHelp::pageUrl()});
+    DevToolsNavigationInterceptor interceptor(QDir::homePath());
+    BrowserAutomationService browserAutomation(
+        &storage, &blockPageServer, &executor,
+        BrowserAutomationService::Environment{&clock, calendar, &defaults, &workspace, &idleTime, &screen,
+                                              AutomationHelp::pageUrl(), nullptr, &interceptor});
     AppRouter router;
 
     browserAutomation.start();
     storage.setCloudSync(&cloudSync);
     cloudSync.start();
 
-    for (const QString& argument : QCoreApplication::arguments().mid(1)) {
-        const QUrl url(argument);
-        if (url.scheme() == QLatin1String("quillharbour"))
-            router.handle(argument); // as text: QUrl would lower-case the host
-    }
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &storage, [&storage] { storage.saveState(); });
+    SystemMonotonicClock monotonic;
+    AppContext context;
+    context.storage = &storage;
+    context.browsers = &browserAutomation;
+    context.sync = &cloudSync;
+    context.router = &router;
+    context.defaults = &defaults;
+    context.clock = &clock;
+    context.monotonic = &monotonic;
+    context.calendar = calendar;
+    Shell::Options options;
+    options.loginItem = loginItem;
+    Shell shell(context, &notifications, options);
+    systemQuit = [&shell] { shell.systemQuit(); };
+    LinuxSessionEnd sessionEnd;
+    QObject::connect(&sessionEnd, &LinuxSessionEnd::shuttingDown, &shell, &Shell::systemQuit);
+    QObject::connect(&single, &SingleInstance::messageReceived, &shell, &Shell::handleLinks);
+    for (const QString& link : links)
+        router.handle(link); // as text: QUrl would lower-case the host
+    shell.start();
 
     if (blockPageServer.port())
         QTextStream(stdout) << "Quillharbour is running; block page on http://127.0.0.1:" << *blockPageServer.port()

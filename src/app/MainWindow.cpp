@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -188,6 +189,8 @@ void MainWindow::showPage()
     // Each visit builds the page afresh, as a page keeps no state between visits.
     if (m_page) {
         m_stack->removeWidget(m_page);
+        m_page->hide();
+        m_page->setParent(nullptr);
         m_page->deleteLater();
     }
     const PageFactory& factory = m_factories[size_t(destination)];
@@ -261,9 +264,28 @@ void MainWindow::checkUrgentBreak()
     presentSheet(sheet);
 }
 
+namespace {
+
+// Return closes it: the design's buttons are not push buttons, so the dialog has no default one.
+class UnavailableSheet : public QDialog {
+public:
+    using QDialog::QDialog;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+            accept();
+        else
+            QDialog::keyPressEvent(event);
+    }
+};
+
+} // namespace
+
 QDialog* MainWindow::unavailableSheet(std::function<void()> onClose, QWidget* parent)
 {
-    auto* sheet = new QDialog(parent);
+    auto* sheet = new UnavailableSheet(parent);
     sheet->setObjectName(QStringLiteral("urgentBreakUnavailable"));
     sheet->setFixedWidth(400);
     fillWith(sheet, FocusColor::paper());
@@ -278,10 +300,6 @@ QDialog* MainWindow::unavailableSheet(std::function<void()> onClose, QWidget* pa
     close->setObjectName(QStringLiteral("close"));
     layout->addWidget(close);
     QObject::connect(close, &QAbstractButton::clicked, sheet, &QDialog::accept);
-    auto* enter = new QAction(sheet);
-    enter->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-    sheet->addAction(enter);
-    QObject::connect(enter, &QAction::triggered, sheet, &QDialog::accept);
     QObject::connect(sheet, &QDialog::finished, sheet, [onClose](int) {
         if (onClose)
             onClose();

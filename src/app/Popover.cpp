@@ -122,8 +122,10 @@ void Popover::refresh()
     if (m_field)
         m_newTitle = m_field->text();
     if (m_body) {
+        // Later, as a click handler inside it may still be running.
         m_layout->removeWidget(m_body);
         m_body->hide();
+        m_body->setParent(nullptr);
         m_body->deleteLater();
     }
     m_field = nullptr;

@@ -51,6 +51,11 @@ Shell::Shell(AppContext& context, NotificationCenter* notifications, Options opt
         if (state == Qt::ApplicationActive)
             syncAfterActivation();
     });
+    // However the run ends, the blocking state is written once more.
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
+        if (m_context.storage)
+            m_context.storage->saveState();
+    });
     // The window manager ending the session counts as the system quitting.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { systemQuit(); });
 }
@@ -75,7 +80,8 @@ void Shell::start()
 void Shell::decideTray(bool hostSeen)
 {
     // Only now may Qt look: it decides once per process whether a tray exists.
-    m_hasTray = hostSeen && QSystemTrayIcon::isSystemTrayAvailable();
+    m_hasTray =
+        m_options.trayAvailable ? *m_options.trayAvailable : hostSeen && QSystemTrayIcon::isSystemTrayAvailable();
     if (*m_hasTray) {
         m_tray = new QSystemTrayIcon();
         m_tray->setObjectName(QStringLiteral("tray"));
@@ -207,7 +213,9 @@ void Shell::syncAfterActivation()
     if (m_lastActivationSync && now - *m_lastActivationSync <= activationSyncSpacing)
         return;
     m_lastActivationSync = now;
-    if (m_context.sync)
+    if (m_options.activationSync)
+        m_options.activationSync();
+    else if (m_context.sync)
         m_context.sync->syncNow();
 }
 

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -25,9 +26,11 @@ class Shell : public QObject {
     Q_OBJECT
 public:
     struct Options {
-        bool loginItem = false;     // started at login: stay in the tray when there is one
-        int trayPatienceMs = 10000; // how long to wait for a tray host before deciding there is none
-        bool offerMove = true;      // may offer to install the program after launch
+        bool loginItem = false;               // started at login: stay in the tray when there is one
+        int trayPatienceMs = 10000;           // how long to wait for a tray host before deciding there is none
+        bool offerMove = true;                // may offer to install the program after launch
+        std::optional<bool> trayAvailable;    // tests: what Qt would say about the tray
+        std::function<void()> activationSync; // tests: instead of the sync service's run
     };
 
     Shell(AppContext& context, NotificationCenter* notifications, Options options, QObject* parent = nullptr);

@@ -211,6 +211,8 @@ void QuitFlowView::rebuild()
 {
     if (m_content) {
         m_layout->removeWidget(m_content);
+        m_content->hide();
+        m_content->setParent(nullptr);
         m_content->deleteLater();
     }
     m_refresh = nullptr;

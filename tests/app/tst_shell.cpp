@@ -1,0 +1,359 @@
+#include "SeededStore.h"
+#include "app/MainWindow.h"
+#include "app/MenuBarIcon.h"
+#include "app/Popover.h"
+#include "app/PopoverContent.h"
+#include "app/Shell.h"
+#include "app/ShellCommands.h"
+#include "router/AppRouter.h"
+#include "screens/quit/QuitFlowWindow.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest>
+
+using Destination = AppRouter::Destination;
+using IconState = MenuBarIcon::State;
+Q_DECLARE_METATYPE(IconState)
+
+namespace {
+
+// The shell over a seeded store, with no tray host to wait for.
+struct ShellRig {
+    SeededStore f;
+    AppRouter router;
+    AppContext context;
+    std::unique_ptr<Shell> shell;
+    int syncs = 0;
+
+    Shell& make(Shell::Options options = {})
+    {
+        if (!f.store)
+            f.seed({});
+        context.storage = f.store.get();
+        context.router = &router;
+        context.defaults = &f.defaults;
+        context.clock = &f.clock;
+        context.monotonic = &f.bootClock;
+        context.calendar = [this] { return f.calendar; };
+        options.trayPatienceMs = 0;
+        options.offerMove = false;
+        options.activationSync = [this] { ++syncs; };
+        shell = std::make_unique<Shell>(context, nullptr, options);
+        return *shell;
+    }
+    ~ShellRig()
+    {
+        if (QuitFlowWindow* w = QuitFlowWindow::current())
+            w->close();
+    }
+};
+
+template <typename T> T* child(QWidget* w, const char* name)
+{
+    QCoreApplication::sendPostedEvents();
+    return w->findChild<T*>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+// The application shell: what a start shows, the shortcuts with the window closed, the tray's
+// padlock and popover, links and notification taps, and quitting through the gate.
+class TestShell : public QObject {
+    Q_OBJECT
+
+private slots:
+    void launchShowsTheWindowUnlessTheTrayKeepsIt_data()
+    {
+        QTest::addColumn<bool>("loginItem");
+        QTest::addColumn<bool>("tray");
+        QTest::addColumn<bool>("windowShown");
+        QTest::newRow("normal start") << false << true << true;
+        QTest::newRow("login item with a tray") << true << true << false;
+        QTest::newRow("login item without a tray") << true << false << true;
+    }
+    void launchShowsTheWindowUnlessTheTrayKeepsIt()
+    {
+        QFETCH(bool, loginItem);
+        QFETCH(bool, tray);
+        QFETCH(bool, windowShown);
+        ShellRig rig;
+        Shell::Options options;
+        options.loginItem = loginItem;
+        options.trayAvailable = tray;
+        Shell& shell = rig.make(options);
+        QSignalSpy decided(&shell, &Shell::trayDecided);
+        shell.start();
+        QVERIFY(!decided.isEmpty() || decided.wait(5000));
+        QTRY_COMPARE(shell.mainWindow().isVisible(), windowShown);
+        // Closing the window never quits; starting again brings it back.
+        shell.mainWindow().close();
+        shell.handleLinks({});
+        QVERIFY(shell.mainWindow().isVisible());
+    }
+
+    void pageShortcutsWorkWithTheWindowClosed_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+        QTest::addColumn<Destination>("destination");
+        QTest::addColumn<bool>("newNote");
+        QTest::newRow("Ctrl+1") << int(Qt::Key_1) << Qt::KeyboardModifiers(Qt::ControlModifier) << Destination::todos
+                                << false;
+        QTest::newRow("Ctrl+2") << int(Qt::Key_2) << Qt::KeyboardModifiers(Qt::ControlModifier) << Destination::block
+                                << false;
+        QTest::newRow("Ctrl+3") << int(Qt::Key_3) << Qt::KeyboardModifiers(Qt::ControlModifier) << Destination::notes
+                                << false;
+        QTest::newRow("Ctrl+Shift+N") << int(Qt::Key_N) << (Qt::ControlModifier | Qt::ShiftModifier)
+                                      << Destination::notes << true;
+    }
+    void pageShortcutsWorkWithTheWindowClosed()
+    {
+        QFETCH(int, key);
+        QFETCH(Qt::KeyboardModifiers, modifiers);
+        QFETCH(Destination, destination);
+        QFETCH(bool, newNote);
+        ShellRig rig;
+        Shell& shell = rig.make();
+        Popover& popover = shell.popover();
+        popover.show();
+        popover.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&popover));
+        QVERIFY(!shell.mainWindow().isVisible());
+        QTest::keyClick(&popover, Qt::Key(key), modifiers);
+        QVERIFY(shell.mainWindow().isVisible());
+        QCOMPARE(rig.router.destination(), destination);
+        QCOMPARE(rig.router.newItemRequest() == AppRouter::NewItem::note, newNote);
+        QCOMPARE(shell.mainWindow().currentPage()->objectName(),
+                 QStringLiteral("page-") + AppRouter::rawValue(destination));
+    }
+
+    void padlockStates_data()
+    {
+        QTest::addColumn<bool>("hasRules");
+        QTest::addColumn<bool>("attention");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<IconState>("state");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QString>("holes"); // which of the sample points A, B, C are cut out
+        QTest::newRow("idle") << false << false << false << IconState::idle << "Quillharbour"
+                              << "A";
+        QTest::newRow("a pause without rules is idle") << false << false << true << IconState::idle << "Quillharbour"
+                                                       << "A";
+        QTest::newRow("active") << true << false << false << IconState::active << "Quillharbour"
+                                << "A";
+        QTest::newRow("paused") << true << false << true << IconState::paused << "Quillharbour, blocking paused"
+                                << "B";
+        QTest::newRow("attention wins") << true << true << true << IconState::attention
+                                        << "Quillharbour, browser access needed"
+                                        << "AC";
+    }
+    void padlockStates()
+    {
+        QFETCH(bool, hasRules);
+        QFETCH(bool, attention);
+        QFETCH(bool, paused);
+        QFETCH(IconState, state);
+        QFETCH(QString, label);
+        QFETCH(QString, holes);
+        QCOMPARE(MenuBarIcon::state(hasRules, attention, paused), state);
+        QCOMPARE(MenuBarIcon::accessibleLabel(state), label);
+        const QImage image = MenuBarIcon::render(state, 36);
+        // Points on the 18-point canvas: in the bars, in the pause bars, in the exclamation mark.
+        const QList<QPair<QChar, QPointF>> samples{{'A', {9, 8.4}}, {'B', {7.35, 12.8}}, {'C', {9, 10}}};
+        for (const auto& [name, point] : samples) {
+            const int alpha = qAlpha(image.pixel(int(point.x() * 2), int(point.y() * 2)));
+            QVERIFY2(holes.contains(name) ? alpha == 0 : alpha > 100,
+                     qPrintable(QStringLiteral("%1: %2").arg(name).arg(alpha)));
+        }
+        const int body = qAlpha(image.pixel(QPoint(7, 30)));
+        QVERIFY(state == IconState::idle ? body < 140 : body > 240);
+        QCOMPARE(MenuBarIcon::icon(state).cacheKey(), MenuBarIcon::icon(state).cacheKey());
+    }
+
+    void popoverPlacement_data()
+    {
+        QTest::addColumn<QRect>("icon");
+        QTest::addColumn<QPoint>("expected");
+        const QSize popover(372, 400);
+        QTest::newRow("under a top-right icon, kept on screen") << QRect(1880, 0, 24, 24) << QPoint(1920 - 6 - 372, 30);
+        QTest::newRow("above a bottom icon") << QRect(900, 1056, 24, 24) << QPoint(911 - 186, 1056 - 6 - 400);
+        QTest::newRow("no rectangle: at the cursor") << QRect() << QPoint(500 - 186, 7 + 6);
+    }
+    void popoverPlacement()
+    {
+        QFETCH(QRect, icon);
+        QFETCH(QPoint, expected);
+        QCOMPARE(PopoverContent::position(icon, QPoint(500, 6), QSize(372, 400), QRect(0, 0, 1920, 1080)), expected);
+    }
+
+    void popoverStates_data()
+    {
+        QTest::addColumn<int>("open");
+        QTest::addColumn<int>("done");
+        QTest::addColumn<bool>("withRule");
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<QString>("banner");
+        QTest::newRow("nothing today") << 0 << 0 << false << "emptyCard" << 0 << ""
+                                       << "No sites are blocked yet.";
+        QTest::newRow("all done") << 0 << 2 << true << "emptyCard" << 0 << ""
+                                  << "";
+        QTest::newRow("one priority") << 1 << 0 << true << "heroCard" << 0 << ""
+                                      << "";
+        QTest::newRow("four open, one done") << 4 << 1 << true << "heroCard" << 2 << "+ 1 more \u00b7 1 done"
+                                             << "";
+    }
+    void popoverStates()
+    {
+        QFETCH(int, open);
+        QFETCH(int, done);
+        QFETCH(bool, withRule);
+        QFETCH(QString, card);
+        QFETCH(int, rows);
+        QFETCH(QString, summary);
+        QFETCH(QString, banner);
+        ShellRig rig;
+        rig.f.seed(withRule ? std::vector<BlockRule>{SeededStore::rule(QStringLiteral("news.example"))}
+                            : std::vector<BlockRule>{});
+        for (int i = 0; i < open; ++i)
+            rig.f.addToday(QStringLiteral("Open %1").arg(i));
+        for (int i = 0; i < done; ++i)
+            rig.f.addToday(QStringLiteral("Done %1").arg(i), true);
+        Popover& popover = rig.make().popover();
+        popover.refresh();
+        QVERIFY(child<QWidget>(&popover, qPrintable(card)));
+        QCOMPARE(bool(child<QWidget>(&popover, "addChip")), card == QStringLiteral("heroCard"));
+        QCOMPARE(popover.findChildren<QWidget*>(QStringLiteral("followingRow")).size(), rows);
+        auto* summaryButton = child<QAbstractButton>(&popover, "summary");
+        QCOMPARE(summaryButton ? summaryButton->text() : QString(), summary);
+        auto* bannerText = child<QLabel>(&popover, "bannerText");
+        QCOMPARE(bannerText ? bannerText->text() : QString(), banner);
+    }
+
+    void quickAdd_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("created");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("blank stays open") << "   " << false << "";
+        QTest::newRow("trimmed") << "  Call the bank \n" << true << "Call the bank";
+        QTest::newRow("cut at 150 characters")
+            << QString(200, QLatin1Char('x')) << true << QString(150, QLatin1Char('x'));
+    }
+    void quickAdd()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, created);
+        QFETCH(QString, title);
+        ShellRig rig;
+        Popover& popover = rig.make().popover();
+        popover.show();
+        popover.beginAdding();
+        auto* field = child<QLineEdit>(&popover, "quickAddField");
+        QVERIFY(field);
+        field->setText(typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        QCOMPARE(popover.isAdding(), !created);
+        QCOMPARE(rig.f.store->todos().size(), size_t(created ? 1 : 0));
+        if (created) {
+            const TaskItem& todo = rig.f.store->todos().front();
+            QCOMPARE(todo.title, title);
+            QCOMPARE(todo.time, TaskItem::anytime);
+            QCOMPARE(todo.priority, TaskItem::Priority::medium);
+            QCOMPARE(todo.createdAt, rig.f.calendar.startOfDay(rig.f.clock.now()));
+        } else {
+            QCOMPARE(child<QLineEdit>(&popover, "quickAddField")->text(), typed);
+            // Escape in the field cancels adding and leaves the popover open.
+            QTest::keyClick(child<QLineEdit>(&popover, "quickAddField"), Qt::Key_Escape);
+            QVERIFY(!popover.isAdding());
+            QVERIFY(popover.isVisible());
+        }
+    }
+
+    void notificationTaps_data()
+    {
+        QTest::addColumn<QString>("identifier");
+        QTest::addColumn<Destination>("destination");
+        QTest::addColumn<qint64>("showToday");
+        QTest::newRow("urgent break over") << "urgent-break-ended-1" << Destination::block << qint64(0);
+        QTest::newRow("to-do reminder") << "todo-reminder-5a6b" << Destination::todos << qint64(1);
+    }
+    void notificationTaps()
+    {
+        QFETCH(QString, identifier);
+        QFETCH(Destination, destination);
+        QFETCH(qint64, showToday);
+        ShellRig rig;
+        Shell& shell = rig.make();
+        rig.router.setDestination(Destination::settings);
+        shell.handleNotificationResponse(identifier);
+        QCOMPARE(rig.router.destination(), destination);
+        QCOMPARE(rig.router.showTodayRequest(), showToday);
+        QVERIFY(shell.mainWindow().isVisible());
+    }
+
+    void activationSyncsAtMostEveryThirtySeconds()
+    {
+        ShellRig rig;
+        Shell& shell = rig.make();
+        shell.syncAfterActivation();
+        rig.f.clock.advance(20);
+        shell.syncAfterActivation();
+        QCOMPARE(rig.syncs, 1);
+        rig.f.clock.advance(11);
+        shell.syncAfterActivation();
+        QCOMPARE(rig.syncs, 2);
+    }
+
+    // A link for a rule that no longer exists shows the sheet that says so; closing it ends the request.
+    void urgentBreakLinkForAMissingRule()
+    {
+        ShellRig rig;
+        Shell& shell = rig.make();
+        shell.handleLinks({QStringLiteral("quillharbour://urgent-break?rule=5a6b7c8d-1234-4cde-9f01-23456789abcd")});
+        QCOMPARE(rig.router.destination(), Destination::block);
+        QVERIFY(shell.mainWindow().isVisible());
+        QDialog* sheet = shell.mainWindow().currentSheet();
+        QVERIFY(sheet);
+        QCOMPARE(sheet->objectName(), QStringLiteral("urgentBreakUnavailable"));
+        QTest::keyClick(sheet, Qt::Key_Return);
+        QVERIFY(!rig.router.urgentBreakRuleID());
+    }
+
+    // Quitting with something protected opens one quit window; its last step saves and ends the run.
+    void approvedQuitSavesTheState()
+    {
+        ShellRig rig;
+        rig.f.seed({SeededStore::rule(QStringLiteral("news.example"))});
+        Shell& shell = rig.make();
+        shell.mainWindow().show();
+        shell.mainWindow().activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&shell.mainWindow()));
+        QFile::remove(rig.f.file(StorageService::stateFile));
+        QTimer::singleShot(0, &shell, [&] {
+            QTest::keyClick(&shell.mainWindow(), Qt::Key_Q, Qt::ControlModifier);
+            QuitFlowWindow* window = QuitFlowWindow::current();
+            QVERIFY(window);
+            shell.commands().quit->trigger();
+            QCOMPARE(QuitFlowWindow::current(), window);
+            window->model().chooseReason(QuitReason::other);
+            window->model().continueToReflect();
+            window->model().startWait();
+            rig.f.clock.advance(120);
+            window->model().tick();
+            QVERIFY(window->model().canQuit());
+            QTest::mouseClick(child<QAbstractButton>(window, "quit"), Qt::LeftButton);
+        });
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(QFileInfo::exists(rig.f.file(StorageService::stateFile)));
+    }
+};
+
+QTEST_MAIN(TestShell)
+#include "tst_shell.moc"
