@@ -282,6 +282,14 @@ bool BlockRule::hostMatches(const QString& host, const QString& domain)
     return h == d || h.endsWith(u'.' + d);
 }
 
+const QStringList& BlockRule::suggestedSites()
+{
+    static const QStringList sites{QStringLiteral("facebook.com"), QStringLiteral("instagram.com"),
+                                   QStringLiteral("tiktok.com"), QStringLiteral("youtube.com"),
+                                   QStringLiteral("linkedin.com")};
+    return sites;
+}
+
 QString BlockRule::suggestedDisplayName(const QString& text)
 {
     static const QHash<QString, QString> knownSites{

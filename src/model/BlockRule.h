@@ -59,6 +59,9 @@ struct BlockRule {
     static bool isValidDomain(const QString& text);
     static bool hostMatches(const QString& host, const QString& domain);
     static QString suggestedDisplayName(const QString& text);
+    // The five feed sites offered as one-press choices, by the onboarding and the add-rule sheet
+    // alike: bare lower-case domains, each equal to its own normalised form.
+    static const QStringList& suggestedSites();
 };
 
 namespace JsonFields {

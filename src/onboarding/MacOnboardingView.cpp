@@ -1004,7 +1004,7 @@ QWidget* MacOnboardingView::buildSites()
     c->addSpacing(16);
     auto* suggested = row(8);
     std::vector<std::pair<QString, SiteChip*>> chips;
-    for (const QString& site : OnboardingFlow::suggestedSites()) {
+    for (const QString& site : BlockRule::suggestedSites()) {
         auto* chip = new SiteChip(site);
         connect(chip, &QAbstractButton::clicked, this, [this, site] {
             m_flow.toggleSite(site);

@@ -12,14 +12,6 @@
 
 using Step = OnboardingFlow::Step;
 
-const QStringList& OnboardingFlow::suggestedSites()
-{
-    static const QStringList sites{QStringLiteral("facebook.com"), QStringLiteral("instagram.com"),
-                                   QStringLiteral("tiktok.com"), QStringLiteral("youtube.com"),
-                                   QStringLiteral("linkedin.com")};
-    return sites;
-}
-
 const std::vector<double>& OnboardingFlow::hoursOptions()
 {
     static const std::vector<double> options{1, 2, 3, 4};
@@ -185,7 +177,7 @@ void OnboardingFlow::toggleSite(const QString& site)
 {
     if (m_picked.contains(site))
         m_picked.removeAll(site);
-    else if (suggestedSites().contains(site))
+    else if (BlockRule::suggestedSites().contains(site))
         m_picked.append(site);
 }
 
@@ -194,7 +186,7 @@ bool OnboardingFlow::addCustomSite()
     const QString domain = BlockRule::normalizedDomain(newSite);
     if (!BlockRule::isValidDomain(domain))
         return false;
-    QStringList& target = suggestedSites().contains(domain) ? m_picked : m_custom;
+    QStringList& target = BlockRule::suggestedSites().contains(domain) ? m_picked : m_custom;
     if (!target.contains(domain))
         target.append(domain);
     newSite.clear();

@@ -28,7 +28,6 @@ public:
     static inline const QString hoursPerDayKey = QStringLiteral("opportunityCost.hoursPerDay");
     static constexpr qsizetype priorityLimit = 150;
 
-    static const QStringList& suggestedSites();
     static const std::vector<double>& hoursOptions();
     static const std::vector<int>& usageOptions();
     static const std::vector<int>& breakOptions();

@@ -407,7 +407,7 @@ QWidget* AddRuleSheet::buildWebsiteBlock()
     auto* presets = new QHBoxLayout;
     presets->setContentsMargins(0, 2, 0, 0);
     presets->setSpacing(8);
-    for (const QString& site : RuleForm::presetSites()) {
+    for (const QString& site : BlockRule::suggestedSites()) {
         auto* chip = new PresetChip(site);
         chip->setObjectName(QStringLiteral("preset"));
         chip->setProperty("site", site);

@@ -76,14 +76,6 @@ const std::vector<RuleForm::WeekdayPreset>& RuleForm::weekdayPresets()
     return presets;
 }
 
-const QStringList& RuleForm::presetSites()
-{
-    static const QStringList sites{QStringLiteral("facebook.com"), QStringLiteral("instagram.com"),
-                                   QStringLiteral("tiktok.com"), QStringLiteral("youtube.com"),
-                                   QStringLiteral("linkedin.com")};
-    return sites;
-}
-
 RuleForm::RuleForm(std::optional<BlockRule> existing, QSet<QString> existingDomains) : m_existing(std::move(existing))
 {
     if (m_existing)

@@ -30,7 +30,6 @@ public:
     };
     static const std::vector<WeekdayPreset>& weekdayPresets();
 
-    static const QStringList& presetSites();
     static QString exampleDomain() { return QStringLiteral("youtube.com"); }
 
     struct Message {
