@@ -124,6 +124,10 @@ int main(int argc, char* argv[])
         QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.fatalError() << "\n";
         return 1;
     }
+    // Until the interface shows them, problems with the data files go to standard error.
+    QObject::connect(&storage, &StorageService::problemReported, [](const QString& path, const QString& message) {
+        QTextStream(stderr) << "Quillharbour: " << path << ": " << message << Qt::endl;
+    });
     notifications.setPendingFile(storage.fileStore().filePath(QStringLiteral("pending-notifications.json")));
     // The sync's record store: a SQLite file on this machine unless the settings name PostgreSQL.
     QString recordStoreError;
