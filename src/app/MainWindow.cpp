@@ -200,6 +200,8 @@ void MainWindow::showPage()
                               : m_page->objectName());
     m_stack->addWidget(m_page);
     m_stack->setCurrentWidget(m_page);
+    // The window is titled after its page, as the pages title themselves.
+    setWindowTitle(m_page->windowTitle().isEmpty() ? QStringLiteral("Quillharbour") : m_page->windowTitle());
 }
 
 void MainWindow::showEvent(QShowEvent* event)

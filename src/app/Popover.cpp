@@ -94,7 +94,6 @@ Popover::Popover(AppContext& context, std::function<void(Destination)> openMainW
     setFixedWidth(width);
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(0, 0, 0, 0);
-    m_layout->setSizeConstraint(QLayout::SetFixedSize);
 
     StorageService* storage = m_context.storage;
     for (auto signal : {&StorageService::todosChanged, &StorageService::rulesChanged, &StorageService::stateChanged,
@@ -137,6 +136,9 @@ void Popover::refresh()
         if (section)
             column->addWidget(section);
     m_layout->addWidget(m_body);
+    // A fixed width; the height follows the content at that width.
+    m_layout->activate();
+    setFixedHeight(m_layout->hasHeightForWidth() ? m_layout->heightForWidth(width) : m_layout->sizeHint().height());
     if (m_field && fieldHadFocus)
         m_field->setFocus();
 }
