@@ -3,14 +3,26 @@
 // 300 ms to answer), and its wake-ups and CPU while idle with a browser connected and without one,
 // side by side with a bare Qt process running the same 0.65 s timer.
 //
-// Starts Xvfb, openbox, a session bus, Debian's chromium (standing in for Google Chrome) and
-// build/quillharbour, all on private folders, and stops each by its process at the end.
+// Starts Xvfb, openbox, a session bus, Debian's chromium (standing in for Google Chrome) and the
+// running core (this program again with --core: the store, the block-page server and the engine
+// on the Linux backends, as the application builds them, without its windows), all on private
+// folders, and stops each by its process at the end.
+#include "NullNotifications.h"
+#include "blocking/BrowserAutomationService.h"
+#include "blocking/BrowserScriptExecutor.h"
+#include "blocking/LocalBlockPageServer.h"
 #include "linux/DevToolsClient.h"
+#include "linux/DevToolsNavigationInterceptor.h"
+#include "linux/DevToolsScriptRunner.h"
+#include "linux/LinuxDesktop.h"
+#include "platform/Defaults.h"
+#include "store/StorageService.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -76,20 +88,30 @@ double cpuSeconds(qint64 pid)
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks; // utime, stime
 }
 
-// Every time one of the process's threads went to sleep and was woken again.
-qint64 wakeups(qint64 pid)
+// Every time one of the process's threads went to sleep and was woken again, by thread name.
+QHash<QString, qint64> wakeupsByThread(qint64 pid)
 {
-    qint64 total = 0;
+    QHash<QString, qint64> total;
     const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
     for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task + QStringLiteral("/comm")));
         QFile f(tasks.filePath(task + QStringLiteral("/status")));
-        if (!f.open(QIODevice::ReadOnly))
+        if (!f.open(QIODevice::ReadOnly) || !comm.open(QIODevice::ReadOnly))
             continue;
+        const QString name = QString::fromUtf8(comm.readAll()).trimmed();
         for (const QByteArray& line : f.readAll().split('\n'))
             if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
-                total += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+                total[name] += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
     }
     return total;
+}
+
+qint64 wakeups(qint64 pid)
+{
+    qint64 sum = 0;
+    for (qint64 n : wakeupsByThread(pid))
+        sum += n;
+    return sum;
 }
 
 // Wake-ups per second and CPU percent of each process over the same window.
@@ -100,6 +122,7 @@ std::vector<Idle> measureIdle(const std::vector<qint64>& pids, int seconds)
 {
     std::vector<qint64> w;
     std::vector<double> c;
+    const QHash<QString, qint64> threadsBefore = wakeupsByThread(pids.front());
     for (qint64 pid : pids) {
         w.push_back(wakeups(pid));
         c.push_back(cpuSeconds(pid));
@@ -108,6 +131,12 @@ std::vector<Idle> measureIdle(const std::vector<qint64>& pids, int seconds)
     window.start();
     waitFor([] { return false; }, seconds * 1000);
     const double elapsed = static_cast<double>(window.elapsed()) / 1000.0;
+    const QHash<QString, qint64> threadsAfter = wakeupsByThread(pids.front());
+    out << "  by thread:";
+    for (auto it = threadsAfter.cbegin(); it != threadsAfter.cend(); ++it)
+        if (const qint64 n = it.value() - threadsBefore.value(it.key()); n > 0)
+            out << " " << it.key() << " " << QString::number(static_cast<double>(n) / elapsed, 'f', 1);
+    out << "\n";
     std::vector<Idle> result;
     for (size_t i = 0; i < pids.size(); ++i)
         result.push_back(
@@ -153,11 +182,36 @@ QString targetUrl(DevToolsClient& client, const QString& target)
     return {};
 }
 
+int runCore(QCoreApplication& app)
+{
+    const Clock& clock = SystemClock::instance();
+    const auto calendar = [] { return Calendar::current(); };
+    Defaults defaults(Defaults::defaultPath());
+    NullNotifications notifications;
+    StorageService storage(std::nullopt, StorageEnvironment{&clock, calendar, &defaults, &notifications});
+    LocalBlockPageServer server(&storage);
+    X11Display display;
+    LinuxWorkspace workspace(display);
+    X11IdleTime idle(display);
+    LinuxScreenState screen;
+    BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
+        [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
+    DevToolsNavigationInterceptor interceptor(QDir::homePath());
+    BrowserAutomationService engine(
+        &storage, &server, &executor,
+        {&clock, calendar, &defaults, &workspace, &idle, &screen, {}, nullptr, &interceptor});
+    engine.start();
+    out << "core running; block page on http://127.0.0.1:" << server.port().value_or(0) << Qt::endl;
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc > 1 && QByteArray(argv[1]) == "--core")
+        return runCore(app);
     if (argc > 1 && QByteArray(argv[1]) == "--bare-timer") {
         // The yardstick: a Qt process that does nothing but wake for the same timer.
         QTimer timer;
@@ -165,7 +219,8 @@ int main(int argc, char** argv)
         timer.start(650);
         return app.exec();
     }
-    const QString binary = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("build/quillharbour");
+    // The first argument (the application's path) is accepted for the make target's sake; the
+    // core is measured without the application's windows, whose own costs are not the engine's.
     const int cpuWindow = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 60;
     QTemporaryDir home;
     Session s;
@@ -283,12 +338,13 @@ int main(int argc, char** argv)
     }
 
     s.app.setProcessEnvironment(env);
-    s.app.setProgram(binary);
+    s.app.setProgram(QCoreApplication::applicationFilePath());
+    s.app.setArguments({QStringLiteral("--core")});
     s.app.start();
     const QString started = readLine(s.app, 10000);
     const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(started);
     if (!m.hasMatch()) {
-        out << "quillharbour did not start: " << started << "\n";
+        out << "the core did not start: " << started << "\n";
         return 1;
     }
     const QString blockPage = QStringLiteral("http://127.0.0.1:%1/blocked").arg(m.captured(1));

@@ -24,6 +24,12 @@ struct X11Display::Private {
     bool ewmhReady = false;
     xcb_window_t root = 0;
     bool screensaver = false;
+    // The last answer, kept until the server says something it rests on changed: the root's
+    // properties, the window manager's check window, or the active window's own properties.
+    bool cached = false;
+    std::optional<ActiveWindow> active;
+    xcb_window_t watchedCheck = 0;
+    xcb_window_t watchedActive = 0;
 };
 
 X11Display::X11Display() : d(std::make_unique<Private>())
@@ -45,6 +51,45 @@ X11Display::X11Display() : d(std::make_unique<Private>())
     d->ewmhReady = xcb_ewmh_init_atoms_replies(&d->ewmh, xcb_ewmh_init_atoms(c, &d->ewmh), nullptr) != 0;
     const xcb_query_extension_reply_t* ext = xcb_get_extension_data(c, &xcb_screensaver_id);
     d->screensaver = ext && ext->present;
+    if (d->root) {
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_change_window_attributes(c, d->root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(c);
+    }
+}
+
+namespace {
+
+// Asks to hear of a window's property changes (and, for the check window, of its end).
+void watchWindow(xcb_connection_t* c, xcb_window_t window, uint32_t mask)
+{
+    if (window)
+        xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &mask);
+}
+
+} // namespace
+
+void X11Display::takeEvents() const
+{
+    // Read without waiting: only what the server has already sent.
+    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
+        switch (event->response_type & ~0x80) {
+        case XCB_PROPERTY_NOTIFY: {
+            const auto* e = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            if (e->window != d->root || e->atom == d->ewmh._NET_ACTIVE_WINDOW ||
+                e->atom == d->ewmh._NET_SUPPORTING_WM_CHECK)
+                d->cached = false;
+            break;
+        }
+        default:
+            // A destroyed window, or an error about one that went away meanwhile.
+            d->cached = false;
+            break;
+        }
+        free(event);
+    }
+    if (xcb_connection_has_error(m_connection))
+        d->cached = false;
 }
 
 X11Display::~X11Display()
@@ -59,6 +104,16 @@ std::optional<X11Display::ActiveWindow> X11Display::activeWindow() const
 {
     if (!m_connection || !d->ewmhReady || !d->root)
         return std::nullopt;
+    takeEvents();
+    if (d->cached)
+        return d->active;
+    d->active = readActiveWindow();
+    d->cached = true;
+    return d->active;
+}
+
+std::optional<X11Display::ActiveWindow> X11Display::readActiveWindow() const
+{
     // The root properties outlive a window manager that exits: trust them only while the window
     // it names still exists and names itself.
     xcb_window_t check = 0;
@@ -67,6 +122,10 @@ std::optional<X11Display::ActiveWindow> X11Display::activeWindow() const
         !check)
         return std::nullopt;
     xcb_window_t self = 0;
+    if (check != d->watchedCheck) {
+        watchWindow(m_connection, check, XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE);
+        d->watchedCheck = check;
+    }
     if (!xcb_ewmh_get_supporting_wm_check_reply(&d->ewmh, xcb_ewmh_get_supporting_wm_check(&d->ewmh, check), &self,
                                                 nullptr) ||
         self != check)
@@ -75,6 +134,11 @@ std::optional<X11Display::ActiveWindow> X11Display::activeWindow() const
     if (!xcb_ewmh_get_active_window_reply(&d->ewmh, xcb_ewmh_get_active_window(&d->ewmh, 0), &active, nullptr) ||
         !active)
         return std::nullopt;
+    if (active != d->watchedActive) {
+        // Asked before its class and process are read, so that a change after the read is heard.
+        watchWindow(m_connection, active, XCB_EVENT_MASK_PROPERTY_CHANGE);
+        d->watchedActive = active;
+    }
 
     ActiveWindow window;
     xcb_get_property_reply_t* cls = xcb_get_property_reply(

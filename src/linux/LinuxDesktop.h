@@ -23,7 +23,8 @@ public:
     bool isOpen() const { return m_connection != nullptr; }
 
     // The class part of WM_CLASS and _NET_WM_PID of the active window, while a live EWMH window
-    // manager names one.
+    // manager names one. Read from the server only after it reported a change: asking costs no
+    // round trip while the same window stays in front.
     struct ActiveWindow {
         QString windowClass;
         qint64 pid = 0;
@@ -32,6 +33,9 @@ public:
     std::optional<double> secondsSinceLastInput() const;
 
 private:
+    void takeEvents() const;
+    std::optional<ActiveWindow> readActiveWindow() const;
+
     struct Private;
     std::unique_ptr<Private> d;
     xcb_connection_t* m_connection = nullptr;
