@@ -209,7 +209,9 @@ public:
                 continue;
             const double l = std::floor(it->updatedAt);
             const double r = std::floor(item.updatedAt);
-            const bool remoteWins = r > l || (r == l && textLess(fingerprint(*it), fingerprint(item)));
+            // Equal items have equal fingerprints: the common case needs no encoding.
+            const bool remoteWins =
+                r > l || (r == l && !(*it == item) && textLess(fingerprint(*it), fingerprint(item)));
             if (remoteWins) {
                 *it = item;
                 result.changed = true;

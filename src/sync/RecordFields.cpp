@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUtf8StringView>
 #include <QVariant>
 #include <cmath>
 
@@ -55,6 +56,199 @@ std::optional<CloudRecord::Value> decodeValue(const QJsonValue& json)
     return std::nullopt;
 }
 
+// The fields as the stores write them, read in one pass without building a JSON document: most
+// of a large fetch is spent here. Anything outside the plain form (odd numbers, unknown kinds,
+// invalid text) answers false and goes to the general reader, which also logs what it skips.
+class FastReader {
+public:
+    explicit FastReader(const QByteArray& text) : p(text.constData()), end(text.constData() + text.size()) {}
+
+    bool read(CloudRecord& record)
+    {
+        skipSpace();
+        if (!take('{'))
+            return false;
+        skipSpace();
+        if (take('}'))
+            return atEnd();
+        for (;;) {
+            QString key;
+            QString kind;
+            if (!string(key) || !colon() || !take('[') || !(skipSpace(), string(kind)) || !comma())
+                return false;
+            std::optional<CloudRecord::Value> value;
+            if (kind == QLatin1String("s")) {
+                QString text;
+                if (!string(text))
+                    return false;
+                value = CloudRecord::Value(text);
+            } else if (kind == QLatin1String("i") || kind == QLatin1String("t")) {
+                const std::optional<qint64> n = integer();
+                if (!n)
+                    return false;
+                value = kind == QLatin1String("i") ? CloudRecord::Value(*n)
+                                                   : CloudRecord::Value(CloudRecord::DateValue{double(*n) / 1000.0});
+            } else {
+                return false;
+            }
+            skipSpace();
+            if (!take(']'))
+                return false;
+            record.set(key, *value);
+            skipSpace();
+            if (take('}'))
+                return atEnd();
+            if (!take(','))
+                return false;
+            skipSpace();
+        }
+    }
+
+private:
+    void skipSpace()
+    {
+        while (p < end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
+            ++p;
+    }
+    bool take(char c)
+    {
+        if (p < end && *p == c) {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+    bool atEnd()
+    {
+        skipSpace();
+        return p == end;
+    }
+    bool colon()
+    {
+        skipSpace();
+        const bool ok = take(':');
+        skipSpace();
+        return ok;
+    }
+    bool comma()
+    {
+        skipSpace();
+        const bool ok = take(',');
+        skipSpace();
+        return ok;
+    }
+    // Escapes are decoded here; invalid text and lone surrogates are left to the general reader.
+    bool string(QString& out)
+    {
+        if (!take('"'))
+            return false;
+        QByteArray utf8;
+        const char* start = p;
+        bool ascii = true;
+        for (;;) {
+            if (p == end)
+                return false;
+            const unsigned char c = static_cast<unsigned char>(*p);
+            if (c == '"')
+                break;
+            if (c < 0x20)
+                return false;
+            ascii &= c < 0x80;
+            if (c != '\\') {
+                ++p;
+                continue;
+            }
+            utf8.append(start, p - start);
+            if (++p == end)
+                return false;
+            const char e = *p++;
+            switch (e) {
+            case '"':
+            case '\\':
+            case '/':
+                utf8.append(e);
+                break;
+            case 'b':
+                utf8.append('\b');
+                break;
+            case 'f':
+                utf8.append('\f');
+                break;
+            case 'n':
+                utf8.append('\n');
+                break;
+            case 'r':
+                utf8.append('\r');
+                break;
+            case 't':
+                utf8.append('\t');
+                break;
+            case 'u': {
+                char32_t unit = 0;
+                if (!hex4(unit))
+                    return false;
+                if (unit >= 0xD800 && unit <= 0xDBFF) {
+                    char32_t low = 0;
+                    if (!take('\\') || !take('u') || !hex4(low) || low < 0xDC00 || low > 0xDFFF)
+                        return false;
+                    unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+                    return false;
+                }
+                utf8.append(QString::fromUcs4(&unit, 1).toUtf8());
+                ascii = false;
+                break;
+            }
+            default:
+                return false;
+            }
+            start = p;
+        }
+        utf8.append(start, p - start);
+        ++p;
+        if (!ascii && !QUtf8StringView(utf8).isValidUtf8())
+            return false;
+        out = ascii ? QString::fromLatin1(utf8) : QString::fromUtf8(utf8);
+        return true;
+    }
+    bool hex4(char32_t& out)
+    {
+        if (end - p < 4)
+            return false;
+        for (int i = 0; i < 4; ++i, ++p) {
+            const char c = *p;
+            const int v = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+            if (v < 0)
+                return false;
+            out = out * 16 + char32_t(v);
+        }
+        return true;
+    }
+    std::optional<qint64> integer()
+    {
+        const bool negative = take('-');
+        if (p == end || *p < '0' || *p > '9')
+            return std::nullopt;
+        quint64 n = 0;
+        int digits = 0;
+        while (p < end && *p >= '0' && *p <= '9') {
+            if (++digits > 18)
+                return std::nullopt; // long numbers go the careful way
+            n = n * 10 + quint64(*p - '0');
+            ++p;
+        }
+        if (p < end && (*p == '.' || *p == 'e' || *p == 'E'))
+            return std::nullopt;
+        return negative ? -qint64(n) : qint64(n);
+    }
+
+    const char* p;
+    const char* end;
+};
+
 } // namespace
 
 QByteArray patch(const CloudRecord& record)
@@ -87,6 +281,12 @@ CloudRecord decode(const QString& type, const QString& name, const QString& tag,
         record.clearChangedKeys();
         return record;
     }
+    if (FastReader(fields).read(record)) {
+        record.clearChangedKeys();
+        return record;
+    }
+    record = CloudRecord(type, name);
+    record.setChangeTag(tag);
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(fields, &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {

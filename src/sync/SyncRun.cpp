@@ -186,7 +186,7 @@ QCoro::Task<> CloudKitSyncService::performSync()
             if (unreadableTaskIds.contains(todo.id))
                 continue;
             if (const auto it = remoteTodosById.constFind(todo.id);
-                it != remoteTodosById.cend() && fingerprint(todo) == fingerprint(*it))
+                it != remoteTodosById.cend() && (todo == *it || fingerprint(todo) == fingerprint(*it)))
                 continue;
             CloudRecord record = recordFor(todo.id, CloudKitMapper::taskRecordType);
             CloudKitMapper::apply(todo, record);
@@ -198,7 +198,7 @@ QCoro::Task<> CloudKitSyncService::performSync()
             if (unreadableNoteIds.contains(note.id))
                 continue;
             if (const auto it = remoteNotesById.constFind(note.id);
-                it != remoteNotesById.cend() && fingerprint(note) == fingerprint(*it))
+                it != remoteNotesById.cend() && (note == *it || fingerprint(note) == fingerprint(*it)))
                 continue;
             CloudRecord record = recordFor(note.id, CloudKitMapper::noteRecordType);
             CloudKitMapper::fillNoteRecord(note, record);

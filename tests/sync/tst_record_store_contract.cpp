@@ -5,6 +5,7 @@
 #include "RecordStoreHelpers.h"
 #include "sync/MemoryRecordStore.h"
 #include "sync/PostgresRecordStore.h"
+#include "sync/RecordFields.h"
 #include "sync/SqliteRecordStore.h"
 
 #include <QTemporaryDir>
@@ -32,6 +33,24 @@ std::optional<CloudRecord> fetchOne(RecordStore& store, const QString& name)
 {
     const auto answer = waitFor(store.fetch({name}));
     return answer.value.at(0).record;
+}
+
+// Every field of a record as "key=kind:value", sorted.
+QString summary(const CloudRecord& record)
+{
+    QStringList out;
+    for (const QString& key : record.keys()) {
+        const CloudRecord::Value v = record.value(key);
+        if (const auto* s = std::get_if<QString>(&v))
+            out.append(key + QStringLiteral("=s:") + *s);
+        else if (const auto* i = std::get_if<qint64>(&v))
+            out.append(key + QStringLiteral("=i:") + QString::number(*i));
+        else if (const auto* d = std::get_if<double>(&v))
+            out.append(key + QStringLiteral("=d:") + QString::number(*d));
+        else if (const auto* t = std::get_if<CloudRecord::DateValue>(&v))
+            out.append(key + QStringLiteral("=t:") + QString::number(t->seconds));
+    }
+    return out.join(u';');
 }
 
 } // namespace
@@ -67,6 +86,42 @@ class RecordStoreContract : public QObject {
 private slots:
     void initTestCase() { m_postgres.start(m_folder.filePath(QStringLiteral("pg"))); }
     void cleanupTestCase() { m_postgres.stop(); }
+
+    // Stored fields come from a database anyone may have written: every well-formed pair reads the
+    // same whichever way it is spelled, and anything else is left out.
+    void storedFieldsRead_data()
+    {
+        QTest::addColumn<QByteArray>("fields");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << QByteArray(R"({"a":["s","x"],"b":["i",-5],"c":["t",1500],"e":["s",""]})")
+                               << QStringLiteral("a=s:x;b=i:-5;c=t:1.5;e=s:");
+        QTest::newRow("spaces and escapes")
+            << QByteArray(" { \"a\" : [ \"s\" , \"q\\\"\\\\\\/\\n\\u00e9\\ud83d\\ude00\" ] } ")
+            << QStringLiteral("a=s:q\"\\/\n\u00e9\U0001F600");
+        QTest::newRow("raw text beyond ASCII")
+            << QByteArray("{\"a\":[\"s\",\"caf\xc3\xa9\"]}") << QStringLiteral("a=s:caf\u00e9");
+        QTest::newRow("whole numbers in other spellings")
+            << QByteArray(R"({"a":["i",1e3],"b":["i",1.5],"c":["i",12345678901234567890],"d":["t",-1250]})")
+            << QStringLiteral("a=i:1000;d=t:-1.25");
+        QTest::newRow("the extremes of 64 bits")
+            << QByteArray(R"({"a":["i",-9223372036854775807],"b":["i",9223372036854775807]})")
+            << QStringLiteral("a=i:-9223372036854775807;b=i:9223372036854775807");
+        QTest::newRow("a real number") << QByteArray(R"({"a":["d",2.5],"b":["d","2.5"]})") << QStringLiteral("a=d:2.5");
+        QTest::newRow("malformed pairs")
+            << QByteArray(R"({"a":["s",1],"b":["x","y"],"c":"bare","d":["s","ok","extra"],"e":[],"f":["s","ok"]})")
+            << QStringLiteral("f=s:ok");
+        QTest::newRow("invalid UTF-8") << QByteArray("{\"a\":[\"s\",\"\xff\"]}") << QString();
+        QTest::newRow("not JSON") << QByteArray(R"({"a":["s","x"])") << QString();
+        QTest::newRow("trailing text") << QByteArray(R"({"a":["s","x"]} x)") << QString();
+    }
+    void storedFieldsRead()
+    {
+        QFETCH(QByteArray, fields);
+        const CloudRecord record =
+            RecordFields::decode(QStringLiteral("T"), QStringLiteral("N"), QStringLiteral("1"), fields);
+        QTEST(summary(record), "expected");
+        QVERIFY(record.changedKeys().isEmpty());
+    }
 
     // A save lands only on the version it was read as; a new record only on a free name.
     void saveNeedsTheStoredVersion_data()
