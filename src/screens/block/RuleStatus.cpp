@@ -234,12 +234,18 @@ QString timeText(Date moment, Date now, const Calendar& calendar)
     return locale.dayName(local.date.dayOfWeek(), QLocale::ShortFormat) + u' ' + time;
 }
 
+// Compared with the store's usage day, not the wall clock's: after the clock is set forward the
+// store still counts the same day, and would refuse a second break the page offered.
+static bool urgentBreakUsedToday(const BlockRule& rule, const Moment& at)
+{
+    return rule.urgentBreakUsedCalendarDay && *rule.urgentBreakUsedCalendarDay == at.state.dayId;
+}
+
 bool canTakeUrgentBreak(const BlockRule& rule, const Moment& at)
 {
     if (!rule.allowOneBreak)
         return false;
-    if (rule.urgentBreakUsedCalendarDay &&
-        *rule.urgentBreakUsedCalendarDay == SharedState::dayIdFor(at.now, at.calendar))
+    if (urgentBreakUsedToday(rule, at))
         return false;
     return isRuleActive(rule, at.now, at.state, at.calendar);
 }
@@ -250,8 +256,7 @@ std::optional<QString> urgentBreakUnavailableReason(const BlockRule& rule, const
         return std::nullopt;
     if (!rule.allowOneBreak)
         return QStringLiteral("Urgent breaks are off for this site");
-    if (rule.urgentBreakUsedCalendarDay &&
-        *rule.urgentBreakUsedCalendarDay == SharedState::dayIdFor(at.now, at.calendar))
+    if (urgentBreakUsedToday(rule, at))
         return QStringLiteral("Today's urgent break is used");
     return std::nullopt;
 }

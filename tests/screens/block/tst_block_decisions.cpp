@@ -322,15 +322,18 @@ void BlockDecisionsTest::urgentBreakMenu_data()
     QTest::addColumn<bool>("usedToday");
     QTest::addColumn<bool>("active");
     QTest::addColumn<bool>("paused");
+    QTest::addColumn<bool>("clockAhead"); // the wall clock set a day forward; the store's day stays
     QTest::addColumn<bool>("can");
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("offered") << true << false << true << false << true << "";
-    QTest::newRow("off for the site") << false << false << true << false << false
+    QTest::newRow("offered") << true << false << true << false << false << true << "";
+    QTest::newRow("off for the site") << false << false << true << false << false << false
                                       << "Urgent breaks are off for this site";
-    QTest::newRow("used today") << true << true << true << false << false << "Today's urgent break is used";
-    QTest::newRow("not blocking") << true << false << false << false << false << "";
-    QTest::newRow("paused") << false << false << true << true << false << "";
+    QTest::newRow("used today") << true << true << true << false << false << false << "Today's urgent break is used";
+    QTest::newRow("used, clock set ahead")
+        << true << true << true << false << true << false << "Today's urgent break is used";
+    QTest::newRow("not blocking") << true << false << false << false << false << false << "";
+    QTest::newRow("paused") << false << false << true << true << false << false << "";
 }
 
 void BlockDecisionsTest::urgentBreakMenu()
@@ -348,7 +351,7 @@ void BlockDecisionsTest::urgentBreakMenu()
         if (paused)
             st.blockingPausedUntil = monday10 + 900;
     });
-    const RuleStatus::Moment moment{monday10, s, cal};
+    const RuleStatus::Moment moment{fetched<bool>("clockAhead") ? monday10 + 86400 : monday10, s, cal};
     QCOMPARE(RuleStatus::canTakeUrgentBreak(r, moment), fetched<bool>("can"));
     QCOMPARE(RuleStatus::urgentBreakUnavailableReason(r, moment, paused).value_or(QString()),
              fetched<QString>("reason"));
