@@ -5,8 +5,6 @@
 
 #include <QDir>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QTimer>
 #include <algorithm>
 
@@ -194,32 +192,34 @@ void DevToolsScriptRunner::connectStep(const JobPtr& job)
 
 void DevToolsScriptRunner::listPages(const JobPtr& job, std::function<void(const QJsonArray&)> next)
 {
-    // The HTTP listing orders pages by the time they were last activated, most recent first,
-    // which the protocol's own target list does not.
-    if (!m_network)
-        m_network = new QNetworkAccessManager(this);
-    const QUrl ws(m_connections.value(job->profile).endpoint);
-    QNetworkRequest request(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(ws.port())));
-    request.setTransferTimeout(stepTimeoutMs);
-    QNetworkReply* reply = m_network->get(request);
-    QObject::connect(reply, &QNetworkReply::finished, this, [job, reply, next] {
-        reply->deleteLater();
-        if (reply->error() != QNetworkReply::NoError) {
-            job->finish(reply->error() == QNetworkReply::OperationCanceledError ||
-                                reply->error() == QNetworkReply::TimeoutError
-                            ? timedOut()
-                            : gone());
-            return;
-        }
-        QJsonArray pages;
-        // A docked or separate developer-tools window is listed as a page too, and may have the
-        // focus; it is never the tab in use.
-        for (const QJsonValue& target : QJsonDocument::fromJson(reply->read(4 * 1024 * 1024)).array())
-            if (target.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page") &&
-                !target.toObject().value(QStringLiteral("url")).toString().startsWith(QLatin1String("devtools://")))
-                pages.append(target);
-        next(pages);
-    });
+    // Over the open connection: an HTTP listing per check would cost a request of its own. The
+    // protocol's list is not ordered by use, so the tab last seen with the focus goes first.
+    const QString lastFocused = m_connections.value(job->profile).lastFocused;
+    job->client->send(QStringLiteral("Target.getTargets"), {}, stepTimeoutMs,
+                      [job, next, lastFocused](const QJsonObject& result, const DevToolsClient::Error& error) {
+                          if (!error.isEmpty()) {
+                              job->finish(error.kind == DevToolsClient::Error::Kind::timedOut ? timedOut() : gone());
+                              return;
+                          }
+                          QJsonArray pages;
+                          // A docked or separate developer-tools window is listed as a page too, and may have the
+                          // focus; it is never the tab in use. Nor is a page being prepared out of sight.
+                          for (const QJsonValue& value : result.value(QStringLiteral("targetInfos")).toArray()) {
+                              const QJsonObject target = value.toObject();
+                              const QString url = target.value(QStringLiteral("url")).toString();
+                              if (target.value(QStringLiteral("type")).toString() != QLatin1String("page") ||
+                                  url.startsWith(QLatin1String("devtools://")) ||
+                                  !target.value(QStringLiteral("subtype")).toString().isEmpty())
+                                  continue;
+                              const QJsonObject page{{QStringLiteral("id"), target.value(QStringLiteral("targetId"))},
+                                                     {QStringLiteral("url"), url}};
+                              if (page.value(QStringLiteral("id")).toString() == lastFocused)
+                                  pages.prepend(page);
+                              else
+                                  pages.append(page);
+                          }
+                          next(pages);
+                      });
 }
 
 void DevToolsScriptRunner::withSession(const JobPtr& job, const QString& targetId,
@@ -269,10 +269,10 @@ void DevToolsScriptRunner::listStep(const JobPtr& job)
 void DevToolsScriptRunner::focusStep(const JobPtr& job)
 {
     // Every page is asked at once whether it has the focus and whether it is shown: only the
-    // active tab of the focused window has it, wherever that tab stands in the listing (focusing
-    // a window does not reorder it). With none focused (the address bar has the focus, or the
-    // browser is in the background) the most recently activated tab that is shown wins; a page
-    // that cannot answer (an open alert) is neither.
+    // active tab of the focused window has it, wherever that tab stands in the listing. With none
+    // focused (the address bar has the focus, or the browser is in the background) the tab last
+    // seen with the focus wins while it is shown, else the first shown one; a page that cannot
+    // answer (an open alert) is neither.
     const auto choose = [job](qsizetype index) {
         const QJsonObject page = job->pages.at(index).toObject();
         job->targetId = page.value(QStringLiteral("id")).toString();
@@ -306,6 +306,8 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
             index = shown == probe->answers.cend() ? 0 : shown - probe->answers.cbegin();
         }
         choose(index);
+        if (focused != probe->answers.cend())
+            self->m_connections[job->profile].lastFocused = job->targetId;
         job->step = Job::Step::checkInPage;
         self->advance(job);
     };

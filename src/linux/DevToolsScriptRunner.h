@@ -10,8 +10,6 @@
 #include <functional>
 #include <memory>
 
-class QNetworkAccessManager;
-
 // Carries out the browser scripts on Chromium-family browsers through their remote debugging
 // protocol. The script text says which operation, browser and addresses are meant; the browser is
 // found through its profile folder ("DevToolsActivePort"). Lives on the script thread.
@@ -61,11 +59,11 @@ private:
 
     std::function<bool(const QString&)> m_isRunning;
     QString m_home;
-    QNetworkAccessManager* m_network = nullptr;
     struct Connection {
         QPointer<DevToolsClient> client;
         QString endpoint;
         QHash<QString, QString> sessions; // target id -> attached session
+        QString lastFocused;              // target id of the tab last found with the focus
     };
     QHash<QString, Connection> m_connections; // by profile folder
 };
