@@ -234,7 +234,9 @@ private slots:
         QVERIFY(!saveOne(*store, note(QStringLiteral("A"), QStringLiteral("a"))).error);
 
         auto pending = store->fetch({QStringLiteral("C"), QStringLiteral("Z"), QStringLiteral("A")});
-        QVERIFY2(!pending.isFinished(), "a store answers later, never inside the call");
+        // The worker stores may be done by now; the in-memory one shows that nobody may rely on it.
+        if (backend == QLatin1String("memory"))
+            QVERIFY2(!pending.isFinished(), "a store answers later, never inside the call");
         const auto fetched = waitFor(pending);
         QVERIFY(!fetched.error);
         QCOMPARE(fetched.value.size(), size_t(3));
