@@ -305,8 +305,8 @@ int main(int argc, char** argv)
     std::printf("\n");
     printRatio(reporter, "Load / plain parse of the same files", "BM_StartupLoad", "BM_PlainParse", 1.5);
     printRatio(reporter, "Toggle / atomic write of the same bytes", "BM_ToggleTodo", "BM_AtomicWrite", 1.5);
-    printRatio(reporter, "Refresh, nothing changed / rule evaluation", "BM_RefreshBlockingState",
-               "BM_RuleEvaluation", 1.1);
+    printRatio(reporter, "Refresh, nothing changed / rule evaluation", "BM_RefreshBlockingState", "BM_RuleEvaluation",
+               1.1);
     if (reporter.seconds.count("BM_TodayTodos"))
         std::printf("%-52s %6.3f ms (at most 1 ms)\n", "Today's list of 10,000 to-dos",
                     reporter.seconds.at("BM_TodayTodos") * 1000.0);

@@ -33,7 +33,7 @@ bool FileStore::removeLegacyGoalsFile(QString* error) const
 }
 
 std::optional<SharedState> FileStore::loadSharedState(Date now, const Calendar& calendar, QString* error,
-                                                      std::optional<WallClockCheck>* check) const
+                                                      std::optional<WallClockCheck>* check, QByteArray* bytes) const
 {
     QFile file(filePath(QStringLiteral("state.json")));
     if (!file.exists())
@@ -43,8 +43,11 @@ std::optional<SharedState> FileStore::loadSharedState(Date now, const Calendar& 
             *error = file.errorString();
         return std::nullopt;
     }
+    const QByteArray text = file.readAll();
+    if (bytes)
+        *bytes = text;
     QJsonParseError parseError{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
         if (error)
             *error = parseError.errorString();

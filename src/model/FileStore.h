@@ -20,7 +20,8 @@ struct FileStore {
 
     // "state.json" exactly as stored, or the fresh state of today when there is none. A file that
     // cannot be read or decoded is an error for the caller, never silently replaced here. The
-    // wall-clock check stored beside the state, if any, goes to `check`.
+    // wall-clock check stored beside the state, if any, goes to `check`, and the bytes read to `bytes`.
     std::optional<SharedState> loadSharedState(Date now, const Calendar& calendar, QString* error = nullptr,
-                                               std::optional<WallClockCheck>* check = nullptr) const;
+                                               std::optional<WallClockCheck>* check = nullptr,
+                                               QByteArray* bytes = nullptr) const;
 };

@@ -156,13 +156,46 @@ void StorageService::refreshBlockingState()
     scheduleBoundaryTimer(boundary);
 }
 
+// The clock reading in the file need only be one of this boot from which the clock has kept time
+// since; an older one serves the next start as well as a new one.
+std::optional<WallClockCheck> StorageService::keptClockReading(const std::optional<WallClockCheck>& current) const
+{
+    if (!current || !m_stateOnDisk || !m_stateOnDisk->check)
+        return std::nullopt;
+    const WallClockCheck& kept = *m_stateOnDisk->check;
+    const double elapsed = current->bootSeconds - kept.bootSeconds;
+    if (kept.bootId != current->bootId || elapsed < 0 ||
+        isClockChange((current->wallTime - kept.wallTime) - elapsed, elapsed))
+        return std::nullopt;
+    WallClockCheck c = *current;
+    c.bootSeconds = kept.bootSeconds;
+    c.wallTime = kept.wallTime;
+    return c;
+}
+
 bool StorageService::saveState()
 {
+    const std::optional<WallClockCheck> check = wallClockCheck();
+    // Most refreshes change nothing; writing the file anyway would cost each of them an atomic
+    // replacement on disk.
+    const QString path = m_fileStore.filePath(stateFile);
+    if (m_stateOnDisk && m_stateOnDisk->file) {
+        const std::optional<WallClockCheck> kept = keptClockReading(check);
+        if ((kept || !check) && stateFileText(m_state, kept) == m_stateOnDisk->text &&
+            fileIdentity(path) == m_stateOnDisk->file) {
+            clearFailure(stateFile);
+            m_lastUsageStateSave = now();
+            return true;
+        }
+    }
     QString error;
-    if (!writeFile(stateFile, stateFileText(m_state, wallClockCheck()), &error)) {
+    QByteArray text = stateFileText(m_state, check);
+    if (!writeFile(stateFile, text, &error)) {
+        m_stateOnDisk.reset();
         recordFailure(stateFile, error);
         return false;
     }
+    m_stateOnDisk = StateOnDisk{std::move(text), check, fileIdentity(path)};
     clearFailure(stateFile);
     m_lastUsageStateSave = now();
     return true;

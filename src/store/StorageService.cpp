@@ -179,6 +179,16 @@ bool StorageService::writeFile(const QString& name, const QByteArray& text, QStr
     return false;
 }
 
+std::optional<StorageService::FileIdentity> StorageService::fileIdentity(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return FileIdentity{static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino),
+                        static_cast<qint64>(info.st_size), static_cast<qint64>(info.st_mtim.tv_sec),
+                        static_cast<qint64>(info.st_mtim.tv_nsec)};
+}
+
 bool StorageService::backupUnreadableFile(const QString& name)
 {
     const QString path = m_fileStore.filePath(name);
@@ -250,8 +260,11 @@ void StorageService::load()
 
     m_fileStore.removeLegacyGoalsFile();
     std::optional<WallClockCheck> check;
-    if (auto loaded = m_fileStore.loadSharedState(now(), calendar(), nullptr, &check)) {
+    QByteArray stateText;
+    if (auto loaded = m_fileStore.loadSharedState(now(), calendar(), nullptr, &check, &stateText)) {
         m_state = *loaded;
+        if (!stateText.isEmpty())
+            m_stateOnDisk = StateOnDisk{stateText, check, fileIdentity(m_fileStore.filePath(stateFile))};
         // Only readings of this same boot can tell how much time really passed since the last run.
         const QString boot = m_env.monotonic->bootId();
         if (check && !boot.isEmpty() && check->bootId == boot) {

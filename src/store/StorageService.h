@@ -162,6 +162,7 @@ private:
     bool followWallClock();
     qint64 usageDayId(Date t, const Calendar& calendar) const;
     std::optional<WallClockCheck> wallClockCheck() const;
+    std::optional<WallClockCheck> keptClockReading(const std::optional<WallClockCheck>& current) const;
     void onBoundaryTimer();
     void throttledStateSave();
 
@@ -205,6 +206,21 @@ private:
     };
     std::optional<ClockReading> m_lastClockReading;
     double m_dayOffset = 0; // see WallClockCheck::dayOffset
+    // "state.json" as this store last wrote or read it; nothing when unknown (never yet, or a
+    // write failed). A refresh that would write the same again leaves the file alone, as long as
+    // the file is still the one it wrote or read.
+    struct FileIdentity {
+        quint64 device = 0, inode = 0;
+        qint64 size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
+        bool operator==(const FileIdentity&) const = default;
+    };
+    static std::optional<FileIdentity> fileIdentity(const QString& path);
+    struct StateOnDisk {
+        QByteArray text;
+        std::optional<WallClockCheck> check;
+        std::optional<FileIdentity> file;
+    };
+    std::optional<StateOnDisk> m_stateOnDisk;
 
     struct Failure {
         QString source;

@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <sys/stat.h>
 
 using namespace StoreTest;
 
@@ -503,6 +504,73 @@ private slots:
         store.recordUsage(rule, 5);
         QCOMPARE(usedOnDisk(), 25);
         QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 25);
+    }
+
+    // Which file is there and when it was last written: a rewrite, even of the same bytes, shows.
+    static QString fileVersion(const QString& path)
+    {
+        struct stat info {};
+        if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+            return {};
+        return QStringLiteral("%1:%2.%3").arg(info.st_ino).arg(info.st_mtim.tv_sec).arg(info.st_mtim.tv_nsec);
+    }
+
+    void stateIsWrittenOnlyWhenItChanges_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("refresh at the same moment") << "refresh" << false;
+        QTest::newRow("refresh later, before any boundary") << "later" << false;
+        QTest::newRow("a second of usage, after the throttle") << "usage" << true;
+        QTest::newRow("clock set forward") << "clock" << true;
+        QTest::newRow("past midnight") << "midnight" << true;
+        QTest::newRow("restart on the same boot") << "restart" << false;
+        QTest::newRow("restart on another boot") << "reboot" << true;
+        QTest::newRow("file rewritten by someone else") << "edited" << true;
+        QTest::newRow("file removed") << "removed" << true;
+    }
+    void stateIsWrittenOnlyWhenItChanges()
+    {
+        QFETCH(QString, step);
+        QFETCH(bool, written);
+        StoreFixture f;
+        const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 60);
+        putRules(f, {rule, allDayRule(QStringLiteral("delta.example"))});
+        StorageService* store = &f.make();
+        const QString path = f.file(StorageService::stateFile);
+        store->refreshBlockingState();
+        const QString before = fileVersion(path);
+        QVERIFY(!before.isEmpty());
+        QTest::qWait(5); // a rewrite within the same clock tick would keep its time stamp
+
+        if (step == "refresh") {
+            store->refreshBlockingState();
+        } else if (step == "later") {
+            f.clock.advance(3600);
+            store->refreshBlockingState();
+        } else if (step == "usage") {
+            f.clock.advance(11);
+            store->recordUsage(rule, 1);
+        } else if (step == "clock") {
+            f.changeWallClock(3600);
+            store->handleClockEvent();
+        } else if (step == "midnight") {
+            f.clock.set(TestEnvironment::at(2026, 12, 8, 0, 0, 1));
+            store->handleClockEvent();
+        } else if (step == "restart" || step == "reboot") {
+            if (step == "reboot")
+                f.bootClock.boot = QStringLiteral("boot-two");
+            store = &f.make();
+        } else if (step == "edited" || step == "removed") {
+            const QByteArray bytes = readBytes(path);
+            QVERIFY(QFile::remove(path));
+            if (step == "edited")
+                QVERIFY(writeBytes(path, bytes));
+            store->refreshBlockingState();
+        }
+        QCOMPARE(fileVersion(path) != before, written);
+        QVERIFY(stateOnDisk(f) == store->state());
+        QVERIFY(!store->lastError());
     }
 
     // ------------------------------------------------------------ urgent breaks
