@@ -156,6 +156,24 @@ qint64 Calendar::monthsBetween(Date a, Date b) const
     return months;
 }
 
+LocalDays::LocalDays(const Calendar& calendar, const QDate& first, const QDate& last)
+    : m_calendar(&calendar), m_first(first), m_last(last)
+{
+    constexpr double margin = 2 * 86400.0;
+    m_surelyBefore = static_cast<Date>(naiveSeconds(first, 0, 0, 0)) - margin;
+    m_surelyAfter = static_cast<Date>(naiveSeconds(last.addDays(1), 0, 0, 0)) + margin;
+}
+
+int LocalDays::compare(Date t) const
+{
+    if (t < m_surelyBefore)
+        return -1;
+    if (t >= m_surelyAfter)
+        return 1;
+    const QDate day = m_calendar->localDate(t);
+    return day < m_first ? -1 : day > m_last ? 1 : 0;
+}
+
 int Calendar::weekday(Date t) const
 {
     return localDate(t).dayOfWeek() % 7 + 1;

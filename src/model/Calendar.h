@@ -65,3 +65,21 @@ private:
     int m_firstWeekday;
     QLocale m_locale;
 };
+
+// Where instants fall against a run of local days [first, last], answered as comparing
+// calendar.localDate(t) with them would, for lists that ask it of thousands of records. No zone
+// offset reaches a day, so an instant more than two days from the run is decided by comparison
+// alone; only those near it are read in the zone. The calendar must outlive this.
+class LocalDays {
+public:
+    LocalDays(const Calendar& calendar, const QDate& first, const QDate& last);
+    // Below 0 before the first day, 0 within the run, above 0 after the last day.
+    int compare(Date t) const;
+
+private:
+    const Calendar* m_calendar;
+    QDate m_first;
+    QDate m_last;
+    Date m_surelyBefore; // instants below this fall before the first day
+    Date m_surelyAfter;  // instants at or above this fall after the last day
+};

@@ -8,10 +8,11 @@
 
 namespace {
 
-// The day a to-do belongs to: its due day, else its creation day.
-QDate dayOf(const TaskItem& t, const Calendar& calendar)
+// Whether a to-do shows on the days of `days`: from the day it was created up to and including
+// its due day (its creation day when it has none).
+bool showsOn(const TaskItem& t, const LocalDays& days)
 {
-    return calendar.localDate(t.dueDate.value_or(t.createdAt));
+    return days.compare(t.createdAt) <= 0 && days.compare(t.dueDate.value_or(t.createdAt)) >= 0;
 }
 
 } // namespace
@@ -26,9 +27,10 @@ std::vector<TaskItem> StorageService::todayTodos() const
 {
     const Calendar cal = calendar();
     const QDate today = cal.localDate(now());
+    const LocalDays days(cal, today, today);
     std::vector<TaskItem> out;
     for (const TaskItem& t : m_todos)
-        if (cal.localDate(t.createdAt) <= today && today <= dayOf(t, cal))
+        if (showsOn(t, days))
             out.push_back(t);
     sortTodos(out);
     return out;
@@ -57,13 +59,12 @@ std::vector<TaskItem> StorageService::earlierTodos() const
 {
     const Calendar cal = calendar();
     const QDate today = cal.localDate(now());
-    const QDate since = today.addDays(-7);
+    const LocalDays pastWeek(cal, today.addDays(-7), today.addDays(-1));
     std::vector<TaskItem> out;
     for (const TaskItem& t : m_todos) {
         if (t.isCompleted || t.repeatOption != RepeatOption::none || t.recurringSeriesId)
             continue;
-        const QDate day = dayOf(t, cal);
-        if (since <= day && day < today)
+        if (pastWeek.compare(t.dueDate.value_or(t.createdAt)) == 0)
             out.push_back(t);
     }
     sortTodos(out);
@@ -73,9 +74,11 @@ std::vector<TaskItem> StorageService::earlierTodos() const
 std::vector<TaskItem> StorageService::todos(Date onDay) const
 {
     const Calendar cal = calendar();
+    const QDate day = cal.localDate(onDay);
+    const LocalDays days(cal, day, day);
     std::vector<TaskItem> out;
     for (const TaskItem& t : m_todos)
-        if (t.isVisible(onDay, cal))
+        if (showsOn(t, days))
             out.push_back(t);
     sortTodos(out);
     return out;

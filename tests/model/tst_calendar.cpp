@@ -26,6 +26,45 @@ private slots:
         const Date t = cal.date(QDate(2025, 11, 2), 1, 30);
         QCOMPARE(Iso8601::format(t), QStringLiteral("2025-11-02T05:30:00Z")); // 01:30 EDT
     }
+    void localDaysAgreeWithTheCalendar_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDate>("first");
+        QTest::addColumn<QDate>("last");
+        QTest::newRow("spring forward") << QByteArray("America/New_York") << QDate(2025, 3, 9) << QDate(2025, 3, 9);
+        QTest::newRow("fall back") << QByteArray("America/New_York") << QDate(2025, 11, 2) << QDate(2025, 11, 2);
+        QTest::newRow("gap at midnight") << QByteArray("America/Sao_Paulo") << QDate(2018, 11, 4) << QDate(2018, 11, 4);
+        QTest::newRow("midnight repeated")
+            << QByteArray("America/Sao_Paulo") << QDate(2019, 2, 16) << QDate(2019, 2, 16);
+        QTest::newRow("day after the repeat")
+            << QByteArray("America/Sao_Paulo") << QDate(2019, 2, 17) << QDate(2019, 2, 17);
+        QTest::newRow("skipped day") << QByteArray("Pacific/Apia") << QDate(2011, 12, 30) << QDate(2011, 12, 30);
+        QTest::newRow("week over the skipped day")
+            << QByteArray("Pacific/Apia") << QDate(2011, 12, 26) << QDate(2012, 1, 1);
+        QTest::newRow("UTC+14") << QByteArray("Pacific/Kiritimati") << QDate(2026, 12, 7) << QDate(2026, 12, 7);
+        QTest::newRow("UTC-11") << QByteArray("Pacific/Pago_Pago") << QDate(2026, 12, 7) << QDate(2026, 12, 7);
+        QTest::newRow("week over a change")
+            << QByteArray("Europe/Berlin") << QDate(2025, 10, 20) << QDate(2025, 10, 26);
+    }
+    void localDaysAgreeWithTheCalendar()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QDate, first);
+        QFETCH(QDate, last);
+        const Calendar cal = TestEnvironment::calendar(zone.constData());
+        const LocalDays days(cal, first, last);
+        const Date from = QDateTime(first.addDays(-4), QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch();
+        const Date to = QDateTime(last.addDays(5), QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch();
+        // Every whole minute and the seconds on both sides of it, so each midnight and each change is met.
+        for (Date t = from; t < to; t += 60) {
+            for (const Date at : {t - 1, t, t + 0.5}) {
+                const QDate day = cal.localDate(at);
+                const int expected = day < first ? -1 : day > last ? 1 : 0;
+                if (days.compare(at) != expected)
+                    QFAIL(qPrintable(QStringLiteral("%1: %2").arg(Iso8601::format(at)).arg(days.compare(at))));
+            }
+        }
+    }
     void dayIdsAcrossMidnightInTwoZones()
     {
         const Date t = Iso8601::parse(QStringLiteral("2026-12-07T03:30:00Z")).value();
