@@ -25,6 +25,9 @@ CloudKitSyncService::CloudKitSyncService(StorageService* storage, Defaults& defa
     if (!m_env.calendar)
         m_env.calendar = [] { return Calendar::current(); };
 
+    // Every change of a preference, by anyone, drops what was read of it.
+    connect(&m_defaults, &Defaults::valueChanged, this, [this](const QString& key) { m_idSets.remove(key); });
+
     m_pushTimer.setSingleShot(true);
     m_pushTimer.setInterval(pushDelayMilliseconds);
     connect(&m_pushTimer, &QTimer::timeout, this, &CloudKitSyncService::syncNow);
@@ -101,7 +104,11 @@ void CloudKitSyncService::schedulePush()
 
 QSet<QUuid> CloudKitSyncService::idSet(const QString& key) const
 {
-    return m_defaults.uuidSet(key);
+    if (const auto it = m_idSets.constFind(key); it != m_idSets.cend())
+        return *it;
+    const QSet<QUuid> ids = m_defaults.uuidSet(key);
+    m_idSets.insert(key, ids);
+    return ids;
 }
 
 void CloudKitSyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)

@@ -292,6 +292,8 @@ private:
     QTimer m_refreshTimer;
     QTimer m_retryTimer;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // The id sets as last read; a run reads the large known sets several times.
+    mutable QHash<QString, QSet<QUuid>> m_idSets;
 };
 
 // Awaits one answer of the record store: its value, or its error thrown to the run.

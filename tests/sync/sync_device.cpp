@@ -52,8 +52,10 @@ int main(int argc, char* argv[])
 
     for (int i = 0; i < edits; ++i) {
         const QString title = QStringLiteral("%1-%2").arg(args[3]).arg(i);
-        switch (pick(5)) {
-        case 0: {
+        // Creations outnumber deletions, so the devices end with items to compare.
+        switch (pick(7)) {
+        case 0:
+        case 1: {
             TaskItem t;
             t.id = QUuid::createUuid();
             t.title = title;
@@ -62,18 +64,19 @@ int main(int argc, char* argv[])
             store.addTodo(t);
             break;
         }
-        case 1:
+        case 2:
             if (!store.todos().empty()) {
                 TaskItem t = store.todos()[pick(int(store.todos().size()))];
                 t.title = title;
                 store.upsertTodo(t);
             }
             break;
-        case 2:
+        case 3:
             if (!store.todos().empty())
                 store.deleteTodo(store.todos()[pick(int(store.todos().size()))]);
             break;
-        case 3:
+        case 4:
+        case 5:
             store.upsertNote(Note{QUuid::createUuid(), title, QStringLiteral("body"), clock.now(), clock.now()});
             break;
         default:
