@@ -379,7 +379,9 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
         return;
     }
     const QString host = url.host();
-    if (isBrowserInUse(browser))
+    // The desktop is asked for the idle time only when the look can count for something; a look
+    // that cannot ends the same way, with the tracking reset.
+    if (hasUsageToMeasure(host) && isBrowserInUse(browser))
         accountUsage(host);
     else
         resetUsageTracking();
@@ -490,18 +492,9 @@ void BrowserAutomationService::accountUsage(const QString& host)
     accountDoomScrollUsage(host, t);
     if (!m_storage)
         return;
-    const int weekday = m_env.calendar().weekday(t);
     std::optional<BlockRule> rule = activeUrgentBreakRule(host);
-    if (!rule) {
-        for (const BlockRule& r : m_storage->rules()) {
-            if (r.blockApplySchedule.isAfterMaxDailyTime &&
-                (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(weekday)) &&
-                BlockRule::hostMatches(host, r.domain)) {
-                rule = r;
-                break;
-            }
-        }
-    }
+    if (!rule)
+        rule = limitRule(host, t);
     if (!rule) {
         m_usageRuleID.reset();
         m_lastUsageInspection.reset();
@@ -523,11 +516,35 @@ void BrowserAutomationService::accountUsage(const QString& host)
     }
 }
 
-void BrowserAutomationService::accountDoomScrollUsage(const QString& host, Date t)
+std::optional<BlockRule> BrowserAutomationService::limitRule(const QString& host, Date t) const
+{
+    const int weekday = m_env.calendar().weekday(t);
+    for (const BlockRule& r : m_storage->rules())
+        if (r.blockApplySchedule.isAfterMaxDailyTime &&
+            (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(weekday)) &&
+            BlockRule::hostMatches(host, r.domain))
+            return r;
+    return std::nullopt;
+}
+
+bool BrowserAutomationService::doomScrollCounts(const QString& host, Date t) const
 {
     const DoomScrollConfig& config = m_storage->doomScrollConfig();
     const auto& doom = m_storage->state().doomScroll;
-    if (!config.isEnabled || !config.matches(host) || (doom && doom->breakEndsAt && *doom->breakEndsAt > t)) {
+    return config.isEnabled && config.matches(host) && !(doom && doom->breakEndsAt && *doom->breakEndsAt > t);
+}
+
+bool BrowserAutomationService::hasUsageToMeasure(const QString& host) const
+{
+    if (!m_isScreenActive || !m_storage)
+        return false;
+    const Date t = now();
+    return doomScrollCounts(host, t) || activeUrgentBreakRule(host) || limitRule(host, t);
+}
+
+void BrowserAutomationService::accountDoomScrollUsage(const QString& host, Date t)
+{
+    if (!doomScrollCounts(host, t)) {
         m_lastDoomInspection.reset();
         m_doomUsageRemainder = 0;
         return;

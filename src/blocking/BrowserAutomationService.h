@@ -121,6 +121,9 @@ private:
     const BlockedSiteSnapshot* blockedEntry(const QString& host);
     void updateInterception();
     void accountDoomScrollUsage(const QString& host, Date now);
+    std::optional<BlockRule> limitRule(const QString& host, Date now) const;
+    bool doomScrollCounts(const QString& host, Date now) const;
+    bool hasUsageToMeasure(const QString& host) const;
     Date now() const;
 
     QPointer<StorageService> m_storage;

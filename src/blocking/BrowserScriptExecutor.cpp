@@ -70,7 +70,8 @@ private:
 
 } // namespace
 
-BrowserScriptExecutor::BrowserScriptExecutor(std::unique_ptr<ScriptRunner> runner, int timeoutMs, QObject* parent)
+BrowserScriptExecutor::BrowserScriptExecutor(std::unique_ptr<ScriptRunner> runner, int timeoutMs, QObject* parent,
+                                             Placement placement)
     : QObject(parent)
 {
     m_thread.setObjectName(QStringLiteral("com.morrowfield.quillharbour.browser-scripts"));
@@ -86,14 +87,20 @@ BrowserScriptExecutor::BrowserScriptExecutor(std::unique_ptr<ScriptRunner> runne
                 },
                 Qt::QueuedConnection);
         });
-    worker->moveToThread(&m_thread);
     m_worker = worker;
+    if (placement == Placement::callingThread) {
+        worker->setParent(this);
+        return;
+    }
+    worker->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, worker, &QObject::deleteLater);
     m_thread.start();
 }
 
 BrowserScriptExecutor::~BrowserScriptExecutor()
 {
+    if (!m_thread.isRunning())
+        return;
     m_thread.quit();
     m_thread.wait();
 }

@@ -11,11 +11,16 @@
 // Runs browser scripts one at a time, in submission order, on a thread of their own
 // ("com.morrowfield.quillharbour.browser-scripts"), and hands each result back on the main thread.
 // Every run completes: a runner that has not answered within the time-out yields -1712.
+//
+// A runner that never blocks (it only sends and waits for answers) may instead run on the
+// calling thread, with the same order, time-out and asynchronous completions: that spares a
+// thread hop, and its wake-ups, on every script.
 class BrowserScriptExecutor : public QObject {
     Q_OBJECT
 public:
+    enum class Placement { ownThread, callingThread };
     explicit BrowserScriptExecutor(std::unique_ptr<ScriptRunner> runner, int timeoutMs = 3000,
-                                   QObject* parent = nullptr);
+                                   QObject* parent = nullptr, Placement placement = Placement::ownThread);
     ~BrowserScriptExecutor() override;
 
     void run(const QString& script, std::function<void(const BrowserScriptResult&)> completion);

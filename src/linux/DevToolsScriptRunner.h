@@ -12,7 +12,8 @@
 
 // Carries out the browser scripts on Chromium-family browsers through their remote debugging
 // protocol. The script text says which operation, browser and addresses are meant; the browser is
-// found through its profile folder ("DevToolsActivePort"). Lives on the script thread.
+// found through its profile folder ("DevToolsActivePort"). Lives on the thread that runs the scripts; it never blocks
+// it.
 //
 // - read: the address of the active tab of the focused window, however many windows and tabs
 //   there are (the focused page; with none focused, the most recently activated visible one);

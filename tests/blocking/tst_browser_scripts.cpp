@@ -106,10 +106,12 @@ private slots:
     void parseRefusesAlteredTexts_data();
     void parseRefusesAlteredTexts();
 
+    void executorRunsOneAtATimeAndCompletesInOrder_data();
     void executorRunsOneAtATimeAndCompletesInOrder();
     void executorTimesOutAHangingRunner();
     void lateAnswerAfterTheTimeOutIsIgnored();
     void unparsableTextIsAnsweredWithMinusOne();
+    void executorDestroyedWithScriptsPending_data() { executorRunsOneAtATimeAndCompletesInOrder_data(); }
     void executorDestroyedWithScriptsPending();
 };
 
@@ -286,8 +288,16 @@ QString readScript(const QString& bundle)
 
 } // namespace
 
+void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder_data()
+{
+    QTest::addColumn<BrowserScriptExecutor::Placement>("placement");
+    QTest::newRow("own thread") << BrowserScriptExecutor::Placement::ownThread;
+    QTest::newRow("calling thread") << BrowserScriptExecutor::Placement::callingThread;
+}
+
 void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
 {
+    QFETCH(BrowserScriptExecutor::Placement, placement);
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
     // The first script is the slowest: if scripts overlapped, later ones would finish first.
@@ -300,7 +310,7 @@ void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
         browser->open(name, QStringLiteral("https://%1.example/").arg(name));
         browser->setDelay(name, delay);
     }
-    BrowserScriptExecutor executor(std::move(runner));
+    BrowserScriptExecutor executor(std::move(runner), 3000, nullptr, placement);
 
     QList<Completion> completions;
     for (const auto& [name, delay] : plan)
@@ -322,7 +332,8 @@ void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
     QCOMPARE(received.size(), plan.size());
     for (qsizetype i = 0; i < received.size(); ++i) {
         QCOMPARE(received[i].parsed->bundleIdentifier, plan[i].first);
-        QVERIFY(received[i].thread != QCoreApplication::instance()->thread());
+        QCOMPARE(received[i].thread == QCoreApplication::instance()->thread(),
+                 placement == BrowserScriptExecutor::Placement::callingThread);
         QCOMPARE(received[i].thread, received.first().thread);
     }
 }
@@ -400,12 +411,13 @@ void TestBrowserScripts::unparsableTextIsAnsweredWithMinusOne()
 
 void TestBrowserScripts::executorDestroyedWithScriptsPending()
 {
+    QFETCH(BrowserScriptExecutor::Placement, placement);
     bool called = false;
     {
         auto runner = std::make_unique<FakeBrowser>();
         runner->open(QStringLiteral("stuck"), QStringLiteral("https://stuck.example/"));
         runner->setHang(QStringLiteral("stuck"), true);
-        BrowserScriptExecutor executor(std::move(runner), 60000);
+        BrowserScriptExecutor executor(std::move(runner), 60000, nullptr, placement);
         executor.run(readScript(QStringLiteral("stuck")), [&](const BrowserScriptResult&) { called = true; });
         executor.run(readScript(QStringLiteral("stuck")), [&](const BrowserScriptResult&) { called = true; });
         QTest::qWait(50);

@@ -170,8 +170,11 @@ class TestDesktopBlocking : public QObject {
         X11Display display;
         LinuxWorkspace workspace{display};
         X11IdleTime idle{display};
-        BrowserScriptExecutor executor{std::make_unique<DevToolsScriptRunner>(
-            [this](const QString& id) { return workspace.isRunning(id); }, QDir::homePath())};
+        // As the application runs it: beside the engine.
+        BrowserScriptExecutor executor{
+            std::make_unique<DevToolsScriptRunner>([this](const QString& id) { return workspace.isRunning(id); },
+                                                   QDir::homePath()),
+            3000, nullptr, BrowserScriptExecutor::Placement::callingThread};
         QTemporaryDir elsewhere; // a home without the browser's profile: nothing to hold it by
         std::unique_ptr<DevToolsNavigationInterceptor> interceptor;
         std::unique_ptr<BrowserAutomationService> engine;
