@@ -149,17 +149,19 @@ DevToolsClient* DevToolsScriptRunner::clientOf(const JobPtr& job)
 
 void DevToolsScriptRunner::connectStep(const JobPtr& job)
 {
+    Connection& c = m_connections[job->profile];
+    // An open connection is to the browser running now: one that quit closed it, so the port
+    // file need not be read again.
+    if (c.client && c.client->isOpen()) {
+        job->client = c.client;
+        job->step = Job::Step::list;
+        advance(job);
+        return;
+    }
     const std::optional<QUrl> endpoint =
         DevToolsClient::browserEndpoint(QDir(job->profile).filePath(QStringLiteral("DevToolsActivePort")));
     if (!endpoint) {
         job->finish(notAllowed());
-        return;
-    }
-    Connection& c = m_connections[job->profile];
-    if (c.client && c.client->isOpen() && c.endpoint == endpoint->toString()) {
-        job->client = c.client;
-        job->step = Job::Step::list;
-        advance(job);
         return;
     }
     if (c.client)
