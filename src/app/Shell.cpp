@@ -29,7 +29,9 @@ Shell::Shell(AppContext& context, NotificationCenter* notifications, Options opt
 
     m_gate = new QuitGate(
         m_context.storage, [this](std::function<void()> onQuit) { presentQuitWindow(std::move(onQuit)); },
-        [] { QCoreApplication::quit(); }, this);
+        // exit(), not quit(): quit() first asks every window to close, and a sheet that may not be
+        // dismissed (the onboarding, a running cool-down) would then cancel an approved quit.
+        [] { QCoreApplication::exit(0); }, this);
     m_context.requestQuit = [this] { m_gate->request(); };
 
     m_commands = new ShellCommands(

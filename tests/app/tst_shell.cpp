@@ -353,6 +353,26 @@ private slots:
         QCOMPARE(QApplication::exec(), 0);
         QVERIFY(QFileInfo::exists(rig.f.file(StorageService::stateFile)));
     }
+
+    // The onboarding and a granted cool-down cannot be dismissed; the system's quit still ends the run.
+    void systemQuitPassesASheetThatCannotBeClosed()
+    {
+        class Stubborn : public QDialog {
+        public:
+            using QDialog::QDialog;
+            void reject() override {}
+
+        protected:
+            void closeEvent(QCloseEvent* event) override { event->ignore(); }
+        };
+        ShellRig rig;
+        Shell& shell = rig.make();
+        shell.start();
+        shell.mainWindow().presentSheet(new Stubborn);
+        QTimer::singleShot(0, &shell, [&] { shell.systemQuit(); });
+        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+    }
 };
 
 QTEST_MAIN(TestShell)
