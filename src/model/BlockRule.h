@@ -104,16 +104,16 @@ template <typename Writer> void writeBlockRule(Writer& w, const BlockRule& r)
     w.key("blockApplySchedule");
     writeBlockApplySchedule(w, r.blockApplySchedule);
     w.key("createdAt");
-    w.value(Iso8601::format(r.createdAt));
+    w.value(Iso8601::field(r.createdAt));
     JsonFields::optionalInteger(w, "dailyLimitMinutes", r.dailyLimitMinutes);
     w.key("displayName");
     w.value(r.displayName);
     w.key("domain");
     w.value(r.domain);
     w.key("id");
-    w.value(uuidText(r.id));
+    w.value(uuidField(r.id));
     w.key("updatedAt");
-    w.value(Iso8601::format(r.updatedAt));
+    w.value(Iso8601::field(r.updatedAt));
     JsonFields::optionalInteger(w, "urgentBreakUsedCalendarDay", r.urgentBreakUsedCalendarDay);
     w.endObject();
 }

@@ -49,7 +49,7 @@ template <typename Writer> void writeDoomScrollDomain(Writer& w, const DoomScrol
     w.key("domain");
     w.value(d.domain);
     w.key("id");
-    w.value(uuidText(d.id));
+    w.value(uuidField(d.id));
     w.endObject();
 }
 

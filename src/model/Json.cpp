@@ -8,21 +8,53 @@
 // Hand-written: ids are formatted and parsed for every record on every save and load.
 QString uuidText(const QUuid& id)
 {
+    return uuidField(id).toString();
+}
+
+AsciiField uuidField(const QUuid& id)
+{
     static constexpr char hex[] = "0123456789ABCDEF";
-    const QByteArray bytes = id.toRfc4122();
-    QString out(36, Qt::Uninitialized);
-    QChar* p = out.data();
+    const uchar bytes[16] = {static_cast<unsigned char>(id.data1 >> 24),
+                             static_cast<unsigned char>(id.data1 >> 16),
+                             static_cast<unsigned char>(id.data1 >> 8),
+                             static_cast<unsigned char>(id.data1),
+                             static_cast<unsigned char>(id.data2 >> 8),
+                             static_cast<unsigned char>(id.data2),
+                             static_cast<unsigned char>(id.data3 >> 8),
+                             static_cast<unsigned char>(id.data3),
+                             id.data4[0],
+                             id.data4[1],
+                             id.data4[2],
+                             id.data4[3],
+                             id.data4[4],
+                             id.data4[5],
+                             id.data4[6],
+                             id.data4[7]};
+    AsciiField out;
+    char* p = out.text;
     for (int i = 0; i < 16; ++i) {
         if (i == 4 || i == 6 || i == 8 || i == 10)
-            *p++ = u'-';
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        *p++ = QLatin1Char(hex[b >> 4]);
-        *p++ = QLatin1Char(hex[b & 0xF]);
+            *p++ = '-';
+        *p++ = hex[bytes[i] >> 4];
+        *p++ = hex[bytes[i] & 0xF];
     }
+    out.size = 36;
     return out;
 }
 
-std::optional<QUuid> parseUuid(const QString& text)
+namespace {
+
+char16_t unitAt(const QString& text, qsizetype i)
+{
+    return text.at(i).unicode();
+}
+
+char16_t unitAt(std::string_view text, qsizetype i)
+{
+    return static_cast<unsigned char>(text[static_cast<size_t>(i)]);
+}
+
+template <typename Text> std::optional<QUuid> parseUuidText(const Text& text)
 {
     if (text.size() != 36)
         return std::nullopt;
@@ -30,14 +62,14 @@ std::optional<QUuid> parseUuid(const QString& text)
     int n = 0;
     for (qsizetype i = 0; i < 36;) {
         if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (text.at(i) != u'-')
+            if (unitAt(text, i) != u'-')
                 return std::nullopt;
             ++i;
             continue;
         }
         int value = 0;
         for (int k = 0; k < 2; ++k, ++i) {
-            const char16_t c = text.at(i).unicode();
+            const char16_t c = unitAt(text, i);
             int v = 0;
             if (c >= u'0' && c <= u'9')
                 v = c - u'0';
@@ -52,6 +84,18 @@ std::optional<QUuid> parseUuid(const QString& text)
         bytes[n++] = static_cast<char>(value);
     }
     return QUuid::fromRfc4122(QByteArrayView(bytes, 16));
+}
+
+} // namespace
+
+std::optional<QUuid> parseUuid(const QString& text)
+{
+    return parseUuidText(text);
+}
+
+std::optional<QUuid> parseUuid(std::string_view utf8)
+{
+    return parseUuidText(utf8);
 }
 
 qint64 saturatingMul(qint64 a, qint64 b)

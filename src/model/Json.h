@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/Clock.h"
+#include "model/JsonWriter.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -10,12 +11,15 @@
 #include <QUuid>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 // Canonical upper-case UUID text with dashes, the form every file and record stores.
 QString uuidText(const QUuid& id);
+AsciiField uuidField(const QUuid& id); // the same text, for writing without an allocation
 // Accepts exactly 36 characters of hex digits (either case) with dashes at 8, 13, 18 and 23.
 std::optional<QUuid> parseUuid(const QString& text);
+std::optional<QUuid> parseUuid(std::string_view utf8);
 
 // A JSON number that is a whole number within the 64-bit range, or nothing.
 std::optional<qint64> integralValue(const QJsonValue& value);

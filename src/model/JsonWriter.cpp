@@ -118,21 +118,52 @@ void JsonTextWriter::value(const QString& text)
     appendString(text);
 }
 
+void JsonTextWriter::value(const AsciiField& text)
+{
+    beforeValue();
+    m_out += '"';
+    m_out.append(text.text, static_cast<size_t>(text.size));
+    m_out += '"';
+}
+
 void JsonTextWriter::appendString(const QString& text)
 {
     static constexpr char hex[] = "0123456789abcdef";
-    // Escaped and encoded in one pass straight into the output (at most six bytes a unit).
+    // Escaped and encoded in one pass straight into the output. Room is made for plain ASCII
+    // first, which nearly every text is, and for the worst case (six bytes a unit) only when a
+    // unit that needs more turns up.
     const qsizetype n = text.size();
     const size_t start = m_out.size();
-    m_out.resize(start + static_cast<size_t>(n) * 6 + 2);
+    m_out.resize(start + static_cast<size_t>(n) + 2);
     char* o = m_out.data() + start;
+    bool roomForAll = false;
     *o++ = '"';
     const char16_t* p = reinterpret_cast<const char16_t*>(text.constData());
+    // Whether every unit is plain ASCII, looked at without stopping early so the loop stays
+    // branch-free; such a text is then copied unit for unit.
+    const char16_t slash = m_style == Style::pretty ? u'"' : u'/';
+    bool special = false;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i];
+        special |= (c < 0x20) | (c >= 0x80) | (c == u'"') | (c == u'\\') | (c == slash);
+    }
+    if (!special) {
+        for (qsizetype i = 0; i < n; ++i)
+            o[i] = static_cast<char>(p[i]);
+        o[n] = '"';
+        return;
+    }
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = p[i];
         if (c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\' && (c != u'/' || m_style == Style::pretty)) {
             *o++ = static_cast<char>(c);
             continue;
+        }
+        if (!roomForAll) {
+            const size_t written = static_cast<size_t>(o - m_out.data());
+            m_out.resize(start + static_cast<size_t>(n) * 6 + 2);
+            o = m_out.data() + written;
+            roomForAll = true;
         }
         if (c < 0x80) {
             *o++ = '\\';

@@ -8,6 +8,15 @@
 #include <string>
 #include <vector>
 
+// A short text that needs no escaping in any style (a date, a UUID), built on the stack so that
+// writing it costs no allocation.
+struct AsciiField {
+    char text[40];
+    int size = 0;
+
+    QString toString() const { return QString::fromLatin1(text, size); }
+};
+
 // Two writers with one interface, so a record is described once (a template over the writer)
 // and comes out either as a QJsonObject or straight as the text of a data file.
 //
@@ -34,6 +43,7 @@ public:
     void value(qint64 number);
     void value(int number) { value(static_cast<qint64>(number)); }
     void value(double number);
+    void value(const AsciiField& text);
 
     void reserve(qsizetype bytes) { m_out.reserve(static_cast<size_t>(bytes)); }
     QByteArray take() { return QByteArray(m_out.data(), static_cast<qsizetype>(m_out.size())); }
@@ -75,6 +85,7 @@ public:
     void value(qint64 number) { put(static_cast<double>(number)); }
     void value(int number) { put(number); }
     void value(double number) { put(number); }
+    void value(const AsciiField& text) { put(text.toString()); }
 
     QJsonValue result() const { return m_result; }
 

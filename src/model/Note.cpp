@@ -2,6 +2,7 @@
 
 #include "model/Iso8601.h"
 #include "model/Json.h"
+#include "model/JsonScanner.h"
 #include "model/Text.h"
 
 QString Note::trimmedTitle() const
@@ -69,4 +70,97 @@ std::optional<Note> decodeNote(const QJsonValue& value, QString* error)
     n.createdAt = date("createdAt").value_or(0);
     n.updatedAt = date("updatedAt").value_or(n.createdAt);
     return n;
+}
+
+namespace {
+
+// A value that should be text; anything else reads as the empty text, as decodeNote has it.
+bool scanLenientText(JsonScanner& s, QString& out)
+{
+    if (!s.isString())
+        return s.skipValue();
+    std::string_view text;
+    if (!s.readString(text))
+        return false;
+    out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return true;
+}
+
+bool scanLenientDate(JsonScanner& s, std::optional<Date>& out)
+{
+    if (!s.isString())
+        return s.skipValue();
+    std::string_view text;
+    if (!s.readString(text))
+        return false;
+    out = Iso8601::parse(text);
+    return true;
+}
+
+bool scanNote(JsonScanner& s, Note& n)
+{
+    if (!s.enterObject())
+        return false;
+    unsigned seen = 0;
+    std::optional<Date> created;
+    std::optional<Date> updated;
+    bool first = true;
+    std::string_view key;
+    while (s.nextKey(first, key)) {
+        const unsigned bit = key == "id"          ? 1
+                             : key == "title"     ? 2
+                             : key == "body"      ? 4
+                             : key == "createdAt" ? 8
+                             : key == "updatedAt" ? 16
+                                                  : 0;
+        if (bit & seen) {
+            s.fail(); // which of two counts is the document's call
+            return false;
+        }
+        seen |= bit;
+        bool read = false;
+        if (bit == 1) {
+            std::string_view text;
+            const std::optional<QUuid> id = s.isString() && s.readString(text) ? parseUuid(text) : std::nullopt;
+            read = id.has_value();
+            n.id = id.value_or(QUuid());
+        } else if (bit == 2) {
+            read = scanLenientText(s, n.title);
+        } else if (bit == 4) {
+            read = scanLenientText(s, n.body);
+        } else if (bit == 8) {
+            read = scanLenientDate(s, created);
+        } else if (bit == 16) {
+            read = scanLenientDate(s, updated);
+        } else {
+            read = s.skipValue();
+        }
+        if (!read) {
+            s.fail();
+            return false;
+        }
+    }
+    if (!s.ok() || !(seen & 1))
+        return false;
+    n.createdAt = created.value_or(0);
+    n.updatedAt = updated.value_or(n.createdAt);
+    return true;
+}
+
+} // namespace
+
+std::optional<std::vector<Note>> decodeNotesFileText(QByteArrayView text)
+{
+    JsonScanner s(text);
+    std::vector<Note> out;
+    bool first = true;
+    if (!s.enterArray())
+        return std::nullopt;
+    while (s.nextElement(first)) {
+        if (!scanNote(s, out.emplace_back()))
+            return std::nullopt;
+    }
+    if (!s.atEnd())
+        return std::nullopt;
+    return out;
 }

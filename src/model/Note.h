@@ -32,18 +32,21 @@ template <typename Writer> void writeNote(Writer& w, const Note& n)
     w.key("body");
     w.value(n.body);
     w.key("createdAt");
-    w.value(Iso8601::format(n.createdAt));
+    w.value(Iso8601::field(n.createdAt));
     w.key("id");
-    w.value(uuidText(n.id));
+    w.value(uuidField(n.id));
     w.key("title");
     w.value(n.title);
     w.key("updatedAt");
-    w.value(Iso8601::format(n.updatedAt));
+    w.value(Iso8601::field(n.updatedAt));
     w.endObject();
 }
 
 // The text of "notes.json".
 QByteArray notesFileText(const std::vector<Note>& list);
+// Every note of such a text read in one pass, or nothing when the quick reading is not sure of
+// something in it (see decodeTodosFileText).
+std::optional<std::vector<Note>> decodeNotesFileText(QByteArrayView text);
 
 QJsonObject encodeNote(const Note& note);
 // Lenient: only "id" is required; see the fallbacks in the implementation.

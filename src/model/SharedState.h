@@ -85,7 +85,7 @@ template <typename Writer> void writeUrgentBreakState(Writer& w, const UrgentBre
     w.key("fallbackExpiresAt");
     w.value(b.fallbackExpiresAt);
     w.key("ruleId");
-    w.value(uuidText(b.ruleId));
+    w.value(uuidField(b.ruleId));
     w.key("startedAt");
     w.value(b.startedAt);
     w.key("usedSeconds");
@@ -109,7 +109,7 @@ template <typename Writer> void writeBlockedSiteSnapshot(Writer& w, const Blocke
     w.key("reason");
     w.value(b.reason);
     w.key("ruleId");
-    w.value(uuidText(b.ruleId));
+    w.value(uuidField(b.ruleId));
     w.endObject();
 }
 

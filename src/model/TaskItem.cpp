@@ -2,6 +2,7 @@
 
 #include "model/Iso8601.h"
 #include "model/Json.h"
+#include "model/JsonScanner.h"
 
 #include <QHash>
 #include <algorithm>
@@ -367,4 +368,176 @@ std::optional<TaskItem> decodeTaskItem(const QJsonValue& value, QString* error)
         return std::nullopt;
     }
     return t;
+}
+
+namespace {
+
+// One key of a record: a second appearance gives up, since which one counts is the document's call.
+bool firstTime(unsigned& seen, unsigned bit, JsonScanner& s)
+{
+    if (seen & bit) {
+        s.fail();
+        return false;
+    }
+    seen |= bit;
+    return true;
+}
+
+bool scanText(JsonScanner& s, QString& out)
+{
+    std::string_view text;
+    if (!s.readString(text))
+        return false;
+    out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return true;
+}
+
+bool scanDate(JsonScanner& s, Date& out)
+{
+    std::string_view text;
+    const std::optional<Date> d = s.readString(text) ? Iso8601::parse(text) : std::nullopt;
+    if (d)
+        out = *d;
+    return d.has_value();
+}
+
+bool scanUuid(JsonScanner& s, QUuid& out)
+{
+    std::string_view text;
+    const std::optional<QUuid> id = s.readString(text) ? parseUuid(text) : std::nullopt;
+    if (id)
+        out = *id;
+    return id.has_value();
+}
+
+bool scanSubtask(JsonScanner& s, Subtask& step)
+{
+    if (!s.enterObject())
+        return false;
+    unsigned seen = 0;
+    bool first = true;
+    std::string_view key;
+    while (s.nextKey(first, key)) {
+        bool read = false;
+        if (key == "id")
+            read = firstTime(seen, 1, s) && scanUuid(s, step.id);
+        else if (key == "title")
+            read = firstTime(seen, 2, s) && scanText(s, step.title);
+        else if (key == "isCompleted")
+            read = firstTime(seen, 4, s) && s.readBool(step.isCompleted);
+        else
+            read = s.skipValue();
+        if (!read)
+            return false;
+    }
+    return s.ok() && seen == 7;
+}
+
+bool scanTaskItem(JsonScanner& s, TaskItem& t)
+{
+    enum : unsigned {
+        id = 1,
+        title = 2,
+        time = 4,
+        priority = 8,
+        isCompleted = 16,
+        createdAt = 32, // required
+        dueDate = 64,
+        updatedAt = 128,
+        reminderDate = 256,
+        subtasks = 512,
+        notes = 1024,
+        repeatOption = 2048,
+        recurringSeriesId = 4096
+    };
+    if (!s.enterObject())
+        return false;
+    unsigned seen = 0;
+    bool hasUpdatedAt = false;
+    bool first = true;
+    std::string_view key;
+    while (s.nextKey(first, key)) {
+        bool read = false;
+        // An optional key holding null is absent; a required one holding null is not there either.
+        const auto optional = [&](unsigned bit, auto readValue) {
+            return firstTime(seen, bit, s) && (s.isNull() || (s.ok() && readValue()));
+        };
+        if (key == "id") {
+            read = firstTime(seen, id, s) && scanUuid(s, t.id);
+        } else if (key == "title") {
+            read = firstTime(seen, title, s) && scanText(s, t.title);
+        } else if (key == "time") {
+            read = firstTime(seen, time, s) && scanText(s, t.time);
+        } else if (key == "priority") {
+            std::string_view raw;
+            read = firstTime(seen, priority, s) && s.readString(raw);
+            const auto p =
+                read ? TaskItem::priorityFromRaw(QString::fromUtf8(raw.data(), qsizetype(raw.size()))) : std::nullopt;
+            read = p.has_value();
+            t.priority = p.value_or(t.priority);
+        } else if (key == "isCompleted") {
+            read = firstTime(seen, isCompleted, s) && s.readBool(t.isCompleted);
+        } else if (key == "createdAt") {
+            read = firstTime(seen, createdAt, s) && scanDate(s, t.createdAt);
+        } else if (key == "dueDate") {
+            read = optional(dueDate, [&] { return scanDate(s, t.dueDate.emplace()); });
+        } else if (key == "updatedAt") {
+            read = optional(updatedAt, [&] { return hasUpdatedAt = scanDate(s, t.updatedAt); });
+        } else if (key == "reminderDate") {
+            read = optional(reminderDate, [&] { return scanDate(s, t.reminderDate.emplace()); });
+        } else if (key == "notes") {
+            read = optional(notes, [&] { return scanText(s, t.notes.emplace()); });
+        } else if (key == "recurringSeriesId") {
+            read = optional(recurringSeriesId, [&] { return scanUuid(s, t.recurringSeriesId.emplace()); });
+        } else if (key == "repeatOption") {
+            read = optional(repeatOption, [&] {
+                std::string_view raw;
+                const auto option = s.readString(raw)
+                                        ? repeatOptionFromRaw(QString::fromUtf8(raw.data(), qsizetype(raw.size())))
+                                        : std::nullopt;
+                t.repeatOption = option.value_or(RepeatOption::none);
+                return option.has_value();
+            });
+        } else if (key == "subtasks") {
+            read = optional(subtasks, [&] {
+                bool firstStep = true;
+                if (!s.enterArray())
+                    return false;
+                while (s.nextElement(firstStep))
+                    if (!scanSubtask(s, t.subtasks.emplace_back()))
+                        return false;
+                return s.ok();
+            });
+        } else {
+            read = s.skipValue();
+        }
+        if (!read) {
+            s.fail();
+            return false;
+        }
+    }
+    constexpr unsigned required = id | title | time | priority | isCompleted | createdAt;
+    if (!s.ok() || (seen & required) != required)
+        return false;
+    if (!hasUpdatedAt)
+        t.updatedAt = t.createdAt;
+    return true;
+}
+
+} // namespace
+
+std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text)
+{
+    JsonScanner s(text);
+    std::vector<TaskItem> out;
+    bool first = true;
+    if (!s.enterArray())
+        return std::nullopt;
+    while (s.nextElement(first)) {
+        if (!scanTaskItem(s, out.emplace_back()))
+            return std::nullopt;
+    }
+    if (!s.atEnd())
+        return std::nullopt;
+    return out;
 }

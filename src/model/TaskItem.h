@@ -91,7 +91,7 @@ template <typename Writer> void writeSubtask(Writer& w, const Subtask& s)
 {
     w.beginObject();
     w.key("id");
-    w.value(uuidText(s.id));
+    w.value(uuidField(s.id));
     w.key("isCompleted");
     w.value(s.isCompleted);
     w.key("title");
@@ -103,13 +103,13 @@ template <typename Writer> void writeTaskItem(Writer& w, const TaskItem& t)
 {
     w.beginObject();
     w.key("createdAt");
-    w.value(Iso8601::format(t.createdAt));
+    w.value(Iso8601::field(t.createdAt));
     if (t.dueDate) {
         w.key("dueDate");
-        w.value(Iso8601::format(*t.dueDate));
+        w.value(Iso8601::field(*t.dueDate));
     }
     w.key("id");
-    w.value(uuidText(t.id));
+    w.value(uuidField(t.id));
     w.key("isCompleted");
     w.value(t.isCompleted);
     if (t.notes) {
@@ -120,11 +120,11 @@ template <typename Writer> void writeTaskItem(Writer& w, const TaskItem& t)
     w.value(TaskItem::rawValue(t.priority));
     if (t.recurringSeriesId) {
         w.key("recurringSeriesId");
-        w.value(uuidText(*t.recurringSeriesId));
+        w.value(uuidField(*t.recurringSeriesId));
     }
     if (t.reminderDate) {
         w.key("reminderDate");
-        w.value(Iso8601::format(*t.reminderDate));
+        w.value(Iso8601::field(*t.reminderDate));
     }
     w.key("repeatOption");
     w.value(rawValue(t.repeatOption));
@@ -138,12 +138,16 @@ template <typename Writer> void writeTaskItem(Writer& w, const TaskItem& t)
     w.key("title");
     w.value(t.title);
     w.key("updatedAt");
-    w.value(Iso8601::format(t.updatedAt));
+    w.value(Iso8601::field(t.updatedAt));
     w.endObject();
 }
 
 // The text of "todos.json".
 QByteArray todosFileText(const std::vector<TaskItem>& list);
+// Every to-do of such a text read in one pass, or nothing when the text holds anything the quick
+// reading is not sure of, down to a single to-do that does not decode: the caller then reads it
+// through a document with decodeTaskItem, which decides what it means.
+std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text);
 
 QJsonObject encodeSubtask(const Subtask& step);
 std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error = nullptr);

@@ -225,7 +225,8 @@ bool StorageService::backupUnreadableFile(const QString& name)
 template <typename T>
 std::vector<T> StorageService::loadList(const QString& part, const QString& name,
                                         std::optional<T> (*decode)(const QJsonValue&, QString*),
-                                        QStringList& unreadable)
+                                        QStringList& unreadable,
+                                        std::optional<std::vector<T>> (*decodeText)(QByteArrayView))
 {
     QFile file(m_fileStore.filePath(name));
     if (!file.exists())
@@ -234,6 +235,10 @@ std::vector<T> StorageService::loadList(const QString& part, const QString& name
     if (file.open(QIODevice::ReadOnly))
         bytes = file.readAll();
     const bool readOK = file.error() == QFileDevice::NoError;
+    if (readOK && decodeText) {
+        if (auto quick = decodeText(bytes))
+            return std::move(*quick);
+    }
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
     const QJsonValue root = doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
@@ -254,8 +259,8 @@ void StorageService::load()
 {
     m_loading = true;
     QStringList unreadable;
-    m_todos = loadList<TaskItem>(QStringLiteral("to-dos"), todosFile, decodeTaskItem, unreadable);
-    m_notes = loadList<Note>(QStringLiteral("notes"), notesFile, decodeNote, unreadable);
+    m_todos = loadList<TaskItem>(QStringLiteral("to-dos"), todosFile, decodeTaskItem, unreadable, decodeTodosFileText);
+    m_notes = loadList<Note>(QStringLiteral("notes"), notesFile, decodeNote, unreadable, decodeNotesFileText);
     m_rules = loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
 
     m_fileStore.removeLegacyGoalsFile();

@@ -170,7 +170,8 @@ private:
     bool writeFile(const QString& name, const QByteArray& text, QString* error);
     template <typename T>
     std::vector<T> loadList(const QString& part, const QString& name,
-                            std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable);
+                            std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable,
+                            std::optional<std::vector<T>> (*decodeText)(QByteArrayView) = nullptr);
     bool backupUnreadableFile(const QString& name);
 
     // lastError bookkeeping: the latest outstanding failure shows; a success clears only its own file.

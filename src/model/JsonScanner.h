@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <string>
+#include <string_view>
+
+// Reads the data files' JSON straight from their bytes, one value after another, so a list of
+// ten thousand records is decoded in one pass without building a document first.
+//
+// It is deliberately narrower than a full parser: whatever it is not sure to read exactly as the
+// document parser would (an exponent, a lone surrogate, a noncharacter, a byte-order mark, deep
+// nesting...) makes it give up, and the caller then reads the file the ordinary way. So it only
+// ever speeds a load up; it never decides what a file means.
+class JsonScanner {
+public:
+    explicit JsonScanner(QByteArrayView text);
+
+    bool ok() const { return m_ok; }
+    // Gives up on the whole text; every later call answers false.
+    void fail() { m_ok = false; }
+
+    // '[' or '{' opens; `first` is the caller's flag for that container, true to begin with.
+    bool enterArray();
+    bool enterObject();
+    // True when another element follows (its value is next); false at ']' or on a problem.
+    bool nextElement(bool& first);
+    // True with the next key read and its ':' passed; false at '}' or on a problem. The key is
+    // valid until the next read.
+    bool nextKey(bool& first, std::string_view& key);
+
+    bool isNull(); // passes a null when one is next
+    bool isString() { return peek() == '"'; }
+    // The text as UTF-8, valid until the next read.
+    bool readString(std::string_view& text);
+    bool readBool(bool& value);
+    bool skipValue() { return skipValue(0); }
+    // Only white space is left.
+    bool atEnd();
+
+private:
+    char peek();
+    bool skipValue(int depth);
+    bool expect(char c);
+    bool readEscapedString(const char* start, std::string_view& text);
+    bool appendScalar(char32_t c);
+
+    const char* m_p;
+    const char* m_end;
+    bool m_ok = true;
+    std::string m_scratch;
+};

@@ -1,0 +1,118 @@
+#include "TestEnvironment.h"
+#include "model/Note.h"
+#include "model/TaskItem.h"
+
+#include <QJsonDocument>
+#include <QtTest>
+
+// The one-pass reading of the list files must never read a file differently from the document
+// path it stands in for: whatever it takes, it takes exactly; whatever it doubts, it leaves.
+namespace {
+
+TaskItem sample(const QString& title, Date at)
+{
+    TaskItem t;
+    t.id = QUuid::createUuid();
+    t.title = title;
+    t.time = QStringLiteral("9:30 AM");
+    t.createdAt = at;
+    t.updatedAt = at + 5;
+    return t;
+}
+
+QByteArray storedTodos()
+{
+    const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
+    TaskItem full = sample(QStringLiteral("Café ☕ 😀 a/b \"quoted\" \\ \x01 tab\there"), at);
+    full.notes = QStringLiteral("line one\nline two");
+    full.dueDate = at + 86400;
+    full.reminderDate = at + 3600;
+    full.priority = TaskItem::Priority::high;
+    full.isCompleted = true;
+    full.repeatOption = RepeatOption::weekly;
+    full.recurringSeriesId = QUuid::createUuid();
+    full.subtasks = {{QUuid::createUuid(), QStringLiteral("Step é"), true}, {QUuid::createUuid(), QString(), false}};
+    return todosFileText({full, sample(QString(), -86400.0 * 400), sample(QStringLiteral("plain"), at)});
+}
+
+// A to-do's required keys with the given text spliced in before them.
+QByteArray todo(const char* extra)
+{
+    return QByteArray("{") + extra +
+           R"("createdAt":"2026-12-07T15:00:00Z","id":"0F8FAD5B-D9CB-469F-A165-70867728950E",)"
+           R"("isCompleted":false,"priority":"low","time":"Anytime","title":"T"})";
+}
+
+} // namespace
+
+class TestFileTexts : public QObject {
+    Q_OBJECT
+private slots:
+    void quickReadingAgreesWithTheDocument_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("notes");
+        QTest::addColumn<bool>("quick"); // whether the quick reading is expected to take it
+        QTest::newRow("to-dos as stored") << storedTodos() << false << true;
+        QTest::newRow("compact, unknown keys")
+            << "[" + todo(R"("extra":{"a":[1,-2.5,true,null,"x"]},"n":0,)") + "," + todo("") + "]" << false << true;
+        QTest::newRow("null optionals")
+            << "[" +
+                   todo(R"("dueDate":null,"notes":null,"recurringSeriesId":null,"reminderDate":null,)"
+                        R"("repeatOption":null,"subtasks":null,"updatedAt":null,)") +
+                   "]"
+            << false << true;
+        QTest::newRow("escapes and offsets")
+            << "[" + todo(R"("notes":"\ud83d\ude00 \/ \u00e9\n","dueDate":"2026-12-07T10:00:00+01:00",)") + "]" << false
+            << true;
+        QTest::newRow("empty list") << QByteArray(" [ ] \n") << false << true;
+        QTest::newRow("duplicate key") << "[" + todo(R"("title":"first",)") + "]" << false << false;
+        QTest::newRow("lone surrogate") << "[" + todo(R"("notes":"\ud83d",)") + "]" << false << false;
+        QTest::newRow("noncharacter") << "[" + todo(R"("notes":"\uffff",)") + "]" << false << false;
+        QTest::newRow("trailing comma") << "[" + todo("") + ",]" << false << false;
+        QTest::newRow("text after the list") << "[" + todo("") + "] x" << false << false;
+        QTest::newRow("required key null") << "[" + todo("").replace(R"("T")", "null") + "]" << false << false;
+        QTest::newRow("unknown priority") << "[" + todo("").replace("low", "urgent") + "]" << false << false;
+        QTest::newRow("bad date") << "[" + todo(R"("dueDate":"2026-02-30T10:00:00Z",)") + "]" << false << false;
+        QTest::newRow("overlong UTF-8") << "[" + todo("\"notes\":\"\xC0\xAF\",") + "]" << false << false;
+        QTest::newRow("exponent") << "[" + todo(R"("n":1e3,)") + "]" << false << false;
+        QTest::newRow("an object") << todo("") << false << false;
+        QTest::newRow("raw control character") << "[" + todo("\"notes\":\"a\x01\",") + "]" << false << false;
+
+        const Note n{QUuid::createUuid(), QStringLiteral("Title ☕"), QStringLiteral("Body\n/"), 1.0e9, 1.0e9 + 7};
+        QTest::newRow("notes as stored") << notesFileText({n, n}) << true << true;
+        QTest::newRow("lenient note fields")
+            << QByteArray(R"([{"id":"0f8fad5b-d9cb-469f-a165-70867728950e","title":5,"body":null,)"
+                          R"("createdAt":"garbage","updatedAt":["x"]}])")
+            << true << true;
+        QTest::newRow("note without id") << QByteArray(R"([{"title":"t"}])") << true << false;
+    }
+    void quickReadingAgreesWithTheDocument()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, notes);
+        QFETCH(bool, quick);
+        const QJsonValue root = QJsonDocument::fromJson(text).array();
+        const bool parses = !QJsonDocument::fromJson(text).isNull();
+        bool taken = false;
+        if (notes) {
+            const auto read = decodeNotesFileText(text);
+            const auto document =
+                parses ? decodeStrictList<Note>(root, decodeNote, nullptr) : std::optional<std::vector<Note>>();
+            taken = read.has_value();
+            if (read)
+                QVERIFY(document && *document == *read);
+        } else {
+            const auto read = decodeTodosFileText(text);
+            const auto document = parses ? decodeStrictList<TaskItem>(root, decodeTaskItem, nullptr)
+                                         : std::optional<std::vector<TaskItem>>();
+            taken = read.has_value();
+            if (read)
+                QVERIFY(document && *document == *read);
+        }
+        QCOMPARE(taken, quick);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileTexts)
+#include "tst_file_texts.moc"
