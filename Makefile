@@ -25,12 +25,19 @@ test: build
 screenshots: build
 	@cmake --build $(BUILD_DIR) --target screenshots
 
-# Medians of nine repetitions of every benchmark in bench/, then the block-page server under wrk next to nginx.
+# Medians of nine repetitions of every benchmark in bench/, then the block-page server under wrk next to nginx,
+# then the running program on a desktop.
 bench: build
 	@bash scripts/install-deps --bench
 	@cmake -S . -B $(BUILD_DIR) >/dev/null && cmake --build $(BUILD_DIR) -j $(JOBS)
 	@$(BUILD_DIR)/bench/bench_store --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
 		--benchmark_display_aggregates_only=true
+	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/bench_todos --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
+		--benchmark_display_aggregates_only=true
+	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/bench_block_page --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
+		--benchmark_display_aggregates_only=true
+	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/bench_notes -median 9
+	@$(BUILD_DIR)/bench/bench_sync
 	@bash bench/bench_blockpage.sh $(BUILD_DIR)
 	@$(BUILD_DIR)/bench/bench_desktop $(BUILD_DIR)/quillharbour 60
 

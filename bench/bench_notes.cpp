@@ -1,5 +1,5 @@
 // Opening the Notes page on 2,000 notes, and one autosave (the atomic write of the notes file).
-// Run by hand: it is a benchmark, not a test.
+// `make bench` runs it; it is a benchmark, not a test.
 #include "StoreFixture.h"
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
