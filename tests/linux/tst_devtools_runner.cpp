@@ -2,6 +2,7 @@
 #include "SessionBus.h"
 #include "SiteServer.h"
 #include "linux/DevToolsClient.h"
+#include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "platform/BrowserScripts.h"
 
@@ -438,6 +439,31 @@ private slots:
         DevToolsScriptRunner r([isRunning](const QString&) { return isRunning; }, runnerHome);
         QCOMPARE(run(r, script), expected);
         QCOMPARE(pages().value(page), start);
+    }
+
+    // What the browser is asked to hold: the domain and its subdomains, on any port, in the
+    // encoded form the browser compares; never a text that would read as wildcards.
+    void heldPatterns_data()
+    {
+        QTest::addColumn<QString>("domain");
+        QTest::addColumn<QStringList>("patterns");
+        const auto of = [](const QString& host) {
+            return QStringList{QStringLiteral("*://%1/*").arg(host), QStringLiteral("*://%1:*").arg(host),
+                               QStringLiteral("*://*.%1/*").arg(host), QStringLiteral("*://*.%1:*").arg(host)};
+        };
+        QTest::newRow("plain") << QStringLiteral("example.com") << of(QStringLiteral("example.com"));
+        QTest::newRow("letter case and spaces") << QStringLiteral(" Example.COM ") << of(QStringLiteral("example.com"));
+        QTest::newRow("international") << QStringLiteral("bücher.de") << of(QStringLiteral("xn--bcher-kva.de"));
+        QTest::newRow("a wildcard") << QStringLiteral("*.example.com") << QStringList();
+        QTest::newRow("an escape") << QStringLiteral("exa\\mple.com") << QStringList();
+        QTest::newRow("a path") << QStringLiteral("example.com/feed") << QStringList();
+        QTest::newRow("empty") << QString() << QStringList();
+    }
+    void heldPatterns()
+    {
+        QFETCH(QString, domain);
+        QFETCH(QStringList, patterns);
+        QCOMPARE(DevToolsNavigationInterceptor::patterns(domain), patterns);
     }
 };
 
