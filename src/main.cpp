@@ -149,9 +149,11 @@ int main(int argc, char* argv[])
     LinuxWorkspace workspace(display);
     X11IdleTime idleTime(display);
     LinuxScreenState screen;
-    // The script thread asks whether a browser runs; the workspace only reads files for that.
-    BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
-        [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
+    // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
+    BrowserScriptExecutor executor(
+        std::make_unique<DevToolsScriptRunner>([&workspace](const QString& id) { return workspace.isRunning(id); },
+                                               QDir::homePath()),
+        3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
     DevToolsNavigationInterceptor interceptor(QDir::homePath());
     BrowserAutomationService browserAutomation(
         &storage, &blockPageServer, &executor,
