@@ -34,6 +34,9 @@ public:
     void endObject();
     void beginArray();
     void endArray();
+    // Writes the next values as elements of an array whose '[' was written elsewhere, so that
+    // an element's text can be kept and put together with others' later.
+    void continueArray() { m_levels.push_back({false}); }
     // Keys are escaped like values: a key can come from a file (a usage entry) and hold anything.
     void key(const char* name);
     void key(const QString& name);

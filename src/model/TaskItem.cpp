@@ -332,6 +332,32 @@ QByteArray todosFileText(const std::vector<TaskItem>& list)
     return w.take();
 }
 
+QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
+{
+    ++m_round;
+    QByteArray out;
+    out.reserve(static_cast<qsizetype>(list.size()) * 640 + 16);
+    out += '[';
+    for (size_t i = 0; i < list.size(); ++i) {
+        const TaskItem& t = list[i];
+        if (i > 0)
+            out += ',';
+        Written& kept = m_written[t.id];
+        if (kept.round == 0 || !(kept.item == t)) {
+            JsonTextWriter w;
+            w.continueArray();
+            writeTaskItem(w, t);
+            kept.item = t;
+            kept.text = w.take();
+        }
+        kept.round = m_round;
+        out += kept.text;
+    }
+    out += "\n]\n";
+    m_written.removeIf([this](const auto& entry) { return entry.value().round != m_round; });
+    return out;
+}
+
 std::optional<TaskItem> decodeTaskItem(const QJsonValue& value, QString* error)
 {
     JsonReader r(value, QStringLiteral("TaskItem"));

@@ -5,6 +5,7 @@
 #include "model/Json.h"
 #include "model/JsonWriter.h"
 
+#include <QHash>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -144,6 +145,22 @@ template <typename Writer> void writeTaskItem(Writer& w, const TaskItem& t)
 
 // The text of "todos.json".
 QByteArray todosFileText(const std::vector<TaskItem>& list);
+
+// The same text, written again only for the to-dos that differ from the last list it was given:
+// saving after one change then costs little more than copying the file's bytes.
+class TodosFileWriter {
+public:
+    QByteArray text(const std::vector<TaskItem>& list);
+
+private:
+    struct Written {
+        TaskItem item;
+        QByteArray text;
+        quint64 round = 0; // the last call whose list held it
+    };
+    QHash<QUuid, Written> m_written;
+    quint64 m_round = 0;
+};
 // Every to-do of such a text read in one pass, or nothing when the text holds anything the quick
 // reading is not sure of, down to a single to-do that does not decode: the caller then reads it
 // through a document with decodeTaskItem, which decides what it means.

@@ -303,7 +303,7 @@ void StorageService::load()
     }
 
     if (rollOverRecurringTodos(now()))
-        writeFile(todosFile, todosFileText(m_todos), nullptr);
+        writeFile(todosFile, m_todosWriter.text(m_todos), nullptr);
 
     normalizeSharedState();
     refreshBlockingState();
@@ -337,7 +337,7 @@ void StorageService::installObservers()
 bool StorageService::saveTodos(bool sync)
 {
     QString error;
-    if (!writeFile(todosFile, todosFileText(m_todos), &error)) {
+    if (!writeFile(todosFile, m_todosWriter.text(m_todos), &error)) {
         recordFailure(todosFile, error);
         return false;
     }

@@ -191,6 +191,7 @@ private:
     FileStore m_fileStore;
     QString m_fatalError;
     std::vector<TaskItem> m_todos;
+    TodosFileWriter m_todosWriter;
     std::vector<Note> m_notes;
     std::vector<BlockRule> m_rules;
     SharedState m_state;

@@ -227,7 +227,7 @@ void StorageService::deleteTodo(const TaskItem& todo)
 bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error)
 {
     QString writeError;
-    if (!writeFile(todosFile, todosFileText(list), &writeError)) {
+    if (!writeFile(todosFile, m_todosWriter.text(list), &writeError)) {
         if (error)
             *error = writeError;
         return false;

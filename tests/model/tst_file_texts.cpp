@@ -112,6 +112,36 @@ private slots:
         }
         QCOMPARE(taken, quick);
     }
+
+    // Each step changes the list the way the store does; the kept texts must never show through.
+    void keptTextsMatchAFreshWrite()
+    {
+        const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
+        std::vector<TaskItem> list;
+        for (int i = 0; i < 4; ++i)
+            list.push_back(sample(QStringLiteral("To-do %1").arg(i), at + i));
+        TodosFileWriter writer;
+        const std::vector<std::function<void()>> steps = {
+            [] {},
+            [&] { list[1].isCompleted = true; }, // a toggle, the same second
+            [&] {
+                list[2].subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step"), false});
+            },
+            [&] { list[2].subtasks[0].isCompleted = true; }, // a step within a kept to-do
+            [&] { list.insert(list.begin(), sample(QStringLiteral("New"), at)); },
+            [&] { list.erase(list.begin() + 2); },
+            [&] { std::swap(list[0], list[1]); },
+            [&] { list.push_back(list[0]); }, // the same id twice
+            [&] { list.back().title = QStringLiteral("Changed copy"); },
+            [&] { list.back().notes = QStringLiteral("note"); },
+            [&] { list.clear(); },
+            [&] { list.push_back(sample(QStringLiteral("Again"), at)); },
+        };
+        for (size_t i = 0; i < steps.size(); ++i) {
+            steps[i]();
+            QVERIFY2(writer.text(list) == todosFileText(list), qPrintable(QStringLiteral("step %1").arg(i)));
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFileTexts)
