@@ -1,5 +1,5 @@
 #include "app/Alert.h"
-#include "app/MainWindow.h"
+#include "app/Screens.h"
 #include "app/Shell.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
@@ -15,14 +15,8 @@
 #include "linux/SingleInstance.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
-#include "onboarding/MacOnboardingView.h"
 #include "platform/Defaults.h"
 #include "router/AppRouter.h"
-#include "screens/block/BlockRulesView.h"
-#include "screens/block/BlockingBypassCooldownSheet.h"
-#include "screens/notes/NotesView.h"
-#include "screens/settings/SettingsView.h"
-#include "screens/todos/TodosView.h"
 #include "store/StorageService.h"
 #include "sync/CloudKitSyncService.h"
 #include "sync/RecordStoreConfig.h"
@@ -178,21 +172,7 @@ int main(int argc, char* argv[])
     Shell::Options options;
     options.loginItem = loginItem;
     Shell shell(context, &notifications, options);
-    MainWindow& window = shell.mainWindow();
-    window.setPageFactory(AppRouter::Destination::todos,
-                          [](AppContext& c, QWidget* parent) { return new TodosView(c, parent); });
-    window.setPageFactory(AppRouter::Destination::block,
-                          [](AppContext& c, QWidget* parent) { return new BlockRulesView(c, parent); });
-    window.setPageFactory(AppRouter::Destination::notes,
-                          [](AppContext& c, QWidget* parent) { return new NotesView(c, parent); });
-    window.setPageFactory(AppRouter::Destination::settings,
-                          [](AppContext& c, QWidget* parent) { return new SettingsView(c, parent); });
-    window.setUrgentBreakFactory([](AppContext& c, const BlockRule& rule, QWidget* parent) -> QDialog* {
-        return BlockingBypassCooldownSheet::forUrgentBreak(c, rule.id, parent);
-    });
-    window.setOnboardingFactory([](AppContext& c, std::function<void()> onFinish, QWidget* parent) -> QDialog* {
-        return new MacOnboardingView(c, 0, std::move(onFinish), parent);
-    });
+    installScreens(shell.mainWindow());
     systemQuit = [&shell] { shell.systemQuit(); };
     LinuxSessionEnd sessionEnd;
     QObject::connect(&sessionEnd, &LinuxSessionEnd::shuttingDown, &shell, &Shell::systemQuit);

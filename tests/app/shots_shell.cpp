@@ -1,8 +1,10 @@
+#include "OfflineSiteIcons.h"
 #include "Screenshots.h"
 #include "SeededStore.h"
 #include "app/MainWindow.h"
 #include "app/MenuBarIcon.h"
 #include "app/Popover.h"
+#include "app/Screens.h"
 #include "router/AppRouter.h"
 #include "screens/quit/QuitFlowWindow.h"
 #include "ui/Theme.h"
@@ -17,6 +19,7 @@ int main(int argc, char** argv)
     Theme::prepareApplication();
     QApplication app(argc, argv);
     Theme::apply(app);
+    useOfflineSiteIcons();
     Screenshots::folder();
 
     SeededStore f;
@@ -41,6 +44,7 @@ int main(int argc, char** argv)
     context.calendar = [&f] { return f.calendar; };
 
     MainWindow window(context);
+    installScreens(window);
     Screenshots::save(&window, QStringLiteral("shell-main-window"), QSize(1240, 800));
     router.setDestination(AppRouter::Destination::settings);
     Screenshots::save(&window, QStringLiteral("shell-main-window-settings"), QSize(1240, 800));
