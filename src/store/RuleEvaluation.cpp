@@ -2,6 +2,7 @@
 
 #include "model/Json.h"
 
+#include <QHash>
 #include <QLocale>
 #include <QTime>
 #include <algorithm>
@@ -120,8 +121,22 @@ QString timeOfDayText(qint64 hour, qint64 minute)
     QTime time(static_cast<int>(std::clamp<qint64>(hour, -1, 24)),
                static_cast<int>(std::clamp<qint64>(minute, -1, 60)));
     if (!time.isValid())
-        time = QTime::currentTime();
-    return QLocale().toString(time, QLocale::ShortFormat);
+        return QLocale().toString(QTime::currentTime(), QLocale::ShortFormat);
+    // Every refresh names the times of hundreds of rules, and the locale's formatter is slow:
+    // remember its answers, per locale.
+    thread_local QLocale cachedLocale;
+    thread_local QHash<int, QString> cache;
+    const QLocale locale;
+    if (!(locale == cachedLocale)) {
+        cachedLocale = locale;
+        cache.clear();
+    }
+    const int key = time.hour() * 60 + time.minute();
+    if (const auto it = cache.constFind(key); it != cache.cend())
+        return *it;
+    const QString text = locale.toString(time, QLocale::ShortFormat);
+    cache.insert(key, text);
+    return text;
 }
 
 Date nextRuleBoundary(const std::vector<BlockRule>& rules, Date now, const SharedState& state, const Calendar& calendar)

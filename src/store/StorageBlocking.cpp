@@ -91,6 +91,12 @@ void StorageService::normalizeSharedState()
     followWallClock();
     const Date t = now();
     const Calendar cal = calendar();
+    // Mostly nothing has run out: then there is no state to copy.
+    const SharedState& c = m_state;
+    if (!(c.blockingPausedUntil && *c.blockingPausedUntil <= t) &&
+        !(c.doomScroll && c.doomScroll->breakEndsAt && *c.doomScroll->breakEndsAt <= t) &&
+        c.dayId == usageDayId(t, cal) && !(c.urgentBreak && !c.urgentBreak->isRunning(t)))
+        return;
     SharedState s = m_state;
     if (s.blockingPausedUntil && *s.blockingPausedUntil <= t)
         s.blockingPausedUntil.reset();
@@ -121,13 +127,15 @@ void StorageService::refreshBlockingState()
     const MomentFacts facts = MomentFacts::of(t, cal);
     const qint64 today = m_state.dayId; // the usage day: a changed clock does not grant a new break
 
-    SharedState s = m_state;
-    s.blockedNow.clear();
+    // Worked out beside the state, which is copied only when the outcome differs from it.
+    const SharedState& s = m_state;
+    std::vector<BlockedSiteSnapshot> blocked;
+    blocked.reserve(m_rules.size());
     for (const BlockRule& rule : m_rules) {
         if (!isRuleActive(rule, facts, s))
             continue;
-        s.blockedNow.push_back({rule.id, rule.domain, rule.displayName, reasonFor(rule),
-                                rule.allowOneBreak && rule.urgentBreakUsedCalendarDay != today, std::nullopt});
+        blocked.push_back({rule.id, rule.domain, rule.displayName, reasonFor(rule),
+                           rule.allowOneBreak && rule.urgentBreakUsedCalendarDay != today, std::nullopt});
     }
     const bool paused = s.blockingPausedUntil && *s.blockingPausedUntil > t;
     if (!paused && m_doomScrollConfig.isEnabled && s.doomScroll && s.doomScroll->breakEndsAt &&
@@ -136,10 +144,10 @@ void StorageService::refreshBlockingState()
         const QString reason = QStringLiteral("Doom scroll break — back at ") +
                                QLocale().toString(QTime(end.hour, end.minute), QLocale::ShortFormat);
         for (const DoomScrollDomain& site : m_doomScrollConfig.domains) {
-            const bool listed = std::any_of(s.blockedNow.begin(), s.blockedNow.end(),
+            const bool listed = std::any_of(blocked.begin(), blocked.end(),
                                             [&site](const BlockedSiteSnapshot& b) { return b.domain == site.domain; });
             if (!listed)
-                s.blockedNow.push_back(
+                blocked.push_back(
                     {site.id, site.domain, site.domain, reason, false, BlockedSiteSnapshot::doomBreakKind});
         }
     }
@@ -150,8 +158,12 @@ void StorageService::refreshBlockingState()
         if (dayEnd > t)
             boundary = std::min(boundary, dayEnd);
     }
-    s.validUntil = boundary;
-    setState(s);
+    if (blocked != m_state.blockedNow || boundary != m_state.validUntil) {
+        SharedState changed = m_state;
+        changed.blockedNow = std::move(blocked);
+        changed.validUntil = boundary;
+        setState(changed);
+    }
     saveState();
     scheduleBoundaryTimer(boundary);
 }
@@ -181,7 +193,7 @@ bool StorageService::saveState()
     const QString path = m_fileStore.filePath(stateFile);
     if (m_stateOnDisk && m_stateOnDisk->file) {
         const std::optional<WallClockCheck> kept = keptClockReading(check);
-        if ((kept || !check) && stateFileText(m_state, kept) == m_stateOnDisk->text &&
+        if ((kept || !check) && kept == m_stateOnDisk->check && m_state == m_stateOnDisk->state &&
             fileIdentity(path) == m_stateOnDisk->file) {
             clearFailure(stateFile);
             m_lastUsageStateSave = now();
@@ -189,13 +201,12 @@ bool StorageService::saveState()
         }
     }
     QString error;
-    QByteArray text = stateFileText(m_state, check);
-    if (!writeFile(stateFile, text, &error)) {
+    if (!writeFile(stateFile, stateFileText(m_state, check), &error)) {
         m_stateOnDisk.reset();
         recordFailure(stateFile, error);
         return false;
     }
-    m_stateOnDisk = StateOnDisk{std::move(text), check, fileIdentity(path)};
+    m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(path)};
     clearFailure(stateFile);
     m_lastUsageStateSave = now();
     return true;

@@ -268,8 +268,9 @@ void StorageService::load()
     QByteArray stateText;
     if (auto loaded = m_fileStore.loadSharedState(now(), calendar(), nullptr, &check, &stateText)) {
         m_state = *loaded;
-        if (!stateText.isEmpty())
-            m_stateOnDisk = StateOnDisk{stateText, check, fileIdentity(m_fileStore.filePath(stateFile))};
+        // Only a file in exactly the form this store writes counts as already written.
+        if (!stateText.isEmpty() && stateFileText(m_state, check) == stateText)
+            m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(m_fileStore.filePath(stateFile))};
         // Only readings of this same boot can tell how much time really passed since the last run.
         const QString boot = m_env.monotonic->bootId();
         if (check && !boot.isEmpty() && check->bootId == boot) {

@@ -217,8 +217,9 @@ private:
         bool operator==(const FileIdentity&) const = default;
     };
     static std::optional<FileIdentity> fileIdentity(const QString& path);
+    // The file's text is a function of the two, so comparing them tells whether it would change.
     struct StateOnDisk {
-        QByteArray text;
+        SharedState state;
         std::optional<WallClockCheck> check;
         std::optional<FileIdentity> file;
     };
