@@ -346,20 +346,30 @@ private slots:
     {
         QTest::addColumn<int>("hour");
         QTest::addColumn<int>("minute");
+        QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("text");
-        QTest::newRow("midnight") << 0 << 0 << QStringLiteral("12:00 AM");
-        QTest::newRow("morning") << 9 << 0 << QStringLiteral("9:00 AM");
-        QTest::newRow("noon") << 12 << 0 << QStringLiteral("12:00 PM");
-        QTest::newRow("evening") << 21 << 5 << QStringLiteral("9:05 PM");
-        QTest::newRow("last minute") << 23 << 59 << QStringLiteral("11:59 PM");
+        const QString en = QStringLiteral("en_US");
+        QTest::newRow("midnight") << 0 << 0 << en << QStringLiteral("12:00 AM");
+        QTest::newRow("morning") << 9 << 0 << en << QStringLiteral("9:00 AM");
+        QTest::newRow("noon") << 12 << 0 << en << QStringLiteral("12:00 PM");
+        QTest::newRow("evening") << 21 << 5 << en << QStringLiteral("9:05 PM");
+        QTest::newRow("last minute") << 23 << 59 << en << QStringLiteral("11:59 PM");
+        // The texts are remembered: a change of locale must still show at once, both ways.
+        QTest::newRow("evening, German") << 21 << 5 << QStringLiteral("de_DE") << QStringLiteral("21:05");
+        QTest::newRow("evening, English again") << 21 << 5 << en << QStringLiteral("9:05 PM");
     }
 
     void timeOfDayText()
     {
         QFETCH(int, hour);
         QFETCH(int, minute);
+        QFETCH(QString, locale);
         QFETCH(QString, text);
-        QCOMPARE(spaced(::timeOfDayText(hour, minute)), text);
+        const QLocale before;
+        QLocale::setDefault(QLocale(locale));
+        const QString shown = spaced(::timeOfDayText(hour, minute));
+        QLocale::setDefault(before);
+        QCOMPARE(shown, text);
     }
 };
 
