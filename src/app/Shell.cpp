@@ -1,6 +1,5 @@
 #include "app/Shell.h"
 
-#include "app/Alert.h"
 #include "app/MainWindow.h"
 #include "app/MenuBarIcon.h"
 #include "app/Popover.h"
@@ -14,6 +13,7 @@
 #include "screens/quit/QuitFlowWindow.h"
 #include "store/StorageService.h"
 #include "sync/CloudKitSyncService.h"
+#include "ui/ChoiceDialog.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -144,7 +144,7 @@ void Shell::openMainWindowAfterLaunch()
         m_context.defaults->boolean(MainWindow::onboardingCompletedKey).value_or(false) &&
         ApplicationsMover::shouldOfferMove()) {
         QTimer::singleShot(0, this, [this] {
-            const int answer = Alert::ask(
+            const int answer = ChoiceDialog::ask(
                 QStringLiteral("Move Quillharbour to Applications?"),
                 QStringLiteral("It's running from the download right now. In Applications it stays on your Mac, "
                                "opens when you sign in and gets updates."),
@@ -153,10 +153,11 @@ void Shell::openMainWindowAfterLaunch()
                 return;
             QString error;
             if (!ApplicationsMover::moveAndRelaunch([this] { m_gate->request(); }, &error))
-                Alert::ask(QStringLiteral("Move Quillharbour to Applications"),
-                           QStringLiteral("Couldn't move it. Quit Quillharbour, then drag it from the download into "
-                                          "Applications."),
-                           {QStringLiteral("OK")}, m_mainWindow.get());
+                ChoiceDialog::ask(
+                    QStringLiteral("Move Quillharbour to Applications"),
+                    QStringLiteral("Couldn't move it. Quit Quillharbour, then drag it from the download into "
+                                   "Applications."),
+                    {QStringLiteral("OK")}, m_mainWindow.get());
         });
     }
 }

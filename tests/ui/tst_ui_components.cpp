@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 
+#include "ui/ChoiceDialog.h"
 #include "ui/ClickableArea.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
@@ -81,6 +82,8 @@ private slots:
     void earlierRowFromText();
     void textsStayPlainAndNamed();
     void wrappingLabelGrowsAndLimits();
+    void choiceDialogAnswers_data();
+    void choiceDialogAnswers();
 };
 
 void TestUiComponents::hexColors_data()
@@ -640,6 +643,54 @@ void TestUiComponents::wrappingLabelGrowsAndLimits()
     label.setMaxLines(3);
     QCOMPARE(label.lineCount(100), 3);
     QCOMPARE(label.heightForWidth(100), label.heightForWidth(100000) + 2 * QFontMetrics(label.font()).lineSpacing());
+}
+
+void TestUiComponents::choiceDialogAnswers_data()
+{
+    // Roles of "A", "B", "C" in that order: n normal, d destructive, c cancel.
+    QTest::addColumn<QString>("roles");
+    QTest::addColumn<QString>("press"); // a button's text, or "Escape"
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("chosen");
+    QTest::addColumn<QString>("ran");
+    QTest::newRow("destructive first") << "dc"
+                                       << "A" << int(QDialog::Accepted) << 0 << "A";
+    QTest::newRow("cancel first") << "cd"
+                                  << "A" << int(QDialog::Rejected) << 0 << "A";
+    QTest::newRow("escape is the cancel button") << "ndc"
+                                                 << "Escape" << int(QDialog::Rejected) << 2 << "C";
+    QTest::newRow("escape without a cancel button") << "nn"
+                                                    << "Escape" << int(QDialog::Rejected) << -1 << "";
+    QTest::newRow("pressed twice") << "nd"
+                                   << "BB" << int(QDialog::Accepted) << 1 << "B";
+}
+
+void TestUiComponents::choiceDialogAnswers()
+{
+    QFETCH(QString, roles);
+    QFETCH(QString, press);
+    QString ran;
+    std::vector<ChoiceDialog::Choice> choices;
+    for (int i = 0; i < roles.size(); ++i) {
+        const QString text(QChar('A' + i));
+        const auto role = roles[i] == 'd'   ? ChoiceDialog::Role::destructive
+                          : roles[i] == 'c' ? ChoiceDialog::Role::cancel
+                                            : ChoiceDialog::Role::normal;
+        choices.push_back({text, role, [&ran, text] { ran += text; }, {}});
+    }
+    ChoiceDialog dialog(QStringLiteral("<b>Title</b>"), QStringLiteral("Message"), std::move(choices), nullptr);
+    QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("choiceTitle"))->textFormat(), Qt::PlainText);
+    dialog.open();
+    if (press == QStringLiteral("Escape")) {
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    } else {
+        for (const QChar c : press)
+            dialog.findChild<QAbstractButton*>(QStringLiteral("choiceButton%1").arg(c.unicode() - 'A'))->click();
+    }
+    QVERIFY(!dialog.isVisible());
+    QTEST(dialog.result(), "result");
+    QTEST(dialog.chosen(), "chosen");
+    QTEST(ran, "ran");
 }
 
 QTEST_MAIN(TestUiComponents)

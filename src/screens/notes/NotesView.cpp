@@ -2,7 +2,6 @@
 
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
-#include "screens/notes/NoteDeleteDialog.h"
 #include "screens/notes/NoteEditorPane.h"
 #include "screens/notes/NoteListModel.h"
 #include "store/StorageService.h"
@@ -269,7 +268,11 @@ void NotesView::showDeleteDialog()
     const std::optional<Note> pending = m_state.pendingDelete();
     if (!pending || m_dialog)
         return;
-    auto* dialog = new NoteDeleteDialog(NotesPageState::deleteMessage(*pending), this);
+    auto* dialog = new ChoiceDialog(
+        NotesPageState::deleteTitle(), NotesPageState::deleteMessage(*pending),
+        {{QStringLiteral("Cancel"), ChoiceDialog::Role::cancel, {}, QStringLiteral("cancelDelete"), true},
+         {QStringLiteral("Delete"), ChoiceDialog::Role::destructive, {}, QStringLiteral("confirmDelete")}},
+        this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     m_dialog = dialog;
     connect(dialog, &QDialog::finished, this, [this, note = *pending](int result) {

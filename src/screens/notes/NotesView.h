@@ -1,8 +1,8 @@
 #pragma once
 
-#include "screens/notes/NoteDeleteDialog.h"
 #include "screens/notes/NoteEditorPane.h"
 #include "screens/notes/NotesPageState.h"
+#include "ui/ChoiceDialog.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -28,7 +28,7 @@ public:
     NotesPageState& state() { return m_state; }
     NoteEditorPane* editor() const { return m_editor; }
     QListView* list() const { return m_list; }
-    NoteDeleteDialog* deleteDialog() const { return m_dialog; }
+    ChoiceDialog* deleteDialog() const { return m_dialog; }
 
     // Saves whatever the open editor holds, at once.
     void flush();
@@ -56,7 +56,7 @@ private:
     QLabel* m_placeholderText = nullptr;
     QWidget* m_editorHolder = nullptr;
     QPointer<NoteEditorPane> m_editor;
-    QPointer<NoteDeleteDialog> m_dialog;
+    QPointer<ChoiceDialog> m_dialog;
     bool m_refreshQueued = false;
     bool m_updatingDetail = false;
 };

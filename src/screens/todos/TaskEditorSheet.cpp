@@ -1,7 +1,7 @@
 #include "screens/todos/TaskEditorSheet.h"
 
-#include "screens/todos/ConfirmDialog.h"
 #include "store/Reminders.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
@@ -256,7 +256,7 @@ TaskEditorSheet::TaskEditorSheet(Inputs inputs, QWidget* parent)
     });
 }
 
-ConfirmDialog* TaskEditorSheet::openQuestion() const
+ChoiceDialog* TaskEditorSheet::openQuestion() const
 {
     return m_question;
 }
@@ -793,8 +793,9 @@ void TaskEditorSheet::refreshNotificationStatus()
     });
 }
 
-void TaskEditorSheet::ask(ConfirmDialog* dialog)
+void TaskEditorSheet::ask(ChoiceDialog* dialog)
 {
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
     m_question = dialog;
     dialog->open();
 }
@@ -807,11 +808,11 @@ void TaskEditorSheet::cancel()
         finishWith(QDialog::Rejected);
         return;
     }
-    ask(new ConfirmDialog(QStringLiteral("Discard your changes?"), QString(),
-                          {{QStringLiteral("Discard Changes"), ConfirmDialog::Role::destructive,
-                            [this] { finishWith(QDialog::Rejected); }},
-                           {QStringLiteral("Keep Editing"), ConfirmDialog::Role::cancel, {}}},
-                          this));
+    ask(new ChoiceDialog(QStringLiteral("Discard your changes?"), QString(),
+                         {{QStringLiteral("Discard Changes"), ChoiceDialog::Role::destructive,
+                           [this] { finishWith(QDialog::Rejected); }},
+                          {QStringLiteral("Keep Editing"), ChoiceDialog::Role::cancel, {}}},
+                         this));
 }
 
 void TaskEditorSheet::save()
@@ -828,15 +829,15 @@ void TaskEditorSheet::requestDelete()
 {
     if (m_question || !m_model.existingTodo() || !m_inputs.onDelete)
         return;
-    ask(new ConfirmDialog(QStringLiteral("Delete this to-do?"), m_model.deleteMessage(),
-                          {{QStringLiteral("Keep To-do"), ConfirmDialog::Role::cancel, {}},
-                           {m_model.deleteButtonTitle(), ConfirmDialog::Role::destructive,
-                            [this] {
-                                // The record as it was handed in: edits made here are not applied.
-                                m_inputs.onDelete(*m_model.existingTodo());
-                                finishWith(QDialog::Accepted);
-                            }}},
-                          this));
+    ask(new ChoiceDialog(QStringLiteral("Delete this to-do?"), m_model.deleteMessage(),
+                         {{QStringLiteral("Keep To-do"), ChoiceDialog::Role::cancel, {}},
+                          {m_model.deleteButtonTitle(), ChoiceDialog::Role::destructive,
+                           [this] {
+                               // The record as it was handed in: edits made here are not applied.
+                               m_inputs.onDelete(*m_model.existingTodo());
+                               finishWith(QDialog::Accepted);
+                           }}},
+                         this));
 }
 
 void TaskEditorSheet::reject()

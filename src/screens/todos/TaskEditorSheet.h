@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-class ConfirmDialog;
+class ChoiceDialog;
 class Eyebrow;
 class FocusButton;
 class FocusSectionHeader;
@@ -51,7 +51,7 @@ public:
     TaskEditorModel& model() { return m_model; }
     bool notificationsDenied() const { return m_notificationsDenied; }
     // The question the sheet shows now, if any.
-    ConfirmDialog* openQuestion() const;
+    ChoiceDialog* openQuestion() const;
 
     void cancel();
     void save();
@@ -75,7 +75,7 @@ private:
     void updateNotificationsDenied();
     void refreshNotificationStatus();
     void applyNotesLimit();
-    void ask(ConfirmDialog* dialog);
+    void ask(ChoiceDialog* dialog);
     void finishWith(QDialog::DialogCode code);
 
     Inputs m_inputs;
@@ -83,7 +83,7 @@ private:
     bool m_shownOnce = false;
     bool m_notificationsDenied = false;
     bool m_composingNotes = false;
-    QPointer<ConfirmDialog> m_question;
+    QPointer<ChoiceDialog> m_question;
     QIcon m_check;
 
     Eyebrow* m_headerTitle = nullptr;

@@ -1,12 +1,12 @@
 #include "screens/todos/TodosView.h"
 
 #include "router/AppRouter.h"
-#include "screens/todos/ConfirmDialog.h"
 #include "screens/todos/RowStack.h"
 #include "screens/todos/TaskEditorModel.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/ClickableArea.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
@@ -140,7 +140,7 @@ TaskEditorSheet* TodosView::editor() const
     return m_editor;
 }
 
-ConfirmDialog* TodosView::deleteQuestion() const
+ChoiceDialog* TodosView::deleteQuestion() const
 {
     return m_deleteQuestion;
 }
@@ -662,23 +662,24 @@ void TodosView::requestDelete(const TaskItem& todo)
     StorageService* store = m_context.storage;
     const auto remove = [store, todo] { store->deleteTodo(todo); };
     if (TaskEditorModel::isRepeating(todo)) {
-        m_deleteQuestion = new ConfirmDialog(
+        m_deleteQuestion = new ChoiceDialog(
             QStringLiteral("Delete repeating to-do?"),
             QStringLiteral("Stop repeating keeps the copies you already have. Delete All removes every copy on all "
                            "your devices."),
-            {{QStringLiteral("Stop Repeating (Keep Past)"), ConfirmDialog::Role::normal,
+            {{QStringLiteral("Stop Repeating (Keep Past)"), ChoiceDialog::Role::normal,
               [this, todo] { stopRepeating(todo); }},
-             {QStringLiteral("Delete All"), ConfirmDialog::Role::destructive, remove},
-             {QStringLiteral("Cancel"), ConfirmDialog::Role::cancel, {}}},
+             {QStringLiteral("Delete All"), ChoiceDialog::Role::destructive, remove},
+             {QStringLiteral("Cancel"), ChoiceDialog::Role::cancel, {}}},
             this);
     } else {
-        m_deleteQuestion = new ConfirmDialog(QStringLiteral("Delete this to-do?"),
-                                             QStringLiteral("\u201C") + todo.title +
-                                                 QStringLiteral("\u201D will be removed from all your devices."),
-                                             {{QStringLiteral("Delete"), ConfirmDialog::Role::destructive, remove},
-                                              {QStringLiteral("Cancel"), ConfirmDialog::Role::cancel, {}}},
-                                             this);
+        m_deleteQuestion = new ChoiceDialog(QStringLiteral("Delete this to-do?"),
+                                            QStringLiteral("\u201C") + todo.title +
+                                                QStringLiteral("\u201D will be removed from all your devices."),
+                                            {{QStringLiteral("Delete"), ChoiceDialog::Role::destructive, remove},
+                                             {QStringLiteral("Cancel"), ChoiceDialog::Role::cancel, {}}},
+                                            this);
     }
+    m_deleteQuestion->setAttribute(Qt::WA_DeleteOnClose);
     // Closed means gone for the page, even before the event loop deletes it.
     connect(m_deleteQuestion, &QDialog::finished, this, [this] { m_deleteQuestion = nullptr; });
     m_deleteQuestion->open();

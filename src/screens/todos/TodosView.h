@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <QWidget>
 
-class ConfirmDialog;
+class ChoiceDialog;
 class Eyebrow;
 class FocusButton;
 class FocusEmptyCard;
@@ -63,7 +63,7 @@ public:
     void fillEarlierMenu(QMenu* menu, const TaskItem& todo);
 
     TaskEditorSheet* editor() const;
-    ConfirmDialog* deleteQuestion() const;
+    ChoiceDialog* deleteQuestion() const;
     // Rebuilds the sections from the store now (the page also does so after every store change).
     void refresh();
 
@@ -114,6 +114,6 @@ private:
     bool m_earlierShownOpen = false;
     QHash<QUuid, QPointer<QuietTodoRow>> m_rows;
     QPointer<TaskEditorSheet> m_editor;
-    QPointer<ConfirmDialog> m_deleteQuestion;
+    QPointer<ChoiceDialog> m_deleteQuestion;
     QTimer m_midnight;
 };

@@ -3,12 +3,12 @@
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
 #include "screens/notes/NoteDates.h"
-#include "screens/notes/NoteDeleteDialog.h"
 #include "screens/notes/NoteEditorPane.h"
 #include "screens/notes/NoteEditorState.h"
 #include "screens/notes/NoteListModel.h"
 #include "screens/notes/NotesPageState.h"
 #include "screens/notes/NotesView.h"
+#include "ui/ChoiceDialog.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -416,9 +416,9 @@ void TestNotesPage::deleteDialog()
     trash->click();
     QVERIFY(view.deleteDialog());
     QCOMPARE(QApplication::activeModalWidget(), view.deleteDialog());
-    QCOMPARE(view.deleteDialog()->findChild<QLabel*>(QStringLiteral("deleteNoteMessage"))->text(),
+    QCOMPARE(view.deleteDialog()->findChild<QLabel*>(QStringLiteral("choiceMessage"))->text(),
              QStringLiteral("\u201CBeta\u201D will be removed from all your devices."));
-    view.deleteDialog()->cancelButton()->click();
+    view.deleteDialog()->findChild<QAbstractButton*>(QStringLiteral("cancelDelete"))->click();
     QVERIFY(!view.state().pendingDelete());
     QVERIFY(rig.stored(rig.beta.id));
     QTRY_VERIFY(!view.deleteDialog());
@@ -426,7 +426,7 @@ void TestNotesPage::deleteDialog()
     // Delete removes it and opens the newest note left; a late save of it is ignored.
     QTest::keyClicks(view.editor()->titleField(), QStringLiteral(" late"));
     trash->click();
-    view.deleteDialog()->deleteButton()->click();
+    view.deleteDialog()->findChild<QAbstractButton*>(QStringLiteral("confirmDelete"))->click();
     QVERIFY(!rig.stored(rig.beta.id));
     QCOMPARE(view.state().selectedID(), rig.alpha.id);
     QCOMPARE(view.editor()->state().savedNote()->id, rig.alpha.id);

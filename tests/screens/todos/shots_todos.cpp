@@ -1,9 +1,9 @@
 #include "Screenshots.h"
 #include "StoreFixture.h"
 #include "router/AppRouter.h"
-#include "screens/todos/ConfirmDialog.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/Theme.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "StoreFixture.h"
-#include "screens/todos/ConfirmDialog.h"
 #include "screens/todos/TaskEditorSheet.h"
+#include "ui/ChoiceDialog.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -1,8 +1,8 @@
 #include "StoreFixture.h"
 #include "router/AppRouter.h"
-#include "screens/todos/ConfirmDialog.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"
+#include "ui/ChoiceDialog.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -257,7 +257,7 @@ void TodosViewTest::deleteQuestions()
     }
     makeView();
     view->requestDelete(target);
-    ConfirmDialog* question = view->deleteQuestion();
+    ChoiceDialog* question = view->deleteQuestion();
     QVERIFY(question);
     if (repeating) {
         QCOMPARE(question->title(), QStringLiteral("Delete repeating to-do?"));

@@ -1,0 +1,143 @@
+#include "ui/ChoiceDialog.h"
+
+#include "ui/FocusButton.h"
+#include "ui/Palette.h"
+#include "ui/Theme.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel* wrapped(const QString& text, const QString& name, const QFont& font, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setFont(font);
+    return label;
+}
+
+QAbstractButton* questionButton(const ChoiceDialog::Choice& choice, QWidget* parent)
+{
+    auto* button = new QPushButton(choice.text, parent);
+    button->setAutoDefault(false);
+    button->setDefault(choice.isDefault);
+    button->setMinimumHeight(30);
+    button->setFont(Theme::font(13, choice.role == ChoiceDialog::Role::cancel ? QFont::Normal : QFont::DemiBold));
+    if (choice.role == ChoiceDialog::Role::destructive) {
+        QPalette p = button->palette();
+        p.setColor(QPalette::ButtonText, FocusColor::alert());
+        button->setPalette(p);
+    }
+    return button;
+}
+
+} // namespace
+
+ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::vector<Choice> choices, QWidget* parent,
+                           Look look)
+    : QDialog(parent), m_title(title), m_message(message), m_choices(std::move(choices))
+{
+    const bool alert = look == Look::alert;
+    setObjectName(alert ? QStringLiteral("alert") : QStringLiteral("choiceDialog"));
+    setWindowTitle(alert ? QStringLiteral("Quillharbour") : title);
+    if (!alert)
+        setWindowModality(Qt::WindowModal);
+    setAutoFillBackground(true);
+    QPalette page = palette();
+    page.setColor(QPalette::Window, FocusColor::paper());
+    setPalette(page);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(24, alert ? 22 : 20, 24, alert ? 20 : 18);
+    layout->setSpacing(10);
+    layout->addWidget(wrapped(title, QStringLiteral("choiceTitle"),
+                              alert ? Theme::font(16, QFont::Bold) : Theme::font(15, QFont::DemiBold), this));
+    if (alert || !message.isEmpty())
+        layout->addWidget(wrapped(message, QStringLiteral("choiceMessage"), Theme::font(13), this));
+    if (alert)
+        layout->addSpacing(8);
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(alert ? 10 : 8);
+    if (!alert)
+        row->addStretch(1);
+    for (int i = 0; i < int(m_choices.size()); ++i) {
+        const Choice& choice = m_choices[size_t(i)];
+        QAbstractButton* button = nullptr;
+        if (alert) {
+            const auto kind = i == 0 ? FocusSheetButtonStyle::Kind::primary : FocusSheetButtonStyle::Kind::outline;
+            button = new FocusButton(choice.text, FocusSheetButtonStyle{kind, true}, this);
+        } else {
+            button = questionButton(choice, this);
+        }
+        button->setObjectName(choice.objectName.isEmpty() ? QStringLiteral("choiceButton%1").arg(i)
+                                                          : choice.objectName);
+        connect(button, &QAbstractButton::clicked, this, [this, i] { finish(i); });
+        row->addWidget(button, alert ? 1 : 0);
+        if (alert && i == 0)
+            button->setFocus();
+    }
+    layout->addLayout(row);
+    if (alert)
+        setFixedWidth(420);
+    else
+        setMinimumWidth(360);
+}
+
+int ChoiceDialog::ask(const QString& title, const QString& message, const QStringList& buttons, QWidget* parent)
+{
+    std::vector<Choice> choices;
+    for (const QString& text : buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : buttons)
+        choices.push_back({text, Role::normal, {}, {}});
+    ChoiceDialog dialog(title, message, std::move(choices), parent, Look::alert);
+    dialog.exec();
+    return dialog.chosen();
+}
+
+bool ChoiceDialog::choose(const QString& text)
+{
+    for (size_t i = 0; i < m_choices.size(); ++i) {
+        if (m_choices[i].text == text) {
+            finish(int(i));
+            return true;
+        }
+    }
+    return false;
+}
+
+QStringList ChoiceDialog::buttonTexts() const
+{
+    QStringList texts;
+    for (const Choice& c : m_choices)
+        texts.append(c.text);
+    return texts;
+}
+
+void ChoiceDialog::reject()
+{
+    for (size_t i = 0; i < m_choices.size(); ++i) {
+        if (m_choices[i].role == Role::cancel) {
+            finish(int(i));
+            return;
+        }
+    }
+    QDialog::reject();
+}
+
+void ChoiceDialog::finish(int index)
+{
+    // A second press while the dialog is closing must not run a second action.
+    if (m_chosen >= 0)
+        return;
+    m_chosen = index;
+    const Choice& choice = m_choices[size_t(index)];
+    const std::function<void()> action = choice.action;
+    done(choice.role == Role::cancel ? QDialog::Rejected : QDialog::Accepted);
+    if (action)
+        action();
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+class QAbstractButton;
+
+// A question with its buttons in the order given. The platform's message and button boxes sort
+// buttons by role on Linux, which would move "Cancel" away from where the question puts it.
+class ChoiceDialog : public QDialog {
+    Q_OBJECT
+public:
+    enum class Role { normal, destructive, cancel };
+    struct Choice {
+        QString text;
+        Role role = Role::normal;
+        std::function<void()> action;
+        QString objectName;
+        bool isDefault = false; // Return presses it
+    };
+    // question: asked by a page or a sheet, buttons at the right edge, the destructive one in red.
+    // alert: the application's own message, buttons sharing the width, the first filled and focused.
+    enum class Look { question, alert };
+
+    ChoiceDialog(const QString& title, const QString& message, std::vector<Choice> choices, QWidget* parent,
+                 Look look = Look::question);
+
+    // Runs an alert to its end; the index of the button chosen, or -1 when closed otherwise.
+    static int ask(const QString& title, const QString& message, const QStringList& buttons, QWidget* parent = nullptr);
+
+    // Presses the button with this text; false when there is none (tests and keyboard users).
+    bool choose(const QString& text);
+    QStringList buttonTexts() const;
+    QString title() const { return m_title; }
+    QString message() const { return m_message; }
+    int chosen() const { return m_chosen; }
+
+    // Escape and the title bar's close answer like the cancel button, when there is one.
+    void reject() override;
+
+private:
+    void finish(int index);
+
+    QString m_title;
+    QString m_message;
+    std::vector<Choice> m_choices;
+    int m_chosen = -1;
+};
