@@ -191,7 +191,12 @@ int runCore(QCoreApplication& app)
     const auto calendar = [] { return Calendar::current(); };
     Defaults defaults(Defaults::defaultPath());
     NullNotifications notifications;
-    StorageService storage(std::nullopt, StorageEnvironment{&clock, calendar, &defaults, &notifications});
+    StorageEnvironment environment;
+    environment.clock = &clock;
+    environment.calendar = calendar;
+    environment.defaults = &defaults;
+    environment.notifications = &notifications;
+    StorageService storage(std::nullopt, environment);
     LocalBlockPageServer server(&storage);
     X11Display display;
     LinuxWorkspace workspace(display);
