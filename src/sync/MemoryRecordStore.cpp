@@ -2,30 +2,38 @@
 
 #include "sync/RecordFields.h"
 
-#include <QPromise>
 #include <QTimer>
+#include <QVariant>
 #include <memory>
-
-namespace {
-
-RecordError error(RecordErrorCode code, const QString& message)
-{
-    RecordError e;
-    e.code = code;
-    e.message = message;
-    return e;
-}
-
-} // namespace
 
 MemoryRecordStore::MemoryRecordStore(QObject* parent) : RecordStore(parent) {}
 
-template <typename T> QFuture<T> MemoryRecordStore::later(std::function<T()> work)
+// Every request answers on a later turn of the event loop, once counted and once other devices'
+// work has landed.
+template <typename T>
+QFuture<StoreAnswer<T>> MemoryRecordStore::later(Operation operation, int items, std::function<StoreAnswer<T>()> work)
 {
-    auto promise = std::make_shared<AnswerPromise<typename T::value_type>>();
-    QFuture<T> future = promise->future();
-    QTimer::singleShot(0, this, [promise, work = std::move(work)] { promise->answer(work()); });
+    auto promise = std::make_shared<AnswerPromise<T>>();
+    QFuture<StoreAnswer<T>> future = promise->future();
+    QTimer::singleShot(0, this, [this, operation, items, promise, work = std::move(work)] {
+        m_requests.push_back({operation, items});
+        if (beforeRequest)
+            beforeRequest(operation);
+        promise->answer(work());
+    });
     return future;
+}
+
+template <typename T>
+StoreAnswer<T> MemoryRecordStore::valueOrFault(Operation operation, const T& value, const QString& logLine)
+{
+    StoreAnswer<T> answer;
+    if (const auto fault = takeFault(operation))
+        answer.error = fault->error;
+    else
+        answer.value = value;
+    m_log.append(logLine.arg(answer.error ? answer.error->description() : QVariant(value).toString()));
+    return answer;
 }
 
 std::optional<MemoryRecordStore::Fault> MemoryRecordStore::takeFault(Operation operation)
@@ -43,51 +51,28 @@ std::optional<MemoryRecordStore::Fault> MemoryRecordStore::takeFault(Operation o
 
 QFuture<StoreAnswer<int>> MemoryRecordStore::accountStatus()
 {
-    return later<StoreAnswer<int>>([this] {
-        m_requests.push_back({Operation::accountStatus, 0});
-        if (beforeRequest)
-            beforeRequest(Operation::accountStatus);
-        StoreAnswer<int> answer;
-        if (const auto fault = takeFault(Operation::accountStatus))
-            answer.error = fault->error;
-        else
-            answer.value = m_accountStatus;
-        m_log.append(QStringLiteral("account -> %1")
-                         .arg(answer.error ? answer.error->description() : QString::number(answer.value)));
-        return answer;
+    return later<int>(Operation::accountStatus, 0, [this] {
+        return valueOrFault(Operation::accountStatus, m_accountStatus, QStringLiteral("account -> %1"));
     });
 }
 
 QFuture<StoreAnswer<QString>> MemoryRecordStore::userRecordName()
 {
-    return later<StoreAnswer<QString>>([this] {
-        m_requests.push_back({Operation::userRecordName, 0});
-        if (beforeRequest)
-            beforeRequest(Operation::userRecordName);
-        StoreAnswer<QString> answer;
-        if (const auto fault = takeFault(Operation::userRecordName))
-            answer.error = fault->error;
-        else
-            answer.value = m_userRecordName;
-        m_log.append(QStringLiteral("user -> %1").arg(answer.error ? answer.error->description() : answer.value));
-        return answer;
+    return later<QString>(Operation::userRecordName, 0, [this] {
+        return valueOrFault(Operation::userRecordName, m_userRecordName, QStringLiteral("user -> %1"));
     });
 }
 
 QFuture<StoreAnswer<std::vector<ItemResult>>> MemoryRecordStore::fetch(const QStringList& names)
 {
-    return later<StoreAnswer<std::vector<ItemResult>>>([this, names] {
-        m_requests.push_back({Operation::fetch, int(names.size())});
-        if (beforeRequest)
-            beforeRequest(Operation::fetch);
+    return later<std::vector<ItemResult>>(Operation::fetch, int(names.size()), [this, names] {
         StoreAnswer<std::vector<ItemResult>> answer;
         const std::optional<Fault> fault = takeFault(Operation::fetch);
         QString outcome = QStringLiteral("ok");
-        if (names.size() > maxItemsPerRequest) {
-            answer.error = error(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
-        } else if (fault && fault->kind == Fault::Kind::beforeCommit) {
+        answer.error = StoreFailure::checkRequestSize(names.size());
+        if (!answer.error && fault && fault->kind == Fault::Kind::beforeCommit) {
             answer.error = fault->error;
-        } else {
+        } else if (!answer.error) {
             const int failing = fault && !names.isEmpty() ? fault->item % names.size() : -1;
             for (int i = 0; i < names.size(); ++i) {
                 ItemResult item{names[i], std::nullopt, std::nullopt};
@@ -95,7 +80,7 @@ QFuture<StoreAnswer<std::vector<ItemResult>>> MemoryRecordStore::fetch(const QSt
                 if (i == failing && fault->kind != Fault::Kind::lostAnswer)
                     item.error = fault->error;
                 else if (it == m_records.end())
-                    item.error = error(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
+                    item.error = StoreFailure::unknownItem();
                 else
                     item.record = RecordFields::decode(it->second.type, it->first, it->second.tag, it->second.fields);
                 answer.value.push_back(std::move(item));
@@ -103,7 +88,8 @@ QFuture<StoreAnswer<std::vector<ItemResult>>> MemoryRecordStore::fetch(const QSt
             if (fault && fault->kind == Fault::Kind::lostAnswer)
                 answer.error = fault->error;
             if (fault && fault->kind == Fault::Kind::partialFailure) {
-                RecordError partial = error(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
+                RecordError partial =
+                    StoreFailure::make(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
                 partial.partialErrors.push_back({names[failing], fault->error});
                 answer.error = partial;
             }
@@ -117,16 +103,14 @@ QFuture<StoreAnswer<std::vector<ItemResult>>> MemoryRecordStore::fetch(const QSt
 
 std::optional<RecordError> MemoryRecordStore::save(const CloudRecord& record, CloudRecord* storedOut)
 {
-    if (!RecordFields::isValidName(record.recordName()) || !RecordFields::isValidName(record.recordType()))
-        return error(RecordErrorCode::invalidArguments, QStringLiteral("bad record name or type"));
     const QByteArray patch = RecordFields::patch(record);
-    if (patch.size() > maxRecordBytes)
-        return error(RecordErrorCode::limitExceeded, QStringLiteral("record too large"));
+    if (auto e = StoreFailure::checkSave(record, patch))
+        return e;
     const auto it = m_records.find(record.recordName());
     const bool matches =
         record.changeTag() ? (it != m_records.end() && it->second.tag == *record.changeTag()) : it == m_records.end();
     if (!matches)
-        return error(RecordErrorCode::serverRecordChanged, QStringLiteral("the record changed on the server"));
+        return StoreFailure::serverRecordChanged();
     Stored& stored = m_records[record.recordName()];
     if (it == m_records.end())
         stored.type = record.recordType();
@@ -139,18 +123,14 @@ std::optional<RecordError> MemoryRecordStore::save(const CloudRecord& record, Cl
 QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<CloudRecord>& saves,
                                                               const QStringList& deletes)
 {
-    return later<StoreAnswer<ModifyResults>>([this, saves, deletes] {
-        const int count = int(saves.size()) + int(deletes.size());
-        m_requests.push_back({Operation::modify, count});
-        if (beforeRequest)
-            beforeRequest(Operation::modify);
+    const int count = int(saves.size()) + int(deletes.size());
+    return later<ModifyResults>(Operation::modify, count, [this, saves, deletes, count] {
         StoreAnswer<ModifyResults> answer;
         const std::optional<Fault> fault = takeFault(Operation::modify);
-        if (count > maxItemsPerRequest) {
-            answer.error = error(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
-        } else if (fault && fault->kind == Fault::Kind::beforeCommit) {
+        answer.error = StoreFailure::checkRequestSize(count);
+        if (!answer.error && fault && fault->kind == Fault::Kind::beforeCommit) {
             answer.error = fault->error;
-        } else {
+        } else if (!answer.error) {
             const bool itemFault = fault && count > 0 && fault->kind != Fault::Kind::lostAnswer;
             const int failing = itemFault ? fault->item % count : -1;
             QString failingName;
@@ -173,14 +153,15 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
                     item.error = fault->error;
                     failingName = item.name;
                 } else if (m_records.erase(deletes[i]) == 0) {
-                    item.error = error(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
+                    item.error = StoreFailure::unknownItem();
                 }
                 answer.value.deletes.push_back(std::move(item));
             }
             if (fault && fault->kind == Fault::Kind::lostAnswer)
                 answer.error = fault->error;
             if (fault && fault->kind == Fault::Kind::partialFailure && failing >= 0) {
-                RecordError partial = error(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
+                RecordError partial =
+                    StoreFailure::make(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
                 partial.partialErrors.push_back({failingName, fault->error});
                 answer.error = partial;
             }

@@ -64,7 +64,9 @@ private:
     };
     std::optional<Fault> takeFault(Operation operation);
     std::optional<RecordError> save(const CloudRecord& record, CloudRecord* stored);
-    template <typename T> QFuture<T> later(std::function<T()> work);
+    template <typename T>
+    QFuture<StoreAnswer<T>> later(Operation operation, int items, std::function<StoreAnswer<T>()> work);
+    template <typename T> StoreAnswer<T> valueOrFault(Operation operation, const T& value, const QString& logLine);
 
     std::map<QString, Stored> m_records;
     int m_accountStatus = RecordStore::accountAvailable;

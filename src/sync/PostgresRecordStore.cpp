@@ -9,23 +9,20 @@
 
 namespace {
 
-RecordError failure(RecordErrorCode code, const QString& message, std::optional<double> retryAfter = std::nullopt)
-{
-    return RecordError{code, message, retryAfter, {}};
-}
+using StoreFailure::make;
 
 // The server's SQLSTATE as one of the sync's error kinds.
 RecordError mapState(const QByteArray& state, const QString& message)
 {
     if (state == "40001" || state == "40P01" || state == "55P03" || state == "57014")
-        return failure(RecordErrorCode::requestRateLimited, message, 5);
+        return StoreFailure::busy(message);
     if (state == "53100")
-        return failure(RecordErrorCode::quotaExceeded, message);
+        return make(RecordErrorCode::quotaExceeded, message);
     if (state == "42501")
-        return failure(RecordErrorCode::permissionFailure, message);
+        return make(RecordErrorCode::permissionFailure, message);
     if (state.startsWith("08"))
-        return failure(RecordErrorCode::networkFailure, message);
-    return failure(RecordErrorCode::internalError, message);
+        return make(RecordErrorCode::networkFailure, message);
+    return make(RecordErrorCode::internalError, message);
 }
 
 struct Result {
@@ -46,18 +43,16 @@ struct Result {
     }
 };
 
-} // namespace
-
-class PostgresRecordStore::Connection {
+class PostgresDatabase : public RecordDatabase {
 public:
-    explicit Connection(QString connection) : m_connection(std::move(connection)) {}
-    ~Connection()
+    explicit PostgresDatabase(QString connection) : m_connection(std::move(connection)) {}
+    ~PostgresDatabase() override
     {
         if (m_conn)
             PQfinish(m_conn);
     }
 
-    std::optional<RecordError> open()
+    std::optional<RecordError> open() override
     {
         if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
             return std::nullopt;
@@ -67,7 +62,7 @@ public:
         const QByteArray info = m_connection.toUtf8();
         PGconn* conn = PQconnectStart(info.constData());
         if (!conn)
-            return failure(RecordErrorCode::networkUnavailable, QStringLiteral("out of memory"));
+            return make(RecordErrorCode::networkUnavailable, QStringLiteral("out of memory"));
         // How far the handshake got tells a refused login from a server that cannot be reached.
         bool reachedServer = false;
         PostgresPollingStatusType poll = PGRES_POLLING_WRITING;
@@ -85,8 +80,8 @@ public:
             // The message may name the host, never a password (we never hold one).
             const QString message = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
             PQfinish(conn);
-            return failure(reachedServer ? RecordErrorCode::notAuthenticated : RecordErrorCode::networkUnavailable,
-                           message);
+            return make(reachedServer ? RecordErrorCode::notAuthenticated : RecordErrorCode::networkUnavailable,
+                        message);
         }
         m_conn = conn;
         if (auto e = exec("SET statement_timeout = '30s'"); e)
@@ -96,11 +91,9 @@ public:
         return std::nullopt;
     }
 
-    StoreAnswer<QString> account()
+    StoreAnswer<QString> account() override
     {
         StoreAnswer<QString> answer;
-        if ((answer.error = open()))
-            return answer;
         Result r(PQexec(m_conn, "SELECT value FROM qh_meta WHERE key = 'account'"));
         if (r.status() != PGRES_TUPLES_OK || r.rows() != 1)
             answer.error = error(r.r);
@@ -109,16 +102,10 @@ public:
         return answer;
     }
 
-    StoreAnswer<std::vector<ItemResult>> fetch(const QStringList& names)
+    // One statement for the whole batch.
+    StoreAnswer<std::vector<CloudRecord>> read(const QStringList& names) override
     {
-        StoreAnswer<std::vector<ItemResult>> answer;
-        if (names.size() > maxItemsPerRequest) {
-            answer.error = failure(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
-            return answer;
-        }
-        if ((answer.error = open()))
-            return answer;
-        // One statement for the whole batch; the answer is put back into request order here.
+        StoreAnswer<std::vector<CloudRecord>> answer;
         QByteArray array = "{";
         for (qsizetype i = 0; i < names.size(); ++i) {
             QByteArray quoted = names[i].toUtf8();
@@ -134,88 +121,52 @@ public:
             answer.error = error(r.r);
             return answer;
         }
-        QHash<QString, int> rowByName;
         for (int row = 0; row < r.rows(); ++row)
-            rowByName.insert(r.text(row, 0), row);
-        for (const QString& name : names) {
-            ItemResult item{name, std::nullopt, std::nullopt};
-            if (const auto it = rowByName.constFind(name); it != rowByName.cend())
-                item.record = RecordFields::decode(r.text(*it, 1), name, r.text(*it, 2), r.bytes(*it, 3));
-            else
-                item.error = failure(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
-            answer.value.push_back(std::move(item));
-        }
+            answer.value.push_back(
+                RecordFields::decode(r.text(row, 1), r.text(row, 0), r.text(row, 2), r.bytes(row, 3)));
         return answer;
     }
 
-    StoreAnswer<ModifyResults> modify(const std::vector<CloudRecord>& saves, const QStringList& deletes)
+    std::optional<RecordError> begin() override { return exec("BEGIN"); }
+
+    StoreAnswer<std::optional<CloudRecord>> write(const CloudRecord& record, const QByteArray& patch) override
     {
-        StoreAnswer<ModifyResults> answer;
-        if (qsizetype(saves.size()) + deletes.size() > maxItemsPerRequest) {
-            answer.error = failure(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
-            return answer;
-        }
-        if ((answer.error = open()))
-            return answer;
-        if ((answer.error = exec("BEGIN")))
-            return answer;
-        for (const CloudRecord& record : saves) {
-            ItemResult item{record.recordName(), std::nullopt, std::nullopt};
-            const QByteArray patch = RecordFields::patch(record);
-            if (!RecordFields::isValidName(record.recordName()) || !RecordFields::isValidName(record.recordType())) {
-                item.error = failure(RecordErrorCode::invalidArguments, QStringLiteral("bad record name or type"));
-            } else if (patch.size() > maxRecordBytes) {
-                item.error = failure(RecordErrorCode::limitExceeded, QStringLiteral("record too large"));
-            } else {
-                const QByteArray name = record.recordName().toUtf8();
-                const QByteArray third =
-                    record.changeTag() ? record.changeTag()->toUtf8() : record.recordType().toUtf8();
-                const char* values[] = {name.constData(), patch.constData(), third.constData()};
-                Result r(PQexecParams(
-                    m_conn,
-                    record.changeTag()
-                        ? "UPDATE qh_records SET fields = jsonb_strip_nulls(fields || $2::jsonb), "
-                          "tag = nextval('qh_record_tags')::text, modified = now() WHERE name = $1 AND tag = $3 "
-                          "RETURNING type, tag, fields::text"
-                        : "INSERT INTO qh_records(name, type, tag, fields) VALUES($1, $3, "
-                          "nextval('qh_record_tags')::text, "
-                          "jsonb_strip_nulls($2::jsonb)) ON CONFLICT (name) DO NOTHING RETURNING type, tag, "
-                          "fields::text",
-                    3, nullptr, values, nullptr, nullptr, 0));
-                if (r.status() != PGRES_TUPLES_OK) {
-                    answer.error = error(r.r);
-                    break;
-                }
-                if (r.rows() == 1)
-                    item.record = RecordFields::decode(r.text(0, 0), record.recordName(), r.text(0, 1), r.bytes(0, 2));
-                else
-                    item.error = failure(RecordErrorCode::serverRecordChanged,
-                                         QStringLiteral("the record changed on the server"));
-            }
-            answer.value.saves.push_back(std::move(item));
-        }
-        for (qsizetype i = 0; !answer.error && i < deletes.size(); ++i) {
-            ItemResult item{deletes[i], std::nullopt, std::nullopt};
-            const QByteArray name = deletes[i].toUtf8();
-            const char* values[] = {name.constData()};
-            Result r(PQexecParams(m_conn, "DELETE FROM qh_records WHERE name = $1", 1, nullptr, values, nullptr,
-                                  nullptr, 0));
-            if (r.status() != PGRES_COMMAND_OK) {
-                answer.error = error(r.r);
-                break;
-            }
-            if (QByteArray(PQcmdTuples(r.r)) == "0")
-                item.error = failure(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
-            answer.value.deletes.push_back(std::move(item));
-        }
-        if (!answer.error)
-            answer.error = exec("COMMIT");
-        if (answer.error) {
-            exec("ROLLBACK");
-            answer.value = {};
-        }
+        StoreAnswer<std::optional<CloudRecord>> answer;
+        const QByteArray name = record.recordName().toUtf8();
+        const QByteArray third = record.changeTag() ? record.changeTag()->toUtf8() : record.recordType().toUtf8();
+        const char* values[] = {name.constData(), patch.constData(), third.constData()};
+        Result r(PQexecParams(m_conn,
+                              record.changeTag()
+                                  ? "UPDATE qh_records SET fields = jsonb_strip_nulls(fields || $2::jsonb), "
+                                    "tag = nextval('qh_record_tags')::text, modified = now() WHERE name = $1 AND "
+                                    "tag = $3 RETURNING type, tag, fields::text"
+                                  : "INSERT INTO qh_records(name, type, tag, fields) VALUES($1, $3, "
+                                    "nextval('qh_record_tags')::text, jsonb_strip_nulls($2::jsonb)) "
+                                    "ON CONFLICT (name) DO NOTHING RETURNING type, tag, fields::text",
+                              3, nullptr, values, nullptr, nullptr, 0));
+        if (r.status() != PGRES_TUPLES_OK)
+            answer.error = error(r.r);
+        else if (r.rows() == 1)
+            answer.value = RecordFields::decode(r.text(0, 0), record.recordName(), r.text(0, 1), r.bytes(0, 2));
         return answer;
     }
+
+    StoreAnswer<bool> remove(const QString& name) override
+    {
+        StoreAnswer<bool> answer;
+        const QByteArray utf8 = name.toUtf8();
+        const char* values[] = {utf8.constData()};
+        Result r(
+            PQexecParams(m_conn, "DELETE FROM qh_records WHERE name = $1", 1, nullptr, values, nullptr, nullptr, 0));
+        if (r.status() != PGRES_COMMAND_OK)
+            answer.error = error(r.r);
+        else
+            answer.value = QByteArray(PQcmdTuples(r.r)) != "0";
+        return answer;
+    }
+
+    std::optional<RecordError> commit() override { return exec("COMMIT"); }
+    void rollback() override { exec("ROLLBACK"); }
 
 private:
     // Every copy may be the first to connect: the tables are made once, under a lock.
@@ -261,7 +212,7 @@ private:
         const QString message =
             QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn)).trimmed();
         if (PQstatus(m_conn) != CONNECTION_OK)
-            return failure(RecordErrorCode::networkFailure, message);
+            return make(RecordErrorCode::networkFailure, message);
         return mapState(QByteArray(result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr), message);
     }
 
@@ -276,35 +227,11 @@ private:
     PGconn* m_conn = nullptr;
 };
 
+} // namespace
+
 PostgresRecordStore::PostgresRecordStore(const QString& connection, QObject* parent)
-    : RecordStore(parent), m_worker([connection] { return std::make_unique<Connection>(connection); })
+    : DatabaseRecordStore([connection] { return std::make_unique<PostgresDatabase>(connection); }, parent)
 {
 }
 
 PostgresRecordStore::~PostgresRecordStore() = default;
-
-QFuture<StoreAnswer<int>> PostgresRecordStore::accountStatus()
-{
-    return m_worker.call<int>([](Connection& c) {
-        StoreAnswer<int> answer;
-        answer.error = c.open();
-        answer.value = accountAvailable;
-        return answer;
-    });
-}
-
-QFuture<StoreAnswer<QString>> PostgresRecordStore::userRecordName()
-{
-    return m_worker.call<QString>([](Connection& c) { return c.account(); });
-}
-
-QFuture<StoreAnswer<std::vector<ItemResult>>> PostgresRecordStore::fetch(const QStringList& names)
-{
-    return m_worker.call<std::vector<ItemResult>>([names](Connection& c) { return c.fetch(names); });
-}
-
-QFuture<StoreAnswer<ModifyResults>> PostgresRecordStore::modify(const std::vector<CloudRecord>& saves,
-                                                                const QStringList& deletes)
-{
-    return m_worker.call<ModifyResults>([saves, deletes](Connection& c) { return c.modify(saves, deletes); });
-}

@@ -43,6 +43,19 @@ struct RecordError {
     QString description() const;
 };
 
+// The failures every store gives alike, with the same texts.
+namespace StoreFailure {
+RecordError make(RecordErrorCode code, const QString& message, std::optional<double> retryAfter = std::nullopt);
+// A database that is locked or overloaded: worth another try soon.
+RecordError busy(const QString& message);
+// A request of too many items, which fails whole.
+std::optional<RecordError> checkRequestSize(qsizetype items);
+// A save's record name and type, and the size of its changes (`patch`), which fail it alone.
+std::optional<RecordError> checkSave(const CloudRecord& record, const QByteArray& patch);
+RecordError unknownItem();
+RecordError serverRecordChanged();
+} // namespace StoreFailure
+
 // The answer to one request: a failure of the whole request, or its value.
 template <typename T> struct StoreAnswer {
     using value_type = T;

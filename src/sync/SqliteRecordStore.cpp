@@ -17,10 +17,7 @@
 
 namespace {
 
-RecordError failure(RecordErrorCode code, const QString& message, std::optional<double> retryAfter = std::nullopt)
-{
-    return RecordError{code, message, retryAfter, {}};
-}
+using StoreFailure::make;
 
 // SQLite's answer as one of the sync's error kinds.
 RecordError mapError(int extended, const QString& message)
@@ -28,17 +25,17 @@ RecordError mapError(int extended, const QString& message)
     switch (extended & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return failure(RecordErrorCode::requestRateLimited, message, 5);
+        return StoreFailure::busy(message);
     case SQLITE_FULL:
-        return failure(RecordErrorCode::quotaExceeded, message);
+        return make(RecordErrorCode::quotaExceeded, message);
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-        return failure(RecordErrorCode::permissionFailure, message);
+        return make(RecordErrorCode::permissionFailure, message);
     case SQLITE_CANTOPEN:
-        return failure(RecordErrorCode::networkUnavailable, message);
+        return make(RecordErrorCode::networkUnavailable, message);
     default:
-        return failure(RecordErrorCode::internalError, message);
+        return make(RecordErrorCode::internalError, message);
     }
 }
 
@@ -65,24 +62,22 @@ QString newTag()
     return QString::number(QRandomGenerator::system()->generate64(), 16);
 }
 
-} // namespace
-
 // One connection on the worker thread. Every write is one `BEGIN IMMEDIATE` transaction, so two
 // copies never both read and then both write.
-class SqliteRecordStore::Connection {
+class SqliteDatabase : public RecordDatabase {
 public:
-    explicit Connection(QString path) : m_path(std::move(path)) {}
-    ~Connection() { close(); }
+    explicit SqliteDatabase(QString path) : m_path(std::move(path)) {}
+    ~SqliteDatabase() override { close(); }
 
-    std::optional<RecordError> open()
+    std::optional<RecordError> open() override
     {
         if (m_db)
             return std::nullopt;
         const QString folder = QFileInfo(m_path).absolutePath();
         if (!QDir().mkpath(folder))
-            return failure(RecordErrorCode::networkUnavailable, QStringLiteral("cannot create %1").arg(folder));
+            return make(RecordErrorCode::networkUnavailable, QStringLiteral("cannot create %1").arg(folder));
         if (isNetworkFileSystem(folder))
-            return failure(
+            return make(
                 RecordErrorCode::internalError,
                 QStringLiteral("%1 is on a network file system; use a PostgreSQL store to share between machines")
                     .arg(m_path));
@@ -90,7 +85,7 @@ public:
         const QByteArray file = QFile::encodeName(m_path);
         const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0)
-            return failure(RecordErrorCode::networkUnavailable, QStringLiteral("cannot open %1").arg(m_path));
+            return make(RecordErrorCode::networkUnavailable, QStringLiteral("cannot open %1").arg(m_path));
         ::fchmod(fd, 0600);
         ::close(fd);
 
@@ -128,11 +123,9 @@ public:
         return std::nullopt;
     }
 
-    StoreAnswer<QString> account()
+    StoreAnswer<QString> account() override
     {
         StoreAnswer<QString> answer;
-        if ((answer.error = open()))
-            return answer;
         Statement s(m_db, "SELECT value FROM meta WHERE key='account'");
         if (s.rc != SQLITE_OK || s.step() != SQLITE_ROW)
             answer.error = lastError();
@@ -141,114 +134,89 @@ public:
         return answer;
     }
 
-    StoreAnswer<std::vector<ItemResult>> fetch(const QStringList& names)
+    StoreAnswer<std::vector<CloudRecord>> read(const QStringList& names) override
     {
-        StoreAnswer<std::vector<ItemResult>> answer;
-        if (names.size() > maxItemsPerRequest) {
-            answer.error = failure(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
-            return answer;
-        }
-        if ((answer.error = open()))
-            return answer;
+        StoreAnswer<std::vector<CloudRecord>> answer;
         // One read transaction: the records answer as of one moment.
         if ((answer.error = exec("BEGIN")))
             return answer;
         Statement s(m_db, "SELECT type, tag, fields FROM records WHERE name = ?1");
         for (const QString& name : names) {
-            ItemResult item{name, std::nullopt, std::nullopt};
             s.reset();
             s.bind(1, name);
             const int rc = s.step();
             if (rc == SQLITE_ROW)
-                item.record = RecordFields::decode(s.text(0), name, s.text(1), s.blob(2));
-            else if (rc == SQLITE_DONE)
-                item.error = failure(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
-            else {
+                answer.value.push_back(RecordFields::decode(s.text(0), name, s.text(1), s.blob(2)));
+            else if (rc != SQLITE_DONE) {
                 answer.error = lastError();
                 break;
             }
-            answer.value.push_back(std::move(item));
         }
         s.finalize();
         exec("COMMIT");
-        if (answer.error)
-            answer.value.clear();
         return answer;
     }
 
-    StoreAnswer<ModifyResults> modify(const std::vector<CloudRecord>& saves, const QStringList& deletes)
+    std::optional<RecordError> begin() override
     {
-        StoreAnswer<ModifyResults> answer;
-        if (qsizetype(saves.size()) + deletes.size() > maxItemsPerRequest) {
-            answer.error = failure(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
-            return answer;
-        }
-        if ((answer.error = open()))
-            return answer;
-        if ((answer.error = exec("BEGIN IMMEDIATE")))
-            return answer;
-        {
-            Statement update(m_db, "UPDATE records SET fields = json_patch(fields, ?2), tag = ?3, modified = ?4 "
-                                   "WHERE name = ?1 AND tag = ?5 RETURNING type, tag, fields");
-            Statement insert(m_db, "INSERT INTO records(name, type, tag, fields, modified) "
-                                   "VALUES(?1, ?6, ?3, json_patch('{}', ?2), ?4) "
-                                   "ON CONFLICT(name) DO NOTHING RETURNING type, tag, fields");
-            Statement remove(m_db, "DELETE FROM records WHERE name = ?1");
-            const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            for (const CloudRecord& record : saves) {
-                ItemResult item{record.recordName(), std::nullopt, std::nullopt};
-                const QByteArray patch = RecordFields::patch(record);
-                if (!RecordFields::isValidName(record.recordName()) || !RecordFields::isValidName(record.recordType()))
-                    item.error = failure(RecordErrorCode::invalidArguments, QStringLiteral("bad record name or type"));
-                else if (patch.size() > maxRecordBytes)
-                    item.error = failure(RecordErrorCode::limitExceeded, QStringLiteral("record too large"));
-                else {
-                    Statement& s = record.changeTag() ? update : insert;
-                    s.reset();
-                    s.bind(1, record.recordName());
-                    s.bind(2, patch);
-                    s.bind(3, newTag());
-                    s.bind(4, now);
-                    if (record.changeTag())
-                        s.bind(5, *record.changeTag());
-                    else
-                        s.bind(6, record.recordType());
-                    const int rc = s.step();
-                    if (rc == SQLITE_ROW)
-                        item.record = RecordFields::decode(s.text(0), record.recordName(), s.text(1), s.blob(2));
-                    else if (rc == SQLITE_DONE)
-                        item.error = failure(RecordErrorCode::serverRecordChanged,
-                                             QStringLiteral("the record changed on the server"));
-                    else {
-                        answer.error = lastError();
-                        break;
-                    }
-                    // A RETURNING statement must run to its end before the next use.
-                    while (rc == SQLITE_ROW && s.step() == SQLITE_ROW) {
-                    }
-                }
-                answer.value.saves.push_back(std::move(item));
-            }
-            for (qsizetype i = 0; !answer.error && i < deletes.size(); ++i) {
-                ItemResult item{deletes[i], std::nullopt, std::nullopt};
-                remove.reset();
-                remove.bind(1, deletes[i]);
-                if (remove.step() != SQLITE_DONE) {
-                    answer.error = lastError();
-                    break;
-                }
-                if (sqlite3_changes(m_db) == 0)
-                    item.error = failure(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
-                answer.value.deletes.push_back(std::move(item));
-            }
-        }
-        if (!answer.error)
-            answer.error = exec("COMMIT");
-        if (answer.error) {
-            exec("ROLLBACK");
-            answer.value = {};
+        if (auto e = exec("BEGIN IMMEDIATE"))
+            return e;
+        m_update.emplace(m_db, "UPDATE records SET fields = json_patch(fields, ?2), tag = ?3, modified = ?4 "
+                               "WHERE name = ?1 AND tag = ?5 RETURNING type, tag, fields");
+        m_insert.emplace(m_db, "INSERT INTO records(name, type, tag, fields, modified) "
+                               "VALUES(?1, ?6, ?3, json_patch('{}', ?2), ?4) "
+                               "ON CONFLICT(name) DO NOTHING RETURNING type, tag, fields");
+        m_remove.emplace(m_db, "DELETE FROM records WHERE name = ?1");
+        m_now = QDateTime::currentMSecsSinceEpoch();
+        return std::nullopt;
+    }
+
+    StoreAnswer<std::optional<CloudRecord>> write(const CloudRecord& record, const QByteArray& patch) override
+    {
+        StoreAnswer<std::optional<CloudRecord>> answer;
+        Statement& s = record.changeTag() ? *m_update : *m_insert;
+        s.reset();
+        s.bind(1, record.recordName());
+        s.bind(2, patch);
+        s.bind(3, newTag());
+        s.bind(4, m_now);
+        if (record.changeTag())
+            s.bind(5, *record.changeTag());
+        else
+            s.bind(6, record.recordType());
+        const int rc = s.step();
+        if (rc == SQLITE_ROW)
+            answer.value = RecordFields::decode(s.text(0), record.recordName(), s.text(1), s.blob(2));
+        else if (rc != SQLITE_DONE)
+            answer.error = lastError();
+        // A RETURNING statement must run to its end before the next use.
+        while (rc == SQLITE_ROW && s.step() == SQLITE_ROW) {
         }
         return answer;
+    }
+
+    StoreAnswer<bool> remove(const QString& name) override
+    {
+        StoreAnswer<bool> answer;
+        m_remove->reset();
+        m_remove->bind(1, name);
+        if (m_remove->step() != SQLITE_DONE)
+            answer.error = lastError();
+        else
+            answer.value = sqlite3_changes(m_db) != 0;
+        return answer;
+    }
+
+    std::optional<RecordError> commit() override
+    {
+        finishBatch();
+        return exec("COMMIT");
+    }
+
+    void rollback() override
+    {
+        finishBatch();
+        exec("ROLLBACK");
     }
 
 private:
@@ -290,6 +258,14 @@ private:
         }
     };
 
+    // The write statements live for one transaction and are gone before it ends.
+    void finishBatch()
+    {
+        m_update.reset();
+        m_insert.reset();
+        m_remove.reset();
+    }
+
     std::optional<RecordError> exec(const char* sql)
     {
         char* message = nullptr;
@@ -315,6 +291,7 @@ private:
     }
     void close()
     {
+        finishBatch();
         if (m_db)
             sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -322,10 +299,14 @@ private:
 
     QString m_path;
     sqlite3* m_db = nullptr;
+    std::optional<Statement> m_update, m_insert, m_remove;
+    qint64 m_now = 0;
 };
 
+} // namespace
+
 SqliteRecordStore::SqliteRecordStore(const QString& path, QObject* parent)
-    : RecordStore(parent), m_worker([path] { return std::make_unique<Connection>(path); })
+    : DatabaseRecordStore([path] { return std::make_unique<SqliteDatabase>(path); }, parent)
 {
 }
 
@@ -335,30 +316,4 @@ QString SqliteRecordStore::defaultPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/Quillharbour/records.sqlite");
-}
-
-QFuture<StoreAnswer<int>> SqliteRecordStore::accountStatus()
-{
-    return m_worker.call<int>([](Connection& c) {
-        StoreAnswer<int> answer;
-        answer.error = c.open();
-        answer.value = accountAvailable;
-        return answer;
-    });
-}
-
-QFuture<StoreAnswer<QString>> SqliteRecordStore::userRecordName()
-{
-    return m_worker.call<QString>([](Connection& c) { return c.account(); });
-}
-
-QFuture<StoreAnswer<std::vector<ItemResult>>> SqliteRecordStore::fetch(const QStringList& names)
-{
-    return m_worker.call<std::vector<ItemResult>>([names](Connection& c) { return c.fetch(names); });
-}
-
-QFuture<StoreAnswer<ModifyResults>> SqliteRecordStore::modify(const std::vector<CloudRecord>& saves,
-                                                              const QStringList& deletes)
-{
-    return m_worker.call<ModifyResults>([saves, deletes](Connection& c) { return c.modify(saves, deletes); });
 }

@@ -1,0 +1,104 @@
+#include "sync/DatabaseRecordStore.h"
+
+#include "sync/RecordFields.h"
+
+#include <QHash>
+
+namespace {
+
+StoreAnswer<std::vector<ItemResult>> fetchFrom(RecordDatabase& db, const QStringList& names)
+{
+    StoreAnswer<std::vector<ItemResult>> answer;
+    if ((answer.error = StoreFailure::checkRequestSize(names.size())) || (answer.error = db.open()))
+        return answer;
+    const StoreAnswer<std::vector<CloudRecord>> stored = db.read(names);
+    if ((answer.error = stored.error))
+        return answer;
+    QHash<QString, qsizetype> byName;
+    for (qsizetype i = 0; i < qsizetype(stored.value.size()); ++i)
+        byName.insert(stored.value[i].recordName(), i);
+    for (const QString& name : names) {
+        ItemResult item{name, std::nullopt, std::nullopt};
+        if (const auto it = byName.constFind(name); it != byName.cend())
+            item.record = stored.value[*it];
+        else
+            item.error = StoreFailure::unknownItem();
+        answer.value.push_back(std::move(item));
+    }
+    return answer;
+}
+
+// One transaction: a failure of the database undoes every item and fails the request whole.
+StoreAnswer<ModifyResults> modifyIn(RecordDatabase& db, const std::vector<CloudRecord>& saves,
+                                    const QStringList& deletes)
+{
+    StoreAnswer<ModifyResults> answer;
+    if ((answer.error = StoreFailure::checkRequestSize(qsizetype(saves.size()) + deletes.size())) ||
+        (answer.error = db.open()) || (answer.error = db.begin()))
+        return answer;
+    for (const CloudRecord& record : saves) {
+        ItemResult item{record.recordName(), std::nullopt, std::nullopt};
+        const QByteArray patch = RecordFields::patch(record);
+        item.error = StoreFailure::checkSave(record, patch);
+        if (!item.error) {
+            StoreAnswer<std::optional<CloudRecord>> written = db.write(record, patch);
+            if ((answer.error = written.error))
+                break;
+            item.record = std::move(written.value);
+            if (!item.record)
+                item.error = StoreFailure::serverRecordChanged();
+        }
+        answer.value.saves.push_back(std::move(item));
+    }
+    for (qsizetype i = 0; !answer.error && i < deletes.size(); ++i) {
+        const StoreAnswer<bool> removed = db.remove(deletes[i]);
+        if ((answer.error = removed.error))
+            break;
+        ItemResult item{deletes[i], std::nullopt, std::nullopt};
+        if (!removed.value)
+            item.error = StoreFailure::unknownItem();
+        answer.value.deletes.push_back(std::move(item));
+    }
+    if (!answer.error)
+        answer.error = db.commit();
+    if (answer.error) {
+        db.rollback();
+        answer.value = {};
+    }
+    return answer;
+}
+
+} // namespace
+
+DatabaseRecordStore::DatabaseRecordStore(std::function<std::unique_ptr<RecordDatabase>()> open, QObject* parent)
+    : RecordStore(parent), m_worker(std::move(open))
+{
+}
+
+DatabaseRecordStore::~DatabaseRecordStore() = default;
+
+QFuture<StoreAnswer<int>> DatabaseRecordStore::accountStatus()
+{
+    return m_worker.call<int>([](RecordDatabase& db) { return StoreAnswer<int>{db.open(), accountAvailable}; });
+}
+
+QFuture<StoreAnswer<QString>> DatabaseRecordStore::userRecordName()
+{
+    return m_worker.call<QString>([](RecordDatabase& db) {
+        StoreAnswer<QString> answer;
+        if ((answer.error = db.open()))
+            return answer;
+        return db.account();
+    });
+}
+
+QFuture<StoreAnswer<std::vector<ItemResult>>> DatabaseRecordStore::fetch(const QStringList& names)
+{
+    return m_worker.call<std::vector<ItemResult>>([names](RecordDatabase& db) { return fetchFrom(db, names); });
+}
+
+QFuture<StoreAnswer<ModifyResults>> DatabaseRecordStore::modify(const std::vector<CloudRecord>& saves,
+                                                                const QStringList& deletes)
+{
+    return m_worker.call<ModifyResults>([saves, deletes](RecordDatabase& db) { return modifyIn(db, saves, deletes); });
+}
