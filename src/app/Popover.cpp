@@ -10,6 +10,7 @@
 #include "ui/FocusCards.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
 
@@ -31,13 +32,7 @@ using Destination = AppRouter::Destination;
 
 QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color)
 {
-    auto* l = new QLabel(text);
-    l->setTextFormat(Qt::PlainText);
-    l->setFont(Theme::font(size, weight));
-    QPalette palette = l->palette();
-    palette.setColor(QPalette::WindowText, color);
-    l->setPalette(palette);
-    return l;
+    return plainLabel(text, Theme::font(size, weight), color);
 }
 
 // A rounded panel: the banner's white card, or the dark quick-add card.

@@ -16,6 +16,7 @@
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/WrappingLabel.h"
 
@@ -51,21 +52,9 @@ QColor hex(const char* text)
 
 QLabel* label(const QString& text, const QFont& font, const QColor& color, bool wrap = false, QWidget* parent = nullptr)
 {
-    auto* l = new QLabel(text, parent);
-    l->setTextFormat(Qt::PlainText);
-    l->setFont(font);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
+    QLabel* l = plainLabel(text, font, color, parent);
     l->setWordWrap(wrap);
     return l;
-}
-
-void setLabelColor(QLabel* l, const QColor& color)
-{
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
 }
 
 // A one-line title that shrinks down to 70 % of its size before it would be cut.
@@ -75,7 +64,7 @@ public:
     {
         setTextFormat(Qt::PlainText);
         setFont(Theme::font(size, QFont::DemiBold, Theme::Design::serif));
-        setLabelColor(this, color);
+        setTextColor(this, color);
         setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
         setMinimumHeight(QFontMetrics(font()).height());
         Accessibility::markHeader(this);
@@ -766,11 +755,11 @@ QWidget* MacOnboardingView::buildInstall()
         if (m_flow.moveError) {
             status->setText(*m_flow.moveError);
             status->setFont(Theme::font(13, QFont::DemiBold));
-            setLabelColor(status, FocusColor::alert());
+            setTextColor(status, FocusColor::alert());
         } else {
             status->setText(QStringLiteral("Quillharbour closes and opens again from Applications."));
             status->setFont(Theme::font(13));
-            setLabelColor(status, FocusColor::textSecondary());
+            setTextColor(status, FocusColor::textSecondary());
         }
     };
     return page;
@@ -876,7 +865,7 @@ QWidget* MacOnboardingView::buildDailyScroll()
     months->setObjectName(QStringLiteral("monthsFigure"));
     months->setTextFormat(Qt::RichText); // only our own digits go into it
     months->setFont(Theme::font(13.5));
-    setLabelColor(months, FocusColor::textSecondary());
+    setTextColor(months, FocusColor::textSecondary());
     k->addWidget(months);
     auto* opacity = new QGraphicsOpacityEffect(card);
     card->setGraphicsEffect(opacity);

@@ -4,6 +4,7 @@
 #include "ui/FocusCards.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/WrappingLabel.h"
 
@@ -16,17 +17,6 @@
 #include <cmath>
 
 namespace {
-
-QLabel* plainLabel(const QFont& font, const QColor& color, QWidget* parent)
-{
-    auto* label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, color);
-    label->setPalette(p);
-    return label;
-}
 
 } // namespace
 
@@ -64,7 +54,7 @@ QuietTodoRow::QuietTodoRow(const TaskItem& todo, qreal size, qreal height, QWidg
     connect(m_titleArea, &QAbstractButton::clicked, this, &QuietTodoRow::openClicked);
     layout->addWidget(m_titleArea, 1, Qt::AlignVCenter);
 
-    m_meta = plainLabel(Theme::font(size - 2.5), FocusColor::textSecondary(), this);
+    m_meta = plainLabel(QString(), Theme::font(size - 2.5), FocusColor::textSecondary(), this);
     m_meta->setObjectName(QStringLiteral("metaLabel"));
     layout->addWidget(m_meta, 0, Qt::AlignVCenter);
 
@@ -123,7 +113,7 @@ EarlierTodoRow::EarlierTodoRow(const TaskItem& todo, Date now, const Calendar& c
     m_title->setObjectName(QStringLiteral("title"));
     m_title->setFont(Theme::font(14, QFont::DemiBold));
     column->addWidget(m_title);
-    m_from = plainLabel(Theme::font(12, QFont::Medium), FocusColor::alert(), m_titleArea);
+    m_from = plainLabel(QString(), Theme::font(12, QFont::Medium), FocusColor::alert(), m_titleArea);
     m_from->setObjectName(QStringLiteral("fromLabel"));
     column->addWidget(m_from);
     connect(m_titleArea, &QAbstractButton::clicked, this, &EarlierTodoRow::openClicked);

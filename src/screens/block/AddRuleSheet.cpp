@@ -9,6 +9,7 @@
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -598,7 +599,7 @@ void AddRuleSheet::refresh()
     m_websiteMessage->setVisible(message.has_value());
     if (message) {
         m_websiteMessage->setText(message->text);
-        BlockUi::setTextColor(m_websiteMessage, message->isError ? FocusColor::alert() : FocusColor::okGreen());
+        setTextColor(m_websiteMessage, message->isError ? FocusColor::alert() : FocusColor::okGreen());
     }
     for (QAbstractButton* chip : std::as_const(m_presets))
         static_cast<PresetChip*>(chip)->setSelected(m_form.isPresetSelected(chip->property("site").toString()));

@@ -5,6 +5,7 @@
 #include "ui/CardShadow.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 
 #include <QIcon>
 #include <QPainter>
@@ -24,20 +25,7 @@ namespace BlockUi {
 QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color, Theme::Design design,
               QWidget* parent)
 {
-    auto* l = new QLabel(parent);
-    l->setTextFormat(Qt::PlainText);
-    l->setText(text);
-    l->setFont(Theme::font(size, weight, design));
-    setTextColor(l, color);
-    return l;
-}
-
-void setTextColor(QWidget* widget, const QColor& color)
-{
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, color);
-    p.setColor(QPalette::Text, color);
-    widget->setPalette(p);
+    return plainLabel(text, Theme::font(size, weight, design), color, parent);
 }
 
 void paintPaper(QWidget* sheet)

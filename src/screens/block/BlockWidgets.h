@@ -14,7 +14,6 @@ namespace BlockUi {
 // A plain-text label in the given font and colour.
 QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
               Theme::Design design = Theme::Design::standard, QWidget* parent = nullptr);
-void setTextColor(QWidget* widget, const QColor& color);
 // A paper background that the sheet paints itself.
 void paintPaper(QWidget* sheet);
 

@@ -9,6 +9,7 @@
 #include "ui/Headings.h"
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
+#include "ui/TextLabel.h"
 #include "ui/WrappingLabel.h"
 
 #include <QHBoxLayout>
@@ -112,7 +113,7 @@ void DoomScrollCard::refresh()
     if (!configured)
         return;
     m_badge->setText(onBreak ? QStringLiteral("On a break") : QStringLiteral("On"));
-    BlockUi::setTextColor(m_badge, onBreak ? FocusColor::alert() : FocusColor::okGreen());
+    setTextColor(m_badge, onBreak ? FocusColor::alert() : FocusColor::okGreen());
 
     QStringList shown;
     for (size_t i = 0; i < config.domains.size() && i < 6; ++i)

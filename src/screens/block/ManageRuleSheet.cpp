@@ -11,6 +11,7 @@
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/WrappingLabel.h"
 
 #include <QHBoxLayout>
@@ -122,8 +123,8 @@ void ManageRuleSheet::refreshStatus()
     const Calendar calendar = m_context.calendar();
     const RuleStatus::Moment moment{m_context.clock->now(), m_context.storage->state(), calendar};
     m_status->setText(RuleStatus::manageStatusText(m_flow.rule(), moment));
-    BlockUi::setTextColor(m_status, RuleStatus::isBlockingNow(m_flow.rule(), moment) ? FocusColor::alert()
-                                                                                     : FocusColor::textSecondary());
+    setTextColor(m_status,
+                 RuleStatus::isBlockingNow(m_flow.rule(), moment) ? FocusColor::alert() : FocusColor::textSecondary());
 }
 
 std::optional<BlockRule> ManageRuleSheet::storedRule() const

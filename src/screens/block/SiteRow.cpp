@@ -5,6 +5,7 @@
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 
 #include <QHBoxLayout>
 #include <QMenu>
@@ -78,7 +79,7 @@ void SiteRow::setContent(const Content& content)
     m_name->setText(r.displayName);
     m_summary->setText(content.summary);
     m_status->setText(content.status.text);
-    BlockUi::setTextColor(m_status, content.status.isBlocking ? FocusColor::alert() : FocusColor::textSecondary());
+    setTextColor(m_status, content.status.isBlocking ? FocusColor::alert() : FocusColor::textSecondary());
     m_meter->setVisible(content.status.fraction.has_value());
     if (content.status.fraction) {
         const double f = *content.status.fraction;

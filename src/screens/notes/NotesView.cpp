@@ -8,6 +8,7 @@
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
 #include "ui/Palette.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 
 #include <QCoreApplication>
@@ -33,13 +34,6 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), FocusColor::hairline()); }
 };
-
-void setTextColor(QWidget* widget, const QColor& color)
-{
-    QPalette p = widget->palette();
-    p.setColor(QPalette::WindowText, color);
-    widget->setPalette(p);
-}
 
 } // namespace
 

@@ -7,6 +7,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Palette.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 
 #include <QCloseEvent>
@@ -27,13 +28,8 @@ QPointer<QuitFlowWindow> openWindow;
 QLabel* text(const QString& value, qreal size, QFont::Weight weight, const QColor& color,
              Theme::Design design = Theme::Design::standard)
 {
-    auto* label = new QLabel(value);
-    label->setTextFormat(Qt::PlainText);
+    QLabel* label = plainLabel(value, Theme::font(size, weight, design), color);
     label->setWordWrap(true);
-    label->setFont(Theme::font(size, weight, design));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
     return label;
 }
 

@@ -16,6 +16,7 @@
 #include "ui/Headings.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/WrappingLabel.h"
 
@@ -33,17 +34,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
-{
-    auto* l = new QLabel(text, parent);
-    l->setTextFormat(Qt::PlainText);
-    l->setFont(font);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
-    return l;
-}
 
 FocusButton* linkButton(const QString& text, qreal size, QWidget* parent, const QString& name)
 {
@@ -96,7 +86,7 @@ SettingsView::SettingsView(AppContext& context, QWidget* parent)
     banner->setContentsMargins(0, 0, 0, 0);
     banner->setSpacing(6);
     banner->addWidget(new SymbolLabel(Symbol::warning, 12, FocusColor::alert(), m_banner), 0, Qt::AlignTop);
-    m_bannerText = textLabel(QString(), Theme::font(12, QFont::DemiBold), FocusColor::alert(), m_banner);
+    m_bannerText = plainLabel(QString(), Theme::font(12, QFont::DemiBold), FocusColor::alert(), m_banner);
     m_bannerText->setWordWrap(true);
     banner->addWidget(m_bannerText, 1);
     column->addWidget(m_banner);
@@ -171,11 +161,11 @@ QWidget* SettingsView::buildBrowsers()
     privacy->setFont(small);
     privacy->setColor(FocusColor::textSecondary());
     footer->addWidget(privacy);
-    m_alsoWorksWith = textLabel(QString(), small, FocusColor::textSecondary(), section);
+    m_alsoWorksWith = plainLabel(QString(), small, FocusColor::textSecondary(), section);
     m_alsoWorksWith->setObjectName(QStringLiteral("alsoWorksWith"));
     m_alsoWorksWith->setWordWrap(true);
     footer->addWidget(m_alsoWorksWith);
-    m_connectionLabel = textLabel(QString(), small, FocusColor::text(), section);
+    m_connectionLabel = plainLabel(QString(), small, FocusColor::text(), section);
     m_connectionLabel->setObjectName(QStringLiteral("connectionMessage"));
     m_connectionLabel->setWordWrap(true);
     footer->addWidget(m_connectionLabel);
@@ -232,8 +222,8 @@ QWidget* SettingsView::buildProtection()
     auto* note = new QHBoxLayout(m_approvalNote);
     note->setContentsMargins(0, 10, 0, 0);
     note->setSpacing(10);
-    auto* approvalText = textLabel(QStringLiteral("macOS needs you to approve Quillharbour in Login Items."),
-                                   Theme::font(12, QFont::DemiBold), FocusColor::alert(), m_approvalNote);
+    auto* approvalText = plainLabel(QStringLiteral("macOS needs you to approve Quillharbour in Login Items."),
+                                    Theme::font(12, QFont::DemiBold), FocusColor::alert(), m_approvalNote);
     approvalText->setWordWrap(true);
     note->addWidget(approvalText);
     auto* open = linkButton(QStringLiteral("Open Login Items"), 12, m_approvalNote, QStringLiteral("openLoginItems"));
@@ -243,7 +233,7 @@ QWidget* SettingsView::buildProtection()
     note->addStretch(1);
     section->body()->addWidget(m_approvalNote);
 
-    m_loginError = textLabel(QString(), Theme::font(12, QFont::Medium), FocusColor::alert(), section);
+    m_loginError = plainLabel(QString(), Theme::font(12, QFont::Medium), FocusColor::alert(), section);
     m_loginError->setObjectName(QStringLiteral("loginError"));
     m_loginError->setWordWrap(true);
     m_loginError->setContentsMargins(0, 8, 0, 0);
@@ -265,7 +255,7 @@ QWidget* SettingsView::buildShortcuts()
         cell->setMinimumHeight(40);
         auto* row = new QHBoxLayout(cell);
         row->setContentsMargins(0, 0, 0, 0);
-        row->addWidget(textLabel(shortcuts[i].label, Theme::font(13.5, QFont::Medium), FocusColor::text(), cell));
+        row->addWidget(plainLabel(shortcuts[i].label, Theme::font(13.5, QFont::Medium), FocusColor::text(), cell));
         row->addStretch(1);
         row->addSpacing(8);
         row->addWidget(new KeyHint(shortcuts[i].keys, cell));
@@ -296,8 +286,8 @@ QWidget* SettingsView::buildAbout()
     section->body()->addWidget(website);
 
     auto* version = new SettingsRow(QStringLiteral("Version"), section);
-    auto* versionText = textLabel(SettingsTexts::versionText(QCoreApplication::applicationVersion()), Theme::font(12.5),
-                                  FocusColor::textSecondary(), version);
+    auto* versionText = plainLabel(SettingsTexts::versionText(QCoreApplication::applicationVersion()),
+                                   Theme::font(12.5), FocusColor::textSecondary(), version);
     versionText->setObjectName(QStringLiteral("versionText"));
     version->addTrailing(versionText);
     auto* check = linkButton(QStringLiteral("Check for updates"), 12.5, version, QStringLiteral("checkForUpdates"));

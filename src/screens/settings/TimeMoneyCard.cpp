@@ -4,6 +4,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 
 #include <QHBoxLayout>
@@ -13,17 +14,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
-{
-    auto* l = new QLabel(text, parent);
-    l->setTextFormat(Qt::PlainText);
-    l->setFont(font);
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
-    return l;
-}
 
 // The translucent white panels inside the card.
 class Panel : public QWidget {
@@ -94,13 +84,14 @@ TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hours
     auto* costColumn = new QVBoxLayout(cost);
     costColumn->setContentsMargins(16, 14, 16, 14);
     costColumn->setSpacing(2);
-    costColumn->addWidget(label(QStringLiteral("Your distracted time costs about"), Theme::font(12.5, QFont::Medium),
-                                FocusColor::mutedOnDark(), cost),
+    costColumn->addWidget(plainLabel(QStringLiteral("Your distracted time costs about"),
+                                     Theme::font(12.5, QFont::Medium), FocusColor::mutedOnDark(), cost),
                           0, Qt::AlignRight);
-    m_yearly = label(QString(), Theme::font(42, QFont::DemiBold, Theme::Design::digits), FocusColor::white(), cost);
+    m_yearly =
+        plainLabel(QString(), Theme::font(42, QFont::DemiBold, Theme::Design::digits), FocusColor::white(), cost);
     m_yearly->setObjectName(QStringLiteral("yearlyCost"));
     costColumn->addWidget(m_yearly, 0, Qt::AlignRight);
-    m_monthly = label(QString(), Theme::font(13, QFont::Bold, Theme::Design::digits), FocusColor::gold(), cost);
+    m_monthly = plainLabel(QString(), Theme::font(13, QFont::Bold, Theme::Design::digits), FocusColor::gold(), cost);
     m_monthly->setObjectName(QStringLiteral("monthlyCost"));
     costColumn->addWidget(m_monthly, 0, Qt::AlignRight);
     column->addWidget(cost);
@@ -143,13 +134,13 @@ QWidget* TimeMoneyCard::stepperRow(const QString& title, QLabel*& value, StepBut
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    layout->addWidget(label(title, Theme::font(14, QFont::DemiBold), FocusColor::white(), row));
+    layout->addWidget(plainLabel(title, Theme::font(14, QFont::DemiBold), FocusColor::white(), row));
     layout->addStretch(1);
     layout->addSpacing(6);
     minus = new StepButton(false, row);
     minus->setObjectName(name + QStringLiteral("Minus"));
     layout->addWidget(minus);
-    value = label(QString(), Theme::font(14, QFont::Bold, Theme::Design::digits), FocusColor::white(), row);
+    value = plainLabel(QString(), Theme::font(14, QFont::Bold, Theme::Design::digits), FocusColor::white(), row);
     value->setObjectName(name + QStringLiteral("Value"));
     value->setAlignment(Qt::AlignCenter);
     value->setMinimumWidth(84);

@@ -7,6 +7,7 @@
 #include "ui/Headings.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 
 #include <QDateEdit>
@@ -203,13 +204,7 @@ void makePullDown(QToolButton* b)
 
 QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color, QWidget* parent)
 {
-    auto* l = new QLabel(text, parent);
-    l->setTextFormat(Qt::PlainText);
-    l->setFont(Theme::font(size, weight));
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
-    return l;
+    return plainLabel(text, Theme::font(size, weight), color, parent);
 }
 
 // The locale's short time form without seconds, for the time pickers.

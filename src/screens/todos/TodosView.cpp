@@ -15,6 +15,7 @@
 #include "ui/Headings.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
 
@@ -32,13 +33,7 @@ namespace {
 
 QLabel* textLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color, QWidget* parent)
 {
-    auto* l = new QLabel(text, parent);
-    l->setTextFormat(Qt::PlainText);
-    l->setFont(Theme::font(size, weight));
-    QPalette p = l->palette();
-    p.setColor(QPalette::WindowText, color);
-    l->setPalette(p);
-    return l;
+    return plainLabel(text, Theme::font(size, weight), color, parent);
 }
 
 // The rounded white box of the past week's unfinished to-dos.

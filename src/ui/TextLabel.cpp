@@ -1,0 +1,21 @@
+#include "ui/TextLabel.h"
+
+#include <QLabel>
+
+QLabel* plainLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setFont(font);
+    setTextColor(label, color);
+    return label;
+}
+
+void setTextColor(QWidget* widget, const QColor& color)
+{
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::Text, color);
+    widget->setPalette(p);
+}
