@@ -7,6 +7,7 @@
 #include "ui/Headings.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 
 #include <QAbstractButton>
@@ -294,9 +295,9 @@ QDialog* MainWindow::unavailableSheet(std::function<void()> onClose, QWidget* pa
     auto* layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(28, 28, 28, 28);
     layout->setSpacing(16);
-    auto* message = new QLabel(QStringLiteral("This urgent break is no longer available."), sheet);
+    auto* message = plainLabel(QStringLiteral("This urgent break is no longer available."),
+                               Theme::font(24, QFont::DemiBold, Theme::Design::serif), FocusColor::text(), sheet);
     message->setWordWrap(true);
-    message->setFont(Theme::font(24, QFont::DemiBold, Theme::Design::serif));
     layout->addWidget(message);
     auto* close = new FocusButton(QStringLiteral("Close"), FocusSheetButtonStyle{}, sheet);
     close->setObjectName(QStringLiteral("close"));

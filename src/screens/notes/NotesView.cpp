@@ -109,13 +109,11 @@ QWidget* NotesView::buildListColumn()
     connect(add, &QAbstractButton::clicked, this, [this] { m_state.startNewNote(); });
     layout->addLayout(header);
 
-    m_emptyList =
-        new QLabel(QStringLiteral("No notes yet. Jot down a list, an idea, or anything on your mind."), column);
+    m_emptyList = plainLabel(QStringLiteral("No notes yet. Jot down a list, an idea, or anything on your mind."),
+                             Theme::font(13, QFont::Medium), FocusColor::textSecondary(), column);
     m_emptyList->setObjectName(QStringLiteral("notesEmpty"));
     m_emptyList->setWordWrap(true);
-    m_emptyList->setFont(Theme::font(13, QFont::Medium));
     m_emptyList->setContentsMargins(4, 8, 4, 0);
-    setTextColor(m_emptyList, FocusColor::textSecondary());
     layout->addWidget(m_emptyList);
 
     m_model = new NoteListModel(*m_context.clock, m_context.calendar, this);
@@ -153,10 +151,9 @@ QWidget* NotesView::buildPlaceholder()
     auto* column = new QVBoxLayout(m_placeholder);
     column->setSpacing(14);
     column->addStretch(1);
-    m_placeholderText = new QLabel(m_placeholder);
+    m_placeholderText = plainLabel(QString(), Theme::font(24, QFont::DemiBold, Theme::Design::serif),
+                                   FocusColor::text(), m_placeholder);
     m_placeholderText->setObjectName(QStringLiteral("notePlaceholderText"));
-    m_placeholderText->setFont(Theme::font(24, QFont::DemiBold, Theme::Design::serif));
-    setTextColor(m_placeholderText, FocusColor::text());
     column->addWidget(m_placeholderText, 0, Qt::AlignHCenter);
     auto* add = new FocusButton(QStringLiteral("New note"), FocusCharcoalButtonStyle{13}, m_placeholder);
     add->setObjectName(QStringLiteral("placeholderNewNote"));
