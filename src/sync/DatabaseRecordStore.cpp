@@ -9,7 +9,7 @@ namespace {
 StoreAnswer<std::vector<ItemResult>> fetchFrom(RecordDatabase& db, const QStringList& names)
 {
     StoreAnswer<std::vector<ItemResult>> answer;
-    if ((answer.error = StoreFailure::checkRequestSize(names.size())) || (answer.error = db.open()))
+    if ((answer.error = RecordStore::checkRequestSize(names.size())) || (answer.error = db.open()))
         return answer;
     const StoreAnswer<std::vector<CloudRecord>> stored = db.read(names);
     if ((answer.error = stored.error))
@@ -22,7 +22,7 @@ StoreAnswer<std::vector<ItemResult>> fetchFrom(RecordDatabase& db, const QString
         if (const auto it = byName.constFind(name); it != byName.cend())
             item.record = stored.value[*it];
         else
-            item.error = StoreFailure::unknownItem();
+            item.error = RecordStore::unknownItem();
         answer.value.push_back(std::move(item));
     }
     return answer;
@@ -33,20 +33,20 @@ StoreAnswer<ModifyResults> modifyIn(RecordDatabase& db, const std::vector<CloudR
                                     const QStringList& deletes)
 {
     StoreAnswer<ModifyResults> answer;
-    if ((answer.error = StoreFailure::checkRequestSize(qsizetype(saves.size()) + deletes.size())) ||
+    if ((answer.error = RecordStore::checkRequestSize(qsizetype(saves.size()) + deletes.size())) ||
         (answer.error = db.open()) || (answer.error = db.begin()))
         return answer;
     for (const CloudRecord& record : saves) {
         ItemResult item{record.recordName(), std::nullopt, std::nullopt};
         const QByteArray patch = RecordFields::patch(record);
-        item.error = StoreFailure::checkSave(record, patch);
+        item.error = RecordStore::checkSave(record, patch);
         if (!item.error) {
             StoreAnswer<std::optional<CloudRecord>> written = db.write(record, patch);
             if ((answer.error = written.error))
                 break;
             item.record = std::move(written.value);
             if (!item.record)
-                item.error = StoreFailure::serverRecordChanged();
+                item.error = RecordStore::serverRecordChanged();
         }
         answer.value.saves.push_back(std::move(item));
     }
@@ -56,7 +56,7 @@ StoreAnswer<ModifyResults> modifyIn(RecordDatabase& db, const std::vector<CloudR
             break;
         ItemResult item{deletes[i], std::nullopt, std::nullopt};
         if (!removed.value)
-            item.error = StoreFailure::unknownItem();
+            item.error = RecordStore::unknownItem();
         answer.value.deletes.push_back(std::move(item));
     }
     if (!answer.error)
@@ -71,20 +71,39 @@ StoreAnswer<ModifyResults> modifyIn(RecordDatabase& db, const std::vector<CloudR
 } // namespace
 
 DatabaseRecordStore::DatabaseRecordStore(std::function<std::unique_ptr<RecordDatabase>()> open, QObject* parent)
-    : RecordStore(parent), m_worker(std::move(open))
+    : RecordStore(parent)
 {
+    m_context.moveToThread(&m_thread);
+    m_thread.start();
+    QMetaObject::invokeMethod(&m_context, [this, open = std::move(open)] { m_database = open(); });
 }
 
-DatabaseRecordStore::~DatabaseRecordStore() = default;
+DatabaseRecordStore::~DatabaseRecordStore()
+{
+    // Requests already queued still run (and answer); then the connection closes on its own thread.
+    QMetaObject::invokeMethod(
+        &m_context, [this] { m_database.reset(); }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
+
+template <typename T>
+QFuture<StoreAnswer<T>> DatabaseRecordStore::call(std::function<StoreAnswer<T>(RecordDatabase&)> work)
+{
+    auto promise = std::make_shared<AnswerPromise<T>>();
+    QFuture<StoreAnswer<T>> future = promise->future();
+    QMetaObject::invokeMethod(&m_context,
+                              [this, promise, work = std::move(work)] { promise->answer(work(*m_database)); });
+    return future;
+}
 
 QFuture<StoreAnswer<int>> DatabaseRecordStore::accountStatus()
 {
-    return m_worker.call<int>([](RecordDatabase& db) { return StoreAnswer<int>{db.open(), accountAvailable}; });
+    return call<int>([](RecordDatabase& db) { return StoreAnswer<int>{db.open(), accountAvailable}; });
 }
-
 QFuture<StoreAnswer<QString>> DatabaseRecordStore::userRecordName()
 {
-    return m_worker.call<QString>([](RecordDatabase& db) {
+    return call<QString>([](RecordDatabase& db) {
         StoreAnswer<QString> answer;
         if ((answer.error = db.open()))
             return answer;
@@ -94,11 +113,11 @@ QFuture<StoreAnswer<QString>> DatabaseRecordStore::userRecordName()
 
 QFuture<StoreAnswer<std::vector<ItemResult>>> DatabaseRecordStore::fetch(const QStringList& names)
 {
-    return m_worker.call<std::vector<ItemResult>>([names](RecordDatabase& db) { return fetchFrom(db, names); });
+    return call<std::vector<ItemResult>>([names](RecordDatabase& db) { return fetchFrom(db, names); });
 }
 
 QFuture<StoreAnswer<ModifyResults>> DatabaseRecordStore::modify(const std::vector<CloudRecord>& saves,
                                                                 const QStringList& deletes)
 {
-    return m_worker.call<ModifyResults>([saves, deletes](RecordDatabase& db) { return modifyIn(db, saves, deletes); });
+    return call<ModifyResults>([saves, deletes](RecordDatabase& db) { return modifyIn(db, saves, deletes); });
 }

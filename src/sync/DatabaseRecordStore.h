@@ -1,28 +1,25 @@
 #pragma once
 
 #include "sync/RecordStore.h"
-#include "sync/StoreWorker.h"
 
+#include <QThread>
 #include <functional>
 #include <memory>
 
-// One database connection behind a record store, used only on the store's worker thread. It
-// reads and writes rows; the request rules (sizes, names, answer order, which failure an item
-// gets, one transaction per request) are DatabaseRecordStore's, the same for every database.
+// One database connection behind a record store, used only on the store's worker thread. It reads
+// and writes rows; the request rules (sizes, names, answer order, which failure an item gets, one
+// transaction per request) are DatabaseRecordStore's, the same for every database.
 class RecordDatabase {
 public:
     virtual ~RecordDatabase() = default;
-
     // Connects and makes the tables if need be; an open connection answers at once.
     virtual std::optional<RecordError> open() = 0;
-    // The account id made with the tables, named after the kind of database.
     virtual StoreAnswer<QString> account() = 0;
     // The stored records among `names`, in any order, all as of one moment.
     virtual StoreAnswer<std::vector<CloudRecord>> read(const QStringList& names) = 0;
-
     // A write request runs between begin() and commit() or rollback().
     virtual std::optional<RecordError> begin() = 0;
-    // Merges a checked save onto the version it was fetched as (a new name when it has no tag);
+    // Merges a checked save onto the version it was fetched as (a free name when it has no tag);
     // no record when that version is not the stored one.
     virtual StoreAnswer<std::optional<CloudRecord>> write(const CloudRecord& record, const QByteArray& patch) = 0;
     // False when there was no such record.
@@ -31,8 +28,8 @@ public:
     virtual void rollback() = 0;
 };
 
-// A record store over a RecordDatabase that lives on its own worker thread, so the main thread
-// never waits on a disk or a network.
+// A record store whose database connection lives on a thread of its own and runs its requests
+// one after another, so the main thread never waits on a disk or a network.
 class DatabaseRecordStore : public RecordStore {
     Q_OBJECT
 public:
@@ -49,5 +46,9 @@ protected:
     DatabaseRecordStore(std::function<std::unique_ptr<RecordDatabase>()> open, QObject* parent);
 
 private:
-    StoreWorker<RecordDatabase> m_worker;
+    template <typename T> QFuture<StoreAnswer<T>> call(std::function<StoreAnswer<T>(RecordDatabase&)> work);
+
+    QThread m_thread;
+    QObject m_context;
+    std::unique_ptr<RecordDatabase> m_database;
 };

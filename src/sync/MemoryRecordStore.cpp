@@ -69,7 +69,7 @@ QFuture<StoreAnswer<std::vector<ItemResult>>> MemoryRecordStore::fetch(const QSt
         StoreAnswer<std::vector<ItemResult>> answer;
         const std::optional<Fault> fault = takeFault(Operation::fetch);
         QString outcome = QStringLiteral("ok");
-        answer.error = StoreFailure::checkRequestSize(names.size());
+        answer.error = checkRequestSize(names.size());
         if (!answer.error && fault && fault->kind == Fault::Kind::beforeCommit) {
             answer.error = fault->error;
         } else if (!answer.error) {
@@ -80,7 +80,7 @@ QFuture<StoreAnswer<std::vector<ItemResult>>> MemoryRecordStore::fetch(const QSt
                 if (i == failing && fault->kind != Fault::Kind::lostAnswer)
                     item.error = fault->error;
                 else if (it == m_records.end())
-                    item.error = StoreFailure::unknownItem();
+                    item.error = unknownItem();
                 else
                     item.record = RecordFields::decode(it->second.type, it->first, it->second.tag, it->second.fields);
                 answer.value.push_back(std::move(item));
@@ -89,7 +89,7 @@ QFuture<StoreAnswer<std::vector<ItemResult>>> MemoryRecordStore::fetch(const QSt
                 answer.error = fault->error;
             if (fault && fault->kind == Fault::Kind::partialFailure) {
                 RecordError partial =
-                    StoreFailure::make(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
+                    RecordError::of(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
                 partial.partialErrors.push_back({names[failing], fault->error});
                 answer.error = partial;
             }
@@ -104,13 +104,13 @@ QFuture<StoreAnswer<std::vector<ItemResult>>> MemoryRecordStore::fetch(const QSt
 std::optional<RecordError> MemoryRecordStore::save(const CloudRecord& record, CloudRecord* storedOut)
 {
     const QByteArray patch = RecordFields::patch(record);
-    if (auto e = StoreFailure::checkSave(record, patch))
+    if (auto e = checkSave(record, patch))
         return e;
     const auto it = m_records.find(record.recordName());
     const bool matches =
         record.changeTag() ? (it != m_records.end() && it->second.tag == *record.changeTag()) : it == m_records.end();
     if (!matches)
-        return StoreFailure::serverRecordChanged();
+        return serverRecordChanged();
     Stored& stored = m_records[record.recordName()];
     if (it == m_records.end())
         stored.type = record.recordType();
@@ -127,7 +127,7 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
     return later<ModifyResults>(Operation::modify, count, [this, saves, deletes, count] {
         StoreAnswer<ModifyResults> answer;
         const std::optional<Fault> fault = takeFault(Operation::modify);
-        answer.error = StoreFailure::checkRequestSize(count);
+        answer.error = checkRequestSize(count);
         if (!answer.error && fault && fault->kind == Fault::Kind::beforeCommit) {
             answer.error = fault->error;
         } else if (!answer.error) {
@@ -153,7 +153,7 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
                     item.error = fault->error;
                     failingName = item.name;
                 } else if (m_records.erase(deletes[i]) == 0) {
-                    item.error = StoreFailure::unknownItem();
+                    item.error = unknownItem();
                 }
                 answer.value.deletes.push_back(std::move(item));
             }
@@ -161,7 +161,7 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
                 answer.error = fault->error;
             if (fault && fault->kind == Fault::Kind::partialFailure && failing >= 0) {
                 RecordError partial =
-                    StoreFailure::make(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
+                    RecordError::of(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
                 partial.partialErrors.push_back({failingName, fault->error});
                 answer.error = partial;
             }

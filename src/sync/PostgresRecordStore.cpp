@@ -9,20 +9,18 @@
 
 namespace {
 
-using StoreFailure::make;
-
 // The server's SQLSTATE as one of the sync's error kinds.
 RecordError mapState(const QByteArray& state, const QString& message)
 {
     if (state == "40001" || state == "40P01" || state == "55P03" || state == "57014")
-        return StoreFailure::busy(message);
+        return RecordError::busy(message);
     if (state == "53100")
-        return make(RecordErrorCode::quotaExceeded, message);
+        return RecordError::of(RecordErrorCode::quotaExceeded, message);
     if (state == "42501")
-        return make(RecordErrorCode::permissionFailure, message);
+        return RecordError::of(RecordErrorCode::permissionFailure, message);
     if (state.startsWith("08"))
-        return make(RecordErrorCode::networkFailure, message);
-    return make(RecordErrorCode::internalError, message);
+        return RecordError::of(RecordErrorCode::networkFailure, message);
+    return RecordError::of(RecordErrorCode::internalError, message);
 }
 
 struct Result {
@@ -62,7 +60,7 @@ public:
         const QByteArray info = m_connection.toUtf8();
         PGconn* conn = PQconnectStart(info.constData());
         if (!conn)
-            return make(RecordErrorCode::networkUnavailable, QStringLiteral("out of memory"));
+            return RecordError::of(RecordErrorCode::networkUnavailable, QStringLiteral("out of memory"));
         // How far the handshake got tells a refused login from a server that cannot be reached.
         bool reachedServer = false;
         PostgresPollingStatusType poll = PGRES_POLLING_WRITING;
@@ -80,8 +78,8 @@ public:
             // The message may name the host, never a password (we never hold one).
             const QString message = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
             PQfinish(conn);
-            return make(reachedServer ? RecordErrorCode::notAuthenticated : RecordErrorCode::networkUnavailable,
-                        message);
+            return RecordError::of(
+                reachedServer ? RecordErrorCode::notAuthenticated : RecordErrorCode::networkUnavailable, message);
         }
         m_conn = conn;
         if (auto e = exec("SET statement_timeout = '30s'"); e)
@@ -212,7 +210,7 @@ private:
         const QString message =
             QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn)).trimmed();
         if (PQstatus(m_conn) != CONNECTION_OK)
-            return make(RecordErrorCode::networkFailure, message);
+            return RecordError::of(RecordErrorCode::networkFailure, message);
         return mapState(QByteArray(result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr), message);
     }
 

@@ -14,42 +14,18 @@ QString RecordError::description() const
     return text;
 }
 
-namespace StoreFailure {
-
-RecordError make(RecordErrorCode code, const QString& message, std::optional<double> retryAfter)
+std::optional<RecordError> RecordStore::checkRequestSize(qsizetype items)
 {
-    return RecordError{code, message, retryAfter, {}};
-}
-
-RecordError busy(const QString& message)
-{
-    return make(RecordErrorCode::requestRateLimited, message, 5);
-}
-
-std::optional<RecordError> checkRequestSize(qsizetype items)
-{
-    if (items > RecordStore::maxItemsPerRequest)
-        return make(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
+    if (items > maxItemsPerRequest)
+        return RecordError::of(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
     return std::nullopt;
 }
 
-std::optional<RecordError> checkSave(const CloudRecord& record, const QByteArray& patch)
+std::optional<RecordError> RecordStore::checkSave(const CloudRecord& record, const QByteArray& patch)
 {
     if (!RecordFields::isValidName(record.recordName()) || !RecordFields::isValidName(record.recordType()))
-        return make(RecordErrorCode::invalidArguments, QStringLiteral("bad record name or type"));
-    if (patch.size() > RecordStore::maxRecordBytes)
-        return make(RecordErrorCode::limitExceeded, QStringLiteral("record too large"));
+        return RecordError::of(RecordErrorCode::invalidArguments, QStringLiteral("bad record name or type"));
+    if (patch.size() > maxRecordBytes)
+        return RecordError::of(RecordErrorCode::limitExceeded, QStringLiteral("record too large"));
     return std::nullopt;
 }
-
-RecordError unknownItem()
-{
-    return make(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
-}
-
-RecordError serverRecordChanged()
-{
-    return make(RecordErrorCode::serverRecordChanged, QStringLiteral("the record changed on the server"));
-}
-
-} // namespace StoreFailure

@@ -41,20 +41,14 @@ struct RecordError {
 
     bool isStoreError() const { return code != RecordErrorCode::localFailure; }
     QString description() const;
-};
 
-// The failures every store gives alike, with the same texts.
-namespace StoreFailure {
-RecordError make(RecordErrorCode code, const QString& message, std::optional<double> retryAfter = std::nullopt);
-// A database that is locked or overloaded: worth another try soon.
-RecordError busy(const QString& message);
-// A request of too many items, which fails whole.
-std::optional<RecordError> checkRequestSize(qsizetype items);
-// A save's record name and type, and the size of its changes (`patch`), which fail it alone.
-std::optional<RecordError> checkSave(const CloudRecord& record, const QByteArray& patch);
-RecordError unknownItem();
-RecordError serverRecordChanged();
-} // namespace StoreFailure
+    static RecordError of(RecordErrorCode code, const QString& message, std::optional<double> retryAfter = {})
+    {
+        return RecordError{code, message, retryAfter, {}};
+    }
+    // A database that is locked or overloaded: worth another try soon.
+    static RecordError busy(const QString& message) { return of(RecordErrorCode::requestRateLimited, message, 5); }
+};
 
 // The answer to one request: a failure of the whole request, or its value.
 template <typename T> struct StoreAnswer {
@@ -72,8 +66,7 @@ public:
     {
         if (!m_done) {
             StoreAnswer<T> closed;
-            closed.error =
-                RecordError{RecordErrorCode::internalError, QStringLiteral("the record store closed"), {}, {}};
+            closed.error = RecordError::of(RecordErrorCode::internalError, QStringLiteral("the record store closed"));
             answer(std::move(closed));
         }
     }
@@ -132,4 +125,18 @@ public:
     virtual QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) = 0;
     virtual QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
                                                        const QStringList& deletes) = 0;
+
+    // The failures every store gives alike, with the same texts. Too many items fail a request
+    // whole; a bad name or type, or changes (`patch`) too large, fail one save.
+    static std::optional<RecordError> checkRequestSize(qsizetype items);
+    static std::optional<RecordError> checkSave(const CloudRecord& record, const QByteArray& patch);
+    static RecordError unknownItem()
+    {
+        return RecordError::of(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
+    }
+    static RecordError serverRecordChanged()
+    {
+        return RecordError::of(RecordErrorCode::serverRecordChanged,
+                               QStringLiteral("the record changed on the server"));
+    }
 };

@@ -17,25 +17,23 @@
 
 namespace {
 
-using StoreFailure::make;
-
 // SQLite's answer as one of the sync's error kinds.
 RecordError mapError(int extended, const QString& message)
 {
     switch (extended & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return StoreFailure::busy(message);
+        return RecordError::busy(message);
     case SQLITE_FULL:
-        return make(RecordErrorCode::quotaExceeded, message);
+        return RecordError::of(RecordErrorCode::quotaExceeded, message);
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-        return make(RecordErrorCode::permissionFailure, message);
+        return RecordError::of(RecordErrorCode::permissionFailure, message);
     case SQLITE_CANTOPEN:
-        return make(RecordErrorCode::networkUnavailable, message);
+        return RecordError::of(RecordErrorCode::networkUnavailable, message);
     default:
-        return make(RecordErrorCode::internalError, message);
+        return RecordError::of(RecordErrorCode::internalError, message);
     }
 }
 
@@ -75,9 +73,9 @@ public:
             return std::nullopt;
         const QString folder = QFileInfo(m_path).absolutePath();
         if (!QDir().mkpath(folder))
-            return make(RecordErrorCode::networkUnavailable, QStringLiteral("cannot create %1").arg(folder));
+            return RecordError::of(RecordErrorCode::networkUnavailable, QStringLiteral("cannot create %1").arg(folder));
         if (isNetworkFileSystem(folder))
-            return make(
+            return RecordError::of(
                 RecordErrorCode::internalError,
                 QStringLiteral("%1 is on a network file system; use a PostgreSQL store to share between machines")
                     .arg(m_path));
@@ -85,7 +83,7 @@ public:
         const QByteArray file = QFile::encodeName(m_path);
         const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0)
-            return make(RecordErrorCode::networkUnavailable, QStringLiteral("cannot open %1").arg(m_path));
+            return RecordError::of(RecordErrorCode::networkUnavailable, QStringLiteral("cannot open %1").arg(m_path));
         ::fchmod(fd, 0600);
         ::close(fd);
 
