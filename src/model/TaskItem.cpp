@@ -332,29 +332,51 @@ QByteArray todosFileText(const std::vector<TaskItem>& list)
     return w.take();
 }
 
+TodosFileWriter::Written TodosFileWriter::write(const TaskItem& item)
+{
+    JsonTextWriter w;
+    w.continueArray();
+    writeTaskItem(w, item);
+    return {item, w.take()};
+}
+
 QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
 {
-    ++m_round;
+    // Most saves change a to-do in place: then the kept texts are met in the same order. Otherwise
+    // (to-dos added, removed or moved) they are found by id and the kept list rebuilt.
+    const bool inPlace = m_written.size() == list.size() &&
+                         std::equal(list.begin(), list.end(), m_written.begin(),
+                                    [](const TaskItem& t, const Written& w) { return t.id == w.item.id; });
+    if (!inPlace) {
+        QHash<QUuid, size_t> byId;
+        byId.reserve(static_cast<qsizetype>(m_written.size()));
+        for (size_t i = 0; i < m_written.size(); ++i)
+            byId.insert(m_written[i].item.id, i);
+        std::vector<Written> rebuilt;
+        rebuilt.reserve(list.size());
+        for (const TaskItem& t : list) {
+            const size_t at = byId.value(t.id, m_written.size());
+            // Taken at most once: an id listed twice is written afresh the second time.
+            if (at < m_written.size() && !m_written[at].text.isNull() && m_written[at].item == t) {
+                rebuilt.push_back(std::move(m_written[at]));
+                m_written[at].text = QByteArray();
+            } else {
+                rebuilt.push_back(write(t));
+            }
+        }
+        m_written = std::move(rebuilt);
+    }
     QByteArray out;
     out.reserve(static_cast<qsizetype>(list.size()) * 640 + 16);
     out += '[';
     for (size_t i = 0; i < list.size(); ++i) {
-        const TaskItem& t = list[i];
+        if (inPlace && !(m_written[i].item == list[i]))
+            m_written[i] = write(list[i]);
         if (i > 0)
             out += ',';
-        Written& kept = m_written[t.id];
-        if (kept.round == 0 || !(kept.item == t)) {
-            JsonTextWriter w;
-            w.continueArray();
-            writeTaskItem(w, t);
-            kept.item = t;
-            kept.text = w.take();
-        }
-        kept.round = m_round;
-        out += kept.text;
+        out += m_written[i].text;
     }
     out += "\n]\n";
-    m_written.removeIf([this](const auto& entry) { return entry.value().round != m_round; });
     return out;
 }
 

@@ -156,10 +156,9 @@ private:
     struct Written {
         TaskItem item;
         QByteArray text;
-        quint64 round = 0; // the last call whose list held it
     };
-    QHash<QUuid, Written> m_written;
-    quint64 m_round = 0;
+    static Written write(const TaskItem& item);
+    std::vector<Written> m_written; // in the order of the last list
 };
 // Every to-do of such a text read in one pass, or nothing when the text holds anything the quick
 // reading is not sure of, down to a single to-do that does not decode: the caller then reads it
