@@ -306,44 +306,17 @@ AddRuleSheet::AddRuleSheet(std::optional<BlockRule> existingRule, QSet<QString> 
     BlockUi::paintPaper(this);
     setFixedSize(620, 740);
 
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-
-    // Top bar.
-    auto* bar = new HairlineFrame;
-    auto* barRow = new QHBoxLayout(bar);
-    barRow->setContentsMargins(22, 14, 22, 14);
-    barRow->setSpacing(12);
-    auto* cancel = new FocusButton(QStringLiteral("Cancel"), FocusLinkButtonStyle{13.5, FocusColor::textSecondary()});
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    barRow->addWidget(cancel);
-    barRow->addStretch(1);
-    barRow->addWidget(new Eyebrow(m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website"),
-                                  FocusColor::textSecondary(), 11.5));
-    barRow->addStretch(1);
     m_saveButton = new PrimaryButton(m_form.isEditing() ? QStringLiteral("Save") : QStringLiteral("Add block"));
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
-    barRow->addWidget(m_saveButton);
-    outer->addWidget(bar);
-
-    // The scrolling form.
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* content = new QWidget;
-    BlockUi::paintPaper(content);
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(34, 24, 34, 24);
-    column->setSpacing(22);
-    column->addWidget(buildWebsiteBlock());
-    column->addWidget(buildWhenBlock());
-    column->addWidget(buildDaysBlock());
-    column->addWidget(buildBreakRow());
-    column->addStretch(1);
-    scroll->setWidget(content);
-    outer->addWidget(scroll, 1);
+    const BlockUi::FormSheet frame = BlockUi::buildFormSheet(
+        this, m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website"), m_saveButton,
+        QMargins(34, 24, 34, 24));
+    QVBoxLayout* outer = frame.outer;
+    frame.column->addWidget(buildWebsiteBlock());
+    frame.column->addWidget(buildWhenBlock());
+    frame.column->addWidget(buildDaysBlock());
+    frame.column->addWidget(buildBreakRow());
+    frame.column->addStretch(1);
 
     auto* savedBox = new QWidget;
     auto* savedRow = new QHBoxLayout(savedBox);
@@ -366,7 +339,6 @@ AddRuleSheet::AddRuleSheet(std::optional<BlockRule> existingRule, QSet<QString> 
     m_saveError->hide();
     outer->addWidget(m_saveError);
 
-    connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
     connect(m_saveButton, &QAbstractButton::clicked, this, &AddRuleSheet::save);
     refresh();
     m_website->setFocus();

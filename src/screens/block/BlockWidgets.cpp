@@ -3,13 +3,18 @@
 #include "linux/LinuxBrowsers.h"
 #include "ui/Accessibility.h"
 #include "ui/CardShadow.h"
+#include "ui/Eyebrow.h"
+#include "ui/FocusButton.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 
+#include <QDialog>
+#include <QHBoxLayout>
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -34,6 +39,40 @@ void paintPaper(QWidget* sheet)
     p.setColor(QPalette::Window, FocusColor::paper());
     sheet->setPalette(p);
     sheet->setAutoFillBackground(true);
+}
+
+FormSheet buildFormSheet(QDialog* sheet, const QString& title, QAbstractButton* save, const QMargins& margins)
+{
+    auto* outer = new QVBoxLayout(sheet);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    auto* bar = new HairlineFrame;
+    auto* barRow = new QHBoxLayout(bar);
+    barRow->setContentsMargins(22, 14, 22, 14);
+    barRow->setSpacing(12);
+    auto* cancel = new FocusButton(QStringLiteral("Cancel"), FocusLinkButtonStyle{13.5, FocusColor::textSecondary()});
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    QObject::connect(cancel, &QAbstractButton::clicked, sheet, &QDialog::reject);
+    barRow->addWidget(cancel);
+    barRow->addStretch(1);
+    barRow->addWidget(new Eyebrow(title, FocusColor::textSecondary(), 11.5));
+    barRow->addStretch(1);
+    barRow->addWidget(save);
+    outer->addWidget(bar);
+
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget;
+    paintPaper(content);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(margins);
+    column->setSpacing(22);
+    scroll->setWidget(content);
+    outer->addWidget(scroll, 1);
+    return {outer, column};
 }
 
 } // namespace BlockUi

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QWidget>
 
+class QAbstractButton;
+class QDialog;
 class QVBoxLayout;
 
 // Small pieces shared by the Block page and its sheets.
@@ -16,6 +18,15 @@ QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColo
               Theme::Design design = Theme::Design::standard, QWidget* parent = nullptr);
 // A paper background that the sheet paints itself.
 void paintPaper(QWidget* sheet);
+
+// A form sheet's frame: a top bar with "Cancel" (it rejects the sheet), the title in small
+// capitals and `save`, over a scrolling paper column with these margins. The sheet's own layout
+// is `outer`, for what goes below the column.
+struct FormSheet {
+    QVBoxLayout* outer;
+    QVBoxLayout* column;
+};
+FormSheet buildFormSheet(QDialog* sheet, const QString& title, QAbstractButton* save, const QMargins& margins);
 
 } // namespace BlockUi
 

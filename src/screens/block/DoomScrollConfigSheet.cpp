@@ -22,34 +22,10 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
     setWindowTitle(QStringLiteral("Doom Scroll Breaks"));
     BlockUi::paintPaper(this);
     setFixedSize(520, 620);
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-
-    auto* bar = new HairlineFrame;
-    auto* barRow = new QHBoxLayout(bar);
-    barRow->setContentsMargins(22, 14, 22, 14);
-    barRow->setSpacing(12);
-    auto* cancel = new FocusButton(QStringLiteral("Cancel"), FocusLinkButtonStyle{13.5, FocusColor::textSecondary()});
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    barRow->addWidget(cancel);
-    barRow->addStretch(1);
-    barRow->addWidget(new Eyebrow(QStringLiteral("Doom Scroll Breaks"), FocusColor::textSecondary(), 11.5));
-    barRow->addStretch(1);
     auto* save = new FocusButton(QStringLiteral("Save"), FocusCharcoalButtonStyle{13});
     save->setObjectName(QStringLiteral("saveButton"));
-    barRow->addWidget(save);
-    outer->addWidget(bar);
-
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* content = new QWidget;
-    BlockUi::paintPaper(content);
-    auto* column = new QVBoxLayout(content);
-    column->setContentsMargins(28, 22, 28, 22);
-    column->setSpacing(22);
+    QVBoxLayout* column =
+        BlockUi::buildFormSheet(this, QStringLiteral("Doom Scroll Breaks"), save, QMargins(28, 22, 28, 22)).column;
 
     // The summary on the ink card.
     auto* summary = new QWidget;
@@ -159,10 +135,7 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
     enableRow->addWidget(m_switch);
     column->addWidget(enable);
     column->addStretch(1);
-    scroll->setWidget(content);
-    outer->addWidget(scroll, 1);
 
-    connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
     connect(save, &QAbstractButton::clicked, this, &DoomScrollConfigSheet::save);
     connect(m_add, &QAbstractButton::clicked, this, &DoomScrollConfigSheet::addDomain);
     m_field->installEventFilter(this);
