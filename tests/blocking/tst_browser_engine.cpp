@@ -1,15 +1,9 @@
 // The blocking engine against a fake browser, a fake desktop, a real store and a real block-page
 // server: connection states, the check cycle and active-use accounting.
 
-#include "FakeBrowser.h"
-#include "FakeWorkspace.h"
-#include "StoreFixture.h"
-#include "blocking/BrowserAutomationService.h"
-#include "blocking/BrowserScriptExecutor.h"
-#include "blocking/LocalBlockPageServer.h"
+#include "EngineRig.h"
 #include "model/Json.h"
 #include "platform/NavigationInterceptor.h"
-#include "platform/ScreenState.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>
@@ -72,12 +66,6 @@ BlockRule eveningRule(const QString& domain, Date created)
     return r;
 }
 
-// Monotonic time that only moves when told to.
-struct ManualMonotonicClock final : MonotonicClock {
-    double now = 5000;
-    double seconds() const override { return now; }
-};
-
 // Remembers what the engine asks it to hold, and asks the engine's decision as a browser would.
 struct FakeInterceptor final : NavigationInterceptor {
     Decision decision;
@@ -90,44 +78,20 @@ struct FakeInterceptor final : NavigationInterceptor {
     bool isIntercepting(const QString&) const override { return false; }
 };
 
-// A store, a listening block-page server, a fake browser behind a real executor, a fake desktop,
-// and the engine on top, built when the test has set the desktop up.
-struct Rig {
-    StoreFixture f;
-    StorageService& store = f.make();
-    LocalBlockPageServer server{&store};
-    FakeBrowser* browser = nullptr;
-    std::unique_ptr<BrowserScriptExecutor> executor;
-    FakeWorkspace workspace;
-    FakeIdleTime idle;
-    ScreenState screen;
-    ManualMonotonicClock monotonic;
+// The engine on fakes, built when the test has set the desktop up, with its waits on `monotonic`.
+struct Rig : EngineRig {
     FakeInterceptor* interceptor = nullptr; // set before build() to hand the engine one
-    std::unique_ptr<BrowserAutomationService> engine;
 
-    explicit Rig(int executorTimeoutMs = 3000)
-    {
-        auto runner = std::make_unique<FakeBrowser>();
-        browser = runner.get();
-        executor = std::make_unique<BrowserScriptExecutor>(std::move(runner), executorTimeoutMs);
-    }
+    using EngineRig::EngineRig;
 
     BrowserAutomationService& build(const QStringList& attempted = {})
     {
         if (!attempted.isEmpty())
             f.defaults.setStringArray(BrowserAutomationService::attemptedKey, attempted);
-        BrowserAutomationService::Environment env;
-        env.clock = &f.clock;
-        env.calendar = [this] { return f.calendar; };
-        env.defaults = &f.defaults;
-        env.workspace = &workspace;
-        env.idleTime = &idle;
-        env.screen = &screen;
-        env.automationHelpPage = QUrl(QStringLiteral("https://help.example/automation"));
+        BrowserAutomationService::Environment env = environment();
         env.monotonic = &monotonic;
         env.interceptor = interceptor;
-        engine = std::make_unique<BrowserAutomationService>(&store, &server, executor.get(), env);
-        return *engine;
+        return EngineRig::build(env);
     }
 
     // A connected Safari in front, showing `address`, with the server listening.
@@ -154,7 +118,7 @@ struct Rig {
     void pass(double seconds)
     {
         f.clock.advance(seconds);
-        monotonic.now += seconds;
+        monotonic.value += seconds;
     }
 
     quint16 port() const { return *server.port(); }
@@ -374,7 +338,7 @@ void TestBrowserEngine::listingRunsAtMostEveryThirtySeconds()
     engine.checkActiveBrowser();
     QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notInstalled));
     rig.f.clock.advance(-7200);
-    rig.monotonic.now += BrowserAutomationService::listingInterval + 1;
+    rig.monotonic.value += BrowserAutomationService::listingInterval + 1;
     engine.checkActiveBrowser();
     QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notConnected));
 }
@@ -848,10 +812,10 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
     engine.checkActiveBrowser();
     QVERIFY(engine.isChecking());
 
-    rig.monotonic.now += BrowserAutomationService::checkWatchdogMs / 1000.0;
+    rig.monotonic.value += BrowserAutomationService::checkWatchdogMs / 1000.0;
     engine.checkActiveBrowser();
     QVERIFY(engine.isChecking()); // not yet
-    rig.monotonic.now += 0.5;
+    rig.monotonic.value += 0.5;
     engine.checkActiveBrowser();
     QVERIFY(!engine.isChecking());
 

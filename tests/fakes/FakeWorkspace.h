@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Clock.h"
 #include "platform/IdleTime.h"
 #include "platform/Workspace.h"
 
@@ -41,4 +42,11 @@ class FakeIdleTime : public IdleTime {
 public:
     double seconds = 0;
     double secondsSinceLastInput() const override { return seconds; }
+};
+
+// A monotonic clock that moves only when told to.
+class ManualMonotonic final : public MonotonicClock {
+public:
+    double seconds() const override { return value; }
+    double value = 5000;
 };

@@ -1,28 +1,12 @@
 #pragma once
 
-#include "FakeBrowser.h"
-#include "FakeWorkspace.h"
-#include "StoreFixture.h"
-#include "blocking/BrowserAutomationService.h"
-#include "blocking/BrowserScriptExecutor.h"
-#include "blocking/LocalBlockPageServer.h"
+#include "EngineRig.h"
 #include "onboarding/MacOnboardingView.h"
-#include "platform/ScreenState.h"
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
 
 // The sheet on a store, the engine on a fake browser and desktop: the real services, fed by fakes.
-struct OnboardingRig {
-    StoreFixture f;
-    StorageService& store = f.make();
-    LocalBlockPageServer server{&store};
-    FakeWorkspace workspace;
-    FakeIdleTime idle;
-    ScreenState screen;
-    FakeBrowser* browser = new FakeBrowser;
-    std::unique_ptr<BrowserScriptExecutor> executor{
-        std::make_unique<BrowserScriptExecutor>(std::unique_ptr<FakeBrowser>(browser), 3000)};
-    std::unique_ptr<BrowserAutomationService> engine;
+struct OnboardingRig : EngineRig {
     AppRouter router;
     AppContext context;
     int finished = 0;
@@ -32,15 +16,7 @@ struct OnboardingRig {
 
     OnboardingRig()
     {
-        BrowserAutomationService::Environment env;
-        env.clock = &f.clock;
-        env.calendar = [this] { return f.calendar; };
-        env.defaults = &f.defaults;
-        env.workspace = &workspace;
-        env.idleTime = &idle;
-        env.screen = &screen;
-        env.automationHelpPage = QUrl(QStringLiteral("https://help.example/automation"));
-        engine = std::make_unique<BrowserAutomationService>(&store, &server, executor.get(), env);
+        build(environment());
         context.storage = &store;
         context.browsers = engine.get();
         context.router = &router;

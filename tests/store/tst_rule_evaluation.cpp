@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "fakes/BlockSchedules.h"
 #include "store/RuleEvaluation.h"
 
 #include <QtTest>
@@ -10,10 +11,10 @@ namespace {
 const QUuid ruleA = QUuid::fromString(QStringLiteral("{AAAAAAAA-0000-4000-8000-000000000001}"));
 const QUuid ruleB = QUuid::fromString(QStringLiteral("{BBBBBBBB-0000-4000-8000-000000000002}"));
 
-Date at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0)
-{
-    return TestEnvironment::at(y, mo, d, h, mi, s);
-}
+using BlockSchedules::allDay;
+using BlockSchedules::dailyLimit;
+using BlockSchedules::window;
+using TestEnvironment::at;
 
 Date utc(int y, int mo, int d, int h, int mi)
 {
@@ -31,30 +32,6 @@ BlockRule rule(BlockApplySchedule schedule, QSet<int> weekdays = {}, QUuid id = 
     r.activeWeekdays = std::move(weekdays);
     r.allowOneBreak = true;
     return r;
-}
-
-BlockApplySchedule allDay()
-{
-    return {};
-}
-
-BlockApplySchedule dailyLimit()
-{
-    BlockApplySchedule s;
-    s.isAllDay = false;
-    s.isAfterMaxDailyTime = true;
-    return s;
-}
-
-BlockApplySchedule window(int sh, int sm, int eh, int em)
-{
-    BlockApplySchedule s;
-    s.isAllDay = false;
-    s.startHour = sh;
-    s.startMinute = sm;
-    s.endHour = eh;
-    s.endMinute = em;
-    return s;
 }
 
 SharedState plain()

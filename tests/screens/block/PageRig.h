@@ -1,47 +1,21 @@
 #pragma once
 
 #include "BlockTestSupport.h"
-#include "FakeBrowser.h"
-#include "FakeWorkspace.h"
-#include "StoreFixture.h"
-#include "blocking/BrowserAutomationService.h"
-#include "blocking/BrowserScriptExecutor.h"
-#include "blocking/LocalBlockPageServer.h"
-#include "platform/ScreenState.h"
+#include "EngineRig.h"
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
 
-#include <QDir>
 #include <QFile>
-#include <functional>
-#include <memory>
 
-// A real store on a temporary folder, the engine on a fake browser and desktop, a router, and
-// the context the Block screens receive; the wall clock stands on Monday 2026-12-07 10:00.
-struct PageRig {
-    StoreFixture f;
-    StorageService& store;
-    LocalBlockPageServer server{&store};
-    BrowserScriptExecutor executor{std::make_unique<FakeBrowser>(), 3000};
-    FakeWorkspace workspace;
-    FakeIdleTime idle;
-    ScreenState screen;
+// The engine rig with a router and the context the Block screens receive.
+struct PageRig : EngineRig {
     AppRouter router;
-    BlockTest::ManualMonotonic monotonic;
-    std::unique_ptr<BrowserAutomationService> engine;
     AppContext context;
 
     // `seed` may write data files before the store loads them.
-    explicit PageRig(const std::function<void(StoreFixture&)>& seed = {}) : store(seeded(f, seed))
+    explicit PageRig(const std::function<void(StoreFixture&)>& seed = {}) : EngineRig(3000, seed)
     {
-        BrowserAutomationService::Environment env;
-        env.clock = &f.clock;
-        env.calendar = [this] { return f.calendar; };
-        env.defaults = &f.defaults;
-        env.workspace = &workspace;
-        env.idleTime = &idle;
-        env.screen = &screen;
-        engine = std::make_unique<BrowserAutomationService>(&store, &server, &executor, env);
+        build(environment());
         context.storage = &store;
         context.browsers = engine.get();
         context.router = &router;
@@ -49,14 +23,6 @@ struct PageRig {
         context.clock = &f.clock;
         context.monotonic = &monotonic;
         context.calendar = [this] { return f.calendar; };
-    }
-
-    static StorageService& seeded(StoreFixture& fixture, const std::function<void(StoreFixture&)>& seed)
-    {
-        QDir().mkpath(fixture.dataPath());
-        if (seed)
-            seed(fixture);
-        return fixture.make();
     }
 
     BlockRule add(const BlockRule& rule)

@@ -1,13 +1,7 @@
 #pragma once
 
-#include "FakeBrowser.h"
-#include "FakeWorkspace.h"
-#include "StoreFixture.h"
-#include "blocking/BrowserAutomationService.h"
-#include "blocking/BrowserScriptExecutor.h"
-#include "blocking/LocalBlockPageServer.h"
+#include "EngineRig.h"
 #include "linux/LaunchAtLoginService.h"
-#include "platform/ScreenState.h"
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
 #include "screens/settings/SettingsView.h"
@@ -16,15 +10,7 @@
 
 // The page on a store, the engine on a fake browser and desktop, and the sync on a record store in
 // memory: the real services, fed by fakes. The page is built, not shown.
-struct SettingsRig {
-    StoreFixture f;
-    StorageService& store = f.make();
-    LocalBlockPageServer server{&store};
-    FakeWorkspace workspace;
-    FakeIdleTime idle;
-    ScreenState screen;
-    std::unique_ptr<BrowserScriptExecutor> executor;
-    std::unique_ptr<BrowserAutomationService> engine;
+struct SettingsRig : EngineRig {
     MemoryRecordStore records;
     std::unique_ptr<CloudKitSyncService> sync;
     AppRouter router;
@@ -35,17 +21,8 @@ struct SettingsRig {
 
     explicit SettingsRig(const QSet<QString>& installed = {})
     {
-        executor = std::make_unique<BrowserScriptExecutor>(std::make_unique<FakeBrowser>(), 3000);
         workspace.installed = installed;
-        BrowserAutomationService::Environment env;
-        env.clock = &f.clock;
-        env.calendar = [this] { return f.calendar; };
-        env.defaults = &f.defaults;
-        env.workspace = &workspace;
-        env.idleTime = &idle;
-        env.screen = &screen;
-        env.automationHelpPage = QUrl(QStringLiteral("https://help.example/automation"));
-        engine = std::make_unique<BrowserAutomationService>(&store, &server, executor.get(), env);
+        build(environment());
         SyncEnvironment syncEnv;
         syncEnv.recordStore = &records;
         syncEnv.clock = &f.clock;
