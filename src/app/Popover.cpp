@@ -9,6 +9,7 @@
 #include "ui/FocusButton.h"
 #include "ui/FocusCards.h"
 #include "ui/Palette.h"
+#include "ui/RoundedPanel.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
@@ -34,29 +35,6 @@ QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColo
 {
     return plainLabel(text, Theme::font(size, weight), color);
 }
-
-// A rounded panel: the banner's white card, or the dark quick-add card.
-class Panel : public QWidget {
-public:
-    Panel(const QColor& fill, const QColor& outline, qreal radius) : m_fill(fill), m_outline(outline), m_radius(radius)
-    {
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(m_outline.alpha() ? QPen(m_outline, 1) : Qt::NoPen);
-        painter.setBrush(m_fill);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_radius, m_radius);
-    }
-
-private:
-    QColor m_fill;
-    QColor m_outline;
-    qreal m_radius;
-};
 
 class Logo : public QWidget {
 public:
@@ -196,7 +174,7 @@ QWidget* Popover::banner()
         action = [this] { m_context.storage->resumeBlocking(); };
         break;
     }
-    auto* panel = new Panel(FocusColor::withOpacity(FocusColor::white(), 0.72), FocusColor::hairline(), 12);
+    auto* panel = new RoundedPanel(FocusColor::withOpacity(FocusColor::white(), 0.72), FocusColor::hairline(), 12);
     panel->setObjectName(QStringLiteral("banner"));
     auto* layout = new QHBoxLayout(panel);
     layout->setContentsMargins(12, 10, 12, 10);
@@ -220,7 +198,7 @@ QWidget* Popover::priorityArea()
 {
     StorageService& storage = *m_context.storage;
     if (m_adding) {
-        auto* card = new Panel(FocusColor::ink(), Qt::transparent, 20);
+        auto* card = new RoundedPanel(FocusColor::ink(), Qt::transparent, 20);
         card->setObjectName(QStringLiteral("quickAddCard"));
         auto* layout = new QVBoxLayout(card);
         layout->setContentsMargins(20, 20, 20, 20);

@@ -93,7 +93,7 @@ int ChoiceDialog::ask(const QString& title, const QString& message, const QStrin
 {
     std::vector<Choice> choices;
     for (const QString& text : buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : buttons)
-        choices.push_back({text, Role::normal, {}, {}});
+        choices.emplace_back(text);
     ChoiceDialog dialog(title, message, std::move(choices), parent, Look::alert);
     dialog.exec();
     return dialog.chosen();

@@ -14,11 +14,17 @@ class ChoiceDialog : public QDialog {
 public:
     enum class Role { normal, destructive, cancel };
     struct Choice {
+        Choice(QString text, Role role = Role::normal, std::function<void()> action = {}, QString objectName = {},
+               bool isDefault = false)
+            : text(std::move(text)), role(role), action(std::move(action)), objectName(std::move(objectName)),
+              isDefault(isDefault)
+        {
+        }
         QString text;
-        Role role = Role::normal;
+        Role role;
         std::function<void()> action;
         QString objectName;
-        bool isDefault = false; // Return presses it
+        bool isDefault; // Return presses it
     };
     // question: asked by a page or a sheet, buttons at the right edge, the destructive one in red.
     // alert: the application's own message, buttons sharing the width, the first filled and focused.

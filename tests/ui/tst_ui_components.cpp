@@ -676,7 +676,7 @@ void TestUiComponents::choiceDialogAnswers()
         const auto role = roles[i] == 'd'   ? ChoiceDialog::Role::destructive
                           : roles[i] == 'c' ? ChoiceDialog::Role::cancel
                                             : ChoiceDialog::Role::normal;
-        choices.push_back({text, role, [&ran, text] { ran += text; }, {}});
+        choices.emplace_back(text, role, [&ran, text] { ran += text; });
     }
     ChoiceDialog dialog(QStringLiteral("<b>Title</b>"), QStringLiteral("Message"), std::move(choices), nullptr);
     QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("choiceTitle"))->textFormat(), Qt::PlainText);

@@ -7,6 +7,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Palette.h"
+#include "ui/RoundedPanel.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
 
@@ -40,37 +41,20 @@ QLabel* headline(const QString& value)
     return label;
 }
 
-// White card at 72 % with a hairline outline.
-class Card : public QWidget {
-public:
-    Card(QWidget* content, int padding, qreal radius, const QColor& fill, const QColor& outline)
-        : m_radius(radius), m_fill(fill), m_outline(outline)
-    {
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(padding, padding, padding, padding);
-        layout->addWidget(content);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(m_outline.alpha() ? QPen(m_outline, 1) : Qt::NoPen);
-        painter.setBrush(m_fill);
-        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), m_radius, m_radius);
-    }
-
-private:
-    qreal m_radius;
-    QColor m_fill;
-    QColor m_outline;
-};
-
-Card* chrome(QWidget* content, int padding)
+RoundedPanel* panelAround(QWidget* content, int padding, qreal radius, const QColor& fill, const QColor& outline)
 {
-    return new Card(content, padding, padding, FocusColor::withOpacity(FocusColor::white(), 0.72),
-                    FocusColor::hairline());
+    auto* panel = new RoundedPanel(fill, outline, radius);
+    auto* layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->addWidget(content);
+    return panel;
+}
+
+// White card at 72 % with a hairline outline.
+RoundedPanel* chrome(QWidget* content, int padding)
+{
+    return panelAround(content, padding, padding, FocusColor::withOpacity(FocusColor::white(), 0.72),
+                       FocusColor::hairline());
 }
 
 // One reason: a radio mark, the title, the whole row clickable.
@@ -285,7 +269,7 @@ QWidget* QuitFlowView::reasonStep()
     cardLayout->setSpacing(8);
     cardLayout->addWidget(cardText);
     cardLayout->addWidget(cardButton, 0, Qt::AlignLeft);
-    Card* card = chrome(cardBody, 14);
+    RoundedPanel* card = chrome(cardBody, 14);
     card->setObjectName(QStringLiteral("alternativeCard"));
     layout->addWidget(card);
     connect(cardButton, &QAbstractButton::clicked, this, [this] {
@@ -335,7 +319,7 @@ QWidget* QuitFlowView::reflectStep()
         QLabel* title = text(focus->title, 20, QFont::DemiBold, FocusColor::white(), Theme::Design::serif);
         title->setObjectName(QStringLiteral("rightNowTitle"));
         innerLayout->addWidget(title);
-        layout->addWidget(new Card(inner, 10, 18, FocusColor::ink(), Qt::transparent));
+        layout->addWidget(panelAround(inner, 10, 18, FocusColor::ink(), Qt::transparent));
     } else {
         layout->addWidget(headline(QStringLiteral("Do you want every blocked site open again?")));
     }
@@ -364,7 +348,7 @@ QWidget* QuitFlowView::reflectStep()
         }
         tiles->addStretch(1);
         innerLayout->addLayout(tiles);
-        Card* card = chrome(inner, 16);
+        RoundedPanel* card = chrome(inner, 16);
         card->setObjectName(QStringLiteral("sitesCard"));
         layout->addSpacing(4);
         layout->addWidget(card);

@@ -14,6 +14,7 @@
 #include "ui/FocusPage.h"
 #include "ui/Headings.h"
 #include "ui/Palette.h"
+#include "ui/RoundedPanel.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
@@ -35,22 +36,6 @@ QLabel* textLabel(const QString& text, qreal size, QFont::Weight weight, const Q
 {
     return plainLabel(text, Theme::font(size, weight), color, parent);
 }
-
-// The rounded white box of the past week's unfinished to-dos.
-class EarlierBox : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(QPen(FocusColor::hairline(), 1));
-        p.setBrush(FocusColor::withOpacity(FocusColor::white(), 0.72));
-        p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 16, 16);
-    }
-};
 
 QToolButton* dayButton(Symbol symbol, const QString& help, const QString& name, QWidget* parent)
 {
@@ -536,7 +521,9 @@ void TodosView::refresh()
 
 QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent)
 {
-    auto* box = new EarlierBox(parent);
+    // The rounded white box of the past week's unfinished to-dos.
+    auto* box =
+        new RoundedPanel(FocusColor::withOpacity(FocusColor::white(), 0.72), FocusColor::hairline(), 16, parent);
     box->setObjectName(QStringLiteral("earlierBox"));
     auto* v = new QVBoxLayout(box);
     v->setContentsMargins(0, 0, 0, 0);
