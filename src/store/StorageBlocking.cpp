@@ -19,15 +19,44 @@ bool isClockChange(double jump, double elapsed)
     return std::abs(jump) > 2.0 + elapsed * 0.001;
 }
 
-QString reasonFor(const BlockRule& rule)
+QString windowReason(const BlockApplySchedule& s)
+{
+    const QString start = timeOfDayText(*s.startHour, *s.startMinute);
+    const QString end = timeOfDayText(*s.endHour, *s.endMinute);
+    QString reason;
+    reason.reserve(16 + start.size() + end.size());
+    reason += QLatin1String("Blocked from ");
+    reason += start;
+    reason += QStringView(u" – ");
+    reason += end;
+    return reason;
+}
+
+bool isClockTime(qint64 hour, qint64 minute)
+{
+    return hour >= 0 && hour < 24 && minute >= 0 && minute < 60;
+}
+
+} // namespace
+
+// Time windows repeat among hundreds of rules and their texts go through the locale's slow
+// formatter: each text is made once per locale.
+QString StorageService::reasonFor(const BlockRule& rule)
 {
     const BlockApplySchedule& s = rule.blockApplySchedule;
     switch (scheduleKind(s)) {
     case ScheduleKind::allDay:
         return QStringLiteral("Blocked all day");
-    case ScheduleKind::timeWindow:
-        return QStringLiteral("Blocked from ") + timeOfDayText(*s.startHour, *s.startMinute) + QStringLiteral(" – ") +
-               timeOfDayText(*s.endHour, *s.endMinute);
+    case ScheduleKind::timeWindow: {
+        if (!isClockTime(*s.startHour, *s.startMinute) || !isClockTime(*s.endHour, *s.endMinute))
+            return windowReason(s);
+        const int key = static_cast<int>((*s.startHour * 60 + *s.startMinute) * 1440 + *s.endHour * 60 + *s.endMinute);
+        if (const auto it = m_windowReasons.constFind(key); it != m_windowReasons.cend())
+            return *it;
+        const QString reason = windowReason(s);
+        m_windowReasons.insert(key, reason);
+        return reason;
+    }
     case ScheduleKind::dailyLimit:
         return QStringLiteral("Limit reached: %1 min today").arg(rule.dailyLimitMinutes.value_or(0));
     case ScheduleKind::none:
@@ -35,8 +64,6 @@ QString reasonFor(const BlockRule& rule)
     }
     return {};
 }
-
-} // namespace
 
 bool StorageService::followWallClock()
 {
@@ -86,11 +113,10 @@ std::optional<WallClockCheck> StorageService::wallClockCheck() const
     return WallClockCheck{boot, m_lastClockReading->boot, m_lastClockReading->wall, m_dayOffset};
 }
 
-void StorageService::normalizeSharedState()
+void StorageService::normalizeSharedState(const Calendar& cal)
 {
     followWallClock();
     const Date t = now();
-    const Calendar cal = calendar();
     // Mostly nothing has run out: then there is no state to copy.
     const SharedState& c = m_state;
     if (!(c.blockingPausedUntil && *c.blockingPausedUntil <= t) &&
@@ -121,25 +147,47 @@ void StorageService::normalizeSharedState()
 
 void StorageService::refreshBlockingState()
 {
-    normalizeSharedState();
-    const Date t = now();
     const Calendar cal = calendar();
+    normalizeSharedState(cal);
+    const Date t = now();
     const MomentFacts facts = MomentFacts::of(t, cal);
     const qint64 today = m_state.dayId; // the usage day: a changed clock does not grant a new break
 
+    if (const QLocale locale; !(locale == m_reasonLocale)) {
+        m_reasonLocale = locale;
+        m_windowReasons.clear();
+    }
     // Worked out beside the state, which is copied only when the outcome differs from it.
     const SharedState& s = m_state;
-    std::vector<BlockedSiteSnapshot> blocked;
-    blocked.reserve(m_rules.size());
-    for (const BlockRule& rule : m_rules) {
-        if (!isRuleActive(rule, facts, s))
-            continue;
-        blocked.push_back({rule.id, rule.domain, rule.displayName, reasonFor(rule),
-                           rule.allowOneBreak && rule.urgentBreakUsedCalendarDay != today, std::nullopt});
-    }
     const bool paused = s.blockingPausedUntil && *s.blockingPausedUntil > t;
-    if (!paused && m_doomScrollConfig.isEnabled && s.doomScroll && s.doomScroll->breakEndsAt &&
-        *s.doomScroll->breakEndsAt > t) {
+    const bool doomBreak = !paused && m_doomScrollConfig.isEnabled && s.doomScroll && s.doomScroll->breakEndsAt &&
+                           *s.doomScroll->breakEndsAt > t;
+    const auto offersBreak = [today](const BlockRule& rule) {
+        return rule.allowOneBreak && rule.urgentBreakUsedCalendarDay != today;
+    };
+    // Mostly the same rules block for the same reasons as at the last refresh; that is checked
+    // against the list held before a new list is built.
+    bool unchanged = !doomBreak;
+    size_t listed = 0;
+    for (auto rule = m_rules.begin(); unchanged && rule != m_rules.end(); ++rule) {
+        if (!isRuleActive(*rule, facts, s))
+            continue;
+        const std::vector<BlockedSiteSnapshot>& held = s.blockedNow;
+        unchanged = listed < held.size() && held[listed].ruleId == rule->id && held[listed].domain == rule->domain &&
+                    held[listed].displayName == rule->displayName && !held[listed].kind &&
+                    held[listed].allowUrgentBreak == offersBreak(*rule) && held[listed].reason == reasonFor(*rule);
+        ++listed;
+    }
+    unchanged = unchanged && listed == s.blockedNow.size();
+    std::vector<BlockedSiteSnapshot> blocked;
+    if (!unchanged) {
+        blocked.reserve(m_rules.size());
+        for (const BlockRule& rule : m_rules)
+            if (isRuleActive(rule, facts, s))
+                blocked.push_back(
+                    {rule.id, rule.domain, rule.displayName, reasonFor(rule), offersBreak(rule), std::nullopt});
+    }
+    if (doomBreak) {
         const LocalDateTime end = cal.components(*s.doomScroll->breakEndsAt);
         const QString reason = QStringLiteral("Doom scroll break — back at ") +
                                QLocale().toString(QTime(end.hour, end.minute), QLocale::ShortFormat);
@@ -158,9 +206,10 @@ void StorageService::refreshBlockingState()
         if (dayEnd > t)
             boundary = std::min(boundary, dayEnd);
     }
-    if (blocked != m_state.blockedNow || boundary != m_state.validUntil) {
+    if ((!unchanged && blocked != m_state.blockedNow) || boundary != m_state.validUntil) {
         SharedState changed = m_state;
-        changed.blockedNow = std::move(blocked);
+        if (!unchanged)
+            changed.blockedNow = std::move(blocked);
         changed.validUntil = boundary;
         setState(changed);
     }
@@ -190,11 +239,10 @@ bool StorageService::saveState()
     const std::optional<WallClockCheck> check = wallClockCheck();
     // Most refreshes change nothing; writing the file anyway would cost each of them an atomic
     // replacement on disk.
-    const QString path = m_fileStore.filePath(stateFile);
     if (m_stateOnDisk && m_stateOnDisk->file) {
         const std::optional<WallClockCheck> kept = keptClockReading(check);
         if ((kept || !check) && kept == m_stateOnDisk->check && m_state == m_stateOnDisk->state &&
-            fileIdentity(path) == m_stateOnDisk->file) {
+            fileIdentity(m_statePath) == m_stateOnDisk->file) {
             clearFailure(stateFile);
             m_lastUsageStateSave = now();
             return true;
@@ -206,7 +254,7 @@ bool StorageService::saveState()
         recordFailure(stateFile, error);
         return false;
     }
-    m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(path)};
+    m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(m_statePath)};
     clearFailure(stateFile);
     m_lastUsageStateSave = now();
     return true;

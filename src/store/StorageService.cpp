@@ -56,6 +56,7 @@ StorageService::StorageService(std::optional<FileStore> fileStore, StorageEnviro
     connect(&m_boundaryTimer, &QTimer::timeout, this, &StorageService::onBoundaryTimer);
     if (!chooseDataDirectory(std::move(fileStore)))
         return;
+    m_statePath = m_fileStore.filePath(stateFile);
     load();
     installObservers();
 }
@@ -270,7 +271,7 @@ void StorageService::load()
         m_state = *loaded;
         // Only a file in exactly the form this store writes counts as already written.
         if (!stateText.isEmpty() && stateFileText(m_state, check) == stateText)
-            m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(m_fileStore.filePath(stateFile))};
+            m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(m_statePath)};
         // Only readings of this same boot can tell how much time really passed since the last run.
         const QString boot = m_env.monotonic->bootId();
         if (check && !boot.isEmpty() && check->bootId == boot) {

@@ -11,7 +11,9 @@
 #include "store/CloudSync.h"
 #include "store/Reminders.h"
 
+#include <QHash>
 #include <QJsonValue>
+#include <QLocale>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -101,7 +103,7 @@ public:
 
     // --- blocking state
     void handleClockEvent();
-    void normalizeSharedState();
+    void normalizeSharedState() { normalizeSharedState(calendar()); }
     void refreshBlockingState();
     bool saveState();
     // The boundary the pending timer waits for (tests look at it instead of waiting).
@@ -151,6 +153,7 @@ private:
     Date now() const;
     Date stamp() const;
     Calendar calendar() const { return m_env.calendar(); }
+    void normalizeSharedState(const Calendar& cal);
 
     bool chooseDataDirectory(std::optional<FileStore> given);
     void load();
@@ -224,6 +227,10 @@ private:
         std::optional<FileIdentity> file;
     };
     std::optional<StateOnDisk> m_stateOnDisk;
+    QString m_statePath; // looked at on every refresh
+    QString reasonFor(const BlockRule& rule);
+    QLocale m_reasonLocale;
+    QHash<int, QString> m_windowReasons; // the texts of time windows in m_reasonLocale
 
     struct Failure {
         QString source;
