@@ -55,6 +55,28 @@ std::vector<T> readRecords(const std::vector<CloudRecord>& records, const QStrin
     return items;
 }
 
+// The items that differ from their fetched record (an unreadable one is left alone), as records to
+// save: the fetched record where there is one, which carries the change tag a save needs and gets
+// its stale fields cleared.
+template <typename T>
+void selectUploads(const std::vector<T>& items, const QSet<QUuid>& unreadable, const QHash<QUuid, T>& remoteById,
+                   const QHash<QString, CloudRecord>& recordIndex, const QString& type,
+                   void (*fill)(const T&, CloudRecord&), std::vector<CloudRecord>& upload)
+{
+    for (const T& item : items) {
+        if (unreadable.contains(item.id))
+            continue;
+        if (const auto it = remoteById.constFind(item.id);
+            it != remoteById.cend() &&
+            (item == *it || CloudKitSyncService::fingerprint(item) == CloudKitSyncService::fingerprint(*it)))
+            continue;
+        const QString name = uuidText(item.id);
+        CloudRecord record = recordIndex.value(name, CloudRecord(type, name));
+        fill(item, record);
+        upload.push_back(std::move(record));
+    }
+}
+
 // Outside the coroutine: GCC 12 cannot compile the function name the logging macros record there.
 void logCompletion(int tasks, int notes, int uploaded)
 {
@@ -171,39 +193,15 @@ QCoro::Task<> CloudKitSyncService::performSync()
             for (const CloudRecord& record : *list)
                 if (!recordIndex.contains(record.recordName()))
                     recordIndex.insert(record.recordName(), record);
-        const QHash<QUuid, TaskItem> remoteTodosById = firstById(remoteTodos);
-        const QHash<QUuid, Note> remoteNotesById = firstById(remoteNotes);
-        const auto recordFor = [&recordIndex](const QUuid& id, const QString& type) {
-            const QString name = uuidText(id);
-            const auto it = recordIndex.constFind(name);
-            // The fetched record carries the change tag a save needs, and its stale fields get cleared.
-            return it != recordIndex.cend() ? *it : CloudRecord(type, name);
-        };
 
         // 12. Upload selection for to-dos.
         std::vector<CloudRecord> upload;
-        for (const TaskItem& todo : storeTodos) {
-            if (unreadableTaskIds.contains(todo.id))
-                continue;
-            if (const auto it = remoteTodosById.constFind(todo.id);
-                it != remoteTodosById.cend() && (todo == *it || fingerprint(todo) == fingerprint(*it)))
-                continue;
-            CloudRecord record = recordFor(todo.id, CloudKitMapper::taskRecordType);
-            CloudKitMapper::apply(todo, record);
-            upload.push_back(std::move(record));
-        }
+        selectUploads(storeTodos, unreadableTaskIds, firstById(remoteTodos), recordIndex,
+                      CloudKitMapper::taskRecordType, &CloudKitMapper::apply, upload);
 
         // 13. Upload selection for notes.
-        for (const Note& note : storeNotes) {
-            if (unreadableNoteIds.contains(note.id))
-                continue;
-            if (const auto it = remoteNotesById.constFind(note.id);
-                it != remoteNotesById.cend() && (note == *it || fingerprint(note) == fingerprint(*it)))
-                continue;
-            CloudRecord record = recordFor(note.id, CloudKitMapper::noteRecordType);
-            CloudKitMapper::fillNoteRecord(note, record);
-            upload.push_back(std::move(record));
-        }
+        selectUploads(storeNotes, unreadableNoteIds, firstById(remoteNotes), recordIndex,
+                      CloudKitMapper::noteRecordType, &CloudKitMapper::fillNoteRecord, upload);
 
         // 14. Upload.
         co_await saveRecords(upload);
