@@ -506,6 +506,58 @@ private slots:
         QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 25);
     }
 
+    // The same rules keep blocking; what they show must still follow each change.
+    void refreshFollowsChangesWithinTheSameRules_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("offer");
+        QTest::newRow("nothing") << ""
+                                 << "Beta"
+                                 << "Blocked from 9:00 AM – 5:00 PM" << true;
+        QTest::newRow("locale") << "locale"
+                                << "Beta"
+                                << "Blocked from 09:00 – 17:00" << true;
+        QTest::newRow("renamed") << "rename"
+                                 << "Beta Two"
+                                 << "Blocked from 9:00 AM – 5:00 PM" << true;
+        QTest::newRow("break spent") << "spend"
+                                     << "Beta"
+                                     << "Blocked from 9:00 AM – 5:00 PM" << false;
+    }
+    void refreshFollowsChangesWithinTheSameRules()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, name);
+        QFETCH(QString, reason);
+        QFETCH(bool, offer);
+        StoreFixture f;
+        BlockRule beta = windowRule(QStringLiteral("beta.example"), 9, 0, 17, 0);
+        beta.displayName = QStringLiteral("Beta");
+        putRules(f, {beta});
+        StorageService& store = f.make();
+        const QLocale before;
+        if (change == "locale")
+            QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        if (change == "rename") {
+            beta.displayName = name;
+            QVERIFY(store.updateRule(beta));
+        }
+        if (change == "spend") {
+            beta.urgentBreakUsedCalendarDay = store.state().dayId;
+            QVERIFY(store.updateRule(beta));
+        }
+        store.refreshBlockingState();
+        QLocale::setDefault(before);
+        QCOMPARE(store.state().blockedNow.size(), size_t(1));
+        const BlockedSiteSnapshot& b = store.state().blockedNow.front();
+        QCOMPARE(b.displayName, name);
+        QCOMPARE(spaced(b.reason), reason);
+        QCOMPARE(b.allowUrgentBreak, offer);
+        QVERIFY(stateOnDisk(f) == store.state());
+    }
+
     // Which file is there and when it was last written: a rewrite, even of the same bytes, shows.
     static QString fileVersion(const QString& path)
     {
