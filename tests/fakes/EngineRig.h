@@ -7,6 +7,7 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "platform/ScreenState.h"
+#include "router/AppContext.h"
 
 #include <functional>
 #include <memory>
@@ -54,6 +55,19 @@ struct EngineRig {
     {
         engine = std::make_unique<BrowserAutomationService>(&store, &server, executor.get(), env);
         return *engine;
+    }
+
+    // The context a screen receives, on these services and the built engine.
+    AppContext screenContext(AppRouter& router)
+    {
+        AppContext context;
+        context.storage = &store;
+        context.browsers = engine.get();
+        context.router = &router;
+        context.defaults = &f.defaults;
+        context.clock = &f.clock;
+        context.calendar = [this] { return f.calendar; };
+        return context;
     }
 
 private:

@@ -2,7 +2,6 @@
 
 #include "EngineRig.h"
 #include "onboarding/MacOnboardingView.h"
-#include "router/AppContext.h"
 #include "router/AppRouter.h"
 
 // The sheet on a store, the engine on a fake browser and desktop: the real services, fed by fakes.
@@ -17,12 +16,7 @@ struct OnboardingRig : EngineRig {
     OnboardingRig()
     {
         build(environment());
-        context.storage = &store;
-        context.browsers = engine.get();
-        context.router = &router;
-        context.defaults = &f.defaults;
-        context.clock = &f.clock;
-        context.calendar = [this] { return f.calendar; };
+        context = screenContext(router);
     }
 
     MacOnboardingView& open(int startStep, bool offerMove = false)

@@ -2,7 +2,6 @@
 
 #include "BlockTestSupport.h"
 #include "EngineRig.h"
-#include "router/AppContext.h"
 #include "router/AppRouter.h"
 
 #include <QFile>
@@ -16,13 +15,8 @@ struct PageRig : EngineRig {
     explicit PageRig(const std::function<void(StoreFixture&)>& seed = {}) : EngineRig(3000, seed)
     {
         build(environment());
-        context.storage = &store;
-        context.browsers = engine.get();
-        context.router = &router;
-        context.defaults = &f.defaults;
-        context.clock = &f.clock;
+        context = screenContext(router);
         context.monotonic = &monotonic;
-        context.calendar = [this] { return f.calendar; };
     }
 
     BlockRule add(const BlockRule& rule)

@@ -2,7 +2,6 @@
 
 #include "EngineRig.h"
 #include "linux/LaunchAtLoginService.h"
-#include "router/AppContext.h"
 #include "router/AppRouter.h"
 #include "screens/settings/SettingsView.h"
 #include "sync/CloudKitSyncService.h"
@@ -28,13 +27,8 @@ struct SettingsRig : EngineRig {
         syncEnv.clock = &f.clock;
         syncEnv.calendar = [this] { return f.calendar; };
         sync = std::make_unique<CloudKitSyncService>(&store, f.defaults, syncEnv);
-        context.storage = &store;
-        context.browsers = engine.get();
+        context = screenContext(router);
         context.sync = sync.get();
-        context.router = &router;
-        context.defaults = &f.defaults;
-        context.clock = &f.clock;
-        context.calendar = [this] { return f.calendar; };
         context.requestQuit = [this] { ++quitRequests; };
         view = std::make_unique<SettingsView>(context);
         view->setUrlOpener([this](const QUrl& url) {
