@@ -79,17 +79,12 @@ Popover::Popover(AppContext& context, std::function<void(Destination)> openMainW
 
 void Popover::scheduleRefresh()
 {
-    // One store call emits several signals, and a row's click may still be running.
-    if (m_refreshQueued)
-        return;
-    m_refreshQueued = true;
-    QMetaObject::invokeMethod(
-        this, [this] { refresh(); }, Qt::QueuedConnection);
+    m_queuedRefresh.request();
 }
 
 void Popover::refresh()
 {
-    m_refreshQueued = false;
+    m_queuedRefresh.cancel();
     const bool fieldHadFocus = m_field && m_field->hasFocus();
     if (m_field)
         m_newTitle = m_field->text();

@@ -2,6 +2,7 @@
 
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
+#include "ui/QueuedCall.h"
 
 #include <QWidget>
 #include <functional>
@@ -49,5 +50,5 @@ private:
     QLineEdit* m_field = nullptr;
     QString m_newTitle;
     bool m_adding = false;
-    bool m_refreshQueued = false;
+    QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 };

@@ -532,13 +532,7 @@ void MacOnboardingView::keyPressEvent(QKeyEvent* event)
 
 void MacOnboardingView::scheduleChanged()
 {
-    if (m_changeQueued)
-        return;
-    m_changeQueued = true;
-    QTimer::singleShot(0, this, [this] {
-        m_changeQueued = false;
-        changed();
-    });
+    m_queuedChange.request();
 }
 
 void MacOnboardingView::changed()

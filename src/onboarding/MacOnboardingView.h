@@ -2,6 +2,7 @@
 
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingFlow.h"
+#include "ui/QueuedCall.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -96,7 +97,7 @@ private:
     QPointer<OnboardingButton> m_primary;
     // Brings the shown step's changing parts up to date with the flow and the services.
     std::function<void()> m_update;
-    bool m_changeQueued = false;
+    QueuedCall m_queuedChange{this, [this] { changed(); }};
     bool m_refreshedOnce = false;
     bool m_animated = true;
 };

@@ -10,6 +10,7 @@
 #include "ui/FocusPage.h"
 #include "ui/Headings.h"
 #include "ui/Palette.h"
+#include "ui/QueuedCall.h"
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
 #include "ui/WrappingLabel.h"
@@ -84,6 +85,8 @@ private slots:
     void wrappingLabelGrowsAndLimits();
     void choiceDialogAnswers_data();
     void choiceDialogAnswers();
+    void queuedCallRunsOnce_data();
+    void queuedCallRunsOnce();
 };
 
 void TestUiComponents::hexColors_data()
@@ -691,6 +694,46 @@ void TestUiComponents::choiceDialogAnswers()
     QTEST(dialog.result(), "result");
     QTEST(dialog.chosen(), "chosen");
     QTEST(ran, "ran");
+}
+
+void TestUiComponents::queuedCallRunsOnce_data()
+{
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<bool>("cancelled");
+    QTest::addColumn<bool>("ownerGone");
+    QTest::addColumn<int>("runs");
+    QTest::newRow("none") << 0 << false << false << 0;
+    QTest::newRow("several become one") << 3 << false << false << 1;
+    QTest::newRow("done directly meanwhile") << 2 << true << false << 0;
+    QTest::newRow("owner deleted first") << 2 << false << true << 0;
+}
+
+void TestUiComponents::queuedCallRunsOnce()
+{
+    QFETCH(int, requests);
+    QFETCH(bool, cancelled);
+    QFETCH(bool, ownerGone);
+    int runs = 0;
+    struct Owner : QObject {
+        explicit Owner(int& runs) : call(this, [&runs] { ++runs; }) {}
+        QueuedCall call;
+    };
+    auto owner = std::make_unique<Owner>(runs);
+    for (int i = 0; i < requests; ++i)
+        owner->call.request();
+    QCOMPARE(runs, 0); // never at once
+    if (cancelled)
+        owner->call.cancel();
+    if (ownerGone)
+        owner.reset();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QTEST(runs, "runs");
+    if (owner) { // a request after the run queues a new one
+        owner->call.request();
+        QCoreApplication::processEvents();
+        QCOMPARE(runs, requests > 0 && !cancelled ? 2 : 1);
+    }
 }
 
 QTEST_MAIN(TestUiComponents)

@@ -119,18 +119,7 @@ bool BlockRulesView::isPaused() const
 void BlockRulesView::scheduleRefresh(bool browsers)
 {
     (browsers ? m_browsersDirty : m_sitesDirty) = true;
-    if (m_refreshQueued)
-        return;
-    m_refreshQueued = true;
-    // Queued: a store call emits several signals, and a rebuild now could delete the row whose
-    // menu is still running.
-    QTimer::singleShot(0, this, [this] {
-        m_refreshQueued = false;
-        if (m_sitesDirty)
-            refreshSites();
-        if (m_browsersDirty)
-            refreshBrowsers();
-    });
+    m_queuedRefresh.request();
 }
 
 void BlockRulesView::refresh()

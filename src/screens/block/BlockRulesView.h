@@ -11,6 +11,7 @@
 class DoomScrollCard;
 class FocusSectionHeader;
 #include "screens/block/ManageRuleSheet.h"
+#include "ui/QueuedCall.h"
 class QLabel;
 class QVBoxLayout;
 class SectionCard;
@@ -62,5 +63,10 @@ private:
     QPointer<ManageRuleSheet> m_manageSheet;
     bool m_sitesDirty = false;
     bool m_browsersDirty = false;
-    bool m_refreshQueued = false;
+    QueuedCall m_queuedRefresh{this, [this] {
+                                   if (m_sitesDirty)
+                                       refreshSites();
+                                   if (m_browsersDirty)
+                                       refreshBrowsers();
+                               }};
 };

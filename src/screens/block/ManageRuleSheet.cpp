@@ -103,12 +103,7 @@ ManageRuleSheet::ManageRuleSheet(AppContext& context, BlockRule rule, QSet<QStri
     connect(edit, &QAbstractButton::clicked, this, &ManageRuleSheet::openEditSheet);
     connect(remove, &QAbstractButton::clicked, this, &ManageRuleSheet::requestRemove);
     if (StorageService* storage = m_context.storage) {
-        const auto queue = [this] {
-            if (m_refreshQueued)
-                return;
-            m_refreshQueued = true;
-            QTimer::singleShot(0, this, &ManageRuleSheet::refreshStatus);
-        };
+        const auto queue = [this] { m_queuedRefresh.request(); };
         connect(storage, &StorageService::stateChanged, this, queue);
         connect(storage, &StorageService::rulesChanged, this, queue);
     }
@@ -117,7 +112,7 @@ ManageRuleSheet::ManageRuleSheet(AppContext& context, BlockRule rule, QSet<QStri
 
 void ManageRuleSheet::refreshStatus()
 {
-    m_refreshQueued = false;
+    m_queuedRefresh.cancel();
     if (!m_context.storage)
         return;
     const Calendar calendar = m_context.calendar();

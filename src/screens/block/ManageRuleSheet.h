@@ -8,6 +8,7 @@
 
 #include "screens/block/AddRuleSheet.h"
 #include "screens/block/BlockingBypassCooldownSheet.h"
+#include "ui/QueuedCall.h"
 class QLabel;
 struct AppContext;
 
@@ -52,5 +53,5 @@ private:
     QPointer<AddRuleSheet> m_editSheet;
     QPointer<BlockingBypassCooldownSheet> m_cooldownSheet;
     QLabel* m_status;
-    bool m_refreshQueued = false;
+    QueuedCall m_queuedRefresh{this, [this] { refreshStatus(); }};
 };

@@ -166,14 +166,7 @@ QWidget* NotesView::buildPlaceholder()
 
 void NotesView::scheduleRefresh()
 {
-    // One store call can emit several signals, and the click that caused it may still be running.
-    if (m_refreshQueued)
-        return;
-    m_refreshQueued = true;
-    QTimer::singleShot(0, this, [this] {
-        m_refreshQueued = false;
-        refresh();
-    });
+    m_queuedRefresh.request();
 }
 
 void NotesView::refresh()

@@ -3,6 +3,7 @@
 #include "screens/notes/NoteEditorPane.h"
 #include "screens/notes/NotesPageState.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/QueuedCall.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -57,6 +58,6 @@ private:
     QWidget* m_editorHolder = nullptr;
     QPointer<NoteEditorPane> m_editor;
     QPointer<ChoiceDialog> m_dialog;
-    bool m_refreshQueued = false;
+    QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
     bool m_updatingDetail = false;
 };

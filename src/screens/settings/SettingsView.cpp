@@ -342,13 +342,7 @@ void SettingsView::applicationBecameActive()
 
 void SettingsView::scheduleRefresh()
 {
-    if (m_refreshQueued)
-        return;
-    m_refreshQueued = true;
-    QTimer::singleShot(0, this, [this] {
-        m_refreshQueued = false;
-        refresh();
-    });
+    m_queuedRefresh.request();
 }
 
 void SettingsView::refresh()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/BrowserScripts.h"
+#include "ui/QueuedCall.h"
 
 #include <QHash>
 #include <QPointer>
@@ -71,7 +72,7 @@ private:
     LaunchAtLoginService* m_login;
     UrlOpener m_openUrl;
     std::optional<QString> m_connectionMessage;
-    bool m_refreshQueued = false;
+    QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 
     QHash<QString, BrowserRowWidgets> m_browserRows;
     SettingsRow* m_noBrowserRow = nullptr;

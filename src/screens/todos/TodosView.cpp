@@ -256,17 +256,7 @@ void TodosView::showEvent(QShowEvent* event)
 
 void TodosView::scheduleRefresh()
 {
-    // One store call emits several signals, and a click handler may still be running in a row.
-    if (m_refreshQueued)
-        return;
-    m_refreshQueued = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            if (m_refreshQueued)
-                refresh();
-        },
-        Qt::QueuedConnection);
+    m_queuedRefresh.request();
 }
 
 QWidget* TodosView::sectionHeader(const QString& title, bool withAdd, QWidget* parent)
@@ -450,7 +440,7 @@ void TodosView::setFocusCard(const std::optional<TaskItem>& focus, bool canSkip,
 
 void TodosView::refresh()
 {
-    m_refreshQueued = false;
+    m_queuedRefresh.cancel();
     const Calendar cal = calendar();
     m_dateEyebrow->setEyebrowText(cal.locale().toString(cal.localDate(m_selectedDate), [&cal] {
         static const QRegularExpression year(QStringLiteral("[,.\\s]*y+[.]?"));

@@ -2,6 +2,7 @@
 
 #include "model/TaskItem.h"
 #include "router/AppContext.h"
+#include "ui/QueuedCall.h"
 
 #include <QHash>
 #include <QPointer>
@@ -86,7 +87,7 @@ private:
     Date m_selectedDate;
     Date m_knownToday;
     bool m_showEarlier = false;
-    bool m_refreshQueued = false;
+    QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 
     Eyebrow* m_dateEyebrow = nullptr;
     FocusButton* m_todayLink = nullptr;
