@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/AppLogo.h"
 
 #include "model/BlockRule.h"
 #include "platform/Defaults.h"
@@ -73,32 +74,6 @@ private:
     char16_t m_glyph;
 };
 
-class Logo : public QWidget {
-public:
-    explicit Logo(QWidget* parent) : QWidget(parent)
-    {
-        setFixedSize(34, 34);
-        m_image = QImage(QStringLiteral(":/app-icon.png"));
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        QPainterPath clip;
-        clip.addRoundedRect(QRectF(rect()), 9, 9);
-        painter.setClipPath(clip);
-        painter.fillRect(rect(), FocusColor::white());
-        if (!m_image.isNull())
-            painter.drawImage(QRectF(rect()), m_image);
-    }
-
-private:
-    QImage m_image;
-};
-
 void fillWith(QWidget* widget, const QColor& color)
 {
     widget->setAutoFillBackground(true);
@@ -128,7 +103,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Q
     auto* railLayout = new QVBoxLayout(rail);
     railLayout->setContentsMargins(16, 16, 16, 18);
     railLayout->setSpacing(8);
-    auto* logo = new Logo(rail);
+    auto* logo = new AppLogo(34, 9, rail);
     railLayout->addWidget(logo, 0, Qt::AlignHCenter);
     railLayout->addSpacing(18 - 8);
     for (const RailEntry& entry : railEntries) {

@@ -1,4 +1,5 @@
 #include "app/Popover.h"
+#include "app/AppLogo.h"
 
 #include "app/PopoverContent.h"
 #include "blocking/BrowserAutomationService.h"
@@ -35,25 +36,6 @@ QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColo
 {
     return plainLabel(text, Theme::font(size, weight), color);
 }
-
-class Logo : public QWidget {
-public:
-    Logo() { setFixedSize(26, 26); }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        static const QImage image(QStringLiteral(":/app-icon.png"));
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        QPainterPath clip;
-        clip.addRoundedRect(QRectF(rect()), 7, 7);
-        painter.setClipPath(clip);
-        painter.fillRect(rect(), FocusColor::white());
-        painter.drawImage(QRectF(rect()), image);
-    }
-};
 
 } // namespace
 
@@ -117,7 +99,7 @@ QWidget* Popover::header()
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(9);
-    auto* logo = new Logo;
+    auto* logo = new AppLogo(26, 7);
     Accessibility::hide(logo);
     layout->addWidget(logo);
     const Date now = m_context.clock->now();
