@@ -101,6 +101,7 @@ QFuture<StoreAnswer<int>> DatabaseRecordStore::accountStatus()
 {
     return call<int>([](RecordDatabase& db) { return StoreAnswer<int>{db.open(), accountAvailable}; });
 }
+
 QFuture<StoreAnswer<QString>> DatabaseRecordStore::userRecordName()
 {
     return call<QString>([](RecordDatabase& db) {

@@ -111,7 +111,8 @@ public:
         if (!e)
             e = exec(QStringLiteral("INSERT OR IGNORE INTO meta(key, value) VALUES('account', '%1')")
                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
-                         .toUtf8());
+                         .toUtf8()
+                         .constData());
         if (!e)
             e = exec("COMMIT");
         if (e) {
@@ -275,7 +276,6 @@ private:
         sqlite3_free(message);
         return e;
     }
-    std::optional<RecordError> exec(const QByteArray& sql) { return exec(sql.constData()); }
 
     RecordError lastError() const
     {
