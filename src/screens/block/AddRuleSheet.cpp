@@ -538,23 +538,11 @@ QWidget* AddRuleSheet::buildDaysBlock()
 
 QWidget* AddRuleSheet::buildBreakRow()
 {
-    auto* row = new HairlineFrame;
-    row->setMinimumHeight(56);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 8, 0, 8);
-    layout->setSpacing(16);
-    auto* texts = new QVBoxLayout;
-    texts->setSpacing(3);
-    texts->addWidget(
-        BlockUi::label(QStringLiteral("Allow one urgent break a day"), 14.5, QFont::DemiBold, FocusColor::text()));
-    texts->addWidget(BlockUi::label(QStringLiteral("10 minutes of use, after a 15-second pause"), 12.5, QFont::Normal,
-                                    FocusColor::textSecondary()));
-    layout->addLayout(texts, 1);
     m_breakSwitch = new FocusSwitch(QStringLiteral("Allow one urgent break a day"), m_form.allowOneBreak());
     m_breakSwitch->setObjectName(QStringLiteral("breakSwitch"));
     connect(m_breakSwitch, &QAbstractButton::toggled, this, [this](bool on) { m_form.setAllowOneBreak(on); });
-    layout->addWidget(m_breakSwitch);
-    return row;
+    return BlockUi::switchRow(QStringLiteral("Allow one urgent break a day"),
+                              QStringLiteral("10 minutes of use, after a 15-second pause"), m_breakSwitch);
 }
 
 void AddRuleSheet::refresh()

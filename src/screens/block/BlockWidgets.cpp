@@ -75,6 +75,22 @@ FormSheet buildFormSheet(QDialog* sheet, const QString& title, QAbstractButton* 
     return {outer, column};
 }
 
+QWidget* switchRow(const QString& title, const QString& detail, QWidget* toggle)
+{
+    auto* row = new HairlineFrame;
+    row->setMinimumHeight(56);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 8, 0, 8);
+    layout->setSpacing(16);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(3);
+    texts->addWidget(label(title, 14.5, QFont::DemiBold, FocusColor::text()));
+    texts->addWidget(label(detail, 12.5, QFont::Normal, FocusColor::textSecondary()));
+    layout->addLayout(texts, 1);
+    layout->addWidget(toggle);
+    return row;
+}
+
 } // namespace BlockUi
 
 SectionCard::SectionCard(qreal cornerRadius, QWidget* parent)

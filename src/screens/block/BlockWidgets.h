@@ -19,6 +19,9 @@ QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColo
 // A paper background that the sheet paints itself.
 void paintPaper(QWidget* sheet);
 
+// A form row over a hairline: a title and a line of detail, with the switch at the end.
+QWidget* switchRow(const QString& title, const QString& detail, QWidget* toggle);
+
 // A form sheet's frame: a top bar with "Cancel" (it rejects the sheet), the title in small
 // capitals and `save`, over a scrolling paper column with these margins. The sheet's own layout
 // is `outer`, for what goes below the column.

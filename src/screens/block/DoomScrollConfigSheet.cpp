@@ -118,22 +118,10 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
     picker(QStringLiteral("Break length"), DoomScrollForm::breakOptions(), QStringLiteral("break"), m_breakButtons,
            &DoomScrollForm::breakMinutes);
 
-    auto* enable = new HairlineFrame;
-    enable->setMinimumHeight(56);
-    auto* enableRow = new QHBoxLayout(enable);
-    enableRow->setContentsMargins(0, 8, 0, 8);
-    enableRow->setSpacing(16);
-    auto* enableTexts = new QVBoxLayout;
-    enableTexts->setSpacing(3);
-    enableTexts->addWidget(
-        BlockUi::label(QStringLiteral("Doom Scroll Breaks"), 14.5, QFont::DemiBold, FocusColor::text()));
-    enableTexts->addWidget(BlockUi::label(QStringLiteral("Take an automatic break after too much scrolling"), 12.5,
-                                          QFont::Normal, FocusColor::textSecondary()));
-    enableRow->addLayout(enableTexts, 1);
     m_switch = new FocusSwitch(QStringLiteral("Doom Scroll Breaks"), m_form.isEnabled);
     m_switch->setObjectName(QStringLiteral("enableSwitch"));
-    enableRow->addWidget(m_switch);
-    column->addWidget(enable);
+    column->addWidget(BlockUi::switchRow(QStringLiteral("Doom Scroll Breaks"),
+                                         QStringLiteral("Take an automatic break after too much scrolling"), m_switch));
     column->addStretch(1);
 
     connect(save, &QAbstractButton::clicked, this, &DoomScrollConfigSheet::save);
