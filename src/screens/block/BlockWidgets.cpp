@@ -127,51 +127,6 @@ void HairlineFrame::paintEvent(QPaintEvent*)
     p.fillRect(QRectF(0, height() - 1, width(), 1), FocusColor::hairline());
 }
 
-CountdownRing::CountdownRing(QWidget* parent) : QWidget(parent)
-{
-    setFixedSize(130, 130);
-    setAccessibleName(QStringLiteral("15 seconds left"));
-}
-
-void CountdownRing::setState(int secondsRemaining, double progress, const QString& accessibleText)
-{
-    if (secondsRemaining == m_seconds && progress == m_progress)
-        return;
-    m_seconds = secondsRemaining;
-    m_progress = std::clamp(progress, 0.0, 1.0);
-    setAccessibleName(accessibleText);
-    update();
-}
-
-void CountdownRing::paintEvent(QPaintEvent*)
-{
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRectF circle = QRectF(rect()).adjusted(3, 3, -3, -3);
-    QPen track(FocusColor::wash(), 6, Qt::SolidLine, Qt::FlatCap);
-    p.setPen(track);
-    p.drawEllipse(circle);
-    if (m_progress > 0) {
-        QPen arc(FocusColor::ink(), 6, Qt::SolidLine, Qt::RoundCap);
-        p.setPen(arc);
-        // From the top, clockwise: Qt counts angles counter-clockwise in sixteenths of a degree.
-        p.drawArc(circle, 90 * 16, -int(std::lround(m_progress * 360 * 16)));
-    }
-    p.setPen(FocusColor::text());
-    p.setFont(Theme::font(38, QFont::DemiBold, Theme::Design::serif));
-    const QFontMetricsF number(p.font());
-    QFont caption = Theme::font(10.5, QFont::ExtraBold);
-    caption.setLetterSpacing(QFont::AbsoluteSpacing, 10.5 * 0.11);
-    const QFontMetricsF captionMetrics(caption);
-    const qreal total = number.height() + 2 + captionMetrics.height();
-    const qreal top = (height() - total) / 2;
-    p.drawText(QRectF(0, top, width(), number.height()), Qt::AlignCenter, QString::number(m_seconds));
-    p.setFont(caption);
-    p.setPen(FocusColor::textSecondary());
-    p.drawText(QRectF(0, top + number.height() + 2, width(), captionMetrics.height()), Qt::AlignCenter,
-               QStringLiteral("SECONDS"));
-}
-
 BrowserIcon::BrowserIcon(const QString& bundleIdentifier, QWidget* parent) : QWidget(parent)
 {
     setFixedSize(28, 28);

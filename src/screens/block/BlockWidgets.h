@@ -61,25 +61,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// The cool-down's ring: a wash circle, the ink arc of the progress from the top, clockwise, and
-// the remaining seconds over "Seconds".
-class CountdownRing : public QWidget {
-    Q_OBJECT
-public:
-    explicit CountdownRing(QWidget* parent = nullptr);
-    void setState(int secondsRemaining, double progress, const QString& accessibleText);
-    double progress() const { return m_progress; }
-
-    QSize sizeHint() const override { return {130, 130}; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    int m_seconds = 15;
-    double m_progress = 0;
-};
-
 // The application icon of an installed browser from the icon theme, or the globe symbol.
 class BrowserIcon : public QWidget {
     Q_OBJECT

@@ -4,6 +4,7 @@
 #include "screens/block/BlockWidgets.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
+#include "ui/CountdownRing.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Palette.h"
@@ -53,7 +54,7 @@ BlockingBypassCooldownSheet::BlockingBypassCooldownSheet(const BlockingBypassKin
     Accessibility::markHeader(title);
     waiting->addWidget(title);
     waiting->addWidget(paragraph(kind.explanationText(), 14.5, QFont::Normal, FocusColor::textSecondary()));
-    m_ring = new CountdownRing;
+    m_ring = new CountdownRing(130, 38);
     m_ring->setObjectName(QStringLiteral("ring"));
     waiting->addWidget(m_ring, 0, Qt::AlignHCenter);
     if (focusTitle) {
@@ -176,7 +177,8 @@ void BlockingBypassCooldownSheet::refresh()
     const bool ready = phase == BypassCooldown::Phase::ready;
     m_waiting->setVisible(!granted);
     m_granted->setVisible(granted);
-    m_ring->setState(m_cooldown.secondsRemaining(), m_cooldown.progress(), m_cooldown.ringAccessibleText());
+    m_ring->setState(QString::number(m_cooldown.secondsRemaining()), QStringLiteral("SECONDS"), m_cooldown.progress(),
+                     m_cooldown.ringAccessibleText());
     m_confirm->setText(m_cooldown.confirmLabel(m_kind));
     m_confirm->setButtonStyle(FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::outline, ready});
     m_confirm->setEnabled(ready);

@@ -4,6 +4,7 @@
 #include "router/MainWindowOpener.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
+#include "ui/CountdownRing.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Palette.h"
@@ -94,52 +95,6 @@ protected:
         painter.setFont(Theme::font(14, QFont::DemiBold));
         painter.drawText(QRectF(42, 0, width() - 56, height()), Qt::AlignVCenter | Qt::AlignLeft, text());
     }
-};
-
-// Two minutes as a ring that closes clockwise from the top.
-class CountdownRing : public QWidget {
-public:
-    explicit CountdownRing(const QuitFlowModel& model) : m_model(model)
-    {
-        setFixedSize(150, 150);
-        setObjectName(QStringLiteral("countdownRing"));
-        update();
-    }
-    void refresh()
-    {
-        const int s = m_model.secondsRemaining();
-        setAccessibleName(s >= 1 ? QuitFlowModel::countdownText(s) + QStringLiteral(" left")
-                                 : QStringLiteral("Done waiting"));
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        const QRectF ring = QRectF(rect()).adjusted(3, 3, -3, -3);
-        painter.setPen(QPen(FocusColor::wash(), 6, Qt::SolidLine, Qt::FlatCap));
-        painter.drawEllipse(ring);
-        const int s = m_model.secondsRemaining();
-        const qreal progress = 1.0 - s / double(QuitFlowModel::waitSeconds);
-        if (progress > 0) {
-            painter.setPen(QPen(FocusColor::ink(), 6, Qt::SolidLine, Qt::RoundCap));
-            painter.drawArc(ring, 90 * 16, -int(progress * 360 * 16));
-        }
-        painter.setPen(FocusColor::text());
-        painter.setFont(Theme::font(40, QFont::DemiBold, Theme::Design::serif));
-        painter.drawText(QRectF(0, 38, width(), 52), Qt::AlignCenter, QuitFlowModel::countdownText(s));
-        painter.setPen(FocusColor::textSecondary());
-        QFont caption = Theme::font(10.5, QFont::ExtraBold);
-        caption.setLetterSpacing(QFont::AbsoluteSpacing, 10.5 * 0.11);
-        painter.setFont(caption);
-        painter.drawText(QRectF(0, 92, width(), 18), Qt::AlignCenter,
-                         s >= 1 ? QStringLiteral("LEFT") : QStringLiteral("DONE"));
-    }
-
-private:
-    const QuitFlowModel& m_model;
 };
 
 // The first letter of a site in a tile, where a site icon would stand.
@@ -372,7 +327,8 @@ QWidget* QuitFlowView::waitStep()
     layout->addWidget(text(QStringLiteral("If you still want to quit when the timer ends, you can. Closing this window "
                                           "keeps Quillharbour running."),
                            14.5, QFont::Normal, FocusColor::textSecondary()));
-    auto* ring = new CountdownRing(m_model);
+    auto* ring = new CountdownRing(150, 40);
+    ring->setObjectName(QStringLiteral("countdownRing"));
     layout->addSpacing(10);
     layout->addWidget(ring, 0, Qt::AlignHCenter);
     layout->addSpacing(10);
@@ -397,7 +353,10 @@ QWidget* QuitFlowView::waitStep()
                              : QStringLiteral("Quit Quillharbour"));
         quit->setEnabled(s == 0);
         quit->setButtonStyle(FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::outline, s == 0});
-        ring->refresh();
+        ring->setState(QuitFlowModel::countdownText(s), s >= 1 ? QStringLiteral("LEFT") : QStringLiteral("DONE"),
+                       1.0 - s / double(QuitFlowModel::waitSeconds),
+                       s >= 1 ? QuitFlowModel::countdownText(s) + QStringLiteral(" left")
+                              : QStringLiteral("Done waiting"));
     };
     return step;
 }
