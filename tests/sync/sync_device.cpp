@@ -33,9 +33,13 @@ int main(int argc, char* argv[])
     Defaults defaults(folder + QStringLiteral("/defaults.json"));
     FakeNotificationCenter notifications;
     SystemEvents events;
-    StorageService store(
-        FileStore{folder + QStringLiteral("/data")},
-        StorageEnvironment{&clock, [] { return Calendar::current(); }, &defaults, &notifications, &events});
+    StorageEnvironment environment;
+    environment.clock = &clock;
+    environment.calendar = [] { return Calendar::current(); };
+    environment.defaults = &defaults;
+    environment.notifications = &notifications;
+    environment.events = &events;
+    StorageService store(FileStore{folder + QStringLiteral("/data")}, environment);
     QString error;
     const std::unique_ptr<RecordStore> records = openRecordStore(RecordStoreChoice::parse(args[2], QString()), &error);
     if (!records) {
