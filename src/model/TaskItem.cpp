@@ -366,7 +366,10 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
         }
         m_written = std::move(rebuilt);
     }
-    QByteArray out;
+    // The buffer is kept from one save to the next: a fresh one of this size would come from the
+    // system as new pages, each faulted in and cleared, on every save.
+    QByteArray& out = m_text;
+    out.resize(0);
     out.reserve(static_cast<qsizetype>(list.size()) * 640 + 16);
     out += '[';
     for (size_t i = 0; i < list.size(); ++i) {

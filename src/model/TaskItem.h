@@ -159,6 +159,7 @@ private:
     };
     static Written write(const TaskItem& item);
     std::vector<Written> m_written; // in the order of the last list
+    QByteArray m_text;
 };
 // Every to-do of such a text read in one pass, or nothing when the text holds anything the quick
 // reading is not sure of, down to a single to-do that does not decode: the caller then reads it
