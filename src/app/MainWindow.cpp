@@ -6,6 +6,7 @@
 #include "store/StorageService.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
@@ -93,9 +94,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Q
     resize(1240, 800);
     fillWith(this, FocusColor::paper());
 
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
+    auto* row = rowLayout(this, 0);
 
     auto* rail = new QWidget(this);
     rail->setObjectName(QStringLiteral("rail"));

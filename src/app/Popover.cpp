@@ -9,6 +9,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/FocusCards.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
 #include "ui/Symbols.h"
@@ -96,9 +97,7 @@ void Popover::refresh()
 QWidget* Popover::header()
 {
     auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(9);
+    auto* layout = rowLayout(row, 9);
     auto* logo = new AppLogo(26, 7);
     Accessibility::hide(logo);
     layout->addWidget(logo);
@@ -228,9 +227,7 @@ QWidget* Popover::following()
     if (following.empty() && !summary)
         return nullptr;
     auto* section = new QWidget;
-    auto* layout = new QVBoxLayout(section);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
+    auto* layout = columnLayout(section, 0);
     if (!following.empty()) {
         auto* then = new Eyebrow(QStringLiteral("Then"), FocusColor::textSecondary(), 11);
         then->setContentsMargins(6, 0, 0, 2);

@@ -13,6 +13,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/FlowLayout.h"
 #include "ui/FocusButton.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
@@ -167,10 +168,7 @@ QWidget* tile(int size, qreal radius, const QColor& fill, char16_t codepoint, qr
 
 QHBoxLayout* row(int spacing)
 {
-    auto* l = new QHBoxLayout;
-    l->setContentsMargins(0, 0, 0, 0);
-    l->setSpacing(spacing);
-    return l;
+    return rowLayout(nullptr, spacing);
 }
 
 QVBoxLayout* column(QWidget* owner, const QMargins& margins = {}, int spacing = 0)
@@ -596,9 +594,7 @@ void MacOnboardingView::showStep()
 QWidget* MacOnboardingView::header(const QString& text, int barWidth)
 {
     auto* w = new QWidget;
-    auto* l = new QHBoxLayout(w);
-    l->setContentsMargins(0, 0, 0, 0);
-    l->setSpacing(10);
+    auto* l = rowLayout(w, 10);
     l->addWidget(logo(24, 7));
     if (!text.isEmpty())
         l->addWidget(new Eyebrow(text, FocusColor::textSecondary(), 11.5));
@@ -651,9 +647,7 @@ QWidget* MacOnboardingView::singleColumn(const QString& headerLabel, QWidget* co
 QWidget* MacOnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget* preview)
 {
     auto* page = new QWidget;
-    auto* r = new QHBoxLayout(page);
-    r->setContentsMargins(0, 0, 0, 0);
-    r->setSpacing(0);
+    auto* r = rowLayout(page, 0);
     auto* left = new QWidget;
     left->setFixedWidth(440);
     auto* l = column(left, QMargins(40, 30, 32, 22));
@@ -810,9 +804,7 @@ QWidget* MacOnboardingView::buildWelcome()
 QWidget* MacOnboardingView::buildDailyScroll()
 {
     auto* content = new QWidget;
-    auto* r = new QHBoxLayout(content);
-    r->setContentsMargins(0, 0, 0, 0);
-    r->setSpacing(36);
+    auto* r = rowLayout(content, 36);
 
     auto* question = new QWidget;
     auto* q = column(question);
@@ -916,9 +908,7 @@ QWidget* MacOnboardingView::buildHowItWorks()
     auto* flow = new QWidget;
     flow->setAccessibleName(QStringLiteral("You open youtube.com. After 20 min the site pauses for 10 minutes. You "
                                            "see what matters."));
-    auto* f = new QHBoxLayout(flow);
-    f->setContentsMargins(0, 0, 0, 0);
-    f->setSpacing(0);
+    auto* f = rowLayout(flow, 0);
     f->addWidget(
         stage(tile(52, 15, FocusColor::priorityLow(), OnboardingGlyph::play, 19, FocusColor::white()),
               {label(QStringLiteral("You open youtube.com"), Theme::font(16, QFont::Bold), FocusColor::text(), true)}),
@@ -1123,9 +1113,7 @@ QWidget* MacOnboardingView::buildSites()
 QWidget* MacOnboardingView::buildBrowser()
 {
     auto* content = new QWidget;
-    auto* r = new QHBoxLayout(content);
-    r->setContentsMargins(0, 0, 0, 0);
-    r->setSpacing(40);
+    auto* r = rowLayout(content, 40);
     auto* left = new QWidget;
     auto* c = column(left);
     c->addWidget(stepTitle(QStringLiteral("Connect your browser"), 30));
@@ -1141,9 +1129,7 @@ QWidget* MacOnboardingView::buildBrowser()
     c->addWidget(list);
     c->addSpacing(14);
     auto* note = new QWidget;
-    auto* n = new QHBoxLayout(note);
-    n->setContentsMargins(0, 0, 0, 0);
-    n->setSpacing(6);
+    auto* n = rowLayout(note, 6);
     n->addWidget(new SymbolLabel(Symbol::info, 13, FocusColor::textSecondary()), 0, Qt::AlignTop);
     auto* noteText = label(QString(), Theme::font(13), FocusColor::textSecondary(), true);
     noteText->setObjectName(QStringLiteral("browserNote"));
@@ -1328,9 +1314,7 @@ QWidget* MacOnboardingView::buildPriority()
 QWidget* MacOnboardingView::buildPhone()
 {
     auto* page = new QWidget;
-    auto* r = new QHBoxLayout(page);
-    r->setContentsMargins(0, 0, 0, 0);
-    r->setSpacing(0);
+    auto* r = rowLayout(page, 0);
     auto* text = new QWidget;
     auto* c = column(text, QMargins(48, 30, 36, 22));
     c->addWidget(header(OnboardingFlow::stepLabel(Step::iPhone), 200));
@@ -1405,9 +1389,7 @@ QWidget* MacOnboardingView::buildPhone()
 QWidget* MacOnboardingView::buildDone()
 {
     auto* content = new QWidget;
-    auto* r = new QHBoxLayout(content);
-    r->setContentsMargins(0, 0, 0, 0);
-    r->setSpacing(40);
+    auto* r = rowLayout(content, 40);
 
     auto* summary = new QWidget;
     auto* c = column(summary);

@@ -1,5 +1,6 @@
 #include "ui/Controls.h"
 
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
@@ -18,9 +19,7 @@ constexpr qreal knobInset = 2;
 
 FocusOKText::FocusOKText(const QString& text, QWidget* parent) : QWidget(parent)
 {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(4);
+    auto* layout = rowLayout(this, 4);
     auto* symbol = new SymbolLabel(Symbol::checkmark, okTextSize, FocusColor::okGreen(), this);
     symbol->setEmbolden(okTextSize * 0.045);
     layout->addWidget(symbol, 0, Qt::AlignVCenter);

@@ -5,6 +5,7 @@
 #include "ui/ClickableArea.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
@@ -338,14 +339,12 @@ void FocusHeroCard::rebuild()
             row->setProperty("stepId", step.id);
             row->setAccessibleName((step.isCompleted ? tr("Uncheck ") : tr("Check ")) + step.title);
             row->setMinimumHeight(32);
-            auto* rowLayout = new QHBoxLayout(row);
-            rowLayout->setContentsMargins(0, 0, 0, 0);
-            rowLayout->setSpacing(12);
-            rowLayout->addWidget(new StepBox(step.isCompleted, row), 0, Qt::AlignVCenter);
+            auto* stepRow = rowLayout(row, 12);
+            stepRow->addWidget(new StepBox(step.isCompleted, row), 0, Qt::AlignVCenter);
             auto* stepTitle = textLabel(step.title, Theme::font(14),
                                         step.isCompleted ? FocusColor::completedStepTitle() : FocusColor::white(), row);
             stepTitle->setStrikeOut(step.isCompleted);
-            rowLayout->addWidget(stepTitle, 1, Qt::AlignVCenter);
+            stepRow->addWidget(stepTitle, 1, Qt::AlignVCenter);
             connect(row, &QAbstractButton::clicked, this, [this, step] { emit stepClicked(step); });
             steps->addWidget(row);
         }

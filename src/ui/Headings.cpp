@@ -2,6 +2,7 @@
 
 #include "ui/Accessibility.h"
 #include "ui/Eyebrow.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 #include "ui/WrappingLabel.h"
@@ -86,9 +87,7 @@ FocusHeadline::FocusHeadline(const QString& eyebrow, const QString& title, qreal
                              QWidget* parent)
     : QWidget(parent)
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
+    auto* layout = columnLayout(this, 8);
 
     m_eyebrowRow = new QWidget(this);
     auto* row = new QHBoxLayout(m_eyebrowRow);

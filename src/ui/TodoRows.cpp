@@ -2,6 +2,7 @@
 
 #include "ui/ClickableArea.h"
 #include "ui/FocusCards.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
@@ -27,9 +28,7 @@ QuietTodoRow::QuietTodoRow(const TaskItem& todo, qreal size, qreal height, QWidg
     : QWidget(parent), m_todo(todo), m_size(size)
 {
     setMinimumHeight(int(std::ceil(height)));
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(6);
+    auto* layout = rowLayout(this, 6);
 
     auto* check = new ClickableArea(this);
     check->setObjectName(QStringLiteral("checkButton"));
@@ -99,9 +98,7 @@ EarlierTodoRow::EarlierTodoRow(const TaskItem& todo, Date now, const Calendar& c
     : QWidget(parent)
 {
     setMinimumHeight(52);
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
+    auto* layout = rowLayout(this, 10);
 
     m_titleArea = new ClickableArea(this);
     m_titleArea->setObjectName(QStringLiteral("titleArea"));

@@ -6,6 +6,7 @@
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
@@ -347,9 +348,7 @@ AddRuleSheet::AddRuleSheet(std::optional<BlockRule> existingRule, QSet<QString> 
 QWidget* AddRuleSheet::buildWebsiteBlock()
 {
     auto* block = new QWidget;
-    auto* column = new QVBoxLayout(block);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(10);
+    auto* column = columnLayout(block, 10);
 
     m_website = new QLineEdit(m_form.domain());
     m_website->setObjectName(QStringLiteral("websiteField"));
@@ -408,9 +407,7 @@ QWidget* AddRuleSheet::buildWebsiteBlock()
 QWidget* AddRuleSheet::buildWhenBlock()
 {
     auto* block = new QWidget;
-    auto* column = new QVBoxLayout(block);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(8);
+    auto* column = columnLayout(block, 8);
     auto* heading = new Eyebrow(QStringLiteral("When to block"), FocusColor::textSecondary(), 12);
     heading->setContentsMargins(0, 0, 0, 2);
     column->addWidget(heading);
@@ -497,9 +494,7 @@ QWidget* AddRuleSheet::buildWhenBlock()
 QWidget* AddRuleSheet::buildDaysBlock()
 {
     auto* block = new QWidget;
-    auto* column = new QVBoxLayout(block);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(10);
+    auto* column = columnLayout(block, 10);
     column->addWidget(new Eyebrow(QStringLiteral("Which days"), FocusColor::textSecondary(), 12));
 
     auto* presets = new QHBoxLayout;

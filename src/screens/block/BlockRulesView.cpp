@@ -13,6 +13,7 @@
 #include "ui/FocusButton.h"
 #include "ui/FocusPage.h"
 #include "ui/Headings.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/WrappingLabel.h"
 
@@ -50,9 +51,7 @@ template <typename W> W* besideCards(W* widget)
 BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(parent), m_context(context)
 {
     auto* main = new QWidget;
-    auto* column = new QVBoxLayout(main);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(0);
+    auto* column = columnLayout(main, 0);
     column->addWidget(besideCards(new FocusHeadline(QString(), QStringLiteral("Keep distractions out"), 42)));
 
     auto* sections = new QVBoxLayout;

@@ -5,6 +5,7 @@
 #include "ui/CardShadow.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
@@ -43,9 +44,7 @@ void paintPaper(QWidget* sheet)
 
 FormSheet buildFormSheet(QDialog* sheet, const QString& title, QAbstractButton* save, const QMargins& margins)
 {
-    auto* outer = new QVBoxLayout(sheet);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
+    auto* outer = columnLayout(sheet, 0);
 
     auto* bar = new HairlineFrame;
     auto* barRow = new QHBoxLayout(bar);

@@ -7,6 +7,7 @@
 #include "ui/CountdownRing.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/WrappingLabel.h"
@@ -45,9 +46,7 @@ BlockingBypassCooldownSheet::BlockingBypassCooldownSheet(const BlockingBypassKin
 
     // Waiting: heading, title, explanation, ring, focus reminder or failure, buttons.
     m_waiting = new QWidget;
-    auto* waiting = new QVBoxLayout(m_waiting);
-    waiting->setContentsMargins(0, 0, 0, 0);
-    waiting->setSpacing(16);
+    auto* waiting = columnLayout(m_waiting, 16);
     waiting->addWidget(new Eyebrow(kind.headingText(), FocusColor::textSecondary(), 11.5));
     QLabel* title = BlockUi::label(kind.titleText(), 30, QFont::DemiBold, FocusColor::text(), Theme::Design::serif);
     title->setWordWrap(true);
@@ -82,9 +81,7 @@ BlockingBypassCooldownSheet::BlockingBypassCooldownSheet(const BlockingBypassKin
     waiting->addStretch(1);
 
     m_buttonRow = new QWidget;
-    auto* buttons = new QHBoxLayout(m_buttonRow);
-    buttons->setContentsMargins(0, 0, 0, 0);
-    buttons->setSpacing(10);
+    auto* buttons = rowLayout(m_buttonRow, 10);
     m_cancel = new FocusButton(kind.cancelLabel(), FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::primary, true});
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
     m_confirm =
@@ -102,9 +99,7 @@ BlockingBypassCooldownSheet::BlockingBypassCooldownSheet(const BlockingBypassKin
 
     // Granted: the check mark, the granted title and detail, and "Done".
     m_granted = new QWidget;
-    auto* granted = new QVBoxLayout(m_granted);
-    granted->setContentsMargins(0, 0, 0, 0);
-    granted->setSpacing(14);
+    auto* granted = columnLayout(m_granted, 14);
     granted->addStretch(1);
     auto* check = new SymbolLabel(Symbol::checkmark, 40, FocusColor::okGreen());
     Accessibility::hide(check);

@@ -7,6 +7,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
 #include "ui/TextLabel.h"
@@ -17,9 +18,7 @@
 
 DoomScrollCard::DoomScrollCard(AppContext& context, QWidget* parent) : QWidget(parent), m_context(context)
 {
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(8);
+    auto* outer = columnLayout(this, 8);
     m_edit = new FocusButton(QStringLiteral("Edit"), FocusPillButtonStyle{false, 12});
     m_edit->setObjectName(QStringLiteral("editButton"));
     auto* header = new FocusSectionHeader(QStringLiteral("Doom scroll breaks"), m_edit);
@@ -46,9 +45,7 @@ DoomScrollCard::DoomScrollCard(AppContext& context, QWidget* parent) : QWidget(p
     column->addLayout(titleRow);
 
     m_configured = new QWidget;
-    auto* configured = new QVBoxLayout(m_configured);
-    configured->setContentsMargins(0, 0, 0, 0);
-    configured->setSpacing(12);
+    auto* configured = columnLayout(m_configured, 12);
     auto* sites = new QHBoxLayout;
     sites->setSpacing(6);
     m_icons = new QHBoxLayout;
@@ -70,9 +67,7 @@ DoomScrollCard::DoomScrollCard(AppContext& context, QWidget* parent) : QWidget(p
     column->addWidget(m_configured);
 
     m_invitation = new QWidget;
-    auto* invitation = new QVBoxLayout(m_invitation);
-    invitation->setContentsMargins(0, 0, 0, 0);
-    invitation->setSpacing(12);
+    auto* invitation = columnLayout(m_invitation, 12);
     auto* pitch = new WrappingLabel(QStringLiteral("Pick the sites you scroll most. After the time you choose, they "
                                                    "take a short break, then open again automatically."));
     pitch->setFont(Theme::font(13, QFont::Medium));

@@ -5,6 +5,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/FlowLayout.h"
 #include "ui/FocusButton.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/WrappingLabel.h"
 
@@ -79,9 +80,7 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
     m_empty->setObjectName(QStringLiteral("emptyText"));
     sites->addWidget(m_empty);
     m_listed = new QWidget;
-    auto* listed = new QVBoxLayout(m_listed);
-    listed->setContentsMargins(0, 0, 0, 0);
-    listed->setSpacing(10);
+    auto* listed = columnLayout(m_listed, 10);
     m_chips = new FlowingChips;
     m_chips->setObjectName(QStringLiteral("chips"));
     listed->addWidget(m_chips);

@@ -7,6 +7,7 @@
 #include "store/StorageService.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
@@ -47,9 +48,7 @@ NotesView::NotesView(AppContext& context, QWidget* parent)
     setPalette(page);
     setAutoFillBackground(true);
 
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
+    auto* row = rowLayout(this, 0);
     row->addWidget(buildListColumn());
     row->addWidget(new VerticalHairline(this));
     m_detail = new QStackedWidget(this);

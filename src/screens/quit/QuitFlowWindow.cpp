@@ -7,6 +7,7 @@
 #include "ui/CountdownRing.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
 #include "ui/TextLabel.h"
@@ -103,9 +104,7 @@ public:
     explicit SiteTile(const QuitSite& site)
     {
         setFixedWidth(58);
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSpacing(6);
+        auto* layout = columnLayout(this, 6);
         auto* icon = new QLabel(site.name.left(1).toUpper());
         icon->setTextFormat(Qt::PlainText);
         icon->setFixedSize(40, 40);
@@ -152,9 +151,7 @@ void QuitFlowView::rebuild()
     }
     m_refresh = nullptr;
     m_content = new QWidget(this);
-    auto* column = new QVBoxLayout(m_content);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(16);
+    auto* column = columnLayout(m_content, 16);
     auto* header = new Eyebrow(QuitFlowModel::stepHeader(m_model.step()), FocusColor::textSecondary(), 11.5);
     header->setObjectName(QStringLiteral("stepHeader"));
     column->addWidget(header);
@@ -172,9 +169,7 @@ void QuitFlowView::rebuild()
 QWidget* QuitFlowView::buttonRow(QWidget* second)
 {
     auto* row = new QWidget;
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(10);
+    auto* layout = rowLayout(row, 10);
     auto* keep = new FocusButton(QStringLiteral("Keep it running"), FocusSheetButtonStyle{});
     keep->setObjectName(QStringLiteral("keepRunning"));
     connect(keep, &QAbstractButton::clicked, this, [this] {
@@ -189,9 +184,7 @@ QWidget* QuitFlowView::buttonRow(QWidget* second)
 QWidget* QuitFlowView::reasonStep()
 {
     auto* step = new QWidget;
-    auto* layout = new QVBoxLayout(step);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(16);
+    auto* layout = columnLayout(step, 16);
     layout->addWidget(headline(QStringLiteral("Quitting turns off your blocks")));
     const QString phrase = QuitFlowModel::blockedSitesPhrase(QuitFlowModel::sitesOpeningOnQuit(m_storage));
     QLabel* body = text(QStringLiteral("While Quillharbour is closed, ") + phrase +
@@ -219,9 +212,7 @@ QWidget* QuitFlowView::reasonStep()
     auto* cardButton = new FocusButton({}, FocusLinkButtonStyle{13, FocusColor::text()});
     cardButton->setObjectName(QStringLiteral("alternative"));
     auto* cardBody = new QWidget;
-    auto* cardLayout = new QVBoxLayout(cardBody);
-    cardLayout->setContentsMargins(0, 0, 0, 0);
-    cardLayout->setSpacing(8);
+    auto* cardLayout = columnLayout(cardBody, 8);
     cardLayout->addWidget(cardText);
     cardLayout->addWidget(cardButton, 0, Qt::AlignLeft);
     RoundedPanel* card = chrome(cardBody, 14);
@@ -261,9 +252,7 @@ QWidget* QuitFlowView::reasonStep()
 QWidget* QuitFlowView::reflectStep()
 {
     auto* step = new QWidget;
-    auto* layout = new QVBoxLayout(step);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(16);
+    auto* layout = columnLayout(step, 16);
     if (const auto focus = m_storage.focusTodo()) {
         layout->addWidget(headline(QStringLiteral("Will quitting help with what matters today?")));
         auto* inner = new QWidget;
@@ -284,9 +273,7 @@ QWidget* QuitFlowView::reflectStep()
     const auto sites = QuitFlowModel::sitesOpeningOnQuit(m_storage);
     if (!sites.empty()) {
         auto* inner = new QWidget;
-        auto* innerLayout = new QVBoxLayout(inner);
-        innerLayout->setContentsMargins(0, 0, 0, 0);
-        innerLayout->setSpacing(12);
+        auto* innerLayout = columnLayout(inner, 12);
         innerLayout->addWidget(
             new Eyebrow(QStringLiteral("These open again if you quit"), FocusColor::textSecondary(), 10.5));
         auto* tiles = new QHBoxLayout;
@@ -320,9 +307,7 @@ QWidget* QuitFlowView::reflectStep()
 QWidget* QuitFlowView::waitStep()
 {
     auto* step = new QWidget;
-    auto* layout = new QVBoxLayout(step);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(16);
+    auto* layout = columnLayout(step, 16);
     layout->addWidget(headline(QStringLiteral("Take two minutes")));
     layout->addWidget(text(QStringLiteral("If you still want to quit when the timer ends, you can. Closing this window "
                                           "keeps Quillharbour running."),

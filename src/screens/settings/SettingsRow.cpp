@@ -1,6 +1,7 @@
 #include "screens/settings/SettingsRow.h"
 
 #include "ui/Headings.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 #include "ui/WrappingLabel.h"
@@ -70,9 +71,7 @@ QString SettingsRow::detail() const
 
 SettingsSection::SettingsSection(const QString& title, QWidget* parent) : QWidget(parent)
 {
-    m_body = new QVBoxLayout(this);
-    m_body->setContentsMargins(0, 0, 0, 0);
-    m_body->setSpacing(0);
+    m_body = columnLayout(this, 0);
     m_body->addWidget(new FocusSectionHeader(title, nullptr, this));
 }
 

@@ -14,6 +14,7 @@
 #include "ui/FocusButton.h"
 #include "ui/FocusPage.h"
 #include "ui/Headings.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
@@ -53,9 +54,7 @@ SettingsView::SettingsView(AppContext& context, QWidget* parent)
     setPageTitle(this, QStringLiteral("Settings"));
 
     auto* main = new QWidget;
-    auto* column = new QVBoxLayout(main);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(30);
+    auto* column = columnLayout(main, 30);
     column->addWidget(new FocusHeadline(QString(), QStringLiteral("Settings"), 42, nullptr, main));
     column->addWidget(buildBrowsers());
     column->addWidget(buildSync());
@@ -82,9 +81,7 @@ SettingsView::SettingsView(AppContext& context, QWidget* parent)
 
     m_banner = new QWidget(main);
     m_banner->setObjectName(QStringLiteral("storeWarning"));
-    auto* banner = new QHBoxLayout(m_banner);
-    banner->setContentsMargins(0, 0, 0, 0);
-    banner->setSpacing(6);
+    auto* banner = rowLayout(m_banner, 6);
     banner->addWidget(new SymbolLabel(Symbol::warning, 12, FocusColor::alert(), m_banner), 0, Qt::AlignTop);
     m_bannerText = plainLabel(QString(), Theme::font(12, QFont::DemiBold), FocusColor::alert(), m_banner);
     m_bannerText->setWordWrap(true);

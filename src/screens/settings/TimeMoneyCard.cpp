@@ -2,6 +2,7 @@
 
 #include "ui/CardShadow.h"
 #include "ui/Eyebrow.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
@@ -131,9 +132,7 @@ QWidget* TimeMoneyCard::stepperRow(const QString& title, QLabel*& value, StepBut
 {
     auto* row = new QWidget(this);
     row->setMinimumHeight(52);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
+    auto* layout = rowLayout(row, 8);
     layout->addWidget(plainLabel(title, Theme::font(14, QFont::DemiBold), FocusColor::white(), row));
     layout->addStretch(1);
     layout->addSpacing(6);

@@ -5,6 +5,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
@@ -258,9 +259,7 @@ ChoiceDialog* TaskEditorSheet::openQuestion() const
 
 void TaskEditorSheet::build()
 {
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
+    auto* root = columnLayout(this, 0);
     root->addWidget(buildHeader());
     root->addWidget(buildForm(), 1);
     root->addWidget(buildFooter());
@@ -310,9 +309,7 @@ QWidget* TaskEditorSheet::editorRow(int symbol, const QString& title, QWidget* c
 {
     auto* row = new QWidget;
     row->setMinimumHeight(50);
-    auto* h = new QHBoxLayout(row);
-    h->setContentsMargins(0, 0, 0, 0);
-    h->setSpacing(12);
+    auto* h = rowLayout(row, 12);
     auto* icon = new SymbolLabel(Symbol(symbol), 14, FocusColor::textSecondary(), row);
     icon->setFixedWidth(18);
     h->addWidget(icon);
@@ -375,14 +372,10 @@ QWidget* TaskEditorSheet::buildForm()
 
     // Schedule: due, reminder, repeat.
     auto* schedule = new QWidget(form);
-    auto* sv = new QVBoxLayout(schedule);
-    sv->setContentsMargins(0, 0, 0, 0);
-    sv->setSpacing(0);
+    auto* sv = columnLayout(schedule, 0);
 
     auto* due = new QWidget;
-    auto* dueRow = new QHBoxLayout(due);
-    dueRow->setContentsMargins(0, 0, 0, 0);
-    dueRow->setSpacing(8);
+    auto* dueRow = rowLayout(due, 8);
     m_addDue = plainButton(QStringLiteral("Add a due date"), 14, QFont::DemiBold, FocusColor::text(), due);
     m_addDue->setObjectName(QStringLiteral("addDueButton"));
     connect(m_addDue, &QPushButton::clicked, this, [this] {
@@ -421,9 +414,7 @@ QWidget* TaskEditorSheet::buildForm()
     sv->addWidget(editorRow(int(Symbol::calendar), QStringLiteral("Due"), due));
 
     auto* reminder = new QWidget;
-    auto* remRow = new QHBoxLayout(reminder);
-    remRow->setContentsMargins(0, 0, 0, 0);
-    remRow->setSpacing(8);
+    auto* remRow = rowLayout(reminder, 8);
     m_addReminder = plainButton(QStringLiteral("Add a reminder"), 14, QFont::DemiBold, FocusColor::text(), reminder);
     m_addReminder->setObjectName(QStringLiteral("addReminderButton"));
     connect(m_addReminder, &QPushButton::clicked, this, [this] {
@@ -515,9 +506,7 @@ QWidget* TaskEditorSheet::buildForm()
 
     // Steps.
     auto* steps = new QWidget(form);
-    auto* stv = new QVBoxLayout(steps);
-    stv->setContentsMargins(0, 0, 0, 0);
-    stv->setSpacing(2);
+    auto* stv = columnLayout(steps, 2);
     m_stepsHeader = new FocusSectionHeader(QStringLiteral("Steps"), nullptr, steps);
     m_stepsHeader->setObjectName(QStringLiteral("stepsHeader"));
     stv->addWidget(m_stepsHeader);
@@ -526,9 +515,7 @@ QWidget* TaskEditorSheet::buildForm()
     stv->addLayout(m_stepRows);
     auto* addRow = new QWidget(steps);
     addRow->setMinimumHeight(34);
-    auto* ah = new QHBoxLayout(addRow);
-    ah->setContentsMargins(0, 0, 0, 0);
-    ah->setSpacing(12);
+    auto* ah = rowLayout(addRow, 12);
     auto* plus = new SymbolLabel(Symbol::plus, 12, FocusColor::textSecondary(), addRow);
     plus->setFixedWidth(17);
     ah->addWidget(plus);
@@ -553,9 +540,7 @@ QWidget* TaskEditorSheet::buildForm()
 
     // Description.
     auto* description = new QWidget(form);
-    auto* dv = new QVBoxLayout(description);
-    dv->setContentsMargins(0, 0, 0, 0);
-    dv->setSpacing(8);
+    auto* dv = columnLayout(description, 8);
     dv->addWidget(new Eyebrow(QStringLiteral("Description"), FocusColor::textSecondary(), 12, description));
     m_notes = new QPlainTextEdit(description);
     m_notes->setObjectName(QStringLiteral("descriptionField"));
@@ -706,9 +691,7 @@ void TaskEditorSheet::buildStepRows()
         auto* row = new QWidget;
         row->setObjectName(QStringLiteral("stepRow"));
         row->setMinimumHeight(34);
-        auto* h = new QHBoxLayout(row);
-        h->setContentsMargins(0, 0, 0, 0);
-        h->setSpacing(12);
+        auto* h = rowLayout(row, 12);
         auto* check = new StepCheckbox(row);
         check->setObjectName(QStringLiteral("stepCheck"));
         auto* title = new QLineEdit(row);

@@ -13,6 +13,7 @@
 #include "ui/FocusCards.h"
 #include "ui/FocusPage.h"
 #include "ui/Headings.h"
+#include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
 #include "ui/Symbols.h"
@@ -64,9 +65,7 @@ TodosView::TodosView(AppContext& context, QWidget* parent)
     setPageTitle(this, QStringLiteral("Today"));
 
     auto* column = new QWidget;
-    m_column = new QVBoxLayout(column);
-    m_column->setContentsMargins(0, 0, 0, 0);
-    m_column->setSpacing(22);
+    m_column = columnLayout(column, 22);
     m_column->addWidget(buildHeader());
     m_column->addStretch(1);
     auto* page = new FocusPage(column, nullptr, 0, this);
@@ -269,9 +268,7 @@ QWidget* TodosView::sectionHeader(const QString& title, bool withAdd, QWidget* p
         const QString keys = shortcutText(QKeySequence(Qt::CTRL | Qt::Key_N));
         add->setToolTip(QStringLiteral("New to-do (%1)").arg(keys));
         add->setCursor(Qt::PointingHandCursor);
-        auto* h = new QHBoxLayout(add);
-        h->setContentsMargins(0, 0, 0, 0);
-        h->setSpacing(6);
+        auto* h = rowLayout(add, 6);
         h->addWidget(new SymbolLabel(Symbol::plus, 12, FocusColor::text(), add));
         h->addWidget(textLabel(QStringLiteral("Add"), 13, QFont::Bold, FocusColor::text(), add));
         h->addWidget(new KeyHint(keys, add));
@@ -357,9 +354,7 @@ void TodosView::placeRows(Section& section, const std::vector<TaskItem>& list, Q
 void TodosView::buildSections()
 {
     m_sections = new QWidget;
-    auto* v = new QVBoxLayout(m_sections);
-    v->setContentsMargins(0, 0, 0, 0);
-    v->setSpacing(22);
+    auto* v = columnLayout(m_sections, 22);
 
     m_focusSlot = new QWidget(m_sections);
     m_focusSlot->setLayout(new QVBoxLayout);
@@ -515,9 +510,7 @@ QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidge
     auto* box =
         new RoundedPanel(FocusColor::withOpacity(FocusColor::white(), 0.72), FocusColor::hairline(), 16, parent);
     box->setObjectName(QStringLiteral("earlierBox"));
-    auto* v = new QVBoxLayout(box);
-    v->setContentsMargins(0, 0, 0, 0);
-    v->setSpacing(0);
+    auto* v = columnLayout(box, 0);
 
     auto* toggle = new ClickableArea(box);
     toggle->setObjectName(QStringLiteral("earlierToggle"));
