@@ -33,11 +33,6 @@ namespace {
 
 using Destination = AppRouter::Destination;
 
-QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color)
-{
-    return plainLabel(text, Theme::font(size, weight), color);
-}
-
 } // namespace
 
 Popover::Popover(AppContext& context, std::function<void(Destination)> openMainWindow, QWidget* parent)
@@ -102,7 +97,7 @@ QWidget* Popover::header()
     Accessibility::hide(logo);
     layout->addWidget(logo);
     const Date now = m_context.clock->now();
-    QLabel* date = label(PopoverContent::dateText(now, m_context.calendar()), 13, QFont::Bold, FocusColor::text());
+    QLabel* date = plainLabel(PopoverContent::dateText(now, m_context.calendar()), 13, QFont::Bold, FocusColor::text());
     date->setObjectName(QStringLiteral("date"));
     layout->addWidget(date);
     layout->addStretch(1);
@@ -158,7 +153,7 @@ QWidget* Popover::banner()
     auto* mark = new SymbolLabel(symbol, 13, tint);
     layout->addWidget(mark, 0, Qt::AlignVCenter);
     QLabel* text =
-        label(message, 12.5, QFont::DemiBold, tint == FocusColor::textSecondary() ? FocusColor::text() : tint);
+        plainLabel(message, 12.5, QFont::DemiBold, tint == FocusColor::textSecondary() ? FocusColor::text() : tint);
     text->setObjectName(QStringLiteral("bannerText"));
     text->setWordWrap(true);
     layout->addWidget(text, 1);
@@ -195,7 +190,8 @@ QWidget* Popover::priorityArea()
         connect(m_field, &QLineEdit::returnPressed, this, &Popover::addTodo);
         layout->addWidget(m_field);
         auto* hintRow = new QHBoxLayout;
-        hintRow->addWidget(label(QStringLiteral("Press Return to add"), 12, QFont::Medium, FocusColor::mutedOnDark()));
+        hintRow->addWidget(
+            plainLabel(QStringLiteral("Press Return to add"), 12, QFont::Medium, FocusColor::mutedOnDark()));
         hintRow->addStretch(1);
         auto* cancel = new FocusButton(QStringLiteral("Cancel"), FocusLinkButtonStyle{12.5, FocusColor::white()});
         cancel->setObjectName(QStringLiteral("cancelAdding"));

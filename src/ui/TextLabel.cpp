@@ -1,5 +1,7 @@
 #include "ui/TextLabel.h"
 
+#include "ui/Theme.h"
+
 #include <QLabel>
 
 QLabel* plainLabel(const QString& text, const QFont& font, const QColor& color, QWidget* parent)
@@ -10,6 +12,11 @@ QLabel* plainLabel(const QString& text, const QFont& font, const QColor& color, 
     label->setFont(font);
     setTextColor(label, color);
     return label;
+}
+
+QLabel* plainLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color, QWidget* parent)
+{
+    return plainLabel(text, Theme::font(size, weight), color, parent);
 }
 
 void setTextColor(QWidget* widget, const QColor& color)

@@ -203,11 +203,6 @@ void makePullDown(QToolButton* b)
                                     " subcontrol-position: right center; }"));
 }
 
-QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color, QWidget* parent)
-{
-    return plainLabel(text, Theme::font(size, weight), color, parent);
-}
-
 // The locale's short time form without seconds, for the time pickers.
 QString pickerTimeFormat()
 {
@@ -313,7 +308,7 @@ QWidget* TaskEditorSheet::editorRow(int symbol, const QString& title, QWidget* c
     auto* icon = new SymbolLabel(Symbol(symbol), 14, FocusColor::textSecondary(), row);
     icon->setFixedWidth(18);
     h->addWidget(icon);
-    auto* caption = label(title, 13.5, QFont::Normal, FocusColor::textSecondary(), row);
+    auto* caption = plainLabel(title, 13.5, QFont::Normal, FocusColor::textSecondary(), row);
     caption->setFixedWidth(100);
     h->addWidget(caption);
     h->addWidget(content);
@@ -476,8 +471,9 @@ QWidget* TaskEditorSheet::buildForm()
     nh->setContentsMargins(0, 10, 0, 10);
     nh->setSpacing(8);
     nh->addWidget(new SymbolLabel(Symbol::bellSlash, 12, FocusColor::alert(), m_notice));
-    auto* noticeText = label(QStringLiteral("Notifications are off for Quillharbour, so this reminder won't appear."),
-                             12, QFont::DemiBold, FocusColor::alert(), m_notice);
+    auto* noticeText =
+        plainLabel(QStringLiteral("Notifications are off for Quillharbour, so this reminder won't appear."), 12,
+                   QFont::DemiBold, FocusColor::alert(), m_notice);
     noticeText->setWordWrap(true);
     nh->addWidget(noticeText, 1);
     auto* turnOn = new FocusButton(QStringLiteral("Turn on"), FocusLinkButtonStyle{12, FocusColor::text()}, m_notice);
@@ -566,7 +562,7 @@ QWidget* TaskEditorSheet::buildForm()
 
 QWidget* TaskEditorSheet::buildFooter()
 {
-    auto* footer = label(m_model.footerText(), 12, QFont::Medium, FocusColor::textSecondary(), this);
+    auto* footer = plainLabel(m_model.footerText(), 12, QFont::Medium, FocusColor::textSecondary(), this);
     footer->setObjectName(QStringLiteral("footer"));
     footer->setContentsMargins(22, 12, 22, 12);
     hairlineOnTop(footer);

@@ -33,11 +33,6 @@
 
 namespace {
 
-QLabel* textLabel(const QString& text, qreal size, QFont::Weight weight, const QColor& color, QWidget* parent)
-{
-    return plainLabel(text, Theme::font(size, weight), color, parent);
-}
-
 QToolButton* dayButton(Symbol symbol, const QString& help, const QString& name, QWidget* parent)
 {
     auto* b = new QToolButton(parent);
@@ -270,7 +265,7 @@ QWidget* TodosView::sectionHeader(const QString& title, bool withAdd, QWidget* p
         add->setCursor(Qt::PointingHandCursor);
         auto* h = rowLayout(add, 6);
         h->addWidget(new SymbolLabel(Symbol::plus, 12, FocusColor::text(), add));
-        h->addWidget(textLabel(QStringLiteral("Add"), 13, QFont::Bold, FocusColor::text(), add));
+        h->addWidget(plainLabel(QStringLiteral("Add"), 13, QFont::Bold, FocusColor::text(), add));
         h->addWidget(new KeyHint(keys, add));
         connect(add, &QAbstractButton::clicked, this, &TodosView::openNewEditor);
         trailing = add;
@@ -361,8 +356,8 @@ void TodosView::buildSections()
     m_focusSlot->layout()->setContentsMargins(0, 0, 0, 0);
     v->addWidget(m_focusSlot);
 
-    auto* laterEmpty = textLabel(QStringLiteral("Nothing else today. One thing at a time."), 13, QFont::Medium,
-                                 FocusColor::textSecondary(), nullptr);
+    auto* laterEmpty = plainLabel(QStringLiteral("Nothing else today. One thing at a time."), 13, QFont::Medium,
+                                  FocusColor::textSecondary(), nullptr);
     laterEmpty->setObjectName(QStringLiteral("laterEmpty"));
     laterEmpty->setContentsMargins(0, 14, 0, 14);
     addBottomHairline(laterEmpty);
@@ -380,8 +375,8 @@ void TodosView::buildSections()
     m_done = makeSection(QStringLiteral("doneSection"), doneTitle, new QLabel, false);
     v->addWidget(m_done.box);
 
-    auto* plannedEmpty = textLabel(QStringLiteral("Nothing planned for this day yet."), 14, QFont::Medium,
-                                   FocusColor::textSecondary(), nullptr);
+    auto* plannedEmpty = plainLabel(QStringLiteral("Nothing planned for this day yet."), 14, QFont::Medium,
+                                    FocusColor::textSecondary(), nullptr);
     plannedEmpty->setObjectName(QStringLiteral("plannedEmpty"));
     plannedEmpty->setContentsMargins(0, 16, 0, 16);
     m_planned = makeSection(QStringLiteral("plannedSection"), sectionHeader(QStringLiteral("Planned"), true, nullptr),
@@ -526,7 +521,7 @@ QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidge
     auto* clock = new SymbolLabel(Symbol::history, 14, FocusColor::alert(), toggle);
     clock->setFixedWidth(32);
     h->addWidget(clock);
-    auto* text = textLabel(count, 14, QFont::DemiBold, FocusColor::text(), toggle);
+    auto* text = plainLabel(count, 14, QFont::DemiBold, FocusColor::text(), toggle);
     text->setObjectName(QStringLiteral("earlierCount"));
     h->addWidget(text);
     h->addStretch(1);
