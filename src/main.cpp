@@ -120,7 +120,13 @@ int main(int argc, char* argv[])
                                                 clock, calendar, &events);
 
     // The long-lived services, once each and in this order.
-    StorageService storage(std::nullopt, StorageEnvironment{&clock, calendar, &defaults, &notifications, &events});
+    StorageEnvironment environment;
+    environment.clock = &clock;
+    environment.calendar = calendar;
+    environment.defaults = &defaults;
+    environment.notifications = &notifications;
+    environment.events = &events;
+    StorageService storage(std::nullopt, environment);
     if (!storage.fatalError().isEmpty()) {
         QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.fatalError() << "\n";
         return 1;
