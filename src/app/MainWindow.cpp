@@ -75,14 +75,6 @@ private:
     char16_t m_glyph;
 };
 
-void fillWith(QWidget* widget, const QColor& color)
-{
-    widget->setAutoFillBackground(true);
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, color);
-    widget->setPalette(palette);
-}
-
 } // namespace
 
 MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Qt::Window), m_context(context)
@@ -92,7 +84,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Q
     setWindowTitle(QStringLiteral("Quillharbour"));
     setMinimumSize(880, 620);
     resize(1240, 800);
-    fillWith(this, FocusColor::paper());
+    Theme::fillBackground(this, FocusColor::paper());
 
     auto* row = rowLayout(this, 0);
 
@@ -118,7 +110,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Q
 
     auto* divider = new QWidget(this);
     divider->setFixedWidth(1);
-    fillWith(divider, FocusColor::hairline());
+    Theme::fillBackground(divider, FocusColor::hairline());
     row->addWidget(divider);
 
     auto* pageHost = new QWidget(this);
@@ -265,7 +257,7 @@ QDialog* MainWindow::unavailableSheet(std::function<void()> onClose, QWidget* pa
     auto* sheet = new UnavailableSheet(parent);
     sheet->setObjectName(QStringLiteral("urgentBreakUnavailable"));
     sheet->setFixedWidth(400);
-    fillWith(sheet, FocusColor::paper());
+    Theme::fillBackground(sheet, FocusColor::paper());
     auto* layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(28, 28, 28, 28);
     layout->setSpacing(16);

@@ -437,10 +437,7 @@ MacOnboardingView::MacOnboardingView(AppContext& context, int startStep, std::fu
     setWindowTitle(QStringLiteral("Welcome to Quillharbour"));
     setWindowModality(Qt::WindowModal);
     setFixedSize(880, 600);
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, FocusColor::paper());
-    setPalette(pal);
+    Theme::fillBackground(this, FocusColor::paper());
     m_move = [this](QString* error) {
         return ApplicationsMover::moveAndRelaunch(
             [this] {
@@ -1418,10 +1415,7 @@ QWidget* MacOnboardingView::buildDone()
     auto rule = [] {
         auto* line = new QWidget;
         line->setFixedHeight(1);
-        line->setAutoFillBackground(true);
-        QPalette lp = line->palette();
-        lp.setColor(QPalette::Window, hex("EFEBE2"));
-        line->setPalette(lp);
+        Theme::fillBackground(line, hex("EFEBE2"));
         return line;
     };
     auto planRow = [](char16_t icon, bool accent, const QString& title, const QString& detail, const QString& name) {

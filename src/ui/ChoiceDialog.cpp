@@ -47,10 +47,7 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
     setWindowTitle(alert ? QStringLiteral("Quillharbour") : title);
     if (!alert)
         setWindowModality(Qt::WindowModal);
-    setAutoFillBackground(true);
-    QPalette page = palette();
-    page.setColor(QPalette::Window, FocusColor::paper());
-    setPalette(page);
+    Theme::fillBackground(this, FocusColor::paper());
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, alert ? 22 : 20, 24, alert ? 20 : 18);

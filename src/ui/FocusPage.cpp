@@ -1,6 +1,7 @@
 #include "ui/FocusPage.h"
 
 #include "ui/Palette.h"
+#include "ui/Theme.h"
 
 #include <QLayout>
 #include <QResizeEvent>
@@ -115,17 +116,12 @@ FocusPage::FocusPage(QWidget* main, QWidget* side, qreal sideTopPadding, QWidget
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
-    QPalette p = palette();
-    p.setColor(QPalette::Window, FocusColor::paper());
-    setPalette(p);
-    setAutoFillBackground(true);
-    viewport()->setPalette(p);
-    viewport()->setAutoFillBackground(true);
+    Theme::fillBackground(this, FocusColor::paper());
+    Theme::fillBackground(viewport(), FocusColor::paper());
 
     auto* content = new QWidget;
     content->setObjectName(QStringLiteral("pageContent"));
-    content->setPalette(p);
-    content->setAutoFillBackground(true);
+    Theme::fillBackground(content, FocusColor::paper());
     new PageLayout(this, main, side, sideTopPadding, content);
     setWidget(content);
 }

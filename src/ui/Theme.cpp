@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QStyleFactory>
+#include <QWidget>
 #include <cmath>
 
 namespace Theme {
@@ -78,6 +79,14 @@ void apply(QApplication& app)
     app.setPalette(palette());
     app.setFont(font(13));
     Accessibility::installFactory();
+}
+
+void fillBackground(QWidget* widget, const QColor& color)
+{
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Window, color);
+    widget->setPalette(p);
+    widget->setAutoFillBackground(true);
 }
 
 } // namespace Theme

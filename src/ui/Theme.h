@@ -11,6 +11,7 @@
 #include <QPalette>
 
 class QApplication;
+class QWidget;
 
 namespace Theme {
 
@@ -30,5 +31,8 @@ void prepareApplication();
 void apply(QApplication& app);
 
 QPalette palette();
+
+// Fills the widget's background with one colour.
+void fillBackground(QWidget* widget, const QColor& color);
 
 } // namespace Theme

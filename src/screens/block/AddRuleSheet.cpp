@@ -304,7 +304,7 @@ AddRuleSheet::AddRuleSheet(std::optional<BlockRule> existingRule, QSet<QString> 
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website"));
-    BlockUi::paintPaper(this);
+    Theme::fillBackground(this, FocusColor::paper());
     setFixedSize(620, 740);
 
     m_saveButton = new PrimaryButton(m_form.isEditing() ? QStringLiteral("Save") : QStringLiteral("Add block"));

@@ -34,14 +34,6 @@ QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColo
     return plainLabel(text, Theme::font(size, weight, design), color, parent);
 }
 
-void paintPaper(QWidget* sheet)
-{
-    QPalette p = sheet->palette();
-    p.setColor(QPalette::Window, FocusColor::paper());
-    sheet->setPalette(p);
-    sheet->setAutoFillBackground(true);
-}
-
 FormSheet buildFormSheet(QDialog* sheet, const QString& title, QAbstractButton* save, const QMargins& margins)
 {
     auto* outer = columnLayout(sheet, 0);
@@ -65,7 +57,7 @@ FormSheet buildFormSheet(QDialog* sheet, const QString& title, QAbstractButton* 
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget;
-    paintPaper(content);
+    Theme::fillBackground(content, FocusColor::paper());
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(margins);
     column->setSpacing(22);

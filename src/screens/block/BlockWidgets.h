@@ -16,8 +16,6 @@ namespace BlockUi {
 // A plain-text label in the given font and colour.
 QLabel* label(const QString& text, qreal size, QFont::Weight weight, const QColor& color,
               Theme::Design design = Theme::Design::standard, QWidget* parent = nullptr);
-// A paper background that the sheet paints itself.
-void paintPaper(QWidget* sheet);
 
 // A form row over a hairline: a title and a line of detail, with the switch at the end.
 QWidget* switchRow(const QString& title, const QString& detail, QWidget* toggle);

@@ -36,7 +36,7 @@ BlockingBypassCooldownSheet::BlockingBypassCooldownSheet(const BlockingBypassKin
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(kind.titleText());
-    BlockUi::paintPaper(this);
+    Theme::fillBackground(this, FocusColor::paper());
     setFixedWidth(460);
     setMinimumHeight(520);
 

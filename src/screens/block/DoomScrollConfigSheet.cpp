@@ -21,7 +21,7 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
 {
     setWindowModality(Qt::WindowModal);
     setWindowTitle(QStringLiteral("Doom Scroll Breaks"));
-    BlockUi::paintPaper(this);
+    Theme::fillBackground(this, FocusColor::paper());
     setFixedSize(520, 620);
     auto* save = new FocusButton(QStringLiteral("Save"), FocusCharcoalButtonStyle{13});
     save->setObjectName(QStringLiteral("saveButton"));

@@ -28,7 +28,7 @@ ManageRuleSheet::ManageRuleSheet(AppContext& context, BlockRule rule, QSet<QStri
     const BlockRule& r = m_flow.rule();
     setWindowModality(Qt::WindowModal);
     setWindowTitle(r.displayName);
-    BlockUi::paintPaper(this);
+    Theme::fillBackground(this, FocusColor::paper());
     setFixedSize(460, 440);
 
     auto* column = new QVBoxLayout(this);

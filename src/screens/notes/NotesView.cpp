@@ -43,10 +43,7 @@ NotesView::NotesView(AppContext& context, QWidget* parent)
 {
     setObjectName(QStringLiteral("notesView"));
     setPageTitle(this, QStringLiteral("Notes"));
-    QPalette page = palette();
-    page.setColor(QPalette::Window, FocusColor::paper());
-    setPalette(page);
-    setAutoFillBackground(true);
+    Theme::fillBackground(this, FocusColor::paper());
 
     auto* row = rowLayout(this, 0);
     row->addWidget(buildListColumn());

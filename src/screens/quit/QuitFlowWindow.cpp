@@ -354,10 +354,7 @@ QuitFlowWindow::QuitFlowWindow(const Hooks& hooks, std::function<void()> onQuit)
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedWidth(480);
     setMinimumHeight(630);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, FocusColor::paper());
-    setPalette(palette);
+    Theme::fillBackground(this, FocusColor::paper());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* view = new QuitFlowView(m_model, *hooks.storage, this);

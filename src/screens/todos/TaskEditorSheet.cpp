@@ -228,10 +228,7 @@ TaskEditorSheet::TaskEditorSheet(Inputs inputs, QWidget* parent)
     setObjectName(QStringLiteral("taskEditorSheet"));
     setWindowModality(Qt::WindowModal);
     setFixedSize(620, 760);
-    setAutoFillBackground(true);
-    QPalette p = palette();
-    p.setColor(QPalette::Window, FocusColor::paper());
-    setPalette(p);
+    Theme::fillBackground(this, FocusColor::paper());
     setWindowTitle(m_model.isNew() ? QStringLiteral("New to-do") : QStringLiteral("Edit to-do"));
     m_check = Symbols::icon(Symbol::checkmark, FocusColor::text(), 13);
     build();
