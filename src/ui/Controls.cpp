@@ -3,6 +3,7 @@
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 
 #include <QHBoxLayout>
@@ -23,13 +24,8 @@ FocusOKText::FocusOKText(const QString& text, QWidget* parent) : QWidget(parent)
     auto* symbol = new SymbolLabel(Symbol::checkmark, okTextSize, FocusColor::okGreen(), this);
     symbol->setEmbolden(okTextSize * 0.045);
     layout->addWidget(symbol, 0, Qt::AlignVCenter);
-    auto* label = new QLabel(this);
+    QLabel* label = plainLabel(QString(), okTextSize, QFont::Bold, FocusColor::okGreen(), this);
     label->setObjectName(QStringLiteral("text"));
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(Theme::font(okTextSize, QFont::Bold));
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, FocusColor::okGreen());
-    label->setPalette(p);
     layout->addWidget(label, 0, Qt::AlignVCenter);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setText(text);

@@ -2,6 +2,7 @@
 
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 
 #include <QAbstractButton>
@@ -158,13 +159,8 @@ public:
         auto* layout = new QHBoxLayout(this);
         layout->setContentsMargins(10, 6, 10, 6);
         layout->setSpacing(4);
-        auto* label = new QLabel(text, this);
-        label->setTextFormat(Qt::PlainText);
-        label->setFont(Theme::font(chipTextSize, QFont::DemiBold));
-        QPalette p = label->palette();
-        p.setColor(QPalette::WindowText, FocusColor::text());
-        label->setPalette(p);
-        layout->addWidget(label, 0, Qt::AlignVCenter);
+        layout->addWidget(plainLabel(text, chipTextSize, QFont::DemiBold, FocusColor::text(), this), 0,
+                          Qt::AlignVCenter);
         remove = new RemoveChipButton(this);
         remove->setObjectName(QStringLiteral("removeButton"));
         remove->setAccessibleName(FlowingChips::tr("Remove %1").arg(text));

@@ -8,6 +8,7 @@
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/WrappingLabel.h"
 
@@ -298,13 +299,9 @@ void FocusHeroCard::rebuild()
     header->addWidget(eyebrowLabel);
     header->addStretch(1);
     if (!compact && hasTime(m_todo)) {
-        auto* time = new QLabel(tr("by ") + m_todo.displayTime(), this);
+        QLabel* time =
+            plainLabel(tr("by ") + m_todo.displayTime(), 12.5, QFont::Medium, FocusColor::mutedOnDark(), this);
         time->setObjectName(QStringLiteral("timeLabel"));
-        time->setTextFormat(Qt::PlainText);
-        time->setFont(Theme::font(12.5, QFont::Medium));
-        QPalette p = time->palette();
-        p.setColor(QPalette::WindowText, FocusColor::mutedOnDark());
-        time->setPalette(p);
         header->addWidget(time);
     }
     layout->addLayout(header);

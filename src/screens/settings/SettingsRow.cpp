@@ -3,6 +3,7 @@
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/WrappingLabel.h"
 
@@ -18,13 +19,8 @@ SettingsRow::SettingsRow(const QString& title, QWidget* parent) : QWidget(parent
     row->setSpacing(16);
     auto* text = new QVBoxLayout;
     text->setSpacing(3);
-    m_title = new QLabel(title, this);
+    m_title = plainLabel(title, 14.5, QFont::DemiBold, FocusColor::text(), this);
     m_title->setObjectName(QStringLiteral("rowTitle"));
-    m_title->setTextFormat(Qt::PlainText);
-    m_title->setFont(Theme::font(14.5, QFont::DemiBold));
-    QPalette p = m_title->palette();
-    p.setColor(QPalette::WindowText, FocusColor::text());
-    m_title->setPalette(p);
     text->addWidget(m_title);
     m_detail = new WrappingLabel(QString(), this);
     m_detail->setObjectName(QStringLiteral("rowDetail"));

@@ -150,14 +150,10 @@ QWidget* TodosView::buildHeader()
     nav->addWidget(next);
     v->addLayout(nav);
 
-    m_headline = new QLabel(header);
+    m_headline =
+        plainLabel(QString(), Theme::font(42, QFont::DemiBold, Theme::Design::serif), FocusColor::text(), header);
     m_headline->setObjectName(QStringLiteral("headline"));
-    m_headline->setTextFormat(Qt::PlainText);
     m_headline->setWordWrap(true);
-    m_headline->setFont(Theme::font(42, QFont::DemiBold, Theme::Design::serif));
-    QPalette p = m_headline->palette();
-    p.setColor(QPalette::WindowText, FocusColor::text());
-    m_headline->setPalette(p);
     Accessibility::markHeader(m_headline);
     v->addWidget(m_headline);
     return header;
