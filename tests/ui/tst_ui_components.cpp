@@ -3,6 +3,7 @@
 #include "ui/ChoiceDialog.h"
 #include "ui/ClickableArea.h"
 #include "ui/Controls.h"
+#include "ui/CountdownRing.h"
 #include "ui/Eyebrow.h"
 #include "ui/FlowLayout.h"
 #include "ui/FocusButton.h"
@@ -87,6 +88,8 @@ private slots:
     void choiceDialogAnswers();
     void queuedCallRunsOnce_data();
     void queuedCallRunsOnce();
+    void countdownRingState_data();
+    void countdownRingState();
 };
 
 void TestUiComponents::hexColors_data()
@@ -734,6 +737,32 @@ void TestUiComponents::queuedCallRunsOnce()
         QCoreApplication::processEvents();
         QCOMPARE(runs, requests > 0 && !cancelled ? 2 : 1);
     }
+}
+
+void TestUiComponents::countdownRingState_data()
+{
+    QTest::addColumn<double>("progress");
+    QTest::addColumn<double>("shown");
+    QTest::addColumn<QColor>("top"); // the ring's colour just right of twelve o'clock
+    QTest::newRow("not started") << 0.0 << 0.0 << FocusColor::wash();
+    QTest::newRow("under way") << 0.5 << 0.5 << FocusColor::ink();
+    QTest::newRow("past the end") << 1.5 << 1.0 << FocusColor::ink();
+    QTest::newRow("before the start") << -0.5 << 0.0 << FocusColor::wash();
+}
+
+void TestUiComponents::countdownRingState()
+{
+    QFETCH(double, progress);
+    CountdownRing ring(130, 38);
+    ring.setState(QStringLiteral("9"), QStringLiteral("SECONDS"), progress, QStringLiteral("9 seconds left"));
+    QTEST(ring.progress(), "shown");
+    QCOMPARE(ring.accessibleName(), QStringLiteral("9 seconds left"));
+    const QColor pixel = ring.grab().toImage().pixelColor(ring.width() / 2 + 8, 3);
+    QFETCH(QColor, top);
+    QVERIFY2(std::abs(pixel.red() - top.red()) + std::abs(pixel.green() - top.green()) +
+                     std::abs(pixel.blue() - top.blue()) <
+                 30,
+             qPrintable(pixel.name()));
 }
 
 QTEST_MAIN(TestUiComponents)
