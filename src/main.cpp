@@ -1,4 +1,3 @@
-#include "app/Alert.h"
 #include "app/Screens.h"
 #include "app/Shell.h"
 #include "blocking/BrowserAutomationService.h"
@@ -20,6 +19,7 @@
 #include "store/StorageService.h"
 #include "sync/CloudKitSyncService.h"
 #include "sync/RecordStoreConfig.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -96,12 +96,13 @@ int main(int argc, char* argv[])
         const QString theirs = QFileInfo(claim.otherExecutable).canonicalFilePath();
         if (!theirs.isEmpty() && mine != theirs) {
             Theme::apply(app);
-            Alert::ask(QStringLiteral("Quillharbour is already running"),
-                       QStringLiteral("Another copy of Quillharbour is open (%1). Two copies would fight over "
-                                      "website blocking, so this one will close. Quit the other copy first if you "
-                                      "meant to run this one.")
-                           .arg(claim.otherExecutable),
-                       {QStringLiteral("OK")});
+            ChoiceDialog::ask(
+                QStringLiteral("Quillharbour is already running"),
+                QStringLiteral("Another copy of Quillharbour is open (%1). Two copies would fight over "
+                               "website blocking, so this one will close. Quit the other copy first if you "
+                               "meant to run this one.")
+                    .arg(claim.otherExecutable),
+                {QStringLiteral("OK")});
         }
         return 0;
     }
