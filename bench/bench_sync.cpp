@@ -65,9 +65,12 @@ int main(int argc, char* argv[])
     Defaults defaults(folder.filePath(QStringLiteral("defaults.json")));
     NullNotifications notifications;
     QDir().mkpath(folder.filePath(QStringLiteral("data")));
-    StorageService store(
-        FileStore{folder.filePath(QStringLiteral("data"))},
-        StorageEnvironment{&clock, [&calendar] { return calendar; }, &defaults, &notifications, nullptr});
+    StorageEnvironment environment;
+    environment.clock = &clock;
+    environment.calendar = [&calendar] { return calendar; };
+    environment.defaults = &defaults;
+    environment.notifications = &notifications;
+    StorageService store(FileStore{folder.filePath(QStringLiteral("data"))}, environment);
 
     std::vector<TaskItem> todos;
     for (int i = 0; i < 10000; ++i) {
