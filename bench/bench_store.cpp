@@ -1,6 +1,7 @@
 // Start-up load, a to-do toggle, today's list and the blocking refresh on a large data set, each
 // beside what it cannot do without (parsing the same files, writing the same bytes, evaluating
 // the rules), so the ratios printed at the end come from one run on one machine.
+#include "LargeTodoList.h"
 #include "NullNotifications.h"
 #include "model/Json.h"
 #include "platform/Defaults.h"
@@ -17,7 +18,6 @@
 #include <cstdio>
 #include <map>
 #include <memory>
-#include <random>
 
 namespace {
 
@@ -73,30 +73,8 @@ std::vector<BlockRule> makeRules(int count)
 // 10,000 to-dos with steps and reminders, a few hundred of them daily series, and 2,000 notes.
 void writeLargeDataSet(const QString& folder)
 {
-    std::mt19937 random(7);
-    QJsonArray todos;
     const Date now = startOfBench();
-    for (int i = 0; i < 10000; ++i) {
-        TaskItem t;
-        t.id = QUuid::createUuid();
-        t.title = QStringLiteral("To-do number %1 with a realistic title").arg(i);
-        t.time = i % 3 == 0 ? QStringLiteral("Anytime")
-                            : QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
-        t.priority = TaskItem::Priority(i % 3);
-        t.isCompleted = i % 4 == 0;
-        t.createdAt = now - 86400.0 * (random() % 400);
-        t.updatedAt = t.createdAt + 60;
-        if (i % 5 == 0)
-            t.reminderDate = now + 3600.0 * (random() % 200);
-        for (int s = 0; s < i % 4; ++s)
-            t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step %1").arg(s), s % 2 == 0});
-        if (i < 300) {
-            t.repeatOption = RepeatOption::daily;
-            t.recurringSeriesId = QUuid::createUuid();
-        }
-        todos.append(encodeTaskItem(t));
-    }
-    writeJson(folder + QStringLiteral("/todos.json"), todos);
+    writeJson(folder + QStringLiteral("/todos.json"), largeTodoList(now));
     QJsonArray notes;
     for (int i = 0; i < 2000; ++i)
         notes.append(encodeNote({QUuid::createUuid(), QStringLiteral("Note %1").arg(i),

@@ -1,5 +1,6 @@
 // The Today page and the to-do editor on a large data set: rebuilding the page after a store
 // change, opening the editor, and one keystroke in the editor's title.
+#include "LargeTodoList.h"
 #include "NullNotifications.h"
 #include "platform/Defaults.h"
 #include "router/AppRouter.h"
@@ -17,7 +18,6 @@
 #include <QTest>
 #include <benchmark/benchmark.h>
 #include <memory>
-#include <random>
 
 namespace {
 
@@ -34,32 +34,9 @@ Date startOfBench()
 // 10,000 to-dos over the last 400 days, 300 of them daily series, a few dozen on today.
 void writeTodos(const QString& folder)
 {
-    std::mt19937 random(7);
-    QJsonArray todos;
-    const Date now = startOfBench();
-    for (int i = 0; i < 10000; ++i) {
-        TaskItem t;
-        t.id = QUuid::createUuid();
-        t.title = QStringLiteral("To-do number %1 with a realistic title").arg(i);
-        t.time = i % 3 == 0 ? TaskItem::anytime
-                            : QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
-        t.priority = TaskItem::Priority(i % 3);
-        t.isCompleted = i % 4 == 0;
-        t.createdAt = now - 86400.0 * (i < 40 ? 0 : random() % 400);
-        t.updatedAt = t.createdAt + 60;
-        if (i % 5 == 0)
-            t.reminderDate = now + 3600.0 * (random() % 200);
-        for (int s = 0; s < i % 4; ++s)
-            t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step %1").arg(s), s % 2 == 0});
-        if (i >= 40 && i < 340) {
-            t.repeatOption = RepeatOption::daily;
-            t.recurringSeriesId = QUuid::createUuid();
-        }
-        todos.append(encodeTaskItem(t));
-    }
     QFile f(folder + QStringLiteral("/todos.json"));
     f.open(QIODevice::WriteOnly);
-    f.write(QJsonDocument(todos).toJson());
+    f.write(QJsonDocument(largeTodoList(startOfBench(), 40)).toJson());
 }
 
 struct Fixture {

@@ -3,6 +3,7 @@
 //
 //   blockpage_server <data folder>   prints "port <n>", "rule <id>" and "blocked-bytes <n>", then serves
 //   blockpage_server --free-port     prints a port nobody listens on and exits
+#include "LargeTodoList.h"
 #include "NullNotifications.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "model/Json.h"
@@ -15,7 +16,6 @@
 #include <QJsonDocument>
 #include <QTcpServer>
 #include <QTextStream>
-#include <random>
 
 namespace {
 
@@ -26,31 +26,9 @@ const QByteArray blockedQueryTail = "domain=news.example&from=https%3A%2F%2Fnews
 // steps and reminders, a few hundred daily series, about one in 400 created today.
 void writeLargeTodoList(const QString& path, Date now)
 {
-    std::mt19937 random(7);
-    QJsonArray todos;
-    for (int i = 0; i < 10000; ++i) {
-        TaskItem t;
-        t.id = QUuid::createUuid();
-        t.title = QStringLiteral("To-do number %1 with a realistic title").arg(i);
-        t.time = i % 3 == 0 ? QStringLiteral("Anytime")
-                            : QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
-        t.priority = TaskItem::Priority(i % 3);
-        t.isCompleted = i % 4 == 0;
-        t.createdAt = now - 86400.0 * (random() % 400);
-        t.updatedAt = t.createdAt + 60;
-        if (i % 5 == 0)
-            t.reminderDate = now + 3600.0 * (random() % 200);
-        for (int s = 0; s < i % 4; ++s)
-            t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step %1").arg(s), s % 2 == 0});
-        if (i < 300) {
-            t.repeatOption = RepeatOption::daily;
-            t.recurringSeriesId = QUuid::createUuid();
-        }
-        todos.append(encodeTaskItem(t));
-    }
     QFile file(path);
     if (file.open(QIODevice::WriteOnly))
-        file.write(QJsonDocument(todos).toJson());
+        file.write(QJsonDocument(largeTodoList(now)).toJson());
 }
 
 } // namespace
