@@ -1,5 +1,7 @@
 #include "app/MenuBarIcon.h"
 
+#include "ui/Palette.h"
+
 #include <QHash>
 #include <QPainter>
 #include <QPainterPath>
@@ -76,8 +78,8 @@ QImage render(State state, int pixels)
     painter.scale(scale, scale);
     painter.setOpacity(state == State::idle ? 0.45 : 1.0);
     // One device pixel of outline, whatever the size.
-    painter.setPen(QPen(QColor(0x23, 0x22, 0x1f), 1.0 / scale));
-    painter.setBrush(state == State::attention ? QColor(0xf4, 0xc7, 0xbd) : QColor(0xfa, 0xf8, 0xf3));
+    painter.setPen(QPen(FocusColor::ink(), 1.0 / scale));
+    painter.setBrush(state == State::attention ? FocusColor::trayPadlockAttention() : FocusColor::trayPadlock());
     painter.drawPath(padlock(state));
     return image;
 }

@@ -844,7 +844,7 @@ void OnboardingQRCode::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     if (m_image.isNull()) {
-        p.fillRect(rect(), Qt::white);
+        p.fillRect(rect(), FocusColor::white());
         return;
     }
     p.setRenderHint(QPainter::SmoothPixmapTransform, false);

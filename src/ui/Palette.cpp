@@ -149,6 +149,8 @@ QH_COLOR(white, "FFFFFF")
 QH_COLOR(completedStepTitle, "BDB6A6")
 QH_COLOR(disabledOutlineText, "9A9486")
 QH_COLOR(disabledOutlineBorder, "D8D2C4")
+QH_COLOR(trayPadlock, "FAF8F3")
+QH_COLOR(trayPadlockAttention, "F4C7BD")
 
 QColor withOpacity(const QColor& color, qreal opacity)
 {

@@ -36,6 +36,8 @@ const QColor& white();
 const QColor& completedStepTitle();    // title of a completed step on the focus card
 const QColor& disabledOutlineText();   // text of a disabled outline sheet button
 const QColor& disabledOutlineBorder(); // border of a disabled outline sheet button
+const QColor& trayPadlock();           // the tray's padlock, drawn light to show on any panel
+const QColor& trayPadlockAttention();  // the padlock when a browser needs attention
 
 // `color` at `opacity` (0 ... 1) times its own alpha.
 QColor withOpacity(const QColor& color, qreal opacity);
