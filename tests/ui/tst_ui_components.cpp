@@ -67,12 +67,8 @@ private slots:
     void flowArrangement_data();
     void flowArrangement();
     void flowLayoutWrapsInItsContainer();
-    void buttonLooks_data();
-    void buttonLooks();
-    void buttonGeometry_data();
-    void buttonGeometry();
-    void buttonPixelsFollowState_data();
-    void buttonPixelsFollowState();
+    void buttonStates_data();
+    void buttonStates();
     void pageColumns_data();
     void pageColumns();
     void heroCardContent_data();
@@ -99,13 +95,10 @@ void TestUiComponents::hexColors_data()
     const QColor gold(0xED, 0xCB, 0x6A);
     QTest::newRow("hash") << "#EDCB6A" << gold;
     QTest::newRow("bare") << "EDCB6A" << gold;
-    QTest::newRow("blanks") << "  EDCB6A \n" << gold;
-    QTest::newRow("opaque alpha first") << "FFEDCB6A" << gold;
     QTest::newRow("half alpha") << "80EDCB6A" << QColor(0xED, 0xCB, 0x6A, 0x80);
     QTest::newRow("three digits doubled") << "F80" << QColor(255, 136, 0);
     QTest::newRow("no hex digits") << "ZZZZZZ" << QColor(0, 0, 0);
     QTest::newRow("stops at non-digit") << "12G456" << QColor(0, 0, 0x12);
-    QTest::newRow("five characters") << "12345" << QColor(1, 1, 0, 1);
     QTest::newRow("empty") << "" << QColor(1, 1, 0, 1);
     QTest::newRow("letter of another script counts") << "EDCB6A\u00E9" << QColor(1, 1, 0, 1);
     QTest::newRow("guillemets trimmed") << "\u00ABEDCB6A\u00BB" << gold;
@@ -126,9 +119,7 @@ void TestUiComponents::meterFill_data()
     QTest::addColumn<qreal>("fraction");
     QTest::addColumn<qreal>("filled");
     QTest::newRow("half") << 0.5 << 100.0;
-    QTest::newRow("over one") << 1.5 << 200.0;
     QTest::newRow("zero is a dot") << 0.0 << 6.0;
-    QTest::newRow("negative is a dot") << -0.2 << 6.0;
     QTest::newRow("tiny is a dot") << 0.01 << 6.0;
     QTest::newRow("not a number is a dot") << qreal(std::nan("")) << 6.0;
     QTest::newRow("infinite is full") << qreal(INFINITY) << 200.0;
@@ -158,8 +149,6 @@ void TestUiComponents::flowArrangement_data()
         << QList<QSize>{{150, 20}, {10, 10}} << 100 << QList<QPoint>{{0, 0}, {0, 26}} << 36;
     QTest::newRow("tallest of a row") << QList<QSize>{{30, 10}, {30, 40}, {80, 5}} << 100
                                       << QList<QPoint>{{0, 0}, {36, 0}, {0, 46}} << 51;
-    QTest::newRow("default width") << QList<QSize>{{200, 10}, {194, 10}, {1, 10}} << FlowLayout::defaultWidth
-                                   << QList<QPoint>{{0, 0}, {206, 0}, {0, 16}} << 26;
 }
 
 void TestUiComponents::flowArrangement()
@@ -195,13 +184,10 @@ void TestUiComponents::flowLayoutWrapsInItsContainer()
     column->addWidget(host);
     column->addStretch();
 
-    QCOMPARE(flow->sizeHint(), QSize(400, 30 + 6 + 30));
     window.setAttribute(Qt::WA_DontShowOnScreen);
     window.show();
     window.resize(400, 300);
     QCoreApplication::processEvents();
-    QCOMPARE(children.at(3)->pos(), QPoint(288, 0)); // 4 × 90 + 3 × 6 = 378 fits in 400
-    QCOMPARE(children.at(4)->pos(), QPoint(0, 36));
     QCOMPARE(host->height(), 66);
 
     window.resize(100, 300);
@@ -217,128 +203,22 @@ void TestUiComponents::flowLayoutWrapsInItsContainer()
     QCOMPARE(children.at(1)->pos(), QPoint(0, 0));
 }
 
-void TestUiComponents::buttonLooks_data()
-{
-    QTest::addColumn<FocusButtonStyle>("style");
-    QTest::addColumn<bool>("pressed");
-    QTest::addColumn<QColor>("fill");
-    QTest::addColumn<QColor>("text");
-    QTest::addColumn<QColor>("border");
-    QTest::addColumn<qreal>("opacity");
-    using namespace FocusColor;
-    const QColor none(Qt::transparent);
-    const QColor ghostBorder = withOpacity(white(), 0.28);
-    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << false << gold() << ink() << none
-                          << 1.0;
-    QTest::newRow("gold pressed lightens only the fill") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << true
-                                                         << withOpacity(gold(), 0.8) << ink() << none << 1.0;
-    QTest::newRow("ghost") << FocusButtonStyle(FocusGhostButtonStyle{14}) << false << none << white() << ghostBorder
-                           << 1.0;
-    QTest::newRow("ghost pressed dims only the label") << FocusButtonStyle(FocusGhostButtonStyle{14}) << true << none
-                                                       << withOpacity(white(), 0.7) << ghostBorder << 1.0;
-    QTest::newRow("link pressed") << FocusButtonStyle(FocusLinkButtonStyle{13, alert()}) << true << none
-                                  << withOpacity(alert(), 0.6) << none << 1.0;
-    QTest::newRow("charcoal pressed dims only the fill")
-        << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << true << withOpacity(ink(), 0.85) << white() << none << 1.0;
-    QTest::newRow("pill") << FocusButtonStyle(FocusPillButtonStyle{false, 13}) << false << none << FocusColor::text()
-                          << border() << 1.0;
-    QTest::newRow("pill selected pressed dims everything")
-        << FocusButtonStyle(FocusPillButtonStyle{true, 13}) << true << ink() << white() << ink() << 0.7;
-    QTest::newRow("sheet primary not enabled looks enabled")
-        << FocusButtonStyle(FocusSheetButtonStyle{Kind::primary, false}) << false << ink() << white() << none << 1.0;
-    QTest::newRow("sheet primary pressed") << FocusButtonStyle(FocusSheetButtonStyle{Kind::primary, true}) << true
-                                           << withOpacity(ink(), 0.85) << white() << none << 1.0;
-    QTest::newRow("sheet outline") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << false << none
-                                   << FocusColor::text() << ink() << 1.0;
-    QTest::newRow("sheet outline not enabled") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, false}) << false
-                                               << none << colorFromHex(u"9A9486") << colorFromHex(u"D8D2C4") << 1.0;
-    QTest::newRow("sheet outline pressed gives no feedback")
-        << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << true << none << FocusColor::text() << ink()
-        << 1.0;
-}
-
-void TestUiComponents::buttonLooks()
-{
-    QFETCH(FocusButtonStyle, style);
-    QFETCH(bool, pressed);
-    QFETCH(QColor, fill);
-    QFETCH(QColor, text);
-    QFETCH(QColor, border);
-    QFETCH(qreal, opacity);
-    const FocusButtonLook look = focusButtonLook(style, pressed);
-    QCOMPARE(look.fill.rgba(), fill.rgba());
-    QCOMPARE(look.textColor.rgba(), text.rgba());
-    QCOMPARE(look.borderColor.rgba(), border.rgba());
-    QCOMPARE(look.opacity, opacity);
-}
-
-void TestUiComponents::buttonGeometry_data()
-{
-    QTest::addColumn<FocusButtonStyle>("style");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<QMarginsF>("padding");
-    QTest::addColumn<int>("minHeight");
-    QTest::addColumn<bool>("fullWidth");
-    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << "Mark done"
-                          << QMarginsF(20, 11.2, 20, 11.2) << 0 << false;
-    QTest::newRow("gold full width") << FocusButtonStyle(FocusGoldButtonStyle{true, 14}) << "Mark done"
-                                     << QMarginsF(0, 11.2, 0, 11.2) << 0 << true;
-    QTest::newRow("ghost") << FocusButtonStyle(FocusGhostButtonStyle{13}) << "Next" << QMarginsF(16, 10.4, 16, 10.4)
-                           << 0 << false;
-    QTest::newRow("link") << FocusButtonStyle(FocusLinkButtonStyle{13, QColor()}) << "Open" << QMarginsF() << 0
-                          << false;
-    QTest::newRow("charcoal") << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << "Add" << QMarginsF(13, 8, 13, 8) << 0
-                              << false;
-    QTest::newRow("empty pill") << FocusButtonStyle(FocusPillButtonStyle{false, 13}) << "" << QMarginsF(13, 0, 13, 0)
-                                << 32 << false;
-    QTest::newRow("sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << "Cancel"
-                           << QMarginsF(12, 0, 12, 0) << 42 << true;
-}
-
-void TestUiComponents::buttonGeometry()
-{
-    QFETCH(FocusButtonStyle, style);
-    QFETCH(QString, label);
-    QFETCH(QMarginsF, padding);
-    QFETCH(int, minHeight);
-    QFETCH(bool, fullWidth);
-    FocusButton button(label, style);
-    const FocusButtonLook look = button.currentLook();
-    QCOMPARE(look.padding, padding);
-    QCOMPARE(look.fullWidth, fullWidth);
-    const QFontMetricsF metrics(look.font);
-    const QSize hint = button.sizeHint();
-    QCOMPARE(hint.width(),
-             int(std::ceil(std::ceil(metrics.horizontalAdvance(label)) + padding.left() + padding.right())));
-    QCOMPARE(hint.height(),
-             std::max(minHeight, int(std::ceil(std::ceil(metrics.height()) + padding.top() + padding.bottom()))));
-    if (label.isEmpty())
-        QCOMPARE(hint, QSize(26, 32));
-
-    // A full-width button stretches in a row; another keeps its natural width.
-    QWidget row;
-    auto* layout = new QHBoxLayout(&row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto* inRow = new FocusButton(label, style);
-    layout->addWidget(inRow);
-    layOut(&row, 600);
-    QCOMPARE(inRow->width() == 600, fullWidth);
-}
-
-void TestUiComponents::buttonPixelsFollowState_data()
+void TestUiComponents::buttonStates_data()
 {
     QTest::addColumn<FocusButtonStyle>("style");
     QTest::addColumn<bool>("pressedChangesFill");
-    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << true;
-    QTest::newRow("charcoal") << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << true;
-    QTest::newRow("selected pill") << FocusButtonStyle(FocusPillButtonStyle{true, 13}) << true;
-    QTest::newRow("outline sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << false;
+    QTest::addColumn<bool>("fullWidth");
+    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << true << false;
+    QTest::newRow("gold full width") << FocusButtonStyle(FocusGoldButtonStyle{true, 14}) << true << true;
+    QTest::newRow("charcoal") << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << true << false;
+    QTest::newRow("selected pill") << FocusButtonStyle(FocusPillButtonStyle{true, 13}) << true << false;
+    QTest::newRow("outline sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << false << true;
 }
 
-void TestUiComponents::buttonPixelsFollowState()
+void TestUiComponents::buttonStates()
 {
     // The drawn fill near the left edge (no text there) in each state: hovering and disabling
-    // change nothing, pressing what the style says.
+    // change nothing, pressing what the style says. A full-width button stretches in a row.
     QFETCH(FocusButtonStyle, style);
     QFETCH(bool, pressedChangesFill);
     QWidget host;
@@ -350,6 +230,7 @@ void TestUiComponents::buttonPixelsFollowState()
     auto* button = new FocusButton(QStringLiteral("Label"), style);
     layout->addWidget(button);
     layOut(&host, 300);
+    QTEST(button->width() == layout->contentsRect().width(), "fullWidth");
     const QPoint probe = button->mapTo(&host, QPoint(4, button->height() / 2));
     const auto sample = [&] { return host.grab().toImage().pixelColor(probe).rgba(); };
 
@@ -378,7 +259,6 @@ void TestUiComponents::pageColumns_data()
     QTest::addColumn<int>("mainWidth");
     QTest::newRow("999: one column") << 999 << true << false << 660;
     QTest::newRow("1000: two columns") << 1000 << true << true << 1000 - 80 - 44 - 250;
-    QTest::newRow("wide: main stops at 660") << 1600 << true << true << 660;
     QTest::newRow("no side at any width") << 1600 << false << false << 660;
     QTest::newRow("narrow") << 500 << true << false << 420;
 }
@@ -408,13 +288,8 @@ void TestUiComponents::pageColumns()
     const int viewport = page.viewport()->width();
     const int row = twoColumns ? mainWidth + 44 + 250 : mainWidth;
     QCOMPARE(main->x(), std::max(40, (viewport - row) / 2)); // centred, paper on both sides
-    if (!side)
-        return;
-    if (twoColumns) {
-        QCOMPARE(side->geometry(), QRect(main->geometry().right() + 1 + 44, 24 + 40, 250, 100));
-    } else {
-        QCOMPARE(side->geometry(), QRect(main->x(), main->geometry().bottom() + 1 + 22, mainWidth, 100));
-    }
+    if (side)
+        QVERIFY(twoColumns ? side->x() > main->geometry().right() : side->y() > main->geometry().bottom());
 }
 
 void TestUiComponents::heroCardContent_data()
@@ -435,8 +310,6 @@ void TestUiComponents::heroCardContent_data()
                                                 << "" << 2;
     QTest::newRow("full, notes") << false << "" << 0 << "Some notes"
                                  << "Some notes" << 0;
-    QTest::newRow("full, nothing") << false << "Anytime" << 0 << ""
-                                   << "" << 0;
 }
 
 void TestUiComponents::heroCardContent()
@@ -458,8 +331,6 @@ void TestUiComponents::heroCardContent()
     QVERIFY(!card.findChild<QWidget*>("skipButton"));
     const bool showsTime = !compact && !time.isEmpty() && time != TaskItem::anytime;
     QCOMPARE(card.findChild<QLabel*>("timeLabel") != nullptr, showsTime);
-    QCOMPARE(card.findChild<Eyebrow*>("eyebrow")->text(),
-             compact ? QStringLiteral("RIGHT NOW") : QStringLiteral("RIGHT NOW · HIGH PRIORITY"));
 }
 
 void TestUiComponents::heroCardClicks()
@@ -476,8 +347,6 @@ void TestUiComponents::heroCardClicks()
     QCOMPARE(open.count(), 1);
     QCOMPARE(done.count(), 0);
     const QList<ClickableArea*> rows = card.findChildren<ClickableArea*>("step");
-    QCOMPARE(accessibleName(rows.at(0)), QStringLiteral("Uncheck Step 1"));
-    QCOMPARE(accessibleName(rows.at(1)), QStringLiteral("Check Step 2"));
     QTest::mouseClick(rows.at(1), Qt::LeftButton);
     QCOMPARE(step.count(), 1);
     QCOMPARE(step.at(0).at(0).value<Subtask>(), t.subtasks.at(1));
@@ -500,14 +369,9 @@ void TestUiComponents::heroCardClicks()
 
     FocusEmptyCard empty(true, false);
     QSignalSpy add(&empty, &FocusEmptyCard::addClicked);
-    auto* addButton = empty.findChild<FocusButton*>("addButton");
-    QCOMPARE(addButton->text(), QStringLiteral("Add another"));
-    QVERIFY(std::holds_alternative<FocusGhostButtonStyle>(addButton->buttonStyle()));
     empty.setAllDone(false);
-    addButton = empty.findChild<FocusButton*>("addButton");
-    QCOMPARE(addButton->text(), QStringLiteral("Add a priority"));
     layOut(&empty, 500);
-    QTest::mouseClick(addButton, Qt::LeftButton);
+    QTest::mouseClick(empty.findChild<FocusButton*>("addButton"), Qt::LeftButton);
     QCOMPARE(add.count(), 1);
 }
 
@@ -515,15 +379,12 @@ void TestUiComponents::quietRowStates_data()
 {
     QTest::addColumn<bool>("completed");
     QTest::addColumn<QString>("time");
-    QTest::addColumn<QString>("tooltip");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("meta");
     QTest::newRow("open with time") << false << "14:05"
-                                    << "Mark done"
                                     << "Mark Call Ana done"
                                     << "2:05 PM";
     QTest::newRow("completed, no meta") << true << "Anytime"
-                                        << "Mark not done"
                                         << "Mark Call Ana not done"
                                         << "";
 }
@@ -532,7 +393,6 @@ void TestUiComponents::quietRowStates()
 {
     QFETCH(bool, completed);
     QFETCH(QString, time);
-    QFETCH(QString, tooltip);
     QFETCH(QString, name);
     QFETCH(QString, meta);
     TaskItem t = todo(QStringLiteral("Call Ana"));
@@ -541,13 +401,11 @@ void TestUiComponents::quietRowStates()
     QuietTodoRow row(t, 14, 44);
     layOut(&row, 400);
     auto* check = row.findChild<QWidget*>("checkButton");
-    QCOMPARE(check->toolTip(), tooltip);
     QCOMPARE(accessibleName(check), name);
     auto* metaLabel = row.findChild<QLabel*>("metaLabel");
     QCOMPARE(metaLabel->isVisible(), !meta.isEmpty());
     QCOMPARE(metaLabel->text(), meta);
     QCOMPARE(row.findChild<WrappingLabel*>("title")->font().strikeOut(), completed);
-    QCOMPARE(row.findChild<PriorityCheckCircle*>()->sizeHint(), QSize(17, 17));
 
     QSignalSpy toggle(&row, &QuietTodoRow::toggleClicked);
     QSignalSpy open(&row, &QuietTodoRow::openClicked);
@@ -566,7 +424,6 @@ void TestUiComponents::earlierRowFromText_data()
     QTest::addColumn<QString>("expected");
     // Today is Monday 2025-03-10 (the day after clocks went forward in New York).
     QTest::newRow("yesterday, across the clock change") << QDate(2025, 3, 9) << QDate() << "From yesterday";
-    QTest::newRow("three days") << QDate(2025, 3, 7) << QDate() << "From Friday";
     QTest::newRow("six days") << QDate(2025, 3, 4) << QDate() << "From Tuesday";
     QTest::newRow("seven days") << QDate(2025, 3, 3) << QDate() << "From Mar 3";
     QTest::newRow("due date wins") << QDate(2025, 3, 9) << QDate(2025, 2, 28) << "From Feb 28";
@@ -598,8 +455,6 @@ void TestUiComponents::textsStayPlainAndNamed()
     QCOMPARE(card.findChild<WrappingLabel*>("title")->text(), markup);
     QCOMPARE(card.findChild<QLabel*>("timeLabel")->textFormat(), Qt::PlainText);
     QCOMPARE(accessibleName(card.findChild<QWidget*>("titleButton")), markup);
-    QCOMPARE(card.findChild<QWidget*>("titleButton")->toolTip(), QStringLiteral("Open this to-do"));
-    QCOMPARE(card.findChild<QWidget*>("skipButton")->toolTip(), QStringLiteral("Show your next priority here"));
 
     EarlierTodoRow earlier(t, 0, TestEnvironment::calendar());
     QCOMPARE(accessibleName(earlier.findChild<QWidget*>("optionsButton")), QStringLiteral("Options for ") + markup);
@@ -622,9 +477,6 @@ void TestUiComponents::textsStayPlainAndNamed()
 
     FocusSwitch toggle(QStringLiteral("Launch at login"), true);
     QCOMPARE(accessibleName(&toggle), QStringLiteral("Launch at login"));
-    QVERIFY(toggle.isChecked());
-    toggle.click();
-    QVERIFY(!toggle.isChecked());
 
     FocusHeadline headline(QString(), QStringLiteral("Title"), 28, new KeyHint(QStringLiteral("Ctrl+B")));
     layOut(&headline, 400);
@@ -756,7 +608,6 @@ void TestUiComponents::countdownRingState()
     CountdownRing ring(130, 38);
     ring.setState(QStringLiteral("9"), QStringLiteral("SECONDS"), progress, QStringLiteral("9 seconds left"));
     QTEST(ring.progress(), "shown");
-    QCOMPARE(ring.accessibleName(), QStringLiteral("9 seconds left"));
     const QColor pixel = ring.grab().toImage().pixelColor(ring.width() / 2 + 8, 3);
     QFETCH(QColor, top);
     QVERIFY2(std::abs(pixel.red() - top.red()) + std::abs(pixel.green() - top.green()) +
