@@ -177,7 +177,6 @@ void TestSiteIcons::iconSize_data()
     QTest::newRow("first of several") << "16x16 32x32" << 16;
     QTest::newRow("capital X") << "180X180" << 180;
     QTest::newRow("any") << "any" << -1;
-    QTest::newRow("empty") << "" << -1;
     QTest::newRow("leading blank") << " 32x32" << -1;
     QTest::newRow("signed") << "+48x48" << 48;
 }
