@@ -3,6 +3,7 @@
 #include "RecordStoreHelpers.h"
 #include "StoreFixture.h"
 #include "sync/CloudKitSyncService.h"
+#include "sync/MemoryRecordStore.h"
 
 #include <memory>
 
@@ -61,3 +62,14 @@ struct SyncDevice {
         return std::nullopt;
     }
 };
+
+// The ids the store's manifest lists in one of its fields, sorted.
+inline QStringList listedIds(MemoryRecordStore& records, const char* field)
+{
+    const auto manifest = records.peek(CloudKitSyncService::manifestRecordName);
+    QStringList ids = manifest
+                          ? manifest->string(QLatin1String(field)).value_or(QString()).split(u',', Qt::SkipEmptyParts)
+                          : QStringList();
+    ids.sort();
+    return ids;
+}

@@ -3,9 +3,9 @@
 // hold exactly the listed records, no deleted item may come back, and nothing may stay pending.
 // QH_SYNC_SEEDS sets the number of seeds (50 by default); a failure prints its seed and both logs.
 #include "SyncRig.h"
-#include "sync/MemoryRecordStore.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <random>
 
 using Op = MemoryRecordStore::Operation;
@@ -56,60 +56,56 @@ struct World {
         const int which = pick(2);
         SyncDevice& d = *devices[which];
         StorageService& store = d.store();
-        const QString who = which ? QStringLiteral("B") : QStringLiteral("A");
         const QString title = QStringLiteral("t%1").arg(++counter);
+        const auto say = [&](const char* what, const QUuid& id) {
+            log.append(QStringLiteral("%1 %2 %3 (%4)")
+                           .arg(which ? u'B' : u'A')
+                           .arg(QLatin1String(what), uuidText(id).left(8), title));
+        };
         // Edits outnumber creations, so that few items see many concurrent changes.
         static const int kinds[] = {0, 1, 1, 1, 2, 3, 4, 4, 5};
-        switch (kinds[pick(9)]) {
+        const int kind = kinds[pick(9)];
+        if (((kind == 1 || kind == 2) && store.todos().empty()) || (kind >= 4 && store.notes().empty()))
+            return;
+        switch (kind) {
         case 0: {
-            const TaskItem t = d.addTodo(title);
+            const QUuid id = d.addTodo(title).id;
+            remember(*d.todo(id));
+            return say("adds to-do", id);
+        }
+        case 1: {
+            TaskItem t = store.todos()[pick(int(store.todos().size()))];
+            t.title = title;
+            t.isCompleted = chance(0.5);
+            store.upsertTodo(t);
             remember(*d.todo(t.id));
-            log.append(QStringLiteral("%1 adds to-do %2").arg(who, uuidText(t.id).left(8)));
-            break;
+            return say("edits to-do", t.id);
         }
-        case 1:
-            if (!store.todos().empty()) {
-                TaskItem t = store.todos()[pick(int(store.todos().size()))];
-                t.title = title;
-                t.isCompleted = chance(0.5);
-                store.upsertTodo(t);
-                remember(*d.todo(t.id));
-                log.append(QStringLiteral("%1 edits to-do %2 to %3").arg(who, uuidText(t.id).left(8), title));
-            }
-            break;
-        case 2:
-            if (!store.todos().empty()) {
-                const TaskItem t = store.todos()[pick(int(store.todos().size()))];
-                store.deleteTodo(t);
-                deleted.insert(t.id);
-                log.append(QStringLiteral("%1 deletes to-do %2").arg(who, uuidText(t.id).left(8)));
-            }
-            break;
+        case 2: {
+            const TaskItem t = store.todos()[pick(int(store.todos().size()))];
+            store.deleteTodo(t);
+            deleted.insert(t.id);
+            return say("deletes to-do", t.id);
+        }
         case 3: {
-            const Note n = d.addNote(title);
+            const QUuid id = d.addNote(title).id;
             remember(store.notes().front());
-            log.append(QStringLiteral("%1 adds note %2").arg(who, uuidText(n.id).left(8)));
-            break;
+            return say("adds note", id);
         }
-        case 4:
-            if (!store.notes().empty()) {
-                Note n = store.notes()[pick(int(store.notes().size()))];
-                n.body = title;
-                store.upsertNote(n);
-                for (const Note& stored : store.notes())
-                    if (stored.id == n.id)
-                        remember(stored);
-                log.append(QStringLiteral("%1 edits note %2 to %3").arg(who, uuidText(n.id).left(8), title));
-            }
-            break;
-        default:
-            if (!store.notes().empty()) {
-                const QUuid id = store.notes()[pick(int(store.notes().size()))].id;
-                store.deleteNote(id);
-                deleted.insert(id);
-                log.append(QStringLiteral("%1 deletes note %2").arg(who, uuidText(id).left(8)));
-            }
-            break;
+        case 4: {
+            Note n = store.notes()[pick(int(store.notes().size()))];
+            n.body = title;
+            store.upsertNote(n);
+            remember(*std::find_if(store.notes().begin(), store.notes().end(),
+                                   [&n](const Note& s) { return s.id == n.id; }));
+            return say("edits note", n.id);
+        }
+        default: {
+            const QUuid id = store.notes()[pick(int(store.notes().size()))].id;
+            store.deleteNote(id);
+            deleted.insert(id);
+            return say("deletes note", id);
+        }
         }
     }
 
@@ -161,26 +157,14 @@ struct World {
                 !d->sync->idSet(CloudKitSyncService::pendingNoteDeletes).isEmpty())
                 out.append(QStringLiteral("deletes still pending"));
         }
-        const auto manifest = records.peek(CloudKitSyncService::manifestRecordName);
-        const auto listed = [&manifest](const char* field) {
-            QStringList ids =
-                manifest ? manifest->string(QLatin1String(field)).value_or(QString()).split(u',', Qt::SkipEmptyParts)
-                         : QStringList();
-            ids.sort();
-            return ids;
-        };
-        QStringList taskRecords;
-        QStringList noteRecords;
-        for (const QString& name : records.names()) {
-            const QString type = records.peek(name)->recordType();
-            if (type == QLatin1String("QHTask"))
-                taskRecords.append(name);
-            else if (type == QLatin1String("QHNote"))
-                noteRecords.append(name);
-        }
-        if (listed("taskIds") != taskRecords || QStringList(todosA.keys()) != taskRecords)
+        QHash<QString, QStringList> stored; // record type -> names
+        for (const QString& name : records.names())
+            stored[records.peek(name)->recordType()].append(name);
+        const QStringList taskRecords = stored.value(QStringLiteral("QHTask"));
+        const QStringList noteRecords = stored.value(QStringLiteral("QHNote"));
+        if (listedIds(records, "taskIds") != taskRecords || QStringList(todosA.keys()) != taskRecords)
             out.append(QStringLiteral("to-do records, the manifest and the devices disagree"));
-        if (listed("noteIds") != noteRecords || QStringList(notesA.keys()) != noteRecords)
+        if (listedIds(records, "noteIds") != noteRecords || QStringList(notesA.keys()) != noteRecords)
             out.append(QStringLiteral("note records, the manifest and the devices disagree"));
         for (const auto* items : {&todosA, &notesA})
             for (auto it = items->begin(); it != items->end(); ++it) {
