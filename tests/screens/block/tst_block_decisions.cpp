@@ -36,8 +36,6 @@ class BlockDecisionsTest : public QObject {
 private slots:
     void cooldownFollowsTheMonotonicClock_data();
     void cooldownFollowsTheMonotonicClock();
-    void cooldownGrantsOnce_data();
-    void cooldownGrantsOnce();
     void durationText_data();
     void durationText();
     void weekdaySummary_data();
@@ -45,8 +43,6 @@ private slots:
     void rowStatus_data();
     void rowStatus();
     void cachedStatusNeverStale();
-    void rowSummary_data();
-    void rowSummary();
     void urgentBreakMenu_data();
     void urgentBreakMenu();
     void manageTexts_data();
@@ -58,11 +54,9 @@ private slots:
     void formOpensStoredRule();
     void formBuildsOneScheduleShape_data();
     void formBuildsOneScheduleShape();
-    void formSubmitsOnce();
     void formWeekdayOperations();
     void manageDecides_data();
     void manageDecides();
-    void manageFollowUps();
     void doomTexts_data();
     void doomTexts();
     void doomAddDomain_data();
@@ -75,30 +69,32 @@ void BlockDecisionsTest::cooldownFollowsTheMonotonicClock_data()
 {
     QTest::addColumn<double>("monotonicElapsed");
     QTest::addColumn<double>("wallJump");
+    QTest::addColumn<bool>("answer"); // of the step a press runs
     QTest::addColumn<int>("seconds");
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("ring");
+    QTest::addColumn<int>("phase"); // after two presses
 
-    QTest::newRow("new") << 0.0 << 0.0 << 15 << "Remove block in 15s"
-                         << "15 seconds left";
-    QTest::newRow("14.2 before") << 0.8 << 0.0 << 15 << "Remove block in 15s"
-                                 << "15 seconds left";
-    QTest::newRow("0.1 before") << 14.9 << 0.0 << 1 << "Remove block in 1s"
-                                << "1 seconds left";
-    QTest::newRow("deadline") << 15.0 << 0.0 << 0 << "Remove block"
-                              << "Done waiting";
-    QTest::newRow("long after") << 400.0 << 0.0 << 0 << "Remove block"
-                                << "Done waiting";
-    QTest::newRow("wall clock set an hour ahead") << 1.0 << 3600.0 << 14 << "Remove block in 14s"
-                                                  << "14 seconds left";
-    QTest::newRow("wall clock set back") << 3.0 << -86400.0 << 12 << "Remove block in 12s"
-                                         << "12 seconds left";
+    using P = BypassCooldown::Phase;
+    QTest::newRow("14.2 before") << 0.8 << 0.0 << true << 15 << "Remove block in 15s"
+                                 << "15 seconds left" << int(P::counting);
+    QTest::newRow("0.1 before") << 14.9 << 0.0 << true << 1 << "Remove block in 1s"
+                                << "1 seconds left" << int(P::counting);
+    QTest::newRow("deadline, granted") << 15.0 << 0.0 << true << 0 << "Remove block"
+                                       << "Done waiting" << int(P::granted);
+    QTest::newRow("later, refused") << 20.0 << 0.0 << false << 0 << "Remove block"
+                                    << "Done waiting" << int(P::failed);
+    QTest::newRow("wall clock set an hour ahead") << 1.0 << 3600.0 << true << 14 << "Remove block in 14s"
+                                                  << "14 seconds left" << int(P::counting);
+    QTest::newRow("wall clock set back") << 3.0 << -86400.0 << true << 12 << "Remove block in 12s"
+                                         << "12 seconds left" << int(P::counting);
 }
 
 void BlockDecisionsTest::cooldownFollowsTheMonotonicClock()
 {
     QFETCH(double, monotonicElapsed);
     QFETCH(double, wallJump);
+    QFETCH(bool, answer);
     ManualMonotonic mono;
     ManualClock wall(monday10);
     BypassCooldown cooldown(mono);
@@ -111,35 +107,15 @@ void BlockDecisionsTest::cooldownFollowsTheMonotonicClock()
     QCOMPARE(cooldown.confirmLabel(kind), fetched<QString>("label"));
     QCOMPARE(cooldown.ringAccessibleText(), fetched<QString>("ring"));
     QCOMPARE(cooldown.phase() == BypassCooldown::Phase::ready, cooldown.secondsRemaining() == 0);
-}
 
-void BlockDecisionsTest::cooldownGrantsOnce_data()
-{
-    QTest::addColumn<double>("elapsed");
-    QTest::addColumn<bool>("answer");
-    QTest::addColumn<int>("grants");
-    QTest::addColumn<int>("phase");
-
-    QTest::newRow("while counting") << 14.0 << true << 0 << int(BypassCooldown::Phase::counting);
-    QTest::newRow("granted") << 15.0 << true << 1 << int(BypassCooldown::Phase::granted);
-    QTest::newRow("refused") << 20.0 << false << 1 << int(BypassCooldown::Phase::failed);
-}
-
-void BlockDecisionsTest::cooldownGrantsOnce()
-{
-    QFETCH(double, elapsed);
-    QFETCH(bool, answer);
-    ManualMonotonic mono;
-    BypassCooldown cooldown(mono);
     int grants = 0;
     const auto grant = [&] {
         ++grants;
         return answer;
     };
-    mono.value += elapsed;
     cooldown.confirm(grant);
     cooldown.confirm(grant); // a second press never runs the step again
-    QCOMPARE(grants, fetched<int>("grants"));
+    QCOMPARE(grants, cooldown.secondsRemaining() == 0 ? 1 : 0);
     QCOMPARE(int(cooldown.phase()), fetched<int>("phase"));
     if (grants) { // settled: later ticks change nothing
         mono.value -= 1000;
@@ -152,10 +128,8 @@ void BlockDecisionsTest::durationText_data()
 {
     QTest::addColumn<double>("seconds");
     QTest::addColumn<QString>("text");
-    QTest::newRow("30 min") << 1800.0 << "30 minutes";
     QTest::newRow("59.99 min") << 3599.9 << "59 minutes";
     QTest::newRow("1 hour") << 3600.0 << "1 hour";
-    QTest::newRow("2 hours") << 7200.0 << "1 hour";
     QTest::newRow("1 minute") << 60.0 << "1 minutes";
     QTest::newRow("nothing") << 59.0 << "0 minutes";
     QTest::newRow("not a number") << std::nan("") << "0 minutes";
@@ -178,10 +152,7 @@ void BlockDecisionsTest::weekdaySummary_data()
     QTest::newRow("weekdays") << QList<int>{2, 3, 4, 5, 6} << "Weekdays only";
     QTest::newRow("weekends") << QList<int>{7, 1} << "Weekends only";
     QTest::newRow("Mon-Thu") << QList<int>{2, 3, 4, 5} << "Mon – Thu";
-    QTest::newRow("Sun-Fri") << QList<int>{1, 2, 3, 4, 5, 6} << "Sun – Fri";
     QTest::newRow("gaps") << QList<int>{2, 4, 6} << "Mon, Wed, Fri";
-    QTest::newRow("four with a gap") << QList<int>{2, 3, 5, 6} << "Mon, Tue, Thu, Fri";
-    QTest::newRow("three in a row") << QList<int>{1, 2, 3} << "Sun, Mon, Tue";
     QTest::newRow("weekdays and a stray") << QList<int>{2, 3, 4, 5, 6, 9} << "Mon – Fri";
     QTest::newRow("only strays") << QList<int>{0, 8} << "";
 }
@@ -210,7 +181,6 @@ void BlockDecisionsTest::rowStatus_data()
 
     QTest::newRow("paused beats a break")
         << all << breakOf(all, 0, monday10 + 600) << true << "Paused" << false << -1.0;
-    QTest::newRow("paused beats a limit") << limit << exceeded << true << "Paused" << false << -1.0;
     QTest::newRow("own break") << all << breakOf(all, 10, monday10 + 600) << false << "On an urgent break" << false
                                << -1.0;
     QTest::newRow("break used up") << all << breakOf(all, 600, monday10 + 600) << false << "Blocked all day" << true
@@ -226,8 +196,6 @@ void BlockDecisionsTest::rowStatus_data()
                                                   << false << "0 of 30 min" << false << 0.0;
     QTest::newRow("limit without minutes")
         << rule(QStringLiteral("x.com"), dailyLimit()) << stateWith() << false << "Not active" << false << -1.0;
-    QTest::newRow("window until 5 PM") << rule(QStringLiteral("x.com"), window(9, 0, 17, 0)) << stateWith() << false
-                                       << "Blocked until " + clock(17, 0) << true << -1.0;
     QTest::newRow("window later today") << rule(QStringLiteral("x.com"), window(14, 0, 15, 0)) << stateWith() << false
                                         << "Starts at " + clock(14, 0) << false << -1.0;
     QTest::newRow("window tomorrow") << rule(QStringLiteral("x.com"), window(9, 0, 9, 30)) << stateWith() << false
@@ -236,15 +204,10 @@ void BlockDecisionsTest::rowStatus_data()
                                      << "Starts Thu " + clock(9, 0) << false << -1.0;
     QTest::newRow("window overnight") << rule(QStringLiteral("x.com"), window(22, 0, 11, 0)) << stateWith() << false
                                       << "Blocked until " + clock(11, 0) << true << -1.0;
-    QTest::newRow("window missing an end") << rule(QStringLiteral("x.com"),
-                                                   [] {
-                                                       auto s = window(9, 0, 17, 0);
-                                                       s.endMinute.reset();
-                                                       return s;
-                                                   }())
-                                           << stateWith() << false << "Not active" << false << -1.0;
-    QTest::newRow("all day on a later weekday") << rule(QStringLiteral("x.com"), allDay(), {4}) << stateWith() << false
-                                                << "Starts Wed 12:00 AM" << false << -1.0;
+    auto noEnd = window(9, 0, 17, 0);
+    noEnd.endMinute.reset();
+    QTest::newRow("window missing an end")
+        << rule(QStringLiteral("x.com"), noEnd) << stateWith() << false << "Not active" << false << -1.0;
 }
 
 void BlockDecisionsTest::rowStatus()
@@ -271,49 +234,21 @@ void BlockDecisionsTest::cachedStatusNeverStale()
         rule(QStringLiteral("e.com"), dailyLimit())};
     RuleStatus::StatusCache cache;
     SharedState state = stateWith();
-    const QList<Date> moments{monday10,
-                              at(2026, 12, 7, 13, 59),
-                              at(2026, 12, 7, 14, 0),
-                              at(2026, 12, 7, 14, 59, 59),
-                              at(2026, 12, 7, 15, 0),
-                              at(2026, 12, 7, 23, 59),
-                              at(2026, 12, 8, 0, 0),
-                              at(2026, 12, 8, 6, 59),
-                              at(2026, 12, 8, 7, 0),
-                              monday10 - 3600,
-                              at(2026, 12, 9, 22, 30)};
+    const Date midnight = at(2026, 12, 7, 0, 0);
+    // Minutes after Monday's midnight, on and beside every boundary, and one moment back in time.
+    const QList<double> minutes{600, 839, 840, 899.99, 900, 1439, 1440, 1859, 1860, 540, 4230};
     for (int round = 0; round < 2; ++round) {
         if (round == 1) { // a pause moves every boundary
             state.blockingPausedUntil = at(2026, 12, 7, 14, 30);
             state.exceededRuleIds.insert(rules[4].id);
         }
-        for (Date now : moments) {
+        for (double m : minutes) {
+            const Date now = midnight + m * 60;
             RuleStatus::StatusBatch batch({now, state, cal}, &cache);
             for (const BlockRule& r : rules)
                 QCOMPARE(batch.status(r, false).text, RuleStatus::status(r, {now, state, cal}, false).text);
         }
     }
-}
-
-void BlockDecisionsTest::rowSummary_data()
-{
-    QTest::addColumn<BlockRule>("rule");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("all day") << rule(QStringLiteral("x.com")) << "Every day · All day";
-    QTest::newRow("limit every day") << rule(QStringLiteral("x.com"), dailyLimit(), {}, 30) << "Daily limit · 30 min";
-    QTest::newRow("limit weekdays") << rule(QStringLiteral("x.com"), dailyLimit(), {2, 3, 4, 5, 6}, 45)
-                                    << "Daily limit · 45 min · Weekdays only";
-    QTest::newRow("window") << rule(QStringLiteral("x.com"), window(9, 0, 17, 0), {2, 3, 4, 5, 6})
-                            << "Weekdays only · " + clock(9, 0) + QChar(0x2013) + clock(17, 0);
-    auto partial = window(9, 0, 17, 0);
-    partial.startHour.reset();
-    QTest::newRow("window missing a start") << rule(QStringLiteral("x.com"), partial, {1, 7}) << "Weekends only";
-}
-
-void BlockDecisionsTest::rowSummary()
-{
-    QFETCH(BlockRule, rule);
-    QCOMPARE(RuleStatus::summaryText(rule), fetched<QString>("text"));
 }
 
 void BlockDecisionsTest::urgentBreakMenu_data()
@@ -364,33 +299,36 @@ void BlockDecisionsTest::manageTexts_data()
     QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("schedule");
     QTest::addColumn<QString>("detail");
+    QTest::addColumn<QString>("summary"); // the row's
 
-    BlockRule limit = rule(QStringLiteral("x.com"), dailyLimit(), {}, 30);
+    const QString hours = clock(22, 0) + QChar(0x2013) + clock(7, 0);
+    BlockRule limit = rule(QStringLiteral("x.com"), dailyLimit(), {2, 3, 4, 5, 6}, 30);
     QTest::newRow("limit used") << limit
                                 << stateWith([&](SharedState& s) { s.usageSecondsByRuleId[uuidText(limit.id)] = 754; })
                                 << "12 of 30 min used today"
                                 << "Daily limit · 30 min"
-                                << "Every day";
-    QTest::newRow("limit reached") << limit << stateWith([&](SharedState& s) { s.exceededRuleIds.insert(limit.id); })
-                                   << "Limit reached"
-                                   << "Daily limit · 30 min"
-                                   << "Every day";
+                                << "Weekdays only"
+                                << "Daily limit · 30 min · Weekdays only";
     QTest::newRow("all day") << rule(QStringLiteral("x.com"), allDay(), {}, std::nullopt, true) << stateWith()
                              << "Blocked right now"
                              << "Blocked all day"
-                             << "Every day · urgent break allowed";
+                             << "Every day · urgent break allowed"
+                             << "Every day · All day";
     QTest::newRow("all day, paused") << rule(QStringLiteral("x.com"))
                                      << stateWith([](SharedState& s) { s.blockingPausedUntil = monday10 + 60; })
                                      << "Not blocking right now"
                                      << "Blocked all day"
-                                     << "Every day";
-    QTest::newRow("overnight") << rule(QStringLiteral("x.com"), window(22, 0, 7, 0), {2, 3, 4, 5, 6}) << stateWith()
+                                     << "Every day"
+                                     << "Every day · All day";
+    QTest::newRow("overnight") << rule(QStringLiteral("x.com"), window(22, 0, 7, 0), {1, 7}) << stateWith()
                                << "Not blocking right now"
-                               << "Blocked " + clock(22, 0) + QChar(0x2013) + clock(7, 0) << "Weekdays only";
+                               << "Blocked " + hours << "Weekends only"
+                               << "Weekends only · " + hours;
     auto partial = window(9, 0, 17, 0);
     partial.endHour.reset();
     QTest::newRow("set hours") << rule(QStringLiteral("x.com"), partial) << stateWith() << "Not blocking right now"
                                << "Blocked at set hours"
+                               << "Every day"
                                << "Every day";
 }
 
@@ -402,6 +340,7 @@ void BlockDecisionsTest::manageTexts()
     QCOMPARE(RuleStatus::manageStatusText(rule, moment), fetched<QString>("status"));
     QCOMPARE(RuleStatus::scheduleText(rule), fetched<QString>("schedule"));
     QCOMPARE(RuleStatus::scheduleDetail(rule), fetched<QString>("detail"));
+    QCOMPARE(RuleStatus::summaryText(rule), fetched<QString>("summary"));
 }
 
 // ---------------------------------------------------------------- add/edit form
@@ -411,7 +350,6 @@ void BlockDecisionsTest::formNameFollowsWebsite()
     RuleForm form(std::nullopt, {});
     form.setDomain(QStringLiteral("www.youtube.com"));
     QCOMPARE(form.displayName(), QStringLiteral("YouTube"));
-    QVERIFY(!form.didEditName());
 
     form.setDisplayName(QStringLiteral("Videos"));
     form.setDomain(QStringLiteral("reddit.com"));
@@ -421,20 +359,12 @@ void BlockDecisionsTest::formNameFollowsWebsite()
     form.setDomain(QStringLiteral("twitch.tv"));
     QCOMPARE(form.displayName(), QStringLiteral("Twitch"));
 
-    form.setDisplayName(QString()); // clearing it
-    QVERIFY(!form.canSave());
-    form.setDomain(QStringLiteral("tiktok.com"));
-    QCOMPARE(form.displayName(), QStringLiteral("TikTok"));
-
     // A chip sets both and leaves the name following the website, even over a name of one's own
     // and even when the name already was the chip's suggestion.
     form.setDisplayName(QStringLiteral("Instagram"));
-    QVERIFY(form.didEditName());
     form.pressPresetSite(QStringLiteral("instagram.com"));
     QCOMPARE(form.domain(), QStringLiteral("instagram.com"));
     QVERIFY(!form.didEditName());
-    QVERIFY(form.isPresetSelected(QStringLiteral("instagram.com")));
-    QVERIFY(!form.isPresetSelected(QStringLiteral("facebook.com")));
     form.setDomain(QStringLiteral("linkedin.com"));
     QCOMPARE(form.displayName(), QStringLiteral("LinkedIn"));
 
@@ -456,11 +386,8 @@ void BlockDecisionsTest::formWebsiteChecks_data()
     QTest::newRow("empty") << false << ""
                            << "" << false << false;
     QTest::newRow("spaces") << false << "   " << invalid << true << false;
-    QTest::newRow("no dot") << false << "localhost" << invalid << true << false;
     QTest::newRow("preview") << false << "https://www.Twitch.tv/videos"
                              << "We'll block twitch.tv and its subdomains." << false << true;
-    QTest::newRow("taken") << false << "EXAMPLE.com"
-                           << "This site already has a block." << true << false;
     QTest::newRow("taken behind two www") << false << "www.www.example.com"
                                           << "This site already has a block." << true << false;
     QTest::newRow("preview of the saved form") << false << "www.www.news.org"
@@ -560,20 +487,6 @@ void BlockDecisionsTest::formBuildsOneScheduleShape()
     QVERIFY(!added.urgentBreakUsedCalendarDay);
 }
 
-void BlockDecisionsTest::formSubmitsOnce()
-{
-    RuleForm form(std::nullopt, {});
-    QVERIFY(!form.beginSave(monday10)); // nothing to save yet
-    form.setDomain(QStringLiteral("x.com"));
-    QVERIFY(form.beginSave(monday10));
-    form.saveRefused(QStringLiteral("The disk is full."));
-    QCOMPARE(form.saveError(), std::optional<QString>(QStringLiteral("The disk is full.")));
-    const auto again = form.beginSave(monday10); // a refusal leaves the form usable
-    QVERIFY(again && !form.saveError());
-    form.saveAccepted();
-    QVERIFY(!form.beginSave(monday10)); // the short "Saved" moment takes no second submission
-}
-
 void BlockDecisionsTest::formWeekdayOperations()
 {
     RuleForm form(std::nullopt, {});
@@ -584,11 +497,6 @@ void BlockDecisionsTest::formWeekdayOperations()
     QCOMPARE(form.activeWeekdays(), (QSet<int>{2, 3}));
     form.toggleWeekday(2, true);
     QCOMPARE(form.activeWeekdays(), QSet<int>{3});
-
-    QStringList labels;
-    for (int m : RuleForm::limitOptions())
-        labels << RuleForm::limitLabel(m);
-    QCOMPARE(labels.join(u'|'), QStringLiteral("5 min|10 min|15 min|20 min|30 min|45 min|1 h|1 h 30 min|2 h"));
     for (const QString& site : BlockRule::suggestedSites())
         QCOMPARE(BlockRule::normalizedDomain(site), site);
 }
@@ -607,10 +515,7 @@ void BlockDecisionsTest::manageDecides_data()
         f(r);
         return r;
     };
-    QTest::newRow("rename") << limit << limit << with(limit, [](BlockRule& r) { r.displayName = "A"; }) << false;
     QTest::newRow("shorter limit") << limit << limit << with(limit, [](BlockRule& r) { r.dailyLimitMinutes = 10; })
-                                   << false;
-    QTest::newRow("add a weekday") << limit << limit << with(limit, [](BlockRule& r) { r.activeWeekdays.insert(1); })
                                    << false;
     QTest::newRow("longer limit") << limit << limit << with(limit, [](BlockRule& r) { r.dailyLimitMinutes = 45; })
                                   << true;
@@ -633,6 +538,7 @@ void BlockDecisionsTest::manageDecides()
     QFETCH(BlockRule, edited);
     QFETCH(bool, loosens);
     ManageRuleFlow flow(opened);
+    QCOMPARE(flow.editSheetDismissed(), ManageRuleFlow::Next::stay); // an edit cancelled keeps the sheet
     const std::optional<BlockRule> current = stored.id.isNull() ? std::nullopt : std::optional(stored);
     const auto decision = flow.handleEditedRule(edited, current);
     QCOMPARE(decision == ManageRuleFlow::EditDecision::holdForCooldown, loosens);
@@ -646,19 +552,6 @@ void BlockDecisionsTest::manageDecides()
     }
 }
 
-void BlockDecisionsTest::manageFollowUps()
-{
-    const BlockRule r = rule(QStringLiteral("youtube.com"));
-    ManageRuleFlow flow(r);
-    QCOMPARE(flow.editSheetDismissed(), ManageRuleFlow::Next::stay); // edit cancelled
-    flow.requestRemove();
-    QCOMPARE(flow.pendingBypass()->kind.titleText(), QStringLiteral("Remove this block?"));
-    QVERIFY(!flow.pendingBypass()->looserEdit);
-    QCOMPARE(flow.bypassSheetDismissed(true), ManageRuleFlow::Next::stay); // "Keep block"
-    QVERIFY(!flow.pendingBypass());
-    QCOMPARE(flow.bypassSheetDismissed(false), ManageRuleFlow::Next::close);
-}
-
 // ---------------------------------------------------------------- doom scroll
 
 void BlockDecisionsTest::doomTexts_data()
@@ -668,7 +561,6 @@ void BlockDecisionsTest::doomTexts_data()
     QTest::addColumn<QStringList>("domains");
     QTest::addColumn<qint64>("used"); // -1: no run-time state
     QTest::addColumn<QString>("card");
-    QTest::addColumn<QString>("sheet");
     QTest::addColumn<QString>("names");
     QTest::addColumn<QString>("status");
     QTest::addColumn<double>("fraction");
@@ -676,24 +568,20 @@ void BlockDecisionsTest::doomTexts_data()
     const QString nbh = QString(QChar(0x2011));
     QTest::newRow("20/10, one site") << qint64(20) << qint64(10) << QStringList{"www.m.facebook.com"} << qint64(119)
                                      << "After 20 minutes of scrolling, take a 10" + nbh + "minute break."
-                                     << "20 minutes of scrolling, then a 10" + nbh + "minute break."
                                      << "M"
                                      << "1 of 20 min used" << 119.0 / 1200.0;
     QTest::newRow("hour/hour, three sites")
         << qint64(60) << qint64(60) << QStringList{"news.ycombinator.com", "reddit.com", "example.org"} << qint64(-1)
         << "After an hour of scrolling, take an hour-long break."
-        << "An hour of scrolling, then an hour-long break."
         << "Hacker News, Reddit, and Example"
         << "0 of 60 min used · these sites count together" << 0.0;
     QTest::newRow("90 minutes, past full")
         << qint64(90) << qint64(5) << QStringList{"x.com", "youtube.com"} << qint64(9999)
         << "After an hour of scrolling, take a 5" + nbh + "minute break."
-        << "An hour of scrolling, then a 5" + nbh + "minute break."
         << "X and YouTube"
         << "166 of 90 min used · these sites count together" << 1.0;
     QTest::newRow("no window") << qint64(0) << qint64(1) << QStringList{} << qint64(30)
                                << "After 0 minutes of scrolling, take a 1" + nbh + "minute break."
-                               << "0 minutes of scrolling, then a 1" + nbh + "minute break."
                                << ""
                                << "0 of 0 min used" << 0.5;
 }
@@ -712,7 +600,6 @@ void BlockDecisionsTest::doomTexts()
             s.doomScroll = DoomScrollRuntimeState{monday10 - 300, used, std::nullopt};
     });
     QCOMPARE(DoomScrollTexts::cardSummary(usage, breakLength), fetched<QString>("card"));
-    QCOMPARE(DoomScrollTexts::sheetSummary(usage, breakLength), fetched<QString>("sheet"));
     QCOMPARE(DoomScrollTexts::siteNames(config.domains), fetched<QString>("names"));
     QCOMPARE(DoomScrollTexts::statusLine(config, state, monday10, cal), fetched<QString>("status"));
     QCOMPARE(DoomScrollTexts::meterFraction(config, state), fetched<double>("fraction"));
@@ -736,7 +623,6 @@ void BlockDecisionsTest::doomAddDomain_data()
     const QString invalid = QStringLiteral("That doesn't look like a website address.");
     QTest::newRow("spaces") << " \t " << one << ""
                             << " \t ";
-    QTest::newRow("invalid") << "not a site" << one << invalid << "not a site";
     QTest::newRow("saved form invalid") << "www.www.com" << one << invalid << "www.www.com";
     QTest::newRow("same in another form")
         << "  HTTPS://www.TikTok.com/foryou " << one << "tiktok.com is already on the list."
