@@ -50,10 +50,8 @@ private slots:
     void formNameFollowsWebsite();
     void formWebsiteChecks_data();
     void formWebsiteChecks();
-    void formOpensStoredRule_data();
-    void formOpensStoredRule();
-    void formBuildsOneScheduleShape_data();
-    void formBuildsOneScheduleShape();
+    void formOpensAndBuildsStoredRule_data();
+    void formOpensAndBuildsStoredRule();
     void formWeekdayOperations();
     void manageDecides_data();
     void manageDecides();
@@ -413,7 +411,7 @@ void BlockDecisionsTest::formWebsiteChecks()
     QCOMPARE(form.canSave(), fetched<bool>("canSave"));
 }
 
-void BlockDecisionsTest::formOpensStoredRule_data()
+void BlockDecisionsTest::formOpensAndBuildsStoredRule_data()
 {
     QTest::addColumn<BlockRule>("stored");
     QTest::addColumn<int>("mode");
@@ -421,57 +419,43 @@ void BlockDecisionsTest::formOpensStoredRule_data()
     QTest::addColumn<QTime>("end");
     QTest::addColumn<int>("limit");
     QTest::addColumn<QList<int>>("days");
+    QTest::addColumn<BlockApplySchedule>("built");
 
     const QList<int> week{1, 2, 3, 4, 5, 6, 7};
+    const QString site = QStringLiteral("www.example.com");
     QTest::newRow("all day, every day as empty set")
-        << rule(QStringLiteral("x.com")) << int(RuleForm::Mode::allDay) << QTime(9, 0) << QTime(17, 0) << 30 << week;
-    QTest::newRow("limit 25") << rule(QStringLiteral("x.com"), dailyLimit(), {2, 4}, 25)
-                              << int(RuleForm::Mode::dailyLimit) << QTime(9, 0) << QTime(17, 0) << 25
-                              << QList<int>{2, 4};
-    QTest::newRow("window") << rule(QStringLiteral("x.com"), window(22, 15, 6, 45), {1}) << int(RuleForm::Mode::hours)
-                            << QTime(22, 15) << QTime(6, 45) << 30 << QList<int>{1};
-    QTest::newRow("hand-edited numbers") << rule(QStringLiteral("x.com"), window(99, -3, 17, 0), {0, 9})
-                                         << int(RuleForm::Mode::hours) << QTime(23, 0) << QTime(17, 0) << 30 << week;
+        << rule(site) << int(RuleForm::Mode::allDay) << QTime(9, 0) << QTime(17, 0) << 30 << week << allDay();
+    QTest::newRow("limit 25") << rule(site, dailyLimit(), {2, 4}, 25) << int(RuleForm::Mode::dailyLimit) << QTime(9, 0)
+                              << QTime(17, 0) << 25 << QList<int>{2, 4} << dailyLimit();
+    QTest::newRow("overnight") << rule(site, window(22, 15, 6, 45), {1}) << int(RuleForm::Mode::hours) << QTime(22, 15)
+                               << QTime(6, 45) << 30 << QList<int>{1} << window(22, 15, 6, 45);
+    // 2:30 does not exist on 2026-03-08 in New York; a time of day is still 2:30.
+    QTest::newRow("hours in the skipped hour") << rule(site, window(2, 30, 17, 0)) << int(RuleForm::Mode::hours)
+                                               << QTime(2, 30) << QTime(17, 0) << 30 << week << window(2, 30, 17, 0);
+    QTest::newRow("hand-edited numbers") << rule(site, window(99, -3, 17, 0), {0, 9}) << int(RuleForm::Mode::hours)
+                                         << QTime(23, 0) << QTime(17, 0) << 30 << week << window(23, 0, 17, 0);
 }
 
-void BlockDecisionsTest::formOpensStoredRule()
+void BlockDecisionsTest::formOpensAndBuildsStoredRule()
 {
     QFETCH(BlockRule, stored);
     QFETCH(QList<int>, days);
-    const RuleForm form(stored, {stored.domain});
+    QFETCH(int, limit);
+    stored.urgentBreakUsedCalendarDay = 20261207;
+    RuleForm form(stored, {stored.domain});
     QCOMPARE(int(form.mode()), fetched<int>("mode"));
     QCOMPARE(form.startTime(), fetched<QTime>("start"));
     QCOMPARE(form.endTime(), fetched<QTime>("end"));
-    QCOMPARE(form.dailyLimitMinutes(), fetched<int>("limit"));
+    QCOMPARE(form.dailyLimitMinutes(), limit);
     QCOMPARE(form.activeWeekdays(), QSet<int>(days.begin(), days.end()));
     QVERIFY(form.canSave());
-}
 
-void BlockDecisionsTest::formBuildsOneScheduleShape_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<BlockApplySchedule>("schedule");
-    QTest::addColumn<bool>("hasLimit");
-    QTest::newRow("all day") << int(RuleForm::Mode::allDay) << allDay() << false;
-    QTest::newRow("daily limit") << int(RuleForm::Mode::dailyLimit) << dailyLimit() << true;
-    // 2:30 does not exist on 2026-03-08 in New York; a time of day is still 2:30.
-    QTest::newRow("hours") << int(RuleForm::Mode::hours) << window(2, 30, 17, 0) << false;
-}
-
-void BlockDecisionsTest::formBuildsOneScheduleShape()
-{
-    QFETCH(int, mode);
-    BlockRule stored = rule(QStringLiteral("www.example.com"));
-    stored.urgentBreakUsedCalendarDay = 20261207;
-    RuleForm form(stored, {});
-    form.setStartTime(QTime(2, 30));
-    form.selectLimit(45);
-    form.selectMode(RuleForm::Mode(mode));
     form.setDisplayName(QStringLiteral("  Example site  "));
     const Date now = at(2026, 3, 8, 1, 0);
     const BlockRule built = form.build(now);
-    QCOMPARE(built.blockApplySchedule, fetched<BlockApplySchedule>("schedule"));
-    QCOMPARE(built.dailyLimitMinutes, fetched<bool>("hasLimit") ? std::optional<qint64>(45) : std::nullopt);
+    QCOMPARE(built.blockApplySchedule, fetched<BlockApplySchedule>("built"));
+    QCOMPARE(built.dailyLimitMinutes,
+             built.blockApplySchedule.isAfterMaxDailyTime ? std::optional<qint64>(limit) : std::nullopt);
     QCOMPARE(built.id, stored.id);
     QCOMPARE(built.domain, QStringLiteral("example.com"));
     QCOMPARE(built.displayName, QStringLiteral("Example site"));
