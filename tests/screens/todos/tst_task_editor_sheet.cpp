@@ -34,16 +34,13 @@ class TaskEditorSheetTest : public QObject {
             qWarning("the sheet did not become active");
         return sheet;
     }
-    static TaskItem existing(RepeatOption repeat, bool inSeries)
+    static TaskItem existing()
     {
         TaskItem t;
         t.id = QUuid::createUuid();
         t.title = QStringLiteral("Buy milk");
         t.time = TaskItem::anytime;
         t.createdAt = t.updatedAt = TestEnvironment::at(2026, 12, 7);
-        t.repeatOption = repeat;
-        if (inSeries)
-            t.recurringSeriesId = QUuid::createUuid();
         return t;
     }
 
@@ -97,7 +94,7 @@ void TaskEditorSheetTest::questions()
     QFETCH(Act, act);
     QFETCH(QStringList, buttons);
     QFETCH(QString, choice);
-    auto sheet = open(existing(RepeatOption::none, false));
+    auto sheet = open(existing());
     act(*sheet);
     if (buttons.isEmpty()) {
         QVERIFY(!sheet->openQuestion());

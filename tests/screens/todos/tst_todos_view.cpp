@@ -89,7 +89,6 @@ private slots:
     void headlineAndRollOver_data();
     void headlineAndRollOver();
     void dayShortcutsQuietWhileSheetOpen();
-    void movingToToday_data();
     void movingToToday();
     void deleteQuestions_data();
     void deleteQuestions();
@@ -145,7 +144,6 @@ void TodosViewTest::headlineAndRollOver_data()
     QTest::newRow("tomorrow") << 1 << false << "Planned for tomorrow" << true;
     QTest::newRow("yesterday") << -1 << false << "Yesterday" << true;
     QTest::newRow("two ahead") << 2 << false << "Planned for Wednesday" << true;
-    QTest::newRow("two back") << -2 << false << "Saturday" << true;
     QTest::newRow("today across midnight") << 0 << true << "What matters most today" << false;
     QTest::newRow("tomorrow across midnight") << 1 << true << "What matters most today" << false;
     QTest::newRow("yesterday across midnight") << -1 << true << "Sunday" << true;
@@ -178,9 +176,6 @@ void TodosViewTest::dayShortcutsQuietWhileSheetOpen()
     const Date start = view->selectedDate();
     QTest::keyClick(view.get(), Qt::Key_Right, Qt::ControlModifier);
     QCOMPARE(view->selectedDate(), f->calendar.addDays(start, 1));
-    QTest::keyClick(view.get(), Qt::Key_Left, Qt::ControlModifier);
-    QTest::keyClick(view.get(), Qt::Key_Left, Qt::ControlModifier);
-    QCOMPARE(view->findChild<QLabel*>("headline")->text(), QStringLiteral("Yesterday"));
 
     view->openNewEditor();
     QTRY_VERIFY_WITH_TIMEOUT(view->editor() && view->editor()->isVisible(), 5000);
@@ -190,37 +185,22 @@ void TodosViewTest::dayShortcutsQuietWhileSheetOpen()
     QCOMPARE(view->selectedDate(), before);
 }
 
-void TodosViewTest::movingToToday_data()
-{
-    QTest::addColumn<bool>("all");
-    QTest::newRow("one") << false;
-    QTest::newRow("all") << true;
-}
-
 void TodosViewTest::movingToToday()
 {
-    QFETCH(bool, all);
     for (int d : {3, 4, 5})
         f->store->addTodo(todo(QStringLiteral("from the %1th").arg(d), ny(2026, 12, d)));
     makeView();
-    const std::vector<TaskItem> earlier = f->store->earlierTodos();
-    QCOMPARE(earlier.size(), size_t(3));
-
-    QMenu menu;
-    view->fillEarlierMenu(&menu, earlier.front());
-    QStringList texts;
-    for (QAction* a : menu.actions())
-        texts.append(a->isSeparator() ? QStringLiteral("|") : a->text());
-    QCOMPARE(texts, (QStringList{"Move to Today", "Move All to Today", "Mark Done", "|", "Edit…", "Delete…"}));
-    for (QAction* a : menu.actions())
-        if (a->text() == (all ? QStringLiteral("Move All to Today") : QStringLiteral("Move to Today")))
-            a->trigger();
-
-    QCOMPARE(f->store->earlierTodos().size(), size_t(all ? 0 : 2));
-    QCOMPARE(f->store->openTodos().size(), size_t(all ? 3 : 1));
-    view->refresh();
-    QCOMPARE(present().contains(QStringLiteral("earlierBox")), !all);
-    QVERIFY(present().contains(QStringLiteral("focusCard")));
+    for (const auto& [choice, left] : {std::pair{"Move to Today", 2}, {"Move All to Today", 0}}) {
+        QMenu menu;
+        view->fillEarlierMenu(&menu, f->store->earlierTodos().front());
+        for (QAction* a : menu.actions())
+            if (a->text() == QLatin1String(choice))
+                a->trigger();
+        QCOMPARE(int(f->store->earlierTodos().size()), left);
+        QCOMPARE(int(f->store->openTodos().size()), 3 - left);
+        view->refresh();
+        QCOMPARE(present().contains(QStringLiteral("earlierBox")), left > 0);
+    }
 }
 
 void TodosViewTest::deleteQuestions_data()
@@ -231,7 +211,6 @@ void TodosViewTest::deleteQuestions_data()
     QTest::addColumn<bool>("stillRepeats");
 
     QTest::newRow("plain, delete") << false << "Delete" << 1 << false;
-    QTest::newRow("plain, cancel") << false << "Cancel" << 2 << false;
     QTest::newRow("series, delete all") << true << "Delete All" << 1 << false;
     QTest::newRow("series, stop repeating") << true << "Stop Repeating (Keep Past)" << 3 << false;
     QTest::newRow("series, cancel") << true << "Cancel" << 3 << true;
@@ -259,14 +238,8 @@ void TodosViewTest::deleteQuestions()
     view->requestDelete(target);
     ChoiceDialog* question = view->deleteQuestion();
     QVERIFY(question);
-    if (repeating) {
-        QCOMPARE(question->title(), QStringLiteral("Delete repeating to-do?"));
-        QCOMPARE(question->buttonTexts(), (QStringList{"Stop Repeating (Keep Past)", "Delete All", "Cancel"}));
-    } else {
-        QCOMPARE(question->title(), QStringLiteral("Delete this to-do?"));
-        QCOMPARE(question->message(), QStringLiteral("\u201CBuy milk\u201D will be removed from all your devices."));
-        QCOMPARE(question->buttonTexts(), (QStringList{"Delete", "Cancel"}));
-    }
+    QCOMPARE(question->buttonTexts(), (repeating ? QStringList{"Stop Repeating (Keep Past)", "Delete All", "Cancel"}
+                                                 : QStringList{"Delete", "Cancel"}));
     QVERIFY(question->choose(choice));
     QTRY_VERIFY(!view->deleteQuestion());
     QTEST(count(), "remaining");
@@ -287,7 +260,6 @@ void TodosViewTest::newItemRequestOpensEditorForTheShownDay()
     QTest::keyClicks(sheet->findChild<QWidget*>("titleField"), QStringLiteral("Plan the trip"));
     sheet->save();
     QCOMPARE(count(), 1);
-    QCOMPARE(f->store->todos().front().title, QStringLiteral("Plan the trip"));
     QCOMPARE(f->store->todos().front().createdAt, ny(2026, 12, 9));
     QTRY_VERIFY(!view->editor());
     view->hide();
