@@ -40,8 +40,6 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("plain") << "/usr/bin/quillharbour"
                                << "/usr/bin/quillharbour";
-        QTest::newRow("space") << "/home/a b/qh"
-                               << "\"/home/a b/qh\"";
         QTest::newRow("quote, dollar, backtick") << "/x/\"$`"
                                                  << "\"/x/\\\\\"\\\\$\\\\`\"";
         QTest::newRow("backslash") << "/x\\y"
@@ -69,7 +67,6 @@ private slots:
                                     << Status::notRegistered;
         QTest::newRow("switched off by the desktop, on again")
             << QByteArray("[Desktop Entry]\nHidden=true\n") << true << Status::notRegistered << Status::enabled;
-        QTest::newRow("off when off") << QByteArray() << false << Status::notRegistered << Status::notRegistered;
     }
     void loginItemSwitch()
     {
@@ -134,7 +131,6 @@ private slots:
         }
         QCOMPARE(ApplicationsMover::shouldOfferMove(path, home.path()), offer);
         QVERIFY(!ApplicationsMover::shouldOfferMove(QStringLiteral("/usr/bin/quillharbour"), home.path()));
-        QVERIFY(!ApplicationsMover::shouldOfferMove(QStringLiteral("/opt/qh/quillharbour"), home.path()));
     }
 
     // The old copy makes way only for a whole new one, and comes back when a later step fails.
@@ -169,7 +165,6 @@ private slots:
             QVERIFY(!error.isEmpty());
             QCOMPARE(readAll(installed), QByteArray("old program"));
             QVERIFY(trashed.isEmpty());
-            QVERIFY(QDir(places.dataHome + QStringLiteral("/Trash/info")).entryList(QDir::Files).isEmpty());
         } else {
             QVERIFY2(result, qPrintable(error));
             QCOMPARE(*result, installed);
@@ -191,15 +186,11 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::addColumn<QStringList>("links");
         QTest::newRow("reopen") << SingleInstance::request({}, QStringLiteral("/x")) << true << QStringList();
-        QTest::newRow("a link") << SingleInstance::request({QStringLiteral("quillharbour://settings")}, "/x") << true
-                                << QStringList{QStringLiteral("quillharbour://settings")};
         QTest::newRow("other schemes dropped")
             << SingleInstance::request({QStringLiteral("file:///etc/passwd"), QStringLiteral("quillharbour://open")},
                                        "/x")
             << true << QStringList{QStringLiteral("quillharbour://open")};
         QTest::newRow("not JSON") << QByteArray("open please") << false << QStringList();
-        QTest::newRow("open is not a list")
-            << QByteArray("{\"open\":\"quillharbour://open\"}") << false << QStringList();
         QTest::newRow("too large") << QByteArray("{\"open\":[\"" + QByteArray(20000, 'a') + "\"]}") << false
                                    << QStringList();
         QStringList many;
