@@ -36,14 +36,6 @@ void play(OnboardingFlow& flow, const QStringList& actions)
     }
 }
 
-QList<int> raw(const QList<Step>& steps)
-{
-    QList<int> out;
-    for (Step s : steps)
-        out.append(int(s));
-    return out;
-}
-
 OnboardingFlow::FinishTargets targetsOn(StoreFixture& f)
 {
     OnboardingFlow::FinishTargets targets;
@@ -114,7 +106,10 @@ void TestOnboardingFlow::steps()
     OnboardingFlow flow(start, [&] { return offersMove; });
     play(flow, actions);
     QCOMPARE(int(flow.step()), step);
-    QCOMPARE(raw(flow.history()), history);
+    QList<int> went;
+    for (Step s : flow.history())
+        went.append(int(s));
+    QCOMPARE(went, history);
     QCOMPARE(flow.isPrimaryEnabled(), primaryEnabled);
 }
 
