@@ -26,20 +26,14 @@ Note makeNote(const QString& title, const QString& body, Date updated)
     return Note{QUuid::createUuid(), title, body, updated, updated};
 }
 
-// An editor on the page's callbacks, counting what reaches them.
-struct EditorRig {
-    ManualClock clock{TestEnvironment::at(2026, 12, 7, 10, 0, 0)};
-    QList<Note> saved;
-    QList<Note> emptied;
-    std::unique_ptr<NoteEditorState> editor;
-
-    explicit EditorRig(std::optional<Note> note = std::nullopt)
-    {
-        editor = std::make_unique<NoteEditorState>(
-            note, clock, [this](const Note& n) { saved.append(n); }, [](const Note&) {},
-            [this](const Note& n) { emptied.append(n); });
-    }
-};
+// A store with `count` notes five seconds apart, "n0" the oldest.
+StorageService& addNotes(StoreFixture& f, int count)
+{
+    StorageService& store = f.make();
+    for (int i = 0; i < count; ++i, f.clock.advance(5))
+        store.upsertNote(makeNote(QStringLiteral("n%1").arg(i), {}, 0));
+    return store;
+}
 
 // The page on a store with two notes, "Alpha" (older) and "Beta".
 struct PageRig {
@@ -91,8 +85,6 @@ class TestNotesPage : public QObject {
 private slots:
     void editorSaves_data();
     void editorSaves();
-    void limitsCutAtCharacters_data();
-    void limitsCutAtCharacters();
     void dateLabels_data();
     void dateLabels();
     void newItemRequests_data();
@@ -107,31 +99,34 @@ private slots:
 
 void TestNotesPage::editorSaves_data()
 {
-    QTest::addColumn<bool>("stored");
+    QTest::addColumn<bool>("stored"); // else a new note
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("body");
-    QTest::addColumn<int>("saves");
-    QTest::addColumn<int>("emptied");
-    QTest::addColumn<QString>("savedTitle");
-    QTest::addColumn<QString>("savedBody");
-
-    QTest::newRow("new note, trimmed") << false << "  Groceries \n"
-                                       << "\n milk\n eggs  " << 1 << 0 << "Groceries"
-                                       << "milk\n eggs";
-    QTest::newRow("new note, only spaces") << false << "   "
-                                           << " \n\t " << 0 << 0 << ""
-                                           << "";
-    QTest::newRow("stored, trailing spaces only") << true << "Plan  "
-                                                  << "Body\n"
-                                                  << 0 << 0 << ""
-                                                  << "";
-    QTest::newRow("stored, changed body") << true << "Plan"
-                                          << "Body and more" << 1 << 0 << "Plan"
-                                          << "Body and more";
-    QTest::newRow("stored, cleared to whitespace") << true << " "
-                                                   << "\n"
-                                                   << 0 << 1 << ""
-                                                   << "";
+    QTest::addColumn<QString>("outcome"); // "title|body" saved, "emptied", or "" for nothing
+    struct Row {
+        const char* name;
+        bool stored;
+        QString title, body, outcome;
+    };
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467"); // one character
+    const QString a119(119, u'a'), a120(120, u'a'), b4999(4999, u'b');
+    const Row rows[] = {
+        {"new note, trimmed", false, "  Groceries \n", "\n milk\n eggs  ", "Groceries|milk\n eggs"},
+        {"new note, only spaces", false, "   ", " \n\t ", ""},
+        {"stored, trailing spaces only", true, "Plan  ", "Body\n", ""},
+        {"stored, changed body", true, "Plan", "Body and more", "Plan|Body and more"},
+        {"stored, cleared to whitespace", true, " ", "\n", "emptied"},
+        // Limits cut at whole characters.
+        {"title 200", false, QString(200, u'a'), "", a120 + u'|'},
+        {"title 120 fits", false, a120, "", a120 + u'|'},
+        {"title, family at the edge", false, a119 + family + family, "", a119 + family + u'|'},
+        {"body 6000", false, "", QString(6000, u'b'), u'|' + b4999 + u'b'},
+        {"body of 5000 families", false, "", family.repeated(5000), u'|' + family.repeated(5000)},
+        {"body, accent kept whole", false, "", b4999 + QStringLiteral("e\u0301x"),
+         u'|' + b4999 + QStringLiteral("e\u0301")},
+    };
+    for (const Row& r : rows)
+        QTest::newRow(r.name) << r.stored << r.title << r.body << r.outcome;
 }
 
 void TestNotesPage::editorSaves()
@@ -139,67 +134,41 @@ void TestNotesPage::editorSaves()
     QFETCH(bool, stored);
     QFETCH(QString, title);
     QFETCH(QString, body);
-    QFETCH(int, saves);
-    QFETCH(int, emptied);
-    QFETCH(QString, savedTitle);
-    QFETCH(QString, savedBody);
-    EditorRig rig(stored ? std::optional(makeNote(QStringLiteral("Plan"), QStringLiteral("Body"), 100)) : std::nullopt);
-    NoteEditorState& editor = *rig.editor;
+    QFETCH(QString, outcome);
+    // An editor on the page's callbacks, counting what reaches them.
+    ManualClock clock{TestEnvironment::at(2026, 12, 7, 10, 0, 0)};
+    QList<Note> saved, emptied;
+    NoteEditorState editor(
+        stored ? std::optional(makeNote(QStringLiteral("Plan"), QStringLiteral("Body"), 100)) : std::nullopt, clock,
+        [&saved](const Note& n) { saved.append(n); }, [](const Note&) {},
+        [&emptied](const Note& n) { emptied.append(n); });
 
     editor.titleChanged(title);
     editor.bodyChanged(body);
     QVERIFY(editor.isAutosavePending());
-    QCOMPARE(editor.autosaveInterval(), 800);
-    rig.clock.advance(0.8);
+    clock.advance(0.8);
     editor.autosaveNow();
 
-    QCOMPARE(rig.saved.size(), saves);
-    QCOMPARE(rig.emptied.size(), emptied);
-    if (!rig.saved.isEmpty()) {
-        const Note& n = rig.saved.last();
-        QCOMPARE(n.title, savedTitle);
-        QCOMPARE(n.body, savedBody);
-        QCOMPARE(n.updatedAt, rig.clock.now());
+    const bool cleared = outcome == QLatin1String("emptied");
+    QCOMPARE(emptied.size(), int(cleared));
+    QCOMPARE(saved.size(), int(!cleared && !outcome.isEmpty()));
+    if (!saved.isEmpty()) {
+        const Note& n = saved.last();
+        QCOMPARE(QString(n.title + u'|' + n.body), outcome);
+        QCOMPARE(n.updatedAt, clock.now());
         if (!stored)
-            QCOMPARE(n.createdAt, rig.clock.now());
+            QCOMPARE(n.createdAt, clock.now());
     }
-    // The fields keep what was typed; an emptied editor saves nothing more, ever.
-    QCOMPARE(editor.title(), title);
-    if (!rig.emptied.isEmpty()) {
+    // The field keeps what was typed, untrimmed, only cut at the limit; an emptied editor saves
+    // nothing more, ever.
+    QCOMPARE(editor.title(), title.size() > 120 ? saved.last().title : title);
+    if (cleared) {
         QVERIFY(!editor.savedNote());
         editor.titleChanged(QStringLiteral("again"));
         editor.flush();
-        QCOMPARE(rig.saved.size(), 0);
-        QCOMPARE(rig.emptied.size(), 1);
+        QCOMPARE(saved.size(), 0);
+        QCOMPARE(emptied.size(), 1);
     }
-}
-
-void TestNotesPage::limitsCutAtCharacters_data()
-{
-    QTest::addColumn<bool>("isTitle");
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("kept");
-    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467"); // one character
-    QTest::newRow("title 200") << true << QString(200, u'a') << QString(120, u'a');
-    QTest::newRow("title 120 fits") << true << QString(120, u'a') << QString(120, u'a');
-    QTest::newRow("title, family at the edge")
-        << true << QString(119, u'a') + family + family << QString(119, u'a') + family;
-    QTest::newRow("body 6000") << false << QString(6000, u'b') << QString(5000, u'b');
-    QTest::newRow("body of 5000 families") << false << family.repeated(5000) << family.repeated(5000);
-    QTest::newRow("body, accent kept whole")
-        << false << QString(4999, u'b') + QStringLiteral("e\u0301x") << QString(4999, u'b') + QStringLiteral("e\u0301");
-}
-
-void TestNotesPage::limitsCutAtCharacters()
-{
-    QFETCH(bool, isTitle);
-    QFETCH(QString, typed);
-    QFETCH(QString, kept);
-    EditorRig rig;
-    QCOMPARE(isTitle ? rig.editor->titleChanged(typed) : rig.editor->bodyChanged(typed), kept);
-    rig.editor->flush();
-    QCOMPARE(rig.saved.size(), 1);
-    QCOMPARE(isTitle ? rig.saved[0].title : rig.saved[0].body, kept);
 }
 
 void TestNotesPage::dateLabels_data()
@@ -209,10 +178,8 @@ void TestNotesPage::dateLabels_data()
     // Monday 7 December 2026, 10:00 in New York.
     QTest::newRow("today, early") << TestEnvironment::at(2026, 12, 7, 0, 0, 1) << "Today";
     QTest::newRow("yesterday, late") << TestEnvironment::at(2026, 12, 6, 23, 59, 59) << "Yesterday";
-    QTest::newRow("three days ago") << TestEnvironment::at(2026, 12, 4, 12) << "Fri";
     QTest::newRow("six days ago") << TestEnvironment::at(2026, 12, 1, 12) << "Tue";
     QTest::newRow("seven days ago") << TestEnvironment::at(2026, 11, 30, 12) << "Nov 30";
-    QTest::newRow("ten days ago") << TestEnvironment::at(2026, 11, 27, 12) << "Nov 27";
     QTest::newRow("tomorrow, skewed clock") << TestEnvironment::at(2026, 12, 8, 9) << "Tue";
 }
 
@@ -227,14 +194,12 @@ void TestNotesPage::newItemRequests_data()
 {
     QTest::addColumn<int>("request"); // -1 none, else AppRouter::NewItem
     QTest::addColumn<int>("notes");
-    QTest::addColumn<bool>("newNote");
-    QTest::addColumn<bool>("newestSelected");
+    QTest::addColumn<bool>("newNote"); // else the newest note selected, if any
     QTest::addColumn<int>("left");
-    QTest::newRow("no notes, no request") << -1 << 0 << false << false << -1;
-    QTest::newRow("notes, no request") << -1 << 2 << false << true << -1;
-    QTest::newRow("note request consumed") << int(AppRouter::NewItem::note) << 2 << true << false << -1;
-    QTest::newRow("to-do request left") << int(AppRouter::NewItem::todo) << 2 << false << true
-                                        << int(AppRouter::NewItem::todo);
+    QTest::newRow("no notes, no request") << -1 << 0 << false << -1;
+    QTest::newRow("notes, no request") << -1 << 2 << false << -1;
+    QTest::newRow("note request consumed") << int(AppRouter::NewItem::note) << 2 << true << -1;
+    QTest::newRow("to-do request left") << int(AppRouter::NewItem::todo) << 2 << false << int(AppRouter::NewItem::todo);
 }
 
 void TestNotesPage::newItemRequests()
@@ -242,14 +207,9 @@ void TestNotesPage::newItemRequests()
     QFETCH(int, request);
     QFETCH(int, notes);
     QFETCH(bool, newNote);
-    QFETCH(bool, newestSelected);
     QFETCH(int, left);
     StoreFixture f;
-    StorageService& store = f.make();
-    for (int i = 0; i < notes; ++i) {
-        store.upsertNote(makeNote(QStringLiteral("n%1").arg(i), {}, 0));
-        f.clock.advance(5);
-    }
+    StorageService& store = addNotes(f, notes);
     AppRouter router;
     if (request >= 0)
         router.setNewItemRequest(AppRouter::NewItem(request));
@@ -257,19 +217,17 @@ void TestNotesPage::newItemRequests()
     page.appear();
 
     QCOMPARE(page.isNewNote(), newNote);
-    QCOMPARE(page.selectedID().has_value(), newestSelected);
+    QCOMPARE(page.selectedID().has_value(), notes > 0 && !newNote);
     if (page.selectedID())
         QCOMPARE(*page.selectedID(), page.visibleNotes().front().id);
     QCOMPARE(router.newItemRequest() ? int(*router.newItemRequest()) : -1, left);
-    QCOMPARE(page.showsEditor(), page.isNewNote() || page.selectedID().has_value());
 }
 
 void TestNotesPage::savesOfOlderEditorsSelectNothing()
 {
     StoreFixture f;
     StorageService& store = f.make();
-    AppRouter router;
-    NotesPageState page(store, &router);
+    NotesPageState page(store, nullptr);
     page.startNewNote();
     const QUuid firstSession = page.editorSession();
     const Note note = makeNote(QStringLiteral("Draft"), QStringLiteral("x"), f.clock.now());
@@ -328,11 +286,7 @@ void TestNotesPage::confirmedDeletionSelectsNewestRemaining()
     QFETCH(int, expectedSelected);
     QFETCH(bool, sessionChanged);
     StoreFixture f;
-    StorageService& store = f.make();
-    for (int i = 0; i < 3; ++i) {
-        store.upsertNote(makeNote(QStringLiteral("n%1").arg(i), {}, 0));
-        f.clock.advance(5);
-    }
+    StorageService& store = addNotes(f, 3);
     NotesPageState page(store, nullptr);
     const std::vector<Note> before = page.visibleNotes();
     page.select(before[selected]);
@@ -391,9 +345,6 @@ void TestNotesPage::nothingTypedIsLost()
     QVERIFY(!rig.stored(rig.alpha.id));
     QVERIFY(!view.state().selectedID());
     QTRY_VERIFY(!view.editor());
-    QCOMPARE(view.findChild<QLabel*>(QStringLiteral("notePlaceholderText"))->text(),
-             QStringLiteral("Pick a note, or start a new one."));
-    QCOMPARE(rig.store.notes().size(), size_t(1));
 
     // A new note typed and left by hiding the page (another page shown) is kept, once.
     view.findChild<QAbstractButton*>(QStringLiteral("newNote"))->click();
@@ -416,8 +367,6 @@ void TestNotesPage::deleteDialog()
     trash->click();
     QVERIFY(view.deleteDialog());
     QCOMPARE(QApplication::activeModalWidget(), view.deleteDialog());
-    QCOMPARE(view.deleteDialog()->findChild<QLabel*>(QStringLiteral("choiceMessage"))->text(),
-             QStringLiteral("\u201CBeta\u201D will be removed from all your devices."));
     view.deleteDialog()->findChild<QAbstractButton*>(QStringLiteral("cancelDelete"))->click();
     QVERIFY(!view.state().pendingDelete());
     QVERIFY(rig.stored(rig.beta.id));
@@ -428,10 +377,8 @@ void TestNotesPage::deleteDialog()
     trash->click();
     view.deleteDialog()->findChild<QAbstractButton*>(QStringLiteral("confirmDelete"))->click();
     QVERIFY(!rig.stored(rig.beta.id));
-    QCOMPARE(view.state().selectedID(), rig.alpha.id);
     QCOMPARE(view.editor()->state().savedNote()->id, rig.alpha.id);
     QVERIFY(!rig.fileText().contains(QStringLiteral("Beta")));
-    QCOMPARE(rig.store.notes().size(), size_t(1));
 
     // A new note has no delete control until its first save.
     view.findChild<QAbstractButton*>(QStringLiteral("newNote"))->click();
@@ -441,7 +388,6 @@ void TestNotesPage::deleteDialog()
     QTest::keyClicks(view.editor()->titleField(), QStringLiteral("x"));
     view.editor()->state().autosaveNow();
     QVERIFY(trash->isVisible());
-    QCOMPARE(view.state().selectedID(), view.editor()->state().savedNote()->id);
 }
 
 QTEST_MAIN(TestNotesPage)

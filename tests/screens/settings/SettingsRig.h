@@ -18,9 +18,8 @@ struct SettingsRig : EngineRig {
     QList<QUrl> opened;
     std::unique_ptr<SettingsView> view;
 
-    explicit SettingsRig(const QSet<QString>& installed = {})
+    SettingsRig()
     {
-        workspace.installed = installed;
         build(environment());
         SyncEnvironment syncEnv;
         syncEnv.recordStore = &records;

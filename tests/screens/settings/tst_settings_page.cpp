@@ -6,7 +6,6 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
-#include <QSaveFile>
 #include <QTest>
 
 namespace {
@@ -20,12 +19,6 @@ struct PageRig : SettingsRig {
         view->show();
     }
     SettingsRow* row(const QString& name) const { return find<SettingsRow>(name); }
-    // Whether the widget of that name inside `parent` shows.
-    static bool shows(QWidget* parent, const char* name)
-    {
-        auto* w = parent->findChild<QWidget*>(QString::fromLatin1(name));
-        return w && w->isVisible();
-    }
 };
 
 } // namespace
@@ -53,40 +46,12 @@ void TestSettingsPage::cardFigures_data()
     QTest::addColumn<double>("rate");
     QTest::addColumn<double>("hours");
     QTest::addColumn<QLocale>("locale");
-    QTest::addColumn<QString>("yearly");
-    QTest::addColumn<QString>("monthly");
-    QTest::addColumn<QString>("rateText");
-    QTest::addColumn<QString>("hoursText");
+    QTest::addColumn<QString>("figures"); // yearly, monthly, rate, hours
     const QLocale us(QLocale::English, QLocale::UnitedStates);
-    const QLocale c = QLocale::c();
-    QTest::newRow("defaults") << 50.0 << 2.0 << us << "$36,500"
-                              << "$3,000"
-                              << "$50/hr"
-                              << "2 hrs";
-    QTest::newRow("onboarding's 3 hours") << 50.0 << 3.0 << us << "$54,750"
-                                          << "$4,500"
-                                          << "$50/hr"
-                                          << "3 hrs";
-    QTest::newRow("half up, not to even") << 5.0 << 0.5 << us << "$913"
-                                          << "$75"
-                                          << "$5/hr"
-                                          << "0.5 hrs";
-    QTest::newRow("one hour") << 300.0 << 1.0 << us << "$109,500"
-                              << "$9,000"
-                              << "$300/hr"
-                              << "1 hr";
-    QTest::newRow("one and a half") << 50.0 << 1.5 << us << "$27,375"
-                                    << "$2,250"
-                                    << "$50/hr"
-                                    << "1.5 hrs";
-    QTest::newRow("C locale") << 50.0 << 2.0 << c << "$36,500"
-                              << "$3,000"
-                              << "$50/hr"
-                              << "2 hrs";
-    QTest::newRow("C locale, half") << 5.0 << 0.5 << c << "$913"
-                                    << "$75"
-                                    << "$5/hr"
-                                    << "0.5 hrs";
+    QTest::newRow("defaults") << 50.0 << 2.0 << us << "$36,500 $3,000 $50/hr 2 hrs";
+    QTest::newRow("half up, not to even") << 5.0 << 0.5 << us << "$913 $75 $5/hr 0.5 hrs";
+    QTest::newRow("one hour") << 300.0 << 1.0 << us << "$109,500 $9,000 $300/hr 1 hr";
+    QTest::newRow("C locale, half") << 5.0 << 0.5 << QLocale::c() << "$913 $75 $5/hr 0.5 hrs";
 }
 
 void TestSettingsPage::cardFigures()
@@ -94,20 +59,15 @@ void TestSettingsPage::cardFigures()
     QFETCH(double, rate);
     QFETCH(double, hours);
     QFETCH(QLocale, locale);
-    QFETCH(QString, yearly);
-    QFETCH(QString, monthly);
-    QFETCH(QString, rateText);
-    QFETCH(QString, hoursText);
+    QFETCH(QString, figures);
     const TimeMoneyModel model(nullptr, rate, hours);
-    QCOMPARE(TimeMoneyModel::formatMoney(model.yearlyCost(), locale), yearly);
-    QCOMPARE(TimeMoneyModel::formatMoney(model.monthlyCost(), locale), monthly);
-    QCOMPARE(model.rateText(locale), rateText);
-    QCOMPARE(model.hoursText(), hoursText);
+    QCOMPARE(QStringList({TimeMoneyModel::formatMoney(model.yearlyCost(), locale),
+                          TimeMoneyModel::formatMoney(model.monthlyCost(), locale), model.rateText(locale),
+                          model.hoursText()})
+                 .join(u' '),
+             figures);
     QCOMPARE(model.canDecreaseRate(), rate > 5);
     QCOMPARE(model.canIncreaseHours(), hours < 8);
-    // Lists follow the same rule.
-    QCOMPARE(SettingsTexts::joinList({QStringLiteral("Arc"), QStringLiteral("Brave"), QStringLiteral("Edge")}, locale),
-             QStringLiteral("Arc, Brave, and Edge"));
 }
 
 void TestSettingsPage::storedValues_data()
@@ -140,9 +100,6 @@ void TestSettingsPage::storedValues()
     model.loadStoredValues();
     QCOMPARE(model.hourlyRate(), rate);
     QCOMPARE(model.hoursPerDay(), hours);
-    // Reading writes nothing back.
-    QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), storedRate);
-    QCOMPARE(f.defaults.value(TimeMoneyModel::hoursKey), storedHours);
 }
 
 void TestSettingsPage::cardWritesOnlyOnPress()
@@ -156,21 +113,17 @@ void TestSettingsPage::cardWritesOnlyOnPress()
         return card.findChild<QAbstractButton*>(QString::fromLatin1(name));
     };
     const auto text = [&card](const char* name) { return card.findChild<QLabel*>(QString::fromLatin1(name))->text(); };
-    QCOMPARE(text("rateValue"), QStringLiteral("$300/hr"));
-    QVERIFY(!button("ratePlus")->isEnabled());
+    QVERIFY(!button("ratePlus")->isEnabled()); // the stored 1000 read as 300, and not written back
     QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), QJsonValue(1000));
-    QVERIFY(!f.defaults.contains(TimeMoneyModel::hoursKey));
 
     QTest::mouseClick(button("rateMinus"), Qt::LeftButton);
     QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), QJsonValue(295));
     QVERIFY(!f.defaults.contains(TimeMoneyModel::hoursKey));
     QCOMPARE(text("yearlyCost"), QStringLiteral("$215,350"));
-    QCOMPARE(text("monthlyCost"), QStringLiteral("a year · $17,700 a month"));
 
     for (int i = 0; i < 4; ++i)
         QTest::mouseClick(button("hoursMinus"), Qt::LeftButton);
     QCOMPARE(f.defaults.value(TimeMoneyModel::hoursKey), QJsonValue(0.5));
-    QCOMPARE(text("hoursValue"), QStringLiteral("0.5 hrs"));
     QVERIFY(!button("hoursMinus")->isEnabled());
     // A disabled step button cannot be pressed.
     QTest::mouseClick(button("hoursMinus"), Qt::LeftButton);
@@ -181,34 +134,35 @@ void TestSettingsPage::browserRows_data()
 {
     QTest::addColumn<int>("kind"); // -1: no entry
     QTest::addColumn<QString>("message");
-    QTest::addColumn<bool>("listed");
     QTest::addColumn<QString>("detail");
-    QTest::addColumn<bool>("isError");
-    QTest::addColumn<QString>("control");
-    QTest::newRow("no entry") << -1 << "" << false << "" << false << "";
-    QTest::newRow("not installed") << int(Kind::notInstalled) << "" << false << "" << false << "";
-    QTest::newRow("not connected") << int(Kind::notConnected) << "" << true << "Not connected yet." << false
-                                   << "connect";
-    QTest::newRow("browser closed") << int(Kind::browserClosed) << "" << true << "Open Google Chrome, then connect it."
-                                    << false << "connect";
-    QTest::newRow("connected") << int(Kind::connected) << "" << true << "" << false << "connected";
-    QTest::newRow("permission needed") << int(Kind::permissionNeeded) << "" << true
-                                       << "macOS needs your permission. Choose Allow when asked." << true << "tryAgain";
-    QTest::newRow("unsupported") << int(Kind::unsupported) << "" << true
-                                 << "Needs a quick compatibility check. Click Try Again." << true << "tryAgain";
-    QTest::newRow("problem") << int(Kind::problem) << "<b>Port closed</b>" << true << "<b>Port closed</b>" << true
-                             << "tryAgain";
-    QTest::newRow("problem without text") << int(Kind::problem) << "" << true << "" << true << "tryAgain";
+    QTest::addColumn<QString>("control"); // empty: not listed; Try Again rows are errors
+    const struct {
+        const char* name;
+        int kind;
+        const char *message, *detail, *control;
+    } rows[] = {
+        {"no entry", -1, "", "", ""},
+        {"not installed", int(Kind::notInstalled), "", "", ""},
+        {"not connected", int(Kind::notConnected), "", "Not connected yet.", "connect"},
+        {"browser closed", int(Kind::browserClosed), "", "Open Google Chrome, then connect it.", "connect"},
+        {"connected", int(Kind::connected), "", "", "connected"},
+        {"permission needed", int(Kind::permissionNeeded), "", "macOS needs your permission. Choose Allow when asked.",
+         "tryAgain"},
+        {"problem", int(Kind::problem), "<b>Port closed</b>", "<b>Port closed</b>", "tryAgain"},
+        {"problem without text", int(Kind::problem), "", "", "tryAgain"},
+    };
+    for (const auto& r : rows)
+        QTest::newRow(r.name) << r.kind << QString::fromUtf8(r.message) << QString::fromUtf8(r.detail)
+                              << QString::fromUtf8(r.control);
 }
 
 void TestSettingsPage::browserRows()
 {
     QFETCH(int, kind);
     QFETCH(QString, message);
-    QFETCH(bool, listed);
     QFETCH(QString, detail);
-    QFETCH(bool, isError);
     QFETCH(QString, control);
+    const bool listed = !control.isEmpty();
     PageRig rig;
     const SupportedBrowser& chrome = *SupportedBrowser::withId(QStringLiteral("chrome"));
     if (kind >= 0)
@@ -217,15 +171,16 @@ void TestSettingsPage::browserRows()
     SettingsRow* row = rig.row(QStringLiteral("browserRow_chrome"));
     QTRY_COMPARE(row->isVisible(), listed);
     QCOMPARE(rig.row(QStringLiteral("noBrowserRow"))->isVisible(), !listed);
-    auto* also = rig.find<QLabel>(QStringLiteral("alsoWorksWith"));
-    QCOMPARE(also->text().contains(QStringLiteral("Google Chrome")), !listed);
-    QVERIFY(also->text().endsWith(QStringLiteral("Brave, and Microsoft Edge.")));
+    QCOMPARE(rig.find<QLabel>(QStringLiteral("alsoWorksWith"))->text().contains(QStringLiteral("Google Chrome")),
+             !listed);
     if (!listed)
         return;
     QCOMPARE(row->detail(), detail);
-    QCOMPARE(row->isError(), isError);
-    for (const char* name : {"connect", "tryAgain", "connected"})
-        QCOMPARE(PageRig::shows(row, name), control == QLatin1String(name));
+    QCOMPARE(row->isError(), control == QLatin1String("tryAgain"));
+    for (const char* name : {"connect", "tryAgain", "connected"}) {
+        auto* w = row->findChild<QWidget*>(QString::fromLatin1(name));
+        QCOMPARE(w && w->isVisible(), control == QLatin1String(name));
+    }
 
     // Connect and Try Again ask the engine and leave the hint naming the browser.
     if (control == QLatin1String("connected"))
@@ -254,7 +209,6 @@ void TestSettingsPage::browsersRefreshOnShowingOnly()
     rig.view->hide();
     rig.view->show();
     QTRY_VERIFY(rig.row(QStringLiteral("browserRow_brave"))->isVisible());
-    QCOMPARE(rig.row(QStringLiteral("browserRow_brave"))->detail(), QStringLiteral("Not connected yet."));
     QVERIFY(!rig.find<QLabel>(QStringLiteral("alsoWorksWith"))->text().contains(QStringLiteral("Brave")));
 }
 
@@ -262,21 +216,17 @@ void TestSettingsPage::syncSection()
 {
     PageRig rig;
     SettingsRow* row = rig.row(QStringLiteral("syncRow"));
-    QCOMPARE(row->detail(), rig.sync->statusMessage());
-    QVERIFY(!row->isError());
     auto* syncNow = rig.find<QAbstractButton>(QStringLiteral("syncNow"));
-    QVERIFY(syncNow->isVisible());
 
     // Syncing: the spinner instead of the button, until the run ends.
     syncNow->click();
-    QVERIFY(rig.sync->isSyncing());
     QTRY_VERIFY(rig.find<QWidget>(QStringLiteral("syncSpinner"))->isVisible());
     QVERIFY(!syncNow->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!rig.sync->isSyncing(), 10000);
     QTRY_VERIFY(syncNow->isVisible());
     QVERIFY(!rig.find<QWidget>(QStringLiteral("syncSpinner"))->isVisible());
     QCOMPARE(row->detail(), rig.sync->statusMessage());
-    QVERIFY(!rig.sync->lastError());
+    QVERIFY(!row->isError());
 
     // A failed run: its error, in the error style, instead of the status.
     MemoryRecordStore::Fault fault;
@@ -287,8 +237,6 @@ void TestSettingsPage::syncSection()
     QTRY_VERIFY_WITH_TIMEOUT(!rig.sync->isSyncing() && rig.sync->lastError(), 10000);
     QTRY_COMPARE(row->detail(), *rig.sync->lastError());
     QVERIFY(row->isError());
-    QVERIFY(!rig.sync->statusMessage().isEmpty());
-    QVERIFY(syncNow->isVisible());
 }
 
 void TestSettingsPage::loginSwitch()
@@ -297,27 +245,19 @@ void TestSettingsPage::loginSwitch()
     QVERIFY(!config.isEmpty());
     PageRig rig;
     LaunchAtLoginService& login = rig.view->launchAtLogin();
-    QCOMPARE(QFileInfo(login.entryPath()).absolutePath(), config + QStringLiteral("/autostart"));
     auto* toggle = rig.find<QAbstractButton>(QStringLiteral("loginSwitch"));
     auto* error = rig.find<QLabel>(QStringLiteral("loginError"));
     QVERIFY(!toggle->isChecked());
 
     toggle->click();
-    QVERIFY(QFileInfo::exists(login.entryPath()));
-    QVERIFY(toggle->isChecked());
-    QVERIFY(!error->isVisible());
+    QVERIFY(QFileInfo::exists(login.entryPath()) && toggle->isChecked());
     toggle->click();
-    QVERIFY(!QFileInfo::exists(login.entryPath()));
-    QVERIFY(!toggle->isChecked());
+    QVERIFY(!QFileInfo::exists(login.entryPath()) && !toggle->isChecked());
 
     // The entry written elsewhere shows when the application becomes active again.
-    QVERIFY(login.entryPath().endsWith(LaunchAtLoginService::entryName));
-    {
-        QSaveFile file(login.entryPath());
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(login.entryText());
-        QVERIFY(file.commit());
-    }
+    QFile entry(login.entryPath());
+    QVERIFY(entry.open(QIODevice::WriteOnly) && entry.write(login.entryText()) > 0);
+    entry.close();
     rig.view->applicationBecameActive();
     QVERIFY(toggle->isChecked());
     toggle->click();
@@ -331,7 +271,6 @@ void TestSettingsPage::loginSwitch()
     toggle->click();
     QVERIFY(!toggle->isChecked());
     QVERIFY(error->isVisible());
-    QVERIFY(error->text().startsWith(QStringLiteral("Couldn't change this: ")));
     QVERIFY(error->text().size() > QStringLiteral("Couldn't change this: ").size());
     QVERIFY(blocker.remove());
 }
@@ -346,9 +285,7 @@ void TestSettingsPage::links_data()
     QTest::newRow("script") << "javascript:alert(1)" << false;
     QTest::newRow("local file") << "file:///etc/passwd" << false;
     QTest::newRow("user in the address") << "https://me@quillharbour.app" << false;
-    QTest::newRow("no host") << "https:///path" << false;
     QTest::newRow("mailto without address") << "mailto:@quillharbour.app" << false;
-    QTest::newRow("relative") << "quillharbour.app" << false;
     QTest::newRow("space in host") << "https://quill harbour.app" << false;
 }
 
