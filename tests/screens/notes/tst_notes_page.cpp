@@ -11,13 +11,12 @@
 #include "ui/ChoiceDialog.h"
 
 #include <QApplication>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QPushButton>
 #include <QTest>
 #include <QTextEdit>
 #include <QToolButton>
+#include <algorithm>
 
 namespace {
 
@@ -60,10 +59,8 @@ struct PageRig {
     }
     const Note* stored(const QUuid& id) const
     {
-        for (const Note& n : store.notes())
-            if (n.id == id)
-                return &n;
-        return nullptr;
+        const auto it = std::ranges::find(store.notes(), id, &Note::id);
+        return it == store.notes().end() ? nullptr : &*it;
     }
     void clickRow(const QUuid& id)
     {
