@@ -68,15 +68,12 @@ private slots:
         QTest::newRow("empty list") << QByteArray(" [ ] \n") << false << true;
         QTest::newRow("duplicate key") << "[" + todo(R"("title":"first",)") + "]" << false << false;
         QTest::newRow("lone surrogate") << "[" + todo(R"("notes":"\ud83d",)") + "]" << false << false;
-        QTest::newRow("noncharacter") << "[" + todo(R"("notes":"\uffff",)") + "]" << false << false;
         QTest::newRow("trailing comma") << "[" + todo("") + ",]" << false << false;
-        QTest::newRow("text after the list") << "[" + todo("") + "] x" << false << false;
         QTest::newRow("required key null") << "[" + todo("").replace(R"("T")", "null") + "]" << false << false;
         QTest::newRow("unknown priority") << "[" + todo("").replace("low", "urgent") + "]" << false << false;
         QTest::newRow("bad date") << "[" + todo(R"("dueDate":"2026-02-30T10:00:00Z",)") + "]" << false << false;
         QTest::newRow("overlong UTF-8") << "[" + todo("\"notes\":\"\xC0\xAF\",") + "]" << false << false;
         QTest::newRow("exponent") << "[" + todo(R"("n":1e3,)") + "]" << false << false;
-        QTest::newRow("an object") << todo("") << false << false;
         QTest::newRow("raw control character") << "[" + todo("\"notes\":\"a\x01\",") + "]" << false << false;
 
         const Note n{QUuid::createUuid(), QStringLiteral("Title ☕"), QStringLiteral("Body\n/"), 1.0e9, 1.0e9 + 7};
@@ -92,25 +89,19 @@ private slots:
         QFETCH(QByteArray, text);
         QFETCH(bool, notes);
         QFETCH(bool, quick);
-        const QJsonValue root = QJsonDocument::fromJson(text).array();
-        const bool parses = !QJsonDocument::fromJson(text).isNull();
-        bool taken = false;
+        const QJsonDocument document = QJsonDocument::fromJson(text);
         if (notes) {
             const auto read = decodeNotesFileText(text);
-            const auto document =
-                parses ? decodeStrictList<Note>(root, decodeNote, nullptr) : std::optional<std::vector<Note>>();
-            taken = read.has_value();
+            QCOMPARE(read.has_value(), quick);
             if (read)
-                QVERIFY(document && *document == *read);
+                QVERIFY(!document.isNull() && decodeStrictList<Note>(document.array(), decodeNote, nullptr) == read);
         } else {
             const auto read = decodeTodosFileText(text);
-            const auto document = parses ? decodeStrictList<TaskItem>(root, decodeTaskItem, nullptr)
-                                         : std::optional<std::vector<TaskItem>>();
-            taken = read.has_value();
+            QCOMPARE(read.has_value(), quick);
             if (read)
-                QVERIFY(document && *document == *read);
+                QVERIFY(!document.isNull() &&
+                        decodeStrictList<TaskItem>(document.array(), decodeTaskItem, nullptr) == read);
         }
-        QCOMPARE(taken, quick);
     }
 
     // Each step changes the list the way the store does; the kept texts must never show through.
@@ -130,12 +121,9 @@ private slots:
             [&] { list[2].subtasks[0].isCompleted = true; }, // a step within a kept to-do
             [&] { list.insert(list.begin(), sample(QStringLiteral("New"), at)); },
             [&] { list.erase(list.begin() + 2); },
-            [&] { std::swap(list[0], list[1]); },
             [&] { list.push_back(list[0]); }, // the same id twice
             [&] { list.back().title = QStringLiteral("Changed copy"); },
-            [&] { list.back().notes = QStringLiteral("note"); },
             [&] { list.clear(); },
-            [&] { list.push_back(sample(QStringLiteral("Again"), at)); },
         };
         for (size_t i = 0; i < steps.size(); ++i) {
             steps[i]();

@@ -472,7 +472,6 @@ private slots:
         QTest::addColumn<int>("expectedMode");
         QTest::newRow("created by the store") << 0 << 0700;
         QTest::newRow("read-only, made by the user") << 0500 << 0500;
-        QTest::newRow("shared with the group") << 0750 << 0750;
     }
 
     void dataFolderModeIsSetOnlyOnCreation()
