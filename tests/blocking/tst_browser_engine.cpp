@@ -912,8 +912,6 @@ void TestBrowserEngine::heldNavigationIsDecidedNow_data()
 
     const QString feed = QStringLiteral("http://www.example.com/feed?a=1&b=%C3%A9");
     QTest::newRow("blocked subdomain") << safariApp << feed << false << QStringLiteral("example.com");
-    QTest::newRow("blocked over https") << safariApp << QStringLiteral("https://example.com/") << false
-                                        << QStringLiteral("example.com");
     QTest::newRow("rule gone since the pattern was set") << safariApp << feed << true << QString();
     QTest::newRow("a host that only ends alike")
         << safariApp << QStringLiteral("https://notexample.com/") << false << QString();

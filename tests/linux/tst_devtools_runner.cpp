@@ -47,14 +47,12 @@ QString readScript(const SupportedBrowser& browser = chrome())
 
 QString redirectScript(const QString& from, const QString& to)
 {
-    return BrowserScripts::guarded(BrowserScripts::redirectActiveTab(chrome(), from, to), chrome(),
-                                   QStringLiteral("no-window"));
+    return BrowserScripts::guarded(BrowserScripts::redirectActiveTab(chrome(), from, to), chrome(), "no-window");
 }
 
 QString closeScript(const QString& url)
 {
-    return BrowserScripts::guarded(BrowserScripts::closeActiveTab(chrome(), url), chrome(),
-                                   QStringLiteral("no-window"));
+    return BrowserScripts::guarded(BrowserScripts::closeActiveTab(chrome(), url), chrome(), "no-window");
 }
 
 BrowserScriptResult text(const QString& output)
@@ -136,12 +134,17 @@ class TestDevToolsRunner : public QObject {
         return out;
     }
 
+    QString attach(const QString& targetId)
+    {
+        return call(QStringLiteral("Target.attachToTarget"),
+                    {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
+            .value(QStringLiteral("sessionId"))
+            .toString();
+    }
+
     QString evaluate(const QString& targetId, const QString& expression, int timeoutMs = 5000)
     {
-        const QString session = call(QStringLiteral("Target.attachToTarget"),
-                                     {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
-                                    .value(QStringLiteral("sessionId"))
-                                    .toString();
+        const QString session = attach(targetId);
         std::optional<QJsonObject> answer;
         driver->send(
             QStringLiteral("Runtime.evaluate"),
@@ -159,10 +162,7 @@ class TestDevToolsRunner : public QObject {
 
     void navigate(const QString& targetId, const QString& url)
     {
-        const QString session = call(QStringLiteral("Target.attachToTarget"),
-                                     {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
-                                    .value(QStringLiteral("sessionId"))
-                                    .toString();
+        const QString session = attach(targetId);
         call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, session);
         call(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}});
     }
@@ -236,14 +236,6 @@ private slots:
         closeAllPagesBut(page);
     }
 
-    void cleanupTestCase()
-    {
-        runner.reset();
-        driver.reset();
-        browser.reset();
-        bus.reset();
-    }
-
     void readsTheCurrentTab()
     {
         QVERIFY(evaluate(page, QStringLiteral("history.pushState(null, '', '/moved?x=1'); location.href"))
@@ -288,9 +280,6 @@ private slots:
 
     void redirectOfAChangedTabDoesNothing()
     {
-        QCOMPARE(run(redirectScript(QStringLiteral("http://example.com/other"),
-                                    QStringLiteral("http://example.com/blocked"))),
-                 text(QStringLiteral("changed")));
         // Only the address as a whole counts.
         QCOMPARE(run(redirectScript(start + QLatin1Char('/'), QStringLiteral("http://example.com/blocked"))),
                  text(QStringLiteral("changed")));
@@ -310,10 +299,6 @@ private slots:
         QCOMPARE(run(closeScript(start)), text(QStringLiteral("changed")));
         QTest::qWait(200);
         QCOMPARE(pages().size(), 2);
-        call(QStringLiteral("Target.activateTarget"), {{QStringLiteral("targetId"), page}});
-        QCOMPARE(run(readScript()), text(start));
-        call(QStringLiteral("Target.activateTarget"), {{QStringLiteral("targetId"), other}});
-        QCOMPARE(run(readScript()), text(QStringLiteral("http://example.com/other")));
         QCOMPARE(run(closeScript(QStringLiteral("http://example.com/other"))), text(QStringLiteral("closed")));
         QTRY_VERIFY_WITH_TIMEOUT(!pages().contains(other), patience);
         QVERIFY(pages().contains(page));
@@ -346,12 +331,6 @@ private slots:
 
         // Every step has its own time-out, so the runner answers although the page cannot.
         QCOMPARE(run(readScript()), text(start));
-        QCOMPARE(run(redirectScript(QStringLiteral("http://example.com/other"),
-                                    QStringLiteral("http://example.com/blocked"))),
-                 text(QStringLiteral("changed")));
-        QTest::qWait(300);
-        QCOMPARE(pages().value(page), start);
-
         const BrowserScriptResult redirected = run(redirectScript(start, QStringLiteral("http://example.com/blocked")));
         if (redirected.errorNumber == -1712) {
             // The browser would not navigate with the alert open; the engine's next check retries.
@@ -382,7 +361,6 @@ private slots:
 
         QTest::newRow("not running: read") << readScript() << false << "browser" << text(QString());
         QTest::newRow("not running: redirect") << redirectScript(start, to) << false << "browser" << text("no-window");
-        QTest::newRow("not running: close") << closeScript(start) << false << "browser" << text("no-window");
         QTest::newRow("not running: own fallback")
             << BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chrome()), chrome(),
                                        QStringLiteral("\"gone\"\n"))
@@ -391,12 +369,8 @@ private slots:
         const BrowserScriptResult refused{
             std::nullopt, -1743,
             QStringLiteral("The browser was started without remote debugging, so Quillharbour cannot see its tabs.")};
-        for (const char* profile : {"none", "empty"}) {
-            QTest::addRow("no port file (%s): read", profile) << readScript() << true << profile << refused;
-            QTest::addRow("no port file (%s): redirect", profile)
-                << redirectScript(start, to) << true << profile << refused;
-            QTest::addRow("no port file (%s): close", profile) << closeScript(start) << true << profile << refused;
-        }
+        QTest::newRow("no profile folder") << readScript() << true << "none" << refused;
+        QTest::newRow("no port file") << redirectScript(start, to) << true << "empty" << refused;
         QTest::newRow("port file of a gone browser")
             << readScript() << true << "stale"
             << BrowserScriptResult{std::nullopt, -600, QStringLiteral("The browser is not running.")};
@@ -405,7 +379,6 @@ private slots:
             << BrowserScriptResult{std::nullopt, -1708,
                                    QStringLiteral("This browser cannot be reached on this system.")};
 
-        QTest::newRow("empty text") << QString() << true << "browser" << prepare;
         QTest::newRow("other script") << "tell application id \"com.google.Chrome\" to quit" << true << "browser"
                                       << prepare;
         QTest::newRow("changed whitespace")
@@ -456,7 +429,6 @@ private slots:
         QTest::newRow("international") << QStringLiteral("bücher.de") << of(QStringLiteral("xn--bcher-kva.de"));
         QTest::newRow("a wildcard") << QStringLiteral("*.example.com") << QStringList();
         QTest::newRow("an escape") << QStringLiteral("exa\\mple.com") << QStringList();
-        QTest::newRow("a path") << QStringLiteral("example.com/feed") << QStringList();
         QTest::newRow("empty") << QString() << QStringList();
     }
     void heldPatterns()
