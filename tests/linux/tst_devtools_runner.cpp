@@ -360,7 +360,6 @@ private slots:
                                           QStringLiteral("The browser command could not be prepared.")};
 
         QTest::newRow("not running: read") << readScript() << false << "browser" << text(QString());
-        QTest::newRow("not running: redirect") << redirectScript(start, to) << false << "browser" << text("no-window");
         QTest::newRow("not running: own fallback")
             << BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chrome()), chrome(),
                                        QStringLiteral("\"gone\"\n"))
