@@ -3,8 +3,8 @@
 #include "NullNotifications.h"
 #include "platform/Defaults.h"
 #include "store/StorageService.h"
-#include "sync/CloudKitSyncService.h"
 #include "sync/SqliteRecordStore.h"
+#include "sync/SyncService.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -43,11 +43,11 @@ private:
 };
 
 // Waits for the run the way the application does: in the event loop, without polling.
-bool finish(CloudKitSyncService& sync)
+bool finish(SyncService& sync)
 {
     if (sync.isSyncing()) {
         QEventLoop loop;
-        QObject::connect(&sync, &CloudKitSyncService::syncFinished, &loop, &QEventLoop::quit);
+        QObject::connect(&sync, &SyncService::syncFinished, &loop, &QEventLoop::quit);
         loop.exec();
     }
     return sync.lastErrorText().isEmpty();
@@ -91,7 +91,7 @@ int main(int argc, char* argv[])
 
     SqliteRecordStore sqlite(folder.filePath(QStringLiteral("records.sqlite")));
     CountingStore records(sqlite);
-    CloudKitSyncService sync(&store, defaults, SyncEnvironment{&records, &clock, [&calendar] { return calendar; }});
+    SyncService sync(&store, defaults, SyncEnvironment{&records, &clock, [&calendar] { return calendar; }});
 
     QElapsedTimer timer;
     timer.start();

@@ -25,7 +25,7 @@ void shot(const QString& name, Step step, const std::function<void(OnboardingRig
     for (const auto& [id, state] : browsers)
         if (state.kind != Kind::notInstalled)
             rig.workspace.installed.insert(SupportedBrowser::withId(QString::fromLatin1(id))->bundleIdentifier);
-    MacOnboardingView& view = rig.open(int(step), step == Step::install);
+    OnboardingView& view = rig.open(int(step), step == Step::install);
     view.setAnimated(false);
     view.setAttribute(Qt::WA_DontShowOnScreen);
     view.show();
@@ -123,7 +123,7 @@ int main(int argc, char** argv)
     Screenshots::save(&none, QStringLiteral("onboarding_year_dots_0"));
     Screenshots::save(&some, QStringLiteral("onboarding_year_dots_46"));
     Screenshots::save(&all, QStringLiteral("onboarding_year_dots_all"));
-    OnboardingMenuBarIllustration longPriority(
+    OnboardingTrayIllustration longPriority(
         QStringLiteral("Write the grant report, call the printer about the proofs and book the train for Thursday"));
     Screenshots::save(&longPriority, QStringLiteral("onboarding_menu_bar_long_priority"));
     return 0;

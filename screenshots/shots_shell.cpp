@@ -2,9 +2,9 @@
 #include "Screenshots.h"
 #include "SeededStore.h"
 #include "app/MainWindow.h"
-#include "app/MenuBarIcon.h"
 #include "app/Popover.h"
 #include "app/Screens.h"
+#include "app/TrayIcon.h"
 #include "router/AppRouter.h"
 #include "screens/quit/QuitFlowWindow.h"
 #include "ui/Theme.h"
@@ -58,11 +58,11 @@ int main(int argc, char** argv)
 
     QWidget icons;
     auto* row = new QHBoxLayout(&icons);
-    for (const auto state : {MenuBarIcon::State::idle, MenuBarIcon::State::active, MenuBarIcon::State::paused,
-                             MenuBarIcon::State::attention}) {
+    for (const auto state :
+         {TrayIcon::State::idle, TrayIcon::State::active, TrayIcon::State::paused, TrayIcon::State::attention}) {
         for (const QColor& panel : {QColor(0x2b, 0x2b, 0x2b), QColor(0xe8, 0xe8, 0xe8)}) {
             auto* tile = new QLabel;
-            tile->setPixmap(QPixmap::fromImage(MenuBarIcon::render(state, 48)));
+            tile->setPixmap(QPixmap::fromImage(TrayIcon::render(state, 48)));
             tile->setFixedSize(40, 40);
             tile->setScaledContents(false);
             tile->setAlignment(Qt::AlignCenter);

@@ -17,8 +17,8 @@
 #include "platform/Defaults.h"
 #include "router/AppRouter.h"
 #include "store/StorageService.h"
-#include "sync/CloudKitSyncService.h"
 #include "sync/RecordStoreConfig.h"
+#include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/Theme.h"
 
@@ -143,7 +143,7 @@ int main(int argc, char* argv[])
         openRecordStore(RecordStoreChoice::fromSettings(defaults), &recordStoreError);
     if (!recordStore)
         QTextStream(stderr) << "Sync is off: " << recordStoreError << Qt::endl;
-    CloudKitSyncService cloudSync(&storage, defaults, SyncEnvironment{recordStore.get(), &clock, calendar, &events});
+    SyncService cloudSync(&storage, defaults, SyncEnvironment{recordStore.get(), &clock, calendar, &events});
     LocalBlockPageServer blockPageServer(&storage);
 
     X11Display display;

@@ -1,7 +1,7 @@
 #include "app/Screens.h"
 
 #include "app/MainWindow.h"
-#include "onboarding/MacOnboardingView.h"
+#include "onboarding/OnboardingView.h"
 #include "screens/block/BlockRulesView.h"
 #include "screens/block/BlockingBypassCooldownSheet.h"
 #include "screens/notes/NotesView.h"
@@ -21,6 +21,6 @@ void installScreens(MainWindow& window)
         return BlockingBypassCooldownSheet::forUrgentBreak(c, rule.id, parent);
     });
     window.setOnboardingFactory([](AppContext& c, std::function<void()> onFinish, QWidget* parent) -> QDialog* {
-        return new MacOnboardingView(c, 0, std::move(onFinish), parent);
+        return new OnboardingView(c, 0, std::move(onFinish), parent);
     });
 }

@@ -1,9 +1,9 @@
 #include "app/Shell.h"
 
 #include "app/MainWindow.h"
-#include "app/MenuBarIcon.h"
 #include "app/Popover.h"
 #include "app/ShellCommands.h"
+#include "app/TrayIcon.h"
 #include "blocking/BrowserAutomationService.h"
 #include "linux/ApplicationsMover.h"
 #include "linux/TrayHostWatcher.h"
@@ -12,7 +12,7 @@
 #include "router/AppRouter.h"
 #include "screens/quit/QuitFlowWindow.h"
 #include "store/StorageService.h"
-#include "sync/CloudKitSyncService.h"
+#include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
 
 #include <QApplication>
@@ -119,10 +119,10 @@ void Shell::updateTrayIcon()
     const StorageService& storage = *m_context.storage;
     const auto pausedUntil = storage.state().blockingPausedUntil;
     const bool isPaused = m_context.clock->now() < pausedUntil.value_or(0);
-    const auto state = MenuBarIcon::state(!storage.rules().empty(),
-                                          m_context.browsers && m_context.browsers->needsAttention(), isPaused);
-    m_tray->setIcon(MenuBarIcon::icon(state));
-    m_tray->setToolTip(MenuBarIcon::accessibleLabel(state));
+    const auto state =
+        TrayIcon::state(!storage.rules().empty(), m_context.browsers && m_context.browsers->needsAttention(), isPaused);
+    m_tray->setIcon(TrayIcon::icon(state));
+    m_tray->setToolTip(TrayIcon::accessibleLabel(state));
 }
 
 void Shell::openPopover()

@@ -559,13 +559,13 @@ void OnboardingDevicesInStep::draw(QPainter& p, const QSizeF& size) const
 
 // --- menu bar
 
-OnboardingMenuBarIllustration::OnboardingMenuBarIllustration(const QString& priority, QWidget* parent)
+OnboardingTrayIllustration::OnboardingTrayIllustration(const QString& priority, QWidget* parent)
     : PaintedView(QSize(286, 250), parent)
 {
     setPriority(priority);
 }
 
-void OnboardingMenuBarIllustration::setPriority(const QString& priority)
+void OnboardingTrayIllustration::setPriority(const QString& priority)
 {
     m_priority = priority;
     // As tall as the drawing with its shadow, which grows with a two-line priority.
@@ -579,7 +579,7 @@ void OnboardingMenuBarIllustration::setPriority(const QString& priority)
     invalidate();
 }
 
-void OnboardingMenuBarIllustration::draw(QPainter& p, const QSizeF& size) const
+void OnboardingTrayIllustration::draw(QPainter& p, const QSizeF& size) const
 {
     const qreal w = size.width();
     const QRectF strip(0, 0, w, 30);

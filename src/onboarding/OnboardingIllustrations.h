@@ -126,10 +126,10 @@ protected:
 };
 
 // The menu bar with the program's dropdown open, showing `priority`.
-class OnboardingMenuBarIllustration : public PaintedView {
+class OnboardingTrayIllustration : public PaintedView {
     Q_OBJECT
 public:
-    explicit OnboardingMenuBarIllustration(const QString& priority, QWidget* parent = nullptr);
+    explicit OnboardingTrayIllustration(const QString& priority, QWidget* parent = nullptr);
     void setPriority(const QString& priority);
 
 protected:

@@ -7,7 +7,7 @@
 
 class AppRouter;
 class BrowserAutomationService;
-class CloudKitSyncService;
+class SyncService;
 class Defaults;
 class MainWindowOpener;
 class StorageService;
@@ -17,7 +17,7 @@ class StorageService;
 struct AppContext {
     StorageService* storage = nullptr;
     BrowserAutomationService* browsers = nullptr;
-    CloudKitSyncService* sync = nullptr; // may be absent in tests of pages that do not sync
+    SyncService* sync = nullptr; // may be absent in tests of pages that do not sync
     AppRouter* router = nullptr;
     Defaults* defaults = nullptr;
     const Clock* clock = nullptr;

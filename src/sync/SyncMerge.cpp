@@ -1,22 +1,22 @@
-#include "sync/CloudKitSyncService.h"
+#include "sync/SyncService.h"
 
 #include "model/JsonWriter.h"
 
-QString CloudKitSyncService::fingerprint(const TaskItem& item)
+QString SyncService::fingerprint(const TaskItem& item)
 {
     JsonTextWriter w(JsonTextWriter::Style::compactEscapedSlash);
     writeTaskItem(w, item);
     return QString::fromUtf8(w.take());
 }
 
-QString CloudKitSyncService::fingerprint(const Note& item)
+QString SyncService::fingerprint(const Note& item)
 {
     JsonTextWriter w(JsonTextWriter::Style::compactEscapedSlash);
     writeNote(w, item);
     return QString::fromUtf8(w.take());
 }
 
-bool CloudKitSyncService::textLess(const QString& a, const QString& b)
+bool SyncService::textLess(const QString& a, const QString& b)
 {
     if (a == b)
         return false;

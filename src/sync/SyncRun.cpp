@@ -6,12 +6,12 @@
 #include "model/TaskRecurrence.h"
 #include "platform/Defaults.h"
 #include "store/StorageService.h"
-#include "sync/CloudKitMapper.h"
-#include "sync/CloudKitSyncService.h"
+#include "sync/RecordMapper.h"
+#include "sync/SyncService.h"
 
 #include <QLoggingCategory>
 
-Q_DECLARE_LOGGING_CATEGORY(cloudKitSyncLog)
+Q_DECLARE_LOGGING_CATEGORY(syncLog)
 
 namespace {
 
@@ -46,7 +46,7 @@ std::vector<T> readRecords(const std::vector<CloudRecord>& records, const QStrin
     items.reserve(records.size());
     for (const CloudRecord& record : records) {
         if (record.recordType() != type) {
-            qCCritical(cloudKitSyncLog, "Skipping malformed %s record %s", what, qUtf8Printable(record.recordName()));
+            qCCritical(syncLog, "Skipping malformed %s record %s", what, qUtf8Printable(record.recordName()));
             continue;
         }
         if (std::optional<T> item = read(record))
@@ -67,8 +67,7 @@ void selectUploads(const std::vector<T>& items, const QSet<QUuid>& unreadable, c
         if (unreadable.contains(item.id))
             continue;
         if (const auto it = remoteById.constFind(item.id);
-            it != remoteById.cend() &&
-            (item == *it || CloudKitSyncService::fingerprint(item) == CloudKitSyncService::fingerprint(*it)))
+            it != remoteById.cend() && (item == *it || SyncService::fingerprint(item) == SyncService::fingerprint(*it)))
             continue;
         const QString name = uuidText(item.id);
         CloudRecord record = recordIndex.value(name, CloudRecord(type, name));
@@ -80,7 +79,7 @@ void selectUploads(const std::vector<T>& items, const QSet<QUuid>& unreadable, c
 // Outside the coroutine: GCC 12 cannot compile the function name the logging macros record there.
 void logCompletion(int tasks, int notes, int uploaded)
 {
-    qCInfo(cloudKitSyncLog, "Sync completed: %d tasks, %d notes, %d uploaded", tasks, notes, uploaded);
+    qCInfo(syncLog, "Sync completed: %d tasks, %d notes, %d uploaded", tasks, notes, uploaded);
 }
 
 RecordError localFailure(const QString& text)
@@ -90,7 +89,7 @@ RecordError localFailure(const QString& text)
 
 } // namespace
 
-QSet<QUuid> CloudKitSyncService::recordIdSet(const std::vector<CloudRecord>& records)
+QSet<QUuid> SyncService::recordIdSet(const std::vector<CloudRecord>& records)
 {
     QSet<QUuid> ids;
     for (const CloudRecord& record : records)
@@ -99,7 +98,7 @@ QSet<QUuid> CloudKitSyncService::recordIdSet(const std::vector<CloudRecord>& rec
     return ids;
 }
 
-QCoro::Task<> CloudKitSyncService::performSync()
+QCoro::Task<> SyncService::performSync()
 {
     // 1. Start.
     if (!isCloudSyncAvailable()) {
@@ -114,7 +113,7 @@ QCoro::Task<> CloudKitSyncService::performSync()
     try {
         // 2. Account status.
         const int status = co_await answer(records.accountStatus());
-        setICloudAvailable(status == RecordStore::accountAvailable);
+        setSyncAvailable(status == RecordStore::accountAvailable);
         if (status != RecordStore::accountAvailable) {
             setLastError(syncDescription(status));
             setStatusMessage(QString::fromUtf8("iCloud unavailable"));
@@ -144,9 +143,9 @@ QCoro::Task<> CloudKitSyncService::performSync()
 
         // 7. Read the records.
         const std::vector<TaskItem> remoteTodos =
-            readRecords<TaskItem>(taskRecords, CloudKitMapper::taskRecordType, &CloudKitMapper::taskItem, "task");
+            readRecords<TaskItem>(taskRecords, RecordMapper::taskRecordType, &RecordMapper::taskItem, "task");
         const std::vector<Note> remoteNotes =
-            readRecords<Note>(noteRecords, CloudKitMapper::noteRecordType, &CloudKitMapper::note, "note");
+            readRecords<Note>(noteRecords, RecordMapper::noteRecordType, &RecordMapper::note, "note");
         const QSet<QUuid> fetchedTaskIds = recordIdSet(taskRecords);
         const QSet<QUuid> fetchedNoteIds = recordIdSet(noteRecords);
         const QSet<QUuid> unreadableTaskIds = fetchedTaskIds - idsOf(remoteTodos);
@@ -196,12 +195,12 @@ QCoro::Task<> CloudKitSyncService::performSync()
 
         // 12. Upload selection for to-dos.
         std::vector<CloudRecord> upload;
-        selectUploads(storeTodos, unreadableTaskIds, firstById(remoteTodos), recordIndex,
-                      CloudKitMapper::taskRecordType, &CloudKitMapper::apply, upload);
+        selectUploads(storeTodos, unreadableTaskIds, firstById(remoteTodos), recordIndex, RecordMapper::taskRecordType,
+                      &RecordMapper::apply, upload);
 
         // 13. Upload selection for notes.
-        selectUploads(storeNotes, unreadableNoteIds, firstById(remoteNotes), recordIndex,
-                      CloudKitMapper::noteRecordType, &CloudKitMapper::fillNoteRecord, upload);
+        selectUploads(storeNotes, unreadableNoteIds, firstById(remoteNotes), recordIndex, RecordMapper::noteRecordType,
+                      &RecordMapper::fillNoteRecord, upload);
 
         // 14. Upload.
         co_await saveRecords(upload);
@@ -228,10 +227,10 @@ QCoro::Task<> CloudKitSyncService::performSync()
     }
 }
 
-void CloudKitSyncService::failRun(const RecordError& error)
+void SyncService::failRun(const RecordError& error)
 {
     setLastError(userMessage(error));
     setStatusMessage(QString::fromUtf8("Sync didn't finish"));
     scheduleRetry(error);
-    qCCritical(cloudKitSyncLog, "Sync failed: %s", qUtf8Printable(error.description()));
+    qCCritical(syncLog, "Sync failed: %s", qUtf8Printable(error.description()));
 }

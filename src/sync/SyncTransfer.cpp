@@ -2,13 +2,13 @@
 // item records. Each throws the store's error unchanged; the run turns it into text and a retry.
 #include "model/Json.h"
 #include "platform/Defaults.h"
-#include "sync/CloudKitMapper.h"
-#include "sync/CloudKitSyncService.h"
+#include "sync/RecordMapper.h"
+#include "sync/SyncService.h"
 
 #include <QLoggingCategory>
 #include <algorithm>
 
-Q_DECLARE_LOGGING_CATEGORY(cloudKitSyncLog)
+Q_DECLARE_LOGGING_CATEGORY(syncLog)
 
 namespace {
 
@@ -25,17 +25,17 @@ QStringList sortedNames(const QSet<QUuid>& ids)
 // Logging stays out of the coroutines: GCC 12 cannot compile the function name the macros record.
 void logInfo(const char* text)
 {
-    qCInfo(cloudKitSyncLog, "%s", text);
+    qCInfo(syncLog, "%s", text);
 }
 
 void logManifestRetry()
 {
-    qCInfo(cloudKitSyncLog, "Manifest changed on another device \u2014 retrying");
+    qCInfo(syncLog, "Manifest changed on another device \u2014 retrying");
 }
 
 void logWarning(const char* text)
 {
-    qCWarning(cloudKitSyncLog, "%s", text);
+    qCWarning(syncLog, "%s", text);
 }
 
 const QString taskIdsField = QStringLiteral("taskIds");
@@ -45,7 +45,7 @@ const QString deletedSeriesField = QStringLiteral("deletedSeriesIds");
 
 QSet<QUuid> idsOf(const CloudRecord& record, const QString& key)
 {
-    const std::vector<QUuid> list = CloudKitSyncService::parseIdList(record.string(key));
+    const std::vector<QUuid> list = SyncService::parseIdList(record.string(key));
     return QSet<QUuid>(list.begin(), list.end());
 }
 
@@ -57,7 +57,7 @@ RecordError malformedAnswer()
 
 } // namespace
 
-QCoro::Task<> CloudKitSyncService::checkAccountKey()
+QCoro::Task<> SyncService::checkAccountKey()
 {
     const QString userName = co_await answer(m_env.recordStore->userRecordName());
     const QString key = m_env.environment + QLatin1Char('|') + userName;
@@ -74,7 +74,7 @@ QCoro::Task<> CloudKitSyncService::checkAccountKey()
 
 // ---- the manifest
 
-QCoro::Task<SyncManifest> CloudKitSyncService::fetchManifest()
+QCoro::Task<SyncManifest> SyncService::fetchManifest()
 {
     const std::vector<ItemResult> results = co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
     if (results.size() != 1 || results.front().name != manifestRecordName)
@@ -95,9 +95,9 @@ QCoro::Task<SyncManifest> CloudKitSyncService::fetchManifest()
     co_return manifest;
 }
 
-QCoro::Task<> CloudKitSyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
-                                                QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds,
-                                                QSet<QUuid> deletedSeriesIds)
+QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
+                                        QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds,
+                                        QSet<QUuid> deletedSeriesIds)
 {
     bool mayRetry = true;
     for (;;) {
@@ -134,7 +134,7 @@ QCoro::Task<> CloudKitSyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid>
 
 // ---- item records
 
-QCoro::Task<CloudKitSyncService::DeletedIds> CloudKitSyncService::pushPendingDeletes()
+QCoro::Task<SyncService::DeletedIds> SyncService::pushPendingDeletes()
 {
     const QSet<QUuid> tasks = idSet(pendingTaskDeletes);
     const QSet<QUuid> notes = idSet(pendingNoteDeletes);
@@ -156,7 +156,7 @@ QCoro::Task<CloudKitSyncService::DeletedIds> CloudKitSyncService::pushPendingDel
     co_return DeletedIds{tasks & gone, notes & gone};
 }
 
-QCoro::Task<std::vector<CloudRecord>> CloudKitSyncService::fetchRecords(std::vector<QUuid> ids)
+QCoro::Task<std::vector<CloudRecord>> SyncService::fetchRecords(std::vector<QUuid> ids)
 {
     std::vector<CloudRecord> records;
     for (size_t start = 0; start < ids.size(); start += fetchChunk) {
@@ -183,7 +183,7 @@ QCoro::Task<std::vector<CloudRecord>> CloudKitSyncService::fetchRecords(std::vec
     co_return records;
 }
 
-QCoro::Task<> CloudKitSyncService::saveRecords(std::vector<CloudRecord> records)
+QCoro::Task<> SyncService::saveRecords(std::vector<CloudRecord> records)
 {
     for (size_t start = 0; start < records.size(); start += saveChunk) {
         const std::vector<CloudRecord> chunk(records.begin() + start,
@@ -203,7 +203,7 @@ QCoro::Task<> CloudKitSyncService::saveRecords(std::vector<CloudRecord> records)
                 continue;
             }
             const QUuid id = parseUuid(chunk[i].recordName()).value_or(QUuid());
-            (chunk[i].recordType() == CloudKitMapper::taskRecordType ? savedTasks : savedNotes).insert(id);
+            (chunk[i].recordType() == RecordMapper::taskRecordType ? savedTasks : savedNotes).insert(id);
         }
         if (!savedTasks.isEmpty())
             addToIdSet(knownTasksKey, savedTasks);

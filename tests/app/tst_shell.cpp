@@ -1,9 +1,9 @@
 #include "SeededStore.h"
 #include "app/MainWindow.h"
-#include "app/MenuBarIcon.h"
 #include "app/Popover.h"
 #include "app/Shell.h"
 #include "app/ShellCommands.h"
+#include "app/TrayIcon.h"
 #include "router/AppRouter.h"
 #include "screens/quit/QuitFlowWindow.h"
 
@@ -15,7 +15,7 @@
 #include <QtTest>
 
 using Destination = AppRouter::Destination;
-using IconState = MenuBarIcon::State;
+using IconState = TrayIcon::State;
 Q_DECLARE_METATYPE(IconState)
 
 namespace {
@@ -144,7 +144,7 @@ private slots:
         QFETCH(bool, attention);
         QFETCH(bool, paused);
         QFETCH(IconState, state);
-        QCOMPARE(MenuBarIcon::state(hasRules, attention, paused), state);
+        QCOMPARE(TrayIcon::state(hasRules, attention, paused), state);
     }
 
     void popoverStates_data()

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "EngineRig.h"
-#include "onboarding/MacOnboardingView.h"
+#include "onboarding/OnboardingView.h"
 #include "router/AppRouter.h"
 
 // The sheet on a store, the engine on a fake browser and desktop: the real services, fed by fakes.
@@ -10,7 +10,7 @@ struct OnboardingRig : EngineRig {
     AppContext context;
     int finished = 0;
     bool acceptOnFinish = false; // as the main window does
-    std::unique_ptr<MacOnboardingView> view;
+    std::unique_ptr<OnboardingView> view;
 
     OnboardingRig()
     {
@@ -18,9 +18,9 @@ struct OnboardingRig : EngineRig {
         context = screenContext(router);
     }
 
-    MacOnboardingView& open(int startStep, bool offerMove = false)
+    OnboardingView& open(int startStep, bool offerMove = false)
     {
-        view = std::make_unique<MacOnboardingView>(
+        view = std::make_unique<OnboardingView>(
             context, startStep,
             [this] {
                 ++finished;

@@ -18,7 +18,7 @@ bool near(QRgb a, const QColor& b)
     return qAbs(qRed(a) - b.red()) <= 24 && qAbs(qGreen(a) - b.green()) <= 24 && qAbs(qBlue(a) - b.blue()) <= 24;
 }
 
-MacOnboardingView& shown(MacOnboardingView& view)
+OnboardingView& shown(OnboardingView& view)
 {
     view.setAttribute(Qt::WA_DontShowOnScreen);
     view.show();
@@ -75,7 +75,7 @@ void TestOnboardingSheet::keys()
     QFETCH(int, after);
     QFETCH(int, historyLength);
     OnboardingRig rig;
-    MacOnboardingView& view = shown(rig.open(start));
+    OnboardingView& view = shown(rig.open(start));
     for (int step : before)
         view.go(Step(step));
     QWidget* target = &view;
@@ -101,7 +101,7 @@ void TestOnboardingSheet::keys()
 void TestOnboardingSheet::typedSitesWrap()
 {
     OnboardingRig rig;
-    MacOnboardingView& view = shown(rig.open(3));
+    OnboardingView& view = shown(rig.open(3));
     auto* field = rig.find<QLineEdit>(QStringLiteral("siteField"));
     const QStringList sites{"reddit.com",    "news.ycombinator.com", "twitch.tv",
                             "pinterest.com", "discord.com",          "a-very-long-domain-name-for-a-forum.example.org",
@@ -135,7 +135,7 @@ void TestOnboardingSheet::typedSitesWrap()
 void TestOnboardingSheet::installStep()
 {
     OnboardingRig rig;
-    MacOnboardingView& view = shown(rig.open(0, true));
+    OnboardingView& view = shown(rig.open(0, true));
     int attempts = 0;
     view.setMoveHandler([&](QString* error) {
         ++attempts;
@@ -207,7 +207,7 @@ void TestOnboardingSheet::qrCode_data()
 {
     QTest::addColumn<QString>("link");
     QTest::addColumn<int>("modules"); // 0: nothing encoded
-    QTest::newRow("store link") << MacOnboardingView::companionAppStoreLink << 33;
+    QTest::newRow("store link") << OnboardingView::companionAppStoreLink << 33;
     QTest::newRow("empty") << "" << 0;
 }
 
@@ -251,7 +251,7 @@ void TestOnboardingSheet::browserStep()
     const QString chrome = SupportedBrowser::withId(QStringLiteral("chrome"))->bundleIdentifier;
     const QString brave = SupportedBrowser::withId(QStringLiteral("brave"))->bundleIdentifier;
     rig.workspace.installed = {chrome, brave};
-    MacOnboardingView& view = shown(rig.open(4)); // lists the installed browsers afresh
+    OnboardingView& view = shown(rig.open(4)); // lists the installed browsers afresh
     auto* row = rig.find(QStringLiteral("browserRow:chrome"));
     QVERIFY(row && rig.find(QStringLiteral("browserRow:brave")) && !rig.find(QStringLiteral("browserRow:safari")));
     QVERIFY(OnboardingBrowserIcon(QStringLiteral("com.example.not-a-browser")).showsFallback());
@@ -306,7 +306,7 @@ void TestOnboardingSheet::finishFromTheSheet()
     rig.f.notifications.status = NotificationAuthorization(status);
     rig.f.notifications.deferAnswers = !answered;
     rig.acceptOnFinish = true;
-    MacOnboardingView& view = shown(rig.open(5));
+    OnboardingView& view = shown(rig.open(5));
     QTest::keyClicks(rig.find<QLineEdit>(QStringLiteral("priorityField")), QStringLiteral("  Deep work "));
     view.go(Step::iPhone);
     view.go(Step::done);

@@ -2,8 +2,8 @@
 
 #include "RecordStoreHelpers.h"
 #include "StoreFixture.h"
-#include "sync/CloudKitSyncService.h"
 #include "sync/MemoryRecordStore.h"
+#include "sync/SyncService.h"
 
 #include <memory>
 
@@ -11,7 +11,7 @@
 // the record store it is given. Two of them on one store are two machines of one account.
 struct SyncDevice {
     StoreFixture fixture;
-    std::unique_ptr<CloudKitSyncService> sync;
+    std::unique_ptr<SyncService> sync;
 
     explicit SyncDevice(RecordStore* records, const QString& environment = QStringLiteral("unknown"))
     {
@@ -22,7 +22,7 @@ struct SyncDevice {
         env.calendar = [this] { return fixture.calendar; };
         env.events = &fixture.events;
         env.environment = environment;
-        sync = std::make_unique<CloudKitSyncService>(fixture.store.get(), fixture.defaults, env);
+        sync = std::make_unique<SyncService>(fixture.store.get(), fixture.defaults, env);
         fixture.store->setCloudSync(sync.get());
     }
 
@@ -66,7 +66,7 @@ struct SyncDevice {
 // The ids the store's manifest lists in one of its fields, sorted.
 inline QStringList listedIds(MemoryRecordStore& records, const char* field)
 {
-    const auto manifest = records.peek(CloudKitSyncService::manifestRecordName);
+    const auto manifest = records.peek(SyncService::manifestRecordName);
     QStringList ids = manifest
                           ? manifest->string(QLatin1String(field)).value_or(QString()).split(u',', Qt::SkipEmptyParts)
                           : QStringList();

@@ -7,8 +7,8 @@
 #include "platform/Defaults.h"
 #include "platform/SystemEvents.h"
 #include "store/StorageService.h"
-#include "sync/CloudKitSyncService.h"
 #include "sync/RecordStoreConfig.h"
+#include "sync/SyncService.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,8 +46,8 @@ int main(int argc, char* argv[])
         QTextStream(stderr) << error << "\n";
         return 2;
     }
-    CloudKitSyncService sync(&store, defaults,
-                             SyncEnvironment{records.get(), &clock, [] { return Calendar::current(); }, &events});
+    SyncService sync(&store, defaults,
+                     SyncEnvironment{records.get(), &clock, [] { return Calendar::current(); }, &events});
     store.setCloudSync(&sync);
     const auto run = [&sync] {
         sync.syncNow();
@@ -100,13 +100,13 @@ int main(int argc, char* argv[])
 
     QStringList lines;
     for (const TaskItem& t : store.todos())
-        lines.append(CloudKitSyncService::fingerprint(t));
+        lines.append(SyncService::fingerprint(t));
     for (const Note& n : store.notes())
-        lines.append(CloudKitSyncService::fingerprint(n));
+        lines.append(SyncService::fingerprint(n));
     lines.sort();
     lines.append(QStringLiteral("pending %1")
-                     .arg(sync.idSet(CloudKitSyncService::pendingTaskDeletes).size() +
-                          sync.idSet(CloudKitSyncService::pendingNoteDeletes).size()));
+                     .arg(sync.idSet(SyncService::pendingTaskDeletes).size() +
+                          sync.idSet(SyncService::pendingNoteDeletes).size()));
     QTextStream(stdout) << lines.join(u'\n') << "\n";
     return 0;
 }

@@ -6,8 +6,8 @@
 #include "model/Note.h"
 #include "model/TaskItem.h"
 #include "platform/CloudRecord.h"
-#include "sync/CloudKitMapper.h"
-#include "sync/CloudKitSyncService.h"
+#include "sync/RecordMapper.h"
+#include "sync/SyncService.h"
 
 #include <QtTest>
 
@@ -22,14 +22,14 @@ Q_DECLARE_METATYPE(std::vector<Subtask>)
 char* toString(const TaskItem& t)
 {
     return qstrdup(QStringLiteral("%1 (updatedAt %2)")
-                       .arg(CloudKitSyncService::fingerprint(t))
+                       .arg(SyncService::fingerprint(t))
                        .arg(t.updatedAt, 0, 'f', 6)
                        .toUtf8()
                        .constData());
 }
 char* toString(const Note& n)
 {
-    return qstrdup(CloudKitSyncService::fingerprint(n).toUtf8().constData());
+    return qstrdup(SyncService::fingerprint(n).toUtf8().constData());
 }
 
 namespace {
@@ -100,7 +100,7 @@ TaskItem fullTodo()
 CloudRecord fullTodoRecord(const QString& name = todoName)
 {
     const TaskItem t = fullTodo();
-    CloudRecord r(CloudKitMapper::taskRecordType, name);
+    CloudRecord r(RecordMapper::taskRecordType, name);
     r.setString(QStringLiteral("title"), t.title);
     r.setString(QStringLiteral("time"), t.time);
     r.setString(QStringLiteral("priority"), QStringLiteral("high"));
@@ -128,7 +128,7 @@ Note sampleNote()
 CloudRecord noteRecord(const QString& name = noteName)
 {
     const Note n = sampleNote();
-    CloudRecord r(CloudKitMapper::noteRecordType, name);
+    CloudRecord r(RecordMapper::noteRecordType, name);
     r.setString(QStringLiteral("title"), n.title);
     r.setString(QStringLiteral("body"), n.body);
     r.setDate(QStringLiteral("createdAt"), n.createdAt);
@@ -161,7 +161,7 @@ public:
 private:
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
     {
-        if (s_lines && context.category && qstrcmp(context.category, "CloudKitMapper") == 0)
+        if (s_lines && context.category && qstrcmp(context.category, "RecordMapper") == 0)
             s_lines->append({type, message});
         else if (s_previous)
             s_previous(type, context, message);
@@ -192,11 +192,11 @@ Value aDate()
 // Reads a record that must be well formed; a malformed one fails the comparison with a blank item.
 TaskItem readTodo(const CloudRecord& r)
 {
-    return CloudKitMapper::taskItem(r).value_or(TaskItem{});
+    return RecordMapper::taskItem(r).value_or(TaskItem{});
 }
 Note readNote(const CloudRecord& r)
 {
-    return CloudKitMapper::note(r).value_or(Note{});
+    return RecordMapper::note(r).value_or(Note{});
 }
 
 } // namespace
@@ -226,9 +226,9 @@ private slots:
     {
         QFETCH(std::vector<Subtask>, steps);
         QFETCH(QByteArray, expected);
-        const QString text = CloudKitMapper::subtasksJSON(steps);
+        const QString text = RecordMapper::subtasksJSON(steps);
         QCOMPARE(text.toUtf8(), expected);
-        QCOMPARE(CloudKitMapper::decodeSubtasksJSON(text), std::optional(steps));
+        QCOMPARE(RecordMapper::decodeSubtasksJSON(text), std::optional(steps));
     }
 
     // ---- fingerprints
@@ -309,7 +309,7 @@ private slots:
     {
         QFETCH(TaskItem, item);
         QFETCH(QByteArray, expected);
-        QCOMPARE(CloudKitSyncService::fingerprint(item).toUtf8(), expected);
+        QCOMPARE(SyncService::fingerprint(item).toUtf8(), expected);
     }
 
     void noteFingerprint_data()
@@ -336,7 +336,7 @@ private slots:
     {
         QFETCH(Note, item);
         QFETCH(QByteArray, expected);
-        QCOMPARE(CloudKitSyncService::fingerprint(item).toUtf8(), expected);
+        QCOMPARE(SyncService::fingerprint(item).toUtf8(), expected);
     }
 
     void fingerprintsIgnoreFractionsOfASecondOnly()
@@ -347,19 +347,19 @@ private slots:
         b.updatedAt = 10.9;
         a.dueDate = 500.01;
         b.dueDate = 500.99;
-        QCOMPARE(CloudKitSyncService::fingerprint(a), CloudKitSyncService::fingerprint(b));
+        QCOMPARE(SyncService::fingerprint(a), SyncService::fingerprint(b));
         b.title += u'!';
-        QVERIFY(CloudKitSyncService::fingerprint(a) != CloudKitSyncService::fingerprint(b));
+        QVERIFY(SyncService::fingerprint(a) != SyncService::fingerprint(b));
         b = a;
         b.updatedAt = 11.0;
-        QVERIFY(CloudKitSyncService::fingerprint(a) != CloudKitSyncService::fingerprint(b));
+        QVERIFY(SyncService::fingerprint(a) != SyncService::fingerprint(b));
 
         Note m = sampleNote();
         Note n = sampleNote();
         m.updatedAt = std::floor(m.updatedAt) + 0.01;
-        QCOMPARE(CloudKitSyncService::fingerprint(m), CloudKitSyncService::fingerprint(n));
+        QCOMPARE(SyncService::fingerprint(m), SyncService::fingerprint(n));
         n.body += u' ';
-        QVERIFY(CloudKitSyncService::fingerprint(m) != CloudKitSyncService::fingerprint(n));
+        QVERIFY(SyncService::fingerprint(m) != SyncService::fingerprint(n));
     }
 
     // ---- reading a to-do record
@@ -418,7 +418,7 @@ private slots:
         if (!key.isEmpty())
             r.set(key, value);
         MapperLog log;
-        QVERIFY(!CloudKitMapper::taskItem(r));
+        QVERIFY(!RecordMapper::taskItem(r));
         QCOMPARE(log.criticalLines(), QStringList{QStringLiteral("Skipping malformed task record ") + name});
     }
 
@@ -542,9 +542,9 @@ private slots:
 
     void writesEveryFieldWithItsType()
     {
-        CloudRecord r(CloudKitMapper::taskRecordType, todoName);
+        CloudRecord r(RecordMapper::taskRecordType, todoName);
         const TaskItem t = fullTodo();
-        CloudKitMapper::apply(t, r);
+        RecordMapper::apply(t, r);
         const QStringList all{"createdAt",    "dueDate",      "isCompleted",  "notes", "priority", "recurringSeriesId",
                               "reminderDate", "repeatOption", "subtasksJSON", "time",  "title",    "updatedAt"};
         QCOMPARE(r.keys(), all);
@@ -563,13 +563,13 @@ private slots:
                  QByteArray(
                      R"([{"id":"11111111-2222-4333-8444-555555555555","title":"Find IBAN\/BIC","isCompleted":true}])"));
         // The caller names and types the record.
-        QCOMPARE(r.recordType(), CloudKitMapper::taskRecordType);
+        QCOMPARE(r.recordType(), RecordMapper::taskRecordType);
         QCOMPARE(r.recordName(), todoName);
 
         TaskItem open = minimalTodo();
         open.notes = QString();
-        CloudRecord s(CloudKitMapper::taskRecordType, todoName);
-        CloudKitMapper::apply(open, s);
+        CloudRecord s(RecordMapper::taskRecordType, todoName);
+        RecordMapper::apply(open, s);
         QCOMPARE(s.value("isCompleted"), Value(qint64(0)));
         QCOMPARE(s.value("notes"), Value(QString())); // an empty text is a value, not "none"
         QCOMPARE(s.value("repeatOption"), Value(QStringLiteral("None")));
@@ -583,7 +583,7 @@ private slots:
         r.setString(QStringLiteral("fieldFromANewerApp"), QStringLiteral("kept"));
         r.clearChangedKeys();
         TaskItem t = minimalTodo();
-        CloudKitMapper::apply(t, r);
+        RecordMapper::apply(t, r);
 
         for (const char* key : {"dueDate", "reminderDate", "notes", "recurringSeriesId"}) {
             QVERIFY2(!r.has(QString::fromLatin1(key)), key);
@@ -623,8 +623,8 @@ private slots:
     void writeThenReadGivesTheTodo()
     {
         QFETCH(TaskItem, item);
-        CloudRecord r(CloudKitMapper::taskRecordType, uuidText(item.id));
-        CloudKitMapper::apply(item, r);
+        CloudRecord r(RecordMapper::taskRecordType, uuidText(item.id));
+        RecordMapper::apply(item, r);
         QCOMPARE(readTodo(r), item);
     }
 
@@ -632,9 +632,9 @@ private slots:
 
     void noteRecordFields()
     {
-        CloudRecord r(CloudKitMapper::noteRecordType, noteName);
+        CloudRecord r(RecordMapper::noteRecordType, noteName);
         const Note n = sampleNote();
-        CloudKitMapper::fillNoteRecord(n, r);
+        RecordMapper::fillNoteRecord(n, r);
         QCOMPARE(r.keys(), (QStringList{"body", "createdAt", "title", "updatedAt"}));
         QCOMPARE(r.changedKeys(), (QSet<QString>{"body", "createdAt", "title", "updatedAt"}));
         QCOMPARE(r.value("title"), Value(n.title));
@@ -645,7 +645,7 @@ private slots:
 
         // Refilling a fetched record with empty texts keeps them as values.
         const Note blank{n.id, QString(), QString(), -0.5, -0.5};
-        CloudKitMapper::fillNoteRecord(blank, r);
+        RecordMapper::fillNoteRecord(blank, r);
         QCOMPARE(r.value("body"), Value(QString()));
         QCOMPARE(readNote(r), blank);
     }
@@ -707,7 +707,7 @@ private slots:
         if (!key.isEmpty())
             r.set(key, value);
         MapperLog log;
-        QVERIFY(!CloudKitMapper::note(r));
+        QVERIFY(!RecordMapper::note(r));
         QCOMPARE(log.criticalLines(), QStringList{QStringLiteral("Skipping malformed note record ") + name});
     }
 };

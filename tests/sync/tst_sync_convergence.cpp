@@ -40,10 +40,10 @@ struct World {
 
     template <typename T> void remember(const T& item)
     {
-        const QString print = CloudKitSyncService::fingerprint(item);
+        const QString print = SyncService::fingerprint(item);
         const Date at = std::floor(item.updatedAt);
         if (!latest.contains(item.id) || latestAt.value(item.id) < at ||
-            (latestAt.value(item.id) == at && CloudKitSyncService::textLess(latest.value(item.id), print))) {
+            (latestAt.value(item.id) == at && SyncService::textLess(latest.value(item.id), print))) {
             latest.insert(item.id, print);
             latestAt.insert(item.id, at);
         }
@@ -135,7 +135,7 @@ struct World {
     {
         QMap<QString, QString> out;
         for (const T& item : items)
-            out.insert(uuidText(item.id), CloudKitSyncService::fingerprint(item));
+            out.insert(uuidText(item.id), SyncService::fingerprint(item));
         return out;
     }
 
@@ -153,8 +153,8 @@ struct World {
         for (SyncDevice* d : {&a, &b}) {
             if (!d->sync->lastErrorText().isEmpty())
                 out.append(QStringLiteral("a device still reports: ") + d->sync->lastErrorText());
-            if (!d->sync->idSet(CloudKitSyncService::pendingTaskDeletes).isEmpty() ||
-                !d->sync->idSet(CloudKitSyncService::pendingNoteDeletes).isEmpty())
+            if (!d->sync->idSet(SyncService::pendingTaskDeletes).isEmpty() ||
+                !d->sync->idSet(SyncService::pendingNoteDeletes).isEmpty())
                 out.append(QStringLiteral("deletes still pending"));
         }
         QHash<QString, QStringList> stored; // record type -> names

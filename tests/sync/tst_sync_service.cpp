@@ -2,8 +2,8 @@
 // outcome, when a failed run is retried, how requests are batched, the manifest's one retry, and
 // the faults of two devices that must neither lose nor resurrect an item.
 #include "SyncRig.h"
-#include "sync/CloudKitMapper.h"
 #include "sync/RecordFields.h"
+#include "sync/RecordMapper.h"
 #include "sync/RecordStoreConfig.h"
 
 #include <QSignalSpy>
@@ -35,8 +35,8 @@ void plantTodo(MemoryRecordStore& records, const QUuid& id, const QString& title
     t.time = TaskItem::anytime;
     t.createdAt = at;
     t.updatedAt = at;
-    CloudRecord record(CloudKitMapper::taskRecordType, uuidText(id));
-    CloudKitMapper::apply(t, record);
+    CloudRecord record(RecordMapper::taskRecordType, uuidText(id));
+    RecordMapper::apply(t, record);
     records.plant(record.recordType(), record.recordName(),
                   RecordFields::applyPatch("{}", RecordFields::patch(record)));
 }
@@ -45,7 +45,7 @@ void plantManifest(MemoryRecordStore& records, const QStringList& taskIds)
 {
     QStringList sorted = taskIds;
     sorted.sort();
-    records.plant(CloudKitSyncService::manifestRecordType, CloudKitSyncService::manifestRecordName,
+    records.plant(SyncService::manifestRecordType, SyncService::manifestRecordName,
                   QStringLiteral(R"({"taskIds":["s","%1"],"noteIds":["s",""]})").arg(sorted.join(u',')).toUtf8());
 }
 
@@ -147,7 +147,7 @@ private slots:
 
         QTEST(device.sync->statusMessage(), "status");
         QTEST(device.sync->lastErrorText(), "lastError");
-        QCOMPARE(device.sync->isICloudAvailable(), accountStatus == 1);
+        QCOMPARE(device.sync->isSyncAvailable(), accountStatus == 1);
         QFETCH(int, retrySeconds);
         QCOMPARE(device.sync->retryTimer().isActive(), retrySeconds >= 0);
         if (retrySeconds >= 0)
@@ -177,10 +177,10 @@ private slots:
         StoreFixture fixture;
         fixture.make();
         if (!lastSuccess.isEmpty())
-            fixture.defaults.set(CloudKitSyncService::lastSuccessKey, lastSuccess);
+            fixture.defaults.set(SyncService::lastSuccessKey, lastSuccess);
         SyncEnvironment env{withStore ? &records : nullptr, &fixture.clock, [&fixture] { return fixture.calendar; },
                             nullptr, QStringLiteral("unknown")};
-        CloudKitSyncService sync(fixture.store.get(), fixture.defaults, env);
+        SyncService sync(fixture.store.get(), fixture.defaults, env);
         QTEST(sync.statusMessage(), "status");
         sync.start();
         QCOMPARE(sync.isSyncing(), withStore);
@@ -193,8 +193,8 @@ private slots:
     {
         MemoryRecordStore records;
         SyncDevice device(&records);
-        QSignalSpy runs(device.sync.get(), &CloudKitSyncService::syncRunStarted);
-        QSignalSpy flag(device.sync.get(), &CloudKitSyncService::isSyncingChanged);
+        QSignalSpy runs(device.sync.get(), &SyncService::syncRunStarted);
+        QSignalSpy flag(device.sync.get(), &SyncService::isSyncingChanged);
         int asked = 0;
         records.beforeRequest = [&](Op) {
             if (asked < 3 && runs.count() == 1) {
@@ -228,17 +228,16 @@ private slots:
         records.scriptFault(Op::fetch,
                             fault(Fault::Kind::beforeCommit, RecordErrorCode::internalError)); // stop after the check
         SyncDevice device(&records, environment);
-        const QStringList history{CloudKitSyncService::knownTasksKey, CloudKitSyncService::knownNotesKey,
-                                  CloudKitSyncService::pendingTaskDeletes, CloudKitSyncService::pendingNoteDeletes};
+        const QStringList history{SyncService::knownTasksKey, SyncService::knownNotesKey,
+                                  SyncService::pendingTaskDeletes, SyncService::pendingNoteDeletes};
         for (const QString& key : history)
             device.defaults().setUuidSet(key, {QUuid::createUuid()});
         if (!storedKey.isEmpty())
-            device.defaults().set(CloudKitSyncService::accountKeyKey, storedKey);
+            device.defaults().set(SyncService::accountKeyKey, storedKey);
         QVERIFY(device.run());
         for (const QString& key : history)
             QCOMPARE(device.defaults().contains(key), !reset);
-        QCOMPARE(device.defaults().string(CloudKitSyncService::accountKeyKey),
-                 environment + QStringLiteral("|memory-user"));
+        QCOMPARE(device.defaults().string(SyncService::accountKeyKey), environment + QStringLiteral("|memory-user"));
     }
 
     // Deletes go in requests of 200, fetches of 100, saves of 200; missing records are passed over.
@@ -289,7 +288,7 @@ private slots:
         QTEST(records.requestSizes(Op::modify), "modifySizes");
         QCOMPARE(int(device.store().todos().size()), listedRecords - missingRecords + newTodos);
         QCOMPARE(listedIds(records, "taskIds").size(), listedRecords - missingRecords + newTodos);
-        QVERIFY(device.sync->idSet(CloudKitSyncService::pendingTaskDeletes).isEmpty());
+        QVERIFY(device.sync->idSet(SyncService::pendingTaskDeletes).isEmpty());
     }
 
     // Another device saves the manifest between our fetch and save: once is retried and its ids
@@ -310,7 +309,7 @@ private slots:
         const QString theirs = uuidText(QUuid::createUuid());
         int planted = 0;
         records.beforeRequest = [&](Op op) {
-            const auto manifest = records.peek(CloudKitSyncService::manifestRecordName);
+            const auto manifest = records.peek(SyncService::manifestRecordName);
             const bool manifestSave = op == Op::modify && records.requestSizes(Op::modify).back() == 1 &&
                                       records.peek(uuidText(mine.id)).has_value();
             if (manifestSave && planted < conflicts) {
@@ -438,11 +437,11 @@ private slots:
         a.store().deleteTodo(x);
         records.scriptFault(Op::modify, fault(Fault::Kind::oneItemFails, RecordErrorCode::internalError));
         QVERIFY(a.run());
-        QVERIFY(a.sync->idSet(CloudKitSyncService::pendingTaskDeletes).contains(x.id));
+        QVERIFY(a.sync->idSet(SyncService::pendingTaskDeletes).contains(x.id));
         QVERIFY(records.peek(uuidText(x.id)));
         QVERIFY(listedIds(records, "taskIds").contains(uuidText(x.id)));
         QVERIFY(a.run());
-        QVERIFY(a.sync->idSet(CloudKitSyncService::pendingTaskDeletes).isEmpty());
+        QVERIFY(a.sync->idSet(SyncService::pendingTaskDeletes).isEmpty());
         QVERIFY(!records.peek(uuidText(x.id)));
         QVERIFY(listedIds(records, "taskIds").isEmpty());
     }

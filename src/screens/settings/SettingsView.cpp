@@ -8,7 +8,7 @@
 #include "screens/settings/SettingsTexts.h"
 #include "screens/settings/TimeMoneyCard.h"
 #include "store/StorageService.h"
-#include "sync/CloudKitSyncService.h"
+#include "sync/SyncService.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
@@ -101,9 +101,9 @@ SettingsView::SettingsView(AppContext& context, QWidget* parent)
     if (context.storage)
         connect(context.storage, &StorageService::lastErrorChanged, this, &SettingsView::scheduleRefresh);
     if (context.sync) {
-        connect(context.sync, &CloudKitSyncService::isSyncingChanged, this, &SettingsView::scheduleRefresh);
-        connect(context.sync, &CloudKitSyncService::statusMessageChanged, this, &SettingsView::scheduleRefresh);
-        connect(context.sync, &CloudKitSyncService::lastErrorChanged, this, &SettingsView::scheduleRefresh);
+        connect(context.sync, &SyncService::isSyncingChanged, this, &SettingsView::scheduleRefresh);
+        connect(context.sync, &SyncService::statusMessageChanged, this, &SettingsView::scheduleRefresh);
+        connect(context.sync, &SyncService::lastErrorChanged, this, &SettingsView::scheduleRefresh);
     }
     connect(m_login, &LaunchAtLoginService::statusChanged, this, &SettingsView::refreshProtection);
     connect(m_login, &LaunchAtLoginService::errorMessageChanged, this, &SettingsView::refreshProtection);
@@ -375,7 +375,7 @@ void SettingsView::refreshBrowsers()
 
 void SettingsView::refreshSync()
 {
-    const CloudKitSyncService* sync = m_context.sync;
+    const SyncService* sync = m_context.sync;
     const SettingsTexts::SyncRow row =
         sync ? SettingsTexts::syncRow(sync->lastError(), sync->statusMessage()) : SettingsTexts::SyncRow{};
     m_syncRow->setDetail(row.detail, row.isError);

@@ -4,14 +4,14 @@
 #include "linux/LaunchAtLoginService.h"
 #include "router/AppRouter.h"
 #include "screens/settings/SettingsView.h"
-#include "sync/CloudKitSyncService.h"
 #include "sync/MemoryRecordStore.h"
+#include "sync/SyncService.h"
 
 // The page on a store, the engine on a fake browser and desktop, and the sync on a record store in
 // memory: the real services, fed by fakes. The page is built, not shown.
 struct SettingsRig : EngineRig {
     MemoryRecordStore records;
-    std::unique_ptr<CloudKitSyncService> sync;
+    std::unique_ptr<SyncService> sync;
     AppRouter router;
     AppContext context;
     int quitRequests = 0;
@@ -25,7 +25,7 @@ struct SettingsRig : EngineRig {
         syncEnv.recordStore = &records;
         syncEnv.clock = &f.clock;
         syncEnv.calendar = [this] { return f.calendar; };
-        sync = std::make_unique<CloudKitSyncService>(&store, f.defaults, syncEnv);
+        sync = std::make_unique<SyncService>(&store, f.defaults, syncEnv);
         context = screenContext(router);
         context.sync = sync.get();
         context.requestQuit = [this] { ++quitRequests; };

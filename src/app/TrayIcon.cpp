@@ -1,4 +1,4 @@
-#include "app/MenuBarIcon.h"
+#include "app/TrayIcon.h"
 
 #include "ui/Palette.h"
 
@@ -7,7 +7,7 @@
 #include <QPainterPath>
 #include <QPainterPathStroker>
 
-namespace MenuBarIcon {
+namespace TrayIcon {
 
 State state(bool hasRules, bool needsAttention, bool isPaused)
 {
@@ -97,4 +97,4 @@ const QIcon& icon(State state)
     return *found;
 }
 
-} // namespace MenuBarIcon
+} // namespace TrayIcon

@@ -1,4 +1,4 @@
-#include "sync/CloudKitSyncService.h"
+#include "sync/SyncService.h"
 
 #include "model/Iso8601.h"
 #include "model/Json.h"
@@ -9,14 +9,13 @@
 #include <QDateTime>
 #include <QLoggingCategory>
 
-Q_LOGGING_CATEGORY(cloudKitSyncLog, "CloudKitSync")
+Q_LOGGING_CATEGORY(syncLog, "Sync")
 
 namespace {
 const QString unavailableText = QStringLiteral("iCloud sync isn't available in this version of the app.");
 }
 
-CloudKitSyncService::CloudKitSyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment,
-                                         QObject* parent)
+SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment, QObject* parent)
     : CloudSync(parent), m_storage(storage), m_defaults(defaults), m_env(std::move(environment)),
       m_statusMessage(QStringLiteral("Not synced yet"))
 {
@@ -30,11 +29,11 @@ CloudKitSyncService::CloudKitSyncService(StorageService* storage, Defaults& defa
 
     m_pushTimer.setSingleShot(true);
     m_pushTimer.setInterval(pushDelayMilliseconds);
-    connect(&m_pushTimer, &QTimer::timeout, this, &CloudKitSyncService::syncNow);
+    connect(&m_pushTimer, &QTimer::timeout, this, &SyncService::syncNow);
     m_refreshTimer.setInterval(refreshIntervalSeconds * 1000);
-    connect(&m_refreshTimer, &QTimer::timeout, this, &CloudKitSyncService::syncNow);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &SyncService::syncNow);
     m_retryTimer.setSingleShot(true);
-    connect(&m_retryTimer, &QTimer::timeout, this, &CloudKitSyncService::syncNow);
+    connect(&m_retryTimer, &QTimer::timeout, this, &SyncService::syncNow);
 
     if (!isCloudSyncAvailable()) {
         m_statusMessage = unavailableText;
@@ -45,20 +44,20 @@ CloudKitSyncService::CloudKitSyncService(StorageService* storage, Defaults& defa
             m_statusMessage = QStringLiteral("Last synced ") + lastSyncedText(*at);
 }
 
-CloudKitSyncService::~CloudKitSyncService()
+SyncService::~SyncService()
 {
     // A run suspended in a request finds this when it resumes and ends without touching us.
     *m_alive = false;
 }
 
-Date CloudKitSyncService::now() const
+Date SyncService::now() const
 {
     return m_env.clock->now();
 }
 
 // ---- triggers
 
-void CloudKitSyncService::start()
+void SyncService::start()
 {
     if (!isCloudSyncAvailable() || m_started)
         return;
@@ -66,10 +65,10 @@ void CloudKitSyncService::start()
     syncNow();
     m_refreshTimer.start();
     if (m_env.events)
-        connect(m_env.events, &SystemEvents::didWake, this, &CloudKitSyncService::syncNow);
+        connect(m_env.events, &SystemEvents::didWake, this, &SyncService::syncNow);
 }
 
-void CloudKitSyncService::syncNow()
+void SyncService::syncNow()
 {
     if (m_isSyncing) {
         m_syncRequestedWhileRunning = true;
@@ -78,7 +77,7 @@ void CloudKitSyncService::syncNow()
     runCoalesced();
 }
 
-QCoro::Task<> CloudKitSyncService::runCoalesced()
+QCoro::Task<> SyncService::runCoalesced()
 {
     const std::shared_ptr<bool> alive = m_alive;
     setSyncing(true);
@@ -93,7 +92,7 @@ QCoro::Task<> CloudKitSyncService::runCoalesced()
     emit syncFinished();
 }
 
-void CloudKitSyncService::schedulePush()
+void SyncService::schedulePush()
 {
     // Restarting the timer is the debounce: a burst of saves makes one run a second after the last.
     m_pushTimer.start();
@@ -102,7 +101,7 @@ void CloudKitSyncService::schedulePush()
 
 // ---- bookkeeping
 
-QSet<QUuid> CloudKitSyncService::idSet(const QString& key) const
+QSet<QUuid> SyncService::idSet(const QString& key) const
 {
     if (const auto it = m_idSets.constFind(key); it != m_idSets.cend())
         return *it;
@@ -111,7 +110,7 @@ QSet<QUuid> CloudKitSyncService::idSet(const QString& key) const
     return ids;
 }
 
-void CloudKitSyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)
+void SyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)
 {
     // Every write goes to disk at once; most runs change nothing here.
     if (m_defaults.contains(key) && idSet(key) == ids)
@@ -119,22 +118,22 @@ void CloudKitSyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)
     m_defaults.setUuidSet(key, ids);
 }
 
-void CloudKitSyncService::addToIdSet(const QString& key, const QSet<QUuid>& ids)
+void SyncService::addToIdSet(const QString& key, const QSet<QUuid>& ids)
 {
     writeIdSet(key, idSet(key) + ids);
 }
 
-void CloudKitSyncService::noteDeleted(const QUuid& id)
+void SyncService::noteDeleted(const QUuid& id)
 {
     addToIdSet(pendingNoteDeletes, {id});
 }
 
-void CloudKitSyncService::tasksDeleted(const QSet<QUuid>& ids)
+void SyncService::tasksDeleted(const QSet<QUuid>& ids)
 {
     addToIdSet(pendingTaskDeletes, ids);
 }
 
-void CloudKitSyncService::clearPendingDeletes(const QSet<QUuid>& tasks, const QSet<QUuid>& notes)
+void SyncService::clearPendingDeletes(const QSet<QUuid>& tasks, const QSet<QUuid>& notes)
 {
     writeIdSet(pendingTaskDeletes, idSet(pendingTaskDeletes) - tasks);
     writeIdSet(pendingNoteDeletes, idSet(pendingNoteDeletes) - notes);
@@ -142,7 +141,7 @@ void CloudKitSyncService::clearPendingDeletes(const QSet<QUuid>& tasks, const QS
 
 // ---- observable state
 
-void CloudKitSyncService::setSyncing(bool value)
+void SyncService::setSyncing(bool value)
 {
     if (m_isSyncing == value)
         return;
@@ -150,7 +149,7 @@ void CloudKitSyncService::setSyncing(bool value)
     emit isSyncingChanged();
 }
 
-void CloudKitSyncService::setStatusMessage(const QString& text)
+void SyncService::setStatusMessage(const QString& text)
 {
     if (m_statusMessage == text)
         return;
@@ -158,7 +157,7 @@ void CloudKitSyncService::setStatusMessage(const QString& text)
     emit statusMessageChanged();
 }
 
-void CloudKitSyncService::setLastError(const std::optional<QString>& text)
+void SyncService::setLastError(const std::optional<QString>& text)
 {
     if (m_lastError == text)
         return;
@@ -166,17 +165,17 @@ void CloudKitSyncService::setLastError(const std::optional<QString>& text)
     emit lastErrorChanged();
 }
 
-void CloudKitSyncService::setICloudAvailable(bool value)
+void SyncService::setSyncAvailable(bool value)
 {
-    if (m_isICloudAvailable == value)
+    if (m_isSyncAvailable == value)
         return;
-    m_isICloudAvailable = value;
-    emit isICloudAvailableChanged();
+    m_isSyncAvailable = value;
+    emit isSyncAvailableChanged();
 }
 
 // ---- texts and retries
 
-QString CloudKitSyncService::syncDescription(int accountStatus)
+QString SyncService::syncDescription(int accountStatus)
 {
     switch (accountStatus) {
     case 0:
@@ -194,7 +193,7 @@ QString CloudKitSyncService::syncDescription(int accountStatus)
     }
 }
 
-QString CloudKitSyncService::userMessage(const RecordError& error)
+QString SyncService::userMessage(const RecordError& error)
 {
     const QString generic = QStringLiteral("Sync didn't finish. It will try again automatically.");
     const QString offline = QStringLiteral("No internet connection \u2014 sync will retry automatically.");
@@ -225,7 +224,7 @@ QString CloudKitSyncService::userMessage(const RecordError& error)
     }
 }
 
-std::optional<int> CloudKitSyncService::retryDelaySeconds(const RecordError& error)
+std::optional<int> SyncService::retryDelaySeconds(const RecordError& error)
 {
     switch (error.code) {
     case RecordErrorCode::networkUnavailable:
@@ -245,7 +244,7 @@ std::optional<int> CloudKitSyncService::retryDelaySeconds(const RecordError& err
     }
 }
 
-void CloudKitSyncService::scheduleRetry(const RecordError& error)
+void SyncService::scheduleRetry(const RecordError& error)
 {
     const std::optional<int> delay = retryDelaySeconds(error);
     if (!delay)
@@ -254,7 +253,7 @@ void CloudKitSyncService::scheduleRetry(const RecordError& error)
     m_retryTimer.start(*delay * 1000);
 }
 
-QString CloudKitSyncService::lastSyncedText(Date date) const
+QString SyncService::lastSyncedText(Date date) const
 {
     const Calendar calendar = m_env.calendar();
     const QDateTime at = QDateTime::fromMSecsSinceEpoch(qint64(std::floor(date * 1000)), calendar.timeZone());
@@ -266,7 +265,7 @@ QString CloudKitSyncService::lastSyncedText(Date date) const
 
 // ---- the manifest's text form
 
-std::vector<QUuid> CloudKitSyncService::parseIdList(const std::optional<QString>& text)
+std::vector<QUuid> SyncService::parseIdList(const std::optional<QString>& text)
 {
     std::vector<QUuid> ids;
     if (!text)
@@ -277,7 +276,7 @@ std::vector<QUuid> CloudKitSyncService::parseIdList(const std::optional<QString>
     return ids;
 }
 
-QString CloudKitSyncService::idListText(const QSet<QUuid>& ids)
+QString SyncService::idListText(const QSet<QUuid>& ids)
 {
     QStringList texts;
     texts.reserve(ids.size());
@@ -287,8 +286,7 @@ QString CloudKitSyncService::idListText(const QSet<QUuid>& ids)
     return texts.join(u',');
 }
 
-QSet<QUuid> CloudKitSyncService::mergedIdSet(const QSet<QUuid>& server, const QSet<QUuid>& adding,
-                                             const QSet<QUuid>& removing)
+QSet<QUuid> SyncService::mergedIdSet(const QSet<QUuid>& server, const QSet<QUuid>& adding, const QSet<QUuid>& removing)
 {
     return (server + adding) - removing;
 }

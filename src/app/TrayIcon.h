@@ -6,7 +6,7 @@
 
 // The tray's padlock in four states, drawn here rather than loaded: light with a dark outline,
 // because Linux trays do not tint icons and a dark glyph vanishes on a dark panel.
-namespace MenuBarIcon {
+namespace TrayIcon {
 
 enum class State { idle, active, paused, attention };
 
@@ -18,4 +18,4 @@ QImage render(State state, int pixels);
 // 18, 36 and the common tray sizes; built once per state and process.
 const QIcon& icon(State state);
 
-} // namespace MenuBarIcon
+} // namespace TrayIcon

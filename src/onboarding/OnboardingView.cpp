@@ -1,4 +1,4 @@
-#include "onboarding/MacOnboardingView.h"
+#include "onboarding/OnboardingView.h"
 
 #include "blocking/BrowserAutomationService.h"
 #include "linux/ApplicationsMover.h"
@@ -421,15 +421,14 @@ void fadeOut(QWidget* page)
 
 } // namespace
 
-MacOnboardingView::MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
-                                     QWidget* parent)
-    : MacOnboardingView(
+OnboardingView::OnboardingView(AppContext& context, int startStep, std::function<void()> onFinish, QWidget* parent)
+    : OnboardingView(
           context, startStep, std::move(onFinish), [] { return ApplicationsMover::shouldOfferMove(); }, parent)
 {
 }
 
-MacOnboardingView::MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
-                                     const std::function<bool()>& shouldOfferMove, QWidget* parent)
+OnboardingView::OnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
+                               const std::function<bool()>& shouldOfferMove, QWidget* parent)
     : QDialog(parent), m_context(context), m_flow(startStep, shouldOfferMove), m_onFinish(std::move(onFinish)),
       m_login(new LaunchAtLoginService(this))
 {
@@ -452,8 +451,8 @@ MacOnboardingView::MacOnboardingView(AppContext& context, int startStep, std::fu
     m_root = column(this);
 
     if (context.browsers)
-        connect(context.browsers, &BrowserAutomationService::accessChanged, this, &MacOnboardingView::scheduleChanged);
-    connect(m_login, &LaunchAtLoginService::statusChanged, this, &MacOnboardingView::scheduleChanged);
+        connect(context.browsers, &BrowserAutomationService::accessChanged, this, &OnboardingView::scheduleChanged);
+    connect(m_login, &LaunchAtLoginService::statusChanged, this, &OnboardingView::scheduleChanged);
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive)
@@ -462,9 +461,9 @@ MacOnboardingView::MacOnboardingView(AppContext& context, int startStep, std::fu
     showStep();
 }
 
-MacOnboardingView::~MacOnboardingView() = default;
+OnboardingView::~OnboardingView() = default;
 
-void MacOnboardingView::showEvent(QShowEvent* event)
+void OnboardingView::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (!m_refreshedOnce) {
@@ -473,31 +472,31 @@ void MacOnboardingView::showEvent(QShowEvent* event)
     }
 }
 
-void MacOnboardingView::refreshSystemState()
+void OnboardingView::refreshSystemState()
 {
     if (m_context.browsers)
         m_context.browsers->refreshInstalledBrowsers(true);
     m_login->setStatus(m_login->readStatus());
 }
 
-void MacOnboardingView::go(Step target)
+void OnboardingView::go(Step target)
 {
     m_flow.go(target);
     showStep();
 }
 
-void MacOnboardingView::back()
+void OnboardingView::back()
 {
     if (m_flow.back())
         showStep();
 }
 
-void MacOnboardingView::reject()
+void OnboardingView::reject()
 {
     // Neither Escape nor the window's close button ends the onboarding; only finish() does.
 }
 
-void MacOnboardingView::closeEvent(QCloseEvent* event)
+void OnboardingView::closeEvent(QCloseEvent* event)
 {
     // Once finished, the owner closes the sheet (accept() sends a close event on Qt 6.4).
     if (m_flow.isFinished())
@@ -506,7 +505,7 @@ void MacOnboardingView::closeEvent(QCloseEvent* event)
         event->ignore();
 }
 
-void MacOnboardingView::keyPressEvent(QKeyEvent* event)
+void OnboardingView::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Escape:
@@ -525,12 +524,12 @@ void MacOnboardingView::keyPressEvent(QKeyEvent* event)
     }
 }
 
-void MacOnboardingView::scheduleChanged()
+void OnboardingView::scheduleChanged()
 {
     m_queuedChange.request();
 }
 
-void MacOnboardingView::changed()
+void OnboardingView::changed()
 {
     if (m_update)
         m_update();
@@ -538,7 +537,7 @@ void MacOnboardingView::changed()
         m_primary->setEnabled(m_flow.isPrimaryEnabled());
 }
 
-void MacOnboardingView::showStep()
+void OnboardingView::showStep()
 {
     m_update = nullptr;
     m_primary = nullptr;
@@ -588,7 +587,7 @@ void MacOnboardingView::showStep()
 
 // --- frame
 
-QWidget* MacOnboardingView::header(const QString& text, int barWidth)
+QWidget* OnboardingView::header(const QString& text, int barWidth)
 {
     auto* w = new QWidget;
     auto* l = rowLayout(w, 10);
@@ -605,7 +604,7 @@ QWidget* MacOnboardingView::header(const QString& text, int barWidth)
     return w;
 }
 
-QWidget* MacOnboardingView::footer(bool withSkip, const QString& primaryTitle)
+QWidget* OnboardingView::footer(bool withSkip, const QString& primaryTitle)
 {
     auto* w = new Ruled(true);
     auto* l = new QHBoxLayout(w);
@@ -613,24 +612,24 @@ QWidget* MacOnboardingView::footer(bool withSkip, const QString& primaryTitle)
     l->setSpacing(0);
     auto* backButton = new OnboardingButton(QStringLiteral("Back"), OnboardingButton::Kind::quiet);
     backButton->setObjectName(QStringLiteral("backButton"));
-    connect(backButton, &QAbstractButton::clicked, this, &MacOnboardingView::back);
+    connect(backButton, &QAbstractButton::clicked, this, &OnboardingView::back);
     l->addWidget(backButton);
     l->addStretch(1);
     if (withSkip) {
         auto* skip = new OnboardingButton(QStringLiteral("Skip"), OnboardingButton::Kind::quiet);
         skip->setObjectName(QStringLiteral("skipButton"));
-        connect(skip, &QAbstractButton::clicked, this, &MacOnboardingView::skipPressed);
+        connect(skip, &QAbstractButton::clicked, this, &OnboardingView::skipPressed);
         l->addWidget(skip);
         l->addSpacing(8);
     }
     m_primary = new OnboardingButton(primaryTitle, OnboardingButton::Kind::primary);
     m_primary->setObjectName(QStringLiteral("primaryButton"));
-    connect(m_primary.data(), &QAbstractButton::clicked, this, &MacOnboardingView::primaryPressed);
+    connect(m_primary.data(), &QAbstractButton::clicked, this, &OnboardingView::primaryPressed);
     l->addWidget(m_primary);
     return w;
 }
 
-QWidget* MacOnboardingView::singleColumn(const QString& headerLabel, QWidget* content, QWidget* foot)
+QWidget* OnboardingView::singleColumn(const QString& headerLabel, QWidget* content, QWidget* foot)
 {
     auto* page = new QWidget;
     auto* l = column(page, QMargins(48, 30, 48, 22));
@@ -641,7 +640,7 @@ QWidget* MacOnboardingView::singleColumn(const QString& headerLabel, QWidget* co
     return page;
 }
 
-QWidget* MacOnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget* preview)
+QWidget* OnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget* preview)
 {
     auto* page = new QWidget;
     auto* r = rowLayout(page, 0);
@@ -665,7 +664,7 @@ QWidget* MacOnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget*
     return page;
 }
 
-void MacOnboardingView::primaryPressed()
+void OnboardingView::primaryPressed()
 {
     if (!m_flow.isPrimaryEnabled())
         return;
@@ -682,7 +681,7 @@ void MacOnboardingView::primaryPressed()
     }
 }
 
-void MacOnboardingView::skipPressed()
+void OnboardingView::skipPressed()
 {
     if (m_flow.step() == Step::sites)
         m_flow.skipSites();
@@ -695,7 +694,7 @@ void MacOnboardingView::skipPressed()
 
 // --- install
 
-QWidget* MacOnboardingView::buildInstall()
+QWidget* OnboardingView::buildInstall()
 {
     auto* page = new QWidget;
     auto* r = new QHBoxLayout(page);
@@ -721,7 +720,7 @@ QWidget* MacOnboardingView::buildInstall()
     auto* buttons = row(14);
     m_primary = new OnboardingButton(QStringLiteral("Move to Applications"), OnboardingButton::Kind::primary);
     m_primary->setObjectName(QStringLiteral("primaryButton"));
-    connect(m_primary.data(), &QAbstractButton::clicked, this, &MacOnboardingView::primaryPressed);
+    connect(m_primary.data(), &QAbstractButton::clicked, this, &OnboardingView::primaryPressed);
     auto* notNow = new OnboardingButton(QStringLiteral("Not now"), OnboardingButton::Kind::quiet);
     notNow->setObjectName(QStringLiteral("notNowButton"));
     connect(notNow, &QAbstractButton::clicked, this, [this] { go(Step::welcome); });
@@ -750,7 +749,7 @@ QWidget* MacOnboardingView::buildInstall()
     return page;
 }
 
-void MacOnboardingView::moveToApplications()
+void OnboardingView::moveToApplications()
 {
     QString error;
     if (m_move && m_move(&error))
@@ -763,7 +762,7 @@ void MacOnboardingView::moveToApplications()
 
 // --- welcome
 
-QWidget* MacOnboardingView::buildWelcome()
+QWidget* OnboardingView::buildWelcome()
 {
     auto* page = new QWidget;
     auto* r = new QHBoxLayout(page);
@@ -789,7 +788,7 @@ QWidget* MacOnboardingView::buildWelcome()
     c->addSpacing(30);
     m_primary = new OnboardingButton(QStringLiteral("Get started"), OnboardingButton::Kind::primary);
     m_primary->setObjectName(QStringLiteral("primaryButton"));
-    connect(m_primary.data(), &QAbstractButton::clicked, this, &MacOnboardingView::primaryPressed);
+    connect(m_primary.data(), &QAbstractButton::clicked, this, &OnboardingView::primaryPressed);
     c->addWidget(m_primary, 0, Qt::AlignLeft);
     r->addWidget(text, 1, Qt::AlignVCenter);
     r->addWidget(new OnboardingFeedBreakIllustration, 0, Qt::AlignVCenter);
@@ -798,7 +797,7 @@ QWidget* MacOnboardingView::buildWelcome()
 
 // --- daily scroll
 
-QWidget* MacOnboardingView::buildDailyScroll()
+QWidget* OnboardingView::buildDailyScroll()
 {
     auto* content = new QWidget;
     auto* r = rowLayout(content, 36);
@@ -884,7 +883,7 @@ QWidget* MacOnboardingView::buildDailyScroll()
 
 // --- how it works
 
-QWidget* MacOnboardingView::buildHowItWorks()
+QWidget* OnboardingView::buildHowItWorks()
 {
     auto* content = new QWidget;
     auto* c = column(content);
@@ -964,7 +963,7 @@ QWidget* MacOnboardingView::buildHowItWorks()
 
 // --- sites
 
-QWidget* MacOnboardingView::buildSites()
+QWidget* OnboardingView::buildSites()
 {
     auto* content = new QWidget;
     auto* c = column(content);
@@ -1107,7 +1106,7 @@ QWidget* MacOnboardingView::buildSites()
 
 // --- browser
 
-QWidget* MacOnboardingView::buildBrowser()
+QWidget* OnboardingView::buildBrowser()
 {
     auto* content = new QWidget;
     auto* r = rowLayout(content, 40);
@@ -1226,7 +1225,7 @@ QWidget* MacOnboardingView::buildBrowser()
     return singleColumn(OnboardingFlow::stepLabel(Step::browser), content, footer(false, QStringLiteral("Continue")));
 }
 
-void MacOnboardingView::reconnectBrowsersNeedingPermission()
+void OnboardingView::reconnectBrowsersNeedingPermission()
 {
     if (m_flow.step() != Step::browser || !m_context.browsers)
         return;
@@ -1238,7 +1237,7 @@ void MacOnboardingView::reconnectBrowsersNeedingPermission()
 
 // --- priority
 
-QWidget* MacOnboardingView::buildPriority()
+QWidget* OnboardingView::buildPriority()
 {
     auto* content = new QWidget;
     auto* c = column(content);
@@ -1308,7 +1307,7 @@ QWidget* MacOnboardingView::buildPriority()
 
 // --- phone
 
-QWidget* MacOnboardingView::buildPhone()
+QWidget* OnboardingView::buildPhone()
 {
     auto* page = new QWidget;
     auto* r = rowLayout(page, 0);
@@ -1383,7 +1382,7 @@ QWidget* MacOnboardingView::buildPhone()
 
 // --- done
 
-QWidget* MacOnboardingView::buildDone()
+QWidget* OnboardingView::buildDone()
 {
     auto* content = new QWidget;
     auto* r = rowLayout(content, 40);
@@ -1507,7 +1506,7 @@ QWidget* MacOnboardingView::buildDone()
     auto* menu = new Panel(hex("E9E5DC"), 22);
     menu->setFixedWidth(330);
     auto* m = column(menu, QMargins(22, 26, 22, 26));
-    auto* illustration = new OnboardingMenuBarIllustration(priority);
+    auto* illustration = new OnboardingTrayIllustration(priority);
     m->addWidget(illustration);
     m->addSpacing(18);
     m->addWidget(label(QStringLiteral("Find Quillharbour in your menu bar. Close this window any time. Everything "
@@ -1523,7 +1522,7 @@ QWidget* MacOnboardingView::buildDone()
     return singleColumn(QString(), content, footer(false, QStringLiteral("Start focusing")));
 }
 
-void MacOnboardingView::finish()
+void OnboardingView::finish()
 {
     OnboardingFlow::FinishTargets targets;
     targets.storage = m_context.storage;

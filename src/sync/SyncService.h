@@ -66,17 +66,17 @@ struct SyncManifest {
 
 // Two-way sync of the store's to-dos and notes with the record store, shared with the phone app.
 // Main thread only; every trigger ends in syncNow(), which never lets two runs overlap.
-class CloudKitSyncService : public CloudSync {
+class SyncService : public CloudSync {
     Q_OBJECT
     Q_PROPERTY(bool isSyncing READ isSyncing NOTIFY isSyncingChanged)
     Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
     // Empty when there is none.
     Q_PROPERTY(QString lastError READ lastErrorText NOTIFY lastErrorChanged)
-    Q_PROPERTY(bool isICloudAvailable READ isICloudAvailable NOTIFY isICloudAvailableChanged)
+    Q_PROPERTY(bool isSyncAvailable READ isSyncAvailable NOTIFY isSyncAvailableChanged)
 public:
-    CloudKitSyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment = {},
-                        QObject* parent = nullptr);
-    ~CloudKitSyncService() override;
+    SyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment = {},
+                QObject* parent = nullptr);
+    ~SyncService() override;
 
     static inline const QString knownTasksKey = QStringLiteral("sync.knownRemoteTaskIds.v1");
     static inline const QString knownNotesKey = QStringLiteral("sync.knownRemoteNoteIds.v1");
@@ -108,7 +108,7 @@ public:
     const QString& statusMessage() const { return m_statusMessage; }
     const std::optional<QString>& lastError() const { return m_lastError; }
     QString lastErrorText() const { return m_lastError.value_or(QString()); }
-    bool isICloudAvailable() const { return m_isICloudAvailable; }
+    bool isSyncAvailable() const { return m_isSyncAvailable; }
     bool isCloudSyncAvailable() const { return m_env.recordStore != nullptr; }
 
     // ---- triggers
@@ -242,7 +242,7 @@ signals:
     void isSyncingChanged();
     void statusMessageChanged();
     void lastErrorChanged();
-    void isICloudAvailableChanged();
+    void isSyncAvailableChanged();
     void pushScheduled();
     void syncRunStarted();
     // A run (and the runs coalesced after it) ended; tests wait for this.
@@ -277,7 +277,7 @@ private:
     void setSyncing(bool value);
     void setStatusMessage(const QString& text);
     void setLastError(const std::optional<QString>& text);
-    void setICloudAvailable(bool value);
+    void setSyncAvailable(bool value);
 
     QPointer<StorageService> m_storage;
     Defaults& m_defaults;
@@ -285,7 +285,7 @@ private:
     bool m_isSyncing = false;
     QString m_statusMessage;
     std::optional<QString> m_lastError;
-    bool m_isICloudAvailable = false;
+    bool m_isSyncAvailable = false;
     bool m_syncRequestedWhileRunning = false;
     bool m_started = false;
     QTimer m_pushTimer;
@@ -297,7 +297,7 @@ private:
 };
 
 // Awaits one answer of the record store: its value, or its error thrown to the run.
-template <typename T> QCoro::Task<T> CloudKitSyncService::answer(QFuture<StoreAnswer<T>> future)
+template <typename T> QCoro::Task<T> SyncService::answer(QFuture<StoreAnswer<T>> future)
 {
     const std::shared_ptr<bool> alive = m_alive;
     StoreAnswer<T> reply = co_await future;

@@ -7,11 +7,11 @@
 #include <QLoggingCategory>
 #include <optional>
 
-Q_DECLARE_LOGGING_CATEGORY(cloudKitMapperLog)
+Q_DECLARE_LOGGING_CATEGORY(recordMapperLog)
 
 // How to-dos and notes look as records of the cloud record store, which the phone app reads and
 // writes too: "QHTask" and "QHNote" named by the item's id.
-namespace CloudKitMapper {
+namespace RecordMapper {
 
 inline const QString taskRecordType = QStringLiteral("QHTask");
 inline const QString noteRecordType = QStringLiteral("QHNote");
@@ -26,4 +26,4 @@ void fillNoteRecord(const Note& note, CloudRecord& record);
 QString subtasksJSON(const std::vector<Subtask>& steps);
 std::optional<std::vector<Subtask>> decodeSubtasksJSON(const QString& text);
 
-} // namespace CloudKitMapper
+} // namespace RecordMapper

@@ -1,4 +1,4 @@
-#include "sync/CloudKitMapper.h"
+#include "sync/RecordMapper.h"
 
 #include "model/Json.h"
 #include "model/JsonWriter.h"
@@ -6,9 +6,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
-Q_LOGGING_CATEGORY(cloudKitMapperLog, "CloudKitMapper")
+Q_LOGGING_CATEGORY(recordMapperLog, "RecordMapper")
 
-namespace CloudKitMapper {
+namespace RecordMapper {
 
 QString subtasksJSON(const std::vector<Subtask>& steps)
 {
@@ -41,7 +41,7 @@ std::optional<std::vector<Subtask>> decodeSubtasksJSON(const QString& text)
 std::optional<TaskItem> taskItem(const CloudRecord& record)
 {
     const auto malformed = [&record]() -> std::optional<TaskItem> {
-        qCCritical(cloudKitMapperLog, "Skipping malformed task record %s", qUtf8Printable(record.recordName()));
+        qCCritical(recordMapperLog, "Skipping malformed task record %s", qUtf8Printable(record.recordName()));
         return std::nullopt;
     };
     TaskItem t;
@@ -82,7 +82,7 @@ std::optional<Note> note(const CloudRecord& record)
     const std::optional<QString> body = record.string(QStringLiteral("body"));
     const std::optional<Date> createdAt = record.date(QStringLiteral("createdAt"));
     if (!id || !title || !body || !createdAt) {
-        qCCritical(cloudKitMapperLog, "Skipping malformed note record %s", qUtf8Printable(record.recordName()));
+        qCCritical(recordMapperLog, "Skipping malformed note record %s", qUtf8Printable(record.recordName()));
         return std::nullopt;
     }
     return Note{*id, *title, *body, *createdAt, record.date(QStringLiteral("updatedAt")).value_or(*createdAt)};
@@ -113,4 +113,4 @@ void fillNoteRecord(const Note& n, CloudRecord& record)
     record.setDate(QStringLiteral("updatedAt"), n.updatedAt);
 }
 
-} // namespace CloudKitMapper
+} // namespace RecordMapper

@@ -18,7 +18,7 @@ class QVBoxLayout;
 // The first-run sheet over the main window: nine steps, each built when it is shown, all choices
 // kept in an OnboardingFlow until the done step's "Start focusing". It cannot be closed: Escape
 // goes back on the steps with a footer, and the window's close button does nothing.
-class MacOnboardingView : public QDialog {
+class OnboardingView : public QDialog {
     Q_OBJECT
 public:
     using Step = OnboardingFlow::Step;
@@ -29,11 +29,11 @@ public:
     static inline const QString companionAppStoreLink =
         QStringLiteral("https://apps.apple.com/search?term=Quillharbour");
 
-    MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish, QWidget* parent = nullptr);
+    OnboardingView(AppContext& context, int startStep, std::function<void()> onFinish, QWidget* parent = nullptr);
     // `shouldOfferMove` decides whether the flow opens on the install step.
-    MacOnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
-                      const std::function<bool()>& shouldOfferMove, QWidget* parent = nullptr);
-    ~MacOnboardingView() override;
+    OnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
+                   const std::function<bool()>& shouldOfferMove, QWidget* parent = nullptr);
+    ~OnboardingView() override;
 
     OnboardingFlow& flow() { return m_flow; }
     Step step() const { return m_flow.step(); }
