@@ -167,7 +167,7 @@ bool StorageService::writeFile(const QString& name, const QByteArray& text, QStr
     if (m_unbackedFiles.contains(name)) {
         if (error)
             *error = QStringLiteral("“%1” could not be read and no backup copy of it could be made, so it was "
-                                    "not overwritten. Your changes are kept until the app quits.")
+                                    "not overwritten and the change was not saved.")
                          .arg(name);
         return false;
     }

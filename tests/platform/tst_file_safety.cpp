@@ -117,8 +117,8 @@ private slots:
         QVERIFY(writePlain(path, "{}"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
-        QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-ageSeconds),
-                                 QFileDevice::FileModificationTime));
+        QVERIFY(
+            file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-ageSeconds), QFileDevice::FileModificationTime));
         file.close();
         QCOMPARE(FileSafety::removeStaleTemporaries(folder.path(), {QStringLiteral("state.json")}), removed ? 1 : 0);
         QCOMPARE(QFileInfo::exists(path), !removed);
