@@ -59,7 +59,7 @@ int main(int argc, char** argv)
             *error = QStringLiteral("Permission denied");
             return false;
         });
-        rig.view->moveToApplications();
+        rig.view->install();
     });
     shot(QStringLiteral("2_welcome"), Step::welcome);
     shot(QStringLiteral("3_daily_scroll_unanswered"), Step::dailyScroll, [](OnboardingRig& rig) {
@@ -89,10 +89,9 @@ int main(int argc, char** argv)
     });
     shot(QStringLiteral("6_browser_none_installed"), Step::browser);
     shot(QStringLiteral("6_browser_states"), Step::browser, {},
-         {{"safari", BrowserAccessState::of(Kind::connected)},
-          {"chrome", BrowserAccessState::of(Kind::notConnected)},
-          {"arc", BrowserAccessState::of(Kind::browserClosed)},
-          {"edge", BrowserAccessState::of(Kind::problem, QStringLiteral("No answer"))}});
+         {{"chrome", BrowserAccessState::of(Kind::connected)},
+          {"brave", BrowserAccessState::of(Kind::notConnected)},
+          {"edge", BrowserAccessState::of(Kind::browserClosed)}});
     shot(QStringLiteral("6_browser_permission_refused"), Step::browser, {},
          {{"chrome", BrowserAccessState::of(Kind::permissionNeeded)},
           {"brave", BrowserAccessState::of(Kind::unsupported)}});
@@ -104,7 +103,7 @@ int main(int argc, char** argv)
     });
     shot(QStringLiteral("7_priority_example"), Step::priority,
          [](OnboardingRig& rig) { rig.find<QAbstractButton>(QStringLiteral("example:Go for a walk"))->click(); });
-    shot(QStringLiteral("8_phone"), Step::iPhone);
+    shot(QStringLiteral("8_phone"), Step::otherComputer);
     shot(QStringLiteral("9_done"), Step::done, [](OnboardingRig& rig) {
         rig.view->flow().toggleSite(QStringLiteral("tiktok.com"));
         rig.view->flow().setPriorityTitle(QStringLiteral("Deep work"));

@@ -63,7 +63,7 @@ QCoro::Task<> SyncService::checkAccountKey()
     const QString key = m_env.environment + QLatin1Char('|') + userName;
     const std::optional<QString> stored = m_defaults.string(accountKeyKey);
     if (stored && *stored != key) {
-        logInfo("iCloud account or environment changed \u2014 resetting sync history");
+        logInfo("Sync database or account changed \u2014 resetting sync history");
         m_defaults.remove(knownTasksKey);
         m_defaults.remove(knownNotesKey);
         m_defaults.remove(pendingTaskDeletes);

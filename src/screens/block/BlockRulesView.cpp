@@ -195,8 +195,8 @@ void BlockRulesView::refreshBrowsers()
         }
     }
     if (listed.isEmpty()) {
-        layout->addWidget(note(QStringLiteral("No supported browser found. Quillharbour blocks sites in Safari, "
-                                              "Chrome, Arc, Brave and Edge."),
+        layout->addWidget(note(QStringLiteral("No supported browser found. Quillharbour blocks sites in Chrome, "
+                                              "Chromium, Brave, Edge, Vivaldi, Opera and Firefox."),
                                13, QStringLiteral("browsersEmpty")));
         return;
     }
@@ -221,7 +221,7 @@ void BlockRulesView::refreshBrowsers()
         } else {
             auto* connectButton = new FocusButton(QStringLiteral("Connect"), FocusPillButtonStyle{false, 12});
             connectButton->setObjectName(QStringLiteral("connectButton"));
-            connectButton->setToolTip(QStringLiteral("macOS will ask for permission. Choose Allow."));
+            connectButton->setToolTip(QStringLiteral("Your browser will ask for permission. Choose Allow."));
             const SupportedBrowser target = *browser;
             QPointer<BrowserAutomationService> service(engine);
             connect(connectButton, &QAbstractButton::clicked, this, [service, target] {
