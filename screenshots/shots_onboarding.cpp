@@ -89,9 +89,10 @@ int main(int argc, char** argv)
     });
     shot(QStringLiteral("6_browser_none_installed"), Step::browser);
     shot(QStringLiteral("6_browser_states"), Step::browser, {},
-         {{"chrome", BrowserAccessState::of(Kind::connected)},
-          {"brave", BrowserAccessState::of(Kind::notConnected)},
-          {"edge", BrowserAccessState::of(Kind::browserClosed)}});
+         {{"chromium", BrowserAccessState::of(Kind::connected)},
+          {"chrome", BrowserAccessState::of(Kind::notConnected)},
+          {"vivaldi", BrowserAccessState::of(Kind::browserClosed)},
+          {"edge", BrowserAccessState::of(Kind::problem, QStringLiteral("No answer"))}});
     shot(QStringLiteral("6_browser_permission_refused"), Step::browser, {},
          {{"chrome", BrowserAccessState::of(Kind::permissionNeeded)},
           {"brave", BrowserAccessState::of(Kind::unsupported)}});

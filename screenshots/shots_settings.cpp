@@ -44,12 +44,14 @@ int main(int argc, char** argv)
     Theme::apply(app);
     const QString autostart = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/autostart");
     {
-        // Three states of the browsers, sync idle, login on.
+        // Five states of the browsers, sync idle, login on.
         SettingsRig rig;
         rig.view->launchAtLogin().setEnabled(true);
-        showWith(rig, {{"chrome", BrowserAccessState::of(Kind::connected)},
-                       {"brave", BrowserAccessState::of(Kind::browserClosed)},
-                       {"edge", BrowserAccessState::of(Kind::permissionNeeded)}});
+        showWith(rig, {{"chromium", BrowserAccessState::of(Kind::connected)},
+                       {"chrome", BrowserAccessState::of(Kind::notConnected)},
+                       {"vivaldi", BrowserAccessState::of(Kind::browserClosed)},
+                       {"brave", BrowserAccessState::of(Kind::permissionNeeded)},
+                       {"edge", BrowserAccessState::of(Kind::unsupported)}});
         savePage(rig, QStringLiteral("settings_browsers_sync_idle_login_on"));
         rig.view->launchAtLogin().setEnabled(false);
     }
@@ -58,8 +60,7 @@ int main(int argc, char** argv)
         SettingsRig rig;
         showWith(rig, {{"chrome",
                         BrowserAccessState::of(Kind::problem, QStringLiteral("The browser did not answer in time."))},
-                       {"brave", BrowserAccessState::of(Kind::notConnected)},
-                       {"edge", BrowserAccessState::of(Kind::unsupported)}});
+                       {"brave", BrowserAccessState::of(Kind::connected)}});
         rig.view->connectBrowser(*SupportedBrowser::withId(QStringLiteral("chrome")));
         rig.engine->setAccess(
             BrowserAccessState::of(Kind::problem, QStringLiteral("The browser did not answer in time.")),

@@ -254,7 +254,7 @@ QString OnboardingFlow::promptBrowserName(const std::vector<SupportedBrowser>& i
                                           const QHash<QString, BrowserAccessState>& access)
 {
     for (const SupportedBrowser& browser : installed)
-        if (access.value(browser.id).kind != BrowserAccessState::Kind::connected)
+        if (!access.value(browser.id).isProtected())
             return browser.name;
     // Everything connected or nothing found: the prompt still shows, as the first browser would ask.
     return SupportedBrowser::all().front().name;

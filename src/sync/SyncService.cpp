@@ -195,7 +195,8 @@ QString SyncService::syncDescription(int accountStatus)
 
 QString SyncService::userMessage(const RecordError& error)
 {
-    const QString generic = QStringLiteral("Sync didn't finish. It will try again automatically.");
+    // Only failures with a retry of their own promise one; the rest wait for the next sync.
+    const QString generic = QStringLiteral("Sync didn't finish. It will try again at the next sync.");
     const QString offline = QStringLiteral("Can't reach the sync database \u2014 sync will retry automatically.");
     const QString busy = QStringLiteral("The sync database is busy \u2014 sync will retry automatically.");
     switch (error.code) {
@@ -203,7 +204,7 @@ QString SyncService::userMessage(const RecordError& error)
         // The first failing item in request order speaks for the request.
         if (!error.partialErrors.empty())
             return userMessage(error.partialErrors.front().second);
-        return QStringLiteral("Some items didn't sync. It will try again automatically.");
+        return QStringLiteral("Some items didn't sync. It will try again at the next sync.");
     case RecordErrorCode::networkUnavailable:
     case RecordErrorCode::networkFailure:
         return offline;
@@ -220,6 +221,13 @@ QString SyncService::userMessage(const RecordError& error)
         return QStringLiteral("Another computer was syncing at the same time \u2014 retrying shortly.");
     case RecordErrorCode::quotaExceeded:
         return QStringLiteral("The sync database's disk is full, so sync is paused.");
+    case RecordErrorCode::invalidArguments:
+    case RecordErrorCode::limitExceeded:
+        // Sending the same item again cannot succeed.
+        return QStringLiteral("The sync database refused a to-do or note, so sync is paused until it changes.");
+    case RecordErrorCode::serverNotTrusted:
+        return QStringLiteral("The sync server's certificate could not be verified, so nothing was synced: ") +
+               error.message;
     default:
         return generic;
     }
