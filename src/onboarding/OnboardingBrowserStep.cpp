@@ -10,6 +10,7 @@
 #include "onboarding/OnboardingIllustrations.h"
 #include "onboarding/OnboardingStepParts.h"
 #include "router/AppContext.h"
+#include "router/BrowserStateText.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
 #include "ui/Controls.h"

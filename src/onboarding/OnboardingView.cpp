@@ -1,7 +1,5 @@
 #include "onboarding/OnboardingView.h"
 
-#include "router/BrowserStateText.h"
-
 #include "blocking/BrowserAutomationService.h"
 #include "linux/ApplicationsMover.h"
 #include "linux/LaunchAtLoginService.h"
