@@ -189,7 +189,7 @@ QWidget* QuitFlowView::reasonStep()
     layout->addWidget(headline(QStringLiteral("Quitting turns off your blocks")));
     const QString phrase = QuitFlowModel::blockedSitesPhrase(QuitFlowModel::sitesOpeningOnQuit(m_storage));
     QLabel* body = text(QStringLiteral("While Quillharbour is closed, ") + phrase +
-                            QStringLiteral(" open freely on this Mac, until you open the app again."),
+                            QStringLiteral(" open freely on this computer, until you open the app again."),
                         14.5, QFont::Normal, FocusColor::textSecondary());
     body->setObjectName(QStringLiteral("reasonBody"));
     layout->addWidget(body);
