@@ -52,6 +52,7 @@ void TestSettingsPage::cardFigures_data()
     QTest::newRow("half up, not to even") << 5.0 << 0.5 << us << "$913 $75 $5/hr 0.5 hrs";
     QTest::newRow("one hour") << 300.0 << 1.0 << us << "$109,500 $9,000 $300/hr 1 hr";
     QTest::newRow("C locale, half") << 5.0 << 0.5 << QLocale::c() << "$913 $75 $5/hr 0.5 hrs";
+    QTest::newRow("a 75-minute estimate") << 40.0 << 1.25 << us << "$18,250 $1,500 $40/hr 1.25 hrs";
 }
 
 void TestSettingsPage::cardFigures()
