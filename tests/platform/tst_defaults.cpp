@@ -92,43 +92,6 @@ private slots:
         QVERIFY(d.lastError().isEmpty());
         QCOMPARE(Defaults(path()).integer(QStringLiteral("fresh")), std::optional<qint64>(1));
     }
-
-    // A value the JSON parser refuses costs only its own key; the file as it was is kept aside
-    // before the first write replaces it.
-    void damagedFileLosesOnlyWhatIsDamaged_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<bool>("keysKept");
-        const QByteArray kept = "\"onboarding.completed.v1\": true, \"opportunityCost.hourlyRate\": 40";
-        QTest::newRow("number beyond a double") << "{\"a\": 1e400, " + kept + "}" << true;
-        QTest::newRow("misspelt literal") << "{" + kept + ",\n \"a\": tru}" << true;
-        QTest::newRow("bad value inside an array") << "{\"a\": [\"x\", 1e999], " + kept + "}" << true;
-        QTest::newRow("cut short") << "{" + kept + ", \"a\": \"2026-" << true;
-        QTest::newRow("not an object") << QByteArray("[1, 2]") << false;
-    }
-    void damagedFileLosesOnlyWhatIsDamaged()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(bool, keysKept);
-        QTemporaryDir own;
-        const QString file = own.filePath(QStringLiteral("defaults.json"));
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(text) == text.size());
-        out.close();
-
-        Defaults d(file);
-        QVERIFY(!d.lastError().isEmpty());
-        QVERIFY(!d.contains(QStringLiteral("a")));
-        QCOMPARE(d.boolean(QStringLiteral("onboarding.completed.v1")), keysKept ? std::optional(true) : std::nullopt);
-        QCOMPARE(d.number(QStringLiteral("opportunityCost.hourlyRate")), keysKept ? std::optional(40.0) : std::nullopt);
-        QVERIFY(d.set(QStringLiteral("fresh"), 1));
-        const QStringList backups = QDir(own.path()).entryList({QStringLiteral("defaults.unreadable-*.json")});
-        QCOMPARE(backups.size(), 1);
-        QFile backup(own.filePath(backups.first()));
-        QVERIFY(backup.open(QIODevice::ReadOnly));
-        QCOMPARE(backup.readAll(), text);
-        QCOMPARE(Defaults(file).contains(QStringLiteral("onboarding.completed.v1")), keysKept);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDefaults)

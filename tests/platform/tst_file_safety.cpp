@@ -1,4 +1,3 @@
-#include "StoreFixture.h"
 #include "TestEnvironment.h"
 #include "platform/FileSafety.h"
 
@@ -8,13 +7,7 @@
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
-
-bool writePlain(const QString& path, const QByteArray& bytes, int ageSeconds = 0)
+bool writePlain(const QString& path, const QByteArray& bytes, int ageSeconds)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush() &&
@@ -23,32 +16,11 @@ bool writePlain(const QString& path, const QByteArray& bytes, int ageSeconds = 0
 
 } // namespace
 
-// A save that did not put every byte on the disk fails, and the file keeps its old bytes.
+// Temporaries of atomic saves that a killed save left behind.
 class TestFileSafety : public QObject {
     Q_OBJECT
 
 private slots:
-    void failedSaveKeepsTheOldFile_data()
-    {
-        QTest::addColumn<bool>("losing");
-        QTest::newRow("write refused") << false;
-        QTest::newRow("bytes lost on the way to the disk") << true; // what QSaveFile's commit() misses
-    }
-    void failedSaveKeepsTheOldFile()
-    {
-        QFETCH(bool, losing);
-        QTemporaryDir folder;
-        const QString path = folder.filePath(QStringLiteral("rules.json"));
-        QVERIFY(writePlain(path, "[old]"));
-        QString error;
-        QVERIFY(!FileSafety::writeAtomically(path, "[new]", &error, [losing](const QString& p) {
-            return losing ? std::unique_ptr<QSaveFile>(new LosingSaveFile(p)) : std::make_unique<RefusingSaveFile>(p);
-        }));
-        QVERIFY(!error.isEmpty() && error != QLatin1String("Unknown error"));
-        QCOMPARE(readAll(path), QByteArray("[old]"));
-        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("rules.json")});
-    }
-
     void staleTemporariesGo_data()
     {
         QTest::addColumn<QString>("name");
