@@ -2,6 +2,7 @@
 #include "screens/todos/TaskEditorSheet.h"
 #include "ui/ChoiceDialog.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -16,16 +17,23 @@ class TaskEditorSheetTest : public QObject {
 
     StoreFixture f;
     std::vector<TaskItem> saved, deleted;
+    QString refusal; // what the store answers to a save; empty: it keeps the to-do
 
-    std::unique_ptr<TaskEditorSheet> open(std::optional<TaskItem> todo)
+    std::unique_ptr<TaskEditorSheet> open(std::optional<TaskItem> todo, std::function<bool()> settings = {})
     {
         TaskEditorSheet::Inputs in;
+        in.openNotificationSettings = std::move(settings);
         in.existingTodo = std::move(todo);
         in.selectedDate = f.clock.now();
         in.clock = &f.clock;
         in.calendar = [this] { return f.calendar; };
         in.reminders = &f.store->reminders();
-        in.onSave = [this](const TaskItem& t) { saved.push_back(t); };
+        in.onSave = [this](const TaskItem& t) -> std::optional<QString> {
+            if (!refusal.isEmpty())
+                return refusal;
+            saved.push_back(t);
+            return std::nullopt;
+        };
         in.onDelete = [this](const TaskItem& t) { deleted.push_back(t); };
         auto sheet = std::make_unique<TaskEditorSheet>(std::move(in));
         sheet->show();
@@ -50,6 +58,7 @@ private slots:
     {
         saved.clear();
         deleted.clear();
+        refusal.clear();
         f.notifications.status = NotificationAuthorization::authorized;
         f.notifications.authorizationRequests = 0;
     }
@@ -58,7 +67,10 @@ private slots:
     void questions();
     void reminderSwitchAsksOnce_data();
     void reminderSwitchAsksOnce();
+    void turnOnLeadsSomewhere_data();
+    void turnOnLeadsSomewhere();
     void emptyTitleCannotBeSaved();
+    void refusedSaveKeepsTheSheetOpen();
 };
 
 void TaskEditorSheetTest::questions_data()
@@ -135,6 +147,40 @@ void TaskEditorSheetTest::reminderSwitchAsksOnce()
     QVERIFY(!notice->isVisible());
 }
 
+// "Turn on" shows only where the desktop has settings to open, and goes once they cannot start.
+void TaskEditorSheetTest::turnOnLeadsSomewhere_data()
+{
+    QTest::addColumn<int>("settings"); // 0: none known, 1: they open, 2: their program does not start
+    QTest::addColumn<bool>("offered");
+    QTest::addColumn<bool>("offeredAfterPress");
+    QTest::newRow("no settings known") << 0 << false << false;
+    QTest::newRow("settings open") << 1 << true << true;
+    QTest::newRow("settings fail to start") << 2 << true << false;
+}
+
+void TaskEditorSheetTest::turnOnLeadsSomewhere()
+{
+    QFETCH(int, settings);
+    f.notifications.status = NotificationAuthorization::denied;
+    int opened = 0;
+    std::function<bool()> opener;
+    if (settings > 0)
+        opener = [&opened, settings] {
+            ++opened;
+            return settings == 1;
+        };
+    auto sheet = open(std::nullopt, opener);
+    sheet->findChild<QPushButton*>("addReminderButton")->click();
+    QVERIFY(sheet->findChild<QWidget*>("notificationsNotice")->isVisible());
+    auto* turnOn = sheet->findChild<QAbstractButton*>("turnOnButton");
+    QTEST(turnOn && turnOn->isVisible(), "offered");
+    if (!turnOn)
+        return;
+    turnOn->click();
+    QCOMPARE(opened, 1);
+    QTEST(turnOn->isVisible(), "offeredAfterPress");
+}
+
 void TaskEditorSheetTest::emptyTitleCannotBeSaved()
 {
     auto sheet = open(std::nullopt);
@@ -146,6 +192,32 @@ void TaskEditorSheetTest::emptyTitleCannotBeSaved()
     QTest::keyClick(sheet.get(), Qt::Key_Return, Qt::ControlModifier);
     QCOMPARE(saved.size(), size_t(1));
     QCOMPARE(saved.front().title, QStringLiteral("Tea"));
+    QVERIFY(!sheet->isVisible());
+}
+
+// A to-do the store did not keep is not lost with the sheet: it stays open with what was typed,
+// says why, and saves once the store takes it.
+void TaskEditorSheetTest::refusedSaveKeepsTheSheetOpen()
+{
+    refusal = QStringLiteral("“todos.json” could not be saved: No space left on device");
+    auto sheet = open(std::nullopt);
+    QTest::keyClicks(sheet->findChild<QLineEdit*>("titleField"), QStringLiteral("Call the bank"));
+    sheet->save();
+    QVERIFY(sheet->isVisible());
+    QVERIFY(saved.empty());
+    QVERIFY(sheet->openQuestion());
+    QVERIFY(sheet->openQuestion()->findChildren<QLabel*>().size() > 0);
+    bool says = false;
+    for (const QLabel* label : sheet->openQuestion()->findChildren<QLabel*>())
+        says = says || label->text() == refusal;
+    QVERIFY(says);
+    QVERIFY(sheet->openQuestion()->choose(QStringLiteral("OK")));
+    QTRY_VERIFY(!sheet->openQuestion());
+
+    refusal.clear();
+    sheet->save();
+    QCOMPARE(saved.size(), size_t(1));
+    QCOMPARE(saved.front().title, QStringLiteral("Call the bank"));
     QVERIFY(!sheet->isVisible());
 }
 
