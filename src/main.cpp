@@ -4,6 +4,8 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
+#include "linux/BrowserDiscovery.h"
+#include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/FreedesktopNotifications.h"
@@ -11,6 +13,7 @@
 #include "linux/LinuxDesktop.h"
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
+#include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
 #include "model/Calendar.h"
@@ -22,6 +25,7 @@
 #include "sync/RecordStoreConfig.h"
 #include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/Motion.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -116,6 +120,7 @@ int main(int argc, char* argv[])
                                      &handlerError))
         QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     Theme::apply(app);
+    ReducedMotion::watch(&app, [](bool reduced) { Motion::setReduced(reduced); });
 
     const Clock& clock = SystemClock::instance();
     const auto calendar = [] { return Calendar::current(); };
@@ -155,15 +160,18 @@ int main(int argc, char* argv[])
     LocalBlockPageServer blockPageServer(&storage);
 
     X11Display display;
-    LinuxWorkspace workspace(display);
+    BrowserDiscovery discovery;
+    LinuxWorkspace workspace(display, QString(), &discovery);
     X11IdleTime idleTime(display);
     LinuxScreenState screen;
     // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
-    BrowserScriptExecutor executor(
-        std::make_unique<DevToolsScriptRunner>([&workspace](const QString& id) { return workspace.isRunning(id); },
-                                               QDir::homePath()),
-        3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
-    DevToolsNavigationInterceptor interceptor(QDir::homePath());
+    // One connection per browser, shared by the tab reader and the interceptor, so a browser that
+    // asks the person to allow each connection asks once.
+    DevToolsConnections devTools(&discovery);
+    BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
+                                       [&workspace](const QString& id) { return workspace.isRunning(id); }, &devTools),
+                                   3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
+    DevToolsNavigationInterceptor interceptor(&devTools);
     BrowserAutomationService::Environment automationEnvironment;
     automationEnvironment.clock = &clock;
     automationEnvironment.calendar = calendar;
