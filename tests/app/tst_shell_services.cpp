@@ -1,7 +1,7 @@
-#include "linux/ApplicationsMover.h"
 #include "linux/DesktopEntry.h"
 #include "linux/LaunchAtLoginService.h"
 #include "linux/SingleInstance.h"
+#include "linux/UserInstaller.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,7 +69,7 @@ private slots:
     void iconLineHoldsAnyPath()
     {
         QFETCH(QString, icon);
-        const QStringList lines = QString::fromUtf8(ApplicationsMover::desktopEntry(QStringLiteral("/usr/bin/q"), icon))
+        const QStringList lines = QString::fromUtf8(UserInstaller::desktopEntry(QStringLiteral("/usr/bin/q"), icon))
                                       .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         const QStringList iconLines = lines.filter(QRegularExpression(QStringLiteral("^Icon=")));
         QCOMPARE(iconLines.size(), 1);
@@ -160,8 +160,8 @@ private slots:
             QVERIFY(writeAll(home.filePath(linkTo), "program"));
             QVERIFY(QFile::link(home.filePath(linkTo), path));
         }
-        QCOMPARE(ApplicationsMover::shouldOfferMove(path, home.path()), offer);
-        QVERIFY(!ApplicationsMover::shouldOfferMove(QStringLiteral("/usr/bin/quillharbour"), home.path()));
+        QCOMPARE(UserInstaller::shouldOfferMove(path, home.path()), offer);
+        QVERIFY(!UserInstaller::shouldOfferMove(QStringLiteral("/usr/bin/quillharbour"), home.path()));
     }
 
     // The old copy makes way only for a whole new one, and comes back when a later step fails.
@@ -175,7 +175,7 @@ private slots:
     {
         QFETCH(bool, entryFolderBlocked);
         QTemporaryDir root;
-        ApplicationsMover::Places places;
+        UserInstaller::Places places;
         places.home = root.path();
         places.binFolder = root.filePath(QStringLiteral(".local/bin"));
         places.dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -189,7 +189,7 @@ private slots:
             QVERIFY(writeAll(places.dataHome + QStringLiteral("/applications"), "not a folder"));
 
         QString error;
-        const auto result = ApplicationsMover::copyToApplications(source, places, &error);
+        const auto result = UserInstaller::installCopy(source, places, &error);
         const QStringList trashed = QDir(places.dataHome + QStringLiteral("/Trash/files")).entryList(QDir::Files);
         if (entryFolderBlocked) {
             QVERIFY(!result);
