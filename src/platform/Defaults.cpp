@@ -131,8 +131,19 @@ bool Defaults::remove(const QString& key)
     return saved;
 }
 
+void Defaults::endBatch()
+{
+    if (--m_batchDepth == 0 && m_unsaved)
+        save();
+}
+
 bool Defaults::save()
 {
+    if (m_batchDepth > 0) {
+        m_unsaved = true;
+        return true;
+    }
+    m_unsaved = false;
     QString error;
     if (m_needsBackup) {
         // Never write over preferences a person may still want back.

@@ -40,6 +40,19 @@ public:
     bool setUuidSet(const QString& key, const QSet<QUuid>& ids);
     bool remove(const QString& key);
 
+    // While one lives, changes are kept in memory (and announced) and written once when the
+    // outermost one ends: a burst of changes costs one rewrite of the file.
+    class Batch {
+    public:
+        explicit Batch(Defaults& defaults) : m_defaults(defaults) { ++m_defaults.m_batchDepth; }
+        ~Batch() { m_defaults.endBatch(); }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        Defaults& m_defaults;
+    };
+
     const QString& path() const { return m_path; }
     const QString& lastError() const { return m_lastError; }
 
@@ -48,9 +61,12 @@ signals:
 
 private:
     bool save();
+    void endBatch();
 
     QString m_path;
     QJsonObject m_values;
     QString m_lastError;
     bool m_needsBackup = false;
+    int m_batchDepth = 0;
+    bool m_unsaved = false;
 };

@@ -181,8 +181,11 @@ QCoro::Task<> SyncService::performSync()
             throw localFailure(writeError);
         if (notes.changed && !store.replaceNotesFromSync(notes.items, &writeError))
             throw localFailure(writeError);
-        writeIdSet(knownTasksKey, fetchedTaskIds);
-        writeIdSet(knownNotesKey, fetchedNoteIds);
+        {
+            const Defaults::Batch oneWrite(m_defaults);
+            writeIdSet(knownTasksKey, fetchedTaskIds);
+            writeIdSet(knownNotesKey, fetchedNoteIds);
+        }
         const std::vector<TaskItem> storeTodos = store.todos();
         const std::vector<Note> storeNotes = store.notes();
 
@@ -212,7 +215,8 @@ QCoro::Task<> SyncService::performSync()
         co_await saveManifest(idsOf(storeTodos), idsOf(storeNotes), firstPush.tasks + secondPush.tasks + missingTaskIds,
                               firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
 
-        // 17. Bookkeeping.
+        // 17. Bookkeeping, in one write of the preferences.
+        const Defaults::Batch oneWrite(m_defaults);
         clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
         writeIdSet(knownTasksKey, idsOf(storeTodos));
         writeIdSet(knownNotesKey, idsOf(storeNotes));
