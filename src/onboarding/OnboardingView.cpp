@@ -20,6 +20,7 @@
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
+#include "ui/WindowFit.h"
 #include "ui/WrappingLabel.h"
 
 #include <QCloseEvent>
@@ -108,7 +109,7 @@ OnboardingView::OnboardingView(AppContext& context, int startStep, std::function
     setObjectName(QStringLiteral("onboardingSheet"));
     setWindowTitle(QStringLiteral("Welcome to Quillharbour"));
     setWindowModality(Qt::WindowModal);
-    setFixedSize(880, 600);
+    WindowFit::fixSize(this, QSize(880, 600));
     Theme::fillBackground(this, FocusColor::paper());
     m_move = [this](QString* error) {
         return ApplicationsMover::moveAndRelaunch(
