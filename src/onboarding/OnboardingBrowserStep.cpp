@@ -1,5 +1,7 @@
 #include "onboarding/OnboardingView.h"
 
+#include "router/BrowserStateText.h"
+
 #include "blocking/BrowserAutomationService.h"
 #include "linux/ApplicationsMover.h"
 #include "linux/LaunchAtLoginService.h"
@@ -8,6 +10,7 @@
 #include "onboarding/OnboardingIllustrations.h"
 #include "onboarding/OnboardingStepParts.h"
 #include "router/AppContext.h"
+#include "router/BrowserStateText.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
 #include "ui/Controls.h"
@@ -121,7 +124,12 @@ QWidget* OnboardingView::buildBrowser()
             auto* texts = new QVBoxLayout;
             texts->setSpacing(2);
             texts->addWidget(label(browser.name, Theme::font(15, QFont::DemiBold), FocusColor::text()));
-            if (state.kind == Kind::browserClosed)
+            const std::optional<BrowserStateText> stateText = browserStateText(browser, state);
+            if (stateText)
+                texts->addWidget(label(stateText->detail, Theme::font(12.5),
+                                       state.needsAttention() ? FocusColor::alert() : FocusColor::textSecondary(),
+                                       true));
+            else if (state.kind == Kind::browserClosed)
                 texts->addWidget(
                     label(QStringLiteral("Open ") + browser.name + QStringLiteral(" first, then connect it."),
                           Theme::font(12.5), FocusColor::textSecondary(), true));
@@ -129,10 +137,10 @@ QWidget* OnboardingView::buildBrowser()
                 texts->addWidget(label(QStringLiteral("Turned off in System Settings"),
                                        Theme::font(12.5, QFont::DemiBold), FocusColor::alert()));
             h->addLayout(texts, 1);
-            if (state.kind == Kind::connected) {
+            if (state.isProtected()) {
                 h->addWidget(new FocusOKText(QStringLiteral("Connected")));
-            } else {
-                QString title = QStringLiteral("Connect");
+            } else if (!stateText || !stateText->actionTitle.isEmpty()) {
+                QString title = stateText ? stateText->actionTitle : QStringLiteral("Connect");
                 if (state.kind == Kind::permissionNeeded)
                     title = QStringLiteral("Open System Settings");
                 else if (state.kind == Kind::unsupported || state.kind == Kind::problem)
@@ -141,14 +149,9 @@ QWidget* OnboardingView::buildBrowser()
                     title, FocusPillButtonStyle{.isSelected = state.kind != Kind::browserClosed, .size = 13});
                 button->setObjectName(QStringLiteral("browserButton"));
                 button->setCursor(Qt::PointingHandCursor);
-                const bool opensSettings = state.kind == Kind::permissionNeeded;
-                connect(button, &QAbstractButton::clicked, this, [this, browser, opensSettings] {
-                    if (!m_context.browsers)
-                        return;
-                    if (opensSettings)
-                        m_context.browsers->openAutomationSettings();
-                    else
-                        m_context.browsers->connect(browser);
+                connect(button, &QAbstractButton::clicked, this, [this, browser] {
+                    if (m_context.browsers)
+                        m_context.browsers->fix(browser);
                 });
                 h->addWidget(button);
             }
