@@ -245,10 +245,9 @@ bool Defaults::set(const QString& key, const QJsonValue& value)
         return remove(key);
     if (m_values.value(key) == value)
         return true;
+    const QJsonObject before = m_values;
     m_values.insert(key, value);
-    const bool saved = save();
-    emit valueChanged(key);
-    return saved;
+    return commit(key, before);
 }
 
 bool Defaults::setStringArray(const QString& key, const QStringList& value)
@@ -269,16 +268,34 @@ bool Defaults::remove(const QString& key)
 {
     if (!m_values.contains(key))
         return true;
+    const QJsonObject before = m_values;
     m_values.remove(key);
-    const bool saved = save();
+    return commit(key, before);
+}
+
+bool Defaults::commit(const QString& key, const QJsonObject& before)
+{
+    if (!save()) {
+        // What is read back is what is on disk: a retry of the same change then writes again
+        // instead of finding it already made.
+        m_values = before;
+        return false;
+    }
     emit valueChanged(key);
-    return saved;
+    return true;
 }
 
 void Defaults::endBatch()
 {
-    if (--m_batchDepth == 0 && m_unsaved)
-        save();
+    if (--m_batchDepth > 0 || !m_unsaved || save())
+        return;
+    const QJsonObject written = m_values;
+    m_values = m_beforeBatch;
+    QSet<QString> keys(written.keys().cbegin(), written.keys().cend());
+    keys.unite(QSet<QString>(m_values.keys().cbegin(), m_values.keys().cend()));
+    for (const QString& key : keys)
+        if (written.value(key) != m_values.value(key))
+            emit valueChanged(key);
 }
 
 bool Defaults::save()

@@ -33,7 +33,8 @@ public:
     // texts that are not UUIDs are skipped, so one damaged entry does not hide the others.
     QSet<QUuid> uuidSet(const QString& key) const;
 
-    // Each change is written through at once; false (with lastError) when the file could not be written.
+    // Each change is written through at once; false (with lastError) when the file could not be
+    // written, and the change is then not made.
     bool set(const QString& key, const QJsonValue& value);
     bool setStringArray(const QString& key, const QStringList& value);
     // Upper-case UUID texts, sorted so that the file does not churn between equal sets.
@@ -41,10 +42,15 @@ public:
     bool remove(const QString& key);
 
     // While one lives, changes are kept in memory (and announced) and written once when the
-    // outermost one ends: a burst of changes costs one rewrite of the file.
+    // outermost one ends: a burst of changes costs one rewrite of the file. When that write
+    // fails, the batch's changes are undone (and announced) with lastError set.
     class Batch {
     public:
-        explicit Batch(Defaults& defaults) : m_defaults(defaults) { ++m_defaults.m_batchDepth; }
+        explicit Batch(Defaults& defaults) : m_defaults(defaults)
+        {
+            if (m_defaults.m_batchDepth++ == 0)
+                m_defaults.m_beforeBatch = m_defaults.m_values;
+        }
         ~Batch() { m_defaults.endBatch(); }
         Batch(const Batch&) = delete;
         Batch& operator=(const Batch&) = delete;
@@ -62,6 +68,7 @@ signals:
 private:
     bool save();
     void endBatch();
+    bool commit(const QString& key, const QJsonObject& before);
 
     QString m_path;
     QJsonObject m_values;
@@ -69,4 +76,5 @@ private:
     bool m_needsBackup = false;
     int m_batchDepth = 0;
     bool m_unsaved = false;
+    QJsonObject m_beforeBatch;
 };
