@@ -291,8 +291,8 @@ void Defaults::endBatch()
         return;
     const QJsonObject written = m_values;
     m_values = m_beforeBatch;
-    QSet<QString> keys(written.keys().cbegin(), written.keys().cend());
-    keys.unite(QSet<QString>(m_values.keys().cbegin(), m_values.keys().cend()));
+    QStringList keys = written.keys() + m_values.keys();
+    keys.removeDuplicates();
     for (const QString& key : keys)
         if (written.value(key) != m_values.value(key))
             emit valueChanged(key);
