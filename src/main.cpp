@@ -120,7 +120,7 @@ int main(int argc, char* argv[])
                                      &handlerError))
         QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     Theme::apply(app);
-    ReducedMotion::watch(&app, [](bool reduced) { Motion::setReduced(reduced); });
+    ReducedMotion::watch(QDBusConnection::sessionBus(), &app, [](bool reduced) { Motion::setReduced(reduced); });
 
     const Clock& clock = SystemClock::instance();
     const auto calendar = [] { return Calendar::current(); };

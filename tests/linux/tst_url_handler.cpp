@@ -1,6 +1,6 @@
-#include "linux/ApplicationsMover.h"
 #include "linux/DesktopEntry.h"
 #include "linux/UrlHandler.h"
+#include "linux/UserInstaller.h"
 
 #include <QDir>
 #include <QFile>
@@ -90,7 +90,7 @@ private slots:
         for (const char* path : {"/home/ann/build/quillharbour", "/home/ann/my builds/quillharbour",
                                  "/tmp/a\"b/$HOME/`x`/back\\slash/quillharbour", "/tmp/100%/quillharbour"}) {
             const QString program = QString::fromUtf8(path);
-            QTest::newRow(path) << ApplicationsMover::desktopEntry(program, QString()) << program;
+            QTest::newRow(path) << UserInstaller::desktopEntry(program, QString()) << program;
         }
         QTest::newRow("Exec of another group") << QByteArray("[Desktop Action new]\nExec=/usr/bin/other\n"
                                                              "[Desktop Entry]\nName=Q\n")
@@ -168,7 +168,7 @@ private slots:
         if (!entryFor.isEmpty()) {
             const bool gone = entryFor.startsWith(QLatin1Char('*'));
             const QString other = gone ? home.path(entryFor.mid(1)) : home.program(entryFor);
-            QVERIFY(writeAll(home.entryPath(), ApplicationsMover::desktopEntry(other, QString())));
+            QVERIFY(writeAll(home.entryPath(), UserInstaller::desktopEntry(other, QString())));
         }
         QString error;
         QVERIFY2(UrlHandler::registerAtStart(self, home.places, &error), qPrintable(error));
@@ -176,7 +176,7 @@ private slots:
         const QString answer = home.queryDefault();
         if (answer.isEmpty() && QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
             QSKIP("xdg-mime is not installed (scripts/install-deps installs xdg-utils)");
-        QCOMPARE(answer, ApplicationsMover::entryName);
+        QCOMPARE(answer, UserInstaller::entryName);
     }
 
     // From a download: the links open it at once, and still right after the install step moved it.
@@ -188,17 +188,17 @@ private slots:
         QVERIFY2(UrlHandler::registerAtStart(download, home.places, &error), qPrintable(error));
         if (QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
             QSKIP("xdg-mime is not installed (scripts/install-deps installs xdg-utils)");
-        QCOMPARE(home.queryDefault(), ApplicationsMover::entryName);
+        QCOMPARE(home.queryDefault(), UserInstaller::entryName);
 
-        ApplicationsMover::Places places;
+        UserInstaller::Places places;
         places.home = home.places.home;
         places.binFolder = home.path(QStringLiteral(".local/bin"));
         places.dataHome = home.places.dataHome;
         places.configHome = home.places.configHome;
-        const std::optional<QString> installed = ApplicationsMover::copyToApplications(download, places, &error);
+        const std::optional<QString> installed = UserInstaller::installCopy(download, places, &error);
         QVERIFY2(installed, qPrintable(error));
         QCOMPARE(home.entryProgram(), *installed);
-        QCOMPARE(home.queryDefault(), ApplicationsMover::entryName);
+        QCOMPARE(home.queryDefault(), UserInstaller::entryName);
 
         // The download started once more leaves the links with the installed copy.
         QVERIFY(UrlHandler::registerAtStart(download, home.places, &error));
