@@ -5,6 +5,7 @@
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
 #include "linux/BrowserDiscovery.h"
+#include "linux/DesktopIdleTime.h"
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
@@ -162,7 +163,7 @@ int main(int argc, char* argv[])
     X11Display display;
     BrowserDiscovery discovery;
     LinuxWorkspace workspace(display, QString(), &discovery);
-    X11IdleTime idleTime(display);
+    DesktopIdleTime idleTime([&display] { return display.secondsSinceLastInput(); }, QDBusConnection::sessionBus());
     LinuxScreenState screen;
     // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
     // One connection per browser, shared by the tab reader and the interceptor, so a browser that
