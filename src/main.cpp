@@ -42,7 +42,8 @@ void onSignal(int number)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the run through the event loop, so the state is saved on the way out.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal, some session managers) end the run through the
+// event loop, so the note being typed and the blocking state are saved on the way out.
 void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
@@ -62,6 +63,7 @@ void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 } // namespace
@@ -176,6 +178,7 @@ int main(int argc, char* argv[])
     context.clock = &clock;
     context.monotonic = &monotonic;
     context.calendar = calendar;
+    context.events = &events;
     Shell::Options options;
     options.loginItem = loginItem;
     Shell shell(context, &notifications, options);

@@ -4,6 +4,7 @@
 #include "router/AppRouter.h"
 #include "ui/QueuedCall.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <functional>
 
@@ -34,9 +35,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void scheduleRefresh();
+    void closeIfLeft();
     QWidget* header();
     QWidget* banner();
     QWidget* priorityArea();
@@ -50,5 +54,6 @@ private:
     QLineEdit* m_field = nullptr;
     QString m_newTitle;
     bool m_adding = false;
+    QElapsedTimer m_pressed; // the last mouse press inside
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 };

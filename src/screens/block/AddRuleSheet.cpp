@@ -393,11 +393,11 @@ QWidget* AddRuleSheet::buildWebsiteBlock()
     presets->addStretch(1);
     column->addLayout(presets);
 
-    connect(m_website, &QLineEdit::textEdited, this, [this](const QString& text) {
+    connect(m_website, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_form.setDomain(text);
         refresh();
     });
-    connect(m_name, &QLineEdit::textEdited, this, [this](const QString& text) {
+    connect(m_name, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_form.setDisplayName(text);
         refresh();
     });
@@ -453,6 +453,7 @@ QWidget* AddRuleSheet::buildWhenBlock()
         } else if (mode == RuleForm::Mode::dailyLimit) {
             auto* chipsArea = new QScrollArea;
             chipsArea->setFrameShape(QFrame::NoFrame);
+            chipsArea->setFocusPolicy(Qt::NoFocus);
             chipsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             chipsArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             chipsArea->setWidgetResizable(true);

@@ -66,6 +66,7 @@ public:
     {
         setText(QuitFlowModel::reasonTitle(reason));
         setCheckable(true);
+        Accessibility::setRole(this, QAccessible::RadioButton); // one reason of four
         setObjectName(QStringLiteral("reason-%1").arg(int(reason)));
         setCursor(Qt::PointingHandCursor);
         setMinimumHeight(44);
@@ -351,6 +352,7 @@ QuitFlowWindow::QuitFlowWindow(const Hooks& hooks, std::function<void()> onQuit)
 {
     setObjectName(QStringLiteral("quitWindow"));
     setWindowTitle(QStringLiteral("Quit Quillharbour"));
+    Accessibility::setRole(this, QAccessible::Window);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedWidth(480);
     setMinimumHeight(630);

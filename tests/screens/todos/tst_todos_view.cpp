@@ -75,6 +75,7 @@ private slots:
         context->router = router.get();
         context->clock = &f->clock;
         context->calendar = [this] { return f->calendar; };
+        context->events = &f->events;
     }
     void cleanup()
     {
@@ -94,6 +95,8 @@ private slots:
     void deleteQuestions();
     void newItemRequestOpensEditorForTheShownDay();
     void renamedRowIsMeasuredAgain();
+    void tabFollowsReadingOrder_data();
+    void tabFollowsReadingOrder();
 };
 
 void TodosViewTest::sections_data()
@@ -136,29 +139,40 @@ void TodosViewTest::sections()
 void TodosViewTest::headlineAndRollOver_data()
 {
     QTest::addColumn<int>("shift");
-    QTest::addColumn<bool>("midnight");
+    QTest::addColumn<QString>("midnight"); // how the new day is noticed: the system's event, or none
     QTest::addColumn<QString>("headline");
     QTest::addColumn<bool>("todayLink");
 
-    QTest::newRow("today") << 0 << false << "What matters most today" << false;
-    QTest::newRow("tomorrow") << 1 << false << "Planned for tomorrow" << true;
-    QTest::newRow("yesterday") << -1 << false << "Yesterday" << true;
-    QTest::newRow("two ahead") << 2 << false << "Planned for Wednesday" << true;
-    QTest::newRow("today across midnight") << 0 << true << "What matters most today" << false;
-    QTest::newRow("tomorrow across midnight") << 1 << true << "What matters most today" << false;
-    QTest::newRow("yesterday across midnight") << -1 << true << "Sunday" << true;
+    QTest::newRow("today") << 0 << ""
+                           << "What matters most today" << false;
+    QTest::newRow("tomorrow") << 1 << ""
+                              << "Planned for tomorrow" << true;
+    QTest::newRow("yesterday") << -1 << ""
+                               << "Yesterday" << true;
+    QTest::newRow("two ahead") << 2 << ""
+                               << "Planned for Wednesday" << true;
+    // The wall clock moves a day while the monotonic clock stands (a suspend, a clock set by hand).
+    QTest::newRow("today, clock set") << 0 << "clockChanged"
+                                      << "What matters most today" << false;
+    QTest::newRow("today, woken") << 0 << "didWake"
+                                  << "What matters most today" << false;
+    QTest::newRow("tomorrow, new day") << 1 << "dayChanged"
+                                       << "What matters most today" << false;
+    QTest::newRow("yesterday, clock set") << -1 << "clockChanged"
+                                          << "Sunday" << true;
 }
 
 void TodosViewTest::headlineAndRollOver()
 {
     QFETCH(int, shift);
-    QFETCH(bool, midnight);
+    QFETCH(QString, midnight);
     makeView();
     view->shiftDay(shift);
     const Date shown = view->selectedDate();
-    if (midnight) {
-        f->clock.advance(24 * 3600);
-        view->handleDayChange();
+    if (!midnight.isEmpty()) {
+        f->changeWallClock(24 * 3600);
+        QVERIFY(QMetaObject::invokeMethod(&f->events, midnight.toLatin1().constData()));
+        QCoreApplication::processEvents(); // the page hears the system's events queued
         // Only a page that showed the old today follows to the new one.
         QCOMPARE(f->calendar.isSameDay(view->selectedDate(), f->clock.now()), shift == 0 || shift == 1);
         if (shift != 0)
@@ -284,6 +298,52 @@ void TodosViewTest::renamedRowIsMeasuredAgain()
     f->store->upsertTodo(later);
     view->refresh();
     QTRY_VERIFY(rowOf()->height() > before); // remembered heights must not outlive the text
+}
+
+void TodosViewTest::tabFollowsReadingOrder_data()
+{
+    QTest::addColumn<Setup>("change"); // after the page is built, before Tab is pressed
+    QTest::newRow("as built") << Setup([](StorageService&) {});
+    QTest::newRow("the focus done, a new card") << Setup([](StorageService& s) { s.toggleTodo(s.focusTodo()->id); });
+    QTest::newRow("the last row made the focus")
+        << Setup([](StorageService& s) { s.setFocusTodoID(s.openTodos().back().id); });
+    QTest::newRow("a row moved up") << Setup([](StorageService& s) {
+        TaskItem last = s.openTodos().back();
+        last.priority = TaskItem::Priority::high;
+        s.upsertTodo(last);
+    });
+}
+
+void TodosViewTest::tabFollowsReadingOrder()
+{
+    QFETCH(Setup, change);
+    for (const char* title : {"first", "second", "third", "fourth"})
+        f->store->addTodo(todo(QLatin1String(title), today, false, TaskItem::Priority::low));
+    f->store->addTodo(todo(QStringLiteral("done"), today, true));
+    makeView();
+    change(*f->store);
+    view->refresh();
+    view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    // Which part of the page a control lies in, top to bottom.
+    const QStringList parts{"nextDay", "focusCard", "laterSection", "doneSection"};
+    const auto partOf = [&](QWidget* w) {
+        for (; w && w != view.get(); w = w->parentWidget())
+            if (parts.contains(w->objectName()))
+                return int(parts.indexOf(w->objectName()));
+        return -1;
+    };
+    QWidget* start = view->findChild<QWidget*>("nextDay");
+    start->setFocus(Qt::TabFocusReason);
+    QList<int> visited;
+    // Round once, until the keyboard leaves the parts (back to the controls before "nextDay").
+    for (QWidget* w = start; w && partOf(w) >= 0 && (visited.isEmpty() || w != start) && visited.size() < 60;) {
+        visited.append(partOf(w));
+        QTest::keyClick(w, Qt::Key_Tab);
+        w = QApplication::focusWidget();
+    }
+    QVERIFY2(std::is_sorted(visited.begin(), visited.end()), qPrintable(QDebug::toString(visited)));
+    QVERIFY(visited.contains(3)); // every part is reached
 }
 
 QTEST_MAIN(TodosViewTest)
