@@ -12,9 +12,11 @@
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
 #include "linux/SingleInstance.h"
+#include "linux/UrlHandler.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
 #include "platform/Defaults.h"
+#include "platform/FileSafety.h"
 #include "router/AppRouter.h"
 #include "store/StorageService.h"
 #include "sync/RecordStoreConfig.h"
@@ -110,6 +112,11 @@ int main(int argc, char* argv[])
     }
     if (!claim.error.isEmpty())
         QTextStream(stderr) << "Quillharbour cannot hear later starts: " << claim.error << Qt::endl;
+    // The block page's buttons open "quillharbour:" links: from the first start on, before any install.
+    QString handlerError;
+    if (!UrlHandler::registerAtStart(QCoreApplication::applicationFilePath(), UrlHandler::defaultPlaces(),
+                                     &handlerError))
+        QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     Theme::apply(app);
 
     const Clock& clock = SystemClock::instance();
@@ -117,7 +124,8 @@ int main(int argc, char* argv[])
     Defaults defaults(Defaults::defaultPath());
     LinuxSystemEvents events(clock, calendar);
 
-    QDir().mkpath(dataFolder);
+    // Private from the moment it exists: the store would make it 0700 only after this.
+    FileSafety::makeFolder(dataFolder);
     FreedesktopNotificationCenter notifications(QDBusConnection::sessionBus(),
                                                 QDir(dataFolder).filePath(QStringLiteral("pending-notifications.json")),
                                                 clock, calendar, &events);
@@ -158,10 +166,16 @@ int main(int argc, char* argv[])
                                                QDir::homePath()),
         3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
     DevToolsNavigationInterceptor interceptor(QDir::homePath());
-    BrowserAutomationService browserAutomation(
-        &storage, &blockPageServer, &executor,
-        BrowserAutomationService::Environment{&clock, calendar, &defaults, &workspace, &idleTime, &screen,
-                                              AutomationHelp::pageUrl(), nullptr, &interceptor});
+    BrowserAutomationService::Environment automationEnvironment;
+    automationEnvironment.clock = &clock;
+    automationEnvironment.calendar = calendar;
+    automationEnvironment.defaults = &defaults;
+    automationEnvironment.workspace = &workspace;
+    automationEnvironment.idleTime = &idleTime;
+    automationEnvironment.screen = &screen;
+    automationEnvironment.automationHelpPage = AutomationHelp::pageUrl();
+    automationEnvironment.interceptor = &interceptor;
+    BrowserAutomationService browserAutomation(&storage, &blockPageServer, &executor, automationEnvironment);
     AppRouter router;
 
     browserAutomation.start();

@@ -1,4 +1,5 @@
 #include "ui/ChoiceDialog.h"
+#include "ui/WindowFit.h"
 
 #include "ui/Accessibility.h"
 #include "ui/FocusButton.h"
@@ -61,7 +62,7 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
 {
     const bool alert = look == Look::alert;
     setObjectName(alert ? QStringLiteral("alert") : QStringLiteral("choiceDialog"));
-    setWindowTitle(alert ? QStringLiteral("Quillharbour") : title);
+    setWindowTitle(WindowFit::programTitle(alert ? QString() : title));
     Accessibility::setRole(this, alert ? QAccessible::AlertMessage : QAccessible::Dialog);
     setAccessibleName(title);
     setAccessibleDescription(message);

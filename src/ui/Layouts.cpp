@@ -1,5 +1,7 @@
 #include "ui/Layouts.h"
 
+#include "ui/LazyRows.h"
+
 #include <QBoxLayout>
 #include <QScrollArea>
 #include <QSet>
@@ -37,6 +39,12 @@ void collectControls(QWidget* widget, QList<QWidget*>& out, QSet<QWidget*>& seen
     if (auto* scroll = qobject_cast<QScrollArea*>(widget)) {
         if (scroll->widget())
             collectControls(scroll->widget(), out, seen);
+        return;
+    }
+    // A long list builds only some of its rows; they come in the list's order.
+    if (auto* rows = qobject_cast<LazyRows*>(widget)) {
+        for (QWidget* row : rows->builtRows())
+            collectControls(row, out, seen);
         return;
     }
     if (widget->layout())

@@ -1,5 +1,7 @@
 #include "TestEnvironment.h"
 
+#include "ui/CardShadow.h"
+#include "ui/ChipScroller.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/ClickableArea.h"
 #include "ui/Controls.h"
@@ -9,18 +11,26 @@
 #include "ui/FocusButton.h"
 #include "ui/FocusCards.h"
 #include "ui/FocusPage.h"
+#include "ui/FocusRing.h"
 #include "ui/Headings.h"
+#include "ui/LazyRows.h"
 #include "ui/Palette.h"
 #include "ui/QueuedCall.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
 #include "ui/WrappingLabel.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <cmath>
 
 using Kind = FocusSheetButtonStyle::Kind;
@@ -60,6 +70,7 @@ class TestUiComponents : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void hexColors_data();
     void hexColors();
     void meterFill_data();
@@ -69,6 +80,11 @@ private slots:
     void flowLayoutWrapsInItsContainer();
     void buttonStates_data();
     void buttonStates();
+    void shadowAtPixelRatio_data();
+    void shadowAtPixelRatio();
+    void labelsKeepColourInClickableAreas();
+    void chipRowScrolls_data();
+    void chipRowScrolls();
     void pageColumns_data();
     void pageColumns();
     void heroCardContent_data();
@@ -78,6 +94,11 @@ private slots:
     void quietRowStates();
     void earlierRowFromText_data();
     void earlierRowFromText();
+    void quietRowMeterMatchesTheRow_data();
+    void quietRowMeterMatchesTheRow();
+    void lazyRowsBuildWhatIsInView_data();
+    void lazyRowsBuildWhatIsInView();
+    void lazyRowsKeepRowsByKey();
     void textsStayPlainAndNamed();
     void wrappingLabelGrowsAndLimits();
     void choiceDialogAnswers_data();
@@ -87,6 +108,11 @@ private slots:
     void countdownRingState_data();
     void countdownRingState();
 };
+
+void TestUiComponents::initTestCase()
+{
+    FocusRing::install(*qApp);
+}
 
 void TestUiComponents::hexColors_data()
 {
@@ -206,49 +232,166 @@ void TestUiComponents::flowLayoutWrapsInItsContainer()
 void TestUiComponents::buttonStates_data()
 {
     QTest::addColumn<FocusButtonStyle>("style");
-    QTest::addColumn<bool>("pressedChangesFill");
     QTest::addColumn<bool>("fullWidth");
-    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << true << false;
-    QTest::newRow("gold full width") << FocusButtonStyle(FocusGoldButtonStyle{true, 14}) << true << true;
-    QTest::newRow("charcoal") << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << true << false;
-    QTest::newRow("selected pill") << FocusButtonStyle(FocusPillButtonStyle{true, 13}) << true << false;
-    QTest::newRow("outline sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << false << true;
+    QTest::addColumn<int>("cornerClicks");
+    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << false << 0;
+    QTest::newRow("gold full width") << FocusButtonStyle(FocusGoldButtonStyle{true, 14}) << true << 0;
+    QTest::newRow("ghost") << FocusButtonStyle(FocusGhostButtonStyle{14}) << false << 0;
+    QTest::newRow("link") << FocusButtonStyle(FocusLinkButtonStyle{13, FocusColor::alert()}) << false << 1;
+    QTest::newRow("plain") << FocusButtonStyle(FocusPlainButtonStyle{13.5, FocusColor::textSecondary()}) << false << 1;
+    QTest::newRow("charcoal") << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << false << 0;
+    QTest::newRow("pill") << FocusButtonStyle(FocusPillButtonStyle{false, 13}) << false << 0;
+    QTest::newRow("selected pill") << FocusButtonStyle(FocusPillButtonStyle{true, 13}) << false << 0;
+    QTest::newRow("primary sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::primary, true}) << true << 0;
+    QTest::newRow("outline sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << true << 0;
 }
 
 void TestUiComponents::buttonStates()
 {
-    // The drawn fill near the left edge (no text there) in each state: hovering and disabling
-    // change nothing, pressing what the style says. A full-width button stretches in a row.
+    // Idle, hovered, pressed, disabled and keyboard-focused each look different from one another;
+    // a mouse click gives no focus ring. A full-width button stretches in a row.
     QFETCH(FocusButtonStyle, style);
-    QFETCH(bool, pressedChangesFill);
     QWidget host;
-    host.setAutoFillBackground(true);
-    QPalette p = host.palette();
-    p.setColor(QPalette::Window, FocusColor::paper());
-    host.setPalette(p);
+    Theme::fillBackground(&host, FocusColor::ink());
     auto* layout = new QHBoxLayout(&host);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setSpacing(20);
+    auto* other = new FocusButton(QStringLiteral("Other"), FocusCharcoalButtonStyle{13});
+    layout->addWidget(other);
     auto* button = new FocusButton(QStringLiteral("Label"), style);
     layout->addWidget(button);
     layOut(&host, 300);
-    QTEST(button->width() == layout->contentsRect().width(), "fullWidth");
-    const QPoint probe = button->mapTo(&host, QPoint(4, button->height() / 2));
-    const auto sample = [&] { return host.grab().toImage().pixelColor(probe).rgba(); };
+    QApplication::setActiveWindow(&host);
+    QTEST(button->width() == layout->contentsRect().width() - other->width() - layout->spacing(), "fullWidth");
+    const QRect around = button->geometry().adjusted(-6, -6, 6, 6);
+    const auto look = [&] {
+        QCoreApplication::processEvents();
+        return host.grab(around).toImage();
+    };
 
-    const QRgb idle = sample();
-    QTest::mouseMove(button, button->rect().center());
-    QCOMPARE(sample(), idle);
-    button->setEnabled(false);
-    QCOMPARE(sample(), idle);
-    button->setEnabled(true);
+    std::vector<QImage> states{look()};
+    button->setAttribute(Qt::WA_UnderMouse, true);
+    states.push_back(look());
     button->setDown(true);
-    QCOMPARE(sample() != idle, pressedChangesFill);
+    states.push_back(look());
     button->setDown(false);
+    button->setAttribute(Qt::WA_UnderMouse, false);
+    button->setEnabled(false);
+    states.push_back(look());
+    button->setEnabled(true);
+    button->setFocus(Qt::TabFocusReason);
+    states.push_back(look());
+    for (size_t a = 0; a < states.size(); ++a)
+        for (size_t b = a + 1; b < states.size(); ++b)
+            QVERIFY2(states[a] != states[b], qPrintable(QStringLiteral("states %1 and %2 look alike").arg(a).arg(b)));
 
-    // The click lands inside the rounded shape only.
+    other->setFocus(Qt::TabFocusReason);
+    QCOMPARE(look(), states[0]);
+    // The click lands inside the rounded shape only, and its focus draws no ring.
+    QFETCH(int, cornerClicks);
     QSignalSpy clicks(button, &QAbstractButton::clicked);
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(1, 1)); // QPoint(0, 0) would mean the centre
+    QCOMPARE(clicks.count(), cornerClicks);
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-    QCOMPARE(clicks.count(), 1);
+    QCOMPARE(clicks.count(), cornerClicks + 1);
+    if (button->hasFocus())
+        QVERIFY(!FocusRing::visibleRing());
+}
+
+void TestUiComponents::shadowAtPixelRatio_data()
+{
+    QTest::addColumn<qreal>("ratio");
+    QTest::newRow("1") << 1.0;
+    QTest::newRow("1.5") << 1.5;
+    QTest::newRow("2") << 2.0;
+}
+
+void TestUiComponents::shadowAtPixelRatio()
+{
+    // With no offset the shadow is the same on all four sides, darkest at the card, and gone
+    // well before twice the margin a card reserves for it.
+    QFETCH(qreal, ratio);
+    const qreal blur = 22;
+    QImage image(QSize(420, 380) * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(FocusColor::paper());
+    const QRectF card(60, 70, 300, 240);
+    {
+        QPainter painter(&image);
+        CardShadow::paint(painter, card, 26, blur, 0, FocusColor::withOpacity(FocusColor::ink(), 0.22));
+    }
+    // In device pixels: the card's edges fall on whole pixels at every ratio of the table.
+    const auto darkness = [&](int x, int y) { return FocusColor::paper().red() - image.pixelColor(x, y).red(); };
+    const int left = int(card.left() * ratio), right = int(card.right() * ratio);
+    const int top = int(card.top() * ratio), bottom = int(card.bottom() * ratio);
+    const int midX = (left + right) / 2, midY = (top + bottom) / 2;
+    const int far = int(2 * CardShadow::extent(blur, 0).left() * ratio);
+    for (int k = 0; k < far; ++k) {
+        const int l = darkness(left - 1 - k, midY), r = darkness(right + k, midY);
+        const int t = darkness(midX, top - 1 - k), b = darkness(midX, bottom + k);
+        QVERIFY2(std::abs(l - r) <= 2 && std::abs(t - b) <= 2 && std::abs(l - t) <= 2,
+                 qPrintable(QStringLiteral("%1 px out: %2 %3 %4 %5").arg(k).arg(l).arg(r).arg(t).arg(b)));
+    }
+    QVERIFY(darkness(left - 1, midY) > darkness(left - far / 2, midY));
+    QCOMPARE(darkness(left - far, midY), 0);
+    QCOMPARE(darkness(right + far, bottom + far), 0);
+}
+
+void TestUiComponents::labelsKeepColourInClickableAreas()
+{
+    ClickableArea area;
+    auto* layout = new QVBoxLayout(&area);
+    QLabel* from = plainLabel(QStringLiteral("From Thursday"), 12, QFont::Medium, FocusColor::alert(), &area);
+    layout->addWidget(from);
+    auto* eyebrow = new Eyebrow(QStringLiteral("Today"), FocusColor::gold(), 11.5, &area);
+    layout->addWidget(eyebrow);
+    layOut(&area, 200);
+    QCOMPARE(from->palette().color(from->foregroundRole()), FocusColor::alert());
+    QCOMPARE(eyebrow->palette().color(eyebrow->foregroundRole()), FocusColor::gold());
+}
+
+void TestUiComponents::chipRowScrolls_data()
+{
+    // How the row is moved to its last chip, and whether that reaches it.
+    QTest::addColumn<QString>("by");
+    QTest::newRow("vertical wheel") << "wheel";
+    QTest::newRow("sideways touchpad") << "pixels";
+    QTest::newRow("keyboard focus") << "focus";
+}
+
+void TestUiComponents::chipRowScrolls()
+{
+    QFETCH(QString, by);
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(12, 4, 12, 4);
+    std::vector<FocusButton*> chips;
+    for (int i = 0; i < 8; ++i) {
+        chips.push_back(new FocusButton(QStringLiteral("%1 min").arg((i + 1) * 15), FocusPillButtonStyle{false, 12}));
+        layout->addWidget(chips.back());
+    }
+    ChipScroller scroller(row);
+    layOut(&scroller, 220);
+    QApplication::setActiveWindow(&scroller);
+    const auto visible = [&](QWidget* chip) {
+        return scroller.viewport()->rect().contains(QRect(chip->mapTo(scroller.viewport(), QPoint()), chip->size()));
+    };
+    QVERIFY(visible(chips.front()));
+    QVERIFY(!visible(chips.back()));
+    const QPointF at = scroller.rect().center();
+    for (int turn = 0; turn < 40 && !visible(chips.back()); ++turn) {
+        if (by == QLatin1String("focus")) {
+            chips.back()->setFocus(Qt::TabFocusReason);
+            continue;
+        }
+        const bool pixels = by == QLatin1String("pixels");
+        QWheelEvent wheel(at, scroller.mapToGlobal(at), pixels ? QPoint(-30, 0) : QPoint(),
+                          pixels ? QPoint(-120, 0) : QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(scroller.viewport(), &wheel);
+    }
+    QVERIFY(visible(chips.back()));
+    QVERIFY(scroller.viewport()->height() >= row->sizeHint().height());
 }
 
 void TestUiComponents::pageColumns_data()
@@ -622,6 +765,171 @@ void TestUiComponents::countdownRingState()
                      std::abs(pixel.blue() - top.blue()) <
                  30,
              qPrintable(pixel.name()));
+}
+
+void TestUiComponents::quietRowMeterMatchesTheRow_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<int>("width");
+
+    const QString words = QStringLiteral("a title long enough to wrap onto another line ").repeated(3);
+    QTest::newRow("short") << "Call Ana"
+                           << "Anytime" << 0 << 500;
+    QTest::newRow("short, with time") << "Call Ana"
+                                      << "14:05" << 0 << 500;
+    QTest::newRow("wraps") << words << "Anytime" << 0 << 500;
+    QTest::newRow("fits wide, wraps narrow, with steps") << "Renew the passport before spring"
+                                                         << "Anytime" << 3 << 260;
+    QTest::newRow("one long word") << QString(60, u'w') << "9:30 AM" << 0 << 400;
+    QTest::newRow("line break") << "first\nsecond"
+                                << "Anytime" << 0 << 500;
+    QTest::newRow("empty") << ""
+                           << "Anytime" << 0 << 500;
+}
+
+void TestUiComponents::quietRowMeterMatchesTheRow()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, time);
+    QFETCH(int, steps);
+    QFETCH(int, width);
+    TaskItem t = todo(title, steps, 1);
+    t.time = time;
+    QuietRowMeter meter(15, 52);
+    meter.height(todo(QStringLiteral("another"), steps), width); // what it learned must not leak
+    QuietTodoRow row(t, 15, 52);
+    layOut(&row, width);
+    QCOMPARE(meter.height(t, width), row.height());
+}
+
+namespace {
+
+// A list of `count` plain rows in a 300-point-high scroll area; every third row is taller than
+// expected, so building it moves the rows after it.
+struct LazyList {
+    QScrollArea area;
+    LazyRows* rows = nullptr;
+    std::vector<QUuid> keys;
+    int made = 0;
+
+    explicit LazyList(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            keys.push_back(QUuid::createUuid());
+        auto* content = new QWidget;
+        auto* column = new QVBoxLayout(content);
+        column->addWidget(new QLabel(QStringLiteral("Above the list")));
+        rows = new LazyRows(
+            [this](int i, QWidget* parent) {
+                ++made;
+                auto* row = new QWidget(parent);
+                row->setMinimumHeight(i % 3 == 0 ? 45 : 30);
+                row->setFocusPolicy(Qt::TabFocus);
+                row->setProperty("key", this->rows->keys()[size_t(i)]);
+                return row;
+            },
+            [](int, int) { return 30; });
+        column->addWidget(rows);
+        column->addStretch(1);
+        area.setWidget(content);
+        area.setWidgetResizable(true);
+        area.resize(400, 300);
+        area.setAttribute(Qt::WA_DontShowOnScreen);
+        area.show();
+        rows->setKeys(keys);
+        QCoreApplication::processEvents();
+    }
+    // The keys of the built rows in list order, each checked to sit right under the one before.
+    QList<int> built() const
+    {
+        QList<int> indices;
+        const QList<QWidget*> list = rows->builtRows();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const auto key = list[i]->property("key").value<QUuid>();
+            indices.append(int(std::find(keys.begin(), keys.end(), key) - keys.begin()));
+            if (i > 0 && indices[i] == indices[i - 1] + 1 && list[i]->y() != list[i - 1]->geometry().bottom() + 1)
+                return {};
+        }
+        return indices;
+    }
+    // The part of the list the area shows.
+    QRect shown() const { return QRect(rows->mapFrom(area.viewport(), QPoint(0, 0)), area.viewport()->size()); }
+};
+
+} // namespace
+
+void TestUiComponents::lazyRowsBuildWhatIsInView_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<double>("scrolledTo"); // share of the scroll range
+
+    QTest::newRow("three rows") << 3 << 0.0;
+    QTest::newRow("many, at the top") << 5000 << 0.0;
+    QTest::newRow("many, in the middle") << 5000 << 0.5;
+    QTest::newRow("many, at the end") << 5000 << 1.0;
+}
+
+void TestUiComponents::lazyRowsBuildWhatIsInView()
+{
+    QFETCH(int, count);
+    QFETCH(double, scrolledTo);
+    LazyList list(count);
+    QScrollBar* bar = list.area.verticalScrollBar();
+    QCoreApplication::processEvents(); // the rows measured first change the scroll range
+    bar->setValue(int(bar->maximum() * scrolledTo));
+    QCoreApplication::processEvents();
+
+    const QList<int> built = list.built();
+    QVERIFY(!built.isEmpty());
+    // A contiguous run of rows, few of them, that covers what the area shows.
+    for (qsizetype i = 1; i < built.size(); ++i)
+        QCOMPARE(built[i], built[i - 1] + 1);
+    QVERIFY(built.size() <= 2 * 300 / 30 + 4);
+    QVERIFY(list.made <= 3 * built.size());
+    const QList<QWidget*> rows = list.rows->builtRows();
+    const QRect shown = list.shown() & list.rows->rect();
+    QVERIFY(rows.first()->y() <= shown.top());
+    QVERIFY(rows.last()->geometry().bottom() >= shown.bottom());
+    if (scrolledTo == 1.0 || count < 10)
+        QCOMPARE(built.last(), count - 1);
+    if (scrolledTo == 0.0)
+        QCOMPARE(built.first(), 0);
+}
+
+void TestUiComponents::lazyRowsKeepRowsByKey()
+{
+    LazyList list(400);
+    const QList<QWidget*> before = list.rows->builtRows();
+    QWidget* second = before.at(1);
+    QWidget* third = before.at(2);
+    // A new order with the first entry gone: the rows of the entries still in view stay.
+    std::vector<QUuid> keys(list.keys.begin() + 1, list.keys.end());
+    std::swap(keys[0], keys[1]);
+    list.keys = keys;
+    list.rows->setKeys(keys);
+    QCoreApplication::processEvents();
+    QCOMPARE(list.rows->row(list.keys[0]), third);
+    QCOMPARE(list.rows->row(list.keys[1]), second);
+    QVERIFY(third->y() < second->y());
+    QVERIFY(!list.built().isEmpty());
+
+    // The row with the keyboard focus survives scrolling far away; Tab walks the built rows in
+    // list order, however late each was built.
+    list.area.activateWindow();
+    second->setFocus(Qt::TabFocusReason);
+    QPointer<QWidget> focused = second;
+    list.area.verticalScrollBar()->setValue(list.area.verticalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    QVERIFY(focused);
+    QCOMPARE(list.rows->row(list.keys[1]), second);
+    list.area.verticalScrollBar()->setValue(list.area.verticalScrollBar()->maximum() / 2);
+    QCoreApplication::processEvents();
+    const QList<QWidget*> rows = list.rows->builtRows();
+    QCOMPARE(rows.first(), second);
+    for (qsizetype i = 0; i + 1 < rows.size(); ++i)
+        QCOMPARE(rows[i]->nextInFocusChain(), rows[i + 1]);
 }
 
 QTEST_MAIN(TestUiComponents)

@@ -1,16 +1,20 @@
 #include "screens/block/AddRuleSheet.h"
+#include "model/LocaleFormats.h"
 
 #include "screens/block/BlockWidgets.h"
 #include "screens/block/RuleStatus.h"
 #include "ui/Accessibility.h"
+#include "ui/ChipScroller.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
+#include "ui/Pickers.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
+#include "ui/WindowFit.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -34,6 +38,7 @@ public:
         setText(name);
         setAccessibleName(name);
         setCursor(Qt::PointingHandCursor);
+        prepareFocusButton(this, FocusPillButtonStyle{});
         m_icon = new SiteIconView(site, name, 18, this);
         m_icon->setAttribute(Qt::WA_TransparentForMouseEvents);
     }
@@ -77,7 +82,10 @@ protected:
     }
 
 private:
-    FocusButtonLook look() const { return focusButtonLook(FocusPillButtonStyle{m_selected, 12.5}, isDown()); }
+    FocusButtonLook look() const
+    {
+        return focusButtonLook(FocusPillButtonStyle{m_selected, 12.5}, focusButtonState(this));
+    }
 
     SiteIconView* m_icon;
     bool m_selected = false;
@@ -92,6 +100,7 @@ public:
     {
         setText(text);
         setCursor(Qt::PointingHandCursor);
+        prepareFocusButton(this, FocusCharcoalButtonStyle{13});
     }
 
     QSize sizeHint() const override
@@ -106,10 +115,10 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, isDown());
+        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, focusButtonState(this));
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        p.setOpacity(look.opacity * (dimmed ? 0.45 : 1.0));
+        p.setOpacity(dimmed && isEnabled() ? look.opacity * 0.45 : look.opacity);
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), look.cornerRadius, look.cornerRadius);
         p.fillPath(shape, look.fill);
@@ -303,9 +312,10 @@ AddRuleSheet::AddRuleSheet(std::optional<BlockRule> existingRule, QSet<QString> 
       m_clock(clock)
 {
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website"));
+    setWindowTitle(
+        WindowFit::programTitle(m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website")));
     Theme::fillBackground(this, FocusColor::paper());
-    setFixedSize(620, 740);
+    WindowFit::fixSize(this, QSize(620, 740));
 
     m_saveButton = new PrimaryButton(m_form.isEditing() ? QStringLiteral("Save") : QStringLiteral("Add block"));
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
@@ -439,8 +449,7 @@ QWidget* AddRuleSheet::buildWhenBlock()
                 auto* edit = new QTimeEdit(value);
                 edit->setObjectName(name);
                 edit->setAccessibleName(caption);
-                edit->setFont(Theme::font(13, QFont::Medium));
-                edit->setDisplayFormat(QLocale().timeFormat(QLocale::ShortFormat));
+                Pickers::applyLook(edit);
                 times->addWidget(edit);
                 return edit;
             };
@@ -451,20 +460,10 @@ QWidget* AddRuleSheet::buildWhenBlock()
             connect(m_from, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setStartTime(t); });
             connect(m_to, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setEndTime(t); });
         } else if (mode == RuleForm::Mode::dailyLimit) {
-            auto* chipsArea = new QScrollArea;
-            chipsArea->setFrameShape(QFrame::NoFrame);
-            chipsArea->setFocusPolicy(Qt::NoFocus);
-            chipsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            chipsArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            chipsArea->setWidgetResizable(true);
-            chipsArea->setStyleSheet(
-                QStringLiteral("QScrollArea, QScrollArea > QWidget, QScrollArea > QWidget > QWidget "
-                               "{ background: transparent; border: none; }"));
-            chipsArea->viewport()->setAutoFillBackground(false);
             auto* chips = new QWidget;
-            chips->setAutoFillBackground(false);
             auto* chipRow = new QHBoxLayout(chips);
-            chipRow->setContentsMargins(12, 0, 12, 0);
+            // Room above and below for the focus ring, which the scrolling row would cut.
+            chipRow->setContentsMargins(12, 4, 12, 4);
             chipRow->setSpacing(8);
             for (int minutes : RuleForm::limitOptions()) {
                 auto* chip = new FocusButton(RuleForm::limitLabel(minutes), FocusPillButtonStyle{false, 12});
@@ -479,8 +478,8 @@ QWidget* AddRuleSheet::buildWhenBlock()
                 m_limitChips.append(chip);
             }
             chipRow->addStretch(1);
-            chipsArea->setWidget(chips);
-            chipsArea->setFixedHeight(chips->sizeHint().height());
+            auto* chipsArea = new ChipScroller(chips);
+            chipsArea->setObjectName(QStringLiteral("limitChips"));
             m_limits = new QWidget;
             auto* limitBox = new QVBoxLayout(m_limits);
             limitBox->setContentsMargins(0, 0, 0, 10);

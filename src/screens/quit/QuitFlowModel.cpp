@@ -1,4 +1,5 @@
 #include "screens/quit/QuitFlowModel.h"
+#include "model/LocaleFormats.h"
 
 #include "model/BlockRule.h"
 #include "store/StorageService.h"
@@ -80,7 +81,7 @@ QString QuitFlowModel::cardText(QuitReason reason)
     switch (reason) {
     case QuitReason::windowInTheWay:
         return QStringLiteral("You don't need to quit for that. With the window closed, Quillharbour keeps blocking "
-                              "quietly from the menu bar.");
+                              "quietly from the system tray.");
     case QuitReason::needASite:
         return QStringLiteral("An urgent break opens that one site for 10 minutes and keeps everything else blocked.");
     case QuitReason::notWorking:
@@ -141,7 +142,7 @@ QString QuitFlowModel::blockedSitesPhrase(const std::vector<QuitSite>& sites)
         QStringList names;
         for (const QuitSite& site : sites)
             names.append(site.name);
-        return QLocale().createSeparatedList(names);
+        return LocaleFormats::list(QLocale(), names);
     }
     return QStringLiteral("%1, %2 and %3 more sites").arg(sites[0].name, sites[1].name).arg(sites.size() - 2);
 }

@@ -1,5 +1,7 @@
 #include "screens/settings/SettingsTexts.h"
 
+#include "router/BrowserStateText.h"
+
 #include <QKeySequence>
 
 namespace SettingsTexts {
@@ -36,7 +38,16 @@ std::vector<BrowserRow> browserRows(const std::vector<SupportedBrowser>& browser
         if (isNotInstalled(browser, access))
             continue;
         const BrowserAccessState state = access.value(browser.id);
-        BrowserRow row{browser, {}, state.needsAttention(), BrowserControl::tryAgain};
+        BrowserRow row{browser, {}, state.needsAttention(), BrowserControl::tryAgain, {}};
+        if (const std::optional<BrowserStateText> text = browserStateText(browser, state)) {
+            row.detail = text->detail;
+            row.fixTitle = text->actionTitle;
+            row.control = state.isProtected()           ? BrowserControl::connected
+                          : text->actionTitle.isEmpty() ? BrowserControl::none
+                                                        : BrowserControl::fix;
+            rows.push_back(row);
+            continue;
+        }
         switch (state.kind) {
         case Kind::notInstalled:
             continue;
@@ -52,13 +63,15 @@ std::vector<BrowserRow> browserRows(const std::vector<SupportedBrowser>& browser
             row.control = BrowserControl::connected;
             break;
         case Kind::permissionNeeded:
-            row.detail = QStringLiteral("macOS needs your permission. Choose Allow when asked.");
+            row.detail = QStringLiteral("Your browser needs your permission. Choose Allow when asked.");
             break;
         case Kind::unsupported:
             row.detail = QStringLiteral("Needs a quick compatibility check. Click Try Again.");
             break;
         case Kind::problem:
             row.detail = state.message;
+            break;
+        default:
             break;
         }
         rows.push_back(row);
@@ -80,8 +93,7 @@ QString alsoWorksWith(const std::vector<SupportedBrowser>& browsers, const QHash
 
 QString connectionMessage(const SupportedBrowser& browser)
 {
-    return QStringLiteral("If macOS asks whether Quillharbour can control ") + browser.name +
-           QStringLiteral(", choose Allow.");
+    return QStringLiteral("If ") + browser.name + QStringLiteral(" asks whether to let Quillharbour in, choose Allow.");
 }
 
 SyncRow syncRow(const std::optional<QString>& lastError, const QString& statusMessage)
