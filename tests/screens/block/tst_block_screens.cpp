@@ -2,6 +2,7 @@
 // and that nothing reports success the store did not give.
 #include "OfflineSiteIcons.h"
 #include "PageRig.h"
+#include "TmpfsMount.h"
 #include "screens/block/AddRuleSheet.h"
 #include "screens/block/BlockRulesView.h"
 #include "screens/block/BlockingBypassCooldownSheet.h"
@@ -13,8 +14,12 @@
 #include "ui/Headings.h"
 
 #include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QtTest>
 
 using namespace BlockTest;
@@ -42,6 +47,12 @@ void click(QWidget* parent, const char* name)
     QTest::mouseClick(w, Qt::LeftButton);
 }
 
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // The wait of a cool-down, on its own clock.
 void waitOut(PageRig& rig, BlockingBypassCooldownSheet* sheet)
 {
@@ -67,7 +78,10 @@ private slots:
     void manageLoosenWaitsForCooldown();
     void manageRemoveFailureIsNoSuccess_data();
     void manageRemoveFailureIsNoSuccess();
+    void loosenOnAFullDiskIsNotSaved_data();
+    void loosenOnAFullDiskIsNotSaved();
     void pageFollowsStoreAndEngine();
+    void longSiteListBuildsWhatIsShown();
 };
 
 void BlockScreensTest::cooldownGrowsWithItsTexts_data()
@@ -326,10 +340,87 @@ void BlockScreensTest::manageRemoveFailureIsNoSuccess()
     QVERIFY(page.manageSheet()->isVisible());
 }
 
+void BlockScreensTest::loosenOnAFullDiskIsNotSaved_data()
+{
+    QTest::addColumn<bool>("realDisk"); // a full tmpfs, or a save file that loses its bytes
+    QTest::newRow("full tmpfs") << true;
+    QTest::newRow("bytes lost on the way to the disk") << false;
+}
+
+// The cool-down never says "Block updated" for a loosening the disk did not take; it shows why,
+// the rule still blocks as before, and the same loosening once there is space is saved.
+void BlockScreensTest::loosenOnAFullDiskIsNotSaved()
+{
+    QFETCH(bool, realDisk);
+    QTemporaryDir root;
+    TmpfsMount disk(root.filePath(QStringLiteral("disk")), 1024 * 1024);
+    if (realDisk && !disk.isMounted())
+        QSKIP(qPrintable(QStringLiteral("a full disk needs a small tmpfs, which could not be mounted here: ") +
+                         disk.error()));
+    PageRig rig([&](StoreFixture& f) {
+        if (realDisk)
+            f.dataFolder = QDir(disk.path()).filePath(QStringLiteral("data"));
+    });
+    const BlockRule rule = rig.add(BlockTest::rule(QStringLiteral("youtube.com"), dailyLimit(), {}, 30));
+    const QString rulesPath = rig.f.file(StorageService::rulesFile);
+    const QByteArray stored = readBytes(rulesPath);
+    QVERIFY(!stored.isEmpty());
+    if (realDisk)
+        QVERIFY(disk.fill());
+    else
+        rig.f.losing = {StorageService::rulesFile};
+
+    BlockRulesView page(rig.context);
+    const auto loosen = [&]() -> BlockingBypassCooldownSheet* {
+        page.manage(rule.id);
+        ManageRuleSheet* manage = page.manageSheet();
+        if (!manage)
+            return nullptr;
+        manage->openEditSheet();
+        AddRuleSheet* edit = manage->editSheet();
+        QTest::mouseClick(edit->findChildren<QWidget*>(QStringLiteral("limit")).at(6), Qt::LeftButton); // 1 h
+        QTest::keyClick(edit, Qt::Key_Return);
+        if (!QTest::qWaitFor([&] { return manage->cooldownSheet() != nullptr; }, 30000))
+            return nullptr;
+        BlockingBypassCooldownSheet* cooldown = manage->cooldownSheet();
+        waitOut(rig, cooldown);
+        click(cooldown, "confirmButton");
+        return cooldown;
+    };
+    BlockingBypassCooldownSheet* cooldown = loosen();
+    QVERIFY(cooldown);
+    QVERIFY(!shown(cooldown, "grantedTitle"));
+    QVERIFY(shown(cooldown, "failureText"));
+    const QString why = child<QLabel>(cooldown, "failureText")->text();
+    QVERIFY2(why.contains(StorageService::rulesFile), qPrintable(why));
+    if (realDisk)
+        QVERIFY2(why.contains(QLatin1String("No space left on device")), qPrintable(why));
+    QCOMPARE(readBytes(rulesPath), stored);
+    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(30));
+    QCOMPARE(rig.store.state().blockedNow.size(), size_t(0)); // not used up yet: the rule is unchanged
+    click(cooldown, "closeButton");
+    QTRY_VERIFY(!page.manageSheet()->cooldownSheet());
+    page.manageSheet()->close();
+    QTRY_VERIFY(!page.manageSheet());
+
+    disk.release();
+    rig.f.losing.clear();
+    cooldown = loosen();
+    QVERIFY(cooldown);
+    QCOMPARE(child<QLabel>(cooldown, "grantedTitle")->text(), QStringLiteral("Block updated"));
+    QVERIFY(!shown(cooldown, "failureText"));
+    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(60));
+    const QJsonArray onDisk = QJsonDocument::fromJson(readBytes(rulesPath)).array();
+    QCOMPARE(onDisk.size(), 1);
+    QCOMPARE(decodeBlockRule(onDisk.first())->dailyLimitMinutes, std::optional<qint64>(60));
+}
+
 void BlockScreensTest::pageFollowsStoreAndEngine()
 {
     PageRig rig;
     BlockRulesView page(rig.context);
+    page.resize(900, 900);
+    page.show(); // rows are built only for what is in view
     auto* header = child<FocusSectionHeader>(&page, "sitesHeader");
     QVERIFY(shown(&page, "sitesEmpty"));
     QVERIFY(shown(&page, "browsersEmpty"));
@@ -364,6 +455,57 @@ void BlockScreensTest::pageFollowsStoreAndEngine()
     QTRY_COMPARE(page.findChildren<QWidget*>(QStringLiteral("browserRow")).size(), 2);
     QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectedText")).size(), 1);
     QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectButton")).size(), 1);
+}
+
+// Thousands of rules: the rows in view are built, in the store's order, and follow its changes.
+void BlockScreensTest::longSiteListBuildsWhatIsShown()
+{
+    PageRig rig([](StoreFixture& f) {
+        QJsonArray rules;
+        for (int i = 0; i < 2000; ++i)
+            rules.append(encodeBlockRule(rule(QStringLiteral("site%1.example").arg(i, 4, 10, QLatin1Char('0')))));
+        QDir().mkpath(f.dataPath());
+        QFile file(f.file(StorageService::rulesFile));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(rules).toJson()) > 0);
+    });
+    QCOMPARE(rig.store.rules().size(), size_t(2000));
+    BlockRulesView page(rig.context);
+    page.resize(900, 900);
+    page.show();
+    const auto shownMatchStore = [&] {
+        QList<SiteRow*> rows = page.findChildren<SiteRow*>();
+        rows.removeIf([](SiteRow* r) { return !r->isVisible(); });
+        std::sort(rows.begin(), rows.end(), [&](SiteRow* a, SiteRow* b) {
+            return a->mapTo(&page, QPoint()).y() < b->mapTo(&page, QPoint()).y();
+        });
+        const std::vector<BlockRule>& rules = rig.store.rules();
+        const auto at = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) {
+            return !rows.isEmpty() && r.id == rows[0]->content().rule.id;
+        });
+        if (rows.isEmpty() || rows.size() > 40 || at == rules.end() || rules.end() - at < rows.size())
+            return QList<SiteRow*>();
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            if (!(rows[i]->content().rule == at[i]) || page.row(at[i].id) != rows[i])
+                return QList<SiteRow*>();
+        return rows;
+    };
+    QTRY_VERIFY(!shownMatchStore().isEmpty());
+    QCOMPARE(shownMatchStore().first()->content().rule.id, rig.store.rules().front().id);
+
+    QScrollBar* bar = page.findChild<QScrollArea*>()->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 1000 * SiteRow::minimumRowHeight);
+    bar->setValue(bar->maximum());
+    QTRY_VERIFY(!shownMatchStore().isEmpty() &&
+                shownMatchStore().last()->content().rule.id == rig.store.rules().back().id);
+
+    // A change to a rule in view reaches its row, which stays the same widget.
+    const QList<SiteRow*> before = shownMatchStore();
+    SiteRow* kept = before.at(before.size() / 2);
+    BlockRule renamed = kept->content().rule;
+    renamed.displayName = QStringLiteral("Renamed");
+    rig.store.updateRule(renamed);
+    QTRY_COMPARE(kept->content().rule.displayName, QStringLiteral("Renamed"));
+    QCOMPARE(shownMatchStore(), before);
 }
 
 QTEST_MAIN(BlockScreensTest)
