@@ -46,6 +46,8 @@ int main(int argc, char** argv)
     MainWindow window(context);
     installScreens(window);
     Screenshots::save(&window, QStringLiteral("shell-main-window"), QSize(1240, 800));
+    // What a 1280 by 720 screen leaves for it under a window manager's title bar.
+    Screenshots::save(&window, QStringLiteral("shell-main-window-1280x720"), QSize(1240, 684));
     router.setDestination(AppRouter::Destination::settings);
     Screenshots::save(&window, QStringLiteral("shell-main-window-settings"), QSize(1240, 800));
 

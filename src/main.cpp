@@ -11,6 +11,7 @@
 #include "linux/LinuxDesktop.h"
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
+#include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
 #include "model/Calendar.h"
@@ -22,6 +23,7 @@
 #include "sync/RecordStoreConfig.h"
 #include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/Motion.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -118,6 +120,7 @@ int main(int argc, char* argv[])
                                      &handlerError))
         QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     Theme::apply(app);
+    ReducedMotion::watch(&app, [](bool reduced) { Motion::setReduced(reduced); });
 
     const Clock& clock = SystemClock::instance();
     const auto calendar = [] { return Calendar::current(); };

@@ -5,6 +5,7 @@
 #include "ui/QueuedCall.h"
 
 #include <QElapsedTimer>
+#include <QUuid>
 #include <QWidget>
 #include <functional>
 
@@ -55,5 +56,7 @@ private:
     QString m_newTitle;
     bool m_adding = false;
     QElapsedTimer m_pressed; // the last mouse press inside
+    // The focus whose card has faded in: a rebuild of the same focus shows it as it is.
+    QUuid m_fadedFocus;
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 };

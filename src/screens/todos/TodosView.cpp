@@ -1,6 +1,7 @@
 #include "screens/todos/TodosView.h"
 #include "model/LocaleFormats.h"
 
+#include "linux/NotificationSettings.h"
 #include "platform/SystemEvents.h"
 #include "router/AppRouter.h"
 #include "screens/todos/TaskEditorModel.h"
@@ -16,6 +17,7 @@
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
 #include "ui/LazyRows.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
 #include "ui/Symbols.h"
@@ -444,6 +446,7 @@ void TodosView::setFocusCard(const std::optional<TaskItem>& focus, bool canSkip,
         });
         slot->addWidget(m_hero);
         m_hero->show();
+        Motion::fadeIn(m_hero, 0.25);
         return;
     }
     delete m_hero;
@@ -453,6 +456,7 @@ void TodosView::setFocusCard(const std::optional<TaskItem>& focus, bool canSkip,
         connect(m_emptyCard, &FocusEmptyCard::addClicked, this, &TodosView::openNewEditor);
         slot->addWidget(m_emptyCard);
         m_emptyCard->show();
+        Motion::fadeIn(m_emptyCard, 0.25);
     } else {
         m_emptyCard->setAllDone(allDone);
     }
@@ -621,6 +625,7 @@ void TodosView::openSheet(const std::optional<TaskItem>& todo)
     inputs.clock = m_context.clock;
     inputs.calendar = m_context.calendar;
     inputs.reminders = &store->reminders();
+    inputs.openNotificationSettings = NotificationSettings::opener();
     if (todo) {
         inputs.onSave = [store](const TaskItem& t) { return refusal(store, store->upsertTodo(t)); };
         inputs.onDelete = [store](const TaskItem& t) { store->deleteTodo(t); };
