@@ -79,6 +79,8 @@ int main(int argc, char** argv)
     hooks.router = &router;
     hooks.clock = &f.bootClock;
     QuitFlowWindow* quit = QuitFlowWindow::show(hooks, [] {});
+    quit->model().chooseReason(QuitReason::windowInTheWay);
+    Screenshots::save(quit, QStringLiteral("shell-quit-1-reason-window"), QSize(480, 630));
     quit->model().chooseReason(QuitReason::needASite);
     Screenshots::save(quit, QStringLiteral("shell-quit-1-reason"), QSize(480, 630));
     quit->model().continueToReflect();
@@ -87,5 +89,5 @@ int main(int argc, char** argv)
     f.clock.advance(47);
     quit->model().tick();
     Screenshots::save(quit, QStringLiteral("shell-quit-3-wait"), QSize(480, 630));
-    return 0;
+    return Screenshots::exitCode();
 }

@@ -362,5 +362,5 @@ int main(int argc, char** argv)
     chips();
     siteIcons();
     pages();
-    return 0;
+    return Screenshots::exitCode();
 }

@@ -4,6 +4,8 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
+#include "linux/BrowserDiscovery.h"
+#include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/FreedesktopNotifications.h"
@@ -160,15 +162,18 @@ int main(int argc, char* argv[])
     LocalBlockPageServer blockPageServer(&storage);
 
     X11Display display;
-    LinuxWorkspace workspace(display);
+    BrowserDiscovery discovery;
+    LinuxWorkspace workspace(display, QString(), &discovery);
     X11IdleTime idleTime(display);
     LinuxScreenState screen;
     // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
-    BrowserScriptExecutor executor(
-        std::make_unique<DevToolsScriptRunner>([&workspace](const QString& id) { return workspace.isRunning(id); },
-                                               QDir::homePath()),
-        3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
-    DevToolsNavigationInterceptor interceptor(QDir::homePath());
+    // One connection per browser, shared by the tab reader and the interceptor, so a browser that
+    // asks the person to allow each connection asks once.
+    DevToolsConnections devTools(&discovery);
+    BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
+                                       [&workspace](const QString& id) { return workspace.isRunning(id); }, &devTools),
+                                   3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
+    DevToolsNavigationInterceptor interceptor(&devTools);
     BrowserAutomationService::Environment automationEnvironment;
     automationEnvironment.clock = &clock;
     automationEnvironment.calendar = calendar;

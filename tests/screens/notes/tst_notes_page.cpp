@@ -82,8 +82,6 @@ class TestNotesPage : public QObject {
 private slots:
     void editorSaves_data();
     void editorSaves();
-    void refusedSaveStaysADraft_data();
-    void refusedSaveStaysADraft();
     void dateLabels_data();
     void dateLabels();
     void newItemRequests_data();
@@ -171,46 +169,6 @@ void TestNotesPage::editorSaves()
         QCOMPARE(saved.size(), 0);
         QCOMPARE(emptied.size(), 1);
     }
-}
-
-void TestNotesPage::refusedSaveStaysADraft_data()
-{
-    QTest::addColumn<bool>("stored");
-    QTest::newRow("new note") << false;
-    QTest::newRow("stored note") << true;
-}
-
-// A save the store refused (a full disk) leaves the text a draft: the editor keeps it, and the
-// next save, even without another keystroke, offers it again.
-void TestNotesPage::refusedSaveStaysADraft()
-{
-    QFETCH(bool, stored);
-    ManualClock clock{TestEnvironment::at(2026, 12, 7, 10, 0, 0)};
-    const std::optional<Note> before =
-        stored ? std::optional(makeNote(QStringLiteral("Plan"), QStringLiteral("Body"), 100)) : std::nullopt;
-    bool refuse = true;
-    QList<Note> offered;
-    NoteEditorState editor(
-        before, clock,
-        [&](const Note& n) {
-            offered.append(n);
-            return !refuse;
-        },
-        [](const Note&) {}, [](const Note&) {});
-    editor.bodyChanged(QStringLiteral("Body, longer"));
-    editor.flush();
-    QCOMPARE(offered.size(), 1);
-    QCOMPARE(editor.savedNote(), before);
-    QCOMPARE(editor.bodyText(), QStringLiteral("Body, longer"));
-
-    refuse = false;
-    editor.flush();
-    QCOMPARE(offered.size(), 2);
-    QCOMPARE(offered.last().body, QStringLiteral("Body, longer"));
-    QVERIFY(editor.savedNote());
-    QCOMPARE(editor.savedNote()->body, QStringLiteral("Body, longer"));
-    editor.flush();
-    QCOMPARE(offered.size(), 2); // kept: nothing more to save
 }
 
 void TestNotesPage::dateLabels_data()
