@@ -5,6 +5,7 @@
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
 #include "linux/BrowserDiscovery.h"
+#include "linux/DesktopIdleTime.h"
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
@@ -122,7 +123,7 @@ int main(int argc, char* argv[])
                                      &handlerError))
         QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     Theme::apply(app);
-    ReducedMotion::watch(&app, [](bool reduced) { Motion::setReduced(reduced); });
+    ReducedMotion::watch(QDBusConnection::sessionBus(), &app, [](bool reduced) { Motion::setReduced(reduced); });
 
     const Clock& clock = SystemClock::instance();
     const auto calendar = [] { return Calendar::current(); };
@@ -164,7 +165,7 @@ int main(int argc, char* argv[])
     X11Display display;
     BrowserDiscovery discovery;
     LinuxWorkspace workspace(display, QString(), &discovery);
-    X11IdleTime idleTime(display);
+    DesktopIdleTime idleTime([&display] { return display.secondsSinceLastInput(); }, QDBusConnection::sessionBus());
     LinuxScreenState screen;
     // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
     // One connection per browser, shared by the tab reader and the interceptor, so a browser that

@@ -15,6 +15,7 @@
 #include "ui/FlowLayout.h"
 #include "ui/FocusButton.h"
 #include "ui/Layouts.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
@@ -157,12 +158,15 @@ void OnboardingView::go(Step target)
 {
     m_flow.go(target);
     showStep();
+    Motion::fadeIn(m_page, 0.25);
 }
 
 void OnboardingView::back()
 {
-    if (m_flow.back())
+    if (m_flow.back()) {
         showStep();
+        Motion::fadeIn(m_page, 0.25);
+    }
 }
 
 void OnboardingView::reject()
