@@ -1,8 +1,8 @@
 #include "onboarding/OnboardingView.h"
 
 #include "blocking/BrowserAutomationService.h"
-#include "linux/ApplicationsMover.h"
 #include "linux/LaunchAtLoginService.h"
+#include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingIllustrations.h"
@@ -98,7 +98,7 @@ void fadeOut(QWidget* page)
 
 OnboardingView::OnboardingView(AppContext& context, int startStep, std::function<void()> onFinish, QWidget* parent)
     : OnboardingView(
-          context, startStep, std::move(onFinish), [] { return ApplicationsMover::shouldOfferMove(); }, parent)
+          context, startStep, std::move(onFinish), [] { return UserInstaller::shouldOfferMove(); }, parent)
 {
 }
 
@@ -113,7 +113,7 @@ OnboardingView::OnboardingView(AppContext& context, int startStep, std::function
     WindowFit::fixSize(this, QSize(880, 600));
     Theme::fillBackground(this, FocusColor::paper());
     m_move = [this](QString* error) {
-        return ApplicationsMover::moveAndRelaunch(
+        return UserInstaller::moveAndRelaunch(
             [this] {
                 if (m_context.requestQuit)
                     m_context.requestQuit();
