@@ -209,7 +209,7 @@ int runCore(QCoreApplication& app)
     DevToolsNavigationInterceptor interceptor(QDir::homePath());
     BrowserAutomationService engine(
         &storage, &server, &executor,
-        {&clock, calendar, &defaults, &workspace, &idle, &screen, {}, nullptr, &interceptor});
+        {&clock, calendar, &defaults, &workspace, &idle, &screen, {}, nullptr, &interceptor, nullptr, {}});
     engine.start();
     out << "core running; block page on http://127.0.0.1:" << server.port().value_or(0) << Qt::endl;
     return app.exec();

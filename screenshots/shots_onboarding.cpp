@@ -89,9 +89,9 @@ int main(int argc, char** argv)
     });
     shot(QStringLiteral("6_browser_none_installed"), Step::browser);
     shot(QStringLiteral("6_browser_states"), Step::browser, {},
-         {{"safari", BrowserAccessState::of(Kind::connected)},
+         {{"chromium", BrowserAccessState::of(Kind::connected)},
           {"chrome", BrowserAccessState::of(Kind::notConnected)},
-          {"arc", BrowserAccessState::of(Kind::browserClosed)},
+          {"vivaldi", BrowserAccessState::of(Kind::browserClosed)},
           {"edge", BrowserAccessState::of(Kind::problem, QStringLiteral("No answer"))}});
     shot(QStringLiteral("6_browser_permission_refused"), Step::browser, {},
          {{"chrome", BrowserAccessState::of(Kind::permissionNeeded)},

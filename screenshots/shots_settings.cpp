@@ -47,9 +47,9 @@ int main(int argc, char** argv)
         // Five states of the browsers, sync idle, login on.
         SettingsRig rig;
         rig.view->launchAtLogin().setEnabled(true);
-        showWith(rig, {{"safari", BrowserAccessState::of(Kind::connected)},
+        showWith(rig, {{"chromium", BrowserAccessState::of(Kind::connected)},
                        {"chrome", BrowserAccessState::of(Kind::notConnected)},
-                       {"arc", BrowserAccessState::of(Kind::browserClosed)},
+                       {"vivaldi", BrowserAccessState::of(Kind::browserClosed)},
                        {"brave", BrowserAccessState::of(Kind::permissionNeeded)},
                        {"edge", BrowserAccessState::of(Kind::unsupported)}});
         savePage(rig, QStringLiteral("settings_browsers_sync_idle_login_on"));

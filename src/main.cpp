@@ -223,10 +223,17 @@ int main(int argc, char* argv[])
                                               std::move(devTools)),
         3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
     DevToolsNavigationInterceptor interceptor(QDir::homePath());
-    BrowserAutomationService browserAutomation(
-        &storage, &blockPageServer, &executor,
-        BrowserAutomationService::Environment{&clock, calendar, &defaults, &workspace, &idleTime, &screen,
-                                              AutomationHelp::pageUrl(), nullptr, &interceptor});
+    BrowserAutomationService::Environment automationEnvironment;
+    automationEnvironment.clock = &clock;
+    automationEnvironment.calendar = calendar;
+    automationEnvironment.defaults = &defaults;
+    automationEnvironment.workspace = &workspace;
+    automationEnvironment.idleTime = &idleTime;
+    automationEnvironment.screen = &screen;
+    automationEnvironment.automationHelpPage = AutomationHelp::pageUrl();
+    automationEnvironment.interceptor = &interceptor;
+    automationEnvironment.extensions = &extensions;
+    BrowserAutomationService browserAutomation(&storage, &blockPageServer, &executor, automationEnvironment);
     ExtensionBlockList extensionBlockList(&storage, &blockPageServer, &extensions);
     AppRouter router;
 

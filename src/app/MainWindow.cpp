@@ -11,6 +11,7 @@
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
+#include "ui/WindowFit.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
@@ -81,9 +82,8 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Q
 {
     Q_INIT_RESOURCE(blocking);
     setObjectName(QStringLiteral("main"));
-    setWindowTitle(QStringLiteral("Quillharbour"));
-    setMinimumSize(880, 620);
-    resize(1240, 800);
+    setWindowTitle(WindowFit::programTitle(QString()));
+    WindowFit::preferSize(this, QSize(1240, 800), QSize(880, 620));
     Theme::fillBackground(this, FocusColor::paper());
 
     auto* row = rowLayout(this, 0);
@@ -168,7 +168,7 @@ void MainWindow::showPage()
     m_stack->addWidget(m_page);
     m_stack->setCurrentWidget(m_page);
     // The window is titled after its page, as the pages title themselves.
-    setWindowTitle(m_page->windowTitle().isEmpty() ? QStringLiteral("Quillharbour") : m_page->windowTitle());
+    setWindowTitle(WindowFit::programTitle(m_page->windowTitle()));
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -256,7 +256,7 @@ QDialog* MainWindow::unavailableSheet(std::function<void()> onClose, QWidget* pa
 {
     auto* sheet = new UnavailableSheet(parent);
     sheet->setObjectName(QStringLiteral("urgentBreakUnavailable"));
-    sheet->setFixedWidth(400);
+    WindowFit::fixWidthGrowHeight(sheet, 400);
     Theme::fillBackground(sheet, FocusColor::paper());
     auto* layout = new QVBoxLayout(sheet);
     layout->setContentsMargins(28, 28, 28, 28);

@@ -1,4 +1,5 @@
 #include "app/PopoverContent.h"
+#include "model/LocaleFormats.h"
 
 #include "model/Text.h"
 #include "store/StorageService.h"
@@ -43,20 +44,13 @@ QString pausedUntilText(const StorageService& storage, const Calendar& calendar)
     if (!until)
         return QStringLiteral("later");
     const QDateTime moment = QDateTime::fromMSecsSinceEpoch(qint64(*until * 1000), calendar.timeZone());
-    return calendar.locale().toString(moment.time(), QLocale::ShortFormat);
+    return LocaleFormats::shortTime(calendar.locale(), moment.time());
 }
 
 QString dateText(Date now, const Calendar& calendar)
 {
-    QString format = calendar.locale().dateFormat(QLocale::LongFormat);
-    // The long form without its year.
-    static const QRegularExpression year(QStringLiteral("[,\\s]*y+[^dMy\\s,]*"));
-    format.remove(year);
-    format = format.trimmed();
-    while (format.endsWith(QLatin1Char(',')) || format.endsWith(QLatin1Char('/')))
-        format.chop(1);
     const QDateTime moment = QDateTime::fromMSecsSinceEpoch(qint64(now * 1000), calendar.timeZone());
-    return calendar.locale().toString(moment.date(), format);
+    return LocaleFormats::dayLine(calendar.locale(), moment.date());
 }
 
 std::optional<TaskItem> quickTodo(const QString& text, Date now, const Calendar& calendar)

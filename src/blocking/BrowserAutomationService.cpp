@@ -50,6 +50,13 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         QObject::connect(m_env.screen, &ScreenState::screenLocked, this, [this] { setScreenActive(false); });
         QObject::connect(m_env.screen, &ScreenState::screenUnlocked, this, [this] { setScreenActive(true); });
     }
+    if (m_env.extensions) {
+        QObject::connect(m_env.extensions, &ExtensionLink::setupChanged, this,
+                         &BrowserAutomationService::takeExtensionConnections);
+        QObject::connect(m_env.extensions, &ExtensionLink::reportChanged, this,
+                         &BrowserAutomationService::updateAccess);
+        takeExtensionConnections();
+    }
     if (m_env.interceptor) {
         QPointer<BrowserAutomationService> self(this);
         m_env.interceptor->setDecision([self](const QString& bundleIdentifier, const QString& address) {
@@ -74,133 +81,6 @@ BrowserAutomationService::~BrowserAutomationService()
 Date BrowserAutomationService::now() const
 {
     return m_env.clock->now();
-}
-
-// ---------------------------------------------------------------- browsers and their states
-
-const QHash<QString, QString>& BrowserAutomationService::knownUnprotectedBrowsers()
-{
-    static const QHash<QString, QString> table{
-        {QStringLiteral("org.mozilla.firefox"), QStringLiteral("Firefox")},
-        {QStringLiteral("com.operasoftware.Opera"), QStringLiteral("Opera")},
-        {QStringLiteral("com.vivaldi.Vivaldi"), QStringLiteral("Vivaldi")},
-        {QStringLiteral("com.kagi.kagimacOS"), QStringLiteral("Orion")},
-        {QStringLiteral("com.google.Chrome.beta"), QStringLiteral("Chrome Beta")},
-        {QStringLiteral("com.google.Chrome.canary"), QStringLiteral("Chrome Canary")},
-        {QStringLiteral("org.chromium.Chromium"), QStringLiteral("Chromium")},
-    };
-    return table;
-}
-
-BrowserAccessState BrowserAutomationService::accessState(int errorNumber, const std::optional<QString>& message)
-{
-    using K = BrowserAccessState::Kind;
-    switch (errorNumber) {
-    case -1743:
-        return BrowserAccessState::of(K::permissionNeeded);
-    case -1728:
-        return BrowserAccessState::of(K::connected);
-    case -1712:
-        return BrowserAccessState::of(K::problem, QStringLiteral("The browser did not respond in time."));
-    case -1708:
-        return BrowserAccessState::of(K::unsupported);
-    case -600:
-        return BrowserAccessState::of(K::browserClosed);
-    default:
-        break;
-    }
-    if (message)
-        return BrowserAccessState::of(K::problem, *message);
-    return BrowserAccessState::of(K::problem, QStringLiteral("The browser connection failed (%1).").arg(errorNumber));
-}
-
-void BrowserAutomationService::setAccess(const BrowserAccessState& state, const SupportedBrowser& browser)
-{
-    const auto it = m_access.constFind(browser.id);
-    if (it != m_access.cend() && *it == state)
-        return;
-    m_access.insert(browser.id, state);
-    emit accessChanged();
-}
-
-bool BrowserAutomationService::isInstalled(const SupportedBrowser& browser) const
-{
-    return m_env.workspace->isInstalled(browser.bundleIdentifier);
-}
-
-bool BrowserAutomationService::isRunning(const SupportedBrowser& browser) const
-{
-    return m_env.workspace->isRunning(browser.bundleIdentifier);
-}
-
-void BrowserAutomationService::refreshInstalledBrowsers(bool force)
-{
-    // Monotonic: a wall clock set back must not stop the listing for as long.
-    const double t = m_env.monotonic->seconds();
-    if (!force && m_lastInstalledRefresh && t - *m_lastInstalledRefresh <= listingInterval)
-        return;
-    m_lastInstalledRefresh = t;
-    using K = BrowserAccessState::Kind;
-    for (const SupportedBrowser& browser : browsers()) {
-        const auto current = m_access.constFind(browser.id);
-        if (!isInstalled(browser)) {
-            setAccess(BrowserAccessState::of(K::notInstalled), browser);
-        } else if (current == m_access.cend() || current->kind == K::notInstalled) {
-            setAccess(BrowserAccessState::of(m_attempted.contains(browser.id) ? K::browserClosed : K::notConnected),
-                      browser);
-        }
-    }
-}
-
-void BrowserAutomationService::connect(const SupportedBrowser& browser)
-{
-    refreshInstalledBrowsers(true);
-    if (!isInstalled(browser))
-        return;
-    m_attempted.insert(browser.id);
-    QStringList ids = m_attempted.values();
-    ids.sort();
-    m_env.defaults->setStringArray(attemptedKey, ids);
-    updateInterception();
-    if (!isRunning(browser)) {
-        setAccess(BrowserAccessState::of(BrowserAccessState::Kind::browserClosed), browser);
-        return;
-    }
-    if (!m_executor)
-        return;
-    // The first script a browser receives is what asks the person for permission.
-    const QString script = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(browser), browser, QString());
-    QPointer<BrowserAutomationService> self(this);
-    m_executor->run(script, [self, browser](const BrowserScriptResult& result) {
-        if (self)
-            self->handleActiveTab(result, browser, false, true, 0);
-    });
-}
-
-void BrowserAutomationService::openAutomationSettings()
-{
-    if (m_env.automationHelpPage.isValid())
-        m_env.workspace->openURL(m_env.automationHelpPage);
-}
-
-bool BrowserAutomationService::needsAttention() const
-{
-    std::vector<const SupportedBrowser*> installed;
-    for (const SupportedBrowser& b : browsers())
-        if (isInstalled(b))
-            installed.push_back(&b);
-    if (installed.empty() || !hasProtectionToEnforce())
-        return false;
-    const auto stateOf = [this](const SupportedBrowser* b) { return m_access.value(b->id); };
-    const bool anyConnected = std::any_of(installed.begin(), installed.end(), [&](const SupportedBrowser* b) {
-        return m_access.contains(b->id) && stateOf(b).kind == BrowserAccessState::Kind::connected;
-    });
-    if (!anyConnected)
-        return true;
-    if (std::any_of(installed.begin(), installed.end(),
-                    [&](const SupportedBrowser* b) { return m_access.contains(b->id) && stateOf(b).needsAttention(); }))
-        return true;
-    return m_unprotected.has_value();
 }
 
 // ---------------------------------------------------------------- the check cycle
@@ -412,34 +292,6 @@ void BrowserAutomationService::finishScript(const BrowserScriptResult& result, c
     if (result.failed())
         setAccess(accessState(*result.errorNumber, result.errorMessage), browser);
     finishCheck(check);
-}
-
-void BrowserAutomationService::setUnprotected(const std::optional<QString>& name)
-{
-    if (name == m_unprotected)
-        return;
-    m_unprotected = name;
-    emit browserInUseWithoutProtectionChanged();
-}
-
-void BrowserAutomationService::updateUnprotectedBrowserWarning()
-{
-    const std::optional<QString> front = m_env.workspace->frontmostApplicationID();
-    if (!hasProtectionToEnforce() || !front || front->isEmpty()) {
-        setUnprotected(std::nullopt);
-        return;
-    }
-    if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front)) {
-        setUnprotected(m_attempted.contains(browser->id) ? std::nullopt : std::optional(browser->name));
-        return;
-    }
-    if (const auto known = knownUnprotectedBrowsers().constFind(*front); known != knownUnprotectedBrowsers().cend()) {
-        setUnprotected(*known);
-        return;
-    }
-    if (front->startsWith(QLatin1String("com.apple.Safari.WebApp")))
-        setUnprotected(QStringLiteral("a Safari web app"));
-    // Any other application leaves the warning as it was.
 }
 
 void BrowserAutomationService::setScreenActive(bool active)

@@ -3,6 +3,7 @@
 #include "model/BlockRule.h"
 #include "model/Calendar.h"
 #include "platform/BrowserScripts.h"
+#include "platform/ExtensionLink.h"
 
 #include <QHash>
 #include <QObject>
@@ -22,9 +23,22 @@ class ScreenState;
 class StorageService;
 class Workspace;
 
-// How far the application can drive one browser.
+// How far the application can drive one browser, by whichever route reaches it.
 struct BrowserAccessState {
-    enum class Kind { problem, notInstalled, notConnected, browserClosed, connected, permissionNeeded, unsupported };
+    enum class Kind {
+        problem,
+        notInstalled,
+        notConnected,
+        browserClosed,
+        connected,
+        permissionNeeded, // running without a debugging port
+        unsupported,
+        extensionMissing,     // the companion extension is not in this browser
+        hostMissing,          // the extension is there, but the browser cannot start the program's link
+        privateWindowsHidden, // connected, but the extension may not run in private windows
+        awaitingConsent,      // the browser is asking the person to allow the connection
+        notPossible,          // neither route can reach this browser here
+    };
     Kind kind = Kind::notConnected;
     QString message; // only for problem
 
@@ -32,8 +46,11 @@ struct BrowserAccessState {
     static BrowserAccessState of(Kind kind, const QString& message = {}) { return {kind, message}; }
     bool needsAttention() const
     {
-        return kind == Kind::permissionNeeded || kind == Kind::unsupported || kind == Kind::problem;
+        return kind == Kind::permissionNeeded || kind == Kind::unsupported || kind == Kind::problem ||
+               kind == Kind::awaitingConsent || kind == Kind::hostMissing;
     }
+    // Its tabs are seen and steered.
+    bool isProtected() const { return kind == Kind::connected || kind == Kind::privateWindowsHidden; }
 };
 
 // Enforces the blocking rules from outside the browsers: every 0.65 s it reads the address of the
@@ -56,6 +73,12 @@ public:
         // Holds navigations to blocked sites inside the connected browsers, before they load;
         // optional: without it (or where it cannot hold a browser) the checks do all the work.
         NavigationInterceptor* interceptor = nullptr;
+        // The companion extensions; optional: without them only the debugging protocol reaches
+        // a browser.
+        ExtensionLink* extensions = nullptr;
+        // What fixes a browser's extension route (installing the extension, rewriting the host
+        // manifest); without it the help page opens.
+        std::function<void(const SupportedBrowser&, BrowserAccessState::Kind)> extensionAction;
     };
 
     BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer, BrowserScriptExecutor* executor,
@@ -73,6 +96,7 @@ public:
     bool isStarted() const { return m_timer.isActive(); }
 
     const std::vector<SupportedBrowser>& browsers() const { return SupportedBrowser::all(); }
+    // Each browser's state, both routes combined.
     const QHash<QString, BrowserAccessState>& accessByBrowserID() const { return m_access; }
     const QSet<QString>& attemptedBrowserIDs() const { return m_attempted; }
     std::optional<QString> browserInUseWithoutProtection() const { return m_unprotected; }
@@ -83,7 +107,15 @@ public:
     void refreshInstalledBrowsers(bool force);
     void connect(const SupportedBrowser& browser);
     void openAutomationSettings();
+    // The one-click fix for the browser's current state: connecting, the help page, or the
+    // extension's install or repair.
+    void fix(const SupportedBrowser& browser);
+    // The debugging protocol's state of the browser, as its last answer left it.
     void setAccess(const BrowserAccessState& state, const SupportedBrowser& browser);
+    // One browser's state from what each route says of it.
+    static BrowserAccessState combinedAccess(const SupportedBrowser& browser, const BrowserAccessState& devTools,
+                                             std::optional<ExtensionLink::Setup> extension,
+                                             const std::optional<ExtensionTabReport>& report);
     static BrowserAccessState accessState(int errorNumber, const std::optional<QString>& message);
     bool isInstalled(const SupportedBrowser& browser) const;
     bool isRunning(const SupportedBrowser& browser) const;
@@ -109,6 +141,10 @@ signals:
     void browserInUseWithoutProtectionChanged();
 
 private:
+    void updateAccess();
+    void takeExtensionConnections();
+    bool stateNeedsAttention(const SupportedBrowser& browser) const;
+    void rememberAttempt(const SupportedBrowser& browser);
     bool hasProtectionToEnforce() const;
     void updateUnprotectedBrowserWarning();
     void setUnprotected(const std::optional<QString>& name);
@@ -130,7 +166,8 @@ private:
     QPointer<LocalBlockPageServer> m_pageServer;
     QPointer<BrowserScriptExecutor> m_executor;
     Environment m_env;
-    QHash<QString, BrowserAccessState> m_access;
+    QHash<QString, BrowserAccessState> m_devTools; // what the debugging protocol last said
+    QHash<QString, BrowserAccessState> m_access;   // both routes combined
     QSet<QString> m_attempted;
     QTimer m_timer;
     bool m_isChecking = false;

@@ -6,36 +6,51 @@ namespace LinuxBrowsers {
 
 const std::vector<LinuxBrowserIdentity>& table()
 {
-    // Safari and Arc exist on no Linux system; they are listed so that every identifier has a row.
     static const std::vector<LinuxBrowserIdentity> rows{
-        {QStringLiteral("com.apple.Safari"), {}, {}, {}},
         {QStringLiteral("com.google.Chrome"),
          {QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable")},
          {QStringLiteral("Google-chrome")},
          QStringLiteral(".config/google-chrome"),
-         {QStringLiteral("/opt/google/chrome/chrome")}},
-        {QStringLiteral("company.thebrowser.Browser"), {}, {}, {}},
+         {QStringLiteral("/opt/google/chrome/chrome")},
+         {QStringLiteral(".var/app/com.google.Chrome/config/google-chrome")}},
+        {QStringLiteral("org.chromium.Chromium"),
+         {QStringLiteral("chromium"), QStringLiteral("chromium-browser")},
+         {QStringLiteral("Chromium"), QStringLiteral("Chromium-browser")},
+         QStringLiteral(".config/chromium"),
+         {QStringLiteral("/usr/lib/chromium/chromium")},
+         {QStringLiteral(".var/app/org.chromium.Chromium/config/chromium"),
+          QStringLiteral("snap/chromium/common/chromium")}},
         {QStringLiteral("com.brave.Browser"),
          {QStringLiteral("brave-browser"), QStringLiteral("brave-browser-stable"), QStringLiteral("brave")},
          {QStringLiteral("Brave-browser")},
          QStringLiteral(".config/BraveSoftware/Brave-Browser"),
-         {QStringLiteral("/opt/brave.com/brave/brave")}},
+         {QStringLiteral("/opt/brave.com/brave/brave")},
+         {QStringLiteral(".var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser"),
+          QStringLiteral("snap/brave/current/.config/BraveSoftware/Brave-Browser")}},
         {QStringLiteral("com.microsoft.edgemac"),
          {QStringLiteral("microsoft-edge"), QStringLiteral("microsoft-edge-stable")},
          {QStringLiteral("Microsoft-edge")},
          QStringLiteral(".config/microsoft-edge"),
-         {QStringLiteral("/opt/microsoft/msedge/msedge")}},
-        // Recognised, but not protected: only their window classes matter.
+         {QStringLiteral("/opt/microsoft/msedge/msedge")},
+         {QStringLiteral(".var/app/com.microsoft.Edge/config/microsoft-edge")}},
+        {QStringLiteral("com.vivaldi.Vivaldi"),
+         {QStringLiteral("vivaldi"), QStringLiteral("vivaldi-stable")},
+         {QStringLiteral("Vivaldi-stable"), QStringLiteral("Vivaldi")},
+         QStringLiteral(".config/vivaldi"),
+         {QStringLiteral("/opt/vivaldi/vivaldi-bin")},
+         {QStringLiteral(".var/app/com.vivaldi.Vivaldi/config/vivaldi")}},
+        {QStringLiteral("com.operasoftware.Opera"),
+         {QStringLiteral("opera")},
+         {QStringLiteral("Opera")},
+         QStringLiteral(".config/opera"),
+         {QStringLiteral("/usr/lib/x86_64-linux-gnu/opera/opera")},
+         {QStringLiteral(".var/app/com.opera.Opera/config/opera"), QStringLiteral("snap/opera/current/.config/opera")}},
+        // Reached through its extension only.
         {QStringLiteral("org.mozilla.firefox"),
          {QStringLiteral("firefox"), QStringLiteral("firefox-esr")},
          {QStringLiteral("firefox"), QStringLiteral("firefox-esr")},
          {}},
-        {QStringLiteral("com.operasoftware.Opera"), {QStringLiteral("opera")}, {QStringLiteral("Opera")}, {}},
-        {QStringLiteral("com.vivaldi.Vivaldi"),
-         {QStringLiteral("vivaldi"), QStringLiteral("vivaldi-stable")},
-         {QStringLiteral("Vivaldi-stable"), QStringLiteral("Vivaldi")},
-         {}},
-        {QStringLiteral("com.kagi.kagimacOS"), {}, {}, {}},
+        // Recognised in front, but not protected.
         {QStringLiteral("com.google.Chrome.beta"),
          {QStringLiteral("google-chrome-beta")},
          {QStringLiteral("Google-chrome-beta")},
@@ -43,10 +58,6 @@ const std::vector<LinuxBrowserIdentity>& table()
         {QStringLiteral("com.google.Chrome.canary"),
          {QStringLiteral("google-chrome-unstable")},
          {QStringLiteral("Google-chrome-unstable")},
-         {}},
-        {QStringLiteral("org.chromium.Chromium"),
-         {QStringLiteral("chromium"), QStringLiteral("chromium-browser")},
-         {QStringLiteral("Chromium"), QStringLiteral("Chromium-browser")},
          {}},
     };
     return rows;
@@ -72,6 +83,16 @@ const LinuxBrowserIdentity* forWindowClass(const QString& windowClass)
 QString profilePath(const LinuxBrowserIdentity& identity, const QString& home)
 {
     return identity.profileFolder.isEmpty() ? QString() : QDir(home).filePath(identity.profileFolder);
+}
+
+QStringList defaultProfilePaths(const LinuxBrowserIdentity& identity, const QString& home)
+{
+    if (identity.profileFolder.isEmpty())
+        return {};
+    QStringList paths{profilePath(identity, home)};
+    for (const QString& folder : identity.sandboxedProfileFolders)
+        paths.append(QDir(home).filePath(folder));
+    return paths;
 }
 
 } // namespace LinuxBrowsers

@@ -6,14 +6,16 @@
 #include <vector>
 
 // How each browser the engine knows by identifier appears on Linux: its programs, its X11 window
-// class and its profile folder (relative to $HOME). Browsers with no Linux form have no programs
-// and are never installed.
+// class (or Wayland app id) and its profile folders (relative to $HOME).
 struct LinuxBrowserIdentity {
     QString bundleIdentifier;
     QStringList executables;       // names looked up on PATH and as .desktop files
     QStringList windowClasses;     // WM_CLASS class names, compared case-insensitively
-    QString profileFolder;         // e.g. ".config/google-chrome"; empty when there is none
+    QString profileFolder;         // e.g. ".config/google-chrome"; empty when it speaks no debugging protocol
     QStringList programPaths = {}; // the running binary, where its name differs from the command's
+    // The same browser from a Flatpak or a Snap keeps its default profile inside the sandbox's
+    // own folders.
+    QStringList sandboxedProfileFolders = {};
 };
 
 namespace LinuxBrowsers {
@@ -21,7 +23,9 @@ namespace LinuxBrowsers {
 const std::vector<LinuxBrowserIdentity>& table();
 const LinuxBrowserIdentity* forBundleIdentifier(const QString& bundleIdentifier);
 const LinuxBrowserIdentity* forWindowClass(const QString& windowClass);
-// The absolute profile folder under the given home.
+// The absolute default profile folder under the given home.
 QString profilePath(const LinuxBrowserIdentity& identity, const QString& home);
+// Every default profile folder the browser may use: the native one, then the sandboxed ones.
+QStringList defaultProfilePaths(const LinuxBrowserIdentity& identity, const QString& home);
 
 } // namespace LinuxBrowsers

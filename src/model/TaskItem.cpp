@@ -1,4 +1,5 @@
 #include "model/TaskItem.h"
+#include "model/LocaleFormats.h"
 
 #include "model/Iso8601.h"
 #include "model/Json.h"
@@ -274,7 +275,7 @@ QString TaskItem::displayTime() const
     const std::optional<QTime> t = parseTime(time);
     if (!t)
         return time;
-    return QLocale().toString(*t, QLocale::ShortFormat);
+    return LocaleFormats::shortTime(QLocale(), *t);
 }
 
 std::optional<QString> TaskItem::stepsProgressText() const

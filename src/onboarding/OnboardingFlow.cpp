@@ -254,9 +254,9 @@ QString OnboardingFlow::promptBrowserName(const std::vector<SupportedBrowser>& i
                                           const QHash<QString, BrowserAccessState>& access)
 {
     for (const SupportedBrowser& browser : installed)
-        if (access.value(browser.id).kind != BrowserAccessState::Kind::connected)
+        if (!access.value(browser.id).isProtected())
             return browser.name;
-    return QStringLiteral("Safari");
+    return SupportedBrowser::all().front().name;
 }
 
 QString OnboardingFlow::explanationSiteName() const

@@ -17,16 +17,14 @@ std::optional<BrowserScriptStyle> browserScriptStyleFromRaw(const QString& text)
 const std::vector<SupportedBrowser>& SupportedBrowser::all()
 {
     static const std::vector<SupportedBrowser> browsers{
-        {QStringLiteral("safari"), QStringLiteral("Safari"), QStringLiteral("com.apple.Safari"),
-         BrowserScriptStyle::safari},
-        {QStringLiteral("chrome"), QStringLiteral("Google Chrome"), QStringLiteral("com.google.Chrome"),
-         BrowserScriptStyle::chromium},
-        {QStringLiteral("arc"), QStringLiteral("Arc"), QStringLiteral("company.thebrowser.Browser"),
-         BrowserScriptStyle::chromium},
-        {QStringLiteral("brave"), QStringLiteral("Brave"), QStringLiteral("com.brave.Browser"),
-         BrowserScriptStyle::chromium},
-        {QStringLiteral("edge"), QStringLiteral("Microsoft Edge"), QStringLiteral("com.microsoft.edgemac"),
-         BrowserScriptStyle::chromium},
+        {QStringLiteral("chrome"), QStringLiteral("Google Chrome"), QStringLiteral("com.google.Chrome")},
+        {QStringLiteral("chromium"), QStringLiteral("Chromium"), QStringLiteral("org.chromium.Chromium")},
+        {QStringLiteral("brave"), QStringLiteral("Brave"), QStringLiteral("com.brave.Browser")},
+        {QStringLiteral("edge"), QStringLiteral("Microsoft Edge"), QStringLiteral("com.microsoft.edgemac")},
+        {QStringLiteral("vivaldi"), QStringLiteral("Vivaldi"), QStringLiteral("com.vivaldi.Vivaldi")},
+        {QStringLiteral("opera"), QStringLiteral("Opera"), QStringLiteral("com.operasoftware.Opera")},
+        {QStringLiteral("firefox"), QStringLiteral("Firefox"), QStringLiteral("org.mozilla.firefox"),
+         BrowserScriptStyle::chromium, SupportedBrowser::extensionRoute},
     };
     return browsers;
 }

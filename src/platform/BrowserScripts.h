@@ -14,10 +14,17 @@ QString rawValue(BrowserScriptStyle style);
 std::optional<BrowserScriptStyle> browserScriptStyleFromRaw(const QString& text);
 
 struct SupportedBrowser {
+    // The ways the engine can reach a browser's tabs: its remote debugging protocol, and the
+    // companion extension. Firefox speaks no Chromium protocol, so only its extension reaches it.
+    enum Route { devToolsRoute = 1, extensionRoute = 2 };
+
     QString id;
     QString name;
-    QString bundleIdentifier;
+    QString bundleIdentifier; // kept from the first builds: stored attempts name browsers by it
     BrowserScriptStyle scriptStyle = BrowserScriptStyle::chromium;
+    int routes = devToolsRoute | extensionRoute;
+
+    bool servedBy(Route route) const { return (routes & route) != 0; }
 
     bool operator==(const SupportedBrowser&) const = default;
 

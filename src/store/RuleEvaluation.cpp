@@ -1,4 +1,5 @@
 #include "store/RuleEvaluation.h"
+#include "model/LocaleFormats.h"
 
 #include "model/Json.h"
 
@@ -121,7 +122,7 @@ QString timeOfDayText(qint64 hour, qint64 minute)
     QTime time(static_cast<int>(std::clamp<qint64>(hour, -1, 24)),
                static_cast<int>(std::clamp<qint64>(minute, -1, 60)));
     if (!time.isValid())
-        return QLocale().toString(QTime::currentTime(), QLocale::ShortFormat);
+        return LocaleFormats::shortTime(QLocale(), QTime::currentTime());
     // Every refresh names the times of hundreds of rules, and the locale's formatter is slow:
     // remember its answers, per locale.
     thread_local QLocale cachedLocale;
@@ -134,7 +135,7 @@ QString timeOfDayText(qint64 hour, qint64 minute)
     const int key = time.hour() * 60 + time.minute();
     if (const auto it = cache.constFind(key); it != cache.cend())
         return *it;
-    const QString text = locale.toString(time, QLocale::ShortFormat);
+    const QString text = LocaleFormats::shortTime(locale, time);
     cache.insert(key, text);
     return text;
 }

@@ -1,4 +1,5 @@
 #include "model/Json.h"
+#include "model/LocaleFormats.h"
 #include "store/RuleEvaluation.h"
 #include "store/StorageService.h"
 
@@ -190,7 +191,7 @@ void StorageService::refreshBlockingState()
     if (doomBreak) {
         const LocalDateTime end = cal.components(*s.doomScroll->breakEndsAt);
         const QString reason = QStringLiteral("Doom scroll break — back at ") +
-                               QLocale().toString(QTime(end.hour, end.minute), QLocale::ShortFormat);
+                               LocaleFormats::shortTime(QLocale(), QTime(end.hour, end.minute));
         for (const DoomScrollDomain& site : m_doomScrollConfig.domains) {
             const bool listed = std::any_of(blocked.begin(), blocked.end(),
                                             [&site](const BlockedSiteSnapshot& b) { return b.domain == site.domain; });

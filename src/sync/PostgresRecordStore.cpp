@@ -20,6 +20,11 @@ RecordError mapState(const QByteArray& state, const QString& message)
         return RecordError::of(RecordErrorCode::permissionFailure, message);
     if (state.startsWith("08"))
         return RecordError::of(RecordErrorCode::networkFailure, message);
+    // Data the server cannot hold fails the same way every time it is sent.
+    if (state.startsWith("22"))
+        return RecordError::of(RecordErrorCode::invalidArguments, message);
+    if (state.startsWith("54"))
+        return RecordError::of(RecordErrorCode::limitExceeded, message);
     return RecordError::of(RecordErrorCode::internalError, message);
 }
 
@@ -63,11 +68,13 @@ public:
             return RecordError::of(RecordErrorCode::networkUnavailable, QStringLiteral("out of memory"));
         // How far the handshake got tells a refused login from a server that cannot be reached.
         bool reachedServer = false;
+        bool inTls = false;
         PostgresPollingStatusType poll = PGRES_POLLING_WRITING;
         while (poll != PGRES_POLLING_OK && poll != PGRES_POLLING_FAILED) {
             pollfd fd{PQsocket(conn), short(poll == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
             if (fd.fd < 0 || ::poll(&fd, 1, 15000) <= 0)
                 break;
+            inTls = PQstatus(conn) == CONNECTION_SSL_STARTUP;
             poll = PQconnectPoll(conn);
             const ConnStatusType stage = PQstatus(conn);
             if (stage == CONNECTION_AWAITING_RESPONSE || stage == CONNECTION_AUTH_OK || stage == CONNECTION_SETENV ||
@@ -77,7 +84,12 @@ public:
         if (poll != PGRES_POLLING_OK) {
             // The message may name the host, never a password (we never hold one).
             const QString message = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+            const bool untrusted = inTls && poll == PGRES_POLLING_FAILED;
             PQfinish(conn);
+            // A handshake that ended before TLS was up is a server we refused to trust (or could
+            // not check), not a network that may come back.
+            if (untrusted)
+                return RecordError::of(RecordErrorCode::serverNotTrusted, message);
             return RecordError::of(
                 reachedServer ? RecordErrorCode::notAuthenticated : RecordErrorCode::networkUnavailable, message);
         }

@@ -15,10 +15,39 @@ namespace RecordFields {
 
 namespace {
 
+// PostgreSQL's jsonb refuses U+0000 in any text, so a text holding one is stored as the pieces
+// between its U+0000s; every other text keeps the plain form.
+QJsonValue encodeText(const QString& text)
+{
+    if (!text.contains(QChar(0)))
+        return QJsonArray{QStringLiteral("s"), text};
+    QJsonArray pieces;
+    for (const QStringView piece : QStringView(text).split(QChar(0)))
+        pieces.append(piece.toString());
+    return QJsonArray{QStringLiteral("z"), pieces};
+}
+
+std::optional<QString> decodeText(const QJsonValue& pieces)
+{
+    if (!pieces.isArray() || pieces.toArray().isEmpty())
+        return std::nullopt;
+    QString text;
+    bool first = true;
+    for (const QJsonValue piece : pieces.toArray()) {
+        if (!piece.isString())
+            return std::nullopt;
+        if (!first)
+            text += QChar(0);
+        text += piece.toString();
+        first = false;
+    }
+    return text;
+}
+
 QJsonValue encodeValue(const CloudRecord::Value& value)
 {
     if (const auto* s = std::get_if<QString>(&value))
-        return QJsonArray{QStringLiteral("s"), *s};
+        return encodeText(*s);
     if (const auto* i = std::get_if<qint64>(&value))
         return QJsonArray{QStringLiteral("i"), *i};
     if (const auto* d = std::get_if<double>(&value))
@@ -39,6 +68,10 @@ std::optional<CloudRecord::Value> decodeValue(const QJsonValue& json)
     const QJsonValue v = pair.at(1);
     if (kind == QLatin1String("s") && v.isString())
         return CloudRecord::Value(v.toString());
+    if (kind == QLatin1String("z")) {
+        const std::optional<QString> text = decodeText(v);
+        return text ? std::optional(CloudRecord::Value(*text)) : std::nullopt;
+    }
     if (!v.isDouble())
         return std::nullopt;
     const double number = v.toDouble();

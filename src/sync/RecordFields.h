@@ -10,7 +10,8 @@ Q_DECLARE_LOGGING_CATEGORY(recordStoreLog)
 
 // How the record stores keep a record's fields: one JSON object whose values are typed pairs,
 // ["s", text], ["i", integer], ["d", number] or ["t", milliseconds since 1970], so that a text
-// that looks like a number stays a text. A removed field is null in a patch, which deletes it.
+// that looks like a number stays a text. A text holding U+0000 is ["z", [pieces]], the pieces
+// between its U+0000s. A removed field is null in a patch, which deletes it.
 namespace RecordFields {
 
 // The record's changed keys as a merge patch.

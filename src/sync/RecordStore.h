@@ -12,7 +12,7 @@
 
 // The error codes of the record store, numbered as the phone app's side numbers them; the sync
 // decides its texts and retries by them. Code 0 is a failure of our own (a data file that could
-// not be written), not one of the store's.
+// not be written), not one of the store's; so is a server whose certificate could not be verified.
 enum class RecordErrorCode : int {
     localFailure = 0,
     internalError = 1,
@@ -30,6 +30,7 @@ enum class RecordErrorCode : int {
     zoneBusy = 23,
     quotaExceeded = 25,
     limitExceeded = 27,
+    serverNotTrusted = 1000,
 };
 
 struct RecordError {

@@ -5,6 +5,8 @@
 #include "sync/SqliteRecordStore.h"
 
 #include <QDir>
+#include <QHash>
+#include <algorithm>
 #include <libpq-fe.h>
 
 namespace {
@@ -16,14 +18,55 @@ QString quoted(const QString& value)
     return QLatin1Char('\'') + v + QLatin1Char('\'');
 }
 
-bool isLocalHost(const QString& host)
+bool isLoopback(const QString& host)
 {
-    if (host.isEmpty())
-        return true;
-    for (const QString& one : host.split(u',')) // libpq accepts a list of hosts
-        if (!(one.startsWith(u'/') || one == QLatin1String("localhost") || one == QLatin1String("127.0.0.1") ||
-              one == QLatin1String("::1")))
+    return host.startsWith(u'/') || host == QLatin1String("localhost") || host == QLatin1String("127.0.0.1") ||
+           host == QLatin1String("::1");
+}
+
+// Where libpq will really connect: the setting completed by the service file and the PG*
+// environment variables, which only libpq reads the way libpq does. An invalid channel_binding
+// makes it stop after filling them in, before it resolves or connects anything.
+struct Effective {
+    QHash<QString, QString> values;
+    QString error;
+};
+
+Effective effectiveOptions(const QString& conninfo)
+{
+    Effective out;
+    const QByteArray probe = (conninfo + QStringLiteral(" channel_binding='qh-probe'")).toUtf8();
+    PGconn* conn = PQconnectStart(probe.constData());
+    if (!conn) {
+        out.error = QStringLiteral("out of memory");
+        return out;
+    }
+    if (PQconninfoOption* options = PQconninfo(conn)) {
+        for (PQconninfoOption* o = options; o->keyword; ++o)
+            if (o->val)
+                out.values.insert(QString::fromUtf8(o->keyword), QString::fromUtf8(o->val));
+        PQconninfoFree(options);
+    }
+    const QString message = QString::fromUtf8(PQerrorMessage(conn)).trimmed();
+    PQfinish(conn);
+    // Anything but our own probe failing (say, an unknown service) is the setting's fault.
+    if (!message.contains(QLatin1String("qh-probe")))
+        out.error = message;
+    return out;
+}
+
+// Local when every host libpq may try is this computer: a socket folder or a loopback address.
+bool isLocal(const QHash<QString, QString>& options)
+{
+    const QStringList hosts = options.value(QStringLiteral("host")).split(u',');
+    const QStringList addresses = options.value(QStringLiteral("hostaddr")).split(u',');
+    for (qsizetype i = 0; i < std::max(hosts.size(), addresses.size()); ++i) {
+        const QString host = hosts.value(hosts.size() == 1 ? 0 : i).trimmed();
+        const QString address = addresses.value(addresses.size() == 1 ? 0 : i).trimmed();
+        // With a name, verify-full checks the name, so the name decides; an address alone decides otherwise.
+        if (!host.isEmpty() ? !isLoopback(host) : !address.isEmpty() && !isLoopback(address))
             return false;
+    }
     return true;
 }
 
@@ -56,37 +99,38 @@ RecordStoreChoice RecordStoreChoice::parse(const QString& text, const QString& d
         return choice;
     }
     QStringList parts;
-    QString host;
-    bool hasTimeout = false;
     bool hasSslMode = false;
-    bool hasService = false;
-    bool hasPassword = false;
+    bool hasSecret = false;
     for (PQconninfoOption* o = options; o->keyword; ++o) {
         if (!o->val)
             continue;
         const QString key = QString::fromUtf8(o->keyword);
         const QString value = QString::fromUtf8(o->val);
-        if (key == QLatin1String("password")) {
-            hasPassword = !value.isEmpty();
+        if (key == QLatin1String("password") || key == QLatin1String("sslpassword")) {
+            hasSecret |= !value.isEmpty();
             continue;
         }
-        hasTimeout |= key == QLatin1String("connect_timeout");
         hasSslMode |= key == QLatin1String("sslmode");
-        hasService |= key == QLatin1String("service");
-        if (key == QLatin1String("host") || key == QLatin1String("hostaddr"))
-            host += (host.isEmpty() ? QString() : QStringLiteral(",")) + value;
         parts.append(key + QLatin1Char('=') + quoted(value));
     }
     PQconninfoFree(options);
-    if (hasPassword) {
+    if (hasSecret) {
         choice.error = QStringLiteral("The PostgreSQL setting holds a password; put it in ~/.pgpass or the service "
                                       "file instead.");
         return choice;
     }
-    if (!hasTimeout)
+    const Effective effective = effectiveOptions(parts.join(u' '));
+    if (!effective.error.isEmpty()) {
+        choice.error = QStringLiteral("The PostgreSQL connection setting cannot be used: ") + effective.error;
+        return choice;
+    }
+    if (!effective.values.contains(QStringLiteral("connect_timeout")))
         parts.append(QStringLiteral("connect_timeout='10'"));
-    // A remote server is only trusted with a verified certificate, unless the setting says otherwise.
-    if (!hasSslMode && !hasService && !isLocalHost(host))
+    // A remote server is only trusted with a verified certificate, unless the setting, its service
+    // or PGSSLMODE chose a mode ("prefer" is libpq's own default, so it counts as no choice).
+    const QString mode = effective.values.value(QStringLiteral("sslmode"));
+    const bool modeChosen = hasSslMode || (!mode.isEmpty() && mode != QLatin1String("prefer"));
+    if (!modeChosen && !isLocal(effective.values))
         parts.append(QStringLiteral("sslmode='verify-full'"));
     choice.kind = Kind::postgresql;
     choice.location = parts.join(u' ');

@@ -195,7 +195,8 @@ QString SyncService::syncDescription(int accountStatus)
 
 QString SyncService::userMessage(const RecordError& error)
 {
-    const QString generic = QStringLiteral("Sync didn't finish. It will try again automatically.");
+    // Only failures with a retry of their own promise one; the rest wait for the next sync.
+    const QString generic = QStringLiteral("Sync didn't finish. It will try again at the next sync.");
     const QString offline = QStringLiteral("No internet connection \u2014 sync will retry automatically.");
     const QString busy = QStringLiteral("iCloud is busy \u2014 sync will retry automatically.");
     switch (error.code) {
@@ -203,7 +204,7 @@ QString SyncService::userMessage(const RecordError& error)
         // The first failing item in request order speaks for the request.
         if (!error.partialErrors.empty())
             return userMessage(error.partialErrors.front().second);
-        return QStringLiteral("Some items didn't sync. It will try again automatically.");
+        return QStringLiteral("Some items didn't sync. It will try again at the next sync.");
     case RecordErrorCode::networkUnavailable:
     case RecordErrorCode::networkFailure:
         return offline;
@@ -219,6 +220,13 @@ QString SyncService::userMessage(const RecordError& error)
         return QStringLiteral("Another device was syncing at the same time \u2014 retrying shortly.");
     case RecordErrorCode::quotaExceeded:
         return QStringLiteral("Your iCloud storage is full, so sync is paused.");
+    case RecordErrorCode::invalidArguments:
+    case RecordErrorCode::limitExceeded:
+        // Sending the same item again cannot succeed.
+        return QStringLiteral("The record store refused a to-do or note, so sync is paused until it changes.");
+    case RecordErrorCode::serverNotTrusted:
+        return QStringLiteral("The sync server's certificate could not be verified, so nothing was synced: ") +
+               error.message;
     default:
         return generic;
     }

@@ -64,10 +64,11 @@ QCoro::Task<> SyncService::checkAccountKey()
     const std::optional<QString> stored = m_defaults.string(accountKeyKey);
     if (stored && *stored != key) {
         logInfo("iCloud account or environment changed \u2014 resetting sync history");
+        // What this device knew of the old store says nothing about the new one. Deletions not yet
+        // sent stay pending: they are applied to the new store, so an item deleted here does not
+        // come back from a copy it holds.
         m_defaults.remove(knownTasksKey);
         m_defaults.remove(knownNotesKey);
-        m_defaults.remove(pendingTaskDeletes);
-        m_defaults.remove(pendingNoteDeletes);
     }
     m_defaults.set(accountKeyKey, key);
 }

@@ -116,6 +116,8 @@ void paint(QPainter& painter, const QRectF& card, qreal cornerRadius, qreal blur
         const QImage alpha = shadowTile(cornerRadius, blurRadius, ratio, &tile->slice);
         tile->pad = reachOf(blurRadius) + int(std::ceil(sigmaOf(blurRadius) * 2));
         tile->image = QImage(alpha.size(), QImage::Format_ARGB32_Premultiplied);
+        // The tint and the mask share their pixel ratio, or the mask covers a quarter of the tile.
+        tile->image.setDevicePixelRatio(alpha.devicePixelRatio());
         tile->image.fill(color);
         QPainter p(&tile->image);
         p.setCompositionMode(QPainter::CompositionMode_DestinationIn);

@@ -1,4 +1,5 @@
 #include "ui/ChoiceDialog.h"
+#include "ui/WindowFit.h"
 
 #include "ui/FocusButton.h"
 #include "ui/Palette.h"
@@ -44,7 +45,7 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
 {
     const bool alert = look == Look::alert;
     setObjectName(alert ? QStringLiteral("alert") : QStringLiteral("choiceDialog"));
-    setWindowTitle(alert ? QStringLiteral("Quillharbour") : title);
+    setWindowTitle(WindowFit::programTitle(alert ? QString() : title));
     if (!alert)
         setWindowModality(Qt::WindowModal);
     Theme::fillBackground(this, FocusColor::paper());

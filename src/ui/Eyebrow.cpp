@@ -27,6 +27,7 @@ void Eyebrow::setColor(const QColor& color)
 {
     QPalette p = palette();
     p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::ButtonText, color);
     setPalette(p);
 }
 

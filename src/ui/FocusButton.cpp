@@ -1,14 +1,25 @@
 #include "ui/FocusButton.h"
 
+#include "ui/FocusRing.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <cmath>
 
 namespace {
 
 constexpr qreal symbolSpacing = 6;
+constexpr qreal disabledOpacity = 0.45;
+
+// The hover light of filled buttons: visible on ink, where a brightness factor alone is not.
+QColor brighter(const QColor& color)
+{
+    const qreal mix = color.lightnessF() < 0.3 ? 0.12 : 0.06;
+    return QColor::fromRgbF(color.redF() + (1 - color.redF()) * mix, color.greenF() + (1 - color.greenF()) * mix,
+                            color.blueF() + (1 - color.blueF()) * mix, color.alphaF());
+}
 
 // The icon font has a single weight: bold and heavy labels thicken their symbol's strokes.
 qreal emboldenFor(const QFont& font)
@@ -28,9 +39,12 @@ template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 } // namespace
 
-FocusButtonLook focusButtonLook(const FocusButtonStyle& style, bool pressed)
+FocusButtonLook focusButtonLook(const FocusButtonStyle& style, FocusButtonState state)
 {
     using namespace FocusColor;
+    // A disabled button neither hovers nor presses.
+    const bool pressed = state.enabled && state.pressed;
+    const bool hovered = state.enabled && state.hovered && !pressed;
     FocusButtonLook look;
     look.fill = Qt::transparent;
     look.borderColor = Qt::transparent;
@@ -40,14 +54,14 @@ FocusButtonLook focusButtonLook(const FocusButtonStyle& style, bool pressed)
                        look.textColor = ink();
                        look.padding = QMarginsF(s.fullWidth ? 0 : 20, s.size * 0.8, s.fullWidth ? 0 : 20, s.size * 0.8);
                        look.fullWidth = s.fullWidth;
-                       look.fill = withOpacity(gold(), pressed ? 0.8 : 1);
+                       look.fill = pressed ? withOpacity(gold(), 0.8) : hovered ? brighter(gold()) : gold();
                        look.cornerRadius = 13;
                    },
                    [&](const FocusGhostButtonStyle& s) {
                        look.font = Theme::font(s.size, QFont::Bold);
                        look.textColor = withOpacity(white(), pressed ? 0.7 : 1);
                        look.padding = QMarginsF(16, s.size * 0.8, 16, s.size * 0.8);
-                       look.borderColor = withOpacity(white(), 0.28);
+                       look.borderColor = withOpacity(white(), hovered ? 0.55 : 0.28);
                        look.borderWidth = 1;
                        look.cornerRadius = 13;
                    },
@@ -55,14 +69,20 @@ FocusButtonLook focusButtonLook(const FocusButtonStyle& style, bool pressed)
                        look.font = Theme::font(s.size, QFont::Bold);
                        look.font.setUnderline(true);
                        look.underline = true;
-                       look.textColor =
-                           withOpacity(s.color.isValid() ? s.color : FocusColor::text(), pressed ? 0.6 : 1);
+                       look.textColor = withOpacity(s.color.isValid() ? s.color : FocusColor::text(), pressed   ? 0.6
+                                                                                                      : hovered ? 0.8
+                                                                                                                : 1);
+                   },
+                   [&](const FocusPlainButtonStyle& s) {
+                       look.font = Theme::font(s.size, QFont::DemiBold);
+                       const QColor color = s.color.isValid() ? s.color : textSecondary();
+                       look.textColor = hovered ? FocusColor::text() : withOpacity(color, pressed ? 0.6 : 1);
                    },
                    [&](const FocusCharcoalButtonStyle& s) {
                        look.font = Theme::font(s.size, QFont::Bold);
                        look.textColor = white();
                        look.padding = QMarginsF(13, 8, 13, 8);
-                       look.fill = withOpacity(ink(), pressed ? 0.85 : 1);
+                       look.fill = pressed ? withOpacity(ink(), 0.85) : hovered ? brighter(ink()) : ink();
                        look.cornerRadius = 11;
                    },
                    [&](const FocusPillButtonStyle& s) {
@@ -71,28 +91,36 @@ FocusButtonLook focusButtonLook(const FocusButtonStyle& style, bool pressed)
                        look.padding = QMarginsF(13, 0, 13, 0);
                        look.minHeight = 32;
                        look.capsule = true;
-                       look.fill = s.isSelected ? ink() : QColor(Qt::transparent);
-                       look.borderColor = s.isSelected ? ink() : border();
+                       look.fill = s.isSelected ? (hovered ? brighter(ink()) : ink()) : QColor(Qt::transparent);
+                       look.borderColor = s.isSelected || hovered ? ink() : border();
                        look.borderWidth = 1;
                        look.opacity = pressed ? 0.7 : 1;
                    },
                    [&](const FocusSheetButtonStyle& s) {
                        const bool primary = s.kind == FocusSheetButtonStyle::Kind::primary;
+                       const bool enabled = s.isEnabled && state.enabled;
                        look.font = Theme::font(14, QFont::Bold);
-                       look.textColor = primary ? white() : s.isEnabled ? FocusColor::text() : disabledOutlineText();
+                       look.textColor = primary ? white() : enabled ? FocusColor::text() : disabledOutlineText();
                        look.fullWidth = true;
                        look.minHeight = 42;
                        look.cornerRadius = 12;
                        look.padding = QMarginsF(12, 0, 12, 0);
                        if (primary) {
-                           look.fill = withOpacity(ink(), pressed ? 0.85 : 1);
+                           look.fill = pressed ? withOpacity(ink(), 0.85) : hovered ? brighter(ink()) : ink();
                        } else {
-                           look.borderColor = s.isEnabled ? ink() : disabledOutlineBorder();
+                           look.borderColor = enabled ? ink() : disabledOutlineBorder();
                            look.borderWidth = 1.25;
+                           if (enabled && (hovered || pressed))
+                               look.fill = withOpacity(ink(), pressed ? 0.1 : 0.05);
                        }
                    },
                },
                style);
+    // The outline sheet button shows disabled in its own colours; every other style fades.
+    const auto* sheet = std::get_if<FocusSheetButtonStyle>(&style);
+    const bool ownDisabledLook = sheet && sheet->kind == FocusSheetButtonStyle::Kind::outline;
+    if (!state.enabled && !ownDisabledLook)
+        look.opacity *= disabledOpacity;
     return look;
 }
 
@@ -109,6 +137,7 @@ void FocusButton::setButtonStyle(const FocusButtonStyle& style)
     m_style = style;
     const FocusButtonLook look = focusButtonLook(m_style, false);
     setFont(look.font);
+    prepareFocusButton(this, m_style);
     setSizePolicy(look.fullWidth ? QSizePolicy::MinimumExpanding : QSizePolicy::Fixed, QSizePolicy::Fixed);
     updateGeometry();
     update();
@@ -121,9 +150,36 @@ void FocusButton::setSymbol(std::optional<Symbol> symbol)
     update();
 }
 
+FocusButtonState focusButtonState(const QAbstractButton* button)
+{
+    return FocusButtonState{
+        .pressed = button->isDown(), .hovered = button->underMouse(), .enabled = button->isEnabled()};
+}
+
+void prepareFocusButton(QAbstractButton* button, const FocusButtonStyle& style)
+{
+    const FocusButtonLook look = focusButtonLook(style, false);
+    button->setAttribute(Qt::WA_Hover);
+    FocusRing::setRadius(button, look.capsule ? -1 : look.cornerRadius);
+}
+
 FocusButtonLook FocusButton::currentLook() const
 {
-    return focusButtonLook(m_style, isDown());
+    return focusButtonLook(m_style, focusButtonState(this));
+}
+
+bool FocusButton::event(QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::Enter:
+    case QEvent::Leave:
+    case QEvent::EnabledChange:
+        update();
+        break;
+    default:
+        break;
+    }
+    return QAbstractButton::event(event);
 }
 
 QSize FocusButton::sizeHint() const

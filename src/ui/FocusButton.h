@@ -4,8 +4,9 @@
 //
 // A style is a plain value; `FocusButton` draws its text (and an optional leading symbol) in the
 // look that `focusButtonLook()` computes from the style and the pressed state. The styles only
-// draw: whether the button reacts is the caller's business (setEnabled). Disabling a button does
-// not change its look; FocusSheetButtonStyle carries its own `isEnabled` for that.
+// draw: whether the button reacts is the caller's business (setEnabled). A disabled button is drawn
+// faded, except the outline sheet button, which has its own disabled colours; hovering lightens a
+// button the way pressing it does, less. Keyboard focus shows as the ring of FocusRing.
 //
 //   auto* done = new FocusButton(tr("Mark done"), FocusGoldButtonStyle{.fullWidth = false, .size = 14});
 //   done->setSymbol(Symbol::checkmark);
@@ -38,6 +39,12 @@ struct FocusLinkButtonStyle {
     QColor color;
 };
 
+// Text alone, for the quiet actions of sheet bars ("Cancel"): no fill, no underline.
+struct FocusPlainButtonStyle {
+    qreal size = 13.5;
+    QColor color;
+};
+
 // A compact dark button for actions on light pages.
 struct FocusCharcoalButtonStyle {
     qreal size = 13;
@@ -56,8 +63,9 @@ struct FocusSheetButtonStyle {
     bool isEnabled = true;
 };
 
-using FocusButtonStyle = std::variant<FocusGoldButtonStyle, FocusGhostButtonStyle, FocusLinkButtonStyle,
-                                      FocusCharcoalButtonStyle, FocusPillButtonStyle, FocusSheetButtonStyle>;
+using FocusButtonStyle =
+    std::variant<FocusGoldButtonStyle, FocusGhostButtonStyle, FocusLinkButtonStyle, FocusPlainButtonStyle,
+                 FocusCharcoalButtonStyle, FocusPillButtonStyle, FocusSheetButtonStyle>;
 
 // Everything a style decides for one state, in points.
 struct FocusButtonLook {
@@ -76,7 +84,22 @@ struct FocusButtonLook {
     qreal opacity = 1; // of the whole button
 };
 
-FocusButtonLook focusButtonLook(const FocusButtonStyle& style, bool pressed);
+// What the pointer and the program do to the button at the moment.
+struct FocusButtonState {
+    bool pressed = false;
+    bool hovered = false;
+    bool enabled = true;
+};
+
+FocusButtonLook focusButtonLook(const FocusButtonStyle& style, FocusButtonState state);
+// The state of a button widget that draws itself in one of the styles.
+FocusButtonState focusButtonState(const QAbstractButton* button);
+// What such a button sets up once: hover updates and the focus ring's corner.
+void prepareFocusButton(QAbstractButton* button, const FocusButtonStyle& style);
+inline FocusButtonLook focusButtonLook(const FocusButtonStyle& style, bool pressed)
+{
+    return focusButtonLook(style, FocusButtonState{.pressed = pressed});
+}
 
 class FocusButton : public QAbstractButton {
     Q_OBJECT
@@ -95,6 +118,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
 
 private:

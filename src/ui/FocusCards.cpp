@@ -310,6 +310,7 @@ void FocusHeroCard::rebuild()
     auto* titleButton = new ClickableArea(this);
     titleButton->setObjectName(QStringLiteral("titleButton"));
     titleButton->setToolTip(tr("Open this to-do"));
+    titleButton->setHoverTint(FocusColor::withOpacity(FocusColor::white(), 0.07));
     titleButton->setAccessibleName(m_todo.title);
     auto* titleLayout = new QVBoxLayout(titleButton);
     titleLayout->setContentsMargins(0, 0, 0, 0);
@@ -336,6 +337,7 @@ void FocusHeroCard::rebuild()
             row->setProperty("stepId", step.id);
             row->setAccessibleName((step.isCompleted ? tr("Uncheck ") : tr("Check ")) + step.title);
             row->setMinimumHeight(32);
+            row->setHoverTint(FocusColor::withOpacity(FocusColor::white(), 0.07));
             auto* stepRow = rowLayout(row, 12);
             stepRow->addWidget(new StepBox(step.isCompleted, row), 0, Qt::AlignVCenter);
             auto* stepTitle = textLabel(step.title, Theme::font(14),

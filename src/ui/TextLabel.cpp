@@ -22,7 +22,9 @@ QLabel* plainLabel(const QString& text, qreal size, QFont::Weight weight, const 
 void setTextColor(QWidget* widget, const QColor& color)
 {
     QPalette p = widget->palette();
+    // Inside a clickable area a label draws with the button's role: it gets the colour too.
     p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::ButtonText, color);
     p.setColor(QPalette::Text, color);
     widget->setPalette(p);
 }

@@ -1,12 +1,48 @@
 #include "ui/Theme.h"
 
 #include "ui/Accessibility.h"
+#include "ui/FocusRing.h"
 #include "ui/Palette.h"
 
 #include <QApplication>
+#include <QProxyStyle>
 #include <QStyleFactory>
 #include <QWidget>
 #include <cmath>
+
+namespace {
+
+// Fusion with the design's own pieces: thin scroll bars that lie over the content and show while
+// it scrolls or the pointer is on them, and no dotted focus frame (FocusRing draws focus).
+class DesignStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_ScrollBar_Transient)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+
+    int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override
+    {
+        if (metric == PM_ScrollBarExtent)
+            return 10;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        if (element == PE_FrameFocusRect)
+            return;
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+    }
+};
+
+} // namespace
 
 namespace Theme {
 
@@ -75,10 +111,11 @@ QPalette palette()
 void apply(QApplication& app)
 {
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-        app.setStyle(fusion);
+        app.setStyle(new DesignStyle(fusion));
     app.setPalette(palette());
     app.setFont(font(13));
     Accessibility::installFactory();
+    FocusRing::install(app);
 }
 
 void fillBackground(QWidget* widget, const QColor& color)

@@ -1,4 +1,5 @@
 #include "ui/TodoRows.h"
+#include "model/LocaleFormats.h"
 
 #include "ui/ClickableArea.h"
 #include "ui/FocusCards.h"
@@ -151,10 +152,8 @@ QString EarlierTodoRow::fromText(const TaskItem& todo, Date now, const Calendar&
     if (days == 1)
         return tr("From yesterday");
     if (days > 6) {
-        // Day number and short month name in the order the locale writes dates.
-        const QString shortFormat = locale.dateFormat(QLocale::ShortFormat);
-        const bool dayFirst = shortFormat.indexOf(u'd') < shortFormat.indexOf(u'M');
-        return tr("From %1").arg(locale.toString(date, dayFirst ? QStringLiteral("d MMM") : QStringLiteral("MMM d")));
+        return tr("From %1").arg(
+            LocaleFormats::effective(locale).toString(date, LocaleFormats::dayMonthPattern(locale)));
     }
     return tr("From %1").arg(locale.dayName(date.dayOfWeek(), QLocale::LongFormat));
 }

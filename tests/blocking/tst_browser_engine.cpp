@@ -16,8 +16,9 @@ using Ops = QList<Operation>;
 
 char* toString(const BrowserAccessState& state)
 {
-    static const char* const names[] = {"problem",   "notInstalled",     "notConnected", "browserClosed",
-                                        "connected", "permissionNeeded", "unsupported"};
+    static const char* const names[] = {"problem",     "notInstalled",         "notConnected",    "browserClosed",
+                                        "connected",   "permissionNeeded",     "unsupported",     "extensionMissing",
+                                        "hostMissing", "privateWindowsHidden", "awaitingConsent", "notPossible"};
     QByteArray text = names[static_cast<int>(state.kind)];
     if (state.kind == Kind::problem)
         text += "(\"" + state.message.toUtf8() + "\")";
@@ -26,7 +27,7 @@ char* toString(const BrowserAccessState& state)
 
 namespace {
 
-const QString safariApp = QStringLiteral("com.apple.Safari");
+const QString chromiumApp = QStringLiteral("org.chromium.Chromium");
 const QString chromeApp = QStringLiteral("com.google.Chrome");
 const QString braveApp = QStringLiteral("com.brave.Browser");
 const QString firefoxApp = QStringLiteral("org.mozilla.firefox");
@@ -78,9 +79,35 @@ struct FakeInterceptor final : NavigationInterceptor {
     bool isIntercepting(const QString&) const override { return false; }
 };
 
+// The extension route as a test sets it: a setup per browser, the reports, and the signals.
+struct FakeExtensions final : ExtensionLink {
+    QHash<QString, Setup> setups; // by bundle identifier; absent: extensionMissing
+    QHash<QString, ExtensionTabReport> reports;
+    Setup setup(const QString& bundle) const override { return setups.value(bundle, Setup::extensionMissing); }
+    QStringList connectedBrowsers() const override
+    {
+        QStringList out;
+        for (auto it = setups.cbegin(); it != setups.cend(); ++it)
+            if (it.value() == Setup::connected)
+                out.append(it.key());
+        return out;
+    }
+    std::optional<ExtensionTabReport> report(const QString& bundle) const override
+    {
+        return reports.contains(bundle) ? std::optional(reports.value(bundle)) : std::nullopt;
+    }
+    void setBlockedSites(const QList<BlockedSite>&) override {}
+    void redirectTab(const QString&, qint64, const QString&, const QString&, std::function<void(bool)> done) override
+    {
+        done(false);
+    }
+    void closeTab(const QString&, qint64, const QString&, std::function<void(bool)> done) override { done(false); }
+};
+
 // The engine on fakes, built when the test has set the desktop up, with its waits on `monotonic`.
 struct Rig : EngineRig {
     FakeInterceptor* interceptor = nullptr; // set before build() to hand the engine one
+    FakeExtensions* extensions = nullptr;   // likewise
 
     using EngineRig::EngineRig;
 
@@ -91,16 +118,17 @@ struct Rig : EngineRig {
         BrowserAutomationService::Environment env = environment();
         env.monotonic = &monotonic;
         env.interceptor = interceptor;
+        env.extensions = extensions;
         return EngineRig::build(env);
     }
 
-    // A connected Safari in front, showing `address`, with the server listening.
-    BrowserAutomationService& safariShowing(const QString& address)
+    // A connected Chromium in front, showing `address`, with the server listening.
+    BrowserAutomationService& chromiumShowing(const QString& address)
     {
         server.start(0, false);
-        workspace.bringUp(safariApp);
-        browser->open(safariApp, address);
-        return build({QStringLiteral("safari")});
+        workspace.bringUp(chromiumApp);
+        browser->open(chromiumApp, address);
+        return build({QStringLiteral("chromium")});
     }
 
     // One check, waited for to its end (read and any redirect or close).
@@ -122,7 +150,7 @@ struct Rig : EngineRig {
     }
 
     quint16 port() const { return *server.port(); }
-    QString tab(const QString& app = QStringLiteral("com.apple.Safari")) const
+    QString tab(const QString& app = chromiumApp) const
     {
         return browser->activeAddress(app).value_or(QStringLiteral("(no window)"));
     }
@@ -200,6 +228,9 @@ private slots:
     // attention and the unprotected-browser warning
     void needsAttention_data();
     void needsAttention();
+    void routesCombine_data();
+    void routesCombine();
+    void extensionConnectionIsAConnectedBrowser();
     void unprotectedBrowserWarning();
 };
 
@@ -261,17 +292,17 @@ void TestBrowserEngine::scriptErrorsBecomeStates()
     QFETCH(bool, attention);
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
-    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://www.example.com/"));
-    rig.browser->setForcedError(safariApp, number);
+    BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
+    rig.browser->setForcedError(chromiumApp, number);
 
     QVERIFY(rig.tick());
-    QCOMPARE(rig.access("safari"), expected);
+    QCOMPARE(rig.access("chromium"), expected);
     QCOMPARE(engine.needsAttention(), attention);
     // A failed read never leads to a redirect; the next good answer restores the connection.
     QCOMPARE(rig.browser->operations(), Ops{Operation::read});
-    rig.browser->setForcedError(safariApp, std::nullopt);
+    rig.browser->setForcedError(chromiumApp, std::nullopt);
     QVERIFY(rig.tick());
-    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
     QCOMPARE(rig.browser->operations(), (Ops{Operation::read, Operation::read, Operation::redirect}));
 }
 
@@ -280,11 +311,11 @@ void TestBrowserEngine::attemptedBrowsersFromDefaults_data()
     QTest::addColumn<QJsonValue>("stored");
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("absent") << QJsonValue(QJsonValue::Undefined) << QStringList();
-    QTest::newRow("array of texts") << QJsonValue(QJsonArray{QStringLiteral("chrome"), QStringLiteral("safari")})
-                                    << QStringList{QStringLiteral("chrome"), QStringLiteral("safari")};
-    QTest::newRow("a text") << QJsonValue(QStringLiteral("safari")) << QStringList();
+    QTest::newRow("array of texts") << QJsonValue(QJsonArray{QStringLiteral("chrome"), QStringLiteral("chromium")})
+                                    << QStringList{QStringLiteral("chrome"), QStringLiteral("chromium")};
+    QTest::newRow("a text") << QJsonValue(QStringLiteral("chromium")) << QStringList();
     QTest::newRow("a number") << QJsonValue(3) << QStringList();
-    QTest::newRow("mixed array") << QJsonValue(QJsonArray{QStringLiteral("safari"), 3}) << QStringList();
+    QTest::newRow("mixed array") << QJsonValue(QJsonArray{QStringLiteral("chromium"), 3}) << QStringList();
 }
 
 void TestBrowserEngine::attemptedBrowsersFromDefaults()
@@ -294,15 +325,15 @@ void TestBrowserEngine::attemptedBrowsersFromDefaults()
     Rig rig;
     if (!stored.isUndefined())
         rig.f.defaults.set(BrowserAutomationService::attemptedKey, stored);
-    rig.workspace.installed = {safariApp, chromeApp};
+    rig.workspace.installed = {chromiumApp, chromeApp};
     BrowserAutomationService& engine = rig.build();
     QStringList ids = engine.attemptedBrowserIDs().values();
     ids.sort();
     QCOMPARE(ids, expected);
     // The construction's listing: an asked-for browser waits for its first answer.
-    QCOMPARE(
-        rig.access("safari"),
-        BrowserAccessState::of(expected.contains(QStringLiteral("safari")) ? Kind::browserClosed : Kind::notConnected));
+    QCOMPARE(rig.access("chromium"),
+             BrowserAccessState::of(expected.contains(QStringLiteral("chromium")) ? Kind::browserClosed
+                                                                                  : Kind::notConnected));
     QCOMPARE(rig.access("edge"), BrowserAccessState::of(Kind::notInstalled));
 }
 
@@ -311,7 +342,7 @@ void TestBrowserEngine::listingRunsAtMostEveryThirtySeconds()
     Rig rig;
     rig.workspace.installed = {chromeApp};
     BrowserAutomationService& engine = rig.build();
-    QCOMPARE(engine.accessByBrowserID().size(), qsizetype(5));
+    QCOMPARE(engine.accessByBrowserID().size(), qsizetype(SupportedBrowser::all().size()));
     QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notConnected));
     QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notInstalled));
 
@@ -425,25 +456,25 @@ void TestBrowserEngine::connecting()
 void TestBrowserEngine::connectedIdsAreSortedInDefaults()
 {
     Rig rig;
-    rig.workspace.installed = {safariApp, chromeApp, QStringLiteral("company.thebrowser.Browser")};
-    BrowserAutomationService& engine = rig.build({QStringLiteral("safari")});
+    rig.workspace.installed = {chromiumApp, chromeApp, QStringLiteral("com.vivaldi.Vivaldi")};
+    BrowserAutomationService& engine = rig.build({QStringLiteral("chromium")});
     engine.connect(browserWithId("chrome"));
-    engine.connect(browserWithId("arc"));
+    engine.connect(browserWithId("vivaldi"));
     engine.connect(browserWithId("chrome"));
     QCOMPARE(rig.f.defaults.value(BrowserAutomationService::attemptedKey),
-             QJsonValue(QJsonArray{QStringLiteral("arc"), QStringLiteral("chrome"), QStringLiteral("safari")}));
+             QJsonValue(QJsonArray{QStringLiteral("chrome"), QStringLiteral("chromium"), QStringLiteral("vivaldi")}));
 }
 
 void TestBrowserEngine::probeNeitherEnforcesNorEndsACheck()
 {
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
-    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://news.example.org/"));
+    BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://news.example.org/"));
     rig.workspace.installed.insert(chromeApp);
     rig.workspace.running.insert(chromeApp);
     rig.browser->open(chromeApp, QStringLiteral("https://www.example.com/"));
     rig.browser->setDelay(chromeApp, 50);
-    rig.browser->setHang(safariApp, true);
+    rig.browser->setHang(chromiumApp, true);
 
     // The probe goes first; the check behind it never answers.
     engine.connect(browserWithId("chrome"));
@@ -486,19 +517,19 @@ void TestBrowserEngine::blockedTabIsRedirectedToTheBlockPage()
     rig.store.addRule(rule);
     // An address with characters that must survive the trip through the block page's query.
     const QString address = QStringLiteral("https://www.example.com/watch?v=1&list=a#t=\"2\" b");
-    BrowserAutomationService& engine = rig.safariShowing(address);
+    BrowserAutomationService& engine = rig.chromiumShowing(address);
 
     QVERIFY(rig.tick());
     const QList<FakeBrowser::Received> received = rig.browser->received();
     QCOMPARE(received.size(), 2);
     const BrowserScripts::Parsed read = *received[0].parsed;
     QCOMPARE(read.operation, Operation::read);
-    QCOMPARE(read.bundleIdentifier, safariApp);
-    QCOMPARE(read.style, BrowserScriptStyle::safari);
+    QCOMPARE(read.bundleIdentifier, chromiumApp);
+    QCOMPARE(read.style, BrowserScriptStyle::chromium);
     QCOMPARE(read.fallback, QString());
     const BrowserScripts::Parsed redirect = *received[1].parsed;
     QCOMPARE(redirect.operation, Operation::redirect);
-    QCOMPARE(redirect.bundleIdentifier, safariApp);
+    QCOMPARE(redirect.bundleIdentifier, chromiumApp);
     QCOMPARE(redirect.from, address);
     QCOMPARE(redirect.fallback, QStringLiteral("no-window"));
     QCOMPARE(redirect.to,
@@ -517,7 +548,7 @@ void TestBrowserEngine::blockedTabIsRedirectedToTheBlockPage()
         rig.server.handleRequest("GET " + page.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority) +
                                  " HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(rig.port()) + "\r\n\r\n");
     QVERIFY2(response.startsWith("HTTP/1.1 200 "), (page.toEncoded() + "\n" + response).constData());
-    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
     QVERIFY(!engine.isChecking());
 
     // Our own page is left alone from then on.
@@ -571,22 +602,22 @@ void TestBrowserEngine::whatEachTabGets()
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now() - 2));
     rig.store.addRule(allDayRule(QStringLiteral("localhost"), rig.f.clock.now() - 1));
-    rig.safariShowing(QString());
+    rig.chromiumShowing(QString());
     const QString port = QString::number(rig.port());
     const QString other = QString::number(rig.port() == 65535 ? 65534 : rig.port() + 1);
     if (address) {
         address->replace(QStringLiteral("%PORT%"), port).replace(QStringLiteral("%OTHER%"), other);
         // A second tab behind the active one shows what closing leaves.
-        FakeBrowser::Browser safari;
-        safari.windows = {FakeBrowser::Window{{QStringLiteral("https://first.example/"), *address}, 1}};
-        rig.browser->setBrowser(safariApp, safari);
+        FakeBrowser::Browser chromium;
+        chromium.windows = {FakeBrowser::Window{{QStringLiteral("https://first.example/"), *address}, 1}};
+        rig.browser->setBrowser(chromiumApp, chromium);
     } else {
-        rig.browser->closeAllWindows(safariApp);
+        rig.browser->closeAllWindows(chromiumApp);
     }
 
     QVERIFY(rig.tick());
     QCOMPARE(rig.browser->operations(), expected);
-    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
     if (!address) {
         QCOMPARE(rig.tab(), QStringLiteral("(no window)"));
         return;
@@ -605,19 +636,19 @@ void TestBrowserEngine::closePageIsClosedOnlyIfUnchanged()
 {
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
-    BrowserAutomationService& engine = rig.safariShowing(QString());
+    BrowserAutomationService& engine = rig.chromiumShowing(QString());
     const QString closePage = QStringLiteral("http://127.0.0.1:%1/close").arg(rig.port());
-    rig.browser->navigate(safariApp, closePage);
+    rig.browser->navigate(chromiumApp, closePage);
     // The person goes elsewhere between the read and the close.
     rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserScripts::Parsed& script) {
         if (script.operation == Operation::close)
-            b.navigate(safariApp, QStringLiteral("https://www.example.com/"));
+            b.navigate(chromiumApp, QStringLiteral("https://www.example.com/"));
     });
 
     QVERIFY(rig.tick());
     QCOMPARE(rig.browser->operations(), (Ops{Operation::read, Operation::close}));
     QCOMPARE(rig.tab(), QStringLiteral("https://www.example.com/"));
-    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
     QVERIFY(!engine.isChecking());
 
     // The next check sees where the tab went.
@@ -631,10 +662,10 @@ void TestBrowserEngine::navigatedAwayBeforeTheRedirect()
 {
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
-    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://www.example.com/"));
+    BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
     rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserScripts::Parsed& script) {
         if (script.operation == Operation::redirect)
-            b.navigate(safariApp, QStringLiteral("https://news.example.org/"));
+            b.navigate(chromiumApp, QStringLiteral("https://news.example.org/"));
     });
 
     QVERIFY(rig.tick());
@@ -656,7 +687,7 @@ void TestBrowserEngine::firstBlockedEntryWins()
     rig.store.addRule(allDayRule(QStringLiteral("m.example.com"), t - 1));
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), t));
     const QString address = QStringLiteral("https://m.example.com/");
-    rig.safariShowing(address);
+    rig.chromiumShowing(address);
     QVERIFY(rig.tick());
     const std::vector<BlockedSiteSnapshot>& blocked = rig.store.state().blockedNow;
     QCOMPARE(blocked.size(), size_t(2));
@@ -668,15 +699,15 @@ void TestBrowserEngine::nothingToEnforceSendsNothing()
 {
     Rig rig;
     rig.server.start(0, false);
-    rig.workspace.bringUp(safariApp);
+    rig.workspace.bringUp(chromiumApp);
     rig.workspace.installed.insert(firefoxApp);
-    rig.browser->open(safariApp, QStringLiteral("https://www.example.com/"));
-    BrowserAutomationService& engine = rig.build({QStringLiteral("safari")});
+    rig.browser->open(chromiumApp, QStringLiteral("https://www.example.com/"));
+    BrowserAutomationService& engine = rig.build({QStringLiteral("chromium")});
 
     QVERIFY(rig.look());
     QVERIFY(rig.look());
     QVERIFY(rig.browser->received().isEmpty());
-    QVERIFY(!engine.needsAttention()); // although Safari never answered
+    QVERIFY(!engine.needsAttention()); // although Chromium never answered
 
     // With a rule, Firefox in front is worth a warning; without, the warning goes.
     const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
@@ -690,7 +721,7 @@ void TestBrowserEngine::nothingToEnforceSendsNothing()
     QVERIFY(rig.look());
     QCOMPARE(engine.browserInUseWithoutProtection(), std::nullopt);
     QVERIFY(!engine.needsAttention());
-    rig.workspace.frontmost = safariApp;
+    rig.workspace.frontmost = chromiumApp;
     QVERIFY(rig.look());
     QVERIFY(rig.browser->received().isEmpty());
 
@@ -704,9 +735,9 @@ void TestBrowserEngine::noPortNoChecks()
 {
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
-    rig.workspace.bringUp(safariApp);
-    rig.browser->open(safariApp, QStringLiteral("https://www.example.com/"));
-    rig.build({QStringLiteral("safari")});
+    rig.workspace.bringUp(chromiumApp);
+    rig.browser->open(chromiumApp, QStringLiteral("https://www.example.com/"));
+    rig.build({QStringLiteral("chromium")});
     QVERIFY(rig.look());
     QVERIFY(rig.browser->received().isEmpty());
     rig.server.start(0, false);
@@ -718,7 +749,7 @@ void TestBrowserEngine::activeBrowserChoice()
 {
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
-    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://safari.example/"));
+    BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://chromium.example/"));
     rig.workspace.installed << chromeApp << braveApp;
     rig.workspace.running << chromeApp << braveApp;
     rig.browser->open(chromeApp, QStringLiteral("https://chrome.example/"));
@@ -733,7 +764,7 @@ void TestBrowserEngine::activeBrowserChoice()
         const QList<FakeBrowser::Received> got = rig.browser->received();
         return got.isEmpty() ? QString() : got.first().parsed->bundleIdentifier;
     };
-    QCOMPARE(readFrom(), safariApp);
+    QCOMPARE(readFrom(), chromiumApp);
     rig.workspace.frontmost = chromeApp;
     QCOMPARE(readFrom(), chromeApp);
     // Another application in front: the last connected browser used, while it runs.
@@ -751,18 +782,18 @@ void TestBrowserEngine::activeBrowserChoice()
     QCOMPARE(readFrom(), QString());
 
     // In front but quitting: the guard answers the empty text, which is no failure.
-    rig.workspace.frontmost = safariApp;
-    rig.browser->setRunning(safariApp, false);
-    QCOMPARE(readFrom(), safariApp);
-    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    rig.workspace.frontmost = chromiumApp;
+    rig.browser->setRunning(chromiumApp, false);
+    QCOMPARE(readFrom(), chromiumApp);
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
 }
 
 void TestBrowserEngine::hangingBrowserTimesOut()
 {
     Rig rig(200);
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
-    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://www.example.com/"));
-    rig.browser->setHang(safariApp, true);
+    BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
+    rig.browser->setHang(chromiumApp, true);
 
     engine.checkActiveBrowser();
     QVERIFY(engine.isChecking());
@@ -771,13 +802,13 @@ void TestBrowserEngine::hangingBrowserTimesOut()
     engine.checkActiveBrowser();
     QTRY_VERIFY_WITH_TIMEOUT(!engine.isChecking(), 2000);
     QCOMPARE(rig.browser->received().size(), 1);
-    QCOMPARE(rig.access("safari"),
+    QCOMPARE(rig.access("chromium"),
              BrowserAccessState::of(Kind::problem, QStringLiteral("The browser did not respond in time.")));
     QVERIFY(engine.needsAttention());
 
-    rig.browser->setHang(safariApp, false);
+    rig.browser->setHang(chromiumApp, false);
     QVERIFY(rig.tick());
-    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
     QVERIFY(rig.tab().startsWith(QStringLiteral("http://127.0.0.1:")));
 }
 
@@ -786,8 +817,8 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
     // The engine's own limit, on its monotonic clock; the executor never gives up here.
     Rig rig(600000);
     rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
-    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://a.example/"));
-    rig.browser->setHang(safariApp, true);
+    BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://a.example/"));
+    rig.browser->setHang(chromiumApp, true);
     struct Change {
         BrowserAccessState state;
         bool checking;
@@ -797,7 +828,7 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
     QObject::connect(
         &engine, &BrowserAutomationService::accessChanged, &engine,
         [&] {
-            changes.append({rig.access("safari"), engine.isChecking()});
+            changes.append({rig.access("chromium"), engine.isChecking()});
         },
         Qt::QueuedConnection);
 
@@ -808,7 +839,7 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
     QTRY_COMPARE_WITH_TIMEOUT(rig.browser->count(Operation::read), readsBefore + 1, 10000);
     // Nothing to check any more, but the stuck check still holds the flag.
     rig.workspace.frontmost = editorApp;
-    rig.workspace.running.remove(safariApp);
+    rig.workspace.running.remove(chromiumApp);
     engine.checkActiveBrowser();
     QVERIFY(engine.isChecking());
 
@@ -820,9 +851,9 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
     QVERIFY(!engine.isChecking());
 
     // A new check starts; the old one's late answer must not end it.
-    rig.workspace.bringUp(safariApp);
-    rig.browser->setHang(safariApp, false);
-    rig.browser->setDelay(safariApp, 300);
+    rig.workspace.bringUp(chromiumApp);
+    rig.browser->setHang(chromiumApp, false);
+    rig.browser->setDelay(chromiumApp, 300);
     engine.checkActiveBrowser();
     QVERIFY(engine.isChecking());
     rig.browser->releaseHung(BrowserScriptExecutor::timedOut());
@@ -838,8 +869,8 @@ void TestBrowserEngine::engineGoneBeforeTheAnswer()
 {
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
-    rig.safariShowing(QStringLiteral("https://www.example.com/"));
-    rig.browser->setDelay(safariApp, 100);
+    rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
+    rig.browser->setDelay(chromiumApp, 100);
     rig.engine->checkActiveBrowser();
     rig.engine.reset();
     QTest::qWait(250);
@@ -851,9 +882,9 @@ void TestBrowserEngine::startRunsTheTimer()
 {
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
-    rig.workspace.bringUp(safariApp);
-    rig.browser->open(safariApp, QStringLiteral("https://a.example/"));
-    BrowserAutomationService& engine = rig.build({QStringLiteral("safari")});
+    rig.workspace.bringUp(chromiumApp);
+    rig.browser->open(chromiumApp, QStringLiteral("https://a.example/"));
+    BrowserAutomationService& engine = rig.build({QStringLiteral("chromium")});
     QVERIFY(!rig.server.isStarted());
 
     engine.start();
@@ -866,7 +897,7 @@ void TestBrowserEngine::startRunsTheTimer()
     QTRY_VERIFY_WITH_TIMEOUT(rig.browser->count(Operation::read) >= 3, 5000);
     engine.start();
     QCOMPARE(rig.server.port(), port);
-    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
 }
 
 void TestBrowserEngine::heldDomainsFollowWhatIsBlocked()
@@ -877,12 +908,12 @@ void TestBrowserEngine::heldDomainsFollowWhatIsBlocked()
     const BlockRule rule = allDayRule(QStringLiteral("Example.com"), rig.f.clock.now());
     rig.store.addRule(rule);
     rig.store.addRule(eveningRule(QStringLiteral("later.org"), rig.f.clock.now()));
-    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://www.example.com/"));
+    BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
     const QStringList blocked{QStringLiteral("example.com")};
 
     // Only a connected browser is held, and only for what is blocked now.
     QVERIFY(rig.tick());
-    QCOMPARE(interceptor.watched.value(safariApp), blocked);
+    QCOMPARE(interceptor.watched.value(chromiumApp), blocked);
     QCOMPARE(interceptor.watched.value(chromeApp), QStringList());
     // Whatever the interceptor managed, the check still sends the tab away.
     QCOMPARE(rig.tab(),
@@ -895,11 +926,11 @@ void TestBrowserEngine::heldDomainsFollowWhatIsBlocked()
     // A change of the list reaches the browsers without waiting for a check.
     const BlockRule second = allDayRule(QStringLiteral("news.example"), rig.f.clock.now());
     rig.store.addRule(second);
-    QCOMPARE(interceptor.watched.value(safariApp),
+    QCOMPARE(interceptor.watched.value(chromiumApp),
              (QStringList{QStringLiteral("example.com"), QStringLiteral("news.example")}));
     rig.store.removeRule(rule.id);
     rig.store.removeRule(second.id);
-    QCOMPARE(interceptor.watched.value(safariApp), QStringList());
+    QCOMPARE(interceptor.watched.value(chromiumApp), QStringList());
     QCOMPARE(interceptor.watched.value(chromeApp), QStringList());
 }
 
@@ -911,13 +942,13 @@ void TestBrowserEngine::heldNavigationIsDecidedNow_data()
     QTest::addColumn<QString>("blockedDomain"); // empty: let through
 
     const QString feed = QStringLiteral("http://www.example.com/feed?a=1&b=%C3%A9");
-    QTest::newRow("blocked subdomain") << safariApp << feed << false << QStringLiteral("example.com");
-    QTest::newRow("rule gone since the pattern was set") << safariApp << feed << true << QString();
+    QTest::newRow("blocked subdomain") << chromiumApp << feed << false << QStringLiteral("example.com");
+    QTest::newRow("rule gone since the pattern was set") << chromiumApp << feed << true << QString();
     QTest::newRow("a host that only ends alike")
-        << safariApp << QStringLiteral("https://notexample.com/") << false << QString();
+        << chromiumApp << QStringLiteral("https://notexample.com/") << false << QString();
     QTest::newRow("a pattern match in the query")
-        << safariApp << QStringLiteral("https://a.org/?u=x.example.com/") << false << QString();
-    QTest::newRow("not a web address") << safariApp << QStringLiteral("ftp://example.com/") << false << QString();
+        << chromiumApp << QStringLiteral("https://a.org/?u=x.example.com/") << false << QString();
+    QTest::newRow("not a web address") << chromiumApp << QStringLiteral("ftp://example.com/") << false << QString();
     QTest::newRow("a browser never connected") << chromeApp << feed << false << QString();
 }
 
@@ -932,7 +963,7 @@ void TestBrowserEngine::heldNavigationIsDecidedNow()
     rig.interceptor = &interceptor;
     const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
     rig.store.addRule(rule);
-    rig.safariShowing(QStringLiteral("about:blank"));
+    rig.chromiumShowing(QStringLiteral("about:blank"));
     QVERIFY(interceptor.decision);
     const QString expected = blockedDomain.isEmpty() ? QString() : rig.expectedBlockPage(blockedDomain, address);
     if (ruleRemoved)
@@ -957,7 +988,7 @@ void TestBrowserEngine::activeUseIsCountedInCappedSteps()
     const BlockRule b = limitRule(QStringLiteral("b.example"), 30, t - 1);
     rig.store.addRule(a);
     rig.store.addRule(b);
-    rig.safariShowing(QStringLiteral("https://www.a.example/feed"));
+    rig.chromiumShowing(QStringLiteral("https://www.a.example/feed"));
 
     QVERIFY(rig.tick()); // only starts the measurement
     QVERIFY(rig.look());
@@ -974,7 +1005,7 @@ void TestBrowserEngine::activeUseIsCountedInCappedSteps()
     QCOMPARE(rig.usage(a), 4);
 
     // Another rule's site: its first look counts nothing for either.
-    rig.browser->navigate(safariApp, QStringLiteral("https://b.example/"));
+    rig.browser->navigate(chromiumApp, QStringLiteral("https://b.example/"));
     QVERIFY(rig.look());
     QCOMPARE(rig.usage(a), 4);
     QCOMPARE(rig.usage(b), -1);
@@ -982,7 +1013,7 @@ void TestBrowserEngine::activeUseIsCountedInCappedSteps()
     QCOMPARE(rig.usage(b), 1);
 
     // Back on the first site until its one-minute limit runs out: the same check redirects.
-    rig.browser->navigate(safariApp, QStringLiteral("https://www.a.example/feed"));
+    rig.browser->navigate(chromiumApp, QStringLiteral("https://www.a.example/feed"));
     rig.browser->clearReceived();
     int looks = 0;
     while (rig.browser->count(Operation::redirect) == 0 && looks < 100) {
@@ -1025,7 +1056,7 @@ void TestBrowserEngine::interruptionsOfActiveUse()
     const BlockRule rule = limitRule(QStringLiteral("example.com"), 30, rig.f.clock.now());
     rig.store.addRule(rule);
     const QString site = QStringLiteral("https://www.example.com/");
-    BrowserAutomationService& engine = rig.safariShowing(site);
+    BrowserAutomationService& engine = rig.chromiumShowing(site);
     QVERIFY(rig.tick());
     QVERIFY(rig.look());
 
@@ -1040,13 +1071,13 @@ void TestBrowserEngine::interruptionsOfActiveUse()
     else if (interruption == QLatin1String("lock"))
         emit rig.screen.screenLocked();
     else if (interruption == QLatin1String("own page"))
-        rig.browser->navigate(safariApp, QStringLiteral("http://127.0.0.1:%1/blocked").arg(rig.port()));
+        rig.browser->navigate(chromiumApp, QStringLiteral("http://127.0.0.1:%1/blocked").arg(rig.port()));
     else if (interruption == QLatin1String("browser page"))
-        rig.browser->navigate(safariApp, QStringLiteral("about:preferences"));
+        rig.browser->navigate(chromiumApp, QStringLiteral("about:preferences"));
     else if (interruption == QLatin1String("no window"))
-        rig.browser->closeAllWindows(safariApp);
+        rig.browser->closeAllWindows(chromiumApp);
     else if (interruption == QLatin1String("other site"))
-        rig.browser->navigate(safariApp, QStringLiteral("https://other.example/"));
+        rig.browser->navigate(chromiumApp, QStringLiteral("https://other.example/"));
 
     const qsizetype readsBefore = rig.browser->count(Operation::read);
     QList<qint64> got;
@@ -1061,8 +1092,8 @@ void TestBrowserEngine::interruptionsOfActiveUse()
         QVERIFY(engine.isScreenActive());
     }
     rig.idle.seconds = 0;
-    rig.workspace.frontmost = safariApp;
-    rig.browser->open(safariApp, site);
+    rig.workspace.frontmost = chromiumApp;
+    rig.browser->open(chromiumApp, site);
     for (int i = 0; i < 3; ++i) {
         QVERIFY(rig.look());
         got << std::max<qint64>(rig.usage(rule), 0);
@@ -1081,7 +1112,7 @@ void TestBrowserEngine::urgentBreakBeforeDailyLimit()
     rig.store.refreshBlockingState();
     QVERIFY(rig.store.startUrgentBreak(a.id, 5));
     const QString site = QStringLiteral("https://m.example.com/");
-    BrowserAutomationService& engine = rig.safariShowing(site);
+    BrowserAutomationService& engine = rig.chromiumShowing(site);
 
     QVERIFY(rig.tick());
     QVERIFY(rig.look());
@@ -1124,7 +1155,7 @@ void TestBrowserEngine::limitRuleWeekdays()
             if (d != today)
                 rule.activeWeekdays.insert(d);
     rig.store.addRule(rule);
-    rig.safariShowing(QStringLiteral("https://example.com/"));
+    rig.chromiumShowing(QStringLiteral("https://example.com/"));
     QVERIFY(rig.tick());
     QVERIFY(rig.look());
     QVERIFY(rig.look());
@@ -1138,7 +1169,7 @@ void TestBrowserEngine::doomScrollWindow()
     const BlockRule evening = eveningRule(QStringLiteral("feed.example"), rig.f.clock.now());
     rig.store.addRule(evening);
     const QString feed = QStringLiteral("https://www.feed.example/home");
-    rig.safariShowing(feed);
+    rig.chromiumShowing(feed);
     const auto doomUsed = [&rig]() -> qint64 {
         return rig.store.state().doomScroll ? rig.store.state().doomScroll->usedSeconds : -1;
     };
@@ -1158,9 +1189,9 @@ void TestBrowserEngine::doomScrollWindow()
     QCOMPARE(rig.usage(evening), -1);
 
     // A site off the list drops the pending fraction and the next look on the list starts over.
-    rig.browser->navigate(safariApp, QStringLiteral("https://other.example/"));
+    rig.browser->navigate(chromiumApp, QStringLiteral("https://other.example/"));
     QVERIFY(rig.look());
-    rig.browser->navigate(safariApp, feed);
+    rig.browser->navigate(chromiumApp, feed);
     QVERIFY(rig.look());
     QVERIFY(rig.look());
     QCOMPARE(doomUsed(), 1);
@@ -1180,10 +1211,10 @@ void TestBrowserEngine::doomScrollWindow()
 
     // During the break nothing is counted, and going back is redirected again; here the person
     // keeps beating the redirect to it.
-    rig.browser->navigate(safariApp, feed);
+    rig.browser->navigate(chromiumApp, feed);
     rig.browser->setBeforeAnswer([feed](FakeBrowser& b, const BrowserScripts::Parsed& script) {
         if (script.operation == Operation::redirect)
-            b.navigate(safariApp, script.from == feed ? feed + QStringLiteral("?more") : feed);
+            b.navigate(chromiumApp, script.from == feed ? feed + QStringLiteral("?more") : feed);
     });
     QVERIFY(rig.look());
     QVERIFY(rig.look());
@@ -1208,7 +1239,7 @@ void TestBrowserEngine::needsAttention_data()
     QTest::addColumn<bool>("expected");
     QTest::addColumn<std::optional<QString>>("warning");
     const std::optional<QString> none;
-    const QString safari = QStringLiteral("safari");
+    const QString chromium = QStringLiteral("chromium");
     const QString chrome = QStringLiteral("chrome");
     const auto set = [](std::initializer_list<const char*> list) {
         QStringList out;
@@ -1216,34 +1247,34 @@ void TestBrowserEngine::needsAttention_data()
             out << QString::fromLatin1(s);
         return out;
     };
-    QTest::newRow("no supported browser installed")
-        << QStringList() << QStringList() << true << firefoxApp << false << std::optional(QStringLiteral("Firefox"));
-    QTest::newRow("nothing to enforce") << QStringList{safari} << QStringList() << false << firefoxApp << false << none;
-    QTest::newRow("none connected") << QStringList{safari, chrome} << set({"safari=browserClosed"}) << true << editorApp
-                                    << true << none;
-    QTest::newRow("one connected") << QStringList{safari, chrome} << set({"safari=connected"}) << true << editorApp
+    // Firefox, installed in every row, is reached through its extension only: without it nothing
+    // protects a person who uses only Firefox.
+    QTest::newRow("only Firefox, without its extension")
+        << QStringList() << QStringList() << true << firefoxApp << true << std::optional(QStringLiteral("Firefox"));
+    QTest::newRow("nothing to enforce") << QStringList{chromium} << QStringList() << false << firefoxApp << false
+                                        << none;
+    QTest::newRow("none connected") << QStringList{chromium, chrome} << set({"chromium=browserClosed"}) << true
+                                    << editorApp << true << none;
+    QTest::newRow("one connected") << QStringList{chromium, chrome} << set({"chromium=connected"}) << true << editorApp
                                    << false << none;
     QTest::newRow("one connected, one refused")
-        << QStringList{safari, chrome} << set({"safari=connected", "chrome=permissionNeeded"}) << true << editorApp
+        << QStringList{chromium, chrome} << set({"chromium=connected", "chrome=permissionNeeded"}) << true << editorApp
         << true << none;
     QTest::newRow("one connected, one unsupported")
-        << QStringList{safari, chrome} << set({"safari=connected", "chrome=unsupported"}) << true << editorApp << true
-        << none;
+        << QStringList{chromium, chrome} << set({"chromium=connected", "chrome=unsupported"}) << true << editorApp
+        << true << none;
     QTest::newRow("one connected, one with a problem")
-        << QStringList{safari, chrome} << set({"safari=connected", "chrome=problem"}) << true << editorApp << true
+        << QStringList{chromium, chrome} << set({"chromium=connected", "chrome=problem"}) << true << editorApp << true
         << none;
     QTest::newRow("a problem of an uninstalled browser")
-        << QStringList{safari} << set({"safari=connected", "chrome=problem"}) << true << editorApp << false << none;
-    QTest::newRow("connected, Firefox in front") << QStringList{safari} << set({"safari=connected"}) << true
+        << QStringList{chromium} << set({"chromium=connected", "chrome=problem"}) << true << editorApp << false << none;
+    QTest::newRow("connected, Firefox in front") << QStringList{chromium} << set({"chromium=connected"}) << true
                                                  << firefoxApp << true << std::optional(QStringLiteral("Firefox"));
-    QTest::newRow("connected, web app in front")
-        << QStringList{safari} << set({"safari=connected"}) << true << QStringLiteral("com.apple.Safari.WebApp.x")
-        << true << std::optional(QStringLiteral("a Safari web app"));
     QTest::newRow("connected, unconnected Chrome in front")
-        << QStringList{safari, chrome} << set({"safari=connected"}) << true << chromeApp << true
+        << QStringList{chromium, chrome} << set({"chromium=connected"}) << true << chromeApp << true
         << std::optional(QStringLiteral("Google Chrome"));
     QTest::newRow("connected, nothing in front")
-        << QStringList{safari} << set({"safari=connected"}) << true << QString() << false << none;
+        << QStringList{chromium} << set({"chromium=connected"}) << true << QString() << false << none;
 }
 
 void TestBrowserEngine::needsAttention()
@@ -1283,10 +1314,10 @@ void TestBrowserEngine::unprotectedBrowserWarning()
 {
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
-    BrowserAutomationService& engine = rig.safariShowing(QStringLiteral("https://a.example/"));
+    BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://a.example/"));
     rig.workspace.installed.insert(firefoxApp);
     QVERIFY(rig.tick());
-    QCOMPARE(rig.access("safari"), BrowserAccessState::of(Kind::connected));
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
     QVERIFY(!engine.needsAttention());
     QSignalSpy changes(&engine, &BrowserAutomationService::browserInUseWithoutProtectionChanged);
 
@@ -1298,11 +1329,10 @@ void TestBrowserEngine::unprotectedBrowserWarning()
         {firefoxApp, QStringLiteral("Firefox")},
         {editorApp, QStringLiteral("Firefox")}, // switching to a non-browser keeps it
         {rig.workspace.ownID, QStringLiteral("Firefox")},
-        {safariApp, std::nullopt},
-        {QStringLiteral("com.apple.Safari.WebApp.x"), QStringLiteral("a Safari web app")},
+        {chromiumApp, std::nullopt},
         {QStringLiteral("com.operasoftware.Opera"), QStringLiteral("Opera")},
         {QStringLiteral("com.google.Chrome.canary"), QStringLiteral("Chrome Canary")},
-        {QStringLiteral("org.chromium.Chromium"), QStringLiteral("Chromium")},
+        {QStringLiteral("com.vivaldi.Vivaldi"), QStringLiteral("Vivaldi")},
         {QString(), std::nullopt},
         {braveApp, QStringLiteral("Brave")},
         {std::nullopt, std::nullopt},
@@ -1318,6 +1348,111 @@ void TestBrowserEngine::unprotectedBrowserWarning()
         previous = step.warning;
         QCOMPARE(changes.size(), expectedChanges);
     }
+}
+
+// ---------------------------------------------------------------- the two routes
+
+void TestBrowserEngine::routesCombine_data()
+{
+    using Setup = ExtensionLink::Setup;
+    QTest::addColumn<QString>("browser");
+    QTest::addColumn<int>("devTools");
+    QTest::addColumn<int>("extension"); // -1: no extension route at all
+    QTest::addColumn<bool>("privateAllowed");
+    QTest::addColumn<int>("expected");
+    const int none = -1;
+    const auto row = [](const char* name, const char* id, Kind devTools, int extension, bool privateAllowed,
+                        Kind expected) {
+        QTest::newRow(name) << QString::fromLatin1(id) << int(devTools) << extension << privateAllowed << int(expected);
+    };
+    row("extension connected", "chrome", Kind::permissionNeeded, int(Setup::connected), true, Kind::connected);
+    row("extension connected, private windows hidden", "firefox", Kind::notConnected, int(Setup::connected), false,
+        Kind::privateWindowsHidden);
+    row("debugging port connected, no extension", "chrome", Kind::connected, int(Setup::extensionMissing), true,
+        Kind::connected);
+    row("waiting for Allow wins over a missing extension", "chrome", Kind::awaitingConsent,
+        int(Setup::extensionMissing), true, Kind::awaitingConsent);
+    row("no debugging port: the extension is the fix", "chrome", Kind::permissionNeeded, int(Setup::extensionMissing),
+        true, Kind::extensionMissing);
+    row("extension without its link", "brave", Kind::browserClosed, int(Setup::hostMissing), true, Kind::hostMissing);
+    row("a protocol failure is told as it is", "edge", Kind::problem, int(Setup::extensionMissing), true,
+        Kind::problem);
+    row("sandbox: the debugging protocol's state stays", "chromium", Kind::permissionNeeded, int(Setup::notPossible),
+        true, Kind::permissionNeeded);
+    row("not installed", "chrome", Kind::notInstalled, int(Setup::extensionMissing), true, Kind::notInstalled);
+    row("no extension route: debugging protocol only", "chrome", Kind::permissionNeeded, none, true,
+        Kind::permissionNeeded);
+    row("Firefox without the extension route", "firefox", Kind::notConnected, none, true, Kind::extensionMissing);
+    row("Firefox in a sandbox", "firefox", Kind::browserClosed, int(Setup::notPossible), true, Kind::notPossible);
+    row("Firefox is never connected by the debugging protocol", "firefox", Kind::connected,
+        int(Setup::extensionMissing), true, Kind::extensionMissing);
+}
+
+void TestBrowserEngine::routesCombine()
+{
+    QFETCH(QString, browser);
+    QFETCH(int, devTools);
+    QFETCH(int, extension);
+    QFETCH(bool, privateAllowed);
+    QFETCH(int, expected);
+    const SupportedBrowser& b = *SupportedBrowser::withId(browser);
+    std::optional<ExtensionLink::Setup> setup;
+    std::optional<ExtensionTabReport> report;
+    if (extension >= 0) {
+        setup = ExtensionLink::Setup(extension);
+        ExtensionTabReport r;
+        r.bundleIdentifier = b.bundleIdentifier;
+        r.privateWindowsAllowed = privateAllowed;
+        report = r;
+    }
+    QCOMPARE(BrowserAutomationService::combinedAccess(b, BrowserAccessState::of(Kind(devTools)), setup, report),
+             BrowserAccessState::of(Kind(expected)));
+}
+
+void TestBrowserEngine::extensionConnectionIsAConnectedBrowser()
+{
+    Rig rig;
+    rig.server.start(0, false);
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    FakeExtensions extensions;
+    rig.extensions = &extensions;
+    rig.workspace.installed = {firefoxApp};
+    rig.workspace.frontmost = firefoxApp;
+    BrowserAutomationService& engine = rig.build();
+    QVERIFY(rig.tick());
+    // Firefox alone, without its extension: nothing protects the person, and the warning names it.
+    QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::extensionMissing));
+    QVERIFY(engine.needsAttention());
+    QCOMPARE(engine.browserInUseWithoutProtection(), std::optional(QStringLiteral("Firefox")));
+
+    // Installing the extension is the consent: connected, remembered as chosen, nothing to fix.
+    QSignalSpy changes(&engine, &BrowserAutomationService::accessChanged);
+    extensions.setups.insert(firefoxApp, ExtensionLink::Setup::connected);
+    extensions.reports.insert(firefoxApp, ExtensionTabReport{firefoxApp, true, 1, QString(), true, {}, {}});
+    emit extensions.setupChanged();
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::connected));
+    QVERIFY(rig.tick());
+    QVERIFY(!engine.needsAttention());
+    QCOMPARE(engine.browserInUseWithoutProtection(), std::nullopt);
+    QCOMPARE(rig.f.defaults.value(BrowserAutomationService::attemptedKey),
+             QJsonValue(QJsonArray{QStringLiteral("firefox")}));
+
+    // The private-windows report alone changes the state, and it stays protected.
+    extensions.reports[firefoxApp].privateWindowsAllowed = false;
+    emit extensions.reportChanged(firefoxApp);
+    QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::privateWindowsHidden));
+    QVERIFY(!engine.needsAttention());
+
+    // The extension gone from a chosen browser is a fault to fix, and its fix is the help page
+    // until the install steps are handed in.
+    extensions.setups.remove(firefoxApp);
+    emit extensions.setupChanged();
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::extensionMissing));
+    QVERIFY(engine.needsAttention());
+    engine.fix(*SupportedBrowser::withId(QStringLiteral("firefox")));
+    QCOMPARE(rig.workspace.openedURLs, QList<QUrl>{QUrl(QStringLiteral("https://help.example/automation"))});
 }
 
 QTEST_GUILESS_MAIN(TestBrowserEngine)

@@ -201,7 +201,9 @@ class TestDesktopBlocking : public QObject {
                                                       nullptr,
                                                       {},
                                                       nullptr,
-                                                      interceptor.get()});
+                                                      interceptor.get(),
+                                                      nullptr,
+                                                      {}});
             // The browser window must be the active one for "the browser in use".
             if (!QTest::qWaitFor(
                     [this] { return workspace.frontmostApplicationID() == QStringLiteral("com.google.Chrome"); },
@@ -378,9 +380,18 @@ private slots:
         X11IdleTime idle(display);
         BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
             [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
-        BrowserAutomationService engine(
-            &store, &server, &executor,
-            {&f.clock, [&f] { return f.calendar; }, &f.defaults, &workspace, &idle, nullptr, {}});
+        BrowserAutomationService engine(&store, &server, &executor,
+                                        {&f.clock,
+                                         [&f] { return f.calendar; },
+                                         &f.defaults,
+                                         &workspace,
+                                         &idle,
+                                         nullptr,
+                                         {},
+                                         nullptr,
+                                         nullptr,
+                                         nullptr,
+                                         {}});
         engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
         QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
                                   BrowserAccessState::Kind::permissionNeeded, patience);

@@ -19,13 +19,13 @@ void stop(QProcess& process)
 
 } // namespace
 
-DesktopSession::DesktopSession()
+DesktopSession::DesktopSession(QSize screen)
 {
     // Xvfb picks a free display number itself and writes it to standard output.
     m_xvfb.setProgram(QStringLiteral("Xvfb"));
     m_xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                         QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                         QStringLiteral("tcp")});
+                         QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(screen.width()).arg(screen.height()),
+                         QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     m_xvfb.setStandardErrorFile(QProcess::nullDevice());
     m_xvfb.start();
     if (!m_xvfb.waitForStarted(5000))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QProcess>
+#include <QSize>
 #include <QString>
 #include <memory>
 
@@ -8,7 +9,7 @@
 // processes on destruction; display() is empty when either could not be started.
 class DesktopSession {
 public:
-    DesktopSession();
+    explicit DesktopSession(QSize screen = QSize(1280, 800));
     ~DesktopSession();
 
     const QString& display() const { return m_display; }

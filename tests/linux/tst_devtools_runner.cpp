@@ -373,8 +373,8 @@ private slots:
         QTest::newRow("port file of a gone browser")
             << readScript() << true << "stale"
             << BrowserScriptResult{std::nullopt, -600, QStringLiteral("The browser is not running.")};
-        QTest::newRow("browser with no Linux form")
-            << readScript(*SupportedBrowser::withId(QStringLiteral("safari"))) << true << "browser"
+        QTest::newRow("browser the protocol cannot reach")
+            << readScript(*SupportedBrowser::withId(QStringLiteral("firefox"))) << true << "browser"
             << BrowserScriptResult{std::nullopt, -1708,
                                    QStringLiteral("This browser cannot be reached on this system.")};
 

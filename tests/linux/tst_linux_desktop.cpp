@@ -18,10 +18,8 @@ namespace {
 // The browsers the engine recognises but cannot protect; the warning about them needs to know
 // their windows.
 const QStringList unprotectedBrowsers{
-    QStringLiteral("org.mozilla.firefox"),    QStringLiteral("com.operasoftware.Opera"),
-    QStringLiteral("com.vivaldi.Vivaldi"),    QStringLiteral("com.kagi.kagimacOS"),
-    QStringLiteral("com.google.Chrome.beta"), QStringLiteral("com.google.Chrome.canary"),
-    QStringLiteral("org.chromium.Chromium"),
+    QStringLiteral("com.google.Chrome.beta"),
+    QStringLiteral("com.google.Chrome.canary"),
 };
 
 QStringList knownBrowsers()
@@ -149,24 +147,17 @@ private slots:
         QCOMPARE(LinuxBrowsers::forBundleIdentifier(QStringLiteral("com.google.chrome")), nullptr);
         QCOMPARE(LinuxBrowsers::forBundleIdentifier(QString()), nullptr);
 
-        // No Linux form at all: never installed, never in front.
-        for (const char* id : {"com.apple.Safari", "company.thebrowser.Browser"}) {
-            const LinuxBrowserIdentity* row = LinuxBrowsers::forBundleIdentifier(QLatin1String(id));
-            QVERIFY(row->executables.isEmpty());
-            QVERIFY(row->windowClasses.isEmpty());
-            QVERIFY(row->profileFolder.isEmpty());
-        }
-        // The protectable browsers that exist here are reached through their profile folder.
-        for (const char* id : {"com.google.Chrome", "com.brave.Browser", "com.microsoft.edgemac"}) {
-            const LinuxBrowserIdentity* row = LinuxBrowsers::forBundleIdentifier(QLatin1String(id));
-            QVERIFY2(!row->executables.isEmpty(), id);
-            QVERIFY2(!row->windowClasses.isEmpty(), id);
-            QVERIFY2(!row->profileFolder.isEmpty(), id);
+        // Every browser the debugging protocol serves is reached through its profile folder.
+        for (const SupportedBrowser& b : SupportedBrowser::all()) {
+            const LinuxBrowserIdentity* row = LinuxBrowsers::forBundleIdentifier(b.bundleIdentifier);
+            QVERIFY2(!row->executables.isEmpty(), qPrintable(b.id));
+            QVERIFY2(!row->windowClasses.isEmpty(), qPrintable(b.id));
+            QCOMPARE(row->profileFolder.isEmpty(), !b.servedBy(SupportedBrowser::devToolsRoute));
         }
         QCOMPARE(LinuxBrowsers::profilePath(*LinuxBrowsers::forBundleIdentifier(QStringLiteral("com.google.Chrome")),
                                             QStringLiteral("/home/ada")),
                  QStringLiteral("/home/ada/.config/google-chrome"));
-        QCOMPARE(LinuxBrowsers::profilePath(*LinuxBrowsers::forBundleIdentifier(QStringLiteral("com.apple.Safari")),
+        QCOMPARE(LinuxBrowsers::profilePath(*LinuxBrowsers::forBundleIdentifier(QStringLiteral("org.mozilla.firefox")),
                                             QStringLiteral("/home/ada")),
                  QString());
 
@@ -379,8 +370,6 @@ private slots:
         stop(process);
         QVERIFY(!workspace.isRunning(brave));
 
-        // No Linux form, never running.
-        QVERIFY(!workspace.isRunning(QStringLiteral("com.apple.Safari")));
         QVERIFY(!workspace.isRunning(QStringLiteral("com.example.unknown")));
     }
 

@@ -210,16 +210,16 @@ void TestOnboardingFlow::browsers_data()
     QTest::addColumn<QString>("needing");
     QTest::addColumn<QString>("prompt");
     using L = BrowserStates;
-    QTest::newRow("none known") << L{} << QStringList{} << QString() << "Safari";
+    QTest::newRow("none known") << L{} << QStringList{} << QString() << "Google Chrome";
     QTest::newRow("not installed is not listed")
-        << L{{"safari", int(Kind::notInstalled)}, {"chrome", int(Kind::notConnected)}} << QStringList{"Google Chrome"}
+        << L{{"chromium", int(Kind::notInstalled)}, {"chrome", int(Kind::notConnected)}} << QStringList{"Google Chrome"}
         << QString() << "Google Chrome";
     QTest::newRow("two refused: the first in table order")
         << L{{"edge", int(Kind::permissionNeeded)}, {"chrome", int(Kind::permissionNeeded)}}
         << QStringList{"Google Chrome", "Microsoft Edge"} << "Google Chrome" << QString("Google Chrome");
-    QTest::newRow("all connected: the prompt names Safari")
-        << L{{"brave", int(Kind::connected)}, {"arc", int(Kind::connected)}} << QStringList{"Arc", "Brave"} << QString()
-        << "Safari";
+    QTest::newRow("all protected: the prompt names the first browser")
+        << L{{"brave", int(Kind::connected)}, {"vivaldi", int(Kind::privateWindowsHidden)}}
+        << QStringList{"Brave", "Vivaldi"} << QString() << "Google Chrome";
     QTest::newRow("prompt skips the connected")
         << L{{"chrome", int(Kind::connected)}, {"brave", int(Kind::browserClosed)}}
         << QStringList{"Google Chrome", "Brave"} << QString() << "Brave";

@@ -4,48 +4,44 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTcpServer>
 #include <QThread>
 
 #include <csignal>
+#include <cstdlib>
 #include <libpq-fe.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-// A private PostgreSQL server for one test: its own cluster in a temporary folder, listening only
-// on a Unix socket there (no TCP port, so parallel runs cannot clash), stopped by process id.
-// As root the server runs as "postgres" (initdb refuses root).
+// A private PostgreSQL server for one test: its own cluster in a folder of its own that it makes
+// in the temporary folder and removes again, listening on a Unix socket there (no TCP port, so
+// parallel runs cannot clash) or, with TLS, on a free loopback port; stopped by process id.
+// As root the server runs as "postgres" (initdb refuses root): the folder is made over to that
+// user, and no folder it did not make is touched.
 class PostgresServer {
 public:
-    ~PostgresServer() { stop(); }
-
-    bool start(const QString& folder)
+    ~PostgresServer()
     {
-        m_folder = folder;
-        QDir().mkpath(folder);
-        const bool root = ::geteuid() == 0;
-        if (root) {
-            // The server's user must reach the folder: open the parents for traversal only.
-            for (QDir up(folder); up.cdUp() && up.absolutePath() != QLatin1String("/");)
-                ::chmod(QFile::encodeName(up.absolutePath()).constData(), 0711);
-            if (!run({QStringLiteral("chown"), QStringLiteral("postgres"), folder}))
-                return false;
-        }
-        const QString bin = QStringLiteral("/usr/lib/postgresql/15/bin/");
-        const QString data = folder + QStringLiteral("/data");
-        if (!run(asServerUser(root, {bin + QStringLiteral("initdb"), QStringLiteral("-D"), data, QStringLiteral("-A"),
-                                     QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres")})))
-            return false;
-        const QString options = QStringLiteral("-c listen_addresses='' -c unix_socket_directories='%1' -c fsync=off "
-                                               "-c max_connections=60")
-                                    .arg(folder);
-        if (!run(asServerUser(root, {bin + QStringLiteral("pg_ctl"), QStringLiteral("-D"), data, QStringLiteral("-o"),
-                                     options, QStringLiteral("-l"), folder + QStringLiteral("/log"),
-                                     QStringLiteral("-w"), QStringLiteral("start")})))
-            return false;
-        QFile pidFile(data + QStringLiteral("/postmaster.pid"));
-        if (pidFile.open(QIODevice::ReadOnly))
-            m_pid = pidFile.readLine().trimmed().toInt();
-        return isRunning();
+        stop();
+        if (!m_folder.isEmpty())
+            QDir(m_folder).removeRecursively();
+    }
+
+    bool start() { return startCluster(QString()); }
+
+    // TCP on 127.0.0.1 with TLS only, under a certificate for `certificateName` made now and
+    // signed by nobody else (so it is its own root: `certificate()` is what a client must trust).
+    bool startWithTls(const QString& certificateName)
+    {
+        return makeFolder() &&
+               runAs(false, {QStringLiteral("openssl"), QStringLiteral("req"), QStringLiteral("-x509"),
+                             QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-nodes"),
+                             QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+                             QStringLiteral("/CN=") + certificateName, QStringLiteral("-addext"),
+                             QStringLiteral("subjectAltName=DNS:") + certificateName, QStringLiteral("-keyout"),
+                             m_folder + QStringLiteral("/server.key"), QStringLiteral("-out"), certificate()}) &&
+               handOver(m_folder + QStringLiteral("/server.key")) && startCluster(certificateName);
     }
 
     void stop()
@@ -64,8 +60,11 @@ public:
 
     bool isRunning() const { return m_pid > 0; }
     const QString& error() const { return m_error; }
+    QString certificate() const { return m_folder + QStringLiteral("/server.crt"); }
+    int port() const { return m_port; }
+    const QString& folder() const { return m_folder; }
 
-    // Connection text for the database itself.
+    // Connection text for the database itself (over the socket).
     QString connection(const QString& extra = QString()) const
     {
         return QStringLiteral("host=%1 dbname=postgres user=postgres %2").arg(m_folder, extra);
@@ -82,17 +81,81 @@ public:
     }
 
 private:
-    static QStringList asServerUser(bool root, QStringList command)
+    bool makeFolder()
     {
-        if (root)
+        if (!m_folder.isEmpty())
+            return true;
+        QByteArray pattern = QFile::encodeName(QDir::tempPath() + QStringLiteral("/qh-pg-XXXXXX"));
+        if (!::mkdtemp(pattern.data())) {
+            m_error = QStringLiteral("no private folder in %1").arg(QDir::tempPath());
+            return false;
+        }
+        m_folder = QFile::decodeName(pattern);
+        return handOver(m_folder);
+    }
+
+    // As root, the server's user owns what the server reads; the mode stays private.
+    bool handOver(const QString& path)
+    {
+        if (::geteuid() != 0)
+            return true;
+        const passwd* user = ::getpwnam("postgres");
+        if (!user || ::chown(QFile::encodeName(path).constData(), user->pw_uid, user->pw_gid) != 0) {
+            m_error = QStringLiteral("cannot give %1 to the postgres user").arg(path);
+            return false;
+        }
+        return true;
+    }
+
+    bool startCluster(const QString& tlsName)
+    {
+        if (!makeFolder())
+            return false;
+        const bool root = ::geteuid() == 0;
+        const QString bin = QStringLiteral("/usr/lib/postgresql/15/bin/");
+        const QString data = m_folder + QStringLiteral("/data");
+        if (!runAs(root, {bin + QStringLiteral("initdb"), QStringLiteral("-D"), data, QStringLiteral("-A"),
+                          QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres")}))
+            return false;
+        QString options =
+            QStringLiteral("-c unix_socket_directories='%1' -c fsync=off -c max_connections=60").arg(m_folder);
+        if (tlsName.isEmpty()) {
+            options += QStringLiteral(" -c listen_addresses=''");
+        } else {
+            {
+                QTcpServer probe; // a port free right now; the server takes it a moment later
+                if (!probe.listen(QHostAddress::LocalHost)) {
+                    m_error = QStringLiteral("no free loopback port");
+                    return false;
+                }
+                m_port = probe.serverPort();
+            }
+            options += QStringLiteral(" -c listen_addresses='127.0.0.1' -p %1 -c ssl=on -c ssl_cert_file='%2' "
+                                      "-c ssl_key_file='%3/server.key'")
+                           .arg(m_port)
+                           .arg(certificate(), m_folder);
+            // Only TLS connections from loopback are let in.
+            QFile hba(data + QStringLiteral("/pg_hba.conf"));
+            if (!hba.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+                hba.write("local all all trust\nhostssl all all 127.0.0.1/32 trust\n") < 0)
+                return false;
+        }
+        if (!runAs(root, {bin + QStringLiteral("pg_ctl"), QStringLiteral("-D"), data, QStringLiteral("-o"), options,
+                          QStringLiteral("-l"), m_folder + QStringLiteral("/log"), QStringLiteral("-w"),
+                          QStringLiteral("start")}))
+            return false;
+        QFile pidFile(data + QStringLiteral("/postmaster.pid"));
+        if (pidFile.open(QIODevice::ReadOnly))
+            m_pid = pidFile.readLine().trimmed().toInt();
+        return isRunning();
+    }
+
+    bool runAs(bool serverUser, QStringList command)
+    {
+        if (serverUser)
             command = QStringList{QStringLiteral("runuser"), QStringLiteral("-u"), QStringLiteral("postgres"),
                                   QStringLiteral("--")} +
                       command;
-        return command;
-    }
-
-    bool run(const QStringList& command)
-    {
         QProcess p;
         p.setProcessChannelMode(QProcess::MergedChannels);
         // The tests' locale may not be installed; the server needs one that is.
@@ -111,4 +174,5 @@ private:
     QString m_folder;
     QString m_error = QStringLiteral("PostgreSQL was not started");
     pid_t m_pid = 0;
+    int m_port = 0;
 };

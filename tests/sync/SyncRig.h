@@ -16,6 +16,13 @@ struct SyncDevice {
     explicit SyncDevice(RecordStore* records, const QString& environment = QStringLiteral("unknown"))
     {
         fixture.make();
+        connectTo(records, environment);
+    }
+
+    // As a start with another record store setting: a new sync service on the same data.
+    void connectTo(RecordStore* records, const QString& environment = QStringLiteral("unknown"))
+    {
+        sync.reset();
         SyncEnvironment env;
         env.recordStore = records;
         env.clock = &fixture.clock;

@@ -6,11 +6,14 @@
 #include "sync/MemoryRecordStore.h"
 #include "sync/PostgresRecordStore.h"
 #include "sync/RecordFields.h"
+#include "sync/RecordStoreConfig.h"
 #include "sync/SqliteRecordStore.h"
+#include "sync/SyncService.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -68,6 +71,7 @@ class RecordStoreContract : public QObject {
     QTemporaryDir m_folder;
     PostgresServer m_postgres;
     int m_case = 0;
+    struct stat m_tempBefore {};
 
     std::unique_ptr<RecordStore> open(const QString& backend)
     {
@@ -95,8 +99,20 @@ class RecordStoreContract : public QObject {
     }
 
 private slots:
-    void initTestCase() { m_postgres.start(m_folder.filePath(QStringLiteral("pg"))); }
-    void cleanupTestCase() { m_postgres.stop(); }
+    void initTestCase()
+    {
+        QVERIFY(::stat(QFile::encodeName(QDir::tempPath()).constData(), &m_tempBefore) == 0);
+        m_postgres.start();
+    }
+    // The servers ran in folders of their own: the shared temporary folder is as it was.
+    void cleanupTestCase()
+    {
+        m_postgres.stop();
+        struct stat after {};
+        QVERIFY(::stat(QFile::encodeName(QDir::tempPath()).constData(), &after) == 0);
+        QCOMPARE(after.st_mode, m_tempBefore.st_mode);
+        QCOMPARE(after.st_uid, m_tempBefore.st_uid);
+    }
 
     // Stored fields come from a database anyone may have written: every well-formed pair reads the
     // same whichever way it is spelled, and anything else is left out.
@@ -121,6 +137,9 @@ private slots:
         QTest::newRow("malformed pairs")
             << QByteArray(R"({"a":["s",1],"b":["x","y"],"c":"bare","d":["s","ok","extra"],"e":[],"f":["s","ok"]})")
             << QStringLiteral("f=s:ok");
+        QTest::newRow("a text holding NULs")
+            << QByteArray(R"({"a":["z",["x","","y"]],"b":["z",[]],"c":["z",["x",1]],"d":["z","x"]})")
+            << QStringLiteral("a=s:x") + QString(2, QChar(0)) + QStringLiteral("y");
         QTest::newRow("invalid UTF-8") << QByteArray("{\"a\":[\"s\",\"\xff\"]}") << QString();
         QTest::newRow("not JSON") << QByteArray(R"({"a":["s","x"])") << QString();
         QTest::newRow("trailing text") << QByteArray(R"({"a":["s","x"]} x)") << QString();
@@ -214,6 +233,35 @@ private slots:
         QVERIFY(got.changedKeys().isEmpty());
     }
 
+    // A text may hold U+0000 (a paste brings one): it comes back exactly, and the items saved
+    // beside it land too.
+    void nulInText_data()
+    {
+        addBackendColumn();
+        QTest::addColumn<QString>("text");
+        const QChar nul(0);
+        addRow("inside", QStringLiteral("a") + nul + QStringLiteral("b"));
+        addRow("at both ends", nul + QStringLiteral("x\\u0000") + nul);
+        addRow("only NULs", QString(2, nul));
+        addRow("beside text beyond ASCII", QStringLiteral("caf\u00e9") + nul + QStringLiteral("\U0001F600"));
+    }
+    void nulInText()
+    {
+        OPEN_OR_SKIP(store);
+        QFETCH(QString, text);
+        CloudRecord task(QStringLiteral("QHTask"), QStringLiteral("T"));
+        task.setString(QStringLiteral("title"), text);
+        CloudRecord body = note(QStringLiteral("N"), QStringLiteral("plain"));
+        body.setString(QStringLiteral("body"), text);
+        const auto saved = waitFor(store->modify({task, note(QStringLiteral("P"), QStringLiteral("plain")), body}, {}));
+        QVERIFY2(!saved.error, qPrintable(saved.error ? saved.error->description() : QString()));
+        for (const ItemResult& item : saved.value.saves)
+            QVERIFY2(!item.error, qPrintable(item.name));
+        QCOMPARE(fetchOne(*store, QStringLiteral("T"))->string(QStringLiteral("title")), text);
+        QCOMPARE(fetchOne(*store, QStringLiteral("N"))->string(QStringLiteral("body")), text);
+        QCOMPARE(fetchOne(*store, QStringLiteral("P"))->string(QStringLiteral("title")), QStringLiteral("plain"));
+    }
+
     // Answers keep request order; missing names answer "unknown item"; limits fail as told.
     void batches_data() { backends(); }
     void batches()
@@ -254,6 +302,57 @@ private slots:
         QCOMPARE(waitFor(store->fetch(many)).error->code, RecordErrorCode::limitExceeded);
         QCOMPARE(waitFor(store->modify({}, many)).error->code, RecordErrorCode::limitExceeded);
         QVERIFY(fetchOne(*store, QStringLiteral("A")));
+    }
+
+    // A service entry naming a remote server (here a loopback one under a name that is not
+    // "local") gets its certificate checked: only a server the user trusts is talked to.
+    void serviceChecksCertificate_data()
+    {
+        QTest::addColumn<bool>("trusted");
+        QTest::newRow("certificate trusted") << true;
+        QTest::newRow("certificate not trusted") << false;
+    }
+    void serviceChecksCertificate()
+    {
+        QFETCH(bool, trusted);
+        PostgresServer server;
+        if (!server.startWithTls(QStringLiteral("records.quill.test")))
+            QSKIP(qPrintable(server.error()));
+        // A root the server's certificate does not chain to.
+        const QString stranger = m_folder.filePath(QStringLiteral("stranger.crt"));
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-subj"),
+                       QStringLiteral("/CN=records.quill.test"), QStringLiteral("-keyout"),
+                       m_folder.filePath(QStringLiteral("stranger.key")), QStringLiteral("-out"), stranger});
+        QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+        QFile services(m_folder.filePath(QStringLiteral("services.conf")));
+        QVERIFY(services.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        services.write(QStringLiteral("[quill]\nhost=records.quill.test\nhostaddr=127.0.0.1\nport=%1\n"
+                                      "dbname=postgres\nuser=postgres\nsslrootcert=%2\n")
+                           .arg(server.port())
+                           .arg(trusted ? server.certificate() : stranger)
+                           .toUtf8());
+        services.close();
+        qputenv("PGSERVICEFILE", QFile::encodeName(services.fileName()));
+        const std::unique_ptr<const char, void (*)(const char*)> unset("PGSERVICEFILE",
+                                                                       [](const char* name) { qunsetenv(name); });
+
+        const RecordStoreChoice choice = RecordStoreChoice::parse(QStringLiteral("service=quill"), QString());
+        QVERIFY2(choice.error.isEmpty(), qPrintable(choice.error));
+        QVERIFY(choice.location.contains(QLatin1String("sslmode='verify-full'")));
+        PostgresRecordStore store(choice.location);
+        const StoreAnswer<int> status = waitFor(store.accountStatus());
+        if (trusted) {
+            QVERIFY2(!status.error, qPrintable(status.error ? status.error->description() : QString()));
+            return;
+        }
+        QVERIFY(status.error);
+        QCOMPARE(status.error->code, RecordErrorCode::serverNotTrusted);
+        QVERIFY2(SyncService::userMessage(*status.error).contains(QLatin1String("certificate verify failed")),
+                 qPrintable(SyncService::userMessage(*status.error)));
+        QVERIFY(!SyncService::retryDelaySeconds(*status.error));
     }
 
     // The account: available, and a user name that stays the same for the same database.

@@ -36,7 +36,7 @@ class SyncProcesses : public QObject {
     }
 
 private slots:
-    void initTestCase() { m_postgres.start(m_folder.filePath(QStringLiteral("pg"))); }
+    void initTestCase() { m_postgres.start(); }
     void cleanupTestCase() { m_postgres.stop(); }
 
     void converge_data()
@@ -56,7 +56,7 @@ private slots:
                 QSKIP(qPrintable(m_postgres.error()));
             m_postgres.freshSchema(QStringLiteral("processes"));
             store = QStringLiteral("postgresql:///postgres?host=%1&user=postgres&options=%2")
-                        .arg(QString::fromUtf8(QUrl::toPercentEncoding(m_folder.filePath(QStringLiteral("pg")))),
+                        .arg(QString::fromUtf8(QUrl::toPercentEncoding(m_postgres.folder())),
                              QString::fromUtf8(QUrl::toPercentEncoding(QStringLiteral("-c search_path=processes"))));
         }
         const QString a = backend + QStringLiteral("-a");

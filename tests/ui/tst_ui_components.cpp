@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 
+#include "ui/CardShadow.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/ClickableArea.h"
 #include "ui/Controls.h"
@@ -9,15 +10,19 @@
 #include "ui/FocusButton.h"
 #include "ui/FocusCards.h"
 #include "ui/FocusPage.h"
+#include "ui/FocusRing.h"
 #include "ui/Headings.h"
 #include "ui/Palette.h"
 #include "ui/QueuedCall.h"
+#include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
 #include "ui/WrappingLabel.h"
 
 #include <QAccessible>
 #include <QApplication>
+#include <QLabel>
+#include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -60,6 +65,7 @@ class TestUiComponents : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void hexColors_data();
     void hexColors();
     void meterFill_data();
@@ -69,6 +75,9 @@ private slots:
     void flowLayoutWrapsInItsContainer();
     void buttonStates_data();
     void buttonStates();
+    void shadowAtPixelRatio_data();
+    void shadowAtPixelRatio();
+    void labelsKeepColourInClickableAreas();
     void pageColumns_data();
     void pageColumns();
     void heroCardContent_data();
@@ -87,6 +96,11 @@ private slots:
     void countdownRingState_data();
     void countdownRingState();
 };
+
+void TestUiComponents::initTestCase()
+{
+    FocusRing::install(*qApp);
+}
 
 void TestUiComponents::hexColors_data()
 {
@@ -206,49 +220,122 @@ void TestUiComponents::flowLayoutWrapsInItsContainer()
 void TestUiComponents::buttonStates_data()
 {
     QTest::addColumn<FocusButtonStyle>("style");
-    QTest::addColumn<bool>("pressedChangesFill");
     QTest::addColumn<bool>("fullWidth");
-    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << true << false;
-    QTest::newRow("gold full width") << FocusButtonStyle(FocusGoldButtonStyle{true, 14}) << true << true;
-    QTest::newRow("charcoal") << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << true << false;
-    QTest::newRow("selected pill") << FocusButtonStyle(FocusPillButtonStyle{true, 13}) << true << false;
-    QTest::newRow("outline sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << false << true;
+    QTest::addColumn<int>("cornerClicks");
+    QTest::newRow("gold") << FocusButtonStyle(FocusGoldButtonStyle{false, 14}) << false << 0;
+    QTest::newRow("gold full width") << FocusButtonStyle(FocusGoldButtonStyle{true, 14}) << true << 0;
+    QTest::newRow("ghost") << FocusButtonStyle(FocusGhostButtonStyle{14}) << false << 0;
+    QTest::newRow("link") << FocusButtonStyle(FocusLinkButtonStyle{13, FocusColor::alert()}) << false << 1;
+    QTest::newRow("plain") << FocusButtonStyle(FocusPlainButtonStyle{13.5, FocusColor::textSecondary()}) << false << 1;
+    QTest::newRow("charcoal") << FocusButtonStyle(FocusCharcoalButtonStyle{13}) << false << 0;
+    QTest::newRow("pill") << FocusButtonStyle(FocusPillButtonStyle{false, 13}) << false << 0;
+    QTest::newRow("selected pill") << FocusButtonStyle(FocusPillButtonStyle{true, 13}) << false << 0;
+    QTest::newRow("primary sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::primary, true}) << true << 0;
+    QTest::newRow("outline sheet") << FocusButtonStyle(FocusSheetButtonStyle{Kind::outline, true}) << true << 0;
 }
 
 void TestUiComponents::buttonStates()
 {
-    // The drawn fill near the left edge (no text there) in each state: hovering and disabling
-    // change nothing, pressing what the style says. A full-width button stretches in a row.
+    // Idle, hovered, pressed, disabled and keyboard-focused each look different from one another;
+    // a mouse click gives no focus ring. A full-width button stretches in a row.
     QFETCH(FocusButtonStyle, style);
-    QFETCH(bool, pressedChangesFill);
     QWidget host;
-    host.setAutoFillBackground(true);
-    QPalette p = host.palette();
-    p.setColor(QPalette::Window, FocusColor::paper());
-    host.setPalette(p);
+    Theme::fillBackground(&host, FocusColor::ink());
     auto* layout = new QHBoxLayout(&host);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setSpacing(20);
+    auto* other = new FocusButton(QStringLiteral("Other"), FocusCharcoalButtonStyle{13});
+    layout->addWidget(other);
     auto* button = new FocusButton(QStringLiteral("Label"), style);
     layout->addWidget(button);
     layOut(&host, 300);
-    QTEST(button->width() == layout->contentsRect().width(), "fullWidth");
-    const QPoint probe = button->mapTo(&host, QPoint(4, button->height() / 2));
-    const auto sample = [&] { return host.grab().toImage().pixelColor(probe).rgba(); };
+    QApplication::setActiveWindow(&host);
+    QTEST(button->width() == layout->contentsRect().width() - other->width() - layout->spacing(), "fullWidth");
+    const QRect around = button->geometry().adjusted(-6, -6, 6, 6);
+    const auto look = [&] {
+        QCoreApplication::processEvents();
+        return host.grab(around).toImage();
+    };
 
-    const QRgb idle = sample();
-    QTest::mouseMove(button, button->rect().center());
-    QCOMPARE(sample(), idle);
-    button->setEnabled(false);
-    QCOMPARE(sample(), idle);
-    button->setEnabled(true);
+    std::vector<QImage> states{look()};
+    button->setAttribute(Qt::WA_UnderMouse, true);
+    states.push_back(look());
     button->setDown(true);
-    QCOMPARE(sample() != idle, pressedChangesFill);
+    states.push_back(look());
     button->setDown(false);
+    button->setAttribute(Qt::WA_UnderMouse, false);
+    button->setEnabled(false);
+    states.push_back(look());
+    button->setEnabled(true);
+    button->setFocus(Qt::TabFocusReason);
+    states.push_back(look());
+    for (size_t a = 0; a < states.size(); ++a)
+        for (size_t b = a + 1; b < states.size(); ++b)
+            QVERIFY2(states[a] != states[b], qPrintable(QStringLiteral("states %1 and %2 look alike").arg(a).arg(b)));
 
-    // The click lands inside the rounded shape only.
+    other->setFocus(Qt::TabFocusReason);
+    QCOMPARE(look(), states[0]);
+    // The click lands inside the rounded shape only, and its focus draws no ring.
+    QFETCH(int, cornerClicks);
     QSignalSpy clicks(button, &QAbstractButton::clicked);
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(1, 1)); // QPoint(0, 0) would mean the centre
+    QCOMPARE(clicks.count(), cornerClicks);
     QTest::mouseClick(button, Qt::LeftButton, {}, button->rect().center());
-    QCOMPARE(clicks.count(), 1);
+    QCOMPARE(clicks.count(), cornerClicks + 1);
+    if (button->hasFocus())
+        QVERIFY(!FocusRing::visibleRing());
+}
+
+void TestUiComponents::shadowAtPixelRatio_data()
+{
+    QTest::addColumn<qreal>("ratio");
+    QTest::newRow("1") << 1.0;
+    QTest::newRow("1.5") << 1.5;
+    QTest::newRow("2") << 2.0;
+}
+
+void TestUiComponents::shadowAtPixelRatio()
+{
+    // With no offset the shadow is the same on all four sides, darkest at the card, and gone
+    // well before twice the margin a card reserves for it.
+    QFETCH(qreal, ratio);
+    const qreal blur = 22;
+    QImage image(QSize(420, 380) * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(FocusColor::paper());
+    const QRectF card(60, 70, 300, 240);
+    {
+        QPainter painter(&image);
+        CardShadow::paint(painter, card, 26, blur, 0, FocusColor::withOpacity(FocusColor::ink(), 0.22));
+    }
+    // In device pixels: the card's edges fall on whole pixels at every ratio of the table.
+    const auto darkness = [&](int x, int y) { return FocusColor::paper().red() - image.pixelColor(x, y).red(); };
+    const int left = int(card.left() * ratio), right = int(card.right() * ratio);
+    const int top = int(card.top() * ratio), bottom = int(card.bottom() * ratio);
+    const int midX = (left + right) / 2, midY = (top + bottom) / 2;
+    const int far = int(2 * CardShadow::extent(blur, 0).left() * ratio);
+    for (int k = 0; k < far; ++k) {
+        const int l = darkness(left - 1 - k, midY), r = darkness(right + k, midY);
+        const int t = darkness(midX, top - 1 - k), b = darkness(midX, bottom + k);
+        QVERIFY2(std::abs(l - r) <= 2 && std::abs(t - b) <= 2 && std::abs(l - t) <= 2,
+                 qPrintable(QStringLiteral("%1 px out: %2 %3 %4 %5").arg(k).arg(l).arg(r).arg(t).arg(b)));
+    }
+    QVERIFY(darkness(left - 1, midY) > darkness(left - far / 2, midY));
+    QCOMPARE(darkness(left - far, midY), 0);
+    QCOMPARE(darkness(right + far, bottom + far), 0);
+}
+
+void TestUiComponents::labelsKeepColourInClickableAreas()
+{
+    ClickableArea area;
+    auto* layout = new QVBoxLayout(&area);
+    QLabel* from = plainLabel(QStringLiteral("From Thursday"), 12, QFont::Medium, FocusColor::alert(), &area);
+    layout->addWidget(from);
+    auto* eyebrow = new Eyebrow(QStringLiteral("Today"), FocusColor::gold(), 11.5, &area);
+    layout->addWidget(eyebrow);
+    layOut(&area, 200);
+    QCOMPARE(from->palette().color(from->foregroundRole()), FocusColor::alert());
+    QCOMPARE(eyebrow->palette().color(eyebrow->foregroundRole()), FocusColor::gold());
 }
 
 void TestUiComponents::pageColumns_data()

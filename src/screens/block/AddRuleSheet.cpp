@@ -1,4 +1,5 @@
 #include "screens/block/AddRuleSheet.h"
+#include "model/LocaleFormats.h"
 
 #include "screens/block/BlockWidgets.h"
 #include "screens/block/RuleStatus.h"
@@ -8,9 +9,11 @@
 #include "ui/FocusButton.h"
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
+#include "ui/Pickers.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
+#include "ui/WindowFit.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -34,6 +37,7 @@ public:
         setText(name);
         setAccessibleName(name);
         setCursor(Qt::PointingHandCursor);
+        prepareFocusButton(this, FocusPillButtonStyle{});
         m_icon = new SiteIconView(site, name, 18, this);
         m_icon->setAttribute(Qt::WA_TransparentForMouseEvents);
     }
@@ -77,7 +81,10 @@ protected:
     }
 
 private:
-    FocusButtonLook look() const { return focusButtonLook(FocusPillButtonStyle{m_selected, 12.5}, isDown()); }
+    FocusButtonLook look() const
+    {
+        return focusButtonLook(FocusPillButtonStyle{m_selected, 12.5}, focusButtonState(this));
+    }
 
     SiteIconView* m_icon;
     bool m_selected = false;
@@ -92,6 +99,7 @@ public:
     {
         setText(text);
         setCursor(Qt::PointingHandCursor);
+        prepareFocusButton(this, FocusCharcoalButtonStyle{13});
     }
 
     QSize sizeHint() const override
@@ -106,10 +114,10 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, isDown());
+        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, focusButtonState(this));
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        p.setOpacity(look.opacity * (dimmed ? 0.45 : 1.0));
+        p.setOpacity(dimmed && isEnabled() ? look.opacity * 0.45 : look.opacity);
         QPainterPath shape;
         shape.addRoundedRect(QRectF(rect()), look.cornerRadius, look.cornerRadius);
         p.fillPath(shape, look.fill);
@@ -303,9 +311,10 @@ AddRuleSheet::AddRuleSheet(std::optional<BlockRule> existingRule, QSet<QString> 
       m_clock(clock)
 {
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website"));
+    setWindowTitle(
+        WindowFit::programTitle(m_form.isEditing() ? QStringLiteral("Edit block") : QStringLiteral("Block a website")));
     Theme::fillBackground(this, FocusColor::paper());
-    setFixedSize(620, 740);
+    WindowFit::fixSize(this, QSize(620, 740));
 
     m_saveButton = new PrimaryButton(m_form.isEditing() ? QStringLiteral("Save") : QStringLiteral("Add block"));
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
@@ -439,8 +448,7 @@ QWidget* AddRuleSheet::buildWhenBlock()
                 auto* edit = new QTimeEdit(value);
                 edit->setObjectName(name);
                 edit->setAccessibleName(caption);
-                edit->setFont(Theme::font(13, QFont::Medium));
-                edit->setDisplayFormat(QLocale().timeFormat(QLocale::ShortFormat));
+                Pickers::applyLook(edit);
                 times->addWidget(edit);
                 return edit;
             };

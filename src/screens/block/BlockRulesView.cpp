@@ -1,5 +1,7 @@
 #include "screens/block/BlockRulesView.h"
 
+#include "router/BrowserStateText.h"
+
 #include "blocking/BrowserAutomationService.h"
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
@@ -214,19 +216,28 @@ void BlockRulesView::refreshBrowsers()
         items->addWidget(BlockUi::label(browser->name, 14, QFont::DemiBold, FocusColor::text()));
         items->addStretch(1);
         const auto state = engine->accessByBrowserID().value(browser->id);
-        if (state.kind == BrowserAccessState::Kind::connected) {
+        const std::optional<BrowserStateText> text = browserStateText(*browser, state);
+        if (state.isProtected()) {
             auto* ok = new FocusOKText(QStringLiteral("Connected"));
             ok->setObjectName(QStringLiteral("connectedText"));
+            if (text)
+                ok->setToolTip(text->detail);
             items->addWidget(ok);
+        } else if (text && text->actionTitle.isEmpty()) {
+            auto* waiting = BlockUi::label(text->detail, 12, QFont::Normal, FocusColor::alert());
+            waiting->setObjectName(QStringLiteral("browserStateText"));
+            items->addWidget(waiting);
         } else {
-            auto* connectButton = new FocusButton(QStringLiteral("Connect"), FocusPillButtonStyle{false, 12});
+            auto* connectButton =
+                new FocusButton(text ? text->actionTitle : QStringLiteral("Connect"), FocusPillButtonStyle{false, 12});
             connectButton->setObjectName(QStringLiteral("connectButton"));
-            connectButton->setToolTip(QStringLiteral("macOS will ask for permission. Choose Allow."));
+            connectButton->setToolTip(text ? text->detail
+                                           : QStringLiteral("macOS will ask for permission. Choose Allow."));
             const SupportedBrowser target = *browser;
             QPointer<BrowserAutomationService> service(engine);
             connect(connectButton, &QAbstractButton::clicked, this, [service, target] {
                 if (service)
-                    service->connect(target);
+                    service->fix(target);
             });
             items->addWidget(connectButton);
         }

@@ -42,7 +42,7 @@ FormSheet buildFormSheet(QDialog* sheet, const QString& title, QAbstractButton* 
     auto* barRow = new QHBoxLayout(bar);
     barRow->setContentsMargins(22, 14, 22, 14);
     barRow->setSpacing(12);
-    auto* cancel = new FocusButton(QStringLiteral("Cancel"), FocusLinkButtonStyle{13.5, FocusColor::textSecondary()});
+    auto* cancel = new FocusButton(QStringLiteral("Cancel"), FocusPlainButtonStyle{13.5, FocusColor::textSecondary()});
     cancel->setObjectName(QStringLiteral("cancelButton"));
     QObject::connect(cancel, &QAbstractButton::clicked, sheet, &QDialog::reject);
     barRow->addWidget(cancel);

@@ -10,6 +10,7 @@
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
+#include "ui/WindowFit.h"
 #include "ui/WrappingLabel.h"
 
 #include <QHBoxLayout>
@@ -35,10 +36,10 @@ BlockingBypassCooldownSheet::BlockingBypassCooldownSheet(const BlockingBypassKin
     : QDialog(parent), m_kind(kind), m_onGrant(std::move(onGrant)), m_cooldown(clock)
 {
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(kind.titleText());
+    setWindowTitle(WindowFit::programTitle(kind.titleText()));
     Theme::fillBackground(this, FocusColor::paper());
-    setFixedWidth(460);
-    setMinimumHeight(520);
+    // The design's 460 by 520 grows with a long title rather than cutting it.
+    WindowFit::fixWidthGrowHeight(this, 460, 520);
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(32, 28, 32, 28);

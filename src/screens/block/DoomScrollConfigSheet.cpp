@@ -7,6 +7,7 @@
 #include "ui/FocusButton.h"
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
+#include "ui/WindowFit.h"
 #include "ui/WrappingLabel.h"
 
 #include <QHBoxLayout>
@@ -20,9 +21,9 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
       m_onSave(std::move(onSave))
 {
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(QStringLiteral("Doom Scroll Breaks"));
+    setWindowTitle(WindowFit::programTitle(QStringLiteral("Doom Scroll Breaks")));
     Theme::fillBackground(this, FocusColor::paper());
-    setFixedSize(520, 620);
+    WindowFit::fixSize(this, QSize(520, 620));
     auto* save = new FocusButton(QStringLiteral("Save"), FocusCharcoalButtonStyle{13});
     save->setObjectName(QStringLiteral("saveButton"));
     QVBoxLayout* column =

@@ -1,4 +1,5 @@
 #include "screens/block/DoomScrollTexts.h"
+#include "model/LocaleFormats.h"
 
 #include "model/BlockRule.h"
 
@@ -63,15 +64,14 @@ QString siteNames(const std::vector<DoomScrollDomain>& domains)
     QStringList names;
     for (const DoomScrollDomain& d : domains)
         names.append(BlockRule::suggestedDisplayName(d.domain));
-    return QLocale().createSeparatedList(names);
+    return LocaleFormats::list(QLocale(), names);
 }
 
 QString statusLine(const DoomScrollConfig& config, const SharedState& state, Date now, const Calendar& calendar)
 {
     if (isOnBreak(state, now)) {
         const LocalDateTime end = calendar.components(*state.doomScroll->breakEndsAt);
-        return QStringLiteral("On a break until ") +
-               QLocale().toString(QTime(end.hour, end.minute), QLocale::ShortFormat) +
+        return QStringLiteral("On a break until ") + LocaleFormats::shortTime(QLocale(), QTime(end.hour, end.minute)) +
                QStringLiteral(". These sites open again automatically.");
     }
     const qint64 used = state.doomScroll ? state.doomScroll->usedSeconds / 60 : 0;

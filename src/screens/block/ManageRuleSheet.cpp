@@ -12,6 +12,7 @@
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
+#include "ui/WindowFit.h"
 #include "ui/WrappingLabel.h"
 
 #include <QHBoxLayout>
@@ -27,9 +28,9 @@ ManageRuleSheet::ManageRuleSheet(AppContext& context, BlockRule rule, QSet<QStri
 {
     const BlockRule& r = m_flow.rule();
     setWindowModality(Qt::WindowModal);
-    setWindowTitle(r.displayName);
+    setWindowTitle(WindowFit::programTitle(r.displayName));
     Theme::fillBackground(this, FocusColor::paper());
-    setFixedSize(460, 440);
+    WindowFit::fixSize(this, QSize(460, 440));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(30, 24, 30, 24);

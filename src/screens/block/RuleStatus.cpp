@@ -1,4 +1,5 @@
 #include "screens/block/RuleStatus.h"
+#include "model/LocaleFormats.h"
 
 #include "store/RuleEvaluation.h"
 
@@ -225,7 +226,7 @@ QString timeText(Date moment, Date now, const Calendar& calendar)
 {
     const LocalDateTime local = calendar.components(moment);
     const QLocale locale;
-    const QString time = locale.toString(QTime(local.hour, local.minute), QLocale::ShortFormat);
+    const QString time = LocaleFormats::shortTime(locale, QTime(local.hour, local.minute));
     const qint64 days = calendar.daysBetween(now, moment);
     if (days == 0)
         return time;

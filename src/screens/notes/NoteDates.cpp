@@ -1,4 +1,5 @@
 #include "screens/notes/NoteDates.h"
+#include "model/LocaleFormats.h"
 
 namespace NoteDates {
 
@@ -13,12 +14,7 @@ QString label(Date date, Date now, const Calendar& calendar)
     const QLocale& locale = calendar.locale();
     if (calendar.daysBetween(date, now) <= 6)
         return locale.dayName(day.dayOfWeek(), QLocale::ShortFormat);
-    // The locale's own order of day and month, read from its short date pattern.
-    const QString pattern = locale.dateFormat(QLocale::ShortFormat);
-    const qsizetype d = pattern.indexOf(QLatin1Char('d'));
-    const qsizetype m = pattern.indexOf(QLatin1Char('M'));
-    const bool dayFirst = d >= 0 && m >= 0 && d < m;
-    return locale.toString(day, dayFirst ? QStringLiteral("d MMM") : QStringLiteral("MMM d"));
+    return LocaleFormats::effective(locale).toString(day, LocaleFormats::dayMonthPattern(locale));
 }
 
 } // namespace NoteDates

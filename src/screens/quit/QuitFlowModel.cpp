@@ -1,4 +1,5 @@
 #include "screens/quit/QuitFlowModel.h"
+#include "model/LocaleFormats.h"
 
 #include "model/BlockRule.h"
 #include "store/StorageService.h"
@@ -141,7 +142,7 @@ QString QuitFlowModel::blockedSitesPhrase(const std::vector<QuitSite>& sites)
         QStringList names;
         for (const QuitSite& site : sites)
             names.append(site.name);
-        return QLocale().createSeparatedList(names);
+        return LocaleFormats::list(QLocale(), names);
     }
     return QStringLiteral("%1, %2 and %3 more sites").arg(sites[0].name, sites[1].name).arg(sites.size() - 2);
 }

@@ -12,6 +12,7 @@
 #include "ui/RoundedPanel.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
+#include "ui/WindowFit.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -352,8 +353,7 @@ QuitFlowWindow::QuitFlowWindow(const Hooks& hooks, std::function<void()> onQuit)
     setObjectName(QStringLiteral("quitWindow"));
     setWindowTitle(QStringLiteral("Quit Quillharbour"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setFixedWidth(480);
-    setMinimumHeight(630);
+    WindowFit::fixSize(this, QSize(480, 630));
     Theme::fillBackground(this, FocusColor::paper());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -367,7 +367,6 @@ QuitFlowWindow::QuitFlowWindow(const Hooks& hooks, std::function<void()> onQuit)
     timer->setInterval(250);
     connect(timer, &QTimer::timeout, &m_model, &QuitFlowModel::tick);
     timer->start();
-    resize(480, 630);
 }
 
 QuitFlowWindow* QuitFlowWindow::current()

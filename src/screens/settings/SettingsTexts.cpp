@@ -1,5 +1,7 @@
 #include "screens/settings/SettingsTexts.h"
 
+#include "router/BrowserStateText.h"
+
 #include <QKeySequence>
 
 namespace SettingsTexts {
@@ -36,7 +38,16 @@ std::vector<BrowserRow> browserRows(const std::vector<SupportedBrowser>& browser
         if (isNotInstalled(browser, access))
             continue;
         const BrowserAccessState state = access.value(browser.id);
-        BrowserRow row{browser, {}, state.needsAttention(), BrowserControl::tryAgain};
+        BrowserRow row{browser, {}, state.needsAttention(), BrowserControl::tryAgain, {}};
+        if (const std::optional<BrowserStateText> text = browserStateText(browser, state)) {
+            row.detail = text->detail;
+            row.fixTitle = text->actionTitle;
+            row.control = state.isProtected()           ? BrowserControl::connected
+                          : text->actionTitle.isEmpty() ? BrowserControl::none
+                                                        : BrowserControl::fix;
+            rows.push_back(row);
+            continue;
+        }
         switch (state.kind) {
         case Kind::notInstalled:
             continue;
@@ -59,6 +70,8 @@ std::vector<BrowserRow> browserRows(const std::vector<SupportedBrowser>& browser
             break;
         case Kind::problem:
             row.detail = state.message;
+            break;
+        default:
             break;
         }
         rows.push_back(row);

@@ -18,13 +18,14 @@ QLocale effectiveLocale(const QLocale& locale);
 // "A, B and C" in the locale's way.
 QString joinList(const QStringList& items, const QLocale& locale = QLocale());
 
-enum class BrowserControl { none, connect, tryAgain, connected };
+enum class BrowserControl { none, connect, tryAgain, connected, fix };
 
 struct BrowserRow {
     SupportedBrowser browser;
     QString detail; // empty: no detail line
     bool isError = false;
     BrowserControl control = BrowserControl::none;
+    QString fixTitle; // the fix button's title
 };
 
 // One row per browser with a known state other than not installed, in table order.

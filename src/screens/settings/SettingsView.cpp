@@ -140,6 +140,14 @@ QWidget* SettingsView::buildBrowsers()
         };
         w.connect = pill(QStringLiteral("Connect"), QStringLiteral("connect"));
         w.tryAgain = pill(QStringLiteral("Try Again"), QStringLiteral("tryAgain"));
+        w.fix = new FocusButton(QString(), FocusPillButtonStyle{false, 12.5}, w.row);
+        w.fix->setObjectName(QStringLiteral("fix"));
+        w.fix->setCursor(Qt::PointingHandCursor);
+        connect(w.fix, &QAbstractButton::clicked, this, [this, browser] {
+            if (m_context.browsers)
+                m_context.browsers->fix(browser);
+        });
+        w.row->addTrailing(w.fix);
         w.connected = new FocusOKText(QStringLiteral("Connected"), w.row);
         w.connected->setObjectName(QStringLiteral("connected"));
         w.row->addTrailing(w.connected);
@@ -363,6 +371,8 @@ void SettingsView::refreshBrowsers()
         w.connect->setVisible(row.control == SettingsTexts::BrowserControl::connect);
         w.tryAgain->setVisible(row.control == SettingsTexts::BrowserControl::tryAgain);
         w.connected->setVisible(row.control == SettingsTexts::BrowserControl::connected);
+        w.fix->setText(row.fixTitle);
+        w.fix->setVisible(row.control == SettingsTexts::BrowserControl::fix);
         w.row->show();
     }
     m_noBrowserRow->setVisible(rows.empty());

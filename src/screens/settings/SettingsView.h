@@ -54,6 +54,7 @@ private:
         FocusButton* connect = nullptr;
         FocusButton* tryAgain = nullptr;
         FocusOKText* connected = nullptr;
+        FocusButton* fix = nullptr;
     };
 
     QWidget* buildBrowsers();

@@ -1,4 +1,5 @@
 #include "screens/todos/TaskEditorSheet.h"
+#include "model/LocaleFormats.h"
 
 #include "store/Reminders.h"
 #include "ui/ChoiceDialog.h"
@@ -7,9 +8,11 @@
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
+#include "ui/Pickers.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
+#include "ui/WindowFit.h"
 
 #include <QDateEdit>
 #include <QGuiApplication>
@@ -74,6 +77,7 @@ public:
         setText(text);
         setAccessibleName(text);
         setCursor(Qt::PointingHandCursor);
+        prepareFocusButton(this, FocusCharcoalButtonStyle{13});
         m_keys = QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText);
     }
     QSize sizeHint() const override
@@ -89,10 +93,10 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, isDown());
+        const FocusButtonLook look = focusButtonLook(FocusCharcoalButtonStyle{13}, focusButtonState(this));
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        p.setOpacity(look.opacity * (isEnabled() ? 1 : 0.45));
+        p.setOpacity(look.opacity);
         p.setPen(Qt::NoPen);
         p.setBrush(look.fill);
         p.drawRoundedRect(QRectF(rect()), look.cornerRadius, look.cornerRadius);
@@ -117,6 +121,7 @@ public:
     {
         setCheckable(true);
         setCursor(Qt::PointingHandCursor);
+        prepareFocusButton(this, FocusPillButtonStyle{});
         QString name = TaskItem::rawValue(priority);
         name[0] = name[0].toUpper();
         setText(name);
@@ -133,7 +138,7 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override
     {
-        const FocusButtonLook look = focusButtonLook(FocusPillButtonStyle{isChecked(), 13}, isDown());
+        const FocusButtonLook look = focusButtonLook(FocusPillButtonStyle{isChecked(), 13}, focusButtonState(this));
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         p.setOpacity(look.opacity);
@@ -203,15 +208,6 @@ void makePullDown(QToolButton* b)
                                     " subcontrol-position: right center; }"));
 }
 
-// The locale's short time form without seconds, for the time pickers.
-QString pickerTimeFormat()
-{
-    static const QRegularExpression extras(QStringLiteral("[^hHmaApP]*[sz]+|\\s*t+"));
-    QString format = QLocale().timeFormat(QLocale::ShortFormat);
-    format.remove(extras);
-    return format.trimmed();
-}
-
 void hairlineOnTop(QWidget* w)
 {
     auto* line = new FocusGroupDivider(0, w);
@@ -227,9 +223,10 @@ TaskEditorSheet::TaskEditorSheet(Inputs inputs, QWidget* parent)
 {
     setObjectName(QStringLiteral("taskEditorSheet"));
     setWindowModality(Qt::WindowModal);
-    setFixedSize(620, 760);
+    WindowFit::fixSize(this, QSize(620, 760));
     Theme::fillBackground(this, FocusColor::paper());
-    setWindowTitle(m_model.isNew() ? QStringLiteral("New to-do") : QStringLiteral("Edit to-do"));
+    setWindowTitle(
+        WindowFit::programTitle(m_model.isNew() ? QStringLiteral("New to-do") : QStringLiteral("Edit to-do")));
     m_check = Symbols::icon(Symbol::checkmark, FocusColor::text(), 13);
     build();
     sync();
@@ -264,9 +261,10 @@ QWidget* TaskEditorSheet::buildHeader()
     row->setContentsMargins(22, 14, 22, 14);
     row->setSpacing(12);
 
-    auto* cancel = plainButton(QStringLiteral("Cancel"), 13.5, QFont::DemiBold, FocusColor::textSecondary(), bar);
+    auto* cancel =
+        new FocusButton(QStringLiteral("Cancel"), FocusPlainButtonStyle{13.5, FocusColor::textSecondary()}, bar);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    connect(cancel, &QPushButton::clicked, this, &TaskEditorSheet::cancel);
+    connect(cancel, &QAbstractButton::clicked, this, &TaskEditorSheet::cancel);
     row->addWidget(cancel);
     row->addStretch(1);
     m_headerTitle = new Eyebrow(m_model.headerTitle(), FocusColor::textSecondary(), 11.5, bar);
@@ -376,9 +374,8 @@ QWidget* TaskEditorSheet::buildForm()
     });
     m_dateEdit = new QDateEdit(due);
     m_dateEdit->setObjectName(QStringLiteral("dueDateEdit"));
-    m_dateEdit->setCalendarPopup(true);
     m_dateEdit->setAccessibleName(QStringLiteral("Date"));
-    m_dateEdit->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
+    Pickers::applyLook(m_dateEdit);
     connect(m_dateEdit, &QDateEdit::dateChanged, this, [this](QDate day) {
         // A picked day keeps the clock part the due date had, as a date picker does.
         const Calendar cal = m_inputs.calendar();
@@ -389,7 +386,7 @@ QWidget* TaskEditorSheet::buildForm()
     m_timeEdit = new QTimeEdit(due);
     m_timeEdit->setObjectName(QStringLiteral("dueTimeEdit"));
     m_timeEdit->setAccessibleName(QStringLiteral("Time"));
-    m_timeEdit->setDisplayFormat(pickerTimeFormat());
+    Pickers::applyLook(m_timeEdit);
     connect(m_timeEdit, &QTimeEdit::timeChanged, this, [this](QTime time) {
         const Calendar cal = m_inputs.calendar();
         m_model.dueTimeChanged(cal.date(cal.localDate(m_model.dueDate()), time.hour(), time.minute(), 0));
@@ -442,7 +439,7 @@ QWidget* TaskEditorSheet::buildForm()
     m_remindAt = new QTimeEdit(reminder);
     m_remindAt->setObjectName(QStringLiteral("remindAtEdit"));
     m_remindAt->setAccessibleName(QStringLiteral("Remind at"));
-    m_remindAt->setDisplayFormat(pickerTimeFormat());
+    Pickers::applyLook(m_remindAt);
     connect(m_remindAt, &QTimeEdit::timeChanged, this, [this](QTime time) {
         const Calendar cal = m_inputs.calendar();
         m_model.customReminderTimeChanged(

@@ -1,4 +1,5 @@
 #include "screens/todos/TodosView.h"
+#include "model/LocaleFormats.h"
 
 #include "router/AppRouter.h"
 #include "screens/todos/RowStack.h"
@@ -428,10 +429,7 @@ void TodosView::refresh()
 {
     m_queuedRefresh.cancel();
     const Calendar cal = calendar();
-    m_dateEyebrow->setEyebrowText(cal.locale().toString(cal.localDate(m_selectedDate), [&cal] {
-        static const QRegularExpression year(QStringLiteral("[,.\\s]*y+[.]?"));
-        return cal.locale().dateFormat(QLocale::LongFormat).remove(year).trimmed();
-    }()));
+    m_dateEyebrow->setEyebrowText(LocaleFormats::dayLine(cal.locale(), cal.localDate(m_selectedDate)));
     const bool today = isShowingToday();
     m_todayLink->setVisible(!today);
     m_headline->setText(headline());

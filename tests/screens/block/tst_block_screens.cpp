@@ -58,6 +58,8 @@ private slots:
     void initTestCase() { useOfflineSiteIcons(); }
     void cooldownKeys_data();
     void cooldownKeys();
+    void cooldownGrowsWithItsTexts_data();
+    void cooldownGrowsWithItsTexts();
     void addSheetSavesOnceAndOnlyWhenStored_data();
     void addSheetSavesOnceAndOnlyWhenStored();
     void doomSheetReturnAddsOnly();
@@ -67,6 +69,49 @@ private slots:
     void manageRemoveFailureIsNoSuccess();
     void pageFollowsStoreAndEngine();
 };
+
+void BlockScreensTest::cooldownGrowsWithItsTexts_data()
+{
+    QTest::addColumn<QString>("site");
+    QTest::addColumn<QString>("focus");
+    QTest::newRow("short") << "YouTube"
+                           << "Write the report";
+    QTest::newRow("three-line focus") << "YouTube"
+                                      << "Finish the quarterly report for the board, with the numbers from every "
+                                         "region and the forecast for the next two quarters";
+    QTest::newRow("long site, no focus") << "news.ycombinator.com and its many discussion threads" << QString();
+}
+
+void BlockScreensTest::cooldownGrowsWithItsTexts()
+{
+    // Whatever the texts, the ring and the focus card stand apart, every text shows whole and
+    // the buttons stay below the rest, inside the sheet.
+    QFETCH(QString, site);
+    QFETCH(QString, focus);
+    PageRig rig;
+    BlockingBypassCooldownSheet sheet(
+        BlockingBypassKind::urgentBreak(site), focus.isEmpty() ? std::nullopt : std::optional<QString>(focus),
+        [] { return true; }, rig.monotonic);
+    sheet.open();
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet));
+    QCoreApplication::processEvents();
+    const auto area = [&sheet](QWidget* w) { return QRect(w->mapTo(&sheet, QPoint()), w->size()); };
+    const QRect ring = area(child<QWidget>(&sheet, "ring"));
+    const QRect confirm = area(child<QWidget>(&sheet, "confirmButton"));
+    QVERIFY(sheet.rect().contains(confirm));
+    QVERIFY(confirm.top() >= ring.bottom());
+    if (!focus.isEmpty()) {
+        const QRect card = area(child<QWidget>(&sheet, "focusReminder"));
+        QVERIFY2(!card.intersects(ring),
+                 qPrintable(QStringLiteral("card %1 ring %2").arg(card.top()).arg(ring.bottom())));
+        QVERIFY(confirm.top() >= card.bottom());
+    }
+    for (QLabel* label : sheet.findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(&sheet) || !label->wordWrap())
+            continue;
+        QVERIFY2(label->height() >= label->heightForWidth(label->width()), qPrintable(label->text()));
+    }
+}
 
 void BlockScreensTest::cooldownKeys_data()
 {

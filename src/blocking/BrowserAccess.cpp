@@ -1,0 +1,282 @@
+// The browsers' states: what each route says of a browser, combined into what the screens show
+// and into whether blocking needs the person's attention.
+
+#include "blocking/BrowserAutomationService.h"
+
+#include "blocking/BrowserScriptExecutor.h"
+#include "platform/Defaults.h"
+#include "platform/Workspace.h"
+#include "store/StorageService.h"
+
+#include <algorithm>
+
+using Kind = BrowserAccessState::Kind;
+
+const QHash<QString, QString>& BrowserAutomationService::knownUnprotectedBrowsers()
+{
+    // Browsers recognised in front that no route reaches.
+    static const QHash<QString, QString> table{
+        {QStringLiteral("com.google.Chrome.beta"), QStringLiteral("Chrome Beta")},
+        {QStringLiteral("com.google.Chrome.canary"), QStringLiteral("Chrome Canary")},
+    };
+    return table;
+}
+
+BrowserAccessState BrowserAutomationService::accessState(int errorNumber, const std::optional<QString>& message)
+{
+    switch (errorNumber) {
+    case -1743:
+        return BrowserAccessState::of(Kind::permissionNeeded);
+    case -1728:
+        return BrowserAccessState::of(Kind::connected);
+    case -1712:
+        return BrowserAccessState::of(Kind::problem, QStringLiteral("The browser did not respond in time."));
+    case -1708:
+        return BrowserAccessState::of(Kind::unsupported);
+    case -1745:
+        return BrowserAccessState::of(Kind::awaitingConsent);
+    case -600:
+        return BrowserAccessState::of(Kind::browserClosed);
+    default:
+        break;
+    }
+    if (message)
+        return BrowserAccessState::of(Kind::problem, *message);
+    return BrowserAccessState::of(Kind::problem,
+                                  QStringLiteral("The browser connection failed (%1).").arg(errorNumber));
+}
+
+BrowserAccessState BrowserAutomationService::combinedAccess(const SupportedBrowser& browser,
+                                                            const BrowserAccessState& devTools,
+                                                            std::optional<ExtensionLink::Setup> extension,
+                                                            const std::optional<ExtensionTabReport>& report)
+{
+    using Setup = ExtensionLink::Setup;
+    const bool viaExtension = browser.servedBy(SupportedBrowser::extensionRoute);
+    const bool viaDevTools = browser.servedBy(SupportedBrowser::devToolsRoute);
+    if (viaExtension && extension == Setup::connected)
+        return BrowserAccessState::of(report && !report->privateWindowsAllowed ? Kind::privateWindowsHidden
+                                                                               : Kind::connected);
+    if (devTools.kind == Kind::notInstalled)
+        return devTools;
+    if (viaDevTools && (devTools.kind == Kind::connected || devTools.kind == Kind::awaitingConsent))
+        return devTools;
+    if (!viaExtension)
+        return devTools;
+    if (!viaDevTools) {
+        if (!extension || *extension == Setup::extensionMissing)
+            return BrowserAccessState::of(Kind::extensionMissing);
+        return BrowserAccessState::of(*extension == Setup::hostMissing ? Kind::hostMissing : Kind::notPossible);
+    }
+    if (!extension || *extension == Setup::notPossible)
+        return devTools;
+    if (*extension == Setup::hostMissing)
+        return BrowserAccessState::of(Kind::hostMissing);
+    // Neither route answers. A failure the debugging protocol explained says more than a missing
+    // extension; a browser without a debugging port is most simply fixed by the extension.
+    if (devTools.kind == Kind::problem || devTools.kind == Kind::unsupported)
+        return devTools;
+    return BrowserAccessState::of(Kind::extensionMissing);
+}
+
+void BrowserAutomationService::setAccess(const BrowserAccessState& state, const SupportedBrowser& browser)
+{
+    const auto it = m_devTools.constFind(browser.id);
+    if (it != m_devTools.cend() && *it == state)
+        return;
+    m_devTools.insert(browser.id, state);
+    updateAccess();
+}
+
+void BrowserAutomationService::updateAccess()
+{
+    QHash<QString, BrowserAccessState> combined;
+    for (const SupportedBrowser& browser : browsers()) {
+        const auto devTools = m_devTools.constFind(browser.id);
+        if (devTools == m_devTools.cend())
+            continue;
+        std::optional<ExtensionLink::Setup> setup;
+        std::optional<ExtensionTabReport> report;
+        if (m_env.extensions) {
+            setup = m_env.extensions->setup(browser.bundleIdentifier);
+            report = m_env.extensions->report(browser.bundleIdentifier);
+        }
+        combined.insert(browser.id, combinedAccess(browser, *devTools, setup, report));
+    }
+    if (combined == m_access)
+        return;
+    m_access = combined;
+    emit accessChanged();
+}
+
+void BrowserAutomationService::takeExtensionConnections()
+{
+    // Installing the extension is the person's consent: its browser counts as connected by choice.
+    if (!m_env.extensions)
+        return;
+    for (const QString& bundle : m_env.extensions->connectedBrowsers())
+        if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundle);
+            browser && !m_attempted.contains(browser->id))
+            rememberAttempt(*browser);
+    updateAccess();
+}
+
+void BrowserAutomationService::rememberAttempt(const SupportedBrowser& browser)
+{
+    m_attempted.insert(browser.id);
+    QStringList ids = m_attempted.values();
+    ids.sort();
+    m_env.defaults->setStringArray(attemptedKey, ids);
+}
+
+bool BrowserAutomationService::isInstalled(const SupportedBrowser& browser) const
+{
+    return m_env.workspace->isInstalled(browser.bundleIdentifier);
+}
+
+bool BrowserAutomationService::isRunning(const SupportedBrowser& browser) const
+{
+    return m_env.workspace->isRunning(browser.bundleIdentifier);
+}
+
+void BrowserAutomationService::refreshInstalledBrowsers(bool force)
+{
+    // Monotonic: a wall clock set back must not stop the listing for as long.
+    const double t = m_env.monotonic->seconds();
+    if (!force && m_lastInstalledRefresh && t - *m_lastInstalledRefresh <= listingInterval)
+        return;
+    m_lastInstalledRefresh = t;
+    for (const SupportedBrowser& browser : browsers()) {
+        const auto current = m_devTools.constFind(browser.id);
+        if (!isInstalled(browser)) {
+            setAccess(BrowserAccessState::of(Kind::notInstalled), browser);
+        } else if (current == m_devTools.cend() || current->kind == Kind::notInstalled) {
+            setAccess(
+                BrowserAccessState::of(m_attempted.contains(browser.id) ? Kind::browserClosed : Kind::notConnected),
+                browser);
+        }
+    }
+}
+
+void BrowserAutomationService::connect(const SupportedBrowser& browser)
+{
+    refreshInstalledBrowsers(true);
+    if (!isInstalled(browser))
+        return;
+    rememberAttempt(browser);
+    updateInterception();
+    if (!browser.servedBy(SupportedBrowser::devToolsRoute)) {
+        updateAccess();
+        return;
+    }
+    if (!isRunning(browser)) {
+        setAccess(BrowserAccessState::of(Kind::browserClosed), browser);
+        return;
+    }
+    if (!m_executor)
+        return;
+    // The first script a browser receives is what asks the person for permission.
+    const QString script = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(browser), browser, QString());
+    QPointer<BrowserAutomationService> self(this);
+    m_executor->run(script, [self, browser](const BrowserScriptResult& result) {
+        if (self)
+            self->handleActiveTab(result, browser, false, true, 0);
+    });
+}
+
+void BrowserAutomationService::openAutomationSettings()
+{
+    if (m_env.automationHelpPage.isValid())
+        m_env.workspace->openURL(m_env.automationHelpPage);
+}
+
+void BrowserAutomationService::fix(const SupportedBrowser& browser)
+{
+    const Kind kind = m_access.value(browser.id).kind;
+    switch (kind) {
+    case Kind::extensionMissing:
+    case Kind::hostMissing:
+    case Kind::privateWindowsHidden:
+        if (m_env.extensionAction)
+            m_env.extensionAction(browser, kind);
+        else
+            openAutomationSettings();
+        return;
+    case Kind::permissionNeeded:
+    case Kind::awaitingConsent:
+    case Kind::notPossible:
+        openAutomationSettings();
+        return;
+    case Kind::connected:
+    case Kind::notInstalled:
+        return;
+    case Kind::problem:
+    case Kind::notConnected:
+    case Kind::browserClosed:
+    case Kind::unsupported:
+        connect(browser);
+        return;
+    }
+}
+
+bool BrowserAutomationService::stateNeedsAttention(const SupportedBrowser& browser) const
+{
+    const auto it = m_access.constFind(browser.id);
+    if (it == m_access.cend())
+        return false;
+    if (it->needsAttention())
+        return true;
+    // Chosen and still out of reach.
+    return m_attempted.contains(browser.id) && (it->kind == Kind::extensionMissing || it->kind == Kind::notPossible);
+}
+
+bool BrowserAutomationService::needsAttention() const
+{
+    std::vector<const SupportedBrowser*> installed;
+    for (const SupportedBrowser& b : browsers())
+        if (isInstalled(b))
+            installed.push_back(&b);
+    if (installed.empty() || !hasProtectionToEnforce())
+        return false;
+    const bool anyProtected = std::any_of(installed.begin(), installed.end(), [&](const SupportedBrowser* b) {
+        return m_access.value(b->id).isProtected() && m_access.contains(b->id);
+    });
+    if (!anyProtected)
+        return true;
+    if (std::any_of(installed.begin(), installed.end(),
+                    [&](const SupportedBrowser* b) { return stateNeedsAttention(*b); }))
+        return true;
+    return m_unprotected.has_value();
+}
+
+void BrowserAutomationService::setUnprotected(const std::optional<QString>& name)
+{
+    if (name == m_unprotected)
+        return;
+    m_unprotected = name;
+    emit browserInUseWithoutProtectionChanged();
+}
+
+void BrowserAutomationService::updateUnprotectedBrowserWarning()
+{
+    const std::optional<QString> front = m_env.workspace->frontmostApplicationID();
+    if (!hasProtectionToEnforce() || !front || front->isEmpty()) {
+        // Unknown front (Wayland): the installed browsers' states tell instead.
+        setUnprotected(std::nullopt);
+        return;
+    }
+    if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front)) {
+        // A chosen browser whose state is not known yet is given the benefit of the doubt until
+        // its first answer.
+        const BrowserAccessState state = m_access.value(browser->id);
+        const bool unprotected =
+            !state.isProtected() && (!m_attempted.contains(browser->id) || stateNeedsAttention(*browser));
+        setUnprotected(unprotected ? std::optional(browser->name) : std::nullopt);
+        return;
+    }
+    if (const auto known = knownUnprotectedBrowsers().constFind(*front); known != knownUnprotectedBrowsers().cend()) {
+        setUnprotected(*known);
+        return;
+    }
+    // Any other application leaves the warning as it was.
+}

@@ -1,0 +1,180 @@
+#include "model/LocaleFormats.h"
+
+#include <vector>
+
+namespace {
+
+// One piece of a date pattern: a field ("yyyy", "MMMM", "d"), or literal text between fields,
+// quoted or not, kept as written.
+struct Token {
+    QString text;
+    QChar field; // the field's letter; null for literal text
+};
+
+bool isFieldLetter(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+
+std::vector<Token> tokenize(const QString& pattern)
+{
+    std::vector<Token> tokens;
+    const auto literal = [&tokens](const QString& text) {
+        if (!tokens.empty() && tokens.back().field.isNull())
+            tokens.back().text += text;
+        else
+            tokens.push_back({text, QChar()});
+    };
+    for (qsizetype i = 0; i < pattern.size();) {
+        const QChar c = pattern.at(i);
+        if (c == u'\'') {
+            qsizetype end = i + 1;
+            while (end < pattern.size()) {
+                if (pattern.at(end) == u'\'') {
+                    if (end + 1 < pattern.size() && pattern.at(end + 1) == u'\'') {
+                        end += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++end;
+            }
+            literal(pattern.mid(i, end + 1 - i));
+            i = end + 1;
+        } else if (isFieldLetter(c)) {
+            qsizetype end = i;
+            while (end < pattern.size() && pattern.at(end) == c)
+                ++end;
+            tokens.push_back({pattern.mid(i, end - i), c});
+            i = end;
+        } else {
+            literal(QString(c));
+            ++i;
+        }
+    }
+    return tokens;
+}
+
+QString join(const std::vector<Token>& tokens)
+{
+    QString out;
+    for (const Token& token : tokens)
+        out += token.text;
+    return out;
+}
+
+// Takes the fields that `drop` picks out, with the literal text that belongs to each: a field
+// that opens the pattern takes the text after it, any other field the text before it and, when it
+// closes the pattern, the text after it too (", yyyy", " 'de' yyyy", " yyyy 'г'.", "yyyy年").
+// Quoted words count as the removed field's, unquoted letters as the previous field's unit.
+template <class Drop> void removeFields(std::vector<Token>& tokens, Drop drop)
+{
+    for (size_t i = 0; i < tokens.size();) {
+        if (tokens[i].field.isNull() || !drop(tokens[i])) {
+            ++i;
+            continue;
+        }
+        size_t firstField = 0;
+        while (firstField < tokens.size() && tokens[firstField].field.isNull())
+            ++firstField;
+        bool lastField = true;
+        for (size_t j = i + 1; j < tokens.size(); ++j)
+            lastField = lastField && tokens[j].field.isNull();
+        size_t from = i;
+        size_t to = i + 1;
+        if (i == firstField) {
+            if (to < tokens.size() && tokens[to].field.isNull())
+                ++to;
+        } else {
+            // Letters right after the previous field are its unit ("d日", "d일"): they stay.
+            if (tokens[from - 1].field.isNull()) {
+                QString& before = tokens[from - 1].text;
+                qsizetype unit = 0;
+                while (unit < before.size() && before.at(unit).isLetter())
+                    ++unit;
+                if (unit == 0)
+                    --from;
+                else
+                    before.truncate(unit);
+            }
+            if (lastField)
+                to = tokens.size();
+        }
+        tokens.erase(tokens.begin() + qsizetype(from), tokens.begin() + qsizetype(to));
+        i = from;
+    }
+}
+
+bool isYear(const Token& t)
+{
+    return t.field == u'y' || t.field == u'Y' || t.field == u'u';
+}
+
+bool isWeekday(const Token& t)
+{
+    return (t.field == u'd' && t.text.size() >= 3) || t.field == u'E';
+}
+
+bool isFinerThanMinutes(const Token& t)
+{
+    return t.field == u's' || t.field == u'z' || t.field == u't';
+}
+
+} // namespace
+
+namespace LocaleFormats {
+
+QLocale effective(const QLocale& locale)
+{
+    return locale.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : locale;
+}
+
+QString dayLinePattern(const QLocale& locale)
+{
+    std::vector<Token> tokens = tokenize(effective(locale).dateFormat(QLocale::LongFormat));
+    removeFields(tokens, isYear);
+    return join(tokens).trimmed();
+}
+
+QString dayLine(const QLocale& locale, QDate date)
+{
+    return effective(locale).toString(date, dayLinePattern(locale));
+}
+
+QString dayMonthPattern(const QLocale& locale)
+{
+    std::vector<Token> tokens = tokenize(dayLinePattern(locale));
+    removeFields(tokens, isWeekday);
+    for (Token& token : tokens)
+        if (token.field == u'M' && token.text.size() > 3)
+            token.text = QStringLiteral("MMM");
+    return join(tokens).trimmed();
+}
+
+QString shortDatePattern(const QLocale& locale)
+{
+    std::vector<Token> tokens = tokenize(effective(locale).dateFormat(QLocale::ShortFormat));
+    for (Token& token : tokens)
+        if (isYear(token))
+            token.text = QStringLiteral("yyyy");
+    return join(tokens).trimmed();
+}
+
+QString shortTimePattern(const QLocale& locale)
+{
+    std::vector<Token> tokens = tokenize(effective(locale).timeFormat(QLocale::ShortFormat));
+    removeFields(tokens, isFinerThanMinutes);
+    return join(tokens).trimmed();
+}
+
+QString shortTime(const QLocale& locale, QTime time)
+{
+    return effective(locale).toString(time, shortTimePattern(locale));
+}
+
+QString list(const QLocale& locale, const QStringList& items)
+{
+    return effective(locale).createSeparatedList(items);
+}
+
+} // namespace LocaleFormats

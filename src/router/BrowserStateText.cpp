@@ -1,0 +1,39 @@
+#include "router/BrowserStateText.h"
+
+std::optional<BrowserStateText> browserStateText(const SupportedBrowser& browser, const BrowserAccessState& state)
+{
+    using Kind = BrowserAccessState::Kind;
+    const bool firefox = !browser.servedBy(SupportedBrowser::devToolsRoute);
+    switch (state.kind) {
+    case Kind::extensionMissing:
+        return BrowserStateText{QStringLiteral("Add the Quillharbour extension to ") + browser.name +
+                                    QStringLiteral(" to block sites there."),
+                                QStringLiteral("Add Extension")};
+    case Kind::hostMissing:
+        return BrowserStateText{QStringLiteral("The extension is installed but can't reach Quillharbour."),
+                                QStringLiteral("Repair")};
+    case Kind::privateWindowsHidden:
+        return BrowserStateText{firefox ? QStringLiteral("Private windows aren't covered: in Add-ons, set Quillharbour "
+                                                         "to Run in Private Windows.")
+                                        : QStringLiteral("Incognito windows aren't covered: in the extension's "
+                                                         "details, turn on Allow in Incognito."),
+                                QString()};
+    case Kind::awaitingConsent:
+        return BrowserStateText{QStringLiteral("Click Allow in ") + browser.name +
+                                    QStringLiteral(" to let Quillharbour connect."),
+                                QString()};
+    case Kind::notPossible:
+        return BrowserStateText{QStringLiteral("This copy of ") + browser.name +
+                                    QStringLiteral(" can't be reached from outside its sandbox."),
+                                QStringLiteral("Help")};
+    case Kind::problem:
+    case Kind::notInstalled:
+    case Kind::notConnected:
+    case Kind::browserClosed:
+    case Kind::connected:
+    case Kind::permissionNeeded:
+    case Kind::unsupported:
+        break;
+    }
+    return std::nullopt;
+}

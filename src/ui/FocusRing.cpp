@@ -1,0 +1,151 @@
+#include "ui/FocusRing.h"
+
+#include "ui/Palette.h"
+
+#include <QAbstractScrollArea>
+#include <QApplication>
+#include <QFocusEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QScrollArea>
+#include <QVariant>
+#include <QWidget>
+
+namespace {
+
+constexpr char radiusProperty[] = "qhFocusRingRadius";
+constexpr qreal ringWidth = 2;
+constexpr qreal ringOffset = 2;
+constexpr int reach = int(ringWidth + ringOffset);
+
+class RingOverlay : public QWidget {
+public:
+    RingOverlay()
+    {
+        setObjectName(QStringLiteral("focusRing"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+    void follow(QWidget* control)
+    {
+        m_control = control;
+        QWidget* host = control->parentWidget();
+        if (parentWidget() != host) {
+            setParent(host);
+        }
+        setGeometry(control->geometry().adjusted(-reach, -reach, reach, reach));
+        raise();
+        show();
+        update();
+    }
+
+    QWidget* control() const { return m_control; }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        if (!m_control)
+            return;
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const QVariant stored = m_control->property(radiusProperty);
+        const qreal inset = reach - ringOffset - ringWidth / 2;
+        const QRectF ring = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
+        qreal radius = stored.isValid() ? stored.toReal() : 6;
+        radius = radius < 0 ? ring.height() / 2 : radius + ringOffset + ringWidth / 2;
+        QPainterPath path;
+        path.addRoundedRect(ring, radius, radius);
+        painter.strokePath(path, QPen(FocusColor::gold(), ringWidth));
+    }
+
+private:
+    QPointer<QWidget> m_control;
+};
+
+bool takesRing(const QWidget* widget)
+{
+    if (!widget || widget->isWindow() || !widget->parentWidget())
+        return false;
+    if (!(widget->focusPolicy() & Qt::TabFocus))
+        return false;
+    // A scrolling page is a container, not a control.
+    return !qobject_cast<const QScrollArea*>(widget);
+}
+
+class Watcher : public QObject {
+public:
+    using QObject::QObject;
+
+    RingOverlay* ring()
+    {
+        if (!m_ring)
+            m_ring = new RingOverlay;
+        return m_ring;
+    }
+    QPointer<RingOverlay> m_ring;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::FocusIn: {
+            auto* widget = qobject_cast<QWidget*>(watched);
+            const auto reason = static_cast<QFocusEvent*>(event)->reason();
+            if (widget && widget->hasFocus() && takesRing(widget) && reason != Qt::MouseFocusReason &&
+                reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+                ring()->follow(widget);
+            else if (widget && m_ring && m_ring->control() != widget && reason != Qt::ActiveWindowFocusReason)
+                m_ring->hide();
+            break;
+        }
+        case QEvent::FocusOut:
+            if (m_ring && m_ring->control() == watched &&
+                static_cast<QFocusEvent*>(event)->reason() != Qt::ActiveWindowFocusReason)
+                m_ring->hide();
+            break;
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::ParentChange:
+            if (m_ring && m_ring->isVisible() && m_ring->control() == watched)
+                m_ring->follow(m_ring->control());
+            break;
+        case QEvent::Hide:
+            if (m_ring && m_ring->control() == watched)
+                m_ring->hide();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+};
+
+QPointer<Watcher> watcher;
+
+} // namespace
+
+namespace FocusRing {
+
+void install(QApplication& app)
+{
+    if (watcher)
+        return;
+    watcher = new Watcher(&app);
+    app.installEventFilter(watcher);
+}
+
+void setRadius(QWidget* control, double radius)
+{
+    control->setProperty(radiusProperty, radius);
+}
+
+QWidget* visibleRing()
+{
+    return watcher && watcher->m_ring && watcher->m_ring->isVisible() ? watcher->m_ring.data() : nullptr;
+}
+
+} // namespace FocusRing

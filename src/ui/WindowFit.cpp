@@ -1,0 +1,156 @@
+#include "ui/WindowFit.h"
+
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
+#include <QLayout>
+#include <QScreen>
+#include <QWidget>
+#include <QWindow>
+#include <algorithm>
+#include <functional>
+
+namespace {
+
+// Before a window is first mapped the window manager's frame is unknown: allow for a title bar
+// and thin borders.
+constexpr QMargins assumedFrame(4, 32, 4, 4);
+
+QMargins frameOf(const QWidget* window)
+{
+    const QWindow* handle = window->windowHandle();
+    if (handle && window->isVisible()) {
+        const QMargins margins = handle->frameMargins();
+        if (!margins.isNull())
+            return margins;
+    }
+    return window->windowFlags().testFlag(Qt::FramelessWindowHint) ? QMargins() : assumedFrame;
+}
+
+// The client area a window may take on the available area: the frame comes off.
+QRect clientArea(const QWidget* window)
+{
+    return WindowFit::availableArea(window).marginsRemoved(frameOf(window));
+}
+
+// Runs `apply` whenever the window is about to show, and on layout changes when asked to.
+class Fitter : public QObject {
+public:
+    Fitter(QWidget* window, std::function<void()> apply, bool followLayout)
+        : QObject(window), m_apply(std::move(apply)), m_followLayout(followLayout)
+    {
+        window->installEventFilter(this);
+        m_apply();
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        const bool relevant = event->type() == QEvent::Show ||
+                              (m_followLayout && event->type() == QEvent::LayoutRequest) ||
+                              event->type() == QEvent::ScreenChangeInternal;
+        if (relevant && !m_applying) {
+            m_applying = true;
+            m_apply();
+            m_applying = false;
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_apply;
+    bool m_followLayout;
+    bool m_applying = false;
+};
+
+void replaceFitter(QWidget* window, std::function<void()> apply, bool followLayout)
+{
+    for (QObject* child : window->children())
+        if (auto* old = dynamic_cast<Fitter*>(child))
+            delete old;
+    new Fitter(window, std::move(apply), followLayout);
+}
+
+} // namespace
+
+namespace WindowFit {
+
+QRect availableArea(const QWidget* window)
+{
+    const QWidget* parent = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    QScreen* screen = nullptr;
+    if (parent && parent->isVisible())
+        screen = parent->screen();
+    else if (window->isVisible())
+        screen = window->screen();
+    if (!screen)
+        screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect(0, 0, 1280, 720);
+}
+
+QSize fitted(QSize preferred, const QRect& available)
+{
+    return preferred.boundedTo(available.size()).expandedTo(QSize(1, 1));
+}
+
+void preferSize(QWidget* window, QSize preferred, QSize minimum)
+{
+    replaceFitter(
+        window,
+        [window, preferred, minimum, first = true]() mutable {
+            const QRect area = clientArea(window);
+            window->setMinimumSize(fitted(minimum, area));
+            // A window the user has sized keeps its size; one too large for this screen comes
+            // down to it.
+            window->resize(fitted(first ? preferred : window->size(), area));
+            first = false;
+            const QRect frame = window->geometry().marginsAdded(frameOf(window));
+            const QRect available = availableArea(window);
+            if (!window->testAttribute(Qt::WA_Moved) || !available.contains(frame)) {
+                QRect placed(QPoint(), frame.size());
+                placed.moveCenter(available.center());
+                placed.moveTopLeft(
+                    QPoint(std::max(placed.left(), available.left()), std::max(placed.top(), available.top())));
+                window->move(placed.topLeft());
+            }
+        },
+        false);
+}
+
+void fixSize(QWidget* window, QSize preferred)
+{
+    replaceFitter(
+        window, [window, preferred] { window->setFixedSize(fitted(preferred, clientArea(window))); }, false);
+}
+
+void fixWidthGrowHeight(QWidget* window, int width, int minimumHeight)
+{
+    replaceFitter(
+        window,
+        [window, width, minimumHeight] {
+            const QRect area = clientArea(window);
+            const int w = std::min(width, area.width());
+            int content = minimumHeight;
+            if (QLayout* layout = window->layout()) {
+                layout->activate();
+                content = std::max(content, layout->hasHeightForWidth() ? layout->totalHeightForWidth(w)
+                                                                        : layout->totalSizeHint().height());
+            }
+            const QSize size(w, std::clamp(content, 1, std::max(1, area.height())));
+            if (window->minimumSize() != size || window->maximumSize() != size)
+                window->setFixedSize(size);
+        },
+        true);
+}
+
+QString programTitle(const QString& name)
+{
+    const QString program = QStringLiteral("Quillharbour");
+    if (name.isEmpty() || name == program)
+        return program;
+    return name + QStringLiteral(" \u2014 ") + program;
+}
+
+} // namespace WindowFit

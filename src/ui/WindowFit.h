@@ -1,0 +1,38 @@
+#pragma once
+
+// Window sizes that yield to the screen.
+//
+// Every window of the program has a size it is designed for. On a screen too small for it the
+// window takes what the screen offers instead, and its minimum shrinks with it, so that nothing
+// opens off screen; a window that grows with its content grows up to the screen and no further
+// (its content scrolls from there).
+
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+class QWidget;
+
+namespace WindowFit {
+
+// The area of the screen the window opens on (its parent's screen, else the one under the
+// cursor), without panels and docks.
+QRect availableArea(const QWidget* window);
+
+// The preferred size, shrunk to the available area where it does not fit.
+QSize fitted(QSize preferred, const QRect& available);
+
+// Resizable windows: opens at the preferred size where it fits, with a minimum that yields too.
+// Applied again each time the window is shown, as it may be shown on another screen.
+void preferSize(QWidget* window, QSize preferred, QSize minimum);
+
+// Sheets of a fixed design size: fixed at the preferred size where it fits, else at the screen's.
+void fixSize(QWidget* window, QSize preferred);
+
+// Sheets of a fixed width whose height follows their content, up to the available height.
+void fixWidthGrowHeight(QWidget* window, int width, int minimumHeight = 0);
+
+// The title a window shows in task bars and switchers: what it is, then the program.
+QString programTitle(const QString& name);
+
+} // namespace WindowFit

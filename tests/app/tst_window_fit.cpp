@@ -1,0 +1,184 @@
+#include "DesktopSession.h"
+#include "SeededStore.h"
+#include "TestEnvironment.h"
+#include "app/MainWindow.h"
+#include "app/Screens.h"
+#include "onboarding/OnboardingView.h"
+#include "router/AppRouter.h"
+#include "screens/block/AddRuleSheet.h"
+#include "screens/block/BlockingBypassCooldownSheet.h"
+#include "screens/quit/QuitFlowWindow.h"
+#include "screens/todos/TaskEditorSheet.h"
+#include "ui/Theme.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QTest>
+#include <QTextStream>
+
+// Every window opens whole on screens from 1280 by 720 up: at its design size where that fits,
+// else at what the screen offers. The windows are shown on a private X display of each size by a
+// second run of this program, which reports what the window manager made of them.
+
+namespace {
+
+constexpr char childVariable[] = "QH_WINDOW_FIT_CHILD";
+
+struct Placed {
+    QString name;
+    QRect frame;
+    QSize client;
+    QSize minimum;
+    QRect available;
+};
+
+void report(QTextStream& out, const QString& name, QWidget* window)
+{
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window, 30000))
+        return;
+    // The frame is known once the window manager has put its decoration around the window.
+    (void)QTest::qWaitFor([window] { return window->frameGeometry() != window->geometry(); }, 3000);
+    const QRect f = window->frameGeometry();
+    const QRect a = window->screen()->availableGeometry();
+    out << name << ' ' << f.x() << ' ' << f.y() << ' ' << f.width() << ' ' << f.height() << ' ' << window->width()
+        << ' ' << window->height() << ' ' << window->minimumWidth() << ' ' << window->minimumHeight() << ' ' << a.x()
+        << ' ' << a.y() << ' ' << a.width() << ' ' << a.height() << Qt::endl;
+    window->hide();
+}
+
+int showEveryWindow(int argc, char** argv)
+{
+    Theme::prepareApplication();
+    QApplication app(argc, argv);
+    Theme::apply(app);
+    QTextStream out(stdout);
+
+    SeededStore f;
+    f.seed({SeededStore::rule(QStringLiteral("youtube.com"), QStringLiteral("YouTube"))});
+    f.addToday(QStringLiteral("Draft the quarterly report"));
+    f.defaults.set(MainWindow::onboardingCompletedKey, true);
+    AppRouter router;
+    AppContext context;
+    context.storage = f.store.get();
+    context.router = &router;
+    context.defaults = &f.defaults;
+    context.clock = &f.clock;
+    context.monotonic = &f.bootClock;
+    context.calendar = [&f] { return f.calendar; };
+
+    MainWindow main(context);
+    installScreens(main);
+    report(out, QStringLiteral("main"), &main);
+
+    TaskEditorSheet::Inputs inputs;
+    inputs.selectedDate = f.clock.now();
+    inputs.clock = &f.clock;
+    inputs.calendar = context.calendar;
+    inputs.reminders = &f.store->reminders();
+    inputs.onSave = [](const TaskItem&) {};
+    TaskEditorSheet editor(std::move(inputs));
+    report(out, QStringLiteral("editor"), &editor);
+
+    AddRuleSheet addRule(
+        std::nullopt, {}, [](const BlockRule&) -> std::optional<QString> { return std::nullopt; }, f.clock);
+    report(out, QStringLiteral("addRule"), &addRule);
+
+    BlockingBypassCooldownSheet cooldown(
+        BlockingBypassKind::urgentBreak(QStringLiteral("YouTube")),
+        QStringLiteral("Finish the quarterly report for the board, with the numbers from every region and the "
+                       "forecast for the next two quarters"),
+        [] { return true; }, f.bootClock);
+    report(out, QStringLiteral("cooldown"), &cooldown);
+
+    QuitFlowWindow::Hooks hooks;
+    hooks.storage = f.store.get();
+    hooks.router = &router;
+    hooks.clock = &f.bootClock;
+    report(out, QStringLiteral("quit"), QuitFlowWindow::show(hooks, [] {}));
+
+    OnboardingView onboarding(context, 0, [] {});
+    report(out, QStringLiteral("onboarding"), &onboarding);
+    return 0;
+}
+
+} // namespace
+
+class TestWindowFit : public QObject {
+    Q_OBJECT
+
+private slots:
+    void everyWindowFits_data();
+    void everyWindowFits();
+};
+
+void TestWindowFit::everyWindowFits_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::newRow("1280x720") << QSize(1280, 720);
+    QTest::newRow("1440x900") << QSize(1440, 900);
+    QTest::newRow("1920x1080") << QSize(1920, 1080);
+}
+
+void TestWindowFit::everyWindowFits()
+{
+    QFETCH(QSize, screen);
+    DesktopSession desktop(screen);
+    if (desktop.display().isEmpty())
+        QSKIP("no Xvfb or openbox");
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), desktop.display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QLatin1String(childVariable), QStringLiteral("1"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {});
+    QVERIFY(child.waitForFinished(90000));
+    QCOMPARE(child.exitCode(), 0);
+
+    // The size each window is designed for, and whether its height follows its content.
+    const QHash<QString, QSize> design{
+        {QStringLiteral("main"), {1240, 800}},   {QStringLiteral("editor"), {620, 760}},
+        {QStringLiteral("addRule"), {620, 740}}, {QStringLiteral("cooldown"), {460, 0}},
+        {QStringLiteral("quit"), {480, 630}},    {QStringLiteral("onboarding"), {880, 600}}};
+    QStringList seen;
+    const QStringList lines = QString::fromUtf8(child.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    for (const QString& line : lines) {
+        const QStringList v = line.split(u' ');
+        QCOMPARE(v.size(), 13);
+        const auto n = [&v](int i) { return v.at(i).toInt(); };
+        const QString name = v.at(0);
+        const QRect frame(n(1), n(2), n(3), n(4));
+        const QSize client(n(5), n(6));
+        const QSize minimum(n(7), n(8));
+        const QRect available(n(9), n(10), n(11), n(12));
+        seen << name;
+        QVERIFY2(available.contains(frame), qPrintable(line));
+        QVERIFY2(minimum.width() <= available.width() && minimum.height() <= available.height(), qPrintable(line));
+        const QSize wanted = design.value(name);
+        const QSize decoration = frame.size() - client;
+        const bool fits = wanted.width() + decoration.width() <= available.width() &&
+                          wanted.height() + decoration.height() <= available.height();
+        if (fits && wanted.height() > 0)
+            QVERIFY2(client == wanted, qPrintable(line));
+        else if (fits)
+            QVERIFY2(client.width() == wanted.width(), qPrintable(line));
+        else
+            QVERIFY2(client.width() >= std::min(wanted.width(), available.width() - decoration.width()) - 1,
+                     qPrintable(line));
+    }
+    QCOMPARE(seen.size(), design.size());
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet(childVariable))
+        return showEveryWindow(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestWindowFit test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_window_fit.moc"
