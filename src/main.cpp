@@ -21,6 +21,7 @@
 #include "model/Calendar.h"
 #include "model/FileStore.h"
 #include "platform/Defaults.h"
+#include "platform/FileSafety.h"
 #include "router/AppRouter.h"
 #include "store/StorageService.h"
 #include "sync/RecordStoreConfig.h"
@@ -160,7 +161,8 @@ int main(int argc, char* argv[])
     Defaults defaults(Defaults::defaultPath());
     LinuxSystemEvents events(clock, calendar);
 
-    QDir().mkpath(dataFolder);
+    // Private from the moment it exists: the store would make it 0700 only after this.
+    FileSafety::makeFolder(dataFolder);
     FreedesktopNotificationCenter notifications(QDBusConnection::sessionBus(),
                                                 QDir(dataFolder).filePath(QStringLiteral("pending-notifications.json")),
                                                 clock, calendar, &events);

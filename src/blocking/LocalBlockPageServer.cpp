@@ -155,7 +155,10 @@ LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* par
         return;
     // The day is part of the remembered lists too (see pageTodos), so the state's own frequent
     // changes need not throw them away.
-    const auto forget = [this] { m_pageTodos.reset(); };
+    const auto forget = [this] {
+        m_pageTodos.reset();
+        ++m_listsGeneration;
+    };
     connect(storage, &StorageService::todosChanged, this, forget);
     connect(storage, &StorageService::focusTodoIDChanged, this, forget);
 }
@@ -176,7 +179,31 @@ const LocalBlockPageServer::PageTodos& LocalBlockPageServer::pageTodos() const
     todos.todayCount = static_cast<qint64>(m_storage->todayTodos().size());
     m_pageTodos = std::move(todos);
     ++m_pageListComputations;
+    ++m_listsGeneration;
     return *m_pageTodos;
+}
+
+QByteArray LocalBlockPageServer::blockedResponse(const QString& query) const
+{
+    const std::optional<QUuid> rule = ruleParameter(query);
+    const std::optional<QString> from = queryValue(query, QStringLiteral("from"));
+    const BlockedSiteSnapshot* snapshot = blockedSnapshot(m_storage.data(), rule);
+    // Asked first: a new day computes the lists again and so ends what was rendered from them.
+    const PageTodos* todos = snapshot ? &pageTodos() : nullptr;
+    const std::optional<BlockedSiteSnapshot> shown = snapshot ? std::optional(*snapshot) : std::nullopt;
+    const QString key = (rule ? rule->toString() : QString()) + (from ? QStringLiteral("\n=") + *from : QString());
+    if (const auto it = m_rendered.constFind(key);
+        it != m_rendered.cend() && it->snapshot == shown && it->lists == m_listsGeneration)
+        return it->response;
+    const QString body =
+        todos ? BlockPage::render(*snapshot, todos->tasks, todos->todayCount, from) : BlockPage::blockEnded(from);
+    ++m_pageRenderings;
+    QByteArray response = makeResponse("200 OK", "text/html; charset=utf-8", noStore, body.toUtf8());
+    // Every address a tab came from is a key of its own: keep the memory bounded.
+    if (m_rendered.size() >= 64)
+        m_rendered.clear();
+    m_rendered.insert(key, {shown, m_listsGeneration, response});
+    return response;
 }
 
 LocalBlockPageServer::~LocalBlockPageServer()
@@ -305,18 +332,8 @@ QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
             return makeResponse("200 OK", "image/png", "public, max-age=86400", *icon);
         return plain("404 Not Found", "Icon not found");
     }
-    if (path == QLatin1String("/blocked")) {
-        const std::optional<QString> from = queryValue(query, QStringLiteral("from"));
-        const BlockedSiteSnapshot* snapshot = blockedSnapshot(m_storage.data(), ruleParameter(query));
-        QString body;
-        if (snapshot) {
-            const PageTodos& todos = pageTodos();
-            body = BlockPage::render(*snapshot, todos.tasks, todos.todayCount, from);
-        } else {
-            body = BlockPage::blockEnded(from);
-        }
-        return makeResponse("200 OK", "text/html; charset=utf-8", noStore, body.toUtf8());
-    }
+    if (path == QLatin1String("/blocked"))
+        return blockedResponse(query);
     if (path == QLatin1String("/status")) {
         const bool blocked = blockedSnapshot(m_storage.data(), ruleParameter(query)) != nullptr;
         return makeResponse("200 OK", "application/json; charset=utf-8", noStore,

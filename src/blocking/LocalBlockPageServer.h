@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/SharedState.h"
 #include "model/TaskItem.h"
 
 #include <QByteArray>
@@ -58,8 +59,9 @@ public:
     // Connections that hold no request in progress: the ones a newcomer may push out.
     int idleConnections() const;
     // How often the block page's to-do lists were computed from the store (they are kept until
-    // the store changes).
+    // the store changes), and how often a block page was rendered.
     int pageListComputations() const { return m_pageListComputations; }
+    int pageRenderings() const { return m_pageRenderings; }
 
 signals:
     void portChanged();
@@ -80,6 +82,7 @@ private:
         qint64 dayId = 0;
     };
     const PageTodos& pageTodos() const;
+    QByteArray blockedResponse(const QString& query) const;
 
     QPointer<StorageService> m_storage;
     QTcpServer* m_listener = nullptr;
@@ -106,4 +109,15 @@ private:
     // walks every to-do, and the page is asked for on the thread that runs the enforcement timers.
     mutable std::optional<PageTodos> m_pageTodos;
     mutable int m_pageListComputations = 0;
+    // Rendered block pages by the query values they show, each valid while the site's snapshot
+    // and the to-do lists it was made from stay the same: a tab that reloads, or several tabs of
+    // one site, cost one rendering.
+    struct RenderedPage {
+        std::optional<BlockedSiteSnapshot> snapshot;
+        quint64 lists = 0;
+        QByteArray response;
+    };
+    mutable QHash<QString, RenderedPage> m_rendered;
+    mutable quint64 m_listsGeneration = 0;
+    mutable int m_pageRenderings = 0;
 };

@@ -85,7 +85,7 @@ QByteArray ApplicationsMover::desktopEntry(const QString& executable, const QStr
                                   "Categories=Utility;\nMimeType=x-scheme-handler/quillharbour;\n")
                        .arg(DesktopEntry::execArgument(executable));
     if (!icon.isEmpty())
-        text += QStringLiteral("Icon=%1\n").arg(icon);
+        text += QStringLiteral("Icon=%1\n").arg(DesktopEntry::stringValue(icon));
     return text.toUtf8();
 }
 

@@ -22,8 +22,14 @@ QString execArgument(const QString& argument)
     }
     quoted.replace(QLatin1Char('%'), QStringLiteral("%%"));
     // The Exec value is itself a string value, whose escapes are read first.
+    return stringValue(quoted);
+}
+
+QString stringValue(const QString& text)
+{
     QString value;
-    for (const QChar c : quoted) {
+    value.reserve(text.size());
+    for (const QChar c : text) {
         if (c == QLatin1Char('\\'))
             value += QStringLiteral("\\\\");
         else if (c == QLatin1Char('\n'))
@@ -32,6 +38,8 @@ QString execArgument(const QString& argument)
             value += QStringLiteral("\\t");
         else if (c == QLatin1Char('\r'))
             value += QStringLiteral("\\r");
+        else if (c == QLatin1Char(' ') && value.isEmpty())
+            value += QStringLiteral("\\s"); // a reader drops leading spaces
         else
             value += c;
     }

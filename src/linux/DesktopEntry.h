@@ -11,4 +11,8 @@ namespace DesktopEntry {
 QString execArgument(const QString& argument);
 QString execLine(const QStringList& arguments);
 
+// Any text as the value of a key: `\`, line breaks, tabs and a leading space escaped, so the
+// text stays one line and reads back as it was.
+QString stringValue(const QString& text);
+
 } // namespace DesktopEntry

@@ -1,11 +1,15 @@
 #include "platform/FileSafety.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace FileSafety {
 
@@ -31,18 +35,32 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
         return false;
     const std::unique_ptr<QSaveFile> device = saveFiles ? saveFiles(path) : std::make_unique<QSaveFile>(path);
     QSaveFile& file = *device;
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered: a buffered write that fails only when flushed inside commit() is forgotten by
+    // QSaveFile, which then renames the short file into place and reports success.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         if (error)
             *error = file.errorString();
         return false;
     }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(bytes) != bytes.size()) {
+    const auto fail = [&](const QString& reason) {
         if (error)
-            *error = file.errorString();
+            *error = reason;
         file.cancelWriting();
         return false;
-    }
+    };
+    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError)
+        return fail(file.errorString());
+    // Whatever the device said, only bytes that are really in the file count; and a disk that
+    // fails to keep them (EIO, or ENOSPC on file systems that allocate late) fails the save.
+    struct stat info {};
+    const int fd = file.handle();
+    if (fd < 0 || ::fstat(fd, &info) != 0)
+        return fail(QStringLiteral("The new file could not be checked."));
+    if (info.st_size != bytes.size())
+        return fail(QStringLiteral("Only %1 of %2 bytes reached the disk.").arg(info.st_size).arg(bytes.size()));
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
     if (!file.commit()) {
         if (error)
             *error = file.errorString();
@@ -64,6 +82,24 @@ QString backUpUnreadable(const QString& path, qint64 secondsSince1970)
         return QFile::copy(path, backup) ? backup : QString();
     }
     return QString();
+}
+
+int removeStaleTemporaries(const QString& folder, const QStringList& names)
+{
+    // QSaveFile names its temporary after the file with six letters or digits appended.
+    static const QRegularExpression temporary(QStringLiteral("^(.+)\\.[A-Za-z0-9]{6}$"));
+    const QDateTime staleBefore = QDateTime::currentDateTimeUtc().addSecs(-60);
+    int removed = 0;
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& entry : entries) {
+        const QRegularExpressionMatch match = temporary.match(entry.fileName());
+        if (!match.hasMatch() || !names.contains(match.captured(1)) || entry.isSymLink() ||
+            entry.lastModified().toUTC() > staleBefore)
+            continue;
+        if (QFile::remove(entry.absoluteFilePath()))
+            ++removed;
+    }
+    return removed;
 }
 
 } // namespace FileSafety

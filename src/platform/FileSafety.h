@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QSaveFile>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -13,7 +14,8 @@ namespace FileSafety {
 // way a full or read-only disk does, so write failures are tested also when running as root.
 using SaveFileFactory = std::function<std::unique_ptr<QSaveFile>(const QString& path)>;
 
-// Writes the whole file to a temporary file, flushes it and renames it into place; the file is
+// Writes the whole file to a temporary file, checks that every byte is in it and on the disk, and
+// only then renames it into place; on any failure the old file keeps its bytes. The file is
 // readable by its owner only. Creates the parent folder (owner only) when it is missing.
 bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr,
                      const SaveFileFactory& saveFiles = {});
@@ -26,5 +28,10 @@ bool makeFolder(const QString& path, QString* error = nullptr);
 // the first free "…-1", "…-2" name. Returns the backup's path, or an empty text when no copy
 // could be made: the caller must then never write over the file.
 QString backUpUnreadable(const QString& path, qint64 secondsSince1970);
+
+// Removes the temporaries "<name>.XXXXXX" that a save killed half-way leaves beside the files of
+// `names` in `folder`. Only those untouched for a minute go: a copy of the program on the same
+// folder may be writing one right now. Returns how many were removed.
+int removeStaleTemporaries(const QString& folder, const QStringList& names);
 
 } // namespace FileSafety

@@ -38,6 +38,20 @@ bool isClockTime(qint64 hour, qint64 minute)
     return hour >= 0 && hour < 24 && minute >= 0 && minute < 60;
 }
 
+// Whether the usage day `next` replaces the stored day `stored`. A day at most two earlier is the
+// stored day still: the zones of the world are up to 26 hours apart, so moving to a zone further
+// west grants nothing and moving back starts nothing. A day further back than any zone reaches
+// is a clock that was wrong when the day was stored, and the days follow the clock again.
+bool startsNewUsageDay(qint64 stored, qint64 next)
+{
+    if (next >= stored)
+        return next > stored;
+    const auto date = [](qint64 id) { return QDate(int(id / 10000), int(id / 100 % 100), int(id % 100)); };
+    const QDate from = date(stored);
+    const QDate to = date(next);
+    return !from.isValid() || !to.isValid() || to.daysTo(from) > 2;
+}
+
 } // namespace
 
 // Time windows repeat among hundreds of rules and their texts go through the locale's slow
@@ -122,7 +136,7 @@ void StorageService::normalizeSharedState(const Calendar& cal)
     const SharedState& c = m_state;
     if (!(c.blockingPausedUntil && *c.blockingPausedUntil <= t) &&
         !(c.doomScroll && c.doomScroll->breakEndsAt && *c.doomScroll->breakEndsAt <= t) &&
-        c.dayId == usageDayId(t, cal) && !(c.urgentBreak && !c.urgentBreak->isRunning(t)))
+        !startsNewUsageDay(c.dayId, usageDayId(t, cal)) && !(c.urgentBreak && !c.urgentBreak->isRunning(t)))
         return;
     SharedState s = m_state;
     if (s.blockingPausedUntil && *s.blockingPausedUntil <= t)
@@ -132,7 +146,7 @@ void StorageService::normalizeSharedState(const Calendar& cal)
     // The usage day ends when real time reaches midnight, not when the clock is set past it. The
     // new day is the wall clock's own again, unless the clock was set back so far that its day
     // was had already: then the days keep following real time.
-    if (const qint64 usageDay = usageDayId(t, cal); s.dayId != usageDay) {
+    if (const qint64 usageDay = usageDayId(t, cal); startsNewUsageDay(s.dayId, usageDay)) {
         const qint64 wallDay = SharedState::dayIdFor(t, cal);
         if (wallDay > s.dayId)
             m_dayOffset = 0;
@@ -421,11 +435,11 @@ bool StorageService::addRule(const BlockRule& rule)
                       QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
         return false;
     }
+    std::vector<BlockRule> before = m_rules;
     m_rules.push_back(rule);
     std::stable_sort(m_rules.begin(), m_rules.end(),
                      [](const BlockRule& a, const BlockRule& b) { return a.createdAt < b.createdAt; });
-    emit rulesChanged();
-    return saveRules();
+    return commitRules(std::move(before));
 }
 
 bool StorageService::updateRule(const BlockRule& rule)
@@ -439,14 +453,16 @@ bool StorageService::updateRule(const BlockRule& rule)
                       QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
         return false;
     }
-    *it = rule;
-    it->updatedAt = now();
-    emit rulesChanged();
-    return saveRules();
+    std::vector<BlockRule> before = m_rules;
+    const auto index = it - m_rules.begin();
+    m_rules[index] = rule;
+    m_rules[index].updatedAt = now();
+    return commitRules(std::move(before));
 }
 
 bool StorageService::removeRule(const QUuid& id)
 {
+    std::vector<BlockRule> before = m_rules;
     if (std::erase_if(m_rules, [&id](const BlockRule& r) { return r.id == id; }) == 0)
         return false;
     SharedState s = m_state;
@@ -454,26 +470,28 @@ bool StorageService::removeRule(const QUuid& id)
     s.usageSecondsByRuleId.remove(uuidText(id));
     if (s.urgentBreak && s.urgentBreak->ruleId == id)
         s.urgentBreak.reset();
-    emit rulesChanged();
-    setState(s);
-    return saveRules();
+    return commitRules(std::move(before), s);
 }
 
-bool StorageService::saveRules()
+bool StorageService::commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState)
 {
     QString error;
-    const bool written = writeFile(rulesFile, rulesFileText(m_rules), &error);
-    if (written)
-        clearFailure(rulesFile);
-    else
+    if (!writeFile(rulesFile, rulesFileText(m_rules), &error)) {
+        // The rules stay as they are on disk: a loosening the disk refused must not loosen, and an
+        // added rule that a restart would not have must not block either; the screen says why.
+        m_rules = std::move(before);
         recordFailure(rulesFile, error);
-    // What is blocked follows the rules in memory, written or not: a rule the person just added
-    // must block now even when the disk refused it.
+        return false;
+    }
+    clearFailure(rulesFile);
+    emit rulesChanged();
+    if (changedState)
+        setState(*changedState);
     refreshBlockingState();
-    return written;
+    return true;
 }
 
-void StorageService::updateDoomScrollConfig(const DoomScrollConfig& given)
+bool StorageService::updateDoomScrollConfig(const DoomScrollConfig& given)
 {
     const DoomScrollConfig old = m_doomScrollConfig;
     std::vector<DoomScrollDomain> cleaned;
@@ -483,7 +501,7 @@ void StorageService::updateDoomScrollConfig(const DoomScrollConfig& given)
     const bool enabled = given.isEnabled && !cleaned.empty();
     if (enabled == old.isEnabled && cleaned == old.domains && given.usageWindowMinutes == old.usageWindowMinutes &&
         given.breakMinutes == old.breakMinutes)
-        return;
+        return true;
 
     const auto domainSet = [](const std::vector<DoomScrollDomain>& list) {
         QSet<QString> set;
@@ -496,19 +514,22 @@ void StorageService::updateDoomScrollConfig(const DoomScrollConfig& given)
                             domainSet(cleaned) == domainSet(old.domains);
     const Date breakEnd = m_state.doomScroll && m_state.doomScroll->breakEndsAt ? *m_state.doomScroll->breakEndsAt : 0;
 
-    m_doomScrollConfig = DoomScrollConfig{enabled, cleaned, given.usageWindowMinutes, given.breakMinutes};
+    const DoomScrollConfig config{enabled, cleaned, given.usageWindowMinutes, given.breakMinutes};
+    QString error;
+    JsonTextWriter text;
+    writeDoomScrollConfig(text, config);
+    if (!writeFile(doomScrollFile, text.take(), &error)) {
+        recordFailure(doomScrollFile, error); // the settings stay as they are on disk
+        return false;
+    }
+    clearFailure(doomScrollFile);
+    m_doomScrollConfig = config;
     emit doomScrollConfigChanged();
     if (!sameWindow && breakEnd <= now()) {
         SharedState s = m_state;
         s.doomScroll.reset();
         setState(s);
     }
-    QString error;
-    JsonTextWriter text;
-    writeDoomScrollConfig(text, m_doomScrollConfig);
-    if (writeFile(doomScrollFile, text.take(), &error))
-        clearFailure(doomScrollFile);
-    else
-        recordFailure(doomScrollFile, error);
     refreshBlockingState();
+    return true;
 }

@@ -9,30 +9,43 @@ void StorageService::sortNotes(std::vector<Note>& list)
     std::stable_sort(list.begin(), list.end(), [](const Note& a, const Note& b) { return a.updatedAt > b.updatedAt; });
 }
 
-void StorageService::upsertNote(const Note& note)
+bool StorageService::commitNotes(std::vector<Note> before, bool sync)
+{
+    if (saveNotes(sync)) {
+        emit notesChanged();
+        return true;
+    }
+    m_notes = std::move(before); // see commitTodos()
+    emit notesChanged();
+    return false;
+}
+
+bool StorageService::upsertNote(const Note& note)
 {
     Note stored = note;
     stored.updatedAt = stamp();
+    std::vector<Note> before = m_notes;
     const auto it = std::find_if(m_notes.begin(), m_notes.end(), [&note](const Note& n) { return n.id == note.id; });
     if (it == m_notes.end())
         m_notes.insert(m_notes.begin(), stored);
     else
         *it = stored;
     sortNotes(m_notes);
-    emit notesChanged();
-    saveNotes(true);
+    return commitNotes(std::move(before), true);
 }
 
-void StorageService::deleteNote(const QUuid& id)
+bool StorageService::deleteNote(const QUuid& id)
 {
+    std::vector<Note> before = m_notes;
+    // An id this list does not hold may still be in the cloud: its deletion is recorded all the same.
     std::erase_if(m_notes, [&id](const Note& n) { return n.id == id; });
-    emit notesChanged();
-    if (!saveNotes(false))
-        return;
+    if (!commitNotes(std::move(before), false))
+        return false;
     if (m_cloudSync) {
         m_cloudSync->noteDeleted(id);
         m_cloudSync->schedulePush();
     }
+    return true;
 }
 
 bool StorageService::replaceNotesFromSync(const std::vector<Note>& list, QString* error)

@@ -21,6 +21,19 @@ void StorageService::storeRecurringSeries(const QSet<QUuid>& stopped, const QSet
     store(deletedSeriesKey, deleted);
 }
 
+StorageService::SeriesMarks StorageService::seriesMarks() const
+{
+    return {recurringSeriesIDs(stoppedSeriesKey), recurringSeriesIDs(deletedSeriesKey)};
+}
+
+void StorageService::restoreSeriesMarks(const SeriesMarks& marks)
+{
+    if (recurringSeriesIDs(stoppedSeriesKey) != marks.stopped)
+        m_env.defaults->setUuidSet(stoppedSeriesKey, marks.stopped);
+    if (recurringSeriesIDs(deletedSeriesKey) != marks.deleted)
+        m_env.defaults->setUuidSet(deletedSeriesKey, marks.deleted);
+}
+
 bool StorageService::rollOverRecurringTodos(Date now)
 {
     const QSet<QUuid> stopped = recurringSeriesIDs(stoppedSeriesKey);
@@ -30,6 +43,14 @@ bool StorageService::rollOverRecurringTodos(Date now)
     if (!pass.changed)
         return false;
 
+    // The new occurrences count only once they are in the file: otherwise the sync would send
+    // to-dos that a restart does not have. The next roll-over tries again.
+    QString error;
+    if (!writeFile(todosFile, m_todosWriter.text(pass.list), &error)) {
+        recordFailure(todosFile, error);
+        return false;
+    }
+    clearFailure(todosFile);
     QSet<QUuid> before;
     for (const TaskItem& t : m_todos)
         before.insert(t.id);

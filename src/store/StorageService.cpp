@@ -167,7 +167,7 @@ bool StorageService::writeFile(const QString& name, const QByteArray& text, QStr
     if (m_unbackedFiles.contains(name)) {
         if (error)
             *error = QStringLiteral("“%1” could not be read and no backup copy of it could be made, so it was "
-                                    "not overwritten. Your changes are kept until the app quits.")
+                                    "not overwritten and the change was not saved.")
                          .arg(name);
         return false;
     }
@@ -259,6 +259,8 @@ std::vector<T> StorageService::loadList(const QString& part, const QString& name
 void StorageService::load()
 {
     m_loading = true;
+    FileSafety::removeStaleTemporaries(
+        m_fileStore.rootURL, {todosFile, notesFile, rulesFile, doomScrollFile, stateFile, pendingNotificationsFile});
     QStringList unreadable;
     m_todos = loadList<TaskItem>(QStringLiteral("to-dos"), todosFile, decodeTaskItem, unreadable, decodeTodosFileText);
     m_notes = loadList<Note>(QStringLiteral("notes"), notesFile, decodeNote, unreadable, decodeNotesFileText);
@@ -304,8 +306,7 @@ void StorageService::load()
         }
     }
 
-    if (rollOverRecurringTodos(now()))
-        writeFile(todosFile, m_todosWriter.text(m_todos), nullptr);
+    rollOverRecurringTodos(now());
 
     normalizeSharedState();
     refreshBlockingState();
@@ -392,7 +393,7 @@ void StorageService::setFocusTodoID(const std::optional<QUuid>& id)
 
 void StorageService::handleClockEvent()
 {
-    if (rollOverRecurringTodos(now()))
-        saveTodos(true);
+    if (rollOverRecurringTodos(now()) && m_cloudSync)
+        m_cloudSync->schedulePush();
     refreshBlockingState();
 }

@@ -79,18 +79,20 @@ public:
     std::vector<TaskItem> todos(Date onDay) const; // the list of any day the user picks
     static void sortTodos(std::vector<TaskItem>& list) { TaskItem::sortForDisplay(list); }
     void advanceFocus();
-    void addTodo(const TaskItem& todo);
-    void toggleTodo(const QUuid& id);
-    void toggleSubtask(const QUuid& todoID, const QUuid& subtaskID);
-    void upsertTodo(const TaskItem& todo);
-    void moveTodoToToday(const QUuid& id);
-    void deleteTodo(const TaskItem& todo);
-    // The only operation that reports its write failure to the caller; nothing changes then.
+    // Every change of the data is written at once. One the disk refuses is undone in memory and
+    // answers false, with the message in lastError(): what the store holds is what is on disk.
+    bool addTodo(const TaskItem& todo);
+    bool toggleTodo(const QUuid& id);
+    bool toggleSubtask(const QUuid& todoID, const QUuid& subtaskID);
+    bool upsertTodo(const TaskItem& todo);
+    bool moveTodoToToday(const QUuid& id);
+    bool deleteTodo(const TaskItem& todo);
+    // Nothing changes when the file cannot be written; the reason goes to `error`.
     bool replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error = nullptr);
 
     // --- notes
-    void upsertNote(const Note& note);
-    void deleteNote(const QUuid& id);
+    bool upsertNote(const Note& note);
+    bool deleteNote(const QUuid& id);
     bool replaceNotesFromSync(const std::vector<Note>& list, QString* error = nullptr);
     static void sortNotes(std::vector<Note>& list);
 
@@ -119,13 +121,12 @@ public:
     // --- rule and doom-scroll settings
     bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const;
     // Each is true only when the change was accepted and "rules.json" written; a refusal or a
-    // failed write answers false (the message is in lastError()), so a screen never says "Saved"
-    // for a change that is not on disk.
+    // failed write answers false (the message is in lastError()) and leaves the rules as they
+    // were, so a screen never says "Saved" for a change that is not on disk.
     bool addRule(const BlockRule& rule);
     bool updateRule(const BlockRule& rule);
     bool removeRule(const QUuid& id);
-    bool saveRules();
-    void updateDoomScrollConfig(const DoomScrollConfig& config);
+    bool updateDoomScrollConfig(const DoomScrollConfig& config);
 
     Reminders& reminders() { return m_reminders; }
 
@@ -134,6 +135,7 @@ public:
     static inline const QString rulesFile = QStringLiteral("rules.json");
     static inline const QString doomScrollFile = QStringLiteral("doomscroll.json");
     static inline const QString stateFile = QStringLiteral("state.json");
+    static inline const QString pendingNotificationsFile = QStringLiteral("pending-notifications.json");
 
 signals:
     void todosChanged();
@@ -184,6 +186,16 @@ private:
     void reportProblem(const QString& path, const QString& message);
 
     void setTodos(std::vector<TaskItem> todos);
+    // Writes the to-dos as they now are, or puts back `before` when that fails.
+    bool commitTodos(std::vector<TaskItem> before, bool sync);
+    bool commitNotes(std::vector<Note> before, bool sync);
+    // Writes the rules as they now are and then applies `changedState`, or puts back `before`.
+    bool commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState = std::nullopt);
+    struct SeriesMarks {
+        QSet<QUuid> stopped, deleted;
+    };
+    SeriesMarks seriesMarks() const;
+    void restoreSeriesMarks(const SeriesMarks& marks);
     void setNotes(std::vector<Note> notes);
     void setState(const SharedState& state);
     void recordPendingTaskDeletes(const QSet<QUuid>& ids);

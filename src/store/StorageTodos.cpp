@@ -99,52 +99,71 @@ void StorageService::advanceFocus()
     setFocusTodoID(open[next].id);
 }
 
-void StorageService::addTodo(const TaskItem& todo)
+bool StorageService::commitTodos(std::vector<TaskItem> before, bool sync)
+{
+    if (saveTodos(sync)) {
+        emit todosChanged();
+        return true;
+    }
+    // Only what is in the file is kept: a change the disk refused is undone, so a retry is not
+    // refused as a duplicate, the sync never sends it, and a restart shows what was shown.
+    m_todos = std::move(before);
+    emit todosChanged();
+    return false;
+}
+
+bool StorageService::addTodo(const TaskItem& todo)
 {
     TaskItem item = todo;
     if (item.repeatOption != RepeatOption::none && !item.recurringSeriesId)
         item.recurringSeriesId = QUuid::createUuid();
     item.updatedAt = stamp();
+    std::vector<TaskItem> before = m_todos;
     m_todos.insert(m_todos.begin(), item);
-    emit todosChanged();
-    saveTodos(true);
+    if (!commitTodos(std::move(before), true))
+        return false;
     m_reminders.rescheduleTodoReminder(item, now(), calendar());
+    return true;
 }
 
-void StorageService::toggleTodo(const QUuid& id)
+bool StorageService::toggleTodo(const QUuid& id)
 {
+    if (!findTodo(id))
+        return false;
+    std::vector<TaskItem> before = m_todos;
     TaskItem* t = findTodo(id);
-    if (!t)
-        return;
     t->isCompleted = !t->isCompleted;
     t->updatedAt = stamp();
     const TaskItem changed = *t;
-    emit todosChanged();
-    saveTodos(true);
+    if (!commitTodos(std::move(before), true))
+        return false;
     m_reminders.rescheduleTodoReminder(changed, now(), calendar());
+    return true;
 }
 
-void StorageService::toggleSubtask(const QUuid& todoID, const QUuid& subtaskID)
+bool StorageService::toggleSubtask(const QUuid& todoID, const QUuid& subtaskID)
 {
+    const TaskItem* found = findTodo(todoID);
+    if (!found || std::none_of(found->subtasks.begin(), found->subtasks.end(),
+                               [&subtaskID](const Subtask& s) { return s.id == subtaskID; }))
+        return false;
+    std::vector<TaskItem> before = m_todos;
     TaskItem* t = findTodo(todoID);
-    if (!t)
-        return;
     const auto step = std::find_if(t->subtasks.begin(), t->subtasks.end(),
                                    [&subtaskID](const Subtask& s) { return s.id == subtaskID; });
-    if (step == t->subtasks.end())
-        return;
     step->isCompleted = !step->isCompleted;
     t->updatedAt = stamp();
-    emit todosChanged();
-    saveTodos(true);
+    return commitTodos(std::move(before), true);
 }
 
-void StorageService::upsertTodo(const TaskItem& todo)
+bool StorageService::upsertTodo(const TaskItem& todo)
 {
     TaskItem* old = findTodo(todo.id);
     if (!old)
-        return;
+        return false;
     const Date s = stamp();
+    std::vector<TaskItem> before = m_todos;
+    const SeriesMarks marks = seriesMarks();
     TaskItem edited = todo;
     if (old->recurringSeriesId && edited.repeatOption == RepeatOption::none) {
         const QUuid series = *old->recurringSeriesId;
@@ -161,16 +180,20 @@ void StorageService::upsertTodo(const TaskItem& todo)
         edited.recurringSeriesId.reset();
     edited.updatedAt = s;
     *findTodo(todo.id) = edited;
-    emit todosChanged();
-    saveTodos(true);
+    if (!commitTodos(std::move(before), true)) {
+        restoreSeriesMarks(marks);
+        return false;
+    }
     m_reminders.rescheduleTodoReminder(edited, now(), calendar());
+    return true;
 }
 
-void StorageService::moveTodoToToday(const QUuid& id)
+bool StorageService::moveTodoToToday(const QUuid& id)
 {
+    if (!findTodo(id))
+        return false;
+    std::vector<TaskItem> before = m_todos;
     TaskItem* t = findTodo(id);
-    if (!t)
-        return;
     const Calendar cal = calendar();
     const Date current = now();
     const Date today = cal.startOfDay(current);
@@ -193,14 +216,17 @@ void StorageService::moveTodoToToday(const QUuid& id)
     }
     t->updatedAt = stamp();
     const TaskItem changed = *t;
-    emit todosChanged();
-    saveTodos(true);
+    if (!commitTodos(std::move(before), true))
+        return false;
     m_reminders.rescheduleTodoReminder(changed, now(), calendar());
+    return true;
 }
 
-void StorageService::deleteTodo(const TaskItem& todo)
+bool StorageService::deleteTodo(const TaskItem& todo)
 {
     QSet<QUuid> removed;
+    std::vector<TaskItem> before = m_todos;
+    const SeriesMarks marks = seriesMarks();
     if (todo.recurringSeriesId) {
         const QUuid series = *todo.recurringSeriesId;
         storeRecurringSeries({}, {series});
@@ -213,15 +239,16 @@ void StorageService::deleteTodo(const TaskItem& todo)
                 removed.insert(t.id);
     }
     std::erase_if(m_todos, [&removed](const TaskItem& t) { return removed.contains(t.id); });
-    emit todosChanged();
-    // A deleted to-do must never remind anyone, whether or not the file could be written.
+    if (!commitTodos(std::move(before), false)) {
+        restoreSeriesMarks(marks);
+        return false;
+    }
     removeReminders(removed);
-    if (!saveTodos(false))
-        return;
     if (m_cloudSync) {
         recordPendingTaskDeletes(removed);
         m_cloudSync->schedulePush();
     }
+    return true;
 }
 
 bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error)

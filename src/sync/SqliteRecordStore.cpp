@@ -1,5 +1,6 @@
 #include "sync/SqliteRecordStore.h"
 
+#include "platform/FileSafety.h"
 #include "sync/RecordFields.h"
 
 #include <QDateTime>
@@ -72,7 +73,7 @@ public:
         if (m_db)
             return std::nullopt;
         const QString folder = QFileInfo(m_path).absolutePath();
-        if (!QDir().mkpath(folder))
+        if (!FileSafety::makeFolder(folder))
             return RecordError::of(RecordErrorCode::networkUnavailable, QStringLiteral("cannot create %1").arg(folder));
         if (isNetworkFileSystem(folder))
             return RecordError::of(

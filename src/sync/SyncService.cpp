@@ -200,6 +200,15 @@ QString SyncService::userMessage(const RecordError& error)
     const QString offline = QStringLiteral("No internet connection \u2014 sync will retry automatically.");
     const QString busy = QStringLiteral("iCloud is busy \u2014 sync will retry automatically.");
     switch (error.code) {
+    case RecordErrorCode::localFailure: {
+        // The store's own message names the file and the reason ("No space left on device").
+        QString reason = error.message.isEmpty() ? QStringLiteral("A data file could not be written") : error.message;
+        if (!reason.endsWith(u'.'))
+            reason += u'.';
+        return QStringLiteral("Sync couldn't save what it received on this computer. %1 It will try again "
+                              "in a minute.")
+            .arg(reason);
+    }
     case RecordErrorCode::partialFailure:
         // The first failing item in request order speaks for the request.
         if (!error.partialErrors.empty())
@@ -235,6 +244,8 @@ QString SyncService::userMessage(const RecordError& error)
 std::optional<int> SyncService::retryDelaySeconds(const RecordError& error)
 {
     switch (error.code) {
+    case RecordErrorCode::localFailure:
+        return 60; // a full disk is often freed again soon; the store has its changes meanwhile
     case RecordErrorCode::networkUnavailable:
     case RecordErrorCode::networkFailure:
     case RecordErrorCode::serverRecordChanged:

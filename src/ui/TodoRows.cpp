@@ -93,6 +93,55 @@ void QuietTodoRow::paintEvent(QPaintEvent*)
 }
 
 // ---------------------------------------------------------------------------------------------
+// QuietRowMeter
+
+QuietRowMeter::QuietRowMeter(qreal size, qreal height)
+    : m_probe(std::make_unique<QuietTodoRow>(TaskItem{}, size, height)), m_titleMetrics(m_probe->m_title->font())
+{
+}
+
+QuietRowMeter::~QuietRowMeter() = default;
+
+int QuietRowMeter::measure(const TaskItem& todo, int width)
+{
+    m_probe->setTodo(todo);
+    // The hidden row never gets the layout requests that would tell its layouts the texts changed.
+    for (QWidget* w : m_probe->findChildren<QWidget*>())
+        w->updateGeometry();
+    // What a layout gives the row as a child: at least its minimum size.
+    return std::max({m_probe->heightForWidth(width), m_probe->minimumHeight(), m_probe->minimumSizeHint().height()});
+}
+
+const QuietRowMeter::OneLine& QuietRowMeter::oneLine(const TaskItem& todo, const QString& meta, int width)
+{
+    const QPair<QString, int> key{meta, width};
+    auto it = m_oneLine.find(key);
+    if (it != m_oneLine.end())
+        return *it;
+    TaskItem sample = todo;
+    sample.title = QStringLiteral("M");
+    OneLine line;
+    line.height = measure(sample, width);
+    m_probe->resize(width, line.height);
+    m_probe->layout()->activate();
+    line.titleWidth = m_probe->m_title->width();
+    return *m_oneLine.insert(key, line);
+}
+
+int QuietRowMeter::height(const TaskItem& todo, int width)
+{
+    const QString& title = todo.title;
+    const bool breaks =
+        title.contains(u'\n') || title.contains(QChar::LineSeparator) || title.contains(QChar::ParagraphSeparator);
+    if (title.isEmpty() || breaks)
+        return measure(todo, width);
+    const OneLine& line = oneLine(todo, todo.focusMetaText().value_or(QString()), width);
+    if (m_titleMetrics.horizontalAdvance(title) <= line.titleWidth)
+        return line.height;
+    return measure(todo, width);
+}
+
+// ---------------------------------------------------------------------------------------------
 // EarlierTodoRow
 
 EarlierTodoRow::EarlierTodoRow(const TaskItem& todo, Date now, const Calendar& calendar, QWidget* parent)

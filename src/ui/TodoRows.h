@@ -6,7 +6,10 @@
 #include "model/Calendar.h"
 #include "model/TaskItem.h"
 
+#include <QFontMetricsF>
+#include <QHash>
 #include <QWidget>
+#include <memory>
 
 class QLabel;
 class QMenu;
@@ -34,6 +37,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    friend class QuietRowMeter;
     void refresh();
 
     TaskItem m_todo;
@@ -43,6 +47,30 @@ private:
     ClickableArea* m_titleArea;
     WrappingLabel* m_title;
     QLabel* m_meta;
+};
+
+// The height a QuietTodoRow of a to-do takes at a width, without building the row: a list of
+// thousands asks for every entry. A title that fits on one line takes the height of a one-line
+// row with the same meta text, measured once per meta text and width; any other title is laid
+// out on one hidden row.
+class QuietRowMeter {
+public:
+    QuietRowMeter(qreal size, qreal height);
+    ~QuietRowMeter();
+
+    int height(const TaskItem& todo, int width);
+
+private:
+    struct OneLine {
+        qreal titleWidth = 0;
+        int height = 0;
+    };
+    int measure(const TaskItem& todo, int width);
+    const OneLine& oneLine(const TaskItem& todo, const QString& meta, int width);
+
+    std::unique_ptr<QuietTodoRow> m_probe;
+    QFontMetricsF m_titleMetrics;
+    QHash<QPair<QString, int>, OneLine> m_oneLine;
 };
 
 // A row of an unfinished to-do from an earlier day: title and the from-which-day line

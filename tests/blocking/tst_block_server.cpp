@@ -356,8 +356,8 @@ private slots:
                  ok(htmlType, BlockPage::render(s.snapshot(), {}, 4, std::nullopt).toUtf8()));
     }
 
-    // The page's to-do lists are built once per change of the store, never per request, and every
-    // change that alters them is seen.
+    // The page's to-do lists are built, and the page rendered, once per change of the store or of
+    // the query, never per request; every change that alters them is seen.
     void blockedListsFollowTheStore()
     {
         BlockedStore s;
@@ -388,6 +388,11 @@ private slots:
         s.store->recordUsage(s.blocked, 30);
         QCOMPARE(server.handleRequest(request), fresh());
         QCOMPARE(server.pageListComputations(), 1);
+        QCOMPARE(server.pageRenderings(), 1);
+        const QByteArray elsewhere = get("/blocked?rule=" + s.id() + "&from=https%3A%2F%2Fnews.example%2F");
+        QVERIFY(server.handleRequest(elsewhere) != server.handleRequest(request));
+        QVERIFY(server.handleRequest(elsewhere).contains(QByteArray("https://news.example/").toBase64()));
+        QCOMPARE(server.pageRenderings(), 2);
 
         const std::vector<std::function<void()>> changes{
             [&] { s.store->setFocusTodoID(s.stored(QStringLiteral("B")).id); },
@@ -401,7 +406,9 @@ private slots:
         for (size_t i = 0; i < changes.size(); ++i) {
             changes[i]();
             QCOMPARE(server.handleRequest(request), fresh());
+            QCOMPARE(server.handleRequest(request), fresh());
             QCOMPARE(server.pageListComputations(), int(i) + 2);
+            QCOMPARE(server.pageRenderings(), int(i) + 3);
         }
     }
 

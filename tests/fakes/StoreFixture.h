@@ -36,6 +36,16 @@ protected:
     }
 };
 
+// Takes every write and keeps none of it, the way a buffered write does whose flush then fails on
+// a full disk: QSaveFile::commit() does not notice that and renames the empty file into place.
+class LosingSaveFile final : public QSaveFile {
+public:
+    using QSaveFile::QSaveFile;
+
+protected:
+    qint64 writeData(const char*, qint64 length) override { return length; }
+};
+
 // A store on a private data folder with a manual clock, a fixed calendar and fake services.
 // Build it with make(); the folder stays while the fixture lives, so a second make() is a restart.
 struct StoreFixture {
@@ -43,6 +53,8 @@ struct StoreFixture {
     ManualClock clock{TestEnvironment::at(2026, 12, 7, 10, 0, 0)};
     FollowingBootClock bootClock{clock};
     QStringList failing; // names of files whose writes fail; "*" for all, backups included
+    QStringList losing;  // the same for writes that seem to succeed but reach no disk
+    QString dataFolder;  // the data folder when not the default one inside `folder`
 
     void changeWallClock(double by)
     {
@@ -55,7 +67,7 @@ struct StoreFixture {
     SystemEvents events;
     std::unique_ptr<StorageService> store;
 
-    QString dataPath() const { return folder.filePath(QStringLiteral("data")); }
+    QString dataPath() const { return dataFolder.isEmpty() ? folder.filePath(QStringLiteral("data")) : dataFolder; }
     QString file(const QString& name) const { return dataPath() + QLatin1Char('/') + name; }
 
     StorageService& make()
@@ -73,6 +85,8 @@ struct StoreFixture {
             const QString name = QFileInfo(path).fileName();
             if (failing.contains(QStringLiteral("*")) || failing.contains(name))
                 return std::make_unique<RefusingSaveFile>(path);
+            if (losing.contains(QStringLiteral("*")) || losing.contains(name))
+                return std::make_unique<LosingSaveFile>(path);
             return std::make_unique<QSaveFile>(path);
         };
         store = std::make_unique<StorageService>(FileStore{dataPath()}, env);

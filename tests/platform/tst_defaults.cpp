@@ -92,6 +92,58 @@ private slots:
         QVERIFY(d.lastError().isEmpty());
         QCOMPARE(Defaults(path()).integer(QStringLiteral("fresh")), std::optional<qint64>(1));
     }
+
+    // A value the JSON parser refuses costs only its own key; the file as it was is kept aside
+    // before the first write replaces it.
+    void damagedFileLosesOnlyWhatIsDamaged_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("kept");
+        const QByteArray onboarded = "\"onboarding.completed.v1\": true";
+        const QByteArray rate = "\"opportunityCost.hourlyRate\": 40";
+        const QStringList both{QStringLiteral("onboarding.completed.v1"), QStringLiteral("opportunityCost.hourlyRate")};
+        QTest::newRow("number beyond a double")
+            << "{" + onboarded + ", \"opportunityCost.hoursPerDay\": 1e400, " + rate + "}" << both;
+        QTest::newRow("misspelt literal") << "{" + onboarded + ",\n \"sync.accountKey.v1\": tru, " + rate + "}" << both;
+        QTest::newRow("bad value inside an array")
+            << "{\"attemptedBrowserAutomationIDs\": [\"x\", 1e999], " + onboarded + ", " + rate + "}" << both;
+        QTest::newRow("cut short") << "{" + onboarded + ", " + rate + ", \"sync.lastSuccessAt.v1\": \"2026-" << both;
+        QTest::newRow("not an object") << QByteArray("[1, 2]") << QStringList();
+    }
+    void damagedFileLosesOnlyWhatIsDamaged()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, kept);
+        QTemporaryDir own;
+        const QString path = own.filePath(QStringLiteral("quillharbour/defaults.json"));
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+
+        Defaults d(path);
+        QVERIFY(!d.lastError().isEmpty());
+        for (const QString& key : kept)
+            QVERIFY2(d.contains(key), qPrintable(key));
+        if (kept.contains(QStringLiteral("onboarding.completed.v1")))
+            QCOMPARE(d.boolean(QStringLiteral("onboarding.completed.v1")), std::optional(true));
+        if (kept.contains(QStringLiteral("opportunityCost.hourlyRate")))
+            QCOMPARE(d.number(QStringLiteral("opportunityCost.hourlyRate")), std::optional(40.0));
+        QVERIFY(!d.contains(QStringLiteral("opportunityCost.hoursPerDay")));
+
+        QVERIFY(d.set(QStringLiteral("fresh"), 1));
+        const QDir dir = QFileInfo(path).dir();
+        const QStringList backups = dir.entryList({QStringLiteral("defaults.unreadable-*.json")});
+        QCOMPARE(backups.size(), 1);
+        QFile backup(dir.filePath(backups.first()));
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QCOMPARE(backup.readAll(), text);
+        Defaults again(path);
+        QVERIFY(again.lastError().isEmpty());
+        for (const QString& key : kept + QStringList{QStringLiteral("fresh")})
+            QVERIFY2(again.contains(key), qPrintable(key));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDefaults)

@@ -290,11 +290,12 @@ private slots:
 
         FakeCloudSync sync(f.defaults);
         store.setCloudSync(&sync);
-        store.addTodo(todo(QStringLiteral("kept in memory"), f.clock.now()));
-        store.toggleTodo(store.todos().back().id);
-        store.deleteTodo(store.todos().back());
+        // No change can be kept while the file may not be replaced: each is refused and undone.
+        QVERIFY(!store.addTodo(todo(QStringLiteral("refused"), f.clock.now())));
+        QVERIFY(!store.toggleTodo(store.todos().back().id));
+        QVERIFY(!store.deleteTodo(store.todos().back()));
         QCOMPARE(store.todos().size(), size_t(2));
-        QCOMPARE(store.todos().front().title, QStringLiteral("kept in memory"));
+        QVERIFY(!store.todos().back().isCompleted);
         QVERIFY(!store.saveTodos(true));
         QVERIFY(store.lastError());
         QVERIFY(store.lastError()->contains(QLatin1String("todos.json")));
@@ -318,14 +319,14 @@ private slots:
         QCOMPARE(todosInFile(todosPath).size(), size_t(2));
     }
 
-    void failedWriteKeepsChangeAndShowsWhy_data()
+    void failedWriteUndoesChangeAndShowsWhy_data()
     {
         QTest::addColumn<bool>("refusingDisk");
         QTest::newRow("a disk that refuses the write") << true;
         QTest::newRow("a folder in place of the file") << false;
     }
 
-    void failedWriteKeepsChangeAndShowsWhy()
+    void failedWriteUndoesChangeAndShowsWhy()
     {
         QFETCH(bool, refusingDisk);
         StoreFixture f;
@@ -342,8 +343,8 @@ private slots:
 
         QSignalSpy reports(&store, &StorageService::problemReported);
         const Note n = note(QStringLiteral("draft"), f.clock.now());
-        store.upsertNote(n);
-        QCOMPARE(ids(store.notes()), QList<QUuid>{n.id});
+        QVERIFY(!store.upsertNote(n));
+        QVERIFY(store.notes().empty());
         QVERIFY(!store.saveNotes(true));
         QVERIFY(reports.wait(1000) && reports.size() == 1); // a repeated failure is not news
         QCOMPARE(reports.at(0).at(0).toString(), notesPath);
@@ -357,7 +358,7 @@ private slots:
             f.failing.clear();
         else
             QVERIFY(unblockFile(notesPath));
-        QVERIFY(store.saveNotes(true));
+        QVERIFY(store.upsertNote(n));
         QVERIFY(!store.lastError());
         QCOMPARE(sync.pushes, 1);
         QCOMPARE(ids(notesInFile(notesPath)), QList<QUuid>{n.id});

@@ -144,7 +144,7 @@ private slots:
         QVERIFY(!f.defaults.contains(pendingNoteDeletesKey));
     }
 
-    void failedWritesKeepTheChangeInMemory()
+    void failedWritesChangeNothing()
     {
         StoreFixture f;
         StorageService& store = f.make();
@@ -156,21 +156,21 @@ private slots:
         QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
 
         const Note fresh = note(QStringLiteral("fresh"), dec(7, 9));
-        store.upsertNote(fresh);
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{fresh.id, a.id, b.id}));
+        QVERIFY(!store.upsertNote(fresh));
+        QCOMPARE(ids(store.notes()), (QList<QUuid>{a.id, b.id}));
         QVERIFY(store.lastError());
 
-        store.deleteNote(a.id);
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{fresh.id, b.id}));
+        QVERIFY(!store.deleteNote(a.id));
+        QCOMPARE(ids(store.notes()), (QList<QUuid>{a.id, b.id}));
         QVERIFY(sync.deletedNotes.isEmpty());
         QVERIFY(!f.defaults.contains(pendingNoteDeletesKey));
         QCOMPARE(sync.pushes, 0);
 
         QVERIFY(unblockFile(f.file(QStringLiteral("notes.json"))));
         f.clock.advance(1);
-        store.upsertNote(store.notes().back());
+        QVERIFY(store.upsertNote(fresh));
         QVERIFY(!store.lastError());
-        QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{b.id, fresh.id}));
+        QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{fresh.id, a.id, b.id}));
     }
 
     void replaceFromSyncSortsNewestFirst()

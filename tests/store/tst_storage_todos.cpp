@@ -577,8 +577,8 @@ private slots:
         QVERIFY(store.replaceTodosFromSync({a, b}));
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
 
-        store.deleteTodo(a);
-        QCOMPARE(ids(store.todos()), QList<QUuid>{b.id});
+        QVERIFY(!store.deleteTodo(a));
+        QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, b.id}));
         QVERIFY(store.lastError());
         QCOMPARE(sync.pushes, 0);
         QVERIFY(!syncDefaults.contains(pendingTaskDeletesKey));

@@ -12,6 +12,7 @@
 #include "ui/FocusPage.h"
 #include "ui/FocusRing.h"
 #include "ui/Headings.h"
+#include "ui/LazyRows.h"
 #include "ui/Palette.h"
 #include "ui/QueuedCall.h"
 #include "ui/TextLabel.h"
@@ -23,6 +24,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
@@ -87,6 +90,11 @@ private slots:
     void quietRowStates();
     void earlierRowFromText_data();
     void earlierRowFromText();
+    void quietRowMeterMatchesTheRow_data();
+    void quietRowMeterMatchesTheRow();
+    void lazyRowsBuildWhatIsInView_data();
+    void lazyRowsBuildWhatIsInView();
+    void lazyRowsKeepRowsByKey();
     void textsStayPlainAndNamed();
     void wrappingLabelGrowsAndLimits();
     void choiceDialogAnswers_data();
@@ -700,6 +708,171 @@ void TestUiComponents::countdownRingState()
                      std::abs(pixel.blue() - top.blue()) <
                  30,
              qPrintable(pixel.name()));
+}
+
+void TestUiComponents::quietRowMeterMatchesTheRow_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<int>("width");
+
+    const QString words = QStringLiteral("a title long enough to wrap onto another line ").repeated(3);
+    QTest::newRow("short") << "Call Ana"
+                           << "Anytime" << 0 << 500;
+    QTest::newRow("short, with time") << "Call Ana"
+                                      << "14:05" << 0 << 500;
+    QTest::newRow("wraps") << words << "Anytime" << 0 << 500;
+    QTest::newRow("fits wide, wraps narrow, with steps") << "Renew the passport before spring"
+                                                         << "Anytime" << 3 << 260;
+    QTest::newRow("one long word") << QString(60, u'w') << "9:30 AM" << 0 << 400;
+    QTest::newRow("line break") << "first\nsecond"
+                                << "Anytime" << 0 << 500;
+    QTest::newRow("empty") << ""
+                           << "Anytime" << 0 << 500;
+}
+
+void TestUiComponents::quietRowMeterMatchesTheRow()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, time);
+    QFETCH(int, steps);
+    QFETCH(int, width);
+    TaskItem t = todo(title, steps, 1);
+    t.time = time;
+    QuietRowMeter meter(15, 52);
+    meter.height(todo(QStringLiteral("another"), steps), width); // what it learned must not leak
+    QuietTodoRow row(t, 15, 52);
+    layOut(&row, width);
+    QCOMPARE(meter.height(t, width), row.height());
+}
+
+namespace {
+
+// A list of `count` plain rows in a 300-point-high scroll area; every third row is taller than
+// expected, so building it moves the rows after it.
+struct LazyList {
+    QScrollArea area;
+    LazyRows* rows = nullptr;
+    std::vector<QUuid> keys;
+    int made = 0;
+
+    explicit LazyList(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            keys.push_back(QUuid::createUuid());
+        auto* content = new QWidget;
+        auto* column = new QVBoxLayout(content);
+        column->addWidget(new QLabel(QStringLiteral("Above the list")));
+        rows = new LazyRows(
+            [this](int i, QWidget* parent) {
+                ++made;
+                auto* row = new QWidget(parent);
+                row->setMinimumHeight(i % 3 == 0 ? 45 : 30);
+                row->setFocusPolicy(Qt::TabFocus);
+                row->setProperty("key", this->rows->keys()[size_t(i)]);
+                return row;
+            },
+            [](int, int) { return 30; });
+        column->addWidget(rows);
+        column->addStretch(1);
+        area.setWidget(content);
+        area.setWidgetResizable(true);
+        area.resize(400, 300);
+        area.setAttribute(Qt::WA_DontShowOnScreen);
+        area.show();
+        rows->setKeys(keys);
+        QCoreApplication::processEvents();
+    }
+    // The keys of the built rows in list order, each checked to sit right under the one before.
+    QList<int> built() const
+    {
+        QList<int> indices;
+        const QList<QWidget*> list = rows->builtRows();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            const auto key = list[i]->property("key").value<QUuid>();
+            indices.append(int(std::find(keys.begin(), keys.end(), key) - keys.begin()));
+            if (i > 0 && indices[i] == indices[i - 1] + 1 && list[i]->y() != list[i - 1]->geometry().bottom() + 1)
+                return {};
+        }
+        return indices;
+    }
+    // The part of the list the area shows.
+    QRect shown() const { return QRect(rows->mapFrom(area.viewport(), QPoint(0, 0)), area.viewport()->size()); }
+};
+
+} // namespace
+
+void TestUiComponents::lazyRowsBuildWhatIsInView_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<double>("scrolledTo"); // share of the scroll range
+
+    QTest::newRow("three rows") << 3 << 0.0;
+    QTest::newRow("many, at the top") << 5000 << 0.0;
+    QTest::newRow("many, in the middle") << 5000 << 0.5;
+    QTest::newRow("many, at the end") << 5000 << 1.0;
+}
+
+void TestUiComponents::lazyRowsBuildWhatIsInView()
+{
+    QFETCH(int, count);
+    QFETCH(double, scrolledTo);
+    LazyList list(count);
+    QScrollBar* bar = list.area.verticalScrollBar();
+    QCoreApplication::processEvents(); // the rows measured first change the scroll range
+    bar->setValue(int(bar->maximum() * scrolledTo));
+    QCoreApplication::processEvents();
+
+    const QList<int> built = list.built();
+    QVERIFY(!built.isEmpty());
+    // A contiguous run of rows, few of them, that covers what the area shows.
+    for (qsizetype i = 1; i < built.size(); ++i)
+        QCOMPARE(built[i], built[i - 1] + 1);
+    QVERIFY(built.size() <= 2 * 300 / 30 + 4);
+    QVERIFY(list.made <= 3 * built.size());
+    const QList<QWidget*> rows = list.rows->builtRows();
+    const QRect shown = list.shown() & list.rows->rect();
+    QVERIFY(rows.first()->y() <= shown.top());
+    QVERIFY(rows.last()->geometry().bottom() >= shown.bottom());
+    if (scrolledTo == 1.0 || count < 10)
+        QCOMPARE(built.last(), count - 1);
+    if (scrolledTo == 0.0)
+        QCOMPARE(built.first(), 0);
+}
+
+void TestUiComponents::lazyRowsKeepRowsByKey()
+{
+    LazyList list(400);
+    const QList<QWidget*> before = list.rows->builtRows();
+    QWidget* second = before.at(1);
+    QWidget* third = before.at(2);
+    // A new order with the first entry gone: the rows of the entries still in view stay.
+    std::vector<QUuid> keys(list.keys.begin() + 1, list.keys.end());
+    std::swap(keys[0], keys[1]);
+    list.keys = keys;
+    list.rows->setKeys(keys);
+    QCoreApplication::processEvents();
+    QCOMPARE(list.rows->row(list.keys[0]), third);
+    QCOMPARE(list.rows->row(list.keys[1]), second);
+    QVERIFY(third->y() < second->y());
+    QVERIFY(!list.built().isEmpty());
+
+    // The row with the keyboard focus survives scrolling far away; Tab walks the built rows in
+    // list order, however late each was built.
+    list.area.activateWindow();
+    second->setFocus(Qt::TabFocusReason);
+    QPointer<QWidget> focused = second;
+    list.area.verticalScrollBar()->setValue(list.area.verticalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    QVERIFY(focused);
+    QCOMPARE(list.rows->row(list.keys[1]), second);
+    list.area.verticalScrollBar()->setValue(list.area.verticalScrollBar()->maximum() / 2);
+    QCoreApplication::processEvents();
+    const QList<QWidget*> rows = list.rows->builtRows();
+    QCOMPARE(rows.first(), second);
+    for (qsizetype i = 0; i + 1 < rows.size(); ++i)
+        QCOMPARE(rows[i]->nextInFocusChain(), rows[i + 1]);
 }
 
 QTEST_MAIN(TestUiComponents)

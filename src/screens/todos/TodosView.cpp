@@ -2,7 +2,6 @@
 #include "model/LocaleFormats.h"
 
 #include "router/AppRouter.h"
-#include "screens/todos/RowStack.h"
 #include "screens/todos/TaskEditorModel.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "store/StorageService.h"
@@ -15,6 +14,7 @@
 #include "ui/FocusPage.h"
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
+#include "ui/LazyRows.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
 #include "ui/Symbols.h"
@@ -55,7 +55,8 @@ QString shortcutText(QKeySequence keys)
 
 TodosView::TodosView(AppContext& context, QWidget* parent)
     : QWidget(parent), m_context(context), m_selectedDate(context.clock->now()),
-      m_knownToday(context.calendar().startOfDay(context.clock->now()))
+      m_knownToday(context.calendar().startOfDay(context.clock->now())),
+      m_meter(std::make_unique<QuietRowMeter>(15, 52))
 {
     setObjectName(QStringLiteral("todosView"));
     setPageTitle(this, QStringLiteral("Today"));
@@ -271,20 +272,9 @@ QWidget* TodosView::sectionHeader(const QString& title, bool withAdd, QWidget* p
     return header;
 }
 
-QuietTodoRow* TodosView::row(const TaskItem& todo, QWidget* parent)
+QuietTodoRow* TodosView::makeRow(const TaskItem& todo, QWidget* parent)
 {
-    QuietTodoRow* r = m_rows.value(todo.id);
-    if (r) {
-        if (r->parentWidget() != parent) {
-            r->setParent(parent); // which hides it until shown again
-            r->show();
-        }
-        if (!(r->todo() == todo))
-            r->setTodo(todo);
-        return r;
-    }
-    r = new QuietTodoRow(todo, 15, 52, parent);
-    r->show(); // at once, not when the layout gets round to it
+    auto* r = new QuietTodoRow(todo, 15, 52, parent);
     r->setProperty("todoId", todo.id);
     r->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(r, &QuietTodoRow::toggleClicked, this, [this, r] { toggleTodo(r->todo()); });
@@ -294,13 +284,11 @@ QuietTodoRow* TodosView::row(const TaskItem& todo, QWidget* parent)
         fillTodoMenu(&menu, r->todo());
         menu.exec(r->mapToGlobal(at));
     });
-    m_rows.insert(todo.id, r);
     return r;
 }
 
-TodosView::Section TodosView::makeSection(const QString& name, QWidget* header, QLabel* empty, bool emptyFirst)
+void TodosView::makeSection(Section& s, const QString& name, QWidget* header, QLabel* empty, bool emptyFirst)
 {
-    Section s;
     s.box = new QWidget(m_sections);
     s.box->setObjectName(name);
     auto* v = new QVBoxLayout(s.box);
@@ -308,39 +296,45 @@ TodosView::Section TodosView::makeSection(const QString& name, QWidget* header, 
     v->setSpacing(0);
     header->setParent(s.box);
     v->addWidget(header);
-    s.rows = new RowStack;
+    Section* section = &s;
+    s.rows = new LazyRows(
+        [this, section](int i, QWidget* parent) { return makeRow(section->list[size_t(i)], parent); },
+        [this, section](int i, int width) { return m_meter->height(section->list[size_t(i)], width); }, s.box);
     s.empty = empty;
     empty->setParent(s.box);
     if (emptyFirst)
         v->addWidget(empty);
-    v->addLayout(s.rows);
+    v->addWidget(s.rows);
     if (!emptyFirst)
         v->addWidget(empty);
-    return s;
 }
 
-void TodosView::placeRows(Section& section, const std::vector<TaskItem>& list, QSet<QUuid>& used)
+void TodosView::placeRows(Section& section, std::vector<TaskItem> list)
 {
-    std::vector<QUuid> order;
-    order.reserve(list.size());
-    for (const TaskItem& t : list) {
-        const QuietTodoRow* before = m_rows.value(t.id);
-        const bool changed = before && !(before->todo() == t);
-        QuietTodoRow* r = row(t, section.box);
-        if (changed)
-            section.rows->forget(r);
-        order.push_back(t.id);
-        used.insert(t.id);
+    // Entries whose to-do changed are measured again; only a changed order touches the layout.
+    QHash<QUuid, const TaskItem*> before;
+    before.reserve(qsizetype(section.list.size()));
+    for (const TaskItem& t : section.list)
+        before.insert(t.id, &t);
+    bool sameOrder = list.size() == section.list.size();
+    for (size_t i = 0; i < list.size(); ++i) {
+        const TaskItem& t = list[i];
+        const TaskItem* old = before.value(t.id);
+        sameOrder = sameOrder && section.list[i].id == t.id;
+        if (!old || *old == t)
+            continue;
+        section.rows->forget(t.id);
+        if (auto* r = qobject_cast<QuietTodoRow*>(section.rows->row(t.id)))
+            r->setTodo(t);
     }
-    if (order == section.order)
+    section.list = std::move(list);
+    if (sameOrder)
         return;
-    // Only a changed order touches the layout: most store changes leave a section as it was.
-    QList<QWidget*> rows;
-    rows.reserve(qsizetype(order.size()));
-    for (const QUuid& id : order)
-        rows.append(m_rows.value(id));
-    section.rows->setRows(rows);
-    section.order = std::move(order);
+    std::vector<QUuid> keys;
+    keys.reserve(section.list.size());
+    for (const TaskItem& t : section.list)
+        keys.push_back(t.id);
+    section.rows->setKeys(std::move(keys));
 }
 
 void TodosView::buildSections()
@@ -358,8 +352,8 @@ void TodosView::buildSections()
     laterEmpty->setObjectName(QStringLiteral("laterEmpty"));
     laterEmpty->setContentsMargins(0, 14, 0, 14);
     addBottomHairline(laterEmpty);
-    m_later = makeSection(QStringLiteral("laterSection"), sectionHeader(QStringLiteral("Later today"), true, nullptr),
-                          laterEmpty, false);
+    makeSection(m_later, QStringLiteral("laterSection"), sectionHeader(QStringLiteral("Later today"), true, nullptr),
+                laterEmpty, false);
     v->addWidget(m_later.box);
 
     m_earlierSlot = new QWidget(m_sections);
@@ -369,15 +363,15 @@ void TodosView::buildSections()
 
     auto* doneTitle = new Eyebrow(QStringLiteral("Done today"), FocusColor::textSecondary(), 12);
     doneTitle->setContentsMargins(0, 0, 0, 4);
-    m_done = makeSection(QStringLiteral("doneSection"), doneTitle, new QLabel, false);
+    makeSection(m_done, QStringLiteral("doneSection"), doneTitle, new QLabel, false);
     v->addWidget(m_done.box);
 
     auto* plannedEmpty = plainLabel(QStringLiteral("Nothing planned for this day yet."), 14, QFont::Medium,
                                     FocusColor::textSecondary(), nullptr);
     plannedEmpty->setObjectName(QStringLiteral("plannedEmpty"));
     plannedEmpty->setContentsMargins(0, 16, 0, 16);
-    m_planned = makeSection(QStringLiteral("plannedSection"), sectionHeader(QStringLiteral("Planned"), true, nullptr),
-                            plannedEmpty, true);
+    makeSection(m_planned, QStringLiteral("plannedSection"), sectionHeader(QStringLiteral("Planned"), true, nullptr),
+                plannedEmpty, true);
     v->addWidget(m_planned.box);
     m_column->insertWidget(1, m_sections);
 }
@@ -436,7 +430,6 @@ void TodosView::refresh()
     if (!m_sections)
         buildSections();
 
-    QSet<QUuid> used;
     std::vector<TaskItem> later, done, planned, earlier;
     if (today) {
         // One pass over the store for today's list; open and focus follow the store's own rules.
@@ -467,9 +460,9 @@ void TodosView::refresh()
     m_done.box->setVisible(!done.empty());
     m_planned.box->setVisible(!today);
     m_done.empty->hide();
-    placeRows(m_later, later, used);
-    placeRows(m_done, done, used);
-    placeRows(m_planned, planned, used);
+    placeRows(m_later, std::move(later));
+    placeRows(m_done, std::move(done));
+    placeRows(m_planned, std::move(planned));
 
     if (earlier != m_earlierShown || m_showEarlier != m_earlierShownOpen || bool(m_earlierBox) == earlier.empty()) {
         delete m_earlierBox;
@@ -482,15 +475,6 @@ void TodosView::refresh()
         m_earlierShownOpen = m_showEarlier;
     }
     m_earlierSlot->setVisible(!earlier.empty());
-
-    for (auto it = m_rows.begin(); it != m_rows.end();) {
-        if (!it.value() || !used.contains(it.key())) {
-            delete it.value().data();
-            it = m_rows.erase(it);
-        } else {
-            ++it;
-        }
-    }
 }
 
 QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent)

@@ -9,16 +9,18 @@
 #include <QSet>
 #include <QTimer>
 #include <QWidget>
+#include <memory>
 
 class ChoiceDialog;
 class Eyebrow;
 class FocusButton;
 class FocusEmptyCard;
 class FocusHeroCard;
+class LazyRows;
 class QLabel;
 class QMenu;
+class QuietRowMeter;
 class QuietTodoRow;
-class RowStack;
 class QVBoxLayout;
 class TaskEditorSheet;
 
@@ -74,7 +76,7 @@ protected:
 private:
     QWidget* buildHeader();
     QWidget* sectionHeader(const QString& title, bool withAdd, QWidget* parent);
-    QuietTodoRow* row(const TaskItem& todo, QWidget* parent);
+    QuietTodoRow* makeRow(const TaskItem& todo, QWidget* parent);
     QWidget* buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent);
     static QMargins besideCards();
     void scheduleRefresh();
@@ -93,15 +95,17 @@ private:
     FocusButton* m_todayLink = nullptr;
     QLabel* m_headline = nullptr;
     QVBoxLayout* m_column = nullptr;
+    // A list of rows of which only those in view are built; `list` is what the store gave at
+    // the last refresh, for building the rows that scroll into view.
     struct Section {
         QWidget* box = nullptr;
-        RowStack* rows = nullptr;
+        LazyRows* rows = nullptr;
         QLabel* empty = nullptr;
-        std::vector<QUuid> order;
+        std::vector<TaskItem> list;
     };
-    Section makeSection(const QString& name, QWidget* header, QLabel* empty, bool emptyFirst);
+    void makeSection(Section& section, const QString& name, QWidget* header, QLabel* empty, bool emptyFirst);
     void buildSections();
-    void placeRows(Section& section, const std::vector<TaskItem>& list, QSet<QUuid>& used);
+    void placeRows(Section& section, std::vector<TaskItem> list);
     void setFocusCard(const std::optional<TaskItem>& focus, bool canSkip, bool allDone);
 
     QWidget* m_sections = nullptr;
@@ -113,7 +117,7 @@ private:
     QPointer<QWidget> m_earlierBox;
     std::vector<TaskItem> m_earlierShown;
     bool m_earlierShownOpen = false;
-    QHash<QUuid, QPointer<QuietTodoRow>> m_rows;
+    std::unique_ptr<QuietRowMeter> m_meter;
     QPointer<TaskEditorSheet> m_editor;
     QPointer<ChoiceDialog> m_deleteQuestion;
     QTimer m_midnight;

@@ -300,13 +300,22 @@ void BlockScreensTest::manageRemoveFailureIsNoSuccess()
     QVERIFY(!shown(cooldown, "grantedTitle")); // no "Block removed"
     QVERIFY(shown(cooldown, "failureText"));
     click(cooldown, "closeButton");
-    // The store keeps blocking from memory, so the rule is gone there and the sheet closes.
-    QTRY_VERIFY(!page.manageSheet());
-    if (removedElsewhere)
+    if (removedElsewhere) {
+        QTRY_VERIFY(!page.manageSheet()); // the rule is gone, and so is its sheet
         return;
+    }
+    // A removal the disk refused is not made: the rule still blocks and its sheet stays.
+    QTRY_VERIFY(!manage->cooldownSheet());
+    QCOMPARE(rig.store.rules().size(), size_t(1));
+    QCOMPARE(rig.store.state().blockedNow.size(), size_t(1));
+    QVERIFY(page.manageSheet());
+    page.manageSheet()->close();
+    QTRY_VERIFY(!page.manageSheet());
 
     // A tightening the store cannot write keeps the edit sheet open with the store's message.
+    QVERIFY(QDir(rig.f.file(StorageService::rulesFile)).removeRecursively());
     const BlockRule other = rig.add(BlockTest::rule(QStringLiteral("x.com"), dailyLimit(), {}, 30));
+    rig.breakRulesFile();
     page.manage(other.id);
     page.manageSheet()->openEditSheet();
     AddRuleSheet* edit = page.manageSheet()->editSheet();

@@ -3,10 +3,15 @@
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/TodoRows.h"
 
 #include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <functional>
 
@@ -63,6 +68,14 @@ class TodosViewTest : public QObject {
         return names;
     }
     int count() const { return int(f->store->todos().size()); }
+    // The built rows of a section, top to bottom.
+    QList<QuietTodoRow*> rowsOf(const char* section) const
+    {
+        QList<QuietTodoRow*> rows = view->findChild<QWidget*>(section)->findChildren<QuietTodoRow*>();
+        rows.removeIf([](QuietTodoRow* r) { return r->isHidden(); });
+        std::sort(rows.begin(), rows.end(), [](QuietTodoRow* a, QuietTodoRow* b) { return a->y() < b->y(); });
+        return rows;
+    }
 
 private slots:
     void init()
@@ -94,6 +107,8 @@ private slots:
     void deleteQuestions();
     void newItemRequestOpensEditorForTheShownDay();
     void renamedRowIsMeasuredAgain();
+    void longListsBuildWhatIsShown_data();
+    void longListsBuildWhatIsShown();
 };
 
 void TodosViewTest::sections_data()
@@ -284,6 +299,67 @@ void TodosViewTest::renamedRowIsMeasuredAgain()
     f->store->upsertTodo(later);
     view->refresh();
     QTRY_VERIFY(rowOf()->height() > before); // remembered heights must not outlive the text
+}
+
+void TodosViewTest::longListsBuildWhatIsShown_data()
+{
+    QTest::addColumn<int>("shift");
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<QByteArray>("section");
+
+    QTest::newRow("later today") << 0 << false << QByteArray("laterSection");
+    QTest::newRow("done today") << 0 << true << QByteArray("doneSection");
+    QTest::newRow("planned") << 1 << false << QByteArray("plannedSection");
+}
+
+void TodosViewTest::longListsBuildWhatIsShown()
+{
+    QFETCH(int, shift);
+    QFETCH(bool, done);
+    QFETCH(QByteArray, section);
+    const Date day = f->calendar.addDays(today, shift);
+    QJsonArray list{encodeTaskItem(todo(QStringLiteral("focus"), today, false, TaskItem::Priority::high))};
+    for (int i = 0; i < 1500; ++i)
+        list.append(encodeTaskItem(todo(QStringLiteral("To-do %1").arg(i, 4, 10, QLatin1Char('0')), day + i, done)));
+    QFile file(f->file(QStringLiteral("todos.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
+    file.close();
+    f->make();
+    context->storage = f->store.get();
+    makeView();
+    view->shiftDay(shift);
+    // What the store lists for the section, in its order.
+    const auto expected = [&] {
+        std::vector<TaskItem> list = shift ? f->store->todos(view->selectedDate()) : f->store->todayTodos();
+        std::erase_if(list, [&](const TaskItem& t) { return t.isCompleted != done || t.title == "focus"; });
+        return list;
+    };
+    const auto shownMatchStore = [&] {
+        const QList<QuietTodoRow*> rows = rowsOf(section);
+        const std::vector<TaskItem> list = expected();
+        const auto at = std::find(list.begin(), list.end(), rows.value(0)->todo());
+        if (rows.isEmpty() || rows.size() > 60 || at == list.end() || list.end() - at < rows.size())
+            return false;
+        return std::equal(rows.begin(), rows.end(), at,
+                          [](QuietTodoRow* r, const TaskItem& t) { return r->todo() == t; });
+    };
+    QTRY_VERIFY(shownMatchStore());
+    QCOMPARE(rowsOf(section).first()->todo().id, expected().front().id);
+
+    QScrollBar* bar = view->findChild<QScrollArea*>()->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 50 * 52); // the page is laid out for the whole list
+    bar->setValue(bar->maximum());
+    QTRY_VERIFY(shownMatchStore());
+    QTRY_COMPARE(rowsOf(section).last()->todo().id, expected().back().id);
+
+    // A change to one shown to-do: the rows of the others stay the same widgets.
+    QList<QuietTodoRow*> before = rowsOf(section);
+    const TaskItem changed = before.at(before.size() / 2)->todo();
+    f->store->deleteTodo(changed);
+    QTRY_VERIFY(shownMatchStore());
+    before.removeAt(before.size() / 2);
+    for (QuietTodoRow* r : before)
+        QVERIFY(rowsOf(section).contains(r));
 }
 
 QTEST_MAIN(TodosViewTest)
