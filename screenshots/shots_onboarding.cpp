@@ -59,7 +59,7 @@ int main(int argc, char** argv)
             *error = QStringLiteral("Permission denied");
             return false;
         });
-        rig.view->moveToApplications();
+        rig.view->install();
     });
     shot(QStringLiteral("2_welcome"), Step::welcome);
     shot(QStringLiteral("3_daily_scroll_unanswered"), Step::dailyScroll, [](OnboardingRig& rig) {
@@ -104,7 +104,7 @@ int main(int argc, char** argv)
     });
     shot(QStringLiteral("7_priority_example"), Step::priority,
          [](OnboardingRig& rig) { rig.find<QAbstractButton>(QStringLiteral("example:Go for a walk"))->click(); });
-    shot(QStringLiteral("8_phone"), Step::iPhone);
+    shot(QStringLiteral("8_phone"), Step::otherComputer);
     shot(QStringLiteral("9_done"), Step::done, [](OnboardingRig& rig) {
         rig.view->flow().toggleSite(QStringLiteral("tiktok.com"));
         rig.view->flow().setPriorityTitle(QStringLiteral("Deep work"));

@@ -18,6 +18,7 @@
 #include "linux/LinuxSystemEvents.h"
 #include "linux/NativeMessagingHost.h"
 #include "linux/SingleInstance.h"
+#include "linux/UrlHandler.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
 #include "platform/Defaults.h"
@@ -154,6 +155,11 @@ int main(int argc, char* argv[])
     }
     if (!claim.error.isEmpty())
         QTextStream(stderr) << "Quillharbour cannot hear later starts: " << claim.error << Qt::endl;
+    // The block page's buttons open "quillharbour:" links: from the first start on, before any install.
+    QString handlerError;
+    if (!UrlHandler::registerAtStart(QCoreApplication::applicationFilePath(), UrlHandler::defaultPlaces(),
+                                     &handlerError))
+        QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     Theme::apply(app);
 
     const Clock& clock = SystemClock::instance();

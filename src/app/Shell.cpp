@@ -145,18 +145,18 @@ void Shell::openMainWindowAfterLaunch()
         ApplicationsMover::shouldOfferMove()) {
         QTimer::singleShot(0, this, [this] {
             const int answer = ChoiceDialog::ask(
-                QStringLiteral("Move Quillharbour to Applications?"),
-                QStringLiteral("It's running from the download right now. In Applications it stays on your Mac, "
-                               "opens when you sign in and gets updates."),
-                {QStringLiteral("Move to Applications"), QStringLiteral("Not Now")}, m_mainWindow.get());
+                QStringLiteral("Install Quillharbour?"),
+                QStringLiteral("It's running from the download right now. Installed, it's in your applications "
+                               "menu and the block page's buttons open it."),
+                {QStringLiteral("Install"), QStringLiteral("Not Now")}, m_mainWindow.get());
             if (answer != 0)
                 return;
             QString error;
             if (!ApplicationsMover::moveAndRelaunch([this] { m_gate->request(); }, &error))
                 ChoiceDialog::ask(
-                    QStringLiteral("Move Quillharbour to Applications"),
-                    QStringLiteral("Couldn't move it. Quit Quillharbour, then drag it from the download into "
-                                   "Applications."),
+                    QStringLiteral("Install Quillharbour"),
+                    QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download into "
+                                   "~/.local/bin."),
                     {QStringLiteral("OK")}, m_mainWindow.get());
         });
     }

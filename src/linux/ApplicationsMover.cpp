@@ -1,6 +1,7 @@
 #include "linux/ApplicationsMover.h"
 
 #include "linux/DesktopEntry.h"
+#include "linux/UrlHandler.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -49,7 +50,7 @@ ApplicationsMover::Places ApplicationsMover::defaultPlaces()
     QFile icon(QStringLiteral(":/app-icon.png"));
     if (icon.open(QIODevice::ReadOnly))
         places.iconPng = icon.readAll();
-    places.xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    places.configHome = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return places;
 }
 
@@ -143,13 +144,10 @@ std::optional<QString> ApplicationsMover::copyToApplications(const QString& sour
         return std::nullopt;
     }
     // The old copy stays in the trash from here on: the new one is whole.
-    if (!places.xdgMime.isEmpty()) {
-        QProcess mime;
-        mime.start(places.xdgMime,
-                   {QStringLiteral("default"), entryName, QStringLiteral("x-scheme-handler/quillharbour")});
-        if (mime.waitForStarted(3000))
-            mime.waitForFinished(10000);
-    }
+    // The entry's name is the default already when the program registered itself at start; this
+    // covers a start that could not, and a failure leaves the links as they were.
+    if (!places.configHome.isEmpty())
+        UrlHandler::setDefault(places.configHome, entryName, nullptr);
     return destination;
 }
 

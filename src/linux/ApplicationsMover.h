@@ -16,7 +16,7 @@ public:
         QString binFolder;  // ~/.local/bin
         QString dataHome;   // $XDG_DATA_HOME: applications/, icons/, Trash/
         QByteArray iconPng; // written as the entry's icon when not empty
-        QString xdgMime;    // the scheme registration tool; empty skips it
+        QString configHome; // $XDG_CONFIG_HOME: mimeapps.list names the link handler
     };
     static Places defaultPlaces();
 

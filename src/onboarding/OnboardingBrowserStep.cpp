@@ -79,10 +79,10 @@ QWidget* OnboardingView::buildBrowser()
     c->addStretch(1);
     r->addWidget(left, 1);
 
-    auto* prompt = new OnboardingAutomationPromptCard(QStringLiteral("Safari"));
+    auto* prompt = new OnboardingExtensionPromptCard(SupportedBrowser::all().front().name);
     prompt->setObjectName(QStringLiteral("promptCard"));
-    auto* settings = new OnboardingAutomationSettingsIllustration(QStringLiteral("Safari"));
-    settings->setObjectName(QStringLiteral("automationSettings"));
+    auto* settings = new OnboardingExtensionsPageIllustration(SupportedBrowser::all().front().name);
+    settings->setObjectName(QStringLiteral("extensionsPage"));
     auto* right = new QWidget;
     auto* rc = column(right);
     rc->addWidget(prompt);
@@ -103,8 +103,8 @@ QWidget* OnboardingView::buildBrowser()
             delete item;
         }
         if (installed.empty()) {
-            auto* none = label(QStringLiteral("No supported browser found. Quillharbour works with Safari, Google "
-                                              "Chrome, Arc, Brave and Microsoft Edge."),
+            auto* none = label(QStringLiteral("No supported browser found. Quillharbour works with Chrome, Chromium, "
+                                              "Brave, Edge, Vivaldi, Opera and Firefox."),
                                Theme::font(14, QFont::Medium), FocusColor::textSecondary(), true, list);
             none->setObjectName(QStringLiteral("noBrowser"));
             none->setContentsMargins(0, 14, 0, 14);
@@ -134,15 +134,15 @@ QWidget* OnboardingView::buildBrowser()
                     label(QStringLiteral("Open ") + browser.name + QStringLiteral(" first, then connect it."),
                           Theme::font(12.5), FocusColor::textSecondary(), true));
             else if (state.kind == Kind::permissionNeeded)
-                texts->addWidget(label(QStringLiteral("Turned off in System Settings"),
-                                       Theme::font(12.5, QFont::DemiBold), FocusColor::alert()));
+                texts->addWidget(label(QStringLiteral("Turned off in the browser"), Theme::font(12.5, QFont::DemiBold),
+                                       FocusColor::alert()));
             h->addLayout(texts, 1);
             if (state.isProtected()) {
                 h->addWidget(new FocusOKText(QStringLiteral("Connected")));
             } else if (!stateText || !stateText->actionTitle.isEmpty()) {
                 QString title = stateText ? stateText->actionTitle : QStringLiteral("Connect");
                 if (state.kind == Kind::permissionNeeded)
-                    title = QStringLiteral("Open System Settings");
+                    title = QStringLiteral("Show Me How");
                 else if (state.kind == Kind::unsupported || state.kind == Kind::problem)
                     title = QStringLiteral("Try Again");
                 auto* button = new FocusButton(
@@ -158,8 +158,8 @@ QWidget* OnboardingView::buildBrowser()
             rows->addWidget(rowWidget);
         }
         const auto needing = OnboardingFlow::browserNeedingPermission(installed, access);
-        noteText->setText(needing ? QStringLiteral("macOS asks only once. If you chose Don't Allow, turn it on in "
-                                                   "System Settings.")
+        noteText->setText(needing ? QStringLiteral("Your browser asks only once. If you chose Cancel, turn it on in "
+                                                   "its extensions page.")
                                   : QStringLiteral("Breaks and blocks only work in browsers you connect."));
         prompt->setBrowserName(OnboardingFlow::promptBrowserName(installed, access));
         prompt->setVisible(!needing);

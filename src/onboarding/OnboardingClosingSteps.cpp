@@ -102,7 +102,8 @@ QWidget* OnboardingView::buildPriority()
         new OnboardingBlockPagePreview(m_flow.previewSite(), m_flow.breakMinutes, m_flow.trimmedPriority(), 392);
     page->setObjectName(QStringLiteral("priorityPreview"));
     pv->addWidget(page);
-    auto* caption = label(QStringLiteral("Also waiting in your menu bar"), Theme::font(13), FocusColor::mutedOnDark());
+    auto* caption =
+        label(QStringLiteral("Also waiting in your system tray"), Theme::font(13), FocusColor::mutedOnDark());
     caption->setAlignment(Qt::AlignHCenter);
     pv->addWidget(caption);
 
@@ -116,43 +117,41 @@ QWidget* OnboardingView::buildPriority()
     return twoColumns(content, footer(true, QStringLiteral("Continue")), preview);
 }
 
-// --- phone
+// --- other computer
 
-QWidget* OnboardingView::buildPhone()
+QWidget* OnboardingView::buildOtherComputer()
 {
     auto* page = new QWidget;
     auto* r = rowLayout(page, 0);
     auto* text = new QWidget;
     auto* c = column(text, QMargins(48, 30, 36, 22));
-    c->addWidget(header(OnboardingFlow::stepLabel(Step::iPhone), 200));
+    c->addWidget(header(OnboardingFlow::stepLabel(Step::otherComputer), 200));
     c->addSpacing(22);
-    c->addWidget(stepTitle(QStringLiteral("Better with your iPhone"), 30));
+    c->addWidget(stepTitle(QStringLiteral("Better on every computer"), 30));
     c->addSpacing(10);
-    c->addWidget(bodyText(QStringLiteral("The iPhone app brings doom scroll breaks to the apps on your phone. Your "
-                                         "to-dos and notes stay in sync on your iPhone and this Mac."),
+    c->addWidget(bodyText(QStringLiteral("Quillharbour on your other computer brings doom scroll breaks there too. "
+                                         "Your to-dos and notes stay in sync on both computers."),
                           15));
     c->addSpacing(18);
     auto* card = new Panel(FocusColor::white(), 18, FocusColor::hairline(), 1);
     auto* k = new QHBoxLayout(card);
     k->setContentsMargins(14, 14, 14, 14);
     k->setSpacing(16);
-    auto* qr = new OnboardingQRCode(companionAppStoreLink);
+    auto* qr = new OnboardingQRCode(syncGuideLink);
     qr->setObjectName(QStringLiteral("qrCode"));
     qr->setFixedSize(92, 92);
     k->addWidget(qr);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
-    texts->addWidget(
-        label(QStringLiteral("Scan to get Quillharbour"), Theme::font(15, QFont::Bold), FocusColor::text()));
-    texts->addWidget(
-        label(QStringLiteral("Point your iPhone camera here, or search \u201CQuillharbour\u201D on the App "
-                             "Store."),
-              Theme::font(13), FocusColor::textSecondary(), true));
-    const QUrl url(companionAppStoreLink, QUrl::StrictMode);
+    texts->addWidget(label(QStringLiteral("Scan to set up sync"), Theme::font(15, QFont::Bold), FocusColor::text()));
+    texts->addWidget(label(QStringLiteral("Point your phone's camera here: the guide shows how two computers share one "
+                                          "database."),
+                           Theme::font(13), FocusColor::textSecondary(), true));
+    const QUrl url(syncGuideLink, QUrl::StrictMode);
     if (url.isValid() && url.scheme() == QStringLiteral("https") && !url.host().isEmpty()) {
-        auto* link = new FocusButton(QStringLiteral("Open the App Store page"),
+        auto* link = new FocusButton(QStringLiteral("Open the sync guide"),
                                      FocusLinkButtonStyle{.size = 12.5, .color = FocusColor::text()});
-        link->setObjectName(QStringLiteral("storeLink"));
+        link->setObjectName(QStringLiteral("guideLink"));
         link->setCursor(Qt::PointingHandCursor);
         connect(link, &QAbstractButton::clicked, this, [this, url] {
             if (m_openUrl)
@@ -168,7 +167,7 @@ QWidget* OnboardingView::buildPhone()
     auto* sync = new QHBoxLayout;
     sync->setSpacing(6);
     sync->addWidget(new SymbolLabel(Symbol::sync, 13.5, FocusColor::textSecondary()), 0, Qt::AlignTop);
-    sync->addWidget(label(QStringLiteral("Same iCloud account on both? Then this Mac syncs by itself."),
+    sync->addWidget(label(QStringLiteral("Same database on both? Then this computer syncs by itself."),
                           Theme::font(13.5), FocusColor::textSecondary(), true),
                     1);
     c->addLayout(sync);
@@ -185,8 +184,8 @@ QWidget* OnboardingView::buildPhone()
     p->addWidget(new OnboardingDevicesInStep, 0, Qt::AlignHCenter);
     p->addStretch(1);
     p->addWidget(
-        label(QStringLiteral("Add on your iPhone. It's on your Mac."), Theme::font(13.5), FocusColor::mutedOnDark()), 0,
-        Qt::AlignHCenter);
+        label(QStringLiteral("Add on one computer. It's on the other."), Theme::font(13.5), FocusColor::mutedOnDark()),
+        0, Qt::AlignHCenter);
     r->addWidget(panel);
     return page;
 }
@@ -298,10 +297,10 @@ QWidget* OnboardingView::buildDone()
     auto* a = new QHBoxLayout(approval);
     a->setContentsMargins(0, 8, 0, 0);
     a->setSpacing(10);
-    a->addWidget(label(QStringLiteral("macOS needs you to approve Quillharbour in Login Items."),
+    a->addWidget(label(QStringLiteral("Your desktop needs you to allow Quillharbour in its startup apps."),
                        Theme::font(12.5, QFont::DemiBold), FocusColor::alert(), true),
                  1);
-    auto* open = new FocusButton(QStringLiteral("Open Login Items"),
+    auto* open = new FocusButton(QStringLiteral("Open the autostart folder"),
                                  FocusLinkButtonStyle{.size = 12.5, .color = FocusColor::text()});
     open->setCursor(Qt::PointingHandCursor);
     connect(open, &QAbstractButton::clicked, this, [this] {
@@ -320,7 +319,7 @@ QWidget* OnboardingView::buildDone()
     auto* illustration = new OnboardingTrayIllustration(priority);
     m->addWidget(illustration);
     m->addSpacing(18);
-    m->addWidget(label(QStringLiteral("Find Quillharbour in your menu bar. Close this window any time. Everything "
+    m->addWidget(label(QStringLiteral("Find Quillharbour in your system tray. Close this window any time. Everything "
                                       "keeps running."),
                        Theme::font(15.5, QFont::Medium, Theme::Design::serif), FocusColor::text(), true));
     r->addWidget(menu, 0, Qt::AlignTop);

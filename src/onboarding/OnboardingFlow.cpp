@@ -92,7 +92,7 @@ QString OnboardingFlow::stepLabel(Step step)
         return QStringLiteral("Step 2 of 4");
     case Step::priority:
         return QStringLiteral("Step 3 of 4");
-    case Step::iPhone:
+    case Step::otherComputer:
         return QStringLiteral("Step 4 of 4");
     default:
         return {};
@@ -127,8 +127,8 @@ std::optional<Step> OnboardingFlow::nextStep(Step step)
     case Step::browser:
         return Step::priority;
     case Step::priority:
-        return Step::iPhone;
-    case Step::iPhone:
+        return Step::otherComputer;
+    case Step::otherComputer:
         return Step::done;
     case Step::install:
     case Step::done:
@@ -256,6 +256,7 @@ QString OnboardingFlow::promptBrowserName(const std::vector<SupportedBrowser>& i
     for (const SupportedBrowser& browser : installed)
         if (!access.value(browser.id).isProtected())
             return browser.name;
+    // Everything connected or nothing found: the prompt still shows, as the first browser would ask.
     return SupportedBrowser::all().front().name;
 }
 
@@ -273,7 +274,7 @@ void OnboardingFlow::setPriorityTitle(const QString& text)
 void OnboardingFlow::skipPriority()
 {
     m_priorityTitle.clear();
-    go(Step::iPhone);
+    go(Step::otherComputer);
 }
 
 QString OnboardingFlow::doomScrollPlanText() const

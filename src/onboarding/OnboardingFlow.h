@@ -22,7 +22,7 @@ class OnboardingFlow {
 public:
     // Raw values are what callers pass as the start step; install has the highest value but is
     // shown first.
-    enum class Step { welcome = 0, dailyScroll, howItWorks, sites, browser, priority, iPhone, done, install };
+    enum class Step { welcome = 0, dailyScroll, howItWorks, sites, browser, priority, otherComputer, done, install };
 
     static inline const QString completedKey = QStringLiteral("onboarding.completed.v1");
     static inline const QString hoursPerDayKey = QStringLiteral("opportunityCost.hoursPerDay");

@@ -534,20 +534,26 @@ void OnboardingDevicesInStep::draw(QPainter& p, const QSizeF& size) const
     fillRounded(p, QRectF(content.left(), content.top(), 18, content.height()), 6, hex("E4DFD2"));
     todoColumn(p, content.adjusted(26, 0, 0, 0), {110, 96, 78, 104, 70});
 
-    // Phone.
-    const QPointF pc = c + QPointF(108, 30);
-    const QRectF phone(pc.x() - 52, pc.y() - 103, 104, 206);
+    // The second computer: a laptop in front of the first, its lid open on the same list.
+    const QPointF lc = c + QPointF(92, 62);
+    const QRectF lid(lc.x() - 78, lc.y() - 62, 156, 112);
+    const QRectF keyboard(lid.left() - 14, lid.bottom(), lid.width() + 28, 9);
     p.save();
     p.translate(-10, 14);
-    softShadow(p, phone, 24, 17, 0, FocusColor::withOpacity(QColor(Qt::black), 0.45));
+    softShadow(p, lid.united(keyboard), 12, 17, 0, FocusColor::withOpacity(QColor(Qt::black), 0.45));
     p.restore();
-    fillRounded(p, phone, 24, hex("0E0E0D"));
-    const QRectF phoneDisplay = phone.adjusted(6, 6, -6, -6);
-    fillRounded(p, phoneDisplay, 18, FocusColor::paper());
-    todoColumn(p, phoneDisplay.adjusted(7, 22, -7, -10), {62, 52, 44, 56});
+    fillRounded(p, lid, 10, hex("0E0E0D"));
+    const QRectF lidDisplay = lid.adjusted(6, 6, -6, -6);
+    fillRounded(p, lidDisplay, 4, FocusColor::paper());
+    QPainterPath keyboardPath;
+    keyboardPath.addRoundedRect(keyboard.adjusted(0, -9, 0, 0), 9, 9);
+    QPainterPath keyboardTop;
+    keyboardTop.addRect(keyboard.adjusted(0, -9, 0, -9));
+    p.fillPath(keyboardPath.subtracted(keyboardTop), hex("A9A396"));
+    todoColumn(p, lidDisplay.adjusted(8, 8, -8, -8), {72, 60, 50});
 
     // Sync badge.
-    const QRectF badge(c.x() + 58 - 21, c.y() - 12 - 21, 42, 42);
+    const QRectF badge(c.x() + 16 - 21, c.y() - 4 - 21, 42, 42);
     p.setPen(Qt::NoPen);
     p.setBrush(FocusColor::gold());
     p.drawEllipse(badge);
@@ -557,7 +563,7 @@ void OnboardingDevicesInStep::draw(QPainter& p, const QSizeF& size) const
     glyph(p, badge, OnboardingGlyph::sync, 17, FocusColor::ink());
 }
 
-// --- menu bar
+// --- tray
 
 OnboardingTrayIllustration::OnboardingTrayIllustration(const QString& priority, QWidget* parent)
     : PaintedView(QSize(286, 250), parent)
@@ -634,14 +640,11 @@ void OnboardingTrayIllustration::draw(QPainter& p, const QSizeF& size) const
            FocusColor::text());
 }
 
-// --- move to Applications
+// --- install
 
-OnboardingMoveToApplicationsIllustration::OnboardingMoveToApplicationsIllustration(QWidget* parent)
-    : PaintedView(QSize(320, 400), parent)
-{
-}
+OnboardingInstallIllustration::OnboardingInstallIllustration(QWidget* parent) : PaintedView(QSize(320, 400), parent) {}
 
-void OnboardingMoveToApplicationsIllustration::draw(QPainter& p, const QSizeF& size) const
+void OnboardingInstallIllustration::draw(QPainter& p, const QSizeF& size) const
 {
     const QRectF all(QPointF(0, 0), size);
     fillRounded(p, all, 22, hex("E9E5DC"));
@@ -652,7 +655,7 @@ void OnboardingMoveToApplicationsIllustration::draw(QPainter& p, const QSizeF& s
     const qreal top = (size.height() - rowH - 24 - listH) / 2;
     const qreal cx = size.width() / 2;
 
-    // Download, arrow, Applications.
+    // Download, arrow, the desktop's menu of applications.
     const qreal colW = 84;
     const QRectF download(cx - 24 - 16 - colW, top, colW, 84);
     const QRectF dashed(download.center().x() - 37, download.center().y() - 37, 74, 74);
@@ -669,17 +672,30 @@ void OnboardingMoveToApplicationsIllustration::draw(QPainter& p, const QSizeF& s
            caption, hex("4A473F"), Qt::AlignCenter);
     glyph(p, QRectF(cx - 12, top + 30, 24, 24), OnboardingGlyph::arrowForward, 20, FocusColor::text());
     const QRectF apps(cx + 24 + 16, top, colW, 84);
-    glyph(p, apps, OnboardingGlyph::folder, 84 / 1.2, hex("8DB6E6"));
-    appLogo(p, QRectF(apps.center().x() - 17, apps.center().y() - 17 + 6, 34, 34), 34 * 0.22);
-    textAt(p, QRectF(apps.left() - 10, apps.bottom() + 8, colW + 20, captionH), QStringLiteral("Applications"), caption,
+    const QRectF menu = apps.adjusted(0, 4, 0, -4);
+    softShadow(p, menu, 12, 10, 4, FocusColor::withOpacity(hex("7A6C4E"), 0.18));
+    fillRounded(p, menu, 12, FocusColor::white());
+    for (int i = 0; i < 3; ++i) {
+        const QRectF entry(menu.left() + 6, menu.top() + 6 + i * 22.7, menu.width() - 12, 20);
+        if (i == 1) {
+            fillRounded(p, entry, 6, FocusColor::withOpacity(FocusColor::gold(), 0.38));
+            strokeInside(p, entry, 6, FocusColor::gold(), 1.5);
+            appLogo(p, QRectF(entry.left() + 3, entry.top() + 2, 16, 16), 16 * 0.22);
+        } else {
+            fillRounded(p, QRectF(entry.left() + 3, entry.top() + 3, 14, 14), 4, hex("8DB6E6"));
+        }
+        capsule(p, QRectF(entry.left() + 24, entry.center().y() - 3, entry.width() - 30 - i * 6, 6),
+                i == 1 ? FocusColor::ink() : hex("D8D2C4"));
+    }
+    textAt(p, QRectF(apps.left() - 10, apps.bottom() + 8, colW + 20, captionH), QStringLiteral("App menu"), caption,
            hex("4A473F"), Qt::AlignCenter);
 
     // The checklist card.
     const QRectF card(cx - 118, top + rowH + 24, 236, listH);
     softShadow(p, card, 14, 16, 8, FocusColor::withOpacity(hex("7A6C4E"), 0.18));
     fillRounded(p, card, 14, FocusColor::white());
-    const QStringList items{QStringLiteral("Stays on your Mac"), QStringLiteral("Opens when you sign in"),
-                            QStringLiteral("Gets updates")};
+    const QStringList items{QStringLiteral("In your applications menu"), QStringLiteral("Opens from the block page"),
+                            QStringLiteral("Just for you, no password")};
     for (int i = 0; i < items.size(); ++i) {
         const QRectF row(card.left() + 18, card.top() + 14 + i * 27, card.width() - 36, 18);
         glyph(p, QRectF(row.left(), row.top(), 16, 18), OnboardingGlyph::check, 11, FocusColor::okGreen());
@@ -687,15 +703,14 @@ void OnboardingMoveToApplicationsIllustration::draw(QPainter& p, const QSizeF& s
     }
 }
 
-// --- Automation settings
+// --- the browser's extensions page
 
-OnboardingAutomationSettingsIllustration::OnboardingAutomationSettingsIllustration(const QString& browserName,
-                                                                                   QWidget* parent)
+OnboardingExtensionsPageIllustration::OnboardingExtensionsPageIllustration(const QString& browserName, QWidget* parent)
     : PaintedView(QSize(300, 360), parent), m_browser(browserName)
 {
 }
 
-void OnboardingAutomationSettingsIllustration::setBrowserName(const QString& name)
+void OnboardingExtensionsPageIllustration::setBrowserName(const QString& name)
 {
     if (name == m_browser)
         return;
@@ -703,7 +718,7 @@ void OnboardingAutomationSettingsIllustration::setBrowserName(const QString& nam
     invalidate();
 }
 
-void OnboardingAutomationSettingsIllustration::draw(QPainter& p, const QSizeF& size) const
+void OnboardingExtensionsPageIllustration::draw(QPainter& p, const QSizeF& size) const
 {
     fillRounded(p, QRectF(QPointF(0, 0), size), 22, hex("E9E5DC"));
     const qreal eyebrowH = QFontMetricsF(Theme::font(11, QFont::ExtraBold)).height();
@@ -711,7 +726,7 @@ void OnboardingAutomationSettingsIllustration::draw(QPainter& p, const QSizeF& s
     const QFont turnOn = sans(13, QFont::Bold);
     const qreal turnH = QFontMetricsF(turnOn).height();
     const qreal top = (size.height() - eyebrowH - 14 - windowH - 14 - turnH) / 2;
-    const QString caption = Eyebrow::displayText(QStringLiteral("In System Settings"));
+    const QString caption = Eyebrow::displayText(QStringLiteral("In your browser's extensions"));
     QFont ef = Theme::font(11, QFont::ExtraBold);
     ef.setLetterSpacing(QFont::AbsoluteSpacing, 1.21);
     const qreal ew = QFontMetricsF(ef).horizontalAdvance(caption);
@@ -721,8 +736,7 @@ void OnboardingAutomationSettingsIllustration::draw(QPainter& p, const QSizeF& s
     softShadow(p, window, 14, 22, 12, FocusColor::withOpacity(hex("7A6C4E"), 0.24));
     fillRounded(p, window, 14, FocusColor::white());
     textAt(p, QRectF(window.left() + 14, window.top(), window.width() - 28, 36),
-           QStringLiteral("Privacy & Security \u203A Automation"), sans(11.5, QFont::DemiBold),
-           FocusColor::textSecondary());
+           m_browser + QStringLiteral(" \u203A Extensions"), sans(11.5, QFont::DemiBold), FocusColor::textSecondary());
     p.fillRect(QRectF(window.left(), window.top() + 35, window.width(), 1), FocusColor::hairline());
     const QRectF appRow(window.left() + 14, window.top() + 36 + 14, window.width() - 28, 22);
     appLogo(p, QRectF(appRow.left(), appRow.top(), 22, 22), 5);
@@ -731,28 +745,28 @@ void OnboardingAutomationSettingsIllustration::draw(QPainter& p, const QSizeF& s
     fillRounded(p, browserRow, 9, FocusColor::paper());
     strokeInside(p, browserRow, 9, FocusColor::gold(), 2.5);
     const QRectF toggle(browserRow.right() - 10 - 34, browserRow.center().y() - 10, 34, 20);
-    textAt(p, QRectF(browserRow.left() + 30, browserRow.top(), toggle.left() - browserRow.left() - 34, 34), m_browser,
-           sans(12.5, QFont::DemiBold), FocusColor::text());
+    textAt(p, QRectF(browserRow.left() + 30, browserRow.top(), toggle.left() - browserRow.left() - 34, 34),
+           QStringLiteral("Enabled"), sans(12.5, QFont::DemiBold), FocusColor::text());
     fillRounded(p, toggle, 10, hex("CFC8B8"));
     p.setPen(Qt::NoPen);
     p.setBrush(FocusColor::white());
     p.drawEllipse(QRectF(toggle.left() + 2, toggle.top() + 2, 16, 16));
 
-    const QString label = QStringLiteral("Turn on ") + m_browser;
+    const QString label = QStringLiteral("Turn it on in ") + m_browser;
     const qreal lw = QFontMetricsF(turnOn).horizontalAdvance(label) + 20;
     const QRectF line((size.width() - lw) / 2, window.bottom() + 14, lw, turnH);
     glyph(p, QRectF(line.left(), line.top(), 14, turnH), OnboardingGlyph::arrowUpward, 13, FocusColor::text());
     textAt(p, line.adjusted(20, 0, 0, 0), label, turnOn, FocusColor::text());
 }
 
-// --- permission prompt
+// --- the browser's prompt to add the extension
 
-OnboardingAutomationPromptCard::OnboardingAutomationPromptCard(const QString& browserName, QWidget* parent)
+OnboardingExtensionPromptCard::OnboardingExtensionPromptCard(const QString& browserName, QWidget* parent)
     : PaintedView(QSize(300, 360), parent), m_browser(browserName)
 {
 }
 
-void OnboardingAutomationPromptCard::setBrowserName(const QString& name)
+void OnboardingExtensionPromptCard::setBrowserName(const QString& name)
 {
     if (name == m_browser)
         return;
@@ -760,12 +774,12 @@ void OnboardingAutomationPromptCard::setBrowserName(const QString& name)
     invalidate();
 }
 
-void OnboardingAutomationPromptCard::draw(QPainter& p, const QSizeF& size) const
+void OnboardingExtensionPromptCard::draw(QPainter& p, const QSizeF& size) const
 {
     fillRounded(p, QRectF(QPointF(0, 0), size), 22, hex("E9E5DC"));
     const qreal eyebrowH = QFontMetricsF(Theme::font(11, QFont::ExtraBold)).height();
-    const QString question = QStringLiteral("\u201CQuillharbour\u201D wants access to control \u201C") + m_browser +
-                             QStringLiteral("\u201D.");
+    const QString question = QStringLiteral("Add \u201CQuillharbour\u201D to ") + m_browser +
+                             QStringLiteral("? It can read your tab's address.");
     const QFont qf = sans(12.5, QFont::Bold);
     const qreal qh = wrapped(nullptr, {}, 204, question, qf, FocusColor::text(), 0, Qt::AlignHCenter);
     const qreal dialogH = 18 + 47 + 8 + qh + 6 + 8 + 28 + 18;
@@ -774,7 +788,7 @@ void OnboardingAutomationPromptCard::draw(QPainter& p, const QSizeF& size) const
     const qreal top = (size.height() - eyebrowH - 14 - dialogH - 14 - chooseH) / 2;
     QFont ef = Theme::font(11, QFont::ExtraBold);
     ef.setLetterSpacing(QFont::AbsoluteSpacing, 1.21);
-    const QString caption = Eyebrow::displayText(QStringLiteral("macOS will ask once"));
+    const QString caption = Eyebrow::displayText(QStringLiteral("Your browser will ask once"));
     eyebrow(p, {(size.width() - QFontMetricsF(ef).horizontalAdvance(caption)) / 2, top}, caption,
             FocusColor::textSecondary(), 11);
 
@@ -791,16 +805,16 @@ void OnboardingAutomationPromptCard::draw(QPainter& p, const QSizeF& size) const
     const QRectF deny(dialog.left() + 18, y, bw, 28);
     const QRectF allow(deny.right() + 8, y, bw, 28);
     fillRounded(p, deny, 7, hex("ECE9E2"));
-    textAt(p, deny, QStringLiteral("Don\u2019t Allow"), sans(12, QFont::DemiBold), FocusColor::text(), Qt::AlignCenter);
+    textAt(p, deny, QStringLiteral("Cancel"), sans(12, QFont::DemiBold), FocusColor::text(), Qt::AlignCenter);
     p.save();
     p.setPen(QPen(FocusColor::gold(), 3));
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(allow.adjusted(-3.5, -3.5, 3.5, 3.5), 10.5, 10.5);
     p.restore();
     fillRounded(p, allow, 7, hex("2F6FD6"));
-    textAt(p, allow, QStringLiteral("Allow"), sans(12, QFont::Bold), FocusColor::white(), Qt::AlignCenter);
+    textAt(p, allow, QStringLiteral("Add extension"), sans(12, QFont::Bold), FocusColor::white(), Qt::AlignCenter);
 
-    const QString choose = QStringLiteral("Choose Allow");
+    const QString choose = QStringLiteral("Choose Add extension");
     const qreal cw = QFontMetricsF(chooseFont).horizontalAdvance(choose) + 20;
     const QRectF line((size.width() - cw) / 2, dialog.bottom() + 14, cw, chooseH);
     glyph(p, QRectF(line.left(), line.top(), 14, chooseH), OnboardingGlyph::arrowUpward, 13, FocusColor::text());
@@ -811,7 +825,7 @@ void OnboardingAutomationPromptCard::draw(QPainter& p, const QSizeF& size) const
 
 OnboardingQRCode::OnboardingQRCode(const QString& link, QWidget* parent) : QWidget(parent), m_image(makeImage(link))
 {
-    setAccessibleName(QStringLiteral("QR code for Quillharbour on the App Store"));
+    setAccessibleName(QStringLiteral("QR code for the Quillharbour sync guide"));
 }
 
 QImage OnboardingQRCode::moduleImage(const QString& link)

@@ -115,7 +115,7 @@ protected:
     void draw(QPainter& p, const QSizeF& size) const override;
 };
 
-// A computer and a phone showing the same list, with a sync badge.
+// Two computers showing the same list, with a sync badge.
 class OnboardingDevicesInStep : public PaintedView {
     Q_OBJECT
 public:
@@ -125,7 +125,7 @@ protected:
     void draw(QPainter& p, const QSizeF& size) const override;
 };
 
-// The menu bar with the program's dropdown open, showing `priority`.
+// The panel's tray with the program's popover open, showing `priority`.
 class OnboardingTrayIllustration : public PaintedView {
     Q_OBJECT
 public:
@@ -139,21 +139,21 @@ private:
     QString m_priority;
 };
 
-// Dragging the program from the download into Applications.
-class OnboardingMoveToApplicationsIllustration : public PaintedView {
+// The program going from the download into the desktop's menu of applications.
+class OnboardingInstallIllustration : public PaintedView {
     Q_OBJECT
 public:
-    explicit OnboardingMoveToApplicationsIllustration(QWidget* parent = nullptr);
+    explicit OnboardingInstallIllustration(QWidget* parent = nullptr);
 
 protected:
     void draw(QPainter& p, const QSizeF& size) const override;
 };
 
-// The system's Automation settings with the browser's switch still off.
-class OnboardingAutomationSettingsIllustration : public PaintedView {
+// The browser's extensions page with the program's extension still switched off.
+class OnboardingExtensionsPageIllustration : public PaintedView {
     Q_OBJECT
 public:
-    explicit OnboardingAutomationSettingsIllustration(const QString& browserName, QWidget* parent = nullptr);
+    explicit OnboardingExtensionsPageIllustration(const QString& browserName, QWidget* parent = nullptr);
     void setBrowserName(const QString& name);
 
 protected:
@@ -163,11 +163,11 @@ private:
     QString m_browser;
 };
 
-// The permission prompt the system shows, naming a browser.
-class OnboardingAutomationPromptCard : public PaintedView {
+// The prompt a browser shows before it adds the program's extension.
+class OnboardingExtensionPromptCard : public PaintedView {
     Q_OBJECT
 public:
-    explicit OnboardingAutomationPromptCard(const QString& browserName, QWidget* parent = nullptr);
+    explicit OnboardingExtensionPromptCard(const QString& browserName, QWidget* parent = nullptr);
     void setBrowserName(const QString& name);
 
 protected:

@@ -102,17 +102,17 @@ QWidget* OnboardingView::buildInstall()
     top->addStretch(1);
     c->addLayout(top);
     c->addSpacing(28);
-    auto* title = label(QStringLiteral("Move Quillharbour to Applications"),
-                        Theme::font(38, QFont::DemiBold, Theme::Design::serif), FocusColor::text(), true);
+    auto* title = label(QStringLiteral("Install Quillharbour"), Theme::font(38, QFont::DemiBold, Theme::Design::serif),
+                        FocusColor::text(), true);
     Accessibility::markHeader(title);
     c->addWidget(title);
     c->addSpacing(16);
-    c->addWidget(bodyText(QStringLiteral("It's running from the download right now. In Applications it stays on your "
-                                         "Mac, opens when you sign in and gets updates."),
+    c->addWidget(bodyText(QStringLiteral("It's running from the download right now. Installed, it's in your "
+                                         "applications menu and the block page's buttons open it."),
                           16.5));
     c->addSpacing(30);
     auto* buttons = row(14);
-    m_primary = new OnboardingButton(QStringLiteral("Move to Applications"), OnboardingButton::Kind::primary);
+    m_primary = new OnboardingButton(QStringLiteral("Install"), OnboardingButton::Kind::primary);
     m_primary->setObjectName(QStringLiteral("primaryButton"));
     connect(m_primary.data(), &QAbstractButton::clicked, this, &OnboardingView::primaryPressed);
     auto* notNow = new OnboardingButton(QStringLiteral("Not now"), OnboardingButton::Kind::quiet);
@@ -128,14 +128,14 @@ QWidget* OnboardingView::buildInstall()
     c->addWidget(status);
     c->addStretch(1);
     r->addWidget(text, 1, Qt::AlignVCenter);
-    r->addWidget(new OnboardingMoveToApplicationsIllustration, 0, Qt::AlignVCenter);
+    r->addWidget(new OnboardingInstallIllustration, 0, Qt::AlignVCenter);
     m_update = [this, status] {
         if (m_flow.moveError) {
             status->setText(*m_flow.moveError);
             status->setFont(Theme::font(13, QFont::DemiBold));
             setTextColor(status, FocusColor::alert());
         } else {
-            status->setText(QStringLiteral("Quillharbour closes and opens again from Applications."));
+            status->setText(QStringLiteral("Quillharbour closes and opens again from ~/.local/bin."));
             status->setFont(Theme::font(13));
             setTextColor(status, FocusColor::textSecondary());
         }
@@ -143,14 +143,14 @@ QWidget* OnboardingView::buildInstall()
     return page;
 }
 
-void OnboardingView::moveToApplications()
+void OnboardingView::install()
 {
     QString error;
     if (m_move && m_move(&error))
         return;
     // The cause stays out of the sheet: the person can only go on by hand.
-    m_flow.moveError = QStringLiteral("Couldn't move it. Quit Quillharbour, then drag it from the download into "
-                                      "Applications.");
+    m_flow.moveError = QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download into "
+                                      "~/.local/bin.");
     changed();
 }
 
@@ -167,7 +167,7 @@ QWidget* OnboardingView::buildWelcome()
     auto* c = column(text);
     auto* brand = row(10);
     brand->addWidget(logo(30, 8));
-    brand->addWidget(label(QStringLiteral("Quillharbour for Mac"), Theme::font(15, QFont::Bold), FocusColor::text()));
+    brand->addWidget(label(QStringLiteral("Quillharbour for Linux"), Theme::font(15, QFont::Bold), FocusColor::text()));
     brand->addStretch(1);
     c->addLayout(brand);
     c->addSpacing(28);
@@ -332,7 +332,7 @@ QWidget* OnboardingView::buildHowItWorks()
         const char* detail;
     };
     static const Feature features[] = {
-        {OnboardingGlyph::globe, "Works in your browser", "Safari, Chrome, Arc, Brave and Edge."},
+        {OnboardingGlyph::globe, "Works in your browser", "Chrome, Chromium, Brave, Edge, Vivaldi, Opera and Firefox."},
         {OnboardingGlyph::moon, "Lock sites at set times", "Bedtime, work hours, or all day."},
         {OnboardingGlyph::lock, "Hard to turn off", "Turning a block off asks you to pause first."},
     };

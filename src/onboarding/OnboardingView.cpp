@@ -244,8 +244,8 @@ void OnboardingView::showStep()
     case Step::priority:
         built = buildPriority();
         break;
-    case Step::iPhone:
-        built = buildPhone();
+    case Step::otherComputer:
+        built = buildOtherComputer();
         break;
     case Step::done:
         built = buildDone();
@@ -344,7 +344,7 @@ void OnboardingView::primaryPressed()
         return;
     switch (m_flow.step()) {
     case Step::install:
-        moveToApplications();
+        install();
         return;
     case Step::done:
         finish();

@@ -26,8 +26,8 @@ public:
     using MoveHandler = std::function<bool(QString* error)>;
     using UrlOpener = std::function<bool(const QUrl&)>;
 
-    static inline const QString companionAppStoreLink =
-        QStringLiteral("https://apps.apple.com/search?term=Quillharbour");
+    // The project's page on sharing one database between computers.
+    static inline const QString syncGuideLink = QStringLiteral("https://quillharbour.app/sync");
 
     OnboardingView(AppContext& context, int startStep, std::function<void()> onFinish, QWidget* parent = nullptr);
     // `shouldOfferMove` decides whether the flow opens on the install step.
@@ -46,7 +46,7 @@ public:
     void go(Step target);
     void back();
     void finish();
-    void moveToApplications();
+    void install();
     // While the browser step shows: probes again every browser whose permission was refused.
     void reconnectBrowsersNeedingPermission();
     // The browsers and the login item as the system has them now.
@@ -81,7 +81,7 @@ private:
     QWidget* buildSites();
     QWidget* buildBrowser();
     QWidget* buildPriority();
-    QWidget* buildPhone();
+    QWidget* buildOtherComputer();
     QWidget* buildDone();
     void primaryPressed();
     void skipPressed();

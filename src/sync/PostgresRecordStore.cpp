@@ -14,6 +14,8 @@ RecordError mapState(const QByteArray& state, const QString& message)
 {
     if (state == "40001" || state == "40P01" || state == "55P03" || state == "57014")
         return RecordError::busy(message);
+    if (state == "57P03") // the server is starting up
+        return RecordError::of(RecordErrorCode::serviceUnavailable, message);
     if (state == "53100")
         return RecordError::of(RecordErrorCode::quotaExceeded, message);
     if (state == "42501")

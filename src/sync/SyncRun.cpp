@@ -102,7 +102,7 @@ QCoro::Task<> SyncService::performSync()
 {
     // 1. Start.
     if (!isCloudSyncAvailable()) {
-        setStatusMessage(QString::fromUtf8("iCloud sync isn't available in this version of the app."));
+        setStatusMessage(QString::fromUtf8("Sync is off: its database setting can't be used."));
         co_return;
     }
     if (!m_storage)
@@ -116,7 +116,7 @@ QCoro::Task<> SyncService::performSync()
         setSyncAvailable(status == RecordStore::accountAvailable);
         if (status != RecordStore::accountAvailable) {
             setLastError(syncDescription(status));
-            setStatusMessage(QString::fromUtf8("iCloud unavailable"));
+            setStatusMessage(QString::fromUtf8("Sync database unavailable"));
             co_return;
         }
         setLastError(std::nullopt);

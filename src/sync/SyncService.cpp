@@ -12,7 +12,7 @@
 Q_LOGGING_CATEGORY(syncLog, "Sync")
 
 namespace {
-const QString unavailableText = QStringLiteral("iCloud sync isn't available in this version of the app.");
+const QString unavailableText = QStringLiteral("Sync is off: its database setting can't be used.");
 }
 
 SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment, QObject* parent)
@@ -179,17 +179,17 @@ QString SyncService::syncDescription(int accountStatus)
 {
     switch (accountStatus) {
     case 0:
-        return QStringLiteral("Could not check iCloud status. Try again.");
+        return QStringLiteral("Could not check the sync database. Try again.");
     case 1:
-        return QStringLiteral("iCloud is available");
+        return QStringLiteral("The sync database is available");
     case 2:
-        return QStringLiteral("iCloud is restricted on this Mac.");
+        return QStringLiteral("The sync database is restricted on this computer.");
     case 3:
-        return QStringLiteral("Sign in to iCloud in System Settings to sync.");
+        return QStringLiteral("The sync database knows no account for you. Check its setting.");
     case 4:
-        return QStringLiteral("iCloud is temporarily unavailable. Try again.");
+        return QStringLiteral("The sync database is temporarily unavailable. Try again.");
     default:
-        return QStringLiteral("iCloud is not available (status %1).").arg(accountStatus);
+        return QStringLiteral("The sync database is not available (status %1).").arg(accountStatus);
     }
 }
 
@@ -197,8 +197,8 @@ QString SyncService::userMessage(const RecordError& error)
 {
     // Only failures with a retry of their own promise one; the rest wait for the next sync.
     const QString generic = QStringLiteral("Sync didn't finish. It will try again at the next sync.");
-    const QString offline = QStringLiteral("No internet connection \u2014 sync will retry automatically.");
-    const QString busy = QStringLiteral("iCloud is busy \u2014 sync will retry automatically.");
+    const QString offline = QStringLiteral("Can't reach the sync database \u2014 sync will retry automatically.");
+    const QString busy = QStringLiteral("The sync database is busy \u2014 sync will retry automatically.");
     switch (error.code) {
     case RecordErrorCode::localFailure: {
         // The store's own message names the file and the reason ("No space left on device").
@@ -218,21 +218,22 @@ QString SyncService::userMessage(const RecordError& error)
     case RecordErrorCode::networkFailure:
         return offline;
     case RecordErrorCode::serviceUnavailable:
+        return QStringLiteral("The sync database is starting up \u2014 sync will retry in a moment.");
     case RecordErrorCode::requestRateLimited:
     case RecordErrorCode::zoneBusy:
         return busy;
     case RecordErrorCode::missingEntitlement:
         return unavailableText;
     case RecordErrorCode::notAuthenticated:
-        return QStringLiteral("Sign in to iCloud in System Settings.");
+        return QStringLiteral("The sync database refused the login. Check its user and password.");
     case RecordErrorCode::serverRecordChanged:
-        return QStringLiteral("Another device was syncing at the same time \u2014 retrying shortly.");
+        return QStringLiteral("Another computer was syncing at the same time \u2014 retrying shortly.");
     case RecordErrorCode::quotaExceeded:
-        return QStringLiteral("Your iCloud storage is full, so sync is paused.");
+        return QStringLiteral("The sync database's disk is full, so sync is paused.");
     case RecordErrorCode::invalidArguments:
     case RecordErrorCode::limitExceeded:
         // Sending the same item again cannot succeed.
-        return QStringLiteral("The record store refused a to-do or note, so sync is paused until it changes.");
+        return QStringLiteral("The sync database refused a to-do or note, so sync is paused until it changes.");
     case RecordErrorCode::serverNotTrusted:
         return QStringLiteral("The sync server's certificate could not be verified, so nothing was synced: ") +
                error.message;

@@ -63,7 +63,7 @@ QCoro::Task<> SyncService::checkAccountKey()
     const QString key = m_env.environment + QLatin1Char('|') + userName;
     const std::optional<QString> stored = m_defaults.string(accountKeyKey);
     if (stored && *stored != key) {
-        logInfo("iCloud account or environment changed \u2014 resetting sync history");
+        logInfo("Sync database or account changed \u2014 resetting sync history");
         // What this device knew of the old store says nothing about the new one. Deletions not yet
         // sent stay pending: they are applied to the new store, so an item deleted here does not
         // come back from a copy it holds.

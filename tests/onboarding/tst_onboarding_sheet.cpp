@@ -146,7 +146,7 @@ void TestOnboardingSheet::installStep()
     QTest::keyClick(&view, Qt::Key_Return);
     QCOMPARE(attempts, 1);
     QCOMPARE(view.step(), Step::install);
-    QVERIFY(status->text().startsWith(QStringLiteral("Couldn't move it.")));
+    QVERIFY(status->text().startsWith(QStringLiteral("Couldn't install it.")));
     QVERIFY(!status->text().contains(QStringLiteral("Permission denied")));
     rig.find<QAbstractButton>(QStringLiteral("notNowButton"))->click();
     QCOMPARE(view.step(), Step::welcome);
@@ -207,7 +207,7 @@ void TestOnboardingSheet::qrCode_data()
 {
     QTest::addColumn<QString>("link");
     QTest::addColumn<int>("modules"); // 0: nothing encoded
-    QTest::newRow("store link") << OnboardingView::companionAppStoreLink << 33;
+    QTest::newRow("guide link") << OnboardingView::syncGuideLink << 29;
     QTest::newRow("empty") << "" << 0;
 }
 
@@ -264,7 +264,7 @@ void TestOnboardingSheet::browserStep()
 
     // Refused: the Automation mock-up names it; coming back probes again, for real.
     rig.engine->setAccess(BrowserAccessState::of(Kind::permissionNeeded), *SupportedBrowser::withId("chrome"));
-    QTRY_VERIFY_WITH_TIMEOUT(rig.find(QStringLiteral("automationSettings"))->isVisible(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.find(QStringLiteral("extensionsPage"))->isVisible(), 10000);
     QVERIFY(!rig.find(QStringLiteral("promptCard"))->isVisible());
     rig.workspace.running.insert(chrome);
     rig.browser->open(chrome, QStringLiteral("https://example.com/"));
@@ -308,7 +308,7 @@ void TestOnboardingSheet::finishFromTheSheet()
     rig.acceptOnFinish = true;
     OnboardingView& view = shown(rig.open(5));
     QTest::keyClicks(rig.find<QLineEdit>(QStringLiteral("priorityField")), QStringLiteral("  Deep work "));
-    view.go(Step::iPhone);
+    view.go(Step::otherComputer);
     view.go(Step::done);
     view.flow().remindersOn = reminders;
     auto* primary = view.primaryButton();

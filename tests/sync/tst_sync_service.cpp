@@ -25,7 +25,8 @@ Fault fault(Fault::Kind kind, RecordErrorCode code, std::optional<double> retryA
     return Fault{kind, storeError(code, retryAfter), item};
 }
 
-const QString changedElsewhere = QStringLiteral("Another device was syncing at the same time \u2014 retrying shortly.");
+const QString changedElsewhere =
+    QStringLiteral("Another computer was syncing at the same time \u2014 retrying shortly.");
 
 // A valid to-do record as another device would have stored it.
 void plantTodo(MemoryRecordStore& records, const QUuid& id, const QString& title, Date at)
@@ -133,33 +134,38 @@ private slots:
         QTest::addColumn<QString>("lastError");
         QTest::addColumn<int>("retrySeconds"); // -1: no retry
         const QString failed = QStringLiteral("Sync didn't finish");
-        const QString offline = QStringLiteral("No internet connection \u2014 sync will retry automatically.");
-        const QString busy = QStringLiteral("iCloud is busy \u2014 sync will retry automatically.");
+        const QString offline = QStringLiteral("Can't reach the sync database \u2014 sync will retry automatically.");
+        const QString busy = QStringLiteral("The sync database is busy \u2014 sync will retry automatically.");
         const QString generic = QStringLiteral("Sync didn't finish. It will try again at the next sync.");
         const auto row = [&](const char* name, int code, double after, const QString& text, int retry,
                              Fault::Kind kind = Fault::Kind::beforeCommit) {
             QTest::newRow(name) << 1 << int(kind) << code << after << failed << text << retry;
         };
         QTest::newRow("success") << 1 << -1 << 0 << -1.0 << QStringLiteral("Synced at 10:00 AM") << QString() << -1;
-        QTest::newRow("no account") << 3 << -1 << 0 << -1.0 << QStringLiteral("iCloud unavailable")
-                                    << QStringLiteral("Sign in to iCloud in System Settings to sync.") << -1;
-        QTest::newRow("status outside the table") << 7 << -1 << 0 << -1.0 << QStringLiteral("iCloud unavailable")
-                                                  << QStringLiteral("iCloud is not available (status 7).") << -1;
+        const QString unavailable = QStringLiteral("Sync database unavailable");
+        QTest::newRow("no account") << 3 << -1 << 0 << -1.0 << unavailable
+                                    << QStringLiteral("The sync database knows no account for you. Check its setting.")
+                                    << -1;
+        QTest::newRow("status outside the table")
+            << 7 << -1 << 0 << -1.0 << unavailable << QStringLiteral("The sync database is not available (status 7).")
+            << -1;
         row("network unavailable", 3, -1, offline, 30);
         row("rate limited, 2 s suggested", 7, 2, busy, 5);
         row("rate limited, 900 s suggested", 7, 900, busy, 300);
         row("rate limited, none suggested", 7, -1, busy, 30);
-        row("service unavailable, 42.5 s", 6, 42.5, busy, 43);
+        row("starting up, 42.5 s", 6, 42.5,
+            QStringLiteral("The sync database is starting up \u2014 sync will retry in a moment."), 43);
         row("changed elsewhere", 14, -1, changedElsewhere, 30);
-        row("quota exceeded", 25, -1, QStringLiteral("Your iCloud storage is full, so sync is paused."), -1);
-        row("not authenticated", 9, -1, QStringLiteral("Sign in to iCloud in System Settings."), -1);
+        row("disk full", 25, -1, QStringLiteral("The sync database's disk is full, so sync is paused."), -1);
+        row("login refused", 9, -1, QStringLiteral("The sync database refused the login. Check its user and password."),
+            -1);
         row("partial failure of a missing item", 11, -1, generic, -1, Fault::Kind::partialFailure);
         row("partial failure naming a busy item", 7, -1, busy, -1, Fault::Kind::partialFailure);
         row("partial failure without items", 2, -1,
             QStringLiteral("Some items didn't sync. It will try again at the next sync."), -1);
         row("internal error", 1, -1, generic, -1);
         row("an item the store can never hold", 12, -1,
-            QStringLiteral("The record store refused a to-do or note, so sync is paused until it changes."), -1);
+            QStringLiteral("The sync database refused a to-do or note, so sync is paused until it changes."), -1);
     }
     void runOutcomes()
     {
@@ -197,7 +203,7 @@ private slots:
                                    << QStringLiteral("Last synced 12/6/26, 11:59 PM");
         QTest::newRow("not a date") << QStringLiteral("yesterday") << true << QStringLiteral("Not synced yet");
         QTest::newRow("no record store") << QStringLiteral("2026-12-07T13:05:00Z") << false
-                                         << QStringLiteral("iCloud sync isn't available in this version of the app.");
+                                         << QStringLiteral("Sync is off: its database setting can't be used.");
     }
     void statusAtCreation()
     {
@@ -528,7 +534,8 @@ private slots:
         a.addTodo(QStringLiteral("small"));                    // listed first: newest first
         records.scriptFault(Op::modify, fault(Fault::Kind::oneItemFails, RecordErrorCode::requestRateLimited, 12));
         QVERIFY(a.run());
-        QCOMPARE(a.sync->lastErrorText(), QStringLiteral("iCloud is busy \u2014 sync will retry automatically."));
+        QCOMPARE(a.sync->lastErrorText(),
+                 QStringLiteral("The sync database is busy \u2014 sync will retry automatically."));
         QCOMPARE(a.sync->retryTimer().interval(), 12 * 1000);
     }
 };

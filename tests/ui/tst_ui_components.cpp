@@ -1,6 +1,7 @@
 #include "TestEnvironment.h"
 
 #include "ui/CardShadow.h"
+#include "ui/ChipScroller.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/ClickableArea.h"
 #include "ui/Controls.h"
@@ -29,6 +30,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <cmath>
 
 using Kind = FocusSheetButtonStyle::Kind;
@@ -81,6 +83,8 @@ private slots:
     void shadowAtPixelRatio_data();
     void shadowAtPixelRatio();
     void labelsKeepColourInClickableAreas();
+    void chipRowScrolls_data();
+    void chipRowScrolls();
     void pageColumns_data();
     void pageColumns();
     void heroCardContent_data();
@@ -344,6 +348,50 @@ void TestUiComponents::labelsKeepColourInClickableAreas()
     layOut(&area, 200);
     QCOMPARE(from->palette().color(from->foregroundRole()), FocusColor::alert());
     QCOMPARE(eyebrow->palette().color(eyebrow->foregroundRole()), FocusColor::gold());
+}
+
+void TestUiComponents::chipRowScrolls_data()
+{
+    // How the row is moved to its last chip, and whether that reaches it.
+    QTest::addColumn<QString>("by");
+    QTest::newRow("vertical wheel") << "wheel";
+    QTest::newRow("sideways touchpad") << "pixels";
+    QTest::newRow("keyboard focus") << "focus";
+}
+
+void TestUiComponents::chipRowScrolls()
+{
+    QFETCH(QString, by);
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(12, 4, 12, 4);
+    std::vector<FocusButton*> chips;
+    for (int i = 0; i < 8; ++i) {
+        chips.push_back(new FocusButton(QStringLiteral("%1 min").arg((i + 1) * 15), FocusPillButtonStyle{false, 12}));
+        layout->addWidget(chips.back());
+    }
+    ChipScroller scroller(row);
+    layOut(&scroller, 220);
+    QApplication::setActiveWindow(&scroller);
+    const auto visible = [&](QWidget* chip) {
+        return scroller.viewport()->rect().contains(QRect(chip->mapTo(scroller.viewport(), QPoint()), chip->size()));
+    };
+    QVERIFY(visible(chips.front()));
+    QVERIFY(!visible(chips.back()));
+    const QPointF at = scroller.rect().center();
+    for (int turn = 0; turn < 40 && !visible(chips.back()); ++turn) {
+        if (by == QLatin1String("focus")) {
+            chips.back()->setFocus(Qt::TabFocusReason);
+            continue;
+        }
+        const bool pixels = by == QLatin1String("pixels");
+        QWheelEvent wheel(at, scroller.mapToGlobal(at), pixels ? QPoint(-30, 0) : QPoint(),
+                          pixels ? QPoint(-120, 0) : QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(scroller.viewport(), &wheel);
+    }
+    QVERIFY(visible(chips.back()));
+    QVERIFY(scroller.viewport()->height() >= row->sizeHint().height());
 }
 
 void TestUiComponents::pageColumns_data()

@@ -4,6 +4,7 @@
 #include "screens/block/BlockWidgets.h"
 #include "screens/block/RuleStatus.h"
 #include "ui/Accessibility.h"
+#include "ui/ChipScroller.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
@@ -459,19 +460,10 @@ QWidget* AddRuleSheet::buildWhenBlock()
             connect(m_from, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setStartTime(t); });
             connect(m_to, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setEndTime(t); });
         } else if (mode == RuleForm::Mode::dailyLimit) {
-            auto* chipsArea = new QScrollArea;
-            chipsArea->setFrameShape(QFrame::NoFrame);
-            chipsArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            chipsArea->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            chipsArea->setWidgetResizable(true);
-            chipsArea->setStyleSheet(
-                QStringLiteral("QScrollArea, QScrollArea > QWidget, QScrollArea > QWidget > QWidget "
-                               "{ background: transparent; border: none; }"));
-            chipsArea->viewport()->setAutoFillBackground(false);
             auto* chips = new QWidget;
-            chips->setAutoFillBackground(false);
             auto* chipRow = new QHBoxLayout(chips);
-            chipRow->setContentsMargins(12, 0, 12, 0);
+            // Room above and below for the focus ring, which the scrolling row would cut.
+            chipRow->setContentsMargins(12, 4, 12, 4);
             chipRow->setSpacing(8);
             for (int minutes : RuleForm::limitOptions()) {
                 auto* chip = new FocusButton(RuleForm::limitLabel(minutes), FocusPillButtonStyle{false, 12});
@@ -486,8 +478,8 @@ QWidget* AddRuleSheet::buildWhenBlock()
                 m_limitChips.append(chip);
             }
             chipRow->addStretch(1);
-            chipsArea->setWidget(chips);
-            chipsArea->setFixedHeight(chips->sizeHint().height());
+            auto* chipsArea = new ChipScroller(chips);
+            chipsArea->setObjectName(QStringLiteral("limitChips"));
             m_limits = new QWidget;
             auto* limitBox = new QVBoxLayout(m_limits);
             limitBox->setContentsMargins(0, 0, 0, 10);

@@ -197,8 +197,8 @@ void BlockRulesView::refreshBrowsers()
         }
     }
     if (listed.isEmpty()) {
-        layout->addWidget(note(QStringLiteral("No supported browser found. Quillharbour blocks sites in Safari, "
-                                              "Chrome, Arc, Brave and Edge."),
+        layout->addWidget(note(QStringLiteral("No supported browser found. Quillharbour blocks sites in Chrome, "
+                                              "Chromium, Brave, Edge, Vivaldi, Opera and Firefox."),
                                13, QStringLiteral("browsersEmpty")));
         return;
     }
@@ -232,7 +232,7 @@ void BlockRulesView::refreshBrowsers()
                 new FocusButton(text ? text->actionTitle : QStringLiteral("Connect"), FocusPillButtonStyle{false, 12});
             connectButton->setObjectName(QStringLiteral("connectButton"));
             connectButton->setToolTip(text ? text->detail
-                                           : QStringLiteral("macOS will ask for permission. Choose Allow."));
+                                           : QStringLiteral("Your browser will ask for permission. Choose Allow."));
             const SupportedBrowser target = *browser;
             QPointer<BrowserAutomationService> service(engine);
             connect(connectButton, &QAbstractButton::clicked, this, [service, target] {

@@ -10,6 +10,7 @@
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
+#include "ui/SiteIconView.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/WindowFit.h"
@@ -99,21 +100,15 @@ protected:
     }
 };
 
-// The first letter of a site in a tile, where a site icon would stand.
+// A site's icon over its name; the icon view shows the first letter until an icon is known.
 class SiteTile : public QWidget {
 public:
     explicit SiteTile(const QuitSite& site)
     {
         setFixedWidth(58);
         auto* layout = columnLayout(this, 6);
-        auto* icon = new QLabel(site.name.left(1).toUpper());
-        icon->setTextFormat(Qt::PlainText);
-        icon->setFixedSize(40, 40);
-        icon->setAlignment(Qt::AlignCenter);
-        icon->setFont(Theme::font(17, QFont::Bold));
-        icon->setStyleSheet(QStringLiteral("background: white; border: 1px solid %1; border-radius: 10px; color: %2;")
-                                .arg(FocusColor::hairline().name(), FocusColor::text().name()));
-        Accessibility::hide(icon);
+        auto* icon = new SiteIconView(site.domain, site.name, 40);
+        icon->setObjectName(QStringLiteral("siteIcon"));
         layout->addWidget(icon, 0, Qt::AlignHCenter);
         QLabel* name = text(site.name, 11.5, QFont::DemiBold, FocusColor::textSecondary());
         name->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -189,7 +184,7 @@ QWidget* QuitFlowView::reasonStep()
     layout->addWidget(headline(QStringLiteral("Quitting turns off your blocks")));
     const QString phrase = QuitFlowModel::blockedSitesPhrase(QuitFlowModel::sitesOpeningOnQuit(m_storage));
     QLabel* body = text(QStringLiteral("While Quillharbour is closed, ") + phrase +
-                            QStringLiteral(" open freely on this Mac, until you open the app again."),
+                            QStringLiteral(" open freely on this computer, until you open the app again."),
                         14.5, QFont::Normal, FocusColor::textSecondary());
     body->setObjectName(QStringLiteral("reasonBody"));
     layout->addWidget(body);

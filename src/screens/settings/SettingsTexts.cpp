@@ -63,7 +63,7 @@ std::vector<BrowserRow> browserRows(const std::vector<SupportedBrowser>& browser
             row.control = BrowserControl::connected;
             break;
         case Kind::permissionNeeded:
-            row.detail = QStringLiteral("macOS needs your permission. Choose Allow when asked.");
+            row.detail = QStringLiteral("Your browser needs your permission. Choose Allow when asked.");
             break;
         case Kind::unsupported:
             row.detail = QStringLiteral("Needs a quick compatibility check. Click Try Again.");
@@ -93,8 +93,7 @@ QString alsoWorksWith(const std::vector<SupportedBrowser>& browsers, const QHash
 
 QString connectionMessage(const SupportedBrowser& browser)
 {
-    return QStringLiteral("If macOS asks whether Quillharbour can control ") + browser.name +
-           QStringLiteral(", choose Allow.");
+    return QStringLiteral("If ") + browser.name + QStringLiteral(" asks whether to let Quillharbour in, choose Allow.");
 }
 
 SyncRow syncRow(const std::optional<QString>& lastError, const QString& statusMessage)

@@ -124,7 +124,7 @@ QWidget* SettingsView::buildBrowsers()
     m_noBrowserRow = new SettingsRow(QStringLiteral("No supported browser found"), section);
     m_noBrowserRow->setObjectName(QStringLiteral("noBrowserRow"));
     m_noBrowserRow->setDetail(
-        QStringLiteral("Quillharbour works with Safari, Google Chrome, Arc, Brave and Microsoft Edge."));
+        QStringLiteral("Quillharbour works with Chrome, Chromium, Brave, Edge, Vivaldi, Opera and Firefox."));
     section->body()->addWidget(m_noBrowserRow);
     for (const SupportedBrowser& browser : SupportedBrowser::all()) {
         BrowserRowWidgets w;
@@ -161,7 +161,7 @@ QWidget* SettingsView::buildBrowsers()
     const QFont small = Theme::font(12);
     auto* privacy = new WrappingLabel(
         QStringLiteral("Quillharbour only checks the address of the tab you're on. It never reads the page, your "
-                       "passwords or what you type. No browser extension is needed."),
+                       "passwords or what you type. Its browser extension does nothing else."),
         section);
     privacy->setFont(small);
     privacy->setColor(FocusColor::textSecondary());
@@ -174,8 +174,8 @@ QWidget* SettingsView::buildBrowsers()
     m_connectionLabel->setObjectName(QStringLiteral("connectionMessage"));
     m_connectionLabel->setWordWrap(true);
     footer->addWidget(m_connectionLabel);
-    auto* automation = linkButton(QStringLiteral("Open macOS Automation Settings"), 12, section,
-                                  QStringLiteral("openAutomationSettings"));
+    auto* automation =
+        linkButton(QStringLiteral("How to connect a browser"), 12, section, QStringLiteral("openAutomationSettings"));
     connect(automation, &QAbstractButton::clicked, this, [this] {
         if (m_context.browsers)
             m_context.browsers->openAutomationSettings();
@@ -187,9 +187,9 @@ QWidget* SettingsView::buildBrowsers()
 
 QWidget* SettingsView::buildSync()
 {
-    auto* section = new SettingsSection(QStringLiteral("iCloud Sync"), this);
+    auto* section = new SettingsSection(QStringLiteral("Sync"), this);
     section->setObjectName(QStringLiteral("syncSection"));
-    m_syncRow = new SettingsRow(QStringLiteral("Sync to-dos and notes with iPhone"), section);
+    m_syncRow = new SettingsRow(QStringLiteral("Sync to-dos and notes with your other computers"), section);
     m_syncRow->setObjectName(QStringLiteral("syncRow"));
     m_syncSpinner = new BusySpinner(m_syncRow);
     m_syncSpinner->setObjectName(QStringLiteral("syncSpinner"));
@@ -227,11 +227,12 @@ QWidget* SettingsView::buildProtection()
     auto* note = new QHBoxLayout(m_approvalNote);
     note->setContentsMargins(0, 10, 0, 0);
     note->setSpacing(10);
-    auto* approvalText = plainLabel(QStringLiteral("macOS needs you to approve Quillharbour in Login Items."),
+    auto* approvalText = plainLabel(QStringLiteral("Your desktop needs you to allow Quillharbour in its startup apps."),
                                     Theme::font(12, QFont::DemiBold), FocusColor::alert(), m_approvalNote);
     approvalText->setWordWrap(true);
     note->addWidget(approvalText);
-    auto* open = linkButton(QStringLiteral("Open Login Items"), 12, m_approvalNote, QStringLiteral("openLoginItems"));
+    auto* open =
+        linkButton(QStringLiteral("Open the autostart folder"), 12, m_approvalNote, QStringLiteral("openLoginItems"));
     connect(open, &QAbstractButton::clicked, this,
             [this] { m_openUrl(QUrl::fromLocalFile(QFileInfo(m_login->entryPath()).absolutePath())); });
     note->addWidget(open);
@@ -376,7 +377,8 @@ void SettingsView::refreshBrowsers()
         w.row->show();
     }
     m_noBrowserRow->setVisible(rows.empty());
-    const QString also = SettingsTexts::alsoWorksWith(SupportedBrowser::all(), access);
+    // With no browser found, the row above already names them all.
+    const QString also = rows.empty() ? QString() : SettingsTexts::alsoWorksWith(SupportedBrowser::all(), access);
     m_alsoWorksWith->setText(also);
     m_alsoWorksWith->setVisible(!also.isEmpty());
     m_connectionLabel->setText(m_connectionMessage.value_or(QString()));

@@ -55,7 +55,11 @@ QString TimeMoneyModel::formatHours(double hours)
 {
     if (std::round(hours) == hours)
         return QString::number(static_cast<qlonglong>(hours));
-    return QString::asprintf("%.1f", hours);
+    // Up to two decimals: an estimate of 75 minutes is 1.25 hours, which one decimal would misstate.
+    QString text = QString::asprintf("%.2f", hours);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    return text;
 }
 
 QString TimeMoneyModel::rateText(const QLocale& locale) const

@@ -1,7 +1,9 @@
+#include "OfflineSiteIcons.h"
 #include "app/SeededStore.h"
 #include "router/AppRouter.h"
 #include "router/MainWindowOpener.h"
 #include "screens/quit/QuitFlowWindow.h"
+#include "ui/SiteIconView.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -61,6 +63,7 @@ class TestQuitFlow : public QObject {
     }
 
 private slots:
+    void initTestCase() { useOfflineSiteIcons(); }
     void blockedSitesPhrase_data()
     {
         QTest::addColumn<QStringList>("names");
@@ -115,6 +118,11 @@ private slots:
         QVERIFY(!child<QWidget>(window, "alternativeCard")->isVisibleTo(window));
         QTest::mouseClick(child<QAbstractButton>(window, "continue"), Qt::LeftButton);
         QCOMPARE(model.step(), Step::reflect);
+        // The sites that would open show as their icons (their letters until an icon is known).
+        QStringList iconDomains;
+        for (const SiteIconView* icon : window->findChildren<SiteIconView*>())
+            iconDomains << icon->domain();
+        QCOMPARE(iconDomains, QStringList{QStringLiteral("news.example")});
         QTest::mouseClick(child<QAbstractButton>(window, "stillQuit"), Qt::LeftButton);
         QCOMPARE(model.step(), Step::wait);
         QVERIFY(!quit()->isEnabled());

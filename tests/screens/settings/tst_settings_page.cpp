@@ -52,6 +52,7 @@ void TestSettingsPage::cardFigures_data()
     QTest::newRow("half up, not to even") << 5.0 << 0.5 << us << "$913 $75 $5/hr 0.5 hrs";
     QTest::newRow("one hour") << 300.0 << 1.0 << us << "$109,500 $9,000 $300/hr 1 hr";
     QTest::newRow("C locale, half") << 5.0 << 0.5 << QLocale::c() << "$913 $75 $5/hr 0.5 hrs";
+    QTest::newRow("a 75-minute estimate") << 40.0 << 1.25 << us << "$18,250 $1,500 $40/hr 1.25 hrs";
 }
 
 void TestSettingsPage::cardFigures()
@@ -146,8 +147,8 @@ void TestSettingsPage::browserRows_data()
         {"not connected", int(Kind::notConnected), "", "Not connected yet.", "connect"},
         {"browser closed", int(Kind::browserClosed), "", "Open Google Chrome, then connect it.", "connect"},
         {"connected", int(Kind::connected), "", "", "connected"},
-        {"permission needed", int(Kind::permissionNeeded), "", "macOS needs your permission. Choose Allow when asked.",
-         "tryAgain"},
+        {"permission needed", int(Kind::permissionNeeded), "",
+         "Your browser needs your permission. Choose Allow when asked.", "tryAgain"},
         {"problem", int(Kind::problem), "<b>Port closed</b>", "<b>Port closed</b>", "tryAgain"},
         {"problem without text", int(Kind::problem), "", "", "tryAgain"},
         // The extension and consent states: a detail of their own ("*": any), and the fix.
@@ -176,8 +177,8 @@ void TestSettingsPage::browserRows()
     SettingsRow* row = rig.row(QStringLiteral("browserRow_chrome"));
     QTRY_COMPARE(row->isVisible(), listed);
     QCOMPARE(rig.row(QStringLiteral("noBrowserRow"))->isVisible(), !listed);
-    QCOMPARE(rig.find<QLabel>(QStringLiteral("alsoWorksWith"))->text().contains(QStringLiteral("Google Chrome")),
-             !listed);
+    // The browsers are named once: by the no-browser row when none is listed, never again below it.
+    QVERIFY(!rig.find<QLabel>(QStringLiteral("alsoWorksWith"))->text().contains(QStringLiteral("Google Chrome")));
     if (!listed)
         return;
     if (detail == QLatin1String("*"))
@@ -203,16 +204,14 @@ void TestSettingsPage::browserRows()
     row->findChild<QAbstractButton*>(control)->click();
     QVERIFY(rig.engine->attemptedBrowserIDs().contains(QStringLiteral("chrome")));
     QCOMPARE(rig.find<QLabel>(QStringLiteral("connectionMessage"))->text(),
-             QStringLiteral("If macOS asks whether Quillharbour can control Google Chrome, choose Allow."));
+             QStringLiteral("If Google Chrome asks whether to let Quillharbour in, choose Allow."));
 }
 
 void TestSettingsPage::browsersRefreshOnShowingOnly()
 {
     PageRig rig;
     QVERIFY(rig.row(QStringLiteral("noBrowserRow"))->isVisible());
-    QCOMPARE(
-        rig.find<QLabel>(QStringLiteral("alsoWorksWith"))->text(),
-        QStringLiteral("Also works with Google Chrome, Chromium, Brave, Microsoft Edge, Vivaldi, Opera, and Firefox."));
+    QVERIFY(!rig.find<QLabel>(QStringLiteral("alsoWorksWith"))->isVisible());
 
     // Coming back to the application re-reads the login item, not the browsers.
     rig.workspace.installed.insert(SupportedBrowser::withId(QStringLiteral("brave"))->bundleIdentifier);
