@@ -245,10 +245,9 @@ bool Defaults::set(const QString& key, const QJsonValue& value)
         return remove(key);
     if (m_values.value(key) == value)
         return true;
+    const QJsonObject before = m_values;
     m_values.insert(key, value);
-    const bool saved = save();
-    emit valueChanged(key);
-    return saved;
+    return commit(key, before);
 }
 
 bool Defaults::setStringArray(const QString& key, const QStringList& value)
@@ -269,10 +268,21 @@ bool Defaults::remove(const QString& key)
 {
     if (!m_values.contains(key))
         return true;
+    const QJsonObject before = m_values;
     m_values.remove(key);
-    const bool saved = save();
+    return commit(key, before);
+}
+
+bool Defaults::commit(const QString& key, const QJsonObject& before)
+{
+    if (!save()) {
+        // What is read back is what is on disk: a retry of the same change then writes again
+        // instead of finding it already made.
+        m_values = before;
+        return false;
+    }
     emit valueChanged(key);
-    return saved;
+    return true;
 }
 
 bool Defaults::save()

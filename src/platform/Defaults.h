@@ -33,7 +33,8 @@ public:
     // texts that are not UUIDs are skipped, so one damaged entry does not hide the others.
     QSet<QUuid> uuidSet(const QString& key) const;
 
-    // Each change is written through at once; false (with lastError) when the file could not be written.
+    // Each change is written through at once; false (with lastError) when the file could not be
+    // written, and the change is then not made.
     bool set(const QString& key, const QJsonValue& value);
     bool setStringArray(const QString& key, const QStringList& value);
     // Upper-case UUID texts, sorted so that the file does not churn between equal sets.
@@ -48,6 +49,7 @@ signals:
 
 private:
     bool save();
+    bool commit(const QString& key, const QJsonObject& before);
 
     QString m_path;
     QJsonObject m_values;

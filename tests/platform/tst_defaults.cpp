@@ -93,6 +93,32 @@ private slots:
         QCOMPARE(Defaults(path()).integer(QStringLiteral("fresh")), std::optional<qint64>(1));
     }
 
+    // A change the disk refuses is not made, so trying it again writes again.
+    void refusedWriteIsNoChange_data()
+    {
+        QTest::addColumn<bool>("removing");
+        QTest::newRow("set") << false;
+        QTest::newRow("remove") << true;
+    }
+    void refusedWriteIsNoChange()
+    {
+        QFETCH(bool, removing);
+        Defaults d(path());
+        QVERIFY(d.set(QStringLiteral("k"), 1));
+        QVERIFY(QFile::remove(path()));
+        QVERIFY(QDir().mkpath(path())); // a folder where the file belongs fails every write, even as root
+        QSignalSpy changed(&d, &Defaults::valueChanged);
+        const auto change = [&] { return removing ? d.remove(QStringLiteral("k")) : d.set(QStringLiteral("k"), 2); };
+        QVERIFY(!change());
+        QVERIFY(!change());
+        QCOMPARE(d.integer(QStringLiteral("k")), std::optional<qint64>(1));
+        QVERIFY(!d.lastError().isEmpty());
+        QCOMPARE(changed.size(), 0);
+        QVERIFY(QDir(path()).removeRecursively());
+        QVERIFY(change());
+        QCOMPARE(Defaults(path()).integer(QStringLiteral("k")), removing ? std::nullopt : std::optional<qint64>(2));
+    }
+
     // A value the JSON parser refuses costs only its own key; the file as it was is kept aside
     // before the first write replaces it.
     void damagedFileLosesOnlyWhatIsDamaged_data()

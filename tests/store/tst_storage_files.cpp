@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 #include "StoreTestSupport.h"
+#include "TmpfsMount.h"
 #include "model/Iso8601.h"
 
 #include <QRegularExpression>
@@ -362,6 +363,80 @@ private slots:
         QVERIFY(!store.lastError());
         QCOMPARE(sync.pushes, 1);
         QCOMPARE(ids(notesInFile(notesPath)), QList<QUuid>{n.id});
+    }
+
+    // On a disk that is really full every change fails and says why, every file keeps its bytes,
+    // nothing goes to the sync, and the same changes are saved once there is space again.
+    void fullDiskKeepsEveryFile()
+    {
+        QTemporaryDir root;
+        TmpfsMount disk(root.filePath(QStringLiteral("disk")), 1024 * 1024);
+        if (!disk.isMounted())
+            QSKIP(qPrintable(QStringLiteral("a full disk needs a small tmpfs, which could not be mounted here: ") +
+                             disk.error()));
+        StoreFixture f;
+        f.dataFolder = QDir(disk.path()).filePath(QStringLiteral("data"));
+        StorageService& store = f.make();
+        Defaults preferences(QDir(disk.path()).filePath(QStringLiteral("config/defaults.json")));
+        const Date now = f.clock.now();
+        const TaskItem first = todo(QStringLiteral("first"), now);
+        const Note kept = note(QStringLiteral("kept"), now);
+        BlockRule rule;
+        rule.id = QUuid::createUuid();
+        rule.domain = rule.displayName = QStringLiteral("feed.example");
+        rule.blockApplySchedule.isAfterMaxDailyTime = true;
+        rule.dailyLimitMinutes = 30;
+        rule.createdAt = rule.updatedAt = now;
+        QVERIFY(store.addTodo(first));
+        QVERIFY(store.upsertNote(kept));
+        QVERIFY(store.addRule(rule));
+        QVERIFY(store.updateDoomScrollConfig({true, {{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5}));
+        QVERIFY(preferences.set(QStringLiteral("onboarding.completed.v1"), true));
+        const QStringList files{StorageService::todosFile, StorageService::notesFile, StorageService::rulesFile,
+                                StorageService::doomScrollFile, StorageService::stateFile};
+        QHash<QString, QByteArray> before;
+        for (const QString& name : files)
+            before.insert(name, readBytes(f.file(name)));
+        const QByteArray preferencesBefore = readBytes(preferences.path());
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        QVERIFY(disk.fill());
+
+        BlockRule looser = rule;
+        looser.dailyLimitMinutes = 60;
+        Note edited = kept;
+        edited.body = QStringLiteral("edited");
+        const TaskItem second = todo(QStringLiteral("second"), now);
+        const DoomScrollConfig feeds{false, {}, 20, 5};
+        const auto changes = [&] {
+            return QList<bool>{store.addTodo(second),
+                               store.toggleTodo(first.id),
+                               store.upsertNote(edited),
+                               store.updateRule(looser),
+                               store.updateDoomScrollConfig(feeds),
+                               preferences.set(QStringLiteral("opportunityCost.hourlyRate"), 40)};
+        };
+        QCOMPARE(changes(), QList<bool>(6, false));
+        store.recordUsage(rule, 600);
+        QVERIFY(!store.saveState());
+        QVERIFY(store.lastError() && store.lastError()->contains(QLatin1String("No space left on device")));
+        QVERIFY(preferences.lastError().contains(QLatin1String("No space left on device")));
+        for (const QString& name : files)
+            QVERIFY2(readBytes(f.file(name)) == before.value(name), qPrintable(name));
+        QCOMPARE(readBytes(preferences.path()), preferencesBefore);
+        QCOMPARE(QDir(f.dataPath()).entryList(QDir::Files | QDir::Hidden).size(), files.size()); // no temporaries
+        QCOMPARE(sync.pushes, 0);
+        QCOMPARE(ids(store.todos()), QList<QUuid>{first.id});
+
+        disk.release();
+        QCOMPARE(changes(), QList<bool>(6, true));
+        QVERIFY(store.saveState());
+        QVERIFY(!store.lastError());
+        QCOMPARE(ids(todosInFile(f.file(StorageService::todosFile))), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(notesInFile(f.file(StorageService::notesFile)).front().body, QStringLiteral("edited"));
+        QCOMPARE(Defaults(preferences.path()).integer(QStringLiteral("opportunityCost.hourlyRate")),
+                 std::optional<qint64>(40));
+        QVERIFY(sync.pushes > 0);
     }
 
     void lastErrorShowsTheLatestOutstandingFailure()

@@ -151,6 +151,11 @@ BlockingBypassCooldownSheet* BlockingBypassCooldownSheet::forUrgentBreak(AppCont
         *context.monotonic, parent);
 }
 
+void BlockingBypassCooldownSheet::setFailureText(const QString& text)
+{
+    m_failure->setText(text);
+}
+
 void BlockingBypassCooldownSheet::tick()
 {
     m_cooldown.tick();

@@ -34,6 +34,9 @@ public:
                                                        QWidget* parent = nullptr);
 
     const BypassCooldown& cooldown() const { return m_cooldown; }
+    // What the sheet says when the grant fails, in place of "no longer available" (a refusal of
+    // the store's disk is no change of the rule).
+    void setFailureText(const QString& text);
     // Reads the monotonic clock now (the timer does it every 0.25 seconds).
     void tick();
 

@@ -195,7 +195,13 @@ void ManageRuleSheet::openCooldown()
             focus = todo->title;
     const std::optional<BlockRule> looser = pending->looserEdit;
     // Granted only when the store took the change and wrote it; otherwise the sheet says so.
-    auto grant = [this, looser] { return looser ? (m_onSave && m_onSave(*looser)) : (m_onRemove && m_onRemove()); };
+    auto grant = [this, looser] {
+        const bool granted = looser ? (m_onSave && m_onSave(*looser)) : (m_onRemove && m_onRemove());
+        // A rule that is still there was not changed elsewhere: the store refused the write.
+        if (!granted && m_cooldownSheet && storedRule() && m_context.storage && m_context.storage->lastError())
+            m_cooldownSheet->setFailureText(*m_context.storage->lastError());
+        return granted;
+    };
     m_cooldownSheet = new BlockingBypassCooldownSheet(pending->kind, focus, grant, *m_context.monotonic, this);
     m_cooldownSheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_cooldownSheet, &QDialog::finished, this,

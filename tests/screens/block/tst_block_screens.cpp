@@ -2,6 +2,7 @@
 // and that nothing reports success the store did not give.
 #include "OfflineSiteIcons.h"
 #include "PageRig.h"
+#include "TmpfsMount.h"
 #include "screens/block/AddRuleSheet.h"
 #include "screens/block/BlockRulesView.h"
 #include "screens/block/BlockingBypassCooldownSheet.h"
@@ -13,6 +14,8 @@
 #include "ui/Headings.h"
 
 #include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest>
@@ -42,6 +45,12 @@ void click(QWidget* parent, const char* name)
     QTest::mouseClick(w, Qt::LeftButton);
 }
 
+QByteArray readBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // The wait of a cool-down, on its own clock.
 void waitOut(PageRig& rig, BlockingBypassCooldownSheet* sheet)
 {
@@ -67,6 +76,8 @@ private slots:
     void manageLoosenWaitsForCooldown();
     void manageRemoveFailureIsNoSuccess_data();
     void manageRemoveFailureIsNoSuccess();
+    void loosenOnAFullDiskIsNotSaved_data();
+    void loosenOnAFullDiskIsNotSaved();
     void pageFollowsStoreAndEngine();
 };
 
@@ -324,6 +335,81 @@ void BlockScreensTest::manageRemoveFailureIsNoSuccess()
     QVERIFY(edit->isVisible());
     QCOMPARE(child<QLabel>(edit, "saveError")->text(), rig.store.lastError().value_or(QStringLiteral("(none)")));
     QVERIFY(page.manageSheet()->isVisible());
+}
+
+void BlockScreensTest::loosenOnAFullDiskIsNotSaved_data()
+{
+    QTest::addColumn<bool>("realDisk"); // a full tmpfs, or a save file that loses its bytes
+    QTest::newRow("full tmpfs") << true;
+    QTest::newRow("bytes lost on the way to the disk") << false;
+}
+
+// The cool-down never says "Block updated" for a loosening the disk did not take; it shows why,
+// the rule still blocks as before, and the same loosening once there is space is saved.
+void BlockScreensTest::loosenOnAFullDiskIsNotSaved()
+{
+    QFETCH(bool, realDisk);
+    QTemporaryDir root;
+    TmpfsMount disk(root.filePath(QStringLiteral("disk")), 1024 * 1024);
+    if (realDisk && !disk.isMounted())
+        QSKIP(qPrintable(QStringLiteral("a full disk needs a small tmpfs, which could not be mounted here: ") +
+                         disk.error()));
+    PageRig rig([&](StoreFixture& f) {
+        if (realDisk)
+            f.dataFolder = QDir(disk.path()).filePath(QStringLiteral("data"));
+    });
+    const BlockRule rule = rig.add(BlockTest::rule(QStringLiteral("youtube.com"), dailyLimit(), {}, 30));
+    const QString rulesPath = rig.f.file(StorageService::rulesFile);
+    const QByteArray stored = readBytes(rulesPath);
+    QVERIFY(!stored.isEmpty());
+    if (realDisk)
+        QVERIFY(disk.fill());
+    else
+        rig.f.losing = {StorageService::rulesFile};
+
+    BlockRulesView page(rig.context);
+    const auto loosen = [&]() -> BlockingBypassCooldownSheet* {
+        page.manage(rule.id);
+        ManageRuleSheet* manage = page.manageSheet();
+        if (!manage)
+            return nullptr;
+        manage->openEditSheet();
+        AddRuleSheet* edit = manage->editSheet();
+        QTest::mouseClick(edit->findChildren<QWidget*>(QStringLiteral("limit")).at(6), Qt::LeftButton); // 1 h
+        QTest::keyClick(edit, Qt::Key_Return);
+        if (!QTest::qWaitFor([&] { return manage->cooldownSheet() != nullptr; }, 30000))
+            return nullptr;
+        BlockingBypassCooldownSheet* cooldown = manage->cooldownSheet();
+        waitOut(rig, cooldown);
+        click(cooldown, "confirmButton");
+        return cooldown;
+    };
+    BlockingBypassCooldownSheet* cooldown = loosen();
+    QVERIFY(cooldown);
+    QVERIFY(!shown(cooldown, "grantedTitle"));
+    QVERIFY(shown(cooldown, "failureText"));
+    const QString why = child<QLabel>(cooldown, "failureText")->text();
+    QVERIFY2(why.contains(StorageService::rulesFile), qPrintable(why));
+    if (realDisk)
+        QVERIFY2(why.contains(QLatin1String("No space left on device")), qPrintable(why));
+    QCOMPARE(readBytes(rulesPath), stored);
+    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(30));
+    QCOMPARE(rig.store.state().blockedNow.size(), size_t(0)); // not used up yet: the rule is unchanged
+    click(cooldown, "closeButton");
+    QTRY_VERIFY(!page.manageSheet()->cooldownSheet());
+    page.manageSheet()->close();
+    QTRY_VERIFY(!page.manageSheet());
+
+    disk.release();
+    rig.f.losing.clear();
+    cooldown = loosen();
+    QVERIFY(cooldown);
+    QCOMPARE(child<QLabel>(cooldown, "grantedTitle")->text(), QStringLiteral("Block updated"));
+    QVERIFY(!shown(cooldown, "failureText"));
+    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(60));
+    const QJsonArray onDisk = QJsonDocument::fromJson(readBytes(rulesPath)).array();
+    QCOMPARE(onDisk.size(), 1);
+    QCOMPARE(decodeBlockRule(onDisk.first())->dailyLimitMinutes, std::optional<qint64>(60));
 }
 
 void BlockScreensTest::pageFollowsStoreAndEngine()
