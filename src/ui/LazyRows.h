@@ -31,6 +31,8 @@ public:
     const std::vector<QUuid>& keys() const { return m_keys; }
     // The entry shows something new: ask for its height again.
     void forget(const QUuid& key);
+    // The entry's place in the list, or -1.
+    int indexOf(const QUuid& key) const { return m_index.value(key, -1); }
     // The built row of `key`, or null.
     QWidget* row(const QUuid& key) const { return m_built.value(key); }
     // The built rows, in list order.

@@ -16,6 +16,7 @@
 #include "ui/FocusPage.h"
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
+#include "ui/LazyRows.h"
 #include "ui/Palette.h"
 #include "ui/WrappingLabel.h"
 
@@ -73,6 +74,13 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     m_sitesEmpty = note(QStringLiteral("No sites yet. Try the ones that eat your time, like YouTube or Instagram."), 14,
                         QStringLiteral("sitesEmpty"));
     m_sitesCard->contentLayout()->addWidget(m_sitesEmpty);
+    // Every row has one height (its texts do not wrap), and each after the first a divider on top.
+    m_siteRows = new LazyRows([this](int i, QWidget* parent) { return makeSiteRow(i, parent); },
+                              [this](int i, int) {
+                                  return (m_siteRowHeight > 0 ? m_siteRowHeight : SiteRow::minimumRowHeight) +
+                                         (i > 0 ? FocusGroupDivider().sizeHint().height() : 0);
+                              });
+    m_sitesCard->contentLayout()->addWidget(m_siteRows);
     sites->addWidget(m_sitesCard);
     sections->addLayout(sites);
 
@@ -145,37 +153,54 @@ void BlockRulesView::refreshSites()
     RuleStatus::StatusBatch batch({m_context.clock->now(), storage->state(), calendar}, &m_statusCache);
     const bool paused = isPaused();
 
-    QVBoxLayout* layout = m_sitesCard->contentLayout();
-    for (QWidget* divider : std::as_const(m_dividers))
-        delete divider;
-    m_dividers.clear();
-    QHash<QUuid, SiteRow*> kept;
-    for (const BlockRule& rule : rules) {
-        const SiteRow::Content content = SiteRow::contentFor(rule, batch, paused);
-        SiteRow* row = m_rows.take(rule.id);
-        if (row) {
-            row->setContent(content);
-            layout->removeWidget(row);
-        } else {
-            row = new SiteRow(content);
-            const QUuid id = rule.id;
-            connect(row, &SiteRow::manageRequested, this, [this, id] { manage(id); });
-            connect(row, &SiteRow::urgentBreakRequested, this, [this, id] {
-                if (m_context.router)
-                    m_context.router->setUrgentBreakRuleID(id);
-            });
-        }
-        if (!kept.isEmpty()) {
-            auto* divider = new FocusGroupDivider(68);
-            m_dividers.append(divider);
-            layout->addWidget(divider);
-        }
-        layout->addWidget(row);
-        kept.insert(rule.id, row);
+    // Only the built rows are brought up to date; the others are made from the new list when
+    // they scroll into view.
+    bool sameOrder = rules.size() == m_rules.size();
+    for (size_t i = 0; sameOrder && i < rules.size(); ++i)
+        sameOrder = rules[i].id == m_rules[i].id;
+    if (!sameOrder || !(m_rules == rules))
+        m_rules = rules;
+    if (!sameOrder) {
+        std::vector<QUuid> keys;
+        keys.reserve(m_rules.size());
+        for (const BlockRule& rule : m_rules)
+            keys.push_back(rule.id);
+        m_siteRows->setKeys(std::move(keys));
     }
-    qDeleteAll(m_rows);
-    m_rows = std::move(kept);
+    for (auto it = m_rows.begin(); it != m_rows.end();) {
+        const int i = m_siteRows->indexOf(it.key());
+        if (!it.value() || i < 0) {
+            it = m_rows.erase(it);
+            continue;
+        }
+        it.value()->setContent(SiteRow::contentFor(m_rules[size_t(i)], batch, paused));
+        ++it;
+    }
     m_doomCard->refresh();
+}
+
+QWidget* BlockRulesView::makeSiteRow(int index, QWidget* parent)
+{
+    auto* holder = new QWidget(parent);
+    auto* column = new QVBoxLayout(holder);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    if (index > 0)
+        column->addWidget(new FocusGroupDivider(68, holder));
+    const Calendar calendar = m_context.calendar();
+    RuleStatus::StatusBatch batch({m_context.clock->now(), m_context.storage->state(), calendar}, &m_statusCache);
+    const BlockRule& rule = m_rules[size_t(index)];
+    auto* row = new SiteRow(SiteRow::contentFor(rule, batch, isPaused()), holder);
+    column->addWidget(row);
+    const QUuid id = rule.id;
+    connect(row, &SiteRow::manageRequested, this, [this, id] { manage(id); });
+    connect(row, &SiteRow::urgentBreakRequested, this, [this, id] {
+        if (m_context.router)
+            m_context.router->setUrgentBreakRuleID(id);
+    });
+    m_rows.insert(id, row);
+    m_siteRowHeight = std::max(row->sizeHint().height(), row->minimumHeight());
+    return holder;
 }
 
 void BlockRulesView::refreshBrowsers()

@@ -6,16 +6,18 @@
 #include <QPointer>
 #include <QUuid>
 #include <QWidget>
+#include <vector>
 
 #include "screens/block/AddRuleSheet.h"
 class DoomScrollCard;
 class FocusSectionHeader;
+class LazyRows;
 #include "screens/block/ManageRuleSheet.h"
+#include "screens/block/SiteRow.h"
 #include "ui/QueuedCall.h"
 class QLabel;
 class QVBoxLayout;
 class SectionCard;
-class SiteRow;
 struct AppContext;
 
 // The Block page: the site rows with their status, the doom-scroll card and the browsers with
@@ -49,14 +51,19 @@ private:
     void refreshSites();
     void refreshBrowsers();
     QSet<QString> ruleDomains() const;
+    QWidget* makeSiteRow(int index, QWidget* parent);
 
     AppContext& m_context;
     FocusSectionHeader* m_sitesHeader;
     SectionCard* m_sitesCard;
     QWidget* m_sitesEmpty;
-    QHash<QUuid, SiteRow*> m_rows;
+    // Only the rows in view are built: the rules as the store gave them at the last refresh, and
+    // the moment and state their statuses are computed for.
+    LazyRows* m_siteRows;
+    std::vector<BlockRule> m_rules;
+    QHash<QUuid, QPointer<SiteRow>> m_rows; // the built ones
     RuleStatus::StatusCache m_statusCache;
-    QList<QWidget*> m_dividers;
+    int m_siteRowHeight = 0;
     DoomScrollCard* m_doomCard;
     SectionCard* m_browsersCard;
     QPointer<AddRuleSheet> m_addSheet;

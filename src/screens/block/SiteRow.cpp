@@ -24,7 +24,7 @@ SiteRow::SiteRow(const Content& content, QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("siteRow"));
     setToolTip(QStringLiteral("Double-click to manage this block"));
-    setMinimumHeight(68);
+    setMinimumHeight(minimumRowHeight);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(16, 0, 8, 0);
     row->setSpacing(14);

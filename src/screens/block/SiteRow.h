@@ -28,6 +28,8 @@ public:
     // Everything the row shows, for a rule at one moment.
     static Content contentFor(const BlockRule& rule, RuleStatus::StatusBatch& batch, bool isPaused);
 
+    static constexpr int minimumRowHeight = 68;
+
     explicit SiteRow(const Content& content, QWidget* parent = nullptr);
     void setContent(const Content& content);
     const Content& content() const { return m_content; }

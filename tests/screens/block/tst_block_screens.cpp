@@ -18,6 +18,8 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QtTest>
 
 using namespace BlockTest;
@@ -79,6 +81,7 @@ private slots:
     void loosenOnAFullDiskIsNotSaved_data();
     void loosenOnAFullDiskIsNotSaved();
     void pageFollowsStoreAndEngine();
+    void longSiteListBuildsWhatIsShown();
 };
 
 void BlockScreensTest::cooldownGrowsWithItsTexts_data()
@@ -416,6 +419,8 @@ void BlockScreensTest::pageFollowsStoreAndEngine()
 {
     PageRig rig;
     BlockRulesView page(rig.context);
+    page.resize(900, 900);
+    page.show(); // rows are built only for what is in view
     auto* header = child<FocusSectionHeader>(&page, "sitesHeader");
     QVERIFY(shown(&page, "sitesEmpty"));
     QVERIFY(shown(&page, "browsersEmpty"));
@@ -450,6 +455,57 @@ void BlockScreensTest::pageFollowsStoreAndEngine()
     QTRY_COMPARE(page.findChildren<QWidget*>(QStringLiteral("browserRow")).size(), 2);
     QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectedText")).size(), 1);
     QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectButton")).size(), 1);
+}
+
+// Thousands of rules: the rows in view are built, in the store's order, and follow its changes.
+void BlockScreensTest::longSiteListBuildsWhatIsShown()
+{
+    PageRig rig([](StoreFixture& f) {
+        QJsonArray rules;
+        for (int i = 0; i < 2000; ++i)
+            rules.append(encodeBlockRule(rule(QStringLiteral("site%1.example").arg(i, 4, 10, QLatin1Char('0')))));
+        QDir().mkpath(f.dataPath());
+        QFile file(f.file(StorageService::rulesFile));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(rules).toJson()) > 0);
+    });
+    QCOMPARE(rig.store.rules().size(), size_t(2000));
+    BlockRulesView page(rig.context);
+    page.resize(900, 900);
+    page.show();
+    const auto shownMatchStore = [&] {
+        QList<SiteRow*> rows = page.findChildren<SiteRow*>();
+        rows.removeIf([](SiteRow* r) { return !r->isVisible(); });
+        std::sort(rows.begin(), rows.end(), [&](SiteRow* a, SiteRow* b) {
+            return a->mapTo(&page, QPoint()).y() < b->mapTo(&page, QPoint()).y();
+        });
+        const std::vector<BlockRule>& rules = rig.store.rules();
+        const auto at = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) {
+            return !rows.isEmpty() && r.id == rows[0]->content().rule.id;
+        });
+        if (rows.isEmpty() || rows.size() > 40 || at == rules.end() || rules.end() - at < rows.size())
+            return QList<SiteRow*>();
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            if (!(rows[i]->content().rule == at[i]) || page.row(at[i].id) != rows[i])
+                return QList<SiteRow*>();
+        return rows;
+    };
+    QTRY_VERIFY(!shownMatchStore().isEmpty());
+    QCOMPARE(shownMatchStore().first()->content().rule.id, rig.store.rules().front().id);
+
+    QScrollBar* bar = page.findChild<QScrollArea*>()->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 1000 * SiteRow::minimumRowHeight);
+    bar->setValue(bar->maximum());
+    QTRY_VERIFY(!shownMatchStore().isEmpty() &&
+                shownMatchStore().last()->content().rule.id == rig.store.rules().back().id);
+
+    // A change to a rule in view reaches its row, which stays the same widget.
+    const QList<SiteRow*> before = shownMatchStore();
+    SiteRow* kept = before.at(before.size() / 2);
+    BlockRule renamed = kept->content().rule;
+    renamed.displayName = QStringLiteral("Renamed");
+    rig.store.updateRule(renamed);
+    QTRY_COMPARE(kept->content().rule.displayName, QStringLiteral("Renamed"));
+    QCOMPARE(shownMatchStore(), before);
 }
 
 QTEST_MAIN(BlockScreensTest)
