@@ -26,9 +26,6 @@ public:
     // Asks the person for alerts and sounds only when they were never asked; `done` runs after the
     // answer (or at once), whatever it was.
     void requestAuthorizationIfUndetermined(std::function<void()> done) const;
-    // Linux desktops share no address for their notification settings, so there is nothing to
-    // open; the editor still offers the hint that reminders are off.
-    static void openNotificationSettings() {}
 
 private:
     NotificationCenter* m_center;

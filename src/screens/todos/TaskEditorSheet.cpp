@@ -470,10 +470,17 @@ QWidget* TaskEditorSheet::buildForm()
                    QFont::DemiBold, FocusColor::alert(), m_notice);
     noticeText->setWordWrap(true);
     nh->addWidget(noticeText, 1);
-    auto* turnOn = new FocusButton(QStringLiteral("Turn on"), FocusLinkButtonStyle{12, FocusColor::text()}, m_notice);
-    turnOn->setObjectName(QStringLiteral("turnOnButton"));
-    connect(turnOn, &QAbstractButton::clicked, this, [] { Reminders::openNotificationSettings(); });
-    nh->addWidget(turnOn);
+    // Offered only where it leads somewhere; a settings program that does not start takes it away.
+    if (m_inputs.openNotificationSettings) {
+        auto* turnOn =
+            new FocusButton(QStringLiteral("Turn on"), FocusLinkButtonStyle{12, FocusColor::text()}, m_notice);
+        turnOn->setObjectName(QStringLiteral("turnOnButton"));
+        connect(turnOn, &QAbstractButton::clicked, this, [this, turnOn] {
+            if (!m_inputs.openNotificationSettings())
+                turnOn->hide();
+        });
+        nh->addWidget(turnOn);
+    }
     addBottomHairline(m_notice);
     sv->addWidget(m_notice);
 

@@ -42,6 +42,8 @@ public:
         const Clock* clock = nullptr;
         std::function<Calendar()> calendar;
         Reminders* reminders = nullptr; // notification permission; may be absent
+        // Opens the desktop's notification settings; empty where the desktop has none to open.
+        std::function<bool()> openNotificationSettings;
         std::function<void(const TaskItem&)> onSave;
         std::function<void(const TaskItem&)> onDelete; // empty: the sheet offers no deletion
     };

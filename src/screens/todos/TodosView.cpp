@@ -1,6 +1,7 @@
 #include "screens/todos/TodosView.h"
 #include "model/LocaleFormats.h"
 
+#include "linux/NotificationSettings.h"
 #include "router/AppRouter.h"
 #include "screens/todos/TaskEditorModel.h"
 #include "screens/todos/TaskEditorSheet.h"
@@ -581,6 +582,7 @@ void TodosView::openSheet(const std::optional<TaskItem>& todo)
     inputs.clock = m_context.clock;
     inputs.calendar = m_context.calendar;
     inputs.reminders = &store->reminders();
+    inputs.openNotificationSettings = NotificationSettings::opener();
     if (todo) {
         inputs.onSave = [store](const TaskItem& t) { store->upsertTodo(t); };
         inputs.onDelete = [store](const TaskItem& t) { store->deleteTodo(t); };

@@ -17,9 +17,10 @@ class TaskEditorSheetTest : public QObject {
     StoreFixture f;
     std::vector<TaskItem> saved, deleted;
 
-    std::unique_ptr<TaskEditorSheet> open(std::optional<TaskItem> todo)
+    std::unique_ptr<TaskEditorSheet> open(std::optional<TaskItem> todo, std::function<bool()> settings = {})
     {
         TaskEditorSheet::Inputs in;
+        in.openNotificationSettings = std::move(settings);
         in.existingTodo = std::move(todo);
         in.selectedDate = f.clock.now();
         in.clock = &f.clock;
@@ -58,6 +59,8 @@ private slots:
     void questions();
     void reminderSwitchAsksOnce_data();
     void reminderSwitchAsksOnce();
+    void turnOnLeadsSomewhere_data();
+    void turnOnLeadsSomewhere();
     void emptyTitleCannotBeSaved();
 };
 
@@ -133,6 +136,40 @@ void TaskEditorSheetTest::reminderSwitchAsksOnce()
     QVERIFY(sheet->model().reminderEnabled()); // a refusal does not switch the reminder off
     sheet->findChild<QToolButton*>("removeReminderButton")->click();
     QVERIFY(!notice->isVisible());
+}
+
+// "Turn on" shows only where the desktop has settings to open, and goes once they cannot start.
+void TaskEditorSheetTest::turnOnLeadsSomewhere_data()
+{
+    QTest::addColumn<int>("settings"); // 0: none known, 1: they open, 2: their program does not start
+    QTest::addColumn<bool>("offered");
+    QTest::addColumn<bool>("offeredAfterPress");
+    QTest::newRow("no settings known") << 0 << false << false;
+    QTest::newRow("settings open") << 1 << true << true;
+    QTest::newRow("settings fail to start") << 2 << true << false;
+}
+
+void TaskEditorSheetTest::turnOnLeadsSomewhere()
+{
+    QFETCH(int, settings);
+    f.notifications.status = NotificationAuthorization::denied;
+    int opened = 0;
+    std::function<bool()> opener;
+    if (settings > 0)
+        opener = [&opened, settings] {
+            ++opened;
+            return settings == 1;
+        };
+    auto sheet = open(std::nullopt, opener);
+    sheet->findChild<QPushButton*>("addReminderButton")->click();
+    QVERIFY(sheet->findChild<QWidget*>("notificationsNotice")->isVisible());
+    auto* turnOn = sheet->findChild<QAbstractButton*>("turnOnButton");
+    QTEST(turnOn && turnOn->isVisible(), "offered");
+    if (!turnOn)
+        return;
+    turnOn->click();
+    QCOMPARE(opened, 1);
+    QTEST(turnOn->isVisible(), "offeredAfterPress");
 }
 
 void TaskEditorSheetTest::emptyTitleCannotBeSaved()
