@@ -111,7 +111,7 @@ TaskEditorSheet::Inputs inputsFor(Fixture& f, const TaskItem& todo)
     inputs.clock = &f.clock;
     inputs.calendar = f.context.calendar;
     inputs.reminders = &f.store->reminders();
-    inputs.onSave = [](const TaskItem&) {};
+    inputs.onSave = [](const TaskItem&) { return std::optional<QString>(); };
     inputs.onDelete = [](const TaskItem&) {};
     return inputs;
 }

@@ -68,7 +68,7 @@ void shootEditor(Page& page, const std::optional<TaskItem>& todo, const QString&
     inputs.clock = &page.fixture.clock;
     inputs.calendar = page.context.calendar;
     inputs.reminders = &page.store().reminders();
-    inputs.onSave = [](const TaskItem&) {};
+    inputs.onSave = [](const TaskItem&) { return std::optional<QString>(); };
     if (todo)
         inputs.onDelete = [](const TaskItem&) {};
     TaskEditorSheet sheet(std::move(inputs));

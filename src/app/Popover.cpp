@@ -302,7 +302,8 @@ void Popover::addTodo()
     const auto todo = PopoverContent::quickTodo(text, m_context.clock->now(), m_context.calendar());
     if (!todo)
         return; // blank: the card stays open with its text
-    m_context.storage->addTodo(*todo);
+    if (!m_context.storage->addTodo(*todo))
+        return; // not kept (the disk refused it): the text stays for another try
     m_newTitle.clear();
     if (m_field)
         m_field->clear();

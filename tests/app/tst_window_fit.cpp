@@ -77,7 +77,7 @@ int showEveryWindow(int argc, char** argv)
     inputs.clock = &f.clock;
     inputs.calendar = context.calendar;
     inputs.reminders = &f.store->reminders();
-    inputs.onSave = [](const TaskItem&) {};
+    inputs.onSave = [](const TaskItem&) { return std::optional<QString>(); };
     TaskEditorSheet editor(std::move(inputs));
     report(out, QStringLiteral("editor"), &editor);
 

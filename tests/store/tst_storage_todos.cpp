@@ -653,6 +653,44 @@ private slots:
         QVERIFY(!store.lastError());
     }
 
+    // A roll-over the disk refuses (at start-up or at midnight) makes nothing, says so, and gives
+    // the sync nothing to send; the next one after the disk recovers makes the occurrences.
+    void rollOverTheDiskRefusesIsNotMade_data()
+    {
+        QTest::addColumn<bool>("atStartUp");
+        QTest::newRow("start-up, write refused") << true;
+        QTest::newRow("midnight, bytes lost") << false;
+    }
+    void rollOverTheDiskRefusesIsNotMade()
+    {
+        QFETCH(bool, atStartUp);
+        StoreFixture f;
+        const TaskItem latest = occurrence(QStringLiteral("journal"), QUuid::createUuid(), atStartUp ? dec(6) : dec(7));
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosJson({latest})));
+        f.failing = QStringList{QStringLiteral("todos.json")};
+        f.make();
+        f.failing.clear();
+        FakeCloudSync sync(f.defaults);
+        f.store->setCloudSync(&sync);
+        if (!atStartUp) {
+            f.losing = QStringList{QStringLiteral("todos.json")};
+            f.clock.set(dec(8, 0, 0, 5));
+            f.store->handleClockEvent();
+        }
+        QCOMPARE(ids(f.store->todos()), QList<QUuid>{latest.id});
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{latest.id});
+        QVERIFY(f.store->lastError()->contains(QLatin1String("todos.json")));
+        QCOMPARE(sync.pushes, 0);
+
+        f.losing.clear();
+        f.clock.advance(60);
+        f.store->handleClockEvent();
+        QVERIFY(!f.store->lastError() && sync.pushes == 1);
+        QCOMPARE(f.store->todos().size(), size_t(2));
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), ids(f.store->todos()));
+    }
+
     void dayChangeRollsTheSeriesForward()
     {
         StoreFixture f;

@@ -190,6 +190,39 @@ private slots:
             QCOMPARE(device.sync->retryTimer().interval(), retrySeconds * 1000);
     }
 
+    // What a run received but could not write here is no success: the message names the file
+    // and the disk's reason, the run is tried again within minutes, and nothing is lost.
+    void localWriteFailureSaysWhatFailed_data()
+    {
+        QTest::addColumn<bool>("losing");
+        QTest::newRow("write refused") << false;
+        QTest::newRow("bytes lost on the way to the disk") << true;
+    }
+    void localWriteFailureSaysWhatFailed()
+    {
+        QFETCH(bool, losing);
+        MemoryRecordStore records;
+        SyncDevice a(&records);
+        const TaskItem shared = a.addTodo(QStringLiteral("from the other machine"));
+        QVERIFY(a.run());
+        SyncDevice b(&records);
+        (losing ? b.fixture.losing : b.fixture.failing) = QStringList{QStringLiteral("todos.json")};
+        QVERIFY(b.run());
+
+        const QString message = b.sync->lastErrorText();
+        QVERIFY2(message.contains(QLatin1String("todos.json")), qPrintable(message));
+        QVERIFY2(!message.contains(QLatin1String("Unknown error")), qPrintable(message));
+        QVERIFY(b.sync->retryTimer().isActive());
+        QVERIFY(b.sync->retryTimer().interval() < 300 * 1000);
+        QVERIFY(b.store().todos().empty());
+
+        b.fixture.failing.clear();
+        b.fixture.losing.clear();
+        QVERIFY(b.run());
+        QVERIFY(b.sync->lastErrorText().isEmpty());
+        QVERIFY(b.todo(shared.id));
+    }
+
     // The first status text: the last success in today's or an earlier day's form.
     void statusAtCreation_data()
     {

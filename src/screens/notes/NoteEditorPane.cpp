@@ -26,7 +26,7 @@ void setTextColors(QWidget* field, const QColor& text)
 } // namespace
 
 NoteEditorPane::NoteEditorPane(std::optional<Note> note, const Clock& clock, QUuid session,
-                               NoteEditorState::Callback onSave, NoteEditorState::Callback onDelete,
+                               NoteEditorState::SaveCallback onSave, NoteEditorState::Callback onDelete,
                                NoteEditorState::Callback onEmptied, QWidget* parent)
     : QWidget(parent), m_session(session),
       m_state(std::move(note), clock, std::move(onSave), std::move(onDelete), std::move(onEmptied))

@@ -15,7 +15,7 @@ class QTextEdit;
 class NoteEditorPane : public QWidget {
     Q_OBJECT
 public:
-    NoteEditorPane(std::optional<Note> note, const Clock& clock, QUuid session, NoteEditorState::Callback onSave,
+    NoteEditorPane(std::optional<Note> note, const Clock& clock, QUuid session, NoteEditorState::SaveCallback onSave,
                    NoteEditorState::Callback onDelete, NoteEditorState::Callback onEmptied, QWidget* parent = nullptr);
 
     const QUuid& session() const { return m_session; }

@@ -2,7 +2,7 @@
 
 #include "model/Text.h"
 
-NoteEditorState::NoteEditorState(std::optional<Note> note, const Clock& clock, Callback onSave, Callback onDelete,
+NoteEditorState::NoteEditorState(std::optional<Note> note, const Clock& clock, SaveCallback onSave, Callback onDelete,
                                  Callback onEmptied, QObject* parent)
     : QObject(parent), m_clock(clock), m_onSave(std::move(onSave)), m_onDelete(std::move(onDelete)),
       m_onEmptied(std::move(onEmptied)), m_savedNote(std::move(note))
@@ -79,9 +79,14 @@ void NoteEditorState::save()
     note.title = t;
     note.body = b;
     note.updatedAt = m_clock.now();
+    const std::optional<Note> before = m_savedNote;
     m_savedNote = note;
     emit savedNoteChanged();
-    m_onSave(note);
+    if (m_onSave(note))
+        return;
+    // Not kept (the disk refused it): the text stays a draft, which the next save tries again.
+    m_savedNote = before;
+    emit savedNoteChanged();
 }
 
 void NoteEditorState::requestDelete()

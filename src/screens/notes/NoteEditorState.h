@@ -16,12 +16,14 @@ class NoteEditorState : public QObject {
     Q_OBJECT
 public:
     using Callback = std::function<void(const Note&)>;
+    // True when the note was kept; false leaves the editor's text unsaved, so a later save retries.
+    using SaveCallback = std::function<bool(const Note&)>;
 
     static constexpr qsizetype titleLimit = 120;
     static constexpr qsizetype bodyLimit = 5000;
     static constexpr int autosaveDelayMs = 800;
 
-    NoteEditorState(std::optional<Note> note, const Clock& clock, Callback onSave, Callback onDelete,
+    NoteEditorState(std::optional<Note> note, const Clock& clock, SaveCallback onSave, Callback onDelete,
                     Callback onEmptied, QObject* parent = nullptr);
 
     const QString& title() const { return m_title; }
@@ -53,7 +55,7 @@ private:
     void scheduleAutosave();
 
     const Clock& m_clock;
-    Callback m_onSave;
+    SaveCallback m_onSave;
     Callback m_onDelete;
     Callback m_onEmptied;
     QString m_title;

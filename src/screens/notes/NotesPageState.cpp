@@ -72,16 +72,18 @@ void NotesPageState::handleNewItemRequest()
     startNewNote();
 }
 
-void NotesPageState::noteSaved(const Note& note, const QUuid& session)
+bool NotesPageState::noteSaved(const Note& note, const QUuid& session)
 {
     if (m_deletedIDs.contains(note.id))
-        return;
-    m_storage.upsertNote(note);
+        return true;
+    if (!m_storage.upsertNote(note))
+        return false;
     if (m_isNewNote && session == m_editorSession) {
         m_isNewNote = false;
         m_selectedID = note.id;
         emit changed();
     }
+    return true;
 }
 
 void NotesPageState::noteEmptied(const Note& note)

@@ -38,7 +38,8 @@ public:
     void startNewNote();
     void select(const Note& note);
     void handleNewItemRequest();
-    void noteSaved(const Note& note, const QUuid& session);
+    // False when the store did not keep the note.
+    bool noteSaved(const Note& note, const QUuid& session);
     void noteEmptied(const Note& note);
     void requestDelete(const Note& note);
     void dismissDelete();

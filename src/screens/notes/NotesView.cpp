@@ -193,7 +193,7 @@ void NotesView::updateDetail()
         const QUuid session = m_state.editorSession();
         std::optional<Note> note = m_state.isNewNote() ? std::nullopt : m_state.selectedNote();
         m_editor = new NoteEditorPane(
-            note, *m_context.clock, session, [this, session](const Note& n) { m_state.noteSaved(n, session); },
+            note, *m_context.clock, session, [this, session](const Note& n) { return m_state.noteSaved(n, session); },
             [this](const Note& n) { m_state.requestDelete(n); }, [this](const Note& n) { m_state.noteEmptied(n); },
             m_editorHolder);
         m_editorHolder->layout()->addWidget(m_editor);

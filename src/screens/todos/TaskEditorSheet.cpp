@@ -795,8 +795,14 @@ void TaskEditorSheet::save()
     if (m_question || !m_model.canSave())
         return;
     const TaskItem record = m_model.save();
-    if (m_inputs.onSave)
-        m_inputs.onSave(record);
+    if (m_inputs.onSave) {
+        if (const std::optional<QString> error = m_inputs.onSave(record)) {
+            // Nothing was kept: closing now would lose what was typed.
+            ask(new ChoiceDialog(QStringLiteral("The to-do could not be saved"), *error,
+                                 {{QStringLiteral("OK"), ChoiceDialog::Role::cancel, {}}}, this));
+            return;
+        }
+    }
     finishWith(QDialog::Accepted);
 }
 

@@ -28,6 +28,7 @@ class StepCheckbox;
 
 // The sheet in which a to-do is created or edited. It shows a TaskEditorModel, hands the finished
 // record to onSave (or the untouched one to onDelete) and closes; it never writes data itself.
+// When onSave answers with an error the record was not kept: the sheet stays open and says why.
 // Object names: "cancelButton", "saveButton", "deleteButton", "titleField", "priority-high|medium|low",
 // "addDueButton", "dueDateEdit", "dueTimeEdit", "removeDueButton", "addReminderButton",
 // "reminderMenuButton", "remindAtEdit", "removeReminderButton", "notificationsNotice",
@@ -44,7 +45,7 @@ public:
         Reminders* reminders = nullptr; // notification permission; may be absent
         // Opens the desktop's notification settings; empty where the desktop has none to open.
         std::function<bool()> openNotificationSettings;
-        std::function<void(const TaskItem&)> onSave;
+        std::function<std::optional<QString>(const TaskItem&)> onSave;
         std::function<void(const TaskItem&)> onDelete; // empty: the sheet offers no deletion
     };
 

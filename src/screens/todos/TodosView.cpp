@@ -35,6 +35,14 @@
 
 namespace {
 
+// What the editor sheet shows when the store did not keep a to-do (a disk that refused it).
+std::optional<QString> refusal(const StorageService* store, bool kept)
+{
+    if (kept)
+        return std::nullopt;
+    return store->lastError().value_or(QStringLiteral("The to-do could not be saved."));
+}
+
 QToolButton* dayButton(Symbol symbol, const QString& help, const QString& name, QWidget* parent)
 {
     auto* b = new QToolButton(parent);
@@ -584,10 +592,10 @@ void TodosView::openSheet(const std::optional<TaskItem>& todo)
     inputs.reminders = &store->reminders();
     inputs.openNotificationSettings = NotificationSettings::opener();
     if (todo) {
-        inputs.onSave = [store](const TaskItem& t) { store->upsertTodo(t); };
+        inputs.onSave = [store](const TaskItem& t) { return refusal(store, store->upsertTodo(t)); };
         inputs.onDelete = [store](const TaskItem& t) { store->deleteTodo(t); };
     } else {
-        inputs.onSave = [store](const TaskItem& t) { store->addTodo(t); };
+        inputs.onSave = [store](const TaskItem& t) { return refusal(store, store->addTodo(t)); };
     }
     m_editor = new TaskEditorSheet(std::move(inputs), this);
     m_editor->setAttribute(Qt::WA_DeleteOnClose);

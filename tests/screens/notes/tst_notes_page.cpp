@@ -137,8 +137,11 @@ void TestNotesPage::editorSaves()
     QList<Note> saved, emptied;
     NoteEditorState editor(
         stored ? std::optional(makeNote(QStringLiteral("Plan"), QStringLiteral("Body"), 100)) : std::nullopt, clock,
-        [&saved](const Note& n) { saved.append(n); }, [](const Note&) {},
-        [&emptied](const Note& n) { emptied.append(n); });
+        [&saved](const Note& n) {
+            saved.append(n);
+            return true;
+        },
+        [](const Note&) {}, [&emptied](const Note& n) { emptied.append(n); });
 
     editor.titleChanged(title);
     editor.bodyChanged(body);

@@ -2,6 +2,7 @@
 #include "screens/todos/TaskEditorSheet.h"
 #include "ui/ChoiceDialog.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -16,6 +17,7 @@ class TaskEditorSheetTest : public QObject {
 
     StoreFixture f;
     std::vector<TaskItem> saved, deleted;
+    QString refusal; // what the store answers to a save; empty: it keeps the to-do
 
     std::unique_ptr<TaskEditorSheet> open(std::optional<TaskItem> todo, std::function<bool()> settings = {})
     {
@@ -26,7 +28,12 @@ class TaskEditorSheetTest : public QObject {
         in.clock = &f.clock;
         in.calendar = [this] { return f.calendar; };
         in.reminders = &f.store->reminders();
-        in.onSave = [this](const TaskItem& t) { saved.push_back(t); };
+        in.onSave = [this](const TaskItem& t) -> std::optional<QString> {
+            if (!refusal.isEmpty())
+                return refusal;
+            saved.push_back(t);
+            return std::nullopt;
+        };
         in.onDelete = [this](const TaskItem& t) { deleted.push_back(t); };
         auto sheet = std::make_unique<TaskEditorSheet>(std::move(in));
         sheet->show();
@@ -51,6 +58,7 @@ private slots:
     {
         saved.clear();
         deleted.clear();
+        refusal.clear();
         f.notifications.status = NotificationAuthorization::authorized;
         f.notifications.authorizationRequests = 0;
     }
@@ -62,6 +70,7 @@ private slots:
     void turnOnLeadsSomewhere_data();
     void turnOnLeadsSomewhere();
     void emptyTitleCannotBeSaved();
+    void refusedSaveKeepsTheSheetOpen();
 };
 
 void TaskEditorSheetTest::questions_data()
@@ -183,6 +192,32 @@ void TaskEditorSheetTest::emptyTitleCannotBeSaved()
     QTest::keyClick(sheet.get(), Qt::Key_Return, Qt::ControlModifier);
     QCOMPARE(saved.size(), size_t(1));
     QCOMPARE(saved.front().title, QStringLiteral("Tea"));
+    QVERIFY(!sheet->isVisible());
+}
+
+// A to-do the store did not keep is not lost with the sheet: it stays open with what was typed,
+// says why, and saves once the store takes it.
+void TaskEditorSheetTest::refusedSaveKeepsTheSheetOpen()
+{
+    refusal = QStringLiteral("“todos.json” could not be saved: No space left on device");
+    auto sheet = open(std::nullopt);
+    QTest::keyClicks(sheet->findChild<QLineEdit*>("titleField"), QStringLiteral("Call the bank"));
+    sheet->save();
+    QVERIFY(sheet->isVisible());
+    QVERIFY(saved.empty());
+    QVERIFY(sheet->openQuestion());
+    QVERIFY(sheet->openQuestion()->findChildren<QLabel*>().size() > 0);
+    bool says = false;
+    for (const QLabel* label : sheet->openQuestion()->findChildren<QLabel*>())
+        says = says || label->text() == refusal;
+    QVERIFY(says);
+    QVERIFY(sheet->openQuestion()->choose(QStringLiteral("OK")));
+    QTRY_VERIFY(!sheet->openQuestion());
+
+    refusal.clear();
+    sheet->save();
+    QCOMPARE(saved.size(), size_t(1));
+    QCOMPARE(saved.front().title, QStringLiteral("Call the bank"));
     QVERIFY(!sheet->isVisible());
 }
 
