@@ -1,16 +1,48 @@
 #include "Screenshots.h"
 
+#include "VisibleTexts.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
 #include <QPixmap>
+#include <QScreen>
 #include <QTextStream>
 #include <QWidget>
 
 namespace Screenshots {
 
+namespace {
+
+int saved = 0;
+bool failed = false;
+
+bool checking()
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    return arguments.size() > 1 && arguments.at(1) == QLatin1String("--check-texts");
+}
+
+bool windowMode()
+{
+    return QCoreApplication::arguments().contains(QStringLiteral("--window"));
+}
+
+bool written(const QPixmap& picture, const QString& path)
+{
+    if (!picture.isNull() && picture.save(path))
+        return true;
+    QTextStream(stderr) << "cannot write " << path << Qt::endl;
+    failed = true;
+    return false;
+}
+
+} // namespace
+
 QString folder()
 {
+    if (checking())
+        return {};
     const QStringList arguments = QCoreApplication::arguments();
     const QString path = arguments.size() > 1 ? arguments.at(1) : QDir::currentPath() + QStringLiteral("/screenshots");
     QDir().mkpath(path);
@@ -19,11 +51,33 @@ QString folder()
 
 bool save(QWidget* widget, const QString& name, const QSize& size)
 {
+    ++saved;
+    const QString path = folder() + QLatin1Char('/') + name + QStringLiteral(".png");
+    if (windowMode() && !checking()) {
+        // Through a real window on a screen of the platform's pixel ratio: what the window system
+        // gets is what is saved, so a fault of drawing at that ratio shows.
+        widget->show();
+        widget->resize(size.isValid() ? size : widget->sizeHint().expandedTo(widget->minimumSizeHint()));
+        for (int i = 0; i < 4; ++i)
+            QCoreApplication::processEvents();
+        widget->repaint();
+        const QPixmap shot = widget->screen()->grabWindow(widget->winId());
+        widget->hide();
+        return written(shot, path);
+    }
     widget->setAttribute(Qt::WA_DontShowOnScreen);
     widget->show();
     widget->resize(size.isValid() ? size : widget->sizeHint().expandedTo(widget->minimumSizeHint()));
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
+
+    if (checking()) {
+        const QStringList found = VisibleTexts::offending(widget);
+        for (const QString& text : found)
+            QTextStream(stderr) << name << ": " << text << Qt::endl;
+        failed = failed || !found.isEmpty();
+        return found.isEmpty();
+    }
 
     // Rendered at twice the resolution so that the pictures show what a HiDPI screen shows.
     const qreal ratio = 2.0;
@@ -31,12 +85,12 @@ bool save(QWidget* widget, const QString& name, const QSize& size)
     pixmap.setDevicePixelRatio(ratio);
     pixmap.fill(Qt::transparent);
     widget->render(&pixmap);
-    const QString path = folder() + QLatin1Char('/') + name + QStringLiteral(".png");
-    if (!pixmap.save(path)) {
-        QTextStream(stderr) << "cannot write " << path << Qt::endl;
-        return false;
-    }
-    return true;
+    return written(pixmap, path);
+}
+
+int exitCode()
+{
+    return failed || (checking() && saved == 0) ? 1 : 0;
 }
 
 } // namespace Screenshots

@@ -205,5 +205,5 @@ int main(int argc, char** argv)
     cooldowns();
     addSheets();
     doomSheets();
-    return 0;
+    return Screenshots::exitCode();
 }

@@ -76,5 +76,5 @@ int main(int argc, char** argv)
         view.state().startNewNote();
         Screenshots::save(&view, QStringLiteral("notes_new"), pageSize);
     }
-    return 0;
+    return Screenshots::exitCode();
 }

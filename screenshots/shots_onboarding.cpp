@@ -126,5 +126,5 @@ int main(int argc, char** argv)
     OnboardingTrayIllustration longPriority(
         QStringLiteral("Write the grant report, call the printer about the proofs and book the train for Thursday"));
     Screenshots::save(&longPriority, QStringLiteral("onboarding_menu_bar_long_priority"));
-    return 0;
+    return Screenshots::exitCode();
 }

@@ -98,5 +98,5 @@ int main(int argc, char** argv)
         Screenshots::save(&card, QStringLiteral("settings_time_money_card_minimum"),
                           QSize(620, card.sizeHint().height()));
     }
-    return 0;
+    return Screenshots::exitCode();
 }

@@ -46,6 +46,8 @@ int main(int argc, char** argv)
     MainWindow window(context);
     installScreens(window);
     Screenshots::save(&window, QStringLiteral("shell-main-window"), QSize(1240, 800));
+    // What a 1280 by 720 screen leaves for it under a window manager's title bar.
+    Screenshots::save(&window, QStringLiteral("shell-main-window-1280x720"), QSize(1240, 684));
     router.setDestination(AppRouter::Destination::settings);
     Screenshots::save(&window, QStringLiteral("shell-main-window-settings"), QSize(1240, 800));
 
@@ -77,6 +79,8 @@ int main(int argc, char** argv)
     hooks.router = &router;
     hooks.clock = &f.bootClock;
     QuitFlowWindow* quit = QuitFlowWindow::show(hooks, [] {});
+    quit->model().chooseReason(QuitReason::windowInTheWay);
+    Screenshots::save(quit, QStringLiteral("shell-quit-1-reason-window"), QSize(480, 630));
     quit->model().chooseReason(QuitReason::needASite);
     Screenshots::save(quit, QStringLiteral("shell-quit-1-reason"), QSize(480, 630));
     quit->model().continueToReflect();
@@ -85,5 +89,5 @@ int main(int argc, char** argv)
     f.clock.advance(47);
     quit->model().tick();
     Screenshots::save(quit, QStringLiteral("shell-quit-3-wait"), QSize(480, 630));
-    return 0;
+    return Screenshots::exitCode();
 }

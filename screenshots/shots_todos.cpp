@@ -174,5 +174,5 @@ int main(int argc, char** argv)
         editors.fixture.notifications.status = NotificationAuthorization::denied;
         shootEditor(editors, custom, QStringLiteral("editor-notifications-off"));
     }
-    return 0;
+    return Screenshots::exitCode();
 }

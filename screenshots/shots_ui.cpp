@@ -89,15 +89,21 @@ void buttons()
         auto* idle = new FocusButton(text, style);
         auto* pressed = new FocusButton(text, style);
         pressed->setDown(true);
+        auto* hovered = new FocusButton(text, style);
+        hovered->setAttribute(Qt::WA_UnderMouse);
         auto* disabled = new FocusButton(text, style);
         disabled->setEnabled(false);
+        auto* focused = new FocusButton(text, style);
+        focused->setObjectName(QStringLiteral("focusedCell"));
         auto* cells = new QHBoxLayout;
         cells->setSpacing(16);
         cells->addWidget(idle);
+        cells->addWidget(hovered);
         cells->addWidget(pressed);
         cells->addWidget(disabled);
+        cells->addWidget(focused);
         QWidget* box = surface(dark ? FocusColor::ink() : FocusColor::paper(), cells, 10);
-        box->setMinimumWidth(520);
+        box->setMinimumWidth(820);
         grid->addWidget(caption(name), row, 0);
         grid->addWidget(box, row, 1);
         ++row;
@@ -106,6 +112,8 @@ void buttons()
     add(QStringLiteral("gold, full width"), FocusGoldButtonStyle{true, 13}, QStringLiteral("Add a priority"), true);
     add(QStringLiteral("ghost"), FocusGhostButtonStyle{14}, QStringLiteral("Skip to next"), true);
     add(QStringLiteral("link"), FocusLinkButtonStyle{13, FocusColor::text()}, QStringLiteral("Open settings"), false);
+    add(QStringLiteral("plain"), FocusPlainButtonStyle{13.5, FocusColor::textSecondary()}, QStringLiteral("Cancel"),
+        false);
     add(QStringLiteral("charcoal"), FocusCharcoalButtonStyle{13}, QStringLiteral("Add site"), false);
     add(QStringLiteral("pill"), FocusPillButtonStyle{false, 13}, QStringLiteral("All day"), false);
     add(QStringLiteral("pill, selected"), FocusPillButtonStyle{true, 13}, QStringLiteral("All day"), false);
@@ -116,8 +124,15 @@ void buttons()
         QStringLiteral("Cancel"), false);
     add(QStringLiteral("sheet outline, not enabled"),
         FocusSheetButtonStyle{FocusSheetButtonStyle::Kind::outline, false}, QStringLiteral("Cancel"), false);
-    grid->addWidget(caption(QStringLiteral("columns: idle · pressed · disabled")), row, 1);
-    Screenshots::save(surface(FocusColor::paper(), grid), QStringLiteral("ui_buttons"));
+    grid->addWidget(caption(QStringLiteral("columns: idle · hover · pressed · disabled · keyboard focus")), row, 1);
+    QWidget* page = surface(FocusColor::paper(), grid);
+    // One focus ring at a time: the picture shows it on the charcoal button.
+    page->show();
+    QApplication::setActiveWindow(page);
+    const QList<FocusButton*> focused = page->findChildren<FocusButton*>(QStringLiteral("focusedCell"));
+    if (focused.size() > 4)
+        focused.at(5)->setFocus(Qt::TabFocusReason);
+    Screenshots::save(page, QStringLiteral("ui_buttons"));
 
     auto* symbols = new QHBoxLayout;
     symbols->setSpacing(16);
@@ -347,5 +362,5 @@ int main(int argc, char** argv)
     chips();
     siteIcons();
     pages();
-    return 0;
+    return Screenshots::exitCode();
 }

@@ -5,6 +5,8 @@
 #include "blocking/ExtensionBlockList.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
+#include "linux/BrowserDiscovery.h"
+#include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/ExtensionBridge.h"
@@ -17,6 +19,7 @@
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
 #include "linux/NativeMessagingHost.h"
+#include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
 #include "model/Calendar.h"
@@ -29,6 +32,7 @@
 #include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/ExtensionInstallDialog.h"
+#include "ui/Motion.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -161,6 +165,7 @@ int main(int argc, char* argv[])
                                      &handlerError))
         QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     Theme::apply(app);
+    ReducedMotion::watch(&app, [](bool reduced) { Motion::setReduced(reduced); });
 
     const Clock& clock = SystemClock::instance();
     const auto calendar = [] { return Calendar::current(); };
@@ -200,7 +205,8 @@ int main(int argc, char* argv[])
     LocalBlockPageServer blockPageServer(&storage);
 
     X11Display display;
-    LinuxWorkspace desktop(display);
+    BrowserDiscovery discovery;
+    LinuxWorkspace desktop(display, QString(), &discovery);
     X11IdleTime idleTime(display);
     LinuxScreenState screen;
 
@@ -222,15 +228,17 @@ int main(int argc, char* argv[])
     else if (!extensions.listen(*socket))
         QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << extensions.lastError() << Qt::endl;
     ExtensionWorkspace workspace(desktop, extensions);
-
-    // Both runners never block: they run beside the engine, sparing a thread hop per check.
-    auto devTools =
-        std::make_unique<DevToolsScriptRunner>([&desktop](const QString& id) { return desktop.isRunning(id); }, home);
-    BrowserScriptExecutor executor(
-        std::make_unique<RoutingScriptRunner>(&extensions, std::make_unique<ExtensionScriptRunner>(&extensions),
-                                              std::move(devTools)),
-        3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
-    DevToolsNavigationInterceptor interceptor(QDir::homePath());
+    // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
+    // One connection per browser, shared by the tab reader and the interceptor, so a browser that
+    // asks the person to allow each connection asks once.
+    DevToolsConnections devTools(&discovery);
+    // Each browser's scripts go to its extension while that is connected, else over DevTools.
+    BrowserScriptExecutor executor(std::make_unique<RoutingScriptRunner>(
+                                       &extensions, std::make_unique<ExtensionScriptRunner>(&extensions),
+                                       std::make_unique<DevToolsScriptRunner>(
+                                           [&desktop](const QString& id) { return desktop.isRunning(id); }, &devTools)),
+                                   3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
+    DevToolsNavigationInterceptor interceptor(&devTools);
     BrowserAutomationService::Environment automationEnvironment;
     automationEnvironment.clock = &clock;
     automationEnvironment.calendar = calendar;

@@ -10,6 +10,7 @@
 #include "ui/FocusButton.h"
 #include "ui/FocusCards.h"
 #include "ui/Layouts.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
 #include "ui/Symbols.h"
@@ -211,6 +212,10 @@ QWidget* Popover::priorityArea()
         connect(card, &FocusHeroCard::doneClicked, this, [this, id] { m_context.storage->toggleTodo(id); });
         connect(card, &FocusHeroCard::skipClicked, this, [this] { m_context.storage->advanceFocus(); });
         connect(card, &FocusHeroCard::openClicked, this, [this] { m_open(Destination::todos); });
+        if (m_fadedFocus != id) {
+            m_fadedFocus = id;
+            Motion::fadeIn(card, 0.25);
+        }
         return card;
     }
     auto* card = new FocusEmptyCard(!storage.todayTodos().empty(), true);

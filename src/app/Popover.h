@@ -4,6 +4,7 @@
 #include "router/AppRouter.h"
 #include "ui/QueuedCall.h"
 
+#include <QUuid>
 #include <QWidget>
 #include <functional>
 
@@ -50,5 +51,7 @@ private:
     QLineEdit* m_field = nullptr;
     QString m_newTitle;
     bool m_adding = false;
+    // The focus whose card has faded in: a rebuild of the same focus shows it as it is.
+    QUuid m_fadedFocus;
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 };

@@ -170,6 +170,10 @@ void BrowserAutomationService::runGuardedCheck()
     if (m_isChecking || !m_isScreenActive || !m_pageServer || !m_pageServer->port() || !hasProtectionToEnforce() ||
         !m_executor)
         return;
+    if (!m_env.workspace->frontmostApplicationID()) {
+        probeFocus();
+        return;
+    }
     const SupportedBrowser* browser = activeBrowser();
     if (!browser)
         return;
@@ -182,6 +186,77 @@ void BrowserAutomationService::runGuardedCheck()
                     [self, b, check](const BrowserScriptResult& result) {
                         if (self)
                             self->handleActiveTab(result, b, true, false, check);
+                    });
+}
+
+void BrowserAutomationService::probeFocus()
+{
+    // The desktop cannot say which application is in front (a Wayland session, no window
+    // manager): every chosen browser that runs is asked whether one of its windows has the focus,
+    // the one last in use first. Browsers whose extension reports for them are not asked: their
+    // reports already told the desktop's answer.
+    std::vector<SupportedBrowser> candidates;
+    for (const SupportedBrowser& b : browsers()) {
+        if (!m_attempted.contains(b.id) || !b.servedBy(SupportedBrowser::devToolsRoute) || !isRunning(b))
+            continue;
+        if (m_env.extensions && m_env.extensions->setup(b.bundleIdentifier) == ExtensionLink::Setup::connected)
+            continue;
+        if (b.id == m_lastActiveBrowserID)
+            candidates.insert(candidates.begin(), b);
+        else
+            candidates.push_back(b);
+    }
+    m_focusedBrowserID.reset();
+    if (candidates.empty()) {
+        resetUsageTracking();
+        return;
+    }
+    m_isChecking = true;
+    m_checkStartedAt = m_env.monotonic->seconds();
+    probeNext(std::move(candidates), 0, std::nullopt, ++m_checkNumber);
+}
+
+void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidates, size_t index,
+                                         std::optional<std::pair<SupportedBrowser, QString>> background, quint64 check)
+{
+    if (check != m_checkNumber)
+        return;
+    if (index >= candidates.size()) {
+        // None has the focus. A tab on a blocked site in the one last in use is still moved;
+        // nothing counts as use.
+        if (background) {
+            handleActiveTab(BrowserScriptResult{background->second, std::nullopt, std::nullopt}, background->first,
+                            true, false, check);
+            return;
+        }
+        resetUsageTracking();
+        finishCheck(check);
+        return;
+    }
+    const SupportedBrowser b = candidates[index];
+    QPointer<BrowserAutomationService> self(this);
+    m_executor->run(BrowserScripts::guarded(BrowserScripts::readFocusedTabURL(b), b, QString()),
+                    [self, candidates, index, background, b, check](const BrowserScriptResult& result) {
+                        if (!self || check != self->m_checkNumber)
+                            return;
+                        std::optional<std::pair<SupportedBrowser, QString>> seen = background;
+                        if (result.failed()) {
+                            self->setAccess(accessState(*result.errorNumber, result.errorMessage), b);
+                        } else {
+                            self->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::connected), b);
+                            const std::optional<BrowserScripts::FocusedRead> read =
+                                BrowserScripts::parseFocusedRead(result.output.value_or(QString()));
+                            if (read && read->focused) {
+                                self->m_focusedBrowserID = b.id;
+                                self->m_lastActiveBrowserID = b.id;
+                                self->handleActiveTab(BrowserScriptResult{read->address, std::nullopt, std::nullopt}, b,
+                                                      true, false, check);
+                                return;
+                            }
+                            if (read && !seen)
+                                seen = std::pair(b, read->address);
+                        }
+                        self->probeNext(candidates, index + 1, seen, check);
                     });
 }
 
@@ -306,7 +381,9 @@ void BrowserAutomationService::setScreenActive(bool active)
 bool BrowserAutomationService::isBrowserInUse(const SupportedBrowser& browser) const
 {
     const std::optional<QString> front = m_env.workspace->frontmostApplicationID();
-    const bool inFront = front && (*front == browser.bundleIdentifier || *front == m_env.workspace->ownApplicationID());
+    // Where the desktop cannot tell, the browser said so itself in this check.
+    const bool inFront = front ? (*front == browser.bundleIdentifier || *front == m_env.workspace->ownApplicationID())
+                               : m_focusedBrowserID == browser.id;
     return inFront && m_env.idleTime->secondsSinceLastInput() < idleLimit;
 }
 

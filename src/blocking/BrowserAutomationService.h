@@ -149,6 +149,9 @@ private:
     void updateUnprotectedBrowserWarning();
     void setUnprotected(const std::optional<QString>& name);
     void runGuardedCheck();
+    void probeFocus();
+    void probeNext(std::vector<SupportedBrowser> candidates, size_t index,
+                   std::optional<std::pair<SupportedBrowser, QString>> background, quint64 check);
     void handleActiveTab(const BrowserScriptResult& result, const SupportedBrowser& browser, bool enforce, bool probe,
                          quint64 check);
     void finishScript(const BrowserScriptResult& result, const SupportedBrowser& browser, quint64 check);
@@ -174,6 +177,7 @@ private:
     quint64 m_checkNumber = 0;   // completions of an abandoned check must not end a newer one
     double m_checkStartedAt = 0; // monotonic seconds: the watchdog must not depend on the wall clock
     std::optional<QString> m_lastActiveBrowserID;
+    std::optional<QString> m_focusedBrowserID; // in front by its own answer, when the desktop cannot tell
     std::optional<QUuid> m_usageRuleID;
     std::optional<Date> m_lastUsageInspection;
     double m_usageRemainder = 0;

@@ -1,7 +1,7 @@
 #include "linux/DevToolsNavigationInterceptor.h"
 
 #include "linux/DevToolsClient.h"
-#include "linux/LinuxBrowsers.h"
+#include "linux/DevToolsConnections.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -10,8 +10,20 @@
 #include <algorithm>
 
 DevToolsNavigationInterceptor::DevToolsNavigationInterceptor(QString home, QObject* parent)
-    : QObject(parent), m_home(home.isEmpty() ? QDir::homePath() : std::move(home))
+    : DevToolsNavigationInterceptor(new DevToolsConnections(home), parent)
 {
+    m_shared->setParent(this);
+}
+
+DevToolsNavigationInterceptor::DevToolsNavigationInterceptor(DevToolsConnections* connections, QObject* parent)
+    : QObject(parent), m_shared(connections)
+{
+    QObject::connect(connections, &DevToolsConnections::opened, this, [this](const QString& bundleIdentifier) {
+        if (!m_browsers.value(bundleIdentifier).domains.isEmpty())
+            connectTo(bundleIdentifier);
+    });
+    QObject::connect(connections, &DevToolsConnections::closed, this,
+                     [this](const QString& bundleIdentifier) { drop(bundleIdentifier, false); });
 }
 
 DevToolsNavigationInterceptor::~DevToolsNavigationInterceptor()
@@ -60,17 +72,19 @@ void DevToolsNavigationInterceptor::watch(const QString& bundleIdentifier, const
 
 void DevToolsNavigationInterceptor::connectTo(const QString& bundleIdentifier)
 {
-    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
-    if (!identity || identity->profileFolder.isEmpty())
+    if (!m_shared)
         return;
-    const std::optional<QUrl> endpoint = DevToolsClient::browserEndpoint(
-        QDir(LinuxBrowsers::profilePath(*identity, m_home)).filePath(QStringLiteral("DevToolsActivePort")));
+    // Asking for the connection starts it when none is under way; `opened` brings us back.
+    if (DevToolsClient* client = m_shared->client(bundleIdentifier))
+        holdOn(bundleIdentifier, client);
+}
+
+void DevToolsNavigationInterceptor::holdOn(const QString& bundleIdentifier, DevToolsClient* client)
+{
     Browser& b = m_browsers[bundleIdentifier];
-    if (!endpoint || endpoint->toString() == b.refusedEndpoint)
+    if (b.client == client || b.refused == client)
         return;
-    auto* client = new DevToolsClient(this);
     b.client = client;
-    b.endpoint = endpoint->toString();
     b.attached = false;
     b.pages.clear();
     QObject::connect(
@@ -78,50 +92,36 @@ void DevToolsNavigationInterceptor::connectTo(const QString& bundleIdentifier)
         [this, bundleIdentifier](const QString& method, const QJsonObject& params, const QString& sessionId) {
             onEvent(bundleIdentifier, method, params, sessionId);
         });
-    QObject::connect(client, &DevToolsClient::closed, this,
-                     [this, bundleIdentifier] { drop(bundleIdentifier, false); });
     const QPointer<DevToolsClient> guard(client);
-    client->open(*endpoint, commandTimeoutMs, [this, bundleIdentifier, guard](const QString& error) {
-        if (!guard || m_browsers.value(bundleIdentifier).client != guard)
-            return;
-        if (!error.isEmpty()) {
-            // A port file left behind by a browser that has gone: nobody answers there.
-            drop(bundleIdentifier, true);
-            return;
-        }
-        // Every page, those open now and those to come; a new one waits until it is held, so its
-        // first navigation cannot slip through.
-        guard->send(QStringLiteral("Target.setAutoAttach"),
-                    {{QStringLiteral("autoAttach"), true},
-                     {QStringLiteral("waitForDebuggerOnStart"), true},
-                     {QStringLiteral("flatten"), true},
-                     {QStringLiteral("filter"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("page")},
-                                                                       {QStringLiteral("exclude"), false}}}}},
-                    commandTimeoutMs,
-                    [this, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& e) {
-                        if (!guard || m_browsers.value(bundleIdentifier).client != guard)
-                            return;
-                        if (!e.isEmpty()) {
-                            drop(bundleIdentifier, e.kind == DevToolsClient::Error::Kind::refused);
-                            return;
-                        }
-                        m_browsers[bundleIdentifier].attached = true;
-                        emit interceptingChanged(bundleIdentifier);
-                    });
-    });
+    // Every page, those open now and those to come; a new one waits until it is held, so its
+    // first navigation cannot slip through.
+    client->send(QStringLiteral("Target.setAutoAttach"),
+                 {{QStringLiteral("autoAttach"), true},
+                  {QStringLiteral("waitForDebuggerOnStart"), true},
+                  {QStringLiteral("flatten"), true},
+                  {QStringLiteral("filter"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("page")},
+                                                                    {QStringLiteral("exclude"), false}}}}},
+                 commandTimeoutMs, [this, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& e) {
+                     if (!guard || m_browsers.value(bundleIdentifier).client != guard)
+                         return;
+                     if (!e.isEmpty()) {
+                         drop(bundleIdentifier, e.kind == DevToolsClient::Error::Kind::refused);
+                         return;
+                     }
+                     m_browsers[bundleIdentifier].attached = true;
+                     emit interceptingChanged(bundleIdentifier);
+                 });
 }
 
 void DevToolsNavigationInterceptor::drop(const QString& bundleIdentifier, bool refused)
 {
     Browser& b = m_browsers[bundleIdentifier];
+    // The connection is shared: it stays open for the tab reader; only our part of it ends.
     if (refused)
-        b.refusedEndpoint = b.endpoint;
+        b.refused = b.client;
     const bool wasIntercepting = b.attached;
-    if (b.client) {
+    if (b.client)
         QObject::disconnect(b.client, nullptr, this, nullptr);
-        b.client->close();
-        b.client->deleteLater();
-    }
     b.client = nullptr;
     b.attached = false;
     b.pages.clear();
@@ -176,8 +176,19 @@ void DevToolsNavigationInterceptor::onEvent(const QString& bundleIdentifier, con
         const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
         if (session.isEmpty())
             return;
+        const QString target = info.value(QStringLiteral("targetId")).toString();
+        const bool held = std::find(b.pages.cbegin(), b.pages.cend(), target) != b.pages.cend();
+        if (info.value(QStringLiteral("type")).toString() == QLatin1String("page") && held) {
+            // A second session on a page already held (the tab reader attached to it): one
+            // holder per page, or a navigation would be answered twice.
+            if (params.value(QStringLiteral("waitingForDebugger")).toBool())
+                b.client->send(
+                    QStringLiteral("Runtime.runIfWaitingForDebugger"), {}, commandTimeoutMs,
+                    [](const QJsonObject&, const DevToolsClient::Error&) {}, session);
+            return;
+        }
         if (info.value(QStringLiteral("type")).toString() == QLatin1String("page")) {
-            b.pages.insert(session, info.value(QStringLiteral("targetId")).toString());
+            b.pages.insert(session, target);
             enableFetch(bundleIdentifier, session, params.value(QStringLiteral("waitingForDebugger")).toBool());
             return;
         }

@@ -8,20 +8,23 @@
 #include <QPointer>
 
 class DevToolsClient;
+class DevToolsConnections;
 
-// Holds navigations in Chromium-family browsers through their remote debugging protocol: one
-// connection per browser, attached to every page as it appears (a new page waits until it is
+// Holds navigations in Chromium-family browsers through their remote debugging protocol: over the
+// browser's one shared connection, attached to every page as it appears (a new page waits until it is
 // held), with the request stage of each page's top-level documents paused for the watched
 // domains and answered with a redirect, so the site never receives the request. Lives on the
 // main thread, beside the engine that decides.
 //
 // A browser without a debugging port, one whose port file is stale, or one that refuses to attach
-// is not held; it is tried again only once its port file names another endpoint.
+// is not held; the connection is tried again only once its port file names another endpoint.
 class DevToolsNavigationInterceptor : public QObject, public NavigationInterceptor {
     Q_OBJECT
 public:
     // `home` is where the browsers' profile folders are.
     explicit DevToolsNavigationInterceptor(QString home, QObject* parent = nullptr);
+    // Over connections shared with the tab reader.
+    explicit DevToolsNavigationInterceptor(DevToolsConnections* connections, QObject* parent = nullptr);
     ~DevToolsNavigationInterceptor() override;
 
     void setDecision(Decision decision) override { m_decide = std::move(decision); }
@@ -41,13 +44,13 @@ signals:
 private:
     struct Browser {
         QStringList domains;
-        QPointer<DevToolsClient> client;
-        QString endpoint;
-        QString refusedEndpoint;       // not tried again until the port file changes
-        bool attached = false;         // auto-attach accepted: pages are being held
-        QHash<QString, QString> pages; // session id -> target id (its main frame's id)
+        QPointer<DevToolsClient> client;  // the shared connection, once auto-attach was asked on it
+        QPointer<DevToolsClient> refused; // a connection that would not auto-attach
+        bool attached = false;            // auto-attach accepted: pages are being held
+        QHash<QString, QString> pages;    // session id -> target id (its main frame's id)
     };
     void connectTo(const QString& bundleIdentifier);
+    void holdOn(const QString& bundleIdentifier, DevToolsClient* client);
     void onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params,
                  const QString& sessionId);
     void enableFetch(const QString& bundleIdentifier, const QString& sessionId, bool thenRun);
@@ -55,7 +58,7 @@ private:
     void drop(const QString& bundleIdentifier, bool refused);
     QJsonObject fetchParameters(const Browser& browser) const;
 
-    QString m_home;
+    QPointer<DevToolsConnections> m_shared;
     Decision m_decide;
     QHash<QString, Browser> m_browsers; // by bundle identifier
 };

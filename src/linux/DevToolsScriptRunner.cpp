@@ -1,6 +1,7 @@
 #include "linux/DevToolsScriptRunner.h"
 
 #include "linux/DevToolsClient.h"
+#include "linux/DevToolsConnections.h"
 #include "linux/LinuxBrowsers.h"
 
 #include <QDir>
@@ -31,6 +32,11 @@ BrowserScriptResult gone()
     return failure(-600, QStringLiteral("The browser is not running."));
 }
 
+BrowserScriptResult awaitingConsent()
+{
+    return failure(-1745, QStringLiteral("The browser is asking whether to allow Quillharbour to connect."));
+}
+
 BrowserScriptResult timedOut()
 {
     return failure(-1712, QStringLiteral("The browser did not respond in time."));
@@ -49,12 +55,13 @@ struct DevToolsScriptRunner::Job {
     enum class Step { connect, list, focus, checkInPage, recheck, navigate, close };
     Step step = Step::connect;
     BrowserScripts::Parsed script;
-    QString profile;
+    QString bundle;
     QPointer<DevToolsClient> client;
-    QJsonArray pages;  // the browser's listing, most recently activated first
-    QString targetId;  // the current tab, once found
-    QString address;   // what the browser lists for it
-    QString sessionId; // attached to the current tab, for navigating it
+    QJsonArray pages;     // the browser's listing, most recently activated first
+    QString targetId;     // the current tab, once found
+    QString address;      // what the browser lists for it
+    QString sessionId;    // attached to the current tab, for navigating it
+    bool focused = false; // the current tab's window has the keyboard focus
     std::function<void(const BrowserScriptResult&)> done;
     bool finished = false;
 
@@ -65,17 +72,21 @@ struct DevToolsScriptRunner::Job {
         finished = true;
         done(result);
     }
-    QString noWindow() const
-    {
-        return script.operation == BrowserScripts::Parsed::Operation::read ? QString() : QStringLiteral("no-window");
-    }
+    bool reads() const { return script.operation == BrowserScripts::Parsed::Operation::read || focusedOnly(); }
+    bool focusedOnly() const { return script.operation == BrowserScripts::Parsed::Operation::readFocused; }
+    QString noWindow() const { return reads() ? QString() : QStringLiteral("no-window"); }
     bool redirects() const { return script.operation == BrowserScripts::Parsed::Operation::redirect; }
     QString acted() const { return redirects() ? QStringLiteral("redirected") : QStringLiteral("closed"); }
 };
 
 DevToolsScriptRunner::DevToolsScriptRunner(std::function<bool(const QString&)> isRunning, QString home, QObject* parent)
-    : ScriptRunner(parent), m_isRunning(std::move(isRunning)),
-      m_home(home.isEmpty() ? QDir::homePath() : std::move(home))
+    : ScriptRunner(parent), m_isRunning(std::move(isRunning)), m_shared(new DevToolsConnections(home, this))
+{
+}
+
+DevToolsScriptRunner::DevToolsScriptRunner(std::function<bool(const QString&)> isRunning,
+                                           DevToolsConnections* connections, QObject* parent)
+    : ScriptRunner(parent), m_isRunning(std::move(isRunning)), m_shared(connections)
 {
 }
 
@@ -99,9 +110,13 @@ void DevToolsScriptRunner::run(const QString& text, std::function<void(const Bro
         done(failure(-1708, QStringLiteral("This browser cannot be reached on this system.")));
         return;
     }
+    if (!m_shared) {
+        done(gone());
+        return;
+    }
     auto job = std::make_shared<Job>();
     job->script = *parsed;
-    job->profile = LinuxBrowsers::profilePath(*identity, m_home);
+    job->bundle = parsed->bundleIdentifier;
     job->done = std::move(done);
     advance(job);
 }
@@ -144,51 +159,73 @@ void DevToolsScriptRunner::advance(const JobPtr& job)
 DevToolsClient* DevToolsScriptRunner::clientOf(const JobPtr& job)
 {
     DevToolsClient* client = job->client.data();
-    return client && client->isOpen() && m_connections.value(job->profile).client == client ? client : nullptr;
+    return client && m_shared && m_shared->openClient(job->bundle) == client ? client : nullptr;
+}
+
+DevToolsScriptRunner::Connection& DevToolsScriptRunner::connectionOf(const JobPtr& job)
+{
+    Connection& c = m_connections[job->bundle];
+    if (c.client != job->client) {
+        // Another connection: what this runner attached to the last one is gone with it.
+        c.client = job->client;
+        c.sessions.clear();
+        c.lastFocused.clear();
+    }
+    return c;
 }
 
 void DevToolsScriptRunner::connectStep(const JobPtr& job)
 {
-    Connection& c = m_connections[job->profile];
-    // An open connection is to the browser running now: one that quit closed it, so the port
-    // file need not be read again.
-    if (c.client && c.client->isOpen()) {
-        job->client = c.client;
+    using State = DevToolsConnections::State;
+    const auto proceed = [this, job](DevToolsClient* client) {
+        job->client = client;
+        connectionOf(job);
         job->step = Job::Step::list;
         advance(job);
+    };
+    if (DevToolsClient* client = m_shared->client(job->bundle)) {
+        proceed(client);
         return;
     }
-    const std::optional<QUrl> endpoint =
-        DevToolsClient::browserEndpoint(QDir(job->profile).filePath(QStringLiteral("DevToolsActivePort")));
-    if (!endpoint) {
-        job->finish(notAllowed());
-        return;
-    }
-    if (c.client)
-        c.client->deleteLater();
-    c.sessions.clear();
-    auto* client = new DevToolsClient(this);
-    c.client = client;
-    c.endpoint = endpoint->toString();
-    const QString profile = job->profile;
-    QObject::connect(client, &DevToolsClient::event, this,
-                     [this, profile](const QString& method, const QJsonObject& params, const QString&) {
-                         if (method == QLatin1String("Target.detachedFromTarget"))
-                             m_connections[profile].sessions.remove(
-                                 params.value(QStringLiteral("targetId")).toString());
-                     });
-    QPointer<DevToolsScriptRunner> self(this);
-    client->open(*endpoint, stepTimeoutMs, [self, job, client](const QString& error) {
-        if (!self)
-            return;
-        if (!error.isEmpty()) {
+    const auto settle = [job](State state) {
+        switch (state) {
+        case State::none:
+            job->finish(notAllowed());
+            return true;
+        case State::refused:
             // The port file is left behind by a browser that has gone (or a stale one): nobody answers.
             job->finish(gone());
-            return;
+            return true;
+        case State::awaitingConsent:
+            job->finish(awaitingConsent());
+            return true;
+        case State::opening:
+        case State::open:
+            return false;
         }
-        job->client = client;
-        job->step = Job::Step::list;
-        self->advance(job);
+        return false;
+    };
+    if (settle(m_shared->state(job->bundle)))
+        return;
+    // Being opened: a browser that answers at once is used by this very script; one that keeps
+    // the person deciding answers "waiting" and is used by a later one.
+    auto* waiting = new QObject(this);
+    const auto end = [waiting] { waiting->deleteLater(); };
+    QObject::connect(m_shared, &DevToolsConnections::stateChanged, waiting,
+                     [this, job, settle, proceed, end](const QString& bundle) {
+                         if (bundle != job->bundle || job->finished)
+                             return;
+                         const State state = m_shared->state(bundle);
+                         if (state == State::open) {
+                             end();
+                             proceed(m_shared->openClient(bundle));
+                         } else if (settle(state)) {
+                             end();
+                         }
+                     });
+    QTimer::singleShot(DevToolsConnections::consentAfterMs + stepTimeoutMs, waiting, [job, end] {
+        end();
+        job->finish(awaitingConsent());
     });
 }
 
@@ -196,7 +233,7 @@ void DevToolsScriptRunner::listPages(const JobPtr& job, std::function<void(const
 {
     // Over the open connection: an HTTP listing per check would cost a request of its own. The
     // protocol's list is not ordered by use, so the tab last seen with the focus goes first.
-    const QString lastFocused = m_connections.value(job->profile).lastFocused;
+    const QString lastFocused = connectionOf(job).lastFocused;
     job->client->send(QStringLiteral("Target.getTargets"), {}, stepTimeoutMs,
                       [job, next, lastFocused](const QJsonObject& result, const DevToolsClient::Error& error) {
                           if (!error.isEmpty()) {
@@ -228,16 +265,21 @@ void DevToolsScriptRunner::withSession(const JobPtr& job, const QString& targetI
                                        std::function<void(const QString&)> next,
                                        std::function<void(const DevToolsClient::Error&)> fail)
 {
-    Connection& c = m_connections[job->profile];
+    // A session someone else attached over the shared connection serves as well as our own.
+    if (const QString shared = m_shared ? m_shared->session(job->bundle, targetId) : QString(); !shared.isEmpty()) {
+        next(shared);
+        return;
+    }
+    Connection& c = connectionOf(job);
     if (const auto it = c.sessions.constFind(targetId); it != c.sessions.cend()) {
         next(*it);
         return;
     }
     QPointer<DevToolsScriptRunner> self(this);
-    const QString profile = job->profile;
+    const JobPtr owner = job;
     job->client->send(QStringLiteral("Target.attachToTarget"),
                       {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}}, stepTimeoutMs,
-                      [self, profile, targetId, next, fail](const QJsonObject& result, const DevToolsClient::Error& e) {
+                      [self, owner, targetId, next, fail](const QJsonObject& result, const DevToolsClient::Error& e) {
                           if (!self)
                               return;
                           const QString id = result.value(QStringLiteral("sessionId")).toString();
@@ -247,7 +289,7 @@ void DevToolsScriptRunner::withSession(const JobPtr& job, const QString& targetI
                                                : e);
                               return;
                           }
-                          self->m_connections[profile].sessions.insert(targetId, id);
+                          self->connectionOf(owner).sessions.insert(targetId, id);
                           next(id);
                       });
 }
@@ -280,7 +322,7 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
         job->targetId = page.value(QStringLiteral("id")).toString();
         job->address = page.value(QStringLiteral("url")).toString();
     };
-    if (job->pages.size() == 1) {
+    if (job->pages.size() == 1 && !job->focusedOnly()) {
         choose(0);
         job->step = Job::Step::checkInPage;
         advance(job);
@@ -309,7 +351,8 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
         }
         choose(index);
         if (focused != probe->answers.cend())
-            self->m_connections[job->profile].lastFocused = job->targetId;
+            self->connectionOf(job).lastFocused = job->targetId;
+        job->focused = focused != probe->answers.cend();
         job->step = Job::Step::checkInPage;
         self->advance(job);
     };
@@ -348,7 +391,12 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
 
 void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
 {
-    if (job->script.operation == BrowserScripts::Parsed::Operation::read) {
+    if (job->focusedOnly()) {
+        job->finish(
+            output((job->focused ? QStringLiteral("focused\n") : QStringLiteral("background\n")) + job->address));
+        return;
+    }
+    if (job->reads()) {
         job->finish(output(job->address));
         return;
     }
@@ -368,7 +416,7 @@ void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
     const auto vanished = [self, job](const DevToolsClient::Error& error) {
         if (!self)
             return;
-        self->m_connections[job->profile].sessions.remove(job->targetId);
+        self->connectionOf(job).sessions.remove(job->targetId);
         job->finish(error.kind == DevToolsClient::Error::Kind::timedOut ? timedOut()
                                                                         : output(QStringLiteral("changed")));
     };

@@ -3,6 +3,8 @@
 #include "linux/DevToolsClient.h"
 #include "platform/ScriptRunner.h"
 
+class DevToolsConnections;
+
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -12,8 +14,8 @@
 
 // Carries out the browser scripts on Chromium-family browsers through their remote debugging
 // protocol. The script text says which operation, browser and addresses are meant; the browser is
-// found through its profile folder ("DevToolsActivePort"). Lives on the thread that runs the scripts; it never blocks
-// it.
+// reached over its one shared connection (see DevToolsConnections). Lives on the thread that runs
+// the scripts; it never blocks it.
 //
 // - read: the address of the active tab of the focused window, however many windows and tabs
 //   there are (the focused page; with none focused, the most recently activated visible one);
@@ -22,7 +24,10 @@
 //   inside the page in one step; an error page (which has no address of its own) is checked
 //   against the address the browser was asked to load instead. A redirect is an ordinary
 //   navigation, so the blocked address stays in the tab's history.
-// A browser that runs without a debugging port answers -1743, as a refused permission would.
+// - read with focus: as read, and whether that tab's window has the keyboard focus (the question
+//   asked of every browser when the desktop cannot say which application is in front).
+// A browser that runs without a debugging port answers -1743, as a refused permission would; one
+// whose connection waits for the person to allow it answers -1745.
 //
 // Each script is a job that moves through a fixed series of steps; every step finds the job's
 // connection afresh and ends the job when the browser has gone meanwhile.
@@ -31,6 +36,9 @@ class DevToolsScriptRunner : public ScriptRunner {
 public:
     // `isRunning` answers for a bundle identifier; `home` is where the profile folders are.
     DevToolsScriptRunner(std::function<bool(const QString&)> isRunning, QString home, QObject* parent = nullptr);
+    // Over connections shared with others on the same thread.
+    DevToolsScriptRunner(std::function<bool(const QString&)> isRunning, DevToolsConnections* connections,
+                         QObject* parent = nullptr);
     ~DevToolsScriptRunner() override;
 
     void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
@@ -59,12 +67,12 @@ private:
     DevToolsClient* clientOf(const JobPtr& job);
 
     std::function<bool(const QString&)> m_isRunning;
-    QString m_home;
+    QPointer<DevToolsConnections> m_shared;
     struct Connection {
-        QPointer<DevToolsClient> client;
-        QString endpoint;
-        QHash<QString, QString> sessions; // target id -> attached session
+        QPointer<DevToolsClient> client;  // what the sessions below belong to
+        QHash<QString, QString> sessions; // target id -> session this runner attached
         QString lastFocused;              // target id of the tab last found with the focus
     };
-    QHash<QString, Connection> m_connections; // by profile folder
+    Connection& connectionOf(const JobPtr& job);
+    QHash<QString, Connection> m_connections; // by bundle identifier
 };

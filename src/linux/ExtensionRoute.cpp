@@ -32,6 +32,10 @@ void ExtensionScriptRunner::run(const QString& script, std::function<void(const 
     case Op::read:
         done(output(report->url));
         return;
+    case Op::readFocused:
+        done(output((report->windowFocused ? QStringLiteral("focused\n") : QStringLiteral("background\n")) +
+                    report->url));
+        return;
     case Op::redirect:
         m_link->redirectTab(parsed->bundleIdentifier, report->tabId, parsed->from, parsed->to, [done](bool moved) {
             done(output(moved ? QStringLiteral("redirected") : QStringLiteral("changed")));

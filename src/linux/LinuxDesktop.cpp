@@ -1,5 +1,7 @@
 #include "linux/LinuxDesktop.h"
 
+#include "linux/BrowserDiscovery.h"
+
 #include "linux/LinuxBrowsers.h"
 
 #include <QCoreApplication>
@@ -174,8 +176,8 @@ std::optional<double> X11Display::secondsSinceLastInput() const
 
 // ---------------------------------------------------------------- workspace
 
-LinuxWorkspace::LinuxWorkspace(const X11Display& display, QString home)
-    : m_display(display), m_home(home.isEmpty() ? QDir::homePath() : std::move(home))
+LinuxWorkspace::LinuxWorkspace(const X11Display& display, QString home, BrowserDiscovery* discovery)
+    : m_display(display), m_home(home.isEmpty() ? QDir::homePath() : std::move(home)), m_discovery(discovery)
 {
 }
 
@@ -186,8 +188,11 @@ std::optional<QString> LinuxWorkspace::frontmostApplicationID() const
         return std::nullopt;
     if (window->pid == QCoreApplication::applicationPid())
         return ownID;
-    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forWindowClass(window->windowClass))
+    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forWindowClass(window->windowClass)) {
+        if (m_discovery)
+            m_discovery->noticeProcess(window->pid);
         return identity->bundleIdentifier;
+    }
     // Some other application: named by its class so that it is never mistaken for a browser.
     if (window->windowClass.isEmpty())
         return std::nullopt;
@@ -229,6 +234,8 @@ bool LinuxWorkspace::isRunning(const QString& bundleIdentifier) const
     const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
     if (!identity || identity->executables.isEmpty())
         return false;
+    if (m_discovery)
+        return m_discovery->isRunning(bundleIdentifier);
     const QString profile = LinuxBrowsers::profilePath(*identity, m_home);
     if (!profile.isEmpty() && singletonLockPid(profile))
         return true;

@@ -10,6 +10,7 @@
 #include <memory>
 
 struct xcb_connection_t;
+class BrowserDiscovery;
 
 // The X11 display, shared by the workspace and idle-time backends. Absent display: both answer
 // "no frontmost application" and "active".
@@ -46,7 +47,8 @@ class LinuxWorkspace : public Workspace {
 public:
     static inline const QString ownID = QStringLiteral("com.morrowfield.quillharbour");
 
-    explicit LinuxWorkspace(const X11Display& display, QString home = QString());
+    // With a discovery, running browsers are known from it instead of from the process table.
+    explicit LinuxWorkspace(const X11Display& display, QString home = QString(), BrowserDiscovery* discovery = nullptr);
 
     std::optional<QString> frontmostApplicationID() const override;
     QString ownApplicationID() const override { return ownID; }
@@ -60,6 +62,7 @@ public:
 private:
     const X11Display& m_display;
     QString m_home;
+    BrowserDiscovery* m_discovery = nullptr;
 };
 
 class X11IdleTime : public IdleTime {

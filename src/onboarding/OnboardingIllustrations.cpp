@@ -251,6 +251,15 @@ void PaintedView::paintEvent(QPaintEvent*)
     // The target's own ratio: a widget rendered into a sharper pixmap gets a sharper drawing.
     const QPaintDevice* target = p.paintEngine() ? p.paintEngine()->paintDevice() : nullptr;
     const qreal ratio = target ? target->devicePixelRatioF() : devicePixelRatioF();
+    // A picture, a printer or another device that is no bitmap records the drawing itself.
+    const int kind = target ? target->devType() : int(QInternal::Widget);
+    if (kind != QInternal::Widget && kind != QInternal::Pixmap && kind != QInternal::Image &&
+        kind != QInternal::OpenGL && kind != QInternal::FramebufferObject) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        draw(p, QSizeF(size()));
+        return;
+    }
     if (m_cache.isNull() || m_cache.deviceIndependentSize().toSize() != size() || m_cache.devicePixelRatio() != ratio) {
         m_cache = QPixmap((QSizeF(size()) * ratio).toSize());
         m_cache.setDevicePixelRatio(ratio);

@@ -122,6 +122,26 @@ QString readActiveTabURL(const SupportedBrowser& browser)
            QStringLiteral(" of front window\nend tell");
 }
 
+QString readFocusedTabURL(const SupportedBrowser& browser)
+{
+    const QString address = QStringLiteral("(URL of ") + tab(browser) + QStringLiteral(" of front window)");
+    return QStringLiteral("tell application id ") + quoted(browser.bundleIdentifier) +
+           QStringLiteral("\n    if (count of windows) is 0 then return \"\"\n    if frontmost is false then return "
+                          "\"background\" & linefeed & ") +
+           address + QStringLiteral("\n    return \"focused\" & linefeed & ") + address + QStringLiteral("\nend tell");
+}
+
+std::optional<FocusedRead> parseFocusedRead(const QString& output)
+{
+    const qsizetype newline = output.indexOf(u'\n');
+    if (newline < 0)
+        return std::nullopt;
+    const QStringView word = QStringView(output).left(newline);
+    if (word != QLatin1String("focused") && word != QLatin1String("background"))
+        return std::nullopt;
+    return FocusedRead{word == QLatin1String("focused"), output.mid(newline + 1)};
+}
+
 QString redirectActiveTab(const SupportedBrowser& browser, const QString& from, const QString& to)
 {
     return conditional(browser, from,
@@ -160,6 +180,10 @@ std::optional<Parsed> parse(const QString& script)
         p.fallback = fallback;
         if (values->size() == 4 && script == guarded(readActiveTabURL(browser), browser, fallback))
             return p;
+        if (values->size() == 6 && script == guarded(readFocusedTabURL(browser), browser, fallback)) {
+            p.operation = Parsed::Operation::readFocused;
+            return p;
+        }
         if (values->size() == 7) {
             p.from = values->at(3);
             p.operation = Parsed::Operation::close;

@@ -47,13 +47,22 @@ namespace BrowserScripts {
 
 QString quoted(const QString& text);
 QString readActiveTabURL(const SupportedBrowser& browser);
+// The address of the active tab and whether a window of the browser has the keyboard focus:
+// "focused" or "background", a line feed, the address; the empty text with no window.
+QString readFocusedTabURL(const SupportedBrowser& browser);
+struct FocusedRead {
+    bool focused = false;
+    QString address;
+};
+// Nothing for text that is not such an answer (the empty text of a browser with no window).
+std::optional<FocusedRead> parseFocusedRead(const QString& output);
 QString redirectActiveTab(const SupportedBrowser& browser, const QString& from, const QString& to);
 QString closeActiveTab(const SupportedBrowser& browser, const QString& ifURL);
 QString guarded(const QString& inner, const SupportedBrowser& browser, const QString& fallback);
 
 // What a guarded script asks for, recovered from its exact text.
 struct Parsed {
-    enum class Operation { read, redirect, close };
+    enum class Operation { read, redirect, close, readFocused };
     Operation operation = Operation::read;
     QString bundleIdentifier;
     BrowserScriptStyle style = BrowserScriptStyle::chromium;

@@ -1,5 +1,6 @@
 #include "ui/CountdownRing.h"
 
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 
@@ -8,9 +9,15 @@
 #include <cmath>
 
 CountdownRing::CountdownRing(int diameter, qreal numberSize, QWidget* parent)
-    : QWidget(parent), m_numberSize(numberSize)
+    : QWidget(parent), m_numberSize(numberSize), m_arc(new Tween(0.25, QEasingCurve::Linear, this))
 {
     setFixedSize(diameter, diameter);
+    connect(m_arc, &Tween::valueChanged, this, qOverload<>(&QWidget::update));
+}
+
+double CountdownRing::shownProgress() const
+{
+    return m_arc->value();
 }
 
 void CountdownRing::setState(const QString& number, const QString& caption, double progress,
@@ -19,8 +26,14 @@ void CountdownRing::setState(const QString& number, const QString& caption, doub
     progress = std::clamp(progress, 0.0, 1.0);
     if (number == m_number && caption == m_caption && progress == m_progress)
         return;
+    const bool first = m_number.isNull() && m_caption.isNull();
     m_number = number;
     m_caption = caption;
+    // The first state is drawn as it is; later ones move there.
+    if (first)
+        m_arc->jumpTo(progress);
+    else
+        m_arc->moveTo(progress);
     m_progress = progress;
     setAccessibleName(accessibleText);
     update();
@@ -33,10 +46,11 @@ void CountdownRing::paintEvent(QPaintEvent*)
     const QRectF circle = QRectF(rect()).adjusted(3, 3, -3, -3);
     p.setPen(QPen(FocusColor::wash(), 6, Qt::SolidLine, Qt::FlatCap));
     p.drawEllipse(circle);
-    if (m_progress > 0) {
+    const double shown = m_arc->value();
+    if (shown > 0) {
         p.setPen(QPen(FocusColor::ink(), 6, Qt::SolidLine, Qt::RoundCap));
         // From the top, clockwise: Qt counts angles counter-clockwise in sixteenths of a degree.
-        p.drawArc(circle, 90 * 16, -int(std::lround(m_progress * 360 * 16)));
+        p.drawArc(circle, 90 * 16, -int(std::lround(shown * 360 * 16)));
     }
     p.setPen(FocusColor::text());
     p.setFont(Theme::font(m_numberSize, QFont::DemiBold, Theme::Design::serif));

@@ -16,7 +16,7 @@ constexpr qreal disabledOpacity = 0.45;
 // The hover light of filled buttons: visible on ink, where a brightness factor alone is not.
 QColor brighter(const QColor& color)
 {
-    const qreal mix = color.lightnessF() < 0.3 ? 0.12 : 0.06;
+    const qreal mix = color.lightnessF() < 0.3 ? 0.08 : 0.06;
     return QColor::fromRgbF(color.redF() + (1 - color.redF()) * mix, color.greenF() + (1 - color.greenF()) * mix,
                             color.blueF() + (1 - color.blueF()) * mix, color.alphaF());
 }

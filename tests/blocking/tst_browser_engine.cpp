@@ -228,6 +228,8 @@ private slots:
     // attention and the unprotected-browser warning
     void needsAttention_data();
     void needsAttention();
+    void unknownFrontAsksTheBrowsers_data();
+    void unknownFrontAsksTheBrowsers();
     void routesCombine_data();
     void routesCombine();
     void extensionConnectionIsAConnectedBrowser();
@@ -1453,6 +1455,87 @@ void TestBrowserEngine::extensionConnectionIsAConnectedBrowser()
     QVERIFY(engine.needsAttention());
     engine.fix(*SupportedBrowser::withId(QStringLiteral("firefox")));
     QCOMPARE(rig.workspace.openedURLs, QList<QUrl>{QUrl(QStringLiteral("https://help.example/automation"))});
+}
+
+// ---------------------------------------------------------------- no front window from the desktop
+
+void TestBrowserEngine::unknownFrontAsksTheBrowsers_data()
+{
+    QTest::addColumn<QStringList>("chosen");  // browser ids, all running
+    QTest::addColumn<QStringList>("focused"); // those with a focused window
+    QTest::addColumn<QString>("lastInUse");   // asked first; empty: none yet
+    QTest::addColumn<QStringList>("asked");   // in order
+    QTest::addColumn<QString>("moved");       // the browser whose blocked tab is moved; empty: none
+    QTest::addColumn<bool>("counts");         // time on the limited site counts
+    const QString chrome = QStringLiteral("chrome"), brave = QStringLiteral("brave");
+    QTest::newRow("the focused browser") << QStringList{chrome} << QStringList{chrome} << QString()
+                                         << QStringList{chrome} << chrome << true;
+    QTest::newRow("in the background: moved, not counted")
+        << QStringList{chrome} << QStringList() << QString() << QStringList{chrome} << chrome << false;
+    QTest::newRow("the second one has the focus")
+        << QStringList{chrome, brave} << QStringList{brave} << QString() << QStringList{chrome, brave} << brave << true;
+    QTest::newRow("the one last in use is asked first and ends the round")
+        << QStringList{chrome, brave} << QStringList{brave} << brave << QStringList{brave} << brave << true;
+    QTest::newRow("none focused: the first one's tab")
+        << QStringList{chrome, brave} << QStringList() << QString() << QStringList{chrome, brave} << chrome << false;
+    QTest::newRow("nothing chosen: nobody asked")
+        << QStringList() << QStringList() << QString() << QStringList() << QString() << false;
+}
+
+void TestBrowserEngine::unknownFrontAsksTheBrowsers()
+{
+    QFETCH(QStringList, chosen);
+    QFETCH(QStringList, focused);
+    QFETCH(QString, lastInUse);
+    QFETCH(QStringList, asked);
+    QFETCH(QString, moved);
+    QFETCH(bool, counts);
+    Rig rig;
+    const Date t = rig.f.clock.now();
+    const BlockRule limit = limitRule(QStringLiteral("limited.example"), 30, t - 2);
+    rig.store.addRule(limit);
+    rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), t - 1));
+    rig.server.start(0, false);
+    const QString blocked = QStringLiteral("https://blocked.example/");
+    const QString limited = QStringLiteral("https://limited.example/");
+    // Every browser runs; only the chosen ones may be asked.
+    for (const char* id : {"chrome", "brave"}) {
+        const QString bundle = browserWithId(id).bundleIdentifier;
+        rig.workspace.installed.insert(bundle);
+        rig.workspace.running.insert(bundle);
+        rig.browser->open(bundle, blocked);
+        rig.browser->setFocused(bundle, focused.contains(QLatin1String(id)));
+    }
+    BrowserAutomationService& engine = rig.build(chosen);
+    if (!lastInUse.isEmpty()) {
+        // Learnt while the desktop still named the front window.
+        rig.workspace.frontmost = browserWithId(qPrintable(lastInUse)).bundleIdentifier;
+        rig.browser->navigate(rig.workspace.frontmost.value(), QStringLiteral("about:blank"));
+        QVERIFY(rig.tick());
+        rig.browser->navigate(rig.workspace.frontmost.value(), blocked);
+        rig.workspace.frontmost.reset();
+    }
+    rig.browser->clearReceived();
+
+    QVERIFY(rig.tick());
+    QStringList askedIds;
+    for (const FakeBrowser::Received& r : rig.browser->received())
+        if (r.parsed && r.parsed->operation == Operation::readFocused)
+            askedIds << SupportedBrowser::withBundleIdentifier(r.parsed->bundleIdentifier)->id;
+    QCOMPARE(askedIds, asked);
+    for (const char* id : {"chrome", "brave"}) {
+        const bool isMoved = moved == QLatin1String(id);
+        const QString tab = rig.tab(browserWithId(id).bundleIdentifier);
+        QVERIFY2(tab.startsWith(QStringLiteral("http://127.0.0.1:")) == isMoved, qPrintable(tab));
+    }
+
+    // Use counts only for a browser that said it has the focus.
+    for (const char* id : {"chrome", "brave"})
+        rig.browser->navigate(browserWithId(id).bundleIdentifier, limited);
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(rig.look());
+    QCOMPARE(rig.usage(limit) > 0, counts);
+    QVERIFY(!engine.isChecking());
 }
 
 QTEST_GUILESS_MAIN(TestBrowserEngine)

@@ -64,8 +64,9 @@ BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
         return {std::nullopt, -1743, permissionMessage};
     if (b.forcedError)
         return {std::nullopt, *b.forcedError, b.forcedMessage};
+    const bool reads = p->operation == Operation::read || p->operation == Operation::readFocused;
     if (b.windows.isEmpty())
-        return {p->operation == Operation::read ? QString() : QStringLiteral("no-window"), std::nullopt, std::nullopt};
+        return {reads ? QString() : QStringLiteral("no-window"), std::nullopt, std::nullopt};
 
     Window& front = b.windows.first();
     front.activeTab = std::clamp(front.activeTab, 0, int(front.tabs.size()) - 1);
@@ -73,6 +74,9 @@ BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
     switch (p->operation) {
     case Operation::read:
         return {shown, std::nullopt, std::nullopt};
+    case Operation::readFocused:
+        return {(b.focused ? QStringLiteral("focused\n") : QStringLiteral("background\n")) + shown, std::nullopt,
+                std::nullopt};
     case Operation::redirect:
         if (shown != p->from)
             return {QStringLiteral("changed"), std::nullopt, std::nullopt};
@@ -89,6 +93,12 @@ BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
         return {QStringLiteral("closed"), std::nullopt, std::nullopt};
     }
     return {std::nullopt, -1, unpreparedMessage};
+}
+
+void FakeBrowser::setFocused(const QString& bundle, bool focused)
+{
+    QMutexLocker lock(&m_mutex);
+    m_browsers[bundle].focused = focused;
 }
 
 void FakeBrowser::open(const QString& bundle, const QString& address)

@@ -32,6 +32,7 @@ public:
         std::optional<QString> forcedMessage;
         bool hang = false; // receives scripts and never answers them
         int delayMs = 0;
+        bool focused = true;   // one of its windows has the keyboard focus
         QList<Window> windows; // the first one is in front
     };
 
@@ -55,6 +56,7 @@ public:
     void setBrowser(const QString& bundle, const Browser& browser);
     void setRunning(const QString& bundle, bool running);
     void setPermitted(const QString& bundle, bool permitted);
+    void setFocused(const QString& bundle, bool focused);
     void setForcedError(const QString& bundle, std::optional<int> number,
                         std::optional<QString> message = std::nullopt);
     void setHang(const QString& bundle, bool hang);

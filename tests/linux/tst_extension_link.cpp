@@ -531,6 +531,11 @@ private slots:
             QStringLiteral("no-window"));
         QTest::newRow("read: the last report") << read << true << true << "https://example.com/";
         QTest::newRow("read: no report is no window") << read << false << true << "";
+        const QString focused =
+            BrowserScripts::guarded(BrowserScripts::readFocusedTabURL(chromium), chromium, QString());
+        QTest::newRow("focused read: the report's focus and address")
+            << focused << true << true << "focused\nhttps://example.com/";
+        QTest::newRow("focused read: no report is no window") << focused << false << true << "";
         QTest::newRow("redirect done") << redirect << true << true << "redirected";
         QTest::newRow("redirect: the tab moved on") << redirect << true << false << "changed";
         QTest::newRow("redirect: extension gone") << redirect << false << true << "no-window";

@@ -14,6 +14,7 @@
 #include "ui/FocusRing.h"
 #include "ui/Headings.h"
 #include "ui/LazyRows.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/QueuedCall.h"
 #include "ui/TextLabel.h"
@@ -23,8 +24,10 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -85,6 +88,8 @@ private slots:
     void labelsKeepColourInClickableAreas();
     void chipRowScrolls_data();
     void chipRowScrolls();
+    void motionOnItsClock_data();
+    void motionOnItsClock();
     void pageColumns_data();
     void pageColumns();
     void heroCardContent_data();
@@ -392,6 +397,60 @@ void TestUiComponents::chipRowScrolls()
     }
     QVERIFY(visible(chips.back()));
     QVERIFY(scroller.viewport()->height() >= row->sizeHint().height());
+}
+
+void TestUiComponents::motionOnItsClock_data()
+{
+    // What moves, whether the desktop asked for reduced motion, and what shows at the start, half
+    // way and at the end of its time (the ring's quarter second, the card's fade).
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<bool>("reduced");
+    QTest::addColumn<double>("atStart");
+    QTest::addColumn<double>("halfWay");
+    QTest::newRow("ring, linear") << "ring" << false << 0.0 << 0.2;
+    QTest::newRow("ring, reduced motion") << "ring" << true << 0.4 << 0.4;
+    QTest::newRow("card fades in, eased") << "fade" << false << 0.0 << 0.5;
+    QTest::newRow("card, reduced motion") << "fade" << true << 1.0 << 1.0;
+}
+
+void TestUiComponents::motionOnItsClock()
+{
+    QFETCH(QString, what);
+    QFETCH(bool, reduced);
+    QFETCH(double, halfWay);
+    double now = 10;
+    Motion::setTimeSource([&now] { return now; });
+    Motion::setReduced(reduced);
+    const auto cleanup = qScopeGuard([] {
+        Motion::setTimeSource({});
+        Motion::setReduced(false);
+    });
+    CountdownRing ring(130, 38);
+    QWidget card;
+    std::function<double()> shown;
+    if (what == QLatin1String("ring")) {
+        ring.setState(QStringLiteral("15"), QStringLiteral("Seconds"), 0, QStringLiteral("15 seconds left"));
+        ring.setState(QStringLiteral("9"), QStringLiteral("Seconds"), 0.4, QStringLiteral("9 seconds left"));
+        QCOMPARE(ring.progress(), 0.4); // what the ring stands for changes at once
+        shown = [&ring] { return ring.shownProgress(); };
+    } else {
+        Motion::fadeIn(&card, 0.25);
+        shown = [&card] {
+            auto* effect = qobject_cast<QGraphicsOpacityEffect*>(card.graphicsEffect());
+            return effect ? effect->opacity() : 1.0;
+        };
+    }
+    const auto step = [&](double to) {
+        now = to;
+        for (Tween* tween : ring.findChildren<Tween*>() + card.findChildren<Tween*>())
+            tween->tick();
+    };
+    QTEST(shown(), "atStart");
+    step(10.125);
+    QVERIFY(std::abs(shown() - halfWay) < 1e-9);
+    step(10.25);
+    QCOMPARE(shown(), what == QLatin1String("ring") ? 0.4 : 1.0);
+    QVERIFY(!card.graphicsEffect());
 }
 
 void TestUiComponents::pageColumns_data()

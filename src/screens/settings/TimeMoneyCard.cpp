@@ -3,6 +3,7 @@
 #include "ui/CardShadow.h"
 #include "ui/Eyebrow.h"
 #include "ui/Layouts.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
@@ -91,6 +92,10 @@ TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hours
     m_yearly =
         plainLabel(QString(), Theme::font(42, QFont::DemiBold, Theme::Design::digits), FocusColor::white(), cost);
     m_yearly->setObjectName(QStringLiteral("yearlyCost"));
+    m_yearlyRoll = new Tween(0.2, QEasingCurve::InOutQuad, this);
+    m_yearlyRoll->setObjectName(QStringLiteral("yearlyRoll"));
+    connect(m_yearlyRoll, &Tween::valueChanged, this,
+            [this](double value) { m_yearly->setText(TimeMoneyModel::formatMoney(value)); });
     costColumn->addWidget(m_yearly, 0, Qt::AlignRight);
     m_monthly = plainLabel(QString(), Theme::font(13, QFont::Bold, Theme::Design::digits), FocusColor::gold(), cost);
     m_monthly->setObjectName(QStringLiteral("monthlyCost"));
@@ -158,7 +163,13 @@ void TimeMoneyCard::loadStoredValues()
 
 void TimeMoneyCard::refreshTexts()
 {
-    m_yearly->setText(TimeMoneyModel::formatMoney(m_model.yearlyCost()));
+    const QString yearly = TimeMoneyModel::formatMoney(m_model.yearlyCost());
+    if (m_shown) {
+        m_yearlyRoll->moveTo(m_model.yearlyCost());
+    } else {
+        m_yearlyRoll->jumpTo(m_model.yearlyCost());
+        m_yearly->setText(yearly);
+    }
     m_monthly->setText(QStringLiteral("a year · ") + TimeMoneyModel::formatMoney(m_model.monthlyCost()) +
                        QStringLiteral(" a month"));
     m_rate->setText(m_model.rateText());
@@ -167,14 +178,16 @@ void TimeMoneyCard::refreshTexts()
     m_ratePlus->setEnabled(m_model.canIncreaseRate());
     m_hoursMinus->setEnabled(m_model.canDecreaseHours());
     m_hoursPlus->setEnabled(m_model.canIncreaseHours());
-    m_cost->setAccessibleName(QStringLiteral("Your distracted time costs about ") + m_yearly->text() +
-                              QStringLiteral(", ") + m_monthly->text());
+    m_cost->setAccessibleName(QStringLiteral("Your distracted time costs about ") + yearly + QStringLiteral(", ") +
+                              m_monthly->text());
 }
 
 void TimeMoneyCard::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    m_shown = false;
     loadStoredValues();
+    m_shown = true;
 }
 
 void TimeMoneyCard::paintEvent(QPaintEvent*)

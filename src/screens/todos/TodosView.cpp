@@ -16,6 +16,7 @@
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
 #include "ui/LazyRows.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
 #include "ui/Symbols.h"
@@ -414,6 +415,7 @@ void TodosView::setFocusCard(const std::optional<TaskItem>& focus, bool canSkip,
         });
         slot->addWidget(m_hero);
         m_hero->show();
+        Motion::fadeIn(m_hero, 0.25);
         return;
     }
     delete m_hero;
@@ -423,6 +425,7 @@ void TodosView::setFocusCard(const std::optional<TaskItem>& focus, bool canSkip,
         connect(m_emptyCard, &FocusEmptyCard::addClicked, this, &TodosView::openNewEditor);
         slot->addWidget(m_emptyCard);
         m_emptyCard->show();
+        Motion::fadeIn(m_emptyCard, 0.25);
     } else {
         m_emptyCard->setAllDone(allDone);
     }

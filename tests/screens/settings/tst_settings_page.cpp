@@ -2,6 +2,7 @@
 #include "screens/settings/SettingsRow.h"
 #include "screens/settings/SettingsTexts.h"
 #include "screens/settings/TimeMoneyCard.h"
+#include "ui/Motion.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -117,10 +118,22 @@ void TestSettingsPage::cardWritesOnlyOnPress()
     QVERIFY(!button("ratePlus")->isEnabled()); // the stored 1000 read as 300, and not written back
     QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), QJsonValue(1000));
 
+    // The press writes at once; the yearly cost then counts from $219,000 to its new value in 0.2 s.
+    double now = 0;
+    Motion::setTimeSource([&now] { return now; });
+    auto* roll = card.findChild<Tween*>(QStringLiteral("yearlyRoll"));
     QTest::mouseClick(button("rateMinus"), Qt::LeftButton);
     QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), QJsonValue(295));
     QVERIFY(!f.defaults.contains(TimeMoneyModel::hoursKey));
+    QCOMPARE(text("yearlyCost"), QStringLiteral("$219,000"));
+    now = 0.1;
+    roll->tick();
+    QCOMPARE(text("yearlyCost"), QStringLiteral("$217,175")); // half way on an ease in and out
+    now = 0.2;
+    roll->tick();
     QCOMPARE(text("yearlyCost"), QStringLiteral("$215,350"));
+    QVERIFY(!roll->isRunning());
+    Motion::setTimeSource({});
 
     for (int i = 0; i < 4; ++i)
         QTest::mouseClick(button("hoursMinus"), Qt::LeftButton);

@@ -1,0 +1,227 @@
+#include "linux/BrowserDiscovery.h"
+
+#include "linux/LinuxBrowsers.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+
+#include <signal.h>
+
+namespace {
+
+QByteArray readSmall(const QString& path, qint64 limit = 64 * 1024)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return {};
+    return f.read(limit);
+}
+
+qint64 monotonicMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
+// Which browser a process is: by its program, or by the sandbox it runs in.
+const LinuxBrowserIdentity* identify(const QString& proc, const QString& pid)
+{
+    const QString exe = QFileInfo(proc + u'/' + pid + QStringLiteral("/exe")).symLinkTarget();
+    const QString name = QFileInfo(exe).fileName();
+    for (const LinuxBrowserIdentity& row : LinuxBrowsers::table()) {
+        if (!exe.isEmpty() && (row.executables.contains(name) || row.programPaths.contains(exe)))
+            return &row;
+    }
+    // Flatpak and Snap programs run from paths of their own; their control group names them.
+    const QByteArray cgroup = readSmall(proc + u'/' + pid + QStringLiteral("/cgroup"), 4096);
+    if (cgroup.isEmpty())
+        return nullptr;
+    for (const LinuxBrowserIdentity& row : LinuxBrowsers::table())
+        for (const QString& folder : row.sandboxedProfileFolders) {
+            const QStringList parts = folder.split(u'/');
+            const QByteArray mark = parts.value(0) == QLatin1String(".var")
+                                        ? "app-flatpak-" + parts.value(2).toUtf8() + '-'
+                                        : "snap." + parts.value(1).toUtf8() + '.';
+            if (cgroup.contains(mark))
+                return &row;
+        }
+    return nullptr;
+}
+
+// The default profile folder of a sandboxed process: the one of its sandbox.
+QString defaultFolderFor(const LinuxBrowserIdentity& identity, const QString& home, const QByteArray& cgroup)
+{
+    for (const QString& folder : identity.sandboxedProfileFolders) {
+        const QStringList parts = folder.split(u'/');
+        const QByteArray mark = parts.value(0) == QLatin1String(".var") ? "app-flatpak-" + parts.value(2).toUtf8() + '-'
+                                                                        : "snap." + parts.value(1).toUtf8() + '.';
+        if (cgroup.contains(mark))
+            return QDir(home).filePath(folder);
+    }
+    return LinuxBrowsers::profilePath(identity, home);
+}
+
+} // namespace
+
+BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent)
+    : QObject(parent), m_home(home.isEmpty() ? QDir::homePath() : std::move(home)), m_proc(std::move(proc))
+{
+    m_debounce.setSingleShot(true);
+    m_debounce.setInterval(150);
+    connect(&m_debounce, &QTimer::timeout, this, &BrowserDiscovery::rescan);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &BrowserDiscovery::folderChanged);
+    m_slow.setInterval(slowRescanMs);
+    connect(&m_slow, &QTimer::timeout, this, [this] {
+        // A browser started on a folder nobody watches is found here, but only when a process
+        // was started at all since the last reading.
+        if (const std::optional<qint64> last = lastProcessId(); !last || last != m_lastPid)
+            rescan();
+    });
+    m_slow.start();
+    rescan();
+}
+
+std::optional<qint64> BrowserDiscovery::lastProcessId() const
+{
+    // "0.00 0.01 0.05 1/234 5678": the last field is the most recently created process.
+    const QList<QByteArray> fields = readSmall(m_proc + QStringLiteral("/loadavg"), 256).trimmed().split(' ');
+    bool ok = false;
+    const qint64 pid = fields.value(4).toLongLong(&ok);
+    return ok ? std::optional(pid) : std::nullopt;
+}
+
+bool BrowserDiscovery::alive(qint64 pid) const
+{
+    if (m_proc == QLatin1String("/proc"))
+        return kill(static_cast<pid_t>(pid), 0) == 0;
+    return QFileInfo::exists(m_proc + u'/' + QString::number(pid));
+}
+
+QString BrowserDiscovery::profileFromCommandLine(const QStringList& arguments, const QString& workingFolder,
+                                                 const QString& defaultFolder)
+{
+    static const QString option = QStringLiteral("--user-data-dir");
+    QString named;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments.at(i);
+        if (a == QLatin1String("--"))
+            break;
+        if (a.startsWith(option + u'='))
+            named = a.mid(option.size() + 1);
+        else if (a == option && i + 1 < arguments.size())
+            named = arguments.at(++i);
+    }
+    if (named.isEmpty())
+        return defaultFolder;
+    if (named.startsWith(QLatin1String("~/")))
+        named = QDir::homePath() + named.mid(1);
+    return QDir::cleanPath(QDir(workingFolder).absoluteFilePath(named));
+}
+
+void BrowserDiscovery::rescan()
+{
+    ++m_scans;
+    m_lastPid = lastProcessId();
+    QHash<QString, QList<Process>> running;
+    const QStringList pids = QDir(m_proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& pid : pids) {
+        if (pid.isEmpty() || !pid.at(0).isDigit())
+            continue;
+        const LinuxBrowserIdentity* identity = identify(m_proc, pid);
+        if (!identity)
+            continue;
+        const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
+        QStringList arguments;
+        for (const QByteArray& part : cmdline.split('\0'))
+            arguments.append(QString::fromLocal8Bit(part));
+        // Only the browser process itself: its renderers and helpers carry a type.
+        if (std::any_of(arguments.cbegin(), arguments.cend(), [](const QString& a) {
+                return a.startsWith(QLatin1String("--type=")) || a == QLatin1String("-contentproc");
+            }))
+            continue;
+        const QString cwd = QFileInfo(m_proc + u'/' + pid + QStringLiteral("/cwd")).symLinkTarget();
+        const QString fallback =
+            defaultFolderFor(*identity, m_home, readSmall(m_proc + u'/' + pid + QStringLiteral("/cgroup"), 4096));
+        running[identity->bundleIdentifier].append(
+            {pid.toLongLong(), profileFromCommandLine(arguments, cwd.isEmpty() ? m_home : cwd, fallback)});
+    }
+    const bool differs = running != m_running;
+    m_running = running;
+    watchFolders();
+    if (differs)
+        emit changed();
+}
+
+void BrowserDiscovery::watchFolders()
+{
+    QStringList folders;
+    for (const LinuxBrowserIdentity& row : LinuxBrowsers::table())
+        folders += profileFolders(row.bundleIdentifier);
+    folders.removeDuplicates();
+    QStringList wanted;
+    for (const QString& f : std::as_const(folders))
+        if (QFileInfo(f).isDir())
+            wanted.append(f);
+    const QStringList watched = m_watcher.directories();
+    for (const QString& f : watched)
+        if (!wanted.contains(f))
+            m_watcher.removePath(f);
+    for (const QString& f : std::as_const(wanted))
+        if (!watched.contains(f))
+            m_watcher.addPath(f);
+}
+
+void BrowserDiscovery::folderChanged()
+{
+    // A port file written or a lock taken or dropped: one reading for a burst of changes.
+    emit changed();
+    m_debounce.start();
+}
+
+void BrowserDiscovery::noticeProcess(qint64 pid)
+{
+    if (pid <= 0 || pid == m_lastNoticed)
+        return;
+    m_lastNoticed = pid;
+    for (const QList<Process>& list : std::as_const(m_running))
+        for (const Process& p : list)
+            if (p.pid == pid)
+                return;
+    if (!identify(m_proc, QString::number(pid)))
+        return;
+    const qint64 now = monotonicMs();
+    if (m_lastNoticeScan && now - m_lastNoticeScan < 2000)
+        return;
+    m_lastNoticeScan = now;
+    rescan();
+}
+
+bool BrowserDiscovery::isRunning(const QString& bundleIdentifier) const
+{
+    for (const Process& p : m_running.value(bundleIdentifier))
+        if (alive(p.pid))
+            return true;
+    return false;
+}
+
+QList<BrowserDiscovery::Process> BrowserDiscovery::processes(const QString& bundleIdentifier) const
+{
+    return m_running.value(bundleIdentifier);
+}
+
+QStringList BrowserDiscovery::profileFolders(const QString& bundleIdentifier) const
+{
+    QStringList folders;
+    for (const Process& p : m_running.value(bundleIdentifier))
+        if (!p.profile.isEmpty() && alive(p.pid))
+            folders.append(p.profile);
+    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier))
+        folders += LinuxBrowsers::defaultProfilePaths(*identity, m_home);
+    folders.removeDuplicates();
+    return folders;
+}

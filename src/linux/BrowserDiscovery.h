@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QFileSystemWatcher>
+#include <QHash>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <optional>
+
+struct LinuxBrowserIdentity;
+
+// Which browsers run and where their profile folders are, learnt from events rather than by
+// reading every process on every check: the browsers' profile folders are watched (a browser
+// writes its lock and its debugging port file there as it starts, and removes the lock as it
+// quits), and the process table is read only when one of them changed, when a window of a browser
+// not yet known comes to the front, or, at most every half minute, when a process was created
+// since the last reading (the kernel's last process id tells).
+class BrowserDiscovery : public QObject {
+    Q_OBJECT
+public:
+    // `home` holds the default profile folders; `proc` is the process table (a test's own tree).
+    explicit BrowserDiscovery(QString home = QString(), QString proc = QStringLiteral("/proc"),
+                              QObject* parent = nullptr);
+
+    // A running browser's main process and the profile folder it uses.
+    struct Process {
+        qint64 pid = 0;
+        QString profile;
+        bool operator==(const Process&) const = default;
+    };
+
+    bool isRunning(const QString& bundleIdentifier) const;
+    QList<Process> processes(const QString& bundleIdentifier) const;
+    // The folders to look for the debugging port file in: the running copies' own, then the
+    // default ones (native, Flatpak, Snap).
+    QStringList profileFolders(const QString& bundleIdentifier) const;
+    // A window of process `pid` is in front: a browser process not yet known gets the process
+    // table read (not more often than every two seconds).
+    void noticeProcess(qint64 pid);
+
+    // Reads the process table now.
+    void rescan();
+    int scans() const { return m_scans; }
+
+    // The profile folder a browser's command line names, or the default one when it names none.
+    static QString profileFromCommandLine(const QStringList& arguments, const QString& workingFolder,
+                                          const QString& defaultFolder);
+    static constexpr int slowRescanMs = 30000;
+
+signals:
+    // Something about the browsers' processes or port files changed.
+    void changed();
+
+private:
+    void watchFolders();
+    void folderChanged();
+    std::optional<qint64> lastProcessId() const;
+    bool alive(qint64 pid) const;
+
+    QString m_home;
+    QString m_proc;
+    QHash<QString, QList<Process>> m_running; // by bundle identifier
+    QFileSystemWatcher m_watcher;
+    QTimer m_debounce;
+    QTimer m_slow;
+    std::optional<qint64> m_lastPid;
+    qint64 m_lastNoticeScan = 0; // monotonic ms
+    qint64 m_lastNoticed = 0;    // the process last asked about: asked once while it stays in front
+    int m_scans = 0;
+};
