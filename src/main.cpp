@@ -6,6 +6,7 @@
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
 #include "linux/BrowserDiscovery.h"
+#include "linux/DesktopIdleTime.h"
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
@@ -207,7 +208,7 @@ int main(int argc, char* argv[])
     X11Display display;
     BrowserDiscovery discovery;
     LinuxWorkspace desktop(display, QString(), &discovery);
-    X11IdleTime idleTime(display);
+    DesktopIdleTime idleTime([&display] { return display.secondsSinceLastInput(); }, QDBusConnection::sessionBus());
     LinuxScreenState screen;
 
     // The companion extensions: the browsers find the relay through their host manifests, which

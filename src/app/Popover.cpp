@@ -363,11 +363,17 @@ void Popover::popUp(const QRect& trayIcon)
 {
     refresh();
     adjustSize();
-    const QPoint cursor = QCursor::pos();
-    const QScreen* screen = QGuiApplication::screenAt(trayIcon.isEmpty() ? cursor : trayIcon.center());
+    // A Wayland session tells a program the pointer's position only over its own windows: what
+    // QCursor says there is where it last was, not the tray.
+    std::optional<QPoint> cursor;
+    if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+        cursor = QCursor::pos();
+    const QScreen* screen = trayIcon.isEmpty() ? (cursor ? QGuiApplication::screenAt(*cursor) : nullptr)
+                                               : QGuiApplication::screenAt(trayIcon.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    move(PopoverContent::position(trayIcon, cursor, size(), screen ? screen->availableGeometry() : QRect()));
+    move(PopoverContent::position(trayIcon, cursor, size(), screen ? screen->geometry() : QRect(),
+                                  screen ? screen->availableGeometry() : QRect()));
     show();
     raise();
     activateWindow();

@@ -68,17 +68,36 @@ std::optional<TaskItem> quickTodo(const QString& text, Date now, const Calendar&
     return todo;
 }
 
-QPoint position(const QRect& icon, const QPoint& cursor, const QSize& popover, const QRect& screen)
+QPoint position(const QRect& icon, const std::optional<QPoint>& cursor, const QSize& popover, const QRect& screen,
+                const QRect& available)
 {
-    const QRect anchor = icon.isValid() && !icon.isEmpty() ? icon : QRect(cursor, QSize(1, 1));
+    const QRect area = available.isValid() && !available.isEmpty() ? available : screen;
     const int gap = 6;
-    int x = anchor.center().x() - popover.width() / 2;
-    // Under the anchor when the tray is in the top half of the screen, above it otherwise.
-    int y =
-        anchor.center().y() < screen.center().y() ? anchor.bottom() + 1 + gap : anchor.top() - gap - popover.height();
-    x = std::clamp(x, screen.left() + gap, std::max(screen.left() + gap, screen.right() + 1 - gap - popover.width()));
-    y = std::clamp(y, screen.top() + gap, std::max(screen.top() + gap, screen.bottom() + 1 - gap - popover.height()));
-    return {x, y};
+    const auto kept = [&](int x, int y) {
+        x = std::clamp(x, area.left() + gap, std::max(area.left() + gap, area.right() + 1 - gap - popover.width()));
+        y = std::clamp(y, area.top() + gap, std::max(area.top() + gap, area.bottom() + 1 - gap - popover.height()));
+        return QPoint(x, y);
+    };
+    if ((icon.isValid() && !icon.isEmpty()) || cursor) {
+        const QRect anchor = icon.isValid() && !icon.isEmpty() ? icon : QRect(*cursor, QSize(1, 1));
+        // Under the anchor when the tray is in the top half of the screen, above it otherwise.
+        const int y =
+            anchor.center().y() < area.center().y() ? anchor.bottom() + 1 + gap : anchor.top() - gap - popover.height();
+        return kept(anchor.center().x() - popover.width() / 2, y);
+    }
+    const int top = area.top() - screen.top();
+    const int bottom = screen.bottom() - area.bottom();
+    const int left = area.left() - screen.left();
+    const int right = screen.right() - area.right();
+    const int right_x = area.right() + 1 - gap - popover.width();
+    const int bottom_y = area.bottom() + 1 - gap - popover.height();
+    if (bottom > std::max({top, left, right}))
+        return kept(right_x, bottom_y);
+    if (left > std::max(top, right))
+        return kept(area.left() + gap, bottom_y);
+    if (right > top)
+        return kept(right_x, bottom_y);
+    return kept(right_x, area.top() + gap);
 }
 
 } // namespace PopoverContent

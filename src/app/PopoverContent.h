@@ -27,8 +27,11 @@ QString dateText(Date now, const Calendar& calendar);
 // The to-do the quick-add field makes of `text`, or nothing for blank text.
 std::optional<TaskItem> quickTodo(const QString& text, Date now, const Calendar& calendar);
 
-// Where the popover goes: under (or over) the tray icon, centred on it and kept on screen; at the
-// cursor when the tray reports no icon rectangle.
-QPoint position(const QRect& icon, const QPoint& cursor, const QSize& popover, const QRect& screen);
+// Where the popover goes: under (or over) the tray icon, centred on it and kept on screen. When the
+// tray reports no icon rectangle: at the pointer where its position is current (X11), else at
+// the end of the panel's edge of the screen (the edge the available area leaves out; the top
+// when none is left out), where tray areas are.
+QPoint position(const QRect& icon, const std::optional<QPoint>& cursor, const QSize& popover, const QRect& screen,
+                const QRect& available);
 
 } // namespace PopoverContent

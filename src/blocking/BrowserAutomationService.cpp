@@ -334,6 +334,7 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
         return;
     }
     const QString host = url.host();
+    noteSeen(browser.id + u' ' + address);
     // The desktop is asked for the idle time only when the look can count for something; a look
     // that cannot ends the same way, with the tracking reset.
     if (hasUsageToMeasure(host) && isBrowserInUse(browser))
@@ -384,7 +385,21 @@ bool BrowserAutomationService::isBrowserInUse(const SupportedBrowser& browser) c
     // Where the desktop cannot tell, the browser said so itself in this check.
     const bool inFront = front ? (*front == browser.bundleIdentifier || *front == m_env.workspace->ownApplicationID())
                                : m_focusedBrowserID == browser.id;
-    return inFront && m_env.idleTime->secondsSinceLastInput() < idleLimit;
+    if (!inFront)
+        return false;
+    // No desktop source of idle time: what the engine itself saw change (the tab's address, the
+    // application in front) stands in for input, so a person who walked away stops counting
+    // after the same limit instead of counting for ever.
+    const std::optional<double> idle = m_env.idleTime->secondsSinceLastInput();
+    return idle ? *idle < idleLimit : m_env.monotonic->seconds() - m_lastSeenChangeAt < idleLimit;
+}
+
+void BrowserAutomationService::noteSeen(const QString& what)
+{
+    if (what == m_lastSeen)
+        return;
+    m_lastSeen = what;
+    m_lastSeenChangeAt = m_env.monotonic->seconds();
 }
 
 void BrowserAutomationService::resetUsageTracking()

@@ -142,6 +142,7 @@ signals:
 
 private:
     void updateAccess();
+    void noteSeen(const QString& what);
     void takeExtensionConnections();
     bool stateNeedsAttention(const SupportedBrowser& browser) const;
     void rememberAttempt(const SupportedBrowser& browser);
@@ -178,6 +179,8 @@ private:
     double m_checkStartedAt = 0; // monotonic seconds: the watchdog must not depend on the wall clock
     std::optional<QString> m_lastActiveBrowserID;
     std::optional<QString> m_focusedBrowserID; // in front by its own answer, when the desktop cannot tell
+    QString m_lastSeen;                        // the browser and address the last check read
+    double m_lastSeenChangeAt = 0;             // monotonic seconds
     std::optional<QUuid> m_usageRuleID;
     std::optional<Date> m_lastUsageInspection;
     double m_usageRemainder = 0;

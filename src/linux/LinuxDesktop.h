@@ -68,7 +68,7 @@ private:
 class X11IdleTime : public IdleTime {
 public:
     explicit X11IdleTime(const X11Display& display) : m_display(display) {}
-    double secondsSinceLastInput() const override { return m_display.secondsSinceLastInput().value_or(0); }
+    std::optional<double> secondsSinceLastInput() const override { return m_display.secondsSinceLastInput(); }
 
 private:
     const X11Display& m_display;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <optional>
+
 class IdleTime {
 public:
     virtual ~IdleTime() = default;
-    virtual double secondsSinceLastInput() const = 0;
+    // Nothing when no source on this desktop can tell: unknown is never "just now".
+    virtual std::optional<double> secondsSinceLastInput() const = 0;
 };

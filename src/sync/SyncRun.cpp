@@ -10,6 +10,9 @@
 #include "sync/SyncService.h"
 
 #include <QLoggingCategory>
+#include <QPromise>
+#include <QThreadPool>
+#include <memory>
 
 Q_DECLARE_LOGGING_CATEGORY(syncLog)
 
@@ -87,7 +90,77 @@ RecordError localFailure(const QString& text)
     return RecordError{RecordErrorCode::localFailure, text, {}, {}};
 }
 
+// Runs `work` on a worker thread; the run resumes on its own thread once it is done.
+QFuture<void> onWorker(std::function<void()> work)
+{
+    auto promise = std::make_shared<QPromise<void>>();
+    QFuture<void> future = promise->future();
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, work = std::move(work)] {
+        work();
+        promise->finish();
+    });
+    return future;
+}
+
 } // namespace
+
+// Reading, merging and the series pass of one run, from copies of what they need.
+struct SyncService::MergeWork {
+    std::vector<CloudRecord> taskRecords, noteRecords;
+    // What the store held when the merge began: compared afterwards.
+    std::vector<TaskItem> localTodos;
+    std::vector<Note> localNotes;
+    QSet<QUuid> listedTaskIds, listedNoteIds, askedTaskIds, askedNoteIds, knownTaskIds, knownNoteIds;
+    QSet<QUuid> pendingTaskDeletes, pendingNoteDeletes, stopped, deleted;
+    bool manifestExists = false;
+    Date now = 0;
+    Calendar calendar;
+
+    std::vector<TaskItem> remoteTodos;
+    std::vector<Note> remoteNotes;
+    QSet<QUuid> fetchedTaskIds, fetchedNoteIds, unreadableTaskIds, unreadableNoteIds;
+    MergeResult<TaskItem> todos;
+    MergeResult<Note> notes;
+    TaskRecurrence::SeriesChanges series;
+
+    void run()
+    {
+        remoteTodos = readRecords<TaskItem>(taskRecords, RecordMapper::taskRecordType, &RecordMapper::taskItem, "task");
+        remoteNotes = readRecords<Note>(noteRecords, RecordMapper::noteRecordType, &RecordMapper::note, "note");
+        fetchedTaskIds = recordIdSet(taskRecords);
+        fetchedNoteIds = recordIdSet(noteRecords);
+        unreadableTaskIds = fetchedTaskIds - idsOf(remoteTodos);
+        unreadableNoteIds = fetchedNoteIds - idsOf(remoteNotes);
+        // Only an id whose record was asked for and not found counts as deleted elsewhere.
+        todos = merge(localTodos, remoteTodos, fetchedTaskIds, knownTaskIds & askedTaskIds, pendingTaskDeletes,
+                      manifestExists);
+        notes = merge(localNotes, remoteNotes, fetchedNoteIds, knownNoteIds & askedNoteIds, pendingNoteDeletes,
+                      manifestExists);
+        series = TaskRecurrence::maintain(todos.items, stopped, deleted, now, calendar);
+    }
+};
+
+// The records to save: items that differ from their fetched record, encoded onto it.
+struct SyncService::UploadWork {
+    std::shared_ptr<const MergeWork> merged;
+    std::vector<TaskItem> todos;
+    std::vector<Note> notes;
+    std::vector<CloudRecord> upload;
+
+    void run()
+    {
+        QHash<QString, CloudRecord> recordIndex;
+        for (const std::vector<CloudRecord>* list : {&merged->taskRecords, &merged->noteRecords})
+            for (const CloudRecord& record : *list)
+                if (!recordIndex.contains(record.recordName()))
+                    recordIndex.insert(record.recordName(), record);
+        selectUploads(todos, merged->unreadableTaskIds, firstById(merged->remoteTodos), recordIndex,
+                      RecordMapper::taskRecordType, &RecordMapper::apply, upload);
+        selectUploads(notes, merged->unreadableNoteIds, firstById(merged->remoteNotes), recordIndex,
+                      RecordMapper::noteRecordType, &RecordMapper::fillNoteRecord, upload);
+    }
+};
 
 QSet<QUuid> SyncService::recordIdSet(const std::vector<CloudRecord>& records)
 {
@@ -139,68 +212,76 @@ QCoro::Task<> SyncService::performSync()
         std::vector<CloudRecord> unlistedNoteRecords = co_await fetchRecords(unlistedNotes);
         std::move(unlistedTaskRecords.begin(), unlistedTaskRecords.end(), std::back_inserter(taskRecords));
         std::move(unlistedNoteRecords.begin(), unlistedNoteRecords.end(), std::back_inserter(noteRecords));
+        m_recordsReadInRun += taskRecords.size() + noteRecords.size();
         StorageService& store = *m_storage;
 
-        // 7. Read the records.
-        const std::vector<TaskItem> remoteTodos =
-            readRecords<TaskItem>(taskRecords, RecordMapper::taskRecordType, &RecordMapper::taskItem, "task");
-        const std::vector<Note> remoteNotes =
-            readRecords<Note>(noteRecords, RecordMapper::noteRecordType, &RecordMapper::note, "note");
-        const QSet<QUuid> fetchedTaskIds = recordIdSet(taskRecords);
-        const QSet<QUuid> fetchedNoteIds = recordIdSet(noteRecords);
-        const QSet<QUuid> unreadableTaskIds = fetchedTaskIds - idsOf(remoteTodos);
-        const QSet<QUuid> unreadableNoteIds = fetchedNoteIds - idsOf(remoteNotes);
-        const QSet<QUuid> listedTaskIds(manifest.taskIds.begin(), manifest.taskIds.end());
-        const QSet<QUuid> listedNoteIds(manifest.noteIds.begin(), manifest.noteIds.end());
-        const QSet<QUuid> missingTaskIds = listedTaskIds - fetchedTaskIds;
-        const QSet<QUuid> missingNoteIds = listedNoteIds - fetchedNoteIds;
-        // Only an id whose record was asked for and not found counts as deleted elsewhere.
-        const QSet<QUuid> askedTaskIds = listedTaskIds + QSet<QUuid>(unlistedTasks.begin(), unlistedTasks.end());
-        const QSet<QUuid> askedNoteIds = listedNoteIds + QSet<QUuid>(unlistedNotes.begin(), unlistedNotes.end());
-
-        // 8. Merge, to-dos first.
-        const MergeResult<TaskItem> todos =
-            merge(store.todos(), remoteTodos, fetchedTaskIds, idSet(knownTasksKey) & askedTaskIds,
-                  idSet(pendingTaskDeletes), manifest.exists);
-        const MergeResult<Note> notes =
-            merge(store.notes(), remoteNotes, fetchedNoteIds, idSet(knownNotesKey) & askedNoteIds,
-                  idSet(pendingNoteDeletes), manifest.exists);
-
-        // 9. Repeating to-dos of the whole account.
+        // 7.–9. Read the records, merge them, and apply the repeating to-dos of the whole account:
+        // the costly part of a run, done on a worker from values read here.
         store.storeRecurringSeries(manifest.stoppedSeriesIds, manifest.deletedSeriesIds);
-        const QSet<QUuid> stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
-        const QSet<QUuid> deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
-        const TaskRecurrence::SeriesChanges series = TaskRecurrence::maintain(
-            todos.items, stopped, deleted, now(), TaskRecurrence::maintenanceCalendar(m_env.calendar()));
-        if (!series.dropped.isEmpty())
-            addToIdSet(pendingTaskDeletes, series.dropped);
+        auto merging = std::make_shared<MergeWork>();
+        merging->taskRecords = std::move(taskRecords);
+        merging->noteRecords = std::move(noteRecords);
+        merging->localTodos = store.todos();
+        merging->localNotes = store.notes();
+        merging->listedTaskIds = QSet<QUuid>(manifest.taskIds.begin(), manifest.taskIds.end());
+        merging->listedNoteIds = QSet<QUuid>(manifest.noteIds.begin(), manifest.noteIds.end());
+        merging->askedTaskIds = merging->listedTaskIds + QSet<QUuid>(unlistedTasks.begin(), unlistedTasks.end());
+        merging->askedNoteIds = merging->listedNoteIds + QSet<QUuid>(unlistedNotes.begin(), unlistedNotes.end());
+        merging->knownTaskIds = idSet(knownTasksKey);
+        merging->knownNoteIds = idSet(knownNotesKey);
+        merging->pendingTaskDeletes = idSet(pendingTaskDeletes);
+        merging->pendingNoteDeletes = idSet(pendingNoteDeletes);
+        merging->manifestExists = manifest.exists;
+        merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
+        merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+        merging->now = now();
+        merging->calendar = TaskRecurrence::maintenanceCalendar(m_env.calendar());
+        // (GCC 12 coroutines: temporaries and references are not held across a suspension.)
+        const std::function<void()> mergeWork = [merging] { merging->run(); };
+        QFuture<void> working = onWorker(mergeWork);
+        co_await working;
+        // The person may have changed something meanwhile: merge again from what the store holds
+        // now (here at once after a few tries, so a busy person cannot hold the run off for ever).
+        int tries = 1;
+        while (store.todos() != merging->localTodos || store.notes() != merging->localNotes) {
+            merging->localTodos = store.todos();
+            merging->localNotes = store.notes();
+            if (++tries > 3) {
+                merging->run();
+                continue;
+            }
+            working = onWorker(mergeWork);
+            co_await working;
+        }
+        if (!merging->series.dropped.isEmpty())
+            addToIdSet(pendingTaskDeletes, merging->series.dropped);
 
         // 10. Local update.
         QString writeError;
-        if ((todos.changed || series.changed) && !store.replaceTodosFromSync(series.list, &writeError))
+        if ((merging->todos.changed || merging->series.changed) &&
+            !store.replaceTodosFromSync(merging->series.list, &writeError))
             throw localFailure(writeError);
-        if (notes.changed && !store.replaceNotesFromSync(notes.items, &writeError))
+        if (merging->notes.changed && !store.replaceNotesFromSync(merging->notes.items, &writeError))
             throw localFailure(writeError);
-        writeIdSet(knownTasksKey, fetchedTaskIds);
-        writeIdSet(knownNotesKey, fetchedNoteIds);
-        const std::vector<TaskItem> storeTodos = store.todos();
-        const std::vector<Note> storeNotes = store.notes();
+        writeIdSet(knownTasksKey, merging->fetchedTaskIds);
+        writeIdSet(knownNotesKey, merging->fetchedNoteIds);
 
-        // 11. Indexes for the upload.
-        QHash<QString, CloudRecord> recordIndex;
-        for (const std::vector<CloudRecord>* list : {&taskRecords, &noteRecords})
-            for (const CloudRecord& record : *list)
-                if (!recordIndex.contains(record.recordName()))
-                    recordIndex.insert(record.recordName(), record);
-
-        // 12. Upload selection for to-dos.
-        std::vector<CloudRecord> upload;
-        selectUploads(storeTodos, unreadableTaskIds, firstById(remoteTodos), recordIndex, RecordMapper::taskRecordType,
-                      &RecordMapper::apply, upload);
-
-        // 13. Upload selection for notes.
-        selectUploads(storeNotes, unreadableNoteIds, firstById(remoteNotes), recordIndex, RecordMapper::noteRecordType,
-                      &RecordMapper::fillNoteRecord, upload);
+        // 11.–13. The items that differ from their records, encoded on a worker.
+        auto uploading = std::make_shared<UploadWork>();
+        uploading->merged = merging;
+        uploading->todos = store.todos();
+        uploading->notes = store.notes();
+        working = onWorker([uploading] { uploading->run(); });
+        co_await working;
+        const std::vector<TaskItem> storeTodos = std::move(uploading->todos);
+        const std::vector<Note> storeNotes = std::move(uploading->notes);
+        const std::vector<CloudRecord> upload = std::move(uploading->upload);
+        const QSet<QUuid> missingTaskIds = merging->listedTaskIds - merging->fetchedTaskIds;
+        const QSet<QUuid> missingNoteIds = merging->listedNoteIds - merging->fetchedNoteIds;
+        const QSet<QUuid> stopped = merging->stopped;
+        const QSet<QUuid> deleted = merging->deleted;
+        uploading.reset();
+        merging.reset(); // the records and their copies are not needed any more
 
         // 14. Upload.
         co_await saveRecords(upload);

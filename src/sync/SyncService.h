@@ -287,6 +287,11 @@ private:
     std::optional<QString> m_lastError;
     bool m_isSyncAvailable = false;
     bool m_syncRequestedWhileRunning = false;
+    static constexpr size_t largeRunRecords = 1000;
+    size_t m_recordsReadInRun = 0;
+    void giveBackMemory();
+    struct MergeWork;
+    struct UploadWork;
     bool m_started = false;
     QTimer m_pushTimer;
     QTimer m_refreshTimer;

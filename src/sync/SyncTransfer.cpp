@@ -112,10 +112,16 @@ QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds
         else if (fetched.front().error->code != RecordErrorCode::unknownItem)
             throw *fetched.front().error;
 
+        const CloudRecord before = record;
         record.setString(taskIdsField, idListText(mergedIdSet(idsOf(record, taskIdsField), taskIds, removedTaskIds)));
         record.setString(noteIdsField, idListText(mergedIdSet(idsOf(record, noteIdsField), noteIds, removedNoteIds)));
         record.setString(stoppedSeriesField, idListText(stoppedSeriesIds + idsOf(record, stoppedSeriesField)));
         record.setString(deletedSeriesField, idListText(deletedSeriesIds + idsOf(record, deletedSeriesField)));
+        // A stored manifest that already reads so needs no write (most runs change nothing).
+        const auto same = [&](const QString& field) { return record.value(field) == before.value(field); };
+        if (fetched.front().record && same(taskIdsField) && same(noteIdsField) && same(stoppedSeriesField) &&
+            same(deletedSeriesField))
+            co_return;
 
         std::vector<CloudRecord> saving(1, record);
         const ModifyResults saved = co_await answer(m_env.recordStore->modify(saving, QStringList()));

@@ -40,8 +40,8 @@ public:
 
 class FakeIdleTime : public IdleTime {
 public:
-    double seconds = 0;
-    double secondsSinceLastInput() const override { return seconds; }
+    std::optional<double> seconds = 0.0;
+    std::optional<double> secondsSinceLastInput() const override { return seconds; }
 };
 
 // A monotonic clock that moves only when told to.

@@ -43,12 +43,17 @@ void plantTodo(MemoryRecordStore& records, const QUuid& id, const QString& title
                   RecordFields::applyPatch("{}", RecordFields::patch(record)));
 }
 
-void plantManifest(MemoryRecordStore& records, const QStringList& taskIds)
+void plantManifest(MemoryRecordStore& records, const QStringList& taskIds, const QStringList& noteIds = {})
 {
-    QStringList sorted = taskIds;
-    sorted.sort();
+    QStringList tasks = taskIds;
+    tasks.sort();
+    QStringList notes = noteIds;
+    notes.sort();
     records.plant(SyncService::manifestRecordType, SyncService::manifestRecordName,
-                  QStringLiteral(R"({"taskIds":["s","%1"],"noteIds":["s",""]})").arg(sorted.join(u',')).toUtf8());
+                  QStringLiteral(R"({"taskIds":["s","%1"],"noteIds":["s","%2"],"stoppedSeriesIds":["s",""],)"
+                                 R"("deletedSeriesIds":["s",""]})")
+                      .arg(tasks.join(u','), notes.join(u','))
+                      .toUtf8());
 }
 
 } // namespace
@@ -361,11 +366,12 @@ private slots:
         QTest::addColumn<int>("newTodos");
         QTest::addColumn<std::vector<int>>("fetchSizes");
         QTest::addColumn<std::vector<int>>("modifySizes");
-        // The manifest is fetched at the start and again by its save; its save is the last modify.
-        QTest::newRow("nothing to do") << 0 << 0 << 0 << 0 << std::vector<int>{1, 1} << std::vector<int>{1};
+        // The manifest is fetched at the start and again by its save; its save, when it changes, is
+        // the last modify.
+        QTest::newRow("nothing to do") << 0 << 0 << 0 << 0 << std::vector<int>{1, 1} << std::vector<int>{};
         // The second push sends what is still pending: the first push's ids are cleared only at the end.
         QTest::newRow("450 deletes") << 450 << 0 << 0 << 0 << std::vector<int>{1, 1}
-                                     << std::vector<int>{200, 200, 50, 200, 200, 50, 1};
+                                     << std::vector<int>{200, 200, 50, 200, 200, 50};
         QTest::newRow("250 listed, 3 missing")
             << 0 << 250 << 3 << 0 << std::vector<int>{1, 100, 100, 50, 1} << std::vector<int>{1};
         QTest::newRow("201 new to-dos") << 0 << 0 << 0 << 201 << std::vector<int>{1, 100, 100, 1, 1}
@@ -401,6 +407,45 @@ private slots:
         QCOMPARE(int(device.store().todos().size()), listedRecords - missingRecords + newTodos);
         QCOMPARE(listedIds(records, "taskIds").size(), listedRecords - missingRecords + newTodos);
         QVERIFY(device.sync->idSet(SyncService::pendingTaskDeletes).isEmpty());
+    }
+
+    // A run after a finished one sends only what changed since: nothing at all when nothing did,
+    // not even the manifest.
+    void laterRunSendsOnlyChanges_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<std::vector<int>>("modifySizes");
+
+        QTest::newRow("nothing") << "none" << std::vector<int>{};
+        QTest::newRow("a to-do edited here") << "edit" << std::vector<int>{1};
+        QTest::newRow("a to-do added here") << "add" << std::vector<int>{1, 1};
+        QTest::newRow("a to-do added elsewhere") << "remote" << std::vector<int>{};
+    }
+    void laterRunSendsOnlyChanges()
+    {
+        QFETCH(QString, change);
+        MemoryRecordStore records;
+        SyncDevice device(&records);
+        TaskItem kept = device.addTodo(QStringLiteral("kept"));
+        const Note note = device.addNote(QStringLiteral("a note"));
+        QVERIFY(device.run());
+        const int before = records.requestCount(Op::modify);
+        if (change == QLatin1String("edit")) {
+            device.fixture.clock.advance(60);
+            kept.title = QStringLiteral("kept, renamed");
+            device.store().upsertTodo(kept);
+        } else if (change == QLatin1String("add")) {
+            device.addTodo(QStringLiteral("new"));
+        } else if (change == QLatin1String("remote")) {
+            const QUuid id = QUuid::createUuid();
+            plantTodo(records, id, QStringLiteral("from elsewhere"), 1000);
+            plantManifest(records, {uuidText(kept.id), uuidText(id)}, {uuidText(note.id)});
+        }
+        QVERIFY(device.run());
+        QCOMPARE(device.sync->lastErrorText(), QString());
+        const std::vector<int> sizes = records.requestSizes(Op::modify);
+        QTEST(std::vector<int>(sizes.begin() + before, sizes.end()), "modifySizes");
+        QCOMPARE(listedIds(records, "taskIds").size(), device.store().todos().size());
     }
 
     // Another device saves the manifest between our fetch and save: once is retried and its ids

@@ -145,10 +145,23 @@ BlockingBypassCooldownSheet* BlockingBypassCooldownSheet::forUrgentBreak(AppCont
     if (const auto todo = storage->focusTodo())
         focus = todo->title;
     QPointer<StorageService> store(storage);
-    return new BlockingBypassCooldownSheet(
-        BlockingBypassKind::urgentBreak(it->displayName), focus,
-        [store, ruleID] { return store && store->startUrgentBreak(ruleID, UrgentBreakState::defaultFallbackSeconds); },
-        *context.monotonic, parent);
+    auto* sheet = new BlockingBypassCooldownSheet(BlockingBypassKind::urgentBreak(it->displayName), focus, {},
+                                                  *context.monotonic, parent);
+    sheet->m_onGrant = [store, ruleID, sheet] {
+        if (!store)
+            return false;
+        if (store->startUrgentBreak(ruleID, UrgentBreakState::defaultFallbackSeconds))
+            return true;
+        // A break still on offer was refused by the disk, not withdrawn: say what the store said.
+        const auto& blocked = store->state().blockedNow;
+        const bool offered = std::any_of(blocked.begin(), blocked.end(), [&](const BlockedSiteSnapshot& b) {
+            return b.ruleId == ruleID && b.allowUrgentBreak;
+        });
+        if (offered && store->lastError())
+            sheet->setFailureText(*store->lastError());
+        return false;
+    };
+    return sheet;
 }
 
 void BlockingBypassCooldownSheet::setFailureText(const QString& text)

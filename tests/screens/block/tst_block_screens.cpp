@@ -80,6 +80,7 @@ private slots:
     void manageRemoveFailureIsNoSuccess();
     void loosenOnAFullDiskIsNotSaved_data();
     void loosenOnAFullDiskIsNotSaved();
+    void urgentBreakTheDiskRefusesSaysWhy();
     void pageFollowsStoreAndEngine();
     void longSiteListBuildsWhatIsShown();
 };
@@ -392,6 +393,22 @@ void BlockScreensTest::loosenOnAFullDiskIsNotSaved()
     QCOMPARE(child<QLabel>(cooldown, "grantedTitle")->text(), QStringLiteral("Block updated"));
     const QJsonArray onDisk = QJsonDocument::fromJson(readBytes(rig.f.file(StorageService::rulesFile))).array();
     QCOMPARE(decodeBlockRule(onDisk.first())->dailyLimitMinutes, std::optional<qint64>(60));
+}
+
+// An urgent break whose rules file cannot be written is not granted, and the sheet says why
+// rather than that the break is no longer offered.
+void BlockScreensTest::urgentBreakTheDiskRefusesSaysWhy()
+{
+    PageRig rig;
+    const BlockRule rule = rig.add(BlockTest::rule(QStringLiteral("youtube.com"), allDay(), {}, std::nullopt, true));
+    rig.f.losing = {StorageService::rulesFile};
+    std::unique_ptr<BlockingBypassCooldownSheet> sheet(
+        BlockingBypassCooldownSheet::forUrgentBreak(rig.context, rule.id));
+    QVERIFY(sheet);
+    waitOut(rig, sheet.get());
+    click(sheet.get(), "confirmButton");
+    QVERIFY(!shown(sheet.get(), "grantedTitle") && !rig.store.state().urgentBreak);
+    QVERIFY(child<QLabel>(sheet.get(), "failureText")->text().contains(StorageService::rulesFile));
 }
 
 void BlockScreensTest::pageFollowsStoreAndEngine()

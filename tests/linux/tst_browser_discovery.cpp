@@ -1,0 +1,232 @@
+#include "linux/BrowserDiscovery.h"
+#include "linux/DevToolsClient.h"
+#include "linux/DevToolsConnections.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+bool write(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A process table of the test's own: per process its program, command line and control group.
+struct FakeProc {
+    QTemporaryDir dir;
+    qint64 lastPid = 100;
+
+    QString root() const { return dir.path(); }
+    void setLastPid(qint64 pid)
+    {
+        lastPid = pid;
+        write(dir.filePath(QStringLiteral("loadavg")), "0.00 0.01 0.05 1/234 " + QByteArray::number(pid) + "\n");
+    }
+    void add(qint64 pid, const QString& exe, const QStringList& arguments, const QString& cwd = QStringLiteral("/"),
+             const QByteArray& cgroup = "0::/user.slice/session-2.scope\n")
+    {
+        const QString folder = dir.filePath(QString::number(pid));
+        QDir().mkpath(folder);
+        QFile::link(exe, folder + QStringLiteral("/exe"));
+        QFile::link(cwd, folder + QStringLiteral("/cwd"));
+        write(folder + QStringLiteral("/cmdline"), arguments.join(QChar(0)).toLocal8Bit() + '\0');
+        write(folder + QStringLiteral("/cgroup"), cgroup);
+        setLastPid(pid);
+    }
+    void remove(qint64 pid) { QDir(dir.filePath(QString::number(pid))).removeRecursively(); }
+};
+
+// Accepts a WebSocket upgrade only after `delayMs`, as a browser does while it asks the person
+// "Allow remote debugging?"; counts the connections it was offered.
+class SlowUpgradeServer : public QTcpServer {
+public:
+    int delayMs = 0;
+    int connections = 0;
+    explicit SlowUpgradeServer(int delay) : delayMs(delay)
+    {
+        listen(QHostAddress::LocalHost, 0);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* s = nextPendingConnection()) {
+                ++connections;
+                connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                    const QByteArray request = s->readAll();
+                    const qsizetype at = request.indexOf("Sec-WebSocket-Key: ");
+                    if (at < 0)
+                        return;
+                    const QByteArray key = request.mid(at + 19, request.indexOf("\r\n", at) - at - 19);
+                    const QByteArray accept =
+                        QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11", QCryptographicHash::Sha1)
+                            .toBase64();
+                    QTimer::singleShot(delayMs, s, [s, accept] {
+                        s->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                 "Sec-WebSocket-Accept: " +
+                                 accept + "\r\n\r\n");
+                    });
+                });
+            }
+        });
+    }
+};
+
+const QString chrome = QStringLiteral("com.google.Chrome");
+
+} // namespace
+
+class TestBrowserDiscovery : public QObject {
+    Q_OBJECT
+
+private slots:
+    void profileFromCommandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("expected");
+        const QString fallback = QStringLiteral("/home/ada/.config/google-chrome");
+        QTest::newRow("none named: the default") << QStringList{"chrome", "--no-first-run"} << fallback;
+        QTest::newRow("joined with =") << QStringList{"chrome", "--user-data-dir=/srv/work"} << "/srv/work";
+        QTest::newRow("as the next argument") << QStringList{"chrome", "--user-data-dir", "/srv/work/"} << "/srv/work";
+        QTest::newRow("relative: to the program's folder")
+            << QStringList{"chrome", "--user-data-dir=profiles/a"} << "/home/ada/run/profiles/a";
+        QTest::newRow("the last one wins") << QStringList{"chrome", "--user-data-dir=/a", "--user-data-dir=/b"} << "/b";
+        QTest::newRow("an address after the options is not an option")
+            << QStringList{"chrome", "--", "--user-data-dir=/x"} << fallback;
+        QTest::newRow("a dangling option") << QStringList{"chrome", "--user-data-dir"} << fallback;
+    }
+
+    void profileFromCommandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, expected);
+        QCOMPARE(BrowserDiscovery::profileFromCommandLine(arguments, QStringLiteral("/home/ada/run"),
+                                                          QStringLiteral("/home/ada/.config/google-chrome")),
+                 expected);
+    }
+
+    // Which processes are browsers, and where their profiles are: programs, helpers and sandboxes.
+    void processTable()
+    {
+        QTemporaryDir home;
+        FakeProc proc;
+        proc.add(10, QStringLiteral("/opt/google/chrome/chrome"),
+                 {"/opt/google/chrome/chrome", "--user-data-dir=/w/p"});
+        proc.add(11, QStringLiteral("/opt/google/chrome/chrome"),
+                 {"chrome", "--type=renderer", "--user-data-dir=/w/p"});
+        proc.add(12, QStringLiteral("/usr/lib/chromium/chromium"), {"chromium"});
+        proc.add(13, QStringLiteral("/app/chromium/chromium"), {"chromium"}, QStringLiteral("/"),
+                 "0::/user.slice/app-flatpak-org.chromium.Chromium-4242.scope\n");
+        proc.add(14, QStringLiteral("/usr/bin/vim"), {"vim", "--user-data-dir=/w/p"});
+        proc.add(15, QStringLiteral("/usr/lib/firefox-esr/firefox-esr"), {"firefox-esr"});
+        BrowserDiscovery discovery(home.path(), proc.root());
+
+        QCOMPARE(discovery.processes(chrome), (QList<BrowserDiscovery::Process>{{10, QStringLiteral("/w/p")}}));
+        const QString chromium = QStringLiteral("org.chromium.Chromium");
+        QCOMPARE(discovery.processes(chromium),
+                 (QList<BrowserDiscovery::Process>{
+                     {12, home.filePath(QStringLiteral(".config/chromium"))},
+                     {13, home.filePath(QStringLiteral(".var/app/org.chromium.Chromium/config/chromium"))}}));
+        QVERIFY(discovery.isRunning(QStringLiteral("org.mozilla.firefox")));
+        QVERIFY(!discovery.isRunning(QStringLiteral("com.brave.Browser")));
+        // The running copy's own folder first, then the default ones.
+        QCOMPARE(discovery.profileFolders(chrome).mid(0, 2),
+                 (QStringList{QStringLiteral("/w/p"), home.filePath(QStringLiteral(".config/google-chrome"))}));
+
+        // A browser that quit is not running although nothing read the table again.
+        proc.remove(10);
+        QVERIFY(!discovery.isRunning(chrome));
+        QCOMPARE(discovery.profileFolders(chrome).first(), home.filePath(QStringLiteral(".config/google-chrome")));
+    }
+
+    // The table is read when something changed, never on a question.
+    void readsTheTableOnChangesOnly()
+    {
+        QTemporaryDir home;
+        FakeProc proc;
+        proc.setLastPid(100);
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral(".config/google-chrome"))));
+        BrowserDiscovery discovery(home.path(), proc.root());
+        const int start = discovery.scans();
+        for (int i = 0; i < 50; ++i)
+            discovery.isRunning(chrome);
+        discovery.profileFolders(chrome);
+        QCOMPARE(discovery.scans(), start);
+
+        // Chrome starts on its default folder: its lock appears there, and it is found.
+        QSignalSpy changed(&discovery, &BrowserDiscovery::changed);
+        proc.add(20, QStringLiteral("/opt/google/chrome/chrome"), {"chrome"});
+        QVERIFY(
+            write(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")), "1\n/devtools/browser/x"));
+        QTRY_VERIFY_WITH_TIMEOUT(discovery.isRunning(chrome), 30000);
+        QVERIFY(discovery.scans() > start);
+
+        // A window of a browser process not yet known brings one reading, once.
+        proc.add(21, QStringLiteral("/usr/bin/brave-browser"), {"brave-browser", "--user-data-dir=/elsewhere"});
+        const int before = discovery.scans();
+        discovery.noticeProcess(21);
+        discovery.noticeProcess(21);
+        QCOMPARE(discovery.scans(), before + 1);
+        QVERIFY(discovery.isRunning(QStringLiteral("com.brave.Browser")));
+        discovery.noticeProcess(21);
+        QCOMPARE(discovery.scans(), before + 1);
+    }
+
+    // A browser that asks the person before it accepts a connection: one attempt at a time, the
+    // row told to click Allow while it waits, and the connection kept once allowed.
+    void consentRoute()
+    {
+        QTemporaryDir home;
+        SlowUpgradeServer browser(DevToolsConnections::consentAfterMs + 2500);
+        QVERIFY(browser.isListening());
+        QVERIFY(write(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")),
+                      QByteArray::number(browser.serverPort()) + "\n/devtools/browser/0b0e9c1a\n"));
+        DevToolsConnections connections(home.path());
+        QSignalSpy states(&connections, &DevToolsConnections::stateChanged);
+
+        QCOMPARE(connections.client(chrome), nullptr);
+        QCOMPARE(connections.state(chrome), DevToolsConnections::State::opening);
+        // Asked again and again while the person reads the question: no second connection.
+        QTRY_COMPARE_WITH_TIMEOUT(connections.state(chrome), DevToolsConnections::State::awaitingConsent, 30000);
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(connections.client(chrome), nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(connections.state(chrome), DevToolsConnections::State::open, 30000);
+        DevToolsClient* open = connections.client(chrome);
+        QVERIFY(open && open->isOpen());
+        QCOMPARE(connections.attempts(chrome), 1);
+        QCOMPARE(browser.connections, 1);
+        // Kept and reused: the person is asked once per browser run.
+        QCOMPARE(connections.client(chrome), open);
+        QCOMPARE(browser.connections, 1);
+    }
+
+    // A port file left by a browser that has gone: refused once, not tried again on every check.
+    void refusedEndpointIsNotFlooded()
+    {
+        QTemporaryDir home;
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = closed.serverPort();
+        closed.close();
+        QVERIFY(write(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")),
+                      QByteArray::number(port) + "\n/devtools/browser/gone\n"));
+        DevToolsConnections connections(home.path());
+        connections.client(chrome);
+        QTRY_COMPARE_WITH_TIMEOUT(connections.state(chrome), DevToolsConnections::State::refused, 30000);
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(connections.client(chrome), nullptr);
+        QCOMPARE(connections.attempts(chrome), 1);
+        // An explicit attempt is one more.
+        connections.retry(chrome);
+        connections.client(chrome);
+        QCOMPARE(connections.attempts(chrome), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBrowserDiscovery)
+#include "tst_browser_discovery.moc"
