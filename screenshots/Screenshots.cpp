@@ -1,14 +1,18 @@
 #include "Screenshots.h"
 
+#include "ui/Motion.h"
+
 #include "VisibleTexts.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QTextStream>
 #include <QWidget>
+#include <QWindow>
 
 namespace Screenshots {
 
@@ -46,6 +50,8 @@ QString folder()
     const QStringList arguments = QCoreApplication::arguments();
     const QString path = arguments.size() > 1 ? arguments.at(1) : QDir::currentPath() + QStringLiteral("/screenshots");
     QDir().mkpath(path);
+    // Pictures show where every change ends, not a frame of its way there.
+    Motion::setReduced(true);
     return path;
 }
 
@@ -56,11 +62,21 @@ bool save(QWidget* widget, const QString& name, const QSize& size)
     if (windowMode() && !checking()) {
         // Through a real window on a screen of the platform's pixel ratio: what the window system
         // gets is what is saved, so a fault of drawing at that ratio shows.
+        if (widget->testAttribute(Qt::WA_DontShowOnScreen)) {
+            widget->hide();
+            widget->setAttribute(Qt::WA_DontShowOnScreen, false);
+        }
         widget->show();
         widget->resize(size.isValid() ? size : widget->sizeHint().expandedTo(widget->minimumSizeHint()));
-        for (int i = 0; i < 4; ++i)
-            QCoreApplication::processEvents();
+        // The X server maps the window a moment later; until then a grab is black.
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 10000 && !(widget->windowHandle() && widget->windowHandle()->isExposed()))
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        for (int i = 0; i < 10; ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         widget->repaint();
+        QCoreApplication::processEvents();
         const QPixmap shot = widget->screen()->grabWindow(widget->winId());
         widget->hide();
         return written(shot, path);

@@ -137,13 +137,21 @@ int main(int argc, char* argv[])
 
     // One running copy per data folder, decided before any data is read or port bound.
     const QString dataFolder = FileStore::defaultRootURL();
-    SingleInstance single(dataFolder, SingleInstance::defaultFolder());
+    QString folderError;
+    const std::optional<QString> instanceFolder = SingleInstance::privateFolder(&folderError);
+    if (!instanceFolder) {
+        QTextStream(stderr) << folderError << Qt::endl;
+        return 1;
+    }
+    SingleInstance single(dataFolder, *instanceFolder);
     const SingleInstance::Claim claim = single.claim(links, QCoreApplication::applicationFilePath());
     if (claim.role == SingleInstance::Role::unreachable) {
         QTextStream(stderr) << claim.error << Qt::endl;
         return 1;
     }
     if (claim.role == SingleInstance::Role::forwarded) {
+        if (!claim.error.isEmpty())
+            QTextStream(stderr) << claim.error << Qt::endl;
         const QString mine = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
         const QString theirs = QFileInfo(claim.otherExecutable).canonicalFilePath();
         if (!theirs.isEmpty() && mine != theirs) {
@@ -166,7 +174,7 @@ int main(int argc, char* argv[])
                                      &handlerError))
         QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     Theme::apply(app);
-    ReducedMotion::watch(&app, [](bool reduced) { Motion::setReduced(reduced); });
+    ReducedMotion::watch(QDBusConnection::sessionBus(), &app, [](bool reduced) { Motion::setReduced(reduced); });
 
     const Clock& clock = SystemClock::instance();
     const auto calendar = [] { return Calendar::current(); };

@@ -30,20 +30,10 @@ public:
         if (!item.text().trimmed().isEmpty())
             texts.append(item.text());
     }
+    // Every other shape reaches one of these three.
     void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
-    void drawImage(const QRectF&, const QImage&, const QRectF&, Qt::ImageConversionFlags) override {}
-    void drawTiledPixmap(const QRectF&, const QPixmap&, const QPointF&) override {}
     void drawPath(const QPainterPath&) override {}
     void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
-    void drawPolygon(const QPoint*, int, PolygonDrawMode) override {}
-    void drawRects(const QRectF*, int) override {}
-    void drawRects(const QRect*, int) override {}
-    void drawLines(const QLineF*, int) override {}
-    void drawLines(const QLine*, int) override {}
-    void drawEllipse(const QRectF&) override {}
-    void drawEllipse(const QRect&) override {}
-    void drawPoints(const QPointF*, int) override {}
-    void drawPoints(const QPoint*, int) override {}
 };
 
 // Its device type is none of the raster ones, so drawings that cache a bitmap draw themselves.

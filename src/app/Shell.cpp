@@ -5,8 +5,8 @@
 #include "app/ShellCommands.h"
 #include "app/TrayIcon.h"
 #include "blocking/BrowserAutomationService.h"
-#include "linux/ApplicationsMover.h"
 #include "linux/TrayHostWatcher.h"
+#include "linux/UserInstaller.h"
 #include "platform/Defaults.h"
 #include "platform/NotificationCenter.h"
 #include "router/AppRouter.h"
@@ -142,7 +142,7 @@ void Shell::openMainWindowAfterLaunch()
     activate();
     if (m_options.offerMove && m_context.defaults &&
         m_context.defaults->boolean(MainWindow::onboardingCompletedKey).value_or(false) &&
-        ApplicationsMover::shouldOfferMove()) {
+        UserInstaller::shouldOfferMove()) {
         QTimer::singleShot(0, this, [this] {
             const int answer = ChoiceDialog::ask(
                 QStringLiteral("Install Quillharbour?"),
@@ -152,7 +152,7 @@ void Shell::openMainWindowAfterLaunch()
             if (answer != 0)
                 return;
             QString error;
-            if (!ApplicationsMover::moveAndRelaunch([this] { m_gate->request(); }, &error))
+            if (!UserInstaller::moveAndRelaunch([this] { m_gate->request(); }, &error))
                 ChoiceDialog::ask(
                     QStringLiteral("Install Quillharbour"),
                     QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download into "

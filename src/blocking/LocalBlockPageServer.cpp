@@ -357,29 +357,34 @@ int LocalBlockPageServer::idleConnections() const
         std::count_if(m_connections.cbegin(), m_connections.cend(), [](const Connection& c) { return c.isIdle(); }));
 }
 
-bool LocalBlockPageServer::evictIdlestConnection()
+bool LocalBlockPageServer::evictForNewcomer()
 {
+    // The connection idle longest goes first; with none idle, the request that started first: a
+    // local process that trickles bytes into every place must not keep the browser out.
     std::optional<quint64> idlest;
-    quint64 idlestActivity = 0;
+    std::optional<quint64> oldestRequest;
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
         const Connection& c = it.value();
-        if (c.isIdle() && (!idlest || c.lastActivity < idlestActivity)) {
-            idlest = it.key();
-            idlestActivity = c.lastActivity;
+        if (c.isIdle()) {
+            if (!idlest || c.lastActivity < m_connections.value(*idlest).lastActivity)
+                idlest = it.key();
+        } else if (!c.answered && (!oldestRequest || c.firstByte < m_connections.value(*oldestRequest).firstByte)) {
+            oldestRequest = it.key();
         }
     }
-    if (!idlest)
+    const std::optional<quint64> victim = idlest ? idlest : oldestRequest;
+    if (!victim)
         return false;
-    drop(*idlest);
+    drop(*victim);
     return true;
 }
 
 void LocalBlockPageServer::accept(qintptr descriptor)
 {
     const int fd = static_cast<int>(descriptor);
-    // Full: the connection idle longest makes room, so sockets held open by some local process
-    // cannot keep the browser's own requests out.
-    if (m_connections.size() >= maximumConnections && !evictIdlestConnection()) {
+    // Full: a connection makes room, so sockets held open by some local process cannot keep the
+    // browser's own requests out.
+    if (m_connections.size() >= maximumConnections && !evictForNewcomer()) {
         ::close(fd);
         return;
     }
@@ -431,6 +436,12 @@ void LocalBlockPageServer::receive(quint64 id)
         // would reset the connection, and the peer could lose the answer.
         if (c.answered)
             continue;
+        // The whole head must arrive within the time-out from its first byte; later bytes do not
+        // extend it. (A browser may open a connection well before it sends its request.)
+        if (!c.firstByte) {
+            c.firstByte = c.lastActivity;
+            c.idle->start(m_idleTimeoutMs);
+        }
         c.buffer.append(chunk, n);
         if (c.buffer.size() > maximumRequestBytes || headEnd(c.buffer) >= 0) {
             respond(id);

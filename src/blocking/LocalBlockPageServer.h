@@ -31,10 +31,13 @@ public:
     static constexpr quint16 defaultPort = 47831;
     // The most a request's head (request line, headers and the empty line) may take.
     static constexpr qsizetype maximumRequestBytes = 16384;
+    // A connection that sends nothing is let go after this long, and so is one whose request head
+    // has not ended this long after its first byte (however steadily the bytes trickle in).
     static constexpr int idleTimeoutMs = 10000;
-    // Tests shorten the idle time-out rather than wait for it.
+    // Tests shorten the time-outs rather than wait for them.
     void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
-    // When all are taken, a newcomer pushes out the connection idle longest.
+    // When all are taken, a newcomer pushes out the connection idle longest, or else the oldest
+    // unfinished request.
     static constexpr int maximumConnections = 64;
 
     // Listens on 127.0.0.1; with allowFallback, a port that cannot be had is retried once on a
@@ -75,7 +78,7 @@ private:
     void drop(quint64 id);
     void setPort(std::optional<quint16> port);
     void setLastError(std::optional<QString> error);
-    bool evictIdlestConnection();
+    bool evictForNewcomer();
     struct PageTodos {
         std::vector<TaskItem> tasks;
         qint64 todayCount = 0;
@@ -96,6 +99,7 @@ private:
         QByteArray unsent;
         bool answered = false;
         quint64 lastActivity = 0; // order of the latest accept, read or write: lower is idler
+        quint64 firstByte = 0;    // order of the request's first byte; 0 before it
         QSocketNotifier* reader = nullptr;
         QSocketNotifier* writer = nullptr;
         QTimer* idle = nullptr;

@@ -57,9 +57,8 @@ public:
 
 namespace ReducedMotion {
 
-void watch(QObject* owner, std::function<void(bool)> apply)
+void watch(QDBusConnection bus, QObject* owner, std::function<void(bool)> apply)
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return;
     auto* listener = new Listener(owner, std::move(apply));

@@ -5,11 +5,12 @@
 // the portal). Read without blocking; `apply` runs with the answer and again on every change.
 // With no portal or no such setting nothing is ever applied.
 
+#include <QDBusConnection>
 #include <QObject>
 #include <functional>
 
 namespace ReducedMotion {
 
-void watch(QObject* owner, std::function<void(bool reduced)> apply);
+void watch(QDBusConnection bus, QObject* owner, std::function<void(bool reduced)> apply);
 
 } // namespace ReducedMotion

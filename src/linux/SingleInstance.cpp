@@ -11,6 +11,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 SingleInstance::SingleInstance(const QString& key, const QString& folder, QObject* parent) : QObject(parent)
@@ -30,19 +33,58 @@ SingleInstance::~SingleInstance()
     m_server.close();
 }
 
-QString SingleInstance::defaultFolder()
+bool SingleInstance::isPrivateFolder(const QString& path)
 {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!runtime.isEmpty() && QFileInfo(runtime).isDir())
-        return runtime;
-    return QDir::tempPath();
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
 }
 
-QByteArray SingleInstance::request(const QStringList& links, const QString& executable)
+std::optional<QString> SingleInstance::privateFolder(QString* error)
 {
-    QJsonObject object{{QStringLiteral("exe"), executable},
-                       {QStringLiteral("open"), QJsonArray::fromStringList(links)}};
-    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateFolder(runtime))
+        return runtime;
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    const QString folder = QDir(cache).filePath(QStringLiteral("quillharbour-run"));
+    QDir().mkpath(cache);
+    // Made private from the start; an existing one must already be.
+    if (::mkdir(QFile::encodeName(folder).constData(), 0700) != 0 && errno != EEXIST) {
+        if (error)
+            *error = QStringLiteral("Quillharbour cannot make its private folder %1: %2")
+                         .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return std::nullopt;
+    }
+    if (!isPrivateFolder(folder)) {
+        if (error)
+            *error = QStringLiteral("Quillharbour will not start: %1 must be a folder that only you can use "
+                                    "(yours, mode 0700, not a link). Remove it or make it so.")
+                         .arg(folder);
+        return std::nullopt;
+    }
+    return folder;
+}
+
+QByteArray SingleInstance::request(const QStringList& links, const QString& executable, int* dropped)
+{
+    const auto encode = [&executable](const QStringList& open) {
+        const QJsonObject object{{QStringLiteral("exe"), executable},
+                                 {QStringLiteral("open"), QJsonArray::fromStringList(open)}};
+        return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+    };
+    // The running copy refuses a message over the limit whole, so a link that does not fit
+    // stays behind instead of taking the others with it.
+    QStringList fitting;
+    for (const QString& link : links) {
+        if (fitting.size() == maxLinks)
+            break;
+        fitting.append(link);
+        if (encode(fitting).size() - 1 > maxMessageBytes)
+            fitting.removeLast();
+    }
+    if (dropped)
+        *dropped = int(links.size() - fitting.size());
+    return encode(fitting);
 }
 
 std::optional<QStringList> SingleInstance::parseRequest(const QByteArray& line)
@@ -84,8 +126,9 @@ SingleInstance::Claim SingleInstance::claim(const QStringList& links, const QStr
         }
         QLocalSocket socket;
         socket.connectToServer(m_socketPath);
+        int dropped = 0;
         if (socket.waitForConnected(500)) {
-            socket.write(request(links, executable));
+            socket.write(request(links, executable, &dropped));
             socket.flush();
             QByteArray answer;
             while (!answer.contains('\n') && answer.size() <= maxMessageBytes && elapsed.elapsed() < timeoutMs &&
@@ -95,8 +138,16 @@ SingleInstance::Claim SingleInstance::claim(const QStringList& links, const QStr
             }
             answer += socket.readAll();
             const QJsonObject reply = QJsonDocument::fromJson(answer.left(answer.indexOf('\n'))).object();
-            if (reply.contains(QStringLiteral("exe")))
-                return {Role::forwarded, reply.value(QStringLiteral("exe")).toString(), {}};
+            if (reply.contains(QStringLiteral("exe"))) {
+                Claim claim{Role::forwarded, reply.value(QStringLiteral("exe")).toString(), {}, dropped};
+                if (dropped > 0)
+                    claim.error =
+                        QStringLiteral(
+                            "%1 of %2 links could not be passed on to the running copy (too many or too long).")
+                            .arg(dropped)
+                            .arg(links.size());
+                return claim;
+            }
         }
         // The owner may be between taking the lock and listening; give it a moment.
         if (elapsed.elapsed() >= timeoutMs)

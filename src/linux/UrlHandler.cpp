@@ -1,6 +1,6 @@
 #include "linux/UrlHandler.h"
 
-#include "linux/ApplicationsMover.h"
+#include "linux/UserInstaller.h"
 
 #include <QDir>
 #include <QFile>
@@ -152,22 +152,21 @@ bool registerAtStart(const QString& executable, const Places& places, QString* e
     if (!error)
         error = &ignored;
     const QString entryPath =
-        QDir(places.dataHome).filePath(QStringLiteral("applications/") + ApplicationsMover::entryName);
+        QDir(places.dataHome).filePath(QStringLiteral("applications/") + UserInstaller::entryName);
     QFile entry(entryPath);
     const QString current = entry.open(QIODevice::ReadOnly) ? entryExecutable(entry.readAll()) : QString();
     const bool usable = !current.isEmpty() && QFileInfo(current).isExecutable();
     const bool keep =
-        usable && (isSameProgram(current, executable) || (!ApplicationsMover::shouldOfferMove(current, places.home) &&
-                                                          ApplicationsMover::shouldOfferMove(executable, places.home)));
+        usable && (isSameProgram(current, executable) || (!UserInstaller::shouldOfferMove(current, places.home) &&
+                                                          UserInstaller::shouldOfferMove(executable, places.home)));
     if (!keep) {
         const QString icon =
             QDir(places.dataHome).filePath(QStringLiteral("icons/hicolor/256x256/apps/quillharbour.png"));
-        if (!writeAtomically(entryPath,
-                             ApplicationsMover::desktopEntry(executable, QFileInfo::exists(icon) ? icon : QString()),
-                             error))
+        if (!writeAtomically(
+                entryPath, UserInstaller::desktopEntry(executable, QFileInfo::exists(icon) ? icon : QString()), error))
             return false;
     }
-    return setDefault(places.configHome, ApplicationsMover::entryName, error);
+    return setDefault(places.configHome, UserInstaller::entryName, error);
 }
 
 } // namespace UrlHandler

@@ -3,8 +3,8 @@
 #include "router/BrowserStateText.h"
 
 #include "blocking/BrowserAutomationService.h"
-#include "linux/ApplicationsMover.h"
 #include "linux/LaunchAtLoginService.h"
+#include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingIllustrations.h"

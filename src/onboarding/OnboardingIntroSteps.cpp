@@ -1,8 +1,8 @@
 #include "onboarding/OnboardingView.h"
 
 #include "blocking/BrowserAutomationService.h"
-#include "linux/ApplicationsMover.h"
 #include "linux/LaunchAtLoginService.h"
+#include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingIllustrations.h"
@@ -135,7 +135,7 @@ QWidget* OnboardingView::buildInstall()
             status->setFont(Theme::font(13, QFont::DemiBold));
             setTextColor(status, FocusColor::alert());
         } else {
-            status->setText(QStringLiteral("Quillharbour closes and opens again from ~/.local/bin."));
+            status->setText(QStringLiteral("Quillharbour closes and opens again from your home folder."));
             status->setFont(Theme::font(13));
             setTextColor(status, FocusColor::textSecondary());
         }

@@ -1,8 +1,8 @@
 #include "onboarding/OnboardingView.h"
 
 #include "blocking/BrowserAutomationService.h"
-#include "linux/ApplicationsMover.h"
 #include "linux/LaunchAtLoginService.h"
+#include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingIllustrations.h"
@@ -15,6 +15,7 @@
 #include "ui/FlowLayout.h"
 #include "ui/FocusButton.h"
 #include "ui/Layouts.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
@@ -97,7 +98,7 @@ void fadeOut(QWidget* page)
 
 OnboardingView::OnboardingView(AppContext& context, int startStep, std::function<void()> onFinish, QWidget* parent)
     : OnboardingView(
-          context, startStep, std::move(onFinish), [] { return ApplicationsMover::shouldOfferMove(); }, parent)
+          context, startStep, std::move(onFinish), [] { return UserInstaller::shouldOfferMove(); }, parent)
 {
 }
 
@@ -112,7 +113,7 @@ OnboardingView::OnboardingView(AppContext& context, int startStep, std::function
     WindowFit::fixSize(this, QSize(880, 600));
     Theme::fillBackground(this, FocusColor::paper());
     m_move = [this](QString* error) {
-        return ApplicationsMover::moveAndRelaunch(
+        return UserInstaller::moveAndRelaunch(
             [this] {
                 if (m_context.requestQuit)
                     m_context.requestQuit();
@@ -157,12 +158,15 @@ void OnboardingView::go(Step target)
 {
     m_flow.go(target);
     showStep();
+    Motion::fadeIn(m_page, 0.25);
 }
 
 void OnboardingView::back()
 {
-    if (m_flow.back())
+    if (m_flow.back()) {
         showStep();
+        Motion::fadeIn(m_page, 0.25);
+    }
 }
 
 void OnboardingView::reject()

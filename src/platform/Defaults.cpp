@@ -285,8 +285,26 @@ bool Defaults::commit(const QString& key, const QJsonObject& before)
     return true;
 }
 
+void Defaults::endBatch()
+{
+    if (--m_batchDepth > 0 || !m_unsaved || save())
+        return;
+    const QJsonObject written = m_values;
+    m_values = m_beforeBatch;
+    QStringList keys = written.keys() + m_values.keys();
+    keys.removeDuplicates();
+    for (const QString& key : keys)
+        if (written.value(key) != m_values.value(key))
+            emit valueChanged(key);
+}
+
 bool Defaults::save()
 {
+    if (m_batchDepth > 0) {
+        m_unsaved = true;
+        return true;
+    }
+    m_unsaved = false;
     QString error;
     if (m_needsBackup) {
         // Never write over preferences a person may still want back.

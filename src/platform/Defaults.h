@@ -41,6 +41,24 @@ public:
     bool setUuidSet(const QString& key, const QSet<QUuid>& ids);
     bool remove(const QString& key);
 
+    // While one lives, changes are kept in memory (and announced) and written once when the
+    // outermost one ends: a burst of changes costs one rewrite of the file. When that write
+    // fails, the batch's changes are undone (and announced) with lastError set.
+    class Batch {
+    public:
+        explicit Batch(Defaults& defaults) : m_defaults(defaults)
+        {
+            if (m_defaults.m_batchDepth++ == 0)
+                m_defaults.m_beforeBatch = m_defaults.m_values;
+        }
+        ~Batch() { m_defaults.endBatch(); }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        Defaults& m_defaults;
+    };
+
     const QString& path() const { return m_path; }
     const QString& lastError() const { return m_lastError; }
 
@@ -49,10 +67,14 @@ signals:
 
 private:
     bool save();
+    void endBatch();
     bool commit(const QString& key, const QJsonObject& before);
 
     QString m_path;
     QJsonObject m_values;
     QString m_lastError;
     bool m_needsBackup = false;
+    int m_batchDepth = 0;
+    bool m_unsaved = false;
+    QJsonObject m_beforeBatch;
 };

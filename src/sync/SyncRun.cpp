@@ -263,8 +263,11 @@ QCoro::Task<> SyncService::performSync()
             throw localFailure(writeError);
         if (merging->notes.changed && !store.replaceNotesFromSync(merging->notes.items, &writeError))
             throw localFailure(writeError);
-        writeIdSet(knownTasksKey, merging->fetchedTaskIds);
-        writeIdSet(knownNotesKey, merging->fetchedNoteIds);
+        {
+            const Defaults::Batch oneWrite(m_defaults);
+            writeIdSet(knownTasksKey, merging->fetchedTaskIds);
+            writeIdSet(knownNotesKey, merging->fetchedNoteIds);
+        }
 
         // 11.–13. The items that differ from their records, encoded on a worker.
         auto uploading = std::make_shared<UploadWork>();
@@ -293,7 +296,8 @@ QCoro::Task<> SyncService::performSync()
         co_await saveManifest(idsOf(storeTodos), idsOf(storeNotes), firstPush.tasks + secondPush.tasks + missingTaskIds,
                               firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
 
-        // 17. Bookkeeping.
+        // 17. Bookkeeping, in one write of the preferences.
+        const Defaults::Batch oneWrite(m_defaults);
         clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
         writeIdSet(knownTasksKey, idsOf(storeTodos));
         writeIdSet(knownNotesKey, idsOf(storeNotes));

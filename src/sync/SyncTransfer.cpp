@@ -62,6 +62,7 @@ QCoro::Task<> SyncService::checkAccountKey()
     const QString userName = co_await answer(m_env.recordStore->userRecordName());
     const QString key = m_env.environment + QLatin1Char('|') + userName;
     const std::optional<QString> stored = m_defaults.string(accountKeyKey);
+    const Defaults::Batch oneWrite(m_defaults);
     if (stored && *stored != key) {
         logInfo("Sync database or account changed \u2014 resetting sync history");
         // What this device knew of the old store says nothing about the new one. Deletions not yet
@@ -192,31 +193,39 @@ QCoro::Task<std::vector<CloudRecord>> SyncService::fetchRecords(std::vector<QUui
 
 QCoro::Task<> SyncService::saveRecords(std::vector<CloudRecord> records)
 {
-    for (size_t start = 0; start < records.size(); start += saveChunk) {
-        const std::vector<CloudRecord> chunk(records.begin() + start,
-                                             records.begin() + std::min(records.size(), start + saveChunk));
-        const ModifyResults results = co_await answer(m_env.recordStore->modify(chunk, QStringList()));
-        if (results.saves.size() != chunk.size())
-            throw malformedAnswer();
-        // Saved records count as present in the store at once, so that a run that fails later still
-        // treats them as known: if another device deletes one, this device drops it too.
-        QSet<QUuid> savedTasks;
-        QSet<QUuid> savedNotes;
-        std::optional<RecordError> firstError;
-        for (size_t i = 0; i < chunk.size(); ++i) {
-            if (const std::optional<RecordError>& error = results.saves[i].error) {
-                if (!firstError)
-                    firstError = error;
-                continue;
+    // Saved records count as present in the store, also when the run fails later: if another
+    // device deletes one, this device drops it too. They are noted once, after the last chunk or
+    // the failing one, not once a chunk.
+    QSet<QUuid> savedTasks;
+    QSet<QUuid> savedNotes;
+    std::optional<RecordError> failure;
+    try {
+        for (size_t start = 0; start < records.size() && !failure; start += saveChunk) {
+            const std::vector<CloudRecord> chunk(records.begin() + start,
+                                                 records.begin() + std::min(records.size(), start + saveChunk));
+            const ModifyResults results = co_await answer(m_env.recordStore->modify(chunk, QStringList()));
+            if (results.saves.size() != chunk.size())
+                throw malformedAnswer();
+            for (size_t i = 0; i < chunk.size(); ++i) {
+                if (const std::optional<RecordError>& error = results.saves[i].error) {
+                    if (!failure)
+                        failure = error;
+                    continue;
+                }
+                const QUuid id = parseUuid(chunk[i].recordName()).value_or(QUuid());
+                (chunk[i].recordType() == RecordMapper::taskRecordType ? savedTasks : savedNotes).insert(id);
             }
-            const QUuid id = parseUuid(chunk[i].recordName()).value_or(QUuid());
-            (chunk[i].recordType() == RecordMapper::taskRecordType ? savedTasks : savedNotes).insert(id);
         }
+    } catch (const RecordError& error) {
+        failure = error;
+    }
+    {
+        const Defaults::Batch oneWrite(m_defaults);
         if (!savedTasks.isEmpty())
             addToIdSet(knownTasksKey, savedTasks);
         if (!savedNotes.isEmpty())
             addToIdSet(knownNotesKey, savedNotes);
-        if (firstError)
-            throw *firstError;
     }
+    if (failure)
+        throw *failure;
 }

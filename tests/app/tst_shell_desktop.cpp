@@ -89,7 +89,7 @@ private slots:
         later.start(QStringLiteral(QUILLHARBOUR_BINARY), {QStringLiteral("quillharbour://settings")});
         QVERIFY(later.waitForFinished(10000));
         QCOMPARE(later.exitCode(), 0);
-        const QStringList settings{QStringLiteral("--name"), QStringLiteral("^Settings$")};
+        const QStringList settings{QStringLiteral("--name"), QStringLiteral("^Settings .*Quillharbour$")};
         QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows(settings).isEmpty(), 10000);
 
         app.terminate();

@@ -1,7 +1,7 @@
-#include "linux/ApplicationsMover.h"
 #include "linux/DesktopEntry.h"
 #include "linux/LaunchAtLoginService.h"
 #include "linux/SingleInstance.h"
+#include "linux/UserInstaller.h"
 
 #include <QDir>
 #include <QFile>
@@ -68,7 +68,7 @@ private slots:
     {
         QFETCH(QString, icon);
         const QStringList lines =
-            QString::fromUtf8(ApplicationsMover::desktopEntry(QStringLiteral("/q"), icon)).split(u'\n');
+            QString::fromUtf8(UserInstaller::desktopEntry(QStringLiteral("/q"), icon)).split(u'\n');
         QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^(Exec|Icon)="))).size(), 2);
         QString read; // as a desktop entry reader reads a string value
         const QString value = lines.filter(QRegularExpression(QStringLiteral("^Icon="))).first().mid(5);
@@ -147,8 +147,8 @@ private slots:
             QVERIFY(writeAll(home.filePath(linkTo), "program"));
             QVERIFY(QFile::link(home.filePath(linkTo), path));
         }
-        QCOMPARE(ApplicationsMover::shouldOfferMove(path, home.path()), offer);
-        QVERIFY(!ApplicationsMover::shouldOfferMove(QStringLiteral("/usr/bin/quillharbour"), home.path()));
+        QCOMPARE(UserInstaller::shouldOfferMove(path, home.path()), offer);
+        QVERIFY(!UserInstaller::shouldOfferMove(QStringLiteral("/usr/bin/quillharbour"), home.path()));
     }
 
     // The old copy makes way only for a whole new one, and comes back when a later step fails.
@@ -162,7 +162,7 @@ private slots:
     {
         QFETCH(bool, entryFolderBlocked);
         QTemporaryDir root;
-        ApplicationsMover::Places places;
+        UserInstaller::Places places;
         places.home = root.path();
         places.binFolder = root.filePath(QStringLiteral(".local/bin"));
         places.dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -176,7 +176,7 @@ private slots:
             QVERIFY(writeAll(places.dataHome + QStringLiteral("/applications"), "not a folder"));
 
         QString error;
-        const auto result = ApplicationsMover::copyToApplications(source, places, &error);
+        const auto result = UserInstaller::installCopy(source, places, &error);
         const QStringList trashed = QDir(places.dataHome + QStringLiteral("/Trash/files")).entryList(QDir::Files);
         if (entryFolderBlocked) {
             QVERIFY(!result);

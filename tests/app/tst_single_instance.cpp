@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // A later start of the real program with the same data folder hands its links to the running
 // copy and ends without touching anything of that copy's.
@@ -21,6 +23,13 @@ class TestSingleInstance : public QObject {
         env.remove(QStringLiteral("DISPLAY"));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent"));
         return env;
+    }
+
+    // A runtime folder as the session makes it: the user's own, closed to others.
+    static bool makePrivate(const QString& path)
+    {
+        return QDir().mkpath(path) &&
+               QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
 
     static QStringList listing(const QString& folder)
@@ -38,21 +47,29 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("forwarded");
         QTest::addColumn<AppRouter::Destination>("destination");
+        QTest::addColumn<bool>("leftBehind");
         QTest::newRow("link") << QStringList{"quillharbour://settings"} << QStringList{"quillharbour://settings"}
-                              << AppRouter::Destination::settings;
-        QTest::newRow("plain start means reopen") << QStringList() << QStringList() << AppRouter::Destination::todos;
-        QTest::newRow("other arguments are not passed on")
-            << QStringList{"--login-item", "https://example.com"} << QStringList() << AppRouter::Destination::todos;
+                              << AppRouter::Destination::settings << false;
+        QTest::newRow("plain start means reopen")
+            << QStringList() << QStringList() << AppRouter::Destination::todos << false;
+        QTest::newRow("other arguments are not passed on") << QStringList{"--login-item", "https://example.com"}
+                                                           << QStringList() << AppRouter::Destination::todos << false;
+        // Together over the message limit: what fits goes, the rest is named on the error output.
+        const QString longLink = QStringLiteral("quillharbour://settings?pad=") + QString(7000, u'x');
+        QTest::newRow("links over the limit")
+            << QStringList{longLink, longLink, longLink} << QStringList{longLink, longLink}
+            << AppRouter::Destination::settings << true;
     }
     void laterStartForwards()
     {
         QFETCH(QStringList, arguments);
         QFETCH(QStringList, forwarded);
         QFETCH(AppRouter::Destination, destination);
+        QFETCH(bool, leftBehind);
         QTemporaryDir folder;
         const QString data = folder.filePath(QStringLiteral("data"));
         const QString runtime = folder.filePath(QStringLiteral("run"));
-        QVERIFY(QDir().mkpath(data) && QDir().mkpath(runtime));
+        QVERIFY(QDir().mkpath(data) && makePrivate(runtime));
         QFile state(QDir(data).filePath(QStringLiteral("state.json")));
         QVERIFY(state.open(QIODevice::WriteOnly) && state.write("{\"dayId\":20261207}") > 0);
         state.close();
@@ -77,9 +94,117 @@ private slots:
         QCOMPARE(later.exitStatus(), QProcess::NormalExit);
         QCOMPARE(later.exitCode(), 0);
         QCOMPARE(received.first().first().toStringList(), forwarded);
+        // Links left behind are named on the error output.
+        QCOMPARE(!later.readAllStandardError().isEmpty(), leftBehind);
         QCOMPARE(router.destination(), destination);
         QVERIFY(!later.readAllStandardOutput().contains("block page"));
         QCOMPARE(listing(data), before);
+    }
+
+    // Without a runtime folder of the user's own, lock and socket go to a folder made private in
+    // the user's cache folder; one that is not private is refused, never used.
+    void privateFolder_data()
+    {
+        QTest::addColumn<QString>("runtimeMode"); // "", "0700" or "0755"
+        QTest::addColumn<QString>("existing");    // what already stands where the fallback goes
+        QTest::addColumn<QString>("expected");    // "runtime", "fallback" or "" (refused)
+        QTest::newRow("runtime folder private") << "0700"
+                                                << ""
+                                                << "runtime";
+        QTest::newRow("runtime folder open to others") << "0755"
+                                                       << ""
+                                                       << "fallback";
+        QTest::newRow("no runtime folder") << ""
+                                           << ""
+                                           << "fallback";
+        QTest::newRow("fallback already private") << ""
+                                                  << "0700"
+                                                  << "fallback";
+        QTest::newRow("fallback open to others") << ""
+                                                 << "0755"
+                                                 << "";
+        QTest::newRow("fallback a link to a private folder") << ""
+                                                             << "link"
+                                                             << "";
+        QTest::newRow("fallback owned by another user") << ""
+                                                        << "other"
+                                                        << "";
+    }
+    void privateFolder()
+    {
+        QFETCH(QString, runtimeMode);
+        QFETCH(QString, existing);
+        QFETCH(QString, expected);
+        if (existing == QLatin1String("other") && ::geteuid() != 0)
+            QSKIP("only root can give a folder to another user");
+        QTemporaryDir folder;
+        const QString runtime = folder.filePath(QStringLiteral("run"));
+        const QString cache = folder.filePath(QStringLiteral("cache"));
+        const QString fallback = cache + QStringLiteral("/quillharbour-run");
+        const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+        const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_RUNTIME_DIR", savedRuntime);
+            qputenv("XDG_CACHE_HOME", savedCache);
+        });
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+        if (runtimeMode.isEmpty()) {
+            qunsetenv("XDG_RUNTIME_DIR");
+        } else {
+            QVERIFY(QDir().mkpath(runtime));
+            QVERIFY(::chmod(QFile::encodeName(runtime).constData(), runtimeMode.toUInt(nullptr, 8)) == 0);
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        }
+        QVERIFY(QDir().mkpath(cache));
+        if (existing == QLatin1String("link")) {
+            QVERIFY(makePrivate(folder.filePath(QStringLiteral("elsewhere"))));
+            QVERIFY(QFile::link(folder.filePath(QStringLiteral("elsewhere")), fallback));
+        } else if (!existing.isEmpty()) {
+            QVERIFY(QDir().mkpath(fallback));
+            QVERIFY(::chmod(QFile::encodeName(fallback).constData(),
+                            existing == QLatin1String("other") ? 0700 : existing.toUInt(nullptr, 8)) == 0);
+            if (existing == QLatin1String("other"))
+                QVERIFY(::chown(QFile::encodeName(fallback).constData(), 65534, 65534) == 0);
+        }
+
+        QString error;
+        const std::optional<QString> chosen = SingleInstance::privateFolder(&error);
+        if (expected.isEmpty()) {
+            QVERIFY(!chosen);
+            QVERIFY2(error.contains(fallback), qPrintable(error));
+            return;
+        }
+        QCOMPARE(chosen, std::optional(expected == QLatin1String("runtime") ? runtime : fallback));
+        QVERIFY(SingleInstance::isPrivateFolder(*chosen));
+    }
+
+    // A lock and a socket another local user planted in the shared temporary folder, under the
+    // names an earlier version used there, neither stop the program nor receive its links.
+    void plantedLockAndSocketAreIgnored()
+    {
+        QTemporaryDir folder;
+        const QString data = folder.filePath(QStringLiteral("data"));
+        const QString shared = folder.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkpath(shared));
+        SingleInstance planted(data, shared);
+        QCOMPARE(planted.claim({}, QStringLiteral("/planted/quillharbour")).role, SingleInstance::Role::primary);
+        QSignalSpy heard(&planted, &SingleInstance::messageReceived);
+
+        QProcessEnvironment env = environment(data, QString());
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        env.insert(QStringLiteral("TMPDIR"), shared);
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), folder.filePath(QStringLiteral("cache")));
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.start(QStringLiteral(QUILLHARBOUR_BINARY), {QStringLiteral("quillharbour://settings")});
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (out += app.readAllStandardOutput()).contains("block page") || app.state() == QProcess::NotRunning, 30000);
+        QVERIFY2(app.state() == QProcess::Running, app.readAllStandardError().constData());
+        QCOMPARE(heard.size(), 0);
+        QVERIFY(SingleInstance::isPrivateFolder(folder.filePath(QStringLiteral("cache/quillharbour-run"))));
+        app.terminate();
+        QVERIFY(app.waitForFinished(30000));
     }
 
     // Two copies of the program itself: the second ends at once and the first keeps running.
@@ -88,7 +213,7 @@ private slots:
         QTemporaryDir folder;
         const QString data = folder.filePath(QStringLiteral("data"));
         const QString runtime = folder.filePath(QStringLiteral("run"));
-        QVERIFY(QDir().mkpath(runtime));
+        QVERIFY(makePrivate(runtime));
         QProcess first;
         first.setProcessEnvironment(environment(data, runtime));
         first.start(QStringLiteral(QUILLHARBOUR_BINARY));

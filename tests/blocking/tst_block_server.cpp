@@ -763,7 +763,7 @@ private slots:
         QVERIFY(held.front()->closed());
         QCOMPARE(held.front()->received, health);
 
-        // With every place taken by a request in progress, a newcomer is refused instead.
+        // With every place taken by a request in progress, the one that started first makes room.
         for (auto& c : held)
             c->socket.abort();
         QTRY_COMPARE(server.openConnections(), 0);
@@ -771,20 +771,80 @@ private slots:
         for (int i = 0; i < LocalBlockPageServer::maximumConnections; ++i) {
             busy.push_back(std::make_unique<Client>(port));
             QVERIFY(busy.back()->connected());
-            busy.back()->send("GET /health HTTP/1.1\r\n");
-            QTRY_COMPARE(server.idleConnections(), 0);
+            QTRY_COMPARE(server.openConnections(), i + 1);
         }
-        QTRY_COMPARE(server.openConnections(), LocalBlockPageServer::maximumConnections);
-        Client refused(port);
-        QVERIFY(refused.closed());
-        QVERIFY(refused.received.isEmpty());
-        for (auto& c : busy)
-            QCOMPARE(c->socket.state(), QAbstractSocket::ConnectedState);
+        // The first to connect is the last to start its request.
+        for (int i = 1; i <= LocalBlockPageServer::maximumConnections; ++i) {
+            busy.at(i % LocalBlockPageServer::maximumConnections)->send("GET /health HTTP/1.1\r\n");
+            QTRY_COMPARE(server.idleConnections(), LocalBlockPageServer::maximumConnections - i);
+        }
+        Client served(port);
+        QVERIFY(served.connected());
+        QVERIFY(busy.at(1)->closed());
+        QVERIFY(busy.at(1)->received.isEmpty());
+        served.send(get("/health", host));
+        QVERIFY(served.closed());
+        QCOMPARE(served.received, health);
+        QCOMPARE(busy.front()->socket.state(), QAbstractSocket::ConnectedState);
 
         // A peer that goes away frees its place too.
         for (auto& c : busy)
             c->socket.abort();
         QTRY_COMPARE(server.openConnections(), 0);
+    }
+
+    // 64 local connections that each trickle a byte now and then, and come back when pushed out,
+    // do not keep the health check out.
+    void tricklingConnectionsDoNotShutOutRequests()
+    {
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const quint16 port = *server.port();
+        std::vector<std::unique_ptr<Client>> tricklers(LocalBlockPageServer::maximumConnections);
+        QTimer trickle;
+        QObject::connect(&trickle, &QTimer::timeout, [&] {
+            for (auto& t : tricklers) {
+                if (!t || t->socket.state() == QAbstractSocket::UnconnectedState)
+                    t = std::make_unique<Client>(port);
+                else if (t->socket.state() == QAbstractSocket::ConnectedState)
+                    t->send("G");
+            }
+        });
+        trickle.start(20);
+        QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), LocalBlockPageServer::maximumConnections, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(server.idleConnections(), 0, 30000);
+
+        const int attempts = 40;
+        int answered = 0;
+        for (int i = 0; i < attempts; ++i) {
+            Client check(port);
+            if (!check.connected())
+                continue;
+            check.send(get("/health", "Host: 127.0.0.1:" + QByteArray::number(port) + "\r\n"));
+            if (check.closed(10000) && check.received == health)
+                ++answered;
+        }
+        trickle.stop();
+        QVERIFY2(answered * 10 >= attempts * 9, qPrintable(QStringLiteral("%1 of %2").arg(answered).arg(attempts)));
+    }
+
+    // A head that never ends is let go however steadily its bytes come: its time is counted from
+    // its first byte (the time-out is shortened here).
+    void tricklingHeadTimesOut()
+    {
+        LocalBlockPageServer server(nullptr);
+        server.setIdleTimeout(300);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        Client slow(*server.port());
+        QVERIFY(slow.connected());
+        slow.send("GET /health HTTP/1.1\r\n");
+        QTimer trickle;
+        QObject::connect(&trickle, &QTimer::timeout, [&slow] { slow.send("X"); });
+        trickle.start(30);
+        QVERIFY(slow.closed(30000));
+        QVERIFY(slow.received.isEmpty());
     }
 
     // Silent and unfinished requests are let go after the idle time (shortened here); a peer that

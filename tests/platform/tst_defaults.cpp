@@ -92,6 +92,42 @@ private slots:
         QVERIFY(d.lastError().isEmpty());
         QCOMPARE(Defaults(path()).integer(QStringLiteral("fresh")), std::optional<qint64>(1));
     }
+
+    // A batch of changes is written once, when it ends; a write the disk refuses undoes the whole
+    // batch and says so, like a single refused change.
+    void batchIsWrittenOnceOrUndone_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("written") << false;
+        QTest::newRow("refused") << true;
+    }
+    void batchIsWrittenOnceOrUndone()
+    {
+        QFETCH(bool, refused);
+        Defaults d(path());
+        QVERIFY(d.set(QStringLiteral("kept"), 1));
+        QVERIFY(d.set(QStringLiteral("gone"), 1));
+        QSignalSpy changed(&d, &Defaults::valueChanged);
+        {
+            const Defaults::Batch batch(d);
+            QVERIFY(d.set(QStringLiteral("kept"), 2));
+            QVERIFY(d.remove(QStringLiteral("gone")));
+            QVERIFY(d.set(QStringLiteral("new"), 3));
+            QCOMPARE(Defaults(path()).integer(QStringLiteral("kept")), std::optional<qint64>(1));
+            if (refused) {
+                QVERIFY(QFile::remove(path()));
+                QVERIFY(QDir().mkpath(path()));
+            }
+        }
+        const qint64 expected = refused ? 1 : 2;
+        QCOMPARE(d.integer(QStringLiteral("kept")), std::optional(expected));
+        QCOMPARE(d.contains(QStringLiteral("gone")), refused);
+        QCOMPARE(d.contains(QStringLiteral("new")), !refused);
+        QCOMPARE(d.lastError().isEmpty(), !refused);
+        QCOMPARE(changed.size(), refused ? 6 : 3);
+        if (!refused)
+            QCOMPARE(Defaults(path()).integer(QStringLiteral("new")), std::optional<qint64>(3));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDefaults)

@@ -9,6 +9,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using Op = MemoryRecordStore::Operation;
 using Fault = MemoryRecordStore::Fault;
@@ -355,6 +357,38 @@ private slots:
         QVERIFY(device.store().notes().empty());
         QVERIFY(device.defaults().uuidSet(SyncService::pendingTaskDeletes).isEmpty());
         QVERIFY(device.defaults().uuidSet(SyncService::pendingNoteDeletes).isEmpty());
+    }
+
+    // A run rewrites the preferences file a few times whatever the number of items (not once per
+    // chunk of records); counted as the file's replacements, which the kernel reports.
+    void preferenceWritesDoNotGrowWithItems()
+    {
+        std::vector<int> writes;
+        for (const int items : {10, 900}) {
+            MemoryRecordStore records;
+            SyncDevice device(&records);
+            for (int i = 0; i < items; ++i)
+                (i % 3 ? device.addTodo(QStringLiteral("t%1").arg(i)).id : device.addNote(QStringLiteral("n")).id);
+            const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+            QVERIFY(watch >= 0);
+            QVERIFY(::inotify_add_watch(watch, QFile::encodeName(device.fixture.folder.path()).constData(),
+                                        IN_MOVED_TO | IN_CLOSE_WRITE) >= 0);
+            QVERIFY(device.run());
+            QVERIFY(device.sync->lastError() == std::nullopt);
+            int replaced = 0;
+            alignas(inotify_event) char buffer[64 * 1024];
+            for (ssize_t n; (n = ::read(watch, buffer, sizeof buffer)) > 0;)
+                for (char* p = buffer; p < buffer + n;) {
+                    const auto* event = reinterpret_cast<const inotify_event*>(p);
+                    if (event->len && (event->mask & IN_MOVED_TO) && qstrcmp(event->name, "defaults.json") == 0)
+                        ++replaced;
+                    p += sizeof(inotify_event) + event->len;
+                }
+            ::close(watch);
+            writes.push_back(replaced);
+        }
+        QVERIFY(writes[0] > 0);
+        QCOMPARE(writes[1], writes[0]);
     }
 
     // Deletes go in requests of 200, fetches of 100, saves of 200; missing records are passed over.

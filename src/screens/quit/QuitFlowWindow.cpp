@@ -8,6 +8,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Layouts.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
 #include "ui/SiteIconView.h"
@@ -139,6 +140,7 @@ void QuitFlowView::refresh()
 
 void QuitFlowView::rebuild()
 {
+    const bool stepChanged = m_built && m_builtStep != m_model.step();
     if (m_content) {
         m_layout->removeWidget(m_content);
         m_content->hide();
@@ -156,6 +158,8 @@ void QuitFlowView::rebuild()
                                                                      : waitStep();
     column->addWidget(step, 1);
     m_layout->addWidget(m_content);
+    if (stepChanged)
+        Motion::fadeIn(m_content, 0.2);
     m_builtStep = m_model.step();
     m_built = true;
     if (m_refresh)

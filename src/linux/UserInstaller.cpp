@@ -1,4 +1,4 @@
-#include "linux/ApplicationsMover.h"
+#include "linux/UserInstaller.h"
 
 #include "linux/DesktopEntry.h"
 #include "linux/UrlHandler.h"
@@ -41,7 +41,7 @@ void restoreFromTrash(const QString& inTrash, const QString& original)
 
 } // namespace
 
-ApplicationsMover::Places ApplicationsMover::defaultPlaces()
+UserInstaller::Places UserInstaller::defaultPlaces()
 {
     Places places;
     places.home = QDir::homePath();
@@ -54,17 +54,17 @@ ApplicationsMover::Places ApplicationsMover::defaultPlaces()
     return places;
 }
 
-bool ApplicationsMover::isRelocating()
+bool UserInstaller::isRelocating()
 {
     return relocating;
 }
 
-bool ApplicationsMover::shouldOfferMove()
+bool UserInstaller::shouldOfferMove()
 {
     return shouldOfferMove(QCoreApplication::applicationFilePath(), QDir::homePath());
 }
 
-bool ApplicationsMover::shouldOfferMove(const QString& executable, const QString& home)
+bool UserInstaller::shouldOfferMove(const QString& executable, const QString& home)
 {
     const QString resolved = QFileInfo(executable).canonicalFilePath();
     const QString path = resolved.isEmpty() ? QDir::cleanPath(executable) : resolved;
@@ -79,7 +79,7 @@ bool ApplicationsMover::shouldOfferMove(const QString& executable, const QString
     return true;
 }
 
-QByteArray ApplicationsMover::desktopEntry(const QString& executable, const QString& icon)
+QByteArray UserInstaller::desktopEntry(const QString& executable, const QString& icon)
 {
     QString text = QStringLiteral("[Desktop Entry]\nType=Application\nName=Quillharbour\nComment=Your priorities, "
                                   "notes and website blocking\nExec=%1 %u\nTerminal=false\n"
@@ -90,8 +90,7 @@ QByteArray ApplicationsMover::desktopEntry(const QString& executable, const QStr
     return text.toUtf8();
 }
 
-std::optional<QString> ApplicationsMover::copyToApplications(const QString& source, const Places& places,
-                                                             QString* error)
+std::optional<QString> UserInstaller::installCopy(const QString& source, const Places& places, QString* error)
 {
     QString ignored;
     if (!error)
@@ -151,9 +150,9 @@ std::optional<QString> ApplicationsMover::copyToApplications(const QString& sour
     return destination;
 }
 
-bool ApplicationsMover::moveAndRelaunch(const std::function<void()>& terminate, QString* error)
+bool UserInstaller::moveAndRelaunch(const std::function<void()>& terminate, QString* error)
 {
-    const auto installed = copyToApplications(QCoreApplication::applicationFilePath(), defaultPlaces(), error);
+    const auto installed = installCopy(QCoreApplication::applicationFilePath(), defaultPlaces(), error);
     if (!installed)
         return false;
     const QStringList arguments{QStringLiteral("-c"), relaunchScript(), QStringLiteral("sh"),

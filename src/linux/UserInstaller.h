@@ -9,7 +9,7 @@
 // ~/.local/bin, a desktop entry that handles "quillharbour:" links, an icon; then relaunches from
 // there. An older installed copy goes to the trash only once the new one is complete, and comes
 // back when a later step fails.
-class ApplicationsMover {
+class UserInstaller {
 public:
     struct Places {
         QString home;
@@ -31,7 +31,7 @@ public:
     static bool shouldOfferMove(const QString& executable, const QString& home);
 
     // The installed program's path, or nothing with `error` set; nothing is left half done.
-    static std::optional<QString> copyToApplications(const QString& source, const Places& places, QString* error);
+    static std::optional<QString> installCopy(const QString& source, const Places& places, QString* error);
 
     // Installs, starts a shell that waits for this process to end and then runs the installed
     // copy, marks the relaunch and calls `terminate`. False with `error` when nothing was started.
