@@ -3,6 +3,7 @@
 
 #include "ui/Accessibility.h"
 #include "ui/FocusButton.h"
+#include "ui/FocusRing.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 
@@ -46,11 +47,18 @@ QAbstractButton* questionButton(const ChoiceDialog::Choice& choice, QWidget* par
     button->setAutoDefault(false);
     button->setMinimumHeight(30);
     button->setFont(Theme::font(13, choice.role == ChoiceDialog::Role::cancel ? QFont::Normal : QFont::DemiBold));
-    if (choice.role == ChoiceDialog::Role::destructive) {
-        QPalette p = button->palette();
-        p.setColor(QPalette::ButtonText, FocusColor::alert());
-        button->setPalette(p);
-    }
+    // The design's outlined button rather than the platform's bevel; the focus ring shows focus.
+    using namespace FocusColor;
+    const QColor text = choice.role == ChoiceDialog::Role::destructive ? alert() : FocusColor::text();
+    button->setAttribute(Qt::WA_Hover);
+    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: 1px solid %3;"
+                                         " border-radius: 10px; padding: 5px 14px; }"
+                                         "QPushButton:hover { border-color: %4; }"
+                                         "QPushButton:pressed { background: %5; }"
+                                         "QPushButton:disabled { color: %6; border-color: %7; }")
+                              .arg(white().name(), text.name(), border().name(), ink().name(), wash().name(),
+                                   disabledOutlineText().name(), disabledOutlineBorder().name()));
+    FocusRing::setRadius(button, 10);
     return button;
 }
 
