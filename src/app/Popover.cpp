@@ -289,6 +289,8 @@ void Popover::beginAdding()
 {
     m_adding = true;
     refresh();
+    if (auto* card = findChild<QWidget*>(QStringLiteral("quickAddCard")))
+        Motion::fadeIn(card, 0.2);
     QTimer::singleShot(50, this, [this] {
         if (m_field) {
             m_field->setFocus();

@@ -8,6 +8,7 @@
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/Pickers.h"
 #include "ui/Symbols.h"
@@ -378,6 +379,8 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_addDue, &QPushButton::clicked, this, [this] {
         m_model.setDueEnabled(true);
         sync();
+        Motion::fadeIn(m_dateEdit, 0.2);
+        Motion::fadeIn(m_timeEdit, 0.2);
     });
     m_dateEdit = new QDateEdit(due);
     m_dateEdit->setObjectName(QStringLiteral("dueDateEdit"));
