@@ -108,8 +108,6 @@ private slots:
     void deleteQuestions();
     void newItemRequestOpensEditorForTheShownDay();
     void renamedRowIsMeasuredAgain();
-    void tabFollowsReadingOrder_data();
-    void tabFollowsReadingOrder();
     void longListsBuildWhatIsShown_data();
     void longListsBuildWhatIsShown();
 };
@@ -313,52 +311,6 @@ void TodosViewTest::renamedRowIsMeasuredAgain()
     f->store->upsertTodo(later);
     view->refresh();
     QTRY_VERIFY(rowOf()->height() > before); // remembered heights must not outlive the text
-}
-
-void TodosViewTest::tabFollowsReadingOrder_data()
-{
-    QTest::addColumn<Setup>("change"); // after the page is built, before Tab is pressed
-    QTest::newRow("as built") << Setup([](StorageService&) {});
-    QTest::newRow("the focus done, a new card") << Setup([](StorageService& s) { s.toggleTodo(s.focusTodo()->id); });
-    QTest::newRow("the last row made the focus")
-        << Setup([](StorageService& s) { s.setFocusTodoID(s.openTodos().back().id); });
-    QTest::newRow("a row moved up") << Setup([](StorageService& s) {
-        TaskItem last = s.openTodos().back();
-        last.priority = TaskItem::Priority::high;
-        s.upsertTodo(last);
-    });
-}
-
-void TodosViewTest::tabFollowsReadingOrder()
-{
-    QFETCH(Setup, change);
-    for (const char* title : {"first", "second", "third", "fourth"})
-        f->store->addTodo(todo(QLatin1String(title), today, false, TaskItem::Priority::low));
-    f->store->addTodo(todo(QStringLiteral("done"), today, true));
-    makeView();
-    change(*f->store);
-    view->refresh();
-    view->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(view.get()));
-    // Which part of the page a control lies in, top to bottom.
-    const QStringList parts{"nextDay", "focusCard", "laterSection", "doneSection"};
-    const auto partOf = [&](QWidget* w) {
-        for (; w && w != view.get(); w = w->parentWidget())
-            if (parts.contains(w->objectName()))
-                return int(parts.indexOf(w->objectName()));
-        return -1;
-    };
-    QWidget* start = view->findChild<QWidget*>("nextDay");
-    start->setFocus(Qt::TabFocusReason);
-    QList<int> visited;
-    // Round once, until the keyboard leaves the parts (back to the controls before "nextDay").
-    for (QWidget* w = start; w && partOf(w) >= 0 && (visited.isEmpty() || w != start) && visited.size() < 60;) {
-        visited.append(partOf(w));
-        QTest::keyClick(w, Qt::Key_Tab);
-        w = QApplication::focusWidget();
-    }
-    QVERIFY2(std::is_sorted(visited.begin(), visited.end()), qPrintable(QDebug::toString(visited)));
-    QVERIFY(visited.contains(3)); // every part is reached
 }
 
 void TodosViewTest::longListsBuildWhatIsShown_data()
