@@ -11,6 +11,8 @@ class SyncService;
 class Defaults;
 class MainWindowOpener;
 class StorageService;
+class QString;
+class QWidget;
 
 // Everything a screen reaches: the services, preferences and time. main() fills it with the real
 // ones and tests with fakes; nothing above the services looks anything up globally.
@@ -27,4 +29,7 @@ struct AppContext {
     MainWindowOpener* mainWindow = nullptr;
     // Asks to quit through the application's quit gate (the Settings page's quit button).
     std::function<void()> requestQuit;
+    // Shows how to add the companion extension to the browser with this bundle identifier, over
+    // `parent` (the browser rows' action when the extension is missing).
+    std::function<void(const QString& bundleIdentifier, QWidget* parent)> installExtension;
 };
