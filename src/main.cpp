@@ -57,7 +57,8 @@ void onSignal(int number)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the run through the event loop, so the state is saved on the way out.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal, some session managers) end the run through the
+// event loop, so the note being typed and the blocking state are saved on the way out.
 void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
@@ -77,6 +78,7 @@ void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 // The install action of a browser row: a fresh copy of the extension where the browser can keep
@@ -276,6 +278,7 @@ int main(int argc, char* argv[])
     context.clock = &clock;
     context.monotonic = &monotonic;
     context.calendar = calendar;
+    context.events = &events;
     context.installExtension = showExtensionInstall;
     Shell::Options options;
     options.loginItem = loginItem;
