@@ -61,6 +61,12 @@ bool ended(qint64 pid)
     return close >= 0 && text.mid(close + 2, 1) == "Z";
 }
 
+// An argument list written as one line.
+QStringList words(const QString& line)
+{
+    return line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
 } // namespace
 
 // The program on a real X desktop with a tray host and assistive technology: every action keeps
@@ -95,24 +101,30 @@ class TestKeepsPlaceDesktop : public QObject {
             run(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral(QH_ATSPI_PROBE)} + arguments, &code);
         return code == 0 ? out.split(QLatin1Char('\n')) : QStringList();
     }
-    bool exists(const QString& name) { return !probe({QStringLiteral("find"), name}).isEmpty(); }
+    QStringList probe(const QString& command, const QString& name, const QString& argument = {})
+    {
+        return probe(QStringList{command, name} + (argument.isEmpty() ? QStringList() : QStringList{argument}));
+    }
+    bool exists(const QString& name) { return !probe(QStringLiteral("find"), name).isEmpty(); }
+    bool act(const QString& name, const char* action)
+    {
+        return !probe(QStringLiteral("action"), name, QLatin1String(action)).isEmpty();
+    }
     // A real click in the middle of the object's rectangle on the screen.
     bool click(const QString& name)
     {
-        const QStringList found = probe({QStringLiteral("find"), name});
+        const QStringList found = probe(QStringLiteral("find"), name);
         if (found.size() < 3)
             return false;
         const QStringList r = found[2].split(QLatin1Char(' '));
         const int x = r[0].toInt() + r[2].toInt() / 2;
         const int y = r[1].toInt() + r[3].toInt() / 2;
-        xdotool({QStringLiteral("mousemove"), QString::number(x), QString::number(y), QStringLiteral("click"),
-                 QStringLiteral("1")});
+        xdotool(words(QStringLiteral("mousemove %1 %2 click 1").arg(x).arg(y)));
         return true;
     }
     QStringList ourWindows()
     {
-        return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--class"),
-                        QStringLiteral("quillharbour")})
+        return xdotool(words(QStringLiteral("search --onlyvisible --class quillharbour")))
             .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     }
     bool popoverMapped()
@@ -206,12 +218,6 @@ class TestKeepsPlaceDesktop : public QObject {
             file.write(QJsonDocument(encodeSharedState(state)).toJson());
         }
     }
-    void finish(Run& r)
-    {
-        if (!r.process)
-            return;
-        stop(*r.process);
-    }
 
 private slots:
     void initTestCase()
@@ -244,10 +250,8 @@ private slots:
 
         m_tray.setProcessEnvironment(m_env);
         m_tray.start(QStringLiteral("trayer"),
-                     {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
-                      QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
-                      QStringLiteral("--height"), QStringLiteral("24"), QStringLiteral("--transparent"),
-                      QStringLiteral("false"), QStringLiteral("--tint"), QStringLiteral("0xdddddd")});
+                     words(QStringLiteral("--edge top --align right --widthtype request --height 24 "
+                                          "--transparent false --tint 0xdddddd")));
         QVERIFY(m_tray.waitForStarted(5000));
     }
     void cleanupTestCase()
@@ -298,8 +302,7 @@ private slots:
         start(r, {QStringLiteral("--login-item")});
         QTRY_VERIFY_WITH_TIMEOUT(ourWindows().size() == 1, 30000);
         const QString icon = ourWindows().constFirst();
-        xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon, QStringLiteral("8"),
-                 QStringLiteral("8"), QStringLiteral("click"), QStringLiteral("1")});
+        xdotool(words(QStringLiteral("mousemove --window %1 8 8 click 1").arg(icon)));
         QTRY_VERIFY_WITH_TIMEOUT(popoverMapped(), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Open Quillharbour")), 30000);
         if (paused)
@@ -321,7 +324,6 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!exists(goes), 30000);
         QVERIFY(popoverMapped());
         QVERIFY(exists(QStringLiteral("Open Quillharbour")));
-        finish(r);
     }
 
     void firstRunSheetKeepsTheKeyboard()
@@ -333,18 +335,17 @@ private slots:
         for (int look = 0; look < 10; ++look)
             QCOMPARE(activeRole(), QStringLiteral("dialog"));
 
-        xdotool({QStringLiteral("getactivewindow"), QStringLiteral("windowminimize")});
+        xdotool(words(QStringLiteral("getactivewindow windowminimize")));
         QTRY_COMPARE_WITH_TIMEOUT(activeRole(), QStringLiteral("dialog"), 30000);
 
         // Another start of the program brings the sheet forward, not the window it blocks.
-        xdotool({QStringLiteral("getactivewindow"), QStringLiteral("windowminimize")});
+        xdotool(words(QStringLiteral("getactivewindow windowminimize")));
         QProcess again;
         again.setProcessEnvironment(r.env);
         again.start(QStringLiteral(QUILLHARBOUR_BINARY), QStringList());
         QVERIFY(again.waitForFinished(15000));
         QCOMPARE(again.exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(activeRole(), QStringLiteral("dialog"), 30000);
-        finish(r);
     }
 
     void assistiveTechnologyReachesTheData()
@@ -353,24 +354,23 @@ private slots:
         seed(r, {});
         start(r, {});
         QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Add a priority")), 30000);
-        QCOMPARE(probe({QStringLiteral("find"), QStringLiteral("Pages")}).value(0), QStringLiteral("page tab list"));
-        QCOMPARE(probe({QStringLiteral("find"), QStringLiteral("Notes")}).value(0), QStringLiteral("page tab"));
+        QCOMPARE(probe(QStringLiteral("find"), QStringLiteral("Pages")).value(0), QStringLiteral("page tab list"));
+        QCOMPARE(probe(QStringLiteral("find"), QStringLiteral("Notes")).value(0), QStringLiteral("page tab"));
         QVERIFY(
             !probe({QStringLiteral("action"), QStringLiteral("Add a priority"), QStringLiteral("press")}).isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Title")), 30000);
         const auto saveEnabled = [&] {
-            return probe({QStringLiteral("find"), QStringLiteral("Add")}).value(1).contains(QLatin1String("enabled"));
+            return probe(QStringLiteral("find"), QStringLiteral("Add")).value(1).contains(QLatin1String("enabled"));
         };
         QVERIFY(!saveEnabled());
-        QVERIFY(!probe({QStringLiteral("settext"), QStringLiteral("Title"), QStringLiteral("Pay rent")}).isEmpty());
+        QVERIFY(!probe(QStringLiteral("settext"), QStringLiteral("Title"), QStringLiteral("Pay rent")).isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(saveEnabled(), 30000);
         QVERIFY(
             !probe({QStringLiteral("action"), QStringLiteral("High priority"), QStringLiteral("toggle")}).isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(probe({QStringLiteral("find"), QStringLiteral("High priority")})
-                                     .value(1)
-                                     .contains(QLatin1String("checked")),
-                                 30000);
-        QVERIFY(!probe({QStringLiteral("action"), QStringLiteral("Add"), QStringLiteral("press")}).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            probe(QStringLiteral("find"), QStringLiteral("High priority")).value(1).contains(QLatin1String("checked")),
+            30000);
+        QVERIFY(act(QStringLiteral("Add"), "press"));
         const auto saved = [&]() -> QJsonObject {
             QFile file(r.data() + QStringLiteral("/todos.json"));
             if (!file.open(QIODevice::ReadOnly))
@@ -382,7 +382,6 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(!saved().isEmpty(), 30000);
         QCOMPARE(saved().value(QStringLiteral("priority")).toString(), QStringLiteral("high"));
-        finish(r);
     }
 
     void hangUpSavesTheLastWords()
@@ -392,15 +391,15 @@ private slots:
         start(r, {});
         // Started from the build folder, it offers to install itself first; the keyboard waits on that.
         QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Not Now")), 30000);
-        QVERIFY(!probe({QStringLiteral("action"), QStringLiteral("Not Now"), QStringLiteral("press")}).isEmpty());
+        QVERIFY(act(QStringLiteral("Not Now"), "press"));
         QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Notes")), 30000);
-        QVERIFY(!probe({QStringLiteral("action"), QStringLiteral("Notes"), QStringLiteral("toggle")}).isEmpty());
+        QVERIFY(act(QStringLiteral("Notes"), "toggle"));
         QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("New note")), 30000);
-        QVERIFY(!probe({QStringLiteral("action"), QStringLiteral("New note"), QStringLiteral("press")}).isEmpty());
+        QVERIFY(act(QStringLiteral("New note"), "press"));
         QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Note")), 30000);
         QVERIFY(click(QStringLiteral("Note")));
         xdotool({QStringLiteral("type"), QStringLiteral("buy more lamp oil")});
-        QTRY_COMPARE_WITH_TIMEOUT(probe({QStringLiteral("text"), QStringLiteral("Note")}).value(0),
+        QTRY_COMPARE_WITH_TIMEOUT(probe(QStringLiteral("text"), QStringLiteral("Note")).value(0),
                                   QStringLiteral("buy more lamp oil"), 30000);
         const QString state = r.data() + QStringLiteral("/state.json");
         QFile::remove(state);

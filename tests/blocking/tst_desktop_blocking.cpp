@@ -188,6 +188,13 @@ class TestDesktopBlocking : public QObject {
                 !workspace.isRunning(QStringLiteral("com.google.Chrome")))
                 return false;
             f.clock.set(SystemClock::instance().now()); // real time: the engine runs on real timers
+            // The browser reaches the sites through the test's own server; to the block page they
+            // are another computer, as they would be on the network.
+            server.setResolver([](const QString&, QObject* context,
+                                  std::function<void(const QList<QHostAddress>&)> done) {
+                QMetaObject::invokeMethod(
+                    context, [done] { done({QHostAddress(QStringLiteral("93.184.216.34"))}); }, Qt::QueuedConnection);
+            });
             rule = blockExampleAllDay(store, f.clock.now());
             interceptor =
                 std::make_unique<DevToolsNavigationInterceptor>(holding ? QDir::homePath() : elsewhere.path());
