@@ -91,8 +91,12 @@ async function hello() {
 
 // The active tab of the last focused window, and whether that window has the focus now. A window
 // the extension may not see (a private one it is not allowed in) counts as no focus.
+let reportCount = 0;
 async function report() {
   if (!port) return;
+  // Events come in bursts and each look is asynchronous: only the look started last may speak, or
+  // an older answer arriving late would overwrite the current tab.
+  const mine = ++reportCount;
   let message = { type: "tab", tabId: -1, url: "", focused: false };
   try {
     const win = await api.windows.getLastFocused({ windowTypes: ["normal"] });
@@ -105,6 +109,7 @@ async function report() {
       focused: !!win.focused,
     };
   } catch (e) {}
+  if (mine !== reportCount) return;
   const text = JSON.stringify(message);
   if (text === lastReport) return;
   lastReport = text;

@@ -55,6 +55,11 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
                          &BrowserAutomationService::takeExtensionConnections);
         QObject::connect(m_env.extensions, &ExtensionLink::reportChanged, this,
                          &BrowserAutomationService::updateAccess);
+        // A tab or focus change an extension reports is looked at now, not at the next tick.
+        QObject::connect(m_env.extensions, &ExtensionLink::reportChanged, this, [this] {
+            if (m_timer.isActive())
+                QMetaObject::invokeMethod(this, &BrowserAutomationService::checkActiveBrowser, Qt::QueuedConnection);
+        });
         takeExtensionConnections();
     }
     if (m_env.interceptor) {

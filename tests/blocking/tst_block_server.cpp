@@ -881,24 +881,6 @@ private slots:
         QVERIFY2(answered * 10 >= attempts * 9, qPrintable(QStringLiteral("%1 of %2").arg(answered).arg(attempts)));
     }
 
-    // A head that never ends is let go however steadily its bytes come: its time is counted from
-    // its first byte (the time-out is shortened here).
-    void tricklingHeadTimesOut()
-    {
-        LocalBlockPageServer server(nullptr);
-        server.setIdleTimeout(300);
-        server.start(freePort(), true);
-        QVERIFY(server.port());
-        Client slow(*server.port());
-        QVERIFY(slow.connected());
-        slow.send("GET /health HTTP/1.1\r\n");
-        QTimer trickle;
-        QObject::connect(&trickle, &QTimer::timeout, [&slow] { slow.send("X"); });
-        trickle.start(30);
-        QVERIFY(slow.closed(30000));
-        QVERIFY(slow.received.isEmpty());
-    }
-
     // Silent and unfinished requests are let go after the idle time (shortened here); a peer that
     // never reads its answer too.
     void idleConnectionsTimeOut()
