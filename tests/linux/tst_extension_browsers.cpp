@@ -53,6 +53,14 @@ void typeAddress(const QString& windowClass, const QString& address)
     xdotool({QStringLiteral("key"), QStringLiteral("Return")});
 }
 
+QString windowTitle(const QString& windowClass)
+{
+    const QString window =
+        xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--class"), windowClass})
+            .section(u'\n', 0, 0);
+    return xdotool({QStringLiteral("getwindowname"), window});
+}
+
 } // namespace
 
 // The companion extension in real browsers on a private desktop: the program's pieces run in this
@@ -174,7 +182,7 @@ private slots:
         QCOMPARE(hostManifestsFor(QStringLiteral("org.chromium.Chromium")), QString());
         Program program;
         QVERIFY(program.start());
-        const QUuid rule = program.block(QStringLiteral("example.com"));
+        program.block(QStringLiteral("example.com"));
 
         QProcess chromium;
         chromium.setProgram(QStringLiteral("chromium"));
@@ -224,11 +232,70 @@ private slots:
         QVERIFY(showing(QStringLiteral("Quillharbour\t") + program.blockPage() + QStringLiteral("?rule=")));
         QVERIFY(showing(QStringLiteral("&from=http%3A%2F%2Fwww.example.com%2Ffeed%3Fa%3D1%26b%3D%2520%23top")));
         QVERIFY(!site->received("example.com"));
+    }
 
-        // The block ends: the page returns the tab to where it was going.
-        QVERIFY(program.store.removeRule(rule));
-        QVERIFY(showing(QStringLiteral("site\thttp://www.example.com/feed?a=1&b=%20#top")));
-        QVERIFY(site->received("www.example.com/feed"));
+    // Firefox ESR with its defaults (HTTPS-First on): a typed blocked address ends on the block
+    // page really shown, not on an error page.
+    void firefoxThroughTheExtension_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("typed http://") << "http://example.com/a?x=1&y=2";
+        QTest::newRow("typed https://") << "https://www.example.com/b";
+    }
+    void firefoxThroughTheExtension()
+    {
+        QFETCH(QString, address);
+        const QString firefox = QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
+        if (firefox.isEmpty())
+            QSKIP("Debian's firefox-esr is not installed");
+        QCOMPARE(hostManifestsFor(QStringLiteral("org.mozilla.firefox")), QString());
+        Program program;
+        QVERIFY(program.start());
+        program.block(QStringLiteral("example.com"));
+
+        // The extension placed in a fresh profile, as an administrator or a person would. Besides
+        // the signature check, only the prompt for add-ons placed this way is turned off.
+        QTemporaryDir profile;
+        QDir(profile.path()).mkpath(QStringLiteral("extensions"));
+        QVERIFY(QFile::copy(QStringLiteral(QH_EXTENSION) + QStringLiteral("/quillharbour-firefox.xpi"),
+                            profile.filePath(QStringLiteral("extensions/")) + NativeMessaging::firefoxExtensionId +
+                                QStringLiteral(".xpi")));
+        QFile prefs(profile.filePath(QStringLiteral("user.js")));
+        QVERIFY(prefs.open(QIODevice::WriteOnly));
+        prefs.write("user_pref(\"xpinstall.signatures.required\", false);\n"
+                    "user_pref(\"extensions.autoDisableScopes\", 0);\n");
+        prefs.close();
+
+        QProcess browser;
+        browser.setProgram(firefox);
+        browser.setArguments({QStringLiteral("--no-remote"), QStringLiteral("--profile"), profile.path(),
+                              QStringLiteral("about:blank")});
+        browser.setStandardOutputFile(QProcess::nullDevice());
+        browser.setStandardErrorFile(QProcess::nullDevice());
+        browser.start();
+        QVERIFY(browser.waitForStarted(patience));
+        const auto stop = qScopeGuard([&] {
+            browser.terminate();
+            if (!browser.waitForFinished(10000)) {
+                browser.kill();
+                browser.waitForFinished(10000);
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(program.bridge.connectedBrowsers().contains(QStringLiteral("org.mozilla.firefox")),
+                                 patience);
+        typeAddress(QStringLiteral("firefox"), address);
+        QTRY_VERIFY_WITH_TIMEOUT(windowTitle(QStringLiteral("firefox")).contains(QLatin1String("Quillharbour")),
+                                 patience);
+        // The tab's report names the block page with the whole typed address as `from`.
+        const QString expected = program.blockPage();
+        const QString from = QLatin1String("&from=") + QString::fromLatin1(QUrl::toPercentEncoding(address));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QString url =
+                    program.bridge.report(QStringLiteral("org.mozilla.firefox")).value_or(ExtensionTabReport{}).url;
+                return url.startsWith(expected) && url.endsWith(from);
+            }(),
+            patience);
     }
 };
 
