@@ -117,9 +117,56 @@ bool BrowserDiscovery::alive(qint64 pid) const
     return QFileInfo::exists(m_proc + u'/' + QString::number(pid));
 }
 
+namespace {
+
+QString resolveProfile(QString named, const QString& workingFolder)
+{
+    if (named.startsWith(QLatin1String("~/")))
+        named = QDir::homePath() + named.mid(1);
+    return QDir::cleanPath(QDir(workingFolder).absoluteFilePath(named));
+}
+
+// Chromium's processes may replace their command line with one text, the arguments joined by
+// spaces (the browser process itself does so once it runs on a display). A folder named there
+// cannot be told apart from the words after it when it holds spaces: the longest reading that
+// names an existing folder is taken, else the first word.
+QString profileFromTitle(QString title, const QString& workingFolder, const QString& defaultFolder)
+{
+    if (const qsizetype end = title.indexOf(QLatin1String(" -- ")); end >= 0)
+        title.truncate(end);
+    static const QString option = QStringLiteral(" --user-data-dir");
+    qsizetype at = title.size();
+    while ((at = title.lastIndexOf(option, at - 1)) >= 0) {
+        const qsizetype valueAt = at + option.size();
+        if (valueAt < title.size() && (title.at(valueAt) == u'=' || title.at(valueAt) == u' '))
+            break;
+        if (at == 0)
+            return defaultFolder;
+    }
+    if (at < 0)
+        return defaultFolder;
+    QString value = title.mid(at + option.size() + 1);
+    if (const qsizetype next = value.indexOf(QLatin1String(" --")); next >= 0)
+        value.truncate(next);
+    if (value.isEmpty() || value.startsWith(u' '))
+        return defaultFolder;
+    for (QString reading = value; !reading.isEmpty();) {
+        const QString path = resolveProfile(reading, workingFolder);
+        if (QFileInfo(path).isDir())
+            return path;
+        const qsizetype space = reading.lastIndexOf(u' ');
+        reading.truncate(space < 0 ? 0 : space);
+    }
+    return resolveProfile(value.section(u' ', 0, 0), workingFolder);
+}
+
+} // namespace
+
 QString BrowserDiscovery::profileFromCommandLine(const QStringList& arguments, const QString& workingFolder,
                                                  const QString& defaultFolder)
 {
+    if (arguments.size() == 1 && arguments.first().contains(QLatin1String(" --")))
+        return profileFromTitle(arguments.first(), workingFolder, defaultFolder);
     static const QString option = QStringLiteral("--user-data-dir");
     QString named;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
@@ -133,9 +180,7 @@ QString BrowserDiscovery::profileFromCommandLine(const QStringList& arguments, c
     }
     if (named.isEmpty())
         return defaultFolder;
-    if (named.startsWith(QLatin1String("~/")))
-        named = QDir::homePath() + named.mid(1);
-    return QDir::cleanPath(QDir(workingFolder).absoluteFilePath(named));
+    return resolveProfile(named, workingFolder);
 }
 
 void BrowserDiscovery::rescan()
@@ -154,7 +199,7 @@ void BrowserDiscovery::rescan()
             continue;
         const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
         QStringList arguments;
-        for (const QByteArray& part : cmdline.split('\0'))
+        for (const QByteArray& part : (cmdline.endsWith('\0') ? cmdline.chopped(1) : cmdline).split('\0'))
             arguments.append(QString::fromLocal8Bit(part));
         // Only the browser process itself: its renderers and helpers carry a type (and rewrite
         // their command line into one text, so it is looked for anywhere in it).

@@ -110,6 +110,58 @@ private slots:
                  expected);
     }
 
+    // A process that replaced its command line with one text of space-joined words.
+    void profileFromRewrittenCommandLine_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        const QString fallback = QStringLiteral("/home/ada/.config/chromium");
+        QTest::newRow("options after the address, as Debian's wrapper orders them")
+            << "/usr/lib/chromium/chromium --load-extension about:blank --user-data-dir=@/p --remote-debugging-port=0"
+            << "@/p";
+        QTest::newRow("last option, then an address") << "chromium --no-first-run --user-data-dir=@/p about:blank"
+                                                      << "@/p";
+        QTest::newRow("a folder with spaces") << "chromium --user-data-dir=@/my profile --no-first-run"
+                                              << "@/my profile";
+        QTest::newRow("as the next word") << "chromium --user-data-dir @/p --no-first-run"
+                                          << "@/p";
+        QTest::newRow("relative: to the program's folder") << "chromium --user-data-dir=p --x"
+                                                           << "@/p";
+        QTest::newRow("a folder that is not there: its first word") << "chromium --user-data-dir=@/gone away --x"
+                                                                    << "@/gone";
+        QTest::newRow("the last one wins") << "chromium --user-data-dir=@/x --user-data-dir=@/p --x"
+                                           << "@/p";
+        QTest::newRow("after the end of the options") << "chromium --x -- --user-data-dir=@/p" << fallback;
+        QTest::newRow("a longer option is another one") << "chromium --user-data-directory=@/p --x" << fallback;
+        QTest::newRow("a dangling option") << "chromium --x --user-data-dir" << fallback;
+        QTest::newRow("none named") << "chromium --no-first-run about:blank" << fallback;
+    }
+
+    void profileFromRewrittenCommandLine()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("p")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("my profile")));
+        title.replace(u'@', root.path());
+        expected.replace(u'@', root.path());
+        QCOMPARE(BrowserDiscovery::profileFromCommandLine({title}, root.path(),
+                                                          QStringLiteral("/home/ada/.config/chromium")),
+                 expected);
+
+        // Read from a process table, where the text ends in one NUL.
+        FakeProc proc;
+        proc.add(20, QStringLiteral("/opt/brave.com/brave/brave"), {title.replace(u"chromium"_qs, u"brave"_qs)},
+                 root.path());
+        QTemporaryDir home;
+        BrowserDiscovery discovery(home.path(), proc.root());
+        const QString brave = QStringLiteral("com.brave.Browser");
+        QCOMPARE(discovery.processes(brave).size(), 1);
+        if (!expected.startsWith(u"/home/ada"_qs))
+            QCOMPARE(discovery.processes(brave).first().profile, expected);
+    }
+
     // Which processes are browsers, and where their profiles are: programs, helpers and sandboxes.
     void processTable()
     {
