@@ -195,7 +195,12 @@ void BrowserDiscovery::rescan()
         const LinuxBrowserIdentity* identity = identify(m_proc, pid);
         if (!identity)
             continue;
-        if (!sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024)))
+        // Another person's browser is not ours to steer.
+        if (QFileInfo(m_proc + u'/' + pid).ownerId() != geteuid())
+            continue;
+        const std::optional<bool> ourHome =
+            sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024));
+        if (ourHome == false)
             continue;
         const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
         QStringList arguments;
@@ -209,8 +214,10 @@ void BrowserDiscovery::rescan()
         const QString cwd = QFileInfo(m_proc + u'/' + pid + QStringLiteral("/cwd")).symLinkTarget();
         const QString fallback =
             defaultFolderFor(*identity, m_home, readSmall(m_proc + u'/' + pid + QStringLiteral("/cgroup"), 4096));
-        running[identity->bundleIdentifier].append(
-            {pid.toLongLong(), profileFromCommandLine(arguments, cwd.isEmpty() ? m_home : cwd, fallback)});
+        const QString profile = profileFromCommandLine(arguments, cwd.isEmpty() ? m_home : cwd, fallback);
+        if (!ourHome && isOtherHomesDefault(profile))
+            continue;
+        running[identity->bundleIdentifier].append({pid.toLongLong(), profile});
     }
     const bool differs = running != m_running;
     m_running = running;
@@ -219,19 +226,32 @@ void BrowserDiscovery::rescan()
         emit changed();
 }
 
-bool BrowserDiscovery::sameHome(const QByteArray& environment) const
+std::optional<bool> BrowserDiscovery::sameHome(const QByteArray& environment) const
 {
-    // Another person's browser, or one started for another home (a test's), is not ours to
-    // steer. A Snap's HOME lies inside ours.
-    if (environment.isEmpty())
-        return true;
+    // A browser started for another home (a test's) is not ours to steer. A Snap's HOME lies
+    // inside ours. Chromium overwrites its environment when it rewrites its command line: then
+    // the home is unknown.
     for (const QByteArray& entry : environment.split('\0'))
         if (entry.startsWith("HOME=")) {
             const QString home = QDir::cleanPath(QFile::decodeName(entry.mid(5)));
             return home == QDir::cleanPath(m_home) ||
                    home.startsWith(QDir::cleanPath(m_home) + QStringLiteral("/snap/"));
         }
-    return true;
+    return std::nullopt;
+}
+
+bool BrowserDiscovery::isOtherHomesDefault(const QString& profile) const
+{
+    // Of a browser whose home is unknown, a profile folder elsewhere than in our home but where
+    // a browser keeps its usual one inside a home belongs to that other home.
+    const QString home = QDir::cleanPath(m_home) + u'/';
+    if (profile.startsWith(home))
+        return false;
+    for (const LinuxBrowserIdentity& row : LinuxBrowsers::table())
+        for (const QString& usual : LinuxBrowsers::defaultProfilePaths(row, QStringLiteral("/")))
+            if (profile.endsWith(QDir::cleanPath(usual)))
+                return true;
+    return false;
 }
 
 void BrowserDiscovery::watchFolders()

@@ -57,7 +57,8 @@ private:
     void folderChanged();
     std::optional<qint64> lastProcessId() const;
     bool alive(qint64 pid) const;
-    bool sameHome(const QByteArray& environment) const;
+    std::optional<bool> sameHome(const QByteArray& environment) const;
+    bool isOtherHomesDefault(const QString& profile) const;
 
     QString m_home;
     QString m_proc;

@@ -328,6 +328,10 @@ private slots:
         dedicated.reset(ownFolder ? new QTemporaryDir : nullptr);
         const auto usual = qScopeGuard([this] {
             stopChrome();
+            // Its helper processes may still write there for a moment after it ended.
+            if (dedicated) [[maybe_unused]]
+                const bool removed =
+                    QTest::qWaitFor([this] { return QDir(dedicated->path()).removeRecursively(); }, patience);
             dedicated.reset();
         });
         startChrome(true);

@@ -32,7 +32,7 @@ struct FakeProc {
         write(dir.filePath(QStringLiteral("loadavg")), "0.00 0.01 0.05 1/234 " + QByteArray::number(pid) + "\n");
     }
     void add(qint64 pid, const QString& exe, const QStringList& arguments, const QString& cwd = QStringLiteral("/"),
-             const QByteArray& cgroup = "0::/user.slice/session-2.scope\n")
+             const QByteArray& cgroup = "0::/user.slice/session-2.scope\n", const QByteArray& environment = {})
     {
         const QString folder = dir.filePath(QString::number(pid));
         QDir().mkpath(folder);
@@ -40,6 +40,7 @@ struct FakeProc {
         QFile::link(cwd, folder + QStringLiteral("/cwd"));
         write(folder + QStringLiteral("/cmdline"), arguments.join(QChar(0)).toLocal8Bit() + '\0');
         write(folder + QStringLiteral("/cgroup"), cgroup);
+        write(folder + QStringLiteral("/environ"), environment);
         setLastPid(pid);
     }
     void remove(qint64 pid) { QDir(dir.filePath(QString::number(pid))).removeRecursively(); }
@@ -160,6 +161,44 @@ private slots:
         QCOMPARE(discovery.processes(brave).size(), 1);
         if (!expected.startsWith(u"/home/ada"_qs))
             QCOMPARE(discovery.processes(brave).first().profile, expected);
+    }
+
+    // Whose browser it is: by its HOME, or, where the browser overwrote its environment, by
+    // whether its profile folder is another home's usual one.
+    void otherHomes_data()
+    {
+        QTest::addColumn<QByteArray>("environment");
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<bool>("ours");
+        const QByteArray other = "PATH=/bin|HOME=/home/bob|";
+        QTest::newRow("another home, its usual folder") << other << "/home/bob/.config/chromium" << false;
+        QTest::newRow("another home, a folder of its own") << other << "/srv/p" << false;
+        QTest::newRow("our home, a folder of its own") << QByteArray("HOME=@|") << "/srv/p" << true;
+        QTest::newRow("unknown home, another's usual folder")
+            << QByteArray("PATH=/bin|") << "/home/bob/.config/chromium" << false;
+        QTest::newRow("unknown home, a Flatpak's usual folder elsewhere")
+            << QByteArray() << "/home/bob/.var/app/org.chromium.Chromium/config/chromium" << false;
+        QTest::newRow("unknown home, our usual folder") << QByteArray() << "@/.config/chromium" << true;
+        QTest::newRow("unknown home, a folder of its own") << QByteArray() << "/srv/p" << true;
+    }
+
+    void otherHomes()
+    {
+        QFETCH(QByteArray, environment);
+        QFETCH(QString, profile);
+        QFETCH(bool, ours);
+        QTemporaryDir home;
+        environment.replace('@', home.path().toUtf8()).replace('|', QByteArray(1, '\0'));
+        profile.replace(u'@', home.path());
+        FakeProc proc;
+        proc.add(30, QStringLiteral("/usr/lib/chromium/chromium"),
+                 {QStringLiteral("/usr/lib/chromium/chromium --user-data-dir=") + profile + QStringLiteral(" --x")},
+                 QStringLiteral("/"), "0::/user.slice/session-2.scope\n", environment);
+        BrowserDiscovery discovery(home.path(), proc.root());
+        const QString chromium = QStringLiteral("org.chromium.Chromium");
+        QCOMPARE(discovery.isRunning(chromium), ours);
+        if (ours)
+            QCOMPARE(discovery.processes(chromium).first().profile, profile);
     }
 
     // Which processes are browsers, and where their profiles are: programs, helpers and sandboxes.
