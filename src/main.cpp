@@ -2,6 +2,7 @@
 #include "app/Shell.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
+#include "blocking/ExtensionBlockList.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
 #include "linux/BrowserDiscovery.h"
@@ -9,11 +10,16 @@
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
+#include "linux/ExtensionBridge.h"
+#include "linux/ExtensionInstaller.h"
+#include "linux/ExtensionRoute.h"
 #include "linux/FreedesktopNotifications.h"
+#include "linux/HostManifests.h"
 #include "linux/LaunchAtLoginService.h"
 #include "linux/LinuxDesktop.h"
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
+#include "linux/NativeMessagingHost.h"
 #include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
@@ -26,6 +32,7 @@
 #include "sync/RecordStoreConfig.h"
 #include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/ExtensionInstallDialog.h"
 #include "ui/Motion.h"
 #include "ui/Theme.h"
 
@@ -33,6 +40,7 @@
 #include <QDBusConnection>
 #include <QDir>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTextStream>
 
 #include <csignal>
@@ -49,7 +57,8 @@ void onSignal(int number)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
 }
 
-// SIGINT and SIGTERM end the run through the event loop, so the state is saved on the way out.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal, some session managers) end the run through the
+// event loop, so the note being typed and the blocking state are saved on the way out.
 void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
@@ -69,12 +78,50 @@ void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+// The install action of a browser row: a fresh copy of the extension where the browser can keep
+// loading it, the host manifest written again, and the steps.
+void showExtensionInstall(const QString& bundleIdentifier, QWidget* parent)
+{
+    const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundleIdentifier);
+    const QString executable = QCoreApplication::applicationFilePath();
+    ExtensionInstallDialog::Content content;
+    content.browserName = browser ? browser->name : bundleIdentifier;
+    content.extensionsPage = ExtensionInstaller::extensionsPage(bundleIdentifier);
+    QString error;
+    const auto copy = ExtensionInstaller::install(
+        bundleIdentifier, ExtensionInstaller::packagedFolder(QCoreApplication::applicationDirPath()),
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation), &error);
+    if (const HostManifests::Browser* b = HostManifests::browser(bundleIdentifier); b && copy)
+        if (!HostManifests::write(*b, QDir::homePath(), executable, &error))
+            content.error = QStringLiteral("The browser cannot start Quillharbour's link: %1").arg(error);
+    if (copy) {
+        content.path = copy->path;
+        content.firefox = copy->firefox;
+    } else {
+        content.error = error;
+    }
+    auto* dialog = new ExtensionInstallDialog(
+        content, [bundleIdentifier] { return ExtensionInstaller::openExtensionsPage(bundleIdentifier); }, parent);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // A browser starting the extension's relay gets the relay alone: no window, no second copy of
+    // the application, no data read.
+    {
+        QStringList arguments;
+        for (int i = 1; i < argc; ++i)
+            arguments.append(QString::fromLocal8Bit(argv[i]));
+        if (NativeMessagingHost::isHostInvocation(arguments))
+            return NativeMessagingHost::run(argc, argv);
+    }
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
@@ -170,15 +217,37 @@ int main(int argc, char* argv[])
 
     X11Display display;
     BrowserDiscovery discovery;
-    LinuxWorkspace workspace(display, QString(), &discovery);
+    LinuxWorkspace desktop(display, QString(), &discovery);
     DesktopIdleTime idleTime([&display] { return display.secondsSinceLastInput(); }, QDBusConnection::sessionBus());
     LinuxScreenState screen;
+
+    // The companion extensions: the browsers find the relay through their host manifests, which
+    // name this executable and so are written again whenever it has moved.
+    const QString home = QDir::homePath();
+    const QString executable = QCoreApplication::applicationFilePath();
+    for (const QString& failure : HostManifests::writeAll(home, executable))
+        QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
+    ExtensionBridge extensions(
+        [home, executable](const QString& id) { return HostManifests::offlineSetup(id, home, executable); },
+        [home, executable](const QString& id) {
+            const HostManifests::Browser* b = HostManifests::browser(id);
+            return b && HostManifests::write(*b, home, executable);
+        });
+    QString linkError;
+    if (const std::optional<QString> socket = NativeMessaging::socketPath(&linkError); !socket)
+        QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << linkError << Qt::endl;
+    else if (!extensions.listen(*socket))
+        QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << extensions.lastError() << Qt::endl;
+    ExtensionWorkspace workspace(desktop, extensions);
     // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
     // One connection per browser, shared by the tab reader and the interceptor, so a browser that
     // asks the person to allow each connection asks once.
     DevToolsConnections devTools(&discovery);
-    BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
-                                       [&workspace](const QString& id) { return workspace.isRunning(id); }, &devTools),
+    // Each browser's scripts go to its extension while that is connected, else over DevTools.
+    BrowserScriptExecutor executor(std::make_unique<RoutingScriptRunner>(
+                                       &extensions, std::make_unique<ExtensionScriptRunner>(&extensions),
+                                       std::make_unique<DevToolsScriptRunner>(
+                                           [&desktop](const QString& id) { return desktop.isRunning(id); }, &devTools)),
                                    3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
     DevToolsNavigationInterceptor interceptor(&devTools);
     BrowserAutomationService::Environment automationEnvironment;
@@ -190,7 +259,9 @@ int main(int argc, char* argv[])
     automationEnvironment.screen = &screen;
     automationEnvironment.automationHelpPage = AutomationHelp::pageUrl();
     automationEnvironment.interceptor = &interceptor;
+    automationEnvironment.extensions = &extensions;
     BrowserAutomationService browserAutomation(&storage, &blockPageServer, &executor, automationEnvironment);
+    ExtensionBlockList extensionBlockList(&storage, &blockPageServer, &extensions);
     AppRouter router;
 
     browserAutomation.start();
@@ -207,6 +278,8 @@ int main(int argc, char* argv[])
     context.clock = &clock;
     context.monotonic = &monotonic;
     context.calendar = calendar;
+    context.events = &events;
+    context.installExtension = showExtensionInstall;
     Shell::Options options;
     options.loginItem = loginItem;
     Shell shell(context, &notifications, options);

@@ -4,9 +4,11 @@
 #include "model/BlockRule.h"
 #include "platform/Defaults.h"
 #include "store/StorageService.h"
+#include "ui/Accessibility.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
+#include "ui/PageGuard.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
@@ -14,6 +16,7 @@
 #include "ui/WindowFit.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -48,6 +51,7 @@ public:
     RailItem(const RailEntry& entry, QWidget* parent) : QAbstractButton(parent), m_glyph(entry.glyph)
     {
         setCheckable(true);
+        Accessibility::setRole(this, QAccessible::PageTab);
         setFixedSize(44, 44);
         setCursor(Qt::PointingHandCursor);
         setObjectName(QStringLiteral("rail-%1").arg(AppRouter::rawValue(entry.destination)));
@@ -82,6 +86,7 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Q
 {
     Q_INIT_RESOURCE(blocking);
     setObjectName(QStringLiteral("main"));
+    Accessibility::setRole(this, QAccessible::Window);
     setWindowTitle(WindowFit::programTitle(QString()));
     WindowFit::preferSize(this, QSize(1240, 800), QSize(880, 620));
     Theme::fillBackground(this, FocusColor::paper());
@@ -90,6 +95,8 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Q
 
     auto* rail = new QWidget(this);
     rail->setObjectName(QStringLiteral("rail"));
+    Accessibility::setRole(rail, QAccessible::PageTabList); // before anything makes it known as a filler
+    rail->setAccessibleName(QStringLiteral("Pages"));
     rail->setFixedWidth(76);
     auto* railLayout = new QVBoxLayout(rail);
     railLayout->setContentsMargins(16, 16, 16, 18);
@@ -117,7 +124,9 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Q
     m_stack = new QStackedLayout(pageHost);
     row->addWidget(pageHost, 1);
 
-    connect(m_context.router, &AppRouter::destinationChanged, this, &MainWindow::showPage);
+    connect(m_context.router, &AppRouter::destinationChanged, this, &MainWindow::destinationChanged);
+    // The pages' sheets wait in the same line as the window's own: one sheet at a time.
+    m_context.presentSheet = [this](QDialog* sheet) { presentSheet(sheet); };
     connect(m_context.router, &AppRouter::urgentBreakRuleIDChanged, this, &MainWindow::checkUrgentBreak);
     showPage();
 }
@@ -148,9 +157,33 @@ void MainWindow::setPageFactory(Destination destination, PageFactory factory)
         showPage();
 }
 
+void MainWindow::destinationChanged()
+{
+    const Destination wanted = m_context.router->destination();
+    if (m_page && wanted == m_shown)
+        return;
+    // An editor with changes on the page is not thrown away unasked (a link, the tray's menu).
+    if (auto* guard = dynamic_cast<PageGuard*>(m_page)) {
+        QPointer<MainWindow> self(this);
+        const auto leave = [self, wanted] {
+            if (self)
+                self->m_context.router->setDestination(wanted);
+        };
+        if (!guard->mayLeave(leave)) {
+            // Until the person decides, the rail and the router stay on the page they are on.
+            m_context.router->setDestination(m_shown);
+            for (size_t i = 0; i < m_railItems.size(); ++i)
+                m_railItems[i]->setChecked(i == size_t(m_shown));
+            return;
+        }
+    }
+    showPage();
+}
+
 void MainWindow::showPage()
 {
     const Destination destination = m_context.router->destination();
+    m_shown = destination;
     for (size_t i = 0; i < m_railItems.size(); ++i)
         m_railItems[i]->setChecked(i == size_t(destination));
     // Each visit builds the page afresh, as a page keeps no state between visits.
@@ -176,6 +209,45 @@ void MainWindow::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     checkOnboarding();
     checkUrgentBreak();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    // A window blocked by a sheet passes the keyboard on: clicking it, or the window manager
+    // activating it after its sheet appeared, must not leave the person in front of a window
+    // that takes no input.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_sheet)
+        QTimer::singleShot(0, this, [this] {
+            if (isActiveWindow())
+                bringSheetForward();
+        });
+    QWidget::changeEvent(event);
+}
+
+bool MainWindow::bringSheetForward()
+{
+    QDialog* sheet = m_sheet;
+    if (!sheet || !sheet->isVisible())
+        return false;
+    if (sheet->windowState() & Qt::WindowMinimized)
+        sheet->setWindowState(sheet->windowState() & ~Qt::WindowMinimized);
+    sheet->show();
+    sheet->raise();
+    sheet->activateWindow();
+    return true;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // A sheet belongs to its window: minimised alone it would leave the window frozen with
+    // nothing to bring it back.
+    if (event->type() == QEvent::WindowStateChange && watched == m_sheet.data() &&
+        (m_sheet->windowState() & Qt::WindowMinimized))
+        QTimer::singleShot(0, this, [this] {
+            if (!(windowState() & Qt::WindowMinimized))
+                bringSheetForward();
+        });
+    return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::checkOnboarding()
@@ -280,8 +352,12 @@ void MainWindow::presentSheet(QDialog* sheet)
 {
     if (!sheet)
         return;
-    sheet->setParent(this, sheet->windowFlags() | Qt::Sheet | Qt::Dialog);
+    // No minimise button: a sheet comes and goes with its window.
+    sheet->setParent(this, (sheet->windowFlags() | Qt::Sheet | Qt::Dialog | Qt::CustomizeWindowHint |
+                            Qt::WindowTitleHint | Qt::WindowCloseButtonHint) &
+                               ~Qt::WindowMinMaxButtonsHint);
     sheet->setWindowModality(Qt::WindowModal);
+    sheet->installEventFilter(this);
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         sheet->deleteLater();
         if (m_sheet == sheet)
@@ -303,6 +379,8 @@ void MainWindow::showNextSheet()
         if (next) {
             m_sheet = next;
             next->open();
+            if (isActiveWindow() || QApplication::activeWindow() == nullptr)
+                bringSheetForward();
             return;
         }
     }

@@ -37,6 +37,8 @@ public:
     // it from here and deletes it when it closes.
     void presentSheet(QDialog* sheet);
     QDialog* currentSheet() const { return m_sheet.data(); }
+    // Restores, raises and activates the sheet shown, if any; false when there is none.
+    bool bringSheetForward();
     QWidget* currentPage() const { return m_page; }
 
     static QString title(AppRouter::Destination destination);
@@ -46,8 +48,11 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void destinationChanged();
     void showPage();
     void checkOnboarding();
     void checkUrgentBreak();
@@ -59,6 +64,7 @@ private:
     UrgentBreakFactory m_urgentBreak;
     QStackedLayout* m_stack = nullptr;
     QWidget* m_page = nullptr;
+    AppRouter::Destination m_shown = AppRouter::Destination::todos;
     std::array<QAbstractButton*, 4> m_railItems{};
     QPointer<QDialog> m_sheet;
     std::deque<QPointer<QDialog>> m_waiting;

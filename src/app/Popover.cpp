@@ -18,6 +18,7 @@
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -42,6 +43,7 @@ Popover::Popover(AppContext& context, std::function<void(Destination)> openMainW
 {
     Q_INIT_RESOURCE(blocking);
     setObjectName(QStringLiteral("popover"));
+    Accessibility::setRole(this, QAccessible::Window);
     setWindowTitle(QStringLiteral("Quillharbour"));
     setFixedWidth(width);
     m_layout = new QVBoxLayout(this);
@@ -83,6 +85,9 @@ void Popover::refresh()
         if (section)
             column->addWidget(section);
     m_layout->addWidget(m_body);
+    // A child added to a visible window is shown only later, and a hidden body measures 0 high:
+    // the window would collapse (and the window manager unmap it) under the person's click.
+    m_body->show();
     // A fixed width; the height follows the content at that width.
     m_layout->activate();
     setFixedHeight(m_layout->hasHeightForWidth() ? m_layout->heightForWidth(width) : m_layout->sizeHint().height());
@@ -284,6 +289,8 @@ void Popover::beginAdding()
 {
     m_adding = true;
     refresh();
+    if (auto* card = findChild<QWidget*>(QStringLiteral("quickAddCard")))
+        Motion::fadeIn(card, 0.2);
     QTimer::singleShot(50, this, [this] {
         if (m_field) {
             m_field->setFocus();
@@ -318,6 +325,9 @@ void Popover::addTodo()
 
 bool Popover::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::MouseButtonPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this)
+        m_pressed.start();
     // Escape in the field cancels adding and leaves the popover open.
     if (watched == m_field && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
@@ -338,9 +348,26 @@ void Popover::keyPressEvent(QKeyEvent* event)
 
 void Popover::changeEvent(QEvent* event)
 {
+    // Decided a turn later, once the window manager has said where the activation went.
     if (event->type() == QEvent::ActivationChange && isVisible() && !isActiveWindow())
-        hide();
+        QTimer::singleShot(0, this, &Popover::closeIfLeft);
     QWidget::changeEvent(event);
+}
+
+void Popover::closeIfLeft()
+{
+    if (!isVisible() || isActiveWindow())
+        return;
+    // A click inside can hand the activation to another of our windows on the way; a click
+    // outside, or another program taking over, closes it.
+    const bool clickedInside = m_pressed.isValid() && m_pressed.elapsed() < 1500 &&
+                               frameGeometry().contains(QCursor::pos()) && QApplication::activeWindow();
+    if (clickedInside) {
+        raise();
+        activateWindow();
+        return;
+    }
+    hide();
 }
 
 void Popover::paintEvent(QPaintEvent*)
@@ -377,4 +404,18 @@ void Popover::popUp(const QRect& trayIcon)
     show();
     raise();
     activateWindow();
+}
+
+void Popover::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Presses anywhere inside, whichever child takes them.
+    qApp->installEventFilter(this);
+}
+
+void Popover::hideEvent(QHideEvent* event)
+{
+    qApp->removeEventFilter(this);
+    m_pressed.invalidate();
+    QWidget::hideEvent(event);
 }

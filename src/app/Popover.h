@@ -4,6 +4,7 @@
 #include "router/AppRouter.h"
 #include "ui/QueuedCall.h"
 
+#include <QElapsedTimer>
 #include <QUuid>
 #include <QWidget>
 #include <functional>
@@ -35,9 +36,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void scheduleRefresh();
+    void closeIfLeft();
     QWidget* header();
     QWidget* banner();
     QWidget* priorityArea();
@@ -51,6 +55,7 @@ private:
     QLineEdit* m_field = nullptr;
     QString m_newTitle;
     bool m_adding = false;
+    QElapsedTimer m_pressed; // the last mouse press inside
     // The focus whose card has faded in: a rebuild of the same focus shows it as it is.
     QUuid m_fadedFocus;
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};

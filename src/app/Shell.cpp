@@ -166,13 +166,19 @@ void Shell::showMainWindow()
 {
     if (m_context.browsers)
         m_context.browsers->start();
+    if (m_mainWindow->windowState() & Qt::WindowMinimized)
+        m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
     m_mainWindow->show();
     m_mainWindow->raise();
-    m_mainWindow->activateWindow();
+    // The window's own sheet (the onboarding, say) keeps the keyboard; the window under it takes none.
+    if (!m_mainWindow->bringSheetForward())
+        m_mainWindow->activateWindow();
 }
 
 void Shell::activate()
 {
+    if (m_mainWindow->bringSheetForward())
+        return;
     if (QWidget* window = QApplication::activeModalWidget())
         window->activateWindow();
     else if (m_mainWindow->isVisible())

@@ -277,6 +277,16 @@ std::optional<QString> safeReturnURL(const std::optional<QString>& text)
     return text;
 }
 
+std::optional<QString> returnHost(const std::optional<QString>& text)
+{
+    if (!safeReturnURL(text))
+        return std::nullopt;
+    std::optional<QString> host = browserHost(*text);
+    if (host && host->startsWith(u'[') && host->endsWith(u']'))
+        *host = host->mid(1, host->size() - 2);
+    return host;
+}
+
 QString targetExpression(const std::optional<QString>& text)
 {
     const std::optional<QString> safe = safeReturnURL(text);

@@ -15,6 +15,8 @@
 #include <functional>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
+#include <variant>
 
 namespace {
 
@@ -149,7 +151,7 @@ static void initBlockingResources()
 }
 
 LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* parent)
-    : QObject(parent), m_storage(storage)
+    : QObject(parent), m_storage(storage), m_resolver(HostAddresses::systemResolver())
 {
     if (!storage)
         return;
@@ -183,10 +185,11 @@ const LocalBlockPageServer::PageTodos& LocalBlockPageServer::pageTodos() const
     return *m_pageTodos;
 }
 
-QByteArray LocalBlockPageServer::blockedResponse(const QString& query) const
+QByteArray LocalBlockPageServer::blockedResponse(const QString& query, bool returnAllowed) const
 {
     const std::optional<QUuid> rule = ruleParameter(query);
-    const std::optional<QString> from = queryValue(query, QStringLiteral("from"));
+    const std::optional<QString> from =
+        returnAllowed ? queryValue(query, QStringLiteral("from")) : std::optional<QString>();
     const BlockedSiteSnapshot* snapshot = blockedSnapshot(m_storage.data(), rule);
     // Asked first: a new day computes the lists again and so ends what was rendered from them.
     const PageTodos* todos = snapshot ? &pageTodos() : nullptr;
@@ -299,12 +302,21 @@ QByteArray LocalBlockPageServer::makeResponse(const QByteArray& status, const QB
     return out;
 }
 
-QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
+namespace {
+
+struct Target {
+    QString path;
+    QString query;
+};
+
+// The path and query a request asks for, or the answer that refuses it.
+std::variant<Target, QByteArray> readTarget(const QByteArray& request, std::optional<quint16> port)
 {
     // Only the head counts, and its size limit holds however the bytes arrived: a head that has
     // not ended within the limit is refused, and anything after the head is never read.
     const qsizetype end = headEnd(request);
-    if (end < 0 ? request.size() > maximumRequestBytes : end > maximumRequestBytes)
+    if (end < 0 ? request.size() > LocalBlockPageServer::maximumRequestBytes
+                : end > LocalBlockPageServer::maximumRequestBytes)
         return badRequest();
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString text = decoder.decode(end < 0 ? QByteArrayView(request) : QByteArrayView(request).first(end));
@@ -317,13 +329,32 @@ QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
     const QStringList requestLine = splitRequestLine(lines.first());
     if (requestLine.size() != 3 || requestLine.at(0) != QLatin1String("GET"))
         return plain("405 Method Not Allowed", "Only GET is supported");
-    if (!hostAllowed(lines, m_port))
+    if (!hostAllowed(lines, port))
         return badRequest();
     const QUrl url(QStringLiteral("http://127.0.0.1") + requestLine.at(1), QUrl::StrictMode);
     if (!url.isValid() || !requestLine.at(1).startsWith(u'/'))
         return badRequest();
-    const QString path = url.path(QUrl::FullyDecoded);
-    const QString query = url.query(QUrl::FullyEncoded);
+    return Target{url.path(QUrl::FullyDecoded), url.query(QUrl::FullyEncoded)};
+}
+
+} // namespace
+
+std::optional<QString> LocalBlockPageServer::returnHostOf(const QByteArray& request) const
+{
+    const std::variant<Target, QByteArray> target = readTarget(request, m_port);
+    const Target* t = std::get_if<Target>(&target);
+    if (!t || t->path != QLatin1String("/blocked"))
+        return std::nullopt;
+    return BlockPage::returnHost(queryValue(t->query, QStringLiteral("from")));
+}
+
+QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request, bool returnAllowed) const
+{
+    const std::variant<Target, QByteArray> target = readTarget(request, m_port);
+    if (const QByteArray* refusal = std::get_if<QByteArray>(&target))
+        return *refusal;
+    const QString& path = std::get<Target>(target).path;
+    const QString& query = std::get<Target>(target).query;
 
     if (path == QLatin1String("/health"))
         return plain("200 OK", "ok");
@@ -333,7 +364,7 @@ QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
         return plain("404 Not Found", "Icon not found");
     }
     if (path == QLatin1String("/blocked"))
-        return blockedResponse(query);
+        return blockedResponse(query, returnAllowed);
     if (path == QLatin1String("/status")) {
         const bool blocked = blockedSnapshot(m_storage.data(), ruleParameter(query)) != nullptr;
         return makeResponse("200 OK", "application/json; charset=utf-8", noStore,
@@ -459,9 +490,32 @@ void LocalBlockPageServer::respond(quint64 id)
     it->reader->setEnabled(false);
     // A peer that never reads must not keep the connection forever either.
     it->idle->start(m_idleTimeoutMs);
-    it->unsent = handleRequest(it->buffer);
-    it->buffer.clear();
+    const QByteArray request = std::exchange(it->buffer, QByteArray());
+    const std::optional<QString> host = returnHostOf(request);
+    if (!host) {
+        answer(id, handleRequest(request));
+        return;
+    }
+    // The answer waits for the lookup; a connection dropped meanwhile finds no one to answer.
+    m_resolver(*host, this, [this, id, request](const QList<QHostAddress>& addresses) {
+        const bool allowed =
+            !addresses.isEmpty() && std::none_of(addresses.cbegin(), addresses.cend(), &HostAddresses::isThisComputer);
+        answer(id, handleRequest(request, allowed));
+    });
+}
+
+void LocalBlockPageServer::answer(quint64 id, const QByteArray& response)
+{
+    const auto it = m_connections.find(id);
+    if (it == m_connections.end())
+        return;
+    it->unsent = response;
     send(id);
+}
+
+void LocalBlockPageServer::setResolver(HostAddresses::Resolver resolver)
+{
+    m_resolver = resolver ? std::move(resolver) : HostAddresses::systemResolver();
 }
 
 void LocalBlockPageServer::send(quint64 id)

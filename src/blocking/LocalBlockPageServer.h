@@ -2,6 +2,7 @@
 
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
+#include "platform/HostAddresses.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -51,8 +52,14 @@ public:
     // Where a blocked tab is sent; nothing until the server listens.
     std::optional<QUrl> blockedPageURL(const QUuid& rule, const QString& domain, const QString& from) const;
 
-    // Request bytes to response bytes; the whole protocol apart from the sockets.
-    QByteArray handleRequest(const QByteArray& request) const;
+    // Request bytes to response bytes; the whole protocol apart from the sockets and the lookup
+    // of the return address: without `returnAllowed` the block page has none.
+    QByteArray handleRequest(const QByteArray& request, bool returnAllowed = true) const;
+
+    // A block page sends the tab back only to a host that resolves, and never to this computer
+    // (a name in the hosts file can lead here as well as "localhost" can). Tests give a resolver
+    // that never touches the network.
+    void setResolver(HostAddresses::Resolver resolver);
 
     static QByteArray makeResponse(const QByteArray& status, const QByteArray& contentType,
                                    const QByteArray& cacheControl, const QByteArray& body);
@@ -74,6 +81,9 @@ private:
     void accept(qintptr descriptor);
     void receive(quint64 id);
     void respond(quint64 id);
+    void answer(quint64 id, const QByteArray& response);
+    // The return host a request asks for, when it is a block page with a return address.
+    std::optional<QString> returnHostOf(const QByteArray& request) const;
     void send(quint64 id);
     void drop(quint64 id);
     void setPort(std::optional<quint16> port);
@@ -85,9 +95,10 @@ private:
         qint64 dayId = 0;
     };
     const PageTodos& pageTodos() const;
-    QByteArray blockedResponse(const QString& query) const;
+    QByteArray blockedResponse(const QString& query, bool returnAllowed) const;
 
     QPointer<StorageService> m_storage;
+    HostAddresses::Resolver m_resolver;
     QTcpServer* m_listener = nullptr;
     std::optional<quint16> m_port;
     std::optional<QString> m_lastError;

@@ -1,7 +1,10 @@
 #include "linux/AutomationHelp.h"
 
+#include "linux/LinuxBrowsers.h"
+#include "platform/BrowserScripts.h"
 #include "platform/FileSafety.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
@@ -12,15 +15,42 @@ static void initPlatformResources()
 
 namespace AutomationHelp {
 
-QUrl pageUrl()
+QString page(const QList<Launcher>& launchers)
 {
     initPlatformResources();
-    QFile page(QStringLiteral(":/automation-help.html"));
-    if (!page.open(QIODevice::ReadOnly))
+    QFile file(QStringLiteral(":/automation-help.html"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString html = QString::fromUtf8(file.readAll());
+    QString blocks;
+    for (const Launcher& l : launchers) {
+        const QString path = QStringLiteral("~/.local/share/applications/") + l.plan.fileName;
+        blocks += QStringLiteral("<h2>%1</h2>\n<p>Save as <code>%2</code>:</p>\n<pre class=\"launcher\">%3</pre>\n")
+                      .arg(l.browserName.toHtmlEscaped(), path.toHtmlEscaped(),
+                           BrowserLauncher::entry(l.browserName, l.plan).toHtmlEscaped());
+    }
+    html.replace(QStringLiteral("<!--LAUNCHERS-->"), blocks);
+    return html;
+}
+
+QList<Launcher> installedLaunchers(const QString& home)
+{
+    QList<Launcher> out;
+    for (const SupportedBrowser& browser : SupportedBrowser::all())
+        if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(browser.bundleIdentifier))
+            if (const std::optional<BrowserLauncher::Plan> plan = BrowserLauncher::plan(*identity, home))
+                out.append({browser.name, *plan});
+    return out;
+}
+
+QUrl pageUrl()
+{
+    const QString html = page(installedLaunchers(QDir::homePath()));
+    if (html.isEmpty())
         return {};
     const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                          QStringLiteral("/quillharbour/automation-help.html");
-    if (!FileSafety::writeAtomically(path, page.readAll()))
+    if (!FileSafety::writeAtomically(path, html.toUtf8()))
         return {};
     return QUrl::fromLocalFile(path);
 }

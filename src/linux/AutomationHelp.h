@@ -1,9 +1,23 @@
 #pragma once
 
+#include "linux/BrowserLauncher.h"
+
+#include <QList>
 #include <QUrl>
 
 // The page that explains how to let the application reach a browser on Linux. It ships inside
-// the program and is written to the cache folder so that a browser can open it.
+// the program and is written to the cache folder so that a browser can open it, with a launcher
+// for each browser installed here.
 namespace AutomationHelp {
+
+struct Launcher {
+    QString browserName;
+    BrowserLauncher::Plan plan;
+};
+// The page with the launchers written into it.
+QString page(const QList<Launcher>& launchers);
+// Launchers for the browsers installed under `home`.
+QList<Launcher> installedLaunchers(const QString& home);
 QUrl pageUrl();
-}
+
+} // namespace AutomationHelp

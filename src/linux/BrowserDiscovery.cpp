@@ -8,16 +8,31 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 namespace {
 
+// Files under /proc report a size of 0: read them as a stream, to a bound.
 QByteArray readSmall(const QString& path, qint64 limit = 64 * 1024)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return {};
-    return f.read(limit);
+    QByteArray out;
+    char buffer[4096];
+    while (out.size() < limit) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        out.append(buffer, n);
+    }
+    ::close(fd);
+    return out.left(limit);
 }
 
 qint64 monotonicMs()
@@ -135,14 +150,16 @@ void BrowserDiscovery::rescan()
         const LinuxBrowserIdentity* identity = identify(m_proc, pid);
         if (!identity)
             continue;
+        if (!sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024)))
+            continue;
         const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
         QStringList arguments;
         for (const QByteArray& part : cmdline.split('\0'))
             arguments.append(QString::fromLocal8Bit(part));
-        // Only the browser process itself: its renderers and helpers carry a type.
-        if (std::any_of(arguments.cbegin(), arguments.cend(), [](const QString& a) {
-                return a.startsWith(QLatin1String("--type=")) || a == QLatin1String("-contentproc");
-            }))
+        // Only the browser process itself: its renderers and helpers carry a type (and rewrite
+        // their command line into one text, so it is looked for anywhere in it).
+        if (cmdline.contains(" --type=") || cmdline.contains(QByteArray("\0--type=", 8)) ||
+            cmdline.contains("-contentproc"))
             continue;
         const QString cwd = QFileInfo(m_proc + u'/' + pid + QStringLiteral("/cwd")).symLinkTarget();
         const QString fallback =
@@ -155,6 +172,21 @@ void BrowserDiscovery::rescan()
     watchFolders();
     if (differs)
         emit changed();
+}
+
+bool BrowserDiscovery::sameHome(const QByteArray& environment) const
+{
+    // Another person's browser, or one started for another home (a test's), is not ours to
+    // steer. A Snap's HOME lies inside ours.
+    if (environment.isEmpty())
+        return true;
+    for (const QByteArray& entry : environment.split('\0'))
+        if (entry.startsWith("HOME=")) {
+            const QString home = QDir::cleanPath(QFile::decodeName(entry.mid(5)));
+            return home == QDir::cleanPath(m_home) ||
+                   home.startsWith(QDir::cleanPath(m_home) + QStringLiteral("/snap/"));
+        }
+    return true;
 }
 
 void BrowserDiscovery::watchFolders()

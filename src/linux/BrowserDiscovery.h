@@ -14,7 +14,7 @@ struct LinuxBrowserIdentity;
 // writes its lock and its debugging port file there as it starts, and removes the lock as it
 // quits), and the process table is read only when one of them changed, when a window of a browser
 // not yet known comes to the front, or, at most every half minute, when a process was created
-// since the last reading (the kernel's last process id tells).
+// since the last reading (the kernel's last process id tells). Only browsers of this home count.
 class BrowserDiscovery : public QObject {
     Q_OBJECT
 public:
@@ -56,6 +56,7 @@ private:
     void folderChanged();
     std::optional<qint64> lastProcessId() const;
     bool alive(qint64 pid) const;
+    bool sameHome(const QByteArray& environment) const;
 
     QString m_home;
     QString m_proc;

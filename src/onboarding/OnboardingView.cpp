@@ -56,6 +56,7 @@ QScrollArea* scrolling(QWidget* content)
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("stepScroll"));
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // not a stop of its own between the step's controls
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);

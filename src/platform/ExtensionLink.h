@@ -57,6 +57,14 @@ public:
     virtual void closeTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
                           std::function<void(bool)> done) = 0;
 
+    // Writes the browser's host manifest again (the hostMissing row's action); false when it
+    // cannot, or where this link has none to write.
+    virtual bool repairHost(const QString& bundleIdentifier)
+    {
+        Q_UNUSED(bundleIdentifier);
+        return false;
+    }
+
 signals:
     void reportChanged(const QString& bundleIdentifier);
     void setupChanged();

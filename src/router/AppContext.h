@@ -10,7 +10,11 @@ class BrowserAutomationService;
 class SyncService;
 class Defaults;
 class MainWindowOpener;
+class QDialog;
 class StorageService;
+class SystemEvents;
+class QString;
+class QWidget;
 
 // Everything a screen reaches: the services, preferences and time. main() fills it with the real
 // ones and tests with fakes; nothing above the services looks anything up globally.
@@ -23,8 +27,16 @@ struct AppContext {
     const Clock* clock = nullptr;
     const MonotonicClock* monotonic = nullptr;
     std::function<Calendar()> calendar;
+    // Day changes, clock changes and wake-ups; may be absent.
+    SystemEvents* events = nullptr;
     // Asks for the main window; remembered until a window can be shown.
     MainWindowOpener* mainWindow = nullptr;
     // Asks to quit through the application's quit gate (the Settings page's quit button).
     std::function<void()> requestQuit;
+    // Shows a page's sheet over the main window once no other sheet is up, and owns it from then
+    // on; absent (a page on its own in a test), the page opens the sheet itself.
+    std::function<void(QDialog*)> presentSheet;
+    // Shows how to add the companion extension to the browser with this bundle identifier, over
+    // `parent` (the browser rows' action when the extension is missing).
+    std::function<void(const QString& bundleIdentifier, QWidget* parent)> installExtension;
 };

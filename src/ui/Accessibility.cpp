@@ -1,13 +1,20 @@
 #include "ui/Accessibility.h"
 
-#include <QAccessible>
+#include <QAbstractButton>
 #include <QAccessibleWidget>
+#include <QLabel>
 #include <QWidget>
 
 namespace {
 
 const char* const hiddenProperty = "qh_accessibleHidden";
 const char* const headerProperty = "qh_accessibleHeader";
+const char* const roleProperty = "qh_accessibleRole";
+
+bool isIconGlyph(QChar c)
+{
+    return c.unicode() >= 0xE000 && c.unicode() <= 0xF8FF;
+}
 
 class TaggedWidget : public QAccessibleWidget {
 public:
@@ -34,9 +41,11 @@ public:
             const QString name = QAccessibleWidget::text(t);
             if (!name.isEmpty())
                 return name;
-            // A heading or a wrapping label is read by its text.
+            // A heading, a wrapping label or a window is read by its text or title.
             const QVariant text = widget()->property("text");
-            return text.toString();
+            if (text.isValid())
+                return Accessibility::withoutIconGlyphs(text.toString());
+            return widget()->isWindow() ? widget()->windowTitle() : QString();
         }
         return QAccessibleWidget::text(t);
     }
@@ -46,6 +55,74 @@ public:
 private:
     bool m_hidden;
 };
+
+// Our own buttons drawn by hand. Qt's "toggle" only flips the checked state without a click,
+// so nothing listening to clicks heard it: here press and toggle both click, as the mouse does.
+class HandDrawnButton : public QAccessibleWidget {
+public:
+    HandDrawnButton(QAbstractButton* button, QAccessible::Role role) : QAccessibleWidget(button, role)
+    {
+        addControllingSignal(QStringLiteral("clicked(bool)"));
+    }
+
+    QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        if (button()->isCheckable()) {
+            s.checkable = true;
+            s.checked = button()->isChecked();
+            if (role() == QAccessible::PageTab || role() == QAccessible::RadioButton) {
+                s.selectable = true;
+                s.selected = button()->isChecked();
+            }
+        }
+        if (button()->isDown())
+            s.pressed = true;
+        return s;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        QString text = QAccessibleWidget::text(t);
+        if (t == QAccessible::Name && text.isEmpty())
+            text = button()->text();
+        return Accessibility::withoutIconGlyphs(text);
+    }
+
+    QStringList actionNames() const override
+    {
+        if (!widget()->isEnabled())
+            return QAccessibleWidget::actionNames();
+        return QStringList{button()->isCheckable() ? toggleAction() : pressAction()} + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& action) override
+    {
+        if (!widget()->isEnabled())
+            return;
+        if (action == pressAction() || action == toggleAction())
+            button()->click();
+        else
+            QAccessibleWidget::doAction(action);
+    }
+
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+};
+
+QAccessible::Role roleOf(const QWidget* widget, QAccessible::Role fallback)
+{
+    const QVariant role = widget->property(roleProperty);
+    return role.isValid() ? QAccessible::Role(role.toInt()) : fallback;
+}
+
+// Qt's push, tool, check and radio buttons have interfaces of their own (menus among them).
+bool isStandardButton(const QObject* object)
+{
+    return object->inherits("QPushButton") || object->inherits("QToolButton") || object->inherits("QCheckBox") ||
+           object->inherits("QRadioButton");
+}
 
 QAccessibleInterface* factory(const QString&, QObject* object)
 {
@@ -58,6 +135,18 @@ QAccessibleInterface* factory(const QString&, QObject* object)
         return new TaggedWidget(widget, QAccessible::Heading, false);
     if (widget->inherits("WrappingLabel"))
         return new TaggedWidget(widget, QAccessible::StaticText, false);
+    // A symbol drawn from the icon font says nothing to someone who cannot see it.
+    if (const auto* label = qobject_cast<QLabel*>(widget);
+        label && !label->text().isEmpty() && Accessibility::withoutIconGlyphs(label->text()).trimmed().isEmpty())
+        return new TaggedWidget(widget, QAccessible::NoRole, true);
+    if (auto* button = qobject_cast<QAbstractButton*>(widget); button && !isStandardButton(button)) {
+        const QAccessible::Role fallback = !button->isCheckable()    ? QAccessible::Button
+                                           : button->autoExclusive() ? QAccessible::RadioButton
+                                                                     : QAccessible::CheckBox;
+        return new HandDrawnButton(button, roleOf(widget, fallback));
+    }
+    if (widget->property(roleProperty).isValid())
+        return new TaggedWidget(widget, roleOf(widget, QAccessible::Client), false);
     return nullptr;
 }
 
@@ -85,6 +174,22 @@ void markHeader(QWidget* widget)
 {
     installFactory();
     widget->setProperty(headerProperty, true);
+}
+
+void setRole(QWidget* widget, QAccessible::Role role)
+{
+    installFactory();
+    widget->setProperty(roleProperty, int(role));
+}
+
+QString withoutIconGlyphs(const QString& text)
+{
+    QString kept;
+    kept.reserve(text.size());
+    for (QChar c : text)
+        if (!isIconGlyph(c))
+            kept.append(c);
+    return kept;
 }
 
 } // namespace Accessibility

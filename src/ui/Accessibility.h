@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QAccessible>
+
 class QWidget;
 
 // What assistive technologies see of a widget beyond its name and role.
@@ -11,5 +13,10 @@ void installFactory();
 void hide(QWidget* widget);
 // Announces the widget as a heading.
 void markHeader(QWidget* widget);
+// Announces the widget in this role: a window rather than a filler, the rail as a tab list and its
+// items as tabs, a group of chips as radio buttons. Set it before the widget is first shown.
+void setRole(QWidget* widget, QAccessible::Role role);
+// The text without the icon font's private-use characters, which a screen reader would spell out.
+QString withoutIconGlyphs(const QString& text);
 
 } // namespace Accessibility

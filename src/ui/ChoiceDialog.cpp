@@ -1,11 +1,14 @@
 #include "ui/ChoiceDialog.h"
 #include "ui/WindowFit.h"
 
+#include "ui/Accessibility.h"
 #include "ui/FocusButton.h"
+#include "ui/FocusRing.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -22,18 +25,40 @@ QLabel* wrapped(const QString& text, const QString& name, const QFont& font, QWi
     return label;
 }
 
+// The answer Return gives: the one marked, else the safe one (the cancel) of a question, else an
+// alert's first, filled button.
+int defaultAnswer(const std::vector<ChoiceDialog::Choice>& choices, ChoiceDialog::Look look)
+{
+    for (size_t i = 0; i < choices.size(); ++i)
+        if (choices[i].isDefault)
+            return int(i);
+    if (look == ChoiceDialog::Look::question) {
+        for (size_t i = 0; i < choices.size(); ++i)
+            if (choices[i].role == ChoiceDialog::Role::cancel)
+                return int(i);
+        return -1;
+    }
+    return choices.empty() ? -1 : 0;
+}
+
 QAbstractButton* questionButton(const ChoiceDialog::Choice& choice, QWidget* parent)
 {
     auto* button = new QPushButton(choice.text, parent);
     button->setAutoDefault(false);
-    button->setDefault(choice.isDefault);
     button->setMinimumHeight(30);
     button->setFont(Theme::font(13, choice.role == ChoiceDialog::Role::cancel ? QFont::Normal : QFont::DemiBold));
-    if (choice.role == ChoiceDialog::Role::destructive) {
-        QPalette p = button->palette();
-        p.setColor(QPalette::ButtonText, FocusColor::alert());
-        button->setPalette(p);
-    }
+    // The design's outlined button rather than the platform's bevel; the focus ring shows focus.
+    using namespace FocusColor;
+    const QColor text = choice.role == ChoiceDialog::Role::destructive ? alert() : FocusColor::text();
+    button->setAttribute(Qt::WA_Hover);
+    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: 1px solid %3;"
+                                         " border-radius: 10px; padding: 5px 14px; }"
+                                         "QPushButton:hover { border-color: %4; }"
+                                         "QPushButton:pressed { background: %5; }"
+                                         "QPushButton:disabled { color: %6; border-color: %7; }")
+                              .arg(white().name(), text.name(), border().name(), ink().name(), wash().name(),
+                                   disabledOutlineText().name(), disabledOutlineBorder().name()));
+    FocusRing::setRadius(button, 10);
     return button;
 }
 
@@ -46,6 +71,10 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
     const bool alert = look == Look::alert;
     setObjectName(alert ? QStringLiteral("alert") : QStringLiteral("choiceDialog"));
     setWindowTitle(WindowFit::programTitle(alert ? QString() : title));
+    Accessibility::setRole(this, alert ? QAccessible::AlertMessage : QAccessible::Dialog);
+    setAccessibleName(title);
+    setAccessibleDescription(message);
+    m_default = defaultAnswer(m_choices, look);
     if (!alert)
         setWindowModality(Qt::WindowModal);
     Theme::fillBackground(this, FocusColor::paper());
@@ -77,9 +106,11 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
                                                           : choice.objectName);
         connect(button, &QAbstractButton::clicked, this, [this, i] { finish(i); });
         row->addWidget(button, alert ? 1 : 0);
-        if (alert && i == 0)
-            button->setFocus();
+        m_buttons.push_back(button);
     }
+    // The keyboard starts on the default answer, so Space, like Return, gives the safe one.
+    if (m_default >= 0)
+        m_buttons[size_t(m_default)]->setFocus();
     layout->addLayout(row);
     if (alert)
         setFixedWidth(420);
@@ -114,6 +145,17 @@ QStringList ChoiceDialog::buttonTexts() const
     for (const Choice& c : m_choices)
         texts.append(c.text);
     return texts;
+}
+
+void ChoiceDialog::keyPressEvent(QKeyEvent* event)
+{
+    const bool plain = event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+    if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        if (m_default >= 0)
+            finish(m_default);
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void ChoiceDialog::reject()

@@ -43,8 +43,14 @@ public:
     QString message() const { return m_message; }
     int chosen() const { return m_chosen; }
 
+    // The button Return presses; -1 when there is none (a question without a safe answer).
+    int defaultChoice() const { return m_default; }
+
     // Escape and the title bar's close answer like the cancel button, when there is one.
     void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void finish(int index);
@@ -53,4 +59,6 @@ private:
     QString m_message;
     std::vector<Choice> m_choices;
     int m_chosen = -1;
+    int m_default = -1;
+    std::vector<QAbstractButton*> m_buttons;
 };

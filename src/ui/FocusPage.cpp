@@ -113,6 +113,8 @@ FocusPage::FocusPage(QWidget* main, QWidget* side, qreal sideTopPadding, QWidget
 {
     setFrameShape(QFrame::NoFrame);
     setWidgetResizable(true);
+    // The page is not a control: Tab goes from one of its controls to the next.
+    setFocusPolicy(Qt::NoFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 

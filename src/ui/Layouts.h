@@ -8,3 +8,8 @@ class QWidget;
 // null for a layout that goes into another.
 QVBoxLayout* columnLayout(QWidget* owner, int spacing);
 QHBoxLayout* rowLayout(QWidget* owner, int spacing);
+
+// Orders Tab through the controls inside `root` as its layouts place them, which is how a person
+// reads them: a control built later (a replaced card, a reused row moved up) would otherwise be
+// reached last, wherever it stands.
+void orderTabsByLayout(QWidget* root);

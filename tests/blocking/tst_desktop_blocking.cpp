@@ -5,7 +5,9 @@
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "linux/BrowserDiscovery.h"
 #include "linux/DevToolsClient.h"
+#include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/LinuxDesktop.h"
@@ -16,8 +18,9 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-// Blocking on a real desktop: Xvfb, openbox, a session bus and Debian's chromium standing in for
-// an installed Google Chrome, driven by the real X11, process and debugging-protocol backends.
+// Blocking on a real desktop: Xvfb, openbox, a session bus and Debian's chromium, started with a
+// debugging port or, standing in for a browser that refuses the port on its usual profile,
+// without one; driven by the real X11, process and debugging-protocol backends.
 class TestDesktopBlocking : public QObject {
     Q_OBJECT
 
@@ -30,24 +33,24 @@ class TestDesktopBlocking : public QObject {
     std::unique_ptr<QProcess> chrome;
     QString binFolder;
 
-    QString profile() const { return QDir::home().filePath(QStringLiteral(".config/google-chrome")); }
+    // Debian's chromium takes a debugging port on its usual profile folder.
+    QString profile() const { return QDir::home().filePath(QStringLiteral(".config/chromium")); }
 
     // The local site speaks plain HTTP only: the browser must not try https first, or a tab
     // sent back after its block would find nothing there.
     void writeWrapper(bool debugging)
     {
-        QFile wrapper(QDir(binFolder).filePath(QStringLiteral("google-chrome")));
+        QFile wrapper(QDir(binFolder).filePath(QStringLiteral("chromium-focus")));
         QVERIFY(wrapper.open(QIODevice::WriteOnly | QIODevice::Truncate));
         const QString rules = QStringLiteral("MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1, "
                                              "MAP example.org 127.0.0.1:%1")
                                   .arg(site->serverPort());
         wrapper.write(
-            QStringLiteral(
-                "#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
-                "%1--host-resolver-rules=\"%2\" --no-sandbox --disable-gpu --disable-quic --no-first-run "
-                "--disable-background-networking --disable-component-update --disable-sync "
-                "--disable-features=HttpsUpgrades --window-size=1000,700 \"$@\"\n")
-                .arg(debugging ? QStringLiteral("--remote-debugging-port=0 ") : QString(), rules)
+            QStringLiteral("#!/bin/sh\nexec chromium --user-data-dir=\"%3\" "
+                           "%1--host-resolver-rules=\"%2\" --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                           "--disable-background-networking --disable-component-update --disable-sync "
+                           "--disable-features=HttpsUpgrades --window-size=1000,700 \"$@\"\n")
+                .arg(debugging ? QStringLiteral("--remote-debugging-port=0 ") : QString(), rules, profile())
                 .toUtf8());
         wrapper.close();
         wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -59,7 +62,7 @@ class TestDesktopBlocking : public QObject {
         writeWrapper(debugging);
         QFile::remove(QDir(profile()).filePath(QStringLiteral("DevToolsActivePort")));
         chrome = std::make_unique<QProcess>();
-        chrome->setProgram(QDir(binFolder).filePath(QStringLiteral("google-chrome")));
+        chrome->setProgram(QDir(binFolder).filePath(QStringLiteral("chromium-focus")));
         chrome->setArguments({QStringLiteral("about:blank")});
         chrome->setStandardOutputFile(QProcess::nullDevice());
         chrome->setStandardErrorFile(QProcess::nullDevice());
@@ -168,13 +171,14 @@ class TestDesktopBlocking : public QObject {
         BlockRule rule;
         LocalBlockPageServer server{&store};
         X11Display display;
-        LinuxWorkspace workspace{display};
+        BrowserDiscovery discovery;
+        LinuxWorkspace workspace{display, QString(), &discovery};
         X11IdleTime idle{display};
-        // As the application runs it: beside the engine.
-        BrowserScriptExecutor executor{
-            std::make_unique<DevToolsScriptRunner>([this](const QString& id) { return workspace.isRunning(id); },
-                                                   QDir::homePath()),
-            3000, nullptr, BrowserScriptExecutor::Placement::callingThread};
+        DevToolsConnections connections{&discovery};
+        // As the application runs it: beside the engine, on the connection the interceptor uses.
+        BrowserScriptExecutor executor{std::make_unique<DevToolsScriptRunner>(
+                                           [this](const QString& id) { return workspace.isRunning(id); }, &connections),
+                                       3000, nullptr, BrowserScriptExecutor::Placement::callingThread};
         QTemporaryDir elsewhere; // a home without the browser's profile: nothing to hold it by
         std::unique_ptr<DevToolsNavigationInterceptor> interceptor;
         std::unique_ptr<BrowserAutomationService> engine;
@@ -184,13 +188,20 @@ class TestDesktopBlocking : public QObject {
         // `holding`, the interceptor cannot reach the browser and the checks do all the work.
         bool start(bool holding = true)
         {
-            if (!display.isOpen() || !workspace.isInstalled(QStringLiteral("com.google.Chrome")) ||
-                !workspace.isRunning(QStringLiteral("com.google.Chrome")))
+            if (!display.isOpen() || !workspace.isInstalled(chrome) || !workspace.isRunning(chrome)) {
                 return false;
+            }
             f.clock.set(SystemClock::instance().now()); // real time: the engine runs on real timers
+            // The browser reaches the sites through the test's own server; to the block page they
+            // are another computer, as they would be on the network.
+            server.setResolver([](const QString&, QObject* context,
+                                  std::function<void(const QList<QHostAddress>&)> done) {
+                QMetaObject::invokeMethod(
+                    context, [done] { done({QHostAddress(QStringLiteral("93.184.216.34"))}); }, Qt::QueuedConnection);
+            });
             rule = blockExampleAllDay(store, f.clock.now());
-            interceptor =
-                std::make_unique<DevToolsNavigationInterceptor>(holding ? QDir::homePath() : elsewhere.path());
+            interceptor = holding ? std::make_unique<DevToolsNavigationInterceptor>(&connections)
+                                  : std::make_unique<DevToolsNavigationInterceptor>(elsewhere.path());
             engine = std::make_unique<BrowserAutomationService>(
                 &store, &server, &executor,
                 BrowserAutomationService::Environment{&f.clock,
@@ -205,18 +216,18 @@ class TestDesktopBlocking : public QObject {
                                                       nullptr,
                                                       {}});
             // The browser window must be the active one for "the browser in use".
-            if (!QTest::qWaitFor(
-                    [this] { return workspace.frontmostApplicationID() == QStringLiteral("com.google.Chrome"); },
-                    patience))
+            if (!QTest::qWaitFor([this] { return workspace.frontmostApplicationID() == chrome; }, patience)) {
                 return false;
-            engine->connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
+            }
+            engine->connect(*SupportedBrowser::withBundleIdentifier(chrome));
             if (!QTest::qWaitFor(
                     [this] {
-                        return engine->accessByBrowserID().value(QStringLiteral("chrome")).kind ==
+                        return engine->accessByBrowserID().value(QStringLiteral("chromium")).kind ==
                                BrowserAccessState::Kind::connected;
                     },
-                    patience))
+                    patience)) {
                 return false;
+            }
             QObject::connect(&tick, &QTimer::timeout, [this] { f.clock.set(SystemClock::instance().now()); });
             tick.start(50);
             engine->start();
@@ -224,7 +235,7 @@ class TestDesktopBlocking : public QObject {
                 return false;
             return !holding || QTest::qWaitFor([this] { return interceptor->isIntercepting(chrome); }, patience);
         }
-        static inline const QString chrome = QStringLiteral("com.google.Chrome");
+        static inline const QString chrome = QStringLiteral("org.chromium.Chromium");
         QString blockPage() const { return QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port()); }
     };
 
@@ -368,6 +379,8 @@ private slots:
         driver.reset();
     }
 
+    // No port file where the browser keeps its profile: its state says so and blocking needs
+    // attention.
     void browserWithoutDebuggingNeedsPermission()
     {
         startChrome(false);
@@ -392,8 +405,8 @@ private slots:
                                          nullptr,
                                          nullptr,
                                          {}});
-        engine.connect(*SupportedBrowser::withId(QStringLiteral("chrome")));
-        QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chrome")).kind,
+        engine.connect(*SupportedBrowser::withId(QStringLiteral("chromium")));
+        QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chromium")).kind,
                                   BrowserAccessState::Kind::permissionNeeded, patience);
         QVERIFY(engine.needsAttention());
         stopChrome();

@@ -708,20 +708,24 @@ void TestUiComponents::choiceDialogAnswers_data()
 {
     // Roles of "A", "B", "C" in that order: n normal, d destructive, c cancel.
     QTest::addColumn<QString>("roles");
-    QTest::addColumn<QString>("press"); // a button's text, or "Escape"
+    QTest::addColumn<bool>("alert");
+    QTest::addColumn<QString>("press"); // buttons' texts, or a key: "Escape", "Return", "Space"
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("chosen");
     QTest::addColumn<QString>("ran");
-    QTest::newRow("destructive first") << "dc"
-                                       << "A" << int(QDialog::Accepted) << 0 << "A";
-    QTest::newRow("cancel first") << "cd"
-                                  << "A" << int(QDialog::Rejected) << 0 << "A";
-    QTest::newRow("escape is the cancel button") << "ndc"
-                                                 << "Escape" << int(QDialog::Rejected) << 2 << "C";
-    QTest::newRow("escape without a cancel button") << "nn"
-                                                    << "Escape" << int(QDialog::Rejected) << -1 << "";
-    QTest::newRow("pressed twice") << "nd"
-                                   << "BB" << int(QDialog::Accepted) << 1 << "B";
+    QTest::newRow("destructive first") << "dc" << false << "A" << int(QDialog::Accepted) << 0 << "A";
+    QTest::newRow("cancel first") << "cd" << false << "A" << int(QDialog::Rejected) << 0 << "A";
+    QTest::newRow("escape is the cancel button") << "ndc" << false << "Escape" << int(QDialog::Rejected) << 2 << "C";
+    QTest::newRow("escape without a cancel button") << "nn" << false << "Escape" << int(QDialog::Rejected) << -1 << "";
+    QTest::newRow("pressed twice") << "nd" << false << "BB" << int(QDialog::Accepted) << 1 << "B";
+    // The keyboard starts on the safe answer of a question, and Return gives it too.
+    QTest::newRow("return on a question is its cancel")
+        << "dc" << false << "Return" << int(QDialog::Rejected) << 1 << "B";
+    QTest::newRow("space on a question is its cancel")
+        << "ndc" << false << "Space" << int(QDialog::Rejected) << 2 << "C";
+    QTest::newRow("return on an alert is its first button")
+        << "nn" << true << "Return" << int(QDialog::Accepted) << 0 << "A";
+    QTest::newRow("escape on an alert") << "nn" << true << "Escape" << int(QDialog::Rejected) << -1 << "";
 }
 
 void TestUiComponents::choiceDialogAnswers()
@@ -737,11 +741,16 @@ void TestUiComponents::choiceDialogAnswers()
                                             : ChoiceDialog::Role::normal;
         choices.emplace_back(text, role, [&ran, text] { ran += text; });
     }
-    ChoiceDialog dialog(QStringLiteral("<b>Title</b>"), QStringLiteral("Message"), std::move(choices), nullptr);
+    QFETCH(bool, alert);
+    ChoiceDialog dialog(QStringLiteral("<b>Title</b>"), QStringLiteral("Message"), std::move(choices), nullptr,
+                        alert ? ChoiceDialog::Look::alert : ChoiceDialog::Look::question);
     QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("choiceTitle"))->textFormat(), Qt::PlainText);
     dialog.open();
-    if (press == QStringLiteral("Escape")) {
-        QTest::keyClick(&dialog, Qt::Key_Escape);
+    const QHash<QString, Qt::Key> keys{{QStringLiteral("Escape"), Qt::Key_Escape},
+                                       {QStringLiteral("Return"), Qt::Key_Return},
+                                       {QStringLiteral("Space"), Qt::Key_Space}};
+    if (keys.contains(press)) {
+        QTest::keyClick(dialog.focusWidget() ? dialog.focusWidget() : &dialog, keys[press]);
     } else {
         for (const QChar c : press)
             dialog.findChild<QAbstractButton*>(QStringLiteral("choiceButton%1").arg(c.unicode() - 'A'))->click();

@@ -403,11 +403,11 @@ QWidget* AddRuleSheet::buildWebsiteBlock()
     presets->addStretch(1);
     column->addLayout(presets);
 
-    connect(m_website, &QLineEdit::textEdited, this, [this](const QString& text) {
+    connect(m_website, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_form.setDomain(text);
         refresh();
     });
-    connect(m_name, &QLineEdit::textEdited, this, [this](const QString& text) {
+    connect(m_name, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_form.setDisplayName(text);
         refresh();
     });

@@ -301,7 +301,7 @@ void BlockRulesView::showAddSheet()
         },
         *m_context.clock, this);
     m_addSheet->setAttribute(Qt::WA_DeleteOnClose);
-    m_addSheet->open();
+    present(m_addSheet);
 }
 
 void BlockRulesView::manage(const QUuid& ruleID)
@@ -318,5 +318,14 @@ void BlockRulesView::manage(const QUuid& ruleID)
         [storage](const BlockRule& edited) { return storage && storage->updateRule(edited); },
         [storage, ruleID] { return storage && storage->removeRule(ruleID); }, this);
     m_manageSheet->setAttribute(Qt::WA_DeleteOnClose);
-    m_manageSheet->open();
+    present(m_manageSheet);
+}
+
+void BlockRulesView::present(QDialog* sheet)
+{
+    // Through the window's line of sheets, so it never opens over another sheet.
+    if (m_context.presentSheet)
+        m_context.presentSheet(sheet);
+    else
+        sheet->open();
 }

@@ -47,6 +47,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void present(QDialog* sheet);
     void scheduleRefresh(bool browsers);
     void refreshSites();
     void refreshBrowsers();

@@ -55,6 +55,7 @@ FormSheet buildFormSheet(QDialog* sheet, const QString& title, QAbstractButton* 
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // not a stop of its own between the fields
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget;
     Theme::fillBackground(content, FocusColor::paper());

@@ -141,5 +141,9 @@ void DoomScrollCard::showConfig()
         },
         this);
     m_sheet->setAttribute(Qt::WA_DeleteOnClose);
-    m_sheet->open();
+    // Through the window's line of sheets, so it never opens over another sheet.
+    if (m_context.presentSheet)
+        m_context.presentSheet(m_sheet);
+    else
+        m_sheet->open();
 }

@@ -148,6 +148,9 @@ void DoomScrollConfigSheet::addDomain()
     if (m_field->text() != m_form.newDomain)
         m_field->setText(m_form.newDomain);
     refresh();
+    // "Add" turns itself off as the field empties; the next site goes into the field, not into
+    // whatever control the focus would fall to (where Return would save and close the sheet).
+    m_field->setFocus(Qt::OtherFocusReason);
 }
 
 void DoomScrollConfigSheet::save()

@@ -70,6 +70,7 @@ NoteEditorPane::NoteEditorPane(std::optional<Note> note, const Clock& clock, QUu
     m_body = new QTextEdit(this);
     m_body->setObjectName(QStringLiteral("noteBody"));
     m_body->setAcceptRichText(false);
+    m_body->setTabChangesFocus(true); // Tab moves on, as in every other field
     m_body->setFrameShape(QFrame::NoFrame);
     m_body->setPlaceholderText(QStringLiteral("Start writing…"));
     m_body->setAccessibleName(QStringLiteral("Note"));
@@ -87,7 +88,9 @@ NoteEditorPane::NoteEditorPane(std::optional<Note> note, const Clock& clock, QUu
     connect(&m_state, &NoteEditorState::savedNoteChanged, this,
             [this] { m_delete->setVisible(m_state.savedNote().has_value()); });
     connect(m_delete, &QAbstractButton::clicked, this, [this] { m_state.requestDelete(); });
-    connect(m_title, &QLineEdit::textEdited, this, &NoteEditorPane::titleEdited);
+    // Any change, not only typing: a paste through the menu or a text set by assistive technology
+    // must reach the note as well. Our own settings block the signal.
+    connect(m_title, &QLineEdit::textChanged, this, &NoteEditorPane::titleEdited);
     connect(m_title, &QLineEdit::returnPressed, this, [this] { m_body->setFocus(Qt::OtherFocusReason); });
     connect(m_body, &QTextEdit::textChanged, this, &NoteEditorPane::bodyEdited);
 }

@@ -69,6 +69,7 @@ public:
     {
         setText(QuitFlowModel::reasonTitle(reason));
         setCheckable(true);
+        Accessibility::setRole(this, QAccessible::RadioButton); // one reason of four
         setObjectName(QStringLiteral("reason-%1").arg(int(reason)));
         setCursor(Qt::PointingHandCursor);
         setMinimumHeight(44);
@@ -351,6 +352,7 @@ QuitFlowWindow::QuitFlowWindow(const Hooks& hooks, std::function<void()> onQuit)
 {
     setObjectName(QStringLiteral("quitWindow"));
     setWindowTitle(QStringLiteral("Quit Quillharbour"));
+    Accessibility::setRole(this, QAccessible::Window);
     setAttribute(Qt::WA_DeleteOnClose);
     WindowFit::fixSize(this, QSize(480, 630));
     Theme::fillBackground(this, FocusColor::paper());

@@ -2,11 +2,13 @@
 #include "model/LocaleFormats.h"
 
 #include "store/Reminders.h"
+#include "ui/Accessibility.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
+#include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/Pickers.h"
 #include "ui/Symbols.h"
@@ -120,6 +122,7 @@ public:
     PriorityChip(TaskItem::Priority priority, QWidget* parent) : QAbstractButton(parent), m_priority(priority)
     {
         setCheckable(true);
+        Accessibility::setRole(this, QAccessible::RadioButton); // one priority of three
         setCursor(Qt::PointingHandCursor);
         prepareFocusButton(this, FocusPillButtonStyle{});
         QString name = TaskItem::rawValue(priority);
@@ -316,6 +319,7 @@ QWidget* TaskEditorSheet::buildForm()
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // not a stop of its own between the fields
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* form = new QWidget;
@@ -336,11 +340,15 @@ QWidget* TaskEditorSheet::buildForm()
     tp.setColor(QPalette::Base, Qt::transparent);
     tp.setColor(QPalette::Text, FocusColor::text());
     m_title->setPalette(tp);
-    // Cut only committed text: an input method's composition is not part of text() until it ends.
-    connect(m_title, &QLineEdit::textEdited, this, [this](const QString& text) {
+    // Every change reaches the model, typed or not (a paste, assistive technology); the sheet's
+    // own settings block the signal. Only committed text counts: an input method's composition
+    // is not part of text() until it ends.
+    connect(m_title, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_model.setTitle(text);
-        if (m_title->text() != m_model.title())
+        if (m_title->text() != m_model.title()) {
+            const QSignalBlocker block(m_title);
             m_title->setText(m_model.title());
+        }
         sync();
     });
     v->addWidget(m_title);
@@ -371,6 +379,8 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_addDue, &QPushButton::clicked, this, [this] {
         m_model.setDueEnabled(true);
         sync();
+        Motion::fadeIn(m_dateEdit, 0.2);
+        Motion::fadeIn(m_timeEdit, 0.2);
     });
     m_dateEdit = new QDateEdit(due);
     m_dateEdit->setObjectName(QStringLiteral("dueDateEdit"));
@@ -523,7 +533,7 @@ QWidget* TaskEditorSheet::buildForm()
     m_newStep->setFrame(false);
     m_newStep->setFont(Theme::font(14));
     m_newStep->setPalette(tp);
-    connect(m_newStep, &QLineEdit::textEdited, this, [this](const QString& text) {
+    connect(m_newStep, &QLineEdit::textChanged, this, [this](const QString& text) {
         m_model.setNewStep(text);
         sync();
     });
@@ -551,6 +561,8 @@ QWidget* TaskEditorSheet::buildForm()
                                .arg(FocusColor::hairline().name(QColor::HexArgb),
                                     FocusColor::withOpacity(FocusColor::white(), 0.6).name(QColor::HexArgb)));
     m_notes->setPlainText(m_model.notes());
+    // Tab moves on, as in every other field; a description holds no tab characters.
+    m_notes->setTabChangesFocus(true);
     m_notes->installEventFilter(this);
     connect(m_notes, &QPlainTextEdit::textChanged, this, &TaskEditorSheet::applyNotesLimit);
     dv->addWidget(m_notes);
@@ -580,6 +592,8 @@ void TaskEditorSheet::applyNotesLimit()
         const QSignalBlocker block(m_notes);
         const int position = m_notes->textCursor().position();
         m_notes->setPlainText(m_model.notes());
+        // Tab moves on, as in every other field; a description holds no tab characters.
+        m_notes->setTabChangesFocus(true);
         QTextCursor cursor = m_notes->textCursor();
         cursor.setPosition(std::min<int>(position, int(m_model.notes().size())));
         m_notes->setTextCursor(cursor);
@@ -715,11 +729,13 @@ void TaskEditorSheet::buildStepRows()
             m_model.toggleStep(indexOf());
             sync();
         });
-        connect(title, &QLineEdit::textEdited, this, [this, indexOf, title](const QString& text) {
+        connect(title, &QLineEdit::textChanged, this, [this, indexOf, title](const QString& text) {
             const qsizetype i = indexOf();
             m_model.setStepTitle(text, i);
-            if (title->text() != m_model.stepTitle(i))
+            if (title->text() != m_model.stepTitle(i)) {
+                const QSignalBlocker block(title);
                 title->setText(m_model.stepTitle(i));
+            }
             sync();
         });
         connect(remove, &QToolButton::clicked, this, [this, indexOf] {
@@ -772,22 +788,37 @@ void TaskEditorSheet::ask(ChoiceDialog* dialog)
 {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     m_question = dialog;
+    // Answered means gone for the sheet, before the event loop deletes it: Ctrl+Return works again.
+    connect(dialog, &QDialog::finished, this, [this] { m_question = nullptr; });
     dialog->open();
 }
 
 void TaskEditorSheet::cancel()
 {
-    if (m_question)
-        return;
+    closeOrAsk({});
+}
+
+bool TaskEditorSheet::closeOrAsk(std::function<void()> then)
+{
+    if (m_question) {
+        m_question->raise();
+        m_question->activateWindow();
+        return false;
+    }
     if (!m_model.hasChanges()) {
         finishWith(QDialog::Rejected);
-        return;
+        return true;
     }
     ask(new ChoiceDialog(QStringLiteral("Discard your changes?"), QString(),
                          {{QStringLiteral("Discard Changes"), ChoiceDialog::Role::destructive,
-                           [this] { finishWith(QDialog::Rejected); }},
+                           [this, then] {
+                               finishWith(QDialog::Rejected);
+                               if (then)
+                                   then();
+                           }},
                           {QStringLiteral("Keep Editing"), ChoiceDialog::Role::cancel, {}}},
                          this));
+    return false;
 }
 
 void TaskEditorSheet::save()

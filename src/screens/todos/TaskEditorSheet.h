@@ -57,6 +57,9 @@ public:
     ChoiceDialog* openQuestion() const;
 
     void cancel();
+    // Something else needs the window: closes at once when nothing changed (true); otherwise
+    // asks as Cancel does and runs `then` after "Discard Changes" (false).
+    bool closeOrAsk(std::function<void()> then);
     void save();
     void requestDelete();
     void reject() override;

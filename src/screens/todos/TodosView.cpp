@@ -2,6 +2,7 @@
 #include "model/LocaleFormats.h"
 
 #include "linux/NotificationSettings.h"
+#include "platform/SystemEvents.h"
 #include "router/AppRouter.h"
 #include "screens/todos/TaskEditorModel.h"
 #include "screens/todos/TaskEditorSheet.h"
@@ -91,6 +92,12 @@ TodosView::TodosView(AppContext& context, QWidget* parent)
         if (state == Qt::ApplicationActive)
             handleDayChange();
     });
+    // After a suspend across midnight, or a clock set by hand, the page follows the new date at
+    // once: its own timer runs on the monotonic clock, which stood still meanwhile.
+    if (SystemEvents* events = m_context.events)
+        for (auto signal : {&SystemEvents::dayChanged, &SystemEvents::clockChanged, &SystemEvents::timeZoneChanged,
+                            &SystemEvents::didWake})
+            connect(events, signal, this, &TodosView::handleDayChange, Qt::QueuedConnection);
     // Linux sends no calendar-day notice to applications: wake at the next midnight instead.
     m_midnight.setSingleShot(true);
     connect(&m_midnight, &QTimer::timeout, this, &TodosView::handleDayChange);
@@ -233,8 +240,9 @@ void TodosView::armMidnightTimer()
     const Calendar cal = calendar();
     const Date current = now();
     const Date next = cal.startOfDay(cal.addDays(cal.startOfDay(current), 1));
-    // A little past midnight, so the calendar already reads the new day.
-    const double ms = std::clamp((next - current) * 1000.0 + 500.0, 500.0, 26.0 * 3600 * 1000);
+    // A little past midnight, so the calendar already reads the new day; and at least hourly, as
+    // the timer drifts from the wall clock across a suspend.
+    const double ms = std::clamp((next - current) * 1000.0 + 500.0, 500.0, 3600.0 * 1000);
     m_midnight.start(int(ms));
 }
 
@@ -244,9 +252,32 @@ void TodosView::handleNewItemRequest()
     if (!router || router->newItemRequest() != AppRouter::NewItem::todo || !isVisible())
         return;
     router->setNewItemRequest(std::nullopt);
-    if (m_editor && m_editor->model().existingTodo())
-        m_editor->done(QDialog::Rejected);
+    // A new to-do replaces an open editor of another one, but not its unsaved changes unasked.
+    if (m_editor && m_editor->model().existingTodo()) {
+        QPointer<TodosView> self(this);
+        if (!m_editor->closeOrAsk([self] {
+                if (self)
+                    self->openNewEditor();
+            }))
+            return;
+    }
     openNewEditor();
+}
+
+bool TodosView::mayLeave(std::function<void()> leave)
+{
+    // The delete question holds no work: going elsewhere answers it with Cancel.
+    if (m_deleteQuestion)
+        m_deleteQuestion->reject();
+    return !m_editor || m_editor->closeOrAsk(std::move(leave));
+}
+
+void TodosView::present(QDialog* sheet)
+{
+    if (m_context.presentSheet)
+        m_context.presentSheet(sheet);
+    else
+        sheet->open();
 }
 
 void TodosView::showEvent(QShowEvent* event)
@@ -487,6 +518,7 @@ void TodosView::refresh()
         m_earlierShownOpen = m_showEarlier;
     }
     m_earlierSlot->setVisible(!earlier.empty());
+    orderTabsByLayout(this);
 }
 
 QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent)
@@ -603,7 +635,7 @@ void TodosView::openSheet(const std::optional<TaskItem>& todo)
     m_editor = new TaskEditorSheet(std::move(inputs), this);
     m_editor->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_editor, &QDialog::finished, this, [this] { m_editor = nullptr; });
-    m_editor->open();
+    present(m_editor);
 }
 
 void TodosView::requestDelete(const TaskItem& todo)
@@ -633,7 +665,7 @@ void TodosView::requestDelete(const TaskItem& todo)
     m_deleteQuestion->setAttribute(Qt::WA_DeleteOnClose);
     // Closed means gone for the page, even before the event loop deletes it.
     connect(m_deleteQuestion, &QDialog::finished, this, [this] { m_deleteQuestion = nullptr; });
-    m_deleteQuestion->open();
+    present(m_deleteQuestion);
 }
 
 void TodosView::toggleTodo(const TaskItem& todo)

@@ -2,6 +2,7 @@
 
 #include "model/TaskItem.h"
 #include "router/AppContext.h"
+#include "ui/PageGuard.h"
 #include "ui/QueuedCall.h"
 
 #include <QHash>
@@ -12,6 +13,7 @@
 #include <memory>
 
 class ChoiceDialog;
+class QDialog;
 class Eyebrow;
 class FocusButton;
 class FocusEmptyCard;
@@ -31,11 +33,14 @@ class TaskEditorSheet;
 // "emptyCard", "laterSection", "laterEmpty", "earlierBox", "earlierToggle", "earlierCount",
 // "doneSection", "plannedSection", "plannedEmpty", "addButton"; rows are QuietTodoRow/EarlierTodoRow
 // with the property "todoId".
-class TodosView : public QWidget {
+class TodosView : public QWidget, public PageGuard {
     Q_OBJECT
 public:
     explicit TodosView(AppContext& context, QWidget* parent = nullptr);
     ~TodosView() override;
+
+    // An open editor with changes asks before the page goes (the editor's own question).
+    bool mayLeave(std::function<void()> leave) override;
 
     Date selectedDate() const { return m_selectedDate; }
     bool isShowingToday() const;
@@ -82,6 +87,8 @@ private:
     void scheduleRefresh();
     void armMidnightTimer();
     void openSheet(const std::optional<TaskItem>& todo);
+    // Through the window's line of sheets, so it never opens over another sheet.
+    void present(QDialog* sheet);
     Calendar calendar() const { return m_context.calendar(); }
     Date now() const { return m_context.clock->now(); }
 

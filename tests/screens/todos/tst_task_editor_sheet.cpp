@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -70,6 +71,8 @@ private slots:
     void turnOnLeadsSomewhere_data();
     void turnOnLeadsSomewhere();
     void emptyTitleCannotBeSaved();
+    void keyboard_data();
+    void keyboard();
     void refusedSaveKeepsTheSheetOpen();
 };
 
@@ -193,6 +196,38 @@ void TaskEditorSheetTest::emptyTitleCannotBeSaved()
     QCOMPARE(saved.size(), size_t(1));
     QCOMPARE(saved.front().title, QStringLiteral("Tea"));
     QVERIFY(!sheet->isVisible());
+}
+
+// The keyboard never adds to a description or answers a question unasked: Tab leaves the field,
+// and Return, Space and Escape on "Discard your changes?" all keep editing.
+void TaskEditorSheetTest::keyboard_data()
+{
+    QTest::addColumn<int>("key"); // pressed on the discard question; 0: Tab in the description
+    QTest::newRow("Tab leaves the description") << 0;
+    QTest::newRow("Return on the question") << int(Qt::Key_Return);
+    QTest::newRow("Space on the question") << int(Qt::Key_Space);
+    QTest::newRow("Escape on the question") << int(Qt::Key_Escape);
+}
+
+void TaskEditorSheetTest::keyboard()
+{
+    QFETCH(int, key);
+    auto sheet = open(existing());
+    auto* notes = sheet->findChild<QPlainTextEdit*>("descriptionField");
+    notes->setFocus();
+    QTest::keyClicks(notes, QStringLiteral("Ask"));
+    if (!key) {
+        QTest::keyClick(notes, Qt::Key_Tab);
+        QVERIFY(sheet->focusWidget() != notes);
+    } else {
+        QTest::keyClick(sheet.get(), Qt::Key_Escape);
+        QVERIFY(sheet->openQuestion());
+        QTest::keyClick(sheet->openQuestion()->focusWidget(), Qt::Key(key));
+        QVERIFY(!sheet->openQuestion() && sheet->isVisible());
+    }
+    QTest::keyClick(sheet.get(), Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(saved.size(), size_t(1));
+    QCOMPARE(saved.front().notes, QStringLiteral("Ask"));
 }
 
 // A to-do the store did not keep is not lost with the sheet: it stays open with what was typed,

@@ -88,6 +88,7 @@ private slots:
         context->router = router.get();
         context->clock = &f->clock;
         context->calendar = [this] { return f->calendar; };
+        context->events = &f->events;
     }
     void cleanup()
     {
@@ -151,29 +152,40 @@ void TodosViewTest::sections()
 void TodosViewTest::headlineAndRollOver_data()
 {
     QTest::addColumn<int>("shift");
-    QTest::addColumn<bool>("midnight");
+    QTest::addColumn<QString>("midnight"); // how the new day is noticed: the system's event, or none
     QTest::addColumn<QString>("headline");
     QTest::addColumn<bool>("todayLink");
 
-    QTest::newRow("today") << 0 << false << "What matters most today" << false;
-    QTest::newRow("tomorrow") << 1 << false << "Planned for tomorrow" << true;
-    QTest::newRow("yesterday") << -1 << false << "Yesterday" << true;
-    QTest::newRow("two ahead") << 2 << false << "Planned for Wednesday" << true;
-    QTest::newRow("today across midnight") << 0 << true << "What matters most today" << false;
-    QTest::newRow("tomorrow across midnight") << 1 << true << "What matters most today" << false;
-    QTest::newRow("yesterday across midnight") << -1 << true << "Sunday" << true;
+    QTest::newRow("today") << 0 << ""
+                           << "What matters most today" << false;
+    QTest::newRow("tomorrow") << 1 << ""
+                              << "Planned for tomorrow" << true;
+    QTest::newRow("yesterday") << -1 << ""
+                               << "Yesterday" << true;
+    QTest::newRow("two ahead") << 2 << ""
+                               << "Planned for Wednesday" << true;
+    // The wall clock moves a day while the monotonic clock stands (a suspend, a clock set by hand).
+    QTest::newRow("today, clock set") << 0 << "clockChanged"
+                                      << "What matters most today" << false;
+    QTest::newRow("today, woken") << 0 << "didWake"
+                                  << "What matters most today" << false;
+    QTest::newRow("tomorrow, new day") << 1 << "dayChanged"
+                                       << "What matters most today" << false;
+    QTest::newRow("yesterday, clock set") << -1 << "clockChanged"
+                                          << "Sunday" << true;
 }
 
 void TodosViewTest::headlineAndRollOver()
 {
     QFETCH(int, shift);
-    QFETCH(bool, midnight);
+    QFETCH(QString, midnight);
     makeView();
     view->shiftDay(shift);
     const Date shown = view->selectedDate();
-    if (midnight) {
-        f->clock.advance(24 * 3600);
-        view->handleDayChange();
+    if (!midnight.isEmpty()) {
+        f->changeWallClock(24 * 3600);
+        QVERIFY(QMetaObject::invokeMethod(&f->events, midnight.toLatin1().constData()));
+        QCoreApplication::processEvents(); // the page hears the system's events queued
         // Only a page that showed the old today follows to the new one.
         QCOMPARE(f->calendar.isSameDay(view->selectedDate(), f->clock.now()), shift == 0 || shift == 1);
         if (shift != 0)

@@ -1,0 +1,210 @@
+// Reports the active tab of the browser's focused window to Quillharbour, and keeps the browser
+// from loading the sites it blocks. Quillharbour is reached through native messaging: the browser
+// starts the program's relay, which passes messages to the running program. While no program
+// answers, no rule stays in force: quitting Quillharbour turns blocking off.
+"use strict";
+
+const api = globalThis.browser ?? globalThis.chrome;
+const HOST_NAME = "com.morrowfield.quillharbour";
+const PROTOCOL = 1;
+const RETRY_MS = 5000;
+// The browser refuses native messages over 1 MiB from its side of the relay's limit; an address
+// this long is reported as none rather than cut.
+const MAX_URL_LENGTH = 512 * 1024;
+
+let port = null;
+let retryTimer = null;
+let lastReport = "";
+let appliedSites = "[]";
+
+function send(message) {
+  if (!port) return;
+  try {
+    port.postMessage(message);
+  } catch (e) {
+    dropPort();
+  }
+}
+
+function dropPort() {
+  port = null;
+  lastReport = "";
+  clearRules();
+  scheduleConnect();
+}
+
+function scheduleConnect() {
+  if (retryTimer !== null) return;
+  retryTimer = setTimeout(() => {
+    retryTimer = null;
+    connect();
+  }, RETRY_MS);
+}
+
+function connect() {
+  if (port) return;
+  let p;
+  try {
+    p = api.runtime.connectNative(HOST_NAME);
+  } catch (e) {
+    scheduleConnect();
+    return;
+  }
+  port = p;
+  p.onMessage.addListener(onMessage);
+  p.onDisconnect.addListener(() => {
+    if (port === p) dropPort();
+  });
+  hello();
+  report();
+}
+
+async function browserDescription() {
+  if (api.runtime.getBrowserInfo) {
+    const info = await api.runtime.getBrowserInfo();
+    return { browser: info.name, browserVersion: info.version };
+  }
+  const brands = (navigator.userAgentData && navigator.userAgentData.brands) || [];
+  const named = brands.filter((b) => !/Not.A.Brand/i.test(b.brand));
+  const pick = named.find((b) => b.brand !== "Chromium") || named[0] || { brand: "Chromium", version: "" };
+  return { browser: pick.brand, browserVersion: pick.version };
+}
+
+async function hello() {
+  let description = { browser: "", browserVersion: "" };
+  let privateAllowed = false;
+  try {
+    description = await browserDescription();
+  } catch (e) {}
+  try {
+    privateAllowed = !!(await api.extension.isAllowedIncognitoAccess());
+  } catch (e) {}
+  send({
+    type: "hello",
+    protocol: PROTOCOL,
+    browser: description.browser,
+    browserVersion: description.browserVersion,
+    extensionVersion: api.runtime.getManifest().version,
+    privateWindowsAllowed: privateAllowed,
+  });
+}
+
+// The active tab of the last focused window, and whether that window has the focus now. A window
+// the extension may not see (a private one it is not allowed in) counts as no focus.
+let reportCount = 0;
+async function report() {
+  if (!port) return;
+  // Events come in bursts and each look is asynchronous: only the look started last may speak, or
+  // an older answer arriving late would overwrite the current tab.
+  const mine = ++reportCount;
+  let message = { type: "tab", tabId: -1, url: "", focused: false };
+  try {
+    const win = await api.windows.getLastFocused({ windowTypes: ["normal"] });
+    const [tab] = await api.tabs.query({ active: true, windowId: win.id });
+    const url = (tab && (tab.pendingUrl || tab.url)) || "";
+    message = {
+      type: "tab",
+      tabId: tab ? tab.id : -1,
+      url: url.length <= MAX_URL_LENGTH ? url : "",
+      focused: !!win.focused,
+    };
+  } catch (e) {}
+  if (mine !== reportCount) return;
+  const text = JSON.stringify(message);
+  if (text === lastReport) return;
+  lastReport = text;
+  send(message);
+}
+
+function ruleFor(site, index) {
+  const forward = api.runtime.getURL("blocked.html") + "?page=" + encodeURIComponent(site.page);
+  // The blocked address rides in the fragment of our own page, which never reaches any server and
+  // keeps every character; that page then opens the block page with the address properly encoded.
+  return {
+    id: index + 1,
+    priority: 1,
+    action: { type: "redirect", redirect: { regexSubstitution: forward + "#\\0" } },
+    condition: { requestDomains: [site.domain], regexFilter: "^.+$", resourceTypes: ["main_frame"] },
+  };
+}
+
+async function replaceRules(sites) {
+  const existing = await api.declarativeNetRequest.getDynamicRules();
+  await api.declarativeNetRequest.updateDynamicRules({
+    removeRuleIds: existing.map((r) => r.id),
+    addRules: sites.map(ruleFor),
+  });
+}
+
+function clearRules() {
+  appliedSites = "[]";
+  replaceRules([]).catch(() => {});
+}
+
+async function applySites(sites) {
+  const valid = (Array.isArray(sites) ? sites : []).filter(
+    (s) => s && typeof s.domain === "string" && typeof s.page === "string" && isBlockPage(s.page)
+  );
+  const text = JSON.stringify(valid);
+  if (text === appliedSites) return;
+  appliedSites = text;
+  try {
+    await replaceRules(valid);
+  } catch (e) {
+    appliedSites = "[]";
+  }
+}
+
+function isBlockPage(address) {
+  return /^http:\/\/127\.0\.0\.1:[0-9]{1,5}\/blocked\?/.test(address);
+}
+
+// Acts on a tab only while it still shows the address the program read.
+async function onTab(message, act) {
+  let ok = false;
+  try {
+    const tab = await api.tabs.get(message.tabId);
+    const current = tab.pendingUrl || tab.url;
+    if (current === message.ifURL) {
+      await act(tab);
+      ok = true;
+    }
+  } catch (e) {}
+  send({ type: "done", id: message.id, ok });
+}
+
+function onMessage(message) {
+  if (!message || typeof message !== "object") return;
+  switch (message.type) {
+    case "blocked":
+      applySites(message.sites);
+      break;
+    case "redirect":
+      if (typeof message.to === "string" && isBlockPage(message.to))
+        onTab(message, (tab) => api.tabs.update(tab.id, { url: message.to }));
+      else send({ type: "done", id: message.id, ok: false });
+      break;
+    case "close":
+      onTab(message, (tab) => api.tabs.remove(tab.id));
+      break;
+    case "absent":
+      // The relay runs but the program does not: nothing may stay blocked.
+      lastReport = "";
+      clearRules();
+      break;
+    case "present":
+      hello();
+      report();
+      break;
+  }
+}
+
+api.tabs.onActivated.addListener(report);
+api.tabs.onUpdated.addListener((tabId, change, tab) => {
+  if (change.url !== undefined || change.status !== undefined) report();
+});
+api.tabs.onRemoved.addListener(report);
+api.windows.onFocusChanged.addListener(report);
+api.runtime.onStartup.addListener(connect);
+api.runtime.onInstalled.addListener(connect);
+connect();

@@ -1,0 +1,108 @@
+#include "linux/BrowserLauncher.h"
+
+#include "linux/LinuxBrowsers.h"
+#include "platform/FileSafety.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+namespace BrowserLauncher {
+
+namespace {
+
+// The browsers whose branded builds refuse remote debugging on their default profile.
+bool needsOwnProfile(const LinuxBrowserIdentity& identity)
+{
+    return identity.bundleIdentifier == QLatin1String("com.google.Chrome") ||
+           identity.bundleIdentifier == QLatin1String("com.microsoft.edgemac");
+}
+
+} // namespace
+
+std::optional<Plan> plan(const LinuxBrowserIdentity& identity, const QString& home)
+{
+    if (identity.profileFolder.isEmpty())
+        return std::nullopt;
+    for (const QString& command : identity.executables) {
+        const QString path = QStandardPaths::findExecutable(command);
+        if (path.isEmpty())
+            continue;
+        Plan p;
+        p.executable = QFileInfo(path).absoluteFilePath();
+        p.fileName = identity.executables.constFirst() + QStringLiteral(".desktop");
+        // Keep the name of the launcher the system has, so that this one takes its place.
+        for (const QString& c : identity.executables)
+            if (!QStandardPaths::locate(QStandardPaths::ApplicationsLocation, c + QStringLiteral(".desktop"))
+                     .isEmpty()) {
+                p.fileName = c + QStringLiteral(".desktop");
+                break;
+            }
+        if (needsOwnProfile(identity))
+            p.profile = QDir(home).filePath(identity.profileFolder + QStringLiteral("-quillharbour"));
+        return p;
+    }
+    return std::nullopt;
+}
+
+QString execArgument(const QString& argument)
+{
+    // Inside double quotes the desktop entry rules reserve ", `, $ and \, escaped with a
+    // backslash; the value is itself a string whose backslashes are doubled; a literal % is %%.
+    QString quoted;
+    for (const QChar c : argument) {
+        if (c == u'\\')
+            quoted += QStringLiteral("\\\\\\\\");
+        else if (c == u'"' || c == u'`' || c == u'$')
+            quoted += QStringLiteral("\\\\") + c;
+        else
+            quoted += c == u'%' ? QStringLiteral("%%") : QString(c);
+    }
+    return u'"' + quoted + u'"';
+}
+
+QString entry(const QString& name, const Plan& plan)
+{
+    QStringList exec{execArgument(plan.executable), execArgument(QStringLiteral("--remote-debugging-port=0"))};
+    if (!plan.profile.isEmpty())
+        exec.append(execArgument(QStringLiteral("--user-data-dir=") + plan.profile));
+    exec.append(QStringLiteral("%U"));
+    QString clean = name;
+    clean.replace(u'\n', u' ').replace(u'\r', u' ');
+    return QStringLiteral("[Desktop Entry]\n"
+                          "Type=Application\n"
+                          "Version=1.0\n"
+                          "Name=%1\n"
+                          "Comment=Started with remote debugging, so Quillharbour can keep blocked sites away\n"
+                          "Exec=%2\n"
+                          "Terminal=false\n"
+                          "Categories=Network;WebBrowser;\n"
+                          "MimeType=text/html;x-scheme-handler/http;x-scheme-handler/https;\n")
+        .arg(clean, exec.join(u' '));
+}
+
+std::optional<QString> write(const QString& name, const Plan& plan, const QString& applicationsFolder)
+{
+    const QString path = QDir(applicationsFolder).filePath(plan.fileName);
+    if (!QDir().mkpath(applicationsFolder) || !FileSafety::writeAtomically(path, entry(name, plan).toUtf8()))
+        return QStringLiteral("Could not write %1.").arg(path);
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (validator.isEmpty())
+        return std::nullopt;
+    QProcess check;
+    check.start(validator, {path});
+    if (!check.waitForFinished(10000)) {
+        check.kill();
+        check.waitForFinished(1000);
+        return std::nullopt; // the file is written; only the check could not finish
+    }
+    if (check.exitCode() != 0) {
+        const QString why = QString::fromLocal8Bit(check.readAllStandardOutput() + check.readAllStandardError());
+        QFile::remove(path);
+        return QStringLiteral("The launcher was refused: %1").arg(why.trimmed().left(400));
+    }
+    return std::nullopt;
+}
+
+} // namespace BrowserLauncher

@@ -1,0 +1,338 @@
+#include "linux/ExtensionBridge.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QLocalSocket>
+#include <QUrl>
+#include <sys/stat.h>
+
+namespace {
+
+QString text(const QJsonObject& o, const char* key, qsizetype limit = 256)
+{
+    const QString value = o.value(QLatin1String(key)).toString();
+    return value.size() <= limit ? value : QString();
+}
+
+} // namespace
+
+ExtensionBridge::ExtensionBridge(OfflineSetup offlineSetup, Repair repair, QObject* parent)
+    : ExtensionLink(parent), m_offlineSetup(std::move(offlineSetup)), m_repair(std::move(repair))
+{
+    m_clock.start();
+    m_server.setMaxPendingConnections(maximumConnections);
+    QObject::connect(&m_server, &QLocalServer::newConnection, this, &ExtensionBridge::onNewConnection);
+}
+
+ExtensionBridge::~ExtensionBridge()
+{
+    for (Pending& p : m_pending) {
+        delete p.timer;
+        if (p.done)
+            p.done(false);
+    }
+    m_pending.clear();
+    // The relays hear the program go; nothing may call back into a bridge half torn down.
+    for (auto it = m_peers.begin(); it != m_peers.end(); ++it) {
+        it.key()->disconnect(this);
+        delete it.key();
+    }
+    m_peers.clear();
+    m_server.close();
+}
+
+bool ExtensionBridge::listen(const QString& path)
+{
+    {
+        // A program that answers at this path owns it; only a dead socket is taken over.
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(500)) {
+            m_error = QStringLiteral("Another program answers at %1").arg(path);
+            return false;
+        }
+    }
+    QLocalServer::removeServer(path);
+    // The runtime folder is private already; the socket itself is the user's alone as well.
+    m_server.setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server.listen(path)) {
+        m_error = m_server.errorString();
+        return false;
+    }
+    ::chmod(QFile::encodeName(path).constData(), 0600);
+    m_error.clear();
+    return true;
+}
+
+QString ExtensionBridge::browserForBrand(const QString& brand)
+{
+    static const std::pair<const char*, const char*> table[] = {
+        {"Google Chrome", "com.google.Chrome"}, {"Chromium", "org.chromium.Chromium"},
+        {"Brave", "com.brave.Browser"},         {"Microsoft Edge", "com.microsoft.edgemac"},
+        {"Opera", "com.operasoftware.Opera"},   {"Vivaldi", "com.vivaldi.Vivaldi"},
+        {"Firefox", "org.mozilla.firefox"},
+    };
+    for (const auto& [name, id] : table)
+        if (brand.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
+            return QString::fromLatin1(id);
+    return {};
+}
+
+void ExtensionBridge::onNewConnection()
+{
+    while (QLocalSocket* socket = m_server.nextPendingConnection()) {
+        if (m_peers.size() >= maximumConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_peers.insert(socket, Peer{socket, {}, {}, false, false, {}, 0});
+        QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadable(socket); });
+        QObject::connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket, QString()); });
+    }
+}
+
+void ExtensionBridge::onReadable(QLocalSocket* socket)
+{
+    auto it = m_peers.find(socket);
+    if (it == m_peers.end())
+        return;
+    it->reader.append(socket->readAll());
+    for (;;) {
+        it = m_peers.find(socket);
+        if (it == m_peers.end())
+            return;
+        NativeMessaging::FrameReader::Result r = it->reader.next();
+        using S = NativeMessaging::FrameReader::Status;
+        if (r.status == S::needMore)
+            return;
+        if (r.status == S::message) {
+            onMessage(*it, r.message);
+            continue;
+        }
+        // Our own relay checks every frame; anything else here is not our relay.
+        drop(socket, r.problem);
+        return;
+    }
+}
+
+void ExtensionBridge::onMessage(Peer& peer, const QJsonObject& message)
+{
+    QLocalSocket* socket = peer.socket;
+    const QString type = text(message, "type");
+    if (!peer.relayed) {
+        if (type != QLatin1String("relay") ||
+            message.value(QLatin1String("protocol")).toInt() != NativeMessaging::protocolVersion) {
+            drop(socket, QStringLiteral("the first message was not a relay of protocol %1")
+                             .arg(NativeMessaging::protocolVersion));
+            return;
+        }
+        peer.relayed = true;
+        peer.relayBrowser = text(message, "browser");
+        return;
+    }
+    if (type == QLatin1String("hello")) {
+        if (message.value(QLatin1String("protocol")).toInt() != NativeMessaging::protocolVersion) {
+            drop(socket, QStringLiteral("the extension speaks another protocol"));
+            return;
+        }
+        const QString brand = text(message, "browser");
+        const QString id = !peer.relayBrowser.isEmpty() ? peer.relayBrowser : browserForBrand(brand);
+        if (id.isEmpty()) {
+            qWarning("A browser extension connected from an unknown browser (%s); it is not used.", qPrintable(brand));
+            return;
+        }
+        const bool first = !peer.greeted;
+        peer.greeted = true;
+        peer.report.bundleIdentifier = id;
+        peer.report.browserVersion = text(message, "browserVersion");
+        peer.report.extensionVersion = text(message, "extensionVersion");
+        peer.report.privateWindowsAllowed = message.value(QLatin1String("privateWindowsAllowed")).toBool();
+        sendBlockedSites(socket);
+        if (first)
+            emit setupChanged();
+        emit reportChanged(id);
+        return;
+    }
+    if (!peer.greeted)
+        return;
+    if (type == QLatin1String("tab")) {
+        ExtensionTabReport next = peer.report;
+        const QJsonValue tab = message.value(QLatin1String("tabId"));
+        next.tabId = tab.isDouble() && tab.toDouble() >= 0 ? qint64(tab.toDouble()) : -1;
+        next.url = next.tabId >= 0 ? message.value(QLatin1String("url")).toString() : QString();
+        next.windowFocused = message.value(QLatin1String("focused")).toBool();
+        peer.reportedAt = ++m_reportCount;
+        if (next == peer.report)
+            return;
+        peer.report = next;
+        emit reportChanged(next.bundleIdentifier);
+        return;
+    }
+    if (type == QLatin1String("done")) {
+        const QJsonValue id = message.value(QLatin1String("id"));
+        const auto pending = m_pending.constFind(quint64(id.toDouble()));
+        // Only the connection asked may answer.
+        if (id.isDouble() && pending != m_pending.cend() && pending->socket == socket)
+            answer(quint64(id.toDouble()), message.value(QLatin1String("ok")).toBool());
+        return;
+    }
+}
+
+void ExtensionBridge::drop(QLocalSocket* socket, const QString& why)
+{
+    const auto it = m_peers.find(socket);
+    if (it == m_peers.end())
+        return;
+    if (!why.isEmpty())
+        qWarning("Browser extension link closed: %s", qPrintable(why));
+    const bool greeted = it->greeted;
+    const QString id = it->report.bundleIdentifier;
+    m_peers.erase(it);
+    QList<quint64> orphaned;
+    for (auto p = m_pending.cbegin(); p != m_pending.cend(); ++p)
+        if (p->socket == socket)
+            orphaned.append(p.key());
+    for (quint64 request : orphaned)
+        answer(request, false);
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+    if (greeted) {
+        emit setupChanged();
+        emit reportChanged(id);
+    }
+}
+
+void ExtensionBridge::send(QLocalSocket* socket, const QJsonObject& message)
+{
+    if (socket && socket->state() == QLocalSocket::ConnectedState)
+        socket->write(NativeMessaging::frame(message));
+}
+
+void ExtensionBridge::sendBlockedSites(QLocalSocket* socket)
+{
+    QJsonArray sites;
+    for (const BlockedSite& s : m_sites) {
+        // The browsers match host names in their ASCII form.
+        const QString domain = QString::fromLatin1(QUrl::toAce(s.domain));
+        if (!domain.isEmpty())
+            sites.append(QJsonObject{{QStringLiteral("domain"), domain}, {QStringLiteral("page"), s.pageAddress}});
+    }
+    send(socket, {{QStringLiteral("type"), QStringLiteral("blocked")},
+                  {QStringLiteral("protocol"), NativeMessaging::protocolVersion},
+                  {QStringLiteral("sites"), sites}});
+}
+
+void ExtensionBridge::setBlockedSites(const QList<BlockedSite>& sites)
+{
+    if (sites == m_sites)
+        return;
+    m_sites = sites;
+    for (const Peer& peer : std::as_const(m_peers))
+        if (peer.greeted)
+            sendBlockedSites(peer.socket);
+}
+
+const ExtensionBridge::Peer* ExtensionBridge::current(const QString& bundleIdentifier) const
+{
+    // Several profiles of one browser: the one whose window has focus, else the one heard last.
+    const Peer* best = nullptr;
+    for (const Peer& peer : m_peers) {
+        if (!peer.greeted || peer.report.bundleIdentifier != bundleIdentifier)
+            continue;
+        if (!best || (peer.report.windowFocused && !best->report.windowFocused) ||
+            (peer.report.windowFocused == best->report.windowFocused && peer.reportedAt > best->reportedAt))
+            best = &peer;
+    }
+    return best;
+}
+
+ExtensionLink::Setup ExtensionBridge::setup(const QString& bundleIdentifier) const
+{
+    if (current(bundleIdentifier))
+        return Setup::connected;
+    if (!m_offlineSetup)
+        return Setup::extensionMissing;
+    const auto cached = m_offlineCache.constFind(bundleIdentifier);
+    if (cached != m_offlineCache.cend() && m_clock.elapsed() - cached->second < offlineCacheMs)
+        return cached->first;
+    const Setup s = m_offlineSetup(bundleIdentifier);
+    m_offlineCache.insert(bundleIdentifier, {s, m_clock.elapsed()});
+    return s;
+}
+
+bool ExtensionBridge::repairHost(const QString& bundleIdentifier)
+{
+    const bool done = m_repair && m_repair(bundleIdentifier);
+    m_offlineCache.remove(bundleIdentifier);
+    emit setupChanged();
+    return done;
+}
+
+QStringList ExtensionBridge::connectedBrowsers() const
+{
+    QStringList ids;
+    for (const Peer& peer : m_peers)
+        if (peer.greeted && !ids.contains(peer.report.bundleIdentifier))
+            ids.append(peer.report.bundleIdentifier);
+    ids.sort();
+    return ids;
+}
+
+std::optional<ExtensionTabReport> ExtensionBridge::report(const QString& bundleIdentifier) const
+{
+    const Peer* peer = current(bundleIdentifier);
+    return peer ? std::optional(peer->report) : std::nullopt;
+}
+
+void ExtensionBridge::ask(const QString& bundleIdentifier, QJsonObject request, std::function<void(bool)> done)
+{
+    const Peer* peer = current(bundleIdentifier);
+    if (!peer || m_pending.size() >= maximumPendingAnswers) {
+        if (done)
+            done(false);
+        return;
+    }
+    const quint64 id = m_nextRequest++;
+    request.insert(QStringLiteral("id"), double(id));
+    auto* timer = new QTimer(this);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, this, [this, id] { answer(id, false); });
+    m_pending.insert(id, Pending{peer->socket, std::move(done), timer});
+    timer->start(answerTimeoutMs);
+    send(peer->socket, request);
+}
+
+void ExtensionBridge::answer(quint64 id, bool ok)
+{
+    const auto it = m_pending.find(id);
+    if (it == m_pending.end())
+        return;
+    Pending pending = *it;
+    m_pending.erase(it);
+    pending.timer->deleteLater();
+    if (pending.done)
+        pending.done(ok);
+}
+
+void ExtensionBridge::redirectTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
+                                  const QString& to, std::function<void(bool)> done)
+{
+    ask(bundleIdentifier,
+        {{QStringLiteral("type"), QStringLiteral("redirect")},
+         {QStringLiteral("tabId"), double(tabId)},
+         {QStringLiteral("ifURL"), ifURL},
+         {QStringLiteral("to"), to}},
+        std::move(done));
+}
+
+void ExtensionBridge::closeTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
+                               std::function<void(bool)> done)
+{
+    ask(bundleIdentifier,
+        {{QStringLiteral("type"), QStringLiteral("close")},
+         {QStringLiteral("tabId"), double(tabId)},
+         {QStringLiteral("ifURL"), ifURL}},
+        std::move(done));
+}

@@ -1,0 +1,81 @@
+#include "linux/ExtensionRoute.h"
+
+namespace {
+
+BrowserScriptResult output(const QString& text)
+{
+    return BrowserScriptResult{text, std::nullopt, std::nullopt};
+}
+
+} // namespace
+
+ExtensionScriptRunner::ExtensionScriptRunner(ExtensionLink* link, QObject* parent) : ScriptRunner(parent), m_link(link)
+{
+}
+
+void ExtensionScriptRunner::run(const QString& script, std::function<void(const BrowserScriptResult&)> done)
+{
+    const std::optional<BrowserScripts::Parsed> parsed = BrowserScripts::parse(script);
+    if (!parsed) {
+        done(BrowserScriptResult{std::nullopt, -1, QStringLiteral("The browser command could not be prepared.")});
+        return;
+    }
+    const std::optional<ExtensionTabReport> report =
+        m_link ? m_link->report(parsed->bundleIdentifier) : std::optional<ExtensionTabReport>();
+    // A browser whose extension is gone answers like one that is not running: the guard's fallback.
+    if (!report || report->tabId < 0) {
+        done(output(parsed->fallback));
+        return;
+    }
+    using Op = BrowserScripts::Parsed::Operation;
+    switch (parsed->operation) {
+    case Op::read:
+        done(output(report->url));
+        return;
+    case Op::readFocused:
+        done(output((report->windowFocused ? QStringLiteral("focused\n") : QStringLiteral("background\n")) +
+                    report->url));
+        return;
+    case Op::redirect:
+        m_link->redirectTab(parsed->bundleIdentifier, report->tabId, parsed->from, parsed->to, [done](bool moved) {
+            done(output(moved ? QStringLiteral("redirected") : QStringLiteral("changed")));
+        });
+        return;
+    case Op::close:
+        m_link->closeTab(parsed->bundleIdentifier, report->tabId, parsed->from, [done](bool closed) {
+            done(output(closed ? QStringLiteral("closed") : QStringLiteral("changed")));
+        });
+        return;
+    }
+}
+
+RoutingScriptRunner::RoutingScriptRunner(ExtensionLink* link, std::unique_ptr<ScriptRunner> extension,
+                                         std::unique_ptr<ScriptRunner> fallback, QObject* parent)
+    : ScriptRunner(parent), m_link(link), m_extension(std::move(extension)), m_fallback(std::move(fallback))
+{
+}
+
+void RoutingScriptRunner::run(const QString& script, std::function<void(const BrowserScriptResult&)> done)
+{
+    const std::optional<BrowserScripts::Parsed> parsed = BrowserScripts::parse(script);
+    const bool viaExtension = parsed && m_link && m_link->connectedBrowsers().contains(parsed->bundleIdentifier);
+    (viaExtension ? m_extension : m_fallback)->run(script, std::move(done));
+}
+
+std::optional<QString> ExtensionWorkspace::frontmostApplicationID() const
+{
+    for (const QString& id : m_link.connectedBrowsers())
+        if (const std::optional<ExtensionTabReport> r = m_link.report(id); r && r->windowFocused)
+            return id;
+    return m_desktop.frontmostApplicationID();
+}
+
+bool ExtensionWorkspace::isInstalled(const QString& bundleIdentifier) const
+{
+    return m_link.connectedBrowsers().contains(bundleIdentifier) || m_desktop.isInstalled(bundleIdentifier);
+}
+
+bool ExtensionWorkspace::isRunning(const QString& bundleIdentifier) const
+{
+    return m_link.connectedBrowsers().contains(bundleIdentifier) || m_desktop.isRunning(bundleIdentifier);
+}

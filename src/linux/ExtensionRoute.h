@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/ExtensionLink.h"
+#include "platform/ScriptRunner.h"
+#include "platform/Workspace.h"
+
+#include <QPointer>
+#include <memory>
+
+// Answers the engine's scripts from a browser's companion extension: a read is the last tab the
+// extension reported (nothing crosses a process boundary), a redirect or close is the extension's
+// conditional move. Only for browsers whose extension is connected.
+class ExtensionScriptRunner : public ScriptRunner {
+    Q_OBJECT
+public:
+    explicit ExtensionScriptRunner(ExtensionLink* link, QObject* parent = nullptr);
+    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+
+private:
+    QPointer<ExtensionLink> m_link;
+};
+
+// Sends each browser's scripts to its extension while that is connected, else to the other route.
+// Both runners live on this runner's thread.
+class RoutingScriptRunner : public ScriptRunner {
+    Q_OBJECT
+public:
+    RoutingScriptRunner(ExtensionLink* link, std::unique_ptr<ScriptRunner> extension,
+                        std::unique_ptr<ScriptRunner> fallback, QObject* parent = nullptr);
+    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+
+private:
+    QPointer<ExtensionLink> m_link;
+    std::unique_ptr<ScriptRunner> m_extension;
+    std::unique_ptr<ScriptRunner> m_fallback;
+};
+
+// The desktop as the engine sees it, with what the extensions say: a browser whose extension
+// reports a focused window is the one in front (the only way to know on Wayland), and a browser
+// whose extension is connected is running. Everything else is the wrapped desktop's answer.
+class ExtensionWorkspace : public Workspace {
+public:
+    ExtensionWorkspace(Workspace& desktop, const ExtensionLink& link) : m_desktop(desktop), m_link(link) {}
+
+    std::optional<QString> frontmostApplicationID() const override;
+    QString ownApplicationID() const override { return m_desktop.ownApplicationID(); }
+    bool isInstalled(const QString& bundleIdentifier) const override;
+    bool isRunning(const QString& bundleIdentifier) const override;
+    bool openURL(const QUrl& url) override { return m_desktop.openURL(url); }
+
+private:
+    Workspace& m_desktop;
+    const ExtensionLink& m_link;
+};

@@ -1,0 +1,155 @@
+#include "linux/HostManifests.h"
+
+#include "linux/NativeMessaging.h"
+#include "platform/FileSafety.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStandardPaths>
+
+namespace HostManifests {
+
+const std::vector<Browser>& browsers()
+{
+    const auto chromium = [](const char* id, const char* folder, QStringList executables, QStringList sandboxed) {
+        const QString config = QStringLiteral(".config/") + QLatin1String(folder);
+        return Browser{QLatin1String(id),
+                       config,
+                       config + QStringLiteral("/NativeMessagingHosts"),
+                       false,
+                       std::move(executables),
+                       std::move(sandboxed)};
+    };
+    static const std::vector<Browser> rows{
+        chromium("com.google.Chrome", "google-chrome",
+                 {QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable")},
+                 {QStringLiteral("com.google.Chrome")}),
+        chromium("org.chromium.Chromium", "chromium", {QStringLiteral("chromium"), QStringLiteral("chromium-browser")},
+                 {QStringLiteral("org.chromium.Chromium"), QStringLiteral("chromium")}),
+        chromium("com.brave.Browser", "BraveSoftware/Brave-Browser",
+                 {QStringLiteral("brave-browser"), QStringLiteral("brave-browser-stable"), QStringLiteral("brave")},
+                 {QStringLiteral("com.brave.Browser"), QStringLiteral("brave")}),
+        chromium("com.microsoft.edgemac", "microsoft-edge",
+                 {QStringLiteral("microsoft-edge"), QStringLiteral("microsoft-edge-stable")},
+                 {QStringLiteral("com.microsoft.Edge")}),
+        chromium("com.vivaldi.Vivaldi", "vivaldi", {QStringLiteral("vivaldi"), QStringLiteral("vivaldi-stable")},
+                 {QStringLiteral("com.vivaldi.Vivaldi"), QStringLiteral("vivaldi")}),
+        chromium("com.operasoftware.Opera", "opera", {QStringLiteral("opera")},
+                 {QStringLiteral("com.opera.Opera"), QStringLiteral("opera")}),
+        // A Snap Firefox reaches hosts through the desktop's web-extensions portal, which reads this
+        // same folder; its Flatpak build has no such way out.
+        Browser{QStringLiteral("org.mozilla.firefox"),
+                QStringLiteral(".mozilla"),
+                QStringLiteral(".mozilla/native-messaging-hosts"),
+                true,
+                {QStringLiteral("firefox"), QStringLiteral("firefox-esr"), QStringLiteral("/snap/bin/firefox")},
+                {QStringLiteral("org.mozilla.firefox")}},
+    };
+    return rows;
+}
+
+const Browser* browser(const QString& bundleIdentifier)
+{
+    for (const Browser& b : browsers())
+        if (b.bundleIdentifier == bundleIdentifier)
+            return &b;
+    return nullptr;
+}
+
+QByteArray manifest(const Browser& browser, const QString& executable)
+{
+    QJsonObject o{{QStringLiteral("name"), NativeMessaging::hostName},
+                  {QStringLiteral("description"), QStringLiteral("Quillharbour's link to its browser extension")},
+                  {QStringLiteral("path"), executable},
+                  {QStringLiteral("type"), QStringLiteral("stdio")}};
+    if (browser.firefox)
+        o.insert(QStringLiteral("allowed_extensions"), QJsonArray{NativeMessaging::firefoxExtensionId});
+    else
+        o.insert(QStringLiteral("allowed_origins"),
+                 QJsonArray{QStringLiteral("chrome-extension://%1/").arg(NativeMessaging::chromiumExtensionId)});
+    return QJsonDocument(o).toJson(QJsonDocument::Indented);
+}
+
+QString manifestPath(const Browser& browser, const QString& home)
+{
+    return QDir(home).filePath(browser.manifestFolder + QLatin1Char('/') + NativeMessaging::hostName +
+                               QStringLiteral(".json"));
+}
+
+Presence presence(const Browser& browser, const QString& home)
+{
+    Presence p;
+    p.native = QFileInfo(QDir(home).filePath(browser.configFolder)).isDir();
+    for (const QString& e : browser.executables) {
+        const QString found =
+            e.startsWith(u'/') ? (QFileInfo(e).isExecutable() ? e : QString()) : QStandardPaths::findExecutable(e);
+        // A Snap's command on PATH is the sandboxed build, not a native one.
+        if (!found.isEmpty() && !QFileInfo(found).canonicalFilePath().startsWith(QLatin1String("/snap/")) &&
+            !found.startsWith(QLatin1String("/snap/")))
+            p.native = true;
+        else if (!found.isEmpty())
+            p.sandboxed = true;
+    }
+    for (const QString& id : browser.sandboxedIds) {
+        if (QFileInfo(QStringLiteral("/var/lib/flatpak/app/") + id).isDir() ||
+            QFileInfo(QDir(home).filePath(QStringLiteral(".local/share/flatpak/app/") + id)).isDir() ||
+            QFileInfo(QStringLiteral("/snap/") + id).isDir())
+            p.sandboxed = true;
+    }
+    if (browser.firefox && p.sandboxed && QFileInfo(QStringLiteral("/snap/firefox")).isDir())
+        p.native = true; // the portal runs the host outside the Snap
+    return p;
+}
+
+namespace {
+
+bool isCurrent(const Browser& browser, const QString& home, const QString& executable)
+{
+    QFile file(manifestPath(browser, home));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return file.read(64 * 1024) == manifest(browser, executable);
+}
+
+} // namespace
+
+bool write(const Browser& browser, const QString& home, const QString& executable, QString* error)
+{
+    const QString path = manifestPath(browser, home);
+    if (!FileSafety::makeFolder(QFileInfo(path).absolutePath(), error))
+        return false;
+    // Owner-only is enough: the browsers that read it run as this user.
+    return FileSafety::writeAtomically(path, manifest(browser, executable), error);
+}
+
+QStringList writeAll(const QString& home, const QString& executable)
+{
+    QStringList failures;
+    for (const Browser& b : browsers()) {
+        if (!presence(b, home).native || isCurrent(b, home, executable))
+            continue;
+        QString error;
+        if (!write(b, home, executable, &error))
+            failures.append(manifestPath(b, home) + QStringLiteral(": ") + error);
+    }
+    return failures;
+}
+
+ExtensionLink::Setup offlineSetup(const QString& bundleIdentifier, const QString& home, const QString& executable)
+{
+    const Browser* b = browser(bundleIdentifier);
+    if (!b)
+        return ExtensionLink::Setup::notPossible;
+    const Presence p = presence(*b, home);
+    if (!p.native && p.sandboxed)
+        return ExtensionLink::Setup::notPossible;
+    if (!isCurrent(*b, home, executable))
+        return ExtensionLink::Setup::hostMissing;
+    return ExtensionLink::Setup::extensionMissing;
+}
+
+} // namespace HostManifests

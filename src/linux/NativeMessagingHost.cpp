@@ -1,0 +1,241 @@
+#include "linux/NativeMessagingHost.h"
+
+#include "linux/NativeMessaging.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QLocalSocket>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QTimer>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace NativeMessagingHost {
+
+bool isHostInvocation(const QStringList& arguments)
+{
+    if (arguments.isEmpty())
+        return false;
+    if (arguments.first() == argument)
+        return true;
+    if (arguments.first().startsWith(QLatin1String("chrome-extension://")))
+        return true;
+    return arguments.size() >= 2 && arguments.at(1) == NativeMessaging::firefoxExtensionId &&
+           arguments.first().endsWith(QLatin1String(".json"));
+}
+
+QString browserForExecutable(const QString& path)
+{
+    const QString name = QFileInfo(path).fileName().toLower();
+    // Longest names first: "chromium" also contains "chrome".
+    static const std::pair<const char*, const char*> table[] = {
+        {"chromium", "org.chromium.Chromium"},       {"msedge", "com.microsoft.edgemac"},
+        {"microsoft-edge", "com.microsoft.edgemac"}, {"brave", "com.brave.Browser"},
+        {"vivaldi", "com.vivaldi.Vivaldi"},          {"opera", "com.operasoftware.Opera"},
+        {"firefox", "org.mozilla.firefox"},          {"chrome", "com.google.Chrome"},
+    };
+    for (const auto& [part, id] : table)
+        if (name.startsWith(QLatin1String(part)))
+            return QString::fromLatin1(id);
+    return {};
+}
+
+namespace {
+
+void log(const QString& line)
+{
+    QTextStream(stderr) << "quillharbour native-messaging host: " << line << Qt::endl;
+}
+
+// Writes all of it to the browser, or reports that the browser is gone.
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            ::usleep(1000); // the browser is reading slowly; stdout is its pipe, never a terminal wait
+            continue;
+        }
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+class Relay : public QObject {
+public:
+    Relay(QString socketPath, QString browser) : m_path(std::move(socketPath)), m_browser(std::move(browser))
+    {
+        ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+        m_stdin = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        connect(m_stdin, &QSocketNotifier::activated, this, &Relay::readBrowser);
+        connect(&m_program, &QLocalSocket::connected, this, &Relay::onConnected);
+        connect(&m_program, &QLocalSocket::disconnected, this, &Relay::onLost);
+        // A refused connection reports its error before its state settles: look once it has.
+        connect(&m_program, &QLocalSocket::errorOccurred, this, [this] {
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    if (m_program.state() != QLocalSocket::ConnectedState)
+                        onLost();
+                },
+                Qt::QueuedConnection);
+        });
+        connect(&m_program, &QLocalSocket::readyRead, this, &Relay::readProgram);
+        m_retry.setSingleShot(true);
+        m_retry.setInterval(retryMs);
+        connect(&m_retry, &QTimer::timeout, this, &Relay::connectToProgram);
+        connectToProgram();
+    }
+
+    static constexpr int retryMs = 1000;
+    static constexpr qint64 maximumPendingBytes = 8 * 1024 * 1024;
+
+private:
+    void connectToProgram()
+    {
+        if (m_program.state() == QLocalSocket::UnconnectedState)
+            m_program.connectToServer(m_path);
+    }
+
+    void onConnected()
+    {
+        QJsonObject hello{{QStringLiteral("type"), QStringLiteral("relay")},
+                          {QStringLiteral("protocol"), NativeMessaging::protocolVersion},
+                          {QStringLiteral("browser"), m_browser}};
+        m_program.write(NativeMessaging::frame(hello));
+        m_absentSaid = false;
+        m_fromProgram = {};
+        // The extension says hello again and reports its tab: what it sent before went nowhere.
+        toBrowser({{QStringLiteral("type"), QStringLiteral("present")}});
+    }
+
+    void onLost()
+    {
+        if (!m_absentSaid) {
+            m_absentSaid = true;
+            toBrowser({{QStringLiteral("type"), QStringLiteral("absent")}});
+        }
+        if (!m_retry.isActive())
+            m_retry.start();
+    }
+
+    void toBrowser(const QJsonObject& message)
+    {
+        const QByteArray bytes = NativeMessaging::frame(message);
+        if (quint32(bytes.size() - 4) > NativeMessaging::maximumMessageBytes) {
+            log(QStringLiteral("dropped a message of %1 bytes for the browser: over its 1 MiB limit")
+                    .arg(bytes.size() - 4));
+            return;
+        }
+        if (!writeAll(STDOUT_FILENO, bytes))
+            QCoreApplication::exit(0); // the browser closed our end
+    }
+
+    void readBrowser()
+    {
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                break;
+            if (n <= 0) { // the browser let go of the extension's port
+                m_stdin->setEnabled(false);
+                m_program.flush();
+                QCoreApplication::exit(0);
+                return;
+            }
+            m_fromBrowser.append(QByteArray(chunk, n));
+        }
+        for (;;) {
+            NativeMessaging::FrameReader::Result r = m_fromBrowser.next();
+            using S = NativeMessaging::FrameReader::Status;
+            if (r.status == S::needMore)
+                return;
+            if (r.status == S::broken) {
+                log(QStringLiteral("refusing the browser's input: %1").arg(r.problem));
+                m_stdin->setEnabled(false);
+                QCoreApplication::exit(1);
+                return;
+            }
+            if (r.status != S::message) {
+                log(QStringLiteral("refused from the browser: %1").arg(r.problem));
+                continue;
+            }
+            if (m_program.state() != QLocalSocket::ConnectedState)
+                continue; // nobody to tell; the extension already heard "absent"
+            if (m_program.bytesToWrite() > maximumPendingBytes) {
+                log(QStringLiteral("the program is not reading; a message from the browser was dropped"));
+                continue;
+            }
+            m_program.write(NativeMessaging::frame(r.message));
+        }
+    }
+
+    void readProgram()
+    {
+        m_fromProgram.append(m_program.readAll());
+        for (;;) {
+            NativeMessaging::FrameReader::Result r = m_fromProgram.next();
+            using S = NativeMessaging::FrameReader::Status;
+            if (r.status == S::needMore)
+                return;
+            if (r.status == S::broken) {
+                log(QStringLiteral("refusing the program's output: %1").arg(r.problem));
+                m_program.abort();
+                onLost();
+                return;
+            }
+            if (r.status != S::message) {
+                log(QStringLiteral("refused from the program: %1").arg(r.problem));
+                continue;
+            }
+            toBrowser(r.message);
+        }
+    }
+
+    QString m_path;
+    QString m_browser;
+    QSocketNotifier* m_stdin = nullptr;
+    QLocalSocket m_program;
+    QTimer m_retry;
+    NativeMessaging::FrameReader m_fromBrowser;
+    NativeMessaging::FrameReader m_fromProgram;
+    bool m_absentSaid = false;
+};
+
+QString parentExecutable()
+{
+    return QFileInfo(QStringLiteral("/proc/%1/exe").arg(::getppid())).symLinkTarget();
+}
+
+} // namespace
+
+int run(int argc, char* argv[])
+{
+    // A browser that closes the pipe must end the relay through a failed write, not a signal.
+    ::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    QString error;
+    const std::optional<QString> path = NativeMessaging::socketPath(&error);
+    if (!path) {
+        log(error);
+        // The extension must still hear that no program answers, so that it lifts its rules.
+        writeAll(STDOUT_FILENO, NativeMessaging::frame({{QStringLiteral("type"), QStringLiteral("absent")}}));
+        return 1;
+    }
+    Relay relay(*path, browserForExecutable(parentExecutable()));
+    return app.exec();
+}
+
+} // namespace NativeMessagingHost

@@ -1,0 +1,106 @@
+#!/usr/bin/python3
+"""Reads and drives the running program through AT-SPI, as assistive technology does.
+
+Usage: atspi_probe.py COMMAND NAME [ARGUMENT]
+  find NAME           the role, the states and the screen rectangle (x y w h) of the first showing
+                      object named NAME; exit 1 when there is none
+  settext NAME TEXT   sets the text of an editable object
+  action NAME ACTION  runs the object's action (press, toggle, ...)
+  text NAME           the text of the object
+  active              the role and the name of the active window
+  tree                every object: role, name, whether showing (to explain a failure)
+Only objects of the application named "Quillharbour" are searched.
+"""
+
+import sys
+
+import pyatspi
+
+
+def application():
+    desktop = pyatspi.Registry.getDesktop(0)
+    for i in range(desktop.childCount):
+        app = desktop.getChildAtIndex(i)
+        if app is not None and app.name == "Quillharbour":
+            return app
+    return None
+
+
+def showing(node):
+    states = node.getState()
+    return states.contains(pyatspi.STATE_SHOWING) or node.getRole() in (
+        pyatspi.ROLE_FRAME,
+        pyatspi.ROLE_WINDOW,
+        pyatspi.ROLE_DIALOG,
+    )
+
+
+def find(node, name, depth=0):
+    if node is None or depth > 40:
+        return None
+    try:
+        if node.name == name and showing(node):
+            return node
+        for i in range(node.childCount):
+            found = find(node.getChildAtIndex(i), name, depth + 1)
+            if found is not None:
+                return found
+    except Exception:  # an object that went away while we looked
+        return None
+    return None
+
+
+def main(argv):
+    app = application()
+    if app is None:
+        return 2
+    command = argv[1]
+    if command == "tree":
+        def walk(node, depth):
+            if node is None or depth > 40:
+                return
+            mark = "" if showing(node) else " (hidden)"
+            print("  " * depth + node.getRoleName() + " " + repr(node.name) + mark)
+            for i in range(node.childCount):
+                walk(node.getChildAtIndex(i), depth + 1)
+        walk(app, 0)
+        return 0
+    if command == "active":
+        for i in range(app.childCount):
+            window = app.getChildAtIndex(i)
+            if window is not None and window.getState().contains(pyatspi.STATE_ACTIVE):
+                print(window.getRoleName())
+                print(window.name)
+                return 0
+        return 1
+    target = find(app, argv[2])
+    if target is None:
+        return 1
+    if command == "find":
+        states = [pyatspi.stateToString(s) for s in target.getState().getStates()]
+        x, y, w, h = (0, 0, 0, 0)
+        try:
+            x, y, w, h = target.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        except NotImplementedError:
+            pass
+        print(target.getRoleName())
+        print(" ".join(states))
+        print(x, y, w, h)
+        return 0
+    if command == "text":
+        print(target.queryText().getText(0, -1))
+        return 0
+    if command == "settext":
+        return 0 if target.queryEditableText().setTextContents(argv[3]) else 1
+    if command == "action":
+        actions = target.queryAction()
+        for i in range(actions.nActions):
+            if actions.getName(i).lower() == argv[3].lower():
+                return 0 if actions.doAction(i) else 1
+        print("actions:", [actions.getName(i) for i in range(actions.nActions)])
+        return 1
+    return 3
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,153 @@
+#include "SeededStore.h"
+#include "app/MainWindow.h"
+#include "app/Screens.h"
+#include "router/AppRouter.h"
+#include "screens/todos/TaskEditorSheet.h"
+#include "screens/todos/TodosView.h"
+#include "ui/ChoiceDialog.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QtTest>
+
+using Destination = AppRouter::Destination;
+Q_DECLARE_METATYPE(Destination)
+
+namespace {
+
+// The main window with the real pages over a seeded store, the first run already behind it.
+struct WindowRig {
+    SeededStore f;
+    AppRouter router;
+    AppContext context;
+    std::unique_ptr<MainWindow> window;
+    BlockRule rule = SeededStore::rule(QStringLiteral("example.com"));
+
+    WindowRig()
+    {
+        f.seed({rule});
+        f.defaults.set(MainWindow::onboardingCompletedKey, true);
+        context.storage = f.store.get();
+        context.router = &router;
+        context.defaults = &f.defaults;
+        context.clock = &f.clock;
+        context.monotonic = &f.bootClock;
+        context.calendar = [this] { return f.calendar; };
+        window = std::make_unique<MainWindow>(context);
+        installScreens(*window);
+        window->show();
+    }
+    TodosView* today() const { return qobject_cast<TodosView*>(window->currentPage()); }
+    // The editor of a new to-do with `title` typed into it.
+    TaskEditorSheet* draft(const QString& title)
+    {
+        today()->openNewEditor();
+        TaskEditorSheet* editor = today()->editor();
+        if (editor && !title.isEmpty())
+            QTest::keyClicks(editor->findChild<QLineEdit*>(QStringLiteral("titleField")), title);
+        return editor;
+    }
+    QStringList savedTitles() const
+    {
+        QStringList titles;
+        for (const TaskItem& t : f.store->todos())
+            titles.append(t.title);
+        return titles;
+    }
+};
+
+} // namespace
+
+// The main window's page and its sheets: what replaces the page under an open editor, and one
+// sheet at a time.
+class TestMainWindowSheets : public QObject {
+    Q_OBJECT
+
+private slots:
+    void draftUnderAPageChange_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("request"); // a link, or "notes" for the tray's Notes item
+        QTest::addColumn<QString>("answer");  // the question's button; empty: no question
+        QTest::addColumn<Destination>("page");
+        QTest::addColumn<QStringList>("saved"); // after saving the editor, when it is still open
+        QTest::newRow("settings link, keep editing")
+            << "Call the bank"
+            << "quillharbour://settings"
+            << "Keep Editing" << Destination::todos << QStringList{"Call the bank"};
+        QTest::newRow("settings link, discard") << "Call the bank"
+                                                << "quillharbour://settings"
+                                                << "Discard Changes" << Destination::settings << QStringList{};
+        QTest::newRow("tray's Notes, keep editing")
+            << "Call the bank"
+            << "notes"
+            << "Keep Editing" << Destination::todos << QStringList{"Call the bank"};
+        QTest::newRow("nothing typed") << ""
+                                       << "quillharbour://settings"
+                                       << "" << Destination::settings << QStringList{};
+    }
+    void draftUnderAPageChange()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, request);
+        QFETCH(QString, answer);
+        QFETCH(Destination, page);
+        WindowRig rig;
+        QPointer<TaskEditorSheet> editor = rig.draft(typed);
+        QVERIFY(editor && editor->isVisible());
+        if (request == QLatin1String("notes"))
+            rig.router.setDestination(Destination::notes);
+        else
+            rig.router.handle(request);
+        if (answer.isEmpty()) {
+            QVERIFY(!editor || !editor->isVisible());
+        } else {
+            QVERIFY(editor && editor->openQuestion());
+            QCOMPARE(rig.router.destination(), Destination::todos); // nothing moved while asking
+            QVERIFY(editor->openQuestion()->choose(answer));
+        }
+        QCOMPARE(rig.router.destination(), page);
+        QCOMPARE(rig.window->currentPage() == rig.today(), page == Destination::todos);
+        QCOMPARE(rig.window->findChild<QAbstractButton*>(QStringLiteral("rail-todos"))->isChecked(),
+                 page == Destination::todos);
+        if (editor && editor->isVisible())
+            editor->save();
+        QTEST(rig.savedTitles(), "saved");
+    }
+
+    void oneSheetAtATime_data()
+    {
+        QTest::addColumn<bool>("editorFirst");
+        QTest::newRow("editor asked for under the urgent break") << false;
+        QTest::newRow("urgent break asked for over the editor") << true;
+    }
+    void oneSheetAtATime()
+    {
+        QFETCH(bool, editorFirst);
+        WindowRig rig;
+        TodosView* today = rig.today();
+        if (editorFirst)
+            rig.draft(QString());
+        rig.router.setUrgentBreakRuleID(rig.rule.id);
+        if (!editorFirst)
+            rig.draft(QString());
+        QDialog* first = rig.window->currentSheet();
+        QVERIFY(first);
+        QCOMPARE(first == today->editor(), editorFirst);
+        const auto shown = [&] {
+            int n = 0;
+            for (QDialog* d : rig.window->findChildren<QDialog*>())
+                n += d->isVisible();
+            return n;
+        };
+        QCOMPARE(shown(), 1);
+        first->reject(); // Escape: the editor has no changes, the cool-down simply ends
+        QTRY_VERIFY(rig.window->currentSheet() && rig.window->currentSheet() != first);
+        QCOMPARE(rig.window->currentSheet() == today->editor(), !editorFirst);
+        QCOMPARE(shown(), 1);
+    }
+};
+
+QTEST_MAIN(TestMainWindowSheets)
+#include "tst_main_window_sheets.moc"

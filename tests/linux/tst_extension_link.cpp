@@ -1,0 +1,696 @@
+#include "FakeWorkspace.h"
+#include "StoreFixture.h"
+#include "blocking/ExtensionBlockList.h"
+#include "blocking/LocalBlockPageServer.h"
+#include "linux/ExtensionBridge.h"
+#include "linux/ExtensionInstaller.h"
+#include "linux/ExtensionRoute.h"
+#include "linux/HostManifests.h"
+#include "linux/NativeMessaging.h"
+#include "linux/NativeMessagingHost.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QtTest>
+#include <cstring>
+#include <sys/stat.h>
+
+using Status = NativeMessaging::FrameReader::Status;
+
+namespace {
+
+constexpr int patience = 30000;
+
+QByteArray header(quint32 length)
+{
+    QByteArray out(4, Qt::Uninitialized);
+    std::memcpy(out.data(), &length, 4);
+    return out;
+}
+QByteArray raw(const QByteArray& body)
+{
+    return header(quint32(body.size())) + body;
+}
+QJsonObject type(const QString& t)
+{
+    return {{QStringLiteral("type"), t}};
+}
+QJsonObject hello(const QString& brand)
+{
+    return {{QStringLiteral("type"), QStringLiteral("hello")},
+            {QStringLiteral("protocol"), NativeMessaging::protocolVersion},
+            {QStringLiteral("browser"), brand},
+            {QStringLiteral("browserVersion"), QStringLiteral("1")},
+            {QStringLiteral("extensionVersion"), QStringLiteral("1.0.0")},
+            {QStringLiteral("privateWindowsAllowed"), true}};
+}
+QJsonObject tab(qint64 id, const QString& url, bool focused)
+{
+    return {{QStringLiteral("type"), QStringLiteral("tab")},
+            {QStringLiteral("tabId"), double(id)},
+            {QStringLiteral("url"), url},
+            {QStringLiteral("focused"), focused}};
+}
+
+// The program in its host mode, started the way a browser starts it, with this test standing in
+// for the browser on its stdin and stdout.
+struct Relay {
+    QProcess process;
+    NativeMessaging::FrameReader reader;
+    QList<QJsonObject> received;
+
+    explicit Relay(const QStringList& arguments = {NativeMessagingHost::argument})
+    {
+        process.setProgram(QStringLiteral(QH_PROGRAM));
+        process.setArguments(arguments);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, [this] {
+            reader.append(process.readAllStandardOutput());
+            for (auto r = reader.next(); r.status != Status::needMore; r = reader.next())
+                if (r.status == Status::message)
+                    received.append(r.message);
+        });
+        process.start();
+        process.waitForStarted(patience);
+    }
+    ~Relay()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(patience);
+        }
+    }
+    void send(const QJsonObject& message) { process.write(NativeMessaging::frame(message)); }
+    bool heard(const QString& t) const
+    {
+        return std::any_of(received.cbegin(), received.cend(),
+                           [&](const QJsonObject& m) { return m.value(QStringLiteral("type")).toString() == t; });
+    }
+    bool waitFor(const QString& t)
+    {
+        return QTest::qWaitFor([&] { return heard(t); }, patience);
+    }
+    QJsonObject last(const QString& t) const
+    {
+        for (auto it = received.crbegin(); it != received.crend(); ++it)
+            if (it->value(QStringLiteral("type")).toString() == t)
+                return *it;
+        return {};
+    }
+    QString log;
+    QString errors()
+    {
+        log += QString::fromUtf8(process.readAllStandardError());
+        return log;
+    }
+};
+
+// An extension link whose answers a test sets.
+class FakeLink : public ExtensionLink {
+public:
+    QHash<QString, ExtensionTabReport> reports;
+    QList<std::tuple<QString, qint64, QString, QString>> redirects; // browser, tab, ifURL, to
+    QList<std::tuple<QString, qint64, QString>> closes;
+    bool answer = true;
+    QList<BlockedSite> sites;
+
+    Setup setup(const QString& id) const override
+    {
+        return reports.contains(id) ? Setup::connected : Setup::extensionMissing;
+    }
+    QStringList connectedBrowsers() const override { return reports.keys(); }
+    std::optional<ExtensionTabReport> report(const QString& id) const override
+    {
+        return reports.contains(id) ? std::optional(reports.value(id)) : std::nullopt;
+    }
+    void setBlockedSites(const QList<BlockedSite>& s) override { sites = s; }
+    void redirectTab(const QString& id, qint64 t, const QString& ifURL, const QString& to,
+                     std::function<void(bool)> done) override
+    {
+        redirects.append({id, t, ifURL, to});
+        done(answer);
+    }
+    void closeTab(const QString& id, qint64 t, const QString& ifURL, std::function<void(bool)> done) override
+    {
+        closes.append({id, t, ifURL});
+        done(answer);
+    }
+};
+
+class RecordingRunner : public ScriptRunner {
+public:
+    QStringList scripts;
+    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override
+    {
+        scripts.append(script);
+        done(BrowserScriptResult{QStringLiteral("other route"), std::nullopt, std::nullopt});
+    }
+};
+
+ExtensionTabReport reportOf(const QString& browser, bool focused, qint64 tabId, const QString& url = {})
+{
+    ExtensionTabReport r;
+    r.bundleIdentifier = browser;
+    r.windowFocused = focused;
+    r.tabId = tabId;
+    r.url = url;
+    return r;
+}
+
+const SupportedBrowser chromium{QStringLiteral("chromium"), QStringLiteral("Chromium"),
+                                QStringLiteral("org.chromium.Chromium")};
+
+} // namespace
+
+// The companion extension's link: the framing, the relay the browsers start, the program's end,
+// the extension route for the engine, and the files that let the browsers find the relay.
+class TestExtensionLink : public QObject {
+    Q_OBJECT
+
+    QString socket;
+
+    std::unique_ptr<ExtensionBridge> listening()
+    {
+        auto bridge = std::make_unique<ExtensionBridge>();
+        if (!bridge->listen(socket))
+            qWarning("%s", qPrintable(bridge->lastError()));
+        return bridge;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        QVERIFY(!runtime.isEmpty());
+        ::chmod(QFile::encodeName(runtime).constData(), 0700);
+        const std::optional<QString> path = NativeMessaging::socketPath();
+        QVERIFY(path.has_value());
+        socket = *path;
+    }
+
+    void frames_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<QList<int>>("statuses"); // every event up to the first needMore after the last chunk
+        QTest::addColumn<QStringList>("types");   // of the messages, in order
+
+        const QByteArray a = NativeMessaging::frame(type(QStringLiteral("a")));
+        const QByteArray b = NativeMessaging::frame(type(QStringLiteral("b")));
+        const QByteArray big = raw(QByteArray(NativeMessaging::maximumMessageBytes + 1, 'x'));
+        QTest::newRow("two frames in one chunk")
+            << QList<QByteArray>{a + b} << QList<int>{int(Status::message), int(Status::message)}
+            << QStringList{QStringLiteral("a"), QStringLiteral("b")};
+        QTest::newRow("a frame in single bytes") << [&] {
+            QList<QByteArray> bytes;
+            for (char c : a)
+                bytes.append(QByteArray(1, c));
+            return bytes;
+        }() << QList<int>{int(Status::message)} << QStringList{QStringLiteral("a")};
+        QTest::newRow("oversized frame skipped across chunks, the next one read")
+            << QList<QByteArray>{big.left(1000), big.mid(1000), b}
+            << QList<int>{int(Status::skipped), int(Status::message)} << QStringList{QStringLiteral("b")};
+        QTest::newRow("not JSON, then a message")
+            << QList<QByteArray>{raw("{nope") + a} << QList<int>{int(Status::invalid), int(Status::message)}
+            << QStringList{QStringLiteral("a")};
+        QTest::newRow("JSON but not an object")
+            << QList<QByteArray>{raw("[1,2]")} << QList<int>{int(Status::invalid)} << QStringList{};
+        QTest::newRow("a length no browser sends")
+            << QList<QByteArray>{header(0xFFFFFFF0u) + a} << QList<int>{int(Status::broken)} << QStringList{};
+        QTest::newRow("half a header waits") << QList<QByteArray>{a.left(2)} << QList<int>{} << QStringList{};
+    }
+    void frames()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(QList<int>, statuses);
+        QFETCH(QStringList, types);
+        NativeMessaging::FrameReader reader;
+        QList<int> seen;
+        QStringList messages;
+        for (const QByteArray& chunk : chunks) {
+            reader.append(chunk);
+            for (auto r = reader.next(); r.status != Status::needMore; r = reader.next()) {
+                seen.append(int(r.status));
+                if (r.status == Status::message)
+                    messages.append(r.message.value(QStringLiteral("type")).toString());
+                if (r.status == Status::broken)
+                    break;
+            }
+        }
+        QCOMPARE(seen, statuses);
+        QCOMPARE(messages, types);
+    }
+
+    void hostInvocation_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("relay");
+        QTest::newRow("our flag") << QStringList{NativeMessagingHost::argument} << true;
+        QTest::newRow("Chromium's caller origin")
+            << QStringList{QStringLiteral("chrome-extension://%1/").arg(NativeMessaging::chromiumExtensionId)} << true;
+        QTest::newRow("Firefox's manifest and add-on id")
+            << QStringList{QStringLiteral("/home/u/.mozilla/native-messaging-hosts/x.json"),
+                           NativeMessaging::firefoxExtensionId}
+            << true;
+        QTest::newRow("a link") << QStringList{QStringLiteral("quillharbour://open")} << false;
+        QTest::newRow("another add-on's id")
+            << QStringList{QStringLiteral("/x.json"), QStringLiteral("other@example.com")} << false;
+        QTest::newRow("login item") << QStringList{QStringLiteral("--login-item")} << false;
+    }
+    void hostInvocation()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, relay);
+        QCOMPARE(NativeMessagingHost::isHostInvocation(arguments), relay);
+    }
+
+    void browserIdentity_data()
+    {
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("brand");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("Debian chromium") << "/usr/lib/chromium/chromium"
+                                         << ""
+                                         << "org.chromium.Chromium";
+        QTest::newRow("Chrome") << "/opt/google/chrome/chrome"
+                                << ""
+                                << "com.google.Chrome";
+        QTest::newRow("Edge") << "/opt/microsoft/msedge/msedge"
+                              << ""
+                              << "com.microsoft.edgemac";
+        QTest::newRow("Firefox ESR") << "/usr/lib/firefox-esr/firefox-esr"
+                                     << ""
+                                     << "org.mozilla.firefox";
+        QTest::newRow("Vivaldi") << "/opt/vivaldi/vivaldi-bin"
+                                 << ""
+                                 << "com.vivaldi.Vivaldi";
+        QTest::newRow("unknown program, brand decides") << "/usr/bin/python3"
+                                                        << "Brave"
+                                                        << "com.brave.Browser";
+        QTest::newRow("unknown program and brand") << "/usr/bin/python3"
+                                                   << "Netscape"
+                                                   << "";
+    }
+    void browserIdentity()
+    {
+        QFETCH(QString, executable);
+        QFETCH(QString, brand);
+        QFETCH(QString, expected);
+        const QString fromProgram = NativeMessagingHost::browserForExecutable(executable);
+        QCOMPARE(fromProgram.isEmpty() ? ExtensionBridge::browserForBrand(brand) : fromProgram, expected);
+    }
+
+    // What the extension hears from the relay, and when the relay gives up.
+    void relayTellsTheExtension_data()
+    {
+        QTest::addColumn<bool>("programRunning");
+        QTest::addColumn<QByteArray>("fromBrowser");
+        QTest::addColumn<QString>("heard");
+        QTest::addColumn<bool>("exits");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("program absent") << false << QByteArray() << "absent" << false << "";
+        QTest::newRow("program present") << true << QByteArray() << "present" << false << "";
+        QTest::newRow("garbage is refused and the relay goes on")
+            << true << raw("\x01\x02garbage") << "present" << false << "not a JSON object";
+        QTest::newRow("over the size limit") << true << raw(QByteArray(NativeMessaging::maximumMessageBytes + 8, ' '))
+                                             << "present" << false << "over the";
+        QTest::newRow("a length no browser sends ends the relay")
+            << true << header(0x7FFFFFFFu) << "present" << true << "more than any browser sends";
+    }
+    void relayTellsTheExtension()
+    {
+        QFETCH(bool, programRunning);
+        QFETCH(QByteArray, fromBrowser);
+        QFETCH(QString, heard);
+        QFETCH(bool, exits);
+        QFETCH(QString, logLine);
+        std::unique_ptr<ExtensionBridge> bridge = programRunning ? listening() : nullptr;
+        Relay relay;
+        QVERIFY(relay.waitFor(heard));
+        if (!fromBrowser.isEmpty())
+            relay.process.write(fromBrowser);
+        if (exits) {
+            QVERIFY(relay.process.waitForFinished(patience));
+            QCOMPARE(relay.process.exitCode(), 1);
+        } else {
+            // Still relaying: a hello after the refused input connects the browser.
+            relay.send(hello(QStringLiteral("Chromium")));
+            if (bridge)
+                QTRY_VERIFY_WITH_TIMEOUT(bridge->connectedBrowsers() == QStringList{chromium.bundleIdentifier},
+                                         patience);
+            QCOMPARE(relay.process.state(), QProcess::Running);
+        }
+        if (!logLine.isEmpty())
+            QTRY_VERIFY_WITH_TIMEOUT(relay.errors().contains(logLine), patience);
+    }
+
+    void relayWithoutPrivateRuntimeFolder()
+    {
+        QTemporaryDir open;
+        ::chmod(QFile::encodeName(open.path()).constData(), 0777);
+        for (const QString& folder : {QString(), open.path()}) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder);
+            p.setProcessEnvironment(env);
+            p.start(QStringLiteral(QH_PROGRAM), {NativeMessagingHost::argument});
+            QVERIFY(p.waitForFinished(patience));
+            QCOMPARE(p.exitCode(), 1);
+            NativeMessaging::FrameReader reader;
+            reader.append(p.readAllStandardOutput());
+            QCOMPARE(reader.next().message, type(QStringLiteral("absent")));
+            QVERIFY(!p.readAllStandardError().isEmpty());
+        }
+    }
+
+    // The program's side: who counts as connected, and what happens when either end goes.
+    void browsersComeAndGo()
+    {
+        auto bridge = listening();
+        QSignalSpy setups(bridge.get(), &ExtensionLink::setupChanged);
+        Relay chromiumRelay, firefoxRelay;
+        QVERIFY(chromiumRelay.waitFor(QStringLiteral("present")));
+        QVERIFY(firefoxRelay.waitFor(QStringLiteral("present")));
+        bridge->setBlockedSites(
+            {{QStringLiteral("bücher.example"), QStringLiteral("http://127.0.0.1:1/blocked?rule=r&domain=d&from=")}});
+        chromiumRelay.send(hello(QStringLiteral("Chromium")));
+        firefoxRelay.send(hello(QStringLiteral("Firefox")));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            bridge->connectedBrowsers(),
+            (QStringList{QStringLiteral("org.chromium.Chromium"), QStringLiteral("org.mozilla.firefox")}), patience);
+        // Each hears the blocked list on saying hello, host names in their ASCII form.
+        QVERIFY(firefoxRelay.waitFor(QStringLiteral("blocked")));
+        QCOMPARE(firefoxRelay.last(QStringLiteral("blocked"))
+                     .value(QStringLiteral("sites"))
+                     .toArray()
+                     .at(0)
+                     .toObject()
+                     .value(QStringLiteral("domain"))
+                     .toString(),
+                 QStringLiteral("xn--bcher-kva.example"));
+
+        QSignalSpy reports(bridge.get(), &ExtensionLink::reportChanged);
+        firefoxRelay.send(tab(7, QStringLiteral("https://example.org/a"), true));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            bridge->report(QStringLiteral("org.mozilla.firefox")).value_or(ExtensionTabReport{}).tabId == 7, patience);
+        const ExtensionTabReport r = *bridge->report(QStringLiteral("org.mozilla.firefox"));
+        QCOMPARE(r.url, QStringLiteral("https://example.org/a"));
+        QVERIFY(r.windowFocused && r.privateWindowsAllowed);
+        QCOMPARE(reports.last().at(0).toString(), QStringLiteral("org.mozilla.firefox"));
+        // The same report again changes nothing.
+        const qsizetype before = reports.size();
+        firefoxRelay.send(tab(7, QStringLiteral("https://example.org/a"), true));
+        firefoxRelay.send(tab(8, QStringLiteral("https://example.org/b"), true));
+        QTRY_VERIFY_WITH_TIMEOUT(bridge->report(QStringLiteral("org.mozilla.firefox"))->tabId == 8, patience);
+        QCOMPARE(reports.size(), before + 1);
+
+        // The browser closes the extension's port: its relay ends and the browser is no longer connected.
+        firefoxRelay.process.closeWriteChannel();
+        QVERIFY(firefoxRelay.process.waitForFinished(patience));
+        QCOMPARE(firefoxRelay.process.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->connectedBrowsers(), QStringList{QStringLiteral("org.chromium.Chromium")},
+                                  patience);
+        QVERIFY(!bridge->report(QStringLiteral("org.mozilla.firefox")));
+        QVERIFY(setups.size() >= 3);
+
+        // The program quits: the extension hears it and must lift its rules; the relay waits for
+        // a new program and connects to it.
+        bridge.reset();
+        QVERIFY(chromiumRelay.waitFor(QStringLiteral("absent")));
+        chromiumRelay.received.clear();
+        bridge = listening();
+        QVERIFY(chromiumRelay.waitFor(QStringLiteral("present")));
+    }
+
+    void tabActions_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("answer"); // "ok", "refused", or "gone" (the relay dies)
+        QTest::addColumn<bool>("done");
+        QTest::newRow("redirect done") << "redirect"
+                                       << "ok" << true;
+        QTest::newRow("redirect: tab shows another address") << "redirect"
+                                                             << "refused" << false;
+        QTest::newRow("close done") << "close"
+                                    << "ok" << true;
+        QTest::newRow("close: the browser goes away first") << "close"
+                                                            << "gone" << false;
+    }
+    void tabActions()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, answer);
+        QFETCH(bool, done);
+        auto bridge = listening();
+        Relay relay;
+        relay.send(hello(QStringLiteral("Chromium")));
+        QTRY_VERIFY_WITH_TIMEOUT(!bridge->connectedBrowsers().isEmpty(), patience);
+        std::optional<bool> result;
+        const QString id = chromium.bundleIdentifier;
+        if (action == QLatin1String("redirect"))
+            bridge->redirectTab(id, 5, QStringLiteral("https://example.com/"),
+                                QStringLiteral("http://127.0.0.1:1/blocked"), [&](bool ok) { result = ok; });
+        else
+            bridge->closeTab(id, 5, QStringLiteral("http://127.0.0.1:1/close"), [&](bool ok) { result = ok; });
+        QVERIFY(relay.waitFor(action));
+        const QJsonObject request = relay.last(action);
+        QCOMPARE(request.value(QStringLiteral("tabId")).toInteger(), 5);
+        if (answer == QLatin1String("gone"))
+            relay.process.kill();
+        else
+            relay.send({{QStringLiteral("type"), QStringLiteral("done")},
+                        {QStringLiteral("id"), request.value(QStringLiteral("id"))},
+                        {QStringLiteral("ok"), answer == QLatin1String("ok")}});
+        QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), patience);
+        QCOMPARE(*result, done);
+    }
+
+    // Peers that are not our relay, or speak another version, are shut out.
+    void bridgeRefusesStrangers_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");
+        QTest::newRow("no relay introduction")
+            << NativeMessaging::frame(hello(QStringLiteral("Chromium"))) << QByteArray();
+        QTest::newRow("relay of another protocol")
+            << NativeMessaging::frame(
+                   {{QStringLiteral("type"), QStringLiteral("relay")}, {QStringLiteral("protocol"), 2}})
+            << QByteArray();
+        QTest::newRow("extension of another protocol")
+            << NativeMessaging::frame(
+                   {{QStringLiteral("type"), QStringLiteral("relay")}, {QStringLiteral("protocol"), 1}})
+            << NativeMessaging::frame(QJsonObject{{QStringLiteral("type"), QStringLiteral("hello")},
+                                                  {QStringLiteral("protocol"), 9},
+                                                  {QStringLiteral("browser"), QStringLiteral("Chromium")}});
+        QTest::newRow("an oversized frame")
+            << NativeMessaging::frame(
+                   {{QStringLiteral("type"), QStringLiteral("relay")}, {QStringLiteral("protocol"), 1}})
+            << header(NativeMessaging::maximumMessageBytes + 1);
+    }
+    void bridgeRefusesStrangers()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        auto bridge = listening();
+        QLocalSocket peer;
+        peer.connectToServer(socket);
+        QVERIFY(peer.waitForConnected(patience));
+        peer.write(first + second);
+        QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QLocalSocket::UnconnectedState, patience);
+        QVERIFY(bridge->connectedBrowsers().isEmpty());
+    }
+
+    void listenKeepsAnotherProgramsSocket()
+    {
+        auto first = listening();
+        ExtensionBridge second;
+        QVERIFY(!second.listen(socket));
+        QVERIFY(!second.lastError().isEmpty());
+        first.reset();
+        // A socket whose program is gone is taken over.
+        QVERIFY(second.listen(socket));
+        QFileInfo info(socket);
+        QCOMPARE(int(info.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ReadGroup)),
+                 0);
+    }
+
+    // The engine's scripts, answered from the extension's reports and moves.
+    void extensionScripts_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<bool>("reported");
+        QTest::addColumn<bool>("extensionAgrees");
+        QTest::addColumn<QString>("output");
+        const QString page = QStringLiteral("http://127.0.0.1:9/blocked?rule=r&domain=example.com&from=x");
+        const QString read = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chromium), chromium, QString());
+        const QString redirect = BrowserScripts::guarded(
+            BrowserScripts::redirectActiveTab(chromium, QStringLiteral("https://example.com/"), page), chromium,
+            QStringLiteral("no-window"));
+        const QString close = BrowserScripts::guarded(
+            BrowserScripts::closeActiveTab(chromium, QStringLiteral("http://127.0.0.1:9/close")), chromium,
+            QStringLiteral("no-window"));
+        QTest::newRow("read: the last report") << read << true << true << "https://example.com/";
+        QTest::newRow("read: no report is no window") << read << false << true << "";
+        const QString focused =
+            BrowserScripts::guarded(BrowserScripts::readFocusedTabURL(chromium), chromium, QString());
+        QTest::newRow("focused read: the report's focus and address")
+            << focused << true << true << "focused\nhttps://example.com/";
+        QTest::newRow("focused read: no report is no window") << focused << false << true << "";
+        QTest::newRow("redirect done") << redirect << true << true << "redirected";
+        QTest::newRow("redirect: the tab moved on") << redirect << true << false << "changed";
+        QTest::newRow("redirect: extension gone") << redirect << false << true << "no-window";
+        QTest::newRow("close done") << close << true << true << "closed";
+        QTest::newRow("close: the tab moved on") << close << true << false << "changed";
+    }
+    void extensionScripts()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, reported);
+        QFETCH(bool, extensionAgrees);
+        QFETCH(QString, output);
+        FakeLink link;
+        link.answer = extensionAgrees;
+        if (reported)
+            link.reports.insert(chromium.bundleIdentifier,
+                                reportOf(chromium.bundleIdentifier, true, 42, QStringLiteral("https://example.com/")));
+        ExtensionScriptRunner runner(&link);
+        std::optional<BrowserScriptResult> result;
+        runner.run(script, [&](const BrowserScriptResult& r) { result = r; });
+        QVERIFY(result && !result->failed());
+        QCOMPARE(result->output.value_or(QStringLiteral("<none>")), output);
+        const auto parsed = BrowserScripts::parse(script);
+        if (reported && parsed->operation == BrowserScripts::Parsed::Operation::redirect)
+            QCOMPARE(link.redirects.value(0),
+                     std::make_tuple(chromium.bundleIdentifier, qint64(42), parsed->from, parsed->to));
+        if (reported && parsed->operation == BrowserScripts::Parsed::Operation::close)
+            QCOMPARE(link.closes.value(0), std::make_tuple(chromium.bundleIdentifier, qint64(42), parsed->from));
+    }
+
+    void routeFollowsTheConnection()
+    {
+        FakeLink link;
+        auto* extension = new RecordingRunner;
+        auto* other = new RecordingRunner;
+        RoutingScriptRunner router(&link, std::unique_ptr<ScriptRunner>(extension),
+                                   std::unique_ptr<ScriptRunner>(other));
+        const QString read = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chromium), chromium, QString());
+        router.run(read, [](const BrowserScriptResult&) {});
+        link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, false, 1));
+        router.run(read, [](const BrowserScriptResult&) {});
+        router.run(QStringLiteral("not a script of ours"), [](const BrowserScriptResult&) {});
+        QCOMPARE(other->scripts.size(), 2);
+        QCOMPARE(extension->scripts, QStringList{read});
+    }
+
+    void frontBrowserFromReports_data()
+    {
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<bool>("focused");
+        QTest::addColumn<QString>("desktopFront"); // empty: the desktop cannot tell (Wayland)
+        QTest::addColumn<QString>("front");
+        QTest::newRow("Wayland: the extension's focus decides") << true << true << ""
+                                                                << "org.chromium.Chromium";
+        QTest::newRow("Wayland: no focus reported, nothing in front") << true << false << ""
+                                                                      << "";
+        QTest::newRow("X11 answer when the browser has no focus") << true << false << "org.gnome.TextEditor"
+                                                                  << "org.gnome.TextEditor";
+        QTest::newRow("no extension: the desktop's answer") << false << false << "org.chromium.Chromium"
+                                                            << "org.chromium.Chromium";
+    }
+    void frontBrowserFromReports()
+    {
+        QFETCH(bool, connected);
+        QFETCH(bool, focused);
+        QFETCH(QString, desktopFront);
+        QFETCH(QString, front);
+        FakeLink link;
+        FakeWorkspace desktop;
+        if (!desktopFront.isEmpty())
+            desktop.frontmost = desktopFront;
+        if (connected)
+            link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, focused, 1));
+        ExtensionWorkspace workspace(desktop, link);
+        QCOMPARE(workspace.frontmostApplicationID().value_or(QString()), front);
+        QCOMPARE(workspace.isRunning(chromium.bundleIdentifier), connected);
+    }
+
+    void hostManifests()
+    {
+        QTemporaryDir home;
+        const QString exe = QStringLiteral("/opt/quillharbour/bin/quillharbour");
+        QDir(home.path()).mkpath(QStringLiteral(".mozilla"));
+        QDir(home.path()).mkpath(QStringLiteral(".config/BraveSoftware/Brave-Browser"));
+        QVERIFY(HostManifests::writeAll(home.path(), exe).isEmpty());
+        const auto read = [&](const QString& id) {
+            QFile f(HostManifests::manifestPath(*HostManifests::browser(id), home.path()));
+            return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+        };
+        const QJsonObject firefox = read(QStringLiteral("org.mozilla.firefox"));
+        QCOMPARE(firefox.value(QStringLiteral("path")).toString(), exe);
+        QCOMPARE(firefox.value(QStringLiteral("allowed_extensions")).toArray(),
+                 QJsonArray{NativeMessaging::firefoxExtensionId});
+        QCOMPARE(read(QStringLiteral("com.brave.Browser")).value(QStringLiteral("allowed_origins")).toArray(),
+                 QJsonArray{QStringLiteral("chrome-extension://%1/").arg(NativeMessaging::chromiumExtensionId)});
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.brave.Browser"), home.path(), exe),
+                 ExtensionLink::Setup::extensionMissing);
+        // The program moved: the manifests are stale until written again.
+        const QString moved = QStringLiteral("/usr/bin/quillharbour");
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.brave.Browser"), home.path(), moved),
+                 ExtensionLink::Setup::hostMissing);
+        QVERIFY(HostManifests::writeAll(home.path(), moved).isEmpty());
+        QCOMPARE(read(QStringLiteral("com.brave.Browser")).value(QStringLiteral("path")).toString(), moved);
+        // A browser found only as a Flatpak cannot start a host outside its sandbox.
+        QDir(home.path()).mkpath(QStringLiteral(".local/share/flatpak/app/com.microsoft.Edge"));
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.microsoft.edgemac"), home.path(), moved),
+                 ExtensionLink::Setup::notPossible);
+        QVERIFY(!QFileInfo::exists(HostManifests::manifestPath(
+            *HostManifests::browser(QStringLiteral("com.microsoft.edgemac")), home.path())));
+    }
+
+    void installCopiesTheExtension()
+    {
+        const QString packaged =
+            ExtensionInstaller::packagedFolder(QFileInfo(QStringLiteral(QH_PROGRAM)).absolutePath());
+        QVERIFY(!packaged.isEmpty());
+        QTemporaryDir data;
+        const auto first = ExtensionInstaller::install(chromium.bundleIdentifier, packaged, data.path());
+        QVERIFY(first && !first->firefox);
+        QVERIFY(QFileInfo(QDir(first->path).filePath(QStringLiteral("manifest.json"))).isFile());
+        // A leftover from an older copy does not survive the next one.
+        QFile stale(QDir(first->path).filePath(QStringLiteral("old.js")));
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.close();
+        const auto second = ExtensionInstaller::install(chromium.bundleIdentifier, packaged, data.path());
+        QVERIFY(second && !QFileInfo::exists(stale.fileName()));
+        const auto firefox = ExtensionInstaller::install(QStringLiteral("org.mozilla.firefox"), packaged, data.path());
+        QVERIFY(firefox && firefox->firefox && firefox->path.endsWith(QLatin1String(".xpi")));
+        QString error;
+        QVERIFY(!ExtensionInstaller::install(chromium.bundleIdentifier, QString(), data.path(), &error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    void blockedListFollowsTheStore()
+    {
+        StoreFixture f;
+        StorageService& store = f.make();
+        LocalBlockPageServer server(&store);
+        FakeLink link;
+        ExtensionBlockList list(&store, &server, &link);
+        BlockRule rule;
+        rule.id = QUuid::createUuid();
+        rule.domain = QStringLiteral("www.Example.com");
+        rule.createdAt = rule.updatedAt = f.clock.now() - 60;
+        store.addRule(rule);
+        QVERIFY(link.sites.isEmpty()); // no port yet: no page to send a tab to
+        server.start(0, true);
+        QTRY_COMPARE_WITH_TIMEOUT(link.sites.size(), 1, patience);
+        QCOMPARE(link.sites.at(0).domain, QStringLiteral("example.com"));
+        QVERIFY(link.sites.at(0).pageAddress.endsWith(QLatin1String("&from=")));
+        QVERIFY(link.sites.at(0).pageAddress.contains(QStringLiteral("/blocked?rule=")));
+        store.removeRule(rule.id);
+        QVERIFY(link.sites.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExtensionLink)
+#include "tst_extension_link.moc"
