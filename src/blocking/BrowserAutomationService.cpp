@@ -175,10 +175,8 @@ void BrowserAutomationService::runGuardedCheck()
     if (m_isChecking || !m_isScreenActive || !m_pageServer || !m_pageServer->port() || !hasProtectionToEnforce() ||
         !m_executor)
         return;
-    if (!m_env.workspace->frontmostApplicationID()) {
-        probeFocus();
+    if (!m_env.workspace->frontmostApplicationID() && probeFocus())
         return;
-    }
     const SupportedBrowser* browser = activeBrowser();
     if (!browser)
         return;
@@ -194,7 +192,7 @@ void BrowserAutomationService::runGuardedCheck()
                     });
 }
 
-void BrowserAutomationService::probeFocus()
+bool BrowserAutomationService::probeFocus()
 {
     // The desktop cannot say which application is in front (a Wayland session, no window
     // manager): every chosen browser that runs is asked whether one of its windows has the focus,
@@ -212,13 +210,13 @@ void BrowserAutomationService::probeFocus()
             candidates.push_back(b);
     }
     m_focusedBrowserID.reset();
-    if (candidates.empty()) {
-        resetUsageTracking();
-        return;
-    }
+    // None to ask: the browser last in use is checked as where the desktop names no front.
+    if (candidates.empty())
+        return false;
     m_isChecking = true;
     m_checkStartedAt = m_env.monotonic->seconds();
     probeNext(std::move(candidates), 0, std::nullopt, ++m_checkNumber);
+    return true;
 }
 
 void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidates, size_t index,

@@ -150,7 +150,7 @@ private:
     void updateUnprotectedBrowserWarning();
     void setUnprotected(const std::optional<QString>& name);
     void runGuardedCheck();
-    void probeFocus();
+    bool probeFocus();
     void probeNext(std::vector<SupportedBrowser> candidates, size_t index,
                    std::optional<std::pair<SupportedBrowser, QString>> background, quint64 check);
     void handleActiveTab(const BrowserScriptResult& result, const SupportedBrowser& browser, bool enforce, bool probe,

@@ -230,6 +230,7 @@ private slots:
     void needsAttention();
     void unknownFrontAsksTheBrowsers_data();
     void unknownFrontAsksTheBrowsers();
+    void unknownIdleTimeStopsCountingOnAStillPage();
     void routesCombine_data();
     void routesCombine();
     void extensionConnectionIsAConnectedBrowser();
@@ -1536,6 +1537,35 @@ void TestBrowserEngine::unknownFrontAsksTheBrowsers()
         QVERIFY(rig.look());
     QCOMPARE(rig.usage(limit) > 0, counts);
     QVERIFY(!engine.isChecking());
+}
+
+// With no desktop source of idle time, a page left alone stops counting after the idle limit;
+// a new address counts again.
+void TestBrowserEngine::unknownIdleTimeStopsCountingOnAStillPage()
+{
+    Rig rig;
+    const BlockRule limit = limitRule(QStringLiteral("a.example"), 30, rig.f.clock.now() - 2);
+    rig.store.addRule(limit);
+    rig.idle.seconds.reset();
+    rig.chromiumShowing(QStringLiteral("https://a.example/one"));
+    QVERIFY(rig.tick());
+    QVERIFY(rig.look(2));
+    QVERIFY(rig.look(2));
+    const qint64 counted = rig.usage(limit);
+    QVERIFY(counted >= 2);
+    // Nothing changes on screen for longer than the limit: nothing more counts.
+    for (int i = 0; i < 320; ++i)
+        QVERIFY(rig.look(2));
+    const qint64 away = rig.usage(limit);
+    QVERIFY(away < counted + 2 * 320);
+    QVERIFY(rig.look(2));
+    QVERIFY(rig.look(2));
+    QCOMPARE(rig.usage(limit), away);
+    // The person comes back and opens another page: counting resumes.
+    rig.browser->navigate(chromiumApp, QStringLiteral("https://a.example/two"));
+    QVERIFY(rig.look(2));
+    QVERIFY(rig.look(2));
+    QVERIFY(rig.usage(limit) > away);
 }
 
 QTEST_GUILESS_MAIN(TestBrowserEngine)
