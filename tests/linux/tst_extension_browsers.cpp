@@ -228,6 +228,9 @@ private slots:
 
         // A typed blocked address never reaches the site and shows the block page, with the whole
         // address as `from`.
+        // The window has the focus once the extension says so; keys typed before that go nowhere.
+        QTRY_VERIFY_WITH_TIMEOUT(program.bridge.report(chromiumID).value_or(ExtensionTabReport{}).windowFocused,
+                                 patience);
         typeAddress(QStringLiteral("chromium"), QStringLiteral("http://www.example.com/feed?a=1&b=%20#top"));
         QVERIFY(showing(QStringLiteral("Quillharbour\t") + program.blockPage() + QStringLiteral("?rule=")));
         QVERIFY(showing(QStringLiteral("&from=http%3A%2F%2Fwww.example.com%2Ffeed%3Fa%3D1%26b%3D%2520%23top")));
