@@ -2,12 +2,15 @@
 
 #include "linux/DevToolsClient.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QThread>
 
 HeadlessChromium::HeadlessChromium(const QStringList& extraArguments)
+    : m_profile(m_home.filePath(QStringLiteral(".config/chromium")))
 {
+    QDir().mkpath(m_profile);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     // Chromium writes crash folders under HOME even with its own profile folder.
     env.insert(QStringLiteral("HOME"), m_home.path());
@@ -23,7 +26,7 @@ HeadlessChromium::HeadlessChromium(const QStringList& extraArguments)
                                QStringLiteral("--disable-component-update"),
                                QStringLiteral("--disable-sync"),
                                QStringLiteral("--remote-debugging-port=0"),
-                               QStringLiteral("--user-data-dir=") + m_profile.path(),
+                               QStringLiteral("--user-data-dir=") + m_profile,
                            } +
                            extraArguments + QStringList{QStringLiteral("about:blank")});
     // Its complaints about a missing system bus and the like would drown the test's own output.
@@ -52,7 +55,7 @@ std::optional<QUrl> HeadlessChromium::browserEndpoint()
 {
     QElapsedTimer waited;
     waited.start();
-    const QString file = m_profile.filePath(QStringLiteral("DevToolsActivePort"));
+    const QString file = QDir(m_profile).filePath(QStringLiteral("DevToolsActivePort"));
     while (waited.elapsed() < 15000 && m_process.state() != QProcess::NotRunning) {
         if (const auto endpoint = DevToolsClient::browserEndpoint(file))
             return endpoint;

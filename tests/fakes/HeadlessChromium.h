@@ -16,11 +16,13 @@ public:
     static bool isInstalled();
     // The browser WebSocket endpoint, once the browser has written it (waits up to 15 s).
     std::optional<QUrl> browserEndpoint();
-    QString profilePath() const { return m_profile.path(); }
+    QString profilePath() const { return m_profile; }
     qint64 pid() const { return m_process.processId(); }
 
 private:
-    QTemporaryDir m_profile;
     QTemporaryDir m_home;
+    // The usual profile folder of its own HOME: the engines of tests running beside this one
+    // take it for another home's browser and leave it alone.
+    QString m_profile;
     QProcess m_process;
 };
