@@ -8,6 +8,7 @@
 #include "screens/todos/TodosView.h"
 #include "store/StorageService.h"
 #include "ui/Theme.h"
+#include "ui/TodoRows.h"
 
 #include <QApplication>
 #include <QDir>
@@ -143,6 +144,55 @@ void BM_TypeInTitle(benchmark::State& state)
     }
 }
 BENCHMARK(BM_TypeInTitle)->Unit(benchmark::kMicrosecond);
+
+// The Today page opened on N open to-dos of today (the start-up's share of a long day): built,
+// shown and laid out. 20,000 should cost at most three times 10,000.
+void BM_TodayPageOpensOnOpenTodos(benchmark::State& state)
+{
+    const int count = int(state.range(0));
+    QTemporaryDir folder;
+    ManualClock clock{startOfBench()};
+    Defaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
+    NullNotifications notifications;
+    const QString data = folder.filePath(QStringLiteral("data"));
+    QDir().mkpath(data);
+    QJsonArray todos;
+    for (int i = 0; i < count; ++i) {
+        TaskItem t;
+        t.id = QUuid::createUuid();
+        t.title = QStringLiteral("Open to-do number %1 with a realistic title").arg(i);
+        t.time = i % 3 == 0 ? TaskItem::anytime
+                            : QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
+        t.priority = TaskItem::Priority(i % 3);
+        t.createdAt = t.updatedAt = clock.now() - i;
+        todos.append(encodeTaskItem(t));
+    }
+    QFile file(data + QStringLiteral("/todos.json"));
+    file.open(QIODevice::WriteOnly);
+    file.write(QJsonDocument(todos).toJson());
+    file.close();
+    StorageEnvironment env;
+    env.clock = &clock;
+    env.calendar = [] { return calendar(); };
+    env.defaults = &defaults;
+    env.notifications = &notifications;
+    StorageService store(FileStore{data}, env);
+    AppRouter router;
+    AppContext context;
+    context.storage = &store;
+    context.router = &router;
+    context.clock = &clock;
+    context.calendar = [] { return calendar(); };
+    for (auto _ : state) {
+        TodosView view(context);
+        view.resize(900, 1000);
+        view.show();
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        state.counters["rows"] = double(view.findChildren<QuietTodoRow*>().size());
+    }
+}
+BENCHMARK(BM_TodayPageOpensOnOpenTodos)->Arg(10000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

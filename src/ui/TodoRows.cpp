@@ -96,7 +96,8 @@ void QuietTodoRow::paintEvent(QPaintEvent*)
 // QuietRowMeter
 
 QuietRowMeter::QuietRowMeter(qreal size, qreal height)
-    : m_probe(std::make_unique<QuietTodoRow>(TaskItem{}, size, height)), m_titleMetrics(m_probe->m_title->font())
+    : m_size(size), m_height(height), m_probe(std::make_unique<QuietTodoRow>(TaskItem{}, size, height)),
+      m_titleMetrics(m_probe->m_title->font())
 {
 }
 
@@ -104,12 +105,10 @@ QuietRowMeter::~QuietRowMeter() = default;
 
 int QuietRowMeter::measure(const TaskItem& todo, int width)
 {
-    m_probe->setTodo(todo);
-    // The hidden row never gets the layout requests that would tell its layouts the texts changed.
-    for (QWidget* w : m_probe->findChildren<QWidget*>())
-        w->updateGeometry();
+    // A row of its own, never shown: reusing one leaves sizes cached in its layouts.
+    const QuietTodoRow row(todo, m_size, m_height);
     // What a layout gives the row as a child: at least its minimum size.
-    return std::max({m_probe->heightForWidth(width), m_probe->minimumHeight(), m_probe->minimumSizeHint().height()});
+    return std::max({row.heightForWidth(width), row.minimumHeight(), row.minimumSizeHint().height()});
 }
 
 const QuietRowMeter::OneLine& QuietRowMeter::oneLine(const TaskItem& todo, const QString& meta, int width)
@@ -122,8 +121,14 @@ const QuietRowMeter::OneLine& QuietRowMeter::oneLine(const TaskItem& todo, const
     sample.title = QStringLiteral("M");
     OneLine line;
     line.height = measure(sample, width);
+    m_probe->setTodo(sample);
+    for (QWidget* w : m_probe->findChildren<QWidget*>())
+        w->updateGeometry();
+    m_probe->m_titleArea->layout()->invalidate();
+    m_probe->layout()->invalidate();
     m_probe->resize(width, line.height);
     m_probe->layout()->activate();
+    m_probe->m_titleArea->layout()->activate();
     line.titleWidth = m_probe->m_title->width();
     return *m_oneLine.insert(key, line);
 }
@@ -136,9 +141,14 @@ int QuietRowMeter::height(const TaskItem& todo, int width)
     if (title.isEmpty() || breaks)
         return measure(todo, width);
     const OneLine& line = oneLine(todo, todo.focusMetaText().value_or(QString()), width);
-    if (m_titleMetrics.horizontalAdvance(title) <= line.titleWidth)
+    if (titleAdvance(title) <= line.titleWidth)
         return line.height;
     return measure(todo, width);
+}
+
+qreal QuietRowMeter::titleAdvance(const QString& title)
+{
+    return m_titleMetrics.horizontalAdvance(title);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <QFontMetricsF>
 #include <QHash>
 #include <QWidget>
+#include <array>
 #include <memory>
 
 class QLabel;
@@ -66,8 +67,12 @@ private:
         int height = 0;
     };
     int measure(const TaskItem& todo, int width);
+    qreal titleAdvance(const QString& title);
     const OneLine& oneLine(const TaskItem& todo, const QString& meta, int width);
 
+    qreal m_size;
+    qreal m_height;
+    // Laid out at each width once, for the room a one-line title has beside each meta text.
     std::unique_ptr<QuietTodoRow> m_probe;
     QFontMetricsF m_titleMetrics;
     QHash<QPair<QString, int>, OneLine> m_oneLine;

@@ -551,15 +551,22 @@ QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidge
                                  FocusColor::textSecondary(), toggle));
     connect(toggle, &QAbstractButton::clicked, this, [this] {
         m_showEarlier = !m_showEarlier;
+        m_easeEarlierOpen = m_showEarlier;
         scheduleRefresh();
     });
     v->addWidget(toggle);
 
     if (m_showEarlier) {
+        // The rows live in one column so that opening the box eases them in together; a box
+        // rebuilt by a store change while open shows its rows at once.
+        auto* rows = new QWidget(box);
+        rows->setObjectName(QStringLiteral("earlierRows"));
+        auto* column = columnLayout(rows, 0);
+        v->addWidget(rows);
         const Calendar cal = calendar();
         for (const TaskItem& t : earlier) {
-            v->addWidget(new FocusGroupDivider(14, box));
-            auto* r = new EarlierTodoRow(t, now(), cal, box);
+            column->addWidget(new FocusGroupDivider(14, rows));
+            auto* r = new EarlierTodoRow(t, now(), cal, rows);
             r->setProperty("todoId", t.id);
             r->setContentsMargins(14, 0, 14, 0);
             fillEarlierMenu(r->menu(), t);
@@ -570,8 +577,10 @@ QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidge
                 fillEarlierMenu(&menu, t);
                 menu.exec(r->mapToGlobal(at));
             });
-            v->addWidget(r);
+            column->addWidget(r);
         }
+        if (std::exchange(m_easeEarlierOpen, false))
+            Motion::fadeIn(rows, 0.2);
     }
     return box;
 }

@@ -96,6 +96,7 @@ private:
     Date m_selectedDate;
     Date m_knownToday;
     bool m_showEarlier = false;
+    bool m_easeEarlierOpen = false; // the person just opened the box: its rows ease in
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 
     Eyebrow* m_dateEyebrow = nullptr;

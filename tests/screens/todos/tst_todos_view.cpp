@@ -3,9 +3,12 @@
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/Motion.h"
 #include "ui/TodoRows.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QGraphicsOpacityEffect>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
@@ -104,6 +107,7 @@ private slots:
     void headlineAndRollOver();
     void dayShortcutsQuietWhileSheetOpen();
     void movingToToday();
+    void earlierBoxEasesOpenOnly();
     void deleteQuestions_data();
     void deleteQuestions();
     void newItemRequestOpensEditorForTheShownDay();
@@ -228,6 +232,44 @@ void TodosViewTest::movingToToday()
         view->refresh();
         QCOMPARE(present().contains(QStringLiteral("earlierBox")), left > 0);
     }
+}
+
+void TodosViewTest::earlierBoxEasesOpenOnly()
+{
+    double now = 50;
+    Motion::setTimeSource([&now] { return now; });
+    const auto restore = qScopeGuard([] { Motion::setTimeSource({}); });
+    for (int d : {3, 4})
+        f->store->addTodo(todo(QStringLiteral("from the %1th").arg(d), ny(2026, 12, d)));
+    makeView();
+    const auto opacity = [this]() -> std::optional<double> {
+        auto* rows = view->findChild<QWidget*>(QStringLiteral("earlierRows"));
+        if (!rows)
+            return std::nullopt;
+        auto* effect = qobject_cast<QGraphicsOpacityEffect*>(rows->graphicsEffect());
+        return effect ? effect->opacity() : 1.0;
+    };
+    QCOMPARE(opacity(), std::nullopt);
+
+    // Opened by the person: the rows are there at once (the menu works) and ease in over 0.2 s.
+    view->findChild<QAbstractButton*>(QStringLiteral("earlierToggle"))->click();
+    view->refresh();
+    QVERIFY(view->showEarlier());
+    QCOMPARE(opacity(), 0.0);
+    const auto step = [&](double to) {
+        now = to;
+        for (Tween* tween : view->findChildren<Tween*>())
+            tween->tick();
+    };
+    step(50.1);
+    QVERIFY(*opacity() > 0.0 && *opacity() < 1.0);
+    step(50.2);
+    QCOMPARE(opacity(), 1.0);
+
+    // A store change rebuilds the open box without easing it in again.
+    f->store->addTodo(todo(QStringLiteral("from the 5th"), ny(2026, 12, 5)));
+    view->refresh();
+    QCOMPARE(opacity(), 1.0);
 }
 
 void TodosViewTest::deleteQuestions_data()
