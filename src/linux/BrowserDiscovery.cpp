@@ -117,9 +117,56 @@ bool BrowserDiscovery::alive(qint64 pid) const
     return QFileInfo::exists(m_proc + u'/' + QString::number(pid));
 }
 
+namespace {
+
+QString resolveProfile(QString named, const QString& workingFolder)
+{
+    if (named.startsWith(QLatin1String("~/")))
+        named = QDir::homePath() + named.mid(1);
+    return QDir::cleanPath(QDir(workingFolder).absoluteFilePath(named));
+}
+
+// Chromium's processes may replace their command line with one text, the arguments joined by
+// spaces (the browser process itself does so once it runs on a display). A folder named there
+// cannot be told apart from the words after it when it holds spaces: the longest reading that
+// names an existing folder is taken, else the first word.
+QString profileFromTitle(QString title, const QString& workingFolder, const QString& defaultFolder)
+{
+    if (const qsizetype end = title.indexOf(QLatin1String(" -- ")); end >= 0)
+        title.truncate(end);
+    static const QString option = QStringLiteral(" --user-data-dir");
+    qsizetype at = title.size();
+    while ((at = title.lastIndexOf(option, at - 1)) >= 0) {
+        const qsizetype valueAt = at + option.size();
+        if (valueAt < title.size() && (title.at(valueAt) == u'=' || title.at(valueAt) == u' '))
+            break;
+        if (at == 0)
+            return defaultFolder;
+    }
+    if (at < 0)
+        return defaultFolder;
+    QString value = title.mid(at + option.size() + 1);
+    if (const qsizetype next = value.indexOf(QLatin1String(" --")); next >= 0)
+        value.truncate(next);
+    if (value.isEmpty() || value.startsWith(u' '))
+        return defaultFolder;
+    for (QString reading = value; !reading.isEmpty();) {
+        const QString path = resolveProfile(reading, workingFolder);
+        if (QFileInfo(path).isDir())
+            return path;
+        const qsizetype space = reading.lastIndexOf(u' ');
+        reading.truncate(space < 0 ? 0 : space);
+    }
+    return resolveProfile(value.section(u' ', 0, 0), workingFolder);
+}
+
+} // namespace
+
 QString BrowserDiscovery::profileFromCommandLine(const QStringList& arguments, const QString& workingFolder,
                                                  const QString& defaultFolder)
 {
+    if (arguments.size() == 1 && arguments.first().contains(QLatin1String(" --")))
+        return profileFromTitle(arguments.first(), workingFolder, defaultFolder);
     static const QString option = QStringLiteral("--user-data-dir");
     QString named;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
@@ -133,9 +180,7 @@ QString BrowserDiscovery::profileFromCommandLine(const QStringList& arguments, c
     }
     if (named.isEmpty())
         return defaultFolder;
-    if (named.startsWith(QLatin1String("~/")))
-        named = QDir::homePath() + named.mid(1);
-    return QDir::cleanPath(QDir(workingFolder).absoluteFilePath(named));
+    return resolveProfile(named, workingFolder);
 }
 
 void BrowserDiscovery::rescan()
@@ -150,11 +195,16 @@ void BrowserDiscovery::rescan()
         const LinuxBrowserIdentity* identity = identify(m_proc, pid);
         if (!identity)
             continue;
-        if (!sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024)))
+        // Another person's browser is not ours to steer.
+        if (QFileInfo(m_proc + u'/' + pid).ownerId() != geteuid())
+            continue;
+        const std::optional<bool> ourHome =
+            sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024));
+        if (ourHome == false)
             continue;
         const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
         QStringList arguments;
-        for (const QByteArray& part : cmdline.split('\0'))
+        for (const QByteArray& part : (cmdline.endsWith('\0') ? cmdline.chopped(1) : cmdline).split('\0'))
             arguments.append(QString::fromLocal8Bit(part));
         // Only the browser process itself: its renderers and helpers carry a type (and rewrite
         // their command line into one text, so it is looked for anywhere in it).
@@ -164,8 +214,10 @@ void BrowserDiscovery::rescan()
         const QString cwd = QFileInfo(m_proc + u'/' + pid + QStringLiteral("/cwd")).symLinkTarget();
         const QString fallback =
             defaultFolderFor(*identity, m_home, readSmall(m_proc + u'/' + pid + QStringLiteral("/cgroup"), 4096));
-        running[identity->bundleIdentifier].append(
-            {pid.toLongLong(), profileFromCommandLine(arguments, cwd.isEmpty() ? m_home : cwd, fallback)});
+        const QString profile = profileFromCommandLine(arguments, cwd.isEmpty() ? m_home : cwd, fallback);
+        if (!ourHome && isOtherHomesDefault(profile))
+            continue;
+        running[identity->bundleIdentifier].append({pid.toLongLong(), profile});
     }
     const bool differs = running != m_running;
     m_running = running;
@@ -174,19 +226,32 @@ void BrowserDiscovery::rescan()
         emit changed();
 }
 
-bool BrowserDiscovery::sameHome(const QByteArray& environment) const
+std::optional<bool> BrowserDiscovery::sameHome(const QByteArray& environment) const
 {
-    // Another person's browser, or one started for another home (a test's), is not ours to
-    // steer. A Snap's HOME lies inside ours.
-    if (environment.isEmpty())
-        return true;
+    // A browser started for another home (a test's) is not ours to steer. A Snap's HOME lies
+    // inside ours. Chromium overwrites its environment when it rewrites its command line: then
+    // the home is unknown.
     for (const QByteArray& entry : environment.split('\0'))
         if (entry.startsWith("HOME=")) {
             const QString home = QDir::cleanPath(QFile::decodeName(entry.mid(5)));
             return home == QDir::cleanPath(m_home) ||
                    home.startsWith(QDir::cleanPath(m_home) + QStringLiteral("/snap/"));
         }
-    return true;
+    return std::nullopt;
+}
+
+bool BrowserDiscovery::isOtherHomesDefault(const QString& profile) const
+{
+    // Of a browser whose home is unknown, a profile folder elsewhere than in our home but where
+    // a browser keeps its usual one inside a home belongs to that other home.
+    const QString home = QDir::cleanPath(m_home) + u'/';
+    if (profile.startsWith(home))
+        return false;
+    for (const LinuxBrowserIdentity& row : LinuxBrowsers::table())
+        for (const QString& usual : LinuxBrowsers::defaultProfilePaths(row, QStringLiteral("/")))
+            if (profile.endsWith(QDir::cleanPath(usual)))
+                return true;
+    return false;
 }
 
 void BrowserDiscovery::watchFolders()

@@ -43,6 +43,7 @@ public:
     int scans() const { return m_scans; }
 
     // The profile folder a browser's command line names, or the default one when it names none.
+    // A command line the process rewrote into one text comes as a single argument.
     static QString profileFromCommandLine(const QStringList& arguments, const QString& workingFolder,
                                           const QString& defaultFolder);
     static constexpr int slowRescanMs = 30000;
@@ -56,7 +57,8 @@ private:
     void folderChanged();
     std::optional<qint64> lastProcessId() const;
     bool alive(qint64 pid) const;
-    bool sameHome(const QByteArray& environment) const;
+    std::optional<bool> sameHome(const QByteArray& environment) const;
+    bool isOtherHomesDefault(const QString& profile) const;
 
     QString m_home;
     QString m_proc;

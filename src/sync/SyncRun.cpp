@@ -182,6 +182,13 @@ QCoro::Task<> SyncService::performSync()
         co_return;
     setStatusMessage(QString::fromUtf8("Syncing\u2026"));
     RecordStore& records = *m_env.recordStore;
+    // A worker's job resumes the run even when the service has gone meanwhile: it must then end
+    // without touching it, as a record store's answer does.
+    const std::shared_ptr<bool> alive = m_alive;
+    const auto abandonIfGone = [&alive, this] {
+        if (!*alive || !m_storage)
+            throw RunAbandoned{};
+    };
 
     try {
         // 2. Account status.
@@ -240,6 +247,7 @@ QCoro::Task<> SyncService::performSync()
         const std::function<void()> mergeWork = [merging] { merging->run(); };
         QFuture<void> working = onWorker(mergeWork);
         co_await working;
+        abandonIfGone();
         // The person may have changed something meanwhile: merge again from what the store holds
         // now (here at once after a few tries, so a busy person cannot hold the run off for ever).
         int tries = 1;
@@ -252,6 +260,7 @@ QCoro::Task<> SyncService::performSync()
             }
             working = onWorker(mergeWork);
             co_await working;
+            abandonIfGone();
         }
         if (!merging->series.dropped.isEmpty())
             addToIdSet(pendingTaskDeletes, merging->series.dropped);
@@ -276,6 +285,7 @@ QCoro::Task<> SyncService::performSync()
         uploading->notes = store.notes();
         working = onWorker([uploading] { uploading->run(); });
         co_await working;
+        abandonIfGone();
         const std::vector<TaskItem> storeTodos = std::move(uploading->todos);
         const std::vector<Note> storeNotes = std::move(uploading->notes);
         const std::vector<CloudRecord> upload = std::move(uploading->upload);

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QJsonArray>
+#include <QScopeGuard>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -32,9 +33,15 @@ class TestDesktopBlocking : public QObject {
     std::unique_ptr<SiteServer> site;
     std::unique_ptr<QProcess> chrome;
     QString binFolder;
+    // A profile folder of its own, named on the command line, as the help page suggests for
+    // browsers that refuse the port on their usual one; empty for the usual folder.
+    std::unique_ptr<QTemporaryDir> dedicated;
 
     // Debian's chromium takes a debugging port on its usual profile folder.
-    QString profile() const { return QDir::home().filePath(QStringLiteral(".config/chromium")); }
+    QString profile() const
+    {
+        return dedicated ? dedicated->path() : QDir::home().filePath(QStringLiteral(".config/chromium"));
+    }
 
     // The local site speaks plain HTTP only: the browser must not try https first, or a tab
     // sent back after its block would find nothing there.
@@ -308,8 +315,25 @@ private slots:
 
     // A tab showing the site when its block starts is sent away at that moment; the next visit is
     // held before it loads.
+    void tabOpenBeforeTheBlockStarts_data()
+    {
+        QTest::addColumn<bool>("ownFolder");
+        QTest::newRow("usual profile folder") << false;
+        QTest::newRow("profile folder of its own") << true;
+    }
     void tabOpenBeforeTheBlockStarts()
     {
+        QFETCH(bool, ownFolder);
+        stopChrome();
+        dedicated.reset(ownFolder ? new QTemporaryDir : nullptr);
+        const auto usual = qScopeGuard([this] {
+            stopChrome();
+            // Its helper processes may still write there for a moment after it ended.
+            if (dedicated) [[maybe_unused]]
+                const bool removed =
+                    QTest::qWaitFor([this] { return QDir(dedicated->path()).removeRecursively(); }, patience);
+            dedicated.reset();
+        });
         startChrome(true);
         auto driver = drive();
         QVERIFY(driver);
@@ -319,6 +343,10 @@ private slots:
 
         Enforcing core;
         QVERIFY(core.start());
+        // Found by its own process, whichever other copies run on this machine.
+        const std::optional<qint64> pid = LinuxWorkspace::singletonLockPid(profile());
+        QVERIFY(pid);
+        QVERIFY(core.discovery.processes(Enforcing::chrome).contains(BrowserDiscovery::Process{*pid, profile()}));
         QVERIFY(
             waitForUrl(*driver, driver->target, [&](const QString& url) { return url.startsWith(core.blockPage()); }));
 

@@ -32,7 +32,7 @@ struct FakeProc {
         write(dir.filePath(QStringLiteral("loadavg")), "0.00 0.01 0.05 1/234 " + QByteArray::number(pid) + "\n");
     }
     void add(qint64 pid, const QString& exe, const QStringList& arguments, const QString& cwd = QStringLiteral("/"),
-             const QByteArray& cgroup = "0::/user.slice/session-2.scope\n")
+             const QByteArray& cgroup = "0::/user.slice/session-2.scope\n", const QByteArray& environment = {})
     {
         const QString folder = dir.filePath(QString::number(pid));
         QDir().mkpath(folder);
@@ -40,6 +40,7 @@ struct FakeProc {
         QFile::link(cwd, folder + QStringLiteral("/cwd"));
         write(folder + QStringLiteral("/cmdline"), arguments.join(QChar(0)).toLocal8Bit() + '\0');
         write(folder + QStringLiteral("/cgroup"), cgroup);
+        write(folder + QStringLiteral("/environ"), environment);
         setLastPid(pid);
     }
     void remove(qint64 pid) { QDir(dir.filePath(QString::number(pid))).removeRecursively(); }
@@ -108,6 +109,96 @@ private slots:
         QCOMPARE(BrowserDiscovery::profileFromCommandLine(arguments, QStringLiteral("/home/ada/run"),
                                                           QStringLiteral("/home/ada/.config/google-chrome")),
                  expected);
+    }
+
+    // A process that replaced its command line with one text of space-joined words.
+    void profileFromRewrittenCommandLine_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("expected");
+        const QString fallback = QStringLiteral("/home/ada/.config/chromium");
+        QTest::newRow("options after the address, as Debian's wrapper orders them")
+            << "/usr/lib/chromium/chromium --load-extension about:blank --user-data-dir=@/p --remote-debugging-port=0"
+            << "@/p";
+        QTest::newRow("last option, then an address") << "chromium --no-first-run --user-data-dir=@/p about:blank"
+                                                      << "@/p";
+        QTest::newRow("a folder with spaces") << "chromium --user-data-dir=@/my profile --no-first-run"
+                                              << "@/my profile";
+        QTest::newRow("as the next word") << "chromium --user-data-dir @/p --no-first-run"
+                                          << "@/p";
+        QTest::newRow("relative: to the program's folder") << "chromium --user-data-dir=p --x"
+                                                           << "@/p";
+        QTest::newRow("a folder that is not there: its first word") << "chromium --user-data-dir=@/gone away --x"
+                                                                    << "@/gone";
+        QTest::newRow("the last one wins") << "chromium --user-data-dir=@/x --user-data-dir=@/p --x"
+                                           << "@/p";
+        QTest::newRow("after the end of the options") << "chromium --x -- --user-data-dir=@/p" << fallback;
+        QTest::newRow("a longer option is another one") << "chromium --user-data-directory=@/p --x" << fallback;
+        QTest::newRow("a dangling option") << "chromium --x --user-data-dir" << fallback;
+        QTest::newRow("none named") << "chromium --no-first-run about:blank" << fallback;
+    }
+
+    void profileFromRewrittenCommandLine()
+    {
+        QFETCH(QString, title);
+        QFETCH(QString, expected);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("p")));
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("my profile")));
+        title.replace(u'@', root.path());
+        expected.replace(u'@', root.path());
+        QCOMPARE(BrowserDiscovery::profileFromCommandLine({title}, root.path(),
+                                                          QStringLiteral("/home/ada/.config/chromium")),
+                 expected);
+
+        // Read from a process table, where the text ends in one NUL.
+        FakeProc proc;
+        proc.add(20, QStringLiteral("/opt/brave.com/brave/brave"), {title.replace(u"chromium"_qs, u"brave"_qs)},
+                 root.path());
+        QTemporaryDir home;
+        BrowserDiscovery discovery(home.path(), proc.root());
+        const QString brave = QStringLiteral("com.brave.Browser");
+        QCOMPARE(discovery.processes(brave).size(), 1);
+        if (!expected.startsWith(u"/home/ada"_qs))
+            QCOMPARE(discovery.processes(brave).first().profile, expected);
+    }
+
+    // Whose browser it is: by its HOME, or, where the browser overwrote its environment, by
+    // whether its profile folder is another home's usual one.
+    void otherHomes_data()
+    {
+        QTest::addColumn<QByteArray>("environment");
+        QTest::addColumn<QString>("profile");
+        QTest::addColumn<bool>("ours");
+        const QByteArray other = "PATH=/bin|HOME=/home/bob|";
+        QTest::newRow("another home, its usual folder") << other << "/home/bob/.config/chromium" << false;
+        QTest::newRow("another home, a folder of its own") << other << "/srv/p" << false;
+        QTest::newRow("our home, a folder of its own") << QByteArray("HOME=@|") << "/srv/p" << true;
+        QTest::newRow("unknown home, another's usual folder")
+            << QByteArray("PATH=/bin|") << "/home/bob/.config/chromium" << false;
+        QTest::newRow("unknown home, a Flatpak's usual folder elsewhere")
+            << QByteArray() << "/home/bob/.var/app/org.chromium.Chromium/config/chromium" << false;
+        QTest::newRow("unknown home, our usual folder") << QByteArray() << "@/.config/chromium" << true;
+        QTest::newRow("unknown home, a folder of its own") << QByteArray() << "/srv/p" << true;
+    }
+
+    void otherHomes()
+    {
+        QFETCH(QByteArray, environment);
+        QFETCH(QString, profile);
+        QFETCH(bool, ours);
+        QTemporaryDir home;
+        environment.replace('@', home.path().toUtf8()).replace('|', QByteArray(1, '\0'));
+        profile.replace(u'@', home.path());
+        FakeProc proc;
+        proc.add(30, QStringLiteral("/usr/lib/chromium/chromium"),
+                 {QStringLiteral("/usr/lib/chromium/chromium --user-data-dir=") + profile + QStringLiteral(" --x")},
+                 QStringLiteral("/"), "0::/user.slice/session-2.scope\n", environment);
+        BrowserDiscovery discovery(home.path(), proc.root());
+        const QString chromium = QStringLiteral("org.chromium.Chromium");
+        QCOMPARE(discovery.isRunning(chromium), ours);
+        if (ours)
+            QCOMPARE(discovery.processes(chromium).first().profile, profile);
     }
 
     // Which processes are browsers, and where their profiles are: programs, helpers and sandboxes.

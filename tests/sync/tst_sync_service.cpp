@@ -6,8 +6,10 @@
 #include "sync/RecordMapper.h"
 #include "sync/RecordStoreConfig.h"
 
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 #include <sys/inotify.h>
 #include <unistd.h>
@@ -265,6 +267,34 @@ private slots:
     }
 
     // Requests during a run make exactly one more run; the flag stays up from the first to the last.
+    // The service may go while its run waits for a record store answer or for a worker's job;
+    // the run then ends without touching it. Every worker thread is held, so the run cannot pass
+    // its merge, and the service goes after each number of event-loop turns up to that point.
+    void serviceGoneMidRun()
+    {
+        QThreadPool* pool = QThreadPool::globalInstance();
+        for (int turns = 0; turns < 24; ++turns) {
+            QSemaphore held;
+            const int threads = pool->maxThreadCount();
+            for (int i = 0; i < threads; ++i)
+                pool->start([&held] { held.acquire(); });
+            {
+                MemoryRecordStore records;
+                SyncDevice device(&records);
+                device.addTodo(QStringLiteral("in the run"));
+                device.sync->syncNow();
+                for (int i = 0; i < turns; ++i)
+                    QCoreApplication::processEvents();
+                device.fixture.store->setCloudSync(nullptr);
+                device.sync.reset();
+                held.release(threads);
+                pool->waitForDone();
+                QCoreApplication::processEvents();
+            }
+            QCoreApplication::processEvents();
+        }
+    }
+
     void requestsDuringARunCoalesce()
     {
         MemoryRecordStore records;

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QTemporaryDir>
+
+// A headless sway compositor for one test, in a runtime folder of its own, with a virtual
+// keyboard on its seat so that its windows can take keyboard focus. sway refuses to run as root:
+// root runs it as "nobody". Stopped by their processes on destruction; display() is empty and
+// failure() says why when the session could not be started.
+class WaylandSession {
+public:
+    WaylandSession();
+    ~WaylandSession();
+    WaylandSession(const WaylandSession&) = delete;
+    WaylandSession& operator=(const WaylandSession&) = delete;
+
+    const QString& display() const { return m_display; }
+    const QString& failure() const { return m_failure; }
+    // What a client of this session runs with: its runtime folder and display, no X display.
+    QProcessEnvironment clientEnvironment() const;
+    // Runs swaymsg with `arguments`; true when it reported success.
+    bool command(const QStringList& arguments) const;
+
+private:
+    bool start();
+
+    QTemporaryDir m_runtime;
+    QProcess m_compositor; // runuser, or sway itself
+    qint64 m_swayPid = 0;
+    QProcess m_keyboard;
+    QString m_display;
+    QString m_socket;
+    QString m_failure;
+};
