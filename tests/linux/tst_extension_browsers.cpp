@@ -324,9 +324,6 @@ private slots:
         });
         QTRY_VERIFY_WITH_TIMEOUT(program.bridge.connectedBrowsers().contains(QStringLiteral("org.mozilla.firefox")),
                                  patience);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            program.bridge.report(QStringLiteral("org.mozilla.firefox")).value_or(ExtensionTabReport{}).windowFocused,
-            patience);
         typeAddress(QStringLiteral("firefox"), address);
         QTRY_VERIFY_WITH_TIMEOUT(windowTitle(QStringLiteral("firefox")).contains(QLatin1String("Quillharbour")),
                                  patience);
