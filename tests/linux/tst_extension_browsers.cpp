@@ -192,7 +192,8 @@ private slots:
              QStringLiteral("--disable-sync"), QStringLiteral("--disable-features=HttpsUpgrades"),
              QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--remote-debugging-port=0"),
              QStringLiteral("--load-extension=") + QStringLiteral(QH_EXTENSION) + QStringLiteral("/chromium"),
-             QStringLiteral("--host-resolver-rules=MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1")
+             QStringLiteral("--host-resolver-rules=MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1, "
+                            "MAP *.example.net 127.0.0.1:%1")
                  .arg(site->serverPort()),
              QStringLiteral("about:blank")});
         chromium.setStandardOutputFile(QProcess::nullDevice());
@@ -235,6 +236,43 @@ private slots:
         QVERIFY(showing(QStringLiteral("Quillharbour\t") + program.blockPage() + QStringLiteral("?rule=")));
         QVERIFY(showing(QStringLiteral("&from=http%3A%2F%2Fwww.example.com%2Ffeed%3Fa%3D1%26b%3D%2520%23top")));
         QVERIFY(!site->received("example.com"));
+
+        // A tab already open on a site when its block starts is moved to the block page. It opens
+        // beside the first one, so closing it later leaves the browser running.
+        const QString open = QStringLiteral("http://www.example.net/open?x=1&y=%20");
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+t")});
+        typeAddress(QStringLiteral("chromium"), open);
+        QVERIFY(showing(QStringLiteral("site\t") + open));
+        QTRY_COMPARE_WITH_TIMEOUT(program.bridge.report(chromiumID).value_or(ExtensionTabReport{}).url, open, patience);
+        const QString openFrom = QStringLiteral("&from=") + QString::fromLatin1(QUrl::toPercentEncoding(open));
+        const auto openMoved = [&] {
+            return showing(QStringLiteral("Quillharbour\t") + program.blockPage()) &&
+                   QTest::qWaitFor(
+                       [&] {
+                           const QString url = program.bridge.report(chromiumID).value_or(ExtensionTabReport{}).url;
+                           return url.startsWith(program.blockPage()) && url.endsWith(openFrom);
+                       },
+                       patience);
+        };
+        QUuid rule = program.block(QStringLiteral("example.net"));
+        QVERIFY(openMoved());
+
+        // The block ends: the block page's own poll returns the tab to the site.
+        QVERIFY(program.store.removeRule(rule));
+        QTRY_COMPARE_WITH_TIMEOUT(program.bridge.report(chromiumID).value_or(ExtensionTabReport{}).url, open, patience);
+        QVERIFY(showing(QStringLiteral("site\t") + open));
+
+        // Blocked again, then "close this tab" from the block page closes that tab and no other.
+        rule = program.block(QStringLiteral("example.net"));
+        QVERIFY(openMoved());
+        typeAddress(QStringLiteral("chromium"),
+                    QStringLiteral("http://127.0.0.1:%1/close").arg(*program.server.port()));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QStringList pages = chromiumPages(debugPort);
+                return pages.size() == 1 && pages.first().contains(QLatin1String("www.example.com%2Ffeed"));
+            }(),
+            patience);
     }
 
     // Firefox ESR with its defaults (HTTPS-First on): a typed blocked address ends on the block
