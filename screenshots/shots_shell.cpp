@@ -35,13 +35,7 @@ int main(int argc, char** argv)
     f.defaults.set(MainWindow::onboardingCompletedKey, true);
 
     AppRouter router;
-    AppContext context;
-    context.storage = f.store.get();
-    context.router = &router;
-    context.defaults = &f.defaults;
-    context.clock = &f.clock;
-    context.monotonic = &f.bootClock;
-    context.calendar = [&f] { return f.calendar; };
+    AppContext context = f.context(&router);
 
     MainWindow window(context);
     installScreens(window);

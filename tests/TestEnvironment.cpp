@@ -1,6 +1,8 @@
 #include "TestEnvironment.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -56,3 +58,16 @@ Date at(int year, int month, int day, int hour, int minute, int second, const ch
 }
 
 } // namespace TestEnvironment
+
+QByteArray TestEnvironment::readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool TestEnvironment::writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}

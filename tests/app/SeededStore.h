@@ -5,6 +5,7 @@
 #include "model/DoomScroll.h"
 #include "model/FileStore.h"
 #include "model/SharedState.h"
+#include "router/AppContext.h"
 
 #include <QJsonDocument>
 #include <QtTest>
@@ -48,6 +49,19 @@ struct SeededStore : StoreFixture {
         t.isCompleted = done;
         store->addTodo(t);
         return t;
+    }
+
+    // What the shell and its pages reach: this store, its preferences and clocks, and `router`.
+    AppContext context(AppRouter* router)
+    {
+        AppContext c;
+        c.storage = store.get();
+        c.router = router;
+        c.defaults = &defaults;
+        c.clock = &clock;
+        c.monotonic = &bootClock;
+        c.calendar = [this] { return calendar; };
+        return c;
     }
 
 private:

@@ -28,12 +28,7 @@ struct WindowRig {
     {
         f.seed({rule});
         f.defaults.set(MainWindow::onboardingCompletedKey, true);
-        context.storage = f.store.get();
-        context.router = &router;
-        context.defaults = &f.defaults;
-        context.clock = &f.clock;
-        context.monotonic = &f.bootClock;
-        context.calendar = [this] { return f.calendar; };
+        context = f.context(&router);
         window = std::make_unique<MainWindow>(context);
         installScreens(*window);
         window->show();

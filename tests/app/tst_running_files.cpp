@@ -15,19 +15,6 @@
 
 namespace {
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 qint64 dayIdIn(const char* zone)
 {
     const QDate d = QDateTime::currentDateTimeUtc().toTimeZone(QTimeZone(zone)).date();
@@ -100,12 +87,13 @@ private slots:
         used.dayId = day;
         used.usageSecondsByRuleId.insert(uuidText(rule.id), 120);
         used.exceededRuleIds.insert(rule.id);
-        QVERIFY(writeAll(path("data/rules.json"), rulesFileText({rule})));
-        QVERIFY(writeAll(path("data/state.json"), stateFileText(used)));
+        QVERIFY(TestEnvironment::writeFile(path("data/rules.json"), rulesFileText({rule})));
+        QVERIFY(TestEnvironment::writeFile(path("data/state.json"), stateFileText(used)));
 
         for (const char* zone : {east.constData(), "Pacific/Honolulu", east.constData(), "Pacific/Honolulu"}) {
             QVERIFY2(run(zone), zone);
-            const auto state = decodeSharedState(QJsonDocument::fromJson(readAll(path("data/state.json"))).object());
+            const auto state =
+                decodeSharedState(QJsonDocument::fromJson(TestEnvironment::readFile(path("data/state.json"))).object());
             if (dayIdIn(east) != day)
                 QSKIP("the day ended in the first zone while the test ran");
             QVERIFY(state && state->dayId == day && state->exceededRuleIds.contains(rule.id));
@@ -120,16 +108,18 @@ private slots:
     {
         const QByteArray damaged = "{\"onboarding.completed.v1\": true, \"opportunityCost.hoursPerDay\": 1e400, "
                                    "\"opportunityCost.hourlyRate\": 40}";
-        QVERIFY(writeAll(path("config/quillharbour/defaults.json"), damaged));
-        QVERIFY(
-            run("UTC", [this] { return readAll(path("config/quillharbour/defaults.json")).contains("lastSuccess"); }));
-        const QJsonObject values = QJsonDocument::fromJson(readAll(path("config/quillharbour/defaults.json"))).object();
+        QVERIFY(TestEnvironment::writeFile(path("config/quillharbour/defaults.json"), damaged));
+        QVERIFY(run("UTC", [this] {
+            return TestEnvironment::readFile(path("config/quillharbour/defaults.json")).contains("lastSuccess");
+        }));
+        const QJsonObject values =
+            QJsonDocument::fromJson(TestEnvironment::readFile(path("config/quillharbour/defaults.json"))).object();
         QCOMPARE(values.value(QStringLiteral("onboarding.completed.v1")), QJsonValue(true));
         QCOMPARE(values.value(QStringLiteral("opportunityCost.hourlyRate")), QJsonValue(40));
         const QDir config(path("config/quillharbour"));
         const QStringList backups = config.entryList({QStringLiteral("defaults.unreadable-*.json")});
         QCOMPARE(backups.size(), 1);
-        QCOMPARE(readAll(config.filePath(backups.first())), damaged);
+        QCOMPARE(TestEnvironment::readFile(config.filePath(backups.first())), damaged);
         for (const char* folder : {"data", "share/Quillharbour"}) {
             struct stat info {};
             QCOMPARE(::stat(QFile::encodeName(path(folder)).constData(), &info), 0);

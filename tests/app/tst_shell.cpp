@@ -32,12 +32,7 @@ struct ShellRig {
     {
         if (!f.store)
             f.seed({});
-        context.storage = f.store.get();
-        context.router = &router;
-        context.defaults = &f.defaults;
-        context.clock = &f.clock;
-        context.monotonic = &f.bootClock;
-        context.calendar = [this] { return f.calendar; };
+        context = f.context(&router);
         options.trayPatienceMs = 0;
         options.offerMove = false;
         options.activationSync = [this] { ++syncs; };

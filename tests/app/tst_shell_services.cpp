@@ -1,3 +1,4 @@
+#include "TestEnvironment.h"
 #include "linux/DesktopEntry.h"
 #include "linux/LaunchAtLoginService.h"
 #include "linux/SingleInstance.h"
@@ -16,19 +17,6 @@ using Status = LaunchAtLoginService::Status;
 Q_DECLARE_METATYPE(Status)
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 } // namespace
 
@@ -108,16 +96,17 @@ private slots:
         QTemporaryDir folder;
         const QString autostart = folder.filePath(QStringLiteral("autostart"));
         if (blocked)
-            QVERIFY(writeAll(autostart, "a file where the folder should be"));
+            QVERIFY(TestEnvironment::writeFile(autostart, "a file where the folder should be"));
         if (!existing.isEmpty())
-            QVERIFY(writeAll(autostart + QStringLiteral("/quillharbour.desktop"), existing));
+            QVERIFY(TestEnvironment::writeFile(autostart + QStringLiteral("/quillharbour.desktop"), existing));
         LaunchAtLoginService service(autostart, QStringLiteral("/home/a b/quillharbour"));
         QCOMPARE(service.status(), before);
         service.setEnabled(on);
         QCOMPARE(service.status(), after);
         QCOMPARE(bool(service.errorMessage()), blocked);
         if (after == Status::enabled)
-            QVERIFY(readAll(service.entryPath()).contains("Exec=\"/home/a b/quillharbour\" --login-item\n"));
+            QVERIFY(TestEnvironment::readFile(service.entryPath())
+                        .contains("Exec=\"/home/a b/quillharbour\" --login-item\n"));
         service.setEnabled(false);
         QVERIFY(!service.errorMessage());
     }
@@ -145,9 +134,9 @@ private slots:
         const QString path = home.filePath(relative);
         QDir().mkpath(QFileInfo(path).absolutePath());
         if (linkTo.isEmpty()) {
-            QVERIFY(writeAll(path, "program"));
+            QVERIFY(TestEnvironment::writeFile(path, "program"));
         } else {
-            QVERIFY(writeAll(home.filePath(linkTo), "program"));
+            QVERIFY(TestEnvironment::writeFile(home.filePath(linkTo), "program"));
             QVERIFY(QFile::link(home.filePath(linkTo), path));
         }
         QCOMPARE(UserInstaller::shouldOfferMove(path, home.path()), offer);
@@ -172,11 +161,11 @@ private slots:
         places.iconPng = "png";
         QDir(places.dataHome).removeRecursively();
         const QString source = root.filePath(QStringLiteral("download/quillharbour"));
-        QVERIFY(writeAll(source, "new program"));
+        QVERIFY(TestEnvironment::writeFile(source, "new program"));
         const QString installed = places.binFolder + QStringLiteral("/quillharbour");
-        QVERIFY(writeAll(installed, "old program"));
+        QVERIFY(TestEnvironment::writeFile(installed, "old program"));
         if (entryFolderBlocked)
-            QVERIFY(writeAll(places.dataHome + QStringLiteral("/applications"), "not a folder"));
+            QVERIFY(TestEnvironment::writeFile(places.dataHome + QStringLiteral("/applications"), "not a folder"));
 
         QString error;
         const auto result = UserInstaller::installCopy(source, places, &error);
@@ -184,15 +173,16 @@ private slots:
         if (entryFolderBlocked) {
             QVERIFY(!result);
             QVERIFY(!error.isEmpty());
-            QCOMPARE(readAll(installed), QByteArray("old program"));
+            QCOMPARE(TestEnvironment::readFile(installed), QByteArray("old program"));
             QVERIFY(trashed.isEmpty());
         } else {
             QVERIFY2(result, qPrintable(error));
             QCOMPARE(*result, installed);
-            QCOMPARE(readAll(installed), QByteArray("new program"));
+            QCOMPARE(TestEnvironment::readFile(installed), QByteArray("new program"));
             QVERIFY(QFileInfo(installed).isExecutable());
             QCOMPARE(trashed.size(), 1);
-            const QByteArray entry = readAll(places.dataHome + QStringLiteral("/applications/quillharbour.desktop"));
+            const QByteArray entry =
+                TestEnvironment::readFile(places.dataHome + QStringLiteral("/applications/quillharbour.desktop"));
             QVERIFY(entry.contains("MimeType=x-scheme-handler/quillharbour;"));
             QVERIFY(entry.contains("Exec=" + installed.toUtf8() + " %u"));
         }

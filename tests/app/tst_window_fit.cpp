@@ -60,13 +60,7 @@ int showEveryWindow(int argc, char** argv)
     f.addToday(QStringLiteral("Draft the quarterly report"));
     f.defaults.set(MainWindow::onboardingCompletedKey, true);
     AppRouter router;
-    AppContext context;
-    context.storage = f.store.get();
-    context.router = &router;
-    context.defaults = &f.defaults;
-    context.clock = &f.clock;
-    context.monotonic = &f.bootClock;
-    context.calendar = [&f] { return f.calendar; };
+    AppContext context = f.context(&router);
 
     MainWindow main(context);
     installScreens(main);

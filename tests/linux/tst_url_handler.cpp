@@ -1,3 +1,4 @@
+#include "TestEnvironment.h"
 #include "linux/DesktopEntry.h"
 #include "linux/UrlHandler.h"
 #include "linux/UserInstaller.h"
@@ -22,12 +23,6 @@ bool writeAll(const QString& path, const QByteArray& bytes, bool executable = fa
     return !executable || file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A home of its own, with the desktop's folders inside it and nothing of the machine's.
 struct Home {
     QTemporaryDir dir;
@@ -40,7 +35,7 @@ struct Home {
     }
     QString path(const QString& relative) const { return dir.filePath(relative); }
     QString entryPath() const { return places.dataHome + QStringLiteral("/applications/quillharbour.desktop"); }
-    QString entryProgram() const { return UrlHandler::entryExecutable(readAll(entryPath())); }
+    QString entryProgram() const { return UrlHandler::entryExecutable(TestEnvironment::readFile(entryPath())); }
     QString program(const QString& relative) const
     {
         const QString at = path(relative);
@@ -132,7 +127,7 @@ private slots:
         QString error;
         QVERIFY2(UrlHandler::setDefault(home.places.configHome, QStringLiteral("quillharbour.desktop"), &error),
                  qPrintable(error));
-        QTEST(readAll(file), "after");
+        QTEST(TestEnvironment::readFile(file), "after");
         // Asking again changes nothing.
         const QDateTime written = QFileInfo(file).lastModified();
         QVERIFY(UrlHandler::setDefault(home.places.configHome, QStringLiteral("quillharbour.desktop"), &error));
