@@ -27,9 +27,11 @@ screenshots: build
 
 # Medians of nine repetitions of every benchmark in bench/, then the block-page server under wrk next to nginx,
 # then the running program on a desktop.
+bench: export QH_BENCH_SUMMARY = $(abspath $(BUILD_DIR))/bench-summary.tsv
 bench: build
 	@bash scripts/install-deps --bench
 	@cmake -S . -B $(BUILD_DIR) >/dev/null && cmake --build $(BUILD_DIR) -j $(JOBS)
+	@rm -f $(BUILD_DIR)/bench-summary.tsv
 	@$(BUILD_DIR)/bench/bench_store --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
 		--benchmark_display_aggregates_only=true
 	@QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/bench_todos --benchmark_repetitions=9 --benchmark_report_aggregates_only=true \
@@ -40,6 +42,7 @@ bench: build
 	@$(BUILD_DIR)/bench/bench_sync
 	@bash bench/bench_blockpage.sh $(BUILD_DIR)
 	@$(BUILD_DIR)/bench/bench_desktop $(BUILD_DIR)/quillharbour 60
+	@bash bench/summary.sh $(BUILD_DIR)/bench-summary.tsv
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

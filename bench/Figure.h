@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+// One figure of `make bench`: printed beside its anchor and their ratio, and added to the summary
+// file the Makefile prints at the end (QH_BENCH_SUMMARY), so every goal is read in one place.
+// `goal` is the largest acceptable ratio; 0 means the figure has no ratio goal.
+inline void benchFigure(const char* what, double value, const char* unit, const char* anchorName, double anchor,
+                        double goal)
+{
+    const double ratio = anchor > 0 ? value / anchor : 0;
+    const char* verdict = goal <= 0 ? "" : ratio <= goal ? "met" : "MISSED";
+    std::printf("%-48s %10.2f %-6s | %-34s %10.2f | ratio %6.2f (goal <= %.1f) %s\n", what, value, unit, anchorName,
+                anchor, ratio, goal, verdict);
+    std::fflush(stdout);
+    if (const char* path = std::getenv("QH_BENCH_SUMMARY")) {
+        if (FILE* summary = std::fopen(path, "a")) {
+            std::fprintf(summary, "%s\t%.2f %s\t%s\t%.2f\t%.2f\t%.1f\t%s\n", what, value, unit, anchorName, anchor,
+                         ratio, goal, verdict);
+            std::fclose(summary);
+        }
+    }
+}
+
+// A figure with an absolute goal (a memory ceiling, a frame): the goal stands in as the anchor.
+inline void benchLimit(const char* what, double value, const char* unit, double limit)
+{
+    benchFigure(what, value, unit, "limit", limit, 1.0);
+}
