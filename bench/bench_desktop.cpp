@@ -11,6 +11,7 @@
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "linux/BrowserDiscovery.h"
 #include "linux/DevToolsClient.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
@@ -199,7 +200,8 @@ int runCore(QCoreApplication& app)
     StorageService storage(std::nullopt, environment);
     LocalBlockPageServer server(&storage);
     X11Display display;
-    LinuxWorkspace workspace(display);
+    BrowserDiscovery discovery;
+    LinuxWorkspace workspace(display, QString(), &discovery);
     X11IdleTime idle(display);
     LinuxScreenState screen;
     BrowserScriptExecutor executor(
@@ -210,6 +212,7 @@ int runCore(QCoreApplication& app)
     BrowserAutomationService engine(
         &storage, &server, &executor,
         {&clock, calendar, &defaults, &workspace, &idle, &screen, {}, nullptr, &interceptor, nullptr, {}});
+    QObject::connect(&discovery, &BrowserDiscovery::changed, &engine, &BrowserAutomationService::browsersChanged);
     engine.start();
     out << "core running; block page on http://127.0.0.1:" << server.port().value_or(0) << Qt::endl;
     return app.exec();
