@@ -23,6 +23,7 @@
 #include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
+#include "linux/WaylandIdleTime.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
 #include "platform/Defaults.h"
@@ -221,7 +222,10 @@ int main(int argc, char* argv[])
     X11Display display;
     BrowserDiscovery discovery;
     LinuxWorkspace desktop(display, QString(), &discovery);
-    DesktopIdleTime idleTime([&display] { return display.secondsSinceLastInput(); }, QDBusConnection::sessionBus());
+    // Only a Wayland session names its compositor; elsewhere nothing is connected.
+    WaylandIdleTime compositorIdleTime(WaylandIdleTime::sessionDisplay(), SystemMonotonicClock::instance());
+    DesktopIdleTime idleTime([&display] { return display.secondsSinceLastInput(); }, &compositorIdleTime,
+                             QDBusConnection::sessionBus());
     LinuxScreenState screen;
 
     // The companion extensions: the browsers find the relay through their host manifests, which
