@@ -11,8 +11,8 @@
 #include "DesktopSession.h"
 #include "Figure.h"
 #include "LargeTodoList.h"
-#include "model/Clock.h"
 #include "SessionBus.h"
+#include "model/Clock.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -133,7 +133,8 @@ public:
 private:
     int width(xcb_window_t window)
     {
-        xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr);
+        xcb_get_geometry_reply_t* g =
+            xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr);
         const int w = g ? g->width : 0;
         free(g);
         return w;
@@ -222,8 +223,8 @@ struct Home {
         env.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), data());
         QDir().mkpath(path(QStringLiteral("home")));
         QDir().mkpath(path(QStringLiteral("run")));
-        QFile::setPermissions(path(QStringLiteral("run")), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                               QFileDevice::ExeOwner);
+        QFile::setPermissions(path(QStringLiteral("run")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         return env;
     }
 
@@ -294,8 +295,8 @@ double helloStart(Desktop& desktop, int runs)
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), desktop.bus.address());
         hello.setProcessEnvironment(env);
-        const Start s = startAndWaitForWindow(desktop, hello, QCoreApplication::applicationFilePath(),
-                                              {QStringLiteral("--hello")});
+        const Start s =
+            startAndWaitForWindow(desktop, hello, QCoreApplication::applicationFilePath(), {QStringLiteral("--hello")});
         if (s.mappedMs >= 0)
             times.push_back(s.mappedMs);
         stop(hello);

@@ -177,8 +177,7 @@ int QuietRowMeter::height(const TaskItem& todo, int width)
 {
     const std::optional<QString> meta = todo.focusMetaText();
     // The meta label keeps the width it asks for; the title takes what is left.
-    const int titleWidth =
-        std::max(m_narrowest, width - m_besideTitle - (meta ? m_besideMeta + metaWidth(*meta) : 0));
+    const int titleWidth = std::max(m_narrowest, width - m_besideTitle - (meta ? m_besideMeta + metaWidth(*meta) : 0));
     const QString& title = todo.title;
     const bool breaks =
         title.contains(u'\n') || title.contains(QChar::LineSeparator) || title.contains(QChar::ParagraphSeparator);
