@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "linux/DesktopEntry.h"
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
 #include "packaging/Crx3.h"
@@ -82,9 +83,12 @@ private slots:
             << NativeMessaging::chromiumExtensionId;
         QTest::newRow("a machine key")
             << QByteArray::fromBase64(
-                   "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEAs3SxGCxicjpHIQ2hwUPkDM0n/ICarYgv14xoQ47ut7xhXfbUWStD1Ivn"
-                   "Az+VXD0+f1+2MwKZiCR9pamrjxuyzP/W6jIg0Q7ACZ6pXBwfgcebeaKt/EYbccl/YAstqyhU6wzgOmY4rQMN2oQr+lzVgov4dPRF"
-                   "VhlWaY4A7sJi1Mv1y8RCozZLYI9EUvWlWCh8nmen65Bn3mlqNsrFnJVTViwPX11HV2nuolexYKw8f7F5X87XWsY0gZzm/mEv/JDY"
+                   "MIIBIjANBgkqhkiG9w0BAQEFAAOCAQ8AMIIBCgKCAQEAs3SxGCxicjpHIQ2hwUPkDM0n/"
+                   "ICarYgv14xoQ47ut7xhXfbUWStD1Ivn"
+                   "Az+VXD0+f1+2MwKZiCR9pamrjxuyzP/W6jIg0Q7ACZ6pXBwfgcebeaKt/EYbccl/"
+                   "YAstqyhU6wzgOmY4rQMN2oQr+lzVgov4dPRF"
+                   "VhlWaY4A7sJi1Mv1y8RCozZLYI9EUvWlWCh8nmen65Bn3mlqNsrFnJVTViwPX11HV2nuolexYKw8f7F5X87XWsY0gZzm/mEv/"
+                   "JDY"
                    "BEuhHDC0Jpu625AiTEdm0unx+JvQxklSHOW1HIdx3JOyl7rzpouA68QK4VC6+ogiIBrD5XBTZrgXqot7J4lozwIDAQAB")
             << QStringLiteral("aoldolcgicjjlkopnfpmphppdifkjcem");
     }
@@ -130,11 +134,11 @@ private slots:
         QTest::newRow("none yet") << QStringList() << 0600 << "";
         QTest::newRow("kept from others") << rsa << 0600 << "";
         QTest::newRow("readable by the group") << rsa << 0640 << "may have leaked";
-        QTest::newRow("behind a passphrase") << rsa + QStringList{"-aes-256-cbc", "-pass", "pass:x"} << 0600
-                                             << "not an RSA private key";
-        QTest::newRow("elliptic curve")
-            << QStringList{"genpkey", "-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256"} << 0600
-            << "not an RSA private key";
+        QTest::newRow("behind a passphrase")
+            << rsa + QStringList{"-aes-256-cbc", "-pass", "pass:x"} << 0600 << "not an RSA private key";
+        QTest::newRow("elliptic curve") << QStringList{"genpkey", "-algorithm", "EC", "-pkeyopt",
+                                                       "ec_paramgen_curve:P-256"}
+                                        << 0600 << "not an RSA private key";
         QTest::newRow("not a key") << QStringList{"rand", "-base64", "900"} << 0600 << "not an RSA private key";
         QTest::newRow("a folder") << QStringList{"-"} << 0700 << "not a regular file";
     }
@@ -233,6 +237,12 @@ private slots:
                              .toArray(),
                          origins);
         }
+        QVERIFY(
+            readFile(staged(share + QStringLiteral("/applications/quillharbour.desktop")))
+                .contains(
+                    "\nExec=" +
+                    DesktopEntry::execArgument(QDir::cleanPath(prefix) + QStringLiteral("/bin/quillharbour")).toUtf8() +
+                    " %u\n"));
         // Installing again keeps the machine's id, so profiles keep the extension they have.
         QCOMPARE(ForceInstall::install(request, &error)->id, result->id);
     }
@@ -246,8 +256,8 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("relative prefix") << "usr/local" << QByteArray() << QByteArray() << "absolute";
         QTest::newRow("no version") << "/usr" << QByteArray("{\"name\": \"x\"}") << QByteArray() << "version";
-        QTest::newRow("version with markup") << "/usr" << QByteArray("{\"version\": \"1'/><x\"}") << QByteArray()
-                                             << "version";
+        QTest::newRow("version with markup")
+            << "/usr" << QByteArray("{\"version\": \"1'/><x\"}") << QByteArray() << "version";
         QTest::newRow("manifest not JSON") << "/usr" << QByteArray("{") << QByteArray() << "version";
         QTest::newRow("archive not a zip") << "/usr" << QByteArray() << QByteArray("<html>") << "zip";
     }
@@ -260,8 +270,9 @@ private slots:
         QTemporaryDir root, extension;
         QVERIFY(writeFile(extension.filePath(QStringLiteral("chromium/manifest.json")),
                           manifest.isEmpty() ? readFile(built + QStringLiteral("/chromium/manifest.json")) : manifest));
-        QVERIFY(writeFile(extension.filePath(QStringLiteral("quillharbour-chromium.zip")),
-                          archive.isEmpty() ? readFile(built + QStringLiteral("/quillharbour-chromium.zip")) : archive));
+        QVERIFY(
+            writeFile(extension.filePath(QStringLiteral("quillharbour-chromium.zip")),
+                      archive.isEmpty() ? readFile(built + QStringLiteral("/quillharbour-chromium.zip")) : archive));
         QString error;
         QVERIFY(!ForceInstall::install({root.path(), prefix, extension.path()}, &error));
         QVERIFY2(error.contains(message), qPrintable(error));
