@@ -12,6 +12,7 @@
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "linux/BrowserDiscovery.h"
 #include "linux/DevToolsClient.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
@@ -200,7 +201,8 @@ int runCore(QCoreApplication& app)
     StorageService storage(std::nullopt, environment);
     LocalBlockPageServer server(&storage);
     X11Display display;
-    LinuxWorkspace workspace(display);
+    BrowserDiscovery discovery;
+    LinuxWorkspace workspace(display, QString(), &discovery);
     X11IdleTime idle(display);
     LinuxScreenState screen;
     BrowserScriptExecutor executor(
@@ -211,6 +213,7 @@ int runCore(QCoreApplication& app)
     BrowserAutomationService engine(
         &storage, &server, &executor,
         {&clock, calendar, &defaults, &workspace, &idle, &screen, {}, nullptr, &interceptor, nullptr, {}});
+    QObject::connect(&discovery, &BrowserDiscovery::changed, &engine, &BrowserAutomationService::browsersChanged);
     // Said once, so that a measurement can wait until the browser is reached.
     QObject::connect(&engine, &BrowserAutomationService::accessChanged, &engine, [&engine] {
         static bool said = false;

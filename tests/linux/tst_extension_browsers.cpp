@@ -130,7 +130,7 @@ class TestExtensionBrowsers : public QObject {
     {
         const HostManifests::Browser* b = HostManifests::browser(bundleIdentifier);
         QString error;
-        if (!b || !HostManifests::write(*b, QDir::homePath(), QStringLiteral(QH_PROGRAM), &error))
+        if (!b || !HostManifests::write(*b, QDir::homePath(), QStringLiteral(QH_PROGRAM), {}, &error))
             return error.isEmpty() ? QStringLiteral("no such browser") : error;
         return {};
     }
