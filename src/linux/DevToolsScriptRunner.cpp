@@ -327,6 +327,10 @@ bool DevToolsScriptRunner::askLastFocused(const JobPtr& job)
                 job->address = address;
                 job->focused = true;
                 job->step = Job::Step::checkInPage;
+            } else if (self->clientOf(job) && self->connectionOf(job).lastFocused == target) {
+                // The focus has left it: until a tab has it again, each check goes the long way
+                // at once instead of asking this one first.
+                self->connectionOf(job).lastFocused.clear();
             }
             self->advance(job);
         },
