@@ -274,6 +274,9 @@ int main(int argc, char* argv[])
     automationEnvironment.interceptor = &interceptor;
     automationEnvironment.extensions = &extensions;
     BrowserAutomationService browserAutomation(&storage, &blockPageServer, &executor, automationEnvironment);
+    // The checks sleep while no browser runs; one that starts wakes them.
+    QObject::connect(&discovery, &BrowserDiscovery::changed, &browserAutomation,
+                     &BrowserAutomationService::browsersChanged);
     ExtensionBlockList extensionBlockList(&storage, &blockPageServer, &extensions);
     AppRouter router;
 

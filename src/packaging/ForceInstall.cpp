@@ -2,6 +2,7 @@
 
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
+#include "linux/UserInstaller.h"
 #include "packaging/Crx3.h"
 #include "platform/FileSafety.h"
 
@@ -159,6 +160,9 @@ std::optional<Result> install(const Request& request, QString* error)
               writePublic(staged(share + QStringLiteral("/extension-id")), result.id.toLatin1() + '\n', &result.written,
                           &why) &&
               writePublic(staged(firefoxHostFolder() + u'/' + hostFile), firefoxHost, &result.written, &why);
+    // The menu entry names the program by its path: the prefix need not be on anyone's PATH.
+    ok = ok && writePublic(staged(prefix + QStringLiteral("/share/applications/") + UserInstaller::entryName),
+                           UserInstaller::desktopEntry(executable, UserInstaller::programName), &result.written, &why);
     for (const SystemBrowser& browser : chromiumFamily()) {
         ok = ok && (browser.hostFolder.isEmpty() ||
                     writePublic(staged(browser.hostFolder + u'/' + hostFile), chromiumHost, &result.written, &why));

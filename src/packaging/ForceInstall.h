@@ -9,7 +9,7 @@
 // A whole-machine install's share of the extension: the package signed with the machine's key,
 // the update manifest the browsers read it through, the managed policy that force-installs it
 // into every profile, and system-wide host manifests, so the extension reaches the program
-// before anyone has started it.
+// before anyone has started it. With them goes the program's menu entry.
 namespace ForceInstall {
 
 // Where a browser of the Chromium family reads system-wide files (absolute paths).

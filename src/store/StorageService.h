@@ -176,7 +176,7 @@ private:
     template <typename T>
     std::vector<T> loadList(const QString& part, const QString& name,
                             std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable,
-                            std::optional<std::vector<T>> (*decodeText)(QByteArrayView) = nullptr);
+                            std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText = {});
     bool backupUnreadableFile(const QString& name);
 
     // lastError bookkeeping: the latest outstanding failure shows; a success clears only its own file.

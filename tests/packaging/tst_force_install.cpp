@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "linux/DesktopEntry.h"
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
 #include "packaging/Crx3.h"
@@ -236,6 +237,12 @@ private slots:
                              .toArray(),
                          origins);
         }
+        QVERIFY(
+            readFile(staged(share + QStringLiteral("/applications/quillharbour.desktop")))
+                .contains(
+                    "\nExec=" +
+                    DesktopEntry::execArgument(QDir::cleanPath(prefix) + QStringLiteral("/bin/quillharbour")).toUtf8() +
+                    " %u\n"));
         // Installing again keeps the machine's id, so profiles keep the extension they have.
         QCOMPARE(ForceInstall::install(request, &error)->id, result->id);
     }
