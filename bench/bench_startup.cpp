@@ -430,7 +430,8 @@ int main(int argc, char** argv)
         const QString folder = QString::fromLocal8Bit(argv[2]);
         const QJsonArray todos = QByteArray(argv[3]) == "20000" ? openTodos(20000, now) : largeTodoList(now, 40);
         const bool written =
-            writeFile(folder + QStringLiteral("/data/todos.json"), QJsonDocument(todos).toJson(QJsonDocument::Compact)) &&
+            writeFile(folder + QStringLiteral("/data/todos.json"),
+                      QJsonDocument(todos).toJson(QJsonDocument::Compact)) &&
             writeFile(folder + QStringLiteral("/config/quillharbour/defaults.json"),
                       QJsonDocument(QJsonObject{{QStringLiteral("onboarding.completed.v1"), true}}).toJson());
         return written ? 0 : 1;
@@ -462,8 +463,8 @@ int main(int argc, char** argv)
     benchFigure("start-up to window mapped, no data", emptyMs, "ms", "hello-world Qt window", helloMs, 0);
     benchFigure("start-up to window mapped, 10,000 to-dos", tenMs, "ms", "hello-world Qt window", helloMs, 2.0);
     benchFigure("start-up to window mapped, 20,000 open to-dos", twentyMs, "ms", "10,000 to-dos", tenMs, 3.0);
-    benchLimit("longest /health wait, 20,000 open to-dos starting", longestHealthWait(desktop, twentyThousand),
-               "ms", 16);
+    benchLimit("longest /health wait, 20,000 open to-dos starting", longestHealthWait(desktop, twentyThousand), "ms",
+               16);
 
     QString how;
     const double tenMiB = residentAfterSync(desktop, tenThousand, &how);
