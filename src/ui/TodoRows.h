@@ -66,6 +66,7 @@ public:
 private:
     int metaWidth(const QString& meta);
     qreal titleAdvance(const QString& title);
+    std::optional<qreal> quickAdvance(const QString& title);
 
     QFont m_titleFont;
     QFontMetricsF m_titleMetrics;
@@ -73,6 +74,10 @@ private:
     std::unique_ptr<QLabel> m_metaLabel;
     QHash<QString, int> m_metaWidths;
     QHash<QString, qreal> m_titleAdvances;
+    // Advances of the Latin characters one by one, and how a shaped text's width compares to
+    // their sum, learned on a sample.
+    std::array<qreal, 0x250> m_charAdvances{};
+    qreal m_shapedPerSum = 1;
     // Learned from the laid-out row.
     int m_besideTitle = 0;        // the row's width that is not the title's, with no meta text
     int m_besideMeta = 0;         // what a shown meta text adds beyond its own width
