@@ -188,6 +188,8 @@ private:
     void setTodos(std::vector<TaskItem> todos);
     // Writes the to-dos as they now are, or puts back `before` when that fails.
     bool commitTodos(std::vector<TaskItem> before, bool sync);
+    // The same after a change of the one to-do at `index` (a toggle): only it is put back.
+    bool commitTodoAt(size_t index, TaskItem before, bool sync);
     bool commitNotes(std::vector<Note> before, bool sync);
     // Writes the rules as they now are and then applies `changedState`, or puts back `before`.
     bool commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState = std::nullopt);
