@@ -117,13 +117,13 @@ async function report() {
 }
 
 function ruleFor(site, index) {
-  const forward = api.runtime.getURL("blocked.html") + "?page=" + encodeURIComponent(site.page);
-  // The blocked address rides in the fragment of our own page, which never reaches any server and
-  // keeps every character; that page then opens the block page with the address properly encoded.
+  // A redirect rule cannot encode the address it stopped: it goes to Quillharbour's page as it
+  // was, after `url=`, which the page server reads to the end. The browser never sends a
+  // fragment; it stays on the block page's own address.
   return {
     id: index + 1,
     priority: 1,
-    action: { type: "redirect", redirect: { regexSubstitution: forward + "#\\0" } },
+    action: { type: "redirect", redirect: { regexSubstitution: site.page.replace(/&from=$/, "&url=") + "\\0" } },
     condition: { requestDomains: [site.domain], regexFilter: "^.+$", resourceTypes: ["main_frame"] },
   };
 }
@@ -143,7 +143,7 @@ function clearRules() {
 
 async function applySites(sites) {
   const valid = (Array.isArray(sites) ? sites : []).filter(
-    (s) => s && typeof s.domain === "string" && typeof s.page === "string" && isBlockPage(s.page)
+    (s) => s && typeof s.domain === "string" && typeof s.page === "string" && isPageToFill(s.page)
   );
   const text = JSON.stringify(valid);
   if (text === appliedSites) return;
@@ -157,6 +157,11 @@ async function applySites(sites) {
 
 function isBlockPage(address) {
   return /^http:\/\/127\.0\.0\.1:[0-9]{1,5}\/blocked\?/.test(address);
+}
+
+// The page of a blocked list: the block page with an empty `from` at its end.
+function isPageToFill(address) {
+  return isBlockPage(address) && /^[^#]*&from=$/.test(address);
 }
 
 // Acts on a tab only while it still shows the address the program read.
