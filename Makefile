@@ -6,7 +6,7 @@ ifeq ($(CI),true)
 CMAKE_FLAGS += -DQH_WERROR=ON
 endif
 
-.PHONY: deps build run test bench screenshots format clean
+.PHONY: deps build run test install bench screenshots format clean
 
 deps:
 	@bash scripts/install-deps
@@ -20,6 +20,12 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The whole machine's copy (as root): the program, its menu entry, the browser extension and the
+# policies that force-install it into the Chromium family. DESTDIR=<folder> stages it there.
+PREFIX ?= /usr/local
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
 
 # Every screen rendered offscreen with fixed sample data into $(BUILD_DIR)/screenshots/*.png.
 screenshots: build

@@ -28,3 +28,17 @@ inline void benchLimit(const char* what, double value, const char* unit, double 
 {
     benchFigure(what, value, unit, "limit", limit, 1.0);
 }
+
+// A count with a ceiling that may be zero (records written when nothing changed): no ratio.
+inline void benchAtMost(const char* what, double value, const char* unit, double most)
+{
+    const char* verdict = value <= most ? "met" : "MISSED";
+    std::printf("%-48s %10.2f %-6s | %-34s %10.2f | %s\n", what, value, unit, "at most", most, verdict);
+    std::fflush(stdout);
+    if (const char* path = std::getenv("QH_BENCH_SUMMARY")) {
+        if (FILE* summary = std::fopen(path, "a")) {
+            std::fprintf(summary, "%s\t%.2f %s\tat most\t%.2f\t-\t-\t%s\n", what, value, unit, most, verdict);
+            std::fclose(summary);
+        }
+    }
+}

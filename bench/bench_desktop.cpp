@@ -7,10 +7,12 @@
 // running core (this program again with --core: the store, the block-page server and the engine
 // on the Linux backends, as the application builds them, without its windows), all on private
 // folders, and stops each by its process at the end.
+#include "Figure.h"
 #include "NullNotifications.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "linux/BrowserDiscovery.h"
 #include "linux/DevToolsClient.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
@@ -199,7 +201,8 @@ int runCore(QCoreApplication& app)
     StorageService storage(std::nullopt, environment);
     LocalBlockPageServer server(&storage);
     X11Display display;
-    LinuxWorkspace workspace(display);
+    BrowserDiscovery discovery;
+    LinuxWorkspace workspace(display, QString(), &discovery);
     X11IdleTime idle(display);
     LinuxScreenState screen;
     BrowserScriptExecutor executor(
@@ -210,9 +213,102 @@ int runCore(QCoreApplication& app)
     BrowserAutomationService engine(
         &storage, &server, &executor,
         {&clock, calendar, &defaults, &workspace, &idle, &screen, {}, nullptr, &interceptor, nullptr, {}});
+    QObject::connect(&discovery, &BrowserDiscovery::changed, &engine, &BrowserAutomationService::browsersChanged);
+    // Said once, so that a measurement can wait until the browser is reached.
+    QObject::connect(&engine, &BrowserAutomationService::accessChanged, &engine, [&engine] {
+        static bool said = false;
+        if (!said && engine.accessByBrowserID().value(QStringLiteral("chrome")).isProtected()) {
+            said = true;
+            out << "chrome connected" << Qt::endl;
+        }
+    });
     engine.start();
     out << "core running; block page on http://127.0.0.1:" << server.port().value_or(0) << Qt::endl;
     return app.exec();
+}
+
+// Wake-ups and processor time of each of the process's threads, by thread id: a thread that ends
+// during a window (a worker of a pool) must not take its past away from the sum.
+struct ThreadCounts {
+    QHash<QString, qint64> wakeups;
+    QHash<QString, double> cpu;
+};
+ThreadCounts threadCounts(qint64 pid)
+{
+    ThreadCounts counts;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks.filePath(task + QStringLiteral("/status")));
+        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (!status.open(QIODevice::ReadOnly) || !schedstat.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+                counts.wakeups[task] += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        counts.cpu[task] = schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
+    }
+    return counts;
+}
+
+// Per second over the window, from the threads alive at its end.
+Idle idleBetween(const ThreadCounts& before, const ThreadCounts& after, double seconds)
+{
+    Idle idle;
+    for (auto it = after.wakeups.cbegin(); it != after.wakeups.cend(); ++it)
+        idle.wakeups += static_cast<double>(it.value() - before.wakeups.value(it.key())) / seconds;
+    for (auto it = after.cpu.cbegin(); it != after.cpu.cend(); ++it)
+        idle.cpu += (it.value() - before.cpu.value(it.key())) / seconds * 100.0;
+    return idle;
+}
+
+// Checks where the desktop names no front window cost no more than where X11 does: a second core,
+// started without DISPLAY on its own copy of the data, asks the connected browser itself which
+// tab has the focus; both are measured over the same window.
+void compareWithoutX11(const QProcessEnvironment& env, const QString& home, qint64 x11Core, int seconds)
+{
+    QProcessEnvironment withoutX11 = env;
+    withoutX11.remove(QStringLiteral("DISPLAY"));
+    withoutX11.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    const QDir dir(home);
+    const auto copyFolder = [](const QString& from, const QString& to) {
+        QDir().mkpath(to);
+        for (const QString& file : QDir(from).entryList(QDir::Files))
+            QFile::copy(QDir(from).filePath(file), QDir(to).filePath(file));
+    };
+    copyFolder(dir.filePath(QStringLiteral("data")), dir.filePath(QStringLiteral("data-no-x11")));
+    copyFolder(dir.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour")),
+               dir.filePath(QStringLiteral("config-no-x11/quillharbour")));
+    withoutX11.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), dir.filePath(QStringLiteral("data-no-x11")));
+    withoutX11.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config-no-x11")));
+
+    QProcess core;
+    core.setProcessEnvironment(withoutX11);
+    core.setProgram(QCoreApplication::applicationFilePath());
+    core.setArguments({QStringLiteral("--core")});
+    core.start();
+    if (!readLine(core, 10000).startsWith(QLatin1String("core running"))) {
+        out << "the core without X11 did not start\n";
+        stop(core);
+        return;
+    }
+    // Its first checks connect to the browser; then both sit on the same ordinary page.
+    if (!readLine(core, 20000).contains(QLatin1String("chrome connected"))) {
+        out << "the core without X11 did not reach the browser\n";
+        stop(core);
+        return;
+    }
+    waitFor([] { return false; }, 2000);
+    const ThreadCounts before[2] = {threadCounts(core.processId()), threadCounts(x11Core)};
+    QElapsedTimer window;
+    window.start();
+    waitFor([] { return false; }, seconds * 1000);
+    const double elapsed = static_cast<double>(window.elapsed()) / 1000.0;
+    const Idle noX11 = idleBetween(before[0], threadCounts(core.processId()), elapsed);
+    const Idle withX11 = idleBetween(before[1], threadCounts(x11Core), elapsed);
+    stop(core);
+    benchFigure("connected idle wake-ups, no X11", noX11.wakeups, "/s", "with X11's front window", withX11.wakeups,
+                1.2);
+    benchFigure("connected idle CPU, no X11", noX11.cpu, "%", "with X11's front window", withX11.cpu, 1.2);
 }
 
 } // namespace
@@ -415,6 +511,7 @@ int main(int argc, char** argv)
     };
     report("connected idle", connected[0], connected[1]);
     out << "resident memory: " << rss(pid) << "\n";
+    compareWithoutX11(env, home.path(), pid, cpuWindow);
 
     driver.close();
     stop(s.chrome);

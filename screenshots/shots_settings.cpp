@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -87,6 +88,25 @@ int main(int argc, char** argv)
         showWith(rig, {});
         savePage(rig, QStringLiteral("settings_no_browser_sync_error_login_error"));
         blocker.remove();
+    }
+    {
+        // Chromium started without remote debugging: the launcher offered, then written.
+        QTemporaryDir bin;
+        QFile program(bin.filePath(QStringLiteral("chromium")));
+        program.open(QIODevice::WriteOnly);
+        program.write("#!/bin/sh\n");
+        program.close();
+        program.setPermissions(QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit() + ':' + path);
+        SettingsRig rig;
+        showWith(rig, {{"chromium", BrowserAccessState::of(Kind::permissionNeeded)},
+                       {"firefox", BrowserAccessState::of(Kind::connected)}});
+        savePage(rig, QStringLiteral("settings_browser_without_debugging"));
+        rig.view->createLauncher(*SupportedBrowser::withId(QStringLiteral("chromium")));
+        QCoreApplication::processEvents();
+        savePage(rig, QStringLiteral("settings_browser_launcher_written"));
+        qputenv("PATH", path);
     }
     {
         StoreFixture f;

@@ -23,6 +23,7 @@
 #include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
+#include "linux/WaylandIdleTime.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
 #include "platform/Defaults.h"
@@ -95,7 +96,10 @@ void showExtensionInstall(const QString& bundleIdentifier, QWidget* parent)
         bundleIdentifier, ExtensionInstaller::packagedFolder(QCoreApplication::applicationDirPath()),
         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation), &error);
     if (const HostManifests::Browser* b = HostManifests::browser(bundleIdentifier); b && copy)
-        if (!HostManifests::write(*b, QDir::homePath(), executable, &error))
+        if (!HostManifests::write(*b, QDir::homePath(), executable,
+                                  HostManifests::machineExtensionIds(
+                                      HostManifests::installDataFolders(QCoreApplication::applicationDirPath())),
+                                  &error))
             content.error = QStringLiteral("The browser cannot start Quillharbour's link: %1").arg(error);
     if (copy) {
         content.path = copy->path;
@@ -218,20 +222,29 @@ int main(int argc, char* argv[])
     X11Display display;
     BrowserDiscovery discovery;
     LinuxWorkspace desktop(display, QString(), &discovery);
-    DesktopIdleTime idleTime([&display] { return display.secondsSinceLastInput(); }, QDBusConnection::sessionBus());
+    // Only a Wayland session names its compositor; elsewhere nothing is connected.
+    WaylandIdleTime compositorIdleTime(WaylandIdleTime::sessionDisplay(), SystemMonotonicClock::instance());
+    DesktopIdleTime idleTime([&display] { return display.secondsSinceLastInput(); }, &compositorIdleTime,
+                             QDBusConnection::sessionBus());
     LinuxScreenState screen;
 
     // The companion extensions: the browsers find the relay through their host manifests, which
     // name this executable and so are written again whenever it has moved.
     const QString home = QDir::homePath();
     const QString executable = QCoreApplication::applicationFilePath();
-    for (const QString& failure : HostManifests::writeAll(home, executable))
+    // A whole-machine install force-installs a copy signed with the machine's own key, whose id
+    // the manifests must allow too.
+    const QStringList machineIds =
+        HostManifests::machineExtensionIds(HostManifests::installDataFolders(QCoreApplication::applicationDirPath()));
+    for (const QString& failure : HostManifests::writeAll(home, executable, machineIds))
         QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
     ExtensionBridge extensions(
-        [home, executable](const QString& id) { return HostManifests::offlineSetup(id, home, executable); },
-        [home, executable](const QString& id) {
+        [home, executable, machineIds](const QString& id) {
+            return HostManifests::offlineSetup(id, home, executable, machineIds);
+        },
+        [home, executable, machineIds](const QString& id) {
             const HostManifests::Browser* b = HostManifests::browser(id);
-            return b && HostManifests::write(*b, home, executable);
+            return b && HostManifests::write(*b, home, executable, machineIds);
         });
     QString linkError;
     if (const std::optional<QString> socket = NativeMessaging::socketPath(&linkError); !socket)
@@ -261,6 +274,9 @@ int main(int argc, char* argv[])
     automationEnvironment.interceptor = &interceptor;
     automationEnvironment.extensions = &extensions;
     BrowserAutomationService browserAutomation(&storage, &blockPageServer, &executor, automationEnvironment);
+    // The checks sleep while no browser runs; one that starts wakes them.
+    QObject::connect(&discovery, &BrowserDiscovery::changed, &browserAutomation,
+                     &BrowserAutomationService::browsersChanged);
     ExtensionBlockList extensionBlockList(&storage, &blockPageServer, &extensions);
     AppRouter router;
 

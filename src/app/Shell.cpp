@@ -121,6 +121,10 @@ void Shell::updateTrayIcon()
     const bool isPaused = m_context.clock->now() < pausedUntil.value_or(0);
     const auto state =
         TrayIcon::state(!storage.rules().empty(), m_context.browsers && m_context.browsers->needsAttention(), isPaused);
+    // Setting even the same icon makes the tray host draw it again.
+    if (state == m_trayState)
+        return;
+    m_trayState = state;
     m_tray->setIcon(TrayIcon::icon(state));
     m_tray->setToolTip(TrayIcon::accessibleLabel(state));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/TrayIcon.h"
 #include "router/AppContext.h"
 #include "router/MainWindowOpener.h"
 #include "router/QuitGate.h"
@@ -81,5 +82,6 @@ private:
     std::unique_ptr<QMenu> m_trayMenu;
     TrayHostWatcher* m_trayWatcher = nullptr;
     std::optional<bool> m_hasTray;
+    std::optional<TrayIcon::State> m_trayState; // what the tray shows now
     std::optional<double> m_lastActivationSync;
 };

@@ -119,6 +119,7 @@ void BrowserAutomationService::takeExtensionConnections()
             browser && !m_attempted.contains(browser->id))
             rememberAttempt(*browser);
     updateAccess();
+    updateSchedule();
 }
 
 void BrowserAutomationService::rememberAttempt(const SupportedBrowser& browser)
@@ -127,6 +128,7 @@ void BrowserAutomationService::rememberAttempt(const SupportedBrowser& browser)
     QStringList ids = m_attempted.values();
     ids.sort();
     m_env.defaults->setStringArray(attemptedKey, ids);
+    updateInterception();
 }
 
 bool BrowserAutomationService::isInstalled(const SupportedBrowser& browser) const
@@ -164,11 +166,11 @@ void BrowserAutomationService::connect(const SupportedBrowser& browser)
     if (!isInstalled(browser))
         return;
     rememberAttempt(browser);
-    updateInterception();
     if (!browser.servedBy(SupportedBrowser::devToolsRoute)) {
         updateAccess();
         return;
     }
+    updateSchedule();
     if (!isRunning(browser)) {
         setAccess(BrowserAccessState::of(Kind::browserClosed), browser);
         return;

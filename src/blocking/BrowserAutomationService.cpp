@@ -39,11 +39,21 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     for (const QString& id : m_env.defaults->stringArray(attemptedKey).value_or(QStringList()))
         m_attempted.insert(id);
     m_timer.setInterval(checkIntervalMs);
-    QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-        // Each tick runs as its own task on the main thread.
-        QMetaObject::invokeMethod(this, &BrowserAutomationService::checkActiveBrowser, Qt::QueuedConnection);
+    // The timer's own event is the tick's task on the main thread: posting another one would
+    // wake the loop a second time for nothing.
+    QObject::connect(&m_timer, &QTimer::timeout, this, &BrowserAutomationService::checkActiveBrowser);
+    m_listingTimer.setInterval(int(listingInterval * 1000));
+    QObject::connect(&m_listingTimer, &QTimer::timeout, this, [this] {
+        refreshInstalledBrowsers(false);
+        updateUnprotectedBrowserWarning();
     });
     refreshInstalledBrowsers(true);
+    if (m_storage) {
+        // Something to enforce again wakes the checks.
+        QObject::connect(m_storage, &StorageService::rulesChanged, this, &BrowserAutomationService::updateSchedule);
+        QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this,
+                         &BrowserAutomationService::updateSchedule);
+    }
     if (m_env.screen) {
         QObject::connect(m_env.screen, &ScreenState::screensDidSleep, this, [this] { setScreenActive(false); });
         QObject::connect(m_env.screen, &ScreenState::screensDidWake, this, [this] { setScreenActive(true); });
@@ -57,6 +67,7 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
                          &BrowserAutomationService::updateAccess);
         // A tab or focus change an extension reports is looked at now, not at the next tick.
         QObject::connect(m_env.extensions, &ExtensionLink::reportChanged, this, [this] {
+            updateSchedule();
             if (m_timer.isActive())
                 QMetaObject::invokeMethod(this, &BrowserAutomationService::checkActiveBrowser, Qt::QueuedConnection);
         });
@@ -74,6 +85,7 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
             QObject::connect(m_storage, &StorageService::rulesChanged, this,
                              &BrowserAutomationService::updateInterception);
         }
+        updateInterception();
     }
 }
 
@@ -95,26 +107,69 @@ bool BrowserAutomationService::hasProtectionToEnforce() const
     return m_storage && (!m_storage->rules().empty() || m_storage->doomScrollConfig().isEnabled);
 }
 
+bool BrowserAutomationService::hasBrowserToWatch() const
+{
+    // A check reads a chosen browser that runs, and warns about any browser in front that no
+    // route protects: with none of them running it has nothing to do.
+    if (!m_isScreenActive || !hasProtectionToEnforce())
+        return false;
+    for (const SupportedBrowser& b : browsers())
+        if (isRunning(b))
+            return true;
+    for (auto it = knownUnprotectedBrowsers().cbegin(); it != knownUnprotectedBrowsers().cend(); ++it)
+        if (m_env.workspace->isRunning(it.key()))
+            return true;
+    return false;
+}
+
+void BrowserAutomationService::updateSchedule()
+{
+    if (!m_started)
+        return;
+    const bool wanted = hasBrowserToWatch();
+    if (wanted && !m_timer.isActive()) {
+        m_listingTimer.stop();
+        m_timer.start();
+    } else if (!wanted && m_timer.isActive()) {
+        m_timer.stop();
+        m_listingTimer.start();
+        // Nothing is read until the checks resume; what was measured ends here.
+        resetUsageTracking();
+        updateUnprotectedBrowserWarning();
+    } else if (!wanted && !m_listingTimer.isActive()) {
+        m_listingTimer.start();
+    }
+}
+
+void BrowserAutomationService::browsersChanged()
+{
+    updateSchedule();
+}
+
 void BrowserAutomationService::start()
 {
-    if (m_timer.isActive())
+    if (m_started)
         return;
+    m_started = true;
     if (m_pageServer && !m_pageServer->isStarted())
         m_pageServer->start(LocalBlockPageServer::defaultPort, true);
     refreshInstalledBrowsers(true);
-    m_timer.start();
+    updateSchedule();
     refreshInstalledBrowsers(false);
     updateUnprotectedBrowserWarning();
+    // The server's port is known from here on.
+    updateInterception();
     runGuardedCheck();
 }
 
 void BrowserAutomationService::checkActiveBrowser()
 {
+    // What is held follows events (the blocked list, a browser chosen; the interceptor itself
+    // hears of browsers that start), never the tick.
     refreshInstalledBrowsers(false);
     updateUnprotectedBrowserWarning();
-    // A browser started (or given a debugging port) since the last tick is held from now on.
-    updateInterception();
     runGuardedCheck();
+    updateSchedule();
 }
 
 void BrowserAutomationService::updateInterception()
@@ -378,6 +433,7 @@ void BrowserAutomationService::setScreenActive(bool active)
     m_isScreenActive = active;
     if (!active)
         resetUsageTracking();
+    updateSchedule();
 }
 
 // ---------------------------------------------------------------- active-use accounting

@@ -93,7 +93,13 @@ public:
     static inline const QString attemptedKey = QStringLiteral("attemptedBrowserAutomationIDs");
 
     void start();
-    bool isStarted() const { return m_timer.isActive(); }
+    bool isStarted() const { return m_started; }
+    // Whether the 0.65 s checks run now: only while something is enforced, the screen is awake
+    // and a browser runs that a check could read or warn about. Events wake them again.
+    bool isCheckTimerRunning() const { return m_timer.isActive(); }
+    // Browsers started or quit (the desktop's discovery heard of it): the checks resume if they
+    // have a browser to look at again.
+    void browsersChanged();
 
     const std::vector<SupportedBrowser>& browsers() const { return SupportedBrowser::all(); }
     // Each browser's state, both routes combined.
@@ -147,6 +153,8 @@ private:
     bool stateNeedsAttention(const SupportedBrowser& browser) const;
     void rememberAttempt(const SupportedBrowser& browser);
     bool hasProtectionToEnforce() const;
+    bool hasBrowserToWatch() const;
+    void updateSchedule();
     void updateUnprotectedBrowserWarning();
     void setUnprotected(const std::optional<QString>& name);
     void runGuardedCheck();
@@ -174,6 +182,8 @@ private:
     QHash<QString, BrowserAccessState> m_access;   // both routes combined
     QSet<QString> m_attempted;
     QTimer m_timer;
+    QTimer m_listingTimer; // the installed browsers, listed again while no check runs
+    bool m_started = false;
     bool m_isChecking = false;
     quint64 m_checkNumber = 0;   // completions of an abandoned check must not end a newer one
     double m_checkStartedAt = 0; // monotonic seconds: the watchdog must not depend on the wall clock

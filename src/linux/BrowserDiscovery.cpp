@@ -43,10 +43,17 @@ qint64 monotonicMs()
     return clock.elapsed();
 }
 
-// Which browser a process is: by its program, or by the sandbox it runs in.
-const LinuxBrowserIdentity* identify(const QString& proc, const QString& pid)
+// Where a symbolic link points, as written: one call, where QFileInfo would look the file up too.
+QString linkTarget(const QString& path)
 {
-    const QString exe = QFileInfo(proc + u'/' + pid + QStringLiteral("/exe")).symLinkTarget();
+    char buffer[4096];
+    const ssize_t n = ::readlink(QFile::encodeName(path).constData(), buffer, sizeof buffer);
+    return n > 0 && size_t(n) < sizeof buffer ? QFile::decodeName(QByteArray(buffer, n)) : QString();
+}
+
+// Which browser a process running `exe` is: by its program, or by the sandbox it runs in.
+const LinuxBrowserIdentity* identify(const QString& proc, const QString& pid, const QString& exe)
+{
     const QString name = QFileInfo(exe).fileName();
     for (const LinuxBrowserIdentity& row : LinuxBrowsers::table()) {
         if (!exe.isEmpty() && (row.executables.contains(name) || row.programPaths.contains(exe)))
@@ -188,42 +195,63 @@ void BrowserDiscovery::rescan()
     ++m_scans;
     m_lastPid = lastProcessId();
     QHash<QString, QList<Process>> running;
+    // A process keeps what it is until it runs another program, so one looked at before whose
+    // program is the same is not read again: a reading costs a link per process, and the files
+    // of the new ones. A process id used again by a new process before this table is read once
+    // more would take the process ids round the whole range within one reading's interval.
+    QHash<qint64, Examined> examined;
     const QStringList pids = QDir(m_proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& pid : pids) {
         if (pid.isEmpty() || !pid.at(0).isDigit())
             continue;
-        const LinuxBrowserIdentity* identity = identify(m_proc, pid);
-        if (!identity)
-            continue;
-        // Another person's browser is not ours to steer.
-        if (QFileInfo(m_proc + u'/' + pid).ownerId() != geteuid())
-            continue;
-        const std::optional<bool> ourHome =
-            sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024));
-        if (ourHome == false)
-            continue;
-        const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
-        QStringList arguments;
-        for (const QByteArray& part : (cmdline.endsWith('\0') ? cmdline.chopped(1) : cmdline).split('\0'))
-            arguments.append(QString::fromLocal8Bit(part));
-        // Only the browser process itself: its renderers and helpers carry a type (and rewrite
-        // their command line into one text, so it is looked for anywhere in it).
-        if (cmdline.contains(" --type=") || cmdline.contains(QByteArray("\0--type=", 8)) ||
-            cmdline.contains("-contentproc"))
-            continue;
-        const QString cwd = QFileInfo(m_proc + u'/' + pid + QStringLiteral("/cwd")).symLinkTarget();
-        const QString fallback =
-            defaultFolderFor(*identity, m_home, readSmall(m_proc + u'/' + pid + QStringLiteral("/cgroup"), 4096));
-        const QString profile = profileFromCommandLine(arguments, cwd.isEmpty() ? m_home : cwd, fallback);
-        if (!ourHome && isOtherHomesDefault(profile))
-            continue;
-        running[identity->bundleIdentifier].append({pid.toLongLong(), profile});
+        const qint64 id = pid.toLongLong();
+        const QString exe = linkTarget(m_proc + u'/' + pid + QStringLiteral("/exe"));
+        const auto before = m_examined.constFind(id);
+        const Examined seen = before != m_examined.cend() && before->exe == exe ? *before : examine(pid, exe);
+        examined.insert(id, seen);
+        if (!seen.bundleIdentifier.isEmpty())
+            running[seen.bundleIdentifier].append({id, seen.profile});
     }
+    m_examined = std::move(examined);
     const bool differs = running != m_running;
     m_running = running;
     watchFolders();
     if (differs)
         emit changed();
+}
+
+BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const QString& exe)
+{
+    ++m_processesRead;
+    Examined seen{exe, {}, {}};
+    const LinuxBrowserIdentity* identity = identify(m_proc, pid, exe);
+    if (!identity)
+        return seen;
+    // Another person's browser is not ours to steer.
+    if (QFileInfo(m_proc + u'/' + pid).ownerId() != geteuid())
+        return seen;
+    const std::optional<bool> ourHome =
+        sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024));
+    if (ourHome == false)
+        return seen;
+    const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
+    QStringList arguments;
+    for (const QByteArray& part : (cmdline.endsWith('\0') ? cmdline.chopped(1) : cmdline).split('\0'))
+        arguments.append(QString::fromLocal8Bit(part));
+    // Only the browser process itself: its renderers and helpers carry a type (and rewrite
+    // their command line into one text, so it is looked for anywhere in it).
+    if (cmdline.contains(" --type=") || cmdline.contains(QByteArray("\0--type=", 8)) ||
+        cmdline.contains("-contentproc"))
+        return seen;
+    const QString cwd = QFileInfo(m_proc + u'/' + pid + QStringLiteral("/cwd")).symLinkTarget();
+    const QString fallback =
+        defaultFolderFor(*identity, m_home, readSmall(m_proc + u'/' + pid + QStringLiteral("/cgroup"), 4096));
+    const QString profile = profileFromCommandLine(arguments, cwd.isEmpty() ? m_home : cwd, fallback);
+    if (!ourHome && isOtherHomesDefault(profile))
+        return seen;
+    seen.bundleIdentifier = identity->bundleIdentifier;
+    seen.profile = profile;
+    return seen;
 }
 
 std::optional<bool> BrowserDiscovery::sameHome(const QByteArray& environment) const
@@ -261,9 +289,14 @@ void BrowserDiscovery::watchFolders()
         folders += profileFolders(row.bundleIdentifier);
     folders.removeDuplicates();
     QStringList wanted;
-    for (const QString& f : std::as_const(folders))
+    for (const QString& f : std::as_const(folders)) {
         if (QFileInfo(f).isDir())
             wanted.append(f);
+        // A browser's first start creates its folder: heard of in the folder above it.
+        else if (const QString above = QFileInfo(f).path(); QFileInfo(above).isDir() && !wanted.contains(above))
+            wanted.append(above);
+    }
+    wanted.removeDuplicates();
     const QStringList watched = m_watcher.directories();
     for (const QString& f : watched)
         if (!wanted.contains(f))
@@ -289,7 +322,8 @@ void BrowserDiscovery::noticeProcess(qint64 pid)
         for (const Process& p : list)
             if (p.pid == pid)
                 return;
-    if (!identify(m_proc, QString::number(pid)))
+    if (!identify(m_proc, QString::number(pid),
+                  linkTarget(m_proc + u'/' + QString::number(pid) + QStringLiteral("/exe"))))
         return;
     const qint64 now = monotonicMs();
     if (m_lastNoticeScan && now - m_lastNoticeScan < 2000)

@@ -41,6 +41,8 @@ public:
     // Reads the process table now.
     void rescan();
     int scans() const { return m_scans; }
+    // Processes whose files were read to tell what they are, over all readings.
+    int processesRead() const { return m_processesRead; }
 
     // The profile folder a browser's command line names, or the default one when it names none.
     // A command line the process rewrote into one text comes as a single argument.
@@ -53,6 +55,14 @@ signals:
     void changed();
 
 private:
+    // What a process was found to be when its files were read: the browser of ours it is (its
+    // bundle identifier and profile folder), or nothing.
+    struct Examined {
+        QString exe;
+        QString bundleIdentifier;
+        QString profile;
+    };
+    Examined examine(const QString& pid, const QString& exe);
     void watchFolders();
     void folderChanged();
     std::optional<qint64> lastProcessId() const;
@@ -70,4 +80,6 @@ private:
     qint64 m_lastNoticeScan = 0; // monotonic ms
     qint64 m_lastNoticed = 0;    // the process last asked about: asked once while it stays in front
     int m_scans = 0;
+    int m_processesRead = 0;
+    QHash<qint64, Examined> m_examined; // by process id, as of the last reading
 };

@@ -19,6 +19,9 @@ bool needsOwnProfile(const LinuxBrowserIdentity& identity)
            identity.bundleIdentifier == QLatin1String("com.microsoft.edgemac");
 }
 
+// In every launcher written here, so a later write knows it replaces its own.
+const QByteArray ownMarker = QByteArrayLiteral("so Quillharbour can keep blocked sites away");
+
 } // namespace
 
 std::optional<Plan> plan(const LinuxBrowserIdentity& identity, const QString& home)
@@ -82,11 +85,39 @@ QString entry(const QString& name, const Plan& plan)
         .arg(clean, exec.join(u' '));
 }
 
-std::optional<QString> write(const QString& name, const Plan& plan, const QString& applicationsFolder)
+std::optional<QString> write(const QString& name, const Plan& plan, const QString& applicationsFolder, QString* keptAs)
 {
     const QString path = QDir(applicationsFolder).filePath(plan.fileName);
-    if (!QDir().mkpath(applicationsFolder) || !FileSafety::writeAtomically(path, entry(name, plan).toUtf8()))
+    const QByteArray text = entry(name, plan).toUtf8();
+    std::optional<QByteArray> before;
+    if (QFileInfo::exists(path)) {
+        QFile existing(path);
+        if (!existing.open(QIODevice::ReadOnly))
+            return QStringLiteral("Could not read %1: %2").arg(path, existing.errorString());
+        before = existing.readAll();
+    }
+    // Someone's own launcher (not one written here) is worth keeping.
+    QString backup;
+    if (before && *before != text && !before->contains(ownMarker)) {
+        backup = path + QStringLiteral(".before-quillharbour");
+        if (!FileSafety::writeAtomically(backup, *before))
+            return QStringLiteral("Could not keep a copy of %1.").arg(path);
+    }
+    const auto undo = [&] {
+        if (before)
+            FileSafety::writeAtomically(path, *before);
+        else
+            QFile::remove(path);
+        if (!backup.isEmpty())
+            QFile::remove(backup);
+    };
+    if (!QDir().mkpath(applicationsFolder) || !FileSafety::writeAtomically(path, text)) {
+        if (!backup.isEmpty())
+            QFile::remove(backup);
         return QStringLiteral("Could not write %1.").arg(path);
+    }
+    if (keptAs)
+        *keptAs = backup;
     const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
     if (validator.isEmpty())
         return std::nullopt;
@@ -97,9 +128,11 @@ std::optional<QString> write(const QString& name, const Plan& plan, const QStrin
         check.waitForFinished(1000);
         return std::nullopt; // the file is written; only the check could not finish
     }
-    if (check.exitCode() != 0) {
+    if (check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
         const QString why = QString::fromLocal8Bit(check.readAllStandardOutput() + check.readAllStandardError());
-        QFile::remove(path);
+        undo();
+        if (keptAs)
+            keptAs->clear();
         return QStringLiteral("The launcher was refused: %1").arg(why.trimmed().left(400));
     }
     return std::nullopt;

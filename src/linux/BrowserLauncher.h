@@ -26,7 +26,9 @@ QString entry(const QString& name, const Plan& plan);
 // One argument of an Exec= line, quoted and escaped as the desktop entry rules say.
 QString execArgument(const QString& argument);
 // Writes the launcher into `applicationsFolder` and checks it with desktop-file-validate where
-// that is installed; the error, or nothing.
-std::optional<QString> write(const QString& name, const Plan& plan, const QString& applicationsFolder);
+// that is installed; the error, or nothing. A launcher of the person's own that it replaces is
+// kept beside it (its path in `keptAs`); a refused one leaves the folder as it was.
+std::optional<QString> write(const QString& name, const Plan& plan, const QString& applicationsFolder,
+                             QString* keptAs = nullptr);
 
 } // namespace BrowserLauncher

@@ -2,9 +2,11 @@
 
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <array>
 
-DesktopIdleTime::DesktopIdleTime(std::function<std::optional<double>()> x11, QDBusConnection session)
-    : m_x11(std::move(x11)), m_session(std::move(session))
+DesktopIdleTime::DesktopIdleTime(std::function<std::optional<double>()> x11, const IdleTime* compositor,
+                                 QDBusConnection session)
+    : m_x11(std::move(x11)), m_compositor(compositor), m_session(std::move(session))
 {
 }
 
@@ -27,6 +29,8 @@ std::optional<double> DesktopIdleTime::read(Source source) const
     switch (source) {
     case Source::x11:
         return m_x11 ? m_x11() : std::nullopt;
+    case Source::wayland:
+        return m_compositor ? m_compositor->secondsSinceLastInput() : std::nullopt;
     case Source::gnome:
         return call(QStringLiteral("org.gnome.Mutter.IdleMonitor"),
                     QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
@@ -42,16 +46,16 @@ std::optional<double> DesktopIdleTime::read(Source source) const
 
 std::optional<double> DesktopIdleTime::secondsSinceLastInput() const
 {
-    if (m_source != Source::unknown)
-        if (const std::optional<double> seconds = read(m_source))
+    // The compositor's reading is unknown for its first seconds, so a D-Bus service may answer
+    // meanwhile; once a local source answers, the per-check calls to the services stop.
+    const bool kde = m_source == Source::freedesktop;
+    const std::array order{Source::x11, Source::wayland, kde ? Source::freedesktop : Source::gnome,
+                           kde ? Source::gnome : Source::freedesktop};
+    for (Source s : order)
+        if (const std::optional<double> seconds = read(s)) {
+            m_source = s;
             return seconds;
-    // The source that answered before may have gone (a restarted shell); look again, in order.
-    for (Source s : {Source::x11, Source::gnome, Source::freedesktop})
-        if (s != m_source)
-            if (const std::optional<double> seconds = read(s)) {
-                m_source = s;
-                return seconds;
-            }
+        }
     m_source = Source::unknown;
     return std::nullopt;
 }

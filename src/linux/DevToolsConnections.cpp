@@ -50,6 +50,7 @@ DevToolsConnections::DevToolsConnections(BrowserDiscovery* discovery, QObject* p
         for (Browser& b : m_browsers)
             if (b.state == State::refused)
                 b.refusedAt = 0;
+        emit endpointsChanged();
     });
 }
 

@@ -57,6 +57,9 @@ signals:
     void stateChanged(const QString& bundleIdentifier);
     void opened(const QString& bundleIdentifier);
     void closed(const QString& bundleIdentifier);
+    // The browsers' port files may name other endpoints now (a browser started, quit or was
+    // given a debugging port): who waits for a browser tries again.
+    void endpointsChanged();
 
 private:
     struct Browser {

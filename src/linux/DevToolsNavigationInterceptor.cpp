@@ -24,6 +24,16 @@ DevToolsNavigationInterceptor::DevToolsNavigationInterceptor(DevToolsConnections
     });
     QObject::connect(connections, &DevToolsConnections::closed, this,
                      [this](const QString& bundleIdentifier) { drop(bundleIdentifier, false); });
+    // A browser that starts, or gets a debugging port, is held from then on: heard of here rather
+    // than asked about on every check.
+    QObject::connect(connections, &DevToolsConnections::endpointsChanged, this, [this] {
+        QStringList waiting;
+        for (auto it = m_browsers.cbegin(); it != m_browsers.cend(); ++it)
+            if (!it->client && !it->domains.isEmpty())
+                waiting.append(it.key());
+        for (const QString& bundleIdentifier : std::as_const(waiting))
+            connectTo(bundleIdentifier);
+    });
 }
 
 DevToolsNavigationInterceptor::~DevToolsNavigationInterceptor()

@@ -60,7 +60,7 @@ const Browser* browser(const QString& bundleIdentifier)
     return nullptr;
 }
 
-QByteArray manifest(const Browser& browser, const QString& executable)
+QByteArray manifest(const Browser& browser, const QString& executable, const QStringList& machineIds)
 {
     QJsonObject o{{QStringLiteral("name"), NativeMessaging::hostName},
                   {QStringLiteral("description"), QStringLiteral("Quillharbour's link to its browser extension")},
@@ -68,10 +68,57 @@ QByteArray manifest(const Browser& browser, const QString& executable)
                   {QStringLiteral("type"), QStringLiteral("stdio")}};
     if (browser.firefox)
         o.insert(QStringLiteral("allowed_extensions"), QJsonArray{NativeMessaging::firefoxExtensionId});
-    else
-        o.insert(QStringLiteral("allowed_origins"),
-                 QJsonArray{QStringLiteral("chrome-extension://%1/").arg(NativeMessaging::chromiumExtensionId)});
+    else {
+        QJsonArray origins;
+        QStringList ids{NativeMessaging::chromiumExtensionId};
+        for (const QString& id : machineIds)
+            if (isChromiumExtensionId(id) && !ids.contains(id))
+                ids.append(id);
+        for (const QString& id : ids)
+            origins.append(QStringLiteral("chrome-extension://%1/").arg(id));
+        o.insert(QStringLiteral("allowed_origins"), origins);
+    }
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
+}
+
+bool isChromiumExtensionId(const QString& text)
+{
+    if (text.size() != 32)
+        return false;
+    for (const QChar c : text)
+        if (c < u'a' || c > u'p')
+            return false;
+    return true;
+}
+
+QStringList machineExtensionIds(const QStringList& dataFolders)
+{
+    QStringList ids;
+    for (const QString& folder : dataFolders) {
+        QFile file(QDir(folder).filePath(QStringLiteral("quillharbour/extension-id")));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        // An id is 33 bytes with its line end: a few kilobytes hold any honest file.
+        const QList<QByteArray> lines = file.read(4096).split('\n');
+        for (const QByteArray& line : lines) {
+            const QString id = QString::fromLatin1(line.trimmed());
+            if (isChromiumExtensionId(id) && !ids.contains(id))
+                ids.append(id);
+        }
+    }
+    return ids;
+}
+
+QStringList installDataFolders(const QString& executableFolder)
+{
+    QStringList folders{QDir::cleanPath(QDir(executableFolder).filePath(QStringLiteral("../share")))};
+    QString dirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dirs.isEmpty())
+        dirs = QStringLiteral("/usr/local/share:/usr/share");
+    for (const QString& dir : dirs.split(u':', Qt::SkipEmptyParts))
+        if (QDir::isAbsolutePath(dir) && !folders.contains(QDir::cleanPath(dir)))
+            folders.append(QDir::cleanPath(dir));
+    return folders;
 }
 
 QString manifestPath(const Browser& browser, const QString& home)
@@ -107,39 +154,41 @@ Presence presence(const Browser& browser, const QString& home)
 
 namespace {
 
-bool isCurrent(const Browser& browser, const QString& home, const QString& executable)
+bool isCurrent(const Browser& browser, const QString& home, const QString& executable, const QStringList& machineIds)
 {
     QFile file(manifestPath(browser, home));
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    return file.read(64 * 1024) == manifest(browser, executable);
+    return file.read(64 * 1024) == manifest(browser, executable, machineIds);
 }
 
 } // namespace
 
-bool write(const Browser& browser, const QString& home, const QString& executable, QString* error)
+bool write(const Browser& browser, const QString& home, const QString& executable, const QStringList& machineIds,
+           QString* error)
 {
     const QString path = manifestPath(browser, home);
     if (!FileSafety::makeFolder(QFileInfo(path).absolutePath(), error))
         return false;
     // Owner-only is enough: the browsers that read it run as this user.
-    return FileSafety::writeAtomically(path, manifest(browser, executable), error);
+    return FileSafety::writeAtomically(path, manifest(browser, executable, machineIds), error);
 }
 
-QStringList writeAll(const QString& home, const QString& executable)
+QStringList writeAll(const QString& home, const QString& executable, const QStringList& machineIds)
 {
     QStringList failures;
     for (const Browser& b : browsers()) {
-        if (!presence(b, home).native || isCurrent(b, home, executable))
+        if (!presence(b, home).native || isCurrent(b, home, executable, machineIds))
             continue;
         QString error;
-        if (!write(b, home, executable, &error))
+        if (!write(b, home, executable, machineIds, &error))
             failures.append(manifestPath(b, home) + QStringLiteral(": ") + error);
     }
     return failures;
 }
 
-ExtensionLink::Setup offlineSetup(const QString& bundleIdentifier, const QString& home, const QString& executable)
+ExtensionLink::Setup offlineSetup(const QString& bundleIdentifier, const QString& home, const QString& executable,
+                                  const QStringList& machineIds)
 {
     const Browser* b = browser(bundleIdentifier);
     if (!b)
@@ -147,7 +196,7 @@ ExtensionLink::Setup offlineSetup(const QString& bundleIdentifier, const QString
     const Presence p = presence(*b, home);
     if (!p.native && p.sandboxed)
         return ExtensionLink::Setup::notPossible;
-    if (!isCurrent(*b, home, executable))
+    if (!isCurrent(*b, home, executable, machineIds))
         return ExtensionLink::Setup::hostMissing;
     return ExtensionLink::Setup::extensionMissing;
 }

@@ -21,8 +21,21 @@ struct Browser {
 const std::vector<Browser>& browsers();
 const Browser* browser(const QString& bundleIdentifier);
 
-QByteArray manifest(const Browser& browser, const QString& executable);
+// Beside the extension's fixed id, the Chromium family's manifests allow `machineIds`: a
+// whole-machine install signs the package the browsers' policy force-installs with this machine's
+// own key, which gives that copy an id of its own.
+QByteArray manifest(const Browser& browser, const QString& executable, const QStringList& machineIds = {});
 QString manifestPath(const Browser& browser, const QString& home);
+
+// A Chromium extension id: 32 letters a to p.
+bool isChromiumExtensionId(const QString& text);
+// The ids that whole-machine installs wrote into `<folder>/quillharbour/extension-id` of these
+// data folders, one per line; anything else in the file is ignored.
+QStringList machineExtensionIds(const QStringList& dataFolders);
+// The data folders of the installs this copy can see: its own prefix's share/, then
+// $XDG_DATA_DIRS (/usr/local/share and /usr/share when unset). Never the person's own data
+// folder: only an administrator's install adds an id.
+QStringList installDataFolders(const QString& executableFolder);
 
 // Where this browser is found under `home` and on this system.
 struct Presence {
@@ -33,13 +46,15 @@ Presence presence(const Browser& browser, const QString& home);
 
 // Writes the manifest of every browser found natively whose manifest is missing or names another
 // program; leaves the rest alone. The paths that could not be written, with why, come back.
-QStringList writeAll(const QString& home, const QString& executable);
+QStringList writeAll(const QString& home, const QString& executable, const QStringList& machineIds = {});
 // Writes one browser's manifest whatever is there (the rows' repair action).
-bool write(const Browser& browser, const QString& home, const QString& executable, QString* error = nullptr);
+bool write(const Browser& browser, const QString& home, const QString& executable, const QStringList& machineIds = {},
+           QString* error = nullptr);
 
 // How the extension route stands for a browser that is not connected: its sandbox allows no
 // host, its manifest is missing or names another program, or all that is missing is the
 // extension itself.
-ExtensionLink::Setup offlineSetup(const QString& bundleIdentifier, const QString& home, const QString& executable);
+ExtensionLink::Setup offlineSetup(const QString& bundleIdentifier, const QString& home, const QString& executable,
+                                  const QStringList& machineIds = {});
 
 } // namespace HostManifests

@@ -112,6 +112,16 @@ QFuture<StoreAnswer<QString>> DatabaseRecordStore::userRecordName()
     });
 }
 
+QFuture<StoreAnswer<QString>> DatabaseRecordStore::changeStamp()
+{
+    return call<QString>([](RecordDatabase& db) {
+        StoreAnswer<QString> answer;
+        if ((answer.error = db.open()))
+            return answer;
+        return db.changeStamp();
+    });
+}
+
 QFuture<StoreAnswer<std::vector<ItemResult>>> DatabaseRecordStore::fetch(const QStringList& names)
 {
     return call<std::vector<ItemResult>>([names](RecordDatabase& db) { return fetchFrom(db, names); });

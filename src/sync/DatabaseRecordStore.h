@@ -15,6 +15,8 @@ public:
     // Connects and makes the tables if need be; an open connection answers at once.
     virtual std::optional<RecordError> open() = 0;
     virtual StoreAnswer<QString> account() = 0;
+    // Grows with every committed write of any connection (see RecordStore::changeStamp).
+    virtual StoreAnswer<QString> changeStamp() = 0;
     // The stored records among `names`, in any order, all as of one moment.
     virtual StoreAnswer<std::vector<CloudRecord>> read(const QStringList& names) = 0;
     // A write request runs between begin() and commit() or rollback().
@@ -40,6 +42,7 @@ public:
     QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) override;
     QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
                                                const QStringList& deletes) override;
+    QFuture<StoreAnswer<QString>> changeStamp() override;
 
 protected:
     // `open` runs on the worker thread, so the connection is made and closed there.

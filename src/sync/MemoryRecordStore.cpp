@@ -116,6 +116,7 @@ std::optional<RecordError> MemoryRecordStore::save(const CloudRecord& record, Cl
         stored.type = record.recordType();
     stored.fields = RecordFields::applyPatch(stored.fields, patch);
     stored.tag = QString::number(m_nextTag++);
+    ++m_changes;
     *storedOut = RecordFields::decode(stored.type, record.recordName(), stored.tag, stored.fields);
     return std::nullopt;
 }
@@ -154,6 +155,8 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
                     failingName = item.name;
                 } else if (m_records.erase(deletes[i]) == 0) {
                     item.error = unknownItem();
+                } else {
+                    ++m_changes;
                 }
                 answer.value.deletes.push_back(std::move(item));
             }
@@ -180,6 +183,14 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
     });
 }
 
+QFuture<StoreAnswer<QString>> MemoryRecordStore::changeStamp()
+{
+    return later<QString>(Operation::changeStamp, 0, [this] {
+        return valueOrFault(Operation::changeStamp, m_changeStampKnown ? QString::number(m_changes) : QString(),
+                            QStringLiteral("stamp -> %1"));
+    });
+}
+
 QStringList MemoryRecordStore::names() const
 {
     QStringList out;
@@ -199,6 +210,7 @@ std::optional<CloudRecord> MemoryRecordStore::peek(const QString& name) const
 void MemoryRecordStore::plant(const QString& type, const QString& name, const QByteArray& fieldsJson)
 {
     m_records[name] = Stored{type, QString::number(m_nextTag++), fieldsJson};
+    ++m_changes;
 }
 
 int MemoryRecordStore::requestCount(Operation operation) const

@@ -12,7 +12,7 @@
 class MemoryRecordStore : public RecordStore {
     Q_OBJECT
 public:
-    enum class Operation { accountStatus, userRecordName, fetch, modify };
+    enum class Operation { accountStatus, userRecordName, fetch, modify, changeStamp };
 
     struct Fault {
         enum class Kind {
@@ -33,6 +33,7 @@ public:
     QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) override;
     QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
                                                const QStringList& deletes) override;
+    QFuture<StoreAnswer<QString>> changeStamp() override;
 
     void setAccountStatus(int status) { m_accountStatus = status; }
     void setUserRecordName(const QString& name) { m_userRecordName = name; }
@@ -49,7 +50,13 @@ public:
     std::optional<CloudRecord> peek(const QString& name) const;
     // Writes a record as stored, whatever its tag: for tests that plant odd data.
     void plant(const QString& type, const QString& name, const QByteArray& fieldsJson);
-    void erase(const QString& name) { m_records.erase(name); }
+    void erase(const QString& name)
+    {
+        if (m_records.erase(name))
+            ++m_changes;
+    }
+    // Tests of a store that cannot tell whether anything changed.
+    void setChangeStampKnown(bool known) { m_changeStampKnown = known; }
 
     const QStringList& log() const { return m_log; }
     int requestCount(Operation operation) const;
@@ -73,6 +80,8 @@ private:
     QString m_userRecordName = QStringLiteral("memory-user");
     std::deque<std::pair<Operation, Fault>> m_scripted;
     qint64 m_nextTag = 1;
+    qint64 m_changes = 0; // every save, delete and plant
+    bool m_changeStampKnown = true;
     QStringList m_log;
     std::vector<std::pair<Operation, int>> m_requests;
 };

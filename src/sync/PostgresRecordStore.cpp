@@ -139,7 +139,28 @@ public:
         return answer;
     }
 
-    std::optional<RecordError> begin() override { return exec("BEGIN"); }
+    StoreAnswer<QString> changeStamp() override
+    {
+        StoreAnswer<QString> answer;
+        Result r(PQexec(m_conn, "SELECT value FROM qh_meta WHERE key = 'changes'"));
+        if (r.status() != PGRES_TUPLES_OK || r.rows() != 1)
+            answer.error = error(r.r);
+        else
+            answer.value = r.text(0, 0);
+        return answer;
+    }
+
+    // The counter row is taken first: writers then queue on it in one order and never deadlock
+    // over it and their records, and its value grows in the order they commit.
+    std::optional<RecordError> begin() override
+    {
+        std::optional<RecordError> e = exec("BEGIN");
+        if (!e)
+            e = exec(countChange);
+        if (e)
+            exec("ROLLBACK");
+        return e;
+    }
 
     StoreAnswer<std::optional<CloudRecord>> write(const CloudRecord& record, const QByteArray& patch) override
     {
@@ -204,12 +225,35 @@ private:
             if (r.status() != PGRES_COMMAND_OK)
                 e = error(r.r);
         }
+        // Every writer counts, also one that does not take the counter first (another tool).
+        if (!e)
+            e = exec("INSERT INTO qh_meta(key, value) VALUES('changes', '0') ON CONFLICT DO NOTHING");
+        // Made once: replacing a trigger locks the table against every writer.
+        bool counted = false;
+        if (!e) {
+            Result r(PQexec(m_conn, "SELECT 1 FROM pg_trigger WHERE tgrelid = 'qh_records'::regclass "
+                                    "AND tgname = 'qh_records_counted'"));
+            if (r.status() != PGRES_TUPLES_OK)
+                e = error(r.r);
+            counted = r.rows() > 0;
+        }
+        if (!e && !counted)
+            e = exec(
+                "CREATE OR REPLACE FUNCTION qh_count_change() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                "EXECUTE format('UPDATE %I.qh_meta SET value = (value::bigint + 1)::text WHERE key = ''changes''', "
+                "TG_TABLE_SCHEMA); RETURN NULL; END $$");
+        if (!e && !counted)
+            e = exec("CREATE TRIGGER qh_records_counted AFTER INSERT OR UPDATE OR DELETE ON qh_records "
+                     "FOR EACH STATEMENT EXECUTE FUNCTION qh_count_change()");
         if (!e)
             e = exec("COMMIT");
         if (e)
             exec("ROLLBACK");
         return e;
     }
+
+    static constexpr const char* countChange =
+        "UPDATE qh_meta SET value = (value::bigint + 1)::text WHERE key = 'changes'";
 
     std::optional<RecordError> exec(const char* sql)
     {

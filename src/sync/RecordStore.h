@@ -126,6 +126,10 @@ public:
     virtual QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) = 0;
     virtual QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
                                                        const QStringList& deletes) = 0;
+    // A text that changes whenever any record is saved or deleted, by this device or another. Read
+    // before a fetch, the same text read again later means nothing was written in between, so a
+    // run may leave what it read last time unread. Empty: this store cannot tell.
+    virtual QFuture<StoreAnswer<QString>> changeStamp() = 0;
 
     // The failures every store gives alike, with the same texts. Too many items fail a request
     // whole; a bad name or type, or changes (`patch`) too large, fail one save.

@@ -114,6 +114,18 @@ public:
                          .arg(QUuid::createUuid().toString(QUuid::WithoutBraces))
                          .toUtf8()
                          .constData());
+        // The change counter lives in the database, so every writer counts, older copies of this
+        // program and other tools included.
+        if (!e)
+            e = exec("INSERT OR IGNORE INTO meta(key, value) VALUES('changes', '0')");
+        for (const char* event : {"INSERT", "UPDATE", "DELETE"}) {
+            if (!e)
+                e = exec(QStringLiteral("CREATE TRIGGER IF NOT EXISTS records_counted_%1 AFTER %2 ON records BEGIN "
+                                        "UPDATE meta SET value = CAST(value AS INTEGER) + 1 WHERE key = 'changes'; END")
+                             .arg(QString::fromLatin1(event).toLower(), QLatin1String(event))
+                             .toUtf8()
+                             .constData());
+        }
         if (!e)
             e = exec("COMMIT");
         if (e) {
@@ -121,6 +133,17 @@ public:
             return closeWith(*e);
         }
         return std::nullopt;
+    }
+
+    StoreAnswer<QString> changeStamp() override
+    {
+        StoreAnswer<QString> answer;
+        Statement s(m_db, "SELECT value FROM meta WHERE key='changes'");
+        if (s.rc != SQLITE_OK || s.step() != SQLITE_ROW)
+            answer.error = lastError();
+        else
+            answer.value = s.text(0);
+        return answer;
     }
 
     StoreAnswer<QString> account() override

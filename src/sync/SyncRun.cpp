@@ -90,8 +90,9 @@ RecordError localFailure(const QString& text)
     return RecordError{RecordErrorCode::localFailure, text, {}, {}};
 }
 
-// Runs `work` on a worker thread; the run resumes on its own thread once it is done.
-QFuture<void> onWorker(std::function<void()> work)
+} // namespace
+
+QFuture<void> SyncService::onWorker(std::function<void()> work)
 {
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> future = promise->future();
@@ -102,8 +103,6 @@ QFuture<void> onWorker(std::function<void()> work)
     });
     return future;
 }
-
-} // namespace
 
 // Reading, merging and the series pass of one run, from copies of what they need.
 struct SyncService::MergeWork {
@@ -138,6 +137,21 @@ struct SyncService::MergeWork {
         notes = merge(localNotes, remoteNotes, fetchedNoteIds, knownNoteIds & askedNoteIds, pendingNoteDeletes,
                       manifestExists);
         series = TaskRecurrence::maintain(todos.items, stopped, deleted, now, calendar);
+    }
+};
+
+// The series pass over the to-dos of a series, only to learn whether it would change anything.
+struct SyncService::SeriesCheck {
+    std::vector<TaskItem> series;
+    QSet<QUuid> stopped, deleted;
+    Date now = 0;
+    Calendar calendar;
+    bool changed = false;
+
+    void run()
+    {
+        const TaskRecurrence::SeriesChanges pass = TaskRecurrence::maintain(series, stopped, deleted, now, calendar);
+        changed = pass.changed || !pass.dropped.isEmpty();
     }
 };
 
@@ -204,6 +218,15 @@ QCoro::Task<> SyncService::performSync()
         // 3. The account key.
         co_await checkAccountKey();
 
+        // Nothing written to the record store, and nothing changed here, since a run left both
+        // sides in step: there is nothing to fetch, merge or send.
+        const QString stamp = co_await answer(records.changeStamp());
+        const bool settled = co_await stillSettled(stamp);
+        if (settled) {
+            finishRun(int(m_storage->todos().size()), int(m_storage->notes().size()), 0);
+            co_return;
+        }
+
         // 4. The manifest.
         const SyncManifest manifest = co_await fetchManifest();
 
@@ -244,7 +267,7 @@ QCoro::Task<> SyncService::performSync()
         merging->now = now();
         merging->calendar = TaskRecurrence::maintenanceCalendar(m_env.calendar());
         // (GCC 12 coroutines: temporaries and references are not held across a suspension.)
-        const std::function<void()> mergeWork = [merging] { merging->run(); };
+        std::function<void()> mergeWork = [merging] { merging->run(); };
         QFuture<void> working = onWorker(mergeWork);
         co_await working;
         abandonIfGone();
@@ -283,18 +306,22 @@ QCoro::Task<> SyncService::performSync()
         uploading->merged = merging;
         uploading->todos = store.todos();
         uploading->notes = store.notes();
+        const quint64 uploadedFrom = m_localChanges;
         working = onWorker([uploading] { uploading->run(); });
         co_await working;
         abandonIfGone();
-        const std::vector<TaskItem> storeTodos = std::move(uploading->todos);
-        const std::vector<Note> storeNotes = std::move(uploading->notes);
+        std::vector<TaskItem> storeTodos = std::move(uploading->todos);
+        std::vector<Note> storeNotes = std::move(uploading->notes);
         const std::vector<CloudRecord> upload = std::move(uploading->upload);
         const QSet<QUuid> missingTaskIds = merging->listedTaskIds - merging->fetchedTaskIds;
         const QSet<QUuid> missingNoteIds = merging->listedNoteIds - merging->fetchedNoteIds;
         const QSet<QUuid> stopped = merging->stopped;
         const QSet<QUuid> deleted = merging->deleted;
+        // The records and the copies made of them are not needed any more: tens of thousands of
+        // small blocks, freed on a worker.
         uploading.reset();
-        merging.reset(); // the records and their copies are not needed any more
+        mergeWork = nullptr;
+        releaseOnWorker(std::move(merging));
 
         // 14. Upload.
         co_await saveRecords(upload);
@@ -311,15 +338,49 @@ QCoro::Task<> SyncService::performSync()
         clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
         writeIdSet(knownTasksKey, idsOf(storeTodos));
         writeIdSet(knownNotesKey, idsOf(storeNotes));
-        const Date finishedAt = now();
-        m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
-        setStatusMessage(QString::fromUtf8("Synced at ") + lastSyncedText(finishedAt));
-        logCompletion(int(storeTodos.size()), int(storeNotes.size()), int(upload.size()));
+        finishRun(int(storeTodos.size()), int(storeNotes.size()), int(upload.size()));
+        // A run that wrote moved the stamp itself: the next one reads everything once more.
+        if (!stamp.isEmpty())
+            m_settled = Settled{m_accountKey, stamp, uploadedFrom};
+        releaseOnWorker(std::make_shared<std::pair<std::vector<TaskItem>, std::vector<Note>>>(std::move(storeTodos),
+                                                                                              std::move(storeNotes)));
     } catch (const RunAbandoned&) {
         co_return;
     } catch (const RecordError& error) {
         failRun(error);
     }
+}
+
+QCoro::Task<bool> SyncService::stillSettled(QString stamp)
+{
+    if (!m_settled || stamp.isEmpty() || m_settled->stamp != stamp || m_settled->accountKey != m_accountKey ||
+        m_settled->localChanges != m_localChanges || !idSet(pendingTaskDeletes).isEmpty() ||
+        !idSet(pendingNoteDeletes).isEmpty())
+        co_return false;
+    // Time alone can make the next occurrence of a repeating to-do due: the series pass must find
+    // nothing to do either. It only ever looks at to-dos of a series.
+    auto check = std::make_shared<SeriesCheck>();
+    for (const TaskItem& todo : m_storage->todos())
+        if (todo.recurringSeriesId)
+            check->series.push_back(todo);
+    check->stopped = m_storage->recurringSeriesIDs(StorageService::stoppedSeriesKey);
+    check->deleted = m_storage->recurringSeriesIDs(StorageService::deletedSeriesKey);
+    check->now = now();
+    check->calendar = TaskRecurrence::maintenanceCalendar(m_env.calendar());
+    const std::shared_ptr<bool> alive = m_alive;
+    QFuture<void> working = onWorker([check] { check->run(); });
+    co_await working;
+    if (!*alive || !m_storage)
+        throw RunAbandoned{};
+    co_return !check->changed && m_settled && m_settled->localChanges == m_localChanges;
+}
+
+void SyncService::finishRun(int tasks, int notes, int uploaded)
+{
+    const Date finishedAt = now();
+    m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
+    setStatusMessage(QString::fromUtf8("Synced at ") + lastSyncedText(finishedAt));
+    logCompletion(tasks, notes, uploaded);
 }
 
 void SyncService::failRun(const RecordError& error)

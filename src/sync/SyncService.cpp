@@ -29,7 +29,18 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
         m_env.calendar = [] { return Calendar::current(); };
 
     // Every change of a preference, by anyone, drops what was read of it.
-    connect(&m_defaults, &Defaults::valueChanged, this, [this](const QString& key) { m_idSets.remove(key); });
+    connect(&m_defaults, &Defaults::valueChanged, this, [this](const QString& key) {
+        m_idSets.remove(key);
+        // What a run reads besides the lists: a change by anyone but the run itself (which settles
+        // only at its end) needs the next run to read everything again.
+        if (key == knownTasksKey || key == knownNotesKey || key == pendingTaskDeletes || key == pendingNoteDeletes ||
+            key == accountKeyKey || key == StorageService::stoppedSeriesKey || key == StorageService::deletedSeriesKey)
+            m_settled.reset();
+    });
+    if (m_storage) {
+        connect(m_storage, &StorageService::todosChanged, this, [this] { ++m_localChanges; });
+        connect(m_storage, &StorageService::notesChanged, this, [this] { ++m_localChanges; });
+    }
 
     m_pushTimer.setSingleShot(true);
     m_pushTimer.setInterval(pushDelayMilliseconds);

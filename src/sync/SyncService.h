@@ -297,6 +297,28 @@ private:
     QTimer m_refreshTimer;
     QTimer m_retryTimer;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // Where a run left both sides in step: the record store's change stamp read before its reads,
+    // and the count of local changes when it took the lists it uploaded from. While neither moved,
+    // a run has nothing to fetch, merge or send. Kept in memory only: a start reads everything.
+    struct Settled {
+        QString accountKey;
+        QString stamp;
+        quint64 localChanges = 0;
+    };
+    std::optional<Settled> m_settled;
+    quint64 m_localChanges = 0; // every change of the store's to-dos or notes
+    QString m_accountKey;       // as the last account check found it
+    struct SeriesCheck;
+    struct ManifestMerge;
+    // Runs `work` on a worker thread; the run resumes on its own thread once it is done.
+    static QFuture<void> onWorker(std::function<void()> work);
+    // Drops what `data` holds on a worker: freeing a run's records takes the main thread too long.
+    template <typename T> static void releaseOnWorker(std::shared_ptr<T> data)
+    {
+        onWorker([data = std::move(data)]() mutable { data.reset(); });
+    }
+    QCoro::Task<bool> stillSettled(QString stamp);
+    void finishRun(int tasks, int notes, int uploaded);
     // The id sets as last read; a run reads the large known sets several times.
     mutable QHash<QString, QSet<QUuid>> m_idSets;
 };
@@ -305,9 +327,13 @@ private:
 template <typename T> QCoro::Task<T> SyncService::answer(QFuture<StoreAnswer<T>> future)
 {
     const std::shared_ptr<bool> alive = m_alive;
-    StoreAnswer<T> reply = co_await future;
+    // Waited for without copying the answer: it is taken out of the future, which would otherwise
+    // free its own copy on this thread later.
+    const QFuture<void> done(future);
+    co_await done;
     if (!*alive || !m_storage)
         throw RunAbandoned{};
+    StoreAnswer<T> reply = future.takeResult();
     if (reply.error)
         throw *reply.error;
     co_return std::move(reply.value);

@@ -72,9 +72,31 @@ QCoro::Task<> SyncService::checkAccountKey()
         m_defaults.remove(knownNotesKey);
     }
     m_defaults.set(accountKeyKey, key);
+    m_accountKey = key;
 }
 
 // ---- the manifest
+
+// The manifest as this device would save it: each field merged with what the stored one holds.
+struct SyncService::ManifestMerge {
+    CloudRecord record{manifestRecordType, manifestRecordName};
+    bool stored = false;
+    QSet<QUuid> taskIds, noteIds, removedTaskIds, removedNoteIds, stoppedSeriesIds, deletedSeriesIds;
+    // A stored manifest that already reads so needs no write (most runs change nothing).
+    bool unchanged = false;
+
+    void run()
+    {
+        const CloudRecord before = record;
+        record.setString(taskIdsField, idListText(mergedIdSet(idsOf(record, taskIdsField), taskIds, removedTaskIds)));
+        record.setString(noteIdsField, idListText(mergedIdSet(idsOf(record, noteIdsField), noteIds, removedNoteIds)));
+        record.setString(stoppedSeriesField, idListText(stoppedSeriesIds + idsOf(record, stoppedSeriesField)));
+        record.setString(deletedSeriesField, idListText(deletedSeriesIds + idsOf(record, deletedSeriesField)));
+        const auto same = [&](const QString& field) { return record.value(field) == before.value(field); };
+        unchanged =
+            stored && same(taskIdsField) && same(noteIdsField) && same(stoppedSeriesField) && same(deletedSeriesField);
+    }
+};
 
 QCoro::Task<SyncManifest> SyncService::fetchManifest()
 {
@@ -101,30 +123,35 @@ QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds
                                         QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds,
                                         QSet<QUuid> deletedSeriesIds)
 {
+    const std::shared_ptr<bool> alive = m_alive;
     bool mayRetry = true;
     for (;;) {
         const std::vector<ItemResult> fetched =
             co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
         if (fetched.size() != 1 || fetched.front().name != manifestRecordName)
             throw malformedAnswer();
-        CloudRecord record(manifestRecordType, manifestRecordName);
+        auto merging = std::make_shared<ManifestMerge>();
         if (fetched.front().record)
-            record = *fetched.front().record; // its change tag makes the save fail if another device saved since
+            merging->record =
+                *fetched.front().record; // its change tag makes the save fail if another device saved since
         else if (fetched.front().error->code != RecordErrorCode::unknownItem)
             throw *fetched.front().error;
-
-        const CloudRecord before = record;
-        record.setString(taskIdsField, idListText(mergedIdSet(idsOf(record, taskIdsField), taskIds, removedTaskIds)));
-        record.setString(noteIdsField, idListText(mergedIdSet(idsOf(record, noteIdsField), noteIds, removedNoteIds)));
-        record.setString(stoppedSeriesField, idListText(stoppedSeriesIds + idsOf(record, stoppedSeriesField)));
-        record.setString(deletedSeriesField, idListText(deletedSeriesIds + idsOf(record, deletedSeriesField)));
-        // A stored manifest that already reads so needs no write (most runs change nothing).
-        const auto same = [&](const QString& field) { return record.value(field) == before.value(field); };
-        if (fetched.front().record && same(taskIdsField) && same(noteIdsField) && same(stoppedSeriesField) &&
-            same(deletedSeriesField))
+        merging->stored = fetched.front().record.has_value();
+        merging->taskIds = taskIds;
+        merging->noteIds = noteIds;
+        merging->removedTaskIds = removedTaskIds;
+        merging->removedNoteIds = removedNoteIds;
+        merging->stoppedSeriesIds = stoppedSeriesIds;
+        merging->deletedSeriesIds = deletedSeriesIds;
+        // Thousands of ids read, merged, sorted and written as text: on a worker.
+        const QFuture<void> working = onWorker([merging] { merging->run(); });
+        co_await working;
+        if (!*alive)
+            throw RunAbandoned{};
+        if (merging->unchanged)
             co_return;
 
-        std::vector<CloudRecord> saving(1, record);
+        std::vector<CloudRecord> saving(1, merging->record);
         const ModifyResults saved = co_await answer(m_env.recordStore->modify(saving, QStringList()));
         if (saved.saves.size() != 1)
             throw malformedAnswer();
@@ -171,11 +198,11 @@ QCoro::Task<std::vector<CloudRecord>> SyncService::fetchRecords(std::vector<QUui
         QStringList chunk;
         for (size_t i = start; i < std::min(ids.size(), start + fetchChunk); ++i)
             chunk.append(uuidText(ids[i]));
-        const std::vector<ItemResult> results = co_await answer(m_env.recordStore->fetch(chunk));
+        std::vector<ItemResult> results = co_await answer(m_env.recordStore->fetch(chunk));
         if (results.size() != size_t(chunk.size()))
             throw malformedAnswer();
         for (qsizetype i = 0; i < chunk.size(); ++i) {
-            const ItemResult& item = results[i];
+            ItemResult& item = results[i];
             if (item.error) {
                 if (item.error->code == RecordErrorCode::unknownItem)
                     continue;
@@ -185,7 +212,7 @@ QCoro::Task<std::vector<CloudRecord>> SyncService::fetchRecords(std::vector<QUui
                 logWarning("Skipping a record the store returned under another name");
                 continue;
             }
-            records.push_back(*item.record);
+            records.push_back(std::move(*item.record));
         }
     }
     co_return records;

@@ -32,6 +32,7 @@ QList<QWidget*> tabStops(QWidget* row)
 LazyRows::LazyRows(MakeRow make, ExpectedHeight expected, QWidget* parent)
     : QWidget(parent), m_make(std::move(make)), m_expected(std::move(expected))
 {
+    m_totals.fill({-1, 0});
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -84,11 +85,11 @@ int LazyRows::heightAt(int index, int width) const
     const auto it = m_measured.constFind(key);
     if (it != m_measured.cend() && it->width == width)
         return it->height;
-    std::array<Measured, 2>& known = m_expectedHeights[key];
+    auto& known = m_expectedHeights[key];
     for (const Measured& k : known)
         if (k.width == width)
             return k.height;
-    known[1] = known[0];
+    std::copy_backward(known.begin(), known.end() - 1, known.end());
     known[0] = {width, m_expected(index, width)};
     return known[0].height;
 }
@@ -101,7 +102,7 @@ int LazyRows::totalHeight(int width) const
     int total = 0;
     for (int i = 0; i < int(m_keys.size()); ++i)
         total += heightAt(i, width);
-    m_totals[1] = m_totals[0];
+    std::copy_backward(m_totals.begin(), m_totals.end() - 1, m_totals.end());
     m_totals[0] = {width, total};
     return total;
 }
@@ -122,7 +123,7 @@ void LazyRows::updateTops() const
 
 void LazyRows::invalidate()
 {
-    m_totals = {{{-1, 0}, {-1, 0}}};
+    m_totals.fill({-1, 0});
     m_topsWidth = -1;
     updateGeometry();
 }
@@ -228,7 +229,7 @@ void LazyRows::place()
             break;
         grew = true;
         m_topsWidth = -1;
-        m_totals = {{{-1, 0}, {-1, 0}}};
+        m_totals.fill({-1, 0});
     }
     // The window's focus, not the application's: an inactive window keeps it for when it returns.
     const QWidget* focus = window()->focusWidget();

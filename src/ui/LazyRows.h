@@ -71,11 +71,13 @@ private:
     QHash<QUuid, int> m_index;
     QHash<QUuid, QWidget*> m_built;
     QHash<QUuid, Measured> m_measured;
-    // What the owner expects at the two widths asked for last.
-    mutable QHash<QUuid, std::array<Measured, 2>> m_expectedHeights;
-    // Heights at the widths the layouts asked for lately (a page measures with and without its
-    // scroll bar); tops of the rows at the width the list has.
-    mutable std::array<std::pair<int, int>, 2> m_totals{{{-1, 0}, {-1, 0}}};
+    // A page's layouts ask at several widths in turn (with and without its scroll bar, at its
+    // narrowest): each is worked out once.
+    static constexpr size_t rememberedWidths = 4;
+    // What the owner expects at the widths asked for last.
+    mutable QHash<QUuid, std::array<Measured, rememberedWidths>> m_expectedHeights;
+    // Heights at the widths the layouts asked for lately; tops of the rows at the width the list has.
+    mutable std::array<std::pair<int, int>, rememberedWidths> m_totals;
     mutable std::vector<int> m_tops;
     mutable int m_topsWidth = -1;
     QPointer<QAbstractScrollArea> m_area;

@@ -95,60 +95,133 @@ void QuietTodoRow::paintEvent(QPaintEvent*)
 // ---------------------------------------------------------------------------------------------
 // QuietRowMeter
 
-QuietRowMeter::QuietRowMeter(qreal size, qreal height)
-    : m_size(size), m_height(height), m_probe(std::make_unique<QuietTodoRow>(TaskItem{}, size, height)),
-      m_titleMetrics(m_probe->m_title->font())
+namespace {
+
+// Titles that take up to this many lines are laid out to the line; longer ones are estimated.
+constexpr int maxLaidOutLines = 2;
+
+} // namespace
+
+QuietRowMeter::QuietRowMeter(qreal size, qreal height) : m_titleMetrics(QFont())
 {
+    // Wide enough that every part gets what it asks for and the title takes the rest.
+    constexpr int wide = 1000;
+    struct Laid {
+        int titleWidth = 0;
+        int height = 0;
+    };
+    const auto layOut = [&](const TaskItem& todo) {
+        QuietTodoRow row(todo, size, height);
+        row.ensurePolished();
+        if (m_metaLabel == nullptr) {
+            m_titleFont = row.m_title->font();
+            m_titleMetrics = QFontMetricsF(m_titleFont);
+            m_narrowest = row.m_title->minimumSizeHint().width();
+            m_metaLabel.reset(plainLabel(QString(), row.m_meta->font(), FocusColor::textSecondary(), nullptr));
+        }
+        Laid laid;
+        laid.height = std::max({row.heightForWidth(wide), row.minimumHeight(), row.minimumSizeHint().height()});
+        row.resize(wide, laid.height);
+        row.layout()->activate();
+        row.m_titleArea->layout()->activate();
+        laid.titleWidth = row.m_title->width();
+        return laid;
+    };
+    TaskItem plain;
+    plain.time = TaskItem::anytime;
+    const Laid bare = layOut(plain);
+    m_besideTitle = wide - bare.titleWidth;
+    m_floor[0] = bare.height;
+
+    TaskItem timed = plain;
+    timed.time = QStringLiteral("9:41 AM");
+    const Laid withMeta = layOut(timed);
+    m_besideMeta = bare.titleWidth - withMeta.titleWidth - metaWidth(timed.focusMetaText().value_or(QString()));
+    m_floor[1] = withMeta.height;
+
+    TaskItem tall = plain;
+    tall.title = QStringLiteral("M\nM\nM\nM\nM\nM");
+    const Laid tallRow = layOut(tall);
+    m_aroundTitle = tallRow.height - WrappingLabel::heightFor(tall.title, m_titleFont, tallRow.titleWidth);
+    m_oneLine = WrappingLabel::heightFor(QStringLiteral("M"), m_titleFont, wide);
+    m_charAdvances.fill(-1);
+    const QString sample = QStringLiteral("Call Ana about the quarterly report, then fix the WAVE-7 bug (2 hours)");
+    m_shapedPerSum = m_titleMetrics.horizontalAdvance(sample) / quickAdvance(sample).value_or(1);
 }
 
 QuietRowMeter::~QuietRowMeter() = default;
 
-int QuietRowMeter::measure(const TaskItem& todo, int width)
+int QuietRowMeter::metaWidth(const QString& meta)
 {
-    // A row of its own, never shown: reusing one leaves sizes cached in its layouts.
-    const QuietTodoRow row(todo, m_size, m_height);
-    // What a layout gives the row as a child: at least its minimum size.
-    return std::max({row.heightForWidth(width), row.minimumHeight(), row.minimumSizeHint().height()});
-}
-
-const QuietRowMeter::OneLine& QuietRowMeter::oneLine(const TaskItem& todo, const QString& meta, int width)
-{
-    const QPair<QString, int> key{meta, width};
-    auto it = m_oneLine.find(key);
-    if (it != m_oneLine.end())
-        return *it;
-    TaskItem sample = todo;
-    sample.title = QStringLiteral("M");
-    OneLine line;
-    line.height = measure(sample, width);
-    m_probe->setTodo(sample);
-    for (QWidget* w : m_probe->findChildren<QWidget*>())
-        w->updateGeometry();
-    m_probe->m_titleArea->layout()->invalidate();
-    m_probe->layout()->invalidate();
-    m_probe->resize(width, line.height);
-    m_probe->layout()->activate();
-    m_probe->m_titleArea->layout()->activate();
-    line.titleWidth = m_probe->m_title->width();
-    return *m_oneLine.insert(key, line);
-}
-
-int QuietRowMeter::height(const TaskItem& todo, int width)
-{
-    const QString& title = todo.title;
-    const bool breaks =
-        title.contains(u'\n') || title.contains(QChar::LineSeparator) || title.contains(QChar::ParagraphSeparator);
-    if (title.isEmpty() || breaks)
-        return measure(todo, width);
-    const OneLine& line = oneLine(todo, todo.focusMetaText().value_or(QString()), width);
-    if (titleAdvance(title) <= line.titleWidth)
-        return line.height;
-    return measure(todo, width);
+    auto it = m_metaWidths.constFind(meta);
+    if (it == m_metaWidths.cend()) {
+        if (m_metaWidths.size() > 4096)
+            m_metaWidths.clear();
+        // A label without a parent asks no layout to update: nothing is queued.
+        m_metaLabel->setText(meta);
+        it = m_metaWidths.insert(meta, m_metaLabel->sizeHint().width());
+    }
+    return *it;
 }
 
 qreal QuietRowMeter::titleAdvance(const QString& title)
 {
-    return m_titleMetrics.horizontalAdvance(title);
+    // Shaping the text is most of a measurement, and the layouts ask at several widths.
+    auto it = m_titleAdvances.constFind(title);
+    if (it == m_titleAdvances.cend()) {
+        if (m_titleAdvances.size() > 65536)
+            m_titleAdvances.clear();
+        it = m_titleAdvances.insert(title, m_titleMetrics.horizontalAdvance(title));
+    }
+    return *it;
+}
+
+std::optional<qreal> QuietRowMeter::quickAdvance(const QString& title)
+{
+    // Shaping twenty thousand titles is most of a long list's first layout. A title in Latin
+    // letters is about as wide as its letters one by one (kerning moves it by a few per cent);
+    // any other script, and combining marks, are shaped.
+    qreal sum = 0;
+    for (const QChar c : title) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || u >= m_charAdvances.size() || (u >= 0x300 && u < 0x370))
+            return std::nullopt;
+        qreal& advance = m_charAdvances[u];
+        if (advance < 0)
+            advance = m_titleMetrics.horizontalAdvance(c);
+        sum += advance;
+    }
+    return sum * m_shapedPerSum;
+}
+
+int QuietRowMeter::height(const TaskItem& todo, int width)
+{
+    const std::optional<QString> meta = todo.focusMetaText();
+    // The meta label keeps the width it asks for; the title takes what is left.
+    const int titleWidth = std::max(m_narrowest, width - m_besideTitle - (meta ? m_besideMeta + metaWidth(*meta) : 0));
+    const QString& title = todo.title;
+    const bool breaks =
+        title.contains(u'\n') || title.contains(QChar::LineSeparator) || title.contains(QChar::ParagraphSeparator);
+    int titleHeight = 0;
+    qreal advance = -1;
+    if (!breaks && !title.isEmpty()) {
+        // Clearly short or clearly long by the quick sum; near the end of a line, shaped.
+        const std::optional<qreal> quick = quickAdvance(title);
+        const bool clear = quick && (*quick * 1.1 <= titleWidth || *quick * 0.9 > maxLaidOutLines * titleWidth);
+        advance = clear ? *quick : titleAdvance(title);
+    }
+    if (advance >= 0 && advance <= titleWidth) {
+        // Most titles fit on their line: their advance says so without laying the text out.
+        titleHeight = m_oneLine;
+    } else if (advance > maxLaidOutLines * titleWidth) {
+        // Squeezed into many lines: only layouts trying their narrowest ask for such widths, and
+        // a row built there is measured for real. Words that do not fill their line are left out.
+        const int lines = int(std::ceil(advance / titleWidth));
+        titleHeight = int(std::ceil((lines - 1) * m_titleMetrics.lineSpacing() + m_titleMetrics.height()));
+    } else {
+        titleHeight = WrappingLabel::heightFor(title, m_titleFont, titleWidth);
+    }
+    return std::max(m_floor[meta ? 1 : 0], titleHeight + m_aroundTitle);
 }
 
 // ---------------------------------------------------------------------------------------------

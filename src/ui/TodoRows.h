@@ -51,9 +51,11 @@ private:
 };
 
 // The height a QuietTodoRow of a to-do takes at a width, without building the row: a list of
-// thousands asks for every entry. A title that fits on one line takes the height of a one-line
-// row with the same meta text, measured once per meta text and width; any other title is laid
-// out on one hidden row.
+// thousands asks for every entry at every width its layouts try, and every widget made and
+// destroyed while the page loads leaves events in the queue that the next destruction searches.
+// A real row is laid out once, to learn what it puts around its title and beside its meta text;
+// an entry then costs a text measurement, remembered per title. Below the width the row needs at
+// least, where its layout squeezes every part, the title is measured at its own minimum width.
 class QuietRowMeter {
 public:
     QuietRowMeter(qreal size, qreal height);
@@ -62,20 +64,27 @@ public:
     int height(const TaskItem& todo, int width);
 
 private:
-    struct OneLine {
-        qreal titleWidth = 0;
-        int height = 0;
-    };
-    int measure(const TaskItem& todo, int width);
+    int metaWidth(const QString& meta);
     qreal titleAdvance(const QString& title);
-    const OneLine& oneLine(const TaskItem& todo, const QString& meta, int width);
+    std::optional<qreal> quickAdvance(const QString& title);
 
-    qreal m_size;
-    qreal m_height;
-    // Laid out at each width once, for the room a one-line title has beside each meta text.
-    std::unique_ptr<QuietTodoRow> m_probe;
+    QFont m_titleFont;
     QFontMetricsF m_titleMetrics;
-    QHash<QPair<QString, int>, OneLine> m_oneLine;
+    // Never shown: its size hint is the width the row's meta label asks for.
+    std::unique_ptr<QLabel> m_metaLabel;
+    QHash<QString, int> m_metaWidths;
+    QHash<QString, qreal> m_titleAdvances;
+    // Advances of the Latin characters one by one, and how a shaped text's width compares to
+    // their sum, learned on a sample.
+    std::array<qreal, 0x250> m_charAdvances{};
+    qreal m_shapedPerSum = 1;
+    // Learned from the laid-out row.
+    int m_besideTitle = 0;        // the row's width that is not the title's, with no meta text
+    int m_besideMeta = 0;         // what a shown meta text adds beyond its own width
+    std::array<int, 2> m_floor{}; // height with an empty title: without, with a meta text
+    int m_aroundTitle = 0;        // height beyond the title's lines when they are the tallest
+    int m_oneLine = 0;            // a one-line title's height
+    int m_narrowest = 0;          // the title's minimum width
 };
 
 // A row of an unfinished to-do from an earlier day: title and the from-which-day line

@@ -52,32 +52,32 @@ void WrappingLabel::setMaxLines(int lines)
 const WrappingLabel::Laid& WrappingLabel::lay(qreal width) const
 {
     if (width != m_laidWidth) {
-        m_laid = layOut(width);
+        m_laid = layOut(m_text, font(), width, m_maxLines);
         m_laidWidth = width;
     }
     return m_laid;
 }
 
-WrappingLabel::Laid WrappingLabel::layOut(qreal width) const
+WrappingLabel::Laid WrappingLabel::layOut(const QString& source, const QFont& font, qreal width, int maxLines)
 {
     Laid laid;
-    const QFontMetricsF metrics(font());
+    const QFontMetricsF metrics(font);
     width = std::max<qreal>(1, width);
     // Line breaks in the text stay line breaks; each paragraph wraps on its own.
-    QString text = m_text;
+    QString text = source;
     text.replace(QChar::LineSeparator, u'\n').replace(QChar::ParagraphSeparator, u'\n');
     const QStringList paragraphs = text.split(u'\n');
     qreal y = 0;
     for (qsizetype p = 0; p < paragraphs.size(); ++p) {
         const QString& paragraph = paragraphs.at(p);
-        QTextLayout layout(paragraph, font());
+        QTextLayout layout(paragraph, font);
         QTextOption option;
         option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         layout.setTextOption(option);
         layout.beginLayout();
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(width);
-            if (m_maxLines > 0 && laid.lines.size() == m_maxLines - 1) {
+            if (maxLines > 0 && laid.lines.size() == maxLines - 1) {
                 // The last allowed line holds the rest of its paragraph, cut with an ellipsis,
                 // which also stands for any paragraph after it.
                 const QString tail = paragraph.mid(line.textStart());
@@ -107,6 +107,11 @@ int WrappingLabel::lineCount(int width) const
 int WrappingLabel::heightForWidth(int width) const
 {
     return int(std::ceil(lay(width).height));
+}
+
+int WrappingLabel::heightFor(const QString& text, const QFont& font, int width, int maxLines)
+{
+    return int(std::ceil(layOut(text, font, width, maxLines).height));
 }
 
 QSize WrappingLabel::sizeHint() const

@@ -22,6 +22,9 @@ public:
     void setMaxLines(int lines);
     // The number of lines the text takes at `width`.
     int lineCount(int width) const;
+    // The height a label with this text, font and line limit takes at `width`, without one:
+    // long lists measure thousands of texts.
+    static int heightFor(const QString& text, const QFont& font, int width, int maxLines = 0);
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
@@ -40,7 +43,7 @@ private:
     // Laying text out is the costly part of a page rebuild, and layouts ask for the same width
     // many times: the last width's lines are kept until the text, font or line limit changes.
     const Laid& lay(qreal width) const;
-    Laid layOut(qreal width) const;
+    static Laid layOut(const QString& text, const QFont& font, qreal width, int maxLines);
     void forgetLayout() { m_laidWidth = -1; }
 
     QString m_text;

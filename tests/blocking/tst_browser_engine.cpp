@@ -212,6 +212,9 @@ private slots:
     void stuckCheckIsAbandoned();
     void engineGoneBeforeTheAnswer();
     void startRunsTheTimer();
+    void checksSleepWithNothingToLookAt_data();
+    void checksSleepWithNothingToLookAt();
+    void eventsWakeTheChecks();
     void heldDomainsFollowWhatIsBlocked();
     void heldNavigationIsDecidedNow_data();
     void heldNavigationIsDecidedNow();
@@ -901,6 +904,86 @@ void TestBrowserEngine::startRunsTheTimer()
     engine.start();
     QCOMPARE(rig.server.port(), port);
     QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
+}
+
+void TestBrowserEngine::checksSleepWithNothingToLookAt_data()
+{
+    QTest::addColumn<bool>("rule");
+    QTest::addColumn<QString>("running"); // empty: no browser runs
+    QTest::addColumn<bool>("screenLocked");
+    QTest::addColumn<bool>("checking");
+    QTest::newRow("a rule and a chosen browser running") << true << chromiumApp << false << true;
+    QTest::newRow("a rule and a browser never chosen: its warning needs the checks")
+        << true << firefoxApp << false << true;
+    QTest::newRow("a rule and a known unprotected browser")
+        << true << QStringLiteral("com.google.Chrome.canary") << false << true;
+    QTest::newRow("a rule, no browser running") << true << QString() << false << false;
+    QTest::newRow("no rule, a chosen browser running") << false << chromiumApp << false << false;
+    QTest::newRow("the screen locked") << true << chromiumApp << true << false;
+}
+
+void TestBrowserEngine::checksSleepWithNothingToLookAt()
+{
+    QFETCH(bool, rule);
+    QFETCH(QString, running);
+    QFETCH(bool, screenLocked);
+    QFETCH(bool, checking);
+    Rig rig;
+    rig.server.start(0, false);
+    if (rule)
+        rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    if (!running.isEmpty()) {
+        rig.workspace.bringUp(running);
+        rig.browser->open(running, QStringLiteral("https://example.org/"));
+    }
+    BrowserAutomationService& engine = rig.build({QStringLiteral("chromium")});
+    engine.start();
+    if (screenLocked)
+        emit rig.screen.screenLocked();
+    QVERIFY(engine.isStarted());
+    QCOMPARE(engine.isCheckTimerRunning(), checking);
+}
+
+void TestBrowserEngine::eventsWakeTheChecks()
+{
+    Rig rig;
+    rig.server.start(0, false);
+    BrowserAutomationService& engine = rig.build({QStringLiteral("chromium")});
+    engine.start();
+    QVERIFY(!engine.isCheckTimerRunning());
+
+    // A browser starts: not before the desktop says so.
+    rig.workspace.bringUp(chromiumApp);
+    rig.browser->open(chromiumApp, QStringLiteral("https://www.example.com/"));
+    QVERIFY(!engine.isCheckTimerRunning());
+    engine.browsersChanged();
+    // Still nothing to enforce.
+    QVERIFY(!engine.isCheckTimerRunning());
+    const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
+    rig.store.addRule(rule);
+    QVERIFY(engine.isCheckTimerRunning());
+    // The timer brings the checks by itself.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.tab().startsWith(QStringLiteral("http://127.0.0.1:")), 30000);
+
+    // Locked, asleep until unlocked.
+    emit rig.screen.screenLocked();
+    QVERIFY(!engine.isCheckTimerRunning());
+    emit rig.screen.screenUnlocked();
+    QVERIFY(engine.isCheckTimerRunning());
+
+    // The browser quits: the next tick finds nothing to look at and the checks stop.
+    rig.workspace.running.clear();
+    QTRY_VERIFY_WITH_TIMEOUT(!engine.isCheckTimerRunning(), 30000);
+    rig.store.removeRule(rule.id);
+    rig.workspace.bringUp(chromiumApp);
+    engine.browsersChanged();
+    QVERIFY(!engine.isCheckTimerRunning());
+    // Doom-scroll breaks are something to enforce too.
+    DoomScrollConfig doom = rig.store.doomScrollConfig();
+    doom.isEnabled = true;
+    doom.domains = {DoomScrollDomain{QUuid::createUuid(), QStringLiteral("feed.example")}};
+    QVERIFY(rig.store.updateDoomScrollConfig(doom));
+    QVERIFY(engine.isCheckTimerRunning());
 }
 
 void TestBrowserEngine::heldDomainsFollowWhatIsBlocked()

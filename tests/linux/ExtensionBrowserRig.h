@@ -111,7 +111,7 @@ inline QString hostManifestsFor(const QString& bundleIdentifier)
 {
     const HostManifests::Browser* b = HostManifests::browser(bundleIdentifier);
     QString error;
-    if (!b || !HostManifests::write(*b, QDir::homePath(), QStringLiteral(QH_PROGRAM), &error))
+    if (!b || !HostManifests::write(*b, QDir::homePath(), QStringLiteral(QH_PROGRAM), {}, &error))
         return error.isEmpty() ? QStringLiteral("no such browser") : error;
     return {};
 }

@@ -1,6 +1,7 @@
 #include "linux/BrowserDiscovery.h"
 #include "linux/DevToolsClient.h"
 #include "linux/DevToolsConnections.h"
+#include "linux/DevToolsNavigationInterceptor.h"
 
 #include <QDir>
 #include <QFile>
@@ -266,6 +267,78 @@ private slots:
         QVERIFY(discovery.isRunning(QStringLiteral("com.brave.Browser")));
         discovery.noticeProcess(21);
         QCOMPARE(discovery.scans(), before + 1);
+    }
+
+    // A reading looks closely only at processes it has not seen run their present program.
+    void readsOnlyNewPrograms_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("read");
+        QTest::addColumn<bool>("chromeRunning");
+        QTest::newRow("nothing changed") << "none" << 0 << true;
+        QTest::newRow("a process started") << "start" << 1 << true;
+        QTest::newRow("a process ran another program") << "exec" << 1 << true;
+        QTest::newRow("a process ran the browser") << "exec-browser" << 1 << true;
+        QTest::newRow("a process ended") << "end" << 0 << true;
+        QTest::newRow("the browser ended and its id came back as a helper") << "reuse" << 1 << false;
+    }
+
+    void readsOnlyNewPrograms()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, read);
+        QFETCH(bool, chromeRunning);
+        QTemporaryDir home;
+        FakeProc proc;
+        proc.add(10, QStringLiteral("/opt/google/chrome/chrome"), {"chrome"});
+        proc.add(11, QStringLiteral("/opt/google/chrome/chrome"), {"chrome", "--type=renderer"});
+        proc.add(12, QStringLiteral("/usr/bin/bash"), {"bash"});
+        BrowserDiscovery discovery(home.path(), proc.root());
+        QVERIFY(discovery.isRunning(chrome));
+        const int before = discovery.processesRead();
+        if (change == QLatin1String("start")) {
+            proc.add(13, QStringLiteral("/usr/bin/cat"), {"cat"});
+        } else if (change == QLatin1String("exec")) {
+            proc.remove(12);
+            proc.add(12, QStringLiteral("/usr/bin/python3"), {"python3"});
+        } else if (change == QLatin1String("exec-browser")) {
+            proc.remove(10);
+            proc.remove(12);
+            proc.add(12, QStringLiteral("/opt/google/chrome/chrome"), {"chrome"});
+        } else if (change == QLatin1String("end")) {
+            proc.remove(12);
+        } else if (change == QLatin1String("reuse")) {
+            // Between two readings: nothing tells the two apart, and a reading in between is sure.
+            proc.remove(10);
+            discovery.rescan();
+            proc.add(10, QStringLiteral("/opt/google/chrome/chrome"), {"chrome", "--type=gpu-process"});
+        }
+        discovery.rescan();
+        QCOMPARE(discovery.processesRead() - before, read);
+        QCOMPARE(discovery.isRunning(chrome), chromeRunning);
+    }
+
+    // A browser that starts on its folder is held without anyone asking for it: the interceptor
+    // hears the port file appear.
+    void interceptorHearsOfABrowserThatStarts()
+    {
+        QTemporaryDir home;
+        FakeProc proc;
+        QVERIFY(QDir().mkpath(home.filePath(QStringLiteral(".config"))));
+        BrowserDiscovery discovery(home.path(), proc.root());
+        DevToolsConnections connections(&discovery);
+        DevToolsNavigationInterceptor interceptor(&connections);
+        interceptor.watch(chrome, {QStringLiteral("example.com")});
+        QCOMPARE(connections.attempts(chrome), 0);
+
+        // Its first start: the folder itself is new.
+        SlowUpgradeServer browser(0);
+        QVERIFY(browser.isListening());
+        proc.add(30, QStringLiteral("/opt/google/chrome/chrome"), {"chrome"});
+        QVERIFY(write(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")),
+                      QByteArray::number(browser.serverPort()) + "\n/devtools/browser/1\n"));
+        QTRY_COMPARE_WITH_TIMEOUT(connections.attempts(chrome), 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(browser.connections == 1, 30000);
     }
 
     // A browser that asks the person before it accepts a connection: one attempt at a time, the

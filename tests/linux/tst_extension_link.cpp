@@ -1,5 +1,6 @@
 #include "FakeWorkspace.h"
 #include "StoreFixture.h"
+#include "TestEnvironment.h"
 #include "blocking/ExtensionBlockList.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/ExtensionBridge.h"
@@ -639,12 +640,62 @@ private slots:
                  ExtensionLink::Setup::hostMissing);
         QVERIFY(HostManifests::writeAll(home.path(), moved).isEmpty());
         QCOMPARE(read(QStringLiteral("com.brave.Browser")).value(QStringLiteral("path")).toString(), moved);
+        // A whole-machine install added its id: the manifests are stale until they allow it too.
+        const QStringList machine{QStringLiteral("aoldolcgicjjlkopnfpmphppdifkjcem")};
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.brave.Browser"), home.path(), moved, machine),
+                 ExtensionLink::Setup::hostMissing);
+        QVERIFY(HostManifests::writeAll(home.path(), moved, machine).isEmpty());
+        QCOMPARE(read(QStringLiteral("com.brave.Browser")).value(QStringLiteral("allowed_origins")).toArray().size(),
+                 2);
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.brave.Browser"), home.path(), moved, machine),
+                 ExtensionLink::Setup::extensionMissing);
         // A browser found only as a Flatpak cannot start a host outside its sandbox.
         QDir(home.path()).mkpath(QStringLiteral(".local/share/flatpak/app/com.microsoft.Edge"));
         QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.microsoft.edgemac"), home.path(), moved),
                  ExtensionLink::Setup::notPossible);
         QVERIFY(!QFileInfo::exists(HostManifests::manifestPath(
             *HostManifests::browser(QStringLiteral("com.microsoft.edgemac")), home.path())));
+    }
+
+    // The ids whole-machine installs left for the program to trust, as the files may hold them.
+    void machineExtensionIds_data()
+    {
+        QTest::addColumn<QByteArray>("first");  // <folder>/quillharbour/extension-id; "-": no file
+        QTest::addColumn<QByteArray>("second"); // the same in a second folder
+        QTest::addColumn<QStringList>("ids");
+        const QByteArray a("aoldolcgicjjlkopnfpmphppdifkjcem"), b("ppppppppppppppppppppppppppppppaa");
+        QTest::newRow("none installed") << QByteArray("-") << QByteArray("-") << QStringList();
+        QTest::newRow("one") << a + '\n' << QByteArray("-") << QStringList{a};
+        QTest::newRow("spaces and blank lines") << "\r\n  " + a + "  \r\n\n" << QByteArray("-") << QStringList{a};
+        QTest::newRow("one in each, in order") << a << b + '\n' << QStringList{a, b};
+        QTest::newRow("the same twice") << a << a << QStringList{a};
+        QTest::newRow("not ids") << QByteArray("AOLDOLCGICJJLKOPNFPMPHPPDIFKJCEM\nzzz\n" + a.left(31) + "\n" + a + "q")
+                                 << QByteArray("") << QStringList();
+        QTest::newRow("a huge file") << QByteArray(1 << 20, 'a') + '\n' + b << QByteArray("-") << QStringList();
+    }
+    void machineExtensionIds()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        QFETCH(QStringList, ids);
+        QTemporaryDir one, two;
+        for (const auto& [dir, bytes] : {std::pair{&one, first}, std::pair{&two, second}})
+            if (bytes != "-")
+                QVERIFY(TestEnvironment::writeFile(dir->filePath(QStringLiteral("quillharbour/extension-id")), bytes));
+        const QStringList folders{one.path(), two.path(), one.filePath(QStringLiteral("missing"))};
+        QCOMPARE(HostManifests::machineExtensionIds(folders), ids);
+        // The Chromium family's manifests allow them beside the fixed id; Firefox's id is fixed.
+        QJsonArray origins{QStringLiteral("chrome-extension://%1/").arg(NativeMessaging::chromiumExtensionId)};
+        for (const QString& id : ids)
+            origins.append(QStringLiteral("chrome-extension://%1/").arg(id));
+        const auto manifest = [&](const char* browser) {
+            return QJsonDocument::fromJson(HostManifests::manifest(*HostManifests::browser(QLatin1String(browser)),
+                                                                   QStringLiteral("/usr/bin/quillharbour"), ids))
+                .object();
+        };
+        QCOMPARE(manifest("com.google.Chrome").value(QStringLiteral("allowed_origins")).toArray(), origins);
+        QCOMPARE(manifest("org.mozilla.firefox").value(QStringLiteral("allowed_extensions")).toArray(),
+                 QJsonArray{NativeMessaging::firefoxExtensionId});
     }
 
     void installCopiesTheExtension()

@@ -85,6 +85,17 @@ class RecordStoreContract : public QObject {
         return std::make_unique<PostgresRecordStore>(m_postgres.freshSchema(QStringLiteral("case%1").arg(m_case)));
     }
 
+    // A second connection to the database the last open() made: another device; none in memory.
+    std::unique_ptr<RecordStore> openAgain(const QString& backend)
+    {
+        if (backend == QLatin1String("sqlite"))
+            return std::make_unique<SqliteRecordStore>(m_folder.filePath(QStringLiteral("case%1.sqlite").arg(m_case)));
+        if (backend == QLatin1String("postgresql"))
+            return std::make_unique<PostgresRecordStore>(
+                m_postgres.connection(QStringLiteral("options='-c search_path=case%1'").arg(m_case)));
+        return nullptr;
+    }
+
     static void addBackendColumn() { QTest::addColumn<QString>("backend"); }
     template <typename... Values> static void addRow(const char* name, Values... values)
     {
@@ -364,6 +375,65 @@ private slots:
         const QString user = waitFor(store->userRecordName()).value;
         QVERIFY(!user.isEmpty());
         QCOMPARE(waitFor(store->userRecordName()).value, user);
+    }
+
+    // The change stamp moves with every write that changed a record, whoever made it, and stays
+    // put while only reads happen: a sync that finds it unchanged reads nothing else.
+    void changeStamp_data()
+    {
+        addBackendColumn();
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("moves");
+        addRow("reads only", QStringLiteral("read"), false);
+        addRow("a new record", QStringLiteral("insert"), true);
+        addRow("a record changed", QStringLiteral("modify"), true);
+        addRow("a record deleted", QStringLiteral("delete"), true);
+        addRow("a record written by another device", QStringLiteral("elsewhere"), true);
+        addRow("a record deleted by another device", QStringLiteral("deleted elsewhere"), true);
+    }
+    void changeStamp()
+    {
+        OPEN_OR_SKIP(store);
+        QFETCH(QString, step);
+        QFETCH(bool, moves);
+        const ItemResult first = saveOne(*store, note(QStringLiteral("A"), QStringLiteral("first")));
+        QVERIFY(first.record);
+        const StoreAnswer<QString> before = waitFor(store->changeStamp());
+        QVERIFY(!before.error);
+        QVERIFY(!before.value.isEmpty());
+
+        if (step == QLatin1String("read")) {
+            QVERIFY(fetchOne(*store, QStringLiteral("A")));
+            QVERIFY(!waitFor(store->fetch({QStringLiteral("A"), QStringLiteral("B")})).error);
+        } else if (step == QLatin1String("insert")) {
+            QVERIFY(saveOne(*store, note(QStringLiteral("B"), QStringLiteral("new"))).record);
+        } else if (step == QLatin1String("modify")) {
+            CloudRecord changed = *first.record;
+            changed.setString(QStringLiteral("title"), QStringLiteral("changed"));
+            QVERIFY(saveOne(*store, changed).record);
+        } else if (step == QLatin1String("delete")) {
+            const auto answer = waitFor(store->modify({}, {QStringLiteral("A")}));
+            QVERIFY(!answer.error && !answer.value.deletes.at(0).error);
+        } else {
+            const bool deleting = step == QLatin1String("deleted elsewhere");
+            if (auto* memory = dynamic_cast<MemoryRecordStore*>(store.get())) {
+                if (deleting)
+                    memory->erase(QStringLiteral("A"));
+                else
+                    memory->plant(QStringLiteral("QHNote"), QStringLiteral("B"), R"({"title":["s","theirs"]})");
+            } else {
+                const std::unique_ptr<RecordStore> other = openAgain(backend);
+                if (deleting)
+                    QVERIFY(!waitFor(other->modify({}, {QStringLiteral("A")})).value.deletes.at(0).error);
+                else
+                    QVERIFY(saveOne(*other, note(QStringLiteral("B"), QStringLiteral("theirs"))).record);
+            }
+        }
+        const StoreAnswer<QString> after = waitFor(store->changeStamp());
+        QVERIFY(!after.error);
+        QCOMPARE(after.value != before.value, moves);
+        // Asked again with nothing written in between, it answers the same.
+        QCOMPARE(waitFor(store->changeStamp()).value, after.value);
     }
 };
 

@@ -101,8 +101,11 @@ private slots:
     void earlierRowFromText();
     void quietRowMeterMatchesTheRow_data();
     void quietRowMeterMatchesTheRow();
+    void quietRowMeterBuildsNoWidgets();
     void lazyRowsBuildWhatIsInView_data();
     void lazyRowsBuildWhatIsInView();
+    void lazyRowsAskOncePerWidth_data();
+    void lazyRowsAskOncePerWidth();
     void lazyRowsKeepRowsByKey();
     void textsStayPlainAndNamed();
     void wrappingLabelGrowsAndLimits();
@@ -831,21 +834,35 @@ void TestUiComponents::quietRowMeterMatchesTheRow_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("time");
     QTest::addColumn<int>("steps");
+    QTest::addColumn<bool>("done");
+    QTest::addColumn<bool>("daily");
     QTest::addColumn<int>("width");
 
     const QString words = QStringLiteral("a title long enough to wrap onto another line ").repeated(3);
+    const QString twoLines = QStringLiteral("Call the insurer about the claim, then write to the landlord about "
+                                            "the boiler and the window in the back room");
     QTest::newRow("short") << "Call Ana"
-                           << "Anytime" << 0 << 500;
+                           << "Anytime" << 0 << false << false << 500;
     QTest::newRow("short, with time") << "Call Ana"
-                                      << "14:05" << 0 << 500;
-    QTest::newRow("wraps") << words << "Anytime" << 0 << 500;
+                                      << "14:05" << 0 << false << false << 500;
+    QTest::newRow("done, with time") << "Call Ana"
+                                     << "9:30 AM" << 0 << true << false << 500;
+    QTest::newRow("daily") << "Stretch"
+                           << "Anytime" << 0 << false << true << 626;
+    QTest::newRow("steps beside") << "Pack for the trip"
+                                  << "Anytime" << 12 << false << false << 827;
+    QTest::newRow("wraps") << words << "Anytime" << 0 << false << false << 500;
+    QTest::newRow("two lines on a page") << twoLines << "11:15 PM" << 0 << false << false << 626;
+    QTest::newRow("one line on a wide page") << twoLines << "11:15 PM" << 0 << false << false << 1100;
     QTest::newRow("fits wide, wraps narrow, with steps") << "Renew the passport before spring"
-                                                         << "Anytime" << 3 << 260;
-    QTest::newRow("one long word") << QString(60, u'w') << "9:30 AM" << 0 << 400;
+                                                         << "Anytime" << 3 << false << false << 260;
+    QTest::newRow("one long word") << QString(60, u'w') << "9:30 AM" << 0 << false << false << 400;
     QTest::newRow("line break") << "first\nsecond"
-                                << "Anytime" << 0 << 500;
+                                << "Anytime" << 0 << false << false << 500;
+    QTest::newRow("paragraph separator") << QStringLiteral("first") + QChar::ParagraphSeparator + "second"
+                                         << "14:05" << 0 << false << false << 500;
     QTest::newRow("empty") << ""
-                           << "Anytime" << 0 << 500;
+                           << "Anytime" << 0 << false << false << 500;
 }
 
 void TestUiComponents::quietRowMeterMatchesTheRow()
@@ -853,14 +870,34 @@ void TestUiComponents::quietRowMeterMatchesTheRow()
     QFETCH(QString, title);
     QFETCH(QString, time);
     QFETCH(int, steps);
+    QFETCH(bool, done);
+    QFETCH(bool, daily);
     QFETCH(int, width);
     TaskItem t = todo(title, steps, 1);
     t.time = time;
+    t.isCompleted = done;
+    if (daily)
+        t.repeatOption = RepeatOption::daily;
     QuietRowMeter meter(15, 52);
     meter.height(todo(QStringLiteral("another"), steps), width); // what it learned must not leak
     QuietTodoRow row(t, 15, 52);
     layOut(&row, width);
     QCOMPARE(meter.height(t, width), row.height());
+    QCOMPARE(meter.height(t, width), row.height()); // asked again, from what it remembers
+}
+
+void TestUiComponents::quietRowMeterBuildsNoWidgets()
+{
+    QuietRowMeter meter(15, 52);
+    const qsizetype widgets = QApplication::allWidgets().size();
+    for (int i = 0; i < 300; ++i) {
+        TaskItem t = todo(QStringLiteral("To-do %1 ").arg(i).repeated(1 + i % 9), i % 4);
+        t.time =
+            i % 3 ? QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0')) : TaskItem::anytime;
+        for (const int width : {66, 209, 626, 827})
+            QVERIFY(meter.height(t, width) >= 52);
+    }
+    QCOMPARE(QApplication::allWidgets().size(), widgets);
 }
 
 namespace {
@@ -955,6 +992,44 @@ void TestUiComponents::lazyRowsBuildWhatIsInView()
         QCOMPARE(built.last(), count - 1);
     if (scrolledTo == 0.0)
         QCOMPARE(built.first(), 0);
+}
+
+void TestUiComponents::lazyRowsAskOncePerWidth_data()
+{
+    QTest::addColumn<QList<int>>("widths");
+    QTest::newRow("one width") << QList<int>{400};
+    QTest::newRow("with and without a scroll bar") << QList<int>{400, 385};
+    QTest::newRow("a page's layouts in turn") << QList<int>{66, 209, 626, 827};
+}
+
+void TestUiComponents::lazyRowsAskOncePerWidth()
+{
+    QFETCH(QList<int>, widths);
+    const int count = 2000;
+    std::vector<QUuid> keys(count);
+    std::generate(keys.begin(), keys.end(), &QUuid::createUuid);
+    int asked = 0;
+    LazyRows rows([](int, QWidget* parent) { return new QWidget(parent); },
+                  [&asked](int i, int width) {
+                      ++asked;
+                      return 30 + (i % 3) * width / 100;
+                  });
+    rows.setKeys(keys);
+    for (int round = 0; round < 3; ++round) {
+        for (const int width : widths) {
+            int expected = 0;
+            for (int i = 0; i < count; ++i)
+                expected += 30 + (i % 3) * width / 100;
+            QCOMPARE(rows.heightForWidth(width), expected);
+        }
+    }
+    QCOMPARE(asked, count * int(widths.size()));
+
+    // One entry shows something new: only it is asked again.
+    rows.forget(keys[7]);
+    for (const int width : widths)
+        rows.heightForWidth(width);
+    QCOMPARE(asked, (count + 1) * int(widths.size()));
 }
 
 void TestUiComponents::lazyRowsKeepRowsByKey()

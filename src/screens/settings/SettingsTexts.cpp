@@ -63,7 +63,8 @@ std::vector<BrowserRow> browserRows(const std::vector<SupportedBrowser>& browser
             row.control = BrowserControl::connected;
             break;
         case Kind::permissionNeeded:
-            row.detail = QStringLiteral("Your browser needs your permission. Choose Allow when asked.");
+            row.detail =
+                QStringLiteral("Started without remote debugging. Reopen it from a launcher that turns it on.");
             break;
         case Kind::unsupported:
             row.detail = QStringLiteral("Needs a quick compatibility check. Click Try Again.");

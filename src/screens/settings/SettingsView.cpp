@@ -4,6 +4,7 @@
 #include "linux/AppUpdater.h"
 #include "linux/LaunchAtLoginService.h"
 #include "router/AppContext.h"
+#include "router/BrowserLauncherOffer.h"
 #include "screens/settings/SettingsRow.h"
 #include "screens/settings/SettingsTexts.h"
 #include "screens/settings/TimeMoneyCard.h"
@@ -23,6 +24,7 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -31,6 +33,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -148,6 +151,11 @@ QWidget* SettingsView::buildBrowsers()
                 m_context.browsers->fix(browser);
         });
         w.row->addTrailing(w.fix);
+        w.launcher = new FocusButton(QString(), FocusPillButtonStyle{false, 12.5}, w.row);
+        w.launcher->setObjectName(QStringLiteral("createLauncher"));
+        w.launcher->setCursor(Qt::PointingHandCursor);
+        connect(w.launcher, &QAbstractButton::clicked, this, [this, browser] { createLauncher(browser); });
+        w.row->addTrailing(w.launcher);
         w.connected = new FocusOKText(QStringLiteral("Connected"), w.row);
         w.connected->setObjectName(QStringLiteral("connected"));
         w.row->addTrailing(w.connected);
@@ -322,6 +330,16 @@ void SettingsView::connectBrowser(const SupportedBrowser& browser)
     if (m_context.browsers)
         m_context.browsers->connect(browser);
     m_connectionMessage = SettingsTexts::connectionMessage(browser);
+    m_connectionMessageIsError = false;
+    refreshBrowsers();
+}
+
+void SettingsView::createLauncher(const SupportedBrowser& browser)
+{
+    const BrowserLauncherOffer::Outcome outcome = BrowserLauncherOffer::create(
+        browser, QDir::homePath(), QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation));
+    m_connectionMessage = outcome.message;
+    m_connectionMessageIsError = outcome.isError;
     refreshBrowsers();
 }
 
@@ -374,6 +392,10 @@ void SettingsView::refreshBrowsers()
         w.connected->setVisible(row.control == SettingsTexts::BrowserControl::connected);
         w.fix->setText(row.fixTitle);
         w.fix->setVisible(row.control == SettingsTexts::BrowserControl::fix);
+        const std::optional<QString> launcher =
+            BrowserLauncherOffer::title(row.browser, access.value(row.browser.id), QDir::homePath());
+        w.launcher->setText(launcher.value_or(QString()));
+        w.launcher->setVisible(launcher.has_value());
         w.row->show();
     }
     m_noBrowserRow->setVisible(rows.empty());
@@ -382,6 +404,7 @@ void SettingsView::refreshBrowsers()
     m_alsoWorksWith->setText(also);
     m_alsoWorksWith->setVisible(!also.isEmpty());
     m_connectionLabel->setText(m_connectionMessage.value_or(QString()));
+    setTextColor(m_connectionLabel, m_connectionMessageIsError ? FocusColor::alert() : FocusColor::text());
     m_connectionLabel->setVisible(m_connectionMessage.has_value());
 }
 

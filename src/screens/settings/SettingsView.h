@@ -42,6 +42,9 @@ public:
     void refreshOnAppear();
     void applicationBecameActive();
     void connectBrowser(const SupportedBrowser& browser);
+    // Writes a launcher that starts the browser with remote debugging into the desktop's
+    // applications folder, and says in the browsers' footer how that went.
+    void createLauncher(const SupportedBrowser& browser);
     // Opens one of the page's fixed addresses, only when it parses as an allowed link.
     bool openLink(const QString& text);
 
@@ -55,6 +58,7 @@ private:
         FocusButton* tryAgain = nullptr;
         FocusOKText* connected = nullptr;
         FocusButton* fix = nullptr;
+        FocusButton* launcher = nullptr;
     };
 
     QWidget* buildBrowsers();
@@ -73,6 +77,7 @@ private:
     LaunchAtLoginService* m_login;
     UrlOpener m_openUrl;
     std::optional<QString> m_connectionMessage;
+    bool m_connectionMessageIsError = false;
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 
     QHash<QString, BrowserRowWidgets> m_browserRows;

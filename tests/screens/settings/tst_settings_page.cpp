@@ -3,10 +3,13 @@
 #include "screens/settings/SettingsTexts.h"
 #include "screens/settings/TimeMoneyCard.h"
 #include "ui/Motion.h"
+#include "ui/Palette.h"
 
 #include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -35,6 +38,8 @@ private slots:
     void browserRows_data();
     void browserRows();
     void browsersRefreshOnShowingOnly();
+    void launcherButton_data();
+    void launcherButton();
     void syncSection();
     void loginSwitch();
     void links_data();
@@ -161,7 +166,7 @@ void TestSettingsPage::browserRows_data()
         {"browser closed", int(Kind::browserClosed), "", "Open Google Chrome, then connect it.", "connect"},
         {"connected", int(Kind::connected), "", "", "connected"},
         {"permission needed", int(Kind::permissionNeeded), "",
-         "Your browser needs your permission. Choose Allow when asked.", "tryAgain"},
+         "Started without remote debugging. Reopen it from a launcher that turns it on.", "tryAgain"},
         {"problem", int(Kind::problem), "<b>Port closed</b>", "<b>Port closed</b>", "tryAgain"},
         {"problem without text", int(Kind::problem), "", "", "tryAgain"},
         // The extension and consent states: a detail of their own ("*": any), and the fix.
@@ -218,6 +223,57 @@ void TestSettingsPage::browserRows()
     QVERIFY(rig.engine->attemptedBrowserIDs().contains(QStringLiteral("chrome")));
     QCOMPARE(rig.find<QLabel>(QStringLiteral("connectionMessage"))->text(),
              QStringLiteral("If Google Chrome asks whether to let Quillharbour in, choose Allow."));
+}
+
+void TestSettingsPage::launcherButton_data()
+{
+    QTest::addColumn<bool>("installed"); // chromium on PATH
+    QTest::addColumn<bool>("validates"); // the validator accepts it
+    QTest::addColumn<QString>("told");   // empty: no button
+    QTest::newRow("written") << true << true << "Launcher saved to";
+    QTest::newRow("refused by the validator") << true << false << "Couldn't create a launcher for Chromium";
+    QTest::newRow("nothing a launcher could start") << false << true << "";
+}
+
+// A browser started without remote debugging: the row offers a launcher that turns it on, and the
+// footer says where it went or why not, in the alert colour when it failed.
+void TestSettingsPage::launcherButton()
+{
+    QFETCH(bool, installed);
+    QFETCH(bool, validates);
+    QFETCH(QString, told);
+    QTemporaryDir bin;
+    const auto script = [&bin](const QString& name, const QByteArray& text) {
+        QFile file(bin.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        file.close();
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    };
+    if (installed)
+        script(QStringLiteral("chromium"), "#!/bin/sh\nexit 0\n");
+    script(QStringLiteral("desktop-file-validate"),
+           validates ? "#!/bin/sh\nexit 0\n" : "#!/bin/sh\necho bad\nexit 1\n");
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit());
+    PageRig rig;
+    const SupportedBrowser& chromium = *SupportedBrowser::withId(QStringLiteral("chromium"));
+    rig.engine->setAccess(BrowserAccessState::of(Kind::permissionNeeded), chromium);
+    SettingsRow* row = rig.row(QStringLiteral("browserRow_chromium"));
+    QTRY_VERIFY(row->isVisible());
+    auto* button = row->findChild<QAbstractButton*>(QStringLiteral("createLauncher"));
+    QCOMPARE(button->isVisible(), !told.isEmpty());
+    if (!told.isEmpty()) {
+        button->click();
+        auto* message = rig.find<QLabel>(QStringLiteral("connectionMessage"));
+        QVERIFY2(message->text().startsWith(told), qPrintable(message->text()));
+        QCOMPARE(message->palette().color(QPalette::WindowText) == FocusColor::alert(), !validates);
+        const QString written = QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation) +
+                                QStringLiteral("/chromium.desktop");
+        QCOMPARE(QFile::exists(written), validates);
+        QFile::remove(written);
+    }
+    qputenv("PATH", path);
 }
 
 void TestSettingsPage::browsersRefreshOnShowingOnly()

@@ -114,6 +114,8 @@ private slots:
     void renamedRowIsMeasuredAgain();
     void longListsBuildWhatIsShown_data();
     void longListsBuildWhatIsShown();
+    void longListKeepsItsLengthWhileScrolled_data();
+    void longListKeepsItsLengthWhileScrolled();
 };
 
 void TodosViewTest::sections_data()
@@ -414,6 +416,51 @@ void TodosViewTest::longListsBuildWhatIsShown()
     before.removeAt(before.size() / 2);
     for (QuietTodoRow* r : before)
         QVERIFY(rowsOf(section).contains(r));
+}
+
+void TodosViewTest::longListKeepsItsLengthWhileScrolled_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::newRow("narrowest window") << 620;
+    QTest::newRow("default window") << 980;
+}
+
+void TodosViewTest::longListKeepsItsLengthWhileScrolled()
+{
+    // Rows not built yet take the height they are expected to have; if a built row measured
+    // otherwise, the page would grow or shrink under the scroll bar as the person scrolls.
+    QFETCH(int, width);
+    QJsonArray list{encodeTaskItem(todo(QStringLiteral("focus"), today, false, TaskItem::Priority::high))};
+    for (int i = 0; i < 600; ++i) {
+        TaskItem t = todo(QStringLiteral("To-do %1").arg(i), today + i);
+        if (i % 5 == 1)
+            t.title += QStringLiteral(": call the insurer about the claim, then write to the landlord");
+        if (i % 3 == 0)
+            t.time = QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
+        for (int s = 0; s < i % 4; ++s)
+            t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step"), s == 0});
+        list.append(encodeTaskItem(t));
+    }
+    QFile file(f->file(QStringLiteral("todos.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
+    file.close();
+    f->make();
+    context->storage = f->store.get();
+    makeView();
+    view->resize(width, 900);
+    QScrollBar* bar = view->findChild<QScrollArea*>()->verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 500 * 52);
+    QTRY_VERIFY(!rowsOf("laterSection").isEmpty());
+    const int length = bar->maximum();
+    int seen = 0;
+    for (int step = 1; step <= 20; ++step) {
+        bar->setValue(length * step / 20);
+        QTRY_VERIFY(!rowsOf("laterSection").isEmpty());
+        QCoreApplication::processEvents();
+        seen += int(rowsOf("laterSection").size());
+        QCOMPARE(bar->maximum(), length);
+    }
+    QVERIFY(seen > 200);
 }
 
 QTEST_MAIN(TodosViewTest)

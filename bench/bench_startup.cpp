@@ -1,0 +1,477 @@
+// The program's start-up and memory on a real desktop: the time from exec to the main window
+// mapped with no data, 10,000 to-dos and 20,000 open to-dos of today, beside a hello-world Qt
+// Widgets window started the same way (this program again with --hello); how long the block
+// page's /health waits while the 20,000 load; and the resident memory with the window open after
+// a sync, with 10,000 to-dos and with none.
+//
+// Starts Xvfb with openbox and a session bus on private folders, gives every start of the
+// program its own home, and stops each process by its id at the end.
+//
+//   bench_startup <quillharbour binary> [starts per figure, 5 by default]
+#include "DesktopSession.h"
+#include "Figure.h"
+#include "LargeTodoList.h"
+#include "SessionBus.h"
+#include "model/Clock.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <poll.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+namespace {
+
+QTextStream out(stdout);
+
+int hello(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(new QLabel(QStringLiteral("Hello, world")));
+    window.resize(1240, 800);
+    window.show();
+    return app.exec();
+}
+
+void stop(QProcess& p)
+{
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+}
+
+void waitFor(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QThread::msleep(20);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Watches the display for the first large top-level window to be mapped (the main window, or its
+// window manager's frame around it), so a start is timed to the moment the window is on screen.
+class MapWatcher {
+public:
+    explicit MapWatcher(const QString& display)
+    {
+        m_connection = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+        if (xcb_connection_has_error(m_connection))
+            return;
+        m_root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+        const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(m_connection, m_root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(m_connection);
+    }
+    ~MapWatcher() { xcb_disconnect(m_connection); }
+
+    // Drops what was mapped before.
+    void clear()
+    {
+        while (xcb_generic_event_t* e = xcb_poll_for_event(m_connection))
+            free(e);
+    }
+
+    // The window mapped within `ms`, or nothing.
+    std::optional<xcb_window_t> waitForLargeWindow(int ms)
+    {
+        QElapsedTimer t;
+        t.start();
+        const int fd = xcb_get_file_descriptor(m_connection);
+        do {
+            while (xcb_generic_event_t* e = xcb_poll_for_event(m_connection)) {
+                const bool mapped = (e->response_type & 0x7f) == XCB_MAP_NOTIFY;
+                const xcb_window_t window = mapped ? reinterpret_cast<xcb_map_notify_event_t*>(e)->window : 0;
+                free(e);
+                if (mapped && width(window) >= 600)
+                    return window;
+            }
+            pollfd p{fd, POLLIN, 0};
+            ::poll(&p, 1, std::min(ms, 10));
+        } while (t.elapsed() < ms);
+        return std::nullopt;
+    }
+
+private:
+    int width(xcb_window_t window)
+    {
+        xcb_get_geometry_reply_t* g =
+            xcb_get_geometry_reply(m_connection, xcb_get_geometry(m_connection, window), nullptr);
+        const int w = g ? g->width : 0;
+        free(g);
+        return w;
+    }
+
+    xcb_connection_t* m_connection = nullptr;
+    xcb_window_t m_root = 0;
+};
+
+qint64 residentKiB(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// 20,000 to-dos of today, none done: the longest Today page.
+QJsonArray openTodos(int count, Date now)
+{
+    QJsonArray todos;
+    for (int i = 0; i < count; ++i) {
+        TaskItem t;
+        t.id = QUuid::createUuid();
+        t.title = QStringLiteral("Open to-do number %1 with a realistic title").arg(i);
+        t.time = i % 3 == 0 ? TaskItem::anytime
+                            : QStringLiteral("%1:%2 PM").arg(1 + i % 12).arg(i % 60, 2, 10, QLatin1Char('0'));
+        t.priority = TaskItem::Priority(i % 3);
+        t.createdAt = t.updatedAt = now - i;
+        todos.append(encodeTaskItem(t));
+    }
+    return todos;
+}
+
+// A home of its own for the program: data folder, settings (onboarding done) and record store.
+struct Home {
+    QTemporaryDir folder;
+    QString path(const QString& name) const { return folder.filePath(name); }
+    QString data() const { return path(QStringLiteral("data")); }
+    QString defaultsFile() const { return path(QStringLiteral("config/quillharbour/defaults.json")); }
+    QString program() const { return path(QStringLiteral("home/.local/bin/quillharbour")); }
+
+    explicit Home(const QJsonArray& todos, const QString& binary)
+    {
+        // Where an installed copy lives: a copy run from the build folder offers to install itself.
+        const QString installed = program();
+        QDir().mkpath(QFileInfo(installed).absolutePath());
+        if (::link(QFile::encodeName(binary).constData(), QFile::encodeName(installed).constData()) != 0)
+            QFile::copy(binary, installed);
+        writeFile(data() + QStringLiteral("/todos.json"), QJsonDocument(todos).toJson(QJsonDocument::Compact));
+        writeFile(defaultsFile(),
+                  QJsonDocument(QJsonObject{{QStringLiteral("onboarding.completed.v1"), true}}).toJson());
+    }
+
+    QProcessEnvironment environment(const QString& display, const QString& bus) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), display);
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
+        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("share")));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral("cache")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
+        env.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), data());
+        QDir().mkpath(path(QStringLiteral("home")));
+        QDir().mkpath(path(QStringLiteral("run")));
+        QFile::setPermissions(path(QStringLiteral("run")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        return env;
+    }
+
+    // When the last sync run ended well, as the program wrote it.
+    QJsonValue lastSync() const
+    {
+        QFile f(defaultsFile());
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        return QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("sync.lastSuccessAt.v1"));
+    }
+};
+
+struct Desktop {
+    DesktopSession session;
+    SessionBus bus;
+    std::unique_ptr<MapWatcher> watcher;
+    Desktop()
+    {
+        if (!session.display().isEmpty())
+            watcher = std::make_unique<MapWatcher>(session.display());
+    }
+    bool ready() const { return watcher && !bus.address().isEmpty(); }
+};
+
+struct Start {
+    double mappedMs = -1;
+    std::optional<xcb_window_t> window;
+};
+
+Start startAndWaitForWindow(Desktop& desktop, QProcess& process, const QString& program, const QStringList& arguments)
+{
+    desktop.watcher->clear();
+    Start start;
+    QElapsedTimer t;
+    t.start();
+    process.start(program, arguments);
+    start.window = desktop.watcher->waitForLargeWindow(120000);
+    if (start.window)
+        start.mappedMs = double(t.nsecsElapsed()) / 1e6;
+    return start;
+}
+
+// Median time to the window mapped over `runs` starts of the program on `home`'s data.
+double programStart(Desktop& desktop, const Home& home, int runs)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QProcess app;
+        app.setProcessEnvironment(home.environment(desktop.session.display(), desktop.bus.address()));
+        app.setStandardOutputFile(QProcess::nullDevice());
+        app.setStandardErrorFile(QProcess::nullDevice());
+        const Start s = startAndWaitForWindow(desktop, app, home.program(), {});
+        if (s.mappedMs >= 0)
+            times.push_back(s.mappedMs);
+        stop(app);
+    }
+    return median(times);
+}
+
+double helloStart(Desktop& desktop, int runs)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        QProcess hello;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), desktop.session.display());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), desktop.bus.address());
+        hello.setProcessEnvironment(env);
+        const Start s =
+            startAndWaitForWindow(desktop, hello, QCoreApplication::applicationFilePath(), {QStringLiteral("--hello")});
+        if (s.mappedMs >= 0)
+            times.push_back(s.mappedMs);
+        stop(hello);
+    }
+    return median(times);
+}
+
+// The port of the block page, from the line the program prints once it runs.
+std::optional<quint16> blockPagePort(QProcess& app, int ms)
+{
+    QByteArray text;
+    QElapsedTimer t;
+    t.start();
+    app.waitForStarted(ms);
+    while (t.elapsed() < ms && app.state() == QProcess::Running) {
+        app.waitForReadyRead(20);
+        text += app.readAllStandardOutput();
+        const qsizetype at = text.indexOf("http://127.0.0.1:");
+        if (at >= 0) {
+            const QByteArray rest = text.mid(at + 17);
+            const qsizetype slash = rest.indexOf('/');
+            if (slash > 0)
+                return quint16(rest.left(slash).toUInt());
+        }
+    }
+    return std::nullopt;
+}
+
+// How long one GET /health takes to be answered, in milliseconds.
+double healthWait(quint16 port)
+{
+    QTcpSocket socket;
+    QElapsedTimer t;
+    t.start();
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!socket.waitForConnected(30000))
+        return -1;
+    socket.write("GET /health HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    while (!socket.readAll().contains("HTTP/1.1") && socket.state() == QAbstractSocket::ConnectedState)
+        socket.waitForReadyRead(30000);
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+// The 20,000 started once more: from the moment the block page answers, /health asked every
+// 10 ms until two seconds after the window mapped. The longest wait is what a person's click
+// would wait for.
+double longestHealthWait(Desktop& desktop, const Home& home)
+{
+    QProcess app;
+    app.setProcessEnvironment(home.environment(desktop.session.display(), desktop.bus.address()));
+    app.setStandardErrorFile(QProcess::nullDevice());
+    desktop.watcher->clear();
+    app.start(home.program(), {});
+    double longest = -1;
+    const std::optional<quint16> port = blockPagePort(app, 120000);
+    if (port) {
+        std::optional<xcb_window_t> mapped;
+        QElapsedTimer sinceMapped;
+        while (!mapped || sinceMapped.elapsed() < 2000) {
+            longest = std::max(longest, healthWait(*port));
+            if (!mapped && (mapped = desktop.watcher->waitForLargeWindow(0)))
+                sinceMapped.start();
+            QThread::msleep(10);
+        }
+    }
+    stop(app);
+    return longest;
+}
+
+// Asks the window manager to activate the first window of process `pid` whose title matches
+// `title` (xdotool), as a click on it would.
+bool activate(const QString& display, qint64 pid, const QString& title)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    QProcess search;
+    search.setProcessEnvironment(env);
+    search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--pid"), QString::number(pid),
+                                             QStringLiteral("--name"), title});
+    search.waitForFinished(10000);
+    stop(search);
+    const QString window = QString::fromLatin1(search.readAllStandardOutput()).split(u'\n').value(0).trimmed();
+    if (window.isEmpty())
+        return false;
+    QProcess activate;
+    activate.setProcessEnvironment(env);
+    activate.start(QStringLiteral("xdotool"), {QStringLiteral("windowactivate"), window});
+    const bool done = activate.waitForFinished(10000) && activate.exitCode() == 0;
+    stop(activate);
+    QThread::msleep(1000);
+    return done;
+}
+
+// Resident memory with the window open after one sync run that the program was asked for: the
+// window loses the keyboard focus and gets it back (an activation syncs, at most every 30 s).
+double residentAfterSync(Desktop& desktop, const Home& home, QString* how)
+{
+    const auto launch = [&](QProcess& app) {
+        app.setProcessEnvironment(home.environment(desktop.session.display(), desktop.bus.address()));
+        app.setStandardOutputFile(QProcess::nullDevice());
+        app.setStandardErrorFile(QProcess::nullDevice());
+        return startAndWaitForWindow(desktop, app, home.program(), {});
+    };
+    // A first run uploads everything; the figure is for a person who has synced before.
+    {
+        QProcess first;
+        launch(first);
+        waitFor([&] { return !home.lastSync().isUndefined(); }, 120000);
+        stop(first);
+    }
+    QProcess app;
+    const Start s = launch(app);
+    const QJsonValue before = home.lastSync();
+    waitFor([&] { return home.lastSync() != before; }, 60000); // the sync every start runs
+    const QJsonValue synced = home.lastSync();
+    *how = QStringLiteral("after the start's sync");
+    // Another window in front, then the program's again: it syncs on activation, at most
+    // every 30 s.
+    QThread::msleep(31000);
+    QProcess other;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), desktop.session.display());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    other.setProcessEnvironment(env);
+    startAndWaitForWindow(desktop, other, QCoreApplication::applicationFilePath(), {QStringLiteral("--hello")});
+    if (s.window && activate(desktop.session.display(), other.processId(), QStringLiteral(".")) &&
+        activate(desktop.session.display(), app.processId(), QStringLiteral(". Quillharbour$"))) {
+        waitFor([&] { return home.lastSync() != synced; }, 60000);
+        if (home.lastSync() != synced)
+            *how = QStringLiteral("after the start's sync and one on activation");
+    }
+    stop(other);
+    QThread::msleep(3000); // what the run freed is given back
+    const double mib = double(residentKiB(app.processId())) / 1024.0;
+    stop(app);
+    return mib;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1 && QByteArray(argv[1]) == "--hello")
+        return hello(argc, argv);
+    QCoreApplication app(argc, argv);
+    // For a profiler: `--seed <folder> <10000|20000>` writes the data and settings a start reads
+    // (QUILLHARBOUR_DATA_DIR=<folder>/data, XDG_CONFIG_HOME=<folder>/config) and ends.
+    if (argc == 4 && QByteArray(argv[1]) == "--seed") {
+        const Date now = SystemClock::instance().now();
+        const QString folder = QString::fromLocal8Bit(argv[2]);
+        const QJsonArray todos = QByteArray(argv[3]) == "20000" ? openTodos(20000, now) : largeTodoList(now, 40);
+        const bool written =
+            writeFile(folder + QStringLiteral("/data/todos.json"),
+                      QJsonDocument(todos).toJson(QJsonDocument::Compact)) &&
+            writeFile(folder + QStringLiteral("/config/quillharbour/defaults.json"),
+                      QJsonDocument(QJsonObject{{QStringLiteral("onboarding.completed.v1"), true}}).toJson());
+        return written ? 0 : 1;
+    }
+    if (argc < 2) {
+        QTextStream(stderr) << "usage: bench_startup <quillharbour binary> [starts per figure]\n";
+        return 2;
+    }
+    const QString binary = QString::fromLocal8Bit(argv[1]);
+    const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
+    Desktop desktop;
+    if (!desktop.ready()) {
+        QTextStream(stderr) << "bench_startup: Xvfb, openbox or dbus-daemon could not be started\n";
+        return 1;
+    }
+    const Date now = SystemClock::instance().now();
+    const Home empty{QJsonArray(), binary};
+    const Home tenThousand{largeTodoList(now, 40), binary};
+    const Home twentyThousand{openTodos(20000, now), binary};
+
+    // Once each before timing: the font cache and the program's pages are warm for every figure.
+    helloStart(desktop, 1);
+    programStart(desktop, empty, 1);
+
+    const double helloMs = helloStart(desktop, runs);
+    const double emptyMs = programStart(desktop, empty, runs);
+    const double tenMs = programStart(desktop, tenThousand, runs);
+    const double twentyMs = programStart(desktop, twentyThousand, runs);
+    benchFigure("start-up to window mapped, no data", emptyMs, "ms", "hello-world Qt window", helloMs, 0);
+    benchFigure("start-up to window mapped, 10,000 to-dos", tenMs, "ms", "hello-world Qt window", helloMs, 2.0);
+    benchFigure("start-up to window mapped, 20,000 open to-dos", twentyMs, "ms", "10,000 to-dos", tenMs, 3.0);
+    benchLimit("longest /health wait, 20,000 open to-dos starting", longestHealthWait(desktop, twentyThousand), "ms",
+               16);
+
+    QString how;
+    const double tenMiB = residentAfterSync(desktop, tenThousand, &how);
+    out << "resident memory measured " << how << "\n";
+    benchLimit("resident memory, 10,000 to-dos, window open", tenMiB, "MiB", 80);
+    const double emptyMiB = residentAfterSync(desktop, empty, &how);
+    out << "resident memory measured " << how << "\n";
+    benchLimit("resident memory, no data, window open", emptyMiB, "MiB", 45);
+    return 0;
+}

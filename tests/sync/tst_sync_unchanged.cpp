@@ -1,0 +1,200 @@
+// A run with nothing changed reads no record and writes none, on every record store; and whatever
+// did change since, here or on another device, is still seen by the next run.
+#include "PostgresServer.h"
+#include "SyncRig.h"
+#include "sync/PostgresRecordStore.h"
+#include "sync/RecordMapper.h"
+#include "sync/SqliteRecordStore.h"
+
+#include <QPromise>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// Passes every request on and counts the records asked for and written.
+class CountingStore : public RecordStore {
+public:
+    explicit CountingStore(RecordStore& inner) : m_inner(inner) {}
+    QFuture<StoreAnswer<int>> accountStatus() override { return m_inner.accountStatus(); }
+    QFuture<StoreAnswer<QString>> userRecordName() override { return m_inner.userRecordName(); }
+    QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) override
+    {
+        fetched += int(names.size());
+        return m_inner.fetch(names);
+    }
+    QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
+                                               const QStringList& deletes) override
+    {
+        written += int(saves.size() + deletes.size());
+        return m_inner.modify(saves, deletes);
+    }
+    QFuture<StoreAnswer<QString>> changeStamp() override
+    {
+        if (stampKnown)
+            return m_inner.changeStamp();
+        QPromise<StoreAnswer<QString>> unknown;
+        unknown.start();
+        unknown.addResult(StoreAnswer<QString>{});
+        unknown.finish();
+        return unknown.future();
+    }
+    int fetched = 0;
+    int written = 0;
+    bool stampKnown = true;
+
+private:
+    RecordStore& m_inner;
+};
+
+bool hasTodo(SyncDevice& device, const QString& title)
+{
+    const auto& todos = device.store().todos();
+    return std::any_of(todos.begin(), todos.end(), [&](const TaskItem& t) { return t.title == title; });
+}
+
+} // namespace
+
+class SyncUnchanged : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_folder;
+    PostgresServer m_postgres;
+    int m_case = 0;
+
+    // Two connections to one new database: this device's and another device's.
+    std::pair<std::unique_ptr<RecordStore>, std::unique_ptr<RecordStore>> open(const QString& backend)
+    {
+        ++m_case;
+        if (backend == QLatin1String("sqlite")) {
+            const QString path = m_folder.filePath(QStringLiteral("case%1.sqlite").arg(m_case));
+            return {std::make_unique<SqliteRecordStore>(path), std::make_unique<SqliteRecordStore>(path)};
+        }
+        if (!m_postgres.isRunning())
+            return {};
+        const QString connection = m_postgres.freshSchema(QStringLiteral("case%1").arg(m_case));
+        return {std::make_unique<PostgresRecordStore>(connection), std::make_unique<PostgresRecordStore>(connection)};
+    }
+
+private slots:
+    void initTestCase() { m_postgres.start(); }
+    void cleanupTestCase() { m_postgres.stop(); }
+
+    void changesAreSeen_data()
+    {
+        QTest::addColumn<QString>("backend");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("reads");
+        QTest::addColumn<bool>("writes");
+        for (const char* backend : {"sqlite", "postgresql"}) {
+            const auto row = [backend](const char* name, const char* change, bool reads, bool writes) {
+                QTest::addRow("%s/%s", backend, name)
+                    << QString::fromLatin1(backend) << QString::fromLatin1(change) << reads << writes;
+            };
+            row("nothing changed", "none", false, false);
+            row("first run of this device", "first run", true, false);
+            row("a to-do added elsewhere", "insert", true, false);
+            row("a to-do changed elsewhere", "modify", true, false);
+            row("a to-do deleted elsewhere", "delete", true, false);
+            row("a to-do changed here", "edit here", true, true);
+            row("a note deleted here", "delete here", true, true);
+            row("a repeating to-do due a day later", "day passes", true, true);
+            row("a store that cannot tell", "unknown stamp", true, false);
+        }
+    }
+    void changesAreSeen()
+    {
+        QFETCH(QString, backend);
+        QFETCH(QString, change);
+        QFETCH(bool, reads);
+        QFETCH(bool, writes);
+        auto [mine, theirs] = open(backend);
+        if (!mine)
+            QSKIP(qPrintable(m_postgres.error()));
+        CountingStore counted(*mine);
+        SyncDevice here(&counted);
+        SyncDevice elsewhere(theirs.get());
+        const TaskItem kept = here.addTodo(QStringLiteral("kept"));
+        here.addTodo(QStringLiteral("to delete"));
+        const Note note = here.addNote(QStringLiteral("a note"));
+        if (change == QLatin1String("day passes")) {
+            TaskItem daily;
+            daily.id = QUuid::createUuid();
+            daily.title = QStringLiteral("daily");
+            daily.time = TaskItem::anytime;
+            daily.repeatOption = RepeatOption::daily;
+            daily.createdAt = here.fixture.clock.now();
+            QVERIFY(here.store().addTodo(daily));
+        }
+        // Uploads; the other device takes it all in; the next run reads what the first wrote.
+        QVERIFY(here.run() && elsewhere.run() && here.run());
+        QCOMPARE(here.sync->lastErrorText(), QString());
+        QCOMPARE(elsewhere.store().todos().size(), here.store().todos().size());
+
+        counted.fetched = counted.written = 0;
+        QVERIFY(here.run());
+        QCOMPARE(counted.fetched, 0);
+        QCOMPARE(counted.written, 0);
+
+        if (change == QLatin1String("first run")) {
+            here.connectTo(&counted);
+        } else if (change == QLatin1String("insert")) {
+            elsewhere.addTodo(QStringLiteral("theirs"));
+        } else if (change == QLatin1String("modify") || change == QLatin1String("delete")) {
+            elsewhere.fixture.clock.advance(60);
+            TaskItem t = elsewhere.todo(kept.id).value();
+            if (change == QLatin1String("delete")) {
+                QVERIFY(elsewhere.store().deleteTodo(t));
+            } else {
+                t.title = QStringLiteral("changed elsewhere");
+                QVERIFY(elsewhere.store().upsertTodo(t));
+            }
+        } else if (change == QLatin1String("edit here")) {
+            here.fixture.clock.advance(60);
+            TaskItem t = kept;
+            t.title = QStringLiteral("changed here");
+            QVERIFY(here.store().upsertTodo(t));
+        } else if (change == QLatin1String("delete here")) {
+            QVERIFY(here.store().deleteNote(note.id));
+        } else if (change == QLatin1String("day passes")) {
+            here.fixture.clock.advance(86400);
+        } else if (change == QLatin1String("unknown stamp")) {
+            counted.stampKnown = false;
+        }
+        QVERIFY(elsewhere.run());
+        QCOMPARE(elsewhere.sync->lastErrorText(), QString());
+
+        counted.fetched = counted.written = 0;
+        const qsizetype todosBefore = here.store().todos().size();
+        QVERIFY(here.run());
+        QCOMPARE(here.sync->lastErrorText(), QString());
+        QCOMPARE(counted.fetched > 0, reads);
+        QCOMPARE(counted.written > 0, writes);
+        if (change == QLatin1String("insert"))
+            QVERIFY(hasTodo(here, QStringLiteral("theirs")));
+        if (change == QLatin1String("modify"))
+            QCOMPARE(here.todo(kept.id)->title, QStringLiteral("changed elsewhere"));
+        if (change == QLatin1String("delete"))
+            QVERIFY(!here.todo(kept.id));
+        if (change == QLatin1String("day passes"))
+            QCOMPARE(here.store().todos().size(), todosBefore + 1);
+
+        // What this device sent reaches the other one.
+        QVERIFY(elsewhere.run());
+        if (change == QLatin1String("edit here"))
+            QCOMPARE(elsewhere.todo(kept.id)->title, QStringLiteral("changed here"));
+        if (change == QLatin1String("delete here"))
+            QVERIFY(elsewhere.store().notes().empty());
+        if (change == QLatin1String("day passes"))
+            QCOMPARE(elsewhere.store().todos().size(), here.store().todos().size());
+
+        // Quiet again once both sides are in step (a store that cannot tell is read every time).
+        QVERIFY(here.run() && here.run());
+        counted.fetched = counted.written = 0;
+        QVERIFY(here.run());
+        QCOMPARE(counted.fetched > 0, change == QLatin1String("unknown stamp"));
+        QCOMPARE(counted.written, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(SyncUnchanged)
+#include "tst_sync_unchanged.moc"
