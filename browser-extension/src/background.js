@@ -15,6 +15,9 @@ const MAX_URL_LENGTH = 512 * 1024;
 let port = null;
 let retryTimer = null;
 let lastReport = "";
+// The hello being sent: the program reads a tab report only from an extension that said hello,
+// so no report may overtake it.
+let greeting = Promise.resolve();
 let appliedSites = "[]";
 
 function send(message) {
@@ -55,7 +58,7 @@ function connect() {
   p.onDisconnect.addListener(() => {
     if (port === p) dropPort();
   });
-  hello();
+  greeting = hello();
   report();
 }
 
@@ -109,6 +112,7 @@ async function report() {
       focused: !!win.focused,
     };
   } catch (e) {}
+  await greeting;
   if (mine !== reportCount) return;
   const text = JSON.stringify(message);
   if (text === lastReport) return;
@@ -198,7 +202,9 @@ function onMessage(message) {
       clearRules();
       break;
     case "present":
-      hello();
+      // What was said before the relay reached the program went nowhere: all of it again.
+      lastReport = "";
+      greeting = hello();
       report();
       break;
   }
