@@ -49,6 +49,7 @@ bench: build
 	@bash bench/bench_blockpage.sh $(BUILD_DIR)
 	@$(BUILD_DIR)/bench/bench_desktop $(BUILD_DIR)/quillharbour 60
 	@$(BUILD_DIR)/bench/bench_extension $(BUILD_DIR)/quillharbour $(BUILD_DIR)/browser-extension 60
+	@$(BUILD_DIR)/bench/bench_startup $(BUILD_DIR)/quillharbour
 	@bash bench/summary.sh $(BUILD_DIR)/bench-summary.tsv
 
 format:

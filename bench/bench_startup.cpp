@@ -355,8 +355,8 @@ bool activate(const QString& display, qint64 pid, const QString& title)
     env.insert(QStringLiteral("DISPLAY"), display);
     QProcess search;
     search.setProcessEnvironment(env);
-    search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--pid"), QString::number(pid),
-                                             QStringLiteral("--name"), title});
+    search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--pid"),
+                                             QString::number(pid), QStringLiteral("--name"), title});
     search.waitForFinished(10000);
     stop(search);
     const QString window = QString::fromLatin1(search.readAllStandardOutput()).split(u'\n').value(0).trimmed();
