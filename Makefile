@@ -48,6 +48,7 @@ bench: build
 	@$(BUILD_DIR)/bench/bench_sync
 	@bash bench/bench_blockpage.sh $(BUILD_DIR)
 	@$(BUILD_DIR)/bench/bench_desktop $(BUILD_DIR)/quillharbour 60
+	@$(BUILD_DIR)/bench/bench_startup $(BUILD_DIR)/quillharbour
 	@bash bench/summary.sh $(BUILD_DIR)/bench-summary.tsv
 
 format:

@@ -4,20 +4,24 @@
 // side by side with a bare Qt process running the same 0.65 s timer. First, the application
 // itself (the first argument) idle in the tray, with and without a connected browser.
 //
-// Starts Xvfb, openbox, a session bus, Debian's chromium (standing in for Google Chrome) and the
+// Starts Xvfb, openbox, a session bus, Debian's chromium and the
 // running core (this program again with --core: the store, the block-page server and the engine
 // on the Linux backends, as the application builds them, without its windows), all on private
 // folders, and stops each by its process at the end.
+#include "Figure.h"
 #include "NullNotifications.h"
 #include "RunningProgramIdle.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/BrowserDiscovery.h"
+#include "linux/DesktopIdleTime.h"
 #include "linux/DevToolsClient.h"
+#include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/LinuxDesktop.h"
+#include "linux/WaylandIdleTime.h"
 #include "platform/Defaults.h"
 #include "store/StorageService.h"
 
@@ -204,20 +208,140 @@ int runCore(QCoreApplication& app)
     X11Display display;
     BrowserDiscovery discovery;
     LinuxWorkspace workspace(display, QString(), &discovery);
-    X11IdleTime idle(display);
+    // Idle time and the browsers' connections as the application has them: a browser is found by
+    // its process and its profile folder by its command line.
+    WaylandIdleTime compositorIdle(WaylandIdleTime::sessionDisplay(), SystemMonotonicClock::instance());
+    DesktopIdleTime idle([&display] { return display.secondsSinceLastInput(); }, &compositorIdle,
+                         QDBusConnection::sessionBus());
     LinuxScreenState screen;
-    BrowserScriptExecutor executor(
-        std::make_unique<DevToolsScriptRunner>([&workspace](const QString& id) { return workspace.isRunning(id); },
-                                               QDir::homePath()),
-        3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
-    DevToolsNavigationInterceptor interceptor(QDir::homePath());
+    DevToolsConnections devTools(&discovery);
+    BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
+                                       [&workspace](const QString& id) { return workspace.isRunning(id); }, &devTools),
+                                   3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
+    DevToolsNavigationInterceptor interceptor(&devTools);
     BrowserAutomationService engine(
         &storage, &server, &executor,
         {&clock, calendar, &defaults, &workspace, &idle, &screen, {}, nullptr, &interceptor, nullptr, {}});
     QObject::connect(&discovery, &BrowserDiscovery::changed, &engine, &BrowserAutomationService::browsersChanged);
+    // Said once, so that a measurement can wait until the browser is reached.
+    QObject::connect(&engine, &BrowserAutomationService::accessChanged, &engine, [&engine] {
+        static bool said = false;
+        if (!said && engine.accessByBrowserID().value(QStringLiteral("chromium")).isProtected()) {
+            said = true;
+            out << "browser connected" << Qt::endl;
+        }
+    });
     engine.start();
     out << "core running; block page on http://127.0.0.1:" << server.port().value_or(0) << Qt::endl;
     return app.exec();
+}
+
+// Wake-ups and processor time of each of the process's threads, by thread id: a thread that ends
+// during a window (a worker of a pool) must not take its past away from the sum.
+struct ThreadCounts {
+    QHash<QString, qint64> wakeups;
+    QHash<QString, double> cpu;
+};
+ThreadCounts threadCounts(qint64 pid)
+{
+    ThreadCounts counts;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks.filePath(task + QStringLiteral("/status")));
+        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (!status.open(QIODevice::ReadOnly) || !schedstat.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+                counts.wakeups[task] += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        counts.cpu[task] = schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
+    }
+    return counts;
+}
+
+// Per second over the window, from the threads alive at its end.
+Idle idleBetween(const ThreadCounts& before, const ThreadCounts& after, double seconds)
+{
+    Idle idle;
+    for (auto it = after.wakeups.cbegin(); it != after.wakeups.cend(); ++it)
+        idle.wakeups += static_cast<double>(it.value() - before.wakeups.value(it.key())) / seconds;
+    for (auto it = after.cpu.cbegin(); it != after.cpu.cend(); ++it)
+        idle.cpu += (it.value() - before.cpu.value(it.key())) / seconds * 100.0;
+    return idle;
+}
+
+// Checks where the desktop names no front window cost no more than where X11 does: a second core,
+// started without DISPLAY on its own copy of the data, asks the connected browser itself which
+// tab has the focus; both are measured over the same window.
+void compareWithoutX11(const QProcessEnvironment& env, const QString& home, qint64 x11Core, int seconds)
+{
+    QProcessEnvironment withoutX11 = env;
+    withoutX11.remove(QStringLiteral("DISPLAY"));
+    withoutX11.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    const QDir dir(home);
+    const auto copyFolder = [](const QString& from, const QString& to) {
+        QDir().mkpath(to);
+        for (const QString& file : QDir(from).entryList(QDir::Files))
+            QFile::copy(QDir(from).filePath(file), QDir(to).filePath(file));
+    };
+    copyFolder(dir.filePath(QStringLiteral("data")), dir.filePath(QStringLiteral("data-no-x11")));
+    copyFolder(dir.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour")),
+               dir.filePath(QStringLiteral("config-no-x11/quillharbour")));
+    withoutX11.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), dir.filePath(QStringLiteral("data-no-x11")));
+    withoutX11.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config-no-x11")));
+
+    QProcess core;
+    core.setProcessEnvironment(withoutX11);
+    core.setProgram(QCoreApplication::applicationFilePath());
+    core.setArguments({QStringLiteral("--core")});
+    core.start();
+    if (!readLine(core, 10000).startsWith(QLatin1String("core running"))) {
+        out << "the core without X11 did not start\n";
+        stop(core);
+        return;
+    }
+    // Its first checks connect to the browser; then both sit on the same ordinary page.
+    if (!readLine(core, 20000).contains(QLatin1String("browser connected"))) {
+        out << "the core without X11 did not reach the browser: " << core.readAllStandardError().right(2000) << "\n";
+        stop(core);
+        return;
+    }
+    // Two ways a person leaves the browser: reading its page (the page has the focus), and with
+    // the address bar focused or the window in the background (no page has it), where the
+    // browser is asked about every tab it shows.
+    const auto xdotool = [&env](const QStringList& arguments) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("xdotool"), arguments);
+        p.waitForFinished(5000);
+    };
+    const struct {
+        QStringList focus;
+        const char* wakeups;
+        const char* cpu;
+    } cases[] = {
+        {{QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("400"), QStringLiteral("click"),
+          QStringLiteral("1")},
+         "connected idle wake-ups, no X11, page focused",
+         "connected idle CPU, no X11, page focused"},
+        {{QStringLiteral("key"), QStringLiteral("ctrl+l")},
+         "connected idle wake-ups, no X11, no page focused",
+         "connected idle CPU, no X11, no page focused"},
+    };
+    for (const auto& c : cases) {
+        xdotool(c.focus);
+        waitFor([] { return false; }, 2000);
+        const ThreadCounts before[2] = {threadCounts(core.processId()), threadCounts(x11Core)};
+        QElapsedTimer window;
+        window.start();
+        waitFor([] { return false; }, seconds * 1000);
+        const double elapsed = static_cast<double>(window.elapsed()) / 1000.0;
+        const Idle noX11 = idleBetween(before[0], threadCounts(core.processId()), elapsed);
+        const Idle withX11 = idleBetween(before[1], threadCounts(x11Core), elapsed);
+        benchFigure(c.wakeups, noX11.wakeups, "/s", "with X11's front window", withX11.wakeups, 1.2);
+        benchFigure(c.cpu, noX11.cpu, "%", "with X11's front window", withX11.cpu, 1.2);
+    }
+    stop(core);
 }
 
 } // namespace
@@ -305,7 +429,7 @@ int main(int argc, char** argv)
     wrapper.open(QIODevice::WriteOnly);
     wrapper.write(
         QStringLiteral(
-            "#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
+            "#!/bin/sh\nexec chromium --user-data-dir=\"$HOME/.config/google-chrome\" "
             "--remote-debugging-port=0 --host-resolver-rules=\"MAP example.com 127.0.0.1:%1, MAP *.example.com "
             "127.0.0.1:%1, MAP example.org 127.0.0.1:%1, MAP example.net 127.0.0.1:%2, MAP *.example.net "
             "127.0.0.1:%2\" "
@@ -317,7 +441,8 @@ int main(int argc, char** argv)
     wrapper.close();
     wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    // One all-day rule, and Chrome already connected.
+    // Two all-day rules, and the browser already connected: Debian's chromium, which the engine finds
+    // by its process and its profile folder by its command line.
     QDir().mkpath(home.filePath(QStringLiteral("data")));
     QFile rules(home.filePath(QStringLiteral("data/rules.json")));
     rules.open(QIODevice::WriteOnly);
@@ -333,7 +458,7 @@ int main(int argc, char** argv)
     QDir().mkpath(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour")));
     QFile defaults(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour/defaults.json")));
     defaults.open(QIODevice::WriteOnly);
-    defaults.write("{\"attemptedBrowserAutomationIDs\":[\"chrome\"]}");
+    defaults.write("{\"attemptedBrowserAutomationIDs\":[\"chromium\"]}");
     defaults.close();
 
     s.chrome.setProcessEnvironment(env);
@@ -425,6 +550,7 @@ int main(int argc, char** argv)
     };
     report("connected idle", connected[0], connected[1]);
     out << "resident memory: " << rss(pid) << "\n";
+    compareWithoutX11(env, home.path(), pid, cpuWindow);
 
     driver.close();
     stop(s.chrome);

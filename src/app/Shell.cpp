@@ -38,12 +38,6 @@ Shell::Shell(AppContext& context, NotificationCenter* notifications, Options opt
         *m_context.router, m_opener, [this] { activate(); }, [this] { m_gate->request(); }, this);
     m_mainWindow = std::make_unique<MainWindow>(m_context);
     m_commands->attach(m_mainWindow.get());
-    m_popover = std::make_unique<Popover>(m_context, [this](AppRouter::Destination destination) {
-        m_context.router->setDestination(destination);
-        m_popover->hide();
-        showMainWindow();
-    });
-    m_commands->attach(m_popover.get());
 
     m_opener.registerHandler([this] { showMainWindow(); });
 
@@ -129,15 +123,30 @@ void Shell::updateTrayIcon()
     m_tray->setToolTip(TrayIcon::accessibleLabel(state));
 }
 
+Popover& Shell::popover()
+{
+    // Built when first opened: a start that never opens it spares its widgets, and a hidden one
+    // would follow every store change for nothing.
+    if (!m_popover) {
+        m_popover = std::make_unique<Popover>(m_context, [this](AppRouter::Destination destination) {
+            m_context.router->setDestination(destination);
+            m_popover->hide();
+            showMainWindow();
+        });
+        m_commands->attach(m_popover.get());
+    }
+    return *m_popover;
+}
+
 void Shell::openPopover()
 {
-    if (m_popover->isVisible()) {
+    if (m_popover && m_popover->isVisible()) {
         m_popover->hide();
         return;
     }
     if (m_context.browsers)
         m_context.browsers->start();
-    m_popover->popUp(m_tray ? m_tray->geometry() : QRect());
+    popover().popUp(m_tray ? m_tray->geometry() : QRect());
 }
 
 void Shell::openMainWindowAfterLaunch()

@@ -41,7 +41,7 @@ public:
     void start();
 
     MainWindow& mainWindow() { return *m_mainWindow; }
-    Popover& popover() { return *m_popover; }
+    Popover& popover();
     ShellCommands& commands() { return *m_commands; }
     QuitGate& quitGate() { return *m_gate; }
     MainWindowOpener& opener() { return m_opener; }

@@ -151,7 +151,8 @@ static void initBlockingResources()
 }
 
 LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* parent)
-    : QObject(parent), m_storage(storage), m_resolver(HostAddresses::systemResolver())
+    : QObject(parent), m_storage(storage), m_resolver(HostAddresses::systemResolver()),
+      m_monotonic(&SystemMonotonicClock::instance())
 {
     if (!storage)
         return;
@@ -496,12 +497,41 @@ void LocalBlockPageServer::respond(quint64 id)
         answer(id, handleRequest(request));
         return;
     }
+    const QString key = host->toLower();
+    if (const auto known = m_hostVerdicts.constFind(key);
+        known != m_hostVerdicts.cend() && known->until > m_monotonic->seconds()) {
+        answer(id, handleRequest(request, known->allowed));
+        return;
+    }
     // The answer waits for the lookup; a connection dropped meanwhile finds no one to answer.
-    m_resolver(*host, this, [this, id, request](const QList<QHostAddress>& addresses) {
+    std::vector<std::pair<quint64, QByteArray>>& waiting = m_hostLookups[key];
+    waiting.emplace_back(id, request);
+    if (waiting.size() > 1)
+        return;
+    m_resolver(*host, this, [this, key](const QList<QHostAddress>& addresses) {
         const bool allowed =
             !addresses.isEmpty() && std::none_of(addresses.cbegin(), addresses.cend(), &HostAddresses::isThisComputer);
-        answer(id, handleRequest(request, allowed));
+        // Every address a tab came from may be a host of its own: keep the memory bounded.
+        if (m_hostVerdicts.size() >= 256)
+            m_hostVerdicts.clear();
+        m_hostVerdicts.insert(key, {allowed, m_monotonic->seconds() +
+                                                 (addresses.isEmpty() ? unresolvedHostSeconds : resolvedHostSeconds)});
+        for (const auto& [waitingId, waitingRequest] : m_hostLookups.take(key))
+            answer(waitingId, handleRequest(waitingRequest, allowed));
     });
+}
+
+int LocalBlockPageServer::waitingForLookups() const
+{
+    int waiting = 0;
+    for (const auto& requests : m_hostLookups)
+        waiting += int(requests.size());
+    return waiting;
+}
+
+void LocalBlockPageServer::setMonotonicClock(const MonotonicClock* clock)
+{
+    m_monotonic = clock ? clock : &SystemMonotonicClock::instance();
 }
 
 void LocalBlockPageServer::answer(quint64 id, const QByteArray& response)

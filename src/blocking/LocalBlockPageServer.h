@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/Clock.h"
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
 #include "platform/HostAddresses.h"
@@ -60,6 +61,12 @@ public:
     // (a name in the hosts file can lead here as well as "localhost" can). Tests give a resolver
     // that never touches the network.
     void setResolver(HostAddresses::Resolver resolver);
+    // What a return host resolved to is kept a while; tests pass a clock they move.
+    void setMonotonicClock(const MonotonicClock* clock);
+    static constexpr double resolvedHostSeconds = 60;
+    static constexpr double unresolvedHostSeconds = 10;
+    // Requests waiting for the lookup of their return host.
+    int waitingForLookups() const;
 
     static QByteArray makeResponse(const QByteArray& status, const QByteArray& contentType,
                                    const QByteArray& cacheControl, const QByteArray& body);
@@ -133,6 +140,17 @@ private:
         QByteArray response;
     };
     mutable QHash<QString, RenderedPage> m_rendered;
+    // Whether a return host may be sent back to, by host, until a time on the monotonic clock:
+    // every tab that shows the page, and every reload, would otherwise wait for the system's
+    // resolver (seconds, when a name server is slow). Requests for a host whose lookup is on its
+    // way wait for that one.
+    struct HostVerdict {
+        bool allowed = false;
+        double until = 0;
+    };
+    QHash<QString, HostVerdict> m_hostVerdicts;
+    QHash<QString, std::vector<std::pair<quint64, QByteArray>>> m_hostLookups;
+    const MonotonicClock* m_monotonic;
     mutable quint64 m_listsGeneration = 0;
     mutable int m_pageRenderings = 0;
 };

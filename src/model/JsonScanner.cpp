@@ -29,7 +29,9 @@ constexpr int maximumDepth = 32;
 
 } // namespace
 
-JsonScanner::JsonScanner(QByteArrayView text) : m_p(text.data()), m_end(text.data() + text.size()) {}
+JsonScanner::JsonScanner(QByteArrayView text) : m_begin(text.data()), m_p(text.data()), m_end(text.data() + text.size())
+{
+}
 
 char JsonScanner::peek()
 {

@@ -36,6 +36,14 @@ public:
     bool skipValue() { return skipValue(0); }
     // Only white space is left.
     bool atEnd();
+    // How far the reading has come, in bytes from the start; `nextValue` first passes white space,
+    // so it is where the next value begins.
+    qsizetype offset() const { return m_p - m_begin; }
+    qsizetype nextValue()
+    {
+        peek();
+        return offset();
+    }
 
 private:
     char peek();
@@ -44,6 +52,7 @@ private:
     bool readEscapedString(const char* start, std::string_view& text);
     bool appendScalar(char32_t c);
 
+    const char* m_begin;
     const char* m_p;
     const char* m_end;
     bool m_ok = true;

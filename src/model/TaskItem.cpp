@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -341,6 +342,25 @@ TodosFileWriter::Written TodosFileWriter::write(const TaskItem& item)
     return {item, w.take()};
 }
 
+void TodosFileWriter::adopt(const std::vector<TaskItem>& list, const QByteArray& text,
+                            const std::vector<TextSpan>& spans)
+{
+    m_written.clear();
+    if (spans.size() != list.size())
+        return;
+    m_adopted = text;
+    m_written.reserve(list.size());
+    for (size_t i = 0; i < list.size(); ++i) {
+        const auto [start, length] = spans[i];
+        if (start < 0 || length <= 0 || start + length > m_adopted.size()) {
+            m_written.clear();
+            return;
+        }
+        // Not copied: the adopted text is kept as long as any of it may be written again.
+        m_written.push_back({list[i], QByteArray::fromRawData(m_adopted.constData() + start, length)});
+    }
+}
+
 QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
 {
     // Most saves change a to-do in place: then the kept texts are met in the same order. Otherwise
@@ -372,15 +392,24 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
     QByteArray& out = m_text;
     out.resize(0);
     out.reserve(static_cast<qsizetype>(list.size()) * 640 + 16);
-    out += '[';
+    qsizetype size = 1 + 3;
     for (size_t i = 0; i < list.size(); ++i) {
         if (inPlace && !(m_written[i].item == list[i]))
             m_written[i] = write(list[i]);
-        if (i > 0)
-            out += ',';
-        out += m_written[i].text;
+        size += m_written[i].text.size() + (i > 0 ? 1 : 0);
     }
-    out += "\n]\n";
+    // Copied in place, without an append's bookkeeping for each of ten thousand pieces.
+    out.resize(size);
+    char* at = out.data();
+    *at++ = '[';
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (i > 0)
+            *at++ = ',';
+        const QByteArray& text = m_written[i].text;
+        std::memcpy(at, text.constData(), size_t(text.size()));
+        at += text.size();
+    }
+    std::memcpy(at, "\n]\n", 3);
     return out;
 }
 
@@ -580,14 +609,26 @@ bool scanTaskItem(JsonScanner& s, TaskItem& t)
 
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text)
 {
+    return decodeTodosFileText(text, nullptr);
+}
+
+std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans)
+{
     JsonScanner s(text);
     std::vector<TaskItem> out;
     bool first = true;
     if (!s.enterArray())
         return std::nullopt;
-    while (s.nextElement(first)) {
+    // A to-do's text runs from just past the '[' or ',' before it, white space included, as the
+    // writer writes it.
+    qsizetype afterPrevious = s.offset();
+    for (bool isFirst = first; s.nextElement(first); isFirst = first) {
+        const qsizetype start = isFirst ? afterPrevious : s.offset();
         if (!scanTaskItem(s, out.emplace_back()))
             return std::nullopt;
+        if (spans)
+            spans->emplace_back(start, s.offset() - start);
+        afterPrevious = s.offset();
     }
     if (!s.atEnd())
         return std::nullopt;

@@ -146,11 +146,18 @@ template <typename Writer> void writeTaskItem(Writer& w, const TaskItem& t)
 // The text of "todos.json".
 QByteArray todosFileText(const std::vector<TaskItem>& list);
 
+// Where one to-do's text lies in a file's text: offset and length in bytes.
+using TextSpan = std::pair<qsizetype, qsizetype>;
+
 // The same text, written again only for the to-dos that differ from the last list it was given:
 // saving after one change then costs little more than copying the file's bytes.
 class TodosFileWriter {
 public:
     QByteArray text(const std::vector<TaskItem>& list);
+    // Takes the file a list was just read from as the last text given: the first save after a
+    // load then writes afresh only the to-dos that changed, and keeps the others as they were read
+    // (each reads back as the same to-do, the way it did at the load).
+    void adopt(const std::vector<TaskItem>& list, const QByteArray& text, const std::vector<TextSpan>& spans);
 
 private:
     struct Written {
@@ -160,11 +167,14 @@ private:
     static Written write(const TaskItem& item);
     std::vector<Written> m_written; // in the order of the last list
     QByteArray m_text;
+    QByteArray m_adopted; // the text that kept to-dos read from a load point into
 };
 // Every to-do of such a text read in one pass, or nothing when the text holds anything the quick
 // reading is not sure of, down to a single to-do that does not decode: the caller then reads it
 // through a document with decodeTaskItem, which decides what it means.
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text);
+// The same, also noting where each to-do's text lies.
+std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans);
 
 QJsonObject encodeSubtask(const Subtask& step);
 std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error = nullptr);

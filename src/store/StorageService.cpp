@@ -227,7 +227,7 @@ template <typename T>
 std::vector<T> StorageService::loadList(const QString& part, const QString& name,
                                         std::optional<T> (*decode)(const QJsonValue&, QString*),
                                         QStringList& unreadable,
-                                        std::optional<std::vector<T>> (*decodeText)(QByteArrayView))
+                                        std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText)
 {
     QFile file(m_fileStore.filePath(name));
     if (!file.exists())
@@ -262,8 +262,17 @@ void StorageService::load()
     FileSafety::removeStaleTemporaries(
         m_fileStore.rootURL, {todosFile, notesFile, rulesFile, doomScrollFile, stateFile, pendingNotificationsFile});
     QStringList unreadable;
-    m_todos = loadList<TaskItem>(QStringLiteral("to-dos"), todosFile, decodeTaskItem, unreadable, decodeTodosFileText);
-    m_notes = loadList<Note>(QStringLiteral("notes"), notesFile, decodeNote, unreadable, decodeNotesFileText);
+    // The writer takes the file as read, so the first save writes afresh only what changed.
+    m_todos = loadList<TaskItem>(QStringLiteral("to-dos"), todosFile, decodeTaskItem, unreadable,
+                                 [this](const QByteArray& text) {
+                                     std::vector<TextSpan> spans;
+                                     std::optional<std::vector<TaskItem>> list = decodeTodosFileText(text, &spans);
+                                     if (list)
+                                         m_todosWriter.adopt(*list, text, spans);
+                                     return list;
+                                 });
+    m_notes = loadList<Note>(QStringLiteral("notes"), notesFile, decodeNote, unreadable,
+                             [](const QByteArray& text) { return decodeNotesFileText(text); });
     m_rules = loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
 
     m_fileStore.removeLegacyGoalsFile();

@@ -176,7 +176,7 @@ private:
     template <typename T>
     std::vector<T> loadList(const QString& part, const QString& name,
                             std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable,
-                            std::optional<std::vector<T>> (*decodeText)(QByteArrayView) = nullptr);
+                            std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText = {});
     bool backupUnreadableFile(const QString& name);
 
     // lastError bookkeeping: the latest outstanding failure shows; a success clears only its own file.
@@ -188,6 +188,8 @@ private:
     void setTodos(std::vector<TaskItem> todos);
     // Writes the to-dos as they now are, or puts back `before` when that fails.
     bool commitTodos(std::vector<TaskItem> before, bool sync);
+    // The same after a change of the one to-do at `index` (a toggle): only it is put back.
+    bool commitTodoAt(size_t index, TaskItem before, bool sync);
     bool commitNotes(std::vector<Note> before, bool sync);
     // Writes the rules as they now are and then applies `changedState`, or puts back `before`.
     bool commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState = std::nullopt);

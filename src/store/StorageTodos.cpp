@@ -112,6 +112,17 @@ bool StorageService::commitTodos(std::vector<TaskItem> before, bool sync)
     return false;
 }
 
+bool StorageService::commitTodoAt(size_t index, TaskItem before, bool sync)
+{
+    if (saveTodos(sync)) {
+        emit todosChanged();
+        return true;
+    }
+    m_todos[index] = std::move(before);
+    emit todosChanged();
+    return false;
+}
+
 bool StorageService::addTodo(const TaskItem& todo)
 {
     TaskItem item = todo;
@@ -128,14 +139,14 @@ bool StorageService::addTodo(const TaskItem& todo)
 
 bool StorageService::toggleTodo(const QUuid& id)
 {
-    if (!findTodo(id))
-        return false;
-    std::vector<TaskItem> before = m_todos;
     TaskItem* t = findTodo(id);
+    if (!t)
+        return false;
+    TaskItem before = *t;
     t->isCompleted = !t->isCompleted;
     t->updatedAt = stamp();
     const TaskItem changed = *t;
-    if (!commitTodos(std::move(before), true))
+    if (!commitTodoAt(size_t(t - m_todos.data()), std::move(before), true))
         return false;
     m_reminders.rescheduleTodoReminder(changed, now(), calendar());
     return true;
@@ -147,13 +158,13 @@ bool StorageService::toggleSubtask(const QUuid& todoID, const QUuid& subtaskID)
     if (!found || std::none_of(found->subtasks.begin(), found->subtasks.end(),
                                [&subtaskID](const Subtask& s) { return s.id == subtaskID; }))
         return false;
-    std::vector<TaskItem> before = m_todos;
     TaskItem* t = findTodo(todoID);
+    TaskItem before = *t;
     const auto step = std::find_if(t->subtasks.begin(), t->subtasks.end(),
                                    [&subtaskID](const Subtask& s) { return s.id == subtaskID; });
     step->isCompleted = !step->isCompleted;
     t->updatedAt = stamp();
-    return commitTodos(std::move(before), true);
+    return commitTodoAt(size_t(t - m_todos.data()), std::move(before), true);
 }
 
 bool StorageService::upsertTodo(const TaskItem& todo)

@@ -12,6 +12,7 @@
 #include <QLoggingCategory>
 #include <QPromise>
 #include <QThreadPool>
+#include <QTimer>
 #include <memory>
 
 Q_DECLARE_LOGGING_CATEGORY(syncLog)
@@ -91,6 +92,15 @@ RecordError localFailure(const QString& text)
 }
 
 } // namespace
+
+QFuture<void> SyncService::nextTurn()
+{
+    auto promise = std::make_shared<QPromise<void>>();
+    QFuture<void> future = promise->future();
+    promise->start();
+    QTimer::singleShot(0, [promise] { promise->finish(); });
+    return future;
+}
 
 QFuture<void> SyncService::onWorker(std::function<void()> work)
 {
@@ -274,31 +284,58 @@ QCoro::Task<> SyncService::performSync()
         // The person may have changed something meanwhile: merge again from what the store holds
         // now (here at once after a few tries, so a busy person cannot hold the run off for ever).
         int tries = 1;
-        while (store.todos() != merging->localTodos || store.notes() != merging->localNotes) {
-            merging->localTodos = store.todos();
-            merging->localNotes = store.notes();
-            if (++tries > 3) {
-                merging->run();
-                continue;
-            }
-            working = onWorker(mergeWork);
-            co_await working;
-            abandonIfGone();
-        }
-        if (!merging->series.dropped.isEmpty())
-            addToIdSet(pendingTaskDeletes, merging->series.dropped);
-
-        // 10. Local update.
+        bool replaced = false;
         QString writeError;
-        if ((merging->todos.changed || merging->series.changed) &&
-            !store.replaceTodosFromSync(merging->series.list, &writeError))
-            throw localFailure(writeError);
-        if (merging->notes.changed && !store.replaceNotesFromSync(merging->notes.items, &writeError))
-            throw localFailure(writeError);
+        for (;;) {
+            while (store.todos() != merging->localTodos || store.notes() != merging->localNotes) {
+                merging->localTodos = store.todos();
+                merging->localNotes = store.notes();
+                if (++tries > 3) {
+                    merging->run();
+                    continue;
+                }
+                working = onWorker(mergeWork);
+                co_await working;
+                abandonIfGone();
+            }
+            if (!merging->series.dropped.isEmpty())
+                addToIdSet(pendingTaskDeletes, merging->series.dropped);
+
+            // 10. Local update. Each list's file is written in a turn of the event loop of its own,
+            // so the window is not held for both; the notes then go in only if nothing changed
+            // meanwhile, else the lists are merged again from what the store holds.
+            const bool todosChanged = merging->todos.changed || merging->series.changed;
+            if (todosChanged) {
+                if (!store.replaceTodosFromSync(merging->series.list, &writeError))
+                    throw localFailure(writeError);
+                replaced = true;
+                merging->localTodos = store.todos();
+                merging->todos.changed = merging->series.changed = false;
+            }
+            if (!merging->notes.changed)
+                break;
+            if (todosChanged) {
+                working = nextTurn();
+                co_await working;
+                abandonIfGone();
+                if (store.todos() != merging->localTodos || store.notes() != merging->localNotes)
+                    continue;
+            }
+            if (!store.replaceNotesFromSync(merging->notes.items, &writeError))
+                throw localFailure(writeError);
+            replaced = true;
+            break;
+        }
         {
             const Defaults::Batch oneWrite(m_defaults);
             writeIdSet(knownTasksKey, merging->fetchedTaskIds);
             writeIdSet(knownNotesKey, merging->fetchedNoteIds);
+        }
+        if (replaced) {
+            // The lists are read again for the upload in a turn of their own, too.
+            working = nextTurn();
+            co_await working;
+            abandonIfGone();
         }
 
         // 11.–13. The items that differ from their records, encoded on a worker.
@@ -312,7 +349,8 @@ QCoro::Task<> SyncService::performSync()
         abandonIfGone();
         std::vector<TaskItem> storeTodos = std::move(uploading->todos);
         std::vector<Note> storeNotes = std::move(uploading->notes);
-        const std::vector<CloudRecord> upload = std::move(uploading->upload);
+        std::vector<CloudRecord> upload = std::move(uploading->upload);
+        const int uploaded = int(upload.size());
         const QSet<QUuid> missingTaskIds = merging->listedTaskIds - merging->fetchedTaskIds;
         const QSet<QUuid> missingNoteIds = merging->listedNoteIds - merging->fetchedNoteIds;
         const QSet<QUuid> stopped = merging->stopped;
@@ -324,7 +362,7 @@ QCoro::Task<> SyncService::performSync()
         releaseOnWorker(std::move(merging));
 
         // 14. Upload.
-        co_await saveRecords(upload);
+        co_await saveRecords(std::move(upload));
 
         // 15. Deletions again, with those this run made and those made meanwhile.
         const DeletedIds secondPush = co_await pushPendingDeletes();
@@ -338,7 +376,7 @@ QCoro::Task<> SyncService::performSync()
         clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
         writeIdSet(knownTasksKey, idsOf(storeTodos));
         writeIdSet(knownNotesKey, idsOf(storeNotes));
-        finishRun(int(storeTodos.size()), int(storeNotes.size()), int(upload.size()));
+        finishRun(int(storeTodos.size()), int(storeNotes.size()), uploaded);
         // A run that wrote moved the stamp itself: the next one reads everything once more.
         if (!stamp.isEmpty())
             m_settled = Settled{m_accountKey, stamp, uploadedFrom};

@@ -312,6 +312,8 @@ private:
     struct ManifestMerge;
     // Runs `work` on a worker thread; the run resumes on its own thread once it is done.
     static QFuture<void> onWorker(std::function<void()> work);
+    // Finishes in the next turn of this thread's event loop: what follows runs in a slice of its own.
+    static QFuture<void> nextTurn();
     // Drops what `data` holds on a worker: freeing a run's records takes the main thread too long.
     template <typename T> static void releaseOnWorker(std::shared_ptr<T> data)
     {

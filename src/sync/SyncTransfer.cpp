@@ -253,6 +253,8 @@ QCoro::Task<> SyncService::saveRecords(std::vector<CloudRecord> records)
         if (!savedNotes.isEmpty())
             addToIdSet(knownNotesKey, savedNotes);
     }
+    if (records.size() > saveChunk)
+        releaseOnWorker(std::make_shared<std::vector<CloudRecord>>(std::move(records)));
     if (failure)
         throw *failure;
 }

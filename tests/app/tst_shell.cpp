@@ -87,6 +87,15 @@ private slots:
         shell.mainWindow().close();
         shell.handleLinks({});
         QVERIFY(shell.mainWindow().isVisible());
+        // The popover is built when first wanted, once.
+        const auto popovers = [] {
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            return std::count_if(windows.begin(), windows.end(),
+                                 [](QWidget* w) { return w->objectName() == QLatin1String("popover"); });
+        };
+        QCOMPARE(popovers(), 0);
+        QCOMPARE(&shell.popover(), &shell.popover());
+        QCOMPARE(popovers(), 1);
     }
 
     void pageShortcutsWorkWithTheWindowClosed_data()

@@ -492,6 +492,80 @@ private slots:
             QCOMPARE(asked.size(), 1);
     }
 
+    // What a return host resolved to is kept a while: a page shown again, or in several tabs at
+    // once, costs one lookup; after the time (shorter for a name that did not resolve) it is asked
+    // again, so a name that starts to lead here is not trusted for long.
+    void returnHostLookupIsKept_data()
+    {
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<bool>("together"); // the second tab asks before the first lookup answers
+        QTest::addColumn<double>("later");  // seconds between the first and the second visit
+        QTest::addColumn<int>("lookups");
+        const QStringList elsewhere{"93.184.216.34"};
+        QTest::newRow("two tabs at once") << elsewhere << true << 0.0 << 1;
+        QTest::newRow("shown again within the minute") << elsewhere << false << 59.0 << 1;
+        QTest::newRow("shown again after the minute") << elsewhere << false << 61.0 << 2;
+        QTest::newRow("unresolved, shown again soon") << QStringList() << false << 9.0 << 1;
+        QTest::newRow("unresolved, shown again after 10 s") << QStringList() << false << 11.0 << 2;
+    }
+    void returnHostLookupIsKept()
+    {
+        QFETCH(QStringList, addresses);
+        QFETCH(bool, together);
+        QFETCH(double, later);
+        QFETCH(int, lookups);
+        struct StepClock final : MonotonicClock {
+            double now = 500;
+            double seconds() const override { return now; }
+        } clock;
+        LocalBlockPageServer server(nullptr);
+        server.setMonotonicClock(&clock);
+        int asked = 0;
+        std::vector<std::function<void()>> pending; // lookups answer when the test says so
+        server.setResolver([&](const QString&, QObject*, std::function<void(const QList<QHostAddress>&)> done) {
+            ++asked;
+            QList<QHostAddress> list;
+            for (const QString& a : addresses)
+                list.append(QHostAddress(a));
+            pending.push_back([done, list] { done(list); });
+        });
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const QString from = QStringLiteral("https://news.example/story");
+        const QByteArray request = get("/blocked?from=" + QUrl::toPercentEncoding(from),
+                                       "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n");
+        const auto answerLookups = [&] {
+            for (const auto& answer : std::exchange(pending, {}))
+                answer();
+        };
+        Client first(*server.port());
+        QVERIFY(first.connected());
+        first.send(request);
+        QVERIFY(QTest::qWaitFor([&] { return asked == 1; }, 30000));
+        if (!together) {
+            answerLookups();
+            QVERIFY(first.closed(30000));
+            clock.now += later;
+        }
+        Client second(*server.port());
+        QVERIFY(second.connected());
+        second.send(request);
+        if (together)
+            QVERIFY(QTest::qWaitFor([&] { return server.waitingForLookups() == 2; }, 30000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                answerLookups();
+                return second.socket.state() == QAbstractSocket::UnconnectedState;
+            },
+            30000));
+        QVERIFY(first.closed(30000));
+        second.closed(30000);
+        QCOMPARE(asked, lookups);
+        const std::optional<QString> target = addresses.isEmpty() ? std::nullopt : std::optional(from);
+        QCOMPARE(scriptTarget(first.received), target);
+        QCOMPARE(scriptTarget(second.received), target);
+    }
+
     void blockEndsWhileTheRuleStays()
     {
         BlockedStore s;

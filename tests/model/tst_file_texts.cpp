@@ -130,6 +130,52 @@ private slots:
             QVERIFY2(writer.text(list) == todosFileText(list), qPrintable(QStringLiteral("step %1").arg(i)));
         }
     }
+
+    // A writer that took the file it was loaded from: whatever the file's form, every save reads
+    // back as the list saved; a file in the store's own form is written exactly as afresh.
+    void adoptedTextReadsBack_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::newRow("as the store writes it") << "store";
+        QTest::newRow("indented by another program") << "indented";
+        QTest::newRow("with a key the store does not know") << "unknown key";
+    }
+    void adoptedTextReadsBack()
+    {
+        QFETCH(QString, form);
+        const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
+        std::vector<TaskItem> list;
+        for (int i = 0; i < 4; ++i)
+            list.push_back(sample(QStringLiteral("To-do %1").arg(i), at + i));
+        QByteArray text = todosFileText(list);
+        if (form == QLatin1String("indented"))
+            text = QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented);
+        if (form == QLatin1String("unknown key"))
+            text.replace("\"createdAt\": ", "\"later\": [1, {\"a\": \"}\"}], \"createdAt\": ");
+        std::vector<TextSpan> spans;
+        const std::optional<std::vector<TaskItem>> loaded = decodeTodosFileText(text, &spans);
+        QVERIFY(loaded);
+        QVERIFY(*loaded == list);
+        TodosFileWriter writer;
+        writer.adopt(*loaded, text, spans);
+        const std::vector<std::function<void()>> steps = {
+            [] {},
+            [&] { list[1].isCompleted = true; },
+            [&] { list.insert(list.begin(), sample(QStringLiteral("New"), at)); },
+            [&] { list.erase(list.begin() + 3); },
+            [&] { list[3].title = QStringLiteral("Changed"); },
+        };
+        for (size_t i = 0; i < steps.size(); ++i) {
+            steps[i]();
+            const QByteArray written = writer.text(list);
+            const QString step = QStringLiteral("step %1").arg(i);
+            QVERIFY2(decodeTodosFileText(written) == list, qPrintable(step));
+            if (form == QLatin1String("store"))
+                QVERIFY2(written == todosFileText(list), qPrintable(step));
+            if (form == QLatin1String("unknown key") && i == 0)
+                QVERIFY2(written.contains("\"later\""), "a kept to-do is written as it was read");
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestFileTexts)

@@ -286,6 +286,51 @@ private slots:
         QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(t.id)));
     }
 
+    // A toggle the disk refuses is undone in memory, the file keeps what it held, nothing is
+    // pushed, and the same toggle succeeds once the disk takes it; also right after a load, when
+    // the file's own text is what the save starts from.
+    void refusedToggleIsUndone_data()
+    {
+        QTest::addColumn<bool>("step");
+        QTest::addColumn<bool>("reloaded");
+        QTest::newRow("a to-do") << false << false;
+        QTest::newRow("a step") << true << false;
+        QTest::newRow("a to-do, first change after a load") << false << true;
+        QTest::newRow("a step, first change after a load") << true << true;
+    }
+    void refusedToggleIsUndone()
+    {
+        QFETCH(bool, step);
+        QFETCH(bool, reloaded);
+        StoreFixture f;
+        f.make();
+        TaskItem t = todo(QStringLiteral("move"), dec(7, 8));
+        t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false}};
+        const TaskItem other = todo(QStringLiteral("other"), dec(7, 9));
+        QVERIFY(f.store->replaceTodosFromSync({other, t}));
+        StorageService& store = reloaded ? f.make() : *f.store;
+        FakeCloudSync sync(f.defaults);
+        store.setCloudSync(&sync);
+        const std::vector<TaskItem> before = store.todos();
+        const QByteArray fileBefore = readBytes(f.file(QStringLiteral("todos.json")));
+        const auto toggle = [&] { return step ? store.toggleSubtask(t.id, t.subtasks[0].id) : store.toggleTodo(t.id); };
+
+        f.failing = QStringList{QStringLiteral("todos.json")};
+        f.clock.advance(60);
+        QVERIFY(!toggle());
+        QVERIFY(store.todos() == before);
+        QCOMPARE(readBytes(f.file(QStringLiteral("todos.json"))), fileBefore);
+        QCOMPARE(sync.pushes, 0);
+
+        f.failing.clear();
+        QVERIFY(toggle());
+        const std::vector<TaskItem> inFile = todosInFile(f.file(QStringLiteral("todos.json")));
+        QVERIFY(inFile == store.todos());
+        QCOMPARE(step ? inFile[1].subtasks[0].isCompleted : inFile[1].isCompleted, true);
+        QVERIFY(inFile[0] == other);
+        QCOMPARE(sync.pushes, 1);
+    }
+
     void unknownIdsAreIgnored()
     {
         StoreFixture f;

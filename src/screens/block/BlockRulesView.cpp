@@ -75,10 +75,13 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
                         QStringLiteral("sitesEmpty"));
     m_sitesCard->contentLayout()->addWidget(m_sitesEmpty);
     // Every row has one height (its texts do not wrap), and each after the first a divider on top.
+    // The divider is measured once: a widget made and destroyed per entry leaves events in the
+    // queue that each later destruction searches.
+    const int divider = FocusGroupDivider().sizeHint().height();
     m_siteRows = new LazyRows([this](int i, QWidget* parent) { return makeSiteRow(i, parent); },
-                              [this](int i, int) {
+                              [this, divider](int i, int) {
                                   return (m_siteRowHeight > 0 ? m_siteRowHeight : SiteRow::minimumRowHeight) +
-                                         (i > 0 ? FocusGroupDivider().sizeHint().height() : 0);
+                                         (i > 0 ? divider : 0);
                               });
     m_sitesCard->contentLayout()->addWidget(m_siteRows);
     sites->addWidget(m_sitesCard);
