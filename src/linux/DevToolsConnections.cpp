@@ -88,6 +88,18 @@ void DevToolsConnections::retry(const QString& bundleIdentifier)
         setState(bundleIdentifier, State::none);
 }
 
+std::optional<QList<QJsonObject>> DevToolsConnections::targets(const QString& bundleIdentifier) const
+{
+    const auto it = m_browsers.constFind(bundleIdentifier);
+    if (it == m_browsers.cend() || !it->targetsKnown || !openClient(bundleIdentifier))
+        return std::nullopt;
+    QList<QJsonObject> out;
+    out.reserve(it->targetOrder.size());
+    for (const QString& id : it->targetOrder)
+        out.append(it->targets.value(id));
+    return out;
+}
+
 QString DevToolsConnections::session(const QString& bundleIdentifier, const QString& targetId) const
 {
     return m_browsers.value(bundleIdentifier).sessions.value(targetId);
@@ -131,6 +143,9 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
     b.client = client;
     b.endpoint = text;
     b.sessions.clear();
+    b.targets.clear();
+    b.targetOrder.clear();
+    b.targetsKnown = false;
     ++b.attempts;
     setState(bundleIdentifier, State::opening);
     if (!b.consent) {
@@ -152,6 +167,9 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
         if (current.client != guard)
             return;
         current.sessions.clear();
+        current.targets.clear();
+        current.targetOrder.clear();
+        current.targetsKnown = false;
         setState(bundleIdentifier, State::none);
         emit closed(bundleIdentifier);
     });
@@ -170,16 +188,54 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
             emit closed(bundleIdentifier);
             return;
         }
+        discoverTargets(bundleIdentifier);
         setState(bundleIdentifier, State::open);
         emit opened(bundleIdentifier);
     });
     return nullptr;
 }
 
+void DevToolsConnections::discoverTargets(const QString& bundleIdentifier)
+{
+    // The browser tells of every tab opened, changed or closed as it happens, so a check that
+    // wants the list of tabs reads it here instead of asking across the connection each time.
+    // Until the browser has answered, the list is asked for as before.
+    const QPointer<DevToolsClient> guard(m_browsers.value(bundleIdentifier).client);
+    if (!guard)
+        return;
+    guard->send(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, discoverTimeoutMs,
+                [this, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& error) {
+                    Browser& b = m_browsers[bundleIdentifier];
+                    if (!guard || b.client != guard)
+                        return;
+                    b.targetsKnown = error.isEmpty();
+                });
+}
+
 void DevToolsConnections::onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params)
 {
     Browser& b = m_browsers[bundleIdentifier];
-    if (method == QLatin1String("Target.attachedToTarget")) {
+    if (method == QLatin1String("Target.targetCreated") || method == QLatin1String("Target.targetInfoChanged")) {
+        const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
+        const QString target = info.value(QStringLiteral("targetId")).toString();
+        if (target.isEmpty())
+            return;
+        if (!b.targets.contains(target)) {
+            if (b.targets.size() >= maxTargets) {
+                // Past reason: the list would be incomplete, so the browser is asked each time.
+                b.targetsKnown = false;
+                b.targets.clear();
+                b.targetOrder.clear();
+                return;
+            }
+            b.targetOrder.prepend(target);
+        }
+        b.targets.insert(target, info);
+    } else if (method == QLatin1String("Target.targetDestroyed")) {
+        const QString target = params.value(QStringLiteral("targetId")).toString();
+        if (b.targets.remove(target))
+            b.targetOrder.removeOne(target);
+    } else if (method == QLatin1String("Target.attachedToTarget")) {
         const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
         const QString target = info.value(QStringLiteral("targetId")).toString();
         const QString session = params.value(QStringLiteral("sessionId")).toString();

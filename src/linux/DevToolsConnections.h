@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QHash>
+#include <QJsonObject>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
 #include <functional>
+#include <optional>
 
 class BrowserDiscovery;
 class DevToolsClient;
@@ -45,6 +48,9 @@ public:
     // Page sessions attached over the connection, by target id, whoever attached them.
     QString session(const QString& bundleIdentifier, const QString& targetId) const;
     int attempts(const QString& bundleIdentifier) const { return m_browsers.value(bundleIdentifier).attempts; }
+    // The browser's targets as its own events keep them (newest first), once it has said which
+    // there are; nothing before, or without an open connection.
+    std::optional<QList<QJsonObject>> targets(const QString& bundleIdentifier) const;
 
     // After this long without the browser's answer the person is being asked.
     static constexpr int consentAfterMs = 1500;
@@ -52,6 +58,10 @@ public:
     static constexpr int openTimeoutMs = 90000;
     // A refused endpoint is tried again after this long even when its port file stays.
     static constexpr int refusalPauseMs = 30000;
+    // How long the browser may take to start telling of its tabs.
+    static constexpr int discoverTimeoutMs = 5000;
+    // Past this many targets the list is no longer followed; the browser is asked each time.
+    static constexpr int maxTargets = 10000;
 
 signals:
     void stateChanged(const QString& bundleIdentifier);
@@ -67,12 +77,16 @@ private:
         QString endpoint;
         State state = State::none;
         QString refusedEndpoint;
-        qint64 refusedAt = 0;             // monotonic ms
-        QHash<QString, QString> sessions; // target id -> session id
+        qint64 refusedAt = 0;                // monotonic ms
+        QHash<QString, QString> sessions;    // target id -> session id
+        QHash<QString, QJsonObject> targets; // target id -> its latest info
+        QStringList targetOrder;             // newest first
+        bool targetsKnown = false;
         int attempts = 0;
         QTimer* consent = nullptr;
     };
     void setState(const QString& bundleIdentifier, State state);
+    void discoverTargets(const QString& bundleIdentifier);
     void onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params);
 
     ProfileFolders m_folders;

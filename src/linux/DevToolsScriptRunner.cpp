@@ -230,35 +230,51 @@ void DevToolsScriptRunner::connectStep(const JobPtr& job)
     });
 }
 
-void DevToolsScriptRunner::listPages(const JobPtr& job, std::function<void(const QJsonArray&)> next)
+namespace {
+
+// The pages a person uses, the tab last seen with the focus first. A docked or separate
+// developer-tools window is listed as a page too, and may have the focus; it is never the tab in
+// use. Nor is a page being prepared out of sight.
+template <typename Targets> QJsonArray pagesOf(const Targets& targets, const QString& lastFocused)
 {
-    // Over the open connection: an HTTP listing per check would cost a request of its own. The
-    // protocol's list is not ordered by use, so the tab last seen with the focus goes first.
+    QJsonArray pages;
+    for (const auto& value : targets) {
+        const QJsonObject target = QJsonValue(value).toObject();
+        const QString url = target.value(QStringLiteral("url")).toString();
+        if (target.value(QStringLiteral("type")).toString() != QLatin1String("page") ||
+            url.startsWith(QLatin1String("devtools://")) ||
+            !target.value(QStringLiteral("subtype")).toString().isEmpty())
+            continue;
+        const QJsonObject page{{QStringLiteral("id"), target.value(QStringLiteral("targetId"))},
+                               {QStringLiteral("url"), url}};
+        if (page.value(QStringLiteral("id")).toString() == lastFocused)
+            pages.prepend(page);
+        else
+            pages.append(page);
+    }
+    return pages;
+}
+
+} // namespace
+
+void DevToolsScriptRunner::listPages(const JobPtr& job, bool fresh, std::function<void(const QJsonArray&)> next)
+{
+    // The protocol's list is not ordered by use, so the tab last seen with the focus goes first.
     const QString lastFocused = connectionOf(job).lastFocused;
+    // The list the browser's own events keep costs nothing to read; asking for it each check
+    // costs a round trip, which is left for when the address must be the browser's latest word.
+    if (!fresh && m_shared)
+        if (const std::optional<QList<QJsonObject>> known = m_shared->targets(job->bundle)) {
+            next(pagesOf(*known, lastFocused));
+            return;
+        }
     job->client->send(QStringLiteral("Target.getTargets"), {}, stepTimeoutMs,
                       [job, next, lastFocused](const QJsonObject& result, const DevToolsClient::Error& error) {
                           if (!error.isEmpty()) {
                               job->finish(error.kind == DevToolsClient::Error::Kind::timedOut ? timedOut() : gone());
                               return;
                           }
-                          QJsonArray pages;
-                          // A docked or separate developer-tools window is listed as a page too, and may have the
-                          // focus; it is never the tab in use. Nor is a page being prepared out of sight.
-                          for (const QJsonValue& value : result.value(QStringLiteral("targetInfos")).toArray()) {
-                              const QJsonObject target = value.toObject();
-                              const QString url = target.value(QStringLiteral("url")).toString();
-                              if (target.value(QStringLiteral("type")).toString() != QLatin1String("page") ||
-                                  url.startsWith(QLatin1String("devtools://")) ||
-                                  !target.value(QStringLiteral("subtype")).toString().isEmpty())
-                                  continue;
-                              const QJsonObject page{{QStringLiteral("id"), target.value(QStringLiteral("targetId"))},
-                                                     {QStringLiteral("url"), url}};
-                              if (page.value(QStringLiteral("id")).toString() == lastFocused)
-                                  pages.prepend(page);
-                              else
-                                  pages.append(page);
-                          }
-                          next(pages);
+                          next(pagesOf(result.value(QStringLiteral("targetInfos")).toArray(), lastFocused));
                       });
 }
 
@@ -343,7 +359,9 @@ void DevToolsScriptRunner::listStep(const JobPtr& job)
     if (job->focusedOnly() && !job->askedLastFocused && askLastFocused(job))
         return;
     QPointer<DevToolsScriptRunner> self(this);
-    listPages(job, [self, job](const QJsonArray& pages) {
+    // The question asked every check where the desktop names no front window reads the list the
+    // browser's events keep: a focused tab's address comes from the page itself below.
+    listPages(job, !job->focusedOnly(), [self, job](const QJsonArray& pages) {
         if (!self)
             return;
         if (pages.isEmpty()) {
@@ -376,6 +394,7 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
     }
     struct Probe {
         std::vector<int> answers; // -1 pending, 0 hidden or silent, 1 shown, 2 focused
+        QString focusedAddress;   // what the focused page says it shows
         qsizetype pending = 0;
         bool decided = false;
     };
@@ -396,16 +415,23 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
             index = shown == probe->answers.cend() ? 0 : shown - probe->answers.cbegin();
         }
         choose(index);
+        // The list may trail a navigation by a moment; the page knows. An error page's own
+        // address is not the one the tab tried: the list has that.
+        if (focused != probe->answers.cend() && !probe->focusedAddress.isEmpty() &&
+            !probe->focusedAddress.startsWith(QLatin1String("chrome-error:")))
+            job->address = probe->focusedAddress;
         if (focused != probe->answers.cend())
             self->connectionOf(job).lastFocused = job->targetId;
         job->focused = focused != probe->answers.cend();
         job->step = Job::Step::checkInPage;
         self->advance(job);
     };
-    const auto answer = [probe, decide](qsizetype index, int value) {
+    const auto answer = [probe, decide](qsizetype index, int value, const QString& address = QString()) {
         if (probe->answers[size_t(index)] != -1)
             return;
         probe->answers[size_t(index)] = value;
+        if (value == 2)
+            probe->focusedAddress = address;
         --probe->pending;
         decide();
     };
@@ -421,13 +447,14 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
                 job->client->send(
                     QStringLiteral("Runtime.evaluate"),
                     {{QStringLiteral("expression"),
-                      QStringLiteral("document.hasFocus() ? 2 : document.visibilityState === 'visible' ? 1 : 0")},
+                      QStringLiteral("document.hasFocus() ? [2, location.href]"
+                                     " : [document.visibilityState === 'visible' ? 1 : 0, '']")},
                      {QStringLiteral("returnByValue"), true}},
                     focusAnswerTimeoutMs,
                     [i, answer](const QJsonObject& result, const DevToolsClient::Error&) {
-                        answer(
-                            i,
-                            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toInt(0));
+                        const QJsonArray value =
+                            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toArray();
+                        answer(i, value.at(0).toInt(0), value.at(1).toString());
                     },
                     session);
             },
@@ -514,7 +541,7 @@ void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
 void DevToolsScriptRunner::recheckStep(const JobPtr& job)
 {
     QPointer<DevToolsScriptRunner> self(this);
-    listPages(job, [self, job](const QJsonArray& pages) {
+    listPages(job, true, [self, job](const QJsonArray& pages) {
         if (!self)
             return;
         QString current;
