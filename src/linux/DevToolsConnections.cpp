@@ -146,6 +146,7 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
     b.targets.clear();
     b.targetOrder.clear();
     b.targetsKnown = false;
+    b.tooManyTargets = false;
     ++b.attempts;
     setState(bundleIdentifier, State::opening);
     if (!b.consent) {
@@ -208,7 +209,7 @@ void DevToolsConnections::discoverTargets(const QString& bundleIdentifier)
                     Browser& b = m_browsers[bundleIdentifier];
                     if (!guard || b.client != guard)
                         return;
-                    b.targetsKnown = error.isEmpty();
+                    b.targetsKnown = error.isEmpty() && !b.tooManyTargets;
                 });
 }
 
@@ -218,12 +219,13 @@ void DevToolsConnections::onEvent(const QString& bundleIdentifier, const QString
     if (method == QLatin1String("Target.targetCreated") || method == QLatin1String("Target.targetInfoChanged")) {
         const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
         const QString target = info.value(QStringLiteral("targetId")).toString();
-        if (target.isEmpty())
+        if (target.isEmpty() || b.tooManyTargets)
             return;
         if (!b.targets.contains(target)) {
             if (b.targets.size() >= maxTargets) {
                 // Past reason: the list would be incomplete, so the browser is asked each time.
                 b.targetsKnown = false;
+                b.tooManyTargets = true;
                 b.targets.clear();
                 b.targetOrder.clear();
                 return;

@@ -82,6 +82,7 @@ private:
         QHash<QString, QJsonObject> targets; // target id -> its latest info
         QStringList targetOrder;             // newest first
         bool targetsKnown = false;
+        bool tooManyTargets = false; // the list is no longer followed on this connection
         int attempts = 0;
         QTimer* consent = nullptr;
     };
