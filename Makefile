@@ -32,7 +32,7 @@ screenshots: build
 	@cmake --build $(BUILD_DIR) --target screenshots
 
 # Medians of nine repetitions of every benchmark in bench/, then the block-page server under wrk next to nginx,
-# then the running program on a desktop.
+# then the running program on a desktop, and the extension route beside the DevTools routes.
 bench: export QH_BENCH_SUMMARY = $(abspath $(BUILD_DIR))/bench-summary.tsv
 bench: build
 	@bash scripts/install-deps --bench
@@ -48,6 +48,8 @@ bench: build
 	@$(BUILD_DIR)/bench/bench_sync
 	@bash bench/bench_blockpage.sh $(BUILD_DIR)
 	@$(BUILD_DIR)/bench/bench_desktop $(BUILD_DIR)/quillharbour 60
+	@$(BUILD_DIR)/bench/bench_extension $(BUILD_DIR)/quillharbour $(BUILD_DIR)/browser-extension 60
+	@$(BUILD_DIR)/bench/bench_startup $(BUILD_DIR)/quillharbour
 	@bash bench/summary.sh $(BUILD_DIR)/bench-summary.tsv
 
 format:

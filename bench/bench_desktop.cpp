@@ -3,7 +3,7 @@
 // 300 ms to answer), and its wake-ups and CPU while idle with a browser connected and without one,
 // side by side with a bare Qt process running the same 0.65 s timer.
 //
-// Starts Xvfb, openbox, a session bus, Debian's chromium (standing in for Google Chrome) and the
+// Starts Xvfb, openbox, a session bus, Debian's chromium and the
 // running core (this program again with --core: the store, the block-page server and the engine
 // on the Linux backends, as the application builds them, without its windows), all on private
 // folders, and stops each by its process at the end.
@@ -13,10 +13,13 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/BrowserDiscovery.h"
+#include "linux/DesktopIdleTime.h"
 #include "linux/DevToolsClient.h"
+#include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/LinuxDesktop.h"
+#include "linux/WaylandIdleTime.h"
 #include "platform/Defaults.h"
 #include "store/StorageService.h"
 
@@ -203,13 +206,17 @@ int runCore(QCoreApplication& app)
     X11Display display;
     BrowserDiscovery discovery;
     LinuxWorkspace workspace(display, QString(), &discovery);
-    X11IdleTime idle(display);
+    // Idle time and the browsers' connections as the application has them: a browser is found by
+    // its process and its profile folder by its command line.
+    WaylandIdleTime compositorIdle(WaylandIdleTime::sessionDisplay(), SystemMonotonicClock::instance());
+    DesktopIdleTime idle([&display] { return display.secondsSinceLastInput(); }, &compositorIdle,
+                         QDBusConnection::sessionBus());
     LinuxScreenState screen;
-    BrowserScriptExecutor executor(
-        std::make_unique<DevToolsScriptRunner>([&workspace](const QString& id) { return workspace.isRunning(id); },
-                                               QDir::homePath()),
-        3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
-    DevToolsNavigationInterceptor interceptor(QDir::homePath());
+    DevToolsConnections devTools(&discovery);
+    BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
+                                       [&workspace](const QString& id) { return workspace.isRunning(id); }, &devTools),
+                                   3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
+    DevToolsNavigationInterceptor interceptor(&devTools);
     BrowserAutomationService engine(
         &storage, &server, &executor,
         {&clock, calendar, &defaults, &workspace, &idle, &screen, {}, nullptr, &interceptor, nullptr, {}});
@@ -217,9 +224,9 @@ int runCore(QCoreApplication& app)
     // Said once, so that a measurement can wait until the browser is reached.
     QObject::connect(&engine, &BrowserAutomationService::accessChanged, &engine, [&engine] {
         static bool said = false;
-        if (!said && engine.accessByBrowserID().value(QStringLiteral("chrome")).isProtected()) {
+        if (!said && engine.accessByBrowserID().value(QStringLiteral("chromium")).isProtected()) {
             said = true;
-            out << "chrome connected" << Qt::endl;
+            out << "browser connected" << Qt::endl;
         }
     });
     engine.start();
@@ -292,23 +299,47 @@ void compareWithoutX11(const QProcessEnvironment& env, const QString& home, qint
         return;
     }
     // Its first checks connect to the browser; then both sit on the same ordinary page.
-    if (!readLine(core, 20000).contains(QLatin1String("chrome connected"))) {
-        out << "the core without X11 did not reach the browser\n";
+    if (!readLine(core, 20000).contains(QLatin1String("browser connected"))) {
+        out << "the core without X11 did not reach the browser: " << core.readAllStandardError().right(2000) << "\n";
         stop(core);
         return;
     }
-    waitFor([] { return false; }, 2000);
-    const ThreadCounts before[2] = {threadCounts(core.processId()), threadCounts(x11Core)};
-    QElapsedTimer window;
-    window.start();
-    waitFor([] { return false; }, seconds * 1000);
-    const double elapsed = static_cast<double>(window.elapsed()) / 1000.0;
-    const Idle noX11 = idleBetween(before[0], threadCounts(core.processId()), elapsed);
-    const Idle withX11 = idleBetween(before[1], threadCounts(x11Core), elapsed);
+    // Two ways a person leaves the browser: reading its page (the page has the focus), and with
+    // the address bar focused or the window in the background (no page has it), where the
+    // browser is asked about every tab it shows.
+    const auto xdotool = [&env](const QStringList& arguments) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("xdotool"), arguments);
+        p.waitForFinished(5000);
+    };
+    const struct {
+        QStringList focus;
+        const char* wakeups;
+        const char* cpu;
+    } cases[] = {
+        {{QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("400"), QStringLiteral("click"),
+          QStringLiteral("1")},
+         "connected idle wake-ups, no X11, page focused",
+         "connected idle CPU, no X11, page focused"},
+        {{QStringLiteral("key"), QStringLiteral("ctrl+l")},
+         "connected idle wake-ups, no X11, no page focused",
+         "connected idle CPU, no X11, no page focused"},
+    };
+    for (const auto& c : cases) {
+        xdotool(c.focus);
+        waitFor([] { return false; }, 2000);
+        const ThreadCounts before[2] = {threadCounts(core.processId()), threadCounts(x11Core)};
+        QElapsedTimer window;
+        window.start();
+        waitFor([] { return false; }, seconds * 1000);
+        const double elapsed = static_cast<double>(window.elapsed()) / 1000.0;
+        const Idle noX11 = idleBetween(before[0], threadCounts(core.processId()), elapsed);
+        const Idle withX11 = idleBetween(before[1], threadCounts(x11Core), elapsed);
+        benchFigure(c.wakeups, noX11.wakeups, "/s", "with X11's front window", withX11.wakeups, 1.2);
+        benchFigure(c.cpu, noX11.cpu, "%", "with X11's front window", withX11.cpu, 1.2);
+    }
     stop(core);
-    benchFigure("connected idle wake-ups, no X11", noX11.wakeups, "/s", "with X11's front window", withX11.wakeups,
-                1.2);
-    benchFigure("connected idle CPU, no X11", noX11.cpu, "%", "with X11's front window", withX11.cpu, 1.2);
 }
 
 } // namespace
@@ -391,7 +422,7 @@ int main(int argc, char** argv)
     wrapper.open(QIODevice::WriteOnly);
     wrapper.write(
         QStringLiteral(
-            "#!/bin/sh\nexec chromium --class=Google-chrome --user-data-dir=\"$HOME/.config/google-chrome\" "
+            "#!/bin/sh\nexec chromium --user-data-dir=\"$HOME/.config/google-chrome\" "
             "--remote-debugging-port=0 --host-resolver-rules=\"MAP example.com 127.0.0.1:%1, MAP *.example.com "
             "127.0.0.1:%1, MAP example.org 127.0.0.1:%1, MAP example.net 127.0.0.1:%2, MAP *.example.net "
             "127.0.0.1:%2\" "
@@ -403,7 +434,8 @@ int main(int argc, char** argv)
     wrapper.close();
     wrapper.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
-    // One all-day rule, and Chrome already connected.
+    // Two all-day rules, and the browser already connected: Debian's chromium, which the engine finds
+    // by its process and its profile folder by its command line.
     QDir().mkpath(home.filePath(QStringLiteral("data")));
     QFile rules(home.filePath(QStringLiteral("data/rules.json")));
     rules.open(QIODevice::WriteOnly);
@@ -419,7 +451,7 @@ int main(int argc, char** argv)
     QDir().mkpath(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour")));
     QFile defaults(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour/defaults.json")));
     defaults.open(QIODevice::WriteOnly);
-    defaults.write("{\"attemptedBrowserAutomationIDs\":[\"chrome\"]}");
+    defaults.write("{\"attemptedBrowserAutomationIDs\":[\"chromium\"]}");
     defaults.close();
 
     s.chrome.setProcessEnvironment(env);

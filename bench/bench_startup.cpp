@@ -47,6 +47,7 @@ int hello(int argc, char** argv)
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
     layout->addWidget(new QLabel(QStringLiteral("Hello, world")));
+    window.setWindowTitle(QStringLiteral("Hello"));
     window.resize(1240, 800);
     window.show();
     return app.exec();
@@ -355,8 +356,8 @@ bool activate(const QString& display, qint64 pid, const QString& title)
     env.insert(QStringLiteral("DISPLAY"), display);
     QProcess search;
     search.setProcessEnvironment(env);
-    search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--pid"), QString::number(pid),
-                                             QStringLiteral("--name"), title});
+    search.start(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--pid"),
+                                             QString::number(pid), QStringLiteral("--name"), title});
     search.waitForFinished(10000);
     stop(search);
     const QString window = QString::fromLatin1(search.readAllStandardOutput()).split(u'\n').value(0).trimmed();
@@ -403,7 +404,7 @@ double residentAfterSync(Desktop& desktop, const Home& home, QString* how)
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     other.setProcessEnvironment(env);
     startAndWaitForWindow(desktop, other, QCoreApplication::applicationFilePath(), {QStringLiteral("--hello")});
-    if (s.window && activate(desktop.session.display(), other.processId(), QStringLiteral(".")) &&
+    if (s.window && activate(desktop.session.display(), other.processId(), QStringLiteral("^Hello$")) &&
         activate(desktop.session.display(), app.processId(), QStringLiteral(". Quillharbour$"))) {
         waitFor([&] { return home.lastSync() != synced; }, 60000);
         if (home.lastSync() != synced)

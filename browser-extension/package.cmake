@@ -7,7 +7,7 @@ foreach(var SOURCE ICON OUT)
     endif()
 endforeach()
 
-set(files background.js blocked.html blocked.js)
+set(files background.js)
 foreach(family chromium firefox)
     set(dir "${OUT}/${family}")
     file(REMOVE_RECURSE "${dir}")

@@ -15,6 +15,9 @@ const MAX_URL_LENGTH = 512 * 1024;
 let port = null;
 let retryTimer = null;
 let lastReport = "";
+// The hello being sent: the program reads a tab report only from an extension that said hello,
+// so no report may overtake it.
+let greeting = Promise.resolve();
 let appliedSites = "[]";
 
 function send(message) {
@@ -55,7 +58,7 @@ function connect() {
   p.onDisconnect.addListener(() => {
     if (port === p) dropPort();
   });
-  hello();
+  greeting = hello();
   report();
 }
 
@@ -109,6 +112,7 @@ async function report() {
       focused: !!win.focused,
     };
   } catch (e) {}
+  await greeting;
   if (mine !== reportCount) return;
   const text = JSON.stringify(message);
   if (text === lastReport) return;
@@ -117,13 +121,13 @@ async function report() {
 }
 
 function ruleFor(site, index) {
-  const forward = api.runtime.getURL("blocked.html") + "?page=" + encodeURIComponent(site.page);
-  // The blocked address rides in the fragment of our own page, which never reaches any server and
-  // keeps every character; that page then opens the block page with the address properly encoded.
+  // A redirect rule cannot encode the address it stopped: it goes to Quillharbour's page as it
+  // was, after `url=`, which the page server reads to the end. The browser never sends a
+  // fragment; it stays on the block page's own address.
   return {
     id: index + 1,
     priority: 1,
-    action: { type: "redirect", redirect: { regexSubstitution: forward + "#\\0" } },
+    action: { type: "redirect", redirect: { regexSubstitution: site.page.replace(/&from=$/, "&url=") + "\\0" } },
     condition: { requestDomains: [site.domain], regexFilter: "^.+$", resourceTypes: ["main_frame"] },
   };
 }
@@ -143,7 +147,7 @@ function clearRules() {
 
 async function applySites(sites) {
   const valid = (Array.isArray(sites) ? sites : []).filter(
-    (s) => s && typeof s.domain === "string" && typeof s.page === "string" && isBlockPage(s.page)
+    (s) => s && typeof s.domain === "string" && typeof s.page === "string" && isPageToFill(s.page)
   );
   const text = JSON.stringify(valid);
   if (text === appliedSites) return;
@@ -157,6 +161,11 @@ async function applySites(sites) {
 
 function isBlockPage(address) {
   return /^http:\/\/127\.0\.0\.1:[0-9]{1,5}\/blocked\?/.test(address);
+}
+
+// The page of a blocked list: the block page with an empty `from` at its end.
+function isPageToFill(address) {
+  return isBlockPage(address) && /^[^#]*&from=$/.test(address);
 }
 
 // Acts on a tab only while it still shows the address the program read.
@@ -193,7 +202,9 @@ function onMessage(message) {
       clearRules();
       break;
     case "present":
-      hello();
+      // What was said before the relay reached the program went nowhere: all of it again.
+      lastReport = "";
+      greeting = hello();
       report();
       break;
   }

@@ -308,6 +308,7 @@ namespace {
 struct Target {
     QString path;
     QString query;
+    std::optional<QString> address; // a block page asked for with the address as it was
 };
 
 // The path and query a request asks for, or the answer that refuses it.
@@ -332,10 +333,34 @@ std::variant<Target, QByteArray> readTarget(const QByteArray& request, std::opti
         return plain("405 Method Not Allowed", "Only GET is supported");
     if (!hostAllowed(lines, port))
         return badRequest();
-    const QUrl url(QStringLiteral("http://127.0.0.1") + requestLine.at(1), QUrl::StrictMode);
-    if (!url.isValid() || !requestLine.at(1).startsWith(u'/'))
+    // A browser extension's redirect rule cannot percent-encode: it appends the blocked address
+    // as it was, after `&url=`. That is taken verbatim, whatever characters it holds.
+    QString wanted = requestLine.at(1);
+    std::optional<QString> address;
+    if (const qsizetype at = wanted.indexOf(QLatin1String("&url="));
+        at >= 0 && wanted.startsWith(QLatin1String("/blocked?"))) {
+        address = wanted.mid(at + 5);
+        wanted.truncate(at);
+    }
+    const QUrl url(QStringLiteral("http://127.0.0.1") + wanted, QUrl::StrictMode);
+    if (!url.isValid() || !wanted.startsWith(u'/'))
         return badRequest();
-    return Target{url.path(QUrl::FullyDecoded), url.query(QUrl::FullyEncoded)};
+    return Target{url.path(QUrl::FullyDecoded), url.query(QUrl::FullyEncoded), address};
+}
+
+// The block page asked for again with the address as its `from`, the way the program itself
+// writes it; the address's fragment, which no browser sends, stays on the page's own address.
+QByteArray addressRedirect(const QString& query, const QString& address)
+{
+    QByteArray location = "/blocked?" + query.toUtf8();
+    const QByteArray withFrom = location + "&from=" + QUrl::toPercentEncoding(address);
+    // An address that would push the next request past the limit is left out, as in
+    // blockedPageURL: the page then steps back instead of returning.
+    if (withFrom.size() <= LocalBlockPageServer::maximumRequestBytes - 4096)
+        location = withFrom;
+    QByteArray response = LocalBlockPageServer::makeResponse("302 Found", textPlain, noStore, QByteArray());
+    response.insert(response.indexOf("\r\n") + 2, "Location: " + location + "\r\n");
+    return response;
 }
 
 } // namespace
@@ -345,7 +370,10 @@ QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request, bool r
     const std::variant<Target, QByteArray> target = readTarget(request, m_port);
     if (const QByteArray* refusal = std::get_if<QByteArray>(&target))
         return *refusal;
-    return route(std::get<Target>(target).path, std::get<Target>(target).query, returnAllowed);
+    const Target& wanted = std::get<Target>(target);
+    if (wanted.address)
+        return addressRedirect(wanted.query, *wanted.address);
+    return route(wanted.path, wanted.query, returnAllowed);
 }
 
 QByteArray LocalBlockPageServer::route(const QString& path, const QString& query, bool returnAllowed) const
@@ -519,7 +547,11 @@ void LocalBlockPageServer::respond(quint64 id)
         answer(id, *refusal);
         return;
     }
-    const auto& [path, query] = std::get<Target>(target);
+    const auto& [path, query, address] = std::get<Target>(target);
+    if (address) {
+        answer(id, addressRedirect(query, *address));
+        return;
+    }
     const std::optional<QString> host = path == QLatin1String("/blocked")
                                             ? BlockPage::returnHost(queryValue(query, QStringLiteral("from")))
                                             : std::nullopt;

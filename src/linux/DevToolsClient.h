@@ -36,6 +36,9 @@ public:
     void send(const QString& method, const QJsonObject& params, int timeoutMs, Reply reply,
               const QString& sessionId = QString());
 
+    // Commands sent so far, for tests and measurements that count round trips.
+    qint64 commandsSent() const { return m_nextId - 1; }
+
     // "<port>\n<browser path>" as the browser writes it into its profile folder.
     static std::optional<QUrl> browserEndpoint(const QString& devToolsActivePortFile);
 

@@ -62,6 +62,7 @@ struct DevToolsScriptRunner::Job {
     QString address;      // what the browser lists for it
     QString sessionId;    // attached to the current tab, for navigating it
     bool focused = false; // the current tab's window has the keyboard focus
+    bool askedLastFocused = false;
     std::function<void(const BrowserScriptResult&)> done;
     bool finished = false;
 
@@ -294,8 +295,53 @@ void DevToolsScriptRunner::withSession(const JobPtr& job, const QString& targetI
                       });
 }
 
+bool DevToolsScriptRunner::askLastFocused(const JobPtr& job)
+{
+    // Where the desktop cannot say which window is in front, this question comes every check; the
+    // tab that had the focus last time most often still has it, and asked alone it gives its
+    // address in one round trip where a listing first takes two. Any other answer goes the long way.
+    job->askedLastFocused = true;
+    const Connection& c = connectionOf(job);
+    if (c.lastFocused.isEmpty())
+        return false;
+    QString session = m_shared ? m_shared->session(job->bundle, c.lastFocused) : QString();
+    if (session.isEmpty())
+        session = c.sessions.value(c.lastFocused);
+    if (session.isEmpty())
+        return false;
+    QPointer<DevToolsScriptRunner> self(this);
+    const QString target = c.lastFocused;
+    job->client->send(
+        QStringLiteral("Runtime.evaluate"),
+        {{QStringLiteral("expression"), QStringLiteral("document.hasFocus() ? location.href : ''")},
+         {QStringLiteral("returnByValue"), true}},
+        focusAnswerTimeoutMs,
+        [self, job, target](const QJsonObject& result, const DevToolsClient::Error& error) {
+            if (!self || job->finished)
+                return;
+            const QString address =
+                result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
+            // An error page's own address is not the one the tab tried: the listing has that.
+            if (error.isEmpty() && !address.isEmpty() && !address.startsWith(QLatin1String("chrome-error:"))) {
+                job->targetId = target;
+                job->address = address;
+                job->focused = true;
+                job->step = Job::Step::checkInPage;
+            } else if (self->clientOf(job) && self->connectionOf(job).lastFocused == target) {
+                // The focus has left it: until a tab has it again, each check goes the long way
+                // at once instead of asking this one first.
+                self->connectionOf(job).lastFocused.clear();
+            }
+            self->advance(job);
+        },
+        session);
+    return true;
+}
+
 void DevToolsScriptRunner::listStep(const JobPtr& job)
 {
+    if (job->focusedOnly() && !job->askedLastFocused && askLastFocused(job))
+        return;
     QPointer<DevToolsScriptRunner> self(this);
     listPages(job, [self, job](const QJsonArray& pages) {
         if (!self)

@@ -55,6 +55,7 @@ private:
     void advance(const JobPtr& job);
     void connectStep(const JobPtr& job);
     void listStep(const JobPtr& job);
+    bool askLastFocused(const JobPtr& job);
     void focusStep(const JobPtr& job);
     void checkInPageStep(const JobPtr& job);
     void recheckStep(const JobPtr& job);

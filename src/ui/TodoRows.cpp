@@ -136,7 +136,7 @@ QuietRowMeter::QuietRowMeter(qreal size, qreal height) : m_titleMetrics(QFont())
     TaskItem timed = plain;
     timed.time = QStringLiteral("9:41 AM");
     const Laid withMeta = layOut(timed);
-    m_besideMeta = bare.titleWidth - withMeta.titleWidth - metaWidth(timed.focusMetaText().value_or(QString()));
+    m_besideMeta = bare.titleWidth - withMeta.titleWidth - textWidth(timed.focusMetaText().value_or(QString()));
     m_floor[1] = withMeta.height;
 
     TaskItem tall = plain;
@@ -151,7 +151,27 @@ QuietRowMeter::QuietRowMeter(qreal size, qreal height) : m_titleMetrics(QFont())
 
 QuietRowMeter::~QuietRowMeter() = default;
 
-int QuietRowMeter::metaWidth(const QString& meta)
+std::optional<int> QuietRowMeter::metaWidth(const TaskItem& todo)
+{
+    // A set time is the meta text, formatted for the locale: the stored text stands for it, so
+    // that a long list is not formatted again at every width.
+    const bool timed = todo.time != TaskItem::anytime && !todo.time.isEmpty();
+    if (timed)
+        if (const auto it = m_timeWidths.constFind(todo.time); it != m_timeWidths.cend())
+            return *it;
+    const std::optional<QString> meta = todo.focusMetaText();
+    if (!meta)
+        return std::nullopt;
+    const int width = textWidth(*meta);
+    if (timed) {
+        if (m_timeWidths.size() > 4096)
+            m_timeWidths.clear();
+        m_timeWidths.insert(todo.time, width);
+    }
+    return width;
+}
+
+int QuietRowMeter::textWidth(const QString& meta)
 {
     auto it = m_metaWidths.constFind(meta);
     if (it == m_metaWidths.cend()) {
@@ -196,24 +216,24 @@ std::optional<qreal> QuietRowMeter::quickAdvance(const QString& title)
 
 int QuietRowMeter::height(const TaskItem& todo, int width)
 {
-    const std::optional<QString> meta = todo.focusMetaText();
+    const std::optional<int> meta = metaWidth(todo);
     // The meta label keeps the width it asks for; the title takes what is left.
-    const int titleWidth = std::max(m_narrowest, width - m_besideTitle - (meta ? m_besideMeta + metaWidth(*meta) : 0));
+    const int titleWidth = std::max(m_narrowest, width - m_besideTitle - (meta ? m_besideMeta + *meta : 0));
     const QString& title = todo.title;
     const bool breaks =
         title.contains(u'\n') || title.contains(QChar::LineSeparator) || title.contains(QChar::ParagraphSeparator);
+    if (breaks || title.isEmpty())
+        return std::max(m_floor[meta ? 1 : 0],
+                        WrappingLabel::heightFor(title, m_titleFont, titleWidth) + m_aroundTitle);
+    // Latin titles by the quick sum, within a tenth either way; others shaped.
+    const std::optional<qreal> quick = quickAdvance(title);
+    const qreal advance = quick ? *quick : titleAdvance(title);
+    const qreal slack = quick ? 0.1 : 0;
     int titleHeight = 0;
-    qreal advance = -1;
-    if (!breaks && !title.isEmpty()) {
-        // Clearly short or clearly long by the quick sum; near the end of a line, shaped.
-        const std::optional<qreal> quick = quickAdvance(title);
-        const bool clear = quick && (*quick * 1.1 <= titleWidth || *quick * 0.9 > maxLaidOutLines * titleWidth);
-        advance = clear ? *quick : titleAdvance(title);
-    }
-    if (advance >= 0 && advance <= titleWidth) {
+    if (advance * (1 + slack) <= titleWidth) {
         // Most titles fit on their line: their advance says so without laying the text out.
         titleHeight = m_oneLine;
-    } else if (advance > maxLaidOutLines * titleWidth) {
+    } else if (advance * (1 - slack) > maxLaidOutLines * titleWidth) {
         // Squeezed into many lines: only layouts trying their narrowest ask for such widths, and
         // a row built there is measured for real. Words that do not fill their line are left out.
         const int lines = int(std::ceil(advance / titleWidth));

@@ -64,7 +64,9 @@ public:
     int height(const TaskItem& todo, int width);
 
 private:
-    int metaWidth(const QString& meta);
+    // The width of the to-do's meta text, or nothing when the row shows none.
+    std::optional<int> metaWidth(const TaskItem& todo);
+    int textWidth(const QString& meta);
     qreal titleAdvance(const QString& title);
     std::optional<qreal> quickAdvance(const QString& title);
 
@@ -73,6 +75,7 @@ private:
     // Never shown: its size hint is the width the row's meta label asks for.
     std::unique_ptr<QLabel> m_metaLabel;
     QHash<QString, int> m_metaWidths;
+    QHash<QString, int> m_timeWidths; // by the stored time text
     QHash<QString, qreal> m_titleAdvances;
     // Advances of the Latin characters one by one, and how a shaped text's width compares to
     // their sum, learned on a sample.

@@ -187,6 +187,8 @@ private slots:
         QTest::newRow("blocked without a store")
             << get("/blocked?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6&from=https%3A%2F%2Fnews.example%2F")
             << ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/")).toUtf8());
+        QTest::newRow("an address after url= on another path")
+            << get("/status?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6&url=http://a.example/?b&c") << blockedFalse;
         QTest::newRow("unknown path") << get("/nothing") << notFound;
         QTest::newRow("root") << get("/") << notFound;
         QTest::newRow("POST") << QByteArray("POST /status HTTP/1.1\r\n\r\n") << notAllowed;
@@ -661,6 +663,43 @@ private slots:
         const QByteArray response = server.handleRequest(request);
         QVERIFY(response.startsWith("HTTP/1.1 200 OK\r\n"));
         QCOMPARE(scriptTarget(response), kept ? std::optional<QString>(from) : std::nullopt);
+    }
+
+    // An extension's redirect rule appends the address as the browser had it, unencoded, after
+    // `url=`; the page is asked for again with it as `from`, exactly as the tab showed it.
+    void addressAsItWasComesBackAsFrom_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::addColumn<std::optional<QString>>("from");
+        QTest::newRow("plain") << QByteArray("https://news.example/a")
+                               << std::optional<QString>(QStringLiteral("https://news.example/a"));
+        QTest::newRow("its own query, escapes and url=")
+            << QByteArray("http://www.example.com/feed?a=1&b=%20&url=x&from=y")
+            << std::optional<QString>(QStringLiteral("http://www.example.com/feed?a=1&b=%20&url=x&from=y"));
+        QTest::newRow("characters a strict URL refuses")
+            << QByteArray("http://news.example/a?x={|}^`")
+            << std::optional<QString>(QStringLiteral("http://news.example/a?x={|}^`"));
+        QTest::newRow("too long to carry on")
+            << "https://news.example/" + QByteArray(13000, 'a') << std::optional<QString>();
+    }
+
+    void addressAsItWasComesBackAsFrom()
+    {
+        QFETCH(QByteArray, address);
+        QFETCH(std::optional<QString>, from);
+        BlockedStore s;
+        LocalBlockPageServer server(s.store);
+        server.start(freePort(), true);
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n";
+        const QByteArray redirect = server.handleRequest(
+            get("/blocked?rule=" + uuidText(s.blocked.id).toLatin1() + "&domain=news.example&url=" + address, host));
+        QVERIFY2(redirect.startsWith("HTTP/1.1 302 Found\r\nLocation: /blocked?rule="), redirect.left(200).constData());
+        QCOMPARE(bodyOf(redirect), QByteArray());
+        const qsizetype at = redirect.indexOf("Location: ") + 10;
+        const QByteArray location = redirect.mid(at, redirect.indexOf("\r\n", at) - at);
+        const QByteArray page = server.handleRequest(get(location, host));
+        QVERIFY(page.startsWith("HTTP/1.1 200 OK\r\n"));
+        QCOMPARE(scriptTarget(page), from);
     }
 
     // ------------------------------------------------------------ Host header

@@ -11,6 +11,8 @@
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/LinuxDesktop.h"
+#include "router/BrowserLauncherOffer.h"
+#include "screens/settings/SettingsTexts.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -437,6 +439,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chromium")).kind,
                                   BrowserAccessState::Kind::permissionNeeded, patience);
         QVERIFY(engine.needsAttention());
+        // Its row says what is wrong and offers the launcher that starts it with the port open.
+        const SupportedBrowser& chromium = *SupportedBrowser::withId(QStringLiteral("chromium"));
+        const std::vector<SettingsTexts::BrowserRow> rows =
+            SettingsTexts::browserRows({chromium}, engine.accessByBrowserID());
+        QCOMPARE(rows.size(), size_t(1));
+        QVERIFY(rows.front().isError && !rows.front().detail.isEmpty());
+        QVERIFY(BrowserLauncherOffer::title(chromium, engine.accessByBrowserID().value(chromium.id), QDir::homePath()));
         stopChrome();
     }
 };

@@ -2,6 +2,7 @@
 #include "SessionBus.h"
 #include "SiteServer.h"
 #include "linux/DevToolsClient.h"
+#include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "platform/BrowserScripts.h"
@@ -415,6 +416,59 @@ private slots:
 
     // What the browser is asked to hold: the domain and its subdomains, on any port, in the
     // encoded form the browser compares; never a text that would read as wildcards.
+    // Asked every check where the desktop names no front window: the tab found with the focus
+    // the last time is asked alone while it keeps it, in one round trip.
+    void focusedReads_data()
+    {
+        QTest::addColumn<QString>("change"); // between the two reads
+        QTest::addColumn<QString>("second"); // the second read's answer; %1: the start page
+        QTest::addColumn<bool>("alone");     // answered by one command
+        QTest::newRow("the same tab, unchanged") << ""
+                                                 << "focused\n%1" << true;
+        QTest::newRow("navigated since") << "navigate"
+                                         << "focused\nhttp://example.com/next" << true;
+        QTest::newRow("an error page: the address it tried") << "error"
+                                                             << "focused\nhttp://nowhere.example.org/" << false;
+        QTest::newRow("that tab closed, another open") << "close"
+                                                       << "focused\nhttp://example.com/other" << false;
+    }
+
+    void focusedReads()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, second);
+        QFETCH(bool, alone);
+        DevToolsConnections connections(home.path());
+        DevToolsScriptRunner focusRunner([this](const QString&) { return running; }, &connections);
+        // A headless window has no focus of its own: the page is told it has it while this
+        // session lasts.
+        const QString session = attach(page);
+        call(QStringLiteral("Emulation.setFocusEmulationEnabled"), {{QStringLiteral("enabled"), true}}, session);
+        const QString focused =
+            BrowserScripts::guarded(BrowserScripts::readFocusedTabURL(chrome()), chrome(), QString());
+        QCOMPARE(run(focusRunner, focused), text(QStringLiteral("focused\n") + start));
+        DevToolsClient* client = connections.openClient(chrome().bundleIdentifier);
+        QVERIFY(client);
+        const auto go = [&](const QString& url) {
+            call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, session);
+            QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), url, patience);
+        };
+        if (change == QLatin1String("navigate"))
+            go(QStringLiteral("http://example.com/next"));
+        else if (change == QLatin1String("error"))
+            go(QStringLiteral("http://nowhere.example.org/"));
+        if (change == QLatin1String("close")) {
+            QVERIFY(!openPage(QStringLiteral("http://example.com/other")).isEmpty());
+            call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), page}});
+            QTRY_COMPARE_WITH_TIMEOUT(pages().size(), 1, patience);
+        }
+        const qint64 before = client->commandsSent();
+        QCOMPARE(run(focusRunner, focused), text(QString(second).replace(QStringLiteral("%1"), start)));
+        QCOMPARE(client->commandsSent() - before == 1, alone);
+        if (change != QLatin1String("close"))
+            call(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}});
+    }
+
     void heldPatterns_data()
     {
         QTest::addColumn<QString>("domain");

@@ -1,65 +1,137 @@
 #include "DesktopSession.h"
-#include "FakeWorkspace.h"
+#include "ExtensionBrowserRig.h"
 #include "SessionBus.h"
 #include "SiteServer.h"
-#include "StoreFixture.h"
-#include "blocking/BrowserAutomationService.h"
-#include "blocking/BrowserScriptExecutor.h"
-#include "blocking/ExtensionBlockList.h"
-#include "blocking/LocalBlockPageServer.h"
-#include "linux/ExtensionBridge.h"
-#include "linux/ExtensionRoute.h"
-#include "linux/HostManifests.h"
-#include "linux/NativeMessaging.h"
+#include "linux/DevToolsClient.h"
+#include "model/Json.h"
 
-#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTcpSocket>
-#include <QtTest>
 #include <sys/stat.h>
+
+using namespace ExtensionBrowserRig;
 
 namespace {
 
-constexpr int patience = 30000;
+const QString chromiumID = QStringLiteral("org.chromium.Chromium");
 
-// The other route, for browsers without the extension: here there is none.
-class NoRoute : public ScriptRunner {
-public:
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override
+// Debian's chromium with the extension unpacked, on this test's HOME and private desktop, its
+// debugging port for the test's own eyes only.
+struct Chromium {
+    QProcess process;
+    quint16 debugPort = 0;
+    const QString profile = QDir::home().filePath(QStringLiteral(".config/chromium"));
+
+    bool start(quint16 sitePort)
     {
-        const auto parsed = BrowserScripts::parse(script);
-        done(BrowserScriptResult{parsed ? parsed->fallback : QString(), std::nullopt, std::nullopt});
+        QFile::remove(QDir(profile).filePath(QStringLiteral("DevToolsActivePort")));
+        process.setProgram(QStringLiteral("chromium"));
+        process.setArguments(
+            {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
+             QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
+             QStringLiteral("--disable-sync"), QStringLiteral("--disable-features=HttpsUpgrades"),
+             QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--remote-debugging-port=0"),
+             QStringLiteral("--load-extension=") + QStringLiteral(QH_EXTENSION) + QStringLiteral("/chromium"),
+             QStringLiteral("--host-resolver-rules=MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1, "
+                            "MAP *.example.net 127.0.0.1:%1, MAP *.example.org 127.0.0.1:%1")
+                 .arg(sitePort),
+             QStringLiteral("about:blank")});
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start();
+        if (!process.waitForStarted(patience))
+            return false;
+        return QTest::qWaitFor(
+            [&] {
+                QFile f(QDir(profile).filePath(QStringLiteral("DevToolsActivePort")));
+                debugPort = f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readLine()).trimmed().toUShort() : 0;
+                return debugPort != 0;
+            },
+            patience);
+    }
+    ~Chromium() { stop(process); }
+
+    // What the browser lists of its targets.
+    QJsonArray targets() const
+    {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, debugPort);
+        if (!s.waitForConnected(5000))
+            return {};
+        // The addresses it lists are built on the Host it was asked at.
+        s.write("GET /json/list HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(debugPort) +
+                "\r\nConnection: close\r\n\r\n");
+        // The browser keeps the connection open whatever the request asks: the answer ends
+        // where its length says.
+        QByteArray all;
+        const auto complete = [&] {
+            const qsizetype head = all.indexOf("\r\n\r\n");
+            if (head < 0)
+                return false;
+            static const QRegularExpression length(QStringLiteral("(?im)^content-length:\\s*(\\d+)"));
+            const QRegularExpressionMatch m = length.match(QString::fromLatin1(all.left(head)));
+            return m.hasMatch() && all.size() - head - 4 >= m.captured(1).toLongLong();
+        };
+        while (!complete() && s.waitForReadyRead(5000))
+            all += s.readAll();
+        return QJsonDocument::fromJson(all.mid(all.indexOf("\r\n\r\n") + 4)).array();
+    }
+
+    // The tabs, as "title\turl".
+    QStringList pages() const
+    {
+        QStringList pages;
+        for (const QJsonValue& v : targets())
+            if (v.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+                pages.append(v.toObject().value(QStringLiteral("title")).toString() + u'\t' +
+                             v.toObject().value(QStringLiteral("url")).toString());
+        return pages;
+    }
+    bool showing(const QString& part) const
+    {
+        return QTest::qWaitFor(
+            [&] {
+                const QStringList all = pages();
+                return std::any_of(all.cbegin(), all.cend(), [&](const QString& p) { return p.contains(part); });
+            },
+            patience);
+    }
+
+    // How many redirect rules the extension holds, asked in its own worker; nothing when that
+    // cannot be reached.
+    std::optional<int> extensionRules() const
+    {
+        QString endpoint;
+        for (const QJsonValue& v : targets())
+            if (v.toObject().value(QStringLiteral("type")).toString() == QLatin1String("service_worker") &&
+                v.toObject()
+                    .value(QStringLiteral("url"))
+                    .toString()
+                    .startsWith(QStringLiteral("chrome-extension://") + NativeMessaging::chromiumExtensionId))
+                endpoint = v.toObject().value(QStringLiteral("webSocketDebuggerUrl")).toString();
+        if (endpoint.isEmpty()) {
+            return std::nullopt;
+        }
+        DevToolsClient worker;
+        std::optional<QString> opened;
+        worker.open(QUrl(endpoint), 5000, [&](const QString& error) { opened = error; });
+        if (!QTest::qWaitFor([&] { return opened.has_value(); }, 6000) || !opened->isEmpty())
+            return std::nullopt;
+        std::optional<QJsonObject> answer;
+        worker.send(QStringLiteral("Runtime.evaluate"),
+                    {{QStringLiteral("expression"),
+                      QStringLiteral("chrome.declarativeNetRequest.getDynamicRules().then((r) => r.length)")},
+                     {QStringLiteral("awaitPromise"), true},
+                     {QStringLiteral("returnByValue"), true}},
+                    5000, [&](const QJsonObject& result, const QString&) { answer = result; });
+        if (!QTest::qWaitFor([&] { return answer.has_value(); }, 6000))
+            return std::nullopt;
+        const QJsonValue value = answer->value(QStringLiteral("result")).toObject().value(QStringLiteral("value"));
+        return value.isDouble() ? std::optional<int>(value.toInt()) : std::nullopt;
     }
 };
-
-QString xdotool(const QStringList& arguments)
-{
-    QProcess p;
-    p.start(QStringLiteral("xdotool"), arguments);
-    p.waitForFinished(20000);
-    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-}
-
-// Types an address into the address bar of the browser window with this class, as a person does.
-void typeAddress(const QString& windowClass, const QString& address)
-{
-    const QString window =
-        xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--class"), windowClass})
-            .section(u'\n', 0, 0);
-    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
-    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+l")});
-    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), address});
-    xdotool({QStringLiteral("key"), QStringLiteral("Return")});
-}
-
-QString windowTitle(const QString& windowClass)
-{
-    const QString window =
-        xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--class"), windowClass})
-            .section(u'\n', 0, 0);
-    return xdotool({QStringLiteral("getwindowname"), window});
-}
 
 } // namespace
 
@@ -72,88 +144,6 @@ class TestExtensionBrowsers : public QObject {
     std::unique_ptr<SessionBus> bus;
     std::unique_ptr<DesktopSession> desktop;
     std::unique_ptr<SiteServer> site;
-
-    // The program's side, on a manual clock that the test moves.
-    struct Program {
-        StoreFixture f;
-        StorageService& store = f.make();
-        LocalBlockPageServer server{&store};
-        ExtensionBridge bridge;
-        FakeWorkspace desktop;
-        FakeIdleTime idle;
-        ExtensionWorkspace workspace{desktop, bridge};
-        BrowserScriptExecutor executor{
-            std::make_unique<RoutingScriptRunner>(&bridge, std::make_unique<ExtensionScriptRunner>(&bridge),
-                                                  std::make_unique<NoRoute>()),
-            3000, nullptr, BrowserScriptExecutor::Placement::callingThread};
-        std::unique_ptr<BrowserAutomationService> engine;
-        std::unique_ptr<ExtensionBlockList> list;
-
-        bool start()
-        {
-            const std::optional<QString> socket = NativeMessaging::socketPath();
-            if (!socket || !bridge.listen(*socket))
-                return false;
-            server.start(0, true);
-            BrowserAutomationService::Environment env;
-            env.clock = &f.clock;
-            env.calendar = [this] { return f.calendar; };
-            env.defaults = &f.defaults;
-            env.workspace = &workspace;
-            env.idleTime = &idle;
-            env.monotonic = &f.bootClock;
-            env.extensions = &bridge;
-            engine = std::make_unique<BrowserAutomationService>(&store, &server, &executor, env);
-            list = std::make_unique<ExtensionBlockList>(&store, &server, &bridge);
-            engine->start();
-            return server.port().has_value();
-        }
-        QUuid block(const QString& domain, std::optional<int> dailyLimit = std::nullopt)
-        {
-            BlockRule rule;
-            rule.id = QUuid::createUuid();
-            rule.domain = domain;
-            rule.displayName = domain;
-            rule.createdAt = rule.updatedAt = f.clock.now() - 60;
-            if (dailyLimit) {
-                rule.blockApplySchedule.isAllDay = false;
-                rule.blockApplySchedule.isAfterMaxDailyTime = true;
-                rule.dailyLimitMinutes = *dailyLimit;
-            }
-            store.addRule(rule);
-            return rule.id;
-        }
-        QString blockPage() const { return QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port()); }
-    };
-
-    QString hostManifestsFor(const QString& bundleIdentifier)
-    {
-        const HostManifests::Browser* b = HostManifests::browser(bundleIdentifier);
-        QString error;
-        if (!b || !HostManifests::write(*b, QDir::homePath(), QStringLiteral(QH_PROGRAM), {}, &error))
-            return error.isEmpty() ? QStringLiteral("no such browser") : error;
-        return {};
-    }
-
-    // The tabs Chromium lists, as "title\turl".
-    static QStringList chromiumPages(quint16 port)
-    {
-        QTcpSocket s;
-        s.connectToHost(QHostAddress::LocalHost, port);
-        if (!s.waitForConnected(5000))
-            return {};
-        s.write("GET /json/list HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-        QByteArray all;
-        while (s.waitForReadyRead(5000))
-            all += s.readAll();
-        const QJsonArray list = QJsonDocument::fromJson(all.mid(all.indexOf("\r\n\r\n") + 4)).array();
-        QStringList pages;
-        for (const QJsonValue& v : list)
-            if (v.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
-                pages.append(v.toObject().value(QStringLiteral("title")).toString() + u'\t' +
-                             v.toObject().value(QStringLiteral("url")).toString());
-        return pages;
-    }
 
 private slots:
     void initTestCase()
@@ -168,6 +158,7 @@ private slots:
         qputenv("DISPLAY", desktop->display().toLocal8Bit());
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toLocal8Bit());
         site = std::make_unique<SiteServer>();
+        QCOMPARE(hostManifestsFor(chromiumID), QString());
     }
 
     void cleanupTestCase()
@@ -178,165 +169,100 @@ private slots:
 
     void chromiumThroughTheExtension()
     {
-        const QString profile = QDir::home().filePath(QStringLiteral(".config/chromium"));
-        QCOMPARE(hostManifestsFor(QStringLiteral("org.chromium.Chromium")), QString());
         Program program;
         QVERIFY(program.start());
         program.block(QStringLiteral("example.com"));
-
-        QProcess chromium;
-        chromium.setProgram(QStringLiteral("chromium"));
-        chromium.setArguments(
-            {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
-             QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
-             QStringLiteral("--disable-sync"), QStringLiteral("--disable-features=HttpsUpgrades"),
-             QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--remote-debugging-port=0"),
-             QStringLiteral("--load-extension=") + QStringLiteral(QH_EXTENSION) + QStringLiteral("/chromium"),
-             QStringLiteral("--host-resolver-rules=MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1, "
-                            "MAP *.example.net 127.0.0.1:%1")
-                 .arg(site->serverPort()),
-             QStringLiteral("about:blank")});
-        chromium.setStandardOutputFile(QProcess::nullDevice());
-        chromium.setStandardErrorFile(QProcess::nullDevice());
-        chromium.start();
-        QVERIFY(chromium.waitForStarted(patience));
-        const auto stop = qScopeGuard([&] {
-            chromium.terminate();
-            if (!chromium.waitForFinished(10000)) {
-                chromium.kill();
-                chromium.waitForFinished(10000);
-            }
-        });
-        const QString chromiumID = QStringLiteral("org.chromium.Chromium");
+        Chromium chromium;
+        QVERIFY(chromium.start(site->serverPort()));
         QTRY_VERIFY_WITH_TIMEOUT(program.bridge.connectedBrowsers().contains(chromiumID), patience);
-        quint16 debugPort = 0;
-        QTRY_VERIFY_WITH_TIMEOUT((debugPort = QString::fromUtf8([&] {
-                                                  QFile f(QDir(profile).filePath(QStringLiteral("DevToolsActivePort")));
-                                                  return f.open(QIODevice::ReadOnly) ? f.readLine() : QByteArray();
-                                              }())
-                                                  .trimmed()
-                                                  .toUShort()) != 0,
-                                 patience);
-        const auto showing = [&](const QString& part) {
-            return QTest::qWaitFor(
-                [&] {
-                    const QStringList pages = chromiumPages(debugPort);
-                    return std::any_of(pages.cbegin(), pages.cend(),
-                                       [&](const QString& p) { return p.contains(part); });
-                },
-                patience);
-        };
 
-        // A typed blocked address never reaches the site and shows the block page, with the whole
-        // address as `from`.
+        // A typed blocked address never reaches the site and shows the block page, with the address
+        // as `from`. Its fragment, which no browser sends to a server, stays on the page's address.
         // The window has the focus once the extension says so; keys typed before that go nowhere.
-        QTRY_VERIFY_WITH_TIMEOUT(program.bridge.report(chromiumID).value_or(ExtensionTabReport{}).windowFocused,
-                                 patience);
-        typeAddress(QStringLiteral("chromium"), QStringLiteral("http://www.example.com/feed?a=1&b=%20#top"));
-        QVERIFY(showing(QStringLiteral("Quillharbour\t") + program.blockPage() + QStringLiteral("?rule=")));
-        QVERIFY(showing(QStringLiteral("&from=http%3A%2F%2Fwww.example.com%2Ffeed%3Fa%3D1%26b%3D%2520%23top")));
+        QTRY_VERIFY_WITH_TIMEOUT(program.report(chromiumID).windowFocused, patience);
+        typeAddress(chromium.process.processId(), QStringLiteral("http://www.example.com/feed?a=1&b=%20#top"));
+        QVERIFY(chromium.showing(QStringLiteral("Quillharbour\t") + program.blockPage() + QStringLiteral("?rule=")));
+        QVERIFY(chromium.showing(QStringLiteral("&from=http%3A%2F%2Fwww.example.com%2Ffeed%3Fa%3D1%26b%3D%2520#top")));
         QVERIFY(!site->received("example.com"));
 
         // A tab already open on a site when its block starts is moved to the block page. It opens
         // beside the first one, so closing it later leaves the browser running.
         const QString open = QStringLiteral("http://www.example.net/open?x=1&y=%20");
         xdotool({QStringLiteral("key"), QStringLiteral("ctrl+t")});
-        typeAddress(QStringLiteral("chromium"), open);
-        QVERIFY(showing(QStringLiteral("site\t") + open));
-        QTRY_COMPARE_WITH_TIMEOUT(program.bridge.report(chromiumID).value_or(ExtensionTabReport{}).url, open, patience);
-        const QString openFrom = QStringLiteral("&from=") + QString::fromLatin1(QUrl::toPercentEncoding(open));
+        typeAddress(chromium.process.processId(), open);
+        QVERIFY(chromium.showing(QStringLiteral("site\t") + open));
+        QTRY_COMPARE_WITH_TIMEOUT(program.report(chromiumID).url, open, patience);
         const auto openMoved = [&] {
-            return showing(QStringLiteral("Quillharbour\t") + program.blockPage()) &&
-                   QTest::qWaitFor(
-                       [&] {
-                           const QString url = program.bridge.report(chromiumID).value_or(ExtensionTabReport{}).url;
-                           return url.startsWith(program.blockPage()) && url.endsWith(openFrom);
-                       },
-                       patience);
+            return chromium.showing(QStringLiteral("Quillharbour\t") + program.blockPage()) &&
+                   QTest::qWaitFor([&] { return program.reportsBlockPageFor(chromiumID, open); }, patience);
         };
         QUuid rule = program.block(QStringLiteral("example.net"));
         QVERIFY(openMoved());
 
         // The block ends: the block page's own poll returns the tab to the site.
         QVERIFY(program.store.removeRule(rule));
-        QTRY_COMPARE_WITH_TIMEOUT(program.bridge.report(chromiumID).value_or(ExtensionTabReport{}).url, open, patience);
-        QVERIFY(showing(QStringLiteral("site\t") + open));
+        QTRY_COMPARE_WITH_TIMEOUT(program.report(chromiumID).url, open, patience);
+        QVERIFY(chromium.showing(QStringLiteral("site\t") + open));
 
         // Blocked again, then "close this tab" from the block page closes that tab and no other.
         rule = program.block(QStringLiteral("example.net"));
         QVERIFY(openMoved());
-        typeAddress(QStringLiteral("chromium"),
+        typeAddress(chromium.process.processId(),
                     QStringLiteral("http://127.0.0.1:%1/close").arg(*program.server.port()));
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                const QStringList pages = chromiumPages(debugPort);
+                const QStringList pages = chromium.pages();
                 return pages.size() == 1 && pages.first().contains(QLatin1String("www.example.com%2Ffeed"));
             }(),
             patience);
     }
 
-    // Firefox ESR with its defaults (HTTPS-First on): a typed blocked address ends on the block
-    // page really shown, not on an error page.
-    void firefoxThroughTheExtension_data()
+    // The focus reports count toward a one-minute daily limit, which then blocks; quitting the
+    // program makes the extension drop its rules, and the site loads again.
+    void chromiumDailyLimitThenQuit()
     {
-        QTest::addColumn<QString>("address");
-        QTest::newRow("typed http://") << "http://example.com/a?x=1&y=2";
-        QTest::newRow("typed https://") << "https://www.example.com/b";
-    }
-    void firefoxThroughTheExtension()
-    {
-        QFETCH(QString, address);
-        const QString firefox = QStandardPaths::findExecutable(QStringLiteral("firefox-esr"));
-        if (firefox.isEmpty())
-            QSKIP("Debian's firefox-esr is not installed");
-        QCOMPARE(hostManifestsFor(QStringLiteral("org.mozilla.firefox")), QString());
-        Program program;
-        QVERIFY(program.start());
-        program.block(QStringLiteral("example.com"));
+        auto program = std::make_unique<Program>();
+        QVERIFY(program->start());
+        const QUuid rule = program->block(QStringLiteral("example.org"), 1);
+        QVERIFY(!rule.isNull());
+        Chromium chromium;
+        QVERIFY(chromium.start(site->serverPort()));
+        QTRY_VERIFY_WITH_TIMEOUT(program->bridge.connectedBrowsers().contains(chromiumID), patience);
+        QTRY_VERIFY_WITH_TIMEOUT(program->report(chromiumID).windowFocused, patience);
+        const QString reading = QStringLiteral("http://www.example.org/reading?p=1");
+        typeAddress(chromium.process.processId(), reading);
+        QVERIFY(chromium.showing(QStringLiteral("site\t") + reading));
+        QTRY_COMPARE_WITH_TIMEOUT(program->report(chromiumID).url, reading, patience);
 
-        // The extension placed in a fresh profile, as an administrator or a person would. Besides
-        // the signature check, only the prompt for add-ons placed this way is turned off.
-        QTemporaryDir profile;
-        QDir(profile.path()).mkpath(QStringLiteral("extensions"));
-        QVERIFY(QFile::copy(QStringLiteral(QH_EXTENSION) + QStringLiteral("/quillharbour-firefox.xpi"),
-                            profile.filePath(QStringLiteral("extensions/")) + NativeMessaging::firefoxExtensionId +
-                                QStringLiteral(".xpi")));
-        QFile prefs(profile.filePath(QStringLiteral("user.js")));
-        QVERIFY(prefs.open(QIODevice::WriteOnly));
-        prefs.write("user_pref(\"xpinstall.signatures.required\", false);\n"
-                    "user_pref(\"extensions.autoDisableScopes\", 0);\n");
-        prefs.close();
+        // Each check that may count asks how long the person has been idle. The clock moves by
+        // two seconds, the most one check counts, each time such a check has looked, so every
+        // second counts once however slowly the checks come.
+        const auto used = [&] { return program->store.state().usageSecondsByRuleId.value(uuidText(rule), 0); };
+        for (int step = 0; step < 40 && !program->store.state().exceededRuleIds.contains(rule); ++step) {
+            const int looks = program->idle.looks;
+            program->f.clock.advance(2);
+            QVERIFY2(QTest::qWaitFor([&] { return program->idle.looks > looks; }, patience),
+                     "no check counted the browser in front");
+        }
+        QCOMPARE(used(), 60);
+        QVERIFY(program->store.state().exceededRuleIds.contains(rule));
 
-        QProcess browser;
-        browser.setProgram(firefox);
-        browser.setArguments({QStringLiteral("--no-remote"), QStringLiteral("--profile"), profile.path(),
-                              QStringLiteral("about:blank")});
-        browser.setStandardOutputFile(QProcess::nullDevice());
-        browser.setStandardErrorFile(QProcess::nullDevice());
-        browser.start();
-        QVERIFY(browser.waitForStarted(patience));
-        const auto stop = qScopeGuard([&] {
-            browser.terminate();
-            if (!browser.waitForFinished(10000)) {
-                browser.kill();
-                browser.waitForFinished(10000);
-            }
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(program.bridge.connectedBrowsers().contains(QStringLiteral("org.mozilla.firefox")),
-                                 patience);
-        typeAddress(QStringLiteral("firefox"), address);
-        QTRY_VERIFY_WITH_TIMEOUT(windowTitle(QStringLiteral("firefox")).contains(QLatin1String("Quillharbour")),
-                                 patience);
-        // The tab's report names the block page with the whole typed address as `from`.
-        const QString expected = program.blockPage();
-        const QString from = QLatin1String("&from=") + QString::fromLatin1(QUrl::toPercentEncoding(address));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                const QString url =
-                    program.bridge.report(QStringLiteral("org.mozilla.firefox")).value_or(ExtensionTabReport{}).url;
-                return url.startsWith(expected) && url.endsWith(from);
-            }(),
-            patience);
+        // Over the limit, the open tab moves to the block page and a typed address is stopped.
+        QVERIFY(chromium.showing(QStringLiteral("Quillharbour\t") + program->blockPage()));
+        QTRY_VERIFY_WITH_TIMEOUT(program->reportsBlockPageFor(chromiumID, reading), patience);
+        QTRY_COMPARE_WITH_TIMEOUT(chromium.extensionRules(), std::optional<int>(1), patience);
+        const QString typed = QStringLiteral("http://www.example.org/typed");
+        typeAddress(chromium.process.processId(), typed);
+        QTRY_VERIFY_WITH_TIMEOUT(program->reportsBlockPageFor(chromiumID, typed), patience);
+        QVERIFY(!site->received("www.example.org/typed"));
+
+        // The program quits: its relay tells the extension, which lifts the rules it holds.
+        program.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(chromium.extensionRules(), std::optional<int>(0), patience);
+        const QString after = QStringLiteral("http://www.example.org/after-quit");
+        typeAddress(chromium.process.processId(), after);
+        QVERIFY(chromium.showing(QStringLiteral("site\t") + after));
+        QVERIFY(site->received("www.example.org/after-quit"));
     }
 };
 

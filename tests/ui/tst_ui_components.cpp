@@ -109,6 +109,8 @@ private slots:
     void lazyRowsKeepRowsByKey();
     void textsStayPlainAndNamed();
     void wrappingLabelGrowsAndLimits();
+    void wrappingHeightWithoutALabel_data();
+    void wrappingHeightWithoutALabel();
     void choiceDialogAnswers_data();
     void choiceDialogAnswers();
     void queuedCallRunsOnce_data();
@@ -1064,6 +1066,31 @@ void TestUiComponents::lazyRowsKeepRowsByKey()
     QCOMPARE(rows.first(), second);
     for (qsizetype i = 0; i + 1 < rows.size(); ++i)
         QCOMPARE(rows[i]->nextInFocusChain(), rows[i + 1]);
+}
+
+void TestUiComponents::wrappingHeightWithoutALabel_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("maxLines");
+    const QString words = QStringLiteral("a sentence that wraps over several lines when narrow ").repeated(4);
+    QTest::newRow("one word") << "Call" << 0;
+    QTest::newRow("words") << words << 0;
+    QTest::newRow("words, two lines at most") << words << 2;
+    QTest::newRow("line breaks") << "first\nsecond\n\nfourth" << 0;
+    QTest::newRow("line breaks, cut") << "first\nsecond\n\nfourth" << 3;
+    QTest::newRow("one long word") << QString(90, u'w') << 0;
+    QTest::newRow("empty") << "" << 0;
+}
+
+void TestUiComponents::wrappingHeightWithoutALabel()
+{
+    QFETCH(QString, text);
+    QFETCH(int, maxLines);
+    WrappingLabel label(text);
+    label.setFont(Theme::font(15, QFont::DemiBold));
+    label.setMaxLines(maxLines);
+    for (const int width : {1, 60, 230, 640})
+        QCOMPARE(WrappingLabel::heightFor(text, label.font(), width, maxLines), label.heightForWidth(width));
 }
 
 QTEST_MAIN(TestUiComponents)

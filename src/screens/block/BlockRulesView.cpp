@@ -260,7 +260,7 @@ void BlockRulesView::refreshBrowsers()
                 new FocusButton(text ? text->actionTitle : QStringLiteral("Connect"), FocusPillButtonStyle{false, 12});
             connectButton->setObjectName(QStringLiteral("connectButton"));
             connectButton->setToolTip(text ? text->detail
-                                           : QStringLiteral("Your browser will ask for permission. Choose Allow."));
+                                           : QStringLiteral("If your browser asks for permission, choose Allow."));
             const SupportedBrowser target = *browser;
             QPointer<BrowserAutomationService> service(engine);
             connect(connectButton, &QAbstractButton::clicked, this, [service, target] {

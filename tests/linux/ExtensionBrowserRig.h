@@ -1,0 +1,161 @@
+#pragma once
+
+// What the real-browser tests of the companion extension share: the program's pieces running in
+// the test (store, block page, engine, the extensions' socket) on a manual clock, and a person's
+// hands on the private desktop through xdotool.
+#include "FakeWorkspace.h"
+#include "StoreFixture.h"
+#include "blocking/BrowserAutomationService.h"
+#include "blocking/BrowserScriptExecutor.h"
+#include "blocking/ExtensionBlockList.h"
+#include "blocking/LocalBlockPageServer.h"
+#include "linux/ExtensionBridge.h"
+#include "linux/ExtensionRoute.h"
+#include "linux/HostManifests.h"
+#include "linux/NativeMessaging.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QtTest>
+
+namespace ExtensionBrowserRig {
+
+constexpr int patience = 30000;
+
+// The other route, for browsers without the extension: here there is none.
+class NoRoute : public ScriptRunner {
+public:
+    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override
+    {
+        const auto parsed = BrowserScripts::parse(script);
+        done(BrowserScriptResult{parsed ? parsed->fallback : QString(), std::nullopt, std::nullopt});
+    }
+};
+
+// The engine asks for the idle time exactly when a look at the tab can count as use: each question
+// is one counting check, which lets a test move the clock once per check.
+class CountingIdleTime : public FakeIdleTime {
+public:
+    mutable int looks = 0;
+    std::optional<double> secondsSinceLastInput() const override
+    {
+        ++looks;
+        return FakeIdleTime::secondsSinceLastInput();
+    }
+};
+
+// The program's side, on a manual clock that the test moves.
+struct Program {
+    StoreFixture f;
+    StorageService& store = f.make();
+    LocalBlockPageServer server{&store};
+    ExtensionBridge bridge;
+    FakeWorkspace desktop;
+    CountingIdleTime idle;
+    ExtensionWorkspace workspace{desktop, bridge};
+    BrowserScriptExecutor executor{
+        std::make_unique<RoutingScriptRunner>(&bridge, std::make_unique<ExtensionScriptRunner>(&bridge),
+                                              std::make_unique<NoRoute>()),
+        3000, nullptr, BrowserScriptExecutor::Placement::callingThread};
+    std::unique_ptr<BrowserAutomationService> engine;
+    std::unique_ptr<ExtensionBlockList> list;
+
+    bool start()
+    {
+        const std::optional<QString> socket = NativeMessaging::socketPath();
+        if (!socket || !bridge.listen(*socket))
+            return false;
+        server.start(0, true);
+        BrowserAutomationService::Environment env;
+        env.clock = &f.clock;
+        env.calendar = [this] { return f.calendar; };
+        env.defaults = &f.defaults;
+        env.workspace = &workspace;
+        env.idleTime = &idle;
+        env.monotonic = &f.bootClock;
+        env.extensions = &bridge;
+        engine = std::make_unique<BrowserAutomationService>(&store, &server, &executor, env);
+        list = std::make_unique<ExtensionBlockList>(&store, &server, &bridge);
+        engine->start();
+        return server.port().has_value();
+    }
+    QUuid block(const QString& domain, std::optional<int> dailyLimit = std::nullopt)
+    {
+        BlockRule rule;
+        rule.id = QUuid::createUuid();
+        rule.domain = domain;
+        rule.displayName = domain;
+        rule.createdAt = rule.updatedAt = f.clock.now() - 60;
+        if (dailyLimit) {
+            rule.blockApplySchedule.isAllDay = false;
+            rule.blockApplySchedule.isAfterMaxDailyTime = true;
+            rule.dailyLimitMinutes = *dailyLimit;
+        }
+        return store.addRule(rule) ? rule.id : QUuid();
+    }
+    QString blockPage() const { return QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port()); }
+    ExtensionTabReport report(const QString& browser) const
+    {
+        return bridge.report(browser).value_or(ExtensionTabReport{});
+    }
+    // The tab's report names the block page with the whole address as `from`.
+    bool reportsBlockPageFor(const QString& browser, const QString& address) const
+    {
+        const QString url = report(browser).url;
+        return url.startsWith(blockPage()) &&
+               url.endsWith(QLatin1String("&from=") + QString::fromLatin1(QUrl::toPercentEncoding(address)));
+    }
+};
+
+inline QString hostManifestsFor(const QString& bundleIdentifier)
+{
+    const HostManifests::Browser* b = HostManifests::browser(bundleIdentifier);
+    QString error;
+    if (!b || !HostManifests::write(*b, QDir::homePath(), QStringLiteral(QH_PROGRAM), {}, &error))
+        return error.isEmpty() ? QStringLiteral("no such browser") : error;
+    return {};
+}
+
+inline QString xdotool(const QStringList& arguments)
+{
+    QProcess p;
+    p.start(QStringLiteral("xdotool"), arguments);
+    p.waitForFinished(20000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// The browser's main window: a browser may own other, smaller windows of the same class.
+inline QString browserWindow(qint64 pid)
+{
+    return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                    QString::number(pid), QStringLiteral("--name"), QStringLiteral(".")})
+        .section(u'\n', -1);
+}
+
+// Types an address into the address bar of the browser's window, as a person does.
+inline void typeAddress(qint64 pid, const QString& address)
+{
+    const QString window = browserWindow(pid);
+    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), window});
+    xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+l")});
+    xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), address});
+    xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+}
+
+inline QString windowTitle(qint64 pid)
+{
+    return xdotool({QStringLiteral("getwindowname"), browserWindow(pid)});
+}
+
+inline void stop(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(10000);
+    }
+}
+
+} // namespace ExtensionBrowserRig
