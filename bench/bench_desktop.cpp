@@ -1,7 +1,8 @@
 // The running core on a real desktop: how long a navigation to a blocked site takes to end on
 // the block page (from a random point of the check cycle, to an instant site and to one that takes
 // 300 ms to answer), and its wake-ups and CPU while idle with a browser connected and without one,
-// side by side with a bare Qt process running the same 0.65 s timer.
+// side by side with a bare Qt process running the same 0.65 s timer. First, the application
+// itself (the first argument) idle in the tray, with and without a connected browser.
 //
 // Starts Xvfb, openbox, a session bus, Debian's chromium and the
 // running core (this program again with --core: the store, the block-page server and the engine
@@ -9,6 +10,7 @@
 // folders, and stops each by its process at the end.
 #include "Figure.h"
 #include "NullNotifications.h"
+#include "RunningProgramIdle.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
@@ -359,6 +361,11 @@ int main(int argc, char** argv)
     // The first argument (the application's path) is accepted for the make target's sake; the
     // core is measured without the application's windows, whose own costs are not the engine's.
     const int cpuWindow = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 60;
+    // The application itself idle, on a desktop of its own, before the core's measurements.
+    if (argc > 1)
+        measureRunningProgramIdle(QString::fromLocal8Bit(argv[1]), QCoreApplication::applicationFilePath(), cpuWindow);
+    if (argc > 3 && QByteArray(argv[3]) == "--idle-only")
+        return 0;
     QTemporaryDir home;
     Session s;
 

@@ -169,7 +169,10 @@ void BrowserAutomationService::checkActiveBrowser()
     refreshInstalledBrowsers(false);
     updateUnprotectedBrowserWarning();
     runGuardedCheck();
-    updateSchedule();
+    // A check under way has a browser to look at; only a tick that found none asks whether the
+    // checks may sleep.
+    if (!m_isChecking)
+        updateSchedule();
 }
 
 void BrowserAutomationService::updateInterception()
@@ -240,11 +243,14 @@ void BrowserAutomationService::runGuardedCheck()
     const quint64 check = ++m_checkNumber;
     const SupportedBrowser b = *browser;
     QPointer<BrowserAutomationService> self(this);
-    m_executor->run(BrowserScripts::guarded(BrowserScripts::readActiveTabURL(b), b, QString()),
-                    [self, b, check](const BrowserScriptResult& result) {
-                        if (self)
-                            self->handleActiveTab(result, b, true, false, check);
-                    });
+    // The same text on every check: built once per browser.
+    auto script = m_readScripts.constFind(b.id);
+    if (script == m_readScripts.cend())
+        script = m_readScripts.insert(b.id, BrowserScripts::guarded(BrowserScripts::readActiveTabURL(b), b, QString()));
+    m_executor->run(*script, [self, b, check](const BrowserScriptResult& result) {
+        if (self)
+            self->handleActiveTab(result, b, true, false, check);
+    });
 }
 
 bool BrowserAutomationService::probeFocus()
@@ -521,12 +527,16 @@ void BrowserAutomationService::accountUsage(const QString& host)
 
 std::optional<BlockRule> BrowserAutomationService::limitRule(const QString& host, Date t) const
 {
-    const int weekday = m_env.calendar().weekday(t);
-    for (const BlockRule& r : m_storage->rules())
-        if (r.blockApplySchedule.isAfterMaxDailyTime &&
-            (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(weekday)) &&
-            BlockRule::hostMatches(host, r.domain))
+    // The weekday is worked out only for a limit rule that covers the host: on most looks none does.
+    std::optional<int> weekday;
+    for (const BlockRule& r : m_storage->rules()) {
+        if (!r.blockApplySchedule.isAfterMaxDailyTime || !BlockRule::hostMatches(host, r.domain))
+            continue;
+        if (!r.activeWeekdays.isEmpty() && !weekday)
+            weekday = m_env.calendar().weekday(t);
+        if (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(*weekday))
             return r;
+    }
     return std::nullopt;
 }
 

@@ -181,6 +181,7 @@ private:
     QHash<QString, BrowserAccessState> m_devTools; // what the debugging protocol last said
     QHash<QString, BrowserAccessState> m_access;   // both routes combined
     QSet<QString> m_attempted;
+    QHash<QString, QString> m_readScripts; // by browser id
     QTimer m_timer;
     QTimer m_listingTimer; // the installed browsers, listed again while no check runs
     bool m_started = false;

@@ -54,9 +54,11 @@ private:
         m_watchdog.stop();
         m_busy = false;
         m_report(id, result);
-        // Let the runner finish its own bookkeeping before the next script starts.
-        QMetaObject::invokeMethod(
-            this, [this] { next(); }, Qt::QueuedConnection);
+        // Let the runner finish its own bookkeeping before the next script starts; with none
+        // waiting, the next one starts when it comes.
+        if (!m_queue.empty())
+            QMetaObject::invokeMethod(
+                this, [this] { next(); }, Qt::QueuedConnection);
     }
 
     ScriptRunner* m_runner;
@@ -90,6 +92,7 @@ BrowserScriptExecutor::BrowserScriptExecutor(std::unique_ptr<ScriptRunner> runne
     m_worker = worker;
     if (placement == Placement::callingThread) {
         worker->setParent(this);
+        m_sameThread = true;
         return;
     }
     worker->moveToThread(&m_thread);
@@ -115,6 +118,11 @@ void BrowserScriptExecutor::run(const QString& script, std::function<void(const 
     const quint64 id = m_nextId++;
     m_completions.insert(id, std::move(completion));
     auto* worker = static_cast<ScriptWorker*>(m_worker);
+    // On this thread the script is handed over at once: only its completion waits for the loop.
+    if (m_sameThread) {
+        worker->enqueue(id, script);
+        return;
+    }
     QMetaObject::invokeMethod(
         worker, [worker, id, script] { worker->enqueue(id, script); }, Qt::QueuedConnection);
 }

@@ -32,6 +32,7 @@ private:
 
     QThread m_thread;
     QObject* m_worker = nullptr;
+    bool m_sameThread = false;
     quint64 m_nextId = 1;
     QHash<quint64, std::function<void(const BrowserScriptResult&)>> m_completions;
 };

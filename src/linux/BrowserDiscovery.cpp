@@ -59,7 +59,11 @@ const LinuxBrowserIdentity* identify(const QString& proc, const QString& pid, co
         if (!exe.isEmpty() && (row.executables.contains(name) || row.programPaths.contains(exe)))
             return &row;
     }
-    // Flatpak and Snap programs run from paths of their own; their control group names them.
+    // Flatpak and Snap programs run from paths of their own (what their processes see as /app
+    // and /snap); their control group names them. Any other program is not a browser: its
+    // control group is not read, nor that of a kernel thread, which runs no program at all.
+    if (!exe.startsWith(QLatin1String("/app/")) && !exe.startsWith(QLatin1String("/snap/")))
+        return nullptr;
     const QByteArray cgroup = readSmall(proc + u'/' + pid + QStringLiteral("/cgroup"), 4096);
     if (cgroup.isEmpty())
         return nullptr;
@@ -102,7 +106,7 @@ BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent)
         // A browser started on a folder nobody watches is found here, but only when a process
         // was started at all since the last reading.
         if (const std::optional<qint64> last = lastProcessId(); !last || last != m_lastPid)
-            rescan();
+            readTable(Reading::newProcesses);
     });
     m_slow.start();
     rescan();
@@ -192,6 +196,11 @@ QString BrowserDiscovery::profileFromCommandLine(const QStringList& arguments, c
 
 void BrowserDiscovery::rescan()
 {
+    readTable(Reading::everyProcess);
+}
+
+void BrowserDiscovery::readTable(Reading reading)
+{
     ++m_scans;
     m_lastPid = lastProcessId();
     QHash<QString, QList<Process>> running;
@@ -205,8 +214,17 @@ void BrowserDiscovery::rescan()
         if (pid.isEmpty() || !pid.at(0).isDigit())
             continue;
         const qint64 id = pid.toLongLong();
-        const QString exe = linkTarget(m_proc + u'/' + pid + QStringLiteral("/exe"));
         const auto before = m_examined.constFind(id);
+        // The half-minute reading looks only at processes started since the last one: a browser
+        // that a known process turned into (a launcher that ran it in its place) is seen by the
+        // readings its profile folder or its window bring.
+        if (reading == Reading::newProcesses && before != m_examined.cend()) {
+            examined.insert(id, *before);
+            if (!before->bundleIdentifier.isEmpty())
+                running[before->bundleIdentifier].append({id, before->profile});
+            continue;
+        }
+        const QString exe = linkTarget(m_proc + u'/' + pid + QStringLiteral("/exe"));
         const Examined seen = before != m_examined.cend() && before->exe == exe ? *before : examine(pid, exe);
         examined.insert(id, seen);
         if (!seen.bundleIdentifier.isEmpty())

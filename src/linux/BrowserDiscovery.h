@@ -41,7 +41,8 @@ public:
     // Reads the process table now.
     void rescan();
     int scans() const { return m_scans; }
-    // Processes whose files were read to tell what they are, over all readings.
+    // Processes looked at to tell what they are (new ones, and ones that ran another program),
+    // over all readings.
     int processesRead() const { return m_processesRead; }
 
     // The profile folder a browser's command line names, or the default one when it names none.
@@ -63,6 +64,8 @@ private:
         QString profile;
     };
     Examined examine(const QString& pid, const QString& exe);
+    enum class Reading { everyProcess, newProcesses };
+    void readTable(Reading reading);
     void watchFolders();
     void folderChanged();
     std::optional<qint64> lastProcessId() const;

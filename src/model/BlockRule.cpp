@@ -231,7 +231,29 @@ double BlockRule::limitUsageFraction(const SharedState& state) const
     return std::clamp(share, 0.0, 1.0);
 }
 
+namespace {
+
+QString normalizeDomain(const QString& text);
+
+} // namespace
+
 QString BlockRule::normalizedDomain(const QString& text)
+{
+    // Every check matches the tab's host against each blocked domain: the few texts seen lately
+    // are remembered, per thread, rather than parsed as addresses again.
+    thread_local QHash<QString, QString> remembered;
+    if (const auto it = remembered.constFind(text); it != remembered.cend())
+        return *it;
+    if (remembered.size() >= 256)
+        remembered.clear();
+    const QString domain = normalizeDomain(text);
+    remembered.insert(text, domain);
+    return domain;
+}
+
+namespace {
+
+QString normalizeDomain(const QString& text)
 {
     QString s = text.trimmed().toLower();
     if (s.isEmpty())
@@ -254,6 +276,8 @@ QString BlockRule::normalizedDomain(const QString& text)
         h.remove(0, 4);
     return h;
 }
+
+} // namespace
 
 bool BlockRule::isValidDomain(const QString& text)
 {

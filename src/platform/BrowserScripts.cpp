@@ -1,5 +1,7 @@
 #include "platform/BrowserScripts.h"
 
+#include <deque>
+
 QString rawValue(BrowserScriptStyle style)
 {
     return style == BrowserScriptStyle::safari ? QStringLiteral("safari") : QStringLiteral("chromium");
@@ -163,7 +165,34 @@ QString guarded(const QString& inner, const SupportedBrowser& browser, const QSt
            QStringLiteral("\n    end timeout\nend if\nreturn ") + quoted(fallback);
 }
 
+namespace {
+
+std::optional<Parsed> parseAnew(const QString& script);
+
+} // namespace
+
 std::optional<Parsed> parse(const QString& script)
+{
+    // The same read goes out on every check, and the router and the route each parse it: the
+    // last few texts are remembered, per thread, rather than rebuilt and compared again.
+    struct Remembered {
+        QString script;
+        std::optional<Parsed> parsed;
+    };
+    thread_local std::deque<Remembered> remembered;
+    for (const Remembered& r : remembered)
+        if (r.script == script)
+            return r.parsed;
+    std::optional<Parsed> parsed = parseAnew(script);
+    remembered.push_front({script, parsed});
+    if (remembered.size() > 4)
+        remembered.pop_back();
+    return parsed;
+}
+
+namespace {
+
+std::optional<Parsed> parseAnew(const QString& script)
 {
     // Take the literals out, rebuild each known script from them and keep the one that matches
     // to the character: anything else is not a script of ours.
@@ -200,5 +229,7 @@ std::optional<Parsed> parse(const QString& script)
     }
     return std::nullopt;
 }
+
+} // namespace
 
 } // namespace BrowserScripts

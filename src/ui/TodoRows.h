@@ -54,8 +54,11 @@ private:
 // thousands asks for every entry at every width its layouts try, and every widget made and
 // destroyed while the page loads leaves events in the queue that the next destruction searches.
 // A real row is laid out once, to learn what it puts around its title and beside its meta text;
-// an entry then costs a text measurement, remembered per title. Below the width the row needs at
-// least, where its layout squeezes every part, the title is measured at its own minimum width.
+// an entry then costs a text measurement. Heights are exact where a title takes one or two
+// lines; a title squeezed into more (only layouts trying their narrowest ask for such widths) is
+// estimated from its width, and below the width the row needs at least, where its layout
+// squeezes every part, the title is measured at its own minimum width. A built row is always
+// measured for real.
 class QuietRowMeter {
 public:
     QuietRowMeter(qreal size, qreal height);

@@ -1,3 +1,4 @@
+#include "TestEnvironment.h"
 #include "router/BrowserLauncherOffer.h"
 
 #include <QDir>
@@ -8,20 +9,13 @@
 
 namespace {
 
-void writeFile(const QString& path, const QByteArray& text, bool executable = false)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(text), text.size());
-    file.close();
-    if (executable)
-        QVERIFY(file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
-}
+using TestEnvironment::readFile;
 
-QByteArray readFile(const QString& path)
+// A small shell program on the test's PATH.
+void writeProgram(const QString& path, const QByteArray& text)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QVERIFY(TestEnvironment::writeFile(path, text));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 }
 
 const QByteArray ownLauncher = "[Desktop Entry]\nType=Application\nName=My Chromium\nExec=chromium --incognito %U\n";
@@ -134,27 +128,26 @@ private slots:
         const QString bin = dir.filePath(QStringLiteral("bin"));
         QVERIFY(QDir().mkpath(bin));
         if (!command.isEmpty())
-            writeFile(QDir(bin).filePath(command), "#!/bin/sh\nexit 0\n", true);
+            writeProgram(QDir(bin).filePath(command), "#!/bin/sh\nexit 0\n");
         if (validator == QLatin1String("desktop's"))
             QVERIFY(QFile::link(m_validator, QDir(bin).filePath(QStringLiteral("desktop-file-validate"))));
         else if (validator == QLatin1String("refuses"))
-            writeFile(QDir(bin).filePath(QStringLiteral("desktop-file-validate")),
-                      "#!/bin/sh\necho \"$1: error: value of key \\\"Exec\\\" is not right\"\nexit 1\n", true);
+            writeProgram(QDir(bin).filePath(QStringLiteral("desktop-file-validate")),
+                         "#!/bin/sh\necho \"$1: error: value of key \\\"Exec\\\" is not right\"\nexit 1\n");
         qputenv("PATH", bin.toLocal8Bit());
 
         QString applications = dir.filePath(QStringLiteral("applications"));
         const QString existing = QDir(applications).filePath(command + QStringLiteral(".desktop"));
         QByteArray previous;
         if (before == QLatin1String("blocked")) {
-            writeFile(dir.filePath(QStringLiteral("file")), "not a folder");
+            QVERIFY(TestEnvironment::writeFile(dir.filePath(QStringLiteral("file")), "not a folder"));
             applications = dir.filePath(QStringLiteral("file/applications"));
         } else if (before != QLatin1String("none")) {
-            QVERIFY(QDir().mkpath(applications));
             previous = before == QLatin1String("own")
                            ? ownLauncher
                            : QByteArray("[Desktop Entry]\nComment=Started with remote debugging, so Quillharbour can "
                                         "keep blocked sites away\nExec=\"/old/chromium\" %U\n");
-            writeFile(existing, previous);
+            QVERIFY(TestEnvironment::writeFile(existing, previous));
         }
 
         const SupportedBrowser& b = *SupportedBrowser::withId(browser);

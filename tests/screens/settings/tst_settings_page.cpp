@@ -1,4 +1,5 @@
 #include "SettingsRig.h"
+#include "TestEnvironment.h"
 #include "screens/settings/SettingsRow.h"
 #include "screens/settings/SettingsTexts.h"
 #include "screens/settings/TimeMoneyCard.h"
@@ -244,11 +245,8 @@ void TestSettingsPage::launcherButton()
     QFETCH(QString, told);
     QTemporaryDir bin;
     const auto script = [&bin](const QString& name, const QByteArray& text) {
-        QFile file(bin.filePath(name));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(text);
-        file.close();
-        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QVERIFY(TestEnvironment::writeFile(bin.filePath(name), text));
+        QFile::setPermissions(bin.filePath(name), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     };
     if (installed)
         script(QStringLiteral("chromium"), "#!/bin/sh\nexit 0\n");

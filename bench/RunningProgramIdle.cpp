@@ -1,0 +1,370 @@
+#include "RunningProgramIdle.h"
+
+#include "Figure.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <QUuid>
+#include <functional>
+
+namespace {
+
+QTextStream out(stdout);
+
+// Serves this process's events (the site) while it waits.
+bool waitUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() >= ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+void pause(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+void stop(QProcess& p)
+{
+    if (p.state() == QProcess::NotRunning)
+        return;
+    p.terminate();
+    if (!p.waitForFinished(10000)) {
+        p.kill();
+        p.waitForFinished(5000);
+    }
+}
+
+QString firstLine(QProcess& p, int ms)
+{
+    QByteArray buffer;
+    waitUntil(
+        [&] {
+            buffer += p.readAllStandardOutput();
+            return buffer.contains('\n') || p.state() == QProcess::NotRunning;
+        },
+        ms);
+    return QString::fromUtf8(buffer.left(buffer.indexOf('\n'))).trimmed();
+}
+
+// Wake-ups (context switches) and processor time of each thread, by thread id, so that a worker
+// that ends within a window takes none of its past with it.
+struct Counts {
+    QHash<QString, qint64> wakeups;
+    QHash<QString, double> cpu;
+};
+
+Counts counts(qint64 pid)
+{
+    Counts c;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks.filePath(task + QStringLiteral("/status")));
+        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (!status.open(QIODevice::ReadOnly) || !schedstat.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+                c.wakeups[task] += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        // The scheduler's own account, in nanoseconds: clock ticks are too coarse for a process
+        // that mostly sleeps.
+        c.cpu[task] = schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
+    }
+    return c;
+}
+
+struct Idle {
+    double wakeups = 0; // per second
+    double cpu = 0;     // percent of one core
+};
+
+Idle between(const Counts& before, const Counts& after, double seconds)
+{
+    Idle idle;
+    for (auto it = after.wakeups.cbegin(); it != after.wakeups.cend(); ++it)
+        idle.wakeups += static_cast<double>(it.value() - before.wakeups.value(it.key())) / seconds;
+    for (auto it = after.cpu.cbegin(); it != after.cpu.cend(); ++it)
+        idle.cpu += (it.value() - before.cpu.value(it.key())) / seconds * 100.0;
+    return idle;
+}
+
+// The program and the bare process over the same window.
+std::pair<Idle, Idle> measure(qint64 program, qint64 bare, int seconds)
+{
+    const Counts before[2] = {counts(program), counts(bare)};
+    QElapsedTimer window;
+    window.start();
+    pause(seconds * 1000);
+    const double elapsed = static_cast<double>(window.elapsed()) / 1000.0;
+    return {between(before[0], counts(program), elapsed), between(before[1], counts(bare), elapsed)};
+}
+
+void report(const char* what, const std::pair<Idle, Idle>& m)
+{
+    out << what << ": " << QString::number(m.first.wakeups, 'f', 2) << " wake-ups/s, CPU "
+        << QString::number(m.first.cpu, 'f', 4) << "% (bare Qt timer " << QString::number(m.second.wakeups, 'f', 2)
+        << " wake-ups/s, " << QString::number(m.second.cpu, 'f', 4) << "%)" << Qt::endl;
+}
+
+// One request to the browser's debugging endpoint; the body of the answer.
+QByteArray ask(quint16 port, const QByteArray& method, const QByteArray& path)
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port);
+    if (!s.waitForConnected(5000))
+        return {};
+    s.write(method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    // The browser keeps the connection open whatever it is asked: the body ends at its length.
+    QByteArray all;
+    while (s.waitForReadyRead(5000)) {
+        all += s.readAll();
+        const qsizetype end = all.indexOf("\r\n\r\n");
+        if (end < 0)
+            continue;
+        const qsizetype at = all.toLower().indexOf("content-length:");
+        const qsizetype length =
+            at < 0 || at > end ? -1 : all.mid(at + 15, all.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
+        if (length >= 0 && all.size() >= end + 4 + length)
+            return all.mid(end + 4, length);
+    }
+    return all.mid(all.indexOf("\r\n\r\n") + 4);
+}
+
+quint16 debuggingPort(const QString& profile)
+{
+    QFile f(QDir(profile).filePath(QStringLiteral("DevToolsActivePort")));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readLine()).trimmed().toUShort() : 0;
+}
+
+// A relay the browser started for the extension: the program in its host mode.
+bool extensionRelayRuns(const QString& program)
+{
+    const QString target = QFileInfo(program).canonicalFilePath();
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() != target)
+            continue;
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("chrome-extension://"))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void measureRunningProgramIdle(const QString& program, const QString& bareProgram, int seconds)
+{
+    if (!QFileInfo(program).isExecutable() || QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty()) {
+        out << "running program idle: needs the built program and Debian's chromium" << Qt::endl;
+        return;
+    }
+    const QString extension = QFileInfo(program).dir().filePath(QStringLiteral("browser-extension/chromium"));
+    QTemporaryDir home;
+
+    // An ordinary site, to sit on while idle.
+    QTcpServer site;
+    site.listen(QHostAddress::LocalHost, 0);
+    QObject::connect(&site, &QTcpServer::newConnection, [&site] {
+        while (QTcpSocket* c = site.nextPendingConnection()) {
+            QObject::connect(c, &QTcpSocket::readyRead, c, [c] {
+                if (!c->readAll().contains("\r\n\r\n"))
+                    return;
+                c->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
+                         "Content-Length: 24\r\n\r\n<title>site</title>hello");
+                c->disconnectFromHost();
+            });
+            QObject::connect(c, &QTcpSocket::disconnected, c, &QObject::deleteLater);
+        }
+    });
+
+    QProcess xvfb, bus, wm, tray, app, bare, chromium;
+    const auto stopAll = [&] {
+        for (QProcess* p : {&chromium, &app, &bare, &tray, &wm, &xvfb, &bus})
+            stop(*p);
+    };
+    xvfb.setProgram(QStringLiteral("Xvfb"));
+    xvfb.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                       QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                       QStringLiteral("tcp")});
+    xvfb.start();
+    const QString display = QLatin1Char(':') + firstLine(xvfb, 10000);
+    bus.setProgram(QStringLiteral("dbus-daemon"));
+    bus.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+                      QStringLiteral("--print-address=1")});
+    bus.start();
+    const QString busAddress = firstLine(bus, 5000);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        const QString dir = home.filePath(QString::fromLatin1(x));
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(QString::fromLatin1(x), dir);
+    }
+    env.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), home.filePath(QStringLiteral("data")));
+
+    wm.setProcessEnvironment(env);
+    wm.setProgram(QStringLiteral("openbox"));
+    wm.setArguments({QStringLiteral("--sm-disable")});
+    wm.setStandardErrorFile(QProcess::nullDevice());
+    wm.start();
+    // The program lives in the tray, as at login.
+    const bool hasTrayHost = !QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty();
+    if (hasTrayHost) {
+        tray.setProcessEnvironment(env);
+        tray.setProgram(QStringLiteral("trayer"));
+        tray.setArguments({QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                           QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
+                           QStringLiteral("--height"), QStringLiteral("24"), QStringLiteral("--transparent"),
+                           QStringLiteral("false"), QStringLiteral("--tint"), QStringLiteral("0xdddddd")});
+        tray.setStandardErrorFile(QProcess::nullDevice());
+        tray.start();
+    }
+    pause(500);
+
+    // One all-day rule; Chromium chosen; the first-run sheet done.
+    QDir().mkpath(home.filePath(QStringLiteral("data")));
+    QFile rules(home.filePath(QStringLiteral("data/rules.json")));
+    rules.open(QIODevice::WriteOnly);
+    rules.write(QStringLiteral("[{\"activeWeekdays\":[],\"allowOneBreak\":false,\"blockApplySchedule\":{},"
+                               "\"createdAt\":\"2026-01-01T00:00:00Z\",\"displayName\":\"example.com\",\"domain\":"
+                               "\"example.com\",\"id\":\"%1\",\"updatedAt\":\"2026-01-01T00:00:00Z\"}]")
+                    .arg(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
+                    .toUtf8());
+    rules.close();
+    QDir().mkpath(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour")));
+    QFile defaults(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour/defaults.json")));
+    defaults.open(QIODevice::WriteOnly);
+    defaults.write("{\"attemptedBrowserAutomationIDs\":[\"chromium\"],\"onboarding.completed.v1\":true}");
+    defaults.close();
+
+    app.setProcessEnvironment(env);
+    app.setProgram(program);
+    app.setArguments({QStringLiteral("--login-item")});
+    app.setStandardErrorFile(home.filePath(QStringLiteral("program.log")));
+    app.start();
+    bare.setProgram(bareProgram);
+    bare.setArguments({QStringLiteral("--bare-timer")});
+    bare.start();
+    if (!firstLine(app, 20000).startsWith(QLatin1String("Quillharbour is running")) || !bare.waitForStarted(5000)) {
+        out << "running program idle: the program did not start" << Qt::endl;
+        stopAll();
+        return;
+    }
+    // Its start-up (the tray's decision, the first sync) is over before the first window.
+    pause(12000);
+    const auto none = measure(app.processId(), bare.processId(), seconds);
+    report("running program idle, no browser ever started", none);
+
+    const QString profile = home.filePath(QStringLiteral(".config/chromium"));
+    const QStringList browserOptions{
+        QStringLiteral("--no-sandbox"),
+        QStringLiteral("--disable-gpu"),
+        QStringLiteral("--no-first-run"),
+        QStringLiteral("--disable-background-networking"),
+        QStringLiteral("--disable-component-update"),
+        QStringLiteral("--disable-sync"),
+        QStringLiteral("--disable-quic"),
+        QStringLiteral("--disable-features=HttpsUpgrades"),
+        QStringLiteral("--user-data-dir=") + profile,
+        QStringLiteral("--host-resolver-rules=MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1, "
+                       "MAP example.org 127.0.0.1:%1")
+            .arg(site.serverPort())};
+    chromium.setProcessEnvironment(env);
+    chromium.setProgram(QStringLiteral("chromium"));
+    chromium.setStandardOutputFile(QProcess::nullDevice());
+    chromium.setStandardErrorFile(QProcess::nullDevice());
+
+    // Over the debugging protocol: connected once a blocked address opened in a new tab ends on
+    // the block page.
+    chromium.setArguments(browserOptions + QStringList{QStringLiteral("--remote-debugging-port=0"),
+                                                       QStringLiteral("http://example.org/")});
+    chromium.start();
+    quint16 port = 0;
+    waitUntil([&] { return (port = debuggingPort(profile)) != 0; }, 30000);
+    const auto pages = [&port] {
+        QList<QJsonObject> list;
+        for (const QJsonValue& v : QJsonDocument::fromJson(ask(port, "GET", "/json/list")).array())
+            if (v.toObject().value(QStringLiteral("type")).toString() == QLatin1String("page"))
+                list.append(v.toObject());
+        return list;
+    };
+    bool blocked = false;
+    for (int attempt = 0; port && attempt < 10 && !blocked; ++attempt) {
+        const QJsonObject tab = QJsonDocument::fromJson(ask(port, "PUT", "/json/new?http://www.example.com/")).object();
+        blocked = waitUntil(
+            [&] {
+                for (const QJsonObject& p : pages())
+                    if (p.value(QStringLiteral("url")).toString().contains(QLatin1String("/blocked?")))
+                        return true;
+                return false;
+            },
+            3000);
+        ask(port, "GET", "/json/close/" + tab.value(QStringLiteral("id")).toString().toUtf8());
+    }
+    if (!blocked) {
+        out << "running program idle: the program did not reach chromium over its debugging port" << Qt::endl;
+        stopAll();
+        return;
+    }
+    pause(3000);
+    const auto devTools = measure(app.processId(), bare.processId(), seconds);
+    report("running program idle, connected over DevTools", devTools);
+
+    stop(chromium);
+    QFile::remove(QDir(profile).filePath(QStringLiteral("DevToolsActivePort")));
+    pause(3000);
+    const auto quit = measure(app.processId(), bare.processId(), seconds);
+    report("running program idle, after the connected browser quit", quit);
+
+    // Through the companion extension, with no debugging port: its relay is the program itself,
+    // started by the browser from the host manifest the program wrote at start.
+    chromium.setArguments(browserOptions + QStringList{QStringLiteral("--load-extension=") + extension,
+                                                       QStringLiteral("http://example.org/")});
+    chromium.start();
+    if (!waitUntil([&] { return extensionRelayRuns(program); }, 30000)) {
+        out << "running program idle: the extension did not connect (" << extension << ")" << Qt::endl;
+        stopAll();
+        return;
+    }
+    pause(5000);
+    const auto viaExtension = measure(app.processId(), bare.processId(), seconds);
+    report("running program idle, connected through the extension", viaExtension);
+    stopAll();
+
+    const char* bareName = "bare Qt process, same timer";
+    benchFigure("idle CPU, no browser ever started", none.first.cpu, "%", bareName, none.second.cpu, 2.0);
+    benchFigure("idle CPU, after the connected browser quit", quit.first.cpu, "%", bareName, quit.second.cpu, 2.0);
+    benchFigure("idle CPU, connected over DevTools", devTools.first.cpu, "%", bareName, devTools.second.cpu, 3.0);
+    benchFigure("idle CPU, connected through the extension", viaExtension.first.cpu, "%", bareName,
+                viaExtension.second.cpu, 3.0);
+    benchFigure("idle wake-ups, connected through the extension", viaExtension.first.wakeups, "/s",
+                "connected over DevTools", devTools.first.wakeups, 1.0);
+}
