@@ -1,6 +1,7 @@
 #include "model/Calendar.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QMutex>
 #include <algorithm>
 #include <cmath>
@@ -64,21 +65,49 @@ void Calendar::systemTimeZoneChanged()
     c.zone.reset();
 }
 
+// Keyed by the instant in milliseconds; wall times are kept without the fraction of a second.
+struct Calendar::Memo {
+    QHash<qint64, int> offsets;
+    QHash<qint64, LocalDateTime> wallTimes;
+};
+
+Calendar Calendar::remembering() const
+{
+    Calendar copy = *this;
+    copy.m_memo = std::make_shared<Memo>();
+    return copy;
+}
+
 int Calendar::offsetFromUtc(Date t) const
 {
-    return m_zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(toMSecs(t), QTimeZone::utc()));
+    const qint64 ms = toMSecs(t);
+    if (m_memo) {
+        if (auto it = m_memo->offsets.constFind(ms); it != m_memo->offsets.cend())
+            return *it;
+    }
+    const int offset = m_zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()));
+    if (m_memo)
+        m_memo->offsets.insert(ms, offset);
+    return offset;
 }
 
 LocalDateTime Calendar::components(Date t) const
 {
     const qint64 ms = toMSecs(t);
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, m_zone);
     LocalDateTime c;
-    c.date = local.date();
-    const QTime time = local.time();
-    c.hour = time.hour();
-    c.minute = time.minute();
-    c.second = time.second();
+    if (auto it = m_memo ? m_memo->wallTimes.constFind(ms) : QHash<qint64, LocalDateTime>::const_iterator();
+        m_memo && it != m_memo->wallTimes.cend()) {
+        c = *it;
+    } else {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, m_zone);
+        c.date = local.date();
+        const QTime time = local.time();
+        c.hour = time.hour();
+        c.minute = time.minute();
+        c.second = time.second();
+        if (m_memo)
+            m_memo->wallTimes.insert(ms, c);
+    }
     c.fraction = t - std::floor(t);
     return c;
 }

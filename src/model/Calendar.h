@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QLocale>
 #include <QTimeZone>
+#include <memory>
 #include <optional>
 
 // Wall time on one local day, as the calendar reads an instant.
@@ -60,10 +61,17 @@ public:
 
     int offsetFromUtc(Date t) const;
 
+    // A copy that remembers what the zone answered, for one pass over thousands of records: the
+    // answers are the same, but each is looked up once. Used on one thread, then dropped.
+    Calendar remembering() const;
+
 private:
+    struct Memo;
+
     QTimeZone m_zone;
     int m_firstWeekday;
     QLocale m_locale;
+    std::shared_ptr<Memo> m_memo;
 };
 
 // Where instants fall against a run of local days [first, last], answered as comparing
