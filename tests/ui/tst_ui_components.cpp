@@ -102,6 +102,8 @@ private slots:
     void quietRowMeterMatchesTheRow_data();
     void quietRowMeterMatchesTheRow();
     void quietRowMeterBuildsNoWidgets();
+    void quietRowMeterGuessesNearTheRow_data();
+    void quietRowMeterGuessesNearTheRow();
     void lazyRowsBuildWhatIsInView_data();
     void lazyRowsBuildWhatIsInView();
     void lazyRowsAskOncePerWidth_data();
@@ -903,6 +905,40 @@ void TestUiComponents::quietRowMeterBuildsNoWidgets()
             QVERIFY(meter.height(t, width) >= 52);
     }
     QCOMPARE(QApplication::allWidgets().size(), widgets);
+}
+
+void TestUiComponents::quietRowMeterGuessesNearTheRow_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("exact"); // a title on one line is not a guess
+    const QString twoLines = QStringLiteral("Call the insurer about the claim, then write to the landlord about "
+                                            "the boiler and the window in the back room");
+    QTest::newRow("short") << "Call Ana" << 500 << true;
+    QTest::newRow("one line on a wide page") << twoLines << 1100 << true;
+    QTest::newRow("two lines on a page") << twoLines << 626 << false;
+    QTest::newRow("at a page's preferred width") << twoLines << 209 << false;
+    QTest::newRow("one long word") << QString(60, u'w') << 400 << false;
+    QTest::newRow("line break") << "first\nsecond" << 500 << false;
+}
+
+void TestUiComponents::quietRowMeterGuessesNearTheRow()
+{
+    QFETCH(QString, title);
+    QFETCH(int, width);
+    QFETCH(bool, exact);
+    TaskItem t = todo(title, 0, 1);
+    t.time = QStringLiteral("9:30 AM");
+    QuietRowMeter meter(15, 52);
+    const qsizetype widgets = QApplication::allWidgets().size();
+    const int guess = meter.estimate(t, width);
+    QCOMPARE(QApplication::allWidgets().size(), widgets);
+    const int height = meter.height(t, width);
+    if (exact)
+        QCOMPARE(guess, height);
+    // Within a line of the truth either way.
+    const int line = QFontMetrics(Theme::font(15)).lineSpacing();
+    QVERIFY2(std::abs(guess - height) <= line, qPrintable(QStringLiteral("%1 against %2").arg(guess).arg(height)));
 }
 
 namespace {
