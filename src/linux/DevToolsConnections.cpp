@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QPointer>
+#include <algorithm>
 
 namespace {
 
@@ -93,6 +94,17 @@ QString DevToolsConnections::session(const QString& bundleIdentifier, const QStr
     return m_browsers.value(bundleIdentifier).sessions.value(targetId);
 }
 
+std::optional<QJsonArray> DevToolsConnections::targets(const QString& bundleIdentifier) const
+{
+    const auto it = m_browsers.constFind(bundleIdentifier);
+    if (it == m_browsers.cend() || !it->targetsKnown || !it->client || !it->client->isOpen())
+        return std::nullopt;
+    QJsonArray list;
+    for (const QJsonObject& target : it->targets)
+        list.append(target);
+    return list;
+}
+
 void DevToolsConnections::setState(const QString& bundleIdentifier, State state)
 {
     Browser& b = m_browsers[bundleIdentifier];
@@ -131,6 +143,8 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
     b.client = client;
     b.endpoint = text;
     b.sessions.clear();
+    b.targets.clear();
+    b.targetsKnown = false;
     ++b.attempts;
     setState(bundleIdentifier, State::opening);
     if (!b.consent) {
@@ -152,6 +166,8 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
         if (current.client != guard)
             return;
         current.sessions.clear();
+        current.targets.clear();
+        current.targetsKnown = false;
         setState(bundleIdentifier, State::none);
         emit closed(bundleIdentifier);
     });
@@ -171,6 +187,19 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
             return;
         }
         setState(bundleIdentifier, State::open);
+        // The browser tells of its tabs as they come, change and go: a read needs no question
+        // of its own. Its answer comes after it has told of every target there is.
+        // (The client answers every command, even as it is destroyed with this object.)
+        const QPointer<DevToolsConnections> self(this);
+        guard->send(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}},
+                    discoverTimeoutMs,
+                    [self, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& e) {
+                        if (!self || !guard || !e.isEmpty())
+                            return;
+                        const auto now = self->m_browsers.find(bundleIdentifier);
+                        if (now != self->m_browsers.end() && now->client == guard)
+                            now->targetsKnown = true;
+                    });
         emit opened(bundleIdentifier);
     });
     return nullptr;
@@ -185,6 +214,25 @@ void DevToolsConnections::onEvent(const QString& bundleIdentifier, const QString
         const QString session = params.value(QStringLiteral("sessionId")).toString();
         if (!target.isEmpty() && !session.isEmpty() && !b.sessions.contains(target))
             b.sessions.insert(target, session);
+    } else if (method == QLatin1String("Target.targetCreated") || method == QLatin1String("Target.targetInfoChanged")) {
+        const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
+        const QString target = info.value(QStringLiteral("targetId")).toString();
+        if (target.isEmpty())
+            return;
+        const auto same = [&target](const QJsonObject& t) {
+            return t.value(QStringLiteral("targetId")).toString() == target;
+        };
+        const auto it = std::find_if(b.targets.begin(), b.targets.end(), same);
+        if (it != b.targets.end())
+            *it = info;
+        else if (b.targets.size() < maximumTargets)
+            b.targets.append(info);
+        else
+            b.targetsKnown = false; // too many to keep: reads ask the browser
+    } else if (method == QLatin1String("Target.targetDestroyed")) {
+        const QString target = params.value(QStringLiteral("targetId")).toString();
+        b.targets.removeIf(
+            [&target](const QJsonObject& t) { return t.value(QStringLiteral("targetId")).toString() == target; });
     } else if (method == QLatin1String("Target.detachedFromTarget")) {
         const QString session = params.value(QStringLiteral("sessionId")).toString();
         for (auto it = b.sessions.begin(); it != b.sessions.end();)

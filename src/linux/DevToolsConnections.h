@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QJsonArray>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -44,6 +45,10 @@ public:
     void retry(const QString& bundleIdentifier);
     // Page sessions attached over the connection, by target id, whoever attached them.
     QString session(const QString& bundleIdentifier, const QString& targetId) const;
+    // The browser's targets as its own reports keep them (each as the protocol's TargetInfo),
+    // once the open connection has heard of all of them; nothing before, and nothing for a
+    // browser that would not report them.
+    std::optional<QJsonArray> targets(const QString& bundleIdentifier) const;
     int attempts(const QString& bundleIdentifier) const { return m_browsers.value(bundleIdentifier).attempts; }
 
     // After this long without the browser's answer the person is being asked.
@@ -52,6 +57,9 @@ public:
     static constexpr int openTimeoutMs = 90000;
     // A refused endpoint is tried again after this long even when its port file stays.
     static constexpr int refusalPauseMs = 30000;
+    // Targets kept per browser from its reports; past this many a read asks the browser.
+    static constexpr qsizetype maximumTargets = 1000;
+    static constexpr int discoverTimeoutMs = 5000;
 
 signals:
     void stateChanged(const QString& bundleIdentifier);
@@ -69,6 +77,8 @@ private:
         QString refusedEndpoint;
         qint64 refusedAt = 0;             // monotonic ms
         QHash<QString, QString> sessions; // target id -> session id
+        QList<QJsonObject> targets;       // TargetInfo, in the order the browser reported them
+        bool targetsKnown = false;        // the browser has reported every target
         int attempts = 0;
         QTimer* consent = nullptr;
     };

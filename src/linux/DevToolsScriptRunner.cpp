@@ -230,35 +230,52 @@ void DevToolsScriptRunner::connectStep(const JobPtr& job)
     });
 }
 
-void DevToolsScriptRunner::listPages(const JobPtr& job, std::function<void(const QJsonArray&)> next)
+namespace {
+
+// The tabs among the browser's targets. The protocol's list is not ordered by use, so the tab
+// last seen with the focus goes first.
+QJsonArray pagesOf(const QJsonArray& targets, const QString& lastFocused)
 {
-    // Over the open connection: an HTTP listing per check would cost a request of its own. The
-    // protocol's list is not ordered by use, so the tab last seen with the focus goes first.
+    QJsonArray pages;
+    // A docked or separate developer-tools window is listed as a page too, and may have the
+    // focus; it is never the tab in use. Nor is a page being prepared out of sight.
+    for (const QJsonValue& value : targets) {
+        const QJsonObject target = value.toObject();
+        const QString url = target.value(QStringLiteral("url")).toString();
+        if (target.value(QStringLiteral("type")).toString() != QLatin1String("page") ||
+            url.startsWith(QLatin1String("devtools://")) ||
+            !target.value(QStringLiteral("subtype")).toString().isEmpty())
+            continue;
+        const QJsonObject page{{QStringLiteral("id"), target.value(QStringLiteral("targetId"))},
+                               {QStringLiteral("url"), url}};
+        if (page.value(QStringLiteral("id")).toString() == lastFocused)
+            pages.prepend(page);
+        else
+            pages.append(page);
+    }
+    return pages;
+}
+
+} // namespace
+
+void DevToolsScriptRunner::listPages(const JobPtr& job, std::function<void(const QJsonArray&)> next, bool afresh)
+{
     const QString lastFocused = connectionOf(job).lastFocused;
+    // The targets the browser keeps telling of serve a read without a round trip; a check of
+    // what a tab shows right now asks.
+    if (!afresh && m_shared)
+        if (const std::optional<QJsonArray> known = m_shared->targets(job->bundle)) {
+            next(pagesOf(*known, lastFocused));
+            return;
+        }
+    // Over the open connection: an HTTP listing per check would cost a request of its own.
     job->client->send(QStringLiteral("Target.getTargets"), {}, stepTimeoutMs,
                       [job, next, lastFocused](const QJsonObject& result, const DevToolsClient::Error& error) {
                           if (!error.isEmpty()) {
                               job->finish(error.kind == DevToolsClient::Error::Kind::timedOut ? timedOut() : gone());
                               return;
                           }
-                          QJsonArray pages;
-                          // A docked or separate developer-tools window is listed as a page too, and may have the
-                          // focus; it is never the tab in use. Nor is a page being prepared out of sight.
-                          for (const QJsonValue& value : result.value(QStringLiteral("targetInfos")).toArray()) {
-                              const QJsonObject target = value.toObject();
-                              const QString url = target.value(QStringLiteral("url")).toString();
-                              if (target.value(QStringLiteral("type")).toString() != QLatin1String("page") ||
-                                  url.startsWith(QLatin1String("devtools://")) ||
-                                  !target.value(QStringLiteral("subtype")).toString().isEmpty())
-                                  continue;
-                              const QJsonObject page{{QStringLiteral("id"), target.value(QStringLiteral("targetId"))},
-                                                     {QStringLiteral("url"), url}};
-                              if (page.value(QStringLiteral("id")).toString() == lastFocused)
-                                  pages.prepend(page);
-                              else
-                                  pages.append(page);
-                          }
-                          next(pages);
+                          next(pagesOf(result.value(QStringLiteral("targetInfos")).toArray(), lastFocused));
                       });
 }
 
@@ -514,24 +531,27 @@ void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
 void DevToolsScriptRunner::recheckStep(const JobPtr& job)
 {
     QPointer<DevToolsScriptRunner> self(this);
-    listPages(job, [self, job](const QJsonArray& pages) {
-        if (!self)
-            return;
-        QString current;
-        for (const QJsonValue& p : pages)
-            if (p.toObject().value(QStringLiteral("id")).toString() == job->targetId)
-                current = p.toObject().value(QStringLiteral("url")).toString();
-        if (current.isEmpty()) {
-            job->finish(output(job->noWindow()));
-            return;
-        }
-        if (current != job->script.from) {
-            job->finish(output(QStringLiteral("changed")));
-            return;
-        }
-        job->step = job->redirects() ? Job::Step::navigate : Job::Step::close;
-        self->advance(job);
-    });
+    listPages(
+        job,
+        [self, job](const QJsonArray& pages) {
+            if (!self)
+                return;
+            QString current;
+            for (const QJsonValue& p : pages)
+                if (p.toObject().value(QStringLiteral("id")).toString() == job->targetId)
+                    current = p.toObject().value(QStringLiteral("url")).toString();
+            if (current.isEmpty()) {
+                job->finish(output(job->noWindow()));
+                return;
+            }
+            if (current != job->script.from) {
+                job->finish(output(QStringLiteral("changed")));
+                return;
+            }
+            job->step = job->redirects() ? Job::Step::navigate : Job::Step::close;
+            self->advance(job);
+        },
+        true);
 }
 
 void DevToolsScriptRunner::navigateStep(const JobPtr& job)

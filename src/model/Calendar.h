@@ -7,6 +7,7 @@
 #include <QTimeZone>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // Wall time on one local day, as the calendar reads an instant.
 struct LocalDateTime {
@@ -90,4 +91,7 @@ private:
     QDate m_last;
     Date m_surelyBefore; // instants below this fall before the first day
     Date m_surelyAfter;  // instants at or above this fall after the last day
+    // The zone's offsets between the two, read once: from which instant (ms) each holds. Empty
+    // when the zone cannot list its changes; then each instant near the run is asked of it.
+    std::vector<std::pair<qint64, int>> m_offsets;
 };

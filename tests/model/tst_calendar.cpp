@@ -45,6 +45,11 @@ private slots:
         QTest::newRow("UTC-11") << QByteArray("Pacific/Pago_Pago") << QDate(2026, 12, 7) << QDate(2026, 12, 7);
         QTest::newRow("week over a change")
             << QByteArray("Europe/Berlin") << QDate(2025, 10, 20) << QDate(2025, 10, 26);
+        QTest::newRow("half-hour change")
+            << QByteArray("Australia/Lord_Howe") << QDate(2025, 4, 6) << QDate(2025, 4, 6);
+        QTest::newRow("change far ahead, by the zone's rule")
+            << QByteArray("America/New_York") << QDate(2091, 3, 11) << QDate(2091, 3, 11);
+        QTest::newRow("UTC") << QByteArray("UTC") << QDate(2026, 12, 7) << QDate(2026, 12, 13);
     }
     void localDaysAgreeWithTheCalendar()
     {
