@@ -133,8 +133,9 @@ qint64 wakeups(qint64 pid)
     return sum;
 }
 
-// The relays a browser started for the extension: the program, called with the extension's origin.
-QList<qint64> relays(const QString& program)
+// The relays a browser started for the extension: the program, called with the extension's origin,
+// a child of the browser.
+QList<qint64> relays(const QString& program, qint64 browser)
 {
     QList<qint64> found;
     const QString wanted = QFileInfo(program).canonicalFilePath();
@@ -142,7 +143,12 @@ QList<qint64> relays(const QString& program)
         bool number = false;
         const qint64 pid = entry.toLongLong(&number);
         QFile f(QStringLiteral("/proc/%1/cmdline").arg(entry));
-        if (!number || !f.open(QIODevice::ReadOnly))
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !f.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // The parent follows the command's name, which ends with the last ')'.
+        const QByteArray status = stat.readAll();
+        if (status.mid(status.lastIndexOf(')') + 2).split(' ').value(1).toLongLong() != browser)
             continue;
         const QByteArrayList arguments = f.readAll().split('\0');
         if (QFileInfo(QString::fromLocal8Bit(arguments.value(0))).canonicalFilePath() == wanted &&
@@ -571,7 +577,7 @@ int main(int argc, char** argv)
         for (Route* r : routes)
             navigate(*r, QStringLiteral("http://example.org/idle"));
         waitFor([] { return false; }, 2000);
-        const QList<qint64> relayPids = relays(program);
+        const QList<qint64> relayPids = relays(program, extensionRoute.browser.processId());
         const auto programWakeups = [&] {
             qint64 n = wakeups(extensionRoute.helper.processId());
             for (qint64 pid : relayPids)

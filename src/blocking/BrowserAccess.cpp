@@ -261,7 +261,7 @@ void BrowserAutomationService::setUnprotected(const std::optional<QString>& name
 
 void BrowserAutomationService::updateUnprotectedBrowserWarning()
 {
-    const std::optional<QString> front = m_env.workspace->frontmostApplicationID();
+    const std::optional<QString> front = frontmost();
     if (!hasProtectionToEnforce() || !front || front->isEmpty()) {
         // Unknown front (Wayland): the installed browsers' states tell instead.
         setUnprotected(std::nullopt);

@@ -10,6 +10,7 @@
 #include "platform/Workspace.h"
 #include "store/StorageService.h"
 
+#include <QScopeGuard>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
@@ -162,8 +163,18 @@ void BrowserAutomationService::start()
     runGuardedCheck();
 }
 
+std::optional<QString> BrowserAutomationService::frontmost() const
+{
+    if (m_tickFront)
+        return *m_tickFront;
+    return m_env.workspace->frontmostApplicationID();
+}
+
 void BrowserAutomationService::checkActiveBrowser()
 {
+    // One answer for the whole tick: the warning, the choice of browser and the guard all ask.
+    m_tickFront = m_env.workspace->frontmostApplicationID();
+    const auto forget = qScopeGuard([this] { m_tickFront.reset(); });
     // What is held follows events (the blocked list, a browser chosen; the interceptor itself
     // hears of browsers that start), never the tick.
     refreshInstalledBrowsers(false);
@@ -233,7 +244,7 @@ void BrowserAutomationService::runGuardedCheck()
     if (m_isChecking || !m_isScreenActive || !m_pageServer || !m_pageServer->port() || !hasProtectionToEnforce() ||
         !m_executor)
         return;
-    if (!m_env.workspace->frontmostApplicationID() && probeFocus())
+    if (!frontmost() && probeFocus())
         return;
     const SupportedBrowser* browser = activeBrowser();
     if (!browser)
@@ -326,7 +337,7 @@ void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidate
 
 const SupportedBrowser* BrowserAutomationService::activeBrowser()
 {
-    if (const std::optional<QString> front = m_env.workspace->frontmostApplicationID()) {
+    if (const std::optional<QString> front = frontmost()) {
         const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front);
         if (browser && m_attempted.contains(browser->id)) {
             m_lastActiveBrowserID = browser->id;
@@ -446,7 +457,7 @@ void BrowserAutomationService::setScreenActive(bool active)
 
 bool BrowserAutomationService::isBrowserInUse(const SupportedBrowser& browser) const
 {
-    const std::optional<QString> front = m_env.workspace->frontmostApplicationID();
+    const std::optional<QString> front = frontmost();
     // Where the desktop cannot tell, the browser said so itself in this check.
     const bool inFront = front ? (*front == browser.bundleIdentifier || *front == m_env.workspace->ownApplicationID())
                                : m_focusedBrowserID == browser.id;

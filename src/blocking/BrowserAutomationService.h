@@ -173,6 +173,8 @@ private:
     bool doomScrollCounts(const QString& host, Date now) const;
     bool hasUsageToMeasure(const QString& host) const;
     Date now() const;
+    // The application in front: asked once per tick.
+    std::optional<QString> frontmost() const;
 
     QPointer<StorageService> m_storage;
     QPointer<LocalBlockPageServer> m_pageServer;
@@ -188,6 +190,7 @@ private:
     bool m_isChecking = false;
     quint64 m_checkNumber = 0;   // completions of an abandoned check must not end a newer one
     double m_checkStartedAt = 0; // monotonic seconds: the watchdog must not depend on the wall clock
+    std::optional<std::optional<QString>> m_tickFront; // while a tick runs
     std::optional<QString> m_lastActiveBrowserID;
     std::optional<QString> m_focusedBrowserID; // in front by its own answer, when the desktop cannot tell
     QString m_lastSeen;                        // the browser and address the last check read

@@ -365,25 +365,19 @@ QByteArray addressRedirect(const QString& query, const QString& address)
 
 } // namespace
 
-std::optional<QString> LocalBlockPageServer::returnHostOf(const QByteArray& request) const
-{
-    const std::variant<Target, QByteArray> target = readTarget(request, m_port);
-    const Target* t = std::get_if<Target>(&target);
-    if (!t || t->path != QLatin1String("/blocked"))
-        return std::nullopt;
-    return BlockPage::returnHost(queryValue(t->query, QStringLiteral("from")));
-}
-
 QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request, bool returnAllowed) const
 {
     const std::variant<Target, QByteArray> target = readTarget(request, m_port);
     if (const QByteArray* refusal = std::get_if<QByteArray>(&target))
         return *refusal;
-    const QString& path = std::get<Target>(target).path;
-    const QString& query = std::get<Target>(target).query;
-    if (const std::optional<QString>& address = std::get<Target>(target).address)
-        return addressRedirect(query, *address);
+    const Target& wanted = std::get<Target>(target);
+    if (wanted.address)
+        return addressRedirect(wanted.query, *wanted.address);
+    return route(wanted.path, wanted.query, returnAllowed);
+}
 
+QByteArray LocalBlockPageServer::route(const QString& path, const QString& query, bool returnAllowed) const
+{
     if (path == QLatin1String("/health"))
         return plain("200 OK", "ok");
     if (path == QLatin1String("/app-icon.png")) {
@@ -453,15 +447,44 @@ void LocalBlockPageServer::accept(qintptr descriptor)
     c.descriptor = fd;
     c.lastActivity = ++m_activity;
     c.reader = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
-    c.writer = new QSocketNotifier(descriptor, QSocketNotifier::Write, this);
-    c.writer->setEnabled(false);
-    c.idle = new QTimer(this);
-    c.idle->setSingleShot(true);
     connect(c.reader, &QSocketNotifier::activated, this, [this, id] { receive(id); });
-    connect(c.writer, &QSocketNotifier::activated, this, [this, id] { send(id); });
-    connect(c.idle, &QTimer::timeout, this, [this, id] { drop(id); });
-    c.idle->start(m_idleTimeoutMs);
+    restartTimeout(c);
     m_connections.insert(id, c);
+}
+
+void LocalBlockPageServer::restartTimeout(Connection& c)
+{
+    if (!m_clock.isValid())
+        m_clock.start();
+    c.deadline = m_clock.elapsed() + m_idleTimeoutMs;
+    if (!m_timeouts) {
+        m_timeouts = new QTimer(this);
+        m_timeouts->setSingleShot(true);
+        connect(m_timeouts, &QTimer::timeout, this, &LocalBlockPageServer::dropTimedOut);
+    }
+    if (m_timeouts->isActive() && m_timeoutsAt <= c.deadline)
+        return;
+    m_timeoutsAt = c.deadline;
+    m_timeouts->start(int(std::max<qint64>(0, c.deadline - m_clock.elapsed())));
+}
+
+void LocalBlockPageServer::dropTimedOut()
+{
+    const qint64 now = m_clock.elapsed();
+    std::vector<quint64> due;
+    std::optional<qint64> next;
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
+        if (it->deadline <= now)
+            due.push_back(it.key());
+        else if (!next || it->deadline < *next)
+            next = it->deadline;
+    }
+    for (const quint64 id : due)
+        drop(id);
+    if (next) {
+        m_timeoutsAt = *next;
+        m_timeouts->start(int(*next - now));
+    }
 }
 
 void LocalBlockPageServer::receive(quint64 id)
@@ -499,7 +522,7 @@ void LocalBlockPageServer::receive(quint64 id)
         // extend it. (A browser may open a connection well before it sends its request.)
         if (!c.firstByte) {
             c.firstByte = c.lastActivity;
-            c.idle->start(m_idleTimeoutMs);
+            restartTimeout(c);
         }
         c.buffer.append(chunk, n);
         if (c.buffer.size() > maximumRequestBytes || headEnd(c.buffer) >= 0) {
@@ -517,22 +540,34 @@ void LocalBlockPageServer::respond(quint64 id)
     it->answered = true;
     it->reader->setEnabled(false);
     // A peer that never reads must not keep the connection forever either.
-    it->idle->start(m_idleTimeoutMs);
-    const QByteArray request = std::exchange(it->buffer, QByteArray());
-    const std::optional<QString> host = returnHostOf(request);
+    restartTimeout(*it);
+    // The request is read once; only a block page with a return address has more to do.
+    const std::variant<Target, QByteArray> target = readTarget(std::exchange(it->buffer, QByteArray()), m_port);
+    if (const QByteArray* refusal = std::get_if<QByteArray>(&target)) {
+        answer(id, *refusal);
+        return;
+    }
+    const auto& [path, query, address] = std::get<Target>(target);
+    if (address) {
+        answer(id, addressRedirect(query, *address));
+        return;
+    }
+    const std::optional<QString> host = path == QLatin1String("/blocked")
+                                            ? BlockPage::returnHost(queryValue(query, QStringLiteral("from")))
+                                            : std::nullopt;
     if (!host) {
-        answer(id, handleRequest(request));
+        answer(id, route(path, query, true));
         return;
     }
     const QString key = host->toLower();
     if (const auto known = m_hostVerdicts.constFind(key);
         known != m_hostVerdicts.cend() && known->until > m_monotonic->seconds()) {
-        answer(id, handleRequest(request, known->allowed));
+        answer(id, route(path, query, known->allowed));
         return;
     }
     // The answer waits for the lookup; a connection dropped meanwhile finds no one to answer.
-    std::vector<std::pair<quint64, QByteArray>>& waiting = m_hostLookups[key];
-    waiting.emplace_back(id, request);
+    std::vector<std::pair<quint64, QString>>& waiting = m_hostLookups[key];
+    waiting.emplace_back(id, query);
     if (waiting.size() > 1)
         return;
     m_resolver(*host, this, [this, key](const QList<QHostAddress>& addresses) {
@@ -543,8 +578,8 @@ void LocalBlockPageServer::respond(quint64 id)
             m_hostVerdicts.clear();
         m_hostVerdicts.insert(key, {allowed, m_monotonic->seconds() +
                                                  (addresses.isEmpty() ? unresolvedHostSeconds : resolvedHostSeconds)});
-        for (const auto& [waitingId, waitingRequest] : m_hostLookups.take(key))
-            answer(waitingId, handleRequest(waitingRequest, allowed));
+        for (const auto& [waitingId, waitingQuery] : m_hostLookups.take(key))
+            answer(waitingId, blockedResponse(waitingQuery, allowed));
     });
 }
 
@@ -589,6 +624,11 @@ void LocalBlockPageServer::send(quint64 id)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             c.unsent.remove(0, sent);
+            // Most answers go out at once: the writer is made only for one that has to wait.
+            if (!c.writer) {
+                c.writer = new QSocketNotifier(c.descriptor, QSocketNotifier::Write, this);
+                connect(c.writer, &QSocketNotifier::activated, this, [this, id] { send(id); });
+            }
             c.writer->setEnabled(true);
             return;
         }
@@ -600,7 +640,8 @@ void LocalBlockPageServer::send(quint64 id)
         c.lastActivity = ++m_activity;
     }
     c.unsent.clear();
-    c.writer->setEnabled(false);
+    if (c.writer)
+        c.writer->setEnabled(false);
     // The whole answer is out: close our side and wait for the peer to close its own.
     ::shutdown(c.descriptor, SHUT_WR);
     c.reader->setEnabled(true);
@@ -613,12 +654,12 @@ void LocalBlockPageServer::drop(quint64 id)
         return;
     const Connection c = *it;
     m_connections.erase(it);
-    c.idle->stop();
     c.reader->setEnabled(false);
-    c.writer->setEnabled(false);
     // This may run inside one of their own signals.
     c.reader->deleteLater();
-    c.writer->deleteLater();
-    c.idle->deleteLater();
+    if (c.writer) {
+        c.writer->setEnabled(false);
+        c.writer->deleteLater();
+    }
     ::close(c.descriptor);
 }

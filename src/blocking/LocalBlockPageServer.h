@@ -6,6 +6,7 @@
 #include "platform/HostAddresses.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -89,8 +90,8 @@ private:
     void receive(quint64 id);
     void respond(quint64 id);
     void answer(quint64 id, const QByteArray& response);
-    // The return host a request asks for, when it is a block page with a return address.
-    std::optional<QString> returnHostOf(const QByteArray& request) const;
+    // The answer to a request read already.
+    QByteArray route(const QString& path, const QString& query, bool returnAllowed) const;
     void send(quint64 id);
     void drop(quint64 id);
     void setPort(std::optional<quint16> port);
@@ -120,13 +121,20 @@ private:
         quint64 firstByte = 0;    // order of the request's first byte; 0 before it
         QSocketNotifier* reader = nullptr;
         QSocketNotifier* writer = nullptr;
-        QTimer* idle = nullptr;
+        qint64 deadline = 0; // on m_clock: let go when it passes
         bool isIdle() const;
     };
     QHash<quint64, Connection> m_connections; // by a serial number, never reused
     quint64 m_nextConnection = 0;
     quint64 m_activity = 0;
     int m_idleTimeoutMs = idleTimeoutMs;
+    // One timer for every connection's time-out, aimed at the earliest: a timer of each
+    // connection's own would be made, armed and thrown away for every request.
+    void restartTimeout(Connection& c);
+    void dropTimedOut();
+    QTimer* m_timeouts = nullptr;
+    qint64 m_timeoutsAt = 0;
+    QElapsedTimer m_clock;
     // The to-do lists of the block page, computed once per change of the store: building them
     // walks every to-do, and the page is asked for on the thread that runs the enforcement timers.
     mutable std::optional<PageTodos> m_pageTodos;
@@ -149,7 +157,7 @@ private:
         double until = 0;
     };
     QHash<QString, HostVerdict> m_hostVerdicts;
-    QHash<QString, std::vector<std::pair<quint64, QByteArray>>> m_hostLookups;
+    QHash<QString, std::vector<std::pair<quint64, QString>>> m_hostLookups; // the queries waiting
     const MonotonicClock* m_monotonic;
     mutable quint64 m_listsGeneration = 0;
     mutable int m_pageRenderings = 0;

@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -33,6 +36,26 @@ QByteArray readSmall(const QString& path, qint64 limit = 64 * 1024)
     }
     ::close(fd);
     return out.left(limit);
+}
+
+// The process ids in the table, by their folders' names: the names alone, where QDir would
+// also look each entry up.
+QList<qint64> processIds(const QString& proc)
+{
+    QList<qint64> ids;
+    DIR* dir = ::opendir(QFile::encodeName(proc).constData());
+    if (!dir)
+        return ids;
+    while (const dirent* entry = ::readdir(dir)) {
+        char* end = nullptr;
+        const long long id = std::strtoll(entry->d_name, &end, 10);
+        if (entry->d_name[0] >= '0' && entry->d_name[0] <= '9' && end && *end == '\0' && id > 0)
+            ids.append(id);
+    }
+    ::closedir(dir);
+    // Oldest first, whatever order the folder gives.
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 qint64 monotonicMs()
@@ -209,11 +232,8 @@ void BrowserDiscovery::readTable(Reading reading)
     // of the new ones. A process id used again by a new process before this table is read once
     // more would take the process ids round the whole range within one reading's interval.
     QHash<qint64, Examined> examined;
-    const QStringList pids = QDir(m_proc).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& pid : pids) {
-        if (pid.isEmpty() || !pid.at(0).isDigit())
-            continue;
-        const qint64 id = pid.toLongLong();
+    for (const qint64 id : processIds(m_proc)) {
+        const QString pid = QString::number(id);
         const auto before = m_examined.constFind(id);
         // The half-minute reading looks only at processes started since the last one: a browser
         // that a known process turned into (a launcher that ran it in its place) is seen by the

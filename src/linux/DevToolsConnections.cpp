@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QPointer>
+#include <algorithm>
 
 namespace {
 
@@ -88,21 +89,20 @@ void DevToolsConnections::retry(const QString& bundleIdentifier)
         setState(bundleIdentifier, State::none);
 }
 
-std::optional<QList<QJsonObject>> DevToolsConnections::targets(const QString& bundleIdentifier) const
-{
-    const auto it = m_browsers.constFind(bundleIdentifier);
-    if (it == m_browsers.cend() || !it->targetsKnown || !openClient(bundleIdentifier))
-        return std::nullopt;
-    QList<QJsonObject> out;
-    out.reserve(it->targetOrder.size());
-    for (const QString& id : it->targetOrder)
-        out.append(it->targets.value(id));
-    return out;
-}
-
 QString DevToolsConnections::session(const QString& bundleIdentifier, const QString& targetId) const
 {
     return m_browsers.value(bundleIdentifier).sessions.value(targetId);
+}
+
+std::optional<QJsonArray> DevToolsConnections::targets(const QString& bundleIdentifier) const
+{
+    const auto it = m_browsers.constFind(bundleIdentifier);
+    if (it == m_browsers.cend() || !it->targetsKnown || !it->client || !it->client->isOpen())
+        return std::nullopt;
+    QJsonArray list;
+    for (const QJsonObject& target : it->targets)
+        list.append(target);
+    return list;
 }
 
 void DevToolsConnections::setState(const QString& bundleIdentifier, State state)
@@ -144,9 +144,7 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
     b.endpoint = text;
     b.sessions.clear();
     b.targets.clear();
-    b.targetOrder.clear();
     b.targetsKnown = false;
-    b.tooManyTargets = false;
     ++b.attempts;
     setState(bundleIdentifier, State::opening);
     if (!b.consent) {
@@ -169,7 +167,6 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
             return;
         current.sessions.clear();
         current.targets.clear();
-        current.targetOrder.clear();
         current.targetsKnown = false;
         setState(bundleIdentifier, State::none);
         emit closed(bundleIdentifier);
@@ -189,60 +186,53 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
             emit closed(bundleIdentifier);
             return;
         }
-        discoverTargets(bundleIdentifier);
         setState(bundleIdentifier, State::open);
+        // The browser tells of its tabs as they come, change and go: a read needs no question
+        // of its own. Its answer comes after it has told of every target there is.
+        // (The client answers every command, even as it is destroyed with this object.)
+        const QPointer<DevToolsConnections> self(this);
+        guard->send(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}},
+                    discoverTimeoutMs,
+                    [self, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& e) {
+                        if (!self || !guard || !e.isEmpty())
+                            return;
+                        const auto now = self->m_browsers.find(bundleIdentifier);
+                        if (now != self->m_browsers.end() && now->client == guard)
+                            now->targetsKnown = true;
+                    });
         emit opened(bundleIdentifier);
     });
     return nullptr;
 }
 
-void DevToolsConnections::discoverTargets(const QString& bundleIdentifier)
-{
-    // The browser tells of every tab opened, changed or closed as it happens, so a check that
-    // wants the list of tabs reads it here instead of asking across the connection each time.
-    // Until the browser has answered, the list is asked for as before.
-    const QPointer<DevToolsClient> guard(m_browsers.value(bundleIdentifier).client);
-    if (!guard)
-        return;
-    guard->send(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}}, discoverTimeoutMs,
-                [this, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& error) {
-                    Browser& b = m_browsers[bundleIdentifier];
-                    if (!guard || b.client != guard)
-                        return;
-                    b.targetsKnown = error.isEmpty() && !b.tooManyTargets;
-                });
-}
-
 void DevToolsConnections::onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params)
 {
     Browser& b = m_browsers[bundleIdentifier];
-    if (method == QLatin1String("Target.targetCreated") || method == QLatin1String("Target.targetInfoChanged")) {
-        const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
-        const QString target = info.value(QStringLiteral("targetId")).toString();
-        if (target.isEmpty() || b.tooManyTargets)
-            return;
-        if (!b.targets.contains(target)) {
-            if (b.targets.size() >= maxTargets) {
-                // Past reason: the list would be incomplete, so the browser is asked each time.
-                b.targetsKnown = false;
-                b.tooManyTargets = true;
-                b.targets.clear();
-                b.targetOrder.clear();
-                return;
-            }
-            b.targetOrder.prepend(target);
-        }
-        b.targets.insert(target, info);
-    } else if (method == QLatin1String("Target.targetDestroyed")) {
-        const QString target = params.value(QStringLiteral("targetId")).toString();
-        if (b.targets.remove(target))
-            b.targetOrder.removeOne(target);
-    } else if (method == QLatin1String("Target.attachedToTarget")) {
+    if (method == QLatin1String("Target.attachedToTarget")) {
         const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
         const QString target = info.value(QStringLiteral("targetId")).toString();
         const QString session = params.value(QStringLiteral("sessionId")).toString();
         if (!target.isEmpty() && !session.isEmpty() && !b.sessions.contains(target))
             b.sessions.insert(target, session);
+    } else if (method == QLatin1String("Target.targetCreated") || method == QLatin1String("Target.targetInfoChanged")) {
+        const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
+        const QString target = info.value(QStringLiteral("targetId")).toString();
+        if (target.isEmpty())
+            return;
+        const auto same = [&target](const QJsonObject& t) {
+            return t.value(QStringLiteral("targetId")).toString() == target;
+        };
+        const auto it = std::find_if(b.targets.begin(), b.targets.end(), same);
+        if (it != b.targets.end())
+            *it = info;
+        else if (b.targets.size() < maximumTargets)
+            b.targets.append(info);
+        else
+            b.targetsKnown = false; // too many to keep: reads ask the browser
+    } else if (method == QLatin1String("Target.targetDestroyed")) {
+        const QString target = params.value(QStringLiteral("targetId")).toString();
+        b.targets.removeIf(
+            [&target](const QJsonObject& t) { return t.value(QStringLiteral("targetId")).toString() == target; });
     } else if (method == QLatin1String("Target.detachedFromTarget")) {
         const QString session = params.value(QStringLiteral("sessionId")).toString();
         for (auto it = b.sessions.begin(); it != b.sessions.end();)

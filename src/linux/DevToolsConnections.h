@@ -1,15 +1,13 @@
 #pragma once
 
 #include <QHash>
-#include <QJsonObject>
-#include <QList>
+#include <QJsonArray>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
 #include <functional>
-#include <optional>
 
 class BrowserDiscovery;
 class DevToolsClient;
@@ -47,10 +45,11 @@ public:
     void retry(const QString& bundleIdentifier);
     // Page sessions attached over the connection, by target id, whoever attached them.
     QString session(const QString& bundleIdentifier, const QString& targetId) const;
+    // The browser's targets as its own reports keep them (each as the protocol's TargetInfo),
+    // once the open connection has heard of all of them; nothing before, and nothing for a
+    // browser that would not report them.
+    std::optional<QJsonArray> targets(const QString& bundleIdentifier) const;
     int attempts(const QString& bundleIdentifier) const { return m_browsers.value(bundleIdentifier).attempts; }
-    // The browser's targets as its own events keep them (newest first), once it has said which
-    // there are; nothing before, or without an open connection.
-    std::optional<QList<QJsonObject>> targets(const QString& bundleIdentifier) const;
 
     // After this long without the browser's answer the person is being asked.
     static constexpr int consentAfterMs = 1500;
@@ -58,10 +57,9 @@ public:
     static constexpr int openTimeoutMs = 90000;
     // A refused endpoint is tried again after this long even when its port file stays.
     static constexpr int refusalPauseMs = 30000;
-    // How long the browser may take to start telling of its tabs.
+    // Targets kept per browser from its reports; past this many a read asks the browser.
+    static constexpr qsizetype maximumTargets = 1000;
     static constexpr int discoverTimeoutMs = 5000;
-    // Past this many targets the list is no longer followed; the browser is asked each time.
-    static constexpr int maxTargets = 10000;
 
 signals:
     void stateChanged(const QString& bundleIdentifier);
@@ -77,17 +75,14 @@ private:
         QString endpoint;
         State state = State::none;
         QString refusedEndpoint;
-        qint64 refusedAt = 0;                // monotonic ms
-        QHash<QString, QString> sessions;    // target id -> session id
-        QHash<QString, QJsonObject> targets; // target id -> its latest info
-        QStringList targetOrder;             // newest first
-        bool targetsKnown = false;
-        bool tooManyTargets = false; // the list is no longer followed on this connection
+        qint64 refusedAt = 0;             // monotonic ms
+        QHash<QString, QString> sessions; // target id -> session id
+        QList<QJsonObject> targets;       // TargetInfo, in the order the browser reported them
+        bool targetsKnown = false;        // the browser has reported every target
         int attempts = 0;
         QTimer* consent = nullptr;
     };
     void setState(const QString& bundleIdentifier, State state);
-    void discoverTargets(const QString& bundleIdentifier);
     void onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params);
 
     ProfileFolders m_folders;

@@ -232,14 +232,15 @@ void DevToolsScriptRunner::connectStep(const JobPtr& job)
 
 namespace {
 
-// The pages a person uses, the tab last seen with the focus first. A docked or separate
-// developer-tools window is listed as a page too, and may have the focus; it is never the tab in
-// use. Nor is a page being prepared out of sight.
-template <typename Targets> QJsonArray pagesOf(const Targets& targets, const QString& lastFocused)
+// The tabs among the browser's targets. The protocol's list is not ordered by use, so the tab
+// last seen with the focus goes first.
+QJsonArray pagesOf(const QJsonArray& targets, const QString& lastFocused)
 {
     QJsonArray pages;
-    for (const auto& value : targets) {
-        const QJsonObject target = QJsonValue(value).toObject();
+    // A docked or separate developer-tools window is listed as a page too, and may have the
+    // focus; it is never the tab in use. Nor is a page being prepared out of sight.
+    for (const QJsonValue& value : targets) {
+        const QJsonObject target = value.toObject();
         const QString url = target.value(QStringLiteral("url")).toString();
         if (target.value(QStringLiteral("type")).toString() != QLatin1String("page") ||
             url.startsWith(QLatin1String("devtools://")) ||
@@ -257,17 +258,17 @@ template <typename Targets> QJsonArray pagesOf(const Targets& targets, const QSt
 
 } // namespace
 
-void DevToolsScriptRunner::listPages(const JobPtr& job, bool fresh, std::function<void(const QJsonArray&)> next)
+void DevToolsScriptRunner::listPages(const JobPtr& job, std::function<void(const QJsonArray&)> next, bool afresh)
 {
-    // The protocol's list is not ordered by use, so the tab last seen with the focus goes first.
     const QString lastFocused = connectionOf(job).lastFocused;
-    // The list the browser's own events keep costs nothing to read; asking for it each check
-    // costs a round trip, which is left for when the address must be the browser's latest word.
-    if (!fresh && m_shared)
-        if (const std::optional<QList<QJsonObject>> known = m_shared->targets(job->bundle)) {
+    // The targets the browser keeps telling of serve a read without a round trip; a check of
+    // what a tab shows right now asks.
+    if (!afresh && m_shared)
+        if (const std::optional<QJsonArray> known = m_shared->targets(job->bundle)) {
             next(pagesOf(*known, lastFocused));
             return;
         }
+    // Over the open connection: an HTTP listing per check would cost a request of its own.
     job->client->send(QStringLiteral("Target.getTargets"), {}, stepTimeoutMs,
                       [job, next, lastFocused](const QJsonObject& result, const DevToolsClient::Error& error) {
                           if (!error.isEmpty()) {
@@ -359,9 +360,7 @@ void DevToolsScriptRunner::listStep(const JobPtr& job)
     if (job->focusedOnly() && !job->askedLastFocused && askLastFocused(job))
         return;
     QPointer<DevToolsScriptRunner> self(this);
-    // The question asked every check where the desktop names no front window reads the list the
-    // browser's events keep: a focused tab's address comes from the page itself below.
-    listPages(job, !job->focusedOnly(), [self, job](const QJsonArray& pages) {
+    listPages(job, [self, job](const QJsonArray& pages) {
         if (!self)
             return;
         if (pages.isEmpty()) {
@@ -415,8 +414,8 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
             index = shown == probe->answers.cend() ? 0 : shown - probe->answers.cbegin();
         }
         choose(index);
-        // The list may trail a navigation by a moment; the page knows. An error page's own
-        // address is not the one the tab tried: the list has that.
+        // The browser's reports may trail a navigation by a moment; the page knows. An error
+        // page's own address is not the one the tab tried: the reports have that.
         if (focused != probe->answers.cend() && !probe->focusedAddress.isEmpty() &&
             !probe->focusedAddress.startsWith(QLatin1String("chrome-error:")))
             job->address = probe->focusedAddress;
@@ -541,24 +540,27 @@ void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
 void DevToolsScriptRunner::recheckStep(const JobPtr& job)
 {
     QPointer<DevToolsScriptRunner> self(this);
-    listPages(job, true, [self, job](const QJsonArray& pages) {
-        if (!self)
-            return;
-        QString current;
-        for (const QJsonValue& p : pages)
-            if (p.toObject().value(QStringLiteral("id")).toString() == job->targetId)
-                current = p.toObject().value(QStringLiteral("url")).toString();
-        if (current.isEmpty()) {
-            job->finish(output(job->noWindow()));
-            return;
-        }
-        if (current != job->script.from) {
-            job->finish(output(QStringLiteral("changed")));
-            return;
-        }
-        job->step = job->redirects() ? Job::Step::navigate : Job::Step::close;
-        self->advance(job);
-    });
+    listPages(
+        job,
+        [self, job](const QJsonArray& pages) {
+            if (!self)
+                return;
+            QString current;
+            for (const QJsonValue& p : pages)
+                if (p.toObject().value(QStringLiteral("id")).toString() == job->targetId)
+                    current = p.toObject().value(QStringLiteral("url")).toString();
+            if (current.isEmpty()) {
+                job->finish(output(job->noWindow()));
+                return;
+            }
+            if (current != job->script.from) {
+                job->finish(output(QStringLiteral("changed")));
+                return;
+            }
+            job->step = job->redirects() ? Job::Step::navigate : Job::Step::close;
+            self->advance(job);
+        },
+        true);
 }
 
 void DevToolsScriptRunner::navigateStep(const JobPtr& job)

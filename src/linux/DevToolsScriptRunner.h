@@ -62,7 +62,8 @@ private:
     void navigateStep(const JobPtr& job);
     void closeStep(const JobPtr& job);
 
-    void listPages(const JobPtr& job, bool fresh, std::function<void(const QJsonArray&)> next);
+    // The browser's tabs; `afresh` asks the browser even when its reports already tell.
+    void listPages(const JobPtr& job, std::function<void(const QJsonArray&)> next, bool afresh = false);
     void withSession(const JobPtr& job, const QString& targetId, std::function<void(const QString& session)> next,
                      std::function<void(const DevToolsClient::Error&)> fail);
     DevToolsClient* clientOf(const JobPtr& job);

@@ -201,6 +201,19 @@ std::optional<QString> LinuxWorkspace::frontmostApplicationID() const
 
 bool LinuxWorkspace::isInstalled(const QString& bundleIdentifier) const
 {
+    if (!m_clock.isValid())
+        m_clock.start();
+    const qint64 now = m_clock.elapsed();
+    if (const auto it = m_installed.constFind(bundleIdentifier);
+        it != m_installed.cend() && now - it->second < installedAnswerMs)
+        return it->first;
+    const bool installed = findInstalled(bundleIdentifier);
+    m_installed.insert(bundleIdentifier, {installed, now});
+    return installed;
+}
+
+bool LinuxWorkspace::findInstalled(const QString& bundleIdentifier) const
+{
     const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
     if (!identity)
         return false;

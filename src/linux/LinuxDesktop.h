@@ -6,6 +6,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QString>
 #include <memory>
 
@@ -59,10 +61,18 @@ public:
     // The process id in "<profile>/SingletonLock" when that process is alive.
     static std::optional<qint64> singletonLockPid(const QString& profile);
 
+    // How long an answer of isInstalled() is kept: as long as the engine waits between two
+    // listings, so that the status icon, the popover and the pages asking in between look
+    // through PATH and the application folders no more often than the listing does.
+    static constexpr qint64 installedAnswerMs = 30000;
+
 private:
     const X11Display& m_display;
     QString m_home;
     BrowserDiscovery* m_discovery = nullptr;
+    bool findInstalled(const QString& bundleIdentifier) const;
+    mutable QHash<QString, std::pair<bool, qint64>> m_installed; // answer, monotonic ms when found
+    mutable QElapsedTimer m_clock;
 };
 
 class X11IdleTime : public IdleTime {

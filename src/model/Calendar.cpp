@@ -1,9 +1,11 @@
 #include "model/Calendar.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QMutex>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -64,21 +66,49 @@ void Calendar::systemTimeZoneChanged()
     c.zone.reset();
 }
 
+// Keyed by the instant in milliseconds; wall times are kept without the fraction of a second.
+struct Calendar::Memo {
+    QHash<qint64, int> offsets;
+    QHash<qint64, LocalDateTime> wallTimes;
+};
+
+Calendar Calendar::remembering() const
+{
+    Calendar copy = *this;
+    copy.m_memo = std::make_shared<Memo>();
+    return copy;
+}
+
 int Calendar::offsetFromUtc(Date t) const
 {
-    return m_zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(toMSecs(t), QTimeZone::utc()));
+    const qint64 ms = toMSecs(t);
+    if (m_memo) {
+        if (auto it = m_memo->offsets.constFind(ms); it != m_memo->offsets.cend())
+            return *it;
+    }
+    const int offset = m_zone.offsetFromUtc(QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()));
+    if (m_memo)
+        m_memo->offsets.insert(ms, offset);
+    return offset;
 }
 
 LocalDateTime Calendar::components(Date t) const
 {
     const qint64 ms = toMSecs(t);
-    const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, m_zone);
     LocalDateTime c;
-    c.date = local.date();
-    const QTime time = local.time();
-    c.hour = time.hour();
-    c.minute = time.minute();
-    c.second = time.second();
+    if (auto it = m_memo ? m_memo->wallTimes.constFind(ms) : QHash<qint64, LocalDateTime>::const_iterator();
+        m_memo && it != m_memo->wallTimes.cend()) {
+        c = *it;
+    } else {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, m_zone);
+        c.date = local.date();
+        const QTime time = local.time();
+        c.hour = time.hour();
+        c.minute = time.minute();
+        c.second = time.second();
+        if (m_memo)
+            m_memo->wallTimes.insert(ms, c);
+    }
     c.fraction = t - std::floor(t);
     return c;
 }
@@ -162,6 +192,17 @@ LocalDays::LocalDays(const Calendar& calendar, const QDate& first, const QDate& 
     constexpr double margin = 2 * 86400.0;
     m_surelyBefore = static_cast<Date>(naiveSeconds(first, 0, 0, 0)) - margin;
     m_surelyAfter = static_cast<Date>(naiveSeconds(last.addDays(1), 0, 0, 0)) + margin;
+    // A list of thousands made today asks about thousands of instants near the run: the few
+    // changes of the zone around it answer them all.
+    const QTimeZone& zone = calendar.timeZone();
+    if (zone.hasTransitions() || zone == QTimeZone::utc()) {
+        m_offsets.emplace_back(std::numeric_limits<qint64>::min(), calendar.offsetFromUtc(m_surelyBefore));
+        if (zone.hasTransitions()) {
+            const auto at = [](Date t) { return QDateTime::fromMSecsSinceEpoch(toMSecs(t), QTimeZone::utc()); };
+            for (const QTimeZone::OffsetData& change : zone.transitions(at(m_surelyBefore), at(m_surelyAfter)))
+                m_offsets.emplace_back(change.atUtc.toMSecsSinceEpoch(), change.offsetFromUtc);
+        }
+    }
 }
 
 int LocalDays::compare(Date t) const
@@ -170,8 +211,19 @@ int LocalDays::compare(Date t) const
         return -1;
     if (t >= m_surelyAfter)
         return 1;
-    const QDate day = m_calendar->localDate(t);
-    return day < m_first ? -1 : day > m_last ? 1 : 0;
+    if (m_offsets.empty()) {
+        const QDate day = m_calendar->localDate(t);
+        return day < m_first ? -1 : day > m_last ? 1 : 0;
+    }
+    const qint64 ms = toMSecs(t);
+    const auto holding = std::prev(
+        std::upper_bound(m_offsets.begin(), m_offsets.end(), ms,
+                         [](qint64 value, const std::pair<qint64, int>& from) { return value < from.first; }));
+    constexpr qint64 msPerDay = 86'400'000;
+    const qint64 local = ms + holding->second * 1000LL;
+    const qint64 dayNumber = local / msPerDay - (local % msPerDay < 0 ? 1 : 0);
+    const qint64 julianDay = QDate(1970, 1, 1).toJulianDay() + dayNumber;
+    return julianDay < m_first.toJulianDay() ? -1 : julianDay > m_last.toJulianDay() ? 1 : 0;
 }
 
 int Calendar::weekday(Date t) const

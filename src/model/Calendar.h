@@ -5,7 +5,9 @@
 #include <QDate>
 #include <QLocale>
 #include <QTimeZone>
+#include <memory>
 #include <optional>
+#include <vector>
 
 // Wall time on one local day, as the calendar reads an instant.
 struct LocalDateTime {
@@ -60,10 +62,17 @@ public:
 
     int offsetFromUtc(Date t) const;
 
+    // A copy that remembers what the zone answered, for one pass over thousands of records: the
+    // answers are the same, but each is looked up once. Used on one thread, then dropped.
+    Calendar remembering() const;
+
 private:
+    struct Memo;
+
     QTimeZone m_zone;
     int m_firstWeekday;
     QLocale m_locale;
+    std::shared_ptr<Memo> m_memo;
 };
 
 // Where instants fall against a run of local days [first, last], answered as comparing
@@ -82,4 +91,7 @@ private:
     QDate m_last;
     Date m_surelyBefore; // instants below this fall before the first day
     Date m_surelyAfter;  // instants at or above this fall after the last day
+    // The zone's offsets between the two, read once: from which instant (ms) each holds. Empty
+    // when the zone cannot list its changes; then each instant near the run is asked of it.
+    std::vector<std::pair<qint64, int>> m_offsets;
 };

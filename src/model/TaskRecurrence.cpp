@@ -35,13 +35,22 @@ QUuid occurrenceID(const QUuid& seriesID, const QString& dayKey)
     return QUuid::fromRfc4122(digest);
 }
 
-std::map<QString, std::vector<TaskItem>> groupBySeries(const std::vector<TaskItem>& list)
+namespace {
+
+std::map<QString, std::vector<TaskItem>> groupBySeries(const std::vector<TaskItem>& list, const QSet<QUuid>& skipping)
 {
     std::map<QString, std::vector<TaskItem>> groups;
     for (const TaskItem& item : list)
-        if (item.recurringSeriesId)
+        if (item.recurringSeriesId && !skipping.contains(item.id))
             groups[uuidText(*item.recurringSeriesId)].push_back(item);
     return groups;
+}
+
+} // namespace
+
+std::map<QString, std::vector<TaskItem>> groupBySeries(const std::vector<TaskItem>& list)
+{
+    return groupBySeries(list, {});
 }
 
 std::optional<Date> seriesAnchorDay(const std::vector<TaskItem>& series, const Calendar& calendar)
@@ -172,11 +181,14 @@ TaskItem makeOccurrence(const TaskItem& p, const QUuid& seriesID, Date day, cons
     return item;
 }
 
-std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<QUuid>& excludingSeries, Date now,
-                                  const Calendar& calendar)
+namespace {
+
+// The list's to-dos whose ids are in `skipping` count as already gone.
+std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<QUuid>& skipping,
+                                  const QSet<QUuid>& excludingSeries, Date now, const Calendar& calendar)
 {
     std::vector<TaskItem> created;
-    for (const auto& [key, series] : groupBySeries(list)) {
+    for (const auto& [key, series] : groupBySeries(list, skipping)) {
         const QUuid seriesID = *series.front().recurringSeriesId;
         if (excludingSeries.contains(seriesID))
             continue;
@@ -197,6 +209,14 @@ std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<
     std::stable_sort(created.begin(), created.end(),
                      [](const TaskItem& a, const TaskItem& b) { return uuidText(a.id) < uuidText(b.id); });
     return created;
+}
+
+} // namespace
+
+std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<QUuid>& excludingSeries, Date now,
+                                  const Calendar& calendar)
+{
+    return rollForward(list, {}, excludingSeries, now, calendar);
 }
 
 SeriesChanges applySeriesChanges(const std::vector<TaskItem>& list, const QSet<QUuid>& stopped,
@@ -224,7 +244,9 @@ SeriesChanges applySeriesChanges(const std::vector<TaskItem>& list, const QSet<Q
     return out;
 }
 
-DuplicateRemoval removeDuplicateOccurrences(const std::vector<TaskItem>& list, const Calendar& calendar)
+namespace {
+
+QSet<QUuid> duplicateOccurrences(const std::vector<TaskItem>& list, const Calendar& calendar)
 {
     // Group members by series and day, in list order.
     QHash<QString, std::vector<size_t>> groups;
@@ -260,7 +282,7 @@ DuplicateRemoval removeDuplicateOccurrences(const std::vector<TaskItem>& list, c
         return uuidText(x.id) < uuidText(y.id);
     };
 
-    DuplicateRemoval out;
+    QSet<QUuid> dropped;
     for (const QString& key : keyOrder) {
         const std::vector<size_t>& members = groups.value(key);
         if (members.size() < 2)
@@ -271,8 +293,17 @@ DuplicateRemoval removeDuplicateOccurrences(const std::vector<TaskItem>& list, c
                 kept = members[k];
         for (size_t index : members)
             if (list[index].id != list[kept].id)
-                out.dropped.insert(list[index].id);
+                dropped.insert(list[index].id);
     }
+    return dropped;
+}
+
+} // namespace
+
+DuplicateRemoval removeDuplicateOccurrences(const std::vector<TaskItem>& list, const Calendar& calendar)
+{
+    DuplicateRemoval out;
+    out.dropped = duplicateOccurrences(list, calendar);
     if (out.dropped.isEmpty()) {
         out.list = list;
         return out;
@@ -284,17 +315,31 @@ DuplicateRemoval removeDuplicateOccurrences(const std::vector<TaskItem>& list, c
 }
 
 SeriesChanges maintain(const std::vector<TaskItem>& list, const QSet<QUuid>& stopped, const QSet<QUuid>& deleted,
-                       Date now, const Calendar& calendar)
+                       Date now, const Calendar& zoneCalendar)
 {
-    SeriesChanges first = applySeriesChanges(list, stopped, deleted, now);
-    DuplicateRemoval second = removeDuplicateOccurrences(first.list, calendar);
-    std::vector<TaskItem> created = rollForward(second.list, stopped + deleted, now, calendar);
+    // Series ask the zone about the same few days over and over.
+    const Calendar calendar = zoneCalendar.remembering();
+    // Large lists mostly hold no to-do of a stopped or deleted series, and duplicates are rare:
+    // the steps read the list where it is, and only the result is copied.
+    const bool marked = std::any_of(list.begin(), list.end(), [&](const TaskItem& item) {
+        return item.recurringSeriesId &&
+               (stopped.contains(*item.recurringSeriesId) || deleted.contains(*item.recurringSeriesId));
+    });
+    std::optional<SeriesChanges> first;
+    if (marked)
+        first = applySeriesChanges(list, stopped, deleted, now);
+    const std::vector<TaskItem>& afterFirst = first ? first->list : list;
+    const QSet<QUuid> duplicates = duplicateOccurrences(afterFirst, calendar);
+    std::vector<TaskItem> created = rollForward(afterFirst, duplicates, stopped + deleted, now, calendar);
 
     SeriesChanges out;
-    out.changed = first.changed || !second.dropped.isEmpty() || !created.empty();
-    out.dropped = first.dropped + second.dropped;
+    out.changed = (first && first->changed) || !duplicates.isEmpty() || !created.empty();
+    out.dropped = first ? first->dropped + duplicates : duplicates;
     out.list = std::move(created);
-    out.list.insert(out.list.end(), second.list.begin(), second.list.end());
+    out.list.reserve(out.list.size() + afterFirst.size());
+    for (const TaskItem& item : afterFirst)
+        if (duplicates.isEmpty() || !duplicates.contains(item.id))
+            out.list.push_back(item);
     return out;
 }
 

@@ -2,7 +2,9 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSet>
 #include <QWidgetItem>
@@ -90,8 +92,74 @@ int LazyRows::heightAt(int index, int width) const
         if (k.width == width)
             return k.height;
     std::copy_backward(known.begin(), known.end() - 1, known.end());
-    known[0] = {width, m_expected(index, width)};
+    if (m_guessing) {
+        known[0] = {width, m_estimate(index, width), true};
+        m_guessed.emplace_back(key, width);
+        if (!m_refineQueued) {
+            m_refineQueued = true;
+            QMetaObject::invokeMethod(const_cast<LazyRows*>(this), &LazyRows::refineGuesses, Qt::QueuedConnection);
+        }
+    } else {
+        known[0] = {width, m_expected(index, width)};
+    }
     return known[0].height;
+}
+
+void LazyRows::allowGuesses(int width) const
+{
+    // A few new entries are worked out at once: guessing them would only move the list twice.
+    constexpr int fewEntries = 256;
+    m_guessing = false;
+    if (!m_estimate || int(m_keys.size()) <= fewEntries)
+        return;
+    int unknown = 0;
+    for (const QUuid& key : m_keys) {
+        const auto it = m_expectedHeights.constFind(key);
+        const bool known = it != m_expectedHeights.cend() &&
+                           std::any_of(it->begin(), it->end(), [&](const Measured& k) { return k.width == width; });
+        if (!known && ++unknown > fewEntries) {
+            m_guessing = true;
+            return;
+        }
+    }
+}
+
+void LazyRows::refineGuesses()
+{
+    m_refineQueued = false;
+    // A slice per turn keeps the window answering input and paints between slices.
+    constexpr qint64 sliceNs = 4'000'000;
+    QElapsedTimer slice;
+    slice.start();
+    bool changed = false;
+    size_t done = 0;
+    for (; done < m_guessed.size() && (done % 64 != 0 || slice.nsecsElapsed() < sliceNs); ++done) {
+        const auto& [key, width] = m_guessed[done];
+        const int index = m_index.value(key, -1);
+        const auto it = m_expectedHeights.find(key);
+        if (index < 0 || it == m_expectedHeights.end())
+            continue;
+        for (Measured& k : *it) {
+            if (k.width == width && k.guessed) {
+                const int exact = m_expected(index, width);
+                changed = changed || exact != k.height;
+                k = {width, exact, false};
+            }
+        }
+    }
+    m_guessed.erase(m_guessed.begin(), m_guessed.begin() + qsizetype(done));
+    if (changed)
+        m_refinedChanged = true;
+    if (!m_guessed.empty()) {
+        m_refineQueued = true;
+        QMetaObject::invokeMethod(this, &LazyRows::refineGuesses, Qt::QueuedConnection);
+        return;
+    }
+    // All exact: the list takes its true length at once, not slice by slice.
+    if (std::exchange(m_refinedChanged, false)) {
+        invalidate();
+        place();
+    }
 }
 
 int LazyRows::totalHeight(int width) const
@@ -99,6 +167,8 @@ int LazyRows::totalHeight(int width) const
     for (const auto& [w, h] : m_totals)
         if (w == width)
             return h;
+    allowGuesses(width);
+    const auto stopGuessing = qScopeGuard([this] { m_guessing = false; });
     int total = 0;
     for (int i = 0; i < int(m_keys.size()); ++i)
         total += heightAt(i, width);
@@ -111,6 +181,8 @@ void LazyRows::updateTops() const
 {
     if (m_topsWidth == width() && m_tops.size() == m_keys.size() + 1)
         return;
+    allowGuesses(width());
+    const auto stopGuessing = qScopeGuard([this] { m_guessing = false; });
     m_tops.resize(m_keys.size() + 1);
     int y = 0;
     for (size_t i = 0; i < m_keys.size(); ++i) {

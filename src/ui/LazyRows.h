@@ -26,6 +26,13 @@ public:
 
     LazyRows(MakeRow make, ExpectedHeight expected, QWidget* parent = nullptr);
 
+    // A cheaper guess than `expected` for a long list's first layout: entries that no layout
+    // has asked about take the guess, and their exact heights are worked out over the next turns
+    // of the event loop, a slice at a time, after which the list takes its exact height.
+    void setEstimate(ExpectedHeight estimate) { m_estimate = std::move(estimate); }
+    // Whether some heights are still guesses.
+    bool estimating() const { return !m_guessed.empty(); }
+
     // The entries, in order. Rows of keys that stay are kept where they are built.
     void setKeys(std::vector<QUuid> keys);
     const std::vector<QUuid>& keys() const { return m_keys; }
@@ -53,8 +60,11 @@ private:
     struct Measured {
         int width = -1;
         int height = 0;
+        bool guessed = false;
     };
     int heightAt(int index, int width) const;
+    void allowGuesses(int width) const;
+    void refineGuesses();
     int totalHeight(int width) const;
     void updateTops() const;
     void invalidate();
@@ -67,6 +77,12 @@ private:
 
     MakeRow m_make;
     ExpectedHeight m_expected;
+    ExpectedHeight m_estimate;
+    // While a pass over the whole list may guess; the entries and widths guessed, oldest first.
+    mutable bool m_guessing = false;
+    mutable std::vector<std::pair<QUuid, int>> m_guessed;
+    mutable bool m_refineQueued = false;
+    bool m_refinedChanged = false;
     std::vector<QUuid> m_keys;
     QHash<QUuid, int> m_index;
     QHash<QUuid, QWidget*> m_built;

@@ -683,6 +683,23 @@ private slots:
             << "https://news.example/" + QByteArray(13000, 'a') << std::optional<QString>();
     }
 
+    // The same over a connection, as a browser asks for it.
+    void addressAsItWasOverAConnection()
+    {
+        BlockedStore s;
+        LocalBlockPageServer server(s.store);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        Client client(*server.port());
+        QVERIFY(client.connected());
+        client.send(get("/blocked?rule=" + uuidText(s.blocked.id).toLatin1() + "&url=https://news.example/a?b&c",
+                        "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n"));
+        QVERIFY(client.closed(30000));
+        QVERIFY2(client.received.startsWith("HTTP/1.1 302 Found\r\nLocation: /blocked?rule="),
+                 client.received.left(200).constData());
+        QVERIFY(client.received.contains("&from=" + QUrl::toPercentEncoding("https://news.example/a?b&c") + "\r\n"));
+    }
+
     void addressAsItWasComesBackAsFrom()
     {
         QFETCH(QByteArray, address);

@@ -244,6 +244,40 @@ private slots:
         QCOMPARE(run(readScript()), text(QStringLiteral("http://example.com/moved?x=1")));
     }
 
+    // Once the browser has told of its tabs, a read asks it nothing: its reports keep the
+    // address of each tab, however the tab got there.
+    void readsFromTheBrowsersReports_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("as it stands") << "none" << start;
+        QTest::newRow("an address set by the page") << "pushState"
+                                                    << "http://example.com/moved?y=2";
+        QTest::newRow("a load") << "navigate"
+                                << "http://example.com/next";
+    }
+
+    void readsFromTheBrowsersReports()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, expected);
+        DevToolsConnections connections(home.path());
+        DevToolsScriptRunner reader([this](const QString&) { return running; }, &connections);
+        QCOMPARE(run(reader, readScript()), text(start));
+        QTRY_VERIFY_WITH_TIMEOUT(connections.targets(chrome().bundleIdentifier).has_value(), 30000);
+        DevToolsClient* client = connections.openClient(chrome().bundleIdentifier);
+        QVERIFY(client);
+        const qint64 sent = client->commandsSent();
+        if (how == QLatin1String("pushState"))
+            evaluate(page, QStringLiteral("history.pushState(null, '', '/moved?y=2'); location.href"));
+        else if (how == QLatin1String("navigate"))
+            navigate(page, QStringLiteral("http://example.com/next"));
+        QTRY_COMPARE_WITH_TIMEOUT(run(reader, readScript()), text(expected), 30000);
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(run(reader, readScript()), text(expected));
+        QCOMPARE(client->commandsSent(), sent);
+    }
+
     void noPageAnswersAsNoWindow()
     {
         closeAllPagesBut(QString());

@@ -285,6 +285,26 @@ private slots:
         QVERIFY(!workspace.isInstalled(QStringLiteral("com.example.unknown")));
     }
 
+    // An answer is kept for the listing's interval: the icon and the pages that ask in between
+    // do not look through PATH again.
+    void installedAnswerIsKept()
+    {
+        QTemporaryDir root;
+        QVERIFY(root.isValid());
+        QDir().mkpath(root.filePath(QStringLiteral("bin")));
+        const ScopedEnv path("PATH", root.filePath(QStringLiteral("bin")));
+        const ScopedEnv dataHome("XDG_DATA_HOME", root.filePath(QStringLiteral("data")));
+        const ScopedEnv dataDirs("XDG_DATA_DIRS", root.filePath(QStringLiteral("dirs")));
+        const X11Display display;
+        const LinuxWorkspace workspace(display, root.path());
+        const QString chromium = QStringLiteral("org.chromium.Chromium");
+        QVERIFY(!workspace.isInstalled(chromium));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("bin/chromium")), "#!/bin/sh\n", true));
+        QVERIFY(!workspace.isInstalled(chromium));
+        // A new workspace looks afresh.
+        QVERIFY(LinuxWorkspace(display, root.path()).isInstalled(chromium));
+    }
+
     // ------------------------------------------------------------ running
 
     void singletonLockPid_data()

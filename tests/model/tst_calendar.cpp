@@ -45,6 +45,11 @@ private slots:
         QTest::newRow("UTC-11") << QByteArray("Pacific/Pago_Pago") << QDate(2026, 12, 7) << QDate(2026, 12, 7);
         QTest::newRow("week over a change")
             << QByteArray("Europe/Berlin") << QDate(2025, 10, 20) << QDate(2025, 10, 26);
+        QTest::newRow("half-hour change")
+            << QByteArray("Australia/Lord_Howe") << QDate(2025, 4, 6) << QDate(2025, 4, 6);
+        QTest::newRow("change far ahead, by the zone's rule")
+            << QByteArray("America/New_York") << QDate(2091, 3, 11) << QDate(2091, 3, 11);
+        QTest::newRow("UTC") << QByteArray("UTC") << QDate(2026, 12, 7) << QDate(2026, 12, 13);
     }
     void localDaysAgreeWithTheCalendar()
     {
@@ -70,6 +75,41 @@ private slots:
         const Date t = Iso8601::parse(QStringLiteral("2026-12-07T03:30:00Z")).value();
         QCOMPARE(SharedState::dayIdFor(t, TestEnvironment::calendar("America/New_York")), 20261206);
         QCOMPARE(SharedState::dayIdFor(t, TestEnvironment::calendar("Europe/Berlin")), 20261207);
+    }
+
+    // A remembering calendar answers as the zone does, the first time and from memory after.
+    void rememberingAnswersAsTheZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("instant");
+        QTest::newRow("spring-forward gap") << QByteArray("America/New_York") << QStringLiteral("2026-03-08T06:30:00Z");
+        QTest::newRow("repeated hour") << QByteArray("America/New_York") << QStringLiteral("2026-11-01T05:30:00Z");
+        QTest::newRow("half-hour shift") << QByteArray("Australia/Lord_Howe") << QStringLiteral("2026-04-04T14:45:10Z");
+        QTest::newRow("month end, east of UTC")
+            << QByteArray("Pacific/Auckland") << QStringLiteral("2026-01-31T11:00:00Z");
+        QTest::newRow("before 1970") << QByteArray("Europe/Berlin") << QStringLiteral("1950-06-30T22:59:59Z");
+    }
+    void rememberingAnswersAsTheZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, instant);
+        const Calendar plain = TestEnvironment::calendar(zone);
+        const Calendar remembering = plain.remembering();
+        const Date base = Iso8601::parse(instant).value();
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const Date t : {base, base + 0.25, base - 3600, base + 86400 * 3, base - 86400 * 40}) {
+                const LocalDateTime a = plain.components(t);
+                const LocalDateTime b = remembering.components(t);
+                QCOMPARE(b.date, a.date);
+                QCOMPARE(std::make_tuple(b.hour, b.minute, b.second, b.fraction),
+                         std::make_tuple(a.hour, a.minute, a.second, a.fraction));
+                QCOMPARE(remembering.offsetFromUtc(t), plain.offsetFromUtc(t));
+                QCOMPARE(remembering.startOfDay(t), plain.startOfDay(t));
+                QCOMPARE(remembering.addDays(t, 1), plain.addDays(t, 1));
+                QCOMPARE(remembering.addMonths(t, -1), plain.addMonths(t, -1));
+                QCOMPARE(remembering.date(a.date, 2, 30), plain.date(a.date, 2, 30));
+            }
+        }
     }
 };
 

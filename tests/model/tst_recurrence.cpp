@@ -732,6 +732,67 @@ private slots:
         QCOMPARE(ids(out.list), (QSet<QUuid>{yesterday.id, today.id}));
         QCOMPARE(out.list.front().id, today.id);
     }
+
+    // The pass gives what its steps give run one after the other on copies, in any zone and
+    // across a change of the clocks.
+    void maintainMatchesItsStepsInTurn_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("now");
+        QTest::newRow("New York, day after spring forward")
+            << QByteArray("America/New_York") << QStringLiteral("2026-03-09T13:00:00Z");
+        QTest::newRow("New York, day of fall back")
+            << QByteArray("America/New_York") << QStringLiteral("2026-11-01T05:30:00Z");
+        QTest::newRow("Lord Howe, half-hour change")
+            << QByteArray("Australia/Lord_Howe") << QStringLiteral("2026-04-05T02:00:00Z");
+        QTest::newRow("Auckland, month end")
+            << QByteArray("Pacific/Auckland") << QStringLiteral("2026-03-31T20:00:00Z");
+        QTest::newRow("UTC") << QByteArray("UTC") << QStringLiteral("2026-03-09T23:59:59Z");
+    }
+    void maintainMatchesItsStepsInTurn()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, now);
+        const Calendar cal = TestEnvironment::calendar(zone);
+        const Date at = Iso8601::parse(now).value();
+        const QUuid stopped = QUuid::createUuid();
+        const QUuid deleted = QUuid::createUuid();
+        std::vector<TaskItem> list;
+        const RepeatOption repeats[] = {RepeatOption::daily, RepeatOption::weekly, RepeatOption::monthly};
+        for (int i = 0; i < 60; ++i) {
+            const QUuid series = i % 20 == 3 ? stopped : i % 20 == 7 ? deleted : QUuid::createUuid();
+            TaskItem t = member(series, at - 86400.0 * (i % 45) - 3517.25 * i, repeats[i % 3]);
+            if (i % 2)
+                t.dueDate = t.createdAt + 86400.0 * (i % 9) + 1800;
+            if (i % 3 == 1)
+                t.reminderDate = t.createdAt + 3600.0 * (i % 30);
+            list.push_back(t);
+            if (i % 10 == 5) { // another copy of the same day
+                TaskItem copy = t;
+                copy.id = QUuid::createUuid();
+                copy.updatedAt += 5;
+                list.push_back(copy);
+            }
+            if (i % 4 == 0) {
+                TaskItem oneOff = t;
+                oneOff.id = QUuid::createUuid();
+                oneOff.recurringSeriesId.reset();
+                list.push_back(oneOff);
+            }
+        }
+
+        const TR::SeriesChanges first = TR::applySeriesChanges(list, {stopped}, {deleted}, at);
+        const TR::DuplicateRemoval second = TR::removeDuplicateOccurrences(first.list, cal);
+        std::vector<TaskItem> expected = TR::rollForward(second.list, {stopped, deleted}, at, cal);
+        QVERIFY(!second.dropped.isEmpty());
+        QVERIFY(!expected.empty());
+        expected.insert(expected.end(), second.list.begin(), second.list.end());
+
+        const TR::SeriesChanges out = TR::maintain(list, {stopped}, {deleted}, at, cal);
+        QVERIFY(out.changed);
+        QCOMPARE(out.dropped, first.dropped + second.dropped);
+        QCOMPARE(out.list, expected);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRecurrence)

@@ -102,11 +102,16 @@ private slots:
     void quietRowMeterMatchesTheRow_data();
     void quietRowMeterMatchesTheRow();
     void quietRowMeterBuildsNoWidgets();
+    void quietRowMeterGuessesNearTheRow_data();
+    void quietRowMeterGuessesNearTheRow();
     void lazyRowsBuildWhatIsInView_data();
     void lazyRowsBuildWhatIsInView();
     void lazyRowsAskOncePerWidth_data();
     void lazyRowsAskOncePerWidth();
     void lazyRowsKeepRowsByKey();
+    void lazyRowsGuessThenMeasure_data();
+    void lazyRowsGuessThenMeasure();
+    void lazyRowsTakeTheirLengthOnceMeasured();
     void textsStayPlainAndNamed();
     void wrappingLabelGrowsAndLimits();
     void wrappingHeightWithoutALabel_data();
@@ -902,6 +907,40 @@ void TestUiComponents::quietRowMeterBuildsNoWidgets()
     QCOMPARE(QApplication::allWidgets().size(), widgets);
 }
 
+void TestUiComponents::quietRowMeterGuessesNearTheRow_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("exact"); // a title on one line is not a guess
+    const QString twoLines = QStringLiteral("Call the insurer about the claim, then write to the landlord about "
+                                            "the boiler and the window in the back room");
+    QTest::newRow("short") << "Call Ana" << 500 << true;
+    QTest::newRow("one line on a wide page") << twoLines << 1100 << true;
+    QTest::newRow("two lines on a page") << twoLines << 626 << false;
+    QTest::newRow("at a page's preferred width") << twoLines << 209 << false;
+    QTest::newRow("one long word") << QString(60, u'w') << 400 << false;
+    QTest::newRow("line break") << "first\nsecond" << 500 << false;
+}
+
+void TestUiComponents::quietRowMeterGuessesNearTheRow()
+{
+    QFETCH(QString, title);
+    QFETCH(int, width);
+    QFETCH(bool, exact);
+    TaskItem t = todo(title, 0, 1);
+    t.time = QStringLiteral("9:30 AM");
+    QuietRowMeter meter(15, 52);
+    const qsizetype widgets = QApplication::allWidgets().size();
+    const int guess = meter.estimate(t, width);
+    QCOMPARE(QApplication::allWidgets().size(), widgets);
+    const int height = meter.height(t, width);
+    if (exact)
+        QCOMPARE(guess, height);
+    // Within a line of the truth either way.
+    const int line = QFontMetrics(Theme::font(15)).lineSpacing();
+    QVERIFY2(std::abs(guess - height) <= line, qPrintable(QStringLiteral("%1 against %2").arg(guess).arg(height)));
+}
+
 namespace {
 
 // A list of `count` plain rows in a 300-point-high scroll area; every third row is taller than
@@ -1066,6 +1105,122 @@ void TestUiComponents::lazyRowsKeepRowsByKey()
     QCOMPARE(rows.first(), second);
     for (qsizetype i = 0; i + 1 < rows.size(); ++i)
         QCOMPARE(rows[i]->nextInFocusChain(), rows[i + 1]);
+}
+
+namespace {
+
+int exactHeight(int i, int width)
+{
+    return 30 + (i % 3) * width / 100;
+}
+
+} // namespace
+
+void TestUiComponents::lazyRowsGuessThenMeasure_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<QList<int>>("widths");
+    QTest::addColumn<bool>("guesses");
+    QTest::newRow("a short list is worked out at once") << 200 << QList<int>{209, 626} << false;
+    QTest::newRow("a long list, one width") << 3000 << QList<int>{626} << true;
+    QTest::newRow("a long list, a page's layouts in turn") << 3000 << QList<int>{209, 626, 827} << true;
+}
+
+void TestUiComponents::lazyRowsGuessThenMeasure()
+{
+    QFETCH(int, count);
+    QFETCH(QList<int>, widths);
+    QFETCH(bool, guesses);
+    std::vector<QUuid> keys(static_cast<size_t>(count));
+    std::generate(keys.begin(), keys.end(), &QUuid::createUuid);
+    int asked = 0;
+    int guessed = 0;
+    LazyRows rows([](int, QWidget* parent) { return new QWidget(parent); },
+                  [&asked](int i, int width) {
+                      ++asked;
+                      return exactHeight(i, width);
+                  });
+    rows.setEstimate([&guessed](int, int) {
+        ++guessed;
+        return 40;
+    });
+    rows.setKeys(keys);
+    const auto exactTotal = [count](int width) {
+        int total = 0;
+        for (int i = 0; i < count; ++i)
+            total += exactHeight(i, width);
+        return total;
+    };
+    for (const int width : widths)
+        QCOMPARE(rows.heightForWidth(width), guesses ? 40 * count : exactTotal(width));
+    QCOMPARE(guessed, guesses ? count * int(widths.size()) : 0);
+    QCOMPARE(rows.estimating(), guesses);
+
+    // Over the next turns every guess is worked out once; the list then answers exactly.
+    QTRY_VERIFY_WITH_TIMEOUT(!rows.estimating(), 30000);
+    for (const int width : widths)
+        QCOMPARE(rows.heightForWidth(width), exactTotal(width));
+    QCOMPARE(asked, count * int(widths.size()));
+
+    // One entry shows something new: it is worked out at once, nothing is guessed again.
+    rows.forget(keys[5]);
+    for (const int width : widths)
+        QCOMPARE(rows.heightForWidth(width), exactTotal(width));
+    QCOMPARE(guessed, guesses ? count * int(widths.size()) : 0);
+    QVERIFY(!rows.estimating());
+}
+
+void TestUiComponents::lazyRowsTakeTheirLengthOnceMeasured()
+{
+    // Rows as tall as exactly expected, in a scroll area; every entry is first guessed taller.
+    const int count = 4000;
+    std::vector<QUuid> keys(static_cast<size_t>(count));
+    std::generate(keys.begin(), keys.end(), &QUuid::createUuid);
+    QScrollArea area;
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    LazyRows* rows = nullptr;
+    rows = new LazyRows(
+        [&rows](int i, QWidget* parent) {
+            auto* row = new QWidget(parent);
+            row->setFixedHeight(exactHeight(i, rows->width()));
+            row->setProperty("key", rows->keys()[size_t(i)]);
+            return row;
+        },
+        &exactHeight);
+    rows->setEstimate([](int, int) { return 80; });
+    column->addWidget(rows);
+    area.setWidget(content);
+    area.setWidgetResizable(true);
+    area.resize(400, 300);
+    area.setAttribute(Qt::WA_DontShowOnScreen);
+    area.show();
+    rows->setKeys(keys);
+    QCoreApplication::processEvents();
+
+    // What shows is right from the first frame: the rows in view are built and measured.
+    const QList<QWidget*> first = rows->builtRows();
+    QVERIFY(!first.isEmpty());
+    QCOMPARE(first.first()->property("key").value<QUuid>(), keys[0]);
+    for (qsizetype i = 1; i < first.size(); ++i)
+        QCOMPARE(first[i]->y(), first[i - 1]->geometry().bottom() + 1);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!rows->estimating(), 30000);
+    int total = 0;
+    for (int i = 0; i < count; ++i)
+        total += exactHeight(i, rows->width());
+    QTRY_COMPARE_WITH_TIMEOUT(rows->height(), total, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(area.verticalScrollBar()->maximum(), total - area.viewport()->height(), 30000);
+    // The first rows stayed where they were built.
+    QCOMPARE(rows->builtRows().first(), first.first());
+
+    // At the end of the list, the last entry's row ends the list.
+    area.verticalScrollBar()->setValue(area.verticalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    const QWidget* last = rows->builtRows().last();
+    QCOMPARE(last->property("key").value<QUuid>(), keys.back());
+    QCOMPARE(last->geometry().bottom() + 1, total);
 }
 
 void TestUiComponents::wrappingHeightWithoutALabel_data()
