@@ -171,8 +171,116 @@ DevToolsScriptRunner::Connection& DevToolsScriptRunner::connectionOf(const JobPt
         c.client = job->client;
         c.sessions.clear();
         c.lastFocused.clear();
+        c.watches.clear();
+        if (job->client)
+            QObject::connect(
+                job->client, &DevToolsClient::event, this,
+                [this, bundle = job->bundle](const QString& method, const QJsonObject& params, const QString& session) {
+                    onEvent(bundle, method, params, session);
+                });
     }
     return c;
+}
+
+namespace {
+
+// The name of the world the pages tell of their focus from, and of the function they call; the
+// page's own scripts reach neither, so a page cannot claim to be in the background.
+const QString watchWorld = QStringLiteral("quillharbour-focus");
+const QString watchBinding = QStringLiteral("quillharbourFocus");
+
+// Runs in that world at the start of every top-level document (and once in the one shown when
+// the watch begins). Only the browser's own events count: a page can dispatch look-alikes.
+QString watchSource()
+{
+    return QStringLiteral("(() => {"
+                          " if (window !== window.top) return;"
+                          " const report = globalThis.%1;"
+                          " if (typeof report !== 'function') return;"
+                          " const tell = () => report(document.hasFocus() ? '2'"
+                          "   : document.visibilityState === 'visible' ? '1' : '0');"
+                          " const changed = e => { if (e.isTrusted) { tell(); setTimeout(tell, 0); } };"
+                          " window.addEventListener('focus', changed);"
+                          " window.addEventListener('blur', changed);"
+                          " window.addEventListener('pageshow', changed);"
+                          " document.addEventListener('visibilitychange', changed);"
+                          " window.addEventListener('pagehide', e => { if (e.isTrusted) report('gone'); });"
+                          " tell();"
+                          "})()")
+        .arg(watchBinding);
+}
+
+} // namespace
+
+void DevToolsScriptRunner::onEvent(const QString& bundle, const QString& method, const QJsonObject& params,
+                                   const QString& session)
+{
+    const auto it = m_connections.find(bundle);
+    if (it == m_connections.end() || session.isEmpty())
+        return;
+    if (method == QLatin1String("Runtime.bindingCalled")) {
+        if (params.value(QStringLiteral("name")).toString() != watchBinding)
+            return;
+        const QString payload = params.value(QStringLiteral("payload")).toString();
+        static const QStringList states{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")};
+        const int state = int(states.indexOf(payload)); // anything else (a page going away): unknown
+        for (Connection::Watch& w : it->watches)
+            if (w.session == session)
+                w.state = state;
+    } else if (method == QLatin1String("Target.detachedFromTarget")) {
+        it->watches.removeIf([&session](const auto& w) { return w.value().session == session; });
+    }
+}
+
+void DevToolsScriptRunner::watch(const JobPtr& job, const QString& targetId, const QString& session)
+{
+    Connection& c = connectionOf(job);
+    if (c.watches.contains(targetId) || !job->client)
+        return;
+    c.watches.insert(targetId, {session, -1});
+    // Sent together: the browser carries out a session's commands in order. Until the page's first
+    // word arrives, checks ask it as before.
+    const auto ignore = [](const QJsonObject&, const DevToolsClient::Error&) {};
+    QPointer<DevToolsScriptRunner> self(this);
+    const QPointer<DevToolsClient> client = job->client;
+    const QString bundle = job->bundle;
+    const auto drop = [self, bundle, targetId, session] {
+        if (!self)
+            return;
+        const auto it = self->m_connections.find(bundle);
+        if (it != self->m_connections.end() && it->watches.value(targetId).session == session)
+            it->watches.remove(targetId);
+    };
+    // The binding reaches the worlds of new documents only while the session reports contexts,
+    // and the script runs in them only while it follows the page.
+    client->send(QStringLiteral("Runtime.enable"), {}, stepTimeoutMs, ignore, session);
+    client->send(QStringLiteral("Page.enable"), {}, stepTimeoutMs, ignore, session);
+    client->send(QStringLiteral("Runtime.addBinding"),
+                 {{QStringLiteral("name"), watchBinding}, {QStringLiteral("executionContextName"), watchWorld}},
+                 stepTimeoutMs, ignore, session);
+    client->send(QStringLiteral("Page.addScriptToEvaluateOnNewDocument"),
+                 {{QStringLiteral("source"), watchSource()}, {QStringLiteral("worldName"), watchWorld}}, stepTimeoutMs,
+                 ignore, session);
+    client->send(
+        QStringLiteral("Page.createIsolatedWorld"),
+        {{QStringLiteral("frameId"), targetId}, {QStringLiteral("worldName"), watchWorld}}, stepTimeoutMs,
+        [client, session, drop](const QJsonObject& result, const DevToolsClient::Error& error) {
+            const QJsonValue context = result.value(QStringLiteral("executionContextId"));
+            if (!error.isEmpty() || !context.isDouble() || !client) {
+                // Not watched (a page of the browser's own, say): it is asked at every check.
+                drop();
+                return;
+            }
+            client->send(
+                QStringLiteral("Runtime.evaluate"),
+                {{QStringLiteral("expression"), watchSource()}, {QStringLiteral("contextId"), context}}, stepTimeoutMs,
+                [drop](const QJsonObject&, const DevToolsClient::Error& e) {
+                    if (!e.isEmpty())
+                        drop();
+                },
+                session);
+        },
+        session);
 }
 
 void DevToolsScriptRunner::connectStep(const JobPtr& job)
@@ -355,9 +463,21 @@ bool DevToolsScriptRunner::askLastFocused(const JobPtr& job)
     return true;
 }
 
+bool DevToolsScriptRunner::everyPageTold(const JobPtr& job)
+{
+    const std::optional<QJsonArray> known = m_shared ? m_shared->targets(job->bundle) : std::nullopt;
+    if (!known)
+        return false;
+    const Connection& c = connectionOf(job);
+    const QJsonArray pages = pagesOf(*known, c.lastFocused);
+    return !pages.isEmpty() && std::all_of(pages.begin(), pages.end(), [&c](const QJsonValue& page) {
+        return c.watches.value(page.toObject().value(QStringLiteral("id")).toString()).state >= 0;
+    });
+}
+
 void DevToolsScriptRunner::listStep(const JobPtr& job)
 {
-    if (job->focusedOnly() && !job->askedLastFocused && askLastFocused(job))
+    if (job->focusedOnly() && !job->askedLastFocused && !everyPageTold(job) && askLastFocused(job))
         return;
     QPointer<DevToolsScriptRunner> self(this);
     listPages(job, [self, job](const QJsonArray& pages) {
@@ -434,11 +554,24 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
         --probe->pending;
         decide();
     };
+    // A page that tells of its focus itself is not asked.
+    QList<qsizetype> ask;
     for (qsizetype i = 0; i < job->pages.size(); ++i) {
+        const QString targetId = job->pages.at(i).toObject().value(QStringLiteral("id")).toString();
+        if (const int told = connectionOf(job).watches.value(targetId).state; told >= 0)
+            probe->answers[size_t(i)] = told, --probe->pending;
+        else
+            ask.append(i);
+    }
+    if (ask.isEmpty() || std::find(probe->answers.cbegin(), probe->answers.cend(), 2) != probe->answers.cend()) {
+        decide();
+        return;
+    }
+    for (const qsizetype i : ask) {
         const QString targetId = job->pages.at(i).toObject().value(QStringLiteral("id")).toString();
         withSession(
             job, targetId,
-            [self, job, i, answer](const QString& session) {
+            [self, job, i, answer, targetId](const QString& session) {
                 if (!self || !self->clientOf(job)) {
                     answer(i, 0);
                     return;
@@ -456,6 +589,8 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
                         answer(i, value.at(0).toInt(0), value.at(1).toString());
                     },
                     session);
+                // From now on the page tells, and later checks need not ask.
+                self->watch(job, targetId, session);
             },
             [i, answer](const DevToolsClient::Error&) { answer(i, 0); });
     }

@@ -56,6 +56,8 @@ private:
     void connectStep(const JobPtr& job);
     void listStep(const JobPtr& job);
     bool askLastFocused(const JobPtr& job);
+    // Every tab has told of its focus and visibility since it was last asked.
+    bool everyPageTold(const JobPtr& job);
     void focusStep(const JobPtr& job);
     void checkInPageStep(const JobPtr& job);
     void recheckStep(const JobPtr& job);
@@ -67,6 +69,9 @@ private:
     void withSession(const JobPtr& job, const QString& targetId, std::function<void(const QString& session)> next,
                      std::function<void(const DevToolsClient::Error&)> fail);
     DevToolsClient* clientOf(const JobPtr& job);
+    // Has the page tell of its focus and visibility from now on, from a world of its own.
+    void watch(const JobPtr& job, const QString& targetId, const QString& session);
+    void onEvent(const QString& bundle, const QString& method, const QJsonObject& params, const QString& session);
 
     std::function<bool(const QString&)> m_isRunning;
     QPointer<DevToolsConnections> m_shared;
@@ -74,6 +79,11 @@ private:
         QPointer<DevToolsClient> client;  // what the sessions below belong to
         QHash<QString, QString> sessions; // target id -> session this runner attached
         QString lastFocused;              // target id of the tab last found with the focus
+        struct Watch {
+            QString session;
+            int state = -1; // as a page answers when asked; -1 until it has told
+        };
+        QHash<QString, Watch> watches; // target id -> what the page last told
     };
     Connection& connectionOf(const JobPtr& job);
     QHash<QString, Connection> m_connections; // by bundle identifier
