@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <cstdio>
 
 namespace {
 
@@ -267,6 +268,55 @@ private slots:
         QVERIFY(discovery.isRunning(QStringLiteral("com.brave.Browser")));
         discovery.noticeProcess(21);
         QCOMPARE(discovery.scans(), before + 1);
+    }
+
+    // A running browser rewrites its settings in its profile folder every few seconds; only its
+    // lock, its port file or a folder appearing is news of browsers starting or quitting.
+    void folderChangesThatTell_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("tells");
+        QTest::newRow("settings rewritten through a temporary file") << "settings" << false;
+        QTest::newRow("a file in a subfolder written") << "cache" << false;
+        QTest::newRow("port file written") << "port" << true;
+        QTest::newRow("port file removed") << "port gone" << true;
+        QTest::newRow("lock taken by another process") << "lock" << true;
+        QTest::newRow("lock dropped") << "lock gone" << true;
+        QTest::newRow("a profile folder made") << "folder" << true;
+    }
+
+    void folderChangesThatTell()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, tells);
+        QTemporaryDir home;
+        const QDir profile(home.filePath(QStringLiteral(".config/google-chrome")));
+        QVERIFY(write(profile.filePath(QStringLiteral("DevToolsActivePort")), "1\n/devtools/browser/x"));
+        QVERIFY(write(profile.filePath(QStringLiteral("Default/Cache/data_0")), "a"));
+        QVERIFY(QFile::link(QStringLiteral("host-20"), profile.filePath(QStringLiteral("SingletonLock"))));
+        QVERIFY(write(profile.filePath(QStringLiteral("Local State")), "{}"));
+        const QByteArray before = BrowserDiscovery::folderMark(profile.path());
+
+        if (change == QLatin1String("settings")) {
+            const QString temporary = profile.filePath(QStringLiteral(".org.chromium.Chromium.a1b2c3"));
+            QVERIFY(write(temporary, "{\"changed\":true}"));
+            QVERIFY(std::rename(QFile::encodeName(temporary).constData(),
+                                QFile::encodeName(profile.filePath(QStringLiteral("Local State"))).constData()) == 0);
+        } else if (change == QLatin1String("cache")) {
+            QVERIFY(write(profile.filePath(QStringLiteral("Default/Cache/data_0")), "bb"));
+        } else if (change == QLatin1String("port")) {
+            QVERIFY(write(profile.filePath(QStringLiteral("DevToolsActivePort")), "23456\n/devtools/browser/y"));
+        } else if (change == QLatin1String("port gone")) {
+            QVERIFY(QFile::remove(profile.filePath(QStringLiteral("DevToolsActivePort"))));
+        } else if (change == QLatin1String("lock")) {
+            QVERIFY(QFile::remove(profile.filePath(QStringLiteral("SingletonLock"))));
+            QVERIFY(QFile::link(QStringLiteral("host-21"), profile.filePath(QStringLiteral("SingletonLock"))));
+        } else if (change == QLatin1String("lock gone")) {
+            QVERIFY(QFile::remove(profile.filePath(QStringLiteral("SingletonLock"))));
+        } else {
+            QVERIFY(profile.mkdir(QStringLiteral("Profile 1")));
+        }
+        QCOMPARE(BrowserDiscovery::folderMark(profile.path()) != before, tells);
     }
 
     // A reading looks closely only at processes it has not seen run their present program.
