@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <cstdio>
 
 namespace {
 
@@ -274,48 +273,31 @@ private slots:
     // lock, its port file or a folder appearing is news of browsers starting or quitting.
     void folderChangesThatTell_data()
     {
-        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("tells");
-        QTest::newRow("settings rewritten through a temporary file") << "settings" << false;
-        QTest::newRow("a file in a subfolder written") << "cache" << false;
-        QTest::newRow("port file written") << "port" << true;
-        QTest::newRow("port file removed") << "port gone" << true;
-        QTest::newRow("lock taken by another process") << "lock" << true;
-        QTest::newRow("lock dropped") << "lock gone" << true;
-        QTest::newRow("a profile folder made") << "folder" << true;
+        QTest::newRow("settings rewritten") << "Local State" << false;
+        QTest::newRow("a file in a subfolder") << "Default/Cache/data_0" << false;
+        QTest::newRow("port file written") << "DevToolsActivePort" << true;
+        QTest::newRow("lock dropped") << "SingletonLock" << true;
+        QTest::newRow("a profile folder made") << "Profile 1/" << true;
     }
 
     void folderChangesThatTell()
     {
-        QFETCH(QString, change);
+        QFETCH(QString, file);
         QFETCH(bool, tells);
         QTemporaryDir home;
-        const QDir profile(home.filePath(QStringLiteral(".config/google-chrome")));
-        QVERIFY(write(profile.filePath(QStringLiteral("DevToolsActivePort")), "1\n/devtools/browser/x"));
-        QVERIFY(write(profile.filePath(QStringLiteral("Default/Cache/data_0")), "a"));
+        const QDir profile(home.filePath(QStringLiteral("google-chrome")));
+        for (const char* name : {"DevToolsActivePort", "Default/Cache/data_0", "Local State"})
+            QVERIFY(write(profile.filePath(QString::fromLatin1(name)), "1\n/devtools/browser/x"));
         QVERIFY(QFile::link(QStringLiteral("host-20"), profile.filePath(QStringLiteral("SingletonLock"))));
-        QVERIFY(write(profile.filePath(QStringLiteral("Local State")), "{}"));
         const QByteArray before = BrowserDiscovery::folderMark(profile.path());
-
-        if (change == QLatin1String("settings")) {
-            const QString temporary = profile.filePath(QStringLiteral(".org.chromium.Chromium.a1b2c3"));
-            QVERIFY(write(temporary, "{\"changed\":true}"));
-            QVERIFY(std::rename(QFile::encodeName(temporary).constData(),
-                                QFile::encodeName(profile.filePath(QStringLiteral("Local State"))).constData()) == 0);
-        } else if (change == QLatin1String("cache")) {
-            QVERIFY(write(profile.filePath(QStringLiteral("Default/Cache/data_0")), "bb"));
-        } else if (change == QLatin1String("port")) {
-            QVERIFY(write(profile.filePath(QStringLiteral("DevToolsActivePort")), "23456\n/devtools/browser/y"));
-        } else if (change == QLatin1String("port gone")) {
-            QVERIFY(QFile::remove(profile.filePath(QStringLiteral("DevToolsActivePort"))));
-        } else if (change == QLatin1String("lock")) {
-            QVERIFY(QFile::remove(profile.filePath(QStringLiteral("SingletonLock"))));
-            QVERIFY(QFile::link(QStringLiteral("host-21"), profile.filePath(QStringLiteral("SingletonLock"))));
-        } else if (change == QLatin1String("lock gone")) {
-            QVERIFY(QFile::remove(profile.filePath(QStringLiteral("SingletonLock"))));
-        } else {
-            QVERIFY(profile.mkdir(QStringLiteral("Profile 1")));
-        }
+        if (file == QLatin1String("SingletonLock"))
+            QVERIFY(QFile::remove(profile.filePath(file)));
+        else if (file.endsWith(u'/'))
+            QVERIFY(profile.mkpath(file));
+        else
+            QVERIFY(write(profile.filePath(file), "23456\n/devtools/browser/y"));
         QCOMPARE(BrowserDiscovery::folderMark(profile.path()) != before, tells);
     }
 
