@@ -393,6 +393,7 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
     }
     struct Probe {
         std::vector<int> answers; // -1 pending, 0 hidden or silent, 1 shown, 2 focused
+        QString focusedAddress;   // what the focused page says it shows
         qsizetype pending = 0;
         bool decided = false;
     };
@@ -413,16 +414,23 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
             index = shown == probe->answers.cend() ? 0 : shown - probe->answers.cbegin();
         }
         choose(index);
+        // The browser's reports may trail a navigation by a moment; the page knows. An error
+        // page's own address is not the one the tab tried: the reports have that.
+        if (focused != probe->answers.cend() && !probe->focusedAddress.isEmpty() &&
+            !probe->focusedAddress.startsWith(QLatin1String("chrome-error:")))
+            job->address = probe->focusedAddress;
         if (focused != probe->answers.cend())
             self->connectionOf(job).lastFocused = job->targetId;
         job->focused = focused != probe->answers.cend();
         job->step = Job::Step::checkInPage;
         self->advance(job);
     };
-    const auto answer = [probe, decide](qsizetype index, int value) {
+    const auto answer = [probe, decide](qsizetype index, int value, const QString& address = QString()) {
         if (probe->answers[size_t(index)] != -1)
             return;
         probe->answers[size_t(index)] = value;
+        if (value == 2)
+            probe->focusedAddress = address;
         --probe->pending;
         decide();
     };
@@ -438,13 +446,14 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
                 job->client->send(
                     QStringLiteral("Runtime.evaluate"),
                     {{QStringLiteral("expression"),
-                      QStringLiteral("document.hasFocus() ? 2 : document.visibilityState === 'visible' ? 1 : 0")},
+                      QStringLiteral("document.hasFocus() ? [2, location.href]"
+                                     " : [document.visibilityState === 'visible' ? 1 : 0, '']")},
                      {QStringLiteral("returnByValue"), true}},
                     focusAnswerTimeoutMs,
                     [i, answer](const QJsonObject& result, const DevToolsClient::Error&) {
-                        answer(
-                            i,
-                            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toInt(0));
+                        const QJsonArray value =
+                            result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toArray();
+                        answer(i, value.at(0).toInt(0), value.at(1).toString());
                     },
                     session);
             },

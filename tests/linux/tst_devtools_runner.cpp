@@ -503,6 +503,121 @@ private slots:
             call(QStringLiteral("Target.detachFromTarget"), {{QStringLiteral("sessionId"), session}});
     }
 
+    // What each check costs where the desktop names no front window, counted in commands sent:
+    // the list of tabs comes from the browser's own events, so a check with no tab focused asks
+    // each page once and nothing more, and a tab opened, focused or closed meanwhile is still
+    // seen at the next check.
+    void commandsPerCheck_data()
+    {
+        QTest::addColumn<bool>("twoTabs");   // a second tab before the first check
+        QTest::addColumn<QString>("before"); // the tab with the focus at the first check
+        QTest::addColumn<QString>("change"); // between the first and the second check
+        QTest::addColumn<QString>("answer"); // the second check's; %1: the start page, %2: the other
+        QTest::addColumn<int>("firstCost");  // commands of the second check
+        QTest::addColumn<int>("laterCost");  // of each of the two checks after it
+        QTest::newRow("no tab focused for several checks") << false << ""
+                                                           << ""
+                                                           << "background\n%1" << 1 << 1;
+        QTest::newRow("the focused tab keeps it") << false << "first"
+                                                  << ""
+                                                  << "focused\n%1" << 1 << 1;
+        QTest::newRow("a tab gains the focus") << false << ""
+                                               << "focus first"
+                                               << "focused\n%1" << 1 << 1;
+        QTest::newRow("the focus moves to another tab") << true << "first"
+                                                        << "focus second"
+                                                        << "focused\n%2" << 3 << 1;
+        QTest::newRow("a tab opened while unfocused, then focused") << false << ""
+                                                                    << "open second, focus it"
+                                                                    << "focused\n%2" << 3 << 1;
+        QTest::newRow("a tab closed while unfocused") << true << ""
+                                                      << "close second"
+                                                      << "background\n%1" << 1 << 1;
+        // Back on a new connection, the list is asked for once while the browser starts telling.
+        QTest::newRow("the connection lost and back") << false << ""
+                                                      << "hang up"
+                                                      << "background\n%1" << 4 << 1;
+    }
+
+    void commandsPerCheck()
+    {
+        QFETCH(bool, twoTabs);
+        QFETCH(QString, before);
+        QFETCH(QString, change);
+        QFETCH(QString, answer);
+        QFETCH(int, firstCost);
+        QFETCH(int, laterCost);
+        const QString other = QStringLiteral("http://example.com/other");
+        DevToolsConnections connections(home.path());
+        DevToolsScriptRunner focusRunner([this](const QString&) { return running; }, &connections);
+        const QString focused =
+            BrowserScripts::guarded(BrowserScripts::readFocusedTabURL(chrome()), chrome(), QString());
+        QString second = twoTabs ? openPage(other) : QString();
+        QVERIFY(!twoTabs || !second.isEmpty());
+        // A page has the focus while its tab is the active one of a window shown; with every
+        // window minimized none has it, as with the browser in the background.
+        const auto windows = [&](const QString& state) {
+            for (const QString& target : pages().keys())
+                call(QStringLiteral("Browser.setWindowBounds"),
+                     {{QStringLiteral("windowId"),
+                       call(QStringLiteral("Browser.getWindowForTarget"), {{QStringLiteral("targetId"), target}})
+                           .value(QStringLiteral("windowId"))},
+                      {QStringLiteral("bounds"), QJsonObject{{QStringLiteral("windowState"), state}}}});
+        };
+        const auto hasFocus = [&](const QString& target) {
+            return evaluate(target, QStringLiteral("String(document.hasFocus())")) == QLatin1String("true");
+        };
+        const auto focus = [&](const QString& target) {
+            windows(QStringLiteral("normal"));
+            call(QStringLiteral("Target.activateTarget"), {{QStringLiteral("targetId"), target}});
+            QTRY_VERIFY_WITH_TIMEOUT(hasFocus(target), patience);
+        };
+        const auto unfocus = [&] {
+            windows(QStringLiteral("minimized"));
+            QTRY_VERIFY_WITH_TIMEOUT(!hasFocus(page), patience);
+        };
+        if (before == QLatin1String("first"))
+            focus(page);
+        else
+            unfocus();
+        QVERIFY(run(focusRunner, focused).output.has_value());
+        DevToolsClient* client = connections.openClient(chrome().bundleIdentifier);
+        QVERIFY(client);
+
+        if (change == QLatin1String("focus first")) {
+            focus(page);
+        } else if (change == QLatin1String("focus second")) {
+            focus(second);
+        } else if (change == QLatin1String("open second, focus it")) {
+            second = openPage(other);
+            QVERIFY(!second.isEmpty());
+            focus(second);
+        } else if (change == QLatin1String("close second")) {
+            call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), second}});
+            QTRY_COMPARE_WITH_TIMEOUT(pages().size(), 1, patience);
+            unfocus();
+        } else if (change == QLatin1String("hang up")) {
+            client->close();
+            QTRY_VERIFY_WITH_TIMEOUT(!connections.openClient(chrome().bundleIdentifier), patience);
+        }
+        const auto cost = [&] {
+            DevToolsClient* before = connections.openClient(chrome().bundleIdentifier);
+            const qint64 sent = before ? before->commandsSent() : 0;
+            const BrowserScriptResult result = run(focusRunner, focused);
+            DevToolsClient* after = connections.openClient(chrome().bundleIdentifier);
+            return std::make_pair(result, after ? after->commandsSent() - (after == before ? sent : 0) : -1);
+        };
+        const auto [result, first] = cost();
+        QCOMPARE(result, text(answer.replace(QStringLiteral("%1"), start).replace(QStringLiteral("%2"), other)));
+        QCOMPARE(first, firstCost);
+        for (int i = 0; i < 2; ++i) {
+            const auto [again, later] = cost();
+            QCOMPARE(again, result);
+            QCOMPARE(later, laterCost);
+        }
+        windows(QStringLiteral("normal"));
+    }
+
     void heldPatterns_data()
     {
         QTest::addColumn<QString>("domain");
