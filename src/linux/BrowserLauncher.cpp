@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace BrowserLauncher {
 
@@ -22,6 +23,30 @@ bool needsOwnProfile(const LinuxBrowserIdentity& identity)
 // In every launcher written here, so a later write knows it replaces its own.
 const QByteArray ownMarker = QByteArrayLiteral("so Quillharbour can keep blocked sites away");
 
+// The Icon= of a launcher's main group; empty when it has none or cannot be read.
+QString iconOf(const QString& launcherPath)
+{
+    QFile file(launcherPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    bool mainGroup = false;
+    for (const QByteArray& raw : file.read(1 << 20).split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('['))
+            mainGroup = line == "[Desktop Entry]";
+        else if (mainGroup && line.startsWith("Icon="))
+            return QString::fromUtf8(line.mid(5)).trimmed();
+    }
+    return {};
+}
+
+// An icon value that cannot break out of its line or the entry.
+bool safeIcon(const QString& icon)
+{
+    return !icon.isEmpty() && icon.size() <= 1024 &&
+           std::none_of(icon.cbegin(), icon.cend(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
 } // namespace
 
 std::optional<Plan> plan(const LinuxBrowserIdentity& identity, const QString& home)
@@ -35,13 +60,19 @@ std::optional<Plan> plan(const LinuxBrowserIdentity& identity, const QString& ho
         Plan p;
         p.executable = QFileInfo(path).absoluteFilePath();
         p.fileName = identity.executables.constFirst() + QStringLiteral(".desktop");
-        // Keep the name of the launcher the system has, so that this one takes its place.
-        for (const QString& c : identity.executables)
-            if (!QStandardPaths::locate(QStandardPaths::ApplicationsLocation, c + QStringLiteral(".desktop"))
-                     .isEmpty()) {
+        p.icon = identity.executables.constFirst();
+        // Keep the name and the icon of the launcher the system has, so that this one takes its
+        // place in menus and docks.
+        for (const QString& c : identity.executables) {
+            const QString system =
+                QStandardPaths::locate(QStandardPaths::ApplicationsLocation, c + QStringLiteral(".desktop"));
+            if (!system.isEmpty()) {
                 p.fileName = c + QStringLiteral(".desktop");
+                if (const QString icon = iconOf(system); safeIcon(icon))
+                    p.icon = icon;
                 break;
             }
+        }
         if (needsOwnProfile(identity))
             p.profile = QDir(home).filePath(identity.profileFolder + QStringLiteral("-quillharbour"));
         return p;
@@ -73,16 +104,18 @@ QString entry(const QString& name, const Plan& plan)
     exec.append(QStringLiteral("%U"));
     QString clean = name;
     clean.replace(u'\n', u' ').replace(u'\r', u' ');
+    const QString icon = safeIcon(plan.icon) ? QStringLiteral("Icon=%1\n").arg(plan.icon) : QString();
     return QStringLiteral("[Desktop Entry]\n"
                           "Type=Application\n"
                           "Version=1.0\n"
                           "Name=%1\n"
                           "Comment=Started with remote debugging, so Quillharbour can keep blocked sites away\n"
                           "Exec=%2\n"
+                          "%3"
                           "Terminal=false\n"
                           "Categories=Network;WebBrowser;\n"
                           "MimeType=text/html;x-scheme-handler/http;x-scheme-handler/https;\n")
-        .arg(clean, exec.join(u' '));
+        .arg(clean, exec.join(u' '), icon);
 }
 
 std::optional<QString> write(const QString& name, const Plan& plan, const QString& applicationsFolder, QString* keptAs)

@@ -17,6 +17,7 @@ struct Plan {
     QString fileName;   // e.g. "google-chrome.desktop": the browser's own, so this one replaces it
     QString executable; // absolute
     QString profile;    // empty: the default profile
+    QString icon;       // the replaced launcher's icon, so menus keep showing the browser's own
 };
 
 // Nothing when the browser is not installed or speaks no debugging protocol.

@@ -1,5 +1,6 @@
 #include "linux/AutomationHelp.h"
 #include "linux/BrowserLauncher.h"
+#include "linux/LinuxBrowsers.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -26,22 +27,31 @@ private slots:
     {
         QTest::addColumn<QString>("executable");
         QTest::addColumn<QString>("profile");
-        QTest::newRow("plain, default profile") << "/usr/bin/chromium" << QString();
+        QTest::addColumn<QString>("icon");
+        QTest::newRow("plain, default profile") << "/usr/bin/chromium" << QString() << "chromium";
         QTest::newRow("own profile") << "/opt/google/chrome/google-chrome"
-                                     << "/home/ada/.config/google-chrome-quillharbour";
-        QTest::newRow("spaces and a dollar") << "/opt/My Browser/brave"
-                                             << "/home/ada/$work/profile dir";
-        QTest::newRow("quotes, backslash, backtick, percent") << "/opt/a\"b/c\\d`e/f%g"
-                                                              << "/home/o'neil/100% \"focus\"";
+                                     << "/home/ada/.config/google-chrome-quillharbour"
+                                     << "google-chrome";
+        QTest::newRow("spaces and a dollar, icon by path") << "/opt/My Browser/brave"
+                                                           << "/home/ada/$work/profile dir"
+                                                           << "/opt/My Browser/logo 64.png";
+        QTest::newRow("quotes, backslash, backtick, percent, no icon") << "/opt/a\"b/c\\d`e/f%g"
+                                                                       << "/home/o'neil/100% \"focus\"" << QString();
+        QTest::newRow("an icon that would end its line is left out")
+            << "/usr/bin/chromium" << QString() << "chromium\nExec=/bin/false";
     }
 
     void launchersPassTheValidator()
     {
         QFETCH(QString, executable);
         QFETCH(QString, profile);
+        QFETCH(QString, icon);
         if (QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
             QSKIP("desktop-file-validate is missing (scripts/install-deps installs it)");
-        const BrowserLauncher::Plan plan{QStringLiteral("browser.desktop"), executable, profile};
+        const BrowserLauncher::Plan plan{QStringLiteral("browser.desktop"), executable, profile, icon};
+        const QString text = BrowserLauncher::entry(QStringLiteral("Test <Browser>"), plan);
+        QCOMPARE(text.count(QStringLiteral("\nExec=")), 1);
+        QCOMPARE(text.contains(QStringLiteral("\nIcon=") + icon + u'\n'), !icon.isEmpty() && !icon.contains(u'\n'));
         const QString page = AutomationHelp::page({{QStringLiteral("Test <Browser>"), plan}});
         const QRegularExpression pre(QStringLiteral("<pre class=\"launcher\">(.*?)</pre>"),
                                      QRegularExpression::DotMatchesEverythingOption);
@@ -62,6 +72,56 @@ private slots:
         QVERIFY(check.waitForFinished(30000));
         QCOMPARE(check.readAll() + check.readAllStandardError(), QByteArray());
         QCOMPARE(check.exitCode(), 0);
+    }
+
+    // The launcher takes the place of the browser's own in menus, so it shows the same icon.
+    void planKeepsTheSystemLaunchersIcon_data()
+    {
+        QTest::addColumn<QByteArray>("systemLauncher"); // empty: none installed
+        QTest::addColumn<QString>("icon");
+        QTest::newRow("the system launcher's icon")
+            << QByteArray("[Desktop Entry]\nName=Chromium\nIcon=chromium-browser\n") << "chromium-browser";
+        QTest::newRow("only an action's icon: the command's name")
+            << QByteArray("[Desktop Entry]\nName=Chromium\n[Desktop Action new]\nIcon=other\n") << "chromium";
+        QTest::newRow("an icon with a control character: the command's name")
+            << QByteArray("[Desktop Entry]\nIcon=chro\tmium\n") << "chromium";
+        QTest::newRow("no system launcher: the command's name") << QByteArray() << "chromium";
+    }
+
+    void planKeepsTheSystemLaunchersIcon()
+    {
+        QFETCH(QByteArray, systemLauncher);
+        QFETCH(QString, icon);
+        QTemporaryDir root;
+        QVERIFY(QDir(root.path()).mkpath(QStringLiteral("bin")) &&
+                QDir(root.path()).mkpath(QStringLiteral("data/applications")));
+        QFile program(root.filePath(QStringLiteral("bin/chromium")));
+        QVERIFY(program.open(QIODevice::WriteOnly));
+        program.write("#!/bin/sh\n");
+        program.close();
+        QVERIFY(program.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        if (!systemLauncher.isEmpty()) {
+            QFile launcher(root.filePath(QStringLiteral("data/applications/chromium.desktop")));
+            QVERIFY(launcher.open(QIODevice::WriteOnly));
+            launcher.write(systemLauncher);
+        }
+        const QByteArray path = qgetenv("PATH"), home = qgetenv("XDG_DATA_HOME"), dirs = qgetenv("XDG_DATA_DIRS");
+        const auto restore = qScopeGuard([&] {
+            qputenv("PATH", path);
+            qputenv("XDG_DATA_HOME", home);
+            qputenv("XDG_DATA_DIRS", dirs);
+        });
+        qputenv("PATH", root.filePath(QStringLiteral("bin")).toLocal8Bit());
+        qputenv("XDG_DATA_HOME", root.filePath(QStringLiteral("home-data")).toLocal8Bit());
+        qputenv("XDG_DATA_DIRS", root.filePath(QStringLiteral("data")).toLocal8Bit());
+        const LinuxBrowserIdentity identity{QStringLiteral("org.chromium.Chromium"),
+                                            {QStringLiteral("chromium")},
+                                            {QStringLiteral("Chromium")},
+                                            QStringLiteral(".config/chromium")};
+        const std::optional<BrowserLauncher::Plan> plan = BrowserLauncher::plan(identity, root.path());
+        QVERIFY(plan);
+        QCOMPARE(plan->fileName, QStringLiteral("chromium.desktop"));
+        QCOMPARE(plan->icon, icon);
     }
 
     // What the desktop reads back from an Exec= argument is the text that went in.

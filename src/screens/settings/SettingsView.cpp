@@ -31,6 +31,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSet>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStandardPaths>
@@ -382,8 +383,14 @@ void SettingsView::refreshBrowsers()
     const QHash<QString, BrowserAccessState> access =
         m_context.browsers ? m_context.browsers->accessByBrowserID() : QHash<QString, BrowserAccessState>();
     const std::vector<SettingsTexts::BrowserRow> rows = SettingsTexts::browserRows(SupportedBrowser::all(), access);
-    for (BrowserRowWidgets& w : m_browserRows)
-        w.row->hide();
+    // Only rows that go away are hidden: hiding the row that holds the focus (a button just
+    // pressed) would send the focus elsewhere.
+    QSet<QString> shown;
+    for (const SettingsTexts::BrowserRow& row : rows)
+        shown.insert(row.browser.id);
+    for (auto it = m_browserRows.begin(); it != m_browserRows.end(); ++it)
+        if (!shown.contains(it.key()))
+            it->row->hide();
     for (const SettingsTexts::BrowserRow& row : rows) {
         BrowserRowWidgets& w = m_browserRows[row.browser.id];
         w.row->setDetail(row.detail, row.isError);
