@@ -11,12 +11,12 @@ inline void benchFigure(const char* what, double value, const char* unit, const 
 {
     const double ratio = anchor > 0 ? value / anchor : 0;
     const char* verdict = goal <= 0 ? "" : ratio <= goal ? "met" : "MISSED";
-    std::printf("%-48s %10.2f %-6s | %-34s %10.2f | ratio %6.2f (goal <= %.1f) %s\n", what, value, unit, anchorName,
+    std::printf("%-48s %10.4g %-6s | %-34s %10.4g | ratio %6.2f (goal <= %.1f) %s\n", what, value, unit, anchorName,
                 anchor, ratio, goal, verdict);
     std::fflush(stdout);
     if (const char* path = std::getenv("QH_BENCH_SUMMARY")) {
         if (FILE* summary = std::fopen(path, "a")) {
-            std::fprintf(summary, "%s\t%.2f %s\t%s\t%.2f\t%.2f\t%.1f\t%s\n", what, value, unit, anchorName, anchor,
+            std::fprintf(summary, "%s\t%.4g %s\t%s\t%.4g\t%.2f\t%.1f\t%s\n", what, value, unit, anchorName, anchor,
                          ratio, goal, verdict);
             std::fclose(summary);
         }

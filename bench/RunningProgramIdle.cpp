@@ -1,6 +1,7 @@
 #include "RunningProgramIdle.h"
 
 #include "Figure.h"
+#include "ProcessCounts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -45,17 +46,6 @@ void pause(int ms)
     waitUntil([] { return false; }, ms);
 }
 
-void stop(QProcess& p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-}
-
 QString firstLine(QProcess& p, int ms)
 {
     QByteArray buffer;
@@ -68,38 +58,12 @@ QString firstLine(QProcess& p, int ms)
     return QString::fromUtf8(buffer.left(buffer.indexOf('\n'))).trimmed();
 }
 
-// Wake-ups (context switches) and processor time of each thread, by thread id, so that a worker
-// that ends within a window takes none of its past with it.
-struct Counts {
-    QHash<QString, qint64> wakeups;
-    QHash<QString, double> cpu;
-};
-
-Counts counts(qint64 pid)
-{
-    Counts c;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile status(tasks.filePath(task + QStringLiteral("/status")));
-        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
-        if (!status.open(QIODevice::ReadOnly) || !schedstat.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
-                c.wakeups[task] += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
-        // The scheduler's own account, in nanoseconds: clock ticks are too coarse for a process
-        // that mostly sleeps.
-        c.cpu[task] = schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
-    }
-    return c;
-}
-
 struct Idle {
     double wakeups = 0; // per second
     double cpu = 0;     // percent of one core
 };
 
-Idle between(const Counts& before, const Counts& after, double seconds)
+Idle between(const ThreadCounts& before, const ThreadCounts& after, double seconds)
 {
     Idle idle;
     for (auto it = after.wakeups.cbegin(); it != after.wakeups.cend(); ++it)
@@ -112,12 +76,12 @@ Idle between(const Counts& before, const Counts& after, double seconds)
 // The program and the bare process over the same window.
 std::pair<Idle, Idle> measure(qint64 program, qint64 bare, int seconds)
 {
-    const Counts before[2] = {counts(program), counts(bare)};
+    const ThreadCounts before[2] = {threadCounts(program), threadCounts(bare)};
     QElapsedTimer window;
     window.start();
     pause(seconds * 1000);
     const double elapsed = static_cast<double>(window.elapsed()) / 1000.0;
-    return {between(before[0], counts(program), elapsed), between(before[1], counts(bare), elapsed)};
+    return {between(before[0], threadCounts(program), elapsed), between(before[1], threadCounts(bare), elapsed)};
 }
 
 void report(const char* what, const std::pair<Idle, Idle>& m)

@@ -10,6 +10,7 @@
 // folders, and stops each by its process at the end.
 #include "Figure.h"
 #include "NullNotifications.h"
+#include "ProcessCounts.h"
 #include "RunningProgramIdle.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
@@ -58,30 +59,6 @@ void waitFor(const std::function<bool()>& done, int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         QThread::msleep(5);
     }
-}
-
-void stop(QProcess& p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000)) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-}
-
-QString readLine(QProcess& p, int ms)
-{
-    p.waitForStarted(5000);
-    QByteArray buffer;
-    QElapsedTimer t;
-    t.start();
-    while (!buffer.contains('\n') && t.elapsed() < ms && p.state() == QProcess::Running) {
-        p.waitForReadyRead(100);
-        buffer += p.readAllStandardOutput();
-    }
-    return QString::fromUtf8(buffer).trimmed();
 }
 
 // Time on a processor of all the process's threads, to the nanosecond (the scheduler's own
@@ -234,29 +211,6 @@ int runCore(QCoreApplication& app)
     engine.start();
     out << "core running; block page on http://127.0.0.1:" << server.port().value_or(0) << Qt::endl;
     return app.exec();
-}
-
-// Wake-ups and processor time of each of the process's threads, by thread id: a thread that ends
-// during a window (a worker of a pool) must not take its past away from the sum.
-struct ThreadCounts {
-    QHash<QString, qint64> wakeups;
-    QHash<QString, double> cpu;
-};
-ThreadCounts threadCounts(qint64 pid)
-{
-    ThreadCounts counts;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile status(tasks.filePath(task + QStringLiteral("/status")));
-        QFile schedstat(tasks.filePath(task + QStringLiteral("/schedstat")));
-        if (!status.open(QIODevice::ReadOnly) || !schedstat.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
-                counts.wakeups[task] += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
-        counts.cpu[task] = schedstat.readAll().split(' ').value(0).toDouble() / 1e9;
-    }
-    return counts;
 }
 
 // Per second over the window, from the threads alive at its end.

@@ -10,6 +10,7 @@
 #include "DesktopSession.h"
 #include "Figure.h"
 #include "NullNotifications.h"
+#include "ProcessCounts.h"
 #include "SessionBus.h"
 #include "SiteServer.h"
 #include "blocking/BrowserAutomationService.h"
@@ -68,30 +69,6 @@ bool waitFor(const std::function<bool()>& done, int ms)
     look.start();
     loop.exec();
     return done();
-}
-
-void stop(QProcess& p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(5000)) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
-}
-
-QString readLine(QProcess& p, int ms)
-{
-    p.waitForStarted(5000);
-    QByteArray buffer;
-    QElapsedTimer t;
-    t.start();
-    while (!buffer.contains('\n') && t.elapsed() < ms && p.state() == QProcess::Running) {
-        p.waitForReadyRead(100);
-        buffer += p.readAllStandardOutput();
-    }
-    return QString::fromUtf8(buffer).trimmed();
 }
 
 QJsonObject call(DevToolsClient& client, const QString& method, const QJsonObject& params, const QString& session = {})

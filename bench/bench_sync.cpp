@@ -2,6 +2,7 @@
 // starts itself: how long a run takes when nothing changed next to a bare read of the same
 // records, what it reads and writes, and how long the main thread is held at most, in a run with
 // nothing changed and in runs that carry a change made here or on another device.
+#include "CountingStore.h"
 #include "Figure.h"
 #include "NullNotifications.h"
 #include "PostgresServer.h"
@@ -25,43 +26,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Passes every request on and counts what the sync asks of the store: record reads and writes.
-class CountingStore : public RecordStore {
-public:
-    explicit CountingStore(RecordStore& inner) : m_inner(inner) {}
-    QFuture<StoreAnswer<int>> accountStatus() override { return m_inner.accountStatus(); }
-    QFuture<StoreAnswer<QString>> userRecordName() override { return m_inner.userRecordName(); }
-    QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) override
-    {
-        fetched += int(names.size());
-        return m_inner.fetch(names);
-    }
-    QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
-                                               const QStringList& deletes) override
-    {
-        written += int(saves.size() + deletes.size());
-        return m_inner.modify(saves, deletes);
-    }
-    QFuture<StoreAnswer<QString>> changeStamp() override
-    {
-        if (!stampKnown) {
-            QPromise<StoreAnswer<QString>> unknown;
-            unknown.start();
-            unknown.addResult(StoreAnswer<QString>{});
-            unknown.finish();
-            return unknown.future();
-        }
-        return m_inner.changeStamp();
-    }
-    void resetCounts() { fetched = written = 0; }
-    int fetched = 0;
-    int written = 0;
-    bool stampKnown = true; // false: as a store that cannot tell whether anything changed
-
-private:
-    RecordStore& m_inner;
-};
 
 // Nanoseconds this thread has waited for a processor so far: the time the machine gave other
 // processes (and our own workers) while the thread was ready to run.

@@ -320,6 +320,22 @@ bool BrowserDiscovery::isOtherHomesDefault(const QString& profile) const
     return false;
 }
 
+QByteArray BrowserDiscovery::folderMark(const QString& folder)
+{
+    // A browser running or not shows in its lock and its port file; a first start, in the folders
+    // of the folder above. Everything else a browser writes there (its settings, rewritten through
+    // temporary files every few seconds) says nothing about which browsers run.
+    const QDir dir(folder);
+    QByteArray mark = QFileInfo(dir.filePath(QStringLiteral("SingletonLock"))).symLinkTarget().toUtf8();
+    const QFileInfo port(dir.filePath(QStringLiteral("DevToolsActivePort")));
+    if (port.exists())
+        mark +=
+            '\n' + QByteArray::number(port.lastModified().toMSecsSinceEpoch()) + ' ' + QByteArray::number(port.size());
+    for (const QString& child : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+        mark += '/' + child.toUtf8();
+    return mark;
+}
+
 void BrowserDiscovery::watchFolders()
 {
     QStringList folders;
@@ -337,15 +353,23 @@ void BrowserDiscovery::watchFolders()
     wanted.removeDuplicates();
     const QStringList watched = m_watcher.directories();
     for (const QString& f : watched)
-        if (!wanted.contains(f))
+        if (!wanted.contains(f)) {
             m_watcher.removePath(f);
+            m_marks.remove(f);
+        }
     for (const QString& f : std::as_const(wanted))
-        if (!watched.contains(f))
-            m_watcher.addPath(f);
+        if (!watched.contains(f) && m_watcher.addPath(f))
+            m_marks.insert(f, folderMark(f));
 }
 
-void BrowserDiscovery::folderChanged()
+void BrowserDiscovery::folderChanged(const QString& folder)
 {
+    QByteArray mark = folderMark(folder);
+    if (const auto known = m_marks.find(folder); known != m_marks.end()) {
+        if (*known == mark)
+            return;
+        *known = std::move(mark);
+    }
     // A port file written or a lock taken or dropped: one reading for a burst of changes.
     emit changed();
     m_debounce.start();

@@ -50,6 +50,9 @@ public:
     static QString profileFromCommandLine(const QStringList& arguments, const QString& workingFolder,
                                           const QString& defaultFolder);
     static constexpr int slowRescanMs = 30000;
+    // What of a watched folder tells which browsers run: a change that leaves it as it was is no
+    // reason to read the process table.
+    static QByteArray folderMark(const QString& folder);
 
 signals:
     // Something about the browsers' processes or port files changed.
@@ -67,7 +70,7 @@ private:
     enum class Reading { everyProcess, newProcesses };
     void readTable(Reading reading);
     void watchFolders();
-    void folderChanged();
+    void folderChanged(const QString& folder);
     std::optional<qint64> lastProcessId() const;
     bool alive(qint64 pid) const;
     std::optional<bool> sameHome(const QByteArray& environment) const;
@@ -85,4 +88,5 @@ private:
     int m_scans = 0;
     int m_processesRead = 0;
     QHash<qint64, Examined> m_examined; // by process id, as of the last reading
+    QHash<QString, QByteArray> m_marks; // by watched folder: what told of a browser there when last read
 };

@@ -3,7 +3,10 @@
 // What the real-browser tests of the companion extension share: the program's pieces running in
 // the test (store, block page, engine, the extensions' socket) on a manual clock, and a person's
 // hands on the private desktop through xdotool.
+#include "DesktopSession.h"
 #include "FakeWorkspace.h"
+#include "SessionBus.h"
+#include "SiteServer.h"
 #include "StoreFixture.h"
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
@@ -17,10 +20,42 @@
 #include <QDir>
 #include <QProcess>
 #include <QtTest>
+#include <memory>
+#include <sys/stat.h>
 
 namespace ExtensionBrowserRig {
 
 constexpr int patience = 30000;
+
+// The private desktop a test program's browsers run on: a session bus, Xvfb with openbox, and
+// the local site the blocked addresses lead to.
+struct PrivateDesktop {
+    std::unique_ptr<SessionBus> bus;
+    std::unique_ptr<DesktopSession> desktop;
+    std::unique_ptr<SiteServer> site;
+
+    // Why it could not start; empty when it runs.
+    QString start()
+    {
+        ::chmod(qgetenv("XDG_RUNTIME_DIR").constData(), 0700);
+        bus = std::make_unique<SessionBus>();
+        if (bus->address().isEmpty())
+            return QStringLiteral("dbus-daemon could not be started");
+        desktop = std::make_unique<DesktopSession>();
+        if (desktop->display().isEmpty())
+            return QStringLiteral("Xvfb or openbox could not be started");
+        qputenv("DISPLAY", desktop->display().toLocal8Bit());
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toLocal8Bit());
+        site = std::make_unique<SiteServer>();
+        return {};
+    }
+
+    void stop()
+    {
+        desktop.reset();
+        bus.reset();
+    }
+};
 
 // The other route, for browsers without the extension: here there is none.
 class NoRoute : public ScriptRunner {

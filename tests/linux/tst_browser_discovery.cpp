@@ -269,6 +269,38 @@ private slots:
         QCOMPARE(discovery.scans(), before + 1);
     }
 
+    // A running browser rewrites its settings in its profile folder every few seconds; only its
+    // lock, its port file or a folder appearing is news of browsers starting or quitting.
+    void folderChangesThatTell_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("tells");
+        QTest::newRow("settings rewritten") << "Local State" << false;
+        QTest::newRow("a file in a subfolder") << "Default/Cache/data_0" << false;
+        QTest::newRow("port file written") << "DevToolsActivePort" << true;
+        QTest::newRow("lock dropped") << "SingletonLock" << true;
+        QTest::newRow("a profile folder made") << "Profile 1/" << true;
+    }
+
+    void folderChangesThatTell()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, tells);
+        QTemporaryDir home;
+        const QDir profile(home.filePath(QStringLiteral("google-chrome")));
+        for (const char* name : {"DevToolsActivePort", "Default/Cache/data_0", "Local State"})
+            QVERIFY(write(profile.filePath(QString::fromLatin1(name)), "1\n/devtools/browser/x"));
+        QVERIFY(QFile::link(QStringLiteral("host-20"), profile.filePath(QStringLiteral("SingletonLock"))));
+        const QByteArray before = BrowserDiscovery::folderMark(profile.path());
+        if (file == QLatin1String("SingletonLock"))
+            QVERIFY(QFile::remove(profile.filePath(file)));
+        else if (file.endsWith(u'/'))
+            QVERIFY(profile.mkpath(file));
+        else
+            QVERIFY(write(profile.filePath(file), "23456\n/devtools/browser/y"));
+        QCOMPARE(BrowserDiscovery::folderMark(profile.path()) != before, tells);
+    }
+
     // A reading looks closely only at processes it has not seen run their present program.
     void readsOnlyNewPrograms_data()
     {

@@ -1,7 +1,4 @@
-#include "DesktopSession.h"
 #include "ExtensionBrowserRig.h"
-#include "SessionBus.h"
-#include "SiteServer.h"
 #include "linux/DevToolsClient.h"
 #include "model/Json.h"
 
@@ -9,7 +6,6 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTcpSocket>
-#include <sys/stat.h>
 
 using namespace ExtensionBrowserRig;
 
@@ -141,31 +137,21 @@ struct Chromium {
 class TestExtensionBrowsers : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<SessionBus> bus;
-    std::unique_ptr<DesktopSession> desktop;
-    std::unique_ptr<SiteServer> site;
+    PrivateDesktop session;
+    SiteServer* site = nullptr;
 
 private slots:
     void initTestCase()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
             QSKIP("Debian's chromium is not installed");
-        ::chmod(qgetenv("XDG_RUNTIME_DIR").constData(), 0700);
-        bus = std::make_unique<SessionBus>();
-        QVERIFY2(!bus->address().isEmpty(), "dbus-daemon could not be started");
-        desktop = std::make_unique<DesktopSession>();
-        QVERIFY2(!desktop->display().isEmpty(), "Xvfb or openbox could not be started");
-        qputenv("DISPLAY", desktop->display().toLocal8Bit());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toLocal8Bit());
-        site = std::make_unique<SiteServer>();
+        const QString failed = session.start();
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        site = session.site.get();
         QCOMPARE(hostManifestsFor(chromiumID), QString());
     }
 
-    void cleanupTestCase()
-    {
-        desktop.reset();
-        bus.reset();
-    }
+    void cleanupTestCase() { session.stop(); }
 
     void chromiumThroughTheExtension()
     {

@@ -1,10 +1,6 @@
-#include "DesktopSession.h"
 #include "ExtensionBrowserRig.h"
-#include "SessionBus.h"
-#include "SiteServer.h"
 
 #include <QTemporaryDir>
-#include <sys/stat.h>
 
 using namespace ExtensionBrowserRig;
 
@@ -68,31 +64,21 @@ struct Firefox {
 class TestExtensionFirefox : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<SessionBus> bus;
-    std::unique_ptr<DesktopSession> desktop;
-    std::unique_ptr<SiteServer> site;
+    PrivateDesktop session;
+    SiteServer* site = nullptr;
 
 private slots:
     void initTestCase()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("firefox-esr")).isEmpty())
             QSKIP("Debian's firefox-esr is not installed");
-        ::chmod(qgetenv("XDG_RUNTIME_DIR").constData(), 0700);
-        bus = std::make_unique<SessionBus>();
-        QVERIFY2(!bus->address().isEmpty(), "dbus-daemon could not be started");
-        desktop = std::make_unique<DesktopSession>();
-        QVERIFY2(!desktop->display().isEmpty(), "Xvfb or openbox could not be started");
-        qputenv("DISPLAY", desktop->display().toLocal8Bit());
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toLocal8Bit());
-        site = std::make_unique<SiteServer>();
+        const QString failed = session.start();
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        site = session.site.get();
         QCOMPARE(hostManifestsFor(firefoxID), QString());
     }
 
-    void cleanupTestCase()
-    {
-        desktop.reset();
-        bus.reset();
-    }
+    void cleanupTestCase() { session.stop(); }
 
     // A typed blocked address, http:// or https://, is redirected before it loads.
     void typedAddress_data()

@@ -1,5 +1,6 @@
 // A run with nothing changed reads no record and writes none, on every record store; and whatever
 // did change since, here or on another device, is still seen by the next run.
+#include "CountingStore.h"
 #include "PostgresServer.h"
 #include "SyncRig.h"
 #include "sync/PostgresRecordStore.h"
@@ -11,41 +12,6 @@
 #include <QtTest>
 
 namespace {
-
-// Passes every request on and counts the records asked for and written.
-class CountingStore : public RecordStore {
-public:
-    explicit CountingStore(RecordStore& inner) : m_inner(inner) {}
-    QFuture<StoreAnswer<int>> accountStatus() override { return m_inner.accountStatus(); }
-    QFuture<StoreAnswer<QString>> userRecordName() override { return m_inner.userRecordName(); }
-    QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) override
-    {
-        fetched += int(names.size());
-        return m_inner.fetch(names);
-    }
-    QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
-                                               const QStringList& deletes) override
-    {
-        written += int(saves.size() + deletes.size());
-        return m_inner.modify(saves, deletes);
-    }
-    QFuture<StoreAnswer<QString>> changeStamp() override
-    {
-        if (stampKnown)
-            return m_inner.changeStamp();
-        QPromise<StoreAnswer<QString>> unknown;
-        unknown.start();
-        unknown.addResult(StoreAnswer<QString>{});
-        unknown.finish();
-        return unknown.future();
-    }
-    int fetched = 0;
-    int written = 0;
-    bool stampKnown = true;
-
-private:
-    RecordStore& m_inner;
-};
 
 bool hasTodo(SyncDevice& device, const QString& title)
 {

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "sync/RecordStore.h"
+
+#include <QPromise>
+
+// Passes every request on and counts what the sync asks of the store: record reads and writes.
+class CountingStore : public RecordStore {
+public:
+    explicit CountingStore(RecordStore& inner) : m_inner(inner) {}
+    QFuture<StoreAnswer<int>> accountStatus() override { return m_inner.accountStatus(); }
+    QFuture<StoreAnswer<QString>> userRecordName() override { return m_inner.userRecordName(); }
+    QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) override
+    {
+        fetched += int(names.size());
+        return m_inner.fetch(names);
+    }
+    QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
+                                               const QStringList& deletes) override
+    {
+        written += int(saves.size() + deletes.size());
+        return m_inner.modify(saves, deletes);
+    }
+    QFuture<StoreAnswer<QString>> changeStamp() override
+    {
+        if (!stampKnown) {
+            QPromise<StoreAnswer<QString>> unknown;
+            unknown.start();
+            unknown.addResult(StoreAnswer<QString>{});
+            unknown.finish();
+            return unknown.future();
+        }
+        return m_inner.changeStamp();
+    }
+    void resetCounts() { fetched = written = 0; }
+    int fetched = 0;
+    int written = 0;
+    bool stampKnown = true; // false: as a store that cannot tell whether anything changed
+
+private:
+    RecordStore& m_inner;
+};
