@@ -60,3 +60,19 @@ inline ThreadCounts threadCounts(qint64 pid)
     }
     return counts;
 }
+
+// Wake-ups per second and percent of one core over a window, from the threads alive at its end.
+struct Idle {
+    double wakeups = 0;
+    double cpu = 0;
+};
+
+inline Idle idleBetween(const ThreadCounts& before, const ThreadCounts& after, double seconds)
+{
+    Idle idle;
+    for (auto it = after.wakeups.cbegin(); it != after.wakeups.cend(); ++it)
+        idle.wakeups += static_cast<double>(it.value() - before.wakeups.value(it.key())) / seconds;
+    for (auto it = after.cpu.cbegin(); it != after.cpu.cend(); ++it)
+        idle.cpu += (it.value() - before.cpu.value(it.key())) / seconds * 100.0;
+    return idle;
+}

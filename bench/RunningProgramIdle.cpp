@@ -58,21 +58,6 @@ QString firstLine(QProcess& p, int ms)
     return QString::fromUtf8(buffer.left(buffer.indexOf('\n'))).trimmed();
 }
 
-struct Idle {
-    double wakeups = 0; // per second
-    double cpu = 0;     // percent of one core
-};
-
-Idle between(const ThreadCounts& before, const ThreadCounts& after, double seconds)
-{
-    Idle idle;
-    for (auto it = after.wakeups.cbegin(); it != after.wakeups.cend(); ++it)
-        idle.wakeups += static_cast<double>(it.value() - before.wakeups.value(it.key())) / seconds;
-    for (auto it = after.cpu.cbegin(); it != after.cpu.cend(); ++it)
-        idle.cpu += (it.value() - before.cpu.value(it.key())) / seconds * 100.0;
-    return idle;
-}
-
 // The program and the bare process over the same window.
 std::pair<Idle, Idle> measure(qint64 program, qint64 bare, int seconds)
 {
@@ -81,7 +66,8 @@ std::pair<Idle, Idle> measure(qint64 program, qint64 bare, int seconds)
     window.start();
     pause(seconds * 1000);
     const double elapsed = static_cast<double>(window.elapsed()) / 1000.0;
-    return {between(before[0], threadCounts(program), elapsed), between(before[1], threadCounts(bare), elapsed)};
+    return {idleBetween(before[0], threadCounts(program), elapsed),
+            idleBetween(before[1], threadCounts(bare), elapsed)};
 }
 
 void report(const char* what, const std::pair<Idle, Idle>& m)

@@ -102,9 +102,6 @@ qint64 wakeups(qint64 pid)
 }
 
 // Wake-ups per second and CPU percent of each process over the same window.
-struct Idle {
-    double wakeups = 0, cpu = 0;
-};
 std::vector<Idle> measureIdle(const std::vector<qint64>& pids, int seconds)
 {
     std::vector<qint64> w;
@@ -211,17 +208,6 @@ int runCore(QCoreApplication& app)
     engine.start();
     out << "core running; block page on http://127.0.0.1:" << server.port().value_or(0) << Qt::endl;
     return app.exec();
-}
-
-// Per second over the window, from the threads alive at its end.
-Idle idleBetween(const ThreadCounts& before, const ThreadCounts& after, double seconds)
-{
-    Idle idle;
-    for (auto it = after.wakeups.cbegin(); it != after.wakeups.cend(); ++it)
-        idle.wakeups += static_cast<double>(it.value() - before.wakeups.value(it.key())) / seconds;
-    for (auto it = after.cpu.cbegin(); it != after.cpu.cend(); ++it)
-        idle.cpu += (it.value() - before.cpu.value(it.key())) / seconds * 100.0;
-    return idle;
 }
 
 // Checks where the desktop names no front window cost no more than where X11 does: a second core,

@@ -11,6 +11,7 @@
 #include "DesktopSession.h"
 #include "Figure.h"
 #include "LargeTodoList.h"
+#include "ProcessCounts.h"
 #include "SessionBus.h"
 #include "model/Clock.h"
 
@@ -51,17 +52,6 @@ int hello(int argc, char** argv)
     window.resize(1240, 800);
     window.show();
     return app.exec();
-}
-
-void stop(QProcess& p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(10000)) {
-        p.kill();
-        p.waitForFinished(5000);
-    }
 }
 
 void waitFor(const std::function<bool()>& done, int ms)
