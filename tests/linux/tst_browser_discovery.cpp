@@ -12,6 +12,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cstring>
+#include <new>
+#include <optional>
+
 namespace {
 
 bool write(const QString& path, const QByteArray& bytes)
@@ -80,6 +84,29 @@ public:
 };
 
 const QString chrome = QStringLiteral("com.google.Chrome");
+
+// An interceptor whose storage is overwritten once it is destroyed, so that whatever still reaches
+// into it afterwards fails at once instead of now and then.
+struct ScribbledInterceptor {
+    alignas(DevToolsNavigationInterceptor) std::byte storage[sizeof(DevToolsNavigationInterceptor)];
+    DevToolsNavigationInterceptor* object = nullptr;
+
+    template <typename Over>
+    explicit ScribbledInterceptor(Over&& over) : object(new (storage) DevToolsNavigationInterceptor(over))
+    {
+    }
+    ScribbledInterceptor(const ScribbledInterceptor&) = delete;
+    ScribbledInterceptor& operator=(const ScribbledInterceptor&) = delete;
+    ~ScribbledInterceptor() { destroy(); }
+    void destroy()
+    {
+        if (!object)
+            return;
+        object->~DevToolsNavigationInterceptor();
+        object = nullptr;
+        std::memset(storage, 0xa5, sizeof storage);
+    }
+};
 
 } // namespace
 
@@ -371,6 +398,50 @@ private slots:
                       QByteArray::number(browser.serverPort()) + "\n/devtools/browser/1\n"));
         QTRY_COMPARE_WITH_TIMEOUT(connections.attempts(chrome), 1, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(browser.connections == 1, 30000);
+    }
+
+    // The connection is shared, so the interceptor may go before it or after it. Commands still
+    // unanswered end as their client goes, and must then leave a destroyed interceptor alone.
+    void endsWithCommandsUnanswered_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::newRow("the interceptor goes first, as the program ends") << "interceptor";
+        QTest::newRow("the connections go first") << "connections";
+        QTest::newRow("the connections are the interceptor's own") << "both";
+    }
+
+    void endsWithCommandsUnanswered()
+    {
+        QFETCH(QString, first);
+        QTemporaryDir home;
+        SlowUpgradeServer browser(0); // lets the connection open, then answers nothing
+        QVERIFY(browser.isListening());
+        QVERIFY(write(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")),
+                      QByteArray::number(browser.serverPort()) + "\n/devtools/browser/1\n"));
+        std::optional<DevToolsConnections> shared;
+        if (first != QLatin1String("both"))
+            shared.emplace(home.path());
+        ScribbledInterceptor interceptor = shared ? ScribbledInterceptor(&*shared) : ScribbledInterceptor(home.path());
+        interceptor.object->watch(chrome, {QStringLiteral("example.com")});
+        const QObject* owner = shared ? static_cast<QObject*>(&*shared) : interceptor.object;
+        // The targets asked for, then every page to be held: both unanswered.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [owner] {
+                const DevToolsClient* client = owner->findChild<DevToolsClient*>();
+                return client && client->isOpen() && client->commandsSent() == 2;
+            }(),
+            30000);
+        QVERIFY(!interceptor.object->isIntercepting(chrome));
+
+        if (first == QLatin1String("connections")) {
+            shared.reset();
+            // Without its connections it holds nothing and reaches for nothing.
+            QVERIFY(!interceptor.object->isIntercepting(chrome));
+            interceptor.object->watch(chrome, {QStringLiteral("example.org")});
+            QCOMPARE(browser.connections, 1);
+        }
+        interceptor.destroy();
+        shared.reset();
     }
 
     // A browser that asks the person before it accepts a connection: one attempt at a time, the
