@@ -263,6 +263,34 @@ private slots:
         QCOMPARE(discovery.profileFolders(chrome).first(), home.filePath(QStringLiteral(".config/google-chrome")));
     }
 
+    // A process that ends while its files are read leaves them empty or gone: no browser, and
+    // nothing remembered of it should its id run a browser by the next reading.
+    void processEndsWhileRead_data()
+    {
+        QTest::addColumn<bool>("filesLeft");
+        QTest::newRow("its files gone") << false;
+        QTest::newRow("its files empty") << true;
+    }
+
+    void processEndsWhileRead()
+    {
+        QFETCH(bool, filesLeft);
+        QTemporaryDir home;
+        FakeProc proc;
+        proc.add(40, QStringLiteral("/opt/google/chrome/chrome"), {"chrome"});
+        for (const char* name : {"cmdline", "environ", "cgroup"}) {
+            const QString file = proc.dir.filePath(QStringLiteral("40/") + QLatin1String(name));
+            QVERIFY(filesLeft ? write(file, {}) : QFile::remove(file));
+        }
+        BrowserDiscovery discovery(home.path(), proc.root());
+        QCOMPARE(discovery.processes(chrome), QList<BrowserDiscovery::Process>());
+
+        proc.remove(40);
+        proc.add(40, QStringLiteral("/opt/google/chrome/chrome"), {"chrome", "--user-data-dir=/w/p"});
+        discovery.rescan();
+        QCOMPARE(discovery.processes(chrome), (QList<BrowserDiscovery::Process>{{40, QStringLiteral("/w/p")}}));
+    }
+
     // The table is read when something changed, never on a question.
     void readsTheTableOnChangesOnly()
     {
@@ -469,6 +497,38 @@ private slots:
         QCOMPARE(browser.connections, 1);
         // Kept and reused: the person is asked once per browser run.
         QCOMPARE(connections.client(chrome), open);
+        QCOMPARE(browser.connections, 1);
+    }
+
+    // Whoever hears that a connection is being opened may ask for other browsers' connections at
+    // once; the attempt under way still waits for the person's answer, once.
+    void othersAskedForAsOneOpens_data()
+    {
+        QTest::addColumn<int>("others");
+        QTest::newRow("none") << 0;
+        QTest::newRow("more than the table holds yet") << 200;
+    }
+
+    void othersAskedForAsOneOpens()
+    {
+        QFETCH(int, others);
+        QTemporaryDir home;
+        SlowUpgradeServer browser(DevToolsConnections::consentAfterMs + 30000);
+        QVERIFY(browser.isListening());
+        QVERIFY(write(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")),
+                      QByteArray::number(browser.serverPort()) + "\n/devtools/browser/2\n"));
+        DevToolsConnections connections(home.path());
+        QObject::connect(&connections, &DevToolsConnections::stateChanged, &connections,
+                         [&connections, others](const QString& bundleIdentifier) {
+                             if (bundleIdentifier == chrome &&
+                                 connections.state(chrome) == DevToolsConnections::State::opening)
+                                 for (int i = 0; i < others; ++i)
+                                     connections.client(QStringLiteral("org.example.browser%1").arg(i));
+                         });
+        QCOMPARE(connections.client(chrome), nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(connections.state(chrome), DevToolsConnections::State::awaitingConsent, 30000);
+        QCOMPARE(connections.client(chrome), nullptr);
+        QCOMPARE(connections.attempts(chrome), 1);
         QCOMPARE(browser.connections, 1);
     }
 
