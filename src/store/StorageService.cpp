@@ -274,6 +274,7 @@ void StorageService::load()
     m_notes = loadList<Note>(QStringLiteral("notes"), notesFile, decodeNote, unreadable,
                              [](const QByteArray& text) { return decodeNotesFileText(text); });
     m_rules = loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
+    ++m_rulesGeneration;
 
     m_fileStore.removeLegacyGoalsFile();
     std::optional<WallClockCheck> check;
