@@ -802,6 +802,57 @@ private slots:
         QCOMPARE(c.received, health);
     }
 
+    // Clients at once, over real connections, each get the whole page, and it is rendered once;
+    // a page larger than the sockets hold goes out as each client reads, to one that has ended
+    // its side too.
+    void clientsAtOnceShareOneRendering_data()
+    {
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<int>("titleLength");
+        QTest::addColumn<bool>("halfClose");
+        QTest::newRow("one") << 1 << 10 << false;
+        QTest::newRow("sixteen") << 16 << 10 << false;
+        QTest::newRow("sixteen, half-closed") << 16 << 10 << true;
+        QTest::newRow("one, larger than the sockets hold") << 1 << 4000000 << false;
+        QTest::newRow("eight, larger than the sockets hold, half-closed") << 8 << 4000000 << true;
+    }
+
+    void clientsAtOnceShareOneRendering()
+    {
+        QFETCH(int, clients);
+        QFETCH(int, titleLength);
+        QFETCH(bool, halfClose);
+        BlockedStore s;
+        s.store->addTodo(todo(QString(titleLength, u'x'), TaskItem::Priority::high, s.f.clock.now() - 60));
+        s.store->setFocusTodoID(s.store->todos().front().id);
+        LocalBlockPageServer server(s.store);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n";
+        const QByteArray request = get("/blocked?rule=" + s.id(), host);
+        const QByteArray expected = server.handleRequest(request);
+        QVERIFY(expected.size() > titleLength);
+        QCOMPARE(server.pageRenderings(), 1);
+
+        std::vector<std::unique_ptr<Client>> all;
+        for (int i = 0; i < clients; ++i) {
+            all.push_back(std::make_unique<Client>(*server.port()));
+            QVERIFY(all.back()->connected());
+        }
+        for (auto& c : all) {
+            c->send(request);
+            if (halfClose)
+                QCOMPARE(::shutdown(int(c->socket.socketDescriptor()), SHUT_WR), 0);
+        }
+        for (auto& c : all) {
+            QVERIFY(c->closed(30000));
+            QCOMPARE(c->received.size(), expected.size());
+            QVERIFY(c->received == expected);
+        }
+        QCOMPARE(server.pageRenderings(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 30000);
+    }
+
     void halfClosedPeerIsAnswered_data()
     {
         QTest::addColumn<QByteArray>("request"); // {P}: the server's port
