@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <sys/epoll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -136,16 +135,6 @@ QStringList splitRequestLine(const QString& line)
     return parts;
 }
 
-// Hands every accepted descriptor over as it is.
-class Listener final : public QTcpServer {
-public:
-    using QTcpServer::QTcpServer;
-    std::function<void(qintptr)> onConnection;
-
-protected:
-    void incomingConnection(qintptr descriptor) override { onConnection(descriptor); }
-};
-
 } // namespace
 
 static void initBlockingResources()
@@ -233,8 +222,7 @@ void LocalBlockPageServer::start(quint16 port, bool allowFallback)
         m_epollNotifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
         connect(m_epollNotifier, &QSocketNotifier::activated, this, &LocalBlockPageServer::readyConnections);
     }
-    auto* listener = new Listener(this);
-    listener->onConnection = [this](qintptr descriptor) { accept(descriptor); };
+    auto* listener = new QTcpServer(this);
     if (!listener->listen(QHostAddress(QHostAddress::LocalHost), port)) {
         const QString error = listener->errorString();
         delete listener;
@@ -247,9 +235,49 @@ void LocalBlockPageServer::start(quint16 port, bool allowFallback)
         setLastError(QStringLiteral("The local priorities page could not start: ") + error);
         return;
     }
+    // Connections are taken off the listener in the epoll loop, a few at a time: accepting
+    // until none is left would, under a steady stream of connections, answer new ones and never
+    // get to the closes of those answered.
+    listener->pauseAccepting();
     m_listener = listener;
+    m_accepting = false;
+    resumeAccepting();
     setPort(listener->serverPort());
     setLastError(std::nullopt);
+}
+
+void LocalBlockPageServer::resumeAccepting()
+{
+    if (!m_listener || m_accepting)
+        return;
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.u64 = listenerKey;
+    m_accepting = ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, int(m_listener->socketDescriptor()), &e) == 0;
+    if (!m_accepting)
+        QTimer::singleShot(acceptRetryMs, this, &LocalBlockPageServer::resumeAccepting);
+}
+
+void LocalBlockPageServer::acceptWaiting()
+{
+    const int listening = int(m_listener->socketDescriptor());
+    for (int i = 0; i < acceptBatch; ++i) {
+        const int fd = ::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            accept(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return;
+        // Out of descriptors or memory: the waiting connection keeps the listener readable, so
+        // it is left alone a moment rather than asked again at once, and never given up on.
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, listening, nullptr);
+        m_accepting = false;
+        QTimer::singleShot(acceptRetryMs, this, &LocalBlockPageServer::resumeAccepting);
+        return;
+    }
 }
 
 void LocalBlockPageServer::setPort(std::optional<quint16> port)
@@ -444,17 +472,14 @@ bool LocalBlockPageServer::evictForNewcomer()
     return true;
 }
 
-void LocalBlockPageServer::accept(qintptr descriptor)
+void LocalBlockPageServer::accept(int fd)
 {
-    const int fd = static_cast<int>(descriptor);
     // Full: a connection makes room, so sockets held open by some local process cannot keep the
     // browser's own requests out.
     if (m_connections.size() >= maximumConnections && !evictForNewcomer()) {
         ::close(fd);
         return;
     }
-    int nonBlocking = 1;
-    ::ioctl(fd, FIONBIO, &nonBlocking);
     const quint64 id = m_nextConnection++;
     Connection& c = m_connections[id];
     c.descriptor = fd;
@@ -494,6 +519,11 @@ void LocalBlockPageServer::readyConnections()
         for (int i = 0; i < n; ++i) {
             // Each is looked up afresh: answering one may have let another go.
             const quint64 id = events[i].data.u64;
+            if (id == listenerKey) {
+                if (m_accepting)
+                    acceptWaiting();
+                continue;
+            }
             const auto it = m_connections.constFind(id);
             if (it == m_connections.cend())
                 continue;

@@ -86,7 +86,9 @@ signals:
     void lastErrorChanged();
 
 private:
-    void accept(qintptr descriptor);
+    void accept(int descriptor);
+    void acceptWaiting();
+    void resumeAccepting();
     void receive(quint64 id);
     void respond(quint64 id);
     void answer(quint64 id, const QByteArray& response);
@@ -131,6 +133,10 @@ private:
     void watch(quint64 id, Connection& c, quint32 events);
     void readyConnections();
     int m_epoll = -1;
+    static constexpr quint64 listenerKey = ~quint64(0); // the listener's entry in the epoll set
+    static constexpr int acceptBatch = 16;
+    static constexpr int acceptRetryMs = 100;
+    bool m_accepting = false;
     QSocketNotifier* m_epollNotifier = nullptr;
     QHash<quint64, Connection> m_connections; // by a serial number, never reused
     quint64 m_nextConnection = 0;
