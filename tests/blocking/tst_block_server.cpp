@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <fcntl.h>
 #include <memory>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -1081,6 +1082,54 @@ private slots:
         QVERIFY(silent.received.isEmpty());
         QVERIFY(partial.received.isEmpty());
         QTRY_COMPARE(server.openConnections(), 0);
+    }
+
+    // Out of descriptors, the listener is not given up: the connection that waited is taken
+    // and answered once descriptors are free again.
+    void acceptsAgainAfterRunningOutOfDescriptors()
+    {
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(*server.port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
+        const int lowestFree = ::open("/dev/null", O_RDONLY);
+        QVERIFY(lowestFree >= 0);
+        ::close(lowestFree);
+        rlimit tight = before;
+        tight.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        // The handshake completes in the kernel; the server's attempts to take it fail meanwhile.
+        const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        const QByteArray request = get("/health", "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n");
+        const bool sent = connected && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) ==
+                                           ssize_t(request.size());
+        QTest::qWait(300);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &before), 0);
+        QVERIFY(connected);
+        QVERIFY(sent);
+
+        QVERIFY(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) == 0);
+        QByteArray received;
+        const bool closed = QTest::qWaitFor(
+            [&] {
+                char chunk[4096];
+                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+                if (n > 0)
+                    received.append(chunk, n);
+                return n == 0;
+            },
+            30000);
+        ::close(fd);
+        QVERIFY(closed);
+        QCOMPARE(received, health);
     }
 
     // ------------------------------------------------------------ starting
