@@ -341,8 +341,7 @@ void TodosView::makeSection(Section& s, const QString& name, QWidget* header, QL
     s.rows = new LazyRows(
         [this, section](int i, QWidget* parent) { return makeRow(section->list[size_t(i)], parent); },
         [this, section](int i, int width) { return m_meter->height(section->list[size_t(i)], width); }, s.box);
-    s.rows->setEstimate(
-        [this, section](int i, int width) { return m_meter->estimate(section->list[size_t(i)], width); });
+    s.rows->setEstimate([this](int) { return m_meter->typicalHeight(); });
     s.empty = empty;
     empty->setParent(s.box);
     if (emptyFirst)
