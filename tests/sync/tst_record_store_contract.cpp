@@ -328,25 +328,13 @@ private slots:
     {
         OPEN_OR_SKIP(store);
         QFETCH(bool, usedBefore);
-        if (usedBefore) {
-            for (const char* name : {"A", "B", "C"})
-                QVERIFY(!saveOne(*store, note(QString::fromLatin1(name), QString::fromLatin1(name).toLower())).error);
-            QVERIFY(fetchOne(*store, QStringLiteral("B")));
-        }
+        if (usedBefore)
+            QVERIFY(!saveOne(*store, note(QStringLiteral("A"), QStringLiteral("a"))).error);
         QFuture<void> released = store->releaseMemory();
         QVERIFY(waitUntil([&] { return released.isFinished(); }));
-        if (!usedBefore)
-            for (const char* name : {"A", "B", "C"})
-                QVERIFY(!saveOne(*store, note(QString::fromLatin1(name), QString::fromLatin1(name).toLower())).error);
-        const auto fetched = waitFor(store->fetch({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
-        QVERIFY(!fetched.error);
-        QCOMPARE(fetched.value.size(), size_t(3));
-        for (const ItemResult& item : fetched.value)
-            QCOMPARE(item.record->string(QStringLiteral("title")), item.name.toLower());
-        QVERIFY(!saveOne(*store, note(QStringLiteral("D"), QStringLiteral("d"))).error);
-        QFuture<void> again = store->releaseMemory();
-        QVERIFY(waitUntil([&] { return again.isFinished(); }));
-        QCOMPARE(fetchOne(*store, QStringLiteral("D"))->string(QStringLiteral("title")), QStringLiteral("d"));
+        QVERIFY(!saveOne(*store, note(QStringLiteral("B"), QStringLiteral("b"))).error);
+        QCOMPARE(bool(fetchOne(*store, QStringLiteral("A"))), usedBefore);
+        QCOMPARE(fetchOne(*store, QStringLiteral("B"))->string(QStringLiteral("title")), QStringLiteral("b"));
     }
 
     // A service entry naming a remote server (here a loopback one under a name that is not
