@@ -9,6 +9,7 @@
 #include "model/TaskItem.h"
 #include "platform/FileSafety.h"
 #include "store/CloudSync.h"
+#include "store/DataPreread.h"
 #include "store/Reminders.h"
 
 #include <QHash>
@@ -22,6 +23,7 @@
 #include <optional>
 #include <vector>
 
+class DataPreread;
 class Defaults;
 class NotificationCenter;
 class SystemEvents;
@@ -38,6 +40,8 @@ struct StorageEnvironment {
     const MonotonicClock* monotonic = nullptr;
     // Optional: how data files are opened for writing (tests make them fail).
     FileSafety::SaveFileFactory saveFiles;
+    // Optional: the to-dos and notes already being read on another thread.
+    DataPreread* preread = nullptr;
 };
 
 // The one owner of all user data while the application runs. Main thread only.
@@ -176,7 +180,8 @@ private:
     template <typename T>
     std::vector<T> loadList(const QString& part, const QString& name,
                             std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable,
-                            std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText = {});
+                            std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText = {},
+                            const PrereadFile<T>* early = nullptr);
     bool backupUnreadableFile(const QString& name);
 
     // lastError bookkeeping: the latest outstanding failure shows; a success clears only its own file.
