@@ -632,5 +632,7 @@ std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, st
     }
     if (!s.atEnd())
         return std::nullopt;
+    // The list is kept for the whole run; grown by doubling, up to a third of it would be unused.
+    out.shrink_to_fit();
     return out;
 }
