@@ -28,6 +28,7 @@
 #include "model/FileStore.h"
 #include "platform/Defaults.h"
 #include "platform/FileSafety.h"
+#include "platform/MemoryReturn.h"
 #include "router/AppRouter.h"
 #include "store/DataPreread.h"
 #include "store/StorageService.h"
@@ -118,6 +119,7 @@ void showExtensionInstall(const QString& bundleIdentifier, QWidget* parent)
 
 int main(int argc, char* argv[])
 {
+    MemoryReturn::setAllocatorPolicy();
     // A browser starting the extension's relay gets the relay alone: no window, no second copy of
     // the application, no data read.
     {

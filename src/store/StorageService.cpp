@@ -299,6 +299,7 @@ void StorageService::load()
         },
         earlyNotes ? &*earlyNotes : nullptr);
     m_rules = loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
+    ++m_rulesGeneration;
 
     m_fileStore.removeLegacyGoalsFile();
     std::optional<WallClockCheck> check;

@@ -11,6 +11,7 @@
 #include "store/CloudSync.h"
 #include "store/DataPreread.h"
 #include "store/Reminders.h"
+#include "store/RuleEvaluation.h"
 
 #include <QHash>
 #include <QJsonValue>
@@ -115,6 +116,8 @@ public:
     // The boundary the pending timer waits for (tests look at it instead of waiting).
     std::optional<Date> scheduledBoundary() const { return m_boundaryTimer.isActive() ? m_boundaryAt : std::nullopt; }
     int boundaryTimerInterval() const { return m_boundaryTimer.interval(); }
+    // How often a refresh worked out the next boundary rather than reusing the one it had.
+    int boundaryComputations() const { return m_boundaryMemo.computations(); }
 
     // --- usage and breaks
     void recordUsage(const BlockRule& rule, qint64 seconds);
@@ -216,6 +219,8 @@ private:
     TodosFileWriter m_todosWriter;
     std::vector<Note> m_notes;
     std::vector<BlockRule> m_rules;
+    quint64 m_rulesGeneration = 0; // changes with every change of m_rules, for m_boundaryMemo
+    RuleBoundaryMemo m_boundaryMemo;
     SharedState m_state;
     DoomScrollConfig m_doomScrollConfig;
     std::optional<QUuid> m_focusTodoID;

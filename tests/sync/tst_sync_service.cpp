@@ -1,6 +1,7 @@
 // The sync service against the in-memory record store: what the user reads after each kind of
 // outcome, when a failed run is retried, how requests are batched, the manifest's one retry, and
 // the faults of two devices that must neither lose nor resurrect an item.
+#include "CountingStore.h"
 #include "SyncRig.h"
 #include "sync/RecordFields.h"
 #include "sync/RecordMapper.h"
@@ -419,6 +420,64 @@ private slots:
         }
         QVERIFY(writes[0] > 0);
         QCOMPARE(writes[1], writes[0]);
+    }
+
+    // What a run freed is given back to the system after the first run of a start and after every
+    // run that read a thousand records or more, each time once the record store dropped its cache
+    // and once the run's data were freed; a run that read little gives nothing back.
+    void runsGiveBackMemory_data()
+    {
+        QTest::addColumn<int>("remoteTodos");
+        QTest::addColumn<int>("runs"); // each after a change elsewhere, so each reads every record
+        QTest::addColumn<int>("giveBacks");
+        QTest::newRow("start, nothing stored") << 0 << 1 << 1;
+        QTest::newRow("later runs that read little") << 3 << 3 << 1;
+        QTest::newRow("every run reads a thousand") << 1200 << 3 << 3;
+    }
+    void runsGiveBackMemory()
+    {
+        QFETCH(int, remoteTodos);
+        QFETCH(int, runs);
+        MemoryRecordStore memory;
+        CountingStore records(memory);
+        QStringList ids;
+        for (int i = 0; i < remoteTodos; ++i) {
+            const QUuid id = QUuid::createUuid();
+            ids.append(uuidText(id));
+            plantTodo(memory, id, QStringLiteral("remote %1").arg(i), 1000);
+        }
+        plantManifest(memory, ids);
+        std::atomic<int> trims{0};
+        std::atomic<bool> cacheDroppedFirst{true};
+        MemoryReleaser releaser([&] {
+            ++trims;
+            if (records.released.load() < trims.load())
+                cacheDroppedFirst = false;
+        });
+        StoreFixture fixture;
+        fixture.make();
+        SyncEnvironment env;
+        env.recordStore = &records;
+        env.clock = &fixture.clock;
+        env.calendar = [&fixture] { return fixture.calendar; };
+        env.releaser = &releaser;
+        SyncService sync(fixture.store.get(), fixture.defaults, env);
+        fixture.store->setCloudSync(&sync);
+        for (int run = 0; run < runs; ++run) {
+            if (run > 0) // changed elsewhere: the next run reads everything again
+                plantTodo(memory, QUuid::createUuid(), QStringLiteral("elsewhere"), 2000);
+            sync.syncNow();
+            QVERIFY(waitUntil([&] { return !sync.isSyncing(); }));
+            QCOMPARE(sync.lastErrorText(), QString());
+            const int expected = remoteTodos >= 1000 ? run + 1 : 1;
+            QVERIFY(waitUntil([&] { return trims.load() >= expected; }));
+            QCoreApplication::sendPostedEvents();
+            releaser.waitForDone();
+            QCOMPARE(trims.load(), expected);
+        }
+        QCOMPARE(int(fixture.store->todos().size()), remoteTodos);
+        QTEST(trims.load(), "giveBacks");
+        QVERIFY(cacheDroppedFirst.load());
     }
 
     // Deletes go in requests of 200, fetches of 100, saves of 200; missing records are passed over.
