@@ -10,23 +10,6 @@
 class TestMemoryReleaser : public QObject {
     Q_OBJECT
 
-    struct Log {
-        QMutex mutex;
-        QStringList events;
-        void add(const QString& e)
-        {
-            const QMutexLocker lock(&mutex);
-            events.append(e);
-        }
-    };
-    struct Probe {
-        Probe(Log* log, int n, QThread* caller) : log(log), n(n), caller(caller) {}
-        ~Probe() { log->add(QString::number(n) + (QThread::currentThread() == caller ? " here" : "")); }
-        Log* log;
-        int n;
-        QThread* caller;
-    };
-
 private slots:
     void freedBeforeTheTrim_data()
     {
@@ -40,20 +23,28 @@ private slots:
     {
         QFETCH(int, released);
         QFETCH(bool, endsFirst);
-        Log log;
-        QStringList expected;
+        QMutex mutex;
+        QStringList log, expected;
+        const auto add = [&](const QString& e) {
+            const QMutexLocker lock(&mutex);
+            log.append(e);
+        };
         {
-            MemoryReleaser releaser([&] { log.add(QStringLiteral("trim")); });
+            MemoryReleaser releaser([&] { add(QStringLiteral("trim")); });
             for (int i = 0; i < released; ++i) {
-                releaser.release(std::make_shared<Probe>(&log, i, QThread::currentThread()));
+                const auto free = [&, i, caller = QThread::currentThread()](int* datum) {
+                    add(QString::number(i) + (QThread::currentThread() == caller ? " here" : ""));
+                    delete datum;
+                };
+                releaser.release(std::shared_ptr<int>(new int(i), free));
                 expected.append(QString::number(i));
             }
             releaser.giveBack();
-            releaser.post([&] { log.add(QStringLiteral("after")); });
+            releaser.post([&] { add(QStringLiteral("after")); });
             if (!endsFirst)
                 releaser.waitForDone();
         }
-        QCOMPARE(log.events, expected << QStringLiteral("trim") << QStringLiteral("after"));
+        QCOMPARE(log, expected << QStringLiteral("trim") << QStringLiteral("after"));
     }
 };
 

@@ -315,28 +315,6 @@ private slots:
         QVERIFY(fetchOne(*store, QStringLiteral("A")));
     }
 
-    // Dropping the caches after a run loses nothing and leaves the connection working, whether it
-    // was used before or not yet opened.
-    void releasedMemoryLosesNothing_data()
-    {
-        addBackendColumn();
-        QTest::addColumn<bool>("usedBefore");
-        addRow("after requests", true);
-        addRow("before the first request", false);
-    }
-    void releasedMemoryLosesNothing()
-    {
-        OPEN_OR_SKIP(store);
-        QFETCH(bool, usedBefore);
-        if (usedBefore)
-            QVERIFY(!saveOne(*store, note(QStringLiteral("A"), QStringLiteral("a"))).error);
-        QFuture<void> released = store->releaseMemory();
-        QVERIFY(waitUntil([&] { return released.isFinished(); }));
-        QVERIFY(!saveOne(*store, note(QStringLiteral("B"), QStringLiteral("b"))).error);
-        QCOMPARE(bool(fetchOne(*store, QStringLiteral("A"))), usedBefore);
-        QCOMPARE(fetchOne(*store, QStringLiteral("B"))->string(QStringLiteral("title")), QStringLiteral("b"));
-    }
-
     // A service entry naming a remote server (here a loopback one under a name that is not
     // "local") gets its certificate checked: only a server the user trusts is talked to.
     void serviceChecksCertificate_data()
