@@ -5,7 +5,9 @@
 #include "ui/Palette.h"
 
 #include <QApplication>
+#include <QFontDatabase>
 #include <QProxyStyle>
+#include <QStandardPaths>
 #include <QStyleFactory>
 #include <QWidget>
 #include <cmath>
@@ -108,8 +110,25 @@ QPalette palette()
     return p;
 }
 
+void preferPlainIconFont()
+{
+    // The icon font's package installs it compressed (WOFF2) beside the plain file, and the
+    // toolkit may pick the compressed copy, which then is unpacked at every start. The plain
+    // TrueType file of the same font, added here, is the one it opens.
+    const QString plain = QStandardPaths::locate(
+        QStandardPaths::GenericDataLocation,
+        QStringLiteral("fonts/truetype/material-design-icons-iconfont/MaterialIcons-Regular.ttf"));
+    if (plain.isEmpty())
+        return;
+    // Added once the installed fonts are known, so that it takes the place of the copies of the
+    // same name rather than theirs taking its place.
+    QFontDatabase::families();
+    QFontDatabase::addApplicationFont(plain);
+}
+
 void apply(QApplication& app)
 {
+    preferPlainIconFont();
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         app.setStyle(new DesignStyle(fusion));
     app.setPalette(palette());

@@ -29,6 +29,8 @@ QFont font(qreal pixelSize, QFont::Weight weight = QFont::Normal, Design design 
 void prepareApplication();
 // Fusion, the light palette and the interface font for the whole application.
 void apply(QApplication& app);
+// Part of apply(): the icon font from its plain file where a compressed copy is installed too.
+void preferPlainIconFont();
 
 QPalette palette();
 
