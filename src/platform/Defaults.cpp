@@ -150,9 +150,16 @@ private:
 
 } // namespace
 
-Defaults::Defaults(QString path, QObject* parent) : QObject(parent), m_path(std::move(path))
+Defaults::Defaults(QString path, QObject* parent) : Defaults(std::move(path), std::nullopt, parent) {}
+
+Defaults::Defaults(QString path, std::optional<QJsonObject> read, QObject* parent)
+    : QObject(parent), m_path(std::move(path))
 {
     FileSafety::removeStaleTemporaries(QFileInfo(m_path).absolutePath(), {QFileInfo(m_path).fileName()});
+    if (read) {
+        m_values = std::move(*read);
+        return;
+    }
     QFile file(m_path);
     if (!file.exists())
         return;
@@ -232,10 +239,22 @@ std::optional<QStringList> Defaults::stringArray(const QString& key) const
 
 QSet<QUuid> Defaults::uuidSet(const QString& key) const
 {
+    return uuidSetOf(value(key));
+}
+
+QSet<QUuid> Defaults::uuidSetOf(const QJsonValue& value)
+{
     QSet<QUuid> ids;
-    for (const QString& text : stringArray(key).value_or(QStringList()))
-        if (const auto id = parseUuid(text))
+    if (!value.isArray())
+        return ids;
+    const QJsonArray array = value.toArray();
+    ids.reserve(array.size());
+    for (const QJsonValue& element : array) {
+        if (!element.isString())
+            return {};
+        if (const auto id = parseUuid(element.toString()))
             ids.insert(*id);
+    }
     return ids;
 }
 

@@ -17,6 +17,9 @@ public:
     // Reads the file at `path` (missing is fine; an unreadable one is kept aside as
     // "<name>.unreadable-<seconds>.json" before the first write replaces it).
     explicit Defaults(QString path, QObject* parent = nullptr);
+    // The same with the file's object already read and parsed elsewhere, as it is on disk now;
+    // none reads the file here.
+    Defaults(QString path, std::optional<QJsonObject> read, QObject* parent = nullptr);
 
     // $XDG_CONFIG_HOME/quillharbour/defaults.json
     static QString defaultPath();
@@ -32,6 +35,8 @@ public:
     // An array of UUID texts as a set. A value that is not an array of texts reads as empty;
     // texts that are not UUIDs are skipped, so one damaged entry does not hide the others.
     QSet<QUuid> uuidSet(const QString& key) const;
+    // The same read of a value taken from value(): touches no preferences, so a worker may do it.
+    static QSet<QUuid> uuidSetOf(const QJsonValue& value);
 
     // Each change is written through at once; false (with lastError) when the file could not be
     // written, and the change is then not made.

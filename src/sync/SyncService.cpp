@@ -138,6 +138,34 @@ QSet<QUuid> SyncService::idSet(const QString& key) const
     return ids;
 }
 
+QCoro::Task<> SyncService::readIdSets(QStringList keys)
+{
+    struct Reading {
+        QString key;
+        QJsonValue value;
+        QSet<QUuid> ids;
+    };
+    auto readings = std::make_shared<std::vector<Reading>>();
+    for (const QString& key : keys)
+        if (!m_idSets.contains(key))
+            readings->push_back({key, m_defaults.value(key), {}});
+    if (readings->empty())
+        co_return;
+    const std::shared_ptr<bool> alive = m_alive;
+    const QFuture<void> working = onWorker([readings] {
+        for (Reading& r : *readings)
+            r.ids = Defaults::uuidSetOf(r.value);
+    });
+    co_await working;
+    if (!*alive)
+        throw RunAbandoned{};
+    // A preference written meanwhile is read again when asked for.
+    for (Reading& r : *readings)
+        if (!m_idSets.contains(r.key) && m_defaults.value(r.key) == r.value)
+            m_idSets.insert(r.key, std::move(r.ids));
+    releaseOnWorker(std::move(readings));
+}
+
 void SyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)
 {
     // Every write goes to disk at once; most runs change nothing here.

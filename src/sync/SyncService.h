@@ -261,6 +261,8 @@ private:
     QCoro::Task<> performSync();
     QCoro::Task<> checkAccountKey();
     QCoro::Task<SyncManifest> fetchManifest();
+    // Reads the id sets of `keys` not read yet on a worker: tens of thousands of texts each.
+    QCoro::Task<> readIdSets(QStringList keys);
     QCoro::Task<> saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
                                QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds, QSet<QUuid> deletedSeriesIds);
     QCoro::Task<DeletedIds> pushPendingDeletes();
