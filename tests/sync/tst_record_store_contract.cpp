@@ -315,40 +315,6 @@ private slots:
         QVERIFY(fetchOne(*store, QStringLiteral("A")));
     }
 
-    // Dropping the caches after a run loses nothing and leaves the connection working, whether it
-    // was used before or not yet opened.
-    void releasedMemoryLosesNothing_data()
-    {
-        addBackendColumn();
-        QTest::addColumn<bool>("usedBefore");
-        addRow("after requests", true);
-        addRow("before the first request", false);
-    }
-    void releasedMemoryLosesNothing()
-    {
-        OPEN_OR_SKIP(store);
-        QFETCH(bool, usedBefore);
-        if (usedBefore) {
-            for (const char* name : {"A", "B", "C"})
-                QVERIFY(!saveOne(*store, note(QString::fromLatin1(name), QString::fromLatin1(name).toLower())).error);
-            QVERIFY(fetchOne(*store, QStringLiteral("B")));
-        }
-        QFuture<void> released = store->releaseMemory();
-        QVERIFY(waitUntil([&] { return released.isFinished(); }));
-        if (!usedBefore)
-            for (const char* name : {"A", "B", "C"})
-                QVERIFY(!saveOne(*store, note(QString::fromLatin1(name), QString::fromLatin1(name).toLower())).error);
-        const auto fetched = waitFor(store->fetch({QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
-        QVERIFY(!fetched.error);
-        QCOMPARE(fetched.value.size(), size_t(3));
-        for (const ItemResult& item : fetched.value)
-            QCOMPARE(item.record->string(QStringLiteral("title")), item.name.toLower());
-        QVERIFY(!saveOne(*store, note(QStringLiteral("D"), QStringLiteral("d"))).error);
-        QFuture<void> again = store->releaseMemory();
-        QVERIFY(waitUntil([&] { return again.isFinished(); }));
-        QCOMPARE(fetchOne(*store, QStringLiteral("D"))->string(QStringLiteral("title")), QStringLiteral("d"));
-    }
-
     // A service entry naming a remote server (here a loopback one under a name that is not
     // "local") gets its certificate checked: only a server the user trusts is talked to.
     void serviceChecksCertificate_data()
