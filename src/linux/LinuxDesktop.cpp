@@ -186,7 +186,9 @@ std::optional<QString> LinuxWorkspace::frontmostApplicationID() const
     const std::optional<X11Display::ActiveWindow> window = m_display.activeWindow();
     if (!window)
         return std::nullopt;
-    if (window->pid == QCoreApplication::applicationPid())
+    // Asked on every check: the process's own id does not change, the system call need not be made.
+    static const qint64 ownPid = QCoreApplication::applicationPid();
+    if (window->pid == ownPid)
         return ownID;
     if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forWindowClass(window->windowClass)) {
         if (m_discovery)
