@@ -266,7 +266,8 @@ bool BrowserAutomationService::runGuardedCheck()
     if (!browser)
         return false;
     if (m_inertRead && m_inertRead->browserId == browser->id && m_inertRead->port == *m_pageServer->port() &&
-        m_devTools.value(browser->id).kind == BrowserAccessState::Kind::connected && m_executor->readUnchanged(browser->bundleIdentifier)) {
+        m_devTools.value(browser->id).kind == BrowserAccessState::Kind::connected &&
+        m_executor->readUnchanged(browser->bundleIdentifier)) {
         // The same answer would come back and change nothing. Only the store's own boundary is
         // still looked at, as every check does, in case its timer is late.
         if (m_storage && m_storage->state().validUntil <= now())
@@ -404,8 +405,7 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     // Remembered only for the check's own read, whose runner can tell whether it would answer
     // the same again.
     const auto inert = [this, &browser, enforce, probe, check] {
-        if (enforce && !probe && check == m_readCheck && check == m_checkNumber && m_pageServer &&
-            m_pageServer->port())
+        if (enforce && !probe && check == m_readCheck && check == m_checkNumber && m_pageServer && m_pageServer->port())
             m_inertRead = InertRead{browser.id, *m_pageServer->port()};
     };
     if (!probe)

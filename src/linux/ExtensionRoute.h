@@ -21,8 +21,8 @@ public:
 
 private:
     QPointer<ExtensionLink> m_link;
-    quint64 m_told = 0;                 // reports and connections the link told of
-    QHash<QString, quint64> m_readsAt;  // by bundle identifier: m_told at its last read
+    quint64 m_told = 0;                // reports and connections the link told of
+    QHash<QString, quint64> m_readsAt; // by bundle identifier: m_told at its last read
 };
 
 // Sends each browser's scripts to its extension while that is connected, else to the other route.
