@@ -7,15 +7,18 @@
 # in turns, a few rounds each, and each keeps the median of its rounds, so a busy moment of the
 # machine does not fall on one side only.
 #
+# Beside each figure, the processor time each server spent per request in that round (user and
+# system, from /proc): it moves much less than a latency percentile when the machine is busy.
+#
 #   bash bench/bench_blockpage.sh [build folder]     (default: build)
-#   BENCH_DURATION (default 5s) and BENCH_ROUNDS (default 3) set the length of each measurement.
+#   BENCH_DURATION (default 5s) and BENCH_ROUNDS (default 5) set the length of each measurement.
 set -euo pipefail
 
 build=${1:-build}
 helper="$build/bench/blockpage_server"
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 duration=${BENCH_DURATION:-5s}
-rounds=${BENCH_ROUNDS:-3}
+rounds=${BENCH_ROUNDS:-5}
 
 for need in "$helper" "$nginx_bin" "$(command -v wrk || echo wrk)"; do
     if [ ! -x "$need" ]; then
@@ -54,6 +57,7 @@ wait_until() {
 # --- the block-page server, on a store with one all-day rule and a few to-dos
 "$helper" "$work/store" >"$work/server.out" 2>"$work/server.err" &
 pids+=($!)
+server_pid=$!
 if ! wait_until grep -q '^blocked-bytes ' "$work/server.out"; then
     echo "bench_blockpage: the block-page server did not start:" >&2
     cat "$work/server.err" >&2
@@ -95,21 +99,33 @@ http {
 EOF
 "$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" -e "$work/nginx/logs/error.log" 2>"$work/nginx.err" &
 pids+=($!)
+nginx_pid=$!
 if ! wait_until listening "$nginx_port"; then
     echo "bench_blockpage: nginx did not start:" >&2
     cat "$work/nginx.err" "$work/nginx/logs/error.log" >&2 2>/dev/null || true
     exit 1
 fi
 
-declare -A p99_of
+# Processor time of a process so far, in clock ticks (user and system).
+ticks() {
+    awk '{ print $14 + $15 }' "/proc/$1/stat"
+}
+
+declare -A p99_of cpu_of
 measure() {
-    local name=$1 url=$2 out rps p99 notes
+    local name=$1 url=$2 pid=$3 out rps p99 notes before after requests cpu
+    before=$(ticks "$pid")
     out=$(wrk -t2 -c16 -d"$duration" --latency "$url")
+    after=$(ticks "$pid")
     rps=$(awk '/^Requests\/sec:/ {print $2}' <<<"$out")
     p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
+    requests=$(awk '/requests in/ {print $1}' <<<"$out")
+    cpu=$(awk -v t=$((after - before)) -v n="$requests" -v hz="$(getconf CLK_TCK)" \
+        'BEGIN { if (n > 0) printf "%.1f", t / hz / n * 1e6; else print "-" }')
     p99_of[$name]="${p99_of[$name]:-} $(microseconds "$p99")"
+    cpu_of[$name]="${cpu_of[$name]:-} $cpu"
     notes=$(grep -E 'Socket errors|Non-2xx' <<<"$out" | tr -s ' ' | paste -sd ';' - || true)
-    printf '%-40s %14s %12s  %s\n' "$name" "$rps" "$p99" "$notes"
+    printf '%-40s %14s %12s %12s  %s\n' "$name" "$rps" "$p99" "$cpu" "$notes"
 }
 
 # wrk's "812.00us", "1.29ms" or "1.02s" in microseconds.
@@ -127,17 +143,22 @@ median() {
 blocked_url="http://127.0.0.1:$port/blocked?rule=$rule&domain=news.example&from=https%3A%2F%2Fnews.example%2Fstory"
 echo "block-page server on 127.0.0.1:$port, nginx on 127.0.0.1:$nginx_port; \"/blocked\" body: $bytes bytes"
 echo "wrk -t2 -c16 -d$duration --latency, $rounds rounds in turns"
-printf '%-40s %14s %12s\n' "" "requests/s" "p99"
+printf '%-40s %14s %12s %12s\n' "" "requests/s" "p99" "µs CPU/req"
 # The first request waits for the return address's host to be looked up; the rounds measure the
-# page as every later visit gets it.
+# page as every later visit gets it. Both servers are first run at full load, unmeasured, so the
+# first round of neither pays for caches, allocator pools and the kernel's socket memory.
 wrk -t1 -c1 -d1s "$blocked_url" >/dev/null 2>&1 || true
-measure "block-page server /status" "http://127.0.0.1:$port/status?rule=$rule"
+wrk -t2 -c16 -d2s "$blocked_url" >/dev/null 2>&1 || true
+wrk -t2 -c16 -d2s "http://127.0.0.1:$nginx_port/close/page.html" >/dev/null 2>&1 || true
+measure "block-page server /status" "http://127.0.0.1:$port/status?rule=$rule" "$server_pid"
 for _ in $(seq "$rounds"); do
-    measure "block-page server /blocked" "$blocked_url"
-    measure "nginx, same size, closing" "http://127.0.0.1:$nginx_port/close/page.html"
+    measure "block-page server /blocked" "$blocked_url" "$server_pid"
+    measure "nginx, same size, closing" "http://127.0.0.1:$nginx_port/close/page.html" "$nginx_pid"
 done
-measure "nginx, same size, keep-alive" "http://127.0.0.1:$nginx_port/page.html"
+measure "nginx, same size, keep-alive" "http://127.0.0.1:$nginx_port/page.html" "$nginx_pid"
 
+printf 'processor time per request, medians: /blocked %s µs, nginx closing %s µs\n' \
+    "$(median "${cpu_of[block-page server /blocked]}")" "$(median "${cpu_of[nginx, same size, closing]}")"
 blocked=$(median "${p99_of[block-page server /blocked]}")
 nginx=$(median "${p99_of[nginx, same size, closing]}")
 awk -v b="$blocked" -v n="$nginx" -v summary="${QH_BENCH_SUMMARY:-}" 'BEGIN {

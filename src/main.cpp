@@ -28,7 +28,9 @@
 #include "model/FileStore.h"
 #include "platform/Defaults.h"
 #include "platform/FileSafety.h"
+#include "platform/MemoryReturn.h"
 #include "router/AppRouter.h"
+#include "store/DataPreread.h"
 #include "store/StorageService.h"
 #include "sync/RecordStoreConfig.h"
 #include "sync/SyncService.h"
@@ -117,6 +119,7 @@ void showExtensionInstall(const QString& bundleIdentifier, QWidget* parent)
 
 int main(int argc, char* argv[])
 {
+    MemoryReturn::setAllocatorPolicy();
     // A browser starting the extension's relay gets the relay alone: no window, no second copy of
     // the application, no data read.
     {
@@ -126,6 +129,8 @@ int main(int argc, char* argv[])
         if (NativeMessagingHost::isHostInvocation(arguments))
             return NativeMessagingHost::run(argc, argv);
     }
+    // The to-dos and notes are read and decoded while the toolkit starts; the store takes them.
+    DataPreread preread(FileStore::defaultRootURL());
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
@@ -141,7 +146,7 @@ int main(int argc, char* argv[])
             links.append(argument);
     }
 
-    // One running copy per data folder, decided before any data is read or port bound.
+    // One running copy per data folder, decided before any data is used or port bound.
     const QString dataFolder = FileStore::defaultRootURL();
     QString folderError;
     const std::optional<QString> instanceFolder = SingleInstance::privateFolder(&folderError);
@@ -200,6 +205,7 @@ int main(int argc, char* argv[])
     environment.defaults = &defaults;
     environment.notifications = &notifications;
     environment.events = &events;
+    environment.preread = &preread;
     StorageService storage(std::nullopt, environment);
     if (!storage.fatalError().isEmpty()) {
         QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.fatalError() << "\n";
@@ -236,8 +242,6 @@ int main(int argc, char* argv[])
     // the manifests must allow too.
     const QStringList machineIds =
         HostManifests::machineExtensionIds(HostManifests::installDataFolders(QCoreApplication::applicationDirPath()));
-    for (const QString& failure : HostManifests::writeAll(home, executable, machineIds))
-        QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
     ExtensionBridge extensions(
         [home, executable, machineIds](const QString& id) {
             return HostManifests::offlineSetup(id, home, executable, machineIds);
@@ -246,11 +250,6 @@ int main(int argc, char* argv[])
             const HostManifests::Browser* b = HostManifests::browser(id);
             return b && HostManifests::write(*b, home, executable, machineIds);
         });
-    QString linkError;
-    if (const std::optional<QString> socket = NativeMessaging::socketPath(&linkError); !socket)
-        QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << linkError << Qt::endl;
-    else if (!extensions.listen(*socket))
-        QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << extensions.lastError() << Qt::endl;
     ExtensionWorkspace workspace(desktop, extensions);
     // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
     // One connection per browser, shared by the tab reader and the interceptor, so a browser that
@@ -280,9 +279,7 @@ int main(int argc, char* argv[])
     ExtensionBlockList extensionBlockList(&storage, &blockPageServer, &extensions);
     AppRouter router;
 
-    browserAutomation.start();
     storage.setCloudSync(&cloudSync);
-    cloudSync.start();
 
     SystemMonotonicClock monotonic;
     AppContext context;
@@ -306,12 +303,24 @@ int main(int argc, char* argv[])
     QObject::connect(&single, &SingleInstance::messageReceived, &shell, &Shell::handleLinks);
     for (const QString& link : links)
         router.handle(link); // as text: QUrl would lower-case the host
+    // What the window does not show starts once it is on screen: the browsers' links, blocking and sync.
+    shell.afterFirstFrame([&] {
+        for (const QString& failure : HostManifests::writeAll(home, executable, machineIds))
+            QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
+        QString linkError;
+        if (const std::optional<QString> socket = NativeMessaging::socketPath(&linkError); !socket)
+            QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << linkError << Qt::endl;
+        else if (!extensions.listen(*socket))
+            QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << extensions.lastError()
+                                << Qt::endl;
+        browserAutomation.start();
+        cloudSync.start();
+        if (blockPageServer.port())
+            QTextStream(stdout) << "Quillharbour is running; block page on http://127.0.0.1:" << *blockPageServer.port()
+                                << "/ . Data: " << storage.fileStore().rootURL << Qt::endl;
+        else
+            QTextStream(stderr) << blockPageServer.lastError().value_or(QString()) << Qt::endl;
+    });
     shell.start();
-
-    if (blockPageServer.port())
-        QTextStream(stdout) << "Quillharbour is running; block page on http://127.0.0.1:" << *blockPageServer.port()
-                            << "/ . Data: " << storage.fileStore().rootURL << Qt::endl;
-    else
-        QTextStream(stderr) << blockPageServer.lastError().value_or(QString()) << Qt::endl;
     return app.exec();
 }

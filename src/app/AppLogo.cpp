@@ -2,6 +2,7 @@
 
 #include "ui/Palette.h"
 
+#include <QImageReader>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -12,7 +13,15 @@ AppLogo::AppLogo(int size, qreal radius, QWidget* parent) : QWidget(parent), m_r
 
 void AppLogo::paintEvent(QPaintEvent*)
 {
-    static const QImage image(QStringLiteral(":/app-icon.png"));
+    // Only the size shown is kept: the icon as stored is many times larger than this widget.
+    const QSize pixels = size() * devicePixelRatio();
+    if (m_image.size() != pixels) {
+        // Read as the PNG it is: a reader left to guess would load every image plug-in to ask it.
+        QImageReader reader(QStringLiteral(":/app-icon.png"), "png");
+        reader.setAutoDetectImageFormat(false);
+        m_image = reader.read().scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        m_image.setDevicePixelRatio(devicePixelRatio());
+    }
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -20,6 +29,6 @@ void AppLogo::paintEvent(QPaintEvent*)
     clip.addRoundedRect(QRectF(rect()), m_radius, m_radius);
     painter.setClipPath(clip);
     painter.fillRect(rect(), FocusColor::white());
-    if (!image.isNull())
-        painter.drawImage(QRectF(rect()), image);
+    if (!m_image.isNull())
+        painter.drawImage(QRectF(rect()), m_image);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 // The application's icon on white, clipped to a rounded square.
@@ -12,4 +13,5 @@ protected:
 
 private:
     qreal m_radius;
+    QImage m_image; // at the size shown
 };

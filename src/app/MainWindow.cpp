@@ -128,7 +128,15 @@ MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Q
     // The pages' sheets wait in the same line as the window's own: one sheet at a time.
     m_context.presentSheet = [this](QDialog* sheet) { presentSheet(sheet); };
     connect(m_context.router, &AppRouter::urgentBreakRuleIDChanged, this, &MainWindow::checkUrgentBreak);
-    showPage();
+    // No page yet: the first is built when the window is first shown, so a start that stays in
+    // the tray builds none.
+    markRail(m_context.router->destination());
+}
+
+void MainWindow::markRail(Destination destination)
+{
+    for (size_t i = 0; i < m_railItems.size(); ++i)
+        m_railItems[i]->setChecked(i == size_t(destination));
 }
 
 QString MainWindow::title(Destination destination)
@@ -153,14 +161,18 @@ QWidget* MainWindow::placeholderPage(Destination destination, QWidget* parent)
 void MainWindow::setPageFactory(Destination destination, PageFactory factory)
 {
     m_factories[size_t(destination)] = std::move(factory);
-    if (m_context.router->destination() == destination)
+    if (m_page && m_context.router->destination() == destination)
         showPage();
 }
 
 void MainWindow::destinationChanged()
 {
     const Destination wanted = m_context.router->destination();
-    if (m_page && wanted == m_shown)
+    if (!m_page) {
+        markRail(wanted);
+        return;
+    }
+    if (wanted == m_shown)
         return;
     // An editor with changes on the page is not thrown away unasked (a link, the tray's menu).
     if (auto* guard = dynamic_cast<PageGuard*>(m_page)) {
@@ -172,8 +184,7 @@ void MainWindow::destinationChanged()
         if (!guard->mayLeave(leave)) {
             // Until the person decides, the rail and the router stay on the page they are on.
             m_context.router->setDestination(m_shown);
-            for (size_t i = 0; i < m_railItems.size(); ++i)
-                m_railItems[i]->setChecked(i == size_t(m_shown));
+            markRail(m_shown);
             return;
         }
     }
@@ -184,8 +195,8 @@ void MainWindow::showPage()
 {
     const Destination destination = m_context.router->destination();
     m_shown = destination;
-    for (size_t i = 0; i < m_railItems.size(); ++i)
-        m_railItems[i]->setChecked(i == size_t(destination));
+    markRail(destination);
+    ++m_pagesBuilt;
     // Each visit builds the page afresh, as a page keeps no state between visits.
     if (m_page) {
         m_stack->removeWidget(m_page);
@@ -202,6 +213,14 @@ void MainWindow::showPage()
     m_stack->setCurrentWidget(m_page);
     // The window is titled after its page, as the pages title themselves.
     setWindowTitle(WindowFit::programTitle(m_page->windowTitle()));
+}
+
+void MainWindow::setVisible(bool visible)
+{
+    // Built before the window maps, so its first frame shows the page laid out.
+    if (visible && !m_page)
+        showPage();
+    QWidget::setVisible(visible);
 }
 
 void MainWindow::showEvent(QShowEvent* event)

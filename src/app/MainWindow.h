@@ -39,7 +39,11 @@ public:
     QDialog* currentSheet() const { return m_sheet.data(); }
     // Restores, raises and activates the sheet shown, if any; false when there is none.
     bool bringSheetForward();
+    // The page shown; none before the window was first shown.
     QWidget* currentPage() const { return m_page; }
+    // How many pages were built so far (each visit builds its page afresh).
+    int pagesBuilt() const { return m_pagesBuilt; }
+    void setVisible(bool visible) override;
 
     static QString title(AppRouter::Destination destination);
     static QWidget* placeholderPage(AppRouter::Destination destination, QWidget* parent);
@@ -57,6 +61,7 @@ private:
     void checkOnboarding();
     void checkUrgentBreak();
     void showNextSheet();
+    void markRail(AppRouter::Destination destination);
 
     AppContext& m_context;
     std::array<PageFactory, 4> m_factories;
@@ -70,4 +75,5 @@ private:
     std::deque<QPointer<QDialog>> m_waiting;
     QPointer<QDialog> m_urgentSheet;
     bool m_onboardingShown = false;
+    int m_pagesBuilt = 0;
 };

@@ -40,6 +40,7 @@ Shell::Shell(AppContext& context, NotificationCenter* notifications, Options opt
     m_commands->attach(m_mainWindow.get());
 
     m_opener.registerHandler([this] { showMainWindow(); });
+    m_mainWindow->installEventFilter(this);
 
     if (notifications)
         connect(notifications, &NotificationCenter::activated, this, &Shell::handleNotificationResponse);
@@ -70,7 +71,36 @@ void Shell::start()
     // A normal start shows the window at once; only a login-item start waits to know about the tray.
     if (!m_options.loginItem)
         QTimer::singleShot(0, this, &Shell::openMainWindowAfterLaunch);
+    // Without a window to wait for, or a window that is never drawn (minimised at once, say), the
+    // deferred work still runs promptly.
+    QTimer::singleShot(m_options.loginItem ? 0 : firstFramePatienceMs, this, &Shell::passFirstFrame);
     m_trayWatcher->start();
+}
+
+void Shell::afterFirstFrame(std::function<void()> work)
+{
+    if (m_firstFramePassed)
+        work();
+    else
+        m_afterFirstFrame.push_back(std::move(work));
+}
+
+bool Shell::eventFilter(QObject* watched, QEvent* event)
+{
+    // The frame is on screen once this paint is flushed, which ends this turn of the event loop.
+    if (event->type() == QEvent::Paint && watched == m_mainWindow.get() && !m_firstFramePassed)
+        QTimer::singleShot(0, this, &Shell::passFirstFrame);
+    return QObject::eventFilter(watched, event);
+}
+
+void Shell::passFirstFrame()
+{
+    if (m_firstFramePassed)
+        return;
+    m_firstFramePassed = true;
+    m_mainWindow->removeEventFilter(this);
+    for (const std::function<void()>& work : std::exchange(m_afterFirstFrame, {}))
+        work();
 }
 
 void Shell::decideTray(bool hostSeen)
@@ -177,8 +207,8 @@ void Shell::openMainWindowAfterLaunch()
 
 void Shell::showMainWindow()
 {
-    if (m_context.browsers)
-        m_context.browsers->start();
+    if (BrowserAutomationService* browsers = m_context.browsers)
+        afterFirstFrame([browsers] { browsers->start(); });
     if (m_mainWindow->windowState() & Qt::WindowMinimized)
         m_mainWindow->setWindowState(m_mainWindow->windowState() & ~Qt::WindowMinimized);
     m_mainWindow->show();

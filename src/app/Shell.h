@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class MainWindow;
 class NotificationCenter;
@@ -58,13 +59,22 @@ public:
     void activate();
     // The system ends the session (log-out, power-off, SIGTERM): approved, saved, gone.
     void systemQuit();
+    // Work that need not hold up the window: it runs once the main window has drawn its first
+    // frame, or in the next turn when the launch shows no window; at once after that.
+    void afterFirstFrame(std::function<void()> work);
+    bool firstFramePassed() const { return m_firstFramePassed; }
 
     static constexpr double activationSyncSpacing = 30;
+    static constexpr int firstFramePatienceMs = 1000;
 
 signals:
     void trayDecided(bool hasTray);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void passFirstFrame();
     void decideTray(bool hostSeen);
     void updateTrayIcon();
     void openPopover();
@@ -84,4 +94,6 @@ private:
     std::optional<bool> m_hasTray;
     std::optional<TrayIcon::State> m_trayState; // what the tray shows now
     std::optional<double> m_lastActivationSync;
+    bool m_firstFramePassed = false;
+    std::vector<std::function<void()>> m_afterFirstFrame;
 };

@@ -11,8 +11,10 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -133,16 +135,6 @@ QStringList splitRequestLine(const QString& line)
     return parts;
 }
 
-// Hands every accepted descriptor over as it is.
-class Listener final : public QTcpServer {
-public:
-    using QTcpServer::QTcpServer;
-    std::function<void(qintptr)> onConnection;
-
-protected:
-    void incomingConnection(qintptr descriptor) override { onConnection(descriptor); }
-};
-
 } // namespace
 
 static void initBlockingResources()
@@ -212,17 +204,25 @@ QByteArray LocalBlockPageServer::blockedResponse(const QString& query, bool retu
 
 LocalBlockPageServer::~LocalBlockPageServer()
 {
-    for (const Connection& c : std::as_const(m_connections)) {
-        delete c.reader;
-        delete c.writer;
+    for (const Connection& c : std::as_const(m_connections))
         ::close(c.descriptor);
-    }
+    if (m_epoll >= 0)
+        ::close(m_epoll);
 }
 
 void LocalBlockPageServer::start(quint16 port, bool allowFallback)
 {
-    auto* listener = new Listener(this);
-    listener->onConnection = [this](qintptr descriptor) { accept(descriptor); };
+    if (m_epoll < 0) {
+        m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+        if (m_epoll < 0) {
+            setLastError(QStringLiteral("The local priorities page could not start: ") +
+                         QString::fromLocal8Bit(std::strerror(errno)));
+            return;
+        }
+        m_epollNotifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
+        connect(m_epollNotifier, &QSocketNotifier::activated, this, &LocalBlockPageServer::readyConnections);
+    }
+    auto* listener = new QTcpServer(this);
     if (!listener->listen(QHostAddress(QHostAddress::LocalHost), port)) {
         const QString error = listener->errorString();
         delete listener;
@@ -235,9 +235,49 @@ void LocalBlockPageServer::start(quint16 port, bool allowFallback)
         setLastError(QStringLiteral("The local priorities page could not start: ") + error);
         return;
     }
+    // Connections are taken off the listener in the epoll loop, a few at a time: accepting
+    // until none is left would, under a steady stream of connections, answer new ones and never
+    // get to the closes of those answered.
+    listener->pauseAccepting();
     m_listener = listener;
+    m_accepting = false;
+    resumeAccepting();
     setPort(listener->serverPort());
     setLastError(std::nullopt);
+}
+
+void LocalBlockPageServer::resumeAccepting()
+{
+    if (!m_listener || m_accepting)
+        return;
+    epoll_event e{};
+    e.events = EPOLLIN;
+    e.data.u64 = listenerKey;
+    m_accepting = ::epoll_ctl(m_epoll, EPOLL_CTL_ADD, int(m_listener->socketDescriptor()), &e) == 0;
+    if (!m_accepting)
+        QTimer::singleShot(acceptRetryMs, this, &LocalBlockPageServer::resumeAccepting);
+}
+
+void LocalBlockPageServer::acceptWaiting()
+{
+    const int listening = int(m_listener->socketDescriptor());
+    for (int i = 0; i < acceptBatch; ++i) {
+        const int fd = ::accept4(listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            accept(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return;
+        // Out of descriptors or memory: the waiting connection keeps the listener readable, so
+        // it is left alone a moment rather than asked again at once, and never given up on.
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, listening, nullptr);
+        m_accepting = false;
+        QTimer::singleShot(acceptRetryMs, this, &LocalBlockPageServer::resumeAccepting);
+        return;
+    }
 }
 
 void LocalBlockPageServer::setPort(std::optional<quint16> port)
@@ -432,24 +472,69 @@ bool LocalBlockPageServer::evictForNewcomer()
     return true;
 }
 
-void LocalBlockPageServer::accept(qintptr descriptor)
+void LocalBlockPageServer::accept(int fd)
 {
-    const int fd = static_cast<int>(descriptor);
     // Full: a connection makes room, so sockets held open by some local process cannot keep the
     // browser's own requests out.
     if (m_connections.size() >= maximumConnections && !evictForNewcomer()) {
         ::close(fd);
         return;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     const quint64 id = m_nextConnection++;
-    Connection c;
+    Connection& c = m_connections[id];
     c.descriptor = fd;
     c.lastActivity = ++m_activity;
-    c.reader = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
-    connect(c.reader, &QSocketNotifier::activated, this, [this, id] { receive(id); });
     restartTimeout(c);
-    m_connections.insert(id, c);
+    watch(id, c, EPOLLIN);
+    if (!c.watched) {
+        drop(id);
+        return;
+    }
+    // A browser mostly sends its request with the connection: it is read at once rather than on
+    // the event loop's next turn.
+    receive(id);
+}
+
+void LocalBlockPageServer::watch(quint64 id, Connection& c, quint32 events)
+{
+    if (c.watched == events)
+        return;
+    // Out of the set rather than asking for nothing: a closed peer would still be reported
+    // every turn.
+    epoll_event e{};
+    e.events = events;
+    e.data.u64 = id;
+    const int op = !events ? EPOLL_CTL_DEL : c.watched ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    if (::epoll_ctl(m_epoll, op, c.descriptor, &e) == 0 || !events)
+        c.watched = events;
+}
+
+void LocalBlockPageServer::readyConnections()
+{
+    epoll_event events[64];
+    for (;;) {
+        const int n = ::epoll_wait(m_epoll, events, 64, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        for (int i = 0; i < n; ++i) {
+            // Each is looked up afresh: answering one may have let another go.
+            const quint64 id = events[i].data.u64;
+            if (id == listenerKey) {
+                if (m_accepting)
+                    acceptWaiting();
+                continue;
+            }
+            const auto it = m_connections.constFind(id);
+            if (it == m_connections.cend())
+                continue;
+            if (it->watched & EPOLLOUT)
+                send(id);
+            else if (it->watched & EPOLLIN)
+                receive(id);
+        }
+        if (n < 64)
+            return;
+    }
 }
 
 void LocalBlockPageServer::restartTimeout(Connection& c)
@@ -538,7 +623,6 @@ void LocalBlockPageServer::respond(quint64 id)
     if (it == m_connections.end() || it->answered)
         return;
     it->answered = true;
-    it->reader->setEnabled(false);
     // A peer that never reads must not keep the connection forever either.
     restartTimeout(*it);
     // The request is read once; only a block page with a return address has more to do.
@@ -566,6 +650,9 @@ void LocalBlockPageServer::respond(quint64 id)
         return;
     }
     // The answer waits for the lookup; a connection dropped meanwhile finds no one to answer.
+    // Meanwhile nothing is read: a peer that has ended its side still waits for the answer.
+    if (const auto c = m_connections.find(id); c != m_connections.end())
+        watch(id, *c, 0);
     std::vector<std::pair<quint64, QString>>& waiting = m_hostLookups[key];
     waiting.emplace_back(id, query);
     if (waiting.size() > 1)
@@ -624,12 +711,11 @@ void LocalBlockPageServer::send(quint64 id)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             c.unsent.remove(0, sent);
-            // Most answers go out at once: the writer is made only for one that has to wait.
-            if (!c.writer) {
-                c.writer = new QSocketNotifier(c.descriptor, QSocketNotifier::Write, this);
-                connect(c.writer, &QSocketNotifier::activated, this, [this, id] { send(id); });
-            }
-            c.writer->setEnabled(true);
+            // Nothing is read until the answer is out: a peer that has ended its side may still
+            // be reading.
+            watch(id, c, EPOLLOUT);
+            if (c.watched != EPOLLOUT)
+                drop(id);
             return;
         }
         if (n < 0) {
@@ -640,11 +726,11 @@ void LocalBlockPageServer::send(quint64 id)
         c.lastActivity = ++m_activity;
     }
     c.unsent.clear();
-    if (c.writer)
-        c.writer->setEnabled(false);
     // The whole answer is out: close our side and wait for the peer to close its own.
     ::shutdown(c.descriptor, SHUT_WR);
-    c.reader->setEnabled(true);
+    watch(id, c, EPOLLIN);
+    if (c.watched != EPOLLIN)
+        drop(id);
 }
 
 void LocalBlockPageServer::drop(quint64 id)
@@ -652,14 +738,7 @@ void LocalBlockPageServer::drop(quint64 id)
     const auto it = m_connections.find(id);
     if (it == m_connections.end())
         return;
-    const Connection c = *it;
+    // Closing takes the descriptor out of the epoll set as well.
+    ::close(it->descriptor);
     m_connections.erase(it);
-    c.reader->setEnabled(false);
-    // This may run inside one of their own signals.
-    c.reader->deleteLater();
-    if (c.writer) {
-        c.writer->setEnabled(false);
-        c.writer->deleteLater();
-    }
-    ::close(c.descriptor);
 }

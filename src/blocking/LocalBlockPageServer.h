@@ -86,7 +86,9 @@ signals:
     void lastErrorChanged();
 
 private:
-    void accept(qintptr descriptor);
+    void accept(int descriptor);
+    void acceptWaiting();
+    void resumeAccepting();
     void receive(quint64 id);
     void respond(quint64 id);
     void answer(quint64 id, const QByteArray& response);
@@ -111,7 +113,10 @@ private:
     std::optional<quint16> m_port;
     std::optional<QString> m_lastError;
     // Connections are plain descriptors: a QTcpSocket closes itself as soon as the peer ends its
-    // side, so a peer that half-closes after its request could not be answered.
+    // side, so a peer that half-closes after its request could not be answered. They are watched
+    // through one epoll set, itself watched by the event loop: a notifier of each connection's
+    // own would be made, switched on and off and thrown away for every request, and each of those
+    // steps wakes the event loop once more.
     struct Connection {
         int descriptor = -1;
         QByteArray buffer;
@@ -119,11 +124,20 @@ private:
         bool answered = false;
         quint64 lastActivity = 0; // order of the latest accept, read or write: lower is idler
         quint64 firstByte = 0;    // order of the request's first byte; 0 before it
-        QSocketNotifier* reader = nullptr;
-        QSocketNotifier* writer = nullptr;
-        qint64 deadline = 0; // on m_clock: let go when it passes
+        quint32 watched = 0;      // the epoll events asked for; 0 while out of the set
+        qint64 deadline = 0;      // on m_clock: let go when it passes
         bool isIdle() const;
     };
+    // Reading (the request, then the peer's close), writing (an answer that had to wait) or
+    // neither (an answer waiting for a lookup).
+    void watch(quint64 id, Connection& c, quint32 events);
+    void readyConnections();
+    int m_epoll = -1;
+    static constexpr quint64 listenerKey = ~quint64(0); // the listener's entry in the epoll set
+    static constexpr int acceptBatch = 16;
+    static constexpr int acceptRetryMs = 100;
+    bool m_accepting = false;
+    QSocketNotifier* m_epollNotifier = nullptr;
     QHash<quint64, Connection> m_connections; // by a serial number, never reused
     quint64 m_nextConnection = 0;
     quint64 m_activity = 0;

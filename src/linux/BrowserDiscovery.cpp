@@ -273,6 +273,11 @@ BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const Q
     if (ourHome == false)
         return seen;
     const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
+    // Every program runs with its name at least: a process whose files read empty ended while it
+    // was being read, and would otherwise pass for a browser on its default folder. Its id is
+    // looked at afresh should it come again.
+    if (cmdline.isEmpty())
+        return {};
     QStringList arguments;
     for (const QByteArray& part : (cmdline.endsWith('\0') ? cmdline.chopped(1) : cmdline).split('\0'))
         arguments.append(QString::fromLocal8Bit(part));

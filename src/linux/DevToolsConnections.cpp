@@ -149,7 +149,6 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
     b.targets.clear();
     b.targetsKnown = false;
     ++b.attempts;
-    setState(bundleIdentifier, State::opening);
     if (!b.consent) {
         b.consent = new QTimer(this);
         b.consent->setSingleShot(true);
@@ -159,6 +158,8 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
         });
     }
     b.consent->start(consentAfterMs);
+    // Told only now: whoever hears it may ask for other browsers, which moves `b`.
+    setState(bundleIdentifier, State::opening);
     QObject::connect(client, &DevToolsClient::event, this,
                      [this, bundleIdentifier](const QString& method, const QJsonObject& params, const QString&) {
                          onEvent(bundleIdentifier, method, params);

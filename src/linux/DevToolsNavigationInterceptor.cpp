@@ -103,6 +103,9 @@ void DevToolsNavigationInterceptor::holdOn(const QString& bundleIdentifier, DevT
             onEvent(bundleIdentifier, method, params, sessionId);
         });
     const QPointer<DevToolsClient> guard(client);
+    // The connection is shared and may outlive this object: a client destroyed later still
+    // answers this command, when nothing of ours is left to touch.
+    const QPointer<DevToolsNavigationInterceptor> self(this);
     // Every page, those open now and those to come; a new one waits until it is held, so its
     // first navigation cannot slip through.
     client->send(QStringLiteral("Target.setAutoAttach"),
@@ -111,15 +114,15 @@ void DevToolsNavigationInterceptor::holdOn(const QString& bundleIdentifier, DevT
                   {QStringLiteral("flatten"), true},
                   {QStringLiteral("filter"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("page")},
                                                                     {QStringLiteral("exclude"), false}}}}},
-                 commandTimeoutMs, [this, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& e) {
-                     if (!guard || m_browsers.value(bundleIdentifier).client != guard)
+                 commandTimeoutMs, [self, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& e) {
+                     if (!self || !guard || self->m_browsers.value(bundleIdentifier).client != guard)
                          return;
                      if (!e.isEmpty()) {
-                         drop(bundleIdentifier, e.kind == DevToolsClient::Error::Kind::refused);
+                         self->drop(bundleIdentifier, e.kind == DevToolsClient::Error::Kind::refused);
                          return;
                      }
-                     m_browsers[bundleIdentifier].attached = true;
-                     emit interceptingChanged(bundleIdentifier);
+                     self->m_browsers[bundleIdentifier].attached = true;
+                     emit self->interceptingChanged(bundleIdentifier);
                  });
 }
 

@@ -245,8 +245,14 @@ void TaskItem::sortForDisplay(std::vector<TaskItem>& list)
 {
     std::vector<std::pair<int, size_t>> keys;
     keys.reserve(list.size());
-    for (size_t i = 0; i < list.size(); ++i)
-        keys.emplace_back(timeKey(list[i]), i);
+    // Thousands of to-dos share a handful of time texts: each is read once.
+    QHash<QString, int> timeKeys;
+    for (size_t i = 0; i < list.size(); ++i) {
+        auto it = timeKeys.constFind(list[i].time);
+        if (it == timeKeys.cend())
+            it = timeKeys.insert(list[i].time, timeKey(list[i]));
+        keys.emplace_back(*it, i);
+    }
     std::stable_sort(keys.begin(), keys.end(), [&list](const auto& x, const auto& y) {
         return orderedBefore(list[x.second], x.first, list[y.second], y.first);
     });
@@ -632,5 +638,7 @@ std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, st
     }
     if (!s.atEnd())
         return std::nullopt;
+    // The list is kept for the whole run; grown by doubling, up to a third of it would be unused.
+    out.shrink_to_fit();
     return out;
 }

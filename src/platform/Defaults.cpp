@@ -232,10 +232,22 @@ std::optional<QStringList> Defaults::stringArray(const QString& key) const
 
 QSet<QUuid> Defaults::uuidSet(const QString& key) const
 {
+    return uuidSetOf(value(key));
+}
+
+QSet<QUuid> Defaults::uuidSetOf(const QJsonValue& value)
+{
     QSet<QUuid> ids;
-    for (const QString& text : stringArray(key).value_or(QStringList()))
-        if (const auto id = parseUuid(text))
+    if (!value.isArray())
+        return ids;
+    const QJsonArray array = value.toArray();
+    ids.reserve(array.size());
+    for (const QJsonValue& element : array) {
+        if (!element.isString())
+            return {};
+        if (const auto id = parseUuid(element.toString()))
             ids.insert(*id);
+    }
     return ids;
 }
 

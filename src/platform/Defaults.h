@@ -32,6 +32,8 @@ public:
     // An array of UUID texts as a set. A value that is not an array of texts reads as empty;
     // texts that are not UUIDs are skipped, so one damaged entry does not hide the others.
     QSet<QUuid> uuidSet(const QString& key) const;
+    // The same read of a value taken from value(): touches no preferences, so a worker may do it.
+    static QSet<QUuid> uuidSetOf(const QJsonValue& value);
 
     // Each change is written through at once; false (with lastError) when the file could not be
     // written, and the change is then not made.

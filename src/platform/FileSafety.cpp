@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
@@ -86,14 +85,25 @@ QString backUpUnreadable(const QString& path, qint64 secondsSince1970)
 
 int removeStaleTemporaries(const QString& folder, const QStringList& names)
 {
-    // QSaveFile names its temporary after the file with six letters or digits appended.
-    static const QRegularExpression temporary(QStringLiteral("^(.+)\\.[A-Za-z0-9]{6}$"));
+    // QSaveFile names its temporary after the file with six letters or digits appended. (Read by
+    // hand: a regular expression here, the only one of a start, would load its compiler for it.)
+    const auto savedFileOf = [](const QString& name) -> QString {
+        const qsizetype dot = name.size() - 7;
+        if (dot < 1 || name.at(dot) != u'.')
+            return {};
+        for (qsizetype i = dot + 1; i < name.size(); ++i) {
+            const char16_t c = name.at(i).unicode();
+            if (!((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')))
+                return {};
+        }
+        return name.left(dot);
+    };
     const QDateTime staleBefore = QDateTime::currentDateTimeUtc().addSecs(-60);
     int removed = 0;
     const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
     for (const QFileInfo& entry : entries) {
-        const QRegularExpressionMatch match = temporary.match(entry.fileName());
-        if (!match.hasMatch() || !names.contains(match.captured(1)) || entry.isSymLink() ||
+        const QString savedFile = savedFileOf(entry.fileName());
+        if (savedFile.isEmpty() || !names.contains(savedFile) || entry.isSymLink() ||
             entry.lastModified().toUTC() > staleBefore)
             continue;
         if (QFile::remove(entry.absoluteFilePath()))

@@ -140,7 +140,11 @@ QString timeOfDayText(qint64 hour, qint64 minute)
     return text;
 }
 
-Date nextRuleBoundary(const std::vector<BlockRule>& rules, Date now, const SharedState& state, const Calendar& calendar)
+namespace {
+
+// Nothing when no moment qualifies; the caller then picks a time to look again.
+std::optional<Date> earliestBoundary(const std::vector<BlockRule>& rules, Date now, const SharedState& state,
+                                     const Calendar& calendar, const QDate& today)
 {
     std::optional<Date> best;
     const auto consider = [&best, now](Date candidate) {
@@ -159,7 +163,6 @@ Date nextRuleBoundary(const std::vector<BlockRule>& rules, Date now, const Share
         if (scheduleKind(rule.blockApplySchedule) == ScheduleKind::timeWindow)
             windows.push_back(&rule);
 
-    const QDate today = calendar.localDate(now);
     for (int d = -1; d <= 8; ++d) {
         const QDate day = today.addDays(d);
         const DayClock clock(calendar, day);
@@ -175,5 +178,39 @@ Date nextRuleBoundary(const std::vector<BlockRule>& rules, Date now, const Share
             consider((overnight ? nextClock : clock).at(*s.endHour, *s.endMinute));
         }
     }
-    return best.value_or(now + 60);
+    return best;
+}
+
+} // namespace
+
+Date nextRuleBoundary(const std::vector<BlockRule>& rules, Date now, const SharedState& state, const Calendar& calendar)
+{
+    return earliestBoundary(rules, now, state, calendar, calendar.localDate(now)).value_or(now + 60);
+}
+
+Date RuleBoundaryMemo::next(const std::vector<BlockRule>& rules, quint64 rulesGeneration, Date now,
+                            const SharedState& state, const Calendar& calendar)
+{
+    // Exactly what earliestBoundary reads besides the moment itself.
+    Inputs inputs;
+    inputs.rulesGeneration = rulesGeneration;
+    inputs.pausedUntil = state.blockingPausedUntil;
+    if (state.urgentBreak && !state.urgentBreak->isUsedUp())
+        inputs.breakFallback = state.urgentBreak->fallbackExpiresAt;
+    if (state.doomScroll)
+        inputs.doomBreakEnd = state.doomScroll->breakEndsAt;
+    inputs.zone = calendar.timeZone();
+    inputs.day = calendar.localDate(now);
+    // The earliest candidate after `from` is also the earliest after any later moment before it:
+    // no candidate lies between.
+    if (m_kept && m_kept->inputs == inputs && m_kept->from <= now && now < m_kept->boundary)
+        return m_kept->boundary;
+    ++m_computations;
+    const std::optional<Date> best = earliestBoundary(rules, now, state, calendar, inputs.day);
+    if (!best) {
+        m_kept.reset();
+        return now + 60;
+    }
+    m_kept = Kept{std::move(inputs), now, *best};
+    return *best;
 }

@@ -5,6 +5,8 @@
 #include "model/SharedState.h"
 
 #include <QSet>
+#include <QTimeZone>
+#include <optional>
 #include <vector>
 
 // When a rule blocks and when that can next change. Pure: every input is an argument, so the
@@ -34,3 +36,34 @@ QString timeOfDayText(qint64 hour, qint64 minute);
 // doom-scroll break can change state.
 Date nextRuleBoundary(const std::vector<BlockRule>& rules, Date now, const SharedState& state,
                       const Calendar& calendar);
+
+// nextRuleBoundary, remembered. Working it out scans ten days of every time window, most of a
+// refresh's cost, yet its answer stands for every later moment before it while the rules, the
+// waits it looks at (pause, urgent break, doom-scroll break), the zone and the local day stay as
+// they were: then it is given again without a scan. `rulesGeneration` must change whenever the
+// rules do.
+class RuleBoundaryMemo {
+public:
+    Date next(const std::vector<BlockRule>& rules, quint64 rulesGeneration, Date now, const SharedState& state,
+              const Calendar& calendar);
+    // How often the boundary was worked out rather than given again.
+    int computations() const { return m_computations; }
+
+private:
+    struct Inputs {
+        quint64 rulesGeneration = 0;
+        std::optional<Date> pausedUntil;
+        std::optional<Date> breakFallback;
+        std::optional<Date> doomBreakEnd;
+        QTimeZone zone;
+        QDate day;
+        bool operator==(const Inputs&) const = default;
+    };
+    struct Kept {
+        Inputs inputs;
+        Date from = 0;
+        Date boundary = 0;
+    };
+    std::optional<Kept> m_kept;
+    int m_computations = 0;
+};

@@ -214,7 +214,7 @@ void StorageService::refreshBlockingState()
                     {site.id, site.domain, site.domain, reason, false, BlockedSiteSnapshot::doomBreakKind});
         }
     }
-    Date boundary = nextRuleBoundary(m_rules, t, s, cal);
+    Date boundary = m_boundaryMemo.next(m_rules, m_rulesGeneration, t, s, cal);
     if (m_dayOffset != 0) {
         // The usage day ends at a midnight of its own while the clock is off by m_dayOffset.
         const Date dayEnd = cal.addDays(cal.startOfDay(t - m_dayOffset), 1) + m_dayOffset;
@@ -388,6 +388,7 @@ bool StorageService::startUrgentBreak(const QUuid& ruleID, double fallbackSecond
         return false;
 
     const BlockRule before = *it;
+    ++m_rulesGeneration;
     it->urgentBreakUsedCalendarDay = today;
     it->updatedAt = t;
     SharedState s = m_state;
@@ -475,6 +476,7 @@ bool StorageService::removeRule(const QUuid& id)
 
 bool StorageService::commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState)
 {
+    ++m_rulesGeneration;
     QString error;
     if (!writeFile(rulesFile, rulesFileText(m_rules), &error)) {
         // The rules stay as they are on disk: a loosening the disk refused must not loosen, and an

@@ -227,15 +227,24 @@ template <typename T>
 std::vector<T> StorageService::loadList(const QString& part, const QString& name,
                                         std::optional<T> (*decode)(const QJsonValue&, QString*),
                                         QStringList& unreadable,
-                                        std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText)
+                                        std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText,
+                                        const PrereadFile<T>* early)
 {
-    QFile file(m_fileStore.filePath(name));
-    if (!file.exists())
-        return {};
     QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly))
-        bytes = file.readAll();
-    const bool readOK = file.error() == QFileDevice::NoError;
+    bool readOK = false;
+    if (early) {
+        if (!early->exists)
+            return {};
+        bytes = early->bytes;
+        readOK = early->readOK;
+    } else {
+        QFile file(m_fileStore.filePath(name));
+        if (!file.exists())
+            return {};
+        if (file.open(QIODevice::ReadOnly))
+            bytes = file.readAll();
+        readOK = file.error() == QFileDevice::NoError;
+    }
     if (readOK && decodeText) {
         if (auto quick = decodeText(bytes))
             return std::move(*quick);
@@ -262,18 +271,35 @@ void StorageService::load()
     FileSafety::removeStaleTemporaries(
         m_fileStore.rootURL, {todosFile, notesFile, rulesFile, doomScrollFile, stateFile, pendingNotificationsFile});
     QStringList unreadable;
+    // What another thread already read and decoded is taken as it is, unless the file changed since.
+    std::optional<PrereadTodos> earlyTodos =
+        m_env.preread ? m_env.preread->takeTodos(m_fileStore.filePath(todosFile)) : std::nullopt;
+    std::optional<PrereadFile<Note>> earlyNotes =
+        m_env.preread ? m_env.preread->takeNotes(m_fileStore.filePath(notesFile)) : std::nullopt;
     // The writer takes the file as read, so the first save writes afresh only what changed.
-    m_todos = loadList<TaskItem>(QStringLiteral("to-dos"), todosFile, decodeTaskItem, unreadable,
-                                 [this](const QByteArray& text) {
-                                     std::vector<TextSpan> spans;
-                                     std::optional<std::vector<TaskItem>> list = decodeTodosFileText(text, &spans);
-                                     if (list)
-                                         m_todosWriter.adopt(*list, text, spans);
-                                     return list;
-                                 });
-    m_notes = loadList<Note>(QStringLiteral("notes"), notesFile, decodeNote, unreadable,
-                             [](const QByteArray& text) { return decodeNotesFileText(text); });
+    m_todos = loadList<TaskItem>(
+        QStringLiteral("to-dos"), todosFile, decodeTaskItem, unreadable,
+        [this, &earlyTodos](const QByteArray& text) {
+            if (earlyTodos) {
+                if (earlyTodos->decoded)
+                    m_todosWriter = std::move(earlyTodos->writer);
+                return std::move(earlyTodos->decoded);
+            }
+            std::vector<TextSpan> spans;
+            std::optional<std::vector<TaskItem>> list = decodeTodosFileText(text, &spans);
+            if (list)
+                m_todosWriter.adopt(*list, text, spans);
+            return list;
+        },
+        earlyTodos ? &*earlyTodos : nullptr);
+    m_notes = loadList<Note>(
+        QStringLiteral("notes"), notesFile, decodeNote, unreadable,
+        [&earlyNotes](const QByteArray& text) {
+            return earlyNotes ? std::move(earlyNotes->decoded) : decodeNotesFileText(text);
+        },
+        earlyNotes ? &*earlyNotes : nullptr);
     m_rules = loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
+    ++m_rulesGeneration;
 
     m_fileStore.removeLegacyGoalsFile();
     std::optional<WallClockCheck> check;

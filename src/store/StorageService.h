@@ -9,7 +9,9 @@
 #include "model/TaskItem.h"
 #include "platform/FileSafety.h"
 #include "store/CloudSync.h"
+#include "store/DataPreread.h"
 #include "store/Reminders.h"
+#include "store/RuleEvaluation.h"
 
 #include <QHash>
 #include <QJsonValue>
@@ -22,6 +24,7 @@
 #include <optional>
 #include <vector>
 
+class DataPreread;
 class Defaults;
 class NotificationCenter;
 class SystemEvents;
@@ -38,6 +41,8 @@ struct StorageEnvironment {
     const MonotonicClock* monotonic = nullptr;
     // Optional: how data files are opened for writing (tests make them fail).
     FileSafety::SaveFileFactory saveFiles;
+    // Optional: the to-dos and notes already being read on another thread.
+    DataPreread* preread = nullptr;
 };
 
 // The one owner of all user data while the application runs. Main thread only.
@@ -111,6 +116,8 @@ public:
     // The boundary the pending timer waits for (tests look at it instead of waiting).
     std::optional<Date> scheduledBoundary() const { return m_boundaryTimer.isActive() ? m_boundaryAt : std::nullopt; }
     int boundaryTimerInterval() const { return m_boundaryTimer.interval(); }
+    // How often a refresh worked out the next boundary rather than reusing the one it had.
+    int boundaryComputations() const { return m_boundaryMemo.computations(); }
 
     // --- usage and breaks
     void recordUsage(const BlockRule& rule, qint64 seconds);
@@ -176,7 +183,8 @@ private:
     template <typename T>
     std::vector<T> loadList(const QString& part, const QString& name,
                             std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable,
-                            std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText = {});
+                            std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText = {},
+                            const PrereadFile<T>* early = nullptr);
     bool backupUnreadableFile(const QString& name);
 
     // lastError bookkeeping: the latest outstanding failure shows; a success clears only its own file.
@@ -211,6 +219,8 @@ private:
     TodosFileWriter m_todosWriter;
     std::vector<Note> m_notes;
     std::vector<BlockRule> m_rules;
+    quint64 m_rulesGeneration = 0; // changes with every change of m_rules, for m_boundaryMemo
+    RuleBoundaryMemo m_boundaryMemo;
     SharedState m_state;
     DoomScrollConfig m_doomScrollConfig;
     std::optional<QUuid> m_focusTodoID;

@@ -3,6 +3,7 @@
 #include "sync/RecordFields.h"
 
 #include <QHash>
+#include <QPromise>
 
 namespace {
 
@@ -131,4 +132,17 @@ QFuture<StoreAnswer<ModifyResults>> DatabaseRecordStore::modify(const std::vecto
                                                                 const QStringList& deletes)
 {
     return call<ModifyResults>([saves, deletes](RecordDatabase& db) { return modifyIn(db, saves, deletes); });
+}
+
+QFuture<void> DatabaseRecordStore::releaseMemory()
+{
+    auto promise = std::make_shared<QPromise<void>>();
+    QFuture<void> future = promise->future();
+    promise->start();
+    QMetaObject::invokeMethod(&m_context, [this, promise] {
+        if (m_database)
+            m_database->releaseMemory();
+        promise->finish();
+    });
+    return future;
 }

@@ -28,6 +28,8 @@ public:
     virtual StoreAnswer<bool> remove(const QString& name) = 0;
     virtual std::optional<RecordError> commit() = 0;
     virtual void rollback() = 0;
+    // Frees the connection's caches; the next request fills them again.
+    virtual void releaseMemory() {}
 };
 
 // A record store whose database connection lives on a thread of its own and runs its requests
@@ -43,6 +45,7 @@ public:
     QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
                                                const QStringList& deletes) override;
     QFuture<StoreAnswer<QString>> changeStamp() override;
+    QFuture<void> releaseMemory() override;
 
 protected:
     // `open` runs on the worker thread, so the connection is made and closed there.

@@ -130,6 +130,9 @@ public:
     // before a fetch, the same text read again later means nothing was written in between, so a
     // run may leave what it read last time unread. Empty: this store cannot tell.
     virtual QFuture<StoreAnswer<QString>> changeStamp() = 0;
+    // Drops what the store keeps only to answer sooner (a database's page cache), after a run: the
+    // next one is minutes away. Finishes once it is dropped.
+    virtual QFuture<void> releaseMemory() { return QtFuture::makeReadyFuture(); }
 
     // The failures every store gives alike, with the same texts. Too many items fail a request
     // whole; a bad name or type, or changes (`patch`) too large, fail one save.

@@ -242,6 +242,12 @@ public:
         exec("ROLLBACK");
     }
 
+    void releaseMemory() override
+    {
+        if (m_db)
+            sqlite3_db_release_memory(m_db);
+    }
+
 private:
     struct Statement {
         sqlite3_stmt* stmt = nullptr;

@@ -237,7 +237,10 @@ QCoro::Task<> SyncService::performSync()
             co_return;
         }
 
-        // 4. The manifest.
+        // 4. The manifest, and what this device knew and deleted.
+        QStringList idSetKeys;
+        idSetKeys << knownTasksKey << knownNotesKey << pendingTaskDeletes << pendingNoteDeletes;
+        co_await readIdSets(std::move(idSetKeys));
         const SyncManifest manifest = co_await fetchManifest();
 
         // 5. Deletions made here.

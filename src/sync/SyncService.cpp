@@ -8,10 +8,6 @@
 
 #include <QDateTime>
 #include <QLoggingCategory>
-#include <QThreadPool>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 Q_LOGGING_CATEGORY(syncLog, "Sync")
 
@@ -27,6 +23,9 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
         m_env.clock = &SystemClock::instance();
     if (!m_env.calendar)
         m_env.calendar = [] { return Calendar::current(); };
+    if (!m_env.releaser)
+        m_ownReleaser = std::make_unique<MemoryReleaser>();
+    m_releaser = m_env.releaser ? m_env.releaser : m_ownReleaser.get();
 
     // Every change of a preference, by anyone, drops what was read of it.
     connect(&m_defaults, &Defaults::valueChanged, this, [this](const QString& key) {
@@ -111,12 +110,14 @@ QCoro::Task<> SyncService::runCoalesced()
 void SyncService::giveBackMemory()
 {
     // A run that read thousands of records freed tens of megabytes that the allocator would keep
-    // for good: hand them back, on a worker, since trimming a large heap takes a while.
-    if (std::exchange(m_recordsReadInRun, 0) < largeRunRecords)
+    // for good: hand them back once the record store dropped its cache and the releaser freed the
+    // run's data. The first run after a start does it whatever it read, for what the start freed.
+    const bool large = std::exchange(m_recordsReadInRun, 0) >= largeRunRecords;
+    if (!large && std::exchange(m_gaveBackAfterStart, true))
         return;
-#ifdef __GLIBC__
-    QThreadPool::globalInstance()->start([] { malloc_trim(0); });
-#endif
+    m_gaveBackAfterStart = true;
+    QFuture<void> cache = m_env.recordStore ? m_env.recordStore->releaseMemory() : QtFuture::makeReadyFuture();
+    cache.then(this, [this] { m_releaser->giveBack(); });
 }
 
 void SyncService::schedulePush()
@@ -135,6 +136,34 @@ QSet<QUuid> SyncService::idSet(const QString& key) const
     const QSet<QUuid> ids = m_defaults.uuidSet(key);
     m_idSets.insert(key, ids);
     return ids;
+}
+
+QCoro::Task<> SyncService::readIdSets(QStringList keys)
+{
+    struct Reading {
+        QString key;
+        QJsonValue value;
+        QSet<QUuid> ids;
+    };
+    auto readings = std::make_shared<std::vector<Reading>>();
+    for (const QString& key : keys)
+        if (!m_idSets.contains(key))
+            readings->push_back({key, m_defaults.value(key), {}});
+    if (readings->empty())
+        co_return;
+    const std::shared_ptr<bool> alive = m_alive;
+    const QFuture<void> working = onWorker([readings] {
+        for (Reading& r : *readings)
+            r.ids = Defaults::uuidSetOf(r.value);
+    });
+    co_await working;
+    if (!*alive)
+        throw RunAbandoned{};
+    // A preference written meanwhile is read again when asked for.
+    for (Reading& r : *readings)
+        if (!m_idSets.contains(r.key) && m_defaults.value(r.key) == r.value)
+            m_idSets.insert(r.key, std::move(r.ids));
+    releaseOnWorker(std::move(readings));
 }
 
 void SyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)

@@ -21,6 +21,7 @@
 #include <optional>
 
 #include "model/Calendar.h"
+#include "platform/MemoryReturn.h"
 #include "store/StorageService.h"
 #include "sync/RecordStore.h"
 
@@ -52,6 +53,8 @@ struct SyncEnvironment {
     std::function<Calendar()> calendar;
     SystemEvents* events = nullptr;
     QString environment = QStringLiteral("unknown");
+    // Where a run's data is freed and its pages given back; none: the service's own.
+    MemoryReleaser* releaser = nullptr;
 };
 
 // The manifest record as read: whether it exists, the listed item ids, and the series every device
@@ -258,6 +261,8 @@ private:
     QCoro::Task<> performSync();
     QCoro::Task<> checkAccountKey();
     QCoro::Task<SyncManifest> fetchManifest();
+    // Reads the id sets of `keys` not read yet on a worker: tens of thousands of texts each.
+    QCoro::Task<> readIdSets(QStringList keys);
     QCoro::Task<> saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
                                QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds, QSet<QUuid> deletedSeriesIds);
     QCoro::Task<DeletedIds> pushPendingDeletes();
@@ -289,7 +294,10 @@ private:
     bool m_syncRequestedWhileRunning = false;
     static constexpr size_t largeRunRecords = 1000;
     size_t m_recordsReadInRun = 0;
+    bool m_gaveBackAfterStart = false;
     void giveBackMemory();
+    std::unique_ptr<MemoryReleaser> m_ownReleaser;
+    MemoryReleaser* m_releaser = nullptr;
     struct MergeWork;
     struct UploadWork;
     bool m_started = false;
@@ -314,11 +322,9 @@ private:
     static QFuture<void> onWorker(std::function<void()> work);
     // Finishes in the next turn of this thread's event loop: what follows runs in a slice of its own.
     static QFuture<void> nextTurn();
-    // Drops what `data` holds on a worker: freeing a run's records takes the main thread too long.
-    template <typename T> static void releaseOnWorker(std::shared_ptr<T> data)
-    {
-        onWorker([data = std::move(data)]() mutable { data.reset(); });
-    }
+    // Drops what `data` holds on the releaser's worker: freeing a run's records takes the main
+    // thread too long, and the pages are given back only once it is done.
+    template <typename T> void releaseOnWorker(std::shared_ptr<T> data) { m_releaser->release(std::move(data)); }
     QCoro::Task<bool> stillSettled(QString stamp);
     void finishRun(int tasks, int notes, int uploaded);
     // The id sets as last read; a run reads the large known sets several times.

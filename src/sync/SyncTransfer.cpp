@@ -110,13 +110,26 @@ QCoro::Task<SyncManifest> SyncService::fetchManifest()
             co_return manifest;
         throw *item.error;
     }
-    const CloudRecord& record = item.record.value();
-    manifest.exists = true;
-    manifest.taskIds = parseIdList(record.string(taskIdsField));
-    manifest.noteIds = parseIdList(record.string(noteIdsField));
-    manifest.stoppedSeriesIds = idsOf(record, stoppedSeriesField);
-    manifest.deletedSeriesIds = idsOf(record, deletedSeriesField);
-    co_return manifest;
+    // Tens of thousands of ids read from text: on a worker.
+    struct Reading {
+        CloudRecord record;
+        SyncManifest manifest;
+    };
+    const std::shared_ptr<bool> alive = m_alive;
+    auto reading = std::make_shared<Reading>(Reading{item.record.value(), {}});
+    const QFuture<void> working = onWorker([reading] {
+        const CloudRecord& record = reading->record;
+        SyncManifest& read = reading->manifest;
+        read.exists = true;
+        read.taskIds = parseIdList(record.string(taskIdsField));
+        read.noteIds = parseIdList(record.string(noteIdsField));
+        read.stoppedSeriesIds = idsOf(record, stoppedSeriesField);
+        read.deletedSeriesIds = idsOf(record, deletedSeriesField);
+    });
+    co_await working;
+    if (!*alive)
+        throw RunAbandoned{};
+    co_return std::move(reading->manifest);
 }
 
 QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
@@ -148,10 +161,13 @@ QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds
         co_await working;
         if (!*alive)
             throw RunAbandoned{};
-        if (merging->unchanged)
+        const bool unchanged = merging->unchanged;
+        std::vector<CloudRecord> saving(1, merging->record);
+        // The merged sets and texts are large: freed on a worker.
+        releaseOnWorker(std::move(merging));
+        if (unchanged)
             co_return;
 
-        std::vector<CloudRecord> saving(1, merging->record);
         const ModifyResults saved = co_await answer(m_env.recordStore->modify(saving, QStringList()));
         if (saved.saves.size() != 1)
             throw malformedAnswer();

@@ -31,20 +31,21 @@ void boxBlur(QImage& image, int r, bool horizontal)
     const int h = image.height();
     const int lines = horizontal ? h : w;
     const int length = horizontal ? w : h;
+    // Raw rows: scanLine() checks for sharing on every call, which is most of a blur's cost.
+    uchar* const bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    const qsizetype step = horizontal ? 1 : stride;
     std::vector<int> source(size_t(length), 0);
     const int window = 2 * r + 1;
     for (int line = 0; line < lines; ++line) {
+        uchar* const first = bits + (horizontal ? line * stride : line);
         for (int i = 0; i < length; ++i)
-            source[size_t(i)] = horizontal ? image.constScanLine(line)[i] : image.constScanLine(i)[line];
+            source[size_t(i)] = first[i * step];
         int sum = 0;
         for (int i = -r; i <= r; ++i)
             sum += (i >= 0 && i < length) ? source[size_t(i)] : 0;
         for (int i = 0; i < length; ++i) {
-            const uchar value = uchar((sum + window / 2) / window);
-            if (horizontal)
-                image.scanLine(line)[i] = value;
-            else
-                image.scanLine(i)[line] = value;
+            first[i * step] = uchar((sum + window / 2) / window);
             const int out = i - r;
             const int in = i + r + 1;
             sum += (in < length ? source[size_t(in)] : 0) - (out >= 0 ? source[size_t(out)] : 0);

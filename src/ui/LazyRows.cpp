@@ -4,9 +4,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QScopeGuard>
 #include <QScreen>
-#include <QSet>
 #include <QWidgetItem>
 #include <algorithm>
 
@@ -34,94 +32,175 @@ QList<QWidget*> tabStops(QWidget* row)
 LazyRows::LazyRows(MakeRow make, ExpectedHeight expected, QWidget* parent)
     : QWidget(parent), m_make(std::move(make)), m_expected(std::move(expected))
 {
-    m_totals.fill({-1, 0});
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
 }
 
+bool LazyRows::estimating() const
+{
+    return std::any_of(m_columns.cbegin(), m_columns.cend(), [](const Column& c) { return c.estimating; });
+}
+
+int LazyRows::indexOf(const QUuid& key) const
+{
+    if (const auto it = m_built.constFind(key); it != m_built.cend())
+        return it->index;
+    if (!m_indexValid) {
+        m_index.clear();
+        m_index.reserve(qsizetype(m_keys.size()));
+        for (int i = 0; i < int(m_keys.size()); ++i)
+            m_index.insert(m_keys[size_t(i)], i);
+        m_indexValid = true;
+    }
+    return m_index.value(key, -1);
+}
+
+QWidget* LazyRows::row(const QUuid& key) const
+{
+    const auto it = m_built.constFind(key);
+    return it == m_built.cend() ? nullptr : it->widget;
+}
+
 void LazyRows::setKeys(std::vector<QUuid> keys)
 {
+    // Heights worked out stay with their entries, wherever the entries move.
+    const bool keepHeights = std::any_of(m_columns.cbegin(), m_columns.cend(),
+                                         [](const Column& c) { return c.unknownCount < int(c.heights.size()); });
+    std::vector<int> from;
+    if (keepHeights) {
+        from.reserve(keys.size());
+        for (const QUuid& key : keys)
+            from.push_back(indexOf(key));
+    }
     m_keys = std::move(keys);
     m_index.clear();
-    m_index.reserve(qsizetype(m_keys.size()));
-    for (int i = 0; i < int(m_keys.size()); ++i)
-        m_index.insert(m_keys[size_t(i)], i);
-    for (auto it = m_built.begin(); it != m_built.end();) {
-        if (!m_index.contains(it.key())) {
-            m_measured.remove(it.key());
-            drop(it.value());
-            it = m_built.erase(it);
-        } else {
-            ++it;
+    m_indexValid = m_keys.empty();
+    for (Column& c : m_columns) {
+        std::vector<int> heights(m_keys.size(), Column::unknown);
+        c.knownSum = 0;
+        c.unknownCount = int(m_keys.size());
+        c.next = 0;
+        for (size_t i = 0; i < from.size(); ++i) {
+            const int h = from[i] >= 0 ? c.heights[size_t(from[i])] : Column::unknown;
+            if (h != Column::unknown) {
+                heights[i] = h;
+                c.knownSum += h;
+                --c.unknownCount;
+            }
+        }
+        c.heights = std::move(heights);
+    }
+    if (!m_built.isEmpty()) {
+        for (Built& b : m_built)
+            b.index = -1;
+        for (int i = 0; i < int(m_keys.size()); ++i)
+            if (const auto it = m_built.find(m_keys[size_t(i)]); it != m_built.end())
+                it->index = i;
+        for (auto it = m_built.begin(); it != m_built.end();) {
+            if (it->index < 0) {
+                drop(it->widget);
+                it = m_built.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
-    for (auto it = m_expectedHeights.begin(); it != m_expectedHeights.end();)
-        it = m_index.contains(it.key()) ? std::next(it) : m_expectedHeights.erase(it);
     invalidate();
     place();
 }
 
 void LazyRows::forget(const QUuid& key)
 {
-    const bool measured = m_measured.remove(key);
-    if (m_expectedHeights.remove(key) || measured)
+    const int index = indexOf(key);
+    if (index < 0)
+        return;
+    bool known = false;
+    if (const auto it = m_built.find(key); it != m_built.end()) {
+        known = it->measuredWidth >= 0;
+        it->measuredWidth = -1;
+    }
+    for (Column& c : m_columns) {
+        int& h = c.heights[size_t(index)];
+        if (h == Column::unknown)
+            continue;
+        known = true;
+        c.knownSum -= h;
+        ++c.unknownCount;
+        h = Column::unknown;
+        c.next = std::min(c.next, size_t(index));
+    }
+    if (known)
         invalidate();
 }
 
 QList<QWidget*> LazyRows::builtRows() const
 {
-    QList<QPair<int, QWidget*>> rows;
-    for (auto it = m_built.cbegin(); it != m_built.cend(); ++it)
-        rows.append({m_index.value(it.key()), it.value()});
-    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    QList<Built> rows;
+    rows.reserve(m_built.size());
+    for (const Built& b : m_built)
+        rows.append(b);
+    std::sort(rows.begin(), rows.end(), [](const Built& a, const Built& b) { return a.index < b.index; });
     QList<QWidget*> result;
-    for (const auto& r : rows)
-        result.append(r.second);
+    result.reserve(rows.size());
+    for (const Built& b : rows)
+        result.append(b.widget);
     return result;
 }
 
-int LazyRows::heightAt(int index, int width) const
+LazyRows::Column& LazyRows::column(int width) const
 {
-    const QUuid& key = m_keys[size_t(index)];
-    const auto it = m_measured.constFind(key);
-    if (it != m_measured.cend() && it->width == width)
-        return it->height;
-    auto& known = m_expectedHeights[key];
-    for (const Measured& k : known)
-        if (k.width == width)
-            return k.height;
-    std::copy_backward(known.begin(), known.end() - 1, known.end());
-    if (m_guessing) {
-        known[0] = {width, m_estimate(index, width), true};
-        m_guessed.emplace_back(key, width);
+    auto it = std::find_if(m_columns.begin(), m_columns.end(), [width](const Column& c) { return c.width == width; });
+    if (it == m_columns.end()) {
+        if (m_columns.size() >= rememberedWidths)
+            m_columns.pop_back();
+        Column c;
+        c.width = width;
+        c.heights.assign(m_keys.size(), Column::unknown);
+        c.unknownCount = int(m_keys.size());
+        m_columns.insert(m_columns.begin(), std::move(c));
+    } else if (it != m_columns.begin()) {
+        std::rotate(m_columns.begin(), it, it + 1);
+    }
+    return m_columns.front();
+}
+
+void LazyRows::setHeight(Column& c, size_t index, int height) const
+{
+    int& h = c.heights[index];
+    if (h == Column::unknown)
+        --c.unknownCount;
+    else
+        c.knownSum -= h;
+    h = height;
+    c.knownSum += height;
+}
+
+void LazyRows::workOutUnknown(Column& c) const
+{
+    if (c.unknownCount == 0 || c.estimating)
+        return;
+    // A few new entries are worked out at once: standing in for them would only move the list twice.
+    constexpr int fewEntries = 256;
+    if (m_typical && c.unknownCount > fewEntries) {
+        c.estimating = true;
+        c.typical = m_typical(c.width);
+        c.next = 0;
         if (!m_refineQueued) {
             m_refineQueued = true;
             QMetaObject::invokeMethod(const_cast<LazyRows*>(this), &LazyRows::refineGuesses, Qt::QueuedConnection);
         }
-    } else {
-        known[0] = {width, m_expected(index, width)};
+        return;
     }
-    return known[0].height;
+    for (size_t i = 0; i < c.heights.size() && c.unknownCount > 0; ++i)
+        if (c.heights[i] == Column::unknown)
+            setHeight(c, i, m_expected(int(i), c.width));
 }
 
-void LazyRows::allowGuesses(int width) const
+int LazyRows::heightAt(const Column& c, size_t index) const
 {
-    // A few new entries are worked out at once: guessing them would only move the list twice.
-    constexpr int fewEntries = 256;
-    m_guessing = false;
-    if (!m_estimate || int(m_keys.size()) <= fewEntries)
-        return;
-    int unknown = 0;
-    for (const QUuid& key : m_keys) {
-        const auto it = m_expectedHeights.constFind(key);
-        const bool known = it != m_expectedHeights.cend() &&
-                           std::any_of(it->begin(), it->end(), [&](const Measured& k) { return k.width == width; });
-        if (!known && ++unknown > fewEntries) {
-            m_guessing = true;
-            return;
-        }
-    }
+    const int h = c.heights[index];
+    return h == Column::unknown ? c.typical : h;
 }
 
 void LazyRows::refineGuesses()
@@ -131,26 +210,26 @@ void LazyRows::refineGuesses()
     constexpr qint64 sliceNs = 4'000'000;
     QElapsedTimer slice;
     slice.start();
-    bool changed = false;
-    size_t done = 0;
-    for (; done < m_guessed.size() && (done % 64 != 0 || slice.nsecsElapsed() < sliceNs); ++done) {
-        const auto& [key, width] = m_guessed[done];
-        const int index = m_index.value(key, -1);
-        const auto it = m_expectedHeights.find(key);
-        if (index < 0 || it == m_expectedHeights.end())
-            continue;
-        for (Measured& k : *it) {
-            if (k.width == width && k.guessed) {
-                const int exact = m_expected(index, width);
-                changed = changed || exact != k.height;
-                k = {width, exact, false};
+    int done = 0;
+    const auto spent = [&] { return done >= entriesPerTurn || (done > 0 && slice.nsecsElapsed() >= sliceNs); };
+    for (Column& c : m_columns) {
+        while (c.estimating && !spent()) {
+            if (c.next >= c.heights.size()) {
+                // Entries forgotten behind the cursor are picked up on another round.
+                c.estimating = c.unknownCount > 0;
+                c.next = 0;
+                continue;
             }
+            const size_t i = c.next++;
+            if (c.heights[i] != Column::unknown)
+                continue;
+            const int exact = m_expected(int(i), c.width);
+            m_refinedChanged = m_refinedChanged || exact != c.typical;
+            setHeight(c, i, exact);
+            ++done;
         }
     }
-    m_guessed.erase(m_guessed.begin(), m_guessed.begin() + qsizetype(done));
-    if (changed)
-        m_refinedChanged = true;
-    if (!m_guessed.empty()) {
+    if (estimating()) {
         m_refineQueued = true;
         QMetaObject::invokeMethod(this, &LazyRows::refineGuesses, Qt::QueuedConnection);
         return;
@@ -164,30 +243,22 @@ void LazyRows::refineGuesses()
 
 int LazyRows::totalHeight(int width) const
 {
-    for (const auto& [w, h] : m_totals)
-        if (w == width)
-            return h;
-    allowGuesses(width);
-    const auto stopGuessing = qScopeGuard([this] { m_guessing = false; });
-    int total = 0;
-    for (int i = 0; i < int(m_keys.size()); ++i)
-        total += heightAt(i, width);
-    std::copy_backward(m_totals.begin(), m_totals.end() - 1, m_totals.end());
-    m_totals[0] = {width, total};
-    return total;
+    Column& c = column(width);
+    workOutUnknown(c);
+    return int(c.total());
 }
 
 void LazyRows::updateTops() const
 {
     if (m_topsWidth == width() && m_tops.size() == m_keys.size() + 1)
         return;
-    allowGuesses(width());
-    const auto stopGuessing = qScopeGuard([this] { m_guessing = false; });
+    Column& c = column(width());
+    workOutUnknown(c);
     m_tops.resize(m_keys.size() + 1);
     int y = 0;
     for (size_t i = 0; i < m_keys.size(); ++i) {
         m_tops[i] = y;
-        y += heightAt(int(i), width());
+        y += heightAt(c, i);
     }
     m_tops.back() = y;
     m_topsWidth = width();
@@ -195,7 +266,6 @@ void LazyRows::updateTops() const
 
 void LazyRows::invalidate()
 {
-    m_totals.fill({-1, 0});
     m_topsWidth = -1;
     updateGeometry();
 }
@@ -208,7 +278,7 @@ int LazyRows::heightForWidth(int width) const
 QSize LazyRows::sizeHint() const
 {
     // The rows take the width they are given.
-    const int measureAt = width() > 0 ? width() : std::max(m_totals[0].first, 0);
+    const int measureAt = width() > 0 ? width() : (m_columns.empty() ? 0 : std::max(m_columns.front().width, 0));
     return QSize(0, totalHeight(measureAt));
 }
 
@@ -256,15 +326,18 @@ QRect LazyRows::wanted() const
     return shown.adjusted(0, -extra, 0, extra);
 }
 
-bool LazyRows::measure(QWidget* row, const QUuid& key)
+bool LazyRows::measure(Built& built)
 {
     const int w = width();
-    QWidgetItem item(row);
+    QWidgetItem item(built.widget);
     const int h = std::max(item.hasHeightForWidth() ? item.heightForWidth(w) : item.sizeHint().height(),
                            item.minimumSize().height());
-    const int before = heightAt(m_index.value(key), w);
-    m_measured.insert(key, {w, h});
-    return h != before;
+    Column& c = column(w);
+    const int before = c.heights[size_t(built.index)];
+    const bool moved = h != (before == Column::unknown && c.estimating ? c.typical : before);
+    setHeight(c, size_t(built.index), h);
+    built.measuredWidth = w;
+    return moved;
 }
 
 void LazyRows::place()
@@ -272,50 +345,54 @@ void LazyRows::place()
     if (m_placing || !isVisible() || width() <= 0)
         return;
     m_placing = true;
-    QSet<QUuid> inView;
+    // The entries in view, first to last: the rows of others go.
+    int first = 0;
+    int last = -1;
     bool grew = false;
-    // A built row may measure other than expected, which moves the rows after it: place again.
-    for (int pass = 0; pass < 3; ++pass) {
+    // A built row may measure other than expected, which moves the rows after it and may bring
+    // more into view: place again. Each pass builds rows only where stand-ins were taller.
+    for (int pass = 0; pass < 8; ++pass) {
         updateTops();
         const QRect want = wanted();
-        inView.clear();
+        first = 0;
+        last = -1;
         bool changed = false;
         if (!m_keys.empty() && want.bottom() >= 0 && want.top() < m_tops.back()) {
-            const int first = int(std::upper_bound(m_tops.begin(), m_tops.end() - 1, want.top()) - m_tops.begin()) - 1;
-            for (int i = std::max(first, 0); i < int(m_keys.size()) && m_tops[size_t(i)] <= want.bottom(); ++i) {
+            first =
+                std::max(int(std::upper_bound(m_tops.begin(), m_tops.end() - 1, want.top()) - m_tops.begin()) - 1, 0);
+            for (int i = first; i < int(m_keys.size()) && m_tops[size_t(i)] <= want.bottom(); ++i) {
+                last = i;
                 const QUuid& key = m_keys[size_t(i)];
-                inView.insert(key);
-                QWidget* row = m_built.value(key);
-                if (!row) {
-                    row = m_make(i, this);
-                    m_built.insert(key, row);
+                auto it = m_built.find(key);
+                if (it == m_built.end()) {
+                    QWidget* row = m_make(i, this);
+                    it = m_built.insert(key, Built{row, i});
                     insertIntoFocusChain(row, i);
                     row->show(); // a layout item of a widget not shown yet measures nothing
-                    changed = measure(row, key) || changed;
-                } else if (m_measured.value(key).width != width()) {
-                    changed = measure(row, key) || changed;
                 }
+                if (it->measuredWidth != width())
+                    changed = measure(*it) || changed;
             }
         }
         if (!changed)
             break;
         grew = true;
         m_topsWidth = -1;
-        m_totals.fill({-1, 0});
     }
+    // The rows stand where their measured heights put them, even if the passes ran out.
+    updateTops();
     // The window's focus, not the application's: an inactive window keeps it for when it returns.
     const QWidget* focus = window()->focusWidget();
     for (auto it = m_built.begin(); it != m_built.end();) {
-        QWidget* row = it.value();
+        QWidget* row = it->widget;
         const bool holdsFocus = focus && (row == focus || row->isAncestorOf(focus));
-        if (!inView.contains(it.key()) && !holdsFocus) {
-            m_measured.remove(it.key());
+        if ((it->index < first || it->index > last) && !holdsFocus) {
             drop(row);
             it = m_built.erase(it);
             continue;
         }
-        const int i = m_index.value(it.key());
-        row->setGeometry(0, m_tops[size_t(i)], width(), m_tops[size_t(i) + 1] - m_tops[size_t(i)]);
+        const size_t i = size_t(it->index);
+        row->setGeometry(0, m_tops[i], width(), m_tops[i + 1] - m_tops[i]);
         ++it;
     }
     if (grew)
@@ -331,10 +408,10 @@ void LazyRows::insertIntoFocusChain(QWidget* row, int index) const
     // After the last stop of the nearest built row above, else after the last stop before the list.
     QWidget* anchor = nullptr;
     int nearest = -1;
-    for (auto it = m_built.cbegin(); it != m_built.cend(); ++it) {
-        const int i = m_index.value(it.key());
-        if (it.value() != row && i < index && i > nearest) {
-            const QList<QWidget*> above = tabStops(it.value());
+    for (const Built& b : m_built) {
+        const int i = b.index;
+        if (b.widget != row && i < index && i > nearest) {
+            const QList<QWidget*> above = tabStops(b.widget);
             if (!above.isEmpty()) {
                 nearest = i;
                 anchor = above.last();
@@ -371,8 +448,8 @@ bool LazyRows::event(QEvent* event)
         // A built row asks for another size (its text changed, say): measure them again.
         bool changed = false;
         if (width() > 0)
-            for (auto it = m_built.cbegin(); it != m_built.cend(); ++it)
-                changed = measure(it.value(), it.key()) || changed;
+            for (Built& b : m_built)
+                changed = measure(b) || changed;
         if (changed) {
             invalidate();
             place();

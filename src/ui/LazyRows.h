@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QUuid>
 #include <QWidget>
-#include <array>
 #include <functional>
 #include <vector>
 
@@ -14,24 +13,28 @@ class QAbstractScrollArea;
 // shows exist as widgets: a list of twenty thousand entries builds a screenful, not twenty
 // thousand rows. The rows that are built are the owner's widgets, kept while their key stays in
 // view (and while they hold the keyboard focus), so hover and focus survive a new list.
-// Entries without a row take the height the owner expects; a built row is measured.
+// Entries without a row take the height the owner expects; a built row is measured. Heights are
+// kept by index, one column per width asked for, so a pass over the list adds integers.
 class LazyRows : public QWidget {
     Q_OBJECT
 public:
     // Builds the row of entry `index` as a child of `parent`.
     using MakeRow = std::function<QWidget*(int index, QWidget* parent)>;
-    // The height the row of entry `index` will take at `width`, without building it. Called for
-    // every entry after a change, so it must be cheap.
+    // The height the row of entry `index` will take at `width`, without building it.
     using ExpectedHeight = std::function<int(int index, int width)>;
+    // The height most rows take at `width`: the stand-in for every entry not worked out yet.
+    using TypicalHeight = std::function<int(int width)>;
 
     LazyRows(MakeRow make, ExpectedHeight expected, QWidget* parent = nullptr);
 
-    // A cheaper guess than `expected` for a long list's first layout: entries that no layout
-    // has asked about take the guess, and their exact heights are worked out over the next turns
-    // of the event loop, a slice at a time, after which the list takes its exact height.
-    void setEstimate(ExpectedHeight estimate) { m_estimate = std::move(estimate); }
-    // Whether some heights are still guesses.
-    bool estimating() const { return !m_guessed.empty(); }
+    // Lets a long list's first layout take every entry at the typical height: their exact heights
+    // are worked out over the next turns of the event loop, a slice at a time, after which the
+    // list takes its exact height at once.
+    void setEstimate(TypicalHeight typical) { m_typical = std::move(typical); }
+    // Whether some heights are still stand-ins.
+    bool estimating() const;
+    // At most this many entries are worked out in one turn, however cheap each is.
+    static constexpr int entriesPerTurn = 512;
 
     // The entries, in order. Rows of keys that stay are kept where they are built.
     void setKeys(std::vector<QUuid> keys);
@@ -39,9 +42,9 @@ public:
     // The entry shows something new: ask for its height again.
     void forget(const QUuid& key);
     // The entry's place in the list, or -1.
-    int indexOf(const QUuid& key) const { return m_index.value(key, -1); }
+    int indexOf(const QUuid& key) const;
     // The built row of `key`, or null.
-    QWidget* row(const QUuid& key) const { return m_built.value(key); }
+    QWidget* row(const QUuid& key) const;
     // The built rows, in list order.
     QList<QWidget*> builtRows() const;
 
@@ -57,13 +60,28 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    struct Measured {
+    // The heights of every entry at one width, by index.
+    struct Column {
+        static constexpr int unknown = -1;
         int width = -1;
-        int height = 0;
-        bool guessed = false;
+        std::vector<int> heights;
+        qint64 knownSum = 0;
+        int unknownCount = 0;
+        // While set, entries not worked out take `typical`; `next` is where the work goes on.
+        bool estimating = false;
+        int typical = 0;
+        size_t next = 0;
+        qint64 total() const { return knownSum + qint64(unknownCount) * (estimating ? typical : 0); }
     };
-    int heightAt(int index, int width) const;
-    void allowGuesses(int width) const;
+    struct Built {
+        QWidget* widget = nullptr;
+        int index = -1;
+        int measuredWidth = -1;
+    };
+    Column& column(int width) const;
+    void setHeight(Column& c, size_t index, int height) const;
+    void workOutUnknown(Column& c) const;
+    int heightAt(const Column& c, size_t index) const;
     void refineGuesses();
     int totalHeight(int width) const;
     void updateTops() const;
@@ -71,29 +89,27 @@ private:
     void attach();
     QRect wanted() const;
     void place();
-    bool measure(QWidget* row, const QUuid& key);
+    bool measure(Built& built);
     void insertIntoFocusChain(QWidget* row, int index) const;
     void drop(QWidget* row);
+    void dropHeights(size_t index);
 
     MakeRow m_make;
     ExpectedHeight m_expected;
-    ExpectedHeight m_estimate;
-    // While a pass over the whole list may guess; the entries and widths guessed, oldest first.
-    mutable bool m_guessing = false;
-    mutable std::vector<std::pair<QUuid, int>> m_guessed;
+    TypicalHeight m_typical;
     mutable bool m_refineQueued = false;
+    // Whether a worked-out height differed from its stand-in, so the list must take its length.
     bool m_refinedChanged = false;
     std::vector<QUuid> m_keys;
-    QHash<QUuid, int> m_index;
-    QHash<QUuid, QWidget*> m_built;
-    QHash<QUuid, Measured> m_measured;
+    // Built when asked for: a long list's first screen needs no index by key.
+    mutable QHash<QUuid, int> m_index;
+    mutable bool m_indexValid = true;
+    QHash<QUuid, Built> m_built;
     // A page's layouts ask at several widths in turn (with and without its scroll bar, at its
-    // narrowest): each is worked out once.
+    // narrowest): each is worked out once. Most recently asked first.
     static constexpr size_t rememberedWidths = 4;
-    // What the owner expects at the widths asked for last.
-    mutable QHash<QUuid, std::array<Measured, rememberedWidths>> m_expectedHeights;
-    // Heights at the widths the layouts asked for lately; tops of the rows at the width the list has.
-    mutable std::array<std::pair<int, int>, rememberedWidths> m_totals;
+    mutable std::vector<Column> m_columns;
+    // Tops of the rows at the width the list has, as placed last.
     mutable std::vector<int> m_tops;
     mutable int m_topsWidth = -1;
     QPointer<QAbstractScrollArea> m_area;

@@ -216,34 +216,24 @@ std::optional<qreal> QuietRowMeter::quickAdvance(const QString& title)
 
 int QuietRowMeter::height(const TaskItem& todo, int width)
 {
-    return measure(todo, width, true);
-}
-
-int QuietRowMeter::estimate(const TaskItem& todo, int width)
-{
-    return measure(todo, width, false);
-}
-
-int QuietRowMeter::measure(const TaskItem& todo, int width, bool exact)
-{
     const std::optional<int> meta = metaWidth(todo);
     // The meta label keeps the width it asks for; the title takes what is left.
     const int titleWidth = std::max(m_narrowest, width - m_besideTitle - (meta ? m_besideMeta + *meta : 0));
     const QString& title = todo.title;
     const bool breaks =
         title.contains(u'\n') || title.contains(QChar::LineSeparator) || title.contains(QChar::ParagraphSeparator);
-    if ((breaks && exact) || title.isEmpty())
+    if (breaks || title.isEmpty())
         return std::max(m_floor[meta ? 1 : 0],
                         WrappingLabel::heightFor(title, m_titleFont, titleWidth) + m_aroundTitle);
     // Latin titles by the quick sum, within a tenth either way; others shaped.
-    const std::optional<qreal> quick = breaks ? std::nullopt : quickAdvance(title);
+    const std::optional<qreal> quick = quickAdvance(title);
     const qreal advance = quick ? *quick : titleAdvance(title);
-    const qreal slack = quick && exact ? 0.1 : 0;
+    const qreal slack = quick ? 0.1 : 0;
     int titleHeight = 0;
     if (advance * (1 + slack) <= titleWidth) {
         // Most titles fit on their line: their advance says so without laying the text out.
         titleHeight = m_oneLine;
-    } else if (!exact || advance * (1 - slack) > maxLaidOutLines * titleWidth) {
+    } else if (advance * (1 - slack) > maxLaidOutLines * titleWidth) {
         // Squeezed into many lines: only layouts trying their narrowest ask for such widths, and
         // a row built there is measured for real. Words that do not fill their line are left out.
         const int lines = int(std::ceil(advance / titleWidth));

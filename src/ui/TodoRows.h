@@ -65,8 +65,8 @@ public:
     ~QuietRowMeter();
 
     int height(const TaskItem& todo, int width);
-    // A guess that lays out no text: a title longer than its line is counted in whole widths.
-    int estimate(const TaskItem& todo, int width);
+    // What most rows take: a title on one line beside a meta text. Looks at no to-do.
+    int typicalHeight() const { return std::max(m_floor[1], m_oneLine + m_aroundTitle); }
 
 private:
     // The width of the to-do's meta text, or nothing when the row shows none.
@@ -74,7 +74,6 @@ private:
     int textWidth(const QString& meta);
     qreal titleAdvance(const QString& title);
     std::optional<qreal> quickAdvance(const QString& title);
-    int measure(const TaskItem& todo, int width, bool exact);
 
     QFont m_titleFont;
     QFontMetricsF m_titleMetrics;

@@ -9,10 +9,12 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QtTest>
 
 using Destination = AppRouter::Destination;
 Q_DECLARE_METATYPE(Destination)
+Q_DECLARE_METATYPE(QList<Destination>)
 
 namespace {
 
@@ -109,6 +111,49 @@ private slots:
         if (editor && editor->isVisible())
             editor->save();
         QTEST(rig.savedTitles(), "saved");
+    }
+
+    // The page is built when the window is first shown, for the destination of that moment, and
+    // afresh on each visit after.
+    void pagesAreBuiltWhenShown_data()
+    {
+        QTest::addColumn<QList<Destination>>("beforeShow"); // destinations set while never shown
+        QTest::addColumn<QList<Destination>>("afterShow");
+        QTest::addColumn<int>("built");
+        QTest::newRow("shown at once") << QList<Destination>{} << QList<Destination>{} << 1;
+        QTest::newRow("moved twice before the first show")
+            << QList<Destination>{Destination::notes, Destination::settings} << QList<Destination>{} << 1;
+        QTest::newRow("visits after the show")
+            << QList<Destination>{} << QList<Destination>{Destination::block, Destination::todos} << 3;
+        QTest::newRow("the same page again")
+            << QList<Destination>{Destination::notes} << QList<Destination>{Destination::notes} << 1;
+    }
+    void pagesAreBuiltWhenShown()
+    {
+        QFETCH(QList<Destination>, beforeShow);
+        QFETCH(QList<Destination>, afterShow);
+        QFETCH(int, built);
+        SeededStore f;
+        f.seed({});
+        f.defaults.set(MainWindow::onboardingCompletedKey, true);
+        AppRouter router;
+        AppContext context = f.context(&router);
+        MainWindow window(context);
+        installScreens(window);
+        for (Destination d : beforeShow)
+            router.setDestination(d);
+        QCOMPARE(window.pagesBuilt(), 0);
+        QVERIFY(!window.currentPage());
+        window.show();
+        for (Destination d : afterShow)
+            router.setDestination(d);
+        QCOMPARE(window.pagesBuilt(), built);
+        QVERIFY(window.currentPage());
+        QCOMPARE(window.currentPage()->windowTitle(), MainWindow::title(router.destination()));
+        const QString rail = QStringLiteral("rail-") + AppRouter::rawValue(router.destination());
+        for (QAbstractButton* item :
+             window.findChildren<QAbstractButton*>(QRegularExpression(QStringLiteral("^rail-"))))
+            QCOMPARE(item->isChecked(), item->objectName() == rail);
     }
 
     void oneSheetAtATime_data()

@@ -46,6 +46,18 @@ struct ShellRig {
     }
 };
 
+// Counts the paints a widget receives.
+struct PaintCounter : QObject {
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+    int count = 0;
+};
+
 template <typename T> T* child(QWidget* w, const char* name)
 {
     QCoreApplication::sendPostedEvents();
@@ -96,6 +108,48 @@ private slots:
         QCOMPARE(popovers(), 0);
         QCOMPARE(&shell.popover(), &shell.popover());
         QCOMPARE(popovers(), 1);
+    }
+
+    // What a start defers (blocking, sync, the browsers' links) waits for the main window's first
+    // frame and runs once; a start that shows no window runs it without waiting, and builds no page.
+    void deferredWorkWaitsForTheFirstFrame_data()
+    {
+        QTest::addColumn<bool>("loginItem");
+        QTest::addColumn<bool>("tray");
+        QTest::addColumn<bool>("windowFirst"); // the window was drawn before the work ran
+        QTest::newRow("normal start") << false << true << true;
+        QTest::newRow("login item with a tray") << true << true << false;
+    }
+    void deferredWorkWaitsForTheFirstFrame()
+    {
+        QFETCH(bool, loginItem);
+        QFETCH(bool, tray);
+        QFETCH(bool, windowFirst);
+        ShellRig rig;
+        Shell::Options options;
+        options.loginItem = loginItem;
+        options.trayAvailable = tray;
+        Shell& shell = rig.make(options);
+        PaintCounter paints(&shell.mainWindow());
+        int runs = 0;
+        int paintsBeforeWork = -1;
+        int pagesBeforeWork = -1;
+        shell.afterFirstFrame([&] {
+            ++runs;
+            paintsBeforeWork = paints.count;
+            pagesBeforeWork = shell.mainWindow().pagesBuilt();
+        });
+        shell.start();
+        QCOMPARE(runs, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(runs, 1, 30000);
+        QCOMPARE(paintsBeforeWork > 0, windowFirst);
+        QCOMPARE(pagesBeforeWork, windowFirst ? 1 : 0);
+        // Later work runs at once, and nothing runs twice.
+        shell.afterFirstFrame([&] { ++runs; });
+        QCOMPARE(runs, 2);
+        QTest::qWait(50);
+        QCOMPARE(runs, 2);
+        QCOMPARE(shell.mainWindow().pagesBuilt(), windowFirst ? 1 : 0);
     }
 
     void pageShortcutsWorkWithTheWindowClosed_data()

@@ -13,6 +13,7 @@
 #include <QtTest>
 #include <fcntl.h>
 #include <memory>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -802,6 +803,57 @@ private slots:
         QCOMPARE(c.received, health);
     }
 
+    // Clients at once, over real connections, each get the whole page, and it is rendered once;
+    // a page larger than the sockets hold goes out as each client reads, to one that has ended
+    // its side too.
+    void clientsAtOnceShareOneRendering_data()
+    {
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<int>("titleLength");
+        QTest::addColumn<bool>("halfClose");
+        QTest::newRow("one") << 1 << 10 << false;
+        QTest::newRow("sixteen") << 16 << 10 << false;
+        QTest::newRow("sixteen, half-closed") << 16 << 10 << true;
+        QTest::newRow("one, larger than the sockets hold") << 1 << 4000000 << false;
+        QTest::newRow("eight, larger than the sockets hold, half-closed") << 8 << 4000000 << true;
+    }
+
+    void clientsAtOnceShareOneRendering()
+    {
+        QFETCH(int, clients);
+        QFETCH(int, titleLength);
+        QFETCH(bool, halfClose);
+        BlockedStore s;
+        s.store->addTodo(todo(QString(titleLength, u'x'), TaskItem::Priority::high, s.f.clock.now() - 60));
+        s.store->setFocusTodoID(s.store->todos().front().id);
+        LocalBlockPageServer server(s.store);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n";
+        const QByteArray request = get("/blocked?rule=" + s.id(), host);
+        const QByteArray expected = server.handleRequest(request);
+        QVERIFY(expected.size() > titleLength);
+        QCOMPARE(server.pageRenderings(), 1);
+
+        std::vector<std::unique_ptr<Client>> all;
+        for (int i = 0; i < clients; ++i) {
+            all.push_back(std::make_unique<Client>(*server.port()));
+            QVERIFY(all.back()->connected());
+        }
+        for (auto& c : all) {
+            c->send(request);
+            if (halfClose)
+                QCOMPARE(::shutdown(int(c->socket.socketDescriptor()), SHUT_WR), 0);
+        }
+        for (auto& c : all) {
+            QVERIFY(c->closed(30000));
+            QCOMPARE(c->received.size(), expected.size());
+            QVERIFY(c->received == expected);
+        }
+        QCOMPARE(server.pageRenderings(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 30000);
+    }
+
     void halfClosedPeerIsAnswered_data()
     {
         QTest::addColumn<QByteArray>("request"); // {P}: the server's port
@@ -1030,6 +1082,54 @@ private slots:
         QVERIFY(silent.received.isEmpty());
         QVERIFY(partial.received.isEmpty());
         QTRY_COMPARE(server.openConnections(), 0);
+    }
+
+    // Out of descriptors, the listener is not given up: the connection that waited is taken
+    // and answered once descriptors are free again.
+    void acceptsAgainAfterRunningOutOfDescriptors()
+    {
+        LocalBlockPageServer server(nullptr);
+        server.start(freePort(), true);
+        QVERIFY(server.port());
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(fd >= 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(*server.port());
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+        rlimit before{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
+        const int lowestFree = ::open("/dev/null", O_RDONLY);
+        QVERIFY(lowestFree >= 0);
+        ::close(lowestFree);
+        rlimit tight = before;
+        tight.rlim_cur = rlim_t(lowestFree);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        // The handshake completes in the kernel; the server's attempts to take it fail meanwhile.
+        const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        const QByteArray request = get("/health", "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n");
+        const bool sent = connected && ::send(fd, request.constData(), size_t(request.size()), MSG_NOSIGNAL) ==
+                                           ssize_t(request.size());
+        QTest::qWait(300);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &before), 0);
+        QVERIFY(connected);
+        QVERIFY(sent);
+
+        QVERIFY(::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) == 0);
+        QByteArray received;
+        const bool closed = QTest::qWaitFor(
+            [&] {
+                char chunk[4096];
+                const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+                if (n > 0)
+                    received.append(chunk, n);
+                return n == 0;
+            },
+            30000);
+        ::close(fd);
+        QVERIFY(closed);
+        QCOMPARE(received, health);
     }
 
     // ------------------------------------------------------------ starting

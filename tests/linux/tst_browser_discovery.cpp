@@ -12,6 +12,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <cstring>
+#include <new>
+#include <optional>
+
 namespace {
 
 bool write(const QString& path, const QByteArray& bytes)
@@ -80,6 +84,29 @@ public:
 };
 
 const QString chrome = QStringLiteral("com.google.Chrome");
+
+// An interceptor whose storage is overwritten once it is destroyed, so that whatever still reaches
+// into it afterwards fails at once instead of now and then.
+struct ScribbledInterceptor {
+    alignas(DevToolsNavigationInterceptor) std::byte storage[sizeof(DevToolsNavigationInterceptor)];
+    DevToolsNavigationInterceptor* object = nullptr;
+
+    template <typename Over>
+    explicit ScribbledInterceptor(Over&& over) : object(new (storage) DevToolsNavigationInterceptor(over))
+    {
+    }
+    ScribbledInterceptor(const ScribbledInterceptor&) = delete;
+    ScribbledInterceptor& operator=(const ScribbledInterceptor&) = delete;
+    ~ScribbledInterceptor() { destroy(); }
+    void destroy()
+    {
+        if (!object)
+            return;
+        object->~DevToolsNavigationInterceptor();
+        object = nullptr;
+        std::memset(storage, 0xa5, sizeof storage);
+    }
+};
 
 } // namespace
 
@@ -236,6 +263,34 @@ private slots:
         QCOMPARE(discovery.profileFolders(chrome).first(), home.filePath(QStringLiteral(".config/google-chrome")));
     }
 
+    // A process that ends while its files are read leaves them empty or gone: no browser, and
+    // nothing remembered of it should its id run a browser by the next reading.
+    void processEndsWhileRead_data()
+    {
+        QTest::addColumn<bool>("filesLeft");
+        QTest::newRow("its files gone") << false;
+        QTest::newRow("its files empty") << true;
+    }
+
+    void processEndsWhileRead()
+    {
+        QFETCH(bool, filesLeft);
+        QTemporaryDir home;
+        FakeProc proc;
+        proc.add(40, QStringLiteral("/opt/google/chrome/chrome"), {"chrome"});
+        for (const char* name : {"cmdline", "environ", "cgroup"}) {
+            const QString file = proc.dir.filePath(QStringLiteral("40/") + QLatin1String(name));
+            QVERIFY(filesLeft ? write(file, {}) : QFile::remove(file));
+        }
+        BrowserDiscovery discovery(home.path(), proc.root());
+        QCOMPARE(discovery.processes(chrome), QList<BrowserDiscovery::Process>());
+
+        proc.remove(40);
+        proc.add(40, QStringLiteral("/opt/google/chrome/chrome"), {"chrome", "--user-data-dir=/w/p"});
+        discovery.rescan();
+        QCOMPARE(discovery.processes(chrome), (QList<BrowserDiscovery::Process>{{40, QStringLiteral("/w/p")}}));
+    }
+
     // The table is read when something changed, never on a question.
     void readsTheTableOnChangesOnly()
     {
@@ -373,6 +428,50 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(browser.connections == 1, 30000);
     }
 
+    // The connection is shared, so the interceptor may go before it or after it. Commands still
+    // unanswered end as their client goes, and must then leave a destroyed interceptor alone.
+    void endsWithCommandsUnanswered_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::newRow("the interceptor goes first, as the program ends") << "interceptor";
+        QTest::newRow("the connections go first") << "connections";
+        QTest::newRow("the connections are the interceptor's own") << "both";
+    }
+
+    void endsWithCommandsUnanswered()
+    {
+        QFETCH(QString, first);
+        QTemporaryDir home;
+        SlowUpgradeServer browser(0); // lets the connection open, then answers nothing
+        QVERIFY(browser.isListening());
+        QVERIFY(write(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")),
+                      QByteArray::number(browser.serverPort()) + "\n/devtools/browser/1\n"));
+        std::optional<DevToolsConnections> shared;
+        if (first != QLatin1String("both"))
+            shared.emplace(home.path());
+        ScribbledInterceptor interceptor = shared ? ScribbledInterceptor(&*shared) : ScribbledInterceptor(home.path());
+        interceptor.object->watch(chrome, {QStringLiteral("example.com")});
+        const QObject* owner = shared ? static_cast<QObject*>(&*shared) : interceptor.object;
+        // The targets asked for, then every page to be held: both unanswered.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [owner] {
+                const DevToolsClient* client = owner->findChild<DevToolsClient*>();
+                return client && client->isOpen() && client->commandsSent() == 2;
+            }(),
+            30000);
+        QVERIFY(!interceptor.object->isIntercepting(chrome));
+
+        if (first == QLatin1String("connections")) {
+            shared.reset();
+            // Without its connections it holds nothing and reaches for nothing.
+            QVERIFY(!interceptor.object->isIntercepting(chrome));
+            interceptor.object->watch(chrome, {QStringLiteral("example.org")});
+            QCOMPARE(browser.connections, 1);
+        }
+        interceptor.destroy();
+        shared.reset();
+    }
+
     // A browser that asks the person before it accepts a connection: one attempt at a time, the
     // row told to click Allow while it waits, and the connection kept once allowed.
     void consentRoute()
@@ -398,6 +497,38 @@ private slots:
         QCOMPARE(browser.connections, 1);
         // Kept and reused: the person is asked once per browser run.
         QCOMPARE(connections.client(chrome), open);
+        QCOMPARE(browser.connections, 1);
+    }
+
+    // Whoever hears that a connection is being opened may ask for other browsers' connections at
+    // once; the attempt under way still waits for the person's answer, once.
+    void othersAskedForAsOneOpens_data()
+    {
+        QTest::addColumn<int>("others");
+        QTest::newRow("none") << 0;
+        QTest::newRow("more than the table holds yet") << 200;
+    }
+
+    void othersAskedForAsOneOpens()
+    {
+        QFETCH(int, others);
+        QTemporaryDir home;
+        SlowUpgradeServer browser(DevToolsConnections::consentAfterMs + 30000);
+        QVERIFY(browser.isListening());
+        QVERIFY(write(home.filePath(QStringLiteral(".config/google-chrome/DevToolsActivePort")),
+                      QByteArray::number(browser.serverPort()) + "\n/devtools/browser/2\n"));
+        DevToolsConnections connections(home.path());
+        QObject::connect(&connections, &DevToolsConnections::stateChanged, &connections,
+                         [&connections, others](const QString& bundleIdentifier) {
+                             if (bundleIdentifier == chrome &&
+                                 connections.state(chrome) == DevToolsConnections::State::opening)
+                                 for (int i = 0; i < others; ++i)
+                                     connections.client(QStringLiteral("org.example.browser%1").arg(i));
+                         });
+        QCOMPARE(connections.client(chrome), nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(connections.state(chrome), DevToolsConnections::State::awaitingConsent, 30000);
+        QCOMPARE(connections.client(chrome), nullptr);
+        QCOMPARE(connections.attempts(chrome), 1);
         QCOMPARE(browser.connections, 1);
     }
 

@@ -30,6 +30,9 @@ private slots:
         QTest::newRow("being written right now") << "state.json.aB3xY9" << 0 << false;
         QTest::newRow("of a file that is not ours") << "photo.json.aB3xY9" << 3600 << false;
         QTest::newRow("a kept-aside copy") << "state.unreadable-1765100000.json" << 3600 << false;
+        QTest::newRow("digits only") << "state.json.123456" << 3600 << true;
+        QTest::newRow("seven after the dot") << "state.json.aB3xY9Z" << 3600 << false;
+        QTest::newRow("a sign among the six") << "state.json.aB3-Y9" << 3600 << false;
     }
     void staleTemporariesGo()
     {

@@ -319,6 +319,55 @@ private slots:
         QCOMPARE(::nextRuleBoundary(rules, at(2026, 12, 7, 20, 45), plain(), calendar), at(2026, 12, 8));
     }
 
+    // A second call gives the first answer again only when nothing it depends on changed and the
+    // moment lies between the first call and that answer; every answer is the one a full scan gives.
+    void boundaryMemo_data()
+    {
+        QTest::addColumn<SharedState>("secondState");
+        QTest::addColumn<Date>("secondNow");
+        QTest::addColumn<QByteArray>("secondZone");
+        QTest::addColumn<bool>("rulesEdited");
+        QTest::addColumn<int>("computations");
+
+        const QByteArray ny = "America/New_York";
+        // The first call: 10:00, plain state, New York; its boundary is 13:00.
+        QTest::newRow("same moment") << plain() << at(2026, 12, 7, 10) << ny << false << 1;
+        QTest::newRow("later, before the boundary") << plain() << at(2026, 12, 7, 12, 59, 59) << ny << false << 1;
+        QTest::newRow("usage and limits do not move boundaries")
+            << exceeded(ruleA) << at(2026, 12, 7, 11) << ny << false << 1;
+        QTest::newRow("at the boundary") << plain() << at(2026, 12, 7, 13) << ny << false << 2;
+        QTest::newRow("the clock set back") << plain() << at(2026, 12, 7, 9, 59) << ny << false << 2;
+        QTest::newRow("the clock set back past a boundary") << plain() << at(2026, 12, 7, 8, 30) << ny << false << 2;
+        QTest::newRow("rules edited") << plain() << at(2026, 12, 7, 11) << ny << true << 2;
+        QTest::newRow("a pause") << pausedUntil(at(2026, 12, 7, 10, 5)) << at(2026, 12, 7, 10, 1) << ny << false << 2;
+        QTest::newRow("an urgent break") << onBreak(ruleB, 0, at(2026, 12, 7, 10, 30)) << at(2026, 12, 7, 10, 1) << ny
+                                         << false << 2;
+        QTest::newRow("a doom-scroll break")
+            << doomBreakUntil(at(2026, 12, 7, 10, 20)) << at(2026, 12, 7, 10, 1) << ny << false << 2;
+        QTest::newRow("another zone") << plain() << at(2026, 12, 7, 10, 1) << QByteArray("Europe/Berlin") << false << 2;
+    }
+
+    void boundaryMemo()
+    {
+        QFETCH(SharedState, secondState);
+        QFETCH(Date, secondNow);
+        QFETCH(QByteArray, secondZone);
+        QFETCH(bool, rulesEdited);
+        QFETCH(int, computations);
+
+        const std::vector<BlockRule> before{rule(window(13, 0, 14, 0)), rule(window(8, 0, 9, 0), {}, ruleB)};
+        const std::vector<BlockRule> after{rule(window(10, 30, 14, 0)), rule(window(8, 0, 9, 0), {}, ruleB)};
+        RuleBoundaryMemo memo;
+        const Calendar ny = TestEnvironment::calendar();
+        QCOMPARE(memo.next(before, 1, at(2026, 12, 7, 10), plain(), ny), at(2026, 12, 7, 13));
+
+        const std::vector<BlockRule>& rules = rulesEdited ? after : before;
+        const Calendar calendar = TestEnvironment::calendar(secondZone.constData());
+        QCOMPARE(memo.next(rules, rulesEdited ? 2 : 1, secondNow, secondState, calendar),
+                 ::nextRuleBoundary(rules, secondNow, secondState, calendar));
+        QCOMPARE(memo.computations(), computations);
+    }
+
     void timeOfDayText_data()
     {
         QTest::addColumn<int>("hour");

@@ -357,6 +357,47 @@ private slots:
 
     // ------------------------------------------------------------ boundary timer
 
+    // A refresh with nothing changed keeps the boundary it had without working it out again;
+    // every edit of the rules makes the next refresh look afresh.
+    void editedRulesMoveTheKeptBoundary_data()
+    {
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<Date>("boundary");
+        QTest::newRow("a rule added") << QStringLiteral("add") << at(2026, 12, 7, 10, 30);
+        QTest::newRow("a window moved") << QStringLiteral("update") << at(2026, 12, 7, 10, 15);
+        QTest::newRow("a rule removed") << QStringLiteral("remove") << at(2026, 12, 8);
+    }
+
+    void editedRulesMoveTheKeptBoundary()
+    {
+        QFETCH(QString, edit);
+        QFETCH(Date, boundary);
+        StoreFixture f;
+        const BlockRule late = windowRule(QStringLiteral("late.example"), 11, 0, 12, 0);
+        putRules(f, {late});
+        StorageService& store = f.make();
+        QCOMPARE(store.state().validUntil, at(2026, 12, 7, 11));
+        const int computed = store.boundaryComputations();
+        f.clock.advance(60);
+        store.refreshBlockingState();
+        store.refreshBlockingState();
+        QCOMPARE(store.boundaryComputations(), computed);
+        QCOMPARE(store.state().validUntil, at(2026, 12, 7, 11));
+
+        if (edit == QLatin1String("add")) {
+            QVERIFY(store.addRule(windowRule(QStringLiteral("early.example"), 10, 30, 10, 45)));
+        } else if (edit == QLatin1String("update")) {
+            BlockRule moved = late;
+            moved.blockApplySchedule.startMinute = 15;
+            moved.blockApplySchedule.startHour = 10;
+            QVERIFY(store.updateRule(moved));
+        } else {
+            QVERIFY(store.removeRule(late.id));
+        }
+        QCOMPARE(store.state().validUntil, boundary);
+        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(boundary));
+    }
+
     void validUntilIsTheArmedBoundary()
     {
         StoreFixture f;

@@ -3,6 +3,7 @@
 #include "sync/RecordStore.h"
 
 #include <QPromise>
+#include <atomic>
 
 // Passes every request on and counts what the sync asks of the store: record reads and writes.
 class CountingStore : public RecordStore {
@@ -32,10 +33,16 @@ public:
         }
         return m_inner.changeStamp();
     }
+    QFuture<void> releaseMemory() override
+    {
+        ++released;
+        return m_inner.releaseMemory();
+    }
     void resetCounts() { fetched = written = 0; }
     int fetched = 0;
     int written = 0;
-    bool stampKnown = true; // false: as a store that cannot tell whether anything changed
+    std::atomic<int> released{0}; // caches dropped
+    bool stampKnown = true;       // false: as a store that cannot tell whether anything changed
 
 private:
     RecordStore& m_inner;

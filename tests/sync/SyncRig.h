@@ -12,6 +12,7 @@
 struct SyncDevice {
     StoreFixture fixture;
     std::unique_ptr<SyncService> sync;
+    MemoryReleaser* releaser = nullptr; // none: the service's own
 
     explicit SyncDevice(RecordStore* records, const QString& environment = QStringLiteral("unknown"))
     {
@@ -29,6 +30,7 @@ struct SyncDevice {
         env.calendar = [this] { return fixture.calendar; };
         env.events = &fixture.events;
         env.environment = environment;
+        env.releaser = releaser;
         sync = std::make_unique<SyncService>(fixture.store.get(), fixture.defaults, env);
         fixture.store->setCloudSync(sync.get());
     }

@@ -1,6 +1,7 @@
 // The sync service against the in-memory record store: what the user reads after each kind of
 // outcome, when a failed run is retried, how requests are batched, the manifest's one retry, and
 // the faults of two devices that must neither lose nor resurrect an item.
+#include "CountingStore.h"
 #include "SyncRig.h"
 #include "sync/RecordFields.h"
 #include "sync/RecordMapper.h"
@@ -419,6 +420,44 @@ private slots:
         }
         QVERIFY(writes[0] > 0);
         QCOMPARE(writes[1], writes[0]);
+    }
+
+    // What a run freed is given back to the system after the first run of a start and after every
+    // run that read a thousand records or more, each time once the record store dropped its cache
+    // and once the run's data were freed; a run that read little gives nothing back.
+    void runsGiveBackMemory_data()
+    {
+        QTest::addColumn<int>("remoteTodos"); // read by every run: each follows a change elsewhere
+        QTest::newRow("a few") << 3;
+        QTest::newRow("a thousand and more") << 1200;
+    }
+    void runsGiveBackMemory()
+    {
+        QFETCH(int, remoteTodos);
+        MemoryRecordStore memory;
+        CountingStore records(memory);
+        std::atomic<int> trims{0}, trimsBeforeCacheDropped{0};
+        MemoryReleaser releaser([&] { trimsBeforeCacheDropped += ++trims > records.released.load(); });
+        SyncDevice device(&records);
+        device.releaser = &releaser;
+        device.connectTo(&records);
+        QStringList ids;
+        for (int i = 0; i < remoteTodos; ++i)
+            ids.append(uuidText(QUuid::createUuid()));
+        for (const QString& id : ids)
+            plantTodo(memory, parseUuid(id).value(), QStringLiteral("remote"), 1000);
+        plantManifest(memory, ids);
+        for (int run = 1; run <= 3; ++run) {
+            plantTodo(memory, QUuid::createUuid(), QStringLiteral("elsewhere"), 2000);
+            QVERIFY(device.run());
+            const int expected = remoteTodos >= 1000 ? run : 1;
+            QVERIFY(waitUntil([&] { return trims.load() >= expected; }));
+            QCoreApplication::sendPostedEvents();
+            releaser.waitForDone();
+            QCOMPARE(trims.load(), expected);
+        }
+        QCOMPARE(int(device.store().todos().size()), remoteTodos);
+        QCOMPARE(trimsBeforeCacheDropped.load(), 0);
     }
 
     // Deletes go in requests of 200, fetches of 100, saves of 200; missing records are passed over.

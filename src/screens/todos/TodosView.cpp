@@ -341,8 +341,7 @@ void TodosView::makeSection(Section& s, const QString& name, QWidget* header, QL
     s.rows = new LazyRows(
         [this, section](int i, QWidget* parent) { return makeRow(section->list[size_t(i)], parent); },
         [this, section](int i, int width) { return m_meter->height(section->list[size_t(i)], width); }, s.box);
-    s.rows->setEstimate(
-        [this, section](int i, int width) { return m_meter->estimate(section->list[size_t(i)], width); });
+    s.rows->setEstimate([this](int) { return m_meter->typicalHeight(); });
     s.empty = empty;
     empty->setParent(s.box);
     if (emptyFirst)
@@ -478,10 +477,13 @@ void TodosView::refresh()
     std::vector<TaskItem> later, done, planned, earlier;
     if (today) {
         // One pass over the store for today's list; open and focus follow the store's own rules.
-        const std::vector<TaskItem> todays = m_context.storage->todayTodos();
+        std::vector<TaskItem> todays = m_context.storage->todayTodos();
+        const bool anyToday = !todays.empty();
         std::vector<TaskItem> open;
-        for (const TaskItem& t : todays)
-            (t.isCompleted ? done : open).push_back(t);
+        open.reserve(todays.size());
+        for (TaskItem& t : todays)
+            (t.isCompleted ? done : open).push_back(std::move(t));
+        todays.clear();
         const std::optional<QUuid> focusID = m_context.storage->focusTodoID();
         auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusID; });
         if (focusIt == open.end() && !open.empty())
@@ -492,7 +494,7 @@ void TodosView::refresh()
             open.erase(focusIt);
             later = std::move(open);
         }
-        setFocusCard(focus, later.size() + (focus ? 1 : 0) > 1, !todays.empty());
+        setFocusCard(focus, later.size() + (focus ? 1 : 0) > 1, anyToday);
         m_later.box->setVisible(focus.has_value());
         m_later.empty->setVisible(focus && later.empty());
         earlier = m_context.storage->earlierTodos();

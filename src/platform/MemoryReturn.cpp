@@ -1,0 +1,57 @@
+#include "platform/MemoryReturn.h"
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
+namespace MemoryReturn {
+
+void setAllocatorPolicy()
+{
+#ifdef __GLIBC__
+    // The main thread's heap and one for all workers: the sync's workers, the record store's and
+    // the icon fetches take turns, and a heap per thread would keep each one's freed pages.
+    mallopt(M_ARENA_MAX, 2);
+    // A fixed threshold also stops the allocator from raising it after a large block is freed,
+    // which would put the next large blocks (a file's text, a list of ten thousand to-dos) in the
+    // heap, where they stay after they are freed.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+#endif
+}
+
+void trim()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
+} // namespace MemoryReturn
+
+MemoryReleaser::MemoryReleaser(std::function<void()> trim) : m_trim(std::move(trim))
+{
+    m_worker.setMaxThreadCount(1);
+    m_worker.setObjectName(QStringLiteral("MemoryReleaser"));
+}
+
+MemoryReleaser::~MemoryReleaser()
+{
+    m_worker.waitForDone();
+}
+
+void MemoryReleaser::post(std::function<void()> work)
+{
+    m_worker.start(std::move(work));
+}
+
+void MemoryReleaser::giveBack()
+{
+    if (m_trim)
+        post(m_trim);
+}
+
+void MemoryReleaser::waitForDone()
+{
+    m_worker.waitForDone();
+}

@@ -1,0 +1,137 @@
+#include "store/DataPreread.h"
+
+#include "store/StorageService.h"
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+DataPreread::Identity identityOfStat(const struct stat& info)
+{
+    return {true,
+            static_cast<quint64>(info.st_dev),
+            static_cast<quint64>(info.st_ino),
+            static_cast<qint64>(info.st_size),
+            static_cast<qint64>(info.st_mtim.tv_sec),
+            static_cast<qint64>(info.st_mtim.tv_nsec)};
+}
+
+// The whole file and the identity of what was read. A file that cannot be opened for another
+// reason than its absence counts as existing and unreadable, as the store's own reading has it.
+template <typename T> PrereadFile<T> readFile(const QString& path, DataPreread::Identity* identity)
+{
+    PrereadFile<T> file;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        file.exists = errno != ENOENT;
+        *identity = DataPreread::identityOf(path);
+        return file;
+    }
+    file.exists = true;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *identity = {};
+        return file;
+    }
+    qint64 size = info.st_size;
+    QByteArray bytes(size, Qt::Uninitialized);
+    qint64 done = 0;
+    bool ok = true;
+    while (ok) {
+        if (done == bytes.size())
+            bytes.resize(bytes.size() + 4096); // the file grew: read on to its end
+        const ssize_t n = ::read(fd, bytes.data() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n >= 0;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    bytes.truncate(done);
+    // Identified after the read: a write during it changes the identity, so the text is not used.
+    struct stat after {};
+    *identity = ::fstat(fd, &after) == 0 && ok && identityOfStat(after) == identityOfStat(info)
+                    ? identityOfStat(after)
+                    : DataPreread::Identity{};
+    ::close(fd);
+    file.readOK = ok;
+    file.bytes = std::move(bytes);
+    return file;
+}
+
+} // namespace
+
+DataPreread::DataPreread(QString folder)
+    : m_todosPath(QDir(folder).filePath(StorageService::todosFile)),
+      m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_thread([this] { run(); })
+{
+}
+
+DataPreread::~DataPreread()
+{
+    wait();
+}
+
+void DataPreread::run()
+{
+    PrereadTodos todos;
+    static_cast<PrereadFile<TaskItem>&>(todos) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
+    if (todos.readOK) {
+        std::vector<TextSpan> spans;
+        todos.decoded = decodeTodosFileText(todos.bytes, &spans);
+        if (todos.decoded)
+            todos.writer.adopt(*todos.decoded, todos.bytes, spans);
+    }
+    m_todos = std::move(todos);
+    PrereadFile<Note> notes = readFile<Note>(m_notesPath, &m_notesIdentity);
+    if (notes.readOK)
+        notes.decoded = decodeNotesFileText(notes.bytes);
+    m_notes = std::move(notes);
+}
+
+void DataPreread::wait()
+{
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+DataPreread::Identity DataPreread::identityOf(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return identityOfStat(info);
+}
+
+template <typename Read>
+std::optional<Read> DataPreread::take(std::optional<Read>& slot, const Identity& identity, const QString& ownPath,
+                                      const QString& path)
+{
+    wait();
+    std::optional<Read> read = std::move(slot);
+    slot.reset();
+    if (!read || QDir::cleanPath(path) != QDir::cleanPath(ownPath))
+        return std::nullopt;
+    // Absent then and now, or the very file that was read.
+    const Identity now = identityOf(path);
+    if (read->exists ? !(identity.exists && identity == now) : now.exists)
+        return std::nullopt;
+    return read;
+}
+
+std::optional<PrereadTodos> DataPreread::takeTodos(const QString& path)
+{
+    return take(m_todos, m_todosIdentity, m_todosPath, path);
+}
+
+std::optional<PrereadFile<Note>> DataPreread::takeNotes(const QString& path)
+{
+    return take(m_notes, m_notesIdentity, m_notesPath, path);
+}

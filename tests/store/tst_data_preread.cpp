@@ -1,0 +1,128 @@
+#include "StoreFixture.h"
+#include "StoreTestSupport.h"
+#include "platform/FileSafety.h"
+#include "store/DataPreread.h"
+
+#include <QtTest>
+
+using namespace StoreTest;
+
+// The to-dos and notes read on another thread at the start: the store takes them only while they
+// are still what is on disk, and loads from them what it would have loaded itself.
+class TestDataPreread : public QObject {
+    Q_OBJECT
+
+private slots:
+    void takenOnlyWhileUnchanged_data()
+    {
+        QTest::addColumn<bool>("before");   // todos.json exists when the reading runs
+        QTest::addColumn<QString>("after"); // then: "", "replaced", "removed", "created", "rewritten in place"
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("untouched") << true << "" << true;
+        QTest::newRow("absent then and now") << false << "" << true;
+        QTest::newRow("replaced since") << true << "replaced" << false;
+        QTest::newRow("removed since") << true << "removed" << false;
+        QTest::newRow("created since") << false << "created" << false;
+        QTest::newRow("rewritten in place, longer") << true << "rewritten in place" << false;
+    }
+    void takenOnlyWhileUnchanged()
+    {
+        QFETCH(bool, before);
+        QFETCH(QString, after);
+        QFETCH(bool, taken);
+        StoreFixture f;
+        QDir().mkpath(f.dataPath());
+        const Date t = TestEnvironment::at(2026, 12, 7, 9);
+        const std::vector<TaskItem> first{todo(QStringLiteral("first"), t), todo(QStringLiteral("second"), t)};
+        const std::vector<TaskItem> second{todo(QStringLiteral("third"), t)};
+        const std::vector<Note> notes{note(QStringLiteral("kept note"), t)};
+        QVERIFY(writeBytes(f.file(QStringLiteral("notes.json")), notesJson(notes)));
+        if (before)
+            QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosJson(first)));
+
+        DataPreread preread(f.dataPath());
+        preread.wait();
+        if (after == QLatin1String("replaced") || after == QLatin1String("created"))
+            QVERIFY(FileSafety::writeAtomically(f.file(QStringLiteral("todos.json")), todosJson(second)));
+        else if (after == QLatin1String("removed"))
+            QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
+        else if (after == QLatin1String("rewritten in place"))
+            QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosJson(second) + "\n\n"));
+
+        const std::optional<PrereadTodos> todos = preread.takeTodos(f.file(QStringLiteral("todos.json")));
+        QCOMPARE(todos.has_value(), taken);
+        if (todos) {
+            QCOMPARE(todos->exists, before);
+            QCOMPARE(ids(todos->decoded.value_or(std::vector<TaskItem>{})), before ? ids(first) : QList<QUuid>{});
+        }
+        // Once only.
+        QVERIFY(!preread.takeTodos(f.file(QStringLiteral("todos.json"))));
+        const std::optional<PrereadFile<Note>> readNotes = preread.takeNotes(f.file(QStringLiteral("notes.json")));
+        QVERIFY(readNotes && readNotes->decoded);
+        QCOMPARE(ids(*readNotes->decoded), ids(notes));
+    }
+
+    // A store given the preread loads what a store reading the files itself loads, saves the same
+    // bytes after a change, and keeps a damaged file aside just the same.
+    void storeLoadsTheSameWithOrWithout_data()
+    {
+        QTest::addColumn<QByteArray>("todosText");
+        QTest::addColumn<bool>("damaged");
+        const Date t = TestEnvironment::at(2026, 12, 7, 9);
+        QTest::newRow("to-dos") << todosJson({todo(QStringLiteral("a"), t), todo(QStringLiteral("b"), t),
+                                              todo(QStringLiteral("c"), t)})
+                                << false;
+        QTest::newRow("no to-dos") << QByteArray("[]") << false;
+        QTest::newRow("not JSON") << QByteArray("[{\"id\": broken") << true;
+    }
+    void storeLoadsTheSameWithOrWithout()
+    {
+        QFETCH(QByteArray, todosText);
+        QFETCH(bool, damaged);
+        struct Outcome {
+            QList<QUuid> loaded;
+            QByteArray saved;
+            QStringList backups;
+            std::optional<QString> lastError;
+        };
+        const TaskItem added = todo(QStringLiteral("new"), TestEnvironment::at(2026, 12, 7, 9));
+        const auto run = [&](bool withPreread) {
+            StoreFixture f;
+            QDir().mkpath(f.dataPath());
+            const QString path = f.file(QStringLiteral("todos.json"));
+            writeBytes(path, todosText);
+            std::optional<DataPreread> preread;
+            if (withPreread)
+                preread.emplace(f.dataPath());
+            StorageEnvironment env;
+            env.clock = &f.clock;
+            env.calendar = [&f] { return f.calendar; };
+            env.defaults = &f.defaults;
+            env.notifications = &f.notifications;
+            env.monotonic = &f.bootClock;
+            env.preread = preread ? &*preread : nullptr;
+            StorageService store(FileStore{f.dataPath()}, env);
+            Outcome out;
+            out.loaded = ids(store.todos());
+            out.lastError = store.lastError();
+            out.backups = QDir(f.dataPath()).entryList({QStringLiteral("todos.unreadable-*")});
+            if (!store.todos().empty())
+                store.toggleTodo(store.todos().front().id);
+            else
+                store.addTodo(added);
+            out.saved = readBytes(path);
+            return out;
+        };
+        const Outcome alone = run(false);
+        const Outcome early = run(true);
+        QCOMPARE(early.loaded, alone.loaded);
+        QCOMPARE(early.saved, alone.saved);
+        QCOMPARE(early.backups.size(), damaged ? 1 : 0);
+        QCOMPARE(early.backups.size(), alone.backups.size());
+        QCOMPARE(early.lastError, alone.lastError);
+        QCOMPARE(early.lastError.has_value(), damaged);
+    }
+};
+
+QTEST_MAIN(TestDataPreread)
+#include "tst_data_preread.moc"
