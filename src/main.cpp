@@ -129,8 +129,8 @@ int main(int argc, char* argv[])
         if (NativeMessagingHost::isHostInvocation(arguments))
             return NativeMessagingHost::run(argc, argv);
     }
-    // The to-dos and notes are read and decoded while the toolkit starts; the store takes them.
-    DataPreread preread(FileStore::defaultRootURL());
+    // The to-dos, notes and preferences are read and decoded while the toolkit starts.
+    DataPreread preread(FileStore::defaultRootURL(), Defaults::defaultPath());
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
@@ -189,7 +189,7 @@ int main(int argc, char* argv[])
 
     const Clock& clock = SystemClock::instance();
     const auto calendar = [] { return Calendar::current(); };
-    Defaults defaults(Defaults::defaultPath());
+    Defaults defaults(Defaults::defaultPath(), preread.takeDefaults(Defaults::defaultPath()));
     LinuxSystemEvents events(clock, calendar);
 
     // Private from the moment it exists: the store would make it 0700 only after this.
@@ -198,33 +198,8 @@ int main(int argc, char* argv[])
                                                 QDir(dataFolder).filePath(QStringLiteral("pending-notifications.json")),
                                                 clock, calendar, &events);
 
-    // The long-lived services, once each and in this order.
-    StorageEnvironment environment;
-    environment.clock = &clock;
-    environment.calendar = calendar;
-    environment.defaults = &defaults;
-    environment.notifications = &notifications;
-    environment.events = &events;
-    environment.preread = &preread;
-    StorageService storage(std::nullopt, environment);
-    if (!storage.fatalError().isEmpty()) {
-        QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.fatalError() << "\n";
-        return 1;
-    }
-    // Until the interface shows them, problems with the data files go to standard error.
-    QObject::connect(&storage, &StorageService::problemReported, [](const QString& path, const QString& message) {
-        QTextStream(stderr) << "Quillharbour: " << path << ": " << message << Qt::endl;
-    });
-    notifications.setPendingFile(storage.fileStore().filePath(QStringLiteral("pending-notifications.json")));
-    // The sync's record store: a SQLite file on this machine unless the settings name PostgreSQL.
-    QString recordStoreError;
-    const std::unique_ptr<RecordStore> recordStore =
-        openRecordStore(RecordStoreChoice::fromSettings(defaults), &recordStoreError);
-    if (!recordStore)
-        QTextStream(stderr) << "Sync is off: " << recordStoreError << Qt::endl;
-    SyncService cloudSync(&storage, defaults, SyncEnvironment{recordStore.get(), &clock, calendar, &events});
-    LocalBlockPageServer blockPageServer(&storage);
-
+    // The desktop and the browsers' links come first: they need no data, and the to-dos are
+    // still being read meanwhile.
     X11Display display;
     BrowserDiscovery discovery;
     LinuxWorkspace desktop(display, QString(), &discovery);
@@ -262,6 +237,34 @@ int main(int argc, char* argv[])
                                            [&desktop](const QString& id) { return desktop.isRunning(id); }, &devTools)),
                                    3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
     DevToolsNavigationInterceptor interceptor(&devTools);
+
+    // The long-lived services, once each and in this order.
+    StorageEnvironment environment;
+    environment.clock = &clock;
+    environment.calendar = calendar;
+    environment.defaults = &defaults;
+    environment.notifications = &notifications;
+    environment.events = &events;
+    environment.preread = &preread;
+    StorageService storage(std::nullopt, environment);
+    if (!storage.fatalError().isEmpty()) {
+        QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.fatalError() << "\n";
+        return 1;
+    }
+    // Until the interface shows them, problems with the data files go to standard error.
+    QObject::connect(&storage, &StorageService::problemReported, [](const QString& path, const QString& message) {
+        QTextStream(stderr) << "Quillharbour: " << path << ": " << message << Qt::endl;
+    });
+    notifications.setPendingFile(storage.fileStore().filePath(QStringLiteral("pending-notifications.json")));
+    // The sync's record store: a SQLite file on this machine unless the settings name PostgreSQL.
+    QString recordStoreError;
+    const std::unique_ptr<RecordStore> recordStore =
+        openRecordStore(RecordStoreChoice::fromSettings(defaults), &recordStoreError);
+    if (!recordStore)
+        QTextStream(stderr) << "Sync is off: " << recordStoreError << Qt::endl;
+    SyncService cloudSync(&storage, defaults, SyncEnvironment{recordStore.get(), &clock, calendar, &events});
+    LocalBlockPageServer blockPageServer(&storage);
+
     BrowserAutomationService::Environment automationEnvironment;
     automationEnvironment.clock = &clock;
     automationEnvironment.calendar = calendar;

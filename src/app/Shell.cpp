@@ -74,7 +74,11 @@ void Shell::start()
     // Without a window to wait for, or a window that is never drawn (minimised at once, say), the
     // deferred work still runs promptly.
     QTimer::singleShot(m_options.loginItem ? 0 : firstFramePatienceMs, this, &Shell::passFirstFrame);
-    m_trayWatcher->start();
+    // The tray icon follows the window's first frame; a login-item start looks for a tray at once.
+    if (m_options.loginItem)
+        m_trayWatcher->start();
+    else
+        afterFirstFrame([this] { m_trayWatcher->start(); });
 }
 
 void Shell::afterFirstFrame(std::function<void()> work)

@@ -150,9 +150,16 @@ private:
 
 } // namespace
 
-Defaults::Defaults(QString path, QObject* parent) : QObject(parent), m_path(std::move(path))
+Defaults::Defaults(QString path, QObject* parent) : Defaults(std::move(path), std::nullopt, parent) {}
+
+Defaults::Defaults(QString path, std::optional<QJsonObject> read, QObject* parent)
+    : QObject(parent), m_path(std::move(path))
 {
     FileSafety::removeStaleTemporaries(QFileInfo(m_path).absolutePath(), {QFileInfo(m_path).fileName()});
+    if (read) {
+        m_values = std::move(*read);
+        return;
+    }
     QFile file(m_path);
     if (!file.exists())
         return;

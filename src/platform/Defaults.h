@@ -17,6 +17,9 @@ public:
     // Reads the file at `path` (missing is fine; an unreadable one is kept aside as
     // "<name>.unreadable-<seconds>.json" before the first write replaces it).
     explicit Defaults(QString path, QObject* parent = nullptr);
+    // The same with the file's object already read and parsed elsewhere, as it is on disk now;
+    // none reads the file here.
+    Defaults(QString path, std::optional<QJsonObject> read, QObject* parent = nullptr);
 
     // $XDG_CONFIG_HOME/quillharbour/defaults.json
     static QString defaultPath();

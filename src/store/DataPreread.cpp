@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -68,10 +69,22 @@ template <typename T> PrereadFile<T> readFile(const QString& path, DataPreread::
 
 } // namespace
 
-DataPreread::DataPreread(QString folder)
+DataPreread::DataPreread(QString folder, QString defaultsPath)
     : m_todosPath(QDir(folder).filePath(StorageService::todosFile)),
-      m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_thread([this] { run(); })
+      m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_defaultsPath(std::move(defaultsPath)),
+      m_thread([this] { run(); })
 {
+    if (m_defaultsPath.isEmpty())
+        return;
+    m_defaultsThread = std::thread([this] {
+        PrereadFile<QJsonObject> file = readFile<QJsonObject>(m_defaultsPath, &m_defaultsIdentity);
+        QJsonParseError error{};
+        const QJsonDocument document = file.readOK ? QJsonDocument::fromJson(file.bytes, &error) : QJsonDocument();
+        if (file.readOK && error.error == QJsonParseError::NoError && document.isObject())
+            file.decoded = std::vector<QJsonObject>{document.object()};
+        file.bytes.clear();
+        m_defaults = std::move(file);
+    });
 }
 
 DataPreread::~DataPreread()
@@ -100,6 +113,8 @@ void DataPreread::wait()
 {
     if (m_thread.joinable())
         m_thread.join();
+    if (m_defaultsThread.joinable())
+        m_defaultsThread.join();
 }
 
 DataPreread::Identity DataPreread::identityOf(const QString& path)
@@ -114,7 +129,6 @@ template <typename Read>
 std::optional<Read> DataPreread::take(std::optional<Read>& slot, const Identity& identity, const QString& ownPath,
                                       const QString& path)
 {
-    wait();
     std::optional<Read> read = std::move(slot);
     slot.reset();
     if (!read || QDir::cleanPath(path) != QDir::cleanPath(ownPath))
@@ -128,10 +142,22 @@ std::optional<Read> DataPreread::take(std::optional<Read>& slot, const Identity&
 
 std::optional<PrereadTodos> DataPreread::takeTodos(const QString& path)
 {
+    wait();
     return take(m_todos, m_todosIdentity, m_todosPath, path);
 }
 
 std::optional<PrereadFile<Note>> DataPreread::takeNotes(const QString& path)
 {
+    wait();
     return take(m_notes, m_notesIdentity, m_notesPath, path);
+}
+
+std::optional<QJsonObject> DataPreread::takeDefaults(const QString& path)
+{
+    if (m_defaultsThread.joinable())
+        m_defaultsThread.join();
+    const std::optional<PrereadFile<QJsonObject>> read = take(m_defaults, m_defaultsIdentity, m_defaultsPath, path);
+    if (!read || !read->decoded || read->decoded->size() != 1)
+        return std::nullopt;
+    return read->decoded->front();
 }

@@ -4,6 +4,7 @@
 #include "model/TaskItem.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <optional>
 #include <thread>
@@ -21,13 +22,14 @@ struct PrereadTodos : PrereadFile<TaskItem> {
     TodosFileWriter writer; // holds the text as read, when it was decoded
 };
 
-// Reads and decodes the to-dos and the notes of a data folder on a thread of its own, begun at
-// the very start of the program so the work overlaps the toolkit's own start. The store takes the
-// results when it loads; a file replaced or created since it was read is not handed over, and the
-// store then reads it itself. Only the reading moves: the store stays on the main thread.
+// Reads and decodes the to-dos and the notes of a data folder, and the preferences file, on
+// threads of their own, begun at the very start of the program so the work overlaps the toolkit's
+// own start. Their owners take the results when they load; a file replaced or created since it
+// was read is not handed over, and its owner then reads it itself. Only the reading moves: the
+// store and the preferences stay on the main thread.
 class DataPreread {
 public:
-    explicit DataPreread(QString folder);
+    explicit DataPreread(QString folder, QString defaultsPath = QString());
     ~DataPreread();
     DataPreread(const DataPreread&) = delete;
     DataPreread& operator=(const DataPreread&) = delete;
@@ -38,6 +40,8 @@ public:
     // it is not a file this preread read or the file on disk is no longer the one read.
     std::optional<PrereadTodos> takeTodos(const QString& path);
     std::optional<PrereadFile<Note>> takeNotes(const QString& path);
+    // The preferences' object, when the file was there, read and parsed whole.
+    std::optional<QJsonObject> takeDefaults(const QString& path);
 
     // What a file on disk is: a replacement (files are written by renaming a new one into place)
     // or any write changes it.
@@ -52,8 +56,8 @@ public:
 private:
     void run();
     template <typename Read>
-    std::optional<Read> take(std::optional<Read>& slot, const Identity& identity, const QString& ownPath,
-                             const QString& path);
+    static std::optional<Read> take(std::optional<Read>& slot, const Identity& identity, const QString& ownPath,
+                                    const QString& path);
 
     QString m_todosPath;
     QString m_notesPath;
@@ -61,5 +65,9 @@ private:
     std::optional<PrereadFile<Note>> m_notes;
     Identity m_todosIdentity;
     Identity m_notesIdentity;
+    QString m_defaultsPath;
+    std::optional<PrereadFile<QJsonObject>> m_defaults;
+    Identity m_defaultsIdentity;
     std::thread m_thread;
+    std::thread m_defaultsThread; // a file of its own, as its owner wants it first
 };

@@ -117,14 +117,16 @@ private slots:
         QTest::addColumn<bool>("loginItem");
         QTest::addColumn<bool>("tray");
         QTest::addColumn<bool>("windowFirst"); // the window was drawn before the work ran
-        QTest::newRow("normal start") << false << true << true;
-        QTest::newRow("login item with a tray") << true << true << false;
+        QTest::addColumn<bool>("trayFirst");   // the tray was decided on before it
+        QTest::newRow("normal start") << false << true << true << false;
+        QTest::newRow("login item with a tray") << true << true << false << true;
     }
     void deferredWorkWaitsForTheFirstFrame()
     {
         QFETCH(bool, loginItem);
         QFETCH(bool, tray);
         QFETCH(bool, windowFirst);
+        QFETCH(bool, trayFirst);
         ShellRig rig;
         Shell::Options options;
         options.loginItem = loginItem;
@@ -134,8 +136,10 @@ private slots:
         int runs = 0;
         int paintsBeforeWork = -1;
         int pagesBeforeWork = -1;
+        bool trayBeforeWork = false;
         shell.afterFirstFrame([&] {
             ++runs;
+            trayBeforeWork = shell.hasTray().has_value();
             paintsBeforeWork = paints.count;
             pagesBeforeWork = shell.mainWindow().pagesBuilt();
         });
@@ -144,6 +148,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(runs, 1, 30000);
         QCOMPARE(paintsBeforeWork > 0, windowFirst);
         QCOMPARE(pagesBeforeWork, windowFirst ? 1 : 0);
+        QCOMPARE(trayBeforeWork, trayFirst);
+        QTRY_VERIFY_WITH_TIMEOUT(shell.hasTray().has_value(), 30000);
         // Later work runs at once, and nothing runs twice.
         shell.afterFirstFrame([&] { ++runs; });
         QCOMPARE(runs, 2);

@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 #include "StoreTestSupport.h"
+#include "platform/Defaults.h"
 #include "platform/FileSafety.h"
 #include "store/DataPreread.h"
 
@@ -60,6 +61,45 @@ private slots:
         const std::optional<PrereadFile<Note>> readNotes = preread.takeNotes(f.file(QStringLiteral("notes.json")));
         QVERIFY(readNotes && readNotes->decoded);
         QCOMPARE(ids(*readNotes->decoded), ids(notes));
+    }
+
+    // The preferences are handed over only whole and unchanged; otherwise they read themselves,
+    // damage and all, as before.
+    void preferencesTakenOnlyWhenWholeAndUnchanged_data()
+    {
+        QTest::addColumn<QByteArray>("text"); // empty: no file
+        QTest::addColumn<bool>("replaced");
+        QTest::addColumn<bool>("taken");
+        const QByteArray whole = R"({"onboarding.completed.v1": true, "sync.ids": ["a", "b"]})";
+        QTest::newRow("whole") << whole << false << true;
+        QTest::newRow("whole, replaced since") << whole << true << false;
+        QTest::newRow("no file") << QByteArray() << false << false;
+        QTest::newRow("damaged") << QByteArray(R"({"onboarding.completed.v1": tr)") << false << false;
+        QTest::newRow("not an object") << QByteArray("[1, 2]") << false << false;
+    }
+    void preferencesTakenOnlyWhenWholeAndUnchanged()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, replaced);
+        QFETCH(bool, taken);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("defaults.json"));
+        if (!text.isEmpty())
+            QVERIFY(writeBytes(path, text));
+        DataPreread preread(folder.filePath(QStringLiteral("data")), path);
+        preread.wait();
+        if (replaced)
+            QVERIFY(FileSafety::writeAtomically(path, R"({"onboarding.completed.v1": false})"));
+        std::optional<QJsonObject> read = preread.takeDefaults(path);
+        QCOMPARE(read.has_value(), taken);
+        QVERIFY(!preread.takeDefaults(path));
+        // Either way the preferences hold what the file says now, and keep a damaged file aside.
+        const Defaults early(path, std::move(read));
+        const Defaults alone(path);
+        QCOMPARE(early.boolean(QStringLiteral("onboarding.completed.v1")),
+                 alone.boolean(QStringLiteral("onboarding.completed.v1")));
+        QCOMPARE(early.value(QStringLiteral("sync.ids")), alone.value(QStringLiteral("sync.ids")));
+        QCOMPARE(early.lastError(), alone.lastError());
     }
 
     // A store given the preread loads what a store reading the files itself loads, saves the same
