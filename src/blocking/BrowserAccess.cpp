@@ -177,7 +177,9 @@ void BrowserAutomationService::connect(const SupportedBrowser& browser)
     }
     if (!m_executor)
         return;
-    // The first script a browser receives is what asks the person for permission.
+    // The first script a browser receives is what asks the person for permission. Its answer is
+    // the runner's last read from now on, not the one a check remembers.
+    m_inertRead.reset();
     const QString script = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(browser), browser, QString());
     QPointer<BrowserAutomationService> self(this);
     m_executor->run(script, [self, browser](const BrowserScriptResult& result) {

@@ -54,6 +54,9 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         QObject::connect(m_storage, &StorageService::rulesChanged, this, &BrowserAutomationService::updateSchedule);
         QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this,
                          &BrowserAutomationService::updateSchedule);
+        // What a read found unconcerned may concern the new rules or sites.
+        QObject::connect(m_storage, &StorageService::rulesChanged, this, [this] { m_inertRead.reset(); });
+        QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this, [this] { m_inertRead.reset(); });
     }
     if (m_env.screen) {
         QObject::connect(m_env.screen, &ScreenState::screensDidSleep, this, [this] { setScreenActive(false); });
@@ -179,10 +182,10 @@ void BrowserAutomationService::checkActiveBrowser()
     // hears of browsers that start), never the tick.
     refreshInstalledBrowsers(false);
     updateUnprotectedBrowserWarning();
-    runGuardedCheck();
-    // A check under way has a browser to look at; only a tick that found none asks whether the
-    // checks may sleep.
-    if (!m_isChecking)
+    const bool spared = runGuardedCheck();
+    // A check under way, or one spared, has a browser to look at; only a tick that found none
+    // asks whether the checks may sleep.
+    if (!m_isChecking && !spared)
         updateSchedule();
 }
 
@@ -233,7 +236,20 @@ std::optional<QString> BrowserAutomationService::interceptedNavigationTarget(con
     return page->toString(QUrl::FullyEncoded);
 }
 
-void BrowserAutomationService::runGuardedCheck()
+bool BrowserAutomationService::concernsAnyRule(const QString& host) const
+{
+    // What is blocked now is always a rule's site or a doom-scroll site, and only those count
+    // time: a host none of them covers is neither blocked nor counted, whatever the hour.
+    if (!m_storage)
+        return false;
+    for (const BlockRule& rule : m_storage->rules())
+        if (BlockRule::hostMatches(host, rule.domain))
+            return true;
+    const DoomScrollConfig& doom = m_storage->doomScrollConfig();
+    return doom.isEnabled && doom.matches(host);
+}
+
+bool BrowserAutomationService::runGuardedCheck()
 {
     if (m_isChecking && (m_env.monotonic->seconds() - m_checkStartedAt) * 1000 > double(checkWatchdogMs)) {
         // A check that never finished would stop enforcement for good; give up on it.
@@ -243,15 +259,26 @@ void BrowserAutomationService::runGuardedCheck()
     }
     if (m_isChecking || !m_isScreenActive || !m_pageServer || !m_pageServer->port() || !hasProtectionToEnforce() ||
         !m_executor)
-        return;
+        return false;
     if (!frontmost() && probeFocus())
-        return;
+        return false;
     const SupportedBrowser* browser = activeBrowser();
     if (!browser)
-        return;
+        return false;
+    if (m_inertRead && m_inertRead->browserId == browser->id && m_inertRead->port == *m_pageServer->port() &&
+        m_devTools.value(browser->id).kind == BrowserAccessState::Kind::connected &&
+        m_executor->readUnchanged(browser->bundleIdentifier)) {
+        // The same answer would come back and change nothing. Only the store's own boundary is
+        // still looked at, as every check does, in case its timer is late.
+        if (m_storage && m_storage->state().validUntil <= now())
+            m_storage->refreshBlockingState();
+        return true;
+    }
+    m_inertRead.reset();
     m_isChecking = true;
     m_checkStartedAt = m_env.monotonic->seconds();
     const quint64 check = ++m_checkNumber;
+    m_readCheck = check;
     const SupportedBrowser b = *browser;
     QPointer<BrowserAutomationService> self(this);
     // The same text on every check: built once per browser.
@@ -262,6 +289,7 @@ void BrowserAutomationService::runGuardedCheck()
         if (self)
             self->handleActiveTab(result, b, true, false, check);
     });
+    return false;
 }
 
 bool BrowserAutomationService::probeFocus()
@@ -282,6 +310,7 @@ bool BrowserAutomationService::probeFocus()
             candidates.push_back(b);
     }
     m_focusedBrowserID.reset();
+    m_inertRead.reset();
     // None to ask: the browser last in use is checked as where the desktop names no front.
     if (candidates.empty())
         return false;
@@ -373,6 +402,14 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
         if (!probe)
             finishCheck(check);
     };
+    // Remembered only for the check's own read, whose runner can tell whether it would answer
+    // the same again.
+    const auto inert = [this, &browser, enforce, probe, check] {
+        if (enforce && !probe && check == m_readCheck && check == m_checkNumber && m_pageServer && m_pageServer->port())
+            m_inertRead = InertRead{browser.id, *m_pageServer->port()};
+    };
+    if (!probe)
+        m_inertRead.reset();
     if (result.failed()) {
         setAccess(accessState(*result.errorNumber, result.errorMessage), browser);
         finish();
@@ -381,6 +418,7 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     setAccess(BrowserAccessState::of(BrowserAccessState::Kind::connected), browser);
     if (!enforce || !result.output) {
         resetUsageTracking();
+        inert();
         finish();
         return;
     }
@@ -390,6 +428,7 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
         url.host().isEmpty()) {
         resetUsageTracking();
+        inert();
         finish();
         return;
     }
@@ -418,6 +457,8 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
         resetUsageTracking();
 
     const BlockedSiteSnapshot* match = blockedEntry(host);
+    if (!match && !concernsAnyRule(host))
+        inert();
     if (!match || !m_pageServer || !m_executor) {
         finish();
         return;
@@ -448,6 +489,7 @@ void BrowserAutomationService::finishScript(const BrowserScriptResult& result, c
 void BrowserAutomationService::setScreenActive(bool active)
 {
     m_isScreenActive = active;
+    m_inertRead.reset();
     if (!active)
         resetUsageTracking();
     updateSchedule();

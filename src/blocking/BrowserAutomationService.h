@@ -157,7 +157,9 @@ private:
     void updateSchedule();
     void updateUnprotectedBrowserWarning();
     void setUnprotected(const std::optional<QString>& name);
-    void runGuardedCheck();
+    // Starts the check's read; true when it was spared instead (see m_inertRead).
+    bool runGuardedCheck();
+    bool concernsAnyRule(const QString& host) const;
     bool probeFocus();
     void probeNext(std::vector<SupportedBrowser> candidates, size_t index,
                    std::optional<std::pair<SupportedBrowser, QString>> background, quint64 check);
@@ -203,4 +205,14 @@ private:
     bool m_isScreenActive = true;
     std::optional<double> m_lastInstalledRefresh; // monotonic seconds
     std::optional<QString> m_unprotected;
+    // The last check's read found nothing any rule or doom-scroll site concerns (another site, a
+    // page that is no web page, no window): while the route says the browser has told nothing
+    // new since, the next check would find the same and is spared its read. Forgotten whenever
+    // the rules, the doom-scroll sites, the screen or the browser's state change.
+    struct InertRead {
+        QString browserId;
+        quint16 port = 0; // the block page's: what counts as our own page
+    };
+    std::optional<InertRead> m_inertRead;
+    quint64 m_readCheck = 0; // the check whose answer is the read's own (not a focus probe's)
 };

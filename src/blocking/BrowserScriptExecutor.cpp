@@ -23,6 +23,9 @@ public:
                          [this] { complete(m_current, BrowserScriptExecutor::timedOut()); });
     }
 
+    bool idle() const { return !m_busy && m_queue.empty(); }
+    const ScriptRunner& runner() const { return *m_runner; }
+
     void enqueue(quint64 id, const QString& script)
     {
         m_queue.push_back({id, script});
@@ -125,6 +128,15 @@ void BrowserScriptExecutor::run(const QString& script, std::function<void(const 
     }
     QMetaObject::invokeMethod(
         worker, [worker, id, script] { worker->enqueue(id, script); }, Qt::QueuedConnection);
+}
+
+bool BrowserScriptExecutor::readUnchanged(const QString& bundleIdentifier) const
+{
+    if (!m_sameThread)
+        return false;
+    const auto* worker = static_cast<const ScriptWorker*>(m_worker);
+    // A completion still on its way back counts as a script under way: its runner has moved on.
+    return worker->idle() && m_completions.isEmpty() && worker->runner().readUnchanged(bundleIdentifier);
 }
 
 void BrowserScriptExecutor::finished(quint64 id, const BrowserScriptResult& result)

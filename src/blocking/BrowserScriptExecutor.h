@@ -24,6 +24,10 @@ public:
     ~BrowserScriptExecutor() override;
 
     void run(const QString& script, std::function<void(const BrowserScriptResult&)> completion);
+    // Whether a read of the browser's current tab would answer what the last one did, so that it
+    // need not be sent (see ScriptRunner::readUnchanged). Only a runner beside the caller can be
+    // asked, and only while no script waits or runs; otherwise false.
+    bool readUnchanged(const QString& bundleIdentifier) const;
 
     static BrowserScriptResult timedOut();
 

@@ -35,18 +35,23 @@ QByteArray badRequest()
     return plain("400 Bad Request", "Bad request");
 }
 
+QString percentDecoded(QStringView text)
+{
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toUtf8()));
+}
+
 // The first item of that name; an item without "=" has no value. '+' stays a plus sign.
 std::optional<QString> queryValue(const QString& query, const QString& name)
 {
-    for (const QString& item : query.split(u'&')) {
+    for (const QStringView item : QStringView(query).split(u'&')) {
         const qsizetype eq = item.indexOf(u'=');
-        const QString key =
-            QString::fromUtf8(QByteArray::fromPercentEncoding(item.left(eq < 0 ? item.size() : eq).toUtf8()));
-        if (key != name)
+        const QStringView key = eq < 0 ? item : item.first(eq);
+        // Without an escape a key is what it says (the common case: no copies).
+        if (key.contains(u'%') ? percentDecoded(key) != name : key != name)
             continue;
         if (eq < 0)
             return std::nullopt;
-        return QString::fromUtf8(QByteArray::fromPercentEncoding(item.mid(eq + 1).toUtf8()));
+        return percentDecoded(item.sliced(eq + 1));
     }
     return std::nullopt;
 }
@@ -86,19 +91,19 @@ qsizetype headEnd(const QByteArray& bytes)
 // A request must name this server in exactly one Host header: otherwise a web page could reach
 // it through a name that resolves to the loopback address (DNS rebinding). Without a port (the
 // server is not listening) only the name is checked.
-bool hostAllowed(const QStringList& lines, std::optional<quint16> port)
+bool hostAllowed(const QList<QStringView>& lines, std::optional<quint16> port)
 {
     int hosts = 0;
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QString& line = lines.at(i);
+        const QStringView line = lines.at(i);
         if (line.isEmpty())
             break;
         const qsizetype colon = line.indexOf(u':');
-        if (colon < 0 || line.left(colon).trimmed().compare(QLatin1String("host"), Qt::CaseInsensitive) != 0)
+        if (colon < 0 || line.first(colon).trimmed().compare(QLatin1String("host"), Qt::CaseInsensitive) != 0)
             continue;
         if (++hosts > 1)
             return false;
-        const QString value = line.mid(colon + 1).trimmed().toLower();
+        const QString value = line.sliced(colon + 1).trimmed().toString().toLower();
         if (port) {
             const QString suffix = QStringLiteral(":%1").arg(*port);
             if (value != QLatin1String("127.0.0.1") + suffix && value != QLatin1String("localhost") + suffix)
@@ -114,9 +119,9 @@ bool hostAllowed(const QStringList& lines, std::optional<quint16> port)
 }
 
 // At most three parts; runs of spaces separate like one, and the third part is the rest of the line.
-QStringList splitRequestLine(const QString& line)
+QList<QStringView> splitRequestLine(QStringView line)
 {
-    QStringList parts;
+    QList<QStringView> parts;
     qsizetype i = 0;
     while (parts.size() < 3) {
         while (i < line.size() && line.at(i) == u' ')
@@ -124,13 +129,13 @@ QStringList splitRequestLine(const QString& line)
         if (i >= line.size())
             break;
         if (parts.size() == 2) {
-            parts.append(line.mid(i));
+            parts.append(line.sliced(i));
             break;
         }
         const qsizetype start = i;
         while (i < line.size() && line.at(i) != u' ')
             ++i;
-        parts.append(line.mid(start, i - start));
+        parts.append(line.sliced(start, i - start));
     }
     return parts;
 }
@@ -364,18 +369,19 @@ std::variant<Target, QByteArray> readTarget(const QByteArray& request, std::opti
     const QString text = decoder.decode(end < 0 ? QByteArrayView(request) : QByteArrayView(request).first(end));
     if (decoder.hasError())
         return badRequest();
-    QStringList lines = text.split(u'\n');
-    for (QString& line : lines)
+    // Views into the text: a head of a dozen lines costs no copy of each.
+    QList<QStringView> lines = QStringView(text).split(u'\n');
+    for (QStringView& line : lines)
         if (line.endsWith(u'\r'))
             line.chop(1);
-    const QStringList requestLine = splitRequestLine(lines.first());
+    const QList<QStringView> requestLine = splitRequestLine(lines.first());
     if (requestLine.size() != 3 || requestLine.at(0) != QLatin1String("GET"))
         return plain("405 Method Not Allowed", "Only GET is supported");
     if (!hostAllowed(lines, port))
         return badRequest();
     // A browser extension's redirect rule cannot percent-encode: it appends the blocked address
     // as it was, after `&url=`. That is taken verbatim, whatever characters it holds.
-    QString wanted = requestLine.at(1);
+    QString wanted = requestLine.at(1).toString();
     std::optional<QString> address;
     if (const qsizetype at = wanted.indexOf(QLatin1String("&url="));
         at >= 0 && wanted.startsWith(QLatin1String("/blocked?"))) {

@@ -46,6 +46,7 @@ DevToolsConnections::DevToolsConnections(BrowserDiscovery* discovery, QObject* p
 {
     m_caching = true;
     QObject::connect(discovery, &BrowserDiscovery::changed, this, [this] {
+        ++m_revision;
         m_endpoints.clear();
         // A port file that changed names another endpoint: a refusal of the old one no longer holds.
         for (Browser& b : m_browsers)
@@ -110,6 +111,7 @@ void DevToolsConnections::setState(const QString& bundleIdentifier, State state)
     Browser& b = m_browsers[bundleIdentifier];
     if (b.state == state)
         return;
+    ++m_revision;
     b.state = state;
     emit stateChanged(bundleIdentifier);
 }
@@ -140,6 +142,7 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
     if (b.client)
         b.client->deleteLater();
     auto* client = new DevToolsClient(this);
+    ++m_revision;
     b.client = client;
     b.endpoint = text;
     b.sessions.clear();
@@ -166,6 +169,7 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
         Browser& current = m_browsers[bundleIdentifier];
         if (current.client != guard)
             return;
+        ++m_revision;
         current.sessions.clear();
         current.targets.clear();
         current.targetsKnown = false;
@@ -178,6 +182,7 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
             return;
         if (current.consent)
             current.consent->stop();
+        ++m_revision;
         if (!error.isEmpty()) {
             current.refusedEndpoint = text;
             current.refusedAt = monotonicMs();
@@ -198,8 +203,10 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
                         if (!self || !guard || !e.isEmpty())
                             return;
                         const auto now = self->m_browsers.find(bundleIdentifier);
-                        if (now != self->m_browsers.end() && now->client == guard)
+                        if (now != self->m_browsers.end() && now->client == guard) {
                             now->targetsKnown = true;
+                            ++self->m_revision;
+                        }
                     });
         emit opened(bundleIdentifier);
     });
@@ -208,6 +215,10 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
 
 void DevToolsConnections::onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params)
 {
+    // Only the target events below change what is kept; the pages' own events do not.
+    if (!method.startsWith(QLatin1String("Target.")))
+        return;
+    ++m_revision;
     Browser& b = m_browsers[bundleIdentifier];
     if (method == QLatin1String("Target.attachedToTarget")) {
         const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();

@@ -50,6 +50,9 @@ public:
     // browser that would not report them.
     std::optional<QJsonArray> targets(const QString& bundleIdentifier) const;
     int attempts(const QString& bundleIdentifier) const { return m_browsers.value(bundleIdentifier).attempts; }
+    // Changes whenever what the calls above answer may have changed: a connection opened or
+    // lost, a target or session reported, a port file that may name another endpoint.
+    quint64 revision() const { return m_revision; }
 
     // After this long without the browser's answer the person is being asked.
     static constexpr int consentAfterMs = 1500;
@@ -89,4 +92,5 @@ private:
     bool m_caching = false;
     mutable QHash<QString, std::optional<QUrl>> m_endpoints; // while caching
     QHash<QString, Browser> m_browsers;
+    quint64 m_revision = 0;
 };

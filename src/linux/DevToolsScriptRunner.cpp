@@ -119,7 +119,31 @@ void DevToolsScriptRunner::run(const QString& text, std::function<void(const Bro
     job->script = *parsed;
     job->bundle = parsed->bundleIdentifier;
     job->done = std::move(done);
+    const bool plainRead = parsed->operation == BrowserScripts::Parsed::Operation::read;
+    if (plainRead)
+        m_readsAt.remove(job->bundle);
+    // A read that ends before this returns asked the browser nothing: the next one finds the
+    // same reports, and so the same answer, until the browser tells of a change.
+    const auto answered = std::make_shared<std::optional<bool>>();
+    if (plainRead)
+        job->done = [done = std::move(job->done), answered](const BrowserScriptResult& result) {
+            *answered = !result.failed();
+            done(result);
+        };
     advance(job);
+    if (plainRead && answered->value_or(false) && job->client)
+        m_readsAt.insert(job->bundle, told());
+}
+
+DevToolsScriptRunner::Told DevToolsScriptRunner::told() const
+{
+    return {m_shared ? m_shared->revision() : 0, m_changes};
+}
+
+bool DevToolsScriptRunner::readUnchanged(const QString& bundleIdentifier) const
+{
+    const auto it = m_readsAt.constFind(bundleIdentifier);
+    return m_shared && it != m_readsAt.cend() && *it == told();
 }
 
 void DevToolsScriptRunner::advance(const JobPtr& job)
@@ -168,6 +192,7 @@ DevToolsScriptRunner::Connection& DevToolsScriptRunner::connectionOf(const JobPt
     Connection& c = m_connections[job->bundle];
     if (c.client != job->client) {
         // Another connection: what this runner attached to the last one is gone with it.
+        ++m_changes;
         c.client = job->client;
         c.sessions.clear();
         c.lastFocused.clear();
@@ -225,10 +250,13 @@ void DevToolsScriptRunner::onEvent(const QString& bundle, const QString& method,
         static const QStringList states{QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2")};
         const int state = int(states.indexOf(payload)); // anything else (a page going away): unknown
         for (Connection::Watch& w : it->watches)
-            if (w.session == session)
+            if (w.session == session && w.state != state) {
                 w.state = state;
+                ++m_changes;
+            }
     } else if (method == QLatin1String("Target.detachedFromTarget")) {
-        it->watches.removeIf([&session](const auto& w) { return w.value().session == session; });
+        if (it->watches.removeIf([&session](const auto& w) { return w.value().session == session; }) > 0)
+            ++m_changes;
     }
 }
 
@@ -238,6 +266,7 @@ void DevToolsScriptRunner::watch(const JobPtr& job, const QString& targetId, con
     if (c.watches.contains(targetId) || !job->client)
         return;
     c.watches.insert(targetId, {session, -1});
+    ++m_changes;
     // Sent together: the browser carries out a session's commands in order. Until the page's first
     // word arrives, checks ask it as before.
     const auto ignore = [](const QJsonObject&, const DevToolsClient::Error&) {};
@@ -248,8 +277,10 @@ void DevToolsScriptRunner::watch(const JobPtr& job, const QString& targetId, con
         if (!self)
             return;
         const auto it = self->m_connections.find(bundle);
-        if (it != self->m_connections.end() && it->watches.value(targetId).session == session)
+        if (it != self->m_connections.end() && it->watches.value(targetId).session == session) {
             it->watches.remove(targetId);
+            ++self->m_changes;
+        }
     };
     // The binding reaches the worlds of new documents only while the session reports contexts,
     // and the script runs in them only while it follows the page.
@@ -416,6 +447,7 @@ void DevToolsScriptRunner::withSession(const JobPtr& job, const QString& targetI
                               return;
                           }
                           self->connectionOf(owner).sessions.insert(targetId, id);
+                          ++self->m_changes;
                           next(id);
                       });
 }
@@ -456,6 +488,7 @@ bool DevToolsScriptRunner::askLastFocused(const JobPtr& job)
                 // The focus has left it: until a tab has it again, each check goes the long way
                 // at once instead of asking this one first.
                 self->connectionOf(job).lastFocused.clear();
+                ++self->m_changes;
             }
             self->advance(job);
         },
@@ -539,8 +572,10 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
         if (focused != probe->answers.cend() && !probe->focusedAddress.isEmpty() &&
             !probe->focusedAddress.startsWith(QLatin1String("chrome-error:")))
             job->address = probe->focusedAddress;
-        if (focused != probe->answers.cend())
+        if (focused != probe->answers.cend() && self->connectionOf(job).lastFocused != job->targetId) {
             self->connectionOf(job).lastFocused = job->targetId;
+            ++self->m_changes;
+        }
         job->focused = focused != probe->answers.cend();
         job->step = Job::Step::checkInPage;
         self->advance(job);
@@ -624,6 +659,7 @@ void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
         if (!self)
             return;
         self->connectionOf(job).sessions.remove(job->targetId);
+        ++self->m_changes;
         job->finish(error.kind == DevToolsClient::Error::Kind::timedOut ? timedOut()
                                                                         : output(QStringLiteral("changed")));
     };

@@ -42,6 +42,9 @@ public:
     ~DevToolsScriptRunner() override;
 
     void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+    // True while a read answered from the browser's reports alone (no page asked) would find
+    // them as they were.
+    bool readUnchanged(const QString& bundleIdentifier) const override;
 
     static constexpr int stepTimeoutMs = 900;
     // How long a page may take to answer before the tab's address is checked from outside.
@@ -87,4 +90,14 @@ private:
     };
     Connection& connectionOf(const JobPtr& job);
     QHash<QString, Connection> m_connections; // by bundle identifier
+    // What a read rests on beyond the shared connections: the pages' focus reports, the tab last
+    // found focused, the sessions attached. Counted at every change.
+    quint64 m_changes = 0;
+    struct Told {
+        quint64 connections = 0;
+        quint64 runner = 0;
+        bool operator==(const Told&) const = default;
+    };
+    Told told() const;
+    QHash<QString, Told> m_readsAt; // by bundle identifier: of its last read, when answered from reports
 };

@@ -38,6 +38,7 @@ ExtensionBridge::~ExtensionBridge()
         delete it.key();
     }
     m_peers.clear();
+    m_connected.clear();
     m_server.close();
 }
 
@@ -149,6 +150,7 @@ void ExtensionBridge::onMessage(Peer& peer, const QJsonObject& message)
         peer.report.extensionVersion = text(message, "extensionVersion");
         peer.report.privateWindowsAllowed = message.value(QLatin1String("privateWindowsAllowed")).toBool();
         sendBlockedSites(socket);
+        updateConnected();
         if (first)
             emit setupChanged();
         emit reportChanged(id);
@@ -162,10 +164,14 @@ void ExtensionBridge::onMessage(Peer& peer, const QJsonObject& message)
         next.tabId = tab.isDouble() && tab.toDouble() >= 0 ? qint64(tab.toDouble()) : -1;
         next.url = next.tabId >= 0 ? message.value(QLatin1String("url")).toString() : QString();
         next.windowFocused = message.value(QLatin1String("focused")).toBool();
+        // With several profiles of one browser, the one heard last may become the current one
+        // although its own report stays the same: that too changes what report() answers.
+        const Peer* before = current(next.bundleIdentifier);
         peer.reportedAt = ++m_reportCount;
-        if (next == peer.report)
-            return;
+        const bool same = next == peer.report;
         peer.report = next;
+        if (same && current(next.bundleIdentifier) == before)
+            return;
         emit reportChanged(next.bundleIdentifier);
         return;
     }
@@ -198,6 +204,7 @@ void ExtensionBridge::drop(QLocalSocket* socket, const QString& why)
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
+    updateConnected();
     if (greeted) {
         emit setupChanged();
         emit reportChanged(id);
@@ -272,12 +279,17 @@ bool ExtensionBridge::repairHost(const QString& bundleIdentifier)
 
 QStringList ExtensionBridge::connectedBrowsers() const
 {
+    return m_connected;
+}
+
+void ExtensionBridge::updateConnected()
+{
     QStringList ids;
-    for (const Peer& peer : m_peers)
+    for (const Peer& peer : std::as_const(m_peers))
         if (peer.greeted && !ids.contains(peer.report.bundleIdentifier))
             ids.append(peer.report.bundleIdentifier);
     ids.sort();
-    return ids;
+    m_connected = ids;
 }
 
 std::optional<ExtensionTabReport> ExtensionBridge::report(const QString& bundleIdentifier) const

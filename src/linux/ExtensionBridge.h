@@ -74,6 +74,7 @@ private:
     void ask(const QString& bundleIdentifier, QJsonObject request, std::function<void(bool)> done);
     void answer(quint64 id, bool ok);
     const Peer* current(const QString& bundleIdentifier) const;
+    void updateConnected();
 
     OfflineSetup m_offlineSetup;
     Repair m_repair;
@@ -89,4 +90,5 @@ private:
     quint64 m_nextRequest = 1;
     quint64 m_reportCount = 0;
     QList<BlockedSite> m_sites;
+    QStringList m_connected; // sorted; asked for on every check, so kept as the peers come and go
 };

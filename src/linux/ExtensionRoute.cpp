@@ -11,6 +11,17 @@ BrowserScriptResult output(const QString& text)
 
 ExtensionScriptRunner::ExtensionScriptRunner(ExtensionLink* link, QObject* parent) : ScriptRunner(parent), m_link(link)
 {
+    if (!link)
+        return;
+    const auto told = [this] { ++m_told; };
+    QObject::connect(link, &ExtensionLink::reportChanged, this, told);
+    QObject::connect(link, &ExtensionLink::setupChanged, this, told);
+}
+
+bool ExtensionScriptRunner::readUnchanged(const QString& bundleIdentifier) const
+{
+    const auto it = m_readsAt.constFind(bundleIdentifier);
+    return m_link && it != m_readsAt.cend() && *it == m_told;
 }
 
 void ExtensionScriptRunner::run(const QString& script, std::function<void(const BrowserScriptResult&)> done)
@@ -20,6 +31,11 @@ void ExtensionScriptRunner::run(const QString& script, std::function<void(const 
         done(BrowserScriptResult{std::nullopt, -1, QStringLiteral("The browser command could not be prepared.")});
         return;
     }
+    using Op = BrowserScripts::Parsed::Operation;
+    // Whatever it answers (the report, or the fallback while there is none) stands until the
+    // link tells of a change.
+    if (parsed->operation == Op::read)
+        m_readsAt.insert(parsed->bundleIdentifier, m_told);
     const std::optional<ExtensionTabReport> report =
         m_link ? m_link->report(parsed->bundleIdentifier) : std::optional<ExtensionTabReport>();
     // A browser whose extension is gone answers like one that is not running: the guard's fallback.
@@ -27,7 +43,6 @@ void ExtensionScriptRunner::run(const QString& script, std::function<void(const 
         done(output(parsed->fallback));
         return;
     }
-    using Op = BrowserScripts::Parsed::Operation;
     switch (parsed->operation) {
     case Op::read:
         done(output(report->url));
@@ -55,11 +70,28 @@ RoutingScriptRunner::RoutingScriptRunner(ExtensionLink* link, std::unique_ptr<Sc
 {
 }
 
+bool RoutingScriptRunner::viaExtension(const QString& bundleIdentifier) const
+{
+    return m_link && m_link->connectedBrowsers().contains(bundleIdentifier);
+}
+
 void RoutingScriptRunner::run(const QString& script, std::function<void(const BrowserScriptResult&)> done)
 {
     const std::optional<BrowserScripts::Parsed> parsed = BrowserScripts::parse(script);
-    const bool viaExtension = parsed && m_link && m_link->connectedBrowsers().contains(parsed->bundleIdentifier);
-    (viaExtension ? m_extension : m_fallback)->run(script, std::move(done));
+    const bool extension = parsed && viaExtension(parsed->bundleIdentifier);
+    if (parsed && parsed->operation == BrowserScripts::Parsed::Operation::read)
+        m_lastReadRoute.insert(parsed->bundleIdentifier, extension);
+    (extension ? m_extension : m_fallback)->run(script, std::move(done));
+}
+
+bool RoutingScriptRunner::readUnchanged(const QString& bundleIdentifier) const
+{
+    // Only a read that would take the same route as the last one can answer the same.
+    const auto last = m_lastReadRoute.constFind(bundleIdentifier);
+    if (last == m_lastReadRoute.cend())
+        return false;
+    const bool extension = viaExtension(bundleIdentifier);
+    return extension == *last && (extension ? m_extension : m_fallback)->readUnchanged(bundleIdentifier);
 }
 
 std::optional<QString> ExtensionWorkspace::frontmostApplicationID() const

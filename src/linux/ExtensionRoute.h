@@ -4,6 +4,7 @@
 #include "platform/ScriptRunner.h"
 #include "platform/Workspace.h"
 
+#include <QHash>
 #include <QPointer>
 #include <memory>
 
@@ -15,9 +16,13 @@ class ExtensionScriptRunner : public ScriptRunner {
 public:
     explicit ExtensionScriptRunner(ExtensionLink* link, QObject* parent = nullptr);
     void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+    // A read is the extension's last report: the same until the link tells of a change.
+    bool readUnchanged(const QString& bundleIdentifier) const override;
 
 private:
     QPointer<ExtensionLink> m_link;
+    quint64 m_told = 0;                // reports and connections the link told of
+    QHash<QString, quint64> m_readsAt; // by bundle identifier: m_told at its last read
 };
 
 // Sends each browser's scripts to its extension while that is connected, else to the other route.
@@ -28,11 +33,15 @@ public:
     RoutingScriptRunner(ExtensionLink* link, std::unique_ptr<ScriptRunner> extension,
                         std::unique_ptr<ScriptRunner> fallback, QObject* parent = nullptr);
     void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+    bool readUnchanged(const QString& bundleIdentifier) const override;
 
 private:
+    bool viaExtension(const QString& bundleIdentifier) const;
+
     QPointer<ExtensionLink> m_link;
     std::unique_ptr<ScriptRunner> m_extension;
     std::unique_ptr<ScriptRunner> m_fallback;
+    QHash<QString, bool> m_lastReadRoute; // by bundle identifier: whether its last read went to the extension
 };
 
 // The desktop as the engine sees it, with what the extensions say: a browser whose extension

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <xcb/screensaver.h>
 #include <xcb/xcb.h>
@@ -32,6 +33,9 @@ struct X11Display::Private {
     std::optional<ActiveWindow> active;
     xcb_window_t watchedCheck = 0;
     xcb_window_t watchedActive = 0;
+    // Tells when the server has sent something, so that asking for the active window reads the
+    // connection only then and not on every check.
+    std::unique_ptr<QSocketNotifier> notifier;
 };
 
 X11Display::X11Display() : d(std::make_unique<Private>())
@@ -58,6 +62,15 @@ X11Display::X11Display() : d(std::make_unique<Private>())
         xcb_change_window_attributes(c, d->root, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(c);
     }
+    if (QCoreApplication::instance()) {
+        d->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
+        QObject::connect(d->notifier.get(), &QSocketNotifier::activated, d->notifier.get(), [this] {
+            drain(true);
+            // A broken connection stays readable: it would wake the loop for ever.
+            if (xcb_connection_has_error(m_connection))
+                d->notifier->setEnabled(false);
+        });
+    }
 }
 
 namespace {
@@ -71,10 +84,12 @@ void watchWindow(xcb_connection_t* c, xcb_window_t window, uint32_t mask)
 
 } // namespace
 
-void X11Display::takeEvents() const
+void X11Display::drain(bool read) const
 {
-    // Read without waiting: only what the server has already sent.
-    while (xcb_generic_event_t* event = xcb_poll_for_event(m_connection)) {
+    // Without waiting: what the server has already sent (read), or only what came in with the
+    // answers to our own questions and waits in the connection's queue.
+    while (xcb_generic_event_t* event =
+               read ? xcb_poll_for_event(m_connection) : xcb_poll_for_queued_event(m_connection)) {
         switch (event->response_type & ~0x80) {
         case XCB_PROPERTY_NOTIFY: {
             const auto* e = reinterpret_cast<const xcb_property_notify_event_t*>(event);
@@ -106,7 +121,8 @@ std::optional<X11Display::ActiveWindow> X11Display::activeWindow() const
 {
     if (!m_connection || !d->ewmhReady || !d->root)
         return std::nullopt;
-    takeEvents();
+    // What the server sends is read as it arrives where the event loop tells of it.
+    drain(!d->notifier || !d->notifier->isEnabled());
     if (d->cached)
         return d->active;
     d->active = readActiveWindow();
@@ -186,17 +202,28 @@ std::optional<QString> LinuxWorkspace::frontmostApplicationID() const
     const std::optional<X11Display::ActiveWindow> window = m_display.activeWindow();
     if (!window)
         return std::nullopt;
-    if (window->pid == QCoreApplication::applicationPid())
+    if (window == m_lastWindow)
+        return m_lastFront;
+    m_lastWindow = window;
+    m_lastFront = front(*window);
+    return m_lastFront;
+}
+
+std::optional<QString> LinuxWorkspace::front(const X11Display::ActiveWindow& window) const
+{
+    // Asked on every check: the process's own id does not change, the system call need not be made.
+    static const qint64 ownPid = QCoreApplication::applicationPid();
+    if (window.pid == ownPid)
         return ownID;
-    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forWindowClass(window->windowClass)) {
+    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forWindowClass(window.windowClass)) {
         if (m_discovery)
-            m_discovery->noticeProcess(window->pid);
+            m_discovery->noticeProcess(window.pid);
         return identity->bundleIdentifier;
     }
     // Some other application: named by its class so that it is never mistaken for a browser.
-    if (window->windowClass.isEmpty())
+    if (window.windowClass.isEmpty())
         return std::nullopt;
-    return QStringLiteral("x11.class.") + window->windowClass;
+    return QStringLiteral("x11.class.") + window.windowClass;
 }
 
 bool LinuxWorkspace::isInstalled(const QString& bundleIdentifier) const

@@ -31,12 +31,13 @@ public:
     struct ActiveWindow {
         QString windowClass;
         qint64 pid = 0;
+        bool operator==(const ActiveWindow&) const = default;
     };
     std::optional<ActiveWindow> activeWindow() const;
     std::optional<double> secondsSinceLastInput() const;
 
 private:
-    void takeEvents() const;
+    void drain(bool read) const;
     std::optional<ActiveWindow> readActiveWindow() const;
 
     struct Private;
@@ -71,8 +72,12 @@ private:
     QString m_home;
     BrowserDiscovery* m_discovery = nullptr;
     bool findInstalled(const QString& bundleIdentifier) const;
+    std::optional<QString> front(const X11Display::ActiveWindow& window) const;
     mutable QHash<QString, std::pair<bool, qint64>> m_installed; // answer, monotonic ms when found
     mutable QElapsedTimer m_clock;
+    // The window last in front and what it was found to be: asked on every check, it mostly stays.
+    mutable std::optional<X11Display::ActiveWindow> m_lastWindow;
+    mutable std::optional<QString> m_lastFront;
 };
 
 class X11IdleTime : public IdleTime {

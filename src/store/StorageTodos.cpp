@@ -29,6 +29,8 @@ std::vector<TaskItem> StorageService::todayTodos() const
     const QDate today = cal.localDate(now());
     const LocalDays days(cal, today, today);
     std::vector<TaskItem> out;
+    // Room for all at once: growing a list of thousands copies it over and over.
+    out.reserve(m_todos.size());
     for (const TaskItem& t : m_todos)
         if (showsOn(t, days))
             out.push_back(t);

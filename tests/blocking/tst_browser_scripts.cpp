@@ -109,6 +109,8 @@ private slots:
     void executorRunsOneAtATimeAndCompletesInOrder_data();
     void executorRunsOneAtATimeAndCompletesInOrder();
     void executorTimesOutAHangingRunner();
+    void executorAsksItsRunnerWhetherAReadStands_data();
+    void executorAsksItsRunnerWhetherAReadStands();
     void lateAnswerAfterTheTimeOutIsIgnored();
     void unparsableTextIsAnsweredWithMinusOne();
     void executorDestroyedWithScriptsPending_data() { executorRunsOneAtATimeAndCompletesInOrder_data(); }
@@ -335,6 +337,52 @@ void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
                  placement == BrowserScriptExecutor::Placement::callingThread);
         QCOMPARE(received[i].thread, received.first().thread);
     }
+}
+
+void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands_data()
+{
+    QTest::addColumn<BrowserScriptExecutor::Placement>("placement");
+    QTest::addColumn<bool>("hangs");     // the read never answers: it is still under way
+    QTest::addColumn<bool>("navigates"); // the page changes after the read
+    QTest::addColumn<bool>("stands");
+    const auto own = BrowserScriptExecutor::Placement::ownThread;
+    const auto beside = BrowserScriptExecutor::Placement::callingThread;
+    QTest::newRow("beside, nothing changed") << beside << false << false << true;
+    QTest::newRow("beside, the page changed") << beside << false << true << false;
+    QTest::newRow("beside, the read still under way") << beside << true << false << false;
+    // A runner on a thread of its own is never asked across threads.
+    QTest::newRow("own thread, nothing changed") << own << false << false << false;
+}
+
+void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands()
+{
+    QFETCH(BrowserScriptExecutor::Placement, placement);
+    QFETCH(bool, hangs);
+    QFETCH(bool, navigates);
+    QFETCH(bool, stands);
+    const QString bundle = QStringLiteral("org.example.Browser");
+    const QString stuck = QStringLiteral("org.example.Stuck");
+    auto runner = std::make_unique<FakeBrowser>();
+    FakeBrowser* browser = runner.get();
+    browser->open(bundle, QStringLiteral("https://example.org/"));
+    browser->open(stuck, QStringLiteral("https://stuck.example/"));
+    browser->setHang(stuck, true);
+    browser->setTellsChanges(true);
+    BrowserScriptExecutor executor(std::move(runner), 3000, nullptr, placement);
+    QVERIFY(!executor.readUnchanged(bundle)); // nothing read yet
+
+    bool completed = false;
+    executor.run(readScript(bundle), [&completed](const BrowserScriptResult&) { completed = true; });
+    QTRY_VERIFY(completed);
+    if (hangs) {
+        // Another browser's read, which the runner holds on to.
+        executor.run(readScript(stuck), [](const BrowserScriptResult&) {});
+        QTRY_COMPARE(browser->received().size(), 2);
+    }
+    if (navigates)
+        browser->navigate(bundle, QStringLiteral("https://example.org/next"));
+    QCOMPARE(executor.readUnchanged(bundle), stands);
+    QVERIFY(!executor.readUnchanged(stuck));
 }
 
 void TestBrowserScripts::executorTimesOutAHangingRunner()

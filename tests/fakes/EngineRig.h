@@ -28,12 +28,13 @@ struct EngineRig {
     std::unique_ptr<BrowserAutomationService> engine;
 
     // `seed` may write data files before the store loads them.
-    explicit EngineRig(int executorTimeoutMs = 3000, const std::function<void(StoreFixture&)>& seed = {})
+    explicit EngineRig(int executorTimeoutMs = 3000, const std::function<void(StoreFixture&)>& seed = {},
+                       BrowserScriptExecutor::Placement placement = BrowserScriptExecutor::Placement::ownThread)
         : store(seeded(f, seed))
     {
         auto runner = std::make_unique<FakeBrowser>();
         browser = runner.get();
-        executor = std::make_unique<BrowserScriptExecutor>(std::move(runner), executorTimeoutMs);
+        executor = std::make_unique<BrowserScriptExecutor>(std::move(runner), executorTimeoutMs, nullptr, placement);
     }
 
     // The engine's services. It measures its waits on the system's monotonic clock unless the

@@ -73,6 +73,7 @@ BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
     const QString shown = front.tabs.value(front.activeTab);
     switch (p->operation) {
     case Operation::read:
+        m_reads.insert(p->bundleIdentifier, m_changes);
         return {shown, std::nullopt, std::nullopt};
     case Operation::readFocused:
         return {(b.focused ? QStringLiteral("focused\n") : QStringLiteral("background\n")) + shown, std::nullopt,
@@ -81,6 +82,7 @@ BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
         if (shown != p->from)
             return {QStringLiteral("changed"), std::nullopt, std::nullopt};
         front.tabs[front.activeTab] = p->to;
+        ++m_changes;
         return {QStringLiteral("redirected"), std::nullopt, std::nullopt};
     case Operation::close:
         if (shown != p->from)
@@ -90,20 +92,36 @@ BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
             b.windows.removeFirst();
         else
             front.activeTab = std::min(front.activeTab, int(front.tabs.size()) - 1);
+        ++m_changes;
         return {QStringLiteral("closed"), std::nullopt, std::nullopt};
     }
     return {std::nullopt, -1, unpreparedMessage};
 }
 
+bool FakeBrowser::readUnchanged(const QString& bundleIdentifier) const
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_reads.constFind(bundleIdentifier);
+    return m_tellsChanges && it != m_reads.cend() && *it == m_changes;
+}
+
+void FakeBrowser::setTellsChanges(bool tells)
+{
+    QMutexLocker lock(&m_mutex);
+    m_tellsChanges = tells;
+}
+
 void FakeBrowser::setFocused(const QString& bundle, bool focused)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     m_browsers[bundle].focused = focused;
 }
 
 void FakeBrowser::open(const QString& bundle, const QString& address)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     Browser& b = m_browsers[bundle];
     b.running = true;
     b.windows = {Window{{address}, 0}};
@@ -112,24 +130,28 @@ void FakeBrowser::open(const QString& bundle, const QString& address)
 void FakeBrowser::setBrowser(const QString& bundle, const Browser& browser)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     m_browsers.insert(bundle, browser);
 }
 
 void FakeBrowser::setRunning(const QString& bundle, bool running)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     m_browsers[bundle].running = running;
 }
 
 void FakeBrowser::setPermitted(const QString& bundle, bool permitted)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     m_browsers[bundle].permitted = permitted;
 }
 
 void FakeBrowser::setForcedError(const QString& bundle, std::optional<int> number, std::optional<QString> message)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     Browser& b = m_browsers[bundle];
     b.forcedError = number;
     b.forcedMessage = std::move(message);
@@ -138,6 +160,7 @@ void FakeBrowser::setForcedError(const QString& bundle, std::optional<int> numbe
 void FakeBrowser::setHang(const QString& bundle, bool hang)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     m_browsers[bundle].hang = hang;
 }
 
@@ -158,18 +181,21 @@ void FakeBrowser::releaseHung(const BrowserScriptResult& result)
 void FakeBrowser::setDelay(const QString& bundle, int ms)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     m_browsers[bundle].delayMs = ms;
 }
 
 void FakeBrowser::closeAllWindows(const QString& bundle)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     m_browsers[bundle].windows.clear();
 }
 
 void FakeBrowser::navigate(const QString& bundle, const QString& address)
 {
     QMutexLocker lock(&m_mutex);
+    ++m_changes;
     Browser& b = m_browsers[bundle];
     if (b.windows.isEmpty())
         b.windows.append(Window{{address}, 0});

@@ -49,6 +49,10 @@ public:
     explicit FakeBrowser(QObject* parent = nullptr) : ScriptRunner(parent) {}
 
     void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+    // Only once told to: then, like a route that hears of every change, it knows that a read
+    // would answer what the last one did while nothing was set up or done to that browser since.
+    bool readUnchanged(const QString& bundleIdentifier) const override;
+    void setTellsChanges(bool tells);
 
     // --- set-up, from any thread
     // A running browser with one window whose single tab shows `address`.
@@ -92,4 +96,7 @@ private:
     QList<std::function<void(const BrowserScriptResult&)>> m_hung;
     int m_inFlight = 0;
     int m_maxInFlight = 0;
+    bool m_tellsChanges = false;
+    quint64 m_changes = 0;           // set-ups, and scripts that moved or closed a tab
+    QHash<QString, quint64> m_reads; // by bundle identifier: m_changes at its last read
 };

@@ -264,18 +264,26 @@ private slots:
         DevToolsConnections connections(home.path());
         DevToolsScriptRunner reader([this](const QString&) { return running; }, &connections);
         QCOMPARE(run(reader, readScript()), text(start));
-        QTRY_VERIFY_WITH_TIMEOUT(connections.targets(chrome().bundleIdentifier).has_value(), 30000);
-        DevToolsClient* client = connections.openClient(chrome().bundleIdentifier);
+        const QString bundle = chrome().bundleIdentifier;
+        QTRY_VERIFY_WITH_TIMEOUT(connections.targets(bundle).has_value(), 30000);
+        DevToolsClient* client = connections.openClient(bundle);
         QVERIFY(client);
         const qint64 sent = client->commandsSent();
+        // Answered from the reports alone, a read stands until the browser tells of a change.
+        QCOMPARE(run(reader, readScript()), text(start));
+        QVERIFY(reader.readUnchanged(bundle));
         if (how == QLatin1String("pushState"))
             evaluate(page, QStringLiteral("history.pushState(null, '', '/moved?y=2'); location.href"));
         else if (how == QLatin1String("navigate"))
             navigate(page, QStringLiteral("http://example.com/next"));
+        if (how != QLatin1String("none"))
+            QTRY_VERIFY_WITH_TIMEOUT(!reader.readUnchanged(bundle), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(run(reader, readScript()), text(expected), 30000);
         for (int i = 0; i < 5; ++i)
             QCOMPARE(run(reader, readScript()), text(expected));
         QCOMPARE(client->commandsSent(), sent);
+        QVERIFY(reader.readUnchanged(bundle));
+        QVERIFY(!reader.readUnchanged(SupportedBrowser::withId(QStringLiteral("brave"))->bundleIdentifier));
     }
 
     void noPageAnswersAsNoWindow()

@@ -142,6 +142,8 @@ public:
 class RecordingRunner : public ScriptRunner {
 public:
     QStringList scripts;
+    bool tells = false; // says that a read would answer what the last one did
+    bool readUnchanged(const QString&) const override { return tells && !scripts.isEmpty(); }
     void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override
     {
         scripts.append(script);
@@ -581,6 +583,87 @@ private slots:
         router.run(QStringLiteral("not a script of ours"), [](const BrowserScriptResult&) {});
         QCOMPARE(other->scripts.size(), 2);
         QCOMPARE(extension->scripts, QStringList{read});
+    }
+
+    // A read through the extension is its last report: it stands until the link tells of a
+    // report or a connection, and only on the route it took.
+    void readsStandUntilTheLinkTells_data()
+    {
+        QTest::addColumn<bool>("connected"); // the extension's route when the read is made
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("stands");
+        QTest::newRow("extension, nothing told since") << true << "" << true;
+        QTest::newRow("extension, a report since") << true << "report" << false;
+        QTest::newRow("extension, a connection came or went") << true << "setup" << false;
+        QTest::newRow("extension, a tab moved meanwhile") << true << "redirect" << true;
+        QTest::newRow("other route, which can tell") << false << "" << true;
+        QTest::newRow("the extension connected since a read by the other route") << false << "connect" << false;
+        QTest::newRow("the extension left since its read") << true << "disconnect" << false;
+    }
+    void readsStandUntilTheLinkTells()
+    {
+        QFETCH(bool, connected);
+        QFETCH(QString, after);
+        QFETCH(bool, stands);
+        FakeLink link;
+        const QString id = chromium.bundleIdentifier;
+        const ExtensionTabReport report = reportOf(id, true, 3, QStringLiteral("https://example.org/"));
+        if (connected)
+            link.reports.insert(id, report);
+        auto* other = new RecordingRunner;
+        other->tells = true;
+        RoutingScriptRunner router(&link, std::make_unique<ExtensionScriptRunner>(&link),
+                                   std::unique_ptr<ScriptRunner>(other));
+        QVERIFY(!router.readUnchanged(id));
+        const QString read = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chromium), chromium, QString());
+        router.run(read, [](const BrowserScriptResult&) {});
+
+        if (after == QLatin1String("report"))
+            emit link.reportChanged(id);
+        else if (after == QLatin1String("setup"))
+            emit link.setupChanged();
+        else if (after == QLatin1String("redirect"))
+            router.run(BrowserScripts::guarded(
+                           BrowserScripts::redirectActiveTab(chromium, report.url, QStringLiteral("http://x/")),
+                           chromium, QStringLiteral("no-window")),
+                       [](const BrowserScriptResult&) {});
+        else if (after == QLatin1String("connect"))
+            link.reports.insert(id, report);
+        else if (after == QLatin1String("disconnect"))
+            link.reports.remove(id);
+        QCOMPARE(router.readUnchanged(id), stands);
+        QVERIFY(!router.readUnchanged(QStringLiteral("org.mozilla.firefox")));
+    }
+
+    // Two profiles of one browser, neither focused: the one heard last is the browser's report,
+    // so a report that says the same as before can still change what the browser shows.
+    void theProfileHeardLastIsTheReport()
+    {
+        auto bridge = listening();
+        Relay first, second;
+        QVERIFY(first.waitFor(QStringLiteral("present")));
+        QVERIFY(second.waitFor(QStringLiteral("present")));
+        first.send(hello(QStringLiteral("Chromium")));
+        second.send(hello(QStringLiteral("Chromium")));
+        const QString id = chromium.bundleIdentifier;
+        const auto shows = [&bridge, &id] { return bridge->report(id).value_or(ExtensionTabReport{}).url; };
+        first.send(tab(1, QStringLiteral("https://one.example/"), false));
+        QTRY_COMPARE_WITH_TIMEOUT(shows(), QStringLiteral("https://one.example/"), patience);
+        second.send(tab(2, QStringLiteral("https://two.example/"), false));
+        QTRY_COMPARE_WITH_TIMEOUT(shows(), QStringLiteral("https://two.example/"), patience);
+
+        QSignalSpy reports(bridge.get(), &ExtensionLink::reportChanged);
+        first.send(tab(1, QStringLiteral("https://one.example/"), false));
+        QTRY_COMPARE_WITH_TIMEOUT(shows(), QStringLiteral("https://one.example/"), patience);
+        QCOMPARE(reports.size(), 1);
+        // Heard again while it is the report already: nothing changed until the tab moves.
+        first.send(tab(1, QStringLiteral("https://one.example/"), false));
+        first.send(tab(1, QStringLiteral("https://three.example/"), false));
+        QTRY_COMPARE_WITH_TIMEOUT(shows(), QStringLiteral("https://three.example/"), patience);
+        QCOMPARE(reports.size(), 2);
+        second.send(tab(2, QStringLiteral("https://two.example/"), false));
+        QTRY_COMPARE_WITH_TIMEOUT(shows(), QStringLiteral("https://two.example/"), patience);
+        QCOMPARE(reports.size(), 3);
     }
 
     void frontBrowserFromReports_data()

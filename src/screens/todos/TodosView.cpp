@@ -477,13 +477,17 @@ void TodosView::refresh()
     std::vector<TaskItem> later, done, planned, earlier;
     if (today) {
         // One pass over the store for today's list; open and focus follow the store's own rules.
-        std::vector<TaskItem> todays = m_context.storage->todayTodos();
-        const bool anyToday = !todays.empty();
-        std::vector<TaskItem> open;
-        open.reserve(todays.size());
-        for (TaskItem& t : todays)
-            (t.isCompleted ? done : open).push_back(std::move(t));
-        todays.clear();
+        std::vector<TaskItem> open = m_context.storage->todayTodos();
+        const bool anyToday = !open.empty();
+        // The done ones move out; the open ones close up in place, in order.
+        size_t kept = 0;
+        for (size_t i = 0; i < open.size(); ++i) {
+            if (open[i].isCompleted)
+                done.push_back(std::move(open[i]));
+            else if (kept++ != i)
+                open[kept - 1] = std::move(open[i]);
+        }
+        open.erase(open.begin() + qsizetype(kept), open.end());
         const std::optional<QUuid> focusID = m_context.storage->focusTodoID();
         auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusID; });
         if (focusIt == open.end() && !open.empty())

@@ -1,0 +1,168 @@
+// Which checks ask the browser again. A check whose read found nothing that a rule or a
+// doom-scroll site concerns is spared its read while the route knows the browser told nothing
+// new; everything that could change the verdict makes the next check read again.
+
+#include "EngineRig.h"
+#include "model/DoomScroll.h"
+
+#include <QTest>
+
+namespace {
+
+const QString chromiumApp = QStringLiteral("org.chromium.Chromium");
+using Operation = FakeBrowser::Operation;
+
+BlockRule ruleFor(const QString& domain, Date created, BlockApplySchedule schedule = {})
+{
+    BlockRule r;
+    r.id = QUuid::createUuid();
+    r.domain = domain;
+    r.displayName = domain;
+    r.blockApplySchedule = schedule;
+    r.createdAt = created;
+    r.updatedAt = created;
+    return r;
+}
+
+// The engine beside its runner, as the program runs the routes that tell of changes.
+struct Rig : EngineRig {
+    Rig() : EngineRig(3000, {}, BrowserScriptExecutor::Placement::callingThread) {}
+
+    BrowserAutomationService& chromiumShowing(const QString& address, bool tellsChanges = true)
+    {
+        server.start(0, false);
+        workspace.bringUp(chromiumApp);
+        browser->open(chromiumApp, address);
+        browser->setTellsChanges(tellsChanges);
+        f.defaults.setStringArray(BrowserAutomationService::attemptedKey, {QStringLiteral("chromium")});
+        BrowserAutomationService::Environment env = environment();
+        env.monotonic = &monotonic;
+        return build(env);
+    }
+    [[nodiscard]] bool tick()
+    {
+        f.clock.advance(0.65);
+        monotonic.value += 0.65;
+        engine->checkActiveBrowser();
+        return QTest::qWaitFor([this] { return !engine->isChecking(); }, 30000);
+    }
+    qsizetype reads() const { return browser->count(Operation::read); }
+    QString blockPage(const QString& domain, const QString& from) const
+    {
+        for (const BlockedSiteSnapshot& s : store.state().blockedNow)
+            if (s.domain == domain)
+                return server.blockedPageURL(s.ruleId, s.domain, from)->toString(QUrl::FullyEncoded);
+        return {};
+    }
+};
+
+// What happens between the first check and the three after it.
+enum class Change { nothing, navigate, ruleForAnotherSite, doomScrollSites, screenSleepsAndWakes, browserFails };
+
+} // namespace
+
+Q_DECLARE_METATYPE(Change)
+
+class TestEngineReads : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readsAfterTheFirst_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("tellsChanges");
+        QTest::addColumn<Change>("change");
+        QTest::addColumn<qsizetype>("reads"); // over the three checks after the first
+
+        const QString other = QStringLiteral("http://example.org/");
+        QTest::newRow("another site, nothing changes") << other << true << Change::nothing << qsizetype(0);
+        QTest::newRow("a page that is no web page") << "chrome://settings/" << true << Change::nothing << qsizetype(0);
+        QTest::newRow("a route that cannot tell") << other << false << Change::nothing << qsizetype(3);
+        QTest::newRow("the tab moves on") << other << true << Change::navigate << qsizetype(1);
+        QTest::newRow("a rule's site, not blocked now")
+            << "http://www.evening.example/" << true << Change::nothing << qsizetype(3);
+        QTest::newRow("a rule for another site added") << other << true << Change::ruleForAnotherSite << qsizetype(1);
+        QTest::newRow("the doom-scroll sites change") << other << true << Change::doomScrollSites << qsizetype(1);
+        QTest::newRow("the screen sleeps and wakes") << other << true << Change::screenSleepsAndWakes << qsizetype(1);
+        QTest::newRow("the browser fails to answer") << other << true << Change::browserFails << qsizetype(3);
+    }
+
+    void readsAfterTheFirst()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, tellsChanges);
+        QFETCH(Change, change);
+        QFETCH(qsizetype, reads);
+        Rig rig;
+        // From 22:00 to 23:00 only: not now (the rig's clock stands at 10:00).
+        rig.store.addRule(ruleFor(QStringLiteral("evening.example"), rig.f.clock.now(), {false, false, 22, 0, 23, 0}));
+        rig.chromiumShowing(address, tellsChanges);
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.reads(), 1);
+
+        switch (change) {
+        case Change::nothing:
+            break;
+        case Change::navigate:
+            rig.browser->navigate(chromiumApp, QStringLiteral("http://example.net/"));
+            break;
+        case Change::ruleForAnotherSite:
+            rig.store.addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now()));
+            break;
+        case Change::doomScrollSites:
+            QVERIFY(rig.store.updateDoomScrollConfig(
+                {true, {DoomScrollDomain{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5}));
+            break;
+        case Change::screenSleepsAndWakes:
+            emit rig.screen.screensDidSleep();
+            emit rig.screen.screensDidWake();
+            break;
+        case Change::browserFails:
+            rig.browser->setForcedError(chromiumApp, -1712);
+            break;
+        }
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(rig.tick());
+        QCOMPARE(rig.reads() - 1, reads);
+        // Spared or not, no check sent anything but reads.
+        QCOMPARE(rig.browser->operations().size(), rig.reads());
+    }
+
+    // A rule for the very site on screen blocks it at the next check, spared reads or not.
+    void aNewBlockTakesEffectAtTheNextCheck()
+    {
+        Rig rig;
+        rig.store.addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now() - 1));
+        const QString address = QStringLiteral("http://example.org/page");
+        rig.chromiumShowing(address);
+        QVERIFY(rig.tick());
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.reads(), 1);
+
+        rig.store.addRule(ruleFor(QStringLiteral("example.org"), rig.f.clock.now()));
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.browser->operations(), (QList<Operation>{Operation::read, Operation::read, Operation::redirect}));
+        QCOMPARE(rig.browser->activeAddress(chromiumApp), rig.blockPage(QStringLiteral("example.org"), address));
+    }
+
+    // The store's boundary is brought forward by a spared check as by any other, in case the
+    // store's own timer is late.
+    void aSparedCheckStillCatchesALateBoundary()
+    {
+        Rig rig;
+        rig.store.addRule(ruleFor(QStringLiteral("evening.example"), rig.f.clock.now(), {false, false, 10, 30, 23, 0}));
+        rig.chromiumShowing(QStringLiteral("http://example.org/"));
+        QVERIFY(rig.tick());
+        const Date boundary = rig.store.state().validUntil;
+        QVERIFY(boundary > rig.f.clock.now());
+
+        rig.f.clock.advance(boundary - rig.f.clock.now());
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.reads(), 1);
+        QVERIFY(rig.store.state().validUntil > rig.f.clock.now());
+        QCOMPARE(rig.store.state().blockedNow.size(), size_t(1));
+    }
+};
+
+QTEST_MAIN(TestEngineReads)
+#include "tst_engine_reads.moc"
