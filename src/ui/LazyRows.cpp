@@ -15,18 +15,6 @@ bool takesTabFocus(const QWidget* w)
     return (w->focusPolicy() & Qt::TabFocus) != 0;
 }
 
-// The widgets of `row` that Tab reaches, in focus-chain order.
-QList<QWidget*> tabStops(QWidget* row)
-{
-    QList<QWidget*> stops;
-    if (takesTabFocus(row))
-        stops.append(row);
-    for (QWidget* w = row->nextInFocusChain(); w != row && row->isAncestorOf(w); w = w->nextInFocusChain())
-        if (takesTabFocus(w))
-            stops.append(w);
-    return stops;
-}
-
 } // namespace
 
 LazyRows::LazyRows(MakeRow make, ExpectedHeight expected, QWidget* parent)
@@ -92,6 +80,7 @@ void LazyRows::setKeys(std::vector<QUuid> keys)
         c.heights = std::move(heights);
     }
     if (!m_built.isEmpty()) {
+        QList<QWidget*> before = builtRows();
         for (Built& b : m_built)
             b.index = -1;
         for (int i = 0; i < int(m_keys.size()); ++i)
@@ -105,6 +94,11 @@ void LazyRows::setKeys(std::vector<QUuid> keys)
                 ++it;
             }
         }
+        // Rows that stay but change places change places for Tab too.
+        before.removeIf([this](QWidget* row) {
+            return std::none_of(m_built.cbegin(), m_built.cend(), [row](const Built& b) { return b.widget == row; });
+        });
+        m_reordered = m_reordered || before != builtRows();
     }
     invalidate();
     place();
@@ -345,6 +339,7 @@ void LazyRows::place()
     if (m_placing || !isVisible() || width() <= 0)
         return;
     m_placing = true;
+    QSet<QWidget*> fresh;
     // The entries in view, first to last: the rows of others go.
     int first = 0;
     int last = -1;
@@ -367,7 +362,7 @@ void LazyRows::place()
                 if (it == m_built.end()) {
                     QWidget* row = m_make(i, this);
                     it = m_built.insert(key, Built{row, i});
-                    insertIntoFocusChain(row, i);
+                    fresh.insert(row);
                     row->show(); // a layout item of a widget not shown yet measures nothing
                 }
                 if (it->measuredWidth != width())
@@ -395,42 +390,50 @@ void LazyRows::place()
         row->setGeometry(0, m_tops[i], width(), m_tops[i + 1] - m_tops[i]);
         ++it;
     }
+    if (!fresh.isEmpty() || std::exchange(m_reordered, false))
+        chainRows(fresh);
     if (grew)
         updateGeometry();
     m_placing = false;
 }
 
-void LazyRows::insertIntoFocusChain(QWidget* row, int index) const
+void LazyRows::chainRows(const QSet<QWidget*>& fresh)
 {
-    const QList<QWidget*> stops = tabStops(row);
+    // A row's own widget need not stay beside its controls in the chain (putting a control in
+    // its place moves that control alone), and a new row's controls are at the chain's end: the
+    // stops are found by walking the whole chain once, not by walking on from each row.
+    QHash<QWidget*, QList<QWidget*>> stops;
+    QWidget* firstChained = nullptr;
+    QWidget* const start = window();
+    for (QWidget* w = start->nextInFocusChain(); w != start; w = w->nextInFocusChain()) {
+        if (!takesTabFocus(w) || !isAncestorOf(w))
+            continue;
+        QWidget* row = w;
+        while (row->parentWidget() != this)
+            row = row->parentWidget();
+        stops[row].append(w);
+        if (!firstChained && !fresh.contains(row))
+            firstChained = w;
+    }
     if (stops.isEmpty())
         return;
-    // After the last stop of the nearest built row above, else after the last stop before the list.
+    // The rows follow the stop just before the rows already in the chain, else the stop before
+    // the list itself.
     QWidget* anchor = nullptr;
-    int nearest = -1;
-    for (const Built& b : m_built) {
-        const int i = b.index;
-        if (b.widget != row && i < index && i > nearest) {
-            const QList<QWidget*> above = tabStops(b.widget);
-            if (!above.isEmpty()) {
-                nearest = i;
-                anchor = above.last();
-            }
-        }
-    }
-    if (!anchor) {
-        for (QWidget* w = previousInFocusChain(); w != this; w = w->previousInFocusChain()) {
-            if (!isAncestorOf(w) && takesTabFocus(w)) {
-                anchor = w;
-                break;
-            }
+    QWidget* const from = firstChained ? firstChained : this;
+    for (QWidget* w = from->previousInFocusChain(); w != from; w = w->previousInFocusChain()) {
+        if (!isAncestorOf(w) && takesTabFocus(w)) {
+            anchor = w;
+            break;
         }
     }
     if (!anchor)
         return;
-    for (QWidget* stop : stops) {
-        QWidget::setTabOrder(anchor, stop);
-        anchor = stop;
+    for (QWidget* row : builtRows()) {
+        for (QWidget* stop : stops.value(row)) {
+            QWidget::setTabOrder(anchor, stop);
+            anchor = stop;
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QUuid>
 #include <QWidget>
 #include <functional>
@@ -90,7 +91,8 @@ private:
     QRect wanted() const;
     void place();
     bool measure(Built& built);
-    void insertIntoFocusChain(QWidget* row, int index) const;
+    // Lays the built rows' tab stops in list order; `fresh` are the rows built since the last time.
+    void chainRows(const QSet<QWidget*>& fresh);
     void drop(QWidget* row);
     void dropHeights(size_t index);
 
@@ -115,4 +117,6 @@ private:
     QPointer<QAbstractScrollArea> m_area;
     QList<QPointer<QWidget>> m_watched;
     bool m_placing = false;
+    // Whether rows kept across a new order stand in another order.
+    bool m_reordered = false;
 };

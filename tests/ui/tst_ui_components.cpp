@@ -27,6 +27,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -110,6 +111,10 @@ private slots:
     void lazyRowsAskOncePerWidth_data();
     void lazyRowsAskOncePerWidth();
     void lazyRowsKeepRowsByKey();
+    void lazyRowsTabInListOrder_data();
+    void lazyRowsTabInListOrder();
+    void lazyRowsTabPastTheBuiltRows_data();
+    void lazyRowsTabPastTheBuiltRows();
     void lazyRowsGuessThenMeasure_data();
     void lazyRowsGuessThenMeasure();
     void lazyRowsTakeTheirLengthOnceMeasured();
@@ -942,37 +947,105 @@ namespace {
 // A list of `count` plain rows in a 300-point-high scroll area; every third row is taller than
 // expected, so building it moves the rows after it.
 struct LazyList {
+    // Rows that take the focus themselves, or rows whose two controls do (a to-do's circle and
+    // title), the row itself taking none.
+    enum class Rows { focusable, twoControls };
+    // When the rows are handed their keys: once shown, or before the list is in its window.
+    enum class Keys { whenShown, beforeShown };
+
     QScrollArea area;
     LazyRows* rows = nullptr;
+    QPushButton* before = nullptr;
+    QPushButton* after = nullptr;
     std::vector<QUuid> keys;
     int made = 0;
 
-    explicit LazyList(int count)
+    explicit LazyList(int count, Rows kind = Rows::focusable, Keys when = Keys::whenShown)
     {
         for (int i = 0; i < count; ++i)
             keys.push_back(QUuid::createUuid());
         auto* content = new QWidget;
         auto* column = new QVBoxLayout(content);
         column->addWidget(new QLabel(QStringLiteral("Above the list")));
+        before = new QPushButton(QStringLiteral("Before"));
+        column->addWidget(before);
         rows = new LazyRows(
-            [this](int i, QWidget* parent) {
+            [this, kind](int i, QWidget* parent) {
                 ++made;
                 auto* row = new QWidget(parent);
                 row->setMinimumHeight(i % 3 == 0 ? 45 : 30);
-                row->setFocusPolicy(Qt::TabFocus);
                 row->setProperty("key", this->rows->keys()[size_t(i)]);
+                if (kind == Rows::focusable) {
+                    row->setFocusPolicy(Qt::TabFocus);
+                } else {
+                    auto* line = new QHBoxLayout(row);
+                    line->setContentsMargins(0, 0, 0, 0);
+                    for (int part = 0; part < 2; ++part) {
+                        auto* control = new QWidget(row);
+                        control->setFocusPolicy(Qt::TabFocus);
+                        control->setProperty("part", part);
+                        line->addWidget(control);
+                    }
+                }
                 return row;
             },
             [](int, int) { return 30; });
         column->addWidget(rows);
+        after = new QPushButton(QStringLiteral("After"));
+        column->addWidget(after);
         column->addStretch(1);
+        if (when == Keys::beforeShown)
+            rows->setKeys(keys);
         area.setWidget(content);
         area.setWidgetResizable(true);
         area.resize(400, 300);
         area.setAttribute(Qt::WA_DontShowOnScreen);
         area.show();
-        rows->setKeys(keys);
+        if (when == Keys::whenShown)
+            rows->setKeys(keys);
         QCoreApplication::processEvents();
+    }
+    // The entry a row or one of its controls shows, or -1 outside the list.
+    int indexOf(const QWidget* w) const
+    {
+        while (w && w->parentWidget() != rows)
+            w = w->parentWidget();
+        if (!w)
+            return -1;
+        const auto key = w->property("key").value<QUuid>();
+        return int(std::find(keys.begin(), keys.end(), key) - keys.begin());
+    }
+    // The entries of the tab stops met walking the focus chain from one button to the other.
+    QList<int> tabWalk(bool forward) const
+    {
+        QList<int> met;
+        QWidget* const from = forward ? before : after;
+        QWidget* const to = forward ? after : before;
+        QWidget* w = from;
+        for (int steps = 0; steps < 10000; ++steps) {
+            w = forward ? w->nextInFocusChain() : w->previousInFocusChain();
+            if (w == to || w == from)
+                break;
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible() && rows->isAncestorOf(w))
+                met.append(indexOf(w));
+        }
+        if (w != to)
+            met.append(-2); // the walk did not come to the other end
+        return met;
+    }
+    // What the walk must meet: every built row in list order, each as many times as it has stops.
+    QList<int> expectedWalk(bool forward) const
+    {
+        QList<int> expected;
+        for (QWidget* row : rows->builtRows()) {
+            const int index = indexOf(row);
+            const int stops = row->focusPolicy() & Qt::TabFocus ? 1 : 2;
+            for (int s = 0; s < stops; ++s)
+                expected.append(index);
+        }
+        if (!forward)
+            std::reverse(expected.begin(), expected.end());
+        return expected;
     }
     // The keys of the built rows in list order, each checked to sit right under the one before.
     QList<int> built() const
@@ -1101,6 +1174,107 @@ void TestUiComponents::lazyRowsKeepRowsByKey()
     QCOMPARE(rows.first(), second);
     for (qsizetype i = 0; i + 1 < rows.size(); ++i)
         QCOMPARE(rows[i]->nextInFocusChain(), rows[i + 1]);
+}
+
+using LazyKind = LazyList::Rows;
+using LazyKeys = LazyList::Keys;
+
+void TestUiComponents::lazyRowsTabInListOrder_data()
+{
+    QTest::addColumn<LazyKind>("kind");
+    QTest::addColumn<LazyKeys>("when");
+    QTest::addColumn<QList<double>>("scrolls"); // shares of the scroll range, in turn
+    QTest::addColumn<bool>("reorder");
+
+    for (const LazyKind kind : {LazyKind::focusable, LazyKind::twoControls}) {
+        const QByteArray name = kind == LazyKind::focusable ? "focusable rows: " : "rows of two controls: ";
+        QTest::newRow(name + "first build") << kind << LazyKeys::whenShown << QList<double>{} << false;
+        QTest::newRow(name + "built before shown") << kind << LazyKeys::beforeShown << QList<double>{} << false;
+        QTest::newRow(name + "a little down and back up")
+            << kind << LazyKeys::whenShown << QList<double>{0.01, 0.02, 0.0} << false;
+        QTest::newRow(name + "far down and up") << kind << LazyKeys::whenShown << QList<double>{0.7, 0.3} << false;
+        QTest::newRow(name + "new order") << kind << LazyKeys::whenShown << QList<double>{} << true;
+        QTest::newRow(name + "new order after scrolling")
+            << kind << LazyKeys::beforeShown << QList<double>{0.5, 0.505} << true;
+    }
+}
+
+void TestUiComponents::lazyRowsTabInListOrder()
+{
+    QFETCH(LazyKind, kind);
+    QFETCH(LazyKeys, when);
+    QFETCH(QList<double>, scrolls);
+    QFETCH(bool, reorder);
+    LazyList list(2000, kind, when);
+    QScrollBar* bar = list.area.verticalScrollBar();
+    for (const double share : scrolls) {
+        bar->setValue(int(bar->maximum() * share));
+        QCoreApplication::processEvents();
+        QCOMPARE(list.tabWalk(true), list.expectedWalk(true));
+    }
+    if (reorder) {
+        // The rows in view come in another order (the first two swap, the next few turn round)
+        // and one leaves: the rows kept move for Tab too.
+        const int first = list.built().first();
+        std::vector<QUuid> keys = list.keys;
+        std::swap(keys[size_t(first)], keys[size_t(first) + 1]);
+        std::reverse(keys.begin() + first + 2, keys.begin() + first + 8);
+        keys.erase(keys.begin() + first + 9);
+        list.keys = keys;
+        list.rows->setKeys(keys);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(list.built().size() > 5);
+    QCOMPARE(list.tabWalk(true), list.expectedWalk(true));
+    QCOMPARE(list.tabWalk(false), list.expectedWalk(false));
+}
+
+void TestUiComponents::lazyRowsTabPastTheBuiltRows_data()
+{
+    QTest::addColumn<LazyKind>("kind");
+    QTest::addColumn<LazyKeys>("when");
+    QTest::newRow("focusable rows") << LazyKind::focusable << LazyKeys::whenShown;
+    QTest::newRow("rows of two controls") << LazyKind::twoControls << LazyKeys::whenShown;
+    QTest::newRow("rows of two controls, built before shown") << LazyKind::twoControls << LazyKeys::beforeShown;
+}
+
+void TestUiComponents::lazyRowsTabPastTheBuiltRows()
+{
+    QFETCH(LazyKind, kind);
+    QFETCH(LazyKeys, when);
+    const int count = 300;
+    LazyList list(count, kind, when);
+    QCoreApplication::processEvents(); // the rows measured first change the scroll range
+    QVERIFY(list.built().last() < count / 4);
+    list.area.activateWindow();
+    list.before->setFocus(Qt::TabFocusReason);
+    const int stops = kind == LazyKind::focusable ? 1 : 2;
+    // Tab from the button above reaches every entry in turn, each brought into view, then the
+    // button below; Shift+Tab walks back the same way.
+    const auto walk = [&](bool forward) {
+        QList<int> met;
+        for (int step = 0; step < count * stops + 1; ++step) {
+            QTest::keyClick(list.area.focusWidget(), Qt::Key_Tab, forward ? Qt::NoModifier : Qt::ShiftModifier);
+            QCoreApplication::processEvents(); // as between two key presses
+            QWidget* focus = list.area.focusWidget();
+            if (focus == (forward ? list.after : list.before))
+                break;
+            const int index = list.indexOf(focus);
+            if (index < 0 || !list.shown().contains(focus->mapTo(list.rows, focus->rect().center())))
+                return QList<int>{-1, index, int(met.size())};
+            met.append(index);
+        }
+        return met;
+    };
+    QList<int> expected;
+    for (int i = 0; i < count; ++i)
+        for (int s = 0; s < stops; ++s)
+            expected.append(i);
+    QCOMPARE(walk(true), expected);
+    QCOMPARE(list.area.focusWidget(), list.after);
+    std::reverse(expected.begin(), expected.end());
+    QCOMPARE(walk(false), expected);
+    QCOMPARE(list.area.focusWidget(), list.before);
 }
 
 namespace {
