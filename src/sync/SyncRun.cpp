@@ -422,7 +422,12 @@ QCoro::Task<bool> SyncService::stillSettled(QString stamp)
 void SyncService::finishRun(int tasks, int notes, int uploaded)
 {
     const Date finishedAt = now();
-    m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
+    {
+        // Also after a run with nothing to do: the file holds every known id, too large to
+        // rewrite while the window waits.
+        const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
+        m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
+    }
     setStatusMessage(QString::fromUtf8("Synced at ") + lastSyncedText(finishedAt));
     logCompletion(tasks, notes, uploaded);
 }
