@@ -1,6 +1,7 @@
 #include "platform/Defaults.h"
 
 #include "model/Json.h"
+#include "platform/BackgroundWriter.h"
 #include "platform/FileSafety.h"
 
 #include <QDateTime>
@@ -183,6 +184,8 @@ Defaults::Defaults(QString path, std::optional<QJsonObject> read, QObject* paren
                            : QStringLiteral("The preferences file could not be read; it will be kept aside.");
 }
 
+Defaults::~Defaults() = default;
+
 QString Defaults::defaultPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -306,7 +309,15 @@ bool Defaults::commit(const QString& key, const QJsonObject& before)
 
 void Defaults::endBatch()
 {
-    if (--m_batchDepth > 0 || !m_unsaved || save())
+    if (--m_batchDepth > 0)
+        return;
+    if (m_batchWriting == Writing::inBackground) {
+        m_batchWriting = Writing::now;
+        if (m_unsaved || m_unwritten)
+            saveInBackground();
+        return;
+    }
+    if (!m_unsaved || save())
         return;
     const QJsonObject written = m_values;
     m_values = m_beforeBatch;
@@ -317,6 +328,19 @@ void Defaults::endBatch()
             emit valueChanged(key);
 }
 
+bool Defaults::backUpBeforeFirstWrite()
+{
+    if (!m_needsBackup)
+        return true;
+    // Never write over preferences a person may still want back.
+    if (FileSafety::backUpUnreadable(m_path, QDateTime::currentSecsSinceEpoch()).isEmpty()) {
+        m_lastError = QStringLiteral("The unreadable preferences file could not be kept aside; nothing was written.");
+        return false;
+    }
+    m_needsBackup = false;
+    return true;
+}
+
 bool Defaults::save()
 {
     if (m_batchDepth > 0) {
@@ -324,20 +348,62 @@ bool Defaults::save()
         return true;
     }
     m_unsaved = false;
+    // A write still on its way would otherwise land after this one, with older values.
+    waitForWrites();
     QString error;
-    if (m_needsBackup) {
-        // Never write over preferences a person may still want back.
-        if (FileSafety::backUpUnreadable(m_path, QDateTime::currentSecsSinceEpoch()).isEmpty()) {
-            m_lastError =
-                QStringLiteral("The unreadable preferences file could not be kept aside; nothing was written.");
-            return false;
-        }
-        m_needsBackup = false;
-    }
-    if (!FileSafety::writeAtomically(m_path, QJsonDocument(m_values).toJson(QJsonDocument::Indented), &error)) {
+    if (!backUpBeforeFirstWrite())
+        return false;
+    if (!FileSafety::writeAtomically(m_path, QJsonDocument(m_values).toJson(QJsonDocument::Indented), &error,
+                                     m_saveFiles)) {
         m_lastError = error;
         return false;
     }
     m_lastError.clear();
+    m_unwritten = false;
+    if (m_writer)
+        m_overtakenGeneration = m_writer->lastGeneration();
     return true;
+}
+
+void Defaults::saveInBackground()
+{
+    m_unsaved = false;
+    m_unwritten = true; // until the writing thread says otherwise
+    if (!backUpBeforeFirstWrite()) {
+        emit writeFailed(m_lastError);
+        return;
+    }
+    if (!m_writer) {
+        m_writer = std::make_unique<BackgroundWriter>(
+            [saveFiles = m_saveFiles](const QString& path, const QByteArray& bytes, QString* error) {
+                return FileSafety::writeAtomically(path, bytes, error, saveFiles);
+            });
+        connect(m_writer.get(), &BackgroundWriter::written, this,
+                [this](const QString&, quint64 generation, bool ok, const QString& error) {
+                    backgroundWritten(generation, ok, error);
+                });
+    }
+    // The copy shares the values' data: the changes made here meanwhile detach from it.
+    m_writer->write(m_path, [values = m_values] { return QJsonDocument(values).toJson(QJsonDocument::Indented); });
+}
+
+void Defaults::backgroundWritten(quint64 generation, bool ok, const QString& error)
+{
+    // A write made here since holds these values and newer ones: its outcome is the one that counts.
+    if (generation <= m_overtakenGeneration || generation < m_writer->lastGeneration())
+        return;
+    if (ok) {
+        m_unwritten = false;
+        m_lastError.clear();
+        return;
+    }
+    m_unwritten = true;
+    m_lastError = QStringLiteral("The preferences could not be saved: %1").arg(error);
+    emit writeFailed(m_lastError);
+}
+
+void Defaults::waitForWrites()
+{
+    if (m_writer)
+        m_writer->waitFor(m_path);
 }

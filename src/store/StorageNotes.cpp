@@ -53,12 +53,13 @@ bool StorageService::replaceNotesFromSync(const std::vector<Note>& list, QString
     std::vector<Note> sorted = list;
     sortNotes(sorted);
     QString writeError;
-    if (!writeFile(notesFile, notesFileText(sorted), &writeError)) {
+    // Encoded there too, from a copy that shares the notes' texts.
+    if (!writeInBackground(
+            notesFile, [notes = sorted] { return notesFileText(notes); }, &writeError)) {
         if (error)
             *error = writeError;
         return false;
     }
     setNotes(std::move(sorted));
-    clearFailure(notesFile);
     return true;
 }

@@ -171,9 +171,17 @@ bool StorageService::writeFile(const QString& name, const QByteArray& text, QStr
                          .arg(name);
         return false;
     }
+    const QString path = m_fileStore.filePath(name);
+    // A write of the file still on its way would otherwise land after this one, with older data.
+    if (m_writer)
+        m_writer->waitFor(path);
     QString reason;
-    if (FileSafety::writeAtomically(m_fileStore.filePath(name), text, &reason, m_env.saveFiles))
+    if (FileSafety::writeAtomically(path, text, &reason, m_env.saveFiles)) {
+        if (m_writer)
+            m_backgroundOvertaken.insert(name, m_writer->lastGeneration());
+        m_unwrittenFiles.remove(name);
         return true;
+    }
     // Name the file: "is a directory" alone does not tell the person what was not stored.
     if (error)
         *error = QStringLiteral("“%1” could not be saved: %2").arg(name, reason);

@@ -7,6 +7,7 @@
 #include "model/Note.h"
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
+#include "platform/BackgroundWriter.h"
 #include "platform/FileSafety.h"
 #include "store/CloudSync.h"
 #include "store/DataPreread.h"
@@ -21,6 +22,7 @@
 #include <QTimer>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -92,7 +94,10 @@ public:
     bool upsertTodo(const TaskItem& todo);
     bool moveTodoToToday(const QUuid& id);
     bool deleteTodo(const TaskItem& todo);
-    // Nothing changes when the file cannot be written; the reason goes to `error`.
+    // The list takes effect at once and its file is written on the writing thread; a file that
+    // may not be written over refuses it (with the reason in `error`) and nothing changes. A
+    // failed write keeps the list, shows in lastError, emits backgroundWriteFailed, and is retried
+    // by the next save or by retryUnwrittenFiles(). The sync's records hold it meanwhile.
     bool replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error = nullptr);
 
     // --- notes
@@ -100,6 +105,12 @@ public:
     bool deleteNote(const QUuid& id);
     bool replaceNotesFromSync(const std::vector<Note>& list, QString* error = nullptr);
     static void sortNotes(std::vector<Note>& list);
+
+    // --- writes on the writing thread
+    // Returns once no data file is being written there, with the outcomes taken in.
+    void waitForWrites();
+    // Writes again there the files whose last write there failed.
+    void retryUnwrittenFiles();
 
     // --- repeating series
     QSet<QUuid> recurringSeriesIDs(const QString& key) const;
@@ -157,6 +168,8 @@ signals:
     // a later turn of the event loop, so the problems of the start-up reach whoever connects
     // right after construction.
     void problemReported(const QString& path, const QString& message);
+    // A data file written on the writing thread was not written; its data is still here.
+    void backgroundWriteFailed(const QString& message);
 
 private:
     Date now() const;
@@ -180,6 +193,9 @@ private:
 
     // Writes one data file atomically; refuses to replace a file that could not be backed up.
     bool writeFile(const QString& name, const QByteArray& text, QString* error);
+    // The same on the writing thread: refuses only what writeFile refuses before writing.
+    bool writeInBackground(const QString& name, BackgroundWriter::Encoder encode, QString* error);
+    void backgroundWritten(const QString& path, quint64 generation, bool ok, const QString& error);
     template <typename T>
     std::vector<T> loadList(const QString& part, const QString& name,
                             std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable,
@@ -263,4 +279,11 @@ private:
     std::vector<Failure> m_failures; // oldest first
     QSet<QString> m_unbackedFiles;   // unreadable files that must not be written over
     bool m_loading = false;
+
+    // Per file: the newest write asked of the writing thread, and the newest one a write made
+    // here since has overtaken (its outcome no longer counts).
+    QHash<QString, quint64> m_backgroundAsked, m_backgroundOvertaken;
+    QSet<QString> m_unwrittenFiles; // whose last write on the writing thread failed
+    // Last, so that its writes are finished before anything else of the store goes.
+    std::unique_ptr<BackgroundWriter> m_writer;
 };

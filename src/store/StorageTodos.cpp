@@ -267,7 +267,9 @@ bool StorageService::deleteTodo(const TaskItem& todo)
 bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error)
 {
     QString writeError;
-    if (!writeFile(todosFile, m_todosWriter.text(list), &writeError)) {
+    // The text is made here (the writer keeps what it wrote last); the disk is waited for there.
+    if (!writeInBackground(
+            todosFile, [text = m_todosWriter.text(list)] { return text; }, &writeError)) {
         if (error)
             *error = writeError;
         return false;
@@ -284,7 +286,6 @@ bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QSt
     const Calendar cal = calendar();
     for (const TaskItem& t : m_todos)
         m_reminders.rescheduleTodoReminder(t, now(), cal);
-    clearFailure(todosFile);
     return true;
 }
 

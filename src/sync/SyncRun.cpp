@@ -224,6 +224,8 @@ QCoro::Task<> SyncService::performSync()
             co_return;
         }
         setLastError(std::nullopt);
+        // What an earlier run received but could not write here is written again.
+        m_storage->retryUnwrittenFiles();
 
         // 3. The account key.
         co_await checkAccountKey();
@@ -332,7 +334,8 @@ QCoro::Task<> SyncService::performSync()
             break;
         }
         {
-            const Defaults::Batch oneWrite(m_defaults);
+            // Bookkeeping nobody waits for: the file (large with many ids) is written on a worker.
+            const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
             writeIdSet(knownTasksKey, merging->fetchedTaskIds);
             writeIdSet(knownNotesKey, merging->fetchedNoteIds);
         }
@@ -376,8 +379,8 @@ QCoro::Task<> SyncService::performSync()
         co_await saveManifest(idsOf(storeTodos), idsOf(storeNotes), firstPush.tasks + secondPush.tasks + missingTaskIds,
                               firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
 
-        // 17. Bookkeeping, in one write of the preferences.
-        const Defaults::Batch oneWrite(m_defaults);
+        // 17. Bookkeeping, in one write of the preferences, made on a worker.
+        const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
         clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
         writeIdSet(knownTasksKey, idsOf(storeTodos));
         writeIdSet(knownNotesKey, idsOf(storeNotes));
@@ -421,7 +424,12 @@ QCoro::Task<bool> SyncService::stillSettled(QString stamp)
 void SyncService::finishRun(int tasks, int notes, int uploaded)
 {
     const Date finishedAt = now();
-    m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
+    {
+        // Also after a run with nothing to do: the file holds every known id, too large to
+        // rewrite while the window waits.
+        const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
+        m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
+    }
     setStatusMessage(QString::fromUtf8("Synced at ") + lastSyncedText(finishedAt));
     logCompletion(tasks, notes, uploaded);
 }

@@ -36,7 +36,10 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
             key == accountKeyKey || key == StorageService::stoppedSeriesKey || key == StorageService::deletedSeriesKey)
             m_settled.reset();
     });
+    // What a run leaves to be written after it ends: a failure then is the run's failure.
+    connect(&m_defaults, &Defaults::writeFailed, this, &SyncService::laterWriteFailed);
     if (m_storage) {
+        connect(m_storage, &StorageService::backgroundWriteFailed, this, &SyncService::laterWriteFailed);
         connect(m_storage, &StorageService::todosChanged, this, [this] { ++m_localChanges; });
         connect(m_storage, &StorageService::notesChanged, this, [this] { ++m_localChanges; });
     }
@@ -118,6 +121,14 @@ void SyncService::giveBackMemory()
     m_gaveBackAfterStart = true;
     QFuture<void> cache = m_env.recordStore ? m_env.recordStore->releaseMemory() : QtFuture::makeReadyFuture();
     cache.then(this, [this] { m_releaser->giveBack(); });
+}
+
+void SyncService::laterWriteFailed(const QString& message)
+{
+    const RecordError error{RecordErrorCode::localFailure, message, {}, {}};
+    m_settled.reset();
+    setLastError(userMessage(error));
+    scheduleRetry(error);
 }
 
 void SyncService::schedulePush()

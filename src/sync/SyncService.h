@@ -273,6 +273,7 @@ private:
     struct RunAbandoned {};
 
     void failRun(const RecordError& error);
+    void laterWriteFailed(const QString& message);
     void clearPendingDeletes(const QSet<QUuid>& tasks, const QSet<QUuid>& notes);
     void writeIdSet(const QString& key, const QSet<QUuid>& ids);
     void addToIdSet(const QString& key, const QSet<QUuid>& ids);

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 // Follows the manual wall clock, so advancing that is time passing; changeWallClock() below is
@@ -55,6 +56,8 @@ struct StoreFixture {
     QStringList failing; // names of files whose writes fail; "*" for all, backups included
     QStringList losing;  // the same for writes that seem to succeed but reach no disk
     QString dataFolder;  // the data folder when not the default one inside `folder`
+    // Called as each data file is opened for writing, on the thread that writes it.
+    std::function<void(const QString& name)> opening;
 
     void changeWallClock(double by)
     {
@@ -83,6 +86,8 @@ struct StoreFixture {
         env.monotonic = &bootClock;
         env.saveFiles = [this](const QString& path) -> std::unique_ptr<QSaveFile> {
             const QString name = QFileInfo(path).fileName();
+            if (opening)
+                opening(name);
             if (failing.contains(QStringLiteral("*")) || failing.contains(name))
                 return std::make_unique<RefusingSaveFile>(path);
             if (losing.contains(QStringLiteral("*")) || losing.contains(name))

@@ -3,9 +3,54 @@
 
 #include <QDir>
 #include <QJsonArray>
+#include <QSaveFile>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+#include <atomic>
+#include <memory>
+
+namespace {
+
+class RefusingSaveFile final : public QSaveFile {
+public:
+    using QSaveFile::QSaveFile;
+
+protected:
+    qint64 writeData(const char*, qint64) override
+    {
+        setErrorString(QStringLiteral("No space left on device"));
+        return -1;
+    }
+};
+
+// Save files on the test's terms: a write on the writing thread can be held until the test lets
+// it go, and can be refused the way a full disk refuses it.
+struct SaveFiles {
+    std::atomic<bool> holding{false};
+    std::atomic<bool> refusingInBackground{false};
+    QSemaphore entered, proceed;
+    QThread* const main = QThread::currentThread();
+
+    FileSafety::SaveFileFactory factory()
+    {
+        return [this](const QString& path) -> std::unique_ptr<QSaveFile> {
+            if (QThread::currentThread() == main)
+                return std::make_unique<QSaveFile>(path);
+            if (holding) {
+                entered.release();
+                proceed.acquire();
+            }
+            if (refusingInBackground)
+                return std::make_unique<RefusingSaveFile>(path);
+            return std::make_unique<QSaveFile>(path);
+        };
+    }
+};
+
+} // namespace
 
 class TestDefaults : public QObject {
     Q_OBJECT
@@ -13,7 +58,11 @@ class TestDefaults : public QObject {
     QString path() const { return folder.filePath(QStringLiteral("quillharbour/defaults.json")); }
 
 private slots:
-    void init() { QFile::remove(path()); }
+    void init()
+    {
+        QDir(path()).removeRecursively();
+        QFile::remove(path());
+    }
 
     void oneElementArrayIsStillAnArrayAfterRestart()
     {
@@ -127,6 +176,98 @@ private slots:
         QCOMPARE(changed.size(), refused ? 6 : 3);
         if (!refused)
             QCOMPARE(Defaults(path()).integer(QStringLiteral("new")), std::optional<qint64>(3));
+    }
+
+    // A background batch keeps its changes whatever the disk does: a refused write is reported
+    // (and shows in lastError) and the next write, even one with no change of its own, retries.
+    void backgroundBatchKeepsItsChangesAndRetries_data()
+    {
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("written") << false;
+        QTest::newRow("refused") << true;
+    }
+    void backgroundBatchKeepsItsChangesAndRetries()
+    {
+        QFETCH(bool, refused);
+        SaveFiles files;
+        files.refusingInBackground = refused;
+        Defaults d(path());
+        d.setSaveFiles(files.factory());
+        QVERIFY(d.set(QStringLiteral("kept"), 1));
+        QSignalSpy failed(&d, &Defaults::writeFailed);
+        {
+            const Defaults::Batch batch(d, Defaults::Writing::inBackground);
+            QVERIFY(d.set(QStringLiteral("kept"), 2));
+            QVERIFY(d.set(QStringLiteral("new"), 3));
+        }
+        d.waitForWrites();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(d.integer(QStringLiteral("kept")), std::optional<qint64>(2));
+        QCOMPARE(d.integer(QStringLiteral("new")), std::optional<qint64>(3));
+        QCOMPARE(failed.size(), refused ? 1 : 0);
+        QCOMPARE(d.lastError().isEmpty(), !refused);
+        QCOMPARE(Defaults(path()).integer(QStringLiteral("kept")), std::optional<qint64>(refused ? 1 : 2));
+
+        files.refusingInBackground = false;
+        {
+            const Defaults::Batch retry(d, Defaults::Writing::inBackground);
+        }
+        d.waitForWrites();
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(d.lastError().isEmpty());
+        const Defaults reread(path());
+        QCOMPARE(reread.integer(QStringLiteral("kept")), std::optional<qint64>(2));
+        QCOMPARE(reread.integer(QStringLiteral("new")), std::optional<qint64>(3));
+    }
+
+    // A change written at once while a background write of the file is still on its way lands
+    // after it, never under it; the older write's outcome no longer counts.
+    void laterChangeIsNeverOvertaken_data()
+    {
+        QTest::addColumn<bool>("backgroundRefused");
+        QTest::newRow("background write lands") << false;
+        QTest::newRow("background write refused") << true;
+    }
+    void laterChangeIsNeverOvertaken()
+    {
+        QFETCH(bool, backgroundRefused);
+        SaveFiles files;
+        files.holding = true;
+        files.refusingInBackground = backgroundRefused;
+        Defaults d(path());
+        d.setSaveFiles(files.factory());
+        QSignalSpy failed(&d, &Defaults::writeFailed);
+        {
+            const Defaults::Batch batch(d, Defaults::Writing::inBackground);
+            QVERIFY(d.set(QStringLiteral("synced"), 1));
+        }
+        QVERIFY(files.entered.tryAcquire(1, 30000));
+        files.holding = false;
+        files.proceed.release();
+        QVERIFY(d.set(QStringLiteral("edited"), 2));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(failed.size(), 0);
+        QVERIFY(d.lastError().isEmpty());
+        const Defaults reread(path());
+        QCOMPARE(reread.integer(QStringLiteral("synced")), std::optional<qint64>(1));
+        QCOMPARE(reread.integer(QStringLiteral("edited")), std::optional<qint64>(2));
+    }
+
+    // Going away finishes the write still on its way.
+    void quitFinishesPendingWrite()
+    {
+        SaveFiles files;
+        files.holding = true;
+        auto d = std::make_unique<Defaults>(path());
+        d->setSaveFiles(files.factory());
+        {
+            const Defaults::Batch batch(*d, Defaults::Writing::inBackground);
+            QVERIFY(d->set(QStringLiteral("synced"), 1));
+        }
+        QVERIFY(files.entered.tryAcquire(1, 30000));
+        files.proceed.release();
+        d.reset();
+        QCOMPARE(Defaults(path()).integer(QStringLiteral("synced")), std::optional<qint64>(1));
     }
 };
 

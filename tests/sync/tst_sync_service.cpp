@@ -201,7 +201,8 @@ private slots:
     }
 
     // What a run received but could not write here is no success: the message names the file
-    // and the disk's reason, the run is tried again within minutes, and nothing is lost.
+    // and the disk's reason, the run is tried again within minutes, and nothing is lost: the
+    // store keeps what was received and the next run writes it.
     void localWriteFailureSaysWhatFailed_data()
     {
         QTest::addColumn<bool>("losing");
@@ -217,20 +218,31 @@ private slots:
         QVERIFY(a.run());
         SyncDevice b(&records);
         (losing ? b.fixture.losing : b.fixture.failing) = QStringList{QStringLiteral("todos.json")};
+        const auto fileHoldsIt = [&b, &shared] {
+            QFile file(b.fixture.file(QStringLiteral("todos.json")));
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains(shared.title.toUtf8());
+        };
         QVERIFY(b.run());
+        b.store().waitForWrites();
+        QTRY_VERIFY_WITH_TIMEOUT(!b.sync->lastErrorText().isEmpty(), 30000);
 
         const QString message = b.sync->lastErrorText();
         QVERIFY2(message.contains(QLatin1String("todos.json")), qPrintable(message));
         QVERIFY2(!message.contains(QLatin1String("Unknown error")), qPrintable(message));
         QVERIFY(b.sync->retryTimer().isActive());
         QVERIFY(b.sync->retryTimer().interval() < 300 * 1000);
-        QVERIFY(b.store().todos().empty());
+        QVERIFY(b.todo(shared.id));
+        QVERIFY(!fileHoldsIt());
 
         b.fixture.failing.clear();
         b.fixture.losing.clear();
         QVERIFY(b.run());
+        b.store().waitForWrites();
+        QCoreApplication::sendPostedEvents();
         QVERIFY(b.sync->lastErrorText().isEmpty());
+        QVERIFY(!b.store().lastError());
         QVERIFY(b.todo(shared.id));
+        QVERIFY(fileHoldsIt());
     }
 
     // The first status text: the last success in today's or an earlier day's form.

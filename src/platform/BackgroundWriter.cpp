@@ -1,0 +1,81 @@
+#include "platform/BackgroundWriter.h"
+
+#include <algorithm>
+
+BackgroundWriter::BackgroundWriter(Writer writer, QObject* parent) : QObject(parent), m_writer(std::move(writer))
+{
+    // One thread keeps the order of the writes; it goes away when there is nothing to write.
+    m_pool.setMaxThreadCount(1);
+    m_pool.setObjectName(QStringLiteral("file writer"));
+}
+
+BackgroundWriter::~BackgroundWriter()
+{
+    finish();
+}
+
+quint64 BackgroundWriter::write(const QString& path, Encoder encode)
+{
+    std::lock_guard lock(m_mutex);
+    const quint64 generation = ++m_generation;
+    const auto waiting = std::find_if(m_queue.begin(), m_queue.end(), [&path](const Job& j) { return j.path == path; });
+    if (waiting != m_queue.end()) {
+        waiting->generation = generation;
+        waiting->encode = std::move(encode);
+        return generation;
+    }
+    m_queue.push_back({path, generation, std::move(encode)});
+    // Each job started takes the oldest waiting write, so there are as many starts as writes.
+    m_pool.start([this] { runNext(); });
+    return generation;
+}
+
+void BackgroundWriter::runNext()
+{
+    Job job;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_queue.empty())
+            return;
+        job = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_running = job.path;
+    }
+    QString error;
+    const bool ok = m_writer(job.path, job.encode(), &error);
+    job.encode = nullptr; // the snapshot goes here, on this thread
+    // Answered before the waiters go on: what they do next comes after the answer.
+    emit written(job.path, job.generation, ok, error);
+    {
+        std::lock_guard lock(m_mutex);
+        m_running.clear();
+    }
+    m_settled.notify_all();
+}
+
+void BackgroundWriter::waitFor(const QString& path)
+{
+    std::unique_lock lock(m_mutex);
+    m_settled.wait(lock, [&] {
+        return m_running != path &&
+               std::none_of(m_queue.begin(), m_queue.end(), [&path](const Job& j) { return j.path == path; });
+    });
+}
+
+void BackgroundWriter::finish()
+{
+    m_pool.waitForDone();
+}
+
+bool BackgroundWriter::isPending(const QString& path) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_running == path ||
+           std::any_of(m_queue.begin(), m_queue.end(), [&path](const Job& j) { return j.path == path; });
+}
+
+quint64 BackgroundWriter::lastGeneration() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_generation;
+}

@@ -1,0 +1,61 @@
+#include "store/StorageService.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+bool StorageService::writeInBackground(const QString& name, BackgroundWriter::Encoder encode, QString* error)
+{
+    if (m_unbackedFiles.contains(name)) {
+        if (error)
+            *error = QStringLiteral("“%1” could not be read and no backup copy of it could be made, so it was "
+                                    "not overwritten and the change was not saved.")
+                         .arg(name);
+        return false;
+    }
+    if (!m_writer) {
+        m_writer = std::make_unique<BackgroundWriter>(
+            [saveFiles = m_env.saveFiles](const QString& path, const QByteArray& bytes, QString* reason) {
+                return FileSafety::writeAtomically(path, bytes, reason, saveFiles);
+            });
+        connect(m_writer.get(), &BackgroundWriter::written, this, &StorageService::backgroundWritten);
+    }
+    m_backgroundAsked.insert(name, m_writer->write(m_fileStore.filePath(name), std::move(encode)));
+    return true;
+}
+
+void StorageService::backgroundWritten(const QString& path, quint64 generation, bool ok, const QString& error)
+{
+    const QString name = QFileInfo(path).fileName();
+    // A newer write of the file, here or there, decides.
+    if (generation <= m_backgroundOvertaken.value(name) || generation < m_backgroundAsked.value(name))
+        return;
+    if (ok) {
+        m_unwrittenFiles.remove(name);
+        clearFailure(name);
+        return;
+    }
+    m_unwrittenFiles.insert(name);
+    const QString message = QStringLiteral("“%1” could not be saved: %2").arg(name, error);
+    recordFailure(name, message);
+    emit backgroundWriteFailed(message);
+}
+
+void StorageService::waitForWrites()
+{
+    if (!m_writer)
+        return;
+    m_writer->finish();
+    // Their outcomes too, which wait in this thread's queue.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+void StorageService::retryUnwrittenFiles()
+{
+    QString error;
+    if (m_unwrittenFiles.contains(todosFile))
+        writeInBackground(
+            todosFile, [text = m_todosWriter.text(m_todos)] { return text; }, &error);
+    if (m_unwrittenFiles.contains(notesFile))
+        writeInBackground(
+            notesFile, [notes = m_notes] { return notesFileText(notes); }, &error);
+}

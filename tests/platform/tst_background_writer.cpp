@@ -1,0 +1,164 @@
+#include "platform/BackgroundWriter.h"
+
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QtTest>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// A disk that keeps what it is given in order, can hold the writing thread at the start of each
+// write until the test lets it go on, and refuses the files it is told to.
+struct Disk {
+    std::mutex mutex;
+    QStringList writes; // "path:text", in the order they reached the disk
+    QStringList refusing;
+    QSemaphore entered, proceed;
+    bool held = true;
+
+    BackgroundWriter::Writer writer()
+    {
+        return [this](const QString& path, const QByteArray& bytes, QString* error) {
+            entered.release();
+            if (held)
+                proceed.acquire();
+            std::lock_guard lock(mutex);
+            if (refusing.contains(path)) {
+                *error = QStringLiteral("No space left on device");
+                return false;
+            }
+            writes.append(path + u':' + QString::fromUtf8(bytes));
+            return true;
+        };
+    }
+    QStringList written()
+    {
+        std::lock_guard lock(mutex);
+        return writes;
+    }
+};
+
+void ask(BackgroundWriter& writer, const QString& entry)
+{
+    const QString path = entry.section(u':', 0, 0);
+    const QByteArray text = entry.section(u':', 1).toUtf8();
+    writer.write(path, [text] { return text; });
+}
+
+} // namespace
+
+class TestBackgroundWriter : public QObject {
+    Q_OBJECT
+
+private slots:
+    // While the first write is on its way, the others queue: each file's writes land in the
+    // order asked, a file's writes still waiting collapse into its newest, and the newest text
+    // of every file is the one left on the disk.
+    void orderAndCoalescing_data()
+    {
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<QStringList>("written");
+        QTest::newRow("one file asked again and again")
+            << QStringList{"a:1", "a:2", "a:3", "a:4"} << QStringList{"a:1", "a:4"};
+        QTest::newRow("another file does not wait for the newer one")
+            << QStringList{"a:1", "b:1", "a:2", "b:2"} << QStringList{"a:1", "b:2", "a:2"};
+        QTest::newRow("nothing to collapse") << QStringList{"a:1", "b:1", "c:1"} << QStringList{"a:1", "b:1", "c:1"};
+        QTest::newRow("the file under way is written again after")
+            << QStringList{"a:1", "a:2"} << QStringList{"a:1", "a:2"};
+    }
+    void orderAndCoalescing()
+    {
+        QFETCH(QStringList, asked);
+        QFETCH(QStringList, written);
+        Disk disk;
+        BackgroundWriter writer(disk.writer());
+        QSignalSpy done(&writer, &BackgroundWriter::written);
+        ask(writer, asked.first());
+        QVERIFY(disk.entered.tryAcquire(1, 30000));
+        for (const QString& entry : asked.mid(1))
+            ask(writer, entry);
+        QVERIFY(writer.isPending(QStringLiteral("a")));
+        disk.proceed.release(int(asked.size()));
+        writer.finish();
+        QCOMPARE(disk.written(), written);
+        QVERIFY(!writer.isPending(QStringLiteral("a")));
+
+        // One answer per write made, one of them naming the newest write asked for.
+        QCOMPARE(done.size(), written.size());
+        quint64 newest = 0;
+        for (const QList<QVariant>& answer : done) {
+            QVERIFY(answer.at(2).toBool());
+            newest = std::max<quint64>(newest, answer.at(1).toULongLong());
+        }
+        QCOMPARE(newest, writer.lastGeneration());
+    }
+
+    // Whoever writes a file itself first waits: once waitFor returns, the earlier writes of that
+    // file are on the disk and none can land later.
+    void waitingForAFileLetsItsQueuedWritesLand()
+    {
+        Disk disk;
+        BackgroundWriter writer(disk.writer());
+        ask(writer, QStringLiteral("a:1"));
+        QVERIFY(disk.entered.tryAcquire(1, 30000));
+        ask(writer, QStringLiteral("a:2"));
+        disk.proceed.release(2);
+        writer.waitFor(QStringLiteral("a"));
+        QCOMPARE(disk.written(), (QStringList{"a:1", "a:2"}));
+        QVERIFY(!writer.isPending(QStringLiteral("a")));
+    }
+
+    // A refused write says so, with the reason, and does not hold up the writes after it.
+    void refusedWriteIsAnswered_data()
+    {
+        QTest::addColumn<QStringList>("refusing");
+        QTest::addColumn<QStringList>("failed");
+        QTest::newRow("one of two files") << QStringList{"a"} << QStringList{"a"};
+        QTest::newRow("both") << QStringList{"a", "b"} << QStringList{"a", "b"};
+        QTest::newRow("none") << QStringList{} << QStringList{};
+    }
+    void refusedWriteIsAnswered()
+    {
+        QFETCH(QStringList, refusing);
+        QFETCH(QStringList, failed);
+        Disk disk;
+        disk.held = false;
+        disk.refusing = refusing;
+        BackgroundWriter writer(disk.writer());
+        QSignalSpy done(&writer, &BackgroundWriter::written);
+        ask(writer, QStringLiteral("a:1"));
+        ask(writer, QStringLiteral("b:1"));
+        writer.finish();
+        QCOMPARE(done.size(), 2);
+        QStringList refused;
+        for (const QList<QVariant>& answer : done) {
+            if (answer.at(2).toBool())
+                continue;
+            refused.append(answer.at(0).toString());
+            QCOMPARE(answer.at(3).toString(), QStringLiteral("No space left on device"));
+        }
+        QCOMPARE(refused, failed);
+        QCOMPARE(disk.written().size(), 2 - failed.size());
+    }
+
+    // Going away finishes every write asked for, and none is made after.
+    void destructionFinishesQueuedWrites()
+    {
+        Disk disk;
+        auto writer = std::make_unique<BackgroundWriter>(disk.writer());
+        ask(*writer, QStringLiteral("a:1"));
+        QVERIFY(disk.entered.tryAcquire(1, 30000));
+        for (const char* entry : {"b:1", "a:2", "c:1"})
+            ask(*writer, QString::fromUtf8(entry));
+        disk.proceed.release(4);
+        writer.reset();
+        const QStringList written = disk.written();
+        QCOMPARE(written, (QStringList{"a:1", "b:1", "a:2", "c:1"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBackgroundWriter)
+#include "tst_background_writer.moc"
