@@ -311,7 +311,9 @@ QCoro::Task<> SyncService::performSync()
             // meanwhile, else the lists are merged again from what the store holds.
             const bool todosChanged = merging->todos.changed || merging->series.changed;
             if (todosChanged) {
-                if (!store.replaceTodosFromSync(merging->series.list, &writeError))
+                const std::vector<TaskItem>& merged =
+                    merging->series.changed ? merging->series.list : merging->todos.items;
+                if (!store.replaceTodosFromSync(merged, &writeError))
                     throw localFailure(writeError);
                 replaced = true;
                 merging->localTodos = store.todos();
