@@ -73,6 +73,7 @@ private:
                      QStringLiteral("A first line of text for the preview of note %1\nand more.\n").arg(i).repeated(4),
                      m_f.clock.now() - i * 3600, m_f.clock.now() - i * 3600});
         QVERIFY(m_store->replaceNotesFromSync(notes));
+        m_store->waitForWrites();
     }
 
     StoreFixture m_f;

@@ -131,6 +131,7 @@ struct Device {
                                  clock.now() - i, clock.now() - i});
         store->replaceTodosFromSync(todos);
         store->replaceNotesFromSync(notes);
+        store->waitForWrites();
         sync = std::make_unique<SyncService>(store.get(), defaults,
                                              SyncEnvironment{&records, &clock, [this] { return calendar; }});
         store->setCloudSync(sync.get());

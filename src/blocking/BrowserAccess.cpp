@@ -106,6 +106,7 @@ void BrowserAutomationService::updateAccess()
     if (combined == m_access)
         return;
     m_access = combined;
+    m_warnedFront.reset();
     emit accessChanged();
 }
 
@@ -125,6 +126,7 @@ void BrowserAutomationService::takeExtensionConnections()
 void BrowserAutomationService::rememberAttempt(const SupportedBrowser& browser)
 {
     m_attempted.insert(browser.id);
+    m_warnedFront.reset();
     QStringList ids = m_attempted.values();
     ids.sort();
     m_env.defaults->setStringArray(attemptedKey, ids);
@@ -264,6 +266,7 @@ void BrowserAutomationService::setUnprotected(const std::optional<QString>& name
 void BrowserAutomationService::updateUnprotectedBrowserWarning()
 {
     const std::optional<QString> front = frontmost();
+    m_warnedFront = front;
     if (!hasProtectionToEnforce() || !front || front->isEmpty()) {
         // Unknown front (Wayland): the installed browsers' states tell instead.
         setUnprotected(std::nullopt);
@@ -272,9 +275,9 @@ void BrowserAutomationService::updateUnprotectedBrowserWarning()
     if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front)) {
         // A chosen browser whose state is not known yet is given the benefit of the doubt until
         // its first answer.
-        const BrowserAccessState state = m_access.value(browser->id);
-        const bool unprotected =
-            !state.isProtected() && (!m_attempted.contains(browser->id) || stateNeedsAttention(*browser));
+        const auto state = m_access.constFind(browser->id);
+        const bool unprotected = (state == m_access.cend() || !state->isProtected()) &&
+                                 (!m_attempted.contains(browser->id) || stateNeedsAttention(*browser));
         setUnprotected(unprotected ? std::optional(browser->name) : std::nullopt);
         return;
     }

@@ -25,6 +25,13 @@ double stepSince(std::optional<Date> last, Date now)
     return std::min(delta, BrowserAutomationService::stepCap);
 }
 
+// Looked up on every check: without copying the state out.
+bool isConnected(const QHash<QString, BrowserAccessState>& states, const QString& browserID)
+{
+    const auto it = states.constFind(browserID);
+    return it != states.cend() && it->kind == BrowserAccessState::Kind::connected;
+}
+
 } // namespace
 
 BrowserAutomationService::BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer,
@@ -55,8 +62,14 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this,
                          &BrowserAutomationService::updateSchedule);
         // What a read found unconcerned may concern the new rules or sites.
-        QObject::connect(m_storage, &StorageService::rulesChanged, this, [this] { m_inertRead.reset(); });
-        QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this, [this] { m_inertRead.reset(); });
+        // What a read found unconcerned may concern the new rules or sites, and a browser in
+        // front may need the warning again or no longer.
+        const auto forget = [this] {
+            m_inertRead.reset();
+            m_warnedFront.reset();
+        };
+        QObject::connect(m_storage, &StorageService::rulesChanged, this, forget);
+        QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this, forget);
     }
     if (m_env.screen) {
         QObject::connect(m_env.screen, &ScreenState::screensDidSleep, this, [this] { setScreenActive(false); });
@@ -181,7 +194,8 @@ void BrowserAutomationService::checkActiveBrowser()
     // What is held follows events (the blocked list, a browser chosen; the interceptor itself
     // hears of browsers that start), never the tick.
     refreshInstalledBrowsers(false);
-    updateUnprotectedBrowserWarning();
+    if (!m_warnedFront || *m_warnedFront != m_tickFront)
+        updateUnprotectedBrowserWarning();
     const bool spared = runGuardedCheck();
     // A check under way, or one spared, has a browser to look at; only a tick that found none
     // asks whether the checks may sleep.
@@ -266,8 +280,7 @@ bool BrowserAutomationService::runGuardedCheck()
     if (!browser)
         return false;
     if (m_inertRead && m_inertRead->browserId == browser->id && m_inertRead->port == *m_pageServer->port() &&
-        m_devTools.value(browser->id).kind == BrowserAccessState::Kind::connected &&
-        m_executor->readUnchanged(browser->bundleIdentifier)) {
+        isConnected(m_devTools, browser->id) && m_executor->readUnchanged(browser->bundleIdentifier)) {
         // The same answer would come back and change nothing. Only the store's own boundary is
         // still looked at, as every check does, in case its timer is late.
         if (m_storage && m_storage->state().validUntil <= now())

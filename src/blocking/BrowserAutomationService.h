@@ -205,6 +205,10 @@ private:
     bool m_isScreenActive = true;
     std::optional<double> m_lastInstalledRefresh; // monotonic seconds
     std::optional<QString> m_unprotected;
+    // The front the warning was last worked out for. Its other inputs (what protects each browser,
+    // the browsers chosen, whether anything is to be enforced) forget it when they change, so a
+    // check with the same front and nothing changed leaves the warning as it stands.
+    std::optional<std::optional<QString>> m_warnedFront;
     // The last check's read found nothing any rule or doom-scroll site concerns (another site, a
     // page that is no web page, no window): while the route says the browser has told nothing
     // new since, the next check would find the same and is spared its read. Forgotten whenever

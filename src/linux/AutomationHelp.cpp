@@ -2,7 +2,6 @@
 
 #include "linux/LinuxBrowsers.h"
 #include "platform/BrowserScripts.h"
-#include "platform/FileSafety.h"
 
 #include <QDir>
 #include <QFile>
@@ -43,6 +42,15 @@ QList<Launcher> installedLaunchers(const QString& home)
     return out;
 }
 
+bool keepPage(const QString& path, const QByteArray& bytes, const FileSafety::SaveFileFactory& saveFiles)
+{
+    QFile current(path);
+    // A file of another size cannot hold the page; reading it would be wasted.
+    if (current.size() == bytes.size() && current.open(QIODevice::ReadOnly) && current.readAll() == bytes)
+        return true;
+    return FileSafety::writeAtomically(path, bytes, nullptr, saveFiles);
+}
+
 QUrl pageUrl()
 {
     const QString html = page(installedLaunchers(QDir::homePath()));
@@ -50,7 +58,7 @@ QUrl pageUrl()
         return {};
     const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
                          QStringLiteral("/quillharbour/automation-help.html");
-    if (!FileSafety::writeAtomically(path, html.toUtf8()))
+    if (!keepPage(path, html.toUtf8()))
         return {};
     return QUrl::fromLocalFile(path);
 }

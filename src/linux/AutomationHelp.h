@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linux/BrowserLauncher.h"
+#include "platform/FileSafety.h"
 
 #include <QList>
 #include <QUrl>
@@ -18,6 +19,10 @@ struct Launcher {
 QString page(const QList<Launcher>& launchers);
 // Launchers for the browsers installed under `home`.
 QList<Launcher> installedLaunchers(const QString& home);
+// Leaves `bytes` in the file at `path`, written only when the file holds other bytes (or none):
+// every start would otherwise wait for the disk to take the same page again. False when it could
+// not be written.
+bool keepPage(const QString& path, const QByteArray& bytes, const FileSafety::SaveFileFactory& saveFiles = {});
 QUrl pageUrl();
 
 } // namespace AutomationHelp

@@ -94,11 +94,25 @@ bool RoutingScriptRunner::readUnchanged(const QString& bundleIdentifier) const
     return extension == *last && (extension ? m_extension : m_fallback)->readUnchanged(bundleIdentifier);
 }
 
+ExtensionWorkspace::ExtensionWorkspace(Workspace& desktop, const ExtensionLink& link) : m_desktop(desktop), m_link(link)
+{
+    const auto forget = [this] { m_focused.reset(); };
+    QObject::connect(&m_link, &ExtensionLink::reportChanged, &m_listening, forget);
+    QObject::connect(&m_link, &ExtensionLink::setupChanged, &m_listening, forget);
+}
+
 std::optional<QString> ExtensionWorkspace::frontmostApplicationID() const
 {
-    for (const QString& id : m_link.connectedBrowsers())
-        if (const std::optional<ExtensionTabReport> r = m_link.report(id); r && r->windowFocused)
-            return id;
+    if (!m_focused) {
+        m_focused.emplace();
+        for (const QString& id : m_link.connectedBrowsers())
+            if (const std::optional<ExtensionTabReport> r = m_link.report(id); r && r->windowFocused) {
+                *m_focused = id;
+                break;
+            }
+    }
+    if (*m_focused)
+        return *m_focused;
     return m_desktop.frontmostApplicationID();
 }
 

@@ -49,7 +49,7 @@ private:
 // whose extension is connected is running. Everything else is the wrapped desktop's answer.
 class ExtensionWorkspace : public Workspace {
 public:
-    ExtensionWorkspace(Workspace& desktop, const ExtensionLink& link) : m_desktop(desktop), m_link(link) {}
+    ExtensionWorkspace(Workspace& desktop, const ExtensionLink& link);
 
     std::optional<QString> frontmostApplicationID() const override;
     QString ownApplicationID() const override { return m_desktop.ownApplicationID(); }
@@ -60,4 +60,8 @@ public:
 private:
     Workspace& m_desktop;
     const ExtensionLink& m_link;
+    // Asked on every check while the reports rarely change: which browser reports a focused
+    // window (none: the desktop answers) is kept until a report or a connection changes.
+    mutable std::optional<std::optional<QString>> m_focused;
+    QObject m_listening; // ends the connections to the link with this workspace
 };

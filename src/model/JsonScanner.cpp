@@ -1,5 +1,7 @@
 #include "model/JsonScanner.h"
 
+#include <algorithm>
+
 namespace {
 
 bool isSpace(char c)
@@ -31,6 +33,11 @@ constexpr int maximumDepth = 32;
 
 JsonScanner::JsonScanner(QByteArrayView text) : m_begin(text.data()), m_p(text.data()), m_end(text.data() + text.size())
 {
+}
+
+JsonScanner::JsonScanner(QByteArrayView text, qsizetype from) : JsonScanner(text)
+{
+    m_p += std::clamp<qsizetype>(from, 0, text.size());
 }
 
 char JsonScanner::peek()

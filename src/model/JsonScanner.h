@@ -14,6 +14,8 @@
 class JsonScanner {
 public:
     explicit JsonScanner(QByteArrayView text);
+    // Reads from `from` on; offsets still count from the start of `text`.
+    JsonScanner(QByteArrayView text, qsizetype from);
 
     bool ok() const { return m_ok; }
     // Gives up on the whole text; every later call answers false.

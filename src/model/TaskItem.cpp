@@ -8,7 +8,9 @@
 #include <QHash>
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -611,6 +613,50 @@ bool scanTaskItem(JsonScanner& s, TaskItem& t)
     return true;
 }
 
+enum class Elements { failed, ended, reachedStop };
+
+// Reads to-dos up to the end of the list, or up to the one whose text begins at `stopAt`. A to-do's
+// text runs from just past the '[' or ',' before it, white space included, as the writer writes it.
+Elements scanElements(JsonScanner& s, bool first, qsizetype stopAt, std::vector<TaskItem>& out,
+                      std::vector<TextSpan>* spans)
+{
+    qsizetype afterPrevious = s.offset();
+    for (bool isFirst = first; s.nextElement(first); isFirst = first) {
+        const qsizetype start = isFirst ? afterPrevious : s.offset();
+        if (start == stopAt)
+            return Elements::reachedStop;
+        if (!scanTaskItem(s, out.emplace_back()))
+            return Elements::failed;
+        if (spans)
+            spans->emplace_back(start, s.offset() - start);
+        afterPrevious = s.offset();
+    }
+    return s.atEnd() ? Elements::ended : Elements::failed;
+}
+
+// Just past the first "}," before a '{' from `from` on: where a to-do's text would begin, were it
+// not inside a string. Only the first half's reading arriving there exactly proves it is.
+qsizetype likelyElementStart(QByteArrayView text, qsizetype from)
+{
+    const auto space = [&](qsizetype i) {
+        const char c = text[i];
+        return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+    };
+    for (qsizetype i = text.indexOf('}', from); i >= 0; i = text.indexOf('}', i + 1)) {
+        qsizetype k = i + 1;
+        while (k < text.size() && space(k))
+            ++k;
+        if (k >= text.size() || text[k] != ',')
+            continue;
+        const qsizetype afterComma = ++k;
+        while (k < text.size() && space(k))
+            ++k;
+        if (k < text.size() && text[k] == '{')
+            return afterComma;
+    }
+    return -1;
+}
+
 } // namespace
 
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text)
@@ -620,24 +666,42 @@ std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text)
 
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans)
 {
+    // Ten thousand to-dos take one thread tens of milliseconds, and the window waits for them.
+    constexpr qsizetype splitFrom = 256 * 1024;
+    return decodeTodosFileText(text, spans, splitFrom);
+}
+
+std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans,
+                                                         qsizetype splitFrom)
+{
     JsonScanner s(text);
-    std::vector<TaskItem> out;
-    bool first = true;
     if (!s.enterArray())
         return std::nullopt;
-    // A to-do's text runs from just past the '[' or ',' before it, white space included, as the
-    // writer writes it.
-    qsizetype afterPrevious = s.offset();
-    for (bool isFirst = first; s.nextElement(first); isFirst = first) {
-        const qsizetype start = isFirst ? afterPrevious : s.offset();
-        if (!scanTaskItem(s, out.emplace_back()))
-            return std::nullopt;
-        if (spans)
-            spans->emplace_back(start, s.offset() - start);
-        afterPrevious = s.offset();
-    }
-    if (!s.atEnd())
+    const qsizetype split = text.size() >= splitFrom ? likelyElementStart(text, text.size() / 2) : -1;
+    std::vector<TaskItem> tail;
+    std::vector<TextSpan> tailSpans;
+    Elements tailRead = Elements::failed;
+    std::jthread second;
+    if (split > 0)
+        second = std::jthread([&] {
+            JsonScanner from(text, split);
+            tailRead = scanElements(from, true, -1, tail, spans ? &tailSpans : nullptr);
+        });
+    std::vector<TaskItem> out;
+    const Elements headRead = scanElements(s, true, split, out, spans);
+    if (second.joinable())
+        second.join();
+    if (headRead == Elements::failed)
         return std::nullopt;
+    if (headRead == Elements::reachedStop) {
+        // The second half begins where a to-do does: it reads as the one pass would have.
+        if (tailRead != Elements::ended)
+            return std::nullopt;
+        out.reserve(out.size() + tail.size());
+        std::move(tail.begin(), tail.end(), std::back_inserter(out));
+        if (spans)
+            spans->insert(spans->end(), tailSpans.begin(), tailSpans.end());
+    }
     // The list is kept for the whole run; grown by doubling, up to a third of it would be unused.
     out.shrink_to_fit();
     return out;

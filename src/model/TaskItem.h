@@ -175,6 +175,10 @@ private:
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text);
 // The same, also noting where each to-do's text lies.
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans);
+// The same; a text of `splitFrom` bytes or more is read as two halves at once, the second by a
+// thread of its own, with the same result as one pass.
+std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans,
+                                                         qsizetype splitFrom);
 
 QJsonObject encodeSubtask(const Subtask& step);
 std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error = nullptr);

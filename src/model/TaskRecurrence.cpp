@@ -335,6 +335,9 @@ SeriesChanges maintain(const std::vector<TaskItem>& list, const QSet<QUuid>& sto
     SeriesChanges out;
     out.changed = (first && first->changed) || !duplicates.isEmpty() || !created.empty();
     out.dropped = first ? first->dropped + duplicates : duplicates;
+    // Mostly nothing is due: a copy of every to-do would be made only to be thrown away.
+    if (!out.changed)
+        return out;
     out.list = std::move(created);
     out.list.reserve(out.list.size() + afterFirst.size());
     for (const TaskItem& item : afterFirst)

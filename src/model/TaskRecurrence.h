@@ -46,6 +46,7 @@ struct DuplicateRemoval {
 DuplicateRemoval removeDuplicateOccurrences(const std::vector<TaskItem>& list, const Calendar& calendar);
 
 // The pass the store and the sync both run: series changes, duplicate removal, roll-forward.
+// The resulting list is filled only when `changed`; otherwise the given list stands as it is.
 SeriesChanges maintain(const std::vector<TaskItem>& list, const QSet<QUuid>& stopped, const QSet<QUuid>& deleted,
                        Date now, const Calendar& calendar);
 

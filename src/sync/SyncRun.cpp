@@ -311,7 +311,9 @@ QCoro::Task<> SyncService::performSync()
             // meanwhile, else the lists are merged again from what the store holds.
             const bool todosChanged = merging->todos.changed || merging->series.changed;
             if (todosChanged) {
-                if (!store.replaceTodosFromSync(merging->series.list, &writeError))
+                const std::vector<TaskItem>& merged =
+                    merging->series.changed ? merging->series.list : merging->todos.items;
+                if (!store.replaceTodosFromSync(merged, &writeError))
                     throw localFailure(writeError);
                 replaced = true;
                 merging->localTodos = store.todos();
@@ -422,7 +424,12 @@ QCoro::Task<bool> SyncService::stillSettled(QString stamp)
 void SyncService::finishRun(int tasks, int notes, int uploaded)
 {
     const Date finishedAt = now();
-    m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
+    {
+        // Also after a run with nothing to do: the file holds every known id, too large to
+        // rewrite while the window waits.
+        const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
+        m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
+    }
     setStatusMessage(QString::fromUtf8("Synced at ") + lastSyncedText(finishedAt));
     logCompletion(tasks, notes, uploaded);
 }

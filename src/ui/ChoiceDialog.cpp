@@ -113,7 +113,7 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
         m_buttons[size_t(m_default)]->setFocus();
     layout->addLayout(row);
     if (alert)
-        setFixedWidth(420);
+        WindowFit::fixWidthGrowHeight(this, 420);
     else
         setMinimumWidth(360);
 }

@@ -128,6 +128,60 @@ private slots:
         QCOMPARE(rig.browser->operations().size(), rig.reads());
     }
 
+    // The warning about a browser in use that nothing protects is worked out only when the front
+    // or one of its inputs changed, and still follows each of them within a check.
+    void theWarningFollowsWhatItRestsOn_data()
+    {
+        QTest::addColumn<QStringList>("steps"); // each followed by three checks
+        QTest::addColumn<QString>("warning");   // after the last
+
+        QTest::newRow("nothing changes") << QStringList{} << QString();
+        QTest::newRow("an unchosen browser comes to the front") << QStringList{"brave"} << "Brave";
+        QTest::newRow("a browser no route reaches comes to the front") << QStringList{"chromeBeta"} << "Chrome Beta";
+        QTest::newRow("the chosen browser asks for permission") << QStringList{"permission"} << "Chromium";
+        QTest::newRow("back to the chosen browser") << QStringList{"brave", "chromium"} << QString();
+        QTest::newRow("another application leaves the warning standing") << QStringList{"brave", "editor"} << "Brave";
+        QTest::newRow("the last rule goes") << QStringList{"brave", "noRule"} << QString();
+        QTest::newRow("a rule comes back") << QStringList{"brave", "noRule", "rule"} << "Brave";
+        QTest::newRow("the unchosen browser is chosen") << QStringList{"brave", "chooseBrave"} << QString();
+    }
+    void theWarningFollowsWhatItRestsOn()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, warning);
+        Rig rig;
+        const BlockRule rule = ruleFor(QStringLiteral("news.example"), rig.f.clock.now() - 1);
+        rig.store.addRule(rule);
+        rig.chromiumShowing(QStringLiteral("http://example.org/"));
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.engine->browserInUseWithoutProtection(), std::nullopt);
+
+        const QString brave = QStringLiteral("com.brave.Browser");
+        rig.browser->open(brave, QStringLiteral("http://example.org/"));
+        for (const QString& step : steps) {
+            if (step == QLatin1String("brave")) {
+                rig.workspace.bringUp(brave);
+            } else if (step == QLatin1String("chromeBeta")) {
+                rig.workspace.bringUp(QStringLiteral("com.google.Chrome.beta"));
+            } else if (step == QLatin1String("chromium")) {
+                rig.workspace.frontmost = chromiumApp;
+            } else if (step == QLatin1String("editor")) {
+                rig.workspace.frontmost = QStringLiteral("x11.class.gedit");
+            } else if (step == QLatin1String("permission")) {
+                rig.browser->setForcedError(chromiumApp, -1743);
+            } else if (step == QLatin1String("noRule")) {
+                QVERIFY(rig.store.removeRule(rule.id));
+            } else if (step == QLatin1String("rule")) {
+                QVERIFY(rig.store.addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now())));
+            } else if (step == QLatin1String("chooseBrave")) {
+                rig.engine->connect(*SupportedBrowser::withBundleIdentifier(brave));
+            }
+            for (int i = 0; i < 3; ++i)
+                QVERIFY(rig.tick());
+        }
+        QCOMPARE(rig.engine->browserInUseWithoutProtection().value_or(QString()), warning);
+    }
+
     // A rule for the very site on screen blocks it at the next check, spared reads or not.
     void aNewBlockTakesEffectAtTheNextCheck()
     {

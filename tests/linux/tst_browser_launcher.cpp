@@ -4,6 +4,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -153,6 +154,41 @@ private slots:
                 read += value.at(i);
         }
         QCOMPARE(read, argument);
+    }
+
+    // The page is written at every start; the disk is asked to take it only when it differs.
+    void pageIsWrittenOnlyWhenItsBytesDiffer_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // empty: no file yet
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<int>("writes");
+        QTest::newRow("no file yet") << QByteArray() << QByteArray("<p>launchers</p>") << 1;
+        QTest::newRow("the same page") << QByteArray("<p>launchers</p>") << QByteArray("<p>launchers</p>") << 0;
+        QTest::newRow("same size, other bytes")
+            << QByteArray("<p>launchers</p>") << QByteArray("<p>LAUNCHERS</p>") << 1;
+        QTest::newRow("a longer page") << QByteArray("<p>one</p>") << QByteArray("<p>one</p><p>two</p>") << 1;
+        QTest::newRow("a shorter page") << QByteArray("<p>one</p><p>two</p>") << QByteArray("<p>one</p>") << 1;
+    }
+
+    void pageIsWrittenOnlyWhenItsBytesDiffer()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, page);
+        QFETCH(int, writes);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("cache/automation-help.html"));
+        if (!before.isEmpty())
+            QVERIFY(FileSafety::writeAtomically(path, before));
+        int opened = 0;
+        const FileSafety::SaveFileFactory counting = [&opened](const QString& target) {
+            ++opened;
+            return std::make_unique<QSaveFile>(target);
+        };
+        QVERIFY(AutomationHelp::keepPage(path, page, counting));
+        QCOMPARE(opened, writes);
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), page);
     }
 };
 

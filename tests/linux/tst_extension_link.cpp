@@ -121,8 +121,10 @@ public:
         return reports.contains(id) ? Setup::connected : Setup::extensionMissing;
     }
     QStringList connectedBrowsers() const override { return reports.keys(); }
+    mutable int reportsAsked = 0;
     std::optional<ExtensionTabReport> report(const QString& id) const override
     {
+        ++reportsAsked;
         return reports.contains(id) ? std::optional(reports.value(id)) : std::nullopt;
     }
     void setBlockedSites(const QList<BlockedSite>& s) override { sites = s; }
@@ -696,6 +698,58 @@ private slots:
         ExtensionWorkspace workspace(desktop, link);
         QCOMPARE(workspace.frontmostApplicationID().value_or(QString()), front);
         QCOMPARE(workspace.isRunning(chromium.bundleIdentifier), connected);
+    }
+
+    // Asked on every check, the front is worked out from the reports again only after the link
+    // told of a change; the desktop's own answer is still followed as it moves.
+    void frontFollowsTheLinksChanges_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("front");
+        QTest::addColumn<int>("reportsAsked"); // by the three questions after the change
+
+        const QString firefox = QStringLiteral("org.mozilla.firefox");
+        QTest::newRow("nothing") << "nothing" << chromium.bundleIdentifier << 0;
+        QTest::newRow("the browser's window loses the focus") << "unfocus"
+                                                              << "org.gnome.TextEditor" << 1;
+        QTest::newRow("another browser, focused, in its place") << "replace" << firefox << 1;
+        QTest::newRow("the browser disconnects") << "disconnect"
+                                                 << "org.gnome.TextEditor" << 0;
+        QTest::newRow("changed but not told: the last answer stands") << "untold" << chromium.bundleIdentifier << 0;
+    }
+    void frontFollowsTheLinksChanges()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, front);
+        QFETCH(int, reportsAsked);
+        const QString firefox = QStringLiteral("org.mozilla.firefox");
+        FakeLink link;
+        FakeWorkspace desktop;
+        desktop.frontmost = QStringLiteral("org.gnome.Calculator");
+        link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, true, 1));
+        ExtensionWorkspace workspace(desktop, link);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(workspace.frontmostApplicationID(), chromium.bundleIdentifier);
+        QCOMPARE(link.reportsAsked, 1);
+
+        desktop.frontmost = QStringLiteral("org.gnome.TextEditor");
+        link.reportsAsked = 0;
+        if (change == QLatin1String("unfocus")) {
+            link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, false, 1));
+            emit link.reportChanged(chromium.bundleIdentifier);
+        } else if (change == QLatin1String("replace")) {
+            link.reports.clear();
+            link.reports.insert(firefox, reportOf(firefox, true, 7));
+            emit link.setupChanged();
+        } else if (change == QLatin1String("disconnect")) {
+            link.reports.clear();
+            emit link.setupChanged();
+        } else if (change == QLatin1String("untold")) {
+            link.reports.clear();
+        }
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(workspace.frontmostApplicationID().value_or(QString()), front);
+        QCOMPARE(link.reportsAsked, reportsAsked);
     }
 
     void hostManifests()

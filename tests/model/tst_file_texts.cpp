@@ -2,8 +2,10 @@
 #include "model/Note.h"
 #include "model/TaskItem.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QtTest>
+#include <limits>
 
 // The one-pass reading of the list files must never read a file differently from the document
 // path it stands in for: whatever it takes, it takes exactly; whatever it doubts, it leaves.
@@ -41,6 +43,24 @@ QByteArray todo(const char* extra)
     return QByteArray("{") + extra +
            R"("createdAt":"2026-12-07T15:00:00Z","id":"0F8FAD5B-D9CB-469F-A165-70867728950E",)"
            R"("isCompleted":false,"priority":"low","time":"Anytime","title":"T"})";
+}
+
+// `count` to-dos whose titles are `title` followed by their number.
+std::vector<TaskItem> manyTodos(int count, const QString& title)
+{
+    std::vector<TaskItem> list;
+    const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
+    for (int i = 0; i < count; ++i)
+        list.push_back(sample(title + QString::number(i), at + i));
+    return list;
+}
+
+QByteArray indented(const std::vector<TaskItem>& list)
+{
+    QJsonArray array;
+    for (const TaskItem& t : list)
+        array.append(encodeTaskItem(t));
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
 }
 
 } // namespace
@@ -102,6 +122,46 @@ private slots:
                 QVERIFY(!document.isNull() &&
                         decodeStrictList<TaskItem>(document.array(), decodeTaskItem, nullptr) == read);
         }
+    }
+
+    // A long list is read as two halves at once; whatever the text, the result is the one pass's.
+    void halvesReadAsOnePass_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("quick");
+        const std::vector<TaskItem> plain = manyTodos(300, QStringLiteral("Plain to-do "));
+        QTest::newRow("compact, as stored") << todosFileText(plain) << true;
+        QTest::newRow("indented, white space around the commas") << indented(plain) << true;
+        // The text between two to-dos also appears inside the titles, where it must not split.
+        const std::vector<TaskItem> lookalike = manyTodos(300, QStringLiteral("a},{b }, {c},\n{ \"},{\" "));
+        QTest::newRow("titles that look like a boundary") << todosFileText(lookalike) << true;
+        QTest::newRow("titles that look like a boundary, indented") << indented(lookalike) << true;
+        QTest::newRow("one to-do") << todosFileText(manyTodos(1, QStringLiteral("only"))) << true;
+        QByteArray text = todosFileText(plain);
+        const qsizetype late = text.lastIndexOf("\"9:30 AM\"");
+        QTest::newRow("unreadable to-do in the second half")
+            << QByteArray(text).replace(late, 9, "\"9:30 AM\",\"title\":\"again\"") << false;
+        const qsizetype early = text.indexOf("\"9:30 AM\"", 100);
+        QTest::newRow("unreadable to-do in the first half") << QByteArray(text).replace(early, 9, "null") << false;
+        QTest::newRow("text after the list") << text + "[]" << false;
+        QTest::newRow("trailing comma") << QByteArray(text).insert(text.lastIndexOf(']'), ",") << false;
+    }
+    void halvesReadAsOnePass()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, quick);
+        std::vector<TextSpan> onePassSpans;
+        const auto onePass = decodeTodosFileText(text, &onePassSpans, std::numeric_limits<qsizetype>::max());
+        QCOMPARE(onePass.has_value(), quick);
+        std::vector<TextSpan> halvesSpans;
+        const auto halves = decodeTodosFileText(text, &halvesSpans, 0);
+        QCOMPARE(halves.has_value(), quick);
+        if (!quick)
+            return;
+        QCOMPARE(halves->size(), onePass->size());
+        QVERIFY(*halves == *onePass);
+        QVERIFY(halvesSpans == onePassSpans);
+        QCOMPARE(decodeTodosFileText(text, nullptr, 0), onePass);
     }
 
     // Each step changes the list the way the store does; the kept texts must never show through.

@@ -633,13 +633,13 @@ private slots:
         const TR::SeriesChanges out = TR::maintain(list, {}, {}, at(2025, 4, 10), nyCalendar());
         QVERIFY(!out.changed);
         QVERIFY(out.dropped.isEmpty());
-        QCOMPARE(out.list, list);
+        QVERIFY(out.list.empty()); // nothing copied: the given list stands
 
         // An up-to-date series is left alone as well.
         const std::vector<TaskItem> current{member(seriesA, at(2025, 4, 9, 8)), canonical(seriesA, QDate(2025, 4, 10))};
         const TR::SeriesChanges again = TR::maintain(current, {}, {}, at(2025, 4, 10, 22), nyCalendar());
         QVERIFY(!again.changed);
-        QCOMPARE(again.list, current);
+        QVERIFY(again.list.empty());
     }
 
     void maintainRunsTheStepsInOrder()
@@ -703,7 +703,7 @@ private slots:
         const TR::SeriesChanges again = TR::maintain(out.list, {stopped, both}, {deleted, both}, now + 3600, cal);
         QVERIFY(!again.changed);
         QVERIFY(again.dropped.isEmpty());
-        QCOMPARE(again.list, out.list);
+        QVERIFY(again.list.empty());
     }
 
     void maintainChangedFlagForEachStep()

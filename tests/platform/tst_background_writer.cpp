@@ -10,26 +10,19 @@
 
 namespace {
 
-// A disk that keeps what it is given in order, can hold the writing thread at the start of each
-// write until the test lets it go on, and refuses the files it is told to.
+// A disk that keeps what it is given in order and holds the writing thread at the start of each
+// write until the test lets it go on.
 struct Disk {
     std::mutex mutex;
     QStringList writes; // "path:text", in the order they reached the disk
-    QStringList refusing;
     QSemaphore entered, proceed;
-    bool held = true;
 
     BackgroundWriter::Writer writer()
     {
-        return [this](const QString& path, const QByteArray& bytes, QString* error) {
+        return [this](const QString& path, const QByteArray& bytes, QString*) {
             entered.release();
-            if (held)
-                proceed.acquire();
+            proceed.acquire();
             std::lock_guard lock(mutex);
-            if (refusing.contains(path)) {
-                *error = QStringLiteral("No space left on device");
-                return false;
-            }
             writes.append(path + u':' + QString::fromUtf8(bytes));
             return true;
         };
@@ -94,54 +87,6 @@ private slots:
             newest = std::max<quint64>(newest, answer.at(1).toULongLong());
         }
         QCOMPARE(newest, writer.lastGeneration());
-    }
-
-    // Whoever writes a file itself first waits: once waitFor returns, the earlier writes of that
-    // file are on the disk and none can land later.
-    void waitingForAFileLetsItsQueuedWritesLand()
-    {
-        Disk disk;
-        BackgroundWriter writer(disk.writer());
-        ask(writer, QStringLiteral("a:1"));
-        QVERIFY(disk.entered.tryAcquire(1, 30000));
-        ask(writer, QStringLiteral("a:2"));
-        disk.proceed.release(2);
-        writer.waitFor(QStringLiteral("a"));
-        QCOMPARE(disk.written(), (QStringList{"a:1", "a:2"}));
-        QVERIFY(!writer.isPending(QStringLiteral("a")));
-    }
-
-    // A refused write says so, with the reason, and does not hold up the writes after it.
-    void refusedWriteIsAnswered_data()
-    {
-        QTest::addColumn<QStringList>("refusing");
-        QTest::addColumn<QStringList>("failed");
-        QTest::newRow("one of two files") << QStringList{"a"} << QStringList{"a"};
-        QTest::newRow("both") << QStringList{"a", "b"} << QStringList{"a", "b"};
-        QTest::newRow("none") << QStringList{} << QStringList{};
-    }
-    void refusedWriteIsAnswered()
-    {
-        QFETCH(QStringList, refusing);
-        QFETCH(QStringList, failed);
-        Disk disk;
-        disk.held = false;
-        disk.refusing = refusing;
-        BackgroundWriter writer(disk.writer());
-        QSignalSpy done(&writer, &BackgroundWriter::written);
-        ask(writer, QStringLiteral("a:1"));
-        ask(writer, QStringLiteral("b:1"));
-        writer.finish();
-        QCOMPARE(done.size(), 2);
-        QStringList refused;
-        for (const QList<QVariant>& answer : done) {
-            if (answer.at(2).toBool())
-                continue;
-            refused.append(answer.at(0).toString());
-            QCOMPARE(answer.at(3).toString(), QStringLiteral("No space left on device"));
-        }
-        QCOMPARE(refused, failed);
-        QCOMPARE(disk.written().size(), 2 - failed.size());
     }
 
     // Going away finishes every write asked for, and none is made after.

@@ -252,23 +252,6 @@ private slots:
         QCOMPARE(reread.integer(QStringLiteral("synced")), std::optional<qint64>(1));
         QCOMPARE(reread.integer(QStringLiteral("edited")), std::optional<qint64>(2));
     }
-
-    // Going away finishes the write still on its way.
-    void quitFinishesPendingWrite()
-    {
-        SaveFiles files;
-        files.holding = true;
-        auto d = std::make_unique<Defaults>(path());
-        d->setSaveFiles(files.factory());
-        {
-            const Defaults::Batch batch(*d, Defaults::Writing::inBackground);
-            QVERIFY(d->set(QStringLiteral("synced"), 1));
-        }
-        QVERIFY(files.entered.tryAcquire(1, 30000));
-        files.proceed.release();
-        d.reset();
-        QCOMPARE(Defaults(path()).integer(QStringLiteral("synced")), std::optional<qint64>(1));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestDefaults)

@@ -314,6 +314,7 @@ private slots:
         t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false}};
         const TaskItem other = todo(QStringLiteral("other"), dec(7, 9));
         QVERIFY(f.store->replaceTodosFromSync({other, t}));
+        f.store->waitForWrites();
         StorageService& store = reloaded ? f.make() : *f.store;
         FakeCloudSync sync(f.defaults);
         store.setCloudSync(&sync);

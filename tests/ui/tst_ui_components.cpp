@@ -127,6 +127,8 @@ private slots:
     void wrappingHeightWithoutALabel();
     void choiceDialogAnswers_data();
     void choiceDialogAnswers();
+    void choiceDialogHoldsItsText_data();
+    void choiceDialogHoldsItsText();
     void queuedCallRunsOnce_data();
     void queuedCallRunsOnce();
     void countdownRingState_data();
@@ -778,6 +780,40 @@ void TestUiComponents::choiceDialogAnswers()
     QTEST(dialog.result(), "result");
     QTEST(dialog.chosen(), "chosen");
     QTEST(ran, "ran");
+}
+
+void TestUiComponents::choiceDialogHoldsItsText_data()
+{
+    QTest::addColumn<bool>("alert");
+    QTest::addColumn<QString>("message");
+    const QString three = QStringLiteral("It's running from the download right now. Installed, it's in your "
+                                         "applications menu and the block page's buttons open it.");
+    QTest::newRow("alert, one line") << true << QStringLiteral("Saved.");
+    QTest::newRow("alert, three lines") << true << three;
+    QTest::newRow("alert, a long paragraph") << true << QString(three + QLatin1Char(' ')).repeated(4);
+    QTest::newRow("question, three lines") << false << three;
+}
+
+// A wrapped message is taller at the dialog's own width than at the width its label would choose:
+// the window must take the height of its content there, buttons included.
+void TestUiComponents::choiceDialogHoldsItsText()
+{
+    QFETCH(bool, alert);
+    QFETCH(QString, message);
+    ChoiceDialog dialog(
+        QStringLiteral("Install Quillharbour?"), message,
+        {ChoiceDialog::Choice(QStringLiteral("Install")), ChoiceDialog::Choice(QStringLiteral("Not Now"))}, nullptr,
+        alert ? ChoiceDialog::Look::alert : ChoiceDialog::Look::question);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCoreApplication::processEvents();
+    const QRect inside = dialog.rect();
+    for (const QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isVisible())
+            QVERIFY2(inside.contains(child->geometry()), qPrintable(child->objectName()));
+    }
+    const auto* label = dialog.findChild<QLabel*>(QStringLiteral("choiceMessage"));
+    QVERIFY(label->height() >= label->heightForWidth(label->width()));
 }
 
 void TestUiComponents::queuedCallRunsOnce_data()
