@@ -11,8 +11,11 @@ inline void benchFigure(const char* what, double value, const char* unit, const 
 {
     const double ratio = anchor > 0 ? value / anchor : 0;
     const char* verdict = goal <= 0 ? "" : ratio <= goal ? "met" : "MISSED";
-    std::printf("%-48s %10.4g %-6s | %-34s %10.4g | ratio %6.2f (goal <= %.1f) %s\n", what, value, unit, anchorName,
-                anchor, ratio, goal, verdict);
+    char goalText[32] = "";
+    if (goal > 0)
+        std::snprintf(goalText, sizeof goalText, "(goal <= %.1f) ", goal);
+    std::printf("%-48s %10.4g %-6s | %-34s %10.4g | ratio %6.2f %s%s\n", what, value, unit, anchorName, anchor, ratio,
+                goalText, verdict);
     std::fflush(stdout);
     if (const char* path = std::getenv("QH_BENCH_SUMMARY")) {
         if (FILE* summary = std::fopen(path, "a")) {
