@@ -2,6 +2,7 @@
 
 #include "FakeCloudSync.h"
 #include "FakeNotificationCenter.h"
+#include "RefusingSaveFile.h"
 #include "TestEnvironment.h"
 #include "platform/Defaults.h"
 #include "platform/SystemEvents.h"
@@ -22,19 +23,6 @@ struct FollowingBootClock final : MonotonicClock {
     QString boot = QStringLiteral("boot-one");
     double seconds() const override { return wall->peek() - changes; }
     QString bootId() const override { return boot; }
-};
-
-// Refuses every write the way a full disk does, also for root.
-class RefusingSaveFile final : public QSaveFile {
-public:
-    using QSaveFile::QSaveFile;
-
-protected:
-    qint64 writeData(const char*, qint64) override
-    {
-        setErrorString(QStringLiteral("No space left on device"));
-        return -1;
-    }
 };
 
 // Takes every write and keeps none of it, the way a buffered write does whose flush then fails on

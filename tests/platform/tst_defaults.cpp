@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "fakes/RefusingSaveFile.h"
 #include "platform/Defaults.h"
 
 #include <QDir>
@@ -13,18 +14,6 @@
 #include <memory>
 
 namespace {
-
-class RefusingSaveFile final : public QSaveFile {
-public:
-    using QSaveFile::QSaveFile;
-
-protected:
-    qint64 writeData(const char*, qint64) override
-    {
-        setErrorString(QStringLiteral("No space left on device"));
-        return -1;
-    }
-};
 
 // Save files on the test's terms: a write on the writing thread can be held until the test lets
 // it go, and can be refused the way a full disk refuses it.
