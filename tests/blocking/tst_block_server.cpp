@@ -168,6 +168,21 @@ struct BlockedStore {
     }
 };
 
+// Lowers the descriptor limit to the lowest free descriptor, so the process can open no other
+// until the limit `before` is put back.
+bool openNoMoreDescriptors(rlimit* before)
+{
+    if (::getrlimit(RLIMIT_NOFILE, before) != 0)
+        return false;
+    const int lowestFree = ::open("/dev/null", O_RDONLY);
+    if (lowestFree < 0)
+        return false;
+    ::close(lowestFree);
+    rlimit tight = *before;
+    tight.rlim_cur = rlim_t(lowestFree);
+    return ::setrlimit(RLIMIT_NOFILE, &tight) == 0;
+}
+
 } // namespace
 
 class TestBlockServer : public QObject {
@@ -1099,13 +1114,7 @@ private slots:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 
         rlimit before{};
-        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
-        const int lowestFree = ::open("/dev/null", O_RDONLY);
-        QVERIFY(lowestFree >= 0);
-        ::close(lowestFree);
-        rlimit tight = before;
-        tight.rlim_cur = rlim_t(lowestFree);
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        QVERIFY(openNoMoreDescriptors(&before));
         // The handshake completes in the kernel; the server's attempts to take it fail meanwhile.
         const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
         const QByteArray request = get("/health", "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n");
@@ -1197,13 +1206,7 @@ private slots:
         LocalBlockPageServer server(nullptr);
 
         rlimit before{};
-        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &before), 0);
-        const int lowestFree = ::open("/dev/null", O_RDONLY);
-        QVERIFY(lowestFree >= 0);
-        ::close(lowestFree);
-        rlimit tight = before;
-        tight.rlim_cur = rlim_t(lowestFree);
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        QVERIFY(openNoMoreDescriptors(&before));
         server.start(holder.serverPort(), true);
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &before), 0);
 
