@@ -50,30 +50,6 @@ using namespace OnboardingParts;
 
 namespace {
 
-// A transparent, frameless scroll area around a step's content, for content taller than the sheet.
-QScrollArea* scrolling(QWidget* content)
-{
-    auto* scroll = new QScrollArea;
-    scroll->setObjectName(QStringLiteral("stepScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setFocusPolicy(Qt::NoFocus); // not a stop of its own between the step's controls
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
-    scroll->verticalScrollBar()->setStyleSheet(
-        QStringLiteral("QScrollBar:vertical { width: 6px; background: transparent; margin: 0; }"
-                       "QScrollBar::handle:vertical { background: #CFC8B8; border-radius: 3px; min-height: 24px; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
-    auto* holder = new QWidget;
-    holder->setAutoFillBackground(false);
-    auto* hl = column(holder);
-    hl->addWidget(content);
-    hl->addStretch(1);
-    scroll->setWidget(holder);
-    return scroll;
-}
-
 // The step being left, as a picture over the new one that fades away (ease in and out, 0.25 s).
 void fadeOut(QWidget* page)
 {
