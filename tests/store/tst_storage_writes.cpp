@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
+#include <atomic>
 #include <functional>
 
 using namespace StoreTest;
@@ -210,9 +211,10 @@ private slots:
         QFETCH(int, syncWrites);
         StoreFixture f;
         QSemaphore entered, proceed;
+        std::atomic<bool> holding = true; // the writing thread reads the hook: it is not changed
         QThread* const main = QThread::currentThread();
         f.opening = [&](const QString&) {
-            if (QThread::currentThread() != main) {
+            if (QThread::currentThread() != main && holding) {
                 entered.release();
                 proceed.acquire();
             }
@@ -229,12 +231,12 @@ private slots:
             next.push_back(numbered(i, at));
             QVERIFY(store.replaceTodosFromSync(next));
         }
+        holding = false;
         proceed.release(8);
         if (syncWriteRefused) {
             store.waitForWrites();
             f.failing.clear();
         }
-        f.opening = nullptr;
         QVERIFY(store.toggleTodo(store.todos().front().id));
         store.waitForWrites();
         QVERIFY(todosInFile(f.file(StorageService::todosFile)) == store.todos());
