@@ -41,6 +41,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QtMath>
 
 using Step = OnboardingFlow::Step;
 using namespace OnboardingPaint;
@@ -98,8 +99,8 @@ QWidget* OnboardingView::buildInstall()
     top->addStretch(1);
     c->addLayout(top);
     c->addSpacing(28);
-    auto* title = label(QStringLiteral("Install Quillharbour"), Theme::font(38, QFont::DemiBold, Theme::Design::serif),
-                        FocusColor::text(), true);
+    const QFont titleFont = Theme::font(38, QFont::DemiBold, Theme::Design::serif);
+    auto* title = label(QStringLiteral("Install Quillharbour"), titleFont, FocusColor::text(), true);
     Accessibility::markHeader(title);
     c->addWidget(title);
     c->addSpacing(16);
@@ -134,8 +135,9 @@ QWidget* OnboardingView::buildInstall()
             status->setColor(FocusColor::textSecondary());
         }
     };
-    // "Quillharbour" alone fills about 260 points of the title's line.
-    return introRow(text, new OnboardingInstallIllustration, QMargins(56, 44, 56, 44), 44, 300);
+    // The title wraps between its words but never inside one.
+    const int widestWord = qCeil(QFontMetricsF(titleFont).horizontalAdvance(QStringLiteral("Quillharbour")));
+    return introRow(text, new OnboardingInstallIllustration, QMargins(56, 44, 56, 44), 44, widestWord + 1);
 }
 
 void OnboardingView::install()
@@ -174,9 +176,9 @@ QWidget* OnboardingView::buildWelcome()
     m_primary->setObjectName(QStringLiteral("primaryButton"));
     connect(m_primary.data(), &QAbstractButton::clicked, this, &OnboardingView::primaryPressed);
     c->addWidget(m_primary, 0, Qt::AlignLeft);
-    // The illustration's shadow takes 26 points of its own on each side. The titles shrink to
-    // 70 % before they would be cut: "The feed never ends." then takes about 280 points.
-    return introRow(text, new OnboardingFeedBreakIllustration, QMargins(56, 44, 30, 44), 22, 290);
+    // The illustration's shadow takes 26 points of its own on each side.
+    return introRow(text, new OnboardingFeedBreakIllustration, QMargins(56, 44, 30, 44), 22,
+                    std::max(first->minimumSizeHint().width(), second->minimumSizeHint().width()));
 }
 
 // --- daily scroll

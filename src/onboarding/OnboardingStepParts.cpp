@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <QtMath>
 
 using namespace OnboardingPaint;
 
@@ -84,6 +85,12 @@ FittingTitle::FittingTitle(const QString& text, qreal size, const QColor& color)
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     setMinimumHeight(QFontMetrics(font()).height());
     Accessibility::markHeader(this);
+}
+
+QSize FittingTitle::minimumSizeHint() const
+{
+    const QFontMetricsF metrics(Theme::font(m_size * 0.7, QFont::DemiBold, Theme::Design::serif));
+    return QSize(qCeil(metrics.horizontalAdvance(text())) + 1, QLabel::minimumSizeHint().height());
 }
 
 void FittingTitle::resizeEvent(QResizeEvent* event)

@@ -22,6 +22,8 @@ QLabel* label(const QString& text, const QFont& font, const QColor& color, bool 
 class FittingTitle : public QLabel {
 public:
     FittingTitle(const QString& text, qreal size, const QColor& color);
+    // The width of the text at its smallest size: below it the title is cut.
+    QSize minimumSizeHint() const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -50,6 +50,29 @@ using namespace OnboardingParts;
 
 namespace {
 
+// The dark column of the two-column steps. Its preview follows the width it gets rather than
+// asking for its own: on a small screen it would push the step's column aside.
+class PreviewPanel : public Panel {
+public:
+    explicit PreviewPanel(std::function<void(int)> fit) : Panel(FocusColor::ink(), 0), m_fit(std::move(fit))
+    {
+        if (m_fit)
+            setMinimumWidth(margin * 2 + 200);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        Panel::resizeEvent(event);
+        if (m_fit)
+            m_fit(width() - 2 * margin);
+    }
+
+private:
+    static constexpr int margin = 24;
+    std::function<void(int)> m_fit;
+};
+
 // The step being left, as a picture over the new one that fades away (ease in and out, 0.25 s).
 void fadeOut(QWidget* page)
 {
@@ -253,8 +276,10 @@ QWidget* OnboardingView::header(const QString& text, int barWidth)
     if (const auto fraction = OnboardingFlow::progress(m_flow.step())) {
         auto* bar = new FocusMeter(*fraction, FocusColor::ink(), hex("DDD7CA"), 4);
         bar->setObjectName(QStringLiteral("progressBar"));
-        bar->setFixedWidth(barWidth);
-        l->addWidget(bar);
+        // Its full width where the column has room, less where it has not (a small screen).
+        bar->setMinimumWidth(std::min(barWidth, 60));
+        bar->setMaximumWidth(barWidth);
+        l->addWidget(bar, 1000);
     }
     return w;
 }
@@ -295,7 +320,8 @@ QWidget* OnboardingView::singleColumn(const QString& headerLabel, QWidget* conte
     return page;
 }
 
-QWidget* OnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget* preview)
+QWidget* OnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget* preview,
+                                    std::function<void(int width)> fitPreview)
 {
     auto* page = new QWidget;
     auto* r = rowLayout(page, 0);
@@ -309,7 +335,7 @@ QWidget* OnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget* pr
     l->addWidget(foot);
     r->addWidget(left);
 
-    auto* panel = new Panel(FocusColor::ink(), 0);
+    auto* panel = new PreviewPanel(std::move(fitPreview));
     auto* p = column(panel, {}, 16);
     p->addStretch(1);
     p->addWidget(new Eyebrow(QStringLiteral("Live preview"), FocusColor::gold(), 11), 0, Qt::AlignHCenter);

@@ -95,32 +95,44 @@ void TestOnboardingFit::everyStep_data()
 {
     QTest::addColumn<int>("step");
     QTest::addColumn<int>("state"); // what is set before the check, see everyStep()
-    QTest::newRow("welcome") << int(Step::welcome) << 0;
-    QTest::newRow("daily scroll, unanswered") << int(Step::dailyScroll) << 0;
-    QTest::newRow("daily scroll, answered") << int(Step::dailyScroll) << 1;
-    QTest::newRow("how it works") << int(Step::howItWorks) << 0;
-    QTest::newRow("sites, first display") << int(Step::sites) << 0;
-    QTest::newRow("sites, many typed and a bad one") << int(Step::sites) << 1;
-    QTest::newRow("browser, none installed") << int(Step::browser) << 0;
-    QTest::newRow("browser, every state") << int(Step::browser) << 1;
-    QTest::newRow("priority, empty") << int(Step::priority) << 0;
-    QTest::newRow("priority, long title") << int(Step::priority) << 1;
-    QTest::newRow("other computer") << int(Step::otherComputer) << 0;
-    QTest::newRow("done, all chosen") << int(Step::done) << 1;
-    QTest::newRow("done, login needs approval") << int(Step::done) << 2;
+    QTest::addColumn<QSize>("sheet");
+    const struct {
+        const char* name;
+        Step step;
+        int state;
+    } rows[] = {
+        {"welcome", Step::welcome, 0},
+        {"daily scroll, unanswered", Step::dailyScroll, 0},
+        {"daily scroll, answered", Step::dailyScroll, 1},
+        {"how it works", Step::howItWorks, 0},
+        {"sites, first display", Step::sites, 0},
+        {"sites, many typed and a bad one", Step::sites, 1},
+        {"browser, none installed", Step::browser, 0},
+        {"browser, every state", Step::browser, 1},
+        {"priority, empty", Step::priority, 0},
+        {"priority, long title", Step::priority, 1},
+        {"other computer", Step::otherComputer, 0},
+        {"done, all chosen", Step::done, 1},
+        {"done, login needs approval", Step::done, 2},
+    };
+    // The design size, and what a screen of 800 by 600 with a panel leaves of it.
+    for (const QSize sheet : {QSize(880, 600), QSize(792, 540)})
+        for (const auto& row : rows)
+            QTest::addRow("%s, %dx%d", row.name, sheet.width(), sheet.height()) << int(row.step) << row.state << sheet;
 }
 
 void TestOnboardingFit::everyStep()
 {
     QFETCH(int, step);
     QFETCH(int, state);
+    QFETCH(QSize, sheet);
     OnboardingRig rig;
     if (step == int(Step::browser) && state == 1)
         for (const char* id : {"chromium", "chrome", "vivaldi", "edge"})
             rig.workspace.installed.insert(SupportedBrowser::withId(QString::fromLatin1(id))->bundleIdentifier);
     OnboardingView& view = rig.open(step);
     view.setAnimated(false);
-    layOut(view, QSize(880, 600));
+    layOut(view, sheet);
     switch (Step(step)) {
     case Step::dailyScroll:
         if (state == 1)
@@ -168,7 +180,7 @@ void TestOnboardingFit::everyStep()
         break;
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    layOut(view, QSize(880, 600));
+    layOut(view, sheet);
     // Services answer through the event loop, and each answer lays the step out again.
     QStringList cuts;
     QTRY_VERIFY2_WITH_TIMEOUT((cuts = LayoutFit::cut(&view)).isEmpty(), listed(cuts).constData(), 5000);
