@@ -1,5 +1,5 @@
-// The sync with 10,000 to-dos and 2,000 notes, on SQLite and on a private PostgreSQL server it
-// starts itself: how long a run takes when nothing changed next to a bare read of the same
+// The sync with 10,000 to-dos (or as many as the first argument says) and 2,000 notes, on SQLite and on a private
+// PostgreSQL server it starts itself: how long a run takes when nothing changed next to a bare read of the same
 // records, what it reads and writes, and how long the main thread is held at most, in a run with
 // nothing changed and in runs that carry a change made here or on another device.
 #include "CountingStore.h"
@@ -106,7 +106,7 @@ struct Device {
     CountingStore records;
     std::unique_ptr<SyncService> sync;
 
-    explicit Device(RecordStore& inner) : records(inner)
+    Device(RecordStore& inner, int todoCount) : records(inner)
     {
         QDir().mkpath(folder.filePath(QStringLiteral("data")));
         StorageEnvironment environment;
@@ -116,7 +116,7 @@ struct Device {
         environment.notifications = &notifications;
         store = std::make_unique<StorageService>(FileStore{folder.filePath(QStringLiteral("data"))}, environment);
         std::vector<TaskItem> todos;
-        for (int i = 0; i < 10000; ++i) {
+        for (int i = 0; i < todoCount; ++i) {
             TaskItem t;
             t.id = QUuid::createUuid();
             t.title = QStringLiteral("To-do number %1 with a title of usual length").arg(i);
@@ -139,13 +139,13 @@ struct Device {
 };
 
 // Every figure of one record store. False when a run failed.
-bool measure(const char* backend, RecordStore& inner)
+bool measure(const char* backend, RecordStore& inner, int todoCount)
 {
     auto label = [backend](const char* what) {
         return QStringLiteral("%1, %2").arg(QLatin1String(what), QLatin1String(backend)).toStdString();
     };
-    Device device(inner);
-    std::printf("\n%s: 10,000 to-dos and 2,000 notes\n", backend);
+    Device device(inner, todoCount);
+    std::printf("\n%s: %d to-dos and 2,000 notes\n", backend, todoCount);
     const RunFigures first = runOnce(*device.sync);
     if (!first.ok)
         return false;
@@ -263,11 +263,12 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("Sync.info=false"));
+    const int todoCount = argc > 1 ? std::max(QByteArray(argv[1]).toInt(), 5000) : 10000;
     bool ok = true;
     {
         QTemporaryDir folder;
         SqliteRecordStore sqlite(folder.filePath(QStringLiteral("records.sqlite")));
-        ok = measure("SQLite", sqlite) && ok;
+        ok = measure("SQLite", sqlite, todoCount) && ok;
     }
     PostgresServer server;
     if (!server.start()) {
@@ -276,7 +277,7 @@ int main(int argc, char* argv[])
     }
     {
         PostgresRecordStore postgres(server.connection());
-        ok = measure("PostgreSQL", postgres) && ok;
+        ok = measure("PostgreSQL", postgres, todoCount) && ok;
     }
     return ok ? 0 : 1;
 }

@@ -114,7 +114,8 @@ QWidget* OnboardingView::buildPriority()
             chip->setButtonStyle(FocusPillButtonStyle{.isSelected = trimmed == example, .size = 13});
         page->setContent(m_flow.previewSite(), m_flow.breakMinutes, trimmed);
     };
-    return twoColumns(content, footer(true, QStringLiteral("Continue")), preview);
+    return twoColumns(content, footer(true, QStringLiteral("Continue")), preview,
+                      [page](int width) { page->fitWidth(width); });
 }
 
 // --- other computer
@@ -127,6 +128,10 @@ QWidget* OnboardingView::buildOtherComputer()
     auto* c = column(text, QMargins(48, 30, 36, 22));
     c->addWidget(header(OnboardingFlow::stepLabel(Step::otherComputer), 200));
     c->addSpacing(22);
+    // What lies between the header and the footer scrolls on a screen too low for it.
+    auto* middle = new QWidget;
+    auto* outer = c;
+    c = column(middle);
     c->addWidget(stepTitle(QStringLiteral("Better on every computer"), 30));
     c->addSpacing(10);
     c->addWidget(bodyText(QStringLiteral("Quillharbour on your other computer brings doom scroll breaks there too. "
@@ -171,8 +176,8 @@ QWidget* OnboardingView::buildOtherComputer()
                           Theme::font(13.5), FocusColor::textSecondary(), true),
                     1);
     c->addLayout(sync);
-    c->addStretch(1);
-    c->addWidget(footer(false, QStringLiteral("Continue")));
+    outer->addWidget(scrolling(middle), 1);
+    outer->addWidget(footer(false, QStringLiteral("Continue")));
     r->addWidget(text, 1);
 
     auto* panel = new Panel(FocusColor::ink(), 0);
@@ -212,7 +217,9 @@ QWidget* OnboardingView::buildDone()
         glyph(p, b, OnboardingGlyph::check, 22, FocusColor::gold());
     });
     c->addWidget(badge);
-    c->addSpacing(10);
+    auto* belowBadge = new QWidget;
+    belowBadge->setFixedHeight(10);
+    c->addWidget(belowBadge);
     c->addWidget(stepTitle(QStringLiteral("You're all set."), 32));
     c->addSpacing(8);
     c->addWidget(bodyText(QStringLiteral("Here's your plan. Change it any time on the Block page."), 15));
@@ -324,10 +331,14 @@ QWidget* OnboardingView::buildDone()
                        Theme::font(15.5, QFont::Medium, Theme::Design::serif), FocusColor::text(), true));
     r->addWidget(menu, 0, Qt::AlignTop);
 
-    m_update = [this, loginSwitch, approval] {
+    m_update = [this, loginSwitch, approval, badge, belowBadge] {
         const QSignalBlocker blocker(loginSwitch);
         loginSwitch->setChecked(m_login->isEnabled());
-        approval->setVisible(m_login->status() == LaunchAtLoginService::Status::requiresApproval);
+        const bool needsApproval = m_login->status() == LaunchAtLoginService::Status::requiresApproval;
+        approval->setVisible(needsApproval);
+        // The note would push the plan past the sheet's foot: the badge makes room for it.
+        badge->setVisible(!needsApproval);
+        belowBadge->setVisible(!needsApproval);
     };
     return singleColumn(QString(), content, footer(false, QStringLiteral("Start focusing")));
 }

@@ -14,6 +14,7 @@
 #include <QPainterPath>
 #include <QStandardPaths>
 #include <QTextLayout>
+#include <algorithm>
 #include <cmath>
 #include <qrencode.h>
 
@@ -334,9 +335,21 @@ void OnboardingYearDots::draw(QPainter& p, const QSizeF&) const
 
 OnboardingBlockPagePreview::OnboardingBlockPagePreview(const QString& domain, int breakMinutes,
                                                        std::optional<QString> priority, int width, QWidget* parent)
-    : PaintedView(QSize(width, 100), parent)
+    : PaintedView(QSize(width, 100), parent), m_widest(width)
 {
     setContent(domain, breakMinutes, std::move(priority));
+}
+
+void OnboardingBlockPagePreview::fitWidth(int available)
+{
+    // Below this the buttons of the priority card no longer fit side by side.
+    constexpr int narrowest = 260;
+    resizeTo(std::clamp(available, narrowest, m_widest));
+}
+
+void OnboardingBlockPagePreview::resizeTo(int width)
+{
+    setFixedDrawingSize(QSize(width, qCeil(layout(nullptr, width, 0))));
 }
 
 void OnboardingBlockPagePreview::setContent(const QString& domain, int breakMinutes, std::optional<QString> priority)
@@ -345,7 +358,7 @@ void OnboardingBlockPagePreview::setContent(const QString& domain, int breakMinu
     m_breakMinutes = breakMinutes;
     m_priority = std::move(priority);
     setAccessibleName(QStringLiteral("Preview of what ") + domain + QStringLiteral(" shows instead"));
-    setFixedDrawingSize(QSize(width(), qCeil(layout(nullptr, width(), 0))));
+    resizeTo(width());
     invalidate();
 }
 
@@ -403,8 +416,15 @@ qreal OnboardingBlockPagePreview::layout(QPainter* p, qreal width, qreal height)
         const qreal eyebrowH = QFontMetricsF(Theme::font(9.5, QFont::ExtraBold)).height();
         const qreal titleH = wrapped(nullptr, {}, cardInner, shown, serif(20), shownColor);
         const QFont tagFont = sans(11.5, QFont::ExtraBold);
+        const QFont closeFont = sans(11.5, QFont::Bold);
         const qreal tagH = QFontMetricsF(tagFont).height() + 16;
-        const QRectF card(24, y, inner, 16 + eyebrowH + 8 + titleH + 8 + 2 + tagH + 16);
+        const QString open = QStringLiteral("Open Quillharbour"), close = QStringLiteral("Close this tab");
+        const qreal openW = QFontMetricsF(tagFont).horizontalAdvance(open) + 24;
+        const qreal closeW = QFontMetricsF(closeFont).horizontalAdvance(close) + 24;
+        // On a narrow page the second button goes under the first rather than past the card.
+        const bool stacked = openW + 8 + closeW > cardInner;
+        const qreal tagsH = stacked ? tagH * 2 + 8 : tagH;
+        const QRectF card(24, y, inner, 16 + eyebrowH + 8 + titleH + 8 + 2 + tagsH + 16);
         if (p) {
             fillRounded(*p, card, 16, FocusColor::ink());
             qreal cy = card.top() + 16;
@@ -412,13 +432,11 @@ qreal OnboardingBlockPagePreview::layout(QPainter* p, qreal width, qreal height)
                     9.5);
             cy += eyebrowH + 8;
             cy += wrapped(p, {card.left() + 16, cy}, cardInner, shown, serif(20), shownColor) + 10;
-            const QString open = QStringLiteral("Open Quillharbour"), close = QStringLiteral("Close this tab");
-            const QFontMetricsF tm(tagFont);
-            const QRectF a(card.left() + 16, cy, tm.horizontalAdvance(open) + 24, tagH);
+            const QRectF a(card.left() + 16, cy, openW, tagH);
             fillRounded(*p, a, 10, FocusColor::gold());
             textAt(*p, a, open, tagFont, FocusColor::ink(), Qt::AlignCenter);
-            const QFont closeFont = sans(11.5, QFont::Bold);
-            const QRectF b(a.right() + 8, cy, QFontMetricsF(closeFont).horizontalAdvance(close) + 24, tagH);
+            const QRectF b =
+                stacked ? QRectF(a.left(), a.bottom() + 8, closeW, tagH) : QRectF(a.right() + 8, cy, closeW, tagH);
             strokeInside(*p, b, 10, FocusColor::withOpacity(FocusColor::white(), 0.28), 1);
             textAt(*p, b, close, closeFont, FocusColor::white(), Qt::AlignCenter);
         }

@@ -91,6 +91,9 @@ public:
     OnboardingBlockPagePreview(const QString& domain, int breakMinutes, std::optional<QString> priority, int width,
                                QWidget* parent = nullptr);
     void setContent(const QString& domain, int breakMinutes, std::optional<QString> priority);
+    // Narrower than the width it was made with where only `available` is left (a small screen);
+    // the page wraps its texts and grows taller instead.
+    void fitWidth(int available);
     // Where the countdown ring sits (empty while a priority is shown).
     QRectF ringRect() const;
 
@@ -99,6 +102,8 @@ protected:
 
 private:
     qreal layout(QPainter* p, qreal width, qreal height) const;
+    void resizeTo(int width);
+    int m_widest;
     QString m_domain;
     int m_breakMinutes;
     std::optional<QString> m_priority;

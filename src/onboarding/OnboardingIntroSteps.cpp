@@ -41,6 +41,7 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QtMath>
 
 using Step = OnboardingFlow::Step;
 using namespace OnboardingPaint;
@@ -90,10 +91,6 @@ private:
 
 QWidget* OnboardingView::buildInstall()
 {
-    auto* page = new QWidget;
-    auto* r = new QHBoxLayout(page);
-    r->setContentsMargins(56, 44, 56, 44);
-    r->setSpacing(44);
     auto* text = new QWidget;
     auto* c = column(text);
     auto* top = row(10);
@@ -102,8 +99,8 @@ QWidget* OnboardingView::buildInstall()
     top->addStretch(1);
     c->addLayout(top);
     c->addSpacing(28);
-    auto* title = label(QStringLiteral("Install Quillharbour"), Theme::font(38, QFont::DemiBold, Theme::Design::serif),
-                        FocusColor::text(), true);
+    const QFont titleFont = Theme::font(38, QFont::DemiBold, Theme::Design::serif);
+    auto* title = label(QStringLiteral("Install Quillharbour"), titleFont, FocusColor::text(), true);
     Accessibility::markHeader(title);
     c->addWidget(title);
     c->addSpacing(16);
@@ -123,24 +120,24 @@ QWidget* OnboardingView::buildInstall()
     buttons->addStretch(1);
     c->addLayout(buttons);
     c->addSpacing(14);
-    auto* status = label(QString(), Theme::font(13), FocusColor::textSecondary(), true);
+    // A message may name a folder: a path longer than the line breaks where it must.
+    auto* status = new WrappingLabel;
     status->setObjectName(QStringLiteral("moveStatus"));
     c->addWidget(status);
-    c->addStretch(1);
-    r->addWidget(text, 1, Qt::AlignVCenter);
-    r->addWidget(new OnboardingInstallIllustration, 0, Qt::AlignVCenter);
     m_update = [this, status] {
         if (m_flow.moveError) {
             status->setText(*m_flow.moveError);
             status->setFont(Theme::font(13, QFont::DemiBold));
-            setTextColor(status, FocusColor::alert());
+            status->setColor(FocusColor::alert());
         } else {
             status->setText(QStringLiteral("Quillharbour closes and opens again from your home folder."));
             status->setFont(Theme::font(13));
-            setTextColor(status, FocusColor::textSecondary());
+            status->setColor(FocusColor::textSecondary());
         }
     };
-    return page;
+    // The title wraps between its words but never inside one.
+    const int widestWord = qCeil(QFontMetricsF(titleFont).horizontalAdvance(QStringLiteral("Quillharbour")));
+    return introRow(text, new OnboardingInstallIllustration, QMargins(56, 44, 56, 44), 44, widestWord + 1);
 }
 
 void OnboardingView::install()
@@ -158,11 +155,6 @@ void OnboardingView::install()
 
 QWidget* OnboardingView::buildWelcome()
 {
-    auto* page = new QWidget;
-    auto* r = new QHBoxLayout(page);
-    // The illustration's shadow takes 26 points of its own on each side.
-    r->setContentsMargins(56, 44, 30, 44);
-    r->setSpacing(22);
     auto* text = new QWidget;
     auto* c = column(text);
     auto* brand = row(10);
@@ -184,9 +176,9 @@ QWidget* OnboardingView::buildWelcome()
     m_primary->setObjectName(QStringLiteral("primaryButton"));
     connect(m_primary.data(), &QAbstractButton::clicked, this, &OnboardingView::primaryPressed);
     c->addWidget(m_primary, 0, Qt::AlignLeft);
-    r->addWidget(text, 1, Qt::AlignVCenter);
-    r->addWidget(new OnboardingFeedBreakIllustration, 0, Qt::AlignVCenter);
-    return page;
+    // The illustration's shadow takes 26 points of its own on each side.
+    return introRow(text, new OnboardingFeedBreakIllustration, QMargins(56, 44, 30, 44), 22,
+                    std::max(first->minimumSizeHint().width(), second->minimumSizeHint().width()));
 }
 
 // --- daily scroll

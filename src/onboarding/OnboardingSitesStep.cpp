@@ -334,5 +334,6 @@ QWidget* OnboardingView::buildSites()
         caption->setText(QStringLiteral("What ") + BlockRule::suggestedDisplayName(m_flow.previewSite()) +
                          QStringLiteral(" shows after ") + OnboardingFlow::durationLabel(m_flow.usageMinutes));
     };
-    return twoColumns(content, footer(true, QStringLiteral("Continue")), preview);
+    return twoColumns(content, footer(true, QStringLiteral("Continue")), preview,
+                      [page](int width) { page->fitWidth(width); });
 }

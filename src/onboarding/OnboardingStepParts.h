@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class QHBoxLayout;
+class QScrollArea;
 class QVBoxLayout;
 
 // The pieces every onboarding step is built from: its texts, panels and layouts.
@@ -21,6 +22,8 @@ QLabel* label(const QString& text, const QFont& font, const QColor& color, bool 
 class FittingTitle : public QLabel {
 public:
     FittingTitle(const QString& text, qreal size, const QColor& color);
+    // The width of the text at its smallest size: below it the title is cut.
+    QSize minimumSizeHint() const override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -75,6 +78,15 @@ QWidget* logo(int size, qreal radius);
 QWidget* tile(int size, qreal radius, const QColor& fill, char16_t codepoint, qreal glyphSize, const QColor& color,
               const QColor& ring = Qt::transparent);
 QHBoxLayout* row(int spacing);
+
+// A transparent, frameless scroll area around a step's content, for content taller than the
+// sheet. With `centred` the content sits in the middle of the area while it fits.
+QScrollArea* scrolling(QWidget* content, bool centred = false);
+
+// The opening steps: a text column beside an illustration, both centred. On a sheet too narrow
+// for the column to keep `textMinimum` beside the illustration (a small screen) the illustration
+// steps aside; on one too low the row scrolls. Either way no line of the text is cut.
+QWidget* introRow(QWidget* text, QWidget* illustration, const QMargins& margins, int spacing, int textMinimum);
 QVBoxLayout* column(QWidget* owner, const QMargins& margins = {}, int spacing = 0);
 
 } // namespace OnboardingParts

@@ -50,29 +50,28 @@ using namespace OnboardingParts;
 
 namespace {
 
-// A transparent, frameless scroll area around a step's content, for content taller than the sheet.
-QScrollArea* scrolling(QWidget* content)
-{
-    auto* scroll = new QScrollArea;
-    scroll->setObjectName(QStringLiteral("stepScroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setFocusPolicy(Qt::NoFocus); // not a stop of its own between the step's controls
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
-    scroll->verticalScrollBar()->setStyleSheet(
-        QStringLiteral("QScrollBar:vertical { width: 6px; background: transparent; margin: 0; }"
-                       "QScrollBar::handle:vertical { background: #CFC8B8; border-radius: 3px; min-height: 24px; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
-    auto* holder = new QWidget;
-    holder->setAutoFillBackground(false);
-    auto* hl = column(holder);
-    hl->addWidget(content);
-    hl->addStretch(1);
-    scroll->setWidget(holder);
-    return scroll;
-}
+// The dark column of the two-column steps. Its preview follows the width it gets rather than
+// asking for its own: on a small screen it would push the step's column aside.
+class PreviewPanel : public Panel {
+public:
+    explicit PreviewPanel(std::function<void(int)> fit) : Panel(FocusColor::ink(), 0), m_fit(std::move(fit))
+    {
+        if (m_fit)
+            setMinimumWidth(margin * 2 + 200);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        Panel::resizeEvent(event);
+        if (m_fit)
+            m_fit(width() - 2 * margin);
+    }
+
+private:
+    static constexpr int margin = 24;
+    std::function<void(int)> m_fit;
+};
 
 // The step being left, as a picture over the new one that fades away (ease in and out, 0.25 s).
 void fadeOut(QWidget* page)
@@ -277,8 +276,10 @@ QWidget* OnboardingView::header(const QString& text, int barWidth)
     if (const auto fraction = OnboardingFlow::progress(m_flow.step())) {
         auto* bar = new FocusMeter(*fraction, FocusColor::ink(), hex("DDD7CA"), 4);
         bar->setObjectName(QStringLiteral("progressBar"));
-        bar->setFixedWidth(barWidth);
-        l->addWidget(bar);
+        // Its full width where the column has room, less where it has not (a small screen).
+        bar->setMinimumWidth(std::min(barWidth, 60));
+        bar->setMaximumWidth(barWidth);
+        l->addWidget(bar, 1000);
     }
     return w;
 }
@@ -319,7 +320,8 @@ QWidget* OnboardingView::singleColumn(const QString& headerLabel, QWidget* conte
     return page;
 }
 
-QWidget* OnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget* preview)
+QWidget* OnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget* preview,
+                                    std::function<void(int width)> fitPreview)
 {
     auto* page = new QWidget;
     auto* r = rowLayout(page, 0);
@@ -333,7 +335,7 @@ QWidget* OnboardingView::twoColumns(QWidget* content, QWidget* foot, QWidget* pr
     l->addWidget(foot);
     r->addWidget(left);
 
-    auto* panel = new Panel(FocusColor::ink(), 0);
+    auto* panel = new PreviewPanel(std::move(fitPreview));
     auto* p = column(panel, {}, 16);
     p->addStretch(1);
     p->addWidget(new Eyebrow(QStringLiteral("Live preview"), FocusColor::gold(), 11), 0, Qt::AlignHCenter);

@@ -70,7 +70,9 @@ private:
     void scheduleChanged();
 
     QWidget* singleColumn(const QString& headerLabel, QWidget* content, QWidget* footer);
-    QWidget* twoColumns(QWidget* content, QWidget* footer, QWidget* preview);
+    // `fitPreview` is told the width the dark panel leaves for the preview, each time it changes.
+    QWidget* twoColumns(QWidget* content, QWidget* footer, QWidget* preview,
+                        std::function<void(int width)> fitPreview = {});
     QWidget* header(const QString& label, int barWidth);
     QWidget* footer(bool withSkip, const QString& primaryTitle);
 

@@ -21,6 +21,8 @@ quint64 BackgroundWriter::write(const QString& path, Encoder encode)
     const auto waiting = std::find_if(m_queue.begin(), m_queue.end(), [&path](const Job& j) { return j.path == path; });
     if (waiting != m_queue.end()) {
         waiting->generation = generation;
+        // What the dropped encoder holds (a whole list, perhaps) is freed on the writing thread.
+        m_dropped.push_back(std::move(waiting->encode));
         waiting->encode = std::move(encode);
         return generation;
     }
@@ -33,8 +35,10 @@ quint64 BackgroundWriter::write(const QString& path, Encoder encode)
 void BackgroundWriter::runNext()
 {
     Job job;
+    std::vector<Encoder> dropped;
     {
         std::lock_guard lock(m_mutex);
+        dropped.swap(m_dropped);
         if (m_queue.empty())
             return;
         job = std::move(m_queue.front());

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <vector>
 
 // Writes files on a thread of its own, so that the thread asking is not held while a large file
 // is encoded and reaches the disk. One file is written at a time, in the order asked: a later
@@ -53,7 +54,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_settled;
     std::deque<Job> m_queue;
-    QString m_running; // the path being written now, empty when none
+    std::vector<Encoder> m_dropped; // replaced before they ran
+    QString m_running;              // the path being written now, empty when none
     quint64 m_generation = 0;
     QThreadPool m_pool;
 };

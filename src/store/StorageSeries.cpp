@@ -46,7 +46,7 @@ bool StorageService::rollOverRecurringTodos(Date now)
     // The new occurrences count only once they are in the file: otherwise the sync would send
     // to-dos that a restart does not have. The next roll-over tries again.
     QString error;
-    if (!writeFile(todosFile, m_todosWriter.text(pass.list), &error)) {
+    if (!writeFile(todosFile, todosText(pass.list), &error)) {
         recordFailure(todosFile, error);
         return false;
     }

@@ -54,6 +54,9 @@ StorageService::StorageService(std::optional<FileStore> fileStore, StorageEnviro
     m_boundaryTimer.setSingleShot(true);
     m_boundaryTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire early
     connect(&m_boundaryTimer, &QTimer::timeout, this, &StorageService::onBoundaryTimer);
+    // First of all who hear of a change, so every one of them already sees the new revision.
+    connect(this, &StorageService::todosChanged, this, [this] { ++m_todosRevision; });
+    connect(this, &StorageService::notesChanged, this, [this] { ++m_notesRevision; });
     if (!chooseDataDirectory(std::move(fileStore)))
         return;
     m_statePath = m_fileStore.filePath(stateFile);
@@ -290,13 +293,13 @@ void StorageService::load()
         [this, &earlyTodos](const QByteArray& text) {
             if (earlyTodos) {
                 if (earlyTodos->decoded)
-                    m_todosWriter = std::move(earlyTodos->writer);
+                    m_todosEncoding->writer = std::move(earlyTodos->writer);
                 return std::move(earlyTodos->decoded);
             }
             std::vector<TextSpan> spans;
             std::optional<std::vector<TaskItem>> list = decodeTodosFileText(text, &spans);
             if (list)
-                m_todosWriter.adopt(*list, text, spans);
+                m_todosEncoding->writer.adopt(*list, text, spans);
             return list;
         },
         earlyTodos ? &*earlyTodos : nullptr);
@@ -383,7 +386,7 @@ void StorageService::installObservers()
 bool StorageService::saveTodos(bool sync)
 {
     QString error;
-    if (!writeFile(todosFile, m_todosWriter.text(m_todos), &error)) {
+    if (!writeFile(todosFile, todosText(m_todos), &error)) {
         recordFailure(todosFile, error);
         return false;
     }

@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -99,6 +100,30 @@ public:
     // failed write keeps the list, shows in lastError, emits backgroundWriteFailed, and is retried
     // by the next save or by retryUnwrittenFiles(). The sync's records hold it meanwhile.
     bool replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error = nullptr);
+    // A list made elsewhere from the list the store held then (`base`), with what a take-in needs
+    // worked out beside it, so that taking it in costs the main thread little.
+    struct SyncedTodos {
+        std::vector<TaskItem> list;
+        // The same list, for the file's text: shared with the writing thread, freed there.
+        std::shared_ptr<const std::vector<TaskItem>> snapshot;
+        // To-dos new or changed against `base`, and those holding a reminder: their reminders are
+        // set again. An unchanged to-do without one has none to set.
+        std::vector<TaskItem> touched;
+        QSet<QUuid> gone; // in `base`, not in the list
+        quint64 baseRevision = 0;
+
+        // Safe on any thread: reads only its arguments.
+        static SyncedTodos between(const std::vector<TaskItem>& base, quint64 baseRevision, std::vector<TaskItem> list);
+    };
+    // Takes such a list in as replaceTodosFromSync does, in one step. Refused when the to-dos
+    // changed since `base` was taken (a local edit is never overwritten) or when the file may not
+    // be written over. On success `synced.list` holds the list the store held before, for the
+    // caller to free where it likes.
+    bool takeTodosFromSync(SyncedTodos& synced, QString* error = nullptr);
+    // Changes with every change of the to-dos (or of the notes): a list made from them is still
+    // current while this has not moved.
+    quint64 todosRevision() const { return m_todosRevision; }
+    quint64 notesRevision() const { return m_notesRevision; }
 
     // --- notes
     bool upsertNote(const Note& note);
@@ -232,7 +257,19 @@ private:
     FileStore m_fileStore;
     QString m_fatalError;
     std::vector<TaskItem> m_todos;
-    TodosFileWriter m_todosWriter;
+    quint64 m_todosRevision = 0, m_notesRevision = 0;
+    // The to-dos' file writer keeps the text of what it wrote last, and its encodings run on the
+    // writing thread as well as here, one at a time under the lock. Here it is used only once no
+    // write of the file is on its way there, so what it keeps is always the newest list's text.
+    struct TodosEncoding {
+        std::mutex mutex;
+        TodosFileWriter writer;
+    };
+    std::shared_ptr<TodosEncoding> m_todosEncoding = std::make_shared<TodosEncoding>();
+    // The text of `list` by that writer, made here.
+    QByteArray todosText(const std::vector<TaskItem>& list);
+    // A write of `list` on the writing thread, encoded there.
+    bool writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list, QString* error);
     std::vector<Note> m_notes;
     std::vector<BlockRule> m_rules;
     quint64 m_rulesGeneration = 0; // changes with every change of m_rules, for m_boundaryMemo

@@ -266,26 +266,66 @@ bool StorageService::deleteTodo(const TaskItem& todo)
 
 bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error)
 {
-    QString writeError;
-    // The text is made here (the writer keeps what it wrote last); the disk is waited for there.
-    if (!writeInBackground(
-            todosFile, [text = m_todosWriter.text(list)] { return text; }, &writeError)) {
+    SyncedTodos synced = SyncedTodos::between(m_todos, m_todosRevision, list);
+    return takeTodosFromSync(synced, error);
+}
+
+StorageService::SyncedTodos StorageService::SyncedTodos::between(const std::vector<TaskItem>& base,
+                                                                 quint64 baseRevision, std::vector<TaskItem> list)
+{
+    SyncedTodos synced;
+    synced.baseRevision = baseRevision;
+    const auto touches = [](const TaskItem& t, const TaskItem* before) {
+        return !before || !(*before == t) || (t.reminderDate && !t.isCompleted);
+    };
+    // Mostly the same to-dos in the same order, one or two of them changed: no index is needed.
+    const bool sameOrder =
+        base.size() == list.size() && std::equal(base.begin(), base.end(), list.begin(),
+                                                 [](const TaskItem& a, const TaskItem& b) { return a.id == b.id; });
+    if (sameOrder) {
+        for (size_t i = 0; i < list.size(); ++i)
+            if (touches(list[i], &base[i]))
+                synced.touched.push_back(list[i]);
+    } else {
+        QHash<QUuid, const TaskItem*> before;
+        before.reserve(qsizetype(base.size()));
+        for (const TaskItem& t : base)
+            before.insert(t.id, &t);
+        QSet<QUuid> kept;
+        kept.reserve(qsizetype(list.size()));
+        for (const TaskItem& t : list) {
+            kept.insert(t.id);
+            if (touches(t, before.value(t.id)))
+                synced.touched.push_back(t);
+        }
+        for (const TaskItem& t : base)
+            if (!kept.contains(t.id))
+                synced.gone.insert(t.id);
+    }
+    synced.snapshot = std::make_shared<const std::vector<TaskItem>>(list);
+    synced.list = std::move(list);
+    return synced;
+}
+
+bool StorageService::takeTodosFromSync(SyncedTodos& synced, QString* error)
+{
+    if (synced.baseRevision != m_todosRevision) {
         if (error)
-            *error = writeError;
+            *error = QStringLiteral("The to-dos changed while sync was merging them; it will merge them again.");
         return false;
     }
-    QSet<QUuid> kept;
-    for (const TaskItem& t : list)
-        kept.insert(t.id);
-    QSet<QUuid> gone;
-    for (const TaskItem& t : m_todos)
-        if (!kept.contains(t.id))
-            gone.insert(t.id);
-    setTodos(list);
-    removeReminders(gone);
+    std::shared_ptr<const std::vector<TaskItem>> snapshot =
+        synced.snapshot ? std::move(synced.snapshot) : std::make_shared<const std::vector<TaskItem>>(synced.list);
+    if (!writeTodosInBackground(std::move(snapshot), error))
+        return false;
+    m_todos.swap(synced.list);
+    emit todosChanged();
+    removeReminders(synced.gone);
     const Calendar cal = calendar();
-    for (const TaskItem& t : m_todos)
-        m_reminders.rescheduleTodoReminder(t, now(), cal);
+    const Date current = now();
+    for (const TaskItem& t : synced.touched)
+        m_reminders.rescheduleTodoReminder(t, current, cal);
+    synced.touched.clear();
     return true;
 }
 

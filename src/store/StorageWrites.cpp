@@ -53,9 +53,29 @@ void StorageService::retryUnwrittenFiles()
 {
     QString error;
     if (m_unwrittenFiles.contains(todosFile))
-        writeInBackground(
-            todosFile, [text = m_todosWriter.text(m_todos)] { return text; }, &error);
+        writeTodosInBackground(std::make_shared<const std::vector<TaskItem>>(m_todos), &error);
     if (m_unwrittenFiles.contains(notesFile))
         writeInBackground(
             notesFile, [notes = m_notes] { return notesFileText(notes); }, &error);
+}
+
+QByteArray StorageService::todosText(const std::vector<TaskItem>& list)
+{
+    if (m_writer)
+        m_writer->waitFor(m_fileStore.filePath(todosFile));
+    std::lock_guard lock(m_todosEncoding->mutex);
+    return m_todosEncoding->writer.text(list);
+}
+
+bool StorageService::writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list, QString* error)
+{
+    // Writes of the file run one at a time in the order asked, so the writer meets the lists in
+    // that order; a write dropped for a newer one never encodes, and leaves the writer as it was.
+    return writeInBackground(
+        todosFile,
+        [encoding = m_todosEncoding, list = std::move(list)] {
+            std::lock_guard lock(encoding->mutex);
+            return encoding->writer.text(*list);
+        },
+        error);
 }

@@ -117,9 +117,11 @@ QFuture<void> SyncService::onWorker(std::function<void()> work)
 // Reading, merging and the series pass of one run, from copies of what they need.
 struct SyncService::MergeWork {
     std::vector<CloudRecord> taskRecords, noteRecords;
-    // What the store held when the merge began: compared afterwards.
+    // What the store held when the merge began, and its revisions then: while they have not
+    // moved, the merged lists can be taken in as they are.
     std::vector<TaskItem> localTodos;
     std::vector<Note> localNotes;
+    quint64 todosRevision = 0, notesRevision = 0;
     QSet<QUuid> listedTaskIds, listedNoteIds, askedTaskIds, askedNoteIds, knownTaskIds, knownNoteIds;
     QSet<QUuid> pendingTaskDeletes, pendingNoteDeletes, stopped, deleted;
     bool manifestExists = false;
@@ -132,6 +134,20 @@ struct SyncService::MergeWork {
     MergeResult<TaskItem> todos;
     MergeResult<Note> notes;
     TaskRecurrence::SeriesChanges series;
+    // The merged to-dos as the store takes them in, when they changed.
+    std::optional<StorageService::SyncedTodos> syncedTodos;
+
+    void takeLocal(const StorageService& store)
+    {
+        localTodos = store.todos();
+        localNotes = store.notes();
+        todosRevision = store.todosRevision();
+        notesRevision = store.notesRevision();
+    }
+    bool localChanged(const StorageService& store) const
+    {
+        return store.todosRevision() != todosRevision || store.notesRevision() != notesRevision;
+    }
 
     void run()
     {
@@ -147,6 +163,11 @@ struct SyncService::MergeWork {
         notes = merge(localNotes, remoteNotes, fetchedNoteIds, knownNoteIds & askedNoteIds, pendingNoteDeletes,
                       manifestExists);
         series = TaskRecurrence::maintain(todos.items, stopped, deleted, now, calendar);
+        syncedTodos.reset();
+        if (series.changed)
+            syncedTodos = StorageService::SyncedTodos::between(localTodos, todosRevision, std::move(series.list));
+        else if (todos.changed)
+            syncedTodos = StorageService::SyncedTodos::between(localTodos, todosRevision, std::move(todos.items));
     }
 };
 
@@ -265,8 +286,7 @@ QCoro::Task<> SyncService::performSync()
         auto merging = std::make_shared<MergeWork>();
         merging->taskRecords = std::move(taskRecords);
         merging->noteRecords = std::move(noteRecords);
-        merging->localTodos = store.todos();
-        merging->localNotes = store.notes();
+        merging->takeLocal(store);
         merging->listedTaskIds = QSet<QUuid>(manifest.taskIds.begin(), manifest.taskIds.end());
         merging->listedNoteIds = QSet<QUuid>(manifest.noteIds.begin(), manifest.noteIds.end());
         merging->askedTaskIds = merging->listedTaskIds + QSet<QUuid>(unlistedTasks.begin(), unlistedTasks.end());
@@ -291,9 +311,14 @@ QCoro::Task<> SyncService::performSync()
         bool replaced = false;
         QString writeError;
         for (;;) {
-            while (store.todos() != merging->localTodos || store.notes() != merging->localNotes) {
-                merging->localTodos = store.todos();
-                merging->localNotes = store.notes();
+            while (merging->localChanged(store)) {
+                merging->takeLocal(store);
+                // A deletion made meanwhile is pending now: without it the merge would take the
+                // deleted item back in as new from elsewhere.
+                merging->pendingTaskDeletes = idSet(pendingTaskDeletes);
+                merging->pendingNoteDeletes = idSet(pendingNoteDeletes);
+                merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
+                merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
                 if (++tries > 3) {
                     merging->run();
                     continue;
@@ -308,15 +333,19 @@ QCoro::Task<> SyncService::performSync()
             // 10. Local update. Each list's file is written in a turn of the event loop of its own,
             // so the window is not held for both; the notes then go in only if nothing changed
             // meanwhile, else the lists are merged again from what the store holds.
-            const bool todosChanged = merging->todos.changed || merging->series.changed;
+            // The merged to-dos go in by a swap: what they need was worked out on the worker.
+            const bool todosChanged = merging->syncedTodos.has_value();
             if (todosChanged) {
-                const std::vector<TaskItem>& merged =
-                    merging->series.changed ? merging->series.list : merging->todos.items;
-                if (!store.replaceTodosFromSync(merged, &writeError))
+                if (!store.takeTodosFromSync(*merging->syncedTodos, &writeError))
                     throw localFailure(writeError);
                 replaced = true;
-                merging->localTodos = store.todos();
+                // The list the store held before, freed on a worker.
+                releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(merging->syncedTodos->list)));
+                merging->syncedTodos.reset();
                 merging->todos.changed = merging->series.changed = false;
+                // The store now holds the merged to-dos: a change of them or of the notes from here
+                // on is a local edit, and means merging again from what the store holds then.
+                merging->todosRevision = store.todosRevision();
             }
             if (!merging->notes.changed)
                 break;
@@ -324,7 +353,7 @@ QCoro::Task<> SyncService::performSync()
                 working = nextTurn();
                 co_await working;
                 abandonIfGone();
-                if (store.todos() != merging->localTodos || store.notes() != merging->localNotes)
+                if (merging->localChanged(store))
                     continue;
             }
             if (!store.replaceNotesFromSync(merging->notes.items, &writeError))

@@ -2,6 +2,7 @@
 #include "OnboardingRig.h"
 #include "onboarding/OnboardingIllustrations.h"
 #include "ui/Palette.h"
+#include "ui/WrappingLabel.h"
 
 #include <QAbstractButton>
 #include <QLabel>
@@ -142,7 +143,7 @@ void TestOnboardingSheet::installStep()
         *error = QStringLiteral("Permission denied");
         return false;
     });
-    auto* status = rig.find<QLabel>(QStringLiteral("moveStatus"));
+    auto* status = rig.find<WrappingLabel>(QStringLiteral("moveStatus"));
     QTest::keyClick(&view, Qt::Key_Return);
     QCOMPARE(attempts, 1);
     QCOMPARE(view.step(), Step::install);

@@ -1,15 +1,34 @@
 #include "StoreFixture.h"
 #include "StoreTestSupport.h"
 
+#include <QJsonDocument>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
+#include <atomic>
+#include <functional>
 
 using namespace StoreTest;
 
-// What a sync run brings in is written on the writing thread; a person's change made while that
-// write is on its way lands after it, and its success clears the older write's failure.
+namespace {
+
+// A change of a list in the ways a sync run or a person makes them.
+using Change = std::function<void(std::vector<TaskItem>&, Date)>;
+
+TaskItem numbered(int i, Date at)
+{
+    TaskItem t = todo(QStringLiteral("To-do %1").arg(i), at + i);
+    t.updatedAt = at + i;
+    return t;
+}
+
+} // namespace
+
+// What a sync run brings in is encoded and written on the writing thread; a person's change made
+// while that write is on its way lands after it, and its success clears the older write's failure.
+// The text written there is the text the store would have written itself, and a list made from
+// to-dos that changed since is never taken in over them.
 class TestStorageWrites : public QObject {
     Q_OBJECT
 
@@ -53,6 +72,176 @@ private slots:
         onDisk.sort();
         QCOMPARE(onDisk, (QStringList{QStringLiteral("from elsewhere"), QStringLiteral("typed here")}));
         QCOMPARE(store.todos().size(), size_t(2));
+        QVERIFY(!store.lastError());
+    }
+
+    // Each step takes a list in the way a sync run does, or saves one the way a person does; the
+    // file after each is byte for byte what one writer given the same lists here would write,
+    // from the file's text as it was loaded, whatever its form.
+    void syncWritesMatchTheWriterHere_data()
+    {
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QStringList>("steps"); // "sync:<change>" or "here:<change>"
+        const QStringList mixed = {"sync:retitle", "here:toggle",  "sync:add", "sync:remove",
+                                   "here:toggle",  "sync:reverse", "sync:same"};
+        QTest::newRow("as the store writes it, sync only")
+            << "store" << QStringList{"sync:retitle", "sync:add", "sync:remove", "sync:reverse", "sync:same"};
+        QTest::newRow("as the store writes it, mixed with saves here") << "store" << mixed;
+        QTest::newRow("indented by another program") << "indented" << mixed;
+        QTest::newRow("with a key the store does not know") << "unknown key" << mixed;
+    }
+    void syncWritesMatchTheWriterHere()
+    {
+        QFETCH(QString, form);
+        QFETCH(QStringList, steps);
+        StoreFixture f;
+        const Date at = f.clock.now() - 3600;
+        std::vector<TaskItem> list;
+        for (int i = 0; i < 6; ++i)
+            list.push_back(numbered(i, at));
+        QByteArray text = todosJson(list);
+        if (form == QLatin1String("indented"))
+            text = QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented);
+        if (form == QLatin1String("unknown key"))
+            text.replace("\"createdAt\":", "\"later\": [1, {\"a\": \"}\"}], \"createdAt\":");
+        QDir().mkpath(f.dataPath());
+        QVERIFY(writeBytes(f.file(StorageService::todosFile), text));
+        StorageService& store = f.make();
+        QVERIFY(store.todos() == list);
+        std::vector<TextSpan> spans;
+        const std::optional<std::vector<TaskItem>> loaded = decodeTodosFileText(text, &spans);
+        QVERIFY(loaded);
+        TodosFileWriter here;
+        here.adopt(*loaded, text, spans);
+
+        const QHash<QString, Change> changes = {
+            {"retitle", [](std::vector<TaskItem>& l, Date) { l[2].title = QStringLiteral("changed elsewhere"); }},
+            {"add", [](std::vector<TaskItem>& l, Date now) { l.push_back(numbered(40, now)); }},
+            {"remove", [](std::vector<TaskItem>& l, Date) { l.erase(l.begin() + 1); }},
+            {"reverse", [](std::vector<TaskItem>& l, Date) { std::reverse(l.begin(), l.end()); }},
+            {"same", [](std::vector<TaskItem>&, Date) {}},
+        };
+        for (const QString& step : steps) {
+            const QString change = step.section(u':', 1);
+            if (step.startsWith(QLatin1String("sync:"))) {
+                std::vector<TaskItem> next = store.todos();
+                changes.value(change)(next, at);
+                QVERIFY2(store.replaceTodosFromSync(next), qPrintable(step));
+            } else {
+                QVERIFY2(store.toggleTodo(store.todos().front().id), qPrintable(step));
+            }
+            store.waitForWrites();
+            QVERIFY2(readBytes(f.file(StorageService::todosFile)) == here.text(store.todos()), qPrintable(step));
+        }
+        QVERIFY(!store.lastError());
+    }
+
+    // A list made elsewhere from the to-dos as they were is refused once they changed here, in
+    // whatever way, and nothing of it shows: not in the store, not in the file, not as an error.
+    void staleSyncedListIsRefused_data()
+    {
+        QTest::addColumn<QString>("localChange");
+        QTest::newRow("a to-do added") << "add";
+        QTest::newRow("a to-do toggled") << "toggle";
+        QTest::newRow("a to-do edited") << "edit";
+        QTest::newRow("a to-do deleted") << "delete";
+        QTest::newRow("a change that failed and was undone") << "failed";
+    }
+    void staleSyncedListIsRefused()
+    {
+        QFETCH(QString, localChange);
+        StoreFixture f;
+        StorageService& store = f.make();
+        const Date at = f.clock.now();
+        QVERIFY(store.replaceTodosFromSync({numbered(0, at), numbered(1, at)}));
+        store.waitForWrites();
+
+        std::vector<TaskItem> merged = store.todos();
+        merged[1].title = QStringLiteral("changed elsewhere");
+        StorageService::SyncedTodos synced =
+            StorageService::SyncedTodos::between(store.todos(), store.todosRevision(), merged);
+
+        if (localChange == QLatin1String("add")) {
+            QVERIFY(store.addTodo(todo(QStringLiteral("typed here"), at)));
+        } else if (localChange == QLatin1String("toggle")) {
+            QVERIFY(store.toggleTodo(store.todos()[1].id));
+        } else if (localChange == QLatin1String("edit")) {
+            TaskItem t = store.todos()[1];
+            t.title = QStringLiteral("edited here");
+            QVERIFY(store.upsertTodo(t));
+        } else if (localChange == QLatin1String("delete")) {
+            QVERIFY(store.deleteTodo(store.todos()[0]));
+        } else {
+            f.failing = QStringList{StorageService::todosFile};
+            QVERIFY(!store.toggleTodo(store.todos()[1].id));
+            f.failing.clear();
+            store.setLastError(std::nullopt);
+        }
+        const std::vector<TaskItem> local = store.todos();
+        QString error;
+        QVERIFY(!store.takeTodosFromSync(synced, &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(store.todos() == local);
+        store.waitForWrites();
+        QVERIFY(todosInFile(f.file(StorageService::todosFile)) == local);
+        QVERIFY(!store.lastError());
+
+        // Made again from what the store holds now, it goes in.
+        StorageService::SyncedTodos again =
+            StorageService::SyncedTodos::between(store.todos(), store.todosRevision(), merged);
+        QVERIFY(store.takeTodosFromSync(again, &error));
+        QVERIFY(again.list == local); // the list the store held, handed back
+        store.waitForWrites();
+        QVERIFY(todosInFile(f.file(StorageService::todosFile)) == merged);
+    }
+
+    // A person's save while the sync's list is being written: it waits for that write, lands
+    // after it, and the older write's outcome (even a failure) no longer counts.
+    void saveHereAfterSyncEncodeInFlight_data()
+    {
+        QTest::addColumn<bool>("syncWriteRefused");
+        QTest::addColumn<int>("syncWrites");
+        QTest::newRow("one sync write lands") << false << 1;
+        QTest::newRow("two sync writes, the second replacing the first") << false << 2;
+        QTest::newRow("the sync write is refused") << true << 1;
+    }
+    void saveHereAfterSyncEncodeInFlight()
+    {
+        QFETCH(bool, syncWriteRefused);
+        QFETCH(int, syncWrites);
+        StoreFixture f;
+        QSemaphore entered, proceed;
+        std::atomic<bool> holding = true; // the writing thread reads the hook: it is not changed
+        QThread* const main = QThread::currentThread();
+        f.opening = [&](const QString&) {
+            if (QThread::currentThread() != main && holding) {
+                entered.release();
+                proceed.acquire();
+            }
+        };
+        StorageService& store = f.make();
+        const Date at = f.clock.now();
+        QVERIFY(store.replaceTodosFromSync({numbered(0, at)}));
+        QVERIFY(entered.tryAcquire(1, 30000));
+        // Held on its way to the disk; further lists of the same file wait their turn.
+        if (syncWriteRefused)
+            f.failing = QStringList{StorageService::todosFile};
+        for (int i = 1; i < syncWrites + 1; ++i) {
+            std::vector<TaskItem> next = store.todos();
+            next.push_back(numbered(i, at));
+            QVERIFY(store.replaceTodosFromSync(next));
+        }
+        holding = false;
+        proceed.release(8);
+        if (syncWriteRefused) {
+            store.waitForWrites();
+            f.failing.clear();
+        }
+        QVERIFY(store.toggleTodo(store.todos().front().id));
+        store.waitForWrites();
+        QVERIFY(todosInFile(f.file(StorageService::todosFile)) == store.todos());
+        QCOMPARE(store.todos().size(), size_t(syncWrites + 1));
+        QVERIFY(store.todos().front().isCompleted);
         QVERIFY(!store.lastError());
     }
 };

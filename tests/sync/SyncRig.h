@@ -5,7 +5,9 @@
 #include "sync/MemoryRecordStore.h"
 #include "sync/SyncService.h"
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 // One device: a store on its own data folder with a manual clock, and its sync service talking to
 // the record store it is given. Two of them on one store are two machines of one account.
@@ -13,6 +15,8 @@ struct SyncDevice {
     StoreFixture fixture;
     std::unique_ptr<SyncService> sync;
     MemoryReleaser* releaser = nullptr; // none: the service's own
+    // Called once, the next time the sync reads the calendar (as it readies a merge).
+    std::function<void()> onCalendar;
 
     explicit SyncDevice(RecordStore* records, const QString& environment = QStringLiteral("unknown"))
     {
@@ -27,7 +31,11 @@ struct SyncDevice {
         SyncEnvironment env;
         env.recordStore = records;
         env.clock = &fixture.clock;
-        env.calendar = [this] { return fixture.calendar; };
+        env.calendar = [this] {
+            if (onCalendar)
+                std::exchange(onCalendar, nullptr)();
+            return fixture.calendar;
+        };
         env.events = &fixture.events;
         env.environment = environment;
         env.releaser = releaser;

@@ -632,6 +632,105 @@ private slots:
         QVERIFY(listedIds(records, "taskIds").contains(uuidText(mine.id)));
     }
 
+    // A change made here while the run merges on a worker: the run merges again from what the
+    // store then holds, so the change stays, the other device's change comes in beside it, the
+    // file holds both, and the run sends the change on.
+    void localChangeWhileMergingIsKept_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("the to-do changed elsewhere edited here") << "edit same";
+        QTest::newRow("another to-do edited") << "edit other";
+        QTest::newRow("another to-do toggled") << "toggle other";
+        QTest::newRow("a to-do added") << "add";
+        QTest::newRow("another to-do deleted") << "delete other";
+        QTest::newRow("a note deleted") << "delete note";
+    }
+    void localChangeWhileMergingIsKept()
+    {
+        QFETCH(QString, change);
+        MemoryRecordStore records;
+        SyncDevice a(&records);
+        const TaskItem x = a.addTodo(QStringLiteral("x"));
+        const TaskItem y = a.addTodo(QStringLiteral("y"));
+        const Note n = a.addNote(QStringLiteral("n"));
+        QVERIFY(a.run());
+        a.fixture.clock.advance(60);
+        plantTodo(records, x.id, QStringLiteral("x elsewhere"), a.fixture.clock.now() - 30);
+
+        // Every worker is held from the moment the run readies its merge until the change is made.
+        QThreadPool* const pool = QThreadPool::globalInstance();
+        const int threads = pool->maxThreadCount();
+        QSemaphore started, release;
+        bool changed = false;
+        QUuid added;
+        const auto makeChange = [&] {
+            if (change == QLatin1String("edit same") || change == QLatin1String("edit other")) {
+                TaskItem t = *a.todo(change == QLatin1String("edit same") ? x.id : y.id);
+                t.title = QStringLiteral("edited here");
+                QVERIFY(a.store().upsertTodo(t));
+            } else if (change == QLatin1String("toggle other")) {
+                QVERIFY(a.store().toggleTodo(y.id));
+            } else if (change == QLatin1String("add")) {
+                added = a.addTodo(QStringLiteral("typed here")).id;
+            } else if (change == QLatin1String("delete other")) {
+                QVERIFY(a.store().deleteTodo(*a.todo(y.id)));
+            } else {
+                QVERIFY(a.store().deleteNote(n.id));
+            }
+            changed = true;
+        };
+        records.beforeRequest = [&](Op op) {
+            if (op != Op::fetch || a.onCalendar || changed)
+                return;
+            a.onCalendar = [&] {
+                for (int i = 0; i < threads; ++i)
+                    pool->start([&] {
+                        started.release();
+                        release.acquire();
+                    });
+                QVERIFY(started.tryAcquire(threads, 30000));
+                QTimer::singleShot(0, [&] {
+                    makeChange();
+                    release.release(threads);
+                });
+            };
+        };
+        QVERIFY(a.run());
+        records.beforeRequest = nullptr;
+        QVERIFY(changed);
+        QCOMPARE(a.sync->lastErrorText(), QString());
+
+        const bool sameEdited = change == QLatin1String("edit same");
+        QCOMPARE(a.todo(x.id)->title, sameEdited ? QStringLiteral("edited here") : QStringLiteral("x elsewhere"));
+        if (change == QLatin1String("edit other"))
+            QCOMPARE(a.todo(y.id)->title, QStringLiteral("edited here"));
+        if (change == QLatin1String("toggle other"))
+            QVERIFY(a.todo(y.id)->isCompleted);
+        if (change == QLatin1String("add"))
+            QVERIFY(a.todo(added));
+        if (change == QLatin1String("delete other")) {
+            QVERIFY(!a.todo(y.id));
+            QVERIFY(!records.peek(uuidText(y.id)));
+        }
+        if (change == QLatin1String("delete note")) {
+            QVERIFY(a.store().notes().empty());
+            QVERIFY(!records.peek(uuidText(n.id)));
+        }
+        a.store().waitForWrites();
+        QFile file(a.fixture.file(StorageService::todosFile));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(decodeTodosFileText(file.readAll()) == a.store().todos());
+        // What the run sent is what the store holds.
+        SyncDevice b(&records);
+        QVERIFY(b.run());
+        std::vector<TaskItem> here = a.store().todos(), there = b.store().todos();
+        const auto byId = [](const TaskItem& l, const TaskItem& r) { return l.id.toString() < r.id.toString(); };
+        std::sort(here.begin(), here.end(), byId);
+        std::sort(there.begin(), there.end(), byId);
+        QVERIFY(here == there);
+        QCOMPARE(b.store().notes().size(), a.store().notes().size());
+    }
+
     // A device that read a record cannot write it back after another device deleted it.
     void deletedDuringTheRunStaysDeleted()
     {
