@@ -394,6 +394,8 @@ void BrowserDiscovery::noticeProcess(qint64 pid)
     if (pid <= 0 || pid == m_lastNoticed)
         return;
     m_lastNoticed = pid;
+    if (m_slow.interval() != slowRescanWithFrontMs)
+        m_slow.setInterval(slowRescanWithFrontMs);
     for (const QList<Process>& list : std::as_const(m_running))
         for (const Process& p : list)
             if (p.pid == pid)
