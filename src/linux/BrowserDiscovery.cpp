@@ -125,12 +125,7 @@ BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent)
     connect(&m_debounce, &QTimer::timeout, this, &BrowserDiscovery::rescan);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &BrowserDiscovery::folderChanged);
     m_slow.setInterval(slowRescanMs);
-    connect(&m_slow, &QTimer::timeout, this, [this] {
-        // A browser started on a folder nobody watches is found here, but only when a process
-        // was started at all since the last reading.
-        if (const std::optional<qint64> last = lastProcessId(); !last || last != m_lastPid)
-            readTable(Reading::newProcesses);
-    });
+    connect(&m_slow, &QTimer::timeout, this, &BrowserDiscovery::readNewProcesses);
     m_slow.start();
     rescan();
 }
@@ -217,6 +212,14 @@ QString BrowserDiscovery::profileFromCommandLine(const QStringList& arguments, c
     return resolveProfile(named, workingFolder);
 }
 
+void BrowserDiscovery::readNewProcesses()
+{
+    // A browser started on a folder nobody watches is found here, but only when a process was
+    // started at all since the last reading.
+    if (const std::optional<qint64> last = lastProcessId(); !last || last != m_lastPid)
+        readTable(Reading::newProcesses);
+}
+
 void BrowserDiscovery::rescan()
 {
     readTable(Reading::everyProcess);
@@ -253,7 +256,11 @@ void BrowserDiscovery::readTable(Reading reading)
     m_examined = std::move(examined);
     const bool differs = running != m_running;
     m_running = running;
-    watchFolders();
+    // The folders to watch follow the browsers found, and a folder made or removed is heard of
+    // in its watch with a full reading: a half-minute reading that found the same browsers has
+    // none to add.
+    if (differs || reading == Reading::everyProcess)
+        watchFolders();
     if (differs)
         emit changed();
 }
@@ -343,6 +350,7 @@ QByteArray BrowserDiscovery::folderMark(const QString& folder)
 
 void BrowserDiscovery::watchFolders()
 {
+    ++m_folderPasses;
     QStringList folders;
     for (const LinuxBrowserIdentity& row : LinuxBrowsers::table())
         folders += profileFolders(row.bundleIdentifier);

@@ -40,7 +40,12 @@ public:
 
     // Reads the process table now.
     void rescan();
+    // What the half-minute timer does: looks at the processes started since the last reading,
+    // if any was.
+    void readNewProcesses();
     int scans() const { return m_scans; }
+    // Times the profile folders were looked at to choose what to watch.
+    int folderPasses() const { return m_folderPasses; }
     // Processes looked at to tell what they are (new ones, and ones that ran another program),
     // over all readings.
     int processesRead() const { return m_processesRead; }
@@ -86,6 +91,7 @@ private:
     qint64 m_lastNoticeScan = 0; // monotonic ms
     qint64 m_lastNoticed = 0;    // the process last asked about: asked once while it stays in front
     int m_scans = 0;
+    int m_folderPasses = 0;
     int m_processesRead = 0;
     QHash<qint64, Examined> m_examined; // by process id, as of the last reading
     QHash<QString, QByteArray> m_marks; // by watched folder: what told of a browser there when last read

@@ -228,31 +228,12 @@ std::optional<QString> LinuxWorkspace::front(const X11Display::ActiveWindow& win
 
 bool LinuxWorkspace::isInstalled(const QString& bundleIdentifier) const
 {
-    if (!m_clock.isValid())
-        m_clock.start();
-    const qint64 now = m_clock.elapsed();
-    if (const auto it = m_installed.constFind(bundleIdentifier);
-        it != m_installed.cend() && now - it->second < installedAnswerMs)
-        return it->first;
-    const bool installed = findInstalled(bundleIdentifier);
-    m_installed.insert(bundleIdentifier, {installed, now});
-    return installed;
-}
-
-bool LinuxWorkspace::findInstalled(const QString& bundleIdentifier) const
-{
     const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
     if (!identity)
         return false;
-    const QStringList applicationFolders = QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
-    for (const QString& executable : identity->executables) {
-        if (!QStandardPaths::findExecutable(executable).isEmpty())
-            return true;
-        for (const QString& folder : applicationFolders)
-            if (QFileInfo::exists(QDir(folder).filePath(executable + QStringLiteral(".desktop"))))
-                return true;
-    }
-    return false;
+    if (!m_clock.isValid())
+        m_clock.start();
+    return m_installed.anyInstalled(identity->executables, m_clock.elapsed());
 }
 
 std::optional<qint64> LinuxWorkspace::singletonLockPid(const QString& profile)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linux/InstalledPrograms.h"
 #include "platform/IdleTime.h"
 #include "platform/ScreenState.h"
 #include "platform/Workspace.h"
@@ -62,18 +63,14 @@ public:
     // The process id in "<profile>/SingletonLock" when that process is alive.
     static std::optional<qint64> singletonLockPid(const QString& profile);
 
-    // How long an answer of isInstalled() is kept: as long as the engine waits between two
-    // listings, so that the status icon, the popover and the pages asking in between look
-    // through PATH and the application folders no more often than the listing does.
-    static constexpr qint64 installedAnswerMs = 30000;
-
 private:
     const X11Display& m_display;
     QString m_home;
     BrowserDiscovery* m_discovery = nullptr;
-    bool findInstalled(const QString& bundleIdentifier) const;
     std::optional<QString> front(const X11Display::ActiveWindow& window) const;
-    mutable QHash<QString, std::pair<bool, qint64>> m_installed; // answer, monotonic ms when found
+    // Asked by the engine's listing, the status icon and the pages: looked up again only after
+    // PATH or an application folder changed.
+    mutable InstalledPrograms m_installed;
     mutable QElapsedTimer m_clock;
     // The window last in front and what it was found to be: asked on every check, it mostly stays.
     mutable std::optional<X11Display::ActiveWindow> m_lastWindow;

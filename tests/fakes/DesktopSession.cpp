@@ -1,8 +1,12 @@
 #include "DesktopSession.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QProcessEnvironment>
-#include <QThread>
+#include <xcb/xcb.h>
+
+#include <cstring>
+#include <poll.h>
 
 namespace {
 
@@ -17,9 +21,67 @@ void stop(QProcess& process)
     }
 }
 
+xcb_atom_t atom(xcb_connection_t* c, const char* name)
+{
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    free(reply);
+    return atom;
+}
+
+// Waits until a window manager handles requests: it answers a window's question about its frame
+// extents from its event loop only. The manager names itself on the root window earlier, while
+// it still adopts the windows it finds; a window mapped in that moment is never given the focus,
+// so a test that opens one at once would wait for it in vain.
+bool waitForWindowManager(const QString& display, QProcess& windowManager, QDeadlineTimer deadline)
+{
+    xcb_connection_t* c = xcb_connect(display.toLocal8Bit().constData(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_atom_t request = atom(c, "_NET_REQUEST_FRAME_EXTENTS");
+    const xcb_atom_t extents = atom(c, "_NET_FRAME_EXTENTS");
+    const xcb_window_t probe = xcb_generate_id(c);
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, XCB_CW_EVENT_MASK, &mask);
+    bool ready = false;
+    while (!ready && !deadline.hasExpired() && windowManager.state() == QProcess::Running &&
+           !xcb_connection_has_error(c)) {
+        // Asked again and again: nobody hears a request sent before the manager listens.
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = probe;
+        message.type = request;
+        xcb_send_event(c, 0, screen->root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(c);
+        pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+        poll(&fd, 1, 50);
+        while (xcb_generic_event_t* event = xcb_poll_for_event(c)) {
+            const auto* change = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+            ready = ready || ((event->response_type & ~0x80) == XCB_PROPERTY_NOTIFY && change->window == probe &&
+                              change->atom == extents);
+            free(event);
+        }
+        windowManager.waitForFinished(0); // notices a manager that gave up
+    }
+    xcb_disconnect(c);
+    return ready;
+}
+
 } // namespace
 
 DesktopSession::DesktopSession(QSize screen)
+    : DesktopSession(screen, {QStringLiteral("openbox"), QStringLiteral("--sm-disable")})
+{
+}
+
+DesktopSession::DesktopSession(QSize screen, const QStringList& windowManager)
 {
     // Xvfb picks a free display number itself and writes it to standard output.
     m_xvfb.setProgram(QStringLiteral("Xvfb"));
@@ -45,14 +107,13 @@ DesktopSession::DesktopSession(QSize screen)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), display);
     m_windowManager.setProcessEnvironment(env);
-    m_windowManager.setProgram(QStringLiteral("openbox"));
-    m_windowManager.setArguments({QStringLiteral("--sm-disable")});
+    m_windowManager.setProgram(windowManager.value(0));
+    m_windowManager.setArguments(windowManager.mid(1));
     m_windowManager.setStandardOutputFile(QProcess::nullDevice());
     m_windowManager.setStandardErrorFile(QProcess::nullDevice());
     m_windowManager.start();
-    if (!m_windowManager.waitForStarted(5000))
+    if (!m_windowManager.waitForStarted(5000) || !waitForWindowManager(display, m_windowManager, QDeadlineTimer(30000)))
         return;
-    QThread::msleep(300); // openbox takes over the root window in about a tenth of a second
     m_display = display;
 }
 

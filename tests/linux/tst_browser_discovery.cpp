@@ -405,6 +405,52 @@ private slots:
         QCOMPARE(discovery.isRunning(chrome), chromeRunning);
     }
 
+    // The half-minute reading reads only when a process was started, and looks at the profile
+    // folders again only when the browsers it found changed.
+    void halfMinuteReading_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("scans");
+        QTest::addColumn<int>("folderPasses");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("no process started") << "none" << 0 << 0 << false;
+        QTest::newRow("a process started") << "start" << 1 << 0 << false;
+        QTest::newRow("a browser started") << "browser" << 1 << 1 << true;
+        QTest::newRow("a browser's helper started") << "helper" << 1 << 0 << false;
+        QTest::newRow("the browser ended and a process started") << "end" << 1 << 1 << true;
+    }
+
+    void halfMinuteReading()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, scans);
+        QFETCH(int, folderPasses);
+        QFETCH(bool, changed);
+        QTemporaryDir home;
+        FakeProc proc;
+        proc.add(10, QStringLiteral("/opt/google/chrome/chrome"), {"chrome"});
+        proc.add(12, QStringLiteral("/usr/bin/bash"), {"bash"});
+        BrowserDiscovery discovery(home.path(), proc.root());
+        QVERIFY(discovery.isRunning(chrome));
+        const int scansBefore = discovery.scans();
+        const int passesBefore = discovery.folderPasses();
+        QSignalSpy spy(&discovery, &BrowserDiscovery::changed);
+        if (change == QLatin1String("start")) {
+            proc.add(13, QStringLiteral("/usr/bin/cat"), {"cat"});
+        } else if (change == QLatin1String("browser")) {
+            proc.add(13, QStringLiteral("/usr/bin/brave-browser"), {"brave-browser", "--user-data-dir=/elsewhere"});
+        } else if (change == QLatin1String("helper")) {
+            proc.add(13, QStringLiteral("/opt/google/chrome/chrome"), {"chrome", "--type=renderer"});
+        } else if (change == QLatin1String("end")) {
+            proc.remove(10);
+            proc.add(13, QStringLiteral("/usr/bin/cat"), {"cat"});
+        }
+        discovery.readNewProcesses();
+        QCOMPARE(discovery.scans() - scansBefore, scans);
+        QCOMPARE(discovery.folderPasses() - passesBefore, folderPasses);
+        QCOMPARE(!spy.isEmpty(), changed);
+    }
+
     // A browser that starts on its folder is held without anyone asking for it: the interceptor
     // hears the port file appear.
     void interceptorHearsOfABrowserThatStarts()
