@@ -103,6 +103,7 @@ bool StorageService::commitTodos(std::vector<TaskItem> before, bool sync)
 {
     if (saveTodos(sync)) {
         emit todosChanged();
+        noteTodosAnnounced();
         return true;
     }
     // Only what is in the file is kept: a change the disk refused is undone, so a retry is not
@@ -114,8 +115,9 @@ bool StorageService::commitTodos(std::vector<TaskItem> before, bool sync)
 
 bool StorageService::commitTodoAt(size_t index, TaskItem before, bool sync)
 {
-    if (saveTodos(sync)) {
+    if (writeTodos(sync, index)) {
         emit todosChanged();
+        noteTodosAnnounced();
         return true;
     }
     m_todos[index] = std::move(before);
