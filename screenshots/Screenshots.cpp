@@ -2,6 +2,7 @@
 
 #include "ui/Motion.h"
 
+#include "LayoutFit.h"
 #include "VisibleTexts.h"
 
 #include <QApplication>
@@ -88,7 +89,8 @@ bool save(QWidget* widget, const QString& name, const QSize& size)
     QCoreApplication::processEvents();
 
     if (checking()) {
-        const QStringList found = VisibleTexts::offending(widget);
+        // Names this desktop lacks, and texts or widgets the layout cuts off.
+        const QStringList found = VisibleTexts::offending(widget) + LayoutFit::cut(widget);
         for (const QString& text : found)
             QTextStream(stderr) << name << ": " << text << Qt::endl;
         failed = failed || !found.isEmpty();

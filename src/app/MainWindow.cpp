@@ -223,6 +223,12 @@ void MainWindow::setVisible(bool visible)
     QWidget::setVisible(visible);
 }
 
+void MainWindow::preparePage()
+{
+    if (!m_page)
+        showPage();
+}
+
 void MainWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);

@@ -44,6 +44,9 @@ public:
     // How many pages were built so far (each visit builds its page afresh).
     int pagesBuilt() const { return m_pagesBuilt; }
     void setVisible(bool visible) override;
+    // Builds the page the router names while the window is still hidden, so that showing it
+    // later lays out and draws what is there; does nothing once a page exists.
+    void preparePage();
 
     static QString title(AppRouter::Destination destination);
     static QWidget* placeholderPage(AppRouter::Destination destination, QWidget* parent);

@@ -14,6 +14,8 @@
 #include "store/StorageService.h"
 #include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/InTurns.h"
+#include "ui/Theme.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -26,6 +28,7 @@ Shell::Shell(AppContext& context, NotificationCenter* notifications, Options opt
     // Closing the last window never quits: the program lives on in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
     m_context.mainWindow = &m_opener;
+    m_context.afterFirstFrame = [this](std::function<void()> work) { afterFirstFrame(std::move(work)); };
 
     m_gate = new QuitGate(
         m_context.storage, [this](std::function<void()> onQuit) { presentQuitWindow(std::move(onQuit)); },
@@ -69,8 +72,19 @@ void Shell::start()
     m_trayWatcher = new TrayHostWatcher(m_options.trayPatienceMs, this);
     connect(m_trayWatcher, &TrayHostWatcher::decided, this, &Shell::decideTray);
     // A normal start shows the window at once; only a login-item start waits to know about the tray.
-    if (!m_options.loginItem)
-        QTimer::singleShot(0, this, &Shell::openMainWindowAfterLaunch);
+    // The way there is taken a turn at a time: the faces the page draws with are loaded one by
+    // one, then the page is built, then shown and drawn, each without holding up the others.
+    if (!m_options.loginItem) {
+        std::vector<std::function<void()>> steps;
+        for (const QFont& face : Theme::interfaceFaces())
+            steps.emplace_back([face] { Theme::prime(face); });
+        steps.emplace_back([this] {
+            if (!m_mainWindow->isVisible())
+                m_mainWindow->preparePage();
+        });
+        steps.emplace_back([this] { openMainWindowAfterLaunch(); });
+        runInTurns(this, std::move(steps));
+    }
     // Without a window to wait for, or a window that is never drawn (minimised at once, say), the
     // deferred work still runs promptly.
     QTimer::singleShot(m_options.loginItem ? 0 : firstFramePatienceMs, this, &Shell::passFirstFrame);

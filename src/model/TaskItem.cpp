@@ -243,18 +243,31 @@ bool TaskItem::isOrderedBefore(const TaskItem& a, const TaskItem& b)
     return orderedBefore(a, timeKey(a), b, timeKey(b));
 }
 
-void TaskItem::sortForDisplay(std::vector<TaskItem>& list)
+namespace {
+
+// Each to-do's time key beside its place in the list: thousands of to-dos share a handful of
+// time texts, and each is read once.
+template <typename At> std::vector<std::pair<int, size_t>> displayKeys(size_t count, At at)
 {
     std::vector<std::pair<int, size_t>> keys;
-    keys.reserve(list.size());
-    // Thousands of to-dos share a handful of time texts: each is read once.
+    keys.reserve(count);
     QHash<QString, int> timeKeys;
-    for (size_t i = 0; i < list.size(); ++i) {
-        auto it = timeKeys.constFind(list[i].time);
+    for (size_t i = 0; i < count; ++i) {
+        const TaskItem& t = at(i);
+        auto it = timeKeys.constFind(t.time);
         if (it == timeKeys.cend())
-            it = timeKeys.insert(list[i].time, timeKey(list[i]));
+            it = timeKeys.insert(t.time, timeKey(t));
         keys.emplace_back(*it, i);
     }
+    return keys;
+}
+
+} // namespace
+
+void TaskItem::sortForDisplay(std::vector<TaskItem>& list)
+{
+    std::vector<std::pair<int, size_t>> keys =
+        displayKeys(list.size(), [&list](size_t i) -> const TaskItem& { return list[i]; });
     std::stable_sort(keys.begin(), keys.end(), [&list](const auto& x, const auto& y) {
         return orderedBefore(list[x.second], x.first, list[y.second], y.first);
     });
@@ -263,6 +276,53 @@ void TaskItem::sortForDisplay(std::vector<TaskItem>& list)
     for (const auto& key : keys)
         sorted.push_back(std::move(list[key.second]));
     list = std::move(sorted);
+}
+
+std::vector<TaskItem> TaskItem::firstForDisplay(const std::vector<const TaskItem*>& items, size_t first)
+{
+    // The order's keys side by side, so a sort of thousands compares small records instead of
+    // reaching into every to-do; only exact ties look at the ids.
+    struct Key {
+        bool done;
+        Priority priority;
+        int time;
+        Date created;
+        size_t index;
+    };
+    const std::vector<std::pair<int, size_t>> times =
+        displayKeys(items.size(), [&items](size_t i) -> const TaskItem& { return *items[i]; });
+    std::vector<Key> keys;
+    keys.reserve(items.size());
+    for (const auto& [time, i] : times)
+        keys.push_back({items[i]->isCompleted, items[i]->priority, time, items[i]->createdAt, i});
+    // Places given break the last ties, so the order is total and a partial sort agrees with a
+    // stable one.
+    const auto before = [&items](const Key& x, const Key& y) {
+        if (x.done != y.done)
+            return !x.done;
+        if (x.priority != y.priority)
+            return x.priority < y.priority;
+        if (x.time != y.time)
+            return x.time < y.time;
+        if (x.created != y.created)
+            return x.created < y.created;
+        if (orderedBefore(*items[x.index], x.time, *items[y.index], y.time))
+            return true;
+        if (orderedBefore(*items[y.index], y.time, *items[x.index], x.time))
+            return false;
+        return x.index < y.index;
+    };
+    if (first < keys.size()) {
+        std::partial_sort(keys.begin(), keys.begin() + qsizetype(first), keys.end(), before);
+        keys.resize(first);
+    } else {
+        std::sort(keys.begin(), keys.end(), before);
+    }
+    std::vector<TaskItem> out;
+    out.reserve(keys.size());
+    for (const Key& key : keys)
+        out.push_back(*items[key.index]);
+    return out;
 }
 
 std::vector<TaskItem> TaskItem::sortedForDisplay(std::vector<TaskItem> list)

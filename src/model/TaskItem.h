@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTime>
 #include <QUuid>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -78,6 +79,11 @@ struct TaskItem {
     // Sorts by isOrderedBefore, reading each time text once.
     static void sortForDisplay(std::vector<TaskItem>& list);
     static std::vector<TaskItem> sortedForDisplay(std::vector<TaskItem> list);
+    // Copies of the first `first` of `items` in display order (all of them by default), each
+    // copied once; those past `first` are not put in order. Items the order cannot tell apart
+    // keep the order they are given in.
+    static std::vector<TaskItem> firstForDisplay(const std::vector<const TaskItem*>& items,
+                                                 size_t first = std::numeric_limits<size_t>::max());
 
     // Whether the to-do belongs to the list of the day that contains `day`.
     bool isVisible(Date day, const Calendar& calendar) const;

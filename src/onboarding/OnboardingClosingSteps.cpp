@@ -217,7 +217,9 @@ QWidget* OnboardingView::buildDone()
         glyph(p, b, OnboardingGlyph::check, 22, FocusColor::gold());
     });
     c->addWidget(badge);
-    c->addSpacing(10);
+    auto* belowBadge = new QWidget;
+    belowBadge->setFixedHeight(10);
+    c->addWidget(belowBadge);
     c->addWidget(stepTitle(QStringLiteral("You're all set."), 32));
     c->addSpacing(8);
     c->addWidget(bodyText(QStringLiteral("Here's your plan. Change it any time on the Block page."), 15));
@@ -329,10 +331,14 @@ QWidget* OnboardingView::buildDone()
                        Theme::font(15.5, QFont::Medium, Theme::Design::serif), FocusColor::text(), true));
     r->addWidget(menu, 0, Qt::AlignTop);
 
-    m_update = [this, loginSwitch, approval] {
+    m_update = [this, loginSwitch, approval, badge, belowBadge] {
         const QSignalBlocker blocker(loginSwitch);
         loginSwitch->setChecked(m_login->isEnabled());
-        approval->setVisible(m_login->status() == LaunchAtLoginService::Status::requiresApproval);
+        const bool needsApproval = m_login->status() == LaunchAtLoginService::Status::requiresApproval;
+        approval->setVisible(needsApproval);
+        // The note would push the plan past the sheet's foot: the badge makes room for it.
+        badge->setVisible(!needsApproval);
+        belowBadge->setVisible(!needsApproval);
     };
     return singleColumn(QString(), content, footer(false, QStringLiteral("Start focusing")));
 }

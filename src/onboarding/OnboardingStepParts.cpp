@@ -39,6 +39,20 @@ private:
     int m_widthForBoth;
 };
 
+// What a scroll area scrolls. Wrapped texts make a layout's own minimum height a guess at a
+// narrower width than they get; the scroll area takes the height for the width it gives instead,
+// so that a step that fits shows no scroll bar.
+class ScrolledHolder : public QWidget {
+public:
+    QSize minimumSizeHint() const override
+    {
+        QSize size = QWidget::minimumSizeHint();
+        if (layout() && layout()->hasHeightForWidth())
+            size.setHeight(0);
+        return size;
+    }
+};
+
 void prepareScrolling(QScrollArea* scroll, QWidget* content, bool centred)
 {
     scroll->setObjectName(QStringLiteral("stepScroll"));
@@ -53,7 +67,7 @@ void prepareScrolling(QScrollArea* scroll, QWidget* content, bool centred)
                        "QScrollBar::handle:vertical { background: #CFC8B8; border-radius: 3px; min-height: 24px; }"
                        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
                        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"));
-    auto* holder = new QWidget;
+    auto* holder = new ScrolledHolder;
     holder->setAutoFillBackground(false);
     auto* hl = column(holder);
     if (centred)

@@ -39,4 +39,7 @@ struct AppContext {
     // Shows how to add the companion extension to the browser with this bundle identifier, over
     // `parent` (the browser rows' action when the extension is missing).
     std::function<void(const QString& bundleIdentifier, QWidget* parent)> installExtension;
+    // Runs work that may wait until the main window's first frame is on screen; absent, a page
+    // runs it at once.
+    std::function<void(std::function<void()> work)> afterFirstFrame;
 };

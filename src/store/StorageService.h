@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -80,7 +81,8 @@ public:
     bool saveNotes(bool sync);
 
     // --- to-dos
-    std::vector<TaskItem> todayTodos() const;
+    // The day's to-dos in display order; only the first `first` of them when given.
+    std::vector<TaskItem> todayTodos(size_t first = std::numeric_limits<size_t>::max()) const;
     std::vector<TaskItem> openTodos() const;
     std::optional<TaskItem> focusTodo() const;
     std::vector<TaskItem> earlierTodos() const;

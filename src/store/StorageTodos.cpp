@@ -23,19 +23,19 @@ TaskItem* StorageService::findTodo(const QUuid& id)
     return it == m_todos.end() ? nullptr : &*it;
 }
 
-std::vector<TaskItem> StorageService::todayTodos() const
+std::vector<TaskItem> StorageService::todayTodos(size_t first) const
 {
     const Calendar cal = calendar();
     const QDate today = cal.localDate(now());
     const LocalDays days(cal, today, today);
-    std::vector<TaskItem> out;
-    // Room for all at once: growing a list of thousands copies it over and over.
-    out.reserve(m_todos.size());
+    // Put in order where they are and copied once, in order: a day of thousands was copied,
+    // moved and copied again.
+    std::vector<const TaskItem*> shown;
+    shown.reserve(m_todos.size());
     for (const TaskItem& t : m_todos)
         if (showsOn(t, days))
-            out.push_back(t);
-    sortTodos(out);
-    return out;
+            shown.push_back(&t);
+    return TaskItem::firstForDisplay(shown, first);
 }
 
 std::vector<TaskItem> StorageService::openTodos() const
@@ -62,15 +62,14 @@ std::vector<TaskItem> StorageService::earlierTodos() const
     const Calendar cal = calendar();
     const QDate today = cal.localDate(now());
     const LocalDays pastWeek(cal, today.addDays(-7), today.addDays(-1));
-    std::vector<TaskItem> out;
+    std::vector<const TaskItem*> out;
     for (const TaskItem& t : m_todos) {
         if (t.isCompleted || t.repeatOption != RepeatOption::none || t.recurringSeriesId)
             continue;
         if (pastWeek.compare(t.dueDate.value_or(t.createdAt)) == 0)
-            out.push_back(t);
+            out.push_back(&t);
     }
-    sortTodos(out);
-    return out;
+    return TaskItem::firstForDisplay(out);
 }
 
 std::vector<TaskItem> StorageService::todos(Date onDay) const
@@ -78,12 +77,11 @@ std::vector<TaskItem> StorageService::todos(Date onDay) const
     const Calendar cal = calendar();
     const QDate day = cal.localDate(onDay);
     const LocalDays days(cal, day, day);
-    std::vector<TaskItem> out;
+    std::vector<const TaskItem*> out;
     for (const TaskItem& t : m_todos)
         if (showsOn(t, days))
-            out.push_back(t);
-    sortTodos(out);
-    return out;
+            out.push_back(&t);
+    return TaskItem::firstForDisplay(out);
 }
 
 void StorageService::advanceFocus()

@@ -278,7 +278,6 @@ QCoro::Task<> SyncService::performSync()
         std::vector<CloudRecord> unlistedNoteRecords = co_await fetchRecords(unlistedNotes);
         std::move(unlistedTaskRecords.begin(), unlistedTaskRecords.end(), std::back_inserter(taskRecords));
         std::move(unlistedNoteRecords.begin(), unlistedNoteRecords.end(), std::back_inserter(noteRecords));
-        m_recordsReadInRun += taskRecords.size() + noteRecords.size();
         StorageService& store = *m_storage;
 
         // 7.–9. Read the records, merge them, and apply the repeating to-dos of the whole account:

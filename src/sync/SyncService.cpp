@@ -113,12 +113,10 @@ QCoro::Task<> SyncService::runCoalesced()
 void SyncService::giveBackMemory()
 {
     // A run that read thousands of records freed tens of megabytes that the allocator would keep
-    // for good: hand them back once the record store dropped its cache and the releaser freed the
-    // run's data. The first run after a start does it whatever it read, for what the start freed.
-    const bool large = std::exchange(m_recordsReadInRun, 0) >= largeRunRecords;
-    if (!large && std::exchange(m_gaveBackAfterStart, true))
-        return;
-    m_gaveBackAfterStart = true;
+    // for good. Part of what a run leaves is freed only after it ends (on other threads, in later
+    // turns), and a trim never returns what is still held at that moment: so every run hands back
+    // what was freed since the last one, also a run that read little, once the record store
+    // dropped its cache.
     QFuture<void> cache = m_env.recordStore ? m_env.recordStore->releaseMemory() : QtFuture::makeReadyFuture();
     cache.then(this, [this] { m_releaser->giveBack(); });
 }

@@ -293,9 +293,6 @@ private:
     std::optional<QString> m_lastError;
     bool m_isSyncAvailable = false;
     bool m_syncRequestedWhileRunning = false;
-    static constexpr size_t largeRunRecords = 1000;
-    size_t m_recordsReadInRun = 0;
-    bool m_gaveBackAfterStart = false;
     void giveBackMemory();
     std::unique_ptr<MemoryReleaser> m_ownReleaser;
     MemoryReleaser* m_releaser = nullptr;

@@ -110,7 +110,9 @@ protected:
         case QEvent::Resize:
         case QEvent::Show:
         case QEvent::ParentChange:
-            if (m_ring && m_ring->isVisible() && m_ring->control() == watched)
+            // A control focused while its page is still being built is placed by the layout later,
+            // before the page shows: the ring, not yet visible either, follows it all the same.
+            if (m_ring && !m_ring->isHidden() && m_ring->control() == watched)
                 m_ring->follow(m_ring->control());
             break;
         case QEvent::Hide:

@@ -3,9 +3,11 @@
 #include "ui/Accessibility.h"
 #include "ui/FocusRing.h"
 #include "ui/Palette.h"
+#include "ui/Symbols.h"
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QProxyStyle>
 #include <QStandardPaths>
 #include <QStyleFactory>
@@ -108,6 +110,27 @@ QPalette palette()
         p.setColor(QPalette::Disabled, role, disabledOutlineText());
     p.setColor(QPalette::Disabled, QPalette::Base, paper());
     return p;
+}
+
+QList<QFont> interfaceFaces()
+{
+    return {
+        font(13),
+        font(13, QFont::Medium),
+        font(15, QFont::DemiBold),
+        font(15, QFont::Bold),
+        font(11, QFont::ExtraBold),
+        font(42, QFont::DemiBold, Design::serif),
+        font(12, QFont::Normal, Design::monospaced),
+        Symbols::font(13),
+    };
+}
+
+void prime(const QFont& font)
+{
+    const QFontMetricsF metrics(font);
+    metrics.height();
+    metrics.horizontalAdvance(QStringLiteral("Today 12"));
 }
 
 void preferPlainIconFont()

@@ -8,6 +8,7 @@
 // semibold = QFont::DemiBold, medium = QFont::Medium, regular = QFont::Normal.
 
 #include <QFont>
+#include <QList>
 #include <QPalette>
 
 class QApplication;
@@ -33,6 +34,12 @@ void apply(QApplication& app);
 void preferPlainIconFont();
 
 QPalette palette();
+
+// The faces the pages draw with, one font each at a size the first page uses. A face's first use
+// in a thread loads it, which costs a good part of a frame.
+QList<QFont> interfaceFaces();
+// Loads the face of `font` for this thread and shapes a little text with it.
+void prime(const QFont& font);
 
 // Fills the widget's background with one colour.
 void fillBackground(QWidget* widget, const QColor& color);

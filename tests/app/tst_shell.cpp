@@ -6,6 +6,7 @@
 #include "app/TrayIcon.h"
 #include "router/AppRouter.h"
 #include "screens/quit/QuitFlowWindow.h"
+#include "ui/Theme.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -108,6 +109,40 @@ private slots:
         QCOMPARE(popovers(), 0);
         QCOMPARE(&shell.popover(), &shell.popover());
         QCOMPARE(popovers(), 1);
+    }
+
+    // A normal start loads the faces, builds the page and shows the window in turns of their
+    // own, the page once and before the window shows, whichever page the start names.
+    void aStartBuildsThePageBeforeShowingIt_data()
+    {
+        QTest::addColumn<int>("destination");
+        QTest::newRow("today") << int(AppRouter::Destination::todos);
+        QTest::newRow("notes") << int(AppRouter::Destination::notes);
+        QTest::newRow("settings") << int(AppRouter::Destination::settings);
+    }
+    void aStartBuildsThePageBeforeShowingIt()
+    {
+        QFETCH(int, destination);
+        ShellRig rig;
+        Shell& shell = rig.make();
+        rig.router.setDestination(AppRouter::Destination(destination));
+        shell.start();
+        int builtAt = -1;
+        int shownAt = -1;
+        for (int turn = 0; turn < 200 && shownAt < 0; ++turn) {
+            QCoreApplication::processEvents();
+            if (builtAt < 0 && shell.mainWindow().pagesBuilt() > 0) {
+                builtAt = turn;
+                QVERIFY(!shell.mainWindow().isVisible());
+            }
+            if (shell.mainWindow().isVisible())
+                shownAt = turn;
+        }
+        QVERIFY(builtAt >= int(Theme::interfaceFaces().size()));
+        QVERIFY(shownAt > builtAt);
+        QCOMPARE(shell.mainWindow().pagesBuilt(), 1);
+        QCOMPARE(shell.mainWindow().currentPage()->objectName(),
+                 QStringLiteral("page-%1").arg(AppRouter::rawValue(AppRouter::Destination(destination))));
     }
 
     // What a start defers (blocking, sync, the browsers' links) waits for the main window's first

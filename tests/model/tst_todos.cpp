@@ -203,6 +203,59 @@ private slots:
         QCOMPARE(inPlace, sorted);
     }
 
+    // The first entries of a list in display order, as a whole sort would give them, whatever
+    // the order they arrive in; entries that tie on everything keep their order.
+    void firstForDisplayIsTheSortedPrefix_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<bool>("twins"); // every to-do also listed a second time
+
+        QTest::newRow("none asked for") << 200 << 0 << false;
+        QTest::newRow("the first only") << 200 << 1 << false;
+        QTest::newRow("a screenful of many") << 2000 << 97 << false;
+        QTest::newRow("all but one") << 200 << 199 << false;
+        QTest::newRow("exactly all") << 200 << 200 << false;
+        QTest::newRow("more than there are") << 200 << 1000 << false;
+        QTest::newRow("all, by default") << 300 << -1 << false;
+        QTest::newRow("twins, a screenful") << 300 << 41 << true;
+        QTest::newRow("twins, all") << 300 << -1 << true;
+        QTest::newRow("an empty list") << 0 << 5 << false;
+    }
+    void firstForDisplayIsTheSortedPrefix()
+    {
+        QFETCH(int, count);
+        QFETCH(int, first);
+        QFETCH(bool, twins);
+        const QStringList times{QStringLiteral("Anytime"),     QString(),
+                                QStringLiteral("after lunch"), QStringLiteral("8:00 AM"),
+                                QStringLiteral("08:00"),       QStringLiteral("9pm")};
+        const Date created[] = {at(2025, 6, 4, 23), at(2025, 6, 5, 9)};
+        QRandomGenerator rng(quint32(count * 31 + first));
+        std::vector<TaskItem> list;
+        for (int i = 0; i < count; ++i) {
+            TaskItem t = todo(times[rng.bounded(int(times.size()))], Priority(rng.bounded(3)), rng.bounded(4) == 0,
+                              created[rng.bounded(2)]);
+            t.title = QStringLiteral("To-do %1").arg(i);
+            list.push_back(t);
+            if (twins) {
+                t.title += QStringLiteral(" (again)");
+                list.push_back(t);
+            }
+        }
+        std::vector<const TaskItem*> items;
+        for (const TaskItem& t : list)
+            items.push_back(&t);
+
+        const std::vector<TaskItem> whole = TaskItem::sortedForDisplay(list);
+        const std::vector<TaskItem> got =
+            first < 0 ? TaskItem::firstForDisplay(items) : TaskItem::firstForDisplay(items, size_t(first));
+        const size_t expected = first < 0 ? list.size() : std::min(list.size(), size_t(first));
+        QCOMPARE(got.size(), expected);
+        for (size_t i = 0; i < got.size(); ++i)
+            QCOMPARE(got[i], whole[i]);
+    }
+
     void visibility_data()
     {
         QTest::addColumn<Date>("createdAt");

@@ -13,6 +13,7 @@
 #include "ui/FocusPage.h"
 #include "ui/FocusRing.h"
 #include "ui/Headings.h"
+#include "ui/InTurns.h"
 #include "ui/LazyRows.h"
 #include "ui/Motion.h"
 #include "ui/Palette.h"
@@ -131,6 +132,8 @@ private slots:
     void choiceDialogHoldsItsText();
     void queuedCallRunsOnce_data();
     void queuedCallRunsOnce();
+    void stepsRunOnePerTurn_data();
+    void stepsRunOnePerTurn();
     void countdownRingState_data();
     void countdownRingState();
 };
@@ -854,6 +857,39 @@ void TestUiComponents::queuedCallRunsOnce()
         QCoreApplication::processEvents();
         QCOMPARE(runs, requests > 0 && !cancelled ? 2 : 1);
     }
+}
+
+void TestUiComponents::stepsRunOnePerTurn_data()
+{
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<int>("ownerGoneAfter"); // steps run before the owner goes; -1: it stays
+    QTest::newRow("none") << 0 << -1;
+    QTest::newRow("one") << 1 << -1;
+    QTest::newRow("several") << 8 << -1;
+    QTest::newRow("owner gone before the first") << 3 << 0;
+    QTest::newRow("owner gone half way") << 6 << 3;
+}
+
+void TestUiComponents::stepsRunOnePerTurn()
+{
+    QFETCH(int, steps);
+    QFETCH(int, ownerGoneAfter);
+    auto owner = std::make_unique<QObject>();
+    std::vector<int> ran;
+    std::vector<std::function<void()>> work;
+    for (int i = 0; i < steps; ++i)
+        work.emplace_back([&ran, i] { ran.push_back(i); });
+    runInTurns(owner.get(), std::move(work));
+    QVERIFY(ran.empty()); // never at once
+    const int expected = ownerGoneAfter < 0 ? steps : ownerGoneAfter;
+    for (int turn = 1; turn <= steps + 2; ++turn) {
+        if (turn - 1 == ownerGoneAfter)
+            owner.reset();
+        QCoreApplication::processEvents();
+        QCOMPARE(int(ran.size()), std::min(turn, expected));
+    }
+    for (int i = 0; i < int(ran.size()); ++i)
+        QCOMPARE(ran[size_t(i)], i);
 }
 
 void TestUiComponents::countdownRingState_data()

@@ -12,6 +12,7 @@
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
+#include "ui/Theme.h"
 #include "ui/WindowFit.h"
 #include "ui/WrappingLabel.h"
 
@@ -52,10 +53,19 @@ ManageRuleSheet::ManageRuleSheet(AppContext& context, BlockRule rule, QSet<QStri
     site->addWidget(new SiteIconView(r.domain, r.displayName, 54));
     auto* names = new QVBoxLayout;
     names->setSpacing(3);
-    QLabel* name = BlockUi::label(r.displayName, 28, QFont::DemiBold, FocusColor::text(), Theme::Design::serif);
+    // A long name or address wraps, inside a word where it must, rather than run out of the sheet.
+    auto* name = new WrappingLabel(r.displayName);
+    name->setObjectName(QStringLiteral("siteName"));
+    name->setFont(Theme::font(28, QFont::DemiBold, Theme::Design::serif));
+    name->setColor(FocusColor::text());
     names->addWidget(name);
-    names->addWidget(BlockUi::label(r.domain, 13, QFont::Normal, FocusColor::textSecondary()));
+    auto* domain = new WrappingLabel(r.domain);
+    domain->setFont(Theme::font(13));
+    domain->setColor(FocusColor::textSecondary());
+    names->addWidget(domain);
     site->addLayout(names, 1);
+    // The close button stands over this row's right end.
+    site->addSpacing(close->width());
     column->addLayout(site);
 
     m_status = BlockUi::label(QString(), 14, QFont::Bold, FocusColor::textSecondary());

@@ -477,7 +477,12 @@ void TodosView::refresh()
     std::vector<TaskItem> later, done, planned, earlier;
     if (today) {
         // One pass over the store for today's list; open and focus follow the store's own rules.
-        std::vector<TaskItem> open = m_context.storage->todayTodos();
+        // A page's first build lists the first screen of a long day, and the rest once its
+        // first frame is on screen: the window shows without waiting for thousands of rows.
+        const bool firstBuild = !std::exchange(m_builtOnce, true);
+        std::vector<TaskItem> open =
+            m_context.storage->todayTodos(firstBuild ? firstScreenEntries + 1 : std::numeric_limits<size_t>::max());
+        const bool cut = open.size() > firstScreenEntries && firstBuild;
         const bool anyToday = !open.empty();
         // The done ones move out; the open ones close up in place, in order.
         size_t kept = 0;
@@ -490,19 +495,36 @@ void TodosView::refresh()
         open.erase(open.begin() + qsizetype(kept), open.end());
         const std::optional<QUuid> focusID = m_context.storage->focusTodoID();
         auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusID; });
-        if (focusIt == open.end() && !open.empty())
-            focusIt = open.begin();
         std::optional<TaskItem> focus;
+        if (focusIt == open.end() && cut && focusID)
+            focus = openToday(*focusID);
+        if (focusIt == open.end() && !open.empty() && !focus)
+            focusIt = open.begin();
         if (focusIt != open.end()) {
             focus = *focusIt;
             open.erase(focusIt);
+        }
+        if (focus)
             later = std::move(open);
+        m_dayCut = cut;
+        if (cut) {
+            QPointer<TodosView> self(this);
+            const auto rest = [self] {
+                if (self && self->m_dayCut)
+                    self->scheduleRefresh();
+            };
+            if (m_context.afterFirstFrame)
+                m_context.afterFirstFrame(rest);
+            else
+                rest();
         }
         setFocusCard(focus, later.size() + (focus ? 1 : 0) > 1, anyToday);
         m_later.box->setVisible(focus.has_value());
         m_later.empty->setVisible(focus && later.empty());
         earlier = m_context.storage->earlierTodos();
     } else {
+        m_builtOnce = true;
+        m_dayCut = false;
         m_later.box->hide();
         planned = m_context.storage->todos(m_selectedDate);
         m_planned.empty->setVisible(planned.empty());
@@ -527,6 +549,15 @@ void TodosView::refresh()
     }
     m_earlierSlot->setVisible(!earlier.empty());
     orderTabsByLayout(this);
+}
+
+std::optional<TaskItem> TodosView::openToday(const QUuid& id) const
+{
+    const std::vector<TaskItem>& all = m_context.storage->todos();
+    const auto it = std::find_if(all.begin(), all.end(), [&id](const TaskItem& t) { return t.id == id; });
+    if (it == all.end() || it->isCompleted || !it->isVisible(now(), calendar()))
+        return std::nullopt;
+    return *it;
 }
 
 QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent)

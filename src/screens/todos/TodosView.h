@@ -74,6 +74,11 @@ public:
     ChoiceDialog* deleteQuestion() const;
     // Rebuilds the sections from the store now (the page also does so after every store change).
     void refresh();
+    // What a page's first build of a longer day lists: more rows than the tallest window shows,
+    // with the half screen kept ready below it.
+    static constexpr size_t firstScreenEntries = 96;
+    // Whether the page lists only the first screen of the day, the rest to follow.
+    bool listsFirstScreenOnly() const { return m_dayCut; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -96,6 +101,8 @@ private:
     Date m_selectedDate;
     Date m_knownToday;
     bool m_showEarlier = false;
+    bool m_builtOnce = false;
+    bool m_dayCut = false;          // today lists its first screen only
     bool m_easeEarlierOpen = false; // the person just opened the box: its rows ease in
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 
@@ -115,6 +122,8 @@ private:
     void buildSections();
     void placeRows(Section& section, std::vector<TaskItem> list);
     void setFocusCard(const std::optional<TaskItem>& focus, bool canSkip, bool allDone);
+    // The to-do of `id` when it is open today.
+    std::optional<TaskItem> openToday(const QUuid& id) const;
 
     QWidget* m_sections = nullptr;
     QWidget* m_focusSlot = nullptr;

@@ -3,6 +3,8 @@
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/FocusCards.h"
+#include "ui/LazyRows.h"
 #include "ui/Motion.h"
 #include "ui/TodoRows.h"
 
@@ -116,6 +118,8 @@ private slots:
     void longListsBuildWhatIsShown();
     void longListKeepsItsLengthWhileScrolled_data();
     void longListKeepsItsLengthWhileScrolled();
+    void firstBuildListsTheFirstScreen_data();
+    void firstBuildListsTheFirstScreen();
 };
 
 void TodosViewTest::sections_data()
@@ -404,6 +408,8 @@ void TodosViewTest::longListsBuildWhatIsShown()
 
     QScrollBar* bar = view->findChild<QScrollArea*>()->verticalScrollBar();
     QTRY_VERIFY(bar->maximum() > 50 * 52); // the page is laid out for the whole list
+    // The list takes its exact length once every height is worked out: the bottom is there.
+    QTRY_VERIFY(!view->findChild<QWidget*>(section)->findChild<LazyRows*>()->estimating());
     bar->setValue(bar->maximum());
     QTRY_VERIFY(shownMatchStore());
     QTRY_COMPARE(rowsOf(section).last()->todo().id, expected().back().id);
@@ -461,6 +467,81 @@ void TodosViewTest::longListKeepsItsLengthWhileScrolled()
         QCOMPARE(bar->maximum(), length);
     }
     QVERIFY(seen > 200);
+}
+
+void TodosViewTest::firstBuildListsTheFirstScreen_data()
+{
+    QTest::addColumn<int>("open");
+    QTest::addColumn<int>("done");
+    QTest::addColumn<int>("focusAt"); // place of the chosen focus among the open ones; -1: none
+    QTest::addColumn<bool>("cut");
+
+    const int screen = int(TodosView::firstScreenEntries);
+    QTest::newRow("a short day at once") << 40 << 5 << -1 << false;
+    QTest::newRow("exactly a screenful at once") << screen << 0 << -1 << false;
+    QTest::newRow("one more than a screenful") << screen + 1 << 0 << -1 << true;
+    QTest::newRow("a long day") << 300 << 20 << -1 << true;
+    QTest::newRow("focus on the first screen") << 300 << 0 << 10 << true;
+    QTest::newRow("focus past the first screen") << 300 << 0 << 250 << true;
+    QTest::newRow("a long list of done ones") << 3 << 300 << 1 << true;
+}
+
+void TodosViewTest::firstBuildListsTheFirstScreen()
+{
+    // The page's first build of a long day lists its first screen; the rest follows once the
+    // window's first frame is on screen, and then every list is the whole one.
+    QFETCH(int, open);
+    QFETCH(int, done);
+    QFETCH(int, focusAt);
+    QFETCH(bool, cut);
+    QJsonArray list;
+    for (int i = 0; i < open + done; ++i) {
+        TaskItem t = todo(QStringLiteral("To-do %1").arg(i, 4, 10, QLatin1Char('0')), today + i, i >= open);
+        t.priority = TaskItem::Priority(i % 3);
+        list.append(encodeTaskItem(t));
+    }
+    QFile file(f->file(QStringLiteral("todos.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
+    file.close();
+    f->make();
+    context->storage = f->store.get();
+    const std::vector<TaskItem> day = f->store->todayTodos();
+    if (focusAt >= 0)
+        f->store->setFocusTodoID(day[size_t(focusAt)].id);
+    const QUuid focus = day[size_t(std::max(focusAt, 0))].id;
+    std::vector<QUuid> later, doneIds;
+    for (const TaskItem& t : day)
+        if (t.id != focus)
+            (t.isCompleted ? doneIds : later).push_back(t.id);
+
+    std::vector<std::function<void()>> held;
+    context->afterFirstFrame = [&held](std::function<void()> work) { held.push_back(std::move(work)); };
+    view = std::make_unique<TodosView>(*context);
+    const auto keysOf = [this](const char* section) {
+        return view->findChild<QWidget*>(QLatin1String(section))->findChild<LazyRows*>()->keys();
+    };
+    const auto isPrefix = [](const std::vector<QUuid>& part, const std::vector<QUuid>& whole) {
+        return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+    };
+    QCOMPARE(view->listsFirstScreenOnly(), cut);
+    QCOMPARE(held.size(), size_t(cut ? 1 : 0));
+    QCOMPARE(view->findChild<FocusHeroCard*>(QStringLiteral("focusCard"))->todo().id, focus);
+    const std::vector<QUuid> firstLater = keysOf("laterSection");
+    const std::vector<QUuid> firstDone = keysOf("doneSection");
+    QVERIFY(isPrefix(firstLater, later));
+    QVERIFY(isPrefix(firstDone, doneIds));
+    QVERIFY(firstLater.size() + firstDone.size() + 1 >= std::min(day.size(), TodosView::firstScreenEntries));
+    QVERIFY(firstLater.size() + firstDone.size() <= TodosView::firstScreenEntries + 1);
+    if (!cut)
+        QVERIFY(firstLater == later && firstDone == doneIds);
+
+    for (const std::function<void()>& work : std::exchange(held, {}))
+        work();
+    QTRY_VERIFY(!view->listsFirstScreenOnly());
+    QTRY_VERIFY(keysOf("laterSection") == later);
+    QCOMPARE(keysOf("doneSection"), doneIds);
+    QCOMPARE(view->findChild<FocusHeroCard*>(QStringLiteral("focusCard"))->todo().id, focus);
+    QVERIFY(held.empty());
 }
 
 QTEST_MAIN(TodosViewTest)
