@@ -275,11 +275,17 @@ BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const Q
     // Another person's browser is not ours to steer.
     if (QFileInfo(m_proc + u'/' + pid).ownerId() != geteuid())
         return seen;
+    // Only the browser process itself: its renderers and helpers carry a type (and rewrite
+    // their command line into one text, so it is looked for anywhere in it). Told first: most
+    // new processes of a running browser are helpers, and their environment need not be read.
+    const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
+    if (cmdline.contains(" --type=") || cmdline.contains(QByteArray("\0--type=", 8)) ||
+        cmdline.contains("-contentproc"))
+        return seen;
     const std::optional<bool> ourHome =
         sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024));
     if (ourHome == false)
         return seen;
-    const QByteArray cmdline = readSmall(m_proc + u'/' + pid + QStringLiteral("/cmdline"));
     // Every program runs with its name at least: a process whose files read empty ended while it
     // was being read, and would otherwise pass for a browser on its default folder. Its id is
     // looked at afresh should it come again.
@@ -288,11 +294,6 @@ BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const Q
     QStringList arguments;
     for (const QByteArray& part : (cmdline.endsWith('\0') ? cmdline.chopped(1) : cmdline).split('\0'))
         arguments.append(QString::fromLocal8Bit(part));
-    // Only the browser process itself: its renderers and helpers carry a type (and rewrite
-    // their command line into one text, so it is looked for anywhere in it).
-    if (cmdline.contains(" --type=") || cmdline.contains(QByteArray("\0--type=", 8)) ||
-        cmdline.contains("-contentproc"))
-        return seen;
     const QString cwd = QFileInfo(m_proc + u'/' + pid + QStringLiteral("/cwd")).symLinkTarget();
     const QString fallback =
         defaultFolderFor(*identity, m_home, readSmall(m_proc + u'/' + pid + QStringLiteral("/cgroup"), 4096));
@@ -393,6 +394,8 @@ void BrowserDiscovery::noticeProcess(qint64 pid)
     if (pid <= 0 || pid == m_lastNoticed)
         return;
     m_lastNoticed = pid;
+    if (m_slow.interval() != slowRescanWithFrontMs)
+        m_slow.setInterval(slowRescanWithFrontMs);
     for (const QList<Process>& list : std::as_const(m_running))
         for (const Process& p : list)
             if (p.pid == pid)

@@ -13,8 +13,9 @@ struct LinuxBrowserIdentity;
 // reading every process on every check: the browsers' profile folders are watched (a browser
 // writes its lock and its debugging port file there as it starts, and removes the lock as it
 // quits), and the process table is read only when one of them changed, when a window of a browser
-// not yet known comes to the front, or, at most every half minute, when a process was created
-// since the last reading (the kernel's last process id tells). Only browsers of this home count.
+// not yet known comes to the front, or, at most every half minute (every two minutes where the
+// desktop names the window in front), when a process was created since the last reading (the
+// kernel's last process id tells). Only browsers of this home count.
 class BrowserDiscovery : public QObject {
     Q_OBJECT
 public:
@@ -55,6 +56,11 @@ public:
     static QString profileFromCommandLine(const QStringList& arguments, const QString& workingFolder,
                                           const QString& defaultFolder);
     static constexpr int slowRescanMs = 30000;
+    // Once the desktop names the windows that come to the front (noticeProcess), a browser is
+    // looked up as soon as one of its windows comes forward: the reading for those started
+    // behind others on a folder nobody watches comes this often instead.
+    static constexpr int slowRescanWithFrontMs = 120000;
+    int slowRescanInterval() const { return m_slow.interval(); }
     // What of a watched folder tells which browsers run: a change that leaves it as it was is no
     // reason to read the process table.
     static QByteArray folderMark(const QString& folder);
