@@ -192,9 +192,15 @@ struct SyncService::UploadWork {
     std::vector<TaskItem> todos;
     std::vector<Note> notes;
     std::vector<CloudRecord> upload;
+    // What the manifest and the bookkeeping need of the lists: tens of thousands of ids.
+    QSet<QUuid> todoIds, noteIds, missingTaskIds, missingNoteIds;
 
     void run()
     {
+        todoIds = idsOf(todos);
+        noteIds = idsOf(notes);
+        missingTaskIds = merged->listedTaskIds - merged->fetchedTaskIds;
+        missingNoteIds = merged->listedNoteIds - merged->fetchedNoteIds;
         QHash<QString, CloudRecord> recordIndex;
         for (const std::vector<CloudRecord>* list : {&merged->taskRecords, &merged->noteRecords})
             for (const CloudRecord& record : *list)
@@ -383,17 +389,19 @@ QCoro::Task<> SyncService::performSync()
         working = onWorker([uploading] { uploading->run(); });
         co_await working;
         abandonIfGone();
-        std::vector<TaskItem> storeTodos = std::move(uploading->todos);
-        std::vector<Note> storeNotes = std::move(uploading->notes);
+        const int storeTodoCount = int(uploading->todos.size());
+        const int storeNoteCount = int(uploading->notes.size());
         std::vector<CloudRecord> upload = std::move(uploading->upload);
         const int uploaded = int(upload.size());
-        const QSet<QUuid> missingTaskIds = merging->listedTaskIds - merging->fetchedTaskIds;
-        const QSet<QUuid> missingNoteIds = merging->listedNoteIds - merging->fetchedNoteIds;
+        QSet<QUuid> storeTodoIds = std::move(uploading->todoIds);
+        QSet<QUuid> storeNoteIds = std::move(uploading->noteIds);
+        const QSet<QUuid> missingTaskIds = uploading->missingTaskIds;
+        const QSet<QUuid> missingNoteIds = uploading->missingNoteIds;
         const QSet<QUuid> stopped = merging->stopped;
         const QSet<QUuid> deleted = merging->deleted;
         // The records and the copies made of them are not needed any more: tens of thousands of
         // small blocks, freed on a worker.
-        uploading.reset();
+        releaseOnWorker(std::move(uploading));
         mergeWork = nullptr;
         releaseOnWorker(std::move(merging));
 
@@ -404,20 +412,20 @@ QCoro::Task<> SyncService::performSync()
         const DeletedIds secondPush = co_await pushPendingDeletes();
 
         // 16. The manifest.
-        co_await saveManifest(idsOf(storeTodos), idsOf(storeNotes), firstPush.tasks + secondPush.tasks + missingTaskIds,
+        co_await saveManifest(storeTodoIds, storeNoteIds, firstPush.tasks + secondPush.tasks + missingTaskIds,
                               firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
 
         // 17. Bookkeeping, in one write of the preferences, made on a worker.
         const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
         clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
-        writeIdSet(knownTasksKey, idsOf(storeTodos));
-        writeIdSet(knownNotesKey, idsOf(storeNotes));
-        finishRun(int(storeTodos.size()), int(storeNotes.size()), uploaded);
+        writeIdSet(knownTasksKey, storeTodoIds);
+        writeIdSet(knownNotesKey, storeNoteIds);
+        finishRun(storeTodoCount, storeNoteCount, uploaded);
         // A run that wrote moved the stamp itself: the next one reads everything once more.
         if (!stamp.isEmpty())
             m_settled = Settled{m_accountKey, stamp, uploadedFrom};
-        releaseOnWorker(std::make_shared<std::pair<std::vector<TaskItem>, std::vector<Note>>>(std::move(storeTodos),
-                                                                                              std::move(storeNotes)));
+        releaseOnWorker(
+            std::make_shared<std::pair<QSet<QUuid>, QSet<QUuid>>>(std::move(storeTodoIds), std::move(storeNoteIds)));
     } catch (const RunAbandoned&) {
         co_return;
     } catch (const RecordError& error) {

@@ -100,7 +100,7 @@ struct SyncService::ManifestMerge {
 
 QCoro::Task<SyncManifest> SyncService::fetchManifest()
 {
-    const std::vector<ItemResult> results = co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
+    std::vector<ItemResult> results = co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
     if (results.size() != 1 || results.front().name != manifestRecordName)
         throw malformedAnswer();
     const ItemResult& item = results.front();
@@ -116,7 +116,10 @@ QCoro::Task<SyncManifest> SyncService::fetchManifest()
         SyncManifest manifest;
     };
     const std::shared_ptr<bool> alive = m_alive;
-    auto reading = std::make_shared<Reading>(Reading{item.record.value(), {}});
+    if (!item.record)
+        throw malformedAnswer();
+    auto reading = std::make_shared<Reading>();
+    reading->record = std::move(*results.front().record);
     const QFuture<void> working = onWorker([reading] {
         const CloudRecord& record = reading->record;
         SyncManifest& read = reading->manifest;
@@ -129,7 +132,10 @@ QCoro::Task<SyncManifest> SyncService::fetchManifest()
     co_await working;
     if (!*alive)
         throw RunAbandoned{};
-    co_return std::move(reading->manifest);
+    SyncManifest read = std::move(reading->manifest);
+    // The record's long id texts go on a worker: see saveManifest.
+    releaseOnWorker(std::move(reading));
+    co_return read;
 }
 
 QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
@@ -139,17 +145,19 @@ QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds
     const std::shared_ptr<bool> alive = m_alive;
     bool mayRetry = true;
     for (;;) {
-        const std::vector<ItemResult> fetched =
-            co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
+        std::vector<ItemResult> fetched = co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
         if (fetched.size() != 1 || fetched.front().name != manifestRecordName)
             throw malformedAnswer();
         auto merging = std::make_shared<ManifestMerge>();
+        merging->stored = fetched.front().record.has_value();
+        // Moved, not shared: its long id texts are freed with the merge, on a worker. Freeing a
+        // block that large here would make the allocator sort through every small block the run
+        // freed, while the window waits.
         if (fetched.front().record)
             merging->record =
-                *fetched.front().record; // its change tag makes the save fail if another device saved since
+                std::move(*fetched.front().record); // its change tag makes the save fail if another device saved since
         else if (fetched.front().error->code != RecordErrorCode::unknownItem)
             throw *fetched.front().error;
-        merging->stored = fetched.front().record.has_value();
         merging->taskIds = taskIds;
         merging->noteIds = noteIds;
         merging->removedTaskIds = removedTaskIds;
@@ -162,16 +170,21 @@ QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds
         if (!*alive)
             throw RunAbandoned{};
         const bool unchanged = merging->unchanged;
-        std::vector<CloudRecord> saving(1, merging->record);
-        // The merged sets and texts are large: freed on a worker.
+        // The merged sets and texts are large: freed on a worker, as is everything holding them.
+        auto saving = std::make_shared<std::vector<CloudRecord>>();
+        if (!unchanged)
+            saving->push_back(merging->record);
         releaseOnWorker(std::move(merging));
         if (unchanged)
             co_return;
 
-        const ModifyResults saved = co_await answer(m_env.recordStore->modify(saving, QStringList()));
-        if (saved.saves.size() != 1)
+        auto saved =
+            std::make_shared<ModifyResults>(co_await answer(m_env.recordStore->modify(*saving, QStringList())));
+        releaseOnWorker(std::move(saving));
+        if (saved->saves.size() != 1)
             throw malformedAnswer();
-        const std::optional<RecordError>& error = saved.saves.front().error;
+        const std::optional<RecordError> error = saved->saves.front().error;
+        releaseOnWorker(std::move(saved));
         if (!error)
             co_return;
         if (error->code == RecordErrorCode::serverRecordChanged && mayRetry) {
