@@ -136,6 +136,13 @@ struct SyncService::MergeWork {
     // The merged to-dos as the store takes them in, when they changed.
     std::optional<StorageService::SyncedTodos> syncedTodos;
 
+    void takeLocal(LocalLists lists)
+    {
+        localTodos = std::move(lists.todos);
+        localNotes = std::move(lists.notes);
+        todosRevision = lists.todosRevision;
+        notesRevision = lists.notesRevision;
+    }
     void takeLocal(const StorageService& store)
     {
         localTodos = store.todos();
@@ -295,7 +302,8 @@ QCoro::Task<> SyncService::performSync()
         // The lists as they are now, for the merge; which of their ids the manifest lacks is
         // worked out on a worker (a set of tens of thousands of ids).
         auto merging = std::make_shared<MergeWork>();
-        merging->takeLocal(store);
+        LocalLists local = co_await copyLocalLists();
+        merging->takeLocal(std::move(local));
         QFuture<void> working = onWorker(
             [merging, taskIds = manifest.taskIds, noteIds = manifest.noteIds] { merging->list(taskIds, noteIds); });
         co_await working;
@@ -396,9 +404,10 @@ QCoro::Task<> SyncService::performSync()
         // 11.–13. The items that differ from their records, encoded on a worker.
         auto uploading = std::make_shared<UploadWork>();
         uploading->merged = merging;
-        uploading->todos = store.todos();
-        uploading->notes = store.notes();
-        const quint64 uploadedFrom = m_localChanges;
+        LocalLists uploadLists = co_await copyLocalLists();
+        uploading->todos = std::move(uploadLists.todos);
+        uploading->notes = std::move(uploadLists.notes);
+        const quint64 uploadedFrom = uploadLists.localChanges;
         working = onWorker([uploading] { uploading->run(); });
         co_await working;
         abandonIfGone();
@@ -443,6 +452,46 @@ QCoro::Task<> SyncService::performSync()
         co_return;
     } catch (const RecordError& error) {
         failRun(error);
+    }
+}
+
+QCoro::Task<SyncService::LocalLists> SyncService::copyLocalLists()
+{
+    const std::shared_ptr<bool> alive = m_alive;
+    for (int attempt = 1;; ++attempt) {
+        if (!*alive || !m_storage)
+            throw RunAbandoned{};
+        LocalLists lists;
+        lists.todosRevision = m_storage->todosRevision();
+        lists.notesRevision = m_storage->notesRevision();
+        lists.localChanges = m_localChanges;
+        lists.todos.reserve(m_storage->todos().size());
+        bool changed = false;
+        for (;;) {
+            {
+                const std::vector<TaskItem>& todos = m_storage->todos();
+                const size_t end = attempt > 2 ? todos.size() : std::min(todos.size(), lists.todos.size() + copySlice);
+                lists.todos.insert(lists.todos.end(), todos.begin() + qsizetype(lists.todos.size()),
+                                   todos.begin() + qsizetype(end));
+                if (end == todos.size())
+                    break;
+            }
+            QFuture<void> turn = nextTurn();
+            co_await turn;
+            if (!*alive || !m_storage)
+                throw RunAbandoned{};
+            if (m_storage->todosRevision() != lists.todosRevision ||
+                m_storage->notesRevision() != lists.notesRevision) {
+                changed = true;
+                break;
+            }
+        }
+        if (changed) {
+            releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(lists.todos)));
+            continue;
+        }
+        lists.notes = m_storage->notes();
+        co_return lists;
     }
 }
 
