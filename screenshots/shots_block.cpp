@@ -96,6 +96,16 @@ void pages()
     Screenshots::save(page->manageSheet(), QStringLiteral("block_manage_all_day"));
     page->manageSheet()->openEditSheet();
     Screenshots::save(page->manageSheet()->editSheet(), QStringLiteral("block_edit_sheet"));
+
+    // A name and an address longer than the sheet is wide.
+    auto& named = *new PageRig;
+    BlockRule forum =
+        rule(QStringLiteral("a-very-long-domain-name-for-a-forum-and-more.example.org"), dailyLimit(), {}, 30);
+    forum.displayName = QStringLiteral("The forum where the whole team talks about everything");
+    forum = named.add(forum);
+    auto* forumPage = new BlockRulesView(named.context);
+    forumPage->manage(forum.id);
+    Screenshots::save(forumPage->manageSheet(), QStringLiteral("block_manage_long_name"));
 }
 
 void cooldowns()

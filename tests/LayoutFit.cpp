@@ -5,135 +5,83 @@
 #include <QLayout>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedLayout>
-#include <QWidget>
-
-namespace LayoutFit {
 
 namespace {
-
-QString describe(const QWidget* widget, const QString& what)
-{
-    QString name = widget->objectName();
-    if (name.isEmpty())
-        name = QString::fromLatin1(widget->metaObject()->className());
-    QString text;
-    if (const auto* label = qobject_cast<const QLabel*>(widget))
-        text = label->text();
-    else if (const auto* button = qobject_cast<const QAbstractButton*>(widget))
-        text = button->text();
-    else if (const QVariant property = widget->property("text"); property.canConvert<QString>())
-        text = property.toString();
-    if (text.size() > 48)
-        text = text.left(47) + QChar(0x2026);
-    return QStringLiteral("%1 \"%2\": %3").arg(name, text, what);
-}
-
-QString size(const QSize& s)
-{
-    return QStringLiteral("%1x%2").arg(s.width()).arg(s.height());
-}
-
-// A scroll area's content may be larger than the area; the area itself may not.
-bool isScrolledContent(const QWidget* widget)
-{
-    const QWidget* viewport = widget->parentWidget();
-    const auto* area = viewport ? qobject_cast<const QAbstractScrollArea*>(viewport->parentWidget()) : nullptr;
-    return area && area->viewport() == viewport;
-}
 
 bool holds(const QLayout* layout, const QWidget* widget)
 {
     for (int i = 0; i < layout->count(); ++i) {
         QLayoutItem* item = layout->itemAt(i);
-        if (item->widget() == widget)
-            return true;
-        if (item->layout() && holds(item->layout(), widget))
+        if (item->widget() == widget || (item->layout() && holds(item->layout(), widget)))
             return true;
     }
     return false;
 }
 
-// The text of a label or a button that does not fit the room it was given.
-QString textCut(const QWidget* widget)
+// Why the text of `w` does not fit the room it was given, or nothing. Labels and buttons, and
+// texts that answer a height for a width by themselves.
+QString textCut(const QWidget* w)
 {
-    if (const auto* label = qobject_cast<const QLabel*>(widget)) {
-        if (label->text().isEmpty())
-            return {};
-        if (label->wordWrap()) {
-            // A word is never broken: one longer than the line runs out of the label.
-            const QFontMetrics metrics(label->font());
-            for (const QString& word : label->text().split(QRegularExpression(QStringLiteral("\\s+")))) {
-                if (metrics.horizontalAdvance(word) > label->contentsRect().width())
-                    return QStringLiteral("the word \"%1\" is wider than %2")
-                        .arg(word)
-                        .arg(label->contentsRect().width());
-            }
-            const int needed = label->heightForWidth(label->width());
-            return needed > label->height() ? QStringLiteral("needs %1 high at %2 wide, has %3")
-                                                  .arg(needed)
-                                                  .arg(label->width())
-                                                  .arg(label->height())
-                                            : QString();
-        }
-        const QSize needed = label->sizeHint();
-        return needed.width() > label->width() || needed.height() > label->height()
-                   ? QStringLiteral("needs %1, has %2").arg(size(needed), size(label->size()))
-                   : QString();
-    }
-    if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
-        if (button->text().isEmpty())
-            return {};
-        const QSize needed = button->sizeHint();
-        return needed.width() > button->width()
-                   ? QStringLiteral("needs %1, has %2").arg(size(needed), size(button->size()))
-                   : QString();
-    }
-    // Texts of their own that wrap (any widget that answers a height for a width by itself).
-    if (!widget->layout() && widget->hasHeightForWidth() && widget->property("text").isValid()) {
-        const int needed = widget->heightForWidth(widget->width());
-        return needed > widget->height() ? QStringLiteral("needs %1 high at %2 wide, has %3")
-                                               .arg(needed)
-                                               .arg(widget->width())
-                                               .arg(widget->height())
-                                         : QString();
-    }
-    return {};
+    const auto* label = qobject_cast<const QLabel*>(w);
+    const auto* button = qobject_cast<const QAbstractButton*>(w);
+    const bool wrapsItself = !label && !button && !w->layout() && w->hasHeightForWidth();
+    const QString text = w->property("text").toString();
+    if (text.isEmpty() || (!label && !button && !wrapsItself))
+        return {};
+    const bool wraps = wrapsItself || (label && label->wordWrap());
+    // A label never breaks a word: one wider than the line runs out of it.
+    for (const QString& word : text.split(QRegularExpression(QStringLiteral("\\s+"))))
+        if (label && wraps && label->fontMetrics().horizontalAdvance(word) > label->contentsRect().width())
+            return QStringLiteral("\"%1\" is wider than the line").arg(word);
+    const QSize has = w->size();
+    const QSize needs = wraps ? QSize(has.width(), w->heightForWidth(has.width())) : w->sizeHint();
+    if (needs.width() <= has.width() && (button || needs.height() <= has.height()))
+        return {};
+    return QStringLiteral("needs %1x%2, has %3x%4")
+        .arg(needs.width())
+        .arg(needs.height())
+        .arg(has.width())
+        .arg(has.height());
 }
 
 } // namespace
 
-QStringList cut(QWidget* root)
+QStringList LayoutFit::cut(QWidget* root)
 {
     QStringList found;
-    QList<QWidget*> widgets{root};
-    widgets += root->findChildren<QWidget*>();
-    for (QWidget* widget : widgets) {
-        if (!widget->isVisibleTo(root) || (widget != root && widget->isWindow()))
+    const auto name = [](const QWidget* w) {
+        const QString text = w->property("text").toString().left(40);
+        return (w->objectName().isEmpty() ? QString::fromLatin1(w->metaObject()->className()) : w->objectName()) +
+               (text.isEmpty() ? QString() : QStringLiteral(" \"%1\"").arg(text));
+    };
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(root) || w->isWindow())
             continue;
-        if (const QString text = textCut(widget); !text.isEmpty())
-            found.append(describe(widget, text));
-        QWidget* parent = widget->parentWidget();
-        if (widget == root || !parent || isScrolledContent(widget))
-            continue;
-        // Only what a layout placed: a widget placed by hand (a hairline over an edge) may reach out on purpose.
+        if (const QString why = textCut(w); !why.isEmpty())
+            found << name(w) + QStringLiteral(": ") + why;
+        const auto* area = qobject_cast<const QScrollArea*>(w);
+        if (area && area->widget() && area->widget()->hasHeightForWidth() &&
+            area->widget()->heightForWidth(area->maximumViewportSize().width()) <=
+                area->maximumViewportSize().height() &&
+            area->verticalScrollBar()->maximum() > 0)
+            found << name(w) + QStringLiteral(" scrolls what fits");
+        // What a layout placed stays inside its parent and off its neighbours; what is placed by
+        // hand (a hairline over an edge) and what a scroll area scrolls may reach out.
+        QWidget* parent = w->parentWidget();
         const QLayout* layout = parent->layout();
-        if (!layout || qobject_cast<const QStackedLayout*>(layout) || !holds(layout, widget))
+        if (!layout || qobject_cast<const QStackedLayout*>(layout) || !holds(layout, w))
             continue;
-        if (!parent->rect().contains(widget->geometry()))
-            found.append(describe(widget, QStringLiteral("reaches past its parent %1 (%2 in %3)")
-                                              .arg(describe(parent, {}), size(widget->size()), size(parent->size()))));
-        for (QWidget* sibling : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (sibling == widget || !sibling->isVisibleTo(root) || sibling->isWindow() || !holds(layout, sibling))
-                continue;
-            // Each pair once.
-            if (parent->children().indexOf(sibling) < parent->children().indexOf(widget))
-                continue;
-            if (widget->geometry().intersects(sibling->geometry()))
-                found.append(describe(widget, QStringLiteral("overlaps %1").arg(describe(sibling, {}))));
+        if (!parent->rect().contains(w->geometry()))
+            found << name(w) + QStringLiteral(" reaches out of ") + name(parent);
+        const QObjectList siblings = parent->children();
+        for (qsizetype i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
+            auto* other = qobject_cast<QWidget*>(siblings.at(i));
+            if (other && other->isVisibleTo(root) && !other->isWindow() && holds(layout, other) &&
+                w->geometry().intersects(other->geometry()))
+                found << name(w) + QStringLiteral(" overlaps ") + name(other);
         }
     }
     return found;
 }
-
-} // namespace LayoutFit

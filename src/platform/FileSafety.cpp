@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,9 +29,27 @@ bool makeFolder(const QString& path, QString* error)
     return true;
 }
 
+namespace {
+
+// A rename lives in the folder: until the folder reaches the disk, a crash can bring the old file
+// back although its replacement was reported written. The new file is in place by now and the
+// old one gone, so nothing can be undone here; a folder that cannot be synced (a file system
+// that does not do it for folders) leaves the save as it is.
+void syncFolder(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
 bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error, const SaveFileFactory& saveFiles)
 {
-    if (!makeFolder(QFileInfo(path).absolutePath(), error))
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!makeFolder(folder, error))
         return false;
     const std::unique_ptr<QSaveFile> device = saveFiles ? saveFiles(path) : std::make_unique<QSaveFile>(path);
     QSaveFile& file = *device;
@@ -65,6 +84,7 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
             *error = file.errorString();
         return false;
     }
+    syncFolder(folder);
     return true;
 }
 

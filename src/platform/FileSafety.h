@@ -15,8 +15,9 @@ namespace FileSafety {
 using SaveFileFactory = std::function<std::unique_ptr<QSaveFile>(const QString& path)>;
 
 // Writes the whole file to a temporary file, checks that every byte is in it and on the disk, and
-// only then renames it into place; on any failure the old file keeps its bytes. The file is
-// readable by its owner only. Creates the parent folder (owner only) when it is missing.
+// only then renames it into place and syncs the folder, so the new file is what a crash leaves;
+// on any failure the old file keeps its bytes. The file is readable by its owner only. Creates
+// the parent folder (owner only) when it is missing.
 bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr,
                      const SaveFileFactory& saveFiles = {});
 

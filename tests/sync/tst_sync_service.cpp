@@ -435,20 +435,23 @@ private slots:
     }
 
     // What a run freed is given back to the system after every run, whatever it read (part of it is
-    // freed only after the run ends), each time once the record store dropped its cache and once
-    // the run's data were freed.
+    // freed only after the run ends) and also when it failed part-way, each time once the record
+    // store dropped its cache and once the run's data were freed.
     void runsGiveBackMemory_data()
     {
         QTest::addColumn<int>("remoteTodos");
         QTest::addColumn<bool>("changesElsewhere"); // else the later runs find nothing to do
-        QTest::newRow("a few") << 3 << true;
-        QTest::newRow("a thousand and more") << 1200 << true;
-        QTest::newRow("nothing changed since the first") << 1200 << false;
+        QTest::addColumn<int>("failingRun");        // whose reading of the records fails; 0: none
+        QTest::newRow("a few") << 3 << true << 0;
+        QTest::newRow("a thousand and more") << 1200 << true << 0;
+        QTest::newRow("nothing changed since the first") << 1200 << false << 0;
+        QTest::newRow("the second fails reading") << 1200 << true << 2;
     }
     void runsGiveBackMemory()
     {
         QFETCH(int, remoteTodos);
         QFETCH(bool, changesElsewhere);
+        QFETCH(int, failingRun);
         MemoryRecordStore memory;
         CountingStore records(memory);
         std::atomic<int> trims{0}, trimsBeforeCacheDropped{0};
@@ -465,7 +468,10 @@ private slots:
         for (int run = 1; run <= 3; ++run) {
             if (changesElsewhere)
                 plantTodo(memory, QUuid::createUuid(), QStringLiteral("elsewhere"), 2000);
+            if (run == failingRun)
+                memory.scriptFault(Op::fetch, fault(Fault::Kind::beforeCommit, RecordErrorCode::internalError));
             QVERIFY(device.run());
+            QCOMPARE(device.sync->lastError().has_value(), run == failingRun);
             QVERIFY(waitUntil([&] { return trims.load() >= run; }));
             QCoreApplication::sendPostedEvents();
             releaser.waitForDone();

@@ -1,6 +1,5 @@
 // The Block page and its sheets on a real store: keys, follow-up sheets, what reaches the store,
 // and that nothing reports success the store did not give.
-#include "LayoutFit.h"
 #include "OfflineSiteIcons.h"
 #include "PageRig.h"
 #include "TmpfsMount.h"
@@ -84,8 +83,6 @@ private slots:
     void urgentBreakTheDiskRefusesSaysWhy();
     void pageFollowsStoreAndEngine();
     void longSiteListBuildsWhatIsShown();
-    void manageSheetShowsLongNamesWhole_data();
-    void manageSheetShowsLongNamesWhole();
 };
 
 void BlockScreensTest::cooldownGrowsWithItsTexts_data()
@@ -505,35 +502,6 @@ void BlockScreensTest::longSiteListBuildsWhatIsShown()
     rig.store.updateRule(renamed);
     QTRY_COMPARE(kept->content().rule.displayName, QStringLiteral("Renamed"));
     QCOMPARE(shownMatchStore(), before);
-}
-
-void BlockScreensTest::manageSheetShowsLongNamesWhole_data()
-{
-    QTest::addColumn<QString>("domain");
-    QTest::addColumn<QString>("displayName");
-    QTest::newRow("short") << "reddit.com"
-                           << "Reddit";
-    QTest::newRow("long name of words") << "example.org"
-                                        << "The very long name somebody gave this forum";
-    QTest::newRow("long single word") << "a-very-long-domain-name-for-a-forum-and-more.example.org"
-                                      << "A-very-long-domain-name-for-a-forum-and-more";
-}
-
-void BlockScreensTest::manageSheetShowsLongNamesWhole()
-{
-    QFETCH(QString, domain);
-    QFETCH(QString, displayName);
-    PageRig rig;
-    BlockRule rule = BlockTest::rule(domain, dailyLimit(), {}, 30);
-    rule.displayName = displayName;
-    rule = rig.add(rule);
-    BlockRulesView page(rig.context);
-    page.manage(rule.id);
-    ManageRuleSheet* manage = page.manageSheet();
-    QVERIFY(manage);
-    QVERIFY(QTest::qWaitForWindowExposed(manage));
-    QStringList cuts;
-    QTRY_VERIFY2_WITH_TIMEOUT((cuts = LayoutFit::cut(manage)).isEmpty(), qPrintable(cuts.join(u'\n')), 5000);
 }
 
 QTEST_MAIN(BlockScreensTest)
