@@ -1,5 +1,6 @@
 #include "RunningProgramIdle.h"
 
+#include "DesktopSession.h"
 #include "Figure.h"
 #include "ProcessCounts.h"
 
@@ -185,6 +186,7 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     wm.setArguments({QStringLiteral("--sm-disable")});
     wm.setStandardErrorFile(QProcess::nullDevice());
     wm.start();
+    DesktopSession::waitForWindowManager(display, wm);
     // The program lives in the tray, as at login.
     const bool hasTrayHost = !QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty();
     if (hasTrayHost) {

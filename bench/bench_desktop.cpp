@@ -8,6 +8,7 @@
 // running core (this program again with --core: the store, the block-page server and the engine
 // on the Linux backends, as the application builds them, without its windows), all on private
 // folders, and stops each by its process at the end.
+#include "DesktopSession.h"
 #include "Figure.h"
 #include "NullNotifications.h"
 #include "ProcessCounts.h"
@@ -363,7 +364,7 @@ int main(int argc, char** argv)
     s.wm.setArguments({QStringLiteral("--sm-disable")});
     s.wm.setStandardErrorFile(QProcess::nullDevice());
     s.wm.start();
-    QThread::msleep(300);
+    DesktopSession::waitForWindowManager(display, s.wm);
 
     QFile wrapper(QDir(bin).filePath(QStringLiteral("google-chrome")));
     wrapper.open(QIODevice::WriteOnly);

@@ -30,12 +30,15 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name)
     return atom;
 }
 
-// Waits until a window manager handles requests: it answers a window's question about its frame
-// extents from its event loop only. The manager names itself on the root window earlier, while
-// it still adopts the windows it finds; a window mapped in that moment is never given the focus,
-// so a test that opens one at once would wait for it in vain.
-bool waitForWindowManager(const QString& display, QProcess& windowManager, QDeadlineTimer deadline)
+} // namespace
+
+// A window manager answers a window's question about its frame extents from its event loop only.
+// It names itself on the root window earlier, while it still adopts the windows it finds; a window
+// mapped in that moment is never given the focus, so a test that opens one at once would wait for
+// it in vain.
+bool DesktopSession::waitForWindowManager(const QString& display, QProcess& windowManager, int timeoutMs)
 {
+    const QDeadlineTimer deadline(timeoutMs);
     xcb_connection_t* c = xcb_connect(display.toLocal8Bit().constData(), nullptr);
     if (xcb_connection_has_error(c)) {
         xcb_disconnect(c);
@@ -74,8 +77,6 @@ bool waitForWindowManager(const QString& display, QProcess& windowManager, QDead
     return ready;
 }
 
-} // namespace
-
 DesktopSession::DesktopSession(QSize screen)
     : DesktopSession(screen, {QStringLiteral("openbox"), QStringLiteral("--sm-disable")})
 {
@@ -112,7 +113,7 @@ DesktopSession::DesktopSession(QSize screen, const QStringList& windowManager)
     m_windowManager.setStandardOutputFile(QProcess::nullDevice());
     m_windowManager.setStandardErrorFile(QProcess::nullDevice());
     m_windowManager.start();
-    if (!m_windowManager.waitForStarted(5000) || !waitForWindowManager(display, m_windowManager, QDeadlineTimer(30000)))
+    if (!m_windowManager.waitForStarted(5000) || !waitForWindowManager(display, m_windowManager))
         return;
     m_display = display;
 }

@@ -17,6 +17,10 @@ public:
 
     const QString& display() const { return m_display; }
 
+    // Waits until the window manager on the display answers requests from its event loop, at
+    // most timeoutMs or until it exits. A window mapped before then may never be activated.
+    static bool waitForWindowManager(const QString& display, QProcess& windowManager, int timeoutMs = 30000);
+
 private:
     QProcess m_xvfb;
     QProcess m_windowManager;
