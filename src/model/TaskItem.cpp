@@ -7,6 +7,7 @@
 
 #include <QHash>
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -245,29 +246,55 @@ bool TaskItem::isOrderedBefore(const TaskItem& a, const TaskItem& b)
 
 namespace {
 
-// Each to-do's time key beside its place in the list: thousands of to-dos share a handful of
-// time texts, and each is read once.
-template <typename At> std::vector<std::pair<int, size_t>> displayKeys(size_t count, At at)
-{
-    std::vector<std::pair<int, size_t>> keys;
-    keys.reserve(count);
-    QHash<QString, int> timeKeys;
-    for (size_t i = 0; i < count; ++i) {
-        const TaskItem& t = at(i);
-        auto it = timeKeys.constFind(t.time);
-        if (it == timeKeys.cend())
-            it = timeKeys.insert(t.time, timeKey(t));
-        keys.emplace_back(*it, i);
+// The time keys of a list's to-dos: thousands of to-dos share a handful of time texts, and each
+// is read once. Found by a hash of the text's code units, cheaper than the general string hash.
+class TimeKeys {
+public:
+    int of(const TaskItem& t)
+    {
+        const QString& text = t.time;
+        size_t h = 1469598103934665603ULL;
+        for (const QChar c : text)
+            h = (h ^ c.unicode()) * 1099511628211ULL;
+        for (size_t probe = 0; probe < m_table.size(); ++probe) {
+            Slot& s = m_table[(h + probe) & (m_table.size() - 1)];
+            if (!s.used) {
+                if (m_used * 2 >= m_table.size())
+                    break; // crowded: the general table takes the rest
+                s = {true, h, text, timeKey(t)};
+                ++m_used;
+                return s.key;
+            }
+            if (s.hash == h && s.text == text)
+                return s.key;
+        }
+        auto it = m_overflow.constFind(text);
+        if (it == m_overflow.cend())
+            it = m_overflow.insert(text, timeKey(t));
+        return *it;
     }
-    return keys;
-}
+
+private:
+    struct Slot {
+        bool used = false;
+        size_t hash = 0;
+        QString text;
+        int key = 0;
+    };
+    std::array<Slot, 1024> m_table{};
+    size_t m_used = 0;
+    QHash<QString, int> m_overflow;
+};
 
 } // namespace
 
 void TaskItem::sortForDisplay(std::vector<TaskItem>& list)
 {
-    std::vector<std::pair<int, size_t>> keys =
-        displayKeys(list.size(), [&list](size_t i) -> const TaskItem& { return list[i]; });
+    std::vector<std::pair<int, size_t>> keys;
+    keys.reserve(list.size());
+    TimeKeys times;
+    for (size_t i = 0; i < list.size(); ++i)
+        keys.emplace_back(times.of(list[i]), i);
     std::stable_sort(keys.begin(), keys.end(), [&list](const auto& x, const auto& y) {
         return orderedBefore(list[x.second], x.first, list[y.second], y.first);
     });
@@ -278,7 +305,7 @@ void TaskItem::sortForDisplay(std::vector<TaskItem>& list)
     list = std::move(sorted);
 }
 
-std::vector<TaskItem> TaskItem::firstForDisplay(const std::vector<const TaskItem*>& items, size_t first)
+std::vector<const TaskItem*> TaskItem::orderForDisplay(std::vector<const TaskItem*> items, size_t first)
 {
     // The order's keys side by side, so a sort of thousands compares small records instead of
     // reaching into every to-do; only exact ties look at the ids.
@@ -289,12 +316,13 @@ std::vector<TaskItem> TaskItem::firstForDisplay(const std::vector<const TaskItem
         Date created;
         size_t index;
     };
-    const std::vector<std::pair<int, size_t>> times =
-        displayKeys(items.size(), [&items](size_t i) -> const TaskItem& { return *items[i]; });
     std::vector<Key> keys;
     keys.reserve(items.size());
-    for (const auto& [time, i] : times)
-        keys.push_back({items[i]->isCompleted, items[i]->priority, time, items[i]->createdAt, i});
+    TimeKeys times;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const TaskItem& t = *items[i];
+        keys.push_back({t.isCompleted, t.priority, times.of(t), t.createdAt, i});
+    }
     // Places given break the last ties, so the order is total and a partial sort agrees with a
     // stable one.
     const auto before = [&items](const Key& x, const Key& y) {
@@ -318,10 +346,20 @@ std::vector<TaskItem> TaskItem::firstForDisplay(const std::vector<const TaskItem
     } else {
         std::sort(keys.begin(), keys.end(), before);
     }
-    std::vector<TaskItem> out;
+    std::vector<const TaskItem*> out;
     out.reserve(keys.size());
     for (const Key& key : keys)
-        out.push_back(*items[key.index]);
+        out.push_back(items[key.index]);
+    return out;
+}
+
+std::vector<TaskItem> TaskItem::firstForDisplay(const std::vector<const TaskItem*>& items, size_t first)
+{
+    std::vector<TaskItem> out;
+    const std::vector<const TaskItem*> order = orderForDisplay(items, first);
+    out.reserve(order.size());
+    for (const TaskItem* t : order)
+        out.push_back(*t);
     return out;
 }
 

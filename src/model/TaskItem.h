@@ -79,9 +79,11 @@ struct TaskItem {
     // Sorts by isOrderedBefore, reading each time text once.
     static void sortForDisplay(std::vector<TaskItem>& list);
     static std::vector<TaskItem> sortedForDisplay(std::vector<TaskItem> list);
-    // Copies of the first `first` of `items` in display order (all of them by default), each
-    // copied once; those past `first` are not put in order. Items the order cannot tell apart
-    // keep the order they are given in.
+    // The first `first` of `items` in display order (all of them by default); those past `first`
+    // are not put in order. Items the order cannot tell apart keep the order they are given in.
+    static std::vector<const TaskItem*> orderForDisplay(std::vector<const TaskItem*> items,
+                                                        size_t first = std::numeric_limits<size_t>::max());
+    // The same, copied: each to-do once.
     static std::vector<TaskItem> firstForDisplay(const std::vector<const TaskItem*>& items,
                                                  size_t first = std::numeric_limits<size_t>::max());
 

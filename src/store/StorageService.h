@@ -83,6 +83,8 @@ public:
     // --- to-dos
     // The day's to-dos in display order; only the first `first` of them when given.
     std::vector<TaskItem> todayTodos(size_t first = std::numeric_limits<size_t>::max()) const;
+    // The same as places in todos(), which hold until the to-dos next change.
+    std::vector<const TaskItem*> todayOrder(size_t first = std::numeric_limits<size_t>::max()) const;
     std::vector<TaskItem> openTodos() const;
     std::optional<TaskItem> focusTodo() const;
     std::vector<TaskItem> earlierTodos() const;

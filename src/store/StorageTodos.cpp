@@ -23,19 +23,29 @@ TaskItem* StorageService::findTodo(const QUuid& id)
     return it == m_todos.end() ? nullptr : &*it;
 }
 
-std::vector<TaskItem> StorageService::todayTodos(size_t first) const
+std::vector<const TaskItem*> StorageService::todayOrder(size_t first) const
 {
     const Calendar cal = calendar();
     const QDate today = cal.localDate(now());
     const LocalDays days(cal, today, today);
-    // Put in order where they are and copied once, in order: a day of thousands was copied,
-    // moved and copied again.
     std::vector<const TaskItem*> shown;
     shown.reserve(m_todos.size());
     for (const TaskItem& t : m_todos)
         if (showsOn(t, days))
             shown.push_back(&t);
-    return TaskItem::firstForDisplay(shown, first);
+    return TaskItem::orderForDisplay(std::move(shown), first);
+}
+
+std::vector<TaskItem> StorageService::todayTodos(size_t first) const
+{
+    // Put in order where they are, then copied once: a day of thousands was copied, moved and
+    // copied again.
+    std::vector<TaskItem> out;
+    const std::vector<const TaskItem*> order = todayOrder(first);
+    out.reserve(order.size());
+    for (const TaskItem* t : order)
+        out.push_back(*t);
+    return out;
 }
 
 std::vector<TaskItem> StorageService::openTodos() const

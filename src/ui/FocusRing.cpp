@@ -19,6 +19,12 @@ constexpr qreal ringWidth = 2;
 constexpr qreal ringOffset = 2;
 constexpr int reach = int(ringWidth + ringOffset);
 
+bool isViewport(const QWidget* widget)
+{
+    const auto* area = qobject_cast<const QAbstractScrollArea*>(widget->parentWidget());
+    return area && area->viewport() == widget;
+}
+
 class RingOverlay : public QWidget {
 public:
     RingOverlay()
@@ -32,14 +38,28 @@ public:
     void follow(QWidget* control)
     {
         m_control = control;
+        // A control flush with its parent's edge would have its ring cut there: the ring goes up
+        // to the nearest ancestor with room for all of it, but never past a scrolled view's edge
+        // or out of the window.
         QWidget* host = control->parentWidget();
-        if (parentWidget() != host) {
-            setParent(host);
+        QRect ring = control->geometry().adjusted(-reach, -reach, reach, reach);
+        while (!host->rect().contains(ring) && !host->isWindow() && !isViewport(host)) {
+            ring.translate(host->pos());
+            host = host->parentWidget();
         }
-        setGeometry(control->geometry().adjusted(-reach, -reach, reach, reach));
+        if (parentWidget() != host)
+            setParent(host);
+        setGeometry(ring);
         raise();
         show();
         update();
+    }
+
+    // Whether `widget` moving or resizing moves the control within the widget the ring is drawn in.
+    bool carries(const QWidget* widget) const
+    {
+        return m_control && (widget == m_control || (widget->isAncestorOf(m_control) && parentWidget() &&
+                                                     parentWidget()->isAncestorOf(widget)));
     }
 
     QWidget* control() const { return m_control; }
@@ -112,7 +132,8 @@ protected:
         case QEvent::ParentChange:
             // A control focused while its page is still being built is placed by the layout later,
             // before the page shows: the ring, not yet visible either, follows it all the same.
-            if (m_ring && !m_ring->isHidden() && m_ring->control() == watched)
+            if (m_ring && !m_ring->isHidden() && watched->isWidgetType() &&
+                m_ring->carries(static_cast<QWidget*>(watched)))
                 m_ring->follow(m_ring->control());
             break;
         case QEvent::Hide:

@@ -114,6 +114,9 @@ QPalette palette()
 
 QList<QFont> interfaceFaces()
 {
+    // What the Today page asks for as it is first drawn, each face first.
+    QFont rail(QStringLiteral("Material Icons"));
+    rail.setPixelSize(22);
     return {
         font(13),
         font(13, QFont::Medium),
@@ -123,6 +126,16 @@ QList<QFont> interfaceFaces()
         font(42, QFont::DemiBold, Design::serif),
         font(12, QFont::Normal, Design::monospaced),
         Symbols::font(13),
+        font(14, QFont::Medium),
+        font(13, QFont::Bold),
+        font(14, QFont::Bold),
+        font(12, QFont::ExtraBold),
+        font(14, QFont::ExtraBold),
+        font(34, QFont::DemiBold, Design::serif),
+        font(11, QFont::Normal, Design::monospaced),
+        Symbols::font(12),
+        Symbols::font(14),
+        rail,
     };
 }
 

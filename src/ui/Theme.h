@@ -35,8 +35,8 @@ void preferPlainIconFont();
 
 QPalette palette();
 
-// The faces the pages draw with, one font each at a size the first page uses. A face's first use
-// in a thread loads it, which costs a good part of a frame.
+// The faces the pages draw with, at the sizes the first page uses, each face first. A face's first
+// use in a thread loads it, which costs a good part of a frame, and each size costs a little more.
 QList<QFont> interfaceFaces();
 // Loads the face of `font` for this thread and shapes a little text with it.
 void prime(const QFont& font);

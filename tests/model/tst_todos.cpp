@@ -209,24 +209,28 @@ private slots:
     {
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("first");
-        QTest::addColumn<bool>("twins"); // every to-do also listed a second time
+        QTest::addColumn<bool>("twins");    // every to-do also listed a second time
+        QTest::addColumn<bool>("ownTimes"); // nearly every to-do at a time of its own
 
-        QTest::newRow("none asked for") << 200 << 0 << false;
-        QTest::newRow("the first only") << 200 << 1 << false;
-        QTest::newRow("a screenful of many") << 2000 << 97 << false;
-        QTest::newRow("all but one") << 200 << 199 << false;
-        QTest::newRow("exactly all") << 200 << 200 << false;
-        QTest::newRow("more than there are") << 200 << 1000 << false;
-        QTest::newRow("all, by default") << 300 << -1 << false;
-        QTest::newRow("twins, a screenful") << 300 << 41 << true;
-        QTest::newRow("twins, all") << 300 << -1 << true;
-        QTest::newRow("an empty list") << 0 << 5 << false;
+        QTest::newRow("none asked for") << 200 << 0 << false << false;
+        QTest::newRow("the first only") << 200 << 1 << false << false;
+        QTest::newRow("a screenful of many") << 2000 << 97 << false << false;
+        QTest::newRow("all but one") << 200 << 199 << false << false;
+        QTest::newRow("exactly all") << 200 << 200 << false << false;
+        QTest::newRow("more than there are") << 200 << 1000 << false << false;
+        QTest::newRow("all, by default") << 300 << -1 << false << false;
+        QTest::newRow("twins, a screenful") << 300 << 41 << true << false;
+        QTest::newRow("twins, all") << 300 << -1 << true << false;
+        QTest::newRow("an empty list") << 0 << 5 << false << false;
+        QTest::newRow("more times than the quick table holds") << 1500 << 300 << false << true;
+        QTest::newRow("more times than the quick table holds, all") << 1500 << -1 << false << true;
     }
     void firstForDisplayIsTheSortedPrefix()
     {
         QFETCH(int, count);
         QFETCH(int, first);
         QFETCH(bool, twins);
+        QFETCH(bool, ownTimes);
         const QStringList times{QStringLiteral("Anytime"),     QString(),
                                 QStringLiteral("after lunch"), QStringLiteral("8:00 AM"),
                                 QStringLiteral("08:00"),       QStringLiteral("9pm")};
@@ -237,6 +241,8 @@ private slots:
             TaskItem t = todo(times[rng.bounded(int(times.size()))], Priority(rng.bounded(3)), rng.bounded(4) == 0,
                               created[rng.bounded(2)]);
             t.title = QStringLiteral("To-do %1").arg(i);
+            if (ownTimes)
+                t.time = QStringLiteral("%1:%2").arg(i / 60 % 24).arg(i % 60, 2, 10, QLatin1Char('0'));
             list.push_back(t);
             if (twins) {
                 t.title += QStringLiteral(" (again)");

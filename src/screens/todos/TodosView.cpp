@@ -15,6 +15,7 @@
 #include "ui/FocusCards.h"
 #include "ui/FocusPage.h"
 #include "ui/Headings.h"
+#include "ui/InTurns.h"
 #include "ui/Layouts.h"
 #include "ui/LazyRows.h"
 #include "ui/Motion.h"
@@ -289,7 +290,47 @@ void TodosView::showEvent(QShowEvent* event)
 
 void TodosView::scheduleRefresh()
 {
+    // The places the rest of the day was being copied from may be gone.
+    ++m_restRun;
     m_queuedRefresh.request();
+}
+
+void TodosView::listRestOfDay()
+{
+    // The whole day is put in order in one turn, copied a slice per turn, and shown in one more:
+    // a day of thousands never holds up the window for long. Any other refresh, and any change
+    // of the store, ends the run.
+    const int run = ++m_restRun;
+    runInTurns(this, {[this, run] {
+                   if (run != m_restRun)
+                       return;
+                   StorageService* store = m_context.storage;
+                   auto order = std::make_shared<const std::vector<const TaskItem*>>(store->todayOrder());
+                   auto copied = std::make_shared<std::vector<TaskItem>>();
+                   copied->reserve(order->size());
+                   const TaskItem* const base = store->todos().data();
+                   const size_t count = store->todos().size();
+                   std::vector<std::function<void()>> steps;
+                   for (size_t from = 0; from < order->size(); from += copiedPerTurn)
+                       steps.emplace_back([this, run, order, copied, base, count, from, store] {
+                           if (run != m_restRun)
+                               return;
+                           if (store->todos().data() != base || store->todos().size() != count) {
+                               scheduleRefresh();
+                               return;
+                           }
+                           const size_t to = std::min(order->size(), from + copiedPerTurn);
+                           for (size_t i = from; i < to; ++i)
+                               copied->push_back(*(*order)[i]);
+                       });
+                   steps.emplace_back([this, run, copied] {
+                       if (run != m_restRun)
+                           return;
+                       m_wholeDay = std::move(*copied);
+                       refresh();
+                   });
+                   runInTurns(this, std::move(steps));
+               }});
 }
 
 QWidget* TodosView::sectionHeader(const QString& title, bool withAdd, QWidget* parent)
@@ -466,6 +507,8 @@ void TodosView::setFocusCard(const std::optional<TaskItem>& focus, bool canSkip,
 void TodosView::refresh()
 {
     m_queuedRefresh.cancel();
+    ++m_restRun;
+    std::optional<std::vector<TaskItem>> wholeDay = std::exchange(m_wholeDay, std::nullopt);
     const Calendar cal = calendar();
     m_dateEyebrow->setEyebrowText(LocaleFormats::dayLine(cal.locale(), cal.localDate(m_selectedDate)));
     const bool today = isShowingToday();
@@ -481,7 +524,9 @@ void TodosView::refresh()
         // first frame is on screen: the window shows without waiting for thousands of rows.
         const bool firstBuild = !std::exchange(m_builtOnce, true);
         std::vector<TaskItem> open =
-            m_context.storage->todayTodos(firstBuild ? firstScreenEntries + 1 : std::numeric_limits<size_t>::max());
+            wholeDay ? std::move(*wholeDay)
+                     : m_context.storage->todayTodos(firstBuild ? firstScreenEntries + 1
+                                                                : std::numeric_limits<size_t>::max());
         const bool cut = open.size() > firstScreenEntries && firstBuild;
         const bool anyToday = !open.empty();
         // The done ones move out; the open ones close up in place, in order.
@@ -511,7 +556,7 @@ void TodosView::refresh()
             QPointer<TodosView> self(this);
             const auto rest = [self] {
                 if (self && self->m_dayCut)
-                    self->scheduleRefresh();
+                    self->listRestOfDay();
             };
             if (m_context.afterFirstFrame)
                 m_context.afterFirstFrame(rest);

@@ -79,6 +79,8 @@ public:
     static constexpr size_t firstScreenEntries = 96;
     // Whether the page lists only the first screen of the day, the rest to follow.
     bool listsFirstScreenOnly() const { return m_dayCut; }
+    // How many to-dos the rest of a long day copies in one turn.
+    static constexpr size_t copiedPerTurn = 4096;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -102,7 +104,11 @@ private:
     Date m_knownToday;
     bool m_showEarlier = false;
     bool m_builtOnce = false;
-    bool m_dayCut = false;          // today lists its first screen only
+    bool m_dayCut = false; // today lists its first screen only
+    // The rest of the day being put together: the run under way, and the whole day once copied.
+    int m_restRun = 0;
+    std::optional<std::vector<TaskItem>> m_wholeDay;
+    void listRestOfDay();
     bool m_easeEarlierOpen = false; // the person just opened the box: its rows ease in
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 

@@ -120,6 +120,8 @@ private slots:
     void longListKeepsItsLengthWhileScrolled();
     void firstBuildListsTheFirstScreen_data();
     void firstBuildListsTheFirstScreen();
+    void restOfTheDayComesInSlices_data();
+    void restOfTheDayComesInSlices();
 };
 
 void TodosViewTest::sections_data()
@@ -542,6 +544,75 @@ void TodosViewTest::firstBuildListsTheFirstScreen()
     QCOMPARE(keysOf("doneSection"), doneIds);
     QCOMPARE(view->findChild<FocusHeroCard*>(QStringLiteral("focusCard"))->todo().id, focus);
     QVERIFY(held.empty());
+}
+
+void TodosViewTest::restOfTheDayComesInSlices_data()
+{
+    QTest::addColumn<int>("open");
+    QTest::addColumn<QString>("meanwhile"); // what happens after the first turns
+    QTest::addColumn<int>("fewestTurns");
+
+    const int perTurn = int(TodosView::copiedPerTurn);
+    QTest::newRow("one slice") << 500 << QString() << 3;
+    QTest::newRow("several slices") << 2 * perTurn + 5 << QString() << 5;
+    QTest::newRow("a to-do deleted half way") << 2 * perTurn + 5 << QStringLiteral("delete") << 2;
+    QTest::newRow("a to-do added half way") << 2 * perTurn + 5 << QStringLiteral("add") << 2;
+    QTest::newRow("another day shown half way") << 2 * perTurn + 5 << QStringLiteral("next day") << 2;
+}
+
+void TodosViewTest::restOfTheDayComesInSlices()
+{
+    // The rest of a long day is put in order in one turn, copied a slice per turn and listed in
+    // one more; whatever changes meanwhile, the page ends up with the store's whole list.
+    QFETCH(int, open);
+    QFETCH(QString, meanwhile);
+    QFETCH(int, fewestTurns);
+    QJsonArray list;
+    for (int i = 0; i < open; ++i)
+        list.append(encodeTaskItem(todo(QStringLiteral("To-do %1").arg(i), today + i)));
+    QFile file(f->file(QStringLiteral("todos.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
+    file.close();
+    f->make();
+    context->storage = f->store.get();
+    std::vector<std::function<void()>> held;
+    context->afterFirstFrame = [&held](std::function<void()> work) { held.push_back(std::move(work)); };
+    view = std::make_unique<TodosView>(*context);
+    QVERIFY(view->listsFirstScreenOnly());
+    QCOMPARE(held.size(), size_t(1));
+    held.front()();
+
+    const auto laterKeys = [this] { return view->findChild<LazyRows*>()->keys(); };
+    const auto wholeLater = [this] {
+        std::vector<QUuid> ids;
+        for (const TaskItem& t : f->store->todayTodos())
+            ids.push_back(t.id);
+        if (!ids.empty())
+            ids.erase(ids.begin()); // the focus
+        return ids;
+    };
+    int turns = 0;
+    for (; turns < 2; ++turns)
+        QCoreApplication::processEvents();
+    QVERIFY(view->listsFirstScreenOnly());
+    if (meanwhile == QLatin1String("delete"))
+        f->store->deleteTodo(f->store->todayTodos().back());
+    else if (meanwhile == QLatin1String("add"))
+        f->store->addTodo(todo(QStringLiteral("added"), today, false, TaskItem::Priority::high));
+    else if (meanwhile == QLatin1String("next day"))
+        view->shiftDay(1);
+    for (; turns < 100 && view->listsFirstScreenOnly(); ++turns)
+        QCoreApplication::processEvents();
+    QVERIFY(!view->listsFirstScreenOnly());
+    QVERIFY(turns >= fewestTurns);
+    if (meanwhile == QLatin1String("next day")) {
+        view->jumpToToday();
+        QCOMPARE(laterKeys(), wholeLater());
+        return;
+    }
+    QTRY_VERIFY(laterKeys() == wholeLater());
+    QCOMPARE(int(laterKeys().size()),
+             open - 1 + (meanwhile == QLatin1String("add")) - (meanwhile == QLatin1String("delete")));
 }
 
 QTEST_MAIN(TodosViewTest)
