@@ -32,30 +32,24 @@ private slots:
         QFETCH(int, compared);
         StoreFixture f;
         StorageService* store = &f.make();
-        for (int i = 0; i < 4; ++i)
-            QVERIFY(store->addTodo(todo(QStringLiteral("To-do %1").arg(i), f.clock.now() + i)));
-        if (before == QLatin1String("add")) {
-            QVERIFY(store->addTodo(todo(QStringLiteral("Added"), f.clock.now())));
-        } else {
-            TaskItem withStep = todo(QStringLiteral("With a step"), f.clock.now());
-            withStep.subtasks = {{QUuid::createUuid(), QStringLiteral("Step"), false}};
-            QVERIFY(store->addTodo(withStep));
+        for (int i = 0; i < 5; ++i) {
+            TaskItem t = todo(QStringLiteral("To-do %1").arg(i), f.clock.now() + i);
+            t.subtasks = {{QUuid::createUuid(), QStringLiteral("Step"), false}};
+            QVERIFY(store->addTodo(t));
         }
-        if (before == QLatin1String("foreign file")) {
-            // The same to-dos, written by another program on one line.
+        if (before == QLatin1String("foreign file")) // the same to-dos, written by another program
             QVERIFY(
                 writeBytes(f.file(StorageService::todosFile),
                            QJsonDocument(encodeList(store->todos(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
-        }
         f.clock.advance(60);
         store = &f.make();
-        QCOMPARE(store->todos().size(), size_t(5));
         const QUuid first = store->todos()[0].id, target = store->todos()[2].id;
         if (before == QLatin1String("toggle")) {
             QVERIFY(store->toggleTodo(first));
         } else if (before == QLatin1String("step")) {
-            const TaskItem& withStep = store->todos()[0];
-            QVERIFY(store->toggleSubtask(withStep.id, withStep.subtasks.at(0).id));
+            QVERIFY(store->toggleSubtask(first, store->todos()[0].subtasks.at(0).id));
+        } else if (before == QLatin1String("add")) {
+            QVERIFY(store->addTodo(todo(QStringLiteral("Added"), f.clock.now())));
         } else if (before.startsWith(QLatin1String("refused"))) {
             f.failing = QStringList{StorageService::todosFile};
             if (before == QLatin1String("refused toggle"))
