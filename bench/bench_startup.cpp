@@ -441,6 +441,8 @@ double residentAfterSync(Desktop& desktop, const Home& home, QString* how)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), desktop.session.display());
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // Without the private bus, the window would start a bus of its own that outlives the run.
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), desktop.bus.address());
     other.setProcessEnvironment(env);
     startAndWaitForWindow(desktop, other, QCoreApplication::applicationFilePath(), {QStringLiteral("--hello")});
     if (s.window && activate(desktop.session.display(), other.processId(), QStringLiteral("^Hello$")) &&

@@ -261,6 +261,9 @@ void BrowserAutomationService::setUnprotected(const std::optional<QString>& name
         return;
     m_unprotected = name;
     emit browserInUseWithoutProtectionChanged();
+    // Whether blocking needs attention follows the warning too: the status icon and the popover
+    // hear of it at once, not at their next look.
+    emit accessChanged();
 }
 
 void BrowserAutomationService::updateUnprotectedBrowserWarning()

@@ -143,6 +143,7 @@ public:
     std::optional<QString> interceptedNavigationTarget(const QString& bundleIdentifier, const QString& address);
 
 signals:
+    // A browser's state, or whether blocking needs attention (needsAttention()), changed.
     void accessChanged();
     void browserInUseWithoutProtectionChanged();
 

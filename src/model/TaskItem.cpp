@@ -451,24 +451,46 @@ TodosFileWriter::Written TodosFileWriter::write(const TaskItem& item)
 void TodosFileWriter::adopt(const std::vector<TaskItem>& list, const QByteArray& text,
                             const std::vector<TextSpan>& spans)
 {
+    ++m_uses;
     m_written.clear();
+    m_starts.clear();
     if (spans.size() != list.size())
         return;
     m_adopted = text;
     m_written.reserve(list.size());
+    // A text made of "[", the to-dos one after another with a comma between, and "\n]\n" (as
+    // this writer makes them) is the last text as it stands: a change of one to-do can be put
+    // straight into it.
+    bool oneForm = !text.isEmpty() && text.front() == '[' && text.endsWith("\n]\n") &&
+                   (spans.empty() ? text.size() == 4 : spans.front().first == 1);
+    m_starts.reserve(list.size());
     for (size_t i = 0; i < list.size(); ++i) {
         const auto [start, length] = spans[i];
         if (start < 0 || length <= 0 || start + length > m_adopted.size()) {
             m_written.clear();
+            m_starts.clear();
             return;
         }
+        if (oneForm) {
+            const qsizetype next = i + 1 < spans.size() ? spans[i + 1].first - 1 : text.size() - 3;
+            oneForm = start + length == next && (i + 1 == spans.size() || text.at(next) == ',');
+        }
+        m_starts.push_back(start);
         // Not copied: the adopted text is kept as long as any of it may be written again.
         m_written.push_back({list[i], QByteArray::fromRawData(m_adopted.constData() + start, length)});
+    }
+    if (oneForm) {
+        m_text = m_adopted;
+    } else {
+        m_text.clear();
+        m_starts.clear();
     }
 }
 
 QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
 {
+    ++m_uses;
+    m_compared = m_writtenAfresh = 0;
     // Most saves change a to-do in place: then the kept texts are met in the same order. Otherwise
     // (to-dos added, removed or moved) they are found by id and the kept list rebuilt.
     const bool inPlace = m_written.size() == list.size() &&
@@ -484,11 +506,13 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
         for (const TaskItem& t : list) {
             const size_t at = byId.value(t.id, m_written.size());
             // Taken at most once: an id listed twice is written afresh the second time.
+            ++m_compared;
             if (at < m_written.size() && !m_written[at].text.isNull() && m_written[at].item == t) {
                 rebuilt.push_back(std::move(m_written[at]));
                 m_written[at].text = QByteArray();
             } else {
                 rebuilt.push_back(write(t));
+                ++m_writtenAfresh;
             }
         }
         m_written = std::move(rebuilt);
@@ -500,23 +524,72 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
     out.reserve(static_cast<qsizetype>(list.size()) * 640 + 16);
     qsizetype size = 1 + 3;
     for (size_t i = 0; i < list.size(); ++i) {
-        if (inPlace && !(m_written[i].item == list[i]))
-            m_written[i] = write(list[i]);
+        if (inPlace) {
+            ++m_compared;
+            if (!(m_written[i].item == list[i])) {
+                m_written[i] = write(list[i]);
+                ++m_writtenAfresh;
+            }
+        }
         size += m_written[i].text.size() + (i > 0 ? 1 : 0);
     }
     // Copied in place, without an append's bookkeeping for each of ten thousand pieces.
     out.resize(size);
+    m_starts.resize(list.size());
     char* at = out.data();
     *at++ = '[';
     for (size_t i = 0; i < list.size(); ++i) {
         if (i > 0)
             *at++ = ',';
         const QByteArray& text = m_written[i].text;
+        m_starts[i] = at - out.constData();
         std::memcpy(at, text.constData(), size_t(text.size()));
         at += text.size();
     }
     std::memcpy(at, "\n]\n", 3);
     return out;
+}
+
+QByteArray TodosFileWriter::textChangedAt(const std::vector<TaskItem>& list, size_t index)
+{
+    if (m_starts.size() != list.size() || m_written.size() != list.size() || index >= list.size() ||
+        m_written[index].item.id != list[index].id)
+        return text(list);
+    ++m_uses;
+    m_compared = 1;
+    m_writtenAfresh = 0;
+    if (m_written[index].item == list[index])
+        return m_text;
+    Written fresh = write(list[index]);
+    m_writtenAfresh = 1;
+    const qsizetype start = m_starts[index];
+    const qsizetype oldEnd = start + m_written[index].text.size();
+    const qsizetype newLength = fresh.text.size();
+    const qsizetype grown = start + newLength - oldEnd;
+    const qsizetype size = m_text.size() + grown;
+    if (m_text.isDetached() && m_text.capacity() >= size) {
+        // In place: only what follows the to-do moves, and only when its length changed.
+        if (grown > 0)
+            m_text.resize(size);
+        char* data = m_text.data();
+        std::memmove(data + start + newLength, data + oldEnd, size_t(size - start - newLength));
+        std::memcpy(data + start, fresh.text.constData(), size_t(newLength));
+        if (grown < 0)
+            m_text.resize(size);
+    } else {
+        // Someone else holds the text (the load's text, which the kept to-dos point into): one
+        // copy, with room for the changes that follow.
+        QByteArray changed;
+        changed.reserve(size + size / 64 + 1024);
+        changed.append(QByteArrayView(m_text).first(start));
+        changed.append(fresh.text);
+        changed.append(QByteArrayView(m_text).sliced(oldEnd));
+        m_text = std::move(changed);
+    }
+    for (size_t i = index + 1; i < m_starts.size(); ++i)
+        m_starts[i] += grown;
+    m_written[index] = std::move(fresh);
+    return m_text;
 }
 
 std::optional<TaskItem> decodeTaskItem(const QJsonValue& value, QString* error)

@@ -303,6 +303,7 @@ void StorageService::load()
             return list;
         },
         earlyTodos ? &*earlyTodos : nullptr);
+    const quint64 loadedUses = m_todosEncoding->writer.uses();
     m_notes = loadList<Note>(
         QStringLiteral("notes"), notesFile, decodeNote, unreadable,
         [&earlyNotes](const QByteArray& text) {
@@ -353,6 +354,9 @@ void StorageService::load()
     }
 
     rollOverRecurringTodos(now());
+    // The writer holds the text just read, of the to-dos as loaded, unless the roll-over used it.
+    if (m_todosEncoding->writer.uses() == loadedUses)
+        m_todosWriterNote = TodosWriterNote{loadedUses, m_todosRevision};
 
     normalizeSharedState();
     refreshBlockingState();
@@ -385,11 +389,20 @@ void StorageService::installObservers()
 
 bool StorageService::saveTodos(bool sync)
 {
+    return writeTodos(sync, std::nullopt);
+}
+
+bool StorageService::writeTodos(bool sync, std::optional<size_t> changedAt)
+{
     QString error;
-    if (!writeFile(todosFile, todosText(m_todos), &error)) {
+    m_todosSaved.reset();
+    quint64 uses = 0;
+    const QByteArray text = currentTodosText(changedAt, &uses);
+    if (!writeFile(todosFile, text, &error)) {
         recordFailure(todosFile, error);
         return false;
     }
+    m_todosSaved = TodosWriterNote{uses, m_todosRevision};
     clearFailure(todosFile);
     if (sync && m_cloudSync)
         m_cloudSync->schedulePush();

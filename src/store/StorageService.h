@@ -135,6 +135,10 @@ public:
     bool replaceNotesFromSync(const std::vector<Note>& list, QString* error = nullptr);
     static void sortNotes(std::vector<Note>& list);
 
+    // How many to-dos the last text of the to-dos compared with the ones its writer kept (tests
+    // count the work of a save with it).
+    size_t todosCompared() const;
+
     // --- writes on the writing thread
     // Returns once no data file is being written there, with the outcomes taken in.
     void waitForWrites();
@@ -272,6 +276,21 @@ private:
     std::shared_ptr<TodosEncoding> m_todosEncoding = std::make_shared<TodosEncoding>();
     // The text of `list` by that writer, made here.
     QByteArray todosText(const std::vector<TaskItem>& list);
+    // The text of m_todos, changed since the writer's last text of them at `changedAt` alone when
+    // that is known; `uses` takes the writer's count of uses after it.
+    QByteArray currentTodosText(std::optional<size_t> changedAt, quint64* uses);
+    // The writer's use count and the to-dos' revision at a moment when the writer's last text
+    // was of the to-dos as they were: after the load, or after a save the file took and its one
+    // announcement. Any other use of the writer or change announced since makes it stale.
+    struct TodosWriterNote {
+        quint64 uses = 0;
+        quint64 revision = 0;
+    };
+    std::optional<TodosWriterNote> m_todosWriterNote;
+    std::optional<TodosWriterNote> m_todosSaved; // written, not yet announced
+    bool writeTodos(bool sync, std::optional<size_t> changedAt);
+    // After the announcement of a save: notes the writer as current when nothing came between.
+    void noteTodosAnnounced();
     // A write of `list` on the writing thread, encoded there.
     bool writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list, QString* error);
     std::vector<Note> m_notes;

@@ -113,6 +113,7 @@ bool StorageService::commitTodos(std::vector<TaskItem> before, bool sync)
 {
     if (saveTodos(sync)) {
         emit todosChanged();
+        noteTodosAnnounced();
         return true;
     }
     // Only what is in the file is kept: a change the disk refused is undone, so a retry is not
@@ -124,8 +125,9 @@ bool StorageService::commitTodos(std::vector<TaskItem> before, bool sync)
 
 bool StorageService::commitTodoAt(size_t index, TaskItem before, bool sync)
 {
-    if (saveTodos(sync)) {
+    if (writeTodos(sync, index)) {
         emit todosChanged();
+        noteTodosAnnounced();
         return true;
     }
     m_todos[index] = std::move(before);

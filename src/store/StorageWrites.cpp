@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <utility>
 
 bool StorageService::writeInBackground(const QString& name, BackgroundWriter::Encoder encode, QString* error)
 {
@@ -65,6 +66,33 @@ QByteArray StorageService::todosText(const std::vector<TaskItem>& list)
         m_writer->waitFor(m_fileStore.filePath(todosFile));
     std::lock_guard lock(m_todosEncoding->mutex);
     return m_todosEncoding->writer.text(list);
+}
+
+QByteArray StorageService::currentTodosText(std::optional<size_t> changedAt, quint64* uses)
+{
+    if (m_writer)
+        m_writer->waitFor(m_fileStore.filePath(todosFile));
+    std::lock_guard lock(m_todosEncoding->mutex);
+    TodosFileWriter& writer = m_todosEncoding->writer;
+    const std::optional<TodosWriterNote> note = std::exchange(m_todosWriterNote, std::nullopt);
+    const bool current = changedAt && note && note->uses == writer.uses() && note->revision == m_todosRevision;
+    QByteArray text = current ? writer.textChangedAt(m_todos, *changedAt) : writer.text(m_todos);
+    *uses = writer.uses();
+    return text;
+}
+
+size_t StorageService::todosCompared() const
+{
+    std::lock_guard lock(m_todosEncoding->mutex);
+    return m_todosEncoding->writer.lastCompared();
+}
+
+void StorageService::noteTodosAnnounced()
+{
+    // Announced once, by the save alone: nothing else changed the to-dos in between.
+    if (m_todosSaved && m_todosRevision == m_todosSaved->revision + 1)
+        m_todosWriterNote = TodosWriterNote{m_todosSaved->uses, m_todosRevision};
+    m_todosSaved.reset();
 }
 
 bool StorageService::writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list, QString* error)

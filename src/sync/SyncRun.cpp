@@ -30,9 +30,8 @@ template <typename T> QSet<QUuid> idsOf(const std::vector<T>& items)
 
 // Ids of local items that the manifest does not list: their records are fetched as well, so that
 // an item is only ever dropped once its record is confirmed missing.
-template <typename T> std::vector<QUuid> unlistedIds(const std::vector<T>& local, const std::vector<QUuid>& listed)
+template <typename T> std::vector<QUuid> unlistedIds(const std::vector<T>& local, const QSet<QUuid>& inManifest)
 {
-    const QSet<QUuid> inManifest(listed.begin(), listed.end());
     std::vector<QUuid> out;
     for (const T& item : local)
         if (!inManifest.contains(item.id))
@@ -137,6 +136,13 @@ struct SyncService::MergeWork {
     // The merged to-dos as the store takes them in, when they changed.
     std::optional<StorageService::SyncedTodos> syncedTodos;
 
+    void takeLocal(LocalLists lists)
+    {
+        localTodos = std::move(lists.todos);
+        localNotes = std::move(lists.notes);
+        todosRevision = lists.todosRevision;
+        notesRevision = lists.notesRevision;
+    }
     void takeLocal(const StorageService& store)
     {
         localTodos = store.todos();
@@ -147,6 +153,19 @@ struct SyncService::MergeWork {
     bool localChanged(const StorageService& store) const
     {
         return store.todosRevision() != todosRevision || store.notesRevision() != notesRevision;
+    }
+
+    std::vector<QUuid> unlistedTasks, unlistedNotes;
+
+    // The ids the manifest lists, the local ones it does not, and all that are asked for.
+    void list(const std::vector<QUuid>& taskIds, const std::vector<QUuid>& noteIds)
+    {
+        listedTaskIds = QSet<QUuid>(taskIds.begin(), taskIds.end());
+        listedNoteIds = QSet<QUuid>(noteIds.begin(), noteIds.end());
+        unlistedTasks = unlistedIds(localTodos, listedTaskIds);
+        unlistedNotes = unlistedIds(localNotes, listedNoteIds);
+        askedTaskIds = listedTaskIds + QSet<QUuid>(unlistedTasks.begin(), unlistedTasks.end());
+        askedNoteIds = listedNoteIds + QSet<QUuid>(unlistedNotes.begin(), unlistedNotes.end());
     }
 
     void run()
@@ -278,25 +297,27 @@ QCoro::Task<> SyncService::performSync()
         // 6. Every listed record, then the records of local items the manifest does not list.
         std::vector<CloudRecord> taskRecords = co_await fetchRecords(manifest.taskIds);
         std::vector<CloudRecord> noteRecords = co_await fetchRecords(manifest.noteIds);
-        const std::vector<QUuid> unlistedTasks = unlistedIds(m_storage->todos(), manifest.taskIds);
-        const std::vector<QUuid> unlistedNotes = unlistedIds(m_storage->notes(), manifest.noteIds);
-        std::vector<CloudRecord> unlistedTaskRecords = co_await fetchRecords(unlistedTasks);
-        std::vector<CloudRecord> unlistedNoteRecords = co_await fetchRecords(unlistedNotes);
+        abandonIfGone();
+        StorageService& store = *m_storage;
+        // The lists as they are now, for the merge; which of their ids the manifest lacks is
+        // worked out on a worker (a set of tens of thousands of ids).
+        auto merging = std::make_shared<MergeWork>();
+        LocalLists local = co_await copyLocalLists();
+        merging->takeLocal(std::move(local));
+        QFuture<void> working = onWorker(
+            [merging, taskIds = manifest.taskIds, noteIds = manifest.noteIds] { merging->list(taskIds, noteIds); });
+        co_await working;
+        abandonIfGone();
+        std::vector<CloudRecord> unlistedTaskRecords = co_await fetchRecords(merging->unlistedTasks);
+        std::vector<CloudRecord> unlistedNoteRecords = co_await fetchRecords(merging->unlistedNotes);
         std::move(unlistedTaskRecords.begin(), unlistedTaskRecords.end(), std::back_inserter(taskRecords));
         std::move(unlistedNoteRecords.begin(), unlistedNoteRecords.end(), std::back_inserter(noteRecords));
-        StorageService& store = *m_storage;
 
         // 7.–9. Read the records, merge them, and apply the repeating to-dos of the whole account:
         // the costly part of a run, done on a worker from values read here.
         store.storeRecurringSeries(manifest.stoppedSeriesIds, manifest.deletedSeriesIds);
-        auto merging = std::make_shared<MergeWork>();
         merging->taskRecords = std::move(taskRecords);
         merging->noteRecords = std::move(noteRecords);
-        merging->takeLocal(store);
-        merging->listedTaskIds = QSet<QUuid>(manifest.taskIds.begin(), manifest.taskIds.end());
-        merging->listedNoteIds = QSet<QUuid>(manifest.noteIds.begin(), manifest.noteIds.end());
-        merging->askedTaskIds = merging->listedTaskIds + QSet<QUuid>(unlistedTasks.begin(), unlistedTasks.end());
-        merging->askedNoteIds = merging->listedNoteIds + QSet<QUuid>(unlistedNotes.begin(), unlistedNotes.end());
         merging->knownTaskIds = idSet(knownTasksKey);
         merging->knownNoteIds = idSet(knownNotesKey);
         merging->pendingTaskDeletes = idSet(pendingTaskDeletes);
@@ -308,7 +329,7 @@ QCoro::Task<> SyncService::performSync()
         merging->calendar = TaskRecurrence::maintenanceCalendar(m_env.calendar());
         // (GCC 12 coroutines: temporaries and references are not held across a suspension.)
         std::function<void()> mergeWork = [merging] { merging->run(); };
-        QFuture<void> working = onWorker(mergeWork);
+        working = onWorker(mergeWork);
         co_await working;
         abandonIfGone();
         // The person may have changed something meanwhile: merge again from what the store holds
@@ -383,9 +404,10 @@ QCoro::Task<> SyncService::performSync()
         // 11.–13. The items that differ from their records, encoded on a worker.
         auto uploading = std::make_shared<UploadWork>();
         uploading->merged = merging;
-        uploading->todos = store.todos();
-        uploading->notes = store.notes();
-        const quint64 uploadedFrom = m_localChanges;
+        LocalLists uploadLists = co_await copyLocalLists();
+        uploading->todos = std::move(uploadLists.todos);
+        uploading->notes = std::move(uploadLists.notes);
+        const quint64 uploadedFrom = uploadLists.localChanges;
         working = onWorker([uploading] { uploading->run(); });
         co_await working;
         abandonIfGone();
@@ -430,6 +452,46 @@ QCoro::Task<> SyncService::performSync()
         co_return;
     } catch (const RecordError& error) {
         failRun(error);
+    }
+}
+
+QCoro::Task<SyncService::LocalLists> SyncService::copyLocalLists()
+{
+    const std::shared_ptr<bool> alive = m_alive;
+    for (int attempt = 1;; ++attempt) {
+        if (!*alive || !m_storage)
+            throw RunAbandoned{};
+        LocalLists lists;
+        lists.todosRevision = m_storage->todosRevision();
+        lists.notesRevision = m_storage->notesRevision();
+        lists.localChanges = m_localChanges;
+        lists.todos.reserve(m_storage->todos().size());
+        bool changed = false;
+        for (;;) {
+            {
+                const std::vector<TaskItem>& todos = m_storage->todos();
+                const size_t end = attempt > 2 ? todos.size() : std::min(todos.size(), lists.todos.size() + copySlice);
+                lists.todos.insert(lists.todos.end(), todos.begin() + qsizetype(lists.todos.size()),
+                                   todos.begin() + qsizetype(end));
+                if (end == todos.size())
+                    break;
+            }
+            QFuture<void> turn = nextTurn();
+            co_await turn;
+            if (!*alive || !m_storage)
+                throw RunAbandoned{};
+            if (m_storage->todosRevision() != lists.todosRevision ||
+                m_storage->notesRevision() != lists.notesRevision) {
+                changed = true;
+                break;
+            }
+        }
+        if (changed) {
+            releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(lists.todos)));
+            continue;
+        }
+        lists.notes = m_storage->notes();
+        co_return lists;
     }
 }
 

@@ -95,6 +95,8 @@ public:
     static constexpr int deleteChunk = 200;
     static constexpr int fetchChunk = 100;
     static constexpr int saveChunk = 200;
+    // To-dos copied for a run in one turn of the event loop.
+    static constexpr size_t copySlice = 4000;
 
     // ---- the store's hooks
     void schedulePush() override;
@@ -324,6 +326,17 @@ private:
     // thread too long, and the pages are given back only once it is done.
     template <typename T> void releaseOnWorker(std::shared_ptr<T> data) { m_releaser->release(std::move(data)); }
     QCoro::Task<bool> stillSettled(QString stamp);
+    // The store's lists as one moment saw them, with their revisions and the count of local
+    // changes then.
+    struct LocalLists {
+        std::vector<TaskItem> todos;
+        std::vector<Note> notes;
+        quint64 todosRevision = 0, notesRevision = 0, localChanges = 0;
+    };
+    // Copies them a slice of to-dos per turn of the event loop, so that no turn holds the main
+    // thread for all of them; a copy the store changed under starts over (the third time, it is
+    // made in one turn).
+    QCoro::Task<LocalLists> copyLocalLists();
     void finishRun(int tasks, int notes, int uploaded);
     // The id sets as last read; a run reads the large known sets several times.
     mutable QHash<QString, QSet<QUuid>> m_idSets;

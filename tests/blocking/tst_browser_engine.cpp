@@ -1409,6 +1409,8 @@ void TestBrowserEngine::unprotectedBrowserWarning()
     QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
     QVERIFY(!engine.needsAttention());
     QSignalSpy changes(&engine, &BrowserAutomationService::browserInUseWithoutProtectionChanged);
+    // The status icon shows needsAttention(), and follows this signal.
+    QSignalSpy attention(&engine, &BrowserAutomationService::accessChanged);
 
     const struct {
         std::optional<QString> front;
@@ -1430,8 +1432,10 @@ void TestBrowserEngine::unprotectedBrowserWarning()
     std::optional<QString> previous;
     for (const auto& step : steps) {
         rig.workspace.frontmost = step.front;
+        attention.clear();
         QVERIFY(rig.look());
         QCOMPARE(engine.browserInUseWithoutProtection(), step.warning);
+        QVERIFY(step.warning == previous || !attention.isEmpty());
         QCOMPARE(engine.needsAttention(), step.warning.has_value());
         expectedChanges += step.warning != previous ? 1 : 0;
         previous = step.warning;

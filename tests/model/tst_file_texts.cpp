@@ -191,6 +191,97 @@ private slots:
         }
     }
 
+    // A change of one to-do known to the caller costs one comparison and one to-do written; a list
+    // that is not the last one but for that to-do (another length, another to-do at that place)
+    // falls back to comparing them all. Either way the text reads back as the list, and a text
+    // given out before keeps its bytes.
+    void oneChangeWritesOneToDo_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<int>("compared");
+        QTest::addColumn<int>("afresh");
+        QTest::newRow("a toggle after a text") << "written"
+                                               << "toggle" << 2 << 1 << 1;
+        QTest::newRow("a toggle after a load") << "adopted"
+                                               << "toggle" << 2 << 1 << 1;
+        QTest::newRow("the first to-do") << "adopted"
+                                         << "toggle" << 0 << 1 << 1;
+        QTest::newRow("the last to-do") << "written"
+                                        << "toggle" << 4 << 1 << 1;
+        QTest::newRow("a longer title") << "written"
+                                        << "longer" << 1 << 1 << 1;
+        QTest::newRow("a shorter title") << "adopted"
+                                         << "shorter" << 3 << 1 << 1;
+        QTest::newRow("a step done") << "written"
+                                     << "step" << 2 << 1 << 1;
+        QTest::newRow("nothing changed") << "adopted"
+                                         << "none" << 2 << 1 << 0;
+        QTest::newRow("a load indented by another program") << "indented"
+                                                            << "toggle" << 2 << 1 << 1;
+        QTest::newRow("the list grew") << "written"
+                                       << "grown" << 0 << 6 << 1;
+        QTest::newRow("another to-do at that place") << "adopted"
+                                                     << "swapped" << 1 << 5 << 0;
+    }
+    void oneChangeWritesOneToDo()
+    {
+        QFETCH(QString, start);
+        QFETCH(QString, change);
+        QFETCH(int, index);
+        QFETCH(int, compared);
+        QFETCH(int, afresh);
+        const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
+        std::vector<TaskItem> list;
+        for (int i = 0; i < 5; ++i)
+            list.push_back(sample(QStringLiteral("To-do %1").arg(i), at + i));
+        list[2].subtasks = {{QUuid::createUuid(), QStringLiteral("Step"), false}};
+        TodosFileWriter writer;
+        QByteArray before;
+        if (start == QLatin1String("written")) {
+            before = writer.text(list);
+        } else {
+            before = todosFileText(list);
+            if (start == QLatin1String("indented"))
+                before = QJsonDocument::fromJson(before).toJson(QJsonDocument::Indented);
+            std::vector<TextSpan> spans;
+            const std::optional<std::vector<TaskItem>> loaded = decodeTodosFileText(before, &spans);
+            QVERIFY(loaded && *loaded == list);
+            writer.adopt(*loaded, before, spans);
+        }
+        const QByteArray held = QByteArray(before.constData(), before.size());
+        const size_t i = size_t(index);
+        if (change == QLatin1String("toggle"))
+            list[i].isCompleted = !list[i].isCompleted;
+        else if (change == QLatin1String("longer"))
+            list[i].title += QStringLiteral(" with many more words than before");
+        else if (change == QLatin1String("shorter"))
+            list[i].title = QStringLiteral("S");
+        else if (change == QLatin1String("step"))
+            list[i].subtasks[0].isCompleted = true;
+        else if (change == QLatin1String("grown"))
+            list.insert(list.begin(), sample(QStringLiteral("New"), at));
+        else if (change == QLatin1String("swapped"))
+            std::swap(list[1], list[2]);
+        const QByteArray changed = writer.textChangedAt(list, i);
+        QCOMPARE(int(writer.lastCompared()), compared);
+        QCOMPARE(int(writer.lastWrittenAfresh()), afresh);
+        QVERIFY(before == held);
+        QVERIFY(decodeTodosFileText(changed) == list);
+        if (start != QLatin1String("indented"))
+            QVERIFY(changed == todosFileText(list));
+        // A second change further on finds its to-do where the first change left it.
+        const size_t next = (i + 1) % list.size();
+        list[next].title = QStringLiteral("Second change");
+        const QByteArray again = writer.textChangedAt(list, next);
+        QCOMPARE(int(writer.lastWrittenAfresh()), 1);
+        QVERIFY(decodeTodosFileText(changed) != list); // the first text, still held, kept its bytes
+        QVERIFY(decodeTodosFileText(again) == list);
+        if (start != QLatin1String("indented"))
+            QVERIFY(again == todosFileText(list));
+    }
+
     // A writer that took the file it was loaded from: whatever the file's form, every save reads
     // back as the list saved; a file in the store's own form is written exactly as afresh.
     void adoptedTextReadsBack_data()

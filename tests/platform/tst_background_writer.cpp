@@ -2,6 +2,7 @@
 
 #include <QSemaphore>
 #include <QSignalSpy>
+#include <QThread>
 #include <QtTest>
 #include <map>
 #include <memory>
@@ -34,11 +35,22 @@ struct Disk {
     }
 };
 
-void ask(BackgroundWriter& writer, const QString& entry)
+// Notes the thread it is freed on: an encoder holding one frees it there too.
+struct FreedOn {
+    std::mutex* mutex = nullptr;
+    QList<QThread*>* threads = nullptr;
+    ~FreedOn()
+    {
+        std::lock_guard lock(*mutex);
+        threads->append(QThread::currentThread());
+    }
+};
+
+void ask(BackgroundWriter& writer, const QString& entry, std::shared_ptr<FreedOn> held = nullptr)
 {
     const QString path = entry.section(u':', 0, 0);
     const QByteArray text = entry.section(u':', 1).toUtf8();
-    writer.write(path, [text] { return text; });
+    writer.write(path, [text, held = std::move(held)] { return text; });
 }
 
 } // namespace
@@ -67,12 +79,20 @@ private slots:
         QFETCH(QStringList, asked);
         QFETCH(QStringList, written);
         Disk disk;
+        std::mutex freedMutex;
+        QList<QThread*> freedOn;
+        const auto held = [&] {
+            auto note = std::make_shared<FreedOn>();
+            note->mutex = &freedMutex;
+            note->threads = &freedOn;
+            return note;
+        };
         BackgroundWriter writer(disk.writer());
         QSignalSpy done(&writer, &BackgroundWriter::written);
-        ask(writer, asked.first());
+        ask(writer, asked.first(), held());
         QVERIFY(disk.entered.tryAcquire(1, 30000));
         for (const QString& entry : asked.mid(1))
-            ask(writer, entry);
+            ask(writer, entry, held());
         QVERIFY(writer.isPending(QStringLiteral("a")));
         disk.proceed.release(int(asked.size()));
         writer.finish();
@@ -87,6 +107,11 @@ private slots:
             newest = std::max<quint64>(newest, answer.at(1).toULongLong());
         }
         QCOMPARE(newest, writer.lastGeneration());
+
+        // What every encoder held, the replaced ones' too, went on the writing thread.
+        std::lock_guard lock(freedMutex);
+        QCOMPARE(freedOn.size(), asked.size());
+        QVERIFY(!freedOn.contains(QThread::currentThread()));
     }
 
     // Going away finishes every write asked for, and none is made after.

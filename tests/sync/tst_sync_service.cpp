@@ -737,6 +737,79 @@ private slots:
         QCOMPARE(b.store().notes().size(), a.store().notes().size());
     }
 
+    // A long list is copied for the run a slice per turn; changes made here turn after turn while
+    // it is copied make the copy start over (and at last be made in one turn): none is lost, and
+    // what the run leaves in the file and in the record store is what the store holds.
+    void changesWhileListsAreCopied_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("turns");
+        QTest::newRow("one toggle") << "toggle" << 1;
+        QTest::newRow("a toggle on each of six turns") << "toggle" << 6;
+        QTest::newRow("a to-do added on each of three turns") << "add" << 3;
+    }
+    void changesWhileListsAreCopied()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, turns);
+        MemoryRecordStore records;
+        SyncDevice a(&records);
+        const int count = int(SyncService::copySlice) + 500;
+        std::vector<TaskItem> many;
+        for (int i = 0; i < count; ++i) {
+            TaskItem t;
+            t.id = QUuid::createUuid();
+            t.title = QStringLiteral("To-do %1").arg(i);
+            t.time = TaskItem::anytime;
+            t.createdAt = t.updatedAt = a.fixture.clock.now() - i;
+            many.push_back(t);
+        }
+        QVERIFY(a.store().replaceTodosFromSync(many));
+        QVERIFY(a.run());
+        a.fixture.clock.advance(60);
+        plantTodo(records, many[7].id, QStringLiteral("changed elsewhere"), a.fixture.clock.now() - 30);
+
+        // The last request before the copy is the fetch of the last slice of listed records.
+        const int lastFetch = 1 + (count + SyncService::fetchChunk - 1) / SyncService::fetchChunk;
+        int fetches = 0, made = 0;
+        QTimer changer;
+        changer.setInterval(0);
+        QObject::connect(&changer, &QTimer::timeout, [&] {
+            if (change == QLatin1String("toggle"))
+                QVERIFY(a.store().toggleTodo(many[3].id));
+            else
+                a.addTodo(QStringLiteral("typed here %1").arg(made));
+            if (++made == turns)
+                changer.stop();
+        });
+        records.beforeRequest = [&](Op op) {
+            if (op == Op::fetch && ++fetches == lastFetch)
+                changer.start();
+        };
+        QVERIFY(a.run());
+        records.beforeRequest = nullptr;
+        QCOMPARE(made, turns);
+        QCOMPARE(a.sync->lastErrorText(), QString());
+
+        QCOMPARE(a.todo(many[7].id)->title, QStringLiteral("changed elsewhere"));
+        if (change == QLatin1String("toggle"))
+            QCOMPARE(a.todo(many[3].id)->isCompleted, turns % 2 == 1);
+        else
+            QCOMPARE(a.store().todos().size(), size_t(count + turns));
+        a.store().waitForWrites();
+        QFile file(a.fixture.file(StorageService::todosFile));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(decodeTodosFileText(file.readAll()) == a.store().todos());
+        // Another device reads back what the store holds.
+        SyncDevice b(&records);
+        QVERIFY(b.run());
+        std::vector<TaskItem> here = a.store().todos(), there = b.store().todos();
+        const auto byId = [](const TaskItem& l, const TaskItem& r) { return l.id.toString() < r.id.toString(); };
+        std::sort(here.begin(), here.end(), byId);
+        std::sort(there.begin(), there.end(), byId);
+        QVERIFY(here == there);
+    }
+
     // A device that read a record cannot write it back after another device deleted it.
     void deletedDuringTheRunStaysDeleted()
     {

@@ -1,0 +1,84 @@
+#include "StoreFixture.h"
+#include "StoreTestSupport.h"
+
+#include <QtTest>
+
+using namespace StoreTest;
+
+// A toggle looks only at the to-do it changed, as long as the store knows that the text its writer
+// made last is of the to-dos as they were; after anything that could make that untrue (a refused
+// save, a list taken in from a sync, another writer's use) it looks at them all once. Either way
+// the file holds exactly the to-dos the store shows.
+class TestStorageToggles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void toggleComparesWhatItMust_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<int>("compared");
+        QTest::newRow("first toggle after a load") << "load" << 1;
+        QTest::newRow("after a toggle") << "toggle" << 1;
+        QTest::newRow("after a step done") << "step" << 1;
+        QTest::newRow("after a to-do added") << "add" << 1;
+        QTest::newRow("after a refused toggle") << "refused toggle" << 5;
+        QTest::newRow("after a refused to-do added") << "refused add" << 5;
+        QTest::newRow("after a list taken in from a sync") << "sync" << 5;
+        QTest::newRow("after a load of a file the writer did not write") << "foreign file" << 5;
+    }
+    void toggleComparesWhatItMust()
+    {
+        QFETCH(QString, before);
+        QFETCH(int, compared);
+        StoreFixture f;
+        StorageService* store = &f.make();
+        for (int i = 0; i < 4; ++i)
+            QVERIFY(store->addTodo(todo(QStringLiteral("To-do %1").arg(i), f.clock.now() + i)));
+        if (before == QLatin1String("add")) {
+            QVERIFY(store->addTodo(todo(QStringLiteral("Added"), f.clock.now())));
+        } else {
+            TaskItem withStep = todo(QStringLiteral("With a step"), f.clock.now());
+            withStep.subtasks = {{QUuid::createUuid(), QStringLiteral("Step"), false}};
+            QVERIFY(store->addTodo(withStep));
+        }
+        if (before == QLatin1String("foreign file")) {
+            // The same to-dos, written by another program on one line.
+            QVERIFY(
+                writeBytes(f.file(StorageService::todosFile),
+                           QJsonDocument(encodeList(store->todos(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
+        }
+        f.clock.advance(60);
+        store = &f.make();
+        QCOMPARE(store->todos().size(), size_t(5));
+        const QUuid first = store->todos()[0].id, target = store->todos()[2].id;
+        if (before == QLatin1String("toggle")) {
+            QVERIFY(store->toggleTodo(first));
+        } else if (before == QLatin1String("step")) {
+            const TaskItem& withStep = store->todos()[0];
+            QVERIFY(store->toggleSubtask(withStep.id, withStep.subtasks.at(0).id));
+        } else if (before.startsWith(QLatin1String("refused"))) {
+            f.failing = QStringList{StorageService::todosFile};
+            if (before == QLatin1String("refused toggle"))
+                QVERIFY(!store->toggleTodo(first));
+            else
+                QVERIFY(!store->addTodo(todo(QStringLiteral("Refused"), f.clock.now())));
+            f.failing.clear();
+        } else if (before == QLatin1String("sync")) {
+            std::vector<TaskItem> list = store->todos();
+            list[0].title = QStringLiteral("Renamed elsewhere");
+            QVERIFY(store->replaceTodosFromSync(list));
+            store->waitForWrites();
+        }
+        f.clock.advance(1);
+        QVERIFY(store->toggleTodo(target));
+        QCOMPARE(int(store->todosCompared()), compared);
+        QVERIFY(todosInFile(f.file(StorageService::todosFile)) == store->todos());
+        if (before != QLatin1String("foreign file"))
+            QVERIFY(readBytes(f.file(StorageService::todosFile)) == todosFileText(store->todos()));
+        const std::vector<TaskItem> shown = store->todos();
+        QVERIFY(f.make().todos() == shown);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStorageToggles)
+#include "tst_storage_toggles.moc"
