@@ -200,8 +200,10 @@ int LazyRows::heightAt(const Column& c, size_t index) const
 void LazyRows::refineGuesses()
 {
     m_refineQueued = false;
-    // A slice per turn keeps the window answering input and paints between slices.
-    constexpr qint64 sliceNs = 4'000'000;
+    // A slice per turn keeps the window answering input and paints between slices. Input that
+    // comes in during a slice may wait for the next one too, so a slice is kept to an eighth of
+    // a frame.
+    constexpr qint64 sliceNs = 2'000'000;
     QElapsedTimer slice;
     slice.start();
     int done = 0;

@@ -140,41 +140,6 @@ private slots:
         QCOMPARE(store.todos().front().id, doneHigh.id);
     }
 
-    // Asked for the first few, the day's list is cut after them: other days' to-dos are left
-    // out before counting, and the order is the whole list's.
-    void todayListCutAfterTheFirst_data()
-    {
-        QTest::addColumn<int>("first");
-        QTest::newRow("none") << 0;
-        QTest::newRow("the first") << 1;
-        QTest::newRow("the open ones but one") << 3;
-        QTest::newRow("all open, then done") << 5;
-        QTest::newRow("more than the day has") << 50;
-    }
-    void todayListCutAfterTheFirst()
-    {
-        QFETCH(int, first);
-        StoreFixture f;
-        StorageService& store = f.make();
-        std::vector<TaskItem> list;
-        for (int i = 0; i < 5; ++i) {
-            TaskItem t = todo(QStringLiteral("today %1").arg(i), dec(7, 5 - i));
-            t.priority = TaskItem::Priority(i % 3);
-            t.isCompleted = i == 1;
-            list.push_back(t);
-        }
-        // Before all of today's in order, but not today's.
-        TaskItem yesterday = todo(QStringLiteral("yesterday"), dec(6, 9));
-        yesterday.priority = TaskItem::Priority::high;
-        list.insert(list.begin() + 2, yesterday);
-        QVERIFY(store.replaceTodosFromSync(list));
-        store.waitForWrites();
-
-        const QList<QUuid> whole = ids(store.todayTodos());
-        QCOMPARE(whole.size(), 5);
-        QCOMPARE(ids(store.todayTodos(size_t(first))), whole.mid(0, first));
-    }
-
     void focusFollowsOpenTodosOfToday()
     {
         StoreFixture f;

@@ -3,8 +3,6 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFontDatabase>
-#include <QFontInfo>
 #include <QFontMetricsF>
 #include <QStandardPaths>
 #include <QtTest>
@@ -57,38 +55,6 @@ private slots:
         for (const QString& file : mapped)
             QVERIFY2(!file.contains(QLatin1String("MaterialIcons")) || file.endsWith(QLatin1String(".ttf")),
                      qPrintable(file));
-    }
-
-    // Priming loads the faces the pages ask for, not a stand-in: each resolves to its family.
-    void primedFacesAreTheInterfaceFaces_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<QString>("family");
-        QTest::addColumn<int>("weight");
-        QTest::newRow("text") << 0 << QStringLiteral("Inter") << int(QFont::Normal);
-        QTest::newRow("medium text") << 1 << QStringLiteral("Inter") << int(QFont::Medium);
-        QTest::newRow("titles") << 2 << QStringLiteral("Inter") << int(QFont::DemiBold);
-        QTest::newRow("bold text") << 3 << QStringLiteral("Inter") << int(QFont::Bold);
-        QTest::newRow("eyebrows") << 4 << QStringLiteral("Inter") << int(QFont::ExtraBold);
-        QTest::newRow("headlines") << 5 << QStringLiteral("Noto Serif") << int(QFont::DemiBold);
-        QTest::newRow("key hints") << 6 << QStringLiteral("DejaVu Sans Mono") << int(QFont::Normal);
-        QTest::newRow("symbols") << 7 << QStringLiteral("Material Icons") << int(QFont::Normal);
-    }
-    void primedFacesAreTheInterfaceFaces()
-    {
-        QFETCH(int, index);
-        QFETCH(QString, family);
-        QFETCH(int, weight);
-        Theme::apply(*qApp);
-        const QList<QFont> faces = Theme::interfaceFaces();
-        QVERIFY(index < faces.size());
-        const QFont& face = faces[index];
-        if (!QFontDatabase::families().contains(family))
-            QSKIP("the face is not installed");
-        Theme::prime(face);
-        const QFontInfo info(face);
-        QCOMPARE(info.family(), family);
-        QCOMPARE(int(face.weight()), weight);
     }
 };
 

@@ -864,9 +864,7 @@ void TestUiComponents::stepsRunOnePerTurn_data()
     QTest::addColumn<int>("steps");
     QTest::addColumn<int>("ownerGoneAfter"); // steps run before the owner goes; -1: it stays
     QTest::newRow("none") << 0 << -1;
-    QTest::newRow("one") << 1 << -1;
     QTest::newRow("several") << 8 << -1;
-    QTest::newRow("owner gone before the first") << 3 << 0;
     QTest::newRow("owner gone half way") << 6 << 3;
 }
 

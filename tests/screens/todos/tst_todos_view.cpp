@@ -118,10 +118,8 @@ private slots:
     void longListsBuildWhatIsShown();
     void longListKeepsItsLengthWhileScrolled_data();
     void longListKeepsItsLengthWhileScrolled();
-    void firstBuildListsTheFirstScreen_data();
-    void firstBuildListsTheFirstScreen();
-    void restOfTheDayComesInSlices_data();
-    void restOfTheDayComesInSlices();
+    void longDayFirstScreenThenTheRest_data();
+    void longDayFirstScreenThenTheRest();
 };
 
 void TodosViewTest::sections_data()
@@ -471,148 +469,87 @@ void TodosViewTest::longListKeepsItsLengthWhileScrolled()
     QVERIFY(seen > 200);
 }
 
-void TodosViewTest::firstBuildListsTheFirstScreen_data()
+void TodosViewTest::longDayFirstScreenThenTheRest_data()
 {
     QTest::addColumn<int>("open");
     QTest::addColumn<int>("done");
-    QTest::addColumn<int>("focusAt"); // place of the chosen focus among the open ones; -1: none
-    QTest::addColumn<bool>("cut");
+    QTest::addColumn<int>("focusAt"); // place of the chosen focus in the day; -1: none
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<int>("fewestTurns"); // 0: listed whole at once
 
     const int screen = int(TodosView::firstScreenEntries);
-    QTest::newRow("a short day at once") << 40 << 5 << -1 << false;
-    QTest::newRow("exactly a screenful at once") << screen << 0 << -1 << false;
-    QTest::newRow("one more than a screenful") << screen + 1 << 0 << -1 << true;
-    QTest::newRow("a long day") << 300 << 20 << -1 << true;
-    QTest::newRow("focus on the first screen") << 300 << 0 << 10 << true;
-    QTest::newRow("focus past the first screen") << 300 << 0 << 250 << true;
-    QTest::newRow("a long list of done ones") << 3 << 300 << 1 << true;
+    const int slices = 2 * int(TodosView::copiedPerTurn) + 5;
+    QTest::newRow("a screenful at once") << screen << 0 << -1 << QString() << 0;
+    QTest::newRow("one more") << screen + 1 << 0 << -1 << QString() << 3;
+    QTest::newRow("focus past the first screen") << 300 << 20 << 250 << QString() << 3;
+    QTest::newRow("done ones past it") << 3 << 300 << 1 << QString() << 3;
+    QTest::newRow("several slices") << slices << 0 << -1 << QString() << 5;
+    QTest::newRow("a to-do deleted meanwhile") << slices << 0 << -1 << QStringLiteral("delete") << 2;
+    QTest::newRow("another day shown meanwhile") << slices << 0 << -1 << QStringLiteral("next day") << 2;
 }
 
-void TodosViewTest::firstBuildListsTheFirstScreen()
+void TodosViewTest::longDayFirstScreenThenTheRest()
 {
-    // The page's first build of a long day lists its first screen; the rest follows once the
-    // window's first frame is on screen, and then every list is the whole one.
+    // A long day's first build lists its first screen; once the first frame is on screen the
+    // rest is put in order, copied a slice per turn and listed, ending with the store's list.
     QFETCH(int, open);
     QFETCH(int, done);
     QFETCH(int, focusAt);
-    QFETCH(bool, cut);
-    QJsonArray list;
-    for (int i = 0; i < open + done; ++i) {
-        TaskItem t = todo(QStringLiteral("To-do %1").arg(i, 4, 10, QLatin1Char('0')), today + i, i >= open);
-        t.priority = TaskItem::Priority(i % 3);
-        list.append(encodeTaskItem(t));
-    }
-    QFile file(f->file(QStringLiteral("todos.json")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
-    file.close();
-    f->make();
-    context->storage = f->store.get();
-    const std::vector<TaskItem> day = f->store->todayTodos();
-    if (focusAt >= 0)
-        f->store->setFocusTodoID(day[size_t(focusAt)].id);
-    const QUuid focus = day[size_t(std::max(focusAt, 0))].id;
-    std::vector<QUuid> later, doneIds;
-    for (const TaskItem& t : day)
-        if (t.id != focus)
-            (t.isCompleted ? doneIds : later).push_back(t.id);
-
-    std::vector<std::function<void()>> held;
-    context->afterFirstFrame = [&held](std::function<void()> work) { held.push_back(std::move(work)); };
-    view = std::make_unique<TodosView>(*context);
-    const auto keysOf = [this](const char* section) {
-        return view->findChild<QWidget*>(QLatin1String(section))->findChild<LazyRows*>()->keys();
-    };
-    const auto isPrefix = [](const std::vector<QUuid>& part, const std::vector<QUuid>& whole) {
-        return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
-    };
-    QCOMPARE(view->listsFirstScreenOnly(), cut);
-    QCOMPARE(held.size(), size_t(cut ? 1 : 0));
-    QCOMPARE(view->findChild<FocusHeroCard*>(QStringLiteral("focusCard"))->todo().id, focus);
-    const std::vector<QUuid> firstLater = keysOf("laterSection");
-    const std::vector<QUuid> firstDone = keysOf("doneSection");
-    QVERIFY(isPrefix(firstLater, later));
-    QVERIFY(isPrefix(firstDone, doneIds));
-    QVERIFY(firstLater.size() + firstDone.size() + 1 >= std::min(day.size(), TodosView::firstScreenEntries));
-    QVERIFY(firstLater.size() + firstDone.size() <= TodosView::firstScreenEntries + 1);
-    if (!cut)
-        QVERIFY(firstLater == later && firstDone == doneIds);
-
-    for (const std::function<void()>& work : std::exchange(held, {}))
-        work();
-    QTRY_VERIFY(!view->listsFirstScreenOnly());
-    QTRY_VERIFY(keysOf("laterSection") == later);
-    QCOMPARE(keysOf("doneSection"), doneIds);
-    QCOMPARE(view->findChild<FocusHeroCard*>(QStringLiteral("focusCard"))->todo().id, focus);
-    QVERIFY(held.empty());
-}
-
-void TodosViewTest::restOfTheDayComesInSlices_data()
-{
-    QTest::addColumn<int>("open");
-    QTest::addColumn<QString>("meanwhile"); // what happens after the first turns
-    QTest::addColumn<int>("fewestTurns");
-
-    const int perTurn = int(TodosView::copiedPerTurn);
-    QTest::newRow("one slice") << 500 << QString() << 3;
-    QTest::newRow("several slices") << 2 * perTurn + 5 << QString() << 5;
-    QTest::newRow("a to-do deleted half way") << 2 * perTurn + 5 << QStringLiteral("delete") << 2;
-    QTest::newRow("a to-do added half way") << 2 * perTurn + 5 << QStringLiteral("add") << 2;
-    QTest::newRow("another day shown half way") << 2 * perTurn + 5 << QStringLiteral("next day") << 2;
-}
-
-void TodosViewTest::restOfTheDayComesInSlices()
-{
-    // The rest of a long day is put in order in one turn, copied a slice per turn and listed in
-    // one more; whatever changes meanwhile, the page ends up with the store's whole list.
-    QFETCH(int, open);
     QFETCH(QString, meanwhile);
     QFETCH(int, fewestTurns);
     QJsonArray list;
-    for (int i = 0; i < open; ++i)
-        list.append(encodeTaskItem(todo(QStringLiteral("To-do %1").arg(i), today + i)));
+    for (int i = 0; i < open + done; ++i)
+        list.append(
+            encodeTaskItem(todo(QStringLiteral("To-do %1").arg(i), today + i, i >= open, TaskItem::Priority(i % 3))));
     QFile file(f->file(QStringLiteral("todos.json")));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
     file.close();
     f->make();
     context->storage = f->store.get();
+    if (focusAt >= 0)
+        f->store->setFocusTodoID(f->store->todayTodos()[size_t(focusAt)].id);
+    const auto keys = [this](const char* section) {
+        return view->findChild<QWidget*>(QLatin1String(section))->findChild<LazyRows*>()->keys();
+    };
+    const auto focus = [this] { return view->findChild<FocusHeroCard*>(QStringLiteral("focusCard"))->todo().id; };
+    const auto whole = [this](bool isDone) {
+        std::vector<QUuid> ids;
+        const std::vector<TaskItem> day = f->store->todayTodos();
+        const QUuid focusID = f->store->focusTodoID().value_or(day.front().id);
+        for (const TaskItem& t : day)
+            if (t.isCompleted == isDone && t.id != focusID)
+                ids.push_back(t.id);
+        return ids;
+    };
     std::vector<std::function<void()>> held;
     context->afterFirstFrame = [&held](std::function<void()> work) { held.push_back(std::move(work)); };
     view = std::make_unique<TodosView>(*context);
-    QVERIFY(view->listsFirstScreenOnly());
-    QCOMPARE(held.size(), size_t(1));
-    held.front()();
-
-    const auto laterKeys = [this] { return view->findChild<LazyRows*>()->keys(); };
-    const auto wholeLater = [this] {
-        std::vector<QUuid> ids;
-        for (const TaskItem& t : f->store->todayTodos())
-            ids.push_back(t.id);
-        if (!ids.empty())
-            ids.erase(ids.begin()); // the focus
-        return ids;
+    const QUuid firstFocus = focus();
+    QCOMPARE(view->listsFirstScreenOnly(), fewestTurns > 0);
+    QCOMPARE(held.size(), size_t(fewestTurns > 0));
+    QVERIFY(keys("laterSection").size() + keys("doneSection").size() <= TodosView::firstScreenEntries + 1);
+    const auto prefix = [](const std::vector<QUuid>& part, const std::vector<QUuid>& all) {
+        return part.size() <= all.size() && std::equal(part.begin(), part.end(), all.begin());
     };
+    QVERIFY(prefix(keys("laterSection"), whole(false)) && prefix(keys("doneSection"), whole(true)));
+
     int turns = 0;
+    for (const std::function<void()>& work : std::exchange(held, {}))
+        work();
     for (; turns < 2; ++turns)
         QCoreApplication::processEvents();
-    QVERIFY(view->listsFirstScreenOnly());
     if (meanwhile == QLatin1String("delete"))
         f->store->deleteTodo(f->store->todayTodos().back());
-    else if (meanwhile == QLatin1String("add"))
-        f->store->addTodo(todo(QStringLiteral("added"), today, false, TaskItem::Priority::high));
     else if (meanwhile == QLatin1String("next day"))
         view->shiftDay(1);
     for (; turns < 100 && view->listsFirstScreenOnly(); ++turns)
         QCoreApplication::processEvents();
-    QVERIFY(!view->listsFirstScreenOnly());
     QVERIFY(turns >= fewestTurns);
-    if (meanwhile == QLatin1String("next day")) {
+    if (meanwhile == QLatin1String("next day"))
         view->jumpToToday();
-        QCOMPARE(laterKeys(), wholeLater());
-        return;
-    }
-    QTRY_VERIFY(laterKeys() == wholeLater());
-    QCOMPARE(int(laterKeys().size()),
-             open - 1 + (meanwhile == QLatin1String("add")) - (meanwhile == QLatin1String("delete")));
+    QTRY_VERIFY(keys("laterSection") == whole(false));
+    QCOMPARE(keys("doneSection"), whole(true));
+    QCOMPARE(focus(), firstFocus);
 }
 
 QTEST_MAIN(TodosViewTest)
