@@ -61,6 +61,23 @@ void plantManifest(MemoryRecordStore& records, const QStringList& taskIds, const
                       .toUtf8());
 }
 
+// What the device holds is what its to-do file says, and what another device reads back.
+void verifySavedAndSent(SyncDevice& a, MemoryRecordStore& records)
+{
+    a.store().waitForWrites();
+    QFile file(a.fixture.file(StorageService::todosFile));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(decodeTodosFileText(file.readAll()) == a.store().todos());
+    SyncDevice b(&records);
+    QVERIFY(b.run());
+    std::vector<TaskItem> here = a.store().todos(), there = b.store().todos();
+    const auto byId = [](const TaskItem& l, const TaskItem& r) { return l.id.toString() < r.id.toString(); };
+    std::sort(here.begin(), here.end(), byId);
+    std::sort(there.begin(), there.end(), byId);
+    QVERIFY(here == there);
+    QCOMPARE(b.store().notes().size(), a.store().notes().size());
+}
+
 } // namespace
 
 class SyncServiceTest : public QObject {
@@ -722,19 +739,7 @@ private slots:
             QVERIFY(a.store().notes().empty());
             QVERIFY(!records.peek(uuidText(n.id)));
         }
-        a.store().waitForWrites();
-        QFile file(a.fixture.file(StorageService::todosFile));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(decodeTodosFileText(file.readAll()) == a.store().todos());
-        // What the run sent is what the store holds.
-        SyncDevice b(&records);
-        QVERIFY(b.run());
-        std::vector<TaskItem> here = a.store().todos(), there = b.store().todos();
-        const auto byId = [](const TaskItem& l, const TaskItem& r) { return l.id.toString() < r.id.toString(); };
-        std::sort(here.begin(), here.end(), byId);
-        std::sort(there.begin(), there.end(), byId);
-        QVERIFY(here == there);
-        QCOMPARE(b.store().notes().size(), a.store().notes().size());
+        verifySavedAndSent(a, records);
     }
 
     // A long list is copied for the run a slice per turn; changes made here turn after turn while
@@ -796,18 +801,7 @@ private slots:
             QCOMPARE(a.todo(many[3].id)->isCompleted, turns % 2 == 1);
         else
             QCOMPARE(a.store().todos().size(), size_t(count + turns));
-        a.store().waitForWrites();
-        QFile file(a.fixture.file(StorageService::todosFile));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(decodeTodosFileText(file.readAll()) == a.store().todos());
-        // Another device reads back what the store holds.
-        SyncDevice b(&records);
-        QVERIFY(b.run());
-        std::vector<TaskItem> here = a.store().todos(), there = b.store().todos();
-        const auto byId = [](const TaskItem& l, const TaskItem& r) { return l.id.toString() < r.id.toString(); };
-        std::sort(here.begin(), here.end(), byId);
-        std::sort(there.begin(), there.end(), byId);
-        QVERIFY(here == there);
+        verifySavedAndSent(a, records);
     }
 
     // A device that read a record cannot write it back after another device deleted it.
