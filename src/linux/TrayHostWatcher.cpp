@@ -3,6 +3,10 @@
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusReply>
+#include <QFuture>
+#include <QPromise>
+#include <QThreadPool>
+#include <memory>
 
 #include <xcb/xcb.h>
 
@@ -48,7 +52,8 @@ bool xembedTray()
 
 } // namespace
 
-TrayHostWatcher::TrayHostWatcher(int patienceMs, QObject* parent) : QObject(parent), m_patienceMs(patienceMs)
+TrayHostWatcher::TrayHostWatcher(int patienceMs, QObject* parent, std::function<bool()> look)
+    : QObject(parent), m_look(std::move(look)), m_patienceMs(patienceMs)
 {
     m_poll.setInterval(250);
     connect(&m_poll, &QTimer::timeout, this, &TrayHostWatcher::poll);
@@ -69,8 +74,24 @@ void TrayHostWatcher::poll()
 {
     if (m_done)
         return;
-    const bool seen = hostPresent();
     m_waitedMs += m_poll.interval();
+    if (m_looking)
+        return;
+    m_looking = true;
+    auto promise = std::make_shared<QPromise<bool>>();
+    promise->start();
+    promise->future().then(this, [this](bool seen) { looked(seen); });
+    QThreadPool::globalInstance()->start([promise, look = m_look] {
+        promise->addResult(look());
+        promise->finish();
+    });
+}
+
+void TrayHostWatcher::looked(bool seen)
+{
+    m_looking = false;
+    if (m_done)
+        return;
     if (seen || m_waitedMs > m_patienceMs) {
         m_done = true;
         m_poll.stop();

@@ -279,11 +279,17 @@ bool Defaults::setStringArray(const QString& key, const QStringList& value)
 
 bool Defaults::setUuidSet(const QString& key, const QSet<QUuid>& ids)
 {
+    return set(key, uuidSetValue(ids));
+}
+
+QJsonValue Defaults::uuidSetValue(const QSet<QUuid>& ids)
+{
     QStringList texts;
+    texts.reserve(ids.size());
     for (const QUuid& id : ids)
         texts.append(uuidText(id));
     texts.sort();
-    return setStringArray(key, texts);
+    return QJsonArray::fromStringList(texts);
 }
 
 bool Defaults::remove(const QString& key)

@@ -51,6 +51,8 @@ public:
     bool setStringArray(const QString& key, const QStringList& value);
     // Upper-case UUID texts, sorted so that the file does not churn between equal sets.
     bool setUuidSet(const QString& key, const QSet<QUuid>& ids);
+    // The value setUuidSet stores: touches no preferences, so a worker may make it.
+    static QJsonValue uuidSetValue(const QSet<QUuid>& ids);
     bool remove(const QString& key);
 
     // How the outermost batch writes the file when it ends. `now` as every single change does:

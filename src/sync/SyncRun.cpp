@@ -388,12 +388,11 @@ QCoro::Task<> SyncService::performSync()
             replaced = true;
             break;
         }
-        {
-            // Bookkeeping nobody waits for: the file (large with many ids) is written on a worker.
-            const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
-            writeIdSet(knownTasksKey, merging->fetchedTaskIds);
-            writeIdSet(knownNotesKey, merging->fetchedNoteIds);
-        }
+        // Bookkeeping nobody waits for: the file (large with many ids) is written on a worker.
+        std::vector<IdSetWrite> fetched;
+        fetched.push_back({knownTasksKey, merging->fetchedTaskIds});
+        fetched.push_back({knownNotesKey, merging->fetchedNoteIds});
+        co_await writeIdSets(std::move(fetched));
         if (replaced) {
             // The lists are read again for the upload in a turn of their own, too.
             working = nextTurn();
@@ -437,11 +436,13 @@ QCoro::Task<> SyncService::performSync()
         co_await saveManifest(storeTodoIds, storeNoteIds, firstPush.tasks + secondPush.tasks + missingTaskIds,
                               firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
 
-        // 17. Bookkeeping, in one write of the preferences, made on a worker.
+        // 17. Bookkeeping, written on a worker.
+        std::vector<IdSetWrite> stored;
+        stored.push_back({knownTasksKey, storeTodoIds});
+        stored.push_back({knownNotesKey, storeNoteIds});
+        co_await writeIdSets(std::move(stored));
         const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
         clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
-        writeIdSet(knownTasksKey, storeTodoIds);
-        writeIdSet(knownNotesKey, storeNoteIds);
         finishRun(storeTodoCount, storeNoteCount, uploaded);
         // A run that wrote moved the stamp itself: the next one reads everything once more.
         if (!stamp.isEmpty())

@@ -183,6 +183,48 @@ void SyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)
     m_defaults.setUuidSet(key, ids);
 }
 
+QCoro::Task<> SyncService::writeIdSets(std::vector<IdSetWrite> writes)
+{
+    struct Writing {
+        IdSetWrite write;
+        bool stored = false;
+        std::optional<QSet<QUuid>> before; // as last read; else read from `text` on the worker
+        QJsonValue text;
+        std::optional<QJsonValue> value; // none: the set did not change
+    };
+    auto work = std::make_shared<std::vector<Writing>>();
+    for (IdSetWrite& w : writes) {
+        const bool stored = m_defaults.contains(w.key);
+        Writing writing{std::move(w), stored, std::nullopt, {}, {}};
+        if (const auto it = m_idSets.constFind(writing.write.key); it != m_idSets.cend())
+            writing.before = *it;
+        else
+            writing.text = m_defaults.value(writing.write.key);
+        work->push_back(std::move(writing));
+    }
+    const std::shared_ptr<bool> alive = m_alive;
+    QFuture<void> working = onWorker([work] {
+        for (Writing& w : *work) {
+            const QSet<QUuid> before = w.before ? *w.before : Defaults::uuidSetOf(w.text);
+            if (w.write.addToStored)
+                w.write.ids.unite(before);
+            if (!w.stored || before != w.write.ids)
+                w.value = Defaults::uuidSetValue(w.write.ids);
+        }
+    });
+    co_await working;
+    if (!*alive || !m_storage)
+        throw RunAbandoned{};
+    {
+        const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
+        for (Writing& w : *work) {
+            if (w.value && m_defaults.set(w.write.key, *w.value))
+                m_idSets.insert(w.write.key, w.write.ids);
+        }
+    }
+    releaseOnWorker(std::move(work));
+}
+
 void SyncService::addToIdSet(const QString& key, const QSet<QUuid>& ids)
 {
     writeIdSet(key, idSet(key) + ids);

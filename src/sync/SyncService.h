@@ -278,6 +278,16 @@ private:
     void laterWriteFailed(const QString& message);
     void clearPendingDeletes(const QSet<QUuid>& tasks, const QSet<QUuid>& notes);
     void writeIdSet(const QString& key, const QSet<QUuid>& ids);
+    // One id set to write: `ids`, or `ids` added to the stored set.
+    struct IdSetWrite {
+        QString key;
+        QSet<QUuid> ids;
+        bool addToStored = false;
+    };
+    // Writes sets of tens of thousands of ids, each only if it changed, in one write of the
+    // preferences made on the writing thread: joining, comparing, sorting and encoding them is
+    // done on a worker. Only for sets nobody but a run writes.
+    QCoro::Task<> writeIdSets(std::vector<IdSetWrite> writes);
     void addToIdSet(const QString& key, const QSet<QUuid>& ids);
     static QSet<QUuid> recordIdSet(const std::vector<CloudRecord>& records);
     Date now() const;

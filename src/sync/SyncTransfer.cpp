@@ -275,13 +275,13 @@ QCoro::Task<> SyncService::saveRecords(std::vector<CloudRecord> records)
     } catch (const RecordError& error) {
         failure = error;
     }
-    {
-        const Defaults::Batch oneWrite(m_defaults);
-        if (!savedTasks.isEmpty())
-            addToIdSet(knownTasksKey, savedTasks);
-        if (!savedNotes.isEmpty())
-            addToIdSet(knownNotesKey, savedNotes);
-    }
+    std::vector<IdSetWrite> known;
+    if (!savedTasks.isEmpty())
+        known.push_back({knownTasksKey, std::move(savedTasks), true});
+    if (!savedNotes.isEmpty())
+        known.push_back({knownNotesKey, std::move(savedNotes), true});
+    if (!known.empty())
+        co_await writeIdSets(std::move(known));
     if (records.size() > saveChunk)
         releaseOnWorker(std::make_shared<std::vector<CloudRecord>>(std::move(records)));
     if (failure)
