@@ -62,7 +62,8 @@ QCoro::Task<> SyncService::checkAccountKey()
     const QString userName = co_await answer(m_env.recordStore->userRecordName());
     const QString key = m_env.environment + QLatin1Char('|') + userName;
     const std::optional<QString> stored = m_defaults.string(accountKeyKey);
-    const Defaults::Batch oneWrite(m_defaults);
+    // Written on the writing thread: a first run must not hold the window for a whole-file write.
+    const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
     if (stored && *stored != key) {
         logInfo("Sync database or account changed \u2014 resetting sync history");
         // What this device knew of the old store says nothing about the new one. Deletions not yet
