@@ -809,7 +809,7 @@ Elements scanElements(JsonScanner& s, bool first, qsizetype stopAt, std::vector<
 // inside a string or a to-do's steps. Steps are objects too, and every to-do with steps holds
 // such a boundary between them, so a '{' that opens with "createdAt" (a to-do's first key as
 // written, which no step has) is taken where one comes soon; else the first boundary found. Only
-// the first half's reading arriving there exactly proves it is a to-do's start.
+// the reading of the part before arriving there exactly proves it is a to-do's start.
 qsizetype likelyElementStart(QByteArrayView text, qsizetype from)
 {
     const auto space = [&](qsizetype i) {

@@ -241,7 +241,7 @@ private slots:
                     lock.write(QByteArray::number(QCoreApplication::applicationPid()) + "\ntst_single_instance\n") > 0);
         }
         SingleInstance later(data, runtime);
-        const SingleInstance::Claim claim = later.claim({}, QStringLiteral("/later/quillharbour"), 3000);
+        const SingleInstance::Claim claim = later.claim({}, QStringLiteral("/later/quillharbour"), 30000);
         QCOMPARE(claim.role,
                  before == QLatin1String("running") ? SingleInstance::Role::forwarded : SingleInstance::Role::primary);
         if (first.state() != QProcess::NotRunning) {
