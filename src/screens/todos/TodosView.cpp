@@ -165,12 +165,14 @@ QList<QFont> TodosView::firstFaces(const StorageService& store)
     QList<QFont> faces{Eyebrow::face(eyebrowSize), headlineFace(), Symbols::font(arrowSize)};
     if (store.todos().empty())
         return Theme::distinctFaces(faces + FocusEmptyCard::faces(false, false));
-    // A day with to-dos: the card of a timed to-do with more after it, the rest of the day with
-    // its header and rows, the past week's box and what is done. Which of them a given day shows
-    // would take sorting the day once more before the window opens.
+    // A day with to-dos: either card (a timed to-do with steps and more after it, or none left),
+    // the rest of the day with its header and rows, the past week's box and what is done. Which
+    // of them a given day shows would take sorting the day once more before the window opens.
     TaskItem timed;
     timed.time = QStringLiteral("9:41 AM");
+    timed.subtasks.emplace_back();
     faces += FocusHeroCard::faces(timed, false, true);
+    faces += FocusEmptyCard::faces(false, false) + FocusEmptyCard::faces(true, false);
     faces += {Eyebrow::face(eyebrowSize), addFace(), KeyHint::face(), Symbols::font(arrowSize)};
     faces += QuietTodoRow::faces(rowSize, true);
     faces += {earlierCountFace(), Symbols::font(14)};
