@@ -48,35 +48,13 @@ TaskItem todo(const QString& title, Date created, bool done = false,
 
 const Date today = ny(2026, 12, 7, 8, 0); // the fixture's clock reads 10:00 that Monday
 
-// A surface that draws nothing and notes the face of every text drawn on it. Symbols are drawn as
+// An image that draws nothing and notes the face of every text drawn on it. Symbols are drawn as
 // shapes, so only text faces show.
-class DrawnFaces : public QPaintDevice {
+class DrawnFaces : public QImage {
 public:
-    explicit DrawnFaces(QSize size) : m_size(size) {}
+    explicit DrawnFaces(QSize size) : QImage(size, QImage::Format_ARGB32_Premultiplied) {}
     QPaintEngine* paintEngine() const override { return &m_engine; }
     QSet<QString> faces() const { return m_engine.faces; }
-
-protected:
-    int metric(PaintDeviceMetric metric) const override
-    {
-        switch (metric) {
-        case PdmWidth:
-            return m_size.width();
-        case PdmHeight:
-            return m_size.height();
-        case PdmDepth:
-            return 32;
-        case PdmDevicePixelRatio:
-            return 1;
-        case PdmDevicePixelRatioScaled:
-            return int(devicePixelRatioFScale());
-        case PdmWidthMM:
-        case PdmHeightMM:
-            return (metric == PdmWidthMM ? m_size.width() : m_size.height()) * 254 / 960;
-        default:
-            return 96;
-        }
-    }
 
 private:
     struct Engine : QPaintEngine {
@@ -92,7 +70,6 @@ private:
         QSet<QString> faces;
     };
     mutable Engine m_engine;
-    QSize m_size;
 };
 
 QSet<QString> textFaces(const QList<QFont>& faces)
