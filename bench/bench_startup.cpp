@@ -8,6 +8,11 @@
 // program its own home, and stops each process by its id at the end.
 //
 //   bench_startup <quillharbour binary> [starts per figure, 5 by default] [--memory-only | --health-only]
+//   bench_startup --pair <binary> <other binary>... [rounds, 5 by default]
+//
+// --pair times the 10,000-to-do start of each binary in turn, round after round, beside hello
+// world in the same round: two builds compared on a busy machine, where figures of runs made one
+// after the other move more than the difference between them.
 //
 // --memory-only measures the memory alone, as many times as the starts asked for, and prints
 // every run; --health-only measures the longest /health wait alone, as many times, and prints every
@@ -168,6 +173,10 @@ QJsonArray openTodos(int count, Date now)
 // A home of its own for the program: data folder, settings (onboarding done) and record store.
 struct Home {
     QTemporaryDir folder;
+    // A session's runtime folder is in memory (tmpfs), not on the disk that holds the home.
+    QTemporaryDir runtime{QDir(QStringLiteral("/dev/shm")).exists()
+                              ? QStringLiteral("/dev/shm/quillharbour-bench-XXXXXX")
+                              : QDir::tempPath() + QStringLiteral("/run-XXXXXX")};
     int todoCount = 0;
     QString path(const QString& name) const { return folder.filePath(name); }
     QString data() const { return path(QStringLiteral("data")); }
@@ -197,12 +206,10 @@ struct Home {
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), path(QStringLiteral("config")));
         env.insert(QStringLiteral("XDG_DATA_HOME"), path(QStringLiteral("share")));
         env.insert(QStringLiteral("XDG_CACHE_HOME"), path(QStringLiteral("cache")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path(QStringLiteral("run")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         env.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), data());
         QDir().mkpath(path(QStringLiteral("home")));
-        QDir().mkpath(path(QStringLiteral("run")));
-        QFile::setPermissions(path(QStringLiteral("run")),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         return env;
     }
 
@@ -488,6 +495,35 @@ void residentFigures(Desktop& desktop, const Home& home, const char* what, doubl
     benchLimit(what, median(values), "MB", limitMB);
 }
 
+// The medians of `rounds` rounds, each starting every binary once on its own copy of one data set.
+int pairedStarts(Desktop& desktop, const QStringList& binaries, int rounds)
+{
+    const QJsonArray todos = largeTodoList(SystemClock::instance().now(), 40);
+    std::vector<std::unique_ptr<Home>> homes;
+    for (const QString& binary : binaries)
+        homes.push_back(std::make_unique<Home>(todos, binary));
+    helloStart(desktop, 1);
+    for (const auto& home : homes)
+        programStart(desktop, *home, 1);
+    std::vector<double> hello;
+    std::vector<std::vector<double>> times(homes.size());
+    for (int round = 0; round < rounds; ++round) {
+        hello.push_back(helloStart(desktop, 1));
+        for (size_t i = 0; i < homes.size(); ++i)
+            times[i].push_back(programStart(desktop, *homes[i], 1));
+    }
+    const double helloMs = median(hello);
+    out << "hello-world Qt window: " << QString::number(helloMs, 'f', 1) << " ms\n";
+    for (size_t i = 0; i < homes.size(); ++i) {
+        const double ms = median(times[i]);
+        out << binaries[int(i)] << ": " << QString::number(ms, 'f', 1) << " ms ("
+            << QString::number(ms / helloMs, 'f', 2) << "×, range "
+            << QString::number(*std::min_element(times[i].begin(), times[i].end()), 'f', 1) << "–"
+            << QString::number(*std::max_element(times[i].begin(), times[i].end()), 'f', 1) << ")\n";
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -508,9 +544,31 @@ int main(int argc, char** argv)
                       QJsonDocument(QJsonObject{{QStringLiteral("onboarding.completed.v1"), true}}).toJson());
         return written ? 0 : 1;
     }
-    if (argc < 2) {
-        QTextStream(stderr) << "usage: bench_startup <quillharbour binary> [starts per figure] [--memory-only]\n";
+    const bool paired = argc > 3 && QByteArray(argv[1]) == "--pair";
+    if (argc < 2 || (argc > 1 && QByteArray(argv[1]) == "--pair" && !paired)) {
+        QTextStream(stderr)
+            << "usage: bench_startup <quillharbour binary> [starts per figure] [--memory-only | --health-only]\n"
+               "       bench_startup --pair <binary> <other binary>... [rounds]\n";
         return 2;
+    }
+    if (paired) {
+        QStringList binaries;
+        int rounds = 5;
+        for (int i = 2; i < argc; ++i) {
+            const QString arg = QString::fromLocal8Bit(argv[i]);
+            bool number = false;
+            const int n = arg.toInt(&number);
+            if (number)
+                rounds = std::max(1, n);
+            else
+                binaries << arg;
+        }
+        Desktop desktop;
+        if (!desktop.ready()) {
+            QTextStream(stderr) << "bench_startup: Xvfb, openbox or dbus-daemon could not be started\n";
+            return 1;
+        }
+        return pairedStarts(desktop, binaries, rounds);
     }
     const QString binary = QString::fromLocal8Bit(argv[1]);
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 5;

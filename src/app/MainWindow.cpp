@@ -69,9 +69,7 @@ protected:
             painter.setBrush(FocusColor::ink());
             painter.drawRoundedRect(QRectF(rect()), 13, 13);
         }
-        QFont font(QStringLiteral("Material Icons"));
-        font.setPixelSize(22);
-        painter.setFont(font);
+        painter.setFont(MainWindow::railFace());
         painter.setPen(isChecked() ? FocusColor::white() : FocusColor::textSecondary());
         painter.drawText(rect(), Qt::AlignCenter, QString(QChar(m_glyph)));
     }
@@ -81,6 +79,16 @@ private:
 };
 
 } // namespace
+
+QFont MainWindow::railFace()
+{
+    // Every symbol is in the font: no other face is looked for.
+    QFont f(QStringLiteral("Material Icons"));
+    f.setPixelSize(22);
+    f.setHintingPreference(QFont::PreferNoHinting);
+    f.setStyleStrategy(QFont::NoFontMerging);
+    return f;
+}
 
 MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Qt::Window), m_context(context)
 {

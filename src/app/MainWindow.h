@@ -27,6 +27,8 @@ public:
     static inline const QString onboardingCompletedKey = QStringLiteral("onboarding.completed.v1");
 
     explicit MainWindow(AppContext& context, QWidget* parent = nullptr);
+    // The face of the navigation rail's symbols.
+    static QFont railFace();
 
     // The page of a destination; until one is given, a page with its title only.
     void setPageFactory(AppRouter::Destination destination, PageFactory factory);

@@ -11,6 +11,7 @@
 #include "platform/NotificationCenter.h"
 #include "router/AppRouter.h"
 #include "screens/quit/QuitFlowWindow.h"
+#include "screens/todos/TodosView.h"
 #include "store/StorageService.h"
 #include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
@@ -76,7 +77,7 @@ void Shell::start()
     // one, then the page is built, then shown and drawn, each without holding up the others.
     if (!m_options.loginItem) {
         std::vector<std::function<void()>> steps;
-        for (const QFont& face : Theme::interfaceFaces())
+        for (const QFont& face : startFaces())
             steps.emplace_back([face] { Theme::prime(face); });
         steps.emplace_back([this] {
             if (!m_mainWindow->isVisible())
@@ -93,6 +94,16 @@ void Shell::start()
         m_trayWatcher->start();
     else
         afterFirstFrame([this] { m_trayWatcher->start(); });
+}
+
+QList<QFont> Shell::startFaces() const
+{
+    // The rail, and what the page shown first draws, each face first. Only those: a face loaded
+    // stays in memory.
+    QList<QFont> faces{MainWindow::railFace()};
+    if (m_context.storage && m_context.router && m_context.router->destination() == AppRouter::Destination::todos)
+        faces += TodosView::firstFaces(*m_context.storage);
+    return Theme::distinctFaces(faces);
 }
 
 void Shell::afterFirstFrame(std::function<void()> work)

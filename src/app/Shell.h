@@ -40,6 +40,8 @@ public:
 
     // Starts the launch: waits for a tray host, then shows the tray or the main window.
     void start();
+    // The faces a window start loads one per turn before the page is built.
+    QList<QFont> startFaces() const;
 
     MainWindow& mainWindow() { return *m_mainWindow; }
     Popover& popover();

@@ -13,6 +13,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,13 +26,30 @@ SingleInstance::SingleInstance(const QString& key, const QString& folder, QObjec
             .left(16);
     const QString base = QStringLiteral("quillharbour-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
     m_socketPath = QDir(folder).filePath(base);
-    m_lock = std::make_unique<QLockFile>(m_socketPath + QStringLiteral(".lock"));
-    m_lock->setStaleLockTime(0); // only a dead owner frees it, never age
+    m_lockPath = m_socketPath + QStringLiteral(".lock");
 }
 
 SingleInstance::~SingleInstance()
 {
     m_server.close();
+    if (m_lockFile >= 0)
+        ::close(m_lockFile);
+}
+
+bool SingleInstance::takeLock()
+{
+    // A lock on the open file, not a file that names its owner: the system lets go of it the
+    // moment the owner ends, however it ends, so there is no stale owner to tell from a live one,
+    // and nothing to write (and wait for the disk to keep) before the window can show.
+    const int fd = ::open(QFile::encodeName(m_lockPath).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_lockFile = fd;
+    return true;
 }
 
 bool SingleInstance::isPrivateFolder(const QString& path)
@@ -114,7 +133,7 @@ SingleInstance::Claim SingleInstance::claim(const QStringList& links, const QStr
     QElapsedTimer elapsed;
     elapsed.start();
     while (true) {
-        if (m_lock->tryLock(0)) {
+        if (m_lockFile >= 0 || takeLock()) {
             // The lock is ours, so any socket left behind belongs to a copy that died.
             QLocalServer::removeServer(m_socketPath);
             m_server.setSocketOptions(QLocalServer::UserAccessOption);
@@ -151,10 +170,9 @@ SingleInstance::Claim SingleInstance::claim(const QStringList& links, const QStr
         }
         // The owner may be between taking the lock and listening; give it a moment.
         if (elapsed.elapsed() >= timeoutMs)
-            return {
-                Role::unreachable,
-                {},
-                QStringLiteral("Another copy of Quillharbour holds %1 but does not answer.").arg(m_lock->fileName())};
+            return {Role::unreachable,
+                    {},
+                    QStringLiteral("Another copy of Quillharbour holds %1 but does not answer.").arg(m_lockPath)};
         QThread::msleep(100);
     }
 }

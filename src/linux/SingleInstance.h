@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QLocalServer>
-#include <QLockFile>
 #include <QObject>
 #include <QStringList>
 #include <memory>
@@ -61,9 +60,11 @@ signals:
 
 private:
     void accept();
+    bool takeLock();
 
     QString m_socketPath;
-    std::unique_ptr<QLockFile> m_lock;
+    QString m_lockPath;
+    int m_lockFile = -1; // open while the lock is ours; the system frees it when this process ends
     QLocalServer m_server;
     QString m_executable;
     int m_open = 0;

@@ -805,15 +805,23 @@ Elements scanElements(JsonScanner& s, bool first, qsizetype stopAt, std::vector<
     return s.atEnd() ? Elements::ended : Elements::failed;
 }
 
-// Just past the first "}," before a '{' from `from` on: where a to-do's text would begin, were it
-// not inside a string. Only the first half's reading arriving there exactly proves it is.
+// Just past a "}," before a '{' from `from` on: where a to-do's text would begin, were it not
+// inside a string or a to-do's steps. Steps are objects too, and every to-do with steps holds
+// such a boundary between them, so a '{' that opens with "createdAt" (a to-do's first key as
+// written, which no step has) is taken where one comes soon; else the first boundary found. Only
+// the reading of the part before arriving there exactly proves it is a to-do's start.
 qsizetype likelyElementStart(QByteArrayView text, qsizetype from)
 {
     const auto space = [&](qsizetype i) {
         const char c = text[i];
         return c == ' ' || c == '\n' || c == '\r' || c == '\t';
     };
+    constexpr QByteArrayView firstKey = "\"createdAt\"";
+    constexpr qsizetype lookAhead = 64 * 1024;
+    qsizetype firstFound = -1;
     for (qsizetype i = text.indexOf('}', from); i >= 0; i = text.indexOf('}', i + 1)) {
+        if (firstFound >= 0 && i - firstFound > lookAhead)
+            break;
         qsizetype k = i + 1;
         while (k < text.size() && space(k))
             ++k;
@@ -822,10 +830,17 @@ qsizetype likelyElementStart(QByteArrayView text, qsizetype from)
         const qsizetype afterComma = ++k;
         while (k < text.size() && space(k))
             ++k;
-        if (k < text.size() && text[k] == '{')
+        if (k >= text.size() || text[k] != '{')
+            continue;
+        if (firstFound < 0)
+            firstFound = afterComma;
+        ++k;
+        while (k < text.size() && space(k))
+            ++k;
+        if (text.sliced(k).startsWith(firstKey))
             return afterComma;
     }
-    return -1;
+    return firstFound;
 }
 
 } // namespace
@@ -842,37 +857,56 @@ std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, st
     return decodeTodosFileText(text, spans, splitFrom);
 }
 
+std::vector<qsizetype> todosTextPartStarts(QByteArrayView text, int parts)
+{
+    std::vector<qsizetype> starts;
+    for (int k = 1; k < parts; ++k) {
+        const qsizetype from = std::max(text.size() / parts * k, starts.empty() ? 0 : starts.back() + 1);
+        const qsizetype start = likelyElementStart(text, from);
+        if (start < 0)
+            break;
+        starts.push_back(start);
+    }
+    return starts;
+}
+
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans,
                                                          qsizetype splitFrom)
 {
     JsonScanner s(text);
     if (!s.enterArray())
         return std::nullopt;
-    const qsizetype split = text.size() >= splitFrom ? likelyElementStart(text, text.size() / 2) : -1;
-    std::vector<TaskItem> tail;
-    std::vector<TextSpan> tailSpans;
-    Elements tailRead = Elements::failed;
-    std::jthread second;
-    if (split > 0)
-        second = std::jthread([&] {
-            JsonScanner from(text, split);
-            tailRead = scanElements(from, true, -1, tail, spans ? &tailSpans : nullptr);
+    // More parts than this would wait on one another's memory more than they save.
+    constexpr int mostParts = 4;
+    const int parts = splitFrom <= 0 ? mostParts : int(std::clamp<qsizetype>(text.size() / splitFrom, 1, mostParts));
+    const std::vector<qsizetype> starts = todosTextPartStarts(text, parts);
+    struct Part {
+        std::vector<TaskItem> items;
+        std::vector<TextSpan> spans;
+        Elements read = Elements::failed;
+    };
+    std::vector<Part> rest(starts.size());
+    std::vector<std::jthread> readers;
+    for (size_t k = 0; k < starts.size(); ++k)
+        readers.emplace_back([&, k] {
+            JsonScanner from(text, starts[k]);
+            const qsizetype stop = k + 1 < starts.size() ? starts[k + 1] : -1;
+            rest[k].read = scanElements(from, true, stop, rest[k].items, spans ? &rest[k].spans : nullptr);
         });
     std::vector<TaskItem> out;
-    const Elements headRead = scanElements(s, true, split, out, spans);
-    if (second.joinable())
-        second.join();
-    if (headRead == Elements::failed)
-        return std::nullopt;
-    if (headRead == Elements::reachedStop) {
-        // The second half begins where a to-do does: it reads as the one pass would have.
-        if (tailRead != Elements::ended)
-            return std::nullopt;
-        out.reserve(out.size() + tail.size());
-        std::move(tail.begin(), tail.end(), std::back_inserter(out));
+    Elements read = scanElements(s, true, starts.empty() ? -1 : starts.front(), out, spans);
+    readers.clear(); // joins them
+    // Each part that the reading before it arrived at exactly begins where a to-do does, and reads
+    // as the one pass would have; a reading that ran past a guessed start read the rest itself.
+    for (size_t k = 0; k < rest.size() && read == Elements::reachedStop; ++k) {
+        out.reserve(out.size() + rest[k].items.size());
+        std::move(rest[k].items.begin(), rest[k].items.end(), std::back_inserter(out));
         if (spans)
-            spans->insert(spans->end(), tailSpans.begin(), tailSpans.end());
+            spans->insert(spans->end(), rest[k].spans.begin(), rest[k].spans.end());
+        read = rest[k].read;
     }
+    if (read != Elements::ended)
+        return std::nullopt;
     // The list is kept for the whole run; grown by doubling, up to a third of it would be unused.
     out.shrink_to_fit();
     return out;

@@ -197,10 +197,14 @@ private:
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text);
 // The same, also noting where each to-do's text lies.
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans);
-// The same; a text of `splitFrom` bytes or more is read as two halves at once, the second by a
-// thread of its own, with the same result as one pass.
+// The same; a text of `splitFrom` bytes or more is read in parts at once, about `splitFrom` bytes
+// each (0: as many as it may), all but the first by threads of their own, with the same result
+// as one pass.
 std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans,
                                                          qsizetype splitFrom);
+// Where each part but the first of a reading in `parts` parts would begin: guesses at to-dos'
+// starts, proved only by the reading before a part arriving there exactly.
+std::vector<qsizetype> todosTextPartStarts(QByteArrayView text, int parts);
 
 QJsonObject encodeSubtask(const Subtask& step);
 std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error = nullptr);

@@ -11,7 +11,7 @@
 Eyebrow::Eyebrow(const QString& text, const QColor& color, qreal size, QWidget* parent) : QLabel(parent)
 {
     setTextFormat(Qt::PlainText);
-    QFont f = Theme::font(size, QFont::ExtraBold);
+    QFont f = face(size);
     f.setLetterSpacing(QFont::AbsoluteSpacing, size * 0.11);
     setFont(f);
     setColor(color);
@@ -36,6 +36,11 @@ QString Eyebrow::displayText(const QString& text)
     return text.toUpper();
 }
 
+QFont Eyebrow::face(qreal size)
+{
+    return Theme::font(size, QFont::ExtraBold);
+}
+
 namespace {
 
 constexpr qreal keyHintTextSize = 11;
@@ -47,9 +52,14 @@ constexpr qreal keyHintRadius = 5;
 
 KeyHint::KeyHint(const QString& keys, QWidget* parent) : QWidget(parent), m_keys(keys)
 {
-    setFont(Theme::font(keyHintTextSize, QFont::Normal, Theme::Design::monospaced));
+    setFont(face());
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     Accessibility::hide(this);
+}
+
+QFont KeyHint::face()
+{
+    return Theme::font(keyHintTextSize, QFont::Normal, Theme::Design::monospaced);
 }
 
 void KeyHint::setKeys(const QString& keys)

@@ -18,6 +18,8 @@ public:
 
     // Locale-independent upper case.
     static QString displayText(const QString& text);
+    // The face an eyebrow of `size` draws with (its letter spacing aside).
+    static QFont face(qreal size);
 };
 
 // A small key cap for a keyboard shortcut ("Ctrl+N"): monospaced 11-point text on white with a
@@ -32,6 +34,7 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    static QFont face();
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -39,6 +39,15 @@ template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 } // namespace
 
+QList<QFont> FocusButton::faces(const FocusButtonStyle& style, bool withSymbol)
+{
+    const QFont text = focusButtonLook(style, FocusButtonState{}).font;
+    QList<QFont> faces{text};
+    if (withSymbol)
+        faces.append(Symbols::font(text.pixelSize()));
+    return faces;
+}
+
 FocusButtonLook focusButtonLook(const FocusButtonStyle& style, FocusButtonState state)
 {
     using namespace FocusColor;

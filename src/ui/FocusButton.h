@@ -112,6 +112,8 @@ public:
     void setSymbol(std::optional<Symbol> symbol);
 
     FocusButtonLook currentLook() const;
+    // The faces a button of `style` draws with: its text's, and its symbol's where it has one.
+    static QList<QFont> faces(const FocusButtonStyle& style, bool withSymbol);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

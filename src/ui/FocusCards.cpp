@@ -114,6 +114,37 @@ bool hasTime(const TaskItem& todo)
     return !todo.time.isEmpty() && todo.time != TaskItem::anytime;
 }
 
+// The faces of the cards' parts, for the cards and for what they say they draw.
+constexpr qreal eyebrowSize = 11.5;
+QFont heroTitleFace(bool compact)
+{
+    return Theme::font(compact ? 26 : 34, QFont::DemiBold, Theme::Design::serif);
+}
+QFont emptyTitleFace(bool compact)
+{
+    return Theme::font(compact ? 24 : 34, QFont::DemiBold, Theme::Design::serif);
+}
+QFont timeFace()
+{
+    return Theme::font(12.5, QFont::Medium);
+}
+QFont detailFace()
+{
+    return Theme::font(12, QFont::Medium);
+}
+QFont stepFace()
+{
+    return Theme::font(14);
+}
+QFont notesFace()
+{
+    return Theme::font(13.5);
+}
+QFont subtitleFace()
+{
+    return Theme::font(13, QFont::Medium);
+}
+
 void clearLayout(QLayout* layout)
 {
     while (QLayoutItem* item = layout->takeAt(0)) {
@@ -273,6 +304,25 @@ QString FocusHeroCard::compactDetailText(const TaskItem& todo)
     return parts.join(QStringLiteral(" \u00B7 "));
 }
 
+QList<QFont> FocusHeroCard::faces(const TaskItem& todo, bool compact, bool canSkip)
+{
+    const CardMetrics m = metricsFor(compact);
+    QList<QFont> faces{Eyebrow::face(eyebrowSize)};
+    if (!compact && hasTime(todo))
+        faces.append(timeFace());
+    faces.append(heroTitleFace(compact));
+    if (compact)
+        faces.append(detailFace());
+    else if (!todo.subtasks.empty())
+        faces.append(stepFace());
+    else if (todo.notes && !todo.notes->isEmpty())
+        faces.append(notesFace());
+    faces += FocusButton::faces(FocusGoldButtonStyle{compact, m.buttonTextSize}, true);
+    if (canSkip)
+        faces += FocusButton::faces(FocusGhostButtonStyle{m.buttonTextSize}, false);
+    return faces;
+}
+
 void FocusHeroCard::rebuild()
 {
     // The control that had the keyboard focus gets it back after the rebuild (a step row by its
@@ -294,13 +344,12 @@ void FocusHeroCard::rebuild()
     header->setContentsMargins(0, 0, 0, 0);
     const QString eyebrow =
         compact ? tr("Right now") : tr("Right now") + QStringLiteral(" \u00B7 ") + priorityLabel(m_todo.priority);
-    auto* eyebrowLabel = new Eyebrow(eyebrow, FocusColor::gold(), 11.5, this);
+    auto* eyebrowLabel = new Eyebrow(eyebrow, FocusColor::gold(), eyebrowSize, this);
     eyebrowLabel->setObjectName(QStringLiteral("eyebrow"));
     header->addWidget(eyebrowLabel);
     header->addStretch(1);
     if (!compact && hasTime(m_todo)) {
-        QLabel* time =
-            plainLabel(tr("by ") + m_todo.displayTime(), 12.5, QFont::Medium, FocusColor::mutedOnDark(), this);
+        QLabel* time = plainLabel(tr("by ") + m_todo.displayTime(), timeFace(), FocusColor::mutedOnDark(), this);
         time->setObjectName(QStringLiteral("timeLabel"));
         header->addWidget(time);
     }
@@ -314,8 +363,7 @@ void FocusHeroCard::rebuild()
     titleButton->setAccessibleName(m_todo.title);
     auto* titleLayout = new QVBoxLayout(titleButton);
     titleLayout->setContentsMargins(0, 0, 0, 0);
-    auto* title = textLabel(m_todo.title, Theme::font(compact ? 26 : 34, QFont::DemiBold, Theme::Design::serif),
-                            FocusColor::white(), titleButton);
+    auto* title = textLabel(m_todo.title, heroTitleFace(compact), FocusColor::white(), titleButton);
     title->setObjectName(QStringLiteral("title"));
     Accessibility::markHeader(title);
     titleLayout->addWidget(title);
@@ -324,8 +372,7 @@ void FocusHeroCard::rebuild()
 
     // Detail.
     if (compact) {
-        auto* detail =
-            textLabel(compactDetailText(m_todo), Theme::font(12, QFont::Medium), FocusColor::mutedOnDark(), this);
+        auto* detail = textLabel(compactDetailText(m_todo), detailFace(), FocusColor::mutedOnDark(), this);
         detail->setObjectName(QStringLiteral("detail"));
         layout->addWidget(detail);
     } else if (!m_todo.subtasks.empty()) {
@@ -340,7 +387,7 @@ void FocusHeroCard::rebuild()
             row->setHoverTint(FocusColor::withOpacity(FocusColor::white(), 0.07));
             auto* stepRow = rowLayout(row, 12);
             stepRow->addWidget(new StepBox(step.isCompleted, row), 0, Qt::AlignVCenter);
-            auto* stepTitle = textLabel(step.title, Theme::font(14),
+            auto* stepTitle = textLabel(step.title, stepFace(),
                                         step.isCompleted ? FocusColor::completedStepTitle() : FocusColor::white(), row);
             stepTitle->setStrikeOut(step.isCompleted);
             stepRow->addWidget(stepTitle, 1, Qt::AlignVCenter);
@@ -349,7 +396,7 @@ void FocusHeroCard::rebuild()
         }
         layout->addLayout(steps);
     } else if (m_todo.notes && !m_todo.notes->isEmpty()) {
-        auto* notes = textLabel(*m_todo.notes, Theme::font(13.5), FocusColor::mutedOnDark(), this);
+        auto* notes = textLabel(*m_todo.notes, notesFace(), FocusColor::mutedOnDark(), this);
         notes->setObjectName(QStringLiteral("notes"));
         notes->setMaxLines(3);
         layout->addWidget(notes);
@@ -415,6 +462,17 @@ void FocusEmptyCard::setCompactForm(bool compact)
     rebuild();
 }
 
+QList<QFont> FocusEmptyCard::faces(bool allDone, bool compact)
+{
+    const CardMetrics m = metricsFor(compact);
+    QList<QFont> faces{Eyebrow::face(eyebrowSize), emptyTitleFace(compact), subtitleFace()};
+    if (allDone)
+        faces += FocusButton::faces(FocusGhostButtonStyle{m.buttonTextSize}, false);
+    else
+        faces += FocusButton::faces(FocusGoldButtonStyle{compact, m.buttonTextSize}, true);
+    return faces;
+}
+
 void FocusEmptyCard::rebuild()
 {
     const bool compact = isCompact();
@@ -423,17 +481,17 @@ void FocusEmptyCard::rebuild()
     clearLayout(layout);
     layout->setSpacing(compact ? 10 : 14);
 
-    auto* eyebrow = new Eyebrow(m_allDone ? tr("All done") : tr("Today"), FocusColor::gold(), 11.5, this);
+    auto* eyebrow = new Eyebrow(m_allDone ? tr("All done") : tr("Today"), FocusColor::gold(), eyebrowSize, this);
     eyebrow->setObjectName(QStringLiteral("eyebrow"));
     layout->addWidget(eyebrow);
     auto* title =
         textLabel(m_allDone ? tr("Everything for today is done.") : tr("What's the one thing that matters today?"),
-                  Theme::font(compact ? 24 : 34, QFont::DemiBold, Theme::Design::serif), FocusColor::white(), this);
+                  emptyTitleFace(compact), FocusColor::white(), this);
     title->setObjectName(QStringLiteral("title"));
     layout->addWidget(title);
     auto* subtitle =
         textLabel(m_allDone ? tr("Enjoy the time you saved.") : tr("Add it here. Everything else can wait."),
-                  Theme::font(13, QFont::Medium), FocusColor::mutedOnDark(), this);
+                  subtitleFace(), FocusColor::mutedOnDark(), this);
     subtitle->setObjectName(QStringLiteral("subtitle"));
     layout->addWidget(subtitle);
 

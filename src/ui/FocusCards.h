@@ -76,6 +76,8 @@ public:
 
     // The compact form's detail line: priority, steps progress, time, joined by " · ".
     static QString compactDetailText(const TaskItem& todo);
+    // The faces the card of `todo` draws with, in the order it draws them.
+    static QList<QFont> faces(const TaskItem& todo, bool compact, bool canSkip);
     static QString priorityLabel(TaskItem::Priority priority);
 
 signals:
@@ -98,6 +100,8 @@ class FocusEmptyCard : public FocusCardFrame {
     Q_OBJECT
 public:
     FocusEmptyCard(bool allDone, bool compact, QWidget* parent = nullptr);
+    // The faces the card draws with, in the order it draws them.
+    static QList<QFont> faces(bool allDone, bool compact);
 
     void setAllDone(bool allDone);
     void setCompactForm(bool compact);

@@ -133,6 +133,11 @@ bool FocusPage::isTwoColumn() const
     return m_side && width() >= twoColumnMinWidth;
 }
 
+QSize FocusPage::sizeHint() const
+{
+    return QAbstractScrollArea::sizeHint();
+}
+
 void FocusPage::resizeEvent(QResizeEvent* event)
 {
     const bool crossed =

@@ -22,6 +22,10 @@ public:
     QWidget* sideContent() const { return m_side; }
     bool isTwoColumn() const;
 
+    // What a scroll area asks for by default, without measuring its font: a page takes the size
+    // its window gives it, and the measuring would load a face no page draws.
+    QSize sizeHint() const override;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 

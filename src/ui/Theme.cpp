@@ -3,12 +3,12 @@
 #include "ui/Accessibility.h"
 #include "ui/FocusRing.h"
 #include "ui/Palette.h"
-#include "ui/Symbols.h"
 
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QProxyStyle>
+#include <QSet>
 #include <QStandardPaths>
 #include <QStyleFactory>
 #include <QWidget>
@@ -112,36 +112,35 @@ QPalette palette()
     return p;
 }
 
-QList<QFont> interfaceFaces()
+QString faceKey(const QFont& font)
 {
-    // What the Today page asks for as it is first drawn, each face first.
-    QFont rail(QStringLiteral("Material Icons"));
-    rail.setPixelSize(22);
-    return {
-        font(13),
-        font(13, QFont::Medium),
-        font(15, QFont::DemiBold),
-        font(15, QFont::Bold),
-        font(11, QFont::ExtraBold),
-        font(42, QFont::DemiBold, Design::serif),
-        font(12, QFont::Normal, Design::monospaced),
-        Symbols::font(13),
-        font(14, QFont::Medium),
-        font(13, QFont::Bold),
-        font(14, QFont::Bold),
-        font(12, QFont::ExtraBold),
-        font(14, QFont::ExtraBold),
-        font(34, QFont::DemiBold, Design::serif),
-        font(11, QFont::Normal, Design::monospaced),
-        Symbols::font(12),
-        Symbols::font(14),
-        rail,
-    };
+    const QFont f = font.resolve(QGuiApplication::font());
+    return QStringLiteral("%1/%2/%3/%4/%5/%6")
+        .arg(f.families().join(u','))
+        .arg(f.pixelSize())
+        .arg(f.weight())
+        .arg(int(f.style()))
+        .arg(int(f.hintingPreference()))
+        .arg(int(f.styleStrategy()));
+}
+
+QList<QFont> distinctFaces(const QList<QFont>& faces)
+{
+    QList<QFont> out;
+    QSet<QString> seen;
+    for (const QFont& f : faces)
+        if (const QString key = faceKey(f); !seen.contains(key)) {
+            seen.insert(key);
+            out.append(f);
+        }
+    return out;
 }
 
 void prime(const QFont& font)
 {
-    const QFontMetricsF metrics(font);
+    // Unset parts take the application's, as they do in a widget: a face primed with the
+    // toolkit's defaults instead would be another face, loaded beside the one drawn.
+    const QFontMetricsF metrics(font.resolve(QGuiApplication::font()));
     metrics.height();
     metrics.horizontalAdvance(QStringLiteral("Today 12"));
 }

@@ -35,10 +35,14 @@ void preferPlainIconFont();
 
 QPalette palette();
 
-// The faces the pages draw with, at the sizes the first page uses, each face first. A face's first
-// use in a thread loads it, which costs a good part of a frame, and each size costs a little more.
-QList<QFont> interfaceFaces();
-// Loads the face of `font` for this thread and shapes a little text with it.
+// A face's first use in a thread loads it, which costs a good part of a frame, and each size costs
+// a little more; every face file loaded also stays in memory. What tells faces apart: two fonts of
+// one key draw through one loaded face (decorations such as letter spacing aside), as a widget
+// would draw them.
+QString faceKey(const QFont& font);
+// `faces` without the repeats, in their order.
+QList<QFont> distinctFaces(const QList<QFont>& faces);
+// Loads the face of `font` for this thread, as a widget would draw it, and shapes a little text.
 void prime(const QFont& font);
 
 // Fills the widget's background with one colour.

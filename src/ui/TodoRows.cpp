@@ -49,16 +49,24 @@ QuietTodoRow::QuietTodoRow(const TaskItem& todo, qreal size, qreal height, QWidg
     titleLayout->setContentsMargins(0, 6, 0, 6);
     m_title = new WrappingLabel(QString(), m_titleArea);
     m_title->setObjectName(QStringLiteral("title"));
-    m_title->setFont(Theme::font(size, QFont::DemiBold));
+    m_title->setFont(faces(size, false).front());
     titleLayout->addWidget(m_title);
     connect(m_titleArea, &QAbstractButton::clicked, this, &QuietTodoRow::openClicked);
     layout->addWidget(m_titleArea, 1, Qt::AlignVCenter);
 
-    m_meta = plainLabel(QString(), Theme::font(size - 2.5), FocusColor::textSecondary(), this);
+    m_meta = plainLabel(QString(), faces(size, true).back(), FocusColor::textSecondary(), this);
     m_meta->setObjectName(QStringLiteral("metaLabel"));
     layout->addWidget(m_meta, 0, Qt::AlignVCenter);
 
     refresh();
+}
+
+QList<QFont> QuietTodoRow::faces(qreal size, bool withMeta)
+{
+    QList<QFont> faces{Theme::font(size, QFont::DemiBold)};
+    if (withMeta)
+        faces.append(Theme::font(size - 2.5));
+    return faces;
 }
 
 void QuietTodoRow::setTodo(const TaskItem& todo)

@@ -26,6 +26,8 @@ class QuietTodoRow : public QWidget {
     Q_OBJECT
 public:
     QuietTodoRow(const TaskItem& todo, qreal size, qreal height, QWidget* parent = nullptr);
+    // The faces a row of `size` draws with: its title's, and its meta text's where it has one.
+    static QList<QFont> faces(qreal size, bool withMeta);
 
     const TaskItem& todo() const { return m_todo; }
     void setTodo(const TaskItem& todo);

@@ -133,7 +133,7 @@ private slots:
             if (builtAt < 0 && shell.mainWindow().pagesBuilt() > 0 && !shell.mainWindow().isVisible())
                 builtAt = turn;
         }
-        QVERIFY(builtAt >= int(Theme::interfaceFaces().size()) && turn - 1 > builtAt);
+        QVERIFY(builtAt >= int(shell.startFaces().size()) && turn - 1 > builtAt);
         QCOMPARE(shell.mainWindow().pagesBuilt(), 1);
         QCOMPARE(shell.mainWindow().currentPage()->objectName(),
                  QStringLiteral("page-%1").arg(AppRouter::rawValue(AppRouter::Destination(destination))));

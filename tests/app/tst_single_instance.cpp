@@ -207,6 +207,49 @@ private slots:
         QVERIFY(app.waitForFinished(30000));
     }
 
+    // The lock is the running copy's for as long as it runs, and no longer: neither a copy that
+    // was killed nor a lock file that merely names a live process keeps a new start from running.
+    void lockGoesWithItsHolder_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("no copy ran before") << QString();
+        QTest::newRow("a copy killed without tidying up") << QStringLiteral("killed");
+        QTest::newRow("a lock file naming a live process") << QStringLiteral("named");
+        QTest::newRow("a copy that is still running") << QStringLiteral("running");
+    }
+    void lockGoesWithItsHolder()
+    {
+        QFETCH(QString, before);
+        QTemporaryDir folder;
+        const QString data = folder.filePath(QStringLiteral("data"));
+        const QString runtime = folder.filePath(QStringLiteral("run"));
+        QVERIFY(makePrivate(runtime));
+        QProcess first;
+        if (before == QLatin1String("killed") || before == QLatin1String("running")) {
+            first.setProcessEnvironment(environment(data, runtime));
+            first.start(QStringLiteral(QUILLHARBOUR_BINARY));
+            QByteArray out;
+            QTRY_VERIFY_WITH_TIMEOUT((out += first.readAllStandardOutput()).contains("block page"), 30000);
+            if (before == QLatin1String("killed")) {
+                first.kill();
+                QVERIFY(first.waitForFinished(30000));
+            }
+        } else if (before == QLatin1String("named")) {
+            // What an owner-naming lock file holds: this very process's id, name and machine.
+            QFile lock(SingleInstance(data, runtime).socketPath() + QStringLiteral(".lock"));
+            QVERIFY(lock.open(QIODevice::WriteOnly) &&
+                    lock.write(QByteArray::number(QCoreApplication::applicationPid()) + "\ntst_single_instance\n") > 0);
+        }
+        SingleInstance later(data, runtime);
+        const SingleInstance::Claim claim = later.claim({}, QStringLiteral("/later/quillharbour"), 30000);
+        QCOMPARE(claim.role,
+                 before == QLatin1String("running") ? SingleInstance::Role::forwarded : SingleInstance::Role::primary);
+        if (first.state() != QProcess::NotRunning) {
+            first.terminate();
+            QVERIFY(first.waitForFinished(30000));
+        }
+    }
+
     // Two copies of the program itself: the second ends at once and the first keeps running.
     void secondProgramEndsFirstRuns()
     {

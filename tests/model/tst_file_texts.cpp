@@ -45,13 +45,16 @@ QByteArray todo(const char* extra)
            R"("isCompleted":false,"priority":"low","time":"Anytime","title":"T"})";
 }
 
-// `count` to-dos whose titles are `title` followed by their number.
-std::vector<TaskItem> manyTodos(int count, const QString& title)
+// `count` to-dos whose titles are `title` followed by their number, each with `steps` steps.
+std::vector<TaskItem> manyTodos(int count, const QString& title, int steps = 0)
 {
     std::vector<TaskItem> list;
     const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
-    for (int i = 0; i < count; ++i)
+    for (int i = 0; i < count; ++i) {
         list.push_back(sample(title + QString::number(i), at + i));
+        for (int k = 0; k < steps; ++k)
+            list.back().subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step %1").arg(k), k % 2 == 0});
+    }
     return list;
 }
 
@@ -124,14 +127,15 @@ private slots:
         }
     }
 
-    // A long list is read as two halves at once; whatever the text, the result is the one pass's.
-    void halvesReadAsOnePass_data()
+    // A long list is read in parts at once; whatever the text, the result is the one pass's.
+    void partsReadAsOnePass_data()
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<bool>("quick");
         const std::vector<TaskItem> plain = manyTodos(300, QStringLiteral("Plain to-do "));
         QTest::newRow("compact, as stored") << todosFileText(plain) << true;
         QTest::newRow("indented, white space around the commas") << indented(plain) << true;
+        QTest::newRow("to-dos with steps") << todosFileText(manyTodos(300, QStringLiteral("With steps "), 3)) << true;
         // The text between two to-dos also appears inside the titles, where it must not split.
         const std::vector<TaskItem> lookalike = manyTodos(300, QStringLiteral("a},{b }, {c},\n{ \"},{\" "));
         QTest::newRow("titles that look like a boundary") << todosFileText(lookalike) << true;
@@ -146,22 +150,57 @@ private slots:
         QTest::newRow("text after the list") << text + "[]" << false;
         QTest::newRow("trailing comma") << QByteArray(text).insert(text.lastIndexOf(']'), ",") << false;
     }
-    void halvesReadAsOnePass()
+    void partsReadAsOnePass()
     {
         QFETCH(QByteArray, text);
         QFETCH(bool, quick);
         std::vector<TextSpan> onePassSpans;
         const auto onePass = decodeTodosFileText(text, &onePassSpans, std::numeric_limits<qsizetype>::max());
         QCOMPARE(onePass.has_value(), quick);
-        std::vector<TextSpan> halvesSpans;
-        const auto halves = decodeTodosFileText(text, &halvesSpans, 0);
-        QCOMPARE(halves.has_value(), quick);
-        if (!quick)
-            return;
-        QCOMPARE(halves->size(), onePass->size());
-        QVERIFY(*halves == *onePass);
-        QVERIFY(halvesSpans == onePassSpans);
-        QCOMPARE(decodeTodosFileText(text, nullptr, 0), onePass);
+        // Two parts, then as many as the reading takes.
+        for (const qsizetype partBytes : {text.size() / 2, qsizetype(0)}) {
+            std::vector<TextSpan> partsSpans;
+            const auto parts = decodeTodosFileText(text, &partsSpans, partBytes);
+            QCOMPARE(parts.has_value(), quick);
+            if (!quick)
+                continue;
+            QCOMPARE(parts->size(), onePass->size());
+            QVERIFY(*parts == *onePass);
+            QVERIFY(partsSpans == onePassSpans);
+            QCOMPARE(decodeTodosFileText(text, nullptr, partBytes), onePass);
+        }
+    }
+
+    // The parts are of use only when their guessed starts are to-dos' starts: a to-do's steps
+    // hold the same boundary between objects, and a guess among them sent every part but the
+    // first back to the one pass.
+    void partsBeginAtTodos_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("parts");
+        const std::vector<TaskItem> plain = manyTodos(200, QStringLiteral("Plain "));
+        const std::vector<TaskItem> withSteps = manyTodos(200, QStringLiteral("Steps "), 4);
+        QTest::newRow("plain, as stored, halves") << todosFileText(plain) << 2;
+        QTest::newRow("plain, indented, four parts") << indented(plain) << 4;
+        QTest::newRow("with steps, as stored, halves") << todosFileText(withSteps) << 2;
+        QTest::newRow("with steps, as stored, four parts") << todosFileText(withSteps) << 4;
+        QTest::newRow("with steps, indented, four parts") << indented(withSteps) << 4;
+        std::vector<TaskItem> someSteps = plain;
+        for (size_t i = 0; i < someSteps.size(); i += 7)
+            someSteps[i].subtasks = withSteps[i].subtasks;
+        QTest::newRow("steps on some, as stored, three parts") << todosFileText(someSteps) << 3;
+    }
+    void partsBeginAtTodos()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, parts);
+        std::vector<TextSpan> spans;
+        QVERIFY(decodeTodosFileText(text, &spans, std::numeric_limits<qsizetype>::max()));
+        const std::vector<qsizetype> starts = todosTextPartStarts(text, parts);
+        QCOMPARE(int(starts.size()), parts - 1);
+        for (const qsizetype start : starts)
+            QVERIFY2(std::any_of(spans.begin(), spans.end(), [&](const TextSpan& s) { return s.first == start; }),
+                     qPrintable(QStringLiteral("no to-do begins at %1").arg(start)));
     }
 
     // Each step changes the list the way the store does; the kept texts must never show through.

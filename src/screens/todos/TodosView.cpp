@@ -38,6 +38,27 @@
 
 namespace {
 
+// The faces of the page's own parts, for the parts and for what the page says it draws.
+constexpr qreal eyebrowSize = 12;
+constexpr qreal arrowSize = 12;
+constexpr qreal rowSize = 15;
+QFont headlineFace()
+{
+    return Theme::font(42, QFont::DemiBold, Theme::Design::serif);
+}
+QFont addFace()
+{
+    return Theme::font(13, QFont::Bold);
+}
+QFont laterEmptyFace()
+{
+    return Theme::font(13, QFont::Medium);
+}
+QFont earlierCountFace()
+{
+    return Theme::font(14, QFont::DemiBold);
+}
+
 // What the editor sheet shows when the store did not keep a to-do (a disk that refused it).
 std::optional<QString> refusal(const StorageService* store, bool kept)
 {
@@ -50,7 +71,7 @@ QToolButton* dayButton(Symbol symbol, const QString& help, const QString& name, 
 {
     auto* b = new QToolButton(parent);
     b->setAutoRaise(true);
-    b->setIcon(Symbols::icon(symbol, FocusColor::textSecondary(), 12));
+    b->setIcon(Symbols::icon(symbol, FocusColor::textSecondary(), arrowSize));
     b->setFixedSize(28, 28);
     b->setToolTip(help);
     b->setAccessibleName(name);
@@ -67,8 +88,7 @@ QString shortcutText(QKeySequence keys)
 
 TodosView::TodosView(AppContext& context, QWidget* parent)
     : QWidget(parent), m_context(context), m_selectedDate(context.clock->now()),
-      m_knownToday(context.calendar().startOfDay(context.clock->now())),
-      m_meter(std::make_unique<QuietRowMeter>(15, 52))
+      m_knownToday(context.calendar().startOfDay(context.clock->now()))
 {
     setObjectName(QStringLiteral("todosView"));
     setPageTitle(this, QStringLiteral("Today"));
@@ -139,6 +159,26 @@ ChoiceDialog* TodosView::deleteQuestion() const
     return m_deleteQuestion;
 }
 
+QList<QFont> TodosView::firstFaces(const StorageService& store)
+{
+    // The day's header: its date, its headline and the arrows to the other days.
+    QList<QFont> faces{Eyebrow::face(eyebrowSize), headlineFace(), Symbols::font(arrowSize)};
+    if (store.todos().empty())
+        return Theme::distinctFaces(faces + FocusEmptyCard::faces(false, false));
+    // A day with to-dos: either card (a timed to-do with steps and more after it, or none left),
+    // the rest of the day with its header and rows, the past week's box and what is done. Which
+    // of them a given day shows would take sorting the day once more before the window opens.
+    TaskItem timed;
+    timed.time = QStringLiteral("9:41 AM");
+    timed.subtasks.emplace_back();
+    faces += FocusHeroCard::faces(timed, false, true);
+    faces += FocusEmptyCard::faces(false, false) + FocusEmptyCard::faces(true, false);
+    faces += {Eyebrow::face(eyebrowSize), addFace(), KeyHint::face(), Symbols::font(arrowSize)};
+    faces += QuietTodoRow::faces(rowSize, true);
+    faces += {earlierCountFace(), Symbols::font(14)};
+    return Theme::distinctFaces(faces);
+}
+
 QWidget* TodosView::buildHeader()
 {
     auto* header = new QWidget;
@@ -147,13 +187,15 @@ QWidget* TodosView::buildHeader()
     v->setSpacing(8);
     auto* nav = new QHBoxLayout;
     nav->setSpacing(4);
-    m_dateEyebrow = new Eyebrow(QString(), FocusColor::textSecondary(), 12, header);
+    m_dateEyebrow = new Eyebrow(QString(), FocusColor::textSecondary(), eyebrowSize, header);
     m_dateEyebrow->setObjectName(QStringLiteral("dateEyebrow"));
     nav->addWidget(m_dateEyebrow);
     nav->addStretch(1);
     m_todayLink = new FocusButton(QStringLiteral("Today"), FocusLinkButtonStyle{12.5, FocusColor::text()}, header);
     m_todayLink->setObjectName(QStringLiteral("todayLink"));
     connect(m_todayLink, &QAbstractButton::clicked, this, &TodosView::jumpToToday);
+    // Hidden from the first layout on when today is shown: a hidden control is not measured.
+    m_todayLink->setVisible(!isShowingToday());
     nav->addWidget(m_todayLink);
     nav->addSpacing(6);
     const QString left = shortcutText(QKeySequence(Qt::CTRL | Qt::Key_Left));
@@ -170,8 +212,7 @@ QWidget* TodosView::buildHeader()
     nav->addWidget(next);
     v->addLayout(nav);
 
-    m_headline =
-        plainLabel(QString(), Theme::font(42, QFont::DemiBold, Theme::Design::serif), FocusColor::text(), header);
+    m_headline = plainLabel(QString(), headlineFace(), FocusColor::text(), header);
     m_headline->setObjectName(QStringLiteral("headline"));
     m_headline->setWordWrap(true);
     Accessibility::markHeader(m_headline);
@@ -345,7 +386,7 @@ QWidget* TodosView::sectionHeader(const QString& title, bool withAdd, QWidget* p
         add->setCursor(Qt::PointingHandCursor);
         auto* h = rowLayout(add, 6);
         h->addWidget(new SymbolLabel(Symbol::plus, 12, FocusColor::text(), add));
-        h->addWidget(plainLabel(QStringLiteral("Add"), 13, QFont::Bold, FocusColor::text(), add));
+        h->addWidget(plainLabel(QStringLiteral("Add"), addFace(), FocusColor::text(), add));
         h->addWidget(new KeyHint(keys, add));
         connect(add, &QAbstractButton::clicked, this, &TodosView::openNewEditor);
         trailing = add;
@@ -356,7 +397,7 @@ QWidget* TodosView::sectionHeader(const QString& title, bool withAdd, QWidget* p
 
 QuietTodoRow* TodosView::makeRow(const TaskItem& todo, QWidget* parent)
 {
-    auto* r = new QuietTodoRow(todo, 15, 52, parent);
+    auto* r = new QuietTodoRow(todo, rowSize, 52, parent);
     r->setProperty("todoId", todo.id);
     r->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(r, &QuietTodoRow::toggleClicked, this, [this, r] { toggleTodo(r->todo()); });
@@ -379,10 +420,10 @@ void TodosView::makeSection(Section& s, const QString& name, QWidget* header, QL
     header->setParent(s.box);
     v->addWidget(header);
     Section* section = &s;
-    s.rows = new LazyRows(
-        [this, section](int i, QWidget* parent) { return makeRow(section->list[size_t(i)], parent); },
-        [this, section](int i, int width) { return m_meter->height(section->list[size_t(i)], width); }, s.box);
-    s.rows->setEstimate([this](int) { return m_meter->typicalHeight(); });
+    s.rows = new LazyRows([this, section](int i, QWidget* parent) { return makeRow(section->list[size_t(i)], parent); },
+                          [this, section](int i, int width) { return meter().height(section->list[size_t(i)], width); },
+                          s.box);
+    s.rows->setEstimate([this](int) { return meter().typicalHeight(); });
     s.empty = empty;
     empty->setParent(s.box);
     if (emptyFirst)
@@ -423,40 +464,65 @@ void TodosView::placeRows(Section& section, std::vector<TaskItem> list)
 void TodosView::buildSections()
 {
     m_sections = new QWidget;
-    auto* v = columnLayout(m_sections, 22);
+    m_sectionsLayout = columnLayout(m_sections, 22);
 
     m_focusSlot = new QWidget(m_sections);
     m_focusSlot->setLayout(new QVBoxLayout);
     m_focusSlot->layout()->setContentsMargins(0, 0, 0, 0);
-    v->addWidget(m_focusSlot);
-
-    auto* laterEmpty = plainLabel(QStringLiteral("Nothing else today. One thing at a time."), 13, QFont::Medium,
-                                  FocusColor::textSecondary(), nullptr);
-    laterEmpty->setObjectName(QStringLiteral("laterEmpty"));
-    laterEmpty->setContentsMargins(0, 14, 0, 14);
-    addBottomHairline(laterEmpty);
-    makeSection(m_later, QStringLiteral("laterSection"), sectionHeader(QStringLiteral("Later today"), true, nullptr),
-                laterEmpty, false);
-    v->addWidget(m_later.box);
+    m_sectionsLayout->addWidget(m_focusSlot);
 
     m_earlierSlot = new QWidget(m_sections);
     m_earlierSlot->setLayout(new QVBoxLayout);
     m_earlierSlot->layout()->setContentsMargins(besideCards());
-    v->addWidget(m_earlierSlot);
-
-    auto* doneTitle = new Eyebrow(QStringLiteral("Done today"), FocusColor::textSecondary(), 12);
-    doneTitle->setContentsMargins(0, 0, 0, 4);
-    makeSection(m_done, QStringLiteral("doneSection"), doneTitle, new QLabel, false);
-    v->addWidget(m_done.box);
-
-    auto* plannedEmpty = plainLabel(QStringLiteral("Nothing planned for this day yet."), 14, QFont::Medium,
-                                    FocusColor::textSecondary(), nullptr);
-    plannedEmpty->setObjectName(QStringLiteral("plannedEmpty"));
-    plannedEmpty->setContentsMargins(0, 16, 0, 16);
-    makeSection(m_planned, QStringLiteral("plannedSection"), sectionHeader(QStringLiteral("Planned"), true, nullptr),
-                plannedEmpty, true);
-    v->addWidget(m_planned.box);
+    m_sectionsLayout->addWidget(m_earlierSlot);
     m_column->insertWidget(1, m_sections);
+}
+
+TodosView::Section& TodosView::shown(Section& s)
+{
+    // A section is made when it first has something to show. Made hidden, it would still be laid
+    // out whenever the window is drawn through an effect (a card fading in), loading faces it
+    // never draws.
+    if (s.box)
+        return s;
+    if (&s == &m_later) {
+        auto* laterEmpty = plainLabel(QStringLiteral("Nothing else today. One thing at a time."), laterEmptyFace(),
+                                      FocusColor::textSecondary(), nullptr);
+        laterEmpty->setObjectName(QStringLiteral("laterEmpty"));
+        laterEmpty->setContentsMargins(0, 14, 0, 14);
+        addBottomHairline(laterEmpty);
+        makeSection(m_later, QStringLiteral("laterSection"),
+                    sectionHeader(QStringLiteral("Later today"), true, nullptr), laterEmpty, false);
+    } else if (&s == &m_done) {
+        auto* doneTitle = new Eyebrow(QStringLiteral("Done today"), FocusColor::textSecondary(), eyebrowSize);
+        doneTitle->setContentsMargins(0, 0, 0, 4);
+        makeSection(m_done, QStringLiteral("doneSection"), doneTitle, new QLabel, false);
+        m_done.empty->hide();
+    } else {
+        auto* plannedEmpty = plainLabel(QStringLiteral("Nothing planned for this day yet."), 14, QFont::Medium,
+                                        FocusColor::textSecondary(), nullptr);
+        plannedEmpty->setObjectName(QStringLiteral("plannedEmpty"));
+        plannedEmpty->setContentsMargins(0, 16, 0, 16);
+        makeSection(m_planned, QStringLiteral("plannedSection"),
+                    sectionHeader(QStringLiteral("Planned"), true, nullptr), plannedEmpty, true);
+    }
+    // In the column's order, among the parts made so far.
+    int at = 0;
+    for (QWidget* part : {m_focusSlot, m_later.box, m_earlierSlot, m_done.box, m_planned.box}) {
+        if (part == s.box)
+            break;
+        at += part != nullptr;
+    }
+    m_sectionsLayout->insertWidget(at, s.box);
+    return s;
+}
+
+QuietRowMeter& TodosView::meter()
+{
+    // Made for the first row: it lays out a sample row, loading the faces rows draw with.
+    if (!m_meter)
+        m_meter = std::make_unique<QuietRowMeter>(rowSize, 52);
+    return *m_meter;
 }
 
 void TodosView::setFocusCard(const std::optional<TaskItem>& focus, bool canSkip, bool allDone)
@@ -564,23 +630,32 @@ void TodosView::refresh()
                 rest();
         }
         setFocusCard(focus, later.size() + (focus ? 1 : 0) > 1, anyToday);
-        m_later.box->setVisible(focus.has_value());
-        m_later.empty->setVisible(focus && later.empty());
+        if (focus)
+            shown(m_later);
+        if (m_later.box) {
+            m_later.box->setVisible(focus.has_value());
+            m_later.empty->setVisible(focus && later.empty());
+        }
         earlier = m_context.storage->earlierTodos();
     } else {
         m_builtOnce = true;
         m_dayCut = false;
-        m_later.box->hide();
+        if (m_later.box)
+            m_later.box->hide();
         planned = m_context.storage->todos(m_selectedDate);
-        m_planned.empty->setVisible(planned.empty());
+        shown(m_planned).empty->setVisible(planned.empty());
     }
     m_focusSlot->setVisible(today);
-    m_done.box->setVisible(!done.empty());
-    m_planned.box->setVisible(!today);
-    m_done.empty->hide();
-    placeRows(m_later, std::move(later));
-    placeRows(m_done, std::move(done));
-    placeRows(m_planned, std::move(planned));
+    if (!done.empty())
+        shown(m_done);
+    if (m_done.box)
+        m_done.box->setVisible(!done.empty());
+    if (m_planned.box)
+        m_planned.box->setVisible(!today);
+    // A section not made has nothing to list.
+    for (auto [section, list] : {std::pair{&m_later, &later}, {&m_done, &done}, {&m_planned, &planned}})
+        if (section->box)
+            placeRows(*section, std::move(*list));
 
     if (earlier != m_earlierShown || m_showEarlier != m_earlierShownOpen || bool(m_earlierBox) == earlier.empty()) {
         delete m_earlierBox;
@@ -627,7 +702,7 @@ QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidge
     auto* clock = new SymbolLabel(Symbol::history, 14, FocusColor::alert(), toggle);
     clock->setFixedWidth(32);
     h->addWidget(clock);
-    auto* text = plainLabel(count, 14, QFont::DemiBold, FocusColor::text(), toggle);
+    auto* text = plainLabel(count, earlierCountFace(), FocusColor::text(), toggle);
     text->setObjectName(QStringLiteral("earlierCount"));
     h->addWidget(text);
     h->addStretch(1);

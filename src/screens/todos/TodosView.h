@@ -22,6 +22,7 @@ class LazyRows;
 class QLabel;
 class QMenu;
 class QuietRowMeter;
+class StorageService;
 class QuietTodoRow;
 class QVBoxLayout;
 class TaskEditorSheet;
@@ -72,6 +73,9 @@ public:
 
     TaskEditorSheet* editor() const;
     ChoiceDialog* deleteQuestion() const;
+    // The faces the page first draws with today for what `store` holds, each face first: those of
+    // the empty day with no to-dos at all, else those a day's first screen commonly draws.
+    static QList<QFont> firstFaces(const StorageService& store);
     // Rebuilds the sections from the store now (the page also does so after every store change).
     void refresh();
     // What a page's first build of a longer day lists: more rows than the tallest window shows,
@@ -126,12 +130,16 @@ private:
     };
     void makeSection(Section& section, const QString& name, QWidget* header, QLabel* empty, bool emptyFirst);
     void buildSections();
+    // The section, made now if it was not yet.
+    Section& shown(Section& section);
+    QuietRowMeter& meter();
     void placeRows(Section& section, std::vector<TaskItem> list);
     void setFocusCard(const std::optional<TaskItem>& focus, bool canSkip, bool allDone);
     // The to-do of `id` when it is open today.
     std::optional<TaskItem> openToday(const QUuid& id) const;
 
     QWidget* m_sections = nullptr;
+    QVBoxLayout* m_sectionsLayout = nullptr;
     QWidget* m_focusSlot = nullptr;
     QWidget* m_earlierSlot = nullptr;
     Section m_later, m_done, m_planned;

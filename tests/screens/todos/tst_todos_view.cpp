@@ -6,6 +6,7 @@
 #include "ui/FocusCards.h"
 #include "ui/LazyRows.h"
 #include "ui/Motion.h"
+#include "ui/Theme.h"
 #include "ui/TodoRows.h"
 
 #include <QAbstractButton>
@@ -15,6 +16,7 @@
 #include <QJsonDocument>
 #include <QLabel>
 #include <QMenu>
+#include <QPaintEngine>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -45,6 +47,39 @@ TaskItem todo(const QString& title, Date created, bool done = false,
 }
 
 const Date today = ny(2026, 12, 7, 8, 0); // the fixture's clock reads 10:00 that Monday
+
+// An image that draws nothing and notes the face of every text drawn on it. Symbols are drawn as
+// shapes, so only text faces show.
+class DrawnFaces : public QImage {
+public:
+    explicit DrawnFaces(QSize size) : QImage(size, QImage::Format_ARGB32_Premultiplied) {}
+    QPaintEngine* paintEngine() const override { return &m_engine; }
+    QSet<QString> faces() const { return m_engine.faces; }
+
+private:
+    struct Engine : QPaintEngine {
+        Engine() : QPaintEngine(AllFeatures) {}
+        bool begin(QPaintDevice*) override { return true; }
+        bool end() override { return true; }
+        void updateState(const QPaintEngineState&) override {}
+        void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+        void drawPath(const QPainterPath&) override {}
+        void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+        void drawTextItem(const QPointF&, const QTextItem& item) override { faces.insert(Theme::faceKey(item.font())); }
+        Type type() const override { return User; }
+        QSet<QString> faces;
+    };
+    mutable Engine m_engine;
+};
+
+QSet<QString> textFaces(const QList<QFont>& faces)
+{
+    QSet<QString> keys;
+    for (const QFont& f : faces)
+        if (!f.families().contains(QStringLiteral("Material Icons")))
+            keys.insert(Theme::faceKey(f));
+    return keys;
+}
 
 } // namespace
 
@@ -105,6 +140,8 @@ private slots:
 
     void sections_data();
     void sections();
+    void firstFacesCoverWhatTheDayDraws_data();
+    void firstFacesCoverWhatTheDayDraws();
     void headlineAndRollOver_data();
     void headlineAndRollOver();
     void dayShortcutsQuietWhileSheetOpen();
@@ -127,6 +164,8 @@ void TodosViewTest::sections_data()
     QTest::addColumn<Setup>("setup");
     QTest::addColumn<int>("shift");
     QTest::addColumn<QStringList>("sections");
+    // Made at all: a section is made when it first has something to show.
+    QTest::addColumn<QStringList>("made");
 
     const auto add = [](std::vector<TaskItem> list) {
         return Setup([list](StorageService& s) {
@@ -134,19 +173,23 @@ void TodosViewTest::sections_data()
                 s.addTodo(t);
         });
     };
-    QTest::newRow("empty today") << add({}) << 0 << QStringList{"emptyCard"};
+    QTest::newRow("empty today") << add({}) << 0 << QStringList{"emptyCard"} << QStringList{};
     QTest::newRow("all done") << add({todo("a", today, true), todo("b", today, true)}) << 0
-                              << QStringList{"emptyCard", "doneSection"};
-    QTest::newRow("one open") << add({todo("a", today)}) << 0 << QStringList{"focusCard", "laterSection", "laterEmpty"};
+                              << QStringList{"emptyCard", "doneSection"} << QStringList{"doneSection"};
+    QTest::newRow("one open") << add({todo("a", today)}) << 0 << QStringList{"focusCard", "laterSection", "laterEmpty"}
+                              << QStringList{"laterSection"};
     QTest::newRow("three open, one done")
         << add({todo("a", today), todo("b", today), todo("c", today), todo("d", today, true)}) << 0
-        << QStringList{"focusCard", "laterSection", "doneSection"};
-    QTest::newRow("earlier") << add({todo("old", ny(2026, 12, 3))}) << 0 << QStringList{"emptyCard", "earlierBox"};
-    QTest::newRow("older than a week") << add({todo("old", ny(2026, 11, 29))}) << 0 << QStringList{"emptyCard"};
+        << QStringList{"focusCard", "laterSection", "doneSection"} << QStringList{"laterSection", "doneSection"};
+    QTest::newRow("earlier") << add({todo("old", ny(2026, 12, 3))}) << 0 << QStringList{"emptyCard", "earlierBox"}
+                             << QStringList{};
+    QTest::newRow("older than a week") << add({todo("old", ny(2026, 11, 29))}) << 0 << QStringList{"emptyCard"}
+                                       << QStringList{};
     QTest::newRow("another day, nothing")
-        << add({todo("a", today)}) << 2 << QStringList{"plannedSection", "plannedEmpty"};
-    QTest::newRow("another day, only done")
-        << add({todo("a", ny(2026, 12, 9), true)}) << 2 << QStringList{"plannedSection"};
+        << add({todo("a", today)}) << 2 << QStringList{"plannedSection", "plannedEmpty"}
+        << QStringList{"laterSection", "plannedSection"};
+    QTest::newRow("another day, only done") << add({todo("a", ny(2026, 12, 9), true)}) << 2
+                                            << QStringList{"plannedSection"} << QStringList{"plannedSection"};
 }
 
 void TodosViewTest::sections()
@@ -157,6 +200,53 @@ void TodosViewTest::sections()
     makeView();
     view->shiftDay(shift);
     QTEST(present(), "sections");
+    QStringList made;
+    for (const char* name : {"laterSection", "doneSection", "plannedSection"})
+        if (view->findChild<QWidget*>(QLatin1String(name)))
+            made.append(QLatin1String(name));
+    QTEST(made, "made");
+}
+
+void TodosViewTest::firstFacesCoverWhatTheDayDraws_data()
+{
+    QTest::addColumn<std::vector<TaskItem>>("list");
+    // With no to-dos at all, nothing is loaded that the day does not draw.
+    QTest::addColumn<bool>("exactly");
+
+    TaskItem timed = todo("timed", today);
+    timed.time = QStringLiteral("3:00 PM");
+    TaskItem steps = todo("with steps", today, false, TaskItem::Priority::high);
+    steps.subtasks.push_back(Subtask{QUuid::createUuid(), QStringLiteral("a step"), false});
+    TaskItem noted = todo("with notes", today, false, TaskItem::Priority::high);
+    noted.notes = QStringLiteral("some words");
+    QTest::newRow("no to-dos") << std::vector<TaskItem>{} << true;
+    QTest::newRow("all done") << std::vector<TaskItem>{todo("a", today, true), todo("b", today, true)} << false;
+    QTest::newRow("one open") << std::vector<TaskItem>{todo("a", today)} << false;
+    QTest::newRow("timed, more and done")
+        << std::vector<TaskItem>{timed, todo("b", today), todo("c", today, true)} << false;
+    QTest::newRow("steps in focus") << std::vector<TaskItem>{steps, timed} << false;
+    QTest::newRow("notes in focus") << std::vector<TaskItem>{noted} << false;
+    QTest::newRow("only the past week") << std::vector<TaskItem>{todo("old", ny(2026, 12, 3))} << false;
+    QTest::newRow("only another day") << std::vector<TaskItem>{todo("later", ny(2026, 12, 9))} << false;
+}
+
+void TodosViewTest::firstFacesCoverWhatTheDayDraws()
+{
+    QFETCH(std::vector<TaskItem>, list);
+    QFETCH(bool, exactly);
+    for (const TaskItem& t : list)
+        f->store->addTodo(t);
+    Motion::setReduced(true);
+    makeView();
+    const QSet<QString> primed = textFaces(TodosView::firstFaces(*f->store));
+    DrawnFaces drawn(view->size());
+    view->render(&drawn);
+    Motion::setReduced(false);
+    QVERIFY(!drawn.faces().isEmpty());
+    // Every face drawn was loaded before the page was built, and with nothing to list, no other.
+    QVERIFY2(primed.contains(drawn.faces()), qPrintable(QStringList((drawn.faces() - primed).values()).join(u' ')));
+    if (exactly)
+        QCOMPARE(primed, drawn.faces());
 }
 
 void TodosViewTest::headlineAndRollOver_data()
@@ -508,8 +598,10 @@ void TodosViewTest::longDayFirstScreenThenTheRest()
     context->storage = f->store.get();
     if (focusAt >= 0)
         f->store->setFocusTodoID(f->store->todayTodos()[size_t(focusAt)].id);
+    // A section made only when it has something to show lists nothing before.
     const auto keys = [this](const char* section) {
-        return view->findChild<QWidget*>(QLatin1String(section))->findChild<LazyRows*>()->keys();
+        const auto* box = view->findChild<QWidget*>(QLatin1String(section));
+        return box ? box->findChild<LazyRows*>()->keys() : std::vector<QUuid>();
     };
     const auto focus = [this] { return view->findChild<FocusHeroCard*>(QStringLiteral("focusCard"))->todo().id; };
     const auto whole = [this](bool isDone) {
