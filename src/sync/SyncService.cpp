@@ -118,7 +118,11 @@ void SyncService::giveBackMemory()
     // what was freed since the last one, also a run that read little, once the record store
     // dropped its cache.
     QFuture<void> cache = m_env.recordStore ? m_env.recordStore->releaseMemory() : QtFuture::makeReadyFuture();
-    cache.then(this, [this] { m_releaser->giveBack(); });
+    // Queued, as the run's data are handed to the releaser: after them.
+    cache.then(this, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { m_releaser->giveBack(); }, Qt::QueuedConnection);
+    });
 }
 
 void SyncService::laterWriteFailed(const QString& message)
@@ -218,7 +222,11 @@ QCoro::Task<> SyncService::writeIdSets(std::vector<IdSetWrite> writes)
     {
         const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
         for (Writing& w : *work) {
-            if (w.value && m_defaults.set(w.write.key, *w.value))
+            if (!w.value)
+                continue;
+            // The set read before goes with the rest, on the worker.
+            w.before = m_idSets.take(w.write.key);
+            if (m_defaults.set(w.write.key, *w.value))
                 m_idSets.insert(w.write.key, w.write.ids);
         }
     }

@@ -333,8 +333,15 @@ private:
     // Finishes in the next turn of this thread's event loop: what follows runs in a slice of its own.
     static QFuture<void> nextTurn();
     // Drops what `data` holds on the releaser's worker: freeing a run's records takes the main
-    // thread too long, and the pages are given back only once it is done.
-    template <typename T> void releaseOnWorker(std::shared_ptr<T> data) { m_releaser->release(std::move(data)); }
+    // thread too long, and the pages are given back only once it is done. Handed over a turn
+    // later: until a run's scope ends its frame may still hold copies (of the arguments of what it
+    // awaited), and the last reference must not be the one dropped here.
+    template <typename T> void releaseOnWorker(std::shared_ptr<T> data)
+    {
+        QMetaObject::invokeMethod(
+            this, [this, data = std::move(data)]() mutable { m_releaser->release(std::move(data)); },
+            Qt::QueuedConnection);
+    }
     QCoro::Task<bool> stillSettled(QString stamp);
     // The store's lists as one moment saw them, with their revisions and the count of local
     // changes then.
