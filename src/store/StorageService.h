@@ -98,6 +98,8 @@ public:
     bool toggleSubtask(const QUuid& todoID, const QUuid& subtaskID);
     bool upsertTodo(const TaskItem& todo);
     bool moveTodoToToday(const QUuid& id);
+    // The same for every to-do of `ids` that exists, as one change: one save, one push.
+    bool moveTodosToToday(const std::vector<QUuid>& ids);
     bool deleteTodo(const TaskItem& todo);
     // The list takes effect at once and its file is written on the writing thread; a file that
     // may not be written over refuses it (with the reason in `error`) and nothing changes. A

@@ -213,35 +213,46 @@ bool StorageService::upsertTodo(const TaskItem& todo)
 
 bool StorageService::moveTodoToToday(const QUuid& id)
 {
-    if (!findTodo(id))
+    return moveTodosToToday({id});
+}
+
+bool StorageService::moveTodosToToday(const std::vector<QUuid>& ids)
+{
+    const QSet<QUuid> wanted(ids.begin(), ids.end());
+    if (std::none_of(m_todos.begin(), m_todos.end(), [&](const TaskItem& t) { return wanted.contains(t.id); }))
         return false;
     std::vector<TaskItem> before = m_todos;
-    TaskItem* t = findTodo(id);
     const Calendar cal = calendar();
     const Date current = now();
     const Date today = cal.startOfDay(current);
-    const Date createdDay = cal.startOfDay(t->createdAt);
-    const qint64 shift = cal.daysBetween(createdDay, today);
-    const qint64 span = cal.daysBetween(createdDay, cal.startOfDay(t->dueDate.value_or(createdDay)));
-
-    t->createdAt = today;
-    if (t->dueDate) {
-        const QDate dueDay = cal.localDate(today).addDays(std::max<qint64>(span, 0));
-        const LocalDateTime oldDue = cal.components(*t->dueDate);
-        t->dueDate = cal.date(dueDay, oldDue.hour, oldDue.minute, 0);
+    const Date stamped = stamp();
+    std::vector<TaskItem> moved;
+    for (TaskItem& t : m_todos) {
+        if (!wanted.contains(t.id))
+            continue;
+        const Date createdDay = cal.startOfDay(t.createdAt);
+        const qint64 shift = cal.daysBetween(createdDay, today);
+        const qint64 span = cal.daysBetween(createdDay, cal.startOfDay(t.dueDate.value_or(createdDay)));
+        t.createdAt = today;
+        if (t.dueDate) {
+            const QDate dueDay = cal.localDate(today).addDays(std::max<qint64>(span, 0));
+            const LocalDateTime oldDue = cal.components(*t.dueDate);
+            t.dueDate = cal.date(dueDay, oldDue.hour, oldDue.minute, 0);
+        }
+        if (t.reminderDate) {
+            const Date movedReminder = cal.addDays(*t.reminderDate, shift);
+            if (movedReminder > current)
+                t.reminderDate = movedReminder;
+            else
+                t.reminderDate.reset();
+        }
+        t.updatedAt = stamped;
+        moved.push_back(t);
     }
-    if (t->reminderDate) {
-        const Date moved = cal.addDays(*t->reminderDate, shift);
-        if (moved > current)
-            t->reminderDate = moved;
-        else
-            t->reminderDate.reset();
-    }
-    t->updatedAt = stamp();
-    const TaskItem changed = *t;
     if (!commitTodos(std::move(before), true))
         return false;
-    m_reminders.rescheduleTodoReminder(changed, now(), calendar());
+    for (const TaskItem& t : moved)
+        m_reminders.rescheduleTodoReminder(t, current, cal);
     return true;
 }
 

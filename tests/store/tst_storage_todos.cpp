@@ -532,6 +532,55 @@ private slots:
         QVERIFY(containsId(store.todayTodos(), t.id));
     }
 
+    // Moving the whole past week is one change, however long it is: a save and a push per to-do
+    // held the window for minutes at twenty thousand. Each comes out as moving it alone would.
+    void moveSeveralToTodayAtOnce_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::newRow("one") << 1;
+        QTest::newRow("a few") << 3;
+        QTest::newRow("hundreds") << 400;
+    }
+    void moveSeveralToTodayAtOnce()
+    {
+        QFETCH(int, count);
+        std::vector<TaskItem> left{todo(QStringLiteral("stays"), dec(4, 9))};
+        std::vector<QUuid> ids;
+        for (int i = 0; i < count; ++i) {
+            TaskItem t = todo(QStringLiteral("left %1").arg(i), dec(3 + i % 4, 9));
+            if (i % 2)
+                t.dueDate = dec(5 + i % 2, 14, 30);
+            if (i % 3 == 0)
+                t.reminderDate = dec(6, 8 + i % 12);
+            left.push_back(t);
+            ids.push_back(t.id);
+        }
+        std::vector<std::vector<TaskItem>> results;
+        for (const bool together : {true, false}) {
+            StoreFixture f;
+            f.clock.set(dec(7, 10));
+            StorageService& store = f.make();
+            FakeCloudSync sync(f.defaults);
+            store.setCloudSync(&sync);
+            QVERIFY(store.replaceTodosFromSync(left));
+            store.waitForWrites();
+            if (together) {
+                QVERIFY(store.moveTodosToToday(ids));
+                QCOMPARE(sync.pushes, 1);
+            } else {
+                for (const QUuid& id : ids)
+                    QVERIFY(store.moveTodoToToday(id));
+            }
+            store.waitForWrites();
+            QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))) == store.todos());
+            results.push_back(store.todos());
+        }
+        QVERIFY(results[0] == results[1]);
+        QCOMPARE(results[0].front().createdAt, dec(4, 9));
+        QVERIFY(std::all_of(results[0].begin() + 1, results[0].end(),
+                            [](const TaskItem& t) { return t.createdAt == dec(7); }));
+    }
+
     // ------------------------------------------------------------ deleting
 
     void deleteOneOffTodo()

@@ -4,6 +4,7 @@
 #include "linux/NotificationSettings.h"
 #include "platform/SystemEvents.h"
 #include "router/AppRouter.h"
+#include "screens/todos/EarlierBox.h"
 #include "screens/todos/TaskEditorModel.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "store/StorageService.h"
@@ -26,6 +27,7 @@
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -658,11 +660,27 @@ void TodosView::refresh()
             placeRows(*section, std::move(*list));
 
     if (earlier != m_earlierShown || m_showEarlier != m_earlierShownOpen || bool(m_earlierBox) == earlier.empty()) {
+        // The box is made again: the keyboard stays on its toggle, as on a button that changed.
+        QWidget* focused = QApplication::focusWidget();
+        const bool toggleFocused = m_earlierBox && focused && m_earlierBox->isAncestorOf(focused) &&
+                                   focused->objectName() == QLatin1String("earlierToggle");
         delete m_earlierBox;
         if (!earlier.empty()) {
-            m_earlierBox = buildEarlierBox(earlier, m_earlierSlot);
+            const bool several = earlier.size() >= 2;
+            EarlierBox::Actions actions;
+            actions.toggle = [this] {
+                m_showEarlier = !m_showEarlier;
+                m_easeEarlierOpen = m_showEarlier;
+                scheduleRefresh();
+            };
+            actions.open = [this](const TaskItem& t) { openEditor(t); };
+            actions.fillMenu = [this, several](QMenu* menu, const TaskItem& t) { fillEarlierMenu(menu, t, several); };
+            m_earlierBox = new EarlierBox(earlier, m_showEarlier, std::exchange(m_easeEarlierOpen, false), now(),
+                                          calendar(), earlierCountFace(), std::move(actions), m_earlierSlot);
             m_earlierSlot->layout()->addWidget(m_earlierBox);
             m_earlierBox->show();
+            if (toggleFocused)
+                m_earlierBox->findChild<QWidget*>(QStringLiteral("earlierToggle"))->setFocus(Qt::OtherFocusReason);
         }
         m_earlierShown = earlier;
         m_earlierShownOpen = m_showEarlier;
@@ -678,70 +696,6 @@ std::optional<TaskItem> TodosView::openToday(const QUuid& id) const
     if (it == all.end() || it->isCompleted || !it->isVisible(now(), calendar()))
         return std::nullopt;
     return *it;
-}
-
-QWidget* TodosView::buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent)
-{
-    // The rounded white box of the past week's unfinished to-dos.
-    auto* box =
-        new RoundedPanel(FocusColor::withOpacity(FocusColor::white(), 0.72), FocusColor::hairline(), 16, parent);
-    box->setObjectName(QStringLiteral("earlierBox"));
-    auto* v = columnLayout(box, 0);
-
-    auto* toggle = new ClickableArea(box);
-    toggle->setObjectName(QStringLiteral("earlierToggle"));
-    toggle->setMinimumHeight(50);
-    toggle->setCursor(Qt::PointingHandCursor);
-    const QString count = earlier.size() == 1 ? QStringLiteral("1 unfinished from this past week")
-                                              : QStringLiteral("%1 unfinished from this past week").arg(earlier.size());
-    toggle->setAccessibleName(count);
-    toggle->setAccessibleDescription(m_showEarlier ? QStringLiteral("Open") : QStringLiteral("Closed"));
-    auto* h = new QHBoxLayout(toggle);
-    h->setContentsMargins(14, 0, 14, 0);
-    h->setSpacing(10);
-    auto* clock = new SymbolLabel(Symbol::history, 14, FocusColor::alert(), toggle);
-    clock->setFixedWidth(32);
-    h->addWidget(clock);
-    auto* text = plainLabel(count, earlierCountFace(), FocusColor::text(), toggle);
-    text->setObjectName(QStringLiteral("earlierCount"));
-    h->addWidget(text);
-    h->addStretch(1);
-    h->addWidget(new SymbolLabel(m_showEarlier ? Symbol::chevronUp : Symbol::chevronDown, 12,
-                                 FocusColor::textSecondary(), toggle));
-    connect(toggle, &QAbstractButton::clicked, this, [this] {
-        m_showEarlier = !m_showEarlier;
-        m_easeEarlierOpen = m_showEarlier;
-        scheduleRefresh();
-    });
-    v->addWidget(toggle);
-
-    if (m_showEarlier) {
-        // The rows live in one column so that opening the box eases them in together; a box
-        // rebuilt by a store change while open shows its rows at once.
-        auto* rows = new QWidget(box);
-        rows->setObjectName(QStringLiteral("earlierRows"));
-        auto* column = columnLayout(rows, 0);
-        v->addWidget(rows);
-        const Calendar cal = calendar();
-        for (const TaskItem& t : earlier) {
-            column->addWidget(new FocusGroupDivider(14, rows));
-            auto* r = new EarlierTodoRow(t, now(), cal, rows);
-            r->setProperty("todoId", t.id);
-            r->setContentsMargins(14, 0, 14, 0);
-            fillEarlierMenu(r->menu(), t);
-            r->setContextMenuPolicy(Qt::CustomContextMenu);
-            connect(r, &EarlierTodoRow::openClicked, this, [this, t] { openEditor(t); });
-            connect(r, &QWidget::customContextMenuRequested, this, [this, r, t](const QPoint& at) {
-                QMenu menu;
-                fillEarlierMenu(&menu, t);
-                menu.exec(r->mapToGlobal(at));
-            });
-            column->addWidget(r);
-        }
-        if (std::exchange(m_easeEarlierOpen, false))
-            Motion::fadeIn(rows, 0.2);
-    }
-    return box;
 }
 
 void TodosView::fillTodoMenu(QMenu* menu, const TaskItem& todo)
@@ -761,9 +715,14 @@ void TodosView::fillTodoMenu(QMenu* menu, const TaskItem& todo)
 
 void TodosView::fillEarlierMenu(QMenu* menu, const TaskItem& todo)
 {
+    fillEarlierMenu(menu, todo, m_context.storage->earlierTodos().size() >= 2);
+}
+
+void TodosView::fillEarlierMenu(QMenu* menu, const TaskItem& todo, bool several)
+{
     menu->clear();
     menu->addAction(QStringLiteral("Move to Today"), this, [this, todo] { moveToToday(todo); });
-    if (m_context.storage->earlierTodos().size() >= 2)
+    if (several)
         menu->addAction(QStringLiteral("Move All to Today"), this, &TodosView::moveAllToToday);
     menu->addAction(QStringLiteral("Mark Done"), this, [this, todo] { toggleTodo(todo); });
     menu->addSeparator();
@@ -868,12 +827,11 @@ void TodosView::moveToToday(const TaskItem& todo)
 
 void TodosView::moveAllToToday()
 {
-    // Each move changes the store's lists: walk the ids as they were when the person chose.
+    // One change, however many the past week left.
     std::vector<QUuid> ids;
     for (const TaskItem& t : m_context.storage->earlierTodos())
         ids.push_back(t.id);
-    for (const QUuid& id : ids)
-        m_context.storage->moveTodoToToday(id);
+    m_context.storage->moveTodosToToday(ids);
 }
 
 void TodosView::stopRepeating(const TaskItem& todo)

@@ -70,6 +70,8 @@ public:
     // The context menu of the focus card and the quiet rows, and the menu of an earlier row.
     void fillTodoMenu(QMenu* menu, const TaskItem& todo);
     void fillEarlierMenu(QMenu* menu, const TaskItem& todo);
+    // The same, told whether the past week holds more than this one.
+    void fillEarlierMenu(QMenu* menu, const TaskItem& todo, bool several);
 
     TaskEditorSheet* editor() const;
     ChoiceDialog* deleteQuestion() const;
@@ -93,7 +95,6 @@ private:
     QWidget* buildHeader();
     QWidget* sectionHeader(const QString& title, bool withAdd, QWidget* parent);
     QuietTodoRow* makeRow(const TaskItem& todo, QWidget* parent);
-    QWidget* buildEarlierBox(const std::vector<TaskItem>& earlier, QWidget* parent);
     static QMargins besideCards();
     void scheduleRefresh();
     void armMidnightTimer();

@@ -147,6 +147,8 @@ private slots:
     void dayShortcutsQuietWhileSheetOpen();
     void movingToToday();
     void earlierBoxEasesOpenOnly();
+    void earlierBoxBuildsWhatIsInView_data();
+    void earlierBoxBuildsWhatIsInView();
     void deleteQuestions_data();
     void deleteQuestions();
     void newItemRequestOpensEditorForTheShownDay();
@@ -328,6 +330,50 @@ void TodosViewTest::movingToToday()
         view->refresh();
         QCOMPARE(present().contains(QStringLiteral("earlierBox")), left > 0);
     }
+}
+
+void TodosViewTest::earlierBoxBuildsWhatIsInView_data()
+{
+    QTest::addColumn<int>("earlier");
+    QTest::addColumn<int>("mostBuilt");
+    QTest::newRow("one") << 1 << 1;
+    QTest::newRow("a few") << 3 << 3;
+    QTest::newRow("two thousand") << 2000 << 60;
+}
+
+void TodosViewTest::earlierBoxBuildsWhatIsInView()
+{
+    // An open box builds the rows in view, however many the past week left: twenty thousand
+    // once held the window for minutes. A row's menu knows whether there are others to move.
+    QFETCH(int, earlier);
+    QFETCH(int, mostBuilt);
+    QJsonArray list;
+    for (int i = 0; i < earlier; ++i)
+        list.append(encodeTaskItem(todo(QStringLiteral("Left over %1").arg(i), ny(2026, 12, 3 + i % 4))));
+    QFile file(f->file(QStringLiteral("todos.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
+    file.close();
+    f->make();
+    context->storage = f->store.get();
+    makeView();
+    view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(view.get()));
+    const auto toggle = [this] { return view->findChild<QAbstractButton*>(QStringLiteral("earlierToggle")); };
+    toggle()->setFocus();
+    QTest::keyClick(toggle(), Qt::Key_Space);
+    view->refresh();
+    // The box was made again; the keyboard stays on its toggle.
+    QCOMPARE(QApplication::focusWidget(), toggle());
+    QTRY_VERIFY_WITH_TIMEOUT(!view->findChildren<EarlierTodoRow*>().isEmpty(), 30000);
+    QCoreApplication::processEvents();
+    const QList<EarlierTodoRow*> rows = view->findChildren<EarlierTodoRow*>();
+    QVERIFY2(rows.size() <= mostBuilt, qPrintable(QString::number(rows.size())));
+    if (earlier <= mostBuilt)
+        QCOMPARE(int(rows.size()), earlier);
+    QStringList offered;
+    for (QAction* a : rows.front()->menu()->actions())
+        offered.append(a->text());
+    QCOMPARE(offered.contains(QStringLiteral("Move All to Today")), earlier >= 2);
 }
 
 void TodosViewTest::earlierBoxEasesOpenOnly()
