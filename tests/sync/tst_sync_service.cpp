@@ -468,7 +468,6 @@ private slots:
         QTest::newRow("first run") << true << 300 << 0;
         QTest::newRow("sending what is new here") << false << 300 << 0;
         QTest::newRow("taking in what another device sent") << false << 0 << 300;
-        QTest::newRow("both") << false << 120 << 180;
         QTest::newRow("nothing new") << false << 0 << 0;
     }
     void bookkeepingIsWrittenOffTheMainThread()
