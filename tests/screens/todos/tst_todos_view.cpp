@@ -91,6 +91,17 @@ class TodosViewTest : public QObject {
     std::unique_ptr<AppContext> context;
     std::unique_ptr<TodosView> view;
 
+    // A store that starts from `list` as its file, as a long list comes from disk.
+    bool startStoreWith(const QJsonArray& list)
+    {
+        QFile file(f->file(QStringLiteral("todos.json")));
+        if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(list).toJson()) <= 0)
+            return false;
+        file.close();
+        f->make();
+        context->storage = f->store.get();
+        return true;
+    }
     void makeView()
     {
         view = std::make_unique<TodosView>(*context);
@@ -350,11 +361,7 @@ void TodosViewTest::earlierBoxBuildsWhatIsInView()
     QJsonArray list;
     for (int i = 0; i < earlier; ++i)
         list.append(encodeTaskItem(todo(QStringLiteral("Left over %1").arg(i), ny(2026, 12, 3 + i % 4))));
-    QFile file(f->file(QStringLiteral("todos.json")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
-    file.close();
-    f->make();
-    context->storage = f->store.get();
+    QVERIFY(startStoreWith(list));
     makeView();
     view->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(view.get()));
@@ -517,11 +524,7 @@ void TodosViewTest::longListsBuildWhatIsShown()
     QJsonArray list{encodeTaskItem(todo(QStringLiteral("focus"), today, false, TaskItem::Priority::high))};
     for (int i = 0; i < 1500; ++i)
         list.append(encodeTaskItem(todo(QStringLiteral("To-do %1").arg(i, 4, 10, QLatin1Char('0')), day + i, done)));
-    QFile file(f->file(QStringLiteral("todos.json")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
-    file.close();
-    f->make();
-    context->storage = f->store.get();
+    QVERIFY(startStoreWith(list));
     makeView();
     view->shiftDay(shift);
     // What the store lists for the section, in its order.
@@ -583,11 +586,7 @@ void TodosViewTest::longListKeepsItsLengthWhileScrolled()
             t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step"), s == 0});
         list.append(encodeTaskItem(t));
     }
-    QFile file(f->file(QStringLiteral("todos.json")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
-    file.close();
-    f->make();
-    context->storage = f->store.get();
+    QVERIFY(startStoreWith(list));
     makeView();
     view->resize(width, 900);
     QScrollBar* bar = view->findChild<QScrollArea*>()->verticalScrollBar();
@@ -637,11 +636,7 @@ void TodosViewTest::longDayFirstScreenThenTheRest()
     for (int i = 0; i < open + done; ++i)
         list.append(
             encodeTaskItem(todo(QStringLiteral("To-do %1").arg(i), today + i, i >= open, TaskItem::Priority(i % 3))));
-    QFile file(f->file(QStringLiteral("todos.json")));
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(list).toJson()) > 0);
-    file.close();
-    f->make();
-    context->storage = f->store.get();
+    QVERIFY(startStoreWith(list));
     if (focusAt >= 0)
         f->store->setFocusTodoID(f->store->todayTodos()[size_t(focusAt)].id);
     // A section made only when it has something to show lists nothing before.
