@@ -60,6 +60,11 @@ bool save(QWidget* widget, const QString& name, const QSize& size)
 {
     ++saved;
     const QString path = folder() + QLatin1Char('/') + name + QStringLiteral(".png");
+    // A change begun before motion was reduced (a page built before its first picture) is shown
+    // where it ends too.
+    for (Tween* tween : widget->findChildren<Tween*>())
+        if (tween->isRunning())
+            tween->jumpTo(tween->target());
     if (windowMode() && !checking()) {
         // Through a real window on a screen of the platform's pixel ratio: what the window system
         // gets is what is saved, so a fault of drawing at that ratio shows.
