@@ -83,7 +83,10 @@ EarlierBox::EarlierBox(std::vector<TaskItem> earlier, bool open, bool easeIn, Da
         keys.push_back(t.id);
     m_rows->setKeys(std::move(keys));
     v->addWidget(m_rows);
-    if (easeIn)
+    // The fade draws the whole column offscreen at every frame: a long one would hold the window
+    // for seconds, so it shows at once.
+    constexpr size_t easedAtMost = 24;
+    if (easeIn && m_earlier.size() <= easedAtMost)
         Motion::fadeIn(m_rows, 0.2);
 }
 
