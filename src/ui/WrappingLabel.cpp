@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QPainter>
 #include <QTextLayout>
+#include <algorithm>
 #include <cmath>
 
 WrappingLabel::WrappingLabel(const QString& text, QWidget* parent)
@@ -17,6 +18,8 @@ WrappingLabel::WrappingLabel(const QString& text, QWidget* parent)
     setAttribute(Qt::WA_TransparentForMouseEvents);
     Accessibility::installFactory();
 }
+
+WrappingLabel::~WrappingLabel() = default;
 
 void WrappingLabel::setText(const QString& text)
 {
@@ -49,31 +52,49 @@ void WrappingLabel::setMaxLines(int lines)
     update();
 }
 
+void WrappingLabel::forgetLayout()
+{
+    m_paragraphs.clear();
+    m_laidWidth = -1;
+    m_widest = -1;
+}
+
 const WrappingLabel::Laid& WrappingLabel::lay(qreal width) const
 {
     if (width != m_laidWidth) {
-        m_laid = layOut(m_text, font(), width, m_maxLines);
+        if (m_paragraphs.empty())
+            m_paragraphs = paragraphsOf(m_text, font());
+        m_laid = layOut(m_paragraphs, font(), width, m_maxLines);
         m_laidWidth = width;
     }
     return m_laid;
 }
 
-WrappingLabel::Laid WrappingLabel::layOut(const QString& source, const QFont& font, qreal width, int maxLines)
+WrappingLabel::Paragraphs WrappingLabel::paragraphsOf(const QString& source, const QFont& font)
+{
+    // Line breaks in the text stay line breaks; each paragraph wraps on its own.
+    QString text = source;
+    text.replace(QChar::LineSeparator, u'\n').replace(QChar::ParagraphSeparator, u'\n');
+    Paragraphs paragraphs;
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    for (const QString& paragraph : text.split(u'\n')) {
+        auto layout = std::make_unique<QTextLayout>(paragraph, font);
+        layout->setTextOption(option);
+        paragraphs.push_back(std::move(layout));
+    }
+    return paragraphs;
+}
+
+WrappingLabel::Laid WrappingLabel::layOut(const Paragraphs& paragraphs, const QFont& font, qreal width, int maxLines)
 {
     Laid laid;
     const QFontMetricsF metrics(font);
     width = std::max<qreal>(1, width);
-    // Line breaks in the text stay line breaks; each paragraph wraps on its own.
-    QString text = source;
-    text.replace(QChar::LineSeparator, u'\n').replace(QChar::ParagraphSeparator, u'\n');
-    const QStringList paragraphs = text.split(u'\n');
     qreal y = 0;
-    for (qsizetype p = 0; p < paragraphs.size(); ++p) {
-        const QString& paragraph = paragraphs.at(p);
-        QTextLayout layout(paragraph, font);
-        QTextOption option;
-        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        layout.setTextOption(option);
+    for (size_t p = 0; p < paragraphs.size(); ++p) {
+        QTextLayout& layout = *paragraphs[p];
+        const QString& paragraph = layout.text();
         layout.beginLayout();
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(width);
@@ -81,8 +102,8 @@ WrappingLabel::Laid WrappingLabel::layOut(const QString& source, const QFont& fo
                 // The last allowed line holds the rest of its paragraph, cut with an ellipsis,
                 // which also stands for any paragraph after it.
                 const QString tail = paragraph.mid(line.textStart());
-                const bool more =
-                    p + 1 < paragraphs.size() && !paragraphs.mid(p + 1).join(QString()).trimmed().isEmpty();
+                const bool more = std::any_of(paragraphs.begin() + qsizetype(p) + 1, paragraphs.end(),
+                                              [](const auto& after) { return !after->text().trimmed().isEmpty(); });
                 const QString shown =
                     metrics.elidedText(more ? tail.trimmed() + QChar(0x2026) : tail, Qt::ElideRight, width);
                 laid.lines.append({QPointF(0, y), shown});
@@ -111,16 +132,18 @@ int WrappingLabel::heightForWidth(int width) const
 
 int WrappingLabel::heightFor(const QString& text, const QFont& font, int width, int maxLines)
 {
-    return int(std::ceil(layOut(text, font, width, maxLines).height));
+    return int(std::ceil(layOut(paragraphsOf(text, font), font, width, maxLines).height));
 }
 
 QSize WrappingLabel::sizeHint() const
 {
-    const QFontMetricsF metrics(font());
-    qreal widest = 0;
-    for (const QString& line : m_text.split(u'\n'))
-        widest = std::max(widest, metrics.horizontalAdvance(line));
-    const int w = int(std::ceil(widest)) + 1;
+    if (m_widest < 0) {
+        const QFontMetricsF metrics(font());
+        m_widest = 0;
+        for (const QString& line : m_text.split(u'\n'))
+            m_widest = std::max(m_widest, metrics.horizontalAdvance(line));
+    }
+    const int w = int(std::ceil(m_widest)) + 1;
     return QSize(w, heightForWidth(w));
 }
 

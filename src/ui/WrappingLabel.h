@@ -2,6 +2,10 @@
 
 #include <QColor>
 #include <QWidget>
+#include <memory>
+#include <vector>
+
+class QTextLayout;
 
 // Plain text that wraps onto as many lines as the width needs, breaking inside a word only when
 // the word alone is wider than the line (a long address never widens its container). With
@@ -12,6 +16,7 @@ class WrappingLabel : public QWidget {
     Q_PROPERTY(QString text READ text WRITE setText)
 public:
     explicit WrappingLabel(const QString& text = {}, QWidget* parent = nullptr);
+    ~WrappingLabel() override;
 
     QString text() const { return m_text; }
     void setText(const QString& text);
@@ -40,15 +45,22 @@ private:
         QList<QPair<QPointF, QString>> lines;
         qreal height = 0;
     };
+    // One per line the text breaks itself.
+    using Paragraphs = std::vector<std::unique_ptr<QTextLayout>>;
     // Laying text out is the costly part of a page rebuild, and layouts ask for the same width
     // many times: the last width's lines are kept until the text, font or line limit changes.
+    // Most of a layout is shaping the text, which does not depend on the width: the shaped
+    // paragraphs are kept too, and a new width only breaks them into lines again.
     const Laid& lay(qreal width) const;
-    static Laid layOut(const QString& text, const QFont& font, qreal width, int maxLines);
-    void forgetLayout() { m_laidWidth = -1; }
+    static Paragraphs paragraphsOf(const QString& text, const QFont& font);
+    static Laid layOut(const Paragraphs& paragraphs, const QFont& font, qreal width, int maxLines);
+    void forgetLayout();
 
     QString m_text;
+    mutable Paragraphs m_paragraphs; // empty until laid out
     mutable Laid m_laid;
     mutable qreal m_laidWidth = -1;
+    mutable qreal m_widest = -1; // the longest line's advance
     QColor m_color;
     int m_maxLines = 0;
 };

@@ -1642,8 +1642,22 @@ void TestUiComponents::wrappingHeightWithoutALabel()
     WrappingLabel label(text);
     label.setFont(Theme::font(15, QFont::DemiBold));
     label.setMaxLines(maxLines);
-    for (const int width : {1, 60, 230, 640})
+    // Widths back and forth, as a page's layouts ask: the label keeps its shaped text between them.
+    for (const int width : {1, 60, 230, 640, 230, 1, 640, 60})
         QCOMPARE(WrappingLabel::heightFor(text, label.font(), width, maxLines), label.heightForWidth(width));
+    // What it kept goes with the text, the font and the limit it was laid out for.
+    int limit = maxLines;
+    const std::vector<std::function<void()>> changes = {
+        [&] { label.setText(text + QStringLiteral(" and then some more words at the end")); },
+        [&] { label.setFont(Theme::font(11)); },
+        [&] { label.setMaxLines(limit = maxLines == 0 ? 1 : 0); },
+    };
+    for (const auto& change : changes) {
+        label.heightForWidth(230);
+        change();
+        for (const int width : {230, 60})
+            QCOMPARE(label.heightForWidth(width), WrappingLabel::heightFor(label.text(), label.font(), width, limit));
+    }
 }
 
 QTEST_MAIN(TestUiComponents)
