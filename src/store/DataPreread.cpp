@@ -46,6 +46,11 @@ template <typename T> PrereadFile<T> readFile(const QString& path, DataPreread::
     }
     qint64 size = info.st_size;
     QByteArray bytes(size, Qt::Uninitialized);
+    // Its new pages are taken here, a write to each: taken by read() instead, in the kernel, each
+    // takes the process's memory-map lock, and the main thread mapping libraries and fonts at the
+    // same time waits for it.
+    for (qsizetype page = 0; page < bytes.size(); page += 4096)
+        bytes.data()[page] = 0;
     qint64 done = 0;
     bool ok = true;
     while (ok) {

@@ -53,7 +53,15 @@ public:
     Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override { return place(width, false); }
-    QSize sizeHint() const override { return QSize(800, heightForWidth(800)); }
+    // The content as the page shows it, at the viewport's width. At another width (the toolkit
+    // asks for the height at the hint's width too), a long list would measure every row there
+    // and shape its title for nothing while the window first shows.
+    QSize sizeHint() const override
+    {
+        const int shown = m_page->viewport()->width();
+        const int width = shown > 0 ? shown : 800;
+        return QSize(width, heightForWidth(width));
+    }
     QSize minimumSize() const override { return QSize(2 * paddingX, paddingTop + paddingBottom); }
     void setGeometry(const QRect& rect) override
     {

@@ -175,7 +175,7 @@ void LazyRows::workOutUnknown(Column& c) const
     if (c.unknownCount == 0 || c.estimating)
         return;
     // A few new entries are worked out at once: standing in for them would only move the list twice.
-    constexpr int fewEntries = 256;
+    constexpr int fewEntries = 32;
     if (m_typical && c.unknownCount > fewEntries) {
         c.estimating = true;
         c.typical = m_typical(c.width);

@@ -489,13 +489,29 @@ void TestUiComponents::pageColumns_data()
     QTest::newRow("narrow") << 500 << true << false << 420;
 }
 
+namespace {
+
+// A column that notes every width a layout asks its height at.
+class WidthsAsked : public QWidget {
+public:
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override
+    {
+        asked.insert(width);
+        return 300;
+    }
+    mutable QSet<int> asked;
+};
+
+} // namespace
+
 void TestUiComponents::pageColumns()
 {
     QFETCH(int, width);
     QFETCH(bool, withSide);
     QFETCH(bool, twoColumns);
     QFETCH(int, mainWidth);
-    auto* main = new QWidget;
+    auto* main = new WidthsAsked;
     main->setMinimumHeight(300);
     QWidget* side = nullptr;
     if (withSide) {
@@ -515,6 +531,14 @@ void TestUiComponents::pageColumns()
     QCOMPARE(main->x(), std::max(40, (viewport - row) / 2)); // centred, paper on both sides
     if (side)
         QVERIFY(twoColumns ? side->x() > main->geometry().right() : side->y() > main->geometry().bottom());
+    // Laid out again, the column is asked only at the width it has, with or without a scroll bar
+    // beside it: a long list measures its rows at every width it is asked at.
+    main->asked.clear();
+    page.resize(width, 1900);
+    QCoreApplication::processEvents();
+    const int scrollBar = page.verticalScrollBar()->sizeHint().width();
+    for (const int asked : std::as_const(main->asked))
+        QVERIFY2(asked <= mainWidth && asked >= mainWidth - scrollBar, qPrintable(QString::number(asked)));
 }
 
 void TestUiComponents::heroCardContent_data()
@@ -1361,7 +1385,8 @@ void TestUiComponents::lazyRowsGuessThenMeasure_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QList<int>>("widths");
     QTest::addColumn<bool>("guesses");
-    QTest::newRow("a short list is worked out at once") << 200 << QList<int>{209, 626} << false;
+    QTest::newRow("a short list is worked out at once") << 30 << QList<int>{209, 626} << false;
+    QTest::newRow("a first screen's list, a page's layouts in turn") << 96 << QList<int>{209, 626} << true;
     QTest::newRow("a long list, one width") << 3000 << QList<int>{626} << true;
     QTest::newRow("a long list, a page's layouts in turn") << 3000 << QList<int>{209, 626, 827} << true;
 }
