@@ -35,32 +35,50 @@ QUuid occurrenceID(const QUuid& seriesID, const QString& dayKey)
     return QUuid::fromRfc4122(digest);
 }
 
-namespace {
-
-std::map<QString, std::vector<TaskItem>> groupBySeries(const std::vector<TaskItem>& list, const QSet<QUuid>& skipping)
+std::map<QString, std::vector<TaskItem>> groupBySeries(const std::vector<TaskItem>& list)
 {
     std::map<QString, std::vector<TaskItem>> groups;
     for (const TaskItem& item : list)
-        if (item.recurringSeriesId && !skipping.contains(item.id))
+        if (item.recurringSeriesId)
             groups[uuidText(*item.recurringSeriesId)].push_back(item);
     return groups;
 }
 
-} // namespace
+namespace {
 
-std::map<QString, std::vector<TaskItem>> groupBySeries(const std::vector<TaskItem>& list)
+// A series' to-dos where they lie: every start looks at every series.
+using SeriesItems = std::vector<const TaskItem*>;
+
+Date anchorOf(const SeriesItems& series, const Calendar& calendar)
 {
-    return groupBySeries(list, {});
+    Date earliest = series.front()->createdAt;
+    for (const TaskItem* item : series)
+        earliest = std::min(earliest, item->createdAt);
+    return calendar.startOfDay(earliest);
 }
+
+// The template is the series' latest to-do.
+const TaskItem& latest(const SeriesItems& series)
+{
+    return **std::max_element(series.begin(), series.end(), [](const TaskItem* a, const TaskItem* b) {
+        if (a->createdAt != b->createdAt)
+            return a->createdAt < b->createdAt;
+        if (a->updatedAt != b->updatedAt)
+            return a->updatedAt < b->updatedAt;
+        return uuidText(a->id) < uuidText(b->id);
+    });
+}
+
+} // namespace
 
 std::optional<Date> seriesAnchorDay(const std::vector<TaskItem>& series, const Calendar& calendar)
 {
     if (series.empty())
         return std::nullopt;
-    Date earliest = series.front().createdAt;
+    SeriesItems items;
     for (const TaskItem& item : series)
-        earliest = std::min(earliest, item.createdAt);
-    return calendar.startOfDay(earliest);
+        items.push_back(&item);
+    return anchorOf(items, calendar);
 }
 
 qint64 daysBetween(Date a, Date b, const Calendar& calendar)
@@ -83,18 +101,6 @@ Date step(Date anchor, RepeatOption option, qint64 k, const Calendar& calendar)
         break;
     }
     return anchor;
-}
-
-// The template is the series' latest to-do.
-const TaskItem& latest(const std::vector<TaskItem>& series)
-{
-    return *std::max_element(series.begin(), series.end(), [](const TaskItem& a, const TaskItem& b) {
-        if (a.createdAt != b.createdAt)
-            return a.createdAt < b.createdAt;
-        if (a.updatedAt != b.updatedAt)
-            return a.updatedAt < b.updatedAt;
-        return uuidText(a.id) < uuidText(b.id);
-    });
 }
 
 // `day` at the wall time of `source` (seconds dropped); a gap resolves to the next valid instant.
@@ -187,27 +193,33 @@ namespace {
 std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<QUuid>& skipping,
                                   const QSet<QUuid>& excludingSeries, Date now, const Calendar& calendar)
 {
+    QHash<QUuid, SeriesItems> groups;
+    for (const TaskItem& item : list)
+        if (item.recurringSeriesId && !skipping.contains(item.id))
+            groups[*item.recurringSeriesId].push_back(&item);
     std::vector<TaskItem> created;
-    for (const auto& [key, series] : groupBySeries(list, skipping)) {
-        const QUuid seriesID = *series.front().recurringSeriesId;
+    for (auto group = groups.cbegin(); group != groups.cend(); ++group) {
+        const QUuid& seriesID = group.key();
+        const SeriesItems& series = group.value();
         if (excludingSeries.contains(seriesID))
             continue;
         const TaskItem& templateItem = latest(series);
         if (templateItem.repeatOption == RepeatOption::none)
             continue;
-        const std::optional<Date> anchor = seriesAnchorDay(series, calendar);
-        const std::optional<Date> due = scheduledDay(now, *anchor, templateItem.repeatOption, calendar);
+        const std::optional<Date> due =
+            scheduledDay(now, anchorOf(series, calendar), templateItem.repeatOption, calendar);
         if (!due || !(*due > calendar.startOfDay(templateItem.createdAt)))
             continue;
         const QUuid id = occurrenceID(seriesID, dayKey(*due, calendar));
-        const bool exists = std::any_of(series.begin(), series.end(), [&](const TaskItem& item) {
-            return item.id == id || calendar.isSameDay(item.createdAt, *due);
+        const bool exists = std::any_of(series.begin(), series.end(), [&](const TaskItem* item) {
+            return item->id == id || calendar.isSameDay(item->createdAt, *due);
         });
         if (!exists)
             created.push_back(makeOccurrence(templateItem, seriesID, *due, calendar));
     }
-    std::stable_sort(created.begin(), created.end(),
-                     [](const TaskItem& a, const TaskItem& b) { return uuidText(a.id) < uuidText(b.id); });
+    // In the order of their ids, whatever order the series were looked at in.
+    std::sort(created.begin(), created.end(),
+              [](const TaskItem& a, const TaskItem& b) { return uuidText(a.id) < uuidText(b.id); });
     return created;
 }
 
@@ -246,18 +258,29 @@ SeriesChanges applySeriesChanges(const std::vector<TaskItem>& list, const QSet<Q
 
 namespace {
 
+// One series' to-dos of one local day.
+struct SeriesDay {
+    QUuid series;
+    qint64 day = 0; // the local day's Julian number
+    bool operator==(const SeriesDay&) const = default;
+};
+
+size_t qHash(const SeriesDay& key, size_t seed = 0)
+{
+    return qHashMulti(seed, key.series, key.day);
+}
+
 QSet<QUuid> duplicateOccurrences(const std::vector<TaskItem>& list, const Calendar& calendar)
 {
-    // Group members by series and day, in list order.
-    QHash<QString, std::vector<size_t>> groups;
-    std::vector<QString> keyOrder;
-    std::vector<QString> dayKeys(list.size());
+    // Group members by series and day, in list order. Every start reads every series' to-do:
+    // the keys are compared as values, and a day's text is made only for groups of two or more.
+    QHash<SeriesDay, std::vector<size_t>> groups;
+    std::vector<SeriesDay> keyOrder;
     for (size_t i = 0; i < list.size(); ++i) {
         const TaskItem& item = list[i];
         if (!item.recurringSeriesId)
             continue;
-        dayKeys[i] = dayKey(item.createdAt, calendar);
-        const QString key = uuidText(*item.recurringSeriesId) + u'|' + dayKeys[i];
+        const SeriesDay key{*item.recurringSeriesId, calendar.localDate(item.createdAt).toJulianDay()};
         auto it = groups.find(key);
         if (it == groups.end()) {
             groups.insert(key, {i});
@@ -267,7 +290,9 @@ QSet<QUuid> duplicateOccurrences(const std::vector<TaskItem>& list, const Calend
         }
     }
 
-    auto isCanonical = [&](size_t i) { return list[i].id == occurrenceID(*list[i].recurringSeriesId, dayKeys[i]); };
+    auto isCanonical = [&](size_t i) {
+        return list[i].id == occurrenceID(*list[i].recurringSeriesId, dayKey(list[i].createdAt, calendar));
+    };
     auto preferred = [&](size_t candidate, size_t current) {
         const TaskItem& x = list[candidate];
         const TaskItem& y = list[current];
@@ -283,8 +308,8 @@ QSet<QUuid> duplicateOccurrences(const std::vector<TaskItem>& list, const Calend
     };
 
     QSet<QUuid> dropped;
-    for (const QString& key : keyOrder) {
-        const std::vector<size_t>& members = groups.value(key);
+    for (const SeriesDay& key : keyOrder) {
+        const std::vector<size_t>& members = groups[key];
         if (members.size() < 2)
             continue;
         size_t kept = members.front();
