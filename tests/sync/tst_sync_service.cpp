@@ -451,10 +451,11 @@ private slots:
             ::close(watch);
             writes.push_back(replaced);
         }
-        // For the account, the ids read, the records sent and the run's end, at most (a write still
-        // waiting when the next comes is replaced by it).
+        // A handful whatever the number of items: for the account, the ids read, the records sent
+        // and the run's end. Fewer when a write still waiting is replaced by the next, which a
+        // busy machine may never let happen.
         for (const int replaced : writes)
-            QVERIFY2(replaced >= 1 && replaced <= 4, qPrintable(QString::number(replaced)));
+            QVERIFY2(replaced >= 1 && replaced <= 6, qPrintable(QString::number(replaced)));
     }
 
     // A run's bookkeeping (sets of every known id, a megabyte at twenty thousand) is written on the
