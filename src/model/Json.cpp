@@ -2,6 +2,7 @@
 
 #include "model/Iso8601.h"
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -54,34 +55,38 @@ char16_t unitAt(std::string_view text, qsizetype i)
     return static_cast<unsigned char>(text[static_cast<size_t>(i)]);
 }
 
+constexpr std::array<signed char, 128> hexValues = [] {
+    std::array<signed char, 128> values{};
+    values.fill(-1);
+    for (int c = 0; c < 10; ++c)
+        values[size_t('0' + c)] = static_cast<signed char>(c);
+    for (int c = 0; c < 6; ++c) {
+        values[size_t('a' + c)] = static_cast<signed char>(10 + c);
+        values[size_t('A' + c)] = static_cast<signed char>(10 + c);
+    }
+    return values;
+}();
+
+// Every to-do and step of a file holds one: a load reads tens of thousands.
 template <typename Text> std::optional<QUuid> parseUuidText(const Text& text)
 {
     if (text.size() != 36)
         return std::nullopt;
+    for (const qsizetype dash : {8, 13, 18, 23})
+        if (unitAt(text, dash) != u'-')
+            return std::nullopt;
+    static constexpr std::array<qsizetype, 16> pairs = {0, 2, 4, 6, 9, 11, 14, 16, 19, 21, 24, 26, 28, 30, 32, 34};
+    const auto value = [&](qsizetype i) {
+        const char16_t c = unitAt(text, i);
+        return c < hexValues.size() ? int(hexValues[c]) : -1;
+    };
     char bytes[16];
-    int n = 0;
-    for (qsizetype i = 0; i < 36;) {
-        if (i == 8 || i == 13 || i == 18 || i == 23) {
-            if (unitAt(text, i) != u'-')
-                return std::nullopt;
-            ++i;
-            continue;
-        }
-        int value = 0;
-        for (int k = 0; k < 2; ++k, ++i) {
-            const char16_t c = unitAt(text, i);
-            int v = 0;
-            if (c >= u'0' && c <= u'9')
-                v = c - u'0';
-            else if (c >= u'a' && c <= u'f')
-                v = c - u'a' + 10;
-            else if (c >= u'A' && c <= u'F')
-                v = c - u'A' + 10;
-            else
-                return std::nullopt;
-            value = value * 16 + v;
-        }
-        bytes[n++] = static_cast<char>(value);
+    for (size_t k = 0; k < pairs.size(); ++k) {
+        const int high = value(pairs[k]);
+        const int low = value(pairs[k] + 1);
+        if ((high | low) < 0)
+            return std::nullopt;
+        bytes[k] = static_cast<char>(high << 4 | low);
     }
     return QUuid::fromRfc4122(QByteArrayView(bytes, 16));
 }

@@ -191,20 +191,6 @@ private:
     quint64 m_uses = 0;
     size_t m_compared = 0, m_writtenAfresh = 0;
 };
-// Every to-do of such a text read in one pass, or nothing when the text holds anything the quick
-// reading is not sure of, down to a single to-do that does not decode: the caller then reads it
-// through a document with decodeTaskItem, which decides what it means.
-std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text);
-// The same, also noting where each to-do's text lies.
-std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans);
-// The same; a text of `splitFrom` bytes or more is read in parts at once, about `splitFrom` bytes
-// each (0: as many as it may), all but the first by threads of their own, with the same result
-// as one pass.
-std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans,
-                                                         qsizetype splitFrom);
-// Where each part but the first of a reading in `parts` parts would begin: guesses at to-dos'
-// starts, proved only by the reading before a part arriving there exactly.
-std::vector<qsizetype> todosTextPartStarts(QByteArrayView text, int parts);
 
 QJsonObject encodeSubtask(const Subtask& step);
 std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error = nullptr);

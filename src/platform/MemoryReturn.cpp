@@ -3,6 +3,8 @@
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+#include <cstdlib>
+#include <vector>
 
 namespace MemoryReturn {
 
@@ -17,6 +19,24 @@ void setAllocatorPolicy()
     // heap, where they stay after they are freed.
     mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     mallopt(M_TRIM_THRESHOLD, 1024 * 1024);
+#endif
+}
+
+void growThreadHeap(qint64 bytes)
+{
+#ifdef __GLIBC__
+    // Blocks under the mapping threshold come from the thread's heap and grow it; freed, they
+    // leave it grown (its pages given back, its map unchanged), so the blocks made later fill it
+    // without changing the map again.
+    constexpr qint64 block = 192 * 1024;
+    std::vector<void*> blocks;
+    blocks.reserve(size_t(bytes / block + 1));
+    for (qint64 made = 0; made < bytes; made += block)
+        blocks.push_back(std::malloc(block));
+    for (void* b : blocks)
+        std::free(b);
+#else
+    Q_UNUSED(bytes);
 #endif
 }
 

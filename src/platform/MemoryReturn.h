@@ -16,6 +16,12 @@ namespace MemoryReturn {
 // back sooner.
 void setAllocatorPolicy();
 
+// Makes room at once in the calling thread's heap for about `bytes` of small blocks, for a
+// thread about to make many of them while others start. Grown block by block instead, each
+// step changes the process's memory map, and every step and every fault on new memory then
+// waits on (and holds up) the other threads' own mapping of files and memory.
+void growThreadHeap(qint64 bytes);
+
 // Gives every heap's free pages back to the system. Takes a while on a large heap: call it off
 // the main thread.
 void trim();

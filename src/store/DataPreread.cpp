@@ -1,12 +1,16 @@
 #include "store/DataPreread.h"
 
+#include "model/TodosFileReading.h"
+#include "platform/MemoryReturn.h"
 #include "store/StorageService.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,20 +75,9 @@ template <typename T> PrereadFile<T> readFile(const QString& path, DataPreread::
 
 DataPreread::DataPreread(QString folder, QString defaultsPath)
     : m_todosPath(QDir(folder).filePath(StorageService::todosFile)),
-      m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_defaultsPath(std::move(defaultsPath)),
-      m_thread([this] { run(); })
+      m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_todosTextRead(m_todosTextDone.get_future()),
+      m_defaultsPath(std::move(defaultsPath)), m_defaultsRead(m_defaultsDone.get_future()), m_thread([this] { run(); })
 {
-    if (m_defaultsPath.isEmpty())
-        return;
-    m_defaultsThread = std::thread([this] {
-        PrereadFile<QJsonObject> file = readFile<QJsonObject>(m_defaultsPath, &m_defaultsIdentity);
-        QJsonParseError error{};
-        const QJsonDocument document = file.readOK ? QJsonDocument::fromJson(file.bytes, &error) : QJsonDocument();
-        if (file.readOK && error.error == QJsonParseError::NoError && document.isObject())
-            file.decoded = std::vector<QJsonObject>{document.object()};
-        file.bytes.clear();
-        m_defaults = std::move(file);
-    });
 }
 
 DataPreread::~DataPreread()
@@ -94,11 +87,38 @@ DataPreread::~DataPreread()
 
 void DataPreread::run()
 {
+    // Behind the main thread: they share a processor often enough, and the toolkit's start there
+    // is what the window waits for. What the reader has not come to when the store wants it, the
+    // main thread reads itself.
+    ::setpriority(PRIO_PROCESS, ::gettid(), readerNiceness);
+    // One thread: more would wait on one another's memory more than they save, and would take
+    // the other heap from the threads the toolkit starts meanwhile. The preferences first, as
+    // their owner wants them first.
+    if (!m_defaultsPath.isEmpty()) {
+        PrereadFile<QJsonObject> file = readFile<QJsonObject>(m_defaultsPath, &m_defaultsIdentity);
+        QJsonParseError error{};
+        const QJsonDocument document = file.readOK ? QJsonDocument::fromJson(file.bytes, &error) : QJsonDocument();
+        if (file.readOK && error.error == QJsonParseError::NoError && document.isObject())
+            file.decoded = std::vector<QJsonObject>{document.object()};
+        file.bytes.clear();
+        m_defaults = std::move(file);
+    }
+    m_defaultsDone.set_value();
+
     PrereadTodos todos;
     static_cast<PrereadFile<TaskItem>&>(todos) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
     if (todos.readOK) {
+        // The decoded to-dos and the writer's record of them take about twice the text.
+        if (todos.bytes.size() >= largeText)
+            MemoryReturn::growThreadHeap(2 * todos.bytes.size());
+        const int parts = int(std::clamp<qsizetype>(todos.bytes.size() / partBytes, 1, mostParts));
+        m_todosReading = std::make_unique<TodosTextReading>(todos.bytes, parts, true);
+    }
+    m_todosTextDone.set_value();
+    if (m_todosReading) {
+        m_todosReading->readParts();
         std::vector<TextSpan> spans;
-        todos.decoded = decodeTodosFileText(todos.bytes, &spans);
+        todos.decoded = m_todosReading->finish(&spans);
         if (todos.decoded)
             todos.writer.adopt(*todos.decoded, todos.bytes, spans);
     }
@@ -113,8 +133,6 @@ void DataPreread::wait()
 {
     if (m_thread.joinable())
         m_thread.join();
-    if (m_defaultsThread.joinable())
-        m_defaultsThread.join();
 }
 
 DataPreread::Identity DataPreread::identityOf(const QString& path)
@@ -142,7 +160,11 @@ std::optional<Read> DataPreread::take(std::optional<Read>& slot, const Identity&
 
 std::optional<PrereadTodos> DataPreread::takeTodos(const QString& path)
 {
+    m_todosTextRead.wait();
+    if (m_todosReading)
+        m_todosReading->readParts();
     wait();
+    m_todosReading.reset();
     return take(m_todos, m_todosIdentity, m_todosPath, path);
 }
 
@@ -154,8 +176,8 @@ std::optional<PrereadFile<Note>> DataPreread::takeNotes(const QString& path)
 
 std::optional<QJsonObject> DataPreread::takeDefaults(const QString& path)
 {
-    if (m_defaultsThread.joinable())
-        m_defaultsThread.join();
+    if (m_defaultsRead.valid())
+        m_defaultsRead.wait();
     const std::optional<PrereadFile<QJsonObject>> read = take(m_defaults, m_defaultsIdentity, m_defaultsPath, path);
     if (!read || !read->decoded || read->decoded->size() != 1)
         return std::nullopt;

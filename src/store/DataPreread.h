@@ -6,9 +6,13 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+#include <future>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <vector>
+
+class TodosTextReading;
 
 // A data file as read from disk, and what the quick reading made of its text.
 template <typename T> struct PrereadFile {
@@ -22,8 +26,8 @@ struct PrereadTodos : PrereadFile<TaskItem> {
     TodosFileWriter writer; // holds the text as read, when it was decoded
 };
 
-// Reads and decodes the to-dos and the notes of a data folder, and the preferences file, on
-// threads of their own, begun at the very start of the program so the work overlaps the toolkit's
+// Reads and decodes the preferences file, and the to-dos and the notes of a data folder, on a
+// thread of its own, begun at the very start of the program so the work overlaps the toolkit's
 // own start. Their owners take the results when they load; a file replaced or created since it
 // was read is not handed over, and its owner then reads it itself. Only the reading moves: the
 // store and the preferences stay on the main thread.
@@ -37,7 +41,8 @@ public:
     // Until the reading has ended.
     void wait();
     // Each waits for the reading, and answers once: the file at `path` as read, or nothing when
-    // it is not a file this preread read or the file on disk is no longer the one read.
+    // it is not a file this preread read or the file on disk is no longer the one read. The
+    // to-dos the reader has not come to yet, the caller reads itself rather than wait for them.
     std::optional<PrereadTodos> takeTodos(const QString& path);
     std::optional<PrereadFile<Note>> takeNotes(const QString& path);
     // The preferences' object, when the file was there, read and parsed whole.
@@ -54,6 +59,12 @@ public:
     static Identity identityOf(const QString& path);
 
 private:
+    // From this size on, the reading makes room for what it decodes at once.
+    static constexpr qsizetype largeText = 256 * 1024;
+    // The to-dos are read in parts of about this size, the unit the main thread takes over in.
+    static constexpr qsizetype partBytes = 256 * 1024;
+    static constexpr int mostParts = 64;
+    static constexpr int readerNiceness = 10;
     void run();
     template <typename Read>
     static std::optional<Read> take(std::optional<Read>& slot, const Identity& identity, const QString& ownPath,
@@ -62,12 +73,17 @@ private:
     QString m_todosPath;
     QString m_notesPath;
     std::optional<PrereadTodos> m_todos;
+    // The to-dos' text in reading, shared with the main thread once the text is read.
+    std::promise<void> m_todosTextDone;
+    std::shared_future<void> m_todosTextRead;
+    std::unique_ptr<TodosTextReading> m_todosReading;
     std::optional<PrereadFile<Note>> m_notes;
     Identity m_todosIdentity;
     Identity m_notesIdentity;
     QString m_defaultsPath;
     std::optional<PrereadFile<QJsonObject>> m_defaults;
     Identity m_defaultsIdentity;
-    std::thread m_thread;
-    std::thread m_defaultsThread; // a file of its own, as its owner wants it first
+    std::promise<void> m_defaultsDone;
+    std::shared_future<void> m_defaultsRead;
+    std::thread m_thread; // last: it starts once the rest is in place
 };

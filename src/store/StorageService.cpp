@@ -1,6 +1,7 @@
 #include "store/StorageService.h"
 
 #include "model/Json.h"
+#include "model/TodosFileReading.h"
 #include "platform/Defaults.h"
 #include "platform/FileSafety.h"
 #include "platform/SystemEvents.h"

@@ -1,11 +1,13 @@
 #include "TestEnvironment.h"
 #include "model/Note.h"
 #include "model/TaskItem.h"
+#include "model/TodosFileReading.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QtTest>
 #include <limits>
+#include <thread>
 
 // The one-pass reading of the list files must never read a file differently from the document
 // path it stands in for: whatever it takes, it takes exactly; whatever it doubts, it leaves.
@@ -168,6 +170,37 @@ private slots:
             QVERIFY(*parts == *onePass);
             QVERIFY(partsSpans == onePassSpans);
             QCOMPARE(decodeTodosFileText(text, nullptr, partBytes), onePass);
+        }
+    }
+
+    // A reading shared between threads, however they take its parts, gives the one pass's result.
+    void sharedReadingAsOnePass_data() { partsReadAsOnePass_data(); }
+    void sharedReadingAsOnePass()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, quick);
+        std::vector<TextSpan> onePassSpans;
+        const auto onePass = decodeTodosFileText(text, &onePassSpans, std::numeric_limits<qsizetype>::max());
+        enum class Helper { none, before, alongside };
+        for (const Helper helper : {Helper::none, Helper::before, Helper::alongside}) {
+            for (const int parts : {2, 7}) {
+                TodosTextReading reading(text, parts, true);
+                std::thread other;
+                if (helper != Helper::none)
+                    other = std::thread([&reading] { reading.readParts(); });
+                if (helper == Helper::before)
+                    other.join();
+                std::vector<TextSpan> spans;
+                const auto read = reading.finish(&spans);
+                if (other.joinable())
+                    other.join();
+                const QString where = QStringLiteral("helper %1, %2 parts").arg(int(helper)).arg(parts);
+                QVERIFY2(read.has_value() == quick, qPrintable(where));
+                if (!quick)
+                    continue;
+                QVERIFY2(*read == *onePass, qPrintable(where));
+                QVERIFY2(spans == onePassSpans, qPrintable(where));
+            }
         }
     }
 

@@ -113,6 +113,16 @@ private slots:
                                               todo(QStringLiteral("c"), t)})
                                 << false;
         QTest::newRow("no to-dos") << QByteArray("[]") << false;
+        // Long enough to be read in parts, which the store's thread shares with the reader's.
+        std::vector<TaskItem> many;
+        for (int i = 0; i < 3000; ++i)
+            many.push_back(todo(QStringLiteral("To-do number %1 with a title of some length").arg(i), t + i));
+        const QByteArray manyText = todosJson(many);
+        QVERIFY(manyText.size() > 2 * 256 * 1024);
+        QTest::newRow("many to-dos") << manyText << false;
+        QByteArray lateNull = manyText;
+        lateNull.replace(lateNull.lastIndexOf("\"title\""), 7, "\"title\":null,\"x\"");
+        QTest::newRow("many to-dos, the last one unreadable") << lateNull << true;
         QTest::newRow("not JSON") << QByteArray("[{\"id\": broken") << true;
     }
     void storeLoadsTheSameWithOrWithout()

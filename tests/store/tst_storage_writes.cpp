@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 #include "StoreTestSupport.h"
+#include "model/TodosFileReading.h"
 
 #include <QJsonDocument>
 #include <QSemaphore>

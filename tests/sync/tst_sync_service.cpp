@@ -3,6 +3,7 @@
 // the faults of two devices that must neither lose nor resurrect an item.
 #include "CountingStore.h"
 #include "SyncRig.h"
+#include "model/TodosFileReading.h"
 #include "sync/RecordFields.h"
 #include "sync/RecordMapper.h"
 #include "sync/RecordStoreConfig.h"

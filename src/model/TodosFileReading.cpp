@@ -1,0 +1,324 @@
+#include "model/TodosFileReading.h"
+
+#include "model/Iso8601.h"
+#include "model/Json.h"
+#include "model/JsonScanner.h"
+
+#include <algorithm>
+#include <iterator>
+#include <thread>
+
+namespace {
+
+// One key of a record: a second appearance gives up, since which one counts is the document's call.
+bool firstTime(unsigned& seen, unsigned bit, JsonScanner& s)
+{
+    if (seen & bit) {
+        s.fail();
+        return false;
+    }
+    seen |= bit;
+    return true;
+}
+
+bool scanText(JsonScanner& s, QString& out)
+{
+    std::string_view text;
+    if (!s.readString(text))
+        return false;
+    out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return true;
+}
+
+bool scanDate(JsonScanner& s, Date& out)
+{
+    std::string_view text;
+    const std::optional<Date> d = s.readString(text) ? Iso8601::parse(text) : std::nullopt;
+    if (d)
+        out = *d;
+    return d.has_value();
+}
+
+bool scanUuid(JsonScanner& s, QUuid& out)
+{
+    std::string_view text;
+    const std::optional<QUuid> id = s.readString(text) ? parseUuid(text) : std::nullopt;
+    if (id)
+        out = *id;
+    return id.has_value();
+}
+
+bool scanSubtask(JsonScanner& s, Subtask& step)
+{
+    if (!s.enterObject())
+        return false;
+    unsigned seen = 0;
+    bool first = true;
+    std::string_view key;
+    while (s.nextKey(first, key)) {
+        bool read = false;
+        if (key == "id")
+            read = firstTime(seen, 1, s) && scanUuid(s, step.id);
+        else if (key == "title")
+            read = firstTime(seen, 2, s) && scanText(s, step.title);
+        else if (key == "isCompleted")
+            read = firstTime(seen, 4, s) && s.readBool(step.isCompleted);
+        else
+            read = s.skipValue();
+        if (!read)
+            return false;
+    }
+    return s.ok() && seen == 7;
+}
+
+bool scanTaskItem(JsonScanner& s, TaskItem& t)
+{
+    enum : unsigned {
+        id = 1,
+        title = 2,
+        time = 4,
+        priority = 8,
+        isCompleted = 16,
+        createdAt = 32, // required
+        dueDate = 64,
+        updatedAt = 128,
+        reminderDate = 256,
+        subtasks = 512,
+        notes = 1024,
+        repeatOption = 2048,
+        recurringSeriesId = 4096
+    };
+    if (!s.enterObject())
+        return false;
+    unsigned seen = 0;
+    bool hasUpdatedAt = false;
+    bool first = true;
+    std::string_view key;
+    while (s.nextKey(first, key)) {
+        bool read = false;
+        // An optional key holding null is absent; a required one holding null is not there either.
+        const auto optional = [&](unsigned bit, auto readValue) {
+            return firstTime(seen, bit, s) && (s.isNull() || (s.ok() && readValue()));
+        };
+        if (key == "id") {
+            read = firstTime(seen, id, s) && scanUuid(s, t.id);
+        } else if (key == "title") {
+            read = firstTime(seen, title, s) && scanText(s, t.title);
+        } else if (key == "time") {
+            read = firstTime(seen, time, s) && scanText(s, t.time);
+        } else if (key == "priority") {
+            std::string_view raw;
+            read = firstTime(seen, priority, s) && s.readString(raw);
+            const auto p =
+                read ? TaskItem::priorityFromRaw(QString::fromUtf8(raw.data(), qsizetype(raw.size()))) : std::nullopt;
+            read = p.has_value();
+            t.priority = p.value_or(t.priority);
+        } else if (key == "isCompleted") {
+            read = firstTime(seen, isCompleted, s) && s.readBool(t.isCompleted);
+        } else if (key == "createdAt") {
+            read = firstTime(seen, createdAt, s) && scanDate(s, t.createdAt);
+        } else if (key == "dueDate") {
+            read = optional(dueDate, [&] { return scanDate(s, t.dueDate.emplace()); });
+        } else if (key == "updatedAt") {
+            read = optional(updatedAt, [&] { return hasUpdatedAt = scanDate(s, t.updatedAt); });
+        } else if (key == "reminderDate") {
+            read = optional(reminderDate, [&] { return scanDate(s, t.reminderDate.emplace()); });
+        } else if (key == "notes") {
+            read = optional(notes, [&] { return scanText(s, t.notes.emplace()); });
+        } else if (key == "recurringSeriesId") {
+            read = optional(recurringSeriesId, [&] { return scanUuid(s, t.recurringSeriesId.emplace()); });
+        } else if (key == "repeatOption") {
+            read = optional(repeatOption, [&] {
+                std::string_view raw;
+                const auto option = s.readString(raw)
+                                        ? repeatOptionFromRaw(QString::fromUtf8(raw.data(), qsizetype(raw.size())))
+                                        : std::nullopt;
+                t.repeatOption = option.value_or(RepeatOption::none);
+                return option.has_value();
+            });
+        } else if (key == "subtasks") {
+            read = optional(subtasks, [&] {
+                bool firstStep = true;
+                if (!s.enterArray())
+                    return false;
+                while (s.nextElement(firstStep))
+                    if (!scanSubtask(s, t.subtasks.emplace_back()))
+                        return false;
+                return s.ok();
+            });
+        } else {
+            read = s.skipValue();
+        }
+        if (!read) {
+            s.fail();
+            return false;
+        }
+    }
+    constexpr unsigned required = id | title | time | priority | isCompleted | createdAt;
+    if (!s.ok() || (seen & required) != required)
+        return false;
+    if (!hasUpdatedAt)
+        t.updatedAt = t.createdAt;
+    return true;
+}
+
+using Elements = TodosTextReading::Elements;
+
+// Reads to-dos up to the end of the list, or up to the one whose text begins at `stopAt`. A to-do's
+// text runs from just past the '[' or ',' before it, white space included, as the writer writes it.
+Elements scanElements(JsonScanner& s, bool first, qsizetype stopAt, std::vector<TaskItem>& out,
+                      std::vector<TextSpan>* spans)
+{
+    qsizetype afterPrevious = s.offset();
+    for (bool isFirst = first; s.nextElement(first); isFirst = first) {
+        const qsizetype start = isFirst ? afterPrevious : s.offset();
+        if (start == stopAt)
+            return Elements::reachedStop;
+        if (!scanTaskItem(s, out.emplace_back()))
+            return Elements::failed;
+        if (spans)
+            spans->emplace_back(start, s.offset() - start);
+        afterPrevious = s.offset();
+    }
+    return s.atEnd() ? Elements::ended : Elements::failed;
+}
+
+// Just past a "}," before a '{' from `from` on: where a to-do's text would begin, were it not
+// inside a string or a to-do's steps. Steps are objects too, and every to-do with steps holds
+// such a boundary between them, so a '{' that opens with "createdAt" (a to-do's first key as
+// written, which no step has) is taken where one comes soon; else the first boundary found. Only
+// the reading of the part before arriving there exactly proves it is a to-do's start.
+qsizetype likelyElementStart(QByteArrayView text, qsizetype from)
+{
+    const auto space = [&](qsizetype i) {
+        const char c = text[i];
+        return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+    };
+    constexpr QByteArrayView firstKey = "\"createdAt\"";
+    constexpr qsizetype lookAhead = 64 * 1024;
+    qsizetype firstFound = -1;
+    for (qsizetype i = text.indexOf('}', from); i >= 0; i = text.indexOf('}', i + 1)) {
+        if (firstFound >= 0 && i - firstFound > lookAhead)
+            break;
+        qsizetype k = i + 1;
+        while (k < text.size() && space(k))
+            ++k;
+        if (k >= text.size() || text[k] != ',')
+            continue;
+        const qsizetype afterComma = ++k;
+        while (k < text.size() && space(k))
+            ++k;
+        if (k >= text.size() || text[k] != '{')
+            continue;
+        if (firstFound < 0)
+            firstFound = afterComma;
+        ++k;
+        while (k < text.size() && space(k))
+            ++k;
+        if (text.sliced(k).startsWith(firstKey))
+            return afterComma;
+    }
+    return firstFound;
+}
+
+} // namespace
+
+std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text)
+{
+    return decodeTodosFileText(text, nullptr);
+}
+
+std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans)
+{
+    // Ten thousand to-dos take one thread tens of milliseconds, and the window waits for them.
+    constexpr qsizetype splitFrom = 256 * 1024;
+    return decodeTodosFileText(text, spans, splitFrom);
+}
+
+std::vector<qsizetype> todosTextPartStarts(QByteArrayView text, int parts)
+{
+    std::vector<qsizetype> starts;
+    for (int k = 1; k < parts; ++k) {
+        const qsizetype from = std::max(text.size() / parts * k, starts.empty() ? 0 : starts.back() + 1);
+        const qsizetype start = likelyElementStart(text, from);
+        if (start < 0)
+            break;
+        starts.push_back(start);
+    }
+    return starts;
+}
+
+std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, std::vector<TextSpan>* spans,
+                                                         qsizetype splitFrom)
+{
+    // More threads than this would wait on one another's memory more than they save.
+    constexpr int mostParts = 4;
+    const int parts = splitFrom <= 0 ? mostParts : int(std::clamp<qsizetype>(text.size() / splitFrom, 1, mostParts));
+    TodosTextReading reading(text, parts, spans != nullptr);
+    std::vector<std::jthread> readers;
+    for (size_t k = 1; k < reading.parts(); ++k)
+        readers.emplace_back([&reading] { reading.readParts(); });
+    return reading.finish(spans);
+}
+
+TodosTextReading::TodosTextReading(QByteArrayView text, int parts, bool withSpans)
+    : m_text(text), m_withSpans(withSpans)
+{
+    // Not a list at all: the first part finds it out at once, and there is nothing to share.
+    JsonScanner s(text);
+    if (s.enterArray())
+        m_starts = todosTextPartStarts(text, parts);
+    m_parts.resize(m_starts.size() + 1);
+    m_count = m_parts.size();
+}
+
+void TodosTextReading::readParts()
+{
+    for (size_t k = m_next++; k < m_count; k = m_next++) {
+        readPart(k);
+        {
+            const std::lock_guard lock(m_mutex);
+            ++m_read;
+        }
+        m_partRead.notify_all();
+    }
+}
+
+void TodosTextReading::readPart(size_t k)
+{
+    Part& part = m_parts[k];
+    JsonScanner s = k == 0 ? JsonScanner(m_text) : JsonScanner(m_text, m_starts[k - 1]);
+    if (k == 0 && !s.enterArray())
+        return;
+    const qsizetype stop = k < m_starts.size() ? m_starts[k] : -1;
+    part.read = scanElements(s, true, stop, part.items, m_withSpans ? &part.spans : nullptr);
+}
+
+std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSpan>* spans)
+{
+    readParts();
+    {
+        std::unique_lock lock(m_mutex);
+        m_partRead.wait(lock, [this] { return m_read == m_count; });
+    }
+    // Each part that the reading before it arrived at exactly begins where a to-do does, and reads
+    // as the one pass would have; a reading that ran past a guessed start read the rest itself.
+    std::vector<TaskItem> out = std::move(m_parts.front().items);
+    Elements read = m_parts.front().read;
+    if (spans)
+        spans->insert(spans->end(), m_parts.front().spans.begin(), m_parts.front().spans.end());
+    for (size_t k = 1; k < m_parts.size() && read == Elements::reachedStop; ++k) {
+        Part& part = m_parts[k];
+        out.reserve(out.size() + part.items.size());
+        std::move(part.items.begin(), part.items.end(), std::back_inserter(out));
+        if (spans)
+            spans->insert(spans->end(), part.spans.begin(), part.spans.end());
+        read = part.read;
+    }
+    m_parts.clear();
+    if (read != Elements::ended)
+        return std::nullopt;
+    // The list is kept for the whole run; grown by doubling, up to a third of it would be unused.
+    out.shrink_to_fit();
+    return out;
+}
