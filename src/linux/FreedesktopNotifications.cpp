@@ -78,10 +78,17 @@ FreedesktopNotificationCenter::FreedesktopNotificationCenter(QDBusConnection bus
     QMetaObject::invokeMethod(this, &FreedesktopNotificationCenter::rearm, Qt::QueuedConnection);
 }
 
+FreedesktopNotificationCenter::~FreedesktopNotificationCenter()
+{
+    persistIfChanged();
+}
+
 void FreedesktopNotificationCenter::setPendingFile(const QString& path)
 {
     if (path == m_file)
         return;
+    // The old file keeps what it was told until now, as when every change was written at once.
+    persistIfChanged();
     const QMap<QString, NotificationRequest> held = std::exchange(m_pending, {});
     m_file = path;
     m_fileUntouchable = false;
@@ -89,7 +96,7 @@ void FreedesktopNotificationCenter::setPendingFile(const QString& path)
     for (auto it = held.cbegin(); it != held.cend(); ++it)
         m_pending.insert(it.key(), it.value());
     if (!held.isEmpty())
-        persist();
+        m_unwritten = true;
     rearm();
 }
 
@@ -103,18 +110,29 @@ bool FreedesktopNotificationCenter::serviceAvailable() const
     return activatable.isValid() && activatable.value().contains(service);
 }
 
+// The service may come or go at any moment, so each turn asks the bus again; but a turn that
+// schedules many reminders, before the window shows, asks it once rather than twice a reminder.
 void FreedesktopNotificationCenter::requestAuthorization(std::function<void(bool)> done)
 {
-    const bool granted = serviceAvailable();
-    QMetaObject::invokeMethod(
-        this, [done = std::move(done), granted] { done(granted); }, Qt::QueuedConnection);
+    m_askers.append(std::move(done));
+    if (m_askers.size() == 1)
+        QMetaObject::invokeMethod(this, &FreedesktopNotificationCenter::answerAuthorization, Qt::QueuedConnection);
 }
 
 void FreedesktopNotificationCenter::authorizationStatus(std::function<void(NotificationAuthorization)> done)
 {
-    const auto status = serviceAvailable() ? NotificationAuthorization::authorized : NotificationAuthorization::denied;
-    QMetaObject::invokeMethod(
-        this, [done = std::move(done), status] { done(status); }, Qt::QueuedConnection);
+    requestAuthorization([done = std::move(done)](bool available) {
+        done(available ? NotificationAuthorization::authorized : NotificationAuthorization::denied);
+    });
+}
+
+void FreedesktopNotificationCenter::answerAuthorization()
+{
+    // Those asking while the answers run are answered in a turn of their own.
+    const QList<std::function<void(bool)>> askers = std::exchange(m_askers, {});
+    const bool available = serviceAvailable();
+    for (const auto& done : askers)
+        done(available);
 }
 
 void FreedesktopNotificationCenter::removePendingRequests(const QStringList& identifiers)
@@ -122,10 +140,8 @@ void FreedesktopNotificationCenter::removePendingRequests(const QStringList& ide
     bool changed = false;
     for (const QString& id : identifiers)
         changed = m_pending.remove(id) > 0 || changed;
-    if (changed) {
-        persist();
-        rearm();
-    }
+    if (changed)
+        settleLater();
 }
 
 void FreedesktopNotificationCenter::add(const NotificationRequest& request)
@@ -135,8 +151,23 @@ void FreedesktopNotificationCenter::add(const NotificationRequest& request)
         return;
     }
     m_pending.insert(request.identifier, request);
-    persist();
-    rearm();
+    settleLater();
+}
+
+// A turn's adds and removes cost one write of the file and one pass over the requests.
+void FreedesktopNotificationCenter::settleLater()
+{
+    m_unwritten = true;
+    if (m_settleQueued)
+        return;
+    m_settleQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_settleQueued = false;
+            rearm();
+        },
+        Qt::QueuedConnection);
 }
 
 std::optional<Date> FreedesktopNotificationCenter::dueAt(const CalendarMinute& m) const
@@ -164,7 +195,8 @@ void FreedesktopNotificationCenter::rearm()
         ++it;
     }
     if (!due.isEmpty())
-        persist();
+        m_unwritten = true;
+    persistIfChanged();
     for (const NotificationRequest& r : due)
         deliver(r);
     if (next) {
@@ -258,6 +290,12 @@ void FreedesktopNotificationCenter::load()
             m_pending.insert(r->identifier, *r);
 }
 
+void FreedesktopNotificationCenter::persistIfChanged()
+{
+    if (std::exchange(m_unwritten, false))
+        persist();
+}
+
 void FreedesktopNotificationCenter::persist()
 {
     if (m_file.isEmpty() || m_fileUntouchable)
@@ -265,5 +303,10 @@ void FreedesktopNotificationCenter::persist()
     QJsonArray array;
     for (const NotificationRequest& r : std::as_const(m_pending))
         array.append(encodeRequest(r));
-    FileSafety::writeAtomically(m_file, QJsonDocument(array).toJson(QJsonDocument::Compact));
+    writePendingFile(m_file, QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+void FreedesktopNotificationCenter::writePendingFile(const QString& path, const QByteArray& bytes)
+{
+    FileSafety::writeAtomically(path, bytes);
 }

@@ -24,6 +24,8 @@ public:
     FreedesktopNotificationCenter(QDBusConnection bus, QString pendingFile, const Clock& clock,
                                   std::function<Calendar()> calendar, SystemEvents* events = nullptr,
                                   QObject* parent = nullptr);
+    // Writes what is not yet in the file.
+    ~FreedesktopNotificationCenter() override;
 
     // Where the requests are kept; the store's data folder is known only after the store has
     // started. Requests already held stay and join the file's; a request in both is the newer one.
@@ -36,19 +38,27 @@ public:
 
     QList<NotificationRequest> pendingRequests() const { return m_pending.values(); }
 
-    // Shows what is due and sets the timer for the next one.
+    // Shows what is due, sets the timer for the next one and writes what is not yet in the file.
     void rearm();
+
+protected:
+    // Virtual so that tests can count the bus checks and the file writes.
+    // Whether the notification service is on the bus or can be started by it.
+    virtual bool serviceAvailable() const;
+    virtual void writePendingFile(const QString& path, const QByteArray& bytes);
 
 private slots:
     void onActionInvoked(uint id, const QString& action);
     void onNotificationClosed(uint id, uint reason);
 
 private:
-    bool serviceAvailable() const;
+    void answerAuthorization();
+    void settleLater();
     void deliver(const NotificationRequest& request);
     void send(const NotificationRequest& request);
     void load();
     void persist();
+    void persistIfChanged();
     std::optional<Date> dueAt(const CalendarMinute& minute) const;
 
     QDBusConnection m_bus;
@@ -62,4 +72,9 @@ private:
     std::optional<bool> m_bodyMarkup;
     bool m_askingCapabilities = false;
     QList<NotificationRequest> m_waiting; // until the server has said whether it reads markup
+    // Changes since the file was last written, and whether a write and re-arm is already queued.
+    bool m_unwritten = false;
+    bool m_settleQueued = false;
+    // Whoever asked whether notifications may be shown this turn, answered together.
+    QList<std::function<void(bool available)>> m_askers;
 };

@@ -17,6 +17,32 @@ NotificationRequest reminder(const QString& id, CalendarMinute at, const QString
     return {id, QStringLiteral("Quillharbour reminder"), body, true, at};
 }
 
+// Counts the service checks and the file writes the real centre makes.
+class CountingCenter : public FreedesktopNotificationCenter {
+public:
+    using FreedesktopNotificationCenter::FreedesktopNotificationCenter;
+    mutable int serviceChecks = 0;
+    int fileWrites = 0;
+    bool serviceAvailable() const override
+    {
+        ++serviceChecks;
+        return FreedesktopNotificationCenter::serviceAvailable();
+    }
+    void writePendingFile(const QString& path, const QByteArray& bytes) override
+    {
+        ++fileWrites;
+        FreedesktopNotificationCenter::writePendingFile(path, bytes);
+    }
+};
+
+QStringList identifiers(const QList<NotificationRequest>& requests)
+{
+    QStringList ids;
+    for (const NotificationRequest& r : requests)
+        ids << r.identifier;
+    return ids;
+}
+
 } // namespace
 
 // The notification backend against a real session bus, with our own notification service on it.
@@ -29,9 +55,9 @@ class TestNotificationsDBus : public QObject {
     QString zone = QStringLiteral("America/New_York");
 
     QString pendingFile() const { return folder.filePath(QStringLiteral("pending-notifications.json")); }
-    std::unique_ptr<FreedesktopNotificationCenter> makeCenter(SystemEvents* events = nullptr)
+    std::unique_ptr<CountingCenter> makeCenter(SystemEvents* events = nullptr)
     {
-        return std::make_unique<FreedesktopNotificationCenter>(
+        return std::make_unique<CountingCenter>(
             bus->connect(QStringLiteral("client-%1").arg(++clients)), pendingFile(), clock,
             [this] { return TestEnvironment::calendar(zone.toUtf8().constData()); }, events);
     }
@@ -239,6 +265,7 @@ private slots:
         auto center = makeCenter();
         center->add(reminder(QStringLiteral("todo-reminder-A"), {2026, 12, 7, 9, 0}));
         QCOMPARE(center->pendingRequests().size(), 1);
+        QCoreApplication::sendPostedEvents(); // the turn ends
         QFile after(pendingFile());
         QVERIFY(after.open(QIODevice::ReadOnly));
         if (backup.isEmpty()) {
@@ -283,6 +310,85 @@ private slots:
         QCOMPARE(bodies.keys(), (QStringList{QStringLiteral("todo-reminder-A"), QStringLiteral("todo-reminder-B"),
                                              QStringLiteral("todo-reminder-C")}));
         QCOMPARE(bodies.value(QStringLiteral("todo-reminder-A")), QStringLiteral("memory"));
+    }
+
+    // A turn's adds and removes reach the file together, in one write, once the turn is over or
+    // the centre has gone. "A" adds A, "-A" removes it.
+    void oneTurnsChangesAreOneWrite_data()
+    {
+        QTest::addColumn<QStringList>("inFile"); // from an earlier run
+        QTest::addColumn<QStringList>("changes");
+        QTest::addColumn<QStringList>("pending");
+        QTest::addColumn<int>("writes"); // -1: the centre goes before the turn ends
+        QStringList sixty;
+        for (int i = 10; i < 70; ++i)
+            sixty << QString::number(i);
+        QTest::newRow("the day's series") << QStringList() << sixty << sixty << 1;
+        QTest::newRow("removed in its turn") << QStringList() << QStringList{"A", "B", "-A"} << QStringList{"B"} << 1;
+        QTest::newRow("nothing changed") << QStringList{"A"} << QStringList{"-B"} << QStringList{"A"} << 0;
+        QTest::newRow("gone before the turn ended")
+            << QStringList{"A", "B"} << QStringList{"-A", "C"} << QStringList{"B", "C"} << -1;
+    }
+
+    void oneTurnsChangesAreOneWrite()
+    {
+        QFETCH(QStringList, inFile);
+        QFETCH(QStringList, changes);
+        QFETCH(QStringList, pending);
+        QFETCH(int, writes);
+        for (auto earlier = makeCenter(); const QString& id : inFile)
+            earlier->add(reminder(id, {2026, 12, 7, 9, 30}));
+        auto center = makeCenter();
+        for (const QString& change : changes) {
+            if (change.startsWith(u'-'))
+                center->removePendingRequests({change.mid(1)});
+            else
+                center->add(reminder(change, {2026, 12, 7, 10, 0}));
+        }
+        QCOMPARE(identifiers(center->pendingRequests()), pending);
+        QCOMPARE(center->fileWrites, 0);
+        if (writes >= 0) {
+            QCoreApplication::sendPostedEvents(); // the turn ends
+            QCOMPARE(center->fileWrites, writes);
+        }
+        center.reset();
+        QCOMPARE(identifiers(makeCenter()->pendingRequests()), pending);
+    }
+
+    // Asked many times in one turn, the bus is asked once and every answer still comes later; the
+    // service may come or go, so the next turn asks again.
+    void oneServiceCheckPerTurn_data()
+    {
+        QTest::addColumn<bool>("serviceRuns");
+        QTest::addColumn<bool>("thenVanishes");
+        QTest::newRow("no service") << false << false;
+        QTest::newRow("service running") << true << false;
+        QTest::newRow("service gone after the first turn") << true << true;
+    }
+
+    void oneServiceCheckPerTurn()
+    {
+        QFETCH(bool, serviceRuns);
+        QFETCH(bool, thenVanishes);
+        FakeNotificationServer server;
+        if (serviceRuns)
+            startServer(server);
+        auto center = makeCenter();
+        QList<bool> answers;
+        for (int i = 0; i < 60; ++i)
+            center->requestAuthorization([&](bool g) { answers << g; });
+        center->authorizationStatus([&](auto s) { answers << (s == NotificationAuthorization::authorized); });
+        QVERIFY(answers.isEmpty());
+        QTRY_COMPARE(answers, QList<bool>(61, serviceRuns));
+        QCOMPARE(center->serviceChecks, 1);
+
+        if (thenVanishes) {
+            QDBusConnection::disconnectFromBus(std::exchange(serverConnection, QString()));
+            const QDBusConnection probe = bus->connect(QStringLiteral("probe"));
+            QTRY_VERIFY(!probe.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.Notifications")));
+        }
+        QCOMPARE(granted(*center), serviceRuns && !thenVanishes);
+        QCOMPARE(center->serviceChecks, 2);
     }
 };
 
