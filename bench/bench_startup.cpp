@@ -644,8 +644,8 @@ int main(int argc, char** argv)
     const double twentyMs = programStart(desktop, twentyThousand, runs);
     benchFigure("start-up to window mapped, no data", emptyMs, "ms", "hello-world Qt window", helloMs, 0);
     benchFigure("start-up to window mapped, 10,000 to-dos", tenMs, "ms", "hello-world Qt window", helloMs, 2.0);
-    benchFigure("start-up to window mapped, 10,000, day's first", newDayMs, "ms", "hello-world Qt window", helloMs,
-                2.0);
+    // No goal of its own: it shows what the day's upkeep adds to the start.
+    benchFigure("start-up to window mapped, 10,000, day's first", newDayMs, "ms", "hello-world Qt window", helloMs, 0);
     benchFigure("start-up to window mapped, 20,000 open to-dos", twentyMs, "ms", "10,000 to-dos", tenMs, 3.0);
     benchLimit("longest /health wait, 20,000 open to-dos starting", longestHealthWait(desktop, twentyThousand), "ms",
                16);
