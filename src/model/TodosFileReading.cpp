@@ -303,22 +303,29 @@ std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSp
     }
     // Each part that the reading before it arrived at exactly begins where a to-do does, and reads
     // as the one pass would have; a reading that ran past a guessed start read the rest itself.
-    std::vector<TaskItem> out = std::move(m_parts.front().items);
-    Elements read = m_parts.front().read;
+    size_t used = 1;
+    while (used < m_parts.size() && m_parts[used - 1].read == Elements::reachedStop)
+        ++used;
+    const Elements read = m_parts[used - 1].read;
+    if (read != Elements::ended) {
+        m_parts.clear();
+        return std::nullopt;
+    }
+    // Room for all of them at once: a to-do moved is not cheap, and growing the list part by
+    // part would move the ones before again at each part.
+    size_t count = 0;
+    for (size_t k = 0; k < used; ++k)
+        count += m_parts[k].items.size();
+    std::vector<TaskItem> out;
+    out.reserve(count);
     if (spans)
-        spans->insert(spans->end(), m_parts.front().spans.begin(), m_parts.front().spans.end());
-    for (size_t k = 1; k < m_parts.size() && read == Elements::reachedStop; ++k) {
+        spans->reserve(spans->size() + count);
+    for (size_t k = 0; k < used; ++k) {
         Part& part = m_parts[k];
-        out.reserve(out.size() + part.items.size());
         std::move(part.items.begin(), part.items.end(), std::back_inserter(out));
         if (spans)
             spans->insert(spans->end(), part.spans.begin(), part.spans.end());
-        read = part.read;
     }
     m_parts.clear();
-    if (read != Elements::ended)
-        return std::nullopt;
-    // The list is kept for the whole run; grown by doubling, up to a third of it would be unused.
-    out.shrink_to_fit();
     return out;
 }
