@@ -13,6 +13,7 @@
 #include "linux/ExtensionBridge.h"
 #include "linux/ExtensionInstaller.h"
 #include "linux/ExtensionRoute.h"
+#include "linux/FontCatalog.h"
 #include "linux/FreedesktopNotifications.h"
 #include "linux/HostManifests.h"
 #include "linux/LaunchAtLoginService.h"
@@ -129,7 +130,8 @@ int main(int argc, char* argv[])
         if (NativeMessagingHost::isHostInvocation(arguments))
             return NativeMessagingHost::run(argc, argv);
     }
-    // The to-dos, notes and preferences are read and decoded while the toolkit starts.
+    // The fonts' catalogue, and the to-dos, notes and preferences, are read while the toolkit starts.
+    FontCatalogPreload fontCatalog;
     DataPreread preread(FileStore::defaultRootURL(), Defaults::defaultPath());
     Theme::prepareApplication();
     QApplication app(argc, argv);
@@ -166,6 +168,7 @@ int main(int argc, char* argv[])
         const QString mine = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath();
         const QString theirs = QFileInfo(claim.otherExecutable).canonicalFilePath();
         if (!theirs.isEmpty() && mine != theirs) {
+            fontCatalog.wait();
             Theme::apply(app);
             ChoiceDialog::ask(
                 QStringLiteral("Quillharbour is already running"),
@@ -184,6 +187,7 @@ int main(int argc, char* argv[])
     if (!UrlHandler::registerAtStart(QCoreApplication::applicationFilePath(), UrlHandler::defaultPlaces(),
                                      &handlerError))
         QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
+    fontCatalog.wait();
     Theme::apply(app);
     ReducedMotion::watch(QDBusConnection::sessionBus(), &app, [](bool reduced) { Motion::setReduced(reduced); });
 
