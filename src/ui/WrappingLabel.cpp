@@ -54,20 +54,24 @@ void WrappingLabel::setMaxLines(int lines)
 
 void WrappingLabel::forgetLayout()
 {
-    m_paragraphs.clear();
-    m_laidWidth = -1;
+    m_laidAt.clear();
     m_widest = -1;
 }
 
 const WrappingLabel::Laid& WrappingLabel::lay(qreal width) const
 {
-    if (width != m_laidWidth) {
-        if (m_paragraphs.empty())
-            m_paragraphs = paragraphsOf(m_text, font());
-        m_laid = layOut(m_paragraphs, font(), width, m_maxLines);
-        m_laidWidth = width;
+    // A box layout asks a label at its own width and at its column's, the page at the viewport's
+    // with and without the scroll bar: four widths cover a pass.
+    constexpr size_t kept = 4;
+    auto it = std::find_if(m_laidAt.begin(), m_laidAt.end(), [width](const auto& at) { return at.first == width; });
+    if (it == m_laidAt.end()) {
+        if (m_laidAt.size() == kept)
+            m_laidAt.pop_back();
+        m_laidAt.emplace_back(width, layOut(paragraphsOf(m_text, font()), font(), width, m_maxLines));
+        it = m_laidAt.end() - 1;
     }
-    return m_laid;
+    std::rotate(m_laidAt.begin(), it, it + 1);
+    return m_laidAt.front().second;
 }
 
 WrappingLabel::Paragraphs WrappingLabel::paragraphsOf(const QString& source, const QFont& font)

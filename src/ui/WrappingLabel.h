@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QWidget>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QTextLayout;
@@ -47,20 +48,17 @@ private:
     };
     // One per line the text breaks itself.
     using Paragraphs = std::vector<std::unique_ptr<QTextLayout>>;
-    // Laying text out is the costly part of a page rebuild, and layouts ask for the same width
-    // many times: the last width's lines are kept until the text, font or line limit changes.
-    // Most of a layout is shaping the text, which does not depend on the width: the shaped
-    // paragraphs are kept too, and a new width only breaks them into lines again.
+    // Laying text out shapes it again at every width (a text layout keeps nothing from one
+    // layout to the next), and a page's layouts ask for the same few widths over and over: the
+    // lines at the last few widths are kept until the text, font or line limit changes.
     const Laid& lay(qreal width) const;
     static Paragraphs paragraphsOf(const QString& text, const QFont& font);
     static Laid layOut(const Paragraphs& paragraphs, const QFont& font, qreal width, int maxLines);
     void forgetLayout();
 
     QString m_text;
-    mutable Paragraphs m_paragraphs; // empty until laid out
-    mutable Laid m_laid;
-    mutable qreal m_laidWidth = -1;
-    mutable qreal m_widest = -1; // the longest line's advance
+    mutable std::vector<std::pair<qreal, Laid>> m_laidAt; // the last width asked first
+    mutable qreal m_widest = -1;                          // the longest line's advance
     QColor m_color;
     int m_maxLines = 0;
 };

@@ -1667,8 +1667,8 @@ void TestUiComponents::wrappingHeightWithoutALabel()
     WrappingLabel label(text);
     label.setFont(Theme::font(15, QFont::DemiBold));
     label.setMaxLines(maxLines);
-    // Widths back and forth, as a page's layouts ask: the label keeps its shaped text between them.
-    for (const int width : {1, 60, 230, 640, 230, 1, 640, 60})
+    // Widths back and forth, as a page's layouts ask: more than the label keeps, some twice.
+    for (const int width : {1, 60, 230, 640, 230, 1, 410, 900, 640, 60, 900})
         QCOMPARE(WrappingLabel::heightFor(text, label.font(), width, maxLines), label.heightForWidth(width));
     // What it kept goes with the text, the font and the limit it was laid out for.
     int limit = maxLines;

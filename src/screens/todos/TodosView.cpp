@@ -26,6 +26,7 @@
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
+#include "ui/WrappingLabel.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -214,9 +215,10 @@ QWidget* TodosView::buildHeader()
     nav->addWidget(next);
     v->addLayout(nav);
 
-    m_headline = plainLabel(QString(), headlineFace(), FocusColor::text(), header);
+    m_headline = new WrappingLabel(QString(), header);
+    m_headline->setFont(headlineFace());
+    m_headline->setColor(FocusColor::text());
     m_headline->setObjectName(QStringLiteral("headline"));
-    m_headline->setWordWrap(true);
     Accessibility::markHeader(m_headline);
     v->addWidget(m_headline);
     return header;

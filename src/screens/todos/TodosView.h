@@ -20,6 +20,7 @@ class FocusEmptyCard;
 class FocusHeroCard;
 class LazyRows;
 class QLabel;
+class WrappingLabel;
 class QMenu;
 class QuietRowMeter;
 class StorageService;
@@ -119,7 +120,7 @@ private:
 
     Eyebrow* m_dateEyebrow = nullptr;
     FocusButton* m_todayLink = nullptr;
-    QLabel* m_headline = nullptr;
+    WrappingLabel* m_headline = nullptr;
     QVBoxLayout* m_column = nullptr;
     // A list of rows of which only those in view are built; `list` is what the store gave at
     // the last refresh, for building the rows that scroll into view.

@@ -8,6 +8,7 @@
 #include "ui/Motion.h"
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
+#include "ui/WrappingLabel.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -304,7 +305,7 @@ void TodosViewTest::headlineAndRollOver()
         if (shift != 0)
             QCOMPARE(view->selectedDate(), shown);
     }
-    QTEST(view->findChild<QLabel*>("headline")->text(), "headline");
+    QTEST(view->findChild<WrappingLabel*>("headline")->text(), "headline");
     QTEST(view->findChild<QWidget*>("todayLink")->isVisibleTo(view.get()), "todayLink");
 }
 
