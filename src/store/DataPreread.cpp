@@ -78,10 +78,12 @@ template <typename T> PrereadFile<T> readFile(const QString& path, DataPreread::
 
 } // namespace
 
-DataPreread::DataPreread(QString folder, QString defaultsPath)
+DataPreread::DataPreread(QString folder, QString defaultsPath, std::function<void()> afterTodosText)
     : m_todosPath(QDir(folder).filePath(StorageService::todosFile)),
-      m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_todosTextRead(m_todosTextDone.get_future()),
-      m_defaultsPath(std::move(defaultsPath)), m_defaultsRead(m_defaultsDone.get_future()), m_thread([this] { run(); })
+      m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_afterTodosText(std::move(afterTodosText)),
+      m_todosTextRead(m_todosTextDone.get_future()), m_todosFinished(m_todosFinishDone.get_future()),
+      m_notesRead(m_notesDone.get_future()), m_defaultsPath(std::move(defaultsPath)),
+      m_defaultsRead(m_defaultsDone.get_future()), m_thread([this] { run(); })
 {
 }
 
@@ -110,28 +112,45 @@ void DataPreread::run()
     }
     m_defaultsDone.set_value();
 
-    PrereadTodos todos;
-    static_cast<PrereadFile<TaskItem>&>(todos) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
-    if (todos.readOK) {
+    static_cast<PrereadFile<TaskItem>&>(m_todosFile) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
+    if (m_todosFile.readOK) {
         // The decoded to-dos and the writer's record of them take about twice the text.
-        if (todos.bytes.size() >= largeText)
-            MemoryReturn::growThreadHeap(2 * todos.bytes.size());
-        const int parts = int(std::clamp<qsizetype>(todos.bytes.size() / partBytes, 1, mostParts));
-        m_todosReading = std::make_unique<TodosTextReading>(todos.bytes, parts, true);
+        if (m_todosFile.bytes.size() >= largeText)
+            MemoryReturn::growThreadHeap(2 * m_todosFile.bytes.size());
+        const int parts = int(std::clamp<qsizetype>(m_todosFile.bytes.size() / partBytes, 1, mostParts));
+        m_todosReading = std::make_unique<TodosTextReading>(m_todosFile.bytes, parts, true);
     }
     m_todosTextDone.set_value();
-    if (m_todosReading) {
+    if (m_afterTodosText)
+        m_afterTodosText();
+    if (m_todosReading)
         m_todosReading->readParts();
+    if (!m_todosFinishTaken.exchange(true))
+        finishTodos();
+    if (!m_notesReadTaken.exchange(true))
+        readNotes();
+}
+
+void DataPreread::finishTodos()
+{
+    PrereadTodos todos = std::move(m_todosFile);
+    if (m_todosReading) {
         std::vector<TextSpan> spans;
         todos.decoded = m_todosReading->finish(&spans);
         if (todos.decoded)
             todos.writer.adopt(*todos.decoded, todos.bytes, spans);
     }
     m_todos = std::move(todos);
+    m_todosFinishDone.set_value();
+}
+
+void DataPreread::readNotes()
+{
     PrereadFile<Note> notes = readFile<Note>(m_notesPath, &m_notesIdentity);
     if (notes.readOK)
         notes.decoded = decodeNotesFileText(notes.bytes);
     m_notes = std::move(notes);
+    m_notesDone.set_value();
 }
 
 void DataPreread::wait()
@@ -168,14 +187,21 @@ std::optional<PrereadTodos> DataPreread::takeTodos(const QString& path)
     m_todosTextRead.wait();
     if (m_todosReading)
         m_todosReading->readParts();
-    wait();
-    m_todosReading.reset();
+    // The reading itself stays until the reader has left it: it may still be looking for a
+    // part when the last one is read.
+    if (!m_todosFinishTaken.exchange(true))
+        finishTodos();
+    else
+        m_todosFinished.wait();
     return take(m_todos, m_todosIdentity, m_todosPath, path);
 }
 
 std::optional<PrereadFile<Note>> DataPreread::takeNotes(const QString& path)
 {
-    wait();
+    if (!m_notesReadTaken.exchange(true))
+        readNotes();
+    else
+        m_notesRead.wait();
     return take(m_notes, m_notesIdentity, m_notesPath, path);
 }
 

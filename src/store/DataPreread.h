@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QJsonObject>
 #include <QString>
+#include <atomic>
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -33,16 +35,19 @@ struct PrereadTodos : PrereadFile<TaskItem> {
 // store and the preferences stay on the main thread.
 class DataPreread {
 public:
-    explicit DataPreread(QString folder, QString defaultsPath = QString());
+    // `afterTodosText`, when given, runs on the reading thread once the to-dos' text is read and
+    // before any of it is decoded there: a test holds the reader at that point.
+    explicit DataPreread(QString folder, QString defaultsPath = QString(), std::function<void()> afterTodosText = {});
     ~DataPreread();
     DataPreread(const DataPreread&) = delete;
     DataPreread& operator=(const DataPreread&) = delete;
 
     // Until the reading has ended.
     void wait();
-    // Each waits for the reading, and answers once: the file at `path` as read, or nothing when
-    // it is not a file this preread read or the file on disk is no longer the one read. The
-    // to-dos the reader has not come to yet, the caller reads itself rather than wait for them.
+    // Each answers once: the file at `path` as read, or nothing when it is not a file this
+    // preread read or the file on disk is no longer the one read. What the reader has not come
+    // to yet (parts of the to-dos, putting them together, the notes), the caller does itself
+    // rather than wait for a thread that yields to every other.
     std::optional<PrereadTodos> takeTodos(const QString& path);
     std::optional<PrereadFile<Note>> takeNotes(const QString& path);
     // The preferences' object, when the file was there, read and parsed whole.
@@ -66,17 +71,29 @@ private:
     static constexpr int mostParts = 64;
     static constexpr int readerNiceness = 10;
     void run();
+    // Puts the to-dos' parts together, once, on whichever thread comes to it first.
+    void finishTodos();
+    void readNotes();
     template <typename Read>
     static std::optional<Read> take(std::optional<Read>& slot, const Identity& identity, const QString& ownPath,
                                     const QString& path);
 
     QString m_todosPath;
     QString m_notesPath;
-    std::optional<PrereadTodos> m_todos;
-    // The to-dos' text in reading, shared with the main thread once the text is read.
+    std::function<void()> m_afterTodosText;
+    // The to-dos' file and its text in reading, shared with the main thread once the text is read.
+    PrereadTodos m_todosFile;
     std::promise<void> m_todosTextDone;
     std::shared_future<void> m_todosTextRead;
     std::unique_ptr<TodosTextReading> m_todosReading;
+    // Whoever takes a flag first does that work; the other waits for it only if it needs it.
+    std::atomic<bool> m_todosFinishTaken{false};
+    std::promise<void> m_todosFinishDone;
+    std::shared_future<void> m_todosFinished;
+    std::optional<PrereadTodos> m_todos;
+    std::atomic<bool> m_notesReadTaken{false};
+    std::promise<void> m_notesDone;
+    std::shared_future<void> m_notesRead;
     std::optional<PrereadFile<Note>> m_notes;
     Identity m_todosIdentity;
     Identity m_notesIdentity;
