@@ -46,6 +46,7 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <future>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -136,6 +137,10 @@ int main(int argc, char* argv[])
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
+    // The display and the session bus are connected to beside the theme's start: both take round
+    // trips to servers that answer when they get to it.
+    std::future<std::shared_ptr<X11Display::Opened>> displayOpening = std::async(std::launch::async, &X11Display::open);
+    std::future<void> sessionBusConnecting = std::async(std::launch::async, [] { QDBusConnection::sessionBus(); });
     std::function<void()> systemQuit;
     quitOnSignals(app, systemQuit);
 
@@ -189,6 +194,7 @@ int main(int argc, char* argv[])
         QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     fontCatalog.wait();
     Theme::apply(app);
+    sessionBusConnecting.wait();
     ReducedMotion::watch(QDBusConnection::sessionBus(), &app, [](bool reduced) { Motion::setReduced(reduced); });
 
     const Clock& clock = SystemClock::instance();
@@ -204,7 +210,7 @@ int main(int argc, char* argv[])
 
     // The desktop and the browsers' links come first: they need no data, and the to-dos are
     // still being read meanwhile.
-    X11Display display;
+    X11Display display(displayOpening.get());
     BrowserDiscovery discovery;
     LinuxWorkspace desktop(display, QString(), &discovery);
     // Only a Wayland session names its compositor; elsewhere nothing is connected.

@@ -22,7 +22,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-struct X11Display::Private {
+struct X11Display::Opened {
+    xcb_connection_t* connection = nullptr;
     xcb_ewmh_connection_t ewmh{};
     bool ewmhReady = false;
     xcb_window_t root = 0;
@@ -36,20 +37,22 @@ struct X11Display::Private {
     // Tells when the server has sent something, so that asking for the active window reads the
     // connection only then and not on every check.
     std::unique_ptr<QSocketNotifier> notifier;
+    ~Opened();
 };
 
-X11Display::X11Display() : d(std::make_unique<Private>())
+std::shared_ptr<X11Display::Opened> X11Display::open()
 {
+    auto d = std::make_shared<Opened>();
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
-        return;
+        return d;
     int screenNumber = 0;
     xcb_connection_t* c = xcb_connect(nullptr, &screenNumber);
     if (!c || xcb_connection_has_error(c)) {
         if (c)
             xcb_disconnect(c);
-        return;
+        return d;
     }
-    m_connection = c;
+    d->connection = c;
     xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c));
     for (int i = 0; i < screenNumber && it.rem; ++i)
         xcb_screen_next(&it);
@@ -62,6 +65,17 @@ X11Display::X11Display() : d(std::make_unique<Private>())
         xcb_change_window_attributes(c, d->root, XCB_CW_EVENT_MASK, &mask);
         xcb_flush(c);
     }
+    return d;
+}
+
+X11Display::X11Display() : X11Display(open()) {}
+
+X11Display::X11Display(std::shared_ptr<Opened> opened) : d(std::move(opened))
+{
+    m_connection = d->connection;
+    if (!m_connection)
+        return;
+    xcb_connection_t* c = m_connection;
     if (QCoreApplication::instance()) {
         d->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
         QObject::connect(d->notifier.get(), &QSocketNotifier::activated, d->notifier.get(), [this] {
@@ -109,12 +123,15 @@ void X11Display::drain(bool read) const
         d->cached = false;
 }
 
-X11Display::~X11Display()
+X11Display::~X11Display() = default;
+
+X11Display::Opened::~Opened()
 {
-    if (d->ewmhReady)
-        xcb_ewmh_connection_wipe(&d->ewmh);
-    if (m_connection)
-        xcb_disconnect(m_connection);
+    notifier.reset();
+    if (ewmhReady)
+        xcb_ewmh_connection_wipe(&ewmh);
+    if (connection)
+        xcb_disconnect(connection);
 }
 
 std::optional<X11Display::ActiveWindow> X11Display::activeWindow() const

@@ -19,6 +19,12 @@ class BrowserDiscovery;
 // "no frontmost application" and "active".
 class X11Display {
 public:
+    // What opening the display takes: connecting, and asking the server for the names and the
+    // extension the queries use. Round trips, which may run on another thread while the toolkit
+    // starts; the display is then made from what they gave.
+    struct Opened;
+    static std::shared_ptr<Opened> open();
+    explicit X11Display(std::shared_ptr<Opened> opened);
     X11Display();
     ~X11Display();
     X11Display(const X11Display&) = delete;
@@ -41,8 +47,7 @@ private:
     void drain(bool read) const;
     std::optional<ActiveWindow> readActiveWindow() const;
 
-    struct Private;
-    std::unique_ptr<Private> d;
+    std::shared_ptr<Opened> d;
     xcb_connection_t* m_connection = nullptr;
 };
 
