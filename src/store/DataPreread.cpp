@@ -81,9 +81,8 @@ template <typename T> PrereadFile<T> readFile(const QString& path, DataPreread::
 DataPreread::DataPreread(QString folder, QString defaultsPath, std::function<void()> afterTodosText)
     : m_todosPath(QDir(folder).filePath(StorageService::todosFile)),
       m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_afterTodosText(std::move(afterTodosText)),
-      m_todosTextRead(m_todosTextDone.get_future()), m_todosFinished(m_todosFinishDone.get_future()),
-      m_notesRead(m_notesDone.get_future()), m_defaultsPath(std::move(defaultsPath)),
-      m_defaultsRead(m_defaultsDone.get_future()), m_thread([this] { run(); })
+      m_todosTextRead(m_todosTextDone.get_future()), m_notesRead(m_notesDone.get_future()),
+      m_defaultsPath(std::move(defaultsPath)), m_defaultsRead(m_defaultsDone.get_future()), m_thread([this] { run(); })
 {
 }
 
@@ -125,8 +124,6 @@ void DataPreread::run()
         m_afterTodosText();
     if (m_todosReading)
         m_todosReading->readParts();
-    if (!m_todosFinishTaken.exchange(true))
-        finishTodos();
     if (!m_notesReadTaken.exchange(true))
         readNotes();
 }
@@ -141,7 +138,6 @@ void DataPreread::finishTodos()
             todos.writer.adopt(*todos.decoded, todos.bytes, spans);
     }
     m_todos = std::move(todos);
-    m_todosFinishDone.set_value();
 }
 
 void DataPreread::readNotes()
@@ -185,14 +181,14 @@ std::optional<Read> DataPreread::take(std::optional<Read>& slot, const Identity&
 std::optional<PrereadTodos> DataPreread::takeTodos(const QString& path)
 {
     m_todosTextRead.wait();
-    if (m_todosReading)
-        m_todosReading->readParts();
-    // The reading itself stays until the reader has left it: it may still be looking for a
-    // part when the last one is read.
-    if (!m_todosFinishTaken.exchange(true))
+    // Putting the parts together waits only for those the reader is in the middle of; done
+    // there instead, a store coming a moment later would wait for all of it at the reader's pace.
+    // The reading itself stays until the reader has left it: it may still be looking for a part
+    // when the last one is read.
+    if (!m_todosFinished) {
+        m_todosFinished = true;
         finishTodos();
-    else
-        m_todosFinished.wait();
+    }
     return take(m_todos, m_todosIdentity, m_todosPath, path);
 }
 

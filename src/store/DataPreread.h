@@ -71,7 +71,7 @@ private:
     static constexpr int mostParts = 64;
     static constexpr int readerNiceness = 10;
     void run();
-    // Puts the to-dos' parts together, once, on whichever thread comes to it first.
+    // Reads the parts left and puts them together, on the thread that takes the to-dos.
     void finishTodos();
     void readNotes();
     template <typename Read>
@@ -86,11 +86,9 @@ private:
     std::promise<void> m_todosTextDone;
     std::shared_future<void> m_todosTextRead;
     std::unique_ptr<TodosTextReading> m_todosReading;
-    // Whoever takes a flag first does that work; the other waits for it only if it needs it.
-    std::atomic<bool> m_todosFinishTaken{false};
-    std::promise<void> m_todosFinishDone;
-    std::shared_future<void> m_todosFinished;
+    bool m_todosFinished = false; // by the thread that takes them
     std::optional<PrereadTodos> m_todos;
+    // Whoever comes to the notes first reads them; the other waits for that only if it needs them.
     std::atomic<bool> m_notesReadTaken{false};
     std::promise<void> m_notesDone;
     std::shared_future<void> m_notesRead;
