@@ -133,11 +133,14 @@ private slots:
         QFETCH(bool, damaged);
         struct Outcome {
             QList<QUuid> loaded;
+            QList<QUuid> notes;
             QByteArray saved;
             QStringList backups;
             std::optional<QString> lastError;
         };
         const TaskItem added = todo(QStringLiteral("new"), TestEnvironment::at(2026, 12, 7, 9));
+        const QByteArray notesText = notesJson({note(QStringLiteral("one"), TestEnvironment::at(2026, 12, 7, 9)),
+                                                note(QStringLiteral("two"), TestEnvironment::at(2026, 12, 7, 10))});
         // The reader may be anywhere when the store wants the files; held just after reading the
         // to-dos' text, it leaves all the decoding, the putting together and the notes to the store.
         enum class Preread { none, free, held };
@@ -146,6 +149,7 @@ private slots:
             QDir().mkpath(f.dataPath());
             const QString path = f.file(QStringLiteral("todos.json"));
             writeBytes(path, todosText);
+            writeBytes(f.file(QStringLiteral("notes.json")), notesText);
             std::promise<void> release;
             const std::shared_future<void> released = release.get_future().share();
             std::optional<DataPreread> preread;
@@ -164,6 +168,8 @@ private slots:
             StorageService store(FileStore{f.dataPath()}, env);
             Outcome out;
             out.loaded = ids(store.todos());
+            for (const Note& n : store.notes())
+                out.notes.append(n.id);
             out.lastError = store.lastError();
             out.backups = QDir(f.dataPath()).entryList({QStringLiteral("todos.unreadable-*")});
             if (!store.todos().empty())
@@ -177,6 +183,8 @@ private slots:
         for (const Preread mode : {Preread::free, Preread::held}) {
             const Outcome early = run(mode);
             QCOMPARE(early.loaded, alone.loaded);
+            QCOMPARE(early.notes, alone.notes);
+            QCOMPARE(early.notes.size(), 2);
             QCOMPARE(early.saved, alone.saved);
             QCOMPARE(early.backups.size(), damaged ? 1 : 0);
             QCOMPARE(early.backups.size(), alone.backups.size());
