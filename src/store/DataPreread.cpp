@@ -113,9 +113,10 @@ void DataPreread::run()
 
     static_cast<PrereadFile<TaskItem>&>(m_todosFile) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
     if (m_todosFile.readOK) {
-        // The decoded to-dos and the writer's record of them take about twice the text.
+        // The to-dos decoded here take about as much as their text (the writer's record of them
+        // is made by the thread that takes them).
         if (m_todosFile.bytes.size() >= largeText)
-            MemoryReturn::growThreadHeap(2 * m_todosFile.bytes.size());
+            MemoryReturn::growThreadHeap(m_todosFile.bytes.size());
         const int parts = int(std::clamp<qsizetype>(m_todosFile.bytes.size() / partBytes, 1, mostParts));
         m_todosReading = std::make_unique<TodosTextReading>(m_todosFile.bytes, parts, true);
     }

@@ -45,9 +45,9 @@ public:
     // Until the reading has ended.
     void wait();
     // Each answers once: the file at `path` as read, or nothing when it is not a file this
-    // preread read or the file on disk is no longer the one read. What the reader has not come
-    // to yet (parts of the to-dos, putting them together, the notes), the caller does itself
-    // rather than wait for a thread that yields to every other.
+    // preread read or the file on disk is no longer the one read. The caller reads the to-dos'
+    // parts and the notes the reader has not come to yet, and puts the to-dos together itself:
+    // it waits only for a part under way, never for a thread that yields to every other.
     std::optional<PrereadTodos> takeTodos(const QString& path);
     std::optional<PrereadFile<Note>> takeNotes(const QString& path);
     // The preferences' object, when the file was there, read and parsed whole.

@@ -20,13 +20,13 @@ class FocusEmptyCard;
 class FocusHeroCard;
 class LazyRows;
 class QLabel;
-class WrappingLabel;
 class QMenu;
 class QuietRowMeter;
 class StorageService;
 class QuietTodoRow;
 class QVBoxLayout;
 class TaskEditorSheet;
+class WrappingLabel;
 
 // The Today page: one day at a time. Today shows the to-do in focus, the rest of the day, the
 // unfinished to-dos of the past week and what is done; any other day lists what is planned.
