@@ -150,6 +150,8 @@ private slots:
         const qsizetype early = text.indexOf("\"9:30 AM\"", 100);
         QTest::newRow("unreadable to-do in the first half") << QByteArray(text).replace(early, 9, "null") << false;
         QTest::newRow("text after the list") << text + "[]" << false;
+        // A file cut short, as a full disk leaves one: every part after the cut ends nowhere.
+        QTest::newRow("cut off in the middle") << text.left(text.size() / 2 + 7) << false;
         QTest::newRow("trailing comma") << QByteArray(text).insert(text.lastIndexOf(']'), ",") << false;
     }
     void partsReadAsOnePass()
