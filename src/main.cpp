@@ -13,7 +13,7 @@
 #include "linux/ExtensionBridge.h"
 #include "linux/ExtensionInstaller.h"
 #include "linux/ExtensionRoute.h"
-#include "linux/FontCatalog.h"
+#include "linux/FontCatalogPreload.h"
 #include "linux/FreedesktopNotifications.h"
 #include "linux/HostManifests.h"
 #include "linux/LaunchAtLoginService.h"

@@ -21,7 +21,8 @@ class X11Display {
 public:
     // What opening the display takes: connecting, and asking the server for the names and the
     // extension the queries use. Round trips, which may run on another thread while the toolkit
-    // starts; the display is then made from what they gave.
+    // starts; the display is then made from what they gave. Shared, so that one dropped unused
+    // (by a start that ends early) still closes its connection.
     struct Opened;
     static std::shared_ptr<Opened> open();
     explicit X11Display(std::shared_ptr<Opened> opened);

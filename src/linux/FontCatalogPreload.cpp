@@ -1,4 +1,4 @@
-#include "linux/FontCatalog.h"
+#include "linux/FontCatalogPreload.h"
 
 #include <fontconfig/fontconfig.h>
 
