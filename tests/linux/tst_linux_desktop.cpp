@@ -498,9 +498,9 @@ private slots:
 
     // A window opened as soon as the desktop is there is given the focus, however long its
     // window manager takes to start: one mapped while the manager still starts up, after it has
-    // named itself on the root, is adopted without ever being activated.
-    // The program opens its display on another thread while the toolkit starts: the display made
-    // from that hears the server's changes through this thread's event loop all the same.
+    // named itself on the root, is adopted without ever being activated. The program opens its
+    // display on another thread while the toolkit starts: a display made from that hears the
+    // server's changes through this thread's event loop all the same.
     void windowOpenedAtOnce_data()
     {
         QTest::addColumn<QString>("windowManager"); // run by sh
