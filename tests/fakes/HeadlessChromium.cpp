@@ -1,5 +1,6 @@
 #include "HeadlessChromium.h"
 
+#include "ProcessTag.h"
 #include "linux/DevToolsClient.h"
 
 #include <QDir>
@@ -12,8 +13,15 @@ HeadlessChromium::HeadlessChromium(const QStringList& extraArguments)
 {
     QDir().mkpath(m_profile);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Chromium writes crash folders under HOME even with its own profile folder.
+    // Chromium writes crash folders under HOME and XDG_CONFIG_HOME even with its own profile
+    // folder, and keeps its singleton socket in a folder of the temporary folder that it leaves
+    // behind when stopped.
     env.insert(QStringLiteral("HOME"), m_home.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral(".config")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral(".cache")));
+    QDir().mkpath(tempPath());
+    env.insert(QStringLiteral("TMPDIR"), tempPath());
+    m_tag = ProcessTag::apply(env);
     m_process.setProcessEnvironment(env);
     m_process.setProgram(QStringLiteral("chromium"));
     m_process.setArguments(QStringList{
@@ -37,13 +45,9 @@ HeadlessChromium::HeadlessChromium(const QStringList& extraArguments)
 
 HeadlessChromium::~HeadlessChromium()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    // Its helpers write into the profile after the browser has gone: all of them end before
+    // the folder is removed.
+    ProcessTag::stop(m_process, m_tag);
 }
 
 bool HeadlessChromium::isInstalled()

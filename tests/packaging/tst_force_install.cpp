@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "fakes/ProcessTag.h"
 #include "linux/DesktopEntry.h"
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
@@ -49,18 +50,17 @@ QByteArray archiveOf(const QByteArray& crx)
 bool run(const QString& program, const QStringList& arguments, const QString& home = {})
 {
     QProcess p;
-    if (!home.isEmpty()) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!home.isEmpty())
         env.insert(QStringLiteral("HOME"), home);
-        p.setProcessEnvironment(env);
-    }
+    // Chromium's zygotes start as its packing ends and outlive it, making its profile folder
+    // again after the test has removed it: a run ends when all it started has.
+    const QByteArray tag = ProcessTag::apply(env);
+    p.setProcessEnvironment(env);
     p.start(program, arguments);
-    if (!p.waitForFinished(patience)) {
-        p.kill();
-        p.waitForFinished(patience);
-        return false;
-    }
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    const bool finished = p.waitForFinished(patience);
+    const bool ended = ProcessTag::stop(p, tag, patience);
+    return finished && ended && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 } // namespace
