@@ -173,7 +173,8 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+    // TMPDIR too: a stopped chromium leaves its singleton's folder in the temporary folder.
+    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
         const QString dir = home.filePath(QString::fromLatin1(x));
         QDir().mkpath(dir);
         QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);

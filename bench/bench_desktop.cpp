@@ -348,7 +348,8 @@ int main(int argc, char** argv)
     env.insert(QStringLiteral("HOME"), home.path());
     env.insert(QStringLiteral("DISPLAY"), display);
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
-    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+    // TMPDIR too: a stopped chromium leaves its singleton's folder in the temporary folder.
+    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
         const QString dir = home.filePath(QString::fromLatin1(x));
         QDir().mkpath(dir);
         QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);

@@ -30,6 +30,9 @@ void setUp()
     qputenv("XDG_CACHE_HOME", make("cache"));
     qputenv("XDG_STATE_HOME", make("state"));
     qputenv("XDG_RUNTIME_DIR", make("runtime"));
+    // What the test and the programs it starts leave in the temporary folder goes with the test's
+    // own folder: a browser that is stopped, say, leaves its singleton's folder there.
+    qputenv("TMPDIR", make("tmp"));
     qunsetenv("QUILLHARBOUR_DATA_DIR");
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", "America/New_York");

@@ -5,8 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
-// Set up before main() in every test executable: private HOME and XDG folders, the en_US
-// locale, and the zone from TZ (America/New_York unless ctest says otherwise).
+// Set up before main() in every test executable: private HOME, XDG and temporary folders, the
+// en_US locale, and the zone from TZ (America/New_York unless ctest says otherwise).
 namespace TestEnvironment {
 
 QString homePath();
