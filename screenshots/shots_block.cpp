@@ -39,10 +39,12 @@ void press(QWidget* sheet, const char* name, int index = 0)
 
 void pages()
 {
-    // The rigs live as long as the program: the pages they feed are never deleted.
-    auto& empty = *new PageRig;
-    Screenshots::save(new BlockRulesView(empty.context), QStringLiteral("block_page_empty"), QSize(760, 900));
-    auto& rig = *new PageRig;
+    // Each page goes before the rig that feeds it, whose store then writes its data and whose
+    // folder is removed.
+    PageRig empty;
+    BlockRulesView emptyPage(empty.context);
+    Screenshots::save(&emptyPage, QStringLiteral("block_page_empty"), QSize(760, 900));
+    PageRig rig;
     const BlockRule youtube = rig.add(rule(QStringLiteral("youtube.com"), allDay(), {}, std::nullopt, true));
     const BlockRule reddit = rig.add(rule(QStringLiteral("reddit.com"), dailyLimit(), {}, 30));
     const BlockRule instagram = rig.add(rule(QStringLiteral("instagram.com"), dailyLimit(), {2, 3, 4, 5, 6}, 15));
@@ -66,7 +68,8 @@ void pages()
     rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::connected), browser("chrome"));
     rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::notConnected), browser("brave"));
     rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::notInstalled), browser("edge"));
-    auto* page = new BlockRulesView(rig.context);
+    BlockRulesView rulesPage(rig.context);
+    BlockRulesView* page = &rulesPage;
     QCoreApplication::processEvents();
     page->refresh();
     Screenshots::save(page, QStringLiteral("block_page_rules"), QSize(760, 1320));
@@ -74,10 +77,11 @@ void pages()
     rig.store.recordDoomScrollUsage(20 * 60);
     page->refresh();
     Screenshots::save(page->doomScrollCard(), QStringLiteral("block_doom_card_on_break"), QSize(640, 190));
-    Screenshots::save(new DoomScrollCard(empty.context), QStringLiteral("block_doom_card_set_up"), QSize(640, 200));
+    DoomScrollCard setUpCard(empty.context);
+    Screenshots::save(&setUpCard, QStringLiteral("block_doom_card_set_up"), QSize(640, 200));
 
     // The same rules while the pause runs.
-    auto& paused = *new PageRig([](StoreFixture& f) {
+    PageRig paused([](StoreFixture& f) {
         SharedState s = SharedState::fresh(f.clock.now(), f.calendar);
         s.blockingPausedUntil = f.clock.now() + 1800;
         QFile file(f.file(StorageService::stateFile));
@@ -86,7 +90,8 @@ void pages()
     });
     for (const BlockRule& r : rig.store.rules())
         paused.add(r);
-    Screenshots::save(new BlockRulesView(paused.context), QStringLiteral("block_page_paused"), QSize(760, 1000));
+    BlockRulesView pausedPage(paused.context);
+    Screenshots::save(&pausedPage, QStringLiteral("block_page_paused"), QSize(760, 1000));
 
     page->manage(reddit.id);
     Screenshots::save(page->manageSheet(), QStringLiteral("block_manage_limit"));
@@ -98,47 +103,46 @@ void pages()
     Screenshots::save(page->manageSheet()->editSheet(), QStringLiteral("block_edit_sheet"));
 
     // A name and an address longer than the sheet is wide.
-    auto& named = *new PageRig;
+    PageRig named;
     BlockRule forum =
         rule(QStringLiteral("a-very-long-domain-name-for-a-forum-and-more.example.org"), dailyLimit(), {}, 30);
     forum.displayName = QStringLiteral("The forum where the whole team talks about everything");
     forum = named.add(forum);
-    auto* forumPage = new BlockRulesView(named.context);
-    forumPage->manage(forum.id);
-    Screenshots::save(forumPage->manageSheet(), QStringLiteral("block_manage_long_name"));
+    BlockRulesView forumPage(named.context);
+    forumPage.manage(forum.id);
+    Screenshots::save(forumPage.manageSheet(), QStringLiteral("block_manage_long_name"));
 }
 
 void cooldowns()
 {
-    auto& rig = *new PageRig;
+    PageRig rig;
     const auto grant = [] { return true; };
-    auto* counting =
-        new BlockingBypassCooldownSheet(BlockingBypassKind::urgentBreak(QStringLiteral("YouTube")),
-                                        QStringLiteral("Finish the quarterly report"), grant, rig.monotonic);
+    BlockingBypassCooldownSheet counting(BlockingBypassKind::urgentBreak(QStringLiteral("YouTube")),
+                                         QStringLiteral("Finish the quarterly report"), grant, rig.monotonic);
     rig.monotonic.value += 4.2;
-    counting->tick();
-    Screenshots::save(counting, QStringLiteral("block_cooldown_counting"));
+    counting.tick();
+    Screenshots::save(&counting, QStringLiteral("block_cooldown_counting"));
 
-    auto* ready = new BlockingBypassCooldownSheet(BlockingBypassKind::removeRule(QStringLiteral("Reddit")),
-                                                  std::nullopt, grant, rig.monotonic);
+    BlockingBypassCooldownSheet ready(BlockingBypassKind::removeRule(QStringLiteral("Reddit")), std::nullopt, grant,
+                                      rig.monotonic);
     rig.monotonic.value += 15;
-    ready->tick();
-    Screenshots::save(ready, QStringLiteral("block_cooldown_ready"));
+    ready.tick();
+    Screenshots::save(&ready, QStringLiteral("block_cooldown_ready"));
 
-    auto* granted = new BlockingBypassCooldownSheet(BlockingBypassKind::loosenRule(QStringLiteral("YouTube")),
-                                                    std::nullopt, grant, rig.monotonic);
+    BlockingBypassCooldownSheet granted(BlockingBypassKind::loosenRule(QStringLiteral("YouTube")), std::nullopt, grant,
+                                        rig.monotonic);
     rig.monotonic.value += 15;
-    granted->tick();
-    press(granted, "confirmButton");
-    Screenshots::save(granted, QStringLiteral("block_cooldown_granted"));
+    granted.tick();
+    press(&granted, "confirmButton");
+    Screenshots::save(&granted, QStringLiteral("block_cooldown_granted"));
 
-    auto* failed = new BlockingBypassCooldownSheet(
+    BlockingBypassCooldownSheet failed(
         BlockingBypassKind::urgentBreak(QStringLiteral("Instagram")), QStringLiteral("Call the bank"),
         [] { return false; }, rig.monotonic);
     rig.monotonic.value += 15;
-    failed->tick();
-    press(failed, "confirmButton");
-    Screenshots::save(failed, QStringLiteral("block_cooldown_failed"));
+    failed.tick();
+    press(&failed, "confirmButton");
+    Screenshots::save(&failed, QStringLiteral("block_cooldown_failed"));
 }
 
 void addSheets()
