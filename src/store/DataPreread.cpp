@@ -81,8 +81,9 @@ template <typename T> PrereadFile<T> readFile(const QString& path, DataPreread::
 DataPreread::DataPreread(QString folder, QString defaultsPath, std::function<void()> afterTodosText)
     : m_todosPath(QDir(folder).filePath(StorageService::todosFile)),
       m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_afterTodosText(std::move(afterTodosText)),
-      m_todosTextRead(m_todosTextDone.get_future()), m_notesRead(m_notesDone.get_future()),
-      m_defaultsPath(std::move(defaultsPath)), m_defaultsRead(m_defaultsDone.get_future()), m_thread([this] { run(); })
+      m_todosTextRead(m_todosTextDone.get_future()), m_todosFinished(m_todosFinishDone.get_future()),
+      m_notesRead(m_notesDone.get_future()), m_defaultsPath(std::move(defaultsPath)),
+      m_defaultsRead(m_defaultsDone.get_future()), m_thread([this] { run(); })
 {
 }
 
@@ -95,7 +96,8 @@ void DataPreread::run()
 {
     // Behind the main thread: they share a processor often enough, and the toolkit's start there
     // is what the window waits for. What the reader has not come to when the store wants it, the
-    // main thread reads itself.
+    // main thread reads itself. Not far behind, though: a store that comes while the reader puts
+    // the to-dos together waits for it.
     ::setpriority(PRIO_PROCESS, ::gettid(), readerNiceness);
     // One thread: more would wait on one another's memory more than they save, and would take
     // the other heap from the threads the toolkit starts meanwhile. The preferences first, as
@@ -125,6 +127,10 @@ void DataPreread::run()
         m_afterTodosText();
     if (m_todosReading)
         m_todosReading->readParts();
+    // Put together here too, while the store has often not come yet: the list joined and the
+    // writer's record of it copied are then off the main thread's way to the window.
+    if (!m_todosFinishTaken.exchange(true))
+        finishTodos();
     if (!m_notesReadTaken.exchange(true))
         readNotes();
 }
@@ -139,6 +145,7 @@ void DataPreread::finishTodos()
             todos.writer.adopt(*todos.decoded, todos.bytes, spans);
     }
     m_todos = std::move(todos);
+    m_todosFinishDone.set_value();
 }
 
 void DataPreread::readNotes()
@@ -182,14 +189,13 @@ std::optional<Read> DataPreread::take(std::optional<Read>& slot, const Identity&
 std::optional<PrereadTodos> DataPreread::takeTodos(const QString& path)
 {
     m_todosTextRead.wait();
-    // Putting the parts together waits only for those the reader is in the middle of; done
-    // there instead, a store coming a moment later would wait for all of it at the reader's pace.
-    // The reading itself stays until the reader has left it: it may still be looking for a part
-    // when the last one is read.
-    if (!m_todosFinished) {
-        m_todosFinished = true;
+    // Before the reader has come to the end of the parts, this thread reads those left and waits
+    // only for the ones under way. The reading itself stays until the reader has left it: it may
+    // still be looking for a part when the last one is read.
+    if (!m_todosFinishTaken.exchange(true))
         finishTodos();
-    }
+    else
+        m_todosFinished.wait();
     return take(m_todos, m_todosIdentity, m_todosPath, path);
 }
 

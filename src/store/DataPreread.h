@@ -46,8 +46,8 @@ public:
     void wait();
     // Each answers once: the file at `path` as read, or nothing when it is not a file this
     // preread read or the file on disk is no longer the one read. The caller reads the to-dos'
-    // parts and the notes the reader has not come to yet, and puts the to-dos together itself:
-    // it waits only for a part under way, never for a thread that yields to every other.
+    // parts and the notes the reader has not come to yet. Whoever comes to the end of the parts
+    // first puts the to-dos together; a caller coming while the reader does waits for that.
     std::optional<PrereadTodos> takeTodos(const QString& path);
     std::optional<PrereadFile<Note>> takeNotes(const QString& path);
     // The preferences' object, when the file was there, read and parsed whole.
@@ -69,9 +69,9 @@ private:
     // The to-dos are read in parts of about this size, the unit the main thread takes over in.
     static constexpr qsizetype partBytes = 256 * 1024;
     static constexpr int mostParts = 64;
-    static constexpr int readerNiceness = 10;
+    static constexpr int readerNiceness = 5;
     void run();
-    // Reads the parts left and puts them together, on the thread that takes the to-dos.
+    // Reads the parts left and puts the to-dos together, once, on whichever thread comes first.
     void finishTodos();
     void readNotes();
     template <typename Read>
@@ -86,7 +86,9 @@ private:
     std::promise<void> m_todosTextDone;
     std::shared_future<void> m_todosTextRead;
     std::unique_ptr<TodosTextReading> m_todosReading;
-    bool m_todosFinished = false; // by the thread that takes them
+    std::atomic<bool> m_todosFinishTaken{false};
+    std::promise<void> m_todosFinishDone;
+    std::shared_future<void> m_todosFinished;
     std::optional<PrereadTodos> m_todos;
     // Whoever comes to the notes first reads them; the other waits for that only if it needs them.
     std::atomic<bool> m_notesReadTaken{false};

@@ -142,8 +142,9 @@ private slots:
         const QByteArray notesText = notesJson({note(QStringLiteral("one"), TestEnvironment::at(2026, 12, 7, 9)),
                                                 note(QStringLiteral("two"), TestEnvironment::at(2026, 12, 7, 10))});
         // The reader may be anywhere when the store wants the files; held just after reading the
-        // to-dos' text, it leaves all the decoding, the putting together and the notes to the store.
-        enum class Preread { none, free, held };
+        // to-dos' text, it leaves all the decoding, the putting together and the notes to the store;
+        // waited for, it has done all of it before the store comes.
+        enum class Preread { none, free, held, finished };
         const auto run = [&](Preread mode) {
             StoreFixture f;
             QDir().mkpath(f.dataPath());
@@ -153,8 +154,10 @@ private slots:
             std::promise<void> release;
             const std::shared_future<void> released = release.get_future().share();
             std::optional<DataPreread> preread;
-            if (mode == Preread::free)
+            if (mode == Preread::free || mode == Preread::finished)
                 preread.emplace(f.dataPath());
+            if (mode == Preread::finished)
+                preread->wait();
             else if (mode == Preread::held)
                 preread.emplace(f.dataPath(), QString(), [released] { released.wait(); });
             const auto releaseOnExit = qScopeGuard([&] { release.set_value(); });
@@ -180,7 +183,7 @@ private slots:
             return out;
         };
         const Outcome alone = run(Preread::none);
-        for (const Preread mode : {Preread::free, Preread::held}) {
+        for (const Preread mode : {Preread::free, Preread::held, Preread::finished}) {
             const Outcome early = run(mode);
             QCOMPARE(early.loaded, alone.loaded);
             QCOMPARE(early.notes, alone.notes);
