@@ -13,14 +13,8 @@ HeadlessChromium::HeadlessChromium(const QStringList& extraArguments)
 {
     QDir().mkpath(m_profile);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Chromium writes crash folders under HOME and XDG_CONFIG_HOME even with its own profile
-    // folder, and keeps its singleton socket in a folder of the temporary folder that it leaves
-    // behind when stopped.
+    // Chromium writes crash folders under HOME even with its own profile folder.
     env.insert(QStringLiteral("HOME"), m_home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_home.filePath(QStringLiteral(".config")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), m_home.filePath(QStringLiteral(".cache")));
-    QDir().mkpath(tempPath());
-    env.insert(QStringLiteral("TMPDIR"), tempPath());
     m_tag = ProcessTag::apply(env);
     m_process.setProcessEnvironment(env);
     m_process.setProgram(QStringLiteral("chromium"));

@@ -17,11 +17,7 @@ public:
     // The browser WebSocket endpoint, once the browser has written it (waits up to 15 s).
     std::optional<QUrl> browserEndpoint();
     QString profilePath() const { return m_profile; }
-    // The browser's temporary folder, inside its private HOME.
-    QString tempPath() const { return m_home.filePath(QStringLiteral("tmp")); }
     qint64 pid() const { return m_process.processId(); }
-    // What every process of the browser carries in its environment (ProcessTag).
-    QByteArray tag() const { return m_tag; }
 
 private:
     QTemporaryDir m_home;
