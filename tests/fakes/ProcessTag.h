@@ -26,10 +26,28 @@ inline QByteArray apply(QProcessEnvironment& env)
     return tag;
 }
 
+// A process in the middle of exec shows no environment for a moment, and is asked again (one
+// that cleared its environment costs that moment); a kernel thread, or a process that has ended
+// and is not yet reaped, shows none for good.
 inline bool carries(pid_t pid, const QByteArray& tag)
 {
-    QFile environment(QStringLiteral("/proc/%1/environ").arg(pid));
-    return environment.open(QIODevice::ReadOnly) && environment.readAll().split('\0').contains(variable + '=' + tag);
+    const QDeadlineTimer patience(200);
+    do {
+        QFile environment(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (!environment.open(QIODevice::ReadOnly))
+            return false;
+        if (const QByteArray all = environment.readAll(); !all.isEmpty())
+            return all.split('\0').contains(variable + '=' + tag);
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray state = status.readAll();
+        if (state.contains("\nState:\tZ") || state.contains("\nState:\tX") || state.contains("\nKthread:\t1") ||
+            state.contains("\nPPid:\t2\n") || state.contains("\nPPid:\t0\n"))
+            return false;
+        QThread::msleep(1);
+    } while (!patience.hasExpired());
+    return false;
 }
 
 // The running processes that carry `tag`.

@@ -31,7 +31,7 @@ private slots:
         QTest::newRow("a helper outlives the program")
             << QStringLiteral("(setsid sh -c 'sleep 1; mkdir \"$LATE\"' &); exit 0") << 1 << 30000 << true;
         QTest::newRow("a helper that does not end")
-            << QStringLiteral("(setsid sleep 600 &); exec sleep 600") << 2 << 500 << false;
+            << QStringLiteral("(setsid sleep 601 &); exec sleep 600") << 2 << 500 << false;
     }
     void stopsAllItStarted()
     {
@@ -42,7 +42,7 @@ private slots:
         QTemporaryDir folder;
         const QString late = folder.filePath(QStringLiteral("late"));
         QProcess other, program;
-        const QByteArray otherTag = start(other, QStringLiteral("exec sleep 600"));
+        const QByteArray otherTag = start(other, QStringLiteral("exec sleep 599"));
         const QByteArray tag = start(program, script, late);
         QVERIFY(other.waitForStarted(30000));
         QTRY_COMPARE_WITH_TIMEOUT(ProcessTag::carrying(otherTag).size(), 1, 30000);
