@@ -14,6 +14,7 @@
 #include "linux/ExtensionInstaller.h"
 #include "linux/ExtensionRoute.h"
 #include "linux/FontCatalogPreload.h"
+#include "linux/FontFileMatch.h"
 #include "linux/FreedesktopNotifications.h"
 #include "linux/HostManifests.h"
 #include "linux/LaunchAtLoginService.h"
@@ -51,6 +52,13 @@
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// Every face the toolkit loads is matched this way (see FontFileMatch). Defined in the program,
+// the toolkit's calls come here rather than to fontconfig.
+extern "C" FcPattern* FcFontMatch(FcConfig* config, FcPattern* pattern, FcResult* result)
+{
+    return FontFileMatch::match(config, pattern, result);
+}
 
 namespace {
 
