@@ -26,6 +26,9 @@ enum class Design {
 // A font of `pixelSize` device-independent pixels (rounded to whole pixels).
 QFont font(qreal pixelSize, QFont::Weight weight = QFont::Normal, Design design = Design::standard);
 
+// The first of `families` that is installed, alone; all of them when none is.
+QStringList firstInstalled(const QStringList& families);
+
 // Call before the QApplication exists: the desktop's fonts and colours must not leak in.
 void prepareApplication();
 // Fusion, the light palette and the interface font for the whole application.

@@ -31,6 +31,40 @@ class TestThemeFonts : public QObject {
     Q_OBJECT
 
 private slots:
+    // A family that is not installed is passed over; with none installed the toolkit is left its
+    // own choice among all of them.
+    void firstInstalledFamily_data()
+    {
+        QTest::addColumn<QStringList>("families");
+        QTest::addColumn<QStringList>("chosen");
+        QTest::newRow("first installed") << QStringList{"DejaVu Sans", "Noto Sans"} << QStringList{"DejaVu Sans"};
+        QTest::newRow("first missing") << QStringList{"No Such Face", "DejaVu Serif"} << QStringList{"DejaVu Serif"};
+        QTest::newRow("none installed") << QStringList{"No Such Face", "Nor This"}
+                                        << QStringList{"No Such Face", "Nor This"};
+    }
+    void firstInstalledFamily()
+    {
+        QFETCH(QStringList, families);
+        QFETCH(QStringList, chosen);
+        QCOMPARE(Theme::firstInstalled(families), chosen);
+    }
+
+    // Each design is drawn in its own family once the theme is applied, as before it.
+    void designsKeepTheirFamily()
+    {
+        const QList<Theme::Design> designs{Theme::Design::standard, Theme::Design::serif, Theme::Design::monospaced,
+                                           Theme::Design::digits};
+        QStringList before;
+        for (const Theme::Design design : designs)
+            before.append(QFontInfo(Theme::font(13, QFont::Bold, design)).family());
+        Theme::apply(*qApp);
+        for (qsizetype i = 0; i < designs.size(); ++i) {
+            const QFont font = Theme::font(13, QFont::Bold, designs[i]);
+            QCOMPARE(font.families().size(), 1);
+            QCOMPARE(QFontInfo(font).family(), before[i]);
+        }
+    }
+
     // Where the icon font is installed both plain and compressed, the symbols come from the plain
     // file: the compressed one would be unpacked at every start.
     void symbolsUseThePlainIconFontFile_data()
