@@ -30,37 +30,23 @@ QStringList mappedFonts()
 class TestThemeFonts : public QObject {
     Q_OBJECT
 
-private slots:
-    // A family that is not installed is passed over; with none installed the toolkit is left its
-    // own choice among all of them.
-    void firstInstalledFamily_data()
-    {
-        QTest::addColumn<QStringList>("families");
-        QTest::addColumn<QStringList>("chosen");
-        QTest::newRow("first missing") << QStringList{"No Such Face", "DejaVu Serif"} << QStringList{"DejaVu Serif"};
-        QTest::newRow("none installed") << QStringList{"No Such Face", "Nor This"}
-                                        << QStringList{"No Such Face", "Nor This"};
-    }
-    void firstInstalledFamily()
-    {
-        QFETCH(QStringList, families);
-        QFETCH(QStringList, chosen);
-        QCOMPARE(Theme::firstInstalled(families), chosen);
-    }
+    const QList<Theme::Design> designs{Theme::Design::standard, Theme::Design::serif, Theme::Design::monospaced,
+                                       Theme::Design::digits};
 
-    // Each design is drawn in its own family once the theme is applied, as before it.
-    void designsKeepTheirFamily()
+private slots:
+    // Once applied, each design names one family and draws in the one it drew in before. A family
+    // that is not installed is passed over; with none installed the toolkit keeps its own choice.
+    void designsNameTheirInstalledFamily()
     {
-        const QList<Theme::Design> designs{Theme::Design::standard, Theme::Design::serif, Theme::Design::monospaced,
-                                           Theme::Design::digits};
+        QCOMPARE(Theme::firstInstalled({"No Such Face", "DejaVu Serif"}), QStringList{"DejaVu Serif"});
+        QCOMPARE(Theme::firstInstalled({"No Such Face", "Nor This"}), (QStringList{"No Such Face", "Nor This"}));
         QStringList before;
         for (const Theme::Design design : designs)
             before.append(QFontInfo(Theme::font(13, QFont::Bold, design)).family());
         Theme::apply(*qApp);
         for (qsizetype i = 0; i < designs.size(); ++i) {
-            const QFont font = Theme::font(13, QFont::Bold, designs[i]);
-            QCOMPARE(font.families().size(), 1);
-            QCOMPARE(QFontInfo(font).family(), before[i]);
+            QCOMPARE(Theme::font(13, QFont::Bold, designs[i]).families().size(), 1);
+            QCOMPARE(QFontInfo(Theme::font(13, QFont::Bold, designs[i])).family(), before[i]);
         }
     }
 
