@@ -182,6 +182,7 @@ int runCore(QCoreApplication& app)
     LocalBlockPageServer server(&storage);
     X11Display display;
     BrowserDiscovery discovery;
+    discovery.start();
     LinuxWorkspace workspace(display, QString(), &discovery);
     // Idle time and the browsers' connections as the application has them: a browser is found by
     // its process and its profile folder by its command line.

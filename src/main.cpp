@@ -290,7 +290,7 @@ int main(int argc, char* argv[])
     automationEnvironment.workspace = &workspace;
     automationEnvironment.idleTime = &idleTime;
     automationEnvironment.screen = &screen;
-    automationEnvironment.automationHelpPage = AutomationHelp::pageUrl();
+    automationEnvironment.automationHelpPage = &AutomationHelp::pageUrl;
     automationEnvironment.interceptor = &interceptor;
     automationEnvironment.extensions = &extensions;
     BrowserAutomationService browserAutomation(&storage, &blockPageServer, &executor, automationEnvironment);
@@ -334,6 +334,7 @@ int main(int argc, char* argv[])
         else if (!extensions.listen(*socket))
             QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << extensions.lastError()
                                 << Qt::endl;
+        discovery.start();
         browserAutomation.start();
         cloudSync.start();
         if (blockPageServer.port())

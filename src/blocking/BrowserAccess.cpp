@@ -192,8 +192,8 @@ void BrowserAutomationService::connect(const SupportedBrowser& browser)
 
 void BrowserAutomationService::openAutomationSettings()
 {
-    if (m_env.automationHelpPage.isValid())
-        m_env.workspace->openURL(m_env.automationHelpPage);
+    if (const QUrl page = m_env.automationHelpPage ? m_env.automationHelpPage() : QUrl(); page.isValid())
+        m_env.workspace->openURL(page);
 }
 
 void BrowserAutomationService::fix(const SupportedBrowser& browser)

@@ -55,7 +55,6 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         refreshInstalledBrowsers(false);
         updateUnprotectedBrowserWarning();
     });
-    refreshInstalledBrowsers(true);
     if (m_storage) {
         // Something to enforce again wakes the checks.
         QObject::connect(m_storage, &StorageService::rulesChanged, this, &BrowserAutomationService::updateSchedule);

@@ -66,7 +66,8 @@ public:
         Workspace* workspace = nullptr;
         IdleTime* idleTime = nullptr;
         ScreenState* screen = nullptr; // optional
-        QUrl automationHelpPage;       // opened by openAutomationSettings()
+        // The page openAutomationSettings() opens, made when asked for.
+        std::function<QUrl()> automationHelpPage;
         // Measures the waits that must not follow the wall clock (the stuck-check watchdog, the
         // listing throttle); the system's when none is given.
         const MonotonicClock* monotonic = nullptr;

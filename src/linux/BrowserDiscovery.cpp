@@ -126,6 +126,12 @@ BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent)
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &BrowserDiscovery::folderChanged);
     m_slow.setInterval(slowRescanMs);
     connect(&m_slow, &QTimer::timeout, this, &BrowserDiscovery::readNewProcesses);
+}
+
+void BrowserDiscovery::start()
+{
+    if (m_slow.isActive())
+        return;
     m_slow.start();
     rescan();
 }

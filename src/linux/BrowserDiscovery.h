@@ -30,6 +30,9 @@ public:
         bool operator==(const Process&) const = default;
     };
 
+    // Reads the process table and from then on follows the browsers; until then none is known.
+    void start();
+
     bool isRunning(const QString& bundleIdentifier) const;
     QList<Process> processes(const QString& bundleIdentifier) const;
     // The folders to look for the debugging port file in: the running copies' own, then the

@@ -128,7 +128,9 @@ struct Rig : EngineRig {
         server.start(0, false);
         workspace.bringUp(chromiumApp);
         browser->open(chromiumApp, address);
-        return build({QStringLiteral("chromium")});
+        BrowserAutomationService& engine = build({QStringLiteral("chromium")});
+        engine.refreshInstalledBrowsers(false); // as the start lists them
+        return engine;
     }
 
     // One check, waited for to its end (read and any redirect or close).
@@ -336,7 +338,8 @@ void TestBrowserEngine::attemptedBrowsersFromDefaults()
     QStringList ids = engine.attemptedBrowserIDs().values();
     ids.sort();
     QCOMPARE(ids, expected);
-    // The construction's listing: an asked-for browser waits for its first answer.
+    // The first listing: an asked-for browser waits for its first answer.
+    engine.refreshInstalledBrowsers(false);
     QCOMPARE(rig.access("chromium"),
              BrowserAccessState::of(expected.contains(QStringLiteral("chromium")) ? Kind::browserClosed
                                                                                   : Kind::notConnected));
@@ -348,6 +351,9 @@ void TestBrowserEngine::listingRunsAtMostEveryThirtySeconds()
     Rig rig;
     rig.workspace.installed = {chromeApp};
     BrowserAutomationService& engine = rig.build();
+    // Nothing is listed before it is asked for (the start, a page showing the browsers).
+    QVERIFY(engine.accessByBrowserID().isEmpty());
+    engine.refreshInstalledBrowsers(false);
     QCOMPARE(engine.accessByBrowserID().size(), qsizetype(SupportedBrowser::all().size()));
     QCOMPARE(rig.access("chrome"), BrowserAccessState::of(Kind::notConnected));
     QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notInstalled));
@@ -498,6 +504,7 @@ void TestBrowserEngine::equalStateIsNoChange()
 {
     Rig rig;
     BrowserAutomationService& engine = rig.build();
+    engine.refreshInstalledBrowsers(false);
     const SupportedBrowser& edge = browserWithId("edge");
     QSignalSpy changes(&engine, &BrowserAutomationService::accessChanged);
 

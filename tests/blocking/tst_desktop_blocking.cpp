@@ -197,6 +197,7 @@ class TestDesktopBlocking : public QObject {
         // `holding`, the interceptor cannot reach the browser and the checks do all the work.
         bool start(bool holding = true)
         {
+            discovery.start();
             if (!display.isOpen() || !workspace.isInstalled(chrome) || !workspace.isRunning(chrome)) {
                 return false;
             }

@@ -155,6 +155,7 @@ private slots:
         X11Display display;
         QVERIFY(!display.isOpen());
         BrowserDiscovery discovery;
+        discovery.start();
         LinuxWorkspace workspace(display, QString(), &discovery);
         X11IdleTime idle(display);
         DevToolsConnections connections(&discovery);

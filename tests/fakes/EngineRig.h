@@ -48,7 +48,7 @@ struct EngineRig {
         env.workspace = &workspace;
         env.idleTime = &idle;
         env.screen = &screen;
-        env.automationHelpPage = QUrl(QStringLiteral("https://help.example/automation"));
+        env.automationHelpPage = [] { return QUrl(QStringLiteral("https://help.example/automation")); };
         return env;
     }
 

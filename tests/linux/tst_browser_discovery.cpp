@@ -185,6 +185,7 @@ private slots:
                  root.path());
         QTemporaryDir home;
         BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
         const QString brave = QStringLiteral("com.brave.Browser");
         QCOMPARE(discovery.processes(brave).size(), 1);
         if (!expected.startsWith(u"/home/ada"_qs))
@@ -223,6 +224,7 @@ private slots:
                  {QStringLiteral("/usr/lib/chromium/chromium --user-data-dir=") + profile + QStringLiteral(" --x")},
                  QStringLiteral("/"), "0::/user.slice/session-2.scope\n", environment);
         BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
         const QString chromium = QStringLiteral("org.chromium.Chromium");
         QCOMPARE(discovery.isRunning(chromium), ours);
         if (ours)
@@ -244,6 +246,10 @@ private slots:
         proc.add(14, QStringLiteral("/usr/bin/vim"), {"vim", "--user-data-dir=/w/p"});
         proc.add(15, QStringLiteral("/usr/lib/firefox-esr/firefox-esr"), {"firefox-esr"});
         BrowserDiscovery discovery(home.path(), proc.root());
+        // The table is read once the program has started, not as it is built.
+        QVERIFY(!discovery.isRunning(chrome));
+        QCOMPARE(discovery.scans(), 0);
+        discovery.start();
 
         QCOMPARE(discovery.processes(chrome), (QList<BrowserDiscovery::Process>{{10, QStringLiteral("/w/p")}}));
         const QString chromium = QStringLiteral("org.chromium.Chromium");
@@ -283,6 +289,7 @@ private slots:
             QVERIFY(filesLeft ? write(file, {}) : QFile::remove(file));
         }
         BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
         QCOMPARE(discovery.processes(chrome), QList<BrowserDiscovery::Process>());
 
         proc.remove(40);
@@ -299,6 +306,7 @@ private slots:
         proc.setLastPid(100);
         QVERIFY(QDir().mkpath(home.filePath(QStringLiteral(".config/google-chrome"))));
         BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
         const int start = discovery.scans();
         for (int i = 0; i < 50; ++i)
             discovery.isRunning(chrome);
@@ -381,6 +389,7 @@ private slots:
         proc.add(11, QStringLiteral("/opt/google/chrome/chrome"), {"chrome", "--type=renderer"});
         proc.add(12, QStringLiteral("/usr/bin/bash"), {"bash"});
         BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
         QVERIFY(discovery.isRunning(chrome));
         const int before = discovery.processesRead();
         if (change == QLatin1String("start")) {
@@ -431,6 +440,7 @@ private slots:
         proc.add(10, QStringLiteral("/opt/google/chrome/chrome"), {"chrome"});
         proc.add(12, QStringLiteral("/usr/bin/bash"), {"bash"});
         BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
         QVERIFY(discovery.isRunning(chrome));
         const int scansBefore = discovery.scans();
         const int passesBefore = discovery.folderPasses();
@@ -469,6 +479,7 @@ private slots:
         FakeProc proc;
         proc.add(10, QStringLiteral("/opt/google/chrome/chrome"), {"chrome"});
         BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
         discovery.noticeProcess(noticed);
         QCOMPARE(discovery.slowRescanInterval(), interval);
     }
@@ -481,6 +492,7 @@ private slots:
         FakeProc proc;
         QVERIFY(QDir().mkpath(home.filePath(QStringLiteral(".config"))));
         BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
         DevToolsConnections connections(&discovery);
         DevToolsNavigationInterceptor interceptor(&connections);
         interceptor.watch(chrome, {QStringLiteral("example.com")});

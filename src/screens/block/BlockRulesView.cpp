@@ -217,6 +217,8 @@ void BlockRulesView::refreshBrowsers()
     BrowserAutomationService* engine = m_context.browsers;
     QList<const SupportedBrowser*> listed;
     if (engine) {
+        // Shown before blocking starts (the first page of a start), the browsers are listed now.
+        engine->refreshInstalledBrowsers(false);
         const auto& access = engine->accessByBrowserID();
         for (const SupportedBrowser& browser : engine->browsers()) {
             const auto it = access.constFind(browser.id);
