@@ -22,6 +22,42 @@ qint64 naiveSeconds(const QDate& day, int hour, int minute, int second)
     return QDateTime(day, QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch() + hour * 3600LL + minute * 60LL + second;
 }
 
+// The zone's offsets in [from, to) (ms), read at once: from which instant each holds, the first
+// from the beginning of time. Empty when the zone cannot list its changes.
+using OffsetTable = std::vector<std::pair<qint64, int>>;
+
+OffsetTable readOffsets(const QTimeZone& zone, qint64 from, qint64 to)
+{
+    OffsetTable table;
+    if (!zone.hasTransitions() && zone != QTimeZone::utc())
+        return table;
+    const auto at = [](qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc()); };
+    table.emplace_back(std::numeric_limits<qint64>::min(), zone.offsetFromUtc(at(from)));
+    if (zone.hasTransitions())
+        for (const QTimeZone::OffsetData& change : zone.transitions(at(from), at(to)))
+            table.emplace_back(change.atUtc.toMSecsSinceEpoch(), change.offsetFromUtc);
+    return table;
+}
+
+int offsetIn(const OffsetTable& table, qint64 ms)
+{
+    return std::prev(
+               std::upper_bound(table.begin(), table.end(), ms,
+                                [](qint64 value, const std::pair<qint64, int>& from) { return value < from.first; }))
+        ->second;
+}
+
+constexpr qint64 msPerDay = 86'400'000;
+constexpr qint64 epochJulianDay = 2'440'588; // 1970-01-01
+
+// The local day (days since 1970-01-01) and the milliseconds into it of instant `ms` at `offset`.
+std::pair<qint64, qint64> localDay(qint64 ms, int offset)
+{
+    const qint64 local = ms + offset * 1000LL;
+    const qint64 day = local / msPerDay - (local % msPerDay < 0 ? 1 : 0);
+    return {day, local - day * msPerDay};
+}
+
 } // namespace
 
 Calendar::Calendar(QTimeZone zone, int firstWeekday, QLocale locale)
@@ -66,10 +102,31 @@ void Calendar::systemTimeZoneChanged()
     c.zone.reset();
 }
 
-// Keyed by the instant in milliseconds; wall times are kept without the fraction of a second.
 struct Calendar::Memo {
+    // The zone's offsets over the years around the first instant asked about, read once: the
+    // records of one pass fall within them, each at a different instant.
+    static constexpr qint64 reach = 10 * 366 * msPerDay;
+    bool tableRead = false;
+    qint64 tableFrom = 0;
+    qint64 tableTo = 0;
+    OffsetTable table;
+    // Elsewhere, what the zone answered, keyed by the instant in milliseconds; wall times are
+    // kept without the fraction of a second.
     QHash<qint64, int> offsets;
     QHash<qint64, LocalDateTime> wallTimes;
+
+    std::optional<int> tableOffset(const QTimeZone& zone, qint64 ms)
+    {
+        if (!tableRead) {
+            tableRead = true;
+            tableFrom = ms - reach;
+            tableTo = ms + reach;
+            table = readOffsets(zone, tableFrom, tableTo);
+        }
+        if (table.empty() || ms < tableFrom || ms >= tableTo)
+            return std::nullopt;
+        return offsetIn(table, ms);
+    }
 };
 
 Calendar Calendar::remembering() const
@@ -83,6 +140,8 @@ int Calendar::offsetFromUtc(Date t) const
 {
     const qint64 ms = toMSecs(t);
     if (m_memo) {
+        if (const std::optional<int> offset = m_memo->tableOffset(m_zone, ms))
+            return *offset;
         if (auto it = m_memo->offsets.constFind(ms); it != m_memo->offsets.cend())
             return *it;
     }
@@ -96,8 +155,14 @@ LocalDateTime Calendar::components(Date t) const
 {
     const qint64 ms = toMSecs(t);
     LocalDateTime c;
-    if (auto it = m_memo ? m_memo->wallTimes.constFind(ms) : QHash<qint64, LocalDateTime>::const_iterator();
-        m_memo && it != m_memo->wallTimes.cend()) {
+    if (const std::optional<int> offset = m_memo ? m_memo->tableOffset(m_zone, ms) : std::nullopt) {
+        const auto [day, msOfDay] = localDay(ms, *offset);
+        c.date = QDate::fromJulianDay(epochJulianDay + day);
+        c.hour = int(msOfDay / 3'600'000);
+        c.minute = int(msOfDay / 60'000 % 60);
+        c.second = int(msOfDay / 1000 % 60);
+    } else if (auto it = m_memo ? m_memo->wallTimes.constFind(ms) : QHash<qint64, LocalDateTime>::const_iterator();
+               m_memo && it != m_memo->wallTimes.cend()) {
         c = *it;
     } else {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, m_zone);
@@ -194,15 +259,7 @@ LocalDays::LocalDays(const Calendar& calendar, const QDate& first, const QDate& 
     m_surelyAfter = static_cast<Date>(naiveSeconds(last.addDays(1), 0, 0, 0)) + margin;
     // A list of thousands made today asks about thousands of instants near the run: the few
     // changes of the zone around it answer them all.
-    const QTimeZone& zone = calendar.timeZone();
-    if (zone.hasTransitions() || zone == QTimeZone::utc()) {
-        m_offsets.emplace_back(std::numeric_limits<qint64>::min(), calendar.offsetFromUtc(m_surelyBefore));
-        if (zone.hasTransitions()) {
-            const auto at = [](Date t) { return QDateTime::fromMSecsSinceEpoch(toMSecs(t), QTimeZone::utc()); };
-            for (const QTimeZone::OffsetData& change : zone.transitions(at(m_surelyBefore), at(m_surelyAfter)))
-                m_offsets.emplace_back(change.atUtc.toMSecsSinceEpoch(), change.offsetFromUtc);
-        }
-    }
+    m_offsets = readOffsets(calendar.timeZone(), toMSecs(m_surelyBefore), toMSecs(m_surelyAfter));
 }
 
 int LocalDays::compare(Date t) const
@@ -216,13 +273,7 @@ int LocalDays::compare(Date t) const
         return day < m_first ? -1 : day > m_last ? 1 : 0;
     }
     const qint64 ms = toMSecs(t);
-    const auto holding = std::prev(
-        std::upper_bound(m_offsets.begin(), m_offsets.end(), ms,
-                         [](qint64 value, const std::pair<qint64, int>& from) { return value < from.first; }));
-    constexpr qint64 msPerDay = 86'400'000;
-    const qint64 local = ms + holding->second * 1000LL;
-    const qint64 dayNumber = local / msPerDay - (local % msPerDay < 0 ? 1 : 0);
-    const qint64 julianDay = QDate(1970, 1, 1).toJulianDay() + dayNumber;
+    const qint64 julianDay = epochJulianDay + localDay(ms, offsetIn(m_offsets, ms)).first;
     return julianDay < m_first.toJulianDay() ? -1 : julianDay > m_last.toJulianDay() ? 1 : 0;
 }
 

@@ -111,6 +111,40 @@ private slots:
             }
         }
     }
+
+    // Over years of a zone's changes, and beyond what it reads at once, it still answers as the
+    // zone does; a zone that cannot list its changes is asked each time.
+    void rememberingAgreesOverYears_data()
+    {
+        QTest::addColumn<QTimeZone>("zone");
+        QTest::addColumn<QString>("first");
+        QTest::newRow("daylight saving") << QTimeZone("America/New_York") << QStringLiteral("2026-12-07T12:00:00Z");
+        QTest::newRow("a day left out") << QTimeZone("Pacific/Apia") << QStringLiteral("2012-06-01T00:00:00Z");
+        QTest::newRow("half hours") << QTimeZone("Australia/Lord_Howe") << QStringLiteral("2026-04-04T14:45:10Z");
+        QTest::newRow("UTC") << QTimeZone::utc() << QStringLiteral("2026-12-07T12:00:00Z");
+        QTest::newRow("fixed offset") << QTimeZone(5 * 3600 + 1800) << QStringLiteral("2026-12-07T12:00:00Z");
+    }
+    void rememberingAgreesOverYears()
+    {
+        QFETCH(QTimeZone, zone);
+        QFETCH(QString, first);
+        const Calendar plain(zone);
+        const Calendar remembering = plain.remembering();
+        const Date start = Iso8601::parse(first).value();
+        QVERIFY(zone.isValid());
+        const auto agree = [&](Date t) {
+            const LocalDateTime a = plain.components(t);
+            const LocalDateTime b = remembering.components(t);
+            return b.date == a.date && std::tie(b.hour, b.minute, b.second) == std::tie(a.hour, a.minute, a.second) &&
+                   remembering.offsetFromUtc(t) == plain.offsetFromUtc(t) &&
+                   remembering.startOfDay(t) == plain.startOfDay(t) &&
+                   remembering.date(a.date, 2, 30) == plain.date(a.date, 2, 30);
+        };
+        for (Date t = start; t > start - 3 * 365 * 86400.0; t -= 22033.25)
+            QVERIFY2(agree(t), qPrintable(Iso8601::format(t)));
+        for (const double years : {-40.4, 11.0, 60.5})
+            QVERIFY2(agree(start + years * 365.25 * 86400), qPrintable(QString::number(years)));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCalendar)
