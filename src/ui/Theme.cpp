@@ -72,8 +72,10 @@ namespace Theme {
 
 QStringList firstInstalled(const QStringList& families)
 {
+    // The installed list rather than hasFamily(), which has fontconfig rewrite each name first.
+    const QStringList installed = QFontDatabase::families();
     for (const QString& family : families)
-        if (QFontDatabase::hasFamily(family))
+        if (installed.contains(family, Qt::CaseInsensitive))
             return {family};
     return families;
 }
