@@ -4,6 +4,7 @@
 #include "model/TaskItem.h"
 
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QtTest>
 #include <algorithm>
 
@@ -75,6 +76,9 @@ private slots:
         QTest::newRow("first minute of the day") << "0:00" << 0;
         QTest::newRow("last minute of the day") << "23:59" << 1439;
         QTest::newRow("blanks and line breaks around") << "  \t7:45 AM \n" << 7 * 60 + 45;
+        QTest::newRow("hour 0 on a 12-hour clock, morning") << "0:30 AM" << 30;
+        QTest::newRow("hour 0 on a 12-hour clock, afternoon") << "00:30 PM" << 12 * 60 + 30;
+        QTest::newRow("mixed case") << "9:41 Pm" << 21 * 60 + 41;
 
         QTest::newRow("Anytime") << "Anytime" << -1;
         QTest::newRow("Anytime with blanks") << "  Anytime\t\n" << -1;
@@ -86,23 +90,40 @@ private slots:
         QTest::newRow("hour out of range") << "25:00" << -1;
         QTest::newRow("minute out of range") << "9:75" << -1;
         QTest::newRow("bare number") << "930" << -1;
+        QTest::newRow("24-hour time with a half of the day") << "13:00 PM" << -1;
+        QTest::newRow("hour 24") << "24:00" << -1;
+        QTest::newRow("three-digit hour") << "123:00" << -1;
+        QTest::newRow("one-digit minute") << "9:5" << -1;
+        QTest::newRow("three-digit minute") << "9:415" << -1;
+        QTest::newRow("seconds") << "9:41:00" << -1;
+        QTest::newRow("two blanks before the half") << "9:41  PM" << -1;
+        QTest::newRow("dotted half") << "9:41 P.M." << -1;
+        QTest::newRow("more after the half") << "9:41 AMX" << -1;
+        QTest::newRow("Arabic-Indic digits") << QStringLiteral("\u0669:\u0664\u0661") << -1;
     }
     void timeText()
     {
         QFETCH(QString, text);
         QFETCH(int, minutes);
 
-        const std::optional<QTime> parsed = TaskItem::parseTime(text);
-        const std::optional<int> got = TaskItem::minutesOfDay(text);
-        if (minutes < 0) {
-            QVERIFY2(!parsed, qPrintable(parsed ? parsed->toString() : QString()));
-            QVERIFY(!got);
-            return;
+        // The same in every locale: the locale's own short form is tried first, with its own
+        // separators, clock and digits.
+        const QLocale before;
+        const auto restore = qScopeGuard([&before] { QLocale::setDefault(before); });
+        for (const char* name : {"C", "en_US", "de_DE", "fi_FI", "ko_KR", "ar_EG", "hi_IN", "zh_CN"}) {
+            QLocale::setDefault(QLocale(QString::fromLatin1(name)));
+            const std::optional<QTime> parsed = TaskItem::parseTime(text);
+            const std::optional<int> got = TaskItem::minutesOfDay(text);
+            if (minutes < 0) {
+                QVERIFY2(!parsed, qPrintable(name + QStringLiteral(": ") + (parsed ? parsed->toString() : QString())));
+                QVERIFY2(!got, name);
+                continue;
+            }
+            QVERIFY2(parsed, name);
+            QCOMPARE(parsed->hour() * 60 + parsed->minute(), minutes);
+            QVERIFY2(got, name);
+            QCOMPARE(*got, minutes);
         }
-        QVERIFY(parsed);
-        QCOMPARE(parsed->hour() * 60 + parsed->minute(), minutes);
-        QVERIFY(got);
-        QCOMPARE(*got, minutes);
     }
 
     void displayOrder_data()
