@@ -145,10 +145,14 @@ int main(int argc, char* argv[])
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
-    // The display and the session bus are connected to beside the theme's start: both take round
-    // trips to servers that answer when they get to it.
+    // The display and both buses are connected to beside the theme's start: each takes round
+    // trips to a server that answers when it gets to it. The system bus tells of sleep and of
+    // time changes.
     std::future<std::shared_ptr<X11Display::Opened>> displayOpening = std::async(std::launch::async, &X11Display::open);
-    std::future<void> sessionBusConnecting = std::async(std::launch::async, [] { QDBusConnection::sessionBus(); });
+    std::future<void> busesConnecting = std::async(std::launch::async, [] {
+        QDBusConnection::sessionBus();
+        QDBusConnection::systemBus();
+    });
     std::function<void()> systemQuit;
     quitOnSignals(app, systemQuit);
 
@@ -195,14 +199,9 @@ int main(int argc, char* argv[])
     }
     if (!claim.error.isEmpty())
         QTextStream(stderr) << "Quillharbour cannot hear later starts: " << claim.error << Qt::endl;
-    // The block page's buttons open "quillharbour:" links: from the first start on, before any install.
-    QString handlerError;
-    if (!UrlHandler::registerAtStart(QCoreApplication::applicationFilePath(), UrlHandler::defaultPlaces(),
-                                     &handlerError))
-        QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     fontCatalog.wait();
     Theme::apply(app);
-    sessionBusConnecting.wait();
+    busesConnecting.wait();
     ReducedMotion::watch(QDBusConnection::sessionBus(), &app, [](bool reduced) { Motion::setReduced(reduced); });
 
     const Clock& clock = SystemClock::instance();
@@ -326,6 +325,11 @@ int main(int argc, char* argv[])
         router.handle(link); // as text: QUrl would lower-case the host
     // What the window does not show starts once it is on screen: the browsers' links, blocking and sync.
     shell.afterFirstFrame([&] {
+        // The block page's buttons open "quillharbour:" links: from the first start on, before any
+        // install, and before blocking starts.
+        QString handlerError;
+        if (!UrlHandler::registerAtStart(executable, UrlHandler::defaultPlaces(), &handlerError))
+            QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
         for (const QString& failure : HostManifests::writeAll(home, executable, machineIds))
             QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
         QString linkError;
