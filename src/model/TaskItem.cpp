@@ -190,10 +190,10 @@ const std::vector<TaskItem::Priority>& TaskItem::allPriorities()
 
 namespace {
 
-// "9:41", "21:05", "9:41 PM", "9:41pm": the forms people type and the picker stores, read by
-// hand. Every locale's parser reads them as the fixed forms do, for a small part of the cost, and
-// a start meets a few dozen distinct times for the first time. Anything else, or a time these
-// forms do not allow, is left to the parsers.
+// "9:41", "21:05", "9:41 PM", "9:41pm": the forms people type, and the editor writes in most
+// locales, read by hand. Every locale's parser reads them as the fixed forms do, for a small part
+// of the cost, and a start meets a few dozen distinct times for the first time. Anything else, or
+// a time these forms do not allow, is left to the parsers.
 std::optional<QTime> parseCommonTime(QStringView text)
 {
     const auto digit = [&text](qsizetype at) -> std::optional<int> {
