@@ -1,12 +1,12 @@
 #include "blocking/LocalBlockPageServer.h"
 
 #include "blocking/BlockPage.h"
+#include "blocking/BlockPageRequest.h"
 #include "model/Json.h"
 #include "store/StorageService.h"
 
 #include <QFile>
 #include <QSocketNotifier>
-#include <QStringConverter>
 #include <QTcpServer>
 #include <QTimer>
 #include <algorithm>
@@ -30,36 +30,15 @@ QByteArray plain(const QByteArray& status, const QByteArray& body)
     return LocalBlockPageServer::makeResponse(status, textPlain, noStore, body);
 }
 
-QByteArray badRequest()
+QByteArray refusal(BlockPageRequest::Refusal why)
 {
-    return plain("400 Bad Request", "Bad request");
-}
-
-QString percentDecoded(QStringView text)
-{
-    return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toUtf8()));
-}
-
-// The first item of that name; an item without "=" has no value. '+' stays a plus sign.
-std::optional<QString> queryValue(const QString& query, const QString& name)
-{
-    for (const QStringView item : QStringView(query).split(u'&')) {
-        const qsizetype eq = item.indexOf(u'=');
-        const QStringView key = eq < 0 ? item : item.first(eq);
-        // Without an escape a key is what it says (the common case: no copies).
-        if (key.contains(u'%') ? percentDecoded(key) != name : key != name)
-            continue;
-        if (eq < 0)
-            return std::nullopt;
-        return percentDecoded(item.sliced(eq + 1));
+    switch (why) {
+    case BlockPageRequest::Refusal::onlyGet:
+        return plain("405 Method Not Allowed", "Only GET is supported");
+    case BlockPageRequest::Refusal::badRequest:
+        break;
     }
-    return std::nullopt;
-}
-
-std::optional<QUuid> ruleParameter(const QString& query)
-{
-    const std::optional<QString> text = queryValue(query, QStringLiteral("rule"));
-    return text ? parseUuid(*text) : std::nullopt;
+    return plain("400 Bad Request", "Bad request");
 }
 
 const BlockedSiteSnapshot* blockedSnapshot(const StorageService* store, const std::optional<QUuid>& rule)
@@ -70,74 +49,6 @@ const BlockedSiteSnapshot* blockedSnapshot(const StorageService* store, const st
         if (s.ruleId == *rule)
             return &s;
     return nullptr;
-}
-
-// Where the head of a request ends (just past its empty line), or -1 while it has not ended.
-// Lines may end in CR LF or in a bare LF; both are read alike everywhere.
-qsizetype headEnd(const QByteArray& bytes)
-{
-    qsizetype lineStart = 0;
-    for (;;) {
-        const qsizetype lf = bytes.indexOf('\n', lineStart);
-        if (lf < 0)
-            return -1;
-        const qsizetype length = lf - lineStart;
-        if (length == 0 || (length == 1 && bytes.at(lineStart) == '\r'))
-            return lf + 1;
-        lineStart = lf + 1;
-    }
-}
-
-// A request must name this server in exactly one Host header: otherwise a web page could reach
-// it through a name that resolves to the loopback address (DNS rebinding). Without a port (the
-// server is not listening) only the name is checked.
-bool hostAllowed(const QList<QStringView>& lines, std::optional<quint16> port)
-{
-    int hosts = 0;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QStringView line = lines.at(i);
-        if (line.isEmpty())
-            break;
-        const qsizetype colon = line.indexOf(u':');
-        if (colon < 0 || line.first(colon).trimmed().compare(QLatin1String("host"), Qt::CaseInsensitive) != 0)
-            continue;
-        if (++hosts > 1)
-            return false;
-        const QString value = line.sliced(colon + 1).trimmed().toString().toLower();
-        if (port) {
-            const QString suffix = QStringLiteral(":%1").arg(*port);
-            if (value != QLatin1String("127.0.0.1") + suffix && value != QLatin1String("localhost") + suffix)
-                return false;
-            continue;
-        }
-        const qsizetype portColon = value.lastIndexOf(u':');
-        const QString name = portColon < 0 ? value : value.left(portColon);
-        if (name != QLatin1String("127.0.0.1") && name != QLatin1String("localhost"))
-            return false;
-    }
-    return hosts == 1;
-}
-
-// At most three parts; runs of spaces separate like one, and the third part is the rest of the line.
-QList<QStringView> splitRequestLine(QStringView line)
-{
-    QList<QStringView> parts;
-    qsizetype i = 0;
-    while (parts.size() < 3) {
-        while (i < line.size() && line.at(i) == u' ')
-            ++i;
-        if (i >= line.size())
-            break;
-        if (parts.size() == 2) {
-            parts.append(line.sliced(i));
-            break;
-        }
-        const qsizetype start = i;
-        while (i < line.size() && line.at(i) != u' ')
-            ++i;
-        parts.append(line.sliced(start, i - start));
-    }
-    return parts;
 }
 
 } // namespace
@@ -183,19 +94,38 @@ const LocalBlockPageServer::PageTodos& LocalBlockPageServer::pageTodos() const
     return *m_pageTodos;
 }
 
+LocalBlockPageServer::QueryReading LocalBlockPageServer::readQuery(const QString& query) const
+{
+    if (const auto known = m_queries.constFind(query); known != m_queries.cend())
+        return *known;
+    QueryReading q;
+    if (const std::optional<QString> rule = BlockPageRequest::queryValue(query, QStringLiteral("rule")))
+        q.rule = parseUuid(*rule);
+    q.from = BlockPageRequest::queryValue(query, QStringLiteral("from"));
+    if (std::optional<QString> host = BlockPage::returnHost(q.from))
+        q.returnHost = host->toLower();
+    q.pageKey = q.rule ? q.rule->toString() : QString();
+    q.pageKeyWithFrom = q.pageKey + (q.from ? QStringLiteral("\n=") + *q.from : QString());
+    // Every address a tab came from makes a query of its own: keep the memory bounded.
+    if (m_queries.size() >= 256)
+        m_queries.clear();
+    m_queries.insert(query, q);
+    return q;
+}
+
 QByteArray LocalBlockPageServer::blockedResponse(const QString& query, bool returnAllowed) const
 {
-    const std::optional<QUuid> rule = ruleParameter(query);
-    const std::optional<QString> from =
-        returnAllowed ? queryValue(query, QStringLiteral("from")) : std::optional<QString>();
-    const BlockedSiteSnapshot* snapshot = blockedSnapshot(m_storage.data(), rule);
+    const QueryReading q = readQuery(query);
+    const std::optional<QString> from = returnAllowed ? q.from : std::nullopt;
+    const BlockedSiteSnapshot* snapshot = blockedSnapshot(m_storage.data(), q.rule);
     // Asked first: a new day computes the lists again and so ends what was rendered from them.
     const PageTodos* todos = snapshot ? &pageTodos() : nullptr;
-    const std::optional<BlockedSiteSnapshot> shown = snapshot ? std::optional(*snapshot) : std::nullopt;
-    const QString key = (rule ? rule->toString() : QString()) + (from ? QStringLiteral("\n=") + *from : QString());
-    if (const auto it = m_rendered.constFind(key);
-        it != m_rendered.cend() && it->snapshot == shown && it->lists == m_listsGeneration)
+    const QString& key = returnAllowed ? q.pageKeyWithFrom : q.pageKey;
+    if (const auto it = m_rendered.constFind(key); it != m_rendered.cend() && it->lists == m_listsGeneration &&
+                                                   it->snapshot.has_value() == bool(snapshot) &&
+                                                   (!snapshot || *it->snapshot == *snapshot))
         return it->response;
+    const std::optional<BlockedSiteSnapshot> shown = snapshot ? std::optional(*snapshot) : std::nullopt;
     const QString body =
         todos ? BlockPage::render(*snapshot, todos->tasks, todos->todayCount, from) : BlockPage::blockEnded(from);
     ++m_pageRenderings;
@@ -350,50 +280,6 @@ QByteArray LocalBlockPageServer::makeResponse(const QByteArray& status, const QB
 
 namespace {
 
-struct Target {
-    QString path;
-    QString query;
-    std::optional<QString> address; // a block page asked for with the address as it was
-};
-
-// The path and query a request asks for, or the answer that refuses it.
-std::variant<Target, QByteArray> readTarget(const QByteArray& request, std::optional<quint16> port)
-{
-    // Only the head counts, and its size limit holds however the bytes arrived: a head that has
-    // not ended within the limit is refused, and anything after the head is never read.
-    const qsizetype end = headEnd(request);
-    if (end < 0 ? request.size() > LocalBlockPageServer::maximumRequestBytes
-                : end > LocalBlockPageServer::maximumRequestBytes)
-        return badRequest();
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder.decode(end < 0 ? QByteArrayView(request) : QByteArrayView(request).first(end));
-    if (decoder.hasError())
-        return badRequest();
-    // Views into the text: a head of a dozen lines costs no copy of each.
-    QList<QStringView> lines = QStringView(text).split(u'\n');
-    for (QStringView& line : lines)
-        if (line.endsWith(u'\r'))
-            line.chop(1);
-    const QList<QStringView> requestLine = splitRequestLine(lines.first());
-    if (requestLine.size() != 3 || requestLine.at(0) != QLatin1String("GET"))
-        return plain("405 Method Not Allowed", "Only GET is supported");
-    if (!hostAllowed(lines, port))
-        return badRequest();
-    // A browser extension's redirect rule cannot percent-encode: it appends the blocked address
-    // as it was, after `&url=`. That is taken verbatim, whatever characters it holds.
-    QString wanted = requestLine.at(1).toString();
-    std::optional<QString> address;
-    if (const qsizetype at = wanted.indexOf(QLatin1String("&url="));
-        at >= 0 && wanted.startsWith(QLatin1String("/blocked?"))) {
-        address = wanted.mid(at + 5);
-        wanted.truncate(at);
-    }
-    const QUrl url(QStringLiteral("http://127.0.0.1") + wanted, QUrl::StrictMode);
-    if (!url.isValid() || !wanted.startsWith(u'/'))
-        return badRequest();
-    return Target{url.path(QUrl::FullyDecoded), url.query(QUrl::FullyEncoded), address};
-}
-
 // The block page asked for again with the address as its `from`, the way the program itself
 // writes it; the address's fragment, which no browser sends, stays on the page's own address.
 QByteArray addressRedirect(const QString& query, const QString& address)
@@ -413,10 +299,10 @@ QByteArray addressRedirect(const QString& query, const QString& address)
 
 QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request, bool returnAllowed) const
 {
-    const std::variant<Target, QByteArray> target = readTarget(request, m_port);
-    if (const QByteArray* refusal = std::get_if<QByteArray>(&target))
-        return *refusal;
-    const Target& wanted = std::get<Target>(target);
+    const auto target = BlockPageRequest::readTarget(request, m_port);
+    if (const auto* why = std::get_if<BlockPageRequest::Refusal>(&target))
+        return refusal(*why);
+    const BlockPageRequest::Target& wanted = std::get<BlockPageRequest::Target>(target);
     if (wanted.address)
         return addressRedirect(wanted.query, *wanted.address);
     return route(wanted.path, wanted.query, returnAllowed);
@@ -434,7 +320,7 @@ QByteArray LocalBlockPageServer::route(const QString& path, const QString& query
     if (path == QLatin1String("/blocked"))
         return blockedResponse(query, returnAllowed);
     if (path == QLatin1String("/status")) {
-        const bool blocked = blockedSnapshot(m_storage.data(), ruleParameter(query)) != nullptr;
+        const bool blocked = blockedSnapshot(m_storage.data(), readQuery(query).rule) != nullptr;
         return makeResponse("200 OK", "application/json; charset=utf-8", noStore,
                             blocked ? QByteArray("{\"blocked\":true}") : QByteArray("{\"blocked\":false}"));
     }
@@ -598,10 +484,12 @@ void LocalBlockPageServer::receive(quint64 id)
         if (n <= 0) {
             // The peer has ended its side or the read failed: answer what came, or, once answered,
             // the connection is over.
-            if (c.answered)
+            if (c.answered) {
                 drop(id);
-            else
+            } else {
+                c.peerEnded = true;
                 respond(id);
+            }
             return;
         }
         c.lastActivity = ++m_activity;
@@ -616,7 +504,11 @@ void LocalBlockPageServer::receive(quint64 id)
             restartTimeout(c);
         }
         c.buffer.append(chunk, n);
-        if (c.buffer.size() > maximumRequestBytes || headEnd(c.buffer) >= 0) {
+        const qsizetype end = BlockPageRequest::headEnd(c.buffer);
+        if (c.buffer.size() > maximumRequestBytes || end >= 0) {
+            // A read that came back short emptied the socket; with nothing past the head either,
+            // there is nothing unread unless the head itself announces more.
+            c.nothingUnread = end == c.buffer.size() && n < room;
             respond(id);
             return;
         }
@@ -632,24 +524,26 @@ void LocalBlockPageServer::respond(quint64 id)
     // A peer that never reads must not keep the connection forever either.
     restartTimeout(*it);
     // The request is read once; only a block page with a return address has more to do.
-    const std::variant<Target, QByteArray> target = readTarget(std::exchange(it->buffer, QByteArray()), m_port);
-    if (const QByteArray* refusal = std::get_if<QByteArray>(&target)) {
-        answer(id, *refusal);
+    const auto target = BlockPageRequest::readTarget(std::exchange(it->buffer, QByteArray()), m_port);
+    if (const auto* why = std::get_if<BlockPageRequest::Refusal>(&target)) {
+        // A refused head may announce a body of its own, or may not have been read to its end.
+        it->nothingUnread = false;
+        answer(id, refusal(*why));
         return;
     }
-    const auto& [path, query, address] = std::get<Target>(target);
+    const auto& [path, query, address, announcesBody] = std::get<BlockPageRequest::Target>(target);
+    if (announcesBody)
+        it->nothingUnread = false;
     if (address) {
         answer(id, addressRedirect(query, *address));
         return;
     }
-    const std::optional<QString> host = path == QLatin1String("/blocked")
-                                            ? BlockPage::returnHost(queryValue(query, QStringLiteral("from")))
-                                            : std::nullopt;
+    const std::optional<QString> host = path == QLatin1String("/blocked") ? readQuery(query).returnHost : std::nullopt;
     if (!host) {
         answer(id, route(path, query, true));
         return;
     }
-    const QString key = host->toLower();
+    const QString& key = *host;
     if (const auto known = m_hostVerdicts.constFind(key);
         known != m_hostVerdicts.cend() && known->until > m_monotonic->seconds()) {
         answer(id, route(path, query, known->allowed));
@@ -732,7 +626,13 @@ void LocalBlockPageServer::send(quint64 id)
         c.lastActivity = ++m_activity;
     }
     c.unsent.clear();
-    // The whole answer is out: close our side and wait for the peer to close its own.
+    // The whole answer is out. With nothing unread, closing now ends the connection as cleanly
+    // as the peer's own close would, and frees its place at once.
+    if (c.nothingUnread || c.peerEnded) {
+        drop(id);
+        return;
+    }
+    // Otherwise close our side and wait for the peer to close its own.
     ::shutdown(c.descriptor, SHUT_WR);
     watch(id, c, EPOLLIN);
     if (c.watched != EPOLLIN)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "blocking/BlockPageRequest.h"
 #include "model/Clock.h"
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
@@ -33,7 +34,7 @@ public:
 
     static constexpr quint16 defaultPort = 47831;
     // The most a request's head (request line, headers and the empty line) may take.
-    static constexpr qsizetype maximumRequestBytes = 16384;
+    static constexpr qsizetype maximumRequestBytes = BlockPageRequest::maximumHeadBytes;
     // A connection that sends nothing is let go after this long, and so is one whose request head
     // has not ended this long after its first byte (however steadily the bytes trickle in).
     static constexpr int idleTimeoutMs = 10000;
@@ -106,6 +107,16 @@ private:
     };
     const PageTodos& pageTodos() const;
     QByteArray blockedResponse(const QString& query, bool returnAllowed) const;
+    // What a query asks for, read once per query text: a tab that reloads, several tabs of one
+    // site, and every request that waited for one lookup come with the same text.
+    struct QueryReading {
+        std::optional<QUuid> rule;
+        std::optional<QString> from;
+        std::optional<QString> returnHost; // in lower case; none when the tab may not go back there
+        QString pageKey, pageKeyWithFrom;  // the rendered page's key, without and with the return
+    };
+    QueryReading readQuery(const QString& query) const;
+    mutable QHash<QString, QueryReading> m_queries;
 
     QPointer<StorageService> m_storage;
     HostAddresses::Resolver m_resolver;
@@ -122,6 +133,10 @@ private:
         QByteArray buffer;
         QByteArray unsent;
         bool answered = false;
+        // Nothing is left in the socket, nor announced, past the request; or the peer has ended
+        // its side, so nothing more can come. Either way the answer ends the connection.
+        bool nothingUnread = false;
+        bool peerEnded = false;
         quint64 lastActivity = 0; // order of the latest accept, read or write: lower is idler
         quint64 firstByte = 0;    // order of the request's first byte; 0 before it
         quint32 watched = 0;      // the epoll events asked for; 0 while out of the set
