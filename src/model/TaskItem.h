@@ -157,41 +157,6 @@ QByteArray todosFileText(const std::vector<TaskItem>& list);
 // Where one to-do's text lies in a file's text: offset and length in bytes.
 using TextSpan = std::pair<qsizetype, qsizetype>;
 
-// The same text, written again only for the to-dos that differ from the last list it was given:
-// saving after one change then costs little more than copying the file's bytes.
-class TodosFileWriter {
-public:
-    QByteArray text(const std::vector<TaskItem>& list);
-    // The same, for a caller that knows `list` is the last list given but for the to-do at
-    // `index`: only that one is looked at, and its new text put in place of its old one. A list
-    // of another length, or another to-do at that place, is taken as text() takes it.
-    QByteArray textChangedAt(const std::vector<TaskItem>& list, size_t index);
-    // Takes the file a list was just read from as the last text given: the first save after a
-    // load then writes afresh only the to-dos that changed, and keeps the others as they were read
-    // (each reads back as the same to-do, the way it did at the load).
-    void adopt(const std::vector<TaskItem>& list, const QByteArray& text, const std::vector<TextSpan>& spans);
-    // Counts the texts made and the files adopted: a caller that noted it can tell whether
-    // anyone else has used the writer since.
-    quint64 uses() const { return m_uses; }
-    // What the last text cost: the to-dos compared with the ones kept, and those written afresh.
-    size_t lastCompared() const { return m_compared; }
-    size_t lastWrittenAfresh() const { return m_writtenAfresh; }
-
-private:
-    struct Written {
-        TaskItem item;
-        QByteArray text;
-    };
-    static Written write(const TaskItem& item);
-    std::vector<Written> m_written; // in the order of the last list
-    QByteArray m_text;
-    // Where each to-do's text starts in m_text, when m_text is the last text in the one form.
-    std::vector<qsizetype> m_starts;
-    QByteArray m_adopted; // the text that kept to-dos read from a load point into
-    quint64 m_uses = 0;
-    size_t m_compared = 0, m_writtenAfresh = 0;
-};
-
 QJsonObject encodeSubtask(const Subtask& step);
 std::optional<Subtask> decodeSubtask(const QJsonValue& value, QString* error = nullptr);
 QJsonObject encodeTaskItem(const TaskItem& item);

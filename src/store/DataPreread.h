@@ -2,6 +2,7 @@
 
 #include "model/Note.h"
 #include "model/TaskItem.h"
+#include "model/TodosFileWriter.h"
 
 #include <QByteArray>
 #include <QJsonObject>

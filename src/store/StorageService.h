@@ -7,6 +7,7 @@
 #include "model/Note.h"
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
+#include "model/TodosFileWriter.h"
 #include "platform/BackgroundWriter.h"
 #include "platform/FileSafety.h"
 #include "store/CloudSync.h"

@@ -1,6 +1,7 @@
 #include "StoreFixture.h"
 #include "StoreTestSupport.h"
 #include "model/TodosFileReading.h"
+#include "model/TodosFileWriter.h"
 
 #include <QJsonDocument>
 #include <QSemaphore>

@@ -1,0 +1,185 @@
+#include "model/TodosFileWriter.h"
+
+#include "model/JsonWriter.h"
+
+#include <QHash>
+#include <cstring>
+
+namespace {
+
+// Where the to-do at `i` ends in a text in the writer's own form whose to-dos start at `starts`.
+qsizetype endIn(const QByteArray& text, const std::vector<qsizetype>& starts, size_t i)
+{
+    return i + 1 < starts.size() ? starts[i + 1] - 1 : text.size() - 3;
+}
+
+} // namespace
+
+TodosFileWriter::Written TodosFileWriter::write(const TaskItem& item)
+{
+    JsonTextWriter w;
+    w.continueArray();
+    writeTaskItem(w, item);
+    return {item, w.take()};
+}
+
+void TodosFileWriter::adopt(const std::vector<TaskItem>& list, const QByteArray& text,
+                            const std::vector<TextSpan>& spans)
+{
+    ++m_uses;
+    m_written.clear();
+    m_starts.clear();
+    m_text.clear();
+    m_adopted.clear();
+    m_inText = false;
+    if (spans.size() != list.size())
+        return;
+    for (const auto& [start, length] : spans)
+        if (start < 0 || length <= 0 || start + length > text.size())
+            return;
+    bool oneForm = !text.isEmpty() && text.front() == '[' && text.endsWith("\n]\n") &&
+                   (spans.empty() ? text.size() == 4 : spans.front().first == 1);
+    for (size_t i = 0; oneForm && i < spans.size(); ++i) {
+        const qsizetype next = i + 1 < spans.size() ? spans[i + 1].first - 1 : text.size() - 3;
+        oneForm = spans[i].first + spans[i].second == next && (i + 1 == spans.size() || text.at(next) == ',');
+    }
+    m_written.reserve(list.size());
+    if (oneForm) {
+        // Not copied: once the reader lets go of it, the first change is made in it.
+        m_text = text;
+        m_inText = true;
+        m_starts.reserve(list.size());
+        for (size_t i = 0; i < list.size(); ++i) {
+            m_starts.push_back(spans[i].first);
+            m_written.push_back({list[i], QByteArray()});
+        }
+        return;
+    }
+    // Not copied either: the adopted text is kept as long as any of it may be written again.
+    m_adopted = text;
+    for (size_t i = 0; i < list.size(); ++i)
+        m_written.push_back(
+            {list[i], QByteArray::fromRawData(m_adopted.constData() + spans[i].first, spans[i].second)});
+}
+
+QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
+{
+    ++m_uses;
+    m_compared = m_writtenAfresh = 0;
+    // The kept texts are read out of the last text, which stays until the new one is made.
+    QByteArray last = std::exchange(m_text, QByteArray());
+    if (m_inText) {
+        for (size_t i = 0; i < m_written.size(); ++i)
+            m_written[i].text =
+                QByteArray::fromRawData(last.constData() + m_starts[i], endIn(last, m_starts, i) - m_starts[i]);
+        m_inText = false;
+    }
+    // Most saves change a to-do in place: then the kept texts are met in the same order. Otherwise
+    // (to-dos added, removed or moved) they are found by id and the kept list rebuilt.
+    const bool inPlace = m_written.size() == list.size() &&
+                         std::equal(list.begin(), list.end(), m_written.begin(),
+                                    [](const TaskItem& t, const Written& w) { return t.id == w.item.id; });
+    if (!inPlace) {
+        QHash<QUuid, size_t> byId;
+        byId.reserve(static_cast<qsizetype>(m_written.size()));
+        for (size_t i = 0; i < m_written.size(); ++i)
+            byId.insert(m_written[i].item.id, i);
+        std::vector<Written> rebuilt;
+        rebuilt.reserve(list.size());
+        for (const TaskItem& t : list) {
+            const size_t at = byId.value(t.id, m_written.size());
+            // Taken at most once: an id listed twice is written afresh the second time.
+            ++m_compared;
+            if (at < m_written.size() && !m_written[at].text.isNull() && m_written[at].item == t) {
+                rebuilt.push_back(std::move(m_written[at]));
+                m_written[at].text = QByteArray();
+            } else {
+                rebuilt.push_back(write(t));
+                ++m_writtenAfresh;
+            }
+        }
+        m_written = std::move(rebuilt);
+    }
+    // Written into the room of the text before the last: a fresh buffer of this size would come
+    // from the system as new pages, each faulted in and cleared, on every save.
+    QByteArray& out = m_text;
+    out = std::exchange(m_spare, QByteArray());
+    out.resize(0);
+    out.reserve(static_cast<qsizetype>(list.size()) * 640 + 16);
+    qsizetype size = 1 + 3;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (inPlace) {
+            ++m_compared;
+            if (!(m_written[i].item == list[i])) {
+                m_written[i] = write(list[i]);
+                ++m_writtenAfresh;
+            }
+        }
+        size += m_written[i].text.size() + (i > 0 ? 1 : 0);
+    }
+    // Copied in place, without an append's bookkeeping for each of ten thousand pieces.
+    out.resize(size);
+    m_starts.resize(list.size());
+    char* at = out.data();
+    *at++ = '[';
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (i > 0)
+            *at++ = ',';
+        const QByteArray& text = m_written[i].text;
+        m_starts[i] = at - out.constData();
+        std::memcpy(at, text.constData(), size_t(text.size()));
+        at += text.size();
+    }
+    std::memcpy(at, "\n]\n", 3);
+    // Every to-do's text now lies in the new text: the pieces, and what they were read from, go.
+    for (Written& w : m_written)
+        w.text = QByteArray();
+    m_inText = true;
+    m_adopted.clear();
+    m_spare = std::move(last);
+    return out;
+}
+
+QByteArray TodosFileWriter::textChangedAt(const std::vector<TaskItem>& list, size_t index)
+{
+    if (!m_inText || m_written.size() != list.size() || index >= list.size() ||
+        m_written[index].item.id != list[index].id)
+        return text(list);
+    ++m_uses;
+    m_compared = 1;
+    m_writtenAfresh = 0;
+    if (m_written[index].item == list[index])
+        return m_text;
+    const QByteArray fresh = write(list[index]).text;
+    m_writtenAfresh = 1;
+    const qsizetype start = m_starts[index];
+    const qsizetype oldEnd = endIn(m_text, m_starts, index);
+    const qsizetype newLength = fresh.size();
+    const qsizetype grown = start + newLength - oldEnd;
+    const qsizetype size = m_text.size() + grown;
+    if (m_text.isDetached()) {
+        // In place: only what follows the to-do moves, and only when its length changed. A text
+        // that outgrows its room is moved by the allocator, which for one this large remaps its
+        // pages rather than copying them.
+        if (grown > 0)
+            m_text.resize(size);
+        char* data = m_text.data();
+        std::memmove(data + start + newLength, data + oldEnd, size_t(size - start - newLength));
+        std::memcpy(data + start, fresh.constData(), size_t(newLength));
+        if (grown < 0)
+            m_text.resize(size);
+    } else {
+        // Someone else still holds the text (a save on its way, or the reader it came from): one
+        // copy, with room for the changes that follow.
+        QByteArray changed;
+        changed.reserve(size + size / 64 + 1024);
+        changed.append(QByteArrayView(m_text).first(start));
+        changed.append(fresh);
+        changed.append(QByteArrayView(m_text).sliced(oldEnd));
+        m_text = std::move(changed);
+    }
+    for (size_t i = index + 1; i < m_starts.size(); ++i)
+        m_starts[i] += grown;
+    m_written[index].item = list[index];
+    return m_text;
+}

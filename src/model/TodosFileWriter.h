@@ -1,0 +1,47 @@
+#pragma once
+
+#include "model/TaskItem.h"
+
+#include <QByteArray>
+#include <vector>
+
+// The text of "todos.json", written again only for the to-dos that differ from the last list it
+// was given: saving after one change then costs little more than copying the file's bytes.
+class TodosFileWriter {
+public:
+    QByteArray text(const std::vector<TaskItem>& list);
+    // The same, for a caller that knows `list` is the last list given but for the to-do at
+    // `index`: only that one is looked at, and its new text put in place of its old one. A list
+    // of another length, or another to-do at that place, is taken as text() takes it.
+    QByteArray textChangedAt(const std::vector<TaskItem>& list, size_t index);
+    // Takes the file a list was just read from as the last text given: the first save after a
+    // load then writes afresh only the to-dos that changed, and keeps the others as they were read
+    // (each reads back as the same to-do, the way it did at the load).
+    void adopt(const std::vector<TaskItem>& list, const QByteArray& text, const std::vector<TextSpan>& spans);
+    // Counts the texts made and the files adopted: a caller that noted it can tell whether
+    // anyone else has used the writer since.
+    quint64 uses() const { return m_uses; }
+    // What the last text cost: the to-dos compared with the ones kept, and those written afresh.
+    size_t lastCompared() const { return m_compared; }
+    size_t lastWrittenAfresh() const { return m_writtenAfresh; }
+
+private:
+    struct Written {
+        TaskItem item;
+        QByteArray text; // null while the text lies in m_text (m_inText)
+    };
+    static Written write(const TaskItem& item);
+    // Where the kept to-do at `i` ends in m_text, while m_inText.
+    qsizetype endInText(size_t i) const;
+    std::vector<Written> m_written; // in the order of the last list
+    QByteArray m_text;
+    // The last text is "[", the to-dos one after another with a comma between, and "\n]\n", the
+    // way this writer makes them, and each kept to-do's text is read from it where it starts: a
+    // change of one to-do is put straight into it, and no to-do's text is held twice.
+    bool m_inText = false;
+    std::vector<qsizetype> m_starts;
+    QByteArray m_adopted; // a load's text in another form, which the kept texts point into
+    QByteArray m_spare;   // the text before the last, whose room the next full text is written into
+    quint64 m_uses = 0;
+    size_t m_compared = 0, m_writtenAfresh = 0;
+};
