@@ -31,8 +31,6 @@ private:
         QByteArray text; // null while the text lies in m_text (m_inText)
     };
     static Written write(const TaskItem& item);
-    // Where the kept to-do at `i` ends in m_text, while m_inText.
-    qsizetype endInText(size_t i) const;
     std::vector<Written> m_written; // in the order of the last list
     QByteArray m_text;
     // The last text is "[", the to-dos one after another with a comma between, and "\n]\n", the
