@@ -86,6 +86,7 @@ void BrowserAutomationService::setAccess(const BrowserAccessState& state, const 
         return;
     m_devTools.insert(browser.id, state);
     updateAccess();
+    wake();
 }
 
 void BrowserAutomationService::updateAccess()

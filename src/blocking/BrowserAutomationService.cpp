@@ -70,6 +70,15 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         QObject::connect(m_storage, &StorageService::rulesChanged, this, forget);
         QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this, forget);
     }
+    // A spared read lets the checks rest (see rest()); whatever it rested on wakes them.
+    if (m_executor)
+        QObject::connect(m_executor, &BrowserScriptExecutor::browserTold, this, &BrowserAutomationService::wake);
+    if (m_pageServer)
+        QObject::connect(m_pageServer, &LocalBlockPageServer::portChanged, this, &BrowserAutomationService::wake);
+    m_env.workspace->onFrontmostChange([self = QPointer<BrowserAutomationService>(this)] {
+        if (self)
+            self->wake();
+    });
     if (m_env.screen) {
         QObject::connect(m_env.screen, &ScreenState::screensDidSleep, this, [this] { setScreenActive(false); });
         QObject::connect(m_env.screen, &ScreenState::screensDidWake, this, [this] { setScreenActive(true); });
@@ -85,7 +94,7 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         QObject::connect(m_env.extensions, &ExtensionLink::reportChanged, this, [this] {
             updateSchedule();
             if (m_timer.isActive())
-                QMetaObject::invokeMethod(this, &BrowserAutomationService::checkActiveBrowser, Qt::QueuedConnection);
+                lookNow();
         });
         takeExtensionConnections();
     }
@@ -107,6 +116,7 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
 
 BrowserAutomationService::~BrowserAutomationService()
 {
+    m_env.workspace->onFrontmostChange(nullptr);
     if (m_env.interceptor)
         m_env.interceptor->setDecision(nullptr);
 }
@@ -143,11 +153,15 @@ void BrowserAutomationService::updateSchedule()
     if (!m_started)
         return;
     const bool wanted = hasBrowserToWatch();
-    if (wanted && !m_timer.isActive()) {
+    if (wanted && m_resting) {
+        // What called is a change the spared read may rest on.
+        wake();
+    } else if (wanted && !m_timer.isActive()) {
         m_listingTimer.stop();
         m_timer.start();
-    } else if (!wanted && m_timer.isActive()) {
+    } else if (!wanted && (m_timer.isActive() || m_resting)) {
         m_timer.stop();
+        m_resting = false;
         m_listingTimer.start();
         // Nothing is read until the checks resume; what was measured ends here.
         resetUsageTracking();
@@ -187,6 +201,7 @@ std::optional<QString> BrowserAutomationService::frontmost() const
 
 void BrowserAutomationService::checkActiveBrowser()
 {
+    m_lookQueued = false;
     // One answer for the whole tick: the warning, the choice of browser and the guard all ask.
     m_tickFront = m_env.workspace->frontmostApplicationID();
     const auto forget = qScopeGuard([this] { m_tickFront.reset(); });
@@ -200,6 +215,45 @@ void BrowserAutomationService::checkActiveBrowser()
     // asks whether the checks may sleep.
     if (!m_isChecking && !spared)
         updateSchedule();
+    else if (spared && m_timer.isActive() && m_env.workspace->tellsFrontmostChanges())
+        rest();
+}
+
+void BrowserAutomationService::rest()
+{
+    // The next ticks would be spared as this one was, until the browser tells something new (the
+    // route hears it), another application comes to the front (the desktop tells), or a rule,
+    // the screen or a browser's state changes (each one wakes the checks). Idle on such a page,
+    // the program then wakes for nothing; only the listing still runs.
+    m_timer.stop();
+    m_resting = true;
+    m_listingTimer.start();
+}
+
+void BrowserAutomationService::wake()
+{
+    if (!m_resting)
+        return;
+    m_resting = false;
+    m_listingTimer.stop();
+    m_timer.start();
+    // Looked at now rather than at the next tick: the change may be a blocked site on screen.
+    lookNow();
+}
+
+void BrowserAutomationService::lookNow()
+{
+    // One check for any number of changes told at once; a tick that comes first takes its place.
+    if (m_lookQueued)
+        return;
+    m_lookQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_lookQueued)
+                checkActiveBrowser();
+        },
+        Qt::QueuedConnection);
 }
 
 void BrowserAutomationService::updateInterception()

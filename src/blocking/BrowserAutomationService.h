@@ -55,7 +55,8 @@ struct BrowserAccessState {
 
 // Enforces the blocking rules from outside the browsers: every 0.65 s it reads the address of the
 // current tab of the browser in use, counts active time on the site and points a blocked tab at
-// the block page, only if the tab still shows what was read.
+// the block page, only if the tab still shows what was read. While a read that concerns no rule
+// stands and the browser and the desktop tell of every change, it rests until one does.
 class BrowserAutomationService : public QObject {
     Q_OBJECT
 public:
@@ -98,6 +99,8 @@ public:
     // Whether the 0.65 s checks run now: only while something is enforced, the screen is awake
     // and a browser runs that a check could read or warn about. Events wake them again.
     bool isCheckTimerRunning() const { return m_timer.isActive(); }
+    // Whether they rest on a spared read until something it rests on changes (see rest()).
+    bool isResting() const { return m_resting; }
     // Browsers started or quit (the desktop's discovery heard of it): the checks resume if they
     // have a browser to look at again.
     void browsersChanged();
@@ -157,6 +160,9 @@ private:
     bool hasProtectionToEnforce() const;
     bool hasBrowserToWatch() const;
     void updateSchedule();
+    void rest();
+    void wake();
+    void lookNow();
     void updateUnprotectedBrowserWarning();
     void setUnprotected(const std::optional<QString>& name);
     // Starts the check's read; true when it was spared instead (see m_inertRead).
@@ -220,5 +226,7 @@ private:
         quint16 port = 0; // the block page's: what counts as our own page
     };
     std::optional<InertRead> m_inertRead;
+    bool m_resting = false;
+    bool m_lookQueued = false;
     quint64 m_readCheck = 0; // the check whose answer is the read's own (not a focus probe's)
 };

@@ -25,6 +25,7 @@ public:
 
     bool idle() const { return !m_busy && m_queue.empty(); }
     const ScriptRunner& runner() const { return *m_runner; }
+    ScriptRunner& runner() { return *m_runner; }
 
     void enqueue(quint64 id, const QString& script)
     {
@@ -96,6 +97,7 @@ BrowserScriptExecutor::BrowserScriptExecutor(std::unique_ptr<ScriptRunner> runne
     if (placement == Placement::callingThread) {
         worker->setParent(this);
         m_sameThread = true;
+        connect(&worker->runner(), &ScriptRunner::browserTold, this, &BrowserScriptExecutor::browserTold);
         return;
     }
     worker->moveToThread(&m_thread);

@@ -29,6 +29,11 @@ public:
     // asked, and only while no script waits or runs; otherwise false.
     bool readUnchanged(const QString& bundleIdentifier) const;
 
+signals:
+    // What readUnchanged() said true to may no longer hold (see ScriptRunner::browserTold).
+    void browserTold();
+
+public:
     static BrowserScriptResult timedOut();
 
 private:

@@ -46,7 +46,7 @@ DevToolsConnections::DevToolsConnections(BrowserDiscovery* discovery, QObject* p
 {
     m_caching = true;
     QObject::connect(discovery, &BrowserDiscovery::changed, this, [this] {
-        ++m_revision;
+        revise();
         m_endpoints.clear();
         // A port file that changed names another endpoint: a refusal of the old one no longer holds.
         for (Browser& b : m_browsers)
@@ -111,7 +111,7 @@ void DevToolsConnections::setState(const QString& bundleIdentifier, State state)
     Browser& b = m_browsers[bundleIdentifier];
     if (b.state == state)
         return;
-    ++m_revision;
+    revise();
     b.state = state;
     emit stateChanged(bundleIdentifier);
 }
@@ -142,7 +142,7 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
     if (b.client)
         b.client->deleteLater();
     auto* client = new DevToolsClient(this);
-    ++m_revision;
+    revise();
     b.client = client;
     b.endpoint = text;
     b.sessions.clear();
@@ -169,7 +169,7 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
         Browser& current = m_browsers[bundleIdentifier];
         if (current.client != guard)
             return;
-        ++m_revision;
+        revise();
         current.sessions.clear();
         current.targets.clear();
         current.targetsKnown = false;
@@ -182,7 +182,7 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
             return;
         if (current.consent)
             current.consent->stop();
-        ++m_revision;
+        revise();
         if (!error.isEmpty()) {
             current.refusedEndpoint = text;
             current.refusedAt = monotonicMs();
@@ -205,7 +205,7 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
                         const auto now = self->m_browsers.find(bundleIdentifier);
                         if (now != self->m_browsers.end() && now->client == guard) {
                             now->targetsKnown = true;
-                            ++self->m_revision;
+                            self->revise();
                         }
                     });
         emit opened(bundleIdentifier);
@@ -218,7 +218,7 @@ void DevToolsConnections::onEvent(const QString& bundleIdentifier, const QString
     // Only the target events below change what is kept; the pages' own events do not.
     if (!method.startsWith(QLatin1String("Target.")))
         return;
-    ++m_revision;
+    revise();
     Browser& b = m_browsers[bundleIdentifier];
     if (method == QLatin1String("Target.attachedToTarget")) {
         const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();

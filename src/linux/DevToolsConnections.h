@@ -71,6 +71,8 @@ signals:
     // The browsers' port files may name other endpoints now (a browser started, quit or was
     // given a debugging port): who waits for a browser tries again.
     void endpointsChanged();
+    // revision() moved on.
+    void revised();
 
 private:
     struct Browser {
@@ -86,6 +88,11 @@ private:
         QTimer* consent = nullptr;
     };
     void setState(const QString& bundleIdentifier, State state);
+    void revise()
+    {
+        ++m_revision;
+        emit revised();
+    }
     void onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params);
 
     ProfileFolders m_folders;

@@ -83,12 +83,15 @@ struct DevToolsScriptRunner::Job {
 DevToolsScriptRunner::DevToolsScriptRunner(std::function<bool(const QString&)> isRunning, QString home, QObject* parent)
     : ScriptRunner(parent), m_isRunning(std::move(isRunning)), m_shared(new DevToolsConnections(home, this))
 {
+    QObject::connect(m_shared, &DevToolsConnections::revised, this, &ScriptRunner::browserTold);
 }
 
 DevToolsScriptRunner::DevToolsScriptRunner(std::function<bool(const QString&)> isRunning,
                                            DevToolsConnections* connections, QObject* parent)
     : ScriptRunner(parent), m_isRunning(std::move(isRunning)), m_shared(connections)
 {
+    if (m_shared)
+        QObject::connect(m_shared, &DevToolsConnections::revised, this, &ScriptRunner::browserTold);
 }
 
 DevToolsScriptRunner::~DevToolsScriptRunner() = default;
@@ -192,7 +195,7 @@ DevToolsScriptRunner::Connection& DevToolsScriptRunner::connectionOf(const JobPt
     Connection& c = m_connections[job->bundle];
     if (c.client != job->client) {
         // Another connection: what this runner attached to the last one is gone with it.
-        ++m_changes;
+        noteChange();
         c.client = job->client;
         c.sessions.clear();
         c.lastFocused.clear();
@@ -252,11 +255,11 @@ void DevToolsScriptRunner::onEvent(const QString& bundle, const QString& method,
         for (Connection::Watch& w : it->watches)
             if (w.session == session && w.state != state) {
                 w.state = state;
-                ++m_changes;
+                noteChange();
             }
     } else if (method == QLatin1String("Target.detachedFromTarget")) {
         if (it->watches.removeIf([&session](const auto& w) { return w.value().session == session; }) > 0)
-            ++m_changes;
+            noteChange();
     }
 }
 
@@ -266,7 +269,7 @@ void DevToolsScriptRunner::watch(const JobPtr& job, const QString& targetId, con
     if (c.watches.contains(targetId) || !job->client)
         return;
     c.watches.insert(targetId, {session, -1});
-    ++m_changes;
+    noteChange();
     // Sent together: the browser carries out a session's commands in order. Until the page's first
     // word arrives, checks ask it as before.
     const auto ignore = [](const QJsonObject&, const DevToolsClient::Error&) {};
@@ -279,7 +282,7 @@ void DevToolsScriptRunner::watch(const JobPtr& job, const QString& targetId, con
         const auto it = self->m_connections.find(bundle);
         if (it != self->m_connections.end() && it->watches.value(targetId).session == session) {
             it->watches.remove(targetId);
-            ++self->m_changes;
+            self->noteChange();
         }
     };
     // The binding reaches the worlds of new documents only while the session reports contexts,
@@ -447,7 +450,7 @@ void DevToolsScriptRunner::withSession(const JobPtr& job, const QString& targetI
                               return;
                           }
                           self->connectionOf(owner).sessions.insert(targetId, id);
-                          ++self->m_changes;
+                          self->noteChange();
                           next(id);
                       });
 }
@@ -488,7 +491,7 @@ bool DevToolsScriptRunner::askLastFocused(const JobPtr& job)
                 // The focus has left it: until a tab has it again, each check goes the long way
                 // at once instead of asking this one first.
                 self->connectionOf(job).lastFocused.clear();
-                ++self->m_changes;
+                self->noteChange();
             }
             self->advance(job);
         },
@@ -574,7 +577,7 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
             job->address = probe->focusedAddress;
         if (focused != probe->answers.cend() && self->connectionOf(job).lastFocused != job->targetId) {
             self->connectionOf(job).lastFocused = job->targetId;
-            ++self->m_changes;
+            self->noteChange();
         }
         job->focused = focused != probe->answers.cend();
         job->step = Job::Step::checkInPage;
@@ -659,7 +662,7 @@ void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
         if (!self)
             return;
         self->connectionOf(job).sessions.remove(job->targetId);
-        ++self->m_changes;
+        self->noteChange();
         job->finish(error.kind == DevToolsClient::Error::Kind::timedOut ? timedOut()
                                                                         : output(QStringLiteral("changed")));
     };

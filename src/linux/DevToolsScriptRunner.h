@@ -93,6 +93,11 @@ private:
     // What a read rests on beyond the shared connections: the pages' focus reports, the tab last
     // found focused, the sessions attached. Counted at every change.
     quint64 m_changes = 0;
+    void noteChange()
+    {
+        ++m_changes;
+        emit browserTold();
+    }
     struct Told {
         quint64 connections = 0;
         quint64 runner = 0;

@@ -13,7 +13,10 @@ ExtensionScriptRunner::ExtensionScriptRunner(ExtensionLink* link, QObject* paren
 {
     if (!link)
         return;
-    const auto told = [this] { ++m_told; };
+    const auto told = [this] {
+        ++m_told;
+        emit browserTold();
+    };
     QObject::connect(link, &ExtensionLink::reportChanged, this, told);
     QObject::connect(link, &ExtensionLink::setupChanged, this, told);
 }
@@ -68,6 +71,11 @@ RoutingScriptRunner::RoutingScriptRunner(ExtensionLink* link, std::unique_ptr<Sc
                                          std::unique_ptr<ScriptRunner> fallback, QObject* parent)
     : ScriptRunner(parent), m_link(link), m_extension(std::move(extension)), m_fallback(std::move(fallback))
 {
+    for (ScriptRunner* runner : {m_extension.get(), m_fallback.get()})
+        QObject::connect(runner, &ScriptRunner::browserTold, this, &ScriptRunner::browserTold);
+    // A connection made or lost moves a browser's reads to the other route.
+    if (m_link)
+        QObject::connect(m_link, &ExtensionLink::setupChanged, this, &ScriptRunner::browserTold);
 }
 
 bool RoutingScriptRunner::viaExtension(const QString& bundleIdentifier) const
@@ -101,7 +109,7 @@ ExtensionWorkspace::ExtensionWorkspace(Workspace& desktop, const ExtensionLink& 
     QObject::connect(&m_link, &ExtensionLink::setupChanged, &m_listening, forget);
 }
 
-std::optional<QString> ExtensionWorkspace::frontmostApplicationID() const
+std::optional<QString> ExtensionWorkspace::focusedByReport() const
 {
     if (!m_focused) {
         m_focused.emplace();
@@ -111,9 +119,19 @@ std::optional<QString> ExtensionWorkspace::frontmostApplicationID() const
                 break;
             }
     }
-    if (*m_focused)
-        return *m_focused;
+    return *m_focused;
+}
+
+std::optional<QString> ExtensionWorkspace::frontmostApplicationID() const
+{
+    if (const std::optional<QString> focused = focusedByReport())
+        return focused;
     return m_desktop.frontmostApplicationID();
+}
+
+bool ExtensionWorkspace::tellsFrontmostChanges() const
+{
+    return focusedByReport() || m_desktop.tellsFrontmostChanges();
 }
 
 bool ExtensionWorkspace::isInstalled(const QString& bundleIdentifier) const

@@ -52,6 +52,10 @@ public:
     ExtensionWorkspace(Workspace& desktop, const ExtensionLink& link);
 
     std::optional<QString> frontmostApplicationID() const override;
+    // A browser in front by its extension's report leaves it by another report, which the link
+    // tells its own listeners of; otherwise the desktop answers, and tells as it can.
+    bool tellsFrontmostChanges() const override;
+    void onFrontmostChange(std::function<void()> handler) override { m_desktop.onFrontmostChange(std::move(handler)); }
     QString ownApplicationID() const override { return m_desktop.ownApplicationID(); }
     bool isInstalled(const QString& bundleIdentifier) const override;
     bool isRunning(const QString& bundleIdentifier) const override;
@@ -63,5 +67,6 @@ private:
     // Asked on every check while the reports rarely change: which browser reports a focused
     // window (none: the desktop answers) is kept until a report or a connection changes.
     mutable std::optional<std::optional<QString>> m_focused;
+    std::optional<QString> focusedByReport() const;
     QObject m_listening; // ends the connections to the link with this workspace
 };

@@ -37,6 +37,7 @@ struct X11Display::Opened {
     // Tells when the server has sent something, so that asking for the active window reads the
     // connection only then and not on every check.
     std::unique_ptr<QSocketNotifier> notifier;
+    std::function<void()> onChange;
     ~Opened();
 };
 
@@ -79,10 +80,13 @@ X11Display::X11Display(std::shared_ptr<Opened> opened) : d(std::move(opened))
     if (QCoreApplication::instance()) {
         d->notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(c), QSocketNotifier::Read);
         QObject::connect(d->notifier.get(), &QSocketNotifier::activated, d->notifier.get(), [this] {
-            drain(true);
+            const bool forgot = drain(true);
             // A broken connection stays readable: it would wake the loop for ever.
-            if (xcb_connection_has_error(m_connection))
+            const bool broken = xcb_connection_has_error(m_connection);
+            if (broken)
                 d->notifier->setEnabled(false);
+            if ((forgot || broken) && d->onChange)
+                d->onChange();
         });
     }
 }
@@ -98,8 +102,9 @@ void watchWindow(xcb_connection_t* c, xcb_window_t window, uint32_t mask)
 
 } // namespace
 
-void X11Display::drain(bool read) const
+bool X11Display::drain(bool read) const
 {
+    const bool held = d->cached;
     // Without waiting: what the server has already sent (read), or only what came in with the
     // answers to our own questions and waits in the connection's queue.
     while (xcb_generic_event_t* event =
@@ -121,6 +126,25 @@ void X11Display::drain(bool read) const
     }
     if (xcb_connection_has_error(m_connection))
         d->cached = false;
+    return held && !d->cached;
+}
+
+void X11Display::drainQueued() const
+{
+    // Told from the loop: the one asking now has its answer, the others hear of it afterwards.
+    if (drain(false) && d->onChange && d->notifier)
+        QMetaObject::invokeMethod(d->notifier.get(), d->onChange, Qt::QueuedConnection);
+}
+
+bool X11Display::tellsChanges() const
+{
+    return m_connection && d->ewmhReady && d->root && d->notifier && d->notifier->isEnabled();
+}
+
+void X11Display::onChange(std::function<void()> handler) const
+{
+    if (m_connection)
+        d->onChange = std::move(handler);
 }
 
 X11Display::~X11Display() = default;
@@ -139,12 +163,17 @@ std::optional<X11Display::ActiveWindow> X11Display::activeWindow() const
     if (!m_connection || !d->ewmhReady || !d->root)
         return std::nullopt;
     // What the server sends is read as it arrives where the event loop tells of it.
-    drain(!d->notifier || !d->notifier->isEnabled());
+    if (d->notifier && d->notifier->isEnabled())
+        drainQueued();
+    else
+        drain(true);
     if (d->cached)
         return d->active;
     d->active = readActiveWindow();
     d->cached = true;
-    return d->active;
+    const std::optional<ActiveWindow> read = d->active;
+    drainQueued();
+    return read;
 }
 
 std::optional<X11Display::ActiveWindow> X11Display::readActiveWindow() const
@@ -204,6 +233,7 @@ std::optional<double> X11Display::secondsSinceLastInput() const
         return std::nullopt;
     const double seconds = info->ms_since_user_input / 1000.0;
     free(info);
+    drainQueued();
     return seconds;
 }
 

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QString>
+#include <functional>
 #include <memory>
 
 struct xcb_connection_t;
@@ -43,9 +44,17 @@ public:
     };
     std::optional<ActiveWindow> activeWindow() const;
     std::optional<double> secondsSinceLastInput() const;
+    // Whether the server's reports of a change of the active window reach `handler` (see
+    // Workspace::tellsFrontmostChanges()).
+    bool tellsChanges() const;
+    void onChange(std::function<void()> handler) const;
 
 private:
-    void drain(bool read) const;
+    // True when it forgot the answer it held.
+    bool drain(bool read) const;
+    // After round trips: what came in meanwhile waits in the connection's queue, where the
+    // event loop never looks.
+    void drainQueued() const;
     std::optional<ActiveWindow> readActiveWindow() const;
 
     std::shared_ptr<Opened> d;
@@ -61,6 +70,8 @@ public:
     explicit LinuxWorkspace(const X11Display& display, QString home = QString(), BrowserDiscovery* discovery = nullptr);
 
     std::optional<QString> frontmostApplicationID() const override;
+    bool tellsFrontmostChanges() const override { return m_display.tellsChanges(); }
+    void onFrontmostChange(std::function<void()> handler) override { m_display.onChange(std::move(handler)); }
     QString ownApplicationID() const override { return ownID; }
     bool isInstalled(const QString& bundleIdentifier) const override;
     bool isRunning(const QString& bundleIdentifier) const override;

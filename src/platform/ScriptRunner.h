@@ -21,4 +21,10 @@ public:
         Q_UNUSED(bundleIdentifier);
         return false;
     }
+
+signals:
+    // The browser told something new: a read that readUnchanged() spared may answer otherwise
+    // now. A runner whose readUnchanged() can say true emits it whenever that may turn false, so
+    // that whoever rests on a spared read hears of it instead of asking again.
+    void browserTold();
 };

@@ -128,6 +128,69 @@ private slots:
         QCOMPARE(rig.browser->operations().size(), rig.reads());
     }
 
+    // Where both the route and the desktop tell of their changes, a spared check lets the checks
+    // rest: no tick wakes the program. What the read rested on wakes them for a look at once.
+    void restsUntilAChangeIsTold_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("restsAfter"); // one check after the change
+        QTest::addColumn<bool>("ticking");
+        QTest::addColumn<QString>("atOnce"); // before that check: "blocked", the warning, "read" or ""
+        QTest::newRow("nothing changes") << "nothing" << true << false << "";
+        QTest::newRow("the tab moves to a blocked site") << "blocked" << false << true << "blocked";
+        QTest::newRow("the tab moves to another site") << "other" << true << false << "read";
+        QTest::newRow("a rule for the site on screen") << "rule" << false << true << "blocked";
+        QTest::newRow("an unchosen browser comes to the front") << "brave" << true << false << "Brave";
+        QTest::newRow("the screen sleeps") << "sleep" << false << false << "";
+        QTest::newRow("the desktop can no longer tell") << "untelling" << false << true << "";
+    }
+    void restsUntilAChangeIsTold()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, restsAfter);
+        QFETCH(bool, ticking);
+        QFETCH(QString, atOnce);
+        Rig rig;
+        rig.store.addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now() - 1));
+        rig.workspace.tells = true;
+        rig.chromiumShowing(QStringLiteral("http://example.org/"));
+        // A look is posted at once: it has run once the posted events are through.
+        const auto settle = [&rig] {
+            QCoreApplication::processEvents();
+            return QTest::qWaitFor([&rig] { return !rig.engine->isChecking(); }, 30000);
+        };
+        rig.engine->start();
+        QVERIFY(settle());
+        QVERIFY(rig.tick());
+        QVERIFY(rig.engine->isResting());
+        QVERIFY(!rig.engine->isCheckTimerRunning());
+        const qsizetype reads = rig.reads();
+
+        if (change == u"blocked") {
+            rig.browser->navigate(chromiumApp, QStringLiteral("http://www.news.example/today"));
+        } else if (change == u"other") {
+            rig.browser->navigate(chromiumApp, QStringLiteral("http://example.net/"));
+        } else if (change == u"rule") {
+            rig.store.addRule(ruleFor(QStringLiteral("example.org"), rig.f.clock.now()));
+        } else if (change == u"brave") {
+            rig.workspace.bringUp(QStringLiteral("com.brave.Browser"));
+        } else if (change == u"sleep") {
+            emit rig.screen.screensDidSleep();
+        } else if (change == u"untelling") {
+            rig.workspace.tells = false;
+            rig.workspace.onChange();
+        }
+        QVERIFY(settle());
+        QString seen = rig.engine->browserInUseWithoutProtection().value_or(rig.reads() > reads ? "read" : "");
+        if (rig.browser->activeAddress(chromiumApp).value_or(QString()).contains(u"/blocked?"))
+            seen = QStringLiteral("blocked");
+        QCOMPARE(seen, atOnce);
+        // A look that read rests only at the next check, which is spared if nothing changed.
+        QVERIFY(rig.tick());
+        QCOMPARE(rig.engine->isResting(), restsAfter);
+        QCOMPARE(rig.engine->isCheckTimerRunning(), ticking);
+    }
+
     // The warning about a browser in use that nothing protects is worked out only when the front
     // or one of its inputs changed, and still follows each of them within a check.
     void theWarningFollowsWhatItRestsOn_data()

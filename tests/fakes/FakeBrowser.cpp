@@ -195,7 +195,7 @@ void FakeBrowser::closeAllWindows(const QString& bundle)
 void FakeBrowser::navigate(const QString& bundle, const QString& address)
 {
     QMutexLocker lock(&m_mutex);
-    ++m_changes;
+    noteChange();
     Browser& b = m_browsers[bundle];
     if (b.windows.isEmpty())
         b.windows.append(Window{{address}, 0});

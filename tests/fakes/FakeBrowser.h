@@ -99,4 +99,11 @@ private:
     bool m_tellsChanges = false;
     quint64 m_changes = 0;           // set-ups, and scripts that moved or closed a tab
     QHash<QString, quint64> m_reads; // by bundle identifier: m_changes at its last read
+    // Of its changes, only a tab's loads are told: what the tests resting on a read need.
+    void noteChange()
+    {
+        ++m_changes;
+        if (m_tellsChanges)
+            emit browserTold();
+    }
 };

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QSet>
 #include <QUrl>
+#include <functional>
 #include <optional>
 
 // The desktop as a test wants it: which application is in front, what is installed and running.
@@ -18,8 +19,12 @@ public:
     QSet<QString> installed;
     QSet<QString> running;
     QList<QUrl> openedURLs;
+    bool tells = false; // as a desktop that reports its changes of front
+    std::function<void()> onChange;
 
     std::optional<QString> frontmostApplicationID() const override { return frontmost; }
+    bool tellsFrontmostChanges() const override { return tells; }
+    void onFrontmostChange(std::function<void()> handler) override { onChange = std::move(handler); }
     QString ownApplicationID() const override { return ownID; }
     bool isInstalled(const QString& bundleIdentifier) const override { return installed.contains(bundleIdentifier); }
     bool isRunning(const QString& bundleIdentifier) const override { return running.contains(bundleIdentifier); }
@@ -35,6 +40,8 @@ public:
         installed.insert(bundleIdentifier);
         running.insert(bundleIdentifier);
         frontmost = bundleIdentifier;
+        if (tells && onChange)
+            onChange();
     }
 };
 

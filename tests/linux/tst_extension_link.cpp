@@ -599,6 +599,7 @@ private slots:
         QTest::newRow("extension, a connection came or went") << true << "setup" << false;
         QTest::newRow("extension, a tab moved meanwhile") << true << "redirect" << true;
         QTest::newRow("other route, which can tell") << false << "" << true;
+        QTest::newRow("the other route tells") << false << "other" << false;
         QTest::newRow("the extension connected since a read by the other route") << false << "connect" << false;
         QTest::newRow("the extension left since its read") << true << "disconnect" << false;
     }
@@ -619,6 +620,7 @@ private slots:
         QVERIFY(!router.readUnchanged(id));
         const QString read = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chromium), chromium, QString());
         router.run(read, [](const BrowserScriptResult&) {});
+        const QSignalSpy heard(&router, &ScriptRunner::browserTold);
 
         if (after == QLatin1String("report"))
             emit link.reportChanged(id);
@@ -633,7 +635,13 @@ private slots:
             link.reports.insert(id, report);
         else if (after == QLatin1String("disconnect"))
             link.reports.remove(id);
+        else if (after == QLatin1String("other")) {
+            other->tells = false;
+            emit other->browserTold();
+        }
         QCOMPARE(router.readUnchanged(id), stands);
+        // Whoever rests on the read hears what either route told (this fake link tells no connection).
+        QCOMPARE(!heard.isEmpty(), after == u"report" || after == u"setup" || after == u"other");
         QVERIFY(!router.readUnchanged(QStringLiteral("org.mozilla.firefox")));
     }
 
@@ -674,14 +682,16 @@ private slots:
         QTest::addColumn<bool>("focused");
         QTest::addColumn<QString>("desktopFront"); // empty: the desktop cannot tell (Wayland)
         QTest::addColumn<QString>("front");
+        // Whether each change of that answer is told: a report's focus leaves by another report.
+        QTest::addColumn<bool>("tells");
         QTest::newRow("Wayland: the extension's focus decides") << true << true << ""
-                                                                << "org.chromium.Chromium";
+                                                                << "org.chromium.Chromium" << true;
         QTest::newRow("Wayland: no focus reported, nothing in front") << true << false << ""
-                                                                      << "";
+                                                                      << "" << false;
         QTest::newRow("X11 answer when the browser has no focus") << true << false << "org.gnome.TextEditor"
-                                                                  << "org.gnome.TextEditor";
+                                                                  << "org.gnome.TextEditor" << true;
         QTest::newRow("no extension: the desktop's answer") << false << false << "org.chromium.Chromium"
-                                                            << "org.chromium.Chromium";
+                                                            << "org.chromium.Chromium" << true;
     }
     void frontBrowserFromReports()
     {
@@ -690,13 +700,16 @@ private slots:
         QFETCH(QString, desktopFront);
         QFETCH(QString, front);
         FakeLink link;
+        QFETCH(bool, tells);
         FakeWorkspace desktop;
         if (!desktopFront.isEmpty())
             desktop.frontmost = desktopFront;
+        desktop.tells = !desktopFront.isEmpty();
         if (connected)
             link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, focused, 1));
         ExtensionWorkspace workspace(desktop, link);
         QCOMPARE(workspace.frontmostApplicationID().value_or(QString()), front);
+        QCOMPARE(workspace.tellsFrontmostChanges(), tells);
         QCOMPARE(workspace.isRunning(chromium.bundleIdentifier), connected);
     }
 
