@@ -327,24 +327,30 @@ bool BrowserAutomationService::runGuardedCheck()
     if (m_isChecking || !m_isScreenActive || !m_pageServer || !m_pageServer->port() || !hasProtectionToEnforce() ||
         !m_executor)
         return false;
-    if (!frontmost() && probeFocus())
-        return false;
-    const SupportedBrowser* browser = activeBrowser();
-    if (!browser)
-        return false;
-    if (m_inertRead && m_inertRead->browserId == browser->id && m_inertRead->port == *m_pageServer->port() &&
-        isConnected(m_devTools, browser->id) && m_executor->readUnchanged(browser->bundleIdentifier)) {
-        // The same answer would come back and change nothing. Only the store's own boundary is
-        // still looked at, as every check does, in case its timer is late.
+    // The same answer would come back and change nothing. Only the store's own boundary is still
+    // looked at, as every check does, in case its timer is late.
+    const auto spare = [this] {
         if (m_storage && m_storage->state().validUntil <= now())
             m_storage->refreshBlockingState();
         return true;
+    };
+    if (!frontmost()) {
+        if (const FocusProbe probe = probeFocus(); probe == FocusProbe::spared)
+            return spare();
+        else if (probe == FocusProbe::started)
+            return false;
     }
+    const SupportedBrowser* browser = activeBrowser();
+    if (!browser)
+        return false;
+    if (inertReadStands({browser->id}, false))
+        return spare();
     m_inertRead.reset();
     m_isChecking = true;
     m_checkStartedAt = m_env.monotonic->seconds();
     const quint64 check = ++m_checkNumber;
     m_readCheck = check;
+    m_probedBrowsers.reset();
     const SupportedBrowser b = *browser;
     QPointer<BrowserAutomationService> self(this);
     // The same text on every check: built once per browser.
@@ -358,7 +364,19 @@ bool BrowserAutomationService::runGuardedCheck()
     return false;
 }
 
-bool BrowserAutomationService::probeFocus()
+bool BrowserAutomationService::inertReadStands(const QStringList& browserIds, bool probe) const
+{
+    if (!m_inertRead || m_inertRead->browserIds != browserIds || m_inertRead->probe != probe ||
+        m_inertRead->port != *m_pageServer->port())
+        return false;
+    for (const QString& id : browserIds)
+        if (const SupportedBrowser* b = SupportedBrowser::withId(id);
+            !b || !isConnected(m_devTools, id) || !m_executor->readUnchanged(b->bundleIdentifier))
+            return false;
+    return true;
+}
+
+BrowserAutomationService::FocusProbe BrowserAutomationService::probeFocus()
 {
     // The desktop cannot say which application is in front (a Wayland session, no window
     // manager): every chosen browser that runs is asked whether one of its windows has the focus,
@@ -375,15 +393,23 @@ bool BrowserAutomationService::probeFocus()
         else
             candidates.push_back(b);
     }
+    QStringList ids;
+    for (const SupportedBrowser& b : candidates)
+        ids.append(b.id);
+    // Each asked before and none has told anything since: the focus is where it was.
+    if (!ids.isEmpty() && inertReadStands(ids, true))
+        return FocusProbe::spared;
     m_focusedBrowserID.reset();
     m_inertRead.reset();
     // None to ask: the browser last in use is checked as where the desktop names no front.
     if (candidates.empty())
-        return false;
+        return FocusProbe::none;
     m_isChecking = true;
     m_checkStartedAt = m_env.monotonic->seconds();
-    probeNext(std::move(candidates), 0, std::nullopt, ++m_checkNumber);
-    return true;
+    m_readCheck = ++m_checkNumber;
+    m_probedBrowsers = ids;
+    probeNext(std::move(candidates), 0, std::nullopt, m_checkNumber);
+    return FocusProbe::started;
 }
 
 void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidates, size_t index,
@@ -417,6 +443,9 @@ void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidate
                             const std::optional<BrowserScripts::FocusedRead> read =
                                 BrowserScripts::parseFocusedRead(result.output.value_or(QString()));
                             if (read && read->focused) {
+                                // Those after it were not asked: their reads cannot stand.
+                                if (index + 1 < candidates.size() && self->m_probedBrowsers)
+                                    self->m_probedBrowsers->clear();
                                 self->m_focusedBrowserID = b.id;
                                 self->m_lastActiveBrowserID = b.id;
                                 self->handleActiveTab(BrowserScriptResult{read->address, std::nullopt, std::nullopt}, b,
@@ -471,8 +500,13 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     // Remembered only for the check's own read, whose runner can tell whether it would answer
     // the same again.
     const auto inert = [this, &browser, enforce, probe, check] {
-        if (enforce && !probe && check == m_readCheck && check == m_checkNumber && m_pageServer && m_pageServer->port())
-            m_inertRead = InertRead{browser.id, *m_pageServer->port()};
+        if (!enforce || probe || check != m_readCheck || check != m_checkNumber || !m_pageServer ||
+            !m_pageServer->port())
+            return;
+        if (!m_probedBrowsers)
+            m_inertRead = InertRead{{browser.id}, *m_pageServer->port(), false};
+        else if (!m_probedBrowsers->isEmpty())
+            m_inertRead = InertRead{*m_probedBrowsers, *m_pageServer->port(), true};
     };
     if (!probe)
         m_inertRead.reset();

@@ -168,7 +168,9 @@ private:
     // Starts the check's read; true when it was spared instead (see m_inertRead).
     bool runGuardedCheck();
     bool concernsAnyRule(const QString& host) const;
-    bool probeFocus();
+    enum class FocusProbe { none, started, spared };
+    FocusProbe probeFocus();
+    bool inertReadStands(const QStringList& browserIds, bool probe) const;
     void probeNext(std::vector<SupportedBrowser> candidates, size_t index,
                    std::optional<std::pair<SupportedBrowser, QString>> background, quint64 check);
     void handleActiveTab(const BrowserScriptResult& result, const SupportedBrowser& browser, bool enforce, bool probe,
@@ -219,13 +221,17 @@ private:
     std::optional<std::optional<QString>> m_warnedFront;
     // The last check's read found nothing any rule or doom-scroll site concerns (another site, a
     // page that is no web page, no window): while the route says the browser has told nothing
-    // new since, the next check would find the same and is spared its read. Forgotten whenever
-    // the rules, the doom-scroll sites, the screen or the browser's state change.
+    // new since (each browser a focus probe asked, where the desktop names no front), the next
+    // check would find the same and is spared its read. Forgotten whenever the rules, the
+    // doom-scroll sites, the screen or the browser's state change.
     struct InertRead {
-        QString browserId;
-        quint16 port = 0; // the block page's: what counts as our own page
+        QStringList browserIds; // the one read, or every one a focus probe asked, in order
+        quint16 port = 0;       // the block page's: what counts as our own page
+        bool probe = false;     // the front unknown, the browsers were asked where the focus is
     };
     std::optional<InertRead> m_inertRead;
+    // While the check's read is a focus probe: the browsers it asks (none once it stopped short).
+    std::optional<QStringList> m_probedBrowsers;
     bool m_resting = false;
     bool m_lookQueued = false;
     quint64 m_readCheck = 0; // the check whose answer is the read's own (not a focus probe's)

@@ -122,19 +122,20 @@ void DevToolsScriptRunner::run(const QString& text, std::function<void(const Bro
     job->script = *parsed;
     job->bundle = parsed->bundleIdentifier;
     job->done = std::move(done);
-    const bool plainRead = parsed->operation == BrowserScripts::Parsed::Operation::read;
-    if (plainRead)
+    // Either kind of read: the one the engine makes next is of the kind it made last.
+    const bool aRead = job->reads();
+    if (aRead)
         m_readsAt.remove(job->bundle);
     // A read that ends before this returns asked the browser nothing: the next one finds the
     // same reports, and so the same answer, until the browser tells of a change.
     const auto answered = std::make_shared<std::optional<bool>>();
-    if (plainRead)
+    if (aRead)
         job->done = [done = std::move(job->done), answered](const BrowserScriptResult& result) {
             *answered = !result.failed();
             done(result);
         };
     advance(job);
-    if (plainRead && answered->value_or(false) && job->client)
+    if (aRead && answered->value_or(false) && job->client)
         m_readsAt.insert(job->bundle, told());
 }
 

@@ -37,7 +37,7 @@ void ExtensionScriptRunner::run(const QString& script, std::function<void(const 
     using Op = BrowserScripts::Parsed::Operation;
     // Whatever it answers (the report, or the fallback while there is none) stands until the
     // link tells of a change.
-    if (parsed->operation == Op::read)
+    if (parsed->operation == Op::read || parsed->operation == Op::readFocused)
         m_readsAt.insert(parsed->bundleIdentifier, m_told);
     const std::optional<ExtensionTabReport> report =
         m_link ? m_link->report(parsed->bundleIdentifier) : std::optional<ExtensionTabReport>();
@@ -87,7 +87,8 @@ void RoutingScriptRunner::run(const QString& script, std::function<void(const Br
 {
     const std::optional<BrowserScripts::Parsed> parsed = BrowserScripts::parse(script);
     const bool extension = parsed && viaExtension(parsed->bundleIdentifier);
-    if (parsed && parsed->operation == BrowserScripts::Parsed::Operation::read)
+    if (parsed && (parsed->operation == BrowserScripts::Parsed::Operation::read ||
+                   parsed->operation == BrowserScripts::Parsed::Operation::readFocused))
         m_lastReadRoute.insert(parsed->bundleIdentifier, extension);
     (extension ? m_extension : m_fallback)->run(script, std::move(done));
 }

@@ -138,7 +138,9 @@ void X11Display::drainQueued() const
 
 bool X11Display::tellsChanges() const
 {
-    return m_connection && d->ewmhReady && d->root && d->notifier && d->notifier->isEnabled();
+    // Without a display, or without the names the answer is read by, it is "none" for good:
+    // nothing is left untold. A connection that broke told so, and answers "none" from then on.
+    return !m_connection || !d->ewmhReady || !d->root || d->notifier;
 }
 
 void X11Display::onChange(std::function<void()> handler) const

@@ -12,10 +12,11 @@ class ScriptRunner : public QObject {
 public:
     using QObject::QObject;
     virtual void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) = 0;
-    // Whether a read of the browser's current tab would answer exactly what this runner's last
-    // read of it answered: only when that read was answered from what the browser had already
-    // told, and the browser has told nothing since. A runner that cannot know says false, and
-    // every read is run. Asked on the runner's thread, between scripts.
+    // Whether a read of the browser's current tab (of the kind the last one was: plain, or of
+    // the focused tab) would answer exactly what this runner's last read of it answered: only
+    // when that read was answered from what the browser had already told, and the browser has
+    // told nothing since. A runner that cannot know says false, and every read is run. Asked on
+    // the runner's thread, between scripts.
     virtual bool readUnchanged(const QString& bundleIdentifier) const
     {
         Q_UNUSED(bundleIdentifier);

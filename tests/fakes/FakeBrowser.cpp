@@ -76,6 +76,7 @@ BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
         m_reads.insert(p->bundleIdentifier, m_changes);
         return {shown, std::nullopt, std::nullopt};
     case Operation::readFocused:
+        m_reads.insert(p->bundleIdentifier, m_changes);
         return {(b.focused ? QStringLiteral("focused\n") : QStringLiteral("background\n")) + shown, std::nullopt,
                 std::nullopt};
     case Operation::redirect:
