@@ -29,12 +29,11 @@ public:
     // asked, and only while no script waits or runs; otherwise false.
     bool readUnchanged(const QString& bundleIdentifier) const;
 
+    static BrowserScriptResult timedOut();
+
 signals:
     // What readUnchanged() said true to may no longer hold (see ScriptRunner::browserTold).
     void browserTold();
-
-public:
-    static BrowserScriptResult timedOut();
 
 private:
     void finished(quint64 id, const BrowserScriptResult& result);
