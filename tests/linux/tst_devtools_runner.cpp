@@ -515,8 +515,8 @@ private slots:
 
     // What each check costs where the desktop names no front window, counted in commands sent:
     // once asked, each page tells of its focus and visibility itself, so a check after which
-    // nothing changed sends nothing; a tab that gains or loses the focus is seen at the next check
-    // after it told, and a tab not heard from yet (just opened, or on a new connection) is asked.
+    // nothing changed sends nothing; a tab that gains or loses the focus is seen from what it told,
+    // without asking, and a tab not heard from yet (just opened, or on a new connection) is asked.
     void commandsPerCheck_data()
     {
         QTest::addColumn<bool>("twoTabs");   // a second tab before the first check
@@ -665,13 +665,24 @@ private slots:
         }
         if (!told.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(heard.contains(told), patience);
-        const auto [result, first] = cost();
         const BrowserScriptResult expected =
             text(answer.replace(QStringLiteral("%1"), start).replace(QStringLiteral("%2"), other));
-        QCOMPARE(result, expected);
-        QCOMPARE(first > 0, asks);
+        // What was awaited may be a late word of the page before the change, and a new document
+        // tells first before its focus arrives: the checks follow what is told until it settles.
+        std::optional<qint64> first;
+        qint64 spent = 0;
+        const auto settled = [&] {
+            const auto [result, sent] = cost();
+            first = first.value_or(sent);
+            spent += sent;
+            return result == expected;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(settled(), patience);
+        QCOMPARE(*first > 0, asks);
         if (asks)
             QTRY_VERIFY_WITH_TIMEOUT(free(expected), patience);
+        else
+            QCOMPARE(spent, 0);
         for (int i = 0; i < 2; ++i) {
             const auto [again, later] = cost();
             QCOMPARE(again, expected);
