@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QtTest>
+#include <functional>
 #include <memory>
 #include <sys/stat.h>
 
@@ -175,6 +176,20 @@ inline void typeAddress(qint64 pid, const QString& address)
     xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+l")});
     xdotool({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("5"), address});
     xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+}
+
+// Keys typed while the browser is still moving the focus to its address bar go to the page, and a
+// busy browser can drop one of a run of the same key: a person types again, and so does the test,
+// until the address took. The same address typed twice ends the same way.
+inline bool typeUntil(qint64 pid, const QString& address, const std::function<bool()>& arrived)
+{
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        typeAddress(pid, address);
+        if (QTest::qWaitFor(arrived, patience / 3))
+            return true;
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    }
+    return false;
 }
 
 inline QString windowTitle(qint64 pid)

@@ -85,14 +85,14 @@ struct Chromium {
                              v.toObject().value(QStringLiteral("url")).toString());
         return pages;
     }
+    bool shows(const QString& part) const
+    {
+        const QStringList all = pages();
+        return std::any_of(all.cbegin(), all.cend(), [&](const QString& p) { return p.contains(part); });
+    }
     bool showing(const QString& part) const
     {
-        return QTest::qWaitFor(
-            [&] {
-                const QStringList all = pages();
-                return std::any_of(all.cbegin(), all.cend(), [&](const QString& p) { return p.contains(part); });
-            },
-            patience);
+        return QTest::qWaitFor([&] { return shows(part); }, patience);
     }
 
     // How many redirect rules the extension holds, asked in its own worker; nothing when that
@@ -166,17 +166,23 @@ private slots:
         // as `from`. Its fragment, which no browser sends to a server, stays on the page's address.
         // The window has the focus once the extension says so; keys typed before that go nowhere.
         QTRY_VERIFY_WITH_TIMEOUT(program.report(chromiumID).windowFocused, patience);
-        typeAddress(chromium.process.processId(), QStringLiteral("http://www.example.com/feed?a=1&b=%20#top"));
-        QVERIFY(chromium.showing(QStringLiteral("Quillharbour\t") + program.blockPage() + QStringLiteral("?rule=")));
-        QVERIFY(chromium.showing(QStringLiteral("&from=http%3A%2F%2Fwww.example.com%2Ffeed%3Fa%3D1%26b%3D%2520#top")));
+        QVERIFY(
+            typeUntil(chromium.process.processId(), QStringLiteral("http://www.example.com/feed?a=1&b=%20#top"), [&] {
+                return chromium.shows(QStringLiteral("Quillharbour\t") + program.blockPage() +
+                                      QStringLiteral("?rule=")) &&
+                       chromium.shows(
+                           QStringLiteral("&from=http%3A%2F%2Fwww.example.com%2Ffeed%3Fa%3D1%26b%3D%2520#top"));
+            }));
         QVERIFY(!site->received("example.com"));
 
         // A tab already open on a site when its block starts is moved to the block page. It opens
         // beside the first one, so closing it later leaves the browser running.
         const QString open = QStringLiteral("http://www.example.net/open?x=1&y=%20");
+        // Keys typed before the new tab is up go to the one before it.
         xdotool({QStringLiteral("key"), QStringLiteral("ctrl+t")});
-        typeAddress(chromium.process.processId(), open);
-        QVERIFY(chromium.showing(QStringLiteral("site\t") + open));
+        QTRY_COMPARE_WITH_TIMEOUT(chromium.pages().size(), 2, patience);
+        QVERIFY(typeUntil(chromium.process.processId(), open,
+                          [&] { return chromium.shows(QStringLiteral("site\t") + open); }));
         QTRY_COMPARE_WITH_TIMEOUT(program.report(chromiumID).url, open, patience);
         const auto openMoved = [&] {
             return chromium.showing(QStringLiteral("Quillharbour\t") + program.blockPage()) &&
@@ -193,14 +199,11 @@ private slots:
         // Blocked again, then "close this tab" from the block page closes that tab and no other.
         rule = program.block(QStringLiteral("example.net"));
         QVERIFY(openMoved());
-        typeAddress(chromium.process.processId(),
-                    QStringLiteral("http://127.0.0.1:%1/close").arg(*program.server.port()));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
+        QVERIFY(typeUntil(
+            chromium.process.processId(), QStringLiteral("http://127.0.0.1:%1/close").arg(*program.server.port()), [&] {
                 const QStringList pages = chromium.pages();
                 return pages.size() == 1 && pages.first().contains(QLatin1String("www.example.com%2Ffeed"));
-            }(),
-            patience);
+            }));
     }
 
     // The focus reports count toward a one-minute daily limit, which then blocks; quitting the
@@ -216,8 +219,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(program->bridge.connectedBrowsers().contains(chromiumID), patience);
         QTRY_VERIFY_WITH_TIMEOUT(program->report(chromiumID).windowFocused, patience);
         const QString reading = QStringLiteral("http://www.example.org/reading?p=1");
-        typeAddress(chromium.process.processId(), reading);
-        QVERIFY(chromium.showing(QStringLiteral("site\t") + reading));
+        QVERIFY(typeUntil(chromium.process.processId(), reading,
+                          [&] { return chromium.shows(QStringLiteral("site\t") + reading); }));
         QTRY_COMPARE_WITH_TIMEOUT(program->report(chromiumID).url, reading, patience);
 
         // Each check that may count asks how long the person has been idle. The clock moves by
@@ -238,16 +241,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(program->reportsBlockPageFor(chromiumID, reading), patience);
         QTRY_COMPARE_WITH_TIMEOUT(chromium.extensionRules(), std::optional<int>(1), patience);
         const QString typed = QStringLiteral("http://www.example.org/typed");
-        typeAddress(chromium.process.processId(), typed);
-        QTRY_VERIFY_WITH_TIMEOUT(program->reportsBlockPageFor(chromiumID, typed), patience);
+        QVERIFY(typeUntil(chromium.process.processId(), typed,
+                          [&] { return program->reportsBlockPageFor(chromiumID, typed); }));
         QVERIFY(!site->received("www.example.org/typed"));
 
         // The program quits: its relay tells the extension, which lifts the rules it holds.
         program.reset();
         QTRY_COMPARE_WITH_TIMEOUT(chromium.extensionRules(), std::optional<int>(0), patience);
         const QString after = QStringLiteral("http://www.example.org/after-quit");
-        typeAddress(chromium.process.processId(), after);
-        QVERIFY(chromium.showing(QStringLiteral("site\t") + after));
+        QVERIFY(typeUntil(chromium.process.processId(), after,
+                          [&] { return chromium.shows(QStringLiteral("site\t") + after); }));
         QVERIFY(site->received("www.example.org/after-quit"));
     }
 };

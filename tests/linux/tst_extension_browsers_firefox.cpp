@@ -41,20 +41,6 @@ struct Firefox {
     {
         return QTest::qWaitFor([&] { return windowTitle(process.processId()).contains(part); }, ms);
     }
-
-    // Keys typed while Firefox is still moving the focus to its address bar go to the page, the
-    // first few or all of them: a person types again, and so does the test, until the address
-    // took. The same address typed twice ends the same way.
-    bool typeUntil(const QString& address, const std::function<bool()>& arrived) const
-    {
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            typeAddress(process.processId(), address);
-            if (QTest::qWaitFor(arrived, patience / 3))
-                return true;
-            xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
-        }
-        return false;
-    }
 };
 
 } // namespace
@@ -106,7 +92,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(program.report(firefoxID).windowFocused, patience);
 
         // The block page really shown, for the whole typed address.
-        QVERIFY(firefox.typeUntil(address, [&] {
+        QVERIFY(typeUntil(firefox.process.processId(), address, [&] {
             return program.reportsBlockPageFor(firefoxID, address) &&
                    windowTitle(firefox.process.processId()).contains(QLatin1String("Quillharbour"));
         }));
