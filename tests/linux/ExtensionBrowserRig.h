@@ -187,6 +187,7 @@ inline bool typeUntil(qint64 pid, const QString& address, const std::function<bo
         typeAddress(pid, address);
         if (QTest::qWaitFor(arrived, patience / 3))
             return true;
+        qWarning("typed again: %s", qPrintable(address));
         xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
     }
     return false;
