@@ -46,6 +46,8 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     }
     for (const QString& id : m_env.defaults->stringArray(attemptedKey).value_or(QStringList()))
         m_attempted.insert(id);
+    for (const QString& bundle : m_env.defaults->stringArray(extensionSeenKey).value_or(QStringList()))
+        m_extensionSeen.insert(bundle);
     m_timer.setInterval(checkIntervalMs);
     // The timer's own event is the tick's task on the main thread: posting another one would
     // wake the loop a second time for nothing.
@@ -173,6 +175,8 @@ void BrowserAutomationService::updateSchedule()
 
 void BrowserAutomationService::browsersChanged()
 {
+    // A browser started or quit: whether its missing extension is news depends on it.
+    updateAccess();
     updateSchedule();
 }
 

@@ -96,7 +96,7 @@ QString extensionsPage(const QString& bundleIdentifier)
     return QStringLiteral("chrome://extensions");
 }
 
-bool openExtensionsPage(const QString& bundleIdentifier)
+bool openExtensionsPage(const QString& bundleIdentifier, const QString& page)
 {
     const HostManifests::Browser* browser = HostManifests::browser(bundleIdentifier);
     if (!browser)
@@ -104,7 +104,7 @@ bool openExtensionsPage(const QString& bundleIdentifier)
     for (const QString& name : browser->executables) {
         const QString program = name.startsWith(u'/') ? name : QStandardPaths::findExecutable(name);
         if (!program.isEmpty() && QFileInfo(program).isExecutable())
-            return QProcess::startDetached(program, {extensionsPage(bundleIdentifier)});
+            return QProcess::startDetached(program, {page.isEmpty() ? extensionsPage(bundleIdentifier) : page});
     }
     return false;
 }

@@ -134,12 +134,15 @@ QWidget* OnboardingView::buildBrowser()
                     label(QStringLiteral("Open ") + browser.name + QStringLiteral(" first, then connect it."),
                           Theme::font(12.5), FocusColor::textSecondary(), true));
             else if (state.kind == Kind::permissionNeeded)
-                texts->addWidget(label(QStringLiteral("Turned off in the browser"), Theme::font(12.5, QFont::DemiBold),
-                                       FocusColor::alert()));
+                texts->addWidget(label(QStringLiteral("Started without remote debugging. Add the extension, or "
+                                                      "reopen it from a launcher that turns debugging on."),
+                                       Theme::font(12.5), FocusColor::alert(), true));
             h->addLayout(texts, 1);
-            if (state.isProtected()) {
+            if (state.isProtected())
                 h->addWidget(new FocusOKText(QStringLiteral("Connected")));
-            } else if (!stateText || !stateText->actionTitle.isEmpty()) {
+            // Connected with private windows left out still has something to fix, beside "Connected".
+            const bool hasAction = stateText ? !stateText->actionTitle.isEmpty() : !state.isProtected();
+            if (hasAction) {
                 QString title = stateText ? stateText->actionTitle : QStringLiteral("Connect");
                 if (state.kind == Kind::permissionNeeded)
                     title = QStringLiteral("Show Me How");

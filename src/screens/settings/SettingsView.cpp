@@ -396,7 +396,7 @@ void SettingsView::refreshBrowsers()
         w.row->setDetail(row.detail, row.isError);
         w.connect->setVisible(row.control == SettingsTexts::BrowserControl::connect);
         w.tryAgain->setVisible(row.control == SettingsTexts::BrowserControl::tryAgain);
-        w.connected->setVisible(row.control == SettingsTexts::BrowserControl::connected);
+        w.connected->setVisible(row.isConnected);
         w.fix->setText(row.fixTitle);
         w.fix->setVisible(row.control == SettingsTexts::BrowserControl::fix);
         const std::optional<QString> launcher =
