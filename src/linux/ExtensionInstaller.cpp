@@ -12,11 +12,13 @@
 
 namespace ExtensionInstaller {
 
-QString packagedFolder(const QString& executableFolder)
+QString packagedFolder(const QString& executableFolder, const QString& dataHome)
 {
-    for (const QString& relative :
-         {QStringLiteral("browser-extension"), QStringLiteral("../share/quillharbour/browser-extension")}) {
-        const QString folder = QDir(executableFolder).filePath(relative);
+    QStringList candidates{QDir(executableFolder).filePath(QStringLiteral("browser-extension")),
+                           QDir(executableFolder).filePath(QStringLiteral("../share/quillharbour/browser-extension"))};
+    if (!dataHome.isEmpty())
+        candidates.append(QDir(dataHome).filePath(QStringLiteral("quillharbour/browser-extension")));
+    for (const QString& folder : std::as_const(candidates)) {
         if (QFileInfo(QDir(folder).filePath(QStringLiteral("chromium/manifest.json"))).isFile())
             return QDir::cleanPath(folder);
     }

@@ -9,9 +9,10 @@
 // must outlive the build), and the browser is opened on its extensions page where it lets us.
 namespace ExtensionInstaller {
 
-// The extension packages built with this program: beside the executable in a build folder, or
-// under share/ of an installed one. Empty when neither exists.
-QString packagedFolder(const QString& executableFolder);
+// The extension packages built with this program: beside the executable in a build folder, under
+// share/ of an installed one, or where a copy installed for one user put them
+// (`dataHome`/quillharbour/browser-extension). Empty when none exists.
+QString packagedFolder(const QString& executableFolder, const QString& dataHome = QString());
 
 // What the person loads: the unpacked folder for the Chromium family, the .xpi for Firefox.
 struct Copy {

@@ -134,9 +134,8 @@ QWidget* OnboardingView::buildBrowser()
                     label(QStringLiteral("Open ") + browser.name + QStringLiteral(" first, then connect it."),
                           Theme::font(12.5), FocusColor::textSecondary(), true));
             else if (state.kind == Kind::permissionNeeded)
-                texts->addWidget(label(QStringLiteral("Started without remote debugging. Add the extension, or "
-                                                      "reopen it from a launcher that turns debugging on."),
-                                       Theme::font(12.5), FocusColor::alert(), true));
+                texts->addWidget(label(QStringLiteral("Started without remote debugging."), Theme::font(12.5),
+                                       FocusColor::alert(), true));
             h->addLayout(texts, 1);
             if (state.isProtected())
                 h->addWidget(new FocusOKText(QStringLiteral("Connected")));
@@ -161,8 +160,8 @@ QWidget* OnboardingView::buildBrowser()
             rows->addWidget(rowWidget);
         }
         const auto needing = OnboardingFlow::browserNeedingPermission(installed, access);
-        noteText->setText(needing ? QStringLiteral("Your browser asks only once. If you chose Cancel, turn it on in "
-                                                   "its extensions page.")
+        noteText->setText(needing ? QStringLiteral("Started without remote debugging, a browser is reached through "
+                                                   "the extension, or from a launcher that turns debugging on.")
                                   : QStringLiteral("Breaks and blocks only work in browsers you connect."));
         prompt->setBrowserName(OnboardingFlow::promptBrowserName(installed, access));
         prompt->setVisible(!needing);

@@ -104,7 +104,8 @@ Sheet prepare(const SupportedBrowser& browser, Kind kind, const Places& places)
     // Added now (missing, switched off or removed): a fresh copy where the browser keeps reading it,
     // and the link file the extension will look for.
     const std::optional<ExtensionInstaller::Copy> copy = ExtensionInstaller::install(
-        browser.bundleIdentifier, ExtensionInstaller::packagedFolder(places.executableFolder), places.dataHome, &error);
+        browser.bundleIdentifier, ExtensionInstaller::packagedFolder(places.executableFolder, places.dataHome),
+        places.dataHome, &error);
     if (!copy) {
         sheet.error = error;
         return sheet;

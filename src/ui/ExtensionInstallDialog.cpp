@@ -1,5 +1,6 @@
 #include "ui/ExtensionInstallDialog.h"
 
+#include "ui/FocusButton.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 
@@ -9,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -59,12 +59,13 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
         path->setObjectName(QStringLiteral("extensionPath"));
         path->setReadOnly(true);
         path->setAccessibleName(QStringLiteral("Extension location"));
-        auto* copy = new QPushButton(QStringLiteral("Copy"), this);
+        auto* copy = new FocusButton(QStringLiteral("Copy"), FocusPillButtonStyle{false, 12.5}, this);
         copy->setObjectName(QStringLiteral("copyExtensionPath"));
         copy->setAccessibleName(QStringLiteral("Copy location"));
-        connect(copy, &QPushButton::clicked, this, [this, p = content.path] {
+        connect(copy, &QAbstractButton::clicked, this, [this, p = content.path] {
             QApplication::clipboard()->setText(p);
             m_note->setText(QStringLiteral("Copied."));
+            m_note->show();
         });
         row->addWidget(path, 1);
         row->addWidget(copy);
@@ -77,21 +78,23 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
         layout->addSpacing(6);
         layout->addWidget(
             text(QStringLiteral("For every profile on this computer"), Theme::font(13, QFont::DemiBold), this));
-        layout->addWidget(text(QStringLiteral("Installed by an administrator, the extension needs no Developer mode "
-                                              "and comes back by itself."),
-                               Theme::font(12), this));
         if (!content.machineRouteText.isEmpty())
             layout->addWidget(
                 text(content.machineRouteText, Theme::font(12), this, QStringLiteral("machineRouteText")));
         if (content.offersMachineRoute && actions.runMachineRoute) {
-            auto* machine = new QPushButton(QStringLiteral("Install for Everyone…"), this);
+            layout->addWidget(text(QStringLiteral("Installed by an administrator, the extension needs no Developer "
+                                                  "mode and stays on. Installing asks for the administrator's "
+                                                  "password."),
+                                   Theme::font(12), this));
+            auto* machine =
+                new FocusButton(QStringLiteral("Install for Everyone…"), FocusPillButtonStyle{false, 12.5}, this);
             machine->setObjectName(QStringLiteral("installForEveryone"));
             auto* outcome = text(QString(), Theme::font(12), this, QStringLiteral("machineRouteOutcome"));
-            connect(machine, &QPushButton::clicked, this, [machine, outcome, run = actions.runMachineRoute] {
+            connect(machine, &QAbstractButton::clicked, this, [machine, outcome, run = actions.runMachineRoute] {
                 machine->setEnabled(false);
                 outcome->setText(QStringLiteral("Asking for the administrator's password…"));
                 QPointer<QLabel> shown(outcome);
-                QPointer<QPushButton> button(machine);
+                QPointer<QAbstractButton> button(machine);
                 run([shown, button](const QString& output, bool ok) {
                     if (shown)
                         shown->setText(ok ? QStringLiteral("Installed for every profile:\n") + output
@@ -108,18 +111,22 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     if (!content.pageToOpen.isEmpty()) {
-        auto* open = new QPushButton(QStringLiteral("Open %1").arg(content.pageToOpen), this);
+        auto* open =
+            new FocusButton(QStringLiteral("Open %1").arg(content.pageToOpen), FocusPillButtonStyle{false, 12.5}, this);
         open->setObjectName(QStringLiteral("openExtensionsPage"));
-        connect(open, &QPushButton::clicked, this, [this, openPage = actions.openPage, page = content.pageToOpen] {
-            if (!openPage || !openPage())
+        connect(open, &QAbstractButton::clicked, this, [this, openPage = actions.openPage, page = content.pageToOpen] {
+            if (!openPage || !openPage()) {
                 m_note->setText(QStringLiteral("Open %1 in the browser's address bar.").arg(page));
+                m_note->show();
+            }
         });
         buttons->addWidget(open);
     }
-    auto* done = new QPushButton(QStringLiteral("Done"), this);
+    auto* done = new FocusButton(QStringLiteral("Done"), FocusPillButtonStyle{true, 12.5}, this);
     done->setObjectName(QStringLiteral("extensionInstallClose"));
-    done->setDefault(true);
-    connect(done, &QPushButton::clicked, this, &QDialog::accept);
+    connect(done, &QAbstractButton::clicked, this, &QDialog::accept);
     buttons->addWidget(done);
+    // The keyboard starts on the way out; the steps are read, not answered.
+    done->setFocus();
     layout->addLayout(buttons);
 }

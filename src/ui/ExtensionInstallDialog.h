@@ -4,7 +4,6 @@
 #include <functional>
 
 class QLabel;
-class QPushButton;
 
 // The sheet of a browser row's extension action: what was done, the steps, where the copy is
 // (with a button that copies that path), the browser's page one click away, and the

@@ -339,6 +339,10 @@ void SettingsView::createLauncher(const SupportedBrowser& browser)
 {
     const BrowserLauncherOffer::Outcome outcome = BrowserLauncherOffer::create(
         browser, QDir::homePath(), QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation));
+    // Writing the launcher is choosing this browser for the debugging route: once started from
+    // it, the checks read it.
+    if (!outcome.isError && m_context.browsers)
+        m_context.browsers->connect(browser);
     m_connectionMessage = outcome.message;
     m_connectionMessageIsError = outcome.isError;
     refreshBrowsers();

@@ -267,8 +267,13 @@ void TestSettingsPage::launcherButton()
         button->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(button->window()));
         button->setFocus();
+        // Running without its debugging port, as the offer's state says.
+        rig.workspace.installed.insert(chromium.bundleIdentifier);
+        rig.workspace.running.insert(chromium.bundleIdentifier);
         QTest::keyClick(button, Qt::Key_Space);
         QCOMPARE(QApplication::focusWidget(), button);
+        // A launcher written is the browser chosen: started from it, the checks read it.
+        QCOMPARE(rig.engine->attemptedBrowserIDs().contains(chromium.id), validates);
         auto* message = rig.find<QLabel>(QStringLiteral("connectionMessage"));
         QVERIFY2(message->text().startsWith(told), qPrintable(message->text()));
         QCOMPARE(message->palette().color(QPalette::WindowText) == FocusColor::alert(), !validates);
