@@ -18,6 +18,7 @@ void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Ki
     content.steps = sheet.steps;
     content.path = sheet.path;
     content.pageToOpen = sheet.pageToOpen;
+    content.openTitle = sheet.openTitle;
     if (sheet.machine) {
         content.offersMachineRoute = !sheet.machine->command.isEmpty();
         content.machineRouteText = sheet.machine->instead;

@@ -75,6 +75,7 @@ Sheet prepare(const SupportedBrowser& browser, Kind kind, const Places& places)
         return sheet;
     }
     const QString page = ExtensionInstaller::extensionsPage(browser.bundleIdentifier);
+    sheet.openTitle = link->firefox ? QStringLiteral("Open Add-ons") : QStringLiteral("Open Extensions");
     QString error;
     if (kind == Kind::hostMissing) {
         sheet.title = QStringLiteral("Quillharbour's link in %1").arg(browser.name);
@@ -91,13 +92,14 @@ Sheet prepare(const SupportedBrowser& browser, Kind kind, const Places& places)
         sheet.title = link->firefox ? QStringLiteral("Protect private windows in %1").arg(browser.name)
                                     : QStringLiteral("Protect incognito windows in %1").arg(browser.name);
         if (link->firefox) {
-            sheet.steps = {QStringLiteral("On about:addons, open Quillharbour."),
+            sheet.steps = {QStringLiteral("In Add-ons (about:addons), open Quillharbour."),
                            QStringLiteral("Set %1 to Allow.").arg(quoted(QStringLiteral("Run in Private Windows")))};
             sheet.pageToOpen = page;
         } else {
             sheet.steps = {QStringLiteral("On the extension's page, turn on %1.")
                                .arg(quoted(QStringLiteral("Allow in Incognito")))};
             sheet.pageToOpen = page + QStringLiteral("/?id=") + NativeMessaging::chromiumExtensionId;
+            sheet.openTitle = QStringLiteral("Open the Extension's Page");
         }
         return sheet;
     }

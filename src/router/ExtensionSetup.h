@@ -34,6 +34,7 @@ struct Sheet {
     QStringList steps;
     QString path;       // what to choose in the browser; empty: nothing
     QString pageToOpen; // the browser's page for the next step; empty: no button
+    QString openTitle;  // that button's title
     std::optional<MachineRoute> machine;
 };
 

@@ -18,6 +18,7 @@ public:
         QStringList steps;
         QString path;       // what to choose in the browser; empty: no path row
         QString pageToOpen; // "chrome://extensions", ...; empty: no button
+        QString openTitle;
         bool offersMachineRoute = false;
         QString machineRouteText; // what to run by hand, when the route cannot run from here
     };
