@@ -69,18 +69,19 @@ BrowserAccessState BrowserAutomationService::combinedAccess(const SupportedBrows
                                       browser.name + QStringLiteral(" accepts only add-ons its maker signed, so "
                                                                     "Quillharbour can't protect it. Firefox ESR and "
                                                                     "Developer Edition can be protected."));
-    // What the files say is only a guess until the extension has spoken once: a fresh home has no
-    // link file yet, and that is no reason to call the extension installed.
-    const bool missing =
-        !setup || *setup == Setup::extensionMissing || (*setup == Setup::hostMissing && !extension.seen);
+    // What the extension route says; nothing where the browser's sandbox lets no extension reach us.
     std::optional<Kind> extensionKind;
-    if (setup == Setup::hostMissing && extension.seen)
-        extensionKind = Kind::hostMissing;
-    else if (missing && extension.seen)
-        // A browser that is closed is no news; a running one without its extension turned it off.
-        extensionKind = extension.running ? Kind::extensionOff : Kind::browserClosed;
-    else if (missing)
-        extensionKind = Kind::extensionMissing;
+    if (!setup || *setup == Setup::extensionMissing || *setup == Setup::hostMissing) {
+        if (!extension.seen)
+            // The files are only a guess until the extension has spoken once: a fresh home has
+            // no link file yet, and that is no reason to call the extension installed.
+            extensionKind = Kind::extensionMissing;
+        else if (setup == Setup::hostMissing)
+            extensionKind = Kind::hostMissing;
+        else
+            // A closed browser is no news; a running one without its extension turned it off.
+            extensionKind = extension.running ? Kind::extensionOff : Kind::browserClosed;
+    }
     if (!viaDevTools) {
         if (extensionKind)
             return BrowserAccessState::of(*extensionKind);
