@@ -173,7 +173,11 @@ void TestSettingsPage::browserRows_data()
         // The extension and consent states: a detail of their own ("*": any), and the fix.
         {"extension missing", int(Kind::extensionMissing), "", "*", "fix"},
         {"extension cannot start the link", int(Kind::hostMissing), "", "*", "fix"},
+        {"extension switched off or removed", int(Kind::extensionOff), "", "*", "fix"},
         {"waiting for Allow", int(Kind::awaitingConsent), "", "*", "none"},
+        // A browser that cannot be protected says why, and offers no dead end.
+        {"only signed add-ons", int(Kind::notPossible), "Firefox accepts only add-ons its maker signed.",
+         "Firefox accepts only add-ons its maker signed.", "none"},
         // Connected, with the way to cover private windows beside it.
         {"private windows hidden", int(Kind::privateWindowsHidden), "", "*", "connected+fix"},
     };
