@@ -128,6 +128,39 @@ int ChoiceDialog::ask(const QString& title, const QString& message, const QStrin
     return dialog.chosen();
 }
 
+bool ChoiceDialog::closeOrAskToDiscard(QDialog* sheet, bool hasChanges, QPointer<ChoiceDialog>& question,
+                                       std::function<void()> then)
+{
+    if (question) {
+        question->raise();
+        question->activateWindow();
+        return false;
+    }
+    if (!hasChanges) {
+        sheet->done(QDialog::Rejected);
+        return true;
+    }
+    auto* dialog = new ChoiceDialog(QStringLiteral("Discard your changes?"), QString(),
+                                    {{QStringLiteral("Discard Changes"), Role::destructive,
+                                      [sheet, then] {
+                                          sheet->done(QDialog::Rejected);
+                                          if (then)
+                                              then();
+                                      }},
+                                     {QStringLiteral("Keep Editing"), Role::cancel, {}}},
+                                    sheet);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    question = dialog;
+    // Answered means gone for the sheet, before the event loop deletes it.
+    QPointer<ChoiceDialog>* holder = &question;
+    connect(dialog, &QDialog::finished, sheet, [holder, dialog] {
+        if (*holder == dialog)
+            holder->clear();
+    });
+    dialog->open();
+    return false;
+}
+
 bool ChoiceDialog::choose(const QString& text)
 {
     for (size_t i = 0; i < m_choices.size(); ++i) {

@@ -1,4 +1,5 @@
 #include "screens/block/AddRuleSheet.h"
+#include "ui/ChoiceDialog.h"
 #include "model/LocaleFormats.h"
 
 #include "screens/block/BlockWidgets.h"
@@ -606,6 +607,17 @@ void AddRuleSheet::save()
         accept();
     else
         QTimer::singleShot(450, this, &QDialog::accept);
+}
+
+ChoiceDialog* AddRuleSheet::openQuestion() const
+{
+    return m_question;
+}
+
+void AddRuleSheet::reject()
+{
+    // A rule already saved closes on its own; nothing typed is lost by closing it sooner.
+    ChoiceDialog::closeOrAskToDiscard(this, m_form.hasChanges() && !m_form.isSaved(), m_question);
 }
 
 void AddRuleSheet::keyPressEvent(QKeyEvent* event)

@@ -1,4 +1,5 @@
 #include "screens/block/DoomScrollConfigSheet.h"
+#include "ui/ChoiceDialog.h"
 
 #include "screens/block/BlockWidgets.h"
 #include "ui/Controls.h"
@@ -158,6 +159,16 @@ void DoomScrollConfigSheet::save()
     if (m_onSave)
         m_onSave(m_form.result());
     accept();
+}
+
+ChoiceDialog* DoomScrollConfigSheet::openQuestion() const
+{
+    return m_question;
+}
+
+void DoomScrollConfigSheet::reject()
+{
+    ChoiceDialog::closeOrAskToDiscard(this, m_form.hasChanges(), m_question);
 }
 
 void DoomScrollConfigSheet::refresh()

@@ -109,8 +109,15 @@ const QList<int>& DoomScrollForm::breakOptions()
 }
 
 DoomScrollForm::DoomScrollForm(bool enabled, std::vector<DoomScrollDomain> list, qint64 usage, qint64 breakLength)
-    : isEnabled(enabled), domains(std::move(list)), usageMinutes(usage), breakMinutes(breakLength)
+    : isEnabled(enabled), domains(std::move(list)), usageMinutes(usage), breakMinutes(breakLength),
+      m_opened{isEnabled, domains, usageMinutes, breakMinutes}
 {
+}
+
+bool DoomScrollForm::hasChanges() const
+{
+    return isEnabled != m_opened.isEnabled || domains != m_opened.domains || usageMinutes != m_opened.usageMinutes ||
+           breakMinutes != m_opened.breakMinutes || canAdd();
 }
 
 bool DoomScrollForm::canAdd() const

@@ -800,25 +800,7 @@ void TaskEditorSheet::cancel()
 
 bool TaskEditorSheet::closeOrAsk(std::function<void()> then)
 {
-    if (m_question) {
-        m_question->raise();
-        m_question->activateWindow();
-        return false;
-    }
-    if (!m_model.hasChanges()) {
-        finishWith(QDialog::Rejected);
-        return true;
-    }
-    ask(new ChoiceDialog(QStringLiteral("Discard your changes?"), QString(),
-                         {{QStringLiteral("Discard Changes"), ChoiceDialog::Role::destructive,
-                           [this, then] {
-                               finishWith(QDialog::Rejected);
-                               if (then)
-                                   then();
-                           }},
-                          {QStringLiteral("Keep Editing"), ChoiceDialog::Role::cancel, {}}},
-                         this));
-    return false;
+    return ChoiceDialog::closeOrAskToDiscard(this, m_model.hasChanges(), m_question, std::move(then));
 }
 
 void TaskEditorSheet::save()

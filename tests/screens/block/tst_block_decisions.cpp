@@ -449,6 +449,12 @@ void BlockDecisionsTest::formOpensAndBuildsStoredRule()
     QCOMPARE(form.dailyLimitMinutes(), limit);
     QCOMPARE(form.activeWeekdays(), QSet<int>(days.begin(), days.end()));
     QVERIFY(form.canSave());
+    // What the form opened with, however the stored numbers read, is no change to ask about.
+    QVERIFY(!form.hasChanges());
+    form.toggleWeekday(3, form.activeWeekdays().contains(3));
+    QVERIFY(form.hasChanges());
+    form.toggleWeekday(3, form.activeWeekdays().contains(3));
+    QVERIFY(!form.hasChanges()); // changed back
 
     form.setDisplayName(QStringLiteral("  Example site  "));
     const Date now = at(2026, 3, 8, 1, 0);
@@ -462,6 +468,7 @@ void BlockDecisionsTest::formOpensAndBuildsStoredRule()
     QCOMPARE(built.createdAt, stored.createdAt);
     QCOMPARE(built.updatedAt, now);
     QCOMPARE(built.urgentBreakUsedCalendarDay, stored.urgentBreakUsedCalendarDay);
+    QVERIFY(form.hasChanges());
 
     RuleForm fresh(std::nullopt, {});
     fresh.pressPresetSite(QStringLiteral("youtube.com"));
