@@ -467,7 +467,7 @@ QWidget* AddRuleSheet::buildWhenBlock()
             chipRow->setContentsMargins(12, 4, 12, 4);
             chipRow->setSpacing(8);
             for (int minutes : RuleForm::limitOptions()) {
-                auto* chip = new FocusButton(RuleForm::limitLabel(minutes), FocusPillButtonStyle{false, 12});
+                auto* chip = FocusButton::choiceChip(RuleForm::limitLabel(minutes), 12);
                 chip->setObjectName(QStringLiteral("limit"));
                 chip->setProperty("minutes", minutes);
                 chip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -501,7 +501,7 @@ QWidget* AddRuleSheet::buildDaysBlock()
     auto* presets = new QHBoxLayout;
     presets->setSpacing(8);
     for (const RuleForm::WeekdayPreset& preset : RuleForm::weekdayPresets()) {
-        auto* button = new FocusButton(preset.title, FocusPillButtonStyle{false, 12.5});
+        auto* button = FocusButton::choiceChip(preset.title, 12.5);
         button->setObjectName(QStringLiteral("weekdayPreset"));
         button->setProperty("title", preset.title);
         const QSet<int> days = preset.days;
@@ -569,13 +569,13 @@ void AddRuleSheet::refresh()
     m_times->setVisible(m_form.mode() == RuleForm::Mode::hours);
     m_limits->setVisible(m_form.mode() == RuleForm::Mode::dailyLimit);
     for (FocusButton* chip : std::as_const(m_limitChips))
-        chip->setButtonStyle(FocusPillButtonStyle{chip->property("minutes").toInt() == m_form.dailyLimitMinutes(), 12});
+        chip->setChosen(chip->property("minutes").toInt() == m_form.dailyLimitMinutes());
     for (FocusButton* preset : std::as_const(m_weekdayPresets)) {
         const QString title = preset->property("title").toString();
         bool selected = false;
         for (const auto& p : RuleForm::weekdayPresets())
             selected = selected || (p.title == title && p.days == m_form.activeWeekdays());
-        preset->setButtonStyle(FocusPillButtonStyle{selected, 12.5});
+        preset->setChosen(selected);
     }
     for (QAbstractButton* day : std::as_const(m_weekdays)) {
         day->setChecked(m_form.activeWeekdays().contains(day->property("weekday").toInt()));

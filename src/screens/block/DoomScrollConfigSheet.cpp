@@ -100,7 +100,7 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
         auto* row = new QHBoxLayout;
         row->setSpacing(8);
         for (int minutes : options) {
-            auto* option = new FocusButton(DoomScrollTexts::optionLabel(minutes), FocusPillButtonStyle{false, 12.5});
+            auto* option = FocusButton::choiceChip(DoomScrollTexts::optionLabel(minutes), 12.5);
             option->setObjectName(name);
             option->setProperty("minutes", minutes);
             connect(option, &QAbstractButton::clicked, this, [this, minutes, field] {
@@ -186,9 +186,9 @@ void DoomScrollConfigSheet::refresh()
     if (m_chips->items() != items)
         m_chips->setItems(items);
     for (FocusButton* b : std::as_const(m_usageButtons))
-        b->setButtonStyle(FocusPillButtonStyle{b->property("minutes").toInt() == m_form.usageMinutes, 12.5});
+        b->setChosen(b->property("minutes").toInt() == m_form.usageMinutes);
     for (FocusButton* b : std::as_const(m_breakButtons))
-        b->setButtonStyle(FocusPillButtonStyle{b->property("minutes").toInt() == m_form.breakMinutes, 12.5});
+        b->setChosen(b->property("minutes").toInt() == m_form.breakMinutes);
 }
 
 namespace {

@@ -39,11 +39,13 @@ private:
 
 } // namespace
 
-StepButton::StepButton(bool plus, QWidget* parent) : QAbstractButton(parent), m_plus(plus)
+StepButton::StepButton(bool plus, const QString& subject, QWidget* parent)
+    : QAbstractButton(parent), m_plus(plus)
 {
     setFixedSize(32, 32);
     setCursor(Qt::PointingHandCursor);
-    setAccessibleName(plus ? QStringLiteral("Increase") : QStringLiteral("Decrease"));
+    // Four of them on the card: each says what it changes.
+    setAccessibleName((plus ? QStringLiteral("Increase ") : QStringLiteral("Decrease ")) + subject);
 }
 
 bool StepButton::hitButton(const QPoint& pos) const
@@ -105,12 +107,14 @@ TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hours
     auto* settings = new QVBoxLayout;
     settings->setSpacing(0);
     settings->addWidget(
-        stepperRow(QStringLiteral("Your hourly rate"), m_rate, m_rateMinus, m_ratePlus, QStringLiteral("rate")));
+        stepperRow(QStringLiteral("Your hourly rate"), QStringLiteral("hourly rate"), m_rate, m_rateMinus, m_ratePlus,
+                   QStringLiteral("rate")));
     auto* rule = new Panel(0, 0.10, this);
     rule->setFixedHeight(1);
     settings->addWidget(rule);
     settings->addWidget(
-        stepperRow(QStringLiteral("Time lost a day"), m_hours, m_hoursMinus, m_hoursPlus, QStringLiteral("hours")));
+        stepperRow(QStringLiteral("Time lost a day"), QStringLiteral("time lost a day"), m_hours, m_hoursMinus,
+                   m_hoursPlus, QStringLiteral("hours")));
     column->addLayout(settings);
 
     connect(m_rateMinus, &QAbstractButton::clicked, this, [this] {
@@ -132,8 +136,8 @@ TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hours
     refreshTexts();
 }
 
-QWidget* TimeMoneyCard::stepperRow(const QString& title, QLabel*& value, StepButton*& minus, StepButton*& plus,
-                                   const QString& name)
+QWidget* TimeMoneyCard::stepperRow(const QString& title, const QString& subject, QLabel*& value, StepButton*& minus,
+                                   StepButton*& plus, const QString& name)
 {
     auto* row = new QWidget(this);
     row->setMinimumHeight(52);
@@ -141,7 +145,7 @@ QWidget* TimeMoneyCard::stepperRow(const QString& title, QLabel*& value, StepBut
     layout->addWidget(plainLabel(title, Theme::font(14, QFont::DemiBold), FocusColor::white(), row));
     layout->addStretch(1);
     layout->addSpacing(6);
-    minus = new StepButton(false, row);
+    minus = new StepButton(false, subject, row);
     minus->setObjectName(name + QStringLiteral("Minus"));
     layout->addWidget(minus);
     value = plainLabel(QString(), Theme::font(14, QFont::Bold, Theme::Design::digits), FocusColor::white(), row);
@@ -149,7 +153,7 @@ QWidget* TimeMoneyCard::stepperRow(const QString& title, QLabel*& value, StepBut
     value->setAlignment(Qt::AlignCenter);
     value->setMinimumWidth(84);
     layout->addWidget(value);
-    plus = new StepButton(true, row);
+    plus = new StepButton(true, subject, row);
     plus->setObjectName(name + QStringLiteral("Plus"));
     layout->addWidget(plus);
     return row;

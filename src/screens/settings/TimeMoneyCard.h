@@ -12,7 +12,8 @@ class Tween;
 class StepButton : public QAbstractButton {
     Q_OBJECT
 public:
-    StepButton(bool plus, QWidget* parent = nullptr);
+    // `subject` completes its name: "Increase hourly rate".
+    StepButton(bool plus, const QString& subject, QWidget* parent = nullptr);
 
     QSize sizeHint() const override { return {32, 32}; }
 
@@ -43,7 +44,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QWidget* stepperRow(const QString& title, QLabel*& value, StepButton*& minus, StepButton*& plus,
+    QWidget* stepperRow(const QString& title, const QString& subject, QLabel*& value, StepButton*& minus, StepButton*& plus,
                         const QString& name);
     void refreshTexts();
 

@@ -655,6 +655,8 @@ void TaskEditorSheet::sync()
     }
 
     m_repeatButton->setText(TaskEditorModel::repeatOptionText(m_model.repeatOption()));
+    // Its text alone ("Never") would not say what it sets.
+    m_repeatButton->setAccessibleName(QStringLiteral("Repeat: ") + m_repeatButton->text());
     for (QAction* a : m_repeatMenu->actions())
         markChosen(a, RepeatOption(a->data().toInt()) == m_model.repeatOption(), m_check);
 

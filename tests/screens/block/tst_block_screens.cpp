@@ -14,6 +14,7 @@
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -77,6 +78,8 @@ private slots:
     void doomSheetReturnAddsOnly();
     void sheetsAskBeforeDroppingEdits_data();
     void sheetsAskBeforeDroppingEdits();
+    void chipsSayWhichIsChosen_data();
+    void chipsSayWhichIsChosen();
     void manageLoosenWaitsForCooldown_data();
     void manageLoosenWaitsForCooldown();
     void manageRemoveFailureIsNoSuccess_data();
@@ -391,6 +394,62 @@ void BlockScreensTest::sheetsAskBeforeDroppingEdits()
     }
     QVERIFY(rig.store.rules().empty());
     QVERIFY(rig.store.doomScrollConfig().domains.empty());
+}
+
+using ChipsOpen = std::function<QDialog*(PageRig&, BlockRulesView&)>;
+Q_DECLARE_METATYPE(ChipsOpen)
+
+void BlockScreensTest::chipsSayWhichIsChosen_data()
+{
+    QTest::addColumn<ChipsOpen>("open");
+    QTest::addColumn<QString>("group");  // the chips' object name
+    QTest::addColumn<QString>("press");  // the chip pressed next (its text), or nothing
+    QTest::addColumn<QString>("chosen"); // the one checked chip's text, as drawn selected
+    const ChipsOpen limitRule = [](PageRig& rig, BlockRulesView& page) -> QDialog* {
+        const BlockRule stored = rig.add(rule(QStringLiteral("example.com"), dailyLimit(), {1, 7}, 45));
+        page.manage(stored.id);
+        page.manageSheet()->openEditSheet();
+        return page.manageSheet()->editSheet();
+    };
+    const ChipsOpen doom = [](PageRig&, BlockRulesView& page) -> QDialog* {
+        click(page.doomScrollCard(), "setUpButton");
+        return page.doomScrollCard()->configSheet();
+    };
+    QTest::newRow("stored daily limit") << limitRule << "limit" << "" << "45 min";
+    QTest::newRow("another limit pressed") << limitRule << "limit" << "1 h" << "1 h";
+    QTest::newRow("stored weekend days") << limitRule << "weekdayPreset" << "" << "Weekends";
+    QTest::newRow("break after, the default") << doom << "usage" << "" << "20 min";
+    QTest::newRow("break length pressed") << doom << "break" << "10 min" << "10 min";
+}
+
+void BlockScreensTest::chipsSayWhichIsChosen()
+{
+    // A group of chips reads as radio buttons: exactly one checked, the one drawn selected.
+    QFETCH(ChipsOpen, open);
+    QFETCH(QString, group);
+    QFETCH(QString, press);
+    QFETCH(QString, chosen);
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    page.show();
+    QDialog* sheet = open(rig, page);
+    QVERIFY(sheet && sheet->isVisible());
+    const QList<FocusButton*> chips = sheet->findChildren<FocusButton*>(group);
+    QVERIFY(chips.size() >= 2);
+    for (FocusButton* chip : chips)
+        if (chip->text() == press)
+            chip->click();
+    QStringList checked, drawn;
+    for (FocusButton* chip : chips) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(chip);
+        QCOMPARE(a->role(), QAccessible::RadioButton);
+        if (a->state().checked)
+            checked.append(a->text(QAccessible::Name));
+        if (std::get<FocusPillButtonStyle>(chip->buttonStyle()).isSelected)
+            drawn.append(chip->text());
+    }
+    QCOMPARE(checked, QStringList{chosen});
+    QCOMPARE(drawn, QStringList{chosen});
 }
 
 void BlockScreensTest::manageLoosenWaitsForCooldown_data()

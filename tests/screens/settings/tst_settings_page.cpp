@@ -7,6 +7,7 @@
 #include "ui/Palette.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QDir>
 #include <QLabel>
 #include <QStandardPaths>
@@ -36,6 +37,8 @@ private slots:
     void storedValues_data();
     void storedValues();
     void cardWritesOnlyOnPress();
+    void stepperNames_data();
+    void stepperNames();
     void browserRows_data();
     void browserRows();
     void browsersRefreshOnShowingOnly();
@@ -108,6 +111,26 @@ void TestSettingsPage::storedValues()
     model.loadStoredValues();
     QCOMPARE(model.hourlyRate(), rate);
     QCOMPARE(model.hoursPerDay(), hours);
+}
+
+void TestSettingsPage::stepperNames_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("name"); // what a screen reader says
+    QTest::newRow("rate down") << "rateMinus" << "Decrease hourly rate";
+    QTest::newRow("rate up") << "ratePlus" << "Increase hourly rate";
+    QTest::newRow("hours down") << "hoursMinus" << "Decrease time lost a day";
+    QTest::newRow("hours up") << "hoursPlus" << "Increase time lost a day";
+}
+
+void TestSettingsPage::stepperNames()
+{
+    QFETCH(QString, button);
+    StoreFixture f;
+    TimeMoneyCard card(&f.defaults, 50, 2);
+    auto* b = card.findChild<QAbstractButton*>(button);
+    QVERIFY(b);
+    QTEST(QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name), "name");
 }
 
 void TestSettingsPage::cardWritesOnlyOnPress()

@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -71,6 +72,7 @@ private slots:
     void turnOnLeadsSomewhere_data();
     void turnOnLeadsSomewhere();
     void emptyTitleCannotBeSaved();
+    void repeatButtonSaysWhatItSets();
     void keyboard_data();
     void keyboard();
     void refusedSaveKeepsTheSheetOpen();
@@ -196,6 +198,17 @@ void TaskEditorSheetTest::emptyTitleCannotBeSaved()
     QCOMPARE(saved.size(), size_t(1));
     QCOMPARE(saved.front().title, QStringLiteral("Tea"));
     QVERIFY(!sheet->isVisible());
+}
+
+void TaskEditorSheetTest::repeatButtonSaysWhatItSets()
+{
+    auto sheet = open(std::nullopt);
+    auto* repeat = sheet->findChild<QToolButton*>("repeatButton");
+    QCOMPARE(repeat->accessibleName(), QStringLiteral("Repeat: Never"));
+    QAction* last = repeat->menu()->actions().constLast();
+    last->trigger();
+    QVERIFY(repeat->text() != QStringLiteral("Never"));
+    QCOMPARE(repeat->accessibleName(), QStringLiteral("Repeat: ") + repeat->text());
 }
 
 // The keyboard never adds to a description or answers a question unasked: Tab leaves the field,
