@@ -1,11 +1,11 @@
 #include "screens/block/AddRuleSheet.h"
-#include "ui/ChoiceDialog.h"
 #include "model/LocaleFormats.h"
 
 #include "screens/block/BlockWidgets.h"
 #include "screens/block/RuleStatus.h"
 #include "ui/Accessibility.h"
 #include "ui/ChipScroller.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"

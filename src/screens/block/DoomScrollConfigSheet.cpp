@@ -1,7 +1,7 @@
 #include "screens/block/DoomScrollConfigSheet.h"
-#include "ui/ChoiceDialog.h"
 
 #include "screens/block/BlockWidgets.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
 #include "ui/FlowLayout.h"

@@ -16,7 +16,8 @@ class QLineEdit;
 class WrappingLabel;
 
 // The doom-scroll settings on a copy of their values: Save hands them to `onSave` and closes,
-// Cancel or Escape closes and changes nothing, after asking when something was changed. Return in the add field adds the site only.
+// Cancel or Escape closes and changes nothing, after asking when something was changed. Return in the add field adds
+// the site only.
 //
 // Object names: "cancelButton", "saveButton", "summaryEyebrow", "summaryText", "addField",
 // "addButton", "domainError", "emptyText", "chips", "usage"/"break" option buttons (property

@@ -109,8 +109,8 @@ const QList<int>& DoomScrollForm::breakOptions()
 }
 
 DoomScrollForm::DoomScrollForm(bool enabled, std::vector<DoomScrollDomain> list, qint64 usage, qint64 breakLength)
-    : isEnabled(enabled), domains(std::move(list)), usageMinutes(usage), breakMinutes(breakLength),
-      m_opened{isEnabled, domains, usageMinutes, breakMinutes}
+    : isEnabled(enabled), domains(std::move(list)), usageMinutes(usage),
+      breakMinutes(breakLength), m_opened{isEnabled, domains, usageMinutes, breakMinutes}
 {
 }
 

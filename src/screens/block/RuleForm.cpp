@@ -90,7 +90,7 @@ RuleForm::RuleForm(std::optional<BlockRule> existing, QSet<QString> existingDoma
 
 RuleForm::Values RuleForm::values() const
 {
-    return {m_domain,  m_displayName,    m_mode,           m_startTime, m_endTime,
+    return {m_domain,         m_displayName,       m_mode,         m_startTime, m_endTime,
             m_activeWeekdays, m_dailyLimitMinutes, m_allowOneBreak};
 }
 

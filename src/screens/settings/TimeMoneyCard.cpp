@@ -39,8 +39,7 @@ private:
 
 } // namespace
 
-StepButton::StepButton(bool plus, const QString& subject, QWidget* parent)
-    : QAbstractButton(parent), m_plus(plus)
+StepButton::StepButton(bool plus, const QString& subject, QWidget* parent) : QAbstractButton(parent), m_plus(plus)
 {
     setFixedSize(32, 32);
     setCursor(Qt::PointingHandCursor);
@@ -106,15 +105,13 @@ TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hours
 
     auto* settings = new QVBoxLayout;
     settings->setSpacing(0);
-    settings->addWidget(
-        stepperRow(QStringLiteral("Your hourly rate"), QStringLiteral("hourly rate"), m_rate, m_rateMinus, m_ratePlus,
-                   QStringLiteral("rate")));
+    settings->addWidget(stepperRow(QStringLiteral("Your hourly rate"), QStringLiteral("hourly rate"), m_rate,
+                                   m_rateMinus, m_ratePlus, QStringLiteral("rate")));
     auto* rule = new Panel(0, 0.10, this);
     rule->setFixedHeight(1);
     settings->addWidget(rule);
-    settings->addWidget(
-        stepperRow(QStringLiteral("Time lost a day"), QStringLiteral("time lost a day"), m_hours, m_hoursMinus,
-                   m_hoursPlus, QStringLiteral("hours")));
+    settings->addWidget(stepperRow(QStringLiteral("Time lost a day"), QStringLiteral("time lost a day"), m_hours,
+                                   m_hoursMinus, m_hoursPlus, QStringLiteral("hours")));
     column->addLayout(settings);
 
     connect(m_rateMinus, &QAbstractButton::clicked, this, [this] {

@@ -44,8 +44,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QWidget* stepperRow(const QString& title, const QString& subject, QLabel*& value, StepButton*& minus, StepButton*& plus,
-                        const QString& name);
+    QWidget* stepperRow(const QString& title, const QString& subject, QLabel*& value, StepButton*& minus,
+                        StepButton*& plus, const QString& name);
     void refreshTexts();
 
     TimeMoneyModel m_model;

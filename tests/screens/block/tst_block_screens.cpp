@@ -256,13 +256,13 @@ Q_DECLARE_METATYPE(SheetEdit)
 
 void BlockScreensTest::sheetsAskBeforeDroppingEdits_data()
 {
-    QTest::addColumn<bool>("doom");          // the doom-scroll sheet, else the add-rule sheet
-    QTest::addColumn<SheetEdit>("edit");     // what the person did in the sheet
-    QTest::addColumn<QString>("close");      // "Escape", or the button clicked
-    QTest::addColumn<QString>("answer");     // pressed on the question: a button, or "Return"/"Escape"
+    QTest::addColumn<bool>("doom");      // the doom-scroll sheet, else the add-rule sheet
+    QTest::addColumn<SheetEdit>("edit"); // what the person did in the sheet
+    QTest::addColumn<QString>("close");  // "Escape", or the button clicked
+    QTest::addColumn<QString>("answer"); // pressed on the question: a button, or "Return"/"Escape"
     QTest::addColumn<bool>("asks");
     QTest::addColumn<bool>("staysOpen");
-    QTest::addColumn<QStringList>("kept");   // sites the sheet still holds afterwards
+    QTest::addColumn<QStringList>("kept"); // sites the sheet still holds afterwards
     const auto type = [](const char* field, const QString& text) {
         return SheetEdit([field, text](QDialog* sheet) { QTest::keyClicks(child(sheet, field), text); });
     };
@@ -288,50 +288,46 @@ void BlockScreensTest::sheetsAskBeforeDroppingEdits_data()
     const QStringList none;
     const QStringList two{"reddit.com", "news.ycombinator.com"};
 
-    QTest::newRow("add: untouched, Escape") << false << nothing << "Escape" << "" << false << false << none;
-    QTest::newRow("add: typed, Escape, Keep Editing")
-        << false << type("websiteField", "reddit.com") << "Escape" << "Keep Editing" << true << true
-        << QStringList{"reddit.com"};
+    QTest::newRow("add: untouched, Escape") << false << nothing << "Escape"
+                                            << "" << false << false << none;
+    QTest::newRow("add: typed, Escape, Keep Editing") << false << type("websiteField", "reddit.com") << "Escape"
+                                                      << "Keep Editing" << true << true << QStringList{"reddit.com"};
     QTest::newRow("add: typed, Return on the question keeps editing")
-        << false << type("websiteField", "reddit.com") << "Escape" << "Return" << true << true
-        << QStringList{"reddit.com"};
+        << false << type("websiteField", "reddit.com") << "Escape"
+        << "Return" << true << true << QStringList{"reddit.com"};
     QTest::newRow("add: typed, Cancel, Discard Changes")
-        << false << type("websiteField", "reddit.com") << "cancelButton" << "Discard Changes" << true << false << none;
-    QTest::newRow("add: another limit, Escape on the question")
-        << false
-        << SheetEdit([](QDialog* sheet) {
-               for (auto* b : sheet->findChildren<QAbstractButton*>(QStringLiteral("mode")))
-                   if (b->property("mode") == RuleForm::modeText(RuleForm::Mode::dailyLimit))
-                       b->click();
-               for (auto* b : sheet->findChildren<QAbstractButton*>(QStringLiteral("limit")))
-                   if (b->property("minutes").toInt() == 60)
-                       b->click();
-           })
-        << "Escape" << "Escape" << true << true << none;
-    QTest::newRow("add: typed and erased")
-        << false
-        << SheetEdit([](QDialog* sheet) {
-               QTest::keyClicks(child(sheet, "websiteField"), QStringLiteral("ab"));
-               QTest::keyClick(child(sheet, "websiteField"), Qt::Key_Backspace);
-               QTest::keyClick(child(sheet, "websiteField"), Qt::Key_Backspace);
-           })
-        << "Escape" << "" << false << false << none;
-    QTest::newRow("doom: untouched, Cancel") << true << nothing << "cancelButton" << "" << false << false << none;
-    QTest::newRow("doom: two sites, Escape, Keep Editing")
-        << true << addSites(two) << "Escape" << "Keep Editing" << true << true << two;
-    QTest::newRow("doom: two sites, Escape, Discard Changes")
-        << true << addSites(two) << "Escape" << "Discard Changes" << true << false << none;
-    QTest::newRow("doom: a site typed, not added")
-        << true << type("addField", "reddit.com") << "Escape" << "Keep Editing" << true << true << none;
-    QTest::newRow("doom: another break length")
-        << true << pressed("break", "minutes", 10) << "cancelButton" << "Keep Editing" << true << true << none;
-    QTest::newRow("doom: switched on and off again")
-        << true
-        << SheetEdit([](QDialog* sheet) {
-               child<QAbstractButton>(sheet, "enableSwitch")->click();
-               child<QAbstractButton>(sheet, "enableSwitch")->click();
-           })
-        << "Escape" << "" << false << false << none;
+        << false << type("websiteField", "reddit.com") << "cancelButton"
+        << "Discard Changes" << true << false << none;
+    QTest::newRow("add: another limit, Escape on the question") << false << SheetEdit([](QDialog* sheet) {
+        for (auto* b : sheet->findChildren<QAbstractButton*>(QStringLiteral("mode")))
+            if (b->property("mode") == RuleForm::modeText(RuleForm::Mode::dailyLimit))
+                b->click();
+        for (auto* b : sheet->findChildren<QAbstractButton*>(QStringLiteral("limit")))
+            if (b->property("minutes").toInt() == 60)
+                b->click();
+    }) << "Escape"
+                                                                << "Escape" << true << true << none;
+    QTest::newRow("add: typed and erased") << false << SheetEdit([](QDialog* sheet) {
+        QTest::keyClicks(child(sheet, "websiteField"), QStringLiteral("ab"));
+        QTest::keyClick(child(sheet, "websiteField"), Qt::Key_Backspace);
+        QTest::keyClick(child(sheet, "websiteField"), Qt::Key_Backspace);
+    }) << "Escape"
+                                           << "" << false << false << none;
+    QTest::newRow("doom: untouched, Cancel") << true << nothing << "cancelButton"
+                                             << "" << false << false << none;
+    QTest::newRow("doom: two sites, Escape, Keep Editing") << true << addSites(two) << "Escape"
+                                                           << "Keep Editing" << true << true << two;
+    QTest::newRow("doom: two sites, Escape, Discard Changes") << true << addSites(two) << "Escape"
+                                                              << "Discard Changes" << true << false << none;
+    QTest::newRow("doom: a site typed, not added") << true << type("addField", "reddit.com") << "Escape"
+                                                   << "Keep Editing" << true << true << none;
+    QTest::newRow("doom: another break length") << true << pressed("break", "minutes", 10) << "cancelButton"
+                                                << "Keep Editing" << true << true << none;
+    QTest::newRow("doom: switched on and off again") << true << SheetEdit([](QDialog* sheet) {
+        child<QAbstractButton>(sheet, "enableSwitch")->click();
+        child<QAbstractButton>(sheet, "enableSwitch")->click();
+    }) << "Escape"
+                                                     << "" << false << false << none;
 }
 
 void BlockScreensTest::sheetsAskBeforeDroppingEdits()
@@ -415,11 +411,21 @@ void BlockScreensTest::chipsSayWhichIsChosen_data()
         click(page.doomScrollCard(), "setUpButton");
         return page.doomScrollCard()->configSheet();
     };
-    QTest::newRow("stored daily limit") << limitRule << "limit" << "" << "45 min";
-    QTest::newRow("another limit pressed") << limitRule << "limit" << "1 h" << "1 h";
-    QTest::newRow("stored weekend days") << limitRule << "weekdayPreset" << "" << "Weekends";
-    QTest::newRow("break after, the default") << doom << "usage" << "" << "20 min";
-    QTest::newRow("break length pressed") << doom << "break" << "10 min" << "10 min";
+    QTest::newRow("stored daily limit") << limitRule << "limit"
+                                        << ""
+                                        << "45 min";
+    QTest::newRow("another limit pressed") << limitRule << "limit"
+                                           << "1 h"
+                                           << "1 h";
+    QTest::newRow("stored weekend days") << limitRule << "weekdayPreset"
+                                         << ""
+                                         << "Weekends";
+    QTest::newRow("break after, the default") << doom << "usage"
+                                              << ""
+                                              << "20 min";
+    QTest::newRow("break length pressed") << doom << "break"
+                                          << "10 min"
+                                          << "10 min";
 }
 
 void BlockScreensTest::chipsSayWhichIsChosen()

@@ -117,10 +117,14 @@ void TestSettingsPage::stepperNames_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("name"); // what a screen reader says
-    QTest::newRow("rate down") << "rateMinus" << "Decrease hourly rate";
-    QTest::newRow("rate up") << "ratePlus" << "Increase hourly rate";
-    QTest::newRow("hours down") << "hoursMinus" << "Decrease time lost a day";
-    QTest::newRow("hours up") << "hoursPlus" << "Increase time lost a day";
+    QTest::newRow("rate down") << "rateMinus"
+                               << "Decrease hourly rate";
+    QTest::newRow("rate up") << "ratePlus"
+                             << "Increase hourly rate";
+    QTest::newRow("hours down") << "hoursMinus"
+                                << "Decrease time lost a day";
+    QTest::newRow("hours up") << "hoursPlus"
+                              << "Increase time lost a day";
 }
 
 void TestSettingsPage::stepperNames()

@@ -709,8 +709,8 @@ void TodosViewTest::tabFollowsThePage_data()
         });
     };
     QTest::newRow("open then done") << QStringList{"a", "b", "c"} << QStringList{"x", "y"} << Setup()
-                                    << QStringList{"Mark b done", "b", "Mark c done", "c", "Mark x not done", "x",
-                                                   "Mark y not done", "y"};
+                                    << QStringList{"Mark b done",     "b", "Mark c done",     "c",
+                                                   "Mark x not done", "x", "Mark y not done", "y"};
     QTest::newRow("the first open row comes after the done ones")
         << QStringList{"a"} << QStringList{"x"} << add(QStringLiteral("b"))
         << QStringList{"Mark b done", "b", "Mark x not done", "x"};
