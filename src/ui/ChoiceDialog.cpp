@@ -5,6 +5,7 @@
 #include "ui/FocusButton.h"
 #include "ui/FocusRing.h"
 #include "ui/Palette.h"
+#include "ui/Sheet.h"
 #include "ui/Theme.h"
 
 #include <QHBoxLayout>
@@ -75,7 +76,10 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
     setAccessibleName(title);
     setAccessibleDescription(message);
     m_default = defaultAnswer(m_choices, look);
-    if (!alert)
+    // A question stands over the window it asks about; an alert is the application's own.
+    if (!alert && parent)
+        Sheet::attach(this, parent);
+    else if (!alert)
         setWindowModality(Qt::WindowModal);
     Theme::fillBackground(this, FocusColor::paper());
 
