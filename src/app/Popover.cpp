@@ -291,6 +291,10 @@ void Popover::beginAdding()
     refresh();
     if (auto* card = findChild<QWidget*>(QStringLiteral("quickAddCard")))
         Motion::fadeIn(card, 0.2);
+    // The keyboard goes to the field at once: keys typed straight after the press that opened it
+    // are already on their way, and would land on the button it replaced.
+    if (m_field)
+        m_field->setFocus(Qt::OtherFocusReason);
     QTimer::singleShot(50, this, [this] {
         if (m_field) {
             m_field->setFocus();

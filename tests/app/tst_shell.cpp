@@ -316,6 +316,29 @@ private slots:
         }
     }
 
+    void quickAddKeepsKeysTypedAtOnce()
+    {
+        // Space on "Add" and typing straight on: every key reaches the field, none waits for it.
+        ShellRig rig;
+        rig.f.seed({});
+        rig.f.addToday(QStringLiteral("First"));
+        Popover& popover = rig.make().popover();
+        popover.show();
+        popover.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&popover));
+        auto* add = child<QWidget>(&popover, "addChip");
+        QVERIFY(add);
+        add->setFocus();
+        QTest::keyClick(add, Qt::Key_Space);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("alpha beta"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QStringList titles;
+        for (const TaskItem& t : rig.f.store->todos())
+            titles.append(t.title);
+        titles.sort();
+        QCOMPARE(titles, (QStringList{"First", "alpha beta"}));
+    }
+
     // Notification taps and links open the window on their page; a link for a rule that no longer
     // exists shows the sheet that says so, and closing it ends the request.
     void notificationTapsAndLinks_data()
