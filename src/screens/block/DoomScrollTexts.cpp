@@ -64,7 +64,7 @@ QString siteNames(const std::vector<DoomScrollDomain>& domains)
     QStringList names;
     for (const DoomScrollDomain& d : domains)
         names.append(BlockRule::suggestedDisplayName(d.domain));
-    return LocaleFormats::list(QLocale(), names);
+    return LocaleFormats::list(names);
 }
 
 QString statusLine(const DoomScrollConfig& config, const SharedState& state, Date now, const Calendar& calendar)

@@ -34,6 +34,8 @@ class BlockDecisionsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void siteNamesAreJoinedInEnglish_data();
+    void siteNamesAreJoinedInEnglish();
     void cooldownFollowsTheMonotonicClock_data();
     void cooldownFollowsTheMonotonicClock();
     void durationText_data();
@@ -650,6 +652,27 @@ void BlockDecisionsTest::doomAddDomain()
     form.removeDomain(QStringLiteral("reddit.com"));
     QCOMPARE(form.eyebrowText(), QStringLiteral("Doom scroll breaks · off"));
     QVERIFY(!form.result().isEnabled); // on, but no site left: saved as off
+}
+
+void BlockDecisionsTest::siteNamesAreJoinedInEnglish_data()
+{
+    QTest::addColumn<QString>("locale");
+    for (const char* locale : {"en_US", "de_DE", "ja_JP", "ko_KR", "ar_EG", "C"})
+        QTest::newRow(locale) << QString::fromLatin1(locale);
+}
+
+void BlockDecisionsTest::siteNamesAreJoinedInEnglish()
+{
+    // The sentence around the names is English, whatever the desktop's language.
+    QFETCH(QString, locale);
+    const QLocale before;
+    QLocale::setDefault(QLocale(locale));
+    std::vector<DoomScrollDomain> domains;
+    for (const char* d : {"reddit.com", "news.ycombinator.com", "youtube.com"})
+        domains.push_back({QUuid::createUuid(), QString::fromLatin1(d)});
+    const QString names = DoomScrollTexts::siteNames(domains);
+    QLocale::setDefault(before);
+    QCOMPARE(names, QStringLiteral("Reddit, Hacker News, and YouTube"));
 }
 
 QTEST_GUILESS_MAIN(BlockDecisionsTest)
