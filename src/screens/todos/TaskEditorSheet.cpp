@@ -379,6 +379,8 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_addDue, &QPushButton::clicked, this, [this] {
         m_model.setDueEnabled(true);
         sync();
+        // The keyboard stays in the row, on what took the button's place.
+        m_dateEdit->setFocus(Qt::OtherFocusReason);
         Motion::fadeIn(m_dateEdit, 0.2);
         Motion::fadeIn(m_timeEdit, 0.2);
     });
@@ -407,6 +409,7 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_removeDue, &QToolButton::clicked, this, [this] {
         m_model.setDueEnabled(false);
         sync();
+        m_addDue->setFocus(Qt::OtherFocusReason);
     });
     for (QWidget* w : std::initializer_list<QWidget*>{m_addDue, m_dateEdit, m_timeEdit, m_removeDue})
         dueRow->addWidget(w);
@@ -419,6 +422,11 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_addReminder, &QPushButton::clicked, this, [this] {
         const bool ask = m_model.setReminderEnabled(true);
         sync();
+        for (QWidget* w : {static_cast<QWidget*>(m_reminderMenuButton), static_cast<QWidget*>(m_remindAt)})
+            if (w->isVisibleTo(this)) {
+                w->setFocus(Qt::OtherFocusReason);
+                break;
+            }
         if (ask)
             refreshNotificationStatus();
     });
@@ -461,6 +469,7 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_removeReminder, &QToolButton::clicked, this, [this] {
         m_model.setReminderEnabled(false);
         sync();
+        m_addReminder->setFocus(Qt::OtherFocusReason);
     });
     for (QWidget* w :
          std::initializer_list<QWidget*>{m_addReminder, m_reminderMenuButton, m_remindAt, m_removeReminder})

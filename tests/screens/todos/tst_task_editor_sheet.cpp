@@ -2,6 +2,8 @@
 #include "screens/todos/TaskEditorSheet.h"
 #include "ui/ChoiceDialog.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -73,6 +75,8 @@ private slots:
     void turnOnLeadsSomewhere();
     void emptyTitleCannotBeSaved();
     void repeatButtonSaysWhatItSets();
+    void keyboardStaysInTheRow_data();
+    void keyboardStaysInTheRow();
     void keyboard_data();
     void keyboard();
     void refusedSaveKeepsTheSheetOpen();
@@ -209,6 +213,34 @@ void TaskEditorSheetTest::repeatButtonSaysWhatItSets()
     last->trigger();
     QVERIFY(repeat->text() != QStringLiteral("Never"));
     QCOMPARE(repeat->accessibleName(), QStringLiteral("Repeat: ") + repeat->text());
+}
+
+void TaskEditorSheetTest::keyboardStaysInTheRow_data()
+{
+    QTest::addColumn<QStringList>("pressed"); // buttons pressed in turn
+    QTest::addColumn<QString>("focused");     // what has the keyboard then
+    QTest::newRow("add a due date") << QStringList{"addDueButton"} << "dueDateEdit";
+    QTest::newRow("remove the due date") << QStringList{"addDueButton", "removeDueButton"} << "addDueButton";
+    QTest::newRow("add a reminder, no due date") << QStringList{"addReminderButton"} << "remindAtEdit";
+    QTest::newRow("add a reminder to a due date")
+        << QStringList{"addDueButton", "addReminderButton"} << "reminderMenuButton";
+    QTest::newRow("remove the reminder") << QStringList{"addReminderButton", "removeReminderButton"}
+                                         << "addReminderButton";
+}
+
+void TaskEditorSheetTest::keyboardStaysInTheRow()
+{
+    // A button that gives way to the fields it adds (or takes away) hands them the keyboard.
+    QFETCH(QStringList, pressed);
+    auto sheet = open(std::nullopt);
+    for (const QString& name : pressed) {
+        auto* button = sheet->findChild<QAbstractButton*>(name);
+        QVERIFY2(button && button->isVisible(), qPrintable(name));
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Space);
+    }
+    QVERIFY(QApplication::focusWidget());
+    QTEST(QApplication::focusWidget()->objectName(), "focused");
 }
 
 // The keyboard never adds to a description or answers a question unasked: Tab leaves the field,
