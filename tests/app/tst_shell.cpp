@@ -316,6 +316,40 @@ private slots:
         }
     }
 
+    void padlockStandsOutOnALightPanel_data()
+    {
+        QTest::addColumn<IconState>("state");
+        QTest::addColumn<int>("pixels");
+        for (const int pixels : {16, 22, 44}) {
+            QTest::addRow("idle, %d px", pixels) << IconState::idle << pixels;
+            QTest::addRow("active, %d px", pixels) << IconState::active << pixels;
+        }
+    }
+    void padlockStandsOutOnALightPanel()
+    {
+        // Over trayer's light grey, the outline is drawn in pixels of at least 4.5:1 contrast,
+        // at least one and a half times around the icon's size; the idle padlock too.
+        QFETCH(IconState, state);
+        QFETCH(int, pixels);
+        const QImage icon = TrayIcon::render(state, pixels);
+        const QColor panel(0xdd, 0xdd, 0xdd);
+        const auto luminance = [](const QColor& c) {
+            const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
+        int strong = 0;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x) {
+                const QColor c = icon.pixelColor(x, y);
+                const double a = c.alphaF();
+                const QColor over =
+                    QColor::fromRgbF(c.redF() * a + panel.redF() * (1 - a), c.greenF() * a + panel.greenF() * (1 - a),
+                                     c.blueF() * a + panel.blueF() * (1 - a));
+                strong += (luminance(panel) + 0.05) / (luminance(over) + 0.05) >= 4.5;
+            }
+        QVERIFY2(strong >= pixels * 3 / 2, qPrintable(QString::number(strong)));
+    }
+
     void quickAddKeepsKeysTypedAtOnce()
     {
         // Space on "Add" and typing straight on: every key reaches the field, none waits for it.
