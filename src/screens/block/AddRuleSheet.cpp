@@ -4,10 +4,10 @@
 #include "screens/block/BlockWidgets.h"
 #include "screens/block/RuleStatus.h"
 #include "ui/Accessibility.h"
-#include "ui/ChipScroller.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
+#include "ui/FlowLayout.h"
 #include "ui/FocusButton.h"
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
@@ -461,11 +461,11 @@ QWidget* AddRuleSheet::buildWhenBlock()
             connect(m_from, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setStartTime(t); });
             connect(m_to, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setEndTime(t); });
         } else if (mode == RuleForm::Mode::dailyLimit) {
+            // Every chip in sight: they wrap onto a second line rather than run out of the frame.
             auto* chips = new QWidget;
-            auto* chipRow = new QHBoxLayout(chips);
-            // Room above and below for the focus ring, which the scrolling row would cut.
+            chips->setObjectName(QStringLiteral("limitChips"));
+            auto* chipRow = new FlowLayout(8, chips);
             chipRow->setContentsMargins(12, 4, 12, 4);
-            chipRow->setSpacing(8);
             for (int minutes : RuleForm::limitOptions()) {
                 auto* chip = FocusButton::choiceChip(RuleForm::limitLabel(minutes), 12);
                 chip->setObjectName(QStringLiteral("limit"));
@@ -478,13 +478,10 @@ QWidget* AddRuleSheet::buildWhenBlock()
                 chipRow->addWidget(chip);
                 m_limitChips.append(chip);
             }
-            chipRow->addStretch(1);
-            auto* chipsArea = new ChipScroller(chips);
-            chipsArea->setObjectName(QStringLiteral("limitChips"));
             m_limits = new QWidget;
             auto* limitBox = new QVBoxLayout(m_limits);
             limitBox->setContentsMargins(0, 0, 0, 10);
-            limitBox->addWidget(chipsArea);
+            limitBox->addWidget(chips);
             frameColumn->addWidget(m_limits);
         }
         column->addWidget(frame);

@@ -80,6 +80,7 @@ private slots:
     void sheetsAskBeforeDroppingEdits();
     void chipsSayWhichIsChosen_data();
     void chipsSayWhichIsChosen();
+    void limitChipsAllInSight();
     void manageLoosenWaitsForCooldown_data();
     void manageLoosenWaitsForCooldown();
     void manageRemoveFailureIsNoSuccess_data();
@@ -456,6 +457,23 @@ void BlockScreensTest::chipsSayWhichIsChosen()
     }
     QCOMPARE(checked, QStringList{chosen});
     QCOMPARE(drawn, QStringList{chosen});
+}
+
+void BlockScreensTest::limitChipsAllInSight()
+{
+    // Every daily limit can be seen whole, without scrolling the row.
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    page.show();
+    page.showAddSheet();
+    AddRuleSheet* sheet = page.addSheet();
+    for (auto* b : sheet->findChildren<QAbstractButton*>(QStringLiteral("mode")))
+        if (b->property("mode") == RuleForm::modeText(RuleForm::Mode::dailyLimit))
+            b->click();
+    const QList<FocusButton*> chips = sheet->findChildren<FocusButton*>(QStringLiteral("limit"));
+    QCOMPARE(chips.size(), RuleForm::limitOptions().size());
+    for (FocusButton* chip : chips)
+        QTRY_VERIFY2(chip->isVisible() && chip->visibleRegion() == QRegion(chip->rect()), qPrintable(chip->text()));
 }
 
 void BlockScreensTest::manageLoosenWaitsForCooldown_data()
