@@ -281,8 +281,8 @@ void NotesView::showDeleteDialog()
         return;
     auto* dialog = new ChoiceDialog(
         NotesPageState::deleteTitle(), NotesPageState::deleteMessage(*pending),
-        {{QStringLiteral("Cancel"), ChoiceDialog::Role::cancel, {}, QStringLiteral("cancelDelete"), true},
-         {QStringLiteral("Delete"), ChoiceDialog::Role::destructive, {}, QStringLiteral("confirmDelete")}},
+        {{QStringLiteral("Delete"), ChoiceDialog::Role::destructive, {}, QStringLiteral("confirmDelete")},
+         {QStringLiteral("Cancel"), ChoiceDialog::Role::cancel, {}, QStringLiteral("cancelDelete"), true}},
         this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     m_dialog = dialog;

@@ -369,6 +369,9 @@ void TestNotesPage::deleteDialog()
     trash->click();
     QVERIFY(view.deleteDialog());
     QCOMPARE(QApplication::activeModalWidget(), view.deleteDialog());
+    // As on Today: Delete, then Cancel, the safe answer the default.
+    QCOMPARE(view.deleteDialog()->buttonTexts(), (QStringList{"Delete", "Cancel"}));
+    QCOMPARE(view.deleteDialog()->defaultChoice(), 1);
     view.deleteDialog()->findChild<QAbstractButton*>(QStringLiteral("cancelDelete"))->click();
     QVERIFY(!view.state().pendingDelete());
     QVERIFY(rig.stored(rig.beta.id));
