@@ -286,12 +286,8 @@ QWidget* TaskEditorSheet::buildHeader()
         connect(trash, &QToolButton::clicked, this, &TaskEditorSheet::requestDelete);
         row->addWidget(trash);
     }
-    const QString keys = QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText);
-    m_saveButton =
-        new FocusButton(m_model.saveButtonTitle() + QStringLiteral("  ") + keys, FocusCharcoalButtonStyle{13}, bar);
+    m_saveButton = new SaveButton(m_model.saveButtonTitle(), bar);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
-    m_saveButton->setAccessibleName(m_model.saveButtonTitle());
-    // m_saveButton->setGraphicsEffect(new QGraphicsOpacityEffect(m_saveButton));
     connect(m_saveButton, &QAbstractButton::clicked, this, &TaskEditorSheet::save);
     row->addWidget(m_saveButton);
     addBottomHairline(bar);
