@@ -416,15 +416,34 @@ void TodosViewTest::earlierBoxEasesOpenOnly()
         for (Tween* tween : view->findChildren<Tween*>())
             tween->tick();
     };
+    // In degrees, to a hundredth.
+    const auto angle = [this] {
+        const double degrees =
+            view->findChild<QWidget*>(QStringLiteral("earlierChevron"))->property("angle").toDouble();
+        return std::round(degrees * 100) / 100;
+    };
+    QCOMPARE(angle(), 0.0); // the chevron turns from pointing down…
     step(50.1);
     QVERIFY(*opacity() > 0.0 && *opacity() < 1.0);
+    QCOMPARE(angle(), 90.0);
     step(50.2);
     QCOMPARE(opacity(), 1.0);
+    QCOMPARE(angle(), 180.0); // …to pointing up
 
-    // A store change rebuilds the open box without easing it in again.
+    // A store change rebuilds the open box without easing it in again, or turning its chevron.
     f->store->addTodo(todo(QStringLiteral("from the 5th"), ny(2026, 12, 5)));
     view->refresh();
     QCOMPARE(opacity(), 1.0);
+    QCOMPARE(angle(), 180.0);
+
+    // Closing turns it back.
+    view->findChild<QAbstractButton*>(QStringLiteral("earlierToggle"))->click();
+    view->refresh();
+    QCOMPARE(angle(), 180.0);
+    step(50.3);
+    QCOMPARE(angle(), 90.0);
+    step(50.4);
+    QCOMPARE(angle(), 0.0);
 }
 
 void TodosViewTest::deleteQuestions_data()
