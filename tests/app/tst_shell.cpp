@@ -350,6 +350,20 @@ private slots:
         QVERIFY2(strong >= pixels * 3 / 2, qPrintable(QString::number(strong)));
     }
 
+    void popoverFooterIsOnePlainButton()
+    {
+        // "Open Quillharbour" and its arrow are one target across the popover, not an underlined link.
+        ShellRig rig;
+        Popover& popover = rig.make().popover();
+        popover.show();
+        auto* open = child<QAbstractButton>(&popover, "openMain");
+        QVERIFY(open);
+        QCOMPARE(open->accessibleName(), QStringLiteral("Open Quillharbour"));
+        QVERIFY(open->width() > popover.QWidget::width() * 3 / 4);
+        for (QLabel* label : open->findChildren<QLabel*>())
+            QVERIFY(!label->font().underline());
+    }
+
     void quickAddKeepsKeysTypedAtOnce()
     {
         // Space on "Add" and typing straight on: every key reaches the field, none waits for it.
