@@ -3,8 +3,8 @@
 #include "ui/CardShadow.h"
 #include "ui/Eyebrow.h"
 #include "ui/Layouts.h"
-#include "ui/Motion.h"
 #include "ui/Palette.h"
+#include "ui/RollingText.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
@@ -90,14 +90,9 @@ TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hours
     costColumn->addWidget(plainLabel(QStringLiteral("Your distracted time costs about"),
                                      Theme::font(12.5, QFont::Medium), FocusColor::mutedOnDark(), cost),
                           0, Qt::AlignRight);
-    m_yearly =
-        plainLabel(QString(), Theme::font(42, QFont::DemiBold, Theme::Design::digits), FocusColor::white(), cost);
+    m_yearly = new RollingText(Theme::font(42, QFont::DemiBold, Theme::Design::digits), FocusColor::white(), cost);
     m_yearly->setObjectName(QStringLiteral("yearlyCost"));
-    m_yearlyRoll = new Tween(0.2, QEasingCurve::InOutQuad, this);
-    m_yearlyRoll->setObjectName(QStringLiteral("yearlyRoll"));
-    connect(m_yearlyRoll, &Tween::valueChanged, this,
-            [this](double value) { m_yearly->setText(TimeMoneyModel::formatMoney(value)); });
-    costColumn->addWidget(m_yearly, 0, Qt::AlignRight);
+    costColumn->addWidget(m_yearly);
     m_monthly = plainLabel(QString(), Theme::font(13, QFont::Bold, Theme::Design::digits), FocusColor::gold(), cost);
     m_monthly->setObjectName(QStringLiteral("monthlyCost"));
     costColumn->addWidget(m_monthly, 0, Qt::AlignRight);
@@ -165,12 +160,7 @@ void TimeMoneyCard::loadStoredValues()
 void TimeMoneyCard::refreshTexts()
 {
     const QString yearly = TimeMoneyModel::formatMoney(m_model.yearlyCost());
-    if (m_shown) {
-        m_yearlyRoll->moveTo(m_model.yearlyCost());
-    } else {
-        m_yearlyRoll->jumpTo(m_model.yearlyCost());
-        m_yearly->setText(yearly);
-    }
+    m_yearly->setText(yearly, m_shown);
     m_monthly->setText(QStringLiteral("a year · ") + TimeMoneyModel::formatMoney(m_model.monthlyCost()) +
                        QStringLiteral(" a month"));
     m_rate->setText(m_model.rateText());

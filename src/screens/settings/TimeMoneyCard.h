@@ -6,7 +6,7 @@
 #include <QWidget>
 
 class QLabel;
-class Tween;
+class RollingText;
 
 // A round step button of the card: a filled gold plus, or a pale minus.
 class StepButton : public QAbstractButton {
@@ -50,9 +50,8 @@ private:
 
     TimeMoneyModel m_model;
     QWidget* m_cost;
-    QLabel* m_yearly;
+    RollingText* m_yearly;
     // The yearly cost counts to a new value in a fifth of a second, so its digits roll.
-    Tween* m_yearlyRoll;
     bool m_shown = false;
     QLabel* m_monthly;
     QLabel* m_rate;
