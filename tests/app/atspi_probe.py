@@ -8,6 +8,8 @@ Usage: atspi_probe.py COMMAND NAME [ARGUMENT]
   action NAME ACTION  runs the object's action (press, toggle, ...)
   text NAME           the text of the object
   active              the role and the name of the active window
+  focused             every object in the focused state, one "role<TAB>name" a line
+  radios              every showing radio button in the tree's order, "name<TAB>checked" or "name<TAB>-"
   tree                every object: role, name, whether showing (to explain a failure)
 Only objects of the application named "Quillharbour" are searched.
 """
@@ -73,6 +75,26 @@ def main(argv):
                 print(window.name)
                 return 0
         return 1
+    if command in ("focused", "radios"):
+        def collect(node, depth, out):
+            if node is None or depth > 40:
+                return
+            try:
+                states = node.getState()
+                if command == "focused" and states.contains(pyatspi.STATE_FOCUSED):
+                    out.append(node.getRoleName() + "\t" + node.name)
+                elif (command == "radios" and node.getRole() == pyatspi.ROLE_RADIO_BUTTON
+                      and states.contains(pyatspi.STATE_SHOWING)):
+                    checked = "checked" if states.contains(pyatspi.STATE_CHECKED) else "-"
+                    out.append(node.name + "\t" + checked)
+                for i in range(node.childCount):
+                    collect(node.getChildAtIndex(i), depth + 1, out)
+            except Exception:  # an object that went away while we looked
+                return
+        found = []
+        collect(app, 0, found)
+        print("\n".join(found))
+        return 0
     target = find(app, argv[2])
     if target is None:
         return 1
