@@ -93,12 +93,12 @@ private:
     std::optional<qint64> lastProcessId() const;
     bool alive(qint64 pid) const;
     std::optional<bool> sameHome(const QByteArray& environment) const;
+    bool startedUnder(const QString& pid) const;
     bool isOtherHomesDefault(const QString& profile) const;
 
     QString m_home;
     QString m_proc;
-    qint64 m_startedUnder = 0; // 0: any process
-    bool startedUnder(const QString& pid) const;
+    qint64 m_startedUnder = 0;                // 0: any process
     QHash<QString, QList<Process>> m_running; // by bundle identifier
     QFileSystemWatcher m_watcher;
     QTimer m_debounce;
