@@ -113,6 +113,7 @@ int main(int argc, char* argv[])
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLHARBOUR_VERSION));
     // The display and both buses are connected to beside the theme's start: each takes round
     // trips to a server that answers when it gets to it. The system bus tells of sleep and of
     // time changes.
