@@ -16,6 +16,8 @@ export default [
         navigator: "readonly",
         setTimeout: "readonly",
         clearTimeout: "readonly",
+        setInterval: "readonly",
+        clearInterval: "readonly",
         URL: "readonly",
       },
     },
