@@ -146,3 +146,10 @@ QString QuitFlowModel::blockedSitesPhrase(const std::vector<QuitSite>& sites)
     }
     return QStringLiteral("%1, %2 and %3 more sites").arg(sites[0].name, sites[1].name).arg(sites.size() - 2);
 }
+
+QString QuitFlowModel::closedAppText(const std::vector<QuitSite>& sites)
+{
+    return QStringLiteral("While Quillharbour is closed, ") + blockedSitesPhrase(sites) +
+           (sites.size() == 1 ? QStringLiteral(" opens") : QStringLiteral(" open")) +
+           QStringLiteral(" freely on this computer, until you open the app again.");
+}

@@ -187,10 +187,8 @@ QWidget* QuitFlowView::reasonStep()
     auto* step = new QWidget;
     auto* layout = columnLayout(step, 16);
     layout->addWidget(headline(QStringLiteral("Quitting turns off your blocks")));
-    const QString phrase = QuitFlowModel::blockedSitesPhrase(QuitFlowModel::sitesOpeningOnQuit(m_storage));
-    QLabel* body = text(QStringLiteral("While Quillharbour is closed, ") + phrase +
-                            QStringLiteral(" open freely on this computer, until you open the app again."),
-                        14.5, QFont::Normal, FocusColor::textSecondary());
+    QLabel* body = text(QuitFlowModel::closedAppText(QuitFlowModel::sitesOpeningOnQuit(m_storage)), 14.5, QFont::Normal,
+                        FocusColor::textSecondary());
     body->setObjectName(QStringLiteral("reasonBody"));
     layout->addWidget(body);
     QLabel* ask = text(QStringLiteral("What's making you want to quit?"), 14, QFont::Bold, FocusColor::text());

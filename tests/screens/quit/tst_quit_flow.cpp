@@ -80,6 +80,36 @@ private slots:
         QCOMPARE(QuitFlowModel::blockedSitesPhrase(named(names)), phrase);
     }
 
+    // The verb agrees with what the phrase names: one site opens, several sites (or "blocked sites") open.
+    void closedAppText_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("sentence");
+        const QString tail = QStringLiteral(" freely on this computer, until you open the app again.");
+        QTest::newRow("none") << QStringList() << "While Quillharbour is closed, blocked sites open" + tail;
+        QTest::newRow("one") << QStringList{"quill-site.test"}
+                             << "While Quillharbour is closed, quill-site.test opens" + tail;
+        QTest::newRow("two") << QStringList{"A", "B"} << "While Quillharbour is closed, A and B open" + tail;
+        QTest::newRow("four") << QStringList{"A", "B", "C", "D"}
+                              << "While Quillharbour is closed, A, B and 2 more sites open" + tail;
+    }
+    void closedAppText()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, sentence);
+        QCOMPARE(QuitFlowModel::closedAppText(named(names)), sentence);
+    }
+
+    // What the window shows is that sentence, for the store's one rule.
+    void reasonStepNamesTheOneSiteWithASingularVerb()
+    {
+        Rig rig;
+        QuitFlowWindow* window = rig.open();
+        QCOMPARE(child<QLabel>(window, "reasonBody")->text(),
+                 QStringLiteral("While Quillharbour is closed, Hacker News opens freely on this computer, until you "
+                                "open the app again."));
+    }
+
     void sitesOpeningOnQuit_data()
     {
         QTest::addColumn<bool>("doomOn");
