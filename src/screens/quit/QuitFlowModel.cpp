@@ -81,7 +81,7 @@ QString QuitFlowModel::cardText(QuitReason reason)
     switch (reason) {
     case QuitReason::windowInTheWay:
         return QStringLiteral("You don't need to quit for that. With the window closed, Quillharbour keeps blocking "
-                              "quietly from the system tray.");
+                              "quietly in the background.");
     case QuitReason::needASite:
         return QStringLiteral("An urgent break opens that one site for 10 minutes and keeps everything else blocked.");
     case QuitReason::notWorking:
