@@ -256,23 +256,32 @@ void Shell::openMainWindowAfterLaunch()
     if (m_options.offerMove && m_context.defaults &&
         m_context.defaults->boolean(MainWindow::onboardingCompletedKey).value_or(false) &&
         UserInstaller::shouldOfferMove()) {
-        QTimer::singleShot(0, this, [this] {
-            const int answer = ChoiceDialog::ask(
-                QStringLiteral("Install Quillharbour?"),
-                QStringLiteral("It's running from the download right now. Installed, it's in your applications "
-                               "menu and the block page's buttons open it."),
-                {QStringLiteral("Install"), QStringLiteral("Not Now")}, m_mainWindow.get());
-            if (answer != 0)
-                return;
-            QString error;
-            if (!UserInstaller::moveAndRelaunch([this] { m_gate->request(); }, &error))
-                ChoiceDialog::ask(
-                    QStringLiteral("Install Quillharbour"),
-                    QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download into "
-                                   "~/.local/bin."),
-                    {QStringLiteral("OK")}, m_mainWindow.get());
-        });
+        // Once the window is on screen, so that the question opens over it and takes the keyboard.
+        afterFirstFrame([this] { QTimer::singleShot(0, this, &Shell::offerInstall); });
     }
+}
+
+int Shell::askToInstall(QWidget* owner)
+{
+    ChoiceDialog dialog(QStringLiteral("Install Quillharbour?"),
+                        QStringLiteral("It's running from the download right now. Installed, it's in your "
+                                       "applications menu and the block page's buttons open it."),
+                        {{QStringLiteral("Install")}, {QStringLiteral("Not Now"), ChoiceDialog::Role::cancel}}, owner,
+                        ChoiceDialog::Look::alert);
+    dialog.exec();
+    return dialog.chosen();
+}
+
+void Shell::offerInstall()
+{
+    if (askToInstall(m_mainWindow.get()) != 0)
+        return;
+    QString error;
+    if (!UserInstaller::moveAndRelaunch([this] { m_gate->request(); }, &error))
+        ChoiceDialog::ask(QStringLiteral("Install Quillharbour"),
+                          QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download "
+                                         "into ~/.local/bin."),
+                          {QStringLiteral("OK")}, m_mainWindow.get());
 }
 
 void Shell::showMainWindow()

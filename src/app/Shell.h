@@ -19,6 +19,7 @@ class Popover;
 class QMenu;
 struct NotificationRequest;
 class QSystemTrayIcon;
+class QWidget;
 class ShellCommands;
 class TrayHostWatcher;
 
@@ -70,6 +71,8 @@ public:
     // What the first close of the main window says on a desktop without a tray, where nothing
     // else would show that the program still runs; `protects`: there is something to block.
     static NotificationRequest stillRunningNotice(bool protects);
+    // "Install Quillharbour?" over `owner`, run to its end: 0 for Install; Escape is "Not Now".
+    static int askToInstall(QWidget* owner);
 
     static constexpr double activationSyncSpacing = 30;
     static constexpr int firstFramePatienceMs = 1000;
@@ -87,6 +90,7 @@ private:
     void openPopover();
     void openMainWindowAfterLaunch();
     void presentQuitWindow(std::function<void()> onQuit);
+    void offerInstall();
     void mainWindowClosed();
     void tellStillRunning();
 

@@ -7,6 +7,7 @@
 #include "app/TrayIcon.h"
 #include "router/AppRouter.h"
 #include "screens/quit/QuitFlowWindow.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/Theme.h"
 
 #include <QAbstractButton>
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QWindow>
 #include <QtTest>
 
 using Destination = AppRouter::Destination;
@@ -163,6 +165,38 @@ private slots:
         QCOMPARE(notice.title, title);
         QVERIFY(notice.body.endsWith(QStringLiteral("Open it again from the applications menu.")));
         QVERIFY(!notice.trigger);
+    }
+
+    // The offer to install opens over the main window, which it belongs to; Return installs,
+    // Escape is "Not Now".
+    void installOfferBelongsToTheWindow_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("button"); // what the answer reads as
+        QTest::newRow("Return") << int(Qt::Key_Return) << 0 << "Install";
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << 1 << "Not Now";
+    }
+    void installOfferBelongsToTheWindow()
+    {
+        QFETCH(int, key);
+        QFETCH(int, answer);
+        QFETCH(QString, button);
+        QWidget main;
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        const QWindow* owner = nullptr;
+        QStringList buttons;
+        QTimer::singleShot(0, &main, [&] {
+            auto* dialog = qobject_cast<ChoiceDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            owner = dialog->windowHandle()->transientParent();
+            buttons = dialog->buttonTexts();
+            QTest::keyClick(dialog, Qt::Key(key));
+        });
+        QCOMPARE(Shell::askToInstall(&main), answer);
+        QCOMPARE(owner, main.windowHandle());
+        QCOMPARE(buttons.value(answer), button);
     }
 
     // A normal start loads the faces, builds the page and shows the window in turns of their
