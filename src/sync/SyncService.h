@@ -23,6 +23,7 @@
 #include "model/Calendar.h"
 #include "platform/MemoryReturn.h"
 #include "store/StorageService.h"
+#include "sync/ManifestPages.h"
 #include "sync/RecordStore.h"
 
 class Defaults;
@@ -55,6 +56,8 @@ struct SyncEnvironment {
     QString environment = QStringLiteral("unknown");
     // Where a run's data is freed and its pages given back; none: the service's own.
     MemoryReleaser* releaser = nullptr;
+    // The bytes of ids one manifest record may hold before the ids are spread over more.
+    qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
 };
 
 // The manifest record as read: whether it exists, the listed item ids, and the series every device
@@ -263,6 +266,8 @@ private:
     QCoro::Task<> performSync();
     QCoro::Task<> checkAccountKey();
     QCoro::Task<SyncManifest> fetchManifest();
+    // The manifest's records, page 0 first, a page not stored as none; none at all: no manifest.
+    QCoro::Task<std::vector<std::optional<CloudRecord>>> fetchManifestPages();
     // Reads the id sets of `keys` not read yet on a worker: tens of thousands of texts each.
     QCoro::Task<> readIdSets(QStringList keys);
     QCoro::Task<> saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
