@@ -18,6 +18,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -103,6 +104,7 @@ struct Device {
     ManualClock clock{1796652000}; // 2026-12-07
     Calendar calendar{QTimeZone("America/New_York")};
     Defaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
+    Defaults knownIds{folder.filePath(QStringLiteral("sync-known-ids.json"))};
     NullNotifications notifications;
     std::unique_ptr<StorageService> store;
     CountingStore records;
@@ -134,8 +136,9 @@ struct Device {
         store->replaceTodosFromSync(todos);
         store->replaceNotesFromSync(notes);
         store->waitForWrites();
-        sync = std::make_unique<SyncService>(store.get(), defaults,
-                                             SyncEnvironment{&records, &clock, [this] { return calendar; }});
+        SyncEnvironment syncEnvironment{&records, &clock, [this] { return calendar; }};
+        syncEnvironment.knownIds = &knownIds; // as the application keeps them
+        sync = std::make_unique<SyncService>(store.get(), defaults, syncEnvironment);
         store->setCloudSync(sync.get());
     }
 };
@@ -194,6 +197,13 @@ bool measure(const char* backend, RecordStore& inner, int todoCount)
                 "processor: %.1f ms\n",
                 fetched, written, *std::max_element(rawStalls.begin(), rawStalls.end()));
     benchAtMost(label("records written by 15 no-change runs").c_str(), written, "", 0);
+    // What every change of a setting rewrites: the preferences file, with none of the known ids.
+    device.defaults.waitForWrites();
+    device.knownIds.waitForWrites();
+    const double preferencesKiB = QFileInfo(device.defaults.path()).size() / 1024.0;
+    std::printf("preferences file %.1f KiB; the known ids' own file %.1f KiB\n", preferencesKiB,
+                QFileInfo(device.knownIds.path()).size() / 1024.0);
+    benchAtMost(label("preferences file after runs (KiB)").c_str(), preferencesKiB, "KiB", 16);
     benchLimit(label("longest main-thread stall, no-change run").c_str(),
                *std::max_element(stalls.begin(), stalls.end()), "ms", 16.0);
 

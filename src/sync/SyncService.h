@@ -56,6 +56,9 @@ struct SyncEnvironment {
     QString environment = QStringLiteral("unknown");
     // Where a run's data is freed and its pages given back; none: the service's own.
     MemoryReleaser* releaser = nullptr;
+    // Where the sets of ids known in the record store are kept: tens of thousands of ids, in a
+    // file of their own so that no other preference's write carries them. None: the preferences.
+    Defaults* knownIds = nullptr;
     // The bytes of ids one manifest record may hold before the ids are spread over more.
     qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
 };
@@ -304,6 +307,9 @@ private:
 
     QPointer<StorageService> m_storage;
     Defaults& m_defaults;
+    Defaults& m_known; // the known sets' own file, or m_defaults
+    // The preferences that hold `key`.
+    Defaults& storeOf(const QString& key) const;
     SyncEnvironment m_env;
     bool m_isSyncing = false;
     QString m_statusMessage;

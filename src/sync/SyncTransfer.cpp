@@ -64,14 +64,15 @@ QCoro::Task<> SyncService::checkAccountKey()
     const QString key = m_env.environment + QLatin1Char('|') + userName;
     const std::optional<QString> stored = m_defaults.string(accountKeyKey);
     // Written on the writing thread: a first run must not hold the window for a whole-file write.
+    const Defaults::Batch knownWrite(m_known, Defaults::Writing::inBackground);
     const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
     if (stored && *stored != key) {
         logInfo("Sync database or account changed \u2014 resetting sync history");
         // What this device knew of the old store says nothing about the new one. Deletions not yet
         // sent stay pending: they are applied to the new store, so an item deleted here does not
         // come back from a copy it holds.
-        m_defaults.remove(knownTasksKey);
-        m_defaults.remove(knownNotesKey);
+        m_known.remove(knownTasksKey);
+        m_known.remove(knownNotesKey);
     }
     m_defaults.set(accountKeyKey, key);
     m_accountKey = key;

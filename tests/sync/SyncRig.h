@@ -16,6 +16,7 @@ struct SyncDevice {
     std::unique_ptr<SyncService> sync;
     MemoryReleaser* releaser = nullptr; // none: the service's own
     qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
+    Defaults* knownIds = nullptr; // none: kept among the preferences
     // Called once, the next time the sync reads the calendar (as it readies a merge).
     std::function<void()> onCalendar;
 
@@ -41,6 +42,7 @@ struct SyncDevice {
         env.environment = environment;
         env.releaser = releaser;
         env.manifestPageBudget = manifestPageBudget;
+        env.knownIds = knownIds;
         sync = std::make_unique<SyncService>(fixture.store.get(), fixture.defaults, env);
         fixture.store->setCloudSync(sync.get());
     }

@@ -458,6 +458,75 @@ private slots:
             QVERIFY2(replaced >= 1 && replaced <= 6, qPrintable(QString::number(replaced)));
     }
 
+    // The sets of known ids live in a file of their own: the preferences file, rewritten at every
+    // change of a setting, stays small however many items there are, sets an earlier version kept
+    // among the preferences move over once, and what they say keeps its meaning (an item deleted
+    // elsewhere is dropped here).
+    void knownIdsKeptApart_data()
+    {
+        QTest::addColumn<bool>("earlierVersion"); // the sets start among the preferences
+        QTest::addColumn<bool>("alreadyMoved");   // the own file holds them already
+        QTest::newRow("a first start") << false << false;
+        QTest::newRow("sets of an earlier version") << true << false;
+        QTest::newRow("moved before, a stale copy left") << true << true;
+    }
+    void knownIdsKeptApart()
+    {
+        QFETCH(bool, earlierVersion);
+        QFETCH(bool, alreadyMoved);
+        MemoryRecordStore records;
+        SyncDevice other(&records);
+        SyncDevice device(&records);
+        const QString knownPath = device.fixture.folder.filePath(QStringLiteral("sync-known-ids.json"));
+        QStringList ids;
+        for (int i = 0; i < 300; ++i)
+            ids.append(uuidText(device.addTodo(QStringLiteral("t%1").arg(i)).id));
+        QVERIFY(device.run());
+        QVERIFY(other.run());
+        // What the device knew, where an earlier version kept it.
+        const QSet<QUuid> known = device.sync->idSet(SyncService::knownTasksKey);
+        QCOMPARE(known.size(), 300);
+        if (!earlierVersion)
+            device.defaults().remove(SyncService::knownTasksKey);
+        {
+            Defaults ownFile(knownPath);
+            if (alreadyMoved)
+                ownFile.setUuidSet(SyncService::knownTasksKey, known);
+        }
+
+        Defaults knownIds(knownPath);
+        device.knownIds = &knownIds;
+        device.connectTo(&records);
+        QCOMPARE(device.defaults().contains(SyncService::knownTasksKey), false);
+        QCOMPARE(knownIds.uuidSet(SyncService::knownTasksKey), earlierVersion ? known : QSet<QUuid>());
+
+        // Another device deletes one: known here, it goes here too.
+        QVERIFY(other.store().deleteTodo(other.todo(parseUuid(ids.front()).value()).value()));
+        QVERIFY(other.run());
+        QVERIFY(device.run());
+        QCOMPARE(device.sync->lastErrorText(), QString());
+        QCOMPARE(device.store().todos().size(), size_t(earlierVersion ? 299 : 300));
+        QCOMPARE(device.todo(parseUuid(ids.front()).value()).has_value(), !earlierVersion);
+
+        device.defaults().waitForWrites();
+        knownIds.waitForWrites();
+        QCOMPARE(knownIds.uuidSet(SyncService::knownTasksKey).size(), qsizetype(device.store().todos().size()));
+        QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
+        QVERIFY2(QFileInfo(device.defaults().path()).size() < 4096,
+                 qPrintable(QString::number(QFileInfo(device.defaults().path()).size())));
+        QVERIFY(QFileInfo(knownPath).size() > 299 * 37);
+        Defaults reread(knownPath);
+        QCOMPARE(reread.uuidSet(SyncService::knownTasksKey), knownIds.uuidSet(SyncService::knownTasksKey));
+
+        // Another account: what was known of the old one is forgotten, in the own file too.
+        device.connectTo(&records, QStringLiteral("Production"));
+        QVERIFY(device.run());
+        knownIds.waitForWrites();
+        QCOMPARE(Defaults(knownPath).uuidSet(SyncService::knownTasksKey).size(),
+                 qsizetype(device.store().todos().size()));
+        QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
+    }
+
     // A run's bookkeeping (sets of every known id, a megabyte at twenty thousand) is written on the
     // writing thread, never while the window waits, and what reaches the file is the set the run
     // keeps: at a device's first run, after sending what is new here, after taking in what another
