@@ -63,8 +63,8 @@ struct SyncEnvironment {
     qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
 };
 
-// The manifest record as read: whether it exists, the listed item ids, and the series every device
-// stopped or deleted.
+// The manifest as read, every page of it: whether it exists, the listed item ids (each once), and
+// the series every device stopped or deleted.
 struct SyncManifest {
     bool exists = false;
     std::vector<QUuid> taskIds;
