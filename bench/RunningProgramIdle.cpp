@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <functional>
+#include <optional>
 
 namespace {
 
@@ -218,14 +219,38 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     defaults.write("{\"attemptedBrowserAutomationIDs\":[\"chromium\"],\"onboarding.completed.v1\":true}");
     defaults.close();
 
+    bare.setProgram(bareProgram);
+    bare.setArguments({QStringLiteral("--bare-timer")});
+    bare.start();
+    // First with every inotify instance of the user taken, as on a desktop whose browsers, editors
+    // and file managers took them all: in a user namespace of its own whose limit is none.
+    std::optional<std::pair<Idle, Idle>> noInstance;
+    if (!QStandardPaths::findExecutable(QStringLiteral("unshare")).isEmpty()) {
+        QProcess limited;
+        limited.setProcessEnvironment(env);
+        limited.setProgram(QStringLiteral("unshare"));
+        limited.setArguments({QStringLiteral("--user"), QStringLiteral("--map-root-user"), QStringLiteral("sh"),
+                              QStringLiteral("-c"),
+                              QStringLiteral("echo 0 > /proc/sys/user/max_inotify_instances && exec \"$0\" "
+                                             "--login-item"),
+                              program});
+        limited.setStandardErrorFile(home.filePath(QStringLiteral("program-no-inotify.log")));
+        limited.start();
+        if (firstLine(limited, 20000).startsWith(QLatin1String("Quillharbour is running"))) {
+            pause(12000);
+            noInstance = measure(limited.processId(), bare.processId(), seconds);
+            report("running program idle, every inotify instance taken", *noInstance);
+        } else {
+            out << "running program idle: the program did not start without inotify instances" << Qt::endl;
+        }
+        stop(limited);
+    }
+
     app.setProcessEnvironment(env);
     app.setProgram(program);
     app.setArguments({QStringLiteral("--login-item")});
     app.setStandardErrorFile(home.filePath(QStringLiteral("program.log")));
     app.start();
-    bare.setProgram(bareProgram);
-    bare.setArguments({QStringLiteral("--bare-timer")});
-    bare.start();
     if (!firstLine(app, 20000).startsWith(QLatin1String("Quillharbour is running")) || !bare.waitForStarted(5000)) {
         out << "running program idle: the program did not start" << Qt::endl;
         stopAll();
@@ -314,6 +339,9 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
 
     const char* bareName = "bare Qt process, same timer";
     benchFigure("idle CPU, no browser ever started", none.first.cpu, "%", bareName, none.second.cpu, 2.0);
+    if (noInstance)
+        benchFigure("idle CPU, every inotify instance taken", noInstance->first.cpu, "%", bareName,
+                    noInstance->second.cpu, 2.0);
     benchFigure("idle CPU, after the connected browser quit", quit.first.cpu, "%", bareName, quit.second.cpu, 2.0);
     benchFigure("idle CPU, connected over DevTools", devTools.first.cpu, "%", bareName, devTools.second.cpu, 3.0);
     benchFigure("idle CPU, connected through the extension", viaExtension.first.cpu, "%", bareName,

@@ -1,7 +1,8 @@
 // The sync with 10,000 to-dos (or as many as the first argument says) and 2,000 notes, on SQLite and on a private
 // PostgreSQL server it starts itself: how long a run takes when nothing changed next to a bare read of the same
 // records, what it reads and writes, and how long the main thread is held at most, in a run with
-// nothing changed and in runs that carry a change made here or on another device.
+// nothing changed and in runs that carry a change made here or on another device; then accounts of
+// 30,000, 50,000 and 100,000 to-dos on SQLite, and the largest record their runs write.
 #include "CountingStore.h"
 #include "Figure.h"
 #include "NullNotifications.h"
@@ -17,6 +18,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -102,6 +104,7 @@ struct Device {
     ManualClock clock{1796652000}; // 2026-12-07
     Calendar calendar{QTimeZone("America/New_York")};
     Defaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
+    Defaults knownIds{folder.filePath(QStringLiteral("sync-known-ids.json"))};
     NullNotifications notifications;
     std::unique_ptr<StorageService> store;
     CountingStore records;
@@ -133,8 +136,9 @@ struct Device {
         store->replaceTodosFromSync(todos);
         store->replaceNotesFromSync(notes);
         store->waitForWrites();
-        sync = std::make_unique<SyncService>(store.get(), defaults,
-                                             SyncEnvironment{&records, &clock, [this] { return calendar; }});
+        SyncEnvironment syncEnvironment{&records, &clock, [this] { return calendar; }};
+        syncEnvironment.knownIds = &knownIds; // as the application keeps them
+        sync = std::make_unique<SyncService>(store.get(), defaults, syncEnvironment);
         store->setCloudSync(sync.get());
     }
 };
@@ -193,6 +197,13 @@ bool measure(const char* backend, RecordStore& inner, int todoCount)
                 "processor: %.1f ms\n",
                 fetched, written, *std::max_element(rawStalls.begin(), rawStalls.end()));
     benchAtMost(label("records written by 15 no-change runs").c_str(), written, "", 0);
+    // What every change of a setting rewrites: the preferences file, with none of the known ids.
+    device.defaults.waitForWrites();
+    device.knownIds.waitForWrites();
+    const double preferencesKiB = QFileInfo(device.defaults.path()).size() / 1024.0;
+    std::printf("preferences file %.1f KiB; the known ids' own file %.1f KiB\n", preferencesKiB,
+                QFileInfo(device.knownIds.path()).size() / 1024.0);
+    benchAtMost(label("preferences file after runs (KiB)").c_str(), preferencesKiB, "KiB", 16);
     benchLimit(label("longest main-thread stall, no-change run").c_str(),
                *std::max_element(stalls.begin(), stalls.end()), "ms", 16.0);
 
@@ -276,6 +287,25 @@ bool measure(const char* backend, RecordStore& inner, int todoCount)
     return seen;
 }
 
+// An account far larger than usual: its runs complete, and no record written comes near the
+// store's limit for one record.
+bool measureLarge(RecordStore& inner, int todoCount)
+{
+    Device device(inner, todoCount);
+    const RunFigures first = runOnce(*device.sync);
+    device.clock.advance(60);
+    TaskItem edited = device.store->todos()[todoCount / 2];
+    edited.title += QStringLiteral(" (edited)");
+    device.store->upsertTodo(edited);
+    const RunFigures second = first.ok ? runOnce(*device.sync) : RunFigures{};
+    std::printf("\nSQLite, %d to-dos and 2,000 notes: first run %s in %.0f ms, the run after an edit %s in %.0f ms\n",
+                todoCount, first.ok ? "completed" : "FAILED", first.ms, second.ok ? "completed" : "FAILED", second.ms);
+    const std::string what =
+        QStringLiteral("largest record written, %1k to-dos, SQLite").arg(todoCount / 1000).toStdString();
+    benchLimit(what.c_str(), device.records.largestSave / 1024.0, "KiB", RecordStore::maxRecordBytes / 4 / 1024.0);
+    return first.ok && second.ok;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -291,6 +321,11 @@ int main(int argc, char* argv[])
         QTemporaryDir folder;
         SqliteRecordStore sqlite(folder.filePath(QStringLiteral("records.sqlite")));
         ok = measure("SQLite", sqlite, todoCount) && ok;
+    }
+    for (const int large : {30000, 50000, 100000}) {
+        QTemporaryDir folder;
+        SqliteRecordStore sqlite(folder.filePath(QStringLiteral("records.sqlite")));
+        ok = measureLarge(sqlite, large) && ok;
     }
     PostgresServer server;
     if (!server.start()) {

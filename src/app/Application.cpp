@@ -198,7 +198,10 @@ int run(int argc, char* argv[])
 {
     // The fonts' catalogue, and the to-dos, notes and preferences, are read while the toolkit starts.
     FontCatalogPreload fontCatalog;
-    DataPreread preread(FileStore::defaultRootURL(), Defaults::defaultPath());
+    // The ids the sync knows in the record store: a file of their own beside the preferences.
+    const QString knownIdsPath =
+        QFileInfo(Defaults::defaultPath()).dir().filePath(QStringLiteral("sync-known-ids.json"));
+    DataPreread preread(FileStore::defaultRootURL(), {Defaults::defaultPath(), knownIdsPath});
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
@@ -281,7 +284,10 @@ int run(int argc, char* argv[])
         openRecordStore(RecordStoreChoice::fromSettings(defaults), &recordStoreError);
     if (!recordStore)
         QTextStream(stderr) << "Sync is off: " << recordStoreError << Qt::endl;
-    SyncService cloudSync(&storage, defaults, SyncEnvironment{recordStore.get(), &clock, calendar, &events});
+    Defaults knownIds(knownIdsPath, preread.takeDefaults(knownIdsPath));
+    SyncEnvironment syncEnvironment{recordStore.get(), &clock, calendar, &events};
+    syncEnvironment.knownIds = &knownIds;
+    SyncService cloudSync(&storage, defaults, syncEnvironment);
     LocalBlockPageServer blockPageServer(&storage);
     BrowserAutomationService::Environment automationEnvironment;
     automationEnvironment.clock = &clock;

@@ -1,5 +1,6 @@
 #include "linux/BrowserDiscovery.h"
 
+#include "linux/FileWatches.h"
 #include "linux/LinuxBrowsers.h"
 
 #include <QDeadlineTimer>
@@ -117,16 +118,24 @@ QString defaultFolderFor(const LinuxBrowserIdentity& identity, const QString& ho
 
 } // namespace
 
-BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent)
+BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent, FileWatches* watches)
     : QObject(parent), m_home(home.isEmpty() ? QDir::homePath() : std::move(home)), m_proc(std::move(proc)),
-      m_startedUnder(qEnvironmentVariableIntValue(startedUnderVariable))
+      m_startedUnder(qEnvironmentVariableIntValue(startedUnderVariable)),
+      m_watches(watches ? watches : &FileWatches::shared())
 {
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(150);
     connect(&m_debounce, &QTimer::timeout, this, &BrowserDiscovery::rescan);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, &BrowserDiscovery::folderChanged);
     m_slow.setInterval(slowRescanMs);
     connect(&m_slow, &QTimer::timeout, this, &BrowserDiscovery::readNewProcesses);
+    m_unwatchedLook.setInterval(FileWatches::unwatchedLookMs);
+    connect(&m_unwatchedLook, &QTimer::timeout, this, &BrowserDiscovery::lookAtUnwatchedFolders);
+}
+
+BrowserDiscovery::~BrowserDiscovery()
+{
+    for (const int id : std::as_const(m_watched))
+        m_watches->remove(id);
 }
 
 void BrowserDiscovery::start()
@@ -399,15 +408,44 @@ void BrowserDiscovery::watchFolders()
             wanted.append(above);
     }
     wanted.removeDuplicates();
-    const QStringList watched = m_watcher.directories();
-    for (const QString& f : watched)
-        if (!wanted.contains(f)) {
-            m_watcher.removePath(f);
-            m_marks.remove(f);
+    for (auto it = m_watched.begin(); it != m_watched.end();) {
+        // A folder no longer wanted, or gone (its watch ended with it).
+        if (!wanted.contains(it.key()) || !m_watches->watching(*it)) {
+            m_watches->remove(*it);
+            if (!wanted.contains(it.key()))
+                m_marks.remove(it.key());
+            it = m_watched.erase(it);
+        } else {
+            ++it;
         }
-    for (const QString& f : std::as_const(wanted))
-        if (!watched.contains(f) && m_watcher.addPath(f))
+    }
+    for (const QString& f : std::as_const(m_unwatched))
+        if (!wanted.contains(f))
+            m_marks.remove(f);
+    m_unwatched.clear();
+    for (const QString& f : std::as_const(wanted)) {
+        if (m_watched.contains(f))
+            continue;
+        const int id = m_watches->add(f, [this, f] { folderChanged(f); });
+        if (id >= 0)
+            m_watched.insert(f, id);
+        else
+            m_unwatched.append(f);
+        if (!m_marks.contains(f))
             m_marks.insert(f, folderMark(f));
+    }
+    if (m_unwatched.isEmpty())
+        m_unwatchedLook.stop();
+    else if (!m_unwatchedLook.isActive())
+        m_unwatchedLook.start();
+}
+
+void BrowserDiscovery::lookAtUnwatchedFolders()
+{
+    const QStringList folders = m_unwatched;
+    for (const QString& f : folders)
+        folderChanged(f);
+    watchFolders();
 }
 
 void BrowserDiscovery::folderChanged(const QString& folder)

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QFileSystemWatcher>
 #include <QHash>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
 #include <optional>
 
+class FileWatches;
 struct LinuxBrowserIdentity;
 
 // Which browsers run and where their profile folders are, learnt from events rather than by
@@ -15,7 +15,8 @@ struct LinuxBrowserIdentity;
 // quits), and the process table is read only when one of them changed, when a window of a browser
 // not yet known comes to the front, or, at most every half minute (every two minutes where the
 // desktop names the window in front), when a process was created since the last reading (the
-// kernel's last process id tells). Only browsers of this home count.
+// kernel's last process id tells). A folder no watch can be had for is looked at once a minute.
+// Only browsers of this home count.
 class BrowserDiscovery : public QObject {
     Q_OBJECT
 public:
@@ -24,9 +25,11 @@ public:
     // user, whatever that one's home or profile folder.
     static constexpr const char* startedUnderVariable = "QUILLHARBOUR_BROWSERS_STARTED_UNDER";
 
-    // `home` holds the default profile folders; `proc` is the process table (a test's own tree).
+    // `home` holds the default profile folders; `proc` is the process table (a test's own tree);
+    // `watches` none: the program's shared ones.
     explicit BrowserDiscovery(QString home = QString(), QString proc = QStringLiteral("/proc"),
-                              QObject* parent = nullptr);
+                              QObject* parent = nullptr, FileWatches* watches = nullptr);
+    ~BrowserDiscovery() override;
 
     // A running browser's main process and the profile folder it uses.
     struct Process {
@@ -74,6 +77,10 @@ public:
     // What of a watched folder tells which browsers run: a change that leaves it as it was is no
     // reason to read the process table.
     static QByteArray folderMark(const QString& folder);
+    // The folders looked at by the minute, for want of a watch.
+    const QStringList& unwatchedFolders() const { return m_unwatched; }
+    // What the minute's timer does: those folders looked at again, and watched if that can be had now.
+    void lookAtUnwatchedFolders();
 
 signals:
     // Something about the browsers' processes or port files changed.
@@ -102,7 +109,10 @@ private:
     QString m_proc;
     qint64 m_startedUnder = 0;                // 0: any process
     QHash<QString, QList<Process>> m_running; // by bundle identifier
-    QFileSystemWatcher m_watcher;
+    FileWatches* m_watches = nullptr;
+    QHash<QString, int> m_watched; // watch ids by folder
+    QStringList m_unwatched;
+    QTimer m_unwatchedLook;
     QTimer m_debounce;
     QTimer m_slow;
     std::optional<qint64> m_lastPid;

@@ -1,15 +1,12 @@
 #pragma once
 
-#include <QFileSystemWatcher>
 #include <QHash>
 #include <QStringList>
-#include <memory>
 
-// Whether a program is installed, as PATH and the application folders show it. An answer stands
-// until one of those folders changes: installing or removing a program writes there, so while
-// nothing does, asking again costs no look-up on disk. A folder that does not exist is heard of
-// through the nearest one above it that does. Where a folder cannot be watched (the system's
-// limit on watches reached), answers are kept only `unwatchedAnswerMs`.
+// Whether a program is installed, as PATH and the application folders show it. No folder is
+// watched: PATH holds large, busy folders (a watch on each would cost an inotify watch apiece, and
+// once the user's watches are used up a look at every one every second). An answer stands for
+// `answerMs` instead, so asking often looks on disk at most once a minute per program.
 class InstalledPrograms {
 public:
     InstalledPrograms() = default;
@@ -17,23 +14,16 @@ public:
     InstalledPrograms& operator=(const InstalledPrograms&) = delete;
 
     // True when any of `executables` is on PATH (a file that may be run) or has a .desktop file of
-    // that name in an application folder.
+    // that name in an application folder. `nowMs` is a monotonic time.
     bool anyInstalled(const QStringList& executables, qint64 nowMs);
     // Look-ups on disk so far, for tests and measurements that count work.
     int lookups() const { return m_lookups; }
 
-    static constexpr qint64 unwatchedAnswerMs = 30000;
+    static constexpr qint64 answerMs = 60000;
 
 private:
     bool find(const QStringList& executables) const;
-    void watchFolders();
-    void forget();
 
-    std::unique_ptr<QFileSystemWatcher> m_watcher; // made at the first question
-    QStringList m_pathFolders;
-    QStringList m_applicationFolders;
-    bool m_watching = false; // the folders above are read and watched
-    bool m_allWatched = false;
     struct Answer {
         bool installed = false;
         qint64 atMs = 0;

@@ -1,7 +1,8 @@
 #include "linux/LinuxSystemEvents.h"
 
+#include "linux/FileWatches.h"
+
 #include <QDBusConnection>
-#include <QFileSystemWatcher>
 #include <QSocketNotifier>
 #include <algorithm>
 #include <cerrno>
@@ -16,8 +17,10 @@ namespace {
 const QString localtimePath = QStringLiteral("/etc/localtime");
 }
 
-LinuxSystemEvents::LinuxSystemEvents(const Clock& clock, std::function<Calendar()> calendar, QObject* parent)
-    : SystemEvents(parent), m_clock(clock), m_calendar(std::move(calendar))
+LinuxSystemEvents::LinuxSystemEvents(const Clock& clock, std::function<Calendar()> calendar, QObject* parent,
+                                     FileWatches* watches)
+    : SystemEvents(parent), m_clock(clock), m_calendar(std::move(calendar)),
+      m_watches(watches ? watches : &FileWatches::shared())
 {
     m_lastDay = m_calendar().localDate(m_clock.now());
     m_zoneId = QTimeZone::systemTimeZoneId();
@@ -43,20 +46,39 @@ LinuxSystemEvents::LinuxSystemEvents(const Clock& clock, std::function<Calendar(
                        SLOT(onTimedatePropertiesChanged(QString, QVariantMap, QStringList)));
     }
 
-    // /etc/localtime is usually a symbolic link that is replaced, not written: watch the folder too.
-    m_zoneWatcher = new QFileSystemWatcher(this);
-    m_zoneWatcher->addPath(QStringLiteral("/etc"));
-    m_zoneWatcher->addPath(localtimePath);
-    connect(m_zoneWatcher, &QFileSystemWatcher::fileChanged, this, &LinuxSystemEvents::onLocalTimeChanged);
-    connect(m_zoneWatcher, &QFileSystemWatcher::directoryChanged, this, [this] {
-        if (!m_zoneWatcher->files().contains(localtimePath))
-            m_zoneWatcher->addPath(localtimePath);
+    m_zoneLook.setInterval(FileWatches::unwatchedLookMs);
+    connect(&m_zoneLook, &QTimer::timeout, this, [this] {
+        watchZone();
         onLocalTimeChanged();
     });
+    watchZone();
+}
+
+void LinuxSystemEvents::watchZone()
+{
+    // /etc/localtime is usually a symbolic link that is replaced, not written: its folder tells of
+    // that, and its watch is made again then.
+    if (!m_watches->watching(m_etcWatch)) {
+        m_watches->remove(m_etcWatch);
+        m_etcWatch = m_watches->add(QStringLiteral("/etc"), [this] {
+            watchZone();
+            onLocalTimeChanged();
+        });
+    }
+    if (!m_watches->watching(m_localtimeWatch)) {
+        m_watches->remove(m_localtimeWatch);
+        m_localtimeWatch = m_watches->add(localtimePath, [this] { onLocalTimeChanged(); });
+    }
+    if (m_etcWatch < 0)
+        m_zoneLook.start();
+    else
+        m_zoneLook.stop();
 }
 
 LinuxSystemEvents::~LinuxSystemEvents()
 {
+    m_watches->remove(m_etcWatch);
+    m_watches->remove(m_localtimeWatch);
     if (m_timerFd >= 0)
         close(m_timerFd);
 }

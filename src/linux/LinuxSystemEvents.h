@@ -8,8 +8,8 @@
 #include <functional>
 #include <optional>
 
+class FileWatches;
 class QSocketNotifier;
-class QFileSystemWatcher;
 
 // The system events on Linux. Each source is optional and starts only where it can:
 // - day change: our own timer for the next local midnight;
@@ -17,15 +17,20 @@ class QFileSystemWatcher;
 //   the realtime clock is set; and, for a clock that moves without that word (a virtual machine
 //   resumed, a clock stepped under the kernel), the wall clock's lead over the boot clock, looked
 //   at every few seconds;
-// - time zone: org.freedesktop.timedate1 on the system bus and a watch on /etc/localtime;
+// - time zone: org.freedesktop.timedate1 on the system bus and a watch on /etc/localtime (looked
+//   at once a minute where no watch can be had);
 // - wake: logind's PrepareForSleep(false) on the system bus.
 class LinuxSystemEvents : public SystemEvents {
     Q_OBJECT
 public:
-    LinuxSystemEvents(const Clock& clock, std::function<Calendar()> calendar, QObject* parent = nullptr);
+    // `watches` none: the program's shared ones.
+    LinuxSystemEvents(const Clock& clock, std::function<Calendar()> calendar, QObject* parent = nullptr,
+                      FileWatches* watches = nullptr);
     ~LinuxSystemEvents() override;
 
     bool watchesClock() const { return m_timerFd >= 0; }
+    // The zone is looked at by the minute: no watch of /etc could be had.
+    bool looksAtZoneByTheMinute() const { return m_zoneLook.isActive(); }
 
     // Emits dayChanged when the local date differs from the one last seen, then re-arms.
     void checkDay();
@@ -45,6 +50,7 @@ private:
     void armClockWatch();
     void onClockFd();
     void onLocalTimeChanged();
+    void watchZone();
     void armMidnight();
 
     void rememberLead();
@@ -59,5 +65,8 @@ private:
     QTimer m_midnight;
     int m_timerFd = -1;
     QSocketNotifier* m_clockNotifier = nullptr;
-    QFileSystemWatcher* m_zoneWatcher = nullptr;
+    FileWatches* m_watches = nullptr;
+    int m_etcWatch = -1;
+    int m_localtimeWatch = -1;
+    QTimer m_zoneLook;
 };

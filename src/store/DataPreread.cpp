@@ -78,11 +78,11 @@ template <typename T> PrereadFile<T> readFile(const QString& path, DataPreread::
 
 } // namespace
 
-DataPreread::DataPreread(QString folder, QString defaultsPath, std::function<void()> afterTodosText)
+DataPreread::DataPreread(QString folder, QStringList preferencesPaths, std::function<void()> afterTodosText)
     : m_todosPath(QDir(folder).filePath(StorageService::todosFile)),
       m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_afterTodosText(std::move(afterTodosText)),
       m_todosTextRead(m_todosTextDone.get_future()), m_todosFinished(m_todosFinishDone.get_future()),
-      m_notesRead(m_notesDone.get_future()), m_defaultsPath(std::move(defaultsPath)),
+      m_notesRead(m_notesDone.get_future()), m_preferences(preferencesPaths.begin(), preferencesPaths.end()),
       m_defaultsRead(m_defaultsDone.get_future()), m_thread([this] { run(); })
 {
 }
@@ -102,15 +102,8 @@ void DataPreread::run()
     // One thread: more would wait on one another's memory more than they save, and would take
     // the other heap from the threads the toolkit starts meanwhile. The preferences first, as
     // their owner wants them first.
-    if (!m_defaultsPath.isEmpty()) {
-        PrereadFile<QJsonObject> file = readFile<QJsonObject>(m_defaultsPath, &m_defaultsIdentity);
-        QJsonParseError error{};
-        const QJsonDocument document = file.readOK ? QJsonDocument::fromJson(file.bytes, &error) : QJsonDocument();
-        if (file.readOK && error.error == QJsonParseError::NoError && document.isObject())
-            file.decoded = std::vector<QJsonObject>{document.object()};
-        file.bytes.clear();
-        m_defaults = std::move(file);
-    }
+    if (!m_preferences.empty())
+        readPreferences(m_preferences.front());
     m_defaultsDone.set_value();
 
     static_cast<PrereadFile<TaskItem>&>(m_todosFile) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
@@ -133,6 +126,19 @@ void DataPreread::run()
         finishTodos();
     if (!m_notesReadTaken.exchange(true))
         readNotes();
+    for (size_t i = 1; i < m_preferences.size(); ++i)
+        readPreferences(m_preferences[i]);
+}
+
+void DataPreread::readPreferences(Preferences& preferences)
+{
+    PrereadFile<QJsonObject> file = readFile<QJsonObject>(preferences.path, &preferences.identity);
+    QJsonParseError error{};
+    const QJsonDocument document = file.readOK ? QJsonDocument::fromJson(file.bytes, &error) : QJsonDocument();
+    if (file.readOK && error.error == QJsonParseError::NoError && document.isObject())
+        file.decoded = std::vector<QJsonObject>{document.object()};
+    file.bytes.clear();
+    preferences.file = std::move(file);
 }
 
 void DataPreread::finishTodos()
@@ -210,9 +216,16 @@ std::optional<PrereadFile<Note>> DataPreread::takeNotes(const QString& path)
 
 std::optional<QJsonObject> DataPreread::takeDefaults(const QString& path)
 {
-    if (m_defaultsRead.valid())
+    const auto it = std::find_if(m_preferences.begin(), m_preferences.end(), [&path](const Preferences& p) {
+        return QDir::cleanPath(p.path) == QDir::cleanPath(path);
+    });
+    if (it == m_preferences.end())
+        return std::nullopt;
+    if (it != m_preferences.begin())
+        wait();
+    else if (m_defaultsRead.valid())
         m_defaultsRead.wait();
-    const std::optional<PrereadFile<QJsonObject>> read = take(m_defaults, m_defaultsIdentity, m_defaultsPath, path);
+    const std::optional<PrereadFile<QJsonObject>> read = take(it->file, it->identity, it->path, path);
     if (!read || !read->decoded || read->decoded->size() != 1)
         return std::nullopt;
     return read->decoded->front();

@@ -38,7 +38,9 @@ class DataPreread {
 public:
     // `afterTodosText`, when given, runs on the reading thread once the to-dos' text is read and
     // before any of it is decoded there: a test holds the reader at that point.
-    explicit DataPreread(QString folder, QString defaultsPath = QString(), std::function<void()> afterTodosText = {});
+    // `preferencesPaths`: preference files, the first read before anything else, the others
+    // (large and wanted late, as the sync's known ids) after the notes.
+    explicit DataPreread(QString folder, QStringList preferencesPaths = {}, std::function<void()> afterTodosText = {});
     ~DataPreread();
     DataPreread(const DataPreread&) = delete;
     DataPreread& operator=(const DataPreread&) = delete;
@@ -51,7 +53,7 @@ public:
     // first puts the to-dos together; a caller coming while the reader does waits for that.
     std::optional<PrereadTodos> takeTodos(const QString& path);
     std::optional<PrereadFile<Note>> takeNotes(const QString& path);
-    // The preferences' object, when the file was there, read and parsed whole.
+    // A preference file's object, when the file was there, read and parsed whole.
     std::optional<QJsonObject> takeDefaults(const QString& path);
 
     // What a file on disk is: a replacement (files are written by renaming a new one into place)
@@ -98,9 +100,13 @@ private:
     std::optional<PrereadFile<Note>> m_notes;
     Identity m_todosIdentity;
     Identity m_notesIdentity;
-    QString m_defaultsPath;
-    std::optional<PrereadFile<QJsonObject>> m_defaults;
-    Identity m_defaultsIdentity;
+    struct Preferences {
+        QString path;
+        std::optional<PrereadFile<QJsonObject>> file;
+        Identity identity;
+    };
+    void readPreferences(Preferences& preferences);
+    std::vector<Preferences> m_preferences;
     std::promise<void> m_defaultsDone;
     std::shared_future<void> m_defaultsRead;
     std::thread m_thread; // last: it starts once the rest is in place

@@ -16,7 +16,8 @@ const QString unavailableText = QStringLiteral("Sync is off: its database settin
 }
 
 SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment, QObject* parent)
-    : CloudSync(parent), m_storage(storage), m_defaults(defaults), m_env(std::move(environment)),
+    : CloudSync(parent), m_storage(storage), m_defaults(defaults),
+      m_known(environment.knownIds ? *environment.knownIds : defaults), m_env(std::move(environment)),
       m_statusMessage(QStringLiteral("Not synced yet"))
 {
     if (!m_env.clock)
@@ -28,16 +29,31 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
     m_releaser = m_env.releaser ? m_env.releaser : m_ownReleaser.get();
 
     // Every change of a preference, by anyone, drops what was read of it.
-    connect(&m_defaults, &Defaults::valueChanged, this, [this](const QString& key) {
+    const auto changed = [this](const QString& key) {
         m_idSets.remove(key);
         // What a run reads besides the lists: a change by anyone but the run itself (which settles
         // only at its end) needs the next run to read everything again.
         if (key == knownTasksKey || key == knownNotesKey || key == pendingTaskDeletes || key == pendingNoteDeletes ||
             key == accountKeyKey || key == StorageService::stoppedSeriesKey || key == StorageService::deletedSeriesKey)
             m_settled.reset();
-    });
+    };
+    connect(&m_defaults, &Defaults::valueChanged, this, changed);
     // What a run leaves to be written after it ends: a failure then is the run's failure.
     connect(&m_defaults, &Defaults::writeFailed, this, &SyncService::laterWriteFailed);
+    if (&m_known != &m_defaults) {
+        connect(&m_known, &Defaults::valueChanged, this, changed);
+        connect(&m_known, &Defaults::writeFailed, this, &SyncService::laterWriteFailed);
+        // Known sets an earlier version kept among the preferences move to their own file once.
+        const Defaults::Batch knownWrite(m_known, Defaults::Writing::inBackground);
+        const Defaults::Batch preferencesWrite(m_defaults, Defaults::Writing::inBackground);
+        for (const QString& key : {knownTasksKey, knownNotesKey}) {
+            if (!m_defaults.contains(key))
+                continue;
+            if (!m_known.contains(key))
+                m_known.set(key, m_defaults.value(key));
+            m_defaults.remove(key);
+        }
+    }
     if (m_storage) {
         connect(m_storage, &StorageService::backgroundWriteFailed, this, &SyncService::laterWriteFailed);
         connect(m_storage, &StorageService::todosChanged, this, [this] { ++m_localChanges; });
@@ -142,11 +158,16 @@ void SyncService::schedulePush()
 
 // ---- bookkeeping
 
+Defaults& SyncService::storeOf(const QString& key) const
+{
+    return key == knownTasksKey || key == knownNotesKey ? m_known : m_defaults;
+}
+
 QSet<QUuid> SyncService::idSet(const QString& key) const
 {
     if (const auto it = m_idSets.constFind(key); it != m_idSets.cend())
         return *it;
-    const QSet<QUuid> ids = m_defaults.uuidSet(key);
+    const QSet<QUuid> ids = storeOf(key).uuidSet(key);
     m_idSets.insert(key, ids);
     return ids;
 }
@@ -161,7 +182,7 @@ QCoro::Task<> SyncService::readIdSets(QStringList keys)
     auto readings = std::make_shared<std::vector<Reading>>();
     for (const QString& key : keys)
         if (!m_idSets.contains(key))
-            readings->push_back({key, m_defaults.value(key), {}});
+            readings->push_back({key, storeOf(key).value(key), {}});
     if (readings->empty())
         co_return;
     const std::shared_ptr<bool> alive = m_alive;
@@ -174,7 +195,7 @@ QCoro::Task<> SyncService::readIdSets(QStringList keys)
         throw RunAbandoned{};
     // A preference written meanwhile is read again when asked for.
     for (Reading& r : *readings)
-        if (!m_idSets.contains(r.key) && m_defaults.value(r.key) == r.value)
+        if (!m_idSets.contains(r.key) && storeOf(r.key).value(r.key) == r.value)
             m_idSets.insert(r.key, std::move(r.ids));
     releaseOnWorker(std::move(readings));
 }
@@ -182,9 +203,9 @@ QCoro::Task<> SyncService::readIdSets(QStringList keys)
 void SyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)
 {
     // Every write goes to disk at once; most runs change nothing here.
-    if (m_defaults.contains(key) && idSet(key) == ids)
+    if (storeOf(key).contains(key) && idSet(key) == ids)
         return;
-    m_defaults.setUuidSet(key, ids);
+    storeOf(key).setUuidSet(key, ids);
 }
 
 QCoro::Task<> SyncService::writeIdSets(std::vector<IdSetWrite> writes)
@@ -198,12 +219,12 @@ QCoro::Task<> SyncService::writeIdSets(std::vector<IdSetWrite> writes)
     };
     auto work = std::make_shared<std::vector<Writing>>();
     for (IdSetWrite& w : writes) {
-        const bool stored = m_defaults.contains(w.key);
+        const bool stored = storeOf(w.key).contains(w.key);
         Writing writing{std::move(w), stored, std::nullopt, {}, {}};
         if (const auto it = m_idSets.constFind(writing.write.key); it != m_idSets.cend())
             writing.before = *it;
         else
-            writing.text = m_defaults.value(writing.write.key);
+            writing.text = storeOf(writing.write.key).value(writing.write.key);
         work->push_back(std::move(writing));
     }
     const std::shared_ptr<bool> alive = m_alive;
@@ -220,13 +241,14 @@ QCoro::Task<> SyncService::writeIdSets(std::vector<IdSetWrite> writes)
     if (!*alive || !m_storage)
         throw RunAbandoned{};
     {
+        const Defaults::Batch knownWrite(m_known, Defaults::Writing::inBackground);
         const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
         for (Writing& w : *work) {
             if (!w.value)
                 continue;
             // The set read before goes with the rest, on the worker.
             w.before = m_idSets.take(w.write.key);
-            if (m_defaults.set(w.write.key, *w.value))
+            if (storeOf(w.write.key).set(w.write.key, *w.value))
                 m_idSets.insert(w.write.key, w.write.ids);
         }
     }

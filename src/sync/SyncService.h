@@ -23,6 +23,7 @@
 #include "model/Calendar.h"
 #include "platform/MemoryReturn.h"
 #include "store/StorageService.h"
+#include "sync/ManifestPages.h"
 #include "sync/RecordStore.h"
 
 class Defaults;
@@ -55,10 +56,15 @@ struct SyncEnvironment {
     QString environment = QStringLiteral("unknown");
     // Where a run's data is freed and its pages given back; none: the service's own.
     MemoryReleaser* releaser = nullptr;
+    // Where the sets of ids known in the record store are kept: tens of thousands of ids, in a
+    // file of their own so that no other preference's write carries them. None: the preferences.
+    Defaults* knownIds = nullptr;
+    // The bytes of ids one manifest record may hold before the ids are spread over more.
+    qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
 };
 
-// The manifest record as read: whether it exists, the listed item ids, and the series every device
-// stopped or deleted.
+// The manifest as read, every page of it: whether it exists, the listed item ids (each once), and
+// the series every device stopped or deleted.
 struct SyncManifest {
     bool exists = false;
     std::vector<QUuid> taskIds;
@@ -263,6 +269,8 @@ private:
     QCoro::Task<> performSync();
     QCoro::Task<> checkAccountKey();
     QCoro::Task<SyncManifest> fetchManifest();
+    // The manifest's records, page 0 first, a page not stored as none; none at all: no manifest.
+    QCoro::Task<std::vector<std::optional<CloudRecord>>> fetchManifestPages();
     // Reads the id sets of `keys` not read yet on a worker: tens of thousands of texts each.
     QCoro::Task<> readIdSets(QStringList keys);
     QCoro::Task<> saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
@@ -299,6 +307,9 @@ private:
 
     QPointer<StorageService> m_storage;
     Defaults& m_defaults;
+    Defaults& m_known; // the known sets' own file, or m_defaults
+    // The preferences that hold `key`.
+    Defaults& storeOf(const QString& key) const;
     SyncEnvironment m_env;
     bool m_isSyncing = false;
     QString m_statusMessage;

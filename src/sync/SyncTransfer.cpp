@@ -2,6 +2,7 @@
 // item records. Each throws the store's error unchanged; the run turns it into text and a retry.
 #include "model/Json.h"
 #include "platform/Defaults.h"
+#include "sync/ManifestPages.h"
 #include "sync/RecordMapper.h"
 #include "sync/SyncService.h"
 
@@ -38,10 +39,10 @@ void logWarning(const char* text)
     qCWarning(syncLog, "%s", text);
 }
 
-const QString taskIdsField = QStringLiteral("taskIds");
-const QString noteIdsField = QStringLiteral("noteIds");
-const QString stoppedSeriesField = QStringLiteral("stoppedSeriesIds");
-const QString deletedSeriesField = QStringLiteral("deletedSeriesIds");
+const QString& taskIdsField = ManifestPages::fieldName(ManifestPages::taskIds);
+const QString& noteIdsField = ManifestPages::fieldName(ManifestPages::noteIds);
+const QString& stoppedSeriesField = ManifestPages::fieldName(ManifestPages::stoppedSeriesIds);
+const QString& deletedSeriesField = ManifestPages::fieldName(ManifestPages::deletedSeriesIds);
 
 QSet<QUuid> idsOf(const CloudRecord& record, const QString& key)
 {
@@ -63,14 +64,15 @@ QCoro::Task<> SyncService::checkAccountKey()
     const QString key = m_env.environment + QLatin1Char('|') + userName;
     const std::optional<QString> stored = m_defaults.string(accountKeyKey);
     // Written on the writing thread: a first run must not hold the window for a whole-file write.
+    const Defaults::Batch knownWrite(m_known, Defaults::Writing::inBackground);
     const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
     if (stored && *stored != key) {
         logInfo("Sync database or account changed \u2014 resetting sync history");
         // What this device knew of the old store says nothing about the new one. Deletions not yet
         // sent stay pending: they are applied to the new store, so an item deleted here does not
         // come back from a copy it holds.
-        m_defaults.remove(knownTasksKey);
-        m_defaults.remove(knownNotesKey);
+        m_known.remove(knownTasksKey);
+        m_known.remove(knownNotesKey);
     }
     m_defaults.set(accountKeyKey, key);
     m_accountKey = key;
@@ -78,63 +80,124 @@ QCoro::Task<> SyncService::checkAccountKey()
 
 // ---- the manifest
 
-// The manifest as this device would save it: each field merged with what the stored one holds.
+// The manifest as this device would save it: the ids of every stored page merged with what this
+// device holds and removes, spread over as many pages as they need; only pages that would read
+// differently are saved (most runs change nothing).
 struct SyncService::ManifestMerge {
-    CloudRecord record{manifestRecordType, manifestRecordName};
-    bool stored = false;
-    QSet<QUuid> taskIds, noteIds, removedTaskIds, removedNoteIds, stoppedSeriesIds, deletedSeriesIds;
-    // A stored manifest that already reads so needs no write (most runs change nothing).
-    bool unchanged = false;
+    std::vector<std::optional<CloudRecord>> stored;
+    ManifestPages::IdFields holding, removing;
+    qsizetype budget = ManifestPages::defaultPageBudget;
+    std::vector<CloudRecord> changed;
 
     void run()
     {
-        const CloudRecord before = record;
-        record.setString(taskIdsField, idListText(mergedIdSet(idsOf(record, taskIdsField), taskIds, removedTaskIds)));
-        record.setString(noteIdsField, idListText(mergedIdSet(idsOf(record, noteIdsField), noteIds, removedNoteIds)));
-        record.setString(stoppedSeriesField, idListText(stoppedSeriesIds + idsOf(record, stoppedSeriesField)));
-        record.setString(deletedSeriesField, idListText(deletedSeriesIds + idsOf(record, deletedSeriesField)));
-        const auto same = [&](const QString& field) { return record.value(field) == before.value(field); };
-        unchanged =
-            stored && same(taskIdsField) && same(noteIdsField) && same(stoppedSeriesField) && same(deletedSeriesField);
+        using namespace ManifestPages;
+        IdFields all;
+        for (const std::optional<CloudRecord>& page : stored)
+            if (page)
+                for (int field = 0; field < fieldCount; ++field)
+                    all[size_t(field)] += idsOf(*page, fieldName(field));
+        for (int field = 0; field < fieldCount; ++field)
+            all[size_t(field)] = mergedIdSet(all[size_t(field)], holding[size_t(field)], removing[size_t(field)]);
+        const bool firstStored = !stored.empty() && stored.front();
+        const int pages =
+            pagesNeeded(all, firstStored ? storedPageCount(stored.front()->int64(pageCountField)) : 1, budget);
+        std::vector<IdFields> shares = split(all, pages);
+        all = {};
+        for (int page = 0; page < pages; ++page) {
+            const bool wasStored = size_t(page) < stored.size() && stored[size_t(page)];
+            CloudRecord record = wasStored ? std::move(*stored[size_t(page)])
+                                           : CloudRecord(page == 0 ? manifestRecordType : pageRecordType,
+                                                         pageName(manifestRecordName, page));
+            bool same = wasStored;
+            for (int field = 0; field < fieldCount; ++field) {
+                const QString text = idListText(shares[size_t(page)][size_t(field)]);
+                same = same && record.value(fieldName(field)) == CloudRecord::Value(text);
+                record.setString(fieldName(field), text);
+            }
+            if (page == 0 && pages > 1) {
+                same = same && record.int64(pageCountField) == qint64(pages);
+                record.setInt64(pageCountField, pages);
+            }
+            if (!same)
+                changed.push_back(std::move(record));
+        }
     }
 };
 
+QCoro::Task<std::vector<std::optional<CloudRecord>>> SyncService::fetchManifestPages()
+{
+    std::vector<std::optional<CloudRecord>> pages;
+    std::vector<ItemResult> first = co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
+    if (first.size() != 1 || first.front().name != manifestRecordName)
+        throw malformedAnswer();
+    if (first.front().error) {
+        if (first.front().error->code == RecordErrorCode::unknownItem)
+            co_return pages;
+        throw *first.front().error;
+    }
+    if (!first.front().record)
+        throw malformedAnswer();
+    pages.push_back(std::move(first.front().record));
+    const int count = ManifestPages::storedPageCount(pages.front()->int64(ManifestPages::pageCountField));
+    for (int start = 1; start < count; start += fetchChunk) {
+        QStringList names;
+        for (int page = start; page < std::min(count, start + fetchChunk); ++page)
+            names.append(ManifestPages::pageName(manifestRecordName, page));
+        std::vector<ItemResult> more = co_await answer(m_env.recordStore->fetch(names));
+        if (more.size() != size_t(names.size()))
+            throw malformedAnswer();
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            ItemResult& item = more[size_t(i)];
+            if (item.error && item.error->code != RecordErrorCode::unknownItem)
+                throw *item.error;
+            if (!item.error && (!item.record || item.record->recordName() != names[i]))
+                throw malformedAnswer();
+            pages.push_back(std::move(item.record)); // a page not stored reads as no ids
+        }
+    }
+    co_return pages;
+}
+
 QCoro::Task<SyncManifest> SyncService::fetchManifest()
 {
-    std::vector<ItemResult> results = co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
-    if (results.size() != 1 || results.front().name != manifestRecordName)
-        throw malformedAnswer();
-    const ItemResult& item = results.front();
-    SyncManifest manifest;
-    if (item.error) {
-        if (item.error->code == RecordErrorCode::unknownItem)
-            co_return manifest;
-        throw *item.error;
-    }
     // Tens of thousands of ids read from text: on a worker.
     struct Reading {
-        CloudRecord record;
+        std::vector<std::optional<CloudRecord>> pages;
         SyncManifest manifest;
     };
     const std::shared_ptr<bool> alive = m_alive;
-    if (!item.record)
-        throw malformedAnswer();
     auto reading = std::make_shared<Reading>();
-    reading->record = std::move(*results.front().record);
+    reading->pages = co_await fetchManifestPages();
+    if (reading->pages.empty())
+        co_return SyncManifest{};
     const QFuture<void> working = onWorker([reading] {
-        const CloudRecord& record = reading->record;
         SyncManifest& read = reading->manifest;
         read.exists = true;
-        read.taskIds = parseIdList(record.string(taskIdsField));
-        read.noteIds = parseIdList(record.string(noteIdsField));
-        read.stoppedSeriesIds = idsOf(record, stoppedSeriesField);
-        read.deletedSeriesIds = idsOf(record, deletedSeriesField);
+        // An id listed on two pages (an older copy writes every id onto the first) is read once.
+        QSet<QUuid> seenTasks, seenNotes;
+        const auto readList = [](const CloudRecord& page, const QString& field, QSet<QUuid>& seen,
+                                 std::vector<QUuid>& out) {
+            for (const QUuid& id : parseIdList(page.string(field)))
+                if (!seen.contains(id)) {
+                    seen.insert(id);
+                    out.push_back(id);
+                }
+        };
+        for (const std::optional<CloudRecord>& page : reading->pages) {
+            if (!page)
+                continue;
+            readList(*page, taskIdsField, seenTasks, read.taskIds);
+            readList(*page, noteIdsField, seenNotes, read.noteIds);
+            read.stoppedSeriesIds += idsOf(*page, stoppedSeriesField);
+            read.deletedSeriesIds += idsOf(*page, deletedSeriesField);
+        }
     });
     co_await working;
     if (!*alive)
         throw RunAbandoned{};
     SyncManifest read = std::move(reading->manifest);
-    // The record's long id texts go on a worker: see saveManifest.
+    // The records' long id texts go on a worker: see saveManifest.
     releaseOnWorker(std::move(reading));
     co_return read;
 }
@@ -146,54 +209,51 @@ QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds
     const std::shared_ptr<bool> alive = m_alive;
     bool mayRetry = true;
     for (;;) {
-        std::vector<ItemResult> fetched = co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
-        if (fetched.size() != 1 || fetched.front().name != manifestRecordName)
-            throw malformedAnswer();
         auto merging = std::make_shared<ManifestMerge>();
-        merging->stored = fetched.front().record.has_value();
-        // Moved, not shared: its long id texts are freed with the merge, on a worker. Freeing a
+        // Moved, not shared: their long id texts are freed with the merge, on a worker. Freeing a
         // block that large here would make the allocator sort through every small block the run
-        // freed, while the window waits.
-        if (fetched.front().record)
-            merging->record =
-                std::move(*fetched.front().record); // its change tag makes the save fail if another device saved since
-        else if (fetched.front().error->code != RecordErrorCode::unknownItem)
-            throw *fetched.front().error;
-        merging->taskIds = taskIds;
-        merging->noteIds = noteIds;
-        merging->removedTaskIds = removedTaskIds;
-        merging->removedNoteIds = removedNoteIds;
-        merging->stoppedSeriesIds = stoppedSeriesIds;
-        merging->deletedSeriesIds = deletedSeriesIds;
+        // freed, while the window waits. Their change tags make a save fail if another device
+        // saved since.
+        merging->stored = co_await fetchManifestPages();
+        merging->holding = {taskIds, noteIds, stoppedSeriesIds, deletedSeriesIds};
+        merging->removing[ManifestPages::taskIds] = removedTaskIds;
+        merging->removing[ManifestPages::noteIds] = removedNoteIds;
+        merging->budget = m_env.manifestPageBudget;
         // Thousands of ids read, merged, sorted and written as text: on a worker.
         const QFuture<void> working = onWorker([merging] { merging->run(); });
         co_await working;
         if (!*alive)
             throw RunAbandoned{};
-        const bool unchanged = merging->unchanged;
         // The merged sets and texts are large: freed on a worker, as is everything holding them.
-        auto saving = std::make_shared<std::vector<CloudRecord>>();
-        if (!unchanged)
-            saving->push_back(merging->record);
+        auto saving = std::make_shared<std::vector<CloudRecord>>(std::move(merging->changed));
         releaseOnWorker(std::move(merging));
-        if (unchanged)
+        if (saving->empty())
             co_return;
 
         auto saved =
             std::make_shared<ModifyResults>(co_await answer(m_env.recordStore->modify(*saving, QStringList())));
+        const size_t sent = saving->size();
         releaseOnWorker(std::move(saving));
-        if (saved->saves.size() != 1)
+        if (saved->saves.size() != sent)
             throw malformedAnswer();
-        const std::optional<RecordError> error = saved->saves.front().error;
+        std::optional<RecordError> conflict, failure;
+        for (const ItemResult& item : saved->saves) {
+            if (item.error && item.error->code == RecordErrorCode::serverRecordChanged)
+                conflict = conflict ? conflict : item.error;
+            else if (item.error)
+                failure = failure ? failure : item.error;
+        }
         releaseOnWorker(std::move(saved));
-        if (!error)
+        if (failure)
+            throw *failure;
+        if (!conflict)
             co_return;
-        if (error->code == RecordErrorCode::serverRecordChanged && mayRetry) {
+        if (mayRetry) {
             mayRetry = false;
             logManifestRetry();
             continue;
         }
-        throw *error;
+        throw *conflict;
     }
 }
 

@@ -66,29 +66,43 @@ private slots:
     }
 
     // The preferences are handed over only whole and unchanged; otherwise they read themselves,
-    // damage and all, as before.
+    // damage and all, as before. So is a second preferences file, read after the rest.
     void preferencesTakenOnlyWhenWholeAndUnchanged_data()
     {
         QTest::addColumn<QByteArray>("text"); // empty: no file
         QTest::addColumn<bool>("replaced");
         QTest::addColumn<bool>("taken");
+        QTest::addColumn<bool>("second");
         const QByteArray whole = R"({"onboarding.completed.v1": true, "sync.ids": ["a", "b"]})";
-        QTest::newRow("whole") << whole << false << true;
-        QTest::newRow("whole, replaced since") << whole << true << false;
-        QTest::newRow("no file") << QByteArray() << false << false;
-        QTest::newRow("damaged") << QByteArray(R"({"onboarding.completed.v1": tr)") << false << false;
-        QTest::newRow("not an object") << QByteArray("[1, 2]") << false << false;
+        for (const bool second : {false, true}) {
+            const auto row = [second](const char* name) -> QTestData& {
+                return QTest::newRow(
+                    qPrintable(QString::fromLatin1(name) + (second ? QStringLiteral(", second file") : QString())));
+            };
+            row("whole") << whole << false << true << second;
+            row("whole, replaced since") << whole << true << false << second;
+            row("no file") << QByteArray() << false << false << second;
+            row("damaged") << QByteArray(R"({"onboarding.completed.v1": tr)") << false << false << second;
+            row("not an object") << QByteArray("[1, 2]") << false << false << second;
+        }
     }
     void preferencesTakenOnlyWhenWholeAndUnchanged()
     {
         QFETCH(QByteArray, text);
         QFETCH(bool, replaced);
         QFETCH(bool, taken);
+        QFETCH(bool, second);
         QTemporaryDir folder;
-        const QString path = folder.filePath(QStringLiteral("defaults.json"));
+        const QString first = folder.filePath(QStringLiteral("defaults.json"));
+        const QString path = second ? folder.filePath(QStringLiteral("sync-known-ids.json")) : first;
+        if (second)
+            QVERIFY(writeBytes(first, R"({"onboarding.completed.v1": true})"));
         if (!text.isEmpty())
             QVERIFY(writeBytes(path, text));
-        DataPreread preread(folder.filePath(QStringLiteral("data")), path);
+        DataPreread preread(folder.filePath(QStringLiteral("data")),
+                            second ? QStringList{first, path} : QStringList{path});
+        if (second)
+            QVERIFY(preread.takeDefaults(first).has_value());
         preread.wait();
         if (replaced)
             QVERIFY(FileSafety::writeAtomically(path, R"({"onboarding.completed.v1": false})"));
@@ -159,7 +173,7 @@ private slots:
             if (mode == Preread::finished)
                 preread->wait();
             else if (mode == Preread::held)
-                preread.emplace(f.dataPath(), QString(), [released] { released.wait(); });
+                preread.emplace(f.dataPath(), QStringList(), [released] { released.wait(); });
             const auto releaseOnExit = qScopeGuard([&] { release.set_value(); });
             StorageEnvironment env;
             env.clock = &f.clock;

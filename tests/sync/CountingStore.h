@@ -1,8 +1,10 @@
 #pragma once
 
+#include "sync/RecordFields.h"
 #include "sync/RecordStore.h"
 
 #include <QPromise>
+#include <algorithm>
 #include <atomic>
 
 // Passes every request on and counts what the sync asks of the store: record reads and writes.
@@ -20,6 +22,8 @@ public:
                                                const QStringList& deletes) override
     {
         written += int(saves.size() + deletes.size());
+        for (const CloudRecord& record : saves)
+            largestSave = std::max(largestSave, RecordFields::patch(record).size());
         return m_inner.modify(saves, deletes);
     }
     QFuture<StoreAnswer<QString>> changeStamp() override
@@ -41,6 +45,7 @@ public:
     void resetCounts() { fetched = written = 0; }
     int fetched = 0;
     int written = 0;
+    qsizetype largestSave = 0;    // bytes of the largest record saved, as the store keeps its fields
     std::atomic<int> released{0}; // caches dropped
     bool stampKnown = true;       // false: as a store that cannot tell whether anything changed
 

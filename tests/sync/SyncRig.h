@@ -15,6 +15,8 @@ struct SyncDevice {
     StoreFixture fixture;
     std::unique_ptr<SyncService> sync;
     MemoryReleaser* releaser = nullptr; // none: the service's own
+    qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
+    Defaults* knownIds = nullptr; // none: kept among the preferences
     // Called once, the next time the sync reads the calendar (as it readies a merge).
     std::function<void()> onCalendar;
 
@@ -39,6 +41,8 @@ struct SyncDevice {
         env.events = &fixture.events;
         env.environment = environment;
         env.releaser = releaser;
+        env.manifestPageBudget = manifestPageBudget;
+        env.knownIds = knownIds;
         sync = std::make_unique<SyncService>(fixture.store.get(), fixture.defaults, env);
         fixture.store->setCloudSync(sync.get());
     }
@@ -89,4 +93,31 @@ inline QStringList listedIds(MemoryRecordStore& records, const char* field)
                           : QStringList();
     ids.sort();
     return ids;
+}
+
+// The manifest's records as stored, page 0 first; a page not stored is left out.
+inline std::vector<CloudRecord> manifestPages(MemoryRecordStore& records)
+{
+    std::vector<CloudRecord> pages;
+    const auto first = records.peek(SyncService::manifestRecordName);
+    if (!first)
+        return pages;
+    pages.push_back(*first);
+    const int count = ManifestPages::storedPageCount(first->int64(ManifestPages::pageCountField));
+    for (int page = 1; page < count; ++page)
+        if (const auto more = records.peek(ManifestPages::pageName(SyncService::manifestRecordName, page)))
+            pages.push_back(*more);
+    return pages;
+}
+
+// The ids every page of the manifest lists in one of its fields, sorted, each once.
+inline QStringList allListedIds(MemoryRecordStore& records, const char* field)
+{
+    QSet<QString> ids;
+    for (const CloudRecord& page : manifestPages(records))
+        for (const QString& id : page.string(QLatin1String(field)).value_or(QString()).split(u',', Qt::SkipEmptyParts))
+            ids.insert(id);
+    QStringList sorted(ids.begin(), ids.end());
+    sorted.sort();
+    return sorted;
 }

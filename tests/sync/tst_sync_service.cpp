@@ -458,6 +458,75 @@ private slots:
             QVERIFY2(replaced >= 1 && replaced <= 6, qPrintable(QString::number(replaced)));
     }
 
+    // The sets of known ids live in a file of their own: the preferences file, rewritten at every
+    // change of a setting, stays small however many items there are, sets an earlier version kept
+    // among the preferences move over once, and what they say keeps its meaning (an item deleted
+    // elsewhere is dropped here).
+    void knownIdsKeptApart_data()
+    {
+        QTest::addColumn<bool>("earlierVersion"); // the sets start among the preferences
+        QTest::addColumn<bool>("alreadyMoved");   // the own file holds them already
+        QTest::newRow("a first start") << false << false;
+        QTest::newRow("sets of an earlier version") << true << false;
+        QTest::newRow("moved before, a stale copy left") << true << true;
+    }
+    void knownIdsKeptApart()
+    {
+        QFETCH(bool, earlierVersion);
+        QFETCH(bool, alreadyMoved);
+        MemoryRecordStore records;
+        SyncDevice other(&records);
+        SyncDevice device(&records);
+        const QString knownPath = device.fixture.folder.filePath(QStringLiteral("sync-known-ids.json"));
+        QStringList ids;
+        for (int i = 0; i < 300; ++i)
+            ids.append(uuidText(device.addTodo(QStringLiteral("t%1").arg(i)).id));
+        QVERIFY(device.run());
+        QVERIFY(other.run());
+        // What the device knew, where an earlier version kept it.
+        const QSet<QUuid> known = device.sync->idSet(SyncService::knownTasksKey);
+        QCOMPARE(known.size(), 300);
+        if (!earlierVersion)
+            device.defaults().remove(SyncService::knownTasksKey);
+        {
+            Defaults ownFile(knownPath);
+            if (alreadyMoved)
+                ownFile.setUuidSet(SyncService::knownTasksKey, known);
+        }
+
+        Defaults knownIds(knownPath);
+        device.knownIds = &knownIds;
+        device.connectTo(&records);
+        QCOMPARE(device.defaults().contains(SyncService::knownTasksKey), false);
+        QCOMPARE(knownIds.uuidSet(SyncService::knownTasksKey), earlierVersion ? known : QSet<QUuid>());
+
+        // Another device deletes one: known here, it goes here too.
+        QVERIFY(other.store().deleteTodo(other.todo(parseUuid(ids.front()).value()).value()));
+        QVERIFY(other.run());
+        QVERIFY(device.run());
+        QCOMPARE(device.sync->lastErrorText(), QString());
+        QCOMPARE(device.store().todos().size(), size_t(earlierVersion ? 299 : 300));
+        QCOMPARE(device.todo(parseUuid(ids.front()).value()).has_value(), !earlierVersion);
+
+        device.defaults().waitForWrites();
+        knownIds.waitForWrites();
+        QCOMPARE(knownIds.uuidSet(SyncService::knownTasksKey).size(), qsizetype(device.store().todos().size()));
+        QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
+        QVERIFY2(QFileInfo(device.defaults().path()).size() < 4096,
+                 qPrintable(QString::number(QFileInfo(device.defaults().path()).size())));
+        QVERIFY(QFileInfo(knownPath).size() > 299 * 37);
+        Defaults reread(knownPath);
+        QCOMPARE(reread.uuidSet(SyncService::knownTasksKey), knownIds.uuidSet(SyncService::knownTasksKey));
+
+        // Another account: what was known of the old one is forgotten, in the own file too.
+        device.connectTo(&records, QStringLiteral("Production"));
+        QVERIFY(device.run());
+        knownIds.waitForWrites();
+        QCOMPARE(Defaults(knownPath).uuidSet(SyncService::knownTasksKey).size(),
+                 qsizetype(device.store().todos().size()));
+        QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
+    }
+
     // A run's bookkeeping (sets of every known id, a megabyte at twenty thousand) is written on the
     // writing thread, never while the window waits, and what reaches the file is the set the run
     // keeps: at a device's first run, after sending what is new here, after taking in what another
@@ -684,6 +753,134 @@ private slots:
             QCOMPARE(device.sync->retryTimer().interval(), 30 * 1000);
         }
         QVERIFY(listedIds(records, "taskIds").contains(theirs));
+    }
+
+    // How many pages the manifest's ids take: the fewest that keep every page within its budget,
+    // never fewer than were stored; every id on exactly one page.
+    void manifestPageLayout_data()
+    {
+        QTest::addColumn<int>("tasks");
+        QTest::addColumn<int>("notes");
+        QTest::addColumn<int>("series");
+        QTest::addColumn<int>("storedPages");
+        QTest::addColumn<qsizetype>("budget");
+        QTest::addColumn<int>("pages");
+        const qsizetype hundredIds = 100 * 37;
+        QTest::newRow("nothing") << 0 << 0 << 0 << 1 << hundredIds << 1;
+        QTest::newRow("just fits") << 100 << 0 << 0 << 1 << hundredIds << 1;
+        QTest::newRow("one id over") << 101 << 0 << 0 << 1 << hundredIds << 2;
+        QTest::newRow("over only with every field") << 40 << 40 << 40 << 1 << hundredIds << 2;
+        QTest::newRow("four times over") << 400 << 1 << 0 << 1 << hundredIds << 8;
+        QTest::newRow("stored pages stay though few ids") << 10 << 0 << 0 << 4 << hundredIds << 4;
+        QTest::newRow("stored pages grow by doubling") << 500 << 0 << 0 << 3 << hundredIds << 6;
+        QTest::newRow("ten thousand, usual budget") << 10000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 2;
+        QTest::newRow("a hundred thousand, usual budget")
+            << 100000 << 2000 << 500 << 1 << ManifestPages::defaultPageBudget << 16;
+        QTest::newRow("more than the most pages hold") << 3000 << 0 << 0 << 1 << qsizetype(37) << 256;
+    }
+    void manifestPageLayout()
+    {
+        QFETCH(int, tasks);
+        QFETCH(int, notes);
+        QFETCH(int, series);
+        QFETCH(int, storedPages);
+        QFETCH(qsizetype, budget);
+        QFETCH(int, pages);
+        // Ids spread evenly over their leading bits, as random ones are on average.
+        ManifestPages::IdFields ids;
+        const std::array<int, 4> counts{tasks, notes, series, 0};
+        for (size_t field = 0; field < counts.size(); ++field)
+            for (int i = 0; i < counts[field]; ++i)
+                ids[field].insert(QUuid(uint((quint64(i) << 32) / quint64(counts[field])) + uint(field), 0, 0, 0, 0, 0,
+                                        0, 0, 0, 0, 0));
+        QCOMPARE(ManifestPages::pagesNeeded(ids, storedPages, budget), pages);
+        const std::vector<ManifestPages::IdFields> shares = ManifestPages::split(ids, pages);
+        QCOMPARE(int(shares.size()), pages);
+        for (size_t field = 0; field < counts.size(); ++field) {
+            qsizetype placed = 0;
+            for (const ManifestPages::IdFields& share : shares)
+                placed += share[field].size();
+            QCOMPARE(placed, qsizetype(counts[field]));
+        }
+        if (pages < ManifestPages::maxPages)
+            for (const ManifestPages::IdFields& share : shares) {
+                qsizetype bytes = 0;
+                for (const QSet<QUuid>& field : share)
+                    bytes += field.size() * 37;
+                QVERIFY(bytes <= budget);
+            }
+    }
+
+    // An account of any size syncs: the manifest's ids go onto as many pages as keep each within
+    // its budget, a small account keeps the one record older copies read, and another device
+    // reads every page: what it adds, deletes or (as an older copy) writes onto the first page.
+    void manifestOfAnySize_data()
+    {
+        QTest::addColumn<int>("todos");
+        QTest::addColumn<qsizetype>("budget");
+        QTest::addColumn<bool>("paged");
+        QTest::newRow("small: the one record") << 30 << qsizetype(40 * 37) << false;
+        QTest::newRow("over the budget: pages") << 300 << qsizetype(40 * 37) << true;
+    }
+    void manifestOfAnySize()
+    {
+        QFETCH(int, todos);
+        QFETCH(qsizetype, budget);
+        QFETCH(bool, paged);
+        MemoryRecordStore records;
+        SyncDevice a(&records), b(&records);
+        for (SyncDevice* device : {&a, &b}) {
+            device->manifestPageBudget = budget;
+            device->connectTo(&records);
+        }
+        QStringList ids;
+        for (int i = 0; i < todos; ++i)
+            ids.append(uuidText(a.addTodo(QStringLiteral("a %1").arg(i)).id));
+        const auto checkManifest = [&](const QStringList& expected) {
+            QStringList sorted = expected;
+            sorted.sort();
+            QCOMPARE(allListedIds(records, "taskIds"), sorted);
+            const std::vector<CloudRecord> pages = manifestPages(records);
+            QCOMPARE(pages.size() > 1, paged);
+            QCOMPARE(pages.front().has(ManifestPages::pageCountField), paged);
+            for (const CloudRecord& page : pages) {
+                qsizetype bytes = 0;
+                for (int field = 0; field < ManifestPages::fieldCount; ++field)
+                    bytes += page.string(ManifestPages::fieldName(field)).value_or(QString()).size();
+                QVERIFY2(bytes <= budget, qPrintable(page.recordName()));
+            }
+        };
+        QVERIFY(a.run());
+        QCOMPARE(a.sync->lastErrorText(), QString());
+        checkManifest(ids);
+
+        // Another device takes in every page, adds to-dos of its own and deletes some.
+        QVERIFY(b.run());
+        QCOMPARE(int(b.store().todos().size()), todos);
+        for (int i = 0; i < 5; ++i)
+            ids.append(uuidText(b.addTodo(QStringLiteral("b %1").arg(i)).id));
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(b.store().deleteTodo(b.todo(parseUuid(ids.takeFirst()).value()).value()));
+        QVERIFY(b.run());
+        QCOMPARE(b.sync->lastErrorText(), QString());
+        checkManifest(ids);
+        QVERIFY(a.run());
+        QCOMPARE(int(a.store().todos().size()), ids.size());
+
+        // An older copy reads and writes only the first record: every id it holds lands there.
+        // Nothing is lost, and the next run puts each id back on its own page.
+        CloudRecord first = records.peek(SyncService::manifestRecordName).value();
+        first.setString(QStringLiteral("taskIds"), ids.join(u','));
+        records.plant(first.recordType(), first.recordName(),
+                      RecordFields::applyPatch("{}", RecordFields::patch(first)));
+        a.fixture.clock.advance(60);
+        a.addTodo(QStringLiteral("after the older copy"));
+        QVERIFY(a.run());
+        QCOMPARE(a.sync->lastErrorText(), QString());
+        QCOMPARE(int(a.store().todos().size()), ids.size() + 1);
+        QCOMPARE(allListedIds(records, "taskIds").size(), ids.size() + 1);
+        if (paged)
+            QVERIFY(manifestPages(records).front().string(QStringLiteral("taskIds"))->size() < ids.join(u',').size());
     }
 
     // Records from the store are untrusted: a wrong type, unreadable or mistyped fields, a record

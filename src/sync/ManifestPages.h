@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QUuid>
+#include <array>
+#include <optional>
+#include <vector>
+
+// The manifest's ids spread over records of bounded size. An account whose ids fit in one record
+// keeps exactly the one record the phone app and older copies read. A larger one is split into
+// pages by the leading bits of each id: page 0 is that same record, which then also names how
+// many pages there are; page k is the record "<manifest name>.k". Each page holds the four id
+// fields for its share of the ids. The count of pages never falls, so a page once written is
+// always read and never left behind with stale ids.
+namespace ManifestPages {
+
+// The four id fields, in the order they are written.
+enum Field { taskIds, noteIds, stoppedSeriesIds, deletedSeriesIds };
+constexpr int fieldCount = 4;
+using IdFields = std::array<QSet<QUuid>, fieldCount>;
+
+const QString& fieldName(int field);
+
+// Page 0's field naming the page count; absent while there is one page.
+inline const QString pageCountField = QStringLiteral("pageCount");
+inline const QString pageRecordType = QStringLiteral("QHSyncManifestPage");
+
+// More pages than this are never written (over a million ids at the usual budget).
+constexpr int maxPages = 256;
+// The bytes of id text one page may hold: a quarter of the store's limit for one record, so a
+// page is never near it, with room for the record's name and field names.
+constexpr qsizetype defaultPageBudget = 256 * 1024 - 1024;
+
+QString pageName(const QString& manifestName, int page);
+// Which of `pages` pages holds `id`: pages cover the ids' leading 32 bits in equal ranges, so a
+// page's ids sort together and doubling the pages splits each in two.
+int pageOf(const QUuid& id, int pages);
+// The count a stored page 0 names, within [1, maxPages]; anything unreadable reads as 1.
+int storedPageCount(const std::optional<qint64>& field);
+// The fewest pages, a power of two and at least `atLeast`, whose every page's text fits `budget`.
+int pagesNeeded(const IdFields& ids, int atLeast, qsizetype budget);
+// `all` as the `pages` pages hold it, page 0 first.
+std::vector<IdFields> split(const IdFields& all, int pages);
+
+} // namespace ManifestPages
