@@ -222,6 +222,8 @@ private:
     // neither ends nor stretches them; true when there was one.
     bool followWallClock();
     qint64 usageDayId(Date t, const Calendar& calendar) const;
+    Date usageDayEnd(Date t, const Calendar& calendar) const;
+    bool beginsNewUsageDay(const SharedState& s, Date t, const Calendar& calendar) const;
     std::optional<WallClockCheck> wallClockCheck() const;
     std::optional<WallClockCheck> keptClockReading(const std::optional<WallClockCheck>& current) const;
     void onBoundaryTimer();
