@@ -1,6 +1,7 @@
 #include "store/StorageService.h"
 
 #include "model/Json.h"
+#include "model/LenientJson.h"
 #include "model/TodosFileReading.h"
 #include "platform/Defaults.h"
 #include "platform/FileSafety.h"
@@ -270,11 +271,23 @@ std::vector<T> StorageService::loadList(const QString& part, const QString& name
     }
     backupUnreadableFile(name);
     unreadable.append(part);
-    if (!readOK || parseError.error != QJsonParseError::NoError)
+    if (!readOK)
         return {};
-    if (auto lossy = LossyDecodableList<T>::decode(root, decode))
-        return std::move(lossy->elements);
-    return {};
+    if (parseError.error == QJsonParseError::NoError) {
+        if (auto lossy = LossyDecodableList<T>::decode(root, decode))
+            return std::move(lossy->elements);
+        return {};
+    }
+    // A value the parser refuses (a number no double holds, say) costs its own record only.
+    bool complete = false;
+    std::vector<T> kept;
+    for (const std::optional<QJsonValue>& element : LenientJson::readArray(bytes, complete)) {
+        QString error;
+        if (element)
+            if (std::optional<T> value = decode(*element, &error))
+                kept.push_back(std::move(*value));
+    }
+    return kept;
 }
 
 void StorageService::load()
@@ -312,6 +325,7 @@ void StorageService::load()
         },
         earlyNotes ? &*earlyNotes : nullptr);
     m_rules = loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
+    m_rulesSetAside = unreadable.contains(QStringLiteral("block rules"));
     ++m_rulesGeneration;
 
     m_fileStore.removeLegacyGoalsFile();

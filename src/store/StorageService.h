@@ -174,6 +174,9 @@ public:
 
     // --- rule and doom-scroll settings
     bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const;
+    // "rules.json" held rules that could not be read at start: they were left out, and the file
+    // as it was is kept aside beside the data.
+    bool rulesSetAside() const { return m_rulesSetAside; }
     // Each is true only when the change was accepted and "rules.json" written; a refusal or a
     // failed write answers false (the message is in lastError()) and leaves the rules as they
     // were, so a screen never says "Saved" for a change that is not on disk.
@@ -343,6 +346,7 @@ private:
     };
     std::vector<Failure> m_failures; // oldest first
     QSet<QString> m_unbackedFiles;   // unreadable files that must not be written over
+    bool m_rulesSetAside = false;
     bool m_loading = false;
 
     // Per file: the newest write asked of the writing thread, and the newest one a write made

@@ -138,6 +138,16 @@ private slots:
             << unreadableMessage(QStringLiteral("notes")) << 0;
         QTest::newRow("a rule without its fields") << QStringLiteral("rules.json") << QByteArray(R"([{"name":"x"}])")
                                                    << unreadableMessage(QStringLiteral("block rules")) << 0;
+        // The parser refuses the whole text; each record is read on its own instead.
+        QByteArray beyondDouble = todosWithOneMalformed(nullptr);
+        beyondDouble.insert(beyondDouble.indexOf("\"isCompleted\""), "\"beyond\": 1e400, ");
+        QTest::newRow("a number no double holds in the first to-do")
+            << QStringLiteral("todos.json") << beyondDouble << unreadableMessage(QStringLiteral("to-dos")) << 1;
+        const Date t = TestEnvironment::at(2026, 12, 6, 9);
+        QTest::newRow("notes cut short in the second")
+            << QStringLiteral("notes.json")
+            << notesJson({note(QStringLiteral("one"), t), note(QStringLiteral("two"), t)}).chopped(40)
+            << unreadableMessage(QStringLiteral("notes")) << 1;
         QTest::newRow("doom-scroll settings lacking breakMinutes")
             << QStringLiteral("doomscroll.json")
             << QByteArray(R"({"isEnabled":true,"domains":[],"usageWindowMinutes":30})")
