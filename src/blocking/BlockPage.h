@@ -16,7 +16,9 @@ extern const QString styleSheet;
 
 QString render(const BlockedSiteSnapshot& snapshot, const std::vector<TaskItem>& tasks, qint64 todayCount,
                const std::optional<QString>& returnURL);
-QString blockEnded(const std::optional<QString>& returnURL);
+// With `goesBack`, the page takes the tab back to `returnURL` by itself; without, it only
+// offers to (an address this program did not send to the block page is not followed unasked).
+QString blockEnded(const std::optional<QString>& returnURL, bool goesBack = true);
 QString closing();
 
 // The address the tab may be sent back to: http or https, not the loopback server itself.

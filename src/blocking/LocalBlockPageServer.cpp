@@ -117,18 +117,21 @@ QByteArray LocalBlockPageServer::blockedResponse(const QString& query) const
     const QueryReading q = readQuery(query);
     // Asked at every request: the hosts file may have changed since the query was first read.
     const bool returnAllowed = q.returnHost && !HostAddresses::isThisComputerName(*q.returnHost, m_hostsFile);
-    const std::optional<QString> from = returnAllowed ? q.from : std::nullopt;
     const BlockedSiteSnapshot* snapshot = blockedSnapshot(m_storage.data(), q.rule);
+    // The tab goes back by itself only to the site the rule blocks, where this program sent it
+    // from; an address a page made up (anything, anywhere) is only offered once the block ends.
+    const bool sentFromThere = returnAllowed && isRuleSite(q.rule, *q.returnHost);
+    const std::optional<QString> from = returnAllowed && (sentFromThere || !snapshot) ? q.from : std::nullopt;
     // Asked first: a new day computes the lists again and so ends what was rendered from them.
     const PageTodos* todos = snapshot ? &pageTodos() : nullptr;
-    const QString& key = returnAllowed ? q.pageKeyWithFrom : q.pageKey;
+    const QString key = !returnAllowed ? q.pageKey : q.pageKeyWithFrom + (sentFromThere ? "" : "\n!");
     if (const auto it = m_rendered.constFind(key); it != m_rendered.cend() && it->lists == m_listsGeneration &&
                                                    it->snapshot.has_value() == bool(snapshot) &&
                                                    (!snapshot || *it->snapshot == *snapshot))
         return it->response;
     const std::optional<BlockedSiteSnapshot> shown = snapshot ? std::optional(*snapshot) : std::nullopt;
-    const QString body =
-        todos ? BlockPage::render(*snapshot, todos->tasks, todos->todayCount, from) : BlockPage::blockEnded(from);
+    const QString body = todos ? BlockPage::render(*snapshot, todos->tasks, todos->todayCount, from)
+                               : BlockPage::blockEnded(from, sentFromThere);
     ++m_pageRenderings;
     QByteArray response = makeResponse("200 OK", "text/html; charset=utf-8", noStore, body.toUtf8());
     // Every address a tab came from is a key of its own: keep the memory bounded.
@@ -136,6 +139,22 @@ QByteArray LocalBlockPageServer::blockedResponse(const QString& query) const
         m_rendered.clear();
     m_rendered.insert(key, {shown, m_listsGeneration, response});
     return response;
+}
+
+bool LocalBlockPageServer::isRuleSite(const std::optional<QUuid>& rule, const QString& host) const
+{
+    if (!rule || !m_storage)
+        return false;
+    QString domain;
+    for (const BlockRule& r : m_storage->rules())
+        if (r.id == *rule)
+            domain = r.domain;
+    for (const DoomScrollDomain& d : m_storage->doomScrollConfig().domains)
+        if (d.id == *rule)
+            domain = d.domain;
+    const QString site = QString::fromLatin1(QUrl::toAce(domain)).toLower();
+    const QString there = QString::fromLatin1(QUrl::toAce(host)).toLower();
+    return !site.isEmpty() && (there == site || there.endsWith(u'.' + site));
 }
 
 LocalBlockPageServer::~LocalBlockPageServer()

@@ -111,6 +111,8 @@ private:
         QString pageKey, pageKeyWithFrom;  // the rendered page's key, without and with the return
     };
     QueryReading readQuery(const QString& query) const;
+    // Whether `host` is the site of the rule (or doom-scroll site) with that id, or under it.
+    bool isRuleSite(const std::optional<QUuid>& rule, const QString& host) const;
     mutable QHash<QString, QueryReading> m_queries;
 
     QPointer<StorageService> m_storage;

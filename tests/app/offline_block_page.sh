@@ -4,13 +4,14 @@
 # addresses. Meant for fresh user, mount and network namespaces (unshare -rmn), so nothing of the
 # machine is changed: /etc/resolv.conf and /etc/hosts are replaced inside them only.
 #
-# Usage: offline_block_page.sh PROGRAM FOLDER FROM...
+# Usage: offline_block_page.sh PROGRAM FOLDER RULE FROM...
 # Prints "silent" once a lookup is seen to hang, then for each FROM one line "answered MS" and the
 # page on one line; "failed: ..." when a step could not be done.
 set -u
 program=$1
 folder=$2
-shift 2
+rule=$3
+shift 3
 
 ip link set lo up || { echo "failed: no loopback"; exit 1; }
 printf 'nameserver 127.0.0.53\noptions timeout:30 attempts:1\n' >"$folder/resolv.conf"
@@ -51,9 +52,9 @@ QUILLHARBOUR_DATA_DIR="$folder/data" HOME="$folder/home" XDG_CONFIG_HOME="$folde
     DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "$program" >"$folder/out" 2>"$folder/err" &
 app=$!
 
-/usr/bin/python3 - "$folder/out" "$@" <<'EOF'
+/usr/bin/python3 - "$folder/out" "$rule" "$@" <<'EOF'
 import re, socket, sys, time, urllib.parse
-out, addresses = sys.argv[1], sys.argv[2:]
+out, rule, addresses = sys.argv[1], sys.argv[2], sys.argv[3:]
 port = None
 deadline = time.monotonic() + 60
 while port is None and time.monotonic() < deadline:
@@ -65,8 +66,8 @@ if port is None:
 for address in addresses:
     start = time.monotonic()
     s = socket.create_connection(("127.0.0.1", port), timeout=20)
-    s.sendall(("GET /blocked?from=%s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n"
-               % (urllib.parse.quote(address, safe=""), port)).encode())
+    s.sendall(("GET /blocked?rule=%s&from=%s HTTP/1.1\r\nHost: 127.0.0.1:%d\r\n\r\n"
+               % (rule, urllib.parse.quote(address, safe=""), port)).encode())
     data = b""
     try:
         while True:

@@ -245,7 +245,7 @@ private slots:
             << get("/status?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6") << blockedFalse;
         QTest::newRow("blocked without a store")
             << get("/blocked?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6&from=https%3A%2F%2Fnews.example%2F")
-            << ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/")).toUtf8());
+            << ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/"), false).toUtf8());
         QTest::newRow("an address after url= on another path")
             << get("/status?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6&url=http://a.example/?b&c") << blockedFalse;
         QTest::newRow("unknown path") << get("/nothing") << notFound;
@@ -509,32 +509,49 @@ private slots:
         }
     }
 
+    // Once the block has ended the tab goes back by itself only to the site of its rule, where
+    // this program sent it from; any other address (a link a page made up) is only offered.
     void blockedEndedPage_data()
     {
         QTest::addColumn<QByteArray>("query"); // {R}: the blocked rule, {O}: a rule not blocked
         QTest::addColumn<std::optional<QString>>("from");
+        QTest::addColumn<bool>("goesBack");
 
         const std::optional<QString> none;
-        QTest::newRow("no rule") << QByteArray("from=https%3A%2F%2Fnews.example%2F")
-                                 << std::optional<QString>(QStringLiteral("https://news.example/"));
-        QTest::newRow("rule not blocked now") << QByteArray("rule={O}&from=https://later.example/a%26b")
-                                              << std::optional<QString>(QStringLiteral("https://later.example/a&b"));
-        QTest::newRow("malformed rule") << QByteArray("rule=xyz") << none;
-        QTest::newRow("from without =") << QByteArray("rule=00000000-0000-0000-0000-000000000001&from") << none;
-        QTest::newRow("plus stays a plus") << QByteArray("from=https://news.example/?q=a+b")
-                                           << std::optional<QString>(QStringLiteral("https://news.example/?q=a+b"));
+        const auto address = [](const char* text) { return std::optional<QString>(QLatin1String(text)); };
+        QTest::newRow("no rule") << QByteArray("from=https%3A%2F%2Fnews.example%2F") << address("https://news.example/")
+                                 << false;
+        QTest::newRow("rule not blocked now")
+            << QByteArray("rule={O}&from=https://later.example/a%26b") << address("https://later.example/a&b") << true;
+        QTest::newRow("under the rule's site")
+            << QByteArray("rule={O}&from=https://m.Later.example/") << address("https://m.Later.example/") << true;
+        QTest::newRow("another site than the rule's")
+            << QByteArray("rule={O}&from=https://elsewhere.example/") << address("https://elsewhere.example/") << false;
+        QTest::newRow("a name ending like the rule's")
+            << QByteArray("rule={O}&from=https://notlater.example/") << address("https://notlater.example/") << false;
+        QTest::newRow("unknown rule, a LAN address")
+            << QByteArray("rule=00000000-0000-0000-0000-000000000001&from=http://192.168.1.1/admin")
+            << address("http://192.168.1.1/admin") << false;
+        QTest::newRow("malformed rule") << QByteArray("rule=xyz") << none << false;
+        QTest::newRow("from without =") << QByteArray("rule=00000000-0000-0000-0000-000000000001&from") << none
+                                        << false;
+        QTest::newRow("plus stays a plus")
+            << QByteArray("from=https://news.example/?q=a+b") << address("https://news.example/?q=a+b") << false;
     }
 
     void blockedEndedPage()
     {
         QFETCH(QByteArray, query);
         QFETCH(std::optional<QString>, from);
+        QFETCH(bool, goesBack);
         BlockedStore s;
         query.replace("{R}", s.id()).replace("{O}", uuidText(s.later.id).toLatin1());
         LocalBlockPageServer server(s.store);
         const QByteArray response = server.handleRequest(get("/blocked?" + query));
-        QCOMPARE(response, ok(htmlType, BlockPage::blockEnded(from).toUtf8()));
+        QCOMPARE(response, ok(htmlType, BlockPage::blockEnded(from, goesBack).toUtf8()));
         QCOMPARE(scriptTarget(response), from);
+        QCOMPARE(response.contains("\nwindow.location.replace(target);\n"), goesBack && from);
+        QCOMPARE(response.contains("Taking you back"), goesBack && from);
     }
 
     // The page sends the tab back unless its host is known, without the network, to be this
@@ -717,8 +734,8 @@ private slots:
         QTest::newRow("plain") << QByteArray("https://news.example/a")
                                << std::optional<QString>(QStringLiteral("https://news.example/a"));
         QTest::newRow("its own query, escapes and url=")
-            << QByteArray("http://www.example.com/feed?a=1&b=%20&url=x&from=y")
-            << std::optional<QString>(QStringLiteral("http://www.example.com/feed?a=1&b=%20&url=x&from=y"));
+            << QByteArray("http://www.news.example/feed?a=1&b=%20&url=x&from=y")
+            << std::optional<QString>(QStringLiteral("http://www.news.example/feed?a=1&b=%20&url=x&from=y"));
         QTest::newRow("characters a strict URL refuses")
             << QByteArray("http://news.example/a?x={|}^`")
             << std::optional<QString>(QStringLiteral("http://news.example/a?x={|}^`"));
