@@ -14,6 +14,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,13 +169,20 @@ void StorageService::reportProblem(const QString& path, const QString& message)
 
 // ---------------------------------------------------------------- files
 
+QString StorageService::unbackedMessage(const QString& name) const
+{
+    if (m_unreadableFolder)
+        return *m_unreadableFolder;
+    return QStringLiteral("“%1” could not be read and no backup copy of it could be made, so it was not "
+                          "overwritten and the change was not saved.")
+        .arg(name);
+}
+
 bool StorageService::writeFile(const QString& name, const QByteArray& text, QString* error)
 {
     if (m_unbackedFiles.contains(name)) {
         if (error)
-            *error = QStringLiteral("“%1” could not be read and no backup copy of it could be made, so it was "
-                                    "not overwritten and the change was not saved.")
-                         .arg(name);
+            *error = unbackedMessage(name);
         return false;
     }
     const QString path = m_fileStore.filePath(name);
@@ -293,8 +302,21 @@ std::vector<T> StorageService::loadList(const QString& part, const QString& name
 void StorageService::load()
 {
     m_loading = true;
-    FileSafety::removeStaleTemporaries(
-        m_fileStore.rootURL, {todosFile, notesFile, rulesFile, doomScrollFile, stateFile, pendingNotificationsFile});
+    const QStringList files{todosFile, notesFile, rulesFile, doomScrollFile, stateFile, pendingNotificationsFile};
+    FileSafety::keepPrivate(m_fileStore.rootURL, files);
+    FileSafety::removeStaleTemporaries(m_fileStore.rootURL, files);
+    // A folder that cannot be looked into looks empty: say so, and write nothing over what it
+    // may hold.
+    const QByteArray root = QFile::encodeName(m_fileStore.rootURL);
+    if (::access(root.constData(), R_OK | X_OK) != 0 && errno != ENOENT) {
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        for (const QString& name : files)
+            m_unbackedFiles.insert(name);
+        m_unreadableFolder = QStringLiteral("The data folder “%1” can't be read (%2). Nothing was loaded from it, "
+                                            "and nothing is written there until it can be read.")
+                                 .arg(m_fileStore.rootURL, why);
+        recordFailure(folderNoticeSource, *m_unreadableFolder);
+    }
     QStringList unreadable;
     // What another thread already read and decoded is taken as it is, unless the file changed since.
     std::optional<PrereadTodos> earlyTodos =

@@ -347,6 +347,8 @@ private:
     std::vector<Failure> m_failures; // oldest first
     QSet<QString> m_unbackedFiles;   // unreadable files that must not be written over
     bool m_rulesSetAside = false;
+    std::optional<QString> m_unreadableFolder; // why the data folder could not be looked into
+    QString unbackedMessage(const QString& name) const;
     bool m_loading = false;
 
     // Per file: the newest write asked of the writing thread, and the newest one a write made
