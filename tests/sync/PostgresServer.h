@@ -85,9 +85,12 @@ private:
     {
         if (!m_folder.isEmpty())
             return true;
-        QByteArray pattern = QFile::encodeName(QDir::tempPath() + QStringLiteral("/qh-pg-XXXXXX"));
+        // As root the server runs as its own user, who cannot pass through the test's private
+        // temporary folder: its folder then lies in /tmp itself (private, and the server's).
+        const QString parent = ::geteuid() == 0 ? QStringLiteral("/tmp") : QDir::tempPath();
+        QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/qh-pg-XXXXXX"));
         if (!::mkdtemp(pattern.data())) {
-            m_error = QStringLiteral("no private folder in %1").arg(QDir::tempPath());
+            m_error = QStringLiteral("no private folder in %1").arg(parent);
             return false;
         }
         m_folder = QFile::decodeName(pattern);
@@ -140,9 +143,17 @@ private:
                 hba.write("local all all trust\nhostssl all all 127.0.0.1/32 trust\n") < 0)
                 return false;
         }
-        if (!runAs(root, {bin + QStringLiteral("pg_ctl"), QStringLiteral("-D"), data, QStringLiteral("-o"), options,
-                          QStringLiteral("-l"), m_folder + QStringLiteral("/log"), QStringLiteral("-w"),
-                          QStringLiteral("start")}))
+        m_options = options;
+        return startServer();
+    }
+
+    bool startServer()
+    {
+        const QString data = m_folder + QStringLiteral("/data");
+        if (!runAs(::geteuid() == 0,
+                   {QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl"), QStringLiteral("-D"), data,
+                    QStringLiteral("-o"), m_options, QStringLiteral("-l"), m_folder + QStringLiteral("/log"),
+                    QStringLiteral("-w"), QStringLiteral("start")}))
             return false;
         QFile pidFile(data + QStringLiteral("/postmaster.pid"));
         if (pidFile.open(QIODevice::ReadOnly))
@@ -150,6 +161,15 @@ private:
         return isRunning();
     }
 
+public:
+    // The same cluster stopped and started again: every connection to it is gone.
+    bool restart()
+    {
+        stop();
+        return startServer();
+    }
+
+private:
     bool runAs(bool serverUser, QStringList command)
     {
         if (serverUser)
@@ -172,6 +192,7 @@ private:
     }
 
     QString m_folder;
+    QString m_options;
     QString m_error = QStringLiteral("PostgreSQL was not started");
     pid_t m_pid = 0;
     int m_port = 0;
