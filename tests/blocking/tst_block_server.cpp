@@ -67,6 +67,16 @@ QByteArray bodyOf(const QByteArray& response)
 }
 
 // The address the page's script returns to; none when the target is null.
+// This computer's address on its network, or the loopback one where it has none.
+QString ownAddress()
+{
+    QString own = QStringLiteral("127.0.0.1");
+    for (const QHostAddress& a : QNetworkInterface::allAddresses())
+        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
+            own = a.toString();
+    return own;
+}
+
 std::optional<QString> scriptTarget(const QByteArray& response)
 {
     static const QRegularExpression target(QStringLiteral("var target = (?:null|atob\\('([A-Za-z0-9+/=]*)'\\));"));
@@ -561,10 +571,7 @@ private slots:
     {
         QTest::addColumn<QString>("from");
         QTest::addColumn<bool>("returns");
-        QString own = QStringLiteral("127.0.0.1");
-        for (const QHostAddress& a : QNetworkInterface::allAddresses())
-            if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
-                own = a.toString();
+        const QString own = ownAddress();
         const QString self = QHostInfo::localHostName();
         QTest::newRow("public name") << "https://news.example/a?b" << true;
         QTest::newRow("name that resolves nowhere here") << "https://nowhere.invalid/" << true;
@@ -591,10 +598,7 @@ private slots:
         QFETCH(bool, returns);
         QTemporaryDir folder;
         const QString hosts = folder.filePath(QStringLiteral("hosts"));
-        QString own = QStringLiteral("127.0.0.1");
-        for (const QHostAddress& a : QNetworkInterface::allAddresses())
-            if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
-                own = a.toString();
+        const QString own = ownAddress();
         QFile file(hosts);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(("127.0.0.1\tlocalhost\n127.0.1.1 box.example  dev.box.example # ours\n" + own.toLatin1() +
