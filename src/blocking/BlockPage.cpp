@@ -387,12 +387,15 @@ QString render(const BlockedSiteSnapshot& snapshot, const std::vector<TaskItem>&
     return html;
 }
 
-QString blockEnded(const std::optional<QString>& returnURL)
+QString blockEnded(const std::optional<QString>& returnURL, bool goesBack)
 {
+    const bool leaves = goesBack && safeReturnURL(returnURL);
     QString html = head(QStringLiteral("Quillharbour"));
     html += QStringLiteral("<body>\n<main class=\"page\">\n");
     html += brand(QStringLiteral("Quillharbour"));
-    html += intro(QStringLiteral("This block has ended"), QStringLiteral("Taking you back to the site…"));
+    html +=
+        intro(QStringLiteral("This block has ended"), leaves ? QStringLiteral("Taking you back to the site…")
+                                                             : QStringLiteral("You can go back when you're ready."));
     html += QStringLiteral(
                 "<div class=\"actions\"><button id=\"back-button\" class=\"dark\" type=\"button\">Go back</button>"
                 "<a class=\"outline\" href=\"quillharbour://open\">Open Quillharbour</a></div>\n"
@@ -402,9 +405,9 @@ QString blockEnded(const std::optional<QString>& returnURL)
             QStringLiteral(";\n"
                            "document.getElementById('back-button').addEventListener('click', function () {\n"
                            "  if (target) { window.location.replace(target); } else { history.back(); }\n"
-                           "});\n"
-                           "if (target) { window.location.replace(target); }\n"
-                           "</script>\n</body>\n</html>\n");
+                           "});\n") +
+            (leaves ? QStringLiteral("window.location.replace(target);\n") : QString()) +
+            QStringLiteral("</script>\n</body>\n</html>\n");
     return html;
 }
 

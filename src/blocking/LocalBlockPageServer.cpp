@@ -59,8 +59,7 @@ static void initBlockingResources()
 }
 
 LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* parent)
-    : QObject(parent), m_storage(storage), m_resolver(HostAddresses::systemResolver()),
-      m_monotonic(&SystemMonotonicClock::instance())
+    : QObject(parent), m_storage(storage)
 {
     if (!storage)
         return;
@@ -103,7 +102,7 @@ LocalBlockPageServer::QueryReading LocalBlockPageServer::readQuery(const QString
         q.rule = parseUuid(*rule);
     q.from = BlockPageRequest::queryValue(query, QStringLiteral("from"));
     if (std::optional<QString> host = BlockPage::returnHost(q.from))
-        q.returnHost = host->toLower();
+        q.returnHost = std::move(host);
     q.pageKey = q.rule ? q.rule->toString() : QString();
     q.pageKeyWithFrom = q.pageKey + (q.from ? QStringLiteral("\n=") + *q.from : QString());
     // Every address a tab came from makes a query of its own: keep the memory bounded.
@@ -113,21 +112,26 @@ LocalBlockPageServer::QueryReading LocalBlockPageServer::readQuery(const QString
     return q;
 }
 
-QByteArray LocalBlockPageServer::blockedResponse(const QString& query, bool returnAllowed) const
+QByteArray LocalBlockPageServer::blockedResponse(const QString& query) const
 {
     const QueryReading q = readQuery(query);
-    const std::optional<QString> from = returnAllowed ? q.from : std::nullopt;
+    // Asked at every request: the hosts file may have changed since the query was first read.
+    const bool returnAllowed = q.returnHost && !HostAddresses::isThisComputerName(*q.returnHost, m_hostsFile);
     const BlockedSiteSnapshot* snapshot = blockedSnapshot(m_storage.data(), q.rule);
+    // The tab goes back by itself only to the site the rule blocks, where this program sent it
+    // from; an address a page made up (anything, anywhere) is only offered once the block ends.
+    const bool sentFromThere = returnAllowed && isRuleSite(q.rule, *q.returnHost);
+    const std::optional<QString> from = returnAllowed && (sentFromThere || !snapshot) ? q.from : std::nullopt;
     // Asked first: a new day computes the lists again and so ends what was rendered from them.
     const PageTodos* todos = snapshot ? &pageTodos() : nullptr;
-    const QString& key = returnAllowed ? q.pageKeyWithFrom : q.pageKey;
+    const QString key = !returnAllowed ? q.pageKey : q.pageKeyWithFrom + (sentFromThere ? "" : "\n!");
     if (const auto it = m_rendered.constFind(key); it != m_rendered.cend() && it->lists == m_listsGeneration &&
                                                    it->snapshot.has_value() == bool(snapshot) &&
                                                    (!snapshot || *it->snapshot == *snapshot))
         return it->response;
     const std::optional<BlockedSiteSnapshot> shown = snapshot ? std::optional(*snapshot) : std::nullopt;
-    const QString body =
-        todos ? BlockPage::render(*snapshot, todos->tasks, todos->todayCount, from) : BlockPage::blockEnded(from);
+    const QString body = todos ? BlockPage::render(*snapshot, todos->tasks, todos->todayCount, from)
+                               : BlockPage::blockEnded(from, sentFromThere);
     ++m_pageRenderings;
     QByteArray response = makeResponse("200 OK", "text/html; charset=utf-8", noStore, body.toUtf8());
     // Every address a tab came from is a key of its own: keep the memory bounded.
@@ -135,6 +139,22 @@ QByteArray LocalBlockPageServer::blockedResponse(const QString& query, bool retu
         m_rendered.clear();
     m_rendered.insert(key, {shown, m_listsGeneration, response});
     return response;
+}
+
+bool LocalBlockPageServer::isRuleSite(const std::optional<QUuid>& rule, const QString& host) const
+{
+    if (!rule || !m_storage)
+        return false;
+    QString domain;
+    for (const BlockRule& r : m_storage->rules())
+        if (r.id == *rule)
+            domain = r.domain;
+    for (const DoomScrollDomain& d : m_storage->doomScrollConfig().domains)
+        if (d.id == *rule)
+            domain = d.domain;
+    const QString site = QString::fromLatin1(QUrl::toAce(domain)).toLower();
+    const QString there = QString::fromLatin1(QUrl::toAce(host)).toLower();
+    return !site.isEmpty() && (there == site || there.endsWith(u'.' + site));
 }
 
 LocalBlockPageServer::~LocalBlockPageServer()
@@ -297,7 +317,7 @@ QByteArray addressRedirect(const QString& query, const QString& address)
 
 } // namespace
 
-QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request, bool returnAllowed) const
+QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request) const
 {
     const auto target = BlockPageRequest::readTarget(request, m_port);
     if (const auto* why = std::get_if<BlockPageRequest::Refusal>(&target))
@@ -305,10 +325,10 @@ QByteArray LocalBlockPageServer::handleRequest(const QByteArray& request, bool r
     const BlockPageRequest::Target& wanted = std::get<BlockPageRequest::Target>(target);
     if (wanted.address)
         return addressRedirect(wanted.query, *wanted.address);
-    return route(wanted.path, wanted.query, returnAllowed);
+    return route(wanted.path, wanted.query);
 }
 
-QByteArray LocalBlockPageServer::route(const QString& path, const QString& query, bool returnAllowed) const
+QByteArray LocalBlockPageServer::route(const QString& path, const QString& query) const
 {
     if (path == QLatin1String("/health"))
         return plain("200 OK", "ok");
@@ -318,7 +338,7 @@ QByteArray LocalBlockPageServer::route(const QString& path, const QString& query
         return plain("404 Not Found", "Icon not found");
     }
     if (path == QLatin1String("/blocked"))
-        return blockedResponse(query, returnAllowed);
+        return blockedResponse(query);
     if (path == QLatin1String("/status")) {
         const bool blocked = blockedSnapshot(m_storage.data(), readQuery(query).rule) != nullptr;
         return makeResponse("200 OK", "application/json; charset=utf-8", noStore,
@@ -523,7 +543,6 @@ void LocalBlockPageServer::respond(quint64 id)
     it->answered = true;
     // A peer that never reads must not keep the connection forever either.
     restartTimeout(*it);
-    // The request is read once; only a block page with a return address has more to do.
     const auto target = BlockPageRequest::readTarget(std::exchange(it->buffer, QByteArray()), m_port);
     if (const auto* why = std::get_if<BlockPageRequest::Refusal>(&target)) {
         // A refused head may announce a body of its own, or may not have been read to its end.
@@ -538,49 +557,7 @@ void LocalBlockPageServer::respond(quint64 id)
         answer(id, addressRedirect(query, *address));
         return;
     }
-    const std::optional<QString> host = path == QLatin1String("/blocked") ? readQuery(query).returnHost : std::nullopt;
-    if (!host) {
-        answer(id, route(path, query, true));
-        return;
-    }
-    const QString& key = *host;
-    if (const auto known = m_hostVerdicts.constFind(key);
-        known != m_hostVerdicts.cend() && known->until > m_monotonic->seconds()) {
-        answer(id, route(path, query, known->allowed));
-        return;
-    }
-    // The answer waits for the lookup; a connection dropped meanwhile finds no one to answer.
-    // Meanwhile nothing is read: a peer that has ended its side still waits for the answer.
-    if (const auto c = m_connections.find(id); c != m_connections.end())
-        watch(id, *c, 0);
-    std::vector<std::pair<quint64, QString>>& waiting = m_hostLookups[key];
-    waiting.emplace_back(id, query);
-    if (waiting.size() > 1)
-        return;
-    m_resolver(*host, this, [this, key](const QList<QHostAddress>& addresses) {
-        const bool allowed =
-            !addresses.isEmpty() && std::none_of(addresses.cbegin(), addresses.cend(), &HostAddresses::isThisComputer);
-        // Every address a tab came from may be a host of its own: keep the memory bounded.
-        if (m_hostVerdicts.size() >= 256)
-            m_hostVerdicts.clear();
-        m_hostVerdicts.insert(key, {allowed, m_monotonic->seconds() +
-                                                 (addresses.isEmpty() ? unresolvedHostSeconds : resolvedHostSeconds)});
-        for (const auto& [waitingId, waitingQuery] : m_hostLookups.take(key))
-            answer(waitingId, blockedResponse(waitingQuery, allowed));
-    });
-}
-
-int LocalBlockPageServer::waitingForLookups() const
-{
-    int waiting = 0;
-    for (const auto& requests : m_hostLookups)
-        waiting += int(requests.size());
-    return waiting;
-}
-
-void LocalBlockPageServer::setMonotonicClock(const MonotonicClock* clock)
-{
-    m_monotonic = clock ? clock : &SystemMonotonicClock::instance();
+    answer(id, route(path, query));
 }
 
 void LocalBlockPageServer::answer(quint64 id, const QByteArray& response)
@@ -590,11 +567,6 @@ void LocalBlockPageServer::answer(quint64 id, const QByteArray& response)
         return;
     it->unsent = response;
     send(id);
-}
-
-void LocalBlockPageServer::setResolver(HostAddresses::Resolver resolver)
-{
-    m_resolver = resolver ? std::move(resolver) : HostAddresses::systemResolver();
 }
 
 void LocalBlockPageServer::send(quint64 id)

@@ -55,20 +55,15 @@ public:
     // Where a blocked tab is sent; nothing until the server listens.
     std::optional<QUrl> blockedPageURL(const QUuid& rule, const QString& domain, const QString& from) const;
 
-    // Request bytes to response bytes; the whole protocol apart from the sockets and the lookup
-    // of the return address: without `returnAllowed` the block page has none.
-    QByteArray handleRequest(const QByteArray& request, bool returnAllowed = true) const;
+    // Request bytes to response bytes: the whole protocol apart from the sockets.
+    QByteArray handleRequest(const QByteArray& request) const;
 
-    // A block page sends the tab back only to a host that resolves, and never to this computer
-    // (a name in the hosts file can lead here as well as "localhost" can). Tests give a resolver
-    // that never touches the network.
-    void setResolver(HostAddresses::Resolver resolver);
-    // What a return host resolved to is kept a while; tests pass a clock they move.
-    void setMonotonicClock(const MonotonicClock* clock);
-    static constexpr double resolvedHostSeconds = 60;
-    static constexpr double unresolvedHostSeconds = 10;
-    // Requests waiting for the lookup of their return host.
-    int waitingForLookups() const;
+    // A block page sends the tab back to where it came from, unless that address is known to lead
+    // to this computer (a name in the hosts file can lead here as well as "localhost" can). No
+    // name is looked up: a silent name server would hold the page, and where a name leads is the
+    // browser's to find out, through its own resolver, proxy or secure DNS. Tests give a hosts
+    // file of their own.
+    void setHostsFile(const QString& path) { m_hostsFile = path; }
 
     static QByteArray makeResponse(const QByteArray& status, const QByteArray& contentType,
                                    const QByteArray& cacheControl, const QByteArray& body);
@@ -94,7 +89,7 @@ private:
     void respond(quint64 id);
     void answer(quint64 id, const QByteArray& response);
     // The answer to a request read already.
-    QByteArray route(const QString& path, const QString& query, bool returnAllowed) const;
+    QByteArray route(const QString& path, const QString& query) const;
     void send(quint64 id);
     void drop(quint64 id);
     void setPort(std::optional<quint16> port);
@@ -106,20 +101,22 @@ private:
         qint64 dayId = 0;
     };
     const PageTodos& pageTodos() const;
-    QByteArray blockedResponse(const QString& query, bool returnAllowed) const;
+    QByteArray blockedResponse(const QString& query) const;
     // What a query asks for, read once per query text: a tab that reloads, several tabs of one
     // site, and every request that waited for one lookup come with the same text.
     struct QueryReading {
         std::optional<QUuid> rule;
         std::optional<QString> from;
-        std::optional<QString> returnHost; // in lower case; none when the tab may not go back there
+        std::optional<QString> returnHost; // none when the tab may not go back there
         QString pageKey, pageKeyWithFrom;  // the rendered page's key, without and with the return
     };
     QueryReading readQuery(const QString& query) const;
+    // Whether `host` is the site of the rule (or doom-scroll site) with that id, or under it.
+    bool isRuleSite(const std::optional<QUuid>& rule, const QString& host) const;
     mutable QHash<QString, QueryReading> m_queries;
 
     QPointer<StorageService> m_storage;
-    HostAddresses::Resolver m_resolver;
+    QString m_hostsFile = QStringLiteral("/etc/hosts");
     QTcpServer* m_listener = nullptr;
     std::optional<quint16> m_port;
     std::optional<QString> m_lastError;
@@ -143,8 +140,7 @@ private:
         qint64 deadline = 0;      // on m_clock: let go when it passes
         bool isIdle() const;
     };
-    // Reading (the request, then the peer's close), writing (an answer that had to wait) or
-    // neither (an answer waiting for a lookup).
+    // Reading (the request, then the peer's close) or writing (an answer that had to wait).
     void watch(quint64 id, Connection& c, quint32 events);
     void readyConnections();
     int m_epoll = -1;
@@ -177,17 +173,6 @@ private:
         QByteArray response;
     };
     mutable QHash<QString, RenderedPage> m_rendered;
-    // Whether a return host may be sent back to, by host, until a time on the monotonic clock:
-    // every tab that shows the page, and every reload, would otherwise wait for the system's
-    // resolver (seconds, when a name server is slow). Requests for a host whose lookup is on its
-    // way wait for that one.
-    struct HostVerdict {
-        bool allowed = false;
-        double until = 0;
-    };
-    QHash<QString, HostVerdict> m_hostVerdicts;
-    QHash<QString, std::vector<std::pair<quint64, QString>>> m_hostLookups; // the queries waiting
-    const MonotonicClock* m_monotonic;
     mutable quint64 m_listsGeneration = 0;
     mutable int m_pageRenderings = 0;
 };

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QLocalSocket>
+#include <QTimer>
 #include <QUrl>
 #include <sys/stat.h>
 
@@ -83,13 +84,28 @@ void ExtensionBridge::onNewConnection()
 {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
         if (m_peers.size() >= maximumConnections) {
-            socket->abort();
-            socket->deleteLater();
-            continue;
+            // Silent connections cannot shut a relay out: the one silent longest gives way.
+            QLocalSocket* silent = nullptr;
+            quint64 earliest = ~quint64(0);
+            for (const Peer& p : std::as_const(m_peers))
+                if (!p.relayed && p.arrivedAt < earliest) {
+                    earliest = p.arrivedAt;
+                    silent = p.socket;
+                }
+            if (!silent) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            drop(silent, QStringLiteral("a connection that never said what it is made room for another"));
         }
-        m_peers.insert(socket, Peer{socket, {}, {}, false, false, {}, 0});
+        m_peers.insert(socket, Peer{socket, {}, {}, false, false, {}, 0, ++m_arrivals});
         QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadable(socket); });
         QObject::connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket, QString()); });
+        QTimer::singleShot(m_introductionTimeoutMs, socket, [this, socket] {
+            if (const auto it = m_peers.constFind(socket); it != m_peers.cend() && !it->relayed)
+                drop(socket, QStringLiteral("no relay introduction in time"));
+        });
     }
 }
 

@@ -48,6 +48,10 @@ public:
 
     static constexpr int answerTimeoutMs = 3000;
     static constexpr int maximumConnections = 32;
+    // A connection that has not said it is our relay this long after it came is let go; and when
+    // every place is taken, the longest silent one makes room for a newcomer.
+    static constexpr int introductionTimeoutMs = 5000;
+    void setIntroductionTimeout(int ms) { m_introductionTimeoutMs = ms; }
     static constexpr int maximumPendingAnswers = 64;
 
 private:
@@ -59,6 +63,7 @@ private:
         bool greeted = false; // the extension has said hello
         ExtensionTabReport report;
         quint64 reportedAt = 0; // order of the last report, to pick the current profile
+        quint64 arrivedAt = 0;  // order of the connection, to find the longest silent one
     };
     struct Pending {
         QLocalSocket* socket = nullptr;
@@ -81,6 +86,8 @@ private:
     // kept for a few seconds.
     mutable QHash<QString, std::pair<Setup, qint64>> m_offlineCache;
     QElapsedTimer m_clock;
+    int m_introductionTimeoutMs = introductionTimeoutMs;
+    quint64 m_arrivals = 0;
     static constexpr qint64 offlineCacheMs = 5000;
     QLocalServer m_server;
     QString m_error;

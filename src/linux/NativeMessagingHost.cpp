@@ -93,11 +93,22 @@ public:
         m_retry.setSingleShot(true);
         m_retry.setInterval(retryMs);
         connect(&m_retry, &QTimer::timeout, this, &Relay::connectToProgram);
+        // What the browser has not read yet waits here, not in a write that blocks: a browser that
+        // stops reading must not hold the relay once it lets go of the port.
+        ::fcntl(STDOUT_FILENO, F_SETFL, ::fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+        m_stdout = new QSocketNotifier(STDOUT_FILENO, QSocketNotifier::Write, this);
+        m_stdout->setEnabled(false);
+        connect(m_stdout, &QSocketNotifier::activated, this, &Relay::writeBrowser);
+        m_lastWords.setSingleShot(true);
+        m_lastWords.setInterval(lastWordsMs);
+        connect(&m_lastWords, &QTimer::timeout, this, [] { QCoreApplication::exit(0); });
         connectToProgram();
     }
 
     static constexpr int retryMs = 1000;
     static constexpr qint64 maximumPendingBytes = 8 * 1024 * 1024;
+    // After the browser closes its end, how long what is still on its way may take to go.
+    static constexpr int lastWordsMs = 2000;
 
 private:
     void connectToProgram()
@@ -136,13 +147,51 @@ private:
                     .arg(bytes.size() - 4));
             return;
         }
-        if (!writeAll(STDOUT_FILENO, bytes))
-            QCoreApplication::exit(0); // the browser closed our end
+        if (m_toBrowser.size() > maximumPendingBytes) {
+            log(QStringLiteral("the browser is not reading; a message for it was dropped"));
+            return;
+        }
+        m_toBrowser.append(bytes);
+        writeBrowser();
+    }
+
+    void writeBrowser()
+    {
+        while (!m_toBrowser.isEmpty()) {
+            const ssize_t n = ::write(STDOUT_FILENO, m_toBrowser.constData(), size_t(m_toBrowser.size()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno == EAGAIN)
+                break;
+            if (n <= 0) { // the browser closed our end
+                m_toBrowser.clear();
+                QCoreApplication::exit(0);
+                return;
+            }
+            m_toBrowser.remove(0, n);
+        }
+        m_stdout->setEnabled(!m_toBrowser.isEmpty());
+        if (m_toBrowser.isEmpty() && m_browserGone)
+            finish();
+    }
+
+    // The browser let go of the port: what it sent last goes on to the program, what is left for
+    // it gets a little while to go, and the relay ends.
+    void finish()
+    {
+        m_browserGone = true;
+        if (m_program.state() == QLocalSocket::ConnectedState)
+            m_program.waitForBytesWritten(lastWordsMs);
+        if (m_toBrowser.isEmpty())
+            QCoreApplication::exit(0);
+        else if (!m_lastWords.isActive())
+            m_lastWords.start();
     }
 
     void readBrowser()
     {
         char chunk[65536];
+        bool ended = false;
         for (;;) {
             const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
             if (n < 0 && errno == EINTR)
@@ -151,22 +200,29 @@ private:
                 break;
             if (n <= 0) { // the browser let go of the extension's port
                 m_stdin->setEnabled(false);
-                m_program.flush();
-                QCoreApplication::exit(0);
-                return;
+                ended = true;
+                break;
             }
             m_fromBrowser.append(QByteArray(chunk, n));
         }
+        // Frames that came with the end are passed on before the relay ends.
+        if (relayFromBrowser() && ended)
+            finish();
+    }
+
+    // False when the input was refused and the relay ends.
+    bool relayFromBrowser()
+    {
         for (;;) {
             NativeMessaging::FrameReader::Result r = m_fromBrowser.next();
             using S = NativeMessaging::FrameReader::Status;
             if (r.status == S::needMore)
-                return;
+                return true;
             if (r.status == S::broken) {
                 log(QStringLiteral("refusing the browser's input: %1").arg(r.problem));
                 m_stdin->setEnabled(false);
                 QCoreApplication::exit(1);
-                return;
+                return false;
             }
             if (r.status != S::message) {
                 log(QStringLiteral("refused from the browser: %1").arg(r.problem));
@@ -207,6 +263,10 @@ private:
     QString m_path;
     QString m_browser;
     QSocketNotifier* m_stdin = nullptr;
+    QSocketNotifier* m_stdout = nullptr;
+    QByteArray m_toBrowser;
+    bool m_browserGone = false;
+    QTimer m_lastWords;
     QLocalSocket m_program;
     QTimer m_retry;
     NativeMessaging::FrameReader m_fromBrowser;

@@ -15,6 +15,7 @@ SharedState SharedState::fresh(Date now, const Calendar& calendar)
     SharedState s;
     s.dayId = dayIdFor(now, calendar);
     s.validUntil = now + 60;
+    s.usageDayEndsAt = calendar.addDays(calendar.startOfDay(now), 1);
     return s;
 }
 
@@ -134,6 +135,9 @@ std::optional<SharedState> decodeSharedState(const QJsonValue& value, QString* e
             return decodeDoomScrollRuntimeState(v, e);
         });
     s.pauseUsedDayId = r.optInteger(QStringLiteral("pauseUsedDayId"));
+    s.usageDayEndsAt = r.optNumber(QStringLiteral("usageDayEndsAt"));
+    if (s.usageDayEndsAt && !std::isfinite(*s.usageDayEndsAt))
+        s.usageDayEndsAt.reset();
     if (!r.ok()) {
         if (error)
             *error = r.error();

@@ -54,13 +54,18 @@ struct SharedState {
     Date validUntil = 0;
     std::optional<DoomScrollRuntimeState> doomScroll;
     std::optional<qint64> pauseUsedDayId;
+    // When the usage day ends, as counted where it began: a zone further east starts its next day
+    // by the calendar alone, and that must not begin a new usage day before real time gets there.
+    // Absent in files of older versions.
+    std::optional<Date> usageDayEndsAt;
 
     bool operator==(const SharedState&) const = default;
 
     // year * 10000 + month * 100 + day of the instant's local day.
     static qint64 dayIdFor(Date t, const Calendar& calendar);
 
-    // A new day's state: nothing used, nothing blocked, valid for 60 seconds.
+    // A new day's state: nothing used, nothing blocked, valid for 60 seconds, ending at the next
+    // midnight.
     static SharedState fresh(Date now, const Calendar& calendar);
 };
 
@@ -166,6 +171,10 @@ void writeSharedState(Writer& w, const SharedState& s, const std::optional<WallC
     if (s.urgentBreak) {
         w.key("urgentBreak");
         writeUrgentBreakState(w, *s.urgentBreak);
+    }
+    if (s.usageDayEndsAt) {
+        w.key("usageDayEndsAt");
+        w.value(*s.usageDayEndsAt);
     }
     QStringList usageKeys = s.usageSecondsByRuleId.keys();
     usageKeys.sort();

@@ -132,4 +132,24 @@ int removeStaleTemporaries(const QString& folder, const QStringList& names)
     return removed;
 }
 
+void keepPrivate(const QString& folder, const QStringList& names)
+{
+    const auto tighten = [](const QString& path) {
+        const QByteArray name = QFile::encodeName(path);
+        struct stat info {};
+        if (::lstat(name.constData(), &info) != 0 || info.st_uid != ::geteuid() || S_ISLNK(info.st_mode))
+            return;
+        if (info.st_mode & 077)
+            ::chmod(name.constData(), info.st_mode & 0700);
+    };
+    tighten(folder);
+    QStringList patterns;
+    for (const QString& n : names) {
+        const QFileInfo file(n);
+        patterns << n << file.completeBaseName() + QStringLiteral(".unreadable-*");
+    }
+    for (const QString& entry : QDir(folder).entryList(patterns, QDir::Files | QDir::Hidden | QDir::System))
+        tighten(QDir(folder).filePath(entry));
+}
+
 } // namespace FileSafety

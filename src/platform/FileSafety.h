@@ -35,4 +35,9 @@ QString backUpUnreadable(const QString& path, qint64 secondsSince1970);
 // folder may be writing one right now. Returns how many were removed.
 int removeStaleTemporaries(const QString& folder, const QStringList& names);
 
+// Takes every permission of the group and of others from the folder and from the files of
+// `names` in it (and their unreadable-file backups), where this user owns them: an older version
+// left them readable by everyone. Whatever the owner allowed stays as it was.
+void keepPrivate(const QString& folder, const QStringList& names);
+
 } // namespace FileSafety

@@ -1,5 +1,9 @@
 #include "platform/HostAddresses.h"
 
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostInfo>
 #include <QMutex>
 #include <QNetworkInterface>
 #include <QThreadPool>
@@ -137,6 +141,53 @@ private:
     std::shared_ptr<Link> m_link;
 };
 
+QString plainName(QString host)
+{
+    host = host.toLower();
+    if (host.endsWith(u'.'))
+        host.chop(1);
+    return host;
+}
+
+// The names the hosts file gives to addresses of this computer, read again when the file changes.
+// A file is read only up to a size no real hosts file comes near.
+QStringList hostsFileNamesHere(const QString& path)
+{
+    static QMutex mutex;
+    static QString readPath;
+    static QDateTime readModified;
+    static qint64 readSize = -1;
+    static QStringList names;
+    const QMutexLocker lock(&mutex);
+    const QFileInfo info(path);
+    const QDateTime modified = info.lastModified();
+    const qint64 size = info.exists() ? info.size() : -1;
+    if (path == readPath && modified == readModified && size == readSize)
+        return names;
+    readPath = path;
+    readModified = modified;
+    readSize = size;
+    names.clear();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return names;
+    constexpr qint64 maximumBytes = 4 * 1024 * 1024;
+    const QByteArray text = file.read(maximumBytes);
+    for (const QByteArray& rawLine : text.split('\n')) {
+        const qsizetype comment = rawLine.indexOf('#');
+        const QByteArray line = comment >= 0 ? rawLine.left(comment) : rawLine;
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 2)
+            continue;
+        QHostAddress address;
+        if (!address.setAddress(QString::fromLatin1(fields.first())) || !HostAddresses::isThisComputer(address))
+            continue;
+        for (qsizetype i = 1; i < fields.size(); ++i)
+            names.append(plainName(QString::fromUtf8(fields.at(i))));
+    }
+    return names;
+}
+
 } // namespace
 
 namespace HostAddresses {
@@ -168,6 +219,23 @@ bool isThisComputer(const QHostAddress& address)
         if (own.isEqual(plain, QHostAddress::TolerantConversion))
             return true;
     return false;
+}
+
+bool isThisComputerName(const QString& host, const QString& hostsFile)
+{
+    const QString name = plainName(host);
+    if (name.isEmpty())
+        return true;
+    if (QHostAddress address; address.setAddress(name))
+        return isThisComputer(address);
+    if (name == QLatin1String("localhost") || name.endsWith(QLatin1String(".localhost")))
+        return true;
+    if (const QString own = plainName(QHostInfo::localHostName()); !own.isEmpty()) {
+        const QString domain = plainName(QHostInfo::localDomainName());
+        if (name == own || (!domain.isEmpty() && name == own + u'.' + domain))
+            return true;
+    }
+    return hostsFileNamesHere(hostsFile).contains(name);
 }
 
 } // namespace HostAddresses

@@ -26,4 +26,10 @@ bool isPublic(const QHostAddress& address);
 // computer's own network interfaces.
 bool isThisComputer(const QHostAddress& address);
 
+// Whether a host as written in an address is known to lead to this computer without asking any
+// name server: such an address written out, "localhost" and the names under it, this computer's
+// own name, or a name the hosts file maps to such an address. Reads only local files, so it
+// answers at once when the network is down or its name servers are silent.
+bool isThisComputerName(const QString& host, const QString& hostsFile = QStringLiteral("/etc/hosts"));
+
 } // namespace HostAddresses

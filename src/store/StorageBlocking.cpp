@@ -102,6 +102,8 @@ bool StorageService::followWallClock()
         s.urgentBreak->startedAt += jump;
         s.urgentBreak->fallbackExpiresAt += jump;
     }
+    if (s.usageDayEndsAt)
+        *s.usageDayEndsAt += jump;
     if (s.doomScroll) {
         s.doomScroll->windowStartedAt += jump;
         if (s.doomScroll->breakEndsAt)
@@ -120,6 +122,20 @@ qint64 StorageService::usageDayId(Date t, const Calendar& calendar) const
     return SharedState::dayIdFor(t - m_dayOffset, calendar);
 }
 
+Date StorageService::usageDayEnd(Date t, const Calendar& calendar) const
+{
+    return calendar.addDays(calendar.startOfDay(t - m_dayOffset), 1) + m_dayOffset;
+}
+
+bool StorageService::beginsNewUsageDay(const SharedState& s, Date t, const Calendar& calendar) const
+{
+    const qint64 next = usageDayId(t, calendar);
+    if (!startsNewUsageDay(s.dayId, next))
+        return false;
+    // A later date with the stored day not yet over is a zone further east, not time passing.
+    return next < s.dayId || !s.usageDayEndsAt || t >= *s.usageDayEndsAt;
+}
+
 std::optional<WallClockCheck> StorageService::wallClockCheck() const
 {
     const QString boot = m_env.monotonic->bootId();
@@ -134,23 +150,31 @@ void StorageService::normalizeSharedState(const Calendar& cal)
     const Date t = now();
     // Mostly nothing has run out: then there is no state to copy.
     const SharedState& c = m_state;
+    const bool newDay = beginsNewUsageDay(c, t, cal);
+    // A file of an older version does not say when its day ends: where the day is the one it
+    // stored, it ends at this zone's midnight.
+    const bool endUnknown = !c.usageDayEndsAt && c.dayId == usageDayId(t, cal);
     if (!(c.blockingPausedUntil && *c.blockingPausedUntil <= t) &&
-        !(c.doomScroll && c.doomScroll->breakEndsAt && *c.doomScroll->breakEndsAt <= t) &&
-        !startsNewUsageDay(c.dayId, usageDayId(t, cal)) && !(c.urgentBreak && !c.urgentBreak->isRunning(t)))
+        !(c.doomScroll && c.doomScroll->breakEndsAt && *c.doomScroll->breakEndsAt <= t) && !newDay && !endUnknown &&
+        !(c.urgentBreak && !c.urgentBreak->isRunning(t)))
         return;
     SharedState s = m_state;
     if (s.blockingPausedUntil && *s.blockingPausedUntil <= t)
         s.blockingPausedUntil.reset();
     if (s.doomScroll && s.doomScroll->breakEndsAt && *s.doomScroll->breakEndsAt <= t)
         s.doomScroll->breakEndsAt.reset();
-    // The usage day ends when real time reaches midnight, not when the clock is set past it. The
-    // new day is the wall clock's own again, unless the clock was set back so far that its day
-    // was had already: then the days keep following real time.
-    if (const qint64 usageDay = usageDayId(t, cal); startsNewUsageDay(s.dayId, usageDay)) {
+    // The usage day ends when real time reaches its midnight, not when the clock is set past it
+    // nor when the zone moves east. The new day is the wall clock's own again, unless the clock
+    // was set back so far that its day was had already: then the days keep following real time.
+    if (endUnknown)
+        s.usageDayEndsAt = usageDayEnd(t, cal);
+    if (newDay) {
+        const qint64 usageDay = usageDayId(t, cal);
         const qint64 wallDay = SharedState::dayIdFor(t, cal);
         if (wallDay > s.dayId)
             m_dayOffset = 0;
         s.dayId = wallDay > s.dayId ? wallDay : usageDay;
+        s.usageDayEndsAt = usageDayEnd(t, cal);
         s.usageSecondsByRuleId.clear();
         s.exceededRuleIds.clear();
         s.urgentBreak.reset();
@@ -215,12 +239,10 @@ void StorageService::refreshBlockingState()
         }
     }
     Date boundary = m_boundaryMemo.next(m_rules, m_rulesGeneration, t, s, cal);
-    if (m_dayOffset != 0) {
-        // The usage day ends at a midnight of its own while the clock is off by m_dayOffset.
-        const Date dayEnd = cal.addDays(cal.startOfDay(t - m_dayOffset), 1) + m_dayOffset;
-        if (dayEnd > t)
-            boundary = std::min(boundary, dayEnd);
-    }
+    // The usage day may end at a midnight of its own: while the clock is off by m_dayOffset, or
+    // after the zone moved.
+    if (s.usageDayEndsAt && *s.usageDayEndsAt > t)
+        boundary = std::min(boundary, *s.usageDayEndsAt);
     if ((!unchanged && blocked != m_state.blockedNow) || boundary != m_state.validUntil) {
         SharedState changed = m_state;
         if (!unchanged)

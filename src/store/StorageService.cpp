@@ -1,6 +1,7 @@
 #include "store/StorageService.h"
 
 #include "model/Json.h"
+#include "model/LenientJson.h"
 #include "model/TodosFileReading.h"
 #include "platform/Defaults.h"
 #include "platform/FileSafety.h"
@@ -13,6 +14,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <cerrno>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -166,13 +169,20 @@ void StorageService::reportProblem(const QString& path, const QString& message)
 
 // ---------------------------------------------------------------- files
 
+QString StorageService::unbackedMessage(const QString& name) const
+{
+    if (m_unreadableFolder)
+        return *m_unreadableFolder;
+    return QStringLiteral("“%1” could not be read and no backup copy of it could be made, so it was not "
+                          "overwritten and the change was not saved.")
+        .arg(name);
+}
+
 bool StorageService::writeFile(const QString& name, const QByteArray& text, QString* error)
 {
     if (m_unbackedFiles.contains(name)) {
         if (error)
-            *error = QStringLiteral("“%1” could not be read and no backup copy of it could be made, so it was "
-                                    "not overwritten and the change was not saved.")
-                         .arg(name);
+            *error = unbackedMessage(name);
         return false;
     }
     const QString path = m_fileStore.filePath(name);
@@ -270,18 +280,43 @@ std::vector<T> StorageService::loadList(const QString& part, const QString& name
     }
     backupUnreadableFile(name);
     unreadable.append(part);
-    if (!readOK || parseError.error != QJsonParseError::NoError)
+    if (!readOK)
         return {};
-    if (auto lossy = LossyDecodableList<T>::decode(root, decode))
-        return std::move(lossy->elements);
-    return {};
+    if (parseError.error == QJsonParseError::NoError) {
+        if (auto lossy = LossyDecodableList<T>::decode(root, decode))
+            return std::move(lossy->elements);
+        return {};
+    }
+    // A value the parser refuses (a number no double holds, say) costs its own record only.
+    bool complete = false;
+    std::vector<T> kept;
+    for (const std::optional<QJsonValue>& element : LenientJson::readArray(bytes, complete)) {
+        QString error;
+        if (element)
+            if (std::optional<T> value = decode(*element, &error))
+                kept.push_back(std::move(*value));
+    }
+    return kept;
 }
 
 void StorageService::load()
 {
     m_loading = true;
-    FileSafety::removeStaleTemporaries(
-        m_fileStore.rootURL, {todosFile, notesFile, rulesFile, doomScrollFile, stateFile, pendingNotificationsFile});
+    const QStringList files{todosFile, notesFile, rulesFile, doomScrollFile, stateFile, pendingNotificationsFile};
+    FileSafety::keepPrivate(m_fileStore.rootURL, files);
+    FileSafety::removeStaleTemporaries(m_fileStore.rootURL, files);
+    // A folder that cannot be looked into looks empty: say so, and write nothing over what it
+    // may hold.
+    const QByteArray root = QFile::encodeName(m_fileStore.rootURL);
+    if (::access(root.constData(), R_OK | X_OK) != 0 && errno != ENOENT) {
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        for (const QString& name : files)
+            m_unbackedFiles.insert(name);
+        m_unreadableFolder = QStringLiteral("The data folder “%1” can't be read (%2). Nothing was loaded from it, "
+                                            "and nothing is written there until it can be read.")
+                                 .arg(m_fileStore.rootURL, why);
+        recordFailure(folderNoticeSource, *m_unreadableFolder);
+    }
     QStringList unreadable;
     // What another thread already read and decoded is taken as it is, unless the file changed since.
     std::optional<PrereadTodos> earlyTodos =
@@ -312,6 +347,7 @@ void StorageService::load()
         },
         earlyNotes ? &*earlyNotes : nullptr);
     m_rules = loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
+    m_rulesSetAside = unreadable.contains(QStringLiteral("block rules"));
     ++m_rulesGeneration;
 
     m_fileStore.removeLegacyGoalsFile();

@@ -174,6 +174,9 @@ public:
 
     // --- rule and doom-scroll settings
     bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const;
+    // "rules.json" held rules that could not be read at start: they were left out, and the file
+    // as it was is kept aside beside the data.
+    bool rulesSetAside() const { return m_rulesSetAside; }
     // Each is true only when the change was accepted and "rules.json" written; a refusal or a
     // failed write answers false (the message is in lastError()) and leaves the rules as they
     // were, so a screen never says "Saved" for a change that is not on disk.
@@ -222,6 +225,8 @@ private:
     // neither ends nor stretches them; true when there was one.
     bool followWallClock();
     qint64 usageDayId(Date t, const Calendar& calendar) const;
+    Date usageDayEnd(Date t, const Calendar& calendar) const;
+    bool beginsNewUsageDay(const SharedState& s, Date t, const Calendar& calendar) const;
     std::optional<WallClockCheck> wallClockCheck() const;
     std::optional<WallClockCheck> keptClockReading(const std::optional<WallClockCheck>& current) const;
     void onBoundaryTimer();
@@ -341,6 +346,9 @@ private:
     };
     std::vector<Failure> m_failures; // oldest first
     QSet<QString> m_unbackedFiles;   // unreadable files that must not be written over
+    bool m_rulesSetAside = false;
+    std::optional<QString> m_unreadableFolder; // why the data folder could not be looked into
+    QString unbackedMessage(const QString& name) const;
     bool m_loading = false;
 
     // Per file: the newest write asked of the writing thread, and the newest one a write made

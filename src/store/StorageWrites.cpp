@@ -8,9 +8,7 @@ bool StorageService::writeInBackground(const QString& name, BackgroundWriter::En
 {
     if (m_unbackedFiles.contains(name)) {
         if (error)
-            *error = QStringLiteral("“%1” could not be read and no backup copy of it could be made, so it was "
-                                    "not overwritten and the change was not saved.")
-                         .arg(name);
+            *error = unbackedMessage(name);
         return false;
     }
     if (!m_writer) {

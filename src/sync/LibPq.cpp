@@ -74,6 +74,12 @@ ConnStatusType PQstatus(const PGconn* conn)
     return real ? real(conn) : CONNECTION_BAD;
 }
 
+int PQconsumeInput(PGconn* conn)
+{
+    QH_PQ(PQconsumeInput);
+    return real ? real(conn) : 0;
+}
+
 char* PQerrorMessage(const PGconn* conn)
 {
     QH_PQ(PQerrorMessage);

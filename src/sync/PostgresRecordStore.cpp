@@ -59,7 +59,7 @@ public:
 
     std::optional<RecordError> open() override
     {
-        if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
+        if (m_conn && stillUp())
             return std::nullopt;
         if (m_conn)
             PQfinish(m_conn);
@@ -96,11 +96,27 @@ public:
                 reachedServer ? RecordErrorCode::notAuthenticated : RecordErrorCode::networkUnavailable, message);
         }
         m_conn = conn;
-        if (auto e = exec("SET statement_timeout = '30s'"); e)
+        // The schema is made with IF NOT EXISTS at every connection: its notices are no news.
+        if (auto e = exec("SET statement_timeout = '30s'; SET client_min_messages = warning"); e)
             return closeWith(*e);
         if (auto e = createSchema(); e)
             return closeWith(*e);
         return std::nullopt;
+    }
+
+    // Between requests nothing comes on the socket, unless the server ended the session (it
+    // restarted, or shut the connection down): then it has said so and closed its end already.
+    // Read that now, so the next statement goes over a new connection instead of failing on this.
+    bool stillUp()
+    {
+        for (int reads = 0; reads < 4 && PQstatus(m_conn) == CONNECTION_OK; ++reads) {
+            pollfd fd{PQsocket(m_conn), POLLIN, 0};
+            if (fd.fd < 0 || ::poll(&fd, 1, 0) <= 0)
+                break;
+            if (!PQconsumeInput(m_conn))
+                return false;
+        }
+        return PQstatus(m_conn) == CONNECTION_OK;
     }
 
     StoreAnswer<QString> account() override

@@ -1,8 +1,10 @@
 #include "ui/Accessibility.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QAccessibleWidget>
 #include <QLabel>
+#include <QScrollBar>
 #include <QWidget>
 
 namespace {
@@ -111,6 +113,54 @@ public:
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
 };
 
+// A scrolling area: its view, its scroll bars while they show, and its corner. Qt's own interface
+// reads this list at the index a client asks for without checking it, and a client asks by a count
+// it read a moment earlier: a scroll bar that hid in between (a page's height changes as rows are
+// measured, added or taken away) made it read past the list's end and take what lay there for a
+// widget. Here every index is checked against the list as it is now.
+class ScrollingArea : public QAccessibleWidget {
+public:
+    ScrollingArea(QAbstractScrollArea* area, QAccessible::Role role) : QAccessibleWidget(area, role) {}
+
+    QWidgetList parts() const
+    {
+        const auto* area = static_cast<const QAbstractScrollArea*>(widget());
+        QWidgetList list;
+        if (QWidget* view = area->viewport())
+            list.append(view);
+        for (const QScrollBar* bar : {area->horizontalScrollBar(), area->verticalScrollBar()})
+            if (bar && bar->isVisible() && bar->parentWidget())
+                list.append(bar->parentWidget());
+        if (QWidget* corner = area->cornerWidget(); corner && corner->isVisible())
+            list.append(corner);
+        return list;
+    }
+
+    int childCount() const override { return int(parts().size()); }
+
+    QAccessibleInterface* child(int index) const override
+    {
+        const QWidgetList list = parts();
+        return index >= 0 && index < list.size() ? QAccessible::queryAccessibleInterface(list.at(index)) : nullptr;
+    }
+
+    int indexOfChild(const QAccessibleInterface* child) const override
+    {
+        if (!child || !child->object() || !child->object()->isWidgetType())
+            return -1;
+        return int(parts().indexOf(static_cast<QWidget*>(child->object())));
+    }
+
+    QAccessibleInterface* childAt(int x, int y) const override
+    {
+        const QPoint point = widget()->mapFromGlobal(QPoint(x, y));
+        for (QWidget* part : parts())
+            if (part->isVisible() && part->geometry().contains(point))
+                return QAccessible::queryAccessibleInterface(part);
+        return nullptr;
+    }
+};
+
 QAccessible::Role roleOf(const QWidget* widget, QAccessible::Role fallback)
 {
     const QVariant role = widget->property(roleProperty);
@@ -124,7 +174,7 @@ bool isStandardButton(const QObject* object)
            object->inherits("QRadioButton");
 }
 
-QAccessibleInterface* factory(const QString&, QObject* object)
+QAccessibleInterface* factory(const QString& className, QObject* object)
 {
     auto* widget = qobject_cast<QWidget*>(object);
     if (!widget)
@@ -133,6 +183,10 @@ QAccessibleInterface* factory(const QString&, QObject* object)
         return new TaggedWidget(widget, QAccessible::NoRole, true);
     if (widget->property(headerProperty).toBool())
         return new TaggedWidget(widget, QAccessible::Heading, false);
+    // Asked by class, most derived first: a list or a text field has been given Qt's own interface
+    // for its class before its scrolling-area base is reached.
+    if (className == QLatin1String("QScrollArea") || className == QLatin1String("QAbstractScrollArea"))
+        return new ScrollingArea(static_cast<QAbstractScrollArea*>(widget), roleOf(widget, QAccessible::Client));
     if (widget->inherits("WrappingLabel"))
         return new TaggedWidget(widget, QAccessible::StaticText, false);
     // A symbol drawn from the icon font says nothing to someone who cannot see it.

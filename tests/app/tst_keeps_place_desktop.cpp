@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -605,6 +606,41 @@ private slots:
                                                                     .arg(w.client.height())));
         }
         QCOMPARE(shown.value(editorTitle).client.top(), main.client.top());
+    }
+
+    // A screen reader reads the program while it changes: every field after every step, and
+    // children by counts read before the page changed. Notes, a new note, its title typed, Today,
+    // Ctrl+N, the title field looked up; then a random mix of to-do and note edits. The program
+    // must be there at the end, and quit cleanly.
+    void screenReaderReadsWhileEditing()
+    {
+        Run r = prepare(QStringLiteral("screen-reader"), true);
+        seed(r, {QStringLiteral("First"), QStringLiteral("Second"), QStringLiteral("Third")});
+        start(r, {});
+        QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Not Now")), 30000);
+        QVERIFY(act(QStringLiteral("Not Now"), "press"));
+        QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Notes")), 30000);
+        const quint32 seed = QRandomGenerator::global()->generate();
+        QProcess edits;
+        edits.setProcessEnvironment(m_env);
+        edits.setProcessChannelMode(QProcess::MergedChannels);
+        edits.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral(QH_ATSPI_EDITS), QString::number(seed), QStringLiteral("30")});
+        QVERIFY(edits.waitForStarted(5000));
+        const bool ended = edits.waitForFinished(600000);
+        if (!ended)
+            stop(edits);
+        const QByteArray said = edits.readAll();
+        const QByteArray why = "seed " + QByteArray::number(seed) + ":\n" + said.right(2000);
+        // Still running: it has not ended (nor crashed) by the time it is asked to quit.
+        QVERIFY2(!r.process->waitForFinished(1000),
+                 (why + "\nthe program ended, status " + QByteArray::number(r.process->exitStatus()) + " code " +
+                  QByteArray::number(r.process->exitCode()))
+                     .constData());
+        QVERIFY2(ended && edits.exitCode() == 0, why.constData());
+        stop(*r.process);
+        QCOMPARE(r.process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(r.process->exitCode(), 0);
     }
 
     void hangUpSavesTheLastWords()

@@ -65,16 +65,20 @@ private slots:
     void cleanup() { QDir(m_home.path()).removeRecursively(); }
 
     // Flipping the zone between starts keeps a used-up limit used up and the day's urgent break
-    // spent. UTC and Honolulu differ in date only in UTC's first ten hours; Kiritimati always.
+    // spent. UTC and Honolulu differ in date only in UTC's first ten hours; Kiritimati always,
+    // and it is a day or two ahead of UTC-12, where the day is counted first in the last row.
     void zoneFlipsGrantNothing_data()
     {
         QTest::addColumn<QByteArray>("east");
-        QTest::newRow("UTC") << QByteArray("UTC");
-        QTest::newRow("a whole day apart") << QByteArray("Pacific/Kiritimati");
+        QTest::addColumn<QByteArray>("west");
+        QTest::newRow("UTC") << QByteArray("UTC") << QByteArray("Pacific/Honolulu");
+        QTest::newRow("a whole day apart") << QByteArray("Pacific/Kiritimati") << QByteArray("Pacific/Honolulu");
+        QTest::newRow("counted in the west, then east") << QByteArray("Etc/GMT+12") << QByteArray("Pacific/Kiritimati");
     }
     void zoneFlipsGrantNothing()
     {
         QFETCH(QByteArray, east);
+        QFETCH(QByteArray, west);
         const qint64 day = dayIdIn(east);
         BlockRule rule;
         rule.id = QUuid::createUuid();
@@ -90,7 +94,7 @@ private slots:
         QVERIFY(TestEnvironment::writeFile(path("data/rules.json"), rulesFileText({rule})));
         QVERIFY(TestEnvironment::writeFile(path("data/state.json"), stateFileText(used)));
 
-        for (const char* zone : {east.constData(), "Pacific/Honolulu", east.constData(), "Pacific/Honolulu"}) {
+        for (const char* zone : {east.constData(), west.constData(), east.constData(), west.constData()}) {
             QVERIFY2(run(zone), zone);
             const auto state =
                 decodeSharedState(QJsonDocument::fromJson(TestEnvironment::readFile(path("data/state.json"))).object());

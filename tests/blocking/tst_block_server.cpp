@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <fcntl.h>
 #include <memory>
@@ -66,6 +67,16 @@ QByteArray bodyOf(const QByteArray& response)
 }
 
 // The address the page's script returns to; none when the target is null.
+// This computer's address on its network, or the loopback one where it has none.
+QString ownAddress()
+{
+    QString own = QStringLiteral("127.0.0.1");
+    for (const QHostAddress& a : QNetworkInterface::allAddresses())
+        if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
+            own = a.toString();
+    return own;
+}
+
 std::optional<QString> scriptTarget(const QByteArray& response)
 {
     static const QRegularExpression target(QStringLiteral("var target = (?:null|atob\\('([A-Za-z0-9+/=]*)'\\));"));
@@ -244,7 +255,7 @@ private slots:
             << get("/status?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6") << blockedFalse;
         QTest::newRow("blocked without a store")
             << get("/blocked?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6&from=https%3A%2F%2Fnews.example%2F")
-            << ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/")).toUtf8());
+            << ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/"), false).toUtf8());
         QTest::newRow("an address after url= on another path")
             << get("/status?rule=3F2A9C4E-1B7D-4E8A-9C0F-A1B2C3D4E5F6&url=http://a.example/?b&c") << blockedFalse;
         QTest::newRow("unknown path") << get("/nothing") << notFound;
@@ -508,156 +519,117 @@ private slots:
         }
     }
 
+    // Once the block has ended the tab goes back by itself only to the site of its rule, where
+    // this program sent it from; any other address (a link a page made up) is only offered.
     void blockedEndedPage_data()
     {
         QTest::addColumn<QByteArray>("query"); // {R}: the blocked rule, {O}: a rule not blocked
         QTest::addColumn<std::optional<QString>>("from");
+        QTest::addColumn<bool>("goesBack");
 
         const std::optional<QString> none;
-        QTest::newRow("no rule") << QByteArray("from=https%3A%2F%2Fnews.example%2F")
-                                 << std::optional<QString>(QStringLiteral("https://news.example/"));
-        QTest::newRow("rule not blocked now") << QByteArray("rule={O}&from=https://later.example/a%26b")
-                                              << std::optional<QString>(QStringLiteral("https://later.example/a&b"));
-        QTest::newRow("malformed rule") << QByteArray("rule=xyz") << none;
-        QTest::newRow("from without =") << QByteArray("rule=00000000-0000-0000-0000-000000000001&from") << none;
-        QTest::newRow("plus stays a plus") << QByteArray("from=https://news.example/?q=a+b")
-                                           << std::optional<QString>(QStringLiteral("https://news.example/?q=a+b"));
+        const auto address = [](const char* text) { return std::optional<QString>(QLatin1String(text)); };
+        QTest::newRow("no rule") << QByteArray("from=https%3A%2F%2Fnews.example%2F") << address("https://news.example/")
+                                 << false;
+        QTest::newRow("rule not blocked now")
+            << QByteArray("rule={O}&from=https://later.example/a%26b") << address("https://later.example/a&b") << true;
+        QTest::newRow("under the rule's site")
+            << QByteArray("rule={O}&from=https://m.Later.example/") << address("https://m.Later.example/") << true;
+        QTest::newRow("another site than the rule's")
+            << QByteArray("rule={O}&from=https://elsewhere.example/") << address("https://elsewhere.example/") << false;
+        QTest::newRow("a name ending like the rule's")
+            << QByteArray("rule={O}&from=https://notlater.example/") << address("https://notlater.example/") << false;
+        QTest::newRow("unknown rule, a LAN address")
+            << QByteArray("rule=00000000-0000-0000-0000-000000000001&from=http://192.168.1.1/admin")
+            << address("http://192.168.1.1/admin") << false;
+        QTest::newRow("malformed rule") << QByteArray("rule=xyz") << none << false;
+        QTest::newRow("from without =") << QByteArray("rule=00000000-0000-0000-0000-000000000001&from") << none
+                                        << false;
+        QTest::newRow("plus stays a plus")
+            << QByteArray("from=https://news.example/?q=a+b") << address("https://news.example/?q=a+b") << false;
     }
 
     void blockedEndedPage()
     {
         QFETCH(QByteArray, query);
         QFETCH(std::optional<QString>, from);
+        QFETCH(bool, goesBack);
         BlockedStore s;
         query.replace("{R}", s.id()).replace("{O}", uuidText(s.later.id).toLatin1());
         LocalBlockPageServer server(s.store);
         const QByteArray response = server.handleRequest(get("/blocked?" + query));
-        QCOMPARE(response, ok(htmlType, BlockPage::blockEnded(from).toUtf8()));
+        QCOMPARE(response, ok(htmlType, BlockPage::blockEnded(from, goesBack).toUtf8()));
         QCOMPARE(scriptTarget(response), from);
+        QCOMPARE(response.contains("\nwindow.location.replace(target);\n"), goesBack && from);
+        QCOMPARE(response.contains("Taking you back"), goesBack && from);
     }
 
-    // The page sends the tab back only to a host that resolves to another computer: a name that
-    // leads here (hosts file, this computer's own address) or nowhere gets no return address.
-    void returnHostIsResolved_data()
+    // The page sends the tab back unless its host is known, without the network, to be this
+    // computer: written out, "localhost", this computer's own name, or a name the hosts file gives
+    // one of its addresses. Everything else is the browser's to resolve, even offline.
+    void returnHostOnlyLeavesThisComputer_data()
     {
         QTest::addColumn<QString>("from");
-        QTest::addColumn<QStringList>("addresses"); // what the name resolves to; "system": the real resolver
         QTest::addColumn<bool>("returns");
-        QString own = QStringLiteral("127.0.0.1");
-        for (const QHostAddress& a : QNetworkInterface::allAddresses())
-            if (!a.isLoopback() && a.protocol() == QAbstractSocket::IPv4Protocol)
-                own = a.toString();
-        QTest::newRow("another computer") << "https://news.example/a?b" << QStringList{"93.184.216.34"} << true;
-        QTest::newRow("hosts-file name for this computer")
-            << "http://box.example:47831/" << QStringList{"93.184.216.34", "127.0.1.1"} << false;
-        QTest::newRow("name for this computer's network address") << "http://box.example/" << QStringList{own} << false;
-        QTest::newRow("this computer's address written out")
-            << QStringLiteral("http://%1:47831/").arg(own) << QStringList{own} << false;
-        QTest::newRow("name that does not resolve") << "https://nowhere.example/" << QStringList() << false;
-        QTest::newRow("this computer's own name")
-            << QStringLiteral("http://%1:47831/").arg(QHostInfo::localHostName()) << QStringList{"system"} << false;
+        const QString own = ownAddress();
+        const QString self = QHostInfo::localHostName();
+        QTest::newRow("public name") << "https://news.example/a?b" << true;
+        QTest::newRow("name that resolves nowhere here") << "https://nowhere.invalid/" << true;
+        QTest::newRow("public address written out") << "http://93.184.216.34/" << true;
+        QTest::newRow("LAN name not in the hosts file") << "http://printer.lan/" << true;
+        QTest::newRow("loopback literal") << "http://127.0.0.1:8080/" << false;
+        QTest::newRow("other loopback literal") << "http://127.0.1.1/" << false;
+        QTest::newRow("IPv6 loopback") << "http://[::1]:47831/" << false;
+        QTest::newRow("unspecified") << "http://0.0.0.0:47831/" << false;
+        QTest::newRow("this computer's address written out") << QStringLiteral("http://%1:47831/").arg(own) << false;
+        QTest::newRow("localhost") << "http://localhost:47831/" << false;
+        QTest::newRow("LOCALHOST with a dot") << "http://LOCALHOST.:3000/" << false;
+        QTest::newRow("under localhost") << "http://app.localhost/" << false;
+        QTest::newRow("this computer's own name") << QStringLiteral("http://%1:47831/").arg(self) << false;
+        QTest::newRow("hosts-file name for loopback") << "http://box.example:47831/" << false;
+        QTest::newRow("hosts-file alias, other case") << "http://Dev.Box.Example/" << false;
+        QTest::newRow("hosts-file name for own address") << "http://mine.example/" << false;
+        QTest::newRow("hosts-file name for another computer") << "http://peer.example/" << true;
+        QTest::newRow("name in a hosts-file comment") << "http://commented.example/" << true;
     }
-    void returnHostIsResolved()
+    void returnHostOnlyLeavesThisComputer()
     {
         QFETCH(QString, from);
-        QFETCH(QStringList, addresses);
         QFETCH(bool, returns);
+        QTemporaryDir folder;
+        const QString hosts = folder.filePath(QStringLiteral("hosts"));
+        const QString own = ownAddress();
+        QFile file(hosts);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(("127.0.0.1\tlocalhost\n127.0.1.1 box.example  dev.box.example # ours\n" + own.toLatin1() +
+                    " mine.example\n192.0.2.7 peer.example\n# 127.0.0.1 commented.example\n"));
+        file.close();
         LocalBlockPageServer server(nullptr);
-        QStringList asked;
-        if (addresses != QStringList{"system"})
-            server.setResolver(
-                [&](const QString& host, QObject* context, std::function<void(const QList<QHostAddress>&)> done) {
-                    asked.append(host);
-                    QList<QHostAddress> list;
-                    for (const QString& a : addresses)
-                        list.append(QHostAddress(a));
-                    QMetaObject::invokeMethod(
-                        context, [done, list] { done(list); }, Qt::QueuedConnection);
-                });
-        server.start(freePort(), true);
-        QVERIFY(server.port());
-        Client client(*server.port());
-        QVERIFY(client.connected());
-        client.send(get("/blocked?from=" + QUrl::toPercentEncoding(from),
-                        "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n"));
-        QVERIFY(client.closed(30000));
-        QCOMPARE(scriptTarget(client.received), returns ? std::optional(from) : std::nullopt);
-        if (addresses != QStringList{"system"})
-            QCOMPARE(asked.size(), 1);
+        server.setHostsFile(hosts);
+        const QByteArray response = server.handleRequest(get("/blocked?from=" + QUrl::toPercentEncoding(from)));
+        QCOMPARE(scriptTarget(response), returns ? std::optional(from) : std::nullopt);
     }
 
-    // What a return host resolved to is kept a while: a page shown again, or in several tabs at
-    // once, costs one lookup; after the time (shorter for a name that did not resolve) it is asked
-    // again, so a name that starts to lead here is not trusted for long.
-    void returnHostLookupIsKept_data()
+    // No request waits for a name server: with one that never answers, every tab on the block
+    // page is answered in the same turn of the event loop that read its request.
+    void blockPageNeverWaitsForNames()
     {
-        QTest::addColumn<QStringList>("addresses");
-        QTest::addColumn<bool>("together"); // the second tab asks before the first lookup answers
-        QTest::addColumn<double>("later");  // seconds between the first and the second visit
-        QTest::addColumn<int>("lookups");
-        const QStringList elsewhere{"93.184.216.34"};
-        QTest::newRow("two tabs at once") << elsewhere << true << 0.0 << 1;
-        QTest::newRow("shown again within the minute") << elsewhere << false << 59.0 << 1;
-        QTest::newRow("shown again after the minute") << elsewhere << false << 61.0 << 2;
-        QTest::newRow("unresolved, shown again soon") << QStringList() << false << 9.0 << 1;
-        QTest::newRow("unresolved, shown again after 10 s") << QStringList() << false << 11.0 << 2;
-    }
-    void returnHostLookupIsKept()
-    {
-        QFETCH(QStringList, addresses);
-        QFETCH(bool, together);
-        QFETCH(double, later);
-        QFETCH(int, lookups);
-        struct StepClock final : MonotonicClock {
-            double now = 500;
-            double seconds() const override { return now; }
-        } clock;
         LocalBlockPageServer server(nullptr);
-        server.setMonotonicClock(&clock);
-        int asked = 0;
-        std::vector<std::function<void()>> pending; // lookups answer when the test says so
-        server.setResolver([&](const QString&, QObject*, std::function<void(const QList<QHostAddress>&)> done) {
-            ++asked;
-            QList<QHostAddress> list;
-            for (const QString& a : addresses)
-                list.append(QHostAddress(a));
-            pending.push_back([done, list] { done(list); });
-        });
         server.start(freePort(), true);
         QVERIFY(server.port());
-        const QString from = QStringLiteral("https://news.example/story");
-        const QByteArray request = get("/blocked?from=" + QUrl::toPercentEncoding(from),
-                                       "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n");
-        const auto answerLookups = [&] {
-            for (const auto& answer : std::exchange(pending, {}))
-                answer();
-        };
-        Client first(*server.port());
-        QVERIFY(first.connected());
-        first.send(request);
-        QVERIFY(QTest::qWaitFor([&] { return asked == 1; }, 30000));
-        if (!together) {
-            answerLookups();
-            QVERIFY(first.closed(30000));
-            clock.now += later;
+        std::vector<std::unique_ptr<Client>> clients;
+        const QStringList from{"https://news.example/a", "https://unresolvable.invalid/", "https://news.example/a",
+                               "http://localhost/"};
+        for (const QString& address : from) {
+            clients.push_back(std::make_unique<Client>(*server.port()));
+            QVERIFY(clients.back()->connected());
+            clients.back()->send(get("/blocked?from=" + QUrl::toPercentEncoding(address),
+                                     "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n"));
         }
-        Client second(*server.port());
-        QVERIFY(second.connected());
-        second.send(request);
-        if (together)
-            QVERIFY(QTest::qWaitFor([&] { return server.waitingForLookups() == 2; }, 30000));
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                answerLookups();
-                return second.socket.state() == QAbstractSocket::UnconnectedState;
-            },
-            30000));
-        QVERIFY(first.closed(30000));
-        second.closed(30000);
-        QCOMPARE(asked, lookups);
-        const std::optional<QString> target = addresses.isEmpty() ? std::nullopt : std::optional(from);
-        QCOMPARE(scriptTarget(first.received), target);
-        QCOMPARE(scriptTarget(second.received), target);
+        for (size_t i = 0; i < clients.size(); ++i) {
+            QVERIFY(clients[i]->closed(30000));
+            QCOMPARE(scriptTarget(clients[i]->received), i == 3 ? std::nullopt : std::optional(from[qsizetype(i)]));
+        }
     }
 
     void blockEndsWhileTheRuleStays()
@@ -766,8 +738,8 @@ private slots:
         QTest::newRow("plain") << QByteArray("https://news.example/a")
                                << std::optional<QString>(QStringLiteral("https://news.example/a"));
         QTest::newRow("its own query, escapes and url=")
-            << QByteArray("http://www.example.com/feed?a=1&b=%20&url=x&from=y")
-            << std::optional<QString>(QStringLiteral("http://www.example.com/feed?a=1&b=%20&url=x&from=y"));
+            << QByteArray("http://www.news.example/feed?a=1&b=%20&url=x&from=y")
+            << std::optional<QString>(QStringLiteral("http://www.news.example/feed?a=1&b=%20&url=x&from=y"));
         QTest::newRow("characters a strict URL refuses")
             << QByteArray("http://news.example/a?x={|}^`")
             << std::optional<QString>(QStringLiteral("http://news.example/a?x={|}^`"));

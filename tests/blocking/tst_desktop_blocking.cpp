@@ -204,13 +204,6 @@ class TestDesktopBlocking : public QObject {
                 return false;
             }
             f.clock.set(SystemClock::instance().now()); // real time: the engine runs on real timers
-            // The browser reaches the sites through the test's own server; to the block page they
-            // are another computer, as they would be on the network.
-            server.setResolver([](const QString&, QObject* context,
-                                  std::function<void(const QList<QHostAddress>&)> done) {
-                QMetaObject::invokeMethod(
-                    context, [done] { done({QHostAddress(QStringLiteral("93.184.216.34"))}); }, Qt::QueuedConnection);
-            });
             rule = blockExampleAllDay(store, f.clock.now());
             interceptor = holding ? std::make_unique<DevToolsNavigationInterceptor>(&connections)
                                   : std::make_unique<DevToolsNavigationInterceptor>(elsewhere.path());

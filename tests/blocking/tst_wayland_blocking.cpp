@@ -148,10 +148,6 @@ private slots:
         rule.createdAt = rule.updatedAt = f.clock.now() - 60;
         store.addRule(rule);
         LocalBlockPageServer server(&store);
-        server.setResolver([](const QString&, QObject* context, std::function<void(const QList<QHostAddress>&)> done) {
-            QMetaObject::invokeMethod(
-                context, [done] { done({QHostAddress(QStringLiteral("93.184.216.34"))}); }, Qt::QueuedConnection);
-        });
         X11Display display;
         QVERIFY(!display.isOpen());
         BrowserDiscovery discovery;

@@ -16,8 +16,11 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QtTest>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using Status = NativeMessaging::FrameReader::Status;
 
@@ -367,6 +370,115 @@ private slots:
             QCOMPARE(reader.next().message, type(QStringLiteral("absent")));
             QVERIFY(!p.readAllStandardError().isEmpty());
         }
+    }
+
+    // Connections that never say what they are cannot shut the relay out: the longest silent
+    // one makes room, and each is let go once its time to speak is up.
+    void silentConnectionsShutNoRelayOut_data()
+    {
+        QTest::addColumn<int>("silent");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("stillOpen"); // silent connections left once the relay is in
+        QTest::newRow("every place taken")
+            << ExtensionBridge::maximumConnections << 600000 << ExtensionBridge::maximumConnections - 1;
+        QTest::newRow("all but one taken")
+            << ExtensionBridge::maximumConnections - 1 << 600000 << ExtensionBridge::maximumConnections - 1;
+        QTest::newRow("their time is up") << ExtensionBridge::maximumConnections << 100 << 0;
+    }
+    void silentConnectionsShutNoRelayOut()
+    {
+        QFETCH(int, silent);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, stillOpen);
+        auto bridge = listening();
+        bridge->setIntroductionTimeout(timeoutMs);
+        bridge->setBlockedSites({{QStringLiteral("feed.example"), QStringLiteral("http://127.0.0.1:1/blocked?from=")}});
+        std::vector<std::unique_ptr<QLocalSocket>> peers;
+        for (int i = 0; i < silent; ++i) {
+            peers.push_back(std::make_unique<QLocalSocket>());
+            peers.back()->connectToServer(socket);
+            QVERIFY(peers.back()->waitForConnected(patience));
+        }
+        QTest::qWait(50); // the bridge takes them all in
+        Relay relay;
+        QVERIFY(relay.waitFor(QStringLiteral("present")));
+        relay.send(hello(QStringLiteral("Chromium")));
+        QVERIFY(relay.waitFor(QStringLiteral("blocked")));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            int(std::count_if(peers.begin(), peers.end(),
+                              [](const auto& p) { return p->state() == QLocalSocket::ConnectedState; })),
+            stillOpen, patience);
+    }
+
+    // However the browser lets go of the port, the relay passes on what came with the end and
+    // ends, even when the browser never read what the relay wrote for it.
+    void relayEndsWhenTheBrowserLetsGo_data()
+    {
+        QTest::addColumn<bool>("reads");     // the browser reads the relay's output
+        QTest::addColumn<bool>("lastFrame"); // a hello comes in the same write as the end
+        QTest::newRow("plain close") << true << false;
+        QTest::newRow("a frame together with the end") << true << true;
+        QTest::newRow("output never read") << false << false;
+        QTest::newRow("output never read, a frame with the end") << false << true;
+    }
+    void relayEndsWhenTheBrowserLetsGo()
+    {
+        QFETCH(bool, reads);
+        QFETCH(bool, lastFrame);
+        auto bridge = listening();
+        QSignalSpy reports(bridge.get(), &ExtensionLink::reportChanged);
+        QList<qint64> tabsSeen;
+        QObject::connect(bridge.get(), &ExtensionLink::reportChanged, bridge.get(), [&](const QString& id) {
+            if (const std::optional<ExtensionTabReport> r = bridge->report(id))
+                tabsSeen.append(r->tabId);
+        });
+        // A list that takes several pipe buffers each time it is sent, within a message's limit.
+        QList<ExtensionLink::BlockedSite> sites;
+        for (int i = 0; i < 1500; ++i)
+            sites.append({QStringLiteral("site%1.example").arg(i), QStringLiteral("http://127.0.0.1:1/blocked?from=")});
+        bridge->setBlockedSites(sites);
+        QTemporaryDir folder;
+        const QByteArray fifo = QFile::encodeName(folder.filePath(QStringLiteral("stdout")));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+        const int unread = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK); // held, never read
+        QVERIFY(unread >= 0);
+        const auto closeUnread = qScopeGuard([unread] { ::close(unread); });
+        QProcess relay;
+        relay.setProgram(QStringLiteral(QH_PROGRAM));
+        relay.setArguments({NativeMessagingHost::argument});
+        if (!reads)
+            relay.setStandardOutputFile(QFile::decodeName(fifo));
+        relay.start();
+        QVERIFY(relay.waitForStarted(patience));
+        // Hellos bring the long list back each time: more than the pipe holds when nobody reads.
+        // (Until the relay reaches the program, what the browser says goes nowhere: say it again.)
+        const QByteArray greeting = NativeMessaging::frame(hello(QStringLiteral("Chromium")));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                relay.write(greeting);
+                return !reports.isEmpty();
+            },
+            patience));
+        for (int i = 0; i < 4; ++i)
+            relay.write(greeting);
+        // The lists go out from this side's event loop: let them be written to the relay.
+        QTest::qWait(500);
+        if (lastFrame) {
+            // Stopped meanwhile, the relay reads the frame and the end in one go.
+            ::kill(pid_t(relay.processId()), SIGSTOP);
+            relay.write(NativeMessaging::frame(tab(9, QStringLiteral("https://example.org/last"), true)));
+            QVERIFY(relay.waitForBytesWritten(patience));
+            relay.closeWriteChannel();
+            ::kill(pid_t(relay.processId()), SIGCONT);
+        } else {
+            relay.closeWriteChannel();
+        }
+        QVERIFY2(relay.waitForFinished(patience), "the relay did not end");
+        QCOMPARE(relay.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(relay.exitCode(), 0);
+        // The tab report that came with the end reached the program.
+        if (lastFrame)
+            QTRY_VERIFY_WITH_TIMEOUT(tabsSeen.contains(9), patience);
     }
 
     // The program's side: who counts as connected, and what happens when either end goes.

@@ -140,6 +140,7 @@ SharedState kept(SharedState s)
 {
     s.blockedNow.clear();
     s.validUntil = 0;
+    s.usageDayEndsAt.reset();
     return s;
 }
 
@@ -1400,12 +1401,84 @@ private slots:
         QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("morning.example")});
 
         // 10:00 in New York is midnight in Tokyo, a day later.
+        // The usage day is still New York's until its midnight, 14 hours on.
         f.calendar = TestEnvironment::calendar("Asia/Tokyo");
         emit f.events.timeZoneChanged();
         QCoreApplication::processEvents();
-        QCOMPARE(store.state().dayId, 20261208);
+        QCOMPARE(store.state().dayId, 20261207);
         QVERIFY(store.state().blockedNow.empty());
         QCOMPARE(store.state().validUntil, f.clock.now() + 9 * 3600);
+    }
+
+    // A used-up limit and a spent urgent break stay so through moves of the zone, however far
+    // east: a later date there is not time passing. The next usage day begins when real time
+    // reaches the end of the day where it was counted, and is then the wall clock's own.
+    void zoneMovesGrantNothingUntilTheDayEnds_data()
+    {
+        QTest::addColumn<QByteArrayList>("zones"); // the first counts the day; a start in each
+        QTest::addColumn<bool>("whileRunning");    // the zone changes under a running store
+        QTest::addColumn<double>("laterHours");    // real time that passes after the last move
+        QTest::addColumn<qint64>("dayAfter");      // the usage day then
+        // 2026-12-08 00:00 UTC: noon of the 7th at UTC-12, 14:00 of the 8th at UTC+14.
+        const QByteArray west = "Etc/GMT+12", east = "Pacific/Kiritimati";
+        QTest::newRow("west to east, restarted") << QByteArrayList{west, east} << false << 0.0 << qint64(20261207);
+        QTest::newRow("west to east and back") << QByteArrayList{west, east, west} << false << 0.0 << qint64(20261207);
+        QTest::newRow("west to east while running") << QByteArrayList{west, east} << true << 0.0 << qint64(20261207);
+        QTest::newRow("east, then the west's day ends")
+            << QByteArrayList{west, east} << false << 11.9 << qint64(20261207);
+        QTest::newRow("east, after the west's midnight")
+            << QByteArrayList{west, east} << false << 12.0 << qint64(20261209);
+        QTest::newRow("east to west and back") << QByteArrayList{east, west, east} << false << 0.0 << qint64(20261208);
+        // Behind the stored day, the west starts no day it had already.
+        QTest::newRow("east to west, after the east's midnight")
+            << QByteArrayList{east, west} << false << 10.0 << qint64(20261208);
+    }
+    void zoneMovesGrantNothingUntilTheDayEnds()
+    {
+        QFETCH(QByteArrayList, zones);
+        QFETCH(bool, whileRunning);
+        QFETCH(double, laterHours);
+        QFETCH(qint64, dayAfter);
+        StoreFixture f;
+        f.clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch());
+        f.calendar = TestEnvironment::calendar(zones.first().constData());
+        const qint64 counted = SharedState::dayIdFor(f.clock.now(), f.calendar);
+        BlockRule rule = limitRule(QStringLiteral("feed.example"), 1);
+        rule.allowOneBreak = true;
+        rule.urgentBreakUsedCalendarDay = counted;
+        putRules(f, {rule});
+        SharedState used = stateOf(counted); // as a version that kept no day end wrote it
+        used.usageSecondsByRuleId.insert(uuidText(rule.id), 120);
+        used.exceededRuleIds.insert(rule.id);
+        putState(f, used);
+        f.make();
+        for (qsizetype i = 1; i < zones.size(); ++i) {
+            f.clock.advance(60);
+            f.calendar = TestEnvironment::calendar(zones.at(i).constData());
+            if (whileRunning) {
+                emit f.events.timeZoneChanged();
+                QCoreApplication::processEvents();
+            } else {
+                f.make();
+            }
+            const SharedState& s = f.store->state();
+            QCOMPARE(s.dayId, counted);
+            QVERIFY(s.exceededRuleIds.contains(rule.id));
+            QCOMPARE(s.blockedNow.size(), size_t(1));
+            QVERIFY2(!s.blockedNow.front().allowUrgentBreak, zones.at(i).constData());
+            QVERIFY(stateOnDisk(f) == s);
+        }
+        f.clock.advance(laterHours * 3600);
+        f.store->refreshBlockingState();
+        const SharedState& s = f.store->state();
+        QCOMPARE(s.dayId, dayAfter);
+        QCOMPARE(s.exceededRuleIds.contains(rule.id), dayAfter == counted);
+        QCOMPARE(s.blockedNow.empty(), dayAfter != counted);
+        if (dayAfter == counted && s.usageDayEndsAt && *s.usageDayEndsAt > f.clock.now()) {
+            // The day's end is a boundary, so the new day starts on time.
+            QVERIFY(s.validUntil > f.clock.now());
+            QVERIFY(s.validUntil <= *s.usageDayEndsAt);
+        }
     }
 
     void wakeAndClockChangeRefresh()

@@ -138,6 +138,16 @@ private slots:
             << unreadableMessage(QStringLiteral("notes")) << 0;
         QTest::newRow("a rule without its fields") << QStringLiteral("rules.json") << QByteArray(R"([{"name":"x"}])")
                                                    << unreadableMessage(QStringLiteral("block rules")) << 0;
+        // The parser refuses the whole text; each record is read on its own instead.
+        QByteArray beyondDouble = todosWithOneMalformed(nullptr);
+        beyondDouble.insert(beyondDouble.indexOf("\"isCompleted\""), "\"beyond\": 1e400, ");
+        QTest::newRow("a number no double holds in the first to-do")
+            << QStringLiteral("todos.json") << beyondDouble << unreadableMessage(QStringLiteral("to-dos")) << 1;
+        const Date t = TestEnvironment::at(2026, 12, 6, 9);
+        QTest::newRow("notes cut short in the second")
+            << QStringLiteral("notes.json")
+            << notesJson({note(QStringLiteral("one"), t), note(QStringLiteral("two"), t)}).chopped(40)
+            << unreadableMessage(QStringLiteral("notes")) << 1;
         QTest::newRow("doom-scroll settings lacking breakMinutes")
             << QStringLiteral("doomscroll.json")
             << QByteArray(R"({"isEnabled":true,"domains":[],"usageWindowMinutes":30})")
@@ -526,6 +536,55 @@ private slots:
         StorageService stranded(std::nullopt, environmentOf(f));
         QVERIFY(!stranded.fatalError().isEmpty());
         QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("Quillharbour-%1").arg(getuid()))));
+    }
+
+    // What an older version left readable by others is the user's alone from the next start;
+    // what the owner had is kept.
+    void olderFilesAreMadePrivate_data()
+    {
+        QTest::addColumn<QString>("name"); // "" is the folder itself
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("after");
+        QTest::newRow("folder open to all") << "" << 0755 << 0700;
+        QTest::newRow("rules readable by all") << "rules.json" << 0644 << 0600;
+        QTest::newRow("to-dos readable by the group") << "todos.json" << 0640 << 0600;
+        QTest::newRow("state writable by others") << "state.json" << 0666 << 0600;
+        QTest::newRow("a backup readable by all") << "rules.unreadable-1700000000.json" << 0644 << 0600;
+        QTest::newRow("private already") << "notes.json" << 0600 << 0600;
+        QTest::newRow("read-only for its owner") << "notes.json" << 0400 << 0400;
+        QTest::newRow("someone else's file beside them") << "photo.jpg" << 0644 << 0644;
+    }
+    void olderFilesAreMadePrivate()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, before);
+        QFETCH(int, after);
+        StoreFixture f;
+        QDir().mkpath(f.dataPath());
+        const QString path = name.isEmpty() ? f.dataPath() : f.file(name);
+        if (!name.isEmpty())
+            QVERIFY(writeBytes(path, name.endsWith(QLatin1String(".jpg")) ? "jpeg" : "[]"));
+        QVERIFY(::chmod(QFile::encodeName(path).constData(), mode_t(before)) == 0);
+        f.make();
+        struct stat info {};
+        QVERIFY(::stat(QFile::encodeName(path).constData(), &info) == 0);
+        QCOMPARE(int(info.st_mode & 0777), after);
+        ::chmod(QFile::encodeName(path).constData(), 0600);
+    }
+
+    // A data folder that cannot be looked into is not an empty one: the store says so.
+    void unreadableFolderIsSaid()
+    {
+        StoreFixture f;
+        QTemporaryDir scratch;
+        const QString loop = scratch.filePath(QStringLiteral("loop"));
+        QVERIFY(QFile::link(loop, loop)); // even root cannot look into it
+        f.dataFolder = loop;
+        StorageService& store = f.make();
+        QVERIFY(store.todos().empty());
+        QVERIFY(store.lastError());
+        QVERIFY2(store.lastError()->contains(QLatin1String("can't be read")), qPrintable(*store.lastError()));
+        QVERIFY(store.lastError()->contains(loop));
     }
 
     void dataFolderModeIsSetOnlyOnCreation_data()

@@ -103,6 +103,8 @@ private:
     {
         if (!m_folder.isEmpty())
             return true;
+        // As root the server runs as its own user, who cannot pass through the test's private
+        // temporary folder: its folder then lies in /tmp itself (private, and the server's).
         const QString parent = ::geteuid() == 0 ? QStringLiteral("/tmp") : QDir::tempPath();
         QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/qh-pg-XXXXXX"));
         if (!::mkdtemp(pattern.data())) {
@@ -163,9 +165,17 @@ private:
                 hba.write("local all all trust\nhostssl all all 127.0.0.1/32 trust\n") < 0)
                 return false;
         }
-        if (!runAs(root, {bin + QStringLiteral("pg_ctl"), QStringLiteral("-D"), data, QStringLiteral("-o"), options,
-                          QStringLiteral("-l"), m_folder + QStringLiteral("/log"), QStringLiteral("-w"),
-                          QStringLiteral("start")}))
+        m_options = options;
+        return startServer();
+    }
+
+    bool startServer()
+    {
+        const QString data = m_folder + QStringLiteral("/data");
+        if (!runAs(::geteuid() == 0,
+                   {QStringLiteral("/usr/lib/postgresql/15/bin/pg_ctl"), QStringLiteral("-D"), data,
+                    QStringLiteral("-o"), m_options, QStringLiteral("-l"), m_folder + QStringLiteral("/log"),
+                    QStringLiteral("-w"), QStringLiteral("start")}))
             return false;
         QFile pidFile(data + QStringLiteral("/postmaster.pid"));
         if (pidFile.open(QIODevice::ReadOnly))
@@ -173,6 +183,15 @@ private:
         return isRunning();
     }
 
+public:
+    // The same cluster stopped and started again: every connection to it is gone.
+    bool restart()
+    {
+        stop();
+        return startServer();
+    }
+
+private:
     bool runAs(bool serverUser, QStringList command)
     {
         if (serverUser)
@@ -196,6 +215,7 @@ private:
     }
 
     QString m_folder;
+    QString m_options;
     QString m_error = QStringLiteral("PostgreSQL was not started");
     pid_t m_pid = 0;
     int m_port = 0;

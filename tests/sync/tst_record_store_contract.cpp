@@ -377,6 +377,23 @@ private slots:
         QCOMPARE(waitFor(store->userRecordName()).value, user);
     }
 
+    // A server that restarted since the last request is reached again at the first request after,
+    // over a new connection, not failed on the old one.
+    void restartedServerAnswersTheFirstRequest()
+    {
+        auto store = open(QStringLiteral("postgresql"));
+        if (!store)
+            QSKIP(qPrintable(m_postgres.error()));
+        QCOMPARE(waitFor(store->accountStatus()).value, RecordStore::accountAvailable);
+        const QString user = waitFor(store->userRecordName()).value;
+        for (int restart = 0; restart < 3; ++restart) {
+            QVERIFY2(m_postgres.restart(), qPrintable(m_postgres.error()));
+            const auto answer = waitFor(store->userRecordName());
+            QVERIFY2(!answer.error, qPrintable(answer.error ? answer.error->message : QString()));
+            QCOMPARE(answer.value, user);
+        }
+    }
+
     // The change stamp moves with every write that changed a record, whoever made it, and stays
     // put while only reads happen: a sync that finds it unchanged reads nothing else.
     void changeStamp_data()

@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 
+#include "ui/Accessibility.h"
 #include "ui/CardShadow.h"
 #include "ui/ChipScroller.h"
 #include "ui/ChoiceDialog.h"
@@ -65,6 +66,11 @@ void layOut(QWidget* w, int width)
     QCoreApplication::processEvents();
 }
 
+// A scrolling page of our own, as the pages are: a class Qt has no interface for by name.
+class OwnScroller : public QScrollArea {
+    Q_OBJECT
+};
+
 QString accessibleName(QWidget* w)
 {
     QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
@@ -126,6 +132,8 @@ private slots:
     void lazyRowsStartLongListsInSlices();
     void lazyRowsKeepHeightsAcrossNewOrders();
     void textsStayPlainAndNamed();
+    void scrollingAreaChildrenFollowItsBars_data();
+    void scrollingAreaChildrenFollowItsBars();
     void wrappingLabelGrowsAndLimits();
     void wrappingHeightWithoutALabel_data();
     void wrappingHeightWithoutALabel();
@@ -738,6 +746,62 @@ void TestUiComponents::textsStayPlainAndNamed()
     headline.setEyebrow(QStringLiteral("Block"));
     QVERIFY(headline.findChild<KeyHint*>()->isVisible());
     QVERIFY(QAccessible::queryAccessibleInterface(headline.findChild<KeyHint*>())->state().invisible);
+}
+
+// Assistive technology asks a scrolling page for its children by a count read a moment before:
+// a scroll bar that hid in between leaves an index past the end, which must find nothing rather
+// than memory past the list.
+void TestUiComponents::scrollingAreaChildrenFollowItsBars_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("contentHeight"); // of a page 200 px high
+    QTest::addColumn<QStringList>("parts"); // what the children are, in order
+    QTest::newRow("short page") << "QScrollArea" << 100 << QStringList{"viewport"};
+    QTest::newRow("long page") << "QScrollArea" << 2000 << QStringList{"viewport", "vertical"};
+    QTest::newRow("long page of ours") << "ours" << 2000 << QStringList{"viewport", "vertical"};
+    QTest::newRow("long and wide") << "wide" << 2000 << QStringList{"viewport", "horizontal", "vertical"};
+}
+
+void TestUiComponents::scrollingAreaChildrenFollowItsBars()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, contentHeight);
+    QFETCH(QStringList, parts);
+    Accessibility::installFactory(); // as the program's theme does at start
+    std::unique_ptr<QScrollArea> area(kind == QLatin1String("ours") ? new OwnScroller : new QScrollArea);
+    auto* content = new QWidget;
+    content->setMinimumSize(kind == QLatin1String("wide") ? 900 : 100, contentHeight);
+    area->setWidget(content);
+    area->setWidgetResizable(true);
+    area->resize(300, 200);
+    area->setAttribute(Qt::WA_DontShowOnScreen);
+    area->show();
+    QCoreApplication::processEvents();
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(area.get());
+    QVERIFY(iface);
+    const auto partWidget = [&](const QString& part) -> QObject* {
+        if (part == QLatin1String("viewport"))
+            return area->viewport();
+        return (part == QLatin1String("vertical") ? area->verticalScrollBar() : area->horizontalScrollBar())
+            ->parentWidget();
+    };
+    QCOMPARE(iface->childCount(), int(parts.size()));
+    for (int i = 0; i < int(parts.size()); ++i) {
+        QAccessibleInterface* child = iface->child(i);
+        QVERIFY(child);
+        QCOMPARE(child->object(), partWidget(parts[i]));
+        QCOMPARE(iface->indexOfChild(child), i);
+    }
+    // The bars hide: what was counted before now asks past the end.
+    const int counted = iface->childCount();
+    content->setMinimumSize(100, 50);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QCoreApplication::processEvents();
+    QCOMPARE(iface->childCount(), 1);
+    for (int i : {counted - 1, counted, counted + 7, -1})
+        if (i != 0)
+            QCOMPARE(iface->child(i), nullptr);
+    QCOMPARE(iface->child(0)->object(), area->viewport());
 }
 
 void TestUiComponents::wrappingLabelGrowsAndLimits()

@@ -90,6 +90,15 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     m_sitesHeader = new FocusSectionHeader(QStringLiteral("Sites"), add);
     m_sitesHeader->setObjectName(QStringLiteral("sitesHeader"));
     sites->addWidget(besideCards(m_sitesHeader));
+    if (m_context.storage && m_context.storage->rulesSetAside()) {
+        auto* setAside = new WrappingLabel(QStringLiteral(
+            "Some saved rules couldn't be read and were set aside. A copy of the file was kept next to your data."));
+        setAside->setObjectName(QStringLiteral("rulesSetAside"));
+        setAside->setFont(Theme::font(13, QFont::Medium));
+        setAside->setColor(FocusColor::alert());
+        setAside->setContentsMargins(4, 0, 0, 4);
+        sites->addWidget(besideCards(setAside));
+    }
     m_sitesCard = new SectionCard(18);
     m_sitesEmpty = note(QStringLiteral("No sites yet. Try the ones that eat your time, like YouTube or Instagram."), 14,
                         QStringLiteral("sitesEmpty"));

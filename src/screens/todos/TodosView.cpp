@@ -221,6 +221,13 @@ QWidget* TodosView::buildHeader()
     m_headline->setObjectName(QStringLiteral("headline"));
     Accessibility::markHeader(m_headline);
     v->addWidget(m_headline);
+    // Said where the person clicked: a change the disk refused, until the next one is kept.
+    m_refusal = new WrappingLabel(QString(), header);
+    m_refusal->setFont(Theme::font(13, QFont::Medium));
+    m_refusal->setColor(FocusColor::alert());
+    m_refusal->setObjectName(QStringLiteral("refusal"));
+    m_refusal->hide();
+    v->addWidget(m_refusal);
     return header;
 }
 
@@ -774,7 +781,7 @@ void TodosView::requestDelete(const TaskItem& todo)
     if (m_deleteQuestion)
         return;
     StorageService* store = m_context.storage;
-    const auto remove = [store, todo] { store->deleteTodo(todo); };
+    const auto remove = [this, store, todo] { showRefusal(store->deleteTodo(todo)); };
     if (TaskEditorModel::isRepeating(todo)) {
         m_deleteQuestion = new ChoiceDialog(
             QStringLiteral("Delete repeating to-do?"),
@@ -799,14 +806,22 @@ void TodosView::requestDelete(const TaskItem& todo)
     present(m_deleteQuestion);
 }
 
+void TodosView::showRefusal(bool kept)
+{
+    const std::optional<QString> why = refusal(m_context.storage, kept);
+    if (why)
+        m_refusal->setText(*why);
+    m_refusal->setVisible(why.has_value());
+}
+
 void TodosView::toggleTodo(const TaskItem& todo)
 {
-    m_context.storage->toggleTodo(todo.id);
+    showRefusal(m_context.storage->toggleTodo(todo.id));
 }
 
 void TodosView::completeFocus(const TaskItem& todo)
 {
-    m_context.storage->toggleTodo(todo.id);
+    showRefusal(m_context.storage->toggleTodo(todo.id));
 }
 
 void TodosView::skipFocus()
@@ -816,7 +831,7 @@ void TodosView::skipFocus()
 
 void TodosView::toggleSubtask(const Subtask& step, const TaskItem& todo)
 {
-    m_context.storage->toggleSubtask(todo.id, step.id);
+    showRefusal(m_context.storage->toggleSubtask(todo.id, step.id));
 }
 
 void TodosView::makeFocus(const TaskItem& todo)
@@ -826,7 +841,7 @@ void TodosView::makeFocus(const TaskItem& todo)
 
 void TodosView::moveToToday(const TaskItem& todo)
 {
-    m_context.storage->moveTodoToToday(todo.id);
+    showRefusal(m_context.storage->moveTodoToToday(todo.id));
 }
 
 void TodosView::moveAllToToday()
@@ -835,12 +850,12 @@ void TodosView::moveAllToToday()
     std::vector<QUuid> ids;
     for (const TaskItem& t : m_context.storage->earlierTodos())
         ids.push_back(t.id);
-    m_context.storage->moveTodosToToday(ids);
+    showRefusal(m_context.storage->moveTodosToToday(ids));
 }
 
 void TodosView::stopRepeating(const TaskItem& todo)
 {
     TaskItem copy = todo;
     copy.repeatOption = RepeatOption::none;
-    m_context.storage->upsertTodo(copy);
+    showRefusal(m_context.storage->upsertTodo(copy));
 }

@@ -59,6 +59,8 @@ public:
     void openNewEditor();
     void openEditor(const TaskItem& todo);
     void requestDelete(const TaskItem& todo);
+    // Shows why the store did not keep a change made from this page, or hides it once one is kept.
+    void showRefusal(bool kept);
     void toggleTodo(const TaskItem& todo);
     void completeFocus(const TaskItem& todo);
     void skipFocus();
@@ -122,6 +124,7 @@ private:
     Eyebrow* m_dateEyebrow = nullptr;
     FocusButton* m_todayLink = nullptr;
     WrappingLabel* m_headline = nullptr;
+    WrappingLabel* m_refusal = nullptr;
     QVBoxLayout* m_column = nullptr;
     // A list of rows of which only those in view are built; `list` is what the store gave at
     // the last refresh, for building the rows that scroll into view.

@@ -14,6 +14,7 @@
 #include "ui/ChoiceDialog.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
+#include "ui/WrappingLabel.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -95,6 +96,8 @@ private slots:
     void aRunningPauseCanBeEndedFromThePage_data();
     void aRunningPauseCanBeEndedFromThePage();
     void longSiteListBuildsWhatIsShown();
+    void unreadableRuleIsSetAsideAndSaid_data();
+    void unreadableRuleIsSetAsideAndSaid();
 };
 
 void BlockScreensTest::cooldownGrowsWithItsTexts_data()
@@ -780,6 +783,49 @@ void BlockScreensTest::longSiteListBuildsWhatIsShown()
     rig.store.updateRule(renamed);
     QTRY_COMPARE(kept->content().rule.displayName, QStringLiteral("Renamed"));
     QCOMPARE(shownMatchStore(), before);
+}
+
+// One number JSON cannot hold costs its own rule: the others load and block, and the page says
+// that a rule was set aside.
+void BlockScreensTest::unreadableRuleIsSetAsideAndSaid_data()
+{
+    QTest::addColumn<QByteArray>("bad"); // what the limit rule's limit becomes in the file
+    QTest::addColumn<bool>("said");
+    QTest::newRow("readable") << QByteArray("30") << false;
+    QTest::newRow("beyond a double") << QByteArray("1e400") << true;
+    QTest::newRow("not a number") << QByteArray("thirty") << true;
+}
+
+void BlockScreensTest::unreadableRuleIsSetAsideAndSaid()
+{
+    QFETCH(QByteArray, bad);
+    QFETCH(bool, said);
+    const BlockRule plain = rule(QStringLiteral("plain.example"));
+    BlockRule limited = rule(QStringLiteral("limited.example"));
+    limited.blockApplySchedule.isAllDay = false;
+    limited.blockApplySchedule.isAfterMaxDailyTime = true;
+    limited.dailyLimitMinutes = 30;
+    PageRig rig([&](StoreFixture& f) {
+        QByteArray text = QJsonDocument(QJsonArray{encodeBlockRule(limited), encodeBlockRule(plain)}).toJson();
+        QVERIFY(text.contains("\"dailyLimitMinutes\": 30"));
+        text.replace("\"dailyLimitMinutes\": 30", "\"dailyLimitMinutes\": " + bad);
+        QDir().mkpath(f.dataPath());
+        QFile file(f.file(StorageService::rulesFile));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) > 0);
+    });
+    QCOMPARE(rig.store.rules().size(), said ? size_t(1) : size_t(2));
+    QCOMPARE(rig.store.rules().back().id, plain.id);
+    QVERIFY(std::any_of(rig.store.state().blockedNow.begin(), rig.store.state().blockedNow.end(),
+                        [&](const BlockedSiteSnapshot& b) { return b.ruleId == plain.id; }));
+    QCOMPARE(rig.store.rulesSetAside(), said);
+    BlockRulesView page(rig.context);
+    page.resize(900, 900);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    auto* notice = page.findChild<WrappingLabel*>(QStringLiteral("rulesSetAside"));
+    QCOMPARE(notice != nullptr && notice->isVisible(), said);
+    if (said)
+        QVERIFY(notice->text().contains(QLatin1String("set aside")));
 }
 
 QTEST_MAIN(BlockScreensTest)

@@ -1,4 +1,5 @@
 #include "StoreFixture.h"
+#include "TmpfsMount.h"
 #include "router/AppRouter.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"
@@ -173,6 +174,8 @@ private slots:
     void longDayFirstScreenThenTheRest();
     void tabFollowsThePage_data();
     void tabFollowsThePage();
+    void refusedChangeIsSaidOnThePage_data();
+    void refusedChangeIsSaidOnThePage();
 };
 
 void TodosViewTest::sections_data()
@@ -774,6 +777,66 @@ void TodosViewTest::tabFollowsThePage()
             stops.append(w->accessibleName());
     QTEST(stops, "stops");
     view.reset();
+}
+
+// A full disk refuses "Mark done": the page says why where it was clicked and the to-do stays
+// open; once there is room the same click is kept and the words go.
+void TodosViewTest::refusedChangeIsSaidOnThePage_data()
+{
+    QTest::addColumn<QString>("container"); // where the clicked control is
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("todo"); // which of the three to-dos it changes
+    QTest::newRow("the focus card's Mark done") << "focusCard"
+                                                << "markDoneButton" << 0;
+    QTest::newRow("a row's check circle") << "laterSection"
+                                          << "checkButton" << 1;
+}
+
+void TodosViewTest::refusedChangeIsSaidOnThePage()
+{
+    QFETCH(QString, container);
+    QFETCH(QString, control);
+    QFETCH(int, todo);
+    QTemporaryDir root;
+    TmpfsMount disk(root.filePath(QStringLiteral("disk")));
+    if (!disk.error.isEmpty())
+        QSKIP(qPrintable(QStringLiteral("a full disk needs a tmpfs, which could not be mounted: ") + disk.error));
+    f->dataFolder = disk.path;
+    f->make();
+    context->storage = f->store.get();
+    for (const char* title : {"first", "second", "third"})
+        QVERIFY(f->store->addTodo(::todo(QLatin1String(title), today)));
+    const QUuid id = f->store->todayTodos().at(size_t(todo)).id;
+    makeView();
+    QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+    const auto click = [&] {
+        QWidget* box = view->findChild<QWidget*>(container);
+        QVERIFY(box);
+        QList<QAbstractButton*> buttons = box->findChildren<QAbstractButton*>(control);
+        buttons.removeIf([](QAbstractButton* b) { return !b->isVisible(); });
+        QVERIFY(!buttons.isEmpty());
+        buttons.first()->click();
+    };
+    auto* refusal = view->findChild<WrappingLabel*>(QStringLiteral("refusal"));
+    QVERIFY(refusal && !refusal->isVisible());
+
+    QVERIFY(disk.fill());
+    click();
+    QVERIFY(refusal->isVisible());
+    QVERIFY2(refusal->text().contains(QLatin1String("No space left on device")), qPrintable(refusal->text()));
+    const auto done = [&] {
+        for (const TaskItem& t : f->store->todos())
+            if (t.id == id)
+                return t.isCompleted;
+        return false;
+    };
+    QVERIFY(!done());
+
+    disk.release();
+    QTRY_VERIFY(view->findChild<QWidget*>(container));
+    click();
+    QVERIFY(done());
+    QVERIFY(!refusal->isVisible());
 }
 
 QTEST_MAIN(TodosViewTest)
