@@ -1,3 +1,4 @@
+#include "app/ExtensionAction.h"
 #include "app/Screens.h"
 #include "app/Shell.h"
 #include "blocking/BrowserAutomationService.h"
@@ -11,7 +12,6 @@
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/ExtensionBridge.h"
-#include "linux/ExtensionInstaller.h"
 #include "linux/ExtensionRoute.h"
 #include "linux/FontCatalogPreload.h"
 #include "linux/FontFileMatch.h"
@@ -37,7 +37,6 @@
 #include "sync/RecordStoreConfig.h"
 #include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
-#include "ui/ExtensionInstallDialog.h"
 #include "ui/Motion.h"
 #include "ui/Theme.h"
 
@@ -92,37 +91,6 @@ void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
-}
-
-// The install action of a browser row: a fresh copy of the extension where the browser can keep
-// loading it, the host manifest written again, and the steps.
-void showExtensionInstall(const QString& bundleIdentifier, QWidget* parent)
-{
-    const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundleIdentifier);
-    const QString executable = QCoreApplication::applicationFilePath();
-    ExtensionInstallDialog::Content content;
-    content.browserName = browser ? browser->name : bundleIdentifier;
-    content.extensionsPage = ExtensionInstaller::extensionsPage(bundleIdentifier);
-    QString error;
-    const auto copy = ExtensionInstaller::install(
-        bundleIdentifier, ExtensionInstaller::packagedFolder(QCoreApplication::applicationDirPath()),
-        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation), &error);
-    if (const HostManifests::Browser* b = HostManifests::browser(bundleIdentifier); b && copy)
-        if (!HostManifests::write(*b, QDir::homePath(), executable,
-                                  HostManifests::machineExtensionIds(
-                                      HostManifests::installDataFolders(QCoreApplication::applicationDirPath())),
-                                  &error))
-            content.error = QStringLiteral("The browser cannot start Quillharbour's link: %1").arg(error);
-    if (copy) {
-        content.path = copy->path;
-        content.firefox = copy->firefox;
-    } else {
-        content.error = error;
-    }
-    auto* dialog = new ExtensionInstallDialog(
-        content, [bundleIdentifier] { return ExtensionInstaller::openExtensionsPage(bundleIdentifier); }, parent);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->open();
 }
 
 } // namespace
@@ -234,14 +202,9 @@ int main(int argc, char* argv[])
     // the manifests must allow too.
     const QStringList machineIds =
         HostManifests::machineExtensionIds(HostManifests::installDataFolders(QCoreApplication::applicationDirPath()));
-    ExtensionBridge extensions(
-        [home, executable, machineIds](const QString& id) {
-            return HostManifests::offlineSetup(id, home, executable, machineIds);
-        },
-        [home, executable, machineIds](const QString& id) {
-            const HostManifests::Browser* b = HostManifests::browser(id);
-            return b && HostManifests::write(*b, home, executable, machineIds);
-        });
+    ExtensionBridge extensions([home, executable, machineIds](const QString& id) {
+        return HostManifests::offlineSetup(id, home, executable, machineIds);
+    });
     ExtensionWorkspace workspace(desktop, extensions);
     // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
     // One connection per browser, shared by the tab reader and the interceptor, so a browser that
@@ -292,6 +255,13 @@ int main(int argc, char* argv[])
     automationEnvironment.automationHelpPage = &AutomationHelp::pageUrl;
     automationEnvironment.interceptor = &interceptor;
     automationEnvironment.extensions = &extensions;
+    const ExtensionSetup::Places extensionPlaces{executable, QCoreApplication::applicationDirPath(), home,
+                                                 QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
+                                                 machineIds};
+    automationEnvironment.extensionAction = [&extensions, extensionPlaces](const SupportedBrowser& browser,
+                                                                           BrowserAccessState::Kind kind) {
+        showExtensionAction(browser, kind, extensionPlaces, [&extensions] { extensions.recheckSetup(); });
+    };
     BrowserAutomationService browserAutomation(&storage, &blockPageServer, &executor, automationEnvironment);
     // The checks sleep while no browser runs; one that starts wakes them.
     QObject::connect(&discovery, &BrowserDiscovery::changed, &browserAutomation,
@@ -312,7 +282,6 @@ int main(int argc, char* argv[])
     context.monotonic = &monotonic;
     context.calendar = calendar;
     context.events = &events;
-    context.installExtension = showExtensionInstall;
     Shell::Options options;
     options.loginItem = loginItem;
     Shell shell(context, &notifications, options);
@@ -332,6 +301,8 @@ int main(int argc, char* argv[])
             QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
         for (const QString& failure : HostManifests::writeAll(home, executable, machineIds))
             QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
+        // What the rows said of the link files before they were written is out of date.
+        extensions.recheckSetup();
         QString linkError;
         if (const std::optional<QString> socket = NativeMessaging::socketPath(&linkError); !socket)
             QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << linkError << Qt::endl;

@@ -31,6 +31,7 @@ function send(message) {
 
 function dropPort() {
   port = null;
+  watchFocus(false);
   lastReport = "";
   clearRules();
   scheduleConnect();
@@ -95,6 +96,19 @@ async function hello() {
 // The active tab of the last focused window, and whether that window has the focus now. A window
 // the extension may not see (a private one it is not allowed in) counts as no focus.
 let reportCount = 0;
+// Chromium does not tell the extension when another program takes the focus, and on Wayland the
+// program cannot see the window in front: while a window says it has the focus, look again.
+const FOCUS_CHECK_MS = 1000;
+let focusCheck = null;
+
+function watchFocus(focused) {
+  if (focused && focusCheck === null) focusCheck = setInterval(report, FOCUS_CHECK_MS);
+  else if (!focused && focusCheck !== null) {
+    clearInterval(focusCheck);
+    focusCheck = null;
+  }
+}
+
 async function report() {
   if (!port) return;
   // Events come in bursts and each look is asynchronous: only the look started last may speak, or
@@ -114,6 +128,7 @@ async function report() {
   } catch (e) {}
   await greeting;
   if (mine !== reportCount) return;
+  watchFocus(port !== null && message.focused);
   const text = JSON.stringify(message);
   if (text === lastReport) return;
   lastReport = text;

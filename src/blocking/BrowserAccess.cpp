@@ -48,30 +48,49 @@ BrowserAccessState BrowserAutomationService::accessState(int errorNumber, const 
 
 BrowserAccessState BrowserAutomationService::combinedAccess(const SupportedBrowser& browser,
                                                             const BrowserAccessState& devTools,
-                                                            std::optional<ExtensionLink::Setup> extension,
-                                                            const std::optional<ExtensionTabReport>& report)
+                                                            const ExtensionSide& extension)
 {
     using Setup = ExtensionLink::Setup;
     const bool viaExtension = browser.servedBy(SupportedBrowser::extensionRoute);
     const bool viaDevTools = browser.servedBy(SupportedBrowser::devToolsRoute);
-    if (viaExtension && extension == Setup::connected)
-        return BrowserAccessState::of(report && !report->privateWindowsAllowed ? Kind::privateWindowsHidden
-                                                                               : Kind::connected);
+    const std::optional<Setup> setup = extension.setup;
+    if (viaExtension && setup == Setup::connected)
+        return BrowserAccessState::of(extension.report && !extension.report->privateWindowsAllowed
+                                          ? Kind::privateWindowsHidden
+                                          : Kind::connected);
     if (devTools.kind == Kind::notInstalled)
         return devTools;
     if (viaDevTools && (devTools.kind == Kind::connected || devTools.kind == Kind::awaitingConsent))
         return devTools;
-    if (!viaExtension)
+    if (!viaExtension || (viaDevTools && !setup)) // no extension route here: the protocol's word stands
         return devTools;
-    if (!viaDevTools) {
-        if (!extension || *extension == Setup::extensionMissing)
-            return BrowserAccessState::of(Kind::extensionMissing);
-        return BrowserAccessState::of(*extension == Setup::hostMissing ? Kind::hostMissing : Kind::notPossible);
+    if (setup == Setup::signedOnly)
+        return BrowserAccessState::of(Kind::notPossible,
+                                      browser.name + QStringLiteral(" accepts only add-ons its maker signed, so "
+                                                                    "Quillharbour can't protect it. Firefox ESR and "
+                                                                    "Developer Edition can be protected."));
+    // What the extension route says; nothing where the browser's sandbox lets no extension reach us.
+    std::optional<Kind> extensionKind;
+    if (!setup || *setup == Setup::extensionMissing || *setup == Setup::hostMissing) {
+        if (!extension.seen)
+            // The files are only a guess until the extension has spoken once: a fresh home has
+            // no link file yet, and that is no reason to call the extension installed.
+            extensionKind = Kind::extensionMissing;
+        else if (setup == Setup::hostMissing)
+            extensionKind = Kind::hostMissing;
+        else
+            // A closed browser is no news; a running one without its extension turned it off.
+            extensionKind = extension.running ? Kind::extensionOff : Kind::browserClosed;
     }
-    if (!extension || *extension == Setup::notPossible)
+    if (!viaDevTools) {
+        if (extensionKind)
+            return BrowserAccessState::of(*extensionKind);
+        return BrowserAccessState::of(Kind::notPossible);
+    }
+    if (!extensionKind) // its sandbox lets no extension reach us
         return devTools;
-    if (*extension == Setup::hostMissing)
-        return BrowserAccessState::of(Kind::hostMissing);
+    if (*extensionKind != Kind::extensionMissing)
+        return BrowserAccessState::of(*extensionKind);
     // Neither route answers. A failure the debugging protocol explained says more than a missing
     // extension; a browser without a debugging port is most simply fixed by the extension.
     if (devTools.kind == Kind::problem || devTools.kind == Kind::unsupported)
@@ -96,13 +115,15 @@ void BrowserAutomationService::updateAccess()
         const auto devTools = m_devTools.constFind(browser.id);
         if (devTools == m_devTools.cend())
             continue;
-        std::optional<ExtensionLink::Setup> setup;
-        std::optional<ExtensionTabReport> report;
+        ExtensionSide extension;
         if (m_env.extensions) {
-            setup = m_env.extensions->setup(browser.bundleIdentifier);
-            report = m_env.extensions->report(browser.bundleIdentifier);
+            extension.setup = m_env.extensions->setup(browser.bundleIdentifier);
+            extension.report = m_env.extensions->report(browser.bundleIdentifier);
+            extension.seen = m_extensionSeen.contains(browser.bundleIdentifier);
+            extension.running =
+                extension.setup != ExtensionLink::Setup::connected && extension.seen && isRunning(browser);
         }
-        combined.insert(browser.id, combinedAccess(browser, *devTools, setup, report));
+        combined.insert(browser.id, combinedAccess(browser, *devTools, extension));
     }
     if (combined == m_access)
         return;
@@ -116,10 +137,21 @@ void BrowserAutomationService::takeExtensionConnections()
     // Installing the extension is the person's consent: its browser counts as connected by choice.
     if (!m_env.extensions)
         return;
-    for (const QString& bundle : m_env.extensions->connectedBrowsers())
+    bool seenNew = false;
+    for (const QString& bundle : m_env.extensions->connectedBrowsers()) {
         if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundle);
             browser && !m_attempted.contains(browser->id))
             rememberAttempt(*browser);
+        if (!m_extensionSeen.contains(bundle)) {
+            m_extensionSeen.insert(bundle);
+            seenNew = true;
+        }
+    }
+    if (seenNew) {
+        QStringList seen = m_extensionSeen.values();
+        seen.sort();
+        m_env.defaults->setStringArray(extensionSeenKey, seen);
+    }
     updateAccess();
     updateSchedule();
 }
@@ -203,6 +235,7 @@ void BrowserAutomationService::fix(const SupportedBrowser& browser)
     switch (kind) {
     case Kind::extensionMissing:
     case Kind::hostMissing:
+    case Kind::extensionOff:
     case Kind::privateWindowsHidden:
         if (m_env.extensionAction)
             m_env.extensionAction(browser, kind);

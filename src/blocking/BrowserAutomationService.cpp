@@ -46,6 +46,8 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     }
     for (const QString& id : m_env.defaults->stringArray(attemptedKey).value_or(QStringList()))
         m_attempted.insert(id);
+    for (const QString& bundle : m_env.defaults->stringArray(extensionSeenKey).value_or(QStringList()))
+        m_extensionSeen.insert(bundle);
     m_timer.setInterval(checkIntervalMs);
     // The timer's own event is the tick's task on the main thread: posting another one would
     // wake the loop a second time for nothing.
@@ -71,8 +73,15 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this, forget);
     }
     // A spared read lets the checks rest (see rest()); whatever it rested on wakes them.
+    // What a browser tells (a tab shown, a window focused) is looked at now, not at the next tick:
+    // switching to a tab already on a blocked site moves it at once.
     if (m_executor)
-        QObject::connect(m_executor, &BrowserScriptExecutor::browserTold, this, &BrowserAutomationService::wake);
+        QObject::connect(m_executor, &BrowserScriptExecutor::browserTold, this, [this] {
+            if (m_resting)
+                wake();
+            else if (m_timer.isActive())
+                lookNow();
+        });
     if (m_pageServer)
         QObject::connect(m_pageServer, &LocalBlockPageServer::portChanged, this, &BrowserAutomationService::wake);
     m_env.workspace->onFrontmostChange([self = QPointer<BrowserAutomationService>(this)] {
@@ -173,6 +182,8 @@ void BrowserAutomationService::updateSchedule()
 
 void BrowserAutomationService::browsersChanged()
 {
+    // A browser started or quit: whether its missing extension is news depends on it.
+    updateAccess();
     updateSchedule();
 }
 

@@ -33,8 +33,9 @@ struct BrowserAccessState {
         connected,
         permissionNeeded, // running without a debugging port
         unsupported,
-        extensionMissing,     // the companion extension is not in this browser
+        extensionMissing,     // the companion extension has never spoken from this browser
         hostMissing,          // the extension is there, but the browser cannot start the program's link
+        extensionOff,         // the extension spoke before, and now the running browser has it off or removed
         privateWindowsHidden, // connected, but the extension may not run in private windows
         awaitingConsent,      // the browser is asking the person to allow the connection
         notPossible,          // neither route can reach this browser here
@@ -47,7 +48,7 @@ struct BrowserAccessState {
     bool needsAttention() const
     {
         return kind == Kind::permissionNeeded || kind == Kind::unsupported || kind == Kind::problem ||
-               kind == Kind::awaitingConsent || kind == Kind::hostMissing;
+               kind == Kind::awaitingConsent || kind == Kind::hostMissing || kind == Kind::extensionOff;
     }
     // Its tabs are seen and steered.
     bool isProtected() const { return kind == Kind::connected || kind == Kind::privateWindowsHidden; }
@@ -93,6 +94,9 @@ public:
     static constexpr double stepCap = 2.0;
     static constexpr qint64 checkWatchdogMs = 10000;
     static inline const QString attemptedKey = QStringLiteral("attemptedBrowserAutomationIDs");
+    // The browsers whose extension has said hello at least once: only those can have an extension
+    // that is installed but cannot reach the program, or one that was switched off.
+    static inline const QString extensionSeenKey = QStringLiteral("extensions.seenBrowsers.v1");
 
     void start();
     bool isStarted() const { return m_started; }
@@ -122,10 +126,16 @@ public:
     void fix(const SupportedBrowser& browser);
     // The debugging protocol's state of the browser, as its last answer left it.
     void setAccess(const BrowserAccessState& state, const SupportedBrowser& browser);
-    // One browser's state from what each route says of it.
+    // One browser's state from what each route says of it. `extensionSeen`: its extension has
+    // said hello before; `running`: the browser runs now.
+    struct ExtensionSide {
+        std::optional<ExtensionLink::Setup> setup;
+        std::optional<ExtensionTabReport> report;
+        bool seen = false;
+        bool running = false;
+    };
     static BrowserAccessState combinedAccess(const SupportedBrowser& browser, const BrowserAccessState& devTools,
-                                             std::optional<ExtensionLink::Setup> extension,
-                                             const std::optional<ExtensionTabReport>& report);
+                                             const ExtensionSide& extension);
     static BrowserAccessState accessState(int errorNumber, const std::optional<QString>& message);
     bool isInstalled(const SupportedBrowser& browser) const;
     bool isRunning(const SupportedBrowser& browser) const;
@@ -195,6 +205,7 @@ private:
     QHash<QString, BrowserAccessState> m_devTools; // what the debugging protocol last said
     QHash<QString, BrowserAccessState> m_access;   // both routes combined
     QSet<QString> m_attempted;
+    QSet<QString> m_extensionSeen;         // bundle identifiers
     QHash<QString, QString> m_readScripts; // by browser id
     QTimer m_timer;
     QTimer m_listingTimer; // the installed browsers, listed again while no check runs

@@ -332,10 +332,15 @@ bool BrowserDiscovery::isOtherHomesDefault(const QString& profile) const
     const QString home = QDir::cleanPath(m_home) + u'/';
     if (profile.startsWith(home))
         return false;
-    for (const LinuxBrowserIdentity& row : LinuxBrowsers::table())
-        for (const QString& usual : LinuxBrowsers::defaultProfilePaths(row, QStringLiteral("/")))
-            if (profile.endsWith(QDir::cleanPath(usual)))
+    for (const LinuxBrowserIdentity& row : LinuxBrowsers::table()) {
+        // Relative to a home, as another home keeps it whatever our $XDG_CONFIG_HOME says.
+        QStringList usual = row.sandboxedProfileFolders;
+        if (!row.profileFolder.isEmpty())
+            usual.append(row.profileFolder);
+        for (const QString& folder : std::as_const(usual))
+            if (profile.endsWith(u'/' + QDir::cleanPath(folder)))
                 return true;
+    }
     return false;
 }
 

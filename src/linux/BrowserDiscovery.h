@@ -58,7 +58,9 @@ public:
     // A command line the process rewrote into one text comes as a single argument.
     static QString profileFromCommandLine(const QStringList& arguments, const QString& workingFolder,
                                           const QString& defaultFolder);
-    static constexpr int slowRescanMs = 30000;
+    // Where the desktop names no front window (Wayland), a browser started on a profile folder
+    // nobody watches is found by this reading alone: a person waits this long at most.
+    static constexpr int slowRescanMs = 5000;
     // Once the desktop names the windows that come to the front (noticeProcess), a browser is
     // looked up as soon as one of its windows comes forward: the reading for those started
     // behind others on a folder nobody watches comes this often instead.

@@ -74,7 +74,7 @@ std::optional<Plan> plan(const LinuxBrowserIdentity& identity, const QString& ho
             }
         }
         if (needsOwnProfile(identity))
-            p.profile = QDir(home).filePath(identity.profileFolder + QStringLiteral("-quillharbour"));
+            p.profile = LinuxBrowsers::homeFolder(home, identity.profileFolder + QStringLiteral("-quillharbour"));
         return p;
     }
     return std::nullopt;

@@ -16,8 +16,8 @@ QString text(const QJsonObject& o, const char* key, qsizetype limit = 256)
 
 } // namespace
 
-ExtensionBridge::ExtensionBridge(OfflineSetup offlineSetup, Repair repair, QObject* parent)
-    : ExtensionLink(parent), m_offlineSetup(std::move(offlineSetup)), m_repair(std::move(repair))
+ExtensionBridge::ExtensionBridge(OfflineSetup offlineSetup, QObject* parent)
+    : ExtensionLink(parent), m_offlineSetup(std::move(offlineSetup))
 {
     m_clock.start();
     m_server.setMaxPendingConnections(maximumConnections);
@@ -269,12 +269,10 @@ ExtensionLink::Setup ExtensionBridge::setup(const QString& bundleIdentifier) con
     return s;
 }
 
-bool ExtensionBridge::repairHost(const QString& bundleIdentifier)
+void ExtensionBridge::recheckSetup()
 {
-    const bool done = m_repair && m_repair(bundleIdentifier);
-    m_offlineCache.remove(bundleIdentifier);
+    m_offlineCache.clear();
     emit setupChanged();
-    return done;
 }
 
 QStringList ExtensionBridge::connectedBrowsers() const

@@ -22,9 +22,7 @@ public:
     // How the route stands for a browser whose extension is not talking to us now.
     using OfflineSetup = std::function<Setup(const QString& bundleIdentifier)>;
 
-    using Repair = std::function<bool(const QString& bundleIdentifier)>;
-
-    explicit ExtensionBridge(OfflineSetup offlineSetup = {}, Repair repair = {}, QObject* parent = nullptr);
+    explicit ExtensionBridge(OfflineSetup offlineSetup = {}, QObject* parent = nullptr);
     ~ExtensionBridge() override;
 
     // Listens at `path`; false with lastError() set when it cannot (another program answers there,
@@ -41,7 +39,9 @@ public:
     void closeTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
                   std::function<void(bool)> done) override;
 
-    bool repairHost(const QString& bundleIdentifier) override;
+    // The files the offline answer reads were written (at start, or by the install action):
+    // every browser's setup is looked at again, and the change told.
+    void recheckSetup();
 
     // The browser an extension's hello names, when its relay could not tell.
     static QString browserForBrand(const QString& brand);
@@ -77,7 +77,6 @@ private:
     void updateConnected();
 
     OfflineSetup m_offlineSetup;
-    Repair m_repair;
     // The offline answer looks at files and PATH: asked for on every refresh of a screen, it is
     // kept for a few seconds.
     mutable QHash<QString, std::pair<Setup, qint64>> m_offlineCache;

@@ -12,11 +12,13 @@
 
 namespace ExtensionInstaller {
 
-QString packagedFolder(const QString& executableFolder)
+QString packagedFolder(const QString& executableFolder, const QString& dataHome)
 {
-    for (const QString& relative :
-         {QStringLiteral("browser-extension"), QStringLiteral("../share/quillharbour/browser-extension")}) {
-        const QString folder = QDir(executableFolder).filePath(relative);
+    QStringList candidates{QDir(executableFolder).filePath(QStringLiteral("browser-extension")),
+                           QDir(executableFolder).filePath(QStringLiteral("../share/quillharbour/browser-extension"))};
+    if (!dataHome.isEmpty())
+        candidates.append(QDir(dataHome).filePath(QStringLiteral("quillharbour/browser-extension")));
+    for (const QString& folder : std::as_const(candidates)) {
         if (QFileInfo(QDir(folder).filePath(QStringLiteral("chromium/manifest.json"))).isFile())
             return QDir::cleanPath(folder);
     }
@@ -96,7 +98,7 @@ QString extensionsPage(const QString& bundleIdentifier)
     return QStringLiteral("chrome://extensions");
 }
 
-bool openExtensionsPage(const QString& bundleIdentifier)
+bool openExtensionsPage(const QString& bundleIdentifier, const QString& page)
 {
     const HostManifests::Browser* browser = HostManifests::browser(bundleIdentifier);
     if (!browser)
@@ -104,7 +106,7 @@ bool openExtensionsPage(const QString& bundleIdentifier)
     for (const QString& name : browser->executables) {
         const QString program = name.startsWith(u'/') ? name : QStandardPaths::findExecutable(name);
         if (!program.isEmpty() && QFileInfo(program).isExecutable())
-            return QProcess::startDetached(program, {extensionsPage(bundleIdentifier)});
+            return QProcess::startDetached(program, {page.isEmpty() ? extensionsPage(bundleIdentifier) : page});
     }
     return false;
 }

@@ -9,9 +9,10 @@
 // must outlive the build), and the browser is opened on its extensions page where it lets us.
 namespace ExtensionInstaller {
 
-// The extension packages built with this program: beside the executable in a build folder, or
-// under share/ of an installed one. Empty when neither exists.
-QString packagedFolder(const QString& executableFolder);
+// The extension packages built with this program: beside the executable in a build folder, under
+// share/ of an installed one, or where a copy installed for one user put them
+// (`dataHome`/quillharbour/browser-extension). Empty when none exists.
+QString packagedFolder(const QString& executableFolder, const QString& dataHome = QString());
 
 // What the person loads: the unpacked folder for the Chromium family, the .xpi for Firefox.
 struct Copy {
@@ -25,8 +26,9 @@ std::optional<Copy> install(const QString& bundleIdentifier, const QString& pack
 
 // The browser's own page for extensions ("chrome://extensions", "about:addons", ...).
 QString extensionsPage(const QString& bundleIdentifier);
-// Starts the browser on that page (browsers open their internal pages only when asked on their
-// command line); false when no program of that browser is found.
-bool openExtensionsPage(const QString& bundleIdentifier);
+// Starts the browser on `page` (that page when empty; browsers open their internal pages only
+// when asked on their command line, and a running one opens it in a new tab); false when no
+// program of that browser is found.
+bool openExtensionsPage(const QString& bundleIdentifier, const QString& page = {});
 
 } // namespace ExtensionInstaller

@@ -125,14 +125,16 @@ std::optional<QString> ExtensionWorkspace::focusedByReport() const
 
 std::optional<QString> ExtensionWorkspace::frontmostApplicationID() const
 {
-    if (const std::optional<QString> focused = focusedByReport())
-        return focused;
-    return m_desktop.frontmostApplicationID();
+    // Where the desktop names the window in front (X11), it is right: a browser may never tell
+    // that it lost the focus. Only where it cannot do the extensions' reports decide.
+    if (std::optional<QString> desktop = m_desktop.frontmostApplicationID())
+        return desktop;
+    return focusedByReport();
 }
 
 bool ExtensionWorkspace::tellsFrontmostChanges() const
 {
-    return focusedByReport() || m_desktop.tellsFrontmostChanges();
+    return m_desktop.tellsFrontmostChanges() || focusedByReport();
 }
 
 bool ExtensionWorkspace::isInstalled(const QString& bundleIdentifier) const

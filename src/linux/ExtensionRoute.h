@@ -44,16 +44,17 @@ private:
     QHash<QString, bool> m_lastReadRoute; // by bundle identifier: whether its last read went to the extension
 };
 
-// The desktop as the engine sees it, with what the extensions say: a browser whose extension
-// reports a focused window is the one in front (the only way to know on Wayland), and a browser
-// whose extension is connected is running. Everything else is the wrapped desktop's answer.
+// The desktop as the engine sees it, with what the extensions say: where the desktop cannot name
+// the window in front (Wayland), a browser whose extension reports a focused window is the one in
+// front; a browser whose extension is connected is running. Everything else is the wrapped
+// desktop's answer.
 class ExtensionWorkspace : public Workspace {
 public:
     ExtensionWorkspace(Workspace& desktop, const ExtensionLink& link);
 
     std::optional<QString> frontmostApplicationID() const override;
-    // A browser in front by its extension's report leaves it by another report, which the link
-    // tells its own listeners of; otherwise the desktop answers, and tells as it can.
+    // The desktop tells as it can; a browser in front by its extension's report leaves it by
+    // another report, which the link tells its own listeners of.
     bool tellsFrontmostChanges() const override;
     void onFrontmostChange(std::function<void()> handler) override { m_desktop.onFrontmostChange(std::move(handler)); }
     QString ownApplicationID() const override { return m_desktop.ownApplicationID(); }

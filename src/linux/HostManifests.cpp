@@ -1,5 +1,7 @@
 #include "linux/HostManifests.h"
 
+#include "linux/FirefoxEdition.h"
+#include "linux/LinuxBrowsers.h"
 #include "linux/NativeMessaging.h"
 #include "platform/FileSafety.h"
 
@@ -123,14 +125,14 @@ QStringList installDataFolders(const QString& executableFolder)
 
 QString manifestPath(const Browser& browser, const QString& home)
 {
-    return QDir(home).filePath(browser.manifestFolder + QLatin1Char('/') + NativeMessaging::hostName +
-                               QStringLiteral(".json"));
+    return LinuxBrowsers::homeFolder(home, browser.manifestFolder + QLatin1Char('/') + NativeMessaging::hostName +
+                                               QStringLiteral(".json"));
 }
 
 Presence presence(const Browser& browser, const QString& home)
 {
     Presence p;
-    p.native = QFileInfo(QDir(home).filePath(browser.configFolder)).isDir();
+    p.native = QFileInfo(LinuxBrowsers::homeFolder(home, browser.configFolder)).isDir();
     for (const QString& e : browser.executables) {
         const QString found =
             e.startsWith(u'/') ? (QFileInfo(e).isExecutable() ? e : QString()) : QStandardPaths::findExecutable(e);
@@ -196,6 +198,8 @@ ExtensionLink::Setup offlineSetup(const QString& bundleIdentifier, const QString
     const Presence p = presence(*b, home);
     if (!p.native && p.sandboxed)
         return ExtensionLink::Setup::notPossible;
+    if (b->firefox && !FirefoxEdition::loadsUnsigned(FirefoxEdition::installFolders()))
+        return ExtensionLink::Setup::signedOnly;
     if (!isCurrent(*b, home, executable, machineIds))
         return ExtensionLink::Setup::hostMissing;
     return ExtensionLink::Setup::extensionMissing;

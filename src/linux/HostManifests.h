@@ -12,8 +12,8 @@ namespace HostManifests {
 
 struct Browser {
     QString bundleIdentifier;
-    QString configFolder;     // relative to $HOME: where the browser keeps its profiles
-    QString manifestFolder;   // relative to $HOME
+    QString configFolder;     // relative to $HOME (".config/" follows $XDG_CONFIG_HOME): its profiles
+    QString manifestFolder;   // likewise
     bool firefox = false;     // allowed_extensions instead of allowed_origins
     QStringList executables;  // native installs, looked up on PATH
     QStringList sandboxedIds; // Flatpak application ids and Snap names of its sandboxed builds

@@ -80,16 +80,28 @@ const LinuxBrowserIdentity* forWindowClass(const QString& windowClass)
     return nullptr;
 }
 
+QString homeFolder(const QString& home, const QString& relative)
+{
+    static const QLatin1String config(".config/");
+    // $XDG_CONFIG_HOME is this session's: it says nothing of another home (another user's, a test's).
+    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (relative.startsWith(config) && QDir::isAbsolutePath(configHome) &&
+        QDir::cleanPath(home) == QDir::cleanPath(QDir::homePath()))
+        return QDir(configHome).filePath(relative.mid(config.size()));
+    return QDir(home).filePath(relative);
+}
+
 QString profilePath(const LinuxBrowserIdentity& identity, const QString& home)
 {
-    return identity.profileFolder.isEmpty() ? QString() : QDir(home).filePath(identity.profileFolder);
+    return identity.profileFolder.isEmpty() ? QString() : homeFolder(home, identity.profileFolder);
 }
 
 QStringList defaultProfilePaths(const LinuxBrowserIdentity& identity, const QString& home)
 {
     if (identity.profileFolder.isEmpty())
         return {};
-    QStringList paths{profilePath(identity, home)};
+    // The launcher of a browser that refuses debugging on its usual profile gives it this one.
+    QStringList paths{profilePath(identity, home), profilePath(identity, home) + QStringLiteral("-quillharbour")};
     for (const QString& folder : identity.sandboxedProfileFolders)
         paths.append(QDir(home).filePath(folder));
     return paths;

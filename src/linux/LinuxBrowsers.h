@@ -23,6 +23,10 @@ namespace LinuxBrowsers {
 const std::vector<LinuxBrowserIdentity>& table();
 const LinuxBrowserIdentity* forBundleIdentifier(const QString& bundleIdentifier);
 const LinuxBrowserIdentity* forWindowClass(const QString& windowClass);
+// A folder given relative to $HOME, where it is: in this session's home, one under ".config/"
+// follows $XDG_CONFIG_HOME when that names an absolute folder, as the browsers' own profiles and
+// link files do.
+QString homeFolder(const QString& home, const QString& relative);
 // The absolute default profile folder under the given home.
 QString profilePath(const LinuxBrowserIdentity& identity, const QString& home);
 // Every default profile folder the browser may use: the native one, then the sandboxed ones.

@@ -246,6 +246,20 @@ LinuxWorkspace::LinuxWorkspace(const X11Display& display, QString home, BrowserD
 {
 }
 
+void LinuxWorkspace::onFrontmostChange(std::function<void()> handler)
+{
+    if (!handler && !m_discovery) {
+        m_display.onChange(nullptr);
+        return;
+    }
+    m_display.onChange([this, handler = std::move(handler)] {
+        if (m_discovery)
+            frontmostApplicationID(); // tells the discovery of a browser process it does not know
+        if (handler)
+            handler();
+    });
+}
+
 std::optional<QString> LinuxWorkspace::frontmostApplicationID() const
 {
     const std::optional<X11Display::ActiveWindow> window = m_display.activeWindow();

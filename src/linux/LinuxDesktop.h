@@ -68,10 +68,13 @@ public:
 
     // With a discovery, running browsers are known from it instead of from the process table.
     explicit LinuxWorkspace(const X11Display& display, QString home = QString(), BrowserDiscovery* discovery = nullptr);
+    ~LinuxWorkspace() override { m_display.onChange(nullptr); }
 
     std::optional<QString> frontmostApplicationID() const override;
     bool tellsFrontmostChanges() const override { return m_display.tellsChanges(); }
-    void onFrontmostChange(std::function<void()> handler) override { m_display.onChange(std::move(handler)); }
+    // A browser window coming to the front is looked at even while nobody asks for the front
+    // window, so a browser on a profile folder nobody watches is found at once.
+    void onFrontmostChange(std::function<void()> handler) override;
     QString ownApplicationID() const override { return ownID; }
     bool isInstalled(const QString& bundleIdentifier) const override;
     bool isRunning(const QString& bundleIdentifier) const override;

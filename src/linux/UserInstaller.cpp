@@ -1,6 +1,7 @@
 #include "linux/UserInstaller.h"
 
 #include "linux/DesktopEntry.h"
+#include "linux/ExtensionInstaller.h"
 #include "linux/UrlHandler.h"
 
 #include <QCoreApplication>
@@ -143,6 +144,13 @@ std::optional<QString> UserInstaller::installCopy(const QString& source, const P
         return std::nullopt;
     }
     // The old copy stays in the trash from here on: the new one is whole.
+    // The browser extension goes along, where the installed copy finds it (share/ beside bin/)
+    // and where the browsers load it from: without it, its browser rows could add nothing. A
+    // failure here costs the extension only; its rows then say so.
+    if (const QString packaged = ExtensionInstaller::packagedFolder(QFileInfo(source).absolutePath());
+        !packaged.isEmpty())
+        for (const char* browser : {"org.chromium.Chromium", "org.mozilla.firefox"})
+            ExtensionInstaller::install(QLatin1String(browser), packaged, places.dataHome);
     // The entry's name is the default already when the program registered itself at start; this
     // covers a start that could not, and a failure leaves the links as they were.
     if (!places.configHome.isEmpty())

@@ -134,12 +134,14 @@ QWidget* OnboardingView::buildBrowser()
                     label(QStringLiteral("Open ") + browser.name + QStringLiteral(" first, then connect it."),
                           Theme::font(12.5), FocusColor::textSecondary(), true));
             else if (state.kind == Kind::permissionNeeded)
-                texts->addWidget(label(QStringLiteral("Turned off in the browser"), Theme::font(12.5, QFont::DemiBold),
-                                       FocusColor::alert()));
+                texts->addWidget(label(QStringLiteral("Started without remote debugging."), Theme::font(12.5),
+                                       FocusColor::alert(), true));
             h->addLayout(texts, 1);
-            if (state.isProtected()) {
+            if (state.isProtected())
                 h->addWidget(new FocusOKText(QStringLiteral("Connected")));
-            } else if (!stateText || !stateText->actionTitle.isEmpty()) {
+            // Connected with private windows left out still has something to fix, beside "Connected".
+            const bool hasAction = stateText ? !stateText->actionTitle.isEmpty() : !state.isProtected();
+            if (hasAction) {
                 QString title = stateText ? stateText->actionTitle : QStringLiteral("Connect");
                 if (state.kind == Kind::permissionNeeded)
                     title = QStringLiteral("Show Me How");
@@ -158,8 +160,8 @@ QWidget* OnboardingView::buildBrowser()
             rows->addWidget(rowWidget);
         }
         const auto needing = OnboardingFlow::browserNeedingPermission(installed, access);
-        noteText->setText(needing ? QStringLiteral("Your browser asks only once. If you chose Cancel, turn it on in "
-                                                   "its extensions page.")
+        noteText->setText(needing ? QStringLiteral("Started without remote debugging, a browser is reached through "
+                                                   "the extension, or from a launcher that turns debugging on.")
                                   : QStringLiteral("Breaks and blocks only work in browsers you connect."));
         prompt->setBrowserName(OnboardingFlow::promptBrowserName(installed, access));
         prompt->setVisible(!needing);

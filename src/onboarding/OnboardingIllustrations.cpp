@@ -786,7 +786,7 @@ void OnboardingExtensionsPageIllustration::draw(QPainter& p, const QSizeF& size)
     textAt(p, line.adjusted(20, 0, 0, 0), label, turnOn, FocusColor::text());
 }
 
-// --- the browser's prompt to add the extension
+// --- the browser's extensions page, where the extension is added
 
 OnboardingExtensionPromptCard::OnboardingExtensionPromptCard(const QString& browserName, QWidget* parent)
     : PaintedView(QSize(300, 360), parent), m_browser(browserName)
@@ -805,8 +805,8 @@ void OnboardingExtensionPromptCard::draw(QPainter& p, const QSizeF& size) const
 {
     fillRounded(p, QRectF(QPointF(0, 0), size), 22, hex("E9E5DC"));
     const qreal eyebrowH = QFontMetricsF(Theme::font(11, QFont::ExtraBold)).height();
-    const QString question = QStringLiteral("Add \u201CQuillharbour\u201D to ") + m_browser +
-                             QStringLiteral("? It can read your tab's address.");
+    const QString question = QStringLiteral("Turn on Developer mode in ") + m_browser +
+                             QStringLiteral(", then choose the folder Quillharbour shows you.");
     const QFont qf = sans(12.5, QFont::Bold);
     const qreal qh = wrapped(nullptr, {}, 204, question, qf, FocusColor::text(), 0, Qt::AlignHCenter);
     const qreal dialogH = 18 + 47 + 8 + qh + 6 + 8 + 28 + 18;
@@ -815,7 +815,7 @@ void OnboardingExtensionPromptCard::draw(QPainter& p, const QSizeF& size) const
     const qreal top = (size.height() - eyebrowH - 14 - dialogH - 14 - chooseH) / 2;
     QFont ef = Theme::font(11, QFont::ExtraBold);
     ef.setLetterSpacing(QFont::AbsoluteSpacing, 1.21);
-    const QString caption = Eyebrow::displayText(QStringLiteral("Your browser will ask once"));
+    const QString caption = Eyebrow::displayText(QStringLiteral("On the extensions page"));
     eyebrow(p, {(size.width() - QFontMetricsF(ef).horizontalAdvance(caption)) / 2, top}, caption,
             FocusColor::textSecondary(), 11);
 
@@ -832,16 +832,16 @@ void OnboardingExtensionPromptCard::draw(QPainter& p, const QSizeF& size) const
     const QRectF deny(dialog.left() + 18, y, bw, 28);
     const QRectF allow(deny.right() + 8, y, bw, 28);
     fillRounded(p, deny, 7, hex("ECE9E2"));
-    textAt(p, deny, QStringLiteral("Cancel"), sans(12, QFont::DemiBold), FocusColor::text(), Qt::AlignCenter);
+    textAt(p, deny, QStringLiteral("Pack extension"), sans(12, QFont::DemiBold), FocusColor::text(), Qt::AlignCenter);
     p.save();
     p.setPen(QPen(FocusColor::gold(), 3));
     p.setBrush(Qt::NoBrush);
     p.drawRoundedRect(allow.adjusted(-3.5, -3.5, 3.5, 3.5), 10.5, 10.5);
     p.restore();
     fillRounded(p, allow, 7, hex("2F6FD6"));
-    textAt(p, allow, QStringLiteral("Add extension"), sans(12, QFont::Bold), FocusColor::white(), Qt::AlignCenter);
+    textAt(p, allow, QStringLiteral("Load unpacked"), sans(12, QFont::Bold), FocusColor::white(), Qt::AlignCenter);
 
-    const QString choose = QStringLiteral("Choose Add extension");
+    const QString choose = QStringLiteral("Choose Load unpacked");
     const qreal cw = QFontMetricsF(chooseFont).horizontalAdvance(choose) + 20;
     const QRectF line((size.width() - cw) / 2, dialog.bottom() + 14, cw, chooseH);
     glyph(p, QRectF(line.left(), line.top(), 14, chooseH), OnboardingGlyph::arrowUpward, 13, FocusColor::text());

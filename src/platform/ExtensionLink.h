@@ -35,6 +35,7 @@ public:
         extensionMissing, // no sign of the extension in this browser
         hostMissing,      // the browser cannot start the program: its host manifest is missing or stale
         notPossible,      // the browser's sandbox lets no host run (some Flatpak and Snap builds)
+        signedOnly,       // the browser loads only add-ons its maker signed (Firefox releases)
     };
     virtual Setup setup(const QString& bundleIdentifier) const = 0;
     virtual QStringList connectedBrowsers() const = 0;
@@ -56,14 +57,6 @@ public:
                              std::function<void(bool)> done) = 0;
     virtual void closeTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
                           std::function<void(bool)> done) = 0;
-
-    // Writes the browser's host manifest again (the hostMissing row's action); false when it
-    // cannot, or where this link has none to write.
-    virtual bool repairHost(const QString& bundleIdentifier)
-    {
-        Q_UNUSED(bundleIdentifier);
-        return false;
-    }
 
 signals:
     void reportChanged(const QString& bundleIdentifier);

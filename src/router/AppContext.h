@@ -13,8 +13,6 @@ class MainWindowOpener;
 class QDialog;
 class StorageService;
 class SystemEvents;
-class QString;
-class QWidget;
 
 // Everything a screen reaches: the services, preferences and time. main() fills it with the real
 // ones and tests with fakes; nothing above the services looks anything up globally.
@@ -36,9 +34,6 @@ struct AppContext {
     // Shows a page's sheet over the main window once no other sheet is up, and owns it from then
     // on; absent (a page on its own in a test), the page opens the sheet itself.
     std::function<void(QDialog*)> presentSheet;
-    // Shows how to add the companion extension to the browser with this bundle identifier, over
-    // `parent` (the browser rows' action when the extension is missing).
-    std::function<void(const QString& bundleIdentifier, QWidget* parent)> installExtension;
     // Runs work that may wait until the main window's first frame is on screen; absent, a page
     // runs it at once.
     std::function<void(std::function<void()> work)> afterFirstFrame;

@@ -12,17 +12,27 @@ std::optional<BrowserStateText> browserStateText(const SupportedBrowser& browser
     case Kind::hostMissing:
         return BrowserStateText{QStringLiteral("The extension is installed but can't reach Quillharbour."),
                                 QStringLiteral("Repair")};
+    case Kind::extensionOff:
+        return BrowserStateText{firefox ? QStringLiteral("The extension is disabled or was removed. Turn it on in "
+                                                         "Add-ons, or add it again.")
+                                        : QStringLiteral("The extension is switched off or was removed. "
+                                                         "Chromium-family browsers switch it off whenever "
+                                                         "Developer mode is off."),
+                                QStringLiteral("Add Extension")};
     case Kind::privateWindowsHidden:
         return BrowserStateText{firefox ? QStringLiteral("Private windows aren't covered: in Add-ons, set Quillharbour "
                                                          "to Run in Private Windows.")
                                         : QStringLiteral("Incognito windows aren't covered: in the extension's "
                                                          "details, turn on Allow in Incognito."),
-                                QString()};
+                                QStringLiteral("Open Extension Page")};
     case Kind::awaitingConsent:
         return BrowserStateText{QStringLiteral("Click Allow in ") + browser.name +
                                     QStringLiteral(" to let Quillharbour connect."),
                                 QString()};
     case Kind::notPossible:
+        // A reason of its own (a browser that loads only signed add-ons) leaves nothing to do.
+        if (!state.message.isEmpty())
+            return BrowserStateText{state.message, QString()};
         return BrowserStateText{QStringLiteral("This copy of ") + browser.name +
                                     QStringLiteral(" can't be reached from outside its sandbox."),
                                 QStringLiteral("Help")};

@@ -1,5 +1,6 @@
 #include "ui/ExtensionInstallDialog.h"
 
+#include "ui/FocusButton.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
 
@@ -8,7 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
+#include <QPointer>
 #include <QVBoxLayout>
 
 namespace {
@@ -19,6 +20,7 @@ QLabel* text(const QString& value, const QFont& font, QWidget* parent, const QSt
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setFont(font);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     if (!name.isEmpty())
         label->setObjectName(name);
     return label;
@@ -26,52 +28,44 @@ QLabel* text(const QString& value, const QFont& font, QWidget* parent, const QSt
 
 } // namespace
 
-QStringList ExtensionInstallDialog::steps(const Content& c)
-{
-    if (c.firefox)
-        return {QStringLiteral("Open %1 (about:addons), click the gear button and choose “Install Add-on From File…”.")
-                    .arg(c.extensionsPage),
-                QStringLiteral("Choose the file below."),
-                QStringLiteral("Allow it to “Run in Private Windows” on its page, so private windows are "
-                               "protected too.")};
-    return {QStringLiteral("Turn on “Developer mode” on %1.").arg(c.extensionsPage),
-            QStringLiteral("Click “Load unpacked”."), QStringLiteral("Choose the folder below.")};
-}
-
-ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, std::function<bool()> openPage, QWidget* parent)
+ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions actions, QWidget* parent)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("extensionInstallDialog"));
-    setWindowTitle(QStringLiteral("Add Quillharbour to %1").arg(content.browserName));
+    setWindowTitle(content.title);
+    setAccessibleName(content.title);
     setWindowModality(Qt::WindowModal);
+    setMinimumWidth(520);
     Theme::fillBackground(this, FocusColor::paper());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 18);
     layout->setSpacing(10);
-    layout->addWidget(text(QStringLiteral("Add Quillharbour to %1").arg(content.browserName),
-                           Theme::font(15, QFont::DemiBold), this));
-
+    layout->addWidget(text(content.title, Theme::font(15, QFont::DemiBold), this));
+    if (!content.done.isEmpty())
+        layout->addWidget(text(content.done, Theme::font(13), this, QStringLiteral("extensionInstallDone")));
     if (!content.error.isEmpty()) {
-        layout->addWidget(text(content.error, Theme::font(13), this, QStringLiteral("extensionInstallError")));
-    } else {
-        const QStringList lines = steps(content);
-        for (int i = 0; i < lines.size(); ++i)
-            layout->addWidget(text(QStringLiteral("%1. %2").arg(i + 1).arg(lines.at(i)), Theme::font(13), this));
-        if (content.firefox)
-            layout->addWidget(text(QStringLiteral("Firefox releases load only add-ons signed by Mozilla. Firefox ESR "
-                                                  "and Developer Edition load it once “xpinstall.signatures.required” "
-                                                  "is false in about:config."),
-                                   Theme::font(12), this));
+        QLabel* error = text(content.error, Theme::font(13), this, QStringLiteral("extensionInstallError"));
+        QPalette palette = error->palette();
+        palette.setColor(QPalette::WindowText, FocusColor::alert());
+        error->setPalette(palette);
+        layout->addWidget(error);
+    }
+    for (int i = 0; i < content.steps.size(); ++i)
+        layout->addWidget(text(QStringLiteral("%1. %2").arg(i + 1).arg(content.steps.at(i)), Theme::font(13), this,
+                               QStringLiteral("extensionStep")));
+    if (!content.path.isEmpty()) {
         auto* row = new QHBoxLayout;
         auto* path = new QLineEdit(content.path, this);
         path->setObjectName(QStringLiteral("extensionPath"));
         path->setReadOnly(true);
         path->setAccessibleName(QStringLiteral("Extension location"));
-        auto* copy = new QPushButton(QStringLiteral("Copy"), this);
+        auto* copy = new FocusButton(QStringLiteral("Copy"), FocusPillButtonStyle{false, 12.5}, this);
         copy->setObjectName(QStringLiteral("copyExtensionPath"));
-        connect(copy, &QPushButton::clicked, this, [this, p = content.path] {
+        copy->setAccessibleName(QStringLiteral("Copy location"));
+        connect(copy, &QAbstractButton::clicked, this, [this, p = content.path] {
             QApplication::clipboard()->setText(p);
             m_note->setText(QStringLiteral("Copied."));
+            m_note->show();
         });
         row->addWidget(path, 1);
         row->addWidget(copy);
@@ -80,21 +74,59 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, std::func
     m_note = text(QString(), Theme::font(12), this, QStringLiteral("extensionInstallNote"));
     layout->addWidget(m_note);
 
+    if (content.offersMachineRoute || !content.machineRouteText.isEmpty()) {
+        layout->addSpacing(6);
+        layout->addWidget(
+            text(QStringLiteral("For every profile on this computer"), Theme::font(13, QFont::DemiBold), this));
+        if (!content.machineRouteText.isEmpty())
+            layout->addWidget(
+                text(content.machineRouteText, Theme::font(12), this, QStringLiteral("machineRouteText")));
+        if (content.offersMachineRoute && actions.runMachineRoute) {
+            layout->addWidget(text(QStringLiteral("Installed by an administrator, the extension needs no Developer "
+                                                  "mode and stays on. Installing asks for the administrator's "
+                                                  "password."),
+                                   Theme::font(12), this));
+            auto* machine =
+                new FocusButton(QStringLiteral("Install for Everyone…"), FocusPillButtonStyle{false, 12.5}, this);
+            machine->setObjectName(QStringLiteral("installForEveryone"));
+            auto* outcome = text(QString(), Theme::font(12), this, QStringLiteral("machineRouteOutcome"));
+            connect(machine, &QAbstractButton::clicked, this, [machine, outcome, run = actions.runMachineRoute] {
+                machine->setEnabled(false);
+                outcome->setText(QStringLiteral("Asking for the administrator's password…"));
+                QPointer<QLabel> shown(outcome);
+                QPointer<QAbstractButton> button(machine);
+                run([shown, button](const QString& output, bool ok) {
+                    if (shown)
+                        shown->setText(ok ? QStringLiteral("Installed for every profile:\n") + output
+                                          : QStringLiteral("Not installed: ") + output);
+                    if (button && !ok)
+                        button->setEnabled(true);
+                });
+            });
+            layout->addWidget(machine, 0, Qt::AlignLeft);
+            layout->addWidget(outcome);
+        }
+    }
+
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    if (content.error.isEmpty()) {
-        auto* open = new QPushButton(QStringLiteral("Open %1").arg(content.extensionsPage), this);
+    if (!content.pageToOpen.isEmpty()) {
+        auto* open =
+            new FocusButton(QStringLiteral("Open %1").arg(content.pageToOpen), FocusPillButtonStyle{false, 12.5}, this);
         open->setObjectName(QStringLiteral("openExtensionsPage"));
-        connect(open, &QPushButton::clicked, this, [this, openPage, page = content.extensionsPage] {
-            if (!openPage || !openPage())
+        connect(open, &QAbstractButton::clicked, this, [this, openPage = actions.openPage, page = content.pageToOpen] {
+            if (!openPage || !openPage()) {
                 m_note->setText(QStringLiteral("Open %1 in the browser's address bar.").arg(page));
+                m_note->show();
+            }
         });
         buttons->addWidget(open);
     }
-    auto* done = new QPushButton(QStringLiteral("Done"), this);
-    done->setObjectName(QStringLiteral("extensionInstallDone"));
-    done->setDefault(true);
-    connect(done, &QPushButton::clicked, this, &QDialog::accept);
+    auto* done = new FocusButton(QStringLiteral("Done"), FocusPillButtonStyle{true, 12.5}, this);
+    done->setObjectName(QStringLiteral("extensionInstallClose"));
+    connect(done, &QAbstractButton::clicked, this, &QDialog::accept);
     buttons->addWidget(done);
+    // The keyboard starts on the way out; the steps are read, not answered.
+    done->setFocus();
     layout->addLayout(buttons);
 }

@@ -5,23 +5,30 @@
 
 class QLabel;
 
-// The steps for adding the companion extension to one browser: where the copy is, a button that
-// copies that path, and the browser's extensions page one click away.
+// The sheet of a browser row's extension action: what was done, the steps, where the copy is
+// (with a button that copies that path), the browser's page one click away, and the
+// administrator's route for every profile on this computer.
 class ExtensionInstallDialog : public QDialog {
     Q_OBJECT
 public:
     struct Content {
-        QString browserName;
-        QString path; // the folder (Chromium family) or .xpi (Firefox) to choose
-        bool firefox = false;
-        QString extensionsPage; // "chrome://extensions", "about:addons", ...
-        QString error;          // the copy failed: shown instead of the steps
+        QString title;
+        QString done; // what the action did, when that is news
+        QString error;
+        QStringList steps;
+        QString path;       // what to choose in the browser; empty: no path row
+        QString pageToOpen; // "chrome://extensions", ...; empty: no button
+        QString openTitle;
+        bool offersMachineRoute = false;
+        QString machineRouteText; // what to run by hand, when the route cannot run from here
     };
-    // `openPage` opens the browser on its extensions page; false when it cannot.
-    ExtensionInstallDialog(const Content& content, std::function<bool()> openPage, QWidget* parent = nullptr);
-
-    // The steps as shown, one per entry.
-    static QStringList steps(const Content& content);
+    struct Actions {
+        // Opens the browser on `pageToOpen`; false when it cannot.
+        std::function<bool()> openPage;
+        // Runs the administrator's route; the callback gets what it printed and whether it worked.
+        std::function<void(std::function<void(const QString&, bool)>)> runMachineRoute;
+    };
+    ExtensionInstallDialog(const Content& content, Actions actions, QWidget* parent = nullptr);
 
 private:
     QLabel* m_note = nullptr;

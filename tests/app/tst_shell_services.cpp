@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 #include "linux/DesktopEntry.h"
+#include "linux/ExtensionInstaller.h"
 #include "linux/LaunchAtLoginService.h"
 #include "linux/SingleInstance.h"
 #include "linux/UserInstaller.h"
@@ -162,6 +163,12 @@ private slots:
         QDir(places.dataHome).removeRecursively();
         const QString source = root.filePath(QStringLiteral("download/quillharbour"));
         QVERIFY(TestEnvironment::writeFile(source, "new program"));
+        // The extension built beside it goes along, where the installed copy's rows add it from.
+        QVERIFY(TestEnvironment::writeFile(root.filePath(QStringLiteral("download/browser-extension/chromium/"
+                                                                        "manifest.json")),
+                                           "{}"));
+        QVERIFY(TestEnvironment::writeFile(
+            root.filePath(QStringLiteral("download/browser-extension/quillharbour-firefox.xpi")), "xpi"));
         const QString installed = places.binFolder + QStringLiteral("/quillharbour");
         QVERIFY(TestEnvironment::writeFile(installed, "old program"));
         if (entryFolderBlocked)
@@ -185,6 +192,11 @@ private slots:
                 TestEnvironment::readFile(places.dataHome + QStringLiteral("/applications/quillharbour.desktop"));
             QVERIFY(entry.contains("MimeType=x-scheme-handler/quillharbour;"));
             QVERIFY(entry.contains("Exec=" + installed.toUtf8() + " %u"));
+            QCOMPARE(ExtensionInstaller::packagedFolder(places.binFolder, places.dataHome),
+                     places.dataHome + QStringLiteral("/quillharbour/browser-extension"));
+            QVERIFY(QFileInfo(places.dataHome + QStringLiteral("/quillharbour/browser-extension/"
+                                                               "quillharbour-firefox.xpi"))
+                        .isFile());
         }
         // No staging copy is left behind either way.
         QCOMPARE(QDir(places.binFolder).entryList(QDir::Files | QDir::Hidden),

@@ -4,6 +4,7 @@
 #include "EngineRig.h"
 #include "model/Json.h"
 #include "platform/NavigationInterceptor.h"
+#include "router/BrowserStateText.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>
@@ -1459,11 +1460,14 @@ void TestBrowserEngine::routesCombine_data()
     QTest::addColumn<int>("devTools");
     QTest::addColumn<int>("extension"); // -1: no extension route at all
     QTest::addColumn<bool>("privateAllowed");
+    QTest::addColumn<bool>("seen");    // the extension said hello from this browser before
+    QTest::addColumn<bool>("running"); // the browser runs now
     QTest::addColumn<int>("expected");
     const int none = -1;
     const auto row = [](const char* name, const char* id, Kind devTools, int extension, bool privateAllowed,
-                        Kind expected) {
-        QTest::newRow(name) << QString::fromLatin1(id) << int(devTools) << extension << privateAllowed << int(expected);
+                        Kind expected, bool seen = false, bool running = true) {
+        QTest::newRow(name) << QString::fromLatin1(id) << int(devTools) << extension << privateAllowed << seen
+                            << running << int(expected);
     };
     row("extension connected", "chrome", Kind::permissionNeeded, int(Setup::connected), true, Kind::connected);
     row("extension connected, private windows hidden", "firefox", Kind::notConnected, int(Setup::connected), false,
@@ -1474,7 +1478,18 @@ void TestBrowserEngine::routesCombine_data()
         int(Setup::extensionMissing), true, Kind::awaitingConsent);
     row("no debugging port: the extension is the fix", "chrome", Kind::permissionNeeded, int(Setup::extensionMissing),
         true, Kind::extensionMissing);
-    row("extension without its link", "brave", Kind::browserClosed, int(Setup::hostMissing), true, Kind::hostMissing);
+    row("fresh home: no link file yet is no installed extension", "chromium", Kind::notConnected,
+        int(Setup::hostMissing), true, Kind::extensionMissing);
+    row("Firefox in a fresh home likewise", "firefox", Kind::notConnected, int(Setup::hostMissing), true,
+        Kind::extensionMissing);
+    row("extension seen before, its link file gone", "brave", Kind::browserClosed, int(Setup::hostMissing), true,
+        Kind::hostMissing, true);
+    row("extension seen before, gone from the running browser", "chromium", Kind::notConnected,
+        int(Setup::extensionMissing), true, Kind::extensionOff, true, true);
+    row("extension seen before, the browser closed", "chromium", Kind::notConnected, int(Setup::extensionMissing), true,
+        Kind::browserClosed, true, false);
+    row("Firefox's add-on seen before, disabled", "firefox", Kind::notConnected, int(Setup::extensionMissing), true,
+        Kind::extensionOff, true, true);
     row("a protocol failure is told as it is", "edge", Kind::problem, int(Setup::extensionMissing), true,
         Kind::problem);
     row("sandbox: the debugging protocol's state stays", "chromium", Kind::permissionNeeded, int(Setup::notPossible),
@@ -1484,6 +1499,8 @@ void TestBrowserEngine::routesCombine_data()
         Kind::permissionNeeded);
     row("Firefox without the extension route", "firefox", Kind::notConnected, none, true, Kind::extensionMissing);
     row("Firefox in a sandbox", "firefox", Kind::browserClosed, int(Setup::notPossible), true, Kind::notPossible);
+    row("Firefox release: only signed add-ons", "firefox", Kind::notConnected, int(Setup::signedOnly), true,
+        Kind::notPossible);
     row("Firefox is never connected by the debugging protocol", "firefox", Kind::connected,
         int(Setup::extensionMissing), true, Kind::extensionMissing);
 }
@@ -1494,19 +1511,29 @@ void TestBrowserEngine::routesCombine()
     QFETCH(int, devTools);
     QFETCH(int, extension);
     QFETCH(bool, privateAllowed);
+    QFETCH(bool, seen);
+    QFETCH(bool, running);
     QFETCH(int, expected);
     const SupportedBrowser& b = *SupportedBrowser::withId(browser);
-    std::optional<ExtensionLink::Setup> setup;
-    std::optional<ExtensionTabReport> report;
+    BrowserAutomationService::ExtensionSide side;
+    side.seen = seen;
+    side.running = running;
     if (extension >= 0) {
-        setup = ExtensionLink::Setup(extension);
+        side.setup = ExtensionLink::Setup(extension);
         ExtensionTabReport r;
         r.bundleIdentifier = b.bundleIdentifier;
         r.privateWindowsAllowed = privateAllowed;
-        report = r;
+        side.report = r;
     }
-    QCOMPARE(BrowserAutomationService::combinedAccess(b, BrowserAccessState::of(Kind(devTools)), setup, report),
-             BrowserAccessState::of(Kind(expected)));
+    const BrowserAccessState state =
+        BrowserAutomationService::combinedAccess(b, BrowserAccessState::of(Kind(devTools)), side);
+    QCOMPARE(int(state.kind), expected);
+    // A browser that loads only signed add-ons says why it cannot be protected, and offers nothing.
+    if (side.setup == ExtensionLink::Setup::signedOnly) {
+        QVERIFY(state.message.contains(QLatin1String("signed")));
+        const std::optional<BrowserStateText> text = browserStateText(b, state);
+        QVERIFY(text && text->actionTitle.isEmpty() && text->detail == state.message);
+    }
 }
 
 void TestBrowserEngine::extensionConnectionIsAConnectedBrowser()
@@ -1544,13 +1571,15 @@ void TestBrowserEngine::extensionConnectionIsAConnectedBrowser()
     QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::privateWindowsHidden));
     QVERIFY(!engine.needsAttention());
 
-    // The extension gone from a chosen browser is a fault to fix, and its fix is the help page
-    // until the install steps are handed in.
+    // The extension that spoke before gone from the browser that still runs is switched off or
+    // removed, a fault to fix; its fix is the help page until the install steps are handed in.
     extensions.setups.remove(firefoxApp);
+    rig.workspace.running.insert(firefoxApp);
     emit extensions.setupChanged();
     QVERIFY(rig.tick());
-    QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::extensionMissing));
+    QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::extensionOff));
     QVERIFY(engine.needsAttention());
+    QCOMPARE(rig.f.defaults.value(BrowserAutomationService::extensionSeenKey), QJsonValue(QJsonArray{firefoxApp}));
     engine.fix(*SupportedBrowser::withId(QStringLiteral("firefox")));
     QCOMPARE(rig.workspace.openedURLs, QList<QUrl>{QUrl(QStringLiteral("https://help.example/automation"))});
 }

@@ -257,7 +257,9 @@ void BlockRulesView::refreshBrowsers()
             auto* waiting = BlockUi::label(text->detail, 12, QFont::Normal, FocusColor::alert());
             waiting->setObjectName(QStringLiteral("browserStateText"));
             items->addWidget(waiting);
-        } else {
+        }
+        // Connected with private windows left out still has something to fix, beside "Connected".
+        if (!state.isProtected() ? !(text && text->actionTitle.isEmpty()) : text && !text->actionTitle.isEmpty()) {
             auto* connectButton =
                 new FocusButton(text ? text->actionTitle : QStringLiteral("Connect"), FocusPillButtonStyle{false, 12});
             connectButton->setObjectName(QStringLiteral("connectButton"));

@@ -38,13 +38,13 @@ std::vector<BrowserRow> browserRows(const std::vector<SupportedBrowser>& browser
         if (isNotInstalled(browser, access))
             continue;
         const BrowserAccessState state = access.value(browser.id);
-        BrowserRow row{browser, {}, state.needsAttention(), BrowserControl::tryAgain, {}};
+        BrowserRow row{browser, {}, state.needsAttention(), BrowserControl::tryAgain, {}, state.isProtected()};
         if (const std::optional<BrowserStateText> text = browserStateText(browser, state)) {
             row.detail = text->detail;
             row.fixTitle = text->actionTitle;
-            row.control = state.isProtected()           ? BrowserControl::connected
-                          : text->actionTitle.isEmpty() ? BrowserControl::none
-                                                        : BrowserControl::fix;
+            row.control = !text->actionTitle.isEmpty() ? BrowserControl::fix
+                          : state.isProtected()        ? BrowserControl::connected
+                                                       : BrowserControl::none;
             rows.push_back(row);
             continue;
         }

@@ -25,7 +25,8 @@ struct BrowserRow {
     QString detail; // empty: no detail line
     bool isError = false;
     BrowserControl control = BrowserControl::none;
-    QString fixTitle; // the fix button's title
+    QString fixTitle;         // the fix button's title
+    bool isConnected = false; // "Connected" shows, beside any fix (private windows left out)
 };
 
 // One row per browser with a known state other than not installed, in table order.

@@ -339,6 +339,10 @@ void SettingsView::createLauncher(const SupportedBrowser& browser)
 {
     const BrowserLauncherOffer::Outcome outcome = BrowserLauncherOffer::create(
         browser, QDir::homePath(), QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation));
+    // Writing the launcher is choosing this browser for the debugging route: once started from
+    // it, the checks read it.
+    if (!outcome.isError && m_context.browsers)
+        m_context.browsers->connect(browser);
     m_connectionMessage = outcome.message;
     m_connectionMessageIsError = outcome.isError;
     refreshBrowsers();
@@ -396,7 +400,7 @@ void SettingsView::refreshBrowsers()
         w.row->setDetail(row.detail, row.isError);
         w.connect->setVisible(row.control == SettingsTexts::BrowserControl::connect);
         w.tryAgain->setVisible(row.control == SettingsTexts::BrowserControl::tryAgain);
-        w.connected->setVisible(row.control == SettingsTexts::BrowserControl::connected);
+        w.connected->setVisible(row.isConnected);
         w.fix->setText(row.fixTitle);
         w.fix->setVisible(row.control == SettingsTexts::BrowserControl::fix);
         const std::optional<QString> launcher =

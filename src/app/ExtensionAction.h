@@ -1,0 +1,12 @@
+#pragma once
+
+#include "blocking/BrowserAutomationService.h"
+#include "router/ExtensionSetup.h"
+
+#include <functional>
+
+// The browser rows' extension action on this desktop (add, repair, private windows): the work
+// done, then its sheet shown over the window the person pressed the button in. `afterwards`
+// runs once the files are written, so every row reads them again.
+void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Kind kind,
+                         const ExtensionSetup::Places& places, const std::function<void()>& afterwards);
