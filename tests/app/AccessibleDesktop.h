@@ -86,6 +86,7 @@ public:
     {
         QProcess p;
         p.setProcessEnvironment(m_env);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         p.start(program, arguments);
         p.waitForFinished(15000);
         if (exitCode)
