@@ -10,6 +10,7 @@
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
+#include "linux/LinuxBrowsers.h"
 #include "linux/LinuxDesktop.h"
 #include "router/BrowserLauncherOffer.h"
 #include "screens/settings/SettingsTexts.h"
@@ -42,7 +43,8 @@ class TestDesktopBlocking : public QObject {
     // Debian's chromium takes a debugging port on its usual profile folder.
     QString profile() const
     {
-        return dedicated ? dedicated->path() : QDir::home().filePath(QStringLiteral(".config/chromium"));
+        return dedicated ? dedicated->path()
+                         : LinuxBrowsers::homeFolder(QDir::homePath(), QStringLiteral(".config/chromium"));
     }
 
     // The local site speaks plain HTTP only: the browser must not try https first, or a tab

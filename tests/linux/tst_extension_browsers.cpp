@@ -1,4 +1,5 @@
 #include "ExtensionBrowserRig.h"
+#include "linux/LinuxBrowsers.h"
 #include "linux/DevToolsClient.h"
 #include "model/Json.h"
 
@@ -18,7 +19,8 @@ const QString chromiumID = QStringLiteral("org.chromium.Chromium");
 struct Chromium {
     QProcess process;
     quint16 debugPort = 0;
-    const QString profile = QDir::home().filePath(QStringLiteral(".config/chromium"));
+    // The usual profile folder, where the program writes the browser's link file.
+    const QString profile = LinuxBrowsers::homeFolder(QDir::homePath(), QStringLiteral(".config/chromium"));
 
     bool start(quint16 sitePort)
     {
