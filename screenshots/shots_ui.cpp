@@ -2,7 +2,9 @@
 
 #include "Screenshots.h"
 
+#include "router/ExtensionSetup.h"
 #include "ui/Controls.h"
+#include "ui/ExtensionInstallDialog.h"
 #include "ui/Eyebrow.h"
 #include "ui/FlowLayout.h"
 #include "ui/FocusButton.h"
@@ -18,6 +20,7 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMenu>
@@ -350,6 +353,50 @@ void pages()
 
 } // namespace
 
+// The browser rows' extension sheets, with the texts the action itself writes.
+void extensionSheets()
+{
+    QTemporaryDir root;
+    const QDir dir(root.path());
+    dir.mkpath(QStringLiteral("build/browser-extension/chromium"));
+    QFile manifest(dir.filePath(QStringLiteral("build/browser-extension/chromium/manifest.json")));
+    if (manifest.open(QIODevice::WriteOnly))
+        manifest.write("{}");
+    manifest.close();
+    QFile xpi(dir.filePath(QStringLiteral("build/browser-extension/quillharbour-firefox.xpi")));
+    if (xpi.open(QIODevice::WriteOnly))
+        xpi.write("xpi");
+    xpi.close();
+    const ExtensionSetup::Places places{QStringLiteral("/home/ada/.local/bin/quillharbour"),
+                                        dir.filePath(QStringLiteral("build")),
+                                        root.filePath(QStringLiteral("home")),
+                                        root.filePath(QStringLiteral("data")),
+                                        {}};
+    using Kind = BrowserAccessState::Kind;
+    const struct {
+        const char* name;
+        const char* browser;
+        Kind kind;
+    } sheets[] = {
+        {"extension_add_chromium", "chromium", Kind::extensionMissing},
+        {"extension_add_firefox", "firefox", Kind::extensionMissing},
+        {"extension_repair", "brave", Kind::hostMissing},
+        {"extension_private_windows", "chromium", Kind::privateWindowsHidden},
+    };
+    for (const auto& s : sheets) {
+        const ExtensionSetup::Sheet sheet =
+            ExtensionSetup::prepare(*SupportedBrowser::withId(QLatin1String(s.browser)), s.kind, places);
+        ExtensionInstallDialog::Content content{
+            sheet.title,    sheet.done,       sheet.error,     sheet.steps, sheet.path,
+            sheet.pathName, sheet.pageToOpen, sheet.openTitle, false,       {}};
+        if (sheet.machine)
+            content.machineRouteText = sheet.machine->instead;
+        auto* dialog = new ExtensionInstallDialog(content, {});
+        Screenshots::save(dialog, QLatin1String(s.name));
+        delete dialog;
+    }
+}
+
 int main(int argc, char** argv)
 {
     Theme::prepareApplication();
@@ -362,5 +409,6 @@ int main(int argc, char** argv)
     chips();
     siteIcons();
     pages();
+    extensionSheets();
     return Screenshots::exitCode();
 }

@@ -176,6 +176,7 @@ int main(int argc, char* argv[])
     const auto calendar = [] { return Calendar::current(); };
     Defaults defaults(Defaults::defaultPath(), preread.takeDefaults(Defaults::defaultPath()));
     LinuxSystemEvents events(clock, calendar);
+    events.watchDrift(SystemMonotonicClock::instance());
 
     // Private from the moment it exists: the store would make it 0700 only after this.
     FileSafety::makeFolder(dataFolder);

@@ -17,6 +17,7 @@ void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Ki
     content.error = sheet.error;
     content.steps = sheet.steps;
     content.path = sheet.path;
+    content.pathName = sheet.pathName;
     content.pageToOpen = sheet.pageToOpen;
     content.openTitle = sheet.openTitle;
     if (sheet.machine) {

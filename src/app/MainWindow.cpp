@@ -10,6 +10,7 @@
 #include "ui/Layouts.h"
 #include "ui/PageGuard.h"
 #include "ui/Palette.h"
+#include "ui/Sheet.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
@@ -385,11 +386,7 @@ void MainWindow::presentSheet(QDialog* sheet)
 {
     if (!sheet)
         return;
-    // No minimise button: a sheet comes and goes with its window.
-    sheet->setParent(this, (sheet->windowFlags() | Qt::Sheet | Qt::Dialog | Qt::CustomizeWindowHint |
-                            Qt::WindowTitleHint | Qt::WindowCloseButtonHint) &
-                               ~Qt::WindowMinMaxButtonsHint);
-    sheet->setWindowModality(Qt::WindowModal);
+    Sheet::attach(sheet, this);
     sheet->installEventFilter(this);
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         sheet->deleteLater();

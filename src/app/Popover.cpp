@@ -6,6 +6,7 @@
 #include "router/MenuBlockingStatus.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
+#include "ui/ClickableArea.h"
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/FocusCards.h"
@@ -267,20 +268,22 @@ QWidget* Popover::following()
 
 QWidget* Popover::footer()
 {
-    auto* button = new FocusButton(QStringLiteral("Open Quillharbour"), FocusLinkButtonStyle{12.5, FocusColor::text()});
+    // A plain button the width of the popover: the words and the arrow are one target, not
+    // underlined as a link in running text would be.
+    auto* button = new ClickableArea;
     button->setObjectName(QStringLiteral("openMain"));
+    button->setAccessibleName(QStringLiteral("Open Quillharbour"));
+    button->setCursor(Qt::PointingHandCursor);
+    auto* row = rowLayout(button, 6);
+    row->setContentsMargins(6, 8, 6, 8);
+    row->addWidget(plainLabel(QStringLiteral("Open Quillharbour"), 12.5, QFont::Bold, FocusColor::text(), button));
+    row->addStretch(1);
+    row->addWidget(new SymbolLabel(Symbol::arrowUpRight, 11, FocusColor::text(), button));
     connect(button, &QAbstractButton::clicked, this, [this] { m_open(Destination::todos); });
     auto* area = new QWidget;
     auto* layout = new QHBoxLayout(area);
-    layout->setContentsMargins(6, 14, 6, 2);
+    layout->setContentsMargins(0, 6, 0, 0);
     layout->addWidget(button);
-    layout->addStretch(1);
-    auto* arrow = new QLabel(QString(QChar(0xE89E))); // open_in_new
-    QFont font(QStringLiteral("Material Icons"));
-    font.setPixelSize(14);
-    arrow->setFont(font);
-    Accessibility::hide(arrow);
-    layout->addWidget(arrow);
     area->setProperty("topHairline", true);
     return area;
 }
@@ -291,6 +294,10 @@ void Popover::beginAdding()
     refresh();
     if (auto* card = findChild<QWidget*>(QStringLiteral("quickAddCard")))
         Motion::fadeIn(card, 0.2);
+    // The keyboard goes to the field at once: keys typed straight after the press that opened it
+    // are already on their way, and would land on the button it replaced.
+    if (m_field)
+        m_field->setFocus(Qt::OtherFocusReason);
     QTimer::singleShot(50, this, [this] {
         if (m_field) {
             m_field->setFocus();

@@ -32,6 +32,8 @@ QString accessibleLabel(State state)
 
 namespace {
 
+constexpr qreal idleFillOpacity = 0.45;
+
 // On an 18-point canvas with y growing downwards.
 QPainterPath padlock(State state)
 {
@@ -76,11 +78,13 @@ QImage render(State state, int pixels)
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal scale = pixels / 18.0;
     painter.scale(scale, scale);
-    painter.setOpacity(state == State::idle ? 0.45 : 1.0);
-    // One device pixel of outline, whatever the size.
-    painter.setPen(QPen(FocusColor::ink(), 1.0 / scale));
-    painter.setBrush(state == State::attention ? FocusColor::trayPadlockAttention() : FocusColor::trayPadlock());
-    painter.drawPath(padlock(state));
+    const QPainterPath shape = padlock(state);
+    // Idle is the faint padlock: its fill fades, not its outline of one device pixel (whatever the
+    // size), which a light panel needs whole: faded, most of it fell under 2.5:1 there.
+    painter.setOpacity(state == State::idle ? idleFillOpacity : 1.0);
+    painter.fillPath(shape, state == State::attention ? FocusColor::trayPadlockAttention() : FocusColor::trayPadlock());
+    painter.setOpacity(1.0);
+    painter.strokePath(shape, QPen(FocusColor::ink(), 1.0 / scale));
     return image;
 }
 

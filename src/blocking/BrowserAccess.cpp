@@ -137,8 +137,18 @@ void BrowserAutomationService::takeExtensionConnections()
     // Installing the extension is the person's consent: its browser counts as connected by choice.
     if (!m_env.extensions)
         return;
+    const QStringList connected = m_env.extensions->connectedBrowsers();
+    // The checks' reads of a browser went to its extension while it was connected: their
+    // "connected" says nothing of the debugging route once the extension has gone.
+    for (const QString& bundle : std::as_const(m_extensionConnected))
+        if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundle);
+            browser && !connected.contains(bundle) && m_devTools.value(browser->id).kind == Kind::connected)
+            m_devTools.insert(
+                browser->id,
+                BrowserAccessState::of(m_attempted.contains(browser->id) ? Kind::browserClosed : Kind::notConnected));
+    m_extensionConnected = connected;
     bool seenNew = false;
-    for (const QString& bundle : m_env.extensions->connectedBrowsers()) {
+    for (const QString& bundle : connected) {
         if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundle);
             browser && !m_attempted.contains(browser->id))
             rememberAttempt(*browser);

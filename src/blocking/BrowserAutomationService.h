@@ -206,6 +206,7 @@ private:
     QHash<QString, BrowserAccessState> m_access;   // both routes combined
     QSet<QString> m_attempted;
     QSet<QString> m_extensionSeen;         // bundle identifiers
+    QStringList m_extensionConnected;      // bundle identifiers, as the link last said
     QHash<QString, QString> m_readScripts; // by browser id
     QTimer m_timer;
     QTimer m_listingTimer; // the installed browsers, listed again while no check runs

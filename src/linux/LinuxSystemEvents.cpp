@@ -77,6 +77,33 @@ void LinuxSystemEvents::onClockFd()
     const bool clockWasSet = n < 0 && errno == ECANCELED;
     armClockWatch();
     if (clockWasSet) {
+        rememberLead(); // heard here, not again from the drift
+        emit clockChanged();
+        checkDay();
+    }
+}
+
+void LinuxSystemEvents::watchDrift(const MonotonicClock& boot, int intervalMs)
+{
+    m_boot = &boot;
+    rememberLead();
+    connect(&m_driftTimer, &QTimer::timeout, this, &LinuxSystemEvents::checkDrift, Qt::UniqueConnection);
+    m_driftTimer.start(intervalMs);
+}
+
+void LinuxSystemEvents::rememberLead()
+{
+    if (m_boot)
+        m_lead = m_clock.now() - m_boot->seconds();
+}
+
+void LinuxSystemEvents::checkDrift()
+{
+    if (!m_boot)
+        return;
+    const std::optional<double> before = m_lead;
+    rememberLead();
+    if (before && std::abs(*m_lead - *before) > 1.5) {
         emit clockChanged();
         checkDay();
     }

@@ -1,5 +1,6 @@
 #include "model/LocaleFormats.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -169,12 +170,37 @@ QString shortTimePattern(const QLocale& locale)
 
 QString shortTime(const QLocale& locale, QTime time)
 {
-    return effective(locale).toString(time, shortTimePattern(locale));
+    // The locale's digits and order, with English words for morning and afternoon. Without its
+    // AM/PM field a pattern counts hours to 24: a 12-hour clock's hour is written out here.
+    const QLocale shown = effective(locale);
+    std::vector<Token> tokens = tokenize(shortTimePattern(locale));
+    const auto quoted = [](const QString& text) { return QLatin1Char('\'') + text + QLatin1Char('\''); };
+    const bool twelveHours =
+        std::any_of(tokens.begin(), tokens.end(), [](const Token& t) { return t.field == u'A' || t.field == u'a'; });
+    if (!twelveHours)
+        return shown.toString(time, join(tokens));
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        const QChar field = tokens[i].field;
+        if (field == u'h') {
+            const int hour = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
+            QString digits = shown.toString(hour);
+            if (tokens[i].text.size() == 2 && hour < 10)
+                digits.prepend(shown.zeroDigit());
+            tokens[i] = {quoted(digits), QChar()};
+        } else if (field == u'A' || field == u'a') {
+            const QString word = time.hour() < 12 ? QStringLiteral("AM") : QStringLiteral("PM");
+            tokens[i] = {quoted(field == u'A' ? word : word.toLower()), QChar()};
+            // "AP" is one field of two letters.
+            if (i + 1 < tokens.size() && (tokens[i + 1].field == u'P' || tokens[i + 1].field == u'p'))
+                tokens.erase(tokens.begin() + qsizetype(i + 1));
+        }
+    }
+    return shown.toString(time, join(tokens));
 }
 
-QString list(const QLocale& locale, const QStringList& items)
+QString list(const QStringList& items)
 {
-    return effective(locale).createSeparatedList(items);
+    return QLocale(QLocale::English, QLocale::UnitedStates).createSeparatedList(items);
 }
 
 } // namespace LocaleFormats

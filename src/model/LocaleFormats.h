@@ -5,7 +5,7 @@
 // "yyyy 'г'."), and a short time never shows seconds.
 //
 // The C locale reads as United States English: it is what a desktop without a language setting
-// runs under, and its own patterns show seconds and join lists without "and".
+// runs under, and its own patterns show seconds.
 
 #include <QDate>
 #include <QLocale>
@@ -28,11 +28,13 @@ QString dayMonthPattern(const QLocale& locale);
 // The short date with a four-digit year: "12/7/2026".
 QString shortDatePattern(const QLocale& locale);
 
-// The short time of day, hours and minutes only: "9:30 AM", "09:30".
+// The short time of day, hours and minutes only: "9:30 AM", "09:30". The pattern is the
+// locale's, for pickers; the text, which stands in English sentences ("by 9:30 PM"), says AM
+// and PM in English where the locale would say them in its own words.
 QString shortTimePattern(const QLocale& locale);
 QString shortTime(const QLocale& locale, QTime time);
 
-// Names joined as the locale joins them: "A, B, and C".
-QString list(const QLocale& locale, const QStringList& items);
+// Names joined in English, as the sentences they stand in are: "A, B, and C".
+QString list(const QStringList& items);
 
 } // namespace LocaleFormats

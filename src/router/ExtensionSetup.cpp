@@ -83,9 +83,11 @@ Sheet prepare(const SupportedBrowser& browser, Kind kind, const Places& places)
             sheet.error = QStringLiteral("The link file could not be written: %1").arg(error);
             return sheet;
         }
-        sheet.done = QStringLiteral("Quillharbour wrote the file that lets %1 start its link again: %2. The "
+        sheet.done = QStringLiteral("Quillharbour wrote the file that lets %1 start its link again, below. The "
                                     "extension reconnects within a few seconds.")
-                         .arg(browser.name, HostManifests::manifestPath(*link, places.home));
+                         .arg(browser.name);
+        sheet.path = HostManifests::manifestPath(*link, places.home);
+        sheet.pathName = QStringLiteral("Link file location");
         return sheet;
     }
     if (kind == Kind::privateWindowsHidden) {

@@ -32,9 +32,10 @@ struct Sheet {
     QString done; // what the action did, when that is news (a link file written again)
     QString error;
     QStringList steps;
-    QString path;       // what to choose in the browser; empty: nothing
-    QString pageToOpen; // the browser's page for the next step; empty: no button
-    QString openTitle;  // that button's title
+    QString path; // what to choose in the browser, or the file written; empty: nothing
+    QString pathName = QStringLiteral("Extension location"); // what that path is
+    QString pageToOpen;                                      // the browser's page for the next step; empty: no button
+    QString openTitle;                                       // that button's title
     std::optional<MachineRoute> machine;
 };
 

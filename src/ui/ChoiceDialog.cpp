@@ -5,6 +5,7 @@
 #include "ui/FocusButton.h"
 #include "ui/FocusRing.h"
 #include "ui/Palette.h"
+#include "ui/Sheet.h"
 #include "ui/Theme.h"
 
 #include <QHBoxLayout>
@@ -75,7 +76,10 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
     setAccessibleName(title);
     setAccessibleDescription(message);
     m_default = defaultAnswer(m_choices, look);
-    if (!alert)
+    // A question stands over the window it asks about; an alert is the application's own.
+    if (!alert && parent)
+        Sheet::attach(this, parent);
+    else if (!alert)
         setWindowModality(Qt::WindowModal);
     Theme::fillBackground(this, FocusColor::paper());
 
@@ -126,6 +130,39 @@ int ChoiceDialog::ask(const QString& title, const QString& message, const QStrin
     ChoiceDialog dialog(title, message, std::move(choices), parent, Look::alert);
     dialog.exec();
     return dialog.chosen();
+}
+
+bool ChoiceDialog::closeOrAskToDiscard(QDialog* sheet, bool hasChanges, QPointer<ChoiceDialog>& question,
+                                       std::function<void()> then)
+{
+    if (question) {
+        question->raise();
+        question->activateWindow();
+        return false;
+    }
+    if (!hasChanges) {
+        sheet->done(QDialog::Rejected);
+        return true;
+    }
+    auto* dialog = new ChoiceDialog(QStringLiteral("Discard your changes?"), QString(),
+                                    {{QStringLiteral("Discard Changes"), Role::destructive,
+                                      [sheet, then] {
+                                          sheet->done(QDialog::Rejected);
+                                          if (then)
+                                              then();
+                                      }},
+                                     {QStringLiteral("Keep Editing"), Role::cancel, {}}},
+                                    sheet);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    question = dialog;
+    // Answered means gone for the sheet, before the event loop deletes it.
+    QPointer<ChoiceDialog>* holder = &question;
+    connect(dialog, &QDialog::finished, sheet, [holder, dialog] {
+        if (*holder == dialog)
+            holder->clear();
+    });
+    dialog->open();
+    return false;
 }
 
 bool ChoiceDialog::choose(const QString& text)

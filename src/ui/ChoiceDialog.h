@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QStringList>
 #include <functional>
 #include <vector>
@@ -35,6 +36,14 @@ public:
 
     // Runs an alert to its end; the index of the button chosen, or -1 when closed otherwise.
     static int ask(const QString& title, const QString& message, const QStringList& buttons, QWidget* parent = nullptr);
+
+    // The one rule of every sheet that holds edits, for Cancel, Escape and the window's close:
+    // without changes the sheet closes at once (true). With changes it asks "Discard your
+    // changes?" over the sheet and answers false: "Discard Changes" closes the sheet and runs
+    // `then`, "Keep Editing" (the default answer) keeps it open as it was. `question` holds the
+    // sheet's open question while it is asked; while one is open it is brought forward instead.
+    static bool closeOrAskToDiscard(QDialog* sheet, bool hasChanges, QPointer<ChoiceDialog>& question,
+                                    std::function<void()> then = {});
 
     // Presses the button with this text; false when there is none (tests and keyboard users).
     bool choose(const QString& text);

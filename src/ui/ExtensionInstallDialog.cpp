@@ -3,6 +3,7 @@
 #include "ui/FocusButton.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
+#include "ui/WindowFit.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -35,7 +36,6 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
     setWindowTitle(content.title);
     setAccessibleName(content.title);
     setWindowModality(Qt::WindowModal);
-    setMinimumWidth(520);
     Theme::fillBackground(this, FocusColor::paper());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 20, 24, 18);
@@ -58,7 +58,7 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
         auto* path = new QLineEdit(content.path, this);
         path->setObjectName(QStringLiteral("extensionPath"));
         path->setReadOnly(true);
-        path->setAccessibleName(QStringLiteral("Extension location"));
+        path->setAccessibleName(content.pathName);
         auto* copy = new FocusButton(QStringLiteral("Copy"), FocusPillButtonStyle{false, 12.5}, this);
         copy->setObjectName(QStringLiteral("copyExtensionPath"));
         copy->setAccessibleName(QStringLiteral("Copy location"));
@@ -111,8 +111,7 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     if (!content.pageToOpen.isEmpty()) {
-        auto* open =
-            new FocusButton(QStringLiteral("Open %1").arg(content.pageToOpen), FocusPillButtonStyle{false, 12.5}, this);
+        auto* open = new FocusButton(content.openTitle, FocusPillButtonStyle{false, 12.5}, this);
         open->setObjectName(QStringLiteral("openExtensionsPage"));
         connect(open, &QAbstractButton::clicked, this, [this, openPage = actions.openPage, page = content.pageToOpen] {
             if (!openPage || !openPage()) {
@@ -129,4 +128,6 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
     // The keyboard starts on the way out; the steps are read, not answered.
     done->setFocus();
     layout->addLayout(buttons);
+    // Wrapped steps take the height they need at this width, no more.
+    WindowFit::fixWidthGrowHeight(this, 560);
 }

@@ -16,7 +16,8 @@ public:
         QString done; // what the action did, when that is news
         QString error;
         QStringList steps;
-        QString path;       // what to choose in the browser; empty: no path row
+        QString path;       // what to choose in the browser, or the file written; empty: no path row
+        QString pathName;   // what that path is, for the screen reader
         QString pageToOpen; // "chrome://extensions", ...; empty: no button
         QString openTitle;
         bool offersMachineRoute = false;

@@ -1,5 +1,6 @@
 #include "ui/FocusButton.h"
 
+#include "ui/Accessibility.h"
 #include "ui/FocusRing.h"
 #include "ui/Palette.h"
 #include "ui/Theme.h"
@@ -150,6 +151,26 @@ void FocusButton::setButtonStyle(const FocusButtonStyle& style)
     setSizePolicy(look.fullWidth ? QSizePolicy::MinimumExpanding : QSizePolicy::Fixed, QSizePolicy::Fixed);
     updateGeometry();
     update();
+}
+
+FocusButton* FocusButton::choiceChip(const QString& text, qreal size, QWidget* parent)
+{
+    // Named only once it is a radio button: naming a button makes Qt build and keep what
+    // assistive technology reads of it, with the role it has at that moment.
+    auto* chip = new FocusButton(QString(), FocusPillButtonStyle{false, size}, parent);
+    chip->setCheckable(true);
+    // Not exclusive by itself: the group's owner says which one is chosen.
+    Accessibility::setRole(chip, QAccessible::RadioButton);
+    chip->setText(text);
+    return chip;
+}
+
+void FocusButton::setChosen(bool chosen)
+{
+    setChecked(chosen);
+    const auto* pill = std::get_if<FocusPillButtonStyle>(&m_style);
+    if (pill && pill->isSelected != chosen)
+        setButtonStyle(FocusPillButtonStyle{chosen, pill->size});
 }
 
 void FocusButton::setSymbol(std::optional<Symbol> symbol)

@@ -111,6 +111,12 @@ public:
     // A symbol before the text (for example the check mark of "Mark done").
     void setSymbol(std::optional<Symbol> symbol);
 
+    // A pill chip of a group of which one is chosen (a daily limit, a break length): announced as
+    // a radio button, checked while it is drawn selected.
+    static FocusButton* choiceChip(const QString& text, qreal size, QWidget* parent = nullptr);
+    // Draws a choice chip selected or not, and says so.
+    void setChosen(bool chosen);
+
     FocusButtonLook currentLook() const;
     // The faces a button of `style` draws with: its text's, and its symbol's where it has one.
     static QList<QFont> faces(const FocusButtonStyle& style, bool withSymbol);

@@ -13,3 +13,7 @@ QHBoxLayout* rowLayout(QWidget* owner, int spacing);
 // reads them: a control built later (a replaced card, a reused row moved up) would otherwise be
 // reached last, wherever it stands.
 void orderTabsByLayout(QWidget* root);
+
+// The last control before `widget` in its window, in the order the layouts place them; null when
+// none comes before it, or `widget` is not laid out in its window.
+QWidget* stopBeforeInLayout(QWidget* widget);

@@ -1,4 +1,5 @@
 #include "ui/LazyRows.h"
+#include "ui/Layouts.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -419,15 +420,14 @@ void LazyRows::chainRows(const QSet<QWidget*>& fresh)
     }
     if (stops.isEmpty())
         return;
-    // The rows follow the stop just before the rows already in the chain, else the stop before
-    // the list itself.
-    QWidget* anchor = nullptr;
+    // The rows follow the stop just before the rows already in the chain. A list with none there
+    // yet follows the control laid out before it: the list's own place in the chain says nothing,
+    // as ordering the stops around it never moves it.
+    QWidget* anchor = firstChained ? nullptr : stopBeforeInLayout(this);
     QWidget* const from = firstChained ? firstChained : this;
-    for (QWidget* w = from->previousInFocusChain(); w != from; w = w->previousInFocusChain()) {
-        if (!isAncestorOf(w) && takesTabFocus(w)) {
+    for (QWidget* w = from->previousInFocusChain(); !anchor && w != from; w = w->previousInFocusChain()) {
+        if (!isAncestorOf(w) && takesTabFocus(w))
             anchor = w;
-            break;
-        }
     }
     if (!anchor)
         return;

@@ -74,6 +74,8 @@ char16_t codepoint(Symbol symbol)
         return 0xE430; // wb_sunny
     case Symbol::hourglass:
         return 0xE88B; // hourglass_empty
+    case Symbol::arrowUpRight:
+        return 0xE89E; // open_in_new
     }
     return 0xE5CA;
 }

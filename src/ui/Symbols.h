@@ -39,6 +39,7 @@ enum class Symbol {
     play,
     sun,
     hourglass,
+    arrowUpRight,
 };
 
 namespace Symbols {

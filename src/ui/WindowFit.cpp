@@ -12,6 +12,8 @@
 
 namespace {
 
+const char* const withinParentProperty = "qh_withinParent";
+
 // Before a window is first mapped the window manager's frame is unknown: allow for a title bar
 // and thin borders.
 constexpr QMargins assumedFrame(4, 32, 4, 4);
@@ -49,12 +51,19 @@ protected:
         const bool relevant = event->type() == QEvent::Show ||
                               (m_followLayout && event->type() == QEvent::LayoutRequest) ||
                               event->type() == QEvent::ScreenChangeInternal;
-        if (relevant && !m_applying) {
-            m_applying = true;
-            m_apply();
-            m_applying = false;
-        }
+        if (relevant)
+            apply();
         return false;
+    }
+
+public:
+    void apply()
+    {
+        if (m_applying)
+            return;
+        m_applying = true;
+        m_apply();
+        m_applying = false;
     }
 
 private:
@@ -75,9 +84,28 @@ void replaceFitter(QWidget* window, std::function<void()> apply, bool followLayo
 
 namespace WindowFit {
 
+void refit(QWidget* window)
+{
+    for (QObject* child : window->children())
+        if (auto* fitter = dynamic_cast<Fitter*>(child))
+            fitter->apply();
+}
+
+void keepWithinParent(QWidget* window)
+{
+    window->setProperty(withinParentProperty, true);
+}
+
 QRect availableArea(const QWidget* window)
 {
     const QWidget* parent = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    if (parent && parent->isVisible() && window->property(withinParentProperty).toBool()) {
+        // A sheet over a sheet has the room of the window they both belong to.
+        const QWidget* host = parent;
+        while (host->property(withinParentProperty).toBool() && host->parentWidget())
+            host = host->parentWidget()->window();
+        return host->geometry().intersected(host->screen()->availableGeometry());
+    }
     QScreen* screen = nullptr;
     if (parent && parent->isVisible())
         screen = parent->screen();

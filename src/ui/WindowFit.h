@@ -16,8 +16,15 @@ class QWidget;
 namespace WindowFit {
 
 // The area of the screen the window opens on (its parent's screen, else the one under the
-// cursor), without panels and docks.
+// cursor), without panels and docks; for a window kept within its parent, the part of it that
+// the parent window's client area takes (below its title bar).
 QRect availableArea(const QWidget* window);
+
+// Sizes the window now as it would be sized as it shows.
+void refit(QWidget* window);
+
+// Sizes the window, from its next showing on, to stay within its parent's window (a sheet).
+void keepWithinParent(QWidget* window);
 
 // The preferred size, shrunk to the available area where it does not fit.
 QSize fitted(QSize preferred, const QRect& available);

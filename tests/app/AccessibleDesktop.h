@@ -125,6 +125,21 @@ public:
         xdotool(words(QStringLiteral("mousemove %1 %2 click 1").arg(x).arg(y)));
         return true;
     }
+    // The one focused object's name; a mark when none or several are focused.
+    QString focusedName() const
+    {
+        QStringList focused = probe({QStringLiteral("focused")});
+        // A list with the keyboard says which of its items is current by focusing it as well, and
+        // Qt's text fields pass the focused state to their viewport, a nameless filler inside.
+        if (focused.size() == 2 && focused[0].startsWith(QLatin1String("list\t")) &&
+            focused[1].startsWith(QLatin1String("list item\t")))
+            focused.removeFirst();
+        if (focused.size() == 2 && focused[1].trimmed() == QLatin1String("filler"))
+            focused.removeLast();
+        if (focused.size() != 1)
+            return QStringLiteral("<%1 focused: %2>").arg(focused.size()).arg(focused.join(QLatin1String(", ")));
+        return focused.front().section(QLatin1Char('\t'), 1);
+    }
     // The role of the active window of the program; empty when none of its windows is active.
     QString activeRole() const { return probe({QStringLiteral("active")}).value(0); }
     QString activeName() const { return probe({QStringLiteral("active")}).value(1); }

@@ -9,7 +9,8 @@ Usage: atspi_probe.py COMMAND NAME [ARGUMENT]
   text NAME           the text of the object
   names NAME          the names of the showing objects inside the object, one a line
   active              the role and the name of the active window
-  focused             the role and the name of the object that has the keyboard focus
+  focused             every object in the focused state, one "role<TAB>name" a line
+  radios              every showing radio button in the tree's order, "name<TAB>checked" or "name<TAB>-"
   tree                every object: role, name, whether showing (to explain a failure)
 Only objects of the application named "Quillharbour" are searched. A NAME written "ROW>NAME" is the
 object named NAME inside the parent of a showing object named ROW (its row): "Chromium>Add Extension"
@@ -91,21 +92,6 @@ def names(node, out, depth=0):
         return
 
 
-def focused(node, depth=0):
-    if node is None or depth > 40:
-        return None
-    try:
-        if node.getState().contains(pyatspi.STATE_FOCUSED):
-            return node
-        for i in range(node.childCount):
-            found = focused(node.getChildAtIndex(i), depth + 1)
-            if found is not None:
-                return found
-    except Exception:  # an object that went away while we looked
-        return None
-    return None
-
-
 def main(argv):
     app = application()
     if app is None:
@@ -129,12 +115,25 @@ def main(argv):
                 print(window.name)
                 return 0
         return 1
-    if command == "focused":
-        target = focused(app)
-        if target is None:
-            return 1
-        print(target.getRoleName())
-        print(target.name)
+    if command in ("focused", "radios"):
+        def collect(node, depth, out):
+            if node is None or depth > 40:
+                return
+            try:
+                states = node.getState()
+                if command == "focused" and states.contains(pyatspi.STATE_FOCUSED):
+                    out.append(node.getRoleName() + "\t" + node.name)
+                elif (command == "radios" and node.getRole() == pyatspi.ROLE_RADIO_BUTTON
+                      and states.contains(pyatspi.STATE_SHOWING)):
+                    checked = "checked" if states.contains(pyatspi.STATE_CHECKED) else "-"
+                    out.append(node.name + "\t" + checked)
+                for i in range(node.childCount):
+                    collect(node.getChildAtIndex(i), depth + 1, out)
+            except Exception:  # an object that went away while we looked
+                return
+        found = []
+        collect(app, 0, found)
+        print("\n".join(found))
         return 0
     target = near(app, argv[2])
     if target is None:

@@ -187,7 +187,7 @@ class TestFirstRunBrowser : public QObject {
     bool tabTo(const QString& name)
     {
         for (int press = 0; press < 40; ++press) {
-            if (m_session.probe({QStringLiteral("focused")}).value(1) == name)
+            if (m_session.focusedName() == name)
                 return true;
             xdotool({QStringLiteral("key"), QStringLiteral("Tab")});
         }

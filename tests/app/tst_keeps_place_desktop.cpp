@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -71,6 +72,22 @@ class TestKeepsPlaceDesktop : public QObject {
         }
         return false;
     }
+    QString focusedName() { return m_session.focusedName(); }
+    // Tab, then wait until the focus moved on from `from`.
+    QString tabFrom(const QString& from)
+    {
+        xdotool({QStringLiteral("key"), QStringLiteral("Tab")});
+        QString now;
+        for (int look = 0; look < 100 && (now = focusedName()) == from; ++look)
+            QTest::qWait(50);
+        return now;
+    }
+    // The screen's top edge of the named object, or -1.
+    int topOf(const QString& name)
+    {
+        const QStringList found = probe(QStringLiteral("find"), name);
+        return found.size() < 3 ? -1 : found[2].section(QLatin1Char(' '), 1, 1).toInt();
+    }
     QString activeRole() { return m_session.activeRole(); }
 
     // A data folder, its preferences and a program started on it.
@@ -113,8 +130,18 @@ class TestKeepsPlaceDesktop : public QObject {
         r.process->start(QStringLiteral(QUILLHARBOUR_BINARY), arguments);
         QVERIFY(r.process->waitForStarted(5000));
     }
+    // Starts the program on seeded data, past the offer to install itself.
+    void startPastInstallOffer(Run& r)
+    {
+        start(r, {});
+        QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Not Now")), 30000);
+        QVERIFY(act(QStringLiteral("Not Now"), "press"));
+        QTRY_VERIFY_WITH_TIMEOUT(!exists(QStringLiteral("Not Now")), 30000);
+    }
     // Writes the store's files through a store of our own, on the real clock.
-    void seed(Run& r, const QStringList& todos, std::optional<double> pauseFor = std::nullopt)
+    // `done`: to-dos of today already done.
+    void seed(Run& r, const QStringList& todos, std::optional<double> pauseFor = std::nullopt,
+              const QStringList& done = {})
     {
         const Clock& clock = SystemClock::instance();
         Defaults defaults(r.root + QStringLiteral("/config/quillharbour/defaults.json"));
@@ -130,12 +157,14 @@ class TestKeepsPlaceDesktop : public QObject {
             rule.displayName = QStringLiteral("Example");
             QVERIFY(store.addRule(rule));
             const Date startOfDay = Calendar::current().startOfDay(clock.now());
-            for (int i = 0; i < todos.size(); ++i) {
+            const QStringList all = todos + done;
+            for (int i = 0; i < all.size(); ++i) {
                 TaskItem t;
                 t.id = QUuid::createUuid();
-                t.title = todos[i];
+                t.title = all[i];
                 t.time = TaskItem::anytime;
                 t.createdAt = t.updatedAt = startOfDay + 60 * (i + 1);
+                t.isCompleted = i >= todos.size();
                 store.addTodo(t);
             }
         }
@@ -272,6 +301,186 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(!saved().isEmpty(), 30000);
         QCOMPARE(saved().value(QStringLiteral("priority")).toString(), QStringLiteral("high"));
+    }
+
+    void keyboardWalkFollowsTheRows()
+    {
+        // Tab goes down Today as it is read: each row's check circle, then its title, the open
+        // rows before the ones done.
+        const QStringList open{QStringLiteral("First"), QStringLiteral("Second"), QStringLiteral("Third")};
+        const QStringList done{QStringLiteral("Done one"), QStringLiteral("Done two")};
+        Run r = prepare(QStringLiteral("walk"), true);
+        seed(r, open, std::nullopt, done);
+        startPastInstallOffer(r);
+        QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Mark Done two not done")), 30000);
+        QMap<int, QStringList> rows; // by their top on screen
+        for (const QString& title : open + done) {
+            const QString check = QStringLiteral("Mark %1 %2").arg(title, done.contains(title) ? "not done" : "done");
+            if (const int top = topOf(check); top >= 0)
+                rows.insert(top, {check, title});
+        }
+        QCOMPARE(rows.size(), 4); // one of the open ones is the focus card
+        QString at = focusedName();
+        for (int press = 0; press < 40 && at != QLatin1String("Add"); ++press)
+            at = tabFrom(at);
+        QCOMPARE(at, QStringLiteral("Add"));
+        QStringList walked, expected;
+        for (const QStringList& row : std::as_const(rows))
+            expected += row;
+        while (walked.size() < expected.size())
+            walked.append(at = tabFrom(at));
+        QCOMPARE(walked, expected);
+    }
+
+    void chipsStepperNamesAndTheDiscardQuestion()
+    {
+        Run r = prepare(QStringLiteral("chips"), true);
+        seed(r, {});
+        startPastInstallOffer(r);
+        QVERIFY(act(QStringLiteral("Block"), "toggle"));
+        QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Set up")), 30000);
+        QVERIFY(act(QStringLiteral("Set up"), "press"));
+        // Break after (five chips), then break length (five): one checked in each, the stored one.
+        const auto checked = [&] {
+            QStringList chosen;
+            const QStringList radios = probe({QStringLiteral("radios")});
+            for (int i = 0; i < radios.size(); ++i)
+                if (radios[i].endsWith(QLatin1String("\tchecked")))
+                    chosen.append(QStringLiteral("%1:%2").arg(i / 5).arg(radios[i].section(QLatin1Char('\t'), 0, 0)));
+            return chosen;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(checked(), (QStringList{"0:20 min", "1:5 min"}), 30000);
+        QVERIFY(act(QStringLiteral("10 min"), "toggle"));
+        QTRY_COMPARE_WITH_TIMEOUT(checked(), (QStringList{"0:20 min", "1:10 min"}), 30000);
+        // Escape asks; "Keep Editing" has the keyboard and keeps the change.
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QTRY_COMPARE_WITH_TIMEOUT(focusedName(), QStringLiteral("Keep Editing"), 30000);
+        xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+        QTRY_VERIFY_WITH_TIMEOUT(!exists(QStringLiteral("Keep Editing")), 30000);
+        QCOMPARE(checked(), (QStringList{"0:20 min", "1:10 min"}));
+        xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+        QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Discard Changes")), 30000);
+        QVERIFY(act(QStringLiteral("Discard Changes"), "press"));
+        QTRY_VERIFY_WITH_TIMEOUT(!exists(QStringLiteral("Break length")), 30000);
+
+        QVERIFY(act(QStringLiteral("Settings"), "toggle"));
+        for (const char* name :
+             {"Decrease hourly rate", "Increase hourly rate", "Decrease time lost a day", "Increase time lost a day"})
+            QTRY_VERIFY_WITH_TIMEOUT(exists(QLatin1String(name)), 30000);
+        QVERIFY(!exists(QStringLiteral("Increase")));
+    }
+
+    void notesFocusOneAtATime()
+    {
+        Run r = prepare(QStringLiteral("notes-focus"), true);
+        seed(r, {});
+        startPastInstallOffer(r);
+        QVERIFY(act(QStringLiteral("Notes"), "toggle"));
+        for (const QString& text : {QStringLiteral("groceries"), QStringLiteral("ideas")}) {
+            QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("New note")), 30000);
+            QVERIFY(act(QStringLiteral("New note"), "press"));
+            QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Note")), 30000);
+            QVERIFY(click(QStringLiteral("Note")));
+            xdotool({QStringLiteral("type"), text});
+            QTRY_COMPARE_WITH_TIMEOUT(probe(QStringLiteral("text"), QStringLiteral("Note")).value(0), text, 30000);
+        }
+        // Round the page twice: one focused object at every stop, the list's rows included.
+        QString at = focusedName();
+        bool listVisited = false;
+        for (int press = 0; press < 24; ++press) {
+            at = tabFrom(at);
+            QVERIFY2(!at.startsWith(QLatin1Char('<')), qPrintable(at));
+            listVisited =
+                listVisited || probe({QStringLiteral("focused")}).join(u'\n').contains(QLatin1String("list item"));
+        }
+        QVERIFY(listVisited);
+    }
+
+    void sheetsStandOverTheWindow_data()
+    {
+        QTest::addColumn<QSize>("screen");
+        QTest::addColumn<QString>("scale");
+        QTest::newRow("1280 x 720") << QSize(1280, 720) << "1";
+        QTest::newRow("2560 x 1440 at 2x") << QSize(2560, 1440) << "2";
+    }
+    void sheetsStandOverTheWindow()
+    {
+        // On a desktop of its own without a tray, so the window opens at once.
+        QFETCH(QSize, screen);
+        QFETCH(QString, scale);
+        DesktopSession desktop(screen);
+        QVERIFY(!desktop.display().isEmpty());
+        Run r = prepare(QStringLiteral("sheets-%1").arg(scale), true);
+        seed(r, {QStringLiteral("First")});
+        r.env.insert(QStringLiteral("DISPLAY"), desktop.display());
+        r.env.insert(QStringLiteral("QT_SCALE_FACTOR"), scale);
+        const auto x = [&r](const QString& program, const QStringList& arguments) {
+            QProcess p;
+            p.setProcessEnvironment(r.env);
+            p.start(program, arguments);
+            p.waitForFinished(15000);
+            return QString::fromUtf8(p.readAllStandardOutput());
+        };
+        struct Window {
+            QString id;
+            QRect client;
+            QString extents;
+            QString transientFor;
+        };
+        // Our windows by title, as the X server and the window manager see them.
+        const auto windows = [&] {
+            QMap<QString, Window> found;
+            for (const QString& id :
+                 x(QStringLiteral("xdotool"), words(QStringLiteral("search --onlyvisible --class quillharbour")))
+                     .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+                const QString info = x(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id});
+                const auto number = [&info](const char* key) {
+                    return QRegularExpression(QLatin1String(key) + QStringLiteral(":\\s+(-?\\d+)"))
+                        .match(info)
+                        .captured(1)
+                        .toInt();
+                };
+                Window w{id,
+                         QRect(number("Absolute upper-left X"), number("Absolute upper-left Y"), number("Width"),
+                               number("Height")),
+                         x(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("_NET_FRAME_EXTENTS")})
+                             .section(QLatin1Char('='), 1)
+                             .trimmed(),
+                         x(QStringLiteral("xprop"), {QStringLiteral("-id"), id, QStringLiteral("WM_TRANSIENT_FOR")})
+                             .section(QLatin1Char('#'), 1)
+                             .trimmed()};
+                found.insert(QRegularExpression(QStringLiteral("\"(.*)\"")).match(info).captured(1), w);
+            }
+            return found;
+        };
+        const QString mainTitle = QStringLiteral("Today \u2014 Quillharbour");
+        const QString editorTitle = QStringLiteral("New to-do \u2014 Quillharbour");
+        const QString questionTitle = QStringLiteral("Discard your changes? \u2014 Quillharbour");
+        start(r, {});
+        QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Not Now")), 30000);
+        QVERIFY(act(QStringLiteral("Not Now"), "press"));
+        QTRY_VERIFY_WITH_TIMEOUT(windows().contains(mainTitle), 30000);
+        x(QStringLiteral("xdotool"), words(QStringLiteral("search --name Today windowactivate --sync key ctrl+n")));
+        QTRY_VERIFY_WITH_TIMEOUT(windows().contains(editorTitle), 30000);
+        x(QStringLiteral("xdotool"), words(QStringLiteral("type x")));
+        x(QStringLiteral("xdotool"), words(QStringLiteral("key Escape")));
+        QTRY_VERIFY_WITH_TIMEOUT(windows().contains(questionTitle), 30000);
+        const QMap<QString, Window> shown = windows();
+        const Window main = shown.value(mainTitle);
+        QVERIFY2(main.extents != QLatin1String("0, 0, 0, 0"), qPrintable(main.extents)); // the window has its frame
+        for (const auto& [sheet, over] :
+             {std::pair{editorTitle, main.id}, {questionTitle, shown.value(editorTitle).id}}) {
+            const Window w = shown.value(sheet);
+            QCOMPARE(w.extents, QStringLiteral("0, 0, 0, 0"));
+            QCOMPARE(w.transientFor.toULongLong(nullptr, 16), over.toULongLong());
+            QVERIFY2(main.client.contains(w.client), qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")
+                                                                    .arg(sheet)
+                                                                    .arg(w.client.x())
+                                                                    .arg(w.client.y())
+                                                                    .arg(w.client.width())
+                                                                    .arg(w.client.height())));
+        }
+        QCOMPARE(shown.value(editorTitle).client.top(), main.client.top());
     }
 
     void hangUpSavesTheLastWords()

@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QWindow>
 #include <QtTest>
 
 using Destination = AppRouter::Destination;
@@ -186,6 +188,50 @@ private slots:
         QTRY_VERIFY(rig.window->currentSheet() && rig.window->currentSheet() != first);
         QCOMPARE(rig.window->currentSheet() == today->editor(), !editorFirst);
         QCOMPARE(shown(), 1);
+    }
+
+    // Every sheet and question belongs to the main window: window-modal, without the window
+    // manager's frame, its transient parent set, and inside the window below its title bar.
+    void sheetsStandOverTheirWindow_data()
+    {
+        QTest::addColumn<bool>("question"); // the editor's "Discard your changes?" over it
+        QTest::newRow("editor") << false;
+        QTest::newRow("question over the editor") << true;
+    }
+    void sheetsStandOverTheirWindow()
+    {
+        // The window takes the whole offscreen screen.
+        QFETCH(bool, question);
+        WindowRig rig;
+        rig.window->setGeometry(rig.window->screen()->availableGeometry());
+        QDialog* sheet = rig.draft(question ? QStringLiteral("Call the bank") : QString());
+        QVERIFY(sheet && sheet->isVisible());
+        QWidget* over = rig.window.get();
+        if (question) {
+            sheet->reject();
+            over = sheet;
+            sheet = rig.today()->editor()->openQuestion();
+            QVERIFY(sheet && sheet->isVisible());
+        }
+        QVERIFY(sheet->windowFlags().testFlag(Qt::FramelessWindowHint));
+        QCOMPARE(sheet->windowType(), Qt::Dialog);
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QCOMPARE(sheet->windowHandle()->transientParent(), over->windowHandle());
+        const auto placed = [&] {
+            return rig.window->geometry().contains(sheet->geometry()) &&
+                   sheet->geometry().center().x() == over->geometry().center().x() &&
+                   sheet->geometry().top() == over->geometry().top();
+        };
+        QVERIFY2(placed(), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                          .arg(sheet->x())
+                                          .arg(sheet->y())
+                                          .arg(sheet->width())
+                                          .arg(sheet->height())));
+        // It goes where its window goes.
+        rig.window->move(rig.window->pos() - QPoint(30, 0));
+        if (question)
+            over->move(over->pos() - QPoint(30, 0));
+        QTRY_VERIFY(placed());
     }
 };
 

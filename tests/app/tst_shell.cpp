@@ -316,6 +316,77 @@ private slots:
         }
     }
 
+    void padlockStandsOutOnALightPanel_data()
+    {
+        QTest::addColumn<IconState>("state");
+        QTest::addColumn<int>("pixels");
+        for (const int pixels : {16, 22, 44}) {
+            QTest::addRow("idle, %d px", pixels) << IconState::idle << pixels;
+            QTest::addRow("active, %d px", pixels) << IconState::active << pixels;
+        }
+    }
+    void padlockStandsOutOnALightPanel()
+    {
+        // Over trayer's light grey, the outline is drawn in pixels of at least 4.5:1 contrast,
+        // at least one and a half times around the icon's size; the idle padlock too.
+        QFETCH(IconState, state);
+        QFETCH(int, pixels);
+        const QImage icon = TrayIcon::render(state, pixels);
+        const QColor panel(0xdd, 0xdd, 0xdd);
+        const auto luminance = [](const QColor& c) {
+            const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+        };
+        int strong = 0;
+        for (int y = 0; y < icon.height(); ++y)
+            for (int x = 0; x < icon.width(); ++x) {
+                const QColor c = icon.pixelColor(x, y);
+                const double a = c.alphaF();
+                const QColor over =
+                    QColor::fromRgbF(c.redF() * a + panel.redF() * (1 - a), c.greenF() * a + panel.greenF() * (1 - a),
+                                     c.blueF() * a + panel.blueF() * (1 - a));
+                strong += (luminance(panel) + 0.05) / (luminance(over) + 0.05) >= 4.5;
+            }
+        QVERIFY2(strong >= pixels * 3 / 2, qPrintable(QString::number(strong)));
+    }
+
+    void popoverFooterIsOnePlainButton()
+    {
+        // "Open Quillharbour" and its arrow are one target across the popover, not an underlined link.
+        ShellRig rig;
+        Popover& popover = rig.make().popover();
+        popover.show();
+        auto* open = child<QAbstractButton>(&popover, "openMain");
+        QVERIFY(open);
+        QCOMPARE(open->accessibleName(), QStringLiteral("Open Quillharbour"));
+        QVERIFY(open->width() > popover.QWidget::width() * 3 / 4);
+        for (QLabel* label : open->findChildren<QLabel*>())
+            QVERIFY(!label->font().underline());
+    }
+
+    void quickAddKeepsKeysTypedAtOnce()
+    {
+        // Space on "Add" and typing straight on: every key reaches the field, none waits for it.
+        ShellRig rig;
+        rig.f.seed({});
+        rig.f.addToday(QStringLiteral("First"));
+        Popover& popover = rig.make().popover();
+        popover.show();
+        popover.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&popover));
+        auto* add = child<QWidget>(&popover, "addChip");
+        QVERIFY(add);
+        add->setFocus();
+        QTest::keyClick(add, Qt::Key_Space);
+        QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("alpha beta"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QStringList titles;
+        for (const TaskItem& t : rig.f.store->todos())
+            titles.append(t.title);
+        titles.sort();
+        QCOMPARE(titles, (QStringList{"First", "alpha beta"}));
+    }
+
     // Notification taps and links open the window on their page; a link for a rule that no longer
     // exists shows the sheet that says so, and closing it ends the request.
     void notificationTapsAndLinks_data()

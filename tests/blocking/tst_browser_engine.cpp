@@ -240,6 +240,7 @@ private slots:
     void routesCombine_data();
     void routesCombine();
     void extensionConnectionIsAConnectedBrowser();
+    void extensionGoneLeavesNothingConnected();
     void unprotectedBrowserWarning();
 };
 
@@ -1582,6 +1583,31 @@ void TestBrowserEngine::extensionConnectionIsAConnectedBrowser()
     QCOMPARE(rig.f.defaults.value(BrowserAutomationService::extensionSeenKey), QJsonValue(QJsonArray{firefoxApp}));
     engine.fix(*SupportedBrowser::withId(QStringLiteral("firefox")));
     QCOMPARE(rig.workspace.openedURLs, QList<QUrl>{QUrl(QStringLiteral("https://help.example/automation"))});
+}
+
+// A browser read through its extension is connected by that route alone: once the extension has
+// gone and the browser is closed, nothing says it is still connected.
+void TestBrowserEngine::extensionGoneLeavesNothingConnected()
+{
+    Rig rig;
+    FakeExtensions extensions;
+    rig.extensions = &extensions;
+    extensions.setups.insert(chromiumApp, ExtensionLink::Setup::connected);
+    extensions.reports.insert(chromiumApp, ExtensionTabReport{chromiumApp, true, 1, QString(), true, {}, {}});
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.chromiumShowing(QStringLiteral("http://example.org/"));
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
+
+    extensions.setups.remove(chromiumApp);
+    extensions.reports.remove(chromiumApp);
+    rig.workspace.running.remove(chromiumApp);
+    emit extensions.setupChanged();
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::browserClosed));
+    // Started again without it, the browser that had it has it switched off or removed.
+    rig.workspace.running.insert(chromiumApp);
+    rig.engine->browsersChanged();
+    QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::extensionOff));
 }
 
 // ---------------------------------------------------------------- no front window from the desktop

@@ -14,6 +14,12 @@ Date at(int y, int mo, int d, int h = 0, int mi = 0, int s = 0, const char* zone
     return TestEnvironment::at(y, mo, d, h, mi, s, zone);
 }
 
+class ManualBoot final : public MonotonicClock {
+public:
+    double seconds() const override { return value; }
+    double value = 5000;
+};
+
 } // namespace
 
 class TestSystemEvents : public QObject {
@@ -72,6 +78,39 @@ private slots:
         calendar = TestEnvironment::calendar();
         events.checkDay();
         QCOMPARE(dayChanged.count(), 2);
+    }
+
+    void wallClockSetUnderTheKernel_data()
+    {
+        QTest::addColumn<double>("wallStep"); // seconds the wall clock moves
+        QTest::addColumn<double>("bootStep"); // seconds the boot clock moves meanwhile
+        QTest::addColumn<int>("clockChanges");
+        QTest::addColumn<int>("dayChanges");
+        QTest::newRow("time passing") << 5.0 << 5.0 << 0 << 0;
+        QTest::newRow("a suspend over midnight") << 3 * 3600.0 << 3 * 3600.0 << 0 << 0; // the midnight timer's
+        QTest::newRow("a second's jitter") << 6.0 << 5.0 << 0 << 0;
+        QTest::newRow("set a day forward") << 86400.0 << 5.0 << 1 << 1;
+        QTest::newRow("set back an hour") << -3600.0 << 5.0 << 1 << 0;
+        QTest::newRow("set back a day") << -86400.0 << 5.0 << 1 << 1;
+        QTest::newRow("set forward within the day") << 600.0 << 5.0 << 1 << 0;
+    }
+    void wallClockSetUnderTheKernel()
+    {
+        // Late evening: a step of a day either way crosses midnight.
+        QFETCH(double, wallStep);
+        QFETCH(double, bootStep);
+        ManualClock clock(at(2026, 12, 7, 22, 30));
+        ManualBoot boot;
+        LinuxSystemEvents events(clock, [] { return TestEnvironment::calendar(); });
+        events.watchDrift(boot, 60 * 60 * 1000);
+        QSignalSpy clockChanged(&events, &SystemEvents::clockChanged);
+        QSignalSpy dayChanged(&events, &SystemEvents::dayChanged);
+        clock.set(clock.now() + wallStep);
+        boot.value += bootStep;
+        events.checkDrift();
+        events.checkDrift(); // heard once
+        QTEST(int(clockChanged.count()), "clockChanges");
+        QTEST(int(dayChanged.count()), "dayChanges");
     }
 
     void midnightTimerChecksTheDay()

@@ -36,7 +36,7 @@ private slots:
         QTest::addColumn<QString>("browser");
         QTest::addColumn<int>("kind");
         QTest::addColumn<bool>("built");       // the packages exist beside the program
-        QTest::addColumn<QString>("path");     // relative to the data home; "-": none shown
+        QTest::addColumn<QString>("path");     // relative to the data home; "-": none shown; "link": the link file
         QTest::addColumn<QString>("page");     // the page the sheet opens; empty: no button
         QTest::addColumn<QStringList>("said"); // texts the sheet shows, in its steps, news or error
         QTest::addColumn<bool>("linked");      // the browser's link file is written
@@ -55,8 +55,8 @@ private slots:
             << "about:addons" << QStringList{"“xpinstall.signatures.required” to false", "“Install Add-on From File…”"}
             << true;
         QTest::newRow("Repair: the link file written again, and where")
-            << "chromium" << int(Kind::hostMissing) << true << "-"
-            << "" << QStringList{"wrote the file", "NativeMessagingHosts/com.morrowfield.quillharbour.json"} << true;
+            << "chromium" << int(Kind::hostMissing) << true << "link" << ""
+            << QStringList{"wrote the file that lets Chromium start its link again"} << true;
         QTest::newRow("incognito windows: the extension's own page")
             << "chromium" << int(Kind::privateWindowsHidden) << true << "-"
             << "chrome://extensions/?id=" + NativeMessaging::chromiumExtensionId << QStringList{"“Allow in Incognito”"}
@@ -89,9 +89,13 @@ private slots:
         const SupportedBrowser& b = *SupportedBrowser::withId(browser);
         const ExtensionSetup::Sheet sheet = ExtensionSetup::prepare(b, Kind(kind), places);
 
+        const QString link = HostManifests::manifestPath(*HostManifests::browser(b.bundleIdentifier), places.home);
         if (path == QLatin1String("-")) {
             QVERIFY(sheet.path.isEmpty());
             QVERIFY(!QFileInfo::exists(places.dataHome));
+        } else if (path == QLatin1String("link")) {
+            QCOMPARE(sheet.path, link);
+            QCOMPARE(sheet.pathName, QStringLiteral("Link file location"));
         } else {
             QCOMPARE(sheet.path, QDir(places.dataHome).filePath(path));
             QVERIFY(QFileInfo::exists(sheet.path));
@@ -104,7 +108,6 @@ private slots:
         const QString shown = (sheet.steps + QStringList{sheet.done, sheet.error}).join(u'\n');
         for (const QString& text : said)
             QVERIFY2(shown.contains(text), qPrintable(shown));
-        const QString link = HostManifests::manifestPath(*HostManifests::browser(b.bundleIdentifier), places.home);
         QCOMPARE(QFileInfo(link).isFile(), linked);
         if (linked)
             QVERIFY(TestEnvironment::readFile(link).contains(places.executable.toUtf8()));

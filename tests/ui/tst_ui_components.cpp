@@ -18,6 +18,7 @@
 #include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/QueuedCall.h"
+#include "ui/Sheet.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
@@ -77,6 +78,8 @@ class TestUiComponents : public QObject {
 
 private slots:
     void initTestCase();
+    void sheetPlacement_data();
+    void sheetPlacement();
     void hexColors_data();
     void hexColors();
     void meterFill_data();
@@ -1683,6 +1686,40 @@ void TestUiComponents::wrappingHeightWithoutALabel()
         for (const int width : {230, 60})
             QCOMPARE(label.heightForWidth(width), WrappingLabel::heightFor(label.text(), label.font(), width, limit));
     }
+}
+
+void TestUiComponents::sheetPlacement_data()
+{
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QRect>("frame"); // the window's, title bar included
+    QTest::addColumn<int>("clientTop");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("placed");
+    const QRect screen(0, 0, 1280, 720);
+    const QRect window(16, 0, 1242, 711); // client area from y 22
+    QTest::newRow("below the title bar, centred")
+        << QSize(460, 440) << window << 22 << screen << QRect(407, 22, 460, 440);
+    QTest::newRow("as tall as the client area")
+        << QSize(620, 689) << window << 22 << screen << QRect(327, 22, 620, 689);
+    QTest::newRow("taller: up over the title bar")
+        << QSize(620, 700) << window << 22 << screen << QRect(327, 11, 620, 700);
+    QTest::newRow("taller than the window: at its top")
+        << QSize(620, 715) << window << 22 << screen << QRect(327, 0, 620, 715);
+    QTest::newRow("window partly off screen to the left")
+        << QSize(460, 300) << QRect(-400, 100, 600, 500) << 122 << screen << QRect(0, 122, 460, 300);
+    QTest::newRow("window reaching below the screen")
+        << QSize(460, 400) << QRect(100, 500, 900, 600) << 522 << screen << QRect(320, 320, 460, 400);
+    QTest::newRow("second screen at 2x, panel on top") << QSize(620, 684) << QRect(1300, 24, 1240, 1380) << 46
+                                                       << QRect(1280, 24, 1280, 1416) << QRect(1610, 46, 620, 684);
+}
+
+void TestUiComponents::sheetPlacement()
+{
+    QFETCH(QSize, size);
+    QFETCH(QRect, frame);
+    QFETCH(int, clientTop);
+    QFETCH(QRect, available);
+    QTEST(Sheet::placement(size, frame, clientTop, available), "placed");
 }
 
 QTEST_MAIN(TestUiComponents)

@@ -4,9 +4,10 @@
 #include "screens/block/BlockWidgets.h"
 #include "screens/block/RuleStatus.h"
 #include "ui/Accessibility.h"
-#include "ui/ChipScroller.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
+#include "ui/FlowLayout.h"
 #include "ui/FocusButton.h"
 #include "ui/Layouts.h"
 #include "ui/Palette.h"
@@ -460,13 +461,13 @@ QWidget* AddRuleSheet::buildWhenBlock()
             connect(m_from, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setStartTime(t); });
             connect(m_to, &QTimeEdit::timeChanged, this, [this](QTime t) { m_form.setEndTime(t); });
         } else if (mode == RuleForm::Mode::dailyLimit) {
+            // Every chip in sight: they wrap onto a second line rather than run out of the frame.
             auto* chips = new QWidget;
-            auto* chipRow = new QHBoxLayout(chips);
-            // Room above and below for the focus ring, which the scrolling row would cut.
+            chips->setObjectName(QStringLiteral("limitChips"));
+            auto* chipRow = new FlowLayout(8, chips);
             chipRow->setContentsMargins(12, 4, 12, 4);
-            chipRow->setSpacing(8);
             for (int minutes : RuleForm::limitOptions()) {
-                auto* chip = new FocusButton(RuleForm::limitLabel(minutes), FocusPillButtonStyle{false, 12});
+                auto* chip = FocusButton::choiceChip(RuleForm::limitLabel(minutes), 12);
                 chip->setObjectName(QStringLiteral("limit"));
                 chip->setProperty("minutes", minutes);
                 chip->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
@@ -477,13 +478,10 @@ QWidget* AddRuleSheet::buildWhenBlock()
                 chipRow->addWidget(chip);
                 m_limitChips.append(chip);
             }
-            chipRow->addStretch(1);
-            auto* chipsArea = new ChipScroller(chips);
-            chipsArea->setObjectName(QStringLiteral("limitChips"));
             m_limits = new QWidget;
             auto* limitBox = new QVBoxLayout(m_limits);
             limitBox->setContentsMargins(0, 0, 0, 10);
-            limitBox->addWidget(chipsArea);
+            limitBox->addWidget(chips);
             frameColumn->addWidget(m_limits);
         }
         column->addWidget(frame);
@@ -500,7 +498,7 @@ QWidget* AddRuleSheet::buildDaysBlock()
     auto* presets = new QHBoxLayout;
     presets->setSpacing(8);
     for (const RuleForm::WeekdayPreset& preset : RuleForm::weekdayPresets()) {
-        auto* button = new FocusButton(preset.title, FocusPillButtonStyle{false, 12.5});
+        auto* button = FocusButton::choiceChip(preset.title, 12.5);
         button->setObjectName(QStringLiteral("weekdayPreset"));
         button->setProperty("title", preset.title);
         const QSet<int> days = preset.days;
@@ -568,13 +566,13 @@ void AddRuleSheet::refresh()
     m_times->setVisible(m_form.mode() == RuleForm::Mode::hours);
     m_limits->setVisible(m_form.mode() == RuleForm::Mode::dailyLimit);
     for (FocusButton* chip : std::as_const(m_limitChips))
-        chip->setButtonStyle(FocusPillButtonStyle{chip->property("minutes").toInt() == m_form.dailyLimitMinutes(), 12});
+        chip->setChosen(chip->property("minutes").toInt() == m_form.dailyLimitMinutes());
     for (FocusButton* preset : std::as_const(m_weekdayPresets)) {
         const QString title = preset->property("title").toString();
         bool selected = false;
         for (const auto& p : RuleForm::weekdayPresets())
             selected = selected || (p.title == title && p.days == m_form.activeWeekdays());
-        preset->setButtonStyle(FocusPillButtonStyle{selected, 12.5});
+        preset->setChosen(selected);
     }
     for (QAbstractButton* day : std::as_const(m_weekdays)) {
         day->setChecked(m_form.activeWeekdays().contains(day->property("weekday").toInt()));
@@ -606,6 +604,17 @@ void AddRuleSheet::save()
         accept();
     else
         QTimer::singleShot(450, this, &QDialog::accept);
+}
+
+ChoiceDialog* AddRuleSheet::openQuestion() const
+{
+    return m_question;
+}
+
+void AddRuleSheet::reject()
+{
+    // A rule already saved closes on its own; nothing typed is lost by closing it sooner.
+    ChoiceDialog::closeOrAskToDiscard(this, m_form.hasChanges() && !m_form.isSaved(), m_question);
 }
 
 void AddRuleSheet::keyPressEvent(QKeyEvent* event)

@@ -6,9 +6,11 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QMap>
+#include <QPointer>
 #include <functional>
 #include <optional>
 
+class ChoiceDialog;
 class FocusButton;
 class FocusSwitch;
 class QLabel;
@@ -36,6 +38,10 @@ public:
 
     // Saves when saving is allowed (the primary button and Return).
     void save();
+    // Cancel, Escape and the window's close: asks before changes are thrown away.
+    void reject() override;
+    // The discard question while it is open.
+    ChoiceDialog* openQuestion() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -68,4 +74,5 @@ private:
     FocusSwitch* m_breakSwitch;
     QLabel* m_saved;
     QLabel* m_saveError;
+    QPointer<ChoiceDialog> m_question;
 };

@@ -1,6 +1,7 @@
 #include "screens/block/DoomScrollConfigSheet.h"
 
 #include "screens/block/BlockWidgets.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
 #include "ui/FlowLayout.h"
@@ -99,7 +100,7 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
         auto* row = new QHBoxLayout;
         row->setSpacing(8);
         for (int minutes : options) {
-            auto* option = new FocusButton(DoomScrollTexts::optionLabel(minutes), FocusPillButtonStyle{false, 12.5});
+            auto* option = FocusButton::choiceChip(DoomScrollTexts::optionLabel(minutes), 12.5);
             option->setObjectName(name);
             option->setProperty("minutes", minutes);
             connect(option, &QAbstractButton::clicked, this, [this, minutes, field] {
@@ -160,6 +161,16 @@ void DoomScrollConfigSheet::save()
     accept();
 }
 
+ChoiceDialog* DoomScrollConfigSheet::openQuestion() const
+{
+    return m_question;
+}
+
+void DoomScrollConfigSheet::reject()
+{
+    ChoiceDialog::closeOrAskToDiscard(this, m_form.hasChanges(), m_question);
+}
+
 void DoomScrollConfigSheet::refresh()
 {
     m_eyebrow->setEyebrowText(m_form.eyebrowText());
@@ -175,9 +186,9 @@ void DoomScrollConfigSheet::refresh()
     if (m_chips->items() != items)
         m_chips->setItems(items);
     for (FocusButton* b : std::as_const(m_usageButtons))
-        b->setButtonStyle(FocusPillButtonStyle{b->property("minutes").toInt() == m_form.usageMinutes, 12.5});
+        b->setChosen(b->property("minutes").toInt() == m_form.usageMinutes);
     for (FocusButton* b : std::as_const(m_breakButtons))
-        b->setButtonStyle(FocusPillButtonStyle{b->property("minutes").toInt() == m_form.breakMinutes, 12.5});
+        b->setChosen(b->property("minutes").toInt() == m_form.breakMinutes);
 }
 
 namespace {

@@ -3,8 +3,10 @@
 #include "screens/block/DoomScrollTexts.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <functional>
 
+class ChoiceDialog;
 class Eyebrow;
 class FlowingChips;
 class FocusButton;
@@ -14,7 +16,8 @@ class QLineEdit;
 class WrappingLabel;
 
 // The doom-scroll settings on a copy of their values: Save hands them to `onSave` and closes,
-// Cancel or Escape closes and changes nothing. Return in the add field adds the site only.
+// Cancel or Escape closes and changes nothing, after asking when something was changed. Return in the add field adds
+// the site only.
 //
 // Object names: "cancelButton", "saveButton", "summaryEyebrow", "summaryText", "addField",
 // "addButton", "domainError", "emptyText", "chips", "usage"/"break" option buttons (property
@@ -28,6 +31,9 @@ public:
 
     const DoomScrollForm& form() const { return m_form; }
     void save();
+    void reject() override;
+    // The discard question while it is open.
+    ChoiceDialog* openQuestion() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -50,4 +56,5 @@ private:
     QList<FocusButton*> m_usageButtons;
     QList<FocusButton*> m_breakButtons;
     FocusSwitch* m_switch;
+    QPointer<ChoiceDialog> m_question;
 };

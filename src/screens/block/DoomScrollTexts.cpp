@@ -64,7 +64,7 @@ QString siteNames(const std::vector<DoomScrollDomain>& domains)
     QStringList names;
     for (const DoomScrollDomain& d : domains)
         names.append(BlockRule::suggestedDisplayName(d.domain));
-    return LocaleFormats::list(QLocale(), names);
+    return LocaleFormats::list(names);
 }
 
 QString statusLine(const DoomScrollConfig& config, const SharedState& state, Date now, const Calendar& calendar)
@@ -109,8 +109,15 @@ const QList<int>& DoomScrollForm::breakOptions()
 }
 
 DoomScrollForm::DoomScrollForm(bool enabled, std::vector<DoomScrollDomain> list, qint64 usage, qint64 breakLength)
-    : isEnabled(enabled), domains(std::move(list)), usageMinutes(usage), breakMinutes(breakLength)
+    : isEnabled(enabled), domains(std::move(list)), usageMinutes(usage),
+      breakMinutes(breakLength), m_opened{isEnabled, domains, usageMinutes, breakMinutes}
 {
+}
+
+bool DoomScrollForm::hasChanges() const
+{
+    return isEnabled != m_opened.isEnabled || domains != m_opened.domains || usageMinutes != m_opened.usageMinutes ||
+           breakMinutes != m_opened.breakMinutes || canAdd();
 }
 
 bool DoomScrollForm::canAdd() const

@@ -44,6 +44,8 @@ public:
     std::optional<QString> domainError;
 
     bool canAdd() const;
+    // Whether a setting differs from what the form opened with, or a site is typed but not added.
+    bool hasChanges() const;
     // Adds the typed site; a blank field does nothing; invalid or listed input sets the message.
     void addDomain();
     void removeDomain(const QString& domain);
@@ -51,4 +53,12 @@ public:
     QString summaryText() const { return DoomScrollTexts::sheetSummary(usageMinutes, breakMinutes); }
     // What Save hands over: breaks are on only with at least one site.
     DoomScrollConfig result() const;
+
+private:
+    struct Opened {
+        bool isEnabled;
+        std::vector<DoomScrollDomain> domains;
+        qint64 usageMinutes;
+        qint64 breakMinutes;
+    } m_opened;
 };

@@ -9,6 +9,7 @@
 #include "ui/Accessibility.h"
 #include "ui/FocusButton.h"
 #include "ui/Palette.h"
+#include "ui/Sheet.h"
 #include "ui/SiteIconView.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
@@ -159,6 +160,7 @@ void ManageRuleSheet::openEditSheet()
     m_editSheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_editSheet, &QDialog::finished, this,
             [this] { QTimer::singleShot(0, this, &ManageRuleSheet::editSheetDismissed); });
+    Sheet::attach(m_editSheet, this);
     m_editSheet->open();
 }
 
@@ -216,6 +218,7 @@ void ManageRuleSheet::openCooldown()
     m_cooldownSheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(m_cooldownSheet, &QDialog::finished, this,
             [this] { QTimer::singleShot(0, this, &ManageRuleSheet::bypassSheetDismissed); });
+    Sheet::attach(m_cooldownSheet, this);
     m_cooldownSheet->open();
 }
 

@@ -83,9 +83,19 @@ RuleForm::RuleForm(std::optional<BlockRule> existing, QSet<QString> existingDoma
     // Compared the way the store compares, so the sheet refuses exactly what the store would.
     for (const QString& d : std::as_const(existingDomains))
         m_takenDomains.insert(BlockRule::normalizedDomain(d));
-    if (!m_existing)
-        return;
-    const BlockRule& r = *m_existing;
+    if (m_existing)
+        fillFrom(*m_existing);
+    m_opened = values();
+}
+
+RuleForm::Values RuleForm::values() const
+{
+    return {m_domain,         m_displayName,       m_mode,         m_startTime, m_endTime,
+            m_activeWeekdays, m_dailyLimitMinutes, m_allowOneBreak};
+}
+
+void RuleForm::fillFrom(const BlockRule& r)
+{
     const BlockApplySchedule& s = r.blockApplySchedule;
     m_domain = r.domain;
     m_displayName = r.displayName;

@@ -68,6 +68,9 @@ public:
     void toggleWeekday(int weekday, bool wasOn);
     void setAllowOneBreak(bool on) { m_allowOneBreak = on; }
 
+    // Whether any field differs from what the form opened with.
+    bool hasChanges() const { return values() != m_opened; }
+
     // The domain as it will be saved (normalised twice); the preview and the duplicate test use it.
     QString savedDomain() const;
     bool isDuplicate() const;
@@ -85,6 +88,20 @@ public:
     const std::optional<QString>& saveError() const { return m_saveError; }
 
 private:
+    struct Values {
+        QString domain;
+        QString displayName;
+        Mode mode;
+        QTime startTime;
+        QTime endTime;
+        QSet<int> activeWeekdays;
+        int dailyLimitMinutes;
+        bool allowOneBreak;
+        bool operator==(const Values&) const = default;
+    };
+    Values values() const;
+    void fillFrom(const BlockRule& rule);
+
     std::optional<BlockRule> m_existing;
     QSet<QString> m_takenDomains; // normalised, the edited rule's own domain left out
     QString m_domain;
@@ -98,4 +115,5 @@ private:
     bool m_didEditName = false;
     bool m_saved = false;
     std::optional<QString> m_saveError;
+    Values m_opened;
 };

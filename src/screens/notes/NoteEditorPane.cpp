@@ -61,8 +61,8 @@ NoteEditorPane::NoteEditorPane(std::optional<Note> note, const Clock& clock, QUu
     m_title->setPlaceholderText(QStringLiteral("Title"));
     m_title->setAccessibleName(QStringLiteral("Title"));
     m_title->setFont(Theme::font(36, QFont::DemiBold, Theme::Design::serif));
-    m_title->setTextMargins(0, 0, 0, 0);
     setTextColors(m_title, FocusColor::text());
+    m_title->setTextMargins(2, 0, 2, 0);
     m_title->setText(m_state.title());
     m_title->setCursorPosition(0);
     column->addWidget(m_title);
@@ -77,7 +77,9 @@ NoteEditorPane::NoteEditorPane(std::optional<Note> note, const Clock& clock, QUu
     m_body->setFont(Theme::font(15.5));
     m_body->viewport()->setAutoFillBackground(false);
     m_body->setAutoFillBackground(false);
-    m_body->document()->setDocumentMargin(0);
+    // Room between the text and the focus ring drawn around the field; the title is set in by as
+    // much (its own margin and two points more), so the two stay in line.
+    m_body->document()->setDocumentMargin(4);
     setTextColors(m_body, FocusColor::text());
     m_body->setPlainText(m_state.bodyText());
     applyBodyFormat();

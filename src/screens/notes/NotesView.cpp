@@ -36,6 +36,36 @@ protected:
     void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), FocusColor::hairline()); }
 };
 
+// Assistive technology reads a list's current row as focused whether or not the list has the
+// keyboard, so a row would stay focused beside the control Tab moved on to. The list holds a
+// current row only while it has the keyboard, and takes the same row back when it returns.
+class CurrentRowWhileFocused : public QObject {
+public:
+    explicit CurrentRowWhileFocused(QAbstractItemView* view) : QObject(view), m_view(view)
+    {
+        view->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        QItemSelectionModel* selection = m_view->selectionModel();
+        if (!selection)
+            return false;
+        if (event->type() == QEvent::FocusOut && selection->currentIndex().isValid()) {
+            m_kept = selection->currentIndex();
+            selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        } else if (event->type() == QEvent::FocusIn && m_kept.isValid() && !selection->currentIndex().isValid()) {
+            selection->setCurrentIndex(m_kept, QItemSelectionModel::NoUpdate);
+        }
+        return false;
+    }
+
+private:
+    QAbstractItemView* m_view;
+    QPersistentModelIndex m_kept;
+};
+
 } // namespace
 
 NotesView::NotesView(AppContext& context, QWidget* parent)
@@ -117,6 +147,7 @@ QWidget* NotesView::buildListColumn()
     m_list->setObjectName(QStringLiteral("notesList"));
     m_list->setAccessibleName(QStringLiteral("Notes"));
     m_list->setModel(m_model);
+    new CurrentRowWhileFocused(m_list);
     m_list->setItemDelegate(new NoteRowDelegate(m_list));
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
@@ -250,8 +281,8 @@ void NotesView::showDeleteDialog()
         return;
     auto* dialog = new ChoiceDialog(
         NotesPageState::deleteTitle(), NotesPageState::deleteMessage(*pending),
-        {{QStringLiteral("Cancel"), ChoiceDialog::Role::cancel, {}, QStringLiteral("cancelDelete"), true},
-         {QStringLiteral("Delete"), ChoiceDialog::Role::destructive, {}, QStringLiteral("confirmDelete")}},
+        {{QStringLiteral("Delete"), ChoiceDialog::Role::destructive, {}, QStringLiteral("confirmDelete")},
+         {QStringLiteral("Cancel"), ChoiceDialog::Role::cancel, {}, QStringLiteral("cancelDelete"), true}},
         this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     m_dialog = dialog;

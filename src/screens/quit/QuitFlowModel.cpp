@@ -142,7 +142,7 @@ QString QuitFlowModel::blockedSitesPhrase(const std::vector<QuitSite>& sites)
         QStringList names;
         for (const QuitSite& site : sites)
             names.append(site.name);
-        return LocaleFormats::list(QLocale(), names);
+        return LocaleFormats::list(names);
     }
     return QStringLiteral("%1, %2 and %3 more sites").arg(sites[0].name, sites[1].name).arg(sites.size() - 2);
 }

@@ -3,8 +3,8 @@
 #include "ui/CardShadow.h"
 #include "ui/Eyebrow.h"
 #include "ui/Layouts.h"
-#include "ui/Motion.h"
 #include "ui/Palette.h"
+#include "ui/RollingText.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
@@ -39,11 +39,12 @@ private:
 
 } // namespace
 
-StepButton::StepButton(bool plus, QWidget* parent) : QAbstractButton(parent), m_plus(plus)
+StepButton::StepButton(bool plus, const QString& subject, QWidget* parent) : QAbstractButton(parent), m_plus(plus)
 {
     setFixedSize(32, 32);
     setCursor(Qt::PointingHandCursor);
-    setAccessibleName(plus ? QStringLiteral("Increase") : QStringLiteral("Decrease"));
+    // Four of them on the card: each says what it changes.
+    setAccessibleName((plus ? QStringLiteral("Increase ") : QStringLiteral("Decrease ")) + subject);
 }
 
 bool StepButton::hitButton(const QPoint& pos) const
@@ -89,14 +90,9 @@ TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hours
     costColumn->addWidget(plainLabel(QStringLiteral("Your distracted time costs about"),
                                      Theme::font(12.5, QFont::Medium), FocusColor::mutedOnDark(), cost),
                           0, Qt::AlignRight);
-    m_yearly =
-        plainLabel(QString(), Theme::font(42, QFont::DemiBold, Theme::Design::digits), FocusColor::white(), cost);
+    m_yearly = new RollingText(Theme::font(42, QFont::DemiBold, Theme::Design::digits), FocusColor::white(), cost);
     m_yearly->setObjectName(QStringLiteral("yearlyCost"));
-    m_yearlyRoll = new Tween(0.2, QEasingCurve::InOutQuad, this);
-    m_yearlyRoll->setObjectName(QStringLiteral("yearlyRoll"));
-    connect(m_yearlyRoll, &Tween::valueChanged, this,
-            [this](double value) { m_yearly->setText(TimeMoneyModel::formatMoney(value)); });
-    costColumn->addWidget(m_yearly, 0, Qt::AlignRight);
+    costColumn->addWidget(m_yearly);
     m_monthly = plainLabel(QString(), Theme::font(13, QFont::Bold, Theme::Design::digits), FocusColor::gold(), cost);
     m_monthly->setObjectName(QStringLiteral("monthlyCost"));
     costColumn->addWidget(m_monthly, 0, Qt::AlignRight);
@@ -104,13 +100,13 @@ TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hours
 
     auto* settings = new QVBoxLayout;
     settings->setSpacing(0);
-    settings->addWidget(
-        stepperRow(QStringLiteral("Your hourly rate"), m_rate, m_rateMinus, m_ratePlus, QStringLiteral("rate")));
+    settings->addWidget(stepperRow(QStringLiteral("Your hourly rate"), QStringLiteral("hourly rate"), m_rate,
+                                   m_rateMinus, m_ratePlus, QStringLiteral("rate")));
     auto* rule = new Panel(0, 0.10, this);
     rule->setFixedHeight(1);
     settings->addWidget(rule);
-    settings->addWidget(
-        stepperRow(QStringLiteral("Time lost a day"), m_hours, m_hoursMinus, m_hoursPlus, QStringLiteral("hours")));
+    settings->addWidget(stepperRow(QStringLiteral("Time lost a day"), QStringLiteral("time lost a day"), m_hours,
+                                   m_hoursMinus, m_hoursPlus, QStringLiteral("hours")));
     column->addLayout(settings);
 
     connect(m_rateMinus, &QAbstractButton::clicked, this, [this] {
@@ -132,8 +128,8 @@ TimeMoneyCard::TimeMoneyCard(Defaults* defaults, double hourlyRate, double hours
     refreshTexts();
 }
 
-QWidget* TimeMoneyCard::stepperRow(const QString& title, QLabel*& value, StepButton*& minus, StepButton*& plus,
-                                   const QString& name)
+QWidget* TimeMoneyCard::stepperRow(const QString& title, const QString& subject, QLabel*& value, StepButton*& minus,
+                                   StepButton*& plus, const QString& name)
 {
     auto* row = new QWidget(this);
     row->setMinimumHeight(52);
@@ -141,7 +137,7 @@ QWidget* TimeMoneyCard::stepperRow(const QString& title, QLabel*& value, StepBut
     layout->addWidget(plainLabel(title, Theme::font(14, QFont::DemiBold), FocusColor::white(), row));
     layout->addStretch(1);
     layout->addSpacing(6);
-    minus = new StepButton(false, row);
+    minus = new StepButton(false, subject, row);
     minus->setObjectName(name + QStringLiteral("Minus"));
     layout->addWidget(minus);
     value = plainLabel(QString(), Theme::font(14, QFont::Bold, Theme::Design::digits), FocusColor::white(), row);
@@ -149,7 +145,7 @@ QWidget* TimeMoneyCard::stepperRow(const QString& title, QLabel*& value, StepBut
     value->setAlignment(Qt::AlignCenter);
     value->setMinimumWidth(84);
     layout->addWidget(value);
-    plus = new StepButton(true, row);
+    plus = new StepButton(true, subject, row);
     plus->setObjectName(name + QStringLiteral("Plus"));
     layout->addWidget(plus);
     return row;
@@ -164,12 +160,7 @@ void TimeMoneyCard::loadStoredValues()
 void TimeMoneyCard::refreshTexts()
 {
     const QString yearly = TimeMoneyModel::formatMoney(m_model.yearlyCost());
-    if (m_shown) {
-        m_yearlyRoll->moveTo(m_model.yearlyCost());
-    } else {
-        m_yearlyRoll->jumpTo(m_model.yearlyCost());
-        m_yearly->setText(yearly);
-    }
+    m_yearly->setText(yearly, m_shown);
     m_monthly->setText(QStringLiteral("a year · ") + TimeMoneyModel::formatMoney(m_model.monthlyCost()) +
                        QStringLiteral(" a month"));
     m_rate->setText(m_model.rateText());

@@ -6,13 +6,14 @@
 #include <QWidget>
 
 class QLabel;
-class Tween;
+class RollingText;
 
 // A round step button of the card: a filled gold plus, or a pale minus.
 class StepButton : public QAbstractButton {
     Q_OBJECT
 public:
-    StepButton(bool plus, QWidget* parent = nullptr);
+    // `subject` completes its name: "Increase hourly rate".
+    StepButton(bool plus, const QString& subject, QWidget* parent = nullptr);
 
     QSize sizeHint() const override { return {32, 32}; }
 
@@ -43,15 +44,14 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QWidget* stepperRow(const QString& title, QLabel*& value, StepButton*& minus, StepButton*& plus,
-                        const QString& name);
+    QWidget* stepperRow(const QString& title, const QString& subject, QLabel*& value, StepButton*& minus,
+                        StepButton*& plus, const QString& name);
     void refreshTexts();
 
     TimeMoneyModel m_model;
     QWidget* m_cost;
-    QLabel* m_yearly;
+    RollingText* m_yearly;
     // The yearly cost counts to a new value in a fifth of a second, so its digits roll.
-    Tween* m_yearlyRoll;
     bool m_shown = false;
     QLabel* m_monthly;
     QLabel* m_rate;

@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QVBoxLayout>
 
 namespace {
@@ -30,10 +31,43 @@ QWidget* entryWidget(const TaskItem& todo, Date now, const Calendar& calendar, E
     return entry;
 }
 
+// The box's chevron: pointing down while the box is closed, turned half round while it is open,
+// turning as the person opens or closes it.
+class TurningChevron : public QWidget {
+public:
+    TurningChevron(bool open, bool turn, QWidget* parent)
+        : QWidget(parent), m_angle(new Tween(0.2, QEasingCurve::InOutQuad, this))
+    {
+        setObjectName(QStringLiteral("earlierChevron"));
+        setFixedSize(16, 16);
+        const double to = open ? 180 : 0;
+        m_angle->jumpTo(turn ? 180 - to : to);
+        connect(m_angle, &Tween::valueChanged, this, qOverload<>(&QWidget::update));
+        if (turn)
+            m_angle->moveTo(to);
+        setProperty("angle", m_angle->value());
+        connect(m_angle, &Tween::valueChanged, this, [this](double angle) { setProperty("angle", angle); });
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.translate(QRectF(rect()).center());
+        p.rotate(m_angle->value());
+        p.translate(-QRectF(rect()).center());
+        Symbols::paint(p, QRectF(rect()), Symbol::chevronDown, FocusColor::textSecondary(), 12);
+    }
+
+private:
+    Tween* m_angle;
+};
+
 } // namespace
 
-EarlierBox::EarlierBox(std::vector<TaskItem> earlier, bool open, bool easeIn, Date now, const Calendar& calendar,
-                       const QFont& countFace, Actions actions, QWidget* parent)
+EarlierBox::EarlierBox(std::vector<TaskItem> earlier, bool open, bool easeIn, bool turn, Date now,
+                       const Calendar& calendar, const QFont& countFace, Actions actions, QWidget* parent)
     : RoundedPanel(FocusColor::withOpacity(FocusColor::white(), 0.72), FocusColor::hairline(), 16, parent),
       m_earlier(std::move(earlier)), m_now(now), m_calendar(calendar), m_actions(std::move(actions))
 {
@@ -59,8 +93,7 @@ EarlierBox::EarlierBox(std::vector<TaskItem> earlier, bool open, bool easeIn, Da
     text->setObjectName(QStringLiteral("earlierCount"));
     h->addWidget(text);
     h->addStretch(1);
-    h->addWidget(
-        new SymbolLabel(open ? Symbol::chevronUp : Symbol::chevronDown, 12, FocusColor::textSecondary(), toggle));
+    h->addWidget(new TurningChevron(open, easeIn || turn, toggle));
     connect(toggle, &QAbstractButton::clicked, this, [this] { m_actions.toggle(); });
     v->addWidget(toggle);
     if (!open)

@@ -14,7 +14,8 @@ class QMenu;
 
 // The rounded box of the past week's unfinished to-dos: a toggle that counts them and, while
 // open, their rows. Only the rows in view are built, so a box of twenty thousand opens at once.
-// Objects: "earlierBox", "earlierToggle", "earlierCount", "earlierRows" (while open).
+// Objects: "earlierBox", "earlierToggle", "earlierCount", "earlierChevron" (property "angle": 0
+// pointing down, 180 up), "earlierRows" (while open).
 class EarlierBox : public RoundedPanel {
     Q_OBJECT
 public:
@@ -24,8 +25,9 @@ public:
         std::function<void(QMenu*, const TaskItem&)> fillMenu; // a row's menu, as it is built
     };
 
-    // `easeIn`: the person just opened the box, so its rows fade in.
-    EarlierBox(std::vector<TaskItem> earlier, bool open, bool easeIn, Date now, const Calendar& calendar,
+    // `easeIn`: the person just opened the box, so its rows fade in. `turn`: the person just
+    // opened or closed it, so its chevron turns from where it pointed.
+    EarlierBox(std::vector<TaskItem> earlier, bool open, bool easeIn, bool turn, Date now, const Calendar& calendar,
                const QFont& countFace, Actions actions, QWidget* parent = nullptr);
     ~EarlierBox() override;
 

@@ -286,12 +286,8 @@ QWidget* TaskEditorSheet::buildHeader()
         connect(trash, &QToolButton::clicked, this, &TaskEditorSheet::requestDelete);
         row->addWidget(trash);
     }
-    const QString keys = QKeySequence(Qt::CTRL | Qt::Key_Return).toString(QKeySequence::NativeText);
-    m_saveButton =
-        new FocusButton(m_model.saveButtonTitle() + QStringLiteral("  ") + keys, FocusCharcoalButtonStyle{13}, bar);
+    m_saveButton = new SaveButton(m_model.saveButtonTitle(), bar);
     m_saveButton->setObjectName(QStringLiteral("saveButton"));
-    m_saveButton->setAccessibleName(m_model.saveButtonTitle());
-    // m_saveButton->setGraphicsEffect(new QGraphicsOpacityEffect(m_saveButton));
     connect(m_saveButton, &QAbstractButton::clicked, this, &TaskEditorSheet::save);
     row->addWidget(m_saveButton);
     addBottomHairline(bar);
@@ -379,6 +375,8 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_addDue, &QPushButton::clicked, this, [this] {
         m_model.setDueEnabled(true);
         sync();
+        // The keyboard stays in the row, on what took the button's place.
+        m_dateEdit->setFocus(Qt::OtherFocusReason);
         Motion::fadeIn(m_dateEdit, 0.2);
         Motion::fadeIn(m_timeEdit, 0.2);
     });
@@ -407,6 +405,7 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_removeDue, &QToolButton::clicked, this, [this] {
         m_model.setDueEnabled(false);
         sync();
+        m_addDue->setFocus(Qt::OtherFocusReason);
     });
     for (QWidget* w : std::initializer_list<QWidget*>{m_addDue, m_dateEdit, m_timeEdit, m_removeDue})
         dueRow->addWidget(w);
@@ -419,6 +418,11 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_addReminder, &QPushButton::clicked, this, [this] {
         const bool ask = m_model.setReminderEnabled(true);
         sync();
+        for (QWidget* w : {static_cast<QWidget*>(m_reminderMenuButton), static_cast<QWidget*>(m_remindAt)})
+            if (w->isVisibleTo(this)) {
+                w->setFocus(Qt::OtherFocusReason);
+                break;
+            }
         if (ask)
             refreshNotificationStatus();
     });
@@ -461,6 +465,7 @@ QWidget* TaskEditorSheet::buildForm()
     connect(m_removeReminder, &QToolButton::clicked, this, [this] {
         m_model.setReminderEnabled(false);
         sync();
+        m_addReminder->setFocus(Qt::OtherFocusReason);
     });
     for (QWidget* w :
          std::initializer_list<QWidget*>{m_addReminder, m_reminderMenuButton, m_remindAt, m_removeReminder})
@@ -655,6 +660,8 @@ void TaskEditorSheet::sync()
     }
 
     m_repeatButton->setText(TaskEditorModel::repeatOptionText(m_model.repeatOption()));
+    // Its text alone ("Never") would not say what it sets.
+    m_repeatButton->setAccessibleName(QStringLiteral("Repeat: ") + m_repeatButton->text());
     for (QAction* a : m_repeatMenu->actions())
         markChosen(a, RepeatOption(a->data().toInt()) == m_model.repeatOption(), m_check);
 
@@ -800,25 +807,7 @@ void TaskEditorSheet::cancel()
 
 bool TaskEditorSheet::closeOrAsk(std::function<void()> then)
 {
-    if (m_question) {
-        m_question->raise();
-        m_question->activateWindow();
-        return false;
-    }
-    if (!m_model.hasChanges()) {
-        finishWith(QDialog::Rejected);
-        return true;
-    }
-    ask(new ChoiceDialog(QStringLiteral("Discard your changes?"), QString(),
-                         {{QStringLiteral("Discard Changes"), ChoiceDialog::Role::destructive,
-                           [this, then] {
-                               finishWith(QDialog::Rejected);
-                               if (then)
-                                   then();
-                           }},
-                          {QStringLiteral("Keep Editing"), ChoiceDialog::Role::cancel, {}}},
-                         this));
-    return false;
+    return ChoiceDialog::closeOrAskToDiscard(this, m_model.hasChanges(), m_question, std::move(then));
 }
 
 void TaskEditorSheet::save()

@@ -673,12 +673,14 @@ void TodosView::refresh()
             actions.toggle = [this] {
                 m_showEarlier = !m_showEarlier;
                 m_easeEarlierOpen = m_showEarlier;
+                m_turnEarlier = true;
                 scheduleRefresh();
             };
             actions.open = [this](const TaskItem& t) { openEditor(t); };
             actions.fillMenu = [this, several](QMenu* menu, const TaskItem& t) { fillEarlierMenu(menu, t, several); };
-            m_earlierBox = new EarlierBox(earlier, m_showEarlier, std::exchange(m_easeEarlierOpen, false), now(),
-                                          calendar(), earlierCountFace(), std::move(actions), m_earlierSlot);
+            m_earlierBox = new EarlierBox(earlier, m_showEarlier, std::exchange(m_easeEarlierOpen, false),
+                                          std::exchange(m_turnEarlier, false), now(), calendar(), earlierCountFace(),
+                                          std::move(actions), m_earlierSlot);
             m_earlierSlot->layout()->addWidget(m_earlierBox);
             m_earlierBox->show();
             if (toggleFocused)

@@ -116,6 +116,7 @@ private:
     std::optional<std::vector<TaskItem>> m_wholeDay;
     void listRestOfDay();
     bool m_easeEarlierOpen = false; // the person just opened the box: its rows ease in
+    bool m_turnEarlier = false;     // the person just opened or closed it: its chevron turns
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
 
     Eyebrow* m_dateEyebrow = nullptr;

@@ -34,6 +34,8 @@ class BlockDecisionsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void siteNamesAreJoinedInEnglish_data();
+    void siteNamesAreJoinedInEnglish();
     void cooldownFollowsTheMonotonicClock_data();
     void cooldownFollowsTheMonotonicClock();
     void durationText_data();
@@ -449,6 +451,12 @@ void BlockDecisionsTest::formOpensAndBuildsStoredRule()
     QCOMPARE(form.dailyLimitMinutes(), limit);
     QCOMPARE(form.activeWeekdays(), QSet<int>(days.begin(), days.end()));
     QVERIFY(form.canSave());
+    // What the form opened with, however the stored numbers read, is no change to ask about.
+    QVERIFY(!form.hasChanges());
+    form.toggleWeekday(3, form.activeWeekdays().contains(3));
+    QVERIFY(form.hasChanges());
+    form.toggleWeekday(3, form.activeWeekdays().contains(3));
+    QVERIFY(!form.hasChanges()); // changed back
 
     form.setDisplayName(QStringLiteral("  Example site  "));
     const Date now = at(2026, 3, 8, 1, 0);
@@ -462,6 +470,7 @@ void BlockDecisionsTest::formOpensAndBuildsStoredRule()
     QCOMPARE(built.createdAt, stored.createdAt);
     QCOMPARE(built.updatedAt, now);
     QCOMPARE(built.urgentBreakUsedCalendarDay, stored.urgentBreakUsedCalendarDay);
+    QVERIFY(form.hasChanges());
 
     RuleForm fresh(std::nullopt, {});
     fresh.pressPresetSite(QStringLiteral("youtube.com"));
@@ -643,6 +652,27 @@ void BlockDecisionsTest::doomAddDomain()
     form.removeDomain(QStringLiteral("reddit.com"));
     QCOMPARE(form.eyebrowText(), QStringLiteral("Doom scroll breaks · off"));
     QVERIFY(!form.result().isEnabled); // on, but no site left: saved as off
+}
+
+void BlockDecisionsTest::siteNamesAreJoinedInEnglish_data()
+{
+    QTest::addColumn<QString>("locale");
+    for (const char* locale : {"en_US", "de_DE", "ja_JP", "ko_KR", "ar_EG", "C"})
+        QTest::newRow(locale) << QString::fromLatin1(locale);
+}
+
+void BlockDecisionsTest::siteNamesAreJoinedInEnglish()
+{
+    // The sentence around the names is English, whatever the desktop's language.
+    QFETCH(QString, locale);
+    const QLocale before;
+    QLocale::setDefault(QLocale(locale));
+    std::vector<DoomScrollDomain> domains;
+    for (const char* d : {"reddit.com", "news.ycombinator.com", "youtube.com"})
+        domains.push_back({QUuid::createUuid(), QString::fromLatin1(d)});
+    const QString names = DoomScrollTexts::siteNames(domains);
+    QLocale::setDefault(before);
+    QCOMPARE(names, QStringLiteral("Reddit, Hacker News, and YouTube"));
 }
 
 QTEST_GUILESS_MAIN(BlockDecisionsTest)

@@ -10,9 +10,11 @@
 #include "screens/block/DoomScrollConfigSheet.h"
 #include "screens/block/ManageRuleSheet.h"
 #include "screens/block/SiteRow.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -74,6 +76,11 @@ private slots:
     void addSheetSavesOnceAndOnlyWhenStored_data();
     void addSheetSavesOnceAndOnlyWhenStored();
     void doomSheetReturnAddsOnly();
+    void sheetsAskBeforeDroppingEdits_data();
+    void sheetsAskBeforeDroppingEdits();
+    void chipsSayWhichIsChosen_data();
+    void chipsSayWhichIsChosen();
+    void limitChipsAllInSight();
     void manageLoosenWaitsForCooldown_data();
     void manageLoosenWaitsForCooldown();
     void manageRemoveFailureIsNoSuccess_data();
@@ -212,10 +219,12 @@ void BlockScreensTest::addSheetSavesOnceAndOnlyWhenStored()
     QCOMPARE(rig.store.rules().front().domain, QStringLiteral("youtube.com"));
     QTRY_VERIFY_WITH_TIMEOUT(!page.addSheet(), 5000); // closes by itself and is deleted
 
-    // Escape leaves without saving.
+    // Escape leaves without saving, once the typing is given up.
     page.showAddSheet();
     QTest::keyClicks(child(page.addSheet(), "websiteField"), QStringLiteral("reddit.com"));
     QTest::keyClick(page.addSheet(), Qt::Key_Escape);
+    QVERIFY(page.addSheet()->openQuestion());
+    QVERIFY(page.addSheet()->openQuestion()->choose(QStringLiteral("Discard Changes")));
     QTRY_VERIFY(!page.addSheet());
     QCOMPARE(rig.store.rules().size(), size_t(1));
 }
@@ -241,6 +250,230 @@ void BlockScreensTest::doomSheetReturnAddsOnly()
     QVERIFY(rig.store.doomScrollConfig().isEnabled);
     QCOMPARE(rig.store.doomScrollConfig().domains.front().domain, QStringLiteral("reddit.com"));
     QTRY_COMPARE(child<QLabel>(card, "doomStatus")->text(), QStringLiteral("0 of 20 min used"));
+}
+
+using SheetEdit = std::function<void(QDialog*)>;
+Q_DECLARE_METATYPE(SheetEdit)
+
+void BlockScreensTest::sheetsAskBeforeDroppingEdits_data()
+{
+    QTest::addColumn<bool>("doom");      // the doom-scroll sheet, else the add-rule sheet
+    QTest::addColumn<SheetEdit>("edit"); // what the person did in the sheet
+    QTest::addColumn<QString>("close");  // "Escape", or the button clicked
+    QTest::addColumn<QString>("answer"); // pressed on the question: a button, or "Return"/"Escape"
+    QTest::addColumn<bool>("asks");
+    QTest::addColumn<bool>("staysOpen");
+    QTest::addColumn<QStringList>("kept"); // sites the sheet still holds afterwards
+    const auto type = [](const char* field, const QString& text) {
+        return SheetEdit([field, text](QDialog* sheet) { QTest::keyClicks(child(sheet, field), text); });
+    };
+    const auto addSites = [](const QStringList& sites) {
+        return SheetEdit([sites](QDialog* sheet) {
+            for (const QString& site : sites) {
+                QTest::keyClicks(child(sheet, "addField"), site);
+                QTest::keyClick(child(sheet, "addField"), Qt::Key_Return);
+            }
+        });
+    };
+    const auto pressed = [](const char* name, const char* property = nullptr, int value = 0) {
+        return SheetEdit([=](QDialog* sheet) {
+            for (auto* b : sheet->findChildren<QAbstractButton*>(QLatin1String(name)))
+                if (!property || b->property(property).toInt() == value) {
+                    b->click();
+                    return;
+                }
+            QFAIL(name);
+        });
+    };
+    const SheetEdit nothing = [](QDialog*) {};
+    const QStringList none;
+    const QStringList two{"reddit.com", "news.ycombinator.com"};
+
+    QTest::newRow("add: untouched, Escape") << false << nothing << "Escape"
+                                            << "" << false << false << none;
+    QTest::newRow("add: typed, Escape, Keep Editing") << false << type("websiteField", "reddit.com") << "Escape"
+                                                      << "Keep Editing" << true << true << QStringList{"reddit.com"};
+    QTest::newRow("add: typed, Return on the question keeps editing")
+        << false << type("websiteField", "reddit.com") << "Escape"
+        << "Return" << true << true << QStringList{"reddit.com"};
+    QTest::newRow("add: typed, Cancel, Discard Changes")
+        << false << type("websiteField", "reddit.com") << "cancelButton"
+        << "Discard Changes" << true << false << none;
+    QTest::newRow("add: another limit, Escape on the question") << false << SheetEdit([](QDialog* sheet) {
+        for (auto* b : sheet->findChildren<QAbstractButton*>(QStringLiteral("mode")))
+            if (b->property("mode") == RuleForm::modeText(RuleForm::Mode::dailyLimit))
+                b->click();
+        for (auto* b : sheet->findChildren<QAbstractButton*>(QStringLiteral("limit")))
+            if (b->property("minutes").toInt() == 60)
+                b->click();
+    }) << "Escape"
+                                                                << "Escape" << true << true << none;
+    QTest::newRow("add: typed and erased") << false << SheetEdit([](QDialog* sheet) {
+        QTest::keyClicks(child(sheet, "websiteField"), QStringLiteral("ab"));
+        QTest::keyClick(child(sheet, "websiteField"), Qt::Key_Backspace);
+        QTest::keyClick(child(sheet, "websiteField"), Qt::Key_Backspace);
+    }) << "Escape"
+                                           << "" << false << false << none;
+    QTest::newRow("doom: untouched, Cancel") << true << nothing << "cancelButton"
+                                             << "" << false << false << none;
+    QTest::newRow("doom: two sites, Escape, Keep Editing") << true << addSites(two) << "Escape"
+                                                           << "Keep Editing" << true << true << two;
+    QTest::newRow("doom: two sites, Escape, Discard Changes") << true << addSites(two) << "Escape"
+                                                              << "Discard Changes" << true << false << none;
+    QTest::newRow("doom: a site typed, not added") << true << type("addField", "reddit.com") << "Escape"
+                                                   << "Keep Editing" << true << true << none;
+    QTest::newRow("doom: another break length") << true << pressed("break", "minutes", 10) << "cancelButton"
+                                                << "Keep Editing" << true << true << none;
+    QTest::newRow("doom: switched on and off again") << true << SheetEdit([](QDialog* sheet) {
+        child<QAbstractButton>(sheet, "enableSwitch")->click();
+        child<QAbstractButton>(sheet, "enableSwitch")->click();
+    }) << "Escape"
+                                                     << "" << false << false << none;
+}
+
+void BlockScreensTest::sheetsAskBeforeDroppingEdits()
+{
+    // Every sheet that holds edits asks before they are thrown away, "Keep Editing" first.
+    QFETCH(bool, doom);
+    QFETCH(SheetEdit, edit);
+    QFETCH(QString, close);
+    QFETCH(QString, answer);
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    page.show();
+    const auto sheet = [&]() -> QDialog* {
+        if (doom)
+            return page.doomScrollCard()->configSheet();
+        return page.addSheet();
+    };
+    const auto question = [&]() -> ChoiceDialog* {
+        if (auto* s = qobject_cast<DoomScrollConfigSheet*>(sheet()))
+            return s->openQuestion();
+        if (auto* s = qobject_cast<AddRuleSheet*>(sheet()))
+            return s->openQuestion();
+        return nullptr;
+    };
+    if (doom)
+        click(page.doomScrollCard(), "setUpButton");
+    else
+        page.showAddSheet();
+    QVERIFY(sheet() && sheet()->isVisible());
+    edit(sheet());
+    if (close == QLatin1String("Escape"))
+        QTest::keyClick(sheet(), Qt::Key_Escape);
+    else
+        click(sheet(), qPrintable(close));
+    QTEST(question() != nullptr, "asks");
+    if (ChoiceDialog* q = question()) {
+        QCOMPARE(q->title(), QStringLiteral("Discard your changes?"));
+        QCOMPARE(q->buttonTexts(), (QStringList{"Discard Changes", "Keep Editing"}));
+        QCOMPARE(q->buttonTexts().value(q->defaultChoice()), QStringLiteral("Keep Editing"));
+        if (answer == QLatin1String("Return"))
+            QTest::keyClick(q, Qt::Key_Return);
+        else if (answer == QLatin1String("Escape"))
+            QTest::keyClick(q, Qt::Key_Escape);
+        else
+            QVERIFY(q->choose(answer));
+        QTRY_VERIFY(!question());
+    }
+    QFETCH(bool, staysOpen);
+    QTRY_COMPARE(sheet() != nullptr, staysOpen);
+    QFETCH(QStringList, kept);
+    if (staysOpen) {
+        QVERIFY(sheet()->isVisible());
+        QStringList held;
+        if (auto* s = qobject_cast<DoomScrollConfigSheet*>(sheet()))
+            for (const DoomScrollDomain& d : s->form().domains)
+                held.append(d.domain);
+        else if (!child<QLineEdit>(sheet(), "websiteField")->text().isEmpty())
+            held.append(child<QLineEdit>(sheet(), "websiteField")->text());
+        QCOMPARE(held, kept);
+    }
+    QVERIFY(rig.store.rules().empty());
+    QVERIFY(rig.store.doomScrollConfig().domains.empty());
+}
+
+using ChipsOpen = std::function<QDialog*(PageRig&, BlockRulesView&)>;
+Q_DECLARE_METATYPE(ChipsOpen)
+
+void BlockScreensTest::chipsSayWhichIsChosen_data()
+{
+    QTest::addColumn<ChipsOpen>("open");
+    QTest::addColumn<QString>("group");  // the chips' object name
+    QTest::addColumn<QString>("press");  // the chip pressed next (its text), or nothing
+    QTest::addColumn<QString>("chosen"); // the one checked chip's text, as drawn selected
+    const ChipsOpen limitRule = [](PageRig& rig, BlockRulesView& page) -> QDialog* {
+        const BlockRule stored = rig.add(rule(QStringLiteral("example.com"), dailyLimit(), {1, 7}, 45));
+        page.manage(stored.id);
+        page.manageSheet()->openEditSheet();
+        return page.manageSheet()->editSheet();
+    };
+    const ChipsOpen doom = [](PageRig&, BlockRulesView& page) -> QDialog* {
+        click(page.doomScrollCard(), "setUpButton");
+        return page.doomScrollCard()->configSheet();
+    };
+    QTest::newRow("stored daily limit") << limitRule << "limit"
+                                        << ""
+                                        << "45 min";
+    QTest::newRow("another limit pressed") << limitRule << "limit"
+                                           << "1 h"
+                                           << "1 h";
+    QTest::newRow("stored weekend days") << limitRule << "weekdayPreset"
+                                         << ""
+                                         << "Weekends";
+    QTest::newRow("break after, the default") << doom << "usage"
+                                              << ""
+                                              << "20 min";
+    QTest::newRow("break length pressed") << doom << "break"
+                                          << "10 min"
+                                          << "10 min";
+}
+
+void BlockScreensTest::chipsSayWhichIsChosen()
+{
+    // A group of chips reads as radio buttons: exactly one checked, the one drawn selected.
+    QFETCH(ChipsOpen, open);
+    QFETCH(QString, group);
+    QFETCH(QString, press);
+    QFETCH(QString, chosen);
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    page.show();
+    QDialog* sheet = open(rig, page);
+    QVERIFY(sheet && sheet->isVisible());
+    const QList<FocusButton*> chips = sheet->findChildren<FocusButton*>(group);
+    QVERIFY(chips.size() >= 2);
+    for (FocusButton* chip : chips)
+        if (chip->text() == press)
+            chip->click();
+    QStringList checked, drawn;
+    for (FocusButton* chip : chips) {
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(chip);
+        QCOMPARE(a->role(), QAccessible::RadioButton);
+        if (a->state().checked)
+            checked.append(a->text(QAccessible::Name));
+        if (std::get<FocusPillButtonStyle>(chip->buttonStyle()).isSelected)
+            drawn.append(chip->text());
+    }
+    QCOMPARE(checked, QStringList{chosen});
+    QCOMPARE(drawn, QStringList{chosen});
+}
+
+void BlockScreensTest::limitChipsAllInSight()
+{
+    // Every daily limit can be seen whole, without scrolling the row.
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    page.show();
+    page.showAddSheet();
+    AddRuleSheet* sheet = page.addSheet();
+    for (auto* b : sheet->findChildren<QAbstractButton*>(QStringLiteral("mode")))
+        if (b->property("mode") == RuleForm::modeText(RuleForm::Mode::dailyLimit))
+            b->click();
+    const QList<FocusButton*> chips = sheet->findChildren<FocusButton*>(QStringLiteral("limit"));
+    QCOMPARE(chips.size(), RuleForm::limitOptions().size());
+    for (FocusButton* chip : chips)
+        QTRY_VERIFY2(chip->isVisible() && chip->visibleRegion() == QRegion(chip->rect()), qPrintable(chip->text()));
 }
 
 void BlockScreensTest::manageLoosenWaitsForCooldown_data()

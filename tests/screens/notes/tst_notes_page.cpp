@@ -10,6 +10,7 @@
 #include "screens/notes/NotesView.h"
 #include "ui/ChoiceDialog.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QLineEdit>
 #include <QListView>
@@ -92,6 +93,7 @@ private slots:
     void confirmedDeletionSelectsNewestRemaining();
     void nothingTypedIsLost();
     void deleteDialog();
+    void oneFocusedObjectAtATime();
 };
 
 void TestNotesPage::editorSaves_data()
@@ -367,6 +369,9 @@ void TestNotesPage::deleteDialog()
     trash->click();
     QVERIFY(view.deleteDialog());
     QCOMPARE(QApplication::activeModalWidget(), view.deleteDialog());
+    // As on Today: Delete, then Cancel, the safe answer the default.
+    QCOMPARE(view.deleteDialog()->buttonTexts(), (QStringList{"Delete", "Cancel"}));
+    QCOMPARE(view.deleteDialog()->defaultChoice(), 1);
     view.deleteDialog()->findChild<QAbstractButton*>(QStringLiteral("cancelDelete"))->click();
     QVERIFY(!view.state().pendingDelete());
     QVERIFY(rig.stored(rig.beta.id));
@@ -388,6 +393,34 @@ void TestNotesPage::deleteDialog()
     QTest::keyClicks(view.editor()->titleField(), QStringLiteral("x"));
     view.editor()->state().autosaveNow();
     QVERIFY(trash->isVisible());
+}
+
+void TestNotesPage::oneFocusedObjectAtATime()
+{
+    // Assistive technology hears of one focused object: the list's row only while the list has
+    // the keyboard, and the same row again when it comes back.
+    PageRig rig;
+    rig.view->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(rig.view.get()));
+    QListView* list = rig.view->list();
+    const auto focusedRows = [list] {
+        QStringList rows;
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(list);
+        for (int i = 0; i < a->childCount(); ++i)
+            if (QAccessibleInterface* child = a->child(i); child && child->state().focused)
+                rows.append(child->text(QAccessible::Name));
+        return rows;
+    };
+    list->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(focusedRows().size(), 1);
+    const QStringList row = focusedRows();
+    QTest::keyClick(list, Qt::Key_Tab);
+    QVERIFY(!list->hasFocus());
+    QCOMPARE(focusedRows(), QStringList());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QVERIFY(list->hasFocus());
+    QCOMPARE(focusedRows(), row);
 }
 
 QTEST_MAIN(TestNotesPage)

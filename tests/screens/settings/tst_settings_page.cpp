@@ -5,8 +5,11 @@
 #include "screens/settings/TimeMoneyCard.h"
 #include "ui/Motion.h"
 #include "ui/Palette.h"
+#include "ui/RollingText.h"
+#include "ui/Theme.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QDir>
 #include <QLabel>
 #include <QStandardPaths>
@@ -36,6 +39,10 @@ private slots:
     void storedValues_data();
     void storedValues();
     void cardWritesOnlyOnPress();
+    void yearlyCostShrinksToFit_data();
+    void yearlyCostShrinksToFit();
+    void stepperNames_data();
+    void stepperNames();
     void browserRows_data();
     void browserRows();
     void browsersRefreshOnShowingOnly();
@@ -110,6 +117,51 @@ void TestSettingsPage::storedValues()
     QCOMPARE(model.hoursPerDay(), hours);
 }
 
+void TestSettingsPage::yearlyCostShrinksToFit_data()
+{
+    QTest::addColumn<double>("room"); // the width offered, as a share of what the text needs
+    QTest::addColumn<double>("scale");
+    QTest::newRow("room to spare") << 1.5 << 1.0;
+    QTest::newRow("just enough") << 1.0 << 1.0;
+    QTest::newRow("three quarters") << 0.75 << 0.75;
+    QTest::newRow("half: no smaller than 0.6") << 0.5 << 0.6;
+}
+
+void TestSettingsPage::yearlyCostShrinksToFit()
+{
+    QFETCH(double, room);
+    QFETCH(double, scale);
+    RollingText text(Theme::font(42, QFont::DemiBold, Theme::Design::digits), Qt::white);
+    text.setText(QStringLiteral("$1,095,000"), false);
+    const int needed = text.sizeHint().width();
+    QVERIFY2(std::abs(text.scaleAt(int(needed * room)) - scale) < 0.02,
+             qPrintable(QString::number(text.scaleAt(int(needed * room)))));
+}
+
+void TestSettingsPage::stepperNames_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("name"); // what a screen reader says
+    QTest::newRow("rate down") << "rateMinus"
+                               << "Decrease hourly rate";
+    QTest::newRow("rate up") << "ratePlus"
+                             << "Increase hourly rate";
+    QTest::newRow("hours down") << "hoursMinus"
+                                << "Decrease time lost a day";
+    QTest::newRow("hours up") << "hoursPlus"
+                              << "Increase time lost a day";
+}
+
+void TestSettingsPage::stepperNames()
+{
+    QFETCH(QString, button);
+    StoreFixture f;
+    TimeMoneyCard card(&f.defaults, 50, 2);
+    auto* b = card.findChild<QAbstractButton*>(button);
+    QVERIFY(b);
+    QTEST(QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name), "name");
+}
+
 void TestSettingsPage::cardWritesOnlyOnPress()
 {
     StoreFixture f;
@@ -120,24 +172,28 @@ void TestSettingsPage::cardWritesOnlyOnPress()
     const auto button = [&card](const char* name) {
         return card.findChild<QAbstractButton*>(QString::fromLatin1(name));
     };
-    const auto text = [&card](const char* name) { return card.findChild<QLabel*>(QString::fromLatin1(name))->text(); };
+    const auto text = [&card](const char* name) {
+        return card.findChild<QWidget*>(QString::fromLatin1(name))->property("text").toString();
+    };
     QVERIFY(!button("ratePlus")->isEnabled()); // the stored 1000 read as 300, and not written back
     QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), QJsonValue(1000));
 
-    // The press writes at once; the yearly cost then counts from $219,000 to its new value in 0.2 s.
+    // The press writes at once; the yearly cost shows its new figures at once too, the ones that
+    // changed rolling into place over 0.2 s.
     double now = 0;
     Motion::setTimeSource([&now] { return now; });
-    auto* roll = card.findChild<Tween*>(QStringLiteral("yearlyRoll"));
+    auto* roll = card.findChild<QWidget*>(QStringLiteral("yearlyCost"))->findChild<Tween*>(QStringLiteral("roll"));
     QTest::mouseClick(button("rateMinus"), Qt::LeftButton);
     QCOMPARE(f.defaults.value(TimeMoneyModel::rateKey), QJsonValue(295));
     QVERIFY(!f.defaults.contains(TimeMoneyModel::hoursKey));
-    QCOMPARE(text("yearlyCost"), QStringLiteral("$219,000"));
+    QCOMPARE(text("yearlyCost"), QStringLiteral("$215,350"));
+    QCOMPARE(roll->value(), 0.0);
     now = 0.1;
     roll->tick();
-    QCOMPARE(text("yearlyCost"), QStringLiteral("$217,175")); // half way on an ease in and out
+    QCOMPARE(roll->value(), 0.5); // half way on an ease in and out
     now = 0.2;
     roll->tick();
-    QCOMPARE(text("yearlyCost"), QStringLiteral("$215,350"));
+    QCOMPARE(roll->value(), 1.0);
     QVERIFY(!roll->isRunning());
     Motion::setTimeSource({});
 
@@ -173,7 +229,11 @@ void TestSettingsPage::browserRows_data()
         // The extension and consent states: a detail of their own ("*": any), and the fix.
         {"extension missing", int(Kind::extensionMissing), "", "*", "fix"},
         {"extension cannot start the link", int(Kind::hostMissing), "", "*", "fix"},
+        {"extension switched off or removed", int(Kind::extensionOff), "", "*", "fix"},
         {"waiting for Allow", int(Kind::awaitingConsent), "", "*", "none"},
+        // A browser that cannot be protected says why, and offers no dead end.
+        {"only signed add-ons", int(Kind::notPossible), "Firefox accepts only add-ons its maker signed.",
+         "Firefox accepts only add-ons its maker signed.", "none"},
         // Connected, with the way to cover private windows beside it.
         {"private windows hidden", int(Kind::privateWindowsHidden), "", "*", "connected+fix"},
     };

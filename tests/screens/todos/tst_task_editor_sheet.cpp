@@ -2,8 +2,11 @@
 #include "screens/todos/TaskEditorSheet.h"
 #include "ui/ChoiceDialog.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -71,6 +74,9 @@ private slots:
     void turnOnLeadsSomewhere_data();
     void turnOnLeadsSomewhere();
     void emptyTitleCannotBeSaved();
+    void repeatButtonSaysWhatItSets();
+    void keyboardStaysInTheRow_data();
+    void keyboardStaysInTheRow();
     void keyboard_data();
     void keyboard();
     void refusedSaveKeepsTheSheetOpen();
@@ -188,7 +194,11 @@ void TaskEditorSheetTest::emptyTitleCannotBeSaved()
 {
     auto sheet = open(std::nullopt);
     QTest::keyClicks(sheet->findChild<QLineEdit*>("titleField"), QStringLiteral("   "));
-    QVERIFY(!sheet->findChild<QWidget*>("saveButton")->isEnabled());
+    auto* save = sheet->findChild<QAbstractButton*>("saveButton");
+    QVERIFY(!save->isEnabled());
+    // Its label is the word alone; the keys beside it are drawn small, not part of it.
+    QCOMPARE(save->text(), QStringLiteral("Add"));
+    QCOMPARE(save->accessibleName(), QStringLiteral("Add"));
     QTest::keyClick(sheet.get(), Qt::Key_Return, Qt::ControlModifier);
     QVERIFY(saved.empty() && sheet->isVisible());
     QTest::keyClicks(sheet->findChild<QLineEdit*>("titleField"), QStringLiteral("Tea"));
@@ -196,6 +206,45 @@ void TaskEditorSheetTest::emptyTitleCannotBeSaved()
     QCOMPARE(saved.size(), size_t(1));
     QCOMPARE(saved.front().title, QStringLiteral("Tea"));
     QVERIFY(!sheet->isVisible());
+}
+
+void TaskEditorSheetTest::repeatButtonSaysWhatItSets()
+{
+    auto sheet = open(std::nullopt);
+    auto* repeat = sheet->findChild<QToolButton*>("repeatButton");
+    QCOMPARE(repeat->accessibleName(), QStringLiteral("Repeat: Never"));
+    QAction* last = repeat->menu()->actions().constLast();
+    last->trigger();
+    QVERIFY(repeat->text() != QStringLiteral("Never"));
+    QCOMPARE(repeat->accessibleName(), QStringLiteral("Repeat: ") + repeat->text());
+}
+
+void TaskEditorSheetTest::keyboardStaysInTheRow_data()
+{
+    QTest::addColumn<QStringList>("pressed"); // buttons pressed in turn
+    QTest::addColumn<QString>("focused");     // what has the keyboard then
+    QTest::newRow("add a due date") << QStringList{"addDueButton"} << "dueDateEdit";
+    QTest::newRow("remove the due date") << QStringList{"addDueButton", "removeDueButton"} << "addDueButton";
+    QTest::newRow("add a reminder, no due date") << QStringList{"addReminderButton"} << "remindAtEdit";
+    QTest::newRow("add a reminder to a due date")
+        << QStringList{"addDueButton", "addReminderButton"} << "reminderMenuButton";
+    QTest::newRow("remove the reminder") << QStringList{"addReminderButton", "removeReminderButton"}
+                                         << "addReminderButton";
+}
+
+void TaskEditorSheetTest::keyboardStaysInTheRow()
+{
+    // A button that gives way to the fields it adds (or takes away) hands them the keyboard.
+    QFETCH(QStringList, pressed);
+    auto sheet = open(std::nullopt);
+    for (const QString& name : pressed) {
+        auto* button = sheet->findChild<QAbstractButton*>(name);
+        QVERIFY2(button && button->isVisible(), qPrintable(name));
+        button->setFocus();
+        QTest::keyClick(button, Qt::Key_Space);
+    }
+    QVERIFY(QApplication::focusWidget());
+    QTEST(QApplication::focusWidget()->objectName(), "focused");
 }
 
 // The keyboard never adds to a description or answers a question unasked: Tab leaves the field,

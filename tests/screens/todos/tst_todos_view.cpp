@@ -171,6 +171,8 @@ private slots:
     void longListKeepsItsLengthWhileScrolled();
     void longDayFirstScreenThenTheRest_data();
     void longDayFirstScreenThenTheRest();
+    void tabFollowsThePage_data();
+    void tabFollowsThePage();
 };
 
 void TodosViewTest::sections_data()
@@ -414,15 +416,34 @@ void TodosViewTest::earlierBoxEasesOpenOnly()
         for (Tween* tween : view->findChildren<Tween*>())
             tween->tick();
     };
+    // In degrees, to a hundredth.
+    const auto angle = [this] {
+        const double degrees =
+            view->findChild<QWidget*>(QStringLiteral("earlierChevron"))->property("angle").toDouble();
+        return std::round(degrees * 100) / 100;
+    };
+    QCOMPARE(angle(), 0.0); // the chevron turns from pointing down…
     step(50.1);
     QVERIFY(*opacity() > 0.0 && *opacity() < 1.0);
+    QCOMPARE(angle(), 90.0);
     step(50.2);
     QCOMPARE(opacity(), 1.0);
+    QCOMPARE(angle(), 180.0); // …to pointing up
 
-    // A store change rebuilds the open box without easing it in again.
+    // A store change rebuilds the open box without easing it in again, or turning its chevron.
     f->store->addTodo(todo(QStringLiteral("from the 5th"), ny(2026, 12, 5)));
     view->refresh();
     QCOMPARE(opacity(), 1.0);
+    QCOMPARE(angle(), 180.0);
+
+    // Closing turns it back.
+    view->findChild<QAbstractButton*>(QStringLiteral("earlierToggle"))->click();
+    view->refresh();
+    QCOMPARE(angle(), 180.0);
+    step(50.3);
+    QCOMPARE(angle(), 90.0);
+    step(50.4);
+    QCOMPARE(angle(), 0.0);
 }
 
 void TodosViewTest::deleteQuestions_data()
@@ -687,6 +708,72 @@ void TodosViewTest::longDayFirstScreenThenTheRest()
     QTRY_VERIFY(keys("laterSection") == whole(false));
     QCOMPARE(keys("doneSection"), whole(true));
     QCOMPARE(focus(), firstFocus);
+}
+
+void TodosViewTest::tabFollowsThePage_data()
+{
+    QTest::addColumn<QStringList>("open");
+    QTest::addColumn<QStringList>("done");
+    QTest::addColumn<Setup>("then");        // a change once the page is shown
+    QTest::addColumn<QStringList>("stops"); // the rows' stops on Tab's way on from "Add", by name
+    const QStringList none;
+    const auto add = [](const QString& title, bool done = false) {
+        return Setup([title, done](StorageService& s) { s.addTodo(todo(title, today + 3600, done)); });
+    };
+    const auto complete = [](const QString& title) {
+        return Setup([title](StorageService& s) {
+            for (const TaskItem& t : s.todos())
+                if (t.title == title)
+                    s.toggleTodo(t.id);
+        });
+    };
+    QTest::newRow("open then done") << QStringList{"a", "b", "c"} << QStringList{"x", "y"} << Setup()
+                                    << QStringList{"Mark b done",     "b", "Mark c done",     "c",
+                                                   "Mark x not done", "x", "Mark y not done", "y"};
+    QTest::newRow("the first open row comes after the done ones")
+        << QStringList{"a"} << QStringList{"x"} << add(QStringLiteral("b"))
+        << QStringList{"Mark b done", "b", "Mark x not done", "x"};
+    QTest::newRow("done rows come once the open ones are there")
+        << QStringList{"a", "b"} << none << add(QStringLiteral("x"), true)
+        << QStringList{"Mark b done", "b", "Mark x not done", "x"};
+    QTest::newRow("a row done moves down")
+        << QStringList{"a", "b", "c"} << QStringList{"x"} << complete(QStringLiteral("b"))
+        << QStringList{"Mark c done", "c", "Mark b not done", "b", "Mark x not done", "x"};
+}
+
+void TodosViewTest::tabFollowsThePage()
+{
+    // Tab goes down the page as it is read: the rest of the day, then what is done.
+    QFETCH(QStringList, open);
+    QFETCH(QStringList, done);
+    QFETCH(Setup, then);
+    int minute = 0;
+    for (const QString& title : open)
+        f->store->addTodo(todo(title, today + 60 * ++minute));
+    for (const QString& title : done)
+        f->store->addTodo(todo(title, today + 60 * ++minute, true));
+    // Made before its window shows, as the window makes its pages.
+    QWidget window;
+    window.resize(900, 700);
+    view = std::make_unique<TodosView>(*context, &window);
+    view->resize(window.size());
+    QCoreApplication::processEvents();
+    window.show();
+    QCoreApplication::processEvents();
+    if (then) {
+        then(*f->store);
+        QTRY_VERIFY(!view->findChildren<QuietTodoRow*>().isEmpty());
+        for (int turn = 0; turn < 5; ++turn)
+            QCoreApplication::processEvents();
+    }
+    auto* add = view->findChild<QWidget*>(QStringLiteral("addButton"));
+    QVERIFY(add);
+    QStringList stops;
+    for (QWidget* w = add->nextInFocusChain(); w != add && view->isAncestorOf(w); w = w->nextInFocusChain())
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible() && qobject_cast<QuietTodoRow*>(w->parentWidget()))
+            stops.append(w->accessibleName());
+    QTEST(stops, "stops");
+    view.reset();
 }
 
 QTEST_MAIN(TodosViewTest)

@@ -1,0 +1,120 @@
+#include "ui/Sheet.h"
+
+#include "ui/Accessibility.h"
+#include "ui/Palette.h"
+#include "ui/WindowFit.h"
+
+#include <QDialog>
+#include <QEvent>
+#include <QPainter>
+#include <QPointer>
+#include <QScreen>
+#include <algorithm>
+
+namespace {
+
+// The sheet's own edge, drawn over its content where the window manager's frame would be.
+class Outline : public QWidget {
+public:
+    explicit Outline(QWidget* sheet) : QWidget(sheet)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        Accessibility::hide(this);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setPen(QPen(FocusColor::border(), 1));
+        p.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    }
+};
+
+// Keeps the sheet over its window: placed as it shows and whenever either changes.
+class Follower : public QObject {
+public:
+    explicit Follower(QDialog* sheet) : QObject(sheet), m_sheet(sheet), m_outline(new Outline(sheet))
+    {
+        sheet->installEventFilter(this);
+    }
+
+    void follow(QWidget* window)
+    {
+        if (m_window == window)
+            return;
+        if (m_window)
+            m_window->removeEventFilter(this);
+        m_window = window;
+        if (window)
+            window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        // Placed as it shows, not before: a window moved before then keeps its old place in its
+        // platform window, which is what assistive technology and popups read.
+        if (watched == m_sheet && (type == QEvent::Show || (type == QEvent::Resize && m_sheet->isVisible()))) {
+            // Placed at the size it shows at, before the window manager maps it.
+            if (type == QEvent::Show)
+                WindowFit::refit(m_sheet);
+            m_outline->setGeometry(m_sheet->rect());
+            m_outline->raise();
+            place();
+        } else if (watched == m_window && (type == QEvent::Move || type == QEvent::Resize) && m_sheet->isVisible()) {
+            place();
+        }
+        return false;
+    }
+
+private:
+    void place()
+    {
+        if (!m_window || m_placing)
+            return;
+        m_placing = true;
+        const QRect spot = Sheet::placement(m_sheet->size(), m_window->frameGeometry(), m_window->geometry().top(),
+                                            m_window->screen()->availableGeometry());
+        m_sheet->move(spot.topLeft());
+        m_placing = false;
+    }
+
+    QDialog* m_sheet;
+    Outline* m_outline;
+    QPointer<QWidget> m_window;
+    bool m_placing = false;
+};
+
+} // namespace
+
+namespace Sheet {
+
+void attach(QDialog* sheet, QWidget* over)
+{
+    sheet->setParent(over, Qt::Dialog | Qt::FramelessWindowHint);
+    sheet->setWindowModality(Qt::WindowModal);
+    WindowFit::keepWithinParent(sheet);
+    Follower* follower = nullptr;
+    for (QObject* child : sheet->children())
+        if (auto* f = dynamic_cast<Follower*>(child))
+            follower = f;
+    if (!follower)
+        follower = new Follower(sheet);
+    follower->follow(over ? over->window() : nullptr);
+}
+
+QRect placement(QSize size, const QRect& frame, int clientTop, const QRect& available)
+{
+    QRect spot(QPoint(frame.left() + (frame.width() - size.width()) / 2, clientTop), size);
+    // Taller than the window below its title bar: up over the title bar, no higher than the frame.
+    if (spot.bottom() > frame.bottom())
+        spot.moveTop(std::max(frame.top(), frame.bottom() + 1 - size.height()));
+    // On the screen, whatever the window does: its top-left corner first.
+    spot.moveLeft(std::max(available.left(), std::min(spot.left(), available.right() + 1 - size.width())));
+    spot.moveTop(std::max(available.top(), std::min(spot.top(), available.bottom() + 1 - size.height())));
+    return spot;
+}
+
+} // namespace Sheet
