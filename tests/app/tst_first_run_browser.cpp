@@ -4,13 +4,11 @@
 #include "TestEnvironment.h"
 #include "linux/ExtensionBrowserRig.h"
 #include "model/BlockRule.h"
-#include "model/Json.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -69,7 +67,7 @@ public:
         return TestEnvironment::writeFile(m_configHome + QStringLiteral("/quillharbour/defaults.json"),
                                           "{\"onboarding.completed.v1\": true}\n") &&
                TestEnvironment::writeFile(path(QStringLiteral(".local/share/Quillharbour/rules.json")),
-                                          QJsonDocument(encodeList(rules, encodeBlockRule)).toJson());
+                                          rulesFileText(rules));
     }
 
     // What is started with `quiet` keeps its output to itself: a browser's would drown the test's.
