@@ -1,7 +1,9 @@
 # Builds the companion extension for both browser families: an unpacked folder to load as it is,
 # and the same files zipped (Chromium) or as an .xpi (Firefox).
-# cmake -DSOURCE=<this folder> -DICON=<png> -DOUT=<folder> -P package.cmake
-foreach(var SOURCE ICON OUT)
+# The manifests take the program's version (the project's in CMakeLists.txt), so the program and
+# both extensions always say the same one.
+# cmake -DSOURCE=<this folder> -DICON=<png> -DOUT=<folder> -DVERSION=<x.y.z> -P package.cmake
+foreach(var SOURCE ICON OUT VERSION)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "package.cmake needs -D${var}=...")
     endif()
@@ -16,7 +18,8 @@ foreach(family chromium firefox)
         file(COPY "${SOURCE}/src/${f}" DESTINATION "${dir}")
     endforeach()
     file(COPY_FILE "${ICON}" "${dir}/icon.png")
-    file(COPY_FILE "${SOURCE}/manifest.${family}.json" "${dir}/manifest.json")
+    set(QUILLHARBOUR_VERSION "${VERSION}")
+    configure_file("${SOURCE}/manifest.${family}.json" "${dir}/manifest.json" @ONLY)
 endforeach()
 
 # Archives hold the files at their top level, as both browsers expect.

@@ -6,6 +6,7 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -34,6 +35,11 @@ void setUp()
     // own folder: a browser that is stopped, say, leaves its singleton's folder there.
     qputenv("TMPDIR", make("tmp"));
     qunsetenv("QUILLHARBOUR_DATA_DIR");
+    // The browsers of this user that the test did not start (a person's, another test's) are
+    // not the test's to steer, nor to be steered by it, whatever their home or profile folder.
+    // A program the test starts (which inherits this) counts those the test started.
+    if (qEnvironmentVariableIsEmpty("QUILLHARBOUR_BROWSERS_STARTED_UNDER"))
+        qputenv("QUILLHARBOUR_BROWSERS_STARTED_UNDER", QByteArray::number(::getpid()));
     if (qEnvironmentVariableIsEmpty("TZ"))
         qputenv("TZ", "America/New_York");
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));

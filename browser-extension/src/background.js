@@ -79,10 +79,14 @@ async function hello() {
   let privateAllowed = false;
   try {
     description = await browserDescription();
-  } catch (e) {}
+  } catch (e) {
+    // Unnamed: the program still hears the hello.
+  }
   try {
     privateAllowed = !!(await api.extension.isAllowedIncognitoAccess());
-  } catch (e) {}
+  } catch (e) {
+    // Not told: private windows count as not allowed.
+  }
   send({
     type: "hello",
     protocol: PROTOCOL,
@@ -125,7 +129,9 @@ async function report() {
       url: url.length <= MAX_URL_LENGTH ? url : "",
       focused: !!win.focused,
     };
-  } catch (e) {}
+  } catch (e) {
+    // No window to look at (the last one closing): no tab, no focus.
+  }
   await greeting;
   if (mine !== reportCount) return;
   watchFocus(port !== null && message.focused);
@@ -193,7 +199,9 @@ async function onTab(message, act) {
       await act(tab);
       ok = true;
     }
-  } catch (e) {}
+  } catch (e) {
+    // The tab is gone or refused the change: reported as not done.
+  }
   send({ type: "done", id: message.id, ok });
 }
 
@@ -226,7 +234,7 @@ function onMessage(message) {
 }
 
 api.tabs.onActivated.addListener(report);
-api.tabs.onUpdated.addListener((tabId, change, tab) => {
+api.tabs.onUpdated.addListener((tabId, change) => {
   if (change.url !== undefined || change.status !== undefined) report();
 });
 api.tabs.onRemoved.addListener(report);

@@ -118,7 +118,8 @@ QString defaultFolderFor(const LinuxBrowserIdentity& identity, const QString& ho
 } // namespace
 
 BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent)
-    : QObject(parent), m_home(home.isEmpty() ? QDir::homePath() : std::move(home)), m_proc(std::move(proc))
+    : QObject(parent), m_home(home.isEmpty() ? QDir::homePath() : std::move(home)), m_proc(std::move(proc)),
+      m_startedUnder(qEnvironmentVariableIntValue(startedUnderVariable))
 {
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(150);
@@ -290,7 +291,7 @@ BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const Q
         return seen;
     const std::optional<bool> ourHome =
         sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024));
-    if (ourHome == false)
+    if (ourHome == false || !startedUnder(pid))
         return seen;
     // Every program runs with its name at least: a process whose files read empty ended while it
     // was being read, and would otherwise pass for a browser on its default folder. Its id is
@@ -309,6 +310,28 @@ BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const Q
     seen.bundleIdentifier = identity->bundleIdentifier;
     seen.profile = profile;
     return seen;
+}
+
+bool BrowserDiscovery::startedUnder(const QString& pid) const
+{
+    if (m_startedUnder <= 0)
+        return true;
+    // Up the parents, bounded: a table being rewritten as it is read cannot loop.
+    QString at = pid;
+    for (int depth = 0; depth < 64; ++depth) {
+        const QByteArray status = readSmall(m_proc + u'/' + at + QStringLiteral("/status"), 16 * 1024);
+        const qsizetype line = status.indexOf("\nPPid:");
+        if (line < 0)
+            return false;
+        const qsizetype end = status.indexOf('\n', line + 1);
+        const qint64 parent = status.mid(line + 6, end < 0 ? -1 : end - line - 6).trimmed().toLongLong();
+        if (parent == m_startedUnder)
+            return true;
+        if (parent <= 1)
+            return false;
+        at = QString::number(parent);
+    }
+    return false;
 }
 
 std::optional<bool> BrowserDiscovery::sameHome(const QByteArray& environment) const

@@ -19,6 +19,11 @@ struct LinuxBrowserIdentity;
 class BrowserDiscovery : public QObject {
     Q_OBJECT
 public:
+    // Set in the environment to a process id, only browsers started under that process count: a
+    // test's program then sees the browsers the test started and no other browser of the same
+    // user, whatever that one's home or profile folder.
+    static constexpr const char* startedUnderVariable = "QUILLHARBOUR_BROWSERS_STARTED_UNDER";
+
     // `home` holds the default profile folders; `proc` is the process table (a test's own tree).
     explicit BrowserDiscovery(QString home = QString(), QString proc = QStringLiteral("/proc"),
                               QObject* parent = nullptr);
@@ -90,10 +95,12 @@ private:
     std::optional<qint64> lastProcessId() const;
     bool alive(qint64 pid) const;
     std::optional<bool> sameHome(const QByteArray& environment) const;
+    bool startedUnder(const QString& pid) const;
     bool isOtherHomesDefault(const QString& profile) const;
 
     QString m_home;
     QString m_proc;
+    qint64 m_startedUnder = 0;                // 0: any process
     QHash<QString, QList<Process>> m_running; // by bundle identifier
     QFileSystemWatcher m_watcher;
     QTimer m_debounce;

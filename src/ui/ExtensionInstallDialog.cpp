@@ -2,6 +2,7 @@
 
 #include "ui/FocusButton.h"
 #include "ui/Palette.h"
+#include "ui/Sheet.h"
 #include "ui/Theme.h"
 #include "ui/WindowFit.h"
 
@@ -130,4 +131,6 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
     layout->addLayout(buttons);
     // Wrapped steps take the height they need at this width, no more.
     WindowFit::fixWidthGrowHeight(this, 560);
+    if (parent)
+        Sheet::attach(this, parent);
 }

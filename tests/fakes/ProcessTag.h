@@ -26,38 +26,75 @@ inline QByteArray apply(QProcessEnvironment& env)
     return tag;
 }
 
-// A process in the middle of exec shows no environment for a moment, and is asked again (one
-// that cleared its environment costs that moment); a kernel thread, or a process that has ended
-// and is not yet reaped, shows none for good.
+namespace detail {
+
+enum class Reading { Carries, Lacks, Unknown };
+
+// A process in the middle of exec shows no environment for a moment, and so does one whose
+// environment this user may not read, or one that cleared it: those are Unknown. A kernel thread,
+// or a process that has ended and is not yet reaped, shows none for good.
+inline Reading read(pid_t pid, const QByteArray& tag)
+{
+    QFile environment(QStringLiteral("/proc/%1/environ").arg(pid));
+    if (!environment.open(QIODevice::ReadOnly))
+        return Reading::Lacks;
+    if (const QByteArray all = environment.readAll(); !all.isEmpty())
+        return all.split('\0').contains(variable + '=' + tag) ? Reading::Carries : Reading::Lacks;
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return Reading::Lacks;
+    const QByteArray state = status.readAll();
+    if (state.contains("\nState:\tZ") || state.contains("\nState:\tX") || state.contains("\nKthread:\t1") ||
+        state.contains("\nPPid:\t2\n") || state.contains("\nPPid:\t0\n"))
+        return Reading::Lacks;
+    return Reading::Unknown;
+}
+
+// Of `pids`, those that carry `tag`; the ones that show no environment are asked again together
+// for one short patience, so a machine where many processes never show theirs (other users',
+// other namespaces') costs that patience once per look, not once per process.
+inline QList<pid_t> carryingOf(const QList<pid_t>& pids, const QByteArray& tag)
+{
+    QList<pid_t> found, unsure;
+    for (const pid_t pid : pids)
+        switch (read(pid, tag)) {
+        case Reading::Carries:
+            found.append(pid);
+            break;
+        case Reading::Unknown:
+            unsure.append(pid);
+            break;
+        case Reading::Lacks:
+            break;
+        }
+    const QDeadlineTimer patience(200);
+    while (!unsure.isEmpty() && !patience.hasExpired()) {
+        QThread::msleep(1);
+        unsure.removeIf([&](pid_t pid) {
+            const Reading now = read(pid, tag);
+            if (now == Reading::Carries)
+                found.append(pid);
+            return now != Reading::Unknown;
+        });
+    }
+    return found;
+}
+
+} // namespace detail
+
 inline bool carries(pid_t pid, const QByteArray& tag)
 {
-    const QDeadlineTimer patience(200);
-    do {
-        QFile environment(QStringLiteral("/proc/%1/environ").arg(pid));
-        if (!environment.open(QIODevice::ReadOnly))
-            return false;
-        if (const QByteArray all = environment.readAll(); !all.isEmpty())
-            return all.split('\0').contains(variable + '=' + tag);
-        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-        if (!status.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray state = status.readAll();
-        if (state.contains("\nState:\tZ") || state.contains("\nState:\tX") || state.contains("\nKthread:\t1") ||
-            state.contains("\nPPid:\t2\n") || state.contains("\nPPid:\t0\n"))
-            return false;
-        QThread::msleep(1);
-    } while (!patience.hasExpired());
-    return false;
+    return !detail::carryingOf({pid}, tag).isEmpty();
 }
 
 // The running processes that carry `tag`.
 inline QList<pid_t> carrying(const QByteArray& tag)
 {
-    QList<pid_t> found;
+    QList<pid_t> pids;
     for (const QString& name : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-        if (const pid_t pid = pid_t(name.toInt()); pid > 0 && pid != ::getpid() && carries(pid, tag))
-            found.append(pid);
-    return found;
+        if (const pid_t pid = pid_t(name.toInt()); pid > 0 && pid != ::getpid())
+            pids.append(pid);
+    return detail::carryingOf(pids, tag);
 }
 
 // Asks `process`, started with `tag`, to end, and waits for it and for every process carrying

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -114,6 +115,9 @@ class TestBrowserDiscovery : public QObject {
     Q_OBJECT
 
 private slots:
+    // The fake process tables here are the whole machine, browsers of unknown home included.
+    void initTestCase() { qunsetenv(BrowserDiscovery::startedUnderVariable); }
+
     void profileFromCommandLine_data()
     {
         QTest::addColumn<QStringList>("arguments");
@@ -229,6 +233,36 @@ private slots:
         QCOMPARE(discovery.isRunning(chromium), ours);
         if (ours)
             QCOMPARE(discovery.processes(chromium).first().profile, profile);
+    }
+
+    // Told to count only browsers started under one process (as a test's engines are), a browser
+    // counts by its parents alone: not by its home, and not when its parents cannot be told.
+    void startedUnder_data()
+    {
+        QTest::addColumn<QByteArray>("parents"); // "pid:parent" of the browser and above
+        QTest::addColumn<bool>("ours");
+        QTest::newRow("started by it") << QByteArray("30:7") << true;
+        QTest::newRow("started through a launcher") << QByteArray("30:20 20:7") << true;
+        QTest::newRow("a person's, whose home is ours") << QByteArray("30:20 20:1") << false;
+        QTest::newRow("a parent gone while read") << QByteArray("30:20") << false;
+        QTest::newRow("parents in a loop") << QByteArray("30:20 20:30") << false;
+    }
+    void startedUnder()
+    {
+        QFETCH(QByteArray, parents);
+        QFETCH(bool, ours);
+        QTemporaryDir home;
+        FakeProc proc;
+        proc.add(30, QStringLiteral("/usr/lib/chromium/chromium"), {QStringLiteral("chromium")}, QStringLiteral("/"),
+                 "0::/user.slice/session-2.scope\n", "HOME=" + home.path().toUtf8() + '\0');
+        for (const QByteArray& pair : parents.split(' '))
+            QVERIFY(write(proc.dir.filePath(QString::fromLatin1(pair.split(':').first()) + QStringLiteral("/status")),
+                          "Name:\tx\nPPid:\t" + pair.split(':').last() + "\nUid:\t0\n"));
+        qputenv(BrowserDiscovery::startedUnderVariable, "7");
+        const auto restore = qScopeGuard([] { qunsetenv(BrowserDiscovery::startedUnderVariable); });
+        BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
+        QCOMPARE(discovery.isRunning(QStringLiteral("org.chromium.Chromium")), ours);
     }
 
     // Which processes are browsers, and where their profiles are: programs, helpers and sandboxes.

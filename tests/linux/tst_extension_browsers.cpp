@@ -1,6 +1,6 @@
 #include "ExtensionBrowserRig.h"
-#include "linux/LinuxBrowsers.h"
 #include "linux/DevToolsClient.h"
+#include "linux/LinuxBrowsers.h"
 #include "model/Json.h"
 
 #include <QJsonArray>

@@ -215,7 +215,7 @@ private slots:
         QCOMPARE(seen.size(), 3);
         QCOMPARE(seen.at(0), result->id);
         QCOMPARE(QUrl(seen.at(1), QUrl::StrictMode).toLocalFile(), crx);
-        QCOMPARE(seen.at(2), QStringLiteral("1.0.0"));
+        QCOMPARE(seen.at(2), QStringLiteral(QUILLHARBOUR_VERSION)); // the program's own
         const QJsonArray origins{QStringLiteral("chrome-extension://%1/").arg(NativeMessaging::chromiumExtensionId),
                                  QStringLiteral("chrome-extension://%1/").arg(result->id)};
         for (const ForceInstall::SystemBrowser& browser : ForceInstall::chromiumFamily()) {

@@ -55,8 +55,8 @@ private slots:
             << "about:addons" << QStringList{"“xpinstall.signatures.required” to false", "“Install Add-on From File…”"}
             << true;
         QTest::newRow("Repair: the link file written again, and where")
-            << "chromium" << int(Kind::hostMissing) << true << "link" << ""
-            << QStringList{"wrote the file that lets Chromium start its link again"} << true;
+            << "chromium" << int(Kind::hostMissing) << true << "link"
+            << "" << QStringList{"wrote the file that lets Chromium start its link again"} << true;
         QTest::newRow("incognito windows: the extension's own page")
             << "chromium" << int(Kind::privateWindowsHidden) << true << "-"
             << "chrome://extensions/?id=" + NativeMessaging::chromiumExtensionId << QStringList{"“Allow in Incognito”"}

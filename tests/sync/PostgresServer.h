@@ -3,10 +3,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <libpq-fe.h>
@@ -15,12 +17,28 @@
 #include <unistd.h>
 
 // A private PostgreSQL server for one test: its own cluster in a folder of its own that it makes
-// in the temporary folder and removes again, listening on a Unix socket there (no TCP port, so
-// parallel runs cannot clash) or, with TLS, on a free loopback port; stopped by process id.
-// As root the server runs as "postgres" (initdb refuses root): the folder is made over to that
-// user, and no folder it did not make is touched.
+// and removes again, listening on a Unix socket there (no TCP port, so parallel runs cannot clash)
+// or, with TLS, on a free loopback port; stopped by process id.
+// As root the server runs as "postgres" (initdb refuses root), which cannot pass through the
+// test's own private temporary folder: its folder is made in the machine's shared one instead and
+// made over to that user. No folder it did not make is touched.
 class PostgresServer {
 public:
+    // The server programs of the newest PostgreSQL installed, empty when there is none.
+    static QString binaries()
+    {
+        const QDir versions(QStringLiteral("/usr/lib/postgresql"));
+        QStringList found = versions.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        std::sort(found.begin(), found.end(), [](const QString& a, const QString& b) { return a.toInt() > b.toInt(); });
+        for (const QString& version : found) {
+            const QString bin = versions.filePath(version) + QStringLiteral("/bin/");
+            if (QFileInfo(bin + QStringLiteral("initdb")).isExecutable() &&
+                QFileInfo(bin + QStringLiteral("pg_ctl")).isExecutable())
+                return bin;
+        }
+        return {};
+    }
+
     ~PostgresServer()
     {
         stop();
@@ -85,9 +103,10 @@ private:
     {
         if (!m_folder.isEmpty())
             return true;
-        QByteArray pattern = QFile::encodeName(QDir::tempPath() + QStringLiteral("/qh-pg-XXXXXX"));
+        const QString parent = ::geteuid() == 0 ? QStringLiteral("/tmp") : QDir::tempPath();
+        QByteArray pattern = QFile::encodeName(parent + QStringLiteral("/qh-pg-XXXXXX"));
         if (!::mkdtemp(pattern.data())) {
-            m_error = QStringLiteral("no private folder in %1").arg(QDir::tempPath());
+            m_error = QStringLiteral("no private folder in %1").arg(parent);
             return false;
         }
         m_folder = QFile::decodeName(pattern);
@@ -112,7 +131,11 @@ private:
         if (!makeFolder())
             return false;
         const bool root = ::geteuid() == 0;
-        const QString bin = QStringLiteral("/usr/lib/postgresql/15/bin/");
+        const QString bin = binaries();
+        if (bin.isEmpty()) {
+            m_error = QStringLiteral("PostgreSQL is not installed (no server programs in /usr/lib/postgresql)");
+            return false;
+        }
         const QString data = m_folder + QStringLiteral("/data");
         if (!runAs(root, {bin + QStringLiteral("initdb"), QStringLiteral("-D"), data, QStringLiteral("-A"),
                           QStringLiteral("trust"), QStringLiteral("-U"), QStringLiteral("postgres")}))
@@ -157,6 +180,7 @@ private:
                                   QStringLiteral("--")} +
                       command;
         QProcess p;
+        p.setWorkingDirectory(m_folder); // the server's user may not pass through the test's own
         p.setProcessChannelMode(QProcess::MergedChannels);
         // The tests' locale may not be installed; the server needs one that is.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -176,3 +200,14 @@ private:
     pid_t m_pid = 0;
     int m_port = 0;
 };
+
+// Skips the case only where PostgreSQL is not installed at all, saying so; a server that is
+// installed and does not start fails the case with the reason.
+#define QH_REQUIRE_POSTGRES(server, started)                                                                           \
+    do {                                                                                                               \
+        if (!(started)) {                                                                                              \
+            if (PostgresServer::binaries().isEmpty())                                                                  \
+                QSKIP("PostgreSQL is not installed on this machine: its cases cannot run");                            \
+            QFAIL(qPrintable((server).error()));                                                                       \
+        }                                                                                                              \
+    } while (false)

@@ -59,12 +59,13 @@ QString summary(const CloudRecord& record)
 
 } // namespace
 
-// Opens the row's backend as `var`, or skips the row when its database could not be started.
-#define OPEN_OR_SKIP(var)                                                                                              \
+// Opens the row's backend as `var`; a database that could not be started fails the row (it skips
+// only where PostgreSQL is not installed).
+#define OPEN_BACKEND(var)                                                                                              \
     QFETCH(QString, backend);                                                                                          \
     auto var = open(backend);                                                                                          \
     if (!var)                                                                                                          \
-    QSKIP(qPrintable(m_postgres.error()))
+    QH_REQUIRE_POSTGRES(m_postgres, false)
 
 class RecordStoreContract : public QObject {
     Q_OBJECT
@@ -183,7 +184,7 @@ private slots:
         QFETCH(QString, before);
         QFETCH(QString, tag);
         QFETCH(bool, saved);
-        OPEN_OR_SKIP(store);
+        OPEN_BACKEND(store);
         const QString name = QStringLiteral("A");
         std::optional<QString> storedTag;
         if (!before.isEmpty()) {
@@ -219,7 +220,7 @@ private slots:
     void fieldsRoundTrip_data() { backends(); }
     void fieldsRoundTrip()
     {
-        OPEN_OR_SKIP(store);
+        OPEN_BACKEND(store);
         CloudRecord r(QStringLiteral("QHTask"), QStringLiteral("B"));
         r.setString(QStringLiteral("text"), QStringLiteral("1"));
         r.setString(QStringLiteral("unicode"), QStringLiteral("caf\u00e9 \U0001F600 \"q\" \\ /"));
@@ -258,7 +259,7 @@ private slots:
     }
     void nulInText()
     {
-        OPEN_OR_SKIP(store);
+        OPEN_BACKEND(store);
         QFETCH(QString, text);
         CloudRecord task(QStringLiteral("QHTask"), QStringLiteral("T"));
         task.setString(QStringLiteral("title"), text);
@@ -277,7 +278,7 @@ private slots:
     void batches_data() { backends(); }
     void batches()
     {
-        OPEN_OR_SKIP(store);
+        OPEN_BACKEND(store);
         QVERIFY(!saveOne(*store, note(QStringLiteral("C"), QStringLiteral("c"))).error);
         QVERIFY(!saveOne(*store, note(QStringLiteral("A"), QStringLiteral("a"))).error);
 
@@ -327,8 +328,7 @@ private slots:
     {
         QFETCH(bool, trusted);
         PostgresServer server;
-        if (!server.startWithTls(QStringLiteral("records.quill.test")))
-            QSKIP(qPrintable(server.error()));
+        QH_REQUIRE_POSTGRES(server, server.startWithTls(QStringLiteral("records.quill.test")));
         // A root the server's certificate does not chain to.
         const QString stranger = m_folder.filePath(QStringLiteral("stranger.crt"));
         QProcess openssl;
@@ -370,7 +370,7 @@ private slots:
     void account_data() { backends(); }
     void account()
     {
-        OPEN_OR_SKIP(store);
+        OPEN_BACKEND(store);
         QCOMPARE(waitFor(store->accountStatus()).value, RecordStore::accountAvailable);
         const QString user = waitFor(store->userRecordName()).value;
         QVERIFY(!user.isEmpty());
@@ -393,7 +393,7 @@ private slots:
     }
     void changeStamp()
     {
-        OPEN_OR_SKIP(store);
+        OPEN_BACKEND(store);
         QFETCH(QString, step);
         QFETCH(bool, moves);
         const ItemResult first = saveOne(*store, note(QStringLiteral("A"), QStringLiteral("first")));

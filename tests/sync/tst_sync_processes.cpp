@@ -52,8 +52,7 @@ private slots:
         QFETCH(int, seed);
         QString store = m_folder.filePath(backend + QStringLiteral(".sqlite"));
         if (backend == QLatin1String("postgresql")) {
-            if (!m_postgres.isRunning())
-                QSKIP(qPrintable(m_postgres.error()));
+            QH_REQUIRE_POSTGRES(m_postgres, m_postgres.isRunning());
             m_postgres.freshSchema(QStringLiteral("processes"));
             store = QStringLiteral("postgresql:///postgres?host=%1&user=postgres&options=%2")
                         .arg(QString::fromUtf8(QUrl::toPercentEncoding(m_postgres.folder())),

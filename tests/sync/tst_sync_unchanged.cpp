@@ -75,7 +75,7 @@ private slots:
         QFETCH(bool, writes);
         auto [mine, theirs] = open(backend);
         if (!mine)
-            QSKIP(qPrintable(m_postgres.error()));
+            QH_REQUIRE_POSTGRES(m_postgres, false);
         CountingStore counted(*mine);
         SyncDevice here(&counted);
         SyncDevice elsewhere(theirs.get());
