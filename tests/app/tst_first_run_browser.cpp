@@ -369,10 +369,14 @@ private slots:
             sinceFront.start();
             while (!showsBlockPage(chromium.processId()) && sinceFront.elapsed() < 2000)
                 QTest::qWait(20);
-            QVERIFY2(showsBlockPage(chromium.processId()),
-                     qPrintable(QStringLiteral("still \"%1\" %2 ms after its window came to the front")
-                                    .arg(windowTitle(chromium.processId()))
-                                    .arg(sinceFront.elapsed())));
+            if (!showsBlockPage(chromium.processId())) {
+                // Says how late it came, if it came at all.
+                const QString shown = windowTitle(chromium.processId());
+                const bool later = QTest::qWaitFor([&] { return showsBlockPage(chromium.processId()); }, patience);
+                QFAIL(qPrintable(QStringLiteral("\"%1\" shown 2 s after its window came to the front; %2")
+                                     .arg(shown, later ? QStringLiteral("blocked after %1 ms").arg(sinceFront.elapsed())
+                                                       : QStringLiteral("never blocked"))));
+            }
             return;
         }
 
