@@ -6,7 +6,6 @@
 #include "model/BlockRule.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
