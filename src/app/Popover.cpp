@@ -146,12 +146,7 @@ QWidget* Popover::banner()
         break;
     case MenuBlockingStatus::paused:
         symbol = Symbol::pause;
-        // The time wraps as one word: "10:30" and "AM" never part.
-        message = QStringLiteral("Blocking is paused until ") +
-                  PopoverContent::pausedUntilText(*m_context.storage, m_context.calendar())
-                      .replace(QLatin1Char(' '), QChar(0x00A0))
-                      .replace(QChar(0x202F), QChar(0x00A0)) +
-                  QLatin1Char('.');
+        message = pausedBlockingText(*m_context.storage, m_context.calendar());
         button = QStringLiteral("Resume now");
         action = [this] { m_context.storage->resumeBlocking(); };
         break;

@@ -38,15 +38,6 @@ std::optional<QString> summaryLine(const StorageService& storage, int moreCount)
     return parts.join(QStringLiteral(" \u00b7 "));
 }
 
-QString pausedUntilText(const StorageService& storage, const Calendar& calendar)
-{
-    const auto until = storage.state().blockingPausedUntil;
-    if (!until)
-        return QStringLiteral("later");
-    const QDateTime moment = QDateTime::fromMSecsSinceEpoch(qint64(*until * 1000), calendar.timeZone());
-    return LocaleFormats::shortTime(calendar.locale(), moment.time());
-}
-
 QString dateText(Date now, const Calendar& calendar)
 {
     const QDateTime moment = QDateTime::fromMSecsSinceEpoch(qint64(now * 1000), calendar.timeZone());

@@ -20,8 +20,6 @@ constexpr int quickAddLimit = 150;
 std::vector<TaskItem> followingTodos(const StorageService& storage);
 // "+ 3 more · 2 from earlier · 1 done", or nothing when there is nothing to say.
 std::optional<QString> summaryLine(const StorageService& storage, int moreCount);
-// The end of the running pause as a time of day, or "later".
-QString pausedUntilText(const StorageService& storage, const Calendar& calendar);
 // "Sunday, December 6": weekday, month and day in the locale's order.
 QString dateText(Date now, const Calendar& calendar);
 // The to-do the quick-add field makes of `text`, or nothing for blank text.

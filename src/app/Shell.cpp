@@ -24,7 +24,7 @@
 #include <QTimer>
 
 Shell::Shell(AppContext& context, NotificationCenter* notifications, Options options, QObject* parent)
-    : QObject(parent), m_context(context), m_options(options)
+    : QObject(parent), m_context(context), m_notifications(notifications), m_options(options)
 {
     // Closing the last window never quits: the program lives on in the tray.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -116,10 +116,50 @@ void Shell::afterFirstFrame(std::function<void()> work)
 
 bool Shell::eventFilter(QObject* watched, QEvent* event)
 {
-    // The frame is on screen once this paint is flushed, which ends this turn of the event loop.
-    if (event->type() == QEvent::Paint && watched == m_mainWindow.get() && !m_firstFramePassed)
-        QTimer::singleShot(0, this, &Shell::passFirstFrame);
+    if (watched == m_mainWindow.get()) {
+        // The frame is on screen once this paint is flushed, which ends this turn of the event loop.
+        if (event->type() == QEvent::Paint && !m_firstFramePassed)
+            QTimer::singleShot(0, this, &Shell::passFirstFrame);
+        // Looked at a turn later, once the window has taken or refused the close.
+        if (event->type() == QEvent::Close)
+            QTimer::singleShot(0, this, &Shell::mainWindowClosed);
+    }
     return QObject::eventFilter(watched, event);
+}
+
+void Shell::mainWindowClosed()
+{
+    if (m_toldStillRunning || m_mainWindow->isVisible())
+        return;
+    if (!m_hasTray)
+        m_closedBeforeTrayKnown = true; // said once the launch knows there is no tray
+    else if (!*m_hasTray)
+        tellStillRunning();
+}
+
+void Shell::tellStillRunning()
+{
+    m_toldStillRunning = true;
+    if (!m_notifications || !m_context.storage)
+        return;
+    const StorageService& storage = *m_context.storage;
+    m_notifications->add(stillRunningNotice(!storage.rules().empty() || storage.doomScrollConfig().isEnabled));
+}
+
+NotificationRequest Shell::stillRunningNotice(bool protects)
+{
+    NotificationRequest notice;
+    notice.identifier = QStringLiteral("window-closed");
+    notice.sound = false;
+    if (protects) {
+        notice.title = QStringLiteral("Quillharbour is still blocking");
+        notice.body = QStringLiteral("Your blocked sites stay blocked while it runs. Open it again from the "
+                                     "applications menu.");
+    } else {
+        notice.title = QStringLiteral("Quillharbour is still running");
+        notice.body = QStringLiteral("Open it again from the applications menu.");
+    }
+    return notice;
 }
 
 void Shell::passFirstFrame()
@@ -127,7 +167,6 @@ void Shell::passFirstFrame()
     if (m_firstFramePassed)
         return;
     m_firstFramePassed = true;
-    m_mainWindow->removeEventFilter(this);
     for (const std::function<void()>& work : std::exchange(m_afterFirstFrame, {}))
         work();
 }
@@ -161,6 +200,8 @@ void Shell::decideTray(bool hostSeen)
     } else if (m_options.loginItem) {
         // Without a tray a login-item start would be invisible: open the window after all.
         openMainWindowAfterLaunch();
+    } else if (m_closedBeforeTrayKnown && !m_toldStillRunning && !m_mainWindow->isVisible()) {
+        tellStillRunning();
     }
     emit trayDecided(*m_hasTray);
 }
@@ -215,23 +256,32 @@ void Shell::openMainWindowAfterLaunch()
     if (m_options.offerMove && m_context.defaults &&
         m_context.defaults->boolean(MainWindow::onboardingCompletedKey).value_or(false) &&
         UserInstaller::shouldOfferMove()) {
-        QTimer::singleShot(0, this, [this] {
-            const int answer = ChoiceDialog::ask(
-                QStringLiteral("Install Quillharbour?"),
-                QStringLiteral("It's running from the download right now. Installed, it's in your applications "
-                               "menu and the block page's buttons open it."),
-                {QStringLiteral("Install"), QStringLiteral("Not Now")}, m_mainWindow.get());
-            if (answer != 0)
-                return;
-            QString error;
-            if (!UserInstaller::moveAndRelaunch([this] { m_gate->request(); }, &error))
-                ChoiceDialog::ask(
-                    QStringLiteral("Install Quillharbour"),
-                    QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download into "
-                                   "~/.local/bin."),
-                    {QStringLiteral("OK")}, m_mainWindow.get());
-        });
+        // Once the window is on screen, so that the question opens over it and takes the keyboard.
+        afterFirstFrame([this] { QTimer::singleShot(0, this, &Shell::offerInstall); });
     }
+}
+
+int Shell::askToInstall(QWidget* owner)
+{
+    ChoiceDialog dialog(QStringLiteral("Install Quillharbour?"),
+                        QStringLiteral("It's running from the download right now. Installed, it's in your "
+                                       "applications menu and the block page's buttons open it."),
+                        {{QStringLiteral("Install")}, {QStringLiteral("Not Now"), ChoiceDialog::Role::cancel}}, owner,
+                        ChoiceDialog::Look::alert);
+    dialog.exec();
+    return dialog.chosen();
+}
+
+void Shell::offerInstall()
+{
+    if (askToInstall(m_mainWindow.get()) != 0)
+        return;
+    QString error;
+    if (!UserInstaller::moveAndRelaunch([this] { m_gate->request(); }, &error))
+        ChoiceDialog::ask(QStringLiteral("Install Quillharbour"),
+                          QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download "
+                                         "into ~/.local/bin."),
+                          {QStringLiteral("OK")}, m_mainWindow.get());
 }
 
 void Shell::showMainWindow()
@@ -273,6 +323,11 @@ void Shell::handleLinks(const QStringList& links)
 
 void Shell::handleNotificationResponse(const QString& identifier)
 {
+    // The note that the program still runs opens the window as it was left.
+    if (identifier == stillRunningNotice(false).identifier) {
+        showMainWindow();
+        return;
+    }
     AppRouter* router = m_context.router;
     if (!router)
         return;

@@ -17,7 +17,9 @@ class MainWindow;
 class NotificationCenter;
 class Popover;
 class QMenu;
+struct NotificationRequest;
 class QSystemTrayIcon;
+class QWidget;
 class ShellCommands;
 class TrayHostWatcher;
 
@@ -66,6 +68,12 @@ public:
     void afterFirstFrame(std::function<void()> work);
     bool firstFramePassed() const { return m_firstFramePassed; }
 
+    // What the first close of the main window says on a desktop without a tray, where nothing
+    // else would show that the program still runs; `protects`: there is something to block.
+    static NotificationRequest stillRunningNotice(bool protects);
+    // "Install Quillharbour?" over `owner`, run to its end: 0 for Install; Escape is "Not Now".
+    static int askToInstall(QWidget* owner);
+
     static constexpr double activationSyncSpacing = 30;
     static constexpr int firstFramePatienceMs = 1000;
 
@@ -82,8 +90,12 @@ private:
     void openPopover();
     void openMainWindowAfterLaunch();
     void presentQuitWindow(std::function<void()> onQuit);
+    void offerInstall();
+    void mainWindowClosed();
+    void tellStillRunning();
 
     AppContext& m_context;
+    NotificationCenter* m_notifications;
     Options m_options;
     MainWindowOpener m_opener;
     std::unique_ptr<MainWindow> m_mainWindow;
@@ -97,5 +109,7 @@ private:
     std::optional<TrayIcon::State> m_trayState; // what the tray shows now
     std::optional<double> m_lastActivationSync;
     bool m_firstFramePassed = false;
+    bool m_closedBeforeTrayKnown = false;
+    bool m_toldStillRunning = false;
     std::vector<std::function<void()>> m_afterFirstFrame;
 };

@@ -1,5 +1,6 @@
 #include "ui/WindowFit.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
@@ -179,6 +180,27 @@ QString programTitle(const QString& name)
     if (name.isEmpty() || name == program)
         return program;
     return name + QStringLiteral(" \u2014 ") + program;
+}
+
+QPoint overParent(const QRect& parent, QSize size, const QRect& available)
+{
+    const int x = parent.left() + (parent.width() - size.width()) / 2;
+    const int y = parent.top() + std::max(0, parent.height() - size.height()) / 3;
+    const auto kept = [](int value, int low, int high) { return std::max(low, std::min(value, high)); };
+    return {kept(x, available.left(), available.right() + 1 - size.width()),
+            kept(y, available.top(), available.bottom() + 1 - size.height())};
+}
+
+QWidget* belongTo(QWidget* window, QWidget* owner)
+{
+    if (!owner || !owner->isVisible())
+        return nullptr;
+    QWidget* modal = QApplication::activeModalWidget();
+    QWidget* target = modal && modal != window && modal->isVisible() ? modal : owner->window();
+    window->winId(); // the native window the transient parent is set on
+    target->winId();
+    window->windowHandle()->setTransientParent(target->windowHandle());
+    return target;
 }
 
 } // namespace WindowFit

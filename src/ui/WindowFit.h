@@ -7,6 +7,7 @@
 // opens off screen; a window that grows with its content grows up to the screen and no further
 // (its content scrolls from there).
 
+#include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -38,6 +39,16 @@ void fixSize(QWidget* window, QSize preferred);
 
 // Sheets of a fixed width whose height follows their content, up to the available height.
 void fixWidthGrowHeight(QWidget* window, int width, int minimumHeight = 0);
+
+// Where a window of `size` opens over the window it belongs to (its frame `parent`): centred
+// across it, a third of the spare height above and two thirds below, kept inside `available`.
+QPoint overParent(const QRect& parent, QSize size, const QRect& available);
+
+// Makes `window` belong to `owner` for the window manager (its transient parent) without making it
+// a child widget that `owner` would take down with it. A window-modal sheet over `owner` would
+// block such a window: it then belongs to the sheet instead. Returns the window it belongs to,
+// none when `owner` is not shown.
+QWidget* belongTo(QWidget* window, QWidget* owner);
 
 // The title a window shows in task bars and switchers: what it is, then the program.
 QString programTitle(const QString& name);

@@ -1,3 +1,4 @@
+#include "FakeNotificationCenter.h"
 #include "SeededStore.h"
 #include "app/MainWindow.h"
 #include "app/Popover.h"
@@ -6,6 +7,7 @@
 #include "app/TrayIcon.h"
 #include "router/AppRouter.h"
 #include "screens/quit/QuitFlowWindow.h"
+#include "ui/ChoiceDialog.h"
 #include "ui/Theme.h"
 
 #include <QAbstractButton>
@@ -13,6 +15,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QWindow>
 #include <QtTest>
 
 using Destination = AppRouter::Destination;
@@ -26,18 +29,20 @@ struct ShellRig {
     SeededStore f;
     AppRouter router;
     AppContext context;
+    FakeNotificationCenter notices;
     std::unique_ptr<Shell> shell;
     int syncs = 0;
+    int trayPatienceMs = 0; // no tray host to wait for
 
     Shell& make(Shell::Options options = {})
     {
         if (!f.store)
             f.seed({});
         context = f.context(&router);
-        options.trayPatienceMs = 0;
+        options.trayPatienceMs = trayPatienceMs;
         options.offerMove = false;
         options.activationSync = [this] { ++syncs; };
-        shell = std::make_unique<Shell>(context, nullptr, options);
+        shell = std::make_unique<Shell>(context, &notices, options);
         return *shell;
     }
     ~ShellRig()
@@ -109,6 +114,89 @@ private slots:
         QCOMPARE(popovers(), 0);
         QCOMPARE(&shell.popover(), &shell.popover());
         QCOMPARE(popovers(), 1);
+    }
+
+    // Without a tray nothing else shows that the program still runs once its window is closed:
+    // the first close says so, once, also when it comes before the launch knew about the tray.
+    void firstCloseWithoutATraySaysItStillRuns_data()
+    {
+        QTest::addColumn<bool>("tray");
+        QTest::addColumn<bool>("withRule");
+        QTest::addColumn<bool>("closedBeforeTrayKnown");
+        QTest::addColumn<QString>("title"); // empty: no notification
+        QTest::newRow("no tray, a site blocked") << false << true << false << "Quillharbour is still blocking";
+        QTest::newRow("no tray, nothing to block") << false << false << false << "Quillharbour is still running";
+        QTest::newRow("no tray, closed before the launch knew")
+            << false << true << true << "Quillharbour is still blocking";
+        QTest::newRow("a tray shows it instead") << true << true << false << "";
+    }
+    void firstCloseWithoutATraySaysItStillRuns()
+    {
+        QFETCH(bool, tray);
+        QFETCH(bool, withRule);
+        QFETCH(bool, closedBeforeTrayKnown);
+        QFETCH(QString, title);
+        ShellRig rig;
+        rig.f.seed(withRule ? std::vector<BlockRule>{SeededStore::rule(QStringLiteral("news.example"))}
+                            : std::vector<BlockRule>{});
+        Shell::Options options;
+        options.trayAvailable = tray;
+        // The launch waits for a tray host a while: the window is closed meanwhile.
+        rig.trayPatienceMs = closedBeforeTrayKnown ? 2000 : 0;
+        Shell& shell = rig.make(options);
+        QSignalSpy decided(&shell, &Shell::trayDecided);
+        shell.start();
+        QTRY_VERIFY(shell.mainWindow().isVisible());
+        if (!closedBeforeTrayKnown)
+            QVERIFY(!decided.isEmpty() || decided.wait(5000));
+        shell.mainWindow().close();
+        QVERIFY(!decided.isEmpty() || decided.wait(10000));
+        const size_t expected = title.isEmpty() ? 0 : 1;
+        QTRY_COMPARE(rig.notices.delivered.size(), expected);
+        // Opened and closed again: nothing more is said.
+        shell.handleLinks({});
+        QVERIFY(shell.mainWindow().isVisible());
+        shell.mainWindow().close();
+        QTest::qWait(50);
+        QCOMPARE(rig.notices.delivered.size(), expected);
+        if (!expected)
+            return;
+        const NotificationRequest& notice = rig.notices.delivered.front();
+        QCOMPARE(notice.title, title);
+        QVERIFY(notice.body.endsWith(QStringLiteral("Open it again from the applications menu.")));
+        QVERIFY(!notice.trigger);
+    }
+
+    // The offer to install opens over the main window, which it belongs to; Return installs,
+    // Escape is "Not Now".
+    void installOfferBelongsToTheWindow_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("button"); // what the answer reads as
+        QTest::newRow("Return") << int(Qt::Key_Return) << 0 << "Install";
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << 1 << "Not Now";
+    }
+    void installOfferBelongsToTheWindow()
+    {
+        QFETCH(int, key);
+        QFETCH(int, answer);
+        QFETCH(QString, button);
+        QWidget main;
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        const QWindow* owner = nullptr;
+        QStringList buttons;
+        QTimer::singleShot(0, &main, [&] {
+            auto* dialog = qobject_cast<ChoiceDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            owner = dialog->windowHandle()->transientParent();
+            buttons = dialog->buttonTexts();
+            QTest::keyClick(dialog, Qt::Key(key));
+        });
+        QCOMPARE(Shell::askToInstall(&main), answer);
+        QCOMPARE(owner, main.windowHandle());
+        QCOMPARE(buttons.value(answer), button);
     }
 
     // A normal start loads the faces, builds the page and shows the window in turns of their
@@ -396,6 +484,8 @@ private slots:
         QTest::addColumn<qint64>("showToday");
         QTest::newRow("urgent break over") << "urgent-break-ended-1" << Destination::block << qint64(0);
         QTest::newRow("to-do reminder") << "todo-reminder-5a6b" << Destination::todos << qint64(1);
+        QTest::newRow("the note that it still runs, the page as left")
+            << "window-closed" << Destination::settings << qint64(0);
         QTest::newRow("urgent break for a missing rule")
             << "quillharbour://urgent-break?rule=5a6b7c8d-1234-4cde-9f01-23456789abcd" << Destination::block
             << qint64(0);

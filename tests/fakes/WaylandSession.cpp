@@ -40,7 +40,14 @@ bool waitFor(const std::function<bool()>& condition)
 
 } // namespace
 
-WaylandSession::WaylandSession()
+// As root the compositor runs as "nobody", who cannot enter the test's own private temporary
+// folder: its runtime folder then sits in the shared one, handed over below.
+static QString runtimeTemplate()
+{
+    return (geteuid() == 0 ? QStringLiteral("/tmp") : QDir::tempPath()) + QStringLiteral("/qh-wayland-XXXXXX");
+}
+
+WaylandSession::WaylandSession() : m_runtime(runtimeTemplate())
 {
     if (!start())
         m_display.clear();

@@ -5,6 +5,7 @@
 #include "blocking/BrowserAutomationService.h"
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
+#include "router/MenuBlockingStatus.h"
 #include "screens/block/AddRuleSheet.h"
 #include "screens/block/BlockWidgets.h"
 #include "screens/block/DoomScrollCard.h"
@@ -56,6 +57,25 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     auto* main = new QWidget;
     auto* column = columnLayout(main, 0);
     column->addWidget(besideCards(new FocusHeadline(QString(), QStringLiteral("Keep distractions out"), 42)));
+
+    // A running pause can be ended here too, not only from the tray, which some desktops lack.
+    m_paused = new QWidget;
+    m_paused->setObjectName(QStringLiteral("pausedNote"));
+    auto* pausedRow = rowLayout(m_paused, 10);
+    m_pausedText = BlockUi::label({}, 13, QFont::DemiBold, FocusColor::text());
+    m_pausedText->setObjectName(QStringLiteral("pausedText"));
+    m_pausedText->setWordWrap(true);
+    pausedRow->addWidget(m_pausedText, 1);
+    auto* resume = new FocusButton(QStringLiteral("Resume now"), FocusLinkButtonStyle{13, FocusColor::text()});
+    resume->setObjectName(QStringLiteral("resumeBlocking"));
+    pausedRow->addWidget(resume, 0, Qt::AlignVCenter);
+    m_paused->setContentsMargins(4, 8, 4, 0);
+    m_paused->hide();
+    column->addWidget(besideCards(m_paused));
+    connect(resume, &QAbstractButton::clicked, this, [this] {
+        if (m_context.storage)
+            m_context.storage->resumeBlocking();
+    });
 
     auto* sections = new QVBoxLayout;
     sections->setContentsMargins(0, 6, 0, 0);
@@ -155,6 +175,9 @@ void BlockRulesView::refreshSites()
     const Calendar calendar = m_context.calendar();
     RuleStatus::StatusBatch batch({m_context.clock->now(), storage->state(), calendar}, &m_statusCache);
     const bool paused = isPaused();
+    m_paused->setVisible(paused);
+    if (paused)
+        m_pausedText->setText(pausedBlockingText(*storage, calendar));
 
     // Only the built rows are brought up to date; the others are made from the new list when
     // they scroll into view.

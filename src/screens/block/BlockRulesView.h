@@ -25,8 +25,8 @@ struct AppContext;
 // change (queued, so one store call that emits several signals costs one rebuild), and hands
 // every change back to them through the sheets' callbacks.
 //
-// Object names: "sitesHeader", "addButton", "sitesEmpty", "browsersEmpty", "browserRow"
-// (property "browserId"), "connectButton", "connectedText".
+// Object names: "pausedNote", "pausedText", "resumeBlocking", "sitesHeader", "addButton", "sitesEmpty",
+// "browsersEmpty", "browserRow" (property "browserId"), "connectButton", "connectedText".
 class BlockRulesView : public QWidget {
     Q_OBJECT
 public:
@@ -66,6 +66,8 @@ private:
     RuleStatus::StatusCache m_statusCache;
     int m_siteRowHeight = 0;
     DoomScrollCard* m_doomCard;
+    QWidget* m_paused;
+    QLabel* m_pausedText;
     SectionCard* m_browsersCard;
     QPointer<AddRuleSheet> m_addSheet;
     QPointer<ManageRuleSheet> m_manageSheet;

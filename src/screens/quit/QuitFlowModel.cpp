@@ -81,7 +81,7 @@ QString QuitFlowModel::cardText(QuitReason reason)
     switch (reason) {
     case QuitReason::windowInTheWay:
         return QStringLiteral("You don't need to quit for that. With the window closed, Quillharbour keeps blocking "
-                              "quietly from the system tray.");
+                              "quietly in the background.");
     case QuitReason::needASite:
         return QStringLiteral("An urgent break opens that one site for 10 minutes and keeps everything else blocked.");
     case QuitReason::notWorking:
@@ -145,4 +145,11 @@ QString QuitFlowModel::blockedSitesPhrase(const std::vector<QuitSite>& sites)
         return LocaleFormats::list(names);
     }
     return QStringLiteral("%1, %2 and %3 more sites").arg(sites[0].name, sites[1].name).arg(sites.size() - 2);
+}
+
+QString QuitFlowModel::closedAppText(const std::vector<QuitSite>& sites)
+{
+    return QStringLiteral("While Quillharbour is closed, ") + blockedSitesPhrase(sites) +
+           (sites.size() == 1 ? QStringLiteral(" opens") : QStringLiteral(" open")) +
+           QStringLiteral(" freely on this computer, until you open the app again.");
 }

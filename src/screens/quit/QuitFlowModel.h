@@ -47,6 +47,8 @@ public:
     static QString stepHeader(Step step);
     static std::vector<QuitSite> sitesOpeningOnQuit(const StorageService& storage);
     static QString blockedSitesPhrase(const std::vector<QuitSite>& sites);
+    // The reason step's sentence: the phrase above with its verb agreeing ("opens" for one site).
+    static QString closedAppText(const std::vector<QuitSite>& sites);
 
 signals:
     void changed();

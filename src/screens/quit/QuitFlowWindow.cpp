@@ -17,13 +17,11 @@
 #include "ui/WindowFit.h"
 
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
-#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -187,10 +185,8 @@ QWidget* QuitFlowView::reasonStep()
     auto* step = new QWidget;
     auto* layout = columnLayout(step, 16);
     layout->addWidget(headline(QStringLiteral("Quitting turns off your blocks")));
-    const QString phrase = QuitFlowModel::blockedSitesPhrase(QuitFlowModel::sitesOpeningOnQuit(m_storage));
-    QLabel* body = text(QStringLiteral("While Quillharbour is closed, ") + phrase +
-                            QStringLiteral(" open freely on this computer, until you open the app again."),
-                        14.5, QFont::Normal, FocusColor::textSecondary());
+    QLabel* body = text(QuitFlowModel::closedAppText(QuitFlowModel::sitesOpeningOnQuit(m_storage)), 14.5, QFont::Normal,
+                        FocusColor::textSecondary());
     body->setObjectName(QStringLiteral("reasonBody"));
     layout->addWidget(body);
     QLabel* ask = text(QStringLiteral("What's making you want to quit?"), 14, QFont::Bold, FocusColor::text());
@@ -348,7 +344,7 @@ QWidget* QuitFlowView::waitStep()
 }
 
 QuitFlowWindow::QuitFlowWindow(const Hooks& hooks, std::function<void()> onQuit)
-    : QWidget(nullptr, Qt::Window), m_hooks(hooks), m_onQuit(std::move(onQuit)), m_model(*hooks.clock)
+    : QWidget(nullptr, Qt::Dialog), m_hooks(hooks), m_onQuit(std::move(onQuit)), m_model(*hooks.clock)
 {
     setObjectName(QStringLiteral("quitWindow"));
     setWindowTitle(QStringLiteral("Quit Quillharbour"));
@@ -380,13 +376,19 @@ QuitFlowWindow* QuitFlowWindow::show(const Hooks& hooks, std::function<void()> o
     if (hooks.activate)
         hooks.activate();
     if (QuitFlowWindow* open = openWindow.data()) {
+        open->QWidget::show();
         open->raise();
         open->activateWindow();
         return open;
     }
     auto* window = new QuitFlowWindow(hooks, std::move(onQuit));
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        window->move(screen->availableGeometry().center() - QPoint(240, 315));
+    // Over the main window when it is shown (the window manager keeps it there and lists it with
+    // the program), else in the middle of the screen.
+    const QRect available = WindowFit::availableArea(window);
+    if (QWidget* owner = WindowFit::belongTo(window, hooks.mainWindow ? hooks.mainWindow() : nullptr))
+        window->move(WindowFit::overParent(owner->frameGeometry(), window->size(), available));
+    else
+        window->move(available.center() - QPoint(window->width() / 2, window->height() / 2));
     openWindow = window;
     window->QWidget::show();
     window->raise();

@@ -3,6 +3,7 @@
 #include "OfflineSiteIcons.h"
 #include "PageRig.h"
 #include "TmpfsMount.h"
+#include "model/SharedState.h"
 #include "screens/block/AddRuleSheet.h"
 #include "screens/block/BlockRulesView.h"
 #include "screens/block/BlockingBypassCooldownSheet.h"
@@ -25,6 +26,8 @@
 #include <QtTest>
 
 using namespace BlockTest;
+
+Q_DECLARE_METATYPE(std::optional<int>)
 
 namespace {
 
@@ -89,6 +92,8 @@ private slots:
     void loosenOnAFullDiskIsNotSaved();
     void urgentBreakTheDiskRefusesSaysWhy();
     void pageFollowsStoreAndEngine();
+    void aRunningPauseCanBeEndedFromThePage_data();
+    void aRunningPauseCanBeEndedFromThePage();
     void longSiteListBuildsWhatIsShown();
 };
 
@@ -642,6 +647,43 @@ void BlockScreensTest::urgentBreakTheDiskRefusesSaysWhy()
     click(sheet.get(), "confirmButton");
     QVERIFY(!shown(sheet.get(), "grantedTitle") && !rig.store.state().urgentBreak);
     QVERIFY(child<QLabel>(sheet.get(), "failureText")->text().contains(StorageService::rulesFile));
+}
+
+void BlockScreensTest::aRunningPauseCanBeEndedFromThePage_data()
+{
+    // Minutes from now (10:00) to the pause's end; none: no pause stored.
+    QTest::addColumn<std::optional<int>>("endsIn");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no pause") << std::optional<int>() << QString();
+    QTest::newRow("a pause that ended") << std::optional<int>(-5) << QString();
+    QTest::newRow("a pause that runs") << std::optional<int>(30)
+                                       << QStringLiteral("Blocking is paused until 10:30\u00a0AM.");
+}
+
+void BlockScreensTest::aRunningPauseCanBeEndedFromThePage()
+{
+    QFETCH(std::optional<int>, endsIn);
+    QFETCH(QString, text);
+    PageRig rig([&](StoreFixture& f) {
+        if (!endsIn)
+            return;
+        SharedState state;
+        state.dayId = SharedState::dayIdFor(f.clock.now(), f.calendar);
+        state.blockingPausedUntil = f.clock.now() + *endsIn * 60;
+        QFile file(f.file(StorageService::stateFile));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(encodeSharedState(state)).toJson());
+    });
+    BlockRulesView page(rig.context);
+    page.resize(900, 900);
+    page.show();
+    QCOMPARE(shown(&page, "pausedNote"), !text.isEmpty());
+    if (text.isEmpty())
+        return;
+    QCOMPARE(child<QLabel>(&page, "pausedText")->text(), text);
+    click(&page, "resumeBlocking");
+    QVERIFY(!rig.store.state().blockingPausedUntil);
+    QTRY_VERIFY(!shown(&page, "pausedNote"));
 }
 
 void BlockScreensTest::pageFollowsStoreAndEngine()

@@ -4,10 +4,13 @@
 #include "router/MainWindowOpener.h"
 #include "screens/quit/QuitFlowWindow.h"
 #include "ui/SiteIconView.h"
+#include "ui/WindowFit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
+#include <QWindow>
 #include <QtTest>
 
 using Step = QuitFlowModel::Step;
@@ -78,6 +81,97 @@ private slots:
         QFETCH(QStringList, names);
         QFETCH(QString, phrase);
         QCOMPARE(QuitFlowModel::blockedSitesPhrase(named(names)), phrase);
+    }
+
+    // The verb agrees with what the phrase names: one site opens, several sites (or "blocked sites") open.
+    void closedAppText_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QString>("sentence");
+        const QString tail = QStringLiteral(" freely on this computer, until you open the app again.");
+        QTest::newRow("none") << QStringList() << "While Quillharbour is closed, blocked sites open" + tail;
+        QTest::newRow("one") << QStringList{"quill-site.test"}
+                             << "While Quillharbour is closed, quill-site.test opens" + tail;
+        QTest::newRow("two") << QStringList{"A", "B"} << "While Quillharbour is closed, A and B open" + tail;
+        QTest::newRow("four") << QStringList{"A", "B", "C", "D"}
+                              << "While Quillharbour is closed, A, B and 2 more sites open" + tail;
+    }
+    void closedAppText()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QString, sentence);
+        QCOMPARE(QuitFlowModel::closedAppText(named(names)), sentence);
+    }
+
+    // Centred across the window it belongs to, a third of the spare height above, never off the
+    // available area.
+    void overParent_data()
+    {
+        QTest::addColumn<QRect>("parent");
+        QTest::addColumn<QPoint>("expected");
+        const QRect screen(0, 0, 1280, 720);
+        QTest::newRow("centred, a third above") << QRect(100, 40, 880, 660) << QPoint(300, 50);
+        QTest::newRow("shorter than the window") << QRect(200, 100, 600, 300) << QPoint(260, 90);
+        QTest::newRow("near the right edge") << QRect(1000, 0, 400, 720) << QPoint(800, 30);
+        QTest::newRow("above the top") << QRect(0, -300, 880, 700) << QPoint(200, 0);
+    }
+    void overParent()
+    {
+        QFETCH(QRect, parent);
+        QFETCH(QPoint, expected);
+        QCOMPARE(WindowFit::overParent(parent, QSize(480, 630), QRect(0, 0, 1280, 720)), expected);
+    }
+
+    // The window manager is told which window the quit window belongs to: the main window when it
+    // is shown, the sheet over it when one is (the sheet would otherwise block it), none when no
+    // window is shown.
+    void belongsToTheWindowShown_data()
+    {
+        QTest::addColumn<bool>("mainShown");
+        QTest::addColumn<bool>("sheet");
+        QTest::newRow("main window shown") << true << false;
+        QTest::newRow("a sheet over it") << true << true;
+        QTest::newRow("no window shown") << false << false;
+    }
+    void belongsToTheWindowShown()
+    {
+        QFETCH(bool, mainShown);
+        QFETCH(bool, sheet);
+        Rig rig;
+        rig.main.setGeometry(100, 60, 900, 660);
+        if (mainShown) {
+            rig.main.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&rig.main));
+        }
+        QDialog over(&rig.main);
+        if (sheet) {
+            over.setWindowModality(Qt::WindowModal);
+            over.open();
+            QVERIFY(QTest::qWaitForWindowExposed(&over));
+        }
+        QuitFlowWindow* window = rig.open();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->parentWidget(), nullptr); // never taken down with the main window
+        QCOMPARE(window->windowType(), Qt::Dialog);
+        const QWindow* owner = !mainShown ? nullptr : sheet ? over.windowHandle() : rig.main.windowHandle();
+        QCOMPARE(window->windowHandle()->transientParent(), owner);
+        if (mainShown && !sheet)
+            QCOMPARE(window->pos(),
+                     WindowFit::overParent(rig.main.frameGeometry(), window->size(), WindowFit::availableArea(window)));
+        // Escape keeps the program running and closes the window.
+        QTest::keyClick(window, Qt::Key_Escape);
+        QVERIFY(!QuitFlowWindow::current());
+        QCOMPARE(rig.quits, 0);
+    }
+
+    // What the window shows is that sentence, for the store's one rule.
+    void reasonStepNamesTheOneSiteWithASingularVerb()
+    {
+        Rig rig;
+        QuitFlowWindow* window = rig.open();
+        QCOMPARE(child<QLabel>(window, "reasonBody")->text(),
+                 QStringLiteral("While Quillharbour is closed, Hacker News opens freely on this computer, until you "
+                                "open the app again."));
     }
 
     void sitesOpeningOnQuit_data()
