@@ -7,11 +7,14 @@ Usage: atspi_probe.py COMMAND NAME [ARGUMENT]
   settext NAME TEXT   sets the text of an editable object
   action NAME ACTION  runs the object's action (press, toggle, ...)
   text NAME           the text of the object
+  names NAME          the names of the showing objects inside the object, one a line
   active              the role and the name of the active window
   focused             every object in the focused state, one "role<TAB>name" a line
   radios              every showing radio button in the tree's order, "name<TAB>checked" or "name<TAB>-"
   tree                every object: role, name, whether showing (to explain a failure)
-Only objects of the application named "Quillharbour" are searched.
+Only objects of the application named "Quillharbour" are searched. A NAME written "ROW>NAME" is the
+object named NAME inside the parent of a showing object named ROW (its row): "Chromium>Add Extension"
+is the button on Chromium's row, never another browser's.
 """
 
 import sys
@@ -50,6 +53,43 @@ def find(node, name, depth=0):
     except Exception:  # an object that went away while we looked
         return None
     return None
+
+
+def near(app, name):
+    if ">" not in name:
+        return find(app, name)
+    row, wanted = name.split(">", 1)
+    rows = []
+
+    def collect(node, depth):
+        if node is None or depth > 40:
+            return
+        try:
+            if node.name == row and showing(node) and node.parent is not None:
+                rows.append(node.parent)
+            for i in range(node.childCount):
+                collect(node.getChildAtIndex(i), depth + 1)
+        except Exception:  # an object that went away while we looked
+            return
+
+    collect(app, 0)
+    for scope in rows:
+        found = find(scope, wanted)
+        if found is not None:
+            return found
+    return None
+
+
+def names(node, out, depth=0):
+    if node is None or depth > 40:
+        return
+    try:
+        if node.name and showing(node):
+            out.append(node.name)
+        for i in range(node.childCount):
+            names(node.getChildAtIndex(i), out, depth + 1)
+    except Exception:  # an object that went away while we looked
+        return
 
 
 def main(argv):
@@ -95,7 +135,7 @@ def main(argv):
         collect(app, 0, found)
         print("\n".join(found))
         return 0
-    target = find(app, argv[2])
+    target = near(app, argv[2])
     if target is None:
         return 1
     if command == "find":
@@ -108,6 +148,11 @@ def main(argv):
         print(target.getRoleName())
         print(" ".join(states))
         print(x, y, w, h)
+        return 0
+    if command == "names":
+        out = []
+        names(target, out)
+        print("\n".join(out))
         return 0
     if command == "text":
         print(target.queryText().getText(0, -1))

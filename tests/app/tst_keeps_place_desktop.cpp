@@ -1,5 +1,4 @@
-#include "DesktopSession.h"
-#include "SessionBus.h"
+#include "AccessibleDesktop.h"
 #include "TestEnvironment.h"
 #include "model/BlockRule.h"
 #include "model/Json.h"
@@ -36,38 +35,7 @@ void stop(QProcess& process)
     }
 }
 
-// The processes the accessibility bus started for us (its registry) carry our runtime folder.
-QList<qint64> processesWith(const QByteArray& marker)
-{
-    QList<qint64> pids;
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool number = false;
-        const qint64 pid = entry.toLongLong(&number);
-        if (!number || pid == QCoreApplication::applicationPid())
-            continue;
-        QFile environ(QStringLiteral("/proc/%1/environ").arg(entry));
-        if (environ.open(QIODevice::ReadOnly) && environ.readAll().contains(marker))
-            pids.append(pid);
-    }
-    return pids;
-}
-
-// Gone, or a zombie waiting for a parent that is not us.
-bool ended(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close >= 0 && text.mid(close + 2, 1) == "Z";
-}
-
-// An argument list written as one line.
-QStringList words(const QString& line)
-{
-    return line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
+const auto words = AccessibleDesktop::words;
 
 } // namespace
 
@@ -77,53 +45,19 @@ QStringList words(const QString& line)
 class TestKeepsPlaceDesktop : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<DesktopSession> m_desktop;
-    std::unique_ptr<SessionBus> m_bus;
+    AccessibleDesktop m_session;
     QTemporaryDir m_folder;
-    QProcess m_accessibilityBus;
-    QProcess m_tray;
     QProcessEnvironment m_env;
 
-    QString run(const QString& program, const QStringList& arguments, int* exitCode = nullptr)
-    {
-        QProcess p;
-        p.setProcessEnvironment(m_env);
-        p.start(program, arguments);
-        p.waitForFinished(15000);
-        if (exitCode)
-            *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
-    }
-    QString xdotool(const QStringList& arguments) { return run(QStringLiteral("xdotool"), arguments); }
-    // What AT-SPI says; empty when the object is not there.
-    QStringList probe(const QStringList& arguments)
-    {
-        int code = 0;
-        const QString out =
-            run(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral(QH_ATSPI_PROBE)} + arguments, &code);
-        return code == 0 ? out.split(QLatin1Char('\n')) : QStringList();
-    }
+    QString xdotool(const QStringList& arguments) { return m_session.xdotool(arguments); }
+    QStringList probe(const QStringList& arguments) { return m_session.probe(arguments); }
     QStringList probe(const QString& command, const QString& name, const QString& argument = {})
     {
-        return probe(QStringList{command, name} + (argument.isEmpty() ? QStringList() : QStringList{argument}));
+        return m_session.probe(command, name, argument);
     }
-    bool exists(const QString& name) { return !probe(QStringLiteral("find"), name).isEmpty(); }
-    bool act(const QString& name, const char* action)
-    {
-        return !probe(QStringLiteral("action"), name, QLatin1String(action)).isEmpty();
-    }
-    // A real click in the middle of the object's rectangle on the screen.
-    bool click(const QString& name)
-    {
-        const QStringList found = probe(QStringLiteral("find"), name);
-        if (found.size() < 3)
-            return false;
-        const QStringList r = found[2].split(QLatin1Char(' '));
-        const int x = r[0].toInt() + r[2].toInt() / 2;
-        const int y = r[1].toInt() + r[3].toInt() / 2;
-        xdotool(words(QStringLiteral("mousemove %1 %2 click 1").arg(x).arg(y)));
-        return true;
-    }
+    bool exists(const QString& name) { return m_session.exists(name); }
+    bool act(const QString& name, const char* action) { return m_session.act(name, action); }
+    bool click(const QString& name) { return m_session.click(name); }
     QStringList ourWindows()
     {
         return xdotool(words(QStringLiteral("search --onlyvisible --class quillharbour")))
@@ -139,21 +73,7 @@ class TestKeepsPlaceDesktop : public QObject {
         }
         return false;
     }
-    // The one focused object's name; a mark when none or several are focused.
-    QString focusedName()
-    {
-        QStringList focused = probe({QStringLiteral("focused")});
-        // A list with the keyboard says which of its items is current by focusing it as well, and
-        // Qt's text fields pass the focused state to their viewport, a nameless filler inside.
-        if (focused.size() == 2 && focused[0].startsWith(QLatin1String("list\t")) &&
-            focused[1].startsWith(QLatin1String("list item\t")))
-            focused.removeFirst();
-        if (focused.size() == 2 && focused[1].trimmed() == QLatin1String("filler"))
-            focused.removeLast();
-        if (focused.size() != 1)
-            return QStringLiteral("<%1 focused: %2>").arg(focused.size()).arg(focused.join(QLatin1String(", ")));
-        return focused.front().section(QLatin1Char('\t'), 1);
-    }
+    QString focusedName() { return m_session.focusedName(); }
     // Tab, then wait until the focus moved on from `from`.
     QString tabFrom(const QString& from)
     {
@@ -169,11 +89,7 @@ class TestKeepsPlaceDesktop : public QObject {
         const QStringList found = probe(QStringLiteral("find"), name);
         return found.size() < 3 ? -1 : found[2].section(QLatin1Char(' '), 1, 1).toInt();
     }
-    QString activeRole()
-    {
-        const QStringList active = probe({QStringLiteral("active")});
-        return active.isEmpty() ? QString() : active.first();
-    }
+    QString activeRole() { return m_session.activeRole(); }
 
     // A data folder, its preferences and a program started on it.
     struct Run {
@@ -266,51 +182,11 @@ class TestKeepsPlaceDesktop : public QObject {
 private slots:
     void initTestCase()
     {
-        m_desktop = std::make_unique<DesktopSession>();
-        m_bus = std::make_unique<SessionBus>();
-        if (m_desktop->display().isEmpty() || m_bus->address().isEmpty())
-            QSKIP("Xvfb, openbox or dbus-daemon is missing");
-        if (!QFile::exists(QStringLiteral("/usr/libexec/at-spi-bus-launcher")) ||
-            !QFile::exists(QStringLiteral("/usr/bin/trayer")))
-            QSKIP("at-spi2-core or trayer is missing");
-        const QString runtime = m_folder.filePath(QStringLiteral("run"));
-        QVERIFY(QDir().mkpath(runtime));
-        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        m_env = QProcessEnvironment::systemEnvironment();
-        m_env.remove(QStringLiteral("NO_AT_BRIDGE"));
-        m_env.insert(QStringLiteral("DISPLAY"), m_desktop->display());
-        m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus->address());
-        m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        m_env.insert(QStringLiteral("QT_LINUX_ACCESSIBILITY_ALWAYS_ON"), QStringLiteral("1"));
-
-        m_accessibilityBus.setProcessEnvironment(m_env);
-        m_accessibilityBus.setStandardErrorFile(QProcess::nullDevice());
-        m_accessibilityBus.start(QStringLiteral("/usr/libexec/at-spi-bus-launcher"),
-                                 {QStringLiteral("--launch-immediately")});
-        QVERIFY(m_accessibilityBus.waitForStarted(5000));
-        // Its socket ("bus", or "bus_<display>") appears once the bus is up.
-        QTRY_VERIFY_WITH_TIMEOUT(!QDir(runtime + QStringLiteral("/at-spi")).entryList(QDir::System).isEmpty(), 30000);
-
-        m_tray.setProcessEnvironment(m_env);
-        m_tray.start(QStringLiteral("trayer"),
-                     words(QStringLiteral("--edge top --align right --widthtype request --height 24 "
-                                          "--transparent false --tint 0xdddddd")));
-        QVERIFY(m_tray.waitForStarted(5000));
+        const QString failed = m_session.start();
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        m_env = m_session.environment();
     }
-    void cleanupTestCase()
-    {
-        stop(m_tray);
-        stop(m_accessibilityBus);
-        // The registry the accessibility bus started ends with that bus; wait for it by pid.
-        const QByteArray marker = m_folder.filePath(QStringLiteral("run")).toUtf8();
-        for (qint64 pid : processesWith(marker)) {
-            ::kill(pid_t(pid), SIGTERM);
-            QTRY_VERIFY_WITH_TIMEOUT(ended(pid), 30000);
-        }
-        m_bus.reset();
-        m_desktop.reset();
-    }
+    void cleanupTestCase() { m_session.stop(); }
 
     void popoverStaysOpen_data()
     {

@@ -152,6 +152,23 @@ inline QString hostManifestsFor(const QString& bundleIdentifier)
     return {};
 }
 
+// What every visible Chromium a test starts is given besides its profile and route: no sandbox (the
+// tests may run as root), no first-run questions or traffic of its own, and every example address
+// led to the test's local site on `sitePort`.
+inline QStringList chromiumArguments(quint16 sitePort)
+{
+    return {QStringLiteral("--no-sandbox"),
+            QStringLiteral("--disable-gpu"),
+            QStringLiteral("--no-first-run"),
+            QStringLiteral("--disable-background-networking"),
+            QStringLiteral("--disable-component-update"),
+            QStringLiteral("--disable-sync"),
+            QStringLiteral("--disable-features=HttpsUpgrades"),
+            QStringLiteral("--host-resolver-rules=MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1, "
+                           "MAP *.example.net 127.0.0.1:%1, MAP *.example.org 127.0.0.1:%1")
+                .arg(sitePort)};
+}
+
 inline QString xdotool(const QStringList& arguments)
 {
     QProcess p;
@@ -160,11 +177,12 @@ inline QString xdotool(const QStringList& arguments)
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
 
-// The browser's main window: a browser may own other, smaller windows of the same class.
+// The browser's main window: a browser may own other, smaller windows of the same class. Both
+// conditions must hold (xdotool takes any one by default, and a tray's panel has a name too).
 inline QString browserWindow(qint64 pid)
 {
-    return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                    QString::number(pid), QStringLiteral("--name"), QStringLiteral(".")})
+    return xdotool({QStringLiteral("search"), QStringLiteral("--all"), QStringLiteral("--onlyvisible"),
+                    QStringLiteral("--pid"), QString::number(pid), QStringLiteral("--name"), QStringLiteral(".")})
         .section(u'\n', -1);
 }
 

@@ -26,16 +26,12 @@ struct Chromium {
     {
         QFile::remove(QDir(profile).filePath(QStringLiteral("DevToolsActivePort")));
         process.setProgram(QStringLiteral("chromium"));
-        process.setArguments(
-            {QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"), QStringLiteral("--no-first-run"),
-             QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
-             QStringLiteral("--disable-sync"), QStringLiteral("--disable-features=HttpsUpgrades"),
-             QStringLiteral("--user-data-dir=") + profile, QStringLiteral("--remote-debugging-port=0"),
-             QStringLiteral("--load-extension=") + QStringLiteral(QH_EXTENSION) + QStringLiteral("/chromium"),
-             QStringLiteral("--host-resolver-rules=MAP example.com 127.0.0.1:%1, MAP *.example.com 127.0.0.1:%1, "
-                            "MAP *.example.net 127.0.0.1:%1, MAP *.example.org 127.0.0.1:%1")
-                 .arg(sitePort),
-             QStringLiteral("about:blank")});
+        process.setArguments(chromiumArguments(sitePort) +
+                             QStringList{QStringLiteral("--user-data-dir=") + profile,
+                                         QStringLiteral("--remote-debugging-port=0"),
+                                         QStringLiteral("--load-extension=") + QStringLiteral(QH_EXTENSION) +
+                                             QStringLiteral("/chromium"),
+                                         QStringLiteral("about:blank")});
         process.setStandardOutputFile(QProcess::nullDevice());
         process.setStandardErrorFile(QProcess::nullDevice());
         process.start();
