@@ -30,6 +30,7 @@ Shell::Shell(AppContext& context, NotificationCenter* notifications, Options opt
     QApplication::setQuitOnLastWindowClosed(false);
     m_context.mainWindow = &m_opener;
     m_context.afterFirstFrame = [this](std::function<void()> work) { afterFirstFrame(std::move(work)); };
+    m_context.hasTray = [this] { return m_hasTray.value_or(true); };
 
     m_gate = new QuitGate(
         m_context.storage, [this](std::function<void()> onQuit) { presentQuitWindow(std::move(onQuit)); },

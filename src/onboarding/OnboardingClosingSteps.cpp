@@ -43,6 +43,11 @@
 #include <QVBoxLayout>
 
 using Step = OnboardingFlow::Step;
+
+bool OnboardingView::hasTray() const
+{
+    return !m_context.hasTray || m_context.hasTray();
+}
 using namespace OnboardingPaint;
 using namespace OnboardingParts;
 
@@ -102,8 +107,9 @@ QWidget* OnboardingView::buildPriority()
         new OnboardingBlockPagePreview(m_flow.previewSite(), m_flow.breakMinutes, m_flow.trimmedPriority(), 392);
     page->setObjectName(QStringLiteral("priorityPreview"));
     pv->addWidget(page);
-    auto* caption =
-        label(QStringLiteral("Also waiting in your system tray"), Theme::font(13), FocusColor::mutedOnDark());
+    auto* caption = label(hasTray() ? QStringLiteral("Also waiting in your system tray")
+                                    : QStringLiteral("Also waiting in your applications menu"),
+                          Theme::font(13), FocusColor::mutedOnDark());
     caption->setAlignment(Qt::AlignHCenter);
     pv->addWidget(caption);
 
@@ -326,8 +332,10 @@ QWidget* OnboardingView::buildDone()
     auto* illustration = new OnboardingTrayIllustration(priority);
     m->addWidget(illustration);
     m->addSpacing(18);
-    m->addWidget(label(QStringLiteral("Find Quillharbour in your system tray. Close this window any time. Everything "
-                                      "keeps running."),
+    m->addWidget(label(hasTray() ? QStringLiteral("Find Quillharbour in your system tray. Close this window any time. "
+                                                  "Everything keeps running.")
+                                 : QStringLiteral("Find Quillharbour in your applications menu. Close this window any "
+                                                  "time. Everything keeps running."),
                        Theme::font(15.5, QFont::Medium, Theme::Design::serif), FocusColor::text(), true));
     r->addWidget(menu, 0, Qt::AlignTop);
 

@@ -65,6 +65,8 @@ public slots:
     void reject() override;
 
 private:
+    // Where the person finds the program again: its tray icon, or the applications menu.
+    bool hasTray() const;
     void showStep();
     void changed();
     void scheduleChanged();

@@ -34,6 +34,8 @@ struct AppContext {
     // Shows a page's sheet over the main window once no other sheet is up, and owns it from then
     // on; absent (a page on its own in a test), the page opens the sheet itself.
     std::function<void(QDialog*)> presentSheet;
+    // Whether the desktop shows the tray icon; absent, or not known yet: as if it did.
+    std::function<bool()> hasTray;
     // Runs work that may wait until the main window's first frame is on screen; absent, a page
     // runs it at once.
     std::function<void(std::function<void()> work)> afterFirstFrame;

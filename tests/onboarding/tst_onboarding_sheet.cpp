@@ -45,6 +45,8 @@ private slots:
     void browserStep();
     void finishFromTheSheet_data();
     void finishFromTheSheet();
+    void whereToFindItAgain_data();
+    void whereToFindItAgain();
 };
 
 void TestOnboardingSheet::keys_data()
@@ -325,6 +327,37 @@ void TestOnboardingSheet::finishFromTheSheet()
     QTRY_COMPARE_WITH_TIMEOUT(rig.f.notifications.authorizationRequests, requests, 5000);
     QCoreApplication::processEvents();
     QCOMPARE(rig.f.notifications.authorizationRequests, requests);
+}
+
+// The priority step's caption and the done step's words name where the program waits: the tray
+// where the desktop shows one, the applications menu where it does not (GNOME).
+void TestOnboardingSheet::whereToFindItAgain_data()
+{
+    QTest::addColumn<int>("tray"); // -1: not known yet
+    QTest::addColumn<QString>("place");
+    QTest::newRow("a tray") << 1 << "system tray";
+    QTest::newRow("no tray") << 0 << "applications menu";
+    QTest::newRow("not known yet") << -1 << "system tray";
+}
+
+void TestOnboardingSheet::whereToFindItAgain()
+{
+    QFETCH(int, tray);
+    QFETCH(QString, place);
+    OnboardingRig rig;
+    if (tray >= 0)
+        rig.context.hasTray = [tray] { return tray == 1; };
+    OnboardingView& view = shown(rig.open(5));
+    view.go(Step::priority);
+    view.go(Step::done);
+    QStringList said;
+    for (QLabel* label : view.findChildren<QLabel*>())
+        if (label->text().startsWith(QLatin1String("Also waiting in")) ||
+            label->text().startsWith(QLatin1String("Find Quillharbour in")))
+            said.append(label->text());
+    QVERIFY2(said.size() >= 2, qPrintable(said.join(u'|')));
+    for (const QString& text : std::as_const(said))
+        QVERIFY2(text.contains(place), qPrintable(text));
 }
 
 QTEST_MAIN(TestOnboardingSheet)
