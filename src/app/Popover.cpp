@@ -164,7 +164,8 @@ QWidget* Popover::banner()
     text->setWordWrap(true);
     layout->addWidget(text, 1);
     layout->addSpacing(6);
-    auto* link = new FocusButton(button, FocusLinkButtonStyle{12.5, FocusColor::text()});
+    // A plain button beside the words, as the footer is: no underline.
+    auto* link = new FocusButton(button, FocusPlainButtonStyle{12.5, FocusColor::text()});
     link->setObjectName(QStringLiteral("bannerButton"));
     connect(link, &QAbstractButton::clicked, this, action);
     layout->addWidget(link, 0, Qt::AlignVCenter);

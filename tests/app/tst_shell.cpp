@@ -10,12 +10,14 @@
 #include "ui/ChoiceDialog.h"
 #include "ui/Theme.h"
 
+#include "ui/FocusButton.h"
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QWindow>
+
 #include <QtTest>
 
 using Destination = AppRouter::Destination;
@@ -367,6 +369,9 @@ private slots:
         QCOMPARE(summaryButton ? summaryButton->text() : QString(), summary);
         auto* bannerText = child<QLabel>(&popover, "bannerText");
         QCOMPARE(bannerText && !bannerText->text().isEmpty(), banner);
+        // The banner's action is a plain button, as the footer is: never an underlined link.
+        if (auto* action = child<FocusButton>(&popover, "bannerButton"))
+            QVERIFY(!focusButtonLook(action->buttonStyle(), false).underline);
     }
 
     void quickAdd_data()
