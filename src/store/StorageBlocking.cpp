@@ -83,7 +83,7 @@ QString StorageService::reasonFor(const BlockRule& rule)
 bool StorageService::followWallClock()
 {
     const Date wall = now();
-    const double boot = m_env.monotonic->seconds();
+    const double boot = m_core.env().monotonic->seconds();
     const std::optional<ClockReading> last = m_lastClockReading;
     m_lastClockReading = ClockReading{wall, boot};
     if (!last)
@@ -138,7 +138,7 @@ bool StorageService::beginsNewUsageDay(const SharedState& s, Date t, const Calen
 
 std::optional<WallClockCheck> StorageService::wallClockCheck() const
 {
-    const QString boot = m_env.monotonic->bootId();
+    const QString boot = m_core.env().monotonic->bootId();
     if (!m_lastClockReading || boot.isEmpty())
         return std::nullopt;
     return WallClockCheck{boot, m_lastClockReading->boot, m_lastClockReading->wall, m_dayOffset};
@@ -280,19 +280,18 @@ bool StorageService::saveState()
         const std::optional<WallClockCheck> kept = keptClockReading(check);
         if ((kept || !check) && kept == m_stateOnDisk->check && m_state == m_stateOnDisk->state &&
             fileIdentity(m_statePath) == m_stateOnDisk->file) {
-            clearFailure(stateFile);
+            m_core.clearFailure(stateFile);
             m_lastUsageStateSave = now();
             return true;
         }
     }
-    QString error;
-    if (!writeFile(stateFile, stateFileText(m_state, check), &error)) {
+    if (const FileWrite written = m_core.writeFile(stateFile, stateFileText(m_state, check)); !written) {
         m_stateOnDisk.reset();
-        recordFailure(stateFile, error);
+        m_core.recordFailure(stateFile, written.error);
         return false;
     }
     m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(m_statePath)};
-    clearFailure(stateFile);
+    m_core.clearFailure(stateFile);
     m_lastUsageStateSave = now();
     return true;
 }
@@ -356,7 +355,7 @@ void StorageService::recordUsage(const BlockRule& rule, qint64 seconds)
     setState(s);
     if (breakEnded) {
         refreshBlockingState();
-        m_reminders.postUrgentBreakEndedNotice(rule.displayName);
+        m_core.reminders().postUrgentBreakEndedNotice(rule.displayName);
     } else if (crossedLimit) {
         refreshBlockingState();
     } else {
@@ -416,15 +415,14 @@ bool StorageService::startUrgentBreak(const QUuid& ruleID, double fallbackSecond
     SharedState s = m_state;
     s.urgentBreak = UrgentBreakState{ruleID, t, 0, t + fallbackSeconds};
 
-    QString error;
-    if (!writeFile(rulesFile, rulesFileText(m_rules), &error)) {
+    if (const FileWrite written = m_core.writeFile(rulesFile, rulesFileText(m_rules)); !written) {
         // Not granted, so nothing of it may stay: the day's break would otherwise be spent for nothing
         // (the state copy with the new break is simply dropped).
         *it = before;
-        recordFailure(rulesFile, error);
+        m_core.recordFailure(rulesFile, written.error);
         return false;
     }
-    clearFailure(rulesFile);
+    m_core.clearFailure(rulesFile);
     emit rulesChanged();
     setState(s);
     refreshBlockingState();
@@ -454,8 +452,8 @@ bool StorageService::isDomainFree(const QString& domain, const std::optional<QUu
 bool StorageService::addRule(const BlockRule& rule)
 {
     if (!isDomainFree(rule.domain, std::nullopt)) {
-        recordFailure(rulesFile + QStringLiteral("#duplicate"),
-                      QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
+        m_core.recordFailure(rulesFile + QStringLiteral("#duplicate"),
+                             QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
         return false;
     }
     std::vector<BlockRule> before = m_rules;
@@ -472,8 +470,8 @@ bool StorageService::updateRule(const BlockRule& rule)
     if (it == m_rules.end())
         return false;
     if (!isDomainFree(rule.domain, rule.id)) {
-        recordFailure(rulesFile + QStringLiteral("#duplicate"),
-                      QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
+        m_core.recordFailure(rulesFile + QStringLiteral("#duplicate"),
+                             QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
         return false;
     }
     std::vector<BlockRule> before = m_rules;
@@ -499,15 +497,14 @@ bool StorageService::removeRule(const QUuid& id)
 bool StorageService::commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState)
 {
     ++m_rulesGeneration;
-    QString error;
-    if (!writeFile(rulesFile, rulesFileText(m_rules), &error)) {
+    if (const FileWrite written = m_core.writeFile(rulesFile, rulesFileText(m_rules)); !written) {
         // The rules stay as they are on disk: a loosening the disk refused must not loosen, and an
         // added rule that a restart would not have must not block either; the screen says why.
         m_rules = std::move(before);
-        recordFailure(rulesFile, error);
+        m_core.recordFailure(rulesFile, written.error);
         return false;
     }
-    clearFailure(rulesFile);
+    m_core.clearFailure(rulesFile);
     emit rulesChanged();
     if (changedState)
         setState(*changedState);
@@ -539,14 +536,13 @@ bool StorageService::updateDoomScrollConfig(const DoomScrollConfig& given)
     const Date breakEnd = m_state.doomScroll && m_state.doomScroll->breakEndsAt ? *m_state.doomScroll->breakEndsAt : 0;
 
     const DoomScrollConfig config{enabled, cleaned, given.usageWindowMinutes, given.breakMinutes};
-    QString error;
     JsonTextWriter text;
     writeDoomScrollConfig(text, config);
-    if (!writeFile(doomScrollFile, text.take(), &error)) {
-        recordFailure(doomScrollFile, error); // the settings stay as they are on disk
+    if (const FileWrite written = m_core.writeFile(doomScrollFile, text.take()); !written) {
+        m_core.recordFailure(doomScrollFile, written.error); // the settings stay as they are on disk
         return false;
     }
-    clearFailure(doomScrollFile);
+    m_core.clearFailure(doomScrollFile);
     m_doomScrollConfig = config;
     emit doomScrollConfigChanged();
     if (!sameWindow && breakEnd <= now()) {

@@ -41,9 +41,9 @@ bool StorageService::deleteNote(const QUuid& id)
     std::erase_if(m_notes, [&id](const Note& n) { return n.id == id; });
     if (!commitNotes(std::move(before), false))
         return false;
-    if (m_cloudSync) {
-        m_cloudSync->noteDeleted(id);
-        m_cloudSync->schedulePush();
+    if (CloudSync* sync = m_core.cloudSync()) {
+        sync->noteDeleted(id);
+        sync->schedulePush();
     }
     return true;
 }
@@ -52,12 +52,12 @@ bool StorageService::replaceNotesFromSync(const std::vector<Note>& list, QString
 {
     std::vector<Note> sorted = list;
     sortNotes(sorted);
-    QString writeError;
     // Encoded there too, from a copy that shares the notes' texts.
-    if (!writeInBackground(
-            notesFile, [notes = sorted] { return notesFileText(notes); }, &writeError)) {
+    if (const FileWrite written =
+            m_core.writeInBackground(notesFile, [notes = sorted] { return notesFileText(notes); });
+        !written) {
         if (error)
-            *error = writeError;
+            *error = written.error;
         return false;
     }
     setNotes(std::move(sorted));

@@ -7,7 +7,7 @@
 
 QSet<QUuid> StorageService::recurringSeriesIDs(const QString& key) const
 {
-    return m_env.defaults->uuidSet(key);
+    return m_core.env().defaults->uuidSet(key);
 }
 
 void StorageService::storeRecurringSeries(const QSet<QUuid>& stopped, const QSet<QUuid>& deleted)
@@ -15,7 +15,7 @@ void StorageService::storeRecurringSeries(const QSet<QUuid>& stopped, const QSet
     const auto store = [this](const QString& key, const QSet<QUuid>& added) {
         if (added.isEmpty())
             return;
-        m_env.defaults->setUuidSet(key, recurringSeriesIDs(key) + added);
+        m_core.env().defaults->setUuidSet(key, recurringSeriesIDs(key) + added);
     };
     store(stoppedSeriesKey, stopped);
     store(deletedSeriesKey, deleted);
@@ -29,9 +29,9 @@ StorageService::SeriesMarks StorageService::seriesMarks() const
 void StorageService::restoreSeriesMarks(const SeriesMarks& marks)
 {
     if (recurringSeriesIDs(stoppedSeriesKey) != marks.stopped)
-        m_env.defaults->setUuidSet(stoppedSeriesKey, marks.stopped);
+        m_core.env().defaults->setUuidSet(stoppedSeriesKey, marks.stopped);
     if (recurringSeriesIDs(deletedSeriesKey) != marks.deleted)
-        m_env.defaults->setUuidSet(deletedSeriesKey, marks.deleted);
+        m_core.env().defaults->setUuidSet(deletedSeriesKey, marks.deleted);
 }
 
 bool StorageService::rollOverRecurringTodos(Date now)
@@ -45,12 +45,11 @@ bool StorageService::rollOverRecurringTodos(Date now)
 
     // The new occurrences count only once they are in the file: otherwise the sync would send
     // to-dos that a restart does not have. The next roll-over tries again.
-    QString error;
-    if (!writeFile(todosFile, todosText(pass.list), &error)) {
-        recordFailure(todosFile, error);
+    if (const FileWrite written = m_core.writeFile(todosFile, todosText(pass.list)); !written) {
+        m_core.recordFailure(todosFile, written.error);
         return false;
     }
-    clearFailure(todosFile);
+    m_core.clearFailure(todosFile);
     QSet<QUuid> before;
     for (const TaskItem& t : m_todos)
         before.insert(t.id);
@@ -60,6 +59,6 @@ bool StorageService::rollOverRecurringTodos(Date now)
     const Calendar cal = calendar();
     for (const TaskItem& t : m_todos)
         if (!before.contains(t.id))
-            m_reminders.rescheduleTodoReminder(t, now, cal);
+            m_core.reminders().rescheduleTodoReminder(t, now, cal);
     return true;
 }

@@ -14,6 +14,7 @@
 #include "store/DataPreread.h"
 #include "store/Reminders.h"
 #include "store/RuleEvaluation.h"
+#include "store/StoreCore.h"
 
 #include <QHash>
 #include <QJsonValue>
@@ -29,27 +30,6 @@
 #include <optional>
 #include <vector>
 
-class DataPreread;
-class Defaults;
-class NotificationCenter;
-class SystemEvents;
-
-// What the store stands on: time, the user's calendar as it is at each call, preferences,
-// notifications and system events. Only main() picks the real ones.
-struct StorageEnvironment {
-    const Clock* clock = nullptr;
-    std::function<Calendar()> calendar;
-    Defaults* defaults = nullptr;
-    NotificationCenter* notifications = nullptr;
-    SystemEvents* events = nullptr; // optional
-    // Optional: the boot clock that tells a change of the wall clock from time passing.
-    const MonotonicClock* monotonic = nullptr;
-    // Optional: how data files are opened for writing (tests make them fail).
-    FileSafety::SaveFileFactory saveFiles;
-    // Optional: the to-dos and notes already being read on another thread.
-    DataPreread* preread = nullptr;
-};
-
 // The one owner of all user data while the application runs. Main thread only.
 class StorageService : public QObject {
     Q_OBJECT
@@ -60,22 +40,22 @@ public:
     ~StorageService() override;
 
     // Set when no data folder at all could be made: the application cannot keep data.
-    const QString& fatalError() const { return m_fatalError; }
+    const QString& fatalError() const { return m_core.fatalError(); }
 
     const std::vector<TaskItem>& todos() const { return m_todos; }
     const std::vector<Note>& notes() const { return m_notes; }
     const std::vector<BlockRule>& rules() const { return m_rules; }
     const SharedState& state() const { return m_state; }
     const DoomScrollConfig& doomScrollConfig() const { return m_doomScrollConfig; }
-    std::optional<QString> lastError() const;
+    std::optional<QString> lastError() const { return m_core.lastError(); }
     // The settings screen may dismiss the message; it comes back with the next failure.
-    void setLastError(const std::optional<QString>& message);
+    void setLastError(const std::optional<QString>& message) { m_core.setLastError(message); }
     std::optional<QUuid> focusTodoID() const { return m_focusTodoID; }
     void setFocusTodoID(const std::optional<QUuid>& id);
-    const FileStore& fileStore() const { return m_fileStore; }
+    const FileStore& fileStore() const { return m_core.fileStore(); }
 
-    void setCloudSync(CloudSync* sync);
-    CloudSync* cloudSync() const;
+    void setCloudSync(CloudSync* sync) { m_core.setCloudSync(sync); }
+    CloudSync* cloudSync() const { return m_core.cloudSync(); }
 
     // --- files
     bool saveTodos(bool sync);
@@ -144,7 +124,7 @@ public:
 
     // --- writes on the writing thread
     // Returns once no data file is being written there, with the outcomes taken in.
-    void waitForWrites();
+    void waitForWrites() { m_core.waitForWrites(); }
     // Writes again there the files whose last write there failed.
     void retryUnwrittenFiles();
 
@@ -185,7 +165,7 @@ public:
     bool removeRule(const QUuid& id);
     bool updateDoomScrollConfig(const DoomScrollConfig& config);
 
-    Reminders& reminders() { return m_reminders; }
+    Reminders& reminders() { return m_core.reminders(); }
 
     static inline const QString todosFile = QStringLiteral("todos.json");
     static inline const QString notesFile = QStringLiteral("notes.json");
@@ -211,12 +191,14 @@ signals:
     void backgroundWriteFailed(const QString& message);
 
 private:
-    Date now() const;
-    Date stamp() const;
-    Calendar calendar() const { return m_env.calendar(); }
+    // First, so that it outlives every part that leans on it.
+    StoreCore m_core;
+
+    Date now() const { return m_core.now(); }
+    Date stamp() const { return m_core.stamp(); }
+    Calendar calendar() const { return m_core.calendar(); }
     void normalizeSharedState(const Calendar& cal);
 
-    bool chooseDataDirectory(std::optional<FileStore> given);
     void load();
     void installObservers();
     void scheduleBoundaryTimer(Date boundary);
@@ -231,24 +213,6 @@ private:
     std::optional<WallClockCheck> keptClockReading(const std::optional<WallClockCheck>& current) const;
     void onBoundaryTimer();
     void throttledStateSave();
-
-    // Writes one data file atomically; refuses to replace a file that could not be backed up.
-    bool writeFile(const QString& name, const QByteArray& text, QString* error);
-    // The same on the writing thread: refuses only what writeFile refuses before writing.
-    bool writeInBackground(const QString& name, BackgroundWriter::Encoder encode, QString* error);
-    void backgroundWritten(const QString& path, quint64 generation, bool ok, const QString& error);
-    template <typename T>
-    std::vector<T> loadList(const QString& part, const QString& name,
-                            std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable,
-                            std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText = {},
-                            const PrereadFile<T>* early = nullptr);
-    bool backupUnreadableFile(const QString& name);
-
-    // lastError bookkeeping: the latest outstanding failure shows; a success clears only its own file.
-    void recordFailure(const QString& source, const QString& message);
-    void clearFailure(const QString& source);
-    void emitIfLastErrorChanged(const std::optional<QString>& before);
-    void reportProblem(const QString& path, const QString& message);
 
     void setTodos(std::vector<TaskItem> todos);
     // Writes the to-dos as they now are, or puts back `before` when that fails.
@@ -269,9 +233,6 @@ private:
     void removeReminders(const QSet<QUuid>& ids);
     TaskItem* findTodo(const QUuid& id);
 
-    StorageEnvironment m_env;
-    FileStore m_fileStore;
-    QString m_fatalError;
     std::vector<TaskItem> m_todos;
     quint64 m_todosRevision = 0, m_notesRevision = 0;
     // The to-dos' file writer keeps the text of what it wrote last, and its encodings run on the
@@ -300,7 +261,7 @@ private:
     // After the announcement of a save: notes the writer as current when nothing came between.
     void noteTodosAnnounced();
     // A write of `list` on the writing thread, encoded there.
-    bool writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list, QString* error);
+    FileWrite writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list);
     std::vector<Note> m_notes;
     std::vector<BlockRule> m_rules;
     quint64 m_rulesGeneration = 0; // changes with every change of m_rules, for m_boundaryMemo
@@ -308,8 +269,6 @@ private:
     SharedState m_state;
     DoomScrollConfig m_doomScrollConfig;
     std::optional<QUuid> m_focusTodoID;
-    QPointer<CloudSync> m_cloudSync;
-    Reminders m_reminders;
     QTimer m_boundaryTimer;
     std::optional<Date> m_boundaryAt;
     Date m_lastUsageStateSave = -1e300;
@@ -339,22 +298,5 @@ private:
     QString reasonFor(const BlockRule& rule);
     QLocale m_reasonLocale;
     QHash<int, QString> m_windowReasons; // the texts of time windows in m_reasonLocale
-
-    struct Failure {
-        QString source;
-        QString message;
-    };
-    std::vector<Failure> m_failures; // oldest first
-    QSet<QString> m_unbackedFiles;   // unreadable files that must not be written over
     bool m_rulesSetAside = false;
-    std::optional<QString> m_unreadableFolder; // why the data folder could not be looked into
-    QString unbackedMessage(const QString& name) const;
-    bool m_loading = false;
-
-    // Per file: the newest write asked of the writing thread, and the newest one a write made
-    // here since has overtaken (its outcome no longer counts).
-    QHash<QString, quint64> m_backgroundAsked, m_backgroundOvertaken;
-    QSet<QString> m_unwrittenFiles; // whose last write on the writing thread failed
-    // Last, so that its writes are finished before anything else of the store goes.
-    std::unique_ptr<BackgroundWriter> m_writer;
 };

@@ -145,7 +145,7 @@ bool StorageService::addTodo(const TaskItem& todo)
     m_todos.insert(m_todos.begin(), item);
     if (!commitTodos(std::move(before), true))
         return false;
-    m_reminders.rescheduleTodoReminder(item, now(), calendar());
+    m_core.reminders().rescheduleTodoReminder(item, now(), calendar());
     return true;
 }
 
@@ -160,7 +160,7 @@ bool StorageService::toggleTodo(const QUuid& id)
     const TaskItem changed = *t;
     if (!commitTodoAt(size_t(t - m_todos.data()), std::move(before), true))
         return false;
-    m_reminders.rescheduleTodoReminder(changed, now(), calendar());
+    m_core.reminders().rescheduleTodoReminder(changed, now(), calendar());
     return true;
 }
 
@@ -207,7 +207,7 @@ bool StorageService::upsertTodo(const TaskItem& todo)
         restoreSeriesMarks(marks);
         return false;
     }
-    m_reminders.rescheduleTodoReminder(edited, now(), calendar());
+    m_core.reminders().rescheduleTodoReminder(edited, now(), calendar());
     return true;
 }
 
@@ -252,7 +252,7 @@ bool StorageService::moveTodosToToday(const std::vector<QUuid>& ids)
     if (!commitTodos(std::move(before), true))
         return false;
     for (const TaskItem& t : moved)
-        m_reminders.rescheduleTodoReminder(t, current, cal);
+        m_core.reminders().rescheduleTodoReminder(t, current, cal);
     return true;
 }
 
@@ -278,9 +278,9 @@ bool StorageService::deleteTodo(const TaskItem& todo)
         return false;
     }
     removeReminders(removed);
-    if (m_cloudSync) {
+    if (m_core.cloudSync()) {
         recordPendingTaskDeletes(removed);
-        m_cloudSync->schedulePush();
+        m_core.cloudSync()->schedulePush();
     }
     return true;
 }
@@ -337,23 +337,26 @@ bool StorageService::takeTodosFromSync(SyncedTodos& synced, QString* error)
     }
     std::shared_ptr<const std::vector<TaskItem>> snapshot =
         synced.snapshot ? std::move(synced.snapshot) : std::make_shared<const std::vector<TaskItem>>(synced.list);
-    if (!writeTodosInBackground(std::move(snapshot), error))
+    if (const FileWrite written = writeTodosInBackground(std::move(snapshot)); !written) {
+        if (error)
+            *error = written.error;
         return false;
+    }
     m_todos.swap(synced.list);
     emit todosChanged();
     removeReminders(synced.gone);
     const Calendar cal = calendar();
     const Date current = now();
     for (const TaskItem& t : synced.touched)
-        m_reminders.rescheduleTodoReminder(t, current, cal);
+        m_core.reminders().rescheduleTodoReminder(t, current, cal);
     synced.touched.clear();
     return true;
 }
 
 void StorageService::recordPendingTaskDeletes(const QSet<QUuid>& ids)
 {
-    if (m_cloudSync && !ids.isEmpty())
-        m_cloudSync->tasksDeleted(ids);
+    if (m_core.cloudSync() && !ids.isEmpty())
+        m_core.cloudSync()->tasksDeleted(ids);
 }
 
 void StorageService::removeReminders(const QSet<QUuid>& ids)
@@ -361,5 +364,5 @@ void StorageService::removeReminders(const QSet<QUuid>& ids)
     QStringList identifiers;
     for (const QUuid& id : ids)
         identifiers.append(Reminders::requestIdentifier(id));
-    m_reminders.removeTodoReminders(identifiers);
+    m_core.reminders().removeTodoReminders(identifiers);
 }
