@@ -5,41 +5,9 @@
 
 #include <algorithm>
 
-QSet<QUuid> StorageService::recurringSeriesIDs(const QString& key) const
-{
-    return m_core.env().defaults->uuidSet(key);
-}
-
-void StorageService::storeRecurringSeries(const QSet<QUuid>& stopped, const QSet<QUuid>& deleted)
-{
-    const auto store = [this](const QString& key, const QSet<QUuid>& added) {
-        if (added.isEmpty())
-            return;
-        m_core.env().defaults->setUuidSet(key, recurringSeriesIDs(key) + added);
-    };
-    store(stoppedSeriesKey, stopped);
-    store(deletedSeriesKey, deleted);
-}
-
-StorageService::SeriesMarks StorageService::seriesMarks() const
-{
-    return {recurringSeriesIDs(stoppedSeriesKey), recurringSeriesIDs(deletedSeriesKey)};
-}
-
-void StorageService::restoreSeriesMarks(const SeriesMarks& marks)
-{
-    if (recurringSeriesIDs(stoppedSeriesKey) != marks.stopped)
-        m_core.env().defaults->setUuidSet(stoppedSeriesKey, marks.stopped);
-    if (recurringSeriesIDs(deletedSeriesKey) != marks.deleted)
-        m_core.env().defaults->setUuidSet(deletedSeriesKey, marks.deleted);
-}
-
 bool StorageService::rollOverRecurringTodos(Date now)
 {
-    const QSet<QUuid> stopped = recurringSeriesIDs(stoppedSeriesKey);
-    const QSet<QUuid> deleted = recurringSeriesIDs(deletedSeriesKey);
-    const Calendar seriesCalendar = TaskRecurrence::maintenanceCalendar(calendar());
-    TaskRecurrence::SeriesChanges pass = TaskRecurrence::maintain(m_todos, stopped, deleted, now, seriesCalendar);
+    TaskRecurrence::SeriesChanges pass = m_series.run(m_todos, now);
     if (!pass.changed)
         return false;
 

@@ -25,13 +25,13 @@ StorageService::StorageService(std::optional<FileStore> fileStore, StorageEnviro
     connect(&m_core, &StoreCore::lastErrorChanged, this, &StorageService::lastErrorChanged);
     connect(&m_core, &StoreCore::problemReported, this, &StorageService::problemReported);
     connect(&m_core, &StoreCore::backgroundWriteFailed, this, &StorageService::backgroundWriteFailed);
+    connect(&m_notes, &NoteStore::notesChanged, this, &StorageService::notesChanged);
     m_state = SharedState::fresh(now(), calendar());
     m_boundaryTimer.setSingleShot(true);
     m_boundaryTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire early
     connect(&m_boundaryTimer, &QTimer::timeout, this, &StorageService::onBoundaryTimer);
     // First of all who hear of a change, so every one of them already sees the new revision.
     connect(this, &StorageService::todosChanged, this, [this] { ++m_todosRevision; });
-    connect(this, &StorageService::notesChanged, this, [this] { ++m_notesRevision; });
     if (!m_core.chooseDataDirectory(std::move(fileStore)))
         return;
     m_statePath = m_core.fileStore().filePath(stateFile);
@@ -78,12 +78,7 @@ void StorageService::load()
         },
         earlyTodos ? &*earlyTodos : nullptr);
     const quint64 loadedUses = m_todosEncoding->writer.uses();
-    m_notes = m_core.loadList<Note>(
-        QStringLiteral("notes"), notesFile, decodeNote, unreadable,
-        [&earlyNotes](const QByteArray& text) {
-            return earlyNotes ? std::move(earlyNotes->decoded) : decodeNotesFileText(text);
-        },
-        earlyNotes ? &*earlyNotes : nullptr);
+    m_notes.load(unreadable, std::move(earlyNotes));
     m_rules = m_core.loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
     m_rulesSetAside = unreadable.contains(QStringLiteral("block rules"));
     ++m_rulesGeneration;
@@ -183,28 +178,10 @@ bool StorageService::writeTodos(bool sync, std::optional<size_t> changedAt)
     return true;
 }
 
-bool StorageService::saveNotes(bool sync)
-{
-    if (const FileWrite written = m_core.writeFile(notesFile, notesFileText(m_notes)); !written) {
-        m_core.recordFailure(notesFile, written.error);
-        return false;
-    }
-    m_core.clearFailure(notesFile);
-    if (sync && m_core.cloudSync())
-        m_core.cloudSync()->schedulePush();
-    return true;
-}
-
 void StorageService::setTodos(std::vector<TaskItem> todos)
 {
     m_todos = std::move(todos);
     emit todosChanged();
-}
-
-void StorageService::setNotes(std::vector<Note> notes)
-{
-    m_notes = std::move(notes);
-    emit notesChanged();
 }
 
 void StorageService::setState(const SharedState& state)
@@ -228,4 +205,12 @@ void StorageService::handleClockEvent()
     if (rollOverRecurringTodos(now()) && m_core.cloudSync())
         m_core.cloudSync()->schedulePush();
     refreshBlockingState();
+}
+
+bool StorageService::replaceNotesFromSync(const std::vector<Note>& list, QString* error)
+{
+    const FileWrite written = m_notes.replaceNotesFromSync(list);
+    if (!written && error)
+        *error = written.error;
+    return bool(written);
 }

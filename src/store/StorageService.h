@@ -12,8 +12,10 @@
 #include "platform/FileSafety.h"
 #include "store/CloudSync.h"
 #include "store/DataPreread.h"
+#include "store/NoteStore.h"
 #include "store/Reminders.h"
 #include "store/RuleEvaluation.h"
+#include "store/SeriesPass.h"
 #include "store/StoreCore.h"
 
 #include <QHash>
@@ -43,7 +45,7 @@ public:
     const QString& fatalError() const { return m_core.fatalError(); }
 
     const std::vector<TaskItem>& todos() const { return m_todos; }
-    const std::vector<Note>& notes() const { return m_notes; }
+    const std::vector<Note>& notes() const { return m_notes.notes(); }
     const std::vector<BlockRule>& rules() const { return m_rules; }
     const SharedState& state() const { return m_state; }
     const DoomScrollConfig& doomScrollConfig() const { return m_doomScrollConfig; }
@@ -59,7 +61,7 @@ public:
 
     // --- files
     bool saveTodos(bool sync);
-    bool saveNotes(bool sync);
+    bool saveNotes(bool sync) { return m_notes.saveNotes(sync); }
 
     // --- to-dos
     // The day's to-dos in display order; only the first `first` of them when given.
@@ -110,13 +112,13 @@ public:
     // Changes with every change of the to-dos (or of the notes): a list made from them is still
     // current while this has not moved.
     quint64 todosRevision() const { return m_todosRevision; }
-    quint64 notesRevision() const { return m_notesRevision; }
+    quint64 notesRevision() const { return m_notes.revision(); }
 
     // --- notes
-    bool upsertNote(const Note& note);
-    bool deleteNote(const QUuid& id);
+    bool upsertNote(const Note& note) { return m_notes.upsertNote(note); }
+    bool deleteNote(const QUuid& id) { return m_notes.deleteNote(id); }
     bool replaceNotesFromSync(const std::vector<Note>& list, QString* error = nullptr);
-    static void sortNotes(std::vector<Note>& list);
+    static void sortNotes(std::vector<Note>& list) { NoteStore::sortNotes(list); }
 
     // How many to-dos the last text of the to-dos compared with the ones its writer kept (tests
     // count the work of a save with it).
@@ -129,11 +131,14 @@ public:
     void retryUnwrittenFiles();
 
     // --- repeating series
-    QSet<QUuid> recurringSeriesIDs(const QString& key) const;
-    void storeRecurringSeries(const QSet<QUuid>& stopped, const QSet<QUuid>& deleted);
+    QSet<QUuid> recurringSeriesIDs(const QString& key) const { return m_series.recurringSeriesIDs(key); }
+    void storeRecurringSeries(const QSet<QUuid>& stopped, const QSet<QUuid>& deleted)
+    {
+        m_series.storeRecurringSeries(stopped, deleted);
+    }
     bool rollOverRecurringTodos(Date now);
-    static inline const QString stoppedSeriesKey = QStringLiteral("tasks.recurringStoppedSeries.v1");
-    static inline const QString deletedSeriesKey = QStringLiteral("tasks.recurringDeletedSeries.v1");
+    static inline const QString& stoppedSeriesKey = SeriesPass::stoppedSeriesKey;
+    static inline const QString& deletedSeriesKey = SeriesPass::deletedSeriesKey;
 
     // --- blocking state
     void handleClockEvent();
@@ -168,7 +173,7 @@ public:
     Reminders& reminders() { return m_core.reminders(); }
 
     static inline const QString todosFile = QStringLiteral("todos.json");
-    static inline const QString notesFile = QStringLiteral("notes.json");
+    static inline const QString& notesFile = NoteStore::fileName;
     static inline const QString rulesFile = QStringLiteral("rules.json");
     static inline const QString doomScrollFile = QStringLiteral("doomscroll.json");
     static inline const QString stateFile = QStringLiteral("state.json");
@@ -193,6 +198,8 @@ signals:
 private:
     // First, so that it outlives every part that leans on it.
     StoreCore m_core;
+    SeriesPass m_series{m_core};
+    NoteStore m_notes{m_core};
 
     Date now() const { return m_core.now(); }
     Date stamp() const { return m_core.stamp(); }
@@ -219,22 +226,15 @@ private:
     bool commitTodos(std::vector<TaskItem> before, bool sync);
     // The same after a change of the one to-do at `index` (a toggle): only it is put back.
     bool commitTodoAt(size_t index, TaskItem before, bool sync);
-    bool commitNotes(std::vector<Note> before, bool sync);
     // Writes the rules as they now are and then applies `changedState`, or puts back `before`.
     bool commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState = std::nullopt);
-    struct SeriesMarks {
-        QSet<QUuid> stopped, deleted;
-    };
-    SeriesMarks seriesMarks() const;
-    void restoreSeriesMarks(const SeriesMarks& marks);
-    void setNotes(std::vector<Note> notes);
     void setState(const SharedState& state);
     void recordPendingTaskDeletes(const QSet<QUuid>& ids);
     void removeReminders(const QSet<QUuid>& ids);
     TaskItem* findTodo(const QUuid& id);
 
     std::vector<TaskItem> m_todos;
-    quint64 m_todosRevision = 0, m_notesRevision = 0;
+    quint64 m_todosRevision = 0;
     // The to-dos' file writer keeps the text of what it wrote last, and its encodings run on the
     // writing thread as well as here, one at a time under the lock. Here it is used only once no
     // write of the file is on its way there, so what it keeps is always the newest list's text.
@@ -262,7 +262,6 @@ private:
     void noteTodosAnnounced();
     // A write of `list` on the writing thread, encoded there.
     FileWrite writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list);
-    std::vector<Note> m_notes;
     std::vector<BlockRule> m_rules;
     quint64 m_rulesGeneration = 0; // changes with every change of m_rules, for m_boundaryMemo
     RuleBoundaryMemo m_boundaryMemo;

@@ -186,11 +186,11 @@ bool StorageService::upsertTodo(const TaskItem& todo)
         return false;
     const Date s = stamp();
     std::vector<TaskItem> before = m_todos;
-    const SeriesMarks marks = seriesMarks();
+    const SeriesPass::Marks marks = m_series.marks();
     TaskItem edited = todo;
     if (old->recurringSeriesId && edited.repeatOption == RepeatOption::none) {
         const QUuid series = *old->recurringSeriesId;
-        storeRecurringSeries({series}, {});
+        m_series.storeRecurringSeries({series}, {});
         for (TaskItem& t : m_todos) {
             if (t.recurringSeriesId == series) {
                 t.repeatOption = RepeatOption::none;
@@ -204,7 +204,7 @@ bool StorageService::upsertTodo(const TaskItem& todo)
     edited.updatedAt = s;
     *findTodo(todo.id) = edited;
     if (!commitTodos(std::move(before), true)) {
-        restoreSeriesMarks(marks);
+        m_series.restoreMarks(marks);
         return false;
     }
     m_core.reminders().rescheduleTodoReminder(edited, now(), calendar());
@@ -260,10 +260,10 @@ bool StorageService::deleteTodo(const TaskItem& todo)
 {
     QSet<QUuid> removed;
     std::vector<TaskItem> before = m_todos;
-    const SeriesMarks marks = seriesMarks();
+    const SeriesPass::Marks marks = m_series.marks();
     if (todo.recurringSeriesId) {
         const QUuid series = *todo.recurringSeriesId;
-        storeRecurringSeries({}, {series});
+        m_series.storeRecurringSeries({}, {series});
         for (const TaskItem& t : m_todos)
             if (t.recurringSeriesId == series)
                 removed.insert(t.id);
@@ -274,7 +274,7 @@ bool StorageService::deleteTodo(const TaskItem& todo)
     }
     std::erase_if(m_todos, [&removed](const TaskItem& t) { return removed.contains(t.id); });
     if (!commitTodos(std::move(before), false)) {
-        restoreSeriesMarks(marks);
+        m_series.restoreMarks(marks);
         return false;
     }
     removeReminders(removed);

@@ -6,8 +6,7 @@ void StorageService::retryUnwrittenFiles()
 {
     if (m_core.isUnwritten(todosFile))
         writeTodosInBackground(std::make_shared<const std::vector<TaskItem>>(m_todos));
-    if (m_core.isUnwritten(notesFile))
-        m_core.writeInBackground(notesFile, [notes = m_notes] { return notesFileText(notes); });
+    m_notes.retryUnwrittenFile();
 }
 
 QByteArray StorageService::todosText(const std::vector<TaskItem>& list)
