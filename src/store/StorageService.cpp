@@ -25,13 +25,13 @@ StorageService::StorageService(std::optional<FileStore> fileStore, StorageEnviro
     connect(&m_core, &StoreCore::lastErrorChanged, this, &StorageService::lastErrorChanged);
     connect(&m_core, &StoreCore::problemReported, this, &StorageService::problemReported);
     connect(&m_core, &StoreCore::backgroundWriteFailed, this, &StorageService::backgroundWriteFailed);
+    connect(&m_todos, &TodoStore::todosChanged, this, &StorageService::todosChanged);
+    connect(&m_todos, &TodoStore::focusTodoIDChanged, this, &StorageService::focusTodoIDChanged);
     connect(&m_notes, &NoteStore::notesChanged, this, &StorageService::notesChanged);
     m_state = SharedState::fresh(now(), calendar());
     m_boundaryTimer.setSingleShot(true);
     m_boundaryTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire early
     connect(&m_boundaryTimer, &QTimer::timeout, this, &StorageService::onBoundaryTimer);
-    // First of all who hear of a change, so every one of them already sees the new revision.
-    connect(this, &StorageService::todosChanged, this, [this] { ++m_todosRevision; });
     if (!m_core.chooseDataDirectory(std::move(fileStore)))
         return;
     m_statePath = m_core.fileStore().filePath(stateFile);
@@ -61,23 +61,7 @@ void StorageService::load()
         m_core.env().preread ? m_core.env().preread->takeTodos(m_core.fileStore().filePath(todosFile)) : std::nullopt;
     std::optional<PrereadFile<Note>> earlyNotes =
         m_core.env().preread ? m_core.env().preread->takeNotes(m_core.fileStore().filePath(notesFile)) : std::nullopt;
-    // The writer takes the file as read, so the first save writes afresh only what changed.
-    m_todos = m_core.loadList<TaskItem>(
-        QStringLiteral("to-dos"), todosFile, decodeTaskItem, unreadable,
-        [this, &earlyTodos](const QByteArray& text) {
-            if (earlyTodos) {
-                if (earlyTodos->decoded)
-                    m_todosEncoding->writer = std::move(earlyTodos->writer);
-                return std::move(earlyTodos->decoded);
-            }
-            std::vector<TextSpan> spans;
-            std::optional<std::vector<TaskItem>> list = decodeTodosFileText(text, &spans);
-            if (list)
-                m_todosEncoding->writer.adopt(*list, text, spans);
-            return list;
-        },
-        earlyTodos ? &*earlyTodos : nullptr);
-    const quint64 loadedUses = m_todosEncoding->writer.uses();
+    const quint64 loadedUses = m_todos.load(unreadable, std::move(earlyTodos));
     m_notes.load(unreadable, std::move(earlyNotes));
     m_rules = m_core.loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
     m_rulesSetAside = unreadable.contains(QStringLiteral("block rules"));
@@ -123,10 +107,9 @@ void StorageService::load()
         }
     }
 
-    rollOverRecurringTodos(now());
+    m_todos.rollOverRecurringTodos(now());
     // The writer holds the text just read, of the to-dos as loaded, unless the roll-over used it.
-    if (m_todosEncoding->writer.uses() == loadedUses)
-        m_todosWriterNote = TodosWriterNote{loadedUses, m_todosRevision};
+    m_todos.keepLoadedText(loadedUses);
 
     normalizeSharedState();
     refreshBlockingState();
@@ -157,33 +140,6 @@ void StorageService::installObservers()
         connect(m_core.env().events, signal, this, &StorageService::handleClockEvent, Qt::QueuedConnection);
 }
 
-bool StorageService::saveTodos(bool sync)
-{
-    return writeTodos(sync, std::nullopt);
-}
-
-bool StorageService::writeTodos(bool sync, std::optional<size_t> changedAt)
-{
-    m_todosSaved.reset();
-    quint64 uses = 0;
-    const QByteArray text = currentTodosText(changedAt, &uses);
-    if (const FileWrite written = m_core.writeFile(todosFile, text); !written) {
-        m_core.recordFailure(todosFile, written.error);
-        return false;
-    }
-    m_todosSaved = TodosWriterNote{uses, m_todosRevision};
-    m_core.clearFailure(todosFile);
-    if (sync && m_core.cloudSync())
-        m_core.cloudSync()->schedulePush();
-    return true;
-}
-
-void StorageService::setTodos(std::vector<TaskItem> todos)
-{
-    m_todos = std::move(todos);
-    emit todosChanged();
-}
-
 void StorageService::setState(const SharedState& state)
 {
     if (state == m_state)
@@ -192,25 +148,41 @@ void StorageService::setState(const SharedState& state)
     emit stateChanged();
 }
 
-void StorageService::setFocusTodoID(const std::optional<QUuid>& id)
-{
-    if (id == m_focusTodoID)
-        return;
-    m_focusTodoID = id;
-    emit focusTodoIDChanged();
-}
-
 void StorageService::handleClockEvent()
 {
-    if (rollOverRecurringTodos(now()) && m_core.cloudSync())
+    if (m_todos.rollOverRecurringTodos(now()) && m_core.cloudSync())
         m_core.cloudSync()->schedulePush();
     refreshBlockingState();
 }
 
-bool StorageService::replaceNotesFromSync(const std::vector<Note>& list, QString* error)
+// The sync hears why a list was not taken in; its callers predate the parts' results.
+namespace {
+bool answer(const FileWrite& written, QString* error)
 {
-    const FileWrite written = m_notes.replaceNotesFromSync(list);
     if (!written && error)
         *error = written.error;
     return bool(written);
+}
+} // namespace
+
+bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error)
+{
+    SyncedTodos synced = SyncedTodos::between(m_todos.todos(), m_todos.revision(), list);
+    return takeTodosFromSync(synced, error);
+}
+
+bool StorageService::takeTodosFromSync(SyncedTodos& synced, QString* error)
+{
+    return answer(m_todos.takeTodosFromSync(synced), error);
+}
+
+bool StorageService::replaceNotesFromSync(const std::vector<Note>& list, QString* error)
+{
+    return answer(m_notes.replaceNotesFromSync(list), error);
+}
+
+void StorageService::retryUnwrittenFiles()
+{
+    m_todos.retryUnwrittenFile();
+    m_notes.retryUnwrittenFile();
 }

@@ -17,6 +17,7 @@
 #include "store/RuleEvaluation.h"
 #include "store/SeriesPass.h"
 #include "store/StoreCore.h"
+#include "store/TodoStore.h"
 
 #include <QHash>
 #include <QJsonValue>
@@ -44,7 +45,7 @@ public:
     // Set when no data folder at all could be made: the application cannot keep data.
     const QString& fatalError() const { return m_core.fatalError(); }
 
-    const std::vector<TaskItem>& todos() const { return m_todos; }
+    const std::vector<TaskItem>& todos() const { return m_todos.todos(); }
     const std::vector<Note>& notes() const { return m_notes.notes(); }
     const std::vector<BlockRule>& rules() const { return m_rules; }
     const SharedState& state() const { return m_state; }
@@ -52,38 +53,44 @@ public:
     std::optional<QString> lastError() const { return m_core.lastError(); }
     // The settings screen may dismiss the message; it comes back with the next failure.
     void setLastError(const std::optional<QString>& message) { m_core.setLastError(message); }
-    std::optional<QUuid> focusTodoID() const { return m_focusTodoID; }
-    void setFocusTodoID(const std::optional<QUuid>& id);
+    std::optional<QUuid> focusTodoID() const { return m_todos.focusTodoID(); }
+    void setFocusTodoID(const std::optional<QUuid>& id) { m_todos.setFocusTodoID(id); }
     const FileStore& fileStore() const { return m_core.fileStore(); }
 
     void setCloudSync(CloudSync* sync) { m_core.setCloudSync(sync); }
     CloudSync* cloudSync() const { return m_core.cloudSync(); }
 
     // --- files
-    bool saveTodos(bool sync);
+    bool saveTodos(bool sync) { return m_todos.saveTodos(sync); }
     bool saveNotes(bool sync) { return m_notes.saveNotes(sync); }
 
     // --- to-dos
     // The day's to-dos in display order; only the first `first` of them when given.
-    std::vector<TaskItem> todayTodos(size_t first = std::numeric_limits<size_t>::max()) const;
+    std::vector<TaskItem> todayTodos(size_t first = std::numeric_limits<size_t>::max()) const
+    {
+        return m_todos.todayTodos(first);
+    }
     // The same as places in todos(), which hold until the to-dos next change.
-    std::vector<const TaskItem*> todayOrder(size_t first = std::numeric_limits<size_t>::max()) const;
-    std::vector<TaskItem> openTodos() const;
-    std::optional<TaskItem> focusTodo() const;
-    std::vector<TaskItem> earlierTodos() const;
-    std::vector<TaskItem> todos(Date onDay) const; // the list of any day the user picks
+    std::vector<const TaskItem*> todayOrder(size_t first = std::numeric_limits<size_t>::max()) const
+    {
+        return m_todos.todayOrder(first);
+    }
+    std::vector<TaskItem> openTodos() const { return m_todos.openTodos(); }
+    std::optional<TaskItem> focusTodo() const { return m_todos.focusTodo(); }
+    std::vector<TaskItem> earlierTodos() const { return m_todos.earlierTodos(); }
+    std::vector<TaskItem> todos(Date onDay) const { return m_todos.todos(onDay); } // any day the user picks
     static void sortTodos(std::vector<TaskItem>& list) { TaskItem::sortForDisplay(list); }
-    void advanceFocus();
+    void advanceFocus() { m_todos.advanceFocus(); }
     // Every change of the data is written at once. One the disk refuses is undone in memory and
     // answers false, with the message in lastError(): what the store holds is what is on disk.
-    bool addTodo(const TaskItem& todo);
-    bool toggleTodo(const QUuid& id);
-    bool toggleSubtask(const QUuid& todoID, const QUuid& subtaskID);
-    bool upsertTodo(const TaskItem& todo);
-    bool moveTodoToToday(const QUuid& id);
+    bool addTodo(const TaskItem& todo) { return m_todos.addTodo(todo); }
+    bool toggleTodo(const QUuid& id) { return m_todos.toggleTodo(id); }
+    bool toggleSubtask(const QUuid& todoID, const QUuid& subtaskID) { return m_todos.toggleSubtask(todoID, subtaskID); }
+    bool upsertTodo(const TaskItem& todo) { return m_todos.upsertTodo(todo); }
+    bool moveTodoToToday(const QUuid& id) { return m_todos.moveTodosToToday({id}); }
     // The same for every to-do of `ids` that exists, as one change: one save, one push.
-    bool moveTodosToToday(const std::vector<QUuid>& ids);
-    bool deleteTodo(const TaskItem& todo);
+    bool moveTodosToToday(const std::vector<QUuid>& ids) { return m_todos.moveTodosToToday(ids); }
+    bool deleteTodo(const TaskItem& todo) { return m_todos.deleteTodo(todo); }
     // The list takes effect at once and its file is written on the writing thread; a file that
     // may not be written over refuses it (with the reason in `error`) and nothing changes. A
     // failed write keeps the list, shows in lastError, emits backgroundWriteFailed, and is retried
@@ -91,19 +98,7 @@ public:
     bool replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error = nullptr);
     // A list made elsewhere from the list the store held then (`base`), with what a take-in needs
     // worked out beside it, so that taking it in costs the main thread little.
-    struct SyncedTodos {
-        std::vector<TaskItem> list;
-        // The same list, for the file's text: shared with the writing thread, freed there.
-        std::shared_ptr<const std::vector<TaskItem>> snapshot;
-        // To-dos new or changed against `base`, and those holding a reminder: their reminders are
-        // set again. An unchanged to-do without one has none to set.
-        std::vector<TaskItem> touched;
-        QSet<QUuid> gone; // in `base`, not in the list
-        quint64 baseRevision = 0;
-
-        // Safe on any thread: reads only its arguments.
-        static SyncedTodos between(const std::vector<TaskItem>& base, quint64 baseRevision, std::vector<TaskItem> list);
-    };
+    using SyncedTodos = TodoStore::SyncedTodos;
     // Takes such a list in as replaceTodosFromSync does, in one step. Refused when the to-dos
     // changed since `base` was taken (a local edit is never overwritten) or when the file may not
     // be written over. On success `synced.list` holds the list the store held before, for the
@@ -111,7 +106,7 @@ public:
     bool takeTodosFromSync(SyncedTodos& synced, QString* error = nullptr);
     // Changes with every change of the to-dos (or of the notes): a list made from them is still
     // current while this has not moved.
-    quint64 todosRevision() const { return m_todosRevision; }
+    quint64 todosRevision() const { return m_todos.revision(); }
     quint64 notesRevision() const { return m_notes.revision(); }
 
     // --- notes
@@ -122,7 +117,7 @@ public:
 
     // How many to-dos the last text of the to-dos compared with the ones its writer kept (tests
     // count the work of a save with it).
-    size_t todosCompared() const;
+    size_t todosCompared() const { return m_todos.todosCompared(); }
 
     // --- writes on the writing thread
     // Returns once no data file is being written there, with the outcomes taken in.
@@ -136,7 +131,7 @@ public:
     {
         m_series.storeRecurringSeries(stopped, deleted);
     }
-    bool rollOverRecurringTodos(Date now);
+    bool rollOverRecurringTodos(Date now) { return m_todos.rollOverRecurringTodos(now); }
     static inline const QString& stoppedSeriesKey = SeriesPass::stoppedSeriesKey;
     static inline const QString& deletedSeriesKey = SeriesPass::deletedSeriesKey;
 
@@ -172,7 +167,7 @@ public:
 
     Reminders& reminders() { return m_core.reminders(); }
 
-    static inline const QString todosFile = QStringLiteral("todos.json");
+    static inline const QString& todosFile = TodoStore::fileName;
     static inline const QString& notesFile = NoteStore::fileName;
     static inline const QString rulesFile = QStringLiteral("rules.json");
     static inline const QString doomScrollFile = QStringLiteral("doomscroll.json");
@@ -199,6 +194,7 @@ private:
     // First, so that it outlives every part that leans on it.
     StoreCore m_core;
     SeriesPass m_series{m_core};
+    TodoStore m_todos{m_core, m_series};
     NoteStore m_notes{m_core};
 
     Date now() const { return m_core.now(); }
@@ -221,53 +217,15 @@ private:
     void onBoundaryTimer();
     void throttledStateSave();
 
-    void setTodos(std::vector<TaskItem> todos);
-    // Writes the to-dos as they now are, or puts back `before` when that fails.
-    bool commitTodos(std::vector<TaskItem> before, bool sync);
-    // The same after a change of the one to-do at `index` (a toggle): only it is put back.
-    bool commitTodoAt(size_t index, TaskItem before, bool sync);
     // Writes the rules as they now are and then applies `changedState`, or puts back `before`.
     bool commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState = std::nullopt);
     void setState(const SharedState& state);
-    void recordPendingTaskDeletes(const QSet<QUuid>& ids);
-    void removeReminders(const QSet<QUuid>& ids);
-    TaskItem* findTodo(const QUuid& id);
 
-    std::vector<TaskItem> m_todos;
-    quint64 m_todosRevision = 0;
-    // The to-dos' file writer keeps the text of what it wrote last, and its encodings run on the
-    // writing thread as well as here, one at a time under the lock. Here it is used only once no
-    // write of the file is on its way there, so what it keeps is always the newest list's text.
-    struct TodosEncoding {
-        std::mutex mutex;
-        TodosFileWriter writer;
-    };
-    std::shared_ptr<TodosEncoding> m_todosEncoding = std::make_shared<TodosEncoding>();
-    // The text of `list` by that writer, made here.
-    QByteArray todosText(const std::vector<TaskItem>& list);
-    // The text of m_todos, changed since the writer's last text of them at `changedAt` alone when
-    // that is known; `uses` takes the writer's count of uses after it.
-    QByteArray currentTodosText(std::optional<size_t> changedAt, quint64* uses);
-    // The writer's use count and the to-dos' revision at a moment when the writer's last text
-    // was of the to-dos as they were: after the load, or after a save the file took and its one
-    // announcement. Any other use of the writer or change announced since makes it stale.
-    struct TodosWriterNote {
-        quint64 uses = 0;
-        quint64 revision = 0;
-    };
-    std::optional<TodosWriterNote> m_todosWriterNote;
-    std::optional<TodosWriterNote> m_todosSaved; // written, not yet announced
-    bool writeTodos(bool sync, std::optional<size_t> changedAt);
-    // After the announcement of a save: notes the writer as current when nothing came between.
-    void noteTodosAnnounced();
-    // A write of `list` on the writing thread, encoded there.
-    FileWrite writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list);
     std::vector<BlockRule> m_rules;
     quint64 m_rulesGeneration = 0; // changes with every change of m_rules, for m_boundaryMemo
     RuleBoundaryMemo m_boundaryMemo;
     SharedState m_state;
     DoomScrollConfig m_doomScrollConfig;
-    std::optional<QUuid> m_focusTodoID;
     QTimer m_boundaryTimer;
     std::optional<Date> m_boundaryAt;
     Date m_lastUsageStateSave = -1e300;
