@@ -7,33 +7,22 @@
 #include "model/Note.h"
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
-#include "model/TodosFileWriter.h"
-#include "platform/BackgroundWriter.h"
-#include "platform/FileSafety.h"
+#include "store/BlockingStore.h"
 #include "store/CloudSync.h"
-#include "store/DataPreread.h"
 #include "store/NoteStore.h"
 #include "store/Reminders.h"
-#include "store/RuleEvaluation.h"
 #include "store/SeriesPass.h"
 #include "store/StoreCore.h"
 #include "store/TodoStore.h"
 
-#include <QHash>
-#include <QJsonValue>
-#include <QLocale>
 #include <QObject>
-#include <QPointer>
-#include <QTimer>
-#include <functional>
 #include <limits>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
-// The one owner of all user data while the application runs. Main thread only.
+// The one owner of all user data while the application runs, and the one face of it the rest of
+// the program sees: the to-dos, the notes, the series pass and the blocking state are kept by
+// parts of their own behind it. Main thread only.
 class StorageService : public QObject {
     Q_OBJECT
 public:
@@ -47,9 +36,9 @@ public:
 
     const std::vector<TaskItem>& todos() const { return m_todos.todos(); }
     const std::vector<Note>& notes() const { return m_notes.notes(); }
-    const std::vector<BlockRule>& rules() const { return m_rules; }
-    const SharedState& state() const { return m_state; }
-    const DoomScrollConfig& doomScrollConfig() const { return m_doomScrollConfig; }
+    const std::vector<BlockRule>& rules() const { return m_blocking.rules(); }
+    const SharedState& state() const { return m_blocking.state(); }
+    const DoomScrollConfig& doomScrollConfig() const { return m_blocking.doomScrollConfig(); }
     std::optional<QString> lastError() const { return m_core.lastError(); }
     // The settings screen may dismiss the message; it comes back with the next failure.
     void setLastError(const std::optional<QString>& message) { m_core.setLastError(message); }
@@ -137,41 +126,47 @@ public:
 
     // --- blocking state
     void handleClockEvent();
-    void normalizeSharedState() { normalizeSharedState(calendar()); }
-    void refreshBlockingState();
-    bool saveState();
+    void normalizeSharedState() { m_blocking.normalizeSharedState(); }
+    void refreshBlockingState() { m_blocking.refreshBlockingState(); }
+    bool saveState() { return m_blocking.saveState(); }
     // The boundary the pending timer waits for (tests look at it instead of waiting).
-    std::optional<Date> scheduledBoundary() const { return m_boundaryTimer.isActive() ? m_boundaryAt : std::nullopt; }
-    int boundaryTimerInterval() const { return m_boundaryTimer.interval(); }
+    std::optional<Date> scheduledBoundary() const { return m_blocking.scheduledBoundary(); }
+    int boundaryTimerInterval() const { return m_blocking.boundaryTimerInterval(); }
     // How often a refresh worked out the next boundary rather than reusing the one it had.
-    int boundaryComputations() const { return m_boundaryMemo.computations(); }
+    int boundaryComputations() const { return m_blocking.boundaryComputations(); }
 
     // --- usage and breaks
-    void recordUsage(const BlockRule& rule, qint64 seconds);
-    void recordDoomScrollUsage(qint64 seconds);
-    bool startUrgentBreak(const QUuid& ruleID, double fallbackSeconds = UrgentBreakState::defaultFallbackSeconds);
-    void resumeBlocking();
+    void recordUsage(const BlockRule& rule, qint64 seconds) { m_blocking.recordUsage(rule, seconds); }
+    void recordDoomScrollUsage(qint64 seconds) { m_blocking.recordDoomScrollUsage(seconds); }
+    bool startUrgentBreak(const QUuid& ruleID, double fallbackSeconds = UrgentBreakState::defaultFallbackSeconds)
+    {
+        return m_blocking.startUrgentBreak(ruleID, fallbackSeconds);
+    }
+    void resumeBlocking() { m_blocking.resumeBlocking(); }
 
     // --- rule and doom-scroll settings
-    bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const;
+    bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const
+    {
+        return m_blocking.isDomainFree(domain, excluding);
+    }
     // "rules.json" held rules that could not be read at start: they were left out, and the file
     // as it was is kept aside beside the data.
-    bool rulesSetAside() const { return m_rulesSetAside; }
+    bool rulesSetAside() const { return m_blocking.rulesSetAside(); }
     // Each is true only when the change was accepted and "rules.json" written; a refusal or a
     // failed write answers false (the message is in lastError()) and leaves the rules as they
     // were, so a screen never says "Saved" for a change that is not on disk.
-    bool addRule(const BlockRule& rule);
-    bool updateRule(const BlockRule& rule);
-    bool removeRule(const QUuid& id);
-    bool updateDoomScrollConfig(const DoomScrollConfig& config);
+    bool addRule(const BlockRule& rule) { return m_blocking.addRule(rule); }
+    bool updateRule(const BlockRule& rule) { return m_blocking.updateRule(rule); }
+    bool removeRule(const QUuid& id) { return m_blocking.removeRule(id); }
+    bool updateDoomScrollConfig(const DoomScrollConfig& config) { return m_blocking.updateDoomScrollConfig(config); }
 
     Reminders& reminders() { return m_core.reminders(); }
 
     static inline const QString& todosFile = TodoStore::fileName;
     static inline const QString& notesFile = NoteStore::fileName;
-    static inline const QString rulesFile = QStringLiteral("rules.json");
-    static inline const QString doomScrollFile = QStringLiteral("doomscroll.json");
-    static inline const QString stateFile = QStringLiteral("state.json");
+    static inline const QString& rulesFile = BlockingStore::rulesFile;
+    static inline const QString& doomScrollFile = BlockingStore::doomScrollFile;
+    static inline const QString& stateFile = BlockingStore::stateFile;
     static inline const QString pendingNotificationsFile = QStringLiteral("pending-notifications.json");
 
 signals:
@@ -191,69 +186,13 @@ signals:
     void backgroundWriteFailed(const QString& message);
 
 private:
+    void load();
+    void installObservers();
+
     // First, so that it outlives every part that leans on it.
     StoreCore m_core;
     SeriesPass m_series{m_core};
     TodoStore m_todos{m_core, m_series};
     NoteStore m_notes{m_core};
-
-    Date now() const { return m_core.now(); }
-    Date stamp() const { return m_core.stamp(); }
-    Calendar calendar() const { return m_core.calendar(); }
-    void normalizeSharedState(const Calendar& cal);
-
-    void load();
-    void installObservers();
-    void scheduleBoundaryTimer(Date boundary);
-    // Compares the wall clock with the boot clock since the last look. A change that elapsed
-    // time does not account for moves every wait kept in the state along with the clock, so it
-    // neither ends nor stretches them; true when there was one.
-    bool followWallClock();
-    qint64 usageDayId(Date t, const Calendar& calendar) const;
-    Date usageDayEnd(Date t, const Calendar& calendar) const;
-    bool beginsNewUsageDay(const SharedState& s, Date t, const Calendar& calendar) const;
-    std::optional<WallClockCheck> wallClockCheck() const;
-    std::optional<WallClockCheck> keptClockReading(const std::optional<WallClockCheck>& current) const;
-    void onBoundaryTimer();
-    void throttledStateSave();
-
-    // Writes the rules as they now are and then applies `changedState`, or puts back `before`.
-    bool commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState = std::nullopt);
-    void setState(const SharedState& state);
-
-    std::vector<BlockRule> m_rules;
-    quint64 m_rulesGeneration = 0; // changes with every change of m_rules, for m_boundaryMemo
-    RuleBoundaryMemo m_boundaryMemo;
-    SharedState m_state;
-    DoomScrollConfig m_doomScrollConfig;
-    QTimer m_boundaryTimer;
-    std::optional<Date> m_boundaryAt;
-    Date m_lastUsageStateSave = -1e300;
-    struct ClockReading {
-        Date wall = 0;
-        double boot = 0;
-    };
-    std::optional<ClockReading> m_lastClockReading;
-    double m_dayOffset = 0; // see WallClockCheck::dayOffset
-    // "state.json" as this store last wrote or read it; nothing when unknown (never yet, or a
-    // write failed). A refresh that would write the same again leaves the file alone, as long as
-    // the file is still the one it wrote or read.
-    struct FileIdentity {
-        quint64 device = 0, inode = 0;
-        qint64 size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
-        bool operator==(const FileIdentity&) const = default;
-    };
-    static std::optional<FileIdentity> fileIdentity(const QString& path);
-    // The file's text is a function of the two, so comparing them tells whether it would change.
-    struct StateOnDisk {
-        SharedState state;
-        std::optional<WallClockCheck> check;
-        std::optional<FileIdentity> file;
-    };
-    std::optional<StateOnDisk> m_stateOnDisk;
-    QString m_statePath; // looked at on every refresh
-    QString reasonFor(const BlockRule& rule);
-    QLocale m_reasonLocale;
-    QHash<int, QString> m_windowReasons; // the texts of time windows in m_reasonLocale
-    bool m_rulesSetAside = false;
+    BlockingStore m_blocking{m_core};
 };
