@@ -83,30 +83,10 @@ void StorageService::handleClockEvent()
     m_blocking.refreshBlockingState();
 }
 
-// The sync hears why a list was not taken in; its callers predate the parts' results.
-namespace {
-bool answer(const FileWrite& written, QString* error)
-{
-    if (!written && error)
-        *error = written.error;
-    return bool(written);
-}
-} // namespace
-
-bool StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error)
+FileWrite StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list)
 {
     SyncedTodos synced = SyncedTodos::between(m_todos.todos(), m_todos.revision(), list);
-    return takeTodosFromSync(synced, error);
-}
-
-bool StorageService::takeTodosFromSync(SyncedTodos& synced, QString* error)
-{
-    return answer(m_todos.takeTodosFromSync(synced), error);
-}
-
-bool StorageService::replaceNotesFromSync(const std::vector<Note>& list, QString* error)
-{
-    return answer(m_notes.replaceNotesFromSync(list), error);
+    return m_todos.takeTodosFromSync(synced);
 }
 
 void StorageService::retryUnwrittenFiles()

@@ -81,10 +81,10 @@ public:
     bool moveTodosToToday(const std::vector<QUuid>& ids) { return m_todos.moveTodosToToday(ids); }
     bool deleteTodo(const TaskItem& todo) { return m_todos.deleteTodo(todo); }
     // The list takes effect at once and its file is written on the writing thread; a file that
-    // may not be written over refuses it (with the reason in `error`) and nothing changes. A
+    // may not be written over refuses it (with the reason) and nothing changes. A
     // failed write keeps the list, shows in lastError, emits backgroundWriteFailed, and is retried
     // by the next save or by retryUnwrittenFiles(). The sync's records hold it meanwhile.
-    bool replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error = nullptr);
+    FileWrite replaceTodosFromSync(const std::vector<TaskItem>& list);
     // A list made elsewhere from the list the store held then (`base`), with what a take-in needs
     // worked out beside it, so that taking it in costs the main thread little.
     using SyncedTodos = TodoStore::SyncedTodos;
@@ -92,7 +92,7 @@ public:
     // changed since `base` was taken (a local edit is never overwritten) or when the file may not
     // be written over. On success `synced.list` holds the list the store held before, for the
     // caller to free where it likes.
-    bool takeTodosFromSync(SyncedTodos& synced, QString* error = nullptr);
+    FileWrite takeTodosFromSync(SyncedTodos& synced) { return m_todos.takeTodosFromSync(synced); }
     // Changes with every change of the to-dos (or of the notes): a list made from them is still
     // current while this has not moved.
     quint64 todosRevision() const { return m_todos.revision(); }
@@ -101,7 +101,7 @@ public:
     // --- notes
     bool upsertNote(const Note& note) { return m_notes.upsertNote(note); }
     bool deleteNote(const QUuid& id) { return m_notes.deleteNote(id); }
-    bool replaceNotesFromSync(const std::vector<Note>& list, QString* error = nullptr);
+    FileWrite replaceNotesFromSync(const std::vector<Note>& list) { return m_notes.replaceNotesFromSync(list); }
     static void sortNotes(std::vector<Note>& list) { NoteStore::sortNotes(list); }
 
     // How many to-dos the last text of the to-dos compared with the ones its writer kept (tests

@@ -312,9 +312,9 @@ private slots:
         QVERIFY(store.lastError()->contains(QLatin1String("todos.json")));
         QCOMPARE(sync.pushes, 0);
 
-        QString error;
-        QVERIFY(!store.replaceTodosFromSync({}, &error));
-        QVERIFY(!error.isEmpty());
+        const FileWrite refused = store.replaceTodosFromSync({});
+        QVERIFY(!refused);
+        QVERIFY(!refused.error.isEmpty());
         QCOMPARE(readBytes(todosPath), damaged);
 
         // Other files are written as usual.
