@@ -93,7 +93,7 @@ StorageEnvironment environmentOf(StoreFixture& f)
 
 } // namespace
 
-class TestStorageFiles : public QObject {
+class TestStoreCore : public QObject {
     Q_OBJECT
 private slots:
     void firstStartOnEmptyFolder()
@@ -726,5 +726,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStorageFiles)
-#include "tst_storage_files.moc"
+QTEST_GUILESS_MAIN(TestStoreCore)
+#include "tst_store_core.moc"

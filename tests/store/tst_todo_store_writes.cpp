@@ -31,7 +31,7 @@ TaskItem numbered(int i, Date at)
 // while that write is on its way lands after it, and its success clears the older write's failure.
 // The text written there is the text the store would have written itself, and a list made from
 // to-dos that changed since is never taken in over them.
-class TestStorageWrites : public QObject {
+class TestTodoStoreWrites : public QObject {
     Q_OBJECT
 
 private slots:
@@ -248,5 +248,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStorageWrites)
-#include "tst_storage_writes.moc"
+QTEST_GUILESS_MAIN(TestTodoStoreWrites)
+#include "tst_todo_store_writes.moc"
