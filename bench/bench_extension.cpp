@@ -539,6 +539,11 @@ int main(int argc, char** argv)
                 percentile(bareRoute.times, 0.5), 1.2);
     benchFigure("typed block, extension route p95", e95, "ms", "bare DevTools interception p95",
                 percentile(bareRoute.times, 0.95), 1.2);
+    const double d50 = percentile(devToolsRoute.times, 0.5), d95 = percentile(devToolsRoute.times, 0.95);
+    benchFigure("typed block, DevTools route p50", d50, "ms", "bare DevTools interception p50",
+                percentile(bareRoute.times, 0.5), 1.2);
+    benchFigure("typed block, DevTools route p95", d95, "ms", "bare DevTools interception p95",
+                percentile(bareRoute.times, 0.95), 1.2);
     benchFigure("typed block, extension route p50", e50, "ms", "DevTools interception route p50",
                 percentile(devToolsRoute.times, 0.5), 1.0);
     benchFigure("typed block, extension route p95", e95, "ms", "DevTools interception route p95",
