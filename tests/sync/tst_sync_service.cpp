@@ -8,6 +8,9 @@
 #include "sync/RecordMapper.h"
 #include "sync/RecordStoreConfig.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -47,6 +50,20 @@ void plantTodo(MemoryRecordStore& records, const QUuid& id, const QString& title
     RecordMapper::apply(t, record);
     records.plant(record.recordType(), record.recordName(),
                   RecordFields::applyPatch("{}", RecordFields::patch(record)));
+}
+
+// The stored fields of a valid to-do of long ago, with `key` set to `value` as it is stored.
+QByteArray todoFieldsWith(const char* key, const QJsonValue& value)
+{
+    TaskItem t;
+    t.title = QStringLiteral("theirs");
+    t.time = TaskItem::anytime;
+    t.createdAt = t.updatedAt = 1000;
+    CloudRecord record(RecordMapper::taskRecordType, QStringLiteral("unused"));
+    RecordMapper::apply(t, record);
+    QJsonObject fields = QJsonDocument::fromJson(RecordFields::applyPatch("{}", RecordFields::patch(record))).object();
+    fields.insert(QLatin1String(key), value);
+    return QJsonDocument(fields).toJson(QJsonDocument::Compact);
 }
 
 void plantManifest(MemoryRecordStore& records, const QStringList& taskIds, const QStringList& noteIds = {})
@@ -883,8 +900,11 @@ private slots:
             QVERIFY(manifestPages(records).front().string(QStringLiteral("taskIds"))->size() < ids.join(u',').size());
     }
 
-    // Records from the store are untrusted: a wrong type, unreadable or mistyped fields, a record
-    // too large. Each is skipped; the local item of that id stays as it is and stays listed.
+    // Records from the store are untrusted or from a newer version: a wrong type, unreadable or
+    // mistyped fields, a field of a kind this version does not know, a record too large. Each is
+    // skipped and left as it is, also once the local item of that id changed later; the person
+    // reads that it could not be read, on every run while it stays so, and no longer once a
+    // version that can read it rewrote it.
     void untrustedRecords_data()
     {
         QTest::addColumn<QString>("type");
@@ -894,6 +914,14 @@ private slots:
         QTest::newRow("fields not JSON") << QStringLiteral("QHTask") << QByteArray("{\"title\":");
         QTest::newRow("too large") << QStringLiteral("QHTask")
                                    << QByteArray(R"({"title":["s",")") + QByteArray(5 * 1024 * 1024, 'x') + "\"]}";
+        QTest::newRow("a title of a kind this version doesn't know")
+            << QStringLiteral("QHTask") << todoFieldsWith("title", QJsonArray{QStringLiteral("w"), 1});
+        // Read without it, the to-do would be saved back with no due date at all.
+        QTest::newRow("an otherwise readable to-do with a due date of a new kind")
+            << QStringLiteral("QHTask")
+            << todoFieldsWith("dueDate", QJsonArray{QStringLiteral("w"), QJsonObject{{"zone", "Europe/Oslo"}}});
+        QTest::newRow("a text in pieces that are not texts")
+            << QStringLiteral("QHTask") << todoFieldsWith("notes", QJsonArray{QStringLiteral("z"), QJsonArray{1}});
     }
     void untrustedRecords()
     {
@@ -903,11 +931,63 @@ private slots:
         SyncDevice device(&records);
         const TaskItem mine = device.addTodo(QStringLiteral("mine"));
         QVERIFY(device.run());
-        records.plant(type, uuidText(mine.id), fields);
+        const QString name = uuidText(mine.id);
+        records.plant(type, name, fields);
+        const std::optional<QString> plantedTag = records.peek(name)->changeTag();
+        device.fixture.clock.advance(60);
+        TaskItem edited = *device.todo(mine.id);
+        edited.title = QStringLiteral("edited here");
+        QVERIFY(device.store().upsertTodo(edited));
+        const QString unreadable = QStringLiteral(
+            "A to-do or note in the sync database couldn't be read by this version, so it was left as it is and "
+            "changes to it here aren't sent. A newer version of Quillharbour may read it.");
+
+        // Also a run that finds nothing changed and reads nothing says so.
+        bool unchangedRunSeen = false;
+        for (int run = 1; run <= 4 && !unchangedRunSeen; ++run) {
+            const int fetches = records.requestCount(Op::fetch);
+            QVERIFY(device.run());
+            unchangedRunSeen = records.requestCount(Op::fetch) == fetches;
+            QCOMPARE(device.sync->statusMessage().left(9), QStringLiteral("Synced at"));
+            QCOMPARE(device.sync->lastErrorText(), unreadable);
+            QCOMPARE(device.todo(mine.id)->title, QStringLiteral("edited here"));
+            QCOMPARE(records.peek(name)->changeTag(), plantedTag);
+            QVERIFY(listedIds(records, "taskIds").contains(name));
+        }
+        QVERIFY(unchangedRunSeen);
+
+        // A version that reads it wrote it anew: it syncs as any other, and the report is gone.
+        plantTodo(records, mine.id, QStringLiteral("rewritten elsewhere"), device.fixture.clock.now() + 30);
         QVERIFY(device.run());
         QCOMPARE(device.sync->lastErrorText(), QString());
-        QCOMPARE(device.todo(mine.id)->title, QStringLiteral("mine"));
-        QVERIFY(listedIds(records, "taskIds").contains(uuidText(mine.id)));
+        QCOMPARE(device.todo(mine.id)->title, QStringLiteral("rewritten elsewhere"));
+    }
+
+    // Records nobody here holds an item of are counted too, and stay listed for the copies that
+    // read them; nothing of them is taken in here.
+    void unreadableRecordsAreCountedAndKept()
+    {
+        MemoryRecordStore records;
+        SyncDevice device(&records);
+        const TaskItem readable = device.addTodo(QStringLiteral("readable"));
+        QVERIFY(device.run());
+        const QString task = uuidText(QUuid::createUuid());
+        const QString note = uuidText(QUuid::createUuid());
+        records.plant(RecordMapper::taskRecordType, task, todoFieldsWith("priority", QJsonArray{"w", "urgent"}));
+        records.plant(RecordMapper::noteRecordType, note,
+                      R"({"title":["s","t"],"body":["w","rich"],"createdAt":["t",1000]})");
+        plantManifest(records, {uuidText(readable.id), task}, {note});
+        QVERIFY(device.run());
+        QCOMPARE(device.sync->lastErrorText(),
+                 QStringLiteral("2 to-dos or notes in the sync database couldn't be read by this version, so they "
+                                "were left as they are and changes to them here aren't sent. A newer version of "
+                                "Quillharbour may read them."));
+        QCOMPARE(int(device.store().todos().size()), 1);
+        QVERIFY(device.store().notes().empty());
+        QStringList listed{uuidText(readable.id), task};
+        listed.sort();
+        QCOMPARE(listedIds(records, "taskIds"), listed);
+        QCOMPARE(listedIds(records, "noteIds"), QStringList{note});
     }
 
     // A change made here while the run merges on a worker: the run merges again from what the
