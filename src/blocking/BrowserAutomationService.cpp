@@ -448,7 +448,7 @@ void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidate
                             return;
                         std::optional<std::pair<SupportedBrowser, QString>> seen = background;
                         if (result.failed()) {
-                            self->setAccess(accessState(*result.errorNumber, result.errorMessage), b);
+                            self->setAccess(accessState(*result.error, result.errorMessage), b);
                         } else {
                             self->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::connected), b);
                             const std::optional<BrowserScripts::FocusedRead> read =
@@ -522,7 +522,7 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     if (!probe)
         m_inertRead.reset();
     if (result.failed()) {
-        setAccess(accessState(*result.errorNumber, result.errorMessage), browser);
+        setAccess(accessState(*result.error, result.errorMessage), browser);
         finish();
         return;
     }
@@ -593,7 +593,7 @@ void BrowserAutomationService::finishScript(const BrowserScriptResult& result, c
                                             quint64 check)
 {
     if (result.failed())
-        setAccess(accessState(*result.errorNumber, result.errorMessage), browser);
+        setAccess(accessState(*result.error, result.errorMessage), browser);
     finishCheck(check);
 }
 

@@ -136,7 +136,7 @@ public:
     };
     static BrowserAccessState combinedAccess(const SupportedBrowser& browser, const BrowserAccessState& devTools,
                                              const ExtensionSide& extension);
-    static BrowserAccessState accessState(int errorNumber, const std::optional<QString>& message);
+    static BrowserAccessState accessState(BrowserCommandError error, const std::optional<QString>& message);
     bool isInstalled(const SupportedBrowser& browser) const;
     bool isRunning(const SupportedBrowser& browser) const;
     static const QHash<QString, QString>& knownUnprotectedBrowsers();

@@ -115,7 +115,7 @@ BrowserScriptExecutor::~BrowserScriptExecutor()
 
 BrowserScriptResult BrowserScriptExecutor::timedOut()
 {
-    return {std::nullopt, -1712, QStringLiteral("The browser did not respond in time.")};
+    return {std::nullopt, BrowserCommandError::timedOut, QStringLiteral("The browser did not respond in time.")};
 }
 
 void BrowserScriptExecutor::run(const QString& script, std::function<void(const BrowserScriptResult&)> completion)

@@ -10,7 +10,7 @@
 
 // Runs browser scripts one at a time, in submission order, on a thread of their own
 // ("com.morrowfield.quillharbour.browser-scripts"), and hands each result back on the main thread.
-// Every run completes: a runner that has not answered within the time-out yields -1712.
+// Every run completes: a runner that has not answered within the time-out yields timedOut().
 //
 // A runner that never blocks (it only sends and waits for answers) may instead run on the
 // calling thread, with the same order, time-out and asynchronous completions: that spares a

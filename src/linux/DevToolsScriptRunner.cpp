@@ -16,30 +16,32 @@ BrowserScriptResult output(const QString& text)
     return {text, std::nullopt, std::nullopt};
 }
 
-BrowserScriptResult failure(int number, const QString& message)
+BrowserScriptResult failure(BrowserCommandError error, const QString& message)
 {
-    return {std::nullopt, number, message};
+    return {std::nullopt, error, message};
 }
 
 BrowserScriptResult notAllowed()
 {
-    return failure(-1743, QStringLiteral("The browser was started without remote debugging, so Quillharbour cannot see "
-                                         "its tabs."));
+    return failure(BrowserCommandError::notPermitted,
+                   QStringLiteral("The browser was started without remote debugging, so Quillharbour cannot see "
+                                  "its tabs."));
 }
 
 BrowserScriptResult gone()
 {
-    return failure(-600, QStringLiteral("The browser is not running."));
+    return failure(BrowserCommandError::browserNotRunning, QStringLiteral("The browser is not running."));
 }
 
 BrowserScriptResult awaitingConsent()
 {
-    return failure(-1745, QStringLiteral("The browser is asking whether to allow Quillharbour to connect."));
+    return failure(BrowserCommandError::awaitingConsent,
+                   QStringLiteral("The browser is asking whether to allow Quillharbour to connect."));
 }
 
 BrowserScriptResult timedOut()
 {
-    return failure(-1712, QStringLiteral("The browser did not respond in time."));
+    return failure(BrowserCommandError::timedOut, QStringLiteral("The browser did not respond in time."));
 }
 
 QString jsString(const QString& text)
@@ -100,7 +102,7 @@ void DevToolsScriptRunner::run(const QString& text, std::function<void(const Bro
 {
     const std::optional<BrowserScripts::Parsed> parsed = BrowserScripts::parse(text);
     if (!parsed) {
-        done(failure(-1, QStringLiteral("The browser command could not be prepared.")));
+        done(failure(BrowserCommandError::unprepared, QStringLiteral("The browser command could not be prepared.")));
         return;
     }
     // As the guard of the script says: a browser that is not running is never started, and the
@@ -111,7 +113,8 @@ void DevToolsScriptRunner::run(const QString& text, std::function<void(const Bro
     }
     const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(parsed->bundleIdentifier);
     if (!identity || identity->profileFolder.isEmpty()) {
-        done(failure(-1708, QStringLiteral("This browser cannot be reached on this system.")));
+        done(failure(BrowserCommandError::unsupported,
+                     QStringLiteral("This browser cannot be reached on this system.")));
         return;
     }
     if (!m_shared) {

@@ -26,8 +26,8 @@ class DevToolsConnections;
 //   navigation, so the blocked address stays in the tab's history.
 // - read with focus: as read, and whether that tab's window has the keyboard focus (the question
 //   asked of every browser when the desktop cannot say which application is in front).
-// A browser that runs without a debugging port answers -1743, as a refused permission would; one
-// whose connection waits for the person to allow it answers -1745.
+// A browser that runs without a debugging port answers notPermitted; one whose connection waits
+// for the person to allow it answers awaitingConsent.
 //
 // Each script is a job that moves through a fixed series of steps; every step finds the job's
 // connection afresh and ends the job when the browser has gone meanwhile.

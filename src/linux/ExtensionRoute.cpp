@@ -31,7 +31,8 @@ void ExtensionScriptRunner::run(const QString& script, std::function<void(const 
 {
     const std::optional<BrowserScripts::Parsed> parsed = BrowserScripts::parse(script);
     if (!parsed) {
-        done(BrowserScriptResult{std::nullopt, -1, QStringLiteral("The browser command could not be prepared.")});
+        done(BrowserScriptResult{std::nullopt, BrowserCommandError::unprepared,
+                                 QStringLiteral("The browser command could not be prepared.")});
         return;
     }
     using Op = BrowserScripts::Parsed::Operation;

@@ -33,14 +33,27 @@ struct SupportedBrowser {
     static const SupportedBrowser* withId(const QString& id);
 };
 
-// The outcome of one script: text output, or an error number with its message.
+// Why a browser command failed, whichever route carried it. What the person is shown for each
+// is chosen where the browser's state is worked out, not here.
+enum class BrowserCommandError {
+    unprepared,        // the command cannot be carried out as it was given
+    notPermitted,      // the browser does not let itself be driven (no debugging port)
+    awaitingConsent,   // the browser asks the person whether to allow the connection
+    unsupported,       // no route can reach this browser on this system
+    browserNotRunning, // the browser went away while the command ran
+    timedOut,          // the browser did not answer in time
+    targetMissing,     // the browser answered, without the tab or window the command names
+    failed,            // anything else: the message says what
+};
+
+// The outcome of one command: text output, or an error with its message.
 struct BrowserScriptResult {
     std::optional<QString> output;
-    std::optional<int> errorNumber;
+    std::optional<BrowserCommandError> error;
     std::optional<QString> errorMessage;
 
     bool operator==(const BrowserScriptResult&) const = default;
-    bool failed() const { return errorNumber.has_value(); }
+    bool failed() const { return error.has_value(); }
 };
 
 namespace BrowserScripts {

@@ -15,6 +15,8 @@ using Kind = BrowserAccessState::Kind;
 using Operation = FakeBrowser::Operation;
 using Ops = QList<Operation>;
 
+Q_DECLARE_METATYPE(BrowserCommandError)
+
 char* toString(const BrowserAccessState& state)
 {
     static const char* const names[] = {"problem",     "notInstalled",         "notConnected",    "browserClosed",
@@ -186,8 +188,8 @@ class TestBrowserEngine : public QObject {
 
 private slots:
     // browsers and their states
-    void errorNumbers_data();
-    void errorNumbers();
+    void errorKinds_data();
+    void errorKinds();
     void scriptErrorsBecomeStates_data();
     void scriptErrorsBecomeStates();
     void attemptedBrowsersFromDefaults_data();
@@ -246,64 +248,69 @@ private slots:
 
 // ---------------------------------------------------------------- browsers and their states
 
-void TestBrowserEngine::errorNumbers_data()
+void TestBrowserEngine::errorKinds_data()
 {
-    QTest::addColumn<int>("number");
+    QTest::addColumn<BrowserCommandError>("error");
     QTest::addColumn<std::optional<QString>>("message");
     QTest::addColumn<BrowserAccessState>("expected");
+    using E = BrowserCommandError;
     const std::optional<QString> none;
     const auto problem = [](const QString& m) { return BrowserAccessState::of(Kind::problem, m); };
-    QTest::newRow("-1743") << -1743 << std::optional<QString>(QStringLiteral("not allowed"))
-                           << BrowserAccessState::of(Kind::permissionNeeded);
-    QTest::newRow("-1728 counts as connected") << -1728 << none << BrowserAccessState::of(Kind::connected);
-    QTest::newRow("-1712 has its own text") << -1712 << std::optional<QString>(QStringLiteral("AppleEvent timed out."))
-                                            << problem(QStringLiteral("The browser did not respond in time."));
-    QTest::newRow("-1708") << -1708 << none << BrowserAccessState::of(Kind::unsupported);
-    QTest::newRow("-600") << -600 << none << BrowserAccessState::of(Kind::browserClosed);
-    QTest::newRow("other, with message") << -2741 << std::optional<QString>(QStringLiteral("Syntax error"))
+    QTest::newRow("not permitted") << E::notPermitted << std::optional<QString>(QStringLiteral("not allowed"))
+                                   << BrowserAccessState::of(Kind::permissionNeeded);
+    QTest::newRow("a missing target counts as connected")
+        << E::targetMissing << none << BrowserAccessState::of(Kind::connected);
+    QTest::newRow("a time-out has its own text")
+        << E::timedOut << std::optional<QString>(QStringLiteral("No answer from the page."))
+        << problem(QStringLiteral("The browser did not respond in time."));
+    QTest::newRow("unsupported") << E::unsupported << none << BrowserAccessState::of(Kind::unsupported);
+    QTest::newRow("awaiting consent") << E::awaitingConsent << std::optional<QString>(QStringLiteral("asking"))
+                                      << BrowserAccessState::of(Kind::awaitingConsent);
+    QTest::newRow("not running") << E::browserNotRunning << none << BrowserAccessState::of(Kind::browserClosed);
+    QTest::newRow("other, with message") << E::failed << std::optional<QString>(QStringLiteral("Syntax error"))
                                          << problem(QStringLiteral("Syntax error"));
-    QTest::newRow("other, empty message") << -2741 << std::optional<QString>(QString()) << problem(QString());
-    QTest::newRow("-1719 without message")
-        << -1719 << none << problem(QStringLiteral("The browser connection failed (-1719)."));
-    QTest::newRow("positive, without message")
-        << 42 << none << problem(QStringLiteral("The browser connection failed (42)."));
-    QTest::newRow("unprepared") << -1
+    QTest::newRow("other, empty message") << E::failed << std::optional<QString>(QString()) << problem(QString());
+    QTest::newRow("other, without message")
+        << E::failed << none << problem(QStringLiteral("The browser connection failed."));
+    QTest::newRow("unprepared") << E::unprepared
                                 << std::optional<QString>(QStringLiteral("The browser command could not be prepared."))
                                 << problem(QStringLiteral("The browser command could not be prepared."));
+    QTest::newRow("unprepared, without message")
+        << E::unprepared << none << problem(QStringLiteral("The browser command could not be prepared."));
 }
 
-void TestBrowserEngine::errorNumbers()
+void TestBrowserEngine::errorKinds()
 {
-    QFETCH(int, number);
+    QFETCH(BrowserCommandError, error);
     QFETCH(std::optional<QString>, message);
     QFETCH(BrowserAccessState, expected);
-    QCOMPARE(BrowserAutomationService::accessState(number, message), expected);
+    QCOMPARE(BrowserAutomationService::accessState(error, message), expected);
 }
 
 void TestBrowserEngine::scriptErrorsBecomeStates_data()
 {
-    QTest::addColumn<int>("number");
+    QTest::addColumn<BrowserCommandError>("error");
     QTest::addColumn<BrowserAccessState>("expected");
     QTest::addColumn<bool>("attention");
-    QTest::newRow("permission refused") << -1743 << BrowserAccessState::of(Kind::permissionNeeded) << true;
-    QTest::newRow("no such object") << -1728 << BrowserAccessState::of(Kind::connected) << false;
-    QTest::newRow("not handled") << -1708 << BrowserAccessState::of(Kind::unsupported) << true;
-    QTest::newRow("process gone") << -600 << BrowserAccessState::of(Kind::browserClosed) << true;
-    QTest::newRow("other") << -10810
-                           << BrowserAccessState::of(Kind::problem,
-                                                     QStringLiteral("The browser connection failed (-10810)."))
+    using E = BrowserCommandError;
+    QTest::newRow("permission refused") << E::notPermitted << BrowserAccessState::of(Kind::permissionNeeded) << true;
+    QTest::newRow("no such object") << E::targetMissing << BrowserAccessState::of(Kind::connected) << false;
+    QTest::newRow("not handled") << E::unsupported << BrowserAccessState::of(Kind::unsupported) << true;
+    QTest::newRow("process gone") << E::browserNotRunning << BrowserAccessState::of(Kind::browserClosed) << true;
+    QTest::newRow("other") << E::failed
+                           << BrowserAccessState::of(Kind::problem, QStringLiteral("The browser connection failed."))
                            << true;
 }
 
 void TestBrowserEngine::scriptErrorsBecomeStates()
 {
-    QFETCH(int, number);
+    QFETCH(BrowserCommandError, error);
     QFETCH(BrowserAccessState, expected);
     QFETCH(bool, attention);
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
-    rig.browser->setForcedError(chromiumApp, number);
+    rig.browser->setForcedError(chromiumApp, error);
 
     QVERIFY(rig.tick());
     QCOMPARE(rig.access("chromium"), expected);

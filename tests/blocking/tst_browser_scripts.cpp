@@ -408,7 +408,8 @@ void TestBrowserScripts::executorTimesOutAHangingRunner()
 
     QTRY_COMPARE(completions.size(), 2);
     QCOMPARE(completions[0].tag, QStringLiteral("stuck"));
-    const BrowserScriptResult expected{std::nullopt, -1712, QStringLiteral("The browser did not respond in time.")};
+    const BrowserScriptResult expected{std::nullopt, BrowserCommandError::timedOut,
+                                       QStringLiteral("The browser did not respond in time.")};
     QCOMPARE(completions[0].result, expected);
     QCOMPARE(completions[0].result, BrowserScriptExecutor::timedOut());
     QVERIFY2(timedOutAfter >= 190, qPrintable(QString::number(timedOutAfter)));
@@ -452,7 +453,8 @@ void TestBrowserScripts::unparsableTextIsAnsweredWithMinusOne()
     executor.run(QStringLiteral("tell application \"Finder\" to quit"),
                  [&](const BrowserScriptResult& r) { result = r; });
     QTRY_VERIFY(result);
-    const BrowserScriptResult expected{std::nullopt, -1, QStringLiteral("The browser command could not be prepared.")};
+    const BrowserScriptResult expected{std::nullopt, BrowserCommandError::unprepared,
+                                       QStringLiteral("The browser command could not be prepared.")};
     QCOMPARE(*result, expected);
 }
 

@@ -52,7 +52,7 @@ void FakeBrowser::run(const QString& script, std::function<void(const BrowserScr
 BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
 {
     if (!p)
-        return {std::nullopt, -1, unpreparedMessage};
+        return {std::nullopt, BrowserCommandError::unprepared, unpreparedMessage};
 
     QMutexLocker lock(&m_mutex);
     const auto it = m_browsers.find(p->bundleIdentifier);
@@ -61,7 +61,7 @@ BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
         return {p->fallback, std::nullopt, std::nullopt};
     Browser& b = *it;
     if (!b.permitted)
-        return {std::nullopt, -1743, permissionMessage};
+        return {std::nullopt, BrowserCommandError::notPermitted, permissionMessage};
     if (b.forcedError)
         return {std::nullopt, *b.forcedError, b.forcedMessage};
     const bool reads = p->operation == Operation::read || p->operation == Operation::readFocused;
@@ -96,7 +96,7 @@ BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
         ++m_changes;
         return {QStringLiteral("closed"), std::nullopt, std::nullopt};
     }
-    return {std::nullopt, -1, unpreparedMessage};
+    return {std::nullopt, BrowserCommandError::unprepared, unpreparedMessage};
 }
 
 bool FakeBrowser::readUnchanged(const QString& bundleIdentifier) const
@@ -149,12 +149,13 @@ void FakeBrowser::setPermitted(const QString& bundle, bool permitted)
     m_browsers[bundle].permitted = permitted;
 }
 
-void FakeBrowser::setForcedError(const QString& bundle, std::optional<int> number, std::optional<QString> message)
+void FakeBrowser::setForcedError(const QString& bundle, std::optional<BrowserCommandError> error,
+                                 std::optional<QString> message)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
     Browser& b = m_browsers[bundle];
-    b.forcedError = number;
+    b.forcedError = error;
     b.forcedMessage = std::move(message);
 }
 

@@ -28,7 +28,7 @@ public:
     struct Browser {
         bool running = true;
         bool permitted = true;
-        std::optional<int> forcedError;
+        std::optional<BrowserCommandError> forcedError;
         std::optional<QString> forcedMessage;
         bool hang = false; // receives scripts and never answers them
         int delayMs = 0;
@@ -61,7 +61,7 @@ public:
     void setRunning(const QString& bundle, bool running);
     void setPermitted(const QString& bundle, bool permitted);
     void setFocused(const QString& bundle, bool focused);
-    void setForcedError(const QString& bundle, std::optional<int> number,
+    void setForcedError(const QString& bundle, std::optional<BrowserCommandError> error,
                         std::optional<QString> message = std::nullopt);
     void setHang(const QString& bundle, bool hang);
     // Answers every script that was left hanging, late, with `result`.

@@ -70,7 +70,7 @@ template <> char* toString(const BrowserScriptResult& r)
 {
     return qstrdup(QStringLiteral("output=%1 error=%2 (%3)")
                        .arg(r.output ? QLatin1Char('"') + *r.output + QLatin1Char('"') : QStringLiteral("none"),
-                            r.errorNumber ? QString::number(*r.errorNumber) : QStringLiteral("none"),
+                            r.error ? QString::number(int(*r.error)) : QStringLiteral("none"),
                             r.errorMessage.value_or(QString()))
                        .toUtf8()
                        .constData());
@@ -104,11 +104,11 @@ class TestDevToolsRunner : public QObject {
                 result = value;
         });
         if (!QTest::qWaitFor([&] { return result.has_value(); }, 10000))
-            return {std::nullopt, 0, QStringLiteral("no answer")};
+            return {std::nullopt, BrowserCommandError::failed, QStringLiteral("no answer")};
         // An answer is given once; a late second one would reach a finished job.
         QTest::qWait(20);
         if (answers != 1)
-            return {std::nullopt, 0, QStringLiteral("answered %1 times").arg(answers)};
+            return {std::nullopt, BrowserCommandError::failed, QStringLiteral("answered %1 times").arg(answers)};
         return *result;
     }
     BrowserScriptResult run(const QString& script) { return run(*runner, script); }
@@ -375,7 +375,7 @@ private slots:
         // Every step has its own time-out, so the runner answers although the page cannot.
         QCOMPARE(run(readScript()), text(start));
         const BrowserScriptResult redirected = run(redirectScript(start, QStringLiteral("http://example.com/blocked")));
-        if (redirected.errorNumber == -1712) {
+        if (redirected.error == BrowserCommandError::timedOut) {
             // The browser would not navigate with the alert open; the engine's next check retries.
             call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), page}});
             return;
@@ -399,7 +399,7 @@ private slots:
         QTest::addColumn<BrowserScriptResult>("expected");
 
         const QString to = QStringLiteral("http://example.com/blocked");
-        const BrowserScriptResult prepare{std::nullopt, -1,
+        const BrowserScriptResult prepare{std::nullopt, BrowserCommandError::unprepared,
                                           QStringLiteral("The browser command could not be prepared.")};
 
         QTest::newRow("not running: read") << readScript() << false << "browser" << text(QString());
@@ -409,16 +409,17 @@ private slots:
             << false << "browser" << text("\"gone\"\n");
 
         const BrowserScriptResult refused{
-            std::nullopt, -1743,
+            std::nullopt, BrowserCommandError::notPermitted,
             QStringLiteral("The browser was started without remote debugging, so Quillharbour cannot see its tabs.")};
         QTest::newRow("no profile folder") << readScript() << true << "none" << refused;
         QTest::newRow("no port file") << redirectScript(start, to) << true << "empty" << refused;
         QTest::newRow("port file of a gone browser")
             << readScript() << true << "stale"
-            << BrowserScriptResult{std::nullopt, -600, QStringLiteral("The browser is not running.")};
+            << BrowserScriptResult{std::nullopt, BrowserCommandError::browserNotRunning,
+                                   QStringLiteral("The browser is not running.")};
         QTest::newRow("browser the protocol cannot reach")
             << readScript(*SupportedBrowser::withId(QStringLiteral("firefox"))) << true << "browser"
-            << BrowserScriptResult{std::nullopt, -1708,
+            << BrowserScriptResult{std::nullopt, BrowserCommandError::unsupported,
                                    QStringLiteral("This browser cannot be reached on this system.")};
 
         QTest::newRow("other script") << "tell application id \"com.google.Chrome\" to quit" << true << "browser"
