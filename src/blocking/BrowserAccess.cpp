@@ -228,9 +228,8 @@ void BrowserAutomationService::connect(const SupportedBrowser& browser)
     // The first script a browser receives is what asks the person for permission. Its answer is
     // the runner's last read from now on, not the one a check remembers.
     m_inertRead.reset();
-    const QString script = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(browser), browser, QString());
     QPointer<BrowserAutomationService> self(this);
-    m_executor->run(script, [self, browser](const BrowserScriptResult& result) {
+    m_executor->run(BrowserCommand::read(browser), [self, browser](const BrowserScriptResult& result) {
         if (self)
             self->handleActiveTab(result, browser, false, true, 0);
     });

@@ -174,10 +174,10 @@ struct Rig : EngineRig {
                 return server.blockedPageURL(s.ruleId, s.domain, from)->toString(QUrl::FullyEncoded);
         return QStringLiteral("(%1 is not blocked)").arg(domain);
     }
-    std::optional<BrowserScripts::Parsed> lastScript() const
+    std::optional<BrowserCommand> lastCommand() const
     {
         const QList<FakeBrowser::Received> all = browser->received();
-        return all.isEmpty() ? std::nullopt : all.last().parsed;
+        return all.isEmpty() ? std::nullopt : std::optional(all.last().command);
     }
 };
 
@@ -467,10 +467,10 @@ void TestBrowserEngine::connecting()
     QTest::qWait(20);
     QCOMPARE(rig.browser->received().size(), probes);
     if (probes) {
-        const BrowserScripts::Parsed probe = *rig.lastScript();
+        const BrowserCommand probe = *rig.lastCommand();
         QCOMPARE(probe.operation, Operation::read);
         QCOMPARE(probe.bundleIdentifier, braveApp);
-        QCOMPARE(probe.fallback, QString());
+        QCOMPARE(probe.noWindowAnswer(), QString());
     }
 }
 
@@ -544,17 +544,16 @@ void TestBrowserEngine::blockedTabIsRedirectedToTheBlockPage()
     QVERIFY(rig.tick());
     const QList<FakeBrowser::Received> received = rig.browser->received();
     QCOMPARE(received.size(), 2);
-    const BrowserScripts::Parsed read = *received[0].parsed;
+    const BrowserCommand read = received[0].command;
     QCOMPARE(read.operation, Operation::read);
     QCOMPARE(read.bundleIdentifier, chromiumApp);
-    QCOMPARE(read.style, BrowserScriptStyle::chromium);
-    QCOMPARE(read.fallback, QString());
-    const BrowserScripts::Parsed redirect = *received[1].parsed;
+    QCOMPARE(read.noWindowAnswer(), QString());
+    const BrowserCommand redirect = received[1].command;
     QCOMPARE(redirect.operation, Operation::redirect);
     QCOMPARE(redirect.bundleIdentifier, chromiumApp);
-    QCOMPARE(redirect.from, address);
-    QCOMPARE(redirect.fallback, QStringLiteral("no-window"));
-    QCOMPARE(redirect.to,
+    QCOMPARE(redirect.expectedAddress, address);
+    QCOMPARE(redirect.noWindowAnswer(), QStringLiteral("no-window"));
+    QCOMPARE(redirect.target,
              rig.server.blockedPageURL(rule.id, QStringLiteral("example.com"), address)->toString(QUrl::FullyEncoded));
 
     // The tab now shows our page, which names the rule and gives the address back exactly.
@@ -645,7 +644,7 @@ void TestBrowserEngine::whatEachTabGets()
         return;
     }
     if (expected.size() > 1)
-        QCOMPARE(rig.lastScript()->from, *address);
+        QCOMPARE(rig.lastCommand()->expectedAddress, *address);
     if (expected == Ops{Operation::read, Operation::redirect})
         QCOMPARE(rig.tab(), rig.expectedBlockPage(blockedDomain, *address));
     else if (expected == Ops{Operation::read, Operation::close})
@@ -662,8 +661,8 @@ void TestBrowserEngine::closePageIsClosedOnlyIfUnchanged()
     const QString closePage = QStringLiteral("http://127.0.0.1:%1/close").arg(rig.port());
     rig.browser->navigate(chromiumApp, closePage);
     // The person goes elsewhere between the read and the close.
-    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserScripts::Parsed& script) {
-        if (script.operation == Operation::close)
+    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserCommand& command) {
+        if (command.operation == Operation::close)
             b.navigate(chromiumApp, QStringLiteral("https://www.example.com/"));
     });
 
@@ -685,8 +684,8 @@ void TestBrowserEngine::navigatedAwayBeforeTheRedirect()
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
-    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserScripts::Parsed& script) {
-        if (script.operation == Operation::redirect)
+    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserCommand& command) {
+        if (command.operation == Operation::redirect)
             b.navigate(chromiumApp, QStringLiteral("https://news.example.org/"));
     });
 
@@ -713,7 +712,7 @@ void TestBrowserEngine::firstBlockedEntryWins()
     QVERIFY(rig.tick());
     const std::vector<BlockedSiteSnapshot>& blocked = rig.store.state().blockedNow;
     QCOMPARE(blocked.size(), size_t(2));
-    QCOMPARE(rig.lastScript()->to,
+    QCOMPARE(rig.lastCommand()->target,
              rig.server.blockedPageURL(blocked[0].ruleId, blocked[0].domain, address)->toString(QUrl::FullyEncoded));
 }
 
@@ -784,7 +783,7 @@ void TestBrowserEngine::activeBrowserChoice()
         if (!rig.look())
             return QStringLiteral("(check did not end)");
         const QList<FakeBrowser::Received> got = rig.browser->received();
-        return got.isEmpty() ? QString() : got.first().parsed->bundleIdentifier;
+        return got.isEmpty() ? QString() : got.first().command.bundleIdentifier;
     };
     QCOMPARE(readFrom(), chromiumApp);
     rig.workspace.frontmost = chromeApp;
@@ -1312,14 +1311,14 @@ void TestBrowserEngine::doomScrollWindow()
     QVERIFY(rig.store.state().doomScroll->breakEndsAt);
     QCOMPARE(*rig.store.state().doomScroll->breakEndsAt, rig.f.clock.now() + 300);
     QCOMPARE(rig.tab(), rig.expectedBlockPage(QStringLiteral("feed.example"), feed));
-    QCOMPARE(rig.lastScript()->to.contains(uuidText(listed)), true);
+    QCOMPARE(rig.lastCommand()->target.contains(uuidText(listed)), true);
 
     // During the break nothing is counted, and going back is redirected again; here the person
     // keeps beating the redirect to it.
     rig.browser->navigate(chromiumApp, feed);
-    rig.browser->setBeforeAnswer([feed](FakeBrowser& b, const BrowserScripts::Parsed& script) {
-        if (script.operation == Operation::redirect)
-            b.navigate(chromiumApp, script.from == feed ? feed + QStringLiteral("?more") : feed);
+    rig.browser->setBeforeAnswer([feed](FakeBrowser& b, const BrowserCommand& command) {
+        if (command.operation == Operation::redirect)
+            b.navigate(chromiumApp, command.expectedAddress == feed ? feed + QStringLiteral("?more") : feed);
     });
     QVERIFY(rig.look());
     QVERIFY(rig.look());
@@ -1680,8 +1679,8 @@ void TestBrowserEngine::unknownFrontAsksTheBrowsers()
     QVERIFY(rig.tick());
     QStringList askedIds;
     for (const FakeBrowser::Received& r : rig.browser->received())
-        if (r.parsed && r.parsed->operation == Operation::readFocused)
-            askedIds << SupportedBrowser::withBundleIdentifier(r.parsed->bundleIdentifier)->id;
+        if (r.command.operation == Operation::readFocused)
+            askedIds << SupportedBrowser::withBundleIdentifier(r.command.bundleIdentifier)->id;
     QCOMPARE(askedIds, asked);
     for (const char* id : {"chrome", "brave"}) {
         const bool isMoved = moved == QLatin1String(id);

@@ -2,7 +2,7 @@
 #include "SessionBus.h"
 #include "linux/LinuxBrowsers.h"
 #include "linux/LinuxDesktop.h"
-#include "platform/BrowserScripts.h"
+#include "platform/SupportedBrowser.h"
 
 #include <QDir>
 #include <QElapsedTimer>
