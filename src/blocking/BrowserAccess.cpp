@@ -225,7 +225,7 @@ void BrowserAutomationService::connect(const SupportedBrowser& browser)
     }
     if (!m_executor)
         return;
-    // The first script a browser receives is what asks the person for permission. Its answer is
+    // The first command a browser receives is what asks the person for permission. Its answer is
     // the runner's last read from now on, not the one a check remembers.
     m_inertRead.reset();
     QPointer<BrowserAutomationService> self(this);

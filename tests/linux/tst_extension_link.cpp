@@ -148,7 +148,6 @@ public:
     }
 };
 
-
 class RecordingRunner : public ScriptRunner {
 public:
     QList<BrowserCommand> commands;
