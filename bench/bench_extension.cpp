@@ -139,10 +139,9 @@ QList<qint64> relays(const QString& program, qint64 browser)
 // The extension route's core has no second route: a browser without its extension is left alone.
 class NoRoute : public ScriptRunner {
 public:
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override
+    void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override
     {
-        const auto parsed = BrowserScripts::parse(script);
-        done(BrowserScriptResult{parsed ? parsed->fallback : QString(), std::nullopt, std::nullopt});
+        done(BrowserScriptResult::answer(command.noWindowAnswer()));
     }
 };
 
