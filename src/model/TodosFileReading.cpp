@@ -10,26 +10,6 @@
 
 namespace {
 
-// One key of a record: a second appearance gives up, since which one counts is the document's call.
-bool firstTime(unsigned& seen, unsigned bit, JsonScanner& s)
-{
-    if (seen & bit) {
-        s.fail();
-        return false;
-    }
-    seen |= bit;
-    return true;
-}
-
-bool scanText(JsonScanner& s, QString& out)
-{
-    std::string_view text;
-    if (!s.readString(text))
-        return false;
-    out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    return true;
-}
-
 bool scanDate(JsonScanner& s, Date& out)
 {
     std::string_view text;
@@ -48,6 +28,15 @@ bool scanUuid(JsonScanner& s, QUuid& out)
     return id.has_value();
 }
 
+template <typename T, typename FromRaw> bool scanRaw(JsonScanner& s, T& out, FromRaw fromRaw)
+{
+    QString raw;
+    const std::optional<T> value = s.readText(raw) ? fromRaw(raw) : std::nullopt;
+    if (value)
+        out = *value;
+    return value.has_value();
+}
+
 bool scanSubtask(JsonScanner& s, Subtask& step)
 {
     if (!s.enterObject())
@@ -56,38 +45,23 @@ bool scanSubtask(JsonScanner& s, Subtask& step)
     bool first = true;
     std::string_view key;
     while (s.nextKey(first, key)) {
-        bool read = false;
-        if (key == "id")
-            read = firstTime(seen, 1, s) && scanUuid(s, step.id);
-        else if (key == "title")
-            read = firstTime(seen, 2, s) && scanText(s, step.title);
-        else if (key == "isCompleted")
-            read = firstTime(seen, 4, s) && s.readBool(step.isCompleted);
-        else
-            read = s.skipValue();
+        const unsigned bit = key == "id" ? 1 : key == "title" ? 2 : key == "isCompleted" ? 4 : 0;
+        seen |= bit;
+        const bool read = bit == 1   ? scanUuid(s, step.id)
+                          : bit == 2 ? s.readText(step.title)
+                          : bit == 4 ? s.readBool(step.isCompleted)
+                                     : s.skipValue();
         if (!read)
             return false;
     }
     return s.ok() && seen == 7;
 }
 
+// A key given twice counts with its last value, as in the document reading: each field is set
+// afresh from its key's value, so a later one replaces an earlier one whole.
 bool scanTaskItem(JsonScanner& s, TaskItem& t)
 {
-    enum : unsigned {
-        id = 1,
-        title = 2,
-        time = 4,
-        priority = 8,
-        isCompleted = 16,
-        createdAt = 32, // required
-        dueDate = 64,
-        updatedAt = 128,
-        reminderDate = 256,
-        subtasks = 512,
-        notes = 1024,
-        repeatOption = 2048,
-        recurringSeriesId = 4096
-    };
+    enum : unsigned { id = 1, title = 2, time = 4, priority = 8, isCompleted = 16, createdAt = 32 };
     if (!s.enterObject())
         return false;
     unsigned seen = 0;
@@ -96,56 +70,50 @@ bool scanTaskItem(JsonScanner& s, TaskItem& t)
     std::string_view key;
     while (s.nextKey(first, key)) {
         bool read = false;
-        // An optional key holding null is absent; a required one holding null is not there either.
-        const auto optional = [&](unsigned bit, auto readValue) {
-            return firstTime(seen, bit, s) && (s.isNull() || (s.ok() && readValue()));
+        // An optional key holding null is absent.
+        const auto optional = [&s](auto& field, auto readValue) {
+            field.reset();
+            return s.isNull() || (s.ok() && readValue(field.emplace()));
+        };
+        const auto required = [&seen](unsigned bit, bool read) {
+            seen |= bit;
+            return read;
         };
         if (key == "id") {
-            read = firstTime(seen, id, s) && scanUuid(s, t.id);
+            read = required(id, scanUuid(s, t.id));
         } else if (key == "title") {
-            read = firstTime(seen, title, s) && scanText(s, t.title);
+            read = required(title, s.readText(t.title));
         } else if (key == "time") {
-            read = firstTime(seen, time, s) && scanText(s, t.time);
+            read = required(time, s.readText(t.time));
         } else if (key == "priority") {
-            std::string_view raw;
-            read = firstTime(seen, priority, s) && s.readString(raw);
-            const auto p =
-                read ? TaskItem::priorityFromRaw(QString::fromUtf8(raw.data(), qsizetype(raw.size()))) : std::nullopt;
-            read = p.has_value();
-            t.priority = p.value_or(t.priority);
+            read = required(priority, scanRaw(s, t.priority, TaskItem::priorityFromRaw));
         } else if (key == "isCompleted") {
-            read = firstTime(seen, isCompleted, s) && s.readBool(t.isCompleted);
+            read = required(isCompleted, s.readBool(t.isCompleted));
         } else if (key == "createdAt") {
-            read = firstTime(seen, createdAt, s) && scanDate(s, t.createdAt);
+            read = required(createdAt, scanDate(s, t.createdAt));
         } else if (key == "dueDate") {
-            read = optional(dueDate, [&] { return scanDate(s, t.dueDate.emplace()); });
+            read = optional(t.dueDate, [&s](Date& d) { return scanDate(s, d); });
         } else if (key == "updatedAt") {
-            read = optional(updatedAt, [&] { return hasUpdatedAt = scanDate(s, t.updatedAt); });
+            hasUpdatedAt = !s.isNull();
+            read = hasUpdatedAt ? scanDate(s, t.updatedAt) : s.ok();
         } else if (key == "reminderDate") {
-            read = optional(reminderDate, [&] { return scanDate(s, t.reminderDate.emplace()); });
+            read = optional(t.reminderDate, [&s](Date& d) { return scanDate(s, d); });
         } else if (key == "notes") {
-            read = optional(notes, [&] { return scanText(s, t.notes.emplace()); });
+            read = optional(t.notes, [&s](QString& text) { return s.readText(text); });
         } else if (key == "recurringSeriesId") {
-            read = optional(recurringSeriesId, [&] { return scanUuid(s, t.recurringSeriesId.emplace()); });
+            read = optional(t.recurringSeriesId, [&s](QUuid& series) { return scanUuid(s, series); });
         } else if (key == "repeatOption") {
-            read = optional(repeatOption, [&] {
-                std::string_view raw;
-                const auto option = s.readString(raw)
-                                        ? repeatOptionFromRaw(QString::fromUtf8(raw.data(), qsizetype(raw.size())))
-                                        : std::nullopt;
-                t.repeatOption = option.value_or(RepeatOption::none);
-                return option.has_value();
-            });
+            t.repeatOption = RepeatOption::none;
+            read = s.isNull() || (s.ok() && scanRaw(s, t.repeatOption, repeatOptionFromRaw));
         } else if (key == "subtasks") {
-            read = optional(subtasks, [&] {
-                bool firstStep = true;
-                if (!s.enterArray())
-                    return false;
-                while (s.nextElement(firstStep))
-                    if (!scanSubtask(s, t.subtasks.emplace_back()))
-                        return false;
-                return s.ok();
-            });
+            t.subtasks.clear();
+            read = s.isNull();
+            if (!read && s.ok() && s.enterArray()) {
+                read = true;
+                for (bool firstStep = true; read && s.nextElement(firstStep);)
+                    read = scanSubtask(s, t.subtasks.emplace_back());
+                read = read && s.ok();
+            }
         } else {
             read = s.skipValue();
         }
@@ -154,8 +122,8 @@ bool scanTaskItem(JsonScanner& s, TaskItem& t)
             return false;
         }
     }
-    constexpr unsigned required = id | title | time | priority | isCompleted | createdAt;
-    if (!s.ok() || (seen & required) != required)
+    constexpr unsigned all = id | title | time | priority | isCompleted | createdAt;
+    if (!s.ok() || seen != all)
         return false;
     if (!hasUpdatedAt)
         t.updatedAt = t.createdAt;
@@ -266,6 +234,7 @@ TodosTextReading::TodosTextReading(QByteArrayView text, int parts, bool withSpan
 {
     // Not a list at all: the first part finds it out at once, and there is nothing to share.
     JsonScanner s(text);
+    s.skipByteOrderMark();
     if (s.enterArray())
         m_starts = todosTextPartStarts(text, parts);
     m_parts.resize(m_starts.size() + 1);
@@ -288,6 +257,8 @@ void TodosTextReading::readPart(size_t k)
 {
     Part& part = m_parts[k];
     JsonScanner s = k == 0 ? JsonScanner(m_text) : JsonScanner(m_text, m_starts[k - 1]);
+    if (k == 0)
+        s.skipByteOrderMark();
     if (k == 0 && !s.enterArray())
         return;
     const qsizetype stop = k < m_starts.size() ? m_starts[k] : -1;
