@@ -147,11 +147,17 @@ bool JsonScanner::readText(QString& text)
     std::string_view utf8;
     if (!readString(utf8))
         return false;
+    text = textOf(utf8);
+    return true;
+}
+
+QString JsonScanner::textOf(std::string_view utf8) const
+{
     // A conversion from UTF-8 drops the leading mark.
-    text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
     if (m_escaped && utf8.starts_with(byteOrderMark))
         text.prepend(QChar(0xFEFF));
-    return true;
+    return text;
 }
 
 bool JsonScanner::appendScalar(char32_t c)

@@ -41,6 +41,8 @@ public:
     // The same as text, as the document parser gives it: it drops a leading U+FEFF written as it
     // is in a text without escapes, and keeps it in a text with any escape.
     bool readText(QString& text);
+    // The text of a string readString just read, as readText gives it.
+    QString textOf(std::string_view utf8) const;
     bool readBool(bool& value);
     bool skipValue() { return skipValue(0); }
     // Only white space is left.

@@ -5,6 +5,7 @@
 #include "model/JsonScanner.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <thread>
 
@@ -57,9 +58,46 @@ bool scanSubtask(JsonScanner& s, Subtask& step)
     return s.ok() && seen == 7;
 }
 
+// What one reading keeps from to-do to to-do, so that each to-do takes fewer blocks of memory:
+// the threads reading a long list at once share one heap and wait on one another for each.
+struct Scratch {
+    // The steps of the to-do in reading, moved into a list of their own exact size at its end.
+    std::vector<Subtask> steps;
+    // The last few times of day read: a list holds few different ones ("Anytime", "9:30 AM"),
+    // and to-dos with the same one share its text.
+    struct Time {
+        std::string utf8;
+        QString text;
+    };
+    std::array<Time, 8> times;
+    size_t nextTime = 0;
+
+    bool readTime(JsonScanner& s, QString& out)
+    {
+        std::string_view utf8;
+        if (!s.readString(utf8))
+            return false;
+        // Short ASCII texts only; any other is converted as every text is.
+        constexpr size_t longest = 16;
+        const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return uchar(c) < 0x80; });
+        if (utf8.size() > longest || !ascii) {
+            out = s.textOf(utf8);
+            return true;
+        }
+        for (const Time& time : times)
+            if (!time.text.isNull() && time.utf8 == utf8) {
+                out = time.text;
+                return true;
+            }
+        out = QString::fromLatin1(utf8.data(), qsizetype(utf8.size()));
+        times[nextTime++ % times.size()] = {std::string(utf8), out};
+        return true;
+    }
+};
+
 // A key given twice counts with its last value, as in the document reading: each field is set
 // afresh from its key's value, so a later one replaces an earlier one whole.
-bool scanTaskItem(JsonScanner& s, TaskItem& t)
+bool scanTaskItem(JsonScanner& s, TaskItem& t, Scratch& scratch)
 {
     enum : unsigned { id = 1, title = 2, time = 4, priority = 8, isCompleted = 16, createdAt = 32 };
     if (!s.enterObject())
@@ -84,7 +122,7 @@ bool scanTaskItem(JsonScanner& s, TaskItem& t)
         } else if (key == "title") {
             read = required(title, s.readText(t.title));
         } else if (key == "time") {
-            read = required(time, s.readText(t.time));
+            read = required(time, scratch.readTime(s, t.time));
         } else if (key == "priority") {
             read = required(priority, scanRaw(s, t.priority, TaskItem::priorityFromRaw));
         } else if (key == "isCompleted") {
@@ -109,10 +147,13 @@ bool scanTaskItem(JsonScanner& s, TaskItem& t)
             t.subtasks.clear();
             read = s.isNull();
             if (!read && s.ok() && s.enterArray()) {
+                std::vector<Subtask>& steps = scratch.steps;
+                steps.clear();
                 read = true;
                 for (bool firstStep = true; read && s.nextElement(firstStep);)
-                    read = scanSubtask(s, t.subtasks.emplace_back());
+                    read = scanSubtask(s, steps.emplace_back());
                 read = read && s.ok();
+                t.subtasks.assign(std::make_move_iterator(steps.begin()), std::make_move_iterator(steps.end()));
             }
         } else {
             read = s.skipValue();
@@ -137,12 +178,13 @@ using Elements = TodosTextReading::Elements;
 Elements scanElements(JsonScanner& s, bool first, qsizetype stopAt, std::vector<TaskItem>& out,
                       std::vector<TextSpan>* spans)
 {
+    Scratch scratch;
     qsizetype afterPrevious = s.offset();
     for (bool isFirst = first; s.nextElement(first); isFirst = first) {
         const qsizetype start = isFirst ? afterPrevious : s.offset();
         if (start == stopAt)
             return Elements::reachedStop;
-        if (!scanTaskItem(s, out.emplace_back()))
+        if (!scanTaskItem(s, out.emplace_back(), scratch))
             return Elements::failed;
         if (spans)
             spans->emplace_back(start, s.offset() - start);
@@ -229,8 +271,8 @@ std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, st
     return reading.finish(spans);
 }
 
-TodosTextReading::TodosTextReading(QByteArrayView text, int parts, bool withSpans)
-    : m_text(text), m_withSpans(withSpans)
+TodosTextReading::TodosTextReading(QByteArrayView text, int parts, bool withSpans, bool withCopies)
+    : m_text(text), m_withSpans(withSpans), m_withCopies(withCopies)
 {
     // Not a list at all: the first part finds it out at once, and there is nothing to share.
     JsonScanner s(text);
@@ -262,10 +304,18 @@ void TodosTextReading::readPart(size_t k)
     if (k == 0 && !s.enterArray())
         return;
     const qsizetype stop = k < m_starts.size() ? m_starts[k] : -1;
+    // Room for the part's to-dos at once, so that none is moved as the list grows: hardly a
+    // to-do's text is shorter than this, and room not used takes no memory.
+    constexpr qsizetype shortestTodo = 128;
+    const qsizetype bytes = (stop < 0 ? m_text.size() : stop) - (k == 0 ? 0 : m_starts[k - 1]);
+    part.items.reserve(size_t(bytes / shortestTodo + 1));
     part.read = scanElements(s, true, stop, part.items, m_withSpans ? &part.spans : nullptr);
+    if (m_withCopies && part.read != Elements::failed)
+        part.copies = part.items;
 }
 
-std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSpan>* spans)
+std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSpan>* spans,
+                                                              std::vector<TaskItem>* copies)
 {
     readParts();
     {
@@ -291,11 +341,15 @@ std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSp
     out.reserve(count);
     if (spans)
         spans->reserve(spans->size() + count);
+    if (copies)
+        copies->reserve(copies->size() + count);
     for (size_t k = 0; k < used; ++k) {
         Part& part = m_parts[k];
         std::move(part.items.begin(), part.items.end(), std::back_inserter(out));
         if (spans)
             spans->insert(spans->end(), part.spans.begin(), part.spans.end());
+        if (copies)
+            std::move(part.copies.begin(), part.copies.end(), std::back_inserter(*copies));
     }
     m_parts.clear();
     return out;

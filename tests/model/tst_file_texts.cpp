@@ -101,6 +101,17 @@ private slots:
         QTest::newRow("bad date") << "[" + todo(R"("dueDate":"2026-02-30T10:00:00Z",)") + "]" << false << false;
         QTest::newRow("overlong UTF-8") << "[" + todo("\"notes\":\"\xC0\xAF\",") + "]" << false << false;
         QTest::newRow("exponent") << "[" + todo(R"("n":1e3,)") + "]" << false << false;
+        const auto timed = [](const QByteArray& time) {
+            return QByteArray(todo("")).replace(R"("time":"Anytime")", "\"time\":\"" + time + "\"");
+        };
+        QTest::newRow("times shared between to-dos, and times that are not")
+            << "[" + timed("Anytime") + "," + timed("9:30 AM") + "," + timed("Anytime") + "," + timed("9:30 AM") + "," +
+                   timed("a time longer than sixteen") + "," + timed(R"(\u00e9t\u00e9)") + "," +
+                   timed(R"(\ufeff9:30)") + "," +
+                   timed("\xEF\xBB\xBF"
+                         "9:30") +
+                   "," + timed(R"(\u0041nytime)") + "," + timed("9:30 AM") + "]"
+            << false << true;
         QTest::newRow("raw control character") << "[" + todo("\"notes\":\"a\x01\",") + "]" << false << true;
 
         const Note n{QUuid::createUuid(), QStringLiteral("Title ☕"), QStringLiteral("Body\n/"), 1.0e9, 1.0e9 + 7};
