@@ -139,10 +139,9 @@ QList<qint64> relays(const QString& program, qint64 browser)
 // The extension route's core has no second route: a browser without its extension is left alone.
 class NoRoute : public ScriptRunner {
 public:
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override
+    void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override
     {
-        const auto parsed = BrowserScripts::parse(script);
-        done(BrowserScriptResult{parsed ? parsed->fallback : QString(), std::nullopt, std::nullopt});
+        done(BrowserScriptResult::answer(command.noWindowAnswer()));
     }
 };
 
@@ -538,6 +537,11 @@ int main(int argc, char** argv)
     benchFigure("typed block, extension route p50", e50, "ms", "bare DevTools interception p50",
                 percentile(bareRoute.times, 0.5), 1.2);
     benchFigure("typed block, extension route p95", e95, "ms", "bare DevTools interception p95",
+                percentile(bareRoute.times, 0.95), 1.2);
+    const double d50 = percentile(devToolsRoute.times, 0.5), d95 = percentile(devToolsRoute.times, 0.95);
+    benchFigure("typed block, DevTools route p50", d50, "ms", "bare DevTools interception p50",
+                percentile(bareRoute.times, 0.5), 1.2);
+    benchFigure("typed block, DevTools route p95", d95, "ms", "bare DevTools interception p95",
                 percentile(bareRoute.times, 0.95), 1.2);
     benchFigure("typed block, extension route p50", e50, "ms", "DevTools interception route p50",
                 percentile(devToolsRoute.times, 0.5), 1.0);

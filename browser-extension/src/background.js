@@ -20,6 +20,11 @@ let lastReport = "";
 let greeting = Promise.resolve();
 let appliedSites = "[]";
 
+// What was caught and let go, for whoever reads the extension's console; it changes nothing.
+function noteSwallowed(what, error) {
+  console.debug(`Quillharbour: ${what}:`, error);
+}
+
 function send(message) {
   if (!port) return;
   try {
@@ -81,11 +86,13 @@ async function hello() {
     description = await browserDescription();
   } catch (e) {
     // Unnamed: the program still hears the hello.
+    noteSwallowed("no browser description", e);
   }
   try {
     privateAllowed = !!(await api.extension.isAllowedIncognitoAccess());
   } catch (e) {
     // Not told: private windows count as not allowed.
+    noteSwallowed("private window access unknown", e);
   }
   send({
     type: "hello",
@@ -131,6 +138,7 @@ async function report() {
     };
   } catch (e) {
     // No window to look at (the last one closing): no tab, no focus.
+    noteSwallowed("no window to report", e);
   }
   await greeting;
   if (mine !== reportCount) return;
@@ -163,7 +171,7 @@ async function replaceRules(sites) {
 
 function clearRules() {
   appliedSites = "[]";
-  replaceRules([]).catch(() => {});
+  replaceRules([]).catch((e) => noteSwallowed("rules not cleared", e));
 }
 
 async function applySites(sites) {
@@ -201,6 +209,7 @@ async function onTab(message, act) {
     }
   } catch (e) {
     // The tab is gone or refused the change: reported as not done.
+    noteSwallowed("tab not changed", e);
   }
   send({ type: "done", id: message.id, ok });
 }

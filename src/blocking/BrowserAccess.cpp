@@ -22,28 +22,31 @@ const QHash<QString, QString>& BrowserAutomationService::knownUnprotectedBrowser
     return table;
 }
 
-BrowserAccessState BrowserAutomationService::accessState(int errorNumber, const std::optional<QString>& message)
+BrowserAccessState BrowserAutomationService::accessState(BrowserCommandError error,
+                                                         const std::optional<QString>& message)
 {
-    switch (errorNumber) {
-    case -1743:
+    // The texts the person reads are chosen here; a route's message shows only where no text of
+    // our own says more.
+    switch (error) {
+    case BrowserCommandError::notPermitted:
         return BrowserAccessState::of(Kind::permissionNeeded);
-    case -1728:
+    case BrowserCommandError::targetMissing:
         return BrowserAccessState::of(Kind::connected);
-    case -1712:
+    case BrowserCommandError::timedOut:
         return BrowserAccessState::of(Kind::problem, QStringLiteral("The browser did not respond in time."));
-    case -1708:
+    case BrowserCommandError::unsupported:
         return BrowserAccessState::of(Kind::unsupported);
-    case -1745:
+    case BrowserCommandError::awaitingConsent:
         return BrowserAccessState::of(Kind::awaitingConsent);
-    case -600:
+    case BrowserCommandError::browserNotRunning:
         return BrowserAccessState::of(Kind::browserClosed);
-    default:
+    case BrowserCommandError::unprepared:
+        return BrowserAccessState::of(Kind::problem,
+                                      message.value_or(QStringLiteral("The browser command could not be prepared.")));
+    case BrowserCommandError::failed:
         break;
     }
-    if (message)
-        return BrowserAccessState::of(Kind::problem, *message);
-    return BrowserAccessState::of(Kind::problem,
-                                  QStringLiteral("The browser connection failed (%1).").arg(errorNumber));
+    return BrowserAccessState::of(Kind::problem, message.value_or(QStringLiteral("The browser connection failed.")));
 }
 
 BrowserAccessState BrowserAutomationService::combinedAccess(const SupportedBrowser& browser,
@@ -222,12 +225,11 @@ void BrowserAutomationService::connect(const SupportedBrowser& browser)
     }
     if (!m_executor)
         return;
-    // The first script a browser receives is what asks the person for permission. Its answer is
+    // The first command a browser receives is what asks the person for permission. Its answer is
     // the runner's last read from now on, not the one a check remembers.
     m_inertRead.reset();
-    const QString script = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(browser), browser, QString());
     QPointer<BrowserAutomationService> self(this);
-    m_executor->run(script, [self, browser](const BrowserScriptResult& result) {
+    m_executor->run(BrowserCommand::read(browser), [self, browser](const BrowserScriptResult& result) {
         if (self)
             self->handleActiveTab(result, browser, false, true, 0);
     });

@@ -364,11 +364,7 @@ bool BrowserAutomationService::runGuardedCheck()
     m_probedBrowsers.reset();
     const SupportedBrowser b = *browser;
     QPointer<BrowserAutomationService> self(this);
-    // The same text on every check: built once per browser.
-    auto script = m_readScripts.constFind(b.id);
-    if (script == m_readScripts.cend())
-        script = m_readScripts.insert(b.id, BrowserScripts::guarded(BrowserScripts::readActiveTabURL(b), b, QString()));
-    m_executor->run(*script, [self, b, check](const BrowserScriptResult& result) {
+    m_executor->run(BrowserCommand::read(b), [self, b, check](const BrowserScriptResult& result) {
         if (self)
             self->handleActiveTab(result, b, true, false, check);
     });
@@ -432,8 +428,7 @@ void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidate
         // None has the focus. A tab on a blocked site in the one last in use is still moved;
         // nothing counts as use.
         if (background) {
-            handleActiveTab(BrowserScriptResult{background->second, std::nullopt, std::nullopt}, background->first,
-                            true, false, check);
+            handleActiveTab(BrowserScriptResult::answer(background->second), background->first, true, false, check);
             return;
         }
         resetUsageTracking();
@@ -442,29 +437,28 @@ void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidate
     }
     const SupportedBrowser b = candidates[index];
     QPointer<BrowserAutomationService> self(this);
-    m_executor->run(BrowserScripts::guarded(BrowserScripts::readFocusedTabURL(b), b, QString()),
+    m_executor->run(BrowserCommand::readFocused(b),
                     [self, candidates, index, background, b, check](const BrowserScriptResult& result) {
                         if (!self || check != self->m_checkNumber)
                             return;
                         std::optional<std::pair<SupportedBrowser, QString>> seen = background;
                         if (result.failed()) {
-                            self->setAccess(accessState(*result.errorNumber, result.errorMessage), b);
+                            self->setAccess(accessState(*result.error, result.errorMessage), b);
                         } else {
                             self->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::connected), b);
-                            const std::optional<BrowserScripts::FocusedRead> read =
-                                BrowserScripts::parseFocusedRead(result.output.value_or(QString()));
-                            if (read && read->focused) {
+                            // A browser with no window says nothing of the focus.
+                            const QString address = result.output.value_or(QString());
+                            if (result.focused.value_or(false)) {
                                 // Those after it were not asked: their reads cannot stand.
                                 if (index + 1 < candidates.size() && self->m_probedBrowsers)
                                     self->m_probedBrowsers->clear();
                                 self->m_focusedBrowserID = b.id;
                                 self->m_lastActiveBrowserID = b.id;
-                                self->handleActiveTab(BrowserScriptResult{read->address, std::nullopt, std::nullopt}, b,
-                                                      true, false, check);
+                                self->handleActiveTab(BrowserScriptResult::answer(address), b, true, false, check);
                                 return;
                             }
-                            if (read && !seen)
-                                seen = std::pair(b, read->address);
+                            if (result.focused.has_value() && !seen)
+                                seen = std::pair(b, address);
                         }
                         self->probeNext(candidates, index + 1, seen, check);
                     });
@@ -522,7 +516,7 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     if (!probe)
         m_inertRead.reset();
     if (result.failed()) {
-        setAccess(accessState(*result.errorNumber, result.errorMessage), browser);
+        setAccess(accessState(*result.error, result.errorMessage), browser);
         finish();
         return;
     }
@@ -547,8 +541,7 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
         resetUsageTracking();
         if (url.path() == QLatin1String("/close") && m_executor) {
             QPointer<BrowserAutomationService> self(this);
-            m_executor->run(BrowserScripts::guarded(BrowserScripts::closeActiveTab(browser, address), browser,
-                                                    QStringLiteral("no-window")),
+            m_executor->run(BrowserCommand::close(browser, address),
                             [self, browser, check](const BrowserScriptResult& r) {
                                 if (self)
                                     self->finishScript(r, browser, check);
@@ -580,20 +573,18 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
         return;
     }
     QPointer<BrowserAutomationService> self(this);
-    m_executor->run(
-        BrowserScripts::guarded(BrowserScripts::redirectActiveTab(browser, address, page->toString(QUrl::FullyEncoded)),
-                                browser, QStringLiteral("no-window")),
-        [self, browser, check](const BrowserScriptResult& r) {
-            if (self)
-                self->finishScript(r, browser, check);
-        });
+    m_executor->run(BrowserCommand::redirect(browser, address, page->toString(QUrl::FullyEncoded)),
+                    [self, browser, check](const BrowserScriptResult& r) {
+                        if (self)
+                            self->finishScript(r, browser, check);
+                    });
 }
 
 void BrowserAutomationService::finishScript(const BrowserScriptResult& result, const SupportedBrowser& browser,
                                             quint64 check)
 {
     if (result.failed())
-        setAccess(accessState(*result.errorNumber, result.errorMessage), browser);
+        setAccess(accessState(*result.error, result.errorMessage), browser);
     finishCheck(check);
 }
 

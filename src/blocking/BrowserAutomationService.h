@@ -2,7 +2,7 @@
 
 #include "model/BlockRule.h"
 #include "model/Calendar.h"
-#include "platform/BrowserScripts.h"
+#include "platform/BrowserCommand.h"
 #include "platform/ExtensionLink.h"
 
 #include <QHash>
@@ -136,7 +136,7 @@ public:
     };
     static BrowserAccessState combinedAccess(const SupportedBrowser& browser, const BrowserAccessState& devTools,
                                              const ExtensionSide& extension);
-    static BrowserAccessState accessState(int errorNumber, const std::optional<QString>& message);
+    static BrowserAccessState accessState(BrowserCommandError error, const std::optional<QString>& message);
     bool isInstalled(const SupportedBrowser& browser) const;
     bool isRunning(const SupportedBrowser& browser) const;
     static const QHash<QString, QString>& knownUnprotectedBrowsers();
@@ -205,9 +205,8 @@ private:
     QHash<QString, BrowserAccessState> m_devTools; // what the debugging protocol last said
     QHash<QString, BrowserAccessState> m_access;   // both routes combined
     QSet<QString> m_attempted;
-    QSet<QString> m_extensionSeen;         // bundle identifiers
-    QStringList m_extensionConnected;      // bundle identifiers, as the link last said
-    QHash<QString, QString> m_readScripts; // by browser id
+    QSet<QString> m_extensionSeen;    // bundle identifiers
+    QStringList m_extensionConnected; // bundle identifiers, as the link last said
     QTimer m_timer;
     QTimer m_listingTimer; // the installed browsers, listed again while no check runs
     bool m_started = false;

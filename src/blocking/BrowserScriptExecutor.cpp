@@ -27,9 +27,9 @@ public:
     const ScriptRunner& runner() const { return *m_runner; }
     ScriptRunner& runner() { return *m_runner; }
 
-    void enqueue(quint64 id, const QString& script)
+    void enqueue(quint64 id, const BrowserCommand& command)
     {
-        m_queue.push_back({id, script});
+        m_queue.push_back({id, command});
         next();
     }
 
@@ -38,13 +38,17 @@ private:
     {
         if (m_busy || m_queue.empty())
             return;
-        const auto [id, script] = m_queue.front();
+        const auto [id, command] = m_queue.front();
         m_queue.pop_front();
         m_busy = true;
         m_current = id;
+        if (!command.isWellFormed()) {
+            complete(id, BrowserScriptExecutor::unprepared());
+            return;
+        }
         m_watchdog.start(m_timeoutMs);
         QPointer<ScriptWorker> self(this);
-        m_runner->run(script, [self, id](const BrowserScriptResult& result) {
+        m_runner->run(command, [self, id](const BrowserScriptResult& result) {
             if (self)
                 self->complete(id, result);
         });
@@ -68,7 +72,7 @@ private:
     ScriptRunner* m_runner;
     int m_timeoutMs;
     std::function<void(quint64, const BrowserScriptResult&)> m_report;
-    std::deque<std::pair<quint64, QString>> m_queue;
+    std::deque<std::pair<quint64, BrowserCommand>> m_queue;
     QTimer m_watchdog;
     bool m_busy = false;
     quint64 m_current = 0;
@@ -115,21 +119,29 @@ BrowserScriptExecutor::~BrowserScriptExecutor()
 
 BrowserScriptResult BrowserScriptExecutor::timedOut()
 {
-    return {std::nullopt, -1712, QStringLiteral("The browser did not respond in time.")};
+    return BrowserScriptResult::failure(BrowserCommandError::timedOut,
+                                        QStringLiteral("The browser did not respond in time."));
 }
 
-void BrowserScriptExecutor::run(const QString& script, std::function<void(const BrowserScriptResult&)> completion)
+BrowserScriptResult BrowserScriptExecutor::unprepared()
+{
+    return BrowserScriptResult::failure(BrowserCommandError::unprepared,
+                                        QStringLiteral("The browser command could not be prepared."));
+}
+
+void BrowserScriptExecutor::run(const BrowserCommand& command,
+                                std::function<void(const BrowserScriptResult&)> completion)
 {
     const quint64 id = m_nextId++;
     m_completions.insert(id, std::move(completion));
     auto* worker = static_cast<ScriptWorker*>(m_worker);
-    // On this thread the script is handed over at once: only its completion waits for the loop.
+    // On this thread the command is handed over at once: only its completion waits for the loop.
     if (m_sameThread) {
-        worker->enqueue(id, script);
+        worker->enqueue(id, command);
         return;
     }
     QMetaObject::invokeMethod(
-        worker, [worker, id, script] { worker->enqueue(id, script); }, Qt::QueuedConnection);
+        worker, [worker, id, command] { worker->enqueue(id, command); }, Qt::QueuedConnection);
 }
 
 bool BrowserScriptExecutor::readUnchanged(const QString& bundleIdentifier) const

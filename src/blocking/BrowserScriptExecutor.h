@@ -8,9 +8,10 @@
 #include <functional>
 #include <memory>
 
-// Runs browser scripts one at a time, in submission order, on a thread of their own
+// Runs browser commands one at a time, in submission order, on a thread of their own
 // ("com.morrowfield.quillharbour.browser-scripts"), and hands each result back on the main thread.
-// Every run completes: a runner that has not answered within the time-out yields -1712.
+// Every run completes: a runner that has not answered within the time-out yields timedOut(), and
+// a command no route can carry out yields unprepared() without reaching the runner.
 //
 // A runner that never blocks (it only sends and waits for answers) may instead run on the
 // calling thread, with the same order, time-out and asynchronous completions: that spares a
@@ -23,13 +24,14 @@ public:
                                    QObject* parent = nullptr, Placement placement = Placement::ownThread);
     ~BrowserScriptExecutor() override;
 
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> completion);
+    void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> completion);
     // Whether a read of the browser's current tab would answer what the last one did, so that it
     // need not be sent (see ScriptRunner::readUnchanged). Only a runner beside the caller can be
     // asked, and only while no script waits or runs; otherwise false.
     bool readUnchanged(const QString& bundleIdentifier) const;
 
     static BrowserScriptResult timedOut();
+    static BrowserScriptResult unprepared();
 
 signals:
     // What readUnchanged() said true to may no longer hold (see ScriptRunner::browserTold).

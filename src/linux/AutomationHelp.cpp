@@ -1,7 +1,7 @@
 #include "linux/AutomationHelp.h"
 
 #include "linux/LinuxBrowsers.h"
-#include "platform/BrowserScripts.h"
+#include "platform/SupportedBrowser.h"
 
 #include <QDir>
 #include <QFile>

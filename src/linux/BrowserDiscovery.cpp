@@ -121,6 +121,8 @@ QString defaultFolderFor(const LinuxBrowserIdentity& identity, const QString& ho
 BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent, FileWatches* watches)
     : QObject(parent), m_home(home.isEmpty() ? QDir::homePath() : std::move(home)), m_proc(std::move(proc)),
       m_startedUnder(qEnvironmentVariableIntValue(startedUnderVariable)),
+      m_displays(displaysOf("DISPLAY=" + qgetenv("DISPLAY") + '\0' + "WAYLAND_DISPLAY=" + qgetenv("WAYLAND_DISPLAY") +
+                            '\0' + "XDG_RUNTIME_DIR=" + qgetenv("XDG_RUNTIME_DIR") + '\0')),
       m_watches(watches ? watches : &FileWatches::shared())
 {
     m_debounce.setSingleShot(true);
@@ -264,12 +266,14 @@ void BrowserDiscovery::readTable(Reading reading)
             continue;
         }
         const QString exe = linkTarget(m_proc + u'/' + pid + QStringLiteral("/exe"));
-        const Examined seen = before != m_examined.cend() && before->exe == exe ? *before : examine(pid, exe);
+        const Examined seen =
+            before != m_examined.cend() && before->exe == exe && !before->windowless ? *before : examine(pid, exe);
         examined.insert(id, seen);
         if (!seen.bundleIdentifier.isEmpty())
             running[seen.bundleIdentifier].append({id, seen.profile});
     }
     m_examined = std::move(examined);
+    m_owners.reset();
     const bool differs = running != m_running;
     m_running = running;
     // The folders to watch follow the browsers found, and a folder made or removed is heard of
@@ -298,9 +302,14 @@ BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const Q
     if (cmdline.contains(" --type=") || cmdline.contains(QByteArray("\0--type=", 8)) ||
         cmdline.contains("-contentproc"))
         return seen;
-    const std::optional<bool> ourHome =
-        sameHome(readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024));
+    const QByteArray environment = readSmall(m_proc + u'/' + pid + QStringLiteral("/environ"), 256 * 1024);
+    const std::optional<bool> ourHome = sameHome(environment);
     if (ourHome == false || !startedUnder(pid))
+        return seen;
+    // A browser of this home on another desktop (the same person's other session, a test's
+    // display) is not one this person has in front of them here: counted, it would keep the
+    // checks running for a browser they can never look at.
+    if (ourHome.has_value() && onOtherDesktop(exe, environment))
         return seen;
     // Every program runs with its name at least: a process whose files read empty ended while it
     // was being read, and would otherwise pass for a browser on its default folder. Its id is
@@ -316,6 +325,12 @@ BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const Q
     const QString profile = profileFromCommandLine(arguments, cwd.isEmpty() ? m_home : cwd, fallback);
     if (!ourHome && isOtherHomesDefault(profile))
         return seen;
+    // Chromium overwrites its environment some seconds after it starts: one found later shows
+    // where it runs by its windows alone, where the desktop names them.
+    if (!ourHome && windowlessHere(pid.toLongLong())) {
+        seen.windowless = true;
+        return seen;
+    }
     seen.bundleIdentifier = identity->bundleIdentifier;
     seen.profile = profile;
     return seen;
@@ -355,6 +370,52 @@ std::optional<bool> BrowserDiscovery::sameHome(const QByteArray& environment) co
                    home.startsWith(QDir::cleanPath(m_home) + QStringLiteral("/snap/"));
         }
     return std::nullopt;
+}
+
+BrowserDiscovery::Displays BrowserDiscovery::displaysOf(const QByteArray& environment)
+{
+    QByteArray display, wayland, runtime;
+    for (const QByteArray& entry : environment.split('\0')) {
+        if (entry.startsWith("DISPLAY="))
+            display = entry.mid(8);
+        else if (entry.startsWith("WAYLAND_DISPLAY="))
+            wayland = entry.mid(16);
+        else if (entry.startsWith("XDG_RUNTIME_DIR="))
+            runtime = entry.mid(16);
+    }
+    Displays displays;
+    // "[host]:number[.screen]": the screen is no other server, and "unix" is the local one.
+    if (const qsizetype colon = display.lastIndexOf(':'); colon >= 0 && colon + 1 < display.size()) {
+        const QByteArray host = display.left(colon);
+        const QByteArray number = display.mid(colon + 1).split('.').first();
+        if (!number.isEmpty())
+            displays.x11 = QString::fromLocal8Bit((host == "unix" ? QByteArray() : host) + ':' + number);
+    }
+    // A name is relative to the runtime folder.
+    if (!wayland.isEmpty())
+        displays.wayland = QDir::cleanPath(wayland.startsWith('/') || runtime.isEmpty()
+                                               ? QFile::decodeName(wayland)
+                                               : QFile::decodeName(runtime) + u'/' + QFile::decodeName(wayland));
+    return displays;
+}
+
+bool BrowserDiscovery::onOtherDesktop(const QString& exe, const QByteArray& environment) const
+{
+    // Without a desktop of its own (a service, a test's offscreen program) the program has none
+    // to compare with; a test counts the browsers it started, wherever they show; and Flatpak
+    // gives its programs a display of their own name.
+    if (m_displays.isEmpty() || m_startedUnder > 0 || exe.startsWith(QLatin1String("/app/")))
+        return false;
+    return !displaysOf(environment).meets(m_displays);
+}
+
+bool BrowserDiscovery::windowlessHere(qint64 pid)
+{
+    if (m_displays.isEmpty() || m_startedUnder > 0 || !m_windowOwners)
+        return false;
+    if (!m_owners)
+        m_owners = m_windowOwners();
+    return *m_owners && !(*m_owners)->contains(pid);
 }
 
 bool BrowserDiscovery::isOtherHomesDefault(const QString& profile) const
@@ -466,8 +527,7 @@ void BrowserDiscovery::noticeProcess(qint64 pid)
     if (pid <= 0 || pid == m_lastNoticed)
         return;
     m_lastNoticed = pid;
-    if (m_slow.interval() != slowRescanWithFrontMs)
-        m_slow.setInterval(slowRescanWithFrontMs);
+    setFrontWindowsNamed(true);
     for (const QList<Process>& list : std::as_const(m_running))
         for (const Process& p : list)
             if (p.pid == pid)
@@ -480,6 +540,13 @@ void BrowserDiscovery::noticeProcess(qint64 pid)
         return;
     m_lastNoticeScan = now;
     rescan();
+}
+
+void BrowserDiscovery::setFrontWindowsNamed(bool named)
+{
+    const int interval = named ? slowRescanWithFrontMs : slowRescanMs;
+    if (m_slow.interval() != interval)
+        m_slow.setInterval(interval);
 }
 
 bool BrowserDiscovery::isRunning(const QString& bundleIdentifier) const

@@ -2,8 +2,10 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <optional>
 
 class FileWatches;
@@ -16,7 +18,7 @@ struct LinuxBrowserIdentity;
 // not yet known comes to the front, or, at most every half minute (every two minutes where the
 // desktop names the window in front), when a process was created since the last reading (the
 // kernel's last process id tells). A folder no watch can be had for is looked at once a minute.
-// Only browsers of this home count.
+// Only browsers of this home that show their windows on this program's desktop count.
 class BrowserDiscovery : public QObject {
     Q_OBJECT
 public:
@@ -49,6 +51,13 @@ public:
     // A window of process `pid` is in front: a browser process not yet known gets the process
     // table read (not more often than every two seconds).
     void noticeProcess(qint64 pid);
+    // Whether the desktop names the window in front (and so tells of a browser's window as it
+    // comes forward): the reading for browsers on folders nobody watches is then the slow one.
+    void setFrontWindowsNamed(bool named);
+    // The processes with a window on this program's desktop, or none where the desktop cannot
+    // tell: asked about a browser whose environment no longer says where it shows.
+    using WindowOwners = std::function<std::optional<QSet<qint64>>()>;
+    void setWindowOwners(WindowOwners owners) { m_windowOwners = std::move(owners); }
 
     // Reads the process table now.
     void rescan();
@@ -66,6 +75,19 @@ public:
     // A command line the process rewrote into one text comes as a single argument.
     static QString profileFromCommandLine(const QStringList& arguments, const QString& workingFolder,
                                           const QString& defaultFolder);
+    // The displays a process shows its windows on, from its environment ("NAME=value" texts, each
+    // ended by a NUL): the X11 server as ":number" (or "host:number"), the Wayland socket's path.
+    struct Displays {
+        QString x11;
+        QString wayland;
+        bool isEmpty() const { return x11.isEmpty() && wayland.isEmpty(); }
+        // Either names the same server.
+        bool meets(const Displays& other) const
+        {
+            return (!x11.isEmpty() && x11 == other.x11) || (!wayland.isEmpty() && wayland == other.wayland);
+        }
+    };
+    static Displays displaysOf(const QByteArray& environment);
     // Where the desktop names no front window (Wayland), a browser started on a profile folder
     // nobody watches is found by this reading alone: a person waits this long at most.
     static constexpr int slowRescanMs = 5000;
@@ -93,6 +115,7 @@ private:
         QString exe;
         QString bundleIdentifier;
         QString profile;
+        bool windowless = false; // not counted for want of a window here: looked at again
     };
     Examined examine(const QString& pid, const QString& exe);
     enum class Reading { everyProcess, newProcesses };
@@ -102,13 +125,18 @@ private:
     std::optional<qint64> lastProcessId() const;
     bool alive(qint64 pid) const;
     std::optional<bool> sameHome(const QByteArray& environment) const;
+    bool onOtherDesktop(const QString& exe, const QByteArray& environment) const;
+    bool windowlessHere(qint64 pid);
     bool startedUnder(const QString& pid) const;
     bool isOtherHomesDefault(const QString& profile) const;
 
     QString m_home;
     QString m_proc;
-    qint64 m_startedUnder = 0;                // 0: any process
-    QHash<QString, QList<Process>> m_running; // by bundle identifier
+    qint64 m_startedUnder = 0; // 0: any process
+    Displays m_displays;       // this program's own, from its environment
+    WindowOwners m_windowOwners;
+    std::optional<std::optional<QSet<qint64>>> m_owners; // asked once per reading
+    QHash<QString, QList<Process>> m_running;            // by bundle identifier
     FileWatches* m_watches = nullptr;
     QHash<QString, int> m_watched; // watch ids by folder
     QStringList m_unwatched;

@@ -11,35 +11,30 @@
 
 namespace {
 
-BrowserScriptResult output(const QString& text)
-{
-    return {text, std::nullopt, std::nullopt};
-}
-
-BrowserScriptResult failure(int number, const QString& message)
-{
-    return {std::nullopt, number, message};
-}
+using Result = BrowserScriptResult;
 
 BrowserScriptResult notAllowed()
 {
-    return failure(-1743, QStringLiteral("The browser was started without remote debugging, so Quillharbour cannot see "
-                                         "its tabs."));
+    return Result::failure(
+        BrowserCommandError::notPermitted,
+        QStringLiteral("The browser was started without remote debugging, so Quillharbour cannot see "
+                       "its tabs."));
 }
 
 BrowserScriptResult gone()
 {
-    return failure(-600, QStringLiteral("The browser is not running."));
+    return Result::failure(BrowserCommandError::browserNotRunning, QStringLiteral("The browser is not running."));
 }
 
 BrowserScriptResult awaitingConsent()
 {
-    return failure(-1745, QStringLiteral("The browser is asking whether to allow Quillharbour to connect."));
+    return Result::failure(BrowserCommandError::awaitingConsent,
+                           QStringLiteral("The browser is asking whether to allow Quillharbour to connect."));
 }
 
 BrowserScriptResult timedOut()
 {
-    return failure(-1712, QStringLiteral("The browser did not respond in time."));
+    return Result::failure(BrowserCommandError::timedOut, QStringLiteral("The browser did not respond in time."));
 }
 
 QString jsString(const QString& text)
@@ -54,7 +49,7 @@ QString jsString(const QString& text)
 struct DevToolsScriptRunner::Job {
     enum class Step { connect, list, focus, checkInPage, recheck, navigate, close };
     Step step = Step::connect;
-    BrowserScripts::Parsed script;
+    BrowserCommand command;
     QString bundle;
     QPointer<DevToolsClient> client;
     QJsonArray pages;     // the browser's listing, most recently activated first
@@ -73,10 +68,10 @@ struct DevToolsScriptRunner::Job {
         finished = true;
         done(result);
     }
-    bool reads() const { return script.operation == BrowserScripts::Parsed::Operation::read || focusedOnly(); }
-    bool focusedOnly() const { return script.operation == BrowserScripts::Parsed::Operation::readFocused; }
-    QString noWindow() const { return reads() ? QString() : QStringLiteral("no-window"); }
-    bool redirects() const { return script.operation == BrowserScripts::Parsed::Operation::redirect; }
+    bool reads() const { return command.reads(); }
+    bool focusedOnly() const { return command.operation == BrowserCommand::Operation::readFocused; }
+    QString noWindow() const { return command.noWindowAnswer(); }
+    bool redirects() const { return command.operation == BrowserCommand::Operation::redirect; }
     QString acted() const { return redirects() ? QStringLiteral("redirected") : QStringLiteral("closed"); }
 };
 
@@ -96,22 +91,17 @@ DevToolsScriptRunner::DevToolsScriptRunner(std::function<bool(const QString&)> i
 
 DevToolsScriptRunner::~DevToolsScriptRunner() = default;
 
-void DevToolsScriptRunner::run(const QString& text, std::function<void(const BrowserScriptResult&)> done)
+void DevToolsScriptRunner::run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done)
 {
-    const std::optional<BrowserScripts::Parsed> parsed = BrowserScripts::parse(text);
-    if (!parsed) {
-        done(failure(-1, QStringLiteral("The browser command could not be prepared.")));
+    // A browser that is not running is never started: it answers as one with no window.
+    if (!m_isRunning(command.bundleIdentifier)) {
+        done(Result::answer(command.noWindowAnswer()));
         return;
     }
-    // As the guard of the script says: a browser that is not running is never started, and the
-    // script's fallback comes back.
-    if (!m_isRunning(parsed->bundleIdentifier)) {
-        done(output(parsed->fallback));
-        return;
-    }
-    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(parsed->bundleIdentifier);
+    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(command.bundleIdentifier);
     if (!identity || identity->profileFolder.isEmpty()) {
-        done(failure(-1708, QStringLiteral("This browser cannot be reached on this system.")));
+        done(Result::failure(BrowserCommandError::unsupported,
+                             QStringLiteral("This browser cannot be reached on this system.")));
         return;
     }
     if (!m_shared) {
@@ -119,8 +109,8 @@ void DevToolsScriptRunner::run(const QString& text, std::function<void(const Bro
         return;
     }
     auto job = std::make_shared<Job>();
-    job->script = *parsed;
-    job->bundle = parsed->bundleIdentifier;
+    job->command = command;
+    job->bundle = command.bundleIdentifier;
     job->done = std::move(done);
     // Either kind of read: the one the engine makes next is of the kind it made last.
     const bool aRead = job->reads();
@@ -521,7 +511,7 @@ void DevToolsScriptRunner::listStep(const JobPtr& job)
         if (!self)
             return;
         if (pages.isEmpty()) {
-            job->finish(output(job->noWindow()));
+            job->finish(Result::answer(job->noWindow()));
             return;
         }
         job->pages = pages;
@@ -638,12 +628,11 @@ void DevToolsScriptRunner::focusStep(const JobPtr& job)
 void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
 {
     if (job->focusedOnly()) {
-        job->finish(
-            output((job->focused ? QStringLiteral("focused\n") : QStringLiteral("background\n")) + job->address));
+        job->finish(Result::focusedRead(job->focused, job->address));
         return;
     }
     if (job->reads()) {
-        job->finish(output(job->address));
+        job->finish(Result::answer(job->address));
         return;
     }
     // Compared and acted on inside the page in one step, so a navigation in between cannot slip
@@ -654,8 +643,8 @@ void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
                        " if (location.href === from) { if (to !== null) location.assign(to); return 'match'; }"
                        " if (location.protocol === 'chrome-error:') return 'error-page';"
                        " return 'changed'; })(") +
-        jsString(job->script.from) + QStringLiteral(", ") +
-        (job->redirects() ? jsString(job->script.to) : QStringLiteral("null")) + QStringLiteral(")");
+        jsString(job->command.expectedAddress) + QStringLiteral(", ") +
+        (job->redirects() ? jsString(job->command.target) : QStringLiteral("null")) + QStringLiteral(")");
     QPointer<DevToolsScriptRunner> self(this);
     // A tab that went away, or a session the browser dropped, changed under us: nothing is done
     // now and the next check reads afresh.
@@ -665,7 +654,7 @@ void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
         self->connectionOf(job).sessions.remove(job->targetId);
         self->noteChange();
         job->finish(error.kind == DevToolsClient::Error::Kind::timedOut ? timedOut()
-                                                                        : output(QStringLiteral("changed")));
+                                                                        : Result::answer(QStringLiteral("changed")));
     };
     withSession(
         job, job->targetId,
@@ -685,12 +674,12 @@ void DevToolsScriptRunner::checkInPageStep(const JobPtr& job)
                     const QString verdict =
                         result.value(QStringLiteral("result")).toObject().value(QStringLiteral("value")).toString();
                     if (error.isEmpty() && verdict == QLatin1String("changed")) {
-                        job->finish(output(QStringLiteral("changed")));
+                        job->finish(Result::answer(QStringLiteral("changed")));
                         return;
                     }
                     if (error.isEmpty() && verdict == QLatin1String("match")) {
                         if (job->redirects()) {
-                            job->finish(output(job->acted()));
+                            job->finish(Result::answer(job->acted()));
                             return;
                         }
                         job->step = Job::Step::close;
@@ -725,11 +714,11 @@ void DevToolsScriptRunner::recheckStep(const JobPtr& job)
                 if (p.toObject().value(QStringLiteral("id")).toString() == job->targetId)
                     current = p.toObject().value(QStringLiteral("url")).toString();
             if (current.isEmpty()) {
-                job->finish(output(job->noWindow()));
+                job->finish(Result::answer(job->noWindow()));
                 return;
             }
-            if (current != job->script.from) {
-                job->finish(output(QStringLiteral("changed")));
+            if (current != job->command.expectedAddress) {
+                job->finish(Result::answer(QStringLiteral("changed")));
                 return;
             }
             job->step = job->redirects() ? Job::Step::navigate : Job::Step::close;
@@ -741,9 +730,9 @@ void DevToolsScriptRunner::recheckStep(const JobPtr& job)
 void DevToolsScriptRunner::navigateStep(const JobPtr& job)
 {
     job->client->send(
-        QStringLiteral("Page.navigate"), {{QStringLiteral("url"), job->script.to}}, stepTimeoutMs,
+        QStringLiteral("Page.navigate"), {{QStringLiteral("url"), job->command.target}}, stepTimeoutMs,
         [job](const QJsonObject&, const DevToolsClient::Error& e) {
-            job->finish(e.isEmpty() ? output(job->acted()) : timedOut());
+            job->finish(e.isEmpty() ? Result::answer(job->acted()) : timedOut());
         },
         job->sessionId);
 }
@@ -752,6 +741,6 @@ void DevToolsScriptRunner::closeStep(const JobPtr& job)
 {
     job->client->send(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), job->targetId}},
                       stepTimeoutMs, [job](const QJsonObject&, const DevToolsClient::Error& e) {
-                          job->finish(e.isEmpty() ? output(job->acted()) : timedOut());
+                          job->finish(e.isEmpty() ? Result::answer(job->acted()) : timedOut());
                       });
 }

@@ -12,10 +12,9 @@ class DevToolsConnections;
 #include <functional>
 #include <memory>
 
-// Carries out the browser scripts on Chromium-family browsers through their remote debugging
-// protocol. The script text says which operation, browser and addresses are meant; the browser is
-// reached over its one shared connection (see DevToolsConnections). Lives on the thread that runs
-// the scripts; it never blocks it.
+// Carries out the browser commands on Chromium-family browsers through their remote debugging
+// protocol. The browser is reached over its one shared connection (see DevToolsConnections).
+// Lives on the thread that runs the commands; it never blocks it.
 //
 // - read: the address of the active tab of the focused window, however many windows and tabs
 //   there are (the focused page; with none focused, the most recently activated visible one);
@@ -26,10 +25,10 @@ class DevToolsConnections;
 //   navigation, so the blocked address stays in the tab's history.
 // - read with focus: as read, and whether that tab's window has the keyboard focus (the question
 //   asked of every browser when the desktop cannot say which application is in front).
-// A browser that runs without a debugging port answers -1743, as a refused permission would; one
-// whose connection waits for the person to allow it answers -1745.
+// A browser that runs without a debugging port answers notPermitted; one whose connection waits
+// for the person to allow it answers awaitingConsent.
 //
-// Each script is a job that moves through a fixed series of steps; every step finds the job's
+// Each command is a job that moves through a fixed series of steps; every step finds the job's
 // connection afresh and ends the job when the browser has gone meanwhile.
 class DevToolsScriptRunner : public ScriptRunner {
     Q_OBJECT
@@ -41,7 +40,7 @@ public:
                          QObject* parent = nullptr);
     ~DevToolsScriptRunner() override;
 
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+    void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override;
     // True while a read answered from the browser's reports alone (no page asked) would find
     // them as they were.
     bool readUnchanged(const QString& bundleIdentifier) const override;

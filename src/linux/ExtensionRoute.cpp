@@ -1,14 +1,5 @@
 #include "linux/ExtensionRoute.h"
 
-namespace {
-
-BrowserScriptResult output(const QString& text)
-{
-    return BrowserScriptResult{text, std::nullopt, std::nullopt};
-}
-
-} // namespace
-
 ExtensionScriptRunner::ExtensionScriptRunner(ExtensionLink* link, QObject* parent) : ScriptRunner(parent), m_link(link)
 {
     if (!link)
@@ -27,42 +18,37 @@ bool ExtensionScriptRunner::readUnchanged(const QString& bundleIdentifier) const
     return m_link && it != m_readsAt.cend() && *it == m_told;
 }
 
-void ExtensionScriptRunner::run(const QString& script, std::function<void(const BrowserScriptResult&)> done)
+void ExtensionScriptRunner::run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done)
 {
-    const std::optional<BrowserScripts::Parsed> parsed = BrowserScripts::parse(script);
-    if (!parsed) {
-        done(BrowserScriptResult{std::nullopt, -1, QStringLiteral("The browser command could not be prepared.")});
-        return;
-    }
-    using Op = BrowserScripts::Parsed::Operation;
-    // Whatever it answers (the report, or the fallback while there is none) stands until the
-    // link tells of a change.
-    if (parsed->operation == Op::read || parsed->operation == Op::readFocused)
-        m_readsAt.insert(parsed->bundleIdentifier, m_told);
+    using Op = BrowserCommand::Operation;
+    // Whatever it answers (the report, or no window while there is none) stands until the link
+    // tells of a change.
+    if (command.reads())
+        m_readsAt.insert(command.bundleIdentifier, m_told);
     const std::optional<ExtensionTabReport> report =
-        m_link ? m_link->report(parsed->bundleIdentifier) : std::optional<ExtensionTabReport>();
-    // A browser whose extension is gone answers like one that is not running: the guard's fallback.
+        m_link ? m_link->report(command.bundleIdentifier) : std::optional<ExtensionTabReport>();
+    // A browser whose extension is gone answers like one that is not running.
     if (!report || report->tabId < 0) {
-        done(output(parsed->fallback));
+        done(BrowserScriptResult::answer(command.noWindowAnswer()));
         return;
     }
-    switch (parsed->operation) {
+    const auto moved = [done](const QString& acted) {
+        return [done, acted](bool ok) { done(BrowserScriptResult::answer(ok ? acted : QStringLiteral("changed"))); };
+    };
+    switch (command.operation) {
     case Op::read:
-        done(output(report->url));
+        done(BrowserScriptResult::answer(report->url));
         return;
     case Op::readFocused:
-        done(output((report->windowFocused ? QStringLiteral("focused\n") : QStringLiteral("background\n")) +
-                    report->url));
+        done(BrowserScriptResult::focusedRead(report->windowFocused, report->url));
         return;
     case Op::redirect:
-        m_link->redirectTab(parsed->bundleIdentifier, report->tabId, parsed->from, parsed->to, [done](bool moved) {
-            done(output(moved ? QStringLiteral("redirected") : QStringLiteral("changed")));
-        });
+        m_link->redirectTab(command.bundleIdentifier, report->tabId, command.expectedAddress, command.target,
+                            moved(QStringLiteral("redirected")));
         return;
     case Op::close:
-        m_link->closeTab(parsed->bundleIdentifier, report->tabId, parsed->from, [done](bool closed) {
-            done(output(closed ? QStringLiteral("closed") : QStringLiteral("changed")));
-        });
+        m_link->closeTab(command.bundleIdentifier, report->tabId, command.expectedAddress,
+                         moved(QStringLiteral("closed")));
         return;
     }
 }
@@ -83,14 +69,12 @@ bool RoutingScriptRunner::viaExtension(const QString& bundleIdentifier) const
     return m_link && m_link->connectedBrowsers().contains(bundleIdentifier);
 }
 
-void RoutingScriptRunner::run(const QString& script, std::function<void(const BrowserScriptResult&)> done)
+void RoutingScriptRunner::run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done)
 {
-    const std::optional<BrowserScripts::Parsed> parsed = BrowserScripts::parse(script);
-    const bool extension = parsed && viaExtension(parsed->bundleIdentifier);
-    if (parsed && (parsed->operation == BrowserScripts::Parsed::Operation::read ||
-                   parsed->operation == BrowserScripts::Parsed::Operation::readFocused))
-        m_lastReadRoute.insert(parsed->bundleIdentifier, extension);
-    (extension ? m_extension : m_fallback)->run(script, std::move(done));
+    const bool extension = viaExtension(command.bundleIdentifier);
+    if (command.reads())
+        m_lastReadRoute.insert(command.bundleIdentifier, extension);
+    (extension ? m_extension : m_fallback)->run(command, std::move(done));
 }
 
 bool RoutingScriptRunner::readUnchanged(const QString& bundleIdentifier) const

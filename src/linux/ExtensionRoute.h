@@ -8,14 +8,14 @@
 #include <QPointer>
 #include <memory>
 
-// Answers the engine's scripts from a browser's companion extension: a read is the last tab the
+// Answers the engine's commands from a browser's companion extension: a read is the last tab the
 // extension reported (nothing crosses a process boundary), a redirect or close is the extension's
 // conditional move. Only for browsers whose extension is connected.
 class ExtensionScriptRunner : public ScriptRunner {
     Q_OBJECT
 public:
     explicit ExtensionScriptRunner(ExtensionLink* link, QObject* parent = nullptr);
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+    void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override;
     // A read is the extension's last report: the same until the link tells of a change.
     bool readUnchanged(const QString& bundleIdentifier) const override;
 
@@ -25,14 +25,14 @@ private:
     QHash<QString, quint64> m_readsAt; // by bundle identifier: m_told at its last read
 };
 
-// Sends each browser's scripts to its extension while that is connected, else to the other route.
+// Sends each browser's commands to its extension while that is connected, else to the other route.
 // Both runners live on this runner's thread.
 class RoutingScriptRunner : public ScriptRunner {
     Q_OBJECT
 public:
     RoutingScriptRunner(ExtensionLink* link, std::unique_ptr<ScriptRunner> extension,
                         std::unique_ptr<ScriptRunner> fallback, QObject* parent = nullptr);
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+    void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override;
     bool readUnchanged(const QString& bundleIdentifier) const override;
 
 private:

@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <signal.h>
 #include <unistd.h>
+#include <vector>
 
 struct X11Display::Opened {
     xcb_connection_t* connection = nullptr;
@@ -143,6 +144,44 @@ bool X11Display::tellsChanges() const
     return !m_connection || !d->ewmhReady || !d->root || d->notifier;
 }
 
+bool X11Display::namesActiveWindows() const
+{
+    if (!m_connection || !d->ewmhReady || !d->root || !d->notifier || !d->notifier->isEnabled())
+        return false;
+    // The same test as the active window's: the window the root names must name itself.
+    xcb_window_t check = 0;
+    xcb_window_t self = 0;
+    const bool live = xcb_ewmh_get_supporting_wm_check_reply(
+                          &d->ewmh, xcb_ewmh_get_supporting_wm_check(&d->ewmh, d->root), &check, nullptr) &&
+                      check &&
+                      xcb_ewmh_get_supporting_wm_check_reply(
+                          &d->ewmh, xcb_ewmh_get_supporting_wm_check(&d->ewmh, check), &self, nullptr) &&
+                      self == check;
+    drainQueued();
+    return live;
+}
+
+std::optional<QSet<qint64>> X11Display::windowOwners() const
+{
+    if (!namesActiveWindows())
+        return std::nullopt;
+    xcb_ewmh_get_windows_reply_t clients{};
+    if (!xcb_ewmh_get_client_list_reply(&d->ewmh, xcb_ewmh_get_client_list(&d->ewmh, 0), &clients, nullptr))
+        return std::nullopt;
+    // All the questions first, then the answers: one round trip, not one a window.
+    std::vector<xcb_get_property_cookie_t> asked;
+    asked.reserve(clients.windows_len);
+    for (uint32_t i = 0; i < clients.windows_len; ++i)
+        asked.push_back(xcb_ewmh_get_wm_pid(&d->ewmh, clients.windows[i]));
+    xcb_ewmh_get_windows_reply_wipe(&clients);
+    QSet<qint64> owners;
+    for (const xcb_get_property_cookie_t& cookie : asked)
+        if (uint32_t pid = 0; xcb_ewmh_get_wm_pid_reply(&d->ewmh, cookie, &pid, nullptr))
+            owners.insert(pid);
+    drainQueued();
+    return owners;
+}
+
 void X11Display::onChange(std::function<void()> handler) const
 {
     if (m_connection)
@@ -244,6 +283,15 @@ std::optional<double> X11Display::secondsSinceLastInput() const
 LinuxWorkspace::LinuxWorkspace(const X11Display& display, QString home, BrowserDiscovery* discovery)
     : m_display(display), m_home(home.isEmpty() ? QDir::homePath() : std::move(home)), m_discovery(discovery)
 {
+    if (m_discovery)
+        m_discovery->setWindowOwners([this] { return m_display.windowOwners(); });
+}
+
+LinuxWorkspace::~LinuxWorkspace()
+{
+    m_display.onChange(nullptr);
+    if (m_discovery)
+        m_discovery->setWindowOwners(nullptr);
 }
 
 void LinuxWorkspace::onFrontmostChange(std::function<void()> handler)
@@ -253,11 +301,22 @@ void LinuxWorkspace::onFrontmostChange(std::function<void()> handler)
         return;
     }
     m_display.onChange([this, handler = std::move(handler)] {
-        if (m_discovery)
+        if (m_discovery) {
             frontmostApplicationID(); // tells the discovery of a browser process it does not know
+            tellDiscoveryOfFront();
+        }
         if (handler)
             handler();
     });
+    tellDiscoveryOfFront();
+}
+
+void LinuxWorkspace::tellDiscoveryOfFront() const
+{
+    // A window manager that came or went changes whether a browser's window coming forward is
+    // heard of; with a window in front it is known to name them without asking.
+    if (m_discovery)
+        m_discovery->setFrontWindowsNamed(m_display.activeWindow().has_value() || m_display.namesActiveWindows());
 }
 
 std::optional<QString> LinuxWorkspace::frontmostApplicationID() const

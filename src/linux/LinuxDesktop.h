@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -47,6 +48,11 @@ public:
     // Whether the server's reports of a change of the active window reach `handler` (see
     // Workspace::tellsFrontmostChanges()).
     bool tellsChanges() const;
+    // Whether a live EWMH window manager names the active window, whether or not one is active
+    // now: its reports then tell of every window that comes to the front.
+    bool namesActiveWindows() const;
+    // The processes whose windows the window manager lists, or none without a live one.
+    std::optional<QSet<qint64>> windowOwners() const;
     void onChange(std::function<void()> handler) const;
 
 private:
@@ -68,7 +74,7 @@ public:
 
     // With a discovery, running browsers are known from it instead of from the process table.
     explicit LinuxWorkspace(const X11Display& display, QString home = QString(), BrowserDiscovery* discovery = nullptr);
-    ~LinuxWorkspace() override { m_display.onChange(nullptr); }
+    ~LinuxWorkspace() override;
 
     std::optional<QString> frontmostApplicationID() const override;
     bool tellsFrontmostChanges() const override { return m_display.tellsChanges(); }
@@ -88,6 +94,7 @@ private:
     QString m_home;
     BrowserDiscovery* m_discovery = nullptr;
     std::optional<QString> front(const X11Display::ActiveWindow& window) const;
+    void tellDiscoveryOfFront() const;
     // Asked by the engine's listing, the status icon and the pages: looked up again only after
     // PATH or an application folder changed.
     mutable InstalledPrograms m_installed;

@@ -1,6 +1,7 @@
 #include "platform/CloudRecord.h"
 
 #include <QStringList>
+#include <algorithm>
 
 std::optional<QString> CloudRecord::string(const QString& key) const
 {
@@ -65,4 +66,11 @@ QStringList CloudRecord::keys() const
     QStringList out = m_fields.keys();
     out.sort();
     return out;
+}
+
+void CloudRecord::markUnreadable(const QString& key)
+{
+    const auto at = std::lower_bound(m_unreadable.begin(), m_unreadable.end(), key);
+    if (at == m_unreadable.end() || *at != key)
+        m_unreadable.insert(at, key);
 }

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <variant>
 
@@ -42,6 +43,10 @@ public:
     void setNoValue(const QString& key) { set(key, std::monostate{}); }
 
     QStringList keys() const;
+    // Stored fields this program could not read (a kind a newer version writes, a malformed pair),
+    // sorted. Such a record is not this program's to overwrite: saving it would lose them.
+    const QStringList& unreadableKeys() const { return m_unreadable; }
+    void markUnreadable(const QString& key);
     const QSet<QString>& changedKeys() const { return m_changed; }
     // After a fetch or a successful save: nothing is pending any more.
     void clearChangedKeys() { m_changed.clear(); }
@@ -52,4 +57,5 @@ private:
     std::optional<QString> m_changeTag;
     QHash<QString, Value> m_fields;
     QSet<QString> m_changed;
+    QStringList m_unreadable;
 };

@@ -39,7 +39,7 @@ StoreAnswer<ModifyResults> modifyIn(RecordDatabase& db, const std::vector<CloudR
         return answer;
     for (const CloudRecord& record : saves) {
         ItemResult item{record.recordName(), std::nullopt, std::nullopt};
-        const QByteArray patch = RecordFields::patch(record);
+        const QByteArray patch = RecordFields::patch(record, db.nulText());
         item.error = RecordStore::checkSave(record, patch);
         if (!item.error) {
             StoreAnswer<std::optional<CloudRecord>> written = db.write(record, patch);

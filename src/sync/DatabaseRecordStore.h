@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sync/RecordFields.h"
 #include "sync/RecordStore.h"
 
 #include <QThread>
@@ -30,6 +31,8 @@ public:
     virtual void rollback() = 0;
     // Frees the connection's caches; the next request fills them again.
     virtual void releaseMemory() {}
+    // How this database is given a text holding U+0000: plain wherever it can hold one.
+    virtual RecordFields::NulText nulText() const { return RecordFields::NulText::plain; }
 };
 
 // A record store whose database connection lives on a thread of its own and runs its requests

@@ -216,6 +216,8 @@ public:
 
     std::optional<RecordError> commit() override { return exec("COMMIT"); }
     void rollback() override { exec("ROLLBACK"); }
+    // jsonb refuses U+0000 in any text.
+    RecordFields::NulText nulText() const override { return RecordFields::NulText::pieces; }
 
 private:
     // Every copy may be the first to connect: the tables are made once, under a lock.

@@ -15,11 +15,9 @@ namespace RecordFields {
 
 namespace {
 
-// PostgreSQL's jsonb refuses U+0000 in any text, so a text holding one is stored as the pieces
-// between its U+0000s; every other text keeps the plain form.
-QJsonValue encodeText(const QString& text)
+QJsonValue encodeText(const QString& text, NulText nulText)
 {
-    if (!text.contains(QChar(0)))
+    if (nulText == NulText::plain || !text.contains(QChar(0)))
         return QJsonArray{QStringLiteral("s"), text};
     QJsonArray pieces;
     for (const QStringView piece : QStringView(text).split(QChar(0)))
@@ -44,10 +42,10 @@ std::optional<QString> decodeText(const QJsonValue& pieces)
     return text;
 }
 
-QJsonValue encodeValue(const CloudRecord::Value& value)
+QJsonValue encodeValue(const CloudRecord::Value& value, NulText nulText)
 {
     if (const auto* s = std::get_if<QString>(&value))
-        return encodeText(*s);
+        return encodeText(*s, nulText);
     if (const auto* i = std::get_if<qint64>(&value))
         return QJsonArray{QStringLiteral("i"), *i};
     if (const auto* d = std::get_if<double>(&value))
@@ -284,11 +282,27 @@ private:
 
 } // namespace
 
-QByteArray patch(const CloudRecord& record)
+QByteArray patch(const CloudRecord& record, NulText nulText)
 {
     QJsonObject out;
     for (const QString& key : record.changedKeys())
-        out.insert(key, encodeValue(record.value(key)));
+        out.insert(key, encodeValue(record.value(key), nulText));
+    return QJsonDocument(out).toJson(QJsonDocument::Compact);
+}
+
+std::optional<QByteArray> plainTextsPatch(const QByteArray& fields)
+{
+    const QJsonObject object = QJsonDocument::fromJson(fields).object();
+    QJsonObject out;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const QJsonArray pair = it->toArray();
+        if (pair.size() != 2 || pair.at(0) != QLatin1String("z"))
+            continue;
+        if (const std::optional<QString> text = decodeText(pair.at(1)))
+            out.insert(it.key(), encodeText(*text, NulText::plain));
+    }
+    if (out.isEmpty())
+        return std::nullopt;
     return QJsonDocument(out).toJson(QJsonDocument::Compact);
 }
 
@@ -329,11 +343,13 @@ CloudRecord decode(const QString& type, const QString& name, const QString& tag,
     }
     const QJsonObject object = doc.object();
     for (auto it = object.begin(); it != object.end(); ++it) {
-        if (const auto value = decodeValue(*it))
+        if (const auto value = decodeValue(*it)) {
             record.set(it.key(), *value);
-        else
+        } else {
             qCWarning(recordStoreLog, "Record %s: field %s is malformed and left out", qUtf8Printable(name.left(64)),
                       qUtf8Printable(it.key().left(64)));
+            record.markUnreadable(it.key());
+        }
     }
     record.clearChangedKeys();
     return record;

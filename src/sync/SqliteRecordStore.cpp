@@ -127,6 +127,8 @@ public:
                              .constData());
         }
         if (!e)
+            e = makeTextsPlain();
+        if (!e)
             e = exec("COMMIT");
         if (e) {
             exec("ROLLBACK");
@@ -286,6 +288,32 @@ private:
                               sqlite3_column_bytes(stmt, column));
         }
     };
+
+    // Texts holding U+0000 that an earlier version wrote here as pieces (a form only PostgreSQL
+    // needs, and older versions cannot read) are written plain again. The record keeps its change
+    // tag: its content is the same, so a copy that fetched it may still save onto it.
+    std::optional<RecordError> makeTextsPlain()
+    {
+        std::vector<std::pair<QString, QByteArray>> patches;
+        {
+            Statement s(m_db, "SELECT name, fields FROM records WHERE instr(fields, '[\"z\",') > 0");
+            int rc = SQLITE_ROW;
+            while ((rc = s.step()) == SQLITE_ROW)
+                if (std::optional<QByteArray> patch = RecordFields::plainTextsPatch(s.blob(1)))
+                    patches.emplace_back(s.text(0), std::move(*patch));
+            if (rc != SQLITE_DONE)
+                return lastError();
+        }
+        Statement update(m_db, "UPDATE records SET fields = json_patch(fields, ?2) WHERE name = ?1");
+        for (const auto& [name, patch] : patches) {
+            update.reset();
+            update.bind(1, name);
+            update.bind(2, patch);
+            if (update.step() != SQLITE_DONE)
+                return lastError();
+        }
+        return std::nullopt;
+    }
 
     // The write statements live for one transaction and are gone before it ends.
     void finishBatch()

@@ -39,8 +39,9 @@ template <typename T> std::vector<QUuid> unlistedIds(const std::vector<T>& local
     return out;
 }
 
-// The records of one kind, read as items; a record of another type or one that cannot be read is
-// logged and left out (it still counts as fetched).
+// The records of one kind, read as items; a record of another type, one with a field this version
+// cannot read, or one that cannot be read at all is logged and left out (it still counts as
+// fetched, and is left as it is in the store).
 template <typename T>
 std::vector<T> readRecords(const std::vector<CloudRecord>& records, const QString& type,
                            std::optional<T> (*read)(const CloudRecord&), const char* what)
@@ -50,6 +51,12 @@ std::vector<T> readRecords(const std::vector<CloudRecord>& records, const QStrin
     for (const CloudRecord& record : records) {
         if (record.recordType() != type) {
             qCCritical(syncLog, "Skipping malformed %s record %s", what, qUtf8Printable(record.recordName()));
+            continue;
+        }
+        // Read without those fields, the item would be saved back without them.
+        if (!record.unreadableKeys().isEmpty()) {
+            qCCritical(syncLog, "Skipping %s record %s: its fields %s cannot be read here", what,
+                       qUtf8Printable(record.recordName()), qUtf8Printable(record.unreadableKeys().join(u',')));
             continue;
         }
         if (std::optional<T> item = read(record))
@@ -80,9 +87,13 @@ void selectUploads(const std::vector<T>& items, const QSet<QUuid>& unreadable, c
 }
 
 // Outside the coroutine: GCC 12 cannot compile the function name the logging macros record there.
-void logCompletion(int tasks, int notes, int uploaded)
+void logCompletion(int tasks, int notes, int uploaded, int unreadable)
 {
-    qCInfo(syncLog, "Sync completed: %d tasks, %d notes, %d uploaded", tasks, notes, uploaded);
+    if (unreadable > 0)
+        qCWarning(syncLog, "Sync finished with %d records it cannot read: %d tasks, %d notes, %d uploaded", unreadable,
+                  tasks, notes, uploaded);
+    else
+        qCInfo(syncLog, "Sync completed: %d tasks, %d notes, %d uploaded", tasks, notes, uploaded);
 }
 
 RecordError localFailure(const QString& text)
@@ -419,6 +430,7 @@ QCoro::Task<> SyncService::performSync()
         const QSet<QUuid> missingNoteIds = uploading->missingNoteIds;
         const QSet<QUuid> stopped = merging->stopped;
         const QSet<QUuid> deleted = merging->deleted;
+        const int unreadable = int(merging->unreadableTaskIds.size() + merging->unreadableNoteIds.size());
         // The records and the copies made of them are not needed any more: tens of thousands of
         // small blocks, freed on a worker.
         releaseOnWorker(std::move(uploading));
@@ -442,6 +454,7 @@ QCoro::Task<> SyncService::performSync()
         co_await writeIdSets(std::move(stored));
         const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
         clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
+        m_unreadableItems = unreadable;
         finishRun(storeTodoCount, storeNoteCount, uploaded);
         // A run that wrote moved the stamp itself: the next one reads everything once more.
         if (!stamp.isEmpty())
@@ -529,7 +542,10 @@ void SyncService::finishRun(int tasks, int notes, int uploaded)
         m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
     }
     setStatusMessage(QString::fromUtf8("Synced at ") + lastSyncedText(finishedAt));
-    logCompletion(tasks, notes, uploaded);
+    // Everything else synced; what could not be read is said until a run reads it.
+    if (m_unreadableItems > 0)
+        setLastError(unreadableItemsText(m_unreadableItems));
+    logCompletion(tasks, notes, uploaded, m_unreadableItems);
 }
 
 void SyncService::failRun(const RecordError& error)

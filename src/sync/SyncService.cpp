@@ -379,6 +379,18 @@ QString SyncService::userMessage(const RecordError& error)
     }
 }
 
+QString SyncService::unreadableItemsText(int count)
+{
+    if (count == 1)
+        return QStringLiteral("A to-do or note in the sync database couldn't be read by this version, so it was left "
+                              "as it is and changes to it here aren't sent. A newer version of Quillharbour may read "
+                              "it.");
+    return QStringLiteral("%1 to-dos or notes in the sync database couldn't be read by this version, so they were "
+                          "left as they are and changes to them here aren't sent. A newer version of Quillharbour "
+                          "may read them.")
+        .arg(count);
+}
+
 std::optional<int> SyncService::retryDelaySeconds(const RecordError& error)
 {
     switch (error.code) {

@@ -136,6 +136,8 @@ public:
     // ---- texts and retries
     static QString syncDescription(int accountStatus);
     static QString userMessage(const RecordError& error);
+    // What a run that finished says of the records it could not read and so left alone.
+    static QString unreadableItemsText(int count);
     // Seconds until an automatic retry after this failure, or none.
     static std::optional<int> retryDelaySeconds(const RecordError& error);
     void scheduleRetry(const RecordError& error);
@@ -366,6 +368,8 @@ private:
     // made in one turn).
     QCoro::Task<LocalLists> copyLocalLists();
     void finishRun(int tasks, int notes, int uploaded);
+    // Records the last full run fetched and could not read: still there while the run is settled.
+    int m_unreadableItems = 0;
     // The id sets as last read; a run reads the large known sets several times.
     mutable QHash<QString, QSet<QUuid>> m_idSets;
 };

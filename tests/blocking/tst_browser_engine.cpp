@@ -15,6 +15,8 @@ using Kind = BrowserAccessState::Kind;
 using Operation = FakeBrowser::Operation;
 using Ops = QList<Operation>;
 
+Q_DECLARE_METATYPE(BrowserCommandError)
+
 char* toString(const BrowserAccessState& state)
 {
     static const char* const names[] = {"problem",     "notInstalled",         "notConnected",    "browserClosed",
@@ -172,10 +174,10 @@ struct Rig : EngineRig {
                 return server.blockedPageURL(s.ruleId, s.domain, from)->toString(QUrl::FullyEncoded);
         return QStringLiteral("(%1 is not blocked)").arg(domain);
     }
-    std::optional<BrowserScripts::Parsed> lastScript() const
+    std::optional<BrowserCommand> lastCommand() const
     {
         const QList<FakeBrowser::Received> all = browser->received();
-        return all.isEmpty() ? std::nullopt : all.last().parsed;
+        return all.isEmpty() ? std::nullopt : std::optional(all.last().command);
     }
 };
 
@@ -186,8 +188,8 @@ class TestBrowserEngine : public QObject {
 
 private slots:
     // browsers and their states
-    void errorNumbers_data();
-    void errorNumbers();
+    void errorKinds_data();
+    void errorKinds();
     void scriptErrorsBecomeStates_data();
     void scriptErrorsBecomeStates();
     void attemptedBrowsersFromDefaults_data();
@@ -246,64 +248,69 @@ private slots:
 
 // ---------------------------------------------------------------- browsers and their states
 
-void TestBrowserEngine::errorNumbers_data()
+void TestBrowserEngine::errorKinds_data()
 {
-    QTest::addColumn<int>("number");
+    QTest::addColumn<BrowserCommandError>("error");
     QTest::addColumn<std::optional<QString>>("message");
     QTest::addColumn<BrowserAccessState>("expected");
+    using E = BrowserCommandError;
     const std::optional<QString> none;
     const auto problem = [](const QString& m) { return BrowserAccessState::of(Kind::problem, m); };
-    QTest::newRow("-1743") << -1743 << std::optional<QString>(QStringLiteral("not allowed"))
-                           << BrowserAccessState::of(Kind::permissionNeeded);
-    QTest::newRow("-1728 counts as connected") << -1728 << none << BrowserAccessState::of(Kind::connected);
-    QTest::newRow("-1712 has its own text") << -1712 << std::optional<QString>(QStringLiteral("AppleEvent timed out."))
-                                            << problem(QStringLiteral("The browser did not respond in time."));
-    QTest::newRow("-1708") << -1708 << none << BrowserAccessState::of(Kind::unsupported);
-    QTest::newRow("-600") << -600 << none << BrowserAccessState::of(Kind::browserClosed);
-    QTest::newRow("other, with message") << -2741 << std::optional<QString>(QStringLiteral("Syntax error"))
+    QTest::newRow("not permitted") << E::notPermitted << std::optional<QString>(QStringLiteral("not allowed"))
+                                   << BrowserAccessState::of(Kind::permissionNeeded);
+    QTest::newRow("a missing target counts as connected")
+        << E::targetMissing << none << BrowserAccessState::of(Kind::connected);
+    QTest::newRow("a time-out has its own text")
+        << E::timedOut << std::optional<QString>(QStringLiteral("No answer from the page."))
+        << problem(QStringLiteral("The browser did not respond in time."));
+    QTest::newRow("unsupported") << E::unsupported << none << BrowserAccessState::of(Kind::unsupported);
+    QTest::newRow("awaiting consent") << E::awaitingConsent << std::optional<QString>(QStringLiteral("asking"))
+                                      << BrowserAccessState::of(Kind::awaitingConsent);
+    QTest::newRow("not running") << E::browserNotRunning << none << BrowserAccessState::of(Kind::browserClosed);
+    QTest::newRow("other, with message") << E::failed << std::optional<QString>(QStringLiteral("Syntax error"))
                                          << problem(QStringLiteral("Syntax error"));
-    QTest::newRow("other, empty message") << -2741 << std::optional<QString>(QString()) << problem(QString());
-    QTest::newRow("-1719 without message")
-        << -1719 << none << problem(QStringLiteral("The browser connection failed (-1719)."));
-    QTest::newRow("positive, without message")
-        << 42 << none << problem(QStringLiteral("The browser connection failed (42)."));
-    QTest::newRow("unprepared") << -1
+    QTest::newRow("other, empty message") << E::failed << std::optional<QString>(QString()) << problem(QString());
+    QTest::newRow("other, without message")
+        << E::failed << none << problem(QStringLiteral("The browser connection failed."));
+    QTest::newRow("unprepared") << E::unprepared
                                 << std::optional<QString>(QStringLiteral("The browser command could not be prepared."))
                                 << problem(QStringLiteral("The browser command could not be prepared."));
+    QTest::newRow("unprepared, without message")
+        << E::unprepared << none << problem(QStringLiteral("The browser command could not be prepared."));
 }
 
-void TestBrowserEngine::errorNumbers()
+void TestBrowserEngine::errorKinds()
 {
-    QFETCH(int, number);
+    QFETCH(BrowserCommandError, error);
     QFETCH(std::optional<QString>, message);
     QFETCH(BrowserAccessState, expected);
-    QCOMPARE(BrowserAutomationService::accessState(number, message), expected);
+    QCOMPARE(BrowserAutomationService::accessState(error, message), expected);
 }
 
 void TestBrowserEngine::scriptErrorsBecomeStates_data()
 {
-    QTest::addColumn<int>("number");
+    QTest::addColumn<BrowserCommandError>("error");
     QTest::addColumn<BrowserAccessState>("expected");
     QTest::addColumn<bool>("attention");
-    QTest::newRow("permission refused") << -1743 << BrowserAccessState::of(Kind::permissionNeeded) << true;
-    QTest::newRow("no such object") << -1728 << BrowserAccessState::of(Kind::connected) << false;
-    QTest::newRow("not handled") << -1708 << BrowserAccessState::of(Kind::unsupported) << true;
-    QTest::newRow("process gone") << -600 << BrowserAccessState::of(Kind::browserClosed) << true;
-    QTest::newRow("other") << -10810
-                           << BrowserAccessState::of(Kind::problem,
-                                                     QStringLiteral("The browser connection failed (-10810)."))
+    using E = BrowserCommandError;
+    QTest::newRow("permission refused") << E::notPermitted << BrowserAccessState::of(Kind::permissionNeeded) << true;
+    QTest::newRow("no such object") << E::targetMissing << BrowserAccessState::of(Kind::connected) << false;
+    QTest::newRow("not handled") << E::unsupported << BrowserAccessState::of(Kind::unsupported) << true;
+    QTest::newRow("process gone") << E::browserNotRunning << BrowserAccessState::of(Kind::browserClosed) << true;
+    QTest::newRow("other") << E::failed
+                           << BrowserAccessState::of(Kind::problem, QStringLiteral("The browser connection failed."))
                            << true;
 }
 
 void TestBrowserEngine::scriptErrorsBecomeStates()
 {
-    QFETCH(int, number);
+    QFETCH(BrowserCommandError, error);
     QFETCH(BrowserAccessState, expected);
     QFETCH(bool, attention);
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
-    rig.browser->setForcedError(chromiumApp, number);
+    rig.browser->setForcedError(chromiumApp, error);
 
     QVERIFY(rig.tick());
     QCOMPARE(rig.access("chromium"), expected);
@@ -460,10 +467,10 @@ void TestBrowserEngine::connecting()
     QTest::qWait(20);
     QCOMPARE(rig.browser->received().size(), probes);
     if (probes) {
-        const BrowserScripts::Parsed probe = *rig.lastScript();
+        const BrowserCommand probe = *rig.lastCommand();
         QCOMPARE(probe.operation, Operation::read);
         QCOMPARE(probe.bundleIdentifier, braveApp);
-        QCOMPARE(probe.fallback, QString());
+        QCOMPARE(probe.noWindowAnswer(), QString());
     }
 }
 
@@ -537,17 +544,16 @@ void TestBrowserEngine::blockedTabIsRedirectedToTheBlockPage()
     QVERIFY(rig.tick());
     const QList<FakeBrowser::Received> received = rig.browser->received();
     QCOMPARE(received.size(), 2);
-    const BrowserScripts::Parsed read = *received[0].parsed;
+    const BrowserCommand read = received[0].command;
     QCOMPARE(read.operation, Operation::read);
     QCOMPARE(read.bundleIdentifier, chromiumApp);
-    QCOMPARE(read.style, BrowserScriptStyle::chromium);
-    QCOMPARE(read.fallback, QString());
-    const BrowserScripts::Parsed redirect = *received[1].parsed;
+    QCOMPARE(read.noWindowAnswer(), QString());
+    const BrowserCommand redirect = received[1].command;
     QCOMPARE(redirect.operation, Operation::redirect);
     QCOMPARE(redirect.bundleIdentifier, chromiumApp);
-    QCOMPARE(redirect.from, address);
-    QCOMPARE(redirect.fallback, QStringLiteral("no-window"));
-    QCOMPARE(redirect.to,
+    QCOMPARE(redirect.expectedAddress, address);
+    QCOMPARE(redirect.noWindowAnswer(), QStringLiteral("no-window"));
+    QCOMPARE(redirect.target,
              rig.server.blockedPageURL(rule.id, QStringLiteral("example.com"), address)->toString(QUrl::FullyEncoded));
 
     // The tab now shows our page, which names the rule and gives the address back exactly.
@@ -638,7 +644,7 @@ void TestBrowserEngine::whatEachTabGets()
         return;
     }
     if (expected.size() > 1)
-        QCOMPARE(rig.lastScript()->from, *address);
+        QCOMPARE(rig.lastCommand()->expectedAddress, *address);
     if (expected == Ops{Operation::read, Operation::redirect})
         QCOMPARE(rig.tab(), rig.expectedBlockPage(blockedDomain, *address));
     else if (expected == Ops{Operation::read, Operation::close})
@@ -655,8 +661,8 @@ void TestBrowserEngine::closePageIsClosedOnlyIfUnchanged()
     const QString closePage = QStringLiteral("http://127.0.0.1:%1/close").arg(rig.port());
     rig.browser->navigate(chromiumApp, closePage);
     // The person goes elsewhere between the read and the close.
-    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserScripts::Parsed& script) {
-        if (script.operation == Operation::close)
+    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserCommand& command) {
+        if (command.operation == Operation::close)
             b.navigate(chromiumApp, QStringLiteral("https://www.example.com/"));
     });
 
@@ -678,8 +684,8 @@ void TestBrowserEngine::navigatedAwayBeforeTheRedirect()
     Rig rig;
     rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
-    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserScripts::Parsed& script) {
-        if (script.operation == Operation::redirect)
+    rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserCommand& command) {
+        if (command.operation == Operation::redirect)
             b.navigate(chromiumApp, QStringLiteral("https://news.example.org/"));
     });
 
@@ -706,7 +712,7 @@ void TestBrowserEngine::firstBlockedEntryWins()
     QVERIFY(rig.tick());
     const std::vector<BlockedSiteSnapshot>& blocked = rig.store.state().blockedNow;
     QCOMPARE(blocked.size(), size_t(2));
-    QCOMPARE(rig.lastScript()->to,
+    QCOMPARE(rig.lastCommand()->target,
              rig.server.blockedPageURL(blocked[0].ruleId, blocked[0].domain, address)->toString(QUrl::FullyEncoded));
 }
 
@@ -777,7 +783,7 @@ void TestBrowserEngine::activeBrowserChoice()
         if (!rig.look())
             return QStringLiteral("(check did not end)");
         const QList<FakeBrowser::Received> got = rig.browser->received();
-        return got.isEmpty() ? QString() : got.first().parsed->bundleIdentifier;
+        return got.isEmpty() ? QString() : got.first().command.bundleIdentifier;
     };
     QCOMPARE(readFrom(), chromiumApp);
     rig.workspace.frontmost = chromeApp;
@@ -1305,14 +1311,14 @@ void TestBrowserEngine::doomScrollWindow()
     QVERIFY(rig.store.state().doomScroll->breakEndsAt);
     QCOMPARE(*rig.store.state().doomScroll->breakEndsAt, rig.f.clock.now() + 300);
     QCOMPARE(rig.tab(), rig.expectedBlockPage(QStringLiteral("feed.example"), feed));
-    QCOMPARE(rig.lastScript()->to.contains(uuidText(listed)), true);
+    QCOMPARE(rig.lastCommand()->target.contains(uuidText(listed)), true);
 
     // During the break nothing is counted, and going back is redirected again; here the person
     // keeps beating the redirect to it.
     rig.browser->navigate(chromiumApp, feed);
-    rig.browser->setBeforeAnswer([feed](FakeBrowser& b, const BrowserScripts::Parsed& script) {
-        if (script.operation == Operation::redirect)
-            b.navigate(chromiumApp, script.from == feed ? feed + QStringLiteral("?more") : feed);
+    rig.browser->setBeforeAnswer([feed](FakeBrowser& b, const BrowserCommand& command) {
+        if (command.operation == Operation::redirect)
+            b.navigate(chromiumApp, command.expectedAddress == feed ? feed + QStringLiteral("?more") : feed);
     });
     QVERIFY(rig.look());
     QVERIFY(rig.look());
@@ -1673,8 +1679,8 @@ void TestBrowserEngine::unknownFrontAsksTheBrowsers()
     QVERIFY(rig.tick());
     QStringList askedIds;
     for (const FakeBrowser::Received& r : rig.browser->received())
-        if (r.parsed && r.parsed->operation == Operation::readFocused)
-            askedIds << SupportedBrowser::withBundleIdentifier(r.parsed->bundleIdentifier)->id;
+        if (r.command.operation == Operation::readFocused)
+            askedIds << SupportedBrowser::withBundleIdentifier(r.command.bundleIdentifier)->id;
     QCOMPARE(askedIds, asked);
     for (const char* id : {"chrome", "brave"}) {
         const bool isMoved = moved == QLatin1String(id);

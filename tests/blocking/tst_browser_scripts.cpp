@@ -1,87 +1,39 @@
-// The script texts sent to the browsers, read back by parse(), and the executor that runs them.
+// The commands the engine sends to the browsers, and the executor that carries them out.
 
 #include "FakeBrowser.h"
 #include "blocking/BrowserScriptExecutor.h"
-#include "platform/BrowserScripts.h"
+#include "platform/BrowserCommand.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 
-using Parsed = BrowserScripts::Parsed;
-using Operation = Parsed::Operation;
+using Operation = BrowserCommand::Operation;
 
-Q_DECLARE_METATYPE(BrowserScriptStyle)
+Q_DECLARE_METATYPE(BrowserCommand)
 
 namespace {
 
-// The texts as the browsers must receive them, in the "active tab" wording; ⟨B⟩, ⟨F⟩, ⟨T⟩ and
-// ⟨X⟩ are the quoted bundle identifier, compared address, new address and fallback.
-const QString readTemplate = QStringLiteral("tell application id ⟨B⟩\n"
-                                            "    if (count of windows) is 0 then return \"\"\n"
-                                            "    return URL of active tab of front window\n"
-                                            "end tell");
-const QString redirectTemplate = QStringLiteral("tell application id ⟨B⟩\n"
-                                                "    if (count of windows) is 0 then return \"no-window\"\n"
-                                                "    if (URL of active tab of front window as text) is ⟨F⟩ then\n"
-                                                "        set URL of active tab of front window to ⟨T⟩\n"
-                                                "        return \"redirected\"\n"
-                                                "    end if\n"
-                                                "    return \"changed\"\n"
-                                                "end tell");
-const QString closeTemplate = QStringLiteral("tell application id ⟨B⟩\n"
-                                             "    if (count of windows) is 0 then return \"no-window\"\n"
-                                             "    if (URL of active tab of front window as text) is ⟨F⟩ then\n"
-                                             "        close active tab of front window\n"
-                                             "        return \"closed\"\n"
-                                             "    end if\n"
-                                             "    return \"changed\"\n"
-                                             "end tell");
-const QString guardTemplate = QStringLiteral("if application id ⟨B⟩ is running then\n"
-                                             "    with timeout of 3 seconds\n"
-                                             "⟨I⟩\n"
-                                             "    end timeout\n"
-                                             "end if\n"
-                                             "return ⟨X⟩");
-
-// The wording is swapped in the template, before any value goes in: a value that happens to
-// contain "active tab" must arrive unchanged.
-QString fill(QString text, BrowserScriptStyle style, const QHash<QString, QString>& values)
+SupportedBrowser browserNamed(const QString& bundle)
 {
-    if (style == BrowserScriptStyle::safari)
-        text.replace(QStringLiteral("active tab"), QStringLiteral("current tab"));
-    for (auto it = values.cbegin(); it != values.cend(); ++it)
-        text.replace(it.key(), it.value());
-    return text;
+    return {QStringLiteral("test"), QStringLiteral("Test"), bundle};
 }
 
-SupportedBrowser browserFor(BrowserScriptStyle style, const QString& bundle)
+BrowserCommand readCommand(const QString& bundle)
 {
-    return {QStringLiteral("test"), QStringLiteral("Test"), bundle, style};
+    return BrowserCommand::read(browserNamed(bundle));
 }
 
-// A value and the string literal it must become, written out by hand.
-struct Hostile {
-    const char* tag;
-    QString value;
-    QString literal;
-};
-
-const QList<Hostile>& hostileValues()
+// Addresses as they come from tabs: none of them may be altered on the way to the browser.
+const QStringList& awkwardAddresses()
 {
-    static const QList<Hostile> list{
-        {"plain", QStringLiteral("https://www.example.com/"), QStringLiteral("\"https://www.example.com/\"")},
-        {"empty", QString(), QStringLiteral("\"\"")},
-        {"quote", QStringLiteral("https://e.com/?q=\"x\""), QStringLiteral("\"https://e.com/?q=\\\"x\\\"\"")},
-        {"backslash", QStringLiteral("C:\\dir\\"), QStringLiteral("\"C:\\\\dir\\\\\"")},
-        {"backslash before quote", QStringLiteral("\\\""), QStringLiteral("\"\\\\\\\"\"")},
-        {"CR and LF", QStringLiteral("a\r\nb"), QStringLiteral("\"a\\r\\nb\"")},
-        {"backslash and n", QStringLiteral("a\\nb"), QStringLiteral("\"a\\\\nb\"")},
-        {"backslash and CR", QStringLiteral("\\\r"), QStringLiteral("\"\\\\\\r\"")},
-        {"the tab word", QStringLiteral("https://e.com/active tab of front window"),
-         QStringLiteral("\"https://e.com/active tab of front window\"")},
-        {"script injection", QStringLiteral("\"\nend tell\ntell application \"Finder\" to quit\n--"),
-         QStringLiteral("\"\\\"\\nend tell\\ntell application \\\"Finder\\\" to quit\\n--\"")},
-        {"non-Latin", QStringLiteral("https://例え.jp/ü?x=€"), QStringLiteral("\"https://例え.jp/ü?x=€\"")},
+    static const QStringList list{
+        QStringLiteral("https://www.example.com/"),
+        QString(),
+        QStringLiteral("https://e.com/?q=\"x\""),
+        QStringLiteral("C:\\dir\\"),
+        QStringLiteral("a\r\nb"),
+        QStringLiteral("https://e.com/#\"\nend\n--"),
+        QStringLiteral("https://例え.jp/ü?x=€"),
     };
     return list;
 }
@@ -98,13 +50,11 @@ class TestBrowserScripts : public QObject {
     Q_OBJECT
 
 private slots:
-    void quoting_data();
-    void quoting();
-    void texts_data();
-    void texts();
-    void stylesDifferOnlyInTheTabWord();
-    void parseRefusesAlteredTexts_data();
-    void parseRefusesAlteredTexts();
+    void commands_data();
+    void commands();
+    void wellFormed_data();
+    void wellFormed();
+    void addressesArriveUnchanged();
 
     void executorRunsOneAtATimeAndCompletesInOrder_data();
     void executorRunsOneAtATimeAndCompletesInOrder();
@@ -112,182 +62,101 @@ private slots:
     void executorAsksItsRunnerWhetherAReadStands_data();
     void executorAsksItsRunnerWhetherAReadStands();
     void lateAnswerAfterTheTimeOutIsIgnored();
-    void unparsableTextIsAnsweredWithMinusOne();
+    void illFormedCommandIsAnsweredUnprepared();
     void executorDestroyedWithScriptsPending_data() { executorRunsOneAtATimeAndCompletesInOrder_data(); }
     void executorDestroyedWithScriptsPending();
 };
 
-void TestBrowserScripts::quoting_data()
+// The four commands, each as the engine builds it: what it asks of which browser, the address
+// the tab must still show, where a redirect goes, and what a browser without a window answers.
+void TestBrowserScripts::commands_data()
 {
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("literal");
-    for (const Hostile& h : hostileValues())
-        QTest::newRow(h.tag) << h.value << h.literal;
-}
-
-void TestBrowserScripts::quoting()
-{
-    QFETCH(QString, value);
-    QFETCH(QString, literal);
-    QCOMPARE(BrowserScripts::quoted(value), literal);
-}
-
-void TestBrowserScripts::texts_data()
-{
-    QTest::addColumn<BrowserScriptStyle>("style");
-    QTest::addColumn<QString>("bundle");
-    QTest::addColumn<QString>("bundleLiteral");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("literal");
-    for (BrowserScriptStyle style : {BrowserScriptStyle::chromium, BrowserScriptStyle::safari}) {
-        const QString bundle = style == BrowserScriptStyle::safari ? QStringLiteral("com.apple.Safari")
-                                                                   : QStringLiteral("com.google.Chrome");
-        for (const Hostile& h : hostileValues())
-            QTest::addRow("%s, %s", qPrintable(rawValue(style)), h.tag)
-                << style << bundle << QStringLiteral("\"%1\"").arg(bundle) << h.value << h.literal;
-        // The bundle identifier is quoted like any other value.
-        QTest::addRow("%s, hostile bundle", qPrintable(rawValue(style)))
-            << style << QStringLiteral("x\"y\\z\n") << QStringLiteral("\"x\\\"y\\\\z\\n\"")
-            << QStringLiteral("https://a.example/") << QStringLiteral("\"https://a.example/\"");
-    }
-}
-
-void TestBrowserScripts::texts()
-{
-    QFETCH(BrowserScriptStyle, style);
-    QFETCH(QString, bundle);
-    QFETCH(QString, bundleLiteral);
-    QFETCH(QString, value);
-    QFETCH(QString, literal);
-
-    const SupportedBrowser browser = browserFor(style, bundle);
-    // The new address gets a suffix so that a mix-up of from and to shows.
-    const QString to = value + QStringLiteral("#to");
-    const QString toLiteral = literal.chopped(1) + QStringLiteral("#to\"");
-    const QHash<QString, QString> values{
-        {QStringLiteral("⟨B⟩"), bundleLiteral}, {QStringLiteral("⟨F⟩"), literal}, {QStringLiteral("⟨T⟩"), toLiteral}};
-
-    const QString read = BrowserScripts::readActiveTabURL(browser);
-    const QString redirect = BrowserScripts::redirectActiveTab(browser, value, to);
-    const QString close = BrowserScripts::closeActiveTab(browser, value);
-    QCOMPARE(read, fill(readTemplate, style, values));
-    QCOMPARE(redirect, fill(redirectTemplate, style, values));
-    QCOMPARE(close, fill(closeTemplate, style, values));
-
-    // The guard takes the inner script as it is, without indenting it; the fallback is quoted.
-    const struct {
-        QString inner;
-        Operation operation;
-    } inners[] = {{read, Operation::read}, {redirect, Operation::redirect}, {close, Operation::close}};
-    for (const auto& [inner, operation] : inners) {
-        const QString text = BrowserScripts::guarded(inner, browser, value);
-        QString expected = guardTemplate;
-        expected.replace(QStringLiteral("⟨B⟩"), bundleLiteral).replace(QStringLiteral("⟨X⟩"), literal);
-        expected.replace(QStringLiteral("⟨I⟩"), inner);
-        QCOMPARE(text, expected);
-
-        // Every text the builders make reads back to what it was made from.
-        const std::optional<Parsed> parsed = BrowserScripts::parse(text);
-        QVERIFY2(parsed, qPrintable(text));
-        QCOMPARE(parsed->operation, operation);
-        QCOMPARE(parsed->bundleIdentifier, bundle);
-        QCOMPARE(parsed->style, style);
-        QCOMPARE(parsed->fallback, value);
-        QCOMPARE(parsed->from, operation == Operation::read ? QString() : value);
-        QCOMPARE(parsed->to, operation == Operation::redirect ? to : QString());
-    }
-    // An inner script on its own is not something that leaves the engine.
-    QVERIFY(!BrowserScripts::parse(read));
-    QVERIFY(!BrowserScripts::parse(redirect));
-}
-
-void TestBrowserScripts::stylesDifferOnlyInTheTabWord()
-{
-    for (const SupportedBrowser& chromium : SupportedBrowser::all()) {
-        if (chromium.scriptStyle != BrowserScriptStyle::chromium)
-            continue;
-        SupportedBrowser asSafari = chromium;
-        asSafari.scriptStyle = BrowserScriptStyle::safari;
-        const QString from = QStringLiteral("https://a.example/");
-        const QString to = QStringLiteral("http://127.0.0.1:1/blocked");
-        const QStringList chromiumTexts{BrowserScripts::readActiveTabURL(chromium),
-                                        BrowserScripts::redirectActiveTab(chromium, from, to),
-                                        BrowserScripts::closeActiveTab(chromium, from)};
-        const QStringList safariTexts{BrowserScripts::readActiveTabURL(asSafari),
-                                      BrowserScripts::redirectActiveTab(asSafari, from, to),
-                                      BrowserScripts::closeActiveTab(asSafari, from)};
-        for (qsizetype i = 0; i < chromiumTexts.size(); ++i) {
-            QVERIFY(chromiumTexts[i].contains(QStringLiteral("active tab")));
-            QVERIFY(!chromiumTexts[i].contains(QStringLiteral("current tab")));
-            QVERIFY(!safariTexts[i].contains(QStringLiteral("active tab")));
-            QCOMPARE(QString(safariTexts[i]).replace(QStringLiteral("current tab"), QStringLiteral("active tab")),
-                     chromiumTexts[i]);
-        }
-    }
-}
-
-void TestBrowserScripts::parseRefusesAlteredTexts_data()
-{
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<BrowserCommand>("command");
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<QString>("expectedAddress");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("noWindow");
+    QTest::addColumn<bool>("reads");
     const SupportedBrowser& chrome = *SupportedBrowser::withId(QStringLiteral("chrome"));
-    SupportedBrowser safari = chrome;
-    safari.scriptStyle = BrowserScriptStyle::safari;
     const QString from = QStringLiteral("https://a.example/");
     const QString to = QStringLiteral("http://127.0.0.1:1/blocked");
-    const QString read = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chrome), chrome, QString());
-    const QString redirect = BrowserScripts::guarded(BrowserScripts::redirectActiveTab(chrome, from, to), chrome,
-                                                     QStringLiteral("no-window"));
-    const QString close =
-        BrowserScripts::guarded(BrowserScripts::closeActiveTab(safari, from), safari, QStringLiteral("no-window"));
-    const auto altered = [](QString text, const QString& before, const QString& after) {
-        const qsizetype at = text.indexOf(before);
-        Q_ASSERT(at >= 0);
-        return text.replace(at, before.size(), after);
-    };
-
-    QTest::newRow("empty") << QString();
-    QTest::newRow("trailing line feed") << read + u'\n';
-    QTest::newRow("leading space") << u' ' + read;
-    QTest::newRow("CR LF lines") << QString(read).replace(u'\n', QStringLiteral("\r\n"));
-    QTest::newRow("other time-out") << altered(read, QStringLiteral("3 seconds"), QStringLiteral("30 seconds"));
-    QTest::newRow("indented inner script") << altered(read, QStringLiteral("\ntell"), QStringLiteral("\n    tell"));
-    QTest::newRow("tab indentation") << altered(read, QStringLiteral("    if (count"), QStringLiteral("\tif (count"));
-    QTest::newRow("mixed wording") << altered(redirect, QStringLiteral("active tab"), QStringLiteral("current tab"));
-    QTest::newRow("safari wording in one place only")
-        << altered(close, QStringLiteral("current tab"), QStringLiteral("active tab"));
-    QTest::newRow("guard names another browser")
-        << altered(read, QStringLiteral("if application id \"com.google.Chrome\""),
-                   QStringLiteral("if application id \"com.brave.Browser\""));
-    QTest::newRow("different inner command")
-        << altered(close, QStringLiteral("close current tab of front window"), QStringLiteral("activate"));
-    QTest::newRow("redirect answering closed")
-        << altered(redirect, QStringLiteral("\"redirected\""), QStringLiteral("\"closed\""));
-    QTest::newRow("unterminated literal") << read.chopped(1);
-    QTest::newRow("unknown escape") << altered(redirect, QStringLiteral("a.example"), QStringLiteral("a\\t.example"));
-    QTest::newRow("extra line") << altered(redirect, QStringLiteral("    end timeout"),
-                                           QStringLiteral("    delay 1\n    end timeout"));
-    QTest::newRow("unguarded") << BrowserScripts::readActiveTabURL(chrome);
-    QTest::newRow("guard around a foreign script") << BrowserScripts::guarded(
-        QStringLiteral("tell application id \"com.google.Chrome\"\n    quit\nend tell"), chrome, QString());
+    QTest::newRow("read") << BrowserCommand::read(chrome) << int(Operation::read) << QString() << QString() << QString()
+                          << true;
+    QTest::newRow("focused read") << BrowserCommand::readFocused(chrome) << int(Operation::readFocused) << QString()
+                                  << QString() << QString() << true;
+    QTest::newRow("redirect") << BrowserCommand::redirect(chrome, from, to) << int(Operation::redirect) << from << to
+                              << QStringLiteral("no-window") << false;
+    QTest::newRow("close") << BrowserCommand::close(chrome, from) << int(Operation::close) << from << QString()
+                           << QStringLiteral("no-window") << false;
 }
 
-void TestBrowserScripts::parseRefusesAlteredTexts()
+void TestBrowserScripts::commands()
 {
-    QFETCH(QString, text);
-    QVERIFY(!BrowserScripts::parse(text));
+    QFETCH(BrowserCommand, command);
+    QFETCH(int, operation);
+    QFETCH(QString, expectedAddress);
+    QFETCH(QString, target);
+    QFETCH(QString, noWindow);
+    QFETCH(bool, reads);
+    QCOMPARE(int(command.operation), operation);
+    QCOMPARE(command.bundleIdentifier, QStringLiteral("com.google.Chrome"));
+    QCOMPARE(command.expectedAddress, expectedAddress);
+    QCOMPARE(command.target, target);
+    QCOMPARE(command.noWindowAnswer(), noWindow);
+    QCOMPARE(command.reads(), reads);
+    QVERIFY(command.isWellFormed());
+}
+
+void TestBrowserScripts::wellFormed_data()
+{
+    QTest::addColumn<BrowserCommand>("command");
+    QTest::addColumn<bool>("wellFormed");
+    const SupportedBrowser chrome = browserNamed(QStringLiteral("com.google.Chrome"));
+    const SupportedBrowser nameless = browserNamed(QString());
+    const QString from = QStringLiteral("https://a.example/");
+    QTest::newRow("read") << BrowserCommand::read(chrome) << true;
+    QTest::newRow("read of no browser") << BrowserCommand::read(nameless) << false;
+    QTest::newRow("focused read of no browser") << BrowserCommand::readFocused(nameless) << false;
+    QTest::newRow("redirect") << BrowserCommand::redirect(chrome, from, QStringLiteral("http://x/")) << true;
+    // A tab that showed nothing may still be moved: only where it goes must be known.
+    QTest::newRow("redirect from the empty address")
+        << BrowserCommand::redirect(chrome, QString(), QStringLiteral("http://x/")) << true;
+    QTest::newRow("redirect to nowhere") << BrowserCommand::redirect(chrome, from, QString()) << false;
+    QTest::newRow("close") << BrowserCommand::close(chrome, from) << true;
+    QTest::newRow("close in no browser") << BrowserCommand::close(nameless, from) << false;
+    QTest::newRow("default") << BrowserCommand{} << false;
+}
+
+void TestBrowserScripts::wellFormed()
+{
+    QFETCH(BrowserCommand, command);
+    QFETCH(bool, wellFormed);
+    QCOMPARE(command.isWellFormed(), wellFormed);
+}
+
+void TestBrowserScripts::addressesArriveUnchanged()
+{
+    // Across the executor's thread, every address reaches the browser as the engine read it.
+    auto runner = std::make_unique<FakeBrowser>();
+    FakeBrowser* browser = runner.get();
+    BrowserScriptExecutor executor(std::move(runner));
+    const SupportedBrowser b = browserNamed(QStringLiteral("org.example.Browser"));
+    QList<BrowserCommand> sent;
+    for (const QString& address : awkwardAddresses()) {
+        sent.append(BrowserCommand::redirect(b, address, address + QStringLiteral("#to")));
+        sent.append(BrowserCommand::close(b, address));
+    }
+    int answered = 0;
+    for (const BrowserCommand& command : sent)
+        executor.run(command, [&answered](const BrowserScriptResult&) { ++answered; });
+    QTRY_COMPARE(answered, sent.size());
+    QList<BrowserCommand> received;
+    for (const FakeBrowser::Received& r : browser->received())
+        received.append(r.command);
+    QCOMPARE(received, sent);
 }
 
 // ---------------------------------------------------------------- executor
-
-namespace {
-
-QString readScript(const QString& bundle)
-{
-    const SupportedBrowser b{QString(), QString(), bundle, BrowserScriptStyle::chromium};
-    return BrowserScripts::guarded(BrowserScripts::readActiveTabURL(b), b, QString());
-}
-
-} // namespace
 
 void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder_data()
 {
@@ -315,7 +184,7 @@ void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
 
     QList<Completion> completions;
     for (const auto& [name, delay] : plan)
-        executor.run(readScript(name), [&completions, name = name](const BrowserScriptResult& r) {
+        executor.run(readCommand(name), [&completions, name = name](const BrowserScriptResult& r) {
             completions.append({name, r, QThread::currentThread()});
         });
     // run() returns at once; nothing completes before the event loop runs.
@@ -332,7 +201,7 @@ void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
     const QList<FakeBrowser::Received> received = browser->received();
     QCOMPARE(received.size(), plan.size());
     for (qsizetype i = 0; i < received.size(); ++i) {
-        QCOMPARE(received[i].parsed->bundleIdentifier, plan[i].first);
+        QCOMPARE(received[i].command.bundleIdentifier, plan[i].first);
         QCOMPARE(received[i].thread == QCoreApplication::instance()->thread(),
                  placement == BrowserScriptExecutor::Placement::callingThread);
         QCOMPARE(received[i].thread, received.first().thread);
@@ -372,11 +241,11 @@ void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands()
     QVERIFY(!executor.readUnchanged(bundle)); // nothing read yet
 
     bool completed = false;
-    executor.run(readScript(bundle), [&completed](const BrowserScriptResult&) { completed = true; });
+    executor.run(readCommand(bundle), [&completed](const BrowserScriptResult&) { completed = true; });
     QTRY_VERIFY(completed);
     if (hangs) {
         // Another browser's read, which the runner holds on to.
-        executor.run(readScript(stuck), [](const BrowserScriptResult&) {});
+        executor.run(readCommand(stuck), [](const BrowserScriptResult&) {});
         QTRY_COMPARE(browser->received().size(), 2);
     }
     if (navigates)
@@ -398,17 +267,18 @@ void TestBrowserScripts::executorTimesOutAHangingRunner()
     QElapsedTimer elapsed;
     elapsed.start();
     qint64 timedOutAfter = -1;
-    executor.run(readScript(QStringLiteral("stuck")), [&](const BrowserScriptResult& r) {
+    executor.run(readCommand(QStringLiteral("stuck")), [&](const BrowserScriptResult& r) {
         timedOutAfter = elapsed.elapsed();
         completions.append({QStringLiteral("stuck"), r, QThread::currentThread()});
     });
-    executor.run(readScript(QStringLiteral("next")), [&](const BrowserScriptResult& r) {
+    executor.run(readCommand(QStringLiteral("next")), [&](const BrowserScriptResult& r) {
         completions.append({QStringLiteral("next"), r, QThread::currentThread()});
     });
 
     QTRY_COMPARE(completions.size(), 2);
     QCOMPARE(completions[0].tag, QStringLiteral("stuck"));
-    const BrowserScriptResult expected{std::nullopt, -1712, QStringLiteral("The browser did not respond in time.")};
+    const BrowserScriptResult expected{std::nullopt, BrowserCommandError::timedOut,
+                                       QStringLiteral("The browser did not respond in time.")};
     QCOMPARE(completions[0].result, expected);
     QCOMPARE(completions[0].result, BrowserScriptExecutor::timedOut());
     QVERIFY2(timedOutAfter >= 190, qPrintable(QString::number(timedOutAfter)));
@@ -432,7 +302,7 @@ void TestBrowserScripts::lateAnswerAfterTheTimeOutIsIgnored()
 
     QList<Completion> completions;
     for (const QString& name : {QStringLiteral("late"), QStringLiteral("second")})
-        executor.run(readScript(name), [&completions, name](const BrowserScriptResult& r) {
+        executor.run(readCommand(name), [&completions, name](const BrowserScriptResult& r) {
             completions.append({name, r, QThread::currentThread()});
         });
 
@@ -445,15 +315,35 @@ void TestBrowserScripts::lateAnswerAfterTheTimeOutIsIgnored()
     QCOMPARE(completions.size(), 2);
 }
 
-void TestBrowserScripts::unparsableTextIsAnsweredWithMinusOne()
+void TestBrowserScripts::illFormedCommandIsAnsweredUnprepared()
 {
-    BrowserScriptExecutor executor(std::make_unique<FakeBrowser>());
-    std::optional<BrowserScriptResult> result;
-    executor.run(QStringLiteral("tell application \"Finder\" to quit"),
-                 [&](const BrowserScriptResult& r) { result = r; });
-    QTRY_VERIFY(result);
-    const BrowserScriptResult expected{std::nullopt, -1, QStringLiteral("The browser command could not be prepared.")};
-    QCOMPARE(*result, expected);
+    auto runner = std::make_unique<FakeBrowser>();
+    FakeBrowser* browser = runner.get();
+    browser->open(QStringLiteral("before"), QStringLiteral("https://before.example/"));
+    browser->setDelay(QStringLiteral("before"), 30);
+    browser->open(QStringLiteral("after"), QStringLiteral("https://after.example/"));
+    BrowserScriptExecutor executor(std::move(runner));
+    QList<Completion> completions;
+    const auto record = [&completions](const QString& tag) {
+        return [&completions, tag](const BrowserScriptResult& r) {
+            completions.append({tag, r, QThread::currentThread()});
+        };
+    };
+    executor.run(readCommand(QStringLiteral("before")), record(QStringLiteral("before")));
+    executor.run(BrowserCommand::redirect(browserNamed(QStringLiteral("after")), QStringLiteral("https://a/"), {}),
+                 record(QStringLiteral("ill-formed")));
+    executor.run(readCommand(QStringLiteral("after")), record(QStringLiteral("after")));
+
+    QTRY_COMPARE(completions.size(), 3);
+    // It waits its turn like any other, and never reaches the browser.
+    QCOMPARE(completions[0].tag, QStringLiteral("before"));
+    QCOMPARE(completions[1].tag, QStringLiteral("ill-formed"));
+    const BrowserScriptResult expected{std::nullopt, BrowserCommandError::unprepared,
+                                       QStringLiteral("The browser command could not be prepared.")};
+    QCOMPARE(completions[1].result, expected);
+    QCOMPARE(completions[1].result, BrowserScriptExecutor::unprepared());
+    QCOMPARE(completions[2].result.output, QStringLiteral("https://after.example/"));
+    QCOMPARE(browser->operations(), (QList<Operation>{Operation::read, Operation::read}));
 }
 
 void TestBrowserScripts::executorDestroyedWithScriptsPending()
@@ -465,8 +355,8 @@ void TestBrowserScripts::executorDestroyedWithScriptsPending()
         runner->open(QStringLiteral("stuck"), QStringLiteral("https://stuck.example/"));
         runner->setHang(QStringLiteral("stuck"), true);
         BrowserScriptExecutor executor(std::move(runner), 60000, nullptr, placement);
-        executor.run(readScript(QStringLiteral("stuck")), [&](const BrowserScriptResult&) { called = true; });
-        executor.run(readScript(QStringLiteral("stuck")), [&](const BrowserScriptResult&) { called = true; });
+        executor.run(readCommand(QStringLiteral("stuck")), [&](const BrowserScriptResult&) { called = true; });
+        executor.run(readCommand(QStringLiteral("stuck")), [&](const BrowserScriptResult&) { called = true; });
         QTest::qWait(50);
     }
     // Tearing down must neither block on the runner nor call back into a dead owner.

@@ -118,7 +118,7 @@ private slots:
             emit rig.screen.screensDidWake();
             break;
         case Change::browserFails:
-            rig.browser->setForcedError(chromiumApp, -1712);
+            rig.browser->setForcedError(chromiumApp, BrowserCommandError::timedOut);
             break;
         }
         for (int i = 0; i < 3; ++i)
@@ -238,7 +238,7 @@ private slots:
             } else if (step == QLatin1String("editor")) {
                 rig.workspace.frontmost = QStringLiteral("x11.class.gedit");
             } else if (step == QLatin1String("permission")) {
-                rig.browser->setForcedError(chromiumApp, -1743);
+                rig.browser->setForcedError(chromiumApp, BrowserCommandError::notPermitted);
             } else if (step == QLatin1String("noRule")) {
                 QVERIFY(rig.store.removeRule(rule.id));
             } else if (step == QLatin1String("rule")) {

@@ -4,22 +4,17 @@
 #include <QTimer>
 #include <algorithm>
 
-using Parsed = BrowserScripts::Parsed;
-
-void FakeBrowser::run(const QString& script, std::function<void(const BrowserScriptResult&)> done)
+void FakeBrowser::run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done)
 {
-    const std::optional<Parsed> parsed = BrowserScripts::parse(script);
     int delay = 0;
     bool hang = false;
     {
         QMutexLocker lock(&m_mutex);
-        m_received.append({script, parsed, QThread::currentThread()});
-        if (parsed) {
-            const auto it = m_browsers.constFind(parsed->bundleIdentifier);
-            if (it != m_browsers.cend()) {
-                hang = it->hang;
-                delay = it->delayMs;
-            }
+        m_received.append({command, QThread::currentThread()});
+        const auto it = m_browsers.constFind(command.bundleIdentifier);
+        if (it != m_browsers.cend()) {
+            hang = it->hang;
+            delay = it->delayMs;
         }
         m_maxInFlight = std::max(m_maxInFlight, ++m_inFlight);
     }
@@ -28,15 +23,15 @@ void FakeBrowser::run(const QString& script, std::function<void(const BrowserScr
         m_hung.append(std::move(done));
         return;
     }
-    auto finish = [this, parsed, done = std::move(done)] {
+    auto finish = [this, command, done = std::move(done)] {
         BeforeAnswer hook;
         {
             QMutexLocker lock(&m_mutex);
             hook = m_beforeAnswer;
         }
-        if (hook && parsed)
-            hook(*this, *parsed);
-        const BrowserScriptResult result = answer(parsed);
+        if (hook)
+            hook(*this, command);
+        const BrowserScriptResult result = answer(command);
         {
             QMutexLocker lock(&m_mutex);
             --m_inFlight;
@@ -49,54 +44,50 @@ void FakeBrowser::run(const QString& script, std::function<void(const BrowserScr
         finish();
 }
 
-BrowserScriptResult FakeBrowser::answer(const std::optional<Parsed>& p)
+BrowserScriptResult FakeBrowser::answer(const BrowserCommand& c)
 {
-    if (!p)
-        return {std::nullopt, -1, unpreparedMessage};
-
+    using R = BrowserScriptResult;
     QMutexLocker lock(&m_mutex);
-    const auto it = m_browsers.find(p->bundleIdentifier);
-    // The guard answers for a browser that is not running without ever reaching it.
+    const auto it = m_browsers.find(c.bundleIdentifier);
+    // A browser that is not running is never reached, let alone started.
     if (it == m_browsers.end() || !it->running)
-        return {p->fallback, std::nullopt, std::nullopt};
+        return R::answer(c.noWindowAnswer());
     Browser& b = *it;
     if (!b.permitted)
-        return {std::nullopt, -1743, permissionMessage};
+        return R::failure(BrowserCommandError::notPermitted, permissionMessage);
     if (b.forcedError)
         return {std::nullopt, *b.forcedError, b.forcedMessage};
-    const bool reads = p->operation == Operation::read || p->operation == Operation::readFocused;
     if (b.windows.isEmpty())
-        return {reads ? QString() : QStringLiteral("no-window"), std::nullopt, std::nullopt};
+        return R::answer(c.noWindowAnswer());
 
     Window& front = b.windows.first();
     front.activeTab = std::clamp(front.activeTab, 0, int(front.tabs.size()) - 1);
     const QString shown = front.tabs.value(front.activeTab);
-    switch (p->operation) {
+    switch (c.operation) {
     case Operation::read:
-        m_reads.insert(p->bundleIdentifier, m_changes);
-        return {shown, std::nullopt, std::nullopt};
+        m_reads.insert(c.bundleIdentifier, m_changes);
+        return R::answer(shown);
     case Operation::readFocused:
-        m_reads.insert(p->bundleIdentifier, m_changes);
-        return {(b.focused ? QStringLiteral("focused\n") : QStringLiteral("background\n")) + shown, std::nullopt,
-                std::nullopt};
+        m_reads.insert(c.bundleIdentifier, m_changes);
+        return R::focusedRead(b.focused, shown);
     case Operation::redirect:
-        if (shown != p->from)
-            return {QStringLiteral("changed"), std::nullopt, std::nullopt};
-        front.tabs[front.activeTab] = p->to;
+        if (shown != c.expectedAddress)
+            return R::answer(QStringLiteral("changed"));
+        front.tabs[front.activeTab] = c.target;
         ++m_changes;
-        return {QStringLiteral("redirected"), std::nullopt, std::nullopt};
+        return R::answer(QStringLiteral("redirected"));
     case Operation::close:
-        if (shown != p->from)
-            return {QStringLiteral("changed"), std::nullopt, std::nullopt};
+        if (shown != c.expectedAddress)
+            return R::answer(QStringLiteral("changed"));
         front.tabs.removeAt(front.activeTab);
         if (front.tabs.isEmpty())
             b.windows.removeFirst();
         else
             front.activeTab = std::min(front.activeTab, int(front.tabs.size()) - 1);
         ++m_changes;
-        return {QStringLiteral("closed"), std::nullopt, std::nullopt};
+        return R::answer(QStringLiteral("closed"));
     }
-    return {std::nullopt, -1, unpreparedMessage};
+    return R::failure(BrowserCommandError::unprepared, QStringLiteral("Not a command of this browser."));
 }
 
 bool FakeBrowser::readUnchanged(const QString& bundleIdentifier) const
@@ -149,12 +140,13 @@ void FakeBrowser::setPermitted(const QString& bundle, bool permitted)
     m_browsers[bundle].permitted = permitted;
 }
 
-void FakeBrowser::setForcedError(const QString& bundle, std::optional<int> number, std::optional<QString> message)
+void FakeBrowser::setForcedError(const QString& bundle, std::optional<BrowserCommandError> error,
+                                 std::optional<QString> message)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
     Browser& b = m_browsers[bundle];
-    b.forcedError = number;
+    b.forcedError = error;
     b.forcedMessage = std::move(message);
 }
 
@@ -233,22 +225,12 @@ QList<FakeBrowser::Received> FakeBrowser::received() const
     return m_received;
 }
 
-QStringList FakeBrowser::scripts() const
-{
-    QMutexLocker lock(&m_mutex);
-    QStringList out;
-    for (const Received& r : m_received)
-        out.append(r.script);
-    return out;
-}
-
 QList<FakeBrowser::Operation> FakeBrowser::operations() const
 {
     QMutexLocker lock(&m_mutex);
     QList<Operation> out;
     for (const Received& r : m_received)
-        if (r.parsed)
-            out.append(r.parsed->operation);
+        out.append(r.command.operation);
     return out;
 }
 
@@ -256,7 +238,7 @@ qsizetype FakeBrowser::count(Operation operation) const
 {
     QMutexLocker lock(&m_mutex);
     return std::count_if(m_received.cbegin(), m_received.cend(),
-                         [operation](const Received& r) { return r.parsed && r.parsed->operation == operation; });
+                         [operation](const Received& r) { return r.command.operation == operation; });
 }
 
 int FakeBrowser::maxInFlight() const

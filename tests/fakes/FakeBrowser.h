@@ -1,6 +1,5 @@
 #pragma once
 
-#include "platform/BrowserScripts.h"
 #include "platform/ScriptRunner.h"
 
 #include <QHash>
@@ -11,14 +10,13 @@
 #include <functional>
 #include <optional>
 
-// A script runner that plays the browsers: it understands exactly the guarded read, redirect and
-// close scripts and keeps, per bundle identifier, a running flag, a permission flag and windows
-// of tabs. It runs on the executor's thread while tests set it up and look at it from the main
-// thread, so every member is behind one mutex.
+// A runner that plays the browsers: it carries out the read, redirect and close commands and keeps, per bundle
+// identifier, a running flag, a permission flag and windows of tabs. It runs on the executor's thread while tests set
+// it up and look at it from the main thread, so every member is behind one mutex.
 class FakeBrowser : public ScriptRunner {
     Q_OBJECT
 public:
-    using Operation = BrowserScripts::Parsed::Operation;
+    using Operation = BrowserCommand::Operation;
 
     struct Window {
         QStringList tabs;
@@ -28,7 +26,7 @@ public:
     struct Browser {
         bool running = true;
         bool permitted = true;
-        std::optional<int> forcedError;
+        std::optional<BrowserCommandError> forcedError;
         std::optional<QString> forcedMessage;
         bool hang = false; // receives scripts and never answers them
         int delayMs = 0;
@@ -36,19 +34,17 @@ public:
         QList<Window> windows; // the first one is in front
     };
 
-    // What the runner saw of one script.
+    // What the runner saw of one command.
     struct Received {
-        QString script;
-        std::optional<BrowserScripts::Parsed> parsed;
+        BrowserCommand command;
         QThread* thread = nullptr;
     };
 
     static inline const QString permissionMessage = QStringLiteral("Not authorised to control the browser.");
-    static inline const QString unpreparedMessage = QStringLiteral("The browser command could not be prepared.");
 
     explicit FakeBrowser(QObject* parent = nullptr) : ScriptRunner(parent) {}
 
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override;
+    void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override;
     // Only once told to: then, like a route that hears of every change, it knows that a read
     // would answer what the last one did while nothing was set up or done to that browser since.
     bool readUnchanged(const QString& bundleIdentifier) const override;
@@ -61,7 +57,7 @@ public:
     void setRunning(const QString& bundle, bool running);
     void setPermitted(const QString& bundle, bool permitted);
     void setFocused(const QString& bundle, bool focused);
-    void setForcedError(const QString& bundle, std::optional<int> number,
+    void setForcedError(const QString& bundle, std::optional<BrowserCommandError> error,
                         std::optional<QString> message = std::nullopt);
     void setHang(const QString& bundle, bool hang);
     // Answers every script that was left hanging, late, with `result`.
@@ -73,21 +69,20 @@ public:
 
     // Runs on the executor's thread, with no lock held, after a script was received (and its
     // delay passed) and before it is answered: the place to change the tab under the engine.
-    using BeforeAnswer = std::function<void(FakeBrowser& browser, const BrowserScripts::Parsed& script)>;
+    using BeforeAnswer = std::function<void(FakeBrowser& browser, const BrowserCommand& command)>;
     void setBeforeAnswer(BeforeAnswer hook);
 
     // --- inspection, from any thread
     Browser browser(const QString& bundle) const;
     std::optional<QString> activeAddress(const QString& bundle) const;
     QList<Received> received() const;
-    QStringList scripts() const;
-    QList<Operation> operations() const; // of the parsable scripts, in order
+    QList<Operation> operations() const; // in order
     qsizetype count(Operation operation) const;
     int maxInFlight() const;
     void clearReceived();
 
 private:
-    BrowserScriptResult answer(const std::optional<BrowserScripts::Parsed>& script);
+    BrowserScriptResult answer(const BrowserCommand& command);
 
     mutable QMutex m_mutex;
     QHash<QString, Browser> m_browsers;

@@ -61,10 +61,9 @@ struct PrivateDesktop {
 // The other route, for browsers without the extension: here there is none.
 class NoRoute : public ScriptRunner {
 public:
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override
+    void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override
     {
-        const auto parsed = BrowserScripts::parse(script);
-        done(BrowserScriptResult{parsed ? parsed->fallback : QString(), std::nullopt, std::nullopt});
+        done(BrowserScriptResult::answer(command.noWindowAnswer()));
     }
 };
 

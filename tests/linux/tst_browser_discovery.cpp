@@ -115,8 +115,13 @@ class TestBrowserDiscovery : public QObject {
     Q_OBJECT
 
 private slots:
-    // The fake process tables here are the whole machine, browsers of unknown home included.
-    void initTestCase() { qunsetenv(BrowserDiscovery::startedUnderVariable); }
+    // The fake process tables here are the whole machine, browsers of unknown home included, and
+    // the program has no desktop of its own unless a case gives it one.
+    void initTestCase()
+    {
+        for (const char* name : {BrowserDiscovery::startedUnderVariable, "DISPLAY", "WAYLAND_DISPLAY"})
+            qunsetenv(name);
+    }
 
     void profileFromCommandLine_data()
     {
@@ -233,6 +238,128 @@ private slots:
         QCOMPARE(discovery.isRunning(chromium), ours);
         if (ours)
             QCOMPARE(discovery.processes(chromium).first().profile, profile);
+    }
+
+    // A browser of this home counts only where the program shows its own windows: the same
+    // person's browser in another session, or a test's on a display of its own, is not one they
+    // can look at here, and counted it would keep the checks running for nothing.
+    void otherDesktops_data()
+    {
+        QTest::addColumn<QByteArray>("ours");   // the program's environment
+        QTest::addColumn<QByteArray>("theirs"); // the browser's, beside HOME
+        QTest::addColumn<QString>("exe");
+        QTest::addColumn<bool>("counted");
+        const QString chromium = QStringLiteral("/usr/lib/chromium/chromium");
+        QTest::newRow("the same X11 display")
+            << QByteArray("DISPLAY=:1") << QByteArray("DISPLAY=:1") << chromium << true;
+        QTest::newRow("the same display, another way of writing it")
+            << QByteArray("DISPLAY=:1") << QByteArray("DISPLAY=unix:1.0") << chromium << true;
+        QTest::newRow("another X11 display")
+            << QByteArray("DISPLAY=:1") << QByteArray("DISPLAY=:2") << chromium << false;
+        QTest::newRow("a forwarded display of the same number")
+            << QByteArray("DISPLAY=:10") << QByteArray("DISPLAY=localhost:10.0") << chromium << false;
+        QTest::newRow("no display at all: a headless browser")
+            << QByteArray("DISPLAY=:1") << QByteArray("PATH=/bin") << chromium << false;
+        QTest::newRow("the same Wayland socket, by name and by path")
+            << QByteArray("WAYLAND_DISPLAY=wayland-0|XDG_RUNTIME_DIR=/run/user/7")
+            << QByteArray("WAYLAND_DISPLAY=/run/user/7/wayland-0") << chromium << true;
+        QTest::newRow("another Wayland socket")
+            << QByteArray("WAYLAND_DISPLAY=wayland-0|XDG_RUNTIME_DIR=/run/user/7")
+            << QByteArray("WAYLAND_DISPLAY=wayland-1|XDG_RUNTIME_DIR=/run/user/7") << chromium << false;
+        QTest::newRow("under XWayland beside our Wayland")
+            << QByteArray("DISPLAY=:0|WAYLAND_DISPLAY=wayland-0|XDG_RUNTIME_DIR=/run/user/7")
+            << QByteArray("DISPLAY=:0") << chromium << true;
+        QTest::newRow("a program without a desktop counts them all")
+            << QByteArray() << QByteArray("DISPLAY=:2") << chromium << true;
+        QTest::newRow("a Flatpak, whose display has a name of its own")
+            << QByteArray("DISPLAY=:1") << QByteArray("DISPLAY=:99.0") << QStringLiteral("/app/chromium/chromium")
+            << true;
+    }
+
+    void otherDesktops()
+    {
+        QFETCH(QByteArray, ours);
+        QFETCH(QByteArray, theirs);
+        QFETCH(QString, exe);
+        QFETCH(bool, counted);
+        QTemporaryDir home;
+        for (const QByteArray& entry : ours.split('|'))
+            if (const qsizetype eq = entry.indexOf('='); eq > 0)
+                qputenv(entry.left(eq).constData(), entry.mid(eq + 1));
+        const auto restore = qScopeGuard([] {
+            for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"})
+                qunsetenv(name);
+        });
+        FakeProc proc;
+        proc.add(30, exe, {QStringLiteral("chromium")}, QStringLiteral("/"),
+                 exe.startsWith(u"/app/"_qs) ? "0::/user.slice/app-flatpak-org.chromium.Chromium-1.scope\n"
+                                             : "0::/user.slice/session-2.scope\n",
+                 "HOME=" + home.path().toUtf8() + '\0' + theirs.replace('|', '\0') + '\0');
+        BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
+        QCOMPARE(discovery.isRunning(QStringLiteral("org.chromium.Chromium")), counted);
+    }
+
+    // Chromium overwrites its environment a few seconds after it starts: one found later shows
+    // where it runs by its windows, where the desktop lists them; without a window here it is
+    // looked at again by the next full reading, so one that opens a window then counts.
+    void overwrittenEnvironmentByWindows_data()
+    {
+        QTest::addColumn<QByteArray>("owners"); // "-": the desktop cannot tell
+        QTest::addColumn<bool>("counted");
+        QTest::newRow("a window on this desktop") << QByteArray("30 41") << true;
+        QTest::newRow("no window on this desktop") << QByteArray("41") << false;
+        QTest::newRow("a desktop that lists no windows") << QByteArray("-") << true;
+    }
+
+    void overwrittenEnvironmentByWindows()
+    {
+        QFETCH(QByteArray, owners);
+        QFETCH(bool, counted);
+        QTemporaryDir home;
+        qputenv("DISPLAY", ":1");
+        const auto restore = qScopeGuard([] { qunsetenv("DISPLAY"); });
+        FakeProc proc;
+        proc.add(30, QStringLiteral("/usr/lib/chromium/chromium"),
+                 {QStringLiteral("/usr/lib/chromium/chromium --user-data-dir=/srv/p --x")}, QStringLiteral("/"),
+                 "0::/user.slice/session-2.scope\n", QByteArray(64, '\0'));
+        BrowserDiscovery discovery(home.path(), proc.root());
+        std::optional<QSet<qint64>> listed;
+        if (owners != "-") {
+            listed.emplace();
+            for (const QByteArray& pid : owners.split(' '))
+                listed->insert(pid.toLongLong());
+        }
+        int asked = 0;
+        discovery.setWindowOwners([&] {
+            ++asked;
+            return listed;
+        });
+        discovery.start();
+        const QString chromium = QStringLiteral("org.chromium.Chromium");
+        QCOMPARE(discovery.isRunning(chromium), counted);
+        QCOMPARE(asked, 1);
+        if (!counted) {
+            // Its window opens: the reading a window brings counts it.
+            listed->insert(30);
+            discovery.rescan();
+            QVERIFY(discovery.isRunning(chromium));
+        }
+    }
+
+    // Whether the desktop names the window in front decides the slow reading's pace, whichever
+    // window that is (our own, say); a browser's window coming forward says so too.
+    void slowReadingWhereTheFrontIsNamed()
+    {
+        QTemporaryDir home;
+        FakeProc proc;
+        BrowserDiscovery discovery(home.path(), proc.root());
+        discovery.start();
+        discovery.setFrontWindowsNamed(true);
+        QCOMPARE(discovery.slowRescanInterval(), BrowserDiscovery::slowRescanWithFrontMs);
+        // The window manager went: only the reading finds a browser started behind the others.
+        discovery.setFrontWindowsNamed(false);
+        QCOMPARE(discovery.slowRescanInterval(), BrowserDiscovery::slowRescanMs);
     }
 
     // Told to count only browsers started under one process (as a test's engines are), a browser

@@ -5,7 +5,7 @@
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
-#include "platform/BrowserScripts.h"
+#include "platform/BrowserCommand.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(BrowserScriptResult)
+Q_DECLARE_METATYPE(BrowserCommand)
 
 namespace {
 
@@ -41,24 +42,32 @@ const SupportedBrowser& chrome()
     return *SupportedBrowser::withId(QStringLiteral("chrome"));
 }
 
-QString readScript(const SupportedBrowser& browser = chrome())
+BrowserCommand readCommand(const SupportedBrowser& browser = chrome())
 {
-    return BrowserScripts::guarded(BrowserScripts::readActiveTabURL(browser), browser, QString());
+    return BrowserCommand::read(browser);
 }
 
-QString redirectScript(const QString& from, const QString& to)
+BrowserCommand redirectCommand(const QString& from, const QString& to)
 {
-    return BrowserScripts::guarded(BrowserScripts::redirectActiveTab(chrome(), from, to), chrome(), "no-window");
+    return BrowserCommand::redirect(chrome(), from, to);
 }
 
-QString closeScript(const QString& url)
+BrowserCommand closeCommand(const QString& url)
 {
-    return BrowserScripts::guarded(BrowserScripts::closeActiveTab(chrome(), url), chrome(), "no-window");
+    return BrowserCommand::close(chrome(), url);
 }
 
 BrowserScriptResult text(const QString& output)
 {
-    return {output, std::nullopt, std::nullopt};
+    return BrowserScriptResult::answer(output);
+}
+
+// A focused read's answer written as "focused" or "background", a line feed and the address.
+BrowserScriptResult focusAnswer(const QString& written)
+{
+    const qsizetype newline = written.indexOf(u'\n');
+    return BrowserScriptResult::focusedRead(written.left(newline) == QLatin1String("focused"),
+                                            written.mid(newline + 1));
 }
 
 const QString start = QStringLiteral("http://example.com/start");
@@ -69,8 +78,10 @@ namespace QTest {
 template <> char* toString(const BrowserScriptResult& r)
 {
     return qstrdup(QStringLiteral("output=%1 error=%2 (%3)")
-                       .arg(r.output ? QLatin1Char('"') + *r.output + QLatin1Char('"') : QStringLiteral("none"),
-                            r.errorNumber ? QString::number(*r.errorNumber) : QStringLiteral("none"),
+                       .arg(r.output ? QLatin1Char('"') + *r.output + QLatin1Char('"') +
+                                           (r.focused ? (*r.focused ? " (focused)" : " (background)") : "")
+                                     : QStringLiteral("none"),
+                            r.error ? QString::number(int(*r.error)) : QStringLiteral("none"),
                             r.errorMessage.value_or(QString()))
                        .toUtf8()
                        .constData());
@@ -94,7 +105,7 @@ class TestDevToolsRunner : public QObject {
     std::unique_ptr<DevToolsScriptRunner> runner;
     QString page; // the one tab each test starts with
 
-    BrowserScriptResult run(DevToolsScriptRunner& r, const QString& script)
+    BrowserScriptResult run(DevToolsScriptRunner& r, const BrowserCommand& script)
     {
         std::optional<BrowserScriptResult> result;
         int answers = 0;
@@ -104,14 +115,14 @@ class TestDevToolsRunner : public QObject {
                 result = value;
         });
         if (!QTest::qWaitFor([&] { return result.has_value(); }, 10000))
-            return {std::nullopt, 0, QStringLiteral("no answer")};
+            return {std::nullopt, BrowserCommandError::failed, QStringLiteral("no answer")};
         // An answer is given once; a late second one would reach a finished job.
         QTest::qWait(20);
         if (answers != 1)
-            return {std::nullopt, 0, QStringLiteral("answered %1 times").arg(answers)};
+            return {std::nullopt, BrowserCommandError::failed, QStringLiteral("answered %1 times").arg(answers)};
         return *result;
     }
-    BrowserScriptResult run(const QString& script) { return run(*runner, script); }
+    BrowserScriptResult run(const BrowserCommand& script) { return run(*runner, script); }
 
     QJsonObject call(const QString& method, const QJsonObject& params = {}, const QString& session = {})
     {
@@ -241,7 +252,7 @@ private slots:
     {
         QVERIFY(evaluate(page, QStringLiteral("history.pushState(null, '', '/moved?x=1'); location.href"))
                     .endsWith(QLatin1String("/moved?x=1")));
-        QCOMPARE(run(readScript()), text(QStringLiteral("http://example.com/moved?x=1")));
+        QCOMPARE(run(readCommand()), text(QStringLiteral("http://example.com/moved?x=1")));
     }
 
     // Once the browser has told of its tabs, a read asks it nothing: its reports keep the
@@ -263,14 +274,14 @@ private slots:
         QFETCH(QString, expected);
         DevToolsConnections connections(home.path());
         DevToolsScriptRunner reader([this](const QString&) { return running; }, &connections);
-        QCOMPARE(run(reader, readScript()), text(start));
+        QCOMPARE(run(reader, readCommand()), text(start));
         const QString bundle = chrome().bundleIdentifier;
         QTRY_VERIFY_WITH_TIMEOUT(connections.targets(bundle).has_value(), 30000);
         DevToolsClient* client = connections.openClient(bundle);
         QVERIFY(client);
         const qint64 sent = client->commandsSent();
         // Answered from the reports alone, a read stands until the browser tells of a change.
-        QCOMPARE(run(reader, readScript()), text(start));
+        QCOMPARE(run(reader, readCommand()), text(start));
         QVERIFY(reader.readUnchanged(bundle));
         if (how == QLatin1String("pushState"))
             evaluate(page, QStringLiteral("history.pushState(null, '', '/moved?y=2'); location.href"));
@@ -278,9 +289,9 @@ private slots:
             navigate(page, QStringLiteral("http://example.com/next"));
         if (how != QLatin1String("none"))
             QTRY_VERIFY_WITH_TIMEOUT(!reader.readUnchanged(bundle), 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(run(reader, readScript()), text(expected), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(run(reader, readCommand()), text(expected), 30000);
         for (int i = 0; i < 5; ++i)
-            QCOMPARE(run(reader, readScript()), text(expected));
+            QCOMPARE(run(reader, readCommand()), text(expected));
         QCOMPARE(client->commandsSent(), sent);
         QVERIFY(reader.readUnchanged(bundle));
         QVERIFY(!reader.readUnchanged(SupportedBrowser::withId(QStringLiteral("brave"))->bundleIdentifier));
@@ -289,10 +300,10 @@ private slots:
     void noPageAnswersAsNoWindow()
     {
         closeAllPagesBut(QString());
-        QCOMPARE(run(readScript()), text(QString()));
-        QCOMPARE(run(redirectScript(start, QStringLiteral("http://example.com/blocked"))),
+        QCOMPARE(run(readCommand()), text(QString()));
+        QCOMPARE(run(redirectCommand(start, QStringLiteral("http://example.com/blocked"))),
                  text(QStringLiteral("no-window")));
-        QCOMPARE(run(closeScript(start)), text(QStringLiteral("no-window")));
+        QCOMPARE(run(closeCommand(start)), text(QStringLiteral("no-window")));
     }
 
     void redirect_data()
@@ -311,11 +322,11 @@ private slots:
     {
         QFETCH(QString, to);
         QFETCH(QString, loaded);
-        const BrowserScriptResult read = run(readScript());
+        const BrowserScriptResult read = run(readCommand());
         QCOMPARE(read, text(start));
-        QCOMPARE(run(redirectScript(*read.output, to)), text(QStringLiteral("redirected")));
+        QCOMPARE(run(redirectCommand(*read.output, to)), text(QStringLiteral("redirected")));
         QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), loaded, patience);
-        QCOMPARE(run(readScript()), text(loaded));
+        QCOMPARE(run(readCommand()), text(loaded));
         // An ordinary navigation: the blocked address stays in the history, one step back.
         evaluate(page, QStringLiteral("history.back(); 1"));
         QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), start, patience);
@@ -324,10 +335,10 @@ private slots:
     void redirectOfAChangedTabDoesNothing()
     {
         // Only the address as a whole counts.
-        QCOMPARE(run(redirectScript(start + QLatin1Char('/'), QStringLiteral("http://example.com/blocked"))),
+        QCOMPARE(run(redirectCommand(start + QLatin1Char('/'), QStringLiteral("http://example.com/blocked"))),
                  text(QStringLiteral("changed")));
-        QCOMPARE(run(redirectScript(QStringLiteral("http://EXAMPLE.com/start#x"),
-                                    QStringLiteral("http://example.com/blocked"))),
+        QCOMPARE(run(redirectCommand(QStringLiteral("http://EXAMPLE.com/start#x"),
+                                     QStringLiteral("http://example.com/blocked"))),
                  text(QStringLiteral("changed")));
         QTest::qWait(300);
         QCOMPARE(pages().value(page), start);
@@ -338,11 +349,11 @@ private slots:
         const QString other = openPage(QStringLiteral("http://example.com/other"));
         QVERIFY(!other.isEmpty());
         // The most recently activated tab is the current one.
-        QCOMPARE(run(readScript()), text(QStringLiteral("http://example.com/other")));
-        QCOMPARE(run(closeScript(start)), text(QStringLiteral("changed")));
+        QCOMPARE(run(readCommand()), text(QStringLiteral("http://example.com/other")));
+        QCOMPARE(run(closeCommand(start)), text(QStringLiteral("changed")));
         QTest::qWait(200);
         QCOMPARE(pages().size(), 2);
-        QCOMPARE(run(closeScript(QStringLiteral("http://example.com/other"))), text(QStringLiteral("closed")));
+        QCOMPARE(run(closeCommand(QStringLiteral("http://example.com/other"))), text(QStringLiteral("closed")));
         QTRY_VERIFY_WITH_TIMEOUT(!pages().contains(other), patience);
         QVERIFY(pages().contains(page));
     }
@@ -353,11 +364,11 @@ private slots:
         navigate(page, failed);
         QTRY_COMPARE_WITH_TIMEOUT(evaluate(page, QStringLiteral("location.href")),
                                   QStringLiteral("chrome-error://chromewebdata/"), patience);
-        QCOMPARE(run(readScript()), text(failed));
-        QCOMPARE(run(redirectScript(QStringLiteral("http://nowhere.example.org/other"),
-                                    QStringLiteral("http://example.com/blocked"))),
+        QCOMPARE(run(readCommand()), text(failed));
+        QCOMPARE(run(redirectCommand(QStringLiteral("http://nowhere.example.org/other"),
+                                     QStringLiteral("http://example.com/blocked"))),
                  text(QStringLiteral("changed")));
-        QCOMPARE(run(redirectScript(failed, QStringLiteral("http://example.com/blocked"))),
+        QCOMPARE(run(redirectCommand(failed, QStringLiteral("http://example.com/blocked"))),
                  text(QStringLiteral("redirected")));
         QTRY_COMPARE_WITH_TIMEOUT(pages().value(page), QStringLiteral("http://example.com/blocked"), patience);
     }
@@ -373,9 +384,10 @@ private slots:
         QVERIFY(openAlert());
 
         // Every step has its own time-out, so the runner answers although the page cannot.
-        QCOMPARE(run(readScript()), text(start));
-        const BrowserScriptResult redirected = run(redirectScript(start, QStringLiteral("http://example.com/blocked")));
-        if (redirected.errorNumber == -1712) {
+        QCOMPARE(run(readCommand()), text(start));
+        const BrowserScriptResult redirected =
+            run(redirectCommand(start, QStringLiteral("http://example.com/blocked")));
+        if (redirected.error == BrowserCommandError::timedOut) {
             // The browser would not navigate with the alert open; the engine's next check retries.
             call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), page}});
             return;
@@ -385,53 +397,44 @@ private slots:
 
         // Closing works with an alert open too.
         QVERIFY(openAlert());
-        QCOMPARE(run(closeScript(QStringLiteral("http://example.com/blocked"))), text(QStringLiteral("closed")));
+        QCOMPARE(run(closeCommand(QStringLiteral("http://example.com/blocked"))), text(QStringLiteral("closed")));
         QTRY_VERIFY_WITH_TIMEOUT(!pages().contains(page), patience);
     }
 
-    // Answers that never reach the browser: the script's guard, a browser without a debugging
-    // port, or a text that is no script of ours.
+    // Answers that never reach the browser: a browser that is not running, or one without a
+    // debugging port.
     void answersWithoutTheBrowser_data()
     {
-        QTest::addColumn<QString>("script");
+        QTest::addColumn<BrowserCommand>("script");
         QTest::addColumn<bool>("isRunning");
         QTest::addColumn<QString>("profile"); // "browser", "empty" (no port file), "stale", "none"
         QTest::addColumn<BrowserScriptResult>("expected");
 
         const QString to = QStringLiteral("http://example.com/blocked");
-        const BrowserScriptResult prepare{std::nullopt, -1,
-                                          QStringLiteral("The browser command could not be prepared.")};
-
-        QTest::newRow("not running: read") << readScript() << false << "browser" << text(QString());
-        QTest::newRow("not running: own fallback")
-            << BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chrome()), chrome(),
-                                       QStringLiteral("\"gone\"\n"))
-            << false << "browser" << text("\"gone\"\n");
+        QTest::newRow("not running: read") << readCommand() << false << "browser" << text(QString());
+        QTest::newRow("not running: redirect")
+            << redirectCommand(start, to) << false << "browser" << text(QStringLiteral("no-window"));
+        QTest::newRow("not running: close")
+            << closeCommand(start) << false << "browser" << text(QStringLiteral("no-window"));
 
         const BrowserScriptResult refused{
-            std::nullopt, -1743,
+            std::nullopt, BrowserCommandError::notPermitted,
             QStringLiteral("The browser was started without remote debugging, so Quillharbour cannot see its tabs.")};
-        QTest::newRow("no profile folder") << readScript() << true << "none" << refused;
-        QTest::newRow("no port file") << redirectScript(start, to) << true << "empty" << refused;
+        QTest::newRow("no profile folder") << readCommand() << true << "none" << refused;
+        QTest::newRow("no port file") << redirectCommand(start, to) << true << "empty" << refused;
         QTest::newRow("port file of a gone browser")
-            << readScript() << true << "stale"
-            << BrowserScriptResult{std::nullopt, -600, QStringLiteral("The browser is not running.")};
+            << readCommand() << true << "stale"
+            << BrowserScriptResult{std::nullopt, BrowserCommandError::browserNotRunning,
+                                   QStringLiteral("The browser is not running.")};
         QTest::newRow("browser the protocol cannot reach")
-            << readScript(*SupportedBrowser::withId(QStringLiteral("firefox"))) << true << "browser"
-            << BrowserScriptResult{std::nullopt, -1708,
+            << readCommand(*SupportedBrowser::withId(QStringLiteral("firefox"))) << true << "browser"
+            << BrowserScriptResult{std::nullopt, BrowserCommandError::unsupported,
                                    QStringLiteral("This browser cannot be reached on this system.")};
-
-        QTest::newRow("other script") << "tell application id \"com.google.Chrome\" to quit" << true << "browser"
-                                      << prepare;
-        QTest::newRow("changed whitespace")
-            << readScript().replace(QLatin1String("    return URL"), QLatin1String("  return URL")) << true << "browser"
-            << prepare;
-        QTest::newRow("unparsable, not running") << readScript() + QLatin1Char('\n') << false << "browser" << prepare;
     }
 
     void answersWithoutTheBrowser()
     {
-        QFETCH(QString, script);
+        QFETCH(BrowserCommand, script);
         QFETCH(bool, isRunning);
         QFETCH(QString, profile);
         QFETCH(BrowserScriptResult, expected);
@@ -486,9 +489,8 @@ private slots:
         // session lasts.
         const QString session = attach(page);
         call(QStringLiteral("Emulation.setFocusEmulationEnabled"), {{QStringLiteral("enabled"), true}}, session);
-        const QString focused =
-            BrowserScripts::guarded(BrowserScripts::readFocusedTabURL(chrome()), chrome(), QString());
-        QCOMPARE(run(focusRunner, focused), text(QStringLiteral("focused\n") + start));
+        const BrowserCommand focused = BrowserCommand::readFocused(chrome());
+        QCOMPARE(run(focusRunner, focused), BrowserScriptResult::focusedRead(true, start));
         DevToolsClient* client = connections.openClient(chrome().bundleIdentifier);
         QVERIFY(client);
         const auto go = [&](const QString& url) {
@@ -505,7 +507,7 @@ private slots:
             QTRY_COMPARE_WITH_TIMEOUT(pages().size(), 1, patience);
         }
         const qint64 before = client->commandsSent();
-        QCOMPARE(run(focusRunner, focused), text(QString(second).replace(QStringLiteral("%1"), start)));
+        QCOMPARE(run(focusRunner, focused), focusAnswer(QString(second).replace(QStringLiteral("%1"), start)));
         // A page that has told of its focus since costs nothing; one in between documents is asked.
         if (alone)
             QVERIFY(client->commandsSent() - before <= 1);
@@ -579,8 +581,7 @@ private slots:
         const QString other = QStringLiteral("http://example.com/other");
         DevToolsConnections connections(home.path());
         DevToolsScriptRunner focusRunner([this](const QString&) { return running; }, &connections);
-        const QString focused =
-            BrowserScripts::guarded(BrowserScripts::readFocusedTabURL(chrome()), chrome(), QString());
+        const BrowserCommand focused = BrowserCommand::readFocused(chrome());
         QString second = twoTabs ? openPage(other) : QString();
         QVERIFY(!twoTabs || !second.isEmpty());
         // A page has the focus while its tab is the active one of a window shown; with every
@@ -666,7 +667,7 @@ private slots:
         if (!told.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(heard.contains(told), patience);
         const BrowserScriptResult expected =
-            text(answer.replace(QStringLiteral("%1"), start).replace(QStringLiteral("%2"), other));
+            focusAnswer(answer.replace(QStringLiteral("%1"), start).replace(QStringLiteral("%2"), other));
         // What was awaited may be a late word of the page before the change, and a new document
         // tells first before its focus arrives: the checks follow what is told until it settles.
         std::optional<qint64> first;

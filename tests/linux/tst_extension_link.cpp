@@ -9,6 +9,7 @@
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
 #include "linux/NativeMessagingHost.h"
+#include "platform/BrowserCommand.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,6 +22,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+Q_DECLARE_METATYPE(BrowserCommand)
 
 using Status = NativeMessaging::FrameReader::Status;
 
@@ -147,13 +150,13 @@ public:
 
 class RecordingRunner : public ScriptRunner {
 public:
-    QStringList scripts;
+    QList<BrowserCommand> commands;
     bool tells = false; // says that a read would answer what the last one did
-    bool readUnchanged(const QString&) const override { return tells && !scripts.isEmpty(); }
-    void run(const QString& script, std::function<void(const BrowserScriptResult&)> done) override
+    bool readUnchanged(const QString&) const override { return tells && !commands.isEmpty(); }
+    void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override
     {
-        scripts.append(script);
-        done(BrowserScriptResult{QStringLiteral("other route"), std::nullopt, std::nullopt});
+        commands.append(command);
+        done(BrowserScriptResult::answer(QStringLiteral("other route")));
     }
 };
 
@@ -632,25 +635,21 @@ private slots:
                  0);
     }
 
-    // The engine's scripts, answered from the extension's reports and moves.
+    // The engine's commands, answered from the extension's reports and moves.
     void extensionScripts_data()
     {
-        QTest::addColumn<QString>("script");
+        QTest::addColumn<BrowserCommand>("command");
         QTest::addColumn<bool>("reported");
         QTest::addColumn<bool>("extensionAgrees");
         QTest::addColumn<QString>("output");
         const QString page = QStringLiteral("http://127.0.0.1:9/blocked?rule=r&domain=example.com&from=x");
-        const QString read = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chromium), chromium, QString());
-        const QString redirect = BrowserScripts::guarded(
-            BrowserScripts::redirectActiveTab(chromium, QStringLiteral("https://example.com/"), page), chromium,
-            QStringLiteral("no-window"));
-        const QString close = BrowserScripts::guarded(
-            BrowserScripts::closeActiveTab(chromium, QStringLiteral("http://127.0.0.1:9/close")), chromium,
-            QStringLiteral("no-window"));
+        const BrowserCommand read = BrowserCommand::read(chromium);
+        const BrowserCommand redirect =
+            BrowserCommand::redirect(chromium, QStringLiteral("https://example.com/"), page);
+        const BrowserCommand close = BrowserCommand::close(chromium, QStringLiteral("http://127.0.0.1:9/close"));
         QTest::newRow("read: the last report") << read << true << true << "https://example.com/";
         QTest::newRow("read: no report is no window") << read << false << true << "";
-        const QString focused =
-            BrowserScripts::guarded(BrowserScripts::readFocusedTabURL(chromium), chromium, QString());
+        const BrowserCommand focused = BrowserCommand::readFocused(chromium);
         QTest::newRow("focused read: the report's focus and address")
             << focused << true << true << "focused\nhttps://example.com/";
         QTest::newRow("focused read: no report is no window") << focused << false << true << "";
@@ -662,7 +661,7 @@ private slots:
     }
     void extensionScripts()
     {
-        QFETCH(QString, script);
+        QFETCH(BrowserCommand, command);
         QFETCH(bool, reported);
         QFETCH(bool, extensionAgrees);
         QFETCH(QString, output);
@@ -673,15 +672,19 @@ private slots:
                                 reportOf(chromium.bundleIdentifier, true, 42, QStringLiteral("https://example.com/")));
         ExtensionScriptRunner runner(&link);
         std::optional<BrowserScriptResult> result;
-        runner.run(script, [&](const BrowserScriptResult& r) { result = r; });
+        runner.run(command, [&](const BrowserScriptResult& r) { result = r; });
         QVERIFY(result && !result->failed());
-        QCOMPARE(result->output.value_or(QStringLiteral("<none>")), output);
-        const auto parsed = BrowserScripts::parse(script);
-        if (reported && parsed->operation == BrowserScripts::Parsed::Operation::redirect)
+        // A focused read's focus is written before its address, as the table has it.
+        const QString focus = result->focused
+                                  ? (*result->focused ? QStringLiteral("focused\n") : QStringLiteral("background\n"))
+                                  : QString();
+        QCOMPARE(focus + result->output.value_or(QStringLiteral("<none>")), output);
+        if (reported && command.operation == BrowserCommand::Operation::redirect)
             QCOMPARE(link.redirects.value(0),
-                     std::make_tuple(chromium.bundleIdentifier, qint64(42), parsed->from, parsed->to));
-        if (reported && parsed->operation == BrowserScripts::Parsed::Operation::close)
-            QCOMPARE(link.closes.value(0), std::make_tuple(chromium.bundleIdentifier, qint64(42), parsed->from));
+                     std::make_tuple(chromium.bundleIdentifier, qint64(42), command.expectedAddress, command.target));
+        if (reported && command.operation == BrowserCommand::Operation::close)
+            QCOMPARE(link.closes.value(0),
+                     std::make_tuple(chromium.bundleIdentifier, qint64(42), command.expectedAddress));
     }
 
     void routeFollowsTheConnection()
@@ -691,13 +694,15 @@ private slots:
         auto* other = new RecordingRunner;
         RoutingScriptRunner router(&link, std::unique_ptr<ScriptRunner>(extension),
                                    std::unique_ptr<ScriptRunner>(other));
-        const QString read = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chromium), chromium, QString());
+        const BrowserCommand read = BrowserCommand::read(chromium);
         router.run(read, [](const BrowserScriptResult&) {});
         link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, false, 1));
         router.run(read, [](const BrowserScriptResult&) {});
-        router.run(QStringLiteral("not a script of ours"), [](const BrowserScriptResult&) {});
-        QCOMPARE(other->scripts.size(), 2);
-        QCOMPARE(extension->scripts, QStringList{read});
+        // A browser whose extension is not connected.
+        router.run(BrowserCommand::read(*SupportedBrowser::withId(QStringLiteral("firefox"))),
+                   [](const BrowserScriptResult&) {});
+        QCOMPARE(other->commands.size(), 2);
+        QCOMPARE(extension->commands, QList<BrowserCommand>{read});
     }
 
     // A read through the extension is its last report: it stands until the link tells of a
@@ -731,8 +736,7 @@ private slots:
         RoutingScriptRunner router(&link, std::make_unique<ExtensionScriptRunner>(&link),
                                    std::unique_ptr<ScriptRunner>(other));
         QVERIFY(!router.readUnchanged(id));
-        const QString read = BrowserScripts::guarded(BrowserScripts::readActiveTabURL(chromium), chromium, QString());
-        router.run(read, [](const BrowserScriptResult&) {});
+        router.run(BrowserCommand::read(chromium), [](const BrowserScriptResult&) {});
         const QSignalSpy heard(&router, &ScriptRunner::browserTold);
 
         if (after == QLatin1String("report"))
@@ -740,9 +744,7 @@ private slots:
         else if (after == QLatin1String("setup"))
             emit link.setupChanged();
         else if (after == QLatin1String("redirect"))
-            router.run(BrowserScripts::guarded(
-                           BrowserScripts::redirectActiveTab(chromium, report.url, QStringLiteral("http://x/")),
-                           chromium, QStringLiteral("no-window")),
+            router.run(BrowserCommand::redirect(chromium, report.url, QStringLiteral("http://x/")),
                        [](const BrowserScriptResult&) {});
         else if (after == QLatin1String("connect"))
             link.reports.insert(id, report);

@@ -1,8 +1,9 @@
 #include "DesktopSession.h"
 #include "SessionBus.h"
+#include "linux/BrowserDiscovery.h"
 #include "linux/LinuxBrowsers.h"
 #include "linux/LinuxDesktop.h"
-#include "platform/BrowserScripts.h"
+#include "platform/SupportedBrowser.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -540,6 +541,46 @@ private slots:
                 {QStringLiteral("set_window"), QStringLiteral("--class"), QStringLiteral("firefox"), window});
         QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("org.mozilla.firefox"), patience);
         stop(message);
+    }
+
+    // With a window manager the browsers' reading is the slow one from the start, though no
+    // window is in front yet: a browser's window coming forward is heard of. Without a display
+    // nothing would be heard, and the reading keeps its quick pace.
+    void discoveryKnowsTheFrontIsNamed()
+    {
+        DesktopSession desktop;
+        QVERIFY2(!desktop.display().isEmpty(), "Xvfb or openbox could not be started");
+        QTemporaryDir proc;
+        for (const std::optional<QString>& d : {std::optional<QString>(desktop.display()), std::optional<QString>()}) {
+            const ScopedEnv env("DISPLAY", d);
+            const X11Display display;
+            BrowserDiscovery discovery(QString(), proc.path());
+            LinuxWorkspace workspace(display, QString(), &discovery);
+            workspace.onFrontmostChange([] {});
+            QCOMPARE(workspace.frontmostApplicationID(), std::nullopt);
+            QCOMPARE(discovery.slowRescanInterval(),
+                     d ? BrowserDiscovery::slowRescanWithFrontMs : BrowserDiscovery::slowRescanMs);
+            // Whose windows are here: what tells where a browser shows once it has overwritten
+            // its environment.
+            if (!d) {
+                QCOMPARE(display.windowOwners(), std::nullopt);
+                continue;
+            }
+            QProcess message;
+            startOnDisplay(message, *d, QStringLiteral("xmessage"), {QStringLiteral("probe")});
+            QVERIFY(message.waitForStarted(5000));
+            // xmessage names no process of its own: it is given one, as a toolkit's window has.
+            QString window;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !(window = x11Tool(*d, QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")})).isEmpty(),
+                patience);
+            x11Tool(*d, QStringLiteral("xprop"),
+                    {QStringLiteral("-id"), window, QStringLiteral("-f"), QStringLiteral("_NET_WM_PID"),
+                     QStringLiteral("32c"), QStringLiteral("-set"), QStringLiteral("_NET_WM_PID"),
+                     QStringLiteral("4242")});
+            QTRY_VERIFY_WITH_TIMEOUT(display.windowOwners().value_or(QSet<qint64>()).contains(4242), patience);
+            stop(message);
+        }
     }
 
     void idleTime()

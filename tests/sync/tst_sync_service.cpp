@@ -8,6 +8,9 @@
 #include "sync/RecordMapper.h"
 #include "sync/RecordStoreConfig.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -47,6 +50,20 @@ void plantTodo(MemoryRecordStore& records, const QUuid& id, const QString& title
     RecordMapper::apply(t, record);
     records.plant(record.recordType(), record.recordName(),
                   RecordFields::applyPatch("{}", RecordFields::patch(record)));
+}
+
+// The stored fields of a valid to-do of long ago, with `key` set to `value` as it is stored.
+QByteArray todoFieldsWith(const char* key, const QJsonValue& value)
+{
+    TaskItem t;
+    t.title = QStringLiteral("theirs");
+    t.time = TaskItem::anytime;
+    t.createdAt = t.updatedAt = 1000;
+    CloudRecord record(RecordMapper::taskRecordType, QStringLiteral("unused"));
+    RecordMapper::apply(t, record);
+    QJsonObject fields = QJsonDocument::fromJson(RecordFields::applyPatch("{}", RecordFields::patch(record))).object();
+    fields.insert(QLatin1String(key), value);
+    return QJsonDocument(fields).toJson(QJsonDocument::Compact);
 }
 
 void plantManifest(MemoryRecordStore& records, const QStringList& taskIds, const QStringList& noteIds = {})
@@ -883,8 +900,10 @@ private slots:
             QVERIFY(manifestPages(records).front().string(QStringLiteral("taskIds"))->size() < ids.join(u',').size());
     }
 
-    // Records from the store are untrusted: a wrong type, unreadable or mistyped fields, a record
-    // too large. Each is skipped; the local item of that id stays as it is and stays listed.
+    // Records from the store are untrusted or from a newer version: a wrong type, unreadable or
+    // mistyped fields, a field of a kind this version does not know, a record too large. Each is
+    // skipped and left as it is, also once the local item of that id changed later, and stays
+    // listed; the person reads how many could not be read, on every run while they stay so.
     void untrustedRecords_data()
     {
         QTest::addColumn<QString>("type");
@@ -894,6 +913,14 @@ private slots:
         QTest::newRow("fields not JSON") << QStringLiteral("QHTask") << QByteArray("{\"title\":");
         QTest::newRow("too large") << QStringLiteral("QHTask")
                                    << QByteArray(R"({"title":["s",")") + QByteArray(5 * 1024 * 1024, 'x') + "\"]}";
+        QTest::newRow("a title of a kind this version doesn't know")
+            << QStringLiteral("QHTask") << todoFieldsWith("title", QJsonArray{QStringLiteral("w"), 1});
+        // Read without it, the to-do would be saved back with no due date at all.
+        QTest::newRow("an otherwise readable to-do with a due date of a new kind")
+            << QStringLiteral("QHTask")
+            << todoFieldsWith("dueDate", QJsonArray{QStringLiteral("w"), QJsonObject{{"zone", "Europe/Oslo"}}});
+        QTest::newRow("a text in pieces that are not texts")
+            << QStringLiteral("QHTask") << todoFieldsWith("notes", QJsonArray{QStringLiteral("z"), QJsonArray{1}});
     }
     void untrustedRecords()
     {
@@ -903,11 +930,45 @@ private slots:
         SyncDevice device(&records);
         const TaskItem mine = device.addTodo(QStringLiteral("mine"));
         QVERIFY(device.run());
-        records.plant(type, uuidText(mine.id), fields);
+        const QString name = uuidText(mine.id);
+        records.plant(type, name, fields);
+        const std::optional<QString> plantedTag = records.peek(name)->changeTag();
+        // Beside it, a note from a newer version that nobody here holds.
+        const QString note = uuidText(QUuid::createUuid());
+        records.plant(RecordMapper::noteRecordType, note, R"({"title":["s","t"],"body":["w",1],"createdAt":["t",1]})");
+        plantManifest(records, {name}, {note});
+        device.fixture.clock.advance(60);
+        TaskItem edited = *device.todo(mine.id);
+        edited.title = QStringLiteral("edited here");
+        QVERIFY(device.store().upsertTodo(edited));
+        const QString two = QStringLiteral(
+            "2 to-dos or notes in the sync database couldn't be read by this version, so they were left as they are "
+            "and changes to them here aren't sent. A newer version of Quillharbour may read them.");
+        const QString one = QStringLiteral(
+            "A to-do or note in the sync database couldn't be read by this version, so it was left as it is and "
+            "changes to it here aren't sent. A newer version of Quillharbour may read it.");
+
+        // Also a run that finds nothing changed and reads nothing says so.
+        bool unchangedRunSeen = false;
+        for (int run = 1; run <= 4 && !unchangedRunSeen; ++run) {
+            const int fetches = records.requestCount(Op::fetch);
+            QVERIFY(device.run());
+            unchangedRunSeen = records.requestCount(Op::fetch) == fetches;
+            QCOMPARE(device.sync->statusMessage().left(9), QStringLiteral("Synced at"));
+            QCOMPARE(device.sync->lastErrorText(), two);
+            QCOMPARE(device.todo(mine.id)->title, QStringLiteral("edited here"));
+            QCOMPARE(records.peek(name)->changeTag(), plantedTag);
+            QCOMPARE(listedIds(records, "taskIds"), QStringList{name});
+            QCOMPARE(listedIds(records, "noteIds"), QStringList{note});
+            QVERIFY(device.store().notes().empty());
+        }
+        QVERIFY(unchangedRunSeen);
+
+        // A version that reads it wrote the to-do anew: it syncs as any other, and only the note is left.
+        plantTodo(records, mine.id, QStringLiteral("rewritten elsewhere"), device.fixture.clock.now() + 30);
         QVERIFY(device.run());
-        QCOMPARE(device.sync->lastErrorText(), QString());
-        QCOMPARE(device.todo(mine.id)->title, QStringLiteral("mine"));
-        QVERIFY(listedIds(records, "taskIds").contains(uuidText(mine.id)));
+        QCOMPARE(device.sync->lastErrorText(), one);
+        QCOMPARE(device.todo(mine.id)->title, QStringLiteral("rewritten elsewhere"));
     }
 
     // A change made here while the run merges on a worker: the run merges again from what the

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/BrowserScripts.h"
+#include "platform/SupportedBrowser.h"
 #include "ui/QueuedCall.h"
 
 #include <QHash>
