@@ -93,7 +93,7 @@ StorageEnvironment environmentOf(StoreFixture& f)
 
 } // namespace
 
-class TestStorageFiles : public QObject {
+class TestStoreCore : public QObject {
     Q_OBJECT
 private slots:
     void firstStartOnEmptyFolder()
@@ -312,9 +312,9 @@ private slots:
         QVERIFY(store.lastError()->contains(QLatin1String("todos.json")));
         QCOMPARE(sync.pushes, 0);
 
-        QString error;
-        QVERIFY(!store.replaceTodosFromSync({}, &error));
-        QVERIFY(!error.isEmpty());
+        const FileWrite refused = store.replaceTodosFromSync({});
+        QVERIFY(!refused);
+        QVERIFY(!refused.error.isEmpty());
         QCOMPARE(readBytes(todosPath), damaged);
 
         // Other files are written as usual.
@@ -726,5 +726,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStorageFiles)
-#include "tst_storage_files.moc"
+QTEST_GUILESS_MAIN(TestStoreCore)
+#include "tst_store_core.moc"
