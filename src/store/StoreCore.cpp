@@ -63,17 +63,18 @@ bool StoreCore::chooseDataDirectory(std::optional<FileStore> given)
         m_fileStore = *given;
         return true;
     }
-    m_fileStore = FileStore{FileStore::defaultRootURL()};
-    if (FileSafety::makeFolder(m_fileStore.rootURL))
+    m_fileStore = FileStore{FileStore::defaultFolderPath()};
+    if (FileSafety::makeFolder(m_fileStore.folderPath()))
         return true;
-    const QString firstError = QStringLiteral("The data folder “%1” could not be created.").arg(m_fileStore.rootURL);
+    const QString firstError =
+        QStringLiteral("The data folder “%1” could not be created.").arg(m_fileStore.folderPath());
     QString fallbackError;
     const std::optional<QString> fallback = privateTemporaryFolder(&fallbackError);
     if (!fallback) {
         m_fatalError = firstError + QLatin1Char(' ') + fallbackError;
         return false;
     }
-    reportProblem(m_fileStore.rootURL, firstError + QStringLiteral(" Using “%1” instead.").arg(*fallback));
+    reportProblem(m_fileStore.folderPath(), firstError + QStringLiteral(" Using “%1” instead.").arg(*fallback));
     m_fileStore = FileStore{*fallback};
     recordFailure(folderNoticeSource, firstError);
     return true;
@@ -266,18 +267,18 @@ StoreCore::loadList(const QString&, const QString&, std::optional<BlockRule> (*)
 
 void StoreCore::prepareFolder(const QStringList& files)
 {
-    FileSafety::keepPrivate(m_fileStore.rootURL, files);
-    FileSafety::removeStaleTemporaries(m_fileStore.rootURL, files);
+    FileSafety::keepPrivate(m_fileStore.folderPath(), files);
+    FileSafety::removeStaleTemporaries(m_fileStore.folderPath(), files);
     // A folder that cannot be looked into looks empty: say so, and write nothing over what it
     // may hold.
-    const QByteArray root = QFile::encodeName(m_fileStore.rootURL);
+    const QByteArray root = QFile::encodeName(m_fileStore.folderPath());
     if (::access(root.constData(), R_OK | X_OK) != 0 && errno != ENOENT) {
         const QString why = QString::fromLocal8Bit(std::strerror(errno));
         for (const QString& name : files)
             m_unbackedFiles.insert(name);
         m_unreadableFolder = QStringLiteral("The data folder “%1” can't be read (%2). Nothing was loaded from it, "
                                             "and nothing is written there until it can be read.")
-                                 .arg(m_fileStore.rootURL, why);
+                                 .arg(m_fileStore.folderPath(), why);
         recordFailure(folderNoticeSource, *m_unreadableFolder);
     }
 }

@@ -499,6 +499,30 @@ private slots:
         QCOMPARE(store.lastError(), todoFailure);
     }
 
+    // The folder is kept as a file URL: characters a URL gives meaning to must still name the
+    // folder the person chose, not a neighbour or a decoded one.
+    void dataFolderNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("a space and a hash") << QStringLiteral("My data #1");
+        QTest::newRow("a percent sign that looks escaped") << QStringLiteral("100%20done");
+        QTest::newRow("a question mark") << QStringLiteral("why?");
+        QTest::newRow("letters beyond ASCII") << QStringLiteral("Données ü");
+    }
+
+    void dataFolderNames()
+    {
+        QFETCH(QString, name);
+        StoreFixture f;
+        f.dataFolder = f.folder.filePath(name);
+        f.make().addTodo(todo(QStringLiteral("kept where chosen"), f.clock.now()));
+        QCOMPARE(f.store->fileStore().folderPath(), f.dataFolder);
+        f.store.reset();
+        QVERIFY(QFile::exists(f.dataFolder + QStringLiteral("/todos.json")));
+        QCOMPARE(QDir(f.folder.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{name});
+        QCOMPARE(f.make().todos().size(), size_t(1));
+    }
+
     void dataFolderFallback()
     {
         StoreFixture f;
@@ -520,7 +544,8 @@ private slots:
         {
             StorageService store(std::nullopt, environmentOf(f));
             QVERIFY(store.fatalError().isEmpty());
-            QVERIFY(store.fileStore().rootURL.startsWith(scratch.filePath(QStringLiteral("tmp")) + QLatin1Char('/')));
+            QVERIFY(
+                store.fileStore().folderPath().startsWith(scratch.filePath(QStringLiteral("tmp")) + QLatin1Char('/')));
             QVERIFY(QFile::exists(store.fileStore().filePath(QStringLiteral("state.json"))));
             // The message names the folder that could not be made and outlives loading.
             QVERIFY(store.lastError());
