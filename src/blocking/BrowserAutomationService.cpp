@@ -26,9 +26,9 @@ double stepSince(std::optional<Date> last, Date now)
 }
 
 // Looked up on every check: without copying the state out.
-bool isConnected(const QHash<QString, BrowserAccessState>& states, const QString& browserID)
+bool isConnected(const QHash<QString, BrowserAccessState>& states, const QString& browserId)
 {
-    const auto it = states.constFind(browserID);
+    const auto it = states.constFind(browserId);
     return it != states.cend() && it->kind == BrowserAccessState::Kind::connected;
 }
 
@@ -207,14 +207,14 @@ std::optional<QString> BrowserAutomationService::frontmost() const
 {
     if (m_tickFront)
         return *m_tickFront;
-    return m_env.workspace->frontmostApplicationID();
+    return m_env.workspace->frontmostApplicationId();
 }
 
 void BrowserAutomationService::checkActiveBrowser()
 {
     m_lookQueued = false;
     // One answer for the whole tick: the warning, the choice of browser and the guard all ask.
-    m_tickFront = m_env.workspace->frontmostApplicationID();
+    m_tickFront = m_env.workspace->frontmostApplicationId();
     const auto forget = qScopeGuard([this] { m_tickFront.reset(); });
     // What is held follows events (the blocked list, a browser chosen; the interceptor itself
     // hears of browsers that start), never the tick.
@@ -603,7 +603,7 @@ bool BrowserAutomationService::isBrowserInUse(const SupportedBrowser& browser) c
 {
     const std::optional<QString> front = frontmost();
     // Where the desktop cannot tell, the browser said so itself in this check.
-    const bool inFront = front ? (*front == browser.bundleIdentifier || *front == m_env.workspace->ownApplicationID())
+    const bool inFront = front ? (*front == browser.bundleIdentifier || *front == m_env.workspace->ownApplicationId())
                                : m_focusedBrowserID == browser.id;
     if (!inFront)
         return false;

@@ -107,11 +107,11 @@ std::optional<QString> ExtensionWorkspace::focusedByReport() const
     return *m_focused;
 }
 
-std::optional<QString> ExtensionWorkspace::frontmostApplicationID() const
+std::optional<QString> ExtensionWorkspace::frontmostApplicationId() const
 {
     // Where the desktop names the window in front (X11), it is right: a browser may never tell
     // that it lost the focus. Only where it cannot do the extensions' reports decide.
-    if (std::optional<QString> desktop = m_desktop.frontmostApplicationID())
+    if (std::optional<QString> desktop = m_desktop.frontmostApplicationId())
         return desktop;
     return focusedByReport();
 }

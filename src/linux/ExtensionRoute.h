@@ -52,12 +52,12 @@ class ExtensionWorkspace : public Workspace {
 public:
     ExtensionWorkspace(Workspace& desktop, const ExtensionLink& link);
 
-    std::optional<QString> frontmostApplicationID() const override;
+    std::optional<QString> frontmostApplicationId() const override;
     // The desktop tells as it can; a browser in front by its extension's report leaves it by
     // another report, which the link tells its own listeners of.
     bool tellsFrontmostChanges() const override;
     void onFrontmostChange(std::function<void()> handler) override { m_desktop.onFrontmostChange(std::move(handler)); }
-    QString ownApplicationID() const override { return m_desktop.ownApplicationID(); }
+    QString ownApplicationId() const override { return m_desktop.ownApplicationId(); }
     bool isInstalled(const QString& bundleIdentifier) const override;
     bool isRunning(const QString& bundleIdentifier) const override;
     bool openURL(const QUrl& url) override { return m_desktop.openURL(url); }

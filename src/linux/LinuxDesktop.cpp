@@ -302,7 +302,7 @@ void LinuxWorkspace::onFrontmostChange(std::function<void()> handler)
     }
     m_display.onChange([this, handler = std::move(handler)] {
         if (m_discovery) {
-            frontmostApplicationID(); // tells the discovery of a browser process it does not know
+            frontmostApplicationId(); // tells the discovery of a browser process it does not know
             tellDiscoveryOfFront();
         }
         if (handler)
@@ -319,7 +319,7 @@ void LinuxWorkspace::tellDiscoveryOfFront() const
         m_discovery->setFrontWindowsNamed(m_display.activeWindow().has_value() || m_display.namesActiveWindows());
 }
 
-std::optional<QString> LinuxWorkspace::frontmostApplicationID() const
+std::optional<QString> LinuxWorkspace::frontmostApplicationId() const
 {
     const std::optional<X11Display::ActiveWindow> window = m_display.activeWindow();
     if (!window)
@@ -336,7 +336,7 @@ std::optional<QString> LinuxWorkspace::front(const X11Display::ActiveWindow& win
     // Asked on every check: the process's own id does not change, the system call need not be made.
     static const qint64 ownPid = QCoreApplication::applicationPid();
     if (window.pid == ownPid)
-        return ownID;
+        return ownId;
     if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forWindowClass(window.windowClass)) {
         if (m_discovery)
             m_discovery->noticeProcess(window.pid);

@@ -70,18 +70,18 @@ private:
 // Which application is in front, which browsers are installed and running, and opening links.
 class LinuxWorkspace : public Workspace {
 public:
-    static inline const QString ownID = QStringLiteral("com.morrowfield.quillharbour");
+    static inline const QString ownId = QStringLiteral("com.morrowfield.quillharbour");
 
     // With a discovery, running browsers are known from it instead of from the process table.
     explicit LinuxWorkspace(const X11Display& display, QString home = QString(), BrowserDiscovery* discovery = nullptr);
     ~LinuxWorkspace() override;
 
-    std::optional<QString> frontmostApplicationID() const override;
+    std::optional<QString> frontmostApplicationId() const override;
     bool tellsFrontmostChanges() const override { return m_display.tellsChanges(); }
     // A browser window coming to the front is looked at even while nobody asks for the front
     // window, so a browser on a profile folder nobody watches is found at once.
     void onFrontmostChange(std::function<void()> handler) override;
-    QString ownApplicationID() const override { return ownID; }
+    QString ownApplicationId() const override { return ownId; }
     bool isInstalled(const QString& bundleIdentifier) const override;
     bool isRunning(const QString& bundleIdentifier) const override;
     bool openURL(const QUrl& url) override;

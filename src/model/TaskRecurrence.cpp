@@ -23,9 +23,9 @@ QString dayKey(Date date, const Calendar& calendar)
     return QString::asprintf("%04d-%02d-%02d", d.year(), d.month(), d.day());
 }
 
-QUuid occurrenceID(const QUuid& seriesID, const QString& dayKey)
+QUuid occurrenceId(const QUuid& seriesId, const QString& dayKey)
 {
-    const QByteArray name = seriesID.toString(QUuid::WithoutBraces).toLower().toUtf8() + '|' + dayKey.toUtf8();
+    const QByteArray name = seriesId.toString(QUuid::WithoutBraces).toLower().toUtf8() + '|' + dayKey.toUtf8();
     QCryptographicHash sha1(QCryptographicHash::Sha1);
     sha1.addData(namespaceUUID().toRfc4122());
     sha1.addData(name);
@@ -142,12 +142,12 @@ std::optional<Date> scheduledDay(Date onOrBefore, Date anchor, RepeatOption opti
     return step(a, option, k, calendar);
 }
 
-TaskItem makeOccurrence(const TaskItem& p, const QUuid& seriesID, Date day, const Calendar& calendar)
+TaskItem makeOccurrence(const TaskItem& p, const QUuid& seriesId, Date day, const Calendar& calendar)
 {
     const Date d = calendar.startOfDay(day);
     const Date c = calendar.startOfDay(p.createdAt);
     TaskItem item;
-    item.id = occurrenceID(seriesID, dayKey(d, calendar));
+    item.id = occurrenceId(seriesId, dayKey(d, calendar));
     item.title = p.title;
     item.time = p.time;
     item.priority = p.priority;
@@ -158,7 +158,7 @@ TaskItem makeOccurrence(const TaskItem& p, const QUuid& seriesID, Date day, cons
     item.updatedAt = d;
     for (const Subtask& s : p.subtasks)
         item.subtasks.push_back({s.id, s.title, false});
-    item.recurringSeriesId = seriesID;
+    item.recurringSeriesId = seriesId;
 
     qint64 a = 0;
     qint64 b = 0;
@@ -199,9 +199,9 @@ std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<
             groups[*item.recurringSeriesId].push_back(&item);
     std::vector<TaskItem> created;
     for (auto group = groups.cbegin(); group != groups.cend(); ++group) {
-        const QUuid& seriesID = group.key();
+        const QUuid& seriesId = group.key();
         const SeriesItems& series = group.value();
-        if (excludingSeries.contains(seriesID))
+        if (excludingSeries.contains(seriesId))
             continue;
         const TaskItem& templateItem = latest(series);
         if (templateItem.repeatOption == RepeatOption::none)
@@ -210,12 +210,12 @@ std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<
             scheduledDay(now, anchorOf(series, calendar), templateItem.repeatOption, calendar);
         if (!due || !(*due > calendar.startOfDay(templateItem.createdAt)))
             continue;
-        const QUuid id = occurrenceID(seriesID, dayKey(*due, calendar));
+        const QUuid id = occurrenceId(seriesId, dayKey(*due, calendar));
         const bool exists = std::any_of(series.begin(), series.end(), [&](const TaskItem* item) {
             return item->id == id || calendar.isSameDay(item->createdAt, *due);
         });
         if (!exists)
-            created.push_back(makeOccurrence(templateItem, seriesID, *due, calendar));
+            created.push_back(makeOccurrence(templateItem, seriesId, *due, calendar));
     }
     // In the order of their ids, whatever order the series were looked at in.
     std::sort(created.begin(), created.end(),
@@ -291,7 +291,7 @@ QSet<QUuid> duplicateOccurrences(const std::vector<TaskItem>& list, const Calend
     }
 
     auto isCanonical = [&](size_t i) {
-        return list[i].id == occurrenceID(*list[i].recurringSeriesId, dayKey(list[i].createdAt, calendar));
+        return list[i].id == occurrenceId(*list[i].recurringSeriesId, dayKey(list[i].createdAt, calendar));
     };
     auto preferred = [&](size_t candidate, size_t current) {
         const TaskItem& x = list[candidate];

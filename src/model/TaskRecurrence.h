@@ -14,7 +14,7 @@ namespace TaskRecurrence {
 const QUuid& namespaceUUID();
 
 QString dayKey(Date date, const Calendar& calendar);
-QUuid occurrenceID(const QUuid& seriesID, const QString& dayKey);
+QUuid occurrenceId(const QUuid& seriesId, const QString& dayKey);
 
 // Series id -> that series' to-dos in list order. Keyed by the id's canonical text so iteration is stable.
 std::map<QString, std::vector<TaskItem>> groupBySeries(const std::vector<TaskItem>& list);
@@ -25,7 +25,7 @@ qint64 daysBetween(Date a, Date b, const Calendar& calendar);
 // The latest scheduled day of the series on or before the given day.
 std::optional<Date> scheduledDay(Date onOrBefore, Date anchor, RepeatOption option, const Calendar& calendar);
 
-TaskItem makeOccurrence(const TaskItem& templateItem, const QUuid& seriesID, Date day, const Calendar& calendar);
+TaskItem makeOccurrence(const TaskItem& templateItem, const QUuid& seriesId, Date day, const Calendar& calendar);
 
 // New occurrences only (at most one per series: the latest due), sorted by id text.
 std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<QUuid>& excludingSeries, Date now,

@@ -10,13 +10,13 @@ class Workspace {
 public:
     virtual ~Workspace() = default;
     // The application in front, by bundle identifier (a browser's is the one of its table row).
-    virtual std::optional<QString> frontmostApplicationID() const = 0;
+    virtual std::optional<QString> frontmostApplicationId() const = 0;
     // Whether every change of that answer is told to the handler given below, from the event
     // loop on the main thread (a desktop that can no longer tell calls it once more). A desktop
     // that can only be asked says false, and is asked on every check.
     virtual bool tellsFrontmostChanges() const { return false; }
     virtual void onFrontmostChange(std::function<void()> handler) { Q_UNUSED(handler); }
-    virtual QString ownApplicationID() const = 0;
+    virtual QString ownApplicationId() const = 0;
     virtual bool isInstalled(const QString& bundleIdentifier) const = 0;
     virtual bool isRunning(const QString& bundleIdentifier) const = 0;
     virtual bool openURL(const QUrl& url) = 0;

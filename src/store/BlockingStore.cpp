@@ -485,11 +485,11 @@ void BlockingStore::recordDoomScrollUsage(qint64 seconds)
     refreshBlockingState();
 }
 
-bool BlockingStore::startUrgentBreak(const QUuid& ruleID, double fallbackSeconds)
+bool BlockingStore::startUrgentBreak(const QUuid& ruleId, double fallbackSeconds)
 {
     normalizeSharedState();
     const auto it =
-        std::find_if(m_rules.begin(), m_rules.end(), [&ruleID](const BlockRule& r) { return r.id == ruleID; });
+        std::find_if(m_rules.begin(), m_rules.end(), [&ruleId](const BlockRule& r) { return r.id == ruleId; });
     if (it == m_rules.end() || !it->allowOneBreak)
         return false;
     const Date t = now();
@@ -505,7 +505,7 @@ bool BlockingStore::startUrgentBreak(const QUuid& ruleID, double fallbackSeconds
     it->urgentBreakUsedCalendarDay = today;
     it->updatedAt = t;
     SharedState s = m_state;
-    s.urgentBreak = UrgentBreakState{ruleID, t, 0, t + fallbackSeconds};
+    s.urgentBreak = UrgentBreakState{ruleId, t, 0, t + fallbackSeconds};
 
     if (const FileWrite written = m_core.writeFile(rulesFile, rulesFileText(m_rules)); !written) {
         // Not granted, so nothing of it may stay: the day's break would otherwise be spent for nothing

@@ -5,9 +5,9 @@
 
 #include <QPointer>
 
-QString Reminders::requestIdentifier(const QUuid& todoID)
+QString Reminders::requestIdentifier(const QUuid& todoId)
 {
-    return QStringLiteral("todo-reminder-") + uuidText(todoID);
+    return QStringLiteral("todo-reminder-") + uuidText(todoId);
 }
 
 void Reminders::rescheduleTodoReminder(const TaskItem& todo, Date now, const Calendar& calendar)

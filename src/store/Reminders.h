@@ -15,7 +15,7 @@ class Reminders {
 public:
     explicit Reminders(NotificationCenter* center) : m_center(center) {}
 
-    static QString requestIdentifier(const QUuid& todoID);
+    static QString requestIdentifier(const QUuid& todoId);
 
     // Re-derives the to-do's reminder from scratch: remove, then add when it is open and ahead.
     void rescheduleTodoReminder(const TaskItem& todo, Date now, const Calendar& calendar);

@@ -74,7 +74,7 @@ public:
     // answers false, with the message in lastError(): what the store holds is what is on disk.
     bool addTodo(const TaskItem& todo) { return m_todos.addTodo(todo); }
     bool toggleTodo(const QUuid& id) { return m_todos.toggleTodo(id); }
-    bool toggleSubtask(const QUuid& todoID, const QUuid& subtaskID) { return m_todos.toggleSubtask(todoID, subtaskID); }
+    bool toggleSubtask(const QUuid& todoId, const QUuid& subtaskId) { return m_todos.toggleSubtask(todoId, subtaskId); }
     bool upsertTodo(const TaskItem& todo) { return m_todos.upsertTodo(todo); }
     bool moveTodoToToday(const QUuid& id) { return m_todos.moveTodosToToday({id}); }
     // The same for every to-do of `ids` that exists, as one change: one save, one push.
@@ -138,9 +138,9 @@ public:
     // --- usage and breaks
     void recordUsage(const BlockRule& rule, qint64 seconds) { m_blocking.recordUsage(rule, seconds); }
     void recordDoomScrollUsage(qint64 seconds) { m_blocking.recordDoomScrollUsage(seconds); }
-    bool startUrgentBreak(const QUuid& ruleID, double fallbackSeconds = UrgentBreakState::defaultFallbackSeconds)
+    bool startUrgentBreak(const QUuid& ruleId, double fallbackSeconds = UrgentBreakState::defaultFallbackSeconds)
     {
-        return m_blocking.startUrgentBreak(ruleID, fallbackSeconds);
+        return m_blocking.startUrgentBreak(ruleId, fallbackSeconds);
     }
     void resumeBlocking() { m_blocking.resumeBlocking(); }
 

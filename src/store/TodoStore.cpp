@@ -216,16 +216,16 @@ bool TodoStore::toggleTodo(const QUuid& id)
     return true;
 }
 
-bool TodoStore::toggleSubtask(const QUuid& todoID, const QUuid& subtaskID)
+bool TodoStore::toggleSubtask(const QUuid& todoId, const QUuid& subtaskId)
 {
-    const TaskItem* found = findTodo(todoID);
+    const TaskItem* found = findTodo(todoId);
     if (!found || std::none_of(found->subtasks.begin(), found->subtasks.end(),
-                               [&subtaskID](const Subtask& s) { return s.id == subtaskID; }))
+                               [&subtaskId](const Subtask& s) { return s.id == subtaskId; }))
         return false;
-    TaskItem* t = findTodo(todoID);
+    TaskItem* t = findTodo(todoId);
     TaskItem before = *t;
     const auto step = std::find_if(t->subtasks.begin(), t->subtasks.end(),
-                                   [&subtaskID](const Subtask& s) { return s.id == subtaskID; });
+                                   [&subtaskId](const Subtask& s) { return s.id == subtaskId; });
     step->isCompleted = !step->isCompleted;
     t->updatedAt = stamp();
     return commitTodoAt(size_t(t - m_todos.data()), std::move(before), true);

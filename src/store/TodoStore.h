@@ -45,7 +45,7 @@ public:
     bool saveTodos(bool sync);
     bool addTodo(const TaskItem& todo);
     bool toggleTodo(const QUuid& id);
-    bool toggleSubtask(const QUuid& todoID, const QUuid& subtaskID);
+    bool toggleSubtask(const QUuid& todoId, const QUuid& subtaskId);
     bool upsertTodo(const TaskItem& todo);
     bool moveTodosToToday(const std::vector<QUuid>& ids);
     bool deleteTodo(const TaskItem& todo);

@@ -1167,7 +1167,7 @@ void TestBrowserEngine::interruptionsOfActiveUse()
     if (interruption.startsWith(QLatin1String("idle ")))
         rig.idle.seconds = interruption.mid(5).toDouble();
     else if (interruption == QLatin1String("own"))
-        rig.workspace.frontmost = rig.workspace.ownID;
+        rig.workspace.frontmost = rig.workspace.ownId;
     else if (interruption == QLatin1String("editor"))
         rig.workspace.frontmost = editorApp;
     else if (interruption == QLatin1String("sleep"))
@@ -1434,7 +1434,7 @@ void TestBrowserEngine::unprotectedBrowserWarning()
         {firefoxApp, QStringLiteral("Firefox")},
         {firefoxApp, QStringLiteral("Firefox")},
         {editorApp, QStringLiteral("Firefox")}, // switching to a non-browser keeps it
-        {rig.workspace.ownID, QStringLiteral("Firefox")},
+        {rig.workspace.ownId, QStringLiteral("Firefox")},
         {chromiumApp, std::nullopt},
         {QStringLiteral("com.operasoftware.Opera"), QStringLiteral("Opera")},
         {QStringLiteral("com.google.Chrome.canary"), QStringLiteral("Chrome Canary")},

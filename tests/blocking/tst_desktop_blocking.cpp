@@ -221,7 +221,7 @@ class TestDesktopBlocking : public QObject {
                                                       nullptr,
                                                       {}});
             // The browser window must be the active one for "the browser in use".
-            if (!QTest::qWaitFor([this] { return workspace.frontmostApplicationID() == chrome; }, patience)) {
+            if (!QTest::qWaitFor([this] { return workspace.frontmostApplicationId() == chrome; }, patience)) {
                 return false;
             }
             engine->connect(*SupportedBrowser::withBundleIdentifier(chrome));

@@ -178,7 +178,7 @@ private slots:
 
         const QString chromiumID = QStringLiteral("org.chromium.Chromium");
         QVERIFY(workspace.isRunning(chromiumID));
-        QVERIFY(!workspace.frontmostApplicationID());
+        QVERIFY(!workspace.frontmostApplicationId());
         engine.connect(*SupportedBrowser::withBundleIdentifier(chromiumID));
         QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chromium")).kind,
                                   BrowserAccessState::Kind::connected, patience);

@@ -15,17 +15,17 @@
 class FakeWorkspace : public Workspace {
 public:
     std::optional<QString> frontmost;
-    QString ownID = QStringLiteral("com.morrowfield.quillharbour");
+    QString ownId = QStringLiteral("com.morrowfield.quillharbour");
     QSet<QString> installed;
     QSet<QString> running;
     QList<QUrl> openedURLs;
     bool tells = false; // as a desktop that reports its changes of front
     std::function<void()> onChange;
 
-    std::optional<QString> frontmostApplicationID() const override { return frontmost; }
+    std::optional<QString> frontmostApplicationId() const override { return frontmost; }
     bool tellsFrontmostChanges() const override { return tells; }
     void onFrontmostChange(std::function<void()> handler) override { onChange = std::move(handler); }
-    QString ownApplicationID() const override { return ownID; }
+    QString ownApplicationId() const override { return ownId; }
     bool isInstalled(const QString& bundleIdentifier) const override { return installed.contains(bundleIdentifier); }
     bool isRunning(const QString& bundleIdentifier) const override { return running.contains(bundleIdentifier); }
     bool openURL(const QUrl& url) override

@@ -827,7 +827,7 @@ private slots:
         if (connected)
             link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, focused, 1));
         ExtensionWorkspace workspace(desktop, link);
-        QCOMPARE(workspace.frontmostApplicationID().value_or(QString()), front);
+        QCOMPARE(workspace.frontmostApplicationId().value_or(QString()), front);
         QCOMPARE(workspace.tellsFrontmostChanges(), tells);
         QCOMPARE(workspace.isRunning(chromium.bundleIdentifier), connected);
     }
@@ -861,7 +861,7 @@ private slots:
         link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, true, 1));
         ExtensionWorkspace workspace(desktop, link);
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(workspace.frontmostApplicationID(), chromium.bundleIdentifier);
+            QCOMPARE(workspace.frontmostApplicationId(), chromium.bundleIdentifier);
         QCOMPARE(link.reportsAsked, 1);
 
         link.reportsAsked = 0;
@@ -879,7 +879,7 @@ private slots:
             link.reports.clear();
         }
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(workspace.frontmostApplicationID().value_or(QString()), front);
+            QCOMPARE(workspace.frontmostApplicationId().value_or(QString()), front);
         QCOMPARE(link.reportsAsked, reportsAsked);
     }
 

@@ -72,13 +72,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT((m_session->command({QStringLiteral("[app_id=\"^chromium\"] focus")}),
                                   program.report(chromiumID).windowFocused),
                                  patience);
-        QCOMPARE(program.workspace.frontmostApplicationID(), std::optional(chromiumID));
+        QCOMPARE(program.workspace.frontmostApplicationId(), std::optional(chromiumID));
 
         // An empty workspace takes the focus: no window of the browser has it any more, and the
         // engine hears so without any event from the browser.
         QVERIFY(m_session->command({QStringLiteral("workspace"), QStringLiteral("2")}));
         QTRY_VERIFY_WITH_TIMEOUT(!program.report(chromiumID).windowFocused, patience);
-        QCOMPARE(program.workspace.frontmostApplicationID(), std::nullopt);
+        QCOMPARE(program.workspace.frontmostApplicationId(), std::nullopt);
 
         // Back in the browser, counted again.
         QVERIFY(m_session->command({QStringLiteral("workspace"), QStringLiteral("1")}));

@@ -123,7 +123,7 @@ class TestLinuxDesktop : public QObject {
 
     static QString front(const LinuxWorkspace& workspace)
     {
-        return workspace.frontmostApplicationID().value_or(QStringLiteral("(none)"));
+        return workspace.frontmostApplicationId().value_or(QStringLiteral("(none)"));
     }
 
 private slots:
@@ -416,7 +416,7 @@ private slots:
         const X11Display x11;
         QVERIFY(!x11.isOpen());
         const LinuxWorkspace workspace(x11);
-        QCOMPARE(workspace.frontmostApplicationID(), std::nullopt);
+        QCOMPARE(workspace.frontmostApplicationId(), std::nullopt);
         QVERIFY(workspace.tellsFrontmostChanges()); // it never changes
         QCOMPARE(X11IdleTime(x11).secondsSinceLastInput(), std::nullopt);
     }
@@ -436,7 +436,7 @@ private slots:
         QVERIFY(workspace.tellsFrontmostChanges());
 
         // A window manager, but no window.
-        QCOMPARE(workspace.frontmostApplicationID(), std::nullopt);
+        QCOMPARE(workspace.frontmostApplicationId(), std::nullopt);
 
         QProcess message;
         startOnDisplay(message, d, QStringLiteral("xmessage"),
@@ -470,7 +470,7 @@ private slots:
                 {QStringLiteral("-id"), window, QStringLiteral("-f"), QStringLiteral("_NET_WM_PID"),
                  QStringLiteral("32c"), QStringLiteral("-set"), QStringLiteral("_NET_WM_PID"),
                  QString::number(QCoreApplication::applicationPid())});
-        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), LinuxWorkspace::ownID, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), LinuxWorkspace::ownId, patience);
 
         // Debian's chromium dressed as Google Chrome, as the wrapper scripts start it.
         if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
@@ -494,12 +494,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("com.google.Chrome"), patience);
         stop(chrome);
         // Focus goes back to the other window, which is ours.
-        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), LinuxWorkspace::ownID, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), LinuxWorkspace::ownId, patience);
 
         // The window manager leaves: its root properties stay behind, naming a window that still
         // exists, but nobody keeps them true any more.
         x11Tool(d, QStringLiteral("openbox"), {QStringLiteral("--exit")});
-        QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationID(), std::nullopt, patience);
+        QTRY_COMPARE_WITH_TIMEOUT(workspace.frontmostApplicationId(), std::nullopt, patience);
         QVERIFY(x11Tool(d, QStringLiteral("xprop"), {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")})
                     .contains(QStringLiteral("window id")));
         QVERIFY(x11Tool(d, QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), window}) ==
@@ -557,7 +557,7 @@ private slots:
             BrowserDiscovery discovery(QString(), proc.path());
             LinuxWorkspace workspace(display, QString(), &discovery);
             workspace.onFrontmostChange([] {});
-            QCOMPARE(workspace.frontmostApplicationID(), std::nullopt);
+            QCOMPARE(workspace.frontmostApplicationId(), std::nullopt);
             QCOMPARE(discovery.slowRescanInterval(),
                      d ? BrowserDiscovery::slowRescanWithFrontMs : BrowserDiscovery::slowRescanMs);
             // Whose windows are here: what tells where a browser shows once it has overwritten

@@ -45,7 +45,7 @@ TaskItem canonical(const QUuid& series, const QDate& day, RepeatOption repeat = 
 {
     const Calendar cal = nyCalendar();
     const Date start = cal.startOfDay(day);
-    return member(series, start, repeat, TR::occurrenceID(series, TR::dayKey(start, cal)));
+    return member(series, start, repeat, TR::occurrenceId(series, TR::dayKey(start, cal)));
 }
 
 QSet<QUuid> ids(const std::vector<TaskItem>& list)
@@ -84,10 +84,10 @@ private slots:
     void occurrenceIdIsNameBasedVersion5()
     {
         const QString day = QStringLiteral("2026-03-09");
-        const QUuid id = TR::occurrenceID(seriesA, day);
+        const QUuid id = TR::occurrenceId(seriesA, day);
 
-        QCOMPARE(TR::occurrenceID(seriesA, day), id);
-        QCOMPARE(TR::occurrenceID(QUuid::fromString(uuidText(seriesA)), day), id);
+        QCOMPARE(TR::occurrenceId(seriesA, day), id);
+        QCOMPARE(TR::occurrenceId(QUuid::fromString(uuidText(seriesA)), day), id);
         QCOMPARE(id.version(), QUuid::Sha1);
         QCOMPARE(id.variant(), QUuid::DCE);
 
@@ -97,8 +97,8 @@ private slots:
         const QByteArray upper = uuidText(seriesA).toUtf8() + "|" + day.toUtf8();
         QVERIFY(id != QUuid::createUuidV5(TR::namespaceUUID(), upper));
 
-        QVERIFY(TR::occurrenceID(seriesA, QStringLiteral("2026-03-10")) != id);
-        QVERIFY(TR::occurrenceID(seriesB, day) != id);
+        QVERIFY(TR::occurrenceId(seriesA, QStringLiteral("2026-03-10")) != id);
+        QVERIFY(TR::occurrenceId(seriesB, day) != id);
 
         // Stored occurrence ids depend on this value: it must never change.
         QCOMPARE(uuidText(id), QStringLiteral("F48391BB-E882-5891-8F39-EE71708BB307"));
@@ -111,7 +111,7 @@ private slots:
         QSet<QUuid> seen;
         for (int i = 0; i < 400; ++i) {
             const QString key = TR::dayKey(cal.date(QDate(2025, 1, 1).addDays(i)), cal);
-            const QUuid id = TR::occurrenceID(seriesB, key);
+            const QUuid id = TR::occurrenceId(seriesB, key);
             QCOMPARE(id.version(), QUuid::Sha1);
             QCOMPARE(id.variant(), QUuid::DCE);
             seen.insert(id);
@@ -206,7 +206,7 @@ private slots:
         const std::vector<TaskItem> made = TR::rollForward(list, {}, at(2025, 3, 4, 9), cal);
         QCOMPARE(made.size(), size_t(1));
         const TaskItem& next = made.front();
-        QCOMPARE(next.id, TR::occurrenceID(seriesA, QStringLiteral("2025-03-04")));
+        QCOMPARE(next.id, TR::occurrenceId(seriesA, QStringLiteral("2025-03-04")));
         QCOMPARE(next.createdAt, at(2025, 3, 4));
         QCOMPARE(next.updatedAt, at(2025, 3, 4));
         QCOMPARE(next.recurringSeriesId, std::optional<QUuid>(seriesA));
@@ -249,7 +249,7 @@ private slots:
         const std::vector<TaskItem> made = TR::rollForward(list, {}, at(2025, 3, 31, 8), cal);
         QCOMPARE(made.size(), size_t(1));
         QCOMPARE(made.front().createdAt, at(2025, 3, 31));
-        QCOMPARE(made.front().id, TR::occurrenceID(seriesA, QStringLiteral("2025-03-31")));
+        QCOMPARE(made.front().id, TR::occurrenceId(seriesA, QStringLiteral("2025-03-31")));
     }
 
     void templateIsTheLatestToDo()
@@ -419,7 +419,7 @@ private slots:
 
         const TaskItem t = TR::makeOccurrence(p, seriesA, day, cal);
         QCOMPARE(t.createdAt, cal.startOfDay(day));
-        QCOMPARE(t.id, TR::occurrenceID(seriesA, TR::dayKey(day, cal)));
+        QCOMPARE(t.id, TR::occurrenceId(seriesA, TR::dayKey(day, cal)));
         QCOMPARE(t.dueDate ? Iso8601::format(*t.dueDate) : QString(), expectedDue);
         QCOMPARE(t.reminderDate ? Iso8601::format(*t.reminderDate) : QString(), expectedReminder);
     }
@@ -449,7 +449,7 @@ private slots:
         made = TR::rollForward({q}, {}, utc("2025-11-03T04:30:00Z"), cal);
         QCOMPARE(made.size(), size_t(1));
         QCOMPARE(Iso8601::format(made.front().createdAt), QStringLiteral("2025-11-02T04:00:00Z"));
-        QCOMPARE(made.front().id, TR::occurrenceID(seriesB, QStringLiteral("2025-11-02")));
+        QCOMPARE(made.front().id, TR::occurrenceId(seriesB, QStringLiteral("2025-11-02")));
         QCOMPARE(Iso8601::format(*made.front().dueDate), QStringLiteral("2025-11-02T23:00:00Z"));
         made.push_back(q);
         QVERIFY(TR::rollForward(made, {}, utc("2025-11-03T04:59:59Z"), cal).empty());
@@ -681,9 +681,9 @@ private slots:
         QVERIFY(uuidText(first.id) < uuidText(second.id));
         const TaskItem& daily = first.recurringSeriesId == seriesA ? first : second;
         const TaskItem& week = first.recurringSeriesId == seriesA ? second : first;
-        QCOMPARE(daily.id, TR::occurrenceID(seriesA, QStringLiteral("2025-04-10")));
+        QCOMPARE(daily.id, TR::occurrenceId(seriesA, QStringLiteral("2025-04-10")));
         QCOMPARE(daily.title, QStringLiteral("done copy"));
-        QCOMPARE(week.id, TR::occurrenceID(seriesB, QStringLiteral("2025-04-10")));
+        QCOMPARE(week.id, TR::occurrenceId(seriesB, QStringLiteral("2025-04-10")));
 
         QCOMPARE(idList(std::vector<TaskItem>(out.list.begin() + 2, out.list.end())),
                  (std::vector<QUuid>{oneOff.id, stoppedOld.id, keptCopy.id, weekly.id}));

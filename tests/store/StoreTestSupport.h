@@ -124,7 +124,7 @@ inline TaskItem occurrence(const QString& title, const QUuid& series, Date day,
 {
     const Calendar cal = TaskRecurrence::maintenanceCalendar(TestEnvironment::calendar());
     TaskItem t = todo(title, cal.startOfDay(day));
-    t.id = TaskRecurrence::occurrenceID(series, TaskRecurrence::dayKey(day, cal));
+    t.id = TaskRecurrence::occurrenceId(series, TaskRecurrence::dayKey(day, cal));
     t.repeatOption = repeat;
     t.recurringSeriesId = series;
     return t;

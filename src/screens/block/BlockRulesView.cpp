@@ -343,19 +343,19 @@ void BlockRulesView::showAddSheet()
     present(m_addSheet);
 }
 
-void BlockRulesView::manage(const QUuid& ruleID)
+void BlockRulesView::manage(const QUuid& ruleId)
 {
     if (m_addSheet || m_manageSheet || !m_context.storage)
         return;
     const auto& rules = m_context.storage->rules();
-    const auto it = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) { return r.id == ruleID; });
+    const auto it = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) { return r.id == ruleId; });
     if (it == rules.end())
         return;
     QPointer<StorageService> storage(m_context.storage);
     m_manageSheet = new ManageRuleSheet(
         m_context, *it, ruleDomains(),
         [storage](const BlockRule& edited) { return storage && storage->updateRule(edited); },
-        [storage, ruleID] { return storage && storage->removeRule(ruleID); }, this);
+        [storage, ruleId] { return storage && storage->removeRule(ruleId); }, this);
     m_manageSheet->setAttribute(Qt::WA_DeleteOnClose);
     present(m_manageSheet);
 }

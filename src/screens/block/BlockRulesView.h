@@ -37,10 +37,10 @@ public:
     bool isPaused() const;
 
     void showAddSheet();
-    void manage(const QUuid& ruleID);
+    void manage(const QUuid& ruleId);
     AddRuleSheet* addSheet() const { return m_addSheet; }
     ManageRuleSheet* manageSheet() const { return m_manageSheet; }
-    SiteRow* row(const QUuid& ruleID) const { return m_rows.value(ruleID); }
+    SiteRow* row(const QUuid& ruleId) const { return m_rows.value(ruleId); }
     DoomScrollCard* doomScrollCard() const { return m_doomCard; }
 
 protected:

@@ -131,14 +131,14 @@ BlockingBypassCooldownSheet::BlockingBypassCooldownSheet(const BlockingBypassKin
     refresh();
 }
 
-BlockingBypassCooldownSheet* BlockingBypassCooldownSheet::forUrgentBreak(AppContext& context, const QUuid& ruleID,
+BlockingBypassCooldownSheet* BlockingBypassCooldownSheet::forUrgentBreak(AppContext& context, const QUuid& ruleId,
                                                                          QWidget* parent)
 {
     StorageService* storage = context.storage;
     if (!storage || !context.monotonic)
         return nullptr;
     const auto& rules = storage->rules();
-    const auto it = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) { return r.id == ruleID; });
+    const auto it = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) { return r.id == ruleId; });
     if (it == rules.end())
         return nullptr;
     std::optional<QString> focus;
@@ -147,15 +147,15 @@ BlockingBypassCooldownSheet* BlockingBypassCooldownSheet::forUrgentBreak(AppCont
     QPointer<StorageService> store(storage);
     auto* sheet = new BlockingBypassCooldownSheet(BlockingBypassKind::urgentBreak(it->displayName), focus, {},
                                                   *context.monotonic, parent);
-    sheet->m_onGrant = [store, ruleID, sheet] {
+    sheet->m_onGrant = [store, ruleId, sheet] {
         if (!store)
             return false;
-        if (store->startUrgentBreak(ruleID, UrgentBreakState::defaultFallbackSeconds))
+        if (store->startUrgentBreak(ruleId, UrgentBreakState::defaultFallbackSeconds))
             return true;
         // A break still on offer was refused by the disk, not withdrawn: say what the store said.
         const auto& blocked = store->state().blockedNow;
         const bool offered = std::any_of(blocked.begin(), blocked.end(), [&](const BlockedSiteSnapshot& b) {
-            return b.ruleId == ruleID && b.allowUrgentBreak;
+            return b.ruleId == ruleId && b.allowUrgentBreak;
         });
         if (offered && store->lastError())
             sheet->setFailureText(*store->lastError());

@@ -30,7 +30,7 @@ public:
     // The urgent-break sheet for a rule, as the main window presents it when the router asks:
     // the site's name, the to-do in focus, and a grant that asks the store for today's break
     // (its fallback end two hours on). Null when the store has no such rule.
-    static BlockingBypassCooldownSheet* forUrgentBreak(AppContext& context, const QUuid& ruleID,
+    static BlockingBypassCooldownSheet* forUrgentBreak(AppContext& context, const QUuid& ruleId,
                                                        QWidget* parent = nullptr);
 
     const BypassCooldown& cooldown() const { return m_cooldown; }

@@ -615,11 +615,11 @@ void TodosView::refresh()
                 open[kept - 1] = std::move(open[i]);
         }
         open.erase(open.begin() + qsizetype(kept), open.end());
-        const std::optional<QUuid> focusID = m_context.storage->focusTodoID();
-        auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusID; });
+        const std::optional<QUuid> focusId = m_context.storage->focusTodoID();
+        auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusId; });
         std::optional<TaskItem> focus;
-        if (focusIt == open.end() && cut && focusID)
-            focus = openToday(*focusID);
+        if (focusIt == open.end() && cut && focusId)
+            focus = openToday(*focusId);
         if (focusIt == open.end() && !open.empty() && !focus)
             focusIt = open.begin();
         if (focusIt != open.end()) {

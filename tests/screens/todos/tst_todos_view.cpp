@@ -676,9 +676,9 @@ void TodosViewTest::longDayFirstScreenThenTheRest()
     const auto whole = [this](bool isDone) {
         std::vector<QUuid> ids;
         const std::vector<TaskItem> day = f->store->todayTodos();
-        const QUuid focusID = f->store->focusTodoID().value_or(day.front().id);
+        const QUuid focusId = f->store->focusTodoID().value_or(day.front().id);
         for (const TaskItem& t : day)
-            if (t.isCompleted == isDone && t.id != focusID)
+            if (t.isCompleted == isDone && t.id != focusId)
                 ids.push_back(t.id);
         return ids;
     };
