@@ -77,7 +77,7 @@ void selectUploads(const std::vector<T>& items, const QSet<QUuid>& unreadable, c
         if (unreadable.contains(item.id))
             continue;
         if (const auto it = remoteById.constFind(item.id);
-            it != remoteById.cend() && (item == *it || SyncService::fingerprint(item) == SyncService::fingerprint(*it)))
+            it != remoteById.cend() && (item == *it || SyncMerge::fingerprint(item) == SyncMerge::fingerprint(*it)))
             continue;
         const QString name = uuidText(item.id);
         CloudRecord record = recordIndex.value(name, CloudRecord(type, name));
@@ -188,10 +188,10 @@ struct SyncService::MergeWork {
         unreadableTaskIds = fetchedTaskIds - idsOf(remoteTodos);
         unreadableNoteIds = fetchedNoteIds - idsOf(remoteNotes);
         // Only an id whose record was asked for and not found counts as deleted elsewhere.
-        todos = merge(localTodos, remoteTodos, fetchedTaskIds, knownTaskIds & askedTaskIds, pendingTaskDeletes,
-                      manifestExists);
-        notes = merge(localNotes, remoteNotes, fetchedNoteIds, knownNoteIds & askedNoteIds, pendingNoteDeletes,
-                      manifestExists);
+        todos = SyncMerge::merge(localTodos, remoteTodos, fetchedTaskIds, knownTaskIds & askedTaskIds,
+                                 pendingTaskDeletes, manifestExists);
+        notes = SyncMerge::merge(localNotes, remoteNotes, fetchedNoteIds, knownNoteIds & askedNoteIds,
+                                 pendingNoteDeletes, manifestExists);
         series = TaskRecurrence::maintain(todos.items, stopped, deleted, now, calendar);
         syncedTodos.reset();
         if (series.changed)
@@ -236,9 +236,9 @@ struct SyncService::UploadWork {
             for (const CloudRecord& record : *list)
                 if (!recordIndex.contains(record.recordName()))
                     recordIndex.insert(record.recordName(), record);
-        selectUploads(todos, merged->unreadableTaskIds, firstById(merged->remoteTodos), recordIndex,
+        selectUploads(todos, merged->unreadableTaskIds, SyncMerge::firstById(merged->remoteTodos), recordIndex,
                       RecordMapper::taskRecordType, &RecordMapper::apply, upload);
-        selectUploads(notes, merged->unreadableNoteIds, firstById(merged->remoteNotes), recordIndex,
+        selectUploads(notes, merged->unreadableNoteIds, SyncMerge::firstById(merged->remoteNotes), recordIndex,
                       RecordMapper::noteRecordType, &RecordMapper::fillNoteRecord, upload);
     }
 };

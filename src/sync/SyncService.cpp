@@ -431,31 +431,3 @@ QString SyncService::lastSyncedText(Date date) const
         return time;
     return calendar.locale().toString(at.date(), QLocale::ShortFormat) + QStringLiteral(", ") + time;
 }
-
-// ---- the manifest's text form
-
-std::vector<QUuid> SyncService::parseIdList(const std::optional<QString>& text)
-{
-    std::vector<QUuid> ids;
-    if (!text)
-        return ids;
-    for (const QStringView piece : QStringView(*text).split(u',', Qt::SkipEmptyParts))
-        if (const auto id = parseUuid(piece.toString()))
-            ids.push_back(*id);
-    return ids;
-}
-
-QString SyncService::idListText(const QSet<QUuid>& ids)
-{
-    QStringList texts;
-    texts.reserve(ids.size());
-    for (const QUuid& id : ids)
-        texts.append(uuidText(id));
-    texts.sort();
-    return texts.join(u',');
-}
-
-QSet<QUuid> SyncService::mergedIdSet(const QSet<QUuid>& server, const QSet<QUuid>& adding, const QSet<QUuid>& removing)
-{
-    return (server + adding) - removing;
-}

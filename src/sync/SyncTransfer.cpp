@@ -46,7 +46,7 @@ const QString& deletedSeriesField = ManifestPages::fieldName(ManifestPages::dele
 
 QSet<QUuid> idsOf(const CloudRecord& record, const QString& key)
 {
-    const std::vector<QUuid> list = SyncService::parseIdList(record.string(key));
+    const std::vector<QUuid> list = SyncMerge::parseIdList(record.string(key));
     return QSet<QUuid>(list.begin(), list.end());
 }
 
@@ -98,7 +98,8 @@ struct SyncService::ManifestMerge {
                 for (int field = 0; field < fieldCount; ++field)
                     all[size_t(field)] += idsOf(*page, fieldName(field));
         for (int field = 0; field < fieldCount; ++field)
-            all[size_t(field)] = mergedIdSet(all[size_t(field)], holding[size_t(field)], removing[size_t(field)]);
+            all[size_t(field)] =
+                SyncMerge::mergedIdSet(all[size_t(field)], holding[size_t(field)], removing[size_t(field)]);
         const bool firstStored = !stored.empty() && stored.front();
         const int pages =
             pagesNeeded(all, firstStored ? storedPageCount(stored.front()->int64(pageCountField)) : 1, budget);
@@ -111,7 +112,7 @@ struct SyncService::ManifestMerge {
                                                          pageName(manifestRecordName, page));
             bool same = wasStored;
             for (int field = 0; field < fieldCount; ++field) {
-                const QString text = idListText(shares[size_t(page)][size_t(field)]);
+                const QString text = SyncMerge::idListText(shares[size_t(page)][size_t(field)]);
                 same = same && record.value(fieldName(field)) == CloudRecord::Value(text);
                 record.setString(fieldName(field), text);
             }
@@ -178,7 +179,7 @@ QCoro::Task<SyncManifest> SyncService::fetchManifest()
         QSet<QUuid> seenTasks, seenNotes;
         const auto readList = [](const CloudRecord& page, const QString& field, QSet<QUuid>& seen,
                                  std::vector<QUuid>& out) {
-            for (const QUuid& id : parseIdList(page.string(field)))
+            for (const QUuid& id : SyncMerge::parseIdList(page.string(field)))
                 if (!seen.contains(id)) {
                     seen.insert(id);
                     out.push_back(id);

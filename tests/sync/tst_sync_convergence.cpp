@@ -40,10 +40,10 @@ struct World {
 
     template <typename T> void remember(const T& item)
     {
-        const QString print = SyncService::fingerprint(item);
+        const QString print = SyncMerge::fingerprint(item);
         const Date at = std::floor(item.updatedAt);
         if (!latest.contains(item.id) || latestAt.value(item.id) < at ||
-            (latestAt.value(item.id) == at && SyncService::textLess(latest.value(item.id), print))) {
+            (latestAt.value(item.id) == at && SyncMerge::textLess(latest.value(item.id), print))) {
             latest.insert(item.id, print);
             latestAt.insert(item.id, at);
         }
@@ -135,7 +135,7 @@ struct World {
     {
         QMap<QString, QString> out;
         for (const T& item : items)
-            out.insert(uuidText(item.id), SyncService::fingerprint(item));
+            out.insert(uuidText(item.id), SyncMerge::fingerprint(item));
         return out;
     }
 
