@@ -98,7 +98,7 @@ void logCompletion(int tasks, int notes, int uploaded, int unreadable)
 
 RecordError localFailure(const QString& text)
 {
-    return RecordError{RecordErrorCode::localFailure, text, {}, {}};
+    return RecordError{RecordFailure::localWrite, text, {}, {}};
 }
 
 } // namespace

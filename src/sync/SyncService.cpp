@@ -12,8 +12,64 @@
 Q_LOGGING_CATEGORY(syncLog, "Sync")
 
 namespace {
+
 const QString unavailableText = QStringLiteral("Sync is off: its database setting can't be used.");
+
+// The codes the sync's texts and retries are chosen by, numbered as the phone app's side numbers
+// them: what a failure means is agreed between the two sides in these.
+enum class ErrorCode : int {
+    internalError = 1,
+    partialFailure = 2,
+    networkUnavailable = 3,
+    networkFailure = 4,
+    serviceUnavailable = 6,
+    requestRateLimited = 7,
+    notAuthenticated = 9,
+    permissionFailure = 10,
+    unknownItem = 11,
+    invalidArguments = 12,
+    serverRecordChanged = 14,
+    quotaExceeded = 25,
+    limitExceeded = 27,
+};
+
+// The code of a record store's failure. Failures of our own have none and are told apart before.
+ErrorCode errorCode(RecordFailure failure)
+{
+    switch (failure) {
+    case RecordFailure::partial:
+        return ErrorCode::partialFailure;
+    case RecordFailure::unreachable:
+        return ErrorCode::networkUnavailable;
+    case RecordFailure::connectionLost:
+        return ErrorCode::networkFailure;
+    case RecordFailure::startingUp:
+        return ErrorCode::serviceUnavailable;
+    case RecordFailure::busy:
+        return ErrorCode::requestRateLimited;
+    case RecordFailure::notAuthenticated:
+        return ErrorCode::notAuthenticated;
+    case RecordFailure::notPermitted:
+        return ErrorCode::permissionFailure;
+    case RecordFailure::unknownItem:
+        return ErrorCode::unknownItem;
+    case RecordFailure::invalidRecord:
+        return ErrorCode::invalidArguments;
+    case RecordFailure::changedOnServer:
+        return ErrorCode::serverRecordChanged;
+    case RecordFailure::storageFull:
+        return ErrorCode::quotaExceeded;
+    case RecordFailure::tooLarge:
+        return ErrorCode::limitExceeded;
+    case RecordFailure::internal:
+    case RecordFailure::untrustedServer:
+    case RecordFailure::localWrite:
+        break;
+    }
+    return ErrorCode::internalError;
 }
+
+} // namespace
 
 SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment, QObject* parent)
     : CloudSync(parent), m_storage(storage), m_defaults(defaults),
@@ -143,7 +199,7 @@ void SyncService::giveBackMemory()
 
 void SyncService::laterWriteFailed(const QString& message)
 {
-    const RecordError error{RecordErrorCode::localFailure, message, {}, {}};
+    const RecordError error{RecordFailure::localWrite, message, {}, {}};
     m_settled.reset();
     setLastError(userMessage(error));
     scheduleRetry(error);
@@ -332,12 +388,9 @@ QString SyncService::syncDescription(int accountStatus)
 
 QString SyncService::userMessage(const RecordError& error)
 {
-    // Only failures with a retry of their own promise one; the rest wait for the next sync.
-    const QString generic = QStringLiteral("Sync didn't finish. It will try again at the next sync.");
-    const QString offline = QStringLiteral("Can't reach the sync database \u2014 sync will retry automatically.");
-    const QString busy = QStringLiteral("The sync database is busy \u2014 sync will retry automatically.");
-    switch (error.code) {
-    case RecordErrorCode::localFailure: {
+    // Failures of our own, which the phone app's side has no code for.
+    switch (error.kind) {
+    case RecordFailure::localWrite: {
         // The store's own message names the file and the reason ("No space left on device").
         QString reason = error.message.isEmpty() ? QStringLiteral("A data file could not be written") : error.message;
         if (!reason.endsWith(u'.'))
@@ -346,34 +399,39 @@ QString SyncService::userMessage(const RecordError& error)
                               "in a minute.")
             .arg(reason);
     }
-    case RecordErrorCode::partialFailure:
+    case RecordFailure::untrustedServer:
+        return QStringLiteral("The sync server's certificate could not be verified, so nothing was synced: ") +
+               error.message;
+    default:
+        break;
+    }
+    // Only failures with a retry of their own promise one; the rest wait for the next sync.
+    const QString generic = QStringLiteral("Sync didn't finish. It will try again at the next sync.");
+    const QString offline = QStringLiteral("Can't reach the sync database \u2014 sync will retry automatically.");
+    const QString busy = QStringLiteral("The sync database is busy \u2014 sync will retry automatically.");
+    switch (errorCode(error.kind)) {
+    case ErrorCode::partialFailure:
         // The first failing item in request order speaks for the request.
         if (!error.partialErrors.empty())
             return userMessage(error.partialErrors.front().second);
         return QStringLiteral("Some items didn't sync. It will try again at the next sync.");
-    case RecordErrorCode::networkUnavailable:
-    case RecordErrorCode::networkFailure:
+    case ErrorCode::networkUnavailable:
+    case ErrorCode::networkFailure:
         return offline;
-    case RecordErrorCode::serviceUnavailable:
+    case ErrorCode::serviceUnavailable:
         return QStringLiteral("The sync database is starting up \u2014 sync will retry in a moment.");
-    case RecordErrorCode::requestRateLimited:
-    case RecordErrorCode::zoneBusy:
+    case ErrorCode::requestRateLimited:
         return busy;
-    case RecordErrorCode::missingEntitlement:
-        return unavailableText;
-    case RecordErrorCode::notAuthenticated:
+    case ErrorCode::notAuthenticated:
         return QStringLiteral("The sync database refused the login. Check its user and password.");
-    case RecordErrorCode::serverRecordChanged:
+    case ErrorCode::serverRecordChanged:
         return QStringLiteral("Another computer was syncing at the same time \u2014 retrying shortly.");
-    case RecordErrorCode::quotaExceeded:
+    case ErrorCode::quotaExceeded:
         return QStringLiteral("The sync database's disk is full, so sync is paused.");
-    case RecordErrorCode::invalidArguments:
-    case RecordErrorCode::limitExceeded:
+    case ErrorCode::invalidArguments:
+    case ErrorCode::limitExceeded:
         // Sending the same item again cannot succeed.
         return QStringLiteral("The sync database refused a to-do or note, so sync is paused until it changes.");
-    case RecordErrorCode::serverNotTrusted:
-        return QStringLiteral("The sync server's certificate could not be verified, so nothing was synced: ") +
-               error.message;
     default:
         return generic;
     }
@@ -393,16 +451,21 @@ QString SyncService::unreadableItemsText(int count)
 
 std::optional<int> SyncService::retryDelaySeconds(const RecordError& error)
 {
-    switch (error.code) {
-    case RecordErrorCode::localFailure:
+    switch (error.kind) {
+    case RecordFailure::localWrite:
         return 60; // a full disk is often freed again soon; the store has its changes meanwhile
-    case RecordErrorCode::networkUnavailable:
-    case RecordErrorCode::networkFailure:
-    case RecordErrorCode::serverRecordChanged:
+    case RecordFailure::untrustedServer:
+        return std::nullopt; // trusting it takes a person
+    default:
+        break;
+    }
+    switch (errorCode(error.kind)) {
+    case ErrorCode::networkUnavailable:
+    case ErrorCode::networkFailure:
+    case ErrorCode::serverRecordChanged:
         return 30;
-    case RecordErrorCode::serviceUnavailable:
-    case RecordErrorCode::requestRateLimited:
-    case RecordErrorCode::zoneBusy: {
+    case ErrorCode::serviceUnavailable:
+    case ErrorCode::requestRateLimited: {
         const double suggested = error.retryAfterSeconds.value_or(30);
         if (!(suggested > 5)) // also NaN
             return 5;

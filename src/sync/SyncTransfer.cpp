@@ -52,8 +52,7 @@ QSet<QUuid> idsOf(const CloudRecord& record, const QString& key)
 
 RecordError malformedAnswer()
 {
-    return RecordError{
-        RecordErrorCode::internalError, QString::fromUtf8("the record store answered out of order"), {}, {}};
+    return RecordError{RecordFailure::internal, QString::fromUtf8("the record store answered out of order"), {}, {}};
 }
 
 } // namespace
@@ -133,7 +132,7 @@ QCoro::Task<std::vector<std::optional<CloudRecord>>> SyncService::fetchManifestP
     if (first.size() != 1 || first.front().name != manifestRecordName)
         throw malformedAnswer();
     if (first.front().error) {
-        if (first.front().error->code == RecordErrorCode::unknownItem)
+        if (first.front().error->kind == RecordFailure::unknownItem)
             co_return pages;
         throw *first.front().error;
     }
@@ -150,7 +149,7 @@ QCoro::Task<std::vector<std::optional<CloudRecord>>> SyncService::fetchManifestP
             throw malformedAnswer();
         for (qsizetype i = 0; i < names.size(); ++i) {
             ItemResult& item = more[size_t(i)];
-            if (item.error && item.error->code != RecordErrorCode::unknownItem)
+            if (item.error && item.error->kind != RecordFailure::unknownItem)
                 throw *item.error;
             if (!item.error && (!item.record || item.record->recordName() != names[i]))
                 throw malformedAnswer();
@@ -239,7 +238,7 @@ QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds
             throw malformedAnswer();
         std::optional<RecordError> conflict, failure;
         for (const ItemResult& item : saved->saves) {
-            if (item.error && item.error->code == RecordErrorCode::serverRecordChanged)
+            if (item.error && item.error->kind == RecordFailure::changedOnServer)
                 conflict = conflict ? conflict : item.error;
             else if (item.error)
                 failure = failure ? failure : item.error;
@@ -274,7 +273,7 @@ QCoro::Task<SyncService::DeletedIds> SyncService::pushPendingDeletes()
             throw malformedAnswer();
         for (qsizetype i = 0; i < chunk.size(); ++i) {
             const std::optional<RecordError>& error = results.deletes[i].error;
-            if (error && error->code != RecordErrorCode::unknownItem)
+            if (error && error->kind != RecordFailure::unknownItem)
                 throw *error;
             gone.insert(parseUuid(chunk[i]).value());
         }
@@ -295,7 +294,7 @@ QCoro::Task<std::vector<CloudRecord>> SyncService::fetchRecords(std::vector<QUui
         for (qsizetype i = 0; i < chunk.size(); ++i) {
             ItemResult& item = results[i];
             if (item.error) {
-                if (item.error->code == RecordErrorCode::unknownItem)
+                if (item.error->kind == RecordFailure::unknownItem)
                     continue;
                 throw *item.error;
             }

@@ -113,13 +113,13 @@ struct World {
     {
         if (!chance(0.15))
             return std::nullopt;
-        static const RecordErrorCode codes[] = {RecordErrorCode::networkFailure, RecordErrorCode::requestRateLimited,
-                                                RecordErrorCode::zoneBusy, RecordErrorCode::internalError};
+        static const RecordFailure failures[] = {RecordFailure::connectionLost, RecordFailure::busy,
+                                                 RecordFailure::startingUp, RecordFailure::internal};
         Fault f;
         f.kind = Fault::Kind(pick(4));
-        f.error = RecordError{codes[pick(4)], QStringLiteral("injected"), std::nullopt, {}};
+        f.error = RecordError{failures[pick(4)], QStringLiteral("injected"), std::nullopt, {}};
         f.item = pick(400);
-        log.append(QStringLiteral("fault %1 code %2 item %3").arg(int(f.kind)).arg(int(f.error.code)).arg(f.item));
+        log.append(QStringLiteral("fault %1 failure %2 item %3").arg(int(f.kind)).arg(int(f.error.kind)).arg(f.item));
         return f;
     }
 
