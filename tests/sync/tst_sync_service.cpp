@@ -1081,7 +1081,7 @@ private slots:
         QFETCH(int, turns);
         MemoryRecordStore records;
         SyncDevice a(&records);
-        const int count = int(SyncService::copySlice) + 500;
+        const int count = int(SyncRun::copySlice) + 500;
         std::vector<TaskItem> many;
         for (int i = 0; i < count; ++i) {
             TaskItem t;
@@ -1097,7 +1097,7 @@ private slots:
         plantTodo(records, many[7].id, QStringLiteral("changed elsewhere"), a.fixture.clock.now() - 30);
 
         // The last request before the copy is the fetch of the last slice of listed records.
-        const int lastFetch = 1 + (count + SyncService::fetchChunk - 1) / SyncService::fetchChunk;
+        const int lastFetch = 1 + (count + SyncRun::fetchChunk - 1) / SyncRun::fetchChunk;
         int fetches = 0, made = 0;
         QTimer changer;
         changer.setInterval(0);
