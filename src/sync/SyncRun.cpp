@@ -286,199 +286,211 @@ QCoro::Task<> SyncRun::perform()
 
 QCoro::Task<> SyncRun::steps()
 {
-    // A worker's job resumes the run even when the service has gone meanwhile: it must then end
-    // without touching it, as a record store's answer does.
     m_context.reports->runStarted();
-    {
-        // 2. Account status.
-        const int status = co_await answer(recordStore().accountStatus());
-        m_context.reports->accountStatusRead(status);
-        if (status != RecordStore::accountAvailable)
-            co_return;
-        // What an earlier run received but could not write here is written again.
-        m_context.storage->retryUnwrittenFiles();
+    // 2. Account status.
+    const int status = co_await answer(recordStore().accountStatus());
+    m_context.reports->accountStatusRead(status);
+    if (status != RecordStore::accountAvailable)
+        co_return;
+    // What an earlier run received but could not write here is written again.
+    m_context.storage->retryUnwrittenFiles();
 
-        // 3. The account key.
-        co_await checkAccountKey();
+    // 3. The account key.
+    co_await checkAccountKey();
 
-        // Nothing written to the record store, and nothing changed here, since a run left both
-        // sides in step: there is nothing to fetch, merge or send.
-        const QString stamp = co_await answer(recordStore().changeStamp());
-        const bool settled = co_await stillSettled(stamp);
-        if (settled) {
-            m_context.reports->runSucceeded(int(m_context.storage->todos().size()),
-                                            int(m_context.storage->notes().size()), 0);
-            co_return;
-        }
+    // Nothing written to the record store, and nothing changed here, since a run left both sides in
+    // step: there is nothing to fetch, merge or send.
+    const QString stamp = co_await answer(recordStore().changeStamp());
+    const bool settled = co_await stillSettled(stamp);
+    if (settled) {
+        m_context.reports->runSucceeded(int(m_context.storage->todos().size()), int(m_context.storage->notes().size()),
+                                        0);
+        co_return;
+    }
 
-        // 4. The manifest, and what this device knew and deleted.
-        QStringList idSetKeys;
-        idSetKeys << SyncBookkeeping::knownTasksKey << SyncBookkeeping::knownNotesKey
-                  << SyncBookkeeping::pendingTaskDeletes << SyncBookkeeping::pendingNoteDeletes;
-        co_await readIdSets(std::move(idSetKeys));
-        const SyncManifest manifest = co_await fetchManifest();
+    // 4. The manifest, and what this device knew and deleted.
+    QStringList idSetKeys;
+    idSetKeys << SyncBookkeeping::knownTasksKey << SyncBookkeeping::knownNotesKey << SyncBookkeeping::pendingTaskDeletes
+              << SyncBookkeeping::pendingNoteDeletes;
+    co_await readIdSets(std::move(idSetKeys));
+    SyncManifest manifest = co_await fetchManifest();
 
-        // 5. Deletions made here.
-        const DeletedIds firstPush = co_await pushPendingDeletes();
+    // 5. Deletions made here.
+    DeletedIds firstPush = co_await pushPendingDeletes();
 
-        // 6. Every listed record, then the records of local items the manifest does not list.
-        std::vector<CloudRecord> taskRecords = co_await fetchRecords(manifest.taskIds);
-        std::vector<CloudRecord> noteRecords = co_await fetchRecords(manifest.noteIds);
-        abandonIfGone();
-        StorageService& store = *m_context.storage;
-        // The lists as they are now, for the merge; which of their ids the manifest lacks is
-        // worked out on a worker (a set of tens of thousands of ids).
-        auto merging = std::make_shared<MergeWork>();
-        LocalLists local = co_await copyLocalLists();
-        merging->takeLocal(std::move(local));
-        QFuture<void> working = onWorker(
-            [merging, taskIds = manifest.taskIds, noteIds = manifest.noteIds] { merging->list(taskIds, noteIds); });
-        co_await working;
-        abandonIfGone();
-        std::vector<CloudRecord> unlistedTaskRecords = co_await fetchRecords(merging->unlistedTasks);
-        std::vector<CloudRecord> unlistedNoteRecords = co_await fetchRecords(merging->unlistedNotes);
-        std::move(unlistedTaskRecords.begin(), unlistedTaskRecords.end(), std::back_inserter(taskRecords));
-        std::move(unlistedNoteRecords.begin(), unlistedNoteRecords.end(), std::back_inserter(noteRecords));
+    // 6.–10. Fetched, merged and taken in. Moved along, never kept here: the last reference to the
+    // merge's records is dropped on a worker.
+    std::shared_ptr<MergeWork> merged = co_await fetchAndMerge(std::move(manifest));
+    co_await takeIn(merged);
+    co_await sendAndRecord(std::move(merged), std::move(firstPush), stamp);
+}
 
-        // 7.–9. Read the records, merge them, and apply the repeating to-dos of the whole account:
-        // the costly part of a run, done on a worker from values read here.
-        store.storeRecurringSeries(manifest.stoppedSeriesIds, manifest.deletedSeriesIds);
-        merging->taskRecords = std::move(taskRecords);
-        merging->noteRecords = std::move(noteRecords);
-        merging->knownTaskIds = m_bookkeeping.idSet(SyncBookkeeping::knownTasksKey);
-        merging->knownNoteIds = m_bookkeeping.idSet(SyncBookkeeping::knownNotesKey);
-        merging->pendingTaskDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
-        merging->pendingNoteDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
-        merging->manifestExists = manifest.exists;
-        merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
-        merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
-        merging->now = now();
-        merging->calendar = TaskRecurrence::maintenanceCalendar(m_context.env->calendar());
-        // (GCC 12 coroutines: temporaries and references are not held across a suspension.)
-        std::function<void()> mergeWork = [merging] { merging->run(); };
-        working = onWorker(mergeWork);
-        co_await working;
-        abandonIfGone();
-        // The person may have changed something meanwhile: merge again from what the store holds
-        // now (here at once after a few tries, so a busy person cannot hold the run off for ever).
-        int tries = 1;
-        bool replaced = false;
-        QString writeError;
-        for (;;) {
-            while (merging->localChanged(store)) {
-                merging->takeLocal(store);
-                // A deletion made meanwhile is pending now: without it the merge would take the
-                // deleted item back in as new from elsewhere.
-                merging->pendingTaskDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
-                merging->pendingNoteDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
-                merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
-                merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
-                if (++tries > 3) {
-                    merging->run();
-                    continue;
-                }
-                working = onWorker(mergeWork);
-                co_await working;
-                abandonIfGone();
+QCoro::Task<std::shared_ptr<SyncRun::MergeWork>> SyncRun::fetchAndMerge(SyncManifest manifest)
+{
+    // 6. Every listed record, then the records of local items the manifest does not list.
+    std::vector<CloudRecord> taskRecords = co_await fetchRecords(manifest.taskIds);
+    std::vector<CloudRecord> noteRecords = co_await fetchRecords(manifest.noteIds);
+    abandonIfGone();
+    // The lists as they are now, for the merge; which of their ids the manifest lacks is worked out
+    // on a worker (a set of tens of thousands of ids).
+    auto merging = std::make_shared<MergeWork>();
+    LocalLists local = co_await copyLocalLists();
+    merging->takeLocal(std::move(local));
+    QFuture<void> working = onWorker(
+        [merging, taskIds = manifest.taskIds, noteIds = manifest.noteIds] { merging->list(taskIds, noteIds); });
+    co_await working;
+    abandonIfGone();
+    std::vector<CloudRecord> unlistedTaskRecords = co_await fetchRecords(merging->unlistedTasks);
+    std::vector<CloudRecord> unlistedNoteRecords = co_await fetchRecords(merging->unlistedNotes);
+    std::move(unlistedTaskRecords.begin(), unlistedTaskRecords.end(), std::back_inserter(taskRecords));
+    std::move(unlistedNoteRecords.begin(), unlistedNoteRecords.end(), std::back_inserter(noteRecords));
+
+    // 7.–9. Read the records, merge them, and apply the repeating to-dos of the whole account: the
+    // costly part of a run, done on a worker from values read here.
+    StorageService& store = *m_context.storage;
+    store.storeRecurringSeries(manifest.stoppedSeriesIds, manifest.deletedSeriesIds);
+    merging->taskRecords = std::move(taskRecords);
+    merging->noteRecords = std::move(noteRecords);
+    merging->knownTaskIds = m_bookkeeping.idSet(SyncBookkeeping::knownTasksKey);
+    merging->knownNoteIds = m_bookkeeping.idSet(SyncBookkeeping::knownNotesKey);
+    merging->pendingTaskDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
+    merging->pendingNoteDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
+    merging->manifestExists = manifest.exists;
+    merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
+    merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+    merging->now = now();
+    merging->calendar = TaskRecurrence::maintenanceCalendar(m_context.env->calendar());
+    working = onWorker([merging] { merging->run(); });
+    co_await working;
+    abandonIfGone();
+    co_return merging;
+}
+
+QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
+{
+    StorageService& store = *m_context.storage;
+    // The person may have changed something meanwhile: merge again from what the store holds now
+    // (here at once after a few tries, so a busy person cannot hold the run off for ever).
+    int tries = 1;
+    bool replaced = false;
+    QString writeError;
+    for (;;) {
+        while (merging->localChanged(store)) {
+            merging->takeLocal(store);
+            // A deletion made meanwhile is pending now: without it the merge would take the deleted
+            // item back in as new from elsewhere.
+            merging->pendingTaskDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
+            merging->pendingNoteDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
+            merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
+            merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+            if (++tries > 3) {
+                merging->run();
+                continue;
             }
-            if (!merging->series.dropped.isEmpty())
-                m_bookkeeping.addToIdSet(SyncBookkeeping::pendingTaskDeletes, merging->series.dropped);
-
-            // 10. Local update. Each list's file is written in a turn of the event loop of its own,
-            // so the window is not held for both; the notes then go in only if nothing changed
-            // meanwhile, else the lists are merged again from what the store holds.
-            // The merged to-dos go in by a swap: what they need was worked out on the worker.
-            const bool todosChanged = merging->syncedTodos.has_value();
-            if (todosChanged) {
-                if (!store.takeTodosFromSync(*merging->syncedTodos, &writeError))
-                    throw localFailure(writeError);
-                replaced = true;
-                // The list the store held before, freed on a worker.
-                releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(merging->syncedTodos->list)));
-                merging->syncedTodos.reset();
-                merging->todos.changed = merging->series.changed = false;
-                // The store now holds the merged to-dos: a change of them or of the notes from here
-                // on is a local edit, and means merging again from what the store holds then.
-                merging->todosRevision = store.todosRevision();
-            }
-            if (!merging->notes.changed)
-                break;
-            if (todosChanged) {
-                working = nextTurn();
-                co_await working;
-                abandonIfGone();
-                if (merging->localChanged(store))
-                    continue;
-            }
-            if (!store.replaceNotesFromSync(merging->notes.items, &writeError))
-                throw localFailure(writeError);
-            replaced = true;
-            break;
-        }
-        // Bookkeeping nobody waits for: the file (large with many ids) is written on a worker.
-        std::vector<SyncBookkeeping::IdSetWrite> fetched;
-        fetched.push_back({SyncBookkeeping::knownTasksKey, merging->fetchedTaskIds});
-        fetched.push_back({SyncBookkeeping::knownNotesKey, merging->fetchedNoteIds});
-        co_await writeIdSets(std::move(fetched));
-        if (replaced) {
-            // The lists are read again for the upload in a turn of their own, too.
-            working = nextTurn();
+            // (GCC 12 coroutines: temporaries and references are not held across a suspension.)
+            QFuture<void> working = onWorker([merging] { merging->run(); });
             co_await working;
             abandonIfGone();
         }
+        if (!merging->series.dropped.isEmpty())
+            m_bookkeeping.addToIdSet(SyncBookkeeping::pendingTaskDeletes, merging->series.dropped);
 
-        // 11.–13. The items that differ from their records, encoded on a worker.
-        auto uploading = std::make_shared<UploadWork>();
-        uploading->merged = merging;
-        LocalLists uploadLists = co_await copyLocalLists();
-        uploading->todos = std::move(uploadLists.todos);
-        uploading->notes = std::move(uploadLists.notes);
-        const quint64 uploadedFrom = uploadLists.localChanges;
-        working = onWorker([uploading] { uploading->run(); });
-        co_await working;
-        abandonIfGone();
-        const int storeTodoCount = int(uploading->todos.size());
-        const int storeNoteCount = int(uploading->notes.size());
-        std::vector<CloudRecord> upload = std::move(uploading->upload);
-        const int uploaded = int(upload.size());
-        QSet<QUuid> storeTodoIds = std::move(uploading->todoIds);
-        QSet<QUuid> storeNoteIds = std::move(uploading->noteIds);
-        const QSet<QUuid> missingTaskIds = uploading->missingTaskIds;
-        const QSet<QUuid> missingNoteIds = uploading->missingNoteIds;
-        const QSet<QUuid> stopped = merging->stopped;
-        const QSet<QUuid> deleted = merging->deleted;
-        const int unreadable = int(merging->unreadableTaskIds.size() + merging->unreadableNoteIds.size());
-        // The records and the copies made of them are not needed any more: tens of thousands of
-        // small blocks, freed on a worker.
-        releaseOnWorker(std::move(uploading));
-        mergeWork = nullptr;
-        releaseOnWorker(std::move(merging));
-
-        // 14. Upload.
-        co_await saveRecords(std::move(upload));
-
-        // 15. Deletions again, with those this run made and those made meanwhile.
-        const DeletedIds secondPush = co_await pushPendingDeletes();
-
-        // 16. The manifest.
-        co_await saveManifest(storeTodoIds, storeNoteIds, firstPush.tasks + secondPush.tasks + missingTaskIds,
-                              firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
-
-        // 17. Bookkeeping, written on a worker.
-        std::vector<SyncBookkeeping::IdSetWrite> stored;
-        stored.push_back({SyncBookkeeping::knownTasksKey, storeTodoIds});
-        stored.push_back({SyncBookkeeping::knownNotesKey, storeNoteIds});
-        co_await writeIdSets(std::move(stored));
-        const Defaults::Batch oneWrite(m_bookkeeping.preferences(), Defaults::Writing::inBackground);
-        m_bookkeeping.clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
-        m_memory.unreadableItems = unreadable;
-        m_context.reports->runSucceeded(storeTodoCount, storeNoteCount, uploaded);
-        // A run that wrote moved the stamp itself: the next one reads everything once more.
-        if (!stamp.isEmpty())
-            m_memory.settled = Settled{m_memory.accountKey, stamp, uploadedFrom};
-        releaseOnWorker(
-            std::make_shared<std::pair<QSet<QUuid>, QSet<QUuid>>>(std::move(storeTodoIds), std::move(storeNoteIds)));
+        // 10. Local update. Each list's file is written in a turn of the event loop of its own, so
+        // the window is not held for both; the notes then go in only if nothing changed meanwhile,
+        // else the lists are merged again from what the store holds.
+        // The merged to-dos go in by a swap: what they need was worked out on the worker.
+        const bool todosChanged = merging->syncedTodos.has_value();
+        if (todosChanged) {
+            if (!store.takeTodosFromSync(*merging->syncedTodos, &writeError))
+                throw localFailure(writeError);
+            replaced = true;
+            // The list the store held before, freed on a worker.
+            releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(merging->syncedTodos->list)));
+            merging->syncedTodos.reset();
+            merging->todos.changed = merging->series.changed = false;
+            // The store now holds the merged to-dos: a change of them or of the notes from here on
+            // is a local edit, and means merging again from what the store holds then.
+            merging->todosRevision = store.todosRevision();
+        }
+        if (!merging->notes.changed)
+            break;
+        if (todosChanged) {
+            QFuture<void> turn = nextTurn();
+            co_await turn;
+            abandonIfGone();
+            if (merging->localChanged(store))
+                continue;
+        }
+        if (!store.replaceNotesFromSync(merging->notes.items, &writeError))
+            throw localFailure(writeError);
+        replaced = true;
+        break;
     }
+    // Bookkeeping nobody waits for: the file (large with many ids) is written on a worker.
+    std::vector<SyncBookkeeping::IdSetWrite> fetched;
+    fetched.push_back({SyncBookkeeping::knownTasksKey, merging->fetchedTaskIds});
+    fetched.push_back({SyncBookkeeping::knownNotesKey, merging->fetchedNoteIds});
+    co_await writeIdSets(std::move(fetched));
+    if (replaced) {
+        // The lists are read again for the upload in a turn of their own, too.
+        QFuture<void> turn = nextTurn();
+        co_await turn;
+        abandonIfGone();
+    }
+}
+
+QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, DeletedIds firstPush, QString stamp)
+{
+    // 11.–13. The items that differ from their records, encoded on a worker.
+    auto uploading = std::make_shared<UploadWork>();
+    uploading->merged = merging;
+    LocalLists uploadLists = co_await copyLocalLists();
+    uploading->todos = std::move(uploadLists.todos);
+    uploading->notes = std::move(uploadLists.notes);
+    const quint64 uploadedFrom = uploadLists.localChanges;
+    QFuture<void> working = onWorker([uploading] { uploading->run(); });
+    co_await working;
+    abandonIfGone();
+    const int storeTodoCount = int(uploading->todos.size());
+    const int storeNoteCount = int(uploading->notes.size());
+    std::vector<CloudRecord> upload = std::move(uploading->upload);
+    const int uploaded = int(upload.size());
+    QSet<QUuid> storeTodoIds = std::move(uploading->todoIds);
+    QSet<QUuid> storeNoteIds = std::move(uploading->noteIds);
+    const QSet<QUuid> missingTaskIds = uploading->missingTaskIds;
+    const QSet<QUuid> missingNoteIds = uploading->missingNoteIds;
+    const QSet<QUuid> stopped = merging->stopped;
+    const QSet<QUuid> deleted = merging->deleted;
+    const int unreadable = int(merging->unreadableTaskIds.size() + merging->unreadableNoteIds.size());
+    // The records and the copies made of them are not needed any more: tens of thousands of small
+    // blocks, freed on a worker.
+    releaseOnWorker(std::move(uploading));
+    releaseOnWorker(std::move(merging));
+
+    // 14. Upload.
+    co_await saveRecords(std::move(upload));
+
+    // 15. Deletions again, with those this run made and those made meanwhile.
+    const DeletedIds secondPush = co_await pushPendingDeletes();
+
+    // 16. The manifest.
+    co_await saveManifest(storeTodoIds, storeNoteIds, firstPush.tasks + secondPush.tasks + missingTaskIds,
+                          firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
+
+    // 17. Bookkeeping, written on a worker.
+    std::vector<SyncBookkeeping::IdSetWrite> stored;
+    stored.push_back({SyncBookkeeping::knownTasksKey, storeTodoIds});
+    stored.push_back({SyncBookkeeping::knownNotesKey, storeNoteIds});
+    co_await writeIdSets(std::move(stored));
+    const Defaults::Batch oneWrite(m_bookkeeping.preferences(), Defaults::Writing::inBackground);
+    m_bookkeeping.clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
+    m_memory.unreadableItems = unreadable;
+    m_context.reports->runSucceeded(storeTodoCount, storeNoteCount, uploaded);
+    // A run that wrote moved the stamp itself: the next one reads everything once more.
+    if (!stamp.isEmpty())
+        m_memory.settled = Settled{m_memory.accountKey, stamp, uploadedFrom};
+    releaseOnWorker(
+        std::make_shared<std::pair<QSet<QUuid>, QSet<QUuid>>>(std::move(storeTodoIds), std::move(storeNoteIds)));
 }
 
 QCoro::Task<SyncRun::LocalLists> SyncRun::copyLocalLists()

@@ -110,6 +110,12 @@ private:
 
     // ---- the steps (SyncRun.cpp)
     QCoro::Task<> steps();
+    // Steps 6 to 10: the records fetched, merged with the local lists, and the result taken in.
+    QCoro::Task<std::shared_ptr<MergeWork>> fetchAndMerge(SyncManifest manifest);
+    QCoro::Task<> takeIn(std::shared_ptr<MergeWork> merging);
+    // Steps 11 to 17: what differs uploaded, deletions sent again, the manifest saved, and the
+    // bookkeeping written.
+    QCoro::Task<> sendAndRecord(std::shared_ptr<MergeWork> merging, DeletedIds firstPush, QString stamp);
     QCoro::Task<bool> stillSettled(QString stamp);
     // Copies the lists a slice of to-dos per turn of the event loop, so that no turn holds the main
     // thread for all of them; a copy the store changed under starts over (the third time, it is
