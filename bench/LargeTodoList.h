@@ -5,14 +5,16 @@
 #include <QJsonArray>
 #include <random>
 
-// The benchmarks' large to-do list: 10,000 to-dos with steps and reminders created over the 400
-// days before `now`, 300 of them daily series. The first `onToday` are created at `now` and are
-// not series, so that today's list has something to show. The same seed makes the same list.
-inline QJsonArray largeTodoList(Date now, int onToday = 0)
+// The benchmarks' large to-do list: `count` to-dos with steps and reminders created over the 400
+// days before `now`, 3 in 100 of them daily series (300 of 10,000). The first `onToday` are
+// created at `now` and are not series, so that today's list has something to show. The same seed
+// makes the same list.
+inline QJsonArray largeTodoList(Date now, int onToday = 0, int count = 10000)
 {
     std::mt19937 random(7);
     QJsonArray todos;
-    for (int i = 0; i < 10000; ++i) {
+    const int series = count * 3 / 100;
+    for (int i = 0; i < count; ++i) {
         TaskItem t;
         t.id = QUuid::createUuid();
         t.title = QStringLiteral("To-do number %1 with a realistic title").arg(i);
@@ -26,7 +28,7 @@ inline QJsonArray largeTodoList(Date now, int onToday = 0)
             t.reminderDate = now + 3600.0 * (random() % 200);
         for (int s = 0; s < i % 4; ++s)
             t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step %1").arg(s), s % 2 == 0});
-        if (i >= onToday && i < onToday + 300) {
+        if (i >= onToday && i < onToday + series) {
             t.repeatOption = RepeatOption::daily;
             t.recurringSeriesId = QUuid::createUuid();
         }

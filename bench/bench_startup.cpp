@@ -1,6 +1,7 @@
 // The program's start-up and memory on a real desktop: the time from exec to the main window
 // mapped with no data, 10,000 to-dos (also on the day's first start, when the daily series make
-// their new occurrences and schedule their reminders) and 20,000 open to-dos of today, beside a
+// their new occurrences and schedule their reminders), 50,000 to-dos of the same 400 days of
+// history and 20,000 open to-dos of today, beside a
 // hello-world Qt Widgets window started the same way (this program again with --hello); how
 // long the block page's /health waits while the 20,000 load; and the resident memory with the
 // window open after a sync, with 10,000 to-dos and with none.
@@ -12,8 +13,8 @@
 //   bench_startup <quillharbour binary> [starts per figure, 5 by default] [--memory-only | --health-only]
 //   bench_startup --pair <binary> <other binary>... [rounds, 5 by default]
 //
-// --pair times the 10,000-to-do start of each binary in turn, and its first start of a day,
-// round after round, beside hello world in the same round: two builds compared on a busy
+// --pair times the 10,000-to-do start of each binary in turn, its first start of a day and its
+// 50,000-to-do start, round after round, beside hello world in the same round: two builds compared on a busy
 // machine, where figures of runs made one after the other move more than the difference between
 // them.
 //
@@ -519,22 +520,32 @@ void residentFigures(Desktop& desktop, const Home& home, const char* what, doubl
 // The medians of `rounds` rounds, each starting every binary once on its own copy of one data set.
 int pairedStarts(Desktop& desktop, const QStringList& binaries, int rounds)
 {
-    const QJsonArray todos = largeTodoList(SystemClock::instance().now(), 40);
+    const Date now = SystemClock::instance().now();
+    const QJsonArray todos = largeTodoList(now, 40);
+    const QJsonArray fiftyThousandTodos = largeTodoList(now, 40, 50000);
     std::vector<std::unique_ptr<Home>> homes;
-    for (const QString& binary : binaries)
+    std::vector<std::unique_ptr<Home>> largeHomes;
+    for (const QString& binary : binaries) {
         homes.push_back(std::make_unique<Home>(todos, binary));
+        largeHomes.push_back(std::make_unique<Home>(fiftyThousandTodos, binary));
+    }
     helloStart(desktop, 1);
-    for (const auto& home : homes)
-        programStart(desktop, *home, 1);
+    for (size_t i = 0; i < homes.size(); ++i) {
+        programStart(desktop, *homes[i], 1);
+        programStart(desktop, *largeHomes[i], 1);
+    }
     std::vector<double> hello;
     std::vector<std::vector<double>> times(homes.size());
     std::vector<std::vector<double>> firstOfDay(homes.size());
+    std::vector<std::vector<double>> large(homes.size());
     for (int round = 0; round < rounds; ++round) {
         hello.push_back(helloStart(desktop, 1));
         for (size_t i = 0; i < homes.size(); ++i)
             times[i].push_back(programStart(desktop, *homes[i], 1));
         for (size_t i = 0; i < homes.size(); ++i)
             firstOfDay[i].push_back(firstStartOfDay(desktop, todos, binaries[int(i)], 1));
+        for (size_t i = 0; i < homes.size(); ++i)
+            large[i].push_back(programStart(desktop, *largeHomes[i], 1));
     }
     const double helloMs = median(hello);
     out << "hello-world Qt window: " << QString::number(helloMs, 'f', 1) << " ms\n";
@@ -547,6 +558,7 @@ int pairedStarts(Desktop& desktop, const QStringList& binaries, int rounds)
     for (size_t i = 0; i < homes.size(); ++i) {
         print(binaries[int(i)], times[i]);
         print(binaries[int(i)] + QStringLiteral(", first start of a day"), firstOfDay[i]);
+        print(binaries[int(i)] + QStringLiteral(", 50,000 to-dos"), large[i]);
     }
     return 0;
 }
@@ -558,12 +570,16 @@ int main(int argc, char** argv)
     if (argc > 1 && QByteArray(argv[1]) == "--hello")
         return hello(argc, argv);
     QCoreApplication app(argc, argv);
-    // For a profiler: `--seed <folder> <10000|20000>` writes the data and settings a start reads
-    // (QUILLHARBOUR_DATA_DIR=<folder>/data, XDG_CONFIG_HOME=<folder>/config) and ends.
+    // For a profiler: `--seed <folder> <10000|20000|50000>` writes the data and settings a start
+    // reads (QUILLHARBOUR_DATA_DIR=<folder>/data, XDG_CONFIG_HOME=<folder>/config) and ends:
+    // 20,000 open to-dos of today, or 10,000 or 50,000 of 400 days.
     if (argc == 4 && QByteArray(argv[1]) == "--seed") {
         const Date now = SystemClock::instance().now();
         const QString folder = QString::fromLocal8Bit(argv[2]);
-        const QJsonArray todos = QByteArray(argv[3]) == "20000" ? openTodos(20000, now) : largeTodoList(now, 40);
+        const QByteArray count = argv[3];
+        const QJsonArray todos = count == "20000"   ? openTodos(20000, now)
+                                 : count == "50000" ? largeTodoList(now, 40, 50000)
+                                                    : largeTodoList(now, 40);
         const bool written =
             writeFile(folder + QStringLiteral("/data/todos.json"),
                       QJsonDocument(todos).toJson(QJsonDocument::Compact)) &&
@@ -632,6 +648,7 @@ int main(int argc, char** argv)
         return 0;
     }
     const Home twentyThousand{openTodos(20000, now), binary};
+    const Home fiftyThousand{largeTodoList(now, 40, 50000), binary};
 
     // Once each before timing: the font cache and the program's pages are warm for every figure.
     helloStart(desktop, 1);
@@ -642,10 +659,12 @@ int main(int argc, char** argv)
     const double tenMs = programStart(desktop, tenThousand, runs);
     const double newDayMs = firstStartOfDay(desktop, tenThousandTodos, binary, runs);
     const double twentyMs = programStart(desktop, twentyThousand, runs);
+    const double fiftyMs = programStart(desktop, fiftyThousand, runs);
     benchFigure("start-up to window mapped, no data", emptyMs, "ms", "hello-world Qt window", helloMs, 0);
     benchFigure("start-up to window mapped, 10,000 to-dos", tenMs, "ms", "hello-world Qt window", helloMs, 2.0);
     // No goal of its own: it shows what the day's upkeep adds to the start.
     benchFigure("start-up to window mapped, 10,000, day's first", newDayMs, "ms", "hello-world Qt window", helloMs, 0);
+    benchFigure("start-up to window mapped, 50,000 to-dos", fiftyMs, "ms", "hello-world Qt window", helloMs, 3.0);
     benchFigure("start-up to window mapped, 20,000 open to-dos", twentyMs, "ms", "10,000 to-dos", tenMs, 3.0);
     benchLimit("longest /health wait, 20,000 open to-dos starting", longestHealthWait(desktop, twentyThousand), "ms",
                16);

@@ -201,7 +201,7 @@ int run(int argc, char* argv[])
     // The ids the sync knows in the record store: a file of their own beside the preferences.
     const QString knownIdsPath =
         QFileInfo(Defaults::defaultPath()).dir().filePath(QStringLiteral("sync-known-ids.json"));
-    DataPreread preread(FileStore::defaultRootURL(), {Defaults::defaultPath(), knownIdsPath});
+    DataPreread preread(FileStore::defaultFolderPath(), {Defaults::defaultPath(), knownIdsPath});
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
@@ -218,7 +218,7 @@ int run(int argc, char* argv[])
     const Arguments arguments = parse(QCoreApplication::arguments().mid(1));
 
     // One running copy per data folder, decided before any data is used or port bound.
-    const QString dataFolder = FileStore::defaultRootURL();
+    const QString dataFolder = FileStore::defaultFolderPath();
     QString folderError;
     const std::optional<QString> instanceFolder = SingleInstance::privateFolder(&folderError);
     if (!instanceFolder) {
@@ -344,7 +344,7 @@ int run(int argc, char* argv[])
         cloudSync.start();
         if (blockPageServer.port())
             QTextStream(stdout) << "Quillharbour is running; block page on http://127.0.0.1:" << *blockPageServer.port()
-                                << "/ . Data: " << storage.fileStore().rootURL << Qt::endl;
+                                << "/ . Data: " << storage.fileStore().folderPath() << Qt::endl;
         else
             QTextStream(stderr) << blockPageServer.lastError().value_or(QString()) << Qt::endl;
     });

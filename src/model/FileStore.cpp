@@ -7,7 +7,7 @@
 #include <QJsonDocument>
 #include <QStandardPaths>
 
-QString FileStore::defaultRootURL()
+QString FileStore::defaultFolderPath()
 {
     const QString override = qEnvironmentVariable("QUILLHARBOUR_DATA_DIR");
     if (!override.isEmpty())
@@ -17,7 +17,7 @@ QString FileStore::defaultRootURL()
 
 QString FileStore::filePath(const QString& name) const
 {
-    return QDir(rootURL).filePath(name);
+    return QDir(folderPath()).filePath(name);
 }
 
 bool FileStore::removeLegacyGoalsFile(QString* error) const

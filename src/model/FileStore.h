@@ -3,15 +3,21 @@
 #include "model/SharedState.h"
 
 #include <QString>
+#include <QUrl>
 #include <optional>
 
 // The data directory. The store does all other reading and writing of the data files.
 struct FileStore {
-    QString rootURL; // an absolute folder path
+    QUrl rootURL; // a file URL; every file operation goes through folderPath()
+
+    FileStore() = default;
+    explicit FileStore(const QString& folder) : rootURL(QUrl::fromLocalFile(folder)) {}
+
+    QString folderPath() const { return rootURL.toLocalFile(); }
 
     // QUILLHARBOUR_DATA_DIR when set and not empty, else $XDG_DATA_HOME/Quillharbour. The folder
     // need not exist yet. (There are no application-group containers on this system.)
-    static QString defaultRootURL();
+    static QString defaultFolderPath();
 
     QString filePath(const QString& name) const;
 

@@ -20,12 +20,7 @@ int hexValue(char c)
     return -1;
 }
 
-// Noncharacters and the byte-order mark are legal, but whether every reader keeps them as they
-// are is not worth finding out here.
-bool isDoubtful(char32_t c)
-{
-    return c == 0 || c == 0xFEFF || (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
-}
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 
 constexpr int maximumDepth = 32;
 
@@ -38,6 +33,12 @@ JsonScanner::JsonScanner(QByteArrayView text) : m_begin(text.data()), m_p(text.d
 JsonScanner::JsonScanner(QByteArrayView text, qsizetype from) : JsonScanner(text)
 {
     m_p += std::clamp<qsizetype>(from, 0, text.size());
+}
+
+void JsonScanner::skipByteOrderMark()
+{
+    if (m_p == m_begin && std::string_view(m_p, size_t(m_end - m_p)).starts_with(byteOrderMark))
+        m_p += byteOrderMark.size();
 }
 
 char JsonScanner::peek()
@@ -124,6 +125,7 @@ bool JsonScanner::readString(std::string_view& text)
     if (!expect('"'))
         return false;
     const char* start = m_p;
+    m_escaped = false;
     // Plain ASCII without escapes, nearly every text of the files, is used where it lies.
     while (m_p < m_end) {
         const auto c = static_cast<unsigned char>(*m_p);
@@ -132,7 +134,7 @@ bool JsonScanner::readString(std::string_view& text)
             ++m_p;
             return true;
         }
-        if (c == '\\' || c < 0x20 || c >= 0x80)
+        if (c == '\\' || c >= 0x80)
             return readEscapedString(start, text);
         ++m_p;
     }
@@ -140,9 +142,27 @@ bool JsonScanner::readString(std::string_view& text)
     return false;
 }
 
+bool JsonScanner::readText(QString& text)
+{
+    std::string_view utf8;
+    if (!readString(utf8))
+        return false;
+    text = textOf(utf8);
+    return true;
+}
+
+QString JsonScanner::textOf(std::string_view utf8) const
+{
+    // A conversion from UTF-8 drops the leading mark.
+    QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    if (m_escaped && utf8.starts_with(byteOrderMark))
+        text.prepend(QChar(0xFEFF));
+    return text;
+}
+
 bool JsonScanner::appendScalar(char32_t c)
 {
-    if (isDoubtful(c) || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
+    if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)
         return false;
     if (c < 0x80) {
         m_scratch += static_cast<char>(c);
@@ -184,9 +204,8 @@ bool JsonScanner::readEscapedString(const char* start, std::string_view& text)
             text = m_scratch;
             return true;
         }
-        if (c < 0x20)
-            break;
         if (c == '\\') {
+            m_escaped = true;
             if (m_p >= m_end)
                 break;
             const char e = *m_p++;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QString>
 #include <string>
 #include <string_view>
 
@@ -8,9 +9,10 @@
 // ten thousand records is decoded in one pass without building a document first.
 //
 // It is deliberately narrower than a full parser: whatever it is not sure to read exactly as the
-// document parser would (an exponent, a lone surrogate, a noncharacter, a byte-order mark, deep
-// nesting...) makes it give up, and the caller then reads the file the ordinary way. So it only
-// ever speeds a load up; it never decides what a file means.
+// document parser would (an exponent, a lone surrogate, deep nesting...) makes it give up, and the
+// caller then reads the file the ordinary way. So it only ever speeds a load up; it never decides
+// what a file means. What the document parser keeps in a text, it keeps too: NUL and other control
+// characters, escaped or not, byte-order marks and noncharacters.
 class JsonScanner {
 public:
     explicit JsonScanner(QByteArrayView text);
@@ -18,6 +20,8 @@ public:
     JsonScanner(QByteArrayView text, qsizetype from);
 
     bool ok() const { return m_ok; }
+    // At the very start of the text: passes one UTF-8 byte-order mark, as the document parser does.
+    void skipByteOrderMark();
     // Gives up on the whole text; every later call answers false.
     void fail() { m_ok = false; }
 
@@ -34,6 +38,11 @@ public:
     bool isString() { return peek() == '"'; }
     // The text as UTF-8, valid until the next read.
     bool readString(std::string_view& text);
+    // The same as text, as the document parser gives it: it drops a leading U+FEFF written as it
+    // is in a text without escapes, and keeps it in a text with any escape.
+    bool readText(QString& text);
+    // The text of a string readString just read, as readText gives it.
+    QString textOf(std::string_view utf8) const;
     bool readBool(bool& value);
     bool skipValue() { return skipValue(0); }
     // Only white space is left.
@@ -58,5 +67,6 @@ private:
     const char* m_p;
     const char* m_end;
     bool m_ok = true;
+    bool m_escaped = false; // the last string held an escape
     std::string m_scratch;
 };

@@ -77,17 +77,15 @@ namespace {
 // A value that should be text; anything else reads as the empty text, as decodeNote has it.
 bool scanLenientText(JsonScanner& s, QString& out)
 {
+    out.clear();
     if (!s.isString())
         return s.skipValue();
-    std::string_view text;
-    if (!s.readString(text))
-        return false;
-    out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    return true;
+    return s.readText(out);
 }
 
 bool scanLenientDate(JsonScanner& s, std::optional<Date>& out)
 {
+    out.reset();
     if (!s.isString())
         return s.skipValue();
     std::string_view text;
@@ -113,10 +111,7 @@ bool scanNote(JsonScanner& s, Note& n)
                              : key == "createdAt" ? 8
                              : key == "updatedAt" ? 16
                                                   : 0;
-        if (bit & seen) {
-            s.fail(); // which of two counts is the document's call
-            return false;
-        }
+        // A key given twice counts with its last value, as in the document reading.
         seen |= bit;
         bool read = false;
         if (bit == 1) {
@@ -152,6 +147,7 @@ bool scanNote(JsonScanner& s, Note& n)
 std::optional<std::vector<Note>> decodeNotesFileText(QByteArrayView text)
 {
     JsonScanner s(text);
+    s.skipByteOrderMark();
     std::vector<Note> out;
     bool first = true;
     if (!s.enterArray())

@@ -5,30 +5,11 @@
 #include "model/JsonScanner.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <thread>
 
 namespace {
-
-// One key of a record: a second appearance gives up, since which one counts is the document's call.
-bool firstTime(unsigned& seen, unsigned bit, JsonScanner& s)
-{
-    if (seen & bit) {
-        s.fail();
-        return false;
-    }
-    seen |= bit;
-    return true;
-}
-
-bool scanText(JsonScanner& s, QString& out)
-{
-    std::string_view text;
-    if (!s.readString(text))
-        return false;
-    out = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-    return true;
-}
 
 bool scanDate(JsonScanner& s, Date& out)
 {
@@ -48,6 +29,15 @@ bool scanUuid(JsonScanner& s, QUuid& out)
     return id.has_value();
 }
 
+template <typename T, typename FromRaw> bool scanRaw(JsonScanner& s, T& out, FromRaw fromRaw)
+{
+    QString raw;
+    const std::optional<T> value = s.readText(raw) ? fromRaw(raw) : std::nullopt;
+    if (value)
+        out = *value;
+    return value.has_value();
+}
+
 bool scanSubtask(JsonScanner& s, Subtask& step)
 {
     if (!s.enterObject())
@@ -56,38 +46,60 @@ bool scanSubtask(JsonScanner& s, Subtask& step)
     bool first = true;
     std::string_view key;
     while (s.nextKey(first, key)) {
-        bool read = false;
-        if (key == "id")
-            read = firstTime(seen, 1, s) && scanUuid(s, step.id);
-        else if (key == "title")
-            read = firstTime(seen, 2, s) && scanText(s, step.title);
-        else if (key == "isCompleted")
-            read = firstTime(seen, 4, s) && s.readBool(step.isCompleted);
-        else
-            read = s.skipValue();
+        const unsigned bit = key == "id" ? 1 : key == "title" ? 2 : key == "isCompleted" ? 4 : 0;
+        seen |= bit;
+        const bool read = bit == 1   ? scanUuid(s, step.id)
+                          : bit == 2 ? s.readText(step.title)
+                          : bit == 4 ? s.readBool(step.isCompleted)
+                                     : s.skipValue();
         if (!read)
             return false;
     }
     return s.ok() && seen == 7;
 }
 
-bool scanTaskItem(JsonScanner& s, TaskItem& t)
-{
-    enum : unsigned {
-        id = 1,
-        title = 2,
-        time = 4,
-        priority = 8,
-        isCompleted = 16,
-        createdAt = 32, // required
-        dueDate = 64,
-        updatedAt = 128,
-        reminderDate = 256,
-        subtasks = 512,
-        notes = 1024,
-        repeatOption = 2048,
-        recurringSeriesId = 4096
+// What one reading keeps from to-do to to-do, so that each to-do takes fewer blocks of memory:
+// the threads reading a long list at once share one heap and wait on one another for each.
+struct Scratch {
+    // The steps of the to-do in reading, moved into a list of their own exact size at its end.
+    std::vector<Subtask> steps;
+    // The last few times of day read: a list holds few different ones ("Anytime", "9:30 AM"),
+    // and to-dos with the same one share its text.
+    struct Time {
+        std::string utf8;
+        QString text;
     };
+    std::array<Time, 8> times;
+    size_t nextTime = 0;
+
+    bool readTime(JsonScanner& s, QString& out)
+    {
+        std::string_view utf8;
+        if (!s.readString(utf8))
+            return false;
+        // Short ASCII texts only; any other is converted as every text is.
+        constexpr size_t longest = 16;
+        const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return uchar(c) < 0x80; });
+        if (utf8.size() > longest || !ascii) {
+            out = s.textOf(utf8);
+            return true;
+        }
+        for (const Time& time : times)
+            if (!time.text.isNull() && time.utf8 == utf8) {
+                out = time.text;
+                return true;
+            }
+        out = QString::fromLatin1(utf8.data(), qsizetype(utf8.size()));
+        times[nextTime++ % times.size()] = {std::string(utf8), out};
+        return true;
+    }
+};
+
+// A key given twice counts with its last value, as in the document reading: each field is set
+// afresh from its key's value, so a later one replaces an earlier one whole.
+bool scanTaskItem(JsonScanner& s, TaskItem& t, Scratch& scratch)
+{
+    enum : unsigned { id = 1, title = 2, time = 4, priority = 8, isCompleted = 16, createdAt = 32 };
     if (!s.enterObject())
         return false;
     unsigned seen = 0;
@@ -96,56 +108,53 @@ bool scanTaskItem(JsonScanner& s, TaskItem& t)
     std::string_view key;
     while (s.nextKey(first, key)) {
         bool read = false;
-        // An optional key holding null is absent; a required one holding null is not there either.
-        const auto optional = [&](unsigned bit, auto readValue) {
-            return firstTime(seen, bit, s) && (s.isNull() || (s.ok() && readValue()));
+        // An optional key holding null is absent.
+        const auto optional = [&s](auto& field, auto readValue) {
+            field.reset();
+            return s.isNull() || (s.ok() && readValue(field.emplace()));
+        };
+        const auto required = [&seen](unsigned bit, bool read) {
+            seen |= bit;
+            return read;
         };
         if (key == "id") {
-            read = firstTime(seen, id, s) && scanUuid(s, t.id);
+            read = required(id, scanUuid(s, t.id));
         } else if (key == "title") {
-            read = firstTime(seen, title, s) && scanText(s, t.title);
+            read = required(title, s.readText(t.title));
         } else if (key == "time") {
-            read = firstTime(seen, time, s) && scanText(s, t.time);
+            read = required(time, scratch.readTime(s, t.time));
         } else if (key == "priority") {
-            std::string_view raw;
-            read = firstTime(seen, priority, s) && s.readString(raw);
-            const auto p =
-                read ? TaskItem::priorityFromRaw(QString::fromUtf8(raw.data(), qsizetype(raw.size()))) : std::nullopt;
-            read = p.has_value();
-            t.priority = p.value_or(t.priority);
+            read = required(priority, scanRaw(s, t.priority, TaskItem::priorityFromRaw));
         } else if (key == "isCompleted") {
-            read = firstTime(seen, isCompleted, s) && s.readBool(t.isCompleted);
+            read = required(isCompleted, s.readBool(t.isCompleted));
         } else if (key == "createdAt") {
-            read = firstTime(seen, createdAt, s) && scanDate(s, t.createdAt);
+            read = required(createdAt, scanDate(s, t.createdAt));
         } else if (key == "dueDate") {
-            read = optional(dueDate, [&] { return scanDate(s, t.dueDate.emplace()); });
+            read = optional(t.dueDate, [&s](Date& d) { return scanDate(s, d); });
         } else if (key == "updatedAt") {
-            read = optional(updatedAt, [&] { return hasUpdatedAt = scanDate(s, t.updatedAt); });
+            hasUpdatedAt = !s.isNull();
+            read = hasUpdatedAt ? scanDate(s, t.updatedAt) : s.ok();
         } else if (key == "reminderDate") {
-            read = optional(reminderDate, [&] { return scanDate(s, t.reminderDate.emplace()); });
+            read = optional(t.reminderDate, [&s](Date& d) { return scanDate(s, d); });
         } else if (key == "notes") {
-            read = optional(notes, [&] { return scanText(s, t.notes.emplace()); });
+            read = optional(t.notes, [&s](QString& text) { return s.readText(text); });
         } else if (key == "recurringSeriesId") {
-            read = optional(recurringSeriesId, [&] { return scanUuid(s, t.recurringSeriesId.emplace()); });
+            read = optional(t.recurringSeriesId, [&s](QUuid& series) { return scanUuid(s, series); });
         } else if (key == "repeatOption") {
-            read = optional(repeatOption, [&] {
-                std::string_view raw;
-                const auto option = s.readString(raw)
-                                        ? repeatOptionFromRaw(QString::fromUtf8(raw.data(), qsizetype(raw.size())))
-                                        : std::nullopt;
-                t.repeatOption = option.value_or(RepeatOption::none);
-                return option.has_value();
-            });
+            t.repeatOption = RepeatOption::none;
+            read = s.isNull() || (s.ok() && scanRaw(s, t.repeatOption, repeatOptionFromRaw));
         } else if (key == "subtasks") {
-            read = optional(subtasks, [&] {
-                bool firstStep = true;
-                if (!s.enterArray())
-                    return false;
-                while (s.nextElement(firstStep))
-                    if (!scanSubtask(s, t.subtasks.emplace_back()))
-                        return false;
-                return s.ok();
-            });
+            t.subtasks.clear();
+            read = s.isNull();
+            if (!read && s.ok() && s.enterArray()) {
+                std::vector<Subtask>& steps = scratch.steps;
+                steps.clear();
+                read = true;
+                for (bool firstStep = true; read && s.nextElement(firstStep);)
+                    read = scanSubtask(s, steps.emplace_back());
+                read = read && s.ok();
+                t.subtasks.assign(std::make_move_iterator(steps.begin()), std::make_move_iterator(steps.end()));
+            }
         } else {
             read = s.skipValue();
         }
@@ -154,8 +163,8 @@ bool scanTaskItem(JsonScanner& s, TaskItem& t)
             return false;
         }
     }
-    constexpr unsigned required = id | title | time | priority | isCompleted | createdAt;
-    if (!s.ok() || (seen & required) != required)
+    constexpr unsigned all = id | title | time | priority | isCompleted | createdAt;
+    if (!s.ok() || seen != all)
         return false;
     if (!hasUpdatedAt)
         t.updatedAt = t.createdAt;
@@ -169,12 +178,13 @@ using Elements = TodosTextReading::Elements;
 Elements scanElements(JsonScanner& s, bool first, qsizetype stopAt, std::vector<TaskItem>& out,
                       std::vector<TextSpan>* spans)
 {
+    Scratch scratch;
     qsizetype afterPrevious = s.offset();
     for (bool isFirst = first; s.nextElement(first); isFirst = first) {
         const qsizetype start = isFirst ? afterPrevious : s.offset();
         if (start == stopAt)
             return Elements::reachedStop;
-        if (!scanTaskItem(s, out.emplace_back()))
+        if (!scanTaskItem(s, out.emplace_back(), scratch))
             return Elements::failed;
         if (spans)
             spans->emplace_back(start, s.offset() - start);
@@ -261,11 +271,12 @@ std::optional<std::vector<TaskItem>> decodeTodosFileText(QByteArrayView text, st
     return reading.finish(spans);
 }
 
-TodosTextReading::TodosTextReading(QByteArrayView text, int parts, bool withSpans)
-    : m_text(text), m_withSpans(withSpans)
+TodosTextReading::TodosTextReading(QByteArrayView text, int parts, bool withSpans, bool withCopies)
+    : m_text(text), m_withSpans(withSpans), m_withCopies(withCopies)
 {
     // Not a list at all: the first part finds it out at once, and there is nothing to share.
     JsonScanner s(text);
+    s.skipByteOrderMark();
     if (s.enterArray())
         m_starts = todosTextPartStarts(text, parts);
     m_parts.resize(m_starts.size() + 1);
@@ -288,13 +299,23 @@ void TodosTextReading::readPart(size_t k)
 {
     Part& part = m_parts[k];
     JsonScanner s = k == 0 ? JsonScanner(m_text) : JsonScanner(m_text, m_starts[k - 1]);
+    if (k == 0)
+        s.skipByteOrderMark();
     if (k == 0 && !s.enterArray())
         return;
     const qsizetype stop = k < m_starts.size() ? m_starts[k] : -1;
+    // Room for the part's to-dos at once, so that none is moved as the list grows: hardly a
+    // to-do's text is shorter than this, and room not used takes no memory.
+    constexpr qsizetype shortestTodo = 128;
+    const qsizetype bytes = (stop < 0 ? m_text.size() : stop) - (k == 0 ? 0 : m_starts[k - 1]);
+    part.items.reserve(size_t(bytes / shortestTodo + 1));
     part.read = scanElements(s, true, stop, part.items, m_withSpans ? &part.spans : nullptr);
+    if (m_withCopies && part.read != Elements::failed)
+        part.copies = part.items;
 }
 
-std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSpan>* spans)
+std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSpan>* spans,
+                                                              std::vector<TaskItem>* copies)
 {
     readParts();
     {
@@ -320,11 +341,15 @@ std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSp
     out.reserve(count);
     if (spans)
         spans->reserve(spans->size() + count);
+    if (copies)
+        copies->reserve(copies->size() + count);
     for (size_t k = 0; k < used; ++k) {
         Part& part = m_parts[k];
         std::move(part.items.begin(), part.items.end(), std::back_inserter(out));
         if (spans)
             spans->insert(spans->end(), part.spans.begin(), part.spans.end());
+        if (copies)
+            std::move(part.copies.begin(), part.copies.end(), std::back_inserter(*copies));
     }
     m_parts.clear();
     return out;

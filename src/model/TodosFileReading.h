@@ -33,8 +33,9 @@ public:
     enum class Elements { failed, ended, reachedStop };
 
     // The text must outlive the reading. At most `parts` parts, fewer in a text with fewer
-    // places to begin one.
-    TodosTextReading(QByteArrayView text, int parts, bool withSpans);
+    // places to begin one. `withCopies`: each part's reader also copies its to-dos, for a holder
+    // that keeps the list as read beside the one it changes (the file's writer).
+    TodosTextReading(QByteArrayView text, int parts, bool withSpans, bool withCopies = false);
     TodosTextReading(const TodosTextReading&) = delete;
     TodosTextReading& operator=(const TodosTextReading&) = delete;
 
@@ -42,19 +43,23 @@ public:
     // Reads the parts no one has taken, one after another, until none is left.
     void readParts();
     // Reads what is left, waits for the parts others are reading, and answers as
-    // decodeTodosFileText does, spans included when the reading was made with them. Once.
-    std::optional<std::vector<TaskItem>> finish(std::vector<TextSpan>* spans = nullptr);
+    // decodeTodosFileText does, spans and copies included when the reading was made with them.
+    // Once.
+    std::optional<std::vector<TaskItem>> finish(std::vector<TextSpan>* spans = nullptr,
+                                                std::vector<TaskItem>* copies = nullptr);
 
 private:
     struct Part {
         std::vector<TaskItem> items;
         std::vector<TextSpan> spans;
+        std::vector<TaskItem> copies;
         Elements read = Elements::failed;
     };
     void readPart(size_t k);
 
     QByteArrayView m_text;
     bool m_withSpans;
+    bool m_withCopies;
     std::vector<qsizetype> m_starts;
     std::vector<Part> m_parts;
     size_t m_count; // the parts', kept apart: a thread may still look after the list is made

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -15,19 +16,19 @@ qsizetype endIn(const QByteArray& text, const std::vector<qsizetype>& starts, si
 
 } // namespace
 
-TodosFileWriter::Written TodosFileWriter::write(const TaskItem& item)
+QByteArray TodosFileWriter::write(const TaskItem& item)
 {
     JsonTextWriter w;
     w.continueArray();
     writeTaskItem(w, item);
-    return {item, w.take()};
+    return w.take();
 }
 
-void TodosFileWriter::adopt(const std::vector<TaskItem>& list, const QByteArray& text,
-                            const std::vector<TextSpan>& spans)
+void TodosFileWriter::adopt(std::vector<TaskItem> list, const QByteArray& text, const std::vector<TextSpan>& spans)
 {
     ++m_uses;
-    m_written.clear();
+    m_items.clear();
+    m_texts.clear();
     m_starts.clear();
     m_text.clear();
     m_adopted.clear();
@@ -43,23 +44,22 @@ void TodosFileWriter::adopt(const std::vector<TaskItem>& list, const QByteArray&
         const qsizetype next = i + 1 < spans.size() ? spans[i + 1].first - 1 : text.size() - 3;
         oneForm = spans[i].first + spans[i].second == next && (i + 1 == spans.size() || text.at(next) == ',');
     }
-    m_written.reserve(list.size());
+    m_items = std::move(list);
     if (oneForm) {
         // Not copied: once the reader lets go of it, the first change is made in it.
         m_text = text;
         m_inText = true;
-        m_starts.reserve(list.size());
-        for (size_t i = 0; i < list.size(); ++i) {
-            m_starts.push_back(spans[i].first);
-            m_written.push_back({list[i], QByteArray()});
-        }
+        m_texts.resize(m_items.size());
+        m_starts.reserve(m_items.size());
+        for (const TextSpan& span : spans)
+            m_starts.push_back(span.first);
         return;
     }
     // Not copied either: the adopted text is kept as long as any of it may be written again.
     m_adopted = text;
-    for (size_t i = 0; i < list.size(); ++i)
-        m_written.push_back(
-            {list[i], QByteArray::fromRawData(m_adopted.constData() + spans[i].first, spans[i].second)});
+    m_texts.reserve(m_items.size());
+    for (const auto& [start, length] : spans)
+        m_texts.push_back(QByteArray::fromRawData(m_adopted.constData() + start, length));
 }
 
 QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
@@ -69,36 +69,40 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
     // The kept texts are read out of the last text, which stays until the new one is made.
     QByteArray last = std::exchange(m_text, QByteArray());
     if (m_inText) {
-        for (size_t i = 0; i < m_written.size(); ++i)
-            m_written[i].text =
+        for (size_t i = 0; i < m_texts.size(); ++i)
+            m_texts[i] =
                 QByteArray::fromRawData(last.constData() + m_starts[i], endIn(last, m_starts, i) - m_starts[i]);
         m_inText = false;
     }
     // Most saves change a to-do in place: then the kept texts are met in the same order. Otherwise
     // (to-dos added, removed or moved) they are found by id and the kept list rebuilt.
-    const bool inPlace = m_written.size() == list.size() &&
-                         std::equal(list.begin(), list.end(), m_written.begin(),
-                                    [](const TaskItem& t, const Written& w) { return t.id == w.item.id; });
+    const bool inPlace =
+        m_items.size() == list.size() && std::equal(list.begin(), list.end(), m_items.begin(),
+                                                    [](const TaskItem& t, const TaskItem& w) { return t.id == w.id; });
     if (!inPlace) {
         QHash<QUuid, size_t> byId;
-        byId.reserve(static_cast<qsizetype>(m_written.size()));
-        for (size_t i = 0; i < m_written.size(); ++i)
-            byId.insert(m_written[i].item.id, i);
-        std::vector<Written> rebuilt;
-        rebuilt.reserve(list.size());
+        byId.reserve(static_cast<qsizetype>(m_items.size()));
+        for (size_t i = 0; i < m_items.size(); ++i)
+            byId.insert(m_items[i].id, i);
+        std::vector<TaskItem> items;
+        std::vector<QByteArray> texts;
+        items.reserve(list.size());
+        texts.reserve(list.size());
         for (const TaskItem& t : list) {
-            const size_t at = byId.value(t.id, m_written.size());
+            const size_t at = byId.value(t.id, m_items.size());
             // Taken at most once: an id listed twice is written afresh the second time.
             ++m_compared;
-            if (at < m_written.size() && !m_written[at].text.isNull() && m_written[at].item == t) {
-                rebuilt.push_back(std::move(m_written[at]));
-                m_written[at].text = QByteArray();
+            if (at < m_items.size() && !m_texts[at].isNull() && m_items[at] == t) {
+                items.push_back(std::move(m_items[at]));
+                texts.push_back(std::exchange(m_texts[at], QByteArray()));
             } else {
-                rebuilt.push_back(write(t));
+                items.push_back(t);
+                texts.push_back(write(t));
                 ++m_writtenAfresh;
             }
         }
-        m_written = std::move(rebuilt);
+        m_items = std::move(items);
+        m_texts = std::move(texts);
     }
     // Written into the room of the text before the last: a fresh buffer of this size would come
     // from the system as new pages, each faulted in and cleared, on every save.
@@ -110,12 +114,13 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
     for (size_t i = 0; i < list.size(); ++i) {
         if (inPlace) {
             ++m_compared;
-            if (!(m_written[i].item == list[i])) {
-                m_written[i] = write(list[i]);
+            if (!(m_items[i] == list[i])) {
+                m_items[i] = list[i];
+                m_texts[i] = write(list[i]);
                 ++m_writtenAfresh;
             }
         }
-        size += m_written[i].text.size() + (i > 0 ? 1 : 0);
+        size += m_texts[i].size() + (i > 0 ? 1 : 0);
     }
     // Copied in place, without an append's bookkeeping for each of ten thousand pieces.
     out.resize(size);
@@ -125,15 +130,15 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
     for (size_t i = 0; i < list.size(); ++i) {
         if (i > 0)
             *at++ = ',';
-        const QByteArray& text = m_written[i].text;
+        const QByteArray& text = m_texts[i];
         m_starts[i] = at - out.constData();
         std::memcpy(at, text.constData(), size_t(text.size()));
         at += text.size();
     }
     std::memcpy(at, "\n]\n", 3);
     // Every to-do's text now lies in the new text: the pieces, and what they were read from, go.
-    for (Written& w : m_written)
-        w.text = QByteArray();
+    for (QByteArray& text : m_texts)
+        text = QByteArray();
     m_inText = true;
     m_adopted.clear();
     m_spare = std::move(last);
@@ -142,15 +147,14 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
 
 QByteArray TodosFileWriter::textChangedAt(const std::vector<TaskItem>& list, size_t index)
 {
-    if (!m_inText || m_written.size() != list.size() || index >= list.size() ||
-        m_written[index].item.id != list[index].id)
+    if (!m_inText || m_items.size() != list.size() || index >= list.size() || m_items[index].id != list[index].id)
         return text(list);
     ++m_uses;
     m_compared = 1;
     m_writtenAfresh = 0;
-    if (m_written[index].item == list[index])
+    if (m_items[index] == list[index])
         return m_text;
-    const QByteArray fresh = write(list[index]).text;
+    const QByteArray fresh = write(list[index]);
     m_writtenAfresh = 1;
     const qsizetype start = m_starts[index];
     const qsizetype oldEnd = endIn(m_text, m_starts, index);
@@ -180,6 +184,6 @@ QByteArray TodosFileWriter::textChangedAt(const std::vector<TaskItem>& list, siz
     }
     for (size_t i = index + 1; i < m_starts.size(); ++i)
         m_starts[i] += grown;
-    m_written[index].item = list[index];
+    m_items[index] = list[index];
     return m_text;
 }

@@ -17,7 +17,8 @@ public:
     // Takes the file a list was just read from as the last text given: the first save after a
     // load then writes afresh only the to-dos that changed, and keeps the others as they were read
     // (each reads back as the same to-do, the way it did at the load).
-    void adopt(const std::vector<TaskItem>& list, const QByteArray& text, const std::vector<TextSpan>& spans);
+    // The list is taken as it is: a caller with a copy of its own to spare moves it in.
+    void adopt(std::vector<TaskItem> list, const QByteArray& text, const std::vector<TextSpan>& spans);
     // Counts the texts made and the files adopted: a caller that noted it can tell whether
     // anyone else has used the writer since.
     quint64 uses() const { return m_uses; }
@@ -26,12 +27,11 @@ public:
     size_t lastWrittenAfresh() const { return m_writtenAfresh; }
 
 private:
-    struct Written {
-        TaskItem item;
-        QByteArray text; // null while the text lies in m_text (m_inText)
-    };
-    static Written write(const TaskItem& item);
-    std::vector<Written> m_written; // in the order of the last list
+    static QByteArray write(const TaskItem& item);
+    // The last list given, and each to-do's text, null while it lies in m_text (m_inText). Apart,
+    // so that a list adopted is kept as it is, not moved to-do by to-do.
+    std::vector<TaskItem> m_items;
+    std::vector<QByteArray> m_texts;
     QByteArray m_text;
     // The last text is "[", the to-dos one after another with a comma between, and "\n]\n", the
     // way this writer makes them, and each kept to-do's text is read from it where it starts: a

@@ -95,35 +95,42 @@ DataPreread::~DataPreread()
 void DataPreread::run()
 {
     // Behind the main thread: they share a processor often enough, and the toolkit's start there
-    // is what the window waits for. What the reader has not come to when the store wants it, the
-    // main thread reads itself. Not far behind, though: a store that comes while the reader puts
-    // the to-dos together waits for it.
+    // is what the window waits for. What the readers have not come to when the store wants it,
+    // the main thread reads itself. Not far behind, though: a store that comes while the reader
+    // puts the to-dos together waits for it.
     ::setpriority(PRIO_PROCESS, ::gettid(), readerNiceness);
-    // One thread: more would wait on one another's memory more than they save, and would take
-    // the other heap from the threads the toolkit starts meanwhile. The preferences first, as
-    // their owner wants them first.
+    // The preferences first, as their owner wants them first.
     if (!m_preferences.empty())
         readPreferences(m_preferences.front());
     m_defaultsDone.set_value();
 
     static_cast<PrereadFile<TaskItem>&>(m_todosFile) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
     if (m_todosFile.readOK) {
-        // The to-dos decoded here take about as much as their text (the writer's record of them
-        // is made by the thread that takes them).
+        // The to-dos decoded here, and the writer's copies of them, take about twice their text.
         if (m_todosFile.bytes.size() >= largeText)
-            MemoryReturn::growThreadHeap(m_todosFile.bytes.size());
+            MemoryReturn::growThreadHeap(2 * m_todosFile.bytes.size());
         const int parts = int(std::clamp<qsizetype>(m_todosFile.bytes.size() / partBytes, 1, mostParts));
-        m_todosReading = std::make_unique<TodosTextReading>(m_todosFile.bytes, parts, true);
+        m_todosReading = std::make_unique<TodosTextReading>(m_todosFile.bytes, parts, true, true);
     }
     m_todosTextDone.set_value();
     if (m_afterTodosText)
         m_afterTodosText();
-    if (m_todosReading)
+    // A long list is read by a few threads at once: fifty thousand to-dos take one thread about as
+    // long as the toolkit's whole start, and on a busy machine a reader alone falls far behind.
+    // They share one heap, which the reader has just grown for them.
+    std::vector<std::jthread> helpers;
+    if (m_todosReading) {
+        const int processors = int(std::thread::hardware_concurrency());
+        const int count = std::min({int(m_todosReading->parts()) - 1, processors - 2, mostHelpers});
+        for (int i = 0; i < count; ++i)
+            helpers.emplace_back([this] { m_todosReading->readParts(); });
         m_todosReading->readParts();
+    }
     // Put together here too, while the store has often not come yet: the list joined and the
-    // writer's record of it copied are then off the main thread's way to the window.
+    // writer's record of it made are then off the main thread's way to the window.
     if (!m_todosFinishTaken.exchange(true))
         finishTodos();
+    helpers.clear();
     if (!m_notesReadTaken.exchange(true))
         readNotes();
     for (size_t i = 1; i < m_preferences.size(); ++i)
@@ -146,9 +153,10 @@ void DataPreread::finishTodos()
     PrereadTodos todos = std::move(m_todosFile);
     if (m_todosReading) {
         std::vector<TextSpan> spans;
-        todos.decoded = m_todosReading->finish(&spans);
+        std::vector<TaskItem> copies;
+        todos.decoded = m_todosReading->finish(&spans, &copies);
         if (todos.decoded)
-            todos.writer.adopt(*todos.decoded, todos.bytes, spans);
+            todos.writer.adopt(std::move(copies), todos.bytes, spans);
     }
     m_todos = std::move(todos);
     m_todosFinishDone.set_value();

@@ -72,6 +72,7 @@ private:
     // The to-dos are read in parts of about this size, the unit the main thread takes over in.
     static constexpr qsizetype partBytes = 256 * 1024;
     static constexpr int mostParts = 64;
+    static constexpr int mostHelpers = 3; // threads that read parts beside the reader
     static constexpr int readerNiceness = 5;
     void run();
     // Reads the parts left and puts the to-dos together, once, on whichever thread comes first.

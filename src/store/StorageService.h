@@ -7,50 +7,22 @@
 #include "model/Note.h"
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
-#include "model/TodosFileWriter.h"
-#include "platform/BackgroundWriter.h"
-#include "platform/FileSafety.h"
+#include "store/BlockingStore.h"
 #include "store/CloudSync.h"
-#include "store/DataPreread.h"
+#include "store/NoteStore.h"
 #include "store/Reminders.h"
-#include "store/RuleEvaluation.h"
+#include "store/SeriesPass.h"
+#include "store/StoreCore.h"
+#include "store/TodoStore.h"
 
-#include <QHash>
-#include <QJsonValue>
-#include <QLocale>
 #include <QObject>
-#include <QPointer>
-#include <QTimer>
-#include <functional>
 #include <limits>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
-class DataPreread;
-class Defaults;
-class NotificationCenter;
-class SystemEvents;
-
-// What the store stands on: time, the user's calendar as it is at each call, preferences,
-// notifications and system events. Only main() picks the real ones.
-struct StorageEnvironment {
-    const Clock* clock = nullptr;
-    std::function<Calendar()> calendar;
-    Defaults* defaults = nullptr;
-    NotificationCenter* notifications = nullptr;
-    SystemEvents* events = nullptr; // optional
-    // Optional: the boot clock that tells a change of the wall clock from time passing.
-    const MonotonicClock* monotonic = nullptr;
-    // Optional: how data files are opened for writing (tests make them fail).
-    FileSafety::SaveFileFactory saveFiles;
-    // Optional: the to-dos and notes already being read on another thread.
-    DataPreread* preread = nullptr;
-};
-
-// The one owner of all user data while the application runs. Main thread only.
+// The one owner of all user data while the application runs, and the one face of it the rest of
+// the program sees: the to-dos, the notes, the series pass and the blocking state are kept by
+// parts of their own behind it. Main thread only.
 class StorageService : public QObject {
     Q_OBJECT
 public:
@@ -60,138 +32,141 @@ public:
     ~StorageService() override;
 
     // Set when no data folder at all could be made: the application cannot keep data.
-    const QString& fatalError() const { return m_fatalError; }
+    const QString& fatalError() const { return m_core.fatalError(); }
 
-    const std::vector<TaskItem>& todos() const { return m_todos; }
-    const std::vector<Note>& notes() const { return m_notes; }
-    const std::vector<BlockRule>& rules() const { return m_rules; }
-    const SharedState& state() const { return m_state; }
-    const DoomScrollConfig& doomScrollConfig() const { return m_doomScrollConfig; }
-    std::optional<QString> lastError() const;
+    const std::vector<TaskItem>& todos() const { return m_todos.todos(); }
+    const std::vector<Note>& notes() const { return m_notes.notes(); }
+    const std::vector<BlockRule>& rules() const { return m_blocking.rules(); }
+    const SharedState& state() const { return m_blocking.state(); }
+    const DoomScrollConfig& doomScrollConfig() const { return m_blocking.doomScrollConfig(); }
+    std::optional<QString> lastError() const { return m_core.lastError(); }
     // The settings screen may dismiss the message; it comes back with the next failure.
-    void setLastError(const std::optional<QString>& message);
-    std::optional<QUuid> focusTodoID() const { return m_focusTodoID; }
-    void setFocusTodoID(const std::optional<QUuid>& id);
-    const FileStore& fileStore() const { return m_fileStore; }
+    void setLastError(const std::optional<QString>& message) { m_core.setLastError(message); }
+    std::optional<QUuid> focusTodoID() const { return m_todos.focusTodoID(); }
+    void setFocusTodoID(const std::optional<QUuid>& id) { m_todos.setFocusTodoID(id); }
+    const FileStore& fileStore() const { return m_core.fileStore(); }
 
-    void setCloudSync(CloudSync* sync);
-    CloudSync* cloudSync() const;
+    void setCloudSync(CloudSync* sync) { m_core.setCloudSync(sync); }
+    CloudSync* cloudSync() const { return m_core.cloudSync(); }
 
     // --- files
-    bool saveTodos(bool sync);
-    bool saveNotes(bool sync);
+    bool saveTodos(bool sync) { return m_todos.saveTodos(sync); }
+    bool saveNotes(bool sync) { return m_notes.saveNotes(sync); }
 
     // --- to-dos
     // The day's to-dos in display order; only the first `first` of them when given.
-    std::vector<TaskItem> todayTodos(size_t first = std::numeric_limits<size_t>::max()) const;
+    std::vector<TaskItem> todayTodos(size_t first = std::numeric_limits<size_t>::max()) const
+    {
+        return m_todos.todayTodos(first);
+    }
     // The same as places in todos(), which hold until the to-dos next change.
-    std::vector<const TaskItem*> todayOrder(size_t first = std::numeric_limits<size_t>::max()) const;
-    std::vector<TaskItem> openTodos() const;
-    std::optional<TaskItem> focusTodo() const;
-    std::vector<TaskItem> earlierTodos() const;
-    std::vector<TaskItem> todos(Date onDay) const; // the list of any day the user picks
+    std::vector<const TaskItem*> todayOrder(size_t first = std::numeric_limits<size_t>::max()) const
+    {
+        return m_todos.todayOrder(first);
+    }
+    std::vector<TaskItem> openTodos() const { return m_todos.openTodos(); }
+    std::optional<TaskItem> focusTodo() const { return m_todos.focusTodo(); }
+    std::vector<TaskItem> earlierTodos() const { return m_todos.earlierTodos(); }
+    std::vector<TaskItem> todos(Date onDay) const { return m_todos.todos(onDay); } // any day the user picks
     static void sortTodos(std::vector<TaskItem>& list) { TaskItem::sortForDisplay(list); }
-    void advanceFocus();
+    void advanceFocus() { m_todos.advanceFocus(); }
     // Every change of the data is written at once. One the disk refuses is undone in memory and
     // answers false, with the message in lastError(): what the store holds is what is on disk.
-    bool addTodo(const TaskItem& todo);
-    bool toggleTodo(const QUuid& id);
-    bool toggleSubtask(const QUuid& todoID, const QUuid& subtaskID);
-    bool upsertTodo(const TaskItem& todo);
-    bool moveTodoToToday(const QUuid& id);
+    bool addTodo(const TaskItem& todo) { return m_todos.addTodo(todo); }
+    bool toggleTodo(const QUuid& id) { return m_todos.toggleTodo(id); }
+    bool toggleSubtask(const QUuid& todoID, const QUuid& subtaskID) { return m_todos.toggleSubtask(todoID, subtaskID); }
+    bool upsertTodo(const TaskItem& todo) { return m_todos.upsertTodo(todo); }
+    bool moveTodoToToday(const QUuid& id) { return m_todos.moveTodosToToday({id}); }
     // The same for every to-do of `ids` that exists, as one change: one save, one push.
-    bool moveTodosToToday(const std::vector<QUuid>& ids);
-    bool deleteTodo(const TaskItem& todo);
+    bool moveTodosToToday(const std::vector<QUuid>& ids) { return m_todos.moveTodosToToday(ids); }
+    bool deleteTodo(const TaskItem& todo) { return m_todos.deleteTodo(todo); }
     // The list takes effect at once and its file is written on the writing thread; a file that
-    // may not be written over refuses it (with the reason in `error`) and nothing changes. A
+    // may not be written over refuses it (with the reason) and nothing changes. A
     // failed write keeps the list, shows in lastError, emits backgroundWriteFailed, and is retried
     // by the next save or by retryUnwrittenFiles(). The sync's records hold it meanwhile.
-    bool replaceTodosFromSync(const std::vector<TaskItem>& list, QString* error = nullptr);
+    FileWrite replaceTodosFromSync(const std::vector<TaskItem>& list);
     // A list made elsewhere from the list the store held then (`base`), with what a take-in needs
     // worked out beside it, so that taking it in costs the main thread little.
-    struct SyncedTodos {
-        std::vector<TaskItem> list;
-        // The same list, for the file's text: shared with the writing thread, freed there.
-        std::shared_ptr<const std::vector<TaskItem>> snapshot;
-        // To-dos new or changed against `base`, and those holding a reminder: their reminders are
-        // set again. An unchanged to-do without one has none to set.
-        std::vector<TaskItem> touched;
-        QSet<QUuid> gone; // in `base`, not in the list
-        quint64 baseRevision = 0;
-
-        // Safe on any thread: reads only its arguments.
-        static SyncedTodos between(const std::vector<TaskItem>& base, quint64 baseRevision, std::vector<TaskItem> list);
-    };
+    using SyncedTodos = TodoStore::SyncedTodos;
     // Takes such a list in as replaceTodosFromSync does, in one step. Refused when the to-dos
     // changed since `base` was taken (a local edit is never overwritten) or when the file may not
     // be written over. On success `synced.list` holds the list the store held before, for the
     // caller to free where it likes.
-    bool takeTodosFromSync(SyncedTodos& synced, QString* error = nullptr);
+    FileWrite takeTodosFromSync(SyncedTodos& synced) { return m_todos.takeTodosFromSync(synced); }
     // Changes with every change of the to-dos (or of the notes): a list made from them is still
     // current while this has not moved.
-    quint64 todosRevision() const { return m_todosRevision; }
-    quint64 notesRevision() const { return m_notesRevision; }
+    quint64 todosRevision() const { return m_todos.revision(); }
+    quint64 notesRevision() const { return m_notes.revision(); }
 
     // --- notes
-    bool upsertNote(const Note& note);
-    bool deleteNote(const QUuid& id);
-    bool replaceNotesFromSync(const std::vector<Note>& list, QString* error = nullptr);
-    static void sortNotes(std::vector<Note>& list);
+    bool upsertNote(const Note& note) { return m_notes.upsertNote(note); }
+    bool deleteNote(const QUuid& id) { return m_notes.deleteNote(id); }
+    FileWrite replaceNotesFromSync(const std::vector<Note>& list) { return m_notes.replaceNotesFromSync(list); }
+    static void sortNotes(std::vector<Note>& list) { NoteStore::sortNotes(list); }
 
     // How many to-dos the last text of the to-dos compared with the ones its writer kept (tests
     // count the work of a save with it).
-    size_t todosCompared() const;
+    size_t todosCompared() const { return m_todos.todosCompared(); }
 
     // --- writes on the writing thread
     // Returns once no data file is being written there, with the outcomes taken in.
-    void waitForWrites();
+    void waitForWrites() { m_core.waitForWrites(); }
     // Writes again there the files whose last write there failed.
     void retryUnwrittenFiles();
 
     // --- repeating series
-    QSet<QUuid> recurringSeriesIDs(const QString& key) const;
-    void storeRecurringSeries(const QSet<QUuid>& stopped, const QSet<QUuid>& deleted);
-    bool rollOverRecurringTodos(Date now);
-    static inline const QString stoppedSeriesKey = QStringLiteral("tasks.recurringStoppedSeries.v1");
-    static inline const QString deletedSeriesKey = QStringLiteral("tasks.recurringDeletedSeries.v1");
+    QSet<QUuid> recurringSeriesIDs(const QString& key) const { return m_series.recurringSeriesIDs(key); }
+    void storeRecurringSeries(const QSet<QUuid>& stopped, const QSet<QUuid>& deleted)
+    {
+        m_series.storeRecurringSeries(stopped, deleted);
+    }
+    bool rollOverRecurringTodos(Date now) { return m_todos.rollOverRecurringTodos(now); }
+    static inline const QString& stoppedSeriesKey = SeriesPass::stoppedSeriesKey;
+    static inline const QString& deletedSeriesKey = SeriesPass::deletedSeriesKey;
 
     // --- blocking state
     void handleClockEvent();
-    void normalizeSharedState() { normalizeSharedState(calendar()); }
-    void refreshBlockingState();
-    bool saveState();
+    void normalizeSharedState() { m_blocking.normalizeSharedState(); }
+    void refreshBlockingState() { m_blocking.refreshBlockingState(); }
+    bool saveState() { return m_blocking.saveState(); }
     // The boundary the pending timer waits for (tests look at it instead of waiting).
-    std::optional<Date> scheduledBoundary() const { return m_boundaryTimer.isActive() ? m_boundaryAt : std::nullopt; }
-    int boundaryTimerInterval() const { return m_boundaryTimer.interval(); }
+    std::optional<Date> scheduledBoundary() const { return m_blocking.scheduledBoundary(); }
+    int boundaryTimerInterval() const { return m_blocking.boundaryTimerInterval(); }
     // How often a refresh worked out the next boundary rather than reusing the one it had.
-    int boundaryComputations() const { return m_boundaryMemo.computations(); }
+    int boundaryComputations() const { return m_blocking.boundaryComputations(); }
 
     // --- usage and breaks
-    void recordUsage(const BlockRule& rule, qint64 seconds);
-    void recordDoomScrollUsage(qint64 seconds);
-    bool startUrgentBreak(const QUuid& ruleID, double fallbackSeconds = UrgentBreakState::defaultFallbackSeconds);
-    void resumeBlocking();
+    void recordUsage(const BlockRule& rule, qint64 seconds) { m_blocking.recordUsage(rule, seconds); }
+    void recordDoomScrollUsage(qint64 seconds) { m_blocking.recordDoomScrollUsage(seconds); }
+    bool startUrgentBreak(const QUuid& ruleID, double fallbackSeconds = UrgentBreakState::defaultFallbackSeconds)
+    {
+        return m_blocking.startUrgentBreak(ruleID, fallbackSeconds);
+    }
+    void resumeBlocking() { m_blocking.resumeBlocking(); }
 
     // --- rule and doom-scroll settings
-    bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const;
+    bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const
+    {
+        return m_blocking.isDomainFree(domain, excluding);
+    }
     // "rules.json" held rules that could not be read at start: they were left out, and the file
     // as it was is kept aside beside the data.
-    bool rulesSetAside() const { return m_rulesSetAside; }
+    bool rulesSetAside() const { return m_blocking.rulesSetAside(); }
     // Each is true only when the change was accepted and "rules.json" written; a refusal or a
     // failed write answers false (the message is in lastError()) and leaves the rules as they
     // were, so a screen never says "Saved" for a change that is not on disk.
-    bool addRule(const BlockRule& rule);
-    bool updateRule(const BlockRule& rule);
-    bool removeRule(const QUuid& id);
-    bool updateDoomScrollConfig(const DoomScrollConfig& config);
+    bool addRule(const BlockRule& rule) { return m_blocking.addRule(rule); }
+    bool updateRule(const BlockRule& rule) { return m_blocking.updateRule(rule); }
+    bool removeRule(const QUuid& id) { return m_blocking.removeRule(id); }
+    bool updateDoomScrollConfig(const DoomScrollConfig& config) { return m_blocking.updateDoomScrollConfig(config); }
 
-    Reminders& reminders() { return m_reminders; }
+    Reminders& reminders() { return m_core.reminders(); }
 
-    static inline const QString todosFile = QStringLiteral("todos.json");
-    static inline const QString notesFile = QStringLiteral("notes.json");
-    static inline const QString rulesFile = QStringLiteral("rules.json");
-    static inline const QString doomScrollFile = QStringLiteral("doomscroll.json");
-    static inline const QString stateFile = QStringLiteral("state.json");
+    static inline const QString& todosFile = TodoStore::fileName;
+    static inline const QString& notesFile = NoteStore::fileName;
+    static inline const QString& rulesFile = BlockingStore::rulesFile;
+    static inline const QString& doomScrollFile = BlockingStore::doomScrollFile;
+    static inline const QString& stateFile = BlockingStore::stateFile;
     static inline const QString pendingNotificationsFile = QStringLiteral("pending-notifications.json");
 
 signals:
@@ -211,150 +186,13 @@ signals:
     void backgroundWriteFailed(const QString& message);
 
 private:
-    Date now() const;
-    Date stamp() const;
-    Calendar calendar() const { return m_env.calendar(); }
-    void normalizeSharedState(const Calendar& cal);
-
-    bool chooseDataDirectory(std::optional<FileStore> given);
     void load();
     void installObservers();
-    void scheduleBoundaryTimer(Date boundary);
-    // Compares the wall clock with the boot clock since the last look. A change that elapsed
-    // time does not account for moves every wait kept in the state along with the clock, so it
-    // neither ends nor stretches them; true when there was one.
-    bool followWallClock();
-    qint64 usageDayId(Date t, const Calendar& calendar) const;
-    Date usageDayEnd(Date t, const Calendar& calendar) const;
-    bool beginsNewUsageDay(const SharedState& s, Date t, const Calendar& calendar) const;
-    std::optional<WallClockCheck> wallClockCheck() const;
-    std::optional<WallClockCheck> keptClockReading(const std::optional<WallClockCheck>& current) const;
-    void onBoundaryTimer();
-    void throttledStateSave();
 
-    // Writes one data file atomically; refuses to replace a file that could not be backed up.
-    bool writeFile(const QString& name, const QByteArray& text, QString* error);
-    // The same on the writing thread: refuses only what writeFile refuses before writing.
-    bool writeInBackground(const QString& name, BackgroundWriter::Encoder encode, QString* error);
-    void backgroundWritten(const QString& path, quint64 generation, bool ok, const QString& error);
-    template <typename T>
-    std::vector<T> loadList(const QString& part, const QString& name,
-                            std::optional<T> (*decode)(const QJsonValue&, QString*), QStringList& unreadable,
-                            std::function<std::optional<std::vector<T>>(const QByteArray&)> decodeText = {},
-                            const PrereadFile<T>* early = nullptr);
-    bool backupUnreadableFile(const QString& name);
-
-    // lastError bookkeeping: the latest outstanding failure shows; a success clears only its own file.
-    void recordFailure(const QString& source, const QString& message);
-    void clearFailure(const QString& source);
-    void emitIfLastErrorChanged(const std::optional<QString>& before);
-    void reportProblem(const QString& path, const QString& message);
-
-    void setTodos(std::vector<TaskItem> todos);
-    // Writes the to-dos as they now are, or puts back `before` when that fails.
-    bool commitTodos(std::vector<TaskItem> before, bool sync);
-    // The same after a change of the one to-do at `index` (a toggle): only it is put back.
-    bool commitTodoAt(size_t index, TaskItem before, bool sync);
-    bool commitNotes(std::vector<Note> before, bool sync);
-    // Writes the rules as they now are and then applies `changedState`, or puts back `before`.
-    bool commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState = std::nullopt);
-    struct SeriesMarks {
-        QSet<QUuid> stopped, deleted;
-    };
-    SeriesMarks seriesMarks() const;
-    void restoreSeriesMarks(const SeriesMarks& marks);
-    void setNotes(std::vector<Note> notes);
-    void setState(const SharedState& state);
-    void recordPendingTaskDeletes(const QSet<QUuid>& ids);
-    void removeReminders(const QSet<QUuid>& ids);
-    TaskItem* findTodo(const QUuid& id);
-
-    StorageEnvironment m_env;
-    FileStore m_fileStore;
-    QString m_fatalError;
-    std::vector<TaskItem> m_todos;
-    quint64 m_todosRevision = 0, m_notesRevision = 0;
-    // The to-dos' file writer keeps the text of what it wrote last, and its encodings run on the
-    // writing thread as well as here, one at a time under the lock. Here it is used only once no
-    // write of the file is on its way there, so what it keeps is always the newest list's text.
-    struct TodosEncoding {
-        std::mutex mutex;
-        TodosFileWriter writer;
-    };
-    std::shared_ptr<TodosEncoding> m_todosEncoding = std::make_shared<TodosEncoding>();
-    // The text of `list` by that writer, made here.
-    QByteArray todosText(const std::vector<TaskItem>& list);
-    // The text of m_todos, changed since the writer's last text of them at `changedAt` alone when
-    // that is known; `uses` takes the writer's count of uses after it.
-    QByteArray currentTodosText(std::optional<size_t> changedAt, quint64* uses);
-    // The writer's use count and the to-dos' revision at a moment when the writer's last text
-    // was of the to-dos as they were: after the load, or after a save the file took and its one
-    // announcement. Any other use of the writer or change announced since makes it stale.
-    struct TodosWriterNote {
-        quint64 uses = 0;
-        quint64 revision = 0;
-    };
-    std::optional<TodosWriterNote> m_todosWriterNote;
-    std::optional<TodosWriterNote> m_todosSaved; // written, not yet announced
-    bool writeTodos(bool sync, std::optional<size_t> changedAt);
-    // After the announcement of a save: notes the writer as current when nothing came between.
-    void noteTodosAnnounced();
-    // A write of `list` on the writing thread, encoded there.
-    bool writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list, QString* error);
-    std::vector<Note> m_notes;
-    std::vector<BlockRule> m_rules;
-    quint64 m_rulesGeneration = 0; // changes with every change of m_rules, for m_boundaryMemo
-    RuleBoundaryMemo m_boundaryMemo;
-    SharedState m_state;
-    DoomScrollConfig m_doomScrollConfig;
-    std::optional<QUuid> m_focusTodoID;
-    QPointer<CloudSync> m_cloudSync;
-    Reminders m_reminders;
-    QTimer m_boundaryTimer;
-    std::optional<Date> m_boundaryAt;
-    Date m_lastUsageStateSave = -1e300;
-    struct ClockReading {
-        Date wall = 0;
-        double boot = 0;
-    };
-    std::optional<ClockReading> m_lastClockReading;
-    double m_dayOffset = 0; // see WallClockCheck::dayOffset
-    // "state.json" as this store last wrote or read it; nothing when unknown (never yet, or a
-    // write failed). A refresh that would write the same again leaves the file alone, as long as
-    // the file is still the one it wrote or read.
-    struct FileIdentity {
-        quint64 device = 0, inode = 0;
-        qint64 size = 0, modifiedSeconds = 0, modifiedNanoseconds = 0;
-        bool operator==(const FileIdentity&) const = default;
-    };
-    static std::optional<FileIdentity> fileIdentity(const QString& path);
-    // The file's text is a function of the two, so comparing them tells whether it would change.
-    struct StateOnDisk {
-        SharedState state;
-        std::optional<WallClockCheck> check;
-        std::optional<FileIdentity> file;
-    };
-    std::optional<StateOnDisk> m_stateOnDisk;
-    QString m_statePath; // looked at on every refresh
-    QString reasonFor(const BlockRule& rule);
-    QLocale m_reasonLocale;
-    QHash<int, QString> m_windowReasons; // the texts of time windows in m_reasonLocale
-
-    struct Failure {
-        QString source;
-        QString message;
-    };
-    std::vector<Failure> m_failures; // oldest first
-    QSet<QString> m_unbackedFiles;   // unreadable files that must not be written over
-    bool m_rulesSetAside = false;
-    std::optional<QString> m_unreadableFolder; // why the data folder could not be looked into
-    QString unbackedMessage(const QString& name) const;
-    bool m_loading = false;
-
-    // Per file: the newest write asked of the writing thread, and the newest one a write made
-    // here since has overtaken (its outcome no longer counts).
-    QHash<QString, quint64> m_backgroundAsked, m_backgroundOvertaken;
-    QSet<QString> m_unwrittenFiles; // whose last write on the writing thread failed
-    // Last, so that its writes are finished before anything else of the store goes.
-    std::unique_ptr<BackgroundWriter> m_writer;
+    // First, so that it outlives every part that leans on it.
+    StoreCore m_core;
+    SeriesPass m_series{m_core};
+    TodoStore m_todos{m_core, m_series};
+    NoteStore m_notes{m_core};
+    BlockingStore m_blocking{m_core};
 };

@@ -373,7 +373,6 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
     // (here at once after a few tries, so a busy person cannot hold the run off for ever).
     int tries = 1;
     bool replaced = false;
-    QString writeError;
     for (;;) {
         while (merging->localChanged(store)) {
             merging->takeLocal(store);
@@ -401,8 +400,8 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
         // The merged to-dos go in by a swap: what they need was worked out on the worker.
         const bool todosChanged = merging->syncedTodos.has_value();
         if (todosChanged) {
-            if (!store.takeTodosFromSync(*merging->syncedTodos, &writeError))
-                throw localFailure(writeError);
+            if (const FileWrite written = store.takeTodosFromSync(*merging->syncedTodos); !written)
+                throw localFailure(written.error);
             replaced = true;
             // The list the store held before, freed on a worker.
             releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(merging->syncedTodos->list)));
@@ -421,8 +420,8 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
             if (merging->localChanged(store))
                 continue;
         }
-        if (!store.replaceNotesFromSync(merging->notes.items, &writeError))
-            throw localFailure(writeError);
+        if (const FileWrite written = store.replaceNotesFromSync(merging->notes.items); !written)
+            throw localFailure(written.error);
         replaced = true;
         break;
     }

@@ -21,8 +21,31 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sqlite3.h>
 
 namespace {
+
+// Runs one statement on a SQLite file as another tool would; the first column of its first row,
+// or -1 when it fails.
+qint64 sqliteValue(const QString& path, const char* statement)
+{
+    sqlite3* db = nullptr;
+    qint64 value = -1;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(db, 5000);
+        sqlite3_stmt* query = nullptr;
+        if (sqlite3_prepare_v2(db, statement, -1, &query, nullptr) == SQLITE_OK) {
+            const int step = sqlite3_step(query);
+            if (step == SQLITE_ROW)
+                value = sqlite3_column_int64(query, 0);
+            else if (step == SQLITE_DONE)
+                value = sqlite3_changes(db);
+        }
+        sqlite3_finalize(query);
+    }
+    sqlite3_close(db);
+    return value;
+}
 
 void stop(QProcess& process)
 {
@@ -430,6 +453,38 @@ private slots:
         stop(*r.process);
         QCOMPARE(r.process->exitStatus(), QProcess::NormalExit);
         QCOMPARE(r.process->exitCode(), 0);
+    }
+
+    // A to-do that a newer copy rewrote in a form this one cannot read: Settings says so in words
+    // (not "Synced" alone), and the to-do here keeps what it had.
+    void syncSaysWhatItCannotRead()
+    {
+        Run r = prepare(QStringLiteral("unreadable"), true);
+        seed(r, {QStringLiteral("Pay rent")});
+        const QString records = r.root + QStringLiteral("/records.sqlite");
+        r.env.insert(QStringLiteral("QUILLHARBOUR_RECORD_STORE"), records);
+        startPastInstallOffer(r);
+        QTRY_COMPARE_WITH_TIMEOUT(sqliteValue(records, "SELECT count(*) FROM records WHERE type = 'QHTask'"), 1, 60000);
+        stop(*r.process);
+
+        QCOMPARE(sqliteValue(records, "UPDATE records SET fields = json_set(fields, '$.title', json('[\"w\", 1]')) "
+                                      "WHERE type = 'QHTask'"),
+                 1);
+        startPastInstallOffer(r);
+        QProcess link;
+        link.setProcessEnvironment(r.env);
+        link.start(QStringLiteral(QUILLHARBOUR_BINARY), {QStringLiteral("quillharbour://settings")});
+        QVERIFY(link.waitForFinished(30000));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            exists(QStringLiteral("A to-do or note in the sync database couldn't be read by this version, so it was "
+                                  "left as it is and changes to it here aren't sent. A newer version of Quillharbour "
+                                  "may read it.")),
+            60000);
+        QFile todos(r.data() + QStringLiteral("/todos.json"));
+        QVERIFY(todos.open(QIODevice::ReadOnly));
+        const QJsonArray kept = QJsonDocument::fromJson(todos.readAll()).array();
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(kept.at(0).toObject().value(QStringLiteral("title")).toString(), QStringLiteral("Pay rent"));
     }
 
     void hangUpSavesTheLastWords()

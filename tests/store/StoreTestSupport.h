@@ -2,9 +2,11 @@
 
 // Small builders and file helpers shared by the store tests.
 
+#include "TestEnvironment.h"
 #include "model/Json.h"
 #include "model/Note.h"
 #include "model/TaskItem.h"
+#include "model/TaskRecurrence.h"
 
 #include <QDir>
 #include <QFile>
@@ -112,6 +114,20 @@ inline QSet<QUuid> idSet(const QStringList& texts)
         if (const auto id = parseUuid(text))
             out.insert(*id);
     return out;
+}
+
+inline const QString pendingTaskDeletesKey = QStringLiteral("sync.pendingTaskDeletes.v1");
+
+// One occurrence of a series, with the id the series maintenance gives that day.
+inline TaskItem occurrence(const QString& title, const QUuid& series, Date day,
+                           RepeatOption repeat = RepeatOption::daily)
+{
+    const Calendar cal = TaskRecurrence::maintenanceCalendar(TestEnvironment::calendar());
+    TaskItem t = todo(title, cal.startOfDay(day));
+    t.id = TaskRecurrence::occurrenceID(series, TaskRecurrence::dayKey(day, cal));
+    t.repeatOption = repeat;
+    t.recurringSeriesId = series;
+    return t;
 }
 
 } // namespace StoreTest

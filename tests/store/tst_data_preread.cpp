@@ -136,6 +136,15 @@ private slots:
         const QByteArray manyText = todosJson(many);
         QVERIFY(manyText.size() > 2 * 256 * 1024);
         QTest::newRow("many to-dos") << manyText << false;
+        // Read by several threads at once, each copying its to-dos for the writer: the first save
+        // after the load keeps the others' texts as read.
+        std::vector<TaskItem> stepped = many;
+        for (size_t i = 0; i < stepped.size(); ++i) {
+            stepped[i].time = i % 3 ? QStringLiteral("%1:30 PM").arg(i % 12 + 1) : TaskItem::anytime;
+            for (int k = 0; k < int(i % 4); ++k)
+                stepped[i].subtasks.push_back({QUuid::createUuid(), QStringLiteral("Step %1").arg(k), k % 2 == 0});
+        }
+        QTest::newRow("many to-dos with steps, as the store writes them") << todosFileText(stepped) << false;
         QByteArray lateNull = manyText;
         lateNull.replace(lateNull.lastIndexOf("\"title\""), 7, "\"title\":null,\"x\"");
         QTest::newRow("many to-dos, the last one unreadable") << lateNull << true;

@@ -426,8 +426,15 @@ void SettingsView::refreshSync()
         sync ? SettingsTexts::syncRow(sync->lastError(), sync->statusMessage()) : SettingsTexts::SyncRow{};
     m_syncRow->setDetail(row.detail, row.isError);
     const bool syncing = sync && sync->isSyncing();
-    m_syncSpinner->setVisible(syncing);
-    m_syncNow->setVisible(sync && !syncing);
+    // The button makes way for the spinner while a run lasts. The keyboard stays in their place:
+    // left to itself it falls to the next control, where the next Space would turn a setting.
+    const bool keepPlace = m_syncNow->hasFocus() || m_syncSpinner->hasFocus();
+    QWidget* shown = syncing ? static_cast<QWidget*>(m_syncSpinner) : m_syncNow;
+    QWidget* hidden = syncing ? static_cast<QWidget*>(m_syncNow) : m_syncSpinner;
+    shown->setVisible(sync != nullptr);
+    if (keepPlace && shown->isVisible())
+        shown->setFocus(Qt::OtherFocusReason);
+    hidden->setVisible(false);
 }
 
 void SettingsView::refreshProtection()

@@ -12,6 +12,7 @@
 #include <QAccessible>
 #include <QDir>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -49,6 +50,7 @@ private slots:
     void launcherButton_data();
     void launcherButton();
     void syncSection();
+    void syncNowKeepsTheKeyboard();
     void loginSwitch();
     void links_data();
     void links();
@@ -389,6 +391,30 @@ void TestSettingsPage::syncSection()
     QTRY_VERIFY_WITH_TIMEOUT(!rig.sync->isSyncing() && rig.sync->lastError(), 10000);
     QTRY_COMPARE(row->detail(), *rig.sync->lastError());
     QVERIFY(row->isError());
+}
+
+// Space on "Sync now" twice syncs twice: the keyboard waits on the spinner while the run lasts
+// and comes back to the button, never passing to the sign-in switch below.
+void TestSettingsPage::syncNowKeepsTheKeyboard()
+{
+    PageRig rig;
+    auto* syncNow = rig.find<QAbstractButton>(QStringLiteral("syncNow"));
+    auto* spinner = rig.find<QWidget>(QStringLiteral("syncSpinner"));
+    auto* login = rig.find<QAbstractButton>(QStringLiteral("loginSwitch"));
+    const bool loginWas = login->isChecked();
+    syncNow->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(syncNow->window()));
+    syncNow->setFocus(Qt::TabFocusReason);
+    QSignalSpy runs(rig.sync.get(), &SyncService::syncRunStarted);
+    for (int press = 1; press <= 2; ++press) {
+        QTest::keyClick(syncNow, Qt::Key_Space);
+        QTRY_VERIFY(spinner->isVisible());
+        QVERIFY(spinner->hasFocus());
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.sync->isSyncing(), 10000);
+        QTRY_VERIFY(syncNow->hasFocus());
+        QCOMPARE(runs.size(), press);
+    }
+    QCOMPARE(login->isChecked(), loginWas);
 }
 
 void TestSettingsPage::loginSwitch()

@@ -9,7 +9,7 @@ using namespace StoreTest;
 // made last is of the to-dos as they were; after anything that could make that untrue (a refused
 // save, a list taken in from a sync, another writer's use) it looks at them all once. Either way
 // the file holds exactly the to-dos the store shows.
-class TestStorageToggles : public QObject {
+class TestTodoStoreToggles : public QObject {
     Q_OBJECT
 
 private slots:
@@ -74,5 +74,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStorageToggles)
-#include "tst_storage_toggles.moc"
+QTEST_GUILESS_MAIN(TestTodoStoreToggles)
+#include "tst_todo_store_toggles.moc"

@@ -152,7 +152,7 @@ Q_DECLARE_METATYPE(DoomScrollConfig)
 Q_DECLARE_METATYPE(DoomScrollRuntimeState)
 Q_DECLARE_METATYPE(std::optional<DoomScrollRuntimeState>)
 
-class TestStorageBlocking : public QObject {
+class TestBlockingStore : public QObject {
     Q_OBJECT
 private slots:
     // ------------------------------------------------------------ normalisation and refresh
@@ -1504,5 +1504,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStorageBlocking)
-#include "tst_storage_blocking.moc"
+QTEST_GUILESS_MAIN(TestBlockingStore)
+#include "tst_blocking_store.moc"

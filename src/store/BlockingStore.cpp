@@ -1,13 +1,16 @@
+#include "store/BlockingStore.h"
+
 #include "model/Json.h"
 #include "model/LocaleFormats.h"
-#include "store/RuleEvaluation.h"
-#include "store/StorageService.h"
+#include "store/StoreCore.h"
 
-#include <QLocale>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <algorithm>
 #include <cmath>
-
-// The blocking half of the store: which sites are blocked now, why and until when.
+#include <sys/stat.h>
 
 namespace {
 
@@ -54,9 +57,88 @@ bool startsNewUsageDay(qint64 stored, qint64 next)
 
 } // namespace
 
+BlockingStore::BlockingStore(StoreCore& core, QObject* parent) : QObject(parent), m_core(core)
+{
+    m_state = SharedState::fresh(now(), calendar());
+    m_boundaryTimer.setSingleShot(true);
+    m_boundaryTimer.setTimerType(Qt::PreciseTimer); // a coarse timer may fire early
+    connect(&m_boundaryTimer, &QTimer::timeout, this, &BlockingStore::onBoundaryTimer);
+}
+
+Date BlockingStore::now() const
+{
+    return m_core.now();
+}
+
+Calendar BlockingStore::calendar() const
+{
+    return m_core.calendar();
+}
+
+void BlockingStore::loadRules(QStringList& unreadable)
+{
+    m_rules = m_core.loadList<BlockRule>(QStringLiteral("block rules"), rulesFile, decodeBlockRule, unreadable);
+    m_rulesSetAside = unreadable.contains(QStringLiteral("block rules"));
+    ++m_rulesGeneration;
+}
+
+void BlockingStore::loadState()
+{
+    m_statePath = m_core.fileStore().filePath(stateFile);
+    std::optional<WallClockCheck> check;
+    QByteArray stateText;
+    if (auto loaded = m_core.fileStore().loadSharedState(now(), calendar(), nullptr, &check, &stateText)) {
+        m_state = *loaded;
+        // Only a file in exactly the form this store writes counts as already written.
+        if (!stateText.isEmpty() && stateFileText(m_state, check) == stateText)
+            m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(m_statePath)};
+        // Only readings of this same boot can tell how much time really passed since the last run.
+        const QString boot = m_core.env().monotonic->bootId();
+        if (check && !boot.isEmpty() && check->bootId == boot) {
+            m_lastClockReading = ClockReading{check->wallTime, check->bootSeconds};
+            m_dayOffset = check->dayOffset;
+        }
+    } else {
+        m_core.backupUnreadableFile(stateFile);
+        // The state is rebuilt every day anyway; losing today's counters is better than not starting.
+        m_core.forgiveUnbacked(stateFile);
+        m_state = SharedState::fresh(now(), calendar());
+    }
+}
+
+void BlockingStore::loadDoomScrollConfig(QStringList& unreadable)
+{
+    const QString doomPath = m_core.fileStore().filePath(doomScrollFile);
+    m_doomScrollConfig = DoomScrollConfig::defaults();
+    if (QFileInfo::exists(doomPath)) {
+        QFile file(doomPath);
+        std::optional<DoomScrollConfig> config;
+        if (file.open(QIODevice::ReadOnly)) {
+            QJsonParseError parseError{};
+            const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+            if (parseError.error == QJsonParseError::NoError && doc.isObject())
+                config = decodeDoomScrollConfig(doc.object());
+        }
+        if (config) {
+            m_doomScrollConfig = *config;
+        } else {
+            m_core.backupUnreadableFile(doomScrollFile);
+            unreadable.append(QStringLiteral("Doom Scroll settings"));
+        }
+    }
+}
+
+void BlockingStore::setState(const SharedState& state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    emit stateChanged();
+}
+
 // Time windows repeat among hundreds of rules and their texts go through the locale's slow
 // formatter: each text is made once per locale.
-QString StorageService::reasonFor(const BlockRule& rule)
+QString BlockingStore::reasonFor(const BlockRule& rule)
 {
     const BlockApplySchedule& s = rule.blockApplySchedule;
     switch (scheduleKind(s)) {
@@ -80,10 +162,10 @@ QString StorageService::reasonFor(const BlockRule& rule)
     return {};
 }
 
-bool StorageService::followWallClock()
+bool BlockingStore::followWallClock()
 {
     const Date wall = now();
-    const double boot = m_env.monotonic->seconds();
+    const double boot = m_core.env().monotonic->seconds();
     const std::optional<ClockReading> last = m_lastClockReading;
     m_lastClockReading = ClockReading{wall, boot};
     if (!last)
@@ -117,17 +199,17 @@ bool StorageService::followWallClock()
     return true;
 }
 
-qint64 StorageService::usageDayId(Date t, const Calendar& calendar) const
+qint64 BlockingStore::usageDayId(Date t, const Calendar& calendar) const
 {
     return SharedState::dayIdFor(t - m_dayOffset, calendar);
 }
 
-Date StorageService::usageDayEnd(Date t, const Calendar& calendar) const
+Date BlockingStore::usageDayEnd(Date t, const Calendar& calendar) const
 {
     return calendar.addDays(calendar.startOfDay(t - m_dayOffset), 1) + m_dayOffset;
 }
 
-bool StorageService::beginsNewUsageDay(const SharedState& s, Date t, const Calendar& calendar) const
+bool BlockingStore::beginsNewUsageDay(const SharedState& s, Date t, const Calendar& calendar) const
 {
     const qint64 next = usageDayId(t, calendar);
     if (!startsNewUsageDay(s.dayId, next))
@@ -136,15 +218,15 @@ bool StorageService::beginsNewUsageDay(const SharedState& s, Date t, const Calen
     return next < s.dayId || !s.usageDayEndsAt || t >= *s.usageDayEndsAt;
 }
 
-std::optional<WallClockCheck> StorageService::wallClockCheck() const
+std::optional<WallClockCheck> BlockingStore::wallClockCheck() const
 {
-    const QString boot = m_env.monotonic->bootId();
+    const QString boot = m_core.env().monotonic->bootId();
     if (!m_lastClockReading || boot.isEmpty())
         return std::nullopt;
     return WallClockCheck{boot, m_lastClockReading->boot, m_lastClockReading->wall, m_dayOffset};
 }
 
-void StorageService::normalizeSharedState(const Calendar& cal)
+void BlockingStore::normalizeSharedState(const Calendar& cal)
 {
     followWallClock();
     const Date t = now();
@@ -184,7 +266,7 @@ void StorageService::normalizeSharedState(const Calendar& cal)
     setState(s);
 }
 
-void StorageService::refreshBlockingState()
+void BlockingStore::refreshBlockingState()
 {
     const Calendar cal = calendar();
     normalizeSharedState(cal);
@@ -256,7 +338,7 @@ void StorageService::refreshBlockingState()
 
 // The clock reading in the file need only be one of this boot from which the clock has kept time
 // since; an older one serves the next start as well as a new one.
-std::optional<WallClockCheck> StorageService::keptClockReading(const std::optional<WallClockCheck>& current) const
+std::optional<WallClockCheck> BlockingStore::keptClockReading(const std::optional<WallClockCheck>& current) const
 {
     if (!current || !m_stateOnDisk || !m_stateOnDisk->check)
         return std::nullopt;
@@ -271,7 +353,17 @@ std::optional<WallClockCheck> StorageService::keptClockReading(const std::option
     return c;
 }
 
-bool StorageService::saveState()
+std::optional<BlockingStore::FileIdentity> BlockingStore::fileIdentity(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return FileIdentity{static_cast<quint64>(info.st_dev), static_cast<quint64>(info.st_ino),
+                        static_cast<qint64>(info.st_size), static_cast<qint64>(info.st_mtim.tv_sec),
+                        static_cast<qint64>(info.st_mtim.tv_nsec)};
+}
+
+bool BlockingStore::saveState()
 {
     const std::optional<WallClockCheck> check = wallClockCheck();
     // Most refreshes change nothing; writing the file anyway would cost each of them an atomic
@@ -280,24 +372,23 @@ bool StorageService::saveState()
         const std::optional<WallClockCheck> kept = keptClockReading(check);
         if ((kept || !check) && kept == m_stateOnDisk->check && m_state == m_stateOnDisk->state &&
             fileIdentity(m_statePath) == m_stateOnDisk->file) {
-            clearFailure(stateFile);
+            m_core.clearFailure(stateFile);
             m_lastUsageStateSave = now();
             return true;
         }
     }
-    QString error;
-    if (!writeFile(stateFile, stateFileText(m_state, check), &error)) {
+    if (const FileWrite written = m_core.writeFile(stateFile, stateFileText(m_state, check)); !written) {
         m_stateOnDisk.reset();
-        recordFailure(stateFile, error);
+        m_core.recordFailure(stateFile, written.error);
         return false;
     }
     m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(m_statePath)};
-    clearFailure(stateFile);
+    m_core.clearFailure(stateFile);
     m_lastUsageStateSave = now();
     return true;
 }
 
-void StorageService::scheduleBoundaryTimer(Date boundary)
+void BlockingStore::scheduleBoundaryTimer(Date boundary)
 {
     // One pending timer: restarting replaces the previous one. It aims a tenth of a second past
     // the boundary and the handler checks the wall clock, so it never acts early.
@@ -306,11 +397,11 @@ void StorageService::scheduleBoundaryTimer(Date boundary)
     m_boundaryTimer.start(static_cast<int>(std::min(std::ceil(interval * 1000.0), 3600.0 * 1000.0)));
 }
 
-void StorageService::onBoundaryTimer()
+void BlockingStore::onBoundaryTimer()
 {
     // After a change of the clock the armed boundary is on the old clock: work it out afresh.
     if (followWallClock()) {
-        handleClockEvent();
+        emit clockEventDue();
         return;
     }
     const Date t = now();
@@ -319,16 +410,16 @@ void StorageService::onBoundaryTimer()
         scheduleBoundaryTimer(*m_boundaryAt);
         return;
     }
-    handleClockEvent();
+    emit clockEventDue();
 }
 
-void StorageService::throttledStateSave()
+void BlockingStore::throttledStateSave()
 {
     if (now() - m_lastUsageStateSave >= usageSaveInterval)
         saveState();
 }
 
-void StorageService::recordUsage(const BlockRule& rule, qint64 seconds)
+void BlockingStore::recordUsage(const BlockRule& rule, qint64 seconds)
 {
     if (seconds < 1)
         return;
@@ -356,7 +447,7 @@ void StorageService::recordUsage(const BlockRule& rule, qint64 seconds)
     setState(s);
     if (breakEnded) {
         refreshBlockingState();
-        m_reminders.postUrgentBreakEndedNotice(rule.displayName);
+        m_core.reminders().postUrgentBreakEndedNotice(rule.displayName);
     } else if (crossedLimit) {
         refreshBlockingState();
     } else {
@@ -364,7 +455,7 @@ void StorageService::recordUsage(const BlockRule& rule, qint64 seconds)
     }
 }
 
-void StorageService::recordDoomScrollUsage(qint64 seconds)
+void BlockingStore::recordDoomScrollUsage(qint64 seconds)
 {
     if (seconds <= 0 || !m_doomScrollConfig.isEnabled || m_doomScrollConfig.domains.empty())
         return;
@@ -394,7 +485,7 @@ void StorageService::recordDoomScrollUsage(qint64 seconds)
     refreshBlockingState();
 }
 
-bool StorageService::startUrgentBreak(const QUuid& ruleID, double fallbackSeconds)
+bool BlockingStore::startUrgentBreak(const QUuid& ruleID, double fallbackSeconds)
 {
     normalizeSharedState();
     const auto it =
@@ -416,22 +507,21 @@ bool StorageService::startUrgentBreak(const QUuid& ruleID, double fallbackSecond
     SharedState s = m_state;
     s.urgentBreak = UrgentBreakState{ruleID, t, 0, t + fallbackSeconds};
 
-    QString error;
-    if (!writeFile(rulesFile, rulesFileText(m_rules), &error)) {
+    if (const FileWrite written = m_core.writeFile(rulesFile, rulesFileText(m_rules)); !written) {
         // Not granted, so nothing of it may stay: the day's break would otherwise be spent for nothing
         // (the state copy with the new break is simply dropped).
         *it = before;
-        recordFailure(rulesFile, error);
+        m_core.recordFailure(rulesFile, written.error);
         return false;
     }
-    clearFailure(rulesFile);
+    m_core.clearFailure(rulesFile);
     emit rulesChanged();
     setState(s);
     refreshBlockingState();
     return true;
 }
 
-void StorageService::resumeBlocking()
+void BlockingStore::resumeBlocking()
 {
     if (!m_state.blockingPausedUntil)
         return;
@@ -443,7 +533,7 @@ void StorageService::resumeBlocking()
 
 // ---------------------------------------------------------------- rule and doom-scroll settings
 
-bool StorageService::isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const
+bool BlockingStore::isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const
 {
     const QString n = BlockRule::normalizedDomain(domain);
     return std::none_of(m_rules.begin(), m_rules.end(), [&](const BlockRule& r) {
@@ -451,11 +541,11 @@ bool StorageService::isDomainFree(const QString& domain, const std::optional<QUu
     });
 }
 
-bool StorageService::addRule(const BlockRule& rule)
+bool BlockingStore::addRule(const BlockRule& rule)
 {
     if (!isDomainFree(rule.domain, std::nullopt)) {
-        recordFailure(rulesFile + QStringLiteral("#duplicate"),
-                      QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
+        m_core.recordFailure(rulesFile + QStringLiteral("#duplicate"),
+                             QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
         return false;
     }
     std::vector<BlockRule> before = m_rules;
@@ -465,15 +555,15 @@ bool StorageService::addRule(const BlockRule& rule)
     return commitRules(std::move(before));
 }
 
-bool StorageService::updateRule(const BlockRule& rule)
+bool BlockingStore::updateRule(const BlockRule& rule)
 {
     const auto it =
         std::find_if(m_rules.begin(), m_rules.end(), [&rule](const BlockRule& r) { return r.id == rule.id; });
     if (it == m_rules.end())
         return false;
     if (!isDomainFree(rule.domain, rule.id)) {
-        recordFailure(rulesFile + QStringLiteral("#duplicate"),
-                      QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
+        m_core.recordFailure(rulesFile + QStringLiteral("#duplicate"),
+                             QStringLiteral("A blocking rule already exists for %1.").arg(rule.domain));
         return false;
     }
     std::vector<BlockRule> before = m_rules;
@@ -483,7 +573,7 @@ bool StorageService::updateRule(const BlockRule& rule)
     return commitRules(std::move(before));
 }
 
-bool StorageService::removeRule(const QUuid& id)
+bool BlockingStore::removeRule(const QUuid& id)
 {
     std::vector<BlockRule> before = m_rules;
     if (std::erase_if(m_rules, [&id](const BlockRule& r) { return r.id == id; }) == 0)
@@ -496,18 +586,17 @@ bool StorageService::removeRule(const QUuid& id)
     return commitRules(std::move(before), s);
 }
 
-bool StorageService::commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState)
+bool BlockingStore::commitRules(std::vector<BlockRule> before, std::optional<SharedState> changedState)
 {
     ++m_rulesGeneration;
-    QString error;
-    if (!writeFile(rulesFile, rulesFileText(m_rules), &error)) {
+    if (const FileWrite written = m_core.writeFile(rulesFile, rulesFileText(m_rules)); !written) {
         // The rules stay as they are on disk: a loosening the disk refused must not loosen, and an
         // added rule that a restart would not have must not block either; the screen says why.
         m_rules = std::move(before);
-        recordFailure(rulesFile, error);
+        m_core.recordFailure(rulesFile, written.error);
         return false;
     }
-    clearFailure(rulesFile);
+    m_core.clearFailure(rulesFile);
     emit rulesChanged();
     if (changedState)
         setState(*changedState);
@@ -515,7 +604,7 @@ bool StorageService::commitRules(std::vector<BlockRule> before, std::optional<Sh
     return true;
 }
 
-bool StorageService::updateDoomScrollConfig(const DoomScrollConfig& given)
+bool BlockingStore::updateDoomScrollConfig(const DoomScrollConfig& given)
 {
     const DoomScrollConfig old = m_doomScrollConfig;
     std::vector<DoomScrollDomain> cleaned;
@@ -539,14 +628,13 @@ bool StorageService::updateDoomScrollConfig(const DoomScrollConfig& given)
     const Date breakEnd = m_state.doomScroll && m_state.doomScroll->breakEndsAt ? *m_state.doomScroll->breakEndsAt : 0;
 
     const DoomScrollConfig config{enabled, cleaned, given.usageWindowMinutes, given.breakMinutes};
-    QString error;
     JsonTextWriter text;
     writeDoomScrollConfig(text, config);
-    if (!writeFile(doomScrollFile, text.take(), &error)) {
-        recordFailure(doomScrollFile, error); // the settings stay as they are on disk
+    if (const FileWrite written = m_core.writeFile(doomScrollFile, text.take()); !written) {
+        m_core.recordFailure(doomScrollFile, written.error); // the settings stay as they are on disk
         return false;
     }
-    clearFailure(doomScrollFile);
+    m_core.clearFailure(doomScrollFile);
     m_doomScrollConfig = config;
     emit doomScrollConfigChanged();
     if (!sameWindow && breakEnd <= now()) {

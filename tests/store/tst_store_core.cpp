@@ -93,7 +93,7 @@ StorageEnvironment environmentOf(StoreFixture& f)
 
 } // namespace
 
-class TestStorageFiles : public QObject {
+class TestStoreCore : public QObject {
     Q_OBJECT
 private slots:
     void firstStartOnEmptyFolder()
@@ -312,9 +312,9 @@ private slots:
         QVERIFY(store.lastError()->contains(QLatin1String("todos.json")));
         QCOMPARE(sync.pushes, 0);
 
-        QString error;
-        QVERIFY(!store.replaceTodosFromSync({}, &error));
-        QVERIFY(!error.isEmpty());
+        const FileWrite refused = store.replaceTodosFromSync({});
+        QVERIFY(!refused);
+        QVERIFY(!refused.error.isEmpty());
         QCOMPARE(readBytes(todosPath), damaged);
 
         // Other files are written as usual.
@@ -499,6 +499,30 @@ private slots:
         QCOMPARE(store.lastError(), todoFailure);
     }
 
+    // The folder is kept as a file URL: characters a URL gives meaning to must still name the
+    // folder the person chose, not a neighbour or a decoded one.
+    void dataFolderNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("a space and a hash") << QStringLiteral("My data #1");
+        QTest::newRow("a percent sign that looks escaped") << QStringLiteral("100%20done");
+        QTest::newRow("a question mark") << QStringLiteral("why?");
+        QTest::newRow("letters beyond ASCII") << QStringLiteral("Données ü");
+    }
+
+    void dataFolderNames()
+    {
+        QFETCH(QString, name);
+        StoreFixture f;
+        f.dataFolder = f.folder.filePath(name);
+        f.make().addTodo(todo(QStringLiteral("kept where chosen"), f.clock.now()));
+        QCOMPARE(f.store->fileStore().folderPath(), f.dataFolder);
+        f.store.reset();
+        QVERIFY(QFile::exists(f.dataFolder + QStringLiteral("/todos.json")));
+        QCOMPARE(QDir(f.folder.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{name});
+        QCOMPARE(f.make().todos().size(), size_t(1));
+    }
+
     void dataFolderFallback()
     {
         StoreFixture f;
@@ -520,7 +544,8 @@ private slots:
         {
             StorageService store(std::nullopt, environmentOf(f));
             QVERIFY(store.fatalError().isEmpty());
-            QVERIFY(store.fileStore().rootURL.startsWith(scratch.filePath(QStringLiteral("tmp")) + QLatin1Char('/')));
+            QVERIFY(
+                store.fileStore().folderPath().startsWith(scratch.filePath(QStringLiteral("tmp")) + QLatin1Char('/')));
             QVERIFY(QFile::exists(store.fileStore().filePath(QStringLiteral("state.json"))));
             // The message names the folder that could not be made and outlives loading.
             QVERIFY(store.lastError());
@@ -726,5 +751,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStorageFiles)
-#include "tst_storage_files.moc"
+QTEST_GUILESS_MAIN(TestStoreCore)
+#include "tst_store_core.moc"

@@ -31,7 +31,7 @@ TaskItem numbered(int i, Date at)
 // while that write is on its way lands after it, and its success clears the older write's failure.
 // The text written there is the text the store would have written itself, and a list made from
 // to-dos that changed since is never taken in over them.
-class TestStorageWrites : public QObject {
+class TestTodoStoreWrites : public QObject {
     Q_OBJECT
 
 private slots:
@@ -180,9 +180,9 @@ private slots:
             store.setLastError(std::nullopt);
         }
         const std::vector<TaskItem> local = store.todos();
-        QString error;
-        QVERIFY(!store.takeTodosFromSync(synced, &error));
-        QVERIFY(!error.isEmpty());
+        const FileWrite refused = store.takeTodosFromSync(synced);
+        QVERIFY(!refused);
+        QVERIFY(!refused.error.isEmpty());
         QVERIFY(store.todos() == local);
         store.waitForWrites();
         QVERIFY(todosInFile(f.file(StorageService::todosFile)) == local);
@@ -191,7 +191,7 @@ private slots:
         // Made again from what the store holds now, it goes in.
         StorageService::SyncedTodos again =
             StorageService::SyncedTodos::between(store.todos(), store.todosRevision(), merged);
-        QVERIFY(store.takeTodosFromSync(again, &error));
+        QVERIFY(store.takeTodosFromSync(again));
         QVERIFY(again.list == local); // the list the store held, handed back
         store.waitForWrites();
         QVERIFY(todosInFile(f.file(StorageService::todosFile)) == merged);
@@ -248,5 +248,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStorageWrites)
-#include "tst_storage_writes.moc"
+QTEST_GUILESS_MAIN(TestTodoStoreWrites)
+#include "tst_todo_store_writes.moc"

@@ -16,19 +16,6 @@ Date dec(int day, int hour = 0, int minute = 0, int second = 0)
     return TestEnvironment::at(2026, 12, day, hour, minute, second);
 }
 
-const QString pendingTaskDeletesKey = QStringLiteral("sync.pendingTaskDeletes.v1");
-
-// One occurrence of a series, with the id the series maintenance gives that day.
-TaskItem occurrence(const QString& title, const QUuid& series, Date day, RepeatOption repeat = RepeatOption::daily)
-{
-    const Calendar cal = TaskRecurrence::maintenanceCalendar(TestEnvironment::calendar());
-    TaskItem t = todo(title, cal.startOfDay(day));
-    t.id = TaskRecurrence::occurrenceID(series, TaskRecurrence::dayKey(day, cal));
-    t.repeatOption = repeat;
-    t.recurringSeriesId = series;
-    return t;
-}
-
 bool containsId(const std::vector<TaskItem>& list, const QUuid& id)
 {
     return std::any_of(list.begin(), list.end(), [&id](const TaskItem& t) { return t.id == id; });
@@ -36,7 +23,7 @@ bool containsId(const std::vector<TaskItem>& list, const QUuid& id)
 
 } // namespace
 
-class TestStorageTodos : public QObject {
+class TestTodoStore : public QObject {
     Q_OBJECT
 
 private slots:
@@ -746,198 +733,7 @@ private slots:
         QCOMPARE(ids(store.todos()), QList<QUuid>{b.id});
         QCOMPARE(changed.count(), 1);
     }
-
-    // ------------------------------------------------------------ repeating series
-
-    void rollOverAtStartUpWritesButDoesNotPush()
-    {
-        StoreFixture f;
-        const QUuid series = QUuid::createUuid();
-        const QUuid deletedSeries = QUuid::createUuid();
-        const TaskItem yesterday = occurrence(QStringLiteral("journal"), series, dec(6));
-        const TaskItem gone = occurrence(QStringLiteral("gone"), deletedSeries, dec(6));
-        QDir().mkpath(f.dataPath());
-        QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosJson({yesterday, gone})));
-        f.defaults.setStringArray(StorageService::deletedSeriesKey, {uuidText(deletedSeries)});
-
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
-        const TaskItem expected = occurrence(QStringLiteral("journal"), series, dec(7));
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{expected.id, yesterday.id}));
-        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{expected.id, yesterday.id}));
-        QCOMPARE(sync.pushes, 0);
-        QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
-        QVERIFY(!store.lastError());
-    }
-
-    // A roll-over the disk refuses (at start-up or at midnight) makes nothing, says so, and gives
-    // the sync nothing to send; the next one after the disk recovers makes the occurrences.
-    void rollOverTheDiskRefusesIsNotMade_data()
-    {
-        QTest::addColumn<bool>("atStartUp");
-        QTest::newRow("start-up, write refused") << true;
-        QTest::newRow("midnight, bytes lost") << false;
-    }
-    void rollOverTheDiskRefusesIsNotMade()
-    {
-        QFETCH(bool, atStartUp);
-        StoreFixture f;
-        const TaskItem latest = occurrence(QStringLiteral("journal"), QUuid::createUuid(), atStartUp ? dec(6) : dec(7));
-        QDir().mkpath(f.dataPath());
-        QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosJson({latest})));
-        f.failing = QStringList{QStringLiteral("todos.json")};
-        f.make();
-        f.failing.clear();
-        FakeCloudSync sync(f.defaults);
-        f.store->setCloudSync(&sync);
-        if (!atStartUp) {
-            f.losing = QStringList{QStringLiteral("todos.json")};
-            f.clock.set(dec(8, 0, 0, 5));
-            f.store->handleClockEvent();
-        }
-        QCOMPARE(ids(f.store->todos()), QList<QUuid>{latest.id});
-        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{latest.id});
-        QVERIFY(f.store->lastError()->contains(QLatin1String("todos.json")));
-        QCOMPARE(sync.pushes, 0);
-
-        f.losing.clear();
-        f.clock.advance(60);
-        f.store->handleClockEvent();
-        QVERIFY(!f.store->lastError() && sync.pushes == 1);
-        QCOMPARE(f.store->todos().size(), size_t(2));
-        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), ids(f.store->todos()));
-    }
-
-    void dayChangeRollsTheSeriesForward()
-    {
-        StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
-        TaskItem t = todo(QStringLiteral("stretch"), dec(7));
-        t.repeatOption = RepeatOption::daily;
-        t.reminderDate = dec(7, 9, 30);
-        store.addTodo(t);
-        const QUuid series = *store.todos().front().recurringSeriesId;
-        sync.pushes = 0;
-
-        f.clock.set(dec(8, 0, 0, 5));
-        emit f.events.dayChanged();
-        QCOMPARE(store.todos().size(), size_t(1)); // queued: nothing runs inside the signal
-        QTRY_COMPARE(store.todos().size(), size_t(2));
-
-        const TaskItem& next = store.todos().front();
-        QCOMPARE(next.id, occurrence(QString(), series, dec(8)).id);
-        QCOMPARE(next.createdAt, dec(8));
-        QCOMPARE(next.recurringSeriesId, std::optional<QUuid>(series));
-        QVERIFY(!next.isCompleted);
-        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), ids(store.todos()));
-        QCOMPARE(sync.pushes, 1);
-        QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(next.id)));
-        QCOMPARE(store.state().dayId, 20261208);
-    }
-
-    void rollOverWithNothingToDo()
-    {
-        StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
-        const QUuid series = QUuid::createUuid();
-        QVERIFY(store.replaceTodosFromSync(
-            {occurrence(QStringLiteral("today's"), series, dec(7)), todo(QStringLiteral("one-off"), dec(7, 8))}));
-        store.waitForWrites();
-        QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
-        QSignalSpy changed(&store, &StorageService::todosChanged);
-
-        QVERIFY(!store.rollOverRecurringTodos(f.clock.now()));
-        f.clock.advance(3600);
-        emit f.events.clockChanged();
-        emit f.events.timeZoneChanged();
-        emit f.events.didWake();
-        QCoreApplication::processEvents();
-        QCOMPARE(changed.count(), 0);
-        QVERIFY(!QFile::exists(f.file(QStringLiteral("todos.json"))));
-        QCOMPARE(sync.pushes, 0);
-    }
-
-    void deletedSeriesComingBackIsRemovedAgain()
-    {
-        StoreFixture f;
-        StorageService& store = f.make();
-        Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
-        FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
-        const QUuid series = QUuid::createUuid();
-        TaskItem today = occurrence(QStringLiteral("practise"), series, dec(7));
-        today.reminderDate = dec(7, 18);
-        const TaskItem keep = todo(QStringLiteral("keep"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({today, keep}));
-        store.waitForWrites();
-        store.deleteTodo(today);
-        syncDefaults.remove(pendingTaskDeletesKey); // as if the sync had uploaded the delete
-        sync.pushes = 0;
-
-        // The phone had not heard of the delete yet.
-        QVERIFY(store.replaceTodosFromSync({today, keep}));
-        store.waitForWrites();
-        QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(today.id)));
-
-        emit f.events.clockChanged();
-        QTRY_COMPARE(store.todos().size(), size_t(1));
-        QCOMPARE(store.todos().front().id, keep.id);
-        QVERIFY(!f.notifications.pending.contains(Reminders::requestIdentifier(today.id)));
-        QCOMPARE(sync.idSet(pendingTaskDeletesKey), QSet<QUuid>{today.id});
-        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{keep.id});
-        QCOMPARE(sync.pushes, 1);
-    }
-
-    void stoppedSeriesIsNeverExtended()
-    {
-        StoreFixture f;
-        StorageService& store = f.make();
-        const QUuid series = QUuid::createUuid();
-        store.storeRecurringSeries({series}, {});
-        // Another device still sends the old repeat option.
-        const TaskItem stale = occurrence(QStringLiteral("floss"), series, dec(6));
-        QVERIFY(store.replaceTodosFromSync({stale}));
-        store.waitForWrites();
-
-        emit f.events.didWake();
-        QTRY_VERIFY(!store.todos().front().recurringSeriesId);
-        QCOMPARE(store.todos().size(), size_t(1));
-        QCOMPARE(store.todos().front().repeatOption, RepeatOption::none);
-        QCOMPARE(store.todos().front().id, stale.id);
-
-        f.clock.set(dec(9, 8));
-        emit f.events.dayChanged();
-        QCoreApplication::processEvents();
-        QCOMPARE(store.todos().size(), size_t(1));
-    }
-
-    void duplicateOccurrencesAreDropped()
-    {
-        StoreFixture f;
-        StorageService& store = f.make();
-        Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
-        FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
-        const QUuid series = QUuid::createUuid();
-        const TaskItem canonical = occurrence(QStringLiteral("walk"), series, dec(7));
-        TaskItem copy = canonical;
-        copy.id = QUuid::createUuid();
-        copy.reminderDate = dec(7, 20);
-        QVERIFY(store.replaceTodosFromSync({copy, canonical}));
-        store.waitForWrites();
-        QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
-
-        QVERIFY(store.rollOverRecurringTodos(f.clock.now()));
-        QCOMPARE(ids(store.todos()), QList<QUuid>{canonical.id});
-        QVERIFY(!f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
-        QCOMPARE(sync.idSet(pendingTaskDeletesKey), QSet<QUuid>{copy.id});
-    }
 };
 
-QTEST_GUILESS_MAIN(TestStorageTodos)
-#include "tst_storage_todos.moc"
+QTEST_GUILESS_MAIN(TestTodoStore)
+#include "tst_todo_store.moc"

@@ -17,7 +17,7 @@ const QString pendingNoteDeletesKey = QStringLiteral("sync.pendingNoteDeletes.v1
 
 } // namespace
 
-class TestStorageNotes : public QObject {
+class TestNoteStore : public QObject {
     Q_OBJECT
 
 private slots:
@@ -239,80 +239,7 @@ private slots:
         StorageService::sortNotes(list);
         QCOMPARE(ids(list), expected);
     }
-
-    // ------------------------------------------------------------ series sets
-
-    void recurringSeriesIDs_data()
-    {
-        const QUuid valid = QUuid::fromString(QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427"));
-        QTest::addColumn<QJsonValue>("stored"); // undefined: no entry
-        QTest::addColumn<QSet<QUuid>>("expected");
-
-        QTest::newRow("no entry") << QJsonValue(QJsonValue::Undefined) << QSet<QUuid>{};
-        QTest::newRow("a text that is not a UUID and a valid one")
-            << QJsonValue(
-                   QJsonArray{QStringLiteral("not-a-uuid"), QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427")})
-            << QSet<QUuid>{valid};
-        QTest::newRow("lower-case text") << QJsonValue(
-                                                QJsonArray{QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")})
-                                         << QSet<QUuid>{valid};
-        QTest::newRow("braced text") << QJsonValue(QJsonArray{QStringLiteral("{1b4e28ba-2fa1-11d2-883f-0016d3cca427}")})
-                                     << QSet<QUuid>{};
-        QTest::newRow("duplicates") << QJsonValue(QJsonArray{QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427"),
-                                                             QStringLiteral("1b4e28ba-2fa1-11d2-883f-0016d3cca427")})
-                                    << QSet<QUuid>{valid};
-        QTest::newRow("a text instead of an array")
-            << QJsonValue(QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427")) << QSet<QUuid>{};
-        QTest::newRow("an array that is not all texts")
-            << QJsonValue(QJsonArray{QStringLiteral("1B4E28BA-2FA1-11D2-883F-0016D3CCA427"), 7}) << QSet<QUuid>{};
-    }
-
-    void recurringSeriesIDs()
-    {
-        QFETCH(QJsonValue, stored);
-        QFETCH(QSet<QUuid>, expected);
-        StoreFixture f;
-        StorageService& store = f.make();
-        if (!stored.isUndefined())
-            f.defaults.set(StorageService::deletedSeriesKey, stored);
-        QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), expected);
-        QVERIFY(store.recurringSeriesIDs(StorageService::stoppedSeriesKey).isEmpty());
-    }
-
-    void storeRecurringSeriesWritesSortedUpperCaseTexts()
-    {
-        StoreFixture f;
-        StorageService& store = f.make();
-        const QUuid a = QUuid::fromString(QStringLiteral("0a000000-0000-4000-8000-000000000000"));
-        const QUuid b = QUuid::fromString(QStringLiteral("0b000000-0000-4000-8000-000000000000"));
-        const QUuid c = QUuid::fromString(QStringLiteral("0c000000-0000-4000-8000-000000000000"));
-        f.defaults.setStringArray(StorageService::stoppedSeriesKey,
-                                  {QStringLiteral("0c000000-0000-4000-8000-000000000000"), QStringLiteral("junk")});
-        // An empty argument leaves its entry alone, malformed as it is.
-        f.defaults.setStringArray(StorageService::deletedSeriesKey, {QStringLiteral("junk")});
-
-        store.storeRecurringSeries({b, a}, {});
-        QCOMPARE(f.defaults.stringArray(StorageService::stoppedSeriesKey),
-                 std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
-        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey),
-                 std::optional<QStringList>(QStringList{QStringLiteral("junk")}));
-
-        store.storeRecurringSeries({a}, {c});
-        QCOMPARE(f.defaults.stringArray(StorageService::stoppedSeriesKey),
-                 std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
-        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey),
-                 std::optional<QStringList>(QStringList{uuidText(c)}));
-        QCOMPARE(uuidText(a), QStringLiteral("0A000000-0000-4000-8000-000000000000"));
-
-        store.storeRecurringSeries({}, {});
-        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey),
-                 std::optional<QStringList>(QStringList{uuidText(c)}));
-        // Kept across restarts: they live in the preferences, not the data folder.
-        Defaults reread(f.defaults.path());
-        QCOMPARE(reread.stringArray(StorageService::deletedSeriesKey),
-                 std::optional<QStringList>(QStringList{uuidText(c)}));
-    }
 };
 
-QTEST_GUILESS_MAIN(TestStorageNotes)
-#include "tst_storage_notes.moc"
+QTEST_GUILESS_MAIN(TestNoteStore)
+#include "tst_note_store.moc"
