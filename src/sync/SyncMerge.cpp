@@ -41,14 +41,19 @@ std::vector<QUuid> parseIdList(const std::optional<QString>& text)
     return ids;
 }
 
-QString idListText(const QSet<QUuid>& ids)
+QStringList sortedIdTexts(const QSet<QUuid>& ids)
 {
     QStringList texts;
     texts.reserve(ids.size());
     for (const QUuid& id : ids)
         texts.append(uuidText(id));
     texts.sort();
-    return texts.join(u',');
+    return texts;
+}
+
+QString idListText(const QSet<QUuid>& ids)
+{
+    return sortedIdTexts(ids).join(u',');
 }
 
 QSet<QUuid> mergedIdSet(const QSet<QUuid>& server, const QSet<QUuid>& adding, const QSet<QUuid>& removing)

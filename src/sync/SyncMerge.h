@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 #include <algorithm>
 #include <cmath>
@@ -46,6 +47,7 @@ bool textLess(const QString& a, const QString& b);
 // A list of ids as the manifest holds it: upper-case texts, sorted, joined by commas. Reading
 // skips anything that is not an id.
 std::vector<QUuid> parseIdList(const std::optional<QString>& text);
+QStringList sortedIdTexts(const QSet<QUuid>& ids);
 QString idListText(const QSet<QUuid>& ids);
 QSet<QUuid> mergedIdSet(const QSet<QUuid>& server, const QSet<QUuid>& adding, const QSet<QUuid>& removing);
 

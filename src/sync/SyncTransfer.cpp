@@ -15,16 +15,6 @@ Q_DECLARE_LOGGING_CATEGORY(syncLog)
 
 namespace {
 
-QStringList sortedNames(const QSet<QUuid>& ids)
-{
-    QStringList names;
-    names.reserve(ids.size());
-    for (const QUuid& id : ids)
-        names.append(uuidText(id));
-    names.sort();
-    return names;
-}
-
 // Logging stays out of the coroutines: GCC 12 cannot compile the function name the macros record.
 void logInfo(const char* text)
 {
@@ -260,7 +250,7 @@ QCoro::Task<SyncRun::DeletedIds> SyncRun::pushPendingDeletes()
 {
     const QSet<QUuid> tasks = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
     const QSet<QUuid> notes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
-    const QStringList names = sortedNames(tasks + notes);
+    const QStringList names = SyncMerge::sortedIdTexts(tasks + notes);
     // Only ids whose record is gone leave the pending sets: a delete that failed is tried again.
     QSet<QUuid> gone;
     for (qsizetype start = 0; start < names.size(); start += deleteChunk) {
