@@ -187,8 +187,8 @@ bool measure(const char* backend, RecordStore& inner, int todoCount)
     for (int i = 0; i < 15; ++i) {
         QElapsedTimer timer;
         timer.start();
-        for (qsizetype start = 0; start < names.size(); start += SyncService::fetchChunk)
-            inner.fetch(names.mid(start, SyncService::fetchChunk)).waitForFinished();
+        for (qsizetype start = 0; start < names.size(); start += SyncRun::fetchChunk)
+            inner.fetch(names.mid(start, SyncRun::fetchChunk)).waitForFinished();
         bare.push_back(timer.nsecsElapsed() / 1e6);
     }
     const double bareMs = median(bare);

@@ -75,7 +75,7 @@ int main(int argc, char** argv)
         // No browser, a sync error, the login item refused.
         SettingsRig rig;
         MemoryRecordStore::Fault fault;
-        fault.error.code = RecordErrorCode::networkUnavailable;
+        fault.error.kind = RecordFailure::unreachable;
         rig.records.faultChooser = [fault](MemoryRecordStore::Operation) { return std::optional(fault); };
         rig.sync->syncNow();
         if (!QTest::qWaitFor([&rig] { return !rig.sync->isSyncing(); }, 5000))

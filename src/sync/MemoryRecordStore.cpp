@@ -88,8 +88,7 @@ QFuture<StoreAnswer<std::vector<ItemResult>>> MemoryRecordStore::fetch(const QSt
             if (fault && fault->kind == Fault::Kind::lostAnswer)
                 answer.error = fault->error;
             if (fault && fault->kind == Fault::Kind::partialFailure) {
-                RecordError partial =
-                    RecordError::of(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
+                RecordError partial = RecordError::of(RecordFailure::partial, QStringLiteral("some items failed"));
                 partial.partialErrors.push_back({names[failing], fault->error});
                 answer.error = partial;
             }
@@ -163,8 +162,7 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
             if (fault && fault->kind == Fault::Kind::lostAnswer)
                 answer.error = fault->error;
             if (fault && fault->kind == Fault::Kind::partialFailure && failing >= 0) {
-                RecordError partial =
-                    RecordError::of(RecordErrorCode::partialFailure, QStringLiteral("some items failed"));
+                RecordError partial = RecordError::of(RecordFailure::partial, QStringLiteral("some items failed"));
                 partial.partialErrors.push_back({failingName, fault->error});
                 answer.error = partial;
             }

@@ -15,19 +15,19 @@ RecordError mapState(const QByteArray& state, const QString& message)
     if (state == "40001" || state == "40P01" || state == "55P03" || state == "57014")
         return RecordError::busy(message);
     if (state == "57P03") // the server is starting up
-        return RecordError::of(RecordErrorCode::serviceUnavailable, message);
+        return RecordError::of(RecordFailure::startingUp, message);
     if (state == "53100")
-        return RecordError::of(RecordErrorCode::quotaExceeded, message);
+        return RecordError::of(RecordFailure::storageFull, message);
     if (state == "42501")
-        return RecordError::of(RecordErrorCode::permissionFailure, message);
+        return RecordError::of(RecordFailure::notPermitted, message);
     if (state.startsWith("08"))
-        return RecordError::of(RecordErrorCode::networkFailure, message);
+        return RecordError::of(RecordFailure::connectionLost, message);
     // Data the server cannot hold fails the same way every time it is sent.
     if (state.startsWith("22"))
-        return RecordError::of(RecordErrorCode::invalidArguments, message);
+        return RecordError::of(RecordFailure::invalidRecord, message);
     if (state.startsWith("54"))
-        return RecordError::of(RecordErrorCode::limitExceeded, message);
-    return RecordError::of(RecordErrorCode::internalError, message);
+        return RecordError::of(RecordFailure::tooLarge, message);
+    return RecordError::of(RecordFailure::internal, message);
 }
 
 struct Result {
@@ -67,7 +67,7 @@ public:
         const QByteArray info = m_connection.toUtf8();
         PGconn* conn = PQconnectStart(info.constData());
         if (!conn)
-            return RecordError::of(RecordErrorCode::networkUnavailable, QStringLiteral("out of memory"));
+            return RecordError::of(RecordFailure::unreachable, QStringLiteral("out of memory"));
         // How far the handshake got tells a refused login from a server that cannot be reached.
         bool reachedServer = false;
         bool inTls = false;
@@ -91,9 +91,9 @@ public:
             // A handshake that ended before TLS was up is a server we refused to trust (or could
             // not check), not a network that may come back.
             if (untrusted)
-                return RecordError::of(RecordErrorCode::serverNotTrusted, message);
-            return RecordError::of(
-                reachedServer ? RecordErrorCode::notAuthenticated : RecordErrorCode::networkUnavailable, message);
+                return RecordError::of(RecordFailure::untrustedServer, message);
+            return RecordError::of(reachedServer ? RecordFailure::notAuthenticated : RecordFailure::unreachable,
+                                   message);
         }
         m_conn = conn;
         // The schema is made with IF NOT EXISTS at every connection: its notices are no news.
@@ -286,7 +286,7 @@ private:
         const QString message =
             QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn)).trimmed();
         if (PQstatus(m_conn) != CONNECTION_OK)
-            return RecordError::of(RecordErrorCode::networkFailure, message);
+            return RecordError::of(RecordFailure::connectionLost, message);
         return mapState(QByteArray(result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr), message);
     }
 

@@ -2,9 +2,50 @@
 
 #include "sync/RecordFields.h"
 
+namespace {
+
+const char* failureName(RecordFailure kind)
+{
+    switch (kind) {
+    case RecordFailure::internal:
+        return "internal";
+    case RecordFailure::partial:
+        return "partial";
+    case RecordFailure::unreachable:
+        return "unreachable";
+    case RecordFailure::connectionLost:
+        return "connection lost";
+    case RecordFailure::startingUp:
+        return "starting up";
+    case RecordFailure::busy:
+        return "busy";
+    case RecordFailure::notAuthenticated:
+        return "not authenticated";
+    case RecordFailure::notPermitted:
+        return "not permitted";
+    case RecordFailure::unknownItem:
+        return "unknown item";
+    case RecordFailure::invalidRecord:
+        return "invalid record";
+    case RecordFailure::changedOnServer:
+        return "changed on server";
+    case RecordFailure::storageFull:
+        return "storage full";
+    case RecordFailure::tooLarge:
+        return "too large";
+    case RecordFailure::untrustedServer:
+        return "untrusted server";
+    case RecordFailure::localWrite:
+        return "local write";
+    }
+    return "unknown";
+}
+
+} // namespace
+
 QString RecordError::description() const
 {
-    QString text = QStringLiteral("record store error %1").arg(int(code));
+    QString text = QStringLiteral("record store failure (%1)").arg(QLatin1String(failureName(kind)));
     if (!message.isEmpty())
         text += QStringLiteral(": ") + message;
     if (retryAfterSeconds)
@@ -17,15 +58,15 @@ QString RecordError::description() const
 std::optional<RecordError> RecordStore::checkRequestSize(qsizetype items)
 {
     if (items > maxItemsPerRequest)
-        return RecordError::of(RecordErrorCode::limitExceeded, QStringLiteral("too many items in one request"));
+        return RecordError::of(RecordFailure::tooLarge, QStringLiteral("too many items in one request"));
     return std::nullopt;
 }
 
 std::optional<RecordError> RecordStore::checkSave(const CloudRecord& record, const QByteArray& patch)
 {
     if (!RecordFields::isValidName(record.recordName()) || !RecordFields::isValidName(record.recordType()))
-        return RecordError::of(RecordErrorCode::invalidArguments, QStringLiteral("bad record name or type"));
+        return RecordError::of(RecordFailure::invalidRecord, QStringLiteral("bad record name or type"));
     if (patch.size() > maxRecordBytes)
-        return RecordError::of(RecordErrorCode::limitExceeded, QStringLiteral("record too large"));
+        return RecordError::of(RecordFailure::tooLarge, QStringLiteral("record too large"));
     return std::nullopt;
 }

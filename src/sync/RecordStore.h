@@ -10,45 +10,41 @@
 #include <utility>
 #include <vector>
 
-// The error codes of the record store, numbered as the phone app's side numbers them; the sync
-// decides its texts and retries by them. Code 0 is a failure of our own (a data file that could
-// not be written), not one of the store's; so is a server whose certificate could not be verified.
-enum class RecordErrorCode : int {
-    localFailure = 0,
-    internalError = 1,
-    partialFailure = 2,
-    networkUnavailable = 3,
-    networkFailure = 4,
-    serviceUnavailable = 6,
-    requestRateLimited = 7,
-    missingEntitlement = 8,
-    notAuthenticated = 9,
-    permissionFailure = 10,
-    unknownItem = 11,
-    invalidArguments = 12,
-    serverRecordChanged = 14,
-    zoneBusy = 23,
-    quotaExceeded = 25,
-    limitExceeded = 27,
-    serverNotTrusted = 1000,
+// How a request to the record store failed, as every store tells it. The sync chooses its texts
+// and retries by these.
+enum class RecordFailure {
+    internal,         // anything else: a fault of the store, or an answer out of order
+    partial,          // some items of a request failed; each names its own failure
+    unreachable,      // the store cannot be reached or opened
+    connectionLost,   // the connection broke during a request
+    startingUp,       // the server is starting and answers shortly
+    busy,             // locked or overloaded: worth another try soon
+    notAuthenticated, // the server refused the login
+    notPermitted,     // the account may not read or write there
+    unknownItem,      // no record of that name
+    invalidRecord,    // a record the store can never hold as it is
+    changedOnServer,  // the record changed since it was fetched
+    storageFull,      // the store's disk is full
+    tooLarge,         // too many items in one request, or a record too large
+    untrustedServer,  // the server's certificate could not be verified
+    localWrite,       // not the store's: what a run received could not be written here
 };
 
 struct RecordError {
-    RecordErrorCode code = RecordErrorCode::internalError;
+    RecordFailure kind = RecordFailure::internal;
     QString message;
     std::optional<double> retryAfterSeconds;
     // For a partial failure: the failing items by record name, in request order.
     std::vector<std::pair<QString, RecordError>> partialErrors;
 
-    bool isStoreError() const { return code != RecordErrorCode::localFailure; }
     QString description() const;
 
-    static RecordError of(RecordErrorCode code, const QString& message, std::optional<double> retryAfter = {})
+    static RecordError of(RecordFailure kind, const QString& message, std::optional<double> retryAfter = {})
     {
-        return RecordError{code, message, retryAfter, {}};
+        return RecordError{kind, message, retryAfter, {}};
     }
     // A database that is locked or overloaded: worth another try soon.
-    static RecordError busy(const QString& message) { return of(RecordErrorCode::requestRateLimited, message, 5); }
+    static RecordError busy(const QString& message) { return of(RecordFailure::busy, message, 5); }
 };
 
 // The answer to one request: a failure of the whole request, or its value.
@@ -67,7 +63,7 @@ public:
     {
         if (!m_done) {
             StoreAnswer<T> closed;
-            closed.error = RecordError::of(RecordErrorCode::internalError, QStringLiteral("the record store closed"));
+            closed.error = RecordError::of(RecordFailure::internal, QStringLiteral("the record store closed"));
             answer(std::move(closed));
         }
     }
@@ -140,11 +136,10 @@ public:
     static std::optional<RecordError> checkSave(const CloudRecord& record, const QByteArray& patch);
     static RecordError unknownItem()
     {
-        return RecordError::of(RecordErrorCode::unknownItem, QStringLiteral("no such record"));
+        return RecordError::of(RecordFailure::unknownItem, QStringLiteral("no such record"));
     }
     static RecordError serverRecordChanged()
     {
-        return RecordError::of(RecordErrorCode::serverRecordChanged,
-                               QStringLiteral("the record changed on the server"));
+        return RecordError::of(RecordFailure::changedOnServer, QStringLiteral("the record changed on the server"));
     }
 };

@@ -26,15 +26,15 @@ RecordError mapError(int extended, const QString& message)
     case SQLITE_LOCKED:
         return RecordError::busy(message);
     case SQLITE_FULL:
-        return RecordError::of(RecordErrorCode::quotaExceeded, message);
+        return RecordError::of(RecordFailure::storageFull, message);
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_AUTH:
-        return RecordError::of(RecordErrorCode::permissionFailure, message);
+        return RecordError::of(RecordFailure::notPermitted, message);
     case SQLITE_CANTOPEN:
-        return RecordError::of(RecordErrorCode::networkUnavailable, message);
+        return RecordError::of(RecordFailure::unreachable, message);
     default:
-        return RecordError::of(RecordErrorCode::internalError, message);
+        return RecordError::of(RecordFailure::internal, message);
     }
 }
 
@@ -74,17 +74,17 @@ public:
             return std::nullopt;
         const QString folder = QFileInfo(m_path).absolutePath();
         if (!FileSafety::makeFolder(folder))
-            return RecordError::of(RecordErrorCode::networkUnavailable, QStringLiteral("cannot create %1").arg(folder));
+            return RecordError::of(RecordFailure::unreachable, QStringLiteral("cannot create %1").arg(folder));
         if (isNetworkFileSystem(folder))
             return RecordError::of(
-                RecordErrorCode::internalError,
+                RecordFailure::internal,
                 QStringLiteral("%1 is on a network file system; use a PostgreSQL store to share between machines")
                     .arg(m_path));
         // Made private before SQLite sees it; SQLite gives its side files the same mode.
         const QByteArray file = QFile::encodeName(m_path);
         const int fd = ::open(file.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0)
-            return RecordError::of(RecordErrorCode::networkUnavailable, QStringLiteral("cannot open %1").arg(m_path));
+            return RecordError::of(RecordFailure::unreachable, QStringLiteral("cannot open %1").arg(m_path));
         ::fchmod(fd, 0600);
         ::close(fd);
 

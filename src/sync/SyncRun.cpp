@@ -1,13 +1,14 @@
-// One complete two-way run: read the manifest, send local deletions, fetch every listed record,
-// merge, apply the repeating to-dos of the whole account, hand changes to the store, upload what
-// differs, send deletions again, rewrite the manifest, and keep the bookkeeping.
-#include "model/Iso8601.h"
+#include "sync/SyncRun.h"
+
+#include "model/Clock.h"
 #include "model/Json.h"
 #include "model/TaskRecurrence.h"
 #include "platform/Defaults.h"
+#include "platform/MemoryReturn.h"
 #include "store/StorageService.h"
 #include "sync/RecordMapper.h"
-#include "sync/SyncService.h"
+#include "sync/SyncEnvironment.h"
+#include "sync/SyncMerge.h"
 
 #include <QLoggingCategory>
 #include <QPromise>
@@ -77,7 +78,7 @@ void selectUploads(const std::vector<T>& items, const QSet<QUuid>& unreadable, c
         if (unreadable.contains(item.id))
             continue;
         if (const auto it = remoteById.constFind(item.id);
-            it != remoteById.cend() && (item == *it || SyncService::fingerprint(item) == SyncService::fingerprint(*it)))
+            it != remoteById.cend() && (item == *it || SyncMerge::fingerprint(item) == SyncMerge::fingerprint(*it)))
             continue;
         const QString name = uuidText(item.id);
         CloudRecord record = recordIndex.value(name, CloudRecord(type, name));
@@ -86,24 +87,14 @@ void selectUploads(const std::vector<T>& items, const QSet<QUuid>& unreadable, c
     }
 }
 
-// Outside the coroutine: GCC 12 cannot compile the function name the logging macros record there.
-void logCompletion(int tasks, int notes, int uploaded, int unreadable)
-{
-    if (unreadable > 0)
-        qCWarning(syncLog, "Sync finished with %d records it cannot read: %d tasks, %d notes, %d uploaded", unreadable,
-                  tasks, notes, uploaded);
-    else
-        qCInfo(syncLog, "Sync completed: %d tasks, %d notes, %d uploaded", tasks, notes, uploaded);
-}
-
 RecordError localFailure(const QString& text)
 {
-    return RecordError{RecordErrorCode::localFailure, text, {}, {}};
+    return RecordError{RecordFailure::localWrite, text, {}, {}};
 }
 
 } // namespace
 
-QFuture<void> SyncService::nextTurn()
+QFuture<void> SyncRun::nextTurn()
 {
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> future = promise->future();
@@ -112,7 +103,7 @@ QFuture<void> SyncService::nextTurn()
     return future;
 }
 
-QFuture<void> SyncService::onWorker(std::function<void()> work)
+QFuture<void> SyncRun::onWorker(std::function<void()> work)
 {
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> future = promise->future();
@@ -125,7 +116,7 @@ QFuture<void> SyncService::onWorker(std::function<void()> work)
 }
 
 // Reading, merging and the series pass of one run, from copies of what they need.
-struct SyncService::MergeWork {
+struct SyncRun::MergeWork {
     std::vector<CloudRecord> taskRecords, noteRecords;
     // What the store held when the merge began, and its revisions then: while they have not
     // moved, the merged lists can be taken in as they are.
@@ -188,10 +179,10 @@ struct SyncService::MergeWork {
         unreadableTaskIds = fetchedTaskIds - idsOf(remoteTodos);
         unreadableNoteIds = fetchedNoteIds - idsOf(remoteNotes);
         // Only an id whose record was asked for and not found counts as deleted elsewhere.
-        todos = merge(localTodos, remoteTodos, fetchedTaskIds, knownTaskIds & askedTaskIds, pendingTaskDeletes,
-                      manifestExists);
-        notes = merge(localNotes, remoteNotes, fetchedNoteIds, knownNoteIds & askedNoteIds, pendingNoteDeletes,
-                      manifestExists);
+        todos = SyncMerge::merge(localTodos, remoteTodos, fetchedTaskIds, knownTaskIds & askedTaskIds,
+                                 pendingTaskDeletes, manifestExists);
+        notes = SyncMerge::merge(localNotes, remoteNotes, fetchedNoteIds, knownNoteIds & askedNoteIds,
+                                 pendingNoteDeletes, manifestExists);
         series = TaskRecurrence::maintain(todos.items, stopped, deleted, now, calendar);
         syncedTodos.reset();
         if (series.changed)
@@ -202,7 +193,7 @@ struct SyncService::MergeWork {
 };
 
 // The series pass over the to-dos of a series, only to learn whether it would change anything.
-struct SyncService::SeriesCheck {
+struct SyncRun::SeriesCheck {
     std::vector<TaskItem> series;
     QSet<QUuid> stopped, deleted;
     Date now = 0;
@@ -217,7 +208,7 @@ struct SyncService::SeriesCheck {
 };
 
 // The records to save: items that differ from their fetched record, encoded onto it.
-struct SyncService::UploadWork {
+struct SyncRun::UploadWork {
     std::shared_ptr<const MergeWork> merged;
     std::vector<TaskItem> todos;
     std::vector<Note> notes;
@@ -236,14 +227,14 @@ struct SyncService::UploadWork {
             for (const CloudRecord& record : *list)
                 if (!recordIndex.contains(record.recordName()))
                     recordIndex.insert(record.recordName(), record);
-        selectUploads(todos, merged->unreadableTaskIds, firstById(merged->remoteTodos), recordIndex,
+        selectUploads(todos, merged->unreadableTaskIds, SyncMerge::firstById(merged->remoteTodos), recordIndex,
                       RecordMapper::taskRecordType, &RecordMapper::apply, upload);
-        selectUploads(notes, merged->unreadableNoteIds, firstById(merged->remoteNotes), recordIndex,
+        selectUploads(notes, merged->unreadableNoteIds, SyncMerge::firstById(merged->remoteNotes), recordIndex,
                       RecordMapper::noteRecordType, &RecordMapper::fillNoteRecord, upload);
     }
 };
 
-QSet<QUuid> SyncService::recordIdSet(const std::vector<CloudRecord>& records)
+QSet<QUuid> SyncRun::recordIdSet(const std::vector<CloudRecord>& records)
 {
     QSet<QUuid> ids;
     for (const CloudRecord& record : records)
@@ -252,237 +243,269 @@ QSet<QUuid> SyncService::recordIdSet(const std::vector<CloudRecord>& records)
     return ids;
 }
 
-QCoro::Task<> SyncService::performSync()
+SyncRun::SyncRun(Context context)
+    : m_context(std::move(context)), m_bookkeeping(*m_context.bookkeeping), m_memory(*m_context.memory)
 {
-    // 1. Start.
-    if (!isCloudSyncAvailable()) {
-        setStatusMessage(QString::fromUtf8("Sync is off: its database setting can't be used."));
-        co_return;
-    }
-    if (!m_storage)
-        co_return;
-    setStatusMessage(QString::fromUtf8("Syncing\u2026"));
-    RecordStore& records = *m_env.recordStore;
-    // A worker's job resumes the run even when the service has gone meanwhile: it must then end
-    // without touching it, as a record store's answer does.
-    const std::shared_ptr<bool> alive = m_alive;
-    const auto abandonIfGone = [&alive, this] {
-        if (!*alive || !m_storage)
-            throw RunAbandoned{};
-    };
+}
 
+void SyncRun::abandonIfGone() const
+{
+    // Checked before anything else is touched: the service may be gone.
+    if (!*m_context.alive || !m_context.storage)
+        throw Abandoned{};
+}
+
+RecordStore& SyncRun::recordStore() const
+{
+    return *m_context.env->recordStore;
+}
+
+Date SyncRun::now() const
+{
+    return m_context.env->clock->now();
+}
+
+void SyncRun::releaseLater(std::shared_ptr<void> data) const
+{
+    MemoryReleaser* releaser = m_context.releaser;
+    QMetaObject::invokeMethod(
+        m_context.owner, [releaser, data = std::move(data)]() mutable { releaser->release(std::move(data)); },
+        Qt::QueuedConnection);
+}
+
+QCoro::Task<> SyncRun::perform()
+{
     try {
-        // 2. Account status.
-        const int status = co_await answer(records.accountStatus());
-        setSyncAvailable(status == RecordStore::accountAvailable);
-        if (status != RecordStore::accountAvailable) {
-            setLastError(syncDescription(status));
-            setStatusMessage(QString::fromUtf8("Sync database unavailable"));
-            co_return;
-        }
-        setLastError(std::nullopt);
-        // What an earlier run received but could not write here is written again.
-        m_storage->retryUnwrittenFiles();
-
-        // 3. The account key.
-        co_await checkAccountKey();
-
-        // Nothing written to the record store, and nothing changed here, since a run left both
-        // sides in step: there is nothing to fetch, merge or send.
-        const QString stamp = co_await answer(records.changeStamp());
-        const bool settled = co_await stillSettled(stamp);
-        if (settled) {
-            finishRun(int(m_storage->todos().size()), int(m_storage->notes().size()), 0);
-            co_return;
-        }
-
-        // 4. The manifest, and what this device knew and deleted.
-        QStringList idSetKeys;
-        idSetKeys << knownTasksKey << knownNotesKey << pendingTaskDeletes << pendingNoteDeletes;
-        co_await readIdSets(std::move(idSetKeys));
-        const SyncManifest manifest = co_await fetchManifest();
-
-        // 5. Deletions made here.
-        const DeletedIds firstPush = co_await pushPendingDeletes();
-
-        // 6. Every listed record, then the records of local items the manifest does not list.
-        std::vector<CloudRecord> taskRecords = co_await fetchRecords(manifest.taskIds);
-        std::vector<CloudRecord> noteRecords = co_await fetchRecords(manifest.noteIds);
-        abandonIfGone();
-        StorageService& store = *m_storage;
-        // The lists as they are now, for the merge; which of their ids the manifest lacks is
-        // worked out on a worker (a set of tens of thousands of ids).
-        auto merging = std::make_shared<MergeWork>();
-        LocalLists local = co_await copyLocalLists();
-        merging->takeLocal(std::move(local));
-        QFuture<void> working = onWorker(
-            [merging, taskIds = manifest.taskIds, noteIds = manifest.noteIds] { merging->list(taskIds, noteIds); });
-        co_await working;
-        abandonIfGone();
-        std::vector<CloudRecord> unlistedTaskRecords = co_await fetchRecords(merging->unlistedTasks);
-        std::vector<CloudRecord> unlistedNoteRecords = co_await fetchRecords(merging->unlistedNotes);
-        std::move(unlistedTaskRecords.begin(), unlistedTaskRecords.end(), std::back_inserter(taskRecords));
-        std::move(unlistedNoteRecords.begin(), unlistedNoteRecords.end(), std::back_inserter(noteRecords));
-
-        // 7.–9. Read the records, merge them, and apply the repeating to-dos of the whole account:
-        // the costly part of a run, done on a worker from values read here.
-        store.storeRecurringSeries(manifest.stoppedSeriesIds, manifest.deletedSeriesIds);
-        merging->taskRecords = std::move(taskRecords);
-        merging->noteRecords = std::move(noteRecords);
-        merging->knownTaskIds = idSet(knownTasksKey);
-        merging->knownNoteIds = idSet(knownNotesKey);
-        merging->pendingTaskDeletes = idSet(pendingTaskDeletes);
-        merging->pendingNoteDeletes = idSet(pendingNoteDeletes);
-        merging->manifestExists = manifest.exists;
-        merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
-        merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
-        merging->now = now();
-        merging->calendar = TaskRecurrence::maintenanceCalendar(m_env.calendar());
-        // (GCC 12 coroutines: temporaries and references are not held across a suspension.)
-        std::function<void()> mergeWork = [merging] { merging->run(); };
-        working = onWorker(mergeWork);
-        co_await working;
-        abandonIfGone();
-        // The person may have changed something meanwhile: merge again from what the store holds
-        // now (here at once after a few tries, so a busy person cannot hold the run off for ever).
-        int tries = 1;
-        bool replaced = false;
-        for (;;) {
-            while (merging->localChanged(store)) {
-                merging->takeLocal(store);
-                // A deletion made meanwhile is pending now: without it the merge would take the
-                // deleted item back in as new from elsewhere.
-                merging->pendingTaskDeletes = idSet(pendingTaskDeletes);
-                merging->pendingNoteDeletes = idSet(pendingNoteDeletes);
-                merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
-                merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
-                if (++tries > 3) {
-                    merging->run();
-                    continue;
-                }
-                working = onWorker(mergeWork);
-                co_await working;
-                abandonIfGone();
-            }
-            if (!merging->series.dropped.isEmpty())
-                addToIdSet(pendingTaskDeletes, merging->series.dropped);
-
-            // 10. Local update. Each list's file is written in a turn of the event loop of its own,
-            // so the window is not held for both; the notes then go in only if nothing changed
-            // meanwhile, else the lists are merged again from what the store holds.
-            // The merged to-dos go in by a swap: what they need was worked out on the worker.
-            const bool todosChanged = merging->syncedTodos.has_value();
-            if (todosChanged) {
-                if (const FileWrite written = store.takeTodosFromSync(*merging->syncedTodos); !written)
-                    throw localFailure(written.error);
-                replaced = true;
-                // The list the store held before, freed on a worker.
-                releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(merging->syncedTodos->list)));
-                merging->syncedTodos.reset();
-                merging->todos.changed = merging->series.changed = false;
-                // The store now holds the merged to-dos: a change of them or of the notes from here
-                // on is a local edit, and means merging again from what the store holds then.
-                merging->todosRevision = store.todosRevision();
-            }
-            if (!merging->notes.changed)
-                break;
-            if (todosChanged) {
-                working = nextTurn();
-                co_await working;
-                abandonIfGone();
-                if (merging->localChanged(store))
-                    continue;
-            }
-            if (const FileWrite written = store.replaceNotesFromSync(merging->notes.items); !written)
-                throw localFailure(written.error);
-            replaced = true;
-            break;
-        }
-        // Bookkeeping nobody waits for: the file (large with many ids) is written on a worker.
-        std::vector<IdSetWrite> fetched;
-        fetched.push_back({knownTasksKey, merging->fetchedTaskIds});
-        fetched.push_back({knownNotesKey, merging->fetchedNoteIds});
-        co_await writeIdSets(std::move(fetched));
-        if (replaced) {
-            // The lists are read again for the upload in a turn of their own, too.
-            working = nextTurn();
-            co_await working;
-            abandonIfGone();
-        }
-
-        // 11.–13. The items that differ from their records, encoded on a worker.
-        auto uploading = std::make_shared<UploadWork>();
-        uploading->merged = merging;
-        LocalLists uploadLists = co_await copyLocalLists();
-        uploading->todos = std::move(uploadLists.todos);
-        uploading->notes = std::move(uploadLists.notes);
-        const quint64 uploadedFrom = uploadLists.localChanges;
-        working = onWorker([uploading] { uploading->run(); });
-        co_await working;
-        abandonIfGone();
-        const int storeTodoCount = int(uploading->todos.size());
-        const int storeNoteCount = int(uploading->notes.size());
-        std::vector<CloudRecord> upload = std::move(uploading->upload);
-        const int uploaded = int(upload.size());
-        QSet<QUuid> storeTodoIds = std::move(uploading->todoIds);
-        QSet<QUuid> storeNoteIds = std::move(uploading->noteIds);
-        const QSet<QUuid> missingTaskIds = uploading->missingTaskIds;
-        const QSet<QUuid> missingNoteIds = uploading->missingNoteIds;
-        const QSet<QUuid> stopped = merging->stopped;
-        const QSet<QUuid> deleted = merging->deleted;
-        const int unreadable = int(merging->unreadableTaskIds.size() + merging->unreadableNoteIds.size());
-        // The records and the copies made of them are not needed any more: tens of thousands of
-        // small blocks, freed on a worker.
-        releaseOnWorker(std::move(uploading));
-        mergeWork = nullptr;
-        releaseOnWorker(std::move(merging));
-
-        // 14. Upload.
-        co_await saveRecords(std::move(upload));
-
-        // 15. Deletions again, with those this run made and those made meanwhile.
-        const DeletedIds secondPush = co_await pushPendingDeletes();
-
-        // 16. The manifest.
-        co_await saveManifest(storeTodoIds, storeNoteIds, firstPush.tasks + secondPush.tasks + missingTaskIds,
-                              firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
-
-        // 17. Bookkeeping, written on a worker.
-        std::vector<IdSetWrite> stored;
-        stored.push_back({knownTasksKey, storeTodoIds});
-        stored.push_back({knownNotesKey, storeNoteIds});
-        co_await writeIdSets(std::move(stored));
-        const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
-        clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
-        m_unreadableItems = unreadable;
-        finishRun(storeTodoCount, storeNoteCount, uploaded);
-        // A run that wrote moved the stamp itself: the next one reads everything once more.
-        if (!stamp.isEmpty())
-            m_settled = Settled{m_accountKey, stamp, uploadedFrom};
-        releaseOnWorker(
-            std::make_shared<std::pair<QSet<QUuid>, QSet<QUuid>>>(std::move(storeTodoIds), std::move(storeNoteIds)));
-    } catch (const RunAbandoned&) {
+        co_await steps();
+    } catch (const Abandoned&) {
         co_return;
     } catch (const RecordError& error) {
-        failRun(error);
+        m_context.reports->runFailed(error);
     }
 }
 
-QCoro::Task<SyncService::LocalLists> SyncService::copyLocalLists()
+QCoro::Task<> SyncRun::steps()
 {
-    const std::shared_ptr<bool> alive = m_alive;
+    m_context.reports->runStarted();
+    // 2. Account status.
+    const int status = co_await answer(recordStore().accountStatus());
+    m_context.reports->accountStatusRead(status);
+    if (status != RecordStore::accountAvailable)
+        co_return;
+    // What an earlier run received but could not write here is written again.
+    m_context.storage->retryUnwrittenFiles();
+
+    // 3. The account key.
+    co_await checkAccountKey();
+
+    // Nothing written to the record store, and nothing changed here, since a run left both sides in
+    // step: there is nothing to fetch, merge or send.
+    const QString stamp = co_await answer(recordStore().changeStamp());
+    const bool settled = co_await stillSettled(stamp);
+    if (settled) {
+        m_context.reports->runSucceeded(int(m_context.storage->todos().size()), int(m_context.storage->notes().size()),
+                                        0);
+        co_return;
+    }
+
+    // 4. The manifest, and what this device knew and deleted.
+    QStringList idSetKeys;
+    idSetKeys << SyncBookkeeping::knownTasksKey << SyncBookkeeping::knownNotesKey << SyncBookkeeping::pendingTaskDeletes
+              << SyncBookkeeping::pendingNoteDeletes;
+    co_await readIdSets(std::move(idSetKeys));
+    SyncManifest manifest = co_await fetchManifest();
+
+    // 5. Deletions made here.
+    DeletedIds firstPush = co_await pushPendingDeletes();
+
+    // 6.–10. Fetched, merged and taken in. Moved along, never kept here: the last reference to the
+    // merge's records is dropped on a worker.
+    std::shared_ptr<MergeWork> merged = co_await fetchAndMerge(std::move(manifest));
+    co_await takeIn(merged);
+    co_await sendAndRecord(std::move(merged), std::move(firstPush), stamp);
+}
+
+QCoro::Task<std::shared_ptr<SyncRun::MergeWork>> SyncRun::fetchAndMerge(SyncManifest manifest)
+{
+    // 6. Every listed record, then the records of local items the manifest does not list.
+    std::vector<CloudRecord> taskRecords = co_await fetchRecords(manifest.taskIds);
+    std::vector<CloudRecord> noteRecords = co_await fetchRecords(manifest.noteIds);
+    abandonIfGone();
+    // The lists as they are now, for the merge; which of their ids the manifest lacks is worked out
+    // on a worker (a set of tens of thousands of ids).
+    auto merging = std::make_shared<MergeWork>();
+    LocalLists local = co_await copyLocalLists();
+    merging->takeLocal(std::move(local));
+    QFuture<void> working = onWorker(
+        [merging, taskIds = manifest.taskIds, noteIds = manifest.noteIds] { merging->list(taskIds, noteIds); });
+    co_await working;
+    abandonIfGone();
+    std::vector<CloudRecord> unlistedTaskRecords = co_await fetchRecords(merging->unlistedTasks);
+    std::vector<CloudRecord> unlistedNoteRecords = co_await fetchRecords(merging->unlistedNotes);
+    std::move(unlistedTaskRecords.begin(), unlistedTaskRecords.end(), std::back_inserter(taskRecords));
+    std::move(unlistedNoteRecords.begin(), unlistedNoteRecords.end(), std::back_inserter(noteRecords));
+
+    // 7.–9. Read the records, merge them, and apply the repeating to-dos of the whole account: the
+    // costly part of a run, done on a worker from values read here.
+    StorageService& store = *m_context.storage;
+    store.storeRecurringSeries(manifest.stoppedSeriesIds, manifest.deletedSeriesIds);
+    merging->taskRecords = std::move(taskRecords);
+    merging->noteRecords = std::move(noteRecords);
+    merging->knownTaskIds = m_bookkeeping.idSet(SyncBookkeeping::knownTasksKey);
+    merging->knownNoteIds = m_bookkeeping.idSet(SyncBookkeeping::knownNotesKey);
+    merging->pendingTaskDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
+    merging->pendingNoteDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
+    merging->manifestExists = manifest.exists;
+    merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
+    merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+    merging->now = now();
+    merging->calendar = TaskRecurrence::maintenanceCalendar(m_context.env->calendar());
+    working = onWorker([merging] { merging->run(); });
+    co_await working;
+    abandonIfGone();
+    co_return merging;
+}
+
+QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
+{
+    StorageService& store = *m_context.storage;
+    // The person may have changed something meanwhile: merge again from what the store holds now
+    // (here at once after a few tries, so a busy person cannot hold the run off for ever).
+    int tries = 1;
+    bool replaced = false;
+    for (;;) {
+        while (merging->localChanged(store)) {
+            merging->takeLocal(store);
+            // A deletion made meanwhile is pending now: without it the merge would take the deleted
+            // item back in as new from elsewhere.
+            merging->pendingTaskDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
+            merging->pendingNoteDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
+            merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
+            merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+            if (++tries > 3) {
+                merging->run();
+                continue;
+            }
+            // (GCC 12 coroutines: temporaries and references are not held across a suspension.)
+            QFuture<void> working = onWorker([merging] { merging->run(); });
+            co_await working;
+            abandonIfGone();
+        }
+        if (!merging->series.dropped.isEmpty())
+            m_bookkeeping.addToIdSet(SyncBookkeeping::pendingTaskDeletes, merging->series.dropped);
+
+        // 10. Local update. Each list's file is written in a turn of the event loop of its own, so
+        // the window is not held for both; the notes then go in only if nothing changed meanwhile,
+        // else the lists are merged again from what the store holds.
+        // The merged to-dos go in by a swap: what they need was worked out on the worker.
+        const bool todosChanged = merging->syncedTodos.has_value();
+        if (todosChanged) {
+            if (const FileWrite written = store.takeTodosFromSync(*merging->syncedTodos); !written)
+                throw localFailure(written.error);
+            replaced = true;
+            // The list the store held before, freed on a worker.
+            releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(merging->syncedTodos->list)));
+            merging->syncedTodos.reset();
+            merging->todos.changed = merging->series.changed = false;
+            // The store now holds the merged to-dos: a change of them or of the notes from here on
+            // is a local edit, and means merging again from what the store holds then.
+            merging->todosRevision = store.todosRevision();
+        }
+        if (!merging->notes.changed)
+            break;
+        if (todosChanged) {
+            QFuture<void> turn = nextTurn();
+            co_await turn;
+            abandonIfGone();
+            if (merging->localChanged(store))
+                continue;
+        }
+        if (const FileWrite written = store.replaceNotesFromSync(merging->notes.items); !written)
+            throw localFailure(written.error);
+        replaced = true;
+        break;
+    }
+    // Bookkeeping nobody waits for: the file (large with many ids) is written on a worker.
+    std::vector<SyncBookkeeping::IdSetWrite> fetched;
+    fetched.push_back({SyncBookkeeping::knownTasksKey, merging->fetchedTaskIds});
+    fetched.push_back({SyncBookkeeping::knownNotesKey, merging->fetchedNoteIds});
+    co_await writeIdSets(std::move(fetched));
+    if (replaced) {
+        // The lists are read again for the upload in a turn of their own, too.
+        QFuture<void> turn = nextTurn();
+        co_await turn;
+        abandonIfGone();
+    }
+}
+
+QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, DeletedIds firstPush, QString stamp)
+{
+    // 11.–13. The items that differ from their records, encoded on a worker.
+    auto uploading = std::make_shared<UploadWork>();
+    uploading->merged = merging;
+    LocalLists uploadLists = co_await copyLocalLists();
+    uploading->todos = std::move(uploadLists.todos);
+    uploading->notes = std::move(uploadLists.notes);
+    const quint64 uploadedFrom = uploadLists.localChanges;
+    QFuture<void> working = onWorker([uploading] { uploading->run(); });
+    co_await working;
+    abandonIfGone();
+    const int storeTodoCount = int(uploading->todos.size());
+    const int storeNoteCount = int(uploading->notes.size());
+    std::vector<CloudRecord> upload = std::move(uploading->upload);
+    const int uploaded = int(upload.size());
+    QSet<QUuid> storeTodoIds = std::move(uploading->todoIds);
+    QSet<QUuid> storeNoteIds = std::move(uploading->noteIds);
+    const QSet<QUuid> missingTaskIds = uploading->missingTaskIds;
+    const QSet<QUuid> missingNoteIds = uploading->missingNoteIds;
+    const QSet<QUuid> stopped = merging->stopped;
+    const QSet<QUuid> deleted = merging->deleted;
+    const int unreadable = int(merging->unreadableTaskIds.size() + merging->unreadableNoteIds.size());
+    // The records and the copies made of them are not needed any more: tens of thousands of small
+    // blocks, freed on a worker.
+    releaseOnWorker(std::move(uploading));
+    releaseOnWorker(std::move(merging));
+
+    // 14. Upload.
+    co_await saveRecords(std::move(upload));
+
+    // 15. Deletions again, with those this run made and those made meanwhile.
+    const DeletedIds secondPush = co_await pushPendingDeletes();
+
+    // 16. The manifest.
+    co_await saveManifest(storeTodoIds, storeNoteIds, firstPush.tasks + secondPush.tasks + missingTaskIds,
+                          firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
+
+    // 17. Bookkeeping, written on a worker.
+    std::vector<SyncBookkeeping::IdSetWrite> stored;
+    stored.push_back({SyncBookkeeping::knownTasksKey, storeTodoIds});
+    stored.push_back({SyncBookkeeping::knownNotesKey, storeNoteIds});
+    co_await writeIdSets(std::move(stored));
+    const Defaults::Batch oneWrite(m_bookkeeping.preferences(), Defaults::Writing::inBackground);
+    m_bookkeeping.clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
+    m_memory.unreadableItems = unreadable;
+    m_context.reports->runSucceeded(storeTodoCount, storeNoteCount, uploaded);
+    // A run that wrote moved the stamp itself: the next one reads everything once more.
+    if (!stamp.isEmpty())
+        m_memory.settled = Settled{m_memory.accountKey, stamp, uploadedFrom};
+    releaseOnWorker(
+        std::make_shared<std::pair<QSet<QUuid>, QSet<QUuid>>>(std::move(storeTodoIds), std::move(storeNoteIds)));
+}
+
+QCoro::Task<SyncRun::LocalLists> SyncRun::copyLocalLists()
+{
     for (int attempt = 1;; ++attempt) {
-        if (!*alive || !m_storage)
-            throw RunAbandoned{};
+        abandonIfGone();
+        StorageService& store = *m_context.storage;
         LocalLists lists;
-        lists.todosRevision = m_storage->todosRevision();
-        lists.notesRevision = m_storage->notesRevision();
-        lists.localChanges = m_localChanges;
-        lists.todos.reserve(m_storage->todos().size());
+        lists.todosRevision = store.todosRevision();
+        lists.notesRevision = store.notesRevision();
+        lists.localChanges = m_memory.localChanges;
+        lists.todos.reserve(store.todos().size());
         bool changed = false;
         for (;;) {
             {
-                const std::vector<TaskItem>& todos = m_storage->todos();
+                const std::vector<TaskItem>& todos = store.todos();
                 const size_t end = attempt > 2 ? todos.size() : std::min(todos.size(), lists.todos.size() + copySlice);
                 lists.todos.insert(lists.todos.end(), todos.begin() + qsizetype(lists.todos.size()),
                                    todos.begin() + qsizetype(end));
@@ -491,10 +514,8 @@ QCoro::Task<SyncService::LocalLists> SyncService::copyLocalLists()
             }
             QFuture<void> turn = nextTurn();
             co_await turn;
-            if (!*alive || !m_storage)
-                throw RunAbandoned{};
-            if (m_storage->todosRevision() != lists.todosRevision ||
-                m_storage->notesRevision() != lists.notesRevision) {
+            abandonIfGone();
+            if (store.todosRevision() != lists.todosRevision || store.notesRevision() != lists.notesRevision) {
                 changed = true;
                 break;
             }
@@ -503,55 +524,54 @@ QCoro::Task<SyncService::LocalLists> SyncService::copyLocalLists()
             releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(lists.todos)));
             continue;
         }
-        lists.notes = m_storage->notes();
+        lists.notes = store.notes();
         co_return lists;
     }
 }
 
-QCoro::Task<bool> SyncService::stillSettled(QString stamp)
+QCoro::Task<bool> SyncRun::stillSettled(QString stamp)
 {
-    if (!m_settled || stamp.isEmpty() || m_settled->stamp != stamp || m_settled->accountKey != m_accountKey ||
-        m_settled->localChanges != m_localChanges || !idSet(pendingTaskDeletes).isEmpty() ||
-        !idSet(pendingNoteDeletes).isEmpty())
+    const std::optional<Settled>& settled = m_memory.settled;
+    if (!settled || stamp.isEmpty() || settled->stamp != stamp || settled->accountKey != m_memory.accountKey ||
+        settled->localChanges != m_memory.localChanges ||
+        !m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes).isEmpty() ||
+        !m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes).isEmpty())
         co_return false;
     // Time alone can make the next occurrence of a repeating to-do due: the series pass must find
     // nothing to do either. It only ever looks at to-dos of a series.
+    const StorageService& store = *m_context.storage;
     auto check = std::make_shared<SeriesCheck>();
-    for (const TaskItem& todo : m_storage->todos())
+    for (const TaskItem& todo : store.todos())
         if (todo.recurringSeriesId)
             check->series.push_back(todo);
-    check->stopped = m_storage->recurringSeriesIDs(StorageService::stoppedSeriesKey);
-    check->deleted = m_storage->recurringSeriesIDs(StorageService::deletedSeriesKey);
+    check->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
+    check->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
     check->now = now();
-    check->calendar = TaskRecurrence::maintenanceCalendar(m_env.calendar());
-    const std::shared_ptr<bool> alive = m_alive;
+    check->calendar = TaskRecurrence::maintenanceCalendar(m_context.env->calendar());
     QFuture<void> working = onWorker([check] { check->run(); });
     co_await working;
-    if (!*alive || !m_storage)
-        throw RunAbandoned{};
-    co_return !check->changed && m_settled && m_settled->localChanges == m_localChanges;
+    abandonIfGone();
+    co_return !check->changed && m_memory.settled && m_memory.settled->localChanges == m_memory.localChanges;
 }
 
-void SyncService::finishRun(int tasks, int notes, int uploaded)
+QCoro::Task<> SyncRun::readIdSets(QStringList keys)
 {
-    const Date finishedAt = now();
-    {
-        // Also after a run with nothing to do: the file holds every known id, too large to
-        // rewrite while the window waits.
-        const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
-        m_defaults.set(lastSuccessKey, Iso8601::format(finishedAt));
-    }
-    setStatusMessage(QString::fromUtf8("Synced at ") + lastSyncedText(finishedAt));
-    // Everything else synced; what could not be read is said until a run reads it.
-    if (m_unreadableItems > 0)
-        setLastError(unreadableItemsText(m_unreadableItems));
-    logCompletion(tasks, notes, uploaded, m_unreadableItems);
+    std::shared_ptr<SyncBookkeeping::Reading> reading = m_bookkeeping.startReading(keys);
+    if (reading->sets.empty())
+        co_return;
+    const QFuture<void> working = onWorker([reading] { SyncBookkeeping::parse(*reading); });
+    co_await working;
+    abandonIfGone();
+    m_bookkeeping.finishReading(*reading);
+    releaseOnWorker(std::move(reading));
 }
 
-void SyncService::failRun(const RecordError& error)
+QCoro::Task<> SyncRun::writeIdSets(std::vector<SyncBookkeeping::IdSetWrite> writes)
 {
-    setLastError(userMessage(error));
-    setStatusMessage(QString::fromUtf8("Sync didn't finish"));
-    scheduleRetry(error);
-    qCCritical(syncLog, "Sync failed: %s", qUtf8Printable(error.description()));
+    std::shared_ptr<SyncBookkeeping::Writing> writing = m_bookkeeping.startWriting(std::move(writes));
+    const QFuture<void> working = onWorker([writing] { SyncBookkeeping::encode(*writing); });
+    co_await working;
+    abandonIfGone();
+    m_bookkeeping.finishWriting(*writing);
+    releaseOnWorker(std::move(writing));
 }

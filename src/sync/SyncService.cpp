@@ -12,12 +12,67 @@
 Q_LOGGING_CATEGORY(syncLog, "Sync")
 
 namespace {
+
 const QString unavailableText = QStringLiteral("Sync is off: its database setting can't be used.");
+
+// The codes the sync's texts and retries are chosen by, numbered as the phone app's side numbers
+// them: what a failure means is agreed between the two sides in these.
+enum class ErrorCode : int {
+    internalError = 1,
+    partialFailure = 2,
+    networkUnavailable = 3,
+    networkFailure = 4,
+    serviceUnavailable = 6,
+    requestRateLimited = 7,
+    notAuthenticated = 9,
+    permissionFailure = 10,
+    unknownItem = 11,
+    invalidArguments = 12,
+    serverRecordChanged = 14,
+    quotaExceeded = 25,
+    limitExceeded = 27,
+};
+
+// The code of a record store's failure. Failures of our own have none and are told apart before.
+ErrorCode errorCode(RecordFailure failure)
+{
+    switch (failure) {
+    case RecordFailure::partial:
+        return ErrorCode::partialFailure;
+    case RecordFailure::unreachable:
+        return ErrorCode::networkUnavailable;
+    case RecordFailure::connectionLost:
+        return ErrorCode::networkFailure;
+    case RecordFailure::startingUp:
+        return ErrorCode::serviceUnavailable;
+    case RecordFailure::busy:
+        return ErrorCode::requestRateLimited;
+    case RecordFailure::notAuthenticated:
+        return ErrorCode::notAuthenticated;
+    case RecordFailure::notPermitted:
+        return ErrorCode::permissionFailure;
+    case RecordFailure::unknownItem:
+        return ErrorCode::unknownItem;
+    case RecordFailure::invalidRecord:
+        return ErrorCode::invalidArguments;
+    case RecordFailure::changedOnServer:
+        return ErrorCode::serverRecordChanged;
+    case RecordFailure::storageFull:
+        return ErrorCode::quotaExceeded;
+    case RecordFailure::tooLarge:
+        return ErrorCode::limitExceeded;
+    case RecordFailure::internal:
+    case RecordFailure::untrustedServer:
+    case RecordFailure::localWrite:
+        break;
+    }
+    return ErrorCode::internalError;
 }
 
+} // namespace
+
 SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnvironment environment, QObject* parent)
-    : CloudSync(parent), m_storage(storage), m_defaults(defaults),
-      m_known(environment.knownIds ? *environment.knownIds : defaults), m_env(std::move(environment)),
+    : CloudSync(parent), m_storage(storage), m_env(std::move(environment)), m_bookkeeping(defaults, m_env.knownIds),
       m_statusMessage(QStringLiteral("Not synced yet"))
 {
     if (!m_env.clock)
@@ -30,34 +85,24 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
 
     // Every change of a preference, by anyone, drops what was read of it.
     const auto changed = [this](const QString& key) {
-        m_idSets.remove(key);
+        m_bookkeeping.forget(key);
         // What a run reads besides the lists: a change by anyone but the run itself (which settles
         // only at its end) needs the next run to read everything again.
         if (key == knownTasksKey || key == knownNotesKey || key == pendingTaskDeletes || key == pendingNoteDeletes ||
             key == accountKeyKey || key == StorageService::stoppedSeriesKey || key == StorageService::deletedSeriesKey)
-            m_settled.reset();
+            m_runMemory.settled.reset();
     };
-    connect(&m_defaults, &Defaults::valueChanged, this, changed);
     // What a run leaves to be written after it ends: a failure then is the run's failure.
-    connect(&m_defaults, &Defaults::writeFailed, this, &SyncService::laterWriteFailed);
-    if (&m_known != &m_defaults) {
-        connect(&m_known, &Defaults::valueChanged, this, changed);
-        connect(&m_known, &Defaults::writeFailed, this, &SyncService::laterWriteFailed);
-        // Known sets an earlier version kept among the preferences move to their own file once.
-        const Defaults::Batch knownWrite(m_known, Defaults::Writing::inBackground);
-        const Defaults::Batch preferencesWrite(m_defaults, Defaults::Writing::inBackground);
-        for (const QString& key : {knownTasksKey, knownNotesKey}) {
-            if (!m_defaults.contains(key))
-                continue;
-            if (!m_known.contains(key))
-                m_known.set(key, m_defaults.value(key));
-            m_defaults.remove(key);
-        }
+    connect(&defaults, &Defaults::valueChanged, this, changed);
+    connect(&defaults, &Defaults::writeFailed, this, &SyncService::laterWriteFailed);
+    if (m_bookkeeping.knownApart()) {
+        connect(&m_bookkeeping.known(), &Defaults::valueChanged, this, changed);
+        connect(&m_bookkeeping.known(), &Defaults::writeFailed, this, &SyncService::laterWriteFailed);
     }
     if (m_storage) {
         connect(m_storage, &StorageService::backgroundWriteFailed, this, &SyncService::laterWriteFailed);
-        connect(m_storage, &StorageService::todosChanged, this, [this] { ++m_localChanges; });
-        connect(m_storage, &StorageService::notesChanged, this, [this] { ++m_localChanges; });
+        connect(m_storage, &StorageService::todosChanged, this, [this] { ++m_runMemory.localChanges; });
+        connect(m_storage, &StorageService::notesChanged, this, [this] { ++m_runMemory.localChanges; });
     }
 
     m_pushTimer.setSingleShot(true);
@@ -72,7 +117,7 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
         m_statusMessage = unavailableText;
         return;
     }
-    if (const std::optional<QString> text = m_defaults.string(lastSuccessKey))
+    if (const std::optional<QString> text = defaults.string(lastSuccessKey))
         if (const std::optional<Date> at = Iso8601::parse(*text))
             m_statusMessage = QStringLiteral("Last synced ") + lastSyncedText(*at);
 }
@@ -126,6 +171,64 @@ QCoro::Task<> SyncService::runCoalesced()
     emit syncFinished();
 }
 
+QCoro::Task<> SyncService::performSync()
+{
+    if (!isCloudSyncAvailable()) {
+        setStatusMessage(unavailableText);
+        co_return;
+    }
+    // A store that is gone leaves nothing to sync and nothing to say.
+    if (!m_storage)
+        co_return;
+    SyncRun run({m_storage, &m_env, &m_bookkeeping, &m_runMemory, this, this, m_releaser, m_alive});
+    co_await run.perform();
+}
+
+void SyncService::runStarted()
+{
+    setStatusMessage(QStringLiteral("Syncing\u2026"));
+}
+
+void SyncService::accountStatusRead(int status)
+{
+    setSyncAvailable(status == RecordStore::accountAvailable);
+    if (status != RecordStore::accountAvailable) {
+        setLastError(syncDescription(status));
+        setStatusMessage(QStringLiteral("Sync database unavailable"));
+        return;
+    }
+    setLastError(std::nullopt);
+}
+
+void SyncService::runSucceeded(int tasks, int notes, int uploaded)
+{
+    const Date finishedAt = now();
+    {
+        // Also after a run with nothing to do: the file holds every known id, too large to
+        // rewrite while the window waits.
+        const Defaults::Batch oneWrite(defaults(), Defaults::Writing::inBackground);
+        defaults().set(lastSuccessKey, Iso8601::format(finishedAt));
+    }
+    setStatusMessage(QStringLiteral("Synced at ") + lastSyncedText(finishedAt));
+    // Everything else synced; what could not be read is said until a run reads it.
+    const int unreadable = m_runMemory.unreadableItems;
+    if (unreadable > 0) {
+        setLastError(unreadableItemsText(unreadable));
+        qCWarning(syncLog, "Sync finished with %d records it cannot read: %d tasks, %d notes, %d uploaded", unreadable,
+                  tasks, notes, uploaded);
+    } else {
+        qCInfo(syncLog, "Sync completed: %d tasks, %d notes, %d uploaded", tasks, notes, uploaded);
+    }
+}
+
+void SyncService::runFailed(const RecordError& error)
+{
+    setLastError(userMessage(error));
+    setStatusMessage(QStringLiteral("Sync didn't finish"));
+    scheduleRetry(error);
+    qCCritical(syncLog, "Sync failed: %s", qUtf8Printable(error.description()));
+}
+
 void SyncService::giveBackMemory()
 {
     // A run that read thousands of records freed tens of megabytes that the allocator would keep
@@ -143,8 +246,8 @@ void SyncService::giveBackMemory()
 
 void SyncService::laterWriteFailed(const QString& message)
 {
-    const RecordError error{RecordErrorCode::localFailure, message, {}, {}};
-    m_settled.reset();
+    const RecordError error{RecordFailure::localWrite, message, {}, {}};
+    m_runMemory.settled.reset();
     setLastError(userMessage(error));
     scheduleRetry(error);
 }
@@ -158,122 +261,19 @@ void SyncService::schedulePush()
 
 // ---- bookkeeping
 
-Defaults& SyncService::storeOf(const QString& key) const
-{
-    return key == knownTasksKey || key == knownNotesKey ? m_known : m_defaults;
-}
-
 QSet<QUuid> SyncService::idSet(const QString& key) const
 {
-    if (const auto it = m_idSets.constFind(key); it != m_idSets.cend())
-        return *it;
-    const QSet<QUuid> ids = storeOf(key).uuidSet(key);
-    m_idSets.insert(key, ids);
-    return ids;
-}
-
-QCoro::Task<> SyncService::readIdSets(QStringList keys)
-{
-    struct Reading {
-        QString key;
-        QJsonValue value;
-        QSet<QUuid> ids;
-    };
-    auto readings = std::make_shared<std::vector<Reading>>();
-    for (const QString& key : keys)
-        if (!m_idSets.contains(key))
-            readings->push_back({key, storeOf(key).value(key), {}});
-    if (readings->empty())
-        co_return;
-    const std::shared_ptr<bool> alive = m_alive;
-    const QFuture<void> working = onWorker([readings] {
-        for (Reading& r : *readings)
-            r.ids = Defaults::uuidSetOf(r.value);
-    });
-    co_await working;
-    if (!*alive)
-        throw RunAbandoned{};
-    // A preference written meanwhile is read again when asked for.
-    for (Reading& r : *readings)
-        if (!m_idSets.contains(r.key) && storeOf(r.key).value(r.key) == r.value)
-            m_idSets.insert(r.key, std::move(r.ids));
-    releaseOnWorker(std::move(readings));
-}
-
-void SyncService::writeIdSet(const QString& key, const QSet<QUuid>& ids)
-{
-    // Every write goes to disk at once; most runs change nothing here.
-    if (storeOf(key).contains(key) && idSet(key) == ids)
-        return;
-    storeOf(key).setUuidSet(key, ids);
-}
-
-QCoro::Task<> SyncService::writeIdSets(std::vector<IdSetWrite> writes)
-{
-    struct Writing {
-        IdSetWrite write;
-        bool stored = false;
-        std::optional<QSet<QUuid>> before; // as last read; else read from `text` on the worker
-        QJsonValue text;
-        std::optional<QJsonValue> value; // none: the set did not change
-    };
-    auto work = std::make_shared<std::vector<Writing>>();
-    for (IdSetWrite& w : writes) {
-        const bool stored = storeOf(w.key).contains(w.key);
-        Writing writing{std::move(w), stored, std::nullopt, {}, {}};
-        if (const auto it = m_idSets.constFind(writing.write.key); it != m_idSets.cend())
-            writing.before = *it;
-        else
-            writing.text = storeOf(writing.write.key).value(writing.write.key);
-        work->push_back(std::move(writing));
-    }
-    const std::shared_ptr<bool> alive = m_alive;
-    QFuture<void> working = onWorker([work] {
-        for (Writing& w : *work) {
-            const QSet<QUuid> before = w.before ? *w.before : Defaults::uuidSetOf(w.text);
-            if (w.write.addToStored)
-                w.write.ids.unite(before);
-            if (!w.stored || before != w.write.ids)
-                w.value = Defaults::uuidSetValue(w.write.ids);
-        }
-    });
-    co_await working;
-    if (!*alive || !m_storage)
-        throw RunAbandoned{};
-    {
-        const Defaults::Batch knownWrite(m_known, Defaults::Writing::inBackground);
-        const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
-        for (Writing& w : *work) {
-            if (!w.value)
-                continue;
-            // The set read before goes with the rest, on the worker.
-            w.before = m_idSets.take(w.write.key);
-            if (storeOf(w.write.key).set(w.write.key, *w.value))
-                m_idSets.insert(w.write.key, w.write.ids);
-        }
-    }
-    releaseOnWorker(std::move(work));
-}
-
-void SyncService::addToIdSet(const QString& key, const QSet<QUuid>& ids)
-{
-    writeIdSet(key, idSet(key) + ids);
+    return m_bookkeeping.idSet(key);
 }
 
 void SyncService::noteDeleted(const QUuid& id)
 {
-    addToIdSet(pendingNoteDeletes, {id});
+    m_bookkeeping.addToIdSet(pendingNoteDeletes, {id});
 }
 
 void SyncService::tasksDeleted(const QSet<QUuid>& ids)
 {
-    addToIdSet(pendingTaskDeletes, ids);
-}
-
-void SyncService::clearPendingDeletes(const QSet<QUuid>& tasks, const QSet<QUuid>& notes)
-{
-    writeIdSet(pendingTaskDeletes, idSet(pendingTaskDeletes) - tasks);
-    writeIdSet(pendingNoteDeletes, idSet(pendingNoteDeletes) - notes);
+    m_bookkeeping.addToIdSet(pendingTaskDeletes, ids);
 }
 
 // ---- observable state
@@ -332,12 +332,9 @@ QString SyncService::syncDescription(int accountStatus)
 
 QString SyncService::userMessage(const RecordError& error)
 {
-    // Only failures with a retry of their own promise one; the rest wait for the next sync.
-    const QString generic = QStringLiteral("Sync didn't finish. It will try again at the next sync.");
-    const QString offline = QStringLiteral("Can't reach the sync database \u2014 sync will retry automatically.");
-    const QString busy = QStringLiteral("The sync database is busy \u2014 sync will retry automatically.");
-    switch (error.code) {
-    case RecordErrorCode::localFailure: {
+    // Failures of our own, which the phone app's side has no code for.
+    switch (error.kind) {
+    case RecordFailure::localWrite: {
         // The store's own message names the file and the reason ("No space left on device").
         QString reason = error.message.isEmpty() ? QStringLiteral("A data file could not be written") : error.message;
         if (!reason.endsWith(u'.'))
@@ -346,34 +343,39 @@ QString SyncService::userMessage(const RecordError& error)
                               "in a minute.")
             .arg(reason);
     }
-    case RecordErrorCode::partialFailure:
+    case RecordFailure::untrustedServer:
+        return QStringLiteral("The sync server's certificate could not be verified, so nothing was synced: ") +
+               error.message;
+    default:
+        break;
+    }
+    // Only failures with a retry of their own promise one; the rest wait for the next sync.
+    const QString generic = QStringLiteral("Sync didn't finish. It will try again at the next sync.");
+    const QString offline = QStringLiteral("Can't reach the sync database \u2014 sync will retry automatically.");
+    const QString busy = QStringLiteral("The sync database is busy \u2014 sync will retry automatically.");
+    switch (errorCode(error.kind)) {
+    case ErrorCode::partialFailure:
         // The first failing item in request order speaks for the request.
         if (!error.partialErrors.empty())
             return userMessage(error.partialErrors.front().second);
         return QStringLiteral("Some items didn't sync. It will try again at the next sync.");
-    case RecordErrorCode::networkUnavailable:
-    case RecordErrorCode::networkFailure:
+    case ErrorCode::networkUnavailable:
+    case ErrorCode::networkFailure:
         return offline;
-    case RecordErrorCode::serviceUnavailable:
+    case ErrorCode::serviceUnavailable:
         return QStringLiteral("The sync database is starting up \u2014 sync will retry in a moment.");
-    case RecordErrorCode::requestRateLimited:
-    case RecordErrorCode::zoneBusy:
+    case ErrorCode::requestRateLimited:
         return busy;
-    case RecordErrorCode::missingEntitlement:
-        return unavailableText;
-    case RecordErrorCode::notAuthenticated:
+    case ErrorCode::notAuthenticated:
         return QStringLiteral("The sync database refused the login. Check its user and password.");
-    case RecordErrorCode::serverRecordChanged:
+    case ErrorCode::serverRecordChanged:
         return QStringLiteral("Another computer was syncing at the same time \u2014 retrying shortly.");
-    case RecordErrorCode::quotaExceeded:
+    case ErrorCode::quotaExceeded:
         return QStringLiteral("The sync database's disk is full, so sync is paused.");
-    case RecordErrorCode::invalidArguments:
-    case RecordErrorCode::limitExceeded:
+    case ErrorCode::invalidArguments:
+    case ErrorCode::limitExceeded:
         // Sending the same item again cannot succeed.
         return QStringLiteral("The sync database refused a to-do or note, so sync is paused until it changes.");
-    case RecordErrorCode::serverNotTrusted:
-        return QStringLiteral("The sync server's certificate could not be verified, so nothing was synced: ") +
-               error.message;
     default:
         return generic;
     }
@@ -393,16 +395,21 @@ QString SyncService::unreadableItemsText(int count)
 
 std::optional<int> SyncService::retryDelaySeconds(const RecordError& error)
 {
-    switch (error.code) {
-    case RecordErrorCode::localFailure:
+    switch (error.kind) {
+    case RecordFailure::localWrite:
         return 60; // a full disk is often freed again soon; the store has its changes meanwhile
-    case RecordErrorCode::networkUnavailable:
-    case RecordErrorCode::networkFailure:
-    case RecordErrorCode::serverRecordChanged:
+    case RecordFailure::untrustedServer:
+        return std::nullopt; // trusting it takes a person
+    default:
+        break;
+    }
+    switch (errorCode(error.kind)) {
+    case ErrorCode::networkUnavailable:
+    case ErrorCode::networkFailure:
+    case ErrorCode::serverRecordChanged:
         return 30;
-    case RecordErrorCode::serviceUnavailable:
-    case RecordErrorCode::requestRateLimited:
-    case RecordErrorCode::zoneBusy: {
+    case ErrorCode::serviceUnavailable:
+    case ErrorCode::requestRateLimited: {
         const double suggested = error.retryAfterSeconds.value_or(30);
         if (!(suggested > 5)) // also NaN
             return 5;
@@ -430,32 +437,4 @@ QString SyncService::lastSyncedText(Date date) const
     if (calendar.isSameDay(date, now()))
         return time;
     return calendar.locale().toString(at.date(), QLocale::ShortFormat) + QStringLiteral(", ") + time;
-}
-
-// ---- the manifest's text form
-
-std::vector<QUuid> SyncService::parseIdList(const std::optional<QString>& text)
-{
-    std::vector<QUuid> ids;
-    if (!text)
-        return ids;
-    for (const QStringView piece : QStringView(*text).split(u',', Qt::SkipEmptyParts))
-        if (const auto id = parseUuid(piece.toString()))
-            ids.push_back(*id);
-    return ids;
-}
-
-QString SyncService::idListText(const QSet<QUuid>& ids)
-{
-    QStringList texts;
-    texts.reserve(ids.size());
-    for (const QUuid& id : ids)
-        texts.append(uuidText(id));
-    texts.sort();
-    return texts.join(u',');
-}
-
-QSet<QUuid> SyncService::mergedIdSet(const QSet<QUuid>& server, const QSet<QUuid>& adding, const QSet<QUuid>& removing)
-{
-    return (server + adding) - removing;
 }

@@ -1,10 +1,12 @@
 // The record store requests of a run: the account key, the manifest, and the batched transfer of
-// item records. Each throws the store's error unchanged; the run turns it into text and a retry.
+// item records. Each throws the store's error unchanged; the service turns it into text and a retry.
 #include "model/Json.h"
 #include "platform/Defaults.h"
 #include "sync/ManifestPages.h"
 #include "sync/RecordMapper.h"
-#include "sync/SyncService.h"
+#include "sync/SyncEnvironment.h"
+#include "sync/SyncMerge.h"
+#include "sync/SyncRun.h"
 
 #include <QLoggingCategory>
 #include <algorithm>
@@ -12,16 +14,6 @@
 Q_DECLARE_LOGGING_CATEGORY(syncLog)
 
 namespace {
-
-QStringList sortedNames(const QSet<QUuid>& ids)
-{
-    QStringList names;
-    names.reserve(ids.size());
-    for (const QUuid& id : ids)
-        names.append(uuidText(id));
-    names.sort();
-    return names;
-}
 
 // Logging stays out of the coroutines: GCC 12 cannot compile the function name the macros record.
 void logInfo(const char* text)
@@ -46,36 +38,35 @@ const QString& deletedSeriesField = ManifestPages::fieldName(ManifestPages::dele
 
 QSet<QUuid> idsOf(const CloudRecord& record, const QString& key)
 {
-    const std::vector<QUuid> list = SyncService::parseIdList(record.string(key));
+    const std::vector<QUuid> list = SyncMerge::parseIdList(record.string(key));
     return QSet<QUuid>(list.begin(), list.end());
 }
 
 RecordError malformedAnswer()
 {
-    return RecordError{
-        RecordErrorCode::internalError, QString::fromUtf8("the record store answered out of order"), {}, {}};
+    return RecordError{RecordFailure::internal, QString::fromUtf8("the record store answered out of order"), {}, {}};
 }
 
 } // namespace
 
-QCoro::Task<> SyncService::checkAccountKey()
+QCoro::Task<> SyncRun::checkAccountKey()
 {
-    const QString userName = co_await answer(m_env.recordStore->userRecordName());
-    const QString key = m_env.environment + QLatin1Char('|') + userName;
-    const std::optional<QString> stored = m_defaults.string(accountKeyKey);
+    const QString userName = co_await answer(recordStore().userRecordName());
+    const QString key = m_context.env->environment + QLatin1Char('|') + userName;
+    Defaults& preferences = m_bookkeeping.preferences();
+    const std::optional<QString> stored = preferences.string(SyncBookkeeping::accountKeyKey);
     // Written on the writing thread: a first run must not hold the window for a whole-file write.
-    const Defaults::Batch knownWrite(m_known, Defaults::Writing::inBackground);
-    const Defaults::Batch oneWrite(m_defaults, Defaults::Writing::inBackground);
+    const Defaults::Batch knownWrite(m_bookkeeping.known(), Defaults::Writing::inBackground);
+    const Defaults::Batch oneWrite(preferences, Defaults::Writing::inBackground);
     if (stored && *stored != key) {
         logInfo("Sync database or account changed \u2014 resetting sync history");
         // What this device knew of the old store says nothing about the new one. Deletions not yet
         // sent stay pending: they are applied to the new store, so an item deleted here does not
         // come back from a copy it holds.
-        m_known.remove(knownTasksKey);
-        m_known.remove(knownNotesKey);
+        m_bookkeeping.forgetKnownIds();
     }
-    m_defaults.set(accountKeyKey, key);
-    m_accountKey = key;
+    preferences.set(SyncBookkeeping::accountKeyKey, key);
+    m_memory.accountKey = key;
 }
 
 // ---- the manifest
@@ -83,7 +74,7 @@ QCoro::Task<> SyncService::checkAccountKey()
 // The manifest as this device would save it: the ids of every stored page merged with what this
 // device holds and removes, spread over as many pages as they need; only pages that would read
 // differently are saved (most runs change nothing).
-struct SyncService::ManifestMerge {
+struct SyncRun::ManifestMerge {
     std::vector<std::optional<CloudRecord>> stored;
     ManifestPages::IdFields holding, removing;
     qsizetype budget = ManifestPages::defaultPageBudget;
@@ -98,7 +89,8 @@ struct SyncService::ManifestMerge {
                 for (int field = 0; field < fieldCount; ++field)
                     all[size_t(field)] += idsOf(*page, fieldName(field));
         for (int field = 0; field < fieldCount; ++field)
-            all[size_t(field)] = mergedIdSet(all[size_t(field)], holding[size_t(field)], removing[size_t(field)]);
+            all[size_t(field)] =
+                SyncMerge::mergedIdSet(all[size_t(field)], holding[size_t(field)], removing[size_t(field)]);
         const bool firstStored = !stored.empty() && stored.front();
         const int pages =
             pagesNeeded(all, firstStored ? storedPageCount(stored.front()->int64(pageCountField)) : 1, budget);
@@ -111,7 +103,7 @@ struct SyncService::ManifestMerge {
                                                          pageName(manifestRecordName, page));
             bool same = wasStored;
             for (int field = 0; field < fieldCount; ++field) {
-                const QString text = idListText(shares[size_t(page)][size_t(field)]);
+                const QString text = SyncMerge::idListText(shares[size_t(page)][size_t(field)]);
                 same = same && record.value(fieldName(field)) == CloudRecord::Value(text);
                 record.setString(fieldName(field), text);
             }
@@ -125,14 +117,14 @@ struct SyncService::ManifestMerge {
     }
 };
 
-QCoro::Task<std::vector<std::optional<CloudRecord>>> SyncService::fetchManifestPages()
+QCoro::Task<std::vector<std::optional<CloudRecord>>> SyncRun::fetchManifestPages()
 {
     std::vector<std::optional<CloudRecord>> pages;
-    std::vector<ItemResult> first = co_await answer(m_env.recordStore->fetch(QStringList(manifestRecordName)));
+    std::vector<ItemResult> first = co_await answer(recordStore().fetch(QStringList(manifestRecordName)));
     if (first.size() != 1 || first.front().name != manifestRecordName)
         throw malformedAnswer();
     if (first.front().error) {
-        if (first.front().error->code == RecordErrorCode::unknownItem)
+        if (first.front().error->kind == RecordFailure::unknownItem)
             co_return pages;
         throw *first.front().error;
     }
@@ -144,12 +136,12 @@ QCoro::Task<std::vector<std::optional<CloudRecord>>> SyncService::fetchManifestP
         QStringList names;
         for (int page = start; page < std::min(count, start + fetchChunk); ++page)
             names.append(ManifestPages::pageName(manifestRecordName, page));
-        std::vector<ItemResult> more = co_await answer(m_env.recordStore->fetch(names));
+        std::vector<ItemResult> more = co_await answer(recordStore().fetch(names));
         if (more.size() != size_t(names.size()))
             throw malformedAnswer();
         for (qsizetype i = 0; i < names.size(); ++i) {
             ItemResult& item = more[size_t(i)];
-            if (item.error && item.error->code != RecordErrorCode::unknownItem)
+            if (item.error && item.error->kind != RecordFailure::unknownItem)
                 throw *item.error;
             if (!item.error && (!item.record || item.record->recordName() != names[i]))
                 throw malformedAnswer();
@@ -159,14 +151,13 @@ QCoro::Task<std::vector<std::optional<CloudRecord>>> SyncService::fetchManifestP
     co_return pages;
 }
 
-QCoro::Task<SyncManifest> SyncService::fetchManifest()
+QCoro::Task<SyncManifest> SyncRun::fetchManifest()
 {
     // Tens of thousands of ids read from text: on a worker.
     struct Reading {
         std::vector<std::optional<CloudRecord>> pages;
         SyncManifest manifest;
     };
-    const std::shared_ptr<bool> alive = m_alive;
     auto reading = std::make_shared<Reading>();
     reading->pages = co_await fetchManifestPages();
     if (reading->pages.empty())
@@ -178,7 +169,7 @@ QCoro::Task<SyncManifest> SyncService::fetchManifest()
         QSet<QUuid> seenTasks, seenNotes;
         const auto readList = [](const CloudRecord& page, const QString& field, QSet<QUuid>& seen,
                                  std::vector<QUuid>& out) {
-            for (const QUuid& id : parseIdList(page.string(field)))
+            for (const QUuid& id : SyncMerge::parseIdList(page.string(field)))
                 if (!seen.contains(id)) {
                     seen.insert(id);
                     out.push_back(id);
@@ -194,19 +185,17 @@ QCoro::Task<SyncManifest> SyncService::fetchManifest()
         }
     });
     co_await working;
-    if (!*alive)
-        throw RunAbandoned{};
+    abandonIfGone();
     SyncManifest read = std::move(reading->manifest);
     // The records' long id texts go on a worker: see saveManifest.
     releaseOnWorker(std::move(reading));
     co_return read;
 }
 
-QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
-                                        QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds,
-                                        QSet<QUuid> deletedSeriesIds)
+QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
+                                    QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds,
+                                    QSet<QUuid> deletedSeriesIds)
 {
-    const std::shared_ptr<bool> alive = m_alive;
     bool mayRetry = true;
     for (;;) {
         auto merging = std::make_shared<ManifestMerge>();
@@ -218,27 +207,25 @@ QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds
         merging->holding = {taskIds, noteIds, stoppedSeriesIds, deletedSeriesIds};
         merging->removing[ManifestPages::taskIds] = removedTaskIds;
         merging->removing[ManifestPages::noteIds] = removedNoteIds;
-        merging->budget = m_env.manifestPageBudget;
+        merging->budget = m_context.env->manifestPageBudget;
         // Thousands of ids read, merged, sorted and written as text: on a worker.
         const QFuture<void> working = onWorker([merging] { merging->run(); });
         co_await working;
-        if (!*alive)
-            throw RunAbandoned{};
+        abandonIfGone();
         // The merged sets and texts are large: freed on a worker, as is everything holding them.
         auto saving = std::make_shared<std::vector<CloudRecord>>(std::move(merging->changed));
         releaseOnWorker(std::move(merging));
         if (saving->empty())
             co_return;
 
-        auto saved =
-            std::make_shared<ModifyResults>(co_await answer(m_env.recordStore->modify(*saving, QStringList())));
+        auto saved = std::make_shared<ModifyResults>(co_await answer(recordStore().modify(*saving, QStringList())));
         const size_t sent = saving->size();
         releaseOnWorker(std::move(saving));
         if (saved->saves.size() != sent)
             throw malformedAnswer();
         std::optional<RecordError> conflict, failure;
         for (const ItemResult& item : saved->saves) {
-            if (item.error && item.error->code == RecordErrorCode::serverRecordChanged)
+            if (item.error && item.error->kind == RecordFailure::changedOnServer)
                 conflict = conflict ? conflict : item.error;
             else if (item.error)
                 failure = failure ? failure : item.error;
@@ -259,21 +246,21 @@ QCoro::Task<> SyncService::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds
 
 // ---- item records
 
-QCoro::Task<SyncService::DeletedIds> SyncService::pushPendingDeletes()
+QCoro::Task<SyncRun::DeletedIds> SyncRun::pushPendingDeletes()
 {
-    const QSet<QUuid> tasks = idSet(pendingTaskDeletes);
-    const QSet<QUuid> notes = idSet(pendingNoteDeletes);
-    const QStringList names = sortedNames(tasks + notes);
+    const QSet<QUuid> tasks = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
+    const QSet<QUuid> notes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
+    const QStringList names = SyncMerge::sortedIdTexts(tasks + notes);
     // Only ids whose record is gone leave the pending sets: a delete that failed is tried again.
     QSet<QUuid> gone;
     for (qsizetype start = 0; start < names.size(); start += deleteChunk) {
         const QStringList chunk = names.mid(start, deleteChunk);
-        const ModifyResults results = co_await answer(m_env.recordStore->modify(std::vector<CloudRecord>(), chunk));
+        const ModifyResults results = co_await answer(recordStore().modify(std::vector<CloudRecord>(), chunk));
         if (results.deletes.size() != size_t(chunk.size()))
             throw malformedAnswer();
         for (qsizetype i = 0; i < chunk.size(); ++i) {
             const std::optional<RecordError>& error = results.deletes[i].error;
-            if (error && error->code != RecordErrorCode::unknownItem)
+            if (error && error->kind != RecordFailure::unknownItem)
                 throw *error;
             gone.insert(parseUuid(chunk[i]).value());
         }
@@ -281,20 +268,20 @@ QCoro::Task<SyncService::DeletedIds> SyncService::pushPendingDeletes()
     co_return DeletedIds{tasks & gone, notes & gone};
 }
 
-QCoro::Task<std::vector<CloudRecord>> SyncService::fetchRecords(std::vector<QUuid> ids)
+QCoro::Task<std::vector<CloudRecord>> SyncRun::fetchRecords(std::vector<QUuid> ids)
 {
     std::vector<CloudRecord> records;
     for (size_t start = 0; start < ids.size(); start += fetchChunk) {
         QStringList chunk;
         for (size_t i = start; i < std::min(ids.size(), start + fetchChunk); ++i)
             chunk.append(uuidText(ids[i]));
-        std::vector<ItemResult> results = co_await answer(m_env.recordStore->fetch(chunk));
+        std::vector<ItemResult> results = co_await answer(recordStore().fetch(chunk));
         if (results.size() != size_t(chunk.size()))
             throw malformedAnswer();
         for (qsizetype i = 0; i < chunk.size(); ++i) {
             ItemResult& item = results[i];
             if (item.error) {
-                if (item.error->code == RecordErrorCode::unknownItem)
+                if (item.error->kind == RecordFailure::unknownItem)
                     continue;
                 throw *item.error;
             }
@@ -308,7 +295,7 @@ QCoro::Task<std::vector<CloudRecord>> SyncService::fetchRecords(std::vector<QUui
     co_return records;
 }
 
-QCoro::Task<> SyncService::saveRecords(std::vector<CloudRecord> records)
+QCoro::Task<> SyncRun::saveRecords(std::vector<CloudRecord> records)
 {
     // Saved records count as present in the store, also when the run fails later: if another
     // device deletes one, this device drops it too. They are noted once, after the last chunk or
@@ -320,7 +307,7 @@ QCoro::Task<> SyncService::saveRecords(std::vector<CloudRecord> records)
         for (size_t start = 0; start < records.size() && !failure; start += saveChunk) {
             const std::vector<CloudRecord> chunk(records.begin() + start,
                                                  records.begin() + std::min(records.size(), start + saveChunk));
-            const ModifyResults results = co_await answer(m_env.recordStore->modify(chunk, QStringList()));
+            const ModifyResults results = co_await answer(recordStore().modify(chunk, QStringList()));
             if (results.saves.size() != chunk.size())
                 throw malformedAnswer();
             for (size_t i = 0; i < chunk.size(); ++i) {
@@ -336,11 +323,11 @@ QCoro::Task<> SyncService::saveRecords(std::vector<CloudRecord> records)
     } catch (const RecordError& error) {
         failure = error;
     }
-    std::vector<IdSetWrite> known;
+    std::vector<SyncBookkeeping::IdSetWrite> known;
     if (!savedTasks.isEmpty())
-        known.push_back({knownTasksKey, std::move(savedTasks), true});
+        known.push_back({SyncBookkeeping::knownTasksKey, std::move(savedTasks), true});
     if (!savedNotes.isEmpty())
-        known.push_back({knownNotesKey, std::move(savedNotes), true});
+        known.push_back({SyncBookkeeping::knownNotesKey, std::move(savedNotes), true});
     if (!known.empty())
         co_await writeIdSets(std::move(known));
     if (records.size() > saveChunk)

@@ -100,9 +100,9 @@ int main(int argc, char* argv[])
 
     QStringList lines;
     for (const TaskItem& t : store.todos())
-        lines.append(SyncService::fingerprint(t));
+        lines.append(SyncMerge::fingerprint(t));
     for (const Note& n : store.notes())
-        lines.append(SyncService::fingerprint(n));
+        lines.append(SyncMerge::fingerprint(n));
     lines.sort();
     lines.append(QStringLiteral("pending %1")
                      .arg(sync.idSet(SyncService::pendingTaskDeletes).size() +

@@ -7,7 +7,7 @@
 #include "model/TaskItem.h"
 #include "platform/CloudRecord.h"
 #include "sync/RecordMapper.h"
-#include "sync/SyncService.h"
+#include "sync/SyncMerge.h"
 
 #include <QtTest>
 
@@ -22,14 +22,14 @@ Q_DECLARE_METATYPE(std::vector<Subtask>)
 char* toString(const TaskItem& t)
 {
     return qstrdup(QStringLiteral("%1 (updatedAt %2)")
-                       .arg(SyncService::fingerprint(t))
+                       .arg(SyncMerge::fingerprint(t))
                        .arg(t.updatedAt, 0, 'f', 6)
                        .toUtf8()
                        .constData());
 }
 char* toString(const Note& n)
 {
-    return qstrdup(SyncService::fingerprint(n).toUtf8().constData());
+    return qstrdup(SyncMerge::fingerprint(n).toUtf8().constData());
 }
 
 namespace {
@@ -309,7 +309,7 @@ private slots:
     {
         QFETCH(TaskItem, item);
         QFETCH(QByteArray, expected);
-        QCOMPARE(SyncService::fingerprint(item).toUtf8(), expected);
+        QCOMPARE(SyncMerge::fingerprint(item).toUtf8(), expected);
     }
 
     void noteFingerprint_data()
@@ -336,7 +336,7 @@ private slots:
     {
         QFETCH(Note, item);
         QFETCH(QByteArray, expected);
-        QCOMPARE(SyncService::fingerprint(item).toUtf8(), expected);
+        QCOMPARE(SyncMerge::fingerprint(item).toUtf8(), expected);
     }
 
     void fingerprintsIgnoreFractionsOfASecondOnly()
@@ -347,19 +347,19 @@ private slots:
         b.updatedAt = 10.9;
         a.dueDate = 500.01;
         b.dueDate = 500.99;
-        QCOMPARE(SyncService::fingerprint(a), SyncService::fingerprint(b));
+        QCOMPARE(SyncMerge::fingerprint(a), SyncMerge::fingerprint(b));
         b.title += u'!';
-        QVERIFY(SyncService::fingerprint(a) != SyncService::fingerprint(b));
+        QVERIFY(SyncMerge::fingerprint(a) != SyncMerge::fingerprint(b));
         b = a;
         b.updatedAt = 11.0;
-        QVERIFY(SyncService::fingerprint(a) != SyncService::fingerprint(b));
+        QVERIFY(SyncMerge::fingerprint(a) != SyncMerge::fingerprint(b));
 
         Note m = sampleNote();
         Note n = sampleNote();
         m.updatedAt = std::floor(m.updatedAt) + 0.01;
-        QCOMPARE(SyncService::fingerprint(m), SyncService::fingerprint(n));
+        QCOMPARE(SyncMerge::fingerprint(m), SyncMerge::fingerprint(n));
         n.body += u' ';
-        QVERIFY(SyncService::fingerprint(m) != SyncService::fingerprint(n));
+        QVERIFY(SyncMerge::fingerprint(m) != SyncMerge::fingerprint(n));
     }
 
     // ---- reading a to-do record

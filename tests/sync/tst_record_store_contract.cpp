@@ -254,7 +254,7 @@ private slots:
         const ItemResult result = saveOne(*store, record);
         QCOMPARE(!result.error, saved);
         if (!saved)
-            QCOMPARE(result.error->code, RecordErrorCode::serverRecordChanged);
+            QCOMPARE(result.error->kind, RecordFailure::changedOnServer);
         else
             QVERIFY(result.record->changeTag() && result.record->changeTag() != storedTag);
         const std::optional<CloudRecord> now = fetchOne(*store, name);
@@ -383,7 +383,7 @@ private slots:
         QVERIFY(!fetched.error);
         QCOMPARE(fetched.value.size(), size_t(3));
         QCOMPARE(fetched.value[0].record->string(QStringLiteral("title")), QStringLiteral("c"));
-        QCOMPARE(fetched.value[1].error->code, RecordErrorCode::unknownItem);
+        QCOMPARE(fetched.value[1].error->kind, RecordFailure::unknownItem);
         QCOMPARE(fetched.value[2].record->string(QStringLiteral("title")), QStringLiteral("a"));
 
         // One request: a too-large record fails alone, a taken name fails alone, the rest land.
@@ -393,9 +393,9 @@ private slots:
             {QStringLiteral("Z"), QStringLiteral("C")}));
         QVERIFY(!modified.error);
         QVERIFY(!modified.value.saves[0].error);
-        QCOMPARE(modified.value.saves[1].error->code, RecordErrorCode::limitExceeded);
-        QCOMPARE(modified.value.saves[2].error->code, RecordErrorCode::serverRecordChanged);
-        QCOMPARE(modified.value.deletes[0].error->code, RecordErrorCode::unknownItem);
+        QCOMPARE(modified.value.saves[1].error->kind, RecordFailure::tooLarge);
+        QCOMPARE(modified.value.saves[2].error->kind, RecordFailure::changedOnServer);
+        QCOMPARE(modified.value.deletes[0].error->kind, RecordFailure::unknownItem);
         QVERIFY(!modified.value.deletes[1].error);
         QVERIFY(!fetchOne(*store, QStringLiteral("C")));
         QVERIFY(!fetchOne(*store, QStringLiteral("H")));
@@ -404,8 +404,8 @@ private slots:
         QStringList many;
         for (int i = 0; i <= RecordStore::maxItemsPerRequest; ++i)
             many.append(QString::number(i));
-        QCOMPARE(waitFor(store->fetch(many)).error->code, RecordErrorCode::limitExceeded);
-        QCOMPARE(waitFor(store->modify({}, many)).error->code, RecordErrorCode::limitExceeded);
+        QCOMPARE(waitFor(store->fetch(many)).error->kind, RecordFailure::tooLarge);
+        QCOMPARE(waitFor(store->modify({}, many)).error->kind, RecordFailure::tooLarge);
         QVERIFY(fetchOne(*store, QStringLiteral("A")));
     }
 
@@ -453,7 +453,7 @@ private slots:
             return;
         }
         QVERIFY(status.error);
-        QCOMPARE(status.error->code, RecordErrorCode::serverNotTrusted);
+        QCOMPARE(status.error->kind, RecordFailure::untrustedServer);
         QVERIFY2(SyncService::userMessage(*status.error).contains(QLatin1String("certificate verify failed")),
                  qPrintable(SyncService::userMessage(*status.error)));
         QVERIFY(!SyncService::retryDelaySeconds(*status.error));

@@ -40,10 +40,10 @@ struct World {
 
     template <typename T> void remember(const T& item)
     {
-        const QString print = SyncService::fingerprint(item);
+        const QString print = SyncMerge::fingerprint(item);
         const Date at = std::floor(item.updatedAt);
         if (!latest.contains(item.id) || latestAt.value(item.id) < at ||
-            (latestAt.value(item.id) == at && SyncService::textLess(latest.value(item.id), print))) {
+            (latestAt.value(item.id) == at && SyncMerge::textLess(latest.value(item.id), print))) {
             latest.insert(item.id, print);
             latestAt.insert(item.id, at);
         }
@@ -113,13 +113,13 @@ struct World {
     {
         if (!chance(0.15))
             return std::nullopt;
-        static const RecordErrorCode codes[] = {RecordErrorCode::networkFailure, RecordErrorCode::requestRateLimited,
-                                                RecordErrorCode::zoneBusy, RecordErrorCode::internalError};
+        static const RecordFailure failures[] = {RecordFailure::connectionLost, RecordFailure::busy,
+                                                 RecordFailure::startingUp, RecordFailure::internal};
         Fault f;
         f.kind = Fault::Kind(pick(4));
-        f.error = RecordError{codes[pick(4)], QStringLiteral("injected"), std::nullopt, {}};
+        f.error = RecordError{failures[pick(4)], QStringLiteral("injected"), std::nullopt, {}};
         f.item = pick(400);
-        log.append(QStringLiteral("fault %1 code %2 item %3").arg(int(f.kind)).arg(int(f.error.code)).arg(f.item));
+        log.append(QStringLiteral("fault %1 failure %2 item %3").arg(int(f.kind)).arg(int(f.error.kind)).arg(f.item));
         return f;
     }
 
@@ -135,7 +135,7 @@ struct World {
     {
         QMap<QString, QString> out;
         for (const T& item : items)
-            out.insert(uuidText(item.id), SyncService::fingerprint(item));
+            out.insert(uuidText(item.id), SyncMerge::fingerprint(item));
         return out;
     }
 

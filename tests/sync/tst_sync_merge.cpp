@@ -4,7 +4,7 @@
 #include "model/Json.h"
 #include "model/Note.h"
 #include "model/TaskItem.h"
-#include "sync/SyncService.h"
+#include "sync/SyncMerge.h"
 
 #include <QtTest>
 
@@ -14,7 +14,7 @@ Q_DECLARE_METATYPE(Note)
 char* toString(const TaskItem& t)
 {
     return qstrdup(QStringLiteral("%1 (updatedAt %2)")
-                       .arg(SyncService::fingerprint(t))
+                       .arg(SyncMerge::fingerprint(t))
                        .arg(t.updatedAt, 0, 'f', 6)
                        .toUtf8()
                        .constData());
@@ -22,7 +22,7 @@ char* toString(const TaskItem& t)
 char* toString(const Note& n)
 {
     return qstrdup(QStringLiteral("%1 (updatedAt %2)")
-                       .arg(SyncService::fingerprint(n))
+                       .arg(SyncMerge::fingerprint(n))
                        .arg(n.updatedAt, 0, 'f', 6)
                        .toUtf8()
                        .constData());
@@ -97,7 +97,7 @@ template <typename T> QString labels(const std::vector<T>& list)
 // One item per side, fetched, known, nothing pending, no manifest.
 template <typename T> MergeResult<T> mergeOne(const T& local, const T& remote)
 {
-    return SyncService::merge<T>({local}, {remote}, {remote.id}, {remote.id}, {}, false);
+    return SyncMerge::merge<T>({local}, {remote}, {remote.id}, {remote.id}, {}, false);
 }
 
 // Forty interleaved copies each of N, B and A, later copies updated later: enough that the id
@@ -186,8 +186,8 @@ template <typename T> void runScenario()
     QFETCH(bool, authoritative);
     QFETCH(QString, expected);
     QFETCH(bool, changed);
-    const MergeResult<T> result = SyncService::merge<T>(items<T>(local), items<T>(remote), letterIds(fetched),
-                                                        letterIds(known), letterIds(pending), authoritative);
+    const MergeResult<T> result = SyncMerge::merge<T>(items<T>(local), items<T>(remote), letterIds(fetched),
+                                                      letterIds(known), letterIds(pending), authoritative);
     QCOMPARE(labels(result.items), expected);
     QCOMPARE(result.changed, changed);
 }
@@ -342,25 +342,25 @@ private slots:
         QFETCH(QString, b);
         QFETCH(bool, aLess);
         QFETCH(bool, bLess);
-        QCOMPARE(SyncService::textLess(a, b), aLess);
-        QCOMPARE(SyncService::textLess(b, a), bLess);
+        QCOMPARE(SyncMerge::textLess(a, b), aLess);
+        QCOMPARE(SyncMerge::textLess(b, a), bLess);
     }
 
     // The indexes the sync run builds from the same lists.
     void indexesById()
     {
         const auto list = items<TaskItem>("A@5:a1 B@1:b1 A@7:a2 B@1:b2 A@6:a3");
-        const QHash<QUuid, TaskItem> latest = SyncService::latestById(list);
+        const QHash<QUuid, TaskItem> latest = SyncMerge::latestById(list);
         QCOMPARE(latest.size(), 2);
         QCOMPARE(latest.value(letterId(u'A')).title, QStringLiteral("a2"));
         QCOMPARE(latest.value(letterId(u'B')).title, QStringLiteral("b1"));
-        const QHash<QUuid, TaskItem> first = SyncService::firstById(list);
+        const QHash<QUuid, TaskItem> first = SyncMerge::firstById(list);
         QCOMPARE(first.size(), 2);
         QCOMPARE(first.value(letterId(u'A')).title, QStringLiteral("a1"));
         QCOMPARE(first.value(letterId(u'B')).title, QStringLiteral("b1"));
 
         const auto remote = items<TaskItem>("C@1:c E@1:e A@9:a N@1:n1 N@1:n2 D@1:d");
-        const auto only = SyncService::remoteOnly(remote, letterIds("E"), latest);
+        const auto only = SyncMerge::remoteOnly(remote, letterIds("E"), latest);
         QCOMPARE(labels(only), QStringLiteral("c n1 n2 d")); // remote order, nothing sorted yet
     }
 };

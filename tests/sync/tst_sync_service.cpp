@@ -24,14 +24,14 @@ using Fault = MemoryRecordStore::Fault;
 
 namespace {
 
-RecordError storeError(RecordErrorCode code, std::optional<double> retryAfter = std::nullopt)
+RecordError storeError(RecordFailure failure, std::optional<double> retryAfter = std::nullopt)
 {
-    return RecordError{code, QStringLiteral("scripted"), retryAfter, {}};
+    return RecordError{failure, QStringLiteral("scripted"), retryAfter, {}};
 }
 
-Fault fault(Fault::Kind kind, RecordErrorCode code, std::optional<double> retryAfter = std::nullopt, int item = 0)
+Fault fault(Fault::Kind kind, RecordFailure failure, std::optional<double> retryAfter = std::nullopt, int item = 0)
 {
-    return Fault{kind, storeError(code, retryAfter), item};
+    return Fault{kind, storeError(failure, retryAfter), item};
 }
 
 const QString changedElsewhere =
@@ -173,7 +173,7 @@ private slots:
     {
         QTest::addColumn<int>("accountStatus");
         QTest::addColumn<int>("kind"); // -1: no fault
-        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("failure");
         QTest::addColumn<double>("retryAfter"); // < 0: none suggested
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("lastError");
@@ -182,9 +182,9 @@ private slots:
         const QString offline = QStringLiteral("Can't reach the sync database \u2014 sync will retry automatically.");
         const QString busy = QStringLiteral("The sync database is busy \u2014 sync will retry automatically.");
         const QString generic = QStringLiteral("Sync didn't finish. It will try again at the next sync.");
-        const auto row = [&](const char* name, int code, double after, const QString& text, int retry,
+        const auto row = [&](const char* name, RecordFailure failure, double after, const QString& text, int retry,
                              Fault::Kind kind = Fault::Kind::beforeCommit) {
-            QTest::newRow(name) << 1 << int(kind) << code << after << failed << text << retry;
+            QTest::newRow(name) << 1 << int(kind) << int(failure) << after << failed << text << retry;
         };
         QTest::newRow("success") << 1 << -1 << 0 << -1.0 << QStringLiteral("Synced at 10:00 AM") << QString() << -1;
         const QString unavailable = QStringLiteral("Sync database unavailable");
@@ -194,34 +194,40 @@ private slots:
         QTest::newRow("status outside the table")
             << 7 << -1 << 0 << -1.0 << unavailable << QStringLiteral("The sync database is not available (status 7).")
             << -1;
-        row("network unavailable", 3, -1, offline, 30);
-        row("rate limited, 2 s suggested", 7, 2, busy, 5);
-        row("rate limited, 900 s suggested", 7, 900, busy, 300);
-        row("rate limited, none suggested", 7, -1, busy, 30);
-        row("starting up, 42.5 s", 6, 42.5,
+        row("network unavailable", RecordFailure::unreachable, -1, offline, 30);
+        row("rate limited, 2 s suggested", RecordFailure::busy, 2, busy, 5);
+        row("rate limited, 900 s suggested", RecordFailure::busy, 900, busy, 300);
+        row("rate limited, none suggested", RecordFailure::busy, -1, busy, 30);
+        row("starting up, 42.5 s", RecordFailure::startingUp, 42.5,
             QStringLiteral("The sync database is starting up \u2014 sync will retry in a moment."), 43);
-        row("changed elsewhere", 14, -1, changedElsewhere, 30);
-        row("disk full", 25, -1, QStringLiteral("The sync database's disk is full, so sync is paused."), -1);
-        row("login refused", 9, -1, QStringLiteral("The sync database refused the login. Check its user and password."),
-            -1);
-        row("partial failure of a missing item", 11, -1, generic, -1, Fault::Kind::partialFailure);
-        row("partial failure naming a busy item", 7, -1, busy, -1, Fault::Kind::partialFailure);
-        row("partial failure without items", 2, -1,
+        row("changed elsewhere", RecordFailure::changedOnServer, -1, changedElsewhere, 30);
+        row("disk full", RecordFailure::storageFull, -1,
+            QStringLiteral("The sync database's disk is full, so sync is paused."), -1);
+        row("login refused", RecordFailure::notAuthenticated, -1,
+            QStringLiteral("The sync database refused the login. Check its user and password."), -1);
+        row("partial failure of a missing item", RecordFailure::unknownItem, -1, generic, -1,
+            Fault::Kind::partialFailure);
+        row("partial failure naming a busy item", RecordFailure::busy, -1, busy, -1, Fault::Kind::partialFailure);
+        row("partial failure without items", RecordFailure::partial, -1,
             QStringLiteral("Some items didn't sync. It will try again at the next sync."), -1);
-        row("internal error", 1, -1, generic, -1);
-        row("an item the store can never hold", 12, -1,
+        row("internal error", RecordFailure::internal, -1, generic, -1);
+        row("an item the store can never hold", RecordFailure::invalidRecord, -1,
             QStringLiteral("The sync database refused a to-do or note, so sync is paused until it changes."), -1);
+        row("an item too large", RecordFailure::tooLarge, -1,
+            QStringLiteral("The sync database refused a to-do or note, so sync is paused until it changes."), -1);
+        row("connection lost", RecordFailure::connectionLost, -1, offline, 30);
+        row("not permitted", RecordFailure::notPermitted, -1, generic, -1);
     }
     void runOutcomes()
     {
         QFETCH(int, accountStatus);
         QFETCH(int, kind);
-        QFETCH(int, code);
+        QFETCH(int, failure);
         QFETCH(double, retryAfter);
         MemoryRecordStore records;
         records.setAccountStatus(accountStatus);
         if (kind >= 0)
-            records.scriptFault(Op::fetch, fault(Fault::Kind(kind), RecordErrorCode(code),
+            records.scriptFault(Op::fetch, fault(Fault::Kind(kind), RecordFailure(failure),
                                                  retryAfter >= 0 ? std::optional(retryAfter) : std::nullopt));
         SyncDevice device(&records);
         QVERIFY(device.run());
@@ -381,7 +387,7 @@ private slots:
         QFETCH(bool, reset);
         MemoryRecordStore records;
         records.scriptFault(Op::fetch,
-                            fault(Fault::Kind::beforeCommit, RecordErrorCode::internalError)); // stop after the check
+                            fault(Fault::Kind::beforeCommit, RecordFailure::internal)); // stop after the check
         SyncDevice device(&records, environment);
         const QStringList history{SyncService::knownTasksKey, SyncService::knownNotesKey};
         const QStringList pending{SyncService::pendingTaskDeletes, SyncService::pendingNoteDeletes};
@@ -630,7 +636,7 @@ private slots:
             if (changesElsewhere)
                 plantTodo(memory, QUuid::createUuid(), QStringLiteral("elsewhere"), 2000);
             if (run == failingRun)
-                memory.scriptFault(Op::fetch, fault(Fault::Kind::beforeCommit, RecordErrorCode::internalError));
+                memory.scriptFault(Op::fetch, fault(Fault::Kind::beforeCommit, RecordFailure::internal));
             QVERIFY(device.run());
             QCOMPARE(device.sync->lastError().has_value(), run == failingRun);
             QVERIFY(waitUntil([&] { return trims.load() >= run; }));
@@ -1075,7 +1081,7 @@ private slots:
         QFETCH(int, turns);
         MemoryRecordStore records;
         SyncDevice a(&records);
-        const int count = int(SyncService::copySlice) + 500;
+        const int count = int(SyncRun::copySlice) + 500;
         std::vector<TaskItem> many;
         for (int i = 0; i < count; ++i) {
             TaskItem t;
@@ -1091,7 +1097,7 @@ private slots:
         plantTodo(records, many[7].id, QStringLiteral("changed elsewhere"), a.fixture.clock.now() - 30);
 
         // The last request before the copy is the fetch of the last slice of listed records.
-        const int lastFetch = 1 + (count + SyncService::fetchChunk - 1) / SyncService::fetchChunk;
+        const int lastFetch = 1 + (count + SyncRun::fetchChunk - 1) / SyncRun::fetchChunk;
         int fetches = 0, made = 0;
         QTimer changer;
         changer.setInterval(0);
@@ -1156,7 +1162,7 @@ private slots:
         const TaskItem x = a.addTodo(QStringLiteral("x"));
         records.faultChooser = [&](Op op) -> std::optional<Fault> {
             if (op == Op::modify && listedIds(records, "taskIds").isEmpty() && records.peek(uuidText(x.id)))
-                return fault(Fault::Kind::lostAnswer, RecordErrorCode::networkFailure);
+                return fault(Fault::Kind::lostAnswer, RecordFailure::connectionLost);
             return std::nullopt;
         };
         QVERIFY(a.run()); // the manifest lists x, but a does not know it did
@@ -1179,7 +1185,7 @@ private slots:
         const TaskItem x = a.addTodo(QStringLiteral("x"));
         records.faultChooser = [&](Op op) -> std::optional<Fault> {
             if (op == Op::modify && records.peek(uuidText(x.id)))
-                return fault(Fault::Kind::beforeCommit, RecordErrorCode::networkFailure);
+                return fault(Fault::Kind::beforeCommit, RecordFailure::connectionLost);
             return std::nullopt;
         };
         QVERIFY(a.run());
@@ -1198,7 +1204,7 @@ private slots:
         const TaskItem x = a.addTodo(QStringLiteral("x"));
         QVERIFY(a.run());
         a.store().deleteTodo(x);
-        records.scriptFault(Op::modify, fault(Fault::Kind::oneItemFails, RecordErrorCode::internalError));
+        records.scriptFault(Op::modify, fault(Fault::Kind::oneItemFails, RecordFailure::internal));
         QVERIFY(a.run());
         QVERIFY(a.sync->idSet(SyncService::pendingTaskDeletes).contains(x.id));
         QVERIFY(records.peek(uuidText(x.id)));
@@ -1216,7 +1222,7 @@ private slots:
         SyncDevice a(&records);
         a.addTodo(QString(RecordStore::maxRecordBytes, u'x')); // fails alone: too large
         a.addTodo(QStringLiteral("small"));                    // listed first: newest first
-        records.scriptFault(Op::modify, fault(Fault::Kind::oneItemFails, RecordErrorCode::requestRateLimited, 12));
+        records.scriptFault(Op::modify, fault(Fault::Kind::oneItemFails, RecordFailure::busy, 12));
         QVERIFY(a.run());
         QCOMPARE(a.sync->lastErrorText(),
                  QStringLiteral("The sync database is busy \u2014 sync will retry automatically."));

@@ -384,7 +384,7 @@ void TestSettingsPage::syncSection()
 
     // A failed run: its error, in the error style, instead of the status.
     MemoryRecordStore::Fault fault;
-    fault.error.code = RecordErrorCode::networkUnavailable;
+    fault.error.kind = RecordFailure::unreachable;
     fault.error.message = QStringLiteral("The network is down.");
     rig.records.faultChooser = [fault](MemoryRecordStore::Operation) { return std::optional(fault); };
     syncNow->click();

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonValue>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class Defaults;
+
+// What the sync keeps between runs in the preferences: the ids known in the record store and
+// those deleted here and not yet sent there, with what was last read of each set. The known sets
+// may live in a file of their own. Main thread only; the reading and writing of large sets is
+// split so that the costly middle part runs on a worker.
+class SyncBookkeeping {
+public:
+    static inline const QString knownTasksKey = QStringLiteral("sync.knownRemoteTaskIds.v1");
+    static inline const QString knownNotesKey = QStringLiteral("sync.knownRemoteNoteIds.v1");
+    static inline const QString pendingTaskDeletes = QStringLiteral("sync.pendingTaskDeletes.v1");
+    static inline const QString pendingNoteDeletes = QStringLiteral("sync.pendingNoteDeletes.v1");
+    static inline const QString accountKeyKey = QStringLiteral("sync.accountKey.v1");
+    static inline const QString lastSuccessKey = QStringLiteral("sync.lastSuccessAt.v1");
+
+    // `knownIds`: where the known sets are kept; none: among the preferences.
+    SyncBookkeeping(Defaults& preferences, Defaults* knownIds);
+
+    Defaults& preferences() const { return m_preferences; }
+    Defaults& known() const { return m_known; }
+    bool knownApart() const { return &m_known != &m_preferences; }
+    // The preferences that hold `key`.
+    Defaults& storeOf(const QString& key) const;
+
+    QSet<QUuid> idSet(const QString& key) const;
+    // A preference changed: it is read again when next asked for.
+    void forget(const QString& key) { m_idSets.remove(key); }
+    void writeIdSet(const QString& key, const QSet<QUuid>& ids);
+    void addToIdSet(const QString& key, const QSet<QUuid>& ids);
+    // Drops `tasks` and `notes` from the pending deletes; both sets are always rewritten.
+    void clearPendingDeletes(const QSet<QUuid>& tasks, const QSet<QUuid>& notes);
+    // What this device knew of the old record store says nothing about a new one.
+    void forgetKnownIds();
+
+    // Sets not read yet, read in three steps: texts taken here, ids parsed on a worker, and kept
+    // here unless a preference was written meanwhile.
+    struct Reading;
+    std::shared_ptr<Reading> startReading(const QStringList& keys) const;
+    static void parse(Reading& reading);
+    void finishReading(Reading& reading);
+
+    // One id set to write: `ids`, or `ids` added to the stored set.
+    struct IdSetWrite {
+        QString key;
+        QSet<QUuid> ids;
+        bool addToStored = false;
+    };
+    // Sets of tens of thousands of ids written in three steps: what is stored taken here; joined,
+    // compared and encoded on a worker; and written here, each only if it changed, in one write
+    // of each file made on the writing thread. Only for sets nobody but a run writes.
+    struct Writing;
+    std::shared_ptr<Writing> startWriting(std::vector<IdSetWrite> writes) const;
+    static void encode(Writing& writing);
+    void finishWriting(Writing& writing);
+
+private:
+    Defaults& m_preferences;
+    Defaults& m_known;
+    // The id sets as last read; a run reads the large known sets several times.
+    mutable QHash<QString, QSet<QUuid>> m_idSets;
+};
+
+struct SyncBookkeeping::Reading {
+    struct Set {
+        QString key;
+        QJsonValue value;
+        QSet<QUuid> ids;
+    };
+    std::vector<Set> sets;
+};
+
+struct SyncBookkeeping::Writing {
+    struct Set {
+        IdSetWrite write;
+        bool stored = false;
+        std::optional<QSet<QUuid>> before; // as last read; else read from `text` on the worker
+        QJsonValue text;
+        std::optional<QJsonValue> value; // none: the set did not change
+    };
+    std::vector<Set> sets;
+};

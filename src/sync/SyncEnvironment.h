@@ -1,0 +1,30 @@
+#pragma once
+
+#include "model/Calendar.h"
+#include "sync/ManifestPages.h"
+
+#include <QString>
+#include <functional>
+
+class Clock;
+class Defaults;
+class MemoryReleaser;
+class RecordStore;
+class SystemEvents;
+
+// The record database as the sync sees it: a store (none: this build cannot sync), the clock and
+// calendar, the system events whose wake starts a run, and the name of the environment.
+struct SyncEnvironment {
+    RecordStore* recordStore = nullptr;
+    const Clock* clock = nullptr;
+    std::function<Calendar()> calendar;
+    SystemEvents* events = nullptr;
+    QString environment = QStringLiteral("unknown");
+    // Where a run's data is freed and its pages given back; none: the service's own.
+    MemoryReleaser* releaser = nullptr;
+    // Where the sets of ids known in the record store are kept: tens of thousands of ids, in a
+    // file of their own so that no other preference's write carries them. None: the preferences.
+    Defaults* knownIds = nullptr;
+    // The bytes of ids one manifest record may hold before the ids are spread over more.
+    qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
+};

@@ -1,0 +1,176 @@
+#pragma once
+
+#include "model/Note.h"
+#include "model/TaskItem.h"
+#include "sync/RecordStore.h"
+#include "sync/SyncBookkeeping.h"
+
+#include <QCoro/QCoroFuture>
+#include <QCoro/QCoroTask>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class MemoryReleaser;
+class StorageService;
+struct SyncEnvironment;
+
+// The manifest as read, every page of it: whether it exists, the listed item ids (each once), and
+// the series every device stopped or deleted.
+struct SyncManifest {
+    bool exists = false;
+    std::vector<QUuid> taskIds;
+    std::vector<QUuid> noteIds;
+    QSet<QUuid> stoppedSeriesIds;
+    QSet<QUuid> deletedSeriesIds;
+};
+
+// One complete two-way run: check the account, read the manifest, send local deletions, fetch
+// every listed record, merge, apply the repeating to-dos of the whole account, hand changes to the
+// store, upload what differs, send deletions again, rewrite the manifest, and keep the
+// bookkeeping. SyncService makes one for each run and chooses every text from what it reports.
+class SyncRun {
+public:
+    static constexpr int deleteChunk = 200;
+    static constexpr int fetchChunk = 100;
+    static constexpr int saveChunk = 200;
+    // To-dos copied for a run in one turn of the event loop.
+    static constexpr size_t copySlice = 4000;
+    static inline const QString manifestRecordName = QStringLiteral("qh-sync-manifest");
+    static inline const QString manifestRecordType = QStringLiteral("QHSyncManifest");
+
+    // Where a run left both sides in step: the record store's change stamp read before its reads,
+    // and the count of local changes when it took the lists it uploaded from. While neither moved,
+    // a run has nothing to fetch, merge or send.
+    struct Settled {
+        QString accountKey;
+        QString stamp;
+        quint64 localChanges = 0;
+    };
+    // What runs remember from one to the next, in memory only (a start reads everything). The
+    // service counts the local changes and forgets `settled` when something a run reads changes.
+    struct Memory {
+        std::optional<Settled> settled;
+        quint64 localChanges = 0; // every change of the store's to-dos or notes
+        QString accountKey;       // as the last account check found it
+        // Records the last full run fetched and could not read: still there while it is settled.
+        int unreadableItems = 0;
+    };
+
+    // What a run tells the service as it goes.
+    class Reports {
+    public:
+        virtual void runStarted() = 0;
+        // Any status but available ends the run here.
+        virtual void accountStatusRead(int status) = 0;
+        virtual void runSucceeded(int tasks, int notes, int uploaded) = 0;
+        virtual void runFailed(const RecordError& error) = 0;
+
+    protected:
+        ~Reports() = default;
+    };
+
+    // What a run is given: the service's store, record store and bookkeeping, and `alive`, which
+    // turns false when they go; a run resumed after that ends without touching them.
+    struct Context {
+        QPointer<StorageService> storage;
+        const SyncEnvironment* env = nullptr; // with a record store
+        SyncBookkeeping* bookkeeping = nullptr;
+        Memory* memory = nullptr;
+        Reports* reports = nullptr;
+        QObject* owner = nullptr; // where work handed to the releaser is queued
+        MemoryReleaser* releaser = nullptr;
+        std::shared_ptr<bool> alive;
+    };
+
+    explicit SyncRun(Context context);
+
+    // Never throws: the outcome goes to the reports.
+    QCoro::Task<> perform();
+
+private:
+    struct DeletedIds {
+        QSet<QUuid> tasks;
+        QSet<QUuid> notes;
+    };
+    // The store's lists as one moment saw them, with their revisions and the count of local
+    // changes then.
+    struct LocalLists {
+        std::vector<TaskItem> todos;
+        std::vector<Note> notes;
+        quint64 todosRevision = 0, notesRevision = 0, localChanges = 0;
+    };
+    struct MergeWork;
+    struct UploadWork;
+    struct SeriesCheck;
+    struct ManifestMerge;
+    // Thrown when the service or its store went away while the run was suspended: it just ends.
+    struct Abandoned {};
+
+    // ---- the steps (SyncRun.cpp)
+    QCoro::Task<> steps();
+    // Steps 6 to 10: the records fetched, merged with the local lists, and the result taken in.
+    QCoro::Task<std::shared_ptr<MergeWork>> fetchAndMerge(SyncManifest manifest);
+    QCoro::Task<> takeIn(std::shared_ptr<MergeWork> merging);
+    // Steps 11 to 17: what differs uploaded, deletions sent again, the manifest saved, and the
+    // bookkeeping written.
+    QCoro::Task<> sendAndRecord(std::shared_ptr<MergeWork> merging, DeletedIds firstPush, QString stamp);
+    QCoro::Task<bool> stillSettled(QString stamp);
+    // Copies the lists a slice of to-dos per turn of the event loop, so that no turn holds the main
+    // thread for all of them; a copy the store changed under starts over (the third time, it is
+    // made in one turn).
+    QCoro::Task<LocalLists> copyLocalLists();
+    // Reads the id sets of `keys` not read yet on a worker: tens of thousands of texts each.
+    QCoro::Task<> readIdSets(QStringList keys);
+    QCoro::Task<> writeIdSets(std::vector<SyncBookkeeping::IdSetWrite> writes);
+
+    // ---- the record store's requests (SyncTransfer.cpp); each throws the store's error
+    QCoro::Task<> checkAccountKey();
+    QCoro::Task<SyncManifest> fetchManifest();
+    // The manifest's records, page 0 first, a page not stored as none; none at all: no manifest.
+    QCoro::Task<std::vector<std::optional<CloudRecord>>> fetchManifestPages();
+    QCoro::Task<> saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
+                               QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds, QSet<QUuid> deletedSeriesIds);
+    QCoro::Task<DeletedIds> pushPendingDeletes();
+    QCoro::Task<std::vector<CloudRecord>> fetchRecords(std::vector<QUuid> ids);
+    QCoro::Task<> saveRecords(std::vector<CloudRecord> records);
+    // Awaits one answer of the record store: its value, or its error thrown to the run.
+    template <typename T> QCoro::Task<T> answer(QFuture<StoreAnswer<T>> future);
+
+    // Throws Abandoned once the service or its store is gone.
+    void abandonIfGone() const;
+    RecordStore& recordStore() const;
+    Date now() const;
+    // Drops what `data` holds on the releaser's worker: freeing a run's records takes the main
+    // thread too long, and the pages are given back only once it is done. Handed over a turn
+    // later: until a step's scope ends its frame may still hold copies (of the arguments of what
+    // it awaited), and the last reference must not be the one dropped here.
+    template <typename T> void releaseOnWorker(std::shared_ptr<T> data) const
+    {
+        releaseLater(std::shared_ptr<void>(std::move(data)));
+    }
+    void releaseLater(std::shared_ptr<void> data) const;
+    static QSet<QUuid> recordIdSet(const std::vector<CloudRecord>& records);
+    // Runs `work` on a worker thread; the run resumes on its own thread once it is done.
+    static QFuture<void> onWorker(std::function<void()> work);
+    // Finishes in the next turn of this thread's event loop: what follows runs in a slice of its own.
+    static QFuture<void> nextTurn();
+
+    Context m_context;
+    SyncBookkeeping& m_bookkeeping;
+    Memory& m_memory;
+};
+
+template <typename T> QCoro::Task<T> SyncRun::answer(QFuture<StoreAnswer<T>> future)
+{
+    // Waited for without copying the answer: it is taken out of the future, which would otherwise
+    // free its own copy on this thread later.
+    const QFuture<void> done(future);
+    co_await done;
+    abandonIfGone();
+    StoreAnswer<T> reply = future.takeResult();
+    if (reply.error)
+        throw *reply.error;
+    co_return std::move(reply.value);
+}
