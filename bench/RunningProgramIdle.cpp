@@ -123,6 +123,19 @@ bool extensionRelayRuns(const QString& program)
     return false;
 }
 
+// The session's folders and the data folder, each private, under `root`. TMPDIR too: a stopped
+// chromium leaves its singleton's folder in the temporary folder.
+void privateFolders(QProcessEnvironment& env, const QString& root)
+{
+    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
+        const QString dir = QDir(root).filePath(QString::fromLatin1(x));
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(QString::fromLatin1(x), dir);
+    }
+    env.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), QDir(root).filePath(QStringLiteral("data")));
+}
+
 } // namespace
 
 void measureRunningProgramIdle(const QString& program, const QString& bareProgram, int seconds)
@@ -174,14 +187,7 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    // TMPDIR too: a stopped chromium leaves its singleton's folder in the temporary folder.
-    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
-        const QString dir = home.filePath(QString::fromLatin1(x));
-        QDir().mkpath(dir);
-        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        env.insert(QString::fromLatin1(x), dir);
-    }
-    env.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), home.filePath(QStringLiteral("data")));
+    privateFolders(env, home.path());
 
     wm.setProcessEnvironment(env);
     wm.setProgram(QStringLiteral("openbox"));
@@ -262,13 +268,7 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     const QString windowHome = home.filePath(QStringLiteral("window-home"));
     QProcessEnvironment windowEnv = env;
     windowEnv.insert(QStringLiteral("HOME"), windowHome);
-    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
-        const QString dir = QDir(windowHome).filePath(QString::fromLatin1(x));
-        QDir().mkpath(dir);
-        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        windowEnv.insert(QString::fromLatin1(x), dir);
-    }
-    windowEnv.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), QDir(windowHome).filePath(QStringLiteral("data")));
+    privateFolders(windowEnv, windowHome);
     QDir().mkpath(QDir(windowHome).filePath(QStringLiteral("data")));
     QFile::copy(home.filePath(QStringLiteral("data/rules.json")),
                 QDir(windowHome).filePath(QStringLiteral("data/rules.json")));
