@@ -123,6 +123,19 @@ bool extensionRelayRuns(const QString& program)
     return false;
 }
 
+// The session's folders and the data folder, each private, under `root`. TMPDIR too: a stopped
+// chromium leaves its singleton's folder in the temporary folder.
+void privateFolders(QProcessEnvironment& env, const QString& root)
+{
+    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
+        const QString dir = QDir(root).filePath(QString::fromLatin1(x));
+        QDir().mkpath(dir);
+        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        env.insert(QString::fromLatin1(x), dir);
+    }
+    env.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), QDir(root).filePath(QStringLiteral("data")));
+}
+
 } // namespace
 
 void measureRunningProgramIdle(const QString& program, const QString& bareProgram, int seconds)
@@ -174,14 +187,7 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    // TMPDIR too: a stopped chromium leaves its singleton's folder in the temporary folder.
-    for (const char* x : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"}) {
-        const QString dir = home.filePath(QString::fromLatin1(x));
-        QDir().mkpath(dir);
-        QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-        env.insert(QString::fromLatin1(x), dir);
-    }
-    env.insert(QStringLiteral("QUILLHARBOUR_DATA_DIR"), home.filePath(QStringLiteral("data")));
+    privateFolders(env, home.path());
 
     wm.setProcessEnvironment(env);
     wm.setProgram(QStringLiteral("openbox"));
@@ -256,12 +262,44 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
         stopAll();
         return;
     }
+    // Beside it, a copy with its window open at rest on its first page: a home of its own (data,
+    // settings, runtime folder, the program where an installed copy lives, so no install is
+    // offered), started as from the menu, and measured over the same window.
+    const QString windowHome = home.filePath(QStringLiteral("window-home"));
+    QProcessEnvironment windowEnv = env;
+    windowEnv.insert(QStringLiteral("HOME"), windowHome);
+    privateFolders(windowEnv, windowHome);
+    QDir().mkpath(QDir(windowHome).filePath(QStringLiteral("data")));
+    QFile::copy(home.filePath(QStringLiteral("data/rules.json")),
+                QDir(windowHome).filePath(QStringLiteral("data/rules.json")));
+    QDir().mkpath(QDir(windowHome).filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour")));
+    QFile::copy(home.filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour/defaults.json")),
+                QDir(windowHome).filePath(QStringLiteral("XDG_CONFIG_HOME/quillharbour/defaults.json")));
+    const QString installed = QDir(windowHome).filePath(QStringLiteral(".local/bin/quillharbour"));
+    QDir().mkpath(QFileInfo(installed).absolutePath());
+    if (!QFile::link(QFileInfo(program).absoluteFilePath(), installed))
+        QFile::copy(program, installed);
+    QProcess windowOpen;
+    windowOpen.setProcessEnvironment(windowEnv);
+    windowOpen.setProgram(installed);
+    windowOpen.setStandardOutputFile(QProcess::nullDevice());
+    windowOpen.setStandardErrorFile(QDir(windowHome).filePath(QStringLiteral("program.log")));
+    windowOpen.start();
+
     // Its start-up (the tray's decision, the first sync) is over before the first window.
     pause(12000);
+    const ThreadCounts windowBefore = threadCounts(windowOpen.processId());
+    QElapsedTimer windowWatch;
+    windowWatch.start();
     const auto none = measure(app.processId(), bare.processId(), seconds);
+    const Idle window = idleBetween(windowBefore, threadCounts(windowOpen.processId()),
+                                    static_cast<double>(windowWatch.elapsed()) / 1000.0);
     report("running program idle, no browser ever started", none);
+    report("running program idle, window open, no browser", {window, none.second});
+    stop(windowOpen);
 
-    const QString profile = home.filePath(QStringLiteral(".config/chromium"));
+    // Where the program looks for Chromium's profile, its link files and its debugging port.
+    const QString profile = home.filePath(QStringLiteral("XDG_CONFIG_HOME/chromium"));
     const QStringList browserOptions{
         QStringLiteral("--no-sandbox"),
         QStringLiteral("--disable-gpu"),
@@ -339,6 +377,10 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
 
     const char* bareName = "bare Qt process, same timer";
     benchFigure("idle CPU, no browser ever started", none.first.cpu, "%", bareName, none.second.cpu, 2.0);
+    benchFigure("idle wake-ups, no browser ever started", none.first.wakeups, "/s", bareName, none.second.wakeups, 0);
+    benchFigure("idle CPU, window open, no browser", window.cpu, "%", bareName, none.second.cpu, 2.0);
+    benchFigure("idle wake-ups, window open, no browser", window.wakeups, "/s", "tray only, no browser",
+                none.first.wakeups, 1.0);
     if (noInstance)
         benchFigure("idle CPU, every inotify instance taken", noInstance->first.cpu, "%", bareName,
                     noInstance->second.cpu, 2.0);

@@ -327,7 +327,8 @@ bool startCore(Route& r, bool extensionRoute, const QString& program)
 
 std::optional<QUrl> startBrowser(Route& r, const QStringList& extra)
 {
-    const QString profile = QDir(r.home).filePath(QStringLiteral(".config/chromium"));
+    // Where the program looks for Chromium's profile, its link files and its debugging port.
+    const QString profile = QDir(r.env.value(QStringLiteral("XDG_CONFIG_HOME"))).filePath(QStringLiteral("chromium"));
     r.browser.setProcessEnvironment(r.env);
     r.browser.setProgram(QStringLiteral("chromium"));
     r.browser.setArguments(

@@ -3,14 +3,17 @@
 // their new occurrences and schedule their reminders), 50,000 to-dos of the same 400 days of
 // history and 20,000 open to-dos of today, beside a
 // hello-world Qt Widgets window started the same way (this program again with --hello); how
-// long the block page's /health waits while the 20,000 load; and the resident memory with the
-// window open after a sync, with 10,000 to-dos and with none.
+// long the block page's /health waits while the 20,000 load; the resident memory with the
+// window open after a sync, with 10,000 to-dos and with none; and the resident memory with no
+// data after six and a half minutes at rest (a sync at start and the one five minutes later),
+// window open and tray only, beside a hello-world window left as long.
 //
 // Starts Xvfb with openbox and a session bus on private folders, gives every start of the
 // program its own home, and stops each process by its id at the end. The bus has a notification
 // service, as a desktop does, so reminders are allowed and scheduled as on a person's machine.
 //
-//   bench_startup <quillharbour binary> [starts per figure, 5 by default] [--memory-only | --health-only]
+//   bench_startup <quillharbour binary> [starts per figure, 5 by default]
+//                 [--memory-only | --health-only | --rest-only [seconds at rest, 390 by default]]
 //   bench_startup --pair <binary> <other binary>... [rounds, 5 by default]
 //
 // --pair times the 10,000-to-do start of each binary in turn, its first start of a day and its
@@ -20,7 +23,8 @@
 //
 // --memory-only measures the memory alone, as many times as the starts asked for, and prints
 // every run; --health-only measures the longest /health wait alone, as many times, and prints every
-// run. QH_BENCH_SMAPS=<folder> keeps there, for each run, the program's standard error, its
+// run; --rest-only measures the memory at rest alone (a shorter rest for trying changes).
+// QH_BENCH_SMAPS=<folder> keeps there, for each run, the program's standard error, its
 // mappings (smaps) and, where gdb is installed, what its allocator holds (malloc_info).
 #include "DesktopSession.h"
 #include "Figure.h"
@@ -39,6 +43,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -517,6 +522,64 @@ void residentFigures(Desktop& desktop, const Home& home, const char* what, doubl
     benchLimit(what, median(values), "MB", limitMB);
 }
 
+// Resident memory with no data after `seconds` left alone: the program with its window open,
+// and (where a tray host is installed) another copy in the tray alone, as at login, beside a
+// hello-world window started with them. Each copy has a home of its own.
+void residentAtRest(Desktop& desktop, const QString& binary, int seconds)
+{
+    const Home windowHome{QJsonArray(), binary};
+    const Home trayHome{QJsonArray(), binary};
+    QProcess tray, hello, window, trayOnly;
+    QProcessEnvironment helloEnv = QProcessEnvironment::systemEnvironment();
+    helloEnv.insert(QStringLiteral("DISPLAY"), desktop.session.display());
+    helloEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    helloEnv.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), desktop.bus.address());
+    const bool hasTrayHost = !QStandardPaths::findExecutable(QStringLiteral("trayer")).isEmpty();
+    if (hasTrayHost) {
+        tray.setProcessEnvironment(helloEnv);
+        tray.setStandardErrorFile(QProcess::nullDevice());
+        tray.start(QStringLiteral("trayer"),
+                   {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--widthtype"),
+                    QStringLiteral("request"), QStringLiteral("--height"), QStringLiteral("24")});
+        QThread::msleep(1000);
+    }
+    hello.setProcessEnvironment(helloEnv);
+    const Start helloStarted =
+        startAndWaitForWindow(desktop, hello, QCoreApplication::applicationFilePath(), {QStringLiteral("--hello")});
+    for (QProcess* p : {&window, &trayOnly}) {
+        const Home& home = p == &window ? windowHome : trayHome;
+        p->setProcessEnvironment(home.environment(desktop.session.display(), desktop.bus.address()));
+        p->setStandardOutputFile(QProcess::nullDevice());
+        p->setStandardErrorFile(errorFile(home));
+    }
+    const Start windowStarted = startAndWaitForWindow(desktop, window, windowHome.program(), {});
+    if (hasTrayHost)
+        trayOnly.start(trayHome.program(), {QStringLiteral("--login-item")});
+    out << "resident memory at rest: " << seconds << " s with no data..." << Qt::endl;
+    QThread::sleep(seconds);
+    const double helloMB = megabytes(double(residentKiB(hello.processId())) / 1024.0);
+    const double windowMB = megabytes(double(residentKiB(window.processId())) / 1024.0);
+    const double trayMB = megabytes(double(residentKiB(trayOnly.processId())) / 1024.0);
+    keepSmaps(window.processId(), 0, windowMB / 1.048576);
+    for (QProcess* p : {&trayOnly, &window, &hello, &tray})
+        stop(*p);
+    if (!helloStarted.window || !windowStarted.window) {
+        out << "resident memory at rest: a window did not appear\n";
+        return;
+    }
+    const QByteArray what = QStringLiteral("RSS with no data after %1 min, window open")
+                                .arg(QString::number(seconds / 60.0, 'f', 1))
+                                .toUtf8();
+    benchFigure(what.constData(), windowMB, "MB", "hello-world Qt window, as long", helloMB, 0);
+    benchLimit(what.constData(), windowMB, "MB", 45);
+    if (hasTrayHost) {
+        const QByteArray trayWhat = QStringLiteral("RSS with no data after %1 min, tray only")
+                                        .arg(QString::number(seconds / 60.0, 'f', 1))
+                                        .toUtf8();
+        benchFigure(trayWhat.constData(), trayMB, "MB", "hello-world Qt window, as long", helloMB, 0);
+    }
+}
+
 // The medians of `rounds` rounds, each starting every binary once on its own copy of one data set.
 int pairedStarts(Desktop& desktop, const QStringList& binaries, int rounds)
 {
@@ -617,6 +680,8 @@ int main(int argc, char** argv)
     const int runs = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
     const bool memoryOnly = argc > 3 && QByteArray(argv[3]) == "--memory-only";
     const bool healthOnly = argc > 3 && QByteArray(argv[3]) == "--health-only";
+    const bool restOnly = argc > 3 && QByteArray(argv[3]) == "--rest-only";
+    const int restSeconds = argc > 4 ? std::max(1, atoi(argv[4])) : 390;
     Desktop desktop;
     if (!desktop.ready()) {
         QTextStream(stderr) << "bench_startup: Xvfb, openbox or dbus-daemon could not be started\n";
@@ -629,6 +694,10 @@ int main(int argc, char** argv)
     if (memoryOnly) {
         residentFigures(desktop, tenThousand, "resident memory, 10,000 to-dos, window open", 80, runs);
         residentFigures(desktop, empty, "resident memory, no data, window open", 45, runs);
+        return 0;
+    }
+    if (restOnly) {
+        residentAtRest(desktop, binary, restSeconds);
         return 0;
     }
     if (healthOnly) {
@@ -671,5 +740,6 @@ int main(int argc, char** argv)
 
     residentFigures(desktop, tenThousand, "resident memory, 10,000 to-dos, window open", 80, 1);
     residentFigures(desktop, empty, "resident memory, no data, window open", 45, 1);
+    residentAtRest(desktop, binary, restSeconds);
     return 0;
 }

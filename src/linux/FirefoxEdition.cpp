@@ -3,8 +3,42 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
+
+namespace {
+
+// Skips spaces from `at`; then whether `text` there is `word`, and where it ends.
+bool takeWord(const QString& text, qsizetype& at, QLatin1String word)
+{
+    while (at < text.size() && text.at(at).isSpace())
+        ++at;
+    if (!QStringView(text).mid(at).startsWith(word))
+        return false;
+    at += word.size();
+    return true;
+}
+
+// The channel the preference names (lower-case letters, digits and dashes), or nothing.
+QString channelName(const QString& prefs)
+{
+    for (qsizetype from = 0; (from = prefs.indexOf(QLatin1String("pref("), from)) >= 0;) {
+        qsizetype at = from + 5;
+        from = at;
+        if (!takeWord(prefs, at, QLatin1String("\"app.update.channel\"")) || !takeWord(prefs, at, QLatin1String(",")) ||
+            !takeWord(prefs, at, QLatin1String("\"")))
+            continue;
+        const qsizetype start = at;
+        const auto inName = [](QChar c) { return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-'; };
+        while (at < prefs.size() && inName(prefs.at(at)))
+            ++at;
+        const qsizetype end = at;
+        if (end > start && takeWord(prefs, at, QLatin1String("\"")) && takeWord(prefs, at, QLatin1String(")")))
+            return prefs.mid(start, end - start);
+    }
+    return {};
+}
+
+} // namespace
 
 namespace FirefoxEdition {
 
@@ -13,13 +47,11 @@ Channel channel(const QString& folder)
     QFile prefs(QDir(folder).filePath(QStringLiteral("defaults/pref/channel-prefs.js")));
     if (!prefs.open(QIODevice::ReadOnly))
         return Channel::unknown;
-    // One line matters in a file of a few hundred bytes.
-    static const QRegularExpression pref(
-        QStringLiteral(R"re(pref\(\s*"app\.update\.channel"\s*,\s*"([a-z-]+)"\s*\))re"));
-    const QRegularExpressionMatch m = pref.match(QString::fromUtf8(prefs.read(16 * 1024)));
-    if (!m.hasMatch())
+    // One line matters in a file of a few hundred bytes: pref("app.update.channel", "<name>").
+    // Read by hand: a regular expression, asked at every start, would load its compiler for good.
+    const QString name = channelName(QString::fromUtf8(prefs.read(16 * 1024)));
+    if (name.isEmpty())
         return Channel::unknown;
-    const QString name = m.captured(1);
     if (name == QLatin1String("release"))
         return Channel::release;
     if (name == QLatin1String("beta"))

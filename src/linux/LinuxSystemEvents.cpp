@@ -18,7 +18,7 @@ const QString localtimePath = QStringLiteral("/etc/localtime");
 }
 
 LinuxSystemEvents::LinuxSystemEvents(const Clock& clock, std::function<Calendar()> calendar, QObject* parent,
-                                     FileWatches* watches)
+                                     FileWatches* watches, ClockWatch clockWatch)
     : SystemEvents(parent), m_clock(clock), m_calendar(std::move(calendar)),
       m_watches(watches ? watches : &FileWatches::shared())
 {
@@ -29,11 +29,16 @@ LinuxSystemEvents::LinuxSystemEvents(const Clock& clock, std::function<Calendar(
     connect(&m_midnight, &QTimer::timeout, this, &LinuxSystemEvents::checkDay);
     armMidnight();
 
-    m_timerFd = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (m_timerFd >= 0) {
+    if (clockWatch == ClockWatch::kernel)
+        m_timerFd = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (m_timerFd >= 0 && armClockWatch()) {
+        m_clockWatchArmed = true;
         m_clockNotifier = new QSocketNotifier(m_timerFd, QSocketNotifier::Read, this);
         connect(m_clockNotifier, &QSocketNotifier::activated, this, &LinuxSystemEvents::onClockFd);
-        armClockWatch();
+    } else if (m_timerFd >= 0) {
+        // A kernel without the word for clock settings: the drift look alone hears them.
+        close(m_timerFd);
+        m_timerFd = -1;
     }
 
     QDBusConnection system = QDBusConnection::systemBus();
@@ -83,13 +88,13 @@ LinuxSystemEvents::~LinuxSystemEvents()
         close(m_timerFd);
 }
 
-void LinuxSystemEvents::armClockWatch()
+bool LinuxSystemEvents::armClockWatch()
 {
     // An absolute expiry far in the future that never arrives; the kernel cancels it (and wakes
     // the notifier) when the clock is set.
     itimerspec spec{};
     spec.it_value.tv_sec = std::numeric_limits<time_t>::max() / 2;
-    timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr);
+    return timerfd_settime(m_timerFd, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) == 0;
 }
 
 void LinuxSystemEvents::onClockFd()
@@ -97,7 +102,13 @@ void LinuxSystemEvents::onClockFd()
     uint64_t expirations = 0;
     const ssize_t n = read(m_timerFd, &expirations, sizeof expirations);
     const bool clockWasSet = n < 0 && errno == ECANCELED;
-    armClockWatch();
+    if (!armClockWatch()) {
+        // The kernel's word is lost: the drift look, if there is one, takes its place.
+        m_clockWatchArmed = false;
+        m_clockNotifier->setEnabled(false);
+        if (m_driftTimer.isActive() && m_driftTimer.interval() > driftLookAloneMs)
+            m_driftTimer.start(driftLookAloneMs);
+    }
     if (clockWasSet) {
         rememberLead(); // heard here, not again from the drift
         emit clockChanged();
@@ -105,12 +116,14 @@ void LinuxSystemEvents::onClockFd()
     }
 }
 
-void LinuxSystemEvents::watchDrift(const MonotonicClock& boot, int intervalMs)
+void LinuxSystemEvents::watchDrift(const MonotonicClock& boot, std::optional<int> intervalMs)
 {
     m_boot = &boot;
     rememberLead();
     connect(&m_driftTimer, &QTimer::timeout, this, &LinuxSystemEvents::checkDrift, Qt::UniqueConnection);
-    m_driftTimer.start(intervalMs);
+    // Beside the kernel's word the look only catches a clock moved under the kernel, which can
+    // wait a minute; it wakes the program every few seconds only where it is all there is.
+    m_driftTimer.start(intervalMs.value_or(m_clockWatchArmed ? driftLookBesideKernelMs : driftLookAloneMs));
 }
 
 void LinuxSystemEvents::rememberLead()

@@ -16,27 +16,36 @@ class QSocketNotifier;
 // - clock set: a timerfd armed with TFD_TIMER_CANCEL_ON_SET, which the kernel cancels whenever
 //   the realtime clock is set; and, for a clock that moves without that word (a virtual machine
 //   resumed, a clock stepped under the kernel), the wall clock's lead over the boot clock, looked
-//   at every few seconds;
+//   at once a minute beside that timer and every few seconds where it could not be armed;
 // - time zone: org.freedesktop.timedate1 on the system bus and a watch on /etc/localtime (looked
 //   at once a minute where no watch can be had);
 // - wake: logind's PrepareForSleep(false) on the system bus.
 class LinuxSystemEvents : public SystemEvents {
     Q_OBJECT
 public:
+    // How clock changes are heard: from the kernel where it can tell, or only from the drift look
+    // (as where the timer cannot be had).
+    enum class ClockWatch { kernel, driftOnly };
+
     // `watches` none: the program's shared ones.
     LinuxSystemEvents(const Clock& clock, std::function<Calendar()> calendar, QObject* parent = nullptr,
-                      FileWatches* watches = nullptr);
+                      FileWatches* watches = nullptr, ClockWatch clockWatch = ClockWatch::kernel);
     ~LinuxSystemEvents() override;
 
-    bool watchesClock() const { return m_timerFd >= 0; }
+    // The kernel tells of every setting of the clock: the timer is armed.
+    bool watchesClock() const { return m_clockWatchArmed; }
     // The zone is looked at by the minute: no watch of /etc could be had.
     bool looksAtZoneByTheMinute() const { return m_zoneLook.isActive(); }
 
     // Emits dayChanged when the local date differs from the one last seen, then re-arms.
     void checkDay();
 
-    // Compares the wall clock with `boot` every `intervalMs` from now on.
-    void watchDrift(const MonotonicClock& boot, int intervalMs = 5000);
+    // Compares the wall clock with `boot` from now on: every `intervalMs`, or when none is given,
+    // once a minute where the kernel tells of clock settings and every five seconds where not.
+    void watchDrift(const MonotonicClock& boot, std::optional<int> intervalMs = std::nullopt);
+    int driftLookMs() const { return m_driftTimer.interval(); }
+    static constexpr int driftLookBesideKernelMs = 60 * 1000;
+    static constexpr int driftLookAloneMs = 5000;
     // Emits clockChanged (and checks the day) when the wall clock moved against the boot clock by
     // more than a second and a half since the last look.
     void checkDrift();
@@ -47,7 +56,7 @@ private slots:
                                      const QStringList& invalidated);
 
 private:
-    void armClockWatch();
+    bool armClockWatch();
     void onClockFd();
     void onLocalTimeChanged();
     void watchZone();
@@ -64,6 +73,7 @@ private:
     QByteArray m_zoneId;
     QTimer m_midnight;
     int m_timerFd = -1;
+    bool m_clockWatchArmed = false;
     QSocketNotifier* m_clockNotifier = nullptr;
     FileWatches* m_watches = nullptr;
     int m_etcWatch = -1;

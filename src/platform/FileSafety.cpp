@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -143,13 +144,20 @@ void keepPrivate(const QString& folder, const QStringList& names)
             ::chmod(name.constData(), info.st_mode & 0700);
     };
     tighten(folder);
-    QStringList patterns;
-    for (const QString& n : names) {
-        const QFileInfo file(n);
-        patterns << n << file.completeBaseName() + QStringLiteral(".unreadable-*");
-    }
-    for (const QString& entry : QDir(folder).entryList(patterns, QDir::Files | QDir::Hidden | QDir::System))
-        tighten(QDir(folder).filePath(entry));
+    // Each file and its "<base>.unreadable-…" backups, matched by hand as the temporaries are:
+    // name filters would be turned into regular expressions and load their compiler for good.
+    QStringList backupPrefixes;
+    for (const QString& n : names)
+        backupPrefixes << QFileInfo(n).completeBaseName() + QStringLiteral(".unreadable-");
+    const auto ours = [&](const QString& entry) {
+        if (names.contains(entry, Qt::CaseInsensitive))
+            return true;
+        return std::any_of(backupPrefixes.cbegin(), backupPrefixes.cend(),
+                           [&entry](const QString& prefix) { return entry.startsWith(prefix, Qt::CaseInsensitive); });
+    };
+    for (const QString& entry : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (ours(entry))
+            tighten(QDir(folder).filePath(entry));
 }
 
 } // namespace FileSafety

@@ -25,11 +25,33 @@ public:
 class TestSystemEvents : public QObject {
     Q_OBJECT
 private slots:
-    void clockWatchIsAvailable()
+    // The drift look wakes the program once a minute where the kernel tells of clock settings,
+    // every five seconds where it cannot; either way a clock moved under the kernel is heard.
+    void driftLookFollowsTheClockWatch_data()
     {
+        QTest::addColumn<bool>("kernelAsked"); // whether the kernel's timer is tried at all
+        QTest::addColumn<bool>("kernelTells");
+        QTest::addColumn<int>("lookMs");
+        QTest::newRow("the kernel's timer armed") << true << true << 60000;
+        QTest::newRow("no timer from the kernel") << false << false << 5000;
+    }
+    void driftLookFollowsTheClockWatch()
+    {
+        QFETCH(bool, kernelAsked);
         ManualClock clock(at(2026, 12, 7, 10));
-        LinuxSystemEvents events(clock, [] { return TestEnvironment::calendar(); });
-        QVERIFY(events.watchesClock());
+        ManualBoot boot;
+        using Watch = LinuxSystemEvents::ClockWatch;
+        LinuxSystemEvents events(
+            clock, [] { return TestEnvironment::calendar(); }, nullptr, nullptr,
+            kernelAsked ? Watch::kernel : Watch::driftOnly);
+        QTEST(events.watchesClock(), "kernelTells");
+        events.watchDrift(boot);
+        QTEST(events.driftLookMs(), "lookMs");
+
+        QSignalSpy clockChanged(&events, &SystemEvents::clockChanged);
+        clock.set(clock.now() + 600);
+        events.checkDrift();
+        QCOMPARE(clockChanged.count(), 1);
     }
 
     void dayChangesOnceAtLocalMidnight()

@@ -216,6 +216,13 @@ private slots:
         QTest::newRow("beta") << QStringList{pref("beta")} << false;
         QTest::newRow("release beside ESR") << QStringList{pref("release"), pref("esr")} << true;
         QTest::newRow("a build that names no channel") << QStringList{"-"} << true;
+        QTest::newRow("release written with spaces")
+            << QStringList{"pref( \"app.update.channel\" ,\t\"release\" );"} << false;
+        QTest::newRow("release after another preference")
+            << QStringList{"pref(\"app.update.auto\", \"esr\");\npref(\"app.update.channel\", \"release\");"} << false;
+        QTest::newRow("a channel cut short") << QStringList{"pref(\"app.update.channel\", \"release"} << true;
+        QTest::newRow("an empty channel") << QStringList{"pref(\"app.update.channel\", \"\");"} << true;
+        QTest::newRow("a channel in capitals") << QStringList{"pref(\"app.update.channel\", \"RELEASE\");"} << true;
         QTest::newRow("none installed") << QStringList{} << true;
     }
     void firefoxChannels()
