@@ -20,41 +20,35 @@ QString FileStore::filePath(const QString& name) const
     return QDir(folderPath()).filePath(name);
 }
 
-bool FileStore::removeLegacyGoalsFile(QString* error) const
+std::optional<QString> FileStore::removeLegacyGoalsFile() const
 {
     QFile goals(filePath(QStringLiteral("goals.json")));
-    if (!QFileInfo::exists(goals.fileName()))
-        return true;
-    if (goals.remove())
-        return true;
-    if (error)
-        *error = goals.errorString();
-    return false;
+    if (!QFileInfo::exists(goals.fileName()) || goals.remove())
+        return std::nullopt;
+    return goals.errorString();
 }
 
-std::optional<SharedState> FileStore::loadSharedState(Date now, const Calendar& calendar, QString* error,
-                                                      std::optional<WallClockCheck>* check, QByteArray* bytes) const
+FileStore::LoadedState FileStore::loadSharedState(Date now, const Calendar& calendar) const
 {
+    LoadedState loaded;
     QFile file(filePath(QStringLiteral("state.json")));
-    if (!file.exists())
-        return SharedState::fresh(now, calendar);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = file.errorString();
-        return std::nullopt;
+    if (!file.exists()) {
+        loaded.state = SharedState::fresh(now, calendar);
+        return loaded;
     }
-    const QByteArray text = file.readAll();
-    if (bytes)
-        *bytes = text;
+    if (!file.open(QIODevice::ReadOnly)) {
+        loaded.error = file.errorString();
+        return loaded;
+    }
+    loaded.bytes = file.readAll();
     QJsonParseError parseError{};
-    const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(loaded.bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError) {
-        if (error)
-            *error = parseError.errorString();
-        return std::nullopt;
+        loaded.error = parseError.errorString();
+        return loaded;
     }
     const QJsonValue root = doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array());
-    if (check)
-        *check = decodeWallClockCheck(root);
-    return decodeSharedState(root, error);
+    loaded.check = decodeWallClockCheck(root);
+    loaded.state = decodeSharedState(root, &loaded.error);
+    return loaded;
 }

@@ -21,13 +21,17 @@ struct FileStore {
 
     QString filePath(const QString& name) const;
 
-    // Deletes "goals.json" left by an older version; reports a failure to delete.
-    bool removeLegacyGoalsFile(QString* error = nullptr) const;
+    // Deletes "goals.json" left by an older version; why it could not, or nothing.
+    std::optional<QString> removeLegacyGoalsFile() const;
 
-    // "state.json" exactly as stored, or the fresh state of today when there is none. A file that
-    // cannot be read or decoded is an error for the caller, never silently replaced here. The
-    // wall-clock check stored beside the state, if any, goes to `check`, and the bytes read to `bytes`.
-    std::optional<SharedState> loadSharedState(Date now, const Calendar& calendar, QString* error = nullptr,
-                                               std::optional<WallClockCheck>* check = nullptr,
-                                               QByteArray* bytes = nullptr) const;
+    // "state.json" exactly as stored (its text in `bytes`, the wall-clock check stored beside it
+    // in `check`), or the fresh state of today when there is none. A file that cannot be read or
+    // decoded is an error for the caller, never silently replaced here.
+    struct LoadedState {
+        std::optional<SharedState> state; // none: `error` says why
+        QString error;
+        std::optional<WallClockCheck> check;
+        QByteArray bytes;
+    };
+    LoadedState loadSharedState(Date now, const Calendar& calendar) const;
 };

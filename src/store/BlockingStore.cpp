@@ -85,10 +85,11 @@ void BlockingStore::loadRules(QStringList& unreadable)
 void BlockingStore::loadState()
 {
     m_statePath = m_core.fileStore().filePath(stateFile);
-    std::optional<WallClockCheck> check;
-    QByteArray stateText;
-    if (auto loaded = m_core.fileStore().loadSharedState(now(), calendar(), nullptr, &check, &stateText)) {
-        m_state = *loaded;
+    const FileStore::LoadedState loaded = m_core.fileStore().loadSharedState(now(), calendar());
+    const std::optional<WallClockCheck>& check = loaded.check;
+    const QByteArray& stateText = loaded.bytes;
+    if (loaded.state) {
+        m_state = *loaded.state;
         // Only a file in exactly the form this store writes counts as already written.
         if (!stateText.isEmpty() && stateFileText(m_state, check) == stateText)
             m_stateOnDisk = StateOnDisk{m_state, check, fileIdentity(m_statePath)};
