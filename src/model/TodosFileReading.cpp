@@ -315,7 +315,7 @@ void TodosTextReading::readPart(size_t k)
 }
 
 std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSpan>* spans,
-                                                              std::vector<TaskItem>* copies)
+                                                              std::vector<std::vector<TaskItem>>* copies)
 {
     readParts();
     {
@@ -341,15 +341,13 @@ std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSp
     out.reserve(count);
     if (spans)
         spans->reserve(spans->size() + count);
-    if (copies)
-        copies->reserve(copies->size() + count);
     for (size_t k = 0; k < used; ++k) {
         Part& part = m_parts[k];
         std::move(part.items.begin(), part.items.end(), std::back_inserter(out));
         if (spans)
             spans->insert(spans->end(), part.spans.begin(), part.spans.end());
         if (copies)
-            std::move(part.copies.begin(), part.copies.end(), std::back_inserter(*copies));
+            copies->push_back(std::move(part.copies));
     }
     m_parts.clear();
     return out;

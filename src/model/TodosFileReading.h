@@ -44,9 +44,9 @@ public:
     void readParts();
     // Reads what is left, waits for the parts others are reading, and answers as
     // decodeTodosFileText does, spans and copies included when the reading was made with them.
-    // Once.
+    // The copies stay in their parts, in order: put together, they are the list. Once.
     std::optional<std::vector<TaskItem>> finish(std::vector<TextSpan>* spans = nullptr,
-                                                std::vector<TaskItem>* copies = nullptr);
+                                                std::vector<std::vector<TaskItem>>* copies = nullptr);
 
 private:
     struct Part {

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -26,14 +27,26 @@ QByteArray TodosFileWriter::write(const TaskItem& item)
 
 void TodosFileWriter::adopt(std::vector<TaskItem> list, const QByteArray& text, const std::vector<TextSpan>& spans)
 {
+    std::vector<std::vector<TaskItem>> parts(1);
+    parts.front() = std::move(list);
+    adopt(std::move(parts), text, spans);
+}
+
+void TodosFileWriter::adopt(std::vector<std::vector<TaskItem>> parts, const QByteArray& text,
+                            const std::vector<TextSpan>& spans)
+{
     ++m_uses;
     m_items.clear();
+    m_adoptedParts.clear();
     m_texts.clear();
     m_starts.clear();
     m_text.clear();
     m_adopted.clear();
     m_inText = false;
-    if (spans.size() != list.size())
+    size_t count = 0;
+    for (const std::vector<TaskItem>& part : parts)
+        count += part.size();
+    if (spans.size() != count)
         return;
     for (const auto& [start, length] : spans)
         if (start < 0 || length <= 0 || start + length > text.size())
@@ -44,27 +57,44 @@ void TodosFileWriter::adopt(std::vector<TaskItem> list, const QByteArray& text, 
         const qsizetype next = i + 1 < spans.size() ? spans[i + 1].first - 1 : text.size() - 3;
         oneForm = spans[i].first + spans[i].second == next && (i + 1 == spans.size() || text.at(next) == ',');
     }
-    m_items = std::move(list);
+    if (parts.size() == 1)
+        m_items = std::move(parts.front());
+    else
+        m_adoptedParts = std::move(parts);
     if (oneForm) {
         // Not copied: once the reader lets go of it, the first change is made in it.
         m_text = text;
         m_inText = true;
-        m_texts.resize(m_items.size());
-        m_starts.reserve(m_items.size());
+        m_texts.resize(count);
+        m_starts.reserve(count);
         for (const TextSpan& span : spans)
             m_starts.push_back(span.first);
         return;
     }
     // Not copied either: the adopted text is kept as long as any of it may be written again.
     m_adopted = text;
-    m_texts.reserve(m_items.size());
+    m_texts.reserve(count);
     for (const auto& [start, length] : spans)
         m_texts.push_back(QByteArray::fromRawData(m_adopted.constData() + start, length));
+}
+
+void TodosFileWriter::joinAdoptedParts()
+{
+    if (m_adoptedParts.empty())
+        return;
+    size_t count = 0;
+    for (const std::vector<TaskItem>& part : m_adoptedParts)
+        count += part.size();
+    m_items.reserve(count);
+    for (std::vector<TaskItem>& part : m_adoptedParts)
+        std::move(part.begin(), part.end(), std::back_inserter(m_items));
+    m_adoptedParts.clear();
 }
 
 QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
 {
     ++m_uses;
+    joinAdoptedParts();
     m_compared = m_writtenAfresh = 0;
     // The kept texts are read out of the last text, which stays until the new one is made.
     QByteArray last = std::exchange(m_text, QByteArray());
@@ -147,6 +177,7 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
 
 QByteArray TodosFileWriter::textChangedAt(const std::vector<TaskItem>& list, size_t index)
 {
+    joinAdoptedParts();
     if (!m_inText || m_items.size() != list.size() || index >= list.size() || m_items[index].id != list[index].id)
         return text(list);
     ++m_uses;

@@ -19,6 +19,9 @@ public:
     // (each reads back as the same to-do, the way it did at the load).
     // The list is taken as it is: a caller with a copy of its own to spare moves it in.
     void adopt(std::vector<TaskItem> list, const QByteArray& text, const std::vector<TextSpan>& spans);
+    // The same for a list read in parts, one after another: they are put together only when the
+    // writer first needs them, so a start that reads a long list does not wait for that.
+    void adopt(std::vector<std::vector<TaskItem>> parts, const QByteArray& text, const std::vector<TextSpan>& spans);
     // Counts the texts made and the files adopted: a caller that noted it can tell whether
     // anyone else has used the writer since.
     quint64 uses() const { return m_uses; }
@@ -28,9 +31,11 @@ public:
 
 private:
     static QByteArray write(const TaskItem& item);
+    void joinAdoptedParts();
     // The last list given, and each to-do's text, null while it lies in m_text (m_inText). Apart,
     // so that a list adopted is kept as it is, not moved to-do by to-do.
     std::vector<TaskItem> m_items;
+    std::vector<std::vector<TaskItem>> m_adoptedParts; // m_items as adopted, until first needed
     std::vector<QByteArray> m_texts;
     QByteArray m_text;
     // The last text is "[", the to-dos one after another with a comma between, and "\n]\n", the

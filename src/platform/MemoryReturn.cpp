@@ -22,6 +22,16 @@ void setAllocatorPolicy()
 #endif
 }
 
+void allowHeapsFor(int threads)
+{
+#ifdef __GLIBC__
+    if (threads > 0)
+        mallopt(M_ARENA_MAX, 2 + threads);
+#else
+    Q_UNUSED(threads);
+#endif
+}
+
 void growThreadHeap(qint64 bytes)
 {
 #ifdef __GLIBC__

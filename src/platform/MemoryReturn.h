@@ -16,6 +16,13 @@ namespace MemoryReturn {
 // back sooner.
 void setAllocatorPolicy();
 
+// Lets each of `threads` threads that are about to make many small blocks at once have a heap of
+// its own, beside the two above: threads sharing a heap take turns at its lock for every block,
+// and a few of them decoding at once then wait there longer than they work. Before any thread
+// but the main one has allocated: the number of heaps is settled then. A heap left by a thread
+// that ended is taken by the next thread that starts, so there are never more.
+void allowHeapsFor(int threads);
+
 // Makes room at once in the calling thread's heap for about `bytes` of small blocks, for a
 // thread about to make many of them while others start. Grown block by block instead, each
 // step changes the process's memory map, and every step and every fault on new memory then

@@ -83,8 +83,25 @@ DataPreread::DataPreread(QString folder, QStringList preferencesPaths, std::func
       m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_afterTodosText(std::move(afterTodosText)),
       m_todosTextRead(m_todosTextDone.get_future()), m_todosFinished(m_todosFinishDone.get_future()),
       m_notesRead(m_notesDone.get_future()), m_preferences(preferencesPaths.begin(), preferencesPaths.end()),
-      m_defaultsRead(m_defaultsDone.get_future()), m_thread([this] { run(); })
+      m_defaultsRead(m_defaultsDone.get_future())
 {
+    // Sized before the reader starts, so that its helpers can be given heaps of their own; a file
+    // that changes size meanwhile is read all the same, by as many as were planned.
+    struct stat info {};
+    if (::stat(QFile::encodeName(m_todosPath).constData(), &info) == 0)
+        m_readers = readersFor(info.st_size);
+    if (m_readers > 1)
+        MemoryReturn::allowHeapsFor(m_readers);
+    m_thread = std::thread([this] { run(); });
+}
+
+int DataPreread::readersFor(qint64 bytes)
+{
+    if (bytes < largeText)
+        return 1;
+    const int parts = int(std::clamp<qint64>(bytes / partBytes, 1, mostParts));
+    const int processors = int(std::thread::hardware_concurrency());
+    return 1 + std::max(0, std::min({parts - 1, processors - 2, mostHelpers}));
 }
 
 DataPreread::~DataPreread()
@@ -106,9 +123,6 @@ void DataPreread::run()
 
     static_cast<PrereadFile<TaskItem>&>(m_todosFile) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
     if (m_todosFile.readOK) {
-        // The to-dos decoded here, and the writer's copies of them, take about twice their text.
-        if (m_todosFile.bytes.size() >= largeText)
-            MemoryReturn::growThreadHeap(2 * m_todosFile.bytes.size());
         const int parts = int(std::clamp<qsizetype>(m_todosFile.bytes.size() / partBytes, 1, mostParts));
         m_todosReading = std::make_unique<TodosTextReading>(m_todosFile.bytes, parts, true, true);
     }
@@ -117,14 +131,20 @@ void DataPreread::run()
         m_afterTodosText();
     // A long list is read by a few threads at once: fifty thousand to-dos take one thread about as
     // long as the toolkit's whole start, and on a busy machine a reader alone falls far behind.
-    // They share one heap, which the reader has just grown for them.
+    // Each grows its heap at once for its share: the to-dos decoded, and the writer's copies of
+    // them, take about twice their text.
     std::vector<std::jthread> helpers;
     if (m_todosReading) {
-        const int processors = int(std::thread::hardware_concurrency());
-        const int count = std::min({int(m_todosReading->parts()) - 1, processors - 2, mostHelpers});
-        for (int i = 0; i < count; ++i)
-            helpers.emplace_back([this] { m_todosReading->readParts(); });
-        m_todosReading->readParts();
+        const int readers = std::min(m_readers, int(m_todosReading->parts()));
+        const qint64 share = m_todosFile.bytes.size() >= largeText ? 2 * m_todosFile.bytes.size() / readers : 0;
+        const auto read = [this, share] {
+            if (share > 0)
+                MemoryReturn::growThreadHeap(share);
+            m_todosReading->readParts();
+        };
+        for (int i = 1; i < readers; ++i)
+            helpers.emplace_back(read);
+        read();
     }
     // Put together here too, while the store has often not come yet: the list joined and the
     // writer's record of it made are then off the main thread's way to the window.
@@ -153,7 +173,7 @@ void DataPreread::finishTodos()
     PrereadTodos todos = std::move(m_todosFile);
     if (m_todosReading) {
         std::vector<TextSpan> spans;
-        std::vector<TaskItem> copies;
+        std::vector<std::vector<TaskItem>> copies;
         todos.decoded = m_todosReading->finish(&spans, &copies);
         if (todos.decoded)
             todos.writer.adopt(std::move(copies), todos.bytes, spans);

@@ -74,6 +74,8 @@ private:
     static constexpr int mostParts = 64;
     static constexpr int mostHelpers = 3; // threads that read parts beside the reader
     static constexpr int readerNiceness = 5;
+    // The threads that decode a to-dos text of `bytes`, the reader among them.
+    static int readersFor(qint64 bytes);
     void run();
     // Reads the parts left and puts the to-dos together, once, on whichever thread comes first.
     void finishTodos();
@@ -110,5 +112,6 @@ private:
     std::vector<Preferences> m_preferences;
     std::promise<void> m_defaultsDone;
     std::shared_future<void> m_defaultsRead;
-    std::thread m_thread; // last: it starts once the rest is in place
+    int m_readers = 1;
+    std::thread m_thread; // started once the rest is in place
 };

@@ -316,19 +316,26 @@ private slots:
             QVERIFY(partsSpans == onePassSpans);
             QCOMPARE(decodeTodosFileText(text, nullptr, partBytes), onePass);
         }
-        // A reading shared with another thread, which reads alone first or alongside.
+        // A reading shared with another thread, which reads alone first or alongside; its copies,
+        // put together in order, are the list again.
         for (const bool first : {true, false}) {
-            TodosTextReading reading(text, 7, true);
+            TodosTextReading reading(text, 7, true, true);
             std::thread other([&reading] { reading.readParts(); });
             if (first)
                 other.join();
             std::vector<TextSpan> spans;
-            const auto read = reading.finish(&spans);
+            std::vector<std::vector<TaskItem>> copies;
+            const auto read = reading.finish(&spans, &copies);
             if (other.joinable())
                 other.join();
             QCOMPARE(read, onePass);
-            if (quick)
-                QVERIFY(spans == onePassSpans);
+            if (!quick)
+                continue;
+            QVERIFY(spans == onePassSpans);
+            std::vector<TaskItem> joined;
+            for (const std::vector<TaskItem>& part : copies)
+                joined.insert(joined.end(), part.begin(), part.end());
+            QVERIFY(joined == *onePass);
         }
     }
 
@@ -418,6 +425,10 @@ private slots:
                                          << "shorter" << 3 << 1 << 1;
         QTest::newRow("nothing changed") << "adopted"
                                          << "none" << 2 << 1 << 0;
+        QTest::newRow("a toggle after a load read in parts") << "adopted in parts"
+                                                             << "toggle" << 3 << 1 << 1;
+        QTest::newRow("the list grew after a load read in parts") << "adopted in parts"
+                                                                  << "grown" << 0 << 6 << 1;
         QTest::newRow("a load indented by another program") << "indented"
                                                             << "toggle" << 2 << 1 << 1;
         QTest::newRow("the list grew") << "written"
@@ -447,6 +458,11 @@ private slots:
             writer.text(list);
         else if (start == QLatin1String("adopted alone")) // the writer holds the only copy
             writer.adopt(*loaded, QByteArray(text.constData(), text.size()), spans);
+        else if (start == QLatin1String("adopted in parts")) // one of them empty
+            writer.adopt(std::vector<std::vector<TaskItem>>{{loaded->begin(), loaded->begin() + 2},
+                                                            {},
+                                                            {loaded->begin() + 2, loaded->end()}},
+                         text, spans);
         else
             writer.adopt(*loaded, text, spans);
         const size_t i = size_t(index);
