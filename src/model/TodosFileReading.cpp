@@ -59,7 +59,7 @@ bool scanSubtask(JsonScanner& s, Subtask& step)
 }
 
 // What one reading keeps from to-do to to-do, so that each to-do takes fewer blocks of memory:
-// the threads reading a long list at once share one heap and wait on one another for each.
+// each block costs a turn at a heap's lock, which threads reading at once may share.
 struct Scratch {
     // The steps of the to-do in reading, moved into a list of their own exact size at its end.
     std::vector<Subtask> steps;
