@@ -196,12 +196,14 @@ Arguments parse(const QStringList& arguments)
 
 int run(int argc, char* argv[])
 {
-    // The fonts' catalogue, and the to-dos, notes and preferences, are read while the toolkit starts.
-    FontCatalogPreload fontCatalog;
+    // The to-dos, notes and preferences, and the fonts' catalogue, are read while the toolkit
+    // starts. The data first: how many threads decode it settles the heaps the threads started
+    // after it get.
     // The ids the sync knows in the record store: a file of their own beside the preferences.
     const QString knownIdsPath =
         QFileInfo(Defaults::defaultPath()).dir().filePath(QStringLiteral("sync-known-ids.json"));
     DataPreread preread(FileStore::defaultFolderPath(), {Defaults::defaultPath(), knownIdsPath});
+    FontCatalogPreload fontCatalog;
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));

@@ -40,6 +40,8 @@ public:
     // before any of it is decoded there: a test holds the reader at that point.
     // `preferencesPaths`: preference files, the first read before anything else, the others
     // (large and wanted late, as the sync's known ids) after the notes.
+    // Made before any other thread starts, a preread of a long to-dos file gives the threads that
+    // decode it heaps of their own; made later, they share one.
     explicit DataPreread(QString folder, QStringList preferencesPaths = {}, std::function<void()> afterTodosText = {});
     ~DataPreread();
     DataPreread(const DataPreread&) = delete;
