@@ -26,6 +26,7 @@
 #include <QStackedLayout>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 
@@ -241,6 +242,28 @@ void MainWindow::preparePage()
 void MainWindow::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    // The show event comes before the window is on screen. Under Wayland a sheet shown now gets
+    // no transient parent and no keyboard: it opens behind the window it blocks, and the window
+    // takes no input. The window's sheets wait until it is exposed.
+    QWindow* handle = windowHandle();
+    if (handle && handle->isExposed()) {
+        checkSheetsOnShow();
+        return;
+    }
+    m_sheetsWaitForExposure = true;
+    if (handle && handle != m_watchedHandle) {
+        if (m_watchedHandle)
+            m_watchedHandle->removeEventFilter(this);
+        m_watchedHandle = handle;
+        handle->installEventFilter(this);
+    }
+}
+
+void MainWindow::checkSheetsOnShow()
+{
+    m_sheetsWaitForExposure = false;
+    if (!isVisible())
+        return; // the next showing asks again
     checkOnboarding();
     checkUrgentBreak();
 }
@@ -273,6 +296,13 @@ bool MainWindow::bringSheetForward()
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // Exposed: the window draws its first frame while this event is handled, so its sheets come a
+    // turn later, over a window the desktop has mapped.
+    if (watched == m_watchedHandle && event->type() == QEvent::Expose && m_sheetsWaitForExposure &&
+        m_watchedHandle->isExposed()) {
+        m_sheetsWaitForExposure = false;
+        QTimer::singleShot(0, this, &MainWindow::checkSheetsOnShow);
+    }
     // A sheet belongs to its window: minimised alone it would leave the window frozen with
     // nothing to bring it back.
     if (event->type() == QEvent::WindowStateChange && watched == m_sheet.data() &&

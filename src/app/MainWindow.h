@@ -13,6 +13,7 @@
 struct BlockRule;
 class QAbstractButton;
 class QStackedLayout;
+class QWindow;
 
 // The window "main": the navigation rail beside the page the router names, and the sheets that
 // belong to the whole window (onboarding, urgent break), shown one at a time.
@@ -63,6 +64,7 @@ protected:
 private:
     void destinationChanged();
     void showPage();
+    void checkSheetsOnShow();
     void checkOnboarding();
     void checkUrgentBreak();
     void showNextSheet();
@@ -80,5 +82,8 @@ private:
     std::deque<QPointer<QDialog>> m_waiting;
     QPointer<QDialog> m_urgentSheet;
     bool m_onboardingShown = false;
+    // Shown, and not yet exposed: the sheets the showing asks for wait.
+    bool m_sheetsWaitForExposure = false;
+    QPointer<QWindow> m_watchedHandle;
     int m_pagesBuilt = 0;
 };

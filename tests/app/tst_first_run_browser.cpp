@@ -1,7 +1,9 @@
 #include "AccessibleDesktop.h"
+#include "GnomeShellSession.h"
 #include "ProcessTag.h"
 #include "SiteServer.h"
 #include "TestEnvironment.h"
+#include "WaylandSession.h"
 #include "linux/ExtensionBrowserRig.h"
 #include "model/BlockRule.h"
 
@@ -148,6 +150,20 @@ QStringList execCommand(const QString& launcher)
     return {};
 }
 
+// What the compositor shows, one window a line, for a failure's message.
+QString described(const QList<DesktopWindow>& windows)
+{
+    QStringList lines;
+    for (const DesktopWindow& w : windows)
+        lines << QStringLiteral("\"%1\" [%2]%3 over \"%4\" at %5,%6 %7x%8")
+                     .arg(w.title, w.appId, w.focused ? QStringLiteral(" focused") : QString(), w.parentTitle)
+                     .arg(w.frame.x())
+                     .arg(w.frame.y())
+                     .arg(w.frame.width())
+                     .arg(w.frame.height());
+    return QStringLiteral("bottom to top:\n") + lines.join(u'\n');
+}
+
 } // namespace
 
 // A new user's way to blocking in Chromium through the program's own interface, on a private X
@@ -282,6 +298,17 @@ private slots:
             // Keys go to the active window: the step must show there.
             QVERIFY2(soon([&] { return shown(m_session.activeName()).contains(step.shows); }), qPrintable(step.shows));
             QCOMPARE(m_session.activeRole(), QStringLiteral("dialog"));
+            if (&step == steps) {
+                // The window manager keeps the sheet over the main window: it belongs to it.
+                const QString sheet = xdotool({QStringLiteral("getactivewindow")});
+                const QString owner = m_session
+                                          .run(QStringLiteral("xprop"),
+                                               {QStringLiteral("-id"), sheet, QStringLiteral("WM_TRANSIENT_FOR")})
+                                          .section(u'#', 1)
+                                          .trimmed();
+                QCOMPARE(xdotool({QStringLiteral("getwindowname"), owner}),
+                         QStringLiteral("Today \u2014 Quillharbour"));
+            }
             if (step.key.isEmpty()) {
                 // A home where nothing was ever installed.
                 QVERIFY(soon([&] { return exists(QStringLiteral("Chromium>Add Extension")); }));
@@ -312,6 +339,58 @@ private slots:
             QVERIFY2(soon([&] { return exists(QStringLiteral("Chromium>") + page.row); }), qPrintable(page.key));
             QVERIFY2(!shown(m_session.activeName()).contains(cantReach), qPrintable(page.key));
         }
+    }
+
+    // On the Wayland desktops people use, the first start shows the welcome sheet over the main
+    // window with the keyboard: a sheet behind its window, or one without the keyboard, leaves the
+    // person in front of a window that takes no input.
+    void firstStartOnWayland_data()
+    {
+        QTest::addColumn<bool>("gnome"); // GNOME Shell, else sway
+        QTest::newRow("sway") << false;
+        QTest::newRow("GNOME Shell") << true;
+    }
+    void firstStartOnWayland()
+    {
+        QFETCH(bool, gnome);
+        std::unique_ptr<WaylandSession> sway;
+        std::unique_ptr<GnomeShellSession> shell;
+        QProcessEnvironment desktop;
+        if (gnome) {
+            shell = std::make_unique<GnomeShellSession>();
+            QVERIFY2(!shell->display().isEmpty(), qPrintable(QStringLiteral("no GNOME Shell: ") + shell->failure()));
+            desktop = shell->clientEnvironment();
+        } else {
+            sway = std::make_unique<WaylandSession>();
+            QVERIFY2(!sway->display().isEmpty(), qPrintable(QStringLiteral("no headless sway: ") + sway->failure()));
+            desktop = sway->clientEnvironment();
+            desktop.insert(QStringLiteral("WAYLAND_DISPLAY"),
+                           QDir(desktop.value(QStringLiteral("XDG_RUNTIME_DIR"))).filePath(sway->display()));
+        }
+        const auto windows = [&] { return gnome ? shell->windows() : sway->windows(); };
+
+        Home home(m_session.environment(), false);
+        home.env.remove(QStringLiteral("DISPLAY"));
+        home.env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+        for (const char* name :
+             {"WAYLAND_DISPLAY", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP", "DBUS_SESSION_BUS_ADDRESS"})
+            if (desktop.contains(QLatin1String(name)))
+                home.env.insert(QLatin1String(name), desktop.value(QLatin1String(name)));
+        home.startProgram();
+
+        const QString welcome = QStringLiteral("Welcome to Quillharbour");
+        const QString program = QStringLiteral("quillharbour");
+        const auto right = [&](const QList<DesktopWindow>& all) {
+            const DesktopWindow* top = topWindowOf(all, program);
+            const auto main = std::find_if(all.begin(), all.end(), [&](const DesktopWindow& w) {
+                return w.appId == program && w.title != welcome;
+            });
+            // sway does not say which window a window belongs to; GNOME Shell does.
+            return top && main != all.end() && top->title == welcome && top->focused && !main->focused &&
+                   (!gnome || top->parentTitle == main->title) && main->frame.contains(top->frame.center());
+        };
+        QList<DesktopWindow> seen;
+        QVERIFY2(QTest::qWaitFor([&] { return right(seen = windows()); }, patience), qPrintable(described(seen)));
     }
 
     // Typed into a browser through the program's own ways in, a blocked address shows the block

@@ -513,8 +513,9 @@ private slots:
         QVERIFY(shell.mainWindow().isVisible());
         if (!link)
             return;
+        // Over the window once it is on screen.
+        QTRY_VERIFY(shell.mainWindow().currentSheet());
         QDialog* sheet = shell.mainWindow().currentSheet();
-        QVERIFY(sheet);
         QCOMPARE(sheet->objectName(), QStringLiteral("urgentBreakUnavailable"));
         QTest::keyClick(sheet, Qt::Key_Return);
         QVERIFY(!rig.router.urgentBreakRuleID());

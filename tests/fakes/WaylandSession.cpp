@@ -3,8 +3,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStandardPaths>
 #include <QThread>
+#include <functional>
 
 #include <pwd.h>
 #include <signal.h>
@@ -177,4 +181,32 @@ bool WaylandSession::command(const QStringList& arguments) const
     swaymsg.waitForFinished(patience);
     return swaymsg.exitStatus() == QProcess::NormalExit && swaymsg.exitCode() == 0 &&
            !swaymsg.readAllStandardOutput().contains("\"success\": false");
+}
+
+QList<DesktopWindow> WaylandSession::windows() const
+{
+    QProcess swaymsg;
+    swaymsg.setProcessEnvironment(clientEnvironment());
+    swaymsg.start(QStringLiteral("swaymsg"), {QStringLiteral("-s"), m_socket, QStringLiteral("-t"),
+                                              QStringLiteral("get_tree"), QStringLiteral("-r")});
+    swaymsg.waitForFinished(patience);
+    QList<DesktopWindow> found;
+    // Each container's tiled children, then its floating ones, which sway draws above them.
+    const std::function<void(const QJsonObject&)> visit = [&](const QJsonObject& node) {
+        for (const char* children : {"nodes", "floating_nodes"})
+            for (const QJsonValue child : node.value(QLatin1String(children)).toArray())
+                visit(child.toObject());
+        if (!node.contains(QLatin1String("pid")) || !node.value(QLatin1String("nodes")).toArray().isEmpty())
+            return;
+        DesktopWindow window;
+        window.title = node.value(QLatin1String("name")).toString();
+        window.appId = node.value(QLatin1String("app_id")).toString();
+        window.focused = node.value(QLatin1String("focused")).toBool();
+        const QJsonObject r = node.value(QLatin1String("rect")).toObject();
+        window.frame = QRect(r.value(QLatin1String("x")).toInt(), r.value(QLatin1String("y")).toInt(),
+                             r.value(QLatin1String("width")).toInt(), r.value(QLatin1String("height")).toInt());
+        found.append(window);
+    };
+    visit(QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object());
+    return found;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DesktopWindow.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -22,6 +24,9 @@ public:
     QProcessEnvironment clientEnvironment() const;
     // Runs swaymsg with `arguments`; true when it reported success.
     bool command(const QStringList& arguments) const;
+    // The windows of every workspace, tiled below floating. sway does not say which window another
+    // belongs to.
+    QList<DesktopWindow> windows() const;
 
 private:
     bool start();
