@@ -76,7 +76,7 @@ private:
             return;
         m_placing = true;
         const QRect spot = Sheet::placement(m_sheet->size(), m_window->frameGeometry(), m_window->geometry().top(),
-                                            m_window->screen()->availableGeometry());
+                                            WindowFit::usableArea(m_window->screen()));
         m_sheet->move(spot.topLeft());
         m_placing = false;
     }

@@ -19,6 +19,10 @@ const char* const withinParentProperty = "qh_withinParent";
 // and thin borders.
 constexpr QMargins assumedFrame(4, 32, 4, 4);
 
+// Room for the panels a platform does not report: GNOME's top bar is 32 points high, KDE Plasma's
+// panel 44, sway's bar about 30.
+constexpr int unreportedPanels = 48;
+
 QMargins frameOf(const QWidget* window)
 {
     const QWindow* handle = window->windowHandle();
@@ -105,7 +109,7 @@ QRect availableArea(const QWidget* window)
         const QWidget* host = parent;
         while (host->property(withinParentProperty).toBool() && host->parentWidget())
             host = host->parentWidget()->window();
-        return host->geometry().intersected(host->screen()->availableGeometry());
+        return host->geometry().intersected(usableArea(host->screen()));
     }
     QScreen* screen = nullptr;
     if (parent && parent->isVisible())
@@ -116,7 +120,20 @@ QRect availableArea(const QWidget* window)
         screen = QGuiApplication::screenAt(QCursor::pos());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    return screen ? screen->availableGeometry() : QRect(0, 0, 1280, 720);
+    return screen ? usableArea(screen) : QRect(0, 0, 1280, 720);
+}
+
+QRect usableArea(const QScreen* screen)
+{
+    return usableArea(screen->geometry(), screen->availableGeometry(),
+                      !QGuiApplication::platformName().startsWith(QLatin1String("wayland")));
+}
+
+QRect usableArea(const QRect& geometry, const QRect& available, bool reportsPanels)
+{
+    if (reportsPanels || available != geometry || available.height() <= 2 * unreportedPanels)
+        return available;
+    return available.adjusted(0, 0, 0, -unreportedPanels);
 }
 
 QSize fitted(QSize preferred, const QRect& available)

@@ -12,6 +12,7 @@
 #include <QSize>
 #include <QString>
 
+class QScreen;
 class QWidget;
 
 namespace WindowFit {
@@ -20,6 +21,13 @@ namespace WindowFit {
 // cursor), without panels and docks; for a window kept within its parent, the part of it that
 // the parent window's client area takes (below its title bar).
 QRect availableArea(const QWidget* window);
+
+// The part of `screen` windows may take, without panels and docks.
+QRect usableArea(const QScreen* screen);
+// The same from the screen's whole and available rectangles. A platform that does not report the
+// desktop's panels (Qt under Wayland) gives the whole screen as available: room is left for a
+// panel of the usual height, at the bottom, where it costs a window the least.
+QRect usableArea(const QRect& geometry, const QRect& available, bool reportsPanels);
 
 // Sizes the window now as it would be sized as it shows.
 void refit(QWidget* window);

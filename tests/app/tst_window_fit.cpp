@@ -10,6 +10,7 @@
 #include "screens/quit/QuitFlowWindow.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "ui/Theme.h"
+#include "ui/WindowFit.h"
 
 #include <QApplication>
 #include <QProcess>
@@ -105,7 +106,46 @@ class TestWindowFit : public QObject {
 private slots:
     void everyWindowFits_data();
     void everyWindowFits();
+    void roomForPanels_data();
+    void roomForPanels();
 };
+
+// Qt under Wayland reports the whole screen as available. The main window sized to that was taller
+// than the room beside KDE Plasma's panel, and the compositor, centring it there, put its title bar
+// above the screen.
+void TestWindowFit::roomForPanels_data()
+{
+    QTest::addColumn<QRect>("screen");
+    QTest::addColumn<QRect>("available"); // as the platform reports it
+    QTest::addColumn<bool>("reportsPanels");
+    QTest::addColumn<int>("panel"); // the desktop's real panel, at the bottom
+    QTest::addColumn<QRect>("usable");
+    QTest::newRow("X11, the panel reported")
+        << QRect(0, 0, 1280, 720) << QRect(0, 0, 1280, 676) << true << 44 << QRect(0, 0, 1280, 676);
+    QTest::newRow("X11, no panel") << QRect(0, 0, 1280, 720) << QRect(0, 0, 1280, 720) << true << 0
+                                   << QRect(0, 0, 1280, 720);
+    QTest::newRow("Wayland, KDE Plasma's panel")
+        << QRect(0, 0, 1280, 720) << QRect(0, 0, 1280, 720) << false << 44 << QRect(0, 0, 1280, 672);
+    QTest::newRow("Wayland, GNOME's top bar, a second screen")
+        << QRect(1280, 0, 1920, 1080) << QRect(1280, 0, 1920, 1080) << false << 32 << QRect(1280, 0, 1920, 1032);
+    QTest::newRow("Wayland, a panel the platform reports")
+        << QRect(0, 0, 1280, 720) << QRect(0, 32, 1280, 688) << false << 32 << QRect(0, 32, 1280, 688);
+}
+
+void TestWindowFit::roomForPanels()
+{
+    QFETCH(QRect, screen);
+    QFETCH(QRect, available);
+    QFETCH(bool, reportsPanels);
+    QFETCH(int, panel);
+    QFETCH(QRect, usable);
+    QCOMPARE(WindowFit::usableArea(screen, available, reportsPanels), usable);
+    // The main window with a title bar of 32 points fits beside the real panel.
+    const QMargins frame(4, 32, 4, 4);
+    const QSize client = WindowFit::fitted(QSize(1240, 800), usable.marginsRemoved(frame));
+    QVERIFY(client.height() + frame.top() + frame.bottom() <= screen.height() - panel);
+    QVERIFY(usable.top() >= screen.top());
+}
 
 void TestWindowFit::everyWindowFits_data()
 {
