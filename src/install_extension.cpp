@@ -1,6 +1,8 @@
 // Run by `make install`: signs the browser extension with this machine's key and writes the
-// files that let every Chromium-family browser on the machine force-install it.
-// quillharbour-install-extension --prefix <prefix> --extension <build>/browser-extension [--root <DESTDIR>]
+// files that let every Chromium-family browser on the machine force-install it, and the program's
+// menu entry with its icon.
+// quillharbour-install-extension --prefix <prefix> --extension <build>/browser-extension [--icon <png>]
+//                                [--root <DESTDIR>]
 // Prints every file it wrote, one a line, as installed (without the staging root), the way the
 // install's own list names files.
 #include "packaging/ForceInstall.h"
@@ -20,7 +22,9 @@ int main(int argc, char** argv)
                                     QStringLiteral("folder"));
     const QCommandLineOption extension(QStringLiteral("extension"), QStringLiteral("The built extension."),
                                        QStringLiteral("folder"));
-    parser.addOptions({root, prefix, extension});
+    const QCommandLineOption icon(QStringLiteral("icon"), QStringLiteral("The program's icon (PNG)."),
+                                  QStringLiteral("file"));
+    parser.addOptions({root, prefix, extension, icon});
     parser.addHelpOption();
     parser.process(app);
     QTextStream err(stderr);
@@ -32,6 +36,7 @@ int main(int argc, char** argv)
     request.root = parser.value(root);
     request.prefix = parser.value(prefix);
     request.extensionFolder = parser.value(extension);
+    request.iconFile = parser.value(icon);
     QString error;
     const auto result = ForceInstall::install(request, &error);
     if (!result) {

@@ -25,6 +25,7 @@
 #include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
+#include "linux/UserInstaller.h"
 #include "linux/WaylandIdleTime.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
@@ -42,6 +43,8 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QFileInfo>
+#include <QIcon>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -50,6 +53,13 @@
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// The block page serves the same icon; its resources are those of a static library.
+static QIcon programIcon()
+{
+    Q_INIT_RESOURCE(blocking);
+    return QIcon(QStringLiteral(":/app-icon.png"));
+}
 
 namespace {
 
@@ -207,6 +217,9 @@ int run(int argc, char* argv[])
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
+    // The desktop entry the desktops find the program's icon and name in: under Wayland the
+    // windows carry this name and nothing else of the program's.
+    QGuiApplication::setDesktopFileName(QFileInfo(UserInstaller::entryName).completeBaseName());
     // The display and both buses are connected to beside the theme's start: each takes round
     // trips to a server that answers when it gets to it. The system bus tells of sleep and of
     // time changes.
@@ -335,6 +348,8 @@ int run(int argc, char* argv[])
 
     // What the window does not show starts once it is on screen: the browsers' links, blocking and sync.
     shell.afterFirstFrame([&] {
+        // Decoding the icon is no part of the first frame; the windows take it up when it comes.
+        QApplication::setWindowIcon(programIcon());
         // The block page's buttons open "quillharbour:" links: from the first start on, before any
         // install, and before blocking starts.
         QString handlerError;

@@ -58,8 +58,14 @@ bool isSameProgram(const QString& a, const QString& b)
 
 Places defaultPlaces()
 {
-    return {QDir::homePath(), QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
-            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)};
+    Places places{QDir::homePath(),
+                  QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
+                  QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation),
+                  {}};
+    QFile icon(QStringLiteral(":/app-icon.png"));
+    if (icon.open(QIODevice::ReadOnly))
+        places.iconPng = icon.readAll();
+    return places;
 }
 
 QString entryExecutable(const QByteArray& entry)
@@ -154,16 +160,24 @@ bool registerAtStart(const QString& executable, const Places& places, QString* e
     const QString entryPath =
         QDir(places.dataHome).filePath(QStringLiteral("applications/") + UserInstaller::entryName);
     QFile entry(entryPath);
-    const QString current = entry.open(QIODevice::ReadOnly) ? entryExecutable(entry.readAll()) : QString();
+    const QByteArray text = entry.open(QIODevice::ReadOnly) ? entry.readAll() : QByteArray();
+    const QString current = entryExecutable(text);
     const bool usable = !current.isEmpty() && QFileInfo(current).isExecutable();
     const bool keep =
         usable && (isSameProgram(current, executable) || (!UserInstaller::shouldOfferMove(current, places.home) &&
                                                           UserInstaller::shouldOfferMove(executable, places.home)));
-    if (!keep) {
-        const QString icon =
-            QDir(places.dataHome).filePath(QStringLiteral("icons/hicolor/256x256/apps/quillharbour.png"));
+    // Without its icon the program shows as a generic one in the desktop's menus and task bars.
+    // An icon that cannot be written costs the entry its icon, not its links.
+    QString iconError;
+    const QString icon = UserInstaller::iconPath(places.dataHome);
+    const bool hasIcon =
+        (!places.iconPng.isEmpty() && UserInstaller::writeIcon(places.dataHome, places.iconPng, &iconError)) ||
+        QFileInfo::exists(icon);
+    const QString named = UserInstaller::entryIcon(text);
+    const bool iconShown = !named.isEmpty() && (!QDir::isAbsolutePath(named) || QFileInfo::exists(named));
+    if (!keep || (hasIcon && !iconShown)) {
         if (!writeAtomically(
-                entryPath, UserInstaller::desktopEntry(executable, QFileInfo::exists(icon) ? icon : QString()), error))
+                entryPath, UserInstaller::desktopEntry(keep ? current : executable, hasIcon ? icon : QString()), error))
             return false;
     }
     return setDefault(places.configHome, UserInstaller::entryName, error);

@@ -14,6 +14,7 @@ struct Places {
     QString home;
     QString dataHome;   // $XDG_DATA_HOME
     QString configHome; // $XDG_CONFIG_HOME
+    QByteArray iconPng; // the program's icon, put beside the entry; none when empty
 };
 Places defaultPlaces();
 
@@ -26,7 +27,9 @@ bool setDefault(const QString& configHome, const QString& entryName, QString* er
 
 // Run at every start. An entry that starts this program, or an installed copy while this one is
 // not installed, stays; any other (missing, or left by a copy that was moved or deleted) is
-// written anew for `executable`. Then the default. False with `error` when a write failed.
+// written anew for `executable`. The entry names the program's icon, written into the user's icon
+// theme folder; one that names none, or a missing one, gets it. Then the default. False with
+// `error` when a write of the entry or the default failed.
 bool registerAtStart(const QString& executable, const Places& places, QString* error);
 
 } // namespace UrlHandler

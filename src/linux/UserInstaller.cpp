@@ -91,6 +91,32 @@ QByteArray UserInstaller::desktopEntry(const QString& executable, const QString&
     return text.toUtf8();
 }
 
+QString UserInstaller::iconPath(const QString& dataHome)
+{
+    return QDir(dataHome).filePath(QStringLiteral("icons/hicolor/256x256/apps/quillharbour.png"));
+}
+
+bool UserInstaller::writeIcon(const QString& dataHome, const QByteArray& png, QString* error)
+{
+    QFile current(iconPath(dataHome));
+    if (current.size() == png.size() && current.open(QIODevice::ReadOnly) && current.readAll() == png)
+        return true;
+    return writeFile(iconPath(dataHome), png, error);
+}
+
+QString UserInstaller::entryIcon(const QByteArray& entry)
+{
+    bool inMainGroup = false;
+    for (const QByteArray& rawLine : entry.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.startsWith('['))
+            inMainGroup = line == "[Desktop Entry]";
+        else if (inMainGroup && line.startsWith("Icon="))
+            return QString::fromUtf8(line.mid(5)).trimmed();
+    }
+    return {};
+}
+
 std::optional<QString> UserInstaller::installCopy(const QString& source, const Places& places, QString* error)
 {
     QString ignored;
@@ -132,8 +158,8 @@ std::optional<QString> UserInstaller::installCopy(const QString& source, const P
     }
     QString icon;
     if (!places.iconPng.isEmpty()) {
-        icon = QDir(places.dataHome).filePath(QStringLiteral("icons/hicolor/256x256/apps/quillharbour.png"));
-        if (!writeFile(icon, places.iconPng, error)) {
+        icon = iconPath(places.dataHome);
+        if (!writeIcon(places.dataHome, places.iconPng, error)) {
             undo();
             return std::nullopt;
         }

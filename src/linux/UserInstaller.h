@@ -38,6 +38,12 @@ public:
     static bool moveAndRelaunch(const std::function<void()>& terminate, QString* error);
 
     static QByteArray desktopEntry(const QString& executable, const QString& icon);
+    // The icon the user's desktop entry names, in the user's icon theme folder below `dataHome`.
+    static QString iconPath(const QString& dataHome);
+    // Puts `png` there unless it is there already; false with `error` when it could not.
+    static bool writeIcon(const QString& dataHome, const QByteArray& png, QString* error);
+    // The Icon= of an entry's main group; empty when it has none.
+    static QString entryIcon(const QByteArray& entry);
     // Waits for the process "$1" to end, then runs the rest of its arguments.
     static QString relaunchScript()
     {

@@ -134,6 +134,14 @@ std::optional<Result> install(const Request& request, QString* error)
     if (!archive.startsWith("PK"))
         return fail(why.isEmpty() ? QStringLiteral("The extension's archive is not a zip file") : why);
 
+    QByteArray icon;
+    if (!request.iconFile.isEmpty()) {
+        icon = readAll(request.iconFile, 4 << 20, &why);
+        if (!icon.startsWith("\x89PNG\r\n\x1a\n"))
+            return fail(why.isEmpty() ? QStringLiteral("The program's icon is not a PNG file: %1").arg(request.iconFile)
+                                      : why);
+    }
+
     const auto key = Crx3::SigningKey::loadOrCreate(staged(request.keyPath), &why);
     if (!key)
         return fail(QStringLiteral("No key to sign the browser extension: %1").arg(why));
@@ -160,9 +168,15 @@ std::optional<Result> install(const Request& request, QString* error)
               writePublic(staged(share + QStringLiteral("/extension-id")), result.id.toLatin1() + '\n', &result.written,
                           &why) &&
               writePublic(staged(firefoxHostFolder() + u'/' + hostFile), firefoxHost, &result.written, &why);
-    // The menu entry names the program by its path: the prefix need not be on anyone's PATH.
-    ok = ok && writePublic(staged(prefix + QStringLiteral("/share/applications/") + UserInstaller::entryName),
-                           UserInstaller::desktopEntry(executable, UserInstaller::programName), &result.written, &why);
+    // The menu entry names the program by its path: the prefix need not be on anyone's PATH. Its
+    // icon comes first, as the entry names it.
+    ok = ok && (icon.isEmpty() || writePublic(staged(prefix + QStringLiteral("/share/icons/hicolor/256x256/apps/") +
+                                                     UserInstaller::programName + QStringLiteral(".png")),
+                                              icon, &result.written, &why));
+    ok = ok &&
+         writePublic(staged(prefix + QStringLiteral("/share/applications/") + UserInstaller::entryName),
+                     UserInstaller::desktopEntry(executable, icon.isEmpty() ? QString() : UserInstaller::programName),
+                     &result.written, &why);
     for (const SystemBrowser& browser : chromiumFamily()) {
         ok = ok && (browser.hostFolder.isEmpty() ||
                     writePublic(staged(browser.hostFolder + u'/' + hostFile), chromiumHost, &result.written, &why));

@@ -9,7 +9,7 @@
 // A whole-machine install's share of the extension: the package signed with the machine's key,
 // the update manifest the browsers read it through, the managed policy that force-installs it
 // into every profile, and system-wide host manifests, so the extension reaches the program
-// before anyone has started it. With them goes the program's menu entry.
+// before anyone has started it. With them go the program's menu entry and its icon.
 namespace ForceInstall {
 
 // Where a browser of the Chromium family reads system-wide files (absolute paths).
@@ -34,6 +34,9 @@ struct Request {
     QString prefix;          // where the program lives once installed (absolute)
     QString extensionFolder; // the build's browser-extension/: chromium/ and quillharbour-chromium.zip
     QString keyPath = QStringLiteral("/etc/quillharbour/extension-key.pem"); // below root
+    // The program's icon, a 256-pixel PNG: installed into the icon theme, where the menu entry and
+    // the desktop's task bars find it by name. Empty: the entry names no icon.
+    QString iconFile{};
 };
 struct Result {
     QString id;

@@ -5,6 +5,7 @@
 #include "TestEnvironment.h"
 #include "WaylandSession.h"
 #include "linux/ExtensionBrowserRig.h"
+#include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 
 #include <QDateTime>
@@ -391,6 +392,13 @@ private slots:
         };
         QList<DesktopWindow> seen;
         QVERIFY2(QTest::qWaitFor([&] { return right(seen = windows()); }, patience), qPrintable(described(seen)));
+
+        // The desktop finds the program's name and icon in the entry its windows name.
+        const QString entry = home.path(QStringLiteral(".local/share/applications/quillharbour.desktop"));
+        QVERIFY(soon([&] {
+            const QString icon = UserInstaller::entryIcon(TestEnvironment::readFile(entry));
+            return !icon.isEmpty() && TestEnvironment::readFile(icon).startsWith("\x89PNG\r\n\x1a\n");
+        }));
     }
 
     // Typed into a browser through the program's own ways in, a blocked address shows the block

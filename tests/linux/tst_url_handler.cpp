@@ -32,10 +32,17 @@ struct Home {
         places.home = dir.path();
         places.dataHome = dir.filePath(QStringLiteral(".local/share"));
         places.configHome = dir.filePath(QStringLiteral(".config"));
+        places.iconPng = QByteArray("\x89PNG\r\n\x1a\n the program's icon");
     }
     QString path(const QString& relative) const { return dir.filePath(relative); }
     QString entryPath() const { return places.dataHome + QStringLiteral("/applications/quillharbour.desktop"); }
     QString entryProgram() const { return UrlHandler::entryExecutable(TestEnvironment::readFile(entryPath())); }
+    // The picture the entry's icon shows; empty when it names none, or one that is not there.
+    QByteArray entryIcon() const
+    {
+        const QString icon = UserInstaller::entryIcon(TestEnvironment::readFile(entryPath()));
+        return icon.isEmpty() ? QByteArray() : TestEnvironment::readFile(icon);
+    }
     QString program(const QString& relative) const
     {
         const QString at = path(relative);
@@ -140,29 +147,39 @@ private slots:
         QTest::addColumn<QString>("running");  // relative to the home
         QTest::addColumn<QString>("entryFor"); // "": no entry; "*" prefix: a program that no longer exists
         QTest::addColumn<QString>("opens");
+        QTest::addColumn<QString>("icon"); // the entry's Icon=, relative to the home; empty: none
         const QString build = QStringLiteral("src/build/quillharbour");
         const QString installed = QStringLiteral(".local/bin/quillharbour");
-        QTest::newRow("first start") << build << QString() << build;
-        QTest::newRow("the entry's copy was moved away") << build << QStringLiteral("*Downloads/quillharbour") << build;
-        QTest::newRow("an installed copy keeps the links") << build << installed << installed;
-        QTest::newRow("another build gives way") << build << QStringLiteral("old/build/quillharbour") << build;
-        QTest::newRow("the installed copy takes them from a build") << installed << build << installed;
+        QTest::newRow("first start") << build << QString() << build << QString();
+        QTest::newRow("the entry's copy was moved away")
+            << build << QStringLiteral("*Downloads/quillharbour") << build << QString();
+        QTest::newRow("an installed copy keeps the links") << build << installed << installed << QString();
+        QTest::newRow("another build gives way")
+            << build << QStringLiteral("old/build/quillharbour") << build << QString();
+        QTest::newRow("the installed copy takes them from a build") << installed << build << installed << QString();
+        // The entry an earlier copy wrote keeps its program and gets the icon back.
+        QTest::newRow("an installed copy's icon was removed")
+            << build << installed << installed << QStringLiteral(".local/share/icons/gone.png");
     }
     void registeredAtStart()
     {
         QFETCH(QString, running);
         QFETCH(QString, entryFor);
         QFETCH(QString, opens);
+        QFETCH(QString, icon);
         Home home;
         const QString self = home.program(running);
         if (!entryFor.isEmpty()) {
             const bool gone = entryFor.startsWith(QLatin1Char('*'));
             const QString other = gone ? home.path(entryFor.mid(1)) : home.program(entryFor);
-            QVERIFY(writeAll(home.entryPath(), UserInstaller::desktopEntry(other, QString())));
+            QVERIFY(writeAll(home.entryPath(),
+                             UserInstaller::desktopEntry(other, icon.isEmpty() ? QString() : home.path(icon))));
         }
         QString error;
         QVERIFY2(UrlHandler::registerAtStart(self, home.places, &error), qPrintable(error));
         QCOMPARE(home.entryProgram(), home.path(opens));
+        // The desktop's menus and task bars show the program's own icon.
+        QCOMPARE(home.entryIcon(), home.places.iconPng);
         const QString answer = home.queryDefault();
         if (answer.isEmpty() && QStandardPaths::findExecutable(QStringLiteral("xdg-mime")).isEmpty())
             QSKIP("xdg-mime is not installed (scripts/install-deps installs xdg-utils)");

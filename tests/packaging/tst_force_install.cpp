@@ -3,6 +3,7 @@
 #include "linux/DesktopEntry.h"
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
+#include "linux/UserInstaller.h"
 #include "packaging/Crx3.h"
 #include "packaging/ForceInstall.h"
 
@@ -23,6 +24,7 @@ namespace {
 
 constexpr int patience = 30000;
 const QString built = QStringLiteral(QH_EXTENSION);
+const QString programIcon = QStringLiteral(QH_SOURCE "/src/blocking/resources/app-icon.png");
 
 int modeOf(const QString& path)
 {
@@ -183,7 +185,8 @@ private slots:
         QFETCH(QString, prefix);
         QTemporaryDir root;
         const auto staged = [&root](const QString& path) { return root.path() + path; };
-        const ForceInstall::Request request{root.path(), prefix, built};
+        ForceInstall::Request request{root.path(), prefix, built};
+        request.iconFile = programIcon;
         QString error;
         const auto result = ForceInstall::install(request, &error);
         QVERIFY2(result, qPrintable(error));
@@ -243,6 +246,13 @@ private slots:
                     "\nExec=" +
                     DesktopEntry::execArgument(QDir::cleanPath(prefix) + QStringLiteral("/bin/quillharbour")).toUtf8() +
                     " %u\n"));
+        // The menu entry's icon, by name from the icon theme, where task bars find it too.
+        const QByteArray entry = readFile(staged(share + QStringLiteral("/applications/quillharbour.desktop")));
+        const QString iconName = UserInstaller::entryIcon(entry);
+        QVERIFY2(!iconName.isEmpty() && !iconName.contains(u'/'), entry.constData());
+        QCOMPARE(readFile(staged(share + QStringLiteral("/icons/hicolor/256x256/apps/") + iconName +
+                                 QStringLiteral(".png"))),
+                 readFile(programIcon));
         // Installing again keeps the machine's id, so profiles keep the extension they have.
         QCOMPARE(ForceInstall::install(request, &error)->id, result->id);
     }
@@ -254,12 +264,15 @@ private slots:
         QTest::addColumn<QByteArray>("manifest"); // empty: the built one
         QTest::addColumn<QByteArray>("archive");  // empty: the built one
         QTest::addColumn<QString>("message");
-        QTest::newRow("relative prefix") << "usr/local" << QByteArray() << QByteArray() << "absolute";
-        QTest::newRow("no version") << "/usr" << QByteArray("{\"name\": \"x\"}") << QByteArray() << "version";
+        QTest::addColumn<QByteArray>("icon"); // empty: the program's own
+        QTest::newRow("relative prefix") << "usr/local" << QByteArray() << QByteArray() << "absolute" << QByteArray();
+        QTest::newRow("no version") << "/usr" << QByteArray("{\"name\": \"x\"}") << QByteArray() << "version"
+                                    << QByteArray();
         QTest::newRow("version with markup")
-            << "/usr" << QByteArray("{\"version\": \"1'/><x\"}") << QByteArray() << "version";
-        QTest::newRow("manifest not JSON") << "/usr" << QByteArray("{") << QByteArray() << "version";
-        QTest::newRow("archive not a zip") << "/usr" << QByteArray() << QByteArray("<html>") << "zip";
+            << "/usr" << QByteArray("{\"version\": \"1'/><x\"}") << QByteArray() << "version" << QByteArray();
+        QTest::newRow("manifest not JSON") << "/usr" << QByteArray("{") << QByteArray() << "version" << QByteArray();
+        QTest::newRow("archive not a zip") << "/usr" << QByteArray() << QByteArray("<html>") << "zip" << QByteArray();
+        QTest::newRow("icon not a PNG") << "/usr" << QByteArray() << QByteArray() << "PNG" << QByteArray("<svg/>");
     }
     void refusedInput()
     {
@@ -273,8 +286,13 @@ private slots:
         QVERIFY(
             writeFile(extension.filePath(QStringLiteral("quillharbour-chromium.zip")),
                       archive.isEmpty() ? readFile(built + QStringLiteral("/quillharbour-chromium.zip")) : archive));
+        QFETCH(QByteArray, icon);
+        const QString iconFile = extension.filePath(QStringLiteral("icon.png"));
+        QVERIFY(writeFile(iconFile, icon.isEmpty() ? readFile(programIcon) : icon));
+        ForceInstall::Request request{root.path(), prefix, extension.path()};
+        request.iconFile = iconFile;
         QString error;
-        QVERIFY(!ForceInstall::install({root.path(), prefix, extension.path()}, &error));
+        QVERIFY(!ForceInstall::install(request, &error));
         QVERIFY2(error.contains(message), qPrintable(error));
         QCOMPARE(filesBelow(root.path()), 0);
     }
