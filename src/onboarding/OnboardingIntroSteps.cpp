@@ -35,6 +35,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPropertyAnimation>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -109,13 +110,25 @@ QWidget* OnboardingView::buildInstall()
                           16.5));
     c->addSpacing(30);
     auto* buttons = row(14);
-    m_primary = new OnboardingButton(QStringLiteral("Install"), OnboardingButton::Kind::primary);
+    // Installing for everyone comes first where it can run: one password protects every
+    // Chromium-family browser and profile on the computer.
+    QPointer<OnboardingButton> justMe;
+    if (m_machine) {
+        m_primary = new OnboardingButton(QStringLiteral("Install for Everyone…"), OnboardingButton::Kind::primary);
+        justMe = new OnboardingButton(QStringLiteral("Just for Me"), OnboardingButton::Kind::quiet);
+        justMe->setObjectName(QStringLiteral("justForMeButton"));
+        connect(justMe.data(), &QAbstractButton::clicked, this, &OnboardingView::install);
+    } else {
+        m_primary = new OnboardingButton(QStringLiteral("Install"), OnboardingButton::Kind::primary);
+    }
     m_primary->setObjectName(QStringLiteral("primaryButton"));
     connect(m_primary.data(), &QAbstractButton::clicked, this, &OnboardingView::primaryPressed);
     auto* notNow = new OnboardingButton(QStringLiteral("Not now"), OnboardingButton::Kind::quiet);
     notNow->setObjectName(QStringLiteral("notNowButton"));
     connect(notNow, &QAbstractButton::clicked, this, [this] { go(Step::welcome); });
     buttons->addWidget(m_primary);
+    if (justMe)
+        buttons->addWidget(justMe);
     buttons->addWidget(notNow);
     buttons->addStretch(1);
     c->addLayout(buttons);
@@ -129,6 +142,16 @@ QWidget* OnboardingView::buildInstall()
             status->setText(*m_flow.moveError);
             status->setFont(Theme::font(13, QFont::DemiBold));
             status->setColor(FocusColor::alert());
+        } else if (!m_machineNote.isEmpty()) {
+            status->setText(m_machineNote);
+            status->setFont(Theme::font(13));
+            status->setColor(FocusColor::textSecondary());
+        } else if (m_machine) {
+            status->setText(QStringLiteral("For everyone, Quillharbour asks for the administrator's password once and "
+                                           "protects every Chromium-family browser and profile on this computer. "
+                                           "Either way it closes and opens again from where it's installed."));
+            status->setFont(Theme::font(13));
+            status->setColor(FocusColor::textSecondary());
         } else {
             status->setText(QStringLiteral("Quillharbour closes and opens again from your home folder."));
             status->setFont(Theme::font(13));
@@ -149,6 +172,34 @@ void OnboardingView::install()
     m_flow.moveError = QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download into "
                                       "~/.local/bin.");
     changed();
+}
+
+void OnboardingView::installForEveryone()
+{
+    if (!m_machine || m_machineRunning)
+        return;
+    m_machineRunning = true;
+    m_flow.moveError.reset();
+    m_machineNote = QStringLiteral("Asking for the administrator's password…");
+    changed();
+    QPointer<OnboardingView> self(this);
+    m_machine([self](const QString& said, bool ok) {
+        if (!self)
+            return;
+        self->m_machineRunning = false;
+        // Done: the program quits and opens again from its new place; the words stay until then.
+        self->m_machineNote = ok ? said : QString();
+        if (!ok)
+            self->m_flow.moveError = said;
+        self->changed();
+    });
+}
+
+void OnboardingView::setMachineHandler(MachineHandler handler)
+{
+    m_machine = std::move(handler);
+    if (m_flow.step() == Step::install)
+        showStep();
 }
 
 // --- welcome

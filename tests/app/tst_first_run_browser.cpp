@@ -3,6 +3,7 @@
 #include "SiteServer.h"
 #include "TestEnvironment.h"
 #include "linux/ExtensionBrowserRig.h"
+#include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 
 #include <QDateTime>
@@ -79,18 +80,22 @@ public:
             e.insert(key, extra.value(key));
         s.tag = ProcessTag::apply(e);
         s.process->setProcessEnvironment(e);
+        QStringList command = inside + QStringList{program} + arguments;
         if (quiet) {
             s.process->setStandardOutputFile(QProcess::nullDevice());
             s.process->setStandardErrorFile(QProcess::nullDevice());
         } else {
             s.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         }
-        s.process->start(program, arguments);
+        s.process->start(command.first(), command.mid(1));
         s.process->waitForStarted(patience);
         m_started.push_back(std::move(s));
         return *m_started.back().process;
     }
-    QProcess& startProgram() { return start(QStringLiteral(QUILLHARBOUR_BINARY), {}, false); }
+    QProcess& startProgram(const QString& executable = QStringLiteral(QUILLHARBOUR_BINARY))
+    {
+        return start(executable, {}, false);
+    }
     // Chromium as a person's launcher starts it, with what every test browser needs besides: no
     // sandbox (the tests may run as root), no first-run questions, every example address led to
     // the local site. Its window, not its accessibility tree, is what the test looks at.
@@ -105,6 +110,7 @@ public:
 
     QProcessEnvironment env;
     SiteServer site;
+    QStringList inside; // what every command is started through (a namespace's nsenter); empty: nothing
 
 private:
     struct Started {
@@ -147,6 +153,61 @@ QStringList execCommand(const QString& launcher)
         }
     return {};
 }
+
+// A mount namespace of the test's own in which /etc and /usr take writes into memory: what an
+// install for everyone writes there is seen by every process entered into it and by nothing else,
+// and it vanishes with them.
+class PrivateSystem {
+public:
+    ~PrivateSystem()
+    {
+        m_holder.closeWriteChannel();
+        ProcessTag::stop(m_holder, m_tag);
+    }
+
+    // Empty once it stands; else what went wrong. `folder` holds the memory file system.
+    QString start(const QString& folder)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        m_tag = ProcessTag::apply(env);
+        m_holder.setProcessEnvironment(env);
+        m_holder.setProcessChannelMode(QProcess::MergedChannels);
+        // Relative folders in the options: a TMPDIR with a comma or colon cannot break them.
+        const QString script =
+            QStringLiteral("set -e; mount -t tmpfs tmpfs \"$1\"; cd \"$1\"\n"
+                           "for d in etc usr; do mkdir $d $d.work; "
+                           "mount -t overlay overlay -o lowerdir=/$d,upperdir=$d,workdir=$d.work /$d; done\n"
+                           "echo ready; exec cat");
+        m_holder.start(QStringLiteral("unshare"),
+                       {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                        QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh"), folder});
+        if (!m_holder.waitForStarted(patience))
+            return QStringLiteral("unshare could not be started");
+        QByteArray said;
+        while (!said.contains("ready\n") && m_holder.waitForReadyRead(patience))
+            said += m_holder.readAll();
+        return said.contains("ready\n") ? QString()
+                                        : QStringLiteral("no private /etc and /usr: ") + QString::fromLocal8Bit(said);
+    }
+    QStringList enter() const
+    {
+        return {QStringLiteral("nsenter"), QStringLiteral("--mount=/proc/%1/ns/mnt").arg(m_holder.processId()),
+                QStringLiteral("--")};
+    }
+    // A system path as the processes inside see it.
+    QString seen(const QString& path) const { return QStringLiteral("/proc/%1/root").arg(m_holder.processId()) + path; }
+
+private:
+    QProcess m_holder;
+    QByteArray m_tag;
+};
+
+// Asks no one: the administrator said yes. Like pkexec it wants an absolute program, and runs it
+// with a clean environment (the tag kept, so the test can end what it starts).
+const char standInPkexec[] = "#!/bin/sh\n"
+                             "case \"$1\" in /*) ;; *) echo 'pkexec: not an absolute path' >&2; exit 127;; esac\n"
+                             "exec env -i QH_TEST_PROCESS_TAG=\"$QH_TEST_PROCESS_TAG\" "
+                             "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \"$@\"\n";
 
 } // namespace
 
@@ -387,6 +448,77 @@ private slots:
                  qPrintable(QStringLiteral("\"%1\" shown, the site asked for %2")
                                 .arg(windowTitle(chromium.processId()),
                                      QString::fromLatin1(home.site.requests.join(QByteArrayLiteral(", "))))));
+    }
+
+    // From a copy installed in the home folder, "Install for Everyone…" on Chromium's row protects
+    // the browser already open, on a fresh profile, and one started later on a second profile, with
+    // no step in either browser. pkexec is a stand-in, and /etc and /usr are private to the test.
+    void installForEveryoneProtectsEveryProfile()
+    {
+        PrivateSystem system;
+        QTemporaryDir folder;
+        const QString failed = system.start(folder.filePath(QStringLiteral("system")));
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        const QString policy = QStringLiteral("/etc/chromium/policies/managed/quillharbour.json");
+        const bool policyOutside = QFile::exists(policy);
+
+        Home home(m_session.environment(), false);
+        home.inside = system.enter();
+        QVERIFY(home.seed({rule(QStringLiteral("example.com"))}));
+        QVERIFY(TestEnvironment::writeFile(folder.filePath(QStringLiteral("bin/pkexec")), standInPkexec));
+        QVERIFY(QFile::setPermissions(folder.filePath(QStringLiteral("bin/pkexec")),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        home.env.insert(QStringLiteral("PATH"),
+                        folder.filePath(QStringLiteral("bin:")) + home.env.value(QStringLiteral("PATH")));
+        // The copy the onboarding's "Install" makes.
+        UserInstaller::Places places{home.env.value(QStringLiteral("HOME")),
+                                     home.path(QStringLiteral(".local/bin")),
+                                     home.path(QStringLiteral(".local/share")),
+                                     {},
+                                     home.configHome()};
+        QString error;
+        const std::optional<QString> installed =
+            UserInstaller::installCopy(QStringLiteral(QUILLHARBOUR_BINARY), places, &error);
+        QVERIFY2(installed, qPrintable(error));
+        home.startProgram(*installed);
+        QProcess& first =
+            home.startChromium({QStringLiteral("chromium"),
+                                QStringLiteral("--user-data-dir=") + home.configHome() + QStringLiteral("/chromium")},
+                               QStringLiteral("about:blank"));
+        QVERIFY(soon([&] { return !browserWindow(first.processId()).isEmpty(); }));
+        QProcess link;
+        link.setProcessEnvironment(home.env);
+        link.start(*installed, {QStringLiteral("quillharbour://settings")});
+        QVERIFY(link.waitForFinished(patience));
+        QVERIFY(soon([&] { return exists(QStringLiteral("Chromium")); }));
+
+        QVERIFY(press(QStringLiteral("Chromium>Add Extension")));
+        const QString title = QStringLiteral("Add Quillharbour to Chromium");
+        QVERIFY(soon([&] { return m_session.activeName() == title; }));
+        QVERIFY(press(QStringLiteral("Install for Everyone…")));
+        QVERIFY(soon([&] {
+            return shown(title).join(u'\n').contains(
+                QLatin1String("Quillharbour is installed for everyone on this computer."));
+        }));
+        QVERIFY(QFile::exists(system.seen(policy)));
+        QVERIFY(QFile::exists(system.seen(QStringLiteral("/usr/local/bin/quillharbour"))));
+        QCOMPARE(QFile::exists(policy), policyOutside);
+        QVERIFY(press(QStringLiteral("Done")));
+
+        // The browser that was open takes the policy by itself.
+        QVERIFY(connected());
+        QVERIFY2(typeUntil(first.processId(), QStringLiteral("http://www.example.com/feed"),
+                           [&] { return showsBlockPage(first.processId()); }),
+                 qPrintable(windowTitle(first.processId())));
+        QProcess& second =
+            home.startChromium({QStringLiteral("chromium"),
+                                QStringLiteral("--user-data-dir=") + home.path(QStringLiteral("second profile"))},
+                               QStringLiteral("about:blank"));
+        QVERIFY(soon([&] { return !browserWindow(second.processId()).isEmpty(); }));
+        QVERIFY2(typeUntil(second.processId(), QStringLiteral("http://www.example.com/feed"),
+                           [&] { return showsBlockPage(second.processId()); }),
+                 qPrintable(windowTitle(second.processId())));
+        QVERIFY2(home.site.requests.isEmpty(), home.site.requests.join(QByteArrayLiteral(", ")).constData());
     }
 
     // A one-minute daily limit counts only the minutes the browser is in front: with another
