@@ -99,13 +99,16 @@ public:
     // Chromium as a person's launcher starts it, with what every test browser needs besides: no
     // sandbox (the tests may run as root), no first-run questions, every example address led to
     // the local site. Its window, not its accessibility tree, is what the test looks at.
-    QProcess& startChromium(const QStringList& command, const QString& address)
+    // `installsForced`: its extension updater runs, which installs what a policy forces (the
+    // updater is part of the background networking the tests otherwise turn off).
+    QProcess& startChromium(const QStringList& command, const QString& address, bool installsForced = false)
     {
         QProcessEnvironment quiet;
         quiet.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
-        return start(command.value(0),
-                     command.mid(1) + ExtensionBrowserRig::chromiumArguments(site.serverPort()) + QStringList{address},
-                     true, quiet);
+        QStringList arguments = ExtensionBrowserRig::chromiumArguments(site.serverPort());
+        if (installsForced)
+            arguments.removeAll(QStringLiteral("--disable-background-networking"));
+        return start(command.value(0), command.mid(1) + arguments + QStringList{address}, true, quiet);
     }
 
     QProcessEnvironment env;
@@ -457,6 +460,7 @@ private slots:
     {
         PrivateSystem system;
         QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("system")));
         const QString failed = system.start(folder.filePath(QStringLiteral("system")));
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         const QString policy = QStringLiteral("/etc/chromium/policies/managed/quillharbour.json");
@@ -484,7 +488,7 @@ private slots:
         QProcess& first =
             home.startChromium({QStringLiteral("chromium"),
                                 QStringLiteral("--user-data-dir=") + home.configHome() + QStringLiteral("/chromium")},
-                               QStringLiteral("about:blank"));
+                               QStringLiteral("about:blank"), true);
         QVERIFY(soon([&] { return !browserWindow(first.processId()).isEmpty(); }));
         QProcess link;
         link.setProcessEnvironment(home.env);
@@ -513,7 +517,7 @@ private slots:
         QProcess& second =
             home.startChromium({QStringLiteral("chromium"),
                                 QStringLiteral("--user-data-dir=") + home.path(QStringLiteral("second profile"))},
-                               QStringLiteral("about:blank"));
+                               QStringLiteral("about:blank"), true);
         QVERIFY(soon([&] { return !browserWindow(second.processId()).isEmpty(); }));
         QVERIFY2(typeUntil(second.processId(), QStringLiteral("http://www.example.com/feed"),
                            [&] { return showsBlockPage(second.processId()); }),
