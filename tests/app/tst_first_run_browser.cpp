@@ -3,6 +3,7 @@
 #include "SiteServer.h"
 #include "TestEnvironment.h"
 #include "linux/ExtensionBrowserRig.h"
+#include "linux/NativeMessaging.h"
 #include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 
@@ -85,7 +86,9 @@ public:
             s.process->setStandardOutputFile(QProcess::nullDevice());
             s.process->setStandardErrorFile(QProcess::nullDevice());
         } else {
-            s.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            // Both channels go to the test's own: a copy the program starts in its place inherits
+            // them, and a pipe read by this QProcess would close under it when the first ends.
+            s.process->setProcessChannelMode(QProcess::ForwardedChannels);
         }
         s.process->start(command.first(), command.mid(1));
         s.process->waitForStarted(patience);
@@ -523,6 +526,67 @@ private slots:
                            [&] { return showsBlockPage(second.processId()); }),
                  qPrintable(windowTitle(second.processId())));
         QVERIFY2(home.site.requests.isEmpty(), home.site.requests.join(QByteArrayLiteral(", ")).constData());
+    }
+
+    // From the first screen of a fresh home: one press of "Install for Everyone…" (and the
+    // administrator's password) installs the program for everyone and opens it again from there,
+    // and a Chromium started afterwards is connected before the onboarding reaches the browsers.
+    void installForEveryoneFromTheFirstScreen()
+    {
+        PrivateSystem system;
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("system")));
+        const QString failed = system.start(folder.filePath(QStringLiteral("system")));
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        Home home(m_session.environment(), false);
+        home.inside = system.enter();
+        QVERIFY(TestEnvironment::writeFile(folder.filePath(QStringLiteral("bin/pkexec")), standInPkexec));
+        QVERIFY(QFile::setPermissions(folder.filePath(QStringLiteral("bin/pkexec")),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        home.env.insert(QStringLiteral("PATH"),
+                        folder.filePath(QStringLiteral("bin:")) + home.env.value(QStringLiteral("PATH")));
+        home.startProgram();
+        QVERIFY(soon([&] { return shown(m_session.activeName()).contains(QStringLiteral("Install Quillharbour")); }));
+        QVERIFY(press(QStringLiteral("Install for Everyone…")));
+        // The copy for everyone opens on the welcome step, and its link files name it.
+        QVERIFY(soon([&] { return shown(m_session.activeName()).contains(QStringLiteral("The feed never ends.")); }));
+        const QString link = home.path(QStringLiteral(".config/chromium/NativeMessagingHosts/")) +
+                             NativeMessaging::hostName + QStringLiteral(".json");
+        QVERIFY(soon([&] { return TestEnvironment::readFile(link).contains("\"/usr/local/bin/quillharbour\""); }));
+        QVERIFY(QFile::exists(system.seen(QStringLiteral("/etc/chromium/policies/managed/quillharbour.json"))));
+
+        QProcess& chromium =
+            home.startChromium({QStringLiteral("chromium"),
+                                QStringLiteral("--user-data-dir=") + home.configHome() + QStringLiteral("/chromium")},
+                               QStringLiteral("about:blank"), true);
+        QVERIFY(soon([&] { return !browserWindow(chromium.processId()).isEmpty(); }));
+        // Back to the onboarding, which the browser's window went in front of.
+        const auto sheet = [&] {
+            return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                            QStringLiteral("^Welcome to Quillharbour$")})
+                .section(u'\n', 0, 0);
+        };
+        QVERIFY(soon([&] { return !sheet().isEmpty(); }));
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), sheet()});
+        const struct {
+            QString shows;
+            QString control;
+            QString key;
+        } steps[] = {
+            {QStringLiteral("The feed never ends."), {}, QStringLiteral("Return")},
+            {QStringLiteral("Your daily scroll"), QStringLiteral("About 2 hours"), QStringLiteral("space")},
+            {QStringLiteral("Your daily scroll"), {}, QStringLiteral("Return")},
+            {QStringLiteral("How it works"), {}, QStringLiteral("Return")},
+            {QStringLiteral("Which sites do you scroll?"), {}, QStringLiteral("Return")},
+        };
+        for (const auto& step : steps) {
+            QVERIFY2(soon([&] { return shown(m_session.activeName()).contains(step.shows); }), qPrintable(step.shows));
+            if (!step.control.isEmpty())
+                QVERIFY2(tabTo(step.control), qPrintable(step.control));
+            xdotool({QStringLiteral("key"), step.key});
+        }
+        QVERIFY(soon([&] { return shown(m_session.activeName()).contains(QStringLiteral("Connect your browser")); }));
+        QVERIFY(soon([&] { return exists(QStringLiteral("Chromium>Connected")); }));
     }
 
     // A one-minute daily limit counts only the minutes the browser is in front: with another
