@@ -62,6 +62,26 @@ std::optional<Result> install(const Request& request, QString* error)
         !QFileInfo(from.filePath(QStringLiteral("quillharbour-chromium.zip"))).isFile())
         return fail(QStringLiteral("The browser extension is not in \"%1\".").arg(request.extensionFolder));
 
+    // The same files `make install` puts there, so either install finds the other's; all looked
+    // at before anything is written.
+    const QString share = staged(prefix + QStringLiteral("/share/quillharbour/browser-extension"));
+    QList<std::pair<QString, QString>> files;
+    if (!sameFile(from.path(), share)) {
+        for (const char* folder : {"chromium", "firefox"})
+            for (QDirIterator it(from.filePath(QLatin1String(folder)), QDir::Files | QDir::NoDotAndDotDot);
+                 it.hasNext();) {
+                const QString file = it.next();
+                files.append({file, QStringLiteral("%1/%2/%3").arg(share, QLatin1String(folder), it.fileName())});
+            }
+        for (const char* file : {"quillharbour-chromium.zip", "quillharbour-firefox.xpi"})
+            if (QFileInfo::exists(from.filePath(QLatin1String(file))))
+                files.append({from.filePath(QLatin1String(file)), share + u'/' + QLatin1String(file)});
+    }
+    // Run as root from a folder its user can change: a link could make it publish any file.
+    for (const auto& [source, target] : files)
+        if (QFileInfo(source).isSymLink())
+            return fail(QStringLiteral("%1 is a symbolic link").arg(source));
+
     Result result;
     result.executable = prefix + QStringLiteral("/bin/") + UserInstaller::programName;
     // Run again from the installed copy, the program is already where it belongs.
@@ -73,25 +93,9 @@ std::optional<Result> install(const Request& request, QString* error)
             staged(prefix + QStringLiteral("/share/icons/hicolor/256x256/apps/quillharbour.png")), request.iconPng,
             &result.written, &why))
         return fail({});
-
-    // The same files `make install` puts there, so either install finds the other's.
-    const QString share = staged(prefix + QStringLiteral("/share/quillharbour/browser-extension"));
-    if (!sameFile(from.path(), share)) {
-        for (const char* folder : {"chromium", "firefox"}) {
-            QDirIterator it(from.filePath(QLatin1String(folder)), QDir::Files | QDir::NoDotAndDotDot);
-            while (it.hasNext()) {
-                const QString file = it.next();
-                if (!copyPublic(file, QStringLiteral("%1/%2/%3").arg(share, QLatin1String(folder), it.fileName()),
-                                &result.written, &why))
-                    return fail({});
-            }
-        }
-        for (const char* file : {"quillharbour-chromium.zip", "quillharbour-firefox.xpi"})
-            if (QFileInfo::exists(from.filePath(QLatin1String(file))) &&
-                !copyPublic(from.filePath(QLatin1String(file)), share + u'/' + QLatin1String(file), &result.written,
-                            &why))
-                return fail({});
-    }
+    for (const auto& [source, target] : files)
+        if (!copyPublic(source, target, &result.written, &why))
+            return fail({});
 
     ForceInstall::Request browsers;
     browsers.root = request.root;

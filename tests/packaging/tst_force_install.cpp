@@ -295,19 +295,37 @@ private slots:
         QCOMPARE(files(itself.path()), files(made.path()));
     }
 
-    // A folder without the extension's package stops the install before anything is written.
-    void machineInstallWithoutPackage()
+    // An extension folder the program cannot install from stops it before anything is written.
+    void machineInstallRefusesFolder_data()
     {
+        QTest::addColumn<bool>("package");   // quillharbour-chromium.zip is there
+        QTest::addColumn<QString>("linked"); // a file of chromium/ that links elsewhere; empty: none
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no package") << false << ""
+                                    << "The browser extension is not in";
+        QTest::newRow("a link to a private file") << true << "/etc/shadow"
+                                                  << "is a symbolic link";
+    }
+    void machineInstallRefusesFolder()
+    {
+        QFETCH(bool, package);
+        QFETCH(QString, linked);
+        QFETCH(QString, message);
         QTemporaryDir root, extension;
         QVERIFY(writeFile(extension.filePath(QStringLiteral("chromium/manifest.json")),
                           readFile(built + QStringLiteral("/chromium/manifest.json"))));
+        if (package)
+            QVERIFY(writeFile(extension.filePath(QStringLiteral("quillharbour-chromium.zip")),
+                              readFile(built + QStringLiteral("/quillharbour-chromium.zip"))));
+        if (!linked.isEmpty())
+            QVERIFY(QFile::link(linked, extension.filePath(QStringLiteral("chromium/background.js"))));
         MachineInstall::Request request;
         request.program = QStringLiteral(QUILLHARBOUR_BINARY);
         request.extensionFolder = extension.path();
         request.root = root.path();
         QString error;
         QVERIFY(!MachineInstall::install(request, &error));
-        QVERIFY2(error.contains(extension.path()), qPrintable(error));
+        QVERIFY2(error.contains(message), qPrintable(error));
         QCOMPARE(filesBelow(root.path()), 0);
     }
 
