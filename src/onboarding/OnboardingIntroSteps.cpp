@@ -22,6 +22,7 @@
 #include "ui/Theme.h"
 #include "ui/WrappingLabel.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -137,7 +138,17 @@ QWidget* OnboardingView::buildInstall()
     auto* status = new WrappingLabel;
     status->setObjectName(QStringLiteral("moveStatus"));
     c->addWidget(status);
-    m_update = [this, status] {
+    // The command to type when the install for everyone could not run: too long to copy by eye.
+    auto* copy = new OnboardingButton(QStringLiteral("Copy Command"), OnboardingButton::Kind::quiet);
+    copy->setObjectName(QStringLiteral("copyCommandButton"));
+    connect(copy, &QAbstractButton::clicked, this, [this, copy] {
+        QGuiApplication::clipboard()->setText(m_machineCommand);
+        copy->setText(QStringLiteral("Copied"));
+    });
+    c->addSpacing(6);
+    c->addWidget(copy, 0, Qt::AlignLeft);
+    m_update = [this, status, copy] {
+        copy->setVisible(m_machineFailed && !m_machineCommand.isEmpty());
         if (m_flow.moveError) {
             status->setText(*m_flow.moveError);
             status->setFont(Theme::font(13, QFont::DemiBold));
@@ -165,6 +176,7 @@ QWidget* OnboardingView::buildInstall()
 
 void OnboardingView::install()
 {
+    m_machineFailed = false;
     QString error;
     if (m_move && m_move(&error))
         return;
@@ -189,15 +201,17 @@ void OnboardingView::installForEveryone()
         self->m_machineRunning = false;
         // Done: the program quits and opens again from its new place; the words stay until then.
         self->m_machineNote = ok ? said : QString();
+        self->m_machineFailed = !ok;
         if (!ok)
             self->m_flow.moveError = said;
         self->changed();
     });
 }
 
-void OnboardingView::setMachineHandler(MachineHandler handler)
+void OnboardingView::setMachineHandler(MachineHandler handler, const QString& command)
 {
     m_machine = std::move(handler);
+    m_machineCommand = command;
     if (m_flow.step() == Step::install)
         showStep();
 }

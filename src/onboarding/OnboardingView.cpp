@@ -133,7 +133,8 @@ OnboardingView::OnboardingView(AppContext& context, int startStep, std::function
             ExtensionInstaller::packagedFolder(QCoreApplication::applicationDirPath(),
                                                QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)),
             QStandardPaths::findExecutable(QStringLiteral("pkexec")));
-        !route.command.isEmpty())
+        !route.command.isEmpty()) {
+        m_machineCommand = route.terminal;
         m_machine = [this, route](std::function<void(const QString&, bool)> done) {
             ExtensionSetup::runMachineRoute(route, this, [this, done](const QString& said, bool ok) {
                 done(said, ok);
@@ -152,6 +153,7 @@ OnboardingView::OnboardingView(AppContext& context, int startStep, std::function
                     done(said + QStringLiteral("\n\n") + error, true);
             });
         };
+    }
     m_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     m_root = column(this);
 

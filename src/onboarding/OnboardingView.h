@@ -42,7 +42,8 @@ public:
     Step step() const { return m_flow.step(); }
     LaunchAtLoginService& launchAtLogin() { return *m_login; }
     void setMoveHandler(MoveHandler handler) { m_move = std::move(handler); }
-    void setMachineHandler(MachineHandler handler);
+    // `command`: the same install as a person types it, offered to copy when it fails.
+    void setMachineHandler(MachineHandler handler, const QString& command = {});
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
     // Step changes cross-fade for a quarter of a second unless turned off (screenshots).
     void setAnimated(bool animated) { m_animated = animated; }
@@ -103,6 +104,8 @@ private:
     MachineHandler m_machine;
     bool m_machineRunning = false;
     QString m_machineNote; // what the install for everyone is doing or did, when it did not fail
+    QString m_machineCommand;
+    bool m_machineFailed = false;
     UrlOpener m_openUrl;
     QVBoxLayout* m_root = nullptr;
     QPointer<QWidget> m_page;

@@ -5,6 +5,7 @@
 #include "ui/WrappingLabel.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -169,12 +170,14 @@ void TestOnboardingSheet::installForEveryoneFirst()
         return true;
     });
     std::function<void(const QString&, bool)> finish;
-    view.setMachineHandler([&](std::function<void(const QString&, bool)> done) { finish = std::move(done); });
+    const QString command = QStringLiteral("sudo /x/quillharbour --install-for-everyone");
+    view.setMachineHandler([&](std::function<void(const QString&, bool)> done) { finish = std::move(done); }, command);
     QTRY_VERIFY(view.primaryButton()->isVisibleTo(&view));
     const QList<QAbstractButton*> buttons = view.page()->findChildren<QAbstractButton*>();
     QStringList titles;
     for (QAbstractButton* button : buttons)
-        titles.append(button->text());
+        if (button->isVisibleTo(&view))
+            titles.append(button->text());
     QCOMPARE(titles, (QStringList{QStringLiteral("Install for Everyone…"), QStringLiteral("Just for Me"),
                                   QStringLiteral("Not now")}));
     auto* status = view.page()->findChild<WrappingLabel*>(QStringLiteral("moveStatus"));
@@ -191,6 +194,11 @@ void TestOnboardingSheet::installForEveryoneFirst()
     done(refused, false);
     QTRY_COMPARE(status->text(), refused);
     QCOMPARE(status->color(), FocusColor::alert());
+    // The command to type, one click from the clipboard.
+    auto* copy = view.page()->findChild<QAbstractButton*>(QStringLiteral("copyCommandButton"));
+    QVERIFY(copy->isVisibleTo(&view));
+    copy->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), command);
     QCOMPARE(view.step(), Step::install);
     view.page()->findChild<QAbstractButton*>(QStringLiteral("justForMeButton"))->click();
     QCOMPARE(moves, 1);
