@@ -3,6 +3,7 @@
 #include "Screenshots.h"
 #include "linux/LaunchAtLoginService.h"
 #include "onboarding/OnboardingIllustrations.h"
+#include "router/ExtensionSetup.h"
 #include "ui/Theme.h"
 
 #include <QAbstractButton>
@@ -60,6 +61,21 @@ int main(int argc, char** argv)
             return false;
         });
         rig.view->install();
+    });
+    shot(QStringLiteral("1_install_for_everyone"), Step::install,
+         [](OnboardingRig& rig) { rig.view->setMachineHandler([](std::function<void(const QString&, bool)>) {}); });
+    shot(QStringLiteral("1_install_for_everyone_failed"), Step::install, [](OnboardingRig& rig) {
+        const QString command = QStringLiteral("sudo /home/ada/Downloads/quillharbour --install-for-everyone --prefix "
+                                               "/usr/local --extension /home/ada/Downloads/browser-extension");
+        rig.view->setMachineHandler(
+            [command](std::function<void(const QString&, bool)> done) {
+                done(ExtensionSetup::machineRouteOutcome(
+                         {{QStringLiteral("/usr/bin/pkexec")}, command, {}}, 127,
+                         QStringLiteral("Error executing command as another user: No authentication agent found.")),
+                     false);
+            },
+            command);
+        rig.view->installForEveryone();
     });
     shot(QStringLiteral("2_welcome"), Step::welcome);
     shot(QStringLiteral("3_daily_scroll_unanswered"), Step::dailyScroll, [](OnboardingRig& rig) {

@@ -17,6 +17,7 @@
 #include "ui/Theme.h"
 #include "ui/TodoRows.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QBuffer>
 #include <QDir>
@@ -393,6 +394,27 @@ void extensionSheets()
             content.machineRouteText = sheet.machine->instead;
         auto* dialog = new ExtensionInstallDialog(content, {});
         Screenshots::save(dialog, QLatin1String(s.name));
+        delete dialog;
+    }
+    // Where pkexec is: the install for everyone first, then as it ends.
+    const ExtensionSetup::Sheet sheet =
+        ExtensionSetup::prepare(*SupportedBrowser::withId(QStringLiteral("chromium")), Kind::extensionMissing, places);
+    for (const bool ok : {true, false}) {
+        ExtensionInstallDialog::Content content{
+            sheet.title,    sheet.done,       sheet.error,     sheet.steps, sheet.path,
+            sheet.pathName, sheet.pageToOpen, sheet.openTitle, true,        {}};
+        ExtensionInstallDialog::Actions actions;
+        actions.runMachineRoute = [ok](std::function<void(const QString&, bool)> done) {
+            ExtensionSetup::MachineRoute route;
+            route.terminal =
+                QStringLiteral("sudo /home/ada/.local/bin/quillharbour --install-for-everyone --prefix "
+                               "/usr/local --extension /home/ada/.local/share/quillharbour/browser-extension");
+            done(ExtensionSetup::machineRouteOutcome(route, ok ? 0 : 126, {}), ok);
+        };
+        auto* dialog = new ExtensionInstallDialog(content, actions);
+        dialog->findChild<QAbstractButton*>(QStringLiteral("installForEveryone"))->click();
+        Screenshots::save(dialog,
+                          QLatin1String(ok ? "extension_add_for_everyone" : "extension_add_for_everyone_refused"));
         delete dialog;
     }
 }

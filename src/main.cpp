@@ -1,6 +1,7 @@
 #include "app/Application.h"
 #include "linux/FontFileMatch.h"
 #include "linux/NativeMessagingHost.h"
+#include "packaging/MachineInstall.h"
 #include "platform/MemoryReturn.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,11 @@ int main(int argc, char* argv[])
     // the application, no data read.
     if (NativeMessagingHost::isHostInvocation(arguments))
         return NativeMessagingHost::run(argc, argv);
+    // Run as root to install for everyone: the files alone, no window, no data read.
+    if (MachineInstall::isInvocation(arguments)) {
+        QCoreApplication app(argc, argv);
+        return MachineInstall::run();
+    }
     QCoreApplication::setApplicationVersion(QStringLiteral(QUILLHARBOUR_VERSION));
     return Application::run(argc, argv);
 }

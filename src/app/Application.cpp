@@ -29,6 +29,7 @@
 #include "linux/WaylandIdleTime.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
+#include "packaging/MachineInstall.h"
 #include "platform/Defaults.h"
 #include "platform/FileSafety.h"
 #include "router/AppRouter.h"
@@ -118,9 +119,8 @@ struct BrowserRoutes {
     const QString home = QDir::homePath();
     const QString executable = QCoreApplication::applicationFilePath();
     // A whole-machine install force-installs a copy signed with the machine's own key, whose id
-    // the link files must allow too.
-    const QStringList machineIds =
-        HostManifests::machineExtensionIds(HostManifests::installDataFolders(QCoreApplication::applicationDirPath()));
+    // the link files must allow too; read again once this program has installed itself so.
+    QStringList machineIds = readMachineIds();
     ExtensionBridge extensions{
         [this](const QString& id) { return HostManifests::offlineSetup(id, home, executable, machineIds); }};
     ExtensionWorkspace workspace;
@@ -144,12 +144,33 @@ struct BrowserRoutes {
     // The browser rows' extension action: add, repair, private windows.
     std::function<void(const SupportedBrowser&, BrowserAccessState::Kind)> extensionAction()
     {
-        const ExtensionSetup::Places places{executable, QCoreApplication::applicationDirPath(), home,
-                                            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
-                                            machineIds};
-        return [this, places](const SupportedBrowser& browser, BrowserAccessState::Kind kind) {
-            showExtensionAction(browser, kind, places, [this] { extensions.recheckSetup(); });
+        return [this](const SupportedBrowser& browser, BrowserAccessState::Kind kind) {
+            const ExtensionSetup::Places places{executable, QCoreApplication::applicationDirPath(), home,
+                                                QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
+                                                machineIds};
+            showExtensionAction(
+                browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); });
         };
+    }
+
+    // Where installs for everyone wrote their ids, with the prefix this program installs itself
+    // into even when the desktop's data folders leave it out.
+    static QStringList readMachineIds()
+    {
+        QStringList folders = HostManifests::installDataFolders(QCoreApplication::applicationDirPath());
+        if (const QString ours = MachineInstall::defaultPrefix + QStringLiteral("/share"); !folders.contains(ours))
+            folders.append(ours);
+        return HostManifests::machineExtensionIds(folders);
+    }
+
+    // The machine's extension has an id of its own, which this person's link files must allow
+    // before the browsers install it.
+    void installedForEveryone()
+    {
+        machineIds = readMachineIds();
+        for (const QString& failure : HostManifests::writeAll(home, executable, machineIds))
+            QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
+        extensions.recheckSetup();
     }
 
     // Writes the link files and listens for the extensions; what fails is said on standard error.

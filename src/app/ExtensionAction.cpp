@@ -6,7 +6,8 @@
 #include <QApplication>
 
 void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Kind kind,
-                         const ExtensionSetup::Places& places, const std::function<void()>& afterwards)
+                         const ExtensionSetup::Places& places, const std::function<void()>& afterwards,
+                         const std::function<void()>& installedForEveryone)
 {
     const ExtensionSetup::Sheet sheet = ExtensionSetup::prepare(browser, kind, places);
     if (afterwards)
@@ -30,8 +31,13 @@ void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Ki
     };
     if (sheet.machine && !sheet.machine->command.isEmpty())
         // Owned by the application: an install under way finishes even when the sheet is closed.
-        actions.runMachineRoute = [route = *sheet.machine](std::function<void(const QString&, bool)> done) {
-            ExtensionSetup::runMachineRoute(route, qApp, std::move(done));
+        actions.runMachineRoute = [route = *sheet.machine,
+                                   installedForEveryone](std::function<void(const QString&, bool)> done) {
+            ExtensionSetup::runMachineRoute(route, qApp, [done, installedForEveryone](const QString& said, bool ok) {
+                if (ok && installedForEveryone)
+                    installedForEveryone();
+                done(said, ok);
+            });
         };
     // A modal dialog in front is where the button was pressed (the onboarding sheet); otherwise
     // the active window (the main window's pages).

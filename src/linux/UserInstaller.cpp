@@ -3,6 +3,7 @@
 #include "linux/DesktopEntry.h"
 #include "linux/ExtensionInstaller.h"
 #include "linux/UrlHandler.h"
+#include "platform/FileSafety.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -174,9 +175,17 @@ std::optional<QString> UserInstaller::installCopy(const QString& source, const P
     // and where the browsers load it from: without it, its browser rows could add nothing. A
     // failure here costs the extension only; its rows then say so.
     if (const QString packaged = ExtensionInstaller::packagedFolder(QFileInfo(source).absolutePath());
-        !packaged.isEmpty())
+        !packaged.isEmpty()) {
         for (const char* browser : {"org.chromium.Chromium", "org.mozilla.firefox"})
             ExtensionInstaller::install(QLatin1String(browser), packaged, places.dataHome);
+        // Its package too: installing for everyone later signs that for the machine.
+        QFile zip(QDir(packaged).filePath(QStringLiteral("quillharbour-chromium.zip")));
+        if (zip.open(QIODevice::ReadOnly))
+            FileSafety::writeAtomically(
+                QDir(places.dataHome)
+                    .filePath(QStringLiteral("quillharbour/browser-extension/quillharbour-chromium.zip")),
+                zip.readAll());
+    }
     // The entry's name is the default already when the program registered itself at start; this
     // covers a start that could not, and a failure leaves the links as they were.
     if (!places.configHome.isEmpty())
@@ -187,13 +196,16 @@ std::optional<QString> UserInstaller::installCopy(const QString& source, const P
 bool UserInstaller::moveAndRelaunch(const std::function<void()>& terminate, QString* error)
 {
     const auto installed = installCopy(QCoreApplication::applicationFilePath(), defaultPlaces(), error);
-    if (!installed)
-        return false;
+    return installed && relaunch(*installed, terminate, error);
+}
+
+bool UserInstaller::relaunch(const QString& installed, const std::function<void()>& terminate, QString* error)
+{
     const QStringList arguments{QStringLiteral("-c"), relaunchScript(), QStringLiteral("sh"),
-                                QString::number(QCoreApplication::applicationPid()), *installed};
+                                QString::number(QCoreApplication::applicationPid()), installed};
     if (!QProcess::startDetached(QStringLiteral("/bin/sh"), arguments)) {
         if (error)
-            *error = QStringLiteral("Couldn't start %1.").arg(*installed);
+            *error = QStringLiteral("Couldn't start %1.").arg(installed);
         return false;
     }
     relocating = true;

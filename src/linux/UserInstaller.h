@@ -36,6 +36,8 @@ public:
     // Installs, starts a shell that waits for this process to end and then runs the installed
     // copy, marks the relaunch and calls `terminate`. False with `error` when nothing was started.
     static bool moveAndRelaunch(const std::function<void()>& terminate, QString* error);
+    // The second half of that: runs `installed` once this process has ended, and terminates.
+    static bool relaunch(const QString& installed, const std::function<void()>& terminate, QString* error);
 
     static QByteArray desktopEntry(const QString& executable, const QString& icon);
     // The icon the user's desktop entry names, in the user's icon theme folder below `dataHome`.

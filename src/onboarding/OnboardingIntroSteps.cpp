@@ -22,6 +22,7 @@
 #include "ui/Theme.h"
 #include "ui/WrappingLabel.h"
 
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -35,6 +36,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QPropertyAnimation>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -109,13 +111,25 @@ QWidget* OnboardingView::buildInstall()
                           16.5));
     c->addSpacing(30);
     auto* buttons = row(14);
-    m_primary = new OnboardingButton(QStringLiteral("Install"), OnboardingButton::Kind::primary);
+    // Installing for everyone comes first where it can run: one password protects every
+    // Chromium-family browser and profile on the computer.
+    QPointer<OnboardingButton> justMe;
+    if (m_machine) {
+        m_primary = new OnboardingButton(QStringLiteral("Install for Everyone…"), OnboardingButton::Kind::primary);
+        justMe = new OnboardingButton(QStringLiteral("Just for Me"), OnboardingButton::Kind::quiet);
+        justMe->setObjectName(QStringLiteral("justForMeButton"));
+        connect(justMe.data(), &QAbstractButton::clicked, this, &OnboardingView::install);
+    } else {
+        m_primary = new OnboardingButton(QStringLiteral("Install"), OnboardingButton::Kind::primary);
+    }
     m_primary->setObjectName(QStringLiteral("primaryButton"));
     connect(m_primary.data(), &QAbstractButton::clicked, this, &OnboardingView::primaryPressed);
     auto* notNow = new OnboardingButton(QStringLiteral("Not now"), OnboardingButton::Kind::quiet);
     notNow->setObjectName(QStringLiteral("notNowButton"));
     connect(notNow, &QAbstractButton::clicked, this, [this] { go(Step::welcome); });
     buttons->addWidget(m_primary);
+    if (justMe)
+        buttons->addWidget(justMe);
     buttons->addWidget(notNow);
     buttons->addStretch(1);
     c->addLayout(buttons);
@@ -124,11 +138,31 @@ QWidget* OnboardingView::buildInstall()
     auto* status = new WrappingLabel;
     status->setObjectName(QStringLiteral("moveStatus"));
     c->addWidget(status);
-    m_update = [this, status] {
+    // The command to type when the install for everyone could not run: too long to copy by eye.
+    auto* copy = new OnboardingButton(QStringLiteral("Copy Command"), OnboardingButton::Kind::quiet);
+    copy->setObjectName(QStringLiteral("copyCommandButton"));
+    connect(copy, &QAbstractButton::clicked, this, [this, copy] {
+        QGuiApplication::clipboard()->setText(m_machineCommand);
+        copy->setText(QStringLiteral("Copied"));
+    });
+    c->addSpacing(6);
+    c->addWidget(copy, 0, Qt::AlignLeft);
+    m_update = [this, status, copy] {
+        copy->setVisible(m_machineFailed && !m_machineCommand.isEmpty());
         if (m_flow.moveError) {
             status->setText(*m_flow.moveError);
             status->setFont(Theme::font(13, QFont::DemiBold));
             status->setColor(FocusColor::alert());
+        } else if (!m_machineNote.isEmpty()) {
+            status->setText(m_machineNote);
+            status->setFont(Theme::font(13));
+            status->setColor(FocusColor::textSecondary());
+        } else if (m_machine) {
+            status->setText(QStringLiteral("For everyone, Quillharbour asks for the administrator's password once and "
+                                           "protects every Chromium-family browser and profile on this computer. "
+                                           "Either way it closes and opens again from where it's installed."));
+            status->setFont(Theme::font(13));
+            status->setColor(FocusColor::textSecondary());
         } else {
             status->setText(QStringLiteral("Quillharbour closes and opens again from your home folder."));
             status->setFont(Theme::font(13));
@@ -142,6 +176,7 @@ QWidget* OnboardingView::buildInstall()
 
 void OnboardingView::install()
 {
+    m_machineFailed = false;
     QString error;
     if (m_move && m_move(&error))
         return;
@@ -149,6 +184,36 @@ void OnboardingView::install()
     m_flow.moveError = QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download into "
                                       "~/.local/bin.");
     changed();
+}
+
+void OnboardingView::installForEveryone()
+{
+    if (!m_machine || m_machineRunning)
+        return;
+    m_machineRunning = true;
+    m_flow.moveError.reset();
+    m_machineNote = QStringLiteral("Asking for the administrator's password…");
+    changed();
+    QPointer<OnboardingView> self(this);
+    m_machine([self](const QString& said, bool ok) {
+        if (!self)
+            return;
+        self->m_machineRunning = false;
+        // Done: the program quits and opens again from its new place; the words stay until then.
+        self->m_machineNote = ok ? said : QString();
+        self->m_machineFailed = !ok;
+        if (!ok)
+            self->m_flow.moveError = said;
+        self->changed();
+    });
+}
+
+void OnboardingView::setMachineHandler(MachineHandler handler, const QString& command)
+{
+    m_machine = std::move(handler);
+    m_machineCommand = command;
+    if (m_flow.step() == Step::install)
+        showStep();
 }
 
 // --- welcome

@@ -1,13 +1,16 @@
 #include "onboarding/OnboardingView.h"
 
 #include "blocking/BrowserAutomationService.h"
+#include "linux/ExtensionInstaller.h"
 #include "linux/LaunchAtLoginService.h"
 #include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingIllustrations.h"
 #include "onboarding/OnboardingStepParts.h"
+#include "packaging/MachineInstall.h"
 #include "router/AppContext.h"
+#include "router/ExtensionSetup.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
 #include "ui/Controls.h"
@@ -41,6 +44,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -122,6 +126,34 @@ OnboardingView::OnboardingView(AppContext& context, int startStep, std::function
             },
             error);
     };
+    // Where pkexec can ask for the administrator's password, the program installs itself for
+    // everyone, protecting every Chromium-family browser and profile, then opens from there.
+    if (const ExtensionSetup::MachineRoute route = ExtensionSetup::machineRoute(
+            QCoreApplication::applicationFilePath(),
+            ExtensionInstaller::packagedFolder(QCoreApplication::applicationDirPath(),
+                                               QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)),
+            QStandardPaths::findExecutable(QStringLiteral("pkexec")));
+        !route.command.isEmpty()) {
+        m_machineCommand = route.terminal;
+        m_machine = [this, route](std::function<void(const QString&, bool)> done) {
+            ExtensionSetup::runMachineRoute(route, this, [this, done](const QString& said, bool ok) {
+                done(said, ok);
+                if (!ok)
+                    return;
+                QString error;
+                const auto quit = [this] {
+                    if (m_context.requestQuit)
+                        m_context.requestQuit();
+                    else
+                        QCoreApplication::quit();
+                };
+                if (!UserInstaller::relaunch(MachineInstall::defaultPrefix + QStringLiteral("/bin/") +
+                                                 UserInstaller::programName,
+                                             quit, &error))
+                    done(said + QStringLiteral("\n\n") + error, true);
+            });
+        };
+    }
     m_openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     m_root = column(this);
 
@@ -351,7 +383,10 @@ void OnboardingView::primaryPressed()
         return;
     switch (m_flow.step()) {
     case Step::install:
-        install();
+        if (m_machine)
+            installForEveryone();
+        else
+            install();
         return;
     case Step::done:
         finish();

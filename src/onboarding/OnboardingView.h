@@ -25,6 +25,9 @@ public:
     // Installs the program and relaunches it; false with a message when nothing was started.
     using MoveHandler = std::function<bool(QString* error)>;
     using UrlOpener = std::function<bool(const QUrl&)>;
+    // Installs the program for everyone (asking for the administrator's password); `done` gets
+    // what happened, in words, and whether it worked. Empty: the route is not offered.
+    using MachineHandler = std::function<void(std::function<void(const QString& said, bool ok)> done)>;
 
     // The project's page on sharing one database between computers.
     static inline const QString syncGuideLink = QStringLiteral("https://quillharbour.app/sync");
@@ -39,6 +42,8 @@ public:
     Step step() const { return m_flow.step(); }
     LaunchAtLoginService& launchAtLogin() { return *m_login; }
     void setMoveHandler(MoveHandler handler) { m_move = std::move(handler); }
+    // `command`: the same install as a person types it, offered to copy when it fails.
+    void setMachineHandler(MachineHandler handler, const QString& command = {});
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
     // Step changes cross-fade for a quarter of a second unless turned off (screenshots).
     void setAnimated(bool animated) { m_animated = animated; }
@@ -47,6 +52,7 @@ public:
     void back();
     void finish();
     void install();
+    void installForEveryone();
     // While the browser step shows: probes again every browser whose permission was refused.
     void reconnectBrowsersNeedingPermission();
     // The browsers and the login item as the system has them now.
@@ -95,6 +101,11 @@ private:
     std::function<void()> m_onFinish;
     LaunchAtLoginService* m_login;
     MoveHandler m_move;
+    MachineHandler m_machine;
+    bool m_machineRunning = false;
+    QString m_machineNote; // what the install for everyone is doing or did, when it did not fail
+    QString m_machineCommand;
+    bool m_machineFailed = false;
     UrlOpener m_openUrl;
     QVBoxLayout* m_root = nullptr;
     QPointer<QWidget> m_page;

@@ -6,9 +6,11 @@
 #include <QFile>
 #include <cerrno>
 #include <cstring>
+#include <dlfcn.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +55,67 @@ QByteArray signedHeaderData(const QByteArray& publicKeyDer)
 
 constexpr quint32 signedHeaderDataField = 10000;
 
+// OpenSSL's libcrypto, opened the first time a key is needed: only an install signs, and the
+// program that can install itself should not map and relocate the library on every start.
+struct Libcrypto {
+#define QH_CRYPTO(name) decltype(&::name) name = nullptr;
+    QH_CRYPTO(EVP_PKEY_free)
+    QH_CRYPTO(BIO_new_mem_buf)
+    QH_CRYPTO(PEM_read_bio_PrivateKey)
+    QH_CRYPTO(BIO_free)
+    QH_CRYPTO(EVP_PKEY_get_base_id)
+    QH_CRYPTO(EVP_PKEY_Q_keygen)
+    QH_CRYPTO(BIO_new)
+    QH_CRYPTO(BIO_s_mem)
+    QH_CRYPTO(PEM_write_bio_PrivateKey)
+    QH_CRYPTO(BIO_ctrl)
+    QH_CRYPTO(i2d_PUBKEY)
+    QH_CRYPTO(CRYPTO_free)
+    QH_CRYPTO(EVP_MD_CTX_new)
+    QH_CRYPTO(EVP_DigestSignInit)
+    QH_CRYPTO(EVP_sha256)
+    QH_CRYPTO(EVP_DigestSign)
+    QH_CRYPTO(EVP_MD_CTX_free)
+#undef QH_CRYPTO
+};
+
+// Null, with `error` set, when the library or one of its functions is missing.
+const Libcrypto* libcrypto(QString* error)
+{
+    static const std::optional<Libcrypto> loaded = []() -> std::optional<Libcrypto> {
+        void* handle = ::dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL);
+        if (!handle)
+            return std::nullopt;
+        Libcrypto l;
+        bool all = true;
+#define QH_CRYPTO(name) all = all && (l.name = reinterpret_cast<decltype(l.name)>(::dlsym(handle, #name))) != nullptr;
+        QH_CRYPTO(EVP_PKEY_free)
+        QH_CRYPTO(BIO_new_mem_buf)
+        QH_CRYPTO(PEM_read_bio_PrivateKey)
+        QH_CRYPTO(BIO_free)
+        QH_CRYPTO(EVP_PKEY_get_base_id)
+        QH_CRYPTO(EVP_PKEY_Q_keygen)
+        QH_CRYPTO(BIO_new)
+        QH_CRYPTO(BIO_s_mem)
+        QH_CRYPTO(PEM_write_bio_PrivateKey)
+        QH_CRYPTO(BIO_ctrl)
+        QH_CRYPTO(i2d_PUBKEY)
+        QH_CRYPTO(CRYPTO_free)
+        QH_CRYPTO(EVP_MD_CTX_new)
+        QH_CRYPTO(EVP_DigestSignInit)
+        QH_CRYPTO(EVP_sha256)
+        QH_CRYPTO(EVP_DigestSign)
+        QH_CRYPTO(EVP_MD_CTX_free)
+#undef QH_CRYPTO
+        if (!all)
+            return std::nullopt;
+        return l;
+    }();
+    if (!loaded && error)
+        *error = QStringLiteral("OpenSSL 3's libcrypto.so.3, which signs the package, could not be loaded");
+    return loaded ? &*loaded : nullptr;
+}
+
 } // namespace
 
 QString extensionId(const QByteArray& publicKeyDer)
@@ -90,9 +153,12 @@ QByteArray assemble(const QByteArray& publicKeyDer, const QByteArray& signature,
     return out;
 }
 
+// Made only once libcrypto is loaded.
 struct SigningKey::Key {
+    const Libcrypto& crypto;
     EVP_PKEY* pkey = nullptr;
-    ~Key() { EVP_PKEY_free(pkey); }
+    explicit Key(const Libcrypto& c) : crypto(c) {}
+    ~Key() { crypto.EVP_PKEY_free(pkey); }
 };
 
 SigningKey::SigningKey(std::unique_ptr<Key> key) : m_key(std::move(key)) {}
@@ -102,12 +168,15 @@ SigningKey& SigningKey::operator=(SigningKey&&) noexcept = default;
 
 std::unique_ptr<SigningKey> SigningKey::fromPem(const QByteArray& pem, QString* error)
 {
-    BIO* bio = BIO_new_mem_buf(pem.constData(), int(pem.size()));
-    auto key = std::make_unique<Key>();
+    const Libcrypto* c = libcrypto(error);
+    if (!c)
+        return nullptr;
+    BIO* bio = c->BIO_new_mem_buf(pem.constData(), int(pem.size()));
+    auto key = std::make_unique<Key>(*c);
     // An empty passphrase, so that a protected key is refused instead of prompting on a terminal.
-    key->pkey = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>("")) : nullptr;
-    BIO_free(bio);
-    if (!key->pkey || EVP_PKEY_get_base_id(key->pkey) != EVP_PKEY_RSA) {
+    key->pkey = bio ? c->PEM_read_bio_PrivateKey(bio, nullptr, nullptr, const_cast<char*>("")) : nullptr;
+    c->BIO_free(bio);
+    if (!key->pkey || c->EVP_PKEY_get_base_id(key->pkey) != EVP_PKEY_RSA) {
         if (error)
             *error = QStringLiteral("not an RSA private key in PEM form");
         return nullptr;
@@ -142,18 +211,22 @@ std::unique_ptr<SigningKey> SigningKey::loadOrCreate(const QString& path, QStrin
     if (errno != ENOENT)
         return fail(QString::fromLocal8Bit(strerror(errno)));
 
-    auto key = std::make_unique<Key>();
-    key->pkey = EVP_RSA_gen(2048);
+    QString missing;
+    const Libcrypto* c = libcrypto(&missing);
+    if (!c)
+        return fail(missing);
+    auto key = std::make_unique<Key>(*c);
+    key->pkey = c->EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t(2048));
     if (!key->pkey)
         return fail(QStringLiteral("could not make a key"));
-    BIO* bio = BIO_new(BIO_s_mem());
+    BIO* bio = c->BIO_new(c->BIO_s_mem());
     QByteArray pem;
-    if (bio && PEM_write_bio_PrivateKey(bio, key->pkey, nullptr, nullptr, 0, nullptr, nullptr) == 1) {
+    if (bio && c->PEM_write_bio_PrivateKey(bio, key->pkey, nullptr, nullptr, 0, nullptr, nullptr) == 1) {
         char* data = nullptr;
-        const long size = BIO_get_mem_data(bio, &data);
+        const long size = c->BIO_ctrl(bio, BIO_CTRL_INFO, 0, &data);
         pem = QByteArray(data, qsizetype(size));
     }
-    BIO_free(bio);
+    c->BIO_free(bio);
     if (pem.isEmpty())
         return fail(QStringLiteral("could not write the key"));
     QString why;
@@ -166,29 +239,31 @@ std::unique_ptr<SigningKey> SigningKey::loadOrCreate(const QString& path, QStrin
 QByteArray SigningKey::publicKeyDer() const
 {
     unsigned char* der = nullptr;
-    const int size = i2d_PUBKEY(m_key->pkey, &der);
+    const Libcrypto& c = m_key->crypto;
+    const int size = c.i2d_PUBKEY(m_key->pkey, &der);
     if (size <= 0)
         return {};
     QByteArray out(reinterpret_cast<const char*>(der), size);
-    OPENSSL_free(der);
+    c.CRYPTO_free(der, __FILE__, __LINE__);
     return out;
 }
 
 QByteArray SigningKey::sign(const QByteArray& bytes) const
 {
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    const Libcrypto& c = m_key->crypto;
+    EVP_MD_CTX* ctx = c.EVP_MD_CTX_new();
     QByteArray signature;
     size_t size = 0;
-    if (ctx && EVP_DigestSignInit(ctx, nullptr, EVP_sha256(), nullptr, m_key->pkey) == 1 &&
-        EVP_DigestSign(ctx, nullptr, &size, nullptr, 0) == 1) {
+    if (ctx && c.EVP_DigestSignInit(ctx, nullptr, c.EVP_sha256(), nullptr, m_key->pkey) == 1 &&
+        c.EVP_DigestSign(ctx, nullptr, &size, nullptr, 0) == 1) {
         signature.resize(qsizetype(size));
-        if (EVP_DigestSign(ctx, reinterpret_cast<unsigned char*>(signature.data()), &size,
-                           reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size())) == 1)
+        if (c.EVP_DigestSign(ctx, reinterpret_cast<unsigned char*>(signature.data()), &size,
+                             reinterpret_cast<const unsigned char*>(bytes.constData()), size_t(bytes.size())) == 1)
             signature.resize(qsizetype(size));
         else
             signature.clear();
     }
-    EVP_MD_CTX_free(ctx);
+    c.EVP_MD_CTX_free(ctx);
     return signature;
 }
 

@@ -82,20 +82,6 @@ bool makePublicFolder(const QString& path, QString* error)
     return true;
 }
 
-bool writePublic(const QString& path, const QByteArray& bytes, QStringList* written, QString* error)
-{
-    QString why;
-    if (!makePublicFolder(QFileInfo(path).absolutePath(), &why) || !FileSafety::writeAtomically(path, bytes, &why) ||
-        !QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                         QFileDevice::ReadOther)) {
-        if (error)
-            *error = why.isEmpty() ? QStringLiteral("%1: cannot make it readable").arg(path) : why;
-        return false;
-    }
-    written->append(path);
-    return true;
-}
-
 QByteArray readAll(const QString& path, qint64 limit, QString* error)
 {
     QFile file(path);
@@ -107,6 +93,22 @@ QByteArray readAll(const QString& path, qint64 limit, QString* error)
 }
 
 } // namespace
+
+bool writePublic(const QString& path, const QByteArray& bytes, QStringList* written, QString* error, bool executable)
+{
+    QString why;
+    if (!makePublicFolder(QFileInfo(path).absolutePath(), &why) || !FileSafety::writeAtomically(path, bytes, &why) ||
+        !QFile::setPermissions(
+            path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                      (executable ? QFileDevice::ExeOwner | QFileDevice::ExeGroup | QFileDevice::ExeOther
+                                  : QFileDevice::Permissions()))) {
+        if (error)
+            *error = why.isEmpty() ? QStringLiteral("%1: cannot make it readable").arg(path) : why;
+        return false;
+    }
+    written->append(path);
+    return true;
+}
 
 std::optional<Result> install(const Request& request, QString* error)
 {

@@ -29,6 +29,11 @@ QByteArray updateManifest(const QString& id, const QString& version, const QStri
 // The managed policy that force-installs the extension from that update manifest.
 QByteArray policy(const QString& id, const QString& updateManifestUrl);
 
+// Writes a file every user can read (and run, when `executable`), making its folders readable by
+// all; appends it to `written`.
+bool writePublic(const QString& path, const QByteArray& bytes, QStringList* written, QString* error,
+                 bool executable = false);
+
 struct Request {
     QString root;            // DESTDIR: everything is written below it; empty for /
     QString prefix;          // where the program lives once installed (absolute)

@@ -4,10 +4,12 @@
 #include "linux/FirefoxEdition.h"
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
+#include "packaging/MachineInstall.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace ExtensionSetup {
@@ -50,19 +52,78 @@ bool writeLink(const HostManifests::Browser& link, const Places& places, QString
 
 } // namespace
 
-MachineRoute machineRoute(const QString& executableFolder, const QString& pkexec)
+namespace {
+
+// A word the shell reads as it is, or the word in single quotes.
+QString shellWord(const QString& word)
 {
-    // A build folder installs itself, the extension's policies with it; an installed copy already
-    // came with them, or came without a way to add them.
-    const bool buildFolder = QFileInfo(QDir(executableFolder).filePath(QStringLiteral("CMakeCache.txt"))).isFile();
-    const QString cmake = QStandardPaths::findExecutable(QStringLiteral("cmake"));
-    if (buildFolder && !pkexec.isEmpty() && !cmake.isEmpty())
-        return {{pkexec, cmake, QStringLiteral("--install"), QDir::cleanPath(executableFolder),
-                 QStringLiteral("--prefix"), QStringLiteral("/usr/local")},
-                {}};
-    return {{},
-            QStringLiteral("To add it for every profile on this computer, with no Developer mode, run "
-                           "“sudo make install” in Quillharbour's source folder.")};
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:=+,@%-]+$"));
+    if (plain.match(word).hasMatch())
+        return word;
+    QString quotedWord = word;
+    quotedWord.replace(u'\'', QStringLiteral("'\\''"));
+    return u'\'' + quotedWord + u'\'';
+}
+
+} // namespace
+
+MachineRoute machineRoute(const QString& executable, const QString& packagedExtension, const QString& pkexec)
+{
+    MachineRoute route;
+    const QDir extension(packagedExtension);
+    if (packagedExtension.isEmpty() ||
+        !QFileInfo(extension.filePath(QStringLiteral("quillharbour-chromium.zip"))).isFile()) {
+        route.instead = QStringLiteral("This copy of Quillharbour came without the extension's package, so it cannot "
+                                       "add the extension for everyone. Install Quillharbour again from its "
+                                       "download, then try again.");
+        return route;
+    }
+    const QString program = QFileInfo(executable).canonicalFilePath().isEmpty()
+                                ? QDir::cleanPath(executable)
+                                : QFileInfo(executable).canonicalFilePath();
+    const QStringList arguments = MachineInstall::arguments(QDir::cleanPath(packagedExtension));
+    QStringList words{QStringLiteral("sudo"), shellWord(program)};
+    for (const QString& argument : arguments)
+        words.append(shellWord(argument));
+    route.terminal = words.join(u' ');
+    if (!pkexec.isEmpty())
+        route.command = QStringList{pkexec, program} + arguments;
+    else
+        route.instead = QStringLiteral("To add it for everyone on this computer, with no Developer mode, run this in a "
+                                       "terminal:\n") +
+                        route.terminal;
+    return route;
+}
+
+QString machineRouteOutcome(const MachineRoute& route, int exitCode, const QString& output)
+{
+    if (exitCode == 0)
+        return QStringLiteral("Quillharbour is installed for everyone on this computer. Every Chromium-family "
+                              "browser adds its extension to every profile by itself; one that is open picks it up "
+                              "within a few seconds. If a browser still doesn't show Quillharbour in its extensions "
+                              "after a minute, quit it and open it again.");
+    QString why;
+    static const QString ours = QStringLiteral("Quillharbour could not install for everyone: ");
+    if (exitCode < 0)
+        why = QStringLiteral("pkexec, which asks for the administrator's password, could not be started.");
+    else if (exitCode == 126)
+        why = QStringLiteral("The password request was closed, so nothing was installed.");
+    else if (exitCode == 127 && output.contains(QLatin1String("authentication agent"), Qt::CaseInsensitive))
+        why = QStringLiteral("Nothing on this desktop can ask for the administrator's password (no polkit "
+                             "authentication agent is running), so nothing was installed.");
+    else if (exitCode == 127 && output.contains(QLatin1String("authority"), Qt::CaseInsensitive))
+        why = QStringLiteral("The system's authorization service (polkit) is not running, so Quillharbour could not "
+                             "ask for the administrator's password. Nothing was installed.");
+    else if (exitCode == 127)
+        why = QStringLiteral("The administrator's password was not given, or this account may not install "
+                             "programs, so nothing was installed.");
+    else if (const qsizetype at = output.lastIndexOf(ours); at >= 0)
+        why = QStringLiteral("The install stopped: ") + output.mid(at + ours.size()).section(u'\n', 0, 0).trimmed();
+    else
+        why = QStringLiteral("The install stopped before it was done (exit code %1).").arg(exitCode);
+    if (route.terminal.isEmpty())
+        return why;
+    return why + QStringLiteral("\n\nTo install it yourself, run this in a terminal:\n") + route.terminal;
 }
 
 Sheet prepare(const SupportedBrowser& browser, Kind kind, const Places& places)
@@ -123,7 +184,9 @@ Sheet prepare(const SupportedBrowser& browser, Kind kind, const Places& places)
         return sheet;
     }
     sheet.steps = chromiumSteps(browser, page);
-    sheet.machine = machineRoute(places.executableFolder, QStandardPaths::findExecutable(QStringLiteral("pkexec")));
+    sheet.machine =
+        machineRoute(places.executable, ExtensionInstaller::packagedFolder(places.executableFolder, places.dataHome),
+                     QStandardPaths::findExecutable(QStringLiteral("pkexec")));
     return sheet;
 }
 
@@ -142,16 +205,18 @@ void runMachineRoute(const MachineRoute& route, QObject* owner, std::function<vo
         if (output->size() > keep)
             output->remove(0, output->size() - keep);
     });
-    QObject::connect(process, &QProcess::finished, process, [process, output, done](int code, QProcess::ExitStatus s) {
-        output->append(process->readAll());
-        process->deleteLater();
-        done(QString::fromLocal8Bit(output->right(keep)).trimmed(), s == QProcess::NormalExit && code == 0);
-    });
-    QObject::connect(process, &QProcess::errorOccurred, process, [process, done](QProcess::ProcessError e) {
+    QObject::connect(
+        process, &QProcess::finished, process, [process, output, done, route](int code, QProcess::ExitStatus status) {
+            output->append(process->readAll());
+            process->deleteLater();
+            const int exitCode = status == QProcess::NormalExit ? code : 255;
+            done(machineRouteOutcome(route, exitCode, QString::fromLocal8Bit(output->right(keep))), exitCode == 0);
+        });
+    QObject::connect(process, &QProcess::errorOccurred, process, [process, done, route](QProcess::ProcessError e) {
         if (e != QProcess::FailedToStart)
             return;
         process->deleteLater();
-        done(process->errorString(), false);
+        done(machineRouteOutcome(route, -1, {}), false);
     });
     process->start(route.command.first(), route.command.mid(1));
 }

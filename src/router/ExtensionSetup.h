@@ -21,10 +21,12 @@ struct Places {
     QStringList machineIds;
 };
 
-// The administrator's route: the whole-machine install, which needs no Developer mode.
+// The administrator's route: this program installing itself for everyone, which needs no
+// Developer mode in any browser.
 struct MachineRoute {
     QStringList command; // run as is (through pkexec); empty when it cannot be run from here
-    QString instead;     // what to run by hand, when the command cannot be
+    QString terminal;    // the same install as a person types it (sudo …); empty when there is none
+    QString instead;     // what to do by hand, when the command cannot be run from here
 };
 
 struct Sheet {
@@ -42,12 +44,16 @@ struct Sheet {
 // Does the action's work for `kind` (the row's state) and says what to show.
 Sheet prepare(const SupportedBrowser& browser, BrowserAccessState::Kind kind, const Places& places);
 
-// Where the whole-machine install can come from: a build folder (its own install), with pkexec
-// to ask for the administrator's password; where neither, what to run.
-MachineRoute machineRoute(const QString& executableFolder, const QString& pkexec);
+// The whole-machine install of `executable` (any copy, with its packaged extension), through
+// pkexec when there is one; without pkexec, the command to type.
+MachineRoute machineRoute(const QString& executable, const QString& packagedExtension, const QString& pkexec);
 
-// Runs the route's command; `done` gets what it printed (the files it installed, or why not)
-// and whether it succeeded, on the calling thread. Output is kept to its last 16 KiB.
+// What the route's end means for the person, in words: `exitCode` -1 when it could not start,
+// `output` what it printed. A failure says what to type instead.
+QString machineRouteOutcome(const MachineRoute& route, int exitCode, const QString& output);
+
+// Runs the route's command; `done` gets machineRouteOutcome() of it and whether it succeeded, on
+// the calling thread. Of what it prints, the last 16 KiB are read.
 void runMachineRoute(const MachineRoute& route, QObject* owner, std::function<void(const QString&, bool)> done);
 
 } // namespace ExtensionSetup

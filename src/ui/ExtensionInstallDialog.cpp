@@ -51,6 +51,47 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
         error->setPalette(palette);
         layout->addWidget(error);
     }
+    // The one-step route comes first: one password, and every profile of every Chromium-family
+    // browser is protected with nothing to do in the browser.
+    const bool machineRoute = content.offersMachineRoute || !content.machineRouteText.isEmpty();
+    if (machineRoute) {
+        layout->addWidget(
+            text(QStringLiteral("For every profile on this computer"), Theme::font(13, QFont::DemiBold), this));
+        if (!content.machineRouteText.isEmpty())
+            layout->addWidget(
+                text(content.machineRouteText, Theme::font(12), this, QStringLiteral("machineRouteText")));
+        if (content.offersMachineRoute && actions.runMachineRoute) {
+            layout->addWidget(text(QStringLiteral("Installed for everyone, the extension needs no Developer mode and "
+                                                  "stays on in every profile. Installing asks for the "
+                                                  "administrator's password."),
+                                   Theme::font(12), this));
+            auto* machine =
+                new FocusButton(QStringLiteral("Install for Everyone…"), FocusPillButtonStyle{true, 12.5}, this);
+            machine->setObjectName(QStringLiteral("installForEveryone"));
+            auto* outcome = text(QString(), Theme::font(12), this, QStringLiteral("machineRouteOutcome"));
+            outcome->hide();
+            connect(machine, &QAbstractButton::clicked, this, [machine, outcome, run = actions.runMachineRoute] {
+                machine->setEnabled(false);
+                outcome->setText(QStringLiteral("Asking for the administrator's password…"));
+                outcome->show();
+                QPointer<QLabel> shown(outcome);
+                QPointer<QAbstractButton> button(machine);
+                run([shown, button](const QString& said, bool ok) {
+                    if (shown)
+                        shown->setText(said);
+                    if (button && !ok)
+                        button->setEnabled(true);
+                });
+            });
+            layout->addWidget(machine, 0, Qt::AlignLeft);
+            layout->addWidget(outcome);
+        }
+        if (!content.steps.isEmpty()) {
+            layout->addSpacing(6);
+            layout->addWidget(
+                text(QStringLiteral("Or only in this profile, by hand"), Theme::font(13, QFont::DemiBold), this));
+        }
+    }
     for (int i = 0; i < content.steps.size(); ++i)
         layout->addWidget(text(QStringLiteral("%1. %2").arg(i + 1).arg(content.steps.at(i)), Theme::font(13), this,
                                QStringLiteral("extensionStep")));
@@ -74,40 +115,6 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
     }
     m_note = text(QString(), Theme::font(12), this, QStringLiteral("extensionInstallNote"));
     layout->addWidget(m_note);
-
-    if (content.offersMachineRoute || !content.machineRouteText.isEmpty()) {
-        layout->addSpacing(6);
-        layout->addWidget(
-            text(QStringLiteral("For every profile on this computer"), Theme::font(13, QFont::DemiBold), this));
-        if (!content.machineRouteText.isEmpty())
-            layout->addWidget(
-                text(content.machineRouteText, Theme::font(12), this, QStringLiteral("machineRouteText")));
-        if (content.offersMachineRoute && actions.runMachineRoute) {
-            layout->addWidget(text(QStringLiteral("Installed by an administrator, the extension needs no Developer "
-                                                  "mode and stays on. Installing asks for the administrator's "
-                                                  "password."),
-                                   Theme::font(12), this));
-            auto* machine =
-                new FocusButton(QStringLiteral("Install for Everyone…"), FocusPillButtonStyle{false, 12.5}, this);
-            machine->setObjectName(QStringLiteral("installForEveryone"));
-            auto* outcome = text(QString(), Theme::font(12), this, QStringLiteral("machineRouteOutcome"));
-            connect(machine, &QAbstractButton::clicked, this, [machine, outcome, run = actions.runMachineRoute] {
-                machine->setEnabled(false);
-                outcome->setText(QStringLiteral("Asking for the administrator's password…"));
-                QPointer<QLabel> shown(outcome);
-                QPointer<QAbstractButton> button(machine);
-                run([shown, button](const QString& output, bool ok) {
-                    if (shown)
-                        shown->setText(ok ? QStringLiteral("Installed for every profile:\n") + output
-                                          : QStringLiteral("Not installed: ") + output);
-                    if (button && !ok)
-                        button->setEnabled(true);
-                });
-            });
-            layout->addWidget(machine, 0, Qt::AlignLeft);
-            layout->addWidget(outcome);
-        }
-    }
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

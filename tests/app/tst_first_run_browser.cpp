@@ -5,6 +5,7 @@
 #include "TestEnvironment.h"
 #include "WaylandSession.h"
 #include "linux/ExtensionBrowserRig.h"
+#include "linux/NativeMessaging.h"
 #include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 
@@ -82,32 +83,42 @@ public:
             e.insert(key, extra.value(key));
         s.tag = ProcessTag::apply(e);
         s.process->setProcessEnvironment(e);
+        QStringList command = inside + QStringList{program} + arguments;
         if (quiet) {
             s.process->setStandardOutputFile(QProcess::nullDevice());
             s.process->setStandardErrorFile(QProcess::nullDevice());
         } else {
-            s.process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            // Both channels go to the test's own: a copy the program starts in its place inherits
+            // them, and a pipe read by this QProcess would close under it when the first ends.
+            s.process->setProcessChannelMode(QProcess::ForwardedChannels);
         }
-        s.process->start(program, arguments);
+        s.process->start(command.first(), command.mid(1));
         s.process->waitForStarted(patience);
         m_started.push_back(std::move(s));
         return *m_started.back().process;
     }
-    QProcess& startProgram() { return start(QStringLiteral(QUILLHARBOUR_BINARY), {}, false); }
+    QProcess& startProgram(const QString& executable = QStringLiteral(QUILLHARBOUR_BINARY))
+    {
+        return start(executable, {}, false);
+    }
     // Chromium as a person's launcher starts it, with what every test browser needs besides: no
     // sandbox (the tests may run as root), no first-run questions, every example address led to
     // the local site. Its window, not its accessibility tree, is what the test looks at.
-    QProcess& startChromium(const QStringList& command, const QString& address)
+    // `installsForced`: its extension updater runs, which installs what a policy forces (the
+    // updater is part of the background networking the tests otherwise turn off).
+    QProcess& startChromium(const QStringList& command, const QString& address, bool installsForced = false)
     {
         QProcessEnvironment quiet;
         quiet.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1"));
-        return start(command.value(0),
-                     command.mid(1) + ExtensionBrowserRig::chromiumArguments(site.serverPort()) + QStringList{address},
-                     true, quiet);
+        QStringList arguments = ExtensionBrowserRig::chromiumArguments(site.serverPort());
+        if (installsForced)
+            arguments.removeAll(QStringLiteral("--disable-background-networking"));
+        return start(command.value(0), command.mid(1) + arguments + QStringList{address}, true, quiet);
     }
 
     QProcessEnvironment env;
     SiteServer site;
+    QStringList inside; // what every command is started through (a namespace's nsenter); empty: nothing
 
 private:
     struct Started {
@@ -164,6 +175,70 @@ QString described(const QList<DesktopWindow>& windows)
                      .arg(w.frame.height());
     return QStringLiteral("bottom to top:\n") + lines.join(u'\n');
 }
+// Asks no one: the administrator said yes. Like pkexec it wants an absolute program, and runs it
+// with a clean environment (the tag kept, so the test can end what it starts).
+const char standInPkexec[] = "#!/bin/sh\n"
+                             "case \"$1\" in /*) ;; *) echo 'pkexec: not an absolute path' >&2; exit 127;; esac\n"
+                             "exec env -i QH_TEST_PROCESS_TAG=\"$QH_TEST_PROCESS_TAG\" "
+                             "PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \"$@\"\n";
+
+// A mount namespace of the test's own in which /etc and /usr take writes into memory: what an
+// install for everyone writes there is seen by every process entered into it and by nothing else,
+// and it vanishes with them.
+class PrivateSystem {
+public:
+    ~PrivateSystem()
+    {
+        m_holder.closeWriteChannel();
+        ProcessTag::stop(m_holder, m_tag);
+    }
+
+    // Empty once it stands, with a stand-in for pkexec in `folder`/bin; else what went wrong.
+    QString start(const QString& folder)
+    {
+        m_bin = folder + QStringLiteral("/bin");
+        if (!TestEnvironment::writeFile(m_bin + QStringLiteral("/pkexec"), standInPkexec) ||
+            !QFile::setPermissions(m_bin + QStringLiteral("/pkexec"),
+                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
+            !QDir(folder).mkdir(QStringLiteral("system")))
+            return QStringLiteral("no stand-in for pkexec in ") + folder;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        m_tag = ProcessTag::apply(env);
+        m_holder.setProcessEnvironment(env);
+        m_holder.setProcessChannelMode(QProcess::MergedChannels);
+        // Relative folders in the options: a TMPDIR with a comma or colon cannot break them.
+        const QString script =
+            QStringLiteral("set -e; mount -t tmpfs tmpfs \"$1\"; cd \"$1\"\n"
+                           "for d in etc usr; do mkdir $d $d.work; "
+                           "mount -t overlay overlay -o lowerdir=/$d,upperdir=$d,workdir=$d.work /$d; done\n"
+                           "echo ready; exec cat");
+        m_holder.start(QStringLiteral("unshare"),
+                       {QStringLiteral("--mount"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                        QStringLiteral("/bin/sh"), QStringLiteral("-c"), script, QStringLiteral("sh"),
+                        folder + QStringLiteral("/system")});
+        if (!m_holder.waitForStarted(patience))
+            return QStringLiteral("unshare could not be started");
+        QByteArray said;
+        while (!said.contains("ready\n") && m_holder.waitForReadyRead(patience))
+            said += m_holder.readAll();
+        return said.contains("ready\n") ? QString()
+                                        : QStringLiteral("no private /etc and /usr: ") + QString::fromLocal8Bit(said);
+    }
+    // What `home` starts from now on runs inside, and finds the stand-in for pkexec first.
+    void enter(Home& home) const
+    {
+        home.inside = {QStringLiteral("nsenter"), QStringLiteral("--mount=/proc/%1/ns/mnt").arg(m_holder.processId()),
+                       QStringLiteral("--")};
+        home.env.insert(QStringLiteral("PATH"), m_bin + u':' + home.env.value(QStringLiteral("PATH")));
+    }
+    // A system path as the processes inside see it.
+    QString seen(const QString& path) const { return QStringLiteral("/proc/%1/root").arg(m_holder.processId()) + path; }
+
+private:
+    QProcess m_holder;
+    QByteArray m_tag;
+    QString m_bin;
+};
 
 } // namespace
 
@@ -474,6 +549,130 @@ private slots:
                  qPrintable(QStringLiteral("\"%1\" shown, the site asked for %2")
                                 .arg(windowTitle(chromium.processId()),
                                      QString::fromLatin1(home.site.requests.join(QByteArrayLiteral(", "))))));
+    }
+
+    // From a copy installed in the home folder, "Install for Everyone…" on Chromium's row protects
+    // the browser already open, on a fresh profile, and one started later on a second profile, with
+    // no step in either browser. pkexec is a stand-in, and /etc and /usr are private to the test.
+    void installForEveryoneProtectsEveryProfile()
+    {
+        PrivateSystem system;
+        QTemporaryDir folder;
+        const QString failed = system.start(folder.path());
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        const QString policy = QStringLiteral("/etc/chromium/policies/managed/quillharbour.json");
+        const bool policyOutside = QFile::exists(policy);
+
+        Home home(m_session.environment(), false);
+        system.enter(home);
+        QVERIFY(home.seed({rule(QStringLiteral("example.com"))}));
+        // The copy the onboarding's "Install" makes.
+        UserInstaller::Places places{home.env.value(QStringLiteral("HOME")),
+                                     home.path(QStringLiteral(".local/bin")),
+                                     home.path(QStringLiteral(".local/share")),
+                                     {},
+                                     home.configHome()};
+        QString error;
+        const std::optional<QString> installed =
+            UserInstaller::installCopy(QStringLiteral(QUILLHARBOUR_BINARY), places, &error);
+        QVERIFY2(installed, qPrintable(error));
+        home.startProgram(*installed);
+        QProcess& first =
+            home.startChromium({QStringLiteral("chromium"),
+                                QStringLiteral("--user-data-dir=") + home.configHome() + QStringLiteral("/chromium")},
+                               QStringLiteral("about:blank"), true);
+        QVERIFY(soon([&] { return !browserWindow(first.processId()).isEmpty(); }));
+        QProcess link;
+        link.setProcessEnvironment(home.env);
+        link.start(*installed, {QStringLiteral("quillharbour://settings")});
+        QVERIFY(link.waitForFinished(patience));
+        QVERIFY(soon([&] { return exists(QStringLiteral("Chromium")); }));
+
+        QVERIFY(press(QStringLiteral("Chromium>Add Extension")));
+        const QString title = QStringLiteral("Add Quillharbour to Chromium");
+        QVERIFY(soon([&] { return m_session.activeName() == title; }));
+        QVERIFY(press(QStringLiteral("Install for Everyone…")));
+        QVERIFY(soon([&] {
+            return shown(title).join(u'\n').contains(
+                QLatin1String("Quillharbour is installed for everyone on this computer."));
+        }));
+        QVERIFY(QFile::exists(system.seen(policy)));
+        QVERIFY(QFile::exists(system.seen(QStringLiteral("/usr/local/bin/quillharbour"))));
+        QCOMPARE(QFile::exists(policy), policyOutside);
+        QVERIFY(press(QStringLiteral("Done")));
+
+        // The browser that was open takes the policy by itself: it reloads it a few seconds after
+        // the change, then fetches, installs and starts the extension, which a loaded machine slows.
+        QVERIFY(soon([&] { return exists(QStringLiteral("Chromium>Connected")); }, 2 * patience));
+        QVERIFY2(typeUntil(first.processId(), QStringLiteral("http://www.example.com/feed"),
+                           [&] { return showsBlockPage(first.processId()); }),
+                 qPrintable(windowTitle(first.processId())));
+        QVERIFY2(home.site.requests.isEmpty(), home.site.requests.join(QByteArrayLiteral(", ")).constData());
+        // A new profile gets the extension a moment after it opens: an address typed before that
+        // may still load once, and is sent to the block page as soon as the extension is there.
+        QProcess& second =
+            home.startChromium({QStringLiteral("chromium"),
+                                QStringLiteral("--user-data-dir=") + home.path(QStringLiteral("second profile"))},
+                               QStringLiteral("about:blank"), true);
+        QVERIFY(soon([&] { return !browserWindow(second.processId()).isEmpty(); }));
+        QVERIFY2(typeUntil(second.processId(), QStringLiteral("http://www.example.com/feed"),
+                           [&] { return showsBlockPage(second.processId()); }),
+                 qPrintable(windowTitle(second.processId())));
+    }
+
+    // From the first screen of a fresh home: one press of "Install for Everyone…" (and the
+    // administrator's password) installs the program for everyone and opens it again from there,
+    // and a Chromium started afterwards is connected before the onboarding reaches the browsers.
+    void installForEveryoneFromTheFirstScreen()
+    {
+        PrivateSystem system;
+        QTemporaryDir folder;
+        const QString failed = system.start(folder.path());
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        Home home(m_session.environment(), false);
+        system.enter(home);
+        home.startProgram();
+        QVERIFY(soon([&] { return shown(m_session.activeName()).contains(QStringLiteral("Install Quillharbour")); }));
+        QVERIFY(press(QStringLiteral("Install for Everyone…")));
+        // The copy for everyone opens on the welcome step, and its link files name it.
+        QVERIFY(soon([&] { return shown(m_session.activeName()).contains(QStringLiteral("The feed never ends.")); }));
+        const QString link = home.path(QStringLiteral(".config/chromium/NativeMessagingHosts/")) +
+                             NativeMessaging::hostName + QStringLiteral(".json");
+        QVERIFY(soon([&] { return TestEnvironment::readFile(link).contains("\"/usr/local/bin/quillharbour\""); }));
+        QVERIFY(QFile::exists(system.seen(QStringLiteral("/etc/chromium/policies/managed/quillharbour.json"))));
+
+        QProcess& chromium =
+            home.startChromium({QStringLiteral("chromium"),
+                                QStringLiteral("--user-data-dir=") + home.configHome() + QStringLiteral("/chromium")},
+                               QStringLiteral("about:blank"), true);
+        QVERIFY(soon([&] { return !browserWindow(chromium.processId()).isEmpty(); }));
+        // Back to the onboarding, which the browser's window went in front of.
+        const auto sheet = [&] {
+            return xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--name"),
+                            QStringLiteral("^Welcome to Quillharbour$")})
+                .section(u'\n', 0, 0);
+        };
+        QVERIFY(soon([&] { return !sheet().isEmpty(); }));
+        xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), sheet()});
+        const struct {
+            QString shows;
+            QString control;
+            QString key;
+        } steps[] = {
+            {QStringLiteral("The feed never ends."), {}, QStringLiteral("Return")},
+            {QStringLiteral("Your daily scroll"), QStringLiteral("About 2 hours"), QStringLiteral("space")},
+            {QStringLiteral("Your daily scroll"), {}, QStringLiteral("Return")},
+            {QStringLiteral("How it works"), {}, QStringLiteral("Return")},
+            {QStringLiteral("Which sites do you scroll?"), {}, QStringLiteral("Return")},
+        };
+        for (const auto& step : steps) {
+            QVERIFY2(soon([&] { return shown(m_session.activeName()).contains(step.shows); }), qPrintable(step.shows));
+            if (!step.control.isEmpty())
+                QVERIFY2(tabTo(step.control), qPrintable(step.control));
+            xdotool({QStringLiteral("key"), step.key});
+        }
+        QVERIFY(soon([&] { return shown(m_session.activeName()).contains(QStringLiteral("Connect your browser")); }));
+        QVERIFY(soon([&] { return exists(QStringLiteral("Chromium>Connected")); }));
     }
 
     // A one-minute daily limit counts only the minutes the browser is in front: with another

@@ -169,6 +169,8 @@ private slots:
                                            "{}"));
         QVERIFY(TestEnvironment::writeFile(
             root.filePath(QStringLiteral("download/browser-extension/quillharbour-firefox.xpi")), "xpi"));
+        QVERIFY(TestEnvironment::writeFile(
+            root.filePath(QStringLiteral("download/browser-extension/quillharbour-chromium.zip")), "PK zip"));
         const QString installed = places.binFolder + QStringLiteral("/quillharbour");
         QVERIFY(TestEnvironment::writeFile(installed, "old program"));
         if (entryFolderBlocked)
@@ -197,6 +199,10 @@ private slots:
             QVERIFY(QFileInfo(places.dataHome + QStringLiteral("/quillharbour/browser-extension/"
                                                                "quillharbour-firefox.xpi"))
                         .isFile());
+            // The package goes too: the installed copy signs it when it installs for everyone.
+            QCOMPARE(TestEnvironment::readFile(
+                         places.dataHome + QStringLiteral("/quillharbour/browser-extension/quillharbour-chromium.zip")),
+                     QByteArray("PK zip"));
         }
         // No staging copy is left behind either way.
         QCOMPARE(QDir(places.binFolder).entryList(QDir::Files | QDir::Hidden),

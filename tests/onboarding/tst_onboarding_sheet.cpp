@@ -5,6 +5,7 @@
 #include "ui/WrappingLabel.h"
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -37,6 +38,7 @@ private slots:
     void keys();
     void typedSitesWrap();
     void installStep();
+    void installForEveryoneFirst();
     void yearDots_data();
     void yearDots();
     void countdownRing();
@@ -154,6 +156,52 @@ void TestOnboardingSheet::installStep()
     rig.find<QAbstractButton>(QStringLiteral("notNowButton"))->click();
     QCOMPARE(view.step(), Step::welcome);
     QCOMPARE(view.flow().history(), QList<Step>{Step::install});
+}
+
+// Where the program can install itself for everyone, that comes first and takes Return; a failure
+// is said in the handler's words, and installing for this person alone is still one click away.
+void TestOnboardingSheet::installForEveryoneFirst()
+{
+    OnboardingRig rig;
+    OnboardingView& view = shown(rig.open(0, true));
+    int moves = 0;
+    view.setMoveHandler([&](QString*) {
+        ++moves;
+        return true;
+    });
+    std::function<void(const QString&, bool)> finish;
+    const QString command = QStringLiteral("sudo /x/quillharbour --install-for-everyone");
+    view.setMachineHandler([&](std::function<void(const QString&, bool)> done) { finish = std::move(done); }, command);
+    QTRY_VERIFY(view.primaryButton()->isVisibleTo(&view));
+    const QList<QAbstractButton*> buttons = view.page()->findChildren<QAbstractButton*>();
+    QStringList titles;
+    for (QAbstractButton* button : buttons)
+        if (button->isVisibleTo(&view))
+            titles.append(button->text());
+    QCOMPARE(titles, (QStringList{QStringLiteral("Install for Everyone…"), QStringLiteral("Just for Me"),
+                                  QStringLiteral("Not now")}));
+    auto* status = view.page()->findChild<WrappingLabel*>(QStringLiteral("moveStatus"));
+    QVERIFY(status->text().contains(QStringLiteral("every Chromium-family browser and profile")));
+    QTest::keyClick(&view, Qt::Key_Return);
+    QVERIFY(finish);
+    QTRY_COMPARE(status->text(), QStringLiteral("Asking for the administrator's password…"));
+    // Pressed again while it asks: one request only.
+    auto done = std::exchange(finish, {});
+    QTest::keyClick(&view, Qt::Key_Return);
+    QVERIFY(!finish);
+    const QString refused = QStringLiteral("The password request was closed, so nothing was installed.\n\nTo install "
+                                           "it yourself, run this in a terminal:\nsudo /x/quillharbour");
+    done(refused, false);
+    QTRY_COMPARE(status->text(), refused);
+    QCOMPARE(status->color(), FocusColor::alert());
+    // The command to type, one click from the clipboard.
+    auto* copy = view.page()->findChild<QAbstractButton*>(QStringLiteral("copyCommandButton"));
+    QVERIFY(copy->isVisibleTo(&view));
+    copy->click();
+    QCOMPARE(QGuiApplication::clipboard()->text(), command);
+    QCOMPARE(view.step(), Step::install);
+    view.page()->findChild<QAbstractButton*>(QStringLiteral("justForMeButton"))->click();
+    QCOMPARE(moves, 1);
 }
 
 void TestOnboardingSheet::yearDots_data()

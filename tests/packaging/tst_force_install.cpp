@@ -6,6 +6,7 @@
 #include "linux/UserInstaller.h"
 #include "packaging/Crx3.h"
 #include "packaging/ForceInstall.h"
+#include "packaging/MachineInstall.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -255,6 +256,87 @@ private slots:
                  readFile(programIcon));
         // Installing again keeps the machine's id, so profiles keep the extension they have.
         QCOMPARE(ForceInstall::install(request, &error)->id, result->id);
+    }
+
+    // The program installing itself for everyone writes what `make install` of its build writes,
+    // file for file: the program, its icon, the extension, the signed package and what names it.
+    // Run again from the installed copy, it copies nothing onto itself and keeps the machine's id.
+    void sameFilesAsMakeInstall()
+    {
+        QTemporaryDir made, itself;
+        QProcess install;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DESTDIR"), made.path());
+        install.setProcessEnvironment(env);
+        install.start(QStringLiteral("cmake"), {QStringLiteral("--install"), QStringLiteral(QH_BUILD),
+                                                QStringLiteral("--prefix"), QStringLiteral("/usr/local")});
+        QVERIFY(install.waitForFinished(patience));
+        QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+
+        MachineInstall::Request request;
+        request.program = QStringLiteral(QUILLHARBOUR_BINARY);
+        request.extensionFolder = built;
+        request.root = itself.path();
+        request.iconPng = readFile(QStringLiteral(QH_SOURCE "/src/blocking/resources/app-icon.png"));
+        QString error;
+        const auto result = MachineInstall::install(request, &error);
+        QVERIFY2(result, qPrintable(error));
+        const auto files = [](const QString& root) {
+            QStringList found;
+            for (QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+                found.append(it.next().mid(root.size()));
+            found.sort();
+            return found;
+        };
+        QCOMPARE(files(itself.path()), files(made.path()));
+        const QString program = itself.path() + QStringLiteral("/usr/local/bin/quillharbour");
+        QCOMPARE(result->executable, QStringLiteral("/usr/local/bin/quillharbour"));
+        QCOMPARE(modeOf(program), 0755);
+        QCOMPARE(readFile(program), readFile(QStringLiteral(QUILLHARBOUR_BINARY)));
+        for (const QString& file : result->written)
+            QCOMPARE(modeOf(file), file == program ? 0755 : 0644);
+
+        request.program = program;
+        request.extensionFolder = itself.path() + QStringLiteral("/usr/local/share/quillharbour/browser-extension");
+        const auto again = MachineInstall::install(request, &error);
+        QVERIFY2(again, qPrintable(error));
+        QCOMPARE(again->extensionId, result->extensionId);
+        QVERIFY(!again->written.contains(program));
+        QCOMPARE(files(itself.path()), files(made.path()));
+    }
+
+    // An extension folder the program cannot install from stops it before anything is written.
+    void machineInstallRefusesFolder_data()
+    {
+        QTest::addColumn<bool>("package");   // quillharbour-chromium.zip is there
+        QTest::addColumn<QString>("linked"); // a file of chromium/ that links elsewhere; empty: none
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no package") << false << ""
+                                    << "The browser extension is not in";
+        QTest::newRow("a link to a private file") << true << "/etc/shadow"
+                                                  << "is a symbolic link";
+    }
+    void machineInstallRefusesFolder()
+    {
+        QFETCH(bool, package);
+        QFETCH(QString, linked);
+        QFETCH(QString, message);
+        QTemporaryDir root, extension;
+        QVERIFY(writeFile(extension.filePath(QStringLiteral("chromium/manifest.json")),
+                          readFile(built + QStringLiteral("/chromium/manifest.json"))));
+        if (package)
+            QVERIFY(writeFile(extension.filePath(QStringLiteral("quillharbour-chromium.zip")),
+                              readFile(built + QStringLiteral("/quillharbour-chromium.zip"))));
+        if (!linked.isEmpty())
+            QVERIFY(QFile::link(linked, extension.filePath(QStringLiteral("chromium/background.js"))));
+        MachineInstall::Request request;
+        request.program = QStringLiteral(QUILLHARBOUR_BINARY);
+        request.extensionFolder = extension.path();
+        request.root = root.path();
+        QString error;
+        QVERIFY(!MachineInstall::install(request, &error));
+        QVERIFY2(error.contains(message), qPrintable(error));
+        QCOMPARE(filesBelow(root.path()), 0);
     }
 
     // Input that cannot make a package stops the install before anything is written.

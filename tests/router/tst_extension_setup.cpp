@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -138,48 +139,104 @@ private slots:
                  QStringList{QStringLiteral("chromium")});
     }
 
+    // Any copy installs itself for everyone: through pkexec where it is, else the command to type,
+    // with the program's and the package's real paths.
     void machineRoute_data()
     {
-        QTest::addColumn<bool>("buildFolder");
+        QTest::addColumn<bool>("packaged"); // the extension's package lies where the program finds it
         QTest::addColumn<QString>("pkexec");
-        QTest::addColumn<bool>("runnable");
-        QTest::newRow("a build folder with pkexec: its own install") << true << "/usr/bin/pkexec" << true;
-        QTest::newRow("a build folder, no pkexec: what to run") << true << "" << false;
-        QTest::newRow("an installed copy: what to run") << false << "/usr/bin/pkexec" << false;
+        QTest::addColumn<QString>("executable");
+        QTest::addColumn<QString>("said"); // in what the sheet says instead; empty: the command runs
+        QTest::newRow("an installed copy with pkexec: runs itself") << true << "/usr/bin/pkexec"
+                                                                    << "/home/ada/.local/bin/quillharbour"
+                                                                    << "";
+        QTest::newRow("no pkexec: the command to type")
+            << true << ""
+            << "/home/ada/.local/bin/quillharbour"
+            << "sudo /home/ada/.local/bin/quillharbour --install-for-everyone --prefix /usr/local --extension ";
+        QTest::newRow("a path with a space and a quote, quoted for the shell")
+            << true << ""
+            << "/home/ada/Down loads/ada's/quillharbour"
+            << "sudo '/home/ada/Down loads/ada'\\''s/quillharbour' --install-for-everyone";
+        QTest::newRow("a copy without the package: why not") << false << "/usr/bin/pkexec"
+                                                             << "/home/ada/.local/bin/quillharbour"
+                                                             << "came without the extension's package";
     }
     void machineRoute()
     {
-        QFETCH(bool, buildFolder);
+        QFETCH(bool, packaged);
         QFETCH(QString, pkexec);
-        QFETCH(bool, runnable);
+        QFETCH(QString, executable);
+        QFETCH(QString, said);
         QTemporaryDir folder;
-        if (buildFolder)
-            QVERIFY(TestEnvironment::writeFile(folder.filePath(QStringLiteral("CMakeCache.txt")), "# cache"));
-        const ExtensionSetup::MachineRoute route = ExtensionSetup::machineRoute(folder.path(), pkexec);
-        QCOMPARE(!route.command.isEmpty(), runnable);
-        if (runnable) {
-            QCOMPARE(route.command.first(), pkexec);
-            QVERIFY(route.command.contains(QStringLiteral("--install")));
-            QVERIFY(route.command.contains(QDir::cleanPath(folder.path())));
+        package(folder.path());
+        const QString extension = folder.filePath(QStringLiteral("browser-extension"));
+        if (packaged)
+            QVERIFY(TestEnvironment::writeFile(extension + QStringLiteral("/quillharbour-chromium.zip"), "PK zip"));
+        const ExtensionSetup::MachineRoute route = ExtensionSetup::machineRoute(executable, extension, pkexec);
+        QCOMPARE(route.command.isEmpty(), !said.isEmpty());
+        if (said.isEmpty()) {
+            QCOMPARE(route.command, (QStringList{pkexec, executable, QStringLiteral("--install-for-everyone"),
+                                                 QStringLiteral("--prefix"), QStringLiteral("/usr/local"),
+                                                 QStringLiteral("--extension"), extension}));
+            // Said after a failure.
+            QVERIFY(route.terminal.startsWith(QStringLiteral("sudo ") + executable));
         } else {
-            QVERIFY(route.instead.contains(QStringLiteral("sudo make install")));
+            QVERIFY2(route.instead.contains(said), qPrintable(route.instead));
+        }
+        if (!route.terminal.isEmpty()) {
+            // What a shell makes of the typed command is the command pkexec would run.
+            QProcess shell;
+            shell.start(QStringLiteral("/bin/sh"),
+                        {QStringLiteral("-c"), QStringLiteral("printf '%s\\n' ") + route.terminal.mid(5)});
+            QVERIFY(shell.waitForFinished(20000));
+            const QStringList words = QString::fromUtf8(shell.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+            QCOMPARE(words.value(0), executable);
+            QCOMPARE(words.last(), extension);
         }
     }
 
-    // What the route printed comes back whole or as its last part, and a failure says why.
+    // What became of the route, in words a person reads: never the tool's own message, and after
+    // any failure the command to type instead.
     void machineRouteRuns_data()
     {
         QTest::addColumn<QStringList>("command");
         QTest::addColumn<QString>("shown"); // the start of what comes back
         QTest::addColumn<bool>("ok");
-        QTest::newRow("installed") << QStringList{"/bin/sh", "-c", "echo /etc/chromium/policies/managed/q.json"}
-                                   << "/etc/chromium/policies/managed/q.json" << true;
-        QTest::newRow("refused") << QStringList{"/bin/sh", "-c", "echo 'Not authorized' >&2; exit 126"}
-                                 << "Not authorized" << false;
-        QTest::newRow("a long output keeps its end")
-            << QStringList{"/bin/sh", "-c", "head -c 40000 /dev/zero | tr '\\0' x; echo; echo last line"} << "xxx"
-            << true;
-        QTest::newRow("no such program") << QStringList{"/nonexistent/pkexec"} << "" << false;
+        QTest::newRow("installed") << QStringList{"/bin/sh", "-c",
+                                                  "echo /etc/chromium/policies/managed/quillharbour.json"}
+                                   << "Quillharbour is installed for everyone on this computer." << true;
+        QTest::newRow("the password request dismissed (126)")
+            << QStringList{"/bin/sh", "-c",
+                           "echo 'Error executing command as another user: Request dismissed' >&2; "
+                           "exit 126"}
+            << "The password request was closed, so nothing was installed." << false;
+        QTest::newRow("no authentication agent (127)")
+            << QStringList{"/bin/sh", "-c",
+                           "echo 'Error executing command as another user: No authentication agent found.' >&2; "
+                           "exit 127"}
+            << "Nothing on this desktop can ask for the administrator's password" << false;
+        QTest::newRow("no polkit service (127)")
+            << QStringList{"/bin/sh", "-c",
+                           "echo 'Error getting authority: Error initializing authority: Could not connect: No such "
+                           "file or directory' >&2; exit 127"}
+            << "The system's authorization service (polkit) is not running" << false;
+        QTest::newRow("not authorized (127)")
+            << QStringList{"/bin/sh", "-c",
+                           "echo 'Error executing command as another user: Not authorized' >&2; "
+                           "exit 127"}
+            << "The administrator's password was not given" << false;
+        QTest::newRow("the install's own failure, after a long output")
+            << QStringList{"/bin/sh", "-c",
+                           "head -c 40000 /dev/zero | tr '\\0' x; echo; echo 'Quillharbour could not install for "
+                           "everyone: /etc/chromium: Read-only file system' >&2; exit 1"}
+            << "The install stopped: /etc/chromium: Read-only file system" << false;
+        QTest::newRow("killed") << QStringList{"/bin/sh", "-c", "kill -9 $$"}
+                                << "The install stopped before it was done (exit code 255)." << false;
+        QTest::newRow("no such program") << QStringList{"/nonexistent/pkexec"}
+                                         << "pkexec, which asks for the administrator's password, could not be "
+                                            "started."
+                                         << false;
         QTest::newRow("nothing to run: what to run instead") << QStringList{} << "run it yourself" << false;
     }
     void machineRouteRuns()
@@ -189,15 +246,22 @@ private slots:
         QFETCH(bool, ok);
         std::optional<std::pair<QString, bool>> result;
         QObject owner;
+        ExtensionSetup::MachineRoute route;
+        route.command = command;
+        route.terminal = QStringLiteral("sudo /home/ada/.local/bin/quillharbour --install-for-everyone");
+        route.instead = QStringLiteral("run it yourself");
         ExtensionSetup::runMachineRoute(
-            {command, QStringLiteral("run it yourself")}, &owner,
-            [&result](const QString& output, bool success) { result.emplace(output, success); });
+            route, &owner, [&result](const QString& output, bool success) { result.emplace(output, success); });
         QTRY_VERIFY_WITH_TIMEOUT(result.has_value(), 20000);
-        QVERIFY2(result->first.startsWith(shown), qPrintable(result->first.left(200)));
+        QVERIFY2(result->first.startsWith(shown), qPrintable(result->first.left(300)));
         QCOMPARE(result->second, ok);
-        QVERIFY(result->first.size() <= 16 * 1024);
-        if (QTest::currentDataTag() == QByteArray("a long output keeps its end"))
-            QVERIFY(result->first.endsWith(QStringLiteral("last line")));
+        for (const char* raw : {"Error getting authority", "Error executing", "xxxx"})
+            QVERIFY2(!result->first.contains(QLatin1String(raw)), raw);
+        if (!ok && !command.isEmpty())
+            QVERIFY2(result->first.endsWith(QStringLiteral("run this in a terminal:\n") + route.terminal),
+                     qPrintable(result->first));
+        if (ok)
+            QVERIFY(result->first.contains(QLatin1String("quit it and open it again")));
     }
 
     // Which Firefox builds can load the extension, told by the channel each names.
