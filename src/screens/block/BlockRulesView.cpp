@@ -279,16 +279,19 @@ void BlockRulesView::refreshBrowsers()
         items->addStretch(1);
         const auto state = engine->accessByBrowserID().value(browser->id);
         const std::optional<BrowserStateText> text = browserStateText(*browser, state);
-        if (state.isProtected()) {
+        if (state.isConnectedEverywhere()) {
             auto* ok = new FocusOKText(QStringLiteral("Connected"));
             ok->setObjectName(QStringLiteral("connectedText"));
             if (text)
                 ok->setToolTip(text->detail);
             items->addWidget(ok);
-        } else if (text && text->actionTitle.isEmpty()) {
+        } else if (text && (text->actionTitle.isEmpty() || state.isProtected())) {
+            // Waiting for the person in the browser, or protected only in some of its profiles.
             auto* waiting = BlockUi::label(text->detail, 12, QFont::Normal, FocusColor::alert());
             waiting->setObjectName(QStringLiteral("browserStateText"));
-            items->addWidget(waiting);
+            // Profiles' names make a long line: it wraps rather than widening the page.
+            waiting->setWordWrap(state.isProtected());
+            items->addWidget(waiting, state.isProtected() ? 1 : 0);
         }
         // Connected with private windows left out still has something to fix, beside "Connected".
         if (!state.isProtected() ? !(text && text->actionTitle.isEmpty()) : text && !text->actionTitle.isEmpty()) {
