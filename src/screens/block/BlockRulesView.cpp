@@ -286,12 +286,16 @@ void BlockRulesView::refreshBrowsers()
                 ok->setToolTip(text->detail);
             items->addWidget(ok);
         } else if (text && (text->actionTitle.isEmpty() || state.isProtected())) {
-            // Waiting for the person in the browser, or protected only in some of its profiles.
-            auto* waiting = BlockUi::label(text->detail, 12, QFont::Normal, FocusColor::alert());
+            // Waiting for the person in the browser, or protected only in some of its profiles: those
+            // are named in short on this narrow row, and in full beside the button.
+            const QString shown = !state.isProtected() ? text->detail
+                                  : state.profiles.size() == 1
+                                      ? QStringLiteral("Not protected in “%1”").arg(state.profiles.first())
+                                      : QStringLiteral("Not protected in %1 profiles").arg(state.profiles.size());
+            auto* waiting = BlockUi::label(shown, 12, QFont::Normal, FocusColor::alert());
             waiting->setObjectName(QStringLiteral("browserStateText"));
-            // Profiles' names make a long line: it wraps rather than widening the page.
-            waiting->setWordWrap(state.isProtected());
-            items->addWidget(waiting, state.isProtected() ? 1 : 0);
+            waiting->setToolTip(text->detail);
+            items->addWidget(waiting);
         }
         // Connected with private windows left out still has something to fix, beside "Connected".
         if (!state.isProtected() ? !(text && text->actionTitle.isEmpty()) : text && !text->actionTitle.isEmpty()) {
