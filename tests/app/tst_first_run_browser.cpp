@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -425,24 +424,13 @@ private slots:
         const QStringList second{QStringLiteral("chromium"), QStringLiteral("--user-data-dir=") + data,
                                  QStringLiteral("--profile-directory=Profile 2")};
         // A second profile, used once without the extension.
-        const auto secondName = [&] {
-            QFile f(data + QStringLiteral("/Local State"));
-            return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll())
-                                                     .object()
-                                                     .value(QStringLiteral("profile"))
-                                                     .toObject()
-                                                     .value(QStringLiteral("info_cache"))
-                                                     .toObject()
-                                                     .value(QStringLiteral("Profile 2"))
-                                                     .toObject()
-                                                     .value(QStringLiteral("name"))
-                                                     .toString()
-                                               : QString();
-        };
         QProcess& once = home.startChromium(second, QStringLiteral("about:blank"));
         QVERIFY(soon([&] { return !browserWindow(once.processId()).isEmpty(); }));
         ExtensionBrowserRig::stop(once);
-        const QString name = secondName();
+        const QString name =
+            QJsonDocument::fromJson(TestEnvironment::readFile(data + QStringLiteral("/Local State")))[QLatin1String(
+                "profile")][QLatin1String("info_cache")][QLatin1String("Profile 2")][QLatin1String("name")]
+                .toString();
         QVERIFY2(!name.isEmpty() && QFile::exists(data + QStringLiteral("/Profile 2/Preferences")), qPrintable(name));
 
         openSettings(home);

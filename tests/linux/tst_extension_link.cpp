@@ -988,57 +988,36 @@ private slots:
     void profilesLeftOut_data()
     {
         QTest::addColumn<QByteArray>("localState");
-        QTest::addColumn<QByteArray>("second");       // Profile 2/Preferences; "gone": no folder
+        QTest::addColumn<QByteArray>("second");       // Profile 2/Preferences
         QTest::addColumn<QByteArray>("secondSecure"); // Profile 2/Secure Preferences
         QTest::addColumn<QByteArray>("policy");       // a managed policy file
-        QTest::addColumn<QStringList>("leftOut");
-        const QByteArray id = NativeMessaging::chromiumExtensionId.toLatin1();
-        const QByteArray machine = "aoldolcgicjjlkopnfpmphppdifkjcem";
-        const auto prefs = [](const QByteArray& extension, const QByteArray& entry) {
-            return "{\"extensions\":{\"settings\":{\"mhjfbmdgcfjbbpaeojofohoefgiehjai\":{\"location\":5},\"" +
-                   extension + "\":" + entry + "}}}";
-        };
-        const QByteArray on = prefs(id, "{\"location\":4,\"disable_reasons\":[]}");
-        const QByteArray without = prefs("bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", "{\"location\":4}");
+        QTest::addColumn<QString>("leftOut");
+        const QByteArray on = "{\"extensions\":{\"settings\":{\"" + NativeMessaging::chromiumExtensionId.toLatin1() +
+                              "\":{\"disable_reasons\":[]}}}}";
         const QByteArray two = "{\"profile\":{\"info_cache\":{\"Default\":{\"name\":\"Your Chromium\"},"
                                "\"Profile 2\":{\"name\":\"Person 1\"}}}}";
-        const QStringList person{QStringLiteral("Person 1")};
-        QTest::newRow("every profile has it") << two << on << QByteArray("-") << QByteArray("-") << QStringList();
-        QTest::newRow("the second has none") << two << without << QByteArray("-") << QByteArray("-") << person;
-        QTest::newRow("switched off in the second") << two << prefs(id, "{\"location\":4,\"disable_reasons\":[1]}")
-                                                    << QByteArray("-") << QByteArray("-") << person;
-        QTest::newRow("switched off, as older browsers say it")
-            << two << prefs(id, "{\"location\":4,\"state\":0,\"disable_reasons\":0}") << QByteArray("-")
-            << QByteArray("-") << person;
-        QTest::newRow("listed in the secure preferences only")
-            << two << without << on << QByteArray("-") << QStringList();
-        QTest::newRow("the machine-wide copy's own id")
-            << two << prefs(machine, "{\"location\":5}") << QByteArray("-") << QByteArray("-") << QStringList();
-        QTest::newRow("a policy force-installs it in every profile")
-            << two << without << QByteArray("-")
-            << "{\"ExtensionInstallForcelist\":[\"" + machine + ";file:///usr/local/share/x.xml\"]}" << QStringList();
-        QTest::newRow("a policy for another extension")
-            << two << without << QByteArray("-") << QByteArray("{\"ExtensionInstallForcelist\":[\"bbbb;x\"]}")
-            << person;
-        QTest::newRow("a malformed policy") << two << without << QByteArray("-") << QByteArray("{\"Ext") << person;
-        QTest::newRow("no profile list") << QByteArray("-") << without << QByteArray("-") << QByteArray("-")
-                                         << QStringList();
-        QTest::newRow("a malformed profile list")
-            << two.left(40) << without << QByteArray("-") << QByteArray("-") << QStringList();
-        QTest::newRow("a profile list past its bound")
-            << two + QByteArray(5 * 1024 * 1024, ' ') << without << QByteArray("-") << QByteArray("-") << QStringList();
-        QTest::newRow("the second's preferences malformed: unknown, not named")
-            << two << on.left(30) << QByteArray("-") << QByteArray("-") << QStringList();
-        QTest::newRow("the second's secure preferences malformed, no word in the others")
-            << two << without << QByteArray("[1,2]") << QByteArray("-") << QStringList();
-        QTest::newRow("listed, but its folder is gone")
-            << two << QByteArray("gone") << QByteArray("-") << QByteArray("-") << QStringList();
-        QTest::newRow("a listed folder that climbs out is no profile")
-            << QByteArray("{\"profile\":{\"info_cache\":{\"Default\":{},\"../Profile 2\":{\"name\":\"Out\"}}}}")
-            << without << QByteArray("-") << QByteArray("-") << QStringList();
-        QTest::newRow("unnamed: called by its folder")
-            << QByteArray("{\"profile\":{\"info_cache\":{\"Default\":{},\"Profile 2\":{\"name\":7}}}}") << without
-            << QByteArray("-") << QByteArray("-") << QStringList{QStringLiteral("Profile 2")};
+        const struct {
+            const char* name;
+            QByteArray localState, second, secure = "-", policy = "-";
+            const char* leftOut = "";
+        } rows[] = {
+            {"every profile has it", two, on},
+            {"the second has none", two, "{\"extensions\":{\"settings\":{}}}", "-", "-", "Person 1"},
+            {"switched off in the second", two, QByteArray(on).replace("[]", "[1]"), "-", "-", "Person 1"},
+            {"listed in the secure preferences only", two, "{}", on},
+            {"the machine-wide copy's own id", two,
+             "{\"extensions\":{\"settings\":{\"aoldolcgicjjlkopnfpmphppdifkjcem\":{}}}}"},
+            {"a policy force-installs it in every profile", two, "{}", "-",
+             "{\"ExtensionInstallForcelist\":[\"aoldolcgicjjlkopnfpmphppdifkjcem;file:///x.xml\"]}"},
+            {"a malformed policy", two, "{}", "-", "{\"Ext", "Person 1"},
+            {"a malformed profile list", two.left(40), "{}"},
+            {"a profile list past its bound", two + QByteArray(5 * 1024 * 1024, ' '), "{}"},
+            {"the second's preferences malformed: unknown, not named", two, on.left(30)},
+            {"a listed folder that climbs out is no profile",
+             "{\"profile\":{\"info_cache\":{\"Default\":{},\"../Profile 2\":{\"name\":\"Out\"}}}}", "{}"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.name) << r.localState << r.second << r.secure << r.policy << QString::fromUtf8(r.leftOut);
     }
     void profilesLeftOut()
     {
@@ -1046,63 +1025,29 @@ private slots:
         QFETCH(QByteArray, second);
         QFETCH(QByteArray, secondSecure);
         QFETCH(QByteArray, policy);
-        QFETCH(QStringList, leftOut);
+        QFETCH(QString, leftOut);
         QTemporaryDir data, policies;
         const auto put = [&](const QString& path, const QByteArray& bytes) {
             return bytes == "-" || TestEnvironment::writeFile(data.filePath(path), bytes);
         };
-        const QByteArray on = "{\"extensions\":{\"settings\":{\"" + NativeMessaging::chromiumExtensionId.toLatin1() +
-                              "\":{\"location\":4}}}}";
-        QVERIFY(put(QStringLiteral("Local State"), localState));
-        QVERIFY(put(QStringLiteral("Default/Preferences"), on));
-        if (second != "gone") {
-            QVERIFY(put(QStringLiteral("Profile 2/Preferences"), second));
-            QVERIFY(put(QStringLiteral("Profile 2/Secure Preferences"), secondSecure));
-        }
-        QVERIFY(put(QStringLiteral("Out/Preferences"), "{}"));
+        const QByteArray on =
+            "{\"extensions\":{\"settings\":{\"" + NativeMessaging::chromiumExtensionId.toLatin1() + "\":{}}}}";
+        QVERIFY(put(QStringLiteral("Local State"), localState) && put(QStringLiteral("Default/Preferences"), on) &&
+                put(QStringLiteral("Profile 2/Preferences"), second) &&
+                put(QStringLiteral("Profile 2/Secure Preferences"), secondSecure));
         if (policy != "-")
             QVERIFY(TestEnvironment::writeFile(policies.filePath(QStringLiteral("quillharbour.json")), policy));
         const QStringList ids{NativeMessaging::chromiumExtensionId, QStringLiteral("aoldolcgicjjlkopnfpmphppdifkjcem")};
         ChromiumProfiles::Reader reader;
-        QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), leftOut);
-        // The same files read the same; the extension added in the second profile is seen at once.
-        QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), leftOut);
-        if (second != "gone") {
-            QVERIFY(put(QStringLiteral("Profile 2/Preferences"), on + "\n"));
-            QVERIFY(put(QStringLiteral("Profile 2/Secure Preferences"), "{}"));
-            QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), QStringList());
-        }
-        // Asked about a connected extension that no profile's files show yet: nothing is said.
-        QVERIFY(put(QStringLiteral("Default/Preferences"), "{\"extensions\":{}}"));
-        QVERIFY(put(QStringLiteral("Profile 2/Preferences"), "{}"));
+        const QStringList expected = leftOut.isEmpty() ? QStringList() : QStringList{leftOut};
+        QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), expected);
+        // The extension added in the second profile is seen at once.
+        QVERIFY(put(QStringLiteral("Profile 2/Preferences"), on + "\n"));
         QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), QStringList());
-    }
-
-    // A browser started on a data folder of its own reads its link file there: it is written
-    // into each such folder that exists, and only where it is not current.
-    void linkFilesInOwnDataFolders()
-    {
-        QTemporaryDir own;
-        const HostManifests::Browser& chromium = *HostManifests::browser(QStringLiteral("org.chromium.Chromium"));
-        const QString exe = QStringLiteral("/opt/quillharbour/bin/quillharbour");
-        const QString file =
-            own.filePath(QStringLiteral("NativeMessagingHosts/") + NativeMessaging::hostName + QStringLiteral(".json"));
-        QStringList written;
-        const QStringList folders{own.path(), own.filePath(QStringLiteral("never made")), QStringLiteral("relative")};
-        QCOMPARE(HostManifests::writeIntoDataFolders(chromium, folders, exe, {}, &written), QStringList());
-        QCOMPARE(written, QStringList{file});
-        QVERIFY(!QFileInfo::exists(own.filePath(QStringLiteral("never made"))));
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), HostManifests::manifest(chromium, exe));
-        written.clear();
-        QCOMPARE(HostManifests::writeIntoDataFolders(chromium, folders, exe, {}, &written), QStringList());
-        QCOMPARE(written, QStringList());
-        // Firefox reads its link files from one place whatever its profile.
-        QCOMPARE(HostManifests::writeIntoDataFolders(*HostManifests::browser(QStringLiteral("org.mozilla.firefox")),
-                                                     {own.path()}, exe, {}, &written),
-                 QStringList());
-        QCOMPARE(written, QStringList());
+        // Files that show the connected extension in no profile are not written yet: nothing is said.
+        for (const char* file : {"Default/Preferences", "Profile 2/Preferences", "Profile 2/Secure Preferences"})
+            QVERIFY(put(QString::fromLatin1(file), "{}"));
+        QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), QStringList());
     }
 
     void installCopiesTheExtension()

@@ -238,12 +238,6 @@ void TestSettingsPage::browserRows_data()
          "Firefox accepts only add-ons its maker signed.", "none"},
         // Connected, with the way to cover private windows beside it.
         {"private windows hidden", int(Kind::privateWindowsHidden), "", "*", "connected+fix"},
-        // Connected in one profile only: never "Connected"; the profile left out is named (the message
-        // column holds its name here).
-        {"a profile left out", int(Kind::profilesLeftOut), "Person 2",
-         "Not protected in the profile “Person 2”. Open that profile in Google Chrome and add the extension "
-         "there.",
-         "fix"},
     };
     for (const auto& r : rows)
         QTest::newRow(r.name) << r.kind << QString::fromUtf8(r.message) << QString::fromUtf8(r.detail)
@@ -259,9 +253,7 @@ void TestSettingsPage::browserRows()
     const bool listed = !control.isEmpty();
     PageRig rig;
     const SupportedBrowser& chrome = *SupportedBrowser::withId(QStringLiteral("chrome"));
-    if (kind == int(Kind::profilesLeftOut))
-        rig.engine->setAccess({Kind::profilesLeftOut, {}, {message}}, chrome);
-    else if (kind >= 0)
+    if (kind >= 0)
         rig.engine->setAccess(BrowserAccessState::of(Kind(kind), message), chrome);
 
     SettingsRow* row = rig.row(QStringLiteral("browserRow_chrome"));
