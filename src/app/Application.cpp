@@ -9,6 +9,7 @@
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
 #include "linux/BrowserDiscovery.h"
+#include "linux/ChromiumProfiles.h"
 #include "linux/DesktopIdleTime.h"
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
@@ -19,9 +20,11 @@
 #include "linux/FreedesktopNotifications.h"
 #include "linux/HostManifests.h"
 #include "linux/LaunchAtLoginService.h"
+#include "linux/LinuxBrowsers.h"
 #include "linux/LinuxDesktop.h"
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
+#include "linux/NativeMessaging.h"
 #include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
@@ -130,6 +133,9 @@ struct BrowserRoutes {
     // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
     BrowserScriptExecutor executor;
     DevToolsNavigationInterceptor interceptor{&devTools};
+    // Which profiles of each browser have the extension, from the browsers' own files.
+    ChromiumProfiles::Reader profiles;
+    BrowserDiscovery& discovery;
 
     explicit BrowserRoutes(Desktop& desktop)
         : workspace(desktop.workspace, extensions), devTools(&desktop.discovery),
@@ -137,8 +143,46 @@ struct BrowserRoutes {
                        &extensions, std::make_unique<ExtensionScriptRunner>(&extensions),
                        std::make_unique<DevToolsScriptRunner>(
                            [&desktop](const QString& id) { return desktop.workspace.isRunning(id); }, &devTools)),
-                   3000, nullptr, BrowserScriptExecutor::Placement::callingThread)
+                   3000, nullptr, BrowserScriptExecutor::Placement::callingThread),
+          discovery(desktop.discovery)
     {
+        extensions.setProfileCheck([this](const QString& id) {
+            return profiles.leftOut(dataFolders(id), ChromiumProfiles::policyFolder(id),
+                                    QStringList{NativeMessaging::chromiumExtensionId} + machineIds);
+        });
+    }
+
+    // A Chromium-family browser's data folders: the usual one and those its running copies were
+    // started on. A sandboxed build's are left out: no extension of it reaches the program.
+    QStringList dataFolders(const QString& bundleIdentifier) const
+    {
+        const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
+        const HostManifests::Browser* link = HostManifests::browser(bundleIdentifier);
+        if (!identity || !link || link->firefox || identity->profileFolder.isEmpty())
+            return {};
+        QStringList sandboxed;
+        for (const QString& folder : identity->sandboxedProfileFolders)
+            sandboxed.append(QDir::cleanPath(LinuxBrowsers::homeFolder(home, folder)));
+        QStringList folders{QDir::cleanPath(LinuxBrowsers::profilePath(*identity, home))};
+        for (const BrowserDiscovery::Process& p : discovery.processes(bundleIdentifier)) {
+            const QString folder = QDir::cleanPath(p.profile);
+            if (!folder.isEmpty() && !folders.contains(folder) && !sandboxed.contains(folder))
+                folders.append(folder);
+        }
+        return folders;
+    }
+
+    // Browsers running on data folders of their own get the link file there, so their extension
+    // reaches the program at its next try.
+    void linkRunningBrowsers()
+    {
+        QStringList written;
+        for (const HostManifests::Browser& b : HostManifests::browsers())
+            for (const QString& failure : HostManifests::writeIntoDataFolders(b, dataFolders(b.bundleIdentifier),
+                                                                              executable, machineIds, &written))
+                QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
+        if (!written.isEmpty())
+            extensions.recheckSetup();
     }
 
     // The browser rows' extension action: add, repair, private windows.
@@ -340,6 +384,8 @@ int run(int argc, char* argv[])
     // The checks sleep while no browser runs; one that starts wakes them.
     QObject::connect(&desktop.discovery, &BrowserDiscovery::changed, &browserAutomation,
                      &BrowserAutomationService::browsersChanged);
+    QObject::connect(&desktop.discovery, &BrowserDiscovery::changed, &browserAutomation,
+                     [&browsers] { browsers.linkRunningBrowsers(); });
     ExtensionBlockList extensionBlockList(&storage, &blockPageServer, &browsers.extensions);
     AppRouter router;
     storage.setCloudSync(&cloudSync);
@@ -378,6 +424,7 @@ int run(int argc, char* argv[])
             QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
         browsers.link();
         desktop.discovery.start();
+        browsers.linkRunningBrowsers();
         browserAutomation.start();
         cloudSync.start();
         if (blockPageServer.port())

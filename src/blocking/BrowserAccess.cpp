@@ -57,6 +57,8 @@ BrowserAccessState BrowserAutomationService::combinedAccess(const SupportedBrows
     const bool viaExtension = browser.servedBy(SupportedBrowser::extensionRoute);
     const bool viaDevTools = browser.servedBy(SupportedBrowser::devToolsRoute);
     const std::optional<Setup> setup = extension.setup;
+    if (viaExtension && setup == Setup::connected && !extension.profilesLeftOut.isEmpty())
+        return BrowserAccessState{Kind::profilesLeftOut, {}, extension.profilesLeftOut};
     if (viaExtension && setup == Setup::connected)
         return BrowserAccessState::of(extension.report && !extension.report->privateWindowsAllowed
                                           ? Kind::privateWindowsHidden
@@ -122,6 +124,8 @@ void BrowserAutomationService::updateAccess()
         if (m_env.extensions) {
             extension.setup = m_env.extensions->setup(browser.bundleIdentifier);
             extension.report = m_env.extensions->report(browser.bundleIdentifier);
+            if (extension.setup == ExtensionLink::Setup::connected)
+                extension.profilesLeftOut = m_env.extensions->profilesLeftOut(browser.bundleIdentifier);
             extension.seen = m_extensionSeen.contains(browser.bundleIdentifier);
             extension.running =
                 extension.setup != ExtensionLink::Setup::connected && extension.seen && isRunning(browser);
@@ -206,6 +210,8 @@ void BrowserAutomationService::refreshInstalledBrowsers(bool force)
                 browser);
         }
     }
+    // What the browsers' own files say (their profiles, each one's extensions) is looked at again.
+    updateAccess();
 }
 
 void BrowserAutomationService::connect(const SupportedBrowser& browser)
@@ -249,6 +255,7 @@ void BrowserAutomationService::fix(const SupportedBrowser& browser)
     case Kind::hostMissing:
     case Kind::extensionOff:
     case Kind::privateWindowsHidden:
+    case Kind::profilesLeftOut:
         if (m_env.extensionAction)
             m_env.extensionAction(browser, kind);
         else

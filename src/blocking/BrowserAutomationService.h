@@ -39,19 +39,27 @@ struct BrowserAccessState {
         privateWindowsHidden, // connected, but the extension may not run in private windows
         awaitingConsent,      // the browser is asking the person to allow the connection
         notPossible,          // neither route can reach this browser here
+        profilesLeftOut,      // connected, but other profiles of the browser have no extension
     };
     Kind kind = Kind::notConnected;
-    QString message; // only for problem
+    QString message;           // only for problem
+    QStringList profiles = {}; // only for profilesLeftOut: their names, as the browser shows them
 
     bool operator==(const BrowserAccessState&) const = default;
-    static BrowserAccessState of(Kind kind, const QString& message = {}) { return {kind, message}; }
+    static BrowserAccessState of(Kind kind, const QString& message = {}) { return {kind, message, {}}; }
     bool needsAttention() const
     {
         return kind == Kind::permissionNeeded || kind == Kind::unsupported || kind == Kind::problem ||
-               kind == Kind::awaitingConsent || kind == Kind::hostMissing || kind == Kind::extensionOff;
+               kind == Kind::awaitingConsent || kind == Kind::hostMissing || kind == Kind::extensionOff ||
+               kind == Kind::profilesLeftOut;
     }
-    // Its tabs are seen and steered.
-    bool isProtected() const { return kind == Kind::connected || kind == Kind::privateWindowsHidden; }
+    // Its tabs are seen and steered (with profiles left out, in the others).
+    bool isProtected() const
+    {
+        return kind == Kind::connected || kind == Kind::privateWindowsHidden || kind == Kind::profilesLeftOut;
+    }
+    // What a row may call "Connected": every profile of it is protected.
+    bool isConnectedEverywhere() const { return isProtected() && kind != Kind::profilesLeftOut; }
 };
 
 // Enforces the blocking rules from outside the browsers: every 0.65 s it reads the address of the
@@ -131,6 +139,7 @@ public:
     struct ExtensionSide {
         std::optional<ExtensionLink::Setup> setup;
         std::optional<ExtensionTabReport> report;
+        QStringList profilesLeftOut; // while connected
         bool seen = false;
         bool running = false;
     };

@@ -285,6 +285,13 @@ ExtensionLink::Setup ExtensionBridge::setup(const QString& bundleIdentifier) con
     return s;
 }
 
+QStringList ExtensionBridge::profilesLeftOut(const QString& bundleIdentifier) const
+{
+    if (!m_profileCheck || !current(bundleIdentifier))
+        return {};
+    return m_profileCheck(bundleIdentifier);
+}
+
 void ExtensionBridge::recheckSetup()
 {
     m_offlineCache.clear();

@@ -23,6 +23,9 @@ public:
     using OfflineSetup = std::function<Setup(const QString& bundleIdentifier)>;
 
     explicit ExtensionBridge(OfflineSetup offlineSetup = {}, QObject* parent = nullptr);
+    // Where the profiles without the extension are learnt, for a browser whose extension is connected.
+    using ProfileCheck = std::function<QStringList(const QString& bundleIdentifier)>;
+    void setProfileCheck(ProfileCheck check) { m_profileCheck = std::move(check); }
     ~ExtensionBridge() override;
 
     // Listens at `path`; false with lastError() set when it cannot (another program answers there,
@@ -33,6 +36,7 @@ public:
     Setup setup(const QString& bundleIdentifier) const override;
     QStringList connectedBrowsers() const override;
     std::optional<ExtensionTabReport> report(const QString& bundleIdentifier) const override;
+    QStringList profilesLeftOut(const QString& bundleIdentifier) const override;
     void setBlockedSites(const QList<BlockedSite>& sites) override;
     void redirectTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL, const QString& to,
                      std::function<void(bool)> done) override;
@@ -82,6 +86,7 @@ private:
     void updateConnected();
 
     OfflineSetup m_offlineSetup;
+    ProfileCheck m_profileCheck;
     // The offline answer looks at files and PATH: asked for on every refresh of a screen, it is
     // kept for a few seconds.
     mutable QHash<QString, std::pair<Setup, qint64>> m_offlineCache;

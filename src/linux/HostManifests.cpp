@@ -156,12 +156,17 @@ Presence presence(const Browser& browser, const QString& home)
 
 namespace {
 
-bool isCurrent(const Browser& browser, const QString& home, const QString& executable, const QStringList& machineIds)
+bool isCurrentAt(const QString& path, const QByteArray& expected)
 {
-    QFile file(manifestPath(browser, home));
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    return file.read(64 * 1024) == manifest(browser, executable, machineIds);
+    return file.read(64 * 1024) == expected;
+}
+
+bool isCurrent(const Browser& browser, const QString& home, const QString& executable, const QStringList& machineIds)
+{
+    return isCurrentAt(manifestPath(browser, home), manifest(browser, executable, machineIds));
 }
 
 } // namespace
@@ -185,6 +190,33 @@ QStringList writeAll(const QString& home, const QString& executable, const QStri
         QString error;
         if (!write(b, home, executable, machineIds, &error))
             failures.append(manifestPath(b, home) + QStringLiteral(": ") + error);
+    }
+    return failures;
+}
+
+QStringList writeIntoDataFolders(const Browser& browser, const QStringList& userDataFolders, const QString& executable,
+                                 const QStringList& machineIds, QStringList* written)
+{
+    QStringList failures;
+    if (browser.firefox)
+        return failures; // Firefox reads its manifests from one place whatever its profile
+    const QByteArray bytes = manifest(browser, executable, machineIds);
+    for (const QString& folder : userDataFolders) {
+        // Only a folder the browser made: a name that is no folder here is no reason to make one.
+        if (!QDir::isAbsolutePath(folder) || !QFileInfo(folder).isDir())
+            continue;
+        const QString path = QDir(folder).filePath(QStringLiteral("NativeMessagingHosts/") + NativeMessaging::hostName +
+                                                   QStringLiteral(".json"));
+        if (isCurrentAt(path, bytes))
+            continue;
+        QString error;
+        if (FileSafety::makeFolder(QFileInfo(path).absolutePath(), &error) &&
+            FileSafety::writeAtomically(path, bytes, &error)) {
+            if (written)
+                written->append(path);
+        } else {
+            failures.append(path + QStringLiteral(": ") + error);
+        }
     }
     return failures;
 }

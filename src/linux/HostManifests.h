@@ -47,6 +47,12 @@ Presence presence(const Browser& browser, const QString& home);
 // Writes the manifest of every browser found natively whose manifest is missing or names another
 // program; leaves the rest alone. The paths that could not be written, with why, come back.
 QStringList writeAll(const QString& home, const QString& executable, const QStringList& machineIds = {});
+// A browser started on a data folder of its own (--user-data-dir) reads its manifest from that
+// folder's NativeMessagingHosts/, not from the usual one: writes it into each of these folders
+// where it is missing or names another program. The paths written come back in `written`, those
+// that could not be, with why, are returned.
+QStringList writeIntoDataFolders(const Browser& browser, const QStringList& userDataFolders, const QString& executable,
+                                 const QStringList& machineIds = {}, QStringList* written = nullptr);
 // Writes one browser's manifest whatever is there (the rows' repair action).
 bool write(const Browser& browser, const QString& home, const QString& executable, const QStringList& machineIds = {},
            QString* error = nullptr);

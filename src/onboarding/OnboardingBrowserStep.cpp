@@ -137,7 +137,7 @@ QWidget* OnboardingView::buildBrowser()
                 texts->addWidget(label(QStringLiteral("Started without remote debugging."), Theme::font(12.5),
                                        FocusColor::alert(), true));
             h->addLayout(texts, 1);
-            if (state.isProtected())
+            if (state.isConnectedEverywhere())
                 h->addWidget(new FocusOKText(QStringLiteral("Connected")));
             // Connected with private windows left out still has something to fix, beside "Connected".
             const bool hasAction = stateText ? !stateText->actionTitle.isEmpty() : !state.isProtected();

@@ -40,6 +40,13 @@ public:
     virtual Setup setup(const QString& bundleIdentifier) const = 0;
     virtual QStringList connectedBrowsers() const = 0;
     virtual std::optional<ExtensionTabReport> report(const QString& bundleIdentifier) const = 0;
+    // The browser's profiles known to be without the extension, by the names the browser shows
+    // them under: a connected extension speaks for its own profile only.
+    virtual QStringList profilesLeftOut(const QString& bundleIdentifier) const
+    {
+        Q_UNUSED(bundleIdentifier);
+        return {};
+    }
 
     // A blocked site: navigations to `domain` and its subdomains go to `pageAddress` with the
     // blocked address appended to it as the block page's `from`.

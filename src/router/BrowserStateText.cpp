@@ -25,6 +25,20 @@ std::optional<BrowserStateText> browserStateText(const SupportedBrowser& browser
                                         : QStringLiteral("Incognito windows aren't covered: in the extension's "
                                                          "details, turn on Allow in Incognito."),
                                 QStringLiteral("Open Extension Page")};
+    case Kind::profilesLeftOut: {
+        QStringList quoted;
+        for (const QString& name : state.profiles)
+            quoted.append(QStringLiteral("“") + name + QStringLiteral("”"));
+        const QString names = quoted.size() < 2 ? quoted.value(0)
+                                                : quoted.mid(0, quoted.size() - 1).join(QStringLiteral(", ")) +
+                                                      QStringLiteral(" and ") + quoted.last();
+        return BrowserStateText{(quoted.size() < 2 ? QStringLiteral("Not protected in the profile ") + names +
+                                                         QStringLiteral(". Open that profile in ")
+                                                   : QStringLiteral("Not protected in the profiles ") + names +
+                                                         QStringLiteral(". Open each of them in ")) +
+                                    browser.name + QStringLiteral(" and add the extension there."),
+                                QStringLiteral("Add Extension")};
+    }
     case Kind::awaitingConsent:
         return BrowserStateText{QStringLiteral("Click Allow in ") + browser.name +
                                     QStringLiteral(" to let Quillharbour connect."),

@@ -184,6 +184,11 @@ Sheet prepare(const SupportedBrowser& browser, Kind kind, const Places& places)
         return sheet;
     }
     sheet.steps = chromiumSteps(browser, page);
+    if (kind == Kind::profilesLeftOut)
+        // Each profile keeps its own extensions: the steps are taken in the one left out.
+        sheet.steps.prepend(QStringLiteral("In %1, switch to the profile that is not protected yet (the profile "
+                                           "button, top right). Take the next steps there.")
+                                .arg(browser.name));
     sheet.machine =
         machineRoute(places.executable, ExtensionInstaller::packagedFolder(places.executableFolder, places.dataHome),
                      QStandardPaths::findExecutable(QStringLiteral("pkexec")));

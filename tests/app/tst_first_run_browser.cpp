@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -483,6 +484,9 @@ private slots:
         QTest::addColumn<QString>("button");  // pressed on Chromium's row in Settings
         QTest::addColumn<bool>("configHome"); // XDG_CONFIG_HOME set inside the home
         QTest::addColumn<bool>("ownProfile"); // started on a profile folder of the person's own
+        // No button: the browser, with the extension, runs on a profile folder of its own before
+        // the program starts.
+        QTest::newRow("extension, its browser on its own profile folder, started first") << "" << false << true;
         QTest::newRow("extension") << "Add Extension" << false << false;
         QTest::newRow("extension, XDG_CONFIG_HOME set") << "Add Extension" << true << false;
         QTest::newRow("launcher") << "Create Launcher" << false << false;
@@ -495,6 +499,26 @@ private slots:
         QFETCH(bool, ownProfile);
         Home home(m_session.environment(), configHome);
         QVERIFY(home.seed({rule(QStringLiteral("example.com"))}));
+        if (button.isEmpty()) {
+            const QString own = home.path(QStringLiteral("my profile"));
+            QProcess& chromium =
+                home.startChromium({QStringLiteral("chromium"), QStringLiteral("--user-data-dir=") + own,
+                                    QStringLiteral("--load-extension=" QH_EXTENSION "/chromium")},
+                                   QStringLiteral("about:blank"));
+            QVERIFY(soon([&] { return !browserWindow(chromium.processId()).isEmpty(); }));
+            openSettings(home);
+            if (QTest::currentTestFailed())
+                return;
+            // The link file goes where this browser reads it, and its extension connects.
+            QVERIFY(connected());
+            QVERIFY(QFile::exists(own + QStringLiteral("/NativeMessagingHosts/") + NativeMessaging::hostName +
+                                  QStringLiteral(".json")));
+            const bool blocked = typeUntil(chromium.processId(), QStringLiteral("http://www.example.com/feed"),
+                                           [&] { return showsBlockPage(chromium.processId()); });
+            QVERIFY2(blocked && home.site.requests.isEmpty(),
+                     qPrintable(QString::fromLatin1(home.site.requests.join(QByteArrayLiteral(", ")))));
+            return;
+        }
         openSettings(home);
         if (QTest::currentTestFailed())
             return;
@@ -673,6 +697,51 @@ private slots:
         }
         QVERIFY(soon([&] { return shown(m_session.activeName()).contains(QStringLiteral("Connect your browser")); }));
         QVERIFY(soon([&] { return exists(QStringLiteral("Chromium>Connected")); }));
+    }
+
+    // The extension added in one profile protects that profile only: the row names the profile
+    // left out, by the name the browser's profile picker shows, and says "Connected" only once the
+    // extension is there too.
+    void secondProfileWithoutTheExtension()
+    {
+        Home home(m_session.environment(), false);
+        QVERIFY(home.seed({rule(QStringLiteral("example.com"))}));
+        const QString data = home.configHome() + QStringLiteral("/chromium");
+        const QStringList second{QStringLiteral("chromium"), QStringLiteral("--user-data-dir=") + data,
+                                 QStringLiteral("--profile-directory=Profile 2")};
+        // A second profile, used once without the extension.
+        QProcess& once = home.startChromium(second, QStringLiteral("about:blank"));
+        QVERIFY(soon([&] { return !browserWindow(once.processId()).isEmpty(); }));
+        ExtensionBrowserRig::stop(once);
+        const QString name =
+            QJsonDocument::fromJson(TestEnvironment::readFile(data + QStringLiteral("/Local State")))[QLatin1String(
+                "profile")][QLatin1String("info_cache")][QLatin1String("Profile 2")][QLatin1String("name")]
+                .toString();
+        QVERIFY2(!name.isEmpty() && QFile::exists(data + QStringLiteral("/Profile 2/Preferences")), qPrintable(name));
+
+        openSettings(home);
+        if (QTest::currentTestFailed())
+            return;
+        addExtension(home);
+        if (QTest::currentTestFailed())
+            return;
+        QProcess& chromium = home.startChromium({QStringLiteral("chromium"), QStringLiteral("--user-data-dir=") + data,
+                                                 QStringLiteral("--profile-directory=Default"),
+                                                 QStringLiteral("--load-extension=") + home.extensionFolder()},
+                                                QStringLiteral("about:blank"));
+        QVERIFY(soon([&] { return !browserWindow(chromium.processId()).isEmpty(); }));
+        const QString named = QStringLiteral("Chromium>Not protected in the profile “%1”. Open that profile in "
+                                             "Chromium and add the extension there.")
+                                  .arg(name);
+        // The browser writes what a profile holds a few seconds after the change.
+        QVERIFY(soon([&] { return exists(named); }, 2 * patience));
+        QVERIFY(!exists(QStringLiteral("Chromium>Connected")));
+        QVERIFY(exists(QStringLiteral("Chromium>Add Extension")));
+
+        // That profile opened in the running browser gets the extension too: every profile is protected.
+        home.startChromium(second, QStringLiteral("about:blank"));
+        QVERIFY(soon([&] { return exists(QStringLiteral("Chromium>Connected")); }, 2 * patience));
+        QVERIFY(!exists(named));
     }
 
     // A one-minute daily limit counts only the minutes the browser is in front: with another

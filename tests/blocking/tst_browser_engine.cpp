@@ -1467,16 +1467,20 @@ void TestBrowserEngine::routesCombine_data()
     QTest::addColumn<int>("devTools");
     QTest::addColumn<int>("extension"); // -1: no extension route at all
     QTest::addColumn<bool>("privateAllowed");
-    QTest::addColumn<bool>("seen");    // the extension said hello from this browser before
-    QTest::addColumn<bool>("running"); // the browser runs now
+    QTest::addColumn<bool>("seen");           // the extension said hello from this browser before
+    QTest::addColumn<bool>("running");        // the browser runs now
+    QTest::addColumn<QStringList>("leftOut"); // profiles of it known to be without the extension
     QTest::addColumn<int>("expected");
     const int none = -1;
     const auto row = [](const char* name, const char* id, Kind devTools, int extension, bool privateAllowed,
-                        Kind expected, bool seen = false, bool running = true) {
+                        Kind expected, bool seen = false, bool running = true, const QStringList& leftOut = {}) {
         QTest::newRow(name) << QString::fromLatin1(id) << int(devTools) << extension << privateAllowed << seen
-                            << running << int(expected);
+                            << running << leftOut << int(expected);
     };
     row("extension connected", "chrome", Kind::permissionNeeded, int(Setup::connected), true, Kind::connected);
+    row("connected, two profiles without it, private windows hidden too", "brave", Kind::notConnected,
+        int(Setup::connected), false, Kind::profilesLeftOut, true, true,
+        {QStringLiteral("Work"), QStringLiteral("Person 2")});
     row("extension connected, private windows hidden", "firefox", Kind::notConnected, int(Setup::connected), false,
         Kind::privateWindowsHidden);
     row("debugging port connected, no extension", "chrome", Kind::connected, int(Setup::extensionMissing), true,
@@ -1520,9 +1524,11 @@ void TestBrowserEngine::routesCombine()
     QFETCH(bool, privateAllowed);
     QFETCH(bool, seen);
     QFETCH(bool, running);
+    QFETCH(QStringList, leftOut);
     QFETCH(int, expected);
     const SupportedBrowser& b = *SupportedBrowser::withId(browser);
     BrowserAutomationService::ExtensionSide side;
+    side.profilesLeftOut = leftOut;
     side.seen = seen;
     side.running = running;
     if (extension >= 0) {
@@ -1540,6 +1546,14 @@ void TestBrowserEngine::routesCombine()
         QVERIFY(state.message.contains(QLatin1String("signed")));
         const std::optional<BrowserStateText> text = browserStateText(b, state);
         QVERIFY(text && text->actionTitle.isEmpty() && text->detail == state.message);
+    }
+    // Profiles left out: the row names each, never says "Connected", and offers to add the extension.
+    if (state.kind == Kind::profilesLeftOut) {
+        const std::optional<BrowserStateText> text = browserStateText(b, state);
+        QVERIFY(text && text->actionTitle == QLatin1String("Add Extension"));
+        QVERIFY(state.isProtected() && !state.isConnectedEverywhere() && state.needsAttention());
+        QCOMPARE(text->detail, QStringLiteral("Not protected in the profiles “Work” and “Person 2”. Open each of "
+                                              "them in Brave and add the extension there."));
     }
 }
 

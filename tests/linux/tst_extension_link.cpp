@@ -3,6 +3,7 @@
 #include "TestEnvironment.h"
 #include "blocking/ExtensionBlockList.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "linux/ChromiumProfiles.h"
 #include "linux/ExtensionBridge.h"
 #include "linux/ExtensionInstaller.h"
 #include "linux/ExtensionRoute.h"
@@ -980,6 +981,73 @@ private slots:
         QCOMPARE(manifest("com.google.Chrome").value(QStringLiteral("allowed_origins")).toArray(), origins);
         QCOMPARE(manifest("org.mozilla.firefox").value(QStringLiteral("allowed_extensions")).toArray(),
                  QJsonArray{NativeMessaging::firefoxExtensionId});
+    }
+
+    // Which profiles of a Chromium-family data folder are named as left out, from the files the
+    // browser keeps: its profile list and each profile's extensions. "-": no such file.
+    void profilesLeftOut_data()
+    {
+        QTest::addColumn<QByteArray>("localState");
+        QTest::addColumn<QByteArray>("second");       // Profile 2/Preferences
+        QTest::addColumn<QByteArray>("secondSecure"); // Profile 2/Secure Preferences
+        QTest::addColumn<QByteArray>("policy");       // a managed policy file
+        QTest::addColumn<QString>("leftOut");
+        const QByteArray on = "{\"extensions\":{\"settings\":{\"" + NativeMessaging::chromiumExtensionId.toLatin1() +
+                              "\":{\"disable_reasons\":[]}}}}";
+        const QByteArray two = "{\"profile\":{\"info_cache\":{\"Default\":{\"name\":\"Your Chromium\"},"
+                               "\"Profile 2\":{\"name\":\"Person 1\"}}}}";
+        const struct {
+            const char* name;
+            QByteArray localState, second, secure = "-", policy = "-";
+            const char* leftOut = "";
+        } rows[] = {
+            {"every profile has it", two, on},
+            {"the second has none", two, "{\"extensions\":{\"settings\":{}}}", "-", "-", "Person 1"},
+            {"switched off in the second", two, QByteArray(on).replace("[]", "[1]"), "-", "-", "Person 1"},
+            {"listed in the secure preferences only", two, "{}", on},
+            {"the machine-wide copy's own id", two,
+             "{\"extensions\":{\"settings\":{\"aoldolcgicjjlkopnfpmphppdifkjcem\":{}}}}"},
+            {"a policy force-installs it in every profile", two, "{}", "-",
+             "{\"ExtensionInstallForcelist\":[\"aoldolcgicjjlkopnfpmphppdifkjcem;file:///x.xml\"]}"},
+            {"a malformed policy", two, "{}", "-", "{\"Ext", "Person 1"},
+            {"a malformed profile list", two.left(40), "{}"},
+            {"a profile list past its bound", two + QByteArray(5 * 1024 * 1024, ' '), "{}"},
+            {"the second's preferences malformed: unknown, not named", two, on.left(30)},
+            {"a listed folder that climbs out is no profile",
+             "{\"profile\":{\"info_cache\":{\"Default\":{},\"../Profile 2\":{\"name\":\"Out\"}}}}", "{}"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r.name) << r.localState << r.second << r.secure << r.policy << QString::fromUtf8(r.leftOut);
+    }
+    void profilesLeftOut()
+    {
+        QFETCH(QByteArray, localState);
+        QFETCH(QByteArray, second);
+        QFETCH(QByteArray, secondSecure);
+        QFETCH(QByteArray, policy);
+        QFETCH(QString, leftOut);
+        QTemporaryDir data, policies;
+        const auto put = [&](const QString& path, const QByteArray& bytes) {
+            return bytes == "-" || TestEnvironment::writeFile(data.filePath(path), bytes);
+        };
+        const QByteArray on =
+            "{\"extensions\":{\"settings\":{\"" + NativeMessaging::chromiumExtensionId.toLatin1() + "\":{}}}}";
+        QVERIFY(put(QStringLiteral("Local State"), localState) && put(QStringLiteral("Default/Preferences"), on) &&
+                put(QStringLiteral("Profile 2/Preferences"), second) &&
+                put(QStringLiteral("Profile 2/Secure Preferences"), secondSecure));
+        if (policy != "-")
+            QVERIFY(TestEnvironment::writeFile(policies.filePath(QStringLiteral("quillharbour.json")), policy));
+        const QStringList ids{NativeMessaging::chromiumExtensionId, QStringLiteral("aoldolcgicjjlkopnfpmphppdifkjcem")};
+        ChromiumProfiles::Reader reader;
+        const QStringList expected = leftOut.isEmpty() ? QStringList() : QStringList{leftOut};
+        QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), expected);
+        // The extension added in the second profile is seen at once.
+        QVERIFY(put(QStringLiteral("Profile 2/Preferences"), on + "\n"));
+        QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), QStringList());
+        // Files that show the connected extension in no profile are not written yet: nothing is said.
+        for (const char* file : {"Default/Preferences", "Profile 2/Preferences", "Profile 2/Secure Preferences"})
+            QVERIFY(put(QString::fromLatin1(file), "{}"));
+        QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), QStringList());
     }
 
     void installCopiesTheExtension()

@@ -48,6 +48,9 @@ private slots:
         QTest::newRow("switched off: added again the same way")
             << "brave" << int(Kind::extensionOff) << true << chromiumCopy << "chrome://extensions"
             << QStringList{"“Developer mode”", "Brave switches off"} << true;
+        QTest::newRow("a profile left out: the steps are taken in that profile")
+            << "chromium" << int(Kind::profilesLeftOut) << true << chromiumCopy << "chrome://extensions"
+            << QStringList{"switch to the profile that is not protected yet", "“Load unpacked”"} << true;
         QTest::newRow("Edge: its own page") << "edge" << int(Kind::extensionMissing) << true << chromiumCopy
                                             << "edge://extensions" << QStringList{"“Load unpacked”"} << true;
         QTest::newRow("Firefox ESR: the file and the preference")
@@ -114,7 +117,9 @@ private slots:
             QVERIFY(TestEnvironment::readFile(link).contains(places.executable.toUtf8()));
         // Only the Chromium family's install has the administrator's route.
         QCOMPARE(sheet.machine.has_value(),
-                 built && (kind == int(Kind::extensionMissing) || kind == int(Kind::extensionOff)) &&
+                 built &&
+                     (kind == int(Kind::extensionMissing) || kind == int(Kind::extensionOff) ||
+                      kind == int(Kind::profilesLeftOut)) &&
                      b.servedBy(SupportedBrowser::devToolsRoute));
     }
 

@@ -279,15 +279,22 @@ void BlockRulesView::refreshBrowsers()
         items->addStretch(1);
         const auto state = engine->accessByBrowserID().value(browser->id);
         const std::optional<BrowserStateText> text = browserStateText(*browser, state);
-        if (state.isProtected()) {
+        if (state.isConnectedEverywhere()) {
             auto* ok = new FocusOKText(QStringLiteral("Connected"));
             ok->setObjectName(QStringLiteral("connectedText"));
             if (text)
                 ok->setToolTip(text->detail);
             items->addWidget(ok);
-        } else if (text && text->actionTitle.isEmpty()) {
-            auto* waiting = BlockUi::label(text->detail, 12, QFont::Normal, FocusColor::alert());
+        } else if (text && (text->actionTitle.isEmpty() || state.isProtected())) {
+            // Waiting for the person in the browser, or protected only in some of its profiles: those
+            // are named in short on this narrow row, and in full beside the button.
+            const QString shown = !state.isProtected() ? text->detail
+                                  : state.profiles.size() == 1
+                                      ? QStringLiteral("Not protected in “%1”").arg(state.profiles.first())
+                                      : QStringLiteral("Not protected in %1 profiles").arg(state.profiles.size());
+            auto* waiting = BlockUi::label(shown, 12, QFont::Normal, FocusColor::alert());
             waiting->setObjectName(QStringLiteral("browserStateText"));
+            waiting->setToolTip(text->detail);
             items->addWidget(waiting);
         }
         // Connected with private windows left out still has something to fix, beside "Connected".

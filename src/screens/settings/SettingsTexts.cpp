@@ -38,13 +38,14 @@ std::vector<BrowserRow> browserRows(const std::vector<SupportedBrowser>& browser
         if (isNotInstalled(browser, access))
             continue;
         const BrowserAccessState state = access.value(browser.id);
-        BrowserRow row{browser, {}, state.needsAttention(), BrowserControl::tryAgain, {}, state.isProtected()};
+        BrowserRow row{
+            browser, {}, state.needsAttention(), BrowserControl::tryAgain, {}, state.isConnectedEverywhere()};
         if (const std::optional<BrowserStateText> text = browserStateText(browser, state)) {
             row.detail = text->detail;
             row.fixTitle = text->actionTitle;
-            row.control = !text->actionTitle.isEmpty() ? BrowserControl::fix
-                          : state.isProtected()        ? BrowserControl::connected
-                                                       : BrowserControl::none;
+            row.control = !text->actionTitle.isEmpty()    ? BrowserControl::fix
+                          : state.isConnectedEverywhere() ? BrowserControl::connected
+                                                          : BrowserControl::none;
             rows.push_back(row);
             continue;
         }

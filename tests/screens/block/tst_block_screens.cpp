@@ -732,6 +732,18 @@ void BlockScreensTest::pageFollowsStoreAndEngine()
     QTRY_COMPARE(page.findChildren<QWidget*>(QStringLiteral("browserRow")).size(), 2);
     QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectedText")).size(), 1);
     QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectButton")).size(), 1);
+
+    // Connected in one profile, another left out: that one is named, with the way to add it there.
+    rig.engine->setAccess({BrowserAccessState::Kind::profilesLeftOut, {}, {QStringLiteral("Work")}},
+                          *SupportedBrowser::withId(QStringLiteral("chrome")));
+    QTRY_COMPARE(page.findChildren<QWidget*>(QStringLiteral("connectedText")).size(), 0);
+    const QList<QLabel*> said = page.findChildren<QLabel*>(QStringLiteral("browserStateText"));
+    QCOMPARE(said.size(), 1);
+    QCOMPARE(said.first()->text(), QStringLiteral("Not protected in “Work”"));
+    QVERIFY(said.first()->toolTip().contains(QLatin1String("Open that profile in Google Chrome")));
+    const QList<QAbstractButton*> buttons = page.findChildren<QAbstractButton*>(QStringLiteral("connectButton"));
+    QVERIFY(std::any_of(buttons.cbegin(), buttons.cend(),
+                        [](const QAbstractButton* b) { return b->text() == QLatin1String("Add Extension"); }));
 }
 
 // Thousands of rules: the rows in view are built, in the store's order, and follow its changes.
