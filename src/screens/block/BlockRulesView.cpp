@@ -286,7 +286,8 @@ void BlockRulesView::refreshBrowsers()
                 ok->setToolTip(text->detail);
             items->addWidget(ok);
         } else if (text && text->actionTitle.isEmpty()) {
-            auto* waiting = BlockUi::label(text->detail, 12, QFont::Normal, FocusColor::alert());
+            auto* waiting = BlockUi::label(text->detail, 12, QFont::Normal,
+                                           state.needsAttention() ? FocusColor::alert() : FocusColor::textSecondary());
             waiting->setObjectName(QStringLiteral("browserStateText"));
             items->addWidget(waiting);
         }
