@@ -43,6 +43,8 @@ private slots:
     void qrCode_data();
     void qrCode();
     void browserStep();
+    void browserStepPictureFollowsTheBrowser_data();
+    void browserStepPictureFollowsTheBrowser();
     void finishFromTheSheet_data();
     void finishFromTheSheet();
     void whereToFindItAgain_data();
@@ -284,6 +286,51 @@ void TestOnboardingSheet::browserStep()
     QCoreApplication::processEvents();
     QCOMPARE(rig.engine->accessByBrowserID().value(QStringLiteral("brave")).kind, Kind::permissionNeeded);
     QVERIFY(rig.browser->received().isEmpty());
+}
+
+// The picture beside the browser list shows the steps of the browser it names, in that browser's
+// own words.
+void TestOnboardingSheet::browserStepPictureFollowsTheBrowser_data()
+{
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<QStringList>("connected");
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<bool>("firefox"); // Firefox's steps, else the Chromium family's
+    QTest::newRow("Chromium alone") << QStringList{"chromium"} << QStringList{} << "Chromium" << false;
+    QTest::newRow("Firefox ESR alone") << QStringList{"firefox"} << QStringList{} << "Firefox" << true;
+    QTest::newRow("Chromium connected, Firefox next")
+        << QStringList{"chromium", "firefox"} << QStringList{"chromium"} << "Firefox" << true;
+    QTest::newRow("Chromium connected, Brave next")
+        << QStringList{"chromium", "brave", "firefox"} << QStringList{"chromium"} << "Brave" << false;
+}
+
+void TestOnboardingSheet::browserStepPictureFollowsTheBrowser()
+{
+    QFETCH(QStringList, installed);
+    QFETCH(QStringList, connected);
+    QFETCH(QString, named);
+    QFETCH(bool, firefox);
+    OnboardingRig rig;
+    for (const QString& id : installed)
+        rig.workspace.installed.insert(SupportedBrowser::withId(id)->bundleIdentifier);
+    shown(rig.open(4));
+    for (const QString& id : connected)
+        rig.engine->setAccess(BrowserAccessState::of(Kind::connected), *SupportedBrowser::withId(id));
+    auto* card = rig.find<OnboardingExtensionPromptCard>(QStringLiteral("promptCard"));
+    QVERIFY(card && card->isVisible());
+    QTRY_VERIFY2_WITH_TIMEOUT(card->texts().instruction.contains(named), qPrintable(card->texts().instruction), 10000);
+    const OnboardingExtensionPromptCard::Texts texts = card->texts();
+    const QString all =
+        QStringList{texts.caption, texts.instruction, texts.buttons.join(u' '), texts.choose}.join(u' ');
+    if (firefox) {
+        QCOMPARE(texts.buttons.last(), QStringLiteral("Install Add-on From File…"));
+        QVERIFY2(all.contains(QLatin1String("xpinstall.signatures.required")), qPrintable(all));
+        QVERIFY2(!all.contains(QLatin1String("Developer mode")) && !all.contains(QLatin1String("unpacked")),
+                 qPrintable(all));
+    } else {
+        QCOMPARE(texts.buttons.last(), QStringLiteral("Load unpacked"));
+        QVERIFY2(all.contains(QLatin1String("Developer mode in ") + named), qPrintable(all));
+    }
 }
 
 void TestOnboardingSheet::finishFromTheSheet_data()
