@@ -13,6 +13,7 @@
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
+#include "linux/DevToolsTabReturn.h"
 #include "linux/ExtensionBridge.h"
 #include "linux/ExtensionRoute.h"
 #include "linux/FontCatalogPreload.h"
@@ -42,6 +43,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -52,6 +54,9 @@
 #include <unistd.h>
 
 namespace {
+
+// How long quitting waits for the browsers to send block-page tabs back to their sites.
+constexpr int quitReturnMs = 1000;
 
 int signalPipe[2] = {-1, -1};
 
@@ -138,7 +143,8 @@ struct BrowserRoutes {
                                             QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
                                             machineIds};
         return [this, places](const SupportedBrowser& browser, BrowserAccessState::Kind kind) {
-            showExtensionAction(browser, kind, places, [this] { extensions.recheckSetup(); });
+            showExtensionAction(
+                browser, kind, places, [this] { extensions.recheckSetup(); }, &extensions);
         };
     }
 
@@ -327,6 +333,27 @@ int run(int argc, char* argv[])
     Shell shell(context, &notifications, options);
     installScreens(shell.mainWindow());
     systemQuit = [&shell] { shell.systemQuit(); };
+    // However the run ends (quit, the session's end, a signal), tabs left on the block page go
+    // back to their sites, since nothing blocks once the program is gone. Extensions do it
+    // themselves when their link says so; the debugging connections are asked here, briefly.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &browserAutomation, [&] {
+        browserAutomation.stop();
+        QStringList bundles;
+        for (const SupportedBrowser& browser : SupportedBrowser::all())
+            if (browser.servedBy(SupportedBrowser::devToolsRoute))
+                bundles.append(browser.bundleIdentifier);
+        QEventLoop answers;
+        bool answered = false;
+        DevToolsTabReturn::sendBack(
+            browsers.devTools, bundles, [&](const QString& address) { return blockPageServer.returnAddress(address); },
+            quitReturnMs,
+            [&] {
+                answered = true;
+                answers.quit();
+            });
+        if (!answered)
+            answers.exec();
+    });
     LinuxSessionEnd sessionEnd;
     QObject::connect(&sessionEnd, &LinuxSessionEnd::shuttingDown, &shell, &Shell::systemQuit);
     QObject::connect(&single, &SingleInstance::messageReceived, &shell, &Shell::handleLinks);

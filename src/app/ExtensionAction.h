@@ -7,6 +7,8 @@
 
 // The browser rows' extension action on this desktop (add, repair, private windows): the work
 // done, then its sheet shown over the window the person pressed the button in. `afterwards`
-// runs once the files are written, so every row reads them again.
+// runs once the files are written, so every row reads them again. `extensions` opens the
+// browser's own pages where it is connected.
 void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Kind kind,
-                         const ExtensionSetup::Places& places, const std::function<void()>& afterwards);
+                         const ExtensionSetup::Places& places, const std::function<void()>& afterwards,
+                         ExtensionLink* extensions = nullptr);

@@ -100,13 +100,18 @@ QString extensionsPage(const QString& bundleIdentifier)
 
 bool openExtensionsPage(const QString& bundleIdentifier, const QString& page)
 {
+    return startBrowser(bundleIdentifier, {page.isEmpty() ? extensionsPage(bundleIdentifier) : page});
+}
+
+bool startBrowser(const QString& bundleIdentifier, const QStringList& arguments)
+{
     const HostManifests::Browser* browser = HostManifests::browser(bundleIdentifier);
     if (!browser)
         return false;
     for (const QString& name : browser->executables) {
         const QString program = name.startsWith(u'/') ? name : QStandardPaths::findExecutable(name);
         if (!program.isEmpty() && QFileInfo(program).isExecutable())
-            return QProcess::startDetached(program, {page.isEmpty() ? extensionsPage(bundleIdentifier) : page});
+            return QProcess::startDetached(program, arguments);
     }
     return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <optional>
 
@@ -30,5 +31,7 @@ QString extensionsPage(const QString& bundleIdentifier);
 // when asked on their command line, and a running one opens it in a new tab); false when no
 // program of that browser is found.
 bool openExtensionsPage(const QString& bundleIdentifier, const QString& page = {});
+// Starts the browser with `arguments`; false when no program of that browser is found.
+bool startBrowser(const QString& bundleIdentifier, const QStringList& arguments);
 
 } // namespace ExtensionInstaller

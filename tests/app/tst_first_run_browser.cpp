@@ -90,7 +90,11 @@ public:
         m_started.push_back(std::move(s));
         return *m_started.back().process;
     }
-    QProcess& startProgram() { return start(QStringLiteral(QUILLHARBOUR_BINARY), {}, false); }
+    QProcess& startProgram()
+    {
+        program = &start(QStringLiteral(QUILLHARBOUR_BINARY), {}, false);
+        return *program;
+    }
     // Chromium as a person's launcher starts it, with what every test browser needs besides: no
     // sandbox (the tests may run as root), no first-run questions, every example address led to
     // the local site. Its window, not its accessibility tree, is what the test looks at.
@@ -105,6 +109,7 @@ public:
 
     QProcessEnvironment env;
     SiteServer site;
+    QProcess* program = nullptr; // the last one started
 
 private:
     struct Started {
@@ -387,6 +392,26 @@ private slots:
                  qPrintable(QStringLiteral("\"%1\" shown, the site asked for %2")
                                 .arg(windowTitle(chromium.processId()),
                                      QString::fromLatin1(home.site.requests.join(QByteArrayLiteral(", "))))));
+        const qint64 pid = chromium.processId();
+        if (button == QLatin1String("Add Extension")) {
+            // Incognito windows are left out: the row's button and its sheet's lead to the
+            // extension's own page in Chromium, which opens it only for the extension.
+            QVERIFY(press(QStringLiteral("Chromium>Open Extension Page")));
+            QVERIFY(press(QStringLiteral("Open the Extension's Page")));
+            QVERIFY2(soon([&] { return windowTitle(pid).startsWith(QLatin1String("Extensions")); }),
+                     qPrintable(windowTitle(pid)));
+            QVERIFY(soon([&] { return exists(QStringLiteral("Opened in Chromium.")); }));
+            QVERIFY(press(QStringLiteral("Done")));
+            xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), browserWindow(pid)});
+            xdotool({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), QStringLiteral("ctrl+1")});
+            QVERIFY(soon([&] { return showsBlockPage(pid); }));
+        }
+
+        // The program ends while a tab shows the block page: the tab goes back to its site,
+        // whichever route held it.
+        home.program->terminate();
+        QVERIFY(soon([&] { return windowTitle(pid) == QLatin1String("site - Chromium"); }));
+        QVERIFY(home.site.received("www.example.com/feed"));
     }
 
     // A one-minute daily limit counts only the minutes the browser is in front: with another
