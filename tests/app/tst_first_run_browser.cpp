@@ -276,7 +276,17 @@ private slots:
             {QStringLiteral("Connect your browser"), {}, {}, {}},
             // Chromium's row comes first; its action shows the same steps as Settings does.
             {QStringLiteral("Connect your browser"), QStringLiteral("Add Extension"), {}, QStringLiteral("space")},
-            {QStringLiteral("Add Quillharbour to Chromium"), {}, {}, QStringLiteral("Escape")},
+            // Chromium opens no chrome:// address from its command line, and its extension is not
+            // there yet: the address goes on the clipboard, with where to paste it.
+            {QStringLiteral("Add Quillharbour to Chromium"),
+             QStringLiteral("Open Extensions"),
+             {},
+             QStringLiteral("space")},
+            {QStringLiteral("Copied chrome://extensions. Chromium opens it only from its address bar: in the "
+                            "Chromium window that opened, paste it there (Ctrl+L, then Ctrl+V) and press Enter."),
+             {},
+             {},
+             QStringLiteral("Escape")},
             {QStringLiteral("Connect your browser"), {}, {}, QStringLiteral("Return")},
             {QStringLiteral("What matters today?"), QStringLiteral("Today's priority"), QStringLiteral("Call the bank"),
              QStringLiteral("Return")},
