@@ -98,11 +98,6 @@ QString extensionsPage(const QString& bundleIdentifier)
     return QStringLiteral("chrome://extensions");
 }
 
-bool openExtensionsPage(const QString& bundleIdentifier, const QString& page)
-{
-    return startBrowser(bundleIdentifier, {page.isEmpty() ? extensionsPage(bundleIdentifier) : page});
-}
-
 bool startBrowser(const QString& bundleIdentifier, const QStringList& arguments)
 {
     const HostManifests::Browser* browser = HostManifests::browser(bundleIdentifier);
