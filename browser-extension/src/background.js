@@ -38,7 +38,7 @@ function dropPort() {
   port = null;
   watchFocus(false);
   lastReport = "";
-  clearRules();
+  clearRules().then(sendBlockPagesBack);
   scheduleConnect();
 }
 
@@ -169,9 +169,10 @@ async function replaceRules(sites) {
   });
 }
 
+// Settles once the rules are gone, so that nothing sent back meets them on its way.
 function clearRules() {
   appliedSites = "[]";
-  replaceRules([]).catch((e) => noteSwallowed("rules not cleared", e));
+  return replaceRules([]).catch((e) => noteSwallowed("rules not cleared", e));
 }
 
 async function applySites(sites) {
@@ -195,6 +196,70 @@ function isBlockPage(address) {
 // The page of a blocked list: the block page with an empty `from` at its end.
 function isPageToFill(address) {
   return isBlockPage(address) && /^[^#]*&from=$/.test(address);
+}
+
+// The address a block page came from, as the page itself would return to it: a web address away
+// from this machine, or nothing. The page carries it encoded in `from`, or, straight from a
+// redirect rule, as it was after `url=`.
+function returnAddress(page) {
+  const query = page.slice(page.indexOf("?") + 1).split("#")[0];
+  let address = null;
+  const raw = query.indexOf("&url=");
+  if (raw >= 0) address = page.slice(page.indexOf("?") + 1 + raw + 5);
+  else
+    for (const item of query.split("&"))
+      if (item.startsWith("from=")) {
+        try {
+          address = decodeURIComponent(item.slice(5));
+        } catch (e) {
+          return null;
+        }
+      }
+  if (!address) return null;
+  let url;
+  try {
+    url = new URL(address);
+  } catch (e) {
+    return null;
+  }
+  const host = url.hostname.toLowerCase();
+  if (url.protocol !== "http:" && url.protocol !== "https:") return null;
+  if (host === "" || host === "127.0.0.1" || host === "localhost" || host === "[::1]") return null;
+  return address;
+}
+
+// Blocking has ended with the program: every tab on a block page goes back to its site, as the
+// page itself does when a block ends, instead of waiting on a server that is gone.
+async function sendBlockPagesBack() {
+  let tabs = [];
+  try {
+    tabs = await api.tabs.query({});
+  } catch (e) {
+    noteSwallowed("tabs not listed", e);
+  }
+  for (const tab of tabs) {
+    const shown = tab.pendingUrl || tab.url || "";
+    if (!isBlockPage(shown)) continue;
+    const address = returnAddress(shown);
+    if (address) api.tabs.update(tab.id, { url: address }).catch((e) => noteSwallowed("tab not returned", e));
+  }
+}
+
+// The browser's own page for extensions, which it lets only an extension open.
+function isExtensionsPage(address) {
+  return /^(chrome|edge|brave|vivaldi|opera):\/\/extensions\/?(\?id=[a-p]{32})?$/.test(address);
+}
+
+async function openPage(message) {
+  let ok = false;
+  try {
+    const tab = await api.tabs.create({ url: message.url, active: true });
+    await api.windows.update(tab.windowId, { focused: true });
+    ok = true;
+  } catch (e) {
+    noteSwallowed("page not opened", e);
+  }
+  send({ type: "done", id: message.id, ok });
 }
 
 // Acts on a tab only while it still shows the address the program read.
@@ -228,10 +293,14 @@ function onMessage(message) {
     case "close":
       onTab(message, (tab) => api.tabs.remove(tab.id));
       break;
+    case "open":
+      if (typeof message.url === "string" && isExtensionsPage(message.url)) openPage(message);
+      else send({ type: "done", id: message.id, ok: false });
+      break;
     case "absent":
       // The relay runs but the program does not: nothing may stay blocked.
       lastReport = "";
-      clearRules();
+      clearRules().then(sendBlockPagesBack);
       break;
     case "present":
       // What was said before the relay reached the program went nowhere: all of it again.

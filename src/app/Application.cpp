@@ -14,6 +14,7 @@
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
+#include "linux/DevToolsTabReturn.h"
 #include "linux/ExtensionBridge.h"
 #include "linux/ExtensionRoute.h"
 #include "linux/FontCatalogPreload.h"
@@ -49,6 +50,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
+#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -66,6 +68,9 @@ static QIcon programIcon()
 }
 
 namespace {
+
+// How long quitting waits for the browsers to send block-page tabs back to their sites.
+constexpr int quitReturnMs = 1000;
 
 int signalPipe[2] = {-1, -1};
 
@@ -193,7 +198,7 @@ struct BrowserRoutes {
                                                 QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
                                                 machineIds};
             showExtensionAction(
-                browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); });
+                browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); }, &extensions);
         };
     }
 
@@ -407,6 +412,27 @@ int run(int argc, char* argv[])
     Shell shell(context, &notifications, options);
     installScreens(shell.mainWindow());
     systemQuit = [&shell] { shell.systemQuit(); };
+    // However the run ends (quit, the session's end, a signal), tabs left on the block page go
+    // back to their sites, since nothing blocks once the program is gone. Extensions do it
+    // themselves when their link says so; the debugging connections are asked here, briefly.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &browserAutomation, [&] {
+        browserAutomation.stop();
+        QStringList bundles;
+        for (const SupportedBrowser& browser : SupportedBrowser::all())
+            if (browser.servedBy(SupportedBrowser::devToolsRoute))
+                bundles.append(browser.bundleIdentifier);
+        QEventLoop answers;
+        bool answered = false;
+        DevToolsTabReturn::sendBack(
+            browsers.devTools, bundles, [&](const QString& address) { return blockPageServer.returnAddress(address); },
+            quitReturnMs,
+            [&] {
+                answered = true;
+                answers.quit();
+            });
+        if (!answered)
+            answers.exec();
+    });
     LinuxSessionEnd sessionEnd;
     QObject::connect(&sessionEnd, &LinuxSessionEnd::shuttingDown, &shell, &Shell::systemQuit);
     QObject::connect(&single, &SingleInstance::messageReceived, &shell, &Shell::handleLinks);

@@ -1,13 +1,14 @@
 #include "app/ExtensionAction.h"
 
 #include "linux/ExtensionInstaller.h"
+#include "router/ExtensionPageOpener.h"
 #include "ui/ExtensionInstallDialog.h"
 
 #include <QApplication>
 
 void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Kind kind,
                          const ExtensionSetup::Places& places, const std::function<void()>& afterwards,
-                         const std::function<void()>& installedForEveryone)
+                         const std::function<void()>& installedForEveryone, ExtensionLink* extensions)
 {
     const ExtensionSetup::Sheet sheet = ExtensionSetup::prepare(browser, kind, places);
     if (afterwards)
@@ -26,8 +27,13 @@ void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Ki
         content.machineRouteText = sheet.machine->instead;
     }
     ExtensionInstallDialog::Actions actions;
-    actions.openPage = [bundle = browser.bundleIdentifier, page = sheet.pageToOpen] {
-        return ExtensionInstaller::openExtensionsPage(bundle, page);
+    ExtensionPageOpener::Ways ways;
+    ways.extensions = extensions;
+    ways.start = &ExtensionInstaller::startBrowser;
+    actions.openPage = [browser, ways, page = sheet.pageToOpen](auto shown) {
+        ExtensionPageOpener::open(browser, page, ways, [shown](const ExtensionPageOpener::Outcome& outcome) {
+            shown(outcome.note, outcome.clipboard);
+        });
     };
     if (sheet.machine && !sheet.machine->command.isEmpty())
         // Owned by the application: an install under way finishes even when the sheet is closed.

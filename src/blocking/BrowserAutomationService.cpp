@@ -157,9 +157,21 @@ bool BrowserAutomationService::hasBrowserToWatch() const
     return false;
 }
 
+void BrowserAutomationService::stop()
+{
+    m_stopped = true;
+    m_timer.stop();
+    m_listingTimer.stop();
+    m_resting = false;
+    m_lookQueued = false;
+    if (m_env.interceptor)
+        for (const SupportedBrowser& b : browsers())
+            m_env.interceptor->watch(b.bundleIdentifier, {});
+}
+
 void BrowserAutomationService::updateSchedule()
 {
-    if (!m_started)
+    if (!m_started || m_stopped)
         return;
     const bool wanted = hasBrowserToWatch();
     if (wanted && m_resting) {
@@ -213,6 +225,8 @@ std::optional<QString> BrowserAutomationService::frontmost() const
 void BrowserAutomationService::checkActiveBrowser()
 {
     m_lookQueued = false;
+    if (m_stopped)
+        return;
     // One answer for the whole tick: the warning, the choice of browser and the guard all ask.
     m_tickFront = m_env.workspace->frontmostApplicationId();
     const auto forget = qScopeGuard([this] { m_tickFront.reset(); });
@@ -269,7 +283,7 @@ void BrowserAutomationService::lookNow()
 
 void BrowserAutomationService::updateInterception()
 {
-    if (!m_env.interceptor)
+    if (!m_env.interceptor || m_stopped)
         return;
     QStringList domains;
     if (m_storage && m_pageServer && m_pageServer->port())
@@ -298,7 +312,7 @@ std::optional<QString> BrowserAutomationService::interceptedNavigationTarget(con
     // Held by a pattern set a moment ago; whether the host is blocked is decided now, on the
     // store's current list, exactly as a check would.
     const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundleIdentifier);
-    if (!browser || !m_attempted.contains(browser->id) || !m_pageServer)
+    if (!browser || !m_attempted.contains(browser->id) || !m_pageServer || m_stopped)
         return std::nullopt;
     const QUrl url(address);
     const QString scheme = url.scheme().toLower();

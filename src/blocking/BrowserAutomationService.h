@@ -108,6 +108,10 @@ public:
 
     void start();
     bool isStarted() const { return m_started; }
+    // The run ends: no check, and nothing held in the browsers from here on, so that what is
+    // sent back to its site stays there.
+    void stop();
+    bool isStopped() const { return m_stopped; }
     // Whether the 0.65 s checks run now: only while something is enforced, the screen is awake
     // and a browser runs that a check could read or warn about. Events wake them again.
     bool isCheckTimerRunning() const { return m_timer.isActive(); }
@@ -219,6 +223,7 @@ private:
     QTimer m_timer;
     QTimer m_listingTimer; // the installed browsers, listed again while no check runs
     bool m_started = false;
+    bool m_stopped = false;
     bool m_isChecking = false;
     quint64 m_checkNumber = 0;   // completions of an abandoned check must not end a newer one
     double m_checkStartedAt = 0; // monotonic seconds: the watchdog must not depend on the wall clock

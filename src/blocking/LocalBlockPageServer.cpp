@@ -269,6 +269,21 @@ std::optional<QUrl> LocalBlockPageServer::blockedPageURL(const QUuid& rule, cons
     return QUrl(withFrom, QUrl::StrictMode);
 }
 
+std::optional<QString> LocalBlockPageServer::returnAddress(const QString& pageAddress) const
+{
+    if (!m_port)
+        return std::nullopt;
+    const QString page = QStringLiteral("http://127.0.0.1:%1/blocked?").arg(*m_port);
+    if (!pageAddress.startsWith(page))
+        return std::nullopt;
+    // Straight from an extension's redirect rule the address follows `&url=` as it was.
+    QString query = pageAddress.mid(page.size());
+    if (const qsizetype raw = query.indexOf(QLatin1String("&url=")); raw >= 0)
+        return BlockPage::safeReturnURL(query.mid(raw + 5));
+    query.truncate(query.indexOf(u'#') < 0 ? query.size() : query.indexOf(u'#'));
+    return BlockPage::safeReturnURL(BlockPageRequest::queryValue(query, QStringLiteral("from")));
+}
+
 const std::optional<QByteArray>& LocalBlockPageServer::appIconPNG()
 {
     static const std::optional<QByteArray> icon = []() -> std::optional<QByteArray> {

@@ -54,6 +54,9 @@ public:
 
     // Where a blocked tab is sent; nothing until the server listens.
     std::optional<QUrl> blockedPageURL(const QUuid& rule, const QString& domain, const QString& from) const;
+    // Where a tab showing `pageAddress` goes back to once blocking ends: for this server's block
+    // page, the address it came from when the page itself would return there; else nothing.
+    std::optional<QString> returnAddress(const QString& pageAddress) const;
 
     // Request bytes to response bytes: the whole protocol apart from the sockets.
     QByteArray handleRequest(const QByteArray& request) const;

@@ -369,3 +369,9 @@ void ExtensionBridge::closeTab(const QString& bundleIdentifier, qint64 tabId, co
          {QStringLiteral("ifURL"), ifURL}},
         std::move(done));
 }
+
+void ExtensionBridge::openPage(const QString& bundleIdentifier, const QString& address, std::function<void(bool)> done)
+{
+    ask(bundleIdentifier, {{QStringLiteral("type"), QStringLiteral("open")}, {QStringLiteral("url"), address}},
+        std::move(done));
+}

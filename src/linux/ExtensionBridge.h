@@ -42,6 +42,7 @@ public:
                      std::function<void(bool)> done) override;
     void closeTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
                   std::function<void(bool)> done) override;
+    void openPage(const QString& bundleIdentifier, const QString& address, std::function<void(bool)> done) override;
 
     // The files the offline answer reads were written (at start, or by the install action):
     // every browser's setup is looked at again, and the change told.

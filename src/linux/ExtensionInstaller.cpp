@@ -98,7 +98,7 @@ QString extensionsPage(const QString& bundleIdentifier)
     return QStringLiteral("chrome://extensions");
 }
 
-bool openExtensionsPage(const QString& bundleIdentifier, const QString& page)
+bool startBrowser(const QString& bundleIdentifier, const QStringList& arguments)
 {
     const HostManifests::Browser* browser = HostManifests::browser(bundleIdentifier);
     if (!browser)
@@ -106,7 +106,7 @@ bool openExtensionsPage(const QString& bundleIdentifier, const QString& page)
     for (const QString& name : browser->executables) {
         const QString program = name.startsWith(u'/') ? name : QStandardPaths::findExecutable(name);
         if (!program.isEmpty() && QFileInfo(program).isExecutable())
-            return QProcess::startDetached(program, {page.isEmpty() ? extensionsPage(bundleIdentifier) : page});
+            return QProcess::startDetached(program, arguments);
     }
     return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <optional>
 
@@ -26,9 +27,7 @@ std::optional<Copy> install(const QString& bundleIdentifier, const QString& pack
 
 // The browser's own page for extensions ("chrome://extensions", "about:addons", ...).
 QString extensionsPage(const QString& bundleIdentifier);
-// Starts the browser on `page` (that page when empty; browsers open their internal pages only
-// when asked on their command line, and a running one opens it in a new tab); false when no
-// program of that browser is found.
-bool openExtensionsPage(const QString& bundleIdentifier, const QString& page = {});
+// Starts the browser with `arguments`; false when no program of that browser is found.
+bool startBrowser(const QString& bundleIdentifier, const QStringList& arguments);
 
 } // namespace ExtensionInstaller

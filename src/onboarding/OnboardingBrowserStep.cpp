@@ -129,10 +129,6 @@ QWidget* OnboardingView::buildBrowser()
                 texts->addWidget(label(stateText->detail, Theme::font(12.5),
                                        state.needsAttention() ? FocusColor::alert() : FocusColor::textSecondary(),
                                        true));
-            else if (state.kind == Kind::browserClosed)
-                texts->addWidget(
-                    label(QStringLiteral("Open ") + browser.name + QStringLiteral(" first, then connect it."),
-                          Theme::font(12.5), FocusColor::textSecondary(), true));
             else if (state.kind == Kind::permissionNeeded)
                 texts->addWidget(label(QStringLiteral("Started without remote debugging."), Theme::font(12.5),
                                        FocusColor::alert(), true));
@@ -163,7 +159,9 @@ QWidget* OnboardingView::buildBrowser()
         noteText->setText(needing ? QStringLiteral("Started without remote debugging, a browser is reached through "
                                                    "the extension, or from a launcher that turns debugging on.")
                                   : QStringLiteral("Breaks and blocks only work in browsers you connect."));
-        prompt->setBrowserName(OnboardingFlow::promptBrowserName(installed, access));
+        const SupportedBrowser shown = OnboardingFlow::promptBrowser(installed, access);
+        // Firefox is reached by its add-on alone; every other browser here is of the Chromium family.
+        prompt->setBrowserName(shown.name, !shown.servedBy(SupportedBrowser::devToolsRoute));
         prompt->setVisible(!needing);
         if (needing)
             settings->setBrowserName(needing->name);

@@ -250,14 +250,20 @@ OnboardingFlow::browserNeedingPermission(const std::vector<SupportedBrowser>& in
     return std::nullopt;
 }
 
-QString OnboardingFlow::promptBrowserName(const std::vector<SupportedBrowser>& installed,
-                                          const QHash<QString, BrowserAccessState>& access)
+SupportedBrowser OnboardingFlow::promptBrowser(const std::vector<SupportedBrowser>& installed,
+                                               const QHash<QString, BrowserAccessState>& access)
 {
     for (const SupportedBrowser& browser : installed)
         if (!access.value(browser.id).isProtected())
-            return browser.name;
+            return browser;
     // Everything connected or nothing found: the prompt still shows, as the first browser would ask.
-    return SupportedBrowser::all().front().name;
+    return SupportedBrowser::all().front();
+}
+
+QString OnboardingFlow::promptBrowserName(const std::vector<SupportedBrowser>& installed,
+                                          const QHash<QString, BrowserAccessState>& access)
+{
+    return promptBrowser(installed, access).name;
 }
 
 QString OnboardingFlow::explanationSiteName() const

@@ -87,6 +87,9 @@ public:
                                                            const QHash<QString, BrowserAccessState>& access);
     static std::optional<SupportedBrowser> browserNeedingPermission(const std::vector<SupportedBrowser>& installed,
                                                                     const QHash<QString, BrowserAccessState>& access);
+    // The browser the picture of adding the extension shows.
+    static SupportedBrowser promptBrowser(const std::vector<SupportedBrowser>& installed,
+                                          const QHash<QString, BrowserAccessState>& access);
     static QString promptBrowserName(const std::vector<SupportedBrowser>& installed,
                                      const QHash<QString, BrowserAccessState>& access);
     QString explanationSiteName() const;

@@ -793,20 +793,37 @@ OnboardingExtensionPromptCard::OnboardingExtensionPromptCard(const QString& brow
 {
 }
 
-void OnboardingExtensionPromptCard::setBrowserName(const QString& name)
+void OnboardingExtensionPromptCard::setBrowserName(const QString& name, bool firefox)
 {
-    if (name == m_browser)
+    if (name == m_browser && firefox == m_firefox)
         return;
     m_browser = name;
+    m_firefox = firefox;
     invalidate();
+}
+
+OnboardingExtensionPromptCard::Texts OnboardingExtensionPromptCard::texts() const
+{
+    if (m_firefox)
+        return {QStringLiteral("On the add-ons page"),
+                QStringLiteral("In ") + m_browser +
+                    QStringLiteral("'s about:config, set xpinstall.signatures.required to false, then add the file "
+                                   "Quillharbour shows you."),
+                {QStringLiteral("Install Add-on From File…")},
+                QStringLiteral("Choose it from the gear menu")};
+    return {QStringLiteral("On the extensions page"),
+            QStringLiteral("Turn on Developer mode in ") + m_browser +
+                QStringLiteral(", then choose the folder Quillharbour shows you."),
+            {QStringLiteral("Pack extension"), QStringLiteral("Load unpacked")},
+            QStringLiteral("Choose Load unpacked")};
 }
 
 void OnboardingExtensionPromptCard::draw(QPainter& p, const QSizeF& size) const
 {
+    const Texts shown = texts();
     fillRounded(p, QRectF(QPointF(0, 0), size), 22, hex("E9E5DC"));
     const qreal eyebrowH = QFontMetricsF(Theme::font(11, QFont::ExtraBold)).height();
-    const QString question = QStringLiteral("Turn on Developer mode in ") + m_browser +
-                             QStringLiteral(", then choose the folder Quillharbour shows you.");
+    const QString& question = shown.instruction;
     const QFont qf = sans(12.5, QFont::Bold);
     const qreal qh = wrapped(nullptr, {}, 204, question, qf, FocusColor::text(), 0, Qt::AlignHCenter);
     const qreal dialogH = 18 + 47 + 8 + qh + 6 + 8 + 28 + 18;
@@ -815,7 +832,7 @@ void OnboardingExtensionPromptCard::draw(QPainter& p, const QSizeF& size) const
     const qreal top = (size.height() - eyebrowH - 14 - dialogH - 14 - chooseH) / 2;
     QFont ef = Theme::font(11, QFont::ExtraBold);
     ef.setLetterSpacing(QFont::AbsoluteSpacing, 1.21);
-    const QString caption = Eyebrow::displayText(QStringLiteral("On the extensions page"));
+    const QString caption = Eyebrow::displayText(shown.caption);
     eyebrow(p, {(size.width() - QFontMetricsF(ef).horizontalAdvance(caption)) / 2, top}, caption,
             FocusColor::textSecondary(), 11);
 
@@ -828,20 +845,26 @@ void OnboardingExtensionPromptCard::draw(QPainter& p, const QSizeF& size) const
     strokeInside(p, logo, 11, FocusColor::hairline(), 1);
     y += 47 + 8;
     y += wrapped(&p, {dialog.left() + 18, y}, 204, question, qf, FocusColor::text(), 0, Qt::AlignHCenter) + 6 + 8;
-    const qreal bw = (204 - 8) / 2.0;
-    const QRectF deny(dialog.left() + 18, y, bw, 28);
-    const QRectF allow(deny.right() + 8, y, bw, 28);
-    fillRounded(p, deny, 7, hex("ECE9E2"));
-    textAt(p, deny, QStringLiteral("Pack extension"), sans(12, QFont::DemiBold), FocusColor::text(), Qt::AlignCenter);
-    p.save();
-    p.setPen(QPen(FocusColor::gold(), 3));
-    p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(allow.adjusted(-3.5, -3.5, 3.5, 3.5), 10.5, 10.5);
-    p.restore();
-    fillRounded(p, allow, 7, hex("2F6FD6"));
-    textAt(p, allow, QStringLiteral("Load unpacked"), sans(12, QFont::Bold), FocusColor::white(), Qt::AlignCenter);
+    // The buttons share the row; the last is the one to choose.
+    const qsizetype count = shown.buttons.size();
+    const qreal bw = (204 - 8 * (count - 1)) / qreal(count);
+    for (qsizetype i = 0; i < count; ++i) {
+        const QRectF button(dialog.left() + 18 + i * (bw + 8), y, bw, 28);
+        if (i + 1 < count) {
+            fillRounded(p, button, 7, hex("ECE9E2"));
+            textAt(p, button, shown.buttons.at(i), sans(12, QFont::DemiBold), FocusColor::text(), Qt::AlignCenter);
+            continue;
+        }
+        p.save();
+        p.setPen(QPen(FocusColor::gold(), 3));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(button.adjusted(-3.5, -3.5, 3.5, 3.5), 10.5, 10.5);
+        p.restore();
+        fillRounded(p, button, 7, hex("2F6FD6"));
+        textAt(p, button, shown.buttons.at(i), sans(12, QFont::Bold), FocusColor::white(), Qt::AlignCenter);
+    }
 
-    const QString choose = QStringLiteral("Choose Load unpacked");
+    const QString& choose = shown.choose;
     const qreal cw = QFontMetricsF(chooseFont).horizontalAdvance(choose) + 20;
     const QRectF line((size.width() - cw) / 2, dialog.bottom() + 14, cw, chooseH);
     glyph(p, QRectF(line.left(), line.top(), 14, chooseH), OnboardingGlyph::arrowUpward, 13, FocusColor::text());

@@ -168,18 +168,30 @@ private:
     QString m_browser;
 };
 
-// The prompt a browser shows before it adds the program's extension.
+// Where a browser adds the program's extension, in that browser's own words: Developer mode and
+// "Load unpacked" in the Chromium family, the add-on file in Firefox.
 class OnboardingExtensionPromptCard : public PaintedView {
     Q_OBJECT
 public:
     explicit OnboardingExtensionPromptCard(const QString& browserName, QWidget* parent = nullptr);
-    void setBrowserName(const QString& name);
+    void setBrowserName(const QString& name, bool firefox = false);
+
+    // What the card shows, in reading order: the caption, the instruction, the buttons drawn
+    // (the one to choose last) and the line under them.
+    struct Texts {
+        QString caption;
+        QString instruction;
+        QStringList buttons;
+        QString choose;
+    };
+    Texts texts() const;
 
 protected:
     void draw(QPainter& p, const QSizeF& size) const override;
 
 private:
     QString m_browser;
+    bool m_firefox = false;
 };
 
 // A QR code of a link, stretched to its frame with hard edges; white when none can be made.

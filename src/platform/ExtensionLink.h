@@ -64,6 +64,15 @@ public:
                              std::function<void(bool)> done) = 0;
     virtual void closeTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
                           std::function<void(bool)> done) = 0;
+    // Opens the browser's own extensions page (`address`, e.g. "chrome://extensions/?id=…") in a
+    // new tab of its window, which the browser lets only an extension do; `done` answers whether
+    // it did. Without an extension that answers, it did not.
+    virtual void openPage(const QString& bundleIdentifier, const QString& address, std::function<void(bool)> done)
+    {
+        Q_UNUSED(bundleIdentifier)
+        Q_UNUSED(address)
+        done(false);
+    }
 
 signals:
     void reportChanged(const QString& bundleIdentifier);

@@ -50,10 +50,15 @@ std::optional<BrowserStateText> browserStateText(const SupportedBrowser& browser
         return BrowserStateText{QStringLiteral("This copy of ") + browser.name +
                                     QStringLiteral(" can't be reached from outside its sandbox."),
                                 QStringLiteral("Help")};
+    case Kind::browserClosed:
+        // Its route was in place when it last ran: nothing to do now, and a button would start
+        // nothing.
+        return BrowserStateText{QStringLiteral("Closed. Protected again as soon as ") + browser.name +
+                                    QStringLiteral(" starts."),
+                                QString()};
     case Kind::problem:
     case Kind::notInstalled:
     case Kind::notConnected:
-    case Kind::browserClosed:
     case Kind::connected:
     case Kind::permissionNeeded:
     case Kind::unsupported:

@@ -122,10 +122,17 @@ ExtensionInstallDialog::ExtensionInstallDialog(const Content& content, Actions a
         auto* open = new FocusButton(content.openTitle, FocusPillButtonStyle{false, 12.5}, this);
         open->setObjectName(QStringLiteral("openExtensionsPage"));
         connect(open, &QAbstractButton::clicked, this, [this, openPage = actions.openPage, page = content.pageToOpen] {
-            if (!openPage || !openPage()) {
+            if (!openPage) {
                 m_note->setText(QStringLiteral("Open %1 in the browser's address bar.").arg(page));
-                m_note->show();
+                return;
             }
+            QPointer<ExtensionInstallDialog> self(this);
+            openPage([self](const QString& note, const QString& clipboard) {
+                if (!clipboard.isEmpty())
+                    QApplication::clipboard()->setText(clipboard);
+                if (self)
+                    self->m_note->setText(note);
+            });
         });
         buttons->addWidget(open);
     }

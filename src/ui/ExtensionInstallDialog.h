@@ -24,8 +24,9 @@ public:
         QString machineRouteText; // what to run by hand, when the route cannot run from here
     };
     struct Actions {
-        // Opens the browser on `pageToOpen`; false when it cannot.
-        std::function<bool()> openPage;
+        // Brings the person to `pageToOpen`; the callback gets what to say and what to put on
+        // the clipboard (empty: nothing).
+        std::function<void(std::function<void(const QString& note, const QString& clipboard)>)> openPage;
         // Runs the administrator's route; the callback gets what it printed and whether it worked.
         std::function<void(std::function<void(const QString&, bool)>)> runMachineRoute;
     };

@@ -690,6 +690,16 @@ private slots:
             get(requestTarget(*url), "Host: 127.0.0.1:" + QByteArray::number(*server.port()) + "\r\n"));
         QCOMPARE(scriptTarget(response), std::optional<QString>(from));
         QCOMPARE(response, ok(htmlType, BlockPage::render(s.snapshot(), {}, 0, from).toUtf8()));
+        // A tab left on it when the program quits goes back to exactly that address, or to the
+        // address an extension's rule appended; any other page stays where it is.
+        QCOMPARE(server.returnAddress(url->toString(QUrl::FullyEncoded)), std::optional<QString>(from));
+        const QString page = QStringLiteral("http://127.0.0.1:%1/blocked?rule=R").arg(*server.port());
+        QCOMPARE(server.returnAddress(page + QStringLiteral("&url=http://a.example/p?x=1&y=2#top")),
+                 std::optional<QString>(QStringLiteral("http://a.example/p?x=1&y=2#top")));
+        for (const QString& stays : {page, page + QStringLiteral("&from=javascript%3Aalert(1)"),
+                                     page + QStringLiteral("&from=http%3A%2F%2Flocalhost%3A8080%2F"),
+                                     QStringLiteral("http://127.0.0.1:1/blocked?from=http%3A%2F%2Fa.example%2F")})
+            QVERIFY2(!server.returnAddress(stays), qPrintable(stays));
     }
 
     void blockedPageURLLeavesOutHugeAddresses_data()

@@ -1036,6 +1036,21 @@ void TestBrowserEngine::heldDomainsFollowWhatIsBlocked()
     rig.store.removeRule(second.id);
     QCOMPARE(interceptor.watched.value(chromiumApp), QStringList());
     QCOMPARE(interceptor.watched.value(chromeApp), QStringList());
+
+    // The run ends: nothing is held or sent to the block page again, whatever the store says,
+    // so a tab sent back to its site stays there.
+    rig.store.addRule(second);
+    QCOMPARE(interceptor.watched.value(chromeApp), QStringList{QStringLiteral("news.example")});
+    engine.stop();
+    QCOMPARE(interceptor.watched.value(chromiumApp), QStringList());
+    QCOMPARE(interceptor.watched.value(chromeApp), QStringList());
+    QVERIFY(!engine.isCheckTimerRunning());
+    rig.browser->open(chromiumApp, QStringLiteral("https://news.example/"));
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.tab(), QStringLiteral("https://news.example/"));
+    QCOMPARE(interceptor.decision(chromiumApp, QStringLiteral("https://news.example/")), std::nullopt);
+    rig.store.addRule(allDayRule(QStringLiteral("later.example"), rig.f.clock.now()));
+    QCOMPARE(interceptor.watched.value(chromiumApp), QStringList());
 }
 
 void TestBrowserEngine::heldNavigationIsDecidedNow_data()

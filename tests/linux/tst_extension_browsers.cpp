@@ -205,6 +205,19 @@ private slots:
                 const QStringList pages = chromium.pages();
                 return pages.size() == 1 && pages.first().contains(QLatin1String("www.example.com%2Ffeed"));
             }));
+
+        // The browser's own extensions page, which it opens for its extension and not from its
+        // command line; anything else the extension refuses to open.
+        const QString ours = QStringLiteral("chrome://extensions/?id=") + NativeMessaging::chromiumExtensionId;
+        for (const QString& page : {QStringLiteral("http://www.example.org/not-opened"), ours}) {
+            std::optional<bool> opened;
+            program.bridge.openPage(chromiumID, page, [&](bool ok) { opened = ok; });
+            QTRY_VERIFY_WITH_TIMEOUT(opened.has_value(), patience);
+            QCOMPARE(*opened, page == ours);
+        }
+        QVERIFY(chromium.showing(u'\t' + ours));
+        QTRY_COMPARE_WITH_TIMEOUT(program.report(chromiumID).url, ours, patience);
+        QVERIFY(!site->received("www.example.org/not-opened"));
     }
 
     // The focus reports count toward a one-minute daily limit, which then blocks; quitting the
@@ -246,13 +259,17 @@ private slots:
                           [&] { return program->reportsBlockPageFor(chromiumID, typed); }));
         QVERIFY(!site->received("www.example.org/typed"));
 
-        // The program quits: its relay tells the extension, which lifts the rules it holds.
+        // The program quits: its relay tells the extension, which lifts the rules it holds and
+        // sends the tab on the block page back to the site it came from.
         program.reset();
         QTRY_COMPARE_WITH_TIMEOUT(chromium.extensionRules(), std::optional<int>(0), patience);
+        QVERIFY(chromium.showing(QStringLiteral("site\t") + typed));
+        QVERIFY(site->received("www.example.org/typed"));
         const QString after = QStringLiteral("http://www.example.org/after-quit");
         QVERIFY(typeUntil(chromium.process.processId(), after,
                           [&] { return chromium.shows(QStringLiteral("site\t") + after); }));
-        QVERIFY(site->received("www.example.org/after-quit"));
+        // The tab was already on the site: its title says "site" before the new page commits.
+        QTRY_VERIFY_WITH_TIMEOUT(site->received("www.example.org/after-quit"), patience);
     }
 };
 

@@ -102,7 +102,8 @@ private slots:
     // name under "localhost" for this computer, so the local site needs no changed preference.
     void openTab()
     {
-        Program program;
+        auto owned = std::make_unique<Program>();
+        Program& program = *owned;
         QVERIFY(program.start());
         const QString open = QStringLiteral("http://www.example.localhost:%1/open?x=1&y=%20").arg(site->serverPort());
         Firefox firefox;
@@ -116,6 +117,13 @@ private slots:
         QVERIFY(!program.block(QStringLiteral("example.localhost")).isNull());
         QVERIFY(firefox.titled(QStringLiteral("Quillharbour")));
         QTRY_VERIFY_WITH_TIMEOUT(program.reportsBlockPageFor(firefoxID, open), patience);
+
+        // The program quits: the extension sends the tab back to the site it came from.
+        const qsizetype before = site->requests.size();
+        owned.reset();
+        QVERIFY(firefox.titled(QStringLiteral("site")));
+        QTRY_VERIFY_WITH_TIMEOUT(site->requests.size() > before && site->requests.last().endsWith("/open?x=1&y=%20"),
+                                 patience);
     }
 };
 

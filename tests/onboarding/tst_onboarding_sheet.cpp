@@ -45,6 +45,8 @@ private slots:
     void qrCode_data();
     void qrCode();
     void browserStep();
+    void browserStepPictureFollowsTheBrowser_data();
+    void browserStepPictureFollowsTheBrowser();
     void finishFromTheSheet_data();
     void finishFromTheSheet();
     void whereToFindItAgain_data();
@@ -332,6 +334,45 @@ void TestOnboardingSheet::browserStep()
     QCoreApplication::processEvents();
     QCOMPARE(rig.engine->accessByBrowserID().value(QStringLiteral("brave")).kind, Kind::permissionNeeded);
     QVERIFY(rig.browser->received().isEmpty());
+}
+
+// The picture beside the browser list shows the steps of the browser it names, in its own words.
+void TestOnboardingSheet::browserStepPictureFollowsTheBrowser_data()
+{
+    QTest::addColumn<QStringList>("installed");
+    QTest::addColumn<QString>("connected"); // empty: none
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<QString>("button"); // the one to choose
+    QTest::newRow("Firefox ESR alone") << QStringList{"firefox"} << ""
+                                       << "Firefox"
+                                       << "Install Add-on From File…";
+    QTest::newRow("Chromium connected, Firefox next") << QStringList{"chromium", "firefox"} << "chromium"
+                                                      << "Firefox"
+                                                      << "Install Add-on From File…";
+    QTest::newRow("Chromium connected, Brave next") << QStringList{"chromium", "brave", "firefox"} << "chromium"
+                                                    << "Brave"
+                                                    << "Load unpacked";
+}
+
+void TestOnboardingSheet::browserStepPictureFollowsTheBrowser()
+{
+    QFETCH(QStringList, installed);
+    QFETCH(QString, connected);
+    QFETCH(QString, named);
+    QFETCH(QString, button);
+    OnboardingRig rig;
+    for (const QString& id : installed)
+        rig.workspace.installed.insert(SupportedBrowser::withId(id)->bundleIdentifier);
+    shown(rig.open(4));
+    if (!connected.isEmpty())
+        rig.engine->setAccess(BrowserAccessState::of(Kind::connected), *SupportedBrowser::withId(connected));
+    auto* card = rig.find<OnboardingExtensionPromptCard>(QStringLiteral("promptCard"));
+    QTRY_VERIFY_WITH_TIMEOUT(card->isVisible() && card->texts().instruction.contains(named), 10000);
+    const auto texts = card->texts();
+    QCOMPARE(texts.buttons.last(), button);
+    const bool firefox = named == QLatin1String("Firefox");
+    QCOMPARE(texts.instruction.contains(QLatin1String("xpinstall.signatures.required")), firefox);
+    QCOMPARE(texts.instruction.contains(QLatin1String("Developer mode")), !firefox);
 }
 
 void TestOnboardingSheet::finishFromTheSheet_data()

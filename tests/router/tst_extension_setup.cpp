@@ -1,7 +1,10 @@
 #include "TestEnvironment.h"
+#include "linux/ExtensionInstaller.h"
 #include "linux/FirefoxEdition.h"
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
+#include "platform/ExtensionLink.h"
+#include "router/ExtensionPageOpener.h"
 #include "router/ExtensionSetup.h"
 
 #include <QDir>
@@ -12,6 +15,29 @@
 #include <QtTest>
 
 using Kind = BrowserAccessState::Kind;
+
+namespace {
+
+// An extension that is connected, or not, and opens what it is asked to, or not.
+class PageLink : public ExtensionLink {
+public:
+    bool connected = false;
+    bool opens = false;
+    QStringList asked;
+    Setup setup(const QString&) const override { return connected ? Setup::connected : Setup::extensionMissing; }
+    QStringList connectedBrowsers() const override { return {}; }
+    std::optional<ExtensionTabReport> report(const QString&) const override { return std::nullopt; }
+    void setBlockedSites(const QList<BlockedSite>&) override {}
+    void redirectTab(const QString&, qint64, const QString&, const QString&, std::function<void(bool)>) override {}
+    void closeTab(const QString&, qint64, const QString&, std::function<void(bool)>) override {}
+    void openPage(const QString&, const QString& address, std::function<void(bool)> done) override
+    {
+        asked.append(address);
+        done(opens);
+    }
+};
+
+} // namespace
 
 // What the browser rows' extension action does to the person's files and what its sheet says,
 // for each state it is offered in.
@@ -125,6 +151,51 @@ private slots:
 
     // Adding it again replaces the old copy whole, and a copy the browser reads meanwhile is
     // never half written: nothing is left beside it.
+    // The sheet's page button: Firefox opens its page from the command line; the Chromium family
+    // ignores chrome:// there, so its connected extension opens it, or the person pastes it.
+    void pageButtonLandsOnThePage_data()
+    {
+        QTest::addColumn<QString>("browser");
+        QTest::addColumn<bool>("connected");  // the extension talks to the program
+        QTest::addColumn<bool>("opens");      // and opens the page when asked
+        QTest::addColumn<QString>("started"); // the browser's arguments; "-": not started
+        QTest::addColumn<QString>("note");
+        QTest::newRow("Firefox: its own command line") << "firefox" << false << false << "about:addons"
+                                                       << "";
+        QTest::newRow("Chromium: its extension opens it") << "chromium" << true << true << "-"
+                                                          << "Opened in Chromium.";
+        const QString paste = QStringLiteral("Copied chrome://extensions. Chromium opens it only from its address bar: "
+                                             "in the Chromium window that opened, paste it there (Ctrl+L, then "
+                                             "Ctrl+V) and press Enter.");
+        QTest::newRow("Chromium: the extension refuses") << "chromium" << true << false << "" << paste;
+        QTest::newRow("Chromium without its extension") << "chromium" << false << false << "" << paste;
+    }
+    void pageButtonLandsOnThePage()
+    {
+        QFETCH(QString, browser);
+        QFETCH(bool, connected);
+        QFETCH(bool, opens);
+        QFETCH(QString, started);
+        QFETCH(QString, note);
+        const SupportedBrowser& b = *SupportedBrowser::withId(browser);
+        const QString page = ExtensionInstaller::extensionsPage(b.bundleIdentifier);
+        PageLink link;
+        link.connected = connected;
+        link.opens = opens;
+        QStringList starts;
+        const ExtensionPageOpener::Ways ways{&link, [&](const QString&, const QStringList& arguments) {
+                                                 starts.append(arguments.join(u' '));
+                                                 return true;
+                                             }};
+        std::optional<ExtensionPageOpener::Outcome> outcome;
+        ExtensionPageOpener::open(b, page, ways, [&](const ExtensionPageOpener::Outcome& o) { outcome = o; });
+        QVERIFY(outcome);
+        QCOMPARE(starts, started == QLatin1String("-") ? QStringList() : QStringList{started});
+        QCOMPARE(link.asked, connected ? QStringList{page} : QStringList());
+        QCOMPARE(outcome->note, note);
+        QCOMPARE(outcome->clipboard, note.startsWith(QLatin1String("Copied")) ? page : QString());
+    }
+
     void addedAgainReplacesTheCopy()
     {
         QTemporaryDir root;

@@ -292,7 +292,8 @@ void BlockRulesView::refreshBrowsers()
                                   : state.profiles.size() == 1
                                       ? QStringLiteral("Not protected in “%1”").arg(state.profiles.first())
                                       : QStringLiteral("Not protected in %1 profiles").arg(state.profiles.size());
-            auto* waiting = BlockUi::label(shown, 12, QFont::Normal, FocusColor::alert());
+            auto* waiting = BlockUi::label(shown, 12, QFont::Normal,
+                                           state.needsAttention() ? FocusColor::alert() : FocusColor::textSecondary());
             waiting->setObjectName(QStringLiteral("browserStateText"));
             waiting->setToolTip(text->detail);
             items->addWidget(waiting);

@@ -56,10 +56,6 @@ std::vector<BrowserRow> browserRows(const std::vector<SupportedBrowser>& browser
             row.detail = QStringLiteral("Not connected yet.");
             row.control = BrowserControl::connect;
             break;
-        case Kind::browserClosed:
-            row.detail = QStringLiteral("Open ") + browser.name + QStringLiteral(", then connect it.");
-            row.control = BrowserControl::connect;
-            break;
         case Kind::connected:
             row.control = BrowserControl::connected;
             break;

@@ -744,6 +744,15 @@ void BlockScreensTest::pageFollowsStoreAndEngine()
     const QList<QAbstractButton*> buttons = page.findChildren<QAbstractButton*>(QStringLiteral("connectButton"));
     QVERIFY(std::any_of(buttons.cbegin(), buttons.cend(),
                         [](const QAbstractButton* b) { return b->text() == QLatin1String("Add Extension"); }));
+
+    // A connected browser that was closed: what happens when it starts, and no button that
+    // would start nothing.
+    rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::browserClosed),
+                          *SupportedBrowser::withId(QStringLiteral("chrome")));
+    QTRY_COMPARE(page.findChildren<QWidget*>(QStringLiteral("connectedText")).size(), 0);
+    QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectButton")).size(), 1);
+    QCOMPARE(child<QLabel>(&page, "browserStateText")->text(),
+             QStringLiteral("Closed. Protected again as soon as Google Chrome starts."));
 }
 
 // Thousands of rules: the rows in view are built, in the store's order, and follow its changes.

@@ -222,7 +222,9 @@ void TestSettingsPage::browserRows_data()
         {"no entry", -1, "", "", ""},
         {"not installed", int(Kind::notInstalled), "", "", ""},
         {"not connected", int(Kind::notConnected), "", "Not connected yet.", "connect"},
-        {"browser closed", int(Kind::browserClosed), "", "Open Google Chrome, then connect it.", "connect"},
+        // Closed with its route in place: nothing to press, and what happens when it starts.
+        {"browser closed", int(Kind::browserClosed), "", "Closed. Protected again as soon as Google Chrome starts.",
+         "none"},
         {"connected", int(Kind::connected), "", "", "connected"},
         {"permission needed", int(Kind::permissionNeeded), "",
          "Started without remote debugging. Reopen it from a launcher that turns it on.", "tryAgain"},
