@@ -37,8 +37,8 @@ std::optional<QString> reachable(const QString& path, QString* error)
     if (fd < 0) {
         fd = ::open(QFile::encodeName(folder).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0)
-            return fail(QStringLiteral("its folder cannot be opened (%1)")
-                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
+            return fail(
+                QStringLiteral("its folder cannot be opened (%1)").arg(QString::fromLocal8Bit(std::strerror(errno))));
         handles.insert(folder, fd);
     }
     const QString proc = QStringLiteral("/proc/self/fd/%1").arg(fd);

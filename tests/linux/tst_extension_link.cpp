@@ -400,7 +400,7 @@ private slots:
         std::vector<std::unique_ptr<QLocalSocket>> peers;
         for (int i = 0; i < silent; ++i) {
             peers.push_back(std::make_unique<QLocalSocket>());
-            peers.back()->connectToServer(socket);
+            peers.back()->connectToServer(LocalSocketName::reachable(socket).value_or(socket));
             QVERIFY(peers.back()->waitForConnected(patience));
         }
         QTest::qWait(50); // the bridge takes them all in
@@ -615,7 +615,7 @@ private slots:
         QFETCH(QByteArray, second);
         auto bridge = listening();
         QLocalSocket peer;
-        peer.connectToServer(socket);
+        peer.connectToServer(LocalSocketName::reachable(socket).value_or(socket));
         QVERIFY(peer.waitForConnected(patience));
         peer.write(first + second);
         QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QLocalSocket::UnconnectedState, patience);
