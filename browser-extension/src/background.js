@@ -107,14 +107,16 @@ async function hello() {
 // The active tab of the last focused window, and whether that window has the focus now. A window
 // the extension may not see (a private one it is not allowed in) counts as no focus.
 let reportCount = 0;
-// Chromium does not tell the extension when another program takes the focus, and on Wayland the
-// program cannot see the window in front: while a window says it has the focus, look again.
+// Chromium does not tell the extension when another program takes the focus, nor, once that has
+// happened, when its window gets the focus back; and on Wayland the program cannot see the window
+// in front. So while the answer matters, a window in front or a web page that counts once it is,
+// look again every second.
 const FOCUS_CHECK_MS = 1000;
 let focusCheck = null;
 
-function watchFocus(focused) {
-  if (focused && focusCheck === null) focusCheck = setInterval(report, FOCUS_CHECK_MS);
-  else if (!focused && focusCheck !== null) {
+function watchFocus(matters) {
+  if (matters && focusCheck === null) focusCheck = setInterval(report, FOCUS_CHECK_MS);
+  else if (!matters && focusCheck !== null) {
     clearInterval(focusCheck);
     focusCheck = null;
   }
@@ -142,7 +144,7 @@ async function report() {
   }
   await greeting;
   if (mine !== reportCount) return;
-  watchFocus(port !== null && message.focused);
+  watchFocus(port !== null && (message.focused || /^https?:/i.test(message.url)));
   const text = JSON.stringify(message);
   if (text === lastReport) return;
   lastReport = text;

@@ -1,5 +1,7 @@
 #include "linux/ExtensionBridge.h"
 
+#include "linux/LocalSocketName.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QLocalSocket>
@@ -45,19 +47,22 @@ ExtensionBridge::~ExtensionBridge()
 
 bool ExtensionBridge::listen(const QString& path)
 {
+    const std::optional<QString> name = LocalSocketName::reachable(path, &m_error);
+    if (!name)
+        return false;
     {
         // A program that answers at this path owns it; only a dead socket is taken over.
         QLocalSocket probe;
-        probe.connectToServer(path);
+        probe.connectToServer(*name);
         if (probe.waitForConnected(500)) {
             m_error = QStringLiteral("Another program answers at %1").arg(path);
             return false;
         }
     }
-    QLocalServer::removeServer(path);
+    QLocalServer::removeServer(*name);
     // The runtime folder is private already; the socket itself is the user's alone as well.
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server.listen(path)) {
+    if (!m_server.listen(*name)) {
         m_error = m_server.errorString();
         return false;
     }

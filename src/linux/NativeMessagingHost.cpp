@@ -1,5 +1,6 @@
 #include "linux/NativeMessagingHost.h"
 
+#include "linux/LocalSocketName.h"
 #include "linux/NativeMessaging.h"
 
 #include <QCoreApplication>
@@ -287,7 +288,9 @@ int run(int argc, char* argv[])
     ::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QString error;
-    const std::optional<QString> path = NativeMessaging::socketPath(&error);
+    std::optional<QString> path = NativeMessaging::socketPath(&error);
+    if (path)
+        path = LocalSocketName::reachable(*path, &error);
     if (!path) {
         log(error);
         // The extension must still hear that no program answers, so that it lifts its rules.

@@ -1,5 +1,7 @@
 #include "linux/SingleInstance.h"
 
+#include "linux/LocalSocketName.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -130,21 +132,28 @@ std::optional<QStringList> SingleInstance::parseRequest(const QByteArray& line)
 SingleInstance::Claim SingleInstance::claim(const QStringList& links, const QString& executable, int timeoutMs)
 {
     m_executable = executable;
+    QString nameError;
+    const std::optional<QString> name = LocalSocketName::reachable(m_socketPath, &nameError);
     QElapsedTimer elapsed;
     elapsed.start();
     while (true) {
         if (m_lockFile >= 0 || takeLock()) {
+            if (!name)
+                return {Role::primary, {}, nameError};
             // The lock is ours, so any socket left behind belongs to a copy that died.
-            QLocalServer::removeServer(m_socketPath);
+            QLocalServer::removeServer(*name);
             m_server.setSocketOptions(QLocalServer::UserAccessOption);
             m_server.setMaxPendingConnections(maxConnections);
-            if (!m_server.listen(m_socketPath))
+            if (!m_server.listen(*name))
                 return {Role::primary, {}, m_server.errorString()};
             connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
             return {Role::primary, {}, {}};
         }
+        if (!name)
+            return {
+                Role::unreachable, {}, QStringLiteral("Another copy of Quillharbour may run, but %1.").arg(nameError)};
         QLocalSocket socket;
-        socket.connectToServer(m_socketPath);
+        socket.connectToServer(*name);
         int dropped = 0;
         if (socket.waitForConnected(500)) {
             socket.write(request(links, executable, &dropped));

@@ -48,17 +48,23 @@ private slots:
         QTest::addColumn<QStringList>("forwarded");
         QTest::addColumn<AppRouter::Destination>("destination");
         QTest::addColumn<bool>("leftBehind");
+        QTest::addColumn<QString>("runtimeName");
         QTest::newRow("link") << QStringList{"quillharbour://settings"} << QStringList{"quillharbour://settings"}
-                              << AppRouter::Destination::settings << false;
+                              << AppRouter::Destination::settings << false << "run";
+        // The socket's path is past the 107 bytes an address holds.
+        QTest::newRow("runtime folder with a long path")
+            << QStringList{"quillharbour://settings"} << QStringList{"quillharbour://settings"}
+            << AppRouter::Destination::settings << false << QString(110, u'r');
         QTest::newRow("plain start means reopen")
-            << QStringList() << QStringList() << AppRouter::Destination::todos << false;
-        QTest::newRow("other arguments are not passed on") << QStringList{"--login-item", "https://example.com"}
-                                                           << QStringList() << AppRouter::Destination::todos << false;
+            << QStringList() << QStringList() << AppRouter::Destination::todos << false << "run";
+        QTest::newRow("other arguments are not passed on")
+            << QStringList{"--login-item", "https://example.com"} << QStringList() << AppRouter::Destination::todos
+            << false << "run";
         // Together over the message limit: what fits goes, the rest is named on the error output.
         const QString longLink = QStringLiteral("quillharbour://settings?pad=") + QString(7000, u'x');
         QTest::newRow("links over the limit")
             << QStringList{longLink, longLink, longLink} << QStringList{longLink, longLink}
-            << AppRouter::Destination::settings << true;
+            << AppRouter::Destination::settings << true << "run";
     }
     void laterStartForwards()
     {
@@ -66,9 +72,10 @@ private slots:
         QFETCH(QStringList, forwarded);
         QFETCH(AppRouter::Destination, destination);
         QFETCH(bool, leftBehind);
+        QFETCH(QString, runtimeName);
         QTemporaryDir folder;
         const QString data = folder.filePath(QStringLiteral("data"));
-        const QString runtime = folder.filePath(QStringLiteral("run"));
+        const QString runtime = folder.filePath(runtimeName);
         QVERIFY(QDir().mkpath(data) && makePrivate(runtime));
         QFile state(QDir(data).filePath(QStringLiteral("state.json")));
         QVERIFY(state.open(QIODevice::WriteOnly) && state.write("{\"dayId\":20261207}") > 0);
@@ -77,7 +84,9 @@ private slots:
 
         // This test is the running copy.
         SingleInstance running(data, runtime);
-        QCOMPARE(running.claim({}, QStringLiteral("/running/quillharbour")).role, SingleInstance::Role::primary);
+        const SingleInstance::Claim claim = running.claim({}, QStringLiteral("/running/quillharbour"));
+        QCOMPARE(claim.role, SingleInstance::Role::primary);
+        QCOMPARE(claim.error, QString());
         AppRouter router;
         QSignalSpy received(&running, &SingleInstance::messageReceived);
         connect(&running, &SingleInstance::messageReceived, &router, [&router](const QStringList& links) {

@@ -79,13 +79,25 @@ public:
     }
 };
 
+// The engine asks the desktop which program is in front once at the start of every check: a test
+// that moves the clock once per check while no browser counts waits on this.
+class CountingWorkspace : public FakeWorkspace {
+public:
+    mutable int asked = 0;
+    std::optional<QString> frontmostApplicationId() const override
+    {
+        ++asked;
+        return FakeWorkspace::frontmostApplicationId();
+    }
+};
+
 // The program's side, on a manual clock that the test moves.
 struct Program {
     StoreFixture f;
     StorageService& store = f.make();
     LocalBlockPageServer server{&store};
     ExtensionBridge bridge;
-    FakeWorkspace desktop;
+    CountingWorkspace desktop;
     CountingIdleTime idle;
     ExtensionWorkspace workspace{desktop, bridge};
     BrowserScriptExecutor executor{

@@ -8,6 +8,7 @@
 #include "linux/ExtensionInstaller.h"
 #include "linux/ExtensionRoute.h"
 #include "linux/HostManifests.h"
+#include "linux/LocalSocketName.h"
 #include "linux/NativeMessaging.h"
 #include "linux/NativeMessagingHost.h"
 #include "platform/BrowserCommand.h"
@@ -400,7 +401,7 @@ private slots:
         std::vector<std::unique_ptr<QLocalSocket>> peers;
         for (int i = 0; i < silent; ++i) {
             peers.push_back(std::make_unique<QLocalSocket>());
-            peers.back()->connectToServer(socket);
+            peers.back()->connectToServer(LocalSocketName::reachable(socket).value_or(socket));
             QVERIFY(peers.back()->waitForConnected(patience));
         }
         QTest::qWait(50); // the bridge takes them all in
@@ -615,7 +616,7 @@ private slots:
         QFETCH(QByteArray, second);
         auto bridge = listening();
         QLocalSocket peer;
-        peer.connectToServer(socket);
+        peer.connectToServer(LocalSocketName::reachable(socket).value_or(socket));
         QVERIFY(peer.waitForConnected(patience));
         peer.write(first + second);
         QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QLocalSocket::UnconnectedState, patience);
@@ -634,6 +635,21 @@ private slots:
         QFileInfo info(socket);
         QCOMPARE(int(info.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ReadGroup)),
                  0);
+
+        // A socket path past the 107 bytes an address holds: the socket is still made there, the
+        // user's alone, and a peer that looks for it there reaches it.
+        const QString deep = QFileInfo(socket).absolutePath() + QStringLiteral("/") + QString(110, u'd');
+        QVERIFY(QDir().mkpath(deep));
+        const QString far = deep + QStringLiteral("/quillharbour-browser-link");
+        ExtensionBridge third;
+        QVERIFY2(third.listen(far), qPrintable(third.lastError()));
+        QVERIFY(QFileInfo(far).exists());
+        QCOMPARE(int(QFileInfo(far).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup)), 0);
+        QLocalSocket peer;
+        peer.connectToServer(LocalSocketName::reachable(far).value_or(far));
+        QVERIFY(peer.waitForConnected(patience));
+        ExtensionBridge fourth;
+        QVERIFY(!fourth.listen(far));
     }
 
     // The engine's commands, answered from the extension's reports and moves.

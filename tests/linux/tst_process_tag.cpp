@@ -69,6 +69,40 @@ private slots:
         QCOMPARE(other.state(), QProcess::Running);
         QVERIFY(ProcessTag::stop(other, otherTag, 30000));
     }
+
+    // A test program that dies (here as QtTest's watchdog ends one, by an abort) takes with it what
+    // it started: a plain child, and a helper that left its process group and its parent. The
+    // program's failure is passed on as it was.
+    void whatADeadTestStartedEndsWithIt()
+    {
+        QTemporaryDir folder;
+        const QString started = folder.filePath(QStringLiteral("started"));
+        QProcess test;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QH_TEST_DIE_AFTER_STARTING"), started);
+        const QByteArray tag = ProcessTag::apply(env);
+        test.setProcessEnvironment(env);
+        test.start(QCoreApplication::applicationFilePath(), {QStringLiteral("dieAfterStarting")});
+        const auto cleanup = qScopeGuard([&] { ProcessTag::stop(test, tag, 1000); });
+        QVERIFY(test.waitForFinished(30000));
+        QVERIFY(QFileInfo::exists(started));
+        QCOMPARE(test.exitStatus(), QProcess::CrashExit);
+        QVERIFY2(ProcessTag::carrying(tag).isEmpty(), "processes of the dead test live on");
+    }
+    // The program of the case above, run only by it.
+    void dieAfterStarting()
+    {
+        const QString started = qEnvironmentVariable("QH_TEST_DIE_AFTER_STARTING");
+        if (started.isEmpty())
+            return;
+        auto* child = new QProcess;
+        child->start(QStringLiteral("sleep"), {QStringLiteral("600")});
+        QVERIFY(child->waitForStarted(30000));
+        QVERIFY(QProcess::execute(
+                    QStringLiteral("sh"),
+                    {QStringLiteral("-c"), QStringLiteral("(setsid sleep 601 &); touch '%1'").arg(started)}) == 0);
+        std::abort();
+    }
 };
 
 QTEST_GUILESS_MAIN(TestProcessTag)
