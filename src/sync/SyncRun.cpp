@@ -425,6 +425,9 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
         replaced = true;
         break;
     }
+    // Known ids that no longer name what the data files on disk still hold would make those items
+    // look new here after a restart, and bring back what another device deleted.
+    co_await confirmListsWritten();
     // Bookkeeping nobody waits for: the file (large with many ids) is written on a worker.
     std::vector<SyncBookkeeping::IdSetWrite> fetched;
     fetched.push_back({SyncBookkeeping::knownTasksKey, merging->fetchedTaskIds});
@@ -477,6 +480,7 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
                           firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
 
     // 17. Bookkeeping, written on a worker.
+    co_await confirmListsWritten();
     std::vector<SyncBookkeeping::IdSetWrite> stored;
     stored.push_back({SyncBookkeeping::knownTasksKey, storeTodoIds});
     stored.push_back({SyncBookkeeping::knownNotesKey, storeNoteIds});
@@ -533,7 +537,7 @@ QCoro::Task<bool> SyncRun::stillSettled(QString stamp)
 {
     const std::optional<Settled>& settled = m_memory.settled;
     if (!settled || stamp.isEmpty() || settled->stamp != stamp || settled->accountKey != m_memory.accountKey ||
-        settled->localChanges != m_memory.localChanges ||
+        settled->localChanges != m_memory.localChanges || m_context.storage->unwrittenLists() ||
         !m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes).isEmpty() ||
         !m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes).isEmpty())
         co_return false;
@@ -552,6 +556,15 @@ QCoro::Task<bool> SyncRun::stillSettled(QString stamp)
     co_await working;
     abandonIfGone();
     co_return !check->changed && m_memory.settled && m_memory.settled->localChanges == m_memory.localChanges;
+}
+
+QCoro::Task<> SyncRun::confirmListsWritten()
+{
+    const QFuture<void> written = m_context.storage->whenListsWritten();
+    co_await written;
+    abandonIfGone();
+    if (const std::optional<QString> why = m_context.storage->unwrittenLists())
+        throw localFailure(*why);
 }
 
 QCoro::Task<> SyncRun::readIdSets(QStringList keys)

@@ -3,6 +3,7 @@
 // the faults of two devices that must neither lose nor resurrect an item.
 #include "CountingStore.h"
 #include "SyncRig.h"
+#include "TmpfsMount.h"
 #include "model/TodosFileReading.h"
 #include "sync/RecordFields.h"
 #include "sync/RecordMapper.h"
@@ -284,6 +285,93 @@ private slots:
         QVERIFY(!b.store().lastError());
         QVERIFY(b.todo(shared.id));
         QVERIFY(fileHoldsIt());
+    }
+
+    // Deletions from another computer taken in where the to-dos file cannot be written (the disk
+    // nearly full, with room for the small bookkeeping file): the run fails with the disk's reason,
+    // what it learnt is kept only once the file is written, so neither a restart before that nor
+    // the syncs once there is room again bring anything deleted back, on either computer.
+    void deletionsTakenInOnAFullDisk_data()
+    {
+        QTest::addColumn<bool>("realDisk");
+        QTest::newRow("a disk that refuses the to-dos") << false;
+        QTest::newRow("a nearly full disk") << true;
+    }
+    void deletionsTakenInOnAFullDisk()
+    {
+        QFETCH(bool, realDisk);
+        QTemporaryDir root;
+        std::optional<TmpfsMount> disk;
+        if (realDisk) {
+            QString why;
+            QVERIFY2(TmpfsMount::enterPrivateNamespace(&why), qPrintable(why));
+            disk.emplace(root.filePath(QStringLiteral("disk")));
+            QVERIFY2(disk->error.isEmpty(), qPrintable(disk->error));
+        }
+        const QString folder = realDisk ? disk->path : root.path();
+        MemoryRecordStore records;
+        SyncDevice a(&records);
+        QList<QUuid> ids;
+        for (int i = 0; i < 60; ++i) {
+            TaskItem t = a.addTodo(QStringLiteral("to-do %1").arg(i));
+            t.notes = QString(1000, u'n'); // the to-dos file well over the room left
+            QVERIFY(a.store().upsertTodo(t));
+            ids.append(t.id);
+        }
+        QVERIFY(a.run());
+        auto known = std::make_unique<Defaults>(folder + QStringLiteral("/sync-known-ids.json"));
+        SyncDevice b(&records);
+        const auto restartB = [&] {
+            b.sync.reset();
+            b.fixture.dataFolder = folder + QStringLiteral("/data");
+            b.fixture.make();
+            known = std::make_unique<Defaults>(known->path());
+            b.knownIds = known.get();
+            b.connectTo(&records);
+        };
+        restartB();
+        QVERIFY(b.run());
+        QCOMPARE(b.store().todos().size(), size_t(60));
+        const QSet<QUuid> deleted{ids[0], ids[1], ids[2]};
+        for (const QUuid& id : deleted)
+            QVERIFY(a.store().deleteTodo(a.todo(id).value()));
+        QVERIFY(a.run());
+
+        b.store().waitForWrites();
+        known->waitForWrites();
+        if (realDisk)
+            QVERIFY(disk->fill(32 * 1024));
+        else
+            b.fixture.failing = QStringList{QStringLiteral("todos.json")};
+        for (int start = 1; start <= 2; ++start) {
+            QVERIFY(b.run());
+            const QString message = b.sync->lastErrorText();
+            QVERIFY2(message.contains(QStringLiteral("“todos.json” could not be saved")), qPrintable(message));
+            QVERIFY2(!realDisk || message.contains(QLatin1String("the disk is full")), qPrintable(message));
+            QVERIFY(!message.contains(QLatin1String("Unknown error")));
+            known->waitForWrites();
+            QVERIFY(Defaults(known->path()).uuidSet(SyncService::knownTasksKey).contains(deleted));
+            restartB(); // before there is room: the file still holds them
+            QCOMPARE(b.store().todos().size(), size_t(60));
+        }
+
+        if (realDisk)
+            disk->release();
+        else
+            b.fixture.failing.clear();
+        QVERIFY(b.run() && a.run() && b.run());
+        QCOMPARE(b.sync->lastErrorText(), QString());
+        for (SyncDevice* device : {&a, &b}) {
+            QCOMPARE(device->store().todos().size(), size_t(57));
+            for (const QUuid& id : deleted)
+                QVERIFY(!device->todo(id));
+        }
+        QCOMPARE(listedIds(records, "taskIds").size(), 57);
+        restartB();
+        QCOMPARE(b.store().todos().size(), size_t(57));
+        b.sync.reset();
+        b.fixture.store.reset();
+        known.reset();
     }
 
     // The first status text: the last success in today's or an earlier day's form.
