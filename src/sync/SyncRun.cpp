@@ -41,11 +41,11 @@ template <typename T> std::vector<QUuid> unlistedIds(const std::vector<T>& local
 }
 
 // The records of one kind, read as items; a record of another type, one with a field this version
-// cannot read, or one that cannot be read at all is logged and left out (it still counts as
-// fetched, and is left as it is in the store).
+// reads that it cannot decode, or one that cannot be read at all is logged and left out (it still
+// counts as fetched, and is left as it is in the store).
 template <typename T>
 std::vector<T> readRecords(const std::vector<CloudRecord>& records, const QString& type,
-                           std::optional<T> (*read)(const CloudRecord&), const char* what)
+                           std::optional<T> (*read)(const CloudRecord&), const QStringList& fields, const char* what)
 {
     std::vector<T> items;
     items.reserve(records.size());
@@ -54,10 +54,13 @@ std::vector<T> readRecords(const std::vector<CloudRecord>& records, const QStrin
             qCCritical(syncLog, "Skipping malformed %s record %s", what, qUtf8Printable(record.recordName()));
             continue;
         }
-        // Read without those fields, the item would be saved back without them.
-        if (!record.unreadableKeys().isEmpty()) {
+        // Read without such a field, the item would be saved back without it. Any other field is
+        // never written here, so a save leaves it as it is.
+        QStringList unreadable = record.unreadableKeys();
+        unreadable.removeIf([&fields](const QString& key) { return !fields.contains(key); });
+        if (!unreadable.isEmpty()) {
             qCCritical(syncLog, "Skipping %s record %s: its fields %s cannot be read here", what,
-                       qUtf8Printable(record.recordName()), qUtf8Printable(record.unreadableKeys().join(u',')));
+                       qUtf8Printable(record.recordName()), qUtf8Printable(unreadable.join(u',')));
             continue;
         }
         if (std::optional<T> item = read(record))
@@ -172,8 +175,10 @@ struct SyncRun::MergeWork {
 
     void run()
     {
-        remoteTodos = readRecords<TaskItem>(taskRecords, RecordMapper::taskRecordType, &RecordMapper::taskItem, "task");
-        remoteNotes = readRecords<Note>(noteRecords, RecordMapper::noteRecordType, &RecordMapper::note, "note");
+        remoteTodos = readRecords<TaskItem>(taskRecords, RecordMapper::taskRecordType, &RecordMapper::taskItem,
+                                            RecordMapper::taskFields(), "task");
+        remoteNotes = readRecords<Note>(noteRecords, RecordMapper::noteRecordType, &RecordMapper::note,
+                                        RecordMapper::noteFields(), "note");
         fetchedTaskIds = recordIdSet(taskRecords);
         fetchedNoteIds = recordIdSet(noteRecords);
         unreadableTaskIds = fetchedTaskIds - idsOf(remoteTodos);

@@ -1065,6 +1065,56 @@ private slots:
         QCOMPARE(device.todo(mine.id)->title, QStringLiteral("rewritten elsewhere"));
     }
 
+    // A newer version adds a field of a kind this one does not know: the item is read all the
+    // same, a change made here is sent and reaches another computer, and the field stays on the
+    // record as it was.
+    void unknownFieldIsKept_data()
+    {
+        QTest::addColumn<bool>("note");
+        QTest::newRow("a to-do") << false;
+        QTest::newRow("a note") << true;
+    }
+    void unknownFieldIsKept()
+    {
+        QFETCH(bool, note);
+        MemoryRecordStore records;
+        SyncDevice device(&records), other(&records);
+        const TaskItem todo = device.addTodo(QStringLiteral("mine"));
+        const Note mine = device.addNote(QStringLiteral("mine"));
+        QVERIFY(device.run() && other.run());
+        const QString name = uuidText(note ? mine.id : todo.id);
+        CloudRecord newer(note ? RecordMapper::noteRecordType : RecordMapper::taskRecordType, name);
+        if (note)
+            RecordMapper::fillNoteRecord(mine, newer);
+        else
+            RecordMapper::apply(todo, newer);
+        QJsonObject fields =
+            QJsonDocument::fromJson(RecordFields::applyPatch("{}", RecordFields::patch(newer))).object();
+        fields.insert(QStringLiteral("colour"), QJsonArray{QStringLiteral("x"), QJsonObject{{"shade", 3}}});
+        records.plant(newer.recordType(), name, QJsonDocument(fields).toJson(QJsonDocument::Compact));
+
+        device.fixture.clock.advance(60);
+        if (note) {
+            Note edited = mine;
+            edited.title = QStringLiteral("edited here");
+            edited.updatedAt = device.fixture.clock.now();
+            QVERIFY(device.store().upsertNote(edited));
+        } else {
+            TaskItem edited = todo;
+            edited.title = QStringLiteral("edited here");
+            QVERIFY(device.store().upsertTodo(edited));
+        }
+        QVERIFY(device.run());
+        QCOMPARE(device.sync->lastErrorText(), QString());
+        const std::optional<CloudRecord> stored = records.peek(name);
+        QCOMPARE(stored->string(QStringLiteral("title")), QStringLiteral("edited here"));
+        QCOMPARE(stored->unreadableKeys(), QStringList{QStringLiteral("colour")});
+        QVERIFY(other.run());
+        QCOMPARE(other.sync->lastErrorText(), QString());
+        QCOMPARE(note ? other.store().notes().front().title : other.todo(todo.id)->title,
+                 QStringLiteral("edited here"));
+    }
+
     // A change made here while the run merges on a worker: the run merges again from what the
     // store then holds, so the change stays, the other device's change comes in beside it, the
     // file holds both, and the run sends the change on.
