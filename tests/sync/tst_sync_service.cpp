@@ -638,6 +638,59 @@ private slots:
         QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
     }
 
+    // Back to the version that keeps the known sets among the preferences, and forward again:
+    // each finds what the other last knew, so what another computer deletes meanwhile stays
+    // deleted on both, whichever version takes the deletion in.
+    void knownIdsSurviveAnEarlierVersion()
+    {
+        MemoryRecordStore records;
+        SyncDevice other(&records);
+        auto knownIds = std::make_unique<Defaults>(other.fixture.folder.filePath(QStringLiteral("device-known.json")));
+        SyncDevice device(&records);
+        device.knownIds = knownIds.get();
+        device.connectTo(&records);
+        QList<QUuid> ids;
+        for (int i = 0; i < 5; ++i)
+            ids.append(device.addTodo(QStringLiteral("t%1").arg(i)).id);
+        QVERIFY(device.run() && other.run());
+        const auto deleteElsewhere = [&](const QUuid& id) {
+            QVERIFY(other.run());
+            QVERIFY(other.store().deleteTodo(other.todo(id).value()));
+            QVERIFY(other.run());
+            QVERIFY(device.run() && other.run());
+            QCOMPARE(device.sync->lastErrorText(), QString());
+            QVERIFY(!device.todo(id));
+            QVERIFY(!other.todo(id));
+            QVERIFY(!listedIds(records, "taskIds").contains(uuidText(id)));
+        };
+
+        // The earlier version: the sets among the preferences, as this version left them at its end.
+        device.sync.reset();
+        QVERIFY(device.defaults().uuidSet(SyncService::knownTasksKey).contains(QSet<QUuid>(ids.begin(), ids.end())));
+        device.knownIds = nullptr;
+        device.connectTo(&records);
+        deleteElsewhere(ids[0]);
+        const QUuid madeThere = device.addTodo(QStringLiteral("made in the earlier version")).id;
+        QVERIFY(device.run());
+
+        // Forward again: what the earlier version knew wins over the file left from before.
+        device.sync.reset();
+        device.knownIds = knownIds.get();
+        device.connectTo(&records);
+        QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
+        deleteElsewhere(madeThere);
+        deleteElsewhere(ids[1]);
+        QCOMPARE(device.store().todos().size(), size_t(3));
+
+        // And back once more: the copy left at this version's end is current.
+        device.sync.reset();
+        device.knownIds = nullptr;
+        device.connectTo(&records);
+        deleteElsewhere(ids[2]);
+        QCOMPARE(other.store().todos().size(), size_t(2));
+        device.sync.reset();
+    }
+
     // A run's bookkeeping (sets of every known id, a megabyte at twenty thousand) is written on the
     // writing thread, never while the window waits, and what reaches the file is the set the run
     // keeps: at a device's first run, after sending what is new here, after taking in what another
