@@ -919,8 +919,9 @@ private slots:
         QVERIFY(listedIds(records, "taskIds").contains(theirs));
     }
 
-    // How many pages the manifest's ids take: the fewest that keep every page within its budget,
-    // never fewer than were stored; every id on exactly one page.
+    // How many pages the manifest's ids take: one while they fit the one record, else the fewest
+    // that keep every page within its budget, never fewer than were stored; every id on exactly
+    // one page.
     void manifestPageLayout_data()
     {
         QTest::addColumn<int>("tasks");
@@ -928,19 +929,28 @@ private slots:
         QTest::addColumn<int>("series");
         QTest::addColumn<int>("storedPages");
         QTest::addColumn<qsizetype>("budget");
+        QTest::addColumn<qsizetype>("oneRecordBudget");
         QTest::addColumn<int>("pages");
         const qsizetype hundredIds = 100 * 37;
-        QTest::newRow("nothing") << 0 << 0 << 0 << 1 << hundredIds << 1;
-        QTest::newRow("just fits") << 100 << 0 << 0 << 1 << hundredIds << 1;
-        QTest::newRow("one id over") << 101 << 0 << 0 << 1 << hundredIds << 2;
-        QTest::newRow("over only with every field") << 40 << 40 << 40 << 1 << hundredIds << 2;
-        QTest::newRow("four times over") << 400 << 1 << 0 << 1 << hundredIds << 8;
-        QTest::newRow("stored pages stay though few ids") << 10 << 0 << 0 << 4 << hundredIds << 4;
-        QTest::newRow("stored pages grow by doubling") << 500 << 0 << 0 << 3 << hundredIds << 6;
-        QTest::newRow("ten thousand, usual budget") << 10000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 2;
-        QTest::newRow("a hundred thousand, usual budget")
-            << 100000 << 2000 << 500 << 1 << ManifestPages::defaultPageBudget << 16;
-        QTest::newRow("more than the most pages hold") << 3000 << 0 << 0 << 1 << qsizetype(37) << 256;
+        const qsizetype usual = ManifestPages::defaultPageBudget;
+        const qsizetype usualOne = ManifestPages::defaultOneRecordBudget;
+        QTest::newRow("nothing") << 0 << 0 << 0 << 1 << hundredIds << hundredIds << 1;
+        QTest::newRow("just fits") << 100 << 0 << 0 << 1 << hundredIds << hundredIds << 1;
+        QTest::newRow("one id over") << 101 << 0 << 0 << 1 << hundredIds << hundredIds << 2;
+        QTest::newRow("over only with every field") << 40 << 40 << 40 << 1 << hundredIds << hundredIds << 2;
+        QTest::newRow("four times over") << 400 << 1 << 0 << 1 << hundredIds << hundredIds << 8;
+        QTest::newRow("stored pages stay while over the one record")
+            << 150 << 0 << 0 << 4 << hundredIds << hundredIds << 4;
+        QTest::newRow("stored pages fold back once the one record holds all")
+            << 10 << 0 << 0 << 4 << hundredIds << hundredIds << 1;
+        QTest::newRow("stored pages grow by doubling") << 500 << 0 << 0 << 3 << hundredIds << hundredIds << 6;
+        QTest::newRow("ten thousand, usual budgets: the one record") << 10000 << 0 << 0 << 1 << usual << usualOne << 1;
+        QTest::newRow("twenty thousand over pages an earlier version wrote: the one record")
+            << 19000 << 1000 << 200 << 2 << usual << usualOne << 1;
+        QTest::newRow("beyond the one record: pages within their budget")
+            << 22000 << 0 << 0 << 1 << usual << usualOne << 4;
+        QTest::newRow("a hundred thousand, usual budgets") << 100000 << 2000 << 500 << 1 << usual << usualOne << 16;
+        QTest::newRow("more than the most pages hold") << 3000 << 0 << 0 << 1 << qsizetype(37) << qsizetype(37) << 256;
     }
     void manifestPageLayout()
     {
@@ -949,6 +959,7 @@ private slots:
         QFETCH(int, series);
         QFETCH(int, storedPages);
         QFETCH(qsizetype, budget);
+        QFETCH(qsizetype, oneRecordBudget);
         QFETCH(int, pages);
         // Ids spread evenly over their leading bits, as random ones are on average.
         ManifestPages::IdFields ids;
@@ -957,7 +968,7 @@ private slots:
             for (int i = 0; i < counts[field]; ++i)
                 ids[field].insert(QUuid(uint((quint64(i) << 32) / quint64(counts[field])) + uint(field), 0, 0, 0, 0, 0,
                                         0, 0, 0, 0, 0));
-        QCOMPARE(ManifestPages::pagesNeeded(ids, storedPages, budget), pages);
+        QCOMPARE(ManifestPages::pagesNeeded(ids, storedPages, budget, oneRecordBudget), pages);
         const std::vector<ManifestPages::IdFields> shares = ManifestPages::split(ids, pages);
         QCOMPARE(int(shares.size()), pages);
         for (size_t field = 0; field < counts.size(); ++field) {
@@ -971,7 +982,7 @@ private slots:
                 qsizetype bytes = 0;
                 for (const QSet<QUuid>& field : share)
                     bytes += field.size() * 37;
-                QVERIFY(bytes <= budget);
+                QVERIFY(bytes <= (pages == 1 ? oneRecordBudget : budget));
             }
     }
 
@@ -994,7 +1005,7 @@ private slots:
         MemoryRecordStore records;
         SyncDevice a(&records), b(&records);
         for (SyncDevice* device : {&a, &b}) {
-            device->manifestPageBudget = budget;
+            device->manifestPageBudget = device->manifestOneRecordBudget = budget;
             device->connectTo(&records);
         }
         QStringList ids;
@@ -1045,6 +1056,48 @@ private slots:
         QCOMPARE(allListedIds(records, "taskIds").size(), ids.size() + 1);
         if (paged)
             QVERIFY(manifestPages(records).front().string(QStringLiteral("taskIds"))->size() < ids.join(u',').size());
+    }
+
+    // An account a copy spread over pages though its ids fit the one record: the next run puts them
+    // all back onto it and empties the other pages, so that what reads only that record (an older
+    // copy, a peer that knows no pages) sees every item up to where the one record ends; beyond
+    // that the ids are paged again and every device reads them all.
+    void pagesFoldBackIntoTheOneRecord()
+    {
+        MemoryRecordStore records;
+        SyncDevice pager(&records), device(&records);
+        pager.manifestPageBudget = pager.manifestOneRecordBudget = 40 * 37;
+        pager.connectTo(&records);
+        device.manifestPageBudget = 40 * 37;
+        device.manifestOneRecordBudget = 300 * 37;
+        device.connectTo(&records);
+        QStringList ids;
+        for (int i = 0; i < 290; ++i)
+            ids.append(uuidText(pager.addTodo(QStringLiteral("t%1").arg(i)).id));
+        ids.sort();
+        QVERIFY(pager.run());
+        const size_t pagesBefore = manifestPages(records).size();
+        QVERIFY(pagesBefore > 1);
+        QVERIFY(listedIds(records, "taskIds").size() < 290); // all a one-record reader finds
+
+        QVERIFY(device.run());
+        QCOMPARE(device.sync->lastErrorText(), QString());
+        QCOMPARE(listedIds(records, "taskIds"), ids);
+        QVERIFY(!records.peek(SyncService::manifestRecordName)->has(ManifestPages::pageCountField));
+        for (int page = 1; page < int(pagesBefore); ++page)
+            QCOMPARE(records.peek(ManifestPages::pageName(SyncService::manifestRecordName, page))
+                         ->string(QStringLiteral("taskIds")),
+                     QString());
+
+        // Past the one record: pages again, and a device reads every page.
+        for (int i = 0; i < 20; ++i)
+            ids.append(uuidText(device.addTodo(QStringLiteral("u%1").arg(i)).id));
+        ids.sort();
+        QVERIFY(device.run());
+        QVERIFY(manifestPages(records).size() > 1);
+        QCOMPARE(allListedIds(records, "taskIds"), ids);
+        QVERIFY(pager.run());
+        QCOMPARE(pager.store().todos().size(), size_t(310));
     }
 
     // Records from the store are untrusted or from a newer version: a wrong type, unreadable or
