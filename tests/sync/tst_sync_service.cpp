@@ -287,10 +287,9 @@ private slots:
         QVERIFY(fileHoldsIt());
     }
 
-    // Deletions from another computer taken in where the to-dos file cannot be written (the disk
-    // nearly full, with room for the small bookkeeping file): the run fails with the disk's reason,
-    // what it learnt is kept only once the file is written, so neither a restart before that nor
-    // the syncs once there is room again bring anything deleted back, on either computer.
+    // Another computer's deletions taken in where the to-dos file cannot be written, though the
+    // small known-ids file can: the run fails with the disk's reason, and neither restarts before
+    // there is room nor the syncs after bring anything deleted back, on either computer.
     void deletionsTakenInOnAFullDisk_data()
     {
         QTest::addColumn<bool>("realDisk");
@@ -302,76 +301,55 @@ private slots:
         QFETCH(bool, realDisk);
         QTemporaryDir root;
         std::optional<TmpfsMount> disk;
-        if (realDisk) {
-            QString why;
-            QVERIFY2(TmpfsMount::enterPrivateNamespace(&why), qPrintable(why));
-            disk.emplace(root.filePath(QStringLiteral("disk")));
-            QVERIFY2(disk->error.isEmpty(), qPrintable(disk->error));
-        }
-        const QString folder = realDisk ? disk->path : root.path();
+        QString why;
+        if (realDisk && TmpfsMount::enterPrivateNamespace(&why))
+            why = disk.emplace(root.filePath(QStringLiteral("disk"))).error;
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        const QString folder = disk ? disk->path : root.path();
         MemoryRecordStore records;
-        SyncDevice a(&records);
-        QList<QUuid> ids;
-        for (int i = 0; i < 60; ++i) {
-            TaskItem t = a.addTodo(QStringLiteral("to-do %1").arg(i));
-            t.notes = QString(1000, u'n'); // the to-dos file well over the room left
-            QVERIFY(a.store().upsertTodo(t));
-            ids.append(t.id);
-        }
-        QVERIFY(a.run());
-        auto known = std::make_unique<Defaults>(folder + QStringLiteral("/sync-known-ids.json"));
-        SyncDevice b(&records);
+        SyncDevice a(&records), b(&records);
+        std::unique_ptr<Defaults> known;
         const auto restartB = [&] {
             b.sync.reset();
             b.fixture.dataFolder = folder + QStringLiteral("/data");
             b.fixture.make();
-            known = std::make_unique<Defaults>(known->path());
+            known = std::make_unique<Defaults>(folder + QStringLiteral("/known.json"));
             b.knownIds = known.get();
             b.connectTo(&records);
         };
         restartB();
-        QVERIFY(b.run());
-        QCOMPARE(b.store().todos().size(), size_t(60));
-        const QSet<QUuid> deleted{ids[0], ids[1], ids[2]};
-        for (const QUuid& id : deleted)
-            QVERIFY(a.store().deleteTodo(a.todo(id).value()));
+        for (int i = 0; i < 60; ++i) // a to-dos file well over the room left
+            a.addTodo(QStringLiteral("to-do %1 ").arg(i) + QString(1000, u'n'));
+        QVERIFY(a.run() && b.run());
+        std::vector<TaskItem> gone(a.store().todos().begin(), a.store().todos().begin() + 3);
+        for (const TaskItem& t : gone)
+            QVERIFY(a.store().deleteTodo(t));
         QVERIFY(a.run());
-
         b.store().waitForWrites();
         known->waitForWrites();
-        if (realDisk)
+        if (disk)
             QVERIFY(disk->fill(32 * 1024));
         else
             b.fixture.failing = QStringList{QStringLiteral("todos.json")};
-        for (int start = 1; start <= 2; ++start) {
+        for (int start = 0; start < 2; ++start, restartB()) {
             QVERIFY(b.run());
-            const QString message = b.sync->lastErrorText();
-            QVERIFY2(message.contains(QStringLiteral("“todos.json” could not be saved")), qPrintable(message));
-            QVERIFY2(!realDisk || message.contains(QLatin1String("the disk is full")), qPrintable(message));
-            QVERIFY(!message.contains(QLatin1String("Unknown error")));
-            known->waitForWrites();
-            QVERIFY(Defaults(known->path()).uuidSet(SyncService::knownTasksKey).contains(deleted));
-            restartB(); // before there is room: the file still holds them
-            QCOMPARE(b.store().todos().size(), size_t(60));
+            QVERIFY2(b.sync->lastErrorText().contains(
+                         realDisk ? QStringLiteral("“todos.json” could not be saved: the disk is full")
+                                  : QStringLiteral("“todos.json” could not be saved")),
+                     qPrintable(b.sync->lastErrorText()));
+            QCOMPARE(b.store().todos().size(), size_t(57));
         }
-
-        if (realDisk)
+        QCOMPARE(b.store().todos().size(), size_t(60)); // the file before there was room
+        if (disk)
             disk->release();
-        else
-            b.fixture.failing.clear();
+        b.fixture.failing.clear();
         QVERIFY(b.run() && a.run() && b.run());
         QCOMPARE(b.sync->lastErrorText(), QString());
-        for (SyncDevice* device : {&a, &b}) {
-            QCOMPARE(device->store().todos().size(), size_t(57));
-            for (const QUuid& id : deleted)
-                QVERIFY(!device->todo(id));
-        }
-        QCOMPARE(listedIds(records, "taskIds").size(), 57);
         restartB();
-        QCOMPARE(b.store().todos().size(), size_t(57));
+        for (SyncDevice* device : {&a, &b})
+            for (const TaskItem& t : gone)
+                QVERIFY(!device->todo(t.id) && device->store().todos().size() == 57);
         b.sync.reset();
-        b.fixture.store.reset();
-        known.reset();
     }
 
     // The first status text: the last success in today's or an earlier day's form.
@@ -571,20 +549,24 @@ private slots:
 
     // The sets of known ids live in a file of their own: the preferences file, rewritten at every
     // change of a setting, stays small however many items there are, sets an earlier version kept
-    // among the preferences move over once, and what they say keeps its meaning (an item deleted
-    // elsewhere is dropped here).
+    // among the preferences move over (and win over a file that version did not keep up), and
+    // what they say keeps its meaning (an item deleted elsewhere is dropped here). At its end this
+    // version leaves them among the preferences again, for an earlier version started next.
     void knownIdsKeptApart_data()
     {
         QTest::addColumn<bool>("earlierVersion"); // the sets start among the preferences
         QTest::addColumn<bool>("alreadyMoved");   // the own file holds them already
-        QTest::newRow("a first start") << false << false;
-        QTest::newRow("sets of an earlier version") << true << false;
-        QTest::newRow("moved before, a stale copy left") << true << true;
+        QTest::addColumn<bool>("fileBehind");     // the own file lacks the deleted id
+        QTest::newRow("a first start") << false << false << false;
+        QTest::newRow("sets of an earlier version") << true << false << false;
+        QTest::newRow("moved before, a stale copy left") << true << true << false;
+        QTest::newRow("an earlier version ran after this one") << true << true << true;
     }
     void knownIdsKeptApart()
     {
         QFETCH(bool, earlierVersion);
         QFETCH(bool, alreadyMoved);
+        QFETCH(bool, fileBehind);
         MemoryRecordStore records;
         SyncDevice other(&records);
         SyncDevice device(&records);
@@ -602,8 +584,11 @@ private slots:
         {
             Defaults ownFile(knownPath);
             if (alreadyMoved)
-                ownFile.setUuidSet(SyncService::knownTasksKey, known);
+                ownFile.setUuidSet(SyncService::knownTasksKey,
+                                   fileBehind ? known - QSet<QUuid>{*parseUuid(ids.front())} : known);
         }
+        if (fileBehind) // the mark this version left with its copy, which the earlier one changed
+            device.defaults().set(SyncService::knownTasksKey + QStringLiteral(".copy"), QStringLiteral("0A1B"));
 
         Defaults knownIds(knownPath);
         device.knownIds = &knownIds;
@@ -636,59 +621,15 @@ private slots:
         QCOMPARE(Defaults(knownPath).uuidSet(SyncService::knownTasksKey).size(),
                  qsizetype(device.store().todos().size()));
         QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
-    }
 
-    // Back to the version that keeps the known sets among the preferences, and forward again:
-    // each finds what the other last knew, so what another computer deletes meanwhile stays
-    // deleted on both, whichever version takes the deletion in.
-    void knownIdsSurviveAnEarlierVersion()
-    {
-        MemoryRecordStore records;
-        SyncDevice other(&records);
-        auto knownIds = std::make_unique<Defaults>(other.fixture.folder.filePath(QStringLiteral("device-known.json")));
-        SyncDevice device(&records);
-        device.knownIds = knownIds.get();
-        device.connectTo(&records);
-        QList<QUuid> ids;
-        for (int i = 0; i < 5; ++i)
-            ids.append(device.addTodo(QStringLiteral("t%1").arg(i)).id);
-        QVERIFY(device.run() && other.run());
-        const auto deleteElsewhere = [&](const QUuid& id) {
-            QVERIFY(other.run());
-            QVERIFY(other.store().deleteTodo(other.todo(id).value()));
-            QVERIFY(other.run());
-            QVERIFY(device.run() && other.run());
-            QCOMPARE(device.sync->lastErrorText(), QString());
-            QVERIFY(!device.todo(id));
-            QVERIFY(!other.todo(id));
-            QVERIFY(!listedIds(records, "taskIds").contains(uuidText(id)));
-        };
-
-        // The earlier version: the sets among the preferences, as this version left them at its end.
-        device.sync.reset();
-        QVERIFY(device.defaults().uuidSet(SyncService::knownTasksKey).contains(QSet<QUuid>(ids.begin(), ids.end())));
-        device.knownIds = nullptr;
-        device.connectTo(&records);
-        deleteElsewhere(ids[0]);
-        const QUuid madeThere = device.addTodo(QStringLiteral("made in the earlier version")).id;
-        QVERIFY(device.run());
-
-        // Forward again: what the earlier version knew wins over the file left from before.
-        device.sync.reset();
-        device.knownIds = knownIds.get();
-        device.connectTo(&records);
-        QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
-        deleteElsewhere(madeThere);
-        deleteElsewhere(ids[1]);
-        QCOMPARE(device.store().todos().size(), size_t(3));
-
-        // And back once more: the copy left at this version's end is current.
+        // An earlier version started next finds what this one knew, and drops what goes elsewhere.
         device.sync.reset();
         device.knownIds = nullptr;
-        device.connectTo(&records);
-        deleteElsewhere(ids[2]);
-        QCOMPARE(other.store().todos().size(), size_t(2));
-        device.sync.reset();
+        device.connectTo(&records, QStringLiteral("Production"));
+        const TaskItem gone = other.store().todos().front();
+        QVERIFY(other.store().deleteTodo(gone));
+        QVERIFY(other.run() && device.run() && other.run());
+        QVERIFY(!device.todo(gone.id) && !other.todo(gone.id));
     }
 
     // A run's bookkeeping (sets of every known id, a megabyte at twenty thousand) is written on the
@@ -919,9 +860,8 @@ private slots:
         QVERIFY(listedIds(records, "taskIds").contains(theirs));
     }
 
-    // How many pages the manifest's ids take: one while they fit the one record, else the fewest
-    // that keep every page within its budget, never fewer than were stored; every id on exactly
-    // one page.
+    // How many pages the manifest's ids take: one while they fit one record, else the fewest that
+    // keep every page within its budget, never fewer than were stored; every id on exactly one page.
     void manifestPageLayout_data()
     {
         QTest::addColumn<int>("tasks");
@@ -929,28 +869,23 @@ private slots:
         QTest::addColumn<int>("series");
         QTest::addColumn<int>("storedPages");
         QTest::addColumn<qsizetype>("budget");
-        QTest::addColumn<qsizetype>("oneRecordBudget");
         QTest::addColumn<int>("pages");
         const qsizetype hundredIds = 100 * 37;
-        const qsizetype usual = ManifestPages::defaultPageBudget;
-        const qsizetype usualOne = ManifestPages::defaultOneRecordBudget;
-        QTest::newRow("nothing") << 0 << 0 << 0 << 1 << hundredIds << hundredIds << 1;
-        QTest::newRow("just fits") << 100 << 0 << 0 << 1 << hundredIds << hundredIds << 1;
-        QTest::newRow("one id over") << 101 << 0 << 0 << 1 << hundredIds << hundredIds << 2;
-        QTest::newRow("over only with every field") << 40 << 40 << 40 << 1 << hundredIds << hundredIds << 2;
-        QTest::newRow("four times over") << 400 << 1 << 0 << 1 << hundredIds << hundredIds << 8;
-        QTest::newRow("stored pages stay while over the one record")
-            << 150 << 0 << 0 << 4 << hundredIds << hundredIds << 4;
-        QTest::newRow("stored pages fold back once the one record holds all")
-            << 10 << 0 << 0 << 4 << hundredIds << hundredIds << 1;
-        QTest::newRow("stored pages grow by doubling") << 500 << 0 << 0 << 3 << hundredIds << hundredIds << 6;
-        QTest::newRow("ten thousand, usual budgets: the one record") << 10000 << 0 << 0 << 1 << usual << usualOne << 1;
-        QTest::newRow("twenty thousand over pages an earlier version wrote: the one record")
-            << 19000 << 1000 << 200 << 2 << usual << usualOne << 1;
-        QTest::newRow("beyond the one record: pages within their budget")
-            << 22000 << 0 << 0 << 1 << usual << usualOne << 4;
-        QTest::newRow("a hundred thousand, usual budgets") << 100000 << 2000 << 500 << 1 << usual << usualOne << 16;
-        QTest::newRow("more than the most pages hold") << 3000 << 0 << 0 << 1 << qsizetype(37) << qsizetype(37) << 256;
+        QTest::newRow("nothing") << 0 << 0 << 0 << 1 << hundredIds << 1;
+        QTest::newRow("just fits") << 100 << 0 << 0 << 1 << hundredIds << 1;
+        QTest::newRow("one id over") << 101 << 0 << 0 << 1 << hundredIds << 2;
+        QTest::newRow("over only with every field") << 40 << 40 << 40 << 1 << hundredIds << 2;
+        QTest::newRow("four times over") << 400 << 1 << 0 << 1 << hundredIds << 8;
+        QTest::newRow("stored pages stay while over one record") << 150 << 0 << 0 << 4 << hundredIds << 4;
+        QTest::newRow("stored pages fold back into one record") << 10 << 0 << 0 << 4 << hundredIds << 1;
+        QTest::newRow("stored pages grow by doubling") << 500 << 0 << 0 << 3 << hundredIds << 6;
+        QTest::newRow("ten thousand, usual budget") << 10000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 1;
+        QTest::newRow("twenty thousand, usual budget")
+            << 19000 << 1000 << 200 << 2 << ManifestPages::defaultPageBudget << 1;
+        QTest::newRow("past one record, usual budget") << 22000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 4;
+        QTest::newRow("a hundred thousand, usual budget")
+            << 100000 << 2000 << 500 << 1 << ManifestPages::defaultPageBudget << 16;
+        QTest::newRow("more than the most pages hold") << 3000 << 0 << 0 << 1 << qsizetype(37) << 256;
     }
     void manifestPageLayout()
     {
@@ -959,8 +894,9 @@ private slots:
         QFETCH(int, series);
         QFETCH(int, storedPages);
         QFETCH(qsizetype, budget);
-        QFETCH(qsizetype, oneRecordBudget);
         QFETCH(int, pages);
+        const qsizetype oneRecordBudget =
+            budget == ManifestPages::defaultPageBudget ? ManifestPages::defaultOneRecordBudget : budget;
         // Ids spread evenly over their leading bits, as random ones are on average.
         ManifestPages::IdFields ids;
         const std::array<int, 4> counts{tasks, notes, series, 0};
@@ -1058,45 +994,30 @@ private slots:
             QVERIFY(manifestPages(records).front().string(QStringLiteral("taskIds"))->size() < ids.join(u',').size());
     }
 
-    // An account a copy spread over pages though its ids fit the one record: the next run puts them
-    // all back onto it and empties the other pages, so that what reads only that record (an older
-    // copy, a peer that knows no pages) sees every item up to where the one record ends; beyond
-    // that the ids are paged again and every device reads them all.
+    // An account a copy paged though its ids fit the one record: the next run folds them back onto
+    // it, so that what reads only that record (an older copy, a peer that knows no pages) finds
+    // every item; past the one record they are paged again and a device reads every page.
     void pagesFoldBackIntoTheOneRecord()
     {
         MemoryRecordStore records;
         SyncDevice pager(&records), device(&records);
-        pager.manifestPageBudget = pager.manifestOneRecordBudget = 40 * 37;
-        pager.connectTo(&records);
-        device.manifestPageBudget = 40 * 37;
+        pager.manifestPageBudget = pager.manifestOneRecordBudget = device.manifestPageBudget = 40 * 37;
         device.manifestOneRecordBudget = 300 * 37;
+        pager.connectTo(&records);
         device.connectTo(&records);
-        QStringList ids;
         for (int i = 0; i < 290; ++i)
-            ids.append(uuidText(pager.addTodo(QStringLiteral("t%1").arg(i)).id));
-        ids.sort();
+            pager.addTodo(QStringLiteral("t%1").arg(i));
         QVERIFY(pager.run());
-        const size_t pagesBefore = manifestPages(records).size();
-        QVERIFY(pagesBefore > 1);
-        QVERIFY(listedIds(records, "taskIds").size() < 290); // all a one-record reader finds
-
+        QVERIFY(listedIds(records, "taskIds").size() < 290); // all a one-record reader found
         QVERIFY(device.run());
-        QCOMPARE(device.sync->lastErrorText(), QString());
-        QCOMPARE(listedIds(records, "taskIds"), ids);
-        QVERIFY(!records.peek(SyncService::manifestRecordName)->has(ManifestPages::pageCountField));
-        for (int page = 1; page < int(pagesBefore); ++page)
-            QCOMPARE(records.peek(ManifestPages::pageName(SyncService::manifestRecordName, page))
-                         ->string(QStringLiteral("taskIds")),
-                     QString());
-
-        // Past the one record: pages again, and a device reads every page.
+        QCOMPARE(listedIds(records, "taskIds").size(), 290);
+        QCOMPARE(manifestPages(records).size(), size_t(1));
+        const auto secondPage = records.peek(ManifestPages::pageName(SyncService::manifestRecordName, 1));
+        QCOMPARE(secondPage->string(QStringLiteral("taskIds")), QString());
         for (int i = 0; i < 20; ++i)
-            ids.append(uuidText(device.addTodo(QStringLiteral("u%1").arg(i)).id));
-        ids.sort();
-        QVERIFY(device.run());
+            device.addTodo(QStringLiteral("past the one record"));
+        QVERIFY(device.run() && pager.run());
         QVERIFY(manifestPages(records).size() > 1);
-        QCOMPARE(allListedIds(records, "taskIds"), ids);
-        QVERIFY(pager.run());
         QCOMPARE(pager.store().todos().size(), size_t(310));
     }
 
@@ -1171,54 +1092,22 @@ private slots:
         QCOMPARE(device.todo(mine.id)->title, QStringLiteral("rewritten elsewhere"));
     }
 
-    // A newer version adds a field of a kind this one does not know: the item is read all the
-    // same, a change made here is sent and reaches another computer, and the field stays on the
-    // record as it was.
-    void unknownFieldIsKept_data()
-    {
-        QTest::addColumn<bool>("note");
-        QTest::newRow("a to-do") << false;
-        QTest::newRow("a note") << true;
-    }
+    // A newer version added a field of a kind this one does not know: an edit made here is sent
+    // and reaches another computer, and the field stays on the record as it was.
     void unknownFieldIsKept()
     {
-        QFETCH(bool, note);
         MemoryRecordStore records;
         SyncDevice device(&records), other(&records);
-        const TaskItem todo = device.addTodo(QStringLiteral("mine"));
-        const Note mine = device.addNote(QStringLiteral("mine"));
+        TaskItem todo = device.addTodo(QStringLiteral("mine"));
         QVERIFY(device.run() && other.run());
-        const QString name = uuidText(note ? mine.id : todo.id);
-        CloudRecord newer(note ? RecordMapper::noteRecordType : RecordMapper::taskRecordType, name);
-        if (note)
-            RecordMapper::fillNoteRecord(mine, newer);
-        else
-            RecordMapper::apply(todo, newer);
-        QJsonObject fields =
-            QJsonDocument::fromJson(RecordFields::applyPatch("{}", RecordFields::patch(newer))).object();
-        fields.insert(QStringLiteral("colour"), QJsonArray{QStringLiteral("x"), QJsonObject{{"shade", 3}}});
-        records.plant(newer.recordType(), name, QJsonDocument(fields).toJson(QJsonDocument::Compact));
-
+        records.plant(RecordMapper::taskRecordType, uuidText(todo.id),
+                      todoFieldsWith("colour", QJsonArray{"x", QJsonObject{{"r", 3}}}));
         device.fixture.clock.advance(60);
-        if (note) {
-            Note edited = mine;
-            edited.title = QStringLiteral("edited here");
-            edited.updatedAt = device.fixture.clock.now();
-            QVERIFY(device.store().upsertNote(edited));
-        } else {
-            TaskItem edited = todo;
-            edited.title = QStringLiteral("edited here");
-            QVERIFY(device.store().upsertTodo(edited));
-        }
-        QVERIFY(device.run());
+        todo.title = QStringLiteral("edited here");
+        QVERIFY(device.store().upsertTodo(todo) && device.run() && other.run());
         QCOMPARE(device.sync->lastErrorText(), QString());
-        const std::optional<CloudRecord> stored = records.peek(name);
-        QCOMPARE(stored->string(QStringLiteral("title")), QStringLiteral("edited here"));
-        QCOMPARE(stored->unreadableKeys(), QStringList{QStringLiteral("colour")});
-        QVERIFY(other.run());
-        QCOMPARE(other.sync->lastErrorText(), QString());
-        QCOMPARE(note ? other.store().notes().front().title : other.todo(todo.id)->title,
-                 QStringLiteral("edited here"));
+        QCOMPARE(other.todo(todo.id)->title, QStringLiteral("edited here"));
+        QCOMPARE(records.peek(uuidText(todo.id))->unreadableKeys(), QStringList{QStringLiteral("colour")});
     }
 
     // A change made here while the run merges on a worker: the run merges again from what the
