@@ -47,6 +47,17 @@ void syncFolder(const QString& folder)
 
 } // namespace
 
+QString describeError(int error)
+{
+    const QString system = QString::fromLocal8Bit(std::strerror(error));
+    // The system's words alone do not tell everyone what to do about it.
+    if (error == ENOSPC)
+        return QStringLiteral("the disk is full (%1)").arg(system);
+    if (error == EDQUOT)
+        return QStringLiteral("the disk quota is used up (%1)").arg(system);
+    return system;
+}
+
 bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error, const SaveFileFactory& saveFiles)
 {
     const QString folder = QFileInfo(path).absolutePath();
@@ -68,7 +79,26 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
         file.cancelWriting();
         return false;
     };
-    if (file.write(bytes) != bytes.size() || !file.flush() || file.error() != QFileDevice::NoError)
+    errno = 0;
+    qint64 written = file.write(bytes);
+    const int writeErrno = errno;
+    // A write the disk cut short comes back from Qt as fewer bytes with no error ("Unknown
+    // error"): the rest is offered to the disk directly, which then says why it refuses.
+    if (written >= 0 && written < bytes.size() && file.error() == QFileDevice::NoError && file.handle() >= 0) {
+        while (written < bytes.size()) {
+            const ssize_t more = ::write(file.handle(), bytes.constData() + written, size_t(bytes.size() - written));
+            if (more < 0 && errno == EINTR)
+                continue;
+            if (more < 0)
+                return fail(describeError(errno));
+            if (more == 0)
+                return fail(QStringLiteral("The disk took only %1 of %2 bytes.").arg(written).arg(bytes.size()));
+            written += more;
+        }
+    }
+    if (written != bytes.size())
+        return fail(writeErrno == ENOSPC || writeErrno == EDQUOT ? describeError(writeErrno) : file.errorString());
+    if (!file.flush() || file.error() != QFileDevice::NoError)
         return fail(file.errorString());
     // Whatever the device said, only bytes that are really in the file count; and a disk that
     // fails to keep them (EIO, or ENOSPC on file systems that allocate late) fails the save.
@@ -79,7 +109,7 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
     if (info.st_size != bytes.size())
         return fail(QStringLiteral("Only %1 of %2 bytes reached the disk.").arg(info.st_size).arg(bytes.size()));
     if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(describeError(errno));
     if (!file.commit()) {
         if (error)
             *error = file.errorString();

@@ -21,6 +21,9 @@ using SaveFileFactory = std::function<std::unique_ptr<QSaveFile>(const QString& 
 bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr,
                      const SaveFileFactory& saveFiles = {});
 
+// Why a write failed, in words a person reads, from the system's error number.
+QString describeError(int error);
+
 // Makes the folder and its missing parents. Only a folder this call creates is made private to
 // its owner: an existing one keeps the modes its owner chose.
 bool makeFolder(const QString& path, QString* error = nullptr);

@@ -113,6 +113,15 @@ public:
     void waitForWrites() { m_core.waitForWrites(); }
     // Writes again there the files whose last write there failed.
     void retryUnwrittenFiles();
+    // Finishes once every write of the to-dos and notes asked of the writing thread has its
+    // outcome; then unwrittenLists() names one that failed, with the reason, or none.
+    QFuture<void> whenListsWritten() { return m_core.whenWritten({todosFile, notesFile}); }
+    std::optional<QString> unwrittenLists() const
+    {
+        if (std::optional<QString> todos = m_core.unwrittenReason(todosFile))
+            return todos;
+        return m_core.unwrittenReason(notesFile);
+    }
 
     // --- repeating series
     QSet<QUuid> recurringSeriesIDs(const QString& key) const { return m_series.recurringSeriesIDs(key); }

@@ -159,6 +159,7 @@ FileWrite StoreCore::writeFile(const QString& name, const QByteArray& text)
         if (m_writer)
             m_backgroundOvertaken.insert(name, m_writer->lastGeneration());
         m_unwrittenFiles.remove(name);
+        settleWriteWaiters();
         return FileWrite::done();
     }
     // Name the file: "is a directory" alone does not tell the person what was not stored.
@@ -303,18 +304,56 @@ FileWrite StoreCore::writeInBackground(const QString& name, BackgroundWriter::En
 void StoreCore::backgroundWritten(const QString& path, quint64 generation, bool ok, const QString& error)
 {
     const QString name = QFileInfo(path).fileName();
+    m_backgroundAnswered.insert(name, std::max(generation, m_backgroundAnswered.value(name)));
     // A newer write of the file, here or there, decides.
-    if (generation <= m_backgroundOvertaken.value(name) || generation < m_backgroundAsked.value(name))
+    if (generation <= m_backgroundOvertaken.value(name) || generation < m_backgroundAsked.value(name)) {
+        settleWriteWaiters();
         return;
+    }
     if (ok) {
         m_unwrittenFiles.remove(name);
         clearFailure(name);
+        settleWriteWaiters();
         return;
     }
-    m_unwrittenFiles.insert(name);
     const QString message = QStringLiteral("“%1” could not be saved: %2").arg(name, error);
+    m_unwrittenFiles.insert(name, message);
     recordFailure(name, message);
+    // Those waiting learn of the failure before anyone who hears of it.
+    settleWriteWaiters();
     emit backgroundWriteFailed(message);
+}
+
+bool StoreCore::isWriting(const QString& name) const
+{
+    const quint64 asked = m_backgroundAsked.value(name);
+    return asked > m_backgroundAnswered.value(name) && asked > m_backgroundOvertaken.value(name);
+}
+
+QFuture<void> StoreCore::whenWritten(const QStringList& names)
+{
+    QPromise<void> promise;
+    QFuture<void> future = promise.future();
+    promise.start();
+    if (std::none_of(names.cbegin(), names.cend(), [this](const QString& n) { return isWriting(n); })) {
+        promise.finish();
+        return future;
+    }
+    m_writeWaiters.push_back({names, std::move(promise)});
+    return future;
+}
+
+void StoreCore::settleWriteWaiters()
+{
+    for (auto it = m_writeWaiters.begin(); it != m_writeWaiters.end();) {
+        if (std::any_of(it->names.cbegin(), it->names.cend(), [this](const QString& n) { return isWriting(n); })) {
+            ++it;
+            continue;
+        }
+        QPromise<void> promise = std::move(it->promise);
+        it = m_writeWaiters.erase(it);
+        promise.finish();
+    }
 }
 
 void StoreCore::waitForFile(const QString& name)

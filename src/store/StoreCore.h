@@ -8,10 +8,12 @@
 #include "store/DataPreread.h"
 #include "store/Reminders.h"
 
+#include <QFuture>
 #include <QHash>
 #include <QJsonValue>
 #include <QObject>
 #include <QPointer>
+#include <QPromise>
 #include <QSet>
 #include <functional>
 #include <memory>
@@ -98,6 +100,15 @@ public:
     void waitForWrites();
     // Whether the last write of the file on the writing thread failed.
     bool isUnwritten(const QString& name) const { return m_unwrittenFiles.contains(name); }
+    // Why, when it did: the message a person reads.
+    std::optional<QString> unwrittenReason(const QString& name) const
+    {
+        const auto it = m_unwrittenFiles.constFind(name);
+        return it == m_unwrittenFiles.cend() ? std::nullopt : std::optional<QString>(*it);
+    }
+    // Finishes once no write of the files asked of the writing thread is without its outcome here;
+    // the main thread goes on meanwhile. Cancelled when the store goes first.
+    QFuture<void> whenWritten(const QStringList& names);
 
     // --- lastError: the latest outstanding failure shows; a success clears only its own file.
     std::optional<QString> lastError() const;
@@ -137,7 +148,15 @@ private:
     // Per file: the newest write asked of the writing thread, and the newest one a write made
     // here since has overtaken (its outcome no longer counts).
     QHash<QString, quint64> m_backgroundAsked, m_backgroundOvertaken;
-    QSet<QString> m_unwrittenFiles; // whose last write on the writing thread failed
+    QHash<QString, quint64> m_backgroundAnswered; // the newest write whose outcome came here
+    QHash<QString, QString> m_unwrittenFiles;     // whose last write there failed, with the reason
+    struct WriteWaiter {
+        QStringList names;
+        QPromise<void> promise;
+    };
+    std::vector<WriteWaiter> m_writeWaiters;
+    bool isWriting(const QString& name) const;
+    void settleWriteWaiters();
     // Last, so that its writes are finished before anything else of the store goes.
     std::unique_ptr<BackgroundWriter> m_writer;
 };

@@ -37,8 +37,13 @@ int storedPageCount(const std::optional<qint64>& field)
     return int(*field);
 }
 
-int pagesNeeded(const IdFields& ids, int atLeast, qsizetype budget)
+int pagesNeeded(const IdFields& ids, int atLeast, qsizetype budget, qsizetype oneRecordBudget)
 {
+    qsizetype total = 0;
+    for (const QSet<QUuid>& field : ids)
+        total += field.size() * bytesPerId;
+    if (total <= oneRecordBudget)
+        return 1;
     int pages = std::clamp(atLeast, 1, maxPages);
     for (;;) {
         std::vector<qsizetype> bytes(size_t(pages), 0);

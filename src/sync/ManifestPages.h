@@ -8,11 +8,12 @@
 #include <vector>
 
 // The manifest's ids spread over records of bounded size. An account whose ids fit in one record
-// keeps exactly the one record the phone app and older copies read. A larger one is split into
-// pages by the leading bits of each id: page 0 is that same record, which then also names how
-// many pages there are; page k is the record "<manifest name>.k". Each page holds the four id
-// fields for its share of the ids. The count of pages never falls, so a page once written is
-// always read and never left behind with stale ids.
+// (with room to spare) keeps exactly the one record the phone app and older copies read, which
+// see nothing of any other. Only a larger one is split into pages by the leading bits of each id:
+// page 0 is that same record, which then also names how many pages there are; page k is the
+// record "<manifest name>.k". Each page holds the four id fields for its share of the ids. While
+// there are pages their count never falls, so a page once written is always read; when the ids fit
+// the one record again they all go back onto it, and the other pages are emptied.
 namespace ManifestPages {
 
 // The four id fields, in the order they are written.
@@ -28,9 +29,13 @@ inline const QString pageRecordType = QStringLiteral("QHSyncManifestPage");
 
 // More pages than this are never written (over a million ids at the usual budget).
 constexpr int maxPages = 256;
-// The bytes of id text one page may hold: a quarter of the store's limit for one record, so a
-// page is never near it, with room for the record's name and field names.
+// The bytes of id text one page may hold: a quarter of the store's limit for one record (1 MiB),
+// so a page is never near it, with room for the record's name and field names.
 constexpr qsizetype defaultPageBudget = 256 * 1024 - 1024;
+// The bytes of id text the one record holds before there are pages: three quarters of the limit,
+// over 21,000 ids. The quarter left is for what an older copy, which writes every id it holds
+// onto that record, adds before a copy that pages runs again.
+constexpr qsizetype defaultOneRecordBudget = 768 * 1024;
 
 QString pageName(const QString& manifestName, int page);
 // Which of `pages` pages holds `id`: pages cover the ids' leading 32 bits in equal ranges, so a
@@ -38,8 +43,9 @@ QString pageName(const QString& manifestName, int page);
 int pageOf(const QUuid& id, int pages);
 // The count a stored page 0 names, within [1, maxPages]; anything unreadable reads as 1.
 int storedPageCount(const std::optional<qint64>& field);
-// The fewest pages, a power of two and at least `atLeast`, whose every page's text fits `budget`.
-int pagesNeeded(const IdFields& ids, int atLeast, qsizetype budget);
+// One when all the ids' text fits `oneRecordBudget`; else the fewest pages, a power of two and
+// at least `atLeast`, whose every page's text fits `budget`.
+int pagesNeeded(const IdFields& ids, int atLeast, qsizetype budget, qsizetype oneRecordBudget);
 // `all` as the `pages` pages hold it, page 0 first.
 std::vector<IdFields> split(const IdFields& all, int pages);
 

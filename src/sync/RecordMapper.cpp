@@ -38,6 +38,30 @@ std::optional<std::vector<Subtask>> decodeSubtasksJSON(const QString& text)
     return decodeStrictList<Subtask>(doc.array(), decodeSubtask, nullptr);
 }
 
+const QStringList& taskFields()
+{
+    static const QStringList fields{QStringLiteral("title"),
+                                    QStringLiteral("time"),
+                                    QStringLiteral("priority"),
+                                    QStringLiteral("isCompleted"),
+                                    QStringLiteral("createdAt"),
+                                    QStringLiteral("updatedAt"),
+                                    QStringLiteral("dueDate"),
+                                    QStringLiteral("reminderDate"),
+                                    QStringLiteral("notes"),
+                                    QStringLiteral("repeatOption"),
+                                    QStringLiteral("recurringSeriesId"),
+                                    QStringLiteral("subtasksJSON")};
+    return fields;
+}
+
+const QStringList& noteFields()
+{
+    static const QStringList fields{QStringLiteral("title"), QStringLiteral("body"), QStringLiteral("createdAt"),
+                                    QStringLiteral("updatedAt")};
+    return fields;
+}
+
 std::optional<TaskItem> taskItem(const CloudRecord& record)
 {
     const auto malformed = [&record]() -> std::optional<TaskItem> {

@@ -16,6 +16,10 @@ namespace RecordMapper {
 inline const QString taskRecordType = QStringLiteral("QHTask");
 inline const QString noteRecordType = QStringLiteral("QHNote");
 
+// The fields this version reads and writes; a record keeps any other field as it is.
+const QStringList& taskFields();
+const QStringList& noteFields();
+
 std::optional<TaskItem> taskItem(const CloudRecord& record);
 std::optional<Note> note(const CloudRecord& record);
 // Writes all twelve fields; an absent optional clears the field on a fetched record.

@@ -2,21 +2,56 @@
 
 #include "platform/Defaults.h"
 
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+
 SyncBookkeeping::SyncBookkeeping(Defaults& preferences, Defaults* knownIds)
-    : m_preferences(preferences), m_known(knownIds ? *knownIds : preferences)
+    : m_preferences(preferences), m_known(knownIds ? *knownIds : preferences), m_preferencesAlive(&preferences),
+      m_knownAlive(&m_known)
 {
     if (!knownApart())
         return;
-    // Known sets an earlier version kept among the preferences move to their own file once.
+    // Known sets among the preferences move to their own file. Unmarked, or changed since this
+    // version marked them, they are an earlier version's and newer than the file; a mark without
+    // its set is an earlier version that forgot the set (another account), as the file must too.
     const Defaults::Batch knownWrite(m_known, Defaults::Writing::inBackground);
     const Defaults::Batch preferencesWrite(m_preferences, Defaults::Writing::inBackground);
     for (const QString& key : {knownTasksKey, knownNotesKey}) {
-        if (!m_preferences.contains(key))
+        const std::optional<QString> mark = m_preferences.string(copyMarkKey(key));
+        if (!m_preferences.contains(key)) {
+            if (mark) {
+                m_known.remove(key);
+                m_preferences.remove(copyMarkKey(key));
+            }
             continue;
-        if (!m_known.contains(key))
-            m_known.set(key, m_preferences.value(key));
+        }
+        const QJsonValue copy = m_preferences.value(key);
+        if (!m_known.contains(key) || mark != markOf(copy))
+            m_known.set(key, copy);
         m_preferences.remove(key);
+        m_preferences.remove(copyMarkKey(key));
     }
+}
+
+void SyncBookkeeping::keepCopyForEarlierVersions()
+{
+    if (!knownApart() || !m_preferencesAlive || !m_knownAlive)
+        return;
+    const Defaults::Batch oneWrite(m_preferences);
+    for (const QString& key : {knownTasksKey, knownNotesKey}) {
+        if (!m_known.contains(key))
+            continue;
+        const QJsonValue value = m_known.value(key);
+        m_preferences.set(key, value);
+        m_preferences.set(copyMarkKey(key), markOf(value));
+    }
+}
+
+QString SyncBookkeeping::markOf(const QJsonValue& value)
+{
+    const QByteArray text = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromLatin1(QCryptographicHash::hash(text, QCryptographicHash::Sha256).toHex());
 }
 
 Defaults& SyncBookkeeping::storeOf(const QString& key) const

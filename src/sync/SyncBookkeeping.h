@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QJsonValue>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -27,6 +28,12 @@ public:
 
     // `knownIds`: where the known sets are kept; none: among the preferences.
     SyncBookkeeping(Defaults& preferences, Defaults* knownIds);
+
+    // A version before the known sets had a file of their own reads them among the preferences,
+    // and without them takes every item here for new: the sets are left there as well when this
+    // version ends, with a mark that tells the next start whether that version changed them
+    // since. (While this version runs they live only in their own file.)
+    void keepCopyForEarlierVersions();
 
     Defaults& preferences() const { return m_preferences; }
     Defaults& known() const { return m_known; }
@@ -66,8 +73,14 @@ public:
     void finishWriting(Writing& writing);
 
 private:
+    // The preference holding the mark of the copy of `key` this version left.
+    static QString copyMarkKey(const QString& key) { return key + QStringLiteral(".copy"); }
+    static QString markOf(const QJsonValue& value);
+
     Defaults& m_preferences;
     Defaults& m_known;
+    // Either may go before this does (the program's end in any order): no copy is left then.
+    QPointer<Defaults> m_preferencesAlive, m_knownAlive;
     // The id sets as last read; a run reads the large known sets several times.
     mutable QHash<QString, QSet<QUuid>> m_idSets;
 };

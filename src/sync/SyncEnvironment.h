@@ -25,6 +25,8 @@ struct SyncEnvironment {
     // Where the sets of ids known in the record store are kept: tens of thousands of ids, in a
     // file of their own so that no other preference's write carries them. None: the preferences.
     Defaults* knownIds = nullptr;
-    // The bytes of ids one manifest record may hold before the ids are spread over more.
+    // The bytes of ids the one manifest record holds before the ids are spread over pages, and
+    // the bytes each page then holds.
+    qsizetype manifestOneRecordBudget = ManifestPages::defaultOneRecordBudget;
     qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
 };

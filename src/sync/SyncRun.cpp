@@ -41,11 +41,11 @@ template <typename T> std::vector<QUuid> unlistedIds(const std::vector<T>& local
 }
 
 // The records of one kind, read as items; a record of another type, one with a field this version
-// cannot read, or one that cannot be read at all is logged and left out (it still counts as
-// fetched, and is left as it is in the store).
+// reads that it cannot decode, or one that cannot be read at all is logged and left out (it still
+// counts as fetched, and is left as it is in the store).
 template <typename T>
 std::vector<T> readRecords(const std::vector<CloudRecord>& records, const QString& type,
-                           std::optional<T> (*read)(const CloudRecord&), const char* what)
+                           std::optional<T> (*read)(const CloudRecord&), const QStringList& fields, const char* what)
 {
     std::vector<T> items;
     items.reserve(records.size());
@@ -54,10 +54,13 @@ std::vector<T> readRecords(const std::vector<CloudRecord>& records, const QStrin
             qCCritical(syncLog, "Skipping malformed %s record %s", what, qUtf8Printable(record.recordName()));
             continue;
         }
-        // Read without those fields, the item would be saved back without them.
-        if (!record.unreadableKeys().isEmpty()) {
+        // Read without such a field, the item would be saved back without it. Any other field is
+        // never written here, so a save leaves it as it is.
+        QStringList unreadable = record.unreadableKeys();
+        unreadable.removeIf([&fields](const QString& key) { return !fields.contains(key); });
+        if (!unreadable.isEmpty()) {
             qCCritical(syncLog, "Skipping %s record %s: its fields %s cannot be read here", what,
-                       qUtf8Printable(record.recordName()), qUtf8Printable(record.unreadableKeys().join(u',')));
+                       qUtf8Printable(record.recordName()), qUtf8Printable(unreadable.join(u',')));
             continue;
         }
         if (std::optional<T> item = read(record))
@@ -172,8 +175,10 @@ struct SyncRun::MergeWork {
 
     void run()
     {
-        remoteTodos = readRecords<TaskItem>(taskRecords, RecordMapper::taskRecordType, &RecordMapper::taskItem, "task");
-        remoteNotes = readRecords<Note>(noteRecords, RecordMapper::noteRecordType, &RecordMapper::note, "note");
+        remoteTodos = readRecords<TaskItem>(taskRecords, RecordMapper::taskRecordType, &RecordMapper::taskItem,
+                                            RecordMapper::taskFields(), "task");
+        remoteNotes = readRecords<Note>(noteRecords, RecordMapper::noteRecordType, &RecordMapper::note,
+                                        RecordMapper::noteFields(), "note");
         fetchedTaskIds = recordIdSet(taskRecords);
         fetchedNoteIds = recordIdSet(noteRecords);
         unreadableTaskIds = fetchedTaskIds - idsOf(remoteTodos);
@@ -425,6 +430,9 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
         replaced = true;
         break;
     }
+    // Known ids that no longer name what the data files on disk still hold would make those items
+    // look new here after a restart, and bring back what another device deleted.
+    co_await confirmListsWritten();
     // Bookkeeping nobody waits for: the file (large with many ids) is written on a worker.
     std::vector<SyncBookkeeping::IdSetWrite> fetched;
     fetched.push_back({SyncBookkeeping::knownTasksKey, merging->fetchedTaskIds});
@@ -477,6 +485,7 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
                           firstPush.notes + secondPush.notes + missingNoteIds, stopped, deleted);
 
     // 17. Bookkeeping, written on a worker.
+    co_await confirmListsWritten();
     std::vector<SyncBookkeeping::IdSetWrite> stored;
     stored.push_back({SyncBookkeeping::knownTasksKey, storeTodoIds});
     stored.push_back({SyncBookkeeping::knownNotesKey, storeNoteIds});
@@ -533,7 +542,7 @@ QCoro::Task<bool> SyncRun::stillSettled(QString stamp)
 {
     const std::optional<Settled>& settled = m_memory.settled;
     if (!settled || stamp.isEmpty() || settled->stamp != stamp || settled->accountKey != m_memory.accountKey ||
-        settled->localChanges != m_memory.localChanges ||
+        settled->localChanges != m_memory.localChanges || m_context.storage->unwrittenLists() ||
         !m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes).isEmpty() ||
         !m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes).isEmpty())
         co_return false;
@@ -552,6 +561,15 @@ QCoro::Task<bool> SyncRun::stillSettled(QString stamp)
     co_await working;
     abandonIfGone();
     co_return !check->changed && m_memory.settled && m_memory.settled->localChanges == m_memory.localChanges;
+}
+
+QCoro::Task<> SyncRun::confirmListsWritten()
+{
+    const QFuture<void> written = m_context.storage->whenListsWritten();
+    co_await written;
+    abandonIfGone();
+    if (const std::optional<QString> why = m_context.storage->unwrittenLists())
+        throw localFailure(*why);
 }
 
 QCoro::Task<> SyncRun::readIdSets(QStringList keys)

@@ -124,6 +124,9 @@ private:
     // Reads the id sets of `keys` not read yet on a worker: tens of thousands of texts each.
     QCoro::Task<> readIdSets(QStringList keys);
     QCoro::Task<> writeIdSets(std::vector<SyncBookkeeping::IdSetWrite> writes);
+    // Waits for the store's files to be written, and fails the run with the reason when one was
+    // not: what is known of the record store is kept only once what came from it is on disk.
+    QCoro::Task<> confirmListsWritten();
 
     // ---- the record store's requests (SyncTransfer.cpp); each throws the store's error
     QCoro::Task<> checkAccountKey();

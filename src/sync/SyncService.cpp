@@ -126,6 +126,7 @@ SyncService::~SyncService()
 {
     // A run suspended in a request finds this when it resumes and ends without touching us.
     *m_alive = false;
+    m_bookkeeping.keepCopyForEarlierVersions();
 }
 
 Date SyncService::now() const

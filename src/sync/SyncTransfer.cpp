@@ -78,6 +78,7 @@ struct SyncRun::ManifestMerge {
     std::vector<std::optional<CloudRecord>> stored;
     ManifestPages::IdFields holding, removing;
     qsizetype budget = ManifestPages::defaultPageBudget;
+    qsizetype oneRecordBudget = ManifestPages::defaultOneRecordBudget;
     std::vector<CloudRecord> changed;
 
     void run()
@@ -92,8 +93,8 @@ struct SyncRun::ManifestMerge {
             all[size_t(field)] =
                 SyncMerge::mergedIdSet(all[size_t(field)], holding[size_t(field)], removing[size_t(field)]);
         const bool firstStored = !stored.empty() && stored.front();
-        const int pages =
-            pagesNeeded(all, firstStored ? storedPageCount(stored.front()->int64(pageCountField)) : 1, budget);
+        const int pages = pagesNeeded(all, firstStored ? storedPageCount(stored.front()->int64(pageCountField)) : 1,
+                                      budget, oneRecordBudget);
         std::vector<IdFields> shares = split(all, pages);
         all = {};
         for (int page = 0; page < pages; ++page) {
@@ -110,8 +111,25 @@ struct SyncRun::ManifestMerge {
             if (page == 0 && pages > 1) {
                 same = same && record.int64(pageCountField) == qint64(pages);
                 record.setInt64(pageCountField, pages);
+            } else if (page == 0 && record.has(pageCountField)) {
+                same = false;
+                record.setNoValue(pageCountField);
             }
             if (!same)
+                changed.push_back(std::move(record));
+        }
+        // Back in one record: pages no longer read are emptied, so that none lists stale ids
+        // should the account grow into pages again.
+        for (size_t page = size_t(pages); page < stored.size(); ++page) {
+            if (!stored[page])
+                continue;
+            CloudRecord record = std::move(*stored[page]);
+            bool empty = true;
+            for (int field = 0; field < fieldCount; ++field) {
+                empty = empty && record.string(fieldName(field)).value_or(QString()).isEmpty();
+                record.setString(fieldName(field), QString());
+            }
+            if (!empty)
                 changed.push_back(std::move(record));
         }
     }
@@ -208,6 +226,7 @@ QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QS
         merging->removing[ManifestPages::taskIds] = removedTaskIds;
         merging->removing[ManifestPages::noteIds] = removedNoteIds;
         merging->budget = m_context.env->manifestPageBudget;
+        merging->oneRecordBudget = m_context.env->manifestOneRecordBudget;
         // Thousands of ids read, merged, sorted and written as text: on a worker.
         const QFuture<void> working = onWorker([merging] { merging->run(); });
         co_await working;

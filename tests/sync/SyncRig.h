@@ -16,6 +16,7 @@ struct SyncDevice {
     std::unique_ptr<SyncService> sync;
     MemoryReleaser* releaser = nullptr; // none: the service's own
     qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
+    qsizetype manifestOneRecordBudget = ManifestPages::defaultOneRecordBudget;
     Defaults* knownIds = nullptr; // none: kept among the preferences
     // Called once, the next time the sync reads the calendar (as it readies a merge).
     std::function<void()> onCalendar;
@@ -42,6 +43,7 @@ struct SyncDevice {
         env.environment = environment;
         env.releaser = releaser;
         env.manifestPageBudget = manifestPageBudget;
+        env.manifestOneRecordBudget = manifestOneRecordBudget;
         env.knownIds = knownIds;
         sync = std::make_unique<SyncService>(fixture.store.get(), fixture.defaults, env);
         fixture.store->setCloudSync(sync.get());

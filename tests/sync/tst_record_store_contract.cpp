@@ -8,6 +8,7 @@
 #include "sync/RecordFields.h"
 #include "sync/RecordStoreConfig.h"
 #include "sync/SqliteRecordStore.h"
+#include "sync/SyncMerge.h"
 #include "sync/SyncService.h"
 
 #include <QJsonArray>
@@ -407,6 +408,28 @@ private slots:
         QCOMPARE(waitFor(store->fetch(many)).error->kind, RecordFailure::tooLarge);
         QCOMPARE(waitFor(store->modify({}, many)).error->kind, RecordFailure::tooLarge);
         QVERIFY(fetchOne(*store, QStringLiteral("A")));
+    }
+
+    // The one manifest record at the most ids it holds before there are pages, with what an older
+    // copy adds in the room left: every store keeps it, and reading that record gives every id.
+    void oneManifestRecordAtItsLimit_data() { backends(); }
+    void oneManifestRecordAtItsLimit()
+    {
+        OPEN_BACKEND(store);
+        ManifestPages::IdFields ids;
+        while (ids[0].size() < ManifestPages::defaultOneRecordBudget / 37)
+            ids[0].insert(QUuid::createUuid());
+        QCOMPARE(
+            ManifestPages::pagesNeeded(ids, 1, ManifestPages::defaultPageBudget, ManifestPages::defaultOneRecordBudget),
+            1);
+        while (ids[0].size() * 37 < RecordStore::maxRecordBytes * 9 / 10) // an older copy's additions
+            ids[0].insert(QUuid::createUuid());
+        CloudRecord manifest(SyncService::manifestRecordType, SyncService::manifestRecordName);
+        manifest.setString(QStringLiteral("taskIds"), SyncMerge::idListText(ids[0]));
+        QVERIFY(!saveOne(*store, manifest).error);
+        const std::vector<QUuid> read = SyncMerge::parseIdList(
+            fetchOne(*store, SyncService::manifestRecordName)->string(QStringLiteral("taskIds")));
+        QCOMPARE(QSet<QUuid>(read.begin(), read.end()), ids[0]);
     }
 
     // A service entry naming a remote server (here a loopback one under a name that is not

@@ -3,6 +3,7 @@
 // the faults of two devices that must neither lose nor resurrect an item.
 #include "CountingStore.h"
 #include "SyncRig.h"
+#include "TmpfsMount.h"
 #include "model/TodosFileReading.h"
 #include "sync/RecordFields.h"
 #include "sync/RecordMapper.h"
@@ -286,6 +287,71 @@ private slots:
         QVERIFY(fileHoldsIt());
     }
 
+    // Another computer's deletions taken in where the to-dos file cannot be written, though the
+    // small known-ids file can: the run fails with the disk's reason, and neither restarts before
+    // there is room nor the syncs after bring anything deleted back, on either computer.
+    void deletionsTakenInOnAFullDisk_data()
+    {
+        QTest::addColumn<bool>("realDisk");
+        QTest::newRow("a disk that refuses the to-dos") << false;
+        QTest::newRow("a nearly full disk") << true;
+    }
+    void deletionsTakenInOnAFullDisk()
+    {
+        QFETCH(bool, realDisk);
+        QTemporaryDir root;
+        std::optional<TmpfsMount> disk;
+        QString why;
+        if (realDisk && TmpfsMount::enterPrivateNamespace(&why))
+            why = disk.emplace(root.filePath(QStringLiteral("disk"))).error;
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        const QString folder = disk ? disk->path : root.path();
+        MemoryRecordStore records;
+        SyncDevice a(&records), b(&records);
+        std::unique_ptr<Defaults> known;
+        const auto restartB = [&] {
+            b.sync.reset();
+            b.fixture.dataFolder = folder + QStringLiteral("/data");
+            b.fixture.make();
+            known = std::make_unique<Defaults>(folder + QStringLiteral("/known.json"));
+            b.knownIds = known.get();
+            b.connectTo(&records);
+        };
+        restartB();
+        for (int i = 0; i < 60; ++i) // a to-dos file well over the room left
+            a.addTodo(QStringLiteral("to-do %1 ").arg(i) + QString(1000, u'n'));
+        QVERIFY(a.run() && b.run());
+        std::vector<TaskItem> gone(a.store().todos().begin(), a.store().todos().begin() + 3);
+        for (const TaskItem& t : gone)
+            QVERIFY(a.store().deleteTodo(t));
+        QVERIFY(a.run());
+        b.store().waitForWrites();
+        known->waitForWrites();
+        if (disk)
+            QVERIFY(disk->fill(32 * 1024));
+        else
+            b.fixture.failing = QStringList{QStringLiteral("todos.json")};
+        for (int start = 0; start < 2; ++start, restartB()) {
+            QVERIFY(b.run());
+            QVERIFY2(b.sync->lastErrorText().contains(
+                         realDisk ? QStringLiteral("“todos.json” could not be saved: the disk is full")
+                                  : QStringLiteral("“todos.json” could not be saved")),
+                     qPrintable(b.sync->lastErrorText()));
+            QCOMPARE(b.store().todos().size(), size_t(57));
+        }
+        QCOMPARE(b.store().todos().size(), size_t(60)); // the file before there was room
+        if (disk)
+            disk->release();
+        b.fixture.failing.clear();
+        QVERIFY(b.run() && a.run() && b.run());
+        QCOMPARE(b.sync->lastErrorText(), QString());
+        restartB();
+        for (SyncDevice* device : {&a, &b})
+            for (const TaskItem& t : gone)
+                QVERIFY(!device->todo(t.id) && device->store().todos().size() == 57);
+        b.sync.reset();
+    }
+
     // The first status text: the last success in today's or an earlier day's form.
     void statusAtCreation_data()
     {
@@ -483,20 +549,24 @@ private slots:
 
     // The sets of known ids live in a file of their own: the preferences file, rewritten at every
     // change of a setting, stays small however many items there are, sets an earlier version kept
-    // among the preferences move over once, and what they say keeps its meaning (an item deleted
-    // elsewhere is dropped here).
+    // among the preferences move over (and win over a file that version did not keep up), and
+    // what they say keeps its meaning (an item deleted elsewhere is dropped here). At its end this
+    // version leaves them among the preferences again, for an earlier version started next.
     void knownIdsKeptApart_data()
     {
         QTest::addColumn<bool>("earlierVersion"); // the sets start among the preferences
         QTest::addColumn<bool>("alreadyMoved");   // the own file holds them already
-        QTest::newRow("a first start") << false << false;
-        QTest::newRow("sets of an earlier version") << true << false;
-        QTest::newRow("moved before, a stale copy left") << true << true;
+        QTest::addColumn<bool>("fileBehind");     // the own file lacks the deleted id
+        QTest::newRow("a first start") << false << false << false;
+        QTest::newRow("sets of an earlier version") << true << false << false;
+        QTest::newRow("moved before, a stale copy left") << true << true << false;
+        QTest::newRow("an earlier version ran after this one") << true << true << true;
     }
     void knownIdsKeptApart()
     {
         QFETCH(bool, earlierVersion);
         QFETCH(bool, alreadyMoved);
+        QFETCH(bool, fileBehind);
         MemoryRecordStore records;
         SyncDevice other(&records);
         SyncDevice device(&records);
@@ -514,8 +584,11 @@ private slots:
         {
             Defaults ownFile(knownPath);
             if (alreadyMoved)
-                ownFile.setUuidSet(SyncService::knownTasksKey, known);
+                ownFile.setUuidSet(SyncService::knownTasksKey,
+                                   fileBehind ? known - QSet<QUuid>{*parseUuid(ids.front())} : known);
         }
+        if (fileBehind) // the mark this version left with its copy, which the earlier one changed
+            device.defaults().set(SyncService::knownTasksKey + QStringLiteral(".copy"), QStringLiteral("0A1B"));
 
         Defaults knownIds(knownPath);
         device.knownIds = &knownIds;
@@ -548,6 +621,15 @@ private slots:
         QCOMPARE(Defaults(knownPath).uuidSet(SyncService::knownTasksKey).size(),
                  qsizetype(device.store().todos().size()));
         QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
+
+        // An earlier version started next finds what this one knew, and drops what goes elsewhere.
+        device.sync.reset();
+        device.knownIds = nullptr;
+        device.connectTo(&records, QStringLiteral("Production"));
+        const TaskItem gone = other.store().todos().front();
+        QVERIFY(other.store().deleteTodo(gone));
+        QVERIFY(other.run() && device.run() && other.run());
+        QVERIFY(!device.todo(gone.id) && !other.todo(gone.id));
     }
 
     // A run's bookkeeping (sets of every known id, a megabyte at twenty thousand) is written on the
@@ -778,8 +860,8 @@ private slots:
         QVERIFY(listedIds(records, "taskIds").contains(theirs));
     }
 
-    // How many pages the manifest's ids take: the fewest that keep every page within its budget,
-    // never fewer than were stored; every id on exactly one page.
+    // How many pages the manifest's ids take: one while they fit one record, else the fewest that
+    // keep every page within its budget, never fewer than were stored; every id on exactly one page.
     void manifestPageLayout_data()
     {
         QTest::addColumn<int>("tasks");
@@ -794,9 +876,13 @@ private slots:
         QTest::newRow("one id over") << 101 << 0 << 0 << 1 << hundredIds << 2;
         QTest::newRow("over only with every field") << 40 << 40 << 40 << 1 << hundredIds << 2;
         QTest::newRow("four times over") << 400 << 1 << 0 << 1 << hundredIds << 8;
-        QTest::newRow("stored pages stay though few ids") << 10 << 0 << 0 << 4 << hundredIds << 4;
+        QTest::newRow("stored pages stay while over one record") << 150 << 0 << 0 << 4 << hundredIds << 4;
+        QTest::newRow("stored pages fold back into one record") << 10 << 0 << 0 << 4 << hundredIds << 1;
         QTest::newRow("stored pages grow by doubling") << 500 << 0 << 0 << 3 << hundredIds << 6;
-        QTest::newRow("ten thousand, usual budget") << 10000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 2;
+        QTest::newRow("ten thousand, usual budget") << 10000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 1;
+        QTest::newRow("twenty thousand, usual budget")
+            << 19000 << 1000 << 200 << 2 << ManifestPages::defaultPageBudget << 1;
+        QTest::newRow("past one record, usual budget") << 22000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 4;
         QTest::newRow("a hundred thousand, usual budget")
             << 100000 << 2000 << 500 << 1 << ManifestPages::defaultPageBudget << 16;
         QTest::newRow("more than the most pages hold") << 3000 << 0 << 0 << 1 << qsizetype(37) << 256;
@@ -809,6 +895,8 @@ private slots:
         QFETCH(int, storedPages);
         QFETCH(qsizetype, budget);
         QFETCH(int, pages);
+        const qsizetype oneRecordBudget =
+            budget == ManifestPages::defaultPageBudget ? ManifestPages::defaultOneRecordBudget : budget;
         // Ids spread evenly over their leading bits, as random ones are on average.
         ManifestPages::IdFields ids;
         const std::array<int, 4> counts{tasks, notes, series, 0};
@@ -816,7 +904,7 @@ private slots:
             for (int i = 0; i < counts[field]; ++i)
                 ids[field].insert(QUuid(uint((quint64(i) << 32) / quint64(counts[field])) + uint(field), 0, 0, 0, 0, 0,
                                         0, 0, 0, 0, 0));
-        QCOMPARE(ManifestPages::pagesNeeded(ids, storedPages, budget), pages);
+        QCOMPARE(ManifestPages::pagesNeeded(ids, storedPages, budget, oneRecordBudget), pages);
         const std::vector<ManifestPages::IdFields> shares = ManifestPages::split(ids, pages);
         QCOMPARE(int(shares.size()), pages);
         for (size_t field = 0; field < counts.size(); ++field) {
@@ -830,7 +918,7 @@ private slots:
                 qsizetype bytes = 0;
                 for (const QSet<QUuid>& field : share)
                     bytes += field.size() * 37;
-                QVERIFY(bytes <= budget);
+                QVERIFY(bytes <= (pages == 1 ? oneRecordBudget : budget));
             }
     }
 
@@ -853,7 +941,7 @@ private slots:
         MemoryRecordStore records;
         SyncDevice a(&records), b(&records);
         for (SyncDevice* device : {&a, &b}) {
-            device->manifestPageBudget = budget;
+            device->manifestPageBudget = device->manifestOneRecordBudget = budget;
             device->connectTo(&records);
         }
         QStringList ids;
@@ -904,6 +992,33 @@ private slots:
         QCOMPARE(allListedIds(records, "taskIds").size(), ids.size() + 1);
         if (paged)
             QVERIFY(manifestPages(records).front().string(QStringLiteral("taskIds"))->size() < ids.join(u',').size());
+    }
+
+    // An account a copy paged though its ids fit the one record: the next run folds them back onto
+    // it, so that what reads only that record (an older copy, a peer that knows no pages) finds
+    // every item; past the one record they are paged again and a device reads every page.
+    void pagesFoldBackIntoTheOneRecord()
+    {
+        MemoryRecordStore records;
+        SyncDevice pager(&records), device(&records);
+        pager.manifestPageBudget = pager.manifestOneRecordBudget = device.manifestPageBudget = 40 * 37;
+        device.manifestOneRecordBudget = 300 * 37;
+        pager.connectTo(&records);
+        device.connectTo(&records);
+        for (int i = 0; i < 290; ++i)
+            pager.addTodo(QStringLiteral("t%1").arg(i));
+        QVERIFY(pager.run());
+        QVERIFY(listedIds(records, "taskIds").size() < 290); // all a one-record reader found
+        QVERIFY(device.run());
+        QCOMPARE(listedIds(records, "taskIds").size(), 290);
+        QCOMPARE(manifestPages(records).size(), size_t(1));
+        const auto secondPage = records.peek(ManifestPages::pageName(SyncService::manifestRecordName, 1));
+        QCOMPARE(secondPage->string(QStringLiteral("taskIds")), QString());
+        for (int i = 0; i < 20; ++i)
+            device.addTodo(QStringLiteral("past the one record"));
+        QVERIFY(device.run() && pager.run());
+        QVERIFY(manifestPages(records).size() > 1);
+        QCOMPARE(pager.store().todos().size(), size_t(310));
     }
 
     // Records from the store are untrusted or from a newer version: a wrong type, unreadable or
@@ -975,6 +1090,24 @@ private slots:
         QVERIFY(device.run());
         QCOMPARE(device.sync->lastErrorText(), one);
         QCOMPARE(device.todo(mine.id)->title, QStringLiteral("rewritten elsewhere"));
+    }
+
+    // A newer version added a field of a kind this one does not know: an edit made here is sent
+    // and reaches another computer, and the field stays on the record as it was.
+    void unknownFieldIsKept()
+    {
+        MemoryRecordStore records;
+        SyncDevice device(&records), other(&records);
+        TaskItem todo = device.addTodo(QStringLiteral("mine"));
+        QVERIFY(device.run() && other.run());
+        records.plant(RecordMapper::taskRecordType, uuidText(todo.id),
+                      todoFieldsWith("colour", QJsonArray{"x", QJsonObject{{"r", 3}}}));
+        device.fixture.clock.advance(60);
+        todo.title = QStringLiteral("edited here");
+        QVERIFY(device.store().upsertTodo(todo) && device.run() && other.run());
+        QCOMPARE(device.sync->lastErrorText(), QString());
+        QCOMPARE(other.todo(todo.id)->title, QStringLiteral("edited here"));
+        QCOMPARE(records.peek(uuidText(todo.id))->unreadableKeys(), QStringList{QStringLiteral("colour")});
     }
 
     // A change made here while the run merges on a worker: the run merges again from what the
