@@ -71,6 +71,20 @@ LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* par
     };
     connect(storage, &StorageService::todosChanged, this, forget);
     connect(storage, &StorageService::focusTodoIDChanged, this, forget);
+    rememberRuleSites();
+    connect(storage, &StorageService::rulesChanged, this, &LocalBlockPageServer::rememberRuleSites);
+    connect(storage, &StorageService::doomScrollConfigChanged, this, &LocalBlockPageServer::rememberRuleSites);
+}
+
+void LocalBlockPageServer::rememberRuleSites()
+{
+    // Rules come and go by the handful; this bound only keeps a run of endless edits in check.
+    if (m_ruleSites.size() > 4096)
+        m_ruleSites.clear();
+    for (const BlockRule& r : m_storage->rules())
+        m_ruleSites.insert(r.id, r.domain);
+    for (const DoomScrollDomain& d : m_storage->doomScrollConfig().domains)
+        m_ruleSites.insert(d.id, d.domain);
 }
 
 const LocalBlockPageServer::PageTodos& LocalBlockPageServer::pageTodos() const
@@ -145,7 +159,9 @@ bool LocalBlockPageServer::isRuleSite(const std::optional<QUuid>& rule, const QS
 {
     if (!rule || !m_storage)
         return false;
-    QString domain;
+    // A rule removed since it blocked the tab still names its site: the tab goes back there as
+    // it does when its rule only stands outside its hours.
+    QString domain = m_ruleSites.value(*rule);
     for (const BlockRule& r : m_storage->rules())
         if (r.id == *rule)
             domain = r.domain;

@@ -116,6 +116,9 @@ private:
     QueryReading readQuery(const QString& query) const;
     // Whether `host` is the site of the rule (or doom-scroll site) with that id, or under it.
     bool isRuleSite(const std::optional<QUuid>& rule, const QString& host) const;
+    // The site of every rule and doom-scroll site the store has held in this run, removed ones too.
+    void rememberRuleSites();
+    QHash<QUuid, QString> m_ruleSites;
     mutable QHash<QString, QueryReading> m_queries;
 
     QPointer<StorageService> m_storage;

@@ -7,6 +7,7 @@
 #include <QLocalSocket>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <sys/stat.h>
 
 namespace {
@@ -88,30 +89,38 @@ QString ExtensionBridge::browserForBrand(const QString& brand)
 void ExtensionBridge::onNewConnection()
 {
     while (QLocalSocket* socket = m_server.nextPendingConnection()) {
-        if (m_peers.size() >= maximumConnections) {
-            // Silent connections cannot shut a relay out: the one silent longest gives way.
-            QLocalSocket* silent = nullptr;
-            quint64 earliest = ~quint64(0);
-            for (const Peer& p : std::as_const(m_peers))
-                if (!p.relayed && p.arrivedAt < earliest) {
-                    earliest = p.arrivedAt;
-                    silent = p.socket;
-                }
-            if (!silent) {
-                socket->abort();
-                socket->deleteLater();
-                continue;
-            }
-            drop(silent, QStringLiteral("a connection that never said what it is made room for another"));
-        }
-        m_peers.insert(socket, Peer{socket, {}, {}, false, false, {}, 0, ++m_arrivals});
+        // Connections that hold a place without talking cannot shut a relay out: the newcomer
+        // always gets one, and has to earn it by saying who it is in time.
+        if (m_peers.size() >= maximumConnections)
+            drop(idlest(), QStringLiteral("a connection silent for longest made room for another"));
+        m_peers.insert(socket, Peer{socket, {}, {}, false, false, false, {}, 0, ++m_heard});
         QObject::connect(socket, &QLocalSocket::readyRead, this, [this, socket] { onReadable(socket); });
         QObject::connect(socket, &QLocalSocket::disconnected, this, [this, socket] { drop(socket, QString()); });
         QTimer::singleShot(m_introductionTimeoutMs, socket, [this, socket] {
-            if (const auto it = m_peers.constFind(socket); it != m_peers.cend() && !it->relayed)
-                drop(socket, QStringLiteral("no relay introduction in time"));
+            const auto it = m_peers.constFind(socket);
+            if (it == m_peers.cend() || it->saidHello)
+                return;
+            drop(socket, it->relayed ? QStringLiteral("the extension did not say hello in time")
+                                     : QStringLiteral("no relay introduction in time"));
         });
     }
+}
+
+QLocalSocket* ExtensionBridge::idlest() const
+{
+    // One that never said hello first, then the profile heard from least recently: a real one
+    // that loses its place is back through its relay within a second or two.
+    auto idlest = m_peers.cend();
+    for (auto it = m_peers.cbegin(); it != m_peers.cend(); ++it)
+        if (idlest == m_peers.cend() || (!it->saidHello && idlest->saidHello) ||
+            (it->saidHello == idlest->saidHello && it->heardAt < idlest->heardAt))
+            idlest = it;
+    return idlest == m_peers.cend() ? nullptr : idlest.key();
+}
+
+int ExtensionBridge::relayedConnections() const
+{
+    return int(std::count_if(m_peers.cbegin(), m_peers.cend(), [](const Peer& p) { return p.relayed; }));
 }
 
 void ExtensionBridge::onReadable(QLocalSocket* socket)
@@ -129,6 +138,7 @@ void ExtensionBridge::onReadable(QLocalSocket* socket)
         if (r.status == S::needMore)
             return;
         if (r.status == S::message) {
+            it->heardAt = ++m_heard;
             onMessage(*it, r.message);
             continue;
         }
@@ -158,6 +168,7 @@ void ExtensionBridge::onMessage(Peer& peer, const QJsonObject& message)
             drop(socket, QStringLiteral("the extension speaks another protocol"));
             return;
         }
+        peer.saidHello = true;
         const QString brand = text(message, "browser");
         const QString id = !peer.relayBrowser.isEmpty() ? peer.relayBrowser : browserForBrand(brand);
         if (id.isEmpty()) {

@@ -53,22 +53,27 @@ public:
 
     static constexpr int answerTimeoutMs = 3000;
     static constexpr int maximumConnections = 32;
-    // A connection that has not said it is our relay this long after it came is let go; and when
-    // every place is taken, the longest silent one makes room for a newcomer.
+    // A connection whose relay and extension have not both said who they are this long after it
+    // came is let go (ours do at once); and when every place is taken, a newcomer gets the place
+    // of one that never said hello, else of the one heard from least recently.
     static constexpr int introductionTimeoutMs = 5000;
     void setIntroductionTimeout(int ms) { m_introductionTimeoutMs = ms; }
     static constexpr int maximumPendingAnswers = 64;
+    int openConnections() const { return int(m_peers.size()); }
+    // Connections whose relay has said who it is.
+    int relayedConnections() const;
 
 private:
     struct Peer {
         QPointer<QLocalSocket> socket;
         NativeMessaging::FrameReader reader;
-        QString relayBrowser; // from the relay: the program that started it
-        bool relayed = false; // the relay has introduced itself
-        bool greeted = false; // the extension has said hello
+        QString relayBrowser;   // from the relay: the program that started it
+        bool relayed = false;   // the relay has introduced itself
+        bool saidHello = false; // the extension has said hello, from a browser known or not
+        bool greeted = false;   // the extension has said hello from a browser we know
         ExtensionTabReport report;
         quint64 reportedAt = 0; // order of the last report, to pick the current profile
-        quint64 arrivedAt = 0;  // order of the connection, to find the longest silent one
+        quint64 heardAt = 0;    // order of its arrival or its last message, to find the idlest
     };
     struct Pending {
         QLocalSocket* socket = nullptr;
@@ -93,7 +98,8 @@ private:
     mutable QHash<QString, std::pair<Setup, qint64>> m_offlineCache;
     QElapsedTimer m_clock;
     int m_introductionTimeoutMs = introductionTimeoutMs;
-    quint64 m_arrivals = 0;
+    quint64 m_heard = 0;
+    QLocalSocket* idlest() const;
     static constexpr qint64 offlineCacheMs = 5000;
     QLocalServer m_server;
     QString m_error;

@@ -2,24 +2,24 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <cstring>
 
 namespace {
 
 class Reader {
 public:
-    explicit Reader(const QByteArray& text) : m_p(text.constData()), m_end(m_p + text.size()) {}
+    explicit Reader(QByteArrayView text) : m_p(text.data()), m_end(m_p + text.size()) {}
 
     QJsonObject readObject(bool& complete)
     {
         QJsonObject values;
         complete = false;
-        skipSpace();
+        bool clean = skipMarks();
         if (!take('{'))
             return values;
-        bool clean = true;
         skipSpace();
         if (take('}')) {
-            complete = atEnd();
+            complete = clean && atEnd();
             return values;
         }
         for (;;) {
@@ -50,17 +50,16 @@ public:
         }
     }
 
-    std::vector<std::optional<QJsonValue>> readArray(bool& complete)
+    std::vector<std::optional<QJsonValue>> readArray(bool& complete, qsizetype maximumElementBytes)
     {
         std::vector<std::optional<QJsonValue>> values;
         complete = false;
-        skipSpace();
+        bool clean = skipMarks();
         if (!take('['))
             return values;
-        bool clean = true;
         skipSpace();
         if (take(']')) {
-            complete = atEnd();
+            complete = clean && atEnd();
             return values;
         }
         for (;;) {
@@ -68,7 +67,7 @@ public:
             const char* valueStart = m_p;
             if (!skipValue(0))
                 return values;
-            values.push_back(parse(valueStart, m_p));
+            values.push_back(m_p - valueStart <= maximumElementBytes ? parse(valueStart, m_p) : std::nullopt);
             clean = clean && values.back().has_value();
             skipSpace();
             if (take(','))
@@ -80,7 +79,37 @@ public:
         }
     }
 
+    bool hasElementOver(qsizetype bytes)
+    {
+        skipMarks();
+        if (!take('['))
+            return false;
+        for (;;) {
+            skipSpace();
+            const char* valueStart = m_p;
+            // One cut short counts as far as it came.
+            if (!skipValue(0) || m_p - valueStart > bytes)
+                return m_p - valueStart > bytes;
+            skipSpace();
+            if (!take(','))
+                return false;
+        }
+    }
+
 private:
+    // Passes white space and byte-order marks before the text. The document parser passes one
+    // mark; a text with more than that it refuses, which makes the reading not complete.
+    bool skipMarks()
+    {
+        int marks = 0;
+        for (;;) {
+            skipSpace();
+            if (m_end - m_p < 3 || std::memcmp(m_p, "\xEF\xBB\xBF", 3) != 0)
+                return marks <= 1;
+            m_p += 3;
+            ++marks;
+        }
+    }
     static std::optional<QJsonValue> parse(const char* begin, const char* end)
     {
         QByteArray wrapped;
@@ -175,9 +204,14 @@ QJsonObject readObject(const QByteArray& text, bool& complete)
     return Reader(text).readObject(complete);
 }
 
-std::vector<std::optional<QJsonValue>> readArray(const QByteArray& text, bool& complete)
+std::vector<std::optional<QJsonValue>> readArray(const QByteArray& text, bool& complete, qsizetype maximumElementBytes)
 {
-    return Reader(text).readArray(complete);
+    return Reader(text).readArray(complete, maximumElementBytes);
+}
+
+bool hasElementOver(QByteArrayView text, qsizetype bytes)
+{
+    return Reader(text).hasElementOver(bytes);
 }
 
 } // namespace LenientJson

@@ -1,5 +1,6 @@
 #include "store/DataPreread.h"
 
+#include "model/LenientJson.h"
 #include "model/TodosFileReading.h"
 #include "platform/MemoryReturn.h"
 #include "store/StorageService.h"
@@ -122,7 +123,8 @@ void DataPreread::run()
     m_defaultsDone.set_value();
 
     static_cast<PrereadFile<TaskItem>&>(m_todosFile) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
-    if (m_todosFile.readOK) {
+    // A text with a record too long to decode is left to the store, which keeps the file aside.
+    if (m_todosFile.readOK && !LenientJson::holdsOversizedRecord(m_todosFile.bytes)) {
         const int parts = int(std::clamp<qsizetype>(m_todosFile.bytes.size() / partBytes, 1, mostParts));
         m_todosReading = std::make_unique<TodosTextReading>(m_todosFile.bytes, parts, true, true);
     }
@@ -185,7 +187,7 @@ void DataPreread::finishTodos()
 void DataPreread::readNotes()
 {
     PrereadFile<Note> notes = readFile<Note>(m_notesPath, &m_notesIdentity);
-    if (notes.readOK)
+    if (notes.readOK && !LenientJson::holdsOversizedRecord(notes.bytes))
         notes.decoded = decodeNotesFileText(notes.bytes);
     m_notes = std::move(notes);
     m_notesDone.set_value();

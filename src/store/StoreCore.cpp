@@ -166,16 +166,18 @@ FileWrite StoreCore::writeFile(const QString& name, const QByteArray& text)
     return FileWrite::refused(QStringLiteral("“%1” could not be saved: %2").arg(name, reason));
 }
 
-bool StoreCore::backupUnreadableFile(const QString& name)
+bool StoreCore::backupUnreadableFile(const QString& name, const QByteArray* read)
 {
     const QString path = m_fileStore.filePath(name);
     const qint64 seconds = static_cast<qint64>(std::floor(now()));
     const QFileInfo info(path);
     QFile source(path);
     QString reason;
-    if (source.open(QIODevice::ReadOnly)) {
-        const QByteArray bytes = source.readAll();
-        if (source.error() != QFileDevice::NoError)
+    // What was read whole already is not read a second time: a file of hundreds of megabytes
+    // would be held twice.
+    if (read || source.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = read ? *read : source.readAll();
+        if (!read && source.error() != QFileDevice::NoError)
             reason = source.errorString();
         for (int attempt = 0; reason.isEmpty() && attempt < 100; ++attempt) {
             const QString suffix = attempt == 0 ? QString() : QStringLiteral("-%1").arg(attempt);
@@ -220,22 +222,27 @@ std::vector<T> StoreCore::loadList(const QString& part, const QString& name,
             bytes = file.readAll();
         readOK = file.error() == QFileDevice::NoError;
     }
-    if (readOK && decodeText) {
+    // A record far beyond any a person writes (a title of hundreds of megabytes) is never
+    // decoded: it would take the memory of many times its text. The file is kept aside whole,
+    // and the other records are read one by one.
+    // A text the preread decoded was looked at there already.
+    const bool oversized = readOK && !(early && early->decoded) && LenientJson::holdsOversizedRecord(bytes);
+    if (readOK && decodeText && !oversized) {
         if (auto quick = decodeText(bytes))
             return std::move(*quick);
     }
     QJsonParseError parseError{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
+    const QJsonDocument doc = oversized ? QJsonDocument() : QJsonDocument::fromJson(bytes, &parseError);
     const QJsonValue root = doc.isArray() ? QJsonValue(doc.array()) : QJsonValue(doc.object());
-    if (readOK && parseError.error == QJsonParseError::NoError) {
+    if (readOK && !oversized && parseError.error == QJsonParseError::NoError) {
         if (auto strict = decodeStrictList<T>(root, decode, nullptr))
             return std::move(*strict);
     }
-    backupUnreadableFile(name);
+    backupUnreadableFile(name, readOK ? &bytes : nullptr);
     unreadable.append(part);
     if (!readOK)
         return {};
-    if (parseError.error == QJsonParseError::NoError) {
+    if (!oversized && parseError.error == QJsonParseError::NoError) {
         if (auto lossy = LossyDecodableList<T>::decode(root, decode))
             return std::move(lossy->elements);
         return {};
@@ -243,7 +250,8 @@ std::vector<T> StoreCore::loadList(const QString& part, const QString& name,
     // A value the parser refuses (a number no double holds, say) costs its own record only.
     bool complete = false;
     std::vector<T> kept;
-    for (const std::optional<QJsonValue>& element : LenientJson::readArray(bytes, complete)) {
+    for (const std::optional<QJsonValue>& element :
+         LenientJson::readArray(bytes, complete, LenientJson::maximumRecordBytes)) {
         QString error;
         if (element)
             if (std::optional<T> value = decode(*element, &error))

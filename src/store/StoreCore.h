@@ -77,8 +77,8 @@ public:
     // looked into: nothing is written there then.
     void prepareFolder(const QStringList& files);
     // Keeps a copy of a data file that could not be read; without one the file is never written
-    // over (until forgiven).
-    bool backupUnreadableFile(const QString& name);
+    // over (until forgiven). `read`: the file's bytes, when they were read whole already.
+    bool backupUnreadableFile(const QString& name, const QByteArray* read = nullptr);
     bool isUnbacked(const QString& name) const { return m_unbackedFiles.contains(name); }
     void forgiveUnbacked(const QString& name) { m_unbackedFiles.remove(name); }
     // Reads a list file, strictly where it can and record by record where it cannot; an

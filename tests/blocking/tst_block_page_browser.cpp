@@ -123,6 +123,16 @@ private slots:
         const QString expected = QUrl(from).toString(QUrl::FullyEncoded);
         QTRY_COMPARE_WITH_TIMEOUT(targetUrl(targetId), expected, 30000);
         call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}});
+
+        // The block page opened again once its rule is gone (a tab restored, a reload) is the
+        // ended page, which takes the tab back to the rule's own site by itself as well.
+        const QString again =
+            call(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), page.toString(QUrl::FullyEncoded)}})
+                .value(QStringLiteral("targetId"))
+                .toString();
+        QVERIFY(!again.isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(targetUrl(again), expected, 30000);
+        call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), again}});
     }
 
     void hostileTitleIsShownAsText()

@@ -523,7 +523,7 @@ private slots:
     // this program sent it from; any other address (a link a page made up) is only offered.
     void blockedEndedPage_data()
     {
-        QTest::addColumn<QByteArray>("query"); // {R}: the blocked rule, {O}: a rule not blocked
+        QTest::addColumn<QByteArray>("query"); // {R}: the blocked rule, {O}: a rule not blocked, {X}: a removed rule
         QTest::addColumn<std::optional<QString>>("from");
         QTest::addColumn<bool>("goesBack");
 
@@ -539,6 +539,10 @@ private slots:
             << QByteArray("rule={O}&from=https://elsewhere.example/") << address("https://elsewhere.example/") << false;
         QTest::newRow("a name ending like the rule's")
             << QByteArray("rule={O}&from=https://notlater.example/") << address("https://notlater.example/") << false;
+        QTest::newRow("a rule removed since, its own site") << QByteArray("rule={X}&from=https://www.gone.example/feed")
+                                                            << address("https://www.gone.example/feed") << true;
+        QTest::newRow("a rule removed since, another site")
+            << QByteArray("rule={X}&from=https://elsewhere.example/") << address("https://elsewhere.example/") << false;
         QTest::newRow("unknown rule, a LAN address")
             << QByteArray("rule=00000000-0000-0000-0000-000000000001&from=http://192.168.1.1/admin")
             << address("http://192.168.1.1/admin") << false;
@@ -555,8 +559,12 @@ private slots:
         QFETCH(std::optional<QString>, from);
         QFETCH(bool, goesBack);
         BlockedStore s;
+        const BlockRule gone = allDayRule(QStringLiteral("gone.example"));
+        QVERIFY(s.store->addRule(gone));
         query.replace("{R}", s.id()).replace("{O}", uuidText(s.later.id).toLatin1());
+        query.replace("{X}", uuidText(gone.id).toLatin1());
         LocalBlockPageServer server(s.store);
+        QVERIFY(s.store->removeRule(gone.id));
         const QByteArray response = server.handleRequest(get("/blocked?" + query));
         QCOMPARE(response, ok(htmlType, BlockPage::blockEnded(from, goesBack).toUtf8()));
         QCOMPARE(scriptTarget(response), from);

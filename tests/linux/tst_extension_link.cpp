@@ -377,24 +377,29 @@ private slots:
         }
     }
 
-    // Connections that never say what they are cannot shut the relay out: the longest silent
-    // one makes room, and each is let go once its time to speak is up.
+    // Connections that hold a place without talking cannot shut the relay out: the one silent
+    // longest makes room, and each is let go once its time to say who it is is up.
     void silentConnectionsShutNoRelayOut_data()
     {
+        QTest::addColumn<QString>("says"); // what each says first: "", "relay", or "hello" after its relay
         QTest::addColumn<int>("silent");
         QTest::addColumn<int>("timeoutMs");
         QTest::addColumn<int>("stillOpen"); // silent connections left once the relay is in
-        QTest::newRow("every place taken")
-            << ExtensionBridge::maximumConnections << 600000 << ExtensionBridge::maximumConnections - 1;
-        QTest::newRow("all but one taken")
-            << ExtensionBridge::maximumConnections - 1 << 600000 << ExtensionBridge::maximumConnections - 1;
-        QTest::newRow("their time is up") << ExtensionBridge::maximumConnections << 100 << 0;
+        const int places = ExtensionBridge::maximumConnections;
+        QTest::newRow("every place taken") << "" << places << 600000 << places - 1;
+        QTest::newRow("all but one taken") << "" << places - 1 << 600000 << places - 1;
+        QTest::newRow("their time is up") << "" << places << 100 << 0;
+        QTest::newRow("relays whose extension never says hello") << "relay" << places + 8 << 600000 << places - 1;
+        QTest::newRow("relays whose extension never says hello, their time is up") << "relay" << places + 8 << 100 << 0;
+        QTest::newRow("profiles that said hello once and went quiet") << "hello" << places << 600000 << places - 1;
     }
     void silentConnectionsShutNoRelayOut()
     {
+        QFETCH(QString, says);
         QFETCH(int, silent);
         QFETCH(int, timeoutMs);
         QFETCH(int, stillOpen);
+        const bool timesOut = timeoutMs < 600000;
         auto bridge = listening();
         bridge->setIntroductionTimeout(timeoutMs);
         bridge->setBlockedSites({{QStringLiteral("feed.example"), QStringLiteral("http://127.0.0.1:1/blocked?from=")}});
@@ -403,16 +408,39 @@ private slots:
             peers.push_back(std::make_unique<QLocalSocket>());
             peers.back()->connectToServer(LocalSocketName::reachable(socket).value_or(socket));
             QVERIFY(peers.back()->waitForConnected(patience));
+            if (!says.isEmpty())
+                peers.back()->write(
+                    NativeMessaging::frame({{QStringLiteral("type"), QStringLiteral("relay")},
+                                            {QStringLiteral("protocol"), NativeMessaging::protocolVersion},
+                                            {QStringLiteral("browser"), chromium.bundleIdentifier}}));
+            if (says == QLatin1String("hello"))
+                peers.back()->write(NativeMessaging::frame(hello(QStringLiteral("Chromium"))));
+            if (timesOut)
+                continue;
+            // The bridge takes each in, and hears what it says, before the next comes.
+            const int held = std::min(i + 1, ExtensionBridge::maximumConnections);
+            QTRY_COMPARE_WITH_TIMEOUT(bridge->openConnections(), held, patience);
+            if (!says.isEmpty())
+                QTRY_COMPARE_WITH_TIMEOUT(bridge->relayedConnections(), held, patience);
+            if (says == QLatin1String("hello"))
+                QTRY_VERIFY_WITH_TIMEOUT(peers.back()->bytesAvailable() > 0, patience); // its blocked list
         }
-        QTest::qWait(50); // the bridge takes them all in
+        const auto open = [&peers] {
+            return int(std::count_if(peers.begin(), peers.end(),
+                                     [](const auto& p) { return p->state() == QLocalSocket::ConnectedState; }));
+        };
+        if (timesOut) {
+            QTRY_COMPARE_WITH_TIMEOUT(open(), 0, patience);
+            // The relay's own time to say hello is not what this case is about.
+            bridge->setIntroductionTimeout(600000);
+        }
         Relay relay;
         QVERIFY(relay.waitFor(QStringLiteral("present")));
         relay.send(hello(QStringLiteral("Chromium")));
         QVERIFY(relay.waitFor(QStringLiteral("blocked")));
-        QTRY_COMPARE_WITH_TIMEOUT(
-            int(std::count_if(peers.begin(), peers.end(),
-                              [](const auto& p) { return p->state() == QLocalSocket::ConnectedState; })),
-            stillOpen, patience);
+        QCOMPARE(relay.last(QStringLiteral("blocked")).value(QStringLiteral("sites")).toArray().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(open(), stillOpen, patience);
+        QCOMPARE(bridge->openConnections(), stillOpen + 1);
     }
 
     // However the browser lets go of the port, the relay passes on what came with the end and

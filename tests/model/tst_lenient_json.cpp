@@ -23,6 +23,7 @@ private slots:
         QTest::newRow("cut short") << QByteArray("[{\"a\":1}, {\"b\":") << QList<int>{1} << false;
         QTest::newRow("not an array") << QByteArray("{\"a\":1}") << QList<int>{} << false;
         QTest::newRow("text after the end") << QByteArray("[1] x") << QList<int>{1} << false;
+        QTest::newRow("two byte-order marks") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF [1]") << QList<int>{1} << false;
     }
     void arrayKeepsWhatParses()
     {

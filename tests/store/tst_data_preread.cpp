@@ -1,5 +1,6 @@
 #include "StoreFixture.h"
 #include "StoreTestSupport.h"
+#include "model/LenientJson.h"
 #include "platform/Defaults.h"
 #include "platform/FileSafety.h"
 #include "store/DataPreread.h"
@@ -149,6 +150,9 @@ private slots:
         lateNull.replace(lateNull.lastIndexOf("\"title\""), 7, "\"title\":null,\"x\"");
         QTest::newRow("many to-dos, the last one unreadable") << lateNull << true;
         QTest::newRow("not JSON") << QByteArray("[{\"id\": broken") << true;
+        QTest::newRow("a title over the record limit")
+            << todosJson({todo(QString(LenientJson::maximumRecordBytes, u'x'), t), todo(QStringLiteral("plain"), t)})
+            << true;
     }
     void storeLoadsTheSameWithOrWithout()
     {

@@ -2,6 +2,7 @@
 #include "StoreTestSupport.h"
 #include "TmpfsMount.h"
 #include "model/Iso8601.h"
+#include "model/LenientJson.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -148,6 +149,18 @@ private slots:
             << QStringLiteral("notes.json")
             << notesJson({note(QStringLiteral("one"), t), note(QStringLiteral("two"), t)}).chopped(40)
             << unreadableMessage(QStringLiteral("notes")) << 1;
+        // Marks a tool left before the text, or a title of hundreds of megabytes, cost no record
+        // but the oversized one; the file is kept aside whole.
+        BlockRule feed;
+        feed.domain = feed.displayName = QStringLiteral("feed.example");
+        const QByteArray rules = QJsonDocument(QJsonArray{encodeBlockRule(feed), encodeBlockRule(feed)}).toJson();
+        QTest::newRow("rules after two byte-order marks")
+            << QStringLiteral("rules.json") << "\xEF\xBB\xBF\xEF\xBB\xBF" + rules
+            << unreadableMessage(QStringLiteral("block rules")) << 2;
+        const QString huge(LenientJson::maximumRecordBytes, u'x');
+        QTest::newRow("a title over the record limit before a plain to-do")
+            << QStringLiteral("todos.json") << todosJson({todo(huge, t), todo(QStringLiteral("plain"), t)})
+            << unreadableMessage(QStringLiteral("to-dos")) << 1;
         QTest::newRow("doom-scroll settings lacking breakMinutes")
             << QStringLiteral("doomscroll.json")
             << QByteArray(R"({"isEnabled":true,"domains":[],"usageWindowMinutes":30})")
