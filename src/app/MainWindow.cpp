@@ -26,6 +26,7 @@
 #include <QStackedLayout>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -205,6 +206,11 @@ void MainWindow::showPage()
     const Destination destination = m_context.router->destination();
     m_shown = destination;
     markRail(destination);
+    // A page reached by its shortcut or a link takes the keyboard from the tile of the page left:
+    // the focus goes with the chosen tile.
+    if (const auto tile = std::find(m_railItems.begin(), m_railItems.end(), focusWidget());
+        tile != m_railItems.end() && *tile != m_railItems[size_t(destination)])
+        m_railItems[size_t(destination)]->setFocus(Qt::OtherFocusReason);
     ++m_pagesBuilt;
     // Each visit builds the page afresh, as a page keeps no state between visits.
     if (m_page) {

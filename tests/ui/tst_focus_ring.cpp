@@ -1,18 +1,37 @@
 // The keyboard-focus ring around its control: placed by a layout after it got focus, or flush with
-// its container's edge.
+// its container's edge; seen on every surface; shown when the keyboard or the program moved the
+// focus. And Return, which presses the focused button.
+#include "ui/ClickableArea.h"
 #include "ui/FocusButton.h"
 #include "ui/FocusRing.h"
+#include "ui/Palette.h"
+#include "ui/ReturnKey.h"
+#include "ui/Theme.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QHBoxLayout>
+#include <QPainter>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 
 class TestFocusRing : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { FocusRing::install(*qApp); }
+    void initTestCase()
+    {
+        FocusRing::install(*qApp);
+        ReturnKey::install(*qApp);
+    }
     void ringSurroundsItsControl_data();
     void ringSurroundsItsControl();
+    void ringStandsOutOnItsSurface_data();
+    void ringStandsOutOnItsSurface();
+    void ringFollowsWhoMovedTheFocus_data();
+    void ringFollowsWhoMovedTheFocus();
+    void returnPressesTheFocusedButton_data();
+    void returnPressesTheFocusedButton();
 };
 
 void TestFocusRing::ringSurroundsItsControl_data()
@@ -53,6 +72,148 @@ void TestFocusRing::ringSurroundsItsControl()
     const QRect control(button->mapTo(&window, QPoint()), button->size());
     QVERIFY(around.contains(control) && control.adjusted(-8, -8, 8, 8).contains(around));
     QVERIFY(ring->parentWidget()->rect().contains(ring->geometry()));
+}
+
+void TestFocusRing::ringStandsOutOnItsSurface_data()
+{
+    QTest::addColumn<QColor>("surface");
+    QTest::addColumn<qreal>("scale");
+    const QList<std::pair<const char*, QColor>> surfaces{{"paper", FocusColor::paper()},
+                                                         {"white", FocusColor::white()},
+                                                         {"wash", FocusColor::wash()},
+                                                         {"hairline", FocusColor::hairline()},
+                                                         {"dark card", FocusColor::ink()}};
+    for (const auto& [name, color] : surfaces)
+        for (const qreal scale : {1.0, 2.0})
+            QTest::addRow("%s at %gx", name, scale) << color << scale;
+}
+
+// What a person sees beside the focused control differs from the bare surface by at least 3 : 1,
+// light or dark, at both scales: measured on the drawn pixels, and on the palette's own colours.
+void TestFocusRing::ringStandsOutOnItsSurface()
+{
+    QFETCH(QColor, surface);
+    QFETCH(qreal, scale);
+    qreal best = 1;
+    for (const FocusRing::Band& band : FocusRing::bands())
+        best = std::max(best, FocusColor::contrast(band.color, surface));
+    QVERIFY2(best >= 3, qPrintable(QString::number(best)));
+
+    QWidget window;
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    Theme::fillBackground(&window, surface);
+    auto* row = new QHBoxLayout(&window);
+    row->setContentsMargins(24, 24, 24, 24);
+    auto* button = new FocusButton(QStringLiteral("Continue"), FocusCharcoalButtonStyle{13});
+    row->addWidget(button);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    button->setFocus(Qt::TabFocusReason);
+    QCoreApplication::processEvents();
+    QVERIFY(FocusRing::visibleRing());
+
+    QImage image((window.size() * scale), QImage::Format_RGB32);
+    image.setDevicePixelRatio(scale);
+    window.render(&image);
+    // Left of the button, on its middle line, out to where the ring ends.
+    const int y = int((button->y() + button->height() / 2) * scale);
+    qreal seen = 1;
+    for (int x = int((button->x() - 8) * scale); x < int(button->x() * scale); ++x)
+        seen = std::max(seen, FocusColor::contrast(image.pixelColor(x, y), surface));
+    QVERIFY2(seen >= 3, qPrintable(QString::number(seen)));
+}
+
+void TestFocusRing::ringFollowsWhoMovedTheFocus_data()
+{
+    QTest::addColumn<QString>("lastInput"); // "key", "click" or "" (nothing yet)
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("ring");
+    QTest::newRow("Tab") << "click" << int(Qt::TabFocusReason) << true;
+    QTest::newRow("a shortcut") << "click" << int(Qt::ShortcutFocusReason) << true;
+    QTest::newRow("the program, after a key") << "key" << int(Qt::OtherFocusReason) << true;
+    QTest::newRow("the window back, after a key") << "key" << int(Qt::ActiveWindowFocusReason) << true;
+    QTest::newRow("the program, nothing pressed yet") << "" << int(Qt::OtherFocusReason) << true;
+    QTest::newRow("a click") << "click" << int(Qt::MouseFocusReason) << false;
+    QTest::newRow("the program, after a click") << "click" << int(Qt::OtherFocusReason) << false;
+    QTest::newRow("the window back, after a click") << "click" << int(Qt::ActiveWindowFocusReason) << false;
+}
+
+void TestFocusRing::ringFollowsWhoMovedTheFocus()
+{
+    QFETCH(QString, lastInput);
+    QFETCH(int, reason);
+    QWidget window;
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    auto* row = new QHBoxLayout(&window);
+    auto* first = new FocusButton(QStringLiteral("Cancel"), FocusCharcoalButtonStyle{13});
+    auto* second = new FocusButton(QStringLiteral("Save"), FocusCharcoalButtonStyle{13});
+    row->addWidget(first);
+    row->addWidget(second);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    first->setFocus(Qt::TabFocusReason);
+    if (lastInput == QLatin1String("key"))
+        QTest::keyClick(first, Qt::Key_Shift);
+    else if (lastInput == QLatin1String("click"))
+        QTest::mouseClick(&window, Qt::LeftButton, {}, QPoint(1, 1));
+    second->setFocus(Qt::FocusReason(reason));
+    QCoreApplication::processEvents();
+    QFETCH(bool, ring);
+    QCOMPARE(FocusRing::visibleRing() != nullptr, ring);
+    if (ring)
+        QVERIFY(FocusRing::visibleRing()->geometry().contains(second->geometry()));
+    // A key press and the program's next move show it again.
+    QTest::keyClick(second, Qt::Key_Shift);
+    first->setFocus(Qt::OtherFocusReason);
+    QCoreApplication::processEvents();
+    QVERIFY(FocusRing::visibleRing());
+}
+
+void TestFocusRing::returnPressesTheFocusedButton_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a design button") << "button";
+    QTest::newRow("a row or check circle") << "area";
+    QTest::newRow("a choice chip") << "chip";
+    QTest::newRow("a push button beside the dialog's default") << "push";
+}
+
+void TestFocusRing::returnPressesTheFocusedButton()
+{
+    QFETCH(QString, kind);
+    QDialog dialog;
+    dialog.setAttribute(Qt::WA_DontShowOnScreen);
+    auto* row = new QHBoxLayout(&dialog);
+    auto* fallback = new QPushButton(QStringLiteral("Keep"));
+    fallback->setDefault(true);
+    QAbstractButton* focused = nullptr;
+    if (kind == QLatin1String("area"))
+        focused = new ClickableArea;
+    else if (kind == QLatin1String("chip"))
+        focused = FocusButton::choiceChip(QStringLiteral("20 min"), 13);
+    else if (kind == QLatin1String("push"))
+        focused = new QPushButton(QStringLiteral("Delete"));
+    else
+        focused = new FocusButton(QStringLiteral("Delete"), FocusCharcoalButtonStyle{13});
+    focused->setMinimumSize(40, 20);
+    row->addWidget(focused);
+    row->addWidget(fallback);
+    if (auto* push = qobject_cast<QPushButton*>(focused))
+        push->setAutoDefault(false);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    focused->setFocus(Qt::TabFocusReason);
+    QVERIFY(focused->hasFocus());
+    QSignalSpy clicks(focused, &QAbstractButton::clicked);
+    QSignalSpy fellBack(fallback, &QAbstractButton::clicked);
+    // Held down: the repeats press nothing more.
+    QTest::keyPress(focused, Qt::Key_Return);
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QString(), true);
+    QApplication::sendEvent(focused, &repeat);
+    QTest::keyRelease(focused, Qt::Key_Return);
+    QCOMPARE(clicks.size(), 1);
+    QCOMPARE(focused->isChecked(), kind == QLatin1String("chip"));
+    QCOMPARE(fellBack.size(), 0);
 }
 
 QTEST_MAIN(TestFocusRing)
