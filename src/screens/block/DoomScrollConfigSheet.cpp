@@ -149,6 +149,8 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
         refresh();
     });
     refresh();
+    // The keyboard starts in the first field, not on "Cancel" above it.
+    m_field->setFocus(Qt::OtherFocusReason);
 }
 
 void DoomScrollConfigSheet::addDomain()

@@ -249,7 +249,7 @@ void BlockScreensTest::doomSheetReturnAddsOnly()
     DoomScrollConfigSheet* sheet = card->configSheet();
     QVERIFY(sheet && sheet->isVisible());
     auto* field = child<QLineEdit>(sheet, "addField");
-    field->setFocus();
+    QCOMPARE(sheet->focusWidget(), field); // the sheet opens on its first field
     QTest::keyClicks(field, QStringLiteral("www.Reddit.com"));
     QTest::keyClick(field, Qt::Key_Return);
     QCOMPARE(sheet->form().domains.size(), size_t(1));
@@ -261,6 +261,8 @@ void BlockScreensTest::doomSheetReturnAddsOnly()
     QVERIFY(rig.store.doomScrollConfig().isEnabled);
     QCOMPARE(rig.store.doomScrollConfig().domains.front().domain, QStringLiteral("reddit.com"));
     QTRY_COMPARE(child<QLabel>(card, "doomStatus")->text(), QStringLiteral("0 of 20 min used"));
+    // The keyboard is back on the card, on "Edit" where "Set up" was.
+    QCOMPARE(page.focusWidget(), child<QWidget>(card, "editButton"));
 }
 
 using SheetEdit = std::function<void(QDialog*)>;
