@@ -1,7 +1,7 @@
 #pragma once
 
 // What a screen reader can tell apart in a window: every control that takes the keyboard has a
-// name, a button with a checked state is announced as a radio button or a check box, and no two
+// name it says once, a button with a checked state is announced as a radio button or a check box, and no two
 // controls of one group (the window, or a named group such as a row of chips) share a name.
 #include <QAbstractButton>
 #include <QAccessible>
@@ -37,6 +37,8 @@ inline QStringList problems(QWidget* root)
             continue;
         }
         const auto* button = qobject_cast<const QAbstractButton*>(w);
+        if (button && face->text(QAccessible::Description).trimmed() == name)
+            found.append(QStringLiteral("%1 \"%2\" says its name again as its description").arg(describe(w), name));
         if (button && button->isCheckable() && face->role() == QAccessible::Button)
             found.append(QStringLiteral("%1 \"%2\" has a checked state but is announced as a plain button")
                              .arg(describe(w), name));

@@ -13,6 +13,7 @@ const char* const hiddenProperty = "qh_accessibleHidden";
 const char* const headerProperty = "qh_accessibleHeader";
 const char* const roleProperty = "qh_accessibleRole";
 const char* const expandedProperty = "qh_accessibleExpanded";
+const char* const iconButtonProperty = "qh_accessibleIconButton";
 
 bool isIconGlyph(QChar c)
 {
@@ -108,6 +109,10 @@ public:
         QString text = QAccessibleWidget::text(t);
         if (t == QAccessible::Name && text.isEmpty())
             text = button()->text();
+        // Qt falls back on the help tag, which for an icon's button is its name over again.
+        if (t == QAccessible::Description && widget()->accessibleDescription().isEmpty() &&
+            text == QAccessibleWidget::text(QAccessible::Name))
+            return {};
         return Accessibility::withoutIconGlyphs(text);
     }
 
@@ -211,7 +216,8 @@ QAccessibleInterface* factory(const QString& className, QObject* object)
     if (const auto* label = qobject_cast<QLabel*>(widget);
         label && !label->text().isEmpty() && Accessibility::withoutIconGlyphs(label->text()).trimmed().isEmpty())
         return new TaggedWidget(widget, QAccessible::NoRole, true);
-    if (auto* button = qobject_cast<QAbstractButton*>(widget); button && !isStandardButton(button)) {
+    if (auto* button = qobject_cast<QAbstractButton*>(widget);
+        button && (!isStandardButton(button) || button->property(iconButtonProperty).toBool())) {
         return new HandDrawnButton(button, QAccessible::Button);
     }
     if (widget->property(roleProperty).isValid())
@@ -249,6 +255,14 @@ void setRole(QWidget* widget, QAccessible::Role role)
 {
     installFactory();
     widget->setProperty(roleProperty, int(role));
+}
+
+void nameIconButton(QWidget* button, const QString& text)
+{
+    installFactory();
+    button->setProperty(iconButtonProperty, true);
+    button->setToolTip(text);
+    button->setAccessibleName(text);
 }
 
 void setExpanded(QWidget* button, bool expanded)

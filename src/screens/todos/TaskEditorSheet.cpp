@@ -185,8 +185,7 @@ QToolButton* clearButton(const QString& text, QWidget* parent)
     b->setIcon(Symbols::icon(Symbol::xmarkCircleFill, FocusColor::textTertiary(), 14));
     b->setIconSize(QSize(18, 18));
     b->setFixedSize(26, 26);
-    b->setToolTip(text);
-    b->setAccessibleName(text);
+    Accessibility::nameIconButton(b, text);
     b->setCursor(Qt::PointingHandCursor);
     return b;
 }
@@ -281,8 +280,7 @@ QWidget* TaskEditorSheet::buildHeader()
         trash->setIcon(Symbols::icon(Symbol::trash, FocusColor::alert(), 13));
         trash->setIconSize(QSize(18, 18));
         trash->setFixedSize(28, 28);
-        trash->setToolTip(QStringLiteral("Delete to-do"));
-        trash->setAccessibleName(QStringLiteral("Delete to-do"));
+        Accessibility::nameIconButton(trash, QStringLiteral("Delete to-do"));
         connect(trash, &QToolButton::clicked, this, &TaskEditorSheet::requestDelete);
         row->addWidget(trash);
     }
