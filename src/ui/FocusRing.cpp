@@ -150,7 +150,7 @@ protected:
                 // A ring out of view tells nothing: a control reached by the keyboard is scrolled
                 // into its page's view first (Tab wrapping round into a long page lands below it).
                 if (reason != Qt::ActiveWindowFocusReason)
-                    for (QWidget* up = widget->parentWidget(); up && !up->isWindow(); up = up->parentWidget())
+                    for (QWidget* up = widget->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget())
                         if (auto* area = qobject_cast<QScrollArea*>(up);
                             area && area->widget() && area->widget()->isAncestorOf(widget))
                             area->ensureWidgetVisible(widget, 0, 16);

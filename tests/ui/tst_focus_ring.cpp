@@ -8,7 +8,10 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
+#include <QVBoxLayout>
 
 class TestFocusRing : public QObject {
     Q_OBJECT
@@ -18,6 +21,7 @@ private slots:
     void ringSurroundsItsControl();
     void ringStandsOutOnItsSurface_data();
     void ringStandsOutOnItsSurface();
+    void ringComesIntoView();
     void ringFollowsWhoMovedTheFocus_data();
     void ringFollowsWhoMovedTheFocus();
 };
@@ -109,6 +113,31 @@ void TestFocusRing::ringStandsOutOnItsSurface()
     for (int x = int((button->x() - 8) * scale); x < int(button->x() * scale); ++x)
         seen = std::max(seen, FocusColor::contrast(image.pixelColor(x, y), surface));
     QVERIFY2(seen >= 3, qPrintable(QString::number(seen)));
+}
+
+// Tab wrapping round into a long page lands on a control below the fold: the page scrolls to it.
+void TestFocusRing::ringComesIntoView()
+{
+    QScrollArea area;
+    area.setAttribute(Qt::WA_DontShowOnScreen);
+    auto* page = new QWidget;
+    auto* column = new QVBoxLayout(page);
+    column->addWidget(new FocusButton(QStringLiteral("Today"), FocusCharcoalButtonStyle{13}));
+    column->addSpacing(1200);
+    auto* last = new FocusButton(QStringLiteral("Quit"), FocusCharcoalButtonStyle{13});
+    column->addWidget(last);
+    area.setWidget(page);
+    area.setWidgetResizable(true);
+    area.resize(300, 200);
+    area.show();
+    QApplication::setActiveWindow(&area);
+    QCoreApplication::processEvents(); // laid out, at the top
+    QCOMPARE(area.verticalScrollBar()->value(), 0);
+    last->setFocus(Qt::BacktabFocusReason);
+    QCoreApplication::processEvents();
+    const QRect seen(last->mapTo(area.viewport(), QPoint()), last->size());
+    QVERIFY(area.viewport()->rect().contains(seen));
+    QVERIFY(FocusRing::visibleRing());
 }
 
 void TestFocusRing::ringFollowsWhoMovedTheFocus_data()
