@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <algorithm>
 
 namespace {
 
@@ -206,6 +207,12 @@ void MainWindow::showPage()
     const Destination destination = m_context.router->destination();
     m_shown = destination;
     markRail(destination);
+    // A page reached by its shortcut or a link takes the keyboard from the tile or the page left
+    // (which goes now): the focus goes with the chosen tile, not to the first tile by default.
+    QWidget* focused = focusWidget();
+    const bool onRail = std::find(m_railItems.begin(), m_railItems.end(), focused) != m_railItems.end();
+    if (m_page && (onRail || (focused && m_page->isAncestorOf(focused))))
+        m_railItems[size_t(destination)]->setFocus(Qt::OtherFocusReason);
     ++m_pagesBuilt;
     // Each visit builds the page afresh, as a page keeps no state between visits.
     if (m_page) {

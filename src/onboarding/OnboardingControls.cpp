@@ -1,5 +1,7 @@
 #include "onboarding/OnboardingControls.h"
 
+#include "ui/Accessibility.h"
+
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
@@ -74,6 +76,7 @@ OnboardingChoiceRow::OnboardingChoiceRow(const QString& title, QWidget* parent) 
 {
     setText(title);
     setCheckable(true);
+    Accessibility::setRole(this, QAccessible::RadioButton); // one answer of the question's few
     setCursor(Qt::PointingHandCursor);
     setFont(Theme::font(15.5, QFont::DemiBold));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

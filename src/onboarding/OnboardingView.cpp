@@ -291,8 +291,18 @@ void OnboardingView::showStep()
     m_page->setObjectName(QStringLiteral("step%1").arg(int(m_flow.step())));
     m_root->addWidget(m_page);
     changed();
-    if (m_primary && m_primary->isEnabled())
+    if (m_primary && m_primary->isEnabled()) {
         m_primary->setFocus();
+    } else {
+        // A step that waits for an answer starts on its first control, never on nothing.
+        for (QWidget* w = m_page->nextInFocusChain(); w && w != m_page; w = w->nextInFocusChain()) {
+            if (m_page->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() &&
+                w->isVisibleTo(m_page)) {
+                w->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+    }
 }
 
 // --- frame

@@ -12,6 +12,8 @@ namespace {
 const char* const hiddenProperty = "qh_accessibleHidden";
 const char* const headerProperty = "qh_accessibleHeader";
 const char* const roleProperty = "qh_accessibleRole";
+const char* const expandedProperty = "qh_accessibleExpanded";
+const char* const iconButtonProperty = "qh_accessibleIconButton";
 
 bool isIconGlyph(QChar c)
 {
@@ -69,19 +71,36 @@ public:
 
     QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
 
+    // Read when asked, not when the interface was made: a button named in its constructor, before
+    // it was made checkable or given its role, would otherwise stay a plain button for good.
+    QAccessible::Role role() const override
+    {
+        const QVariant role = widget()->property(roleProperty);
+        if (role.isValid())
+            return QAccessible::Role(role.toInt());
+        return !button()->isCheckable()    ? QAccessible::Button
+               : button()->autoExclusive() ? QAccessible::RadioButton
+                                           : QAccessible::CheckBox;
+    }
+
     QAccessible::State state() const override
     {
         QAccessible::State s = QAccessibleWidget::state();
         if (button()->isCheckable()) {
             s.checkable = true;
             s.checked = button()->isChecked();
-            if (role() == QAccessible::PageTab || role() == QAccessible::RadioButton) {
+            if (const QAccessible::Role r = role(); r == QAccessible::PageTab || r == QAccessible::RadioButton) {
                 s.selectable = true;
                 s.selected = button()->isChecked();
             }
         }
         if (button()->isDown())
             s.pressed = true;
+        if (const QVariant expanded = widget()->property(expandedProperty); expanded.isValid()) {
+            s.expandable = true;
+            s.expanded = expanded.toBool();
+            s.collapsed = !expanded.toBool();
+        }
         return s;
     }
 
@@ -90,6 +109,10 @@ public:
         QString text = QAccessibleWidget::text(t);
         if (t == QAccessible::Name && text.isEmpty())
             text = button()->text();
+        // Qt falls back on the help tag, which for an icon's button is its name over again.
+        if (t == QAccessible::Description && widget()->accessibleDescription().isEmpty() &&
+            text == QAccessibleWidget::text(QAccessible::Name))
+            return {};
         return Accessibility::withoutIconGlyphs(text);
     }
 
@@ -193,11 +216,9 @@ QAccessibleInterface* factory(const QString& className, QObject* object)
     if (const auto* label = qobject_cast<QLabel*>(widget);
         label && !label->text().isEmpty() && Accessibility::withoutIconGlyphs(label->text()).trimmed().isEmpty())
         return new TaggedWidget(widget, QAccessible::NoRole, true);
-    if (auto* button = qobject_cast<QAbstractButton*>(widget); button && !isStandardButton(button)) {
-        const QAccessible::Role fallback = !button->isCheckable()    ? QAccessible::Button
-                                           : button->autoExclusive() ? QAccessible::RadioButton
-                                                                     : QAccessible::CheckBox;
-        return new HandDrawnButton(button, roleOf(widget, fallback));
+    if (auto* button = qobject_cast<QAbstractButton*>(widget);
+        button && (!isStandardButton(button) || button->property(iconButtonProperty).toBool())) {
+        return new HandDrawnButton(button, QAccessible::Button);
     }
     if (widget->property(roleProperty).isValid())
         return new TaggedWidget(widget, roleOf(widget, QAccessible::Client), false);
@@ -234,6 +255,28 @@ void setRole(QWidget* widget, QAccessible::Role role)
 {
     installFactory();
     widget->setProperty(roleProperty, int(role));
+}
+
+void nameIconButton(QWidget* button, const QString& text)
+{
+    installFactory();
+    button->setProperty(iconButtonProperty, true);
+    button->setToolTip(text);
+    button->setAccessibleName(text);
+}
+
+void setExpanded(QWidget* button, bool expanded)
+{
+    installFactory();
+    const bool changed = button->property(expandedProperty) != QVariant(expanded);
+    button->setProperty(expandedProperty, expanded);
+    if (changed && QAccessible::isActive()) {
+        QAccessible::State state;
+        state.expanded = true;
+        state.collapsed = true;
+        QAccessibleStateChangeEvent event(button, state);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 QString withoutIconGlyphs(const QString& text)

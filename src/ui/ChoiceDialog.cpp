@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -42,7 +43,7 @@ int defaultAnswer(const std::vector<ChoiceDialog::Choice>& choices, ChoiceDialog
     return choices.empty() ? -1 : 0;
 }
 
-QAbstractButton* questionButton(const ChoiceDialog::Choice& choice, QWidget* parent)
+QAbstractButton* questionButton(const ChoiceDialog::Choice& choice, bool isDefault, QWidget* parent)
 {
     auto* button = new QPushButton(choice.text, parent);
     button->setAutoDefault(false);
@@ -52,13 +53,18 @@ QAbstractButton* questionButton(const ChoiceDialog::Choice& choice, QWidget* par
     using namespace FocusColor;
     const QColor text = choice.role == ChoiceDialog::Role::destructive ? alert() : FocusColor::text();
     button->setAttribute(Qt::WA_Hover);
-    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: 1px solid %3;"
-                                         " border-radius: 10px; padding: 5px 14px; }"
+    // The answer Return gives is outlined in ink, a point heavier, so it shows before any key.
+    const int edge = isDefault ? 2 : 1;
+    button->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: %8px solid %3;"
+                                         " border-radius: 10px; padding: %9px %10px; }"
                                          "QPushButton:hover { border-color: %4; }"
                                          "QPushButton:pressed { background: %5; }"
                                          "QPushButton:disabled { color: %6; border-color: %7; }")
-                              .arg(white().name(), text.name(), border().name(), ink().name(), wash().name(),
-                                   disabledOutlineText().name(), disabledOutlineBorder().name()));
+                              .arg(white().name(), text.name(), (isDefault ? ink() : border()).name(), ink().name(),
+                                   wash().name(), disabledOutlineText().name(), disabledOutlineBorder().name())
+                              .arg(edge)
+                              .arg(6 - edge)
+                              .arg(15 - edge));
     FocusRing::setRadius(button, 10);
     return button;
 }
@@ -104,7 +110,7 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
             const auto kind = i == 0 ? FocusSheetButtonStyle::Kind::primary : FocusSheetButtonStyle::Kind::outline;
             button = new FocusButton(choice.text, FocusSheetButtonStyle{kind, true}, this);
         } else {
-            button = questionButton(choice, this);
+            button = questionButton(choice, i == m_default, this);
         }
         button->setObjectName(choice.objectName.isEmpty() ? QStringLiteral("choiceButton%1").arg(i)
                                                           : choice.objectName);
@@ -112,7 +118,7 @@ ChoiceDialog::ChoiceDialog(const QString& title, const QString& message, std::ve
         row->addWidget(button, alert ? 1 : 0);
         m_buttons.push_back(button);
     }
-    // The keyboard starts on the default answer, so Space, like Return, gives the safe one.
+    // The keyboard starts on the default answer; Return presses whichever button has it.
     if (m_default >= 0)
         m_buttons[size_t(m_default)]->setFocus();
     layout->addLayout(row);
@@ -188,7 +194,11 @@ void ChoiceDialog::keyPressEvent(QKeyEvent* event)
 {
     const bool plain = event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
     if (plain && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
-        if (m_default >= 0)
+        // A focused button takes Return itself (ReturnKey); what reaches the dialog is unclaimed.
+        const auto focused = std::find(m_buttons.begin(), m_buttons.end(), focusWidget());
+        if (focused != m_buttons.end())
+            finish(int(focused - m_buttons.begin()));
+        else if (m_default >= 0)
             finish(m_default);
         return;
     }

@@ -25,7 +25,7 @@ public:
         Role role;
         std::function<void()> action;
         QString objectName;
-        bool isDefault; // Return presses it
+        bool isDefault; // Return presses it while no other button has the keyboard
     };
     // question: asked by a page or a sheet, buttons at the right edge, the destructive one in red.
     // alert: the application's own message, buttons sharing the width, the first filled and focused.
@@ -52,7 +52,8 @@ public:
     QString message() const { return m_message; }
     int chosen() const { return m_chosen; }
 
-    // The button Return presses; -1 when there is none (a question without a safe answer).
+    // The button Return presses while no other has the keyboard, drawn as such; -1 when there is
+    // none (a question without a safe answer).
     int defaultChoice() const { return m_default; }
 
     // Escape and the title bar's close answer like the cancel button, when there is one.

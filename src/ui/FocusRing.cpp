@@ -15,9 +15,9 @@
 namespace {
 
 constexpr char radiusProperty[] = "qhFocusRingRadius";
-constexpr qreal ringWidth = 2;
 constexpr qreal ringOffset = 2;
-constexpr int reach = int(ringWidth + ringOffset);
+constexpr qreal bandWidth = 2;
+constexpr int reach = int(ringOffset + 2 * bandWidth);
 
 bool isViewport(const QWidget* widget)
 {
@@ -72,13 +72,18 @@ protected:
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
         const QVariant stored = m_control->property(radiusProperty);
-        const qreal inset = reach - ringOffset - ringWidth / 2;
-        const QRectF ring = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
-        qreal radius = stored.isValid() ? stored.toReal() : 6;
-        radius = radius < 0 ? ring.height() / 2 : radius + ringOffset + ringWidth / 2;
-        QPainterPath path;
-        path.addRoundedRect(ring, radius, radius);
-        painter.strokePath(path, QPen(FocusColor::gold(), ringWidth));
+        const qreal controlRadius = stored.isValid() ? stored.toReal() : 6;
+        const QRectF control = QRectF(rect()).adjusted(reach, reach, -reach, -reach);
+        // Outer band first: the inner one is drawn over their shared edge's antialiasing.
+        const auto all = FocusRing::bands();
+        for (auto band = all.rbegin(); band != all.rend(); ++band) {
+            const qreal out = band->offset + band->width / 2;
+            const QRectF line = control.adjusted(-out, -out, out, out);
+            const qreal radius = controlRadius < 0 ? line.height() / 2 : controlRadius + out;
+            QPainterPath path;
+            path.addRoundedRect(line, radius, radius);
+            painter.strokePath(path, QPen(band->color, band->width));
+        }
     }
 
 private:
@@ -107,17 +112,50 @@ public:
     }
     QPointer<RingOverlay> m_ring;
 
+private:
+    // Focus that came from the pointer needs no ring; focus the program moved (a window activated,
+    // a sheet's first field, a row after a save) needs one unless the person is using the pointer.
+    bool showsRing(Qt::FocusReason reason) const
+    {
+        switch (reason) {
+        case Qt::MouseFocusReason:
+            return false;
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason:
+            return true;
+        default:
+            return !m_pointerLast;
+        }
+    }
+    bool m_pointerLast = false;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
         switch (event->type()) {
+        case QEvent::KeyPress:
+            m_pointerLast = false;
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::TouchBegin:
+        case QEvent::TabletPress:
+            m_pointerLast = true;
+            break;
         case QEvent::FocusIn: {
             auto* widget = qobject_cast<QWidget*>(watched);
             const auto reason = static_cast<QFocusEvent*>(event)->reason();
-            if (widget && widget->hasFocus() && takesRing(widget) && reason != Qt::MouseFocusReason &&
-                reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
+            if (widget && widget->hasFocus() && takesRing(widget) && showsRing(reason)) {
+                // A ring out of view tells nothing: a control reached by the keyboard is scrolled
+                // into its page's view first (Tab wrapping round into a long page lands below it).
+                if (reason != Qt::ActiveWindowFocusReason)
+                    for (QWidget* up = widget->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget())
+                        if (auto* area = qobject_cast<QScrollArea*>(up);
+                            area && area->widget() && area->widget()->isAncestorOf(widget))
+                            area->ensureWidgetVisible(widget, 0, 16);
                 ring()->follow(widget);
-            else if (widget && m_ring && m_ring->control() != widget && reason != Qt::ActiveWindowFocusReason)
+            } else if (widget && m_ring && m_ring->control() != widget)
                 m_ring->hide();
             break;
         }
@@ -164,6 +202,12 @@ void install(QApplication& app)
 void setRadius(QWidget* control, double radius)
 {
     control->setProperty(radiusProperty, radius);
+}
+
+std::array<Band, 2> bands()
+{
+    return {Band{FocusColor::ink(), ringOffset, bandWidth},
+            Band{FocusColor::gold(), ringOffset + bandWidth, bandWidth}};
 }
 
 QWidget* visibleRing()

@@ -2,6 +2,7 @@
 
 #include <QTextBoundaryFinder>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -157,6 +158,18 @@ QColor withOpacity(const QColor& color, qreal opacity)
     QColor c = color;
     c.setAlphaF(float(color.alphaF() * std::clamp(opacity, 0.0, 1.0)));
     return c;
+}
+
+qreal contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](qreal v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        const QColor rgb = c.toRgb();
+        return 0.2126 * linear(rgb.redF()) + 0.7152 * linear(rgb.greenF()) + 0.0722 * linear(rgb.blueF());
+    };
+    const qreal la = luminance(a);
+    const qreal lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 } // namespace FocusColor

@@ -42,4 +42,8 @@ const QColor& trayPadlockAttention();  // the padlock when a browser needs atten
 // `color` at `opacity` (0 ... 1) times its own alpha.
 QColor withOpacity(const QColor& color, qreal opacity);
 
+// How far apart two opaque colours stand for the eye: the ratio of their relative luminances
+// (each plus 0.05), from 1 (the same) to 21 (black on white). A focus indicator needs 3.
+qreal contrast(const QColor& a, const QColor& b);
+
 } // namespace FocusColor

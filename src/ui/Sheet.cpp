@@ -4,11 +4,14 @@
 #include "ui/Palette.h"
 #include "ui/WindowFit.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 #include <algorithm>
 
 namespace {
@@ -63,6 +66,8 @@ protected:
             m_outline->setGeometry(m_sheet->rect());
             m_outline->raise();
             place();
+        } else if (watched == m_sheet && type == QEvent::Hide && !event->spontaneous() && m_window && holdsKeyboard()) {
+            giveKeyboardBack(m_window);
         } else if (watched == m_window && (type == QEvent::Move || type == QEvent::Resize) && m_sheet->isVisible()) {
             place();
         }
@@ -70,6 +75,42 @@ protected:
     }
 
 private:
+    // Whether the keyboard is in the sheet or in a window opened over it (its question). Qt lets
+    // go of the active window as it hides it; nothing focused while the program is still the
+    // active one means the keyboard was in what is closing.
+    bool holdsKeyboard() const
+    {
+        const QWindow* focus = QGuiApplication::focusWindow();
+        if (!focus)
+            return QGuiApplication::applicationState() == Qt::ApplicationActive;
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->windowHandle() == focus)
+                for (QWidget* w = top; w; w = w->parentWidget())
+                    if (w == m_sheet)
+                        return true;
+        return false;
+    }
+
+    // The window manager may leave the keyboard nowhere when a sheet and the question over it go
+    // at once, and every shortcut then waits for a click: the window asks for it back, and its
+    // focus returns to the control that had it, the one that opened the sheet. Asked for once the
+    // closing is done, so that a sheet opened in its place keeps it.
+    static void giveKeyboardBack(QWidget* window)
+    {
+        QTimer::singleShot(0, window, [window] {
+            QWidget* target = QApplication::activeModalWidget();
+            if (!target || !target->isVisible()) {
+                target = window;
+                while (target && !target->isVisible())
+                    target = target->parentWidget() ? target->parentWidget()->window() : nullptr;
+            }
+            if (target && target->isVisible() && QApplication::activeWindow() != target) {
+                target->raise();
+                target->activateWindow();
+            }
+        });
+    }
+
     void place()
     {
         if (!m_window || m_placing)

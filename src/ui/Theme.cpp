@@ -3,6 +3,7 @@
 #include "ui/Accessibility.h"
 #include "ui/FocusRing.h"
 #include "ui/Palette.h"
+#include "ui/ReturnKey.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -202,6 +203,7 @@ void apply(QApplication& app)
     app.setFont(font(13));
     Accessibility::installFactory();
     FocusRing::install(app);
+    ReturnKey::install(app);
 }
 
 void fillBackground(QWidget* widget, const QColor& color)

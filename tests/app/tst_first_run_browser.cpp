@@ -360,7 +360,8 @@ private slots:
             {QStringLiteral("Install Quillharbour"), QStringLiteral("Not now"), {}, QStringLiteral("space")},
             {QStringLiteral("The feed never ends."), {}, {}, QStringLiteral("Return")},
             {QStringLiteral("Your daily scroll"), QStringLiteral("About 2 hours"), {}, QStringLiteral("space")},
-            {QStringLiteral("Your daily scroll"), {}, {}, QStringLiteral("Return")},
+            // Return presses the focused button: the answer chosen, then "Continue" once reached.
+            {QStringLiteral("Your daily scroll"), QStringLiteral("Continue"), {}, QStringLiteral("Return")},
             {QStringLiteral("How it works"), {}, {}, QStringLiteral("Return")},
             {QStringLiteral("Which sites do you scroll?"), {}, {}, QStringLiteral("Return")},
             {QStringLiteral("Connect your browser"), {}, {}, {}},
@@ -377,7 +378,7 @@ private slots:
              {},
              {},
              QStringLiteral("Escape")},
-            {QStringLiteral("Connect your browser"), {}, {}, QStringLiteral("Return")},
+            {QStringLiteral("Connect your browser"), QStringLiteral("Continue"), {}, QStringLiteral("Return")},
             {QStringLiteral("What matters today?"), QStringLiteral("Today's priority"), QStringLiteral("Call the bank"),
              QStringLiteral("Return")},
             {QStringLiteral("Better on every computer"), {}, {}, QStringLiteral("Return")},

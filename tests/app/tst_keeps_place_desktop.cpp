@@ -427,6 +427,38 @@ private slots:
         QVERIFY(listVisited);
     }
 
+    // Discarding a draft closes the question and the editor at once; the window gets the keyboard
+    // back every time, so the next Ctrl+N works without a click. Return presses the focused
+    // "Discard Changes", not the question's default.
+    void windowKeepsTheKeyboardAfterASheet()
+    {
+        Run r = prepare(QStringLiteral("sheet-keyboard"), true);
+        seed(r, {QStringLiteral("First")});
+        startPastInstallOffer(r);
+        // The main window is active: one of the program's windows, not a sheet or question.
+        const auto windowActive = [&] {
+            const QString role = activeRole();
+            return !role.isEmpty() && role != QLatin1String("dialog");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(windowActive(), 30000);
+        for (int round = 0; round < 20; ++round) {
+            const QByteArray where = "round " + QByteArray::number(round);
+            xdotool({QStringLiteral("key"), QStringLiteral("ctrl+n")});
+            QTRY_COMPARE_WITH_TIMEOUT(focusedName(), QStringLiteral("Title"), 30000);
+            xdotool({QStringLiteral("type"), QStringLiteral("Tea")});
+            QTRY_COMPARE_WITH_TIMEOUT(probe(QStringLiteral("text"), QStringLiteral("Title")).value(0),
+                                      QStringLiteral("Tea"), 30000);
+            xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+            QTRY_COMPARE_WITH_TIMEOUT(focusedName(), QStringLiteral("Keep Editing"), 30000);
+            xdotool({QStringLiteral("key"), QStringLiteral("shift+Tab")});
+            QTRY_COMPARE_WITH_TIMEOUT(focusedName(), QStringLiteral("Discard Changes"), 30000);
+            xdotool({QStringLiteral("key"), QStringLiteral("Return")});
+            QTRY_VERIFY2_WITH_TIMEOUT(!exists(QStringLiteral("Title")), where.constData(), 30000);
+            QTRY_VERIFY2_WITH_TIMEOUT(windowActive(), where.constData(), 30000);
+        }
+        QVERIFY(!exists(QStringLiteral("Tea")));
+    }
+
     // A screen reader reads the program while it changes: every field after every step, and
     // children by counts read before the page changed. Notes, a new note, its title typed, Today,
     // Ctrl+N, the title field looked up; then a random mix of to-do and note edits. The program

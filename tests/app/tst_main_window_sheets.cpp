@@ -5,6 +5,7 @@
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/ReturnKey.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -64,6 +65,69 @@ class TestMainWindowSheets : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { ReturnKey::install(*qApp); }
+
+    // The keyboard on the window itself: Return presses what has the focus, and the focus goes
+    // with the page chosen by its shortcut.
+    void keyboardOnThePage_data()
+    {
+        QTest::addColumn<QString>("focus"); // accessible name of the control with the keyboard
+        QTest::addColumn<QString>("act");   // "Return", or a page to go to
+        QTest::addColumn<QString>("after"); // the control with the keyboard then, or "done"/"editor"
+        QTest::newRow("Return on a row's check circle") << "Mark %1 done"
+                                                        << "Return"
+                                                        << "done";
+        QTest::newRow("Return on a row's title") << "%1"
+                                                 << "Return"
+                                                 << "editor";
+        QTest::newRow("Ctrl+2 from the Today tile") << "Today"
+                                                    << "block"
+                                                    << "Block";
+        QTest::newRow("Ctrl+, from a row") << "%1"
+                                           << "settings"
+                                           << "Settings";
+    }
+    void keyboardOnThePage()
+    {
+        QFETCH(QString, focus);
+        QFETCH(QString, act);
+        WindowRig rig;
+        const TaskItem first = rig.f.addToday(QStringLiteral("First"));
+        const TaskItem second = rig.f.addToday(QStringLiteral("Second"));
+        // The one on a row, not on the focus card.
+        const TaskItem row = rig.f.store->focusTodo()->id == first.id ? second : first;
+        focus = focus.arg(row.title);
+        QApplication::setActiveWindow(rig.window.get());
+        QWidget* control = nullptr;
+        QTRY_VERIFY([&] {
+            for (QWidget* w : rig.window->findChildren<QWidget*>())
+                if (w->accessibleName() == focus && w->isVisible())
+                    control = w;
+            return control != nullptr;
+        }());
+        control->setFocus(Qt::TabFocusReason);
+        QVERIFY(control->hasFocus());
+        if (act == QLatin1String("Return"))
+            QTest::keyClick(control, Qt::Key_Return);
+        else
+            rig.router.setDestination(act == QLatin1String("block") ? Destination::block : Destination::settings);
+        QFETCH(QString, after);
+        if (after == QLatin1String("done")) {
+            const auto done = [&] {
+                for (const TaskItem& t : rig.f.store->todos())
+                    if (t.id == row.id)
+                        return t.isCompleted;
+                return false;
+            };
+            QTRY_VERIFY(done());
+        } else if (after == QLatin1String("editor")) {
+            QTRY_VERIFY(rig.today()->editor() && rig.today()->editor()->isVisible());
+        } else {
+            QVERIFY(QApplication::focusWidget());
+            QCOMPARE(QApplication::focusWidget()->accessibleName(), after);
+        }
+    }
+
     void draftUnderAPageChange_data()
     {
         QTest::addColumn<QString>("typed");

@@ -2,10 +2,12 @@
 #include "OnboardingRig.h"
 #include "onboarding/OnboardingIllustrations.h"
 #include "ui/Palette.h"
+#include "ui/ReturnKey.h"
 #include "ui/WrappingLabel.h"
 
 #include <QAbstractButton>
 #include <QClipboard>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
@@ -33,7 +35,11 @@ OnboardingView& shown(OnboardingView& view)
 class TestOnboardingSheet : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { useOfflineSiteIcons(); }
+    void initTestCase()
+    {
+        useOfflineSiteIcons();
+        ReturnKey::install(*qApp);
+    }
     void keys_data();
     void keys();
     void typedSitesWrap();
@@ -57,7 +63,8 @@ void TestOnboardingSheet::keys_data()
 {
     QTest::addColumn<int>("start");
     QTest::addColumn<QList<int>>("before"); // steps gone through first
-    QTest::addColumn<QString>("focus");     // object name of the focused field, or empty
+    // Object name of the focused field or button, "*" what the step starts on, or empty.
+    QTest::addColumn<QString>("focus");
     QTest::addColumn<int>("key");
     QTest::addColumn<int>("after");
     QTest::addColumn<int>("historyLength");
@@ -71,6 +78,11 @@ void TestOnboardingSheet::keys_data()
         << 5 << QList<int>{} << "priorityField" << int(Qt::Key_Enter) << 6 << 1;
     QTest::newRow("Escape in the priority field goes back")
         << 3 << QList<int>{5} << "priorityField" << int(Qt::Key_Escape) << 3 << 0;
+    // Return presses the focused button, not "Continue".
+    QTest::newRow("Return on a focused Back goes back")
+        << 3 << QList<int>{5} << "backButton" << int(Qt::Key_Return) << 3 << 0;
+    QTest::newRow("Return on the answer the step starts on picks it, stays")
+        << 0 << QList<int>{1} << "*" << int(Qt::Key_Return) << 1 << 1;
 }
 
 void TestOnboardingSheet::keys()
@@ -85,8 +97,20 @@ void TestOnboardingSheet::keys()
     OnboardingView& view = shown(rig.open(start));
     for (int step : before)
         view.go(Step(step));
+    QCoreApplication::processEvents(); // the step's page shows
     QWidget* target = &view;
-    if (!focus.isEmpty()) {
+    if (focus == QLatin1String("*")) {
+        QVERIFY(view.focusWidget() && view.focusWidget() != &view);
+        QApplication::setActiveWindow(&view);
+        target = view.focusWidget();
+    } else if (!focus.isEmpty() && rig.find<QAbstractButton>(focus)) {
+        // The step's own, not the one of the step left, which goes once the loop turns.
+        for (auto* button : view.findChildren<QAbstractButton*>(focus))
+            if (button->isVisible())
+                target = button;
+        QVERIFY(target != &view);
+        target->setFocus(Qt::TabFocusReason);
+    } else if (!focus.isEmpty()) {
         auto* edit = rig.find<QLineEdit>(focus);
         QVERIFY(edit);
         QTest::keyClicks(edit, QStringLiteral("reddit.com"));
@@ -99,6 +123,8 @@ void TestOnboardingSheet::keys()
     view.reject();
     QVERIFY(view.isVisible());
     QCOMPARE(rig.finished, 0);
+    if (focus == QLatin1String("*"))
+        QCOMPARE(view.flow().hoursPerDay(), std::optional<double>(1));
     if (focus == QStringLiteral("siteField")) {
         QCOMPARE(view.flow().customSites(), QStringList{QStringLiteral("reddit.com")});
         QVERIFY(rig.find<QLineEdit>(focus)->text().isEmpty());

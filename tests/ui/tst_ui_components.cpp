@@ -19,6 +19,7 @@
 #include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/QueuedCall.h"
+#include "ui/ReturnKey.h"
 #include "ui/Sheet.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
@@ -152,6 +153,7 @@ private slots:
 void TestUiComponents::initTestCase()
 {
     FocusRing::install(*qApp);
+    ReturnKey::install(*qApp);
 }
 
 void TestUiComponents::hexColors_data()
@@ -824,7 +826,8 @@ void TestUiComponents::choiceDialogAnswers_data()
     // Roles of "A", "B", "C" in that order: n normal, d destructive, c cancel.
     QTest::addColumn<QString>("roles");
     QTest::addColumn<bool>("alert");
-    QTest::addColumn<QString>("press"); // buttons' texts, or a key: "Escape", "Return", "Space"
+    // Buttons' texts, or a key: "Escape", "Return", "Space", after "A:" with the keyboard on button A.
+    QTest::addColumn<QString>("press");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("chosen");
     QTest::addColumn<QString>("ran");
@@ -841,6 +844,15 @@ void TestUiComponents::choiceDialogAnswers_data()
     QTest::newRow("return on an alert is its first button")
         << "nn" << true << "Return" << int(QDialog::Accepted) << 0 << "A";
     QTest::newRow("escape on an alert") << "nn" << true << "Escape" << int(QDialog::Rejected) << -1 << "";
+    // Return presses the button with the keyboard, never the default in its place.
+    QTest::newRow("return on a focused destructive answer")
+        << "dc" << false << "A:Return" << int(QDialog::Accepted) << 0 << "A";
+    QTest::newRow("space on a focused destructive answer")
+        << "dc" << false << "A:Space" << int(QDialog::Accepted) << 0 << "A";
+    QTest::newRow("return on a focused normal answer")
+        << "ndc" << false << "A:Return" << int(QDialog::Accepted) << 0 << "A";
+    QTest::newRow("return on an alert's second button")
+        << "nn" << true << "B:Return" << int(QDialog::Accepted) << 1 << "B";
 }
 
 void TestUiComponents::choiceDialogAnswers()
@@ -864,6 +876,13 @@ void TestUiComponents::choiceDialogAnswers()
     const QHash<QString, Qt::Key> keys{{QStringLiteral("Escape"), Qt::Key_Escape},
                                        {QStringLiteral("Return"), Qt::Key_Return},
                                        {QStringLiteral("Space"), Qt::Key_Space}};
+    if (press.contains(QLatin1Char(':'))) {
+        auto* button =
+            dialog.findChild<QAbstractButton*>(QStringLiteral("choiceButton%1").arg(press[0].unicode() - 'A'));
+        button->setFocus(Qt::TabFocusReason);
+        press = press.mid(2);
+        QCOMPARE(dialog.focusWidget(), button);
+    }
     if (keys.contains(press)) {
         QTest::keyClick(dialog.focusWidget() ? dialog.focusWidget() : &dialog, keys[press]);
     } else {

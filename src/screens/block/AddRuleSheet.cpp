@@ -225,6 +225,7 @@ public:
         setText(RuleForm::modeText(mode));
         setAccessibleName(RuleForm::modeText(mode));
         setCheckable(true);
+        Accessibility::setRole(this, QAccessible::RadioButton); // one way to block of three
         setCursor(Qt::PointingHandCursor);
         auto* row = new QHBoxLayout(this);
         row->setContentsMargins(12, 10, 12, 10);

@@ -99,7 +99,13 @@ void DoomScrollCard::refresh()
     const bool configured = DoomScrollTexts::isConfigured(config);
     const bool onBreak = DoomScrollTexts::isOnBreak(state, now);
 
+    // Once set up, "Edit" takes the place of "Set up", and the keyboard with it, rather than
+    // falling to whatever control comes next on the page.
+    QWidget* focused = window()->focusWidget();
+    const bool handOver = configured && focused && m_invitation->isAncestorOf(focused);
     m_edit->setVisible(configured);
+    if (handOver)
+        m_edit->setFocus(Qt::OtherFocusReason);
     m_configured->setVisible(configured);
     m_invitation->setVisible(!configured);
     m_badge->setVisible(configured);

@@ -1,6 +1,7 @@
 #include "screens/block/DoomScrollConfigSheet.h"
 
 #include "screens/block/BlockWidgets.h"
+#include "ui/Accessibility.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/Controls.h"
 #include "ui/Eyebrow.h"
@@ -97,10 +98,17 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
         auto* block = new QVBoxLayout;
         block->setSpacing(10);
         block->addWidget(new Eyebrow(title, FocusColor::textSecondary(), 12));
-        auto* row = new QHBoxLayout;
+        // Both groups offer "20 min": each is a group named by its heading, so that a screen
+        // reader tells a break's start from its length.
+        auto* group = new QWidget;
+        group->setObjectName(name + QStringLiteral("Group"));
+        Accessibility::setRole(group, QAccessible::Grouping);
+        group->setAccessibleName(title);
+        auto* row = new QHBoxLayout(group);
+        row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(8);
         for (int minutes : options) {
-            auto* option = FocusButton::choiceChip(DoomScrollTexts::optionLabel(minutes), 12.5);
+            auto* option = FocusButton::choiceChip(DoomScrollTexts::optionLabel(minutes), 12.5, group);
             option->setObjectName(name);
             option->setProperty("minutes", minutes);
             connect(option, &QAbstractButton::clicked, this, [this, minutes, field] {
@@ -111,7 +119,7 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
             buttons.append(option);
         }
         row->addStretch(1);
-        block->addLayout(row);
+        block->addWidget(group);
         column->addLayout(block);
     };
     picker(QStringLiteral("Break after"), DoomScrollForm::usageOptions(), QStringLiteral("usage"), m_usageButtons,
@@ -141,6 +149,8 @@ DoomScrollConfigSheet::DoomScrollConfigSheet(const DoomScrollConfig& config, Sav
         refresh();
     });
     refresh();
+    // The keyboard starts in the first field, not on "Cancel" above it.
+    m_field->setFocus(Qt::OtherFocusReason);
 }
 
 void DoomScrollConfigSheet::addDomain()

@@ -1,5 +1,7 @@
 #include "screens/notes/NoteEditorPane.h"
 
+#include "ui/Accessibility.h"
+
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
@@ -45,8 +47,7 @@ NoteEditorPane::NoteEditorPane(std::optional<Note> note, const Clock& clock, QUu
     trash->setIcon(Symbols::icon(Symbol::trash, FocusColor::textSecondary(), 14));
     trash->setIconSize(QSize(qRound(Symbols::boxSize(14)), qRound(Symbols::boxSize(14))));
     trash->setFixedSize(32, 32);
-    trash->setToolTip(QStringLiteral("Delete note"));
-    trash->setAccessibleName(QStringLiteral("Delete note"));
+    Accessibility::nameIconButton(trash, QStringLiteral("Delete note"));
     trash->setCursor(Qt::PointingHandCursor);
     m_delete = trash;
     toolRow->addWidget(trash);

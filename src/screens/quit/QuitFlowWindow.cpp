@@ -157,8 +157,18 @@ void QuitFlowView::rebuild()
                                                                      : waitStep();
     column->addWidget(step, 1);
     m_layout->addWidget(m_content);
-    if (stepChanged)
+    if (stepChanged) {
         Motion::fadeIn(m_content, 0.2);
+        // The control that moved on went with the old step: the keyboard starts on the new one's
+        // first control.
+        for (QWidget* w = m_content->nextInFocusChain(); w && w != m_content; w = w->nextInFocusChain()) {
+            if (m_content->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && w->isEnabled() &&
+                w->isVisibleTo(m_content)) {
+                w->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+    }
     m_builtStep = m_model.step();
     m_built = true;
     if (m_refresh)

@@ -1,5 +1,7 @@
 #include "screens/todos/EarlierBox.h"
 
+#include "ui/Accessibility.h"
+
 #include "ui/ClickableArea.h"
 #include "ui/Headings.h"
 #include "ui/Layouts.h"
@@ -82,7 +84,7 @@ EarlierBox::EarlierBox(std::vector<TaskItem> earlier, bool open, bool easeIn, bo
                               ? QStringLiteral("1 unfinished from this past week")
                               : QStringLiteral("%1 unfinished from this past week").arg(m_earlier.size());
     toggle->setAccessibleName(count);
-    toggle->setAccessibleDescription(open ? QStringLiteral("Open") : QStringLiteral("Closed"));
+    Accessibility::setExpanded(toggle, open);
     auto* h = new QHBoxLayout(toggle);
     h->setContentsMargins(14, 0, 14, 0);
     h->setSpacing(10);

@@ -185,8 +185,7 @@ QToolButton* clearButton(const QString& text, QWidget* parent)
     b->setIcon(Symbols::icon(Symbol::xmarkCircleFill, FocusColor::textTertiary(), 14));
     b->setIconSize(QSize(18, 18));
     b->setFixedSize(26, 26);
-    b->setToolTip(text);
-    b->setAccessibleName(text);
+    Accessibility::nameIconButton(b, text);
     b->setCursor(Qt::PointingHandCursor);
     return b;
 }
@@ -281,8 +280,7 @@ QWidget* TaskEditorSheet::buildHeader()
         trash->setIcon(Symbols::icon(Symbol::trash, FocusColor::alert(), 13));
         trash->setIconSize(QSize(18, 18));
         trash->setFixedSize(28, 28);
-        trash->setToolTip(QStringLiteral("Delete to-do"));
-        trash->setAccessibleName(QStringLiteral("Delete to-do"));
+        Accessibility::nameIconButton(trash, QStringLiteral("Delete to-do"));
         connect(trash, &QToolButton::clicked, this, &TaskEditorSheet::requestDelete);
         row->addWidget(trash);
     }
@@ -688,8 +686,18 @@ void TaskEditorSheet::syncSteps()
         const Subtask& s = steps[i];
         StepRowWidgets& w = m_stepWidgets[i];
         w.check->setState(s.isCompleted, ring);
-        w.check->setAccessibleName((s.isCompleted ? QStringLiteral("Uncheck ") : QStringLiteral("Check ")) + s.title);
-        w.title->setPlaceholderText(QStringLiteral("Step %1").arg(i + 1));
+        // No two steps may read alike to a screen reader: an untitled step goes by its place, and
+        // so does a title that two steps share, after the title.
+        const QString place = QStringLiteral("Step %1").arg(i + 1);
+        const auto sameTitle =
+            std::count_if(steps.begin(), steps.end(), [&](const Subtask& other) { return other.title == s.title; });
+        const QString known = s.title.trimmed().isEmpty() ? place.toLower()
+                              : sameTitle > 1             ? s.title + QStringLiteral(", ") + place.toLower()
+                                                          : s.title;
+        w.check->setAccessibleName((s.isCompleted ? QStringLiteral("Uncheck ") : QStringLiteral("Check ")) + known);
+        w.title->setPlaceholderText(place);
+        w.title->setAccessibleName(place);
+        w.remove->setAccessibleName(QStringLiteral("Remove ") + place.toLower());
         QPalette p = w.title->palette();
         p.setColor(QPalette::Text, s.isCompleted ? FocusColor::textTertiary() : FocusColor::text());
         w.title->setPalette(p);
@@ -750,7 +758,21 @@ void TaskEditorSheet::buildStepRows()
             m_model.removeStep(indexOf());
             QMetaObject::invokeMethod(this, &TaskEditorSheet::sync, Qt::QueuedConnection);
         });
-        m_stepWidgets.push_back({id, row, check, title});
+        m_stepWidgets.push_back({id, row, check, title, remove});
+    }
+    // New rows join the end of the keyboard's order, after the description: put them back where
+    // they show, between what comes before the steps and "Add a step".
+    if (m_newStep) {
+        // Qt orders only widgets that take focus.
+        QWidget* previous = m_newStep->previousInFocusChain();
+        while (previous != m_newStep && previous->focusPolicy() == Qt::NoFocus)
+            previous = previous->previousInFocusChain();
+        for (const StepRowWidgets& w : m_stepWidgets)
+            for (QWidget* next :
+                 {static_cast<QWidget*>(w.check), static_cast<QWidget*>(w.title), static_cast<QWidget*>(w.remove)}) {
+                QWidget::setTabOrder(previous, next);
+                previous = next;
+            }
     }
 }
 
@@ -761,8 +783,8 @@ void TaskEditorSheet::showEvent(QShowEvent* event)
         return;
     m_shownOnce = true;
     m_model.markShown();
-    if (m_model.isNew())
-        m_title->setFocus(Qt::OtherFocusReason);
+    // The keyboard starts on the first field, not on "Cancel" above it.
+    m_title->setFocus(Qt::OtherFocusReason);
     updateNotificationsDenied();
 }
 

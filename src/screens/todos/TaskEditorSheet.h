@@ -115,6 +115,7 @@ private:
         QWidget* row;
         StepCheckbox* check;
         QLineEdit* title;
+        QToolButton* remove;
     };
     std::vector<StepRowWidgets> m_stepWidgets;
     QLineEdit* m_newStep = nullptr;

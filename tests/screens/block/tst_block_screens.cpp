@@ -1,5 +1,6 @@
 // The Block page and its sheets on a real store: keys, follow-up sheets, what reaches the store,
 // and that nothing reports success the store did not give.
+#include "AccessibleNames.h"
 #include "OfflineSiteIcons.h"
 #include "PageRig.h"
 #include "TmpfsMount.h"
@@ -84,6 +85,8 @@ private slots:
     void sheetsAskBeforeDroppingEdits();
     void chipsSayWhichIsChosen_data();
     void chipsSayWhichIsChosen();
+    void everyControlIsNamed_data();
+    void everyControlIsNamed();
     void limitChipsAllInSight();
     void manageLoosenWaitsForCooldown_data();
     void manageLoosenWaitsForCooldown();
@@ -246,7 +249,7 @@ void BlockScreensTest::doomSheetReturnAddsOnly()
     DoomScrollConfigSheet* sheet = card->configSheet();
     QVERIFY(sheet && sheet->isVisible());
     auto* field = child<QLineEdit>(sheet, "addField");
-    field->setFocus();
+    QCOMPARE(sheet->focusWidget(), field); // the sheet opens on its first field
     QTest::keyClicks(field, QStringLiteral("www.Reddit.com"));
     QTest::keyClick(field, Qt::Key_Return);
     QCOMPARE(sheet->form().domains.size(), size_t(1));
@@ -258,6 +261,8 @@ void BlockScreensTest::doomSheetReturnAddsOnly()
     QVERIFY(rig.store.doomScrollConfig().isEnabled);
     QCOMPARE(rig.store.doomScrollConfig().domains.front().domain, QStringLiteral("reddit.com"));
     QTRY_COMPARE(child<QLabel>(card, "doomStatus")->text(), QStringLiteral("0 of 20 min used"));
+    // The keyboard is back on the card, on "Edit" where "Set up" was.
+    QCOMPARE(page.focusWidget(), child<QWidget>(card, "editButton"));
 }
 
 using SheetEdit = std::function<void(QDialog*)>;
@@ -465,6 +470,58 @@ void BlockScreensTest::chipsSayWhichIsChosen()
     }
     QCOMPARE(checked, QStringList{chosen});
     QCOMPARE(drawn, QStringList{chosen});
+}
+
+void BlockScreensTest::everyControlIsNamed_data()
+{
+    QTest::addColumn<ChipsOpen>("open");
+    QTest::addColumn<int>("mode"); // of the rule sheet: the "When to block" card pressed, or -1
+    const ChipsOpen add = [](PageRig&, BlockRulesView& page) -> QDialog* {
+        page.showAddSheet();
+        return page.addSheet();
+    };
+    const ChipsOpen limitRule = [](PageRig& rig, BlockRulesView& page) -> QDialog* {
+        const BlockRule stored = rig.add(rule(QStringLiteral("example.com"), dailyLimit(), {1, 7}, 45));
+        page.manage(stored.id);
+        return page.manageSheet();
+    };
+    const ChipsOpen editLimit = [limitRule](PageRig& rig, BlockRulesView& page) -> QDialog* {
+        limitRule(rig, page);
+        page.manageSheet()->openEditSheet();
+        return page.manageSheet()->editSheet();
+    };
+    const ChipsOpen doom = [](PageRig&, BlockRulesView& page) -> QDialog* {
+        click(page.doomScrollCard(), "setUpButton");
+        return page.doomScrollCard()->configSheet();
+    };
+    for (int mode = 0; mode < 3; ++mode)
+        QTest::addRow("new rule, way %d", mode) << add << mode;
+    QTest::newRow("a rule's sheet") << limitRule << -1;
+    QTest::newRow("editing a daily limit") << editLimit << -1;
+    QTest::newRow("doom-scroll breaks") << doom << -1;
+}
+
+void BlockScreensTest::everyControlIsNamed()
+{
+    // A screen reader tells every control apart: the two groups of "20 min", the ways to block
+    // and the seven days included.
+    QFETCH(ChipsOpen, open);
+    QFETCH(int, mode);
+    PageRig rig;
+    BlockRulesView page(rig.context);
+    page.show();
+    QDialog* sheet = open(rig, page);
+    QVERIFY(sheet && sheet->isVisible());
+    if (mode >= 0) {
+        const QList<QAbstractButton*> modes = sheet->findChildren<QAbstractButton*>(QStringLiteral("mode"));
+        QCOMPARE(modes.size(), 3);
+        modes[mode]->click();
+        for (QAbstractButton* card : modes)
+            QCOMPARE(QAccessible::queryAccessibleInterface(card)->role(), QAccessible::RadioButton);
+    }
+    QCoreApplication::processEvents();
+    const QStringList problems = AccessibleNames::problems(sheet);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
 }
 
 void BlockScreensTest::limitChipsAllInSight()

@@ -3,14 +3,19 @@
 #include "router/AppRouter.h"
 #include "router/MainWindowOpener.h"
 #include "screens/quit/QuitFlowWindow.h"
+#include "ui/ReturnKey.h"
 #include "ui/SiteIconView.h"
 #include "ui/WindowFit.h"
 
+#include "ui/ReturnKey.h"
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QLabel>
 #include <QWindow>
+
+#include <QAccessible>
 #include <QtTest>
 
 using Step = QuitFlowModel::Step;
@@ -66,7 +71,11 @@ class TestQuitFlow : public QObject {
     }
 
 private slots:
-    void initTestCase() { useOfflineSiteIcons(); }
+    void initTestCase()
+    {
+        useOfflineSiteIcons();
+        ReturnKey::install(*qApp);
+    }
     void blockedSitesPhrase_data()
     {
         QTest::addColumn<QStringList>("names");
@@ -208,10 +217,23 @@ private slots:
         QuitFlowModel& model = window->model();
         auto quit = [&] { return child<QAbstractButton>(window, "quit"); };
         QVERIFY(!child<QAbstractButton>(window, "continue")->isEnabled());
+        // Return on a reason chooses it, as Space and a click do.
+        QApplication::setActiveWindow(window);
+        child<QAbstractButton>(window, "reason-2")->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(child<QAbstractButton>(window, "reason-2"), Qt::Key_Return);
+        QVERIFY(model.reason().has_value());
+        QCOMPARE(QAccessible::queryAccessibleInterface(child<QAbstractButton>(window, "reason-2"))->role(),
+                 QAccessible::RadioButton);
+        // Each new step starts with the keyboard on one of its controls.
+        const auto focusInStep = [&] {
+            QWidget* focused = window->focusWidget();
+            return focused && focused->isVisibleTo(window) && qobject_cast<QAbstractButton*>(focused);
+        };
         QTest::mouseClick(child<QAbstractButton>(window, "reason-3"), Qt::LeftButton);
         QVERIFY(!child<QWidget>(window, "alternativeCard")->isVisibleTo(window));
         QTest::mouseClick(child<QAbstractButton>(window, "continue"), Qt::LeftButton);
         QCOMPARE(model.step(), Step::reflect);
+        QTRY_VERIFY(focusInStep());
         // The sites that would open show as their icons (their letters until an icon is known).
         QStringList iconDomains;
         for (const SiteIconView* icon : window->findChildren<SiteIconView*>())
@@ -219,6 +241,7 @@ private slots:
         QCOMPARE(iconDomains, QStringList{QStringLiteral("news.example")});
         QTest::mouseClick(child<QAbstractButton>(window, "stillQuit"), Qt::LeftButton);
         QCOMPARE(model.step(), Step::wait);
+        QTRY_VERIFY(focusInStep());
         QVERIFY(!quit()->isEnabled());
         QCOMPARE(quit()->text(), QStringLiteral("Quit in 2:00"));
 

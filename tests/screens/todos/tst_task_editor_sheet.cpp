@@ -1,6 +1,8 @@
+#include "AccessibleNames.h"
 #include "StoreFixture.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/ReturnKey.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -57,7 +59,11 @@ class TaskEditorSheetTest : public QObject {
     }
 
 private slots:
-    void initTestCase() { f.make(); }
+    void initTestCase()
+    {
+        f.make();
+        ReturnKey::install(*qApp);
+    }
     void init()
     {
         saved.clear();
@@ -80,13 +86,15 @@ private slots:
     void keyboard_data();
     void keyboard();
     void refusedSaveKeepsTheSheetOpen();
+    void everyControlIsNamed_data();
+    void everyControlIsNamed();
 };
 
 void TaskEditorSheetTest::questions_data()
 {
     QTest::addColumn<Act>("act");
     QTest::addColumn<QStringList>("buttons"); // empty: no question, the sheet closed
-    QTest::addColumn<QString>("choice");
+    QTest::addColumn<QString>("choice");      // a button's text, or "Return:" and the button with the keyboard
     QTest::addColumn<bool>("open");
     QTest::addColumn<int>("deletes");
 
@@ -108,6 +116,14 @@ void TaskEditorSheetTest::questions_data()
         s.requestDelete();
     }) << QStringList{"Keep To-do", "Delete"} << "Delete"
                                                     << false << 1;
+    // Return presses the button with the keyboard, never the safe default in its place.
+    QTest::newRow("delete, Return on Delete")
+        << Act(&TaskEditorSheet::requestDelete) << QStringList{"Keep To-do", "Delete"} << "Return:Delete" << false << 1;
+    QTest::newRow("cancel after an edit, Return on Discard Changes")
+        << Act([=](TaskEditorSheet& s) { edit(s), s.cancel(); }) << QStringList{"Discard Changes", "Keep Editing"}
+        << "Return:Discard Changes" << false << 0;
+    QTest::newRow("delete, Return on the default")
+        << Act(&TaskEditorSheet::requestDelete) << QStringList{"Keep To-do", "Delete"} << "Return:" << true << 0;
 }
 
 void TaskEditorSheetTest::questions()
@@ -121,14 +137,64 @@ void TaskEditorSheetTest::questions()
         QVERIFY(!sheet->openQuestion());
     } else {
         QVERIFY(sheet->openQuestion());
-        QCOMPARE(sheet->openQuestion()->buttonTexts(), buttons);
-        QVERIFY(sheet->openQuestion()->choose(choice));
+        ChoiceDialog* question = sheet->openQuestion();
+        QCOMPARE(question->buttonTexts(), buttons);
+        if (choice.startsWith(QLatin1String("Return:"))) {
+            for (QAbstractButton* b : question->findChildren<QAbstractButton*>())
+                if (b->text() == choice.mid(7))
+                    b->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(question->focusWidget(), Qt::Key_Return);
+        } else {
+            QVERIFY(question->choose(choice));
+        }
     }
     QTEST(sheet->isVisible(), "open");
     QTEST(int(deleted.size()), "deletes");
     if (!deleted.empty())
         QCOMPARE(deleted.front().title, QStringLiteral("Buy milk"));
     QVERIFY(saved.empty());
+}
+
+void TaskEditorSheetTest::everyControlIsNamed_data()
+{
+    QTest::addColumn<bool>("isNew");
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("new, two steps alike") << true << QStringList{"Call", "Call"};
+    QTest::newRow("existing, an untitled step among others") << false << QStringList{"Call", "", "Write"};
+}
+
+void TaskEditorSheetTest::everyControlIsNamed()
+{
+    // Each step's field, check and removal are told apart by a screen reader, and the keyboard
+    // starts on the title, then goes down the steps in the order they show.
+    QFETCH(bool, isNew);
+    QFETCH(QStringList, steps);
+    TaskItem todo = existing();
+    for (const QString& title : steps) {
+        Subtask step;
+        step.id = QUuid::createUuid();
+        step.title = title;
+        todo.subtasks.push_back(step);
+    }
+    auto sheet = isNew ? open(std::nullopt) : open(todo);
+    if (isNew)
+        for (const QString& title : steps) {
+            QTest::keyClicks(sheet->findChild<QLineEdit*>("newStepField"), title.isEmpty() ? " " : title);
+            QTest::keyClick(sheet->findChild<QLineEdit*>("newStepField"), Qt::Key_Return);
+        }
+    QCoreApplication::processEvents();
+    QCOMPARE(sheet->findChildren<QLineEdit*>(QStringLiteral("stepTitle")).size(), steps.size());
+    const QStringList problems = AccessibleNames::problems(sheet.get());
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    if (!isNew)
+        QCOMPARE(QApplication::focusWidget(), sheet->findChild<QLineEdit*>("titleField"));
+    // From the last step's removal, Tab reaches "Add a step", and Shift+Tab from there the steps.
+    QWidget* remove = sheet->findChildren<QToolButton*>(QStringLiteral("removeStepButton")).constLast();
+    remove->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(remove, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), sheet->findChild<QLineEdit*>("newStepField"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), remove);
 }
 
 void TaskEditorSheetTest::reminderSwitchAsksOnce_data()

@@ -12,6 +12,7 @@
 #include "ui/WrappingLabel.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QJsonArray>
@@ -374,11 +375,16 @@ void TodosViewTest::earlierBoxBuildsWhatIsInView()
     view->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(view.get()));
     const auto toggle = [this] { return view->findChild<QAbstractButton*>(QStringLiteral("earlierToggle")); };
+    // A screen reader says the box's state with its name: collapsed, then expanded.
+    const auto expanded = [&] { return QAccessible::queryAccessibleInterface(toggle())->state(); };
+    QVERIFY(expanded().expandable && !expanded().expanded);
     toggle()->setFocus();
     QTest::keyClick(toggle(), Qt::Key_Space);
     view->refresh();
     // The box was made again; the keyboard stays on its toggle.
     QCOMPARE(QApplication::focusWidget(), toggle());
+    QVERIFY(expanded().expandable && expanded().expanded);
+    QCOMPARE(toggle()->accessibleDescription(), QString());
     QCOMPARE(view->findChild<QWidget*>(QStringLiteral("earlierRows"))->graphicsEffect() != nullptr, eased);
     QTRY_VERIFY_WITH_TIMEOUT(!view->findChildren<EarlierTodoRow*>().isEmpty(), 30000);
     QCoreApplication::processEvents();
