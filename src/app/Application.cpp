@@ -48,9 +48,9 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QIcon>
-#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTextStream>
@@ -198,7 +198,8 @@ struct BrowserRoutes {
                                                 QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
                                                 machineIds};
             showExtensionAction(
-                browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); }, &extensions);
+                browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); },
+                &extensions);
         };
     }
 

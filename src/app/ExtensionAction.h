@@ -12,5 +12,4 @@
 // browser's own pages where it is connected.
 void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Kind kind,
                          const ExtensionSetup::Places& places, const std::function<void()>& afterwards,
-                         const std::function<void()>& installedForEveryone = {},
-                         ExtensionLink* extensions = nullptr);
+                         const std::function<void()>& installedForEveryone = {}, ExtensionLink* extensions = nullptr);

@@ -120,7 +120,7 @@ public:
 
     QProcessEnvironment env;
     SiteServer site;
-    QStringList inside; // what every command is started through (a namespace's nsenter); empty: nothing
+    QStringList inside;          // what every command is started through (a namespace's nsenter); empty: nothing
     QProcess* program = nullptr; // the last one started
 
 private:

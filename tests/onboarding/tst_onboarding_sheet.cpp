@@ -6,8 +6,8 @@
 #include "ui/WrappingLabel.h"
 
 #include <QAbstractButton>
-#include <QClipboard>
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
