@@ -718,7 +718,7 @@ private slots:
         } steps[] = {
             {QStringLiteral("The feed never ends."), {}, QStringLiteral("Return")},
             {QStringLiteral("Your daily scroll"), QStringLiteral("About 2 hours"), QStringLiteral("space")},
-            {QStringLiteral("Your daily scroll"), {}, QStringLiteral("Return")},
+            {QStringLiteral("Your daily scroll"), QStringLiteral("Continue"), QStringLiteral("Return")},
             {QStringLiteral("How it works"), {}, QStringLiteral("Return")},
             {QStringLiteral("Which sites do you scroll?"), {}, QStringLiteral("Return")},
         };

@@ -807,7 +807,7 @@ void BlockScreensTest::pageFollowsStoreAndEngine()
     rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::browserClosed),
                           *SupportedBrowser::withId(QStringLiteral("chrome")));
     QTRY_COMPARE(page.findChildren<QWidget*>(QStringLiteral("connectedText")).size(), 0);
-    QCOMPARE(page.findChildren<QWidget*>(QStringLiteral("connectButton")).size(), 1);
+    QTRY_COMPARE(page.findChildren<QWidget*>(QStringLiteral("connectButton")).size(), 1);
     QCOMPARE(child<QLabel>(&page, "browserStateText")->text(),
              QStringLiteral("Closed. Protected again as soon as Google Chrome starts."));
 }
