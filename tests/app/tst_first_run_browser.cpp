@@ -659,8 +659,9 @@ private slots:
         QVERIFY(press(QStringLiteral("Done")));
 
         // The browser that was open takes the policy by itself: it reloads it a few seconds after
-        // the change, then fetches, installs and starts the extension, which a loaded machine slows.
-        QVERIFY(soon([&] { return exists(QStringLiteral("Chromium>Connected")); }, 2 * patience));
+        // the change, then fetches, installs and starts the extension, which a loaded machine slows
+        // to well over a minute.
+        QVERIFY(soon([&] { return exists(QStringLiteral("Chromium>Connected")); }, 4 * patience));
         QVERIFY2(typeUntil(first.processId(), QStringLiteral("http://www.example.com/feed"),
                            [&] { return showsBlockPage(first.processId()); }),
                  qPrintable(windowTitle(first.processId())));
