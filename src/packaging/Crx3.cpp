@@ -57,25 +57,29 @@ constexpr quint32 signedHeaderDataField = 10000;
 
 // OpenSSL's libcrypto, opened the first time a key is needed: only an install signs, and the
 // program that can install itself should not map and relocate the library on every start.
+// Every function the signing takes from it, named once for the table and for its look-up.
+#define QH_CRYPTO_FUNCTIONS(QH_CRYPTO)                                                                                 \
+    QH_CRYPTO(EVP_PKEY_free)                                                                                           \
+    QH_CRYPTO(BIO_new_mem_buf)                                                                                         \
+    QH_CRYPTO(PEM_read_bio_PrivateKey)                                                                                 \
+    QH_CRYPTO(BIO_free)                                                                                                \
+    QH_CRYPTO(EVP_PKEY_get_base_id)                                                                                    \
+    QH_CRYPTO(EVP_PKEY_Q_keygen)                                                                                       \
+    QH_CRYPTO(BIO_new)                                                                                                 \
+    QH_CRYPTO(BIO_s_mem)                                                                                               \
+    QH_CRYPTO(PEM_write_bio_PrivateKey)                                                                                \
+    QH_CRYPTO(BIO_ctrl)                                                                                                \
+    QH_CRYPTO(i2d_PUBKEY)                                                                                              \
+    QH_CRYPTO(CRYPTO_free)                                                                                             \
+    QH_CRYPTO(EVP_MD_CTX_new)                                                                                          \
+    QH_CRYPTO(EVP_DigestSignInit)                                                                                      \
+    QH_CRYPTO(EVP_sha256)                                                                                              \
+    QH_CRYPTO(EVP_DigestSign)                                                                                          \
+    QH_CRYPTO(EVP_MD_CTX_free)
+
 struct Libcrypto {
 #define QH_CRYPTO(name) decltype(&::name) name = nullptr;
-    QH_CRYPTO(EVP_PKEY_free)
-    QH_CRYPTO(BIO_new_mem_buf)
-    QH_CRYPTO(PEM_read_bio_PrivateKey)
-    QH_CRYPTO(BIO_free)
-    QH_CRYPTO(EVP_PKEY_get_base_id)
-    QH_CRYPTO(EVP_PKEY_Q_keygen)
-    QH_CRYPTO(BIO_new)
-    QH_CRYPTO(BIO_s_mem)
-    QH_CRYPTO(PEM_write_bio_PrivateKey)
-    QH_CRYPTO(BIO_ctrl)
-    QH_CRYPTO(i2d_PUBKEY)
-    QH_CRYPTO(CRYPTO_free)
-    QH_CRYPTO(EVP_MD_CTX_new)
-    QH_CRYPTO(EVP_DigestSignInit)
-    QH_CRYPTO(EVP_sha256)
-    QH_CRYPTO(EVP_DigestSign)
-    QH_CRYPTO(EVP_MD_CTX_free)
+    QH_CRYPTO_FUNCTIONS(QH_CRYPTO)
 #undef QH_CRYPTO
 };
 
@@ -89,23 +93,7 @@ const Libcrypto* libcrypto(QString* error)
         Libcrypto l;
         bool all = true;
 #define QH_CRYPTO(name) all = all && (l.name = reinterpret_cast<decltype(l.name)>(::dlsym(handle, #name))) != nullptr;
-        QH_CRYPTO(EVP_PKEY_free)
-        QH_CRYPTO(BIO_new_mem_buf)
-        QH_CRYPTO(PEM_read_bio_PrivateKey)
-        QH_CRYPTO(BIO_free)
-        QH_CRYPTO(EVP_PKEY_get_base_id)
-        QH_CRYPTO(EVP_PKEY_Q_keygen)
-        QH_CRYPTO(BIO_new)
-        QH_CRYPTO(BIO_s_mem)
-        QH_CRYPTO(PEM_write_bio_PrivateKey)
-        QH_CRYPTO(BIO_ctrl)
-        QH_CRYPTO(i2d_PUBKEY)
-        QH_CRYPTO(CRYPTO_free)
-        QH_CRYPTO(EVP_MD_CTX_new)
-        QH_CRYPTO(EVP_DigestSignInit)
-        QH_CRYPTO(EVP_sha256)
-        QH_CRYPTO(EVP_DigestSign)
-        QH_CRYPTO(EVP_MD_CTX_free)
+        QH_CRYPTO_FUNCTIONS(QH_CRYPTO)
 #undef QH_CRYPTO
         if (!all)
             return std::nullopt;
