@@ -1,5 +1,6 @@
 #include "screens/todos/TaskEditorModel.h"
 
+#include "model/LocaleFormats.h"
 #include "model/Text.h"
 
 #include <QKeySequence>
@@ -357,6 +358,21 @@ QString TaskEditorModel::reminderMenuLabel() const
     if (m_reminderMode == ReminderMode::byDueDate)
         return rawValue(m_dueDateReminderPreset);
     return rawValue(m_reminderPreset);
+}
+
+QString TaskEditorModel::reminderDayText() const
+{
+    if (!m_reminderEnabled || m_dueEnabled)
+        return {};
+    const Calendar cal = calendar();
+    const QDate day = cal.localDate(m_reminderDate);
+    const QDate opened = cal.localDate(m_selectedDate);
+    if (day == opened)
+        return {};
+    QString text = QStringLiteral("on ") + LocaleFormats::dayLine(cal.locale(), day);
+    if (day.year() != opened.year())
+        text += QLatin1Char(' ') + LocaleFormats::effective(cal.locale()).toString(day.year());
+    return text;
 }
 
 bool TaskEditorModel::isChecked(ReminderPreset preset) const

@@ -125,6 +125,9 @@ public:
     QString footerText() const;
     QString stepsHeader() const;
     QString reminderMenuLabel() const;
+    // The reminder's day beside the "Remind at" picker, which shows only a clock time: "on Monday,
+    // December 7" while the reminder is not on the day the editor was opened for; else empty.
+    QString reminderDayText() const;
     bool isChecked(ReminderPreset preset) const;
     bool isChecked(DueDateReminderPreset preset) const;
     static QString repeatOptionText(RepeatOption option);

@@ -458,6 +458,8 @@ QWidget* TaskEditorSheet::buildForm()
             cal.date(cal.localDate(m_inputs.clock->now()), time.hour(), time.minute(), 0));
         sync();
     });
+    m_reminderDay = plainLabel(QString(), 14, QFont::DemiBold, FocusColor::text(), reminder);
+    m_reminderDay->setObjectName(QStringLiteral("reminderDayText"));
     m_removeReminder = clearButton(QStringLiteral("Remove reminder"), reminder);
     m_removeReminder->setObjectName(QStringLiteral("removeReminderButton"));
     connect(m_removeReminder, &QToolButton::clicked, this, [this] {
@@ -465,8 +467,8 @@ QWidget* TaskEditorSheet::buildForm()
         sync();
         m_addReminder->setFocus(Qt::OtherFocusReason);
     });
-    for (QWidget* w :
-         std::initializer_list<QWidget*>{m_addReminder, m_reminderMenuButton, m_remindAt, m_removeReminder})
+    for (QWidget* w : std::initializer_list<QWidget*>{m_addReminder, m_reminderMenuButton, m_remindAt, m_reminderDay,
+                                                      m_removeReminder})
         remRow->addWidget(w);
     QWidget* reminderRow = editorRow(int(Symbol::bell), QStringLiteral("Remind me"), reminder);
     addBottomHairline(reminderRow);
@@ -645,6 +647,12 @@ void TaskEditorSheet::sync()
     m_addReminder->setVisible(!reminder);
     m_reminderMenuButton->setVisible(reminder && due);
     m_remindAt->setVisible(reminder && !due);
+    const QString reminderDay = m_model.reminderDayText();
+    m_reminderDay->setText(reminderDay);
+    m_reminderDay->setVisible(!reminderDay.isEmpty());
+    // A screen reader hears the day with the time it belongs to.
+    m_remindAt->setAccessibleName(reminderDay.isEmpty() ? QStringLiteral("Remind at")
+                                                        : QStringLiteral("Remind at, ") + reminderDay);
     m_removeReminder->setVisible(reminder);
     m_notice->setVisible(reminder && m_notificationsDenied);
     m_reminderMenuButton->setText(m_model.reminderMenuLabel());
@@ -853,13 +861,14 @@ void TaskEditorSheet::requestDelete()
     if (m_question || !m_model.existingTodo() || !m_inputs.onDelete)
         return;
     ask(new ChoiceDialog(QStringLiteral("Delete this to-do?"), m_model.deleteMessage(),
-                         {{QStringLiteral("Keep To-do"), ChoiceDialog::Role::cancel, {}},
-                          {m_model.deleteButtonTitle(), ChoiceDialog::Role::destructive,
+                         // The answer that keeps comes last, as in every other question.
+                         {{m_model.deleteButtonTitle(), ChoiceDialog::Role::destructive,
                            [this] {
                                // The record as it was handed in: edits made here are not applied.
                                m_inputs.onDelete(*m_model.existingTodo());
                                finishWith(QDialog::Accepted);
-                           }}},
+                           }},
+                          {QStringLiteral("Keep To-do"), ChoiceDialog::Role::cancel, {}}},
                          this));
 }
 

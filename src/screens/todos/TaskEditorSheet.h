@@ -104,6 +104,7 @@ private:
     QToolButton* m_reminderMenuButton = nullptr;
     QMenu* m_reminderMenu = nullptr;
     QTimeEdit* m_remindAt = nullptr;
+    QLabel* m_reminderDay = nullptr;
     QToolButton* m_removeReminder = nullptr;
     QWidget* m_notice = nullptr;
     QToolButton* m_repeatButton = nullptr;

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimeEdit>
 #include <QToolButton>
 
 using Act = std::function<void(TaskEditorSheet&)>;
@@ -88,7 +89,24 @@ private slots:
     void refusedSaveKeepsTheSheetOpen();
     void everyControlIsNamed_data();
     void everyControlIsNamed();
+    void reminderOnAnotherDayShowsItsDay();
 };
+
+void TaskEditorSheetTest::reminderOnAnotherDayShowsItsDay()
+{
+    // Without a due date the reminder row shows a clock time; a reminder two days back says so.
+    TaskItem todo = existing();
+    todo.reminderDate = TestEnvironment::at(2026, 12, 5, 18, 0);
+    auto sheet = open(todo);
+    auto* day = sheet->findChild<QLabel*>("reminderDayText");
+    QVERIFY(day->isVisible());
+    QCOMPARE(day->text(), QStringLiteral("on Saturday, December 5"));
+    // A time chosen now is for the day the editor was opened for: the day goes away.
+    auto* picker = sheet->findChild<QTimeEdit*>("remindAtEdit");
+    picker->setTime(QTime(19, 0));
+    QVERIFY(!day->isVisible());
+    QVERIFY(sheet->model().reminderDate() > f.clock.now());
+}
 
 void TaskEditorSheetTest::questions_data()
 {
@@ -109,21 +127,21 @@ void TaskEditorSheetTest::questions_data()
     QTest::newRow("cancel after an edit, discard")
         << Act([=](TaskEditorSheet& s) { edit(s), s.cancel(); }) << QStringList{"Discard Changes", "Keep Editing"}
         << "Discard Changes" << false << 0;
-    QTest::newRow("delete, keep") << Act(&TaskEditorSheet::requestDelete) << QStringList{"Keep To-do", "Delete"}
+    QTest::newRow("delete, keep") << Act(&TaskEditorSheet::requestDelete) << QStringList{"Delete", "Keep To-do"}
                                   << "Keep To-do" << true << 0;
     QTest::newRow("delete the record as handed in") << Act([](TaskEditorSheet& s) {
         s.model().setTitle(QStringLiteral("Edited"));
         s.requestDelete();
-    }) << QStringList{"Keep To-do", "Delete"} << "Delete"
+    }) << QStringList{"Delete", "Keep To-do"} << "Delete"
                                                     << false << 1;
     // Return presses the button with the keyboard, never the safe default in its place.
     QTest::newRow("delete, Return on Delete")
-        << Act(&TaskEditorSheet::requestDelete) << QStringList{"Keep To-do", "Delete"} << "Return:Delete" << false << 1;
+        << Act(&TaskEditorSheet::requestDelete) << QStringList{"Delete", "Keep To-do"} << "Return:Delete" << false << 1;
     QTest::newRow("cancel after an edit, Return on Discard Changes")
         << Act([=](TaskEditorSheet& s) { edit(s), s.cancel(); }) << QStringList{"Discard Changes", "Keep Editing"}
         << "Return:Discard Changes" << false << 0;
     QTest::newRow("delete, Return on the default")
-        << Act(&TaskEditorSheet::requestDelete) << QStringList{"Keep To-do", "Delete"} << "Return:" << true << 0;
+        << Act(&TaskEditorSheet::requestDelete) << QStringList{"Delete", "Keep To-do"} << "Return:" << true << 0;
 }
 
 void TaskEditorSheetTest::questions()
