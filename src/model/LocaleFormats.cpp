@@ -179,6 +179,23 @@ QString shortTime(const QLocale& locale, QTime time)
         std::any_of(tokens.begin(), tokens.end(), [](const Token& t) { return t.field == u'A' || t.field == u'a'; });
     if (!twelveHours)
         return shown.toString(time, join(tokens));
+    // An English sentence says the marker after the time ("by 11:10 PM"), also where the locale
+    // puts its own word first ("오후 11:10", "上午9:30").
+    const auto isMarker = [](const Token& t) { return t.field == u'A' || t.field == u'a'; };
+    const auto marker = std::find_if(tokens.begin(), tokens.end(), isMarker);
+    const auto hour = std::find_if(tokens.begin(), tokens.end(), [](const Token& t) { return t.field == u'h'; });
+    if (marker != tokens.end() && hour != tokens.end() && marker < hour) {
+        // "AP" is one field of two letters; the text between the marker and the hour goes with it.
+        auto end = marker + 1;
+        if (end != tokens.end() && (end->field == u'P' || end->field == u'p'))
+            ++end;
+        const std::vector<Token> moved(marker, end);
+        while (end != tokens.end() && end->field.isNull())
+            ++end;
+        tokens.erase(marker, end);
+        tokens.push_back({QStringLiteral(" "), QChar()});
+        tokens.insert(tokens.end(), moved.begin(), moved.end());
+    }
     for (size_t i = 0; i < tokens.size(); ++i) {
         const QChar field = tokens[i].field;
         if (field == u'h') {

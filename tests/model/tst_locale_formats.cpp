@@ -62,8 +62,8 @@ void TestLocaleFormats::datesAndTimes_data()
                            << "12월 7일 월요일"
                            << "11월 28일"
                            << "2026. 12. 7."
-                           << "AM 9:30"
-                           << "PM 5:05"
+                           << "9:30 AM"
+                           << "5:05 PM"
                            << "A, B, and C";
     QTest::newRow("zh_CN") << "zh_CN"
                            << "12月7日星期一"
