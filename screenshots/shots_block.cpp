@@ -77,6 +77,9 @@ void pages()
     rig.store.recordDoomScrollUsage(20 * 60);
     page->refresh();
     Screenshots::save(page->doomScrollCard(), QStringLiteral("block_doom_card_on_break"), QSize(640, 190));
+    doom.isEnabled = false;
+    rig.store.updateDoomScrollConfig(doom);
+    Screenshots::save(page->doomScrollCard(), QStringLiteral("block_doom_card_off"), QSize(640, 190));
     DoomScrollCard setUpCard(empty.context);
     Screenshots::save(&setUpCard, QStringLiteral("block_doom_card_set_up"), QSize(640, 200));
 

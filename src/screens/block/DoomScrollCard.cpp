@@ -96,8 +96,10 @@ void DoomScrollCard::refresh()
     const DoomScrollConfig& config = storage->doomScrollConfig();
     const SharedState& state = storage->state();
     const Date now = m_context.clock->now();
-    const bool configured = DoomScrollTexts::isConfigured(config);
-    const bool onBreak = DoomScrollTexts::isOnBreak(state, now);
+    // Sites saved with the switch off stay in view, marked off, so saving them leaves a trace.
+    const bool configured = !config.domains.empty();
+    const bool on = DoomScrollTexts::isConfigured(config);
+    const bool onBreak = on && DoomScrollTexts::isOnBreak(state, now);
 
     // Once set up, "Edit" takes the place of "Set up", and the keyboard with it, rather than
     // falling to whatever control comes next on the page.
@@ -113,8 +115,8 @@ void DoomScrollCard::refresh()
                                 : QStringLiteral("Scrolling for hours? Get an automatic break."));
     if (!configured)
         return;
-    m_badge->setText(onBreak ? QStringLiteral("On a break") : QStringLiteral("On"));
-    setTextColor(m_badge, onBreak ? FocusColor::alert() : FocusColor::okGreen());
+    m_badge->setText(!on ? QStringLiteral("Off") : onBreak ? QStringLiteral("On a break") : QStringLiteral("On"));
+    setTextColor(m_badge, !on ? FocusColor::textSecondary() : onBreak ? FocusColor::alert() : FocusColor::okGreen());
 
     QStringList shown;
     for (size_t i = 0; i < config.domains.size() && i < 6; ++i)
@@ -129,7 +131,7 @@ void DoomScrollCard::refresh()
         m_iconDomains = shown;
     }
     m_names->setText(DoomScrollTexts::siteNames(config.domains));
-    m_meter->setVisible(!onBreak);
+    m_meter->setVisible(on && !onBreak);
     m_meter->setFraction(DoomScrollTexts::meterFraction(config, state));
     m_status->setText(DoomScrollTexts::statusLine(config, state, now, m_context.calendar()));
 }

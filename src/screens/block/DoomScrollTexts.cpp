@@ -69,6 +69,8 @@ QString siteNames(const std::vector<DoomScrollDomain>& domains)
 
 QString statusLine(const DoomScrollConfig& config, const SharedState& state, Date now, const Calendar& calendar)
 {
+    if (!config.isEnabled)
+        return QStringLiteral("Breaks are off. Turn them on with Edit.");
     if (isOnBreak(state, now)) {
         const LocalDateTime end = calendar.components(*state.doomScroll->breakEndsAt);
         return QStringLiteral("On a break until ") + LocaleFormats::shortTime(QLocale(), QTime(end.hour, end.minute)) +
