@@ -126,6 +126,10 @@ int main(int argc, char** argv)
         rig.view->flow().setPriorityTitle(QStringLiteral("Deep work"));
         rig.view->go(Step::done);
     });
+    shot(QStringLiteral("9_done_no_tray"), Step::done, [](OnboardingRig& rig) {
+        rig.context.hasTray = [] { return false; };
+        rig.view->go(Step::done);
+    });
     shot(QStringLiteral("9_done_nothing_chosen"), Step::done, [](OnboardingRig& rig) {
         rig.view->flow().skipSites();
         rig.view->go(Step::done);

@@ -329,8 +329,11 @@ QWidget* OnboardingView::buildDone()
     auto* menu = new Panel(hex("E9E5DC"), 22);
     menu->setFixedWidth(330);
     auto* m = column(menu, QMargins(22, 26, 22, 26));
-    auto* illustration = new OnboardingTrayIllustration(priority);
-    m->addWidget(illustration);
+    // The picture shows the place the words name.
+    if (hasTray())
+        m->addWidget(new OnboardingTrayIllustration(priority));
+    else
+        m->addWidget(new OnboardingAppMenuIllustration);
     m->addSpacing(18);
     m->addWidget(label(hasTray() ? QStringLiteral("Find Quillharbour in your system tray. Close this window any time. "
                                                   "Everything keeps running.")

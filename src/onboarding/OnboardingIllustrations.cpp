@@ -667,6 +667,51 @@ void OnboardingTrayIllustration::draw(QPainter& p, const QSizeF& size) const
            FocusColor::text());
 }
 
+// --- applications menu
+
+OnboardingAppMenuIllustration::OnboardingAppMenuIllustration(QWidget* parent) : PaintedView(QSize(286, 250), parent)
+{
+    setObjectName(QStringLiteral("appMenuIllustration"));
+}
+
+void OnboardingAppMenuIllustration::draw(QPainter& p, const QSizeF& size) const
+{
+    const qreal w = size.width();
+    const QRectF strip(0, 0, w, 30);
+    fillRounded(p, strip, 9, FocusColor::withOpacity(FocusColor::white(), 0.9));
+    strokeInside(p, strip, 9, FocusColor::hairline(), 1);
+    const QFont stripFont = sans(12, QFont::DemiBold);
+    const QString apps = QStringLiteral("Applications");
+    const QRectF button(8, 4, QFontMetricsF(stripFont).horizontalAdvance(apps) + 20, 22);
+    fillRounded(p, button, 7, FocusColor::withOpacity(FocusColor::gold(), 0.38));
+    textAt(p, button, apps, stripFont, FocusColor::text(), Qt::AlignCenter);
+    const qreal clockW = QFontMetricsF(stripFont).horizontalAdvance(QStringLiteral("9:41"));
+    textAt(p, QRectF(w - 12 - clockW, 0, clockW, 30), QStringLiteral("9:41"), stripFont, FocusColor::text());
+
+    // The menu hangs from the button; the program's entry is the chosen one.
+    const QRectF menu(0, strip.bottom() + 8, w * 0.78, size.height() - strip.bottom() - 8 - 24);
+    softShadow(p, menu, 16, 20, 10, FocusColor::withOpacity(hex("7A6C4E"), 0.22));
+    fillRounded(p, menu, 16, FocusColor::white());
+    const QRectF search(menu.left() + 12, menu.top() + 12, menu.width() - 24, 26);
+    fillRounded(p, search, 8, FocusColor::paper());
+    capsule(p, QRectF(search.left() + 12, search.center().y() - 3, 60, 6), hex("D8D2C4"));
+    const QFont entryFont = sans(13, QFont::DemiBold);
+    const qreal rowH = (menu.bottom() - 12 - search.bottom() - 8) / 4;
+    for (int i = 0; i < 4; ++i) {
+        const QRectF entry(menu.left() + 8, search.bottom() + 8 + i * rowH, menu.width() - 16, rowH - 4);
+        const QRectF icon(entry.left() + 8, entry.center().y() - 12, 24, 24);
+        if (i == 1) {
+            fillRounded(p, entry, 9, FocusColor::withOpacity(FocusColor::gold(), 0.38));
+            strokeInside(p, entry, 9, FocusColor::gold(), 1.5);
+            appLogo(p, icon, 24 * 0.22);
+            textAt(p, entry.adjusted(42, 0, -8, 0), QStringLiteral("Quillharbour"), entryFont, FocusColor::ink());
+        } else {
+            fillRounded(p, icon, 6, hex("8DB6E6"));
+            capsule(p, QRectF(entry.left() + 42, entry.center().y() - 3, entry.width() - 70 - i * 8, 6), hex("D8D2C4"));
+        }
+    }
+}
+
 // --- install
 
 OnboardingInstallIllustration::OnboardingInstallIllustration(QWidget* parent) : PaintedView(QSize(320, 400), parent) {}

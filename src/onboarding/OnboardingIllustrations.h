@@ -144,6 +144,17 @@ private:
     QString m_priority;
 };
 
+// The desktop's menu of applications, open on the program's entry: where a desktop without a
+// tray keeps the program.
+class OnboardingAppMenuIllustration : public PaintedView {
+    Q_OBJECT
+public:
+    explicit OnboardingAppMenuIllustration(QWidget* parent = nullptr);
+
+protected:
+    void draw(QPainter& p, const QSizeF& size) const override;
+};
+
 // The program going from the download into the desktop's menu of applications.
 class OnboardingInstallIllustration : public PaintedView {
     Q_OBJECT

@@ -473,6 +473,10 @@ void TestOnboardingSheet::whereToFindItAgain()
     QVERIFY2(said.size() >= 2, qPrintable(said.join(u'|')));
     for (const QString& text : std::as_const(said))
         QVERIFY2(text.contains(place), qPrintable(text));
+    // The picture beside the words shows that same place.
+    const bool inTray = place == QLatin1String("system tray");
+    QCOMPARE(view.findChild<OnboardingTrayIllustration*>() != nullptr, inTray);
+    QCOMPARE(view.findChild<OnboardingAppMenuIllustration*>() != nullptr, !inTray);
 }
 
 QTEST_MAIN(TestOnboardingSheet)
