@@ -2,6 +2,8 @@
 
 #include "model/Json.h"
 
+#include <utility>
+
 QString AppRouter::rawValue(Destination destination)
 {
     switch (destination) {
@@ -53,6 +55,17 @@ void AppRouter::requestShowToday()
 {
     ++m_showTodayRequest;
     emit showTodayRequestChanged();
+}
+
+void AppRouter::requestUrgentBreakChoice()
+{
+    m_urgentBreakChoice = true;
+    emit urgentBreakChoiceRequested();
+}
+
+bool AppRouter::takeUrgentBreakChoice()
+{
+    return std::exchange(m_urgentBreakChoice, false);
 }
 
 namespace {

@@ -27,6 +27,10 @@ public:
     void setNewItemRequest(const std::optional<NewItem>& request);
     qint64 showTodayRequest() const { return m_showTodayRequest; }
     void requestShowToday();
+    // An urgent break asked for without naming a site (the quit window): the Block page, once it
+    // shows, takes the wish and offers the break or says where it is taken.
+    void requestUrgentBreakChoice();
+    bool takeUrgentBreakChoice();
 
     // The host alone decides, compared as written: "urgent-break" (with "rule"), "settings",
     // anything else the to-dos. QUrl lower-cases every host, so a link that arrives as text
@@ -41,6 +45,7 @@ signals:
     void urgentBreakRuleIDChanged();
     void newItemRequestChanged();
     void showTodayRequestChanged();
+    void urgentBreakChoiceRequested();
 
 private:
     void route(const QString& host, const QUrl& url);
@@ -49,4 +54,5 @@ private:
     std::optional<QUuid> m_urgentBreakRuleID;
     std::optional<NewItem> m_newItemRequest;
     qint64 m_showTodayRequest = 0;
+    bool m_urgentBreakChoice = false;
 };

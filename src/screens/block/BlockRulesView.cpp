@@ -77,6 +77,14 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
             m_context.storage->resumeBlocking();
     });
 
+    // Said when an urgent break was asked for without a site: which row offers it.
+    m_urgentHint = BlockUi::label({}, 13, QFont::DemiBold, FocusColor::text());
+    m_urgentHint->setObjectName(QStringLiteral("urgentBreakHint"));
+    m_urgentHint->setWordWrap(true);
+    m_urgentHint->setContentsMargins(4, 8, 4, 0);
+    m_urgentHint->hide();
+    column->addWidget(besideCards(m_urgentHint));
+
     auto* sections = new QVBoxLayout;
     sections->setContentsMargins(0, 6, 0, 0);
     sections->setSpacing(34);
@@ -147,6 +155,9 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     }
     if (BrowserAutomationService* engine = m_context.browsers)
         connect(engine, &BrowserAutomationService::accessChanged, this, [this] { scheduleRefresh(true); });
+    if (m_context.router)
+        connect(m_context.router, &AppRouter::urgentBreakChoiceRequested, this, &BlockRulesView::offerUrgentBreak,
+                Qt::QueuedConnection);
     m_sitesDirty = m_browsersDirty = true;
     refresh();
 }
@@ -320,9 +331,45 @@ void BlockRulesView::refreshBrowsers()
 void BlockRulesView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    // After the window that shows the page, so a sheet it opens has a window to stand over.
+    QTimer::singleShot(0, this, &BlockRulesView::offerUrgentBreak);
     // Browsers installed or removed since the last look show up now.
     if (m_context.browsers)
         m_context.browsers->refreshInstalledBrowsers(true);
+}
+
+void BlockRulesView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_urgentHint->hide();
+}
+
+void BlockRulesView::offerUrgentBreak()
+{
+    AppRouter* router = m_context.router;
+    if (!isVisible() || !router || !m_context.storage || !router->takeUrgentBreakChoice())
+        return;
+    refreshSites();
+    const Calendar calendar = m_context.calendar();
+    RuleStatus::StatusBatch batch({m_context.clock->now(), m_context.storage->state(), calendar}, &m_statusCache);
+    std::vector<QUuid> open;
+    for (const BlockRule& rule : m_rules)
+        if (SiteRow::contentFor(rule, batch, isPaused()).canTakeUrgentBreak)
+            open.push_back(rule.id);
+    // One site to choose from: its break is offered straight away, with the site named.
+    if (open.size() == 1) {
+        m_urgentHint->hide();
+        router->setUrgentBreakRuleID(open.front());
+        return;
+    }
+    m_urgentHint->setText(open.empty() ? QStringLiteral("No site can take an urgent break right now.")
+                                       : QStringLiteral("Choose the site: Take Urgent Break… is in its ⋯ menu."));
+    m_urgentHint->show();
+    if (open.empty())
+        return;
+    if (SiteRow* row = m_rows.value(open.front()))
+        if (auto* options = row->findChild<QWidget*>(QStringLiteral("optionsButton")))
+            options->setFocus(Qt::OtherFocusReason);
 }
 
 QSet<QString> BlockRulesView::ruleDomains() const

@@ -25,8 +25,8 @@ struct AppContext;
 // change (queued, so one store call that emits several signals costs one rebuild), and hands
 // every change back to them through the sheets' callbacks.
 //
-// Object names: "pausedNote", "pausedText", "resumeBlocking", "sitesHeader", "addButton", "sitesEmpty",
-// "browsersEmpty", "browserRow" (property "browserId"), "connectButton", "connectedText".
+// Object names: "pausedNote", "pausedText", "resumeBlocking", "urgentBreakHint", "sitesHeader", "addButton",
+// "sitesEmpty", "browsersEmpty", "browserRow" (property "browserId"), "connectButton", "connectedText".
 class BlockRulesView : public QWidget {
     Q_OBJECT
 public:
@@ -45,9 +45,11 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void present(QDialog* sheet);
+    void offerUrgentBreak();
     void scheduleRefresh(bool browsers);
     void refreshSites();
     void refreshBrowsers();
@@ -68,6 +70,7 @@ private:
     DoomScrollCard* m_doomCard;
     QWidget* m_paused;
     QLabel* m_pausedText;
+    QLabel* m_urgentHint;
     SectionCard* m_browsersCard;
     QPointer<AddRuleSheet> m_addSheet;
     QPointer<ManageRuleSheet> m_manageSheet;

@@ -442,6 +442,8 @@ void QuitFlowWindow::handle(QuitAlternative alternative)
         return;
     hooks.router->setDestination(alternative == QuitAlternative::urgentBreak ? AppRouter::Destination::block
                                                                              : AppRouter::Destination::settings);
+    if (alternative == QuitAlternative::urgentBreak)
+        hooks.router->requestUrgentBreakChoice();
     if (hooks.opener)
         hooks.opener->request();
     if (hooks.activate)

@@ -99,6 +99,8 @@ private slots:
     void aRunningPauseCanBeEndedFromThePage_data();
     void aRunningPauseCanBeEndedFromThePage();
     void longSiteListBuildsWhatIsShown();
+    void urgentBreakWithoutASiteSaysWhere_data();
+    void urgentBreakWithoutASiteSaysWhere();
     void unreadableRuleIsSetAsideAndSaid_data();
     void unreadableRuleIsSetAsideAndSaid();
 };
@@ -263,6 +265,15 @@ void BlockScreensTest::doomSheetReturnAddsOnly()
     QTRY_COMPARE(child<QLabel>(card, "doomStatus")->text(), QStringLiteral("0 of 20 min used"));
     // The keyboard is back on the card, on "Edit" where "Set up" was.
     QCOMPARE(page.focusWidget(), child<QWidget>(card, "editButton"));
+
+    // Saved with the switch off, the sites stay on the card, marked off.
+    click(card, "editButton");
+    click(card->configSheet(), "enableSwitch");
+    click(card->configSheet(), "saveButton");
+    QTRY_COMPARE(child<QLabel>(card, "doomBadge")->text(), QStringLiteral("Off"));
+    QCOMPARE(child<QLabel>(card, "doomSites")->text(), QStringLiteral("Reddit"));
+    QCOMPARE(child<QLabel>(card, "doomStatus")->text(), QStringLiteral("Breaks are off. Turn them on with Edit."));
+    QVERIFY(!child<QWidget>(card, "doomMeter")->isVisibleTo(card));
 }
 
 using SheetEdit = std::function<void(QDialog*)>;
@@ -707,6 +718,36 @@ void BlockScreensTest::urgentBreakTheDiskRefusesSaysWhy()
     click(sheet.get(), "confirmButton");
     QVERIFY(!shown(sheet.get(), "grantedTitle") && !rig.store.state().urgentBreak);
     QVERIFY(child<QLabel>(sheet.get(), "failureText")->text().contains(StorageService::rulesFile));
+}
+
+void BlockScreensTest::urgentBreakWithoutASiteSaysWhere_data()
+{
+    QTest::addColumn<int>("sites"); // all-day blocks that allow the break, beside one that does not
+    QTest::addColumn<QString>("hint");
+    QTest::newRow("none") << 0 << "No site can take an urgent break right now.";
+    QTest::newRow("one: its break is offered") << 1 << QString();
+    QTest::newRow("two") << 2 << "Choose the site: Take Urgent Break… is in its ⋯ menu.";
+}
+
+void BlockScreensTest::urgentBreakWithoutASiteSaysWhere()
+{
+    // The quit window's "Take an urgent break instead" names no site.
+    QFETCH(int, sites);
+    QFETCH(QString, hint);
+    PageRig rig;
+    rig.add(rule(QStringLiteral("x.com")));
+    std::vector<QUuid> open;
+    for (const QString& site : QStringList{"youtube.com", "reddit.com"}.mid(0, sites))
+        open.push_back(rig.add(rule(site, allDay(), {}, std::nullopt, true)).id);
+    BlockRulesView page(rig.context);
+    page.resize(900, 900);
+    page.show();
+    rig.router.requestUrgentBreakChoice();
+    QTRY_VERIFY(shown(&page, "urgentBreakHint") || rig.router.urgentBreakRuleID());
+    QCOMPARE(rig.router.urgentBreakRuleID(), sites == 1 ? std::optional<QUuid>(open.front()) : std::nullopt);
+    QCOMPARE(child<QLabel>(&page, "urgentBreakHint")->text(), hint);
+    if (sites == 2)
+        QCOMPARE(page.focusWidget(), child<QWidget>(page.row(open.front()), "optionsButton"));
 }
 
 void BlockScreensTest::aRunningPauseCanBeEndedFromThePage_data()

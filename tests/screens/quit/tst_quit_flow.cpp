@@ -318,6 +318,8 @@ private slots:
         QVERIFY(lookalike.isVisible());
         QCOMPARE(rig.opener.isPending(), pending);
         QCOMPARE(rig.router.destination(), destination);
+        // The Block page is told that a break was asked for, to offer it or say where it is.
+        QCOMPARE(rig.router.takeUrgentBreakChoice(), withRouter && reason == int(QuitReason::needASite));
         QCOMPARE(rig.quits, 0);
     }
 };
