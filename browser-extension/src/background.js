@@ -19,6 +19,8 @@ let lastReport = "";
 // so no report may overtake it.
 let greeting = Promise.resolve();
 let appliedSites = "[]";
+// The domains the browser's own rules send to the block page now, once they are in force.
+let ruledDomains = [];
 
 // What was caught and let go, for whoever reads the extension's console; it changes nothing.
 function noteSwallowed(what, error) {
@@ -131,7 +133,7 @@ async function report() {
   try {
     const win = await api.windows.getLastFocused({ windowTypes: ["normal"] });
     const [tab] = await api.tabs.query({ active: true, windowId: win.id });
-    const url = (tab && (tab.pendingUrl || tab.url)) || "";
+    const url = (tab && (ruledAway(tab.pendingUrl) ? tab.url : tab.pendingUrl || tab.url)) || "";
     message = {
       type: "tab",
       tabId: tab ? tab.id : -1,
@@ -151,6 +153,20 @@ async function report() {
   send(message);
 }
 
+// A navigation under way to a site the rules block is already on its way to the block page:
+// reported as the address it is leaving, the program would send it there a second time and
+// start the navigation over.
+function ruledAway(address) {
+  if (!address || ruledDomains.length === 0) return false;
+  let host;
+  try {
+    host = new URL(address).hostname.toLowerCase();
+  } catch (e) {
+    return false;
+  }
+  return ruledDomains.some((d) => host === d || host.endsWith("." + d));
+}
+
 function ruleFor(site, index) {
   // A redirect rule cannot encode the address it stopped: it goes to Quillharbour's page as it
   // was, after `url=`, which the page server reads to the end. The browser never sends a
@@ -164,11 +180,14 @@ function ruleFor(site, index) {
 }
 
 async function replaceRules(sites) {
+  // Whatever happens below, the old rules may be gone already.
+  ruledDomains = [];
   const existing = await api.declarativeNetRequest.getDynamicRules();
   await api.declarativeNetRequest.updateDynamicRules({
     removeRuleIds: existing.map((r) => r.id),
     addRules: sites.map(ruleFor),
   });
+  ruledDomains = sites.map((s) => s.domain.toLowerCase());
 }
 
 // Settles once the rules are gone, so that nothing sent back meets them on its way.
