@@ -1,5 +1,6 @@
 #include "ui/Sheet.h"
 
+#include "linux/GtkShell.h"
 #include "ui/Accessibility.h"
 #include "ui/Palette.h"
 #include "ui/WindowFit.h"
@@ -61,8 +62,13 @@ protected:
         // platform window, which is what assistive technology and popups read.
         if (watched == m_sheet && (type == QEvent::Show || (type == QEvent::Resize && m_sheet->isVisible()))) {
             // Placed at the size it shows at, before the window manager maps it.
-            if (type == QEvent::Show)
+            if (type == QEvent::Show) {
                 WindowFit::refit(m_sheet);
+                // Once the window manager has the sheet, before its first frame: GNOME then
+                // centres it over its window.
+                QMetaObject::invokeMethod(
+                    m_sheet, [sheet = m_sheet] { GtkShell::markModal(sheet->windowHandle()); }, Qt::QueuedConnection);
+            }
             m_outline->setGeometry(m_sheet->rect());
             m_outline->raise();
             place();

@@ -488,7 +488,8 @@ private slots:
             });
             // sway does not say which window a window belongs to; GNOME Shell does.
             return top && main != all.end() && top->title == welcome && top->focused && !main->focused &&
-                   (!gnome || top->parentTitle == main->title) && main->frame.contains(top->frame.center());
+                   (!gnome || top->parentTitle == main->title) && main->frame.contains(top->frame.center()) &&
+                   std::abs(top->frame.center().x() - main->frame.center().x()) <= 2;
         };
         QList<DesktopWindow> seen;
         QVERIFY2(QTest::qWaitFor([&] { return right(seen = windows()); }, patience), qPrintable(described(seen)));
@@ -512,6 +513,16 @@ private slots:
                    top->frame.bottom() < tray.y() && tray.y() - top->frame.bottom() <= 12 &&
                    top->frame.left() <= tray.x() && top->frame.right() >= tray.x();
         };
+        QVERIFY2(QTest::qWaitFor([&] { return byTray(seen = windows()); }, patience), qPrintable(described(seen)));
+        // A second click closes it; a third opens it there again, on the new surface it shows on.
+        QVERIFY(kwin->activateTrayItem(tray));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const DesktopWindow* top = topWindowOf(seen = windows(), program);
+                return top && top->title != QLatin1String("Quillharbour");
+            },
+            patience));
+        QVERIFY(kwin->activateTrayItem(tray));
         QVERIFY2(QTest::qWaitFor([&] { return byTray(seen = windows()); }, patience), qPrintable(described(seen)));
     }
 
