@@ -3,6 +3,7 @@
 
 #include "app/PopoverContent.h"
 #include "blocking/BrowserAutomationService.h"
+#include "linux/PlasmaShell.h"
 #include "router/MenuBlockingStatus.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
@@ -402,9 +403,12 @@ void Popover::popUp(const QRect& trayIcon)
                                                : QGuiApplication::screenAt(trayIcon.center());
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    move(PopoverContent::position(trayIcon, cursor, size(), screen ? screen->geometry() : QRect(),
-                                  screen ? screen->availableGeometry() : QRect()));
+    const QPoint at = PopoverContent::position(trayIcon, cursor, size(), screen ? screen->geometry() : QRect(),
+                                               screen ? screen->availableGeometry() : QRect());
+    move(at);
     show();
+    // Wayland leaves the place to the compositor; Plasma's takes it from us.
+    PlasmaShell::place(windowHandle(), at);
     raise();
     activateWindow();
 }

@@ -5,6 +5,7 @@
 #include "app/ShellCommands.h"
 #include "app/TrayIcon.h"
 #include "blocking/BrowserAutomationService.h"
+#include "linux/TrayActivation.h"
 #include "linux/TrayHostWatcher.h"
 #include "linux/UserInstaller.h"
 #include "platform/Defaults.h"
@@ -178,6 +179,7 @@ void Shell::decideTray(bool hostSeen)
     m_hasTray =
         m_options.trayAvailable ? *m_options.trayAvailable : hostSeen && QSystemTrayIcon::isSystemTrayAvailable();
     if (*m_hasTray) {
+        TrayActivation::listen();
         m_tray = new QSystemTrayIcon();
         m_tray->setObjectName(QStringLiteral("tray"));
         m_trayMenu = std::make_unique<QMenu>();
@@ -247,7 +249,11 @@ void Shell::openPopover()
     }
     if (m_context.browsers)
         m_context.browsers->start();
-    popover().popUp(m_tray ? m_tray->geometry() : QRect());
+    // An XEmbed tray says where the icon is; a StatusNotifierItem host says where it wants the popup.
+    QRect tray = m_tray ? m_tray->geometry() : QRect();
+    if (const auto point = TrayActivation::take(); point && tray.isEmpty())
+        tray = QRect(*point, QSize(1, 1));
+    popover().popUp(tray);
 }
 
 void Shell::openMainWindowAfterLaunch()

@@ -1,5 +1,6 @@
 #include "ui/Sheet.h"
 
+#include "linux/GtkShell.h"
 #include "ui/Accessibility.h"
 #include "ui/Palette.h"
 #include "ui/WindowFit.h"
@@ -61,8 +62,13 @@ protected:
         // platform window, which is what assistive technology and popups read.
         if (watched == m_sheet && (type == QEvent::Show || (type == QEvent::Resize && m_sheet->isVisible()))) {
             // Placed at the size it shows at, before the window manager maps it.
-            if (type == QEvent::Show)
+            if (type == QEvent::Show) {
                 WindowFit::refit(m_sheet);
+                // Once the window manager has the sheet, before its first frame: GNOME then
+                // centres it over its window.
+                QMetaObject::invokeMethod(
+                    m_sheet, [sheet = m_sheet] { GtkShell::markModal(sheet->windowHandle()); }, Qt::QueuedConnection);
+            }
             m_outline->setGeometry(m_sheet->rect());
             m_outline->raise();
             place();
@@ -152,9 +158,11 @@ QRect placement(QSize size, const QRect& frame, int clientTop, const QRect& avai
     // Taller than the window below its title bar: up over the title bar, no higher than the frame.
     if (spot.bottom() > frame.bottom())
         spot.moveTop(std::max(frame.top(), frame.bottom() + 1 - size.height()));
-    // On the screen, whatever the window does: its top-left corner first.
-    spot.moveLeft(std::max(available.left(), std::min(spot.left(), available.right() + 1 - size.width())));
-    spot.moveTop(std::max(available.top(), std::min(spot.top(), available.bottom() + 1 - size.height())));
+    // Over its window, centred, wherever the window is: it leaves the screen only where the window
+    // itself does. A sheet wider than the window keeps to the screen, its top-left corner first.
+    const QRect room = available.united(frame);
+    spot.moveLeft(std::max(room.left(), std::min(spot.left(), room.right() + 1 - size.width())));
+    spot.moveTop(std::max(room.top(), std::min(spot.top(), room.bottom() + 1 - size.height())));
     return spot;
 }
 

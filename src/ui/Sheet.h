@@ -6,8 +6,8 @@
 // heading and offer to minimise or maximise what only comes and goes with its window), draws a
 // hairline outline of its own, and stands over its window: no larger than the window below its
 // title bar, centred across it, its top just below the title bar (moved up where it would reach
-// past the window's bottom), and kept on the screen. It follows its window when that moves or
-// changes size.
+// past the window's bottom), and off the screen only where its window is. It follows its window
+// when that moves or changes size.
 
 #include <QRect>
 #include <QSize>

@@ -1788,10 +1788,16 @@ void TestUiComponents::sheetPlacement_data()
         << QSize(620, 700) << window << 22 << screen << QRect(327, 11, 620, 700);
     QTest::newRow("taller than the window: at its top")
         << QSize(620, 715) << window << 22 << screen << QRect(327, 0, 620, 715);
+    // Off the screen only where the window is, and still centred over it.
     QTest::newRow("window partly off screen to the left")
-        << QSize(460, 300) << QRect(-400, 100, 600, 500) << 122 << screen << QRect(0, 122, 460, 300);
+        << QSize(460, 300) << QRect(-400, 100, 600, 500) << 122 << screen << QRect(-330, 122, 460, 300);
     QTest::newRow("window reaching below the screen")
-        << QSize(460, 400) << QRect(100, 500, 900, 600) << 522 << screen << QRect(320, 320, 460, 400);
+        << QSize(460, 400) << QRect(100, 500, 900, 600) << 522 << screen << QRect(320, 522, 460, 400);
+    QTest::newRow("window over the panel's strip at the bottom right")
+        << QSize(460, 380) << QRect(600, 300, 680, 420) << 322 << screen.adjusted(0, 0, 0, -40)
+        << QRect(710, 322, 460, 380);
+    QTest::newRow("sheet wider than the window at the screen's edge")
+        << QSize(460, 300) << QRect(-100, 100, 400, 500) << 122 << screen << QRect(-100, 122, 460, 300);
     QTest::newRow("second screen at 2x, panel on top") << QSize(620, 684) << QRect(1300, 24, 1240, 1380) << 46
                                                        << QRect(1280, 24, 1280, 1416) << QRect(1610, 46, 620, 684);
 }
