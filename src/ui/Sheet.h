@@ -7,7 +7,8 @@
 // hairline outline of its own, and stands over its window: no larger than the window below its
 // title bar, centred across it, its top just below the title bar (moved up where it would reach
 // past the window's bottom), and kept on the screen. It follows its window when that moves or
-// changes size.
+// changes size. While it shows, the window's content under it is dimmed (a child of the window
+// named "sheetDimmer").
 
 #include <QRect>
 #include <QSize>

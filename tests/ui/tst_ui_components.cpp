@@ -28,8 +28,10 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDialog>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -38,6 +40,7 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <cmath>
@@ -87,6 +90,8 @@ private slots:
     void initTestCase();
     void sheetPlacement_data();
     void sheetPlacement();
+    void sheetDimsItsWindowWhileOpen();
+    void optionsMenuOpensInThePalette();
     void hexColors_data();
     void hexColors();
     void meterFill_data();
@@ -187,9 +192,10 @@ void TestUiComponents::meterFill_data()
     QTest::addColumn<qreal>("fraction");
     QTest::addColumn<qreal>("filled");
     QTest::newRow("half") << 0.5 << 100.0;
-    QTest::newRow("zero is a dot") << 0.0 << 6.0;
+    QTest::newRow("zero draws nothing") << 0.0 << 0.0;
+    QTest::newRow("below zero draws nothing") << -0.2 << 0.0;
     QTest::newRow("tiny is a dot") << 0.01 << 6.0;
-    QTest::newRow("not a number is a dot") << qreal(std::nan("")) << 6.0;
+    QTest::newRow("not a number draws nothing") << qreal(std::nan("")) << 0.0;
     QTest::newRow("infinite is full") << qreal(INFINITY) << 200.0;
 }
 
@@ -1803,6 +1809,55 @@ void TestUiComponents::sheetPlacement()
     QFETCH(int, clientTop);
     QFETCH(QRect, available);
     QTEST(Sheet::placement(size, frame, clientTop, available), "placed");
+}
+
+void TestUiComponents::sheetDimsItsWindowWhileOpen()
+{
+    QWidget window;
+    window.resize(600, 400);
+    window.show();
+    QDialog sheet;
+    Sheet::attach(&sheet, &window);
+    const auto dimmer = [&window] { return window.findChild<QWidget*>(QStringLiteral("sheetDimmer")); };
+    QVERIFY(!dimmer() || !dimmer()->isVisible());
+    const auto page = [&window] { return window.grab().toImage().pixelColor(10, 10); };
+    const QColor undimmed = page();
+    sheet.open();
+    QVERIFY(dimmer() && dimmer()->isVisible());
+    QCOMPARE(dimmer()->geometry(), window.rect());
+    window.resize(700, 500);
+    QCOMPARE(dimmer()->geometry(), window.rect());
+    QVERIFY(page().lightness() < undimmed.lightness() - 20);
+    sheet.reject();
+    QVERIFY(!dimmer()->isVisible());
+    QCOMPARE(page(), undimmed);
+}
+
+// Last: it puts the application's own style in place for good.
+void TestUiComponents::optionsMenuOpensInThePalette()
+{
+    Theme::apply(*qApp);
+    EarlierTodoRow row(todo(QStringLiteral("Old")), 0, TestEnvironment::calendar());
+    row.menu()->addAction(QStringLiteral("Move to Today"));
+    row.menu()->addAction(QStringLiteral("Delete…"));
+    row.show();
+    QAction* current = nullptr;
+    QImage drawn;
+    QTimer::singleShot(0, &row, [&] {
+        current = row.menu()->activeAction();
+        drawn = row.menu()->grab().toImage();
+        row.menu()->close();
+    });
+    QTest::keyClick(row.findChild<QWidget*>(QStringLiteral("optionsButton")), Qt::Key_Space);
+    QTRY_VERIFY(drawn.isNull() == false);
+    QCOMPARE(current, row.menu()->actions().first());
+    const QRect first = row.menu()->actionGeometry(current);
+    const qreal ratio = drawn.devicePixelRatio();
+    QCOMPARE(drawn.pixelColor((QPointF(first.center().x(), first.top() + 3) * ratio).toPoint()).rgb(),
+             FocusColor::ink().rgb());
+    const QRect second = row.menu()->actionGeometry(row.menu()->actions().at(1));
+    QCOMPARE(drawn.pixelColor((QPointF(second.left() + 2, second.center().y()) * ratio).toPoint()).rgb(),
+             FocusColor::paper().rgb());
 }
 
 QTEST_MAIN(TestUiComponents)
