@@ -91,6 +91,7 @@ private slots:
     void sheetPlacement_data();
     void sheetPlacement();
     void sheetDimsItsWindowWhileOpen();
+    void lastRowReachedByKeyboardKeepsThePadding();
     void optionsMenuOpensInThePalette();
     void hexColors_data();
     void hexColors();
@@ -1831,6 +1832,39 @@ void TestUiComponents::sheetDimsItsWindowWhileOpen()
     sheet.reject();
     QVERIFY(!dimmer()->isVisible());
     QCOMPARE(page(), undimmed);
+}
+
+void TestUiComponents::lastRowReachedByKeyboardKeepsThePadding()
+{
+    // A sheet's scrolling form whose last row holds a switch, as the doom-scroll sheet's does.
+    QScrollArea area;
+    area.setWidgetResizable(true);
+    area.resize(300, 200);
+    auto* page = new QWidget;
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(28, 22, 28, 22);
+    auto* first = new QPushButton(QStringLiteral("First"));
+    first->setFixedHeight(80);
+    column->addWidget(first);
+    for (int i = 0; i < 3; ++i) {
+        auto* block = new QWidget;
+        block->setFixedHeight(80);
+        column->addWidget(block);
+    }
+    auto* row = new QWidget;
+    row->setFixedHeight(56);
+    auto* switchBox = new QPushButton(QStringLiteral("On"), row);
+    switchBox->setGeometry(200, 12, 40, 22); // its bottom well above the row's
+    column->addWidget(row);
+    area.setWidget(page);
+    area.show();
+    area.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&area));
+    first->setFocus();
+    QTest::keyClick(first, Qt::Key_Tab);
+    QVERIFY(switchBox->hasFocus());
+    const int rowBottom = row->mapTo(area.viewport(), QPoint(0, row->height())).y();
+    QCOMPARE(area.viewport()->height() - rowBottom, 22);
 }
 
 // Last: it puts the application's own style in place for good.
