@@ -1,6 +1,7 @@
 #include "OfflineSiteIcons.h"
 #include "OnboardingRig.h"
 #include "onboarding/OnboardingIllustrations.h"
+#include "ui/CardShadow.h"
 #include "ui/Palette.h"
 #include "ui/ReturnKey.h"
 #include "ui/WrappingLabel.h"
@@ -48,6 +49,7 @@ private slots:
     void yearDots_data();
     void yearDots();
     void countdownRing();
+    void trayPictureShadowFadesOut();
     void qrCode_data();
     void qrCode();
     void browserStep();
@@ -259,6 +261,23 @@ void TestOnboardingSheet::yearDots()
     QCOMPARE(near(image.pixel(c), FocusColor::priorityHigh()), filled);
     // February has 28 days: the place of a 29th stays empty whatever is lost.
     QCOMPARE(qAlpha(image.pixel(dots.dotCenter(1, 28).toPoint())), 0);
+}
+
+void TestOnboardingSheet::trayPictureShadowFadesOut()
+{
+    // Under the popover the shadow is soft: darkest in the middle, nothing left at the picture's
+    // sides (a shadow cut there is a flat slab), none at the very bottom.
+    OnboardingTrayIllustration picture(QStringLiteral("Deep work"));
+    const QImage image = picture.grab().toImage();
+    const qreal ratio = image.devicePixelRatio();
+    const auto alphaAt = [&](qreal x, qreal y) { return qAlpha(image.pixel((QPointF(x, y) * ratio).toPoint())); };
+    const int w = picture.width();
+    const int below = picture.height() - CardShadow::extent(20, 10).bottom() + 6;
+    const int middle = alphaAt(w / 2.0, below);
+    QVERIFY2(middle > 16, qPrintable(QString::number(middle)));
+    QVERIFY(alphaAt(1, below) * 8 < middle);
+    QVERIFY(alphaAt(w - 2, below) * 8 < middle);
+    QVERIFY(alphaAt(w / 2.0, picture.height() - 1) * 8 < middle);
 }
 
 void TestOnboardingSheet::countdownRing()
