@@ -90,7 +90,10 @@ public:
         if (type != CT_MenuItem || !item)
             return QProxyStyle::sizeFromContents(type, option, size, widget);
         if (item->menuItemType == QStyleOptionMenuItem::Separator)
-            return QSize(size.width(), 9);
+            return item->text.isEmpty()
+                       ? QSize(size.width(), 9)
+                       : QSize(2 * menuPadding + QFontMetrics(sectionFont(*item)).horizontalAdvance(item->text),
+                               std::max(26, QFontMetrics(sectionFont(*item)).height() + 10));
         int width = 2 * menuPadding + size.width();
         if (item->menuHasCheckableItems)
             width += menuCheckColumn;
@@ -141,12 +144,29 @@ private:
         }
     };
 
+    static QFont sectionFont(const QStyleOptionMenuItem& item)
+    {
+        QFont font = item.font;
+        font.setWeight(QFont::DemiBold);
+        return font;
+    }
+
     // The design's palette: paper, an ink band under the current item, hairline separators.
     void drawMenuItem(const QStyleOptionMenuItem& item, QPainter* p) const
     {
         const QRect r = item.rect;
         if (item.menuItemType == QStyleOptionMenuItem::Separator) {
-            p->fillRect(QRect(r.left() + 10, r.center().y(), r.width() - 20, 1), FocusColor::hairline());
+            if (item.text.isEmpty()) {
+                p->fillRect(QRect(r.left() + 10, r.center().y(), r.width() - 20, 1), FocusColor::hairline());
+                return;
+            }
+            // A section's title, as the sections of a page are headed: quieter than its items.
+            p->save();
+            p->setFont(sectionFont(item));
+            p->setPen(FocusColor::textSecondary());
+            p->drawText(r.adjusted(menuPadding, 2, -menuPadding, 0),
+                        Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, item.text);
+            p->restore();
             return;
         }
         if (item.menuItemType == QStyleOptionMenuItem::EmptyArea)
