@@ -375,12 +375,11 @@ private slots:
             QVERIFY(!focusButtonLook(action->buttonStyle(), false).underline);
         if (summaryButton)
             QVERIFY(!focusButtonLook(static_cast<FocusButton*>(summaryButton)->buttonStyle(), false).underline);
-        // The card's visible edges stand in the popover's column, as the header's do.
+        // The card's visible edges stand in the popover's column, as the footer's do.
         auto* frame = child<FocusCardFrame>(&popover, qPrintable(card));
-        auto* footer = child<QWidget>(&popover, "openMain");
         popover.show();
         const QRect visible = frame->cardRect().translated(frame->mapTo(&popover, QPoint()));
-        QCOMPARE(visible.left(), footer->mapTo(&popover, QPoint()).x());
+        QCOMPARE(visible.left(), child<QWidget>(&popover, "openMain")->mapTo(&popover, QPoint()).x());
         QCOMPARE(popover.rect().right() - visible.right(), visible.left());
     }
 
