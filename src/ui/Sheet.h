@@ -7,8 +7,7 @@
 // hairline outline of its own, and stands over its window: no larger than the window below its
 // title bar, centred across it, its top just below the title bar (moved up where it would reach
 // past the window's bottom), and kept on the screen. It follows its window when that moves or
-// changes size. While it shows, the window's content under it is dimmed (a child of the window
-// named "sheetDimmer").
+// changes size.
 
 #include <QRect>
 #include <QSize>
@@ -19,7 +18,8 @@ class QWidget;
 namespace Sheet {
 
 // Makes `sheet` a sheet of `over`'s window. Call it before the sheet is first shown; calling it
-// again moves the sheet to the window of the new `over`.
+// again moves the sheet to the window of the new `over`. While the sheet shows, the window's
+// content under it is dimmed (a child of the window named "sheetDimmer").
 void attach(QDialog* sheet, QWidget* over);
 
 // Where a sheet of `size` goes over a window whose frame (title bar included) takes `frame` and
