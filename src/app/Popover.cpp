@@ -81,11 +81,23 @@ void Popover::refresh()
     m_field = nullptr;
     m_body = new QWidget(this);
     auto* column = new QVBoxLayout(m_body);
-    column->setContentsMargins(18, 18, 18, 18);
+    // The focus cards' shadows spread into the popover's padding, so that their visible edges
+    // line up with the other sections rather than stand inside them.
+    static const QMargins shadow = FocusCardFrame(true).shadowMargins();
+    column->setContentsMargins(18 - shadow.left(), 18, 18 - shadow.right(), 18);
     column->setSpacing(16);
-    for (QWidget* section : {header(), banner(), priorityArea(), following(), footer()})
-        if (section)
+    for (QWidget* section : {header(), banner(), priorityArea(), following(), footer()}) {
+        if (!section)
+            continue;
+        if (qobject_cast<FocusCardFrame*>(section)) {
             column->addWidget(section);
+            continue;
+        }
+        auto* inset = new QVBoxLayout;
+        inset->setContentsMargins(shadow.left(), 0, shadow.right(), 0);
+        inset->addWidget(section);
+        column->addLayout(inset);
+    }
     m_layout->addWidget(m_body);
     // A child added to a visible window is shown only later, and a hidden body measures 0 high:
     // the window would collapse (and the window manager unmap it) under the person's click.
@@ -252,13 +264,18 @@ QWidget* Popover::following()
     if (summary) {
         const QColor color =
             m_context.storage->earlierTodos().empty() ? FocusColor::textSecondary() : FocusColor::alert();
-        auto* button = new FocusButton(*summary, FocusLinkButtonStyle{11.5, color});
+        // Quiet text that opens Today, not an underlined link in running text.
+        auto* button = new FocusButton(*summary, FocusPlainButtonStyle{11.5, color});
         button->setObjectName(QStringLiteral("summary"));
         button->setToolTip(QStringLiteral("Open Today in Quillharbour"));
-        button->setContentsMargins(6, 8, 6, 0);
         connect(button, &QAbstractButton::clicked, this, [this] { m_open(Destination::todos); });
         layout->addSpacing(8);
-        layout->addWidget(button, 0, Qt::AlignLeft);
+        // In line with the "Then" eyebrow and the rows' circles.
+        auto* line = new QHBoxLayout;
+        line->setContentsMargins(6, 0, 6, 0);
+        line->addWidget(button);
+        line->addStretch(1);
+        layout->addLayout(line);
     }
     return section;
 }

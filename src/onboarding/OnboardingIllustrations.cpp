@@ -2,6 +2,7 @@
 
 #include "linux/LinuxBrowsers.h"
 #include "ui/Accessibility.h"
+#include "ui/CardShadow.h"
 #include "ui/Eyebrow.h"
 #include "ui/Palette.h"
 #include "ui/Symbols.h"
@@ -608,7 +609,7 @@ void OnboardingTrayIllustration::setPriority(const QString& priority)
     const qreal cardH = 14 + QFontMetricsF(Theme::font(9.5, QFont::ExtraBold)).height() + 6 + textH + 6 + 4 +
                         QFontMetricsF(sans(11, QFont::ExtraBold)).height() + 12 + 14;
     const qreal menuH = 14 + cardH + 10 + QFontMetricsF(sans(12, QFont::Bold)).height() + 14;
-    setFixedDrawingSize(QSize(int(w), qCeil(30 + 6 + 8 + menuH + 24)));
+    setFixedDrawingSize(QSize(int(w), qCeil(30 + 6 + 8 + menuH) + CardShadow::extent(20, 10).bottom()));
     invalidate();
 }
 
@@ -647,7 +648,11 @@ void OnboardingTrayIllustration::draw(QPainter& p, const QSizeF& size) const
     const QFont openFont = sans(12, QFont::Bold);
     const qreal openH = QFontMetricsF(openFont).height();
     const QRectF menu(0, tri.bottom(), w, 14 + cardH + 10 + openH + 14);
-    softShadow(p, menu, 16, 20, 10, FocusColor::withOpacity(hex("7A6C4E"), 0.22));
+    // The drawing is the menu's width: a shadow as wide as the menu would be cut off at both
+    // sides into a flat slab, so it is cast from a narrower card and fades out within the drawing.
+    const QMargins reach = CardShadow::extent(20, 10);
+    CardShadow::paint(p, menu.adjusted(reach.left(), 0, -reach.right(), 0), 16, 20, 10,
+                      FocusColor::withOpacity(hex("7A6C4E"), 0.22));
     fillRounded(p, menu, 16, FocusColor::white());
     p.fillPath(triangle, FocusColor::white());
 

@@ -114,6 +114,9 @@ void FocusMeter::setColors(const QColor& color, const QColor& track)
 qreal FocusMeter::filledWidth(qreal width, qreal fraction, qreal height)
 {
     const qreal share = std::isnan(fraction) ? 0.0 : std::clamp(fraction, 0.0, 1.0);
+    // Nothing used draws nothing: a dot at the start would read as a little already used.
+    if (share <= 0)
+        return 0;
     return std::max(width * share, height);
 }
 
@@ -138,6 +141,8 @@ void FocusMeter::paintEvent(QPaintEvent*)
     painter.setBrush(m_track);
     painter.drawRoundedRect(QRectF(0, y, width(), h), radius, radius);
     const qreal filled = filledWidth(width(), m_fraction, h);
+    if (filled <= 0)
+        return;
     QRectF bar(0, y, filled, h);
     if (layoutDirection() == Qt::RightToLeft)
         bar.moveRight(width());

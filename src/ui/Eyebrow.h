@@ -55,7 +55,7 @@ public:
     void setColors(const QColor& color, const QColor& track);
 
     // Width of the filled part: width × fraction clamped to 0 ... 1, never less than the height
-    // (a dot at 0); a fraction that is not a number counts as 0.
+    // (a dot for a sliver) but none at all at 0; a fraction that is not a number counts as 0.
     static qreal filledWidth(qreal width, qreal fraction, qreal height);
 
     QSize sizeHint() const override;

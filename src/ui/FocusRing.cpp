@@ -9,10 +9,37 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVariant>
 #include <QWidget>
 
 namespace {
+
+// The block of a scrolling page that holds `control` (the page's child it lies in) is shown
+// whole where it fits, and the last block with the page's padding after it: scrolled only as far
+// as the control, a row is left cut by the edge or a few pixels short of it.
+void showBlock(QScrollArea* area, QWidget* control)
+{
+    QWidget* page = area->widget();
+    QWidget* block = control;
+    while (block->parentWidget() && block->parentWidget() != page)
+        block = block->parentWidget();
+    if (block->parentWidget() != page || block->height() > area->viewport()->height())
+        return;
+    const int bottom = block->geometry().bottom();
+    int after = page->height() - 1 - bottom;
+    for (QWidget* other : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (other != block && !other->isWindow() && other->isVisible() && other->y() > bottom)
+            after = 0;
+    const int height = area->viewport()->height();
+    if (block->height() + after > height)
+        after = 0;
+    QScrollBar* bar = area->verticalScrollBar();
+    if (bottom + after >= bar->value() + height)
+        bar->setValue(bottom + after - height + 1);
+    else if (block->y() < bar->value())
+        bar->setValue(block->y());
+}
 
 constexpr char radiusProperty[] = "qhFocusRingRadius";
 constexpr qreal ringOffset = 2;
@@ -152,8 +179,10 @@ protected:
                 if (reason != Qt::ActiveWindowFocusReason)
                     for (QWidget* up = widget->parentWidget(); up; up = up->isWindow() ? nullptr : up->parentWidget())
                         if (auto* area = qobject_cast<QScrollArea*>(up);
-                            area && area->widget() && area->widget()->isAncestorOf(widget))
+                            area && area->widget() && area->widget()->isAncestorOf(widget)) {
                             area->ensureWidgetVisible(widget, 0, 16);
+                            showBlock(area, widget);
+                        }
                 ring()->follow(widget);
             } else if (widget && m_ring && m_ring->control() != widget)
                 m_ring->hide();

@@ -35,6 +35,27 @@ protected:
     }
 };
 
+// Dims the window under an open sheet, so that the sheet stands apart from the page behind it.
+// A frameless sheet gets no shadow from the window manager, and without a compositor a window
+// cannot cast one of its own; this is drawn inside the window, which every desktop shows.
+class Dimmer : public QWidget {
+public:
+    explicit Dimmer(QWidget* window) : QWidget(window)
+    {
+        setObjectName(QStringLiteral("sheetDimmer"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        Accessibility::hide(this);
+        hide();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter(this).fillRect(rect(), FocusColor::withOpacity(FocusColor::ink(), 0.2));
+    }
+};
+
 // Keeps the sheet over its window: placed as it shows and whenever either changes.
 class Follower : public QObject {
 public:
@@ -43,15 +64,22 @@ public:
         sheet->installEventFilter(this);
     }
 
+    ~Follower() override { delete m_dimmer; }
+
     void follow(QWidget* window)
     {
         if (m_window == window)
             return;
         if (m_window)
             m_window->removeEventFilter(this);
+        delete m_dimmer;
         m_window = window;
-        if (window)
+        if (window) {
             window->installEventFilter(this);
+            m_dimmer = new Dimmer(window);
+            if (m_sheet->isVisible())
+                dim();
+        }
     }
 
 protected:
@@ -72,9 +100,16 @@ protected:
             m_outline->setGeometry(m_sheet->rect());
             m_outline->raise();
             place();
-        } else if (watched == m_sheet && type == QEvent::Hide && !event->spontaneous() && m_window && holdsKeyboard()) {
-            giveKeyboardBack(m_window);
+            if (type == QEvent::Show)
+                dim();
+        } else if (watched == m_sheet && type == QEvent::Hide && !event->spontaneous()) {
+            if (m_dimmer)
+                m_dimmer->hide();
+            if (m_window && holdsKeyboard())
+                giveKeyboardBack(m_window);
         } else if (watched == m_window && (type == QEvent::Move || type == QEvent::Resize) && m_sheet->isVisible()) {
+            if (m_dimmer)
+                m_dimmer->setGeometry(m_window->rect());
             place();
         }
         return false;
@@ -117,6 +152,15 @@ private:
         });
     }
 
+    void dim()
+    {
+        if (!m_dimmer || !m_window)
+            return;
+        m_dimmer->setGeometry(m_window->rect());
+        m_dimmer->raise();
+        m_dimmer->show();
+    }
+
     void place()
     {
         if (!m_window || m_placing)
@@ -131,6 +175,7 @@ private:
     QDialog* m_sheet;
     Outline* m_outline;
     QPointer<QWidget> m_window;
+    QPointer<Dimmer> m_dimmer;
     bool m_placing = false;
 };
 

@@ -18,7 +18,8 @@ class QWidget;
 namespace Sheet {
 
 // Makes `sheet` a sheet of `over`'s window. Call it before the sheet is first shown; calling it
-// again moves the sheet to the window of the new `over`.
+// again moves the sheet to the window of the new `over`. While the sheet shows, the window's
+// content under it is dimmed (a child of the window named "sheetDimmer").
 void attach(QDialog* sheet, QWidget* over);
 
 // Where a sheet of `size` goes over a window whose frame (title bar included) takes `frame` and

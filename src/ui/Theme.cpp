@@ -4,14 +4,20 @@
 #include "ui/FocusRing.h"
 #include "ui/Palette.h"
 #include "ui/ReturnKey.h"
+#include "ui/Symbols.h"
 
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QPainter>
+#include <QPainterPath>
 #include <QProxyStyle>
 #include <QSet>
 #include <QStandardPaths>
 #include <QStyleFactory>
+#include <QStyleOptionMenuItem>
 #include <QWidget>
 #include <array>
 #include <cmath>
@@ -36,6 +42,12 @@ public:
     {
         if (metric == PM_ScrollBarExtent)
             return 10;
+        if (metric == PM_MenuPanelWidth)
+            return 1;
+        if (metric == PM_MenuHMargin)
+            return 0;
+        if (metric == PM_MenuVMargin)
+            return 4;
         return QProxyStyle::pixelMetric(metric, option, widget);
     }
 
@@ -44,8 +56,157 @@ public:
     {
         if (element == PE_FrameFocusRect)
             return;
+        if (element == PE_PanelMenu) {
+            painter->fillRect(option->rect, FocusColor::paper());
+            return;
+        }
+        if (element == PE_FrameMenu) {
+            painter->save();
+            painter->setPen(QPen(FocusColor::border(), 1));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5));
+            painter->restore();
+            return;
+        }
         QProxyStyle::drawPrimitive(element, option, painter, widget);
     }
+
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override
+    {
+        if (element == CE_MenuEmptyArea)
+            return;
+        if (const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option); item && element == CE_MenuItem) {
+            drawMenuItem(*item, painter);
+            return;
+        }
+        QProxyStyle::drawControl(element, option, painter, widget);
+    }
+
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget) const override
+    {
+        const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+        if (type != CT_MenuItem || !item)
+            return QProxyStyle::sizeFromContents(type, option, size, widget);
+        if (item->menuItemType == QStyleOptionMenuItem::Separator)
+            return item->text.isEmpty()
+                       ? QSize(size.width(), 9)
+                       : QSize(2 * menuPadding + QFontMetrics(sectionFont(*item)).horizontalAdvance(item->text),
+                               std::max(26, QFontMetrics(sectionFont(*item)).height() + 10));
+        int width = 2 * menuPadding + size.width();
+        if (item->menuHasCheckableItems)
+            width += menuCheckColumn;
+        if (item->text.contains(QLatin1Char('\t')))
+            width += 24;
+        if (item->menuItemType == QStyleOptionMenuItem::SubMenu)
+            width += 20;
+        return QSize(width, std::max(32, size.height() + 14));
+    }
+
+    // Menus open by the keyboard with their first item current, so that the arrows and Return
+    // start from something a person can see.
+    void polish(QWidget* widget) override
+    {
+        QProxyStyle::polish(widget);
+        if (qobject_cast<QMenu*>(widget))
+            widget->installEventFilter(&m_menuStart);
+    }
+    void unpolish(QWidget* widget) override
+    {
+        if (qobject_cast<QMenu*>(widget))
+            widget->removeEventFilter(&m_menuStart);
+        QProxyStyle::unpolish(widget);
+    }
+    using QProxyStyle::polish;
+    using QProxyStyle::unpolish;
+
+private:
+    static constexpr int menuPadding = 14;
+    static constexpr int menuCheckColumn = 22;
+
+    class MenuStart : public QObject {
+    protected:
+        bool eventFilter(QObject* watched, QEvent* event) override
+        {
+            auto* menu = qobject_cast<QMenu*>(watched);
+            // A pointer opens menus on a press and is still down as they show.
+            if (event->type() != QEvent::Show || !menu || menu->activeAction() ||
+                QGuiApplication::mouseButtons() != Qt::NoButton)
+                return false;
+            for (QAction* action : menu->actions()) {
+                if (action->isVisible() && action->isEnabled() && !action->isSeparator()) {
+                    menu->setActiveAction(action);
+                    break;
+                }
+            }
+            return false;
+        }
+    };
+
+    static QFont sectionFont(const QStyleOptionMenuItem& item)
+    {
+        QFont font = item.font;
+        font.setWeight(QFont::DemiBold);
+        return font;
+    }
+
+    // The design's palette: paper, an ink band under the current item, hairline separators.
+    void drawMenuItem(const QStyleOptionMenuItem& item, QPainter* p) const
+    {
+        const QRect r = item.rect;
+        if (item.menuItemType == QStyleOptionMenuItem::Separator) {
+            if (item.text.isEmpty()) {
+                p->fillRect(QRect(r.left() + 10, r.center().y(), r.width() - 20, 1), FocusColor::hairline());
+                return;
+            }
+            // A section's title, as the sections of a page are headed: quieter than its items.
+            p->save();
+            p->setFont(sectionFont(item));
+            p->setPen(FocusColor::textSecondary());
+            p->drawText(r.adjusted(menuPadding, 2, -menuPadding, 0),
+                        Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, item.text);
+            p->restore();
+            return;
+        }
+        if (item.menuItemType == QStyleOptionMenuItem::EmptyArea)
+            return;
+        const bool enabled = item.state & State_Enabled;
+        const bool current = enabled && (item.state & State_Selected);
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing);
+        if (current) {
+            QPainterPath band;
+            band.addRoundedRect(QRectF(r).adjusted(4, 1, -4, -1), 6, 6);
+            p->fillPath(band, FocusColor::ink());
+        }
+        const QColor color = !enabled  ? FocusColor::disabledOutlineText()
+                             : current ? FocusColor::white()
+                                       : FocusColor::text();
+        int x = r.left() + menuPadding;
+        if (item.menuHasCheckableItems) {
+            if (item.checked)
+                Symbols::paint(*p, QRectF(x, r.top(), 16, r.height()), Symbol::checkmark, color, 12);
+            x += menuCheckColumn;
+        }
+        const qsizetype tab = item.text.indexOf(QLatin1Char('\t'));
+        const QRect textRect(x, r.top(), r.right() + 1 - menuPadding - x, r.height());
+        const int flags = Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextShowMnemonic |
+                          (styleHint(SH_UnderlineShortcut, &item, nullptr, nullptr) ? 0 : int(Qt::TextHideMnemonic));
+        p->setFont(item.font);
+        p->setPen(color);
+        p->drawText(textRect, flags | Qt::AlignLeft, item.text.left(tab));
+        if (tab >= 0) {
+            p->setPen(current ? FocusColor::white() : FocusColor::textSecondary());
+            p->drawText(textRect, flags | Qt::AlignRight, item.text.mid(tab + 1));
+        }
+        if (item.menuItemType == QStyleOptionMenuItem::SubMenu)
+            Symbols::paint(*p, QRectF(r.right() - menuPadding - 12, r.top(), 12, r.height()), Symbol::chevronRight,
+                           color, 11);
+        p->restore();
+    }
+
+    MenuStart m_menuStart;
 };
 
 // Each design's families, the first one installed drawing it.

@@ -11,6 +11,7 @@
 #include "ui/Theme.h"
 
 #include "ui/FocusButton.h"
+#include "ui/FocusCards.h"
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -372,6 +373,14 @@ private slots:
         // The banner's action is a plain button, as the footer is: never an underlined link.
         if (auto* action = child<FocusButton>(&popover, "bannerButton"))
             QVERIFY(!focusButtonLook(action->buttonStyle(), false).underline);
+        if (summaryButton)
+            QVERIFY(!focusButtonLook(static_cast<FocusButton*>(summaryButton)->buttonStyle(), false).underline);
+        // The card's visible edges stand in the popover's column, as the footer's do.
+        auto* frame = child<FocusCardFrame>(&popover, qPrintable(card));
+        popover.show();
+        const QRect visible = frame->cardRect().translated(frame->mapTo(&popover, QPoint()));
+        QCOMPARE(visible.left(), child<QWidget>(&popover, "openMain")->mapTo(&popover, QPoint()).x());
+        QCOMPARE(popover.rect().right() - visible.right(), visible.left());
     }
 
     void quickAdd_data()

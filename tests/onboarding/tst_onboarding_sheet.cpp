@@ -1,6 +1,7 @@
 #include "OfflineSiteIcons.h"
 #include "OnboardingRig.h"
 #include "onboarding/OnboardingIllustrations.h"
+#include "ui/CardShadow.h"
 #include "ui/Palette.h"
 #include "ui/ReturnKey.h"
 #include "ui/WrappingLabel.h"
@@ -48,6 +49,7 @@ private slots:
     void yearDots_data();
     void yearDots();
     void countdownRing();
+    void trayPictureShadowFadesOut();
     void qrCode_data();
     void qrCode();
     void browserStep();
@@ -259,6 +261,17 @@ void TestOnboardingSheet::yearDots()
     QCOMPARE(near(image.pixel(c), FocusColor::priorityHigh()), filled);
     // February has 28 days: the place of a 29th stays empty whatever is lost.
     QCOMPARE(qAlpha(image.pixel(dots.dotCenter(1, 28).toPoint())), 0);
+}
+
+void TestOnboardingSheet::trayPictureShadowFadesOut()
+{
+    // Soft under the popover, gone at the picture's sides: a shadow cut off there is a flat slab.
+    OnboardingTrayIllustration picture(QStringLiteral("Deep work"));
+    const QImage image = picture.grab().toImage();
+    const int y = int((picture.height() - CardShadow::extent(20, 10).bottom() + 6) * image.devicePixelRatio());
+    const int middle = qAlpha(image.pixel(image.width() / 2, y));
+    QVERIFY(middle > 16);
+    QVERIFY(qAlpha(image.pixel(1, y)) * 8 < middle && qAlpha(image.pixel(image.width() - 2, y)) * 8 < middle);
 }
 
 void TestOnboardingSheet::countdownRing()

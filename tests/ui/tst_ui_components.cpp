@@ -28,8 +28,10 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QDialog>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -38,6 +40,7 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <cmath>
@@ -87,6 +90,9 @@ private slots:
     void initTestCase();
     void sheetPlacement_data();
     void sheetPlacement();
+    void sheetDimsItsWindowWhileOpen();
+    void lastRowReachedByKeyboardKeepsThePadding();
+    void optionsMenuOpensInThePalette();
     void hexColors_data();
     void hexColors();
     void meterFill_data();
@@ -187,9 +193,10 @@ void TestUiComponents::meterFill_data()
     QTest::addColumn<qreal>("fraction");
     QTest::addColumn<qreal>("filled");
     QTest::newRow("half") << 0.5 << 100.0;
-    QTest::newRow("zero is a dot") << 0.0 << 6.0;
+    QTest::newRow("zero draws nothing") << 0.0 << 0.0;
+    QTest::newRow("below zero draws nothing") << -0.2 << 0.0;
     QTest::newRow("tiny is a dot") << 0.01 << 6.0;
-    QTest::newRow("not a number is a dot") << qreal(std::nan("")) << 6.0;
+    QTest::newRow("not a number draws nothing") << qreal(std::nan("")) << 0.0;
     QTest::newRow("infinite is full") << qreal(INFINITY) << 200.0;
 }
 
@@ -1809,6 +1816,73 @@ void TestUiComponents::sheetPlacement()
     QFETCH(int, clientTop);
     QFETCH(QRect, available);
     QTEST(Sheet::placement(size, frame, clientTop, available), "placed");
+}
+
+void TestUiComponents::sheetDimsItsWindowWhileOpen()
+{
+    QWidget window;
+    window.show();
+    QDialog sheet;
+    Sheet::attach(&sheet, &window);
+    const auto page = [&window] { return window.grab().toImage().pixelColor(10, 10); };
+    const QColor undimmed = page();
+    sheet.open();
+    window.resize(700, 500);
+    QCOMPARE(window.findChild<QWidget*>(QStringLiteral("sheetDimmer"))->geometry(), window.rect());
+    QVERIFY(page().lightness() < undimmed.lightness() - 20);
+    sheet.reject();
+    QCOMPARE(page(), undimmed);
+}
+
+void TestUiComponents::lastRowReachedByKeyboardKeepsThePadding()
+{
+    // A sheet's scrolling form whose last row holds a switch, as the doom-scroll sheet's does.
+    QScrollArea area;
+    area.setWidgetResizable(true);
+    area.resize(300, 200);
+    auto* page = new QWidget;
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(28, 22, 28, 22);
+    QPushButton* above = nullptr;
+    for (int i = 0; i < 4; ++i)
+        column->addWidget(above = new QPushButton(QStringLiteral("Block")));
+    auto* row = new QWidget;
+    row->setFixedHeight(56);
+    auto* switchBox = new QPushButton(QStringLiteral("On"), row);
+    switchBox->setGeometry(200, 12, 40, 22); // its bottom well above the row's
+    column->addWidget(row);
+    area.setWidget(page);
+    area.show();
+    area.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&area));
+    above->setFocus();
+    QTest::keyClick(above, Qt::Key_Tab);
+    QCOMPARE(area.viewport()->height() - row->mapTo(area.viewport(), QPoint(0, row->height())).y(), 22);
+}
+
+// Last: it puts the application's own style in place for good.
+void TestUiComponents::optionsMenuOpensInThePalette()
+{
+    Theme::apply(*qApp);
+    EarlierTodoRow row(todo(QStringLiteral("Old")), 0, TestEnvironment::calendar());
+    QMenu* menu = row.menu();
+    menu->addAction(QStringLiteral("Move to Today"));
+    menu->addAction(QStringLiteral("Delete…"));
+    row.show();
+    QImage drawn;
+    QTimer::singleShot(0, &row, [&] {
+        QCOMPARE(menu->activeAction(), menu->actions().first()); // opened by the keyboard
+        drawn = menu->grab().toImage();
+        menu->close();
+    });
+    QTest::keyClick(row.findChild<QWidget*>(QStringLiteral("optionsButton")), Qt::Key_Space);
+    QTRY_VERIFY(!drawn.isNull());
+    const auto at = [&](int item) {
+        const QRect r = menu->actionGeometry(menu->actions().at(item));
+        return drawn.pixelColor((QPointF(r.center().x(), r.top() + 3) * drawn.devicePixelRatio()).toPoint()).rgb();
+    };
+    QCOMPARE(at(0), FocusColor::ink().rgb());
+    QCOMPARE(at(1), FocusColor::paper().rgb());
 }
 
 QTEST_MAIN(TestUiComponents)

@@ -32,7 +32,8 @@ ManageRuleSheet::ManageRuleSheet(AppContext& context, BlockRule rule, QSet<QStri
     setWindowModality(Qt::WindowModal);
     setWindowTitle(WindowFit::programTitle(r.displayName));
     Theme::fillBackground(this, FocusColor::paper());
-    WindowFit::fixSize(this, QSize(460, 440));
+    // As tall as what it says: a fixed height left a band of paper under a short schedule.
+    WindowFit::fixWidthGrowHeight(this, 460);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(30, 24, 30, 24);
@@ -93,7 +94,7 @@ ManageRuleSheet::ManageRuleSheet(AppContext& context, BlockRule rule, QSet<QStri
     scheduleRow->addLayout(scheduleTexts, 1);
     column->addWidget(schedule);
 
-    column->addStretch(1);
+    column->addSpacing(8);
     auto* note = new WrappingLabel(QStringLiteral("Removing a block, or making it looser, starts with a short pause."));
     note->setFont(Theme::font(12.5));
     note->setColor(FocusColor::textSecondary());

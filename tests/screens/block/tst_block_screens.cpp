@@ -22,6 +22,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -568,6 +569,9 @@ void BlockScreensTest::manageLoosenWaitsForCooldown()
     page.manage(rule.id);
     ManageRuleSheet* manage = page.manageSheet();
     QVERIFY(manage);
+    // As tall as what it shows: no band of paper under the schedule.
+    QTRY_COMPARE(manage->height(), manage->layout()->totalHeightForWidth(manage->width()));
+    QCOMPARE(manage->height() - 1 - child<QWidget>(manage, "editButton")->geometry().bottom(), 24);
     QTest::keyClick(manage, Qt::Key_Return); // "Edit block"
     AddRuleSheet* edit = manage->editSheet();
     QVERIFY(edit && edit->isVisible());
