@@ -695,7 +695,12 @@ void OnboardingAppMenuIllustration::draw(QPainter& p, const QSizeF& size) const
 
     // The menu hangs from the button; the program's entry is the chosen one.
     const QRectF menu(0, strip.bottom() + 8, w * 0.78, size.height() - strip.bottom() - 8 - 24);
-    softShadow(p, menu, 16, 20, 10, FocusColor::withOpacity(hex("7A6C4E"), 0.22));
+    // The menu meets the drawing's left edge: its shadow is cast from a card drawn in by the
+    // shadow's reach there and at the foot, so it fades out inside the picture instead of being cut.
+    const QMargins reach = CardShadow::extent(20, 10);
+    const qreal footRoom = size.height() - menu.bottom();
+    CardShadow::paint(p, menu.adjusted(reach.left(), 0, 0, -std::max<qreal>(0, reach.bottom() - footRoom)), 16, 20, 10,
+                      FocusColor::withOpacity(hex("7A6C4E"), 0.22));
     fillRounded(p, menu, 16, FocusColor::white());
     const QRectF search(menu.left() + 12, menu.top() + 12, menu.width() - 24, 26);
     fillRounded(p, search, 8, FocusColor::paper());

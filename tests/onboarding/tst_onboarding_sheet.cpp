@@ -272,6 +272,14 @@ void TestOnboardingSheet::trayPictureShadowFadesOut()
     const int middle = qAlpha(image.pixel(image.width() / 2, y));
     QVERIFY(middle > 16);
     QVERIFY(qAlpha(image.pixel(1, y)) * 8 < middle && qAlpha(image.pixel(image.width() - 2, y)) * 8 < middle);
+
+    // Without a tray the menu meets the picture's left edge; its shadow must fade there too.
+    OnboardingAppMenuIllustration menu;
+    const QImage menuImage = menu.grab().toImage();
+    const int below = int((menu.height() - 24 + 6) * menuImage.devicePixelRatio());
+    const int underMenu = qAlpha(menuImage.pixel(int(menuImage.width() * 0.39), below));
+    QVERIFY(underMenu > 16);
+    QVERIFY(qAlpha(menuImage.pixel(1, below)) * 8 < underMenu);
 }
 
 void TestOnboardingSheet::countdownRing()
