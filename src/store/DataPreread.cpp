@@ -89,8 +89,10 @@ DataPreread::DataPreread(QString folder, QStringList preferencesPaths, std::func
     // Sized before the reader starts, so that its helpers can be given heaps of their own; a file
     // that changes size meanwhile is read all the same, by as many as were planned.
     struct stat info {};
-    if (::stat(QFile::encodeName(m_todosPath).constData(), &info) == 0)
+    if (::stat(QFile::encodeName(m_todosPath).constData(), &info) == 0) {
+        m_todosFileSize = info.st_size;
         m_readers = readersFor(info.st_size);
+    }
     if (m_readers > 1)
         MemoryReturn::allowHeapsFor(m_readers);
     m_thread = std::thread([this] { run(); });
