@@ -71,6 +71,8 @@ namespace {
 
 // How long quitting waits for the browsers to send block-page tabs back to their sites.
 constexpr int quitReturnMs = 1000;
+// The most an empty to-dos list takes as the program writes it ("[]", with room for spacing).
+constexpr qint64 emptyListBytes = 16;
 
 int signalPipe[2] = {-1, -1};
 
@@ -345,6 +347,14 @@ int run(int argc, char* argv[])
     // still being read meanwhile.
     Desktop desktop(displayOpening.get());
     BrowserRoutes browsers(desktop);
+
+    // The faces the window's first frame draws are loaded while the to-dos are still being read,
+    // rather than after: with many to-dos the main thread would otherwise wait idle, then load
+    // them. A file of more than an empty list is taken to hold to-dos; a wrong guess costs a few
+    // faces in memory, never a face missing.
+    if (!arguments.loginItem && arguments.links.isEmpty())
+        for (const QFont& face : Shell::todayStartFaces(preread.todosFileSize() > emptyListBytes))
+            Theme::prime(face);
 
     // The long-lived services, once each and in this order.
     StorageEnvironment environment;

@@ -98,6 +98,11 @@ void Shell::start()
         afterFirstFrame([this] { m_trayWatcher->start(); });
 }
 
+QList<QFont> Shell::todayStartFaces(bool hasTodos)
+{
+    return Theme::distinctFaces(QList<QFont>{MainWindow::railFace()} + TodosView::firstFaces(hasTodos));
+}
+
 QList<QFont> Shell::startFaces() const
 {
     // The rail, and what the page shown first draws, each face first. Only those: a face loaded

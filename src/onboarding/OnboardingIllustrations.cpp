@@ -1,6 +1,7 @@
 #include "onboarding/OnboardingIllustrations.h"
 
 #include "linux/LinuxBrowsers.h"
+#include "onboarding/QrEncoder.h"
 #include "ui/Accessibility.h"
 #include "ui/CardShadow.h"
 #include "ui/Eyebrow.h"
@@ -17,7 +18,6 @@
 #include <QTextLayout>
 #include <algorithm>
 #include <cmath>
-#include <qrencode.h>
 
 static void initOnboardingResources()
 {
@@ -928,32 +928,24 @@ void OnboardingExtensionPromptCard::draw(QPainter& p, const QSizeF& size) const
 
 // --- QR code
 
-OnboardingQRCode::OnboardingQRCode(const QString& link, QWidget* parent) : QWidget(parent), m_image(makeImage(link))
+OnboardingQRCode::OnboardingQRCode(const QString& link, QWidget* parent, const char* library)
+    : QWidget(parent), m_image(makeImage(link, library)), m_error(QrEncoder::library(library).error())
 {
     setAccessibleName(QStringLiteral("QR code for the Quillharbour sync guide"));
+    // Without the library the space says why there is no code, rather than staying blank.
+    if (!m_error.isEmpty())
+        setAccessibleDescription(m_error);
+    setToolTip(m_error);
 }
 
-QImage OnboardingQRCode::moduleImage(const QString& link)
+QImage OnboardingQRCode::moduleImage(const QString& link, const char* library)
 {
-    const QByteArray bytes = link.toUtf8();
-    if (bytes.isEmpty())
-        return {};
-    QRcode* code = QRcode_encodeData(int(bytes.size()), reinterpret_cast<const unsigned char*>(bytes.constData()), 0,
-                                     QR_ECLEVEL_M);
-    if (!code)
-        return {};
-    const int n = code->width;
-    QImage image(n, n, QImage::Format_RGB32);
-    for (int y = 0; y < n; ++y)
-        for (int x = 0; x < n; ++x)
-            image.setPixel(x, y, (code->data[y * n + x] & 1) ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
-    QRcode_free(code);
-    return image;
+    return QrEncoder::library(library).modules(link);
 }
 
-QImage OnboardingQRCode::makeImage(const QString& link)
+QImage OnboardingQRCode::makeImage(const QString& link, const char* library)
 {
-    const QImage modules = moduleImage(link);
+    const QImage modules = moduleImage(link, library);
     if (modules.isNull())
         return {};
     return modules.scaled(modules.width() * 10, modules.height() * 10, Qt::IgnoreAspectRatio, Qt::FastTransformation);
@@ -964,6 +956,12 @@ void OnboardingQRCode::paintEvent(QPaintEvent*)
     QPainter p(this);
     if (m_image.isNull()) {
         p.fillRect(rect(), FocusColor::white());
+        if (!m_error.isEmpty()) {
+            p.setPen(FocusColor::textSecondary());
+            p.setFont(Theme::font(9));
+            p.drawText(rect().adjusted(4, 4, -4, -4), Qt::AlignCenter | Qt::TextWordWrap,
+                       QStringLiteral("No QR code: libqrencode4 is not installed"));
+        }
         return;
     }
     p.setRenderHint(QPainter::SmoothPixmapTransform, false);

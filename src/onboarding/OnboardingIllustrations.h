@@ -1,5 +1,6 @@
 #pragma once
 
+#include "onboarding/QrEncoder.h"
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
@@ -209,18 +210,24 @@ private:
 class OnboardingQRCode : public QWidget {
     Q_OBJECT
 public:
-    explicit OnboardingQRCode(const QString& link, QWidget* parent = nullptr);
-    // One pixel per module, dark modules black; null when the text cannot be encoded.
-    static QImage moduleImage(const QString& link);
+    // `library`: the QR code library's file, opened when the first code is drawn.
+    explicit OnboardingQRCode(const QString& link, QWidget* parent = nullptr,
+                              const char* library = QrEncoder::defaultLibrary);
+    // One pixel per module, dark modules black; null when the text cannot be encoded or the
+    // library is missing.
+    static QImage moduleImage(const QString& link, const char* library = QrEncoder::defaultLibrary);
     // Each module a 10 × 10 block.
-    static QImage makeImage(const QString& link);
+    static QImage makeImage(const QString& link, const char* library = QrEncoder::defaultLibrary);
     const QImage& image() const { return m_image; }
+    // Why no code can be drawn; empty when the library is there.
+    const QString& error() const { return m_error; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QImage m_image;
+    QString m_error;
 };
 
 // An installed browser's icon from the icon theme, or the globe when the theme has none.

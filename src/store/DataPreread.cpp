@@ -89,8 +89,10 @@ DataPreread::DataPreread(QString folder, QStringList preferencesPaths, std::func
     // Sized before the reader starts, so that its helpers can be given heaps of their own; a file
     // that changes size meanwhile is read all the same, by as many as were planned.
     struct stat info {};
-    if (::stat(QFile::encodeName(m_todosPath).constData(), &info) == 0)
+    if (::stat(QFile::encodeName(m_todosPath).constData(), &info) == 0) {
+        m_todosFileSize = info.st_size;
         m_readers = readersFor(info.st_size);
+    }
     if (m_readers > 1)
         MemoryReturn::allowHeapsFor(m_readers);
     m_thread = std::thread([this] { run(); });
@@ -124,7 +126,9 @@ void DataPreread::run()
 
     static_cast<PrereadFile<TaskItem>&>(m_todosFile) = readFile<TaskItem>(m_todosPath, &m_todosIdentity);
     // A text with a record too long to decode is left to the store, which keeps the file aside.
-    if (m_todosFile.readOK && !LenientJson::holdsOversizedRecord(m_todosFile.bytes)) {
+    // Looking for one takes a pass over the whole text, which a long list cannot spare before its
+    // parts are shared out: the parts' readers measure each to-do as they go (finishTodos).
+    if (m_todosFile.readOK) {
         const int parts = int(std::clamp<qsizetype>(m_todosFile.bytes.size() / partBytes, 1, mostParts));
         m_todosReading = std::make_unique<TodosTextReading>(m_todosFile.bytes, parts, true, true);
     }
@@ -177,6 +181,15 @@ void DataPreread::finishTodos()
         std::vector<TextSpan> spans;
         std::vector<std::vector<TaskItem>> copies;
         todos.decoded = m_todosReading->finish(&spans, &copies);
+        // A span holds its to-do's text and at most the white space before it: none longer than a
+        // record may be, and no record is. Only a longer one takes the exact look.
+        const bool longSpan = std::any_of(spans.begin(), spans.end(), [](const TextSpan& span) {
+            return span.second > LenientJson::maximumRecordBytes;
+        });
+        if (longSpan && LenientJson::holdsOversizedRecord(todos.bytes)) {
+            todos.decoded.reset();
+            copies.clear();
+        }
         if (todos.decoded)
             todos.writer.adopt(std::move(copies), todos.bytes, spans);
     }

@@ -49,6 +49,9 @@ public:
 
     // Until the reading has ended.
     void wait();
+    // The to-dos file's size when the reading began, -1 when there was none: what the store will
+    // load can be guessed from it without waiting.
+    qint64 todosFileSize() const { return m_todosFileSize; }
     // Each answers once: the file at `path` as read, or nothing when it is not a file this
     // preread read or the file on disk is no longer the one read. The caller reads the to-dos'
     // parts and the notes the reader has not come to yet. Whoever comes to the end of the parts
@@ -115,5 +118,6 @@ private:
     std::promise<void> m_defaultsDone;
     std::shared_future<void> m_defaultsRead;
     int m_readers = 1;
+    qint64 m_todosFileSize = -1;
     std::thread m_thread; // started once the rest is in place
 };

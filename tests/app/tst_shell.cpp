@@ -207,15 +207,23 @@ private slots:
     void aStartBuildsThePageBeforeShowingIt_data()
     {
         QTest::addColumn<int>("destination");
-        QTest::newRow("today") << int(AppRouter::Destination::todos);
-        QTest::newRow("settings") << int(AppRouter::Destination::settings);
+        QTest::addColumn<bool>("withTodos");
+        QTest::newRow("today") << int(AppRouter::Destination::todos) << false;
+        QTest::newRow("today with to-dos") << int(AppRouter::Destination::todos) << true;
+        QTest::newRow("settings") << int(AppRouter::Destination::settings) << false;
     }
     void aStartBuildsThePageBeforeShowingIt()
     {
         QFETCH(int, destination);
+        QFETCH(bool, withTodos);
         ShellRig rig;
         Shell& shell = rig.make();
+        if (withTodos)
+            rig.f.addToday(QStringLiteral("Write the report"));
         rig.router.setDestination(AppRouter::Destination(destination));
+        // The faces loaded while the data is still being read are those the start then draws with.
+        if (destination == int(AppRouter::Destination::todos))
+            QCOMPARE(Shell::todayStartFaces(withTodos), shell.startFaces());
         shell.start();
         int builtAt = -1;
         int turn = 0;

@@ -306,22 +306,34 @@ void TestOnboardingSheet::countdownRing()
 void TestOnboardingSheet::qrCode_data()
 {
     QTest::addColumn<QString>("link");
+    QTest::addColumn<QByteArray>("library");
     QTest::addColumn<int>("modules"); // 0: nothing encoded
-    QTest::newRow("guide link") << OnboardingView::syncGuideLink << 29;
-    QTest::newRow("empty") << "" << 0;
+    const QByteArray installed = QrEncoder::defaultLibrary;
+    QTest::newRow("guide link") << OnboardingView::syncGuideLink << installed << 29;
+    QTest::newRow("empty") << "" << installed << 0;
+    // Opened only when a code is drawn: a library gone since the start says so where the code goes.
+    QTest::newRow("library missing") << OnboardingView::syncGuideLink << QByteArray("libqrencode-absent.so.4") << 0;
 }
 
 void TestOnboardingSheet::qrCode()
 {
     QFETCH(QString, link);
+    QFETCH(QByteArray, library);
     QFETCH(int, modules);
-    const QImage grid = OnboardingQRCode::moduleImage(link);
-    OnboardingQRCode view(link);
+    const QImage grid = OnboardingQRCode::moduleImage(link, library.constData());
+    OnboardingQRCode view(link, nullptr, library.constData());
     view.resize(92, 92);
     const QImage shown = view.grab().toImage();
+    const bool missing = library != QrEncoder::defaultLibrary;
+    QCOMPARE(view.error().contains(QLatin1String(library)), missing);
+    QCOMPARE(view.accessibleDescription(), view.error());
     if (modules == 0) {
         QVERIFY(grid.isNull());
-        QCOMPARE(shown.pixel(46, 46), qRgb(255, 255, 255));
+        int dark = 0;
+        for (int y = 0; y < 92; ++y)
+            for (int x = 0; x < 92; ++x)
+                dark += qGray(shown.pixel(x, y)) < 200;
+        QCOMPARE(dark > 0, missing); // the reason written, or a blank white square
         return;
     }
     QCOMPARE(grid.width(), modules);

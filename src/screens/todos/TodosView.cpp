@@ -164,9 +164,14 @@ ChoiceDialog* TodosView::deleteQuestion() const
 
 QList<QFont> TodosView::firstFaces(const StorageService& store)
 {
+    return firstFaces(!store.todos().empty());
+}
+
+QList<QFont> TodosView::firstFaces(bool hasTodos)
+{
     // The day's header: its date, its headline and the arrows to the other days.
     QList<QFont> faces{Eyebrow::face(eyebrowSize), headlineFace(), Symbols::font(arrowSize)};
-    if (store.todos().empty())
+    if (!hasTodos)
         return Theme::distinctFaces(faces + FocusEmptyCard::faces(false, false));
     // A day with to-dos: either card (a timed to-do with steps and more after it, or none left),
     // the rest of the day with its header and rows, the past week's box and what is done. Which

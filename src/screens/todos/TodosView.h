@@ -81,6 +81,8 @@ public:
     // The faces the page first draws with today for what `store` holds, each face first: those of
     // the empty day with no to-dos at all, else those a day's first screen commonly draws.
     static QList<QFont> firstFaces(const StorageService& store);
+    // The same, before the store has loaded: `hasTodos` as the to-dos file is expected to hold.
+    static QList<QFont> firstFaces(bool hasTodos);
     // Rebuilds the sections from the store now (the page also does so after every store change).
     void refresh();
     // What a page's first build of a longer day lists: more rows than the tallest window shows,
