@@ -212,9 +212,8 @@ QCoro::Task<SyncManifest> SyncRun::fetchManifest()
 
 QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
                                     QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds,
-                                    QSet<QUuid> deletedSeriesIds)
+                                    QSet<QUuid> deletedSeriesIds, bool mayRetry)
 {
-    bool mayRetry = true;
     for (;;) {
         auto merging = std::make_shared<ManifestMerge>();
         // Moved, not shared: their long id texts are freed with the merge, on a worker. Freeing a
@@ -238,6 +237,7 @@ QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QS
             co_return;
 
         auto saved = std::make_shared<ModifyResults>(co_await answer(recordStore().modify(*saving, QStringList())));
+        chain(*saved);
         const size_t sent = saving->size();
         releaseOnWorker(std::move(saving));
         if (saved->saves.size() != sent)
@@ -263,6 +263,86 @@ QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QS
     }
 }
 
+QCoro::Task<bool> SyncRun::patchManifest(ManifestPages::IdFields adding, ManifestPages::IdFields removing,
+                                         std::shared_ptr<bool> conflicted)
+{
+    using namespace ManifestPages;
+    std::vector<ItemResult> first = co_await answer(recordStore().fetch(QStringList(manifestRecordName)));
+    if (first.size() != 1 || first.front().error || !first.front().record)
+        co_return false;
+    const int count = storedPageCount(first.front().record->int64(pageCountField));
+    // Page 0 always: an older copy writes every id it holds there.
+    std::vector<CloudRecord> pages{std::move(*first.front().record)};
+    std::vector<int> numbers{0};
+    if (count > 1) {
+        QSet<int> wanted;
+        for (const int field : {int(taskIds), int(noteIds)})
+            for (const QSet<QUuid>* ids : {&adding[size_t(field)], &removing[size_t(field)]})
+                for (const QUuid& id : *ids)
+                    wanted.insert(pageOf(id, count));
+        wanted.remove(0);
+        QStringList names;
+        for (const int page : wanted) {
+            numbers.push_back(page);
+            names.append(pageName(manifestRecordName, page));
+        }
+        if (!names.isEmpty()) {
+            std::vector<ItemResult> more = co_await answer(recordStore().fetch(names));
+            if (more.size() != size_t(names.size()))
+                throw malformedAnswer();
+            for (ItemResult& item : more) {
+                if (item.error || !item.record)
+                    co_return false;
+                pages.push_back(std::move(*item.record));
+            }
+        }
+    }
+    std::vector<CloudRecord> changed;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        CloudRecord& page = pages[i];
+        bool differs = false;
+        qsizetype bytes = 0;
+        for (int field = 0; field < fieldCount; ++field) {
+            const QString name = fieldName(field);
+            QSet<QUuid> ids = idsOf(page, name);
+            const QSet<QUuid> before = ids;
+            ids -= removing[size_t(field)];
+            for (const QUuid& id : adding[size_t(field)])
+                if (count == 1 || pageOf(id, count) == numbers[i])
+                    ids.insert(id);
+            if (ids != before) {
+                page.setString(name, SyncMerge::idListText(ids));
+                differs = true;
+            }
+            bytes += page.string(name).value_or(QString()).size();
+        }
+        // A page that would outgrow its share is split by the full save.
+        const qsizetype budget =
+            count == 1 ? m_context.env->manifestOneRecordBudget : m_context.env->manifestPageBudget;
+        if (bytes > budget)
+            co_return false;
+        if (differs)
+            changed.push_back(std::move(page));
+    }
+    if (changed.empty())
+        co_return true;
+    const size_t sent = changed.size();
+    const ModifyResults saved = co_await answer(recordStore().modify(changed, QStringList()));
+    chain(saved);
+    if (saved.saves.size() != sent)
+        throw malformedAnswer();
+    for (const ItemResult& item : saved.saves) {
+        if (item.error && item.error->kind == RecordFailure::changedOnServer) {
+            logManifestRetry();
+            *conflicted = true;
+            co_return false;
+        }
+        if (item.error)
+            throw *item.error;
+    }
+    co_return true;
+}
+
 // ---- item records
 
 QCoro::Task<SyncRun::DeletedIds> SyncRun::pushPendingDeletes()
@@ -275,6 +355,7 @@ QCoro::Task<SyncRun::DeletedIds> SyncRun::pushPendingDeletes()
     for (qsizetype start = 0; start < names.size(); start += deleteChunk) {
         const QStringList chunk = names.mid(start, deleteChunk);
         const ModifyResults results = co_await answer(recordStore().modify(std::vector<CloudRecord>(), chunk));
+        chain(results);
         if (results.deletes.size() != size_t(chunk.size()))
             throw malformedAnswer();
         for (qsizetype i = 0; i < chunk.size(); ++i) {
@@ -327,6 +408,7 @@ QCoro::Task<> SyncRun::saveRecords(std::vector<CloudRecord> records)
             const std::vector<CloudRecord> chunk(records.begin() + start,
                                                  records.begin() + std::min(records.size(), start + saveChunk));
             const ModifyResults results = co_await answer(recordStore().modify(chunk, QStringList()));
+            chain(results);
             if (results.saves.size() != chunk.size())
                 throw malformedAnswer();
             for (size_t i = 0; i < chunk.size(); ++i) {
@@ -342,11 +424,17 @@ QCoro::Task<> SyncRun::saveRecords(std::vector<CloudRecord> records)
     } catch (const RecordError& error) {
         failure = error;
     }
+    // Noted in the known sets' journal; written whole when it cannot be, or is due to be folded in.
     std::vector<SyncBookkeeping::IdSetWrite> known;
-    if (!savedTasks.isEmpty())
-        known.push_back({SyncBookkeeping::knownTasksKey, std::move(savedTasks), true});
-    if (!savedNotes.isEmpty())
-        known.push_back({SyncBookkeeping::knownNotesKey, std::move(savedNotes), true});
+    for (auto& [key, saved] : {std::pair{SyncBookkeeping::knownTasksKey, std::move(savedTasks)},
+                               std::pair{SyncBookkeeping::knownNotesKey, std::move(savedNotes)}}) {
+        if (saved.isEmpty() && !m_bookkeeping.journalDue())
+            continue;
+        if (!m_bookkeeping.noteKnown(key, saved, {}))
+            known.push_back({key, saved, true});
+        else if (m_bookkeeping.journalDue())
+            known.push_back({key, m_bookkeeping.idSet(key), false, true});
+    }
     if (!known.empty())
         co_await writeIdSets(std::move(known));
     if (records.size() > saveChunk)
