@@ -142,6 +142,33 @@ bool changedSince(const std::vector<T>& list, size_t from, size_t to, const QHas
     return true;
 }
 
+// The same for the items of `ids` alone, found one by one: the store told which changed.
+template <typename T>
+bool changedAmong(const std::vector<T>& list, const QSet<QUuid>& ids, const QHash<QUuid, size_t>& before,
+                  const QSet<QUuid>& pendingDeletes, std::vector<T>& changed, QHash<QUuid, size_t>& digests,
+                  QSet<QUuid>& gone)
+{
+    for (const QUuid& id : ids) {
+        const auto item = std::find_if(list.begin(), list.end(), [&id](const T& t) { return t.id == id; });
+        const auto was = before.constFind(id);
+        if (item == list.end()) {
+            if (was != before.cend() && !pendingDeletes.contains(id))
+                return false;
+            if (was != before.cend())
+                gone.insert(id);
+            continue;
+        }
+        if (pendingDeletes.contains(id))
+            return false;
+        const size_t digest = digestOf(*item);
+        if (was == before.cend() || *was != digest) {
+            digests.insert(id, digest);
+            changed.push_back(*item);
+        }
+    }
+    return true;
+}
+
 // Whether a fetched copy would win over the local item in a merge: then this is no change made
 // only here.
 template <typename T> bool remoteWouldWin(const std::vector<T>& local, const std::vector<T>& remote)
@@ -527,6 +554,7 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
     uploading->todos = std::move(uploadLists.todos);
     uploading->notes = std::move(uploadLists.notes);
     const quint64 uploadedFrom = uploadLists.localChanges;
+    const quint64 uploadedRevision = uploadLists.todosRevision;
     QFuture<void> working = onWorker([uploading] { uploading->run(); });
     co_await working;
     abandonIfGone();
@@ -577,7 +605,9 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
                                    std::move(todoDigests),
                                    std::move(noteDigests),
                                    stopped,
-                                   deleted};
+                                   deleted,
+                                   uploadedRevision,
+                                   m_manifestPages};
     releaseOnWorker(
         std::make_shared<std::pair<QSet<QUuid>, QSet<QUuid>>>(std::move(storeTodoIds), std::move(storeNoteIds)));
 }
@@ -676,7 +706,7 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
     std::vector<Note> notes;
     QHash<QUuid, size_t> todoDigests, noteDigests;
     QSet<QUuid> goneTasks, goneNotes;
-    quint64 scannedAt = 0;
+    quint64 scannedAt = 0, scannedRevision = 0;
     for (int attempt = 1;; ++attempt) {
         if (!settledHere())
             co_return false;
@@ -691,7 +721,14 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         const QSet<QUuid> pendingNotes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
         qsizetype todosThere = 0, notesThere = 0;
         bool moved = false;
-        for (size_t from = 0; from < store.todos().size(); from += 5 * copySlice) {
+        scannedRevision = todosRevision;
+        goneTasks.clear();
+        const std::optional<QSet<QUuid>> touched = store.todosChangedSince(settled.todosRevision);
+        const bool told = touched && touched->size() + pendingTasks.size() <= 32;
+        if (told && !changedAmong(store.todos(), *touched + pendingTasks, settled.todoDigests, pendingTasks, todos,
+                                  todoDigests, goneTasks))
+            co_return false;
+        for (size_t from = 0; !told && from < store.todos().size(); from += 5 * copySlice) {
             if (from > 0 && attempt < 3) {
                 QFuture<void> turn = nextTurn();
                 co_await turn;
@@ -711,12 +748,15 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
             co_return false;
         // What left the lists since must be deletions still to send: anything else is no change
         // made only here.
-        goneTasks = pendingTasks;
+        if (!told) {
+            goneTasks = pendingTasks;
+            goneTasks.removeIf([&settled](const QUuid& id) { return !settled.todoDigests.contains(id); });
+            if (goneTasks.size() != settled.todoDigests.size() - todosThere)
+                co_return false;
+        }
         goneNotes = pendingNotes;
-        goneTasks.removeIf([&settled](const QUuid& id) { return !settled.todoDigests.contains(id); });
         goneNotes.removeIf([&settled](const QUuid& id) { return !settled.noteDigests.contains(id); });
-        if (goneTasks.size() != settled.todoDigests.size() - todosThere ||
-            goneNotes.size() != settled.noteDigests.size() - notesThere)
+        if (goneNotes.size() != settled.noteDigests.size() - notesThere)
             co_return false;
         break;
     }
@@ -761,7 +801,6 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
                   RecordMapper::taskRecordType, &RecordMapper::apply, upload);
     selectUploads(notes, fetchedNotes - idsOf(remoteNotes), SyncMerge::firstById(remoteNotes), recordIndex,
                   RecordMapper::noteRecordType, &RecordMapper::fillNoteRecord, upload);
-    const int uploaded = int(upload.size());
     ManifestPages::IdFields adding, removing;
     for (const QUuid& id : taskIds)
         if (!m_memory.settled->todoDigests.contains(id))
@@ -772,12 +811,22 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
 
     // 5., 14., 15. Deletions, the upload, and deletions made meanwhile.
     const DeletedIds firstPush = co_await pushPendingDeletes();
+    // An item deleted while the run was fetching is not sent back: its deletion is sent instead.
+    const QSet<QUuid> deletedMeanwhile = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes) +
+                                         m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
+    std::erase_if(upload, [&deletedMeanwhile](const CloudRecord& record) {
+        return deletedMeanwhile.contains(parseUuid(record.recordName()).value_or(QUuid()));
+    });
+    const int uploaded = int(upload.size());
     co_await saveRecords(std::move(upload));
-    const DeletedIds secondPush = co_await pushPendingDeletes();
+    const DeletedIds secondPush = co_await pushPendingDeletes(firstPush);
     const QSet<QUuid> pushedTasks = firstPush.tasks + secondPush.tasks;
     const QSet<QUuid> pushedNotes = firstPush.notes + secondPush.notes;
+    // Removal beats addition: an item deleted during the run is not listed.
     removing[ManifestPages::taskIds] = pushedTasks;
     removing[ManifestPages::noteIds] = pushedNotes;
+    adding[ManifestPages::taskIds] -= pushedTasks;
+    adding[ManifestPages::noteIds] -= pushedNotes;
 
     // 16. The manifest: only the pages that list what came or went.
     if (!adding[ManifestPages::taskIds].isEmpty() || !adding[ManifestPages::noteIds].isEmpty() ||
@@ -794,6 +843,7 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
     std::optional<Settled> settled = std::move(m_memory.settled);
     m_memory.settled.reset();
     std::vector<SyncBookkeeping::IdSetWrite> whole;
+    const OwnWrites own(m_memory);
     for (const auto& [key, gone] : {std::pair{SyncBookkeeping::knownTasksKey, pushedTasks},
                                     std::pair{SyncBookkeeping::knownNotesKey, pushedNotes}})
         if (!m_bookkeeping.noteKnown(key, {}, gone) || m_bookkeeping.journalDue())
@@ -807,6 +857,9 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
     if (settled && m_chain) {
         settled->stamp = *m_chain;
         settled->localChanges = scannedAt;
+        settled->todosRevision = scannedRevision;
+        if (m_manifestPages > 0)
+            settled->manifestPages = m_manifestPages;
         for (auto it = todoDigests.cbegin(); it != todoDigests.cend(); ++it)
             settled->todoDigests.insert(it.key(), it.value());
         for (auto it = noteDigests.cbegin(); it != noteDigests.cend(); ++it)
@@ -848,6 +901,9 @@ QCoro::Task<> SyncRun::writeIdSets(std::vector<SyncBookkeeping::IdSetWrite> writ
     const QFuture<void> working = onWorker([writing] { SyncBookkeeping::encode(*writing); });
     co_await working;
     abandonIfGone();
-    m_bookkeeping.finishWriting(*writing);
+    {
+        const OwnWrites own(m_memory);
+        m_bookkeeping.finishWriting(*writing);
+    }
     releaseOnWorker(std::move(writing));
 }

@@ -52,6 +52,8 @@ public:
         // finds only local changes since sends just the items that read differently now.
         QHash<QUuid, size_t> todoDigests, noteDigests;
         QSet<QUuid> stopped, deleted;
+        quint64 todosRevision = 0; // of the to-dos the digests were taken from
+        int manifestPages = 0;     // as the run saved the manifest; 0: not known
     };
     // What runs remember from one to the next, in memory only (a start reads everything). The
     // service counts the local changes and forgets `settled` when something a run reads changes.
@@ -61,6 +63,15 @@ public:
         QString accountKey;       // as the last account check found it
         // Records the last full run fetched and could not read: still there while it is settled.
         int unreadableItems = 0;
+        // While above 0, a change of the known sets is a run's own and does not unsettle it.
+        int ownWrites = 0;
+    };
+    struct OwnWrites {
+        explicit OwnWrites(Memory& memory) : m_memory(memory) { ++m_memory.ownWrites; }
+        ~OwnWrites() { --m_memory.ownWrites; }
+        OwnWrites(const OwnWrites&) = delete;
+        OwnWrites& operator=(const OwnWrites&) = delete;
+        Memory& m_memory;
     };
 
     // What a run tells the service as it goes.
@@ -154,7 +165,8 @@ private:
     QCoro::Task<> saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
                                QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds, QSet<QUuid> deletedSeriesIds,
                                bool mayRetry = true);
-    QCoro::Task<DeletedIds> pushPendingDeletes();
+    // `alreadySent`: sent by this run already, and not again.
+    QCoro::Task<DeletedIds> pushPendingDeletes(DeletedIds alreadySent = {});
     QCoro::Task<std::vector<CloudRecord>> fetchRecords(std::vector<QUuid> ids);
     QCoro::Task<> saveRecords(std::vector<CloudRecord> records);
     // Awaits one answer of the record store: its value, or its error thrown to the run.
@@ -184,6 +196,7 @@ private:
     Memory& m_memory;
     // The stamp after this run's last write, while only this run wrote since it read the stamp.
     std::optional<QString> m_chain;
+    int m_manifestPages = 0; // as this run last saved (or found) the manifest; 0: not known
 };
 
 template <typename T> QCoro::Task<T> SyncRun::answer(QFuture<StoreAnswer<T>> future)

@@ -89,7 +89,7 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
         // What a run reads besides the lists: a change by anyone but the run itself (which settles
         // only at its end) needs the next run to read everything again.
         // (Deletions waiting to be sent are read again by every run that has changes to send.)
-        if (key == knownTasksKey || key == knownNotesKey || key == accountKeyKey ||
+        if (((key == knownTasksKey || key == knownNotesKey) && m_runMemory.ownWrites == 0) || key == accountKeyKey ||
             key == StorageService::stoppedSeriesKey || key == StorageService::deletedSeriesKey)
             m_runMemory.settled.reset();
     };
