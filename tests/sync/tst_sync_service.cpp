@@ -563,6 +563,99 @@ private slots:
         QTest::newRow("moved before, a stale copy left") << true << true << false;
         QTest::newRow("an earlier version ran after this one") << true << true << true;
     }
+    // What a run notes of the known ids between two writes of their file is kept in a journal: read
+    // back after the program ended at any point, never more than the file and journal both said.
+    void knownIdsJournal_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("ended before a fold") << QString();
+        QTest::newRow("last entry torn") << QStringLiteral("torn");
+        QTest::newRow("file written whole since") << QStringLiteral("stale");
+        QTest::newRow("folded after many entries") << QStringLiteral("fold");
+    }
+    void knownIdsJournal()
+    {
+        QFETCH(QString, damage);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("sync-known-ids.json"));
+        const QString key = SyncService::knownTasksKey;
+        QSet<QUuid> stored;
+        for (int i = 0; i < 300; ++i)
+            stored.insert(QUuid::createUuid());
+        QSet<QUuid> expected = stored;
+        {
+            Defaults preferences(folder.filePath(QStringLiteral("defaults.json")));
+            Defaults known(path);
+            SyncBookkeeping bookkeeping(preferences, &known);
+            bookkeeping.writeIdSet(key, stored);
+            const QUuid added = QUuid::createUuid(), gone = *stored.begin();
+            QVERIFY(bookkeeping.noteKnown(key, {added}, {}));
+            QVERIFY(bookkeeping.noteKnown(key, {}, {gone}));
+            expected = stored - QSet<QUuid>{gone} + QSet<QUuid>{added};
+            while (damage == QLatin1String("fold") && !bookkeeping.journalDue()) {
+                const QSet<QUuid> more{QUuid::createUuid(), QUuid::createUuid()};
+                QVERIFY(bookkeeping.noteKnown(key, more, {}));
+                expected += more;
+            }
+            if (damage == QLatin1String("fold")) {
+                const auto writing = bookkeeping.startWriting({{key, bookkeeping.idSet(key), false, true}});
+                SyncBookkeeping::encode(*writing);
+                bookkeeping.finishWriting(*writing);
+                known.waitForWrites();
+                QVERIFY(!QFile::exists(bookkeeping.journalPath()));
+                QCOMPARE(Defaults(path).uuidSet(key), expected); // the file alone, as an earlier version reads it
+            }
+            QCOMPARE(bookkeeping.idSet(key), expected);
+        } // ended as by a kill: nothing folded on the way out
+        QFile journal(path + QStringLiteral(".journal"));
+        if (damage == QLatin1String("torn")) {
+            QVERIFY(journal.open(QIODevice::Append));
+            journal.write("0123456789abcdef {\"state\":");
+            journal.close();
+        } else if (damage == QLatin1String("stale")) {
+            // Written whole with another set, the journal not yet emptied: the file alone counts.
+            Defaults whole(path);
+            whole.set(QStringLiteral("sync.knownIdsJournal.v1"), QStringLiteral("later"));
+            whole.setUuidSet(key, stored);
+            expected = stored;
+        }
+        for (int start = 0; start < 2; ++start) {
+            Defaults preferences(folder.filePath(QStringLiteral("defaults.json")));
+            Defaults known(path);
+            SyncBookkeeping bookkeeping(preferences, &known);
+            QCOMPARE(bookkeeping.idSet(key), expected);
+            // Entries after a torn one are read too.
+            const QUuid later = QUuid::createUuid();
+            QVERIFY(bookkeeping.noteKnown(key, {later}, {}));
+            expected.insert(later);
+        }
+    }
+
+    // Another device writes between this run's writes: the run cannot vouch for the record store
+    // as it leaves it, and the next run reads everything and takes the change in.
+    void aWriteAmongThisRunsIsSeen()
+    {
+        MemoryRecordStore records;
+        SyncDevice device(&records);
+        const TaskItem theirs = device.addTodo(QStringLiteral("theirs"));
+        TaskItem mine = device.addTodo(QStringLiteral("mine"));
+        QVERIFY(device.run() && device.run());
+        device.fixture.clock.advance(60);
+        mine.title = QStringLiteral("mine, edited");
+        QVERIFY(device.store().upsertTodo(mine));
+        bool planted = false;
+        records.beforeRequest = [&](Op op) {
+            if (op == Op::modify && !std::exchange(planted, true))
+                plantTodo(records, theirs.id, QStringLiteral("changed elsewhere"), device.fixture.clock.now() + 30);
+        };
+        QVERIFY(device.run());
+        records.beforeRequest = nullptr;
+        QVERIFY(planted);
+        QVERIFY(device.run());
+        QCOMPARE(device.todo(theirs.id)->title, QStringLiteral("changed elsewhere"));
+        QCOMPARE(records.peek(uuidText(mine.id))->string(QStringLiteral("title")), mine.title);
+    }
+
     void knownIdsKeptApart()
     {
         QFETCH(bool, earlierVersion);
