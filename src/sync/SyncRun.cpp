@@ -598,6 +598,10 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
     m_context.reports->runSucceeded(storeTodoCount, storeNoteCount, uploaded);
     // A run that wrote moved the stamp itself: unless its writes followed on from the stamp it
     // read with nobody else's between, the next one reads everything once more.
+    // The digests of the run before (one per item) are freed on a worker, as the run's records are.
+    if (m_memory.settled)
+        releaseOnWorker(std::make_shared<Settled>(std::move(*m_memory.settled)));
+    m_memory.settled.reset();
     if (!stamp.isEmpty())
         m_memory.settled = Settled{m_memory.accountKey,
                                    m_chain.value_or(stamp),
