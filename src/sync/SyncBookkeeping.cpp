@@ -179,7 +179,8 @@ bool SyncBookkeeping::noteKnown(const QString& key, const QSet<QUuid>& added, co
 
 bool SyncBookkeeping::journalDue() const
 {
-    return m_journalBytes > std::max<qint64>(64 * 1024, QFileInfo(m_known.path()).size() / 8);
+    // Small enough to read at start-up without notice, large enough to fold rarely.
+    return m_journalBytes > std::max<qint64>(32 * 1024, QFileInfo(m_known.path()).size() / 32);
 }
 
 void SyncBookkeeping::restartJournal(const QStringList& writtenWhole)

@@ -815,6 +815,9 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
 
     // 5., 14., 15. Deletions, the upload, and deletions made meanwhile.
     const DeletedIds firstPush = co_await pushPendingDeletes();
+    // What is sent is noted as known in the record store, which holds only for what the data files
+    // on disk hold too.
+    co_await confirmListsWritten();
     // An item deleted while the run was fetching is not sent back: its deletion is sent instead.
     const QSet<QUuid> deletedMeanwhile = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes) +
                                          m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
