@@ -631,6 +631,28 @@ private slots:
         }
     }
 
+    // An item deleted while a run that sends one change fetches is not sent back by that run.
+    void deletedDuringAOneChangeRun()
+    {
+        MemoryRecordStore records;
+        SyncDevice device(&records), other(&records);
+        QVERIFY(device.run());
+        const Note note = device.addNote(QStringLiteral("short-lived"));
+        bool deleted = false;
+        records.beforeRequest = [&](Op op) {
+            if (op == Op::fetch && !std::exchange(deleted, true))
+                device.store().deleteNote(note.id);
+        };
+        QVERIFY(device.run());
+        records.beforeRequest = nullptr;
+        QVERIFY(deleted && device.store().notes().empty());
+        QVERIFY(!records.peek(uuidText(note.id)));
+        QVERIFY(!listedIds(records, "noteIds").contains(uuidText(note.id)));
+        QVERIFY(device.run() && other.run());
+        QVERIFY(other.store().notes().empty());
+        QVERIFY(device.sync->idSet(SyncService::pendingNoteDeletes).isEmpty());
+    }
+
     // Another device writes between this run's writes: the run cannot vouch for the record store
     // as it leaves it, and the next run reads everything and takes the change in.
     void aWriteAmongThisRunsIsSeen()
@@ -1073,6 +1095,19 @@ private slots:
         checkManifest(ids);
         QVERIFY(a.run());
         QCOMPARE(int(a.store().todos().size()), ids.size());
+
+        // One to-do added here: its record and the one page that lists it, written as a full save
+        // writes them, so the other device's full run finds nothing to change.
+        a.fixture.clock.advance(60);
+        ids.append(uuidText(a.addTodo(QStringLiteral("one more")).id));
+        const size_t modifiesBefore = records.requestSizes(Op::modify).size();
+        QVERIFY(a.run());
+        const std::vector<int> sizes = records.requestSizes(Op::modify);
+        QCOMPARE(std::vector<int>(sizes.begin() + qsizetype(modifiesBefore), sizes.end()), (std::vector<int>{1, 1}));
+        checkManifest(ids);
+        QVERIFY(b.run());
+        QCOMPARE(records.requestSizes(Op::modify).size(), sizes.size());
+        QVERIFY(b.todo(parseUuid(ids.last()).value()));
 
         // An older copy reads and writes only the first record: every id it holds lands there.
         // Nothing is lost, and the next run puts each id back on its own page.
