@@ -96,6 +96,7 @@ public:
     // Changes with every change of the to-dos (or of the notes): a list made from them is still
     // current while this has not moved.
     quint64 todosRevision() const { return m_todos.revision(); }
+    std::optional<QSet<QUuid>> todosChangedSince(quint64 revision) const { return m_todos.changedSince(revision); }
     quint64 notesRevision() const { return m_notes.revision(); }
 
     // --- notes

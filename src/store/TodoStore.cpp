@@ -6,6 +6,7 @@
 #include "store/SeriesPass.h"
 #include "store/StoreCore.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 #include <utility>
 
@@ -24,7 +25,28 @@ TodoStore::TodoStore(StoreCore& core, SeriesPass& series, QObject* parent)
     : QObject(parent), m_core(core), m_series(series)
 {
     // First of all who hear of a change, so every one of them already sees the new revision.
-    connect(this, &TodoStore::todosChanged, this, [this] { ++m_revision; });
+    connect(this, &TodoStore::todosChanged, this, [this] {
+        ++m_revision;
+        // A few hundred ids are worth keeping; a change of more is read whole by whoever asks.
+        if (m_touching && m_changes.size() + size_t(m_touching->size()) <= 512) {
+            for (const QUuid& id : std::as_const(*m_touching))
+                m_changes.emplace_back(m_revision, id);
+        } else {
+            m_changes.clear();
+            m_changesFrom = m_revision;
+        }
+    });
+}
+
+std::optional<QSet<QUuid>> TodoStore::changedSince(quint64 revision) const
+{
+    if (revision < m_changesFrom || revision > m_revision)
+        return std::nullopt;
+    QSet<QUuid> ids;
+    for (const auto& [changedAt, id] : m_changes)
+        if (changedAt > revision)
+            ids.insert(id);
+    return ids;
 }
 
 Date TodoStore::now() const
@@ -163,6 +185,7 @@ void TodoStore::advanceFocus()
 
 bool TodoStore::commitTodos(std::vector<TaskItem> before, bool sync)
 {
+    const auto told = qScopeGuard([this] { m_touching.reset(); });
     if (saveTodos(sync)) {
         emit todosChanged();
         noteTodosAnnounced();
@@ -177,6 +200,8 @@ bool TodoStore::commitTodos(std::vector<TaskItem> before, bool sync)
 
 bool TodoStore::commitTodoAt(size_t index, TaskItem before, bool sync)
 {
+    m_touching = QSet<QUuid>{m_todos[index].id};
+    const auto told = qScopeGuard([this] { m_touching.reset(); });
     if (writeTodos(sync, index)) {
         emit todosChanged();
         noteTodosAnnounced();
@@ -195,6 +220,7 @@ bool TodoStore::addTodo(const TaskItem& todo)
     item.updatedAt = stamp();
     std::vector<TaskItem> before = m_todos;
     m_todos.insert(m_todos.begin(), item);
+    m_touching = QSet<QUuid>{item.id};
     if (!commitTodos(std::move(before), true))
         return false;
     m_core.reminders().rescheduleTodoReminder(item, now(), calendar());
@@ -240,11 +266,13 @@ bool TodoStore::upsertTodo(const TaskItem& todo)
     std::vector<TaskItem> before = m_todos;
     const SeriesPass::Marks marks = m_series.marks();
     TaskItem edited = todo;
+    QSet<QUuid> touching{todo.id};
     if (old->recurringSeriesId && edited.repeatOption == RepeatOption::none) {
         const QUuid series = *old->recurringSeriesId;
         m_series.storeRecurringSeries({series}, {});
         for (TaskItem& t : m_todos) {
             if (t.recurringSeriesId == series) {
+                touching.insert(t.id);
                 t.repeatOption = RepeatOption::none;
                 t.recurringSeriesId.reset();
                 t.updatedAt = s;
@@ -255,6 +283,7 @@ bool TodoStore::upsertTodo(const TaskItem& todo)
         edited.recurringSeriesId.reset();
     edited.updatedAt = s;
     *findTodo(todo.id) = edited;
+    m_touching = std::move(touching);
     if (!commitTodos(std::move(before), true)) {
         m_series.restoreMarks(marks);
         return false;
@@ -296,6 +325,9 @@ bool TodoStore::moveTodosToToday(const std::vector<QUuid>& ids)
         t.updatedAt = stamped;
         moved.push_back(t);
     }
+    m_touching.emplace();
+    for (const TaskItem& t : moved)
+        m_touching->insert(t.id);
     if (!commitTodos(std::move(before), true))
         return false;
     for (const TaskItem& t : moved)
@@ -320,6 +352,7 @@ bool TodoStore::deleteTodo(const TaskItem& todo)
                 removed.insert(t.id);
     }
     std::erase_if(m_todos, [&removed](const TaskItem& t) { return removed.contains(t.id); });
+    m_touching = removed;
     if (!commitTodos(std::move(before), false)) {
         m_series.restoreMarks(marks);
         return false;

@@ -27,6 +27,9 @@ public:
     const std::vector<TaskItem>& todos() const { return m_todos; }
     // Changes with every change of the to-dos.
     quint64 revision() const { return m_revision; }
+    // The ids of the to-dos added, changed or deleted since `revision`, for the sync to send just
+    // those; none when that is not known (a change of many at once, or too long ago).
+    std::optional<QSet<QUuid>> changedSince(quint64 revision) const;
     std::optional<QUuid> focusTodoID() const { return m_focusTodoID; }
     void setFocusTodoID(const std::optional<QUuid>& id);
     // Reads the file; answers the writer's use count after taking in its text.
@@ -95,6 +98,11 @@ private:
     std::vector<TaskItem> m_todos;
     quint64 m_revision = 0;
     std::optional<QUuid> m_focusTodoID;
+    // What the change about to be announced touches (none: not told), and the ids of the changes
+    // since `m_changesFrom`, by revision.
+    std::optional<QSet<QUuid>> m_touching;
+    std::vector<std::pair<quint64, QUuid>> m_changes;
+    quint64 m_changesFrom = 0;
 
     // The file's writer keeps the text of what it wrote last, and its encodings run on the
     // writing thread as well as here, one at a time under the lock. Here it is used only once no

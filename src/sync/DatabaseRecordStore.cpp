@@ -60,6 +60,13 @@ StoreAnswer<ModifyResults> modifyIn(RecordDatabase& db, const std::vector<CloudR
             item.error = RecordStore::unknownItem();
         answer.value.deletes.push_back(std::move(item));
     }
+    if (!answer.error && !db.stampAtBegin().isEmpty()) {
+        const StoreAnswer<QString> after = db.changeStamp();
+        if (!after.error) {
+            answer.value.stampBefore = db.stampAtBegin();
+            answer.value.stampAfter = after.value;
+        }
+    }
     if (!answer.error)
         answer.error = db.commit();
     if (answer.error) {

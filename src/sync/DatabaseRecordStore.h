@@ -22,6 +22,9 @@ public:
     virtual StoreAnswer<std::vector<CloudRecord>> read(const QStringList& names) = 0;
     // A write request runs between begin() and commit() or rollback().
     virtual std::optional<RecordError> begin() = 0;
+    // The change stamp as the request begun last found it, before any writer after it; empty
+    // when this database cannot tell.
+    virtual QString stampAtBegin() const { return {}; }
     // Merges a checked save onto the version it was fetched as (a free name when it has no tag);
     // no record when that version is not the stored one.
     virtual StoreAnswer<std::optional<CloudRecord>> write(const CloudRecord& record, const QByteArray& patch) = 0;

@@ -131,6 +131,7 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
         if (!answer.error && fault && fault->kind == Fault::Kind::beforeCommit) {
             answer.error = fault->error;
         } else if (!answer.error) {
+            answer.value.stampBefore = QString::number(m_changes);
             const bool itemFault = fault && count > 0 && fault->kind != Fault::Kind::lostAnswer;
             const int failing = itemFault ? fault->item % count : -1;
             QString failingName;
@@ -159,6 +160,9 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
                 }
                 answer.value.deletes.push_back(std::move(item));
             }
+            answer.value.stampAfter = QString::number(m_changes);
+            if (!m_changeStampKnown)
+                answer.value.stampBefore = answer.value.stampAfter = QString();
             if (fault && fault->kind == Fault::Kind::lostAnswer)
                 answer.error = fault->error;
             if (fault && fault->kind == Fault::Kind::partialFailure && failing >= 0) {

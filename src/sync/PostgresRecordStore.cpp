@@ -170,13 +170,23 @@ public:
     // over it and their records, and its value grows in the order they commit.
     std::optional<RecordError> begin() override
     {
+        m_stampAtBegin.clear();
         std::optional<RecordError> e = exec("BEGIN");
-        if (!e)
-            e = exec(countChange);
+        if (!e) {
+            // What the counter read before this writer took it.
+            Result r(PQexec(m_conn, "UPDATE qh_meta SET value = (value::bigint + 1)::text WHERE key = 'changes' "
+                                    "RETURNING (value::bigint - 1)::text"));
+            if (r.status() != PGRES_TUPLES_OK || r.rows() != 1)
+                e = error(r.r);
+            else
+                m_stampAtBegin = r.text(0, 0);
+        }
         if (e)
             exec("ROLLBACK");
         return e;
     }
+
+    QString stampAtBegin() const override { return m_stampAtBegin; }
 
     StoreAnswer<std::optional<CloudRecord>> write(const CloudRecord& record, const QByteArray& patch) override
     {
@@ -270,9 +280,6 @@ private:
         return e;
     }
 
-    static constexpr const char* countChange =
-        "UPDATE qh_meta SET value = (value::bigint + 1)::text WHERE key = 'changes'";
-
     std::optional<RecordError> exec(const char* sql)
     {
         Result r(PQexec(m_conn, sql));
@@ -299,6 +306,7 @@ private:
 
     QString m_connection;
     PGconn* m_conn = nullptr;
+    QString m_stampAtBegin;
 };
 
 } // namespace

@@ -91,6 +91,10 @@ struct ItemResult {
 struct ModifyResults {
     std::vector<ItemResult> saves;
     std::vector<ItemResult> deletes;
+    // The change stamp just before this request's writes and just after them, with no other
+    // writer in between; empty when the store cannot tell. A run that finds its requests chained
+    // from the stamp it read knows that only it wrote since.
+    QString stampBefore, stampAfter;
 };
 
 // The private record database the sync talks to. Main thread only; every call answers later

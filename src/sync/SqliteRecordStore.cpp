@@ -193,8 +193,13 @@ public:
                                "ON CONFLICT(name) DO NOTHING RETURNING type, tag, fields");
         m_remove.emplace(m_db, "DELETE FROM records WHERE name = ?1");
         m_now = QDateTime::currentMSecsSinceEpoch();
+        // No other writer gets in until this transaction ends.
+        const StoreAnswer<QString> stamp = changeStamp();
+        m_stampAtBegin = stamp.error ? QString() : stamp.value;
         return std::nullopt;
     }
+
+    QString stampAtBegin() const override { return m_stampAtBegin; }
 
     StoreAnswer<std::optional<CloudRecord>> write(const CloudRecord& record, const QByteArray& patch) override
     {
@@ -357,6 +362,7 @@ private:
     sqlite3* m_db = nullptr;
     std::optional<Statement> m_update, m_insert, m_remove;
     qint64 m_now = 0;
+    QString m_stampAtBegin;
 };
 
 } // namespace

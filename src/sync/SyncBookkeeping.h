@@ -51,6 +51,15 @@ public:
     // What this device knew of the old record store says nothing about a new one.
     void forgetKnownIds();
 
+    // A few ids learnt present in the record store, or gone from it, noted without rewriting the
+    // known sets: appended to a journal beside their file, which is folded into it when it grows
+    // past a share of it (or when the file is written anyway). False when the journal could not
+    // be written: the sets are then written whole.
+    bool noteKnown(const QString& key, const QSet<QUuid>& added, const QSet<QUuid>& removed);
+    // The journal is large enough that the next write should fold it in.
+    bool journalDue() const;
+    QString journalPath() const { return m_journalPath; }
+
     // Sets not read yet, read in three steps: texts taken here, ids parsed on a worker, and kept
     // here unless a preference was written meanwhile.
     struct Reading;
@@ -63,6 +72,7 @@ public:
         QString key;
         QSet<QUuid> ids;
         bool addToStored = false;
+        bool always = false; // also when it reads as stored (the journal is folded in)
     };
     // Sets of tens of thousands of ids written in three steps: what is stored taken here; joined,
     // compared and encoded on a worker; and written here, each only if it changed, in one write
@@ -77,12 +87,29 @@ private:
     static QString copyMarkKey(const QString& key) { return key + QStringLiteral(".copy"); }
     static QString markOf(const QJsonValue& value);
 
+    // The journal's changes of one known set, since its file last wrote it.
+    struct Delta {
+        QSet<QUuid> added, removed;
+        void apply(QSet<QUuid>& ids) const
+        {
+            ids -= removed;
+            ids += added;
+        }
+    };
+    void loadJournal();
+    // The file's known sets were (or are being) written whole: what the journal held is in them.
+    void restartJournal(const QStringList& writtenWhole);
+    QSet<QUuid> knownAsStored(const QString& key, const QJsonValue& value) const;
+
     Defaults& m_preferences;
     Defaults& m_known;
     // Either may go before this does (the program's end in any order): no copy is left then.
     QPointer<Defaults> m_preferencesAlive, m_knownAlive;
     // The id sets as last read; a run reads the large known sets several times.
     mutable QHash<QString, QSet<QUuid>> m_idSets;
+    QString m_journalPath; // none while the known sets live among the preferences
+    QHash<QString, Delta> m_journal;
+    qint64 m_journalBytes = 0;
 };
 
 struct SyncBookkeeping::Reading {
@@ -90,6 +117,7 @@ struct SyncBookkeeping::Reading {
         QString key;
         QJsonValue value;
         QSet<QUuid> ids;
+        std::optional<Delta> journal;
     };
     std::vector<Set> sets;
 };
@@ -100,6 +128,7 @@ struct SyncBookkeeping::Writing {
         bool stored = false;
         std::optional<QSet<QUuid>> before; // as last read; else read from `text` on the worker
         QJsonValue text;
+        std::optional<Delta> journal;    // applied to what `text` reads
         std::optional<QJsonValue> value; // none: the set did not change
     };
     std::vector<Set> sets;

@@ -90,6 +90,98 @@ void selectUploads(const std::vector<T>& items, const QSet<QUuid>& unreadable, c
     }
 }
 
+// What an item reads as, for telling in memory whether it changed since: every field.
+size_t digestOf(const TaskItem& t)
+{
+    size_t seed = qHashMulti(0, t.id, t.title, t.time, int(t.priority), t.isCompleted, t.dueDate.has_value(),
+                             t.dueDate.value_or(0), t.createdAt, t.updatedAt, t.reminderDate.has_value(),
+                             t.reminderDate.value_or(0), t.notes.has_value(), t.notes.value_or(QString()));
+    seed = qHashMulti(seed, int(t.repeatOption), t.recurringSeriesId.has_value(), t.recurringSeriesId.value_or(QUuid()),
+                      t.subtasks.size());
+    for (const Subtask& s : t.subtasks)
+        seed = qHashMulti(seed, s.id, s.title, s.isCompleted);
+    return seed;
+}
+
+size_t digestOf(const Note& n)
+{
+    return qHashMulti(0, n.id, n.title, n.body, n.createdAt, n.updatedAt);
+}
+
+template <typename T> QHash<QUuid, size_t> digestsOf(const std::vector<T>& items)
+{
+    QHash<QUuid, size_t> digests;
+    digests.reserve(qsizetype(items.size()));
+    for (const T& item : items)
+        digests.insert(item.id, digestOf(item));
+    return digests;
+}
+
+// The items of `list` that read differently from `before`, and how many of `before` are still
+// there; false when an id is listed twice or an item awaiting deletion is still listed.
+template <typename T>
+bool changedSince(const std::vector<T>& list, size_t from, size_t to, const QHash<QUuid, size_t>& before,
+                  const QSet<QUuid>& pendingDeletes, std::vector<T>& changed, QHash<QUuid, size_t>& digests,
+                  qsizetype& stillThere)
+{
+    for (size_t i = from; i < to; ++i) {
+        const T& item = list[i];
+        if (pendingDeletes.contains(item.id))
+            return false;
+        const size_t digest = digestOf(item);
+        const auto it = before.constFind(item.id);
+        if (it != before.cend())
+            ++stillThere;
+        if (it == before.cend() || *it != digest) {
+            if (digests.contains(item.id))
+                return false;
+            digests.insert(item.id, digest);
+            changed.push_back(item);
+        }
+    }
+    return true;
+}
+
+// The same for the items of `ids` alone, found one by one: the store told which changed.
+template <typename T>
+bool changedAmong(const std::vector<T>& list, const QSet<QUuid>& ids, const QHash<QUuid, size_t>& before,
+                  const QSet<QUuid>& pendingDeletes, std::vector<T>& changed, QHash<QUuid, size_t>& digests,
+                  QSet<QUuid>& gone)
+{
+    for (const QUuid& id : ids) {
+        const auto item = std::find_if(list.begin(), list.end(), [&id](const T& t) { return t.id == id; });
+        const auto was = before.constFind(id);
+        if (item == list.end()) {
+            if (was != before.cend() && !pendingDeletes.contains(id))
+                return false;
+            if (was != before.cend())
+                gone.insert(id);
+            continue;
+        }
+        if (pendingDeletes.contains(id))
+            return false;
+        const size_t digest = digestOf(*item);
+        if (was == before.cend() || *was != digest) {
+            digests.insert(id, digest);
+            changed.push_back(*item);
+        }
+    }
+    return true;
+}
+
+// Whether a fetched copy would win over the local item in a merge: then this is no change made
+// only here.
+template <typename T> bool remoteWouldWin(const std::vector<T>& local, const std::vector<T>& remote)
+{
+    const QHash<QUuid, T> byId = SyncMerge::firstById(remote);
+    for (const T& item : local) {
+        const auto it = byId.constFind(item.id);
+        if (it != byId.cend() && it->updatedAt >= item.updatedAt && !(*it == item))
+            return true;
+    }
+    return false;
+}
+
 RecordError localFailure(const QString& text)
 {
     return RecordError{RecordFailure::localWrite, text, {}, {}};
@@ -220,11 +312,14 @@ struct SyncRun::UploadWork {
     std::vector<CloudRecord> upload;
     // What the manifest and the bookkeeping need of the lists: tens of thousands of ids.
     QSet<QUuid> todoIds, noteIds, missingTaskIds, missingNoteIds;
+    QHash<QUuid, size_t> todoDigests, noteDigests;
 
     void run()
     {
         todoIds = idsOf(todos);
         noteIds = idsOf(notes);
+        todoDigests = digestsOf(todos);
+        noteDigests = digestsOf(notes);
         missingTaskIds = merged->listedTaskIds - merged->fetchedTaskIds;
         missingNoteIds = merged->listedNoteIds - merged->fetchedNoteIds;
         QHash<QString, CloudRecord> recordIndex;
@@ -306,12 +401,16 @@ QCoro::Task<> SyncRun::steps()
     // Nothing written to the record store, and nothing changed here, since a run left both sides in
     // step: there is nothing to fetch, merge or send.
     const QString stamp = co_await answer(recordStore().changeStamp());
+    if (!stamp.isEmpty())
+        m_chain = stamp;
     const bool settled = co_await stillSettled(stamp);
     if (settled) {
         m_context.reports->runSucceeded(int(m_context.storage->todos().size()), int(m_context.storage->notes().size()),
                                         0);
         co_return;
     }
+    if (co_await sendLocalChanges(stamp))
+        co_return;
 
     // 4. The manifest, and what this device knew and deleted.
     QStringList idSetKeys;
@@ -455,6 +554,7 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
     uploading->todos = std::move(uploadLists.todos);
     uploading->notes = std::move(uploadLists.notes);
     const quint64 uploadedFrom = uploadLists.localChanges;
+    const quint64 uploadedRevision = uploadLists.todosRevision;
     QFuture<void> working = onWorker([uploading] { uploading->run(); });
     co_await working;
     abandonIfGone();
@@ -464,6 +564,8 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
     const int uploaded = int(upload.size());
     QSet<QUuid> storeTodoIds = std::move(uploading->todoIds);
     QSet<QUuid> storeNoteIds = std::move(uploading->noteIds);
+    QHash<QUuid, size_t> todoDigests = std::move(uploading->todoDigests);
+    QHash<QUuid, size_t> noteDigests = std::move(uploading->noteDigests);
     const QSet<QUuid> missingTaskIds = uploading->missingTaskIds;
     const QSet<QUuid> missingNoteIds = uploading->missingNoteIds;
     const QSet<QUuid> stopped = merging->stopped;
@@ -494,9 +596,22 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
     m_bookkeeping.clearPendingDeletes(firstPush.tasks + secondPush.tasks, firstPush.notes + secondPush.notes);
     m_memory.unreadableItems = unreadable;
     m_context.reports->runSucceeded(storeTodoCount, storeNoteCount, uploaded);
-    // A run that wrote moved the stamp itself: the next one reads everything once more.
+    // A run that wrote moved the stamp itself: unless its writes followed on from the stamp it
+    // read with nobody else's between, the next one reads everything once more.
+    // The digests of the run before (one per item) are freed on a worker, as the run's records are.
+    if (m_memory.settled)
+        releaseOnWorker(std::make_shared<Settled>(std::move(*m_memory.settled)));
+    m_memory.settled.reset();
     if (!stamp.isEmpty())
-        m_memory.settled = Settled{m_memory.accountKey, stamp, uploadedFrom};
+        m_memory.settled = Settled{m_memory.accountKey,
+                                   m_chain.value_or(stamp),
+                                   uploadedFrom,
+                                   std::move(todoDigests),
+                                   std::move(noteDigests),
+                                   stopped,
+                                   deleted,
+                                   uploadedRevision,
+                                   m_manifestPages};
     releaseOnWorker(
         std::make_shared<std::pair<QSet<QUuid>, QSet<QUuid>>>(std::move(storeTodoIds), std::move(storeNoteIds)));
 }
@@ -546,6 +661,12 @@ QCoro::Task<bool> SyncRun::stillSettled(QString stamp)
         !m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes).isEmpty() ||
         !m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes).isEmpty())
         co_return false;
+    const bool seriesChange = co_await seriesWouldChange();
+    co_return !seriesChange && m_memory.settled && m_memory.settled->localChanges == m_memory.localChanges;
+}
+
+QCoro::Task<bool> SyncRun::seriesWouldChange()
+{
     // Time alone can make the next occurrence of a repeating to-do due: the series pass must find
     // nothing to do either. It only ever looks at to-dos of a series.
     const StorageService& store = *m_context.storage;
@@ -560,7 +681,204 @@ QCoro::Task<bool> SyncRun::stillSettled(QString stamp)
     QFuture<void> working = onWorker([check] { check->run(); });
     co_await working;
     abandonIfGone();
-    co_return !check->changed && m_memory.settled && m_memory.settled->localChanges == m_memory.localChanges;
+    co_return check->changed;
+}
+
+void SyncRun::chain(const ModifyResults& results)
+{
+    if (m_chain && !results.stampBefore.isEmpty() && results.stampBefore == *m_chain)
+        m_chain = results.stampAfter;
+    else
+        m_chain.reset();
+}
+
+QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
+{
+    StorageService& store = *m_context.storage;
+    const auto settledHere = [&] {
+        const std::optional<Settled>& s = m_memory.settled;
+        return s && !stamp.isEmpty() && s->stamp == stamp && s->accountKey == m_memory.accountKey &&
+               !store.unwrittenLists() && s->stopped == store.recurringSeriesIDs(StorageService::stoppedSeriesKey) &&
+               s->deleted == store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+    };
+    if (!settledHere() || co_await seriesWouldChange() || !settledHere())
+        co_return false;
+
+    // Which items read differently from then: the lists hashed a slice per turn of the event loop,
+    // over again when the store changes meanwhile.
+    std::vector<TaskItem> todos;
+    std::vector<Note> notes;
+    QHash<QUuid, size_t> todoDigests, noteDigests;
+    QSet<QUuid> goneTasks, goneNotes;
+    quint64 scannedAt = 0, scannedRevision = 0;
+    for (int attempt = 1;; ++attempt) {
+        if (!settledHere())
+            co_return false;
+        const Settled& settled = *m_memory.settled;
+        const quint64 todosRevision = store.todosRevision(), notesRevision = store.notesRevision();
+        scannedAt = m_memory.localChanges;
+        todos.clear();
+        notes.clear();
+        todoDigests.clear();
+        noteDigests.clear();
+        const QSet<QUuid> pendingTasks = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
+        const QSet<QUuid> pendingNotes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
+        qsizetype todosThere = 0, notesThere = 0;
+        bool moved = false;
+        scannedRevision = todosRevision;
+        goneTasks.clear();
+        const std::optional<QSet<QUuid>> touched = store.todosChangedSince(settled.todosRevision);
+        const bool told = touched && touched->size() + pendingTasks.size() <= 32;
+        if (told && !changedAmong(store.todos(), *touched + pendingTasks, settled.todoDigests, pendingTasks, todos,
+                                  todoDigests, goneTasks))
+            co_return false;
+        for (size_t from = 0; !told && from < store.todos().size(); from += 5 * copySlice) {
+            if (from > 0 && attempt < 3) {
+                QFuture<void> turn = nextTurn();
+                co_await turn;
+                abandonIfGone();
+                if ((moved = store.todosRevision() != todosRevision || store.notesRevision() != notesRevision))
+                    break;
+            }
+            const size_t to = std::min(store.todos().size(), from + 5 * copySlice);
+            if (!changedSince(store.todos(), from, to, m_memory.settled->todoDigests, pendingTasks, todos, todoDigests,
+                              todosThere))
+                co_return false;
+        }
+        if (moved)
+            continue;
+        if (!changedSince(store.notes(), 0, store.notes().size(), settled.noteDigests, pendingNotes, notes, noteDigests,
+                          notesThere))
+            co_return false;
+        // What left the lists since must be deletions still to send: anything else is no change
+        // made only here.
+        if (!told) {
+            goneTasks = pendingTasks;
+            goneTasks.removeIf([&settled](const QUuid& id) { return !settled.todoDigests.contains(id); });
+            if (goneTasks.size() != settled.todoDigests.size() - todosThere)
+                co_return false;
+        }
+        goneNotes = pendingNotes;
+        goneNotes.removeIf([&settled](const QUuid& id) { return !settled.noteDigests.contains(id); });
+        if (goneNotes.size() != settled.noteDigests.size() - notesThere)
+            co_return false;
+        break;
+    }
+
+    // 6.–7. The records of the changed items. The record store is as the settled run left it, so
+    // each is what this device last sent or took in.
+    std::vector<QUuid> taskIds, noteIds;
+    for (const TaskItem& t : todos)
+        taskIds.push_back(t.id);
+    for (const Note& n : notes)
+        noteIds.push_back(n.id);
+    const std::vector<CloudRecord> taskRecords = co_await fetchRecords(taskIds);
+    const std::vector<CloudRecord> noteRecords = co_await fetchRecords(noteIds);
+    abandonIfGone();
+    if (!settledHere())
+        co_return false;
+    const std::vector<TaskItem> remoteTodos = readRecords<TaskItem>(
+        taskRecords, RecordMapper::taskRecordType, &RecordMapper::taskItem, RecordMapper::taskFields(), "task");
+    const std::vector<Note> remoteNotes = readRecords<Note>(noteRecords, RecordMapper::noteRecordType,
+                                                            &RecordMapper::note, RecordMapper::noteFields(), "note");
+    if (remoteWouldWin(todos, remoteTodos) || remoteWouldWin(notes, remoteNotes))
+        co_return false;
+    const QSet<QUuid> fetchedTasks = recordIdSet(taskRecords), fetchedNotes = recordIdSet(noteRecords);
+    // An item known in the record store whose record is gone is for the full merge to judge.
+    const QSet<QUuid> knownTasks = m_bookkeeping.idSet(SyncBookkeeping::knownTasksKey);
+    const QSet<QUuid> knownNotes = m_bookkeeping.idSet(SyncBookkeeping::knownNotesKey);
+    for (const QUuid& id : taskIds)
+        if (knownTasks.contains(id) && !fetchedTasks.contains(id))
+            co_return false;
+    for (const QUuid& id : noteIds)
+        if (knownNotes.contains(id) && !fetchedNotes.contains(id))
+            co_return false;
+
+    // 11.–13. What differs from its record, onto the record.
+    QHash<QString, CloudRecord> recordIndex;
+    for (const std::vector<CloudRecord>* list : {&taskRecords, &noteRecords})
+        for (const CloudRecord& record : *list)
+            if (!recordIndex.contains(record.recordName()))
+                recordIndex.insert(record.recordName(), record);
+    std::vector<CloudRecord> upload;
+    selectUploads(todos, fetchedTasks - idsOf(remoteTodos), SyncMerge::firstById(remoteTodos), recordIndex,
+                  RecordMapper::taskRecordType, &RecordMapper::apply, upload);
+    selectUploads(notes, fetchedNotes - idsOf(remoteNotes), SyncMerge::firstById(remoteNotes), recordIndex,
+                  RecordMapper::noteRecordType, &RecordMapper::fillNoteRecord, upload);
+    ManifestPages::IdFields adding, removing;
+    for (const QUuid& id : taskIds)
+        if (!m_memory.settled->todoDigests.contains(id))
+            adding[ManifestPages::taskIds].insert(id);
+    for (const QUuid& id : noteIds)
+        if (!m_memory.settled->noteDigests.contains(id))
+            adding[ManifestPages::noteIds].insert(id);
+
+    // 5., 14., 15. Deletions, the upload, and deletions made meanwhile.
+    const DeletedIds firstPush = co_await pushPendingDeletes();
+    // What is sent is noted as known in the record store, which holds only for what the data files
+    // on disk hold too.
+    co_await confirmListsWritten();
+    // An item deleted while the run was fetching is not sent back: its deletion is sent instead.
+    const QSet<QUuid> deletedMeanwhile = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes) +
+                                         m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
+    std::erase_if(upload, [&deletedMeanwhile](const CloudRecord& record) {
+        return deletedMeanwhile.contains(parseUuid(record.recordName()).value_or(QUuid()));
+    });
+    const int uploaded = int(upload.size());
+    co_await saveRecords(std::move(upload));
+    const DeletedIds secondPush = co_await pushPendingDeletes(firstPush);
+    const QSet<QUuid> pushedTasks = firstPush.tasks + secondPush.tasks;
+    const QSet<QUuid> pushedNotes = firstPush.notes + secondPush.notes;
+    // Removal beats addition: an item deleted during the run is not listed.
+    removing[ManifestPages::taskIds] = pushedTasks;
+    removing[ManifestPages::noteIds] = pushedNotes;
+    adding[ManifestPages::taskIds] -= pushedTasks;
+    adding[ManifestPages::noteIds] -= pushedNotes;
+
+    // 16. The manifest: only the pages that list what came or went.
+    if (!adding[ManifestPages::taskIds].isEmpty() || !adding[ManifestPages::noteIds].isEmpty() ||
+        !pushedTasks.isEmpty() || !pushedNotes.isEmpty()) {
+        auto conflicted = std::make_shared<bool>(false);
+        if (!co_await patchManifest(adding, removing, conflicted))
+            co_await saveManifest(adding[ManifestPages::taskIds], adding[ManifestPages::noteIds], pushedTasks,
+                                  pushedNotes, store.recurringSeriesIDs(StorageService::stoppedSeriesKey),
+                                  store.recurringSeriesIDs(StorageService::deletedSeriesKey), !*conflicted);
+    }
+
+    // 17. Bookkeeping: the saved ids went into the known sets with the save, the deleted ones leave
+    // them now. The run's own writes do not unsettle it.
+    std::optional<Settled> settled = std::move(m_memory.settled);
+    m_memory.settled.reset();
+    std::vector<SyncBookkeeping::IdSetWrite> whole;
+    const OwnWrites own(m_memory);
+    for (const auto& [key, gone] : {std::pair{SyncBookkeeping::knownTasksKey, pushedTasks},
+                                    std::pair{SyncBookkeeping::knownNotesKey, pushedNotes}})
+        if (!m_bookkeeping.noteKnown(key, {}, gone) || m_bookkeeping.journalDue())
+            whole.push_back({key, m_bookkeeping.idSet(key) - gone, false, true});
+    if (!whole.empty())
+        co_await writeIdSets(std::move(whole));
+    {
+        const Defaults::Batch oneWrite(m_bookkeeping.preferences(), Defaults::Writing::inBackground);
+        m_bookkeeping.clearPendingDeletes(pushedTasks, pushedNotes);
+    }
+    if (settled && m_chain) {
+        settled->stamp = *m_chain;
+        settled->localChanges = scannedAt;
+        settled->todosRevision = scannedRevision;
+        if (m_manifestPages > 0)
+            settled->manifestPages = m_manifestPages;
+        for (auto it = todoDigests.cbegin(); it != todoDigests.cend(); ++it)
+            settled->todoDigests.insert(it.key(), it.value());
+        for (auto it = noteDigests.cbegin(); it != noteDigests.cend(); ++it)
+            settled->noteDigests.insert(it.key(), it.value());
+        for (const QUuid& id : pushedTasks)
+            settled->todoDigests.remove(id);
+        for (const QUuid& id : pushedNotes)
+            settled->noteDigests.remove(id);
+        m_memory.settled = std::move(settled);
+    }
+    m_context.reports->runSucceeded(int(store.todos().size()), int(store.notes().size()), uploaded);
+    co_return true;
 }
 
 QCoro::Task<> SyncRun::confirmListsWritten()
@@ -590,6 +908,9 @@ QCoro::Task<> SyncRun::writeIdSets(std::vector<SyncBookkeeping::IdSetWrite> writ
     const QFuture<void> working = onWorker([writing] { SyncBookkeeping::encode(*writing); });
     co_await working;
     abandonIfGone();
-    m_bookkeeping.finishWriting(*writing);
+    {
+        const OwnWrites own(m_memory);
+        m_bookkeeping.finishWriting(*writing);
+    }
     releaseOnWorker(std::move(writing));
 }

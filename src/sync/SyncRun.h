@@ -2,6 +2,7 @@
 
 #include "model/Note.h"
 #include "model/TaskItem.h"
+#include "sync/ManifestPages.h"
 #include "sync/RecordStore.h"
 #include "sync/SyncBookkeeping.h"
 
@@ -47,6 +48,12 @@ public:
         QString accountKey;
         QString stamp;
         quint64 localChanges = 0;
+        // What each item read as then (a hash of its fields), and the series sets then: a run that
+        // finds only local changes since sends just the items that read differently now.
+        QHash<QUuid, size_t> todoDigests, noteDigests;
+        QSet<QUuid> stopped, deleted;
+        quint64 todosRevision = 0; // of the to-dos the digests were taken from
+        int manifestPages = 0;     // as the run saved the manifest; 0: not known
     };
     // What runs remember from one to the next, in memory only (a start reads everything). The
     // service counts the local changes and forgets `settled` when something a run reads changes.
@@ -56,6 +63,15 @@ public:
         QString accountKey;       // as the last account check found it
         // Records the last full run fetched and could not read: still there while it is settled.
         int unreadableItems = 0;
+        // While above 0, a change of the known sets is a run's own and does not unsettle it.
+        int ownWrites = 0;
+    };
+    struct OwnWrites {
+        explicit OwnWrites(Memory& memory) : m_memory(memory) { ++m_memory.ownWrites; }
+        ~OwnWrites() { --m_memory.ownWrites; }
+        OwnWrites(const OwnWrites&) = delete;
+        OwnWrites& operator=(const OwnWrites&) = delete;
+        Memory& m_memory;
     };
 
     // What a run tells the service as it goes.
@@ -117,6 +133,18 @@ private:
     // bookkeeping written.
     QCoro::Task<> sendAndRecord(std::shared_ptr<MergeWork> merging, DeletedIds firstPush, QString stamp);
     QCoro::Task<bool> stillSettled(QString stamp);
+    QCoro::Task<bool> seriesWouldChange();
+    // Steps 5 to 17 for a record store nobody wrote to since the run that settled: only the items
+    // that read differently from then are fetched and sent, and the manifest's pages that list
+    // new or deleted ids. False (having sent nothing) when it cannot tell what changed here.
+    QCoro::Task<bool> sendLocalChanges(QString stamp);
+    // Adds and removes a few ids on the manifest pages that list them; false (nothing saved) when
+    // that cannot be done in place (no manifest, a page would outgrow its record, a conflict:
+    // `conflicted` tells).
+    QCoro::Task<bool> patchManifest(ManifestPages::IdFields adding, ManifestPages::IdFields removing,
+                                    std::shared_ptr<bool> conflicted);
+    // Notes a write request's answer: whether the run's requests still follow on from the stamp it read.
+    void chain(const ModifyResults& results);
     // Copies the lists a slice of to-dos per turn of the event loop, so that no turn holds the main
     // thread for all of them; a copy the store changed under starts over (the third time, it is
     // made in one turn).
@@ -133,9 +161,12 @@ private:
     QCoro::Task<SyncManifest> fetchManifest();
     // The manifest's records, page 0 first, a page not stored as none; none at all: no manifest.
     QCoro::Task<std::vector<std::optional<CloudRecord>>> fetchManifestPages();
+    // `mayRetry` false: a conflict was met already in this run's save of the manifest.
     QCoro::Task<> saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
-                               QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds, QSet<QUuid> deletedSeriesIds);
-    QCoro::Task<DeletedIds> pushPendingDeletes();
+                               QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds, QSet<QUuid> deletedSeriesIds,
+                               bool mayRetry = true);
+    // `alreadySent`: sent by this run already, and not again.
+    QCoro::Task<DeletedIds> pushPendingDeletes(DeletedIds alreadySent = {});
     QCoro::Task<std::vector<CloudRecord>> fetchRecords(std::vector<QUuid> ids);
     QCoro::Task<> saveRecords(std::vector<CloudRecord> records);
     // Awaits one answer of the record store: its value, or its error thrown to the run.
@@ -163,6 +194,9 @@ private:
     Context m_context;
     SyncBookkeeping& m_bookkeeping;
     Memory& m_memory;
+    // The stamp after this run's last write, while only this run wrote since it read the stamp.
+    std::optional<QString> m_chain;
+    int m_manifestPages = 0; // as this run last saved (or found) the manifest; 0: not known
 };
 
 template <typename T> QCoro::Task<T> SyncRun::answer(QFuture<StoreAnswer<T>> future)

@@ -88,8 +88,9 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
         m_bookkeeping.forget(key);
         // What a run reads besides the lists: a change by anyone but the run itself (which settles
         // only at its end) needs the next run to read everything again.
-        if (key == knownTasksKey || key == knownNotesKey || key == pendingTaskDeletes || key == pendingNoteDeletes ||
-            key == accountKeyKey || key == StorageService::stoppedSeriesKey || key == StorageService::deletedSeriesKey)
+        // (Deletions waiting to be sent are read again by every run that has changes to send.)
+        if (((key == knownTasksKey || key == knownNotesKey) && m_runMemory.ownWrites == 0) || key == accountKeyKey ||
+            key == StorageService::stoppedSeriesKey || key == StorageService::deletedSeriesKey)
             m_runMemory.settled.reset();
     };
     // What a run leaves to be written after it ends: a failure then is the run's failure.

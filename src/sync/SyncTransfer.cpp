@@ -47,6 +47,35 @@ RecordError malformedAnswer()
     return RecordError{RecordFailure::internal, QString::fromUtf8("the record store answered out of order"), {}, {}};
 }
 
+// Adds `id` to an id list in the form a save writes (sorted, joined by ","), in place: a list of
+// ten thousand ids is not read and written again for one more. False, unchanged, when the text is
+// not in that form.
+bool insertIntoIdList(QString& text, const QString& id)
+{
+    constexpr qsizetype width = 36;
+    if (id.size() != width || (!text.isEmpty() && (text.size() + 1) % (width + 1) != 0))
+        return false;
+    const qsizetype count = text.isEmpty() ? 0 : (text.size() + 1) / (width + 1);
+    qsizetype low = 0, high = count;
+    while (low < high) {
+        const qsizetype middle = (low + high) / 2;
+        const QStringView entry(text.constData() + middle * (width + 1), width);
+        if (middle > 0 && text.at(middle * (width + 1) - 1) != u',')
+            return false;
+        const int order = entry.compare(id);
+        if (order == 0)
+            return true;
+        (order < 0 ? low : high) = order < 0 ? middle + 1 : middle;
+    }
+    if (count == 0)
+        text = id;
+    else if (low == count)
+        text += u',' + id;
+    else
+        text.insert(low * (width + 1), id + u',');
+    return true;
+}
+
 } // namespace
 
 QCoro::Task<> SyncRun::checkAccountKey()
@@ -80,6 +109,7 @@ struct SyncRun::ManifestMerge {
     qsizetype budget = ManifestPages::defaultPageBudget;
     qsizetype oneRecordBudget = ManifestPages::defaultOneRecordBudget;
     std::vector<CloudRecord> changed;
+    int pages = 0;
 
     void run()
     {
@@ -93,8 +123,8 @@ struct SyncRun::ManifestMerge {
             all[size_t(field)] =
                 SyncMerge::mergedIdSet(all[size_t(field)], holding[size_t(field)], removing[size_t(field)]);
         const bool firstStored = !stored.empty() && stored.front();
-        const int pages = pagesNeeded(all, firstStored ? storedPageCount(stored.front()->int64(pageCountField)) : 1,
-                                      budget, oneRecordBudget);
+        pages = pagesNeeded(all, firstStored ? storedPageCount(stored.front()->int64(pageCountField)) : 1, budget,
+                            oneRecordBudget);
         std::vector<IdFields> shares = split(all, pages);
         all = {};
         for (int page = 0; page < pages; ++page) {
@@ -212,9 +242,8 @@ QCoro::Task<SyncManifest> SyncRun::fetchManifest()
 
 QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QSet<QUuid> removedTaskIds,
                                     QSet<QUuid> removedNoteIds, QSet<QUuid> stoppedSeriesIds,
-                                    QSet<QUuid> deletedSeriesIds)
+                                    QSet<QUuid> deletedSeriesIds, bool mayRetry)
 {
-    bool mayRetry = true;
     for (;;) {
         auto merging = std::make_shared<ManifestMerge>();
         // Moved, not shared: their long id texts are freed with the merge, on a worker. Freeing a
@@ -233,11 +262,16 @@ QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QS
         abandonIfGone();
         // The merged sets and texts are large: freed on a worker, as is everything holding them.
         auto saving = std::make_shared<std::vector<CloudRecord>>(std::move(merging->changed));
+        const int pages = merging->pages;
         releaseOnWorker(std::move(merging));
-        if (saving->empty())
+        m_manifestPages = 0;
+        if (saving->empty()) {
+            m_manifestPages = pages;
             co_return;
+        }
 
         auto saved = std::make_shared<ModifyResults>(co_await answer(recordStore().modify(*saving, QStringList())));
+        chain(*saved);
         const size_t sent = saving->size();
         releaseOnWorker(std::move(saving));
         if (saved->saves.size() != sent)
@@ -252,8 +286,10 @@ QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QS
         releaseOnWorker(std::move(saved));
         if (failure)
             throw *failure;
-        if (!conflict)
+        if (!conflict) {
+            m_manifestPages = pages;
             co_return;
+        }
         if (mayRetry) {
             mayRetry = false;
             logManifestRetry();
@@ -263,18 +299,126 @@ QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QS
     }
 }
 
+QCoro::Task<bool> SyncRun::patchManifest(ManifestPages::IdFields adding, ManifestPages::IdFields removing,
+                                         std::shared_ptr<bool> conflicted)
+{
+    using namespace ManifestPages;
+    // Page 0 is read for the count of pages unless the settled run saw it (nobody wrote since), and
+    // whenever ids go: an older copy writes every id it holds there.
+    const bool removes = !removing[taskIds].isEmpty() || !removing[noteIds].isEmpty();
+    int count = m_memory.settled && !removes ? m_memory.settled->manifestPages : 0;
+    std::vector<CloudRecord> pages;
+    std::vector<int> numbers;
+    if (count == 0) {
+        std::vector<ItemResult> first = co_await answer(recordStore().fetch(QStringList(manifestRecordName)));
+        if (first.size() != 1 || first.front().error || !first.front().record)
+            co_return false;
+        count = storedPageCount(first.front().record->int64(pageCountField));
+        pages.push_back(std::move(*first.front().record));
+        numbers.push_back(0);
+    }
+    if (count > 1 || pages.empty()) {
+        QSet<int> wanted;
+        for (const int field : {int(taskIds), int(noteIds)})
+            for (const QSet<QUuid>* ids : {&adding[size_t(field)], &removing[size_t(field)]})
+                for (const QUuid& id : *ids)
+                    wanted.insert(pageOf(id, count));
+        if (!pages.empty())
+            wanted.remove(0);
+        QStringList names;
+        for (const int page : wanted) {
+            numbers.push_back(page);
+            names.append(pageName(manifestRecordName, page));
+        }
+        if (!names.isEmpty()) {
+            std::vector<ItemResult> more = co_await answer(recordStore().fetch(names));
+            if (more.size() != size_t(names.size()))
+                throw malformedAnswer();
+            for (ItemResult& item : more) {
+                if (item.error || !item.record)
+                    co_return false;
+                pages.push_back(std::move(*item.record));
+            }
+        }
+    }
+    std::vector<CloudRecord> changed;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        CloudRecord& page = pages[i];
+        bool differs = false;
+        qsizetype bytes = 0;
+        for (int field = 0; field < fieldCount; ++field) {
+            const QString name = fieldName(field);
+            if (removing[size_t(field)].isEmpty()) {
+                std::optional<QString> text = page.string(name);
+                bool inPlace = text.has_value() || !page.has(name);
+                QString list = text.value_or(QString());
+                for (const QUuid& id : adding[size_t(field)])
+                    if (inPlace && (count == 1 || pageOf(id, count) == numbers[i]))
+                        inPlace = insertIntoIdList(list, uuidText(id));
+                if (inPlace) {
+                    if (list != text.value_or(QString())) {
+                        page.setString(name, list);
+                        differs = true;
+                    }
+                    bytes += list.size();
+                    continue;
+                }
+            }
+            QSet<QUuid> ids = idsOf(page, name);
+            const QSet<QUuid> before = ids;
+            ids -= removing[size_t(field)];
+            for (const QUuid& id : adding[size_t(field)])
+                if (count == 1 || pageOf(id, count) == numbers[i])
+                    ids.insert(id);
+            if (ids != before) {
+                page.setString(name, SyncMerge::idListText(ids));
+                differs = true;
+            }
+            bytes += page.string(name).value_or(QString()).size();
+        }
+        // A page that would outgrow its share is split by the full save.
+        const qsizetype budget =
+            count == 1 ? m_context.env->manifestOneRecordBudget : m_context.env->manifestPageBudget;
+        if (bytes > budget)
+            co_return false;
+        if (differs)
+            changed.push_back(std::move(page));
+    }
+    if (changed.empty()) {
+        m_manifestPages = count;
+        co_return true;
+    }
+    const size_t sent = changed.size();
+    const ModifyResults saved = co_await answer(recordStore().modify(changed, QStringList()));
+    chain(saved);
+    if (saved.saves.size() != sent)
+        throw malformedAnswer();
+    for (const ItemResult& item : saved.saves) {
+        if (item.error && item.error->kind == RecordFailure::changedOnServer) {
+            logManifestRetry();
+            *conflicted = true;
+            co_return false;
+        }
+        if (item.error)
+            throw *item.error;
+    }
+    m_manifestPages = count;
+    co_return true;
+}
+
 // ---- item records
 
-QCoro::Task<SyncRun::DeletedIds> SyncRun::pushPendingDeletes()
+QCoro::Task<SyncRun::DeletedIds> SyncRun::pushPendingDeletes(DeletedIds alreadySent)
 {
-    const QSet<QUuid> tasks = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
-    const QSet<QUuid> notes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
+    const QSet<QUuid> tasks = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes) - alreadySent.tasks;
+    const QSet<QUuid> notes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes) - alreadySent.notes;
     const QStringList names = SyncMerge::sortedIdTexts(tasks + notes);
     // Only ids whose record is gone leave the pending sets: a delete that failed is tried again.
     QSet<QUuid> gone;
     for (qsizetype start = 0; start < names.size(); start += deleteChunk) {
         const QStringList chunk = names.mid(start, deleteChunk);
         const ModifyResults results = co_await answer(recordStore().modify(std::vector<CloudRecord>(), chunk));
+        chain(results);
         if (results.deletes.size() != size_t(chunk.size()))
             throw malformedAnswer();
         for (qsizetype i = 0; i < chunk.size(); ++i) {
@@ -284,7 +428,7 @@ QCoro::Task<SyncRun::DeletedIds> SyncRun::pushPendingDeletes()
             gone.insert(parseUuid(chunk[i]).value());
         }
     }
-    co_return DeletedIds{tasks & gone, notes & gone};
+    co_return DeletedIds{(tasks & gone) + alreadySent.tasks, (notes & gone) + alreadySent.notes};
 }
 
 QCoro::Task<std::vector<CloudRecord>> SyncRun::fetchRecords(std::vector<QUuid> ids)
@@ -327,6 +471,7 @@ QCoro::Task<> SyncRun::saveRecords(std::vector<CloudRecord> records)
             const std::vector<CloudRecord> chunk(records.begin() + start,
                                                  records.begin() + std::min(records.size(), start + saveChunk));
             const ModifyResults results = co_await answer(recordStore().modify(chunk, QStringList()));
+            chain(results);
             if (results.saves.size() != chunk.size())
                 throw malformedAnswer();
             for (size_t i = 0; i < chunk.size(); ++i) {
@@ -342,11 +487,18 @@ QCoro::Task<> SyncRun::saveRecords(std::vector<CloudRecord> records)
     } catch (const RecordError& error) {
         failure = error;
     }
+    // Noted in the known sets' journal; written whole when it cannot be, or is due to be folded in.
     std::vector<SyncBookkeeping::IdSetWrite> known;
-    if (!savedTasks.isEmpty())
-        known.push_back({SyncBookkeeping::knownTasksKey, std::move(savedTasks), true});
-    if (!savedNotes.isEmpty())
-        known.push_back({SyncBookkeeping::knownNotesKey, std::move(savedNotes), true});
+    for (auto& [key, saved] : {std::pair{SyncBookkeeping::knownTasksKey, std::move(savedTasks)},
+                               std::pair{SyncBookkeeping::knownNotesKey, std::move(savedNotes)}}) {
+        if (saved.isEmpty() && !m_bookkeeping.journalDue())
+            continue;
+        const OwnWrites own(m_memory);
+        if (!m_bookkeeping.noteKnown(key, saved, {}))
+            known.push_back({key, saved, true});
+        else if (m_bookkeeping.journalDue())
+            known.push_back({key, m_bookkeeping.idSet(key), false, true});
+    }
     if (!known.empty())
         co_await writeIdSets(std::move(known));
     if (records.size() > saveChunk)

@@ -162,6 +162,8 @@ private slots:
         merged[1].title = QStringLiteral("changed elsewhere");
         StorageService::SyncedTodos synced =
             StorageService::SyncedTodos::between(store.todos(), store.todosRevision(), merged);
+        const std::vector<TaskItem> held = store.todos();
+        const quint64 revision = store.todosRevision();
 
         if (localChange == QLatin1String("add")) {
             QVERIFY(store.addTodo(todo(QStringLiteral("typed here"), at)));
@@ -180,6 +182,15 @@ private slots:
             store.setLastError(std::nullopt);
         }
         const std::vector<TaskItem> local = store.todos();
+        // The store tells which to-do the change touched, so that a sync sends just that one.
+        QSet<QUuid> touched;
+        for (const auto* list : {&held, &local})
+            for (const TaskItem& t : *list)
+                if (std::find(held.begin(), held.end(), t) == held.end() ||
+                    std::find(local.begin(), local.end(), t) == local.end())
+                    touched.insert(t.id);
+        const std::optional<QSet<QUuid>> told = store.todosChangedSince(revision);
+        QVERIFY(told && told->contains(touched) && told->size() == 1);
         const FileWrite refused = store.takeTodosFromSync(synced);
         QVERIFY(!refused);
         QVERIFY(!refused.error.isEmpty());
@@ -192,7 +203,8 @@ private slots:
         StorageService::SyncedTodos again =
             StorageService::SyncedTodos::between(store.todos(), store.todosRevision(), merged);
         QVERIFY(store.takeTodosFromSync(again));
-        QVERIFY(again.list == local); // the list the store held, handed back
+        QVERIFY(!store.todosChangedSince(revision)); // a list taken in whole is read whole
+        QVERIFY(again.list == local);                // the list the store held, handed back
         store.waitForWrites();
         QVERIFY(todosInFile(f.file(StorageService::todosFile)) == merged);
     }

@@ -567,6 +567,14 @@ private slots:
         QCOMPARE(after.value != before.value, moves);
         // Asked again with nothing written in between, it answers the same.
         QCOMPARE(waitFor(store->changeStamp()).value, after.value);
+        // A write names the stamp just before it, which follows on from a stamp read earlier only
+        // when nobody wrote in between, and the stamp it leaves.
+        const StoreAnswer<ModifyResults> write =
+            waitFor(store->modify({note(QStringLiteral("C"), QStringLiteral("mine"))}, {}));
+        QVERIFY(!write.error);
+        QCOMPARE(write.value.stampBefore, after.value);
+        QCOMPARE(write.value.stampBefore == before.value, !moves);
+        QCOMPARE(write.value.stampAfter, waitFor(store->changeStamp()).value);
     }
 };
 

@@ -8,6 +8,7 @@
 #include "sync/RecordFields.h"
 #include "sync/RecordMapper.h"
 #include "sync/RecordStoreConfig.h"
+#include "sync/SyncBookkeeping.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -562,6 +563,121 @@ private slots:
         QTest::newRow("moved before, a stale copy left") << true << true << false;
         QTest::newRow("an earlier version ran after this one") << true << true << true;
     }
+    // What a run notes of the known ids between two writes of their file is kept in a journal: read
+    // back after the program ended at any point, never more than the file and journal both said.
+    void knownIdsJournal_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("ended before a fold") << QString();
+        QTest::newRow("last entry torn") << QStringLiteral("torn");
+        QTest::newRow("file written whole since") << QStringLiteral("stale");
+        QTest::newRow("folded after many entries") << QStringLiteral("fold");
+    }
+    void knownIdsJournal()
+    {
+        QFETCH(QString, damage);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("sync-known-ids.json"));
+        const QString key = SyncService::knownTasksKey;
+        QSet<QUuid> stored;
+        for (int i = 0; i < 300; ++i)
+            stored.insert(QUuid::createUuid());
+        QSet<QUuid> expected = stored;
+        {
+            Defaults preferences(folder.filePath(QStringLiteral("defaults.json")));
+            Defaults known(path);
+            SyncBookkeeping bookkeeping(preferences, &known);
+            bookkeeping.writeIdSet(key, stored);
+            const QUuid added = QUuid::createUuid(), gone = *stored.begin();
+            QVERIFY(bookkeeping.noteKnown(key, {added}, {}));
+            QVERIFY(bookkeeping.noteKnown(key, {}, {gone}));
+            expected = stored - QSet<QUuid>{gone} + QSet<QUuid>{added};
+            while (damage == QLatin1String("fold") && !bookkeeping.journalDue()) {
+                const QSet<QUuid> more{QUuid::createUuid(), QUuid::createUuid()};
+                QVERIFY(bookkeeping.noteKnown(key, more, {}));
+                expected += more;
+            }
+            if (damage == QLatin1String("fold")) {
+                const auto writing = bookkeeping.startWriting({{key, bookkeeping.idSet(key), false, true}});
+                SyncBookkeeping::encode(*writing);
+                bookkeeping.finishWriting(*writing);
+                known.waitForWrites();
+                QVERIFY(!QFile::exists(bookkeeping.journalPath()));
+                QCOMPARE(Defaults(path).uuidSet(key), expected); // the file alone, as an earlier version reads it
+            }
+            QCOMPARE(bookkeeping.idSet(key), expected);
+        } // ended as by a kill: nothing folded on the way out
+        QFile journal(path + QStringLiteral(".journal"));
+        if (damage == QLatin1String("torn")) {
+            QVERIFY(journal.open(QIODevice::Append));
+            journal.write("0123456789abcdef {\"state\":");
+            journal.close();
+        } else if (damage == QLatin1String("stale")) {
+            // Written whole with another set, the journal not yet emptied: the file alone counts.
+            Defaults whole(path);
+            whole.set(QStringLiteral("sync.knownIdsJournal.v1"), QStringLiteral("later"));
+            whole.setUuidSet(key, stored);
+            expected = stored;
+        }
+        for (int start = 0; start < 2; ++start) {
+            Defaults preferences(folder.filePath(QStringLiteral("defaults.json")));
+            Defaults known(path);
+            SyncBookkeeping bookkeeping(preferences, &known);
+            QCOMPARE(bookkeeping.idSet(key), expected);
+            // Entries after a torn one are read too.
+            const QUuid later = QUuid::createUuid();
+            QVERIFY(bookkeeping.noteKnown(key, {later}, {}));
+            expected.insert(later);
+        }
+    }
+
+    // An item deleted while a run that sends one change fetches is not sent back by that run.
+    void deletedDuringAOneChangeRun()
+    {
+        MemoryRecordStore records;
+        SyncDevice device(&records), other(&records);
+        QVERIFY(device.run());
+        const Note note = device.addNote(QStringLiteral("short-lived"));
+        bool deleted = false;
+        records.beforeRequest = [&](Op op) {
+            if (op == Op::fetch && !std::exchange(deleted, true))
+                device.store().deleteNote(note.id);
+        };
+        QVERIFY(device.run());
+        records.beforeRequest = nullptr;
+        QVERIFY(deleted && device.store().notes().empty());
+        QVERIFY(!records.peek(uuidText(note.id)));
+        QVERIFY(!listedIds(records, "noteIds").contains(uuidText(note.id)));
+        QVERIFY(device.run() && other.run());
+        QVERIFY(other.store().notes().empty());
+        QVERIFY(device.sync->idSet(SyncService::pendingNoteDeletes).isEmpty());
+    }
+
+    // Another device writes between this run's writes: the run cannot vouch for the record store
+    // as it leaves it, and the next run reads everything and takes the change in.
+    void aWriteAmongThisRunsIsSeen()
+    {
+        MemoryRecordStore records;
+        SyncDevice device(&records);
+        const TaskItem theirs = device.addTodo(QStringLiteral("theirs"));
+        TaskItem mine = device.addTodo(QStringLiteral("mine"));
+        QVERIFY(device.run() && device.run());
+        device.fixture.clock.advance(60);
+        mine.title = QStringLiteral("mine, edited");
+        QVERIFY(device.store().upsertTodo(mine));
+        bool planted = false;
+        records.beforeRequest = [&](Op op) {
+            if (op == Op::modify && !std::exchange(planted, true))
+                plantTodo(records, theirs.id, QStringLiteral("changed elsewhere"), device.fixture.clock.now() + 30);
+        };
+        QVERIFY(device.run());
+        records.beforeRequest = nullptr;
+        QVERIFY(planted);
+        QVERIFY(device.run());
+        QCOMPARE(device.todo(theirs.id)->title, QStringLiteral("changed elsewhere"));
+        QCOMPARE(records.peek(uuidText(mine.id))->string(QStringLiteral("title")), mine.title);
+    }
+
     void knownIdsKeptApart()
     {
         QFETCH(bool, earlierVersion);
@@ -606,13 +722,15 @@ private slots:
 
         device.defaults().waitForWrites();
         knownIds.waitForWrites();
-        QCOMPARE(knownIds.uuidSet(SyncService::knownTasksKey).size(), qsizetype(device.store().todos().size()));
+        // The file and its journal, as the next start reads them.
+        Defaults reread(knownPath);
+        const SyncBookkeeping stored(device.defaults(), &reread);
+        QCOMPARE(stored.idSet(SyncService::knownTasksKey).size(), qsizetype(device.store().todos().size()));
         QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
         QVERIFY2(QFileInfo(device.defaults().path()).size() < 4096,
                  qPrintable(QString::number(QFileInfo(device.defaults().path()).size())));
         QVERIFY(QFileInfo(knownPath).size() > 299 * 37);
-        Defaults reread(knownPath);
-        QCOMPARE(reread.uuidSet(SyncService::knownTasksKey), knownIds.uuidSet(SyncService::knownTasksKey));
+        QCOMPARE(stored.idSet(SyncService::knownTasksKey), device.sync->idSet(SyncService::knownTasksKey));
 
         // Another account: what was known of the old one is forgotten, in the own file too.
         device.connectTo(&records, QStringLiteral("Production"));
@@ -977,6 +1095,19 @@ private slots:
         checkManifest(ids);
         QVERIFY(a.run());
         QCOMPARE(int(a.store().todos().size()), ids.size());
+
+        // One to-do added here: its record and the one page that lists it, written as a full save
+        // writes them, so the other device's full run finds nothing to change.
+        a.fixture.clock.advance(60);
+        ids.append(uuidText(a.addTodo(QStringLiteral("one more")).id));
+        const size_t modifiesBefore = records.requestSizes(Op::modify).size();
+        QVERIFY(a.run());
+        const std::vector<int> sizes = records.requestSizes(Op::modify);
+        QCOMPARE(std::vector<int>(sizes.begin() + qsizetype(modifiesBefore), sizes.end()), (std::vector<int>{1, 1}));
+        checkManifest(ids);
+        QVERIFY(b.run());
+        QCOMPARE(records.requestSizes(Op::modify).size(), sizes.size());
+        QVERIFY(b.todo(parseUuid(ids.last()).value()));
 
         // An older copy reads and writes only the first record: every id it holds lands there.
         // Nothing is lost, and the next run puts each id back on its own page.
