@@ -46,9 +46,10 @@ private slots:
         QFETCH(bool, syncWriteRefused);
         StoreFixture f;
         QSemaphore entered, proceed;
+        std::atomic<bool> holding = true; // only the sync's write is held
         QThread* const main = QThread::currentThread();
         f.opening = [&](const QString&) {
-            if (QThread::currentThread() != main) {
+            if (QThread::currentThread() != main && holding) {
                 entered.release();
                 proceed.acquire();
             }
@@ -59,6 +60,7 @@ private slots:
             f.failing = QStringList{StorageService::todosFile};
         QVERIFY(store.replaceTodosFromSync({todo(QStringLiteral("from elsewhere"), f.clock.now())}));
         QVERIFY(entered.tryAcquire(1, 30000));
+        holding = false;
         proceed.release();
         if (syncWriteRefused) {
             // The disk takes writes again only once the writing thread is past the refusing device.
@@ -175,7 +177,8 @@ private slots:
             QVERIFY(store.deleteTodo(store.todos()[0]));
         } else {
             f.failing = QStringList{StorageService::todosFile};
-            QVERIFY(!store.toggleTodo(store.todos()[1].id));
+            QVERIFY(store.toggleTodo(store.todos()[1].id));
+            store.waitForWrites(); // refused there, taken back here
             f.failing.clear();
             store.setLastError(std::nullopt);
         }
