@@ -618,6 +618,9 @@ double longestHealthWhileAdding(Desktop& desktop, const Home& home, double* save
         stop(app);
         return -1;
     }
+    // In front from the start, so that the sync an activation runs is the start's own, not one
+    // that runs beside the save.
+    const bool inFront = activate(display, app.processId(), QStringLiteral(". Quillharbour$"));
     waitFor([&] { return home.lastSync() != synced; }, 300000);
     // Quiet first: twenty answers in a row within 5 ms, or half a minute.
     QElapsedTimer quiet;
@@ -625,7 +628,7 @@ double longestHealthWhileAdding(Desktop& desktop, const Home& home, double* save
     for (int fast = 0; fast < 20 && quiet.elapsed() < 30000; QThread::msleep(10))
         fast = healthWait(*port) < 5 ? fast + 1 : 0;
     double longest = -1;
-    if (activate(display, app.processId(), QStringLiteral(". Quillharbour$"))) {
+    if (inFront) {
         const ino_t before = fileIdentity(file);
         const auto keys = [&](const QStringList& arguments, double* worst) {
             QProcess typing;

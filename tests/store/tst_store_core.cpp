@@ -409,6 +409,7 @@ private slots:
         QVERIFY(store.addTodo(first) && store.upsertNote(kept) && store.addRule(rule));
         QVERIFY(store.updateDoomScrollConfig({true, {{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5}));
         QVERIFY(preferences.set(QStringLiteral("onboarding.completed.v1"), true));
+        store.waitForWrites();
         QHash<QString, QByteArray> before;
         for (const QString& name : QDir(disk.path).entryList(QDir::Files) + QDir(f.dataPath()).entryList(QDir::Files))
             before.insert(name, readBytes(QFileInfo::exists(f.file(name)) ? f.file(name) : preferences.path()));
