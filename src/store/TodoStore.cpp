@@ -206,10 +206,14 @@ void TodoStore::takeBack(Change& change)
         m_todos[at] = before;
         m_core.reminders().rescheduleTodoReminder(before, current, cal);
     }
+    QSet<QUuid> kept;
     for (auto& [at, removed] : change.removed) {
         m_todos.insert(m_todos.begin() + qsizetype(at), removed);
         m_core.reminders().rescheduleTodoReminder(removed, current, cal);
+        kept.insert(removed.id);
     }
+    if (!kept.isEmpty() && m_core.cloudSync())
+        m_core.cloudSync()->tasksKept(kept);
     if (change.marks)
         m_series.restoreMarks(*change.marks);
 }
@@ -220,11 +224,6 @@ bool TodoStore::writeOutcome(quint64 generation, bool newest, bool ok)
         // Everything sent up to that write is on disk.
         auto confirmed = m_unconfirmed.begin();
         for (; confirmed != m_unconfirmed.end() && confirmed->generation <= generation; ++confirmed) {
-            QSet<QUuid> deleted;
-            if (confirmed->deletesForSync)
-                for (const auto& [at, t] : confirmed->removed)
-                    deleted.insert(t.id);
-            recordPendingTaskDeletes(deleted);
             if (confirmed->push && m_core.cloudSync())
                 m_core.cloudSync()->schedulePush();
         }
@@ -397,7 +396,6 @@ bool TodoStore::deleteTodo(const TaskItem& todo)
     QSet<QUuid> removed;
     Change change;
     change.marks = m_series.marks();
-    change.deletesForSync = true;
     if (todo.recurringSeriesId) {
         const QUuid series = *todo.recurringSeriesId;
         m_series.storeRecurringSeries({}, {series});
@@ -417,10 +415,12 @@ bool TodoStore::deleteTodo(const TaskItem& todo)
         }
     }
     std::erase_if(m_todos, [&removed](const TaskItem& t) { return removed.contains(t.id); });
-    // The sync hears of the deletes once they are on disk, and uploads then.
+    // The sync uploads once the file is written; it hears of the deletes at once, as a run that
+    // starts meanwhile reads them before it looks at the to-dos.
     if (!commit(std::move(change), std::move(edit), m_core.cloudSync() != nullptr))
         return false;
     removeReminders(removed);
+    recordPendingTaskDeletes(removed);
     return true;
 }
 

@@ -96,8 +96,7 @@ private:
         std::vector<std::pair<size_t, TaskItem>> replacedBefore;
         std::vector<std::pair<size_t, TaskItem>> removed; // ascending
         std::optional<SeriesPass::Marks> marks;
-        bool deletesForSync = false; // its removals are deletes for the sync, once on disk
-        bool push = false;           // the sync uploads it once it is on disk
+        bool push = false; // the sync uploads it once it is on disk
     };
 
     Date now() const;

@@ -698,7 +698,7 @@ private slots:
         QVERIFY(store.lastError());
         store.waitForWrites();
         QCOMPARE(sync.pushes, 0);
-        QVERIFY(!syncDefaults.contains(pendingTaskDeletesKey));
+        QVERIFY(sync.idSet(pendingTaskDeletesKey).isEmpty());
     }
 
     // ------------------------------------------------------------ the sync's list
