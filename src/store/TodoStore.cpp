@@ -222,6 +222,8 @@ bool TodoStore::writeOutcome(quint64 generation, bool newest, bool ok)
 {
     if (ok) {
         // Everything sent up to that write is on disk.
+        if (generation >= m_wholeUnconfirmed)
+            m_wholeUnconfirmed = 0;
         auto confirmed = m_unconfirmed.begin();
         for (; confirmed != m_unconfirmed.end() && confirmed->generation <= generation; ++confirmed) {
             if (confirmed->push && m_core.cloudSync())
@@ -240,7 +242,8 @@ bool TodoStore::writeOutcome(quint64 generation, bool newest, bool ok)
     m_unconfirmed.clear();
     m_writerInStep = false;
     emit todosChanged();
-    return true;
+    // The list they are taken back to is the sync's, still owed to the disk: it is written again.
+    return m_wholeUnconfirmed == 0;
 }
 
 bool TodoStore::addTodo(const TaskItem& todo)
@@ -474,6 +477,7 @@ FileWrite TodoStore::takeTodosFromSync(SyncedTodos& synced)
     // The sync's list is the ground the changes after it are taken back to: with no outcome of
     // its own write yet, it is no change of a person's to take back.
     m_unconfirmed.clear();
+    m_wholeUnconfirmed = m_core.lastAsked(fileName);
     m_writerInStep = true;
     m_todos.swap(synced.list);
     emit todosChanged();
@@ -510,6 +514,7 @@ bool TodoStore::saveTodos(bool sync)
     }
     const bool owed = std::any_of(m_unconfirmed.begin(), m_unconfirmed.end(), [](const Change& c) { return c.push; });
     m_unconfirmed.clear();
+    m_wholeUnconfirmed = 0;
     m_core.clearFailure(fileName);
     if ((sync || owed) && m_core.cloudSync())
         m_core.cloudSync()->schedulePush();
@@ -536,8 +541,10 @@ void TodoStore::retryUnwrittenFile()
         return;
     Edit edit;
     edit.whole = std::make_shared<const std::vector<TaskItem>>(m_todos);
-    if (writeInBackground(std::move(edit)))
+    if (writeInBackground(std::move(edit))) {
         m_writerInStep = true;
+        m_wholeUnconfirmed = m_core.lastAsked(fileName);
+    }
 }
 
 QByteArray TodoStore::todosText(const std::vector<TaskItem>& list)
@@ -634,6 +641,7 @@ bool TodoStore::rollOverRecurringTodos(Date now)
     }
     m_writerInStep = true;
     m_unconfirmed.clear();
+    m_wholeUnconfirmed = 0;
     m_core.clearFailure(fileName);
     QSet<QUuid> before;
     for (const TaskItem& t : m_todos)

@@ -133,6 +133,9 @@ private:
     // then can a change be sent as an edit rather than as the whole list.
     bool m_writerInStep = false;
     std::vector<Change> m_unconfirmed; // sent, their write without outcome yet; oldest first
+    // The newest write of a whole list here (a sync's) that is not known to be on disk, if any:
+    // the ground the changes are taken back to is then not on disk either.
+    quint64 m_wholeUnconfirmed = 0;
     // The text of `list` by that writer, made here.
     QByteArray todosText(const std::vector<TaskItem>& list);
     // Queues an edit and a write of the file on the writing thread, encoded there.

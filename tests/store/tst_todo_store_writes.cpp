@@ -261,6 +261,11 @@ private slots:
         QTemporaryDir folder;
         for (int round = 0; round < 6; ++round) {
             QProcess child;
+            // What the killed child leaves in its temporary folder goes with this test's folder.
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("TMPDIR"), folder.filePath(QStringLiteral("tmp")));
+            QDir().mkpath(folder.filePath(QStringLiteral("tmp")));
+            child.setProcessEnvironment(env);
             child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--keep-saving"), folder.path()});
             QVERIFY(child.waitForStarted(30000));
             const int after = QRandomGenerator::global()->bounded(1, 40);
