@@ -14,7 +14,8 @@
 // service, as a desktop does, so reminders are allowed and scheduled as on a person's machine.
 //
 //   bench_startup <quillharbour binary> [starts per figure, 5 by default]
-//                 [--starts-only | --memory-only | --health-only | --rest-only [seconds at rest, 390 by default]]
+//                 [--starts-only | --memory-only | --health-only | --saves-only |
+//                  --rest-only [seconds at rest, 390 by default]]
 //   bench_startup --pair <binary> <other binary>... [rounds, 5 by default]
 //
 // --pair times the 10,000-to-do start of each binary in turn, its first start of a day and its
@@ -25,9 +26,9 @@
 // --starts-only times the starts alone, as the full run does.
 // --memory-only measures the memory alone, as many times as the starts asked for, and prints
 // every run; --health-only measures the longest /health wait alone, as many times, and prints every
-// run; --rest-only measures the memory at rest alone (a shorter rest for trying changes).
-// QH_BENCH_SMAPS=<folder> keeps there, for each run, the program's standard error, its
-// mappings (smaps) and, where gdb is installed, what its allocator holds (malloc_info).
+// run; --saves-only measures the longest /health answer while a to-do is added alone; --rest-only measures the memory
+// at rest alone (a shorter rest for trying changes). QH_BENCH_SMAPS=<folder> keeps there, for each run, the program's
+// standard error, its mappings (smaps) and, where gdb is installed, what its allocator holds (malloc_info).
 #include "DesktopSession.h"
 #include "Figure.h"
 #include "LargeTodoList.h"
@@ -56,6 +57,7 @@
 #include <memory>
 #include <optional>
 #include <poll.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <xcb/xcb.h>
@@ -595,6 +597,115 @@ void residentAtRest(Desktop& desktop, const QString& binary, int seconds)
     }
 }
 
+// Runs xdotool with `arguments` on the desktop without waiting for it.
+void xdotool(QProcess& process, const QString& display, const QStringList& arguments)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral("xdotool"), arguments);
+}
+
+// The identity of the file at `path` (a replaced file is a new one), or 0 when there is none.
+ino_t fileIdentity(const QString& path)
+{
+    struct stat info {};
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_ino : 0;
+}
+
+// A to-do added by keyboard (Ctrl+N, its title, Ctrl+Return) in the program started on `home`,
+// once its start and the start's sync are over: the longest /health answer from the first key to
+// 300 ms after "todos.json" was replaced, what a click in the window would wait for meanwhile.
+// `saveMs` takes the longest from Ctrl+Return on alone. -1 when the to-do never reached the file.
+double longestHealthWhileAdding(Desktop& desktop, const Home& home, double* saveMs)
+{
+    *saveMs = -1;
+    const QString display = desktop.session.display();
+    const QString file = home.data() + QStringLiteral("/todos.json");
+    QProcess app;
+    app.setProcessEnvironment(home.environment(display, desktop.bus.address()));
+    app.setStandardErrorFile(errorFile(home));
+    desktop.watcher->clear();
+    const QJsonValue synced = home.lastSync();
+    app.start(home.program(), {});
+    const std::optional<quint16> port = blockPagePort(app, 120000);
+    if (!port || !desktop.watcher->waitForLargeWindow(120000)) {
+        stop(app);
+        return -1;
+    }
+    // In front from the start, so that the sync an activation runs is the start's own, not one
+    // that runs beside the save.
+    const bool inFront = activate(display, app.processId(), QStringLiteral(". Quillharbour$"));
+    waitFor([&] { return home.lastSync() != synced; }, 300000);
+    // Quiet first: twenty answers in a row within 5 ms, or half a minute.
+    QElapsedTimer quiet;
+    quiet.start();
+    for (int fast = 0; fast < 20 && quiet.elapsed() < 30000; QThread::msleep(10))
+        fast = healthWait(*port) < 5 ? fast + 1 : 0;
+    double longest = -1;
+    if (inFront) {
+        const ino_t before = fileIdentity(file);
+        const auto keys = [&](const QStringList& arguments, double* worst) {
+            QProcess typing;
+            xdotool(typing, display, arguments);
+            typing.waitForStarted(10000);
+            while (typing.state() != QProcess::NotRunning) {
+                *worst = std::max(*worst, healthWait(*port));
+                typing.waitForFinished(5);
+            }
+        };
+        keys({QStringLiteral("key"), QStringLiteral("ctrl+n")}, &longest);
+        keys({QStringLiteral("sleep"), QStringLiteral("1"), QStringLiteral("type"),
+              QStringLiteral("Added while measuring")},
+             &longest);
+        double save = -1;
+        keys({QStringLiteral("key"), QStringLiteral("ctrl+Return")}, &save);
+        QElapsedTimer t;
+        t.start();
+        std::optional<qint64> replacedAt;
+        while (t.elapsed() < 60000 && (!replacedAt || t.elapsed() < *replacedAt + 300)) {
+            save = std::max(save, healthWait(*port));
+            if (!replacedAt && fileIdentity(file) != before)
+                replacedAt = t.elapsed();
+            QThread::msleep(5);
+        }
+        if (replacedAt) {
+            *saveMs = save;
+            longest = std::max(longest, save);
+        } else {
+            longest = -1;
+        }
+    }
+    stop(app);
+    return longest;
+}
+
+// The longest /health answer while a to-do is added by keyboard, at 10,000, 50,000 and 100,000
+// to-dos, each the median of `runs` runs on a fresh home, beside the limit of one frame.
+void healthWhileAdding(Desktop& desktop, const QString& binary, int runs)
+{
+    const Date now = SystemClock::instance().now();
+    for (const int count : {10000, 50000, 100000}) {
+        std::vector<double> whole, saves;
+        const QJsonArray todos = largeTodoList(now, 40, count);
+        for (int i = 0; i < runs; ++i) {
+            const Home home{todos, binary};
+            double save = -1;
+            const double ms = longestHealthWhileAdding(desktop, home, &save);
+            if (ms < 0)
+                continue;
+            whole.push_back(ms);
+            saves.push_back(save);
+            out << "longest /health answer adding a to-do, " << count << " to-dos, run " << i + 1 << ": "
+                << QString::number(ms, 'f', 1) << " ms (from Ctrl+Return on: " << QString::number(save, 'f', 1)
+                << " ms)\n";
+            out.flush();
+        }
+        const QByteArray what = QStringLiteral("longest /health answer adding a to-do, %L1 to-dos").arg(count).toUtf8();
+        benchLimit(what.constData(), whole.empty() ? -1 : median(whole), "ms", 16);
+    }
+}
+
 // The medians of `rounds` rounds, each starting every binary once on its own copy of one data set.
 int pairedStarts(Desktop& desktop, const QStringList& binaries, int rounds)
 {
@@ -700,6 +811,7 @@ int main(int argc, char** argv)
     const bool healthOnly = argc > 3 && QByteArray(argv[3]) == "--health-only";
     const bool restOnly = argc > 3 && QByteArray(argv[3]) == "--rest-only";
     const bool startsOnly = argc > 3 && QByteArray(argv[3]) == "--starts-only";
+    const bool savesOnly = argc > 3 && QByteArray(argv[3]) == "--saves-only";
     const int restSeconds = argc > 4 ? std::max(1, atoi(argv[4])) : 390;
     Desktop desktop;
     if (!desktop.ready()) {
@@ -717,6 +829,10 @@ int main(int argc, char** argv)
     }
     if (restOnly) {
         residentAtRest(desktop, binary, restSeconds);
+        return 0;
+    }
+    if (savesOnly) {
+        healthWhileAdding(desktop, binary, runs);
         return 0;
     }
     if (healthOnly) {
@@ -772,6 +888,8 @@ int main(int argc, char** argv)
         return 0;
     benchLimit("longest /health wait, 20,000 open to-dos starting", longestHealthWait(desktop, twentyThousand), "ms",
                16);
+
+    healthWhileAdding(desktop, binary, 3);
 
     residentFigures(desktop, tenThousand, "resident memory, 10,000 to-dos, window open", 80, 1);
     residentFigures(desktop, empty, "resident memory, no data, window open", 45, 1);

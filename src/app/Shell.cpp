@@ -54,10 +54,13 @@ Shell::Shell(AppContext& context, NotificationCenter* notifications, Options opt
         if (state == Qt::ApplicationActive)
             syncAfterActivation();
     });
-    // However the run ends, the blocking state is written once more.
+    // However the run ends, the blocking state is written once more, and no save is left on its
+    // way to the disk.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        if (m_context.storage)
+        if (m_context.storage) {
             m_context.storage->saveState();
+            m_context.storage->waitForWrites();
+        }
     });
     // The window manager ending the session counts as the system quitting.
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { systemQuit(); });

@@ -175,17 +175,39 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
     return out;
 }
 
-QByteArray TodosFileWriter::textChangedAt(const std::vector<TaskItem>& list, size_t index)
+const std::vector<TaskItem>& TodosFileWriter::lastList()
 {
     joinAdoptedParts();
-    if (!m_inText || m_items.size() != list.size() || index >= list.size() || m_items[index].id != list[index].id)
-        return text(list);
+    return m_items;
+}
+
+size_t TodosFileWriter::listSize() const
+{
+    size_t count = m_items.size();
+    for (const std::vector<TaskItem>& part : m_adoptedParts)
+        count += part.size();
+    return count;
+}
+
+QByteArray TodosFileWriter::textChangedAt(const std::vector<TaskItem>& list, size_t index)
+{
+    if (index < list.size())
+        if (std::optional<QByteArray> changed = textReplacing(list.size(), index, list[index]))
+            return *changed;
+    return text(list);
+}
+
+std::optional<QByteArray> TodosFileWriter::textReplacing(size_t count, size_t index, const TaskItem& item)
+{
+    joinAdoptedParts();
+    if (!m_inText || m_items.size() != count || index >= count || m_items[index].id != item.id)
+        return std::nullopt;
     ++m_uses;
     m_compared = 1;
     m_writtenAfresh = 0;
-    if (m_items[index] == list[index])
+    if (m_items[index] == item)
         return m_text;
-    const QByteArray fresh = write(list[index]);
+    const QByteArray fresh = write(item);
     m_writtenAfresh = 1;
     const qsizetype start = m_starts[index];
     const qsizetype oldEnd = endIn(m_text, m_starts, index);
@@ -215,6 +237,6 @@ QByteArray TodosFileWriter::textChangedAt(const std::vector<TaskItem>& list, siz
     }
     for (size_t i = index + 1; i < m_starts.size(); ++i)
         m_starts[i] += grown;
-    m_items[index] = list[index];
+    m_items[index] = item;
     return m_text;
 }

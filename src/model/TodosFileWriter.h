@@ -3,6 +3,7 @@
 #include "model/TaskItem.h"
 
 #include <QByteArray>
+#include <optional>
 #include <vector>
 
 // The text of "todos.json", written again only for the to-dos that differ from the last list it
@@ -14,6 +15,13 @@ public:
     // `index`: only that one is looked at, and its new text put in place of its old one. A list
     // of another length, or another to-do at that place, is taken as text() takes it.
     QByteArray textChangedAt(const std::vector<TaskItem>& list, size_t index);
+    // The same without the list: the last list given, of `count` to-dos, with `item` in place of
+    // the to-do of the same id at `index`. None when the writer cannot tell that it holds such a
+    // list in its own form.
+    std::optional<QByteArray> textReplacing(size_t count, size_t index, const TaskItem& item);
+    // The last list given (or adopted), and its length.
+    const std::vector<TaskItem>& lastList();
+    size_t listSize() const;
     // Takes the file a list was just read from as the last text given: the first save after a
     // load then writes afresh only the to-dos that changed, and keeps the others as they were read
     // (each reads back as the same to-do, the way it did at the load).

@@ -46,7 +46,10 @@ void BackgroundWriter::runNext()
         m_running = job.path;
     }
     QString error;
-    const bool ok = m_writer(job.path, job.encode(), &error);
+    const QByteArray bytes = job.encode();
+    const bool ok = !bytes.isNull() && m_writer(job.path, bytes, &error);
+    if (bytes.isNull())
+        error = QStringLiteral("its text could not be made.");
     job.encode = nullptr; // the snapshot goes here, on this thread
     // Answered before the waiters go on: what they do next comes after the answer.
     emit written(job.path, job.generation, ok, error);

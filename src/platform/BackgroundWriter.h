@@ -20,7 +20,8 @@ public:
     // Writes the bytes to the path, or answers false with the reason.
     using Writer = std::function<bool(const QString& path, const QByteArray& bytes, QString* error)>;
     // Makes the bytes on the writing thread, from values it holds by copy (implicitly shared
-    // values are fine: the asking thread's later changes detach from them).
+    // values are fine: the asking thread's later changes detach from them). A null array says
+    // the bytes could not be made: nothing is written, and the write fails.
     using Encoder = std::function<QByteArray()>;
 
     explicit BackgroundWriter(Writer writer, QObject* parent = nullptr);

@@ -18,4 +18,6 @@ public:
     virtual void noteDeleted(const QUuid& id) = 0;
     // To-dos removed here, kept as pending deletes until a sync run has removed them remotely.
     virtual void tasksDeleted(const QSet<QUuid>& ids) = 0;
+    // To-dos whose removal the disk refused after all: they are no longer to be deleted remotely.
+    virtual void tasksKept(const QSet<QUuid>& ids) = 0;
 };

@@ -9,6 +9,7 @@ StorageService::StorageService(std::optional<FileStore> fileStore, StorageEnviro
     connect(&m_core, &StoreCore::lastErrorChanged, this, &StorageService::lastErrorChanged);
     connect(&m_core, &StoreCore::problemReported, this, &StorageService::problemReported);
     connect(&m_core, &StoreCore::backgroundWriteFailed, this, &StorageService::backgroundWriteFailed);
+    connect(&m_core, &StoreCore::writeTakenBack, this, &StorageService::changeTakenBack);
     connect(&m_todos, &TodoStore::todosChanged, this, &StorageService::todosChanged);
     connect(&m_todos, &TodoStore::focusTodoIDChanged, this, &StorageService::focusTodoIDChanged);
     connect(&m_notes, &NoteStore::notesChanged, this, &StorageService::notesChanged);

@@ -70,8 +70,10 @@ public:
     std::vector<TaskItem> todos(Date onDay) const { return m_todos.todos(onDay); } // any day the user picks
     static void sortTodos(std::vector<TaskItem>& list) { TaskItem::sortForDisplay(list); }
     void advanceFocus() { m_todos.advanceFocus(); }
-    // Every change of the data is written at once. One the disk refuses is undone in memory and
-    // answers false, with the message in lastError(): what the store holds is what is on disk.
+    // Every change of the data is written at once, the to-dos on the writing thread. One that may
+    // not be written answers false; one the disk refuses is undone in memory, at once or when the
+    // refusal comes (changeTakenBack), with the message in lastError(): what the store holds is
+    // what is on disk.
     bool addTodo(const TaskItem& todo) { return m_todos.addTodo(todo); }
     bool toggleTodo(const QUuid& id) { return m_todos.toggleTodo(id); }
     bool toggleSubtask(const QUuid& todoId, const QUuid& subtaskId) { return m_todos.toggleSubtask(todoId, subtaskId); }
@@ -194,6 +196,9 @@ signals:
     void problemReported(const QString& path, const QString& message);
     // A data file written on the writing thread was not written; its data is still here.
     void backgroundWriteFailed(const QString& message);
+    // A change of a person's, already shown, was refused by the disk and taken back; lastError()
+    // says why.
+    void changeTakenBack(const QString& file);
 
 private:
     void load();

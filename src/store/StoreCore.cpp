@@ -146,6 +146,13 @@ QString StoreCore::unbackedMessage(const QString& name) const
         .arg(name);
 }
 
+std::optional<QString> StoreCore::writeRefusal(const QString& name) const
+{
+    if (m_unbackedFiles.contains(name))
+        return unbackedMessage(name);
+    return std::nullopt;
+}
+
 FileWrite StoreCore::writeFile(const QString& name, const QByteArray& text)
 {
     if (m_unbackedFiles.contains(name))
@@ -314,7 +321,10 @@ void StoreCore::backgroundWritten(const QString& path, quint64 generation, bool 
     const QString name = QFileInfo(path).fileName();
     m_backgroundAnswered.insert(name, std::max(generation, m_backgroundAnswered.value(name)));
     // A newer write of the file, here or there, decides.
-    if (generation <= m_backgroundOvertaken.value(name) || generation < m_backgroundAsked.value(name)) {
+    const bool newest = generation > m_backgroundOvertaken.value(name) && generation >= m_backgroundAsked.value(name);
+    const auto watcher = m_outcomeWatchers.constFind(name);
+    const bool takenBack = watcher != m_outcomeWatchers.cend() && (*watcher)(generation, newest, ok);
+    if (!newest) {
         settleWriteWaiters();
         return;
     }
@@ -325,6 +335,14 @@ void StoreCore::backgroundWritten(const QString& path, quint64 generation, bool 
         return;
     }
     const QString message = QStringLiteral("“%1” could not be saved: %2").arg(name, error);
+    if (takenBack) {
+        // What is held is what is on disk again: the failure is news, not a write still owed.
+        m_unwrittenFiles.remove(name);
+        recordFailure(name, message);
+        settleWriteWaiters();
+        emit writeTakenBack(name);
+        return;
+    }
     m_unwrittenFiles.insert(name, message);
     recordFailure(name, message);
     // Those waiting learn of the failure before anyone who hears of it.

@@ -92,8 +92,17 @@ public:
     // --- writes
     // Writes one data file atomically; refuses to replace a file that could not be backed up.
     FileWrite writeFile(const QString& name, const QByteArray& text);
+    // Why writeFile would refuse the file before writing anything, or none.
+    std::optional<QString> writeRefusal(const QString& name) const;
     // The same on the writing thread: refuses only what writeFile refuses before writing.
     FileWrite writeInBackground(const QString& name, BackgroundWriter::Encoder encode);
+    // The number of the newest write of the file asked of the writing thread.
+    quint64 lastAsked(const QString& name) const { return m_backgroundAsked.value(name); }
+    // Hears first of every outcome of a write of the file there (`newest`: no later write of it
+    // was asked since). Answering true to a failure says its change was taken back here: the
+    // failure shows in lastError, but nothing is left unwritten.
+    using WriteOutcome = std::function<bool(quint64 generation, bool newest, bool ok)>;
+    void watchWrites(const QString& name, WriteOutcome outcome) { m_outcomeWatchers.insert(name, std::move(outcome)); }
     // Returns once no write of the file is on its way on the writing thread.
     void waitForFile(const QString& name);
     // Returns once no data file is being written there, with the outcomes taken in.
@@ -124,6 +133,8 @@ signals:
     void lastErrorChanged();
     void problemReported(const QString& path, const QString& message);
     void backgroundWriteFailed(const QString& message);
+    // A change written on the writing thread was refused there and taken back; lastError says why.
+    void writeTakenBack(const QString& name);
 
 private:
     void emitIfLastErrorChanged(const std::optional<QString>& before);
@@ -150,6 +161,7 @@ private:
     QHash<QString, quint64> m_backgroundAsked, m_backgroundOvertaken;
     QHash<QString, quint64> m_backgroundAnswered; // the newest write whose outcome came here
     QHash<QString, QString> m_unwrittenFiles;     // whose last write there failed, with the reason
+    QHash<QString, WriteOutcome> m_outcomeWatchers;
     struct WriteWaiter {
         QStringList names;
         QPromise<void> promise;

@@ -36,6 +36,8 @@ TodoStore::TodoStore(StoreCore& core, SeriesPass& series, QObject* parent)
             m_changesFrom = m_revision;
         }
     });
+    m_core.watchWrites(
+        fileName, [this](quint64 generation, bool newest, bool ok) { return writeOutcome(generation, newest, ok); });
 }
 
 std::optional<QSet<QUuid>> TodoStore::changedSince(quint64 revision) const
@@ -87,8 +89,10 @@ quint64 TodoStore::load(QStringList& unreadable, std::optional<PrereadTodos> ear
 
 void TodoStore::keepLoadedText(quint64 loadedUses)
 {
-    if (m_todosEncoding->writer.uses() == loadedUses)
-        m_todosWriterNote = TodosWriterNote{loadedUses, m_revision};
+    // A file read record by record was never given to the writer: it holds no list, or another.
+    const TodosFileWriter& writer = m_todosEncoding->writer;
+    if (writer.uses() == loadedUses && writer.listSize() == m_todos.size())
+        m_writerInStep = true;
 }
 
 TaskItem* TodoStore::findTodo(const QUuid& id)
@@ -183,33 +187,104 @@ void TodoStore::advanceFocus()
     setFocusTodoID(open[next].id);
 }
 
-bool TodoStore::commitTodos(std::vector<TaskItem> before, bool sync)
+bool TodoStore::refuseSave()
 {
-    const auto told = qScopeGuard([this] { m_touching.reset(); });
-    if (saveTodos(sync)) {
-        emit todosChanged();
-        noteTodosAnnounced();
-        return true;
-    }
-    // Only what is in the file is kept: a change the disk refused is undone, so a retry is not
-    // refused as a duplicate, the sync never sends it, and a restart shows what was shown.
-    m_todos = std::move(before);
-    emit todosChanged();
-    return false;
+    const std::optional<QString> why = m_core.writeRefusal(fileName);
+    if (why)
+        m_core.recordFailure(fileName, *why);
+    return why.has_value();
 }
 
-bool TodoStore::commitTodoAt(size_t index, TaskItem before, bool sync)
+bool TodoStore::commit(Change change, Edit edit, bool sync)
 {
-    m_touching = QSet<QUuid>{m_todos[index].id};
+    // Whether it is kept or taken back, these are the to-dos it touched.
+    m_touching = touchedBy(change);
     const auto told = qScopeGuard([this] { m_touching.reset(); });
-    if (writeTodos(sync, index)) {
-        emit todosChanged();
-        noteTodosAnnounced();
-        return true;
+    edit.baseSize = m_todos.size() + change.removed.size() - (change.inserted ? 1 : 0);
+    if (!m_writerInStep) {
+        edit = Edit{};
+        edit.whole = std::make_shared<const std::vector<TaskItem>>(m_todos);
     }
-    m_todos[index] = std::move(before);
+    if (const FileWrite written = writeInBackground(std::move(edit)); !written) {
+        takeBack(change);
+        m_core.recordFailure(fileName, written.error);
+        emit todosChanged();
+        return false;
+    }
+    m_writerInStep = true;
+    change.generation = m_core.lastAsked(fileName);
+    change.push = sync;
+    m_unconfirmed.push_back(std::move(change));
     emit todosChanged();
-    return false;
+    return true;
+}
+
+QSet<QUuid> TodoStore::touchedBy(const Change& change)
+{
+    QSet<QUuid> ids;
+    if (change.inserted)
+        ids.insert(*change.inserted);
+    for (const auto& [at, before] : change.replacedBefore)
+        ids.insert(before.id);
+    for (const auto& [at, removed] : change.removed)
+        ids.insert(removed.id);
+    return ids;
+}
+
+void TodoStore::takeBack(Change& change)
+{
+    const Calendar cal = calendar();
+    const Date current = now();
+    if (change.inserted) {
+        std::erase_if(m_todos, [&](const TaskItem& t) { return t.id == *change.inserted; });
+        removeReminders({*change.inserted});
+    }
+    for (auto& [at, before] : change.replacedBefore) {
+        m_todos[at] = before;
+        m_core.reminders().rescheduleTodoReminder(before, current, cal);
+    }
+    QSet<QUuid> kept;
+    for (auto& [at, removed] : change.removed) {
+        m_todos.insert(m_todos.begin() + qsizetype(at), removed);
+        m_core.reminders().rescheduleTodoReminder(removed, current, cal);
+        kept.insert(removed.id);
+    }
+    if (!kept.isEmpty() && m_core.cloudSync())
+        m_core.cloudSync()->tasksKept(kept);
+    if (change.marks)
+        m_series.restoreMarks(*change.marks);
+}
+
+bool TodoStore::writeOutcome(quint64 generation, bool newest, bool ok)
+{
+    if (ok) {
+        // Everything sent up to that write is on disk.
+        if (generation >= m_wholeUnconfirmed)
+            m_wholeUnconfirmed = 0;
+        auto confirmed = m_unconfirmed.begin();
+        for (; confirmed != m_unconfirmed.end() && confirmed->generation <= generation; ++confirmed) {
+            if (confirmed->push && m_core.cloudSync())
+                m_core.cloudSync()->schedulePush();
+        }
+        m_unconfirmed.erase(m_unconfirmed.begin(), confirmed);
+        return false;
+    }
+    // A later write, with these changes in it, decides.
+    if (!newest || m_unconfirmed.empty())
+        return false;
+    // Newest first, so each is taken back from the list it was made in. The writer's list has
+    // them in: the next change goes as the whole list.
+    m_touching.emplace();
+    const auto told = qScopeGuard([this] { m_touching.reset(); });
+    for (auto it = m_unconfirmed.rbegin(); it != m_unconfirmed.rend(); ++it) {
+        m_touching->unite(touchedBy(*it));
+        takeBack(*it);
+    }
+    m_unconfirmed.clear();
+    m_writerInStep = false;
+    emit todosChanged();
+    // The list they are taken back to is the sync's, still owed to the disk: it is written again.
+    return m_wholeUnconfirmed == 0;
 }
 
 bool TodoStore::addTodo(const TaskItem& todo)
@@ -218,10 +293,14 @@ bool TodoStore::addTodo(const TaskItem& todo)
     if (item.repeatOption != RepeatOption::none && !item.recurringSeriesId)
         item.recurringSeriesId = QUuid::createUuid();
     item.updatedAt = stamp();
-    std::vector<TaskItem> before = m_todos;
+    if (refuseSave())
+        return false;
     m_todos.insert(m_todos.begin(), item);
-    m_touching = QSet<QUuid>{item.id};
-    if (!commitTodos(std::move(before), true))
+    Change change;
+    change.inserted = item.id;
+    Edit edit;
+    edit.inserted = item;
+    if (!commit(std::move(change), std::move(edit), true))
         return false;
     m_core.reminders().rescheduleTodoReminder(item, now(), calendar());
     return true;
@@ -232,11 +311,17 @@ bool TodoStore::toggleTodo(const QUuid& id)
     TaskItem* t = findTodo(id);
     if (!t)
         return false;
-    TaskItem before = *t;
+    if (refuseSave())
+        return false;
+    const size_t at = size_t(t - m_todos.data());
+    Change change;
+    change.replacedBefore = {{at, *t}};
     t->isCompleted = !t->isCompleted;
     t->updatedAt = stamp();
     const TaskItem changed = *t;
-    if (!commitTodoAt(size_t(t - m_todos.data()), std::move(before), true))
+    Edit edit;
+    edit.replaced = {{at, changed}};
+    if (!commit(std::move(change), std::move(edit), true))
         return false;
     m_core.reminders().rescheduleTodoReminder(changed, now(), calendar());
     return true;
@@ -248,13 +333,19 @@ bool TodoStore::toggleSubtask(const QUuid& todoId, const QUuid& subtaskId)
     if (!found || std::none_of(found->subtasks.begin(), found->subtasks.end(),
                                [&subtaskId](const Subtask& s) { return s.id == subtaskId; }))
         return false;
+    if (refuseSave())
+        return false;
     TaskItem* t = findTodo(todoId);
-    TaskItem before = *t;
+    const size_t at = size_t(t - m_todos.data());
+    Change change;
+    change.replacedBefore = {{at, *t}};
     const auto step = std::find_if(t->subtasks.begin(), t->subtasks.end(),
                                    [&subtaskId](const Subtask& s) { return s.id == subtaskId; });
     step->isCompleted = !step->isCompleted;
     t->updatedAt = stamp();
-    return commitTodoAt(size_t(t - m_todos.data()), std::move(before), true);
+    Edit edit;
+    edit.replaced = {{at, *t}};
+    return commit(std::move(change), std::move(edit), true);
 }
 
 bool TodoStore::upsertTodo(const TaskItem& todo)
@@ -262,17 +353,20 @@ bool TodoStore::upsertTodo(const TaskItem& todo)
     TaskItem* old = findTodo(todo.id);
     if (!old)
         return false;
+    if (refuseSave())
+        return false;
     const Date s = stamp();
-    std::vector<TaskItem> before = m_todos;
-    const SeriesPass::Marks marks = m_series.marks();
+    Change change;
+    change.marks = m_series.marks();
     TaskItem edited = todo;
-    QSet<QUuid> touching{todo.id};
+    const size_t editedAt = size_t(old - m_todos.data());
     if (old->recurringSeriesId && edited.repeatOption == RepeatOption::none) {
         const QUuid series = *old->recurringSeriesId;
         m_series.storeRecurringSeries({series}, {});
-        for (TaskItem& t : m_todos) {
-            if (t.recurringSeriesId == series) {
-                touching.insert(t.id);
+        for (size_t i = 0; i < m_todos.size(); ++i) {
+            TaskItem& t = m_todos[i];
+            if (t.recurringSeriesId == series && i != editedAt) {
+                change.replacedBefore.emplace_back(i, t);
                 t.repeatOption = RepeatOption::none;
                 t.recurringSeriesId.reset();
                 t.updatedAt = s;
@@ -282,12 +376,13 @@ bool TodoStore::upsertTodo(const TaskItem& todo)
     if (edited.repeatOption == RepeatOption::none)
         edited.recurringSeriesId.reset();
     edited.updatedAt = s;
-    *findTodo(todo.id) = edited;
-    m_touching = std::move(touching);
-    if (!commitTodos(std::move(before), true)) {
-        m_series.restoreMarks(marks);
+    change.replacedBefore.emplace_back(editedAt, m_todos[editedAt]);
+    m_todos[editedAt] = edited;
+    Edit edit;
+    for (const auto& [at, before] : change.replacedBefore)
+        edit.replaced.emplace_back(at, m_todos[at]);
+    if (!commit(std::move(change), std::move(edit), true))
         return false;
-    }
     m_core.reminders().rescheduleTodoReminder(edited, now(), calendar());
     return true;
 }
@@ -297,15 +392,20 @@ bool TodoStore::moveTodosToToday(const std::vector<QUuid>& ids)
     const QSet<QUuid> wanted(ids.begin(), ids.end());
     if (std::none_of(m_todos.begin(), m_todos.end(), [&](const TaskItem& t) { return wanted.contains(t.id); }))
         return false;
-    std::vector<TaskItem> before = m_todos;
+    if (refuseSave())
+        return false;
     const Calendar cal = calendar();
     const Date current = now();
     const Date today = cal.startOfDay(current);
     const Date stamped = stamp();
     std::vector<TaskItem> moved;
-    for (TaskItem& t : m_todos) {
+    Change change;
+    Edit edit;
+    for (size_t i = 0; i < m_todos.size(); ++i) {
+        TaskItem& t = m_todos[i];
         if (!wanted.contains(t.id))
             continue;
+        change.replacedBefore.emplace_back(i, t);
         const Date createdDay = cal.startOfDay(t.createdAt);
         const qint64 shift = cal.daysBetween(createdDay, today);
         const qint64 span = cal.daysBetween(createdDay, cal.startOfDay(t.dueDate.value_or(createdDay)));
@@ -324,11 +424,9 @@ bool TodoStore::moveTodosToToday(const std::vector<QUuid>& ids)
         }
         t.updatedAt = stamped;
         moved.push_back(t);
+        edit.replaced.emplace_back(i, t);
     }
-    m_touching.emplace();
-    for (const TaskItem& t : moved)
-        m_touching->insert(t.id);
-    if (!commitTodos(std::move(before), true))
+    if (!commit(std::move(change), std::move(edit), true))
         return false;
     for (const TaskItem& t : moved)
         m_core.reminders().rescheduleTodoReminder(t, current, cal);
@@ -337,9 +435,11 @@ bool TodoStore::moveTodosToToday(const std::vector<QUuid>& ids)
 
 bool TodoStore::deleteTodo(const TaskItem& todo)
 {
+    if (refuseSave())
+        return false;
     QSet<QUuid> removed;
-    std::vector<TaskItem> before = m_todos;
-    const SeriesPass::Marks marks = m_series.marks();
+    Change change;
+    change.marks = m_series.marks();
     if (todo.recurringSeriesId) {
         const QUuid series = *todo.recurringSeriesId;
         m_series.storeRecurringSeries({}, {series});
@@ -351,17 +451,20 @@ bool TodoStore::deleteTodo(const TaskItem& todo)
             if (t.id == todo.id)
                 removed.insert(t.id);
     }
+    Edit edit;
+    for (size_t i = 0; i < m_todos.size(); ++i) {
+        if (removed.contains(m_todos[i].id)) {
+            change.removed.emplace_back(i, m_todos[i]);
+            edit.removed.emplace_back(i, m_todos[i].id);
+        }
+    }
     std::erase_if(m_todos, [&removed](const TaskItem& t) { return removed.contains(t.id); });
-    m_touching = removed;
-    if (!commitTodos(std::move(before), false)) {
-        m_series.restoreMarks(marks);
+    // The sync uploads once the file is written; it hears of the deletes at once, as a run that
+    // starts meanwhile reads them before it looks at the to-dos.
+    if (!commit(std::move(change), std::move(edit), m_core.cloudSync() != nullptr))
         return false;
-    }
     removeReminders(removed);
-    if (m_core.cloudSync()) {
-        recordPendingTaskDeletes(removed);
-        m_core.cloudSync()->schedulePush();
-    }
+    recordPendingTaskDeletes(removed);
     return true;
 }
 
@@ -407,10 +510,16 @@ FileWrite TodoStore::takeTodosFromSync(SyncedTodos& synced)
     if (synced.baseRevision != m_revision)
         return FileWrite::refused(
             QStringLiteral("The to-dos changed while sync was merging them; it will merge them again."));
-    std::shared_ptr<const std::vector<TaskItem>> snapshot =
+    Edit edit;
+    edit.whole =
         synced.snapshot ? std::move(synced.snapshot) : std::make_shared<const std::vector<TaskItem>>(synced.list);
-    if (FileWrite written = writeTodosInBackground(std::move(snapshot)); !written)
+    if (FileWrite written = writeInBackground(std::move(edit)); !written)
         return written;
+    // The sync's list is the ground the changes after it are taken back to: with no outcome of
+    // its own write yet, it is no change of a person's to take back.
+    m_unconfirmed.clear();
+    m_wholeUnconfirmed = m_core.lastAsked(fileName);
+    m_writerInStep = true;
     m_todos.swap(synced.list);
     emit todosChanged();
     removeReminders(synced.gone);
@@ -438,21 +547,17 @@ void TodoStore::removeReminders(const QSet<QUuid>& ids)
 
 bool TodoStore::saveTodos(bool sync)
 {
-    return writeTodos(sync, std::nullopt);
-}
-
-bool TodoStore::writeTodos(bool sync, std::optional<size_t> changedAt)
-{
-    m_todosSaved.reset();
-    quint64 uses = 0;
-    const QByteArray text = currentTodosText(changedAt, &uses);
-    if (const FileWrite written = m_core.writeFile(fileName, text); !written) {
+    const FileWrite written = m_core.writeFile(fileName, todosText(m_todos));
+    m_writerInStep = written.written;
+    if (!written) {
         m_core.recordFailure(fileName, written.error);
         return false;
     }
-    m_todosSaved = TodosWriterNote{uses, m_revision};
+    const bool owed = std::any_of(m_unconfirmed.begin(), m_unconfirmed.end(), [](const Change& c) { return c.push; });
+    m_unconfirmed.clear();
+    m_wholeUnconfirmed = 0;
     m_core.clearFailure(fileName);
-    if (sync && m_core.cloudSync())
+    if ((sync || owed) && m_core.cloudSync())
         m_core.cloudSync()->schedulePush();
     return true;
 }
@@ -473,8 +578,14 @@ void TodoStore::setFocusTodoID(const std::optional<QUuid>& id)
 
 void TodoStore::retryUnwrittenFile()
 {
-    if (m_core.isUnwritten(fileName))
-        writeTodosInBackground(std::make_shared<const std::vector<TaskItem>>(m_todos));
+    if (!m_core.isUnwritten(fileName))
+        return;
+    Edit edit;
+    edit.whole = std::make_shared<const std::vector<TaskItem>>(m_todos);
+    if (writeInBackground(std::move(edit))) {
+        m_writerInStep = true;
+        m_wholeUnconfirmed = m_core.lastAsked(fileName);
+    }
 }
 
 QByteArray TodoStore::todosText(const std::vector<TaskItem>& list)
@@ -484,39 +595,75 @@ QByteArray TodoStore::todosText(const std::vector<TaskItem>& list)
     return m_todosEncoding->writer.text(list);
 }
 
-QByteArray TodoStore::currentTodosText(std::optional<size_t> changedAt, quint64* uses)
-{
-    m_core.waitForFile(fileName);
-    std::lock_guard lock(m_todosEncoding->mutex);
-    TodosFileWriter& writer = m_todosEncoding->writer;
-    const std::optional<TodosWriterNote> note = std::exchange(m_todosWriterNote, std::nullopt);
-    const bool current = changedAt && note && note->uses == writer.uses() && note->revision == m_revision;
-    QByteArray text = current ? writer.textChangedAt(m_todos, *changedAt) : writer.text(m_todos);
-    *uses = writer.uses();
-    return text;
-}
-
 size_t TodoStore::todosCompared() const
 {
+    m_core.waitForFile(fileName);
     std::lock_guard lock(m_todosEncoding->mutex);
     return m_todosEncoding->writer.lastCompared();
 }
 
-void TodoStore::noteTodosAnnounced()
+bool TodoStore::Edit::applyTo(std::vector<TaskItem>& list) const
 {
-    // Announced once, by the save alone: nothing else changed the to-dos in between.
-    if (m_todosSaved && m_revision == m_todosSaved->revision + 1)
-        m_todosWriterNote = TodosWriterNote{m_todosSaved->uses, m_revision};
-    m_todosSaved.reset();
+    if (whole) {
+        list = *whole;
+        return true;
+    }
+    if (list.size() != baseSize)
+        return false;
+    if (inserted)
+        list.insert(list.begin(), *inserted);
+    for (const auto& [at, t] : replaced) {
+        if (at >= list.size() || list[at].id != t.id)
+            return false;
+        list[at] = t;
+    }
+    if (removed.empty())
+        return true;
+    std::vector<bool> gone(list.size(), false);
+    for (const auto& [at, id] : removed) {
+        if (at >= list.size() || list[at].id != id)
+            return false;
+        gone[at] = true;
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < list.size(); ++i)
+        if (!gone[i])
+            list[kept++] = std::move(list[i]);
+    list.resize(kept);
+    return true;
 }
 
-FileWrite TodoStore::writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list)
+FileWrite TodoStore::writeInBackground(Edit edit)
 {
-    // Writes of the file run one at a time in the order asked, so the writer meets the lists in
-    // that order; a write dropped for a newer one never encodes, and leaves the writer as it was.
-    return m_core.writeInBackground(fileName, [encoding = m_todosEncoding, list = std::move(list)] {
+    if (const std::optional<QString> why = m_core.writeRefusal(fileName))
+        return FileWrite::refused(*why);
+    {
+        std::lock_guard lock(m_todosEncoding->mutex);
+        m_todosEncoding->pending.push_back(std::move(edit));
+    }
+    // Writes of the file run one at a time in the order asked, and each makes every edit waiting
+    // by then: one dropped for a newer write leaves its edits to that one.
+    return m_core.writeInBackground(fileName, [encoding = m_todosEncoding] {
         std::lock_guard lock(encoding->mutex);
-        return encoding->writer.text(*list);
+        const std::vector<Edit> edits = std::exchange(encoding->pending, {});
+        TodosFileWriter& writer = encoding->writer;
+        QByteArray text;
+        for (auto edit = edits.begin(); edit != edits.end(); ++edit) {
+            // One to-do changed in place (a toggle): only its text is made afresh.
+            if (!edit->whole && !edit->inserted && edit->removed.empty() && edit->replaced.size() == 1)
+                if (std::optional<QByteArray> changed =
+                        writer.textReplacing(edit->baseSize, edit->replaced[0].first, edit->replaced[0].second)) {
+                    text = std::move(*changed);
+                    continue;
+                }
+            std::vector<TaskItem> list = writer.lastList();
+            for (; edit != edits.end(); ++edit)
+                if (!edit->applyTo(list))
+                    return QByteArray(); // never a file of some other list
+            return writer.text(list);
+        }
+        // Nothing new since the last text (an earlier write took these edits): written again.
+        return text.isNull() ? writer.text(std::vector<TaskItem>(writer.lastList())) : text;
     });
 }
 
@@ -529,9 +676,13 @@ bool TodoStore::rollOverRecurringTodos(Date now)
     // The new occurrences count only once they are in the file: otherwise the sync would send
     // to-dos that a restart does not have. The next roll-over tries again.
     if (const FileWrite written = m_core.writeFile(fileName, todosText(pass.list)); !written) {
+        m_writerInStep = false;
         m_core.recordFailure(fileName, written.error);
         return false;
     }
+    m_writerInStep = true;
+    m_unconfirmed.clear();
+    m_wholeUnconfirmed = 0;
     m_core.clearFailure(fileName);
     QSet<QUuid> before;
     for (const TaskItem& t : m_todos)

@@ -3,6 +3,7 @@
 #include "model/TaskItem.h"
 #include "model/TodosFileWriter.h"
 #include "store/DataPreread.h"
+#include "store/SeriesPass.h"
 
 #include <QObject>
 #include <QSet>
@@ -13,12 +14,12 @@
 #include <optional>
 #include <vector>
 
-class SeriesPass;
 class StoreCore;
 struct FileWrite;
 
-// The to-dos and the one in focus. Every change is written to their file at once; one the disk
-// refuses is undone, so what is held is what is on disk.
+// The to-dos and the one in focus. Every change is written at once on the writing thread, so the
+// window never waits for the disk; one the disk refuses there is taken back when the refusal
+// comes, so what is held is, in the end, what is on disk.
 class TodoStore : public QObject {
     Q_OBJECT
 public:
@@ -45,6 +46,7 @@ public:
     std::vector<TaskItem> todos(Date onDay) const;
     void advanceFocus();
 
+    // Writes the to-dos as they are now, here: nothing is left on its way.
     bool saveTodos(bool sync);
     bool addTodo(const TaskItem& todo);
     bool toggleTodo(const QUuid& id);
@@ -80,16 +82,38 @@ signals:
     void focusTodoIDChanged();
 
 private:
+    // A change of the list as the writing thread's copy of it takes it: the whole list, or one
+    // to-do put first, to-dos replaced in place, or to-dos removed from their places.
+    struct Edit {
+        std::shared_ptr<const std::vector<TaskItem>> whole;
+        size_t baseSize = 0; // the length of the list it changes
+        std::optional<TaskItem> inserted;
+        std::vector<std::pair<size_t, TaskItem>> replaced;
+        std::vector<std::pair<size_t, QUuid>> removed; // ascending
+        bool applyTo(std::vector<TaskItem>& list) const;
+    };
+    // The same change as it is taken back here, while its write has no outcome yet.
+    struct Change {
+        quint64 generation = 0;
+        std::optional<QUuid> inserted;
+        std::vector<std::pair<size_t, TaskItem>> replacedBefore;
+        std::vector<std::pair<size_t, TaskItem>> removed; // ascending
+        std::optional<SeriesPass::Marks> marks;
+        bool push = false; // the sync uploads it once it is on disk
+    };
+
     Date now() const;
     Date stamp() const;
     Calendar calendar() const;
     TaskItem* findTodo(const QUuid& id);
     void setTodos(std::vector<TaskItem> todos);
-    // Writes the to-dos as they now are, or puts back `before` when that fails.
-    bool commitTodos(std::vector<TaskItem> before, bool sync);
-    // The same after a change of the one to-do at `index` (a toggle): only it is put back.
-    bool commitTodoAt(size_t index, TaskItem before, bool sync);
-    bool writeTodos(bool sync, std::optional<size_t> changedAt);
+    // True, with the message in lastError, when the file may not be written over.
+    bool refuseSave();
+    // Sends the change, made in the list already, to the writing thread, and announces it.
+    bool commit(Change change, Edit edit, bool sync);
+    static QSet<QUuid> touchedBy(const Change& change);
+    void takeBack(Change& change);
+    bool writeOutcome(quint64 generation, bool newest, bool ok);
     void recordPendingTaskDeletes(const QSet<QUuid>& ids);
     void removeReminders(const QSet<QUuid>& ids);
 
@@ -104,30 +128,25 @@ private:
     std::vector<std::pair<quint64, QUuid>> m_changes;
     quint64 m_changesFrom = 0;
 
-    // The file's writer keeps the text of what it wrote last, and its encodings run on the
-    // writing thread as well as here, one at a time under the lock. Here it is used only once no
-    // write of the file is on its way there, so what it keeps is always the newest list's text.
+    // The file's writer keeps the text and the list of what it wrote last; its encodings run on
+    // the writing thread as well as here, one at a time under the lock. The writing thread
+    // changes its list by the edits waiting here, in order; here it is used only once no write of
+    // the file is on its way there.
     struct TodosEncoding {
         std::mutex mutex;
         TodosFileWriter writer;
+        std::vector<Edit> pending;
     };
     std::shared_ptr<TodosEncoding> m_todosEncoding = std::make_shared<TodosEncoding>();
+    // Whether the writer's list, once the edits waiting are made, is the list held here: only
+    // then can a change be sent as an edit rather than as the whole list.
+    bool m_writerInStep = false;
+    std::vector<Change> m_unconfirmed; // sent, their write without outcome yet; oldest first
+    // The newest write of a whole list here (a sync's) that is not known to be on disk, if any:
+    // the ground the changes are taken back to is then not on disk either.
+    quint64 m_wholeUnconfirmed = 0;
     // The text of `list` by that writer, made here.
     QByteArray todosText(const std::vector<TaskItem>& list);
-    // The text of m_todos, changed since the writer's last text of them at `changedAt` alone when
-    // that is known; `uses` takes the writer's count of uses after it.
-    QByteArray currentTodosText(std::optional<size_t> changedAt, quint64* uses);
-    // The writer's use count and the to-dos' revision at a moment when the writer's last text
-    // was of the to-dos as they were: after the load, or after a save the file took and its one
-    // announcement. Any other use of the writer or change announced since makes it stale.
-    struct TodosWriterNote {
-        quint64 uses = 0;
-        quint64 revision = 0;
-    };
-    std::optional<TodosWriterNote> m_todosWriterNote;
-    std::optional<TodosWriterNote> m_todosSaved; // written, not yet announced
-    // After the announcement of a save: notes the writer as current when nothing came between.
-    void noteTodosAnnounced();
-    // A write of `list` on the writing thread, encoded there.
-    FileWrite writeTodosInBackground(std::shared_ptr<const std::vector<TaskItem>> list);
+    // Queues an edit and a write of the file on the writing thread, encoded there.
+    FileWrite writeInBackground(Edit edit);
 };

@@ -278,6 +278,11 @@ void SyncService::tasksDeleted(const QSet<QUuid>& ids)
     m_bookkeeping.addToIdSet(pendingTaskDeletes, ids);
 }
 
+void SyncService::tasksKept(const QSet<QUuid>& ids)
+{
+    m_bookkeeping.clearPendingDeletes(ids, {});
+}
+
 // ---- observable state
 
 void SyncService::setSyncing(bool value)

@@ -49,6 +49,7 @@ public:
     QSet<QUuid> idSet(const QString& key) const override;
     void noteDeleted(const QUuid& id) override;
     void tasksDeleted(const QSet<QUuid>& ids) override;
+    void tasksKept(const QSet<QUuid>& ids) override;
     QString pendingTaskDeletesKey() const { return pendingTaskDeletes; }
     QString pendingNoteDeletesKey() const { return pendingNoteDeletes; }
     Defaults& defaults() const { return m_bookkeeping.preferences(); }

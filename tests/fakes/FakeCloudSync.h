@@ -25,6 +25,11 @@ public:
         const QString key = QStringLiteral("sync.pendingTaskDeletes.v1");
         m_defaults.setUuidSet(key, idSet(key) + ids);
     }
+    void tasksKept(const QSet<QUuid>& ids) override
+    {
+        const QString key = QStringLiteral("sync.pendingTaskDeletes.v1");
+        m_defaults.setUuidSet(key, idSet(key) - ids);
+    }
 
 private:
     Defaults& m_defaults;

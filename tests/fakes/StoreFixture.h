@@ -59,7 +59,13 @@ struct StoreFixture {
     std::unique_ptr<StorageService> store;
 
     QString dataPath() const { return dataFolder.isEmpty() ? folder.filePath(QStringLiteral("data")) : dataFolder; }
-    QString file(const QString& name) const { return dataPath() + QLatin1Char('/') + name; }
+    // A data file as the store leaves it: once no write of it is on its way.
+    QString file(const QString& name) const
+    {
+        if (store)
+            store->waitForWrites();
+        return dataPath() + QLatin1Char('/') + name;
+    }
 
     StorageService& make()
     {

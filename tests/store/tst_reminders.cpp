@@ -144,9 +144,10 @@ private slots:
         QVERIFY(!f.notifications.pending.contains(key(a)));
         QVERIFY(f.notifications.pending.contains(key(b)));
 
-        // A delete the disk refuses is not made: the to-do stays, and so does its reminder.
+        // A delete the disk refuses is taken back: the to-do stays, and so does its reminder.
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
-        QVERIFY(!store.deleteTodo(b));
+        QVERIFY(store.deleteTodo(b));
+        store.waitForWrites();
         QVERIFY(store.lastError());
         QCOMPARE(store.todos().size(), size_t(1));
         QVERIFY(f.notifications.pending.contains(key(b)));

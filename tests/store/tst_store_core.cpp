@@ -409,6 +409,7 @@ private slots:
         QVERIFY(store.addTodo(first) && store.upsertNote(kept) && store.addRule(rule));
         QVERIFY(store.updateDoomScrollConfig({true, {{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5}));
         QVERIFY(preferences.set(QStringLiteral("onboarding.completed.v1"), true));
+        store.waitForWrites();
         QHash<QString, QByteArray> before;
         for (const QString& name : QDir(disk.path).entryList(QDir::Files) + QDir(f.dataPath()).entryList(QDir::Files))
             before.insert(name, readBytes(QFileInfo::exists(f.file(name)) ? f.file(name) : preferences.path()));
@@ -427,7 +428,11 @@ private slots:
                                store.updateDoomScrollConfig({false, {}, 20, 5}),
                                preferences.set(QStringLiteral("opportunityCost.hourlyRate"), 40)};
         };
-        QCOMPARE(changes(), QList<bool>(6, false));
+        // The to-dos are written on the writing thread: their refusal comes later, and takes them back.
+        QCOMPARE(changes(), (QList<bool>{true, true, false, false, false, false}));
+        store.waitForWrites();
+        QCOMPARE(store.todos().size(), size_t(1));
+        QVERIFY(!store.todos().front().isCompleted);
         store.recordDoomScrollUsage(60);
         QVERIFY(!store.saveState());
         QVERIFY(store.lastError()->contains(QLatin1String("No space left on device")));
@@ -442,6 +447,7 @@ private slots:
 
         disk.release();
         QCOMPARE(changes(), QList<bool>(6, true));
+        store.waitForWrites();
         QVERIFY(store.saveState() && !store.lastError() && sync.pushes > 0);
         QCOMPARE(todosInFile(f.file(StorageService::todosFile)).size(), size_t(2));
         QCOMPARE(notesInFile(f.file(StorageService::notesFile)).front().body, QStringLiteral("edited"));
@@ -465,6 +471,7 @@ private slots:
 
         QVERIFY(blockFile(todosPath));
         store.addTodo(todo(QStringLiteral("a"), f.clock.now()));
+        store.waitForWrites();
         const std::optional<QString> todoFailure = store.lastError();
         QVERIFY(todoFailure && *todoFailure != *notesFailure);
 
@@ -565,6 +572,7 @@ private slots:
             QVERIFY(store.lastError()->contains(unreachable));
 
             store.addTodo(todo(QStringLiteral("kept in the fallback"), f.clock.now()));
+            store.waitForWrites();
             QVERIFY(!store.lastError());
             QCOMPARE(todosInFile(store.fileStore().filePath(QStringLiteral("todos.json"))).size(), size_t(1));
         }

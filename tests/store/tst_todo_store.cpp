@@ -194,6 +194,7 @@ private slots:
         QCOMPARE(store.todos().front().createdAt, second.createdAt);
         QCOMPARE(store.todos().front().title, QStringLiteral("second"));
         QVERIFY(!store.todos().front().recurringSeriesId);
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 2);
     }
 
@@ -241,6 +242,7 @@ private slots:
         store.toggleTodo(t.id);
         QVERIFY(!store.todos().front().isCompleted);
         QCOMPARE(store.todos().front().updatedAt, dec(7, 11, 0, 5));
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 2);
 
         // Two changes within one second carry the same stamp.
@@ -273,6 +275,7 @@ private slots:
         QCOMPARE(stored.subtasks[1].isCompleted, false);
         QCOMPARE(stored.updatedAt, dec(7, 10, 0, 42));
         QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json"))).front().subtasks[1].isCompleted, false);
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 1);
         // The reminder is not re-derived for a step.
         QCOMPARE(f.notifications.authorizationRequests, requestsBefore);
@@ -311,17 +314,23 @@ private slots:
 
         f.failing = QStringList{QStringLiteral("todos.json")};
         f.clock.advance(60);
-        QVERIFY(!toggle());
+        // Shown at once; taken back when the writing thread's refusal comes.
+        QSignalSpy takenBack(&store, &StorageService::changeTakenBack);
+        QVERIFY(toggle());
+        store.waitForWrites();
+        QCOMPARE(takenBack.size(), 1);
         QVERIFY(store.todos() == before);
         QCOMPARE(readBytes(f.file(QStringLiteral("todos.json"))), fileBefore);
         QCOMPARE(sync.pushes, 0);
 
         f.failing.clear();
         QVERIFY(toggle());
+        store.waitForWrites();
         const std::vector<TaskItem> inFile = todosInFile(f.file(QStringLiteral("todos.json")));
         QVERIFY(inFile == store.todos());
         QCOMPARE(step ? inFile[1].subtasks[0].isCompleted : inFile[1].isCompleted, true);
         QVERIFY(inFile[0] == other);
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 1);
     }
 
@@ -350,6 +359,7 @@ private slots:
 
         QVERIFY(store.todos() == before);
         QCOMPARE(changed.count(), 0);
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 0);
         QVERIFY(!QFile::exists(f.file(QStringLiteral("todos.json"))));
         QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
@@ -381,6 +391,7 @@ private slots:
         QVERIFY(!stored.recurringSeriesId);
         QCOMPARE(stored.updatedAt, dec(7, 10, 1, 1));
         QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json")))[1].title, QStringLiteral("b, edited"));
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 1);
         QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
     }
@@ -514,6 +525,7 @@ private slots:
         QCOMPARE(moved.reminderDate, optional(movedReminder));
         QCOMPARE(moved.updatedAt, wholeSeconds(now));
         QVERIFY(todosInFile(f.file(QStringLiteral("todos.json")))[1] == moved);
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 1);
         QCOMPARE(f.notifications.pending.contains(Reminders::requestIdentifier(t.id)), moved.reminderDate.has_value());
         QVERIFY(containsId(store.todayTodos(), t.id));
@@ -553,6 +565,7 @@ private slots:
             store.waitForWrites();
             if (together) {
                 QVERIFY(store.moveTodosToToday(ids));
+                store.waitForWrites();
                 QCOMPARE(sync.pushes, 1);
             } else {
                 for (const QUuid& id : ids)
@@ -594,6 +607,7 @@ private slots:
         QVERIFY(pending.contains(uuidText(b.id)));
         QVERIFY(pending.contains(uuidText(b.id).toUpper()));
         QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 1);
         QVERIFY(!f.defaults.contains(StorageService::deletedSeriesKey));
     }
@@ -617,7 +631,9 @@ private slots:
         QCOMPARE(ids(store.todos()), QList<QUuid>{keep.id});
         QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), QSet<QUuid>{series});
         QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
+        store.waitForWrites();
         QCOMPARE(sync.idSet(pendingTaskDeletesKey), (QSet<QUuid>{today.id, past.id}));
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 1);
 
         // No later day brings the series back.
@@ -644,6 +660,7 @@ private slots:
         store.deleteTodo(ghost);
         QCOMPARE(ids(store.todos()), QList<QUuid>{kept.id});
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{kept.id});
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 1);
         QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), QSet<QUuid>{*ghost.recurringSeriesId});
         QVERIFY(!sync.idSet(pendingTaskDeletesKey).contains(ghost.id));
@@ -675,11 +692,13 @@ private slots:
         store.waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
 
-        QVERIFY(!store.deleteTodo(a));
+        QVERIFY(store.deleteTodo(a));
+        store.waitForWrites();
         QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, b.id}));
         QVERIFY(store.lastError());
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 0);
-        QVERIFY(!syncDefaults.contains(pendingTaskDeletesKey));
+        QVERIFY(sync.idSet(pendingTaskDeletesKey).isEmpty());
     }
 
     // ------------------------------------------------------------ the sync's list
@@ -692,6 +711,7 @@ private slots:
         store.setCloudSync(&sync);
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
         store.addTodo(todo(QStringLiteral("local"), dec(7, 8)));
+        store.waitForWrites();
         QVERIFY(store.lastError());
         QVERIFY(unblockFile(f.file(QStringLiteral("todos.json"))));
         sync.pushes = 0;
@@ -708,6 +728,7 @@ private slots:
         QCOMPARE(store.todos().front().updatedAt, low.updatedAt);
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{low.id, high.id}));
         QCOMPARE(changed.count(), 1);
+        store.waitForWrites();
         QCOMPARE(sync.pushes, 0);
         QVERIFY(!store.lastError());
     }

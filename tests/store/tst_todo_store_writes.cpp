@@ -4,11 +4,14 @@
 #include "model/TodosFileWriter.h"
 
 #include <QJsonDocument>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 #include <atomic>
+#include <cstdio>
 #include <functional>
 
 using namespace StoreTest;
@@ -46,9 +49,10 @@ private slots:
         QFETCH(bool, syncWriteRefused);
         StoreFixture f;
         QSemaphore entered, proceed;
+        std::atomic<bool> holding = true; // only the sync's write is held
         QThread* const main = QThread::currentThread();
         f.opening = [&](const QString&) {
-            if (QThread::currentThread() != main) {
+            if (QThread::currentThread() != main && holding) {
                 entered.release();
                 proceed.acquire();
             }
@@ -59,6 +63,7 @@ private slots:
             f.failing = QStringList{StorageService::todosFile};
         QVERIFY(store.replaceTodosFromSync({todo(QStringLiteral("from elsewhere"), f.clock.now())}));
         QVERIFY(entered.tryAcquire(1, 30000));
+        holding = false;
         proceed.release();
         if (syncWriteRefused) {
             // The disk takes writes again only once the writing thread is past the refusing device.
@@ -177,7 +182,8 @@ private slots:
             QVERIFY(store.deleteTodo(store.todos()[0]));
         } else {
             f.failing = QStringList{StorageService::todosFile};
-            QVERIFY(!store.toggleTodo(store.todos()[1].id));
+            QVERIFY(store.toggleTodo(store.todos()[1].id));
+            store.waitForWrites(); // refused there, taken back here
             f.failing.clear();
             store.setLastError(std::nullopt);
         }
@@ -258,7 +264,69 @@ private slots:
         QVERIFY(store.todos().front().isCompleted);
         QVERIFY(!store.lastError());
     }
+
+    // A save made on the writing thread is whole when the process dies at any moment of it: the
+    // file holds the to-dos of one save, old or new, and every save before it. Saves that are on
+    // their way when the store goes are finished first.
+    void killedWhileSavingLeavesAWholeFile()
+    {
+        QTemporaryDir folder;
+        for (int round = 0; round < 6; ++round) {
+            QProcess child;
+            // What the killed child leaves in its temporary folder goes with this test's folder.
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("TMPDIR"), folder.filePath(QStringLiteral("tmp")));
+            QDir().mkpath(folder.filePath(QStringLiteral("tmp")));
+            child.setProcessEnvironment(env);
+            child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--keep-saving"), folder.path()});
+            QVERIFY(child.waitForStarted(30000));
+            const int after = QRandomGenerator::global()->bounded(1, 40);
+            QByteArray said;
+            while (!said.contains(QByteArray("saving ") + QByteArray::number(after) + '\n') &&
+                   child.state() == QProcess::Running)
+                if (child.waitForReadyRead(30000))
+                    said += child.readAllStandardOutput();
+            child.kill();
+            QVERIFY(child.waitForFinished(30000));
+            const std::vector<TaskItem> kept = todosInFile(folder.filePath(StorageService::todosFile));
+            const int first = 200 * round; // what earlier rounds left is kept, so each adds to it
+            QVERIFY2(kept.size() >= size_t(first), qPrintable(QString::number(kept.size())));
+            for (size_t i = 0; i < kept.size(); ++i)
+                QCOMPARE(kept[i].title, QStringLiteral("To-do %1").arg(kept.size() - 1 - i));
+            // The next round starts from a file of exactly 200 more to-dos.
+            StoreFixture f;
+            f.dataFolder = folder.path();
+            StorageService& store = f.make();
+            while (store.todos().size() < size_t(first + 200))
+                store.addTodo(todo(QStringLiteral("To-do %1").arg(store.todos().size()), f.clock.now()));
+            f.store.reset();
+            QCOMPARE(todosInFile(folder.filePath(StorageService::todosFile)).size(), size_t(first + 200));
+        }
+    }
 };
 
-QTEST_GUILESS_MAIN(TestTodoStoreWrites)
+// The child of killedWhileSavingLeavesAWholeFile: adds numbered to-dos to the folder's file, each
+// after saying so, until it is killed.
+int keepSaving(const QString& folder)
+{
+    StoreFixture f;
+    f.dataFolder = folder;
+    StorageService& store = f.make();
+    for (int i = 0;; ++i) {
+        std::printf("saving %d\n", i);
+        std::fflush(stdout);
+        store.addTodo(todo(QStringLiteral("To-do %1").arg(store.todos().size()), f.clock.now()));
+        QCoreApplication::processEvents();
+    }
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--keep-saving") == 0)
+        return keepSaving(QString::fromLocal8Bit(argv[2]));
+    TestTodoStoreWrites test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_todo_store_writes.moc"

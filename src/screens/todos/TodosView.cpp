@@ -108,6 +108,14 @@ TodosView::TodosView(AppContext& context, QWidget* parent)
     StorageService* store = m_context.storage;
     connect(store, &StorageService::todosChanged, this, &TodosView::scheduleRefresh);
     connect(store, &StorageService::focusTodoIDChanged, this, &TodosView::scheduleRefresh);
+    // The disk's refusal of a change comes after the change showed: the page shows the to-dos as
+    // they are again, and says why.
+    connect(store, &StorageService::changeTakenBack, this, [this](const QString& file) {
+        if (file != StorageService::todosFile)
+            return;
+        refresh();
+        showRefusal(false);
+    });
     if (AppRouter* router = m_context.router) {
         connect(router, &AppRouter::newItemRequestChanged, this, &TodosView::handleNewItemRequest);
         connect(router, &AppRouter::showTodayRequestChanged, this, &TodosView::jumpToToday);
