@@ -221,7 +221,6 @@ private:
     QSet<QString> m_extensionSeen;    // bundle identifiers
     QStringList m_extensionConnected; // bundle identifiers, as the link last said
     QTimer m_timer;
-    QTimer m_listingTimer; // the installed browsers, listed again while no check runs
     bool m_started = false;
     bool m_stopped = false;
     bool m_isChecking = false;

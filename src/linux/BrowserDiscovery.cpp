@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -138,14 +140,72 @@ BrowserDiscovery::~BrowserDiscovery()
 {
     for (const int id : std::as_const(m_watched))
         m_watches->remove(id);
+    for (const ProgramWatch& w : std::as_const(m_programs))
+        m_watches->remove(w.id);
 }
 
 void BrowserDiscovery::start()
 {
-    if (m_slow.isActive())
+    if (m_started)
         return;
-    m_slow.start();
+    m_started = true;
     rescan();
+}
+
+QStringList BrowserDiscovery::watchedPrograms() const
+{
+    QStringList files;
+    for (auto it = m_programs.cbegin(); it != m_programs.cend(); ++it)
+        if (m_watches->watching(it->id))
+            files.append(it.key());
+    return files;
+}
+
+void BrowserDiscovery::watchPrograms()
+{
+    QStringList files;
+    for (const LinuxBrowserIdentity& row : LinuxBrowsers::table()) {
+        QStringList candidates = row.programPaths;
+        for (const QString& name : row.executables)
+            candidates.append(QStandardPaths::findExecutable(name));
+        // A launcher script and the program it runs are both files a start opens.
+        for (const QString& c : std::as_const(candidates))
+            if (!c.isEmpty() && QFileInfo(c).isFile()) {
+                files.append(c);
+                files.append(QFileInfo(c).canonicalFilePath());
+            }
+    }
+    files.removeAll(QString());
+    files.removeDuplicates();
+    bool everyOne = true;
+    for (auto it = m_programs.begin(); it != m_programs.end();) {
+        if (!files.contains(it.key())) {
+            m_watches->remove(it->id);
+            it = m_programs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const QString& f : std::as_const(files)) {
+        struct stat st {};
+        const quint64 inode = ::stat(QFile::encodeName(f).constData(), &st) == 0 ? quint64(st.st_ino) : 0;
+        ProgramWatch& w = m_programs[f];
+        if (w.id >= 0 && w.inode == inode && m_watches->watching(w.id))
+            continue;
+        m_watches->remove(w.id);
+        w.id = m_watches->addProgram(f, [this] {
+            emit changed();
+            m_debounce.start();
+        });
+        w.inode = inode;
+        everyOne = everyOne && w.id >= 0;
+    }
+    // Without the programs' word a browser started on a folder nobody watches is found only by
+    // reading the table from time to time.
+    if (!everyOne && !m_slow.isActive())
+        m_slow.start();
+    else if (everyOne && m_slow.isActive())
+        m_slow.stop();
 }
 
 std::optional<qint64> BrowserDiscovery::lastProcessId() const
@@ -279,8 +339,10 @@ void BrowserDiscovery::readTable(Reading reading)
     // The folders to watch follow the browsers found, and a folder made or removed is heard of
     // in its watch with a full reading: a half-minute reading that found the same browsers has
     // none to add.
-    if (differs || reading == Reading::everyProcess)
+    if (differs || reading == Reading::everyProcess) {
         watchFolders();
+        watchPrograms();
+    }
     if (differs)
         emit changed();
 }
