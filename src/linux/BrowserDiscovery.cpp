@@ -193,10 +193,9 @@ void BrowserDiscovery::watchPrograms()
         if (w.id >= 0 && w.inode == inode && m_watches->watching(w.id))
             continue;
         m_watches->remove(w.id);
-        w.id = m_watches->addProgram(f, [this] {
-            emit changed();
-            m_debounce.start();
-        });
+        // Only the reading tells whether a run was a browser of ours starting or quitting: the
+        // program files are opened by every helper a running browser starts, and by others' browsers.
+        w.id = m_watches->addProgram(f, [this] { m_debounce.start(); });
         w.inode = inode;
         everyOne = everyOne && w.id >= 0;
     }
