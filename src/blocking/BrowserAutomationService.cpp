@@ -52,6 +52,11 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     // The timer's own event is the tick's task on the main thread: posting another one would
     // wake the loop a second time for nothing.
     QObject::connect(&m_timer, &QTimer::timeout, this, &BrowserAutomationService::checkActiveBrowser);
+    m_listingTimer.setInterval(int(listingInterval * 1000));
+    QObject::connect(&m_listingTimer, &QTimer::timeout, this, [this] {
+        refreshInstalledBrowsers(false);
+        updateUnprotectedBrowserWarning();
+    });
     if (m_storage) {
         // Something to enforce again wakes the checks.
         QObject::connect(m_storage, &StorageService::rulesChanged, this, &BrowserAutomationService::updateSchedule);
@@ -156,6 +161,7 @@ void BrowserAutomationService::stop()
 {
     m_stopped = true;
     m_timer.stop();
+    m_listingTimer.stop();
     m_resting = false;
     m_lookQueued = false;
     if (m_env.interceptor)
@@ -172,9 +178,11 @@ void BrowserAutomationService::updateSchedule()
         // What called is a change the spared read may rest on.
         wake();
     } else if (wanted && !m_timer.isActive()) {
+        m_listingTimer.stop();
         m_timer.start();
     } else if (!wanted && (m_timer.isActive() || m_resting)) {
         m_timer.stop();
+        m_listingTimer.stop();
         m_resting = false;
         // Nothing is read until the checks resume; what was measured ends here.
         resetUsageTracking();
@@ -184,9 +192,9 @@ void BrowserAutomationService::updateSchedule()
 
 void BrowserAutomationService::browsersChanged()
 {
-    // A browser started or quit: whether its missing extension is news depends on it. The browsers
-    // installed are listed again here rather than by a timer: one installed is heard of as it
-    // first starts, and a program at rest wakes for nothing.
+    // A browser started or quit: whether its missing extension is news depends on it. With no
+    // browser running the browsers installed are listed again here rather than by a timer: one
+    // installed is heard of as it first starts, and a program at rest wakes for nothing.
     refreshInstalledBrowsers(true);
     updateUnprotectedBrowserWarning();
     updateSchedule();
@@ -242,9 +250,11 @@ void BrowserAutomationService::rest()
     // The next ticks would be spared as this one was, until the browser tells something new (the
     // route hears it), another application comes to the front (the desktop tells), or a rule,
     // the screen or a browser's state changes (each one wakes the checks). Idle on such a page,
-    // the program then wakes for nothing.
+    // only the listing still runs: the browser writes what its profiles hold (an extension added
+    // in one) some seconds after the change, and tells nobody.
     m_timer.stop();
     m_resting = true;
+    m_listingTimer.start();
 }
 
 void BrowserAutomationService::wake()
@@ -252,6 +262,7 @@ void BrowserAutomationService::wake()
     if (!m_resting)
         return;
     m_resting = false;
+    m_listingTimer.stop();
     m_timer.start();
     // Looked at now rather than at the next tick: the change may be a blocked site on screen.
     lookNow();

@@ -221,6 +221,7 @@ private:
     QSet<QString> m_extensionSeen;    // bundle identifiers
     QStringList m_extensionConnected; // bundle identifiers, as the link last said
     QTimer m_timer;
+    QTimer m_listingTimer; // the installed browsers and their profiles, listed again while the checks rest
     bool m_started = false;
     bool m_stopped = false;
     bool m_isChecking = false;

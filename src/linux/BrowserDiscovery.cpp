@@ -130,6 +130,11 @@ BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent, 
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(150);
     connect(&m_debounce, &QTimer::timeout, this, &BrowserDiscovery::rescan);
+    m_programReading.setSingleShot(true);
+    connect(&m_programReading, &QTimer::timeout, this, [this] {
+        m_lastProgramReading = monotonicMs();
+        rescan();
+    });
     m_slow.setInterval(slowRescanMs);
     connect(&m_slow, &QTimer::timeout, this, &BrowserDiscovery::readNewProcesses);
     m_unwatchedLook.setInterval(FileWatches::unwatchedLookMs);
@@ -161,6 +166,17 @@ QStringList BrowserDiscovery::watchedPrograms() const
     return files;
 }
 
+void BrowserDiscovery::programRan()
+{
+    // Only a reading tells whether a run was a browser of ours starting or quitting. Every helper
+    // a running browser starts opens its program file too, and so do the browsers of others (the
+    // same person's other sessions): the readings these bring come seconds apart at most.
+    if (m_programReading.isActive())
+        return;
+    const qint64 since = monotonicMs() - m_lastProgramReading;
+    m_programReading.start(int(std::clamp<qint64>(programReadingGapMs - since, 150, programReadingGapMs)));
+}
+
 void BrowserDiscovery::watchPrograms()
 {
     QStringList files;
@@ -168,11 +184,13 @@ void BrowserDiscovery::watchPrograms()
         QStringList candidates = row.programPaths;
         for (const QString& name : row.executables)
             candidates.append(QStandardPaths::findExecutable(name));
-        // A launcher script and the program it runs are both files a start opens.
+        // The program itself, not a launcher script: a script's run is over before its process
+        // becomes the browser, and the browser's own program is opened then.
         for (const QString& c : std::as_const(candidates))
-            if (!c.isEmpty() && QFileInfo(c).isFile()) {
-                files.append(c);
-                files.append(QFileInfo(c).canonicalFilePath());
+            if (const QString file = c.isEmpty() ? c : QFileInfo(c).canonicalFilePath(); !file.isEmpty()) {
+                QFile f(file);
+                if (f.open(QIODevice::ReadOnly) && f.read(2) != "#!")
+                    files.append(file);
             }
     }
     files.removeAll(QString());
@@ -193,9 +211,7 @@ void BrowserDiscovery::watchPrograms()
         if (w.id >= 0 && w.inode == inode && m_watches->watching(w.id))
             continue;
         m_watches->remove(w.id);
-        // Only the reading tells whether a run was a browser of ours starting or quitting: the
-        // program files are opened by every helper a running browser starts, and by others' browsers.
-        w.id = m_watches->addProgram(f, [this] { m_debounce.start(); });
+        w.id = m_watches->addProgram(f, [this] { programRan(); });
         w.inode = inode;
         everyOne = everyOne && w.id >= 0;
     }

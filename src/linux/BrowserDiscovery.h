@@ -104,6 +104,8 @@ public:
     bool readsByTimer() const { return m_slow.isActive(); }
     // The program files watched for browsers that start and end.
     QStringList watchedPrograms() const;
+    // The least time between two readings that program runs bring.
+    static constexpr int programReadingGapMs = 5000;
     // What of a watched folder tells which browsers run: a change that leaves it as it was is no
     // reason to read the process table.
     static QByteArray folderMark(const QString& folder);
@@ -130,6 +132,7 @@ private:
     void readTable(Reading reading);
     void watchFolders();
     void watchPrograms();
+    void programRan();
     void folderChanged(const QString& folder);
     std::optional<qint64> lastProcessId() const;
     bool alive(qint64 pid) const;
@@ -156,6 +159,8 @@ private:
     QHash<QString, ProgramWatch> m_programs; // by program file
     QTimer m_unwatchedLook;
     QTimer m_debounce;
+    QTimer m_programReading;
+    qint64 m_lastProgramReading = 0; // monotonic ms
     QTimer m_slow;
     std::optional<qint64> m_lastPid;
     bool m_started = false;
