@@ -146,8 +146,11 @@ bool BrowserAutomationService::hasBrowserToWatch() const
 {
     // A check reads a chosen browser that runs, and warns about any browser in front that no
     // route protects: with none of them running it has nothing to do.
-    if (!m_isScreenActive || !hasProtectionToEnforce())
-        return false;
+    return m_isScreenActive && hasProtectionToEnforce() && anyBrowserRuns();
+}
+
+bool BrowserAutomationService::anyBrowserRuns() const
+{
     for (const SupportedBrowser& b : browsers())
         if (isRunning(b))
             return true;
@@ -178,23 +181,34 @@ void BrowserAutomationService::updateSchedule()
         // What called is a change the spared read may rest on.
         wake();
     } else if (wanted && !m_timer.isActive()) {
-        m_listingTimer.stop();
         m_timer.start();
     } else if (!wanted && (m_timer.isActive() || m_resting)) {
         m_timer.stop();
-        m_listingTimer.stop();
         m_resting = false;
         // Nothing is read until the checks resume; what was measured ends here.
         resetUsageTracking();
         updateUnprotectedBrowserWarning();
     }
+    updateListing();
+}
+
+void BrowserAutomationService::updateListing()
+{
+    // While no check runs beside a running browser, what its profiles hold (an extension added in
+    // one, which the browser writes some seconds after the change and tells nobody) is looked at
+    // by the listing's own timer. With no browser running there is nothing of the kind to find:
+    // one installed is heard of as it first starts (browsersChanged).
+    const bool listing = !m_stopped && !m_timer.isActive() && anyBrowserRuns();
+    if (listing && !m_listingTimer.isActive())
+        m_listingTimer.start();
+    else if (!listing)
+        m_listingTimer.stop();
 }
 
 void BrowserAutomationService::browsersChanged()
 {
-    // A browser started or quit: whether its missing extension is news depends on it. With no
-    // browser running the browsers installed are listed again here rather than by a timer: one
-    // installed is heard of as it first starts, and a program at rest wakes for nothing.
+    // A browser started or quit: whether its missing extension is news depends on it, and so do
+    // the browsers installed (a program at rest lists them on no timer).
     refreshInstalledBrowsers(true);
     updateUnprotectedBrowserWarning();
     updateSchedule();
@@ -250,11 +264,10 @@ void BrowserAutomationService::rest()
     // The next ticks would be spared as this one was, until the browser tells something new (the
     // route hears it), another application comes to the front (the desktop tells), or a rule,
     // the screen or a browser's state changes (each one wakes the checks). Idle on such a page,
-    // only the listing still runs: the browser writes what its profiles hold (an extension added
-    // in one) some seconds after the change, and tells nobody.
+    // only the listing still runs.
     m_timer.stop();
     m_resting = true;
-    m_listingTimer.start();
+    updateListing();
 }
 
 void BrowserAutomationService::wake()
@@ -262,8 +275,8 @@ void BrowserAutomationService::wake()
     if (!m_resting)
         return;
     m_resting = false;
-    m_listingTimer.stop();
     m_timer.start();
+    updateListing();
     // Looked at now rather than at the next tick: the change may be a blocked site on screen.
     lookNow();
 }
