@@ -208,8 +208,10 @@ void BrowserAutomationService::updateListing()
 void BrowserAutomationService::browsersChanged()
 {
     // A browser started or quit: whether its missing extension is news depends on it, and so do
-    // the browsers installed (a program at rest lists them on no timer).
-    refreshInstalledBrowsers(true);
+    // the browsers installed, which a program at rest lists on no timer: the last listing is
+    // then long past. Not forced: a starting browser changes its folders several times.
+    refreshInstalledBrowsers(false);
+    updateAccess();
     updateUnprotectedBrowserWarning();
     updateSchedule();
 }

@@ -131,9 +131,12 @@ BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent, 
     m_debounce.setInterval(150);
     connect(&m_debounce, &QTimer::timeout, this, &BrowserDiscovery::rescan);
     m_programReading.setSingleShot(true);
+    // Only the processes started since the last reading are looked at: a program's run is a new
+    // process, or the end of one that the reading misses.
     connect(&m_programReading, &QTimer::timeout, this, [this] {
         m_lastProgramReading = monotonicMs();
-        rescan();
+        readTable(Reading::newProcesses);
+        watchPrograms(); // an upgrade put another file in place of one
     });
     m_slow.setInterval(slowRescanMs);
     connect(&m_slow, &QTimer::timeout, this, &BrowserDiscovery::readNewProcesses);
