@@ -135,8 +135,10 @@ BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent, 
     // process, or the end of one that the reading misses.
     connect(&m_programReading, &QTimer::timeout, this, [this] {
         m_lastProgramReading = monotonicMs();
+        // Watched again before the reading: a run between the two is in the reading or brings
+        // the next one.
+        watchPrograms();
         readTable(Reading::newProcesses);
-        watchPrograms(); // an upgrade put another file in place of one
     });
     m_slow.setInterval(slowRescanMs);
     connect(&m_slow, &QTimer::timeout, this, &BrowserDiscovery::readNewProcesses);
@@ -176,6 +178,12 @@ void BrowserDiscovery::programRan()
     // same person's other sessions): the readings these bring come seconds apart at most.
     if (m_programReading.isActive())
         return;
+    // Until that reading the program files go unwatched: a browser starting its helpers by the
+    // dozen would otherwise wake the program for each.
+    for (ProgramWatch& w : m_programs) {
+        m_watches->remove(w.id);
+        w.id = -1;
+    }
     const qint64 since = monotonicMs() - m_lastProgramReading;
     m_programReading.start(int(std::clamp<qint64>(programReadingGapMs - since, 150, programReadingGapMs)));
 }
