@@ -3,6 +3,7 @@
 #include "DesktopSession.h"
 #include "Figure.h"
 #include "ProcessCounts.h"
+#include "WaylandSession.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -286,17 +287,53 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     windowOpen.setStandardErrorFile(QDir(windowHome).filePath(QStringLiteral("program.log")));
     windowOpen.start();
 
+    // And a copy under a headless Wayland compositor, the default session of the big desktops:
+    // a home of its own again, its window open for want of a tray there, measured over the same
+    // window as the one in the X11 tray.
+    WaylandSession wayland;
+    const QString waylandHome = home.filePath(QStringLiteral("wayland-home"));
+    QProcessEnvironment waylandEnv = env;
+    waylandEnv.remove(QStringLiteral("DISPLAY"));
+    waylandEnv.insert(QStringLiteral("HOME"), waylandHome);
+    waylandEnv.insert(QStringLiteral("WAYLAND_DISPLAY"),
+                      wayland.clientEnvironment().value(QStringLiteral("XDG_RUNTIME_DIR")) + u'/' + wayland.display());
+    waylandEnv.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    waylandEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    privateFolders(waylandEnv, waylandHome);
+    for (const char* file : {"data/rules.json", "XDG_CONFIG_HOME/quillharbour/defaults.json"}) {
+        QDir().mkpath(QFileInfo(QDir(waylandHome).filePath(QString::fromLatin1(file))).path());
+        QFile::copy(home.filePath(QString::fromLatin1(file)), QDir(waylandHome).filePath(QString::fromLatin1(file)));
+    }
+    QProcess underWayland;
+    underWayland.setProcessEnvironment(waylandEnv);
+    underWayland.setProgram(program);
+    underWayland.setArguments({QStringLiteral("--login-item")});
+    underWayland.setStandardOutputFile(QProcess::nullDevice());
+    underWayland.setStandardErrorFile(QDir(waylandHome).filePath(QStringLiteral("program.log")));
+    if (!wayland.display().isEmpty())
+        underWayland.start();
+    else
+        out << "running program idle: no headless Wayland compositor (" << wayland.failure() << ")" << Qt::endl;
+
     // Its start-up (the tray's decision, the first sync) is over before the first window.
     pause(12000);
     const ThreadCounts windowBefore = threadCounts(windowOpen.processId());
+    const ThreadCounts waylandBefore = threadCounts(underWayland.processId());
     QElapsedTimer windowWatch;
     windowWatch.start();
     const auto none = measure(app.processId(), bare.processId(), seconds);
-    const Idle window = idleBetween(windowBefore, threadCounts(windowOpen.processId()),
-                                    static_cast<double>(windowWatch.elapsed()) / 1000.0);
+    const double watched = static_cast<double>(windowWatch.elapsed()) / 1000.0;
+    const Idle window = idleBetween(windowBefore, threadCounts(windowOpen.processId()), watched);
+    const std::optional<Idle> waylandIdle =
+        underWayland.state() == QProcess::Running
+            ? std::optional(idleBetween(waylandBefore, threadCounts(underWayland.processId()), watched))
+            : std::nullopt;
     report("running program idle, no browser ever started", none);
     report("running program idle, window open, no browser", {window, none.second});
+    if (waylandIdle)
+        report("running program idle under Wayland, no browser", {*waylandIdle, none.second});
     stop(windowOpen);
+    stop(underWayland);
 
     // Where the program looks for Chromium's profile, its link files and its debugging port.
     const QString profile = home.filePath(QStringLiteral("XDG_CONFIG_HOME/chromium"));
@@ -381,6 +418,12 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     benchFigure("idle CPU, window open, no browser", window.cpu, "%", bareName, none.second.cpu, 2.0);
     benchFigure("idle wake-ups, window open, no browser", window.wakeups, "/s", "tray only, no browser",
                 none.first.wakeups, 1.0);
+    if (waylandIdle) {
+        benchFigure("idle CPU under Wayland, no browser", waylandIdle->cpu, "%", "X11, same window", none.first.cpu,
+                    1.2);
+        benchFigure("idle wake-ups under Wayland, no browser", waylandIdle->wakeups, "/s", "X11, same window",
+                    none.first.wakeups, 1.2);
+    }
     if (noInstance)
         benchFigure("idle CPU, every inotify instance taken", noInstance->first.cpu, "%", bareName,
                     noInstance->second.cpu, 2.0);

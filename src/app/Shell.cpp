@@ -202,10 +202,7 @@ void Shell::decideTray(bool hostSeen)
             connect(storage, signal, this, &Shell::updateTrayIcon);
         if (m_context.browsers)
             connect(m_context.browsers, &BrowserAutomationService::accessChanged, this, &Shell::updateTrayIcon);
-        // A pause ends on its own; look again each minute.
-        auto* minute = new QTimer(this);
-        connect(minute, &QTimer::timeout, this, &Shell::updateTrayIcon);
-        minute->start(60 * 1000);
+        // A pause ends at one of the store's own deadlines, which changes its state: no timer here.
         updateTrayIcon();
         m_tray->show();
     } else if (m_options.loginItem) {

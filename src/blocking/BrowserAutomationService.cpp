@@ -146,8 +146,11 @@ bool BrowserAutomationService::hasBrowserToWatch() const
 {
     // A check reads a chosen browser that runs, and warns about any browser in front that no
     // route protects: with none of them running it has nothing to do.
-    if (!m_isScreenActive || !hasProtectionToEnforce())
-        return false;
+    return m_isScreenActive && hasProtectionToEnforce() && anyBrowserRuns();
+}
+
+bool BrowserAutomationService::anyBrowserRuns() const
+{
     for (const SupportedBrowser& b : browsers())
         if (isRunning(b))
             return true;
@@ -178,24 +181,38 @@ void BrowserAutomationService::updateSchedule()
         // What called is a change the spared read may rest on.
         wake();
     } else if (wanted && !m_timer.isActive()) {
-        m_listingTimer.stop();
         m_timer.start();
     } else if (!wanted && (m_timer.isActive() || m_resting)) {
         m_timer.stop();
         m_resting = false;
-        m_listingTimer.start();
         // Nothing is read until the checks resume; what was measured ends here.
         resetUsageTracking();
         updateUnprotectedBrowserWarning();
-    } else if (!wanted && !m_listingTimer.isActive()) {
-        m_listingTimer.start();
     }
+    updateListing();
+}
+
+void BrowserAutomationService::updateListing()
+{
+    // While no check runs beside a running browser, what its profiles hold (an extension added in
+    // one, which the browser writes some seconds after the change and tells nobody) is looked at
+    // by the listing's own timer. With no browser running there is nothing of the kind to find:
+    // one installed is heard of as it first starts (browsersChanged).
+    const bool listing = !m_stopped && !m_timer.isActive() && anyBrowserRuns();
+    if (listing && !m_listingTimer.isActive())
+        m_listingTimer.start();
+    else if (!listing)
+        m_listingTimer.stop();
 }
 
 void BrowserAutomationService::browsersChanged()
 {
-    // A browser started or quit: whether its missing extension is news depends on it.
+    // A browser started or quit: whether its missing extension is news depends on it, and so do
+    // the browsers installed, which a program at rest lists on no timer: the last listing is
+    // then long past. Not forced: a starting browser changes its folders several times.
+    refreshInstalledBrowsers(false);
     updateAccess();
+    updateUnprotectedBrowserWarning();
     updateSchedule();
 }
 
@@ -249,10 +266,10 @@ void BrowserAutomationService::rest()
     // The next ticks would be spared as this one was, until the browser tells something new (the
     // route hears it), another application comes to the front (the desktop tells), or a rule,
     // the screen or a browser's state changes (each one wakes the checks). Idle on such a page,
-    // the program then wakes for nothing; only the listing still runs.
+    // only the listing still runs.
     m_timer.stop();
     m_resting = true;
-    m_listingTimer.start();
+    updateListing();
 }
 
 void BrowserAutomationService::wake()
@@ -260,8 +277,8 @@ void BrowserAutomationService::wake()
     if (!m_resting)
         return;
     m_resting = false;
-    m_listingTimer.stop();
     m_timer.start();
+    updateListing();
     // Looked at now rather than at the next tick: the change may be a blocked site on screen.
     lookNow();
 }

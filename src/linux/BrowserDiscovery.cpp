@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -128,6 +130,16 @@ BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent, 
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(150);
     connect(&m_debounce, &QTimer::timeout, this, &BrowserDiscovery::rescan);
+    m_programReading.setSingleShot(true);
+    // Only the processes started since the last reading are looked at: a program's run is a new
+    // process, or the end of one that the reading misses.
+    connect(&m_programReading, &QTimer::timeout, this, [this] {
+        m_lastProgramReading = monotonicMs();
+        // Watched again before the reading: a run between the two is in the reading or brings
+        // the next one.
+        watchPrograms();
+        readTable(Reading::newProcesses);
+    });
     m_slow.setInterval(slowRescanMs);
     connect(&m_slow, &QTimer::timeout, this, &BrowserDiscovery::readNewProcesses);
     m_unwatchedLook.setInterval(FileWatches::unwatchedLookMs);
@@ -138,14 +150,88 @@ BrowserDiscovery::~BrowserDiscovery()
 {
     for (const int id : std::as_const(m_watched))
         m_watches->remove(id);
+    for (const ProgramWatch& w : std::as_const(m_programs))
+        m_watches->remove(w.id);
 }
 
 void BrowserDiscovery::start()
 {
-    if (m_slow.isActive())
+    if (m_started)
         return;
-    m_slow.start();
+    m_started = true;
     rescan();
+}
+
+QStringList BrowserDiscovery::watchedPrograms() const
+{
+    QStringList files;
+    for (auto it = m_programs.cbegin(); it != m_programs.cend(); ++it)
+        if (m_watches->watching(it->id))
+            files.append(it.key());
+    return files;
+}
+
+void BrowserDiscovery::programRan()
+{
+    // Only a reading tells whether a run was a browser of ours starting or quitting. Every helper
+    // a running browser starts opens its program file too, and so do the browsers of others (the
+    // same person's other sessions): the readings these bring come seconds apart at most.
+    if (m_programReading.isActive())
+        return;
+    // Until that reading the program files go unwatched: a browser starting its helpers by the
+    // dozen would otherwise wake the program for each.
+    for (ProgramWatch& w : m_programs) {
+        m_watches->remove(w.id);
+        w.id = -1;
+    }
+    const qint64 since = monotonicMs() - m_lastProgramReading;
+    m_programReading.start(int(std::clamp<qint64>(programReadingGapMs - since, 150, programReadingGapMs)));
+}
+
+void BrowserDiscovery::watchPrograms()
+{
+    QStringList files;
+    for (const LinuxBrowserIdentity& row : LinuxBrowsers::table()) {
+        QStringList candidates = row.programPaths;
+        for (const QString& name : row.executables)
+            candidates.append(QStandardPaths::findExecutable(name));
+        // The program itself, not a launcher script: a script's run is over before its process
+        // becomes the browser, and the browser's own program is opened then.
+        for (const QString& c : std::as_const(candidates))
+            if (const QString file = c.isEmpty() ? c : QFileInfo(c).canonicalFilePath(); !file.isEmpty()) {
+                QFile f(file);
+                if (f.open(QIODevice::ReadOnly) && f.read(2) != "#!")
+                    files.append(file);
+            }
+    }
+    files.removeAll(QString());
+    files.removeDuplicates();
+    bool everyOne = true;
+    for (auto it = m_programs.begin(); it != m_programs.end();) {
+        if (!files.contains(it.key())) {
+            m_watches->remove(it->id);
+            it = m_programs.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const QString& f : std::as_const(files)) {
+        struct stat st {};
+        const quint64 inode = ::stat(QFile::encodeName(f).constData(), &st) == 0 ? quint64(st.st_ino) : 0;
+        ProgramWatch& w = m_programs[f];
+        if (w.id >= 0 && w.inode == inode && m_watches->watching(w.id))
+            continue;
+        m_watches->remove(w.id);
+        w.id = m_watches->addProgram(f, [this] { programRan(); });
+        w.inode = inode;
+        everyOne = everyOne && w.id >= 0;
+    }
+    // Without the programs' word a browser started on a folder nobody watches is found only by
+    // reading the table from time to time.
+    if (!everyOne && !m_slow.isActive())
+        m_slow.start();
+    else if (everyOne && m_slow.isActive())
+        m_slow.stop();
 }
 
 std::optional<qint64> BrowserDiscovery::lastProcessId() const
@@ -279,8 +365,10 @@ void BrowserDiscovery::readTable(Reading reading)
     // The folders to watch follow the browsers found, and a folder made or removed is heard of
     // in its watch with a full reading: a half-minute reading that found the same browsers has
     // none to add.
-    if (differs || reading == Reading::everyProcess)
+    if (differs || reading == Reading::everyProcess) {
         watchFolders();
+        watchPrograms();
+    }
     if (differs)
         emit changed();
 }

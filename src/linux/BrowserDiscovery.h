@@ -14,11 +14,14 @@ struct LinuxBrowserIdentity;
 // Which browsers run and where their profile folders are, learnt from events rather than by
 // reading every process on every check: the browsers' profile folders are watched (a browser
 // writes its lock and its debugging port file there as it starts, and removes the lock as it
-// quits), and the process table is read only when one of them changed, when a window of a browser
-// not yet known comes to the front, or, at most every half minute (every two minutes where the
-// desktop names the window in front), when a process was created since the last reading (the
-// kernel's last process id tells). A folder no watch can be had for is looked at once a minute.
-// Only browsers of this home that show their windows on this program's desktop count.
+// quits), and so are the browsers' program files (the kernel opens one to start a process on it,
+// and closes it when the last such process ends), and the process table is read only when one of
+// them changed or when a window of a browser not yet known comes to the front. Only where the
+// program files cannot be watched (no inotify instance or watch left) is the table read by a
+// timer: every five seconds, every two minutes where the desktop names the window in front, and
+// then only when a process was created since (the kernel's last process id tells). A folder no
+// watch can be had for is looked at once a minute. Only browsers of this home that show their
+// windows on this program's desktop count.
 class BrowserDiscovery : public QObject {
     Q_OBJECT
 public:
@@ -96,6 +99,13 @@ public:
     // behind others on a folder nobody watches comes this often instead.
     static constexpr int slowRescanWithFrontMs = 120000;
     int slowRescanInterval() const { return m_slow.interval(); }
+    // The timer reads the table: the program files of the installed browsers could not all be
+    // watched.
+    bool readsByTimer() const { return m_slow.isActive(); }
+    // The program files watched for browsers that start and end.
+    QStringList watchedPrograms() const;
+    // The least time between two readings that program runs bring.
+    static constexpr int programReadingGapMs = 5000;
     // What of a watched folder tells which browsers run: a change that leaves it as it was is no
     // reason to read the process table.
     static QByteArray folderMark(const QString& folder);
@@ -121,6 +131,8 @@ private:
     enum class Reading { everyProcess, newProcesses };
     void readTable(Reading reading);
     void watchFolders();
+    void watchPrograms();
+    void programRan();
     void folderChanged(const QString& folder);
     std::optional<qint64> lastProcessId() const;
     bool alive(qint64 pid) const;
@@ -140,10 +152,18 @@ private:
     FileWatches* m_watches = nullptr;
     QHash<QString, int> m_watched; // watch ids by folder
     QStringList m_unwatched;
+    struct ProgramWatch {
+        int id = -1;
+        quint64 inode = 0; // an upgrade puts another file in its place
+    };
+    QHash<QString, ProgramWatch> m_programs; // by program file
     QTimer m_unwatchedLook;
     QTimer m_debounce;
+    QTimer m_programReading;
+    qint64 m_lastProgramReading = 0; // monotonic ms
     QTimer m_slow;
     std::optional<qint64> m_lastPid;
+    bool m_started = false;
     qint64 m_lastNoticeScan = 0; // monotonic ms
     qint64 m_lastNoticed = 0;    // the process last asked about: asked once while it stays in front
     int m_scans = 0;

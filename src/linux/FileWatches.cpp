@@ -13,6 +13,9 @@ namespace {
 // What QFileSystemWatcher asks for, so that callers hear of what they heard of before.
 constexpr uint32_t folderEvents = IN_ATTRIB | IN_MOVE | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF;
 constexpr uint32_t fileEvents = IN_ATTRIB | IN_MODIFY | IN_MOVE | IN_MOVE_SELF | IN_DELETE_SELF;
+// Running a program opens its file, and the file is closed when the last process holding it ends;
+// an upgrade unlinks it (its link count changes) or moves another one over it.
+constexpr uint32_t programEvents = IN_OPEN | IN_CLOSE_NOWRITE | IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF;
 
 } // namespace
 
@@ -41,9 +44,18 @@ FileWatches::~FileWatches()
 
 int FileWatches::add(const QString& path, Changed changed)
 {
+    return addWatch(path, QFileInfo(path).isDir() ? folderEvents : fileEvents, std::move(changed));
+}
+
+int FileWatches::addProgram(const QString& path, Changed changed)
+{
+    return addWatch(path, programEvents, std::move(changed));
+}
+
+int FileWatches::addWatch(const QString& path, uint32_t events, Changed changed)
+{
     if (m_fd < 0)
         return -1;
-    const uint32_t events = QFileInfo(path).isDir() ? folderEvents : fileEvents;
     // IN_MASK_ADD: a path another caller watches keeps what that one asked for.
     const int descriptor = inotify_add_watch(m_fd, QFile::encodeName(path).constData(), events | IN_MASK_ADD);
     if (descriptor < 0)

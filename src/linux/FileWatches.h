@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <functional>
 
 class QSocketNotifier;
@@ -31,6 +32,10 @@ public:
     // events. When the path is removed or renamed its watch ends (after one last call). Returns an
     // id for remove(), or -1 when no watch can be had.
     int add(const QString& path, Changed changed);
+    // Watches the program file at `path` for its runs: `changed` runs when a process starts on it
+    // (the kernel opens the file to run it), when the last process holding it ends, and when the
+    // file is replaced or removed (an upgrade), after which the watch stands on nothing.
+    int addProgram(const QString& path, Changed changed);
     void remove(int id);
     // The watch of `id` still stands (its path was not removed since).
     bool watching(int id) const;
@@ -39,6 +44,7 @@ public:
 
 private:
     void readEvents();
+    int addWatch(const QString& path, uint32_t events, Changed changed);
 
     struct Watch {
         int descriptor = -1;

@@ -2,6 +2,7 @@
 
 #include "linux/FileWatches.h"
 
+#include <QAbstractEventDispatcher>
 #include <QDBusConnection>
 #include <QSocketNotifier>
 #include <algorithm>
@@ -106,7 +107,7 @@ void LinuxSystemEvents::onClockFd()
         // The kernel's word is lost: the drift look, if there is one, takes its place.
         m_clockWatchArmed = false;
         m_clockNotifier->setEnabled(false);
-        if (m_driftTimer.isActive() && m_driftTimer.interval() > driftLookAloneMs)
+        if (m_boot && (!m_driftTimer.isActive() || m_driftTimer.interval() > driftLookAloneMs))
             m_driftTimer.start(driftLookAloneMs);
     }
     if (clockWasSet) {
@@ -121,9 +122,29 @@ void LinuxSystemEvents::watchDrift(const MonotonicClock& boot, std::optional<int
     m_boot = &boot;
     rememberLead();
     connect(&m_driftTimer, &QTimer::timeout, this, &LinuxSystemEvents::checkDrift, Qt::UniqueConnection);
+    if (intervalMs || !m_clockWatchArmed) {
+        // Where the kernel's word is all there is not, the look wakes the program every few seconds.
+        m_driftTimer.start(intervalMs.value_or(driftLookAloneMs));
+        return;
+    }
     // Beside the kernel's word the look only catches a clock moved under the kernel, which can
-    // wait a minute; it wakes the program every few seconds only where it is all there is.
-    m_driftTimer.start(intervalMs.value_or(m_clockWatchArmed ? driftLookBesideKernelMs : driftLookAloneMs));
+    // wait for the program's next wake-up for something else (a sync, a deadline, the desktop): a
+    // program at rest is not woken for it. Looked at no more than once a minute.
+    m_driftTimer.stop();
+    if (auto* dispatcher = QAbstractEventDispatcher::instance(thread()))
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, &LinuxSystemEvents::lookAtDriftOnWake,
+                Qt::UniqueConnection);
+}
+
+void LinuxSystemEvents::lookAtDriftOnWake()
+{
+    if (!m_boot)
+        return;
+    const double at = m_boot->seconds();
+    if (m_lastDriftLook && at - *m_lastDriftLook < driftLookBesideKernelMs / 1000.0)
+        return;
+    m_lastDriftLook = at;
+    checkDrift();
 }
 
 void LinuxSystemEvents::rememberLead()

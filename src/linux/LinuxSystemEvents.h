@@ -16,7 +16,8 @@ class QSocketNotifier;
 // - clock set: a timerfd armed with TFD_TIMER_CANCEL_ON_SET, which the kernel cancels whenever
 //   the realtime clock is set; and, for a clock that moves without that word (a virtual machine
 //   resumed, a clock stepped under the kernel), the wall clock's lead over the boot clock, looked
-//   at once a minute beside that timer and every few seconds where it could not be armed;
+//   at when the program wakes for something else beside that timer and every few seconds where
+//   it could not be armed;
 // - time zone: org.freedesktop.timedate1 on the system bus and a watch on /etc/localtime (looked
 //   at once a minute where no watch can be had);
 // - wake: logind's PrepareForSleep(false) on the system bus.
@@ -41,9 +42,11 @@ public:
     void checkDay();
 
     // Compares the wall clock with `boot` from now on: every `intervalMs`, or when none is given,
-    // once a minute where the kernel tells of clock settings and every five seconds where not.
+    // at the program's wake-ups for other things (once a minute at most) where the kernel tells of
+    // clock settings and every five seconds where not.
     void watchDrift(const MonotonicClock& boot, std::optional<int> intervalMs = std::nullopt);
-    int driftLookMs() const { return m_driftTimer.interval(); }
+    // How often the drift look's own timer wakes the program: 0, it has none.
+    int driftLookMs() const { return m_driftTimer.isActive() ? m_driftTimer.interval() : 0; }
     static constexpr int driftLookBesideKernelMs = 60 * 1000;
     static constexpr int driftLookAloneMs = 5000;
     // Emits clockChanged (and checks the day) when the wall clock moved against the boot clock by
@@ -58,6 +61,7 @@ private slots:
 private:
     bool armClockWatch();
     void onClockFd();
+    void lookAtDriftOnWake();
     void onLocalTimeChanged();
     void watchZone();
     void armMidnight();
@@ -68,6 +72,7 @@ private:
     const MonotonicClock* m_boot = nullptr;
     std::optional<double> m_lead; // wall seconds minus boot seconds, at the last look
     QTimer m_driftTimer;
+    std::optional<double> m_lastDriftLook; // boot seconds
     std::function<Calendar()> m_calendar;
     QDate m_lastDay;
     QByteArray m_zoneId;

@@ -655,6 +655,35 @@ private slots:
                  ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/")).toUtf8()));
     }
 
+    // An open block page asks for its status every two seconds; the program itself hears of the
+    // block's end from the one deadline it armed at that end, not by asking anything.
+    void blockEndsAtItsDeadline()
+    {
+        StoreFixture f;
+        BlockRule morning = allDayRule(QStringLiteral("news.example"));
+        morning.blockApplySchedule.isAllDay = false;
+        morning.blockApplySchedule.startHour = 9;
+        morning.blockApplySchedule.startMinute = 0;
+        morning.blockApplySchedule.endHour = 10;
+        morning.blockApplySchedule.endMinute = 30;
+        const Date end = f.clock.now() + 1800;
+        f.clock.set(end - 0.001);
+        StorageService& store = f.make();
+        store.addRule(morning);
+        store.refreshBlockingState();
+        LocalBlockPageServer server(&store);
+        const QByteArray status = get("/status?rule=" + uuidText(morning.id).toLatin1());
+        QCOMPARE(server.handleRequest(status), blockedTrue);
+        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(end));
+
+        QSignalSpy changed(&store, &StorageService::stateChanged);
+        f.clock.set(end + 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), 30000);
+        QVERIFY(store.state().blockedNow.empty());
+        QCOMPARE(server.handleRequest(status), blockedFalse);
+        QVERIFY(store.scheduledBoundary() > std::optional<Date>(end + 3600));
+    }
+
     void vanishedStoreIsNothingBlocked()
     {
         BlockedStore s;

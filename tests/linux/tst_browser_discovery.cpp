@@ -2,9 +2,11 @@
 #include "linux/DevToolsClient.h"
 #include "linux/DevToolsConnections.h"
 #include "linux/DevToolsNavigationInterceptor.h"
+#include "linux/FileWatches.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -643,6 +645,38 @@ private slots:
         discovery.start();
         discovery.noticeProcess(noticed);
         QCOMPARE(discovery.slowRescanInterval(), interval);
+    }
+
+    // A browser started on a folder nobody watches is heard of as its program runs, with no timer
+    // reading the table; only where no watch can be had does the timer read it.
+    void browserStartedOnAnUnwatchedFolder_data()
+    {
+        QTest::addColumn<bool>("watchable");
+        QTest::newRow("program files watched") << true;
+        QTest::newRow("no inotify instance") << false;
+    }
+
+    void browserStartedOnAnUnwatchedFolder()
+    {
+        QFETCH(bool, watchable);
+        QTemporaryDir home, bin;
+        const QString program = bin.filePath(QStringLiteral("brave-browser"));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/true"), program));
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
+        const auto restore = qScopeGuard([&path] { qputenv("PATH", path); });
+        FakeProc proc;
+        FileWatches watches(watchable);
+        BrowserDiscovery discovery(home.path(), proc.root(), nullptr, &watches);
+        discovery.start();
+        QCOMPARE(discovery.watchedPrograms().contains(program), watchable);
+        QCOMPARE(discovery.readsByTimer(), !watchable);
+
+        proc.add(21, program, {"brave-browser", "--user-data-dir=/elsewhere"});
+        QCOMPARE(QProcess::execute(program, {}), 0);
+        if (!watchable)
+            discovery.readNewProcesses();
+        QTRY_VERIFY_WITH_TIMEOUT(discovery.isRunning(QStringLiteral("com.brave.Browser")), 30000);
     }
 
     // A browser that starts on its folder is held without anyone asking for it: the interceptor
