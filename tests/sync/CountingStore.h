@@ -48,13 +48,13 @@ public:
         return m_inner.releaseMemory();
     }
     void resetCounts() { fetched = written = 0; }
+    // Set: the cache is dropped only when the test finishes this.
+    std::shared_ptr<QPromise<void>> heldRelease;
     int fetched = 0;
     int written = 0;
     qsizetype largestSave = 0;    // bytes of the largest record saved, as the store keeps its fields
     std::atomic<int> released{0}; // caches dropped
     bool stampKnown = true;       // false: as a store that cannot tell whether anything changed
-    // Set: the cache is dropped only when the test finishes this.
-    std::shared_ptr<QPromise<void>> heldRelease;
 
 private:
     RecordStore& m_inner;
