@@ -7,6 +7,7 @@
 #include "store/StorageService.h"
 
 #include <QDateTime>
+#include <QFutureWatcher>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(syncLog, "Sync")
@@ -239,11 +240,16 @@ void SyncService::giveBackMemory()
     // what was freed since the last one, also a run that read little, once the record store
     // dropped its cache.
     QFuture<void> cache = m_env.recordStore ? m_env.recordStore->releaseMemory() : QtFuture::makeReadyFuture();
-    // Queued, as the run's data are handed to the releaser: after them.
-    cache.then(this, [this] {
+    // Watched by a child rather than continued in this context: the store may drop its cache after
+    // the service is gone, and a continuation whose context is gone stops the program.
+    auto* watcher = new QFutureWatcher<void>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        // Queued, as the run's data are handed to the releaser: after them.
         QMetaObject::invokeMethod(
             this, [this] { m_releaser->giveBack(); }, Qt::QueuedConnection);
     });
+    watcher->setFuture(cache);
 }
 
 void SyncService::laterWriteFailed(const QString& message)

@@ -6,6 +6,7 @@
 #include <QPromise>
 #include <algorithm>
 #include <atomic>
+#include <memory>
 
 // Passes every request on and counts what the sync asks of the store: record reads and writes.
 class CountingStore : public RecordStore {
@@ -40,9 +41,15 @@ public:
     QFuture<void> releaseMemory() override
     {
         ++released;
+        if (heldRelease) {
+            heldRelease->start();
+            return heldRelease->future();
+        }
         return m_inner.releaseMemory();
     }
     void resetCounts() { fetched = written = 0; }
+    // Set: the cache is dropped only when the test finishes this.
+    std::shared_ptr<QPromise<void>> heldRelease;
     int fetched = 0;
     int written = 0;
     qsizetype largestSave = 0;    // bytes of the largest record saved, as the store keeps its fields

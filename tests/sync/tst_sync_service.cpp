@@ -848,6 +848,32 @@ private slots:
         QCOMPARE(trimsBeforeCacheDropped.load(), 0);
     }
 
+    // The service may go before the record store has dropped its cache after a run: the store's
+    // late answer then gives nothing back and stops nothing.
+    void serviceGoneBeforeTheCacheIsDropped()
+    {
+        MemoryRecordStore memory;
+        CountingStore records(memory);
+        records.heldRelease = std::make_shared<QPromise<void>>();
+        std::atomic<int> trims{0};
+        MemoryReleaser releaser([&] { ++trims; });
+        {
+            SyncDevice device(&records);
+            device.releaser = &releaser;
+            device.connectTo(&records);
+            device.addTodo(QStringLiteral("before the service goes"));
+            QVERIFY(device.run());
+            QCOMPARE(records.released.load(), 1);
+            device.fixture.store->setCloudSync(nullptr);
+            device.sync.reset();
+        }
+        records.heldRelease->finish();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        releaser.waitForDone();
+        QCOMPARE(trims.load(), 0);
+    }
+
     // Deletes go in requests of 200, fetches of 100, saves of 200; missing records are passed over.
     void batches_data()
     {
