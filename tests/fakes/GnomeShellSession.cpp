@@ -197,18 +197,5 @@ std::optional<QByteArray> GnomeShellSession::evaluate(const QString& script) con
 
 QList<DesktopWindow> GnomeShellSession::windows() const
 {
-    QList<DesktopWindow> found;
-    const QJsonArray all = QJsonDocument::fromJson(evaluate(QString::fromLatin1(windowsScript)).value_or("[]")).array();
-    for (const QJsonValue value : all) {
-        const QJsonObject w = value.toObject();
-        DesktopWindow window;
-        window.title = w.value(QLatin1String("title")).toString();
-        window.appId = w.value(QLatin1String("app")).toString();
-        window.focused = w.value(QLatin1String("focused")).toBool();
-        window.parentTitle = w.value(QLatin1String("parent")).toString();
-        window.frame = QRect(w.value(QLatin1String("x")).toInt(), w.value(QLatin1String("y")).toInt(),
-                             w.value(QLatin1String("width")).toInt(), w.value(QLatin1String("height")).toInt());
-        found.append(window);
-    }
-    return found;
+    return desktopWindowsFromJson(evaluate(QString::fromLatin1(windowsScript)).value_or("[]"));
 }

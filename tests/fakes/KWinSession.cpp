@@ -22,8 +22,8 @@ const QString kwinService = QStringLiteral("org.kde.KWin");
 const char* const probe =
     R"(var windows = workspace.clientList().sort(function (a, b) { return a.stackingOrder - b.stackingOrder; });
 var all = windows.map(function (c) {
-    return { title: c.caption, appId: String(c.resourceClass), focused: c === workspace.activeClient,
-             parent: c.transientFor ? c.transientFor.caption : "", x: c.x, y: c.y, w: c.width, h: c.height };
+    return { title: c.caption, app: String(c.resourceClass), focused: c === workspace.activeClient,
+             parent: c.transientFor ? c.transientFor.caption : "", x: c.x, y: c.y, width: c.width, height: c.height };
 });
 callDBus("%1", "/report", "local.WindowReport", "windows", JSON.stringify(all));
 )";
@@ -195,18 +195,7 @@ QList<DesktopWindow> KWinSession::windows() const
     if (!m_report->arrived)
         loop.exec();
     scripting.call(QStringLiteral("unloadScript"), name);
-    for (const QJsonValue v : QJsonDocument::fromJson(m_report->last).array()) {
-        const QJsonObject o = v.toObject();
-        DesktopWindow window;
-        window.title = o.value(QLatin1String("title")).toString();
-        window.appId = o.value(QLatin1String("appId")).toString();
-        window.focused = o.value(QLatin1String("focused")).toBool();
-        window.parentTitle = o.value(QLatin1String("parent")).toString();
-        window.frame = QRect(o.value(QLatin1String("x")).toInt(), o.value(QLatin1String("y")).toInt(),
-                             o.value(QLatin1String("w")).toInt(), o.value(QLatin1String("h")).toInt());
-        found.append(window);
-    }
-    return found;
+    return desktopWindowsFromJson(m_report->last);
 }
 
 bool KWinSession::activateTrayItem(QPoint at) const
