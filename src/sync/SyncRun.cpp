@@ -701,7 +701,13 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
                !store.unwrittenLists() && s->stopped == store.recurringSeriesIDs(StorageService::stoppedSeriesKey) &&
                s->deleted == store.recurringSeriesIDs(StorageService::deletedSeriesKey);
     };
-    if (!settledHere() || co_await seriesWouldChange() || !settledHere())
+    if (!settledHere())
+        co_return false;
+    // Awaited in a statement of its own, and the service looked for at once: awaited inside `||`,
+    // a run resumed after the service was gone went on to read the service's memory.
+    const bool seriesChange = co_await seriesWouldChange();
+    abandonIfGone();
+    if (seriesChange || !settledHere())
         co_return false;
 
     // Which items read differently from then: the lists hashed a slice per turn of the event loop,
