@@ -593,6 +593,27 @@ void OnboardingDevicesInStep::draw(QPainter& p, const QSizeF& size) const
 
 // --- tray
 
+namespace {
+
+QFont panelFont()
+{
+    return sans(12, QFont::DemiBold);
+}
+
+// The desktop panel the last step's pictures hang from, with its clock; answers the clock's place.
+QRectF panelStrip(QPainter& p, const QRectF& strip)
+{
+    fillRounded(p, strip, 9, FocusColor::withOpacity(FocusColor::white(), 0.9));
+    strokeInside(p, strip, 9, FocusColor::hairline(), 1);
+    const QFont font = panelFont();
+    const qreal clockW = QFontMetricsF(font).horizontalAdvance(QStringLiteral("9:41"));
+    const QRectF clock(strip.right() - 12 - clockW, strip.top(), clockW, strip.height());
+    textAt(p, clock, QStringLiteral("9:41"), font, FocusColor::text());
+    return clock;
+}
+
+} // namespace
+
 OnboardingTrayIllustration::OnboardingTrayIllustration(const QString& priority, QWidget* parent)
     : PaintedView(QSize(286, 250), parent)
 {
@@ -617,12 +638,7 @@ void OnboardingTrayIllustration::draw(QPainter& p, const QSizeF& size) const
 {
     const qreal w = size.width();
     const QRectF strip(0, 0, w, 30);
-    fillRounded(p, strip, 9, FocusColor::withOpacity(FocusColor::white(), 0.9));
-    strokeInside(p, strip, 9, FocusColor::hairline(), 1);
-    const QFont stripFont = sans(12, QFont::DemiBold);
-    const qreal clockW = QFontMetricsF(stripFont).horizontalAdvance(QStringLiteral("9:41"));
-    const QRectF clock(w - 12 - clockW, 0, clockW, 30);
-    textAt(p, clock, QStringLiteral("9:41"), stripFont, FocusColor::text());
+    const QRectF clock = panelStrip(p, strip);
     const QRectF icon(clock.left() - 14 - 24, 3, 24, 24);
     fillRounded(p, icon, 6, FocusColor::white());
     strokeInside(p, icon, 6, FocusColor::gold(), 2.5);
@@ -683,15 +699,12 @@ void OnboardingAppMenuIllustration::draw(QPainter& p, const QSizeF& size) const
 {
     const qreal w = size.width();
     const QRectF strip(0, 0, w, 30);
-    fillRounded(p, strip, 9, FocusColor::withOpacity(FocusColor::white(), 0.9));
-    strokeInside(p, strip, 9, FocusColor::hairline(), 1);
-    const QFont stripFont = sans(12, QFont::DemiBold);
+    panelStrip(p, strip);
+    const QFont stripFont = panelFont();
     const QString apps = QStringLiteral("Applications");
     const QRectF button(8, 4, QFontMetricsF(stripFont).horizontalAdvance(apps) + 20, 22);
     fillRounded(p, button, 7, FocusColor::withOpacity(FocusColor::gold(), 0.38));
     textAt(p, button, apps, stripFont, FocusColor::text(), Qt::AlignCenter);
-    const qreal clockW = QFontMetricsF(stripFont).horizontalAdvance(QStringLiteral("9:41"));
-    textAt(p, QRectF(w - 12 - clockW, 0, clockW, 30), QStringLiteral("9:41"), stripFont, FocusColor::text());
 
     // The menu hangs from the button; the program's entry is the chosen one.
     const QRectF menu(0, strip.bottom() + 8, w * 0.78, size.height() - strip.bottom() - 8 - 24);
