@@ -13,7 +13,7 @@
 #include "NullNotifications.h"
 #include "ProcessCounts.h"
 #include "RunningProgramIdle.h"
-#include "blocking/BrowserAutomationService.h"
+#include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/BrowserDiscovery.h"
@@ -195,9 +195,9 @@ int runCore(QCoreApplication& app)
                                        [&workspace](const QString& id) { return workspace.isRunning(id); }, &devTools),
                                    3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
     DevToolsNavigationInterceptor interceptor(&devTools);
-    BrowserAutomationService engine(
-        &storage, &server, &executor,
-        {&clock, calendar, &defaults, &workspace, &idle, &screen, {}, nullptr, &interceptor, nullptr, {}});
+    BlockingCore core(storage, defaults, {clock, calendar, nullptr}, {workspace, idle, screen}, server, executor,
+                      {&interceptor, nullptr, nullptr, {}});
+    BrowserAutomationService& engine = core.engine;
     QObject::connect(&discovery, &BrowserDiscovery::changed, &engine, &BrowserAutomationService::browsersChanged);
     // Said once, so that a measurement can wait until the browser is reached.
     QObject::connect(&engine, &BrowserAutomationService::accessChanged, &engine, [&engine] {

@@ -16,9 +16,8 @@
 #include "ProcessCounts.h"
 #include "SessionBus.h"
 #include "SiteServer.h"
-#include "blocking/BrowserAutomationService.h"
+#include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
-#include "blocking/ExtensionBlockList.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/DevToolsClient.h"
 #include "linux/DevToolsNavigationInterceptor.h"
@@ -174,13 +173,6 @@ int runCore(QCoreApplication& app, bool extensionRoute, const QString& program)
     LinuxWorkspace desktop(display);
     X11IdleTime idle(display);
     LinuxScreenState screen;
-    BrowserAutomationService::Environment env;
-    env.clock = &clock;
-    env.calendar = calendar;
-    env.defaults = &defaults;
-    env.workspace = &desktop;
-    env.idleTime = &idle;
-    env.screen = &screen;
 
     std::unique_ptr<ExtensionBridge> bridge;
     std::unique_ptr<ExtensionWorkspace> workspace;
@@ -198,20 +190,16 @@ int runCore(QCoreApplication& app, bool extensionRoute, const QString& program)
         workspace = std::make_unique<ExtensionWorkspace>(desktop, *bridge);
         runner = std::make_unique<RoutingScriptRunner>(
             bridge.get(), std::make_unique<ExtensionScriptRunner>(bridge.get()), std::make_unique<NoRoute>());
-        env.workspace = workspace.get();
-        env.extensions = bridge.get();
     } else {
         runner = std::make_unique<DevToolsScriptRunner>([&desktop](const QString& id) { return desktop.isRunning(id); },
                                                         QDir::homePath());
         interceptor = std::make_unique<DevToolsNavigationInterceptor>(QDir::homePath());
-        env.interceptor = interceptor.get();
     }
     BrowserScriptExecutor executor(std::move(runner), 3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
-    BrowserAutomationService engine(&storage, &server, &executor, env);
-    std::unique_ptr<ExtensionBlockList> list;
-    if (bridge)
-        list = std::make_unique<ExtensionBlockList>(&storage, &server, bridge.get());
-    engine.start();
+    BlockingCore core(storage, defaults, {clock, calendar, nullptr},
+                      {workspace ? static_cast<Workspace&>(*workspace) : desktop, idle, screen}, server, executor,
+                      {interceptor.get(), bridge.get(), nullptr, {}});
+    core.engine.start();
     out << "core running; block page on http://127.0.0.1:" << server.port().value_or(0) << Qt::endl;
     return app.exec();
 }

@@ -3,9 +3,9 @@
 #include "app/ExtensionAction.h"
 #include "app/Screens.h"
 #include "app/Shell.h"
-#include "blocking/BrowserAutomationService.h"
+#include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
-#include "blocking/ExtensionBlockList.h"
+#include "blocking/ExtensionRepair.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
 #include "linux/BrowserDiscovery.h"
@@ -125,7 +125,7 @@ struct Desktop {
 // The two routes to the browsers' tabs: the companion extensions, which the browsers reach
 // through the link files naming this executable (written again whenever it has moved), and the
 // debugging protocol. Each browser's scripts go to its extension while that is connected.
-struct BrowserRoutes {
+struct BrowserRoutes : ExtensionRepair {
     const QString home = QDir::homePath();
     const QString executable = QCoreApplication::applicationFilePath();
     // A whole-machine install force-installs a copy signed with the machine's own key, whose id
@@ -193,16 +193,14 @@ struct BrowserRoutes {
     }
 
     // The browser rows' extension action: add, repair, private windows.
-    std::function<void(const SupportedBrowser&, BrowserAccessState::Kind)> extensionAction()
+    void repair(const SupportedBrowser& browser, BrowserAccessState::Kind kind) override
     {
-        return [this](const SupportedBrowser& browser, BrowserAccessState::Kind kind) {
-            const ExtensionSetup::Places places{executable, QCoreApplication::applicationDirPath(), home,
-                                                QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
-                                                machineIds};
-            showExtensionAction(
-                browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); },
-                &extensions);
-        };
+        const ExtensionSetup::Places places{executable, QCoreApplication::applicationDirPath(), home,
+                                            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
+                                            machineIds};
+        showExtensionAction(
+            browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); },
+            &extensions);
     }
 
     // Where installs for everyone wrote their ids, with the prefix this program installs itself
@@ -385,24 +383,15 @@ int run(int argc, char* argv[])
     syncEnvironment.knownIds = &knownIds;
     SyncService cloudSync(&storage, defaults, syncEnvironment);
     LocalBlockPageServer blockPageServer(&storage);
-    BrowserAutomationService::Environment automationEnvironment;
-    automationEnvironment.clock = &clock;
-    automationEnvironment.calendar = calendar;
-    automationEnvironment.defaults = &defaults;
-    automationEnvironment.workspace = &browsers.workspace;
-    automationEnvironment.idleTime = &desktop.idleTime;
-    automationEnvironment.screen = &desktop.screen;
-    automationEnvironment.automationHelpPage = &AutomationHelp::pageUrl;
-    automationEnvironment.interceptor = &browsers.interceptor;
-    automationEnvironment.extensions = &browsers.extensions;
-    automationEnvironment.extensionAction = browsers.extensionAction();
-    BrowserAutomationService browserAutomation(&storage, &blockPageServer, &browsers.executor, automationEnvironment);
+    BlockingCore blocking(storage, defaults, {clock, calendar, nullptr},
+                          {browsers.workspace, desktop.idleTime, desktop.screen}, blockPageServer, browsers.executor,
+                          {&browsers.interceptor, &browsers.extensions, &browsers, &AutomationHelp::pageUrl});
+    BrowserAutomationService& browserAutomation = blocking.engine;
     // The checks sleep while no browser runs; one that starts wakes them.
     QObject::connect(&desktop.discovery, &BrowserDiscovery::changed, &browserAutomation,
                      &BrowserAutomationService::browsersChanged);
     QObject::connect(&desktop.discovery, &BrowserDiscovery::changed, &browserAutomation,
                      [&browsers] { browsers.linkRunningBrowsers(); });
-    ExtensionBlockList extensionBlockList(&storage, &blockPageServer, &browsers.extensions);
     AppRouter router;
     storage.setCloudSync(&cloudSync);
 

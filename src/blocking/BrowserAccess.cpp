@@ -4,6 +4,7 @@
 #include "blocking/BrowserAutomationService.h"
 
 #include "blocking/BrowserScriptExecutor.h"
+#include "blocking/ExtensionRepair.h"
 #include "platform/Defaults.h"
 #include "platform/Workspace.h"
 #include "store/StorageService.h"
@@ -256,8 +257,8 @@ void BrowserAutomationService::fix(const SupportedBrowser& browser)
     case Kind::extensionOff:
     case Kind::privateWindowsHidden:
     case Kind::profilesLeftOut:
-        if (m_env.extensionAction)
-            m_env.extensionAction(browser, kind);
+        if (m_env.extensionRepair)
+            m_env.extensionRepair->repair(browser, kind);
         else
             openAutomationSettings();
         return;

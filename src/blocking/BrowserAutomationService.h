@@ -15,6 +15,7 @@
 
 class BrowserScriptExecutor;
 class Defaults;
+class ExtensionRepair;
 class IdleTime;
 struct BlockedSiteSnapshot;
 class LocalBlockPageServer;
@@ -89,7 +90,7 @@ public:
         ExtensionLink* extensions = nullptr;
         // What fixes a browser's extension route (installing the extension, rewriting the host
         // manifest); without it the help page opens.
-        std::function<void(const SupportedBrowser&, BrowserAccessState::Kind)> extensionAction;
+        ExtensionRepair* extensionRepair = nullptr;
     };
 
     BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer, BrowserScriptExecutor* executor,

@@ -2,6 +2,7 @@
 // server: connection states, the check cycle and active-use accounting.
 
 #include "EngineRig.h"
+#include "blocking/ExtensionRepair.h"
 #include "model/Json.h"
 #include "platform/NavigationInterceptor.h"
 #include "router/BrowserStateText.h"
@@ -107,10 +108,20 @@ struct FakeExtensions final : ExtensionLink {
     void closeTab(const QString&, qint64, const QString&, std::function<void(bool)> done) override { done(false); }
 };
 
+// The install steps the program's windows show, as asked for.
+struct FakeRepair : ExtensionRepair {
+    QList<QPair<QString, BrowserAccessState::Kind>> asked;
+    void repair(const SupportedBrowser& browser, BrowserAccessState::Kind kind) override
+    {
+        asked.append({browser.id, kind});
+    }
+};
+
 // The engine on fakes, built when the test has set the desktop up, with its waits on `monotonic`.
 struct Rig : EngineRig {
     FakeInterceptor* interceptor = nullptr; // set before build() to hand the engine one
     FakeExtensions* extensions = nullptr;   // likewise
+    FakeRepair* repair = nullptr;           // likewise
 
     using EngineRig::EngineRig;
 
@@ -118,11 +129,11 @@ struct Rig : EngineRig {
     {
         if (!attempted.isEmpty())
             f.defaults.setStringArray(BrowserAutomationService::attemptedKey, attempted);
-        BrowserAutomationService::Environment env = environment();
-        env.monotonic = &monotonic;
-        env.interceptor = interceptor;
-        env.extensions = extensions;
-        return EngineRig::build(env);
+        BlockingCore::Routes ways = routes();
+        ways.interceptor = interceptor;
+        ways.extensions = extensions;
+        ways.repair = repair;
+        return EngineRig::build(ways, &monotonic);
     }
 
     // A connected Chromium in front, showing `address`, with the server listening.
@@ -243,6 +254,7 @@ private slots:
     void routesCombine();
     void extensionConnectionIsAConnectedBrowser();
     void extensionGoneLeavesNothingConnected();
+    void extensionFixShowsTheInstallSteps();
     void unprotectedBrowserWarning();
 };
 
@@ -893,7 +905,7 @@ void TestBrowserEngine::engineGoneBeforeTheAnswer()
     rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
     rig.browser->setDelay(chromiumApp, 100);
     rig.engine->checkActiveBrowser();
-    rig.engine.reset();
+    rig.core.reset();
     QTest::qWait(250);
     QCOMPARE(rig.browser->operations(), Ops{Operation::read});
     QCOMPARE(rig.tab(), QStringLiteral("https://www.example.com/"));
@@ -1093,7 +1105,7 @@ void TestBrowserEngine::heldNavigationIsDecidedNow()
     QCOMPARE(interceptor.decision(app, own), std::nullopt);
 
     // An engine gone leaves a decision that lets everything through.
-    rig.engine.reset();
+    rig.core.reset();
     QVERIFY(!interceptor.decision || !interceptor.decision(app, address));
 }
 
@@ -1618,6 +1630,27 @@ void TestBrowserEngine::extensionConnectionIsAConnectedBrowser()
     QCOMPARE(rig.f.defaults.value(BrowserAutomationService::extensionSeenKey), QJsonValue(QJsonArray{firefoxApp}));
     engine.fix(*SupportedBrowser::withId(QStringLiteral("firefox")));
     QCOMPARE(rig.workspace.openedURLs, QList<QUrl>{QUrl(QStringLiteral("https://help.example/automation"))});
+}
+
+// Where the program hands in the install steps, fixing a missing extension shows them for that
+// browser, and the help page stays shut.
+void TestBrowserEngine::extensionFixShowsTheInstallSteps()
+{
+    Rig rig;
+    rig.server.start(0, false);
+    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    FakeExtensions extensions;
+    FakeRepair repair;
+    rig.extensions = &extensions;
+    rig.repair = &repair;
+    rig.workspace.installed = {firefoxApp};
+    rig.workspace.frontmost = firefoxApp;
+    BrowserAutomationService& engine = rig.build();
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::extensionMissing));
+    engine.fix(*SupportedBrowser::withId(QStringLiteral("firefox")));
+    QCOMPARE(repair.asked, (QList<QPair<QString, Kind>>{{QStringLiteral("firefox"), Kind::extensionMissing}}));
+    QCOMPARE(rig.workspace.openedURLs, QList<QUrl>());
 }
 
 // A browser read through its extension is connected by that route alone: once the extension has

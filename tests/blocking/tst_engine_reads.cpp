@@ -35,9 +35,7 @@ struct Rig : EngineRig {
         browser->open(chromiumApp, address);
         browser->setTellsChanges(tellsChanges);
         f.defaults.setStringArray(BrowserAutomationService::attemptedKey, {QStringLiteral("chromium")});
-        BrowserAutomationService::Environment env = environment();
-        env.monotonic = &monotonic;
-        return build(env);
+        return build(routes(), &monotonic);
     }
     [[nodiscard]] bool tick()
     {

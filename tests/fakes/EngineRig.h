@@ -3,7 +3,7 @@
 #include "FakeBrowser.h"
 #include "FakeWorkspace.h"
 #include "StoreFixture.h"
-#include "blocking/BrowserAutomationService.h"
+#include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "platform/ScreenState.h"
@@ -13,7 +13,7 @@
 #include <memory>
 
 // A real store on a temporary folder with its block-page server, a fake browser behind a real
-// executor, a fake desktop, and the blocking engine on top once build() runs: the real services,
+// executor, a fake desktop, and the blocking core on top once build() runs: the real services,
 // fed by fakes. The wall clock stands on Monday 2026-12-07 10:00.
 struct EngineRig {
     StoreFixture f;
@@ -25,7 +25,8 @@ struct EngineRig {
     FakeIdleTime idle;
     ScreenState screen;
     ManualMonotonic monotonic;
-    std::unique_ptr<BrowserAutomationService> engine;
+    std::unique_ptr<BlockingCore> core;
+    BrowserAutomationService* engine = nullptr; // the core's, once built
 
     // `seed` may write data files before the store loads them.
     explicit EngineRig(int executorTimeoutMs = 3000, const std::function<void(StoreFixture&)>& seed = {},
@@ -37,24 +38,20 @@ struct EngineRig {
         executor = std::make_unique<BrowserScriptExecutor>(std::move(runner), executorTimeoutMs, nullptr, placement);
     }
 
-    // The engine's services. It measures its waits on the system's monotonic clock unless the
-    // caller hands it `monotonic`.
-    BrowserAutomationService::Environment environment()
+    // The ways into the browsers a test may hand the engine; none but the help page by default.
+    static BlockingCore::Routes routes()
     {
-        BrowserAutomationService::Environment env;
-        env.clock = &f.clock;
-        env.calendar = [this] { return f.calendar; };
-        env.defaults = &f.defaults;
-        env.workspace = &workspace;
-        env.idleTime = &idle;
-        env.screen = &screen;
-        env.automationHelpPage = [] { return QUrl(QStringLiteral("https://help.example/automation")); };
-        return env;
+        return {nullptr, nullptr, nullptr, [] { return QUrl(QStringLiteral("https://help.example/automation")); }};
     }
 
-    BrowserAutomationService& build(const BrowserAutomationService::Environment& env)
+    // The engine as the program builds it, on these services. It measures its waits on the
+    // system's monotonic clock unless the caller hands it `monotonic`.
+    BrowserAutomationService& build(BlockingCore::Routes ways = routes(), const MonotonicClock* waits = nullptr)
     {
-        engine = std::make_unique<BrowserAutomationService>(&store, &server, executor.get(), env);
+        core = std::make_unique<BlockingCore>(
+            store, f.defaults, BlockingCore::Time{f.clock, [this] { return f.calendar; }, waits},
+            BlockingCore::Desktop{workspace, idle, screen}, server, *executor, std::move(ways));
+        engine = &core->engine;
         return *engine;
     }
 
@@ -63,7 +60,7 @@ struct EngineRig {
     {
         AppContext context;
         context.storage = &store;
-        context.browsers = engine.get();
+        context.browsers = engine;
         context.router = &router;
         context.defaults = &f.defaults;
         context.clock = &f.clock;

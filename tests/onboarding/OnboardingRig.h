@@ -14,7 +14,7 @@ struct OnboardingRig : EngineRig {
 
     OnboardingRig()
     {
-        build(environment());
+        build();
         context = screenContext(router);
     }
 

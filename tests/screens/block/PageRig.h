@@ -14,7 +14,7 @@ struct PageRig : EngineRig {
     // `seed` may write data files before the store loads them.
     explicit PageRig(const std::function<void(StoreFixture&)>& seed = {}) : EngineRig(3000, seed)
     {
-        build(environment());
+        build();
         context = screenContext(router);
         context.monotonic = &monotonic;
     }

@@ -20,7 +20,7 @@ struct SettingsRig : EngineRig {
 
     SettingsRig()
     {
-        build(environment());
+        build();
         SyncEnvironment syncEnv;
         syncEnv.recordStore = &records;
         syncEnv.clock = &f.clock;
