@@ -1,39 +1,23 @@
 #include "app/Application.h"
 
-#include "app/ExtensionAction.h"
 #include "app/Screens.h"
 #include "app/Shell.h"
 #include "blocking/BlockingCore.h"
-#include "blocking/BrowserScriptExecutor.h"
-#include "blocking/ExtensionRepair.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/AutomationHelp.h"
-#include "linux/BrowserDiscovery.h"
-#include "linux/ChromiumProfiles.h"
-#include "linux/DesktopIdleTime.h"
-#include "linux/DevToolsConnections.h"
-#include "linux/DevToolsNavigationInterceptor.h"
-#include "linux/DevToolsScriptRunner.h"
 #include "linux/DevToolsTabReturn.h"
-#include "linux/ExtensionBridge.h"
-#include "linux/ExtensionRoute.h"
 #include "linux/FontCatalogPreload.h"
 #include "linux/FreedesktopNotifications.h"
-#include "linux/HostManifests.h"
 #include "linux/LaunchAtLoginService.h"
-#include "linux/LinuxBrowsers.h"
 #include "linux/LinuxDesktop.h"
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
-#include "linux/NativeMessaging.h"
 #include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
 #include "linux/UserInstaller.h"
-#include "linux/WaylandIdleTime.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
-#include "packaging/MachineInstall.h"
 #include "platform/Defaults.h"
 #include "platform/FileSafety.h"
 #include "router/AppRouter.h"
@@ -52,7 +36,6 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QSocketNotifier>
-#include <QStandardPaths>
 #include <QTextStream>
 #include <future>
 
@@ -84,16 +67,16 @@ void onSignal(int number)
 
 // SIGINT, SIGTERM and SIGHUP (a closed terminal, some session managers) end the run through the
 // event loop, so the note being typed and the blocking state are saved on the way out.
-void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
+void quitOnSignals(QCoreApplication& app, Shell*& shell)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, &quit] {
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&app, &shell] {
         char byte = 0;
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &byte, 1);
-        if (quit)
-            quit();
+        if (shell)
+            shell->systemQuit();
         else
             app.quit();
     });
@@ -105,139 +88,6 @@ void quitOnSignals(QCoreApplication& app, std::function<void()>& quit)
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
 }
-
-// The desktop the engine watches: which window is in front and which browsers run, how long the
-// person has been away, and whether the screen is on. It needs no data: it is made while the
-// to-dos are still being read.
-struct Desktop {
-    X11Display display;
-    BrowserDiscovery discovery;
-    LinuxWorkspace workspace{display, QString(), &discovery};
-    // Only a Wayland session names its compositor; elsewhere nothing is connected.
-    WaylandIdleTime compositorIdleTime{WaylandIdleTime::sessionDisplay(), SystemMonotonicClock::instance()};
-    DesktopIdleTime idleTime{[this] { return display.secondsSinceLastInput(); }, &compositorIdleTime,
-                             QDBusConnection::sessionBus()};
-    LinuxScreenState screen;
-
-    explicit Desktop(std::shared_ptr<X11Display::Opened> opened) : display(std::move(opened)) {}
-};
-
-// The two routes to the browsers' tabs: the companion extensions, which the browsers reach
-// through the link files naming this executable (written again whenever it has moved), and the
-// debugging protocol. Each browser's scripts go to its extension while that is connected.
-struct BrowserRoutes : ExtensionRepair {
-    const QString home = QDir::homePath();
-    const QString executable = QCoreApplication::applicationFilePath();
-    // A whole-machine install force-installs a copy signed with the machine's own key, whose id
-    // the link files must allow too; read again once this program has installed itself so.
-    QStringList machineIds = readMachineIds();
-    ExtensionBridge extensions{
-        [this](const QString& id) { return HostManifests::offlineSetup(id, home, executable, machineIds); }};
-    ExtensionWorkspace workspace;
-    // One connection per browser, shared by the tab reader and the interceptor, so a browser that
-    // asks the person to allow each connection asks once.
-    DevToolsConnections devTools;
-    // The DevTools runner never blocks: it runs beside the engine, sparing a thread hop per check.
-    BrowserScriptExecutor executor;
-    DevToolsNavigationInterceptor interceptor{&devTools};
-    // Which profiles of each browser have the extension, from the browsers' own files.
-    ChromiumProfiles::Reader profiles;
-    BrowserDiscovery& discovery;
-
-    explicit BrowserRoutes(Desktop& desktop)
-        : workspace(desktop.workspace, extensions), devTools(&desktop.discovery),
-          executor(std::make_unique<RoutingScriptRunner>(
-                       &extensions, std::make_unique<ExtensionScriptRunner>(&extensions),
-                       std::make_unique<DevToolsScriptRunner>(
-                           [&desktop](const QString& id) { return desktop.workspace.isRunning(id); }, &devTools)),
-                   3000, nullptr, BrowserScriptExecutor::Placement::callingThread),
-          discovery(desktop.discovery)
-    {
-        extensions.setProfileCheck([this](const QString& id) {
-            return profiles.leftOut(dataFolders(id), ChromiumProfiles::policyFolder(id),
-                                    QStringList{NativeMessaging::chromiumExtensionId} + machineIds);
-        });
-    }
-
-    // A Chromium-family browser's data folders: the usual one and those its running copies were
-    // started on. A sandboxed build's are left out: no extension of it reaches the program.
-    QStringList dataFolders(const QString& bundleIdentifier) const
-    {
-        const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
-        const HostManifests::Browser* link = HostManifests::browser(bundleIdentifier);
-        if (!identity || !link || link->firefox || identity->profileFolder.isEmpty())
-            return {};
-        QStringList sandboxed;
-        for (const QString& folder : identity->sandboxedProfileFolders)
-            sandboxed.append(QDir::cleanPath(LinuxBrowsers::homeFolder(home, folder)));
-        QStringList folders{QDir::cleanPath(LinuxBrowsers::profilePath(*identity, home))};
-        for (const BrowserDiscovery::Process& p : discovery.processes(bundleIdentifier)) {
-            const QString folder = QDir::cleanPath(p.profile);
-            if (!folder.isEmpty() && !folders.contains(folder) && !sandboxed.contains(folder))
-                folders.append(folder);
-        }
-        return folders;
-    }
-
-    // Browsers running on data folders of their own get the link file there, so their extension
-    // reaches the program at its next try.
-    void linkRunningBrowsers()
-    {
-        QStringList written;
-        for (const HostManifests::Browser& b : HostManifests::browsers())
-            for (const QString& failure : HostManifests::writeIntoDataFolders(b, dataFolders(b.bundleIdentifier),
-                                                                              executable, machineIds, &written))
-                QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
-        if (!written.isEmpty())
-            extensions.recheckSetup();
-    }
-
-    // The browser rows' extension action: add, repair, private windows.
-    void repair(const SupportedBrowser& browser, BrowserAccessState::Kind kind) override
-    {
-        const ExtensionSetup::Places places{executable, QCoreApplication::applicationDirPath(), home,
-                                            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
-                                            machineIds};
-        showExtensionAction(
-            browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); },
-            &extensions);
-    }
-
-    // Where installs for everyone wrote their ids, with the prefix this program installs itself
-    // into even when the desktop's data folders leave it out.
-    static QStringList readMachineIds()
-    {
-        QStringList folders = HostManifests::installDataFolders(QCoreApplication::applicationDirPath());
-        if (const QString ours = MachineInstall::defaultPrefix + QStringLiteral("/share"); !folders.contains(ours))
-            folders.append(ours);
-        return HostManifests::machineExtensionIds(folders);
-    }
-
-    // The machine's extension has an id of its own, which this person's link files must allow
-    // before the browsers install it.
-    void installedForEveryone()
-    {
-        machineIds = readMachineIds();
-        for (const QString& failure : HostManifests::writeAll(home, executable, machineIds))
-            QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
-        extensions.recheckSetup();
-    }
-
-    // Writes the link files and listens for the extensions; what fails is said on standard error.
-    void link()
-    {
-        for (const QString& failure : HostManifests::writeAll(home, executable, machineIds))
-            QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
-        // What the rows said of the link files before they were written is out of date.
-        extensions.recheckSetup();
-        QString linkError;
-        if (const std::optional<QString> socket = NativeMessaging::socketPath(&linkError); !socket)
-            QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << linkError << Qt::endl;
-        else if (!extensions.listen(*socket))
-            QTextStream(stderr) << "Browser extensions cannot reach Quillharbour: " << extensions.lastError()
-                                << Qt::endl;
-    }
-};
 
 // Another copy runs for this data folder: the links went to it. A copy of another program file
 // says why this one closes, since two would fight over blocking; only then is the look applied
@@ -261,9 +111,7 @@ void tellOtherCopyRuns(const SingleInstance::Claim& claim, const std::function<v
 
 } // namespace
 
-namespace Application {
-
-Arguments parse(const QStringList& arguments)
+Application::Arguments Application::parse(const QStringList& arguments)
 {
     Arguments parsed;
     for (const QString& argument : arguments) {
@@ -275,7 +123,7 @@ Arguments parse(const QStringList& arguments)
     return parsed;
 }
 
-int run(int argc, char* argv[])
+int Application::run(int argc, char* argv[])
 {
     // The to-dos, notes and preferences, and the fonts' catalogue, are read while the toolkit
     // starts. The data first: how many threads decode it settles the heaps the threads started
@@ -299,8 +147,9 @@ int run(int argc, char* argv[])
         QDBusConnection::sessionBus();
         QDBusConnection::systemBus();
     });
-    std::function<void()> systemQuit;
-    quitOnSignals(app, systemQuit);
+    // Until the shell exists a signal quits the loop; from then on it quits as the system would.
+    Shell* shell = nullptr;
+    quitOnSignals(app, shell);
     const Arguments arguments = parse(QCoreApplication::arguments().mid(1));
 
     // One running copy per data folder, decided before any data is used or port bound.
@@ -331,92 +180,144 @@ int run(int argc, char* argv[])
     busesConnecting.wait();
     ReducedMotion::watch(QDBusConnection::sessionBus(), &app, [](bool reduced) { Motion::setReduced(reduced); });
 
-    const Clock& clock = SystemClock::instance();
-    const auto calendar = [] { return Calendar::current(); };
-    Defaults defaults(Defaults::defaultPath(), preread.takeDefaults(Defaults::defaultPath()));
-    LinuxSystemEvents events(clock, calendar);
-    events.watchDrift(SystemMonotonicClock::instance());
-    // Private from the moment it exists: the store would make it 0700 only after this.
-    FileSafety::makeFolder(dataFolder);
-    FreedesktopNotificationCenter notifications(QDBusConnection::sessionBus(),
-                                                QDir(dataFolder).filePath(QStringLiteral("pending-notifications.json")),
-                                                clock, calendar, &events);
-    // The desktop and the browsers' routes come first: they need no data, and the to-dos are
-    // still being read meanwhile.
-    Desktop desktop(displayOpening.get());
-    BrowserRoutes browsers(desktop);
+    Launch launch{arguments, preread, single, dataFolder, knownIdsPath, displayOpening.get()};
+    Foundation foundation(launch);
+    if (!foundation.storage.fatalError().isEmpty()) {
+        QTextStream(stderr) << "Quillharbour cannot keep your data: " << foundation.storage.fatalError() << "\n";
+        return 1;
+    }
+    Application application(foundation, launch);
+    shell = &application.m_shell;
+    const int code = application.exec();
+    shell = nullptr;
+    return code;
+}
 
+Application::Foundation::Foundation(Launch& launch)
+    : clock(SystemClock::instance()), calendar([] { return Calendar::current(); }),
+      defaults(Defaults::defaultPath(), launch.preread.takeDefaults(Defaults::defaultPath())), events(clock, calendar),
+      notifications(QDBusConnection::sessionBus(), pendingNotificationsFile(launch.dataFolder), clock, calendar,
+                    &watchingDrift()),
+      // The desktop and the browsers' routes come first: they need no data, and the to-dos are
+      // still being read meanwhile.
+      desktop(std::move(launch.display)), browsers(desktop), storage(std::nullopt, storageEnvironment(launch))
+{
+    if (!storage.fatalError().isEmpty())
+        return;
+    // Until the interface shows them, problems with the data files go to standard error.
+    QObject::connect(&storage, &StorageService::problemReported, [](const QString& path, const QString& message) {
+        QTextStream(stderr) << "Quillharbour: " << path << ": " << message << Qt::endl;
+    });
+    notifications.setPendingFile(storage.fileStore().filePath(QStringLiteral("pending-notifications.json")));
+}
+
+QString Application::Foundation::pendingNotificationsFile(const QString& folder)
+{
+    // Private from the moment it exists: the store would make it 0700 only after this.
+    FileSafety::makeFolder(folder);
+    return QDir(folder).filePath(QStringLiteral("pending-notifications.json"));
+}
+
+LinuxSystemEvents& Application::Foundation::watchingDrift()
+{
+    events.watchDrift(SystemMonotonicClock::instance());
+    return events;
+}
+
+StorageEnvironment Application::Foundation::storageEnvironment(const Launch& launch)
+{
     // The faces the window's first frame draws are loaded while the to-dos are still being read,
     // rather than after: with many to-dos the main thread would otherwise wait idle, then load
     // them. A file of more than an empty list is taken to hold to-dos; a wrong guess costs a few
     // faces in memory, never a face missing.
-    if (!arguments.loginItem && arguments.links.isEmpty())
-        for (const QFont& face : Shell::todayStartFaces(preread.todosFileSize() > emptyListBytes))
+    if (!launch.arguments.loginItem && launch.arguments.links.isEmpty())
+        for (const QFont& face : Shell::todayStartFaces(launch.preread.todosFileSize() > emptyListBytes))
             Theme::prime(face);
-
-    // The long-lived services, once each and in this order.
     StorageEnvironment environment;
     environment.clock = &clock;
     environment.calendar = calendar;
     environment.defaults = &defaults;
     environment.notifications = &notifications;
     environment.events = &events;
-    environment.preread = &preread;
-    StorageService storage(std::nullopt, environment);
-    if (!storage.fatalError().isEmpty()) {
-        QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.fatalError() << "\n";
-        return 1;
-    }
-    // Until the interface shows them, problems with the data files go to standard error.
-    QObject::connect(&storage, &StorageService::problemReported, [](const QString& path, const QString& message) {
-        QTextStream(stderr) << "Quillharbour: " << path << ": " << message << Qt::endl;
-    });
-    notifications.setPendingFile(storage.fileStore().filePath(QStringLiteral("pending-notifications.json")));
-    // The sync's record store: a SQLite file on this machine unless the settings name PostgreSQL.
-    QString recordStoreError;
-    const std::unique_ptr<RecordStore> recordStore =
-        openRecordStore(RecordStoreChoice::fromSettings(defaults), &recordStoreError);
-    if (!recordStore)
-        QTextStream(stderr) << "Sync is off: " << recordStoreError << Qt::endl;
-    Defaults knownIds(knownIdsPath, preread.takeDefaults(knownIdsPath));
-    SyncEnvironment syncEnvironment{recordStore.get(), &clock, calendar, &events};
-    syncEnvironment.knownIds = &knownIds;
-    SyncService cloudSync(&storage, defaults, syncEnvironment);
-    LocalBlockPageServer blockPageServer(&storage);
-    BlockingCore blocking(storage, defaults, {clock, calendar, nullptr},
-                          {browsers.workspace, desktop.idleTime, desktop.screen}, blockPageServer, browsers.executor,
-                          {&browsers.interceptor, &browsers.extensions, &browsers, &AutomationHelp::pageUrl});
-    BrowserAutomationService& browserAutomation = blocking.engine;
-    // The checks sleep while no browser runs; one that starts wakes them.
-    QObject::connect(&desktop.discovery, &BrowserDiscovery::changed, &browserAutomation,
-                     &BrowserAutomationService::browsersChanged);
-    QObject::connect(&desktop.discovery, &BrowserDiscovery::changed, &browserAutomation,
-                     [&browsers] { browsers.linkRunningBrowsers(); });
-    AppRouter router;
-    storage.setCloudSync(&cloudSync);
+    environment.preread = &launch.preread;
+    return environment;
+}
 
-    // The shell over them: the tray, the main window with its pages, the links and the session.
-    SystemMonotonicClock monotonic;
-    AppContext context;
-    context.storage = &storage;
-    context.browsers = &browserAutomation;
-    context.sync = &cloudSync;
-    context.router = &router;
-    context.defaults = &defaults;
-    context.clock = &clock;
-    context.monotonic = &monotonic;
-    context.calendar = calendar;
-    context.events = &events;
+Application::Application(Foundation& foundation, Launch& launch)
+    : m_foundation(foundation), m_arguments(launch.arguments), m_single(launch.single), m_recordStore(recordStore()),
+      m_knownIds(launch.knownIdsPath, launch.preread.takeDefaults(launch.knownIdsPath)),
+      m_cloudSync(&foundation.storage, foundation.defaults, syncEnvironment()), m_blockPageServer(&foundation.storage),
+      m_blocking(foundation.storage, foundation.defaults, {foundation.clock, foundation.calendar, nullptr},
+                 {foundation.browsers.workspace, foundation.desktop.idleTime, foundation.desktop.screen},
+                 m_blockPageServer, foundation.browsers.executor,
+                 {&foundation.browsers.interceptor, &foundation.browsers.extensions, &foundation.browsers,
+                  &AutomationHelp::pageUrl}),
+      m_context(shellContext()), m_shell(m_context, &foundation.notifications, shellOptions(launch.arguments))
+{
+    installScreens(m_shell.mainWindow());
+    returnTabsOnQuit();
+    QObject::connect(&m_sessionEnd, &LinuxSessionEnd::shuttingDown, &m_shell, &Shell::systemQuit);
+    QObject::connect(&m_single, &SingleInstance::messageReceived, &m_shell, &Shell::handleLinks);
+    for (const QString& link : m_arguments.links)
+        m_router.handle(link); // as text: QUrl would lower-case the host
+}
+
+std::unique_ptr<RecordStore> Application::recordStore()
+{
+    QString error;
+    std::unique_ptr<RecordStore> store =
+        openRecordStore(RecordStoreChoice::fromSettings(m_foundation.defaults), &error);
+    if (!store)
+        QTextStream(stderr) << "Sync is off: " << error << Qt::endl;
+    return store;
+}
+
+SyncEnvironment Application::syncEnvironment()
+{
+    SyncEnvironment environment{m_recordStore.get(), &m_foundation.clock, m_foundation.calendar, &m_foundation.events};
+    environment.knownIds = &m_knownIds;
+    return environment;
+}
+
+Shell::Options Application::shellOptions(const Arguments& arguments)
+{
     Shell::Options options;
     options.loginItem = arguments.loginItem;
-    Shell shell(context, &notifications, options);
-    installScreens(shell.mainWindow());
-    systemQuit = [&shell] { shell.systemQuit(); };
-    // However the run ends (quit, the session's end, a signal), tabs left on the block page go
-    // back to their sites, since nothing blocks once the program is gone. Extensions do it
-    // themselves when their link says so; the debugging connections are asked here, briefly.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &browserAutomation, [&] {
-        browserAutomation.stop();
+    return options;
+}
+
+AppContext Application::shellContext()
+{
+    BrowserAutomationService& engine = m_blocking.engine;
+    BrowserRoutes& browsers = m_foundation.browsers;
+    // The checks sleep while no browser runs; one that starts wakes them.
+    QObject::connect(&m_foundation.desktop.discovery, &BrowserDiscovery::changed, &engine,
+                     &BrowserAutomationService::browsersChanged);
+    QObject::connect(&m_foundation.desktop.discovery, &BrowserDiscovery::changed, &engine,
+                     [&browsers] { browsers.linkRunningBrowsers(); });
+    m_foundation.storage.setCloudSync(&m_cloudSync);
+
+    AppContext context;
+    context.storage = &m_foundation.storage;
+    context.browsers = &engine;
+    context.sync = &m_cloudSync;
+    context.router = &m_router;
+    context.defaults = &m_foundation.defaults;
+    context.clock = &m_foundation.clock;
+    context.monotonic = &m_monotonic;
+    context.calendar = m_foundation.calendar;
+    context.events = &m_foundation.events;
+    return context;
+}
+
+// However the run ends (quit, the session's end, a signal), tabs left on the block page go back
+// to their sites, since nothing blocks once the program is gone. Extensions do it themselves when
+// their link says so; the debugging connections are asked here, briefly.
+void Application::returnTabsOnQuit()
+{
+    BrowserAutomationService& engine = m_blocking.engine;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &engine, [this, &engine] {
+        engine.stop();
         QStringList bundles;
         for (const SupportedBrowser& browser : SupportedBrowser::all())
             if (browser.servedBy(SupportedBrowser::devToolsRoute))
@@ -424,8 +325,8 @@ int run(int argc, char* argv[])
         QEventLoop answers;
         bool answered = false;
         DevToolsTabReturn::sendBack(
-            browsers.devTools, bundles, [&](const QString& address) { return blockPageServer.returnAddress(address); },
-            quitReturnMs,
+            m_foundation.browsers.devTools, bundles,
+            [this](const QString& address) { return m_blockPageServer.returnAddress(address); }, quitReturnMs,
             [&] {
                 answered = true;
                 answers.quit();
@@ -433,34 +334,34 @@ int run(int argc, char* argv[])
         if (!answered)
             answers.exec();
     });
-    LinuxSessionEnd sessionEnd;
-    QObject::connect(&sessionEnd, &LinuxSessionEnd::shuttingDown, &shell, &Shell::systemQuit);
-    QObject::connect(&single, &SingleInstance::messageReceived, &shell, &Shell::handleLinks);
-    for (const QString& link : arguments.links)
-        router.handle(link); // as text: QUrl would lower-case the host
-
-    // What the window does not show starts once it is on screen: the browsers' links, blocking and sync.
-    shell.afterFirstFrame([&] {
-        // Decoding the icon is no part of the first frame; the windows take it up when it comes.
-        QApplication::setWindowIcon(programIcon());
-        // The block page's buttons open "quillharbour:" links: from the first start on, before any
-        // install, and before blocking starts.
-        QString handlerError;
-        if (!UrlHandler::registerAtStart(browsers.executable, UrlHandler::defaultPlaces(), &handlerError))
-            QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
-        browsers.link();
-        desktop.discovery.start();
-        browsers.linkRunningBrowsers();
-        browserAutomation.start();
-        cloudSync.start();
-        if (blockPageServer.port())
-            QTextStream(stdout) << "Quillharbour is running; block page on http://127.0.0.1:" << *blockPageServer.port()
-                                << "/ . Data: " << storage.fileStore().folderPath() << Qt::endl;
-        else
-            QTextStream(stderr) << blockPageServer.lastError().value_or(QString()) << Qt::endl;
-    });
-    shell.start();
-    return app.exec();
 }
 
-} // namespace Application
+int Application::exec()
+{
+    // What the window does not show starts once it is on screen: the browsers' links, blocking and sync.
+    m_shell.afterFirstFrame([this] { startAfterFirstFrame(); });
+    m_shell.start();
+    return QApplication::exec();
+}
+
+void Application::startAfterFirstFrame()
+{
+    BrowserRoutes& browsers = m_foundation.browsers;
+    // Decoding the icon is no part of the first frame; the windows take it up when it comes.
+    QApplication::setWindowIcon(programIcon());
+    // The block page's buttons open "quillharbour:" links: from the first start on, before any
+    // install, and before blocking starts.
+    QString handlerError;
+    if (!UrlHandler::registerAtStart(browsers.executable, UrlHandler::defaultPlaces(), &handlerError))
+        QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
+    browsers.link();
+    m_foundation.desktop.discovery.start();
+    browsers.linkRunningBrowsers();
+    m_blocking.engine.start();
+    m_cloudSync.start();
+    if (m_blockPageServer.port())
+        QTextStream(stdout) << "Quillharbour is running; block page on http://127.0.0.1:" << *m_blockPageServer.port()
+                            << "/ . Data: " << m_foundation.storage.fileStore().folderPath() << Qt::endl;
+    else
+        QTextStream(stderr) << m_blockPageServer.lastError().value_or(QString()) << Qt::endl;
+}

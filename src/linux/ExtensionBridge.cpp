@@ -20,8 +20,8 @@ QString text(const QJsonObject& o, const char* key, qsizetype limit = 256)
 
 } // namespace
 
-ExtensionBridge::ExtensionBridge(OfflineSetup offlineSetup, QObject* parent)
-    : ExtensionLink(parent), m_offlineSetup(std::move(offlineSetup))
+ExtensionBridge::ExtensionBridge(OfflineSetup offlineSetup, ProfileCheck profileCheck, QObject* parent)
+    : ExtensionLink(parent), m_offlineSetup(std::move(offlineSetup)), m_profileCheck(std::move(profileCheck))
 {
     m_clock.start();
     m_server.setMaxPendingConnections(maximumConnections);

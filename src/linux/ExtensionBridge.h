@@ -22,10 +22,10 @@ public:
     // How the route stands for a browser whose extension is not talking to us now.
     using OfflineSetup = std::function<Setup(const QString& bundleIdentifier)>;
 
-    explicit ExtensionBridge(OfflineSetup offlineSetup = {}, QObject* parent = nullptr);
     // Where the profiles without the extension are learnt, for a browser whose extension is connected.
     using ProfileCheck = std::function<QStringList(const QString& bundleIdentifier)>;
-    void setProfileCheck(ProfileCheck check) { m_profileCheck = std::move(check); }
+
+    explicit ExtensionBridge(OfflineSetup offlineSetup = {}, ProfileCheck profileCheck = {}, QObject* parent = nullptr);
     ~ExtensionBridge() override;
 
     // Listens at `path`; false with lastError() set when it cannot (another program answers there,
