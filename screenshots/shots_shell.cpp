@@ -37,8 +37,7 @@ int main(int argc, char** argv)
     AppRouter router;
     AppContext context = f.context(&router);
 
-    MainWindow window(context);
-    installScreens(window);
+    MainWindow window(context, programScreens());
     Screenshots::save(&window, QStringLiteral("shell-main-window"), QSize(1240, 800));
     // What a 1280 by 720 screen leaves for it under a window manager's title bar.
     Screenshots::save(&window, QStringLiteral("shell-main-window-1280x720"), QSize(1240, 684));

@@ -252,9 +252,9 @@ Application::Application(Foundation& foundation, Launch& launch)
                  m_blockPageServer, foundation.browsers.executor,
                  {&foundation.browsers.interceptor, &foundation.browsers.extensions, &foundation.browsers,
                   &AutomationHelp::pageUrl}),
-      m_context(shellContext()), m_shell(m_context, &foundation.notifications, shellOptions(launch.arguments))
+      m_context(shellContext()),
+      m_shell(m_context, programScreens(), &foundation.notifications, shellOptions(launch.arguments))
 {
-    installScreens(m_shell.mainWindow());
     returnTabsOnQuit();
     QObject::connect(&m_sessionEnd, &LinuxSessionEnd::shuttingDown, &m_shell, &Shell::systemQuit);
     QObject::connect(&m_single, &SingleInstance::messageReceived, &m_shell, &Shell::handleLinks);

@@ -93,7 +93,8 @@ QFont MainWindow::railFace()
     return f;
 }
 
-MainWindow::MainWindow(AppContext& context, QWidget* parent) : QWidget(parent, Qt::Window), m_context(context)
+MainWindow::MainWindow(AppContext& context, const WindowScreens& screens, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_context(context), m_screens(screens)
 {
     Q_INIT_RESOURCE(blocking);
     setObjectName(QStringLiteral("main"));
@@ -169,11 +170,19 @@ QWidget* MainWindow::placeholderPage(Destination destination, QWidget* parent)
     return page;
 }
 
-void MainWindow::setPageFactory(Destination destination, PageFactory factory)
+const WindowScreens& MainWindow::placeholders()
 {
-    m_factories[size_t(destination)] = std::move(factory);
-    if (m_page && m_context.router->destination() == destination)
-        showPage();
+    class Placeholders : public WindowScreens {
+    public:
+        QWidget* page(Destination destination, AppContext&, QWidget* parent) const override
+        {
+            return placeholderPage(destination, parent);
+        }
+        QDialog* onboarding(AppContext&, std::function<void()>, QWidget*) const override { return nullptr; }
+        QDialog* urgentBreak(AppContext&, const BlockRule&, QWidget*) const override { return nullptr; }
+    };
+    static const Placeholders screens;
+    return screens;
 }
 
 void MainWindow::destinationChanged()
@@ -221,8 +230,7 @@ void MainWindow::showPage()
         m_page->setParent(nullptr);
         m_page->deleteLater();
     }
-    const PageFactory& factory = m_factories[size_t(destination)];
-    m_page = factory ? factory(m_context, this) : placeholderPage(destination, this);
+    m_page = m_screens.page(destination, m_context, this);
     m_page->setObjectName(m_page->objectName().isEmpty()
                               ? QStringLiteral("page-%1").arg(AppRouter::rawValue(destination))
                               : m_page->objectName());
@@ -331,12 +339,10 @@ void MainWindow::checkOnboarding()
         m_context.defaults->set(onboardingCompletedKey, true);
         return;
     }
-    if (!m_onboarding)
-        return;
     m_onboardingShown = true;
     QPointer<MainWindow> self(this);
     auto holder = std::make_shared<QPointer<QDialog>>();
-    QDialog* sheet = m_onboarding(
+    QDialog* sheet = m_screens.onboarding(
         m_context,
         [self, holder] {
             if (self)
@@ -348,6 +354,8 @@ void MainWindow::checkOnboarding()
     *holder = sheet;
     if (sheet)
         presentSheet(sheet);
+    else
+        m_onboardingShown = false;
 }
 
 void MainWindow::checkUrgentBreak()
@@ -366,8 +374,8 @@ void MainWindow::checkUrgentBreak()
     QDialog* sheet = nullptr;
     if (rule == rules.end())
         sheet = unavailableSheet(clear, this);
-    else if (m_urgentBreak)
-        sheet = m_urgentBreak(m_context, *rule, this);
+    else
+        sheet = m_screens.urgentBreak(m_context, *rule, this);
     if (!sheet)
         return;
     m_urgentSheet = sheet;

@@ -15,26 +15,31 @@ class QAbstractButton;
 class QStackedLayout;
 class QWindow;
 
+// What the main window shows: a page for each destination and the two sheets of the whole window.
+// The window knows only this face of them: the program hands it its screens, a test of the window
+// alone the placeholders.
+class WindowScreens {
+public:
+    virtual ~WindowScreens() = default;
+    virtual QWidget* page(AppRouter::Destination destination, AppContext& context, QWidget* parent) const = 0;
+    // The first-run sheet; null when none is offered.
+    virtual QDialog* onboarding(AppContext& context, std::function<void()> onFinish, QWidget* parent) const = 0;
+    // The sheet of an urgent break on `rule`; null when there is none.
+    virtual QDialog* urgentBreak(AppContext& context, const BlockRule& rule, QWidget* parent) const = 0;
+};
+
 // The window "main": the navigation rail beside the page the router names, and the sheets that
 // belong to the whole window (onboarding, urgent break), shown one at a time.
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
-    using PageFactory = std::function<QWidget*(AppContext& context, QWidget* parent)>;
-    using OnboardingFactory =
-        std::function<QDialog*(AppContext& context, std::function<void()> onFinish, QWidget* parent)>;
-    using UrgentBreakFactory = std::function<QDialog*(AppContext& context, const BlockRule& rule, QWidget* parent)>;
-
     static inline const QString onboardingCompletedKey = QStringLiteral("onboarding.completed.v1");
 
-    explicit MainWindow(AppContext& context, QWidget* parent = nullptr);
+    MainWindow(AppContext& context, const WindowScreens& screens, QWidget* parent = nullptr);
+    // Pages with their title only, and no sheets.
+    static const WindowScreens& placeholders();
     // The face of the navigation rail's symbols.
     static QFont railFace();
-
-    // The page of a destination; until one is given, a page with its title only.
-    void setPageFactory(AppRouter::Destination destination, PageFactory factory);
-    void setOnboardingFactory(OnboardingFactory factory) { m_onboarding = std::move(factory); }
-    void setUrgentBreakFactory(UrgentBreakFactory factory) { m_urgentBreak = std::move(factory); }
 
     // Shows `sheet` window-modal over this window, after any sheet already shown; the window owns
     // it from here and deletes it when it closes.
@@ -71,9 +76,7 @@ private:
     void markRail(AppRouter::Destination destination);
 
     AppContext& m_context;
-    std::array<PageFactory, 4> m_factories;
-    OnboardingFactory m_onboarding;
-    UrgentBreakFactory m_urgentBreak;
+    const WindowScreens& m_screens;
     QStackedLayout* m_stack = nullptr;
     QWidget* m_page = nullptr;
     AppRouter::Destination m_shown = AppRouter::Destination::todos;

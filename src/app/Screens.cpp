@@ -8,19 +8,40 @@
 #include "screens/settings/SettingsView.h"
 #include "screens/todos/TodosView.h"
 
-void installScreens(MainWindow& window)
+namespace {
+
+class ProgramScreens : public WindowScreens {
+public:
+    QWidget* page(AppRouter::Destination destination, AppContext& context, QWidget* parent) const override
+    {
+        switch (destination) {
+        case AppRouter::Destination::todos:
+            return new TodosView(context, parent);
+        case AppRouter::Destination::block:
+            return new BlockRulesView(context, parent);
+        case AppRouter::Destination::notes:
+            return new NotesView(context, parent);
+        case AppRouter::Destination::settings:
+            return new SettingsView(context, parent);
+        }
+        return MainWindow::placeholderPage(destination, parent);
+    }
+
+    QDialog* onboarding(AppContext& context, std::function<void()> onFinish, QWidget* parent) const override
+    {
+        return new OnboardingView(context, 0, std::move(onFinish), parent);
+    }
+
+    QDialog* urgentBreak(AppContext& context, const BlockRule& rule, QWidget* parent) const override
+    {
+        return BlockingBypassCooldownSheet::forUrgentBreak(context, rule.id, parent);
+    }
+};
+
+} // namespace
+
+const WindowScreens& programScreens()
 {
-    using Destination = AppRouter::Destination;
-    window.setPageFactory(Destination::todos, [](AppContext& c, QWidget* parent) { return new TodosView(c, parent); });
-    window.setPageFactory(Destination::block,
-                          [](AppContext& c, QWidget* parent) { return new BlockRulesView(c, parent); });
-    window.setPageFactory(Destination::notes, [](AppContext& c, QWidget* parent) { return new NotesView(c, parent); });
-    window.setPageFactory(Destination::settings,
-                          [](AppContext& c, QWidget* parent) { return new SettingsView(c, parent); });
-    window.setUrgentBreakFactory([](AppContext& c, const BlockRule& rule, QWidget* parent) -> QDialog* {
-        return BlockingBypassCooldownSheet::forUrgentBreak(c, rule.id, parent);
-    });
-    window.setOnboardingFactory([](AppContext& c, std::function<void()> onFinish, QWidget* parent) -> QDialog* {
-        return new OnboardingView(c, 0, std::move(onFinish), parent);
-    });
+    static const ProgramScreens screens;
+    return screens;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-class MainWindow;
+class WindowScreens;
 
-// Puts the real pages and sheets into the main window: Today, Block, Notes and Settings, the
-// urgent-break sheet and the onboarding. The window itself knows only their factories.
-void installScreens(MainWindow& window);
+// The real pages and sheets of the main window: Today, Block, Notes and Settings, the
+// urgent-break sheet and the onboarding.
+const WindowScreens& programScreens();

@@ -24,7 +24,8 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-Shell::Shell(AppContext& context, NotificationCenter* notifications, Options options, QObject* parent)
+Shell::Shell(AppContext& context, const WindowScreens& screens, NotificationCenter* notifications, Options options,
+             QObject* parent)
     : QObject(parent), m_context(context), m_notifications(notifications), m_options(options)
 {
     // Closing the last window never quits: the program lives on in the tray.
@@ -42,7 +43,7 @@ Shell::Shell(AppContext& context, NotificationCenter* notifications, Options opt
 
     m_commands = new ShellCommands(
         *m_context.router, m_opener, [this] { activate(); }, [this] { m_gate->request(); }, this);
-    m_mainWindow = std::make_unique<MainWindow>(m_context);
+    m_mainWindow = std::make_unique<MainWindow>(m_context, screens);
     m_commands->attach(m_mainWindow.get());
 
     m_opener.registerHandler([this] { showMainWindow(); });

@@ -22,6 +22,7 @@ class QSystemTrayIcon;
 class QWidget;
 class ShellCommands;
 class TrayHostWatcher;
+class WindowScreens;
 
 // What the application does around its windows: decides what a start shows, keeps the tray
 // icon and its popover, routes links and notification taps, syncs when the user comes back, and
@@ -37,7 +38,8 @@ public:
         std::function<void()> activationSync; // tests: instead of the sync service's run
     };
 
-    Shell(AppContext& context, NotificationCenter* notifications, Options options, QObject* parent = nullptr);
+    Shell(AppContext& context, const WindowScreens& screens, NotificationCenter* notifications, Options options,
+          QObject* parent = nullptr);
     ~Shell() override;
 
     // Starts the launch: waits for a tray host, then shows the tray or the main window.

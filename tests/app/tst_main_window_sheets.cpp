@@ -34,8 +34,7 @@ struct WindowRig {
         f.seed({rule});
         f.defaults.set(MainWindow::onboardingCompletedKey, true);
         context = f.context(&router);
-        window = std::make_unique<MainWindow>(context);
-        installScreens(*window);
+        window = std::make_unique<MainWindow>(context, programScreens());
         window->show();
     }
     TodosView* today() const { return qobject_cast<TodosView*>(window->currentPage()); }
@@ -204,8 +203,7 @@ private slots:
         f.defaults.set(MainWindow::onboardingCompletedKey, true);
         AppRouter router;
         AppContext context = f.context(&router);
-        MainWindow window(context);
-        installScreens(window);
+        MainWindow window(context, programScreens());
         for (Destination d : beforeShow)
             router.setDestination(d);
         QCOMPARE(window.pagesBuilt(), 0);

@@ -45,7 +45,7 @@ struct ShellRig {
         options.trayPatienceMs = trayPatienceMs;
         options.offerMove = false;
         options.activationSync = [this] { ++syncs; };
-        shell = std::make_unique<Shell>(context, &notices, options);
+        shell = std::make_unique<Shell>(context, MainWindow::placeholders(), &notices, options);
         return *shell;
     }
     ~ShellRig()

@@ -63,8 +63,7 @@ int showEveryWindow(int argc, char** argv)
     AppRouter router;
     AppContext context = f.context(&router);
 
-    MainWindow main(context);
-    installScreens(main);
+    MainWindow main(context, programScreens());
     report(out, QStringLiteral("main"), &main);
 
     TaskEditorSheet::Inputs inputs;
