@@ -180,7 +180,7 @@ int Application::run(int argc, char* argv[])
     busesConnecting.wait();
     ReducedMotion::watch(QDBusConnection::sessionBus(), &app, [](bool reduced) { Motion::setReduced(reduced); });
 
-    Launch launch{arguments, preread, single, dataFolder, knownIdsPath, displayOpening.get()};
+    Launch launch{arguments, preread, single, dataFolder, knownIdsPath, displayOpening};
     Foundation foundation(launch);
     if (!foundation.storage.fatalError().isEmpty()) {
         QTextStream(stderr) << "Quillharbour cannot keep your data: " << foundation.storage.fatalError() << "\n";
@@ -200,7 +200,7 @@ Application::Foundation::Foundation(Launch& launch)
                     &watchingDrift()),
       // The desktop and the browsers' routes come first: they need no data, and the to-dos are
       // still being read meanwhile.
-      desktop(std::move(launch.display)), browsers(desktop), storage(std::nullopt, storageEnvironment(launch))
+      desktop(launch.display.get()), browsers(desktop), storage(std::nullopt, storageEnvironment(launch))
 {
     if (!storage.fatalError().isEmpty())
         return;

@@ -14,6 +14,7 @@
 #include "sync/SyncService.h"
 
 #include <QStringList>
+#include <future>
 #include <memory>
 
 class DataPreread;
@@ -44,7 +45,8 @@ public:
         SingleInstance& single;
         QString dataFolder;
         QString knownIdsPath;
-        std::shared_ptr<X11Display::Opened> display;
+        // Opened beside the rest of the start; waited for only when the desktop is made.
+        std::future<std::shared_ptr<X11Display::Opened>>& display;
     };
 
     // What the services stand on, made while the to-dos are still being read: the preferences,
