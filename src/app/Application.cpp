@@ -161,17 +161,17 @@ struct BrowserRoutes {
 
     // A Chromium-family browser's data folders: the usual one and those its running copies were
     // started on. A sandboxed build's are left out: no extension of it reaches the program.
-    QStringList dataFolders(const QString& bundleIdentifier) const
+    QStringList dataFolders(const QString& browserId) const
     {
-        const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
-        const HostManifests::Browser* link = HostManifests::browser(bundleIdentifier);
+        const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browserId);
+        const HostManifests::Browser* link = HostManifests::browser(browserId);
         if (!identity || !link || link->firefox || identity->profileFolder.isEmpty())
             return {};
         QStringList sandboxed;
         for (const QString& folder : identity->sandboxedProfileFolders)
             sandboxed.append(QDir::cleanPath(LinuxBrowsers::homeFolder(home, folder)));
         QStringList folders{QDir::cleanPath(LinuxBrowsers::profilePath(*identity, home))};
-        for (const BrowserDiscovery::Process& p : discovery.processes(bundleIdentifier)) {
+        for (const BrowserDiscovery::Process& p : discovery.processes(browserId)) {
             const QString folder = QDir::cleanPath(p.profile);
             if (!folder.isEmpty() && !folders.contains(folder) && !sandboxed.contains(folder))
                 folders.append(folder);
@@ -185,8 +185,8 @@ struct BrowserRoutes {
     {
         QStringList written;
         for (const HostManifests::Browser& b : HostManifests::browsers())
-            for (const QString& failure : HostManifests::writeIntoDataFolders(b, dataFolders(b.bundleIdentifier),
-                                                                              executable, machineIds, &written))
+            for (const QString& failure :
+                 HostManifests::writeIntoDataFolders(b, dataFolders(b.browserId), executable, machineIds, &written))
                 QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
         if (!written.isEmpty())
             extensions.recheckSetup();
@@ -428,14 +428,14 @@ int run(int argc, char* argv[])
     // themselves when their link says so; the debugging connections are asked here, briefly.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &browserAutomation, [&] {
         browserAutomation.stop();
-        QStringList bundles;
+        QStringList ids;
         for (const SupportedBrowser& browser : SupportedBrowser::all())
             if (browser.servedBy(SupportedBrowser::devToolsRoute))
-                bundles.append(browser.bundleIdentifier);
+                ids.append(browser.id);
         QEventLoop answers;
         bool answered = false;
         DevToolsTabReturn::sendBack(
-            browsers.devTools, bundles, [&](const QString& address) { return blockPageServer.returnAddress(address); },
+            browsers.devTools, ids, [&](const QString& address) { return blockPageServer.returnAddress(address); },
             quitReturnMs,
             [&] {
                 answered = true;

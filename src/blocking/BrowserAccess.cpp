@@ -16,8 +16,8 @@ const QHash<QString, QString>& BrowserAutomationService::knownUnprotectedBrowser
 {
     // Browsers recognised in front that no route reaches.
     static const QHash<QString, QString> table{
-        {QStringLiteral("com.google.Chrome.beta"), QStringLiteral("Chrome Beta")},
-        {QStringLiteral("com.google.Chrome.canary"), QStringLiteral("Chrome Canary")},
+        {QStringLiteral("chrome-beta"), QStringLiteral("Chrome Beta")},
+        {QStringLiteral("chrome-canary"), QStringLiteral("Chrome Canary")},
     };
     return table;
 }
@@ -122,11 +122,11 @@ void BrowserAutomationService::updateAccess()
             continue;
         ExtensionSide extension;
         if (m_env.extensions) {
-            extension.setup = m_env.extensions->setup(browser.bundleIdentifier);
-            extension.report = m_env.extensions->report(browser.bundleIdentifier);
+            extension.setup = m_env.extensions->setup(browser.id);
+            extension.report = m_env.extensions->report(browser.id);
             if (extension.setup == ExtensionLink::Setup::connected)
-                extension.profilesLeftOut = m_env.extensions->profilesLeftOut(browser.bundleIdentifier);
-            extension.seen = m_extensionSeen.contains(browser.bundleIdentifier);
+                extension.profilesLeftOut = m_env.extensions->profilesLeftOut(browser.id);
+            extension.seen = m_extensionSeen.contains(browser.id);
             extension.running =
                 extension.setup != ExtensionLink::Setup::connected && extension.seen && isRunning(browser);
         }
@@ -147,25 +147,26 @@ void BrowserAutomationService::takeExtensionConnections()
     const QStringList connected = m_env.extensions->connectedBrowsers();
     // The checks' reads of a browser went to its extension while it was connected: their
     // "connected" says nothing of the debugging route once the extension has gone.
-    for (const QString& bundle : std::as_const(m_extensionConnected))
-        if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundle);
-            browser && !connected.contains(bundle) && m_devTools.value(browser->id).kind == Kind::connected)
+    for (const QString& id : std::as_const(m_extensionConnected))
+        if (SupportedBrowser::withId(id) && !connected.contains(id) && m_devTools.value(id).kind == Kind::connected)
             m_devTools.insert(
-                browser->id,
-                BrowserAccessState::of(m_attempted.contains(browser->id) ? Kind::browserClosed : Kind::notConnected));
+                id, BrowserAccessState::of(m_attempted.contains(id) ? Kind::browserClosed : Kind::notConnected));
     m_extensionConnected = connected;
     bool seenNew = false;
-    for (const QString& bundle : connected) {
-        if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundle);
-            browser && !m_attempted.contains(browser->id))
+    for (const QString& id : connected) {
+        if (const SupportedBrowser* browser = SupportedBrowser::withId(id); browser && !m_attempted.contains(id))
             rememberAttempt(*browser);
-        if (!m_extensionSeen.contains(bundle)) {
-            m_extensionSeen.insert(bundle);
+        if (!m_extensionSeen.contains(id)) {
+            m_extensionSeen.insert(id);
             seenNew = true;
         }
     }
     if (seenNew) {
-        QStringList seen = m_extensionSeen.values();
+        QStringList seen;
+        for (const QString& id : std::as_const(m_extensionSeen)) {
+            const SupportedBrowser* browser = SupportedBrowser::withId(id);
+            seen.append(browser ? browser->storedKey : id);
+        }
         seen.sort();
         m_env.defaults->setStringArray(extensionSeenKey, seen);
     }
@@ -185,12 +186,12 @@ void BrowserAutomationService::rememberAttempt(const SupportedBrowser& browser)
 
 bool BrowserAutomationService::isInstalled(const SupportedBrowser& browser) const
 {
-    return m_env.workspace->isInstalled(browser.bundleIdentifier);
+    return m_env.workspace->isInstalled(browser.id);
 }
 
 bool BrowserAutomationService::isRunning(const SupportedBrowser& browser) const
 {
-    return m_env.workspace->isRunning(browser.bundleIdentifier);
+    return m_env.workspace->isRunning(browser.id);
 }
 
 void BrowserAutomationService::refreshInstalledBrowsers(bool force)
@@ -328,7 +329,7 @@ void BrowserAutomationService::updateUnprotectedBrowserWarning()
         setUnprotected(std::nullopt);
         return;
     }
-    if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front)) {
+    if (const SupportedBrowser* browser = SupportedBrowser::withId(*front)) {
         // A chosen browser whose state is not known yet is given the benefit of the doubt until
         // its first answer.
         const auto state = m_access.constFind(browser->id);

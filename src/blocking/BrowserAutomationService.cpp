@@ -46,8 +46,11 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     }
     for (const QString& id : m_env.defaults->stringArray(attemptedKey).value_or(QStringList()))
         m_attempted.insert(id);
-    for (const QString& bundle : m_env.defaults->stringArray(extensionSeenKey).value_or(QStringList()))
-        m_extensionSeen.insert(bundle);
+    // The list keeps the names the first builds wrote; one it does not know stays as it was.
+    for (const QString& key : m_env.defaults->stringArray(extensionSeenKey).value_or(QStringList())) {
+        const SupportedBrowser* browser = SupportedBrowser::withStoredKey(key);
+        m_extensionSeen.insert(browser ? browser->id : key);
+    }
     m_timer.setInterval(checkIntervalMs);
     // The timer's own event is the tick's task on the main thread: posting another one would
     // wake the loop a second time for nothing.
@@ -109,8 +112,8 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     }
     if (m_env.interceptor) {
         QPointer<BrowserAutomationService> self(this);
-        m_env.interceptor->setDecision([self](const QString& bundleIdentifier, const QString& address) {
-            return self ? self->interceptedNavigationTarget(bundleIdentifier, address) : std::nullopt;
+        m_env.interceptor->setDecision([self](const QString& browserId, const QString& address) {
+            return self ? self->interceptedNavigationTarget(browserId, address) : std::nullopt;
         });
         if (m_storage) {
             // The held domains follow every change of what is blocked: rules, boundaries, breaks, pauses.
@@ -169,7 +172,7 @@ void BrowserAutomationService::stop()
     m_lookQueued = false;
     if (m_env.interceptor)
         for (const SupportedBrowser& b : browsers())
-            m_env.interceptor->watch(b.bundleIdentifier, {});
+            m_env.interceptor->watch(b.id, {});
 }
 
 void BrowserAutomationService::updateSchedule()
@@ -308,7 +311,7 @@ void BrowserAutomationService::updateInterception()
             if (const QString d = BlockRule::normalizedDomain(s.domain); !d.isEmpty())
                 domains.append(d);
     for (const SupportedBrowser& b : browsers())
-        m_env.interceptor->watch(b.bundleIdentifier, m_attempted.contains(b.id) ? domains : QStringList());
+        m_env.interceptor->watch(b.id, m_attempted.contains(b.id) ? domains : QStringList());
 }
 
 const BlockedSiteSnapshot* BrowserAutomationService::blockedEntry(const QString& host)
@@ -323,12 +326,12 @@ const BlockedSiteSnapshot* BrowserAutomationService::blockedEntry(const QString&
     return nullptr;
 }
 
-std::optional<QString> BrowserAutomationService::interceptedNavigationTarget(const QString& bundleIdentifier,
+std::optional<QString> BrowserAutomationService::interceptedNavigationTarget(const QString& browserId,
                                                                              const QString& address)
 {
     // Held by a pattern set a moment ago; whether the host is blocked is decided now, on the
     // store's current list, exactly as a check would.
-    const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundleIdentifier);
+    const SupportedBrowser* browser = SupportedBrowser::withId(browserId);
     if (!browser || !m_attempted.contains(browser->id) || !m_pageServer || m_stopped)
         return std::nullopt;
     const QUrl url(address);
@@ -409,7 +412,7 @@ bool BrowserAutomationService::inertReadStands(const QStringList& browserIds, bo
         return false;
     for (const QString& id : browserIds)
         if (const SupportedBrowser* b = SupportedBrowser::withId(id);
-            !b || !isConnected(m_devTools, id) || !m_executor->readUnchanged(b->bundleIdentifier))
+            !b || !isConnected(m_devTools, id) || !m_executor->readUnchanged(b->id))
             return false;
     return true;
 }
@@ -424,7 +427,7 @@ BrowserAutomationService::FocusProbe BrowserAutomationService::probeFocus()
     for (const SupportedBrowser& b : browsers()) {
         if (!m_attempted.contains(b.id) || !b.servedBy(SupportedBrowser::devToolsRoute) || !isRunning(b))
             continue;
-        if (m_env.extensions && m_env.extensions->setup(b.bundleIdentifier) == ExtensionLink::Setup::connected)
+        if (m_env.extensions && m_env.extensions->setup(b.id) == ExtensionLink::Setup::connected)
             continue;
         if (b.id == m_lastActiveBrowserID)
             candidates.insert(candidates.begin(), b);
@@ -498,7 +501,7 @@ void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidate
 const SupportedBrowser* BrowserAutomationService::activeBrowser()
 {
     if (const std::optional<QString> front = frontmost()) {
-        const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front);
+        const SupportedBrowser* browser = SupportedBrowser::withId(*front);
         if (browser && m_attempted.contains(browser->id)) {
             m_lastActiveBrowserID = browser->id;
             return browser;
@@ -634,7 +637,7 @@ bool BrowserAutomationService::isBrowserInUse(const SupportedBrowser& browser) c
 {
     const std::optional<QString> front = frontmost();
     // Where the desktop cannot tell, the browser said so itself in this check.
-    const bool inFront = front ? (*front == browser.bundleIdentifier || *front == m_env.workspace->ownApplicationId())
+    const bool inFront = front ? (*front == browser.id || *front == m_env.workspace->ownApplicationId())
                                : m_focusedBrowserID == browser.id;
     if (!inFront)
         return false;

@@ -167,7 +167,7 @@ public:
 
     // Where a navigation to `address` in the browser should go instead: its block page, decided
     // from the store's current blocking state; nothing to let it through.
-    std::optional<QString> interceptedNavigationTarget(const QString& bundleIdentifier, const QString& address);
+    std::optional<QString> interceptedNavigationTarget(const QString& browserId, const QString& address);
 
 signals:
     // A browser's state, or whether blocking needs attention (needsAttention()), changed.
@@ -220,8 +220,8 @@ private:
     QHash<QString, BrowserAccessState> m_devTools; // what the debugging protocol last said
     QHash<QString, BrowserAccessState> m_access;   // both routes combined
     QSet<QString> m_attempted;
-    QSet<QString> m_extensionSeen;    // bundle identifiers
-    QStringList m_extensionConnected; // bundle identifiers, as the link last said
+    QSet<QString> m_extensionSeen;    // browser ids
+    QStringList m_extensionConnected; // browser ids, as the link last said
     QTimer m_timer;
     QTimer m_listingTimer; // the installed browsers and their profiles, listed again beside a browser
     bool m_started = false;

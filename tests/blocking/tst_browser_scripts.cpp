@@ -13,14 +13,14 @@ Q_DECLARE_METATYPE(BrowserCommand)
 
 namespace {
 
-SupportedBrowser browserNamed(const QString& bundle)
+SupportedBrowser browserNamed(const QString& browserId)
 {
-    return {QStringLiteral("test"), QStringLiteral("Test"), bundle};
+    return {browserId, QStringLiteral("Test"), {}};
 }
 
-BrowserCommand readCommand(const QString& bundle)
+BrowserCommand readCommand(const QString& browserId)
 {
-    return BrowserCommand::read(browserNamed(bundle));
+    return BrowserCommand::read(browserNamed(browserId));
 }
 
 // Addresses as they come from tabs: none of them may be altered on the way to the browser.
@@ -99,7 +99,7 @@ void TestBrowserScripts::commands()
     QFETCH(QString, noWindow);
     QFETCH(bool, reads);
     QCOMPARE(int(command.operation), operation);
-    QCOMPARE(command.bundleIdentifier, QStringLiteral("com.google.Chrome"));
+    QCOMPARE(command.browserId, QStringLiteral("chrome"));
     QCOMPARE(command.expectedAddress, expectedAddress);
     QCOMPARE(command.target, target);
     QCOMPARE(command.noWindowAnswer(), noWindow);
@@ -111,7 +111,7 @@ void TestBrowserScripts::wellFormed_data()
 {
     QTest::addColumn<BrowserCommand>("command");
     QTest::addColumn<bool>("wellFormed");
-    const SupportedBrowser chrome = browserNamed(QStringLiteral("com.google.Chrome"));
+    const SupportedBrowser chrome = browserNamed(QStringLiteral("chrome"));
     const SupportedBrowser nameless = browserNamed(QString());
     const QString from = QStringLiteral("https://a.example/");
     QTest::newRow("read") << BrowserCommand::read(chrome) << true;
@@ -140,7 +140,7 @@ void TestBrowserScripts::addressesArriveUnchanged()
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
     BrowserScriptExecutor executor(std::move(runner));
-    const SupportedBrowser b = browserNamed(QStringLiteral("org.example.Browser"));
+    const SupportedBrowser b = browserNamed(QStringLiteral("example"));
     QList<BrowserCommand> sent;
     for (const QString& address : awkwardAddresses()) {
         sent.append(BrowserCommand::redirect(b, address, address + QStringLiteral("#to")));
@@ -201,7 +201,7 @@ void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
     const QList<FakeBrowser::Received> received = browser->received();
     QCOMPARE(received.size(), plan.size());
     for (qsizetype i = 0; i < received.size(); ++i) {
-        QCOMPARE(received[i].command.bundleIdentifier, plan[i].first);
+        QCOMPARE(received[i].command.browserId, plan[i].first);
         QCOMPARE(received[i].thread == QCoreApplication::instance()->thread(),
                  placement == BrowserScriptExecutor::Placement::callingThread);
         QCOMPARE(received[i].thread, received.first().thread);
@@ -229,19 +229,19 @@ void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands()
     QFETCH(bool, hangs);
     QFETCH(bool, navigates);
     QFETCH(bool, stands);
-    const QString bundle = QStringLiteral("org.example.Browser");
-    const QString stuck = QStringLiteral("org.example.Stuck");
+    const QString browserId = QStringLiteral("example");
+    const QString stuck = QStringLiteral("stuck");
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
-    browser->open(bundle, QStringLiteral("https://example.org/"));
+    browser->open(browserId, QStringLiteral("https://example.org/"));
     browser->open(stuck, QStringLiteral("https://stuck.example/"));
     browser->setHang(stuck, true);
     browser->setTellsChanges(true);
     BrowserScriptExecutor executor(std::move(runner), 3000, nullptr, placement);
-    QVERIFY(!executor.readUnchanged(bundle)); // nothing read yet
+    QVERIFY(!executor.readUnchanged(browserId)); // nothing read yet
 
     bool completed = false;
-    executor.run(readCommand(bundle), [&completed](const BrowserScriptResult&) { completed = true; });
+    executor.run(readCommand(browserId), [&completed](const BrowserScriptResult&) { completed = true; });
     QTRY_VERIFY(completed);
     if (hangs) {
         // Another browser's read, which the runner holds on to.
@@ -249,8 +249,8 @@ void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands()
         QTRY_COMPARE(browser->received().size(), 2);
     }
     if (navigates)
-        browser->navigate(bundle, QStringLiteral("https://example.org/next"));
-    QCOMPARE(executor.readUnchanged(bundle), stands);
+        browser->navigate(browserId, QStringLiteral("https://example.org/next"));
+    QCOMPARE(executor.readUnchanged(browserId), stands);
     QVERIFY(!executor.readUnchanged(stuck));
 }
 
