@@ -1065,6 +1065,7 @@ void TestBrowserEngine::heldNavigationIsDecidedNow_data()
         << chromiumApp << QStringLiteral("https://a.org/?u=x.example.com/") << false << QString();
     QTest::newRow("not a web address") << chromiumApp << QStringLiteral("ftp://example.com/") << false << QString();
     QTest::newRow("a browser never connected") << chromeApp << feed << false << QString();
+    QTest::newRow("an application that is no browser of ours") << editorApp << feed << false << QString();
 }
 
 void TestBrowserEngine::heldNavigationIsDecidedNow()
