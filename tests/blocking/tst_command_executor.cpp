@@ -1,15 +1,13 @@
-// The commands the engine sends to the browsers, and the executor that carries them out.
+// The executor that carries the engine's commands to a browser's route, one at a time, and
+// answers each exactly once.
 
 #include "FakeBrowser.h"
 #include "blocking/BrowserScriptExecutor.h"
-#include "platform/BrowserCommand.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 
 using Operation = BrowserCommand::Operation;
-
-Q_DECLARE_METATYPE(BrowserCommand)
 
 namespace {
 
@@ -46,14 +44,10 @@ struct Completion {
 
 } // namespace
 
-class TestBrowserScripts : public QObject {
+class TestCommandExecutor : public QObject {
     Q_OBJECT
 
 private slots:
-    void commands_data();
-    void commands();
-    void wellFormed_data();
-    void wellFormed();
     void addressesArriveUnchanged();
 
     void executorRunsOneAtATimeAndCompletesInOrder_data();
@@ -67,74 +61,7 @@ private slots:
     void executorDestroyedWithScriptsPending();
 };
 
-// The four commands, each as the engine builds it: what it asks of which browser, the address
-// the tab must still show, where a redirect goes, and what a browser without a window answers.
-void TestBrowserScripts::commands_data()
-{
-    QTest::addColumn<BrowserCommand>("command");
-    QTest::addColumn<int>("operation");
-    QTest::addColumn<QString>("expectedAddress");
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("noWindow");
-    QTest::addColumn<bool>("reads");
-    const SupportedBrowser& chrome = *SupportedBrowser::withId(QStringLiteral("chrome"));
-    const QString from = QStringLiteral("https://a.example/");
-    const QString to = QStringLiteral("http://127.0.0.1:1/blocked");
-    QTest::newRow("read") << BrowserCommand::read(chrome) << int(Operation::read) << QString() << QString() << QString()
-                          << true;
-    QTest::newRow("focused read") << BrowserCommand::readFocused(chrome) << int(Operation::readFocused) << QString()
-                                  << QString() << QString() << true;
-    QTest::newRow("redirect") << BrowserCommand::redirect(chrome, from, to) << int(Operation::redirect) << from << to
-                              << QStringLiteral("no-window") << false;
-    QTest::newRow("close") << BrowserCommand::close(chrome, from) << int(Operation::close) << from << QString()
-                           << QStringLiteral("no-window") << false;
-}
-
-void TestBrowserScripts::commands()
-{
-    QFETCH(BrowserCommand, command);
-    QFETCH(int, operation);
-    QFETCH(QString, expectedAddress);
-    QFETCH(QString, target);
-    QFETCH(QString, noWindow);
-    QFETCH(bool, reads);
-    QCOMPARE(int(command.operation), operation);
-    QCOMPARE(command.browserId, QStringLiteral("chrome"));
-    QCOMPARE(command.expectedAddress, expectedAddress);
-    QCOMPARE(command.target, target);
-    QCOMPARE(command.noWindowAnswer(), noWindow);
-    QCOMPARE(command.reads(), reads);
-    QVERIFY(command.isWellFormed());
-}
-
-void TestBrowserScripts::wellFormed_data()
-{
-    QTest::addColumn<BrowserCommand>("command");
-    QTest::addColumn<bool>("wellFormed");
-    const SupportedBrowser chrome = browserNamed(QStringLiteral("chrome"));
-    const SupportedBrowser nameless = browserNamed(QString());
-    const QString from = QStringLiteral("https://a.example/");
-    QTest::newRow("read") << BrowserCommand::read(chrome) << true;
-    QTest::newRow("read of no browser") << BrowserCommand::read(nameless) << false;
-    QTest::newRow("focused read of no browser") << BrowserCommand::readFocused(nameless) << false;
-    QTest::newRow("redirect") << BrowserCommand::redirect(chrome, from, QStringLiteral("http://x/")) << true;
-    // A tab that showed nothing may still be moved: only where it goes must be known.
-    QTest::newRow("redirect from the empty address")
-        << BrowserCommand::redirect(chrome, QString(), QStringLiteral("http://x/")) << true;
-    QTest::newRow("redirect to nowhere") << BrowserCommand::redirect(chrome, from, QString()) << false;
-    QTest::newRow("close") << BrowserCommand::close(chrome, from) << true;
-    QTest::newRow("close in no browser") << BrowserCommand::close(nameless, from) << false;
-    QTest::newRow("default") << BrowserCommand{} << false;
-}
-
-void TestBrowserScripts::wellFormed()
-{
-    QFETCH(BrowserCommand, command);
-    QFETCH(bool, wellFormed);
-    QCOMPARE(command.isWellFormed(), wellFormed);
-}
-
-void TestBrowserScripts::addressesArriveUnchanged()
+void TestCommandExecutor::addressesArriveUnchanged()
 {
     // Across the executor's thread, every address reaches the browser as the engine read it.
     auto runner = std::make_unique<FakeBrowser>();
@@ -158,14 +85,14 @@ void TestBrowserScripts::addressesArriveUnchanged()
 
 // ---------------------------------------------------------------- executor
 
-void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder_data()
+void TestCommandExecutor::executorRunsOneAtATimeAndCompletesInOrder_data()
 {
     QTest::addColumn<BrowserScriptExecutor::Placement>("placement");
     QTest::newRow("own thread") << BrowserScriptExecutor::Placement::ownThread;
     QTest::newRow("calling thread") << BrowserScriptExecutor::Placement::callingThread;
 }
 
-void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
+void TestCommandExecutor::executorRunsOneAtATimeAndCompletesInOrder()
 {
     QFETCH(BrowserScriptExecutor::Placement, placement);
     auto runner = std::make_unique<FakeBrowser>();
@@ -208,7 +135,7 @@ void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
     }
 }
 
-void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands_data()
+void TestCommandExecutor::executorAsksItsRunnerWhetherAReadStands_data()
 {
     QTest::addColumn<BrowserScriptExecutor::Placement>("placement");
     QTest::addColumn<bool>("hangs");     // the read never answers: it is still under way
@@ -223,7 +150,7 @@ void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands_data()
     QTest::newRow("own thread, nothing changed") << own << false << false << false;
 }
 
-void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands()
+void TestCommandExecutor::executorAsksItsRunnerWhetherAReadStands()
 {
     QFETCH(BrowserScriptExecutor::Placement, placement);
     QFETCH(bool, hangs);
@@ -254,7 +181,7 @@ void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands()
     QVERIFY(!executor.readUnchanged(stuck));
 }
 
-void TestBrowserScripts::executorTimesOutAHangingRunner()
+void TestCommandExecutor::executorTimesOutAHangingRunner()
 {
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
@@ -288,7 +215,7 @@ void TestBrowserScripts::executorTimesOutAHangingRunner()
     QCOMPARE(completions[1].result.output, QStringLiteral("https://next.example/"));
 }
 
-void TestBrowserScripts::lateAnswerAfterTheTimeOutIsIgnored()
+void TestCommandExecutor::lateAnswerAfterTheTimeOutIsIgnored()
 {
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
@@ -315,7 +242,7 @@ void TestBrowserScripts::lateAnswerAfterTheTimeOutIsIgnored()
     QCOMPARE(completions.size(), 2);
 }
 
-void TestBrowserScripts::illFormedCommandIsAnsweredUnprepared()
+void TestCommandExecutor::illFormedCommandIsAnsweredUnprepared()
 {
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
@@ -346,7 +273,7 @@ void TestBrowserScripts::illFormedCommandIsAnsweredUnprepared()
     QCOMPARE(browser->operations(), (QList<Operation>{Operation::read, Operation::read}));
 }
 
-void TestBrowserScripts::executorDestroyedWithScriptsPending()
+void TestCommandExecutor::executorDestroyedWithScriptsPending()
 {
     QFETCH(BrowserScriptExecutor::Placement, placement);
     bool called = false;
@@ -364,5 +291,5 @@ void TestBrowserScripts::executorDestroyedWithScriptsPending()
     QVERIFY(!called);
 }
 
-QTEST_GUILESS_MAIN(TestBrowserScripts)
-#include "tst_browser_scripts.moc"
+QTEST_GUILESS_MAIN(TestCommandExecutor)
+#include "tst_command_executor.moc"
