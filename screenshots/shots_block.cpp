@@ -64,7 +64,7 @@ void pages()
                           10};
     rig.store.updateDoomScrollConfig(doom);
     rig.store.recordDoomScrollUsage(7 * 60);
-    rig.workspace.installed = {browser("chrome").bundleIdentifier, browser("brave").bundleIdentifier};
+    rig.workspace.installed = {browser("chrome").id, browser("brave").id};
     rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::connected), browser("chrome"));
     rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::notConnected), browser("brave"));
     rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::notInstalled), browser("edge"));

@@ -25,7 +25,7 @@ void shot(const QString& name, Step step, const std::function<void(OnboardingRig
     OnboardingRig rig;
     for (const auto& [id, state] : browsers)
         if (state.kind != Kind::notInstalled)
-            rig.workspace.installed.insert(SupportedBrowser::withId(QString::fromLatin1(id))->bundleIdentifier);
+            rig.workspace.installed.insert(QString::fromLatin1(id));
     OnboardingView& view = rig.open(int(step), step == Step::install);
     view.setAnimated(false);
     view.setAttribute(Qt::WA_DontShowOnScreen);

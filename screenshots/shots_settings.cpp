@@ -19,7 +19,7 @@ void showWith(SettingsRig& rig, const QList<std::pair<const char*, BrowserAccess
 {
     for (const auto& [id, state] : states)
         if (state.kind != Kind::notInstalled)
-            rig.workspace.installed.insert(SupportedBrowser::withId(QString::fromLatin1(id))->bundleIdentifier);
+            rig.workspace.installed.insert(QString::fromLatin1(id));
     rig.view->setAttribute(Qt::WA_DontShowOnScreen);
     rig.view->resize(1000, 800);
     rig.view->show();

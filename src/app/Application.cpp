@@ -318,14 +318,14 @@ void Application::returnTabsOnQuit()
     BrowserAutomationService& engine = m_blocking.engine;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, &engine, [this, &engine] {
         engine.stop();
-        QStringList bundles;
+        QStringList ids;
         for (const SupportedBrowser& browser : SupportedBrowser::all())
             if (browser.servedBy(SupportedBrowser::devToolsRoute))
-                bundles.append(browser.bundleIdentifier);
+                ids.append(browser.id);
         QEventLoop answers;
         bool answered = false;
         DevToolsTabReturn::sendBack(
-            m_foundation.browsers.devTools, bundles,
+            m_foundation.browsers.devTools, ids,
             [this](const QString& address) { return m_blockPageServer.returnAddress(address); }, quitReturnMs,
             [&] {
                 answered = true;

@@ -33,17 +33,17 @@ BrowserRoutes::BrowserRoutes(Desktop& desktop)
 {
 }
 
-QStringList BrowserRoutes::dataFolders(const QString& bundleIdentifier) const
+QStringList BrowserRoutes::dataFolders(const QString& browserId) const
 {
-    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
-    const HostManifests::Browser* link = HostManifests::browser(bundleIdentifier);
+    const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browserId);
+    const HostManifests::Browser* link = HostManifests::browser(browserId);
     if (!identity || !link || link->firefox || identity->profileFolder.isEmpty())
         return {};
     QStringList sandboxed;
     for (const QString& folder : identity->sandboxedProfileFolders)
         sandboxed.append(QDir::cleanPath(LinuxBrowsers::homeFolder(home, folder)));
     QStringList folders{QDir::cleanPath(LinuxBrowsers::profilePath(*identity, home))};
-    for (const BrowserDiscovery::Process& p : discovery.processes(bundleIdentifier)) {
+    for (const BrowserDiscovery::Process& p : discovery.processes(browserId)) {
         const QString folder = QDir::cleanPath(p.profile);
         if (!folder.isEmpty() && !folders.contains(folder) && !sandboxed.contains(folder))
             folders.append(folder);
@@ -56,7 +56,7 @@ void BrowserRoutes::linkRunningBrowsers()
     QStringList written;
     for (const HostManifests::Browser& b : HostManifests::browsers())
         for (const QString& failure :
-             HostManifests::writeIntoDataFolders(b, dataFolders(b.bundleIdentifier), executable, machineIds, &written))
+             HostManifests::writeIntoDataFolders(b, dataFolders(b.browserId), executable, machineIds, &written))
             QTextStream(stderr) << "Quillharbour cannot link a browser: " << failure << Qt::endl;
     if (!written.isEmpty())
         extensions.recheckSetup();

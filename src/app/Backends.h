@@ -56,7 +56,7 @@ struct BrowserRoutes : ExtensionRepair {
 
     // A Chromium-family browser's data folders: the usual one and those its running copies were
     // started on. A sandboxed build's are left out: no extension of it reaches the program.
-    QStringList dataFolders(const QString& bundleIdentifier) const;
+    QStringList dataFolders(const QString& browserId) const;
     // Browsers running on data folders of their own get the link file there, so their extension
     // reaches the program at its next try.
     void linkRunningBrowsers();

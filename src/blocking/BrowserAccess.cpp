@@ -1,30 +1,37 @@
 // The browsers' states: what each route says of a browser, combined into what the screens show
 // and into whether blocking needs the person's attention.
 
-#include "blocking/BrowserAutomationService.h"
+#include "blocking/BrowserAccess.h"
 
-#include "blocking/BrowserScriptExecutor.h"
-#include "blocking/ExtensionRepair.h"
 #include "platform/Defaults.h"
 #include "platform/Workspace.h"
-#include "store/StorageService.h"
 
 #include <algorithm>
 
 using Kind = BrowserAccessState::Kind;
 
-const QHash<QString, QString>& BrowserAutomationService::knownUnprotectedBrowsers()
+const QHash<QString, QString>& BrowserAccess::knownUnprotectedBrowsers()
 {
     // Browsers recognised in front that no route reaches.
     static const QHash<QString, QString> table{
-        {QStringLiteral("com.google.Chrome.beta"), QStringLiteral("Chrome Beta")},
-        {QStringLiteral("com.google.Chrome.canary"), QStringLiteral("Chrome Canary")},
+        {QStringLiteral("chrome-beta"), QStringLiteral("Chrome Beta")},
+        {QStringLiteral("chrome-canary"), QStringLiteral("Chrome Canary")},
     };
     return table;
 }
 
-BrowserAccessState BrowserAutomationService::accessState(BrowserCommandError error,
-                                                         const std::optional<QString>& message)
+BrowserAccess::BrowserAccess(Environment environment, QObject* parent) : QObject(parent), m_env(environment)
+{
+    for (const QString& id : m_env.defaults->stringArray(attemptedKey).value_or(QStringList()))
+        m_attempted.insert(id);
+    // The list keeps the names the first builds wrote; one it does not know stays as it was.
+    for (const QString& key : m_env.defaults->stringArray(extensionSeenKey).value_or(QStringList())) {
+        const SupportedBrowser* browser = SupportedBrowser::withStoredKey(key);
+        m_extensionSeen.insert(browser ? browser->id : key);
+    }
+}
+
+BrowserAccessState BrowserAccess::accessState(BrowserCommandError error, const std::optional<QString>& message)
 {
     // The texts the person reads are chosen here; a route's message shows only where no text of
     // our own says more.
@@ -50,9 +57,8 @@ BrowserAccessState BrowserAutomationService::accessState(BrowserCommandError err
     return BrowserAccessState::of(Kind::problem, message.value_or(QStringLiteral("The browser connection failed.")));
 }
 
-BrowserAccessState BrowserAutomationService::combinedAccess(const SupportedBrowser& browser,
-                                                            const BrowserAccessState& devTools,
-                                                            const ExtensionSide& extension)
+BrowserAccessState BrowserAccess::combinedAccess(const SupportedBrowser& browser, const BrowserAccessState& devTools,
+                                                 const ExtensionSide& extension)
 {
     using Setup = ExtensionLink::Setup;
     const bool viaExtension = browser.servedBy(SupportedBrowser::extensionRoute);
@@ -104,30 +110,37 @@ BrowserAccessState BrowserAutomationService::combinedAccess(const SupportedBrows
     return BrowserAccessState::of(Kind::extensionMissing);
 }
 
-void BrowserAutomationService::setAccess(const BrowserAccessState& state, const SupportedBrowser& browser)
+bool BrowserAccess::isDevToolsConnected(const QString& browserId) const
+{
+    // Asked on every check: without copying the state out.
+    const auto it = m_devTools.constFind(browserId);
+    return it != m_devTools.cend() && it->kind == Kind::connected;
+}
+
+void BrowserAccess::setDevToolsState(const BrowserAccessState& state, const SupportedBrowser& browser)
 {
     const auto it = m_devTools.constFind(browser.id);
     if (it != m_devTools.cend() && *it == state)
         return;
     m_devTools.insert(browser.id, state);
-    updateAccess();
-    wake();
+    update();
+    emit devToolsStateChanged();
 }
 
-void BrowserAutomationService::updateAccess()
+void BrowserAccess::update()
 {
     QHash<QString, BrowserAccessState> combined;
-    for (const SupportedBrowser& browser : browsers()) {
+    for (const SupportedBrowser& browser : SupportedBrowser::all()) {
         const auto devTools = m_devTools.constFind(browser.id);
         if (devTools == m_devTools.cend())
             continue;
         ExtensionSide extension;
         if (m_env.extensions) {
-            extension.setup = m_env.extensions->setup(browser.bundleIdentifier);
-            extension.report = m_env.extensions->report(browser.bundleIdentifier);
+            extension.setup = m_env.extensions->setup(browser.id);
+            extension.report = m_env.extensions->report(browser.id);
             if (extension.setup == ExtensionLink::Setup::connected)
-                extension.profilesLeftOut = m_env.extensions->profilesLeftOut(browser.bundleIdentifier);
-            extension.seen = m_extensionSeen.contains(browser.bundleIdentifier);
+                extension.profilesLeftOut = m_env.extensions->profilesLeftOut(browser.id);
+            extension.seen = m_extensionSeen.contains(browser.id);
             extension.running =
                 extension.setup != ExtensionLink::Setup::connected && extension.seen && isRunning(browser);
         }
@@ -137,10 +150,10 @@ void BrowserAutomationService::updateAccess()
         return;
     m_access = combined;
     m_warnedFront.reset();
-    emit accessChanged();
+    emit changed();
 }
 
-void BrowserAutomationService::takeExtensionConnections()
+void BrowserAccess::takeExtensionConnections()
 {
     // Installing the extension is the person's consent: its browser counts as connected by choice.
     if (!m_env.extensions)
@@ -148,138 +161,74 @@ void BrowserAutomationService::takeExtensionConnections()
     const QStringList connected = m_env.extensions->connectedBrowsers();
     // The checks' reads of a browser went to its extension while it was connected: their
     // "connected" says nothing of the debugging route once the extension has gone.
-    for (const QString& bundle : std::as_const(m_extensionConnected))
-        if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundle);
-            browser && !connected.contains(bundle) && m_devTools.value(browser->id).kind == Kind::connected)
+    for (const QString& id : std::as_const(m_extensionConnected))
+        if (SupportedBrowser::withId(id) && !connected.contains(id) && m_devTools.value(id).kind == Kind::connected)
             m_devTools.insert(
-                browser->id,
-                BrowserAccessState::of(m_attempted.contains(browser->id) ? Kind::browserClosed : Kind::notConnected));
+                id, BrowserAccessState::of(m_attempted.contains(id) ? Kind::browserClosed : Kind::notConnected));
     m_extensionConnected = connected;
     bool seenNew = false;
-    for (const QString& bundle : connected) {
-        if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundle);
-            browser && !m_attempted.contains(browser->id))
+    for (const QString& id : connected) {
+        if (const SupportedBrowser* browser = SupportedBrowser::withId(id); browser && !m_attempted.contains(id))
             rememberAttempt(*browser);
-        if (!m_extensionSeen.contains(bundle)) {
-            m_extensionSeen.insert(bundle);
+        if (!m_extensionSeen.contains(id)) {
+            m_extensionSeen.insert(id);
             seenNew = true;
         }
     }
     if (seenNew) {
-        QStringList seen = m_extensionSeen.values();
+        QStringList seen;
+        for (const QString& id : std::as_const(m_extensionSeen)) {
+            const SupportedBrowser* browser = SupportedBrowser::withId(id);
+            seen.append(browser ? browser->storedKey : id);
+        }
         seen.sort();
         m_env.defaults->setStringArray(extensionSeenKey, seen);
     }
-    updateAccess();
-    updateSchedule();
+    update();
 }
 
-void BrowserAutomationService::rememberAttempt(const SupportedBrowser& browser)
+void BrowserAccess::rememberAttempt(const SupportedBrowser& browser)
 {
     m_attempted.insert(browser.id);
     m_warnedFront.reset();
     QStringList ids = m_attempted.values();
     ids.sort();
     m_env.defaults->setStringArray(attemptedKey, ids);
-    updateInterception();
+    emit attemptsChanged();
 }
 
-bool BrowserAutomationService::isInstalled(const SupportedBrowser& browser) const
+bool BrowserAccess::isInstalled(const SupportedBrowser& browser) const
 {
-    return m_env.workspace->isInstalled(browser.bundleIdentifier);
+    return m_env.workspace->isInstalled(browser.id);
 }
 
-bool BrowserAutomationService::isRunning(const SupportedBrowser& browser) const
+bool BrowserAccess::isRunning(const SupportedBrowser& browser) const
 {
-    return m_env.workspace->isRunning(browser.bundleIdentifier);
+    return m_env.workspace->isRunning(browser.id);
 }
 
-void BrowserAutomationService::refreshInstalledBrowsers(bool force)
+void BrowserAccess::refreshInstalled(bool force)
 {
     // Monotonic: a wall clock set back must not stop the listing for as long.
     const double t = m_env.monotonic->seconds();
     if (!force && m_lastInstalledRefresh && t - *m_lastInstalledRefresh <= listingInterval)
         return;
     m_lastInstalledRefresh = t;
-    for (const SupportedBrowser& browser : browsers()) {
+    for (const SupportedBrowser& browser : SupportedBrowser::all()) {
         const auto current = m_devTools.constFind(browser.id);
         if (!isInstalled(browser)) {
-            setAccess(BrowserAccessState::of(Kind::notInstalled), browser);
+            setDevToolsState(BrowserAccessState::of(Kind::notInstalled), browser);
         } else if (current == m_devTools.cend() || current->kind == Kind::notInstalled) {
-            setAccess(
+            setDevToolsState(
                 BrowserAccessState::of(m_attempted.contains(browser.id) ? Kind::browserClosed : Kind::notConnected),
                 browser);
         }
     }
     // What the browsers' own files say (their profiles, each one's extensions) is looked at again.
-    updateAccess();
+    update();
 }
 
-void BrowserAutomationService::connect(const SupportedBrowser& browser)
-{
-    refreshInstalledBrowsers(true);
-    if (!isInstalled(browser))
-        return;
-    rememberAttempt(browser);
-    if (!browser.servedBy(SupportedBrowser::devToolsRoute)) {
-        updateAccess();
-        return;
-    }
-    updateSchedule();
-    if (!isRunning(browser)) {
-        setAccess(BrowserAccessState::of(Kind::browserClosed), browser);
-        return;
-    }
-    if (!m_executor)
-        return;
-    // The first command a browser receives is what asks the person for permission. Its answer is
-    // the runner's last read from now on, not the one a check remembers.
-    m_inertRead.reset();
-    QPointer<BrowserAutomationService> self(this);
-    m_executor->run(BrowserCommand::read(browser), [self, browser](const BrowserScriptResult& result) {
-        if (self)
-            self->handleActiveTab(result, browser, false, true, 0);
-    });
-}
-
-void BrowserAutomationService::openAutomationSettings()
-{
-    if (const QUrl page = m_env.automationHelpPage ? m_env.automationHelpPage() : QUrl(); page.isValid())
-        m_env.workspace->openURL(page);
-}
-
-void BrowserAutomationService::fix(const SupportedBrowser& browser)
-{
-    const Kind kind = m_access.value(browser.id).kind;
-    switch (kind) {
-    case Kind::extensionMissing:
-    case Kind::hostMissing:
-    case Kind::extensionOff:
-    case Kind::privateWindowsHidden:
-    case Kind::profilesLeftOut:
-        if (m_env.extensionRepair)
-            m_env.extensionRepair->repair(browser, kind);
-        else
-            openAutomationSettings();
-        return;
-    case Kind::permissionNeeded:
-    case Kind::awaitingConsent:
-    case Kind::notPossible:
-        openAutomationSettings();
-        return;
-    case Kind::connected:
-    case Kind::notInstalled:
-        return;
-    case Kind::problem:
-    case Kind::notConnected:
-    case Kind::browserClosed:
-    case Kind::unsupported:
-        connect(browser);
-        return;
-    }
-}
-
-bool BrowserAutomationService::stateNeedsAttention(const SupportedBrowser& browser) const
+bool BrowserAccess::stateNeedsAttention(const SupportedBrowser& browser) const
 {
     const auto it = m_access.constFind(browser.id);
     if (it == m_access.cend())
@@ -290,13 +239,13 @@ bool BrowserAutomationService::stateNeedsAttention(const SupportedBrowser& brows
     return m_attempted.contains(browser.id) && (it->kind == Kind::extensionMissing || it->kind == Kind::notPossible);
 }
 
-bool BrowserAutomationService::needsAttention() const
+bool BrowserAccess::needsAttention(bool enforcing) const
 {
     std::vector<const SupportedBrowser*> installed;
-    for (const SupportedBrowser& b : browsers())
+    for (const SupportedBrowser& b : SupportedBrowser::all())
         if (isInstalled(b))
             installed.push_back(&b);
-    if (installed.empty() || !hasProtectionToEnforce())
+    if (installed.empty() || !enforcing)
         return false;
     const bool anyProtected = std::any_of(installed.begin(), installed.end(), [&](const SupportedBrowser* b) {
         return m_access.value(b->id).isProtected() && m_access.contains(b->id);
@@ -309,27 +258,26 @@ bool BrowserAutomationService::needsAttention() const
     return m_unprotected.has_value();
 }
 
-void BrowserAutomationService::setUnprotected(const std::optional<QString>& name)
+void BrowserAccess::setUnprotected(const std::optional<QString>& name)
 {
     if (name == m_unprotected)
         return;
     m_unprotected = name;
-    emit browserInUseWithoutProtectionChanged();
+    emit unprotectedChanged();
     // Whether blocking needs attention follows the warning too: the status icon and the popover
     // hear of it at once, not at their next look.
-    emit accessChanged();
+    emit changed();
 }
 
-void BrowserAutomationService::updateUnprotectedBrowserWarning()
+void BrowserAccess::updateWarning(const std::optional<QString>& front, bool enforcing)
 {
-    const std::optional<QString> front = frontmost();
     m_warnedFront = front;
-    if (!hasProtectionToEnforce() || !front || front->isEmpty()) {
+    if (!enforcing || !front || front->isEmpty()) {
         // Unknown front (Wayland): the installed browsers' states tell instead.
         setUnprotected(std::nullopt);
         return;
     }
-    if (const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front)) {
+    if (const SupportedBrowser* browser = SupportedBrowser::withId(*front)) {
         // A chosen browser whose state is not known yet is given the benefit of the doubt until
         // its first answer.
         const auto state = m_access.constFind(browser->id);
@@ -343,4 +291,15 @@ void BrowserAutomationService::updateUnprotectedBrowserWarning()
         return;
     }
     // Any other application leaves the warning as it was.
+}
+
+bool BrowserAccess::anyRuns() const
+{
+    for (const SupportedBrowser& b : SupportedBrowser::all())
+        if (isRunning(b))
+            return true;
+    for (auto it = knownUnprotectedBrowsers().cbegin(); it != knownUnprotectedBrowsers().cend(); ++it)
+        if (m_env.workspace->isRunning(it.key()))
+            return true;
+    return false;
 }

@@ -1,6 +1,7 @@
 #include "blocking/BrowserAutomationService.h"
 
 #include "blocking/BrowserScriptExecutor.h"
+#include "blocking/ExtensionRepair.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "platform/Defaults.h"
 #include "platform/IdleTime.h"
@@ -12,24 +13,15 @@
 
 #include <QScopeGuard>
 #include <QUrl>
-#include <algorithm>
-#include <cmath>
+
+using Kind = BrowserAccessState::Kind;
 
 namespace {
 
-double stepSince(std::optional<Date> last, Date now)
+BrowserAccess::Environment accessEnvironment(const BrowserAutomationService::Environment& env)
 {
-    const double delta = now - *last;
-    if (!(delta > 0)) // negative, zero or not a number
-        return 0;
-    return std::min(delta, BrowserAutomationService::stepCap);
-}
-
-// Looked up on every check: without copying the state out.
-bool isConnected(const QHash<QString, BrowserAccessState>& states, const QString& browserId)
-{
-    const auto it = states.constFind(browserId);
-    return it != states.cend() && it->kind == BrowserAccessState::Kind::connected;
+    return {env.defaults, env.workspace, env.monotonic ? env.monotonic : &SystemMonotonicClock::instance(),
+            env.extensions};
 }
 
 } // namespace
@@ -37,17 +29,19 @@ bool isConnected(const QHash<QString, BrowserAccessState>& states, const QString
 BrowserAutomationService::BrowserAutomationService(StorageService* storage, LocalBlockPageServer* pageServer,
                                                    BrowserScriptExecutor* executor, Environment environment,
                                                    QObject* parent)
-    : QObject(parent), m_storage(storage), m_pageServer(pageServer), m_executor(executor), m_env(std::move(environment))
+    : QObject(parent), m_storage(storage), m_pageServer(pageServer), m_executor(executor),
+      m_env(std::move(environment)), m_browsers(accessEnvironment(m_env)), m_blocked(storage, pageServer),
+      m_usage(storage, m_env.calendar)
 {
     Q_ASSERT(m_env.clock && m_env.calendar && m_env.defaults && m_env.workspace && m_env.idleTime);
-    if (!m_env.monotonic) {
-        static const SystemMonotonicClock system;
-        m_env.monotonic = &system;
-    }
-    for (const QString& id : m_env.defaults->stringArray(attemptedKey).value_or(QStringList()))
-        m_attempted.insert(id);
-    for (const QString& bundle : m_env.defaults->stringArray(extensionSeenKey).value_or(QStringList()))
-        m_extensionSeen.insert(bundle);
+    if (!m_env.monotonic)
+        m_env.monotonic = &SystemMonotonicClock::instance();
+    QObject::connect(&m_browsers, &BrowserAccess::changed, this, &BrowserAutomationService::accessChanged);
+    QObject::connect(&m_browsers, &BrowserAccess::unprotectedChanged, this,
+                     &BrowserAutomationService::browserInUseWithoutProtectionChanged);
+    // What the debugging protocol says of a browser may be what a spared read rested on.
+    QObject::connect(&m_browsers, &BrowserAccess::devToolsStateChanged, this, &BrowserAutomationService::wake);
+    QObject::connect(&m_browsers, &BrowserAccess::attemptsChanged, this, &BrowserAutomationService::updateInterception);
     m_timer.setInterval(checkIntervalMs);
     // The timer's own event is the tick's task on the main thread: posting another one would
     // wake the loop a second time for nothing.
@@ -67,7 +61,7 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         // front may need the warning again or no longer.
         const auto forget = [this] {
             m_inertRead.reset();
-            m_warnedFront.reset();
+            m_browsers.forgetWarning();
         };
         QObject::connect(m_storage, &StorageService::rulesChanged, this, forget);
         QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this, forget);
@@ -97,8 +91,7 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     if (m_env.extensions) {
         QObject::connect(m_env.extensions, &ExtensionLink::setupChanged, this,
                          &BrowserAutomationService::takeExtensionConnections);
-        QObject::connect(m_env.extensions, &ExtensionLink::reportChanged, this,
-                         &BrowserAutomationService::updateAccess);
+        QObject::connect(m_env.extensions, &ExtensionLink::reportChanged, &m_browsers, &BrowserAccess::update);
         // A tab or focus change an extension reports is looked at now, not at the next tick.
         QObject::connect(m_env.extensions, &ExtensionLink::reportChanged, this, [this] {
             updateSchedule();
@@ -109,8 +102,8 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     }
     if (m_env.interceptor) {
         QPointer<BrowserAutomationService> self(this);
-        m_env.interceptor->setDecision([self](const QString& bundleIdentifier, const QString& address) {
-            return self ? self->interceptedNavigationTarget(bundleIdentifier, address) : std::nullopt;
+        m_env.interceptor->setDecision([self](const QString& browserId, const QString& address) {
+            return self ? self->interceptedNavigationTarget(browserId, address) : std::nullopt;
         });
         if (m_storage) {
             // The held domains follow every change of what is blocked: rules, boundaries, breaks, pauses.
@@ -146,18 +139,7 @@ bool BrowserAutomationService::hasBrowserToWatch() const
 {
     // A check reads a chosen browser that runs, and warns about any browser in front that no
     // route protects: with none of them running it has nothing to do.
-    return m_isScreenActive && hasProtectionToEnforce() && anyBrowserRuns();
-}
-
-bool BrowserAutomationService::anyBrowserRuns() const
-{
-    for (const SupportedBrowser& b : browsers())
-        if (isRunning(b))
-            return true;
-    for (auto it = knownUnprotectedBrowsers().cbegin(); it != knownUnprotectedBrowsers().cend(); ++it)
-        if (m_env.workspace->isRunning(it.key()))
-            return true;
-    return false;
+    return m_isScreenActive && hasProtectionToEnforce() && m_browsers.anyRuns();
 }
 
 void BrowserAutomationService::stop()
@@ -169,7 +151,7 @@ void BrowserAutomationService::stop()
     m_lookQueued = false;
     if (m_env.interceptor)
         for (const SupportedBrowser& b : browsers())
-            m_env.interceptor->watch(b.bundleIdentifier, {});
+            m_env.interceptor->watch(b.id, {});
 }
 
 void BrowserAutomationService::updateSchedule()
@@ -198,7 +180,7 @@ void BrowserAutomationService::updateListing()
     // one, which the browser writes some seconds after the change and tells nobody) is looked at
     // by the listing's own timer. With no browser running there is nothing of the kind to find:
     // one installed is heard of as it first starts (browsersChanged).
-    const bool listing = !m_stopped && !m_timer.isActive() && anyBrowserRuns();
+    const bool listing = !m_stopped && !m_timer.isActive() && m_browsers.anyRuns();
     if (listing && !m_listingTimer.isActive())
         m_listingTimer.start();
     else if (!listing)
@@ -211,7 +193,7 @@ void BrowserAutomationService::browsersChanged()
     // the browsers installed, which a program at rest lists on no timer: the last listing is
     // then long past. Not forced: a starting browser changes its folders several times.
     refreshInstalledBrowsers(false);
-    updateAccess();
+    m_browsers.update();
     updateUnprotectedBrowserWarning();
     updateSchedule();
 }
@@ -250,7 +232,7 @@ void BrowserAutomationService::checkActiveBrowser()
     // What is held follows events (the blocked list, a browser chosen; the interceptor itself
     // hears of browsers that start), never the tick.
     refreshInstalledBrowsers(false);
-    if (!m_warnedFront || *m_warnedFront != m_tickFront)
+    if (!m_browsers.warnedFor(*m_tickFront))
         updateUnprotectedBrowserWarning();
     const bool spared = runGuardedCheck();
     // A check under way, or one spared, has a browser to look at; only a tick that found none
@@ -302,47 +284,19 @@ void BrowserAutomationService::updateInterception()
 {
     if (!m_env.interceptor || m_stopped)
         return;
-    QStringList domains;
-    if (m_storage && m_pageServer && m_pageServer->port())
-        for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow)
-            if (const QString d = BlockRule::normalizedDomain(s.domain); !d.isEmpty())
-                domains.append(d);
+    const QStringList domains = m_blocked.domains();
     for (const SupportedBrowser& b : browsers())
-        m_env.interceptor->watch(b.bundleIdentifier, m_attempted.contains(b.id) ? domains : QStringList());
+        m_env.interceptor->watch(b.id, m_browsers.attempted().contains(b.id) ? domains : QStringList());
 }
 
-const BlockedSiteSnapshot* BrowserAutomationService::blockedEntry(const QString& host)
-{
-    if (!m_storage)
-        return nullptr;
-    if (m_storage->state().validUntil <= now())
-        m_storage->refreshBlockingState();
-    for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow)
-        if (BlockRule::hostMatches(host, s.domain))
-            return &s;
-    return nullptr;
-}
-
-std::optional<QString> BrowserAutomationService::interceptedNavigationTarget(const QString& bundleIdentifier,
+std::optional<QString> BrowserAutomationService::interceptedNavigationTarget(const QString& browserId,
                                                                              const QString& address)
 {
     // Held by a pattern set a moment ago; whether the host is blocked is decided now, on the
     // store's current list, exactly as a check would.
-    const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(bundleIdentifier);
-    if (!browser || !m_attempted.contains(browser->id) || !m_pageServer || m_stopped)
+    if (!SupportedBrowser::withId(browserId) || !m_browsers.attempted().contains(browserId) || m_stopped)
         return std::nullopt;
-    const QUrl url(address);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        url.host().isEmpty() || isOwnPage(url))
-        return std::nullopt;
-    const BlockedSiteSnapshot* match = blockedEntry(url.host());
-    if (!match)
-        return std::nullopt;
-    const std::optional<QUrl> page = m_pageServer->blockedPageURL(match->ruleId, match->domain, address);
-    if (!page)
-        return std::nullopt;
-    return page->toString(QUrl::FullyEncoded);
+    return m_blocked.blockPage(address, now());
 }
 
 bool BrowserAutomationService::concernsAnyRule(const QString& host) const
@@ -409,7 +363,7 @@ bool BrowserAutomationService::inertReadStands(const QStringList& browserIds, bo
         return false;
     for (const QString& id : browserIds)
         if (const SupportedBrowser* b = SupportedBrowser::withId(id);
-            !b || !isConnected(m_devTools, id) || !m_executor->readUnchanged(b->bundleIdentifier))
+            !b || !m_browsers.isDevToolsConnected(id) || !m_executor->readUnchanged(b->id))
             return false;
     return true;
 }
@@ -422,9 +376,9 @@ BrowserAutomationService::FocusProbe BrowserAutomationService::probeFocus()
     // reports already told the desktop's answer.
     std::vector<SupportedBrowser> candidates;
     for (const SupportedBrowser& b : browsers()) {
-        if (!m_attempted.contains(b.id) || !b.servedBy(SupportedBrowser::devToolsRoute) || !isRunning(b))
+        if (!m_browsers.attempted().contains(b.id) || !b.servedBy(SupportedBrowser::devToolsRoute) || !isRunning(b))
             continue;
-        if (m_env.extensions && m_env.extensions->setup(b.bundleIdentifier) == ExtensionLink::Setup::connected)
+        if (m_env.extensions && m_env.extensions->setup(b.id) == ExtensionLink::Setup::connected)
             continue;
         if (b.id == m_lastActiveBrowserID)
             candidates.insert(candidates.begin(), b);
@@ -498,8 +452,8 @@ void BrowserAutomationService::probeNext(std::vector<SupportedBrowser> candidate
 const SupportedBrowser* BrowserAutomationService::activeBrowser()
 {
     if (const std::optional<QString> front = frontmost()) {
-        const SupportedBrowser* browser = SupportedBrowser::withBundleIdentifier(*front);
-        if (browser && m_attempted.contains(browser->id)) {
+        const SupportedBrowser* browser = SupportedBrowser::withId(*front);
+        if (browser && m_browsers.attempted().contains(browser->id)) {
             m_lastActiveBrowserID = browser->id;
             return browser;
         }
@@ -507,7 +461,7 @@ const SupportedBrowser* BrowserAutomationService::activeBrowser()
     if (!m_lastActiveBrowserID)
         return nullptr;
     const SupportedBrowser* last = SupportedBrowser::withId(*m_lastActiveBrowserID);
-    if (last && m_attempted.contains(last->id) && isRunning(*last))
+    if (last && m_browsers.attempted().contains(last->id) && isRunning(*last))
         return last;
     return nullptr;
 }
@@ -516,14 +470,6 @@ void BrowserAutomationService::finishCheck(quint64 check)
 {
     if (check == m_checkNumber)
         m_isChecking = false;
-}
-
-bool BrowserAutomationService::isOwnPage(const QUrl& url) const
-{
-    const QString host = url.host().toLower();
-    const bool loopback =
-        host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") || host == QLatin1String("::1");
-    return loopback && m_pageServer && m_pageServer->port() && url.port(-1) == static_cast<int>(*m_pageServer->port());
 }
 
 void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result, const SupportedBrowser& browser,
@@ -560,15 +506,13 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     }
     const QString address = *result.output;
     const QUrl url(address);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        url.host().isEmpty()) {
+    if (!BlockedAddresses::isWebAddress(url)) {
         resetUsageTracking();
         inert();
         finish();
         return;
     }
-    if (isOwnPage(url)) {
+    if (m_blocked.isOwnPage(url)) {
         resetUsageTracking();
         if (url.path() == QLatin1String("/close") && m_executor) {
             QPointer<BrowserAutomationService> self(this);
@@ -591,20 +535,15 @@ void BrowserAutomationService::handleActiveTab(const BrowserScriptResult& result
     else
         resetUsageTracking();
 
-    const BlockedSiteSnapshot* match = blockedEntry(host);
-    if (!match && !concernsAnyRule(host))
+    const std::optional<QString> page = m_blocked.blockPage(address, now());
+    if (!page && !concernsAnyRule(host))
         inert();
-    if (!match || !m_pageServer || !m_executor) {
-        finish();
-        return;
-    }
-    const std::optional<QUrl> page = m_pageServer->blockedPageURL(match->ruleId, match->domain, address);
-    if (!page) {
+    if (!page || !m_executor) {
         finish();
         return;
     }
     QPointer<BrowserAutomationService> self(this);
-    m_executor->run(BrowserCommand::redirect(browser, address, page->toString(QUrl::FullyEncoded)),
+    m_executor->run(BrowserCommand::redirect(browser, address, *page),
                     [self, browser, check](const BrowserScriptResult& r) {
                         if (self)
                             self->finishScript(r, browser, check);
@@ -634,7 +573,7 @@ bool BrowserAutomationService::isBrowserInUse(const SupportedBrowser& browser) c
 {
     const std::optional<QString> front = frontmost();
     // Where the desktop cannot tell, the browser said so itself in this check.
-    const bool inFront = front ? (*front == browser.bundleIdentifier || *front == m_env.workspace->ownApplicationId())
+    const bool inFront = front ? (*front == browser.id || *front == m_env.workspace->ownApplicationId())
                                : m_focusedBrowserID == browser.id;
     if (!inFront)
         return false;
@@ -655,24 +594,12 @@ void BrowserAutomationService::noteSeen(const QString& what)
 
 void BrowserAutomationService::resetUsageTracking()
 {
-    m_usageRuleID.reset();
-    m_lastUsageInspection.reset();
-    m_usageRemainder = 0;
-    m_lastDoomInspection.reset();
-    m_doomUsageRemainder = 0;
+    m_usage.reset();
 }
 
 std::optional<BlockRule> BrowserAutomationService::activeUrgentBreakRule(const QString& host) const
 {
-    if (!m_storage || !m_storage->state().urgentBreak)
-        return std::nullopt;
-    const UrgentBreakState& b = *m_storage->state().urgentBreak;
-    if (!b.isRunning(now()))
-        return std::nullopt;
-    for (const BlockRule& rule : m_storage->rules())
-        if (rule.id == b.ruleId && BlockRule::hostMatches(host, rule.domain))
-            return rule;
-    return std::nullopt;
+    return m_usage.activeUrgentBreakRule(host, now());
 }
 
 void BrowserAutomationService::accountUsage(const QString& host)
@@ -681,83 +608,87 @@ void BrowserAutomationService::accountUsage(const QString& host)
         resetUsageTracking();
         return;
     }
-    if (!m_storage)
-        return;
-    const Date t = now();
-    accountDoomScrollUsage(host, t);
-    if (!m_storage)
-        return;
-    std::optional<BlockRule> rule = activeUrgentBreakRule(host);
-    if (!rule)
-        rule = limitRule(host, t);
-    if (!rule) {
-        m_usageRuleID.reset();
-        m_lastUsageInspection.reset();
-        m_usageRemainder = 0;
-        return;
-    }
-    if (m_usageRuleID != rule->id || !m_lastUsageInspection) {
-        m_usageRuleID = rule->id;
-        m_lastUsageInspection = t;
-        m_usageRemainder = 0;
-        return;
-    }
-    m_usageRemainder += stepSince(m_lastUsageInspection, t);
-    m_lastUsageInspection = t;
-    const double whole = std::trunc(m_usageRemainder);
-    if (whole >= 1) {
-        m_usageRemainder -= whole;
-        m_storage->recordUsage(*rule, static_cast<qint64>(whole));
-    }
-}
-
-std::optional<BlockRule> BrowserAutomationService::limitRule(const QString& host, Date t) const
-{
-    // The weekday is worked out only for a limit rule that covers the host: on most looks none does.
-    std::optional<int> weekday;
-    for (const BlockRule& r : m_storage->rules()) {
-        if (!r.blockApplySchedule.isAfterMaxDailyTime || !BlockRule::hostMatches(host, r.domain))
-            continue;
-        if (!r.activeWeekdays.isEmpty() && !weekday)
-            weekday = m_env.calendar().weekday(t);
-        if (r.activeWeekdays.isEmpty() || r.activeWeekdays.contains(*weekday))
-            return r;
-    }
-    return std::nullopt;
-}
-
-bool BrowserAutomationService::doomScrollCounts(const QString& host, Date t) const
-{
-    const DoomScrollConfig& config = m_storage->doomScrollConfig();
-    const auto& doom = m_storage->state().doomScroll;
-    return config.isEnabled && config.matches(host) && !(doom && doom->breakEndsAt && *doom->breakEndsAt > t);
+    m_usage.account(host, now());
 }
 
 bool BrowserAutomationService::hasUsageToMeasure(const QString& host) const
 {
-    if (!m_isScreenActive || !m_storage)
-        return false;
-    const Date t = now();
-    return doomScrollCounts(host, t) || activeUrgentBreakRule(host) || limitRule(host, t);
+    return m_isScreenActive && m_usage.hasUsageToMeasure(host, now());
 }
 
-void BrowserAutomationService::accountDoomScrollUsage(const QString& host, Date t)
+// ---------------------------------------------------------------- the browsers' states
+
+void BrowserAutomationService::takeExtensionConnections()
 {
-    if (!doomScrollCounts(host, t)) {
-        m_lastDoomInspection.reset();
-        m_doomUsageRemainder = 0;
+    m_browsers.takeExtensionConnections();
+    updateSchedule();
+}
+
+void BrowserAutomationService::updateUnprotectedBrowserWarning()
+{
+    m_browsers.updateWarning(frontmost(), hasProtectionToEnforce());
+}
+
+void BrowserAutomationService::connect(const SupportedBrowser& browser)
+{
+    refreshInstalledBrowsers(true);
+    if (!isInstalled(browser))
+        return;
+    m_browsers.rememberAttempt(browser);
+    if (!browser.servedBy(SupportedBrowser::devToolsRoute)) {
+        m_browsers.update();
         return;
     }
-    if (!m_lastDoomInspection) {
-        m_lastDoomInspection = t;
-        m_doomUsageRemainder = 0;
+    updateSchedule();
+    if (!isRunning(browser)) {
+        setAccess(BrowserAccessState::of(Kind::browserClosed), browser);
         return;
     }
-    m_doomUsageRemainder += stepSince(m_lastDoomInspection, t);
-    m_lastDoomInspection = t;
-    const double whole = std::trunc(m_doomUsageRemainder);
-    if (whole >= 1) {
-        m_doomUsageRemainder -= whole;
-        m_storage->recordDoomScrollUsage(static_cast<qint64>(whole));
+    if (!m_executor)
+        return;
+    // The first command a browser receives is what asks the person for permission. Its answer is
+    // the runner's last read from now on, not the one a check remembers.
+    m_inertRead.reset();
+    QPointer<BrowserAutomationService> self(this);
+    m_executor->run(BrowserCommand::read(browser), [self, browser](const BrowserScriptResult& result) {
+        if (self)
+            self->handleActiveTab(result, browser, false, true, 0);
+    });
+}
+
+void BrowserAutomationService::openAutomationSettings()
+{
+    if (const QUrl page = m_env.automationHelpPage ? m_env.automationHelpPage() : QUrl(); page.isValid())
+        m_env.workspace->openURL(page);
+}
+
+void BrowserAutomationService::fix(const SupportedBrowser& browser)
+{
+    const Kind kind = m_browsers.states().value(browser.id).kind;
+    switch (kind) {
+    case Kind::extensionMissing:
+    case Kind::hostMissing:
+    case Kind::extensionOff:
+    case Kind::privateWindowsHidden:
+    case Kind::profilesLeftOut:
+        if (m_env.extensionRepair)
+            m_env.extensionRepair->repair(browser, kind);
+        else
+            openAutomationSettings();
+        return;
+    case Kind::permissionNeeded:
+    case Kind::awaitingConsent:
+    case Kind::notPossible:
+        openAutomationSettings();
+        return;
+    case Kind::connected:
+    case Kind::notInstalled:
+        return;
+    case Kind::problem:
+    case Kind::notConnected:
+    case Kind::browserClosed:
+    case Kind::unsupported:
+        connect(browser);
+        return;
     }
 }

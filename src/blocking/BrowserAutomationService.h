@@ -1,5 +1,8 @@
 #pragma once
 
+#include "blocking/BlockedAddresses.h"
+#include "blocking/BrowserAccess.h"
+#include "blocking/UsageAccounting.h"
 #include "model/BlockRule.h"
 #include "model/Calendar.h"
 #include "platform/BrowserCommand.h"
@@ -24,49 +27,12 @@ class ScreenState;
 class StorageService;
 class Workspace;
 
-// How far the application can drive one browser, by whichever route reaches it.
-struct BrowserAccessState {
-    enum class Kind {
-        problem,
-        notInstalled,
-        notConnected,
-        browserClosed,
-        connected,
-        permissionNeeded, // running without a debugging port
-        unsupported,
-        extensionMissing,     // the companion extension has never spoken from this browser
-        hostMissing,          // the extension is there, but the browser cannot start the program's link
-        extensionOff,         // the extension spoke before, and now the running browser has it off or removed
-        privateWindowsHidden, // connected, but the extension may not run in private windows
-        awaitingConsent,      // the browser is asking the person to allow the connection
-        notPossible,          // neither route can reach this browser here
-        profilesLeftOut,      // connected, but other profiles of the browser have no extension
-    };
-    Kind kind = Kind::notConnected;
-    QString message;           // only for problem
-    QStringList profiles = {}; // only for profilesLeftOut: their names, as the browser shows them
-
-    bool operator==(const BrowserAccessState&) const = default;
-    static BrowserAccessState of(Kind kind, const QString& message = {}) { return {kind, message, {}}; }
-    bool needsAttention() const
-    {
-        return kind == Kind::permissionNeeded || kind == Kind::unsupported || kind == Kind::problem ||
-               kind == Kind::awaitingConsent || kind == Kind::hostMissing || kind == Kind::extensionOff ||
-               kind == Kind::profilesLeftOut;
-    }
-    // Its tabs are seen and steered (with profiles left out, in the others).
-    bool isProtected() const
-    {
-        return kind == Kind::connected || kind == Kind::privateWindowsHidden || kind == Kind::profilesLeftOut;
-    }
-    // What a row may call "Connected": every profile of it is protected.
-    bool isConnectedEverywhere() const { return isProtected() && kind != Kind::profilesLeftOut; }
-};
-
 // Enforces the blocking rules from outside the browsers: every 0.65 s it reads the address of the
 // current tab of the browser in use, counts active time on the site and points a blocked tab at
 // the block page, only if the tab still shows what was read. While a read that concerns no rule
-// stands and the browser and the desktop tell of every change, it rests until one does.
+// stands and the browser and the desktop tell of every change, it rests until one does. What
+// reaches each browser is BrowserAccess's, the time counted UsageAccounting's, and whether an
+// address is blocked BlockedAddresses's, which the navigations held in a browser ask as well.
 class BrowserAutomationService : public QObject {
     Q_OBJECT
 public:
@@ -98,14 +64,11 @@ public:
     ~BrowserAutomationService() override;
 
     static constexpr int checkIntervalMs = 650;
-    static constexpr double listingInterval = 30.0;
+    static constexpr double listingInterval = BrowserAccess::listingInterval;
     static constexpr double idleLimit = 600.0;
-    static constexpr double stepCap = 2.0;
     static constexpr qint64 checkWatchdogMs = 10000;
-    static inline const QString attemptedKey = QStringLiteral("attemptedBrowserAutomationIDs");
-    // The browsers whose extension has said hello at least once: only those can have an extension
-    // that is installed but cannot reach the program, or one that was switched off.
-    static inline const QString extensionSeenKey = QStringLiteral("extensions.seenBrowsers.v1");
+    static inline const QString& attemptedKey = BrowserAccess::attemptedKey;
+    static inline const QString& extensionSeenKey = BrowserAccess::extensionSeenKey;
 
     void start();
     bool isStarted() const { return m_started; }
@@ -124,36 +87,36 @@ public:
 
     const std::vector<SupportedBrowser>& browsers() const { return SupportedBrowser::all(); }
     // Each browser's state, both routes combined.
-    const QHash<QString, BrowserAccessState>& accessByBrowserID() const { return m_access; }
-    const QSet<QString>& attemptedBrowserIDs() const { return m_attempted; }
-    std::optional<QString> browserInUseWithoutProtection() const { return m_unprotected; }
-    bool needsAttention() const;
+    const QHash<QString, BrowserAccessState>& accessByBrowserID() const { return m_browsers.states(); }
+    const QSet<QString>& attemptedBrowserIDs() const { return m_browsers.attempted(); }
+    std::optional<QString> browserInUseWithoutProtection() const { return m_browsers.unprotected(); }
+    bool needsAttention() const { return m_browsers.needsAttention(hasProtectionToEnforce()); }
     bool isChecking() const { return m_isChecking; }
     bool isScreenActive() const { return m_isScreenActive; }
 
-    void refreshInstalledBrowsers(bool force);
+    void refreshInstalledBrowsers(bool force) { m_browsers.refreshInstalled(force); }
     void connect(const SupportedBrowser& browser);
     void openAutomationSettings();
     // The one-click fix for the browser's current state: connecting, the help page, or the
     // extension's install or repair.
     void fix(const SupportedBrowser& browser);
     // The debugging protocol's state of the browser, as its last answer left it.
-    void setAccess(const BrowserAccessState& state, const SupportedBrowser& browser);
-    // One browser's state from what each route says of it. `extensionSeen`: its extension has
-    // said hello before; `running`: the browser runs now.
-    struct ExtensionSide {
-        std::optional<ExtensionLink::Setup> setup;
-        std::optional<ExtensionTabReport> report;
-        QStringList profilesLeftOut; // while connected
-        bool seen = false;
-        bool running = false;
-    };
+    void setAccess(const BrowserAccessState& state, const SupportedBrowser& browser)
+    {
+        m_browsers.setDevToolsState(state, browser);
+    }
+    using ExtensionSide = BrowserAccess::ExtensionSide;
     static BrowserAccessState combinedAccess(const SupportedBrowser& browser, const BrowserAccessState& devTools,
-                                             const ExtensionSide& extension);
-    static BrowserAccessState accessState(BrowserCommandError error, const std::optional<QString>& message);
-    bool isInstalled(const SupportedBrowser& browser) const;
-    bool isRunning(const SupportedBrowser& browser) const;
-    static const QHash<QString, QString>& knownUnprotectedBrowsers();
+                                             const ExtensionSide& extension)
+    {
+        return BrowserAccess::combinedAccess(browser, devTools, extension);
+    }
+    static BrowserAccessState accessState(BrowserCommandError error, const std::optional<QString>& message)
+    {
+        return BrowserAccess::accessState(error, message);
+    }
+    bool isInstalled(const SupportedBrowser& browser) const { return m_browsers.isInstalled(browser); }
+    bool isRunning(const SupportedBrowser& browser) const { return m_browsers.isRunning(browser); }
 
     // One tick's work; the timer calls it, and tests may too.
     void checkActiveBrowser();
@@ -168,7 +131,7 @@ public:
 
     // Where a navigation to `address` in the browser should go instead: its block page, decided
     // from the store's current blocking state; nothing to let it through.
-    std::optional<QString> interceptedNavigationTarget(const QString& bundleIdentifier, const QString& address);
+    std::optional<QString> interceptedNavigationTarget(const QString& browserId, const QString& address);
 
 signals:
     // A browser's state, or whether blocking needs attention (needsAttention()), changed.
@@ -176,21 +139,16 @@ signals:
     void browserInUseWithoutProtectionChanged();
 
 private:
-    void updateAccess();
     void noteSeen(const QString& what);
     void takeExtensionConnections();
-    bool stateNeedsAttention(const SupportedBrowser& browser) const;
-    void rememberAttempt(const SupportedBrowser& browser);
     bool hasProtectionToEnforce() const;
     bool hasBrowserToWatch() const;
-    bool anyBrowserRuns() const;
     void updateListing();
     void updateSchedule();
     void rest();
     void wake();
     void lookNow();
     void updateUnprotectedBrowserWarning();
-    void setUnprotected(const std::optional<QString>& name);
     // Starts the check's read; true when it was spared instead (see m_inertRead).
     bool runGuardedCheck();
     bool concernsAnyRule(const QString& host) const;
@@ -203,12 +161,7 @@ private:
                          quint64 check);
     void finishScript(const BrowserScriptResult& result, const SupportedBrowser& browser, quint64 check);
     void finishCheck(quint64 check);
-    bool isOwnPage(const QUrl& url) const;
-    const BlockedSiteSnapshot* blockedEntry(const QString& host);
     void updateInterception();
-    void accountDoomScrollUsage(const QString& host, Date now);
-    std::optional<BlockRule> limitRule(const QString& host, Date now) const;
-    bool doomScrollCounts(const QString& host, Date now) const;
     bool hasUsageToMeasure(const QString& host) const;
     Date now() const;
     // The application in front: asked once per tick.
@@ -218,11 +171,7 @@ private:
     QPointer<LocalBlockPageServer> m_pageServer;
     QPointer<BrowserScriptExecutor> m_executor;
     Environment m_env;
-    QHash<QString, BrowserAccessState> m_devTools; // what the debugging protocol last said
-    QHash<QString, BrowserAccessState> m_access;   // both routes combined
-    QSet<QString> m_attempted;
-    QSet<QString> m_extensionSeen;    // bundle identifiers
-    QStringList m_extensionConnected; // bundle identifiers, as the link last said
+    BrowserAccess m_browsers;
     QTimer m_timer;
     QTimer m_listingTimer; // the installed browsers and their profiles, listed again beside a browser
     bool m_started = false;
@@ -235,18 +184,9 @@ private:
     std::optional<QString> m_focusedBrowserID; // in front by its own answer, when the desktop cannot tell
     QString m_lastSeen;                        // the browser and address the last check read
     double m_lastSeenChangeAt = 0;             // monotonic seconds
-    std::optional<QUuid> m_usageRuleID;
-    std::optional<Date> m_lastUsageInspection;
-    double m_usageRemainder = 0;
-    std::optional<Date> m_lastDoomInspection;
-    double m_doomUsageRemainder = 0;
+    BlockedAddresses m_blocked;
+    UsageAccounting m_usage;
     bool m_isScreenActive = true;
-    std::optional<double> m_lastInstalledRefresh; // monotonic seconds
-    std::optional<QString> m_unprotected;
-    // The front the warning was last worked out for. Its other inputs (what protects each browser,
-    // the browsers chosen, whether anything is to be enforced) forget it when they change, so a
-    // check with the same front and nothing changed leaves the warning as it stands.
-    std::optional<std::optional<QString>> m_warnedFront;
     // The last check's read found nothing any rule or doom-scroll site concerns (another site, a
     // page that is no web page, no window): while the route says the browser has told nothing
     // new since (each browser a focus probe asked, where the desktop names no front), the next

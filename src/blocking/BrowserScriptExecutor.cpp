@@ -144,13 +144,13 @@ void BrowserScriptExecutor::run(const BrowserCommand& command,
         worker, [worker, id, command] { worker->enqueue(id, command); }, Qt::QueuedConnection);
 }
 
-bool BrowserScriptExecutor::readUnchanged(const QString& bundleIdentifier) const
+bool BrowserScriptExecutor::readUnchanged(const QString& browserId) const
 {
     if (!m_sameThread)
         return false;
     const auto* worker = static_cast<const ScriptWorker*>(m_worker);
     // A completion still on its way back counts as a script under way: its runner has moved on.
-    return worker->idle() && m_completions.isEmpty() && worker->runner().readUnchanged(bundleIdentifier);
+    return worker->idle() && m_completions.isEmpty() && worker->runner().readUnchanged(browserId);
 }
 
 void BrowserScriptExecutor::finished(quint64 id, const BrowserScriptResult& result)

@@ -28,7 +28,7 @@ public:
     // Whether a read of the browser's current tab would answer what the last one did, so that it
     // need not be sent (see ScriptRunner::readUnchanged). Only a runner beside the caller can be
     // asked, and only while no script waits or runs; otherwise false.
-    bool readUnchanged(const QString& bundleIdentifier) const;
+    bool readUnchanged(const QString& browserId) const;
 
     static BrowserScriptResult timedOut();
     static BrowserScriptResult unprepared();

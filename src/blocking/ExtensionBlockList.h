@@ -1,5 +1,7 @@
 #pragma once
 
+#include "blocking/BlockedAddresses.h"
+
 #include <QObject>
 #include <QPointer>
 
@@ -22,4 +24,5 @@ private:
     QPointer<StorageService> m_storage;
     QPointer<LocalBlockPageServer> m_pageServer;
     QPointer<ExtensionLink> m_link;
+    BlockedAddresses m_blocked;
 };

@@ -36,7 +36,7 @@ QList<Launcher> installedLaunchers(const QString& home)
 {
     QList<Launcher> out;
     for (const SupportedBrowser& browser : SupportedBrowser::all())
-        if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(browser.bundleIdentifier))
+        if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browser.id))
             if (const std::optional<BrowserLauncher::Plan> plan = BrowserLauncher::plan(*identity, home))
                 out.append({browser.name, *plan});
     return out;

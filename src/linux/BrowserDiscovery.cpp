@@ -347,16 +347,16 @@ void BrowserDiscovery::readTable(Reading reading)
         // readings its profile folder or its window bring.
         if (reading == Reading::newProcesses && before != m_examined.cend()) {
             examined.insert(id, *before);
-            if (!before->bundleIdentifier.isEmpty())
-                running[before->bundleIdentifier].append({id, before->profile});
+            if (!before->browserId.isEmpty())
+                running[before->browserId].append({id, before->profile});
             continue;
         }
         const QString exe = linkTarget(m_proc + u'/' + pid + QStringLiteral("/exe"));
         const Examined seen =
             before != m_examined.cend() && before->exe == exe && !before->windowless ? *before : examine(pid, exe);
         examined.insert(id, seen);
-        if (!seen.bundleIdentifier.isEmpty())
-            running[seen.bundleIdentifier].append({id, seen.profile});
+        if (!seen.browserId.isEmpty())
+            running[seen.browserId].append({id, seen.profile});
     }
     m_examined = std::move(examined);
     m_owners.reset();
@@ -419,7 +419,7 @@ BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const Q
         seen.windowless = true;
         return seen;
     }
-    seen.bundleIdentifier = identity->bundleIdentifier;
+    seen.browserId = identity->browserId;
     seen.profile = profile;
     return seen;
 }
@@ -546,7 +546,7 @@ void BrowserDiscovery::watchFolders()
     ++m_folderPasses;
     QStringList folders;
     for (const LinuxBrowserIdentity& row : LinuxBrowsers::table())
-        folders += profileFolders(row.bundleIdentifier);
+        folders += profileFolders(row.browserId);
     folders.removeDuplicates();
     QStringList wanted;
     for (const QString& f : std::as_const(folders)) {
@@ -637,26 +637,26 @@ void BrowserDiscovery::setFrontWindowsNamed(bool named)
         m_slow.setInterval(interval);
 }
 
-bool BrowserDiscovery::isRunning(const QString& bundleIdentifier) const
+bool BrowserDiscovery::isRunning(const QString& browserId) const
 {
-    for (const Process& p : m_running.value(bundleIdentifier))
+    for (const Process& p : m_running.value(browserId))
         if (alive(p.pid))
             return true;
     return false;
 }
 
-QList<BrowserDiscovery::Process> BrowserDiscovery::processes(const QString& bundleIdentifier) const
+QList<BrowserDiscovery::Process> BrowserDiscovery::processes(const QString& browserId) const
 {
-    return m_running.value(bundleIdentifier);
+    return m_running.value(browserId);
 }
 
-QStringList BrowserDiscovery::profileFolders(const QString& bundleIdentifier) const
+QStringList BrowserDiscovery::profileFolders(const QString& browserId) const
 {
     QStringList folders;
-    for (const Process& p : m_running.value(bundleIdentifier))
+    for (const Process& p : m_running.value(browserId))
         if (!p.profile.isEmpty() && alive(p.pid))
             folders.append(p.profile);
-    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier))
+    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browserId))
         folders += LinuxBrowsers::defaultProfilePaths(*identity, m_home);
     folders.removeDuplicates();
     return folders;

@@ -46,11 +46,11 @@ public:
     // Reads the process table and from then on follows the browsers; until then none is known.
     void start();
 
-    bool isRunning(const QString& bundleIdentifier) const;
-    QList<Process> processes(const QString& bundleIdentifier) const;
+    bool isRunning(const QString& browserId) const;
+    QList<Process> processes(const QString& browserId) const;
     // The folders to look for the debugging port file in: the running copies' own, then the
     // default ones (native, Flatpak, Snap).
-    QStringList profileFolders(const QString& bundleIdentifier) const;
+    QStringList profileFolders(const QString& browserId) const;
     // A window of process `pid` is in front: a browser process not yet known gets the process
     // table read (not more often than every two seconds).
     void noticeProcess(qint64 pid);
@@ -119,11 +119,11 @@ signals:
     void changed();
 
 private:
-    // What a process was found to be when its files were read: the browser of ours it is (its
-    // bundle identifier and profile folder), or nothing.
+    // What a process was found to be when its files were read: the browser of ours it is (its id
+    // and profile folder), or nothing.
     struct Examined {
         QString exe;
-        QString bundleIdentifier;
+        QString browserId;
         QString profile;
         bool windowless = false; // not counted for want of a window here: looked at again
     };
@@ -148,7 +148,7 @@ private:
     Displays m_displays;       // this program's own, from its environment
     WindowOwners m_windowOwners;
     std::optional<std::optional<QSet<qint64>>> m_owners; // asked once per reading
-    QHash<QString, QList<Process>> m_running;            // by bundle identifier
+    QHash<QString, QList<Process>> m_running;            // by browser id
     FileWatches* m_watches = nullptr;
     QHash<QString, int> m_watched; // watch ids by folder
     QStringList m_unwatched;

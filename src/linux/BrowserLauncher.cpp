@@ -16,8 +16,7 @@ namespace {
 // The browsers whose branded builds refuse remote debugging on their default profile.
 bool needsOwnProfile(const LinuxBrowserIdentity& identity)
 {
-    return identity.bundleIdentifier == QLatin1String("com.google.Chrome") ||
-           identity.bundleIdentifier == QLatin1String("com.microsoft.edgemac");
+    return identity.browserId == QLatin1String("chrome") || identity.browserId == QLatin1String("edge");
 }
 
 // In every launcher written here, so a later write knows it replaces its own.

@@ -53,15 +53,15 @@ QString key(const QString& path, const QStringList& extensionIds)
 
 } // namespace
 
-QString policyFolder(const QString& bundleIdentifier)
+QString policyFolder(const QString& browserId)
 {
     static const QHash<QString, QString> folders{
-        {QStringLiteral("org.chromium.Chromium"), QStringLiteral("/etc/chromium/policies/managed")},
-        {QStringLiteral("com.google.Chrome"), QStringLiteral("/etc/opt/chrome/policies/managed")},
-        {QStringLiteral("com.microsoft.edgemac"), QStringLiteral("/etc/opt/edge/policies/managed")},
-        {QStringLiteral("com.brave.Browser"), QStringLiteral("/etc/brave/policies/managed")},
+        {QStringLiteral("chromium"), QStringLiteral("/etc/chromium/policies/managed")},
+        {QStringLiteral("chrome"), QStringLiteral("/etc/opt/chrome/policies/managed")},
+        {QStringLiteral("edge"), QStringLiteral("/etc/opt/edge/policies/managed")},
+        {QStringLiteral("brave"), QStringLiteral("/etc/brave/policies/managed")},
     };
-    return folders.value(bundleIdentifier);
+    return folders.value(browserId);
 }
 
 Reader::Stamp Reader::stampOf(const QString& path)

@@ -24,7 +24,7 @@ struct Profile {
 };
 
 // The folder a browser's machine-wide managed policies are read from; empty when none is known.
-QString policyFolder(const QString& bundleIdentifier);
+QString policyFolder(const QString& browserId);
 
 // Reads the browser's files, keeping what it parsed while a file's size and time stay the same:
 // asked about on every look at the browsers' states, it mostly only looks at the files' dates.

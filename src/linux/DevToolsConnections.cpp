@@ -29,8 +29,8 @@ DevToolsConnections::DevToolsConnections(ProfileFolders folders, QObject* parent
 
 DevToolsConnections::DevToolsConnections(const QString& home, QObject* parent)
     : DevToolsConnections(
-          [home = home.isEmpty() ? QDir::homePath() : home](const QString& bundleIdentifier) {
-              const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
+          [home = home.isEmpty() ? QDir::homePath() : home](const QString& browserId) {
+              const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browserId);
               return identity ? LinuxBrowsers::defaultProfilePaths(*identity, home) : QStringList();
           },
           parent)
@@ -39,8 +39,8 @@ DevToolsConnections::DevToolsConnections(const QString& home, QObject* parent)
 
 DevToolsConnections::DevToolsConnections(BrowserDiscovery* discovery, QObject* parent)
     : DevToolsConnections(
-          [discovery = QPointer<BrowserDiscovery>(discovery)](const QString& bundleIdentifier) {
-              return discovery ? discovery->profileFolders(bundleIdentifier) : QStringList();
+          [discovery = QPointer<BrowserDiscovery>(discovery)](const QString& browserId) {
+              return discovery ? discovery->profileFolders(browserId) : QStringList();
           },
           parent)
 {
@@ -63,41 +63,41 @@ DevToolsConnections::~DevToolsConnections()
             QObject::disconnect(b.client, nullptr, this, nullptr);
 }
 
-DevToolsConnections::State DevToolsConnections::state(const QString& bundleIdentifier) const
+DevToolsConnections::State DevToolsConnections::state(const QString& browserId) const
 {
-    return m_browsers.value(bundleIdentifier).state;
+    return m_browsers.value(browserId).state;
 }
 
-std::optional<QUrl> DevToolsConnections::endpoint(const QString& bundleIdentifier) const
+std::optional<QUrl> DevToolsConnections::endpoint(const QString& browserId) const
 {
     if (m_caching)
-        if (const auto it = m_endpoints.constFind(bundleIdentifier); it != m_endpoints.cend())
+        if (const auto it = m_endpoints.constFind(browserId); it != m_endpoints.cend())
             return *it;
     std::optional<QUrl> found;
-    for (const QString& folder : m_folders(bundleIdentifier))
+    for (const QString& folder : m_folders(browserId))
         if ((found = DevToolsClient::browserEndpoint(QDir(folder).filePath(QStringLiteral("DevToolsActivePort")))))
             break;
     if (m_caching)
-        m_endpoints.insert(bundleIdentifier, found);
+        m_endpoints.insert(browserId, found);
     return found;
 }
 
-void DevToolsConnections::retry(const QString& bundleIdentifier)
+void DevToolsConnections::retry(const QString& browserId)
 {
-    Browser& b = m_browsers[bundleIdentifier];
+    Browser& b = m_browsers[browserId];
     b.refusedEndpoint.clear();
     if (b.state == State::refused)
-        setState(bundleIdentifier, State::none);
+        setState(browserId, State::none);
 }
 
-QString DevToolsConnections::session(const QString& bundleIdentifier, const QString& targetId) const
+QString DevToolsConnections::session(const QString& browserId, const QString& targetId) const
 {
-    return m_browsers.value(bundleIdentifier).sessions.value(targetId);
+    return m_browsers.value(browserId).sessions.value(targetId);
 }
 
-std::optional<QJsonArray> DevToolsConnections::targets(const QString& bundleIdentifier) const
+std::optional<QJsonArray> DevToolsConnections::targets(const QString& browserId) const
 {
-    const auto it = m_browsers.constFind(bundleIdentifier);
+    const auto it = m_browsers.constFind(browserId);
     if (it == m_browsers.cend() || !it->targetsKnown || !it->client || !it->client->isOpen())
         return std::nullopt;
     QJsonArray list;
@@ -106,37 +106,37 @@ std::optional<QJsonArray> DevToolsConnections::targets(const QString& bundleIden
     return list;
 }
 
-void DevToolsConnections::setState(const QString& bundleIdentifier, State state)
+void DevToolsConnections::setState(const QString& browserId, State state)
 {
-    Browser& b = m_browsers[bundleIdentifier];
+    Browser& b = m_browsers[browserId];
     if (b.state == state)
         return;
     revise();
     b.state = state;
-    emit stateChanged(bundleIdentifier);
+    emit stateChanged(browserId);
 }
 
-DevToolsClient* DevToolsConnections::openClient(const QString& bundleIdentifier) const
+DevToolsClient* DevToolsConnections::openClient(const QString& browserId) const
 {
-    const auto it = m_browsers.constFind(bundleIdentifier);
+    const auto it = m_browsers.constFind(browserId);
     return it != m_browsers.cend() && it->client && it->client->isOpen() ? it->client.data() : nullptr;
 }
 
-DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
+DevToolsClient* DevToolsConnections::client(const QString& browserId)
 {
-    Browser& b = m_browsers[bundleIdentifier];
+    Browser& b = m_browsers[browserId];
     if (b.client && b.client->isOpen())
         return b.client;
     if (b.state == State::opening || b.state == State::awaitingConsent)
         return nullptr; // one attempt at a time: the person may be reading the question
-    const std::optional<QUrl> url = endpoint(bundleIdentifier);
+    const std::optional<QUrl> url = endpoint(browserId);
     if (!url) {
-        setState(bundleIdentifier, State::none);
+        setState(browserId, State::none);
         return nullptr;
     }
     const QString text = url->toString();
     if (text == b.refusedEndpoint && b.refusedAt && monotonicMs() - b.refusedAt < refusalPauseMs) {
-        setState(bundleIdentifier, State::refused);
+        setState(browserId, State::refused);
         return nullptr;
     }
     if (b.client)
@@ -152,32 +152,32 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
     if (!b.consent) {
         b.consent = new QTimer(this);
         b.consent->setSingleShot(true);
-        QObject::connect(b.consent, &QTimer::timeout, this, [this, bundleIdentifier] {
-            if (state(bundleIdentifier) == State::opening)
-                setState(bundleIdentifier, State::awaitingConsent);
+        QObject::connect(b.consent, &QTimer::timeout, this, [this, browserId] {
+            if (state(browserId) == State::opening)
+                setState(browserId, State::awaitingConsent);
         });
     }
     b.consent->start(consentAfterMs);
     // Told only now: whoever hears it may ask for other browsers, which moves `b`.
-    setState(bundleIdentifier, State::opening);
+    setState(browserId, State::opening);
     QObject::connect(client, &DevToolsClient::event, this,
-                     [this, bundleIdentifier](const QString& method, const QJsonObject& params, const QString&) {
-                         onEvent(bundleIdentifier, method, params);
+                     [this, browserId](const QString& method, const QJsonObject& params, const QString&) {
+                         onEvent(browserId, method, params);
                      });
     const QPointer<DevToolsClient> guard(client);
-    QObject::connect(client, &DevToolsClient::closed, this, [this, bundleIdentifier, guard] {
-        Browser& current = m_browsers[bundleIdentifier];
+    QObject::connect(client, &DevToolsClient::closed, this, [this, browserId, guard] {
+        Browser& current = m_browsers[browserId];
         if (current.client != guard)
             return;
         revise();
         current.sessions.clear();
         current.targets.clear();
         current.targetsKnown = false;
-        setState(bundleIdentifier, State::none);
-        emit closed(bundleIdentifier);
+        setState(browserId, State::none);
+        emit closed(browserId);
     });
-    client->open(*url, openTimeoutMs, [this, bundleIdentifier, guard, text](const QString& error) {
-        Browser& current = m_browsers[bundleIdentifier];
+    client->open(*url, openTimeoutMs, [this, browserId, guard, text](const QString& error) {
+        Browser& current = m_browsers[browserId];
         if (!guard || current.client != guard)
             return;
         if (current.consent)
@@ -188,38 +188,37 @@ DevToolsClient* DevToolsConnections::client(const QString& bundleIdentifier)
             current.refusedAt = monotonicMs();
             current.client = nullptr;
             guard->deleteLater();
-            setState(bundleIdentifier, State::refused);
-            emit closed(bundleIdentifier);
+            setState(browserId, State::refused);
+            emit closed(browserId);
             return;
         }
-        setState(bundleIdentifier, State::open);
+        setState(browserId, State::open);
         // The browser tells of its tabs as they come, change and go: a read needs no question
         // of its own. Its answer comes after it has told of every target there is.
         // (The client answers every command, even as it is destroyed with this object.)
         const QPointer<DevToolsConnections> self(this);
         guard->send(QStringLiteral("Target.setDiscoverTargets"), {{QStringLiteral("discover"), true}},
-                    discoverTimeoutMs,
-                    [self, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& e) {
+                    discoverTimeoutMs, [self, browserId, guard](const QJsonObject&, const DevToolsClient::Error& e) {
                         if (!self || !guard || !e.isEmpty())
                             return;
-                        const auto now = self->m_browsers.find(bundleIdentifier);
+                        const auto now = self->m_browsers.find(browserId);
                         if (now != self->m_browsers.end() && now->client == guard) {
                             now->targetsKnown = true;
                             self->revise();
                         }
                     });
-        emit opened(bundleIdentifier);
+        emit opened(browserId);
     });
     return nullptr;
 }
 
-void DevToolsConnections::onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params)
+void DevToolsConnections::onEvent(const QString& browserId, const QString& method, const QJsonObject& params)
 {
     // Only the target events below change what is kept; the pages' own events do not.
     if (!method.startsWith(QLatin1String("Target.")))
         return;
     revise();
-    Browser& b = m_browsers[bundleIdentifier];
+    Browser& b = m_browsers[browserId];
     if (method == QLatin1String("Target.attachedToTarget")) {
         const QJsonObject info = params.value(QStringLiteral("targetInfo")).toObject();
         const QString target = info.value(QStringLiteral("targetId")).toString();

@@ -22,7 +22,7 @@ class DevToolsConnections : public QObject {
     Q_OBJECT
 public:
     // Where to look for a browser's port file, most likely first.
-    using ProfileFolders = std::function<QStringList(const QString& bundleIdentifier)>;
+    using ProfileFolders = std::function<QStringList(const QString& browserId)>;
     explicit DevToolsConnections(ProfileFolders folders, QObject* parent = nullptr);
     // Looks in the browsers' default profile folders under `home`, reading the port file afresh
     // on every attempt.
@@ -33,23 +33,23 @@ public:
     ~DevToolsConnections() override;
 
     enum class State { none, opening, awaitingConsent, open, refused };
-    State state(const QString& bundleIdentifier) const;
+    State state(const QString& browserId) const;
     // The open connection, or nothing; asking starts an attempt when none is under way and the
     // browser has a port file that did not just refuse.
-    DevToolsClient* client(const QString& bundleIdentifier);
+    DevToolsClient* client(const QString& browserId);
     // The open connection, without starting an attempt.
-    DevToolsClient* openClient(const QString& bundleIdentifier) const;
+    DevToolsClient* openClient(const QString& browserId) const;
     // The endpoint the browser's port file names now, if any.
-    std::optional<QUrl> endpoint(const QString& bundleIdentifier) const;
+    std::optional<QUrl> endpoint(const QString& browserId) const;
     // Forgets a refusal, for an explicit attempt.
-    void retry(const QString& bundleIdentifier);
+    void retry(const QString& browserId);
     // Page sessions attached over the connection, by target id, whoever attached them.
-    QString session(const QString& bundleIdentifier, const QString& targetId) const;
+    QString session(const QString& browserId, const QString& targetId) const;
     // The browser's targets as its own reports keep them (each as the protocol's TargetInfo),
     // once the open connection has heard of all of them; nothing before, and nothing for a
     // browser that would not report them.
-    std::optional<QJsonArray> targets(const QString& bundleIdentifier) const;
-    int attempts(const QString& bundleIdentifier) const { return m_browsers.value(bundleIdentifier).attempts; }
+    std::optional<QJsonArray> targets(const QString& browserId) const;
+    int attempts(const QString& browserId) const { return m_browsers.value(browserId).attempts; }
     // Changes whenever what the calls above answer may have changed: a connection opened or
     // lost, a target or session reported, a port file that may name another endpoint.
     quint64 revision() const { return m_revision; }
@@ -65,9 +65,9 @@ public:
     static constexpr int discoverTimeoutMs = 5000;
 
 signals:
-    void stateChanged(const QString& bundleIdentifier);
-    void opened(const QString& bundleIdentifier);
-    void closed(const QString& bundleIdentifier);
+    void stateChanged(const QString& browserId);
+    void opened(const QString& browserId);
+    void closed(const QString& browserId);
     // The browsers' port files may name other endpoints now (a browser started, quit or was
     // given a debugging port): who waits for a browser tries again.
     void endpointsChanged();
@@ -87,13 +87,13 @@ private:
         int attempts = 0;
         QTimer* consent = nullptr;
     };
-    void setState(const QString& bundleIdentifier, State state);
+    void setState(const QString& browserId, State state);
     void revise()
     {
         ++m_revision;
         emit revised();
     }
-    void onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params);
+    void onEvent(const QString& browserId, const QString& method, const QJsonObject& params);
 
     ProfileFolders m_folders;
     bool m_caching = false;

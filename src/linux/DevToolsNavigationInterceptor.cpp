@@ -18,12 +18,12 @@ DevToolsNavigationInterceptor::DevToolsNavigationInterceptor(QString home, QObje
 DevToolsNavigationInterceptor::DevToolsNavigationInterceptor(DevToolsConnections* connections, QObject* parent)
     : QObject(parent), m_shared(connections)
 {
-    QObject::connect(connections, &DevToolsConnections::opened, this, [this](const QString& bundleIdentifier) {
-        if (!m_browsers.value(bundleIdentifier).domains.isEmpty())
-            connectTo(bundleIdentifier);
+    QObject::connect(connections, &DevToolsConnections::opened, this, [this](const QString& browserId) {
+        if (!m_browsers.value(browserId).domains.isEmpty())
+            connectTo(browserId);
     });
     QObject::connect(connections, &DevToolsConnections::closed, this,
-                     [this](const QString& bundleIdentifier) { drop(bundleIdentifier, false); });
+                     [this](const QString& browserId) { drop(browserId, false); });
     // A browser that starts, or gets a debugging port, is held from then on: heard of here rather
     // than asked about on every check.
     QObject::connect(connections, &DevToolsConnections::endpointsChanged, this, [this] {
@@ -31,8 +31,8 @@ DevToolsNavigationInterceptor::DevToolsNavigationInterceptor(DevToolsConnections
         for (auto it = m_browsers.cbegin(); it != m_browsers.cend(); ++it)
             if (!it->client && !it->domains.isEmpty())
                 waiting.append(it.key());
-        for (const QString& bundleIdentifier : std::as_const(waiting))
-            connectTo(bundleIdentifier);
+        for (const QString& browserId : std::as_const(waiting))
+            connectTo(browserId);
     });
 }
 
@@ -55,53 +55,52 @@ QStringList DevToolsNavigationInterceptor::patterns(const QString& domain)
             QStringLiteral("*://*.%1/*").arg(host), QStringLiteral("*://*.%1:*").arg(host)};
 }
 
-bool DevToolsNavigationInterceptor::isIntercepting(const QString& bundleIdentifier) const
+bool DevToolsNavigationInterceptor::isIntercepting(const QString& browserId) const
 {
-    const auto it = m_browsers.constFind(bundleIdentifier);
+    const auto it = m_browsers.constFind(browserId);
     return it != m_browsers.cend() && it->attached && it->client && it->client->isOpen();
 }
 
-void DevToolsNavigationInterceptor::watch(const QString& bundleIdentifier, const QStringList& domains)
+void DevToolsNavigationInterceptor::watch(const QString& browserId, const QStringList& domains)
 {
     QStringList sorted = domains;
     sorted.sort();
     sorted.removeDuplicates();
-    Browser& b = m_browsers[bundleIdentifier];
+    Browser& b = m_browsers[browserId];
     const bool changed = b.domains != sorted;
     b.domains = sorted;
     if (!b.client) {
         // Nothing to hold is no reason to reach for a browser.
         if (!sorted.isEmpty())
-            connectTo(bundleIdentifier);
+            connectTo(browserId);
         return;
     }
     if (changed && b.attached)
         for (auto it = b.pages.cbegin(); it != b.pages.cend(); ++it)
-            enableFetch(bundleIdentifier, it.key(), false);
+            enableFetch(browserId, it.key(), false);
 }
 
-void DevToolsNavigationInterceptor::connectTo(const QString& bundleIdentifier)
+void DevToolsNavigationInterceptor::connectTo(const QString& browserId)
 {
     if (!m_shared)
         return;
     // Asking for the connection starts it when none is under way; `opened` brings us back.
-    if (DevToolsClient* client = m_shared->client(bundleIdentifier))
-        holdOn(bundleIdentifier, client);
+    if (DevToolsClient* client = m_shared->client(browserId))
+        holdOn(browserId, client);
 }
 
-void DevToolsNavigationInterceptor::holdOn(const QString& bundleIdentifier, DevToolsClient* client)
+void DevToolsNavigationInterceptor::holdOn(const QString& browserId, DevToolsClient* client)
 {
-    Browser& b = m_browsers[bundleIdentifier];
+    Browser& b = m_browsers[browserId];
     if (b.client == client || b.refused == client)
         return;
     b.client = client;
     b.attached = false;
     b.pages.clear();
-    QObject::connect(
-        client, &DevToolsClient::event, this,
-        [this, bundleIdentifier](const QString& method, const QJsonObject& params, const QString& sessionId) {
-            onEvent(bundleIdentifier, method, params, sessionId);
-        });
+    QObject::connect(client, &DevToolsClient::event, this,
+                     [this, browserId](const QString& method, const QJsonObject& params, const QString& sessionId) {
+                         onEvent(browserId, method, params, sessionId);
+                     });
     const QPointer<DevToolsClient> guard(client);
     // The connection is shared and may outlive this object: a client destroyed later still
     // answers this command, when nothing of ours is left to touch.
@@ -114,21 +113,21 @@ void DevToolsNavigationInterceptor::holdOn(const QString& bundleIdentifier, DevT
                   {QStringLiteral("flatten"), true},
                   {QStringLiteral("filter"), QJsonArray{QJsonObject{{QStringLiteral("type"), QStringLiteral("page")},
                                                                     {QStringLiteral("exclude"), false}}}}},
-                 commandTimeoutMs, [self, bundleIdentifier, guard](const QJsonObject&, const DevToolsClient::Error& e) {
-                     if (!self || !guard || self->m_browsers.value(bundleIdentifier).client != guard)
+                 commandTimeoutMs, [self, browserId, guard](const QJsonObject&, const DevToolsClient::Error& e) {
+                     if (!self || !guard || self->m_browsers.value(browserId).client != guard)
                          return;
                      if (!e.isEmpty()) {
-                         self->drop(bundleIdentifier, e.kind == DevToolsClient::Error::Kind::refused);
+                         self->drop(browserId, e.kind == DevToolsClient::Error::Kind::refused);
                          return;
                      }
-                     self->m_browsers[bundleIdentifier].attached = true;
-                     emit self->interceptingChanged(bundleIdentifier);
+                     self->m_browsers[browserId].attached = true;
+                     emit self->interceptingChanged(browserId);
                  });
 }
 
-void DevToolsNavigationInterceptor::drop(const QString& bundleIdentifier, bool refused)
+void DevToolsNavigationInterceptor::drop(const QString& browserId, bool refused)
 {
-    Browser& b = m_browsers[bundleIdentifier];
+    Browser& b = m_browsers[browserId];
     // The connection is shared: it stays open for the tab reader; only our part of it ends.
     if (refused)
         b.refused = b.client;
@@ -139,7 +138,7 @@ void DevToolsNavigationInterceptor::drop(const QString& bundleIdentifier, bool r
     b.attached = false;
     b.pages.clear();
     if (wasIntercepting)
-        emit interceptingChanged(bundleIdentifier);
+        emit interceptingChanged(browserId);
 }
 
 QJsonObject DevToolsNavigationInterceptor::fetchParameters(const Browser& browser) const
@@ -153,9 +152,9 @@ QJsonObject DevToolsNavigationInterceptor::fetchParameters(const Browser& browse
     return {{QStringLiteral("patterns"), list}};
 }
 
-void DevToolsNavigationInterceptor::enableFetch(const QString& bundleIdentifier, const QString& sessionId, bool thenRun)
+void DevToolsNavigationInterceptor::enableFetch(const QString& browserId, const QString& sessionId, bool thenRun)
 {
-    const Browser& b = m_browsers[bundleIdentifier];
+    const Browser& b = m_browsers[browserId];
     if (!b.client)
         return;
     const QJsonObject parameters = fetchParameters(b);
@@ -174,14 +173,14 @@ void DevToolsNavigationInterceptor::enableFetch(const QString& bundleIdentifier,
         sessionId);
 }
 
-void DevToolsNavigationInterceptor::onEvent(const QString& bundleIdentifier, const QString& method,
-                                            const QJsonObject& params, const QString& sessionId)
+void DevToolsNavigationInterceptor::onEvent(const QString& browserId, const QString& method, const QJsonObject& params,
+                                            const QString& sessionId)
 {
-    Browser& b = m_browsers[bundleIdentifier];
+    Browser& b = m_browsers[browserId];
     if (!b.client)
         return;
     if (method == QLatin1String("Fetch.requestPaused")) {
-        answer(bundleIdentifier, sessionId, params);
+        answer(browserId, sessionId, params);
         return;
     }
     if (method == QLatin1String("Target.attachedToTarget")) {
@@ -202,7 +201,7 @@ void DevToolsNavigationInterceptor::onEvent(const QString& bundleIdentifier, con
         }
         if (info.value(QStringLiteral("type")).toString() == QLatin1String("page")) {
             b.pages.insert(session, target);
-            enableFetch(bundleIdentifier, session, params.value(QStringLiteral("waitingForDebugger")).toBool());
+            enableFetch(browserId, session, params.value(QStringLiteral("waitingForDebugger")).toBool());
             return;
         }
         // Not a tab: let it run and leave it alone.
@@ -218,10 +217,10 @@ void DevToolsNavigationInterceptor::onEvent(const QString& bundleIdentifier, con
         b.pages.remove(params.value(QStringLiteral("sessionId")).toString());
 }
 
-void DevToolsNavigationInterceptor::answer(const QString& bundleIdentifier, const QString& sessionId,
+void DevToolsNavigationInterceptor::answer(const QString& browserId, const QString& sessionId,
                                            const QJsonObject& params)
 {
-    Browser& b = m_browsers[bundleIdentifier];
+    Browser& b = m_browsers[browserId];
     const QString requestId = params.value(QStringLiteral("requestId")).toString();
     if (requestId.isEmpty())
         return;
@@ -232,9 +231,9 @@ void DevToolsNavigationInterceptor::answer(const QString& bundleIdentifier, cons
     const bool topLevel = page != b.pages.cend() && params.value(QStringLiteral("frameId")).toString() == page.value();
     std::optional<QString> target;
     if (topLevel && m_decide && address.size() <= maximumAddressLength)
-        target = m_decide(bundleIdentifier, address);
+        target = m_decide(browserId, address);
     // The decision may have changed what is watched; the connection is what counts now.
-    DevToolsClient* client = m_browsers.value(bundleIdentifier).client;
+    DevToolsClient* client = m_browsers.value(browserId).client;
     if (!client)
         return;
     if (!target) {

@@ -28,8 +28,8 @@ public:
     ~DevToolsNavigationInterceptor() override;
 
     void setDecision(Decision decision) override { m_decide = std::move(decision); }
-    void watch(const QString& bundleIdentifier, const QStringList& domains) override;
-    bool isIntercepting(const QString& bundleIdentifier) const override;
+    void watch(const QString& browserId, const QStringList& domains) override;
+    bool isIntercepting(const QString& browserId) const override;
 
     // The request patterns that hold a domain's documents; nothing for text that is not a host name.
     static QStringList patterns(const QString& domain);
@@ -39,7 +39,7 @@ public:
     static constexpr qsizetype maximumAddressLength = 16 * 1024;
 
 signals:
-    void interceptingChanged(const QString& bundleIdentifier);
+    void interceptingChanged(const QString& browserId);
 
 private:
     struct Browser {
@@ -49,16 +49,15 @@ private:
         bool attached = false;            // auto-attach accepted: pages are being held
         QHash<QString, QString> pages;    // session id -> target id (its main frame's id)
     };
-    void connectTo(const QString& bundleIdentifier);
-    void holdOn(const QString& bundleIdentifier, DevToolsClient* client);
-    void onEvent(const QString& bundleIdentifier, const QString& method, const QJsonObject& params,
-                 const QString& sessionId);
-    void enableFetch(const QString& bundleIdentifier, const QString& sessionId, bool thenRun);
-    void answer(const QString& bundleIdentifier, const QString& sessionId, const QJsonObject& params);
-    void drop(const QString& bundleIdentifier, bool refused);
+    void connectTo(const QString& browserId);
+    void holdOn(const QString& browserId, DevToolsClient* client);
+    void onEvent(const QString& browserId, const QString& method, const QJsonObject& params, const QString& sessionId);
+    void enableFetch(const QString& browserId, const QString& sessionId, bool thenRun);
+    void answer(const QString& browserId, const QString& sessionId, const QJsonObject& params);
+    void drop(const QString& browserId, bool refused);
     QJsonObject fetchParameters(const Browser& browser) const;
 
     QPointer<DevToolsConnections> m_shared;
     Decision m_decide;
-    QHash<QString, Browser> m_browsers; // by bundle identifier
+    QHash<QString, Browser> m_browsers; // by browser id
 };

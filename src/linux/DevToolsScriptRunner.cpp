@@ -50,7 +50,7 @@ struct DevToolsScriptRunner::Job {
     enum class Step { connect, list, focus, checkInPage, recheck, navigate, close };
     Step step = Step::connect;
     BrowserCommand command;
-    QString bundle;
+    QString browserId;
     QPointer<DevToolsClient> client;
     QJsonArray pages;     // the browser's listing, most recently activated first
     QString targetId;     // the current tab, once found
@@ -94,11 +94,11 @@ DevToolsScriptRunner::~DevToolsScriptRunner() = default;
 void DevToolsScriptRunner::run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done)
 {
     // A browser that is not running is never started: it answers as one with no window.
-    if (!m_isRunning(command.bundleIdentifier)) {
+    if (!m_isRunning(command.browserId)) {
         done(Result::answer(command.noWindowAnswer()));
         return;
     }
-    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(command.bundleIdentifier);
+    const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(command.browserId);
     if (!identity || identity->profileFolder.isEmpty()) {
         done(Result::failure(BrowserCommandError::unsupported,
                              QStringLiteral("This browser cannot be reached on this system.")));
@@ -110,12 +110,12 @@ void DevToolsScriptRunner::run(const BrowserCommand& command, std::function<void
     }
     auto job = std::make_shared<Job>();
     job->command = command;
-    job->bundle = command.bundleIdentifier;
+    job->browserId = command.browserId;
     job->done = std::move(done);
     // Either kind of read: the one the engine makes next is of the kind it made last.
     const bool aRead = job->reads();
     if (aRead)
-        m_readsAt.remove(job->bundle);
+        m_readsAt.remove(job->browserId);
     // A read that ends before this returns asked the browser nothing: the next one finds the
     // same reports, and so the same answer, until the browser tells of a change.
     const auto answered = std::make_shared<std::optional<bool>>();
@@ -126,7 +126,7 @@ void DevToolsScriptRunner::run(const BrowserCommand& command, std::function<void
         };
     advance(job);
     if (aRead && answered->value_or(false) && job->client)
-        m_readsAt.insert(job->bundle, told());
+        m_readsAt.insert(job->browserId, told());
 }
 
 DevToolsScriptRunner::Told DevToolsScriptRunner::told() const
@@ -134,9 +134,9 @@ DevToolsScriptRunner::Told DevToolsScriptRunner::told() const
     return {m_shared ? m_shared->revision() : 0, m_changes};
 }
 
-bool DevToolsScriptRunner::readUnchanged(const QString& bundleIdentifier) const
+bool DevToolsScriptRunner::readUnchanged(const QString& browserId) const
 {
-    const auto it = m_readsAt.constFind(bundleIdentifier);
+    const auto it = m_readsAt.constFind(browserId);
     return m_shared && it != m_readsAt.cend() && *it == told();
 }
 
@@ -178,12 +178,12 @@ void DevToolsScriptRunner::advance(const JobPtr& job)
 DevToolsClient* DevToolsScriptRunner::clientOf(const JobPtr& job)
 {
     DevToolsClient* client = job->client.data();
-    return client && m_shared && m_shared->openClient(job->bundle) == client ? client : nullptr;
+    return client && m_shared && m_shared->openClient(job->browserId) == client ? client : nullptr;
 }
 
 DevToolsScriptRunner::Connection& DevToolsScriptRunner::connectionOf(const JobPtr& job)
 {
-    Connection& c = m_connections[job->bundle];
+    Connection& c = m_connections[job->browserId];
     if (c.client != job->client) {
         // Another connection: what this runner attached to the last one is gone with it.
         noteChange();
@@ -192,11 +192,11 @@ DevToolsScriptRunner::Connection& DevToolsScriptRunner::connectionOf(const JobPt
         c.lastFocused.clear();
         c.watches.clear();
         if (job->client)
-            QObject::connect(
-                job->client, &DevToolsClient::event, this,
-                [this, bundle = job->bundle](const QString& method, const QJsonObject& params, const QString& session) {
-                    onEvent(bundle, method, params, session);
-                });
+            QObject::connect(job->client, &DevToolsClient::event, this,
+                             [this, browserId = job->browserId](const QString& method, const QJsonObject& params,
+                                                                const QString& session) {
+                                 onEvent(browserId, method, params, session);
+                             });
     }
     return c;
 }
@@ -231,10 +231,10 @@ QString watchSource()
 
 } // namespace
 
-void DevToolsScriptRunner::onEvent(const QString& bundle, const QString& method, const QJsonObject& params,
+void DevToolsScriptRunner::onEvent(const QString& browserId, const QString& method, const QJsonObject& params,
                                    const QString& session)
 {
-    const auto it = m_connections.find(bundle);
+    const auto it = m_connections.find(browserId);
     if (it == m_connections.end() || session.isEmpty())
         return;
     if (method == QLatin1String("Runtime.bindingCalled")) {
@@ -266,11 +266,11 @@ void DevToolsScriptRunner::watch(const JobPtr& job, const QString& targetId, con
     const auto ignore = [](const QJsonObject&, const DevToolsClient::Error&) {};
     QPointer<DevToolsScriptRunner> self(this);
     const QPointer<DevToolsClient> client = job->client;
-    const QString bundle = job->bundle;
-    const auto drop = [self, bundle, targetId, session] {
+    const QString browserId = job->browserId;
+    const auto drop = [self, browserId, targetId, session] {
         if (!self)
             return;
-        const auto it = self->m_connections.find(bundle);
+        const auto it = self->m_connections.find(browserId);
         if (it != self->m_connections.end() && it->watches.value(targetId).session == session) {
             it->watches.remove(targetId);
             self->noteChange();
@@ -317,7 +317,7 @@ void DevToolsScriptRunner::connectStep(const JobPtr& job)
         job->step = Job::Step::list;
         advance(job);
     };
-    if (DevToolsClient* client = m_shared->client(job->bundle)) {
+    if (DevToolsClient* client = m_shared->client(job->browserId)) {
         proceed(client);
         return;
     }
@@ -339,20 +339,20 @@ void DevToolsScriptRunner::connectStep(const JobPtr& job)
         }
         return false;
     };
-    if (settle(m_shared->state(job->bundle)))
+    if (settle(m_shared->state(job->browserId)))
         return;
     // Being opened: a browser that answers at once is used by this very script; one that keeps
     // the person deciding answers "waiting" and is used by a later one.
     auto* waiting = new QObject(this);
     const auto end = [waiting] { waiting->deleteLater(); };
     QObject::connect(m_shared, &DevToolsConnections::stateChanged, waiting,
-                     [this, job, settle, proceed, end](const QString& bundle) {
-                         if (bundle != job->bundle || job->finished)
+                     [this, job, settle, proceed, end](const QString& browserId) {
+                         if (browserId != job->browserId || job->finished)
                              return;
-                         const State state = m_shared->state(bundle);
+                         const State state = m_shared->state(browserId);
                          if (state == State::open) {
                              end();
-                             proceed(m_shared->openClient(bundle));
+                             proceed(m_shared->openClient(browserId));
                          } else if (settle(state)) {
                              end();
                          }
@@ -397,7 +397,7 @@ void DevToolsScriptRunner::listPages(const JobPtr& job, std::function<void(const
     // The targets the browser keeps telling of serve a read without a round trip; a check of
     // what a tab shows right now asks.
     if (!afresh && m_shared)
-        if (const std::optional<QJsonArray> known = m_shared->targets(job->bundle)) {
+        if (const std::optional<QJsonArray> known = m_shared->targets(job->browserId)) {
             next(pagesOf(*known, lastFocused));
             return;
         }
@@ -417,7 +417,7 @@ void DevToolsScriptRunner::withSession(const JobPtr& job, const QString& targetI
                                        std::function<void(const DevToolsClient::Error&)> fail)
 {
     // A session someone else attached over the shared connection serves as well as our own.
-    if (const QString shared = m_shared ? m_shared->session(job->bundle, targetId) : QString(); !shared.isEmpty()) {
+    if (const QString shared = m_shared ? m_shared->session(job->browserId, targetId) : QString(); !shared.isEmpty()) {
         next(shared);
         return;
     }
@@ -455,7 +455,7 @@ bool DevToolsScriptRunner::askLastFocused(const JobPtr& job)
     const Connection& c = connectionOf(job);
     if (c.lastFocused.isEmpty())
         return false;
-    QString session = m_shared ? m_shared->session(job->bundle, c.lastFocused) : QString();
+    QString session = m_shared ? m_shared->session(job->browserId, c.lastFocused) : QString();
     if (session.isEmpty())
         session = c.sessions.value(c.lastFocused);
     if (session.isEmpty())
@@ -492,7 +492,7 @@ bool DevToolsScriptRunner::askLastFocused(const JobPtr& job)
 
 bool DevToolsScriptRunner::everyPageTold(const JobPtr& job)
 {
-    const std::optional<QJsonArray> known = m_shared ? m_shared->targets(job->bundle) : std::nullopt;
+    const std::optional<QJsonArray> known = m_shared ? m_shared->targets(job->browserId) : std::nullopt;
     if (!known)
         return false;
     const Connection& c = connectionOf(job);

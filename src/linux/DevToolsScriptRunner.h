@@ -33,7 +33,7 @@ class DevToolsConnections;
 class DevToolsScriptRunner : public ScriptRunner {
     Q_OBJECT
 public:
-    // `isRunning` answers for a bundle identifier; `home` is where the profile folders are.
+    // `isRunning` answers for a browser id; `home` is where the profile folders are.
     DevToolsScriptRunner(std::function<bool(const QString&)> isRunning, QString home, QObject* parent = nullptr);
     // Over connections shared with others on the same thread.
     DevToolsScriptRunner(std::function<bool(const QString&)> isRunning, DevToolsConnections* connections,
@@ -43,7 +43,7 @@ public:
     void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override;
     // True while a read answered from the browser's reports alone (no page asked) would find
     // them as they were.
-    bool readUnchanged(const QString& bundleIdentifier) const override;
+    bool readUnchanged(const QString& browserId) const override;
 
     static constexpr int stepTimeoutMs = 900;
     // How long a page may take to answer before the tab's address is checked from outside.
@@ -73,7 +73,7 @@ private:
     DevToolsClient* clientOf(const JobPtr& job);
     // Has the page tell of its focus and visibility from now on, from a world of its own.
     void watch(const JobPtr& job, const QString& targetId, const QString& session);
-    void onEvent(const QString& bundle, const QString& method, const QJsonObject& params, const QString& session);
+    void onEvent(const QString& browserId, const QString& method, const QJsonObject& params, const QString& session);
 
     std::function<bool(const QString&)> m_isRunning;
     QPointer<DevToolsConnections> m_shared;
@@ -88,7 +88,7 @@ private:
         QHash<QString, Watch> watches; // target id -> what the page last told
     };
     Connection& connectionOf(const JobPtr& job);
-    QHash<QString, Connection> m_connections; // by bundle identifier
+    QHash<QString, Connection> m_connections; // by browser id
     // What a read rests on beyond the shared connections: the pages' focus reports, the tab last
     // found focused, the sessions attached. Counted at every change.
     quint64 m_changes = 0;
@@ -103,5 +103,5 @@ private:
         bool operator==(const Told&) const = default;
     };
     Told told() const;
-    QHash<QString, Told> m_readsAt; // by bundle identifier: of its last read, when answered from reports
+    QHash<QString, Told> m_readsAt; // by browser id: of its last read, when answered from reports
 };

@@ -26,7 +26,7 @@ struct Waiting {
 
 } // namespace
 
-void sendBack(DevToolsConnections& connections, const QStringList& bundleIdentifiers, ReturnAddress returnAddress,
+void sendBack(DevToolsConnections& connections, const QStringList& browserIds, ReturnAddress returnAddress,
               int timeoutMs, std::function<void()> done)
 {
     auto waiting = std::make_shared<Waiting>();
@@ -35,8 +35,8 @@ void sendBack(DevToolsConnections& connections, const QStringList& bundleIdentif
         if (waiting->done)
             std::exchange(waiting->done, nullptr)();
     });
-    for (const QString& bundle : bundleIdentifiers) {
-        DevToolsClient* client = connections.openClient(bundle);
+    for (const QString& browserId : browserIds) {
+        DevToolsClient* client = connections.openClient(browserId);
         if (!client)
             continue;
         ++waiting->open;

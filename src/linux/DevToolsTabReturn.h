@@ -15,9 +15,9 @@ namespace DevToolsTabReturn {
 // Where a tab showing that address goes; nothing: it stays.
 using ReturnAddress = std::function<std::optional<QString>(const QString& address)>;
 
-// Asks every open connection among `bundleIdentifiers`; `done` runs once, on the calling thread,
+// Asks every open connection among `browserIds`; `done` runs once, on the calling thread,
 // when every browser has answered or after `timeoutMs`, whichever comes first.
-void sendBack(DevToolsConnections& connections, const QStringList& bundleIdentifiers, ReturnAddress returnAddress,
+void sendBack(DevToolsConnections& connections, const QStringList& browserIds, ReturnAddress returnAddress,
               int timeoutMs, std::function<void()> done);
 
 } // namespace DevToolsTabReturn

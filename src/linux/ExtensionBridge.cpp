@@ -1,6 +1,7 @@
 #include "linux/ExtensionBridge.h"
 
 #include "linux/LocalSocketName.h"
+#include "platform/SupportedBrowser.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -75,10 +76,8 @@ bool ExtensionBridge::listen(const QString& path)
 QString ExtensionBridge::browserForBrand(const QString& brand)
 {
     static const std::pair<const char*, const char*> table[] = {
-        {"Google Chrome", "com.google.Chrome"}, {"Chromium", "org.chromium.Chromium"},
-        {"Brave", "com.brave.Browser"},         {"Microsoft Edge", "com.microsoft.edgemac"},
-        {"Opera", "com.operasoftware.Opera"},   {"Vivaldi", "com.vivaldi.Vivaldi"},
-        {"Firefox", "org.mozilla.firefox"},
+        {"Google Chrome", "chrome"}, {"Chromium", "chromium"}, {"Brave", "brave"},     {"Microsoft Edge", "edge"},
+        {"Opera", "opera"},          {"Vivaldi", "vivaldi"},   {"Firefox", "firefox"},
     };
     for (const auto& [name, id] : table)
         if (brand.compare(QLatin1String(name), Qt::CaseInsensitive) == 0)
@@ -170,14 +169,15 @@ void ExtensionBridge::onMessage(Peer& peer, const QJsonObject& message)
         }
         peer.saidHello = true;
         const QString brand = text(message, "browser");
-        const QString id = !peer.relayBrowser.isEmpty() ? peer.relayBrowser : browserForBrand(brand);
+        const SupportedBrowser* relayed = SupportedBrowser::withStoredKey(peer.relayBrowser);
+        const QString id = relayed ? relayed->id : browserForBrand(brand);
         if (id.isEmpty()) {
             qWarning("A browser extension connected from an unknown browser (%s); it is not used.", qPrintable(brand));
             return;
         }
         const bool first = !peer.greeted;
         peer.greeted = true;
-        peer.report.bundleIdentifier = id;
+        peer.report.browserId = id;
         peer.report.browserVersion = text(message, "browserVersion");
         peer.report.extensionVersion = text(message, "extensionVersion");
         peer.report.privateWindowsAllowed = message.value(QLatin1String("privateWindowsAllowed")).toBool();
@@ -198,13 +198,13 @@ void ExtensionBridge::onMessage(Peer& peer, const QJsonObject& message)
         next.windowFocused = message.value(QLatin1String("focused")).toBool();
         // With several profiles of one browser, the one heard last may become the current one
         // although its own report stays the same: that too changes what report() answers.
-        const Peer* before = current(next.bundleIdentifier);
+        const Peer* before = current(next.browserId);
         peer.reportedAt = ++m_reportCount;
         const bool same = next == peer.report;
         peer.report = next;
-        if (same && current(next.bundleIdentifier) == before)
+        if (same && current(next.browserId) == before)
             return;
-        emit reportChanged(next.bundleIdentifier);
+        emit reportChanged(next.browserId);
         return;
     }
     if (type == QLatin1String("done")) {
@@ -225,7 +225,7 @@ void ExtensionBridge::drop(QLocalSocket* socket, const QString& why)
     if (!why.isEmpty())
         qWarning("Browser extension link closed: %s", qPrintable(why));
     const bool greeted = it->greeted;
-    const QString id = it->report.bundleIdentifier;
+    const QString id = it->report.browserId;
     m_peers.erase(it);
     QList<quint64> orphaned;
     for (auto p = m_pending.cbegin(); p != m_pending.cend(); ++p)
@@ -273,12 +273,12 @@ void ExtensionBridge::setBlockedSites(const QList<BlockedSite>& sites)
             sendBlockedSites(peer.socket);
 }
 
-const ExtensionBridge::Peer* ExtensionBridge::current(const QString& bundleIdentifier) const
+const ExtensionBridge::Peer* ExtensionBridge::current(const QString& browserId) const
 {
     // Several profiles of one browser: the one whose window has focus, else the one heard last.
     const Peer* best = nullptr;
     for (const Peer& peer : m_peers) {
-        if (!peer.greeted || peer.report.bundleIdentifier != bundleIdentifier)
+        if (!peer.greeted || peer.report.browserId != browserId)
             continue;
         if (!best || (peer.report.windowFocused && !best->report.windowFocused) ||
             (peer.report.windowFocused == best->report.windowFocused && peer.reportedAt > best->reportedAt))
@@ -287,25 +287,25 @@ const ExtensionBridge::Peer* ExtensionBridge::current(const QString& bundleIdent
     return best;
 }
 
-ExtensionLink::Setup ExtensionBridge::setup(const QString& bundleIdentifier) const
+ExtensionLink::Setup ExtensionBridge::setup(const QString& browserId) const
 {
-    if (current(bundleIdentifier))
+    if (current(browserId))
         return Setup::connected;
     if (!m_offlineSetup)
         return Setup::extensionMissing;
-    const auto cached = m_offlineCache.constFind(bundleIdentifier);
+    const auto cached = m_offlineCache.constFind(browserId);
     if (cached != m_offlineCache.cend() && m_clock.elapsed() - cached->second < offlineCacheMs)
         return cached->first;
-    const Setup s = m_offlineSetup(bundleIdentifier);
-    m_offlineCache.insert(bundleIdentifier, {s, m_clock.elapsed()});
+    const Setup s = m_offlineSetup(browserId);
+    m_offlineCache.insert(browserId, {s, m_clock.elapsed()});
     return s;
 }
 
-QStringList ExtensionBridge::profilesLeftOut(const QString& bundleIdentifier) const
+QStringList ExtensionBridge::profilesLeftOut(const QString& browserId) const
 {
-    if (!m_profileCheck || !current(bundleIdentifier))
+    if (!m_profileCheck || !current(browserId))
         return {};
-    return m_profileCheck(bundleIdentifier);
+    return m_profileCheck(browserId);
 }
 
 void ExtensionBridge::recheckSetup()
@@ -323,21 +323,21 @@ void ExtensionBridge::updateConnected()
 {
     QStringList ids;
     for (const Peer& peer : std::as_const(m_peers))
-        if (peer.greeted && !ids.contains(peer.report.bundleIdentifier))
-            ids.append(peer.report.bundleIdentifier);
+        if (peer.greeted && !ids.contains(peer.report.browserId))
+            ids.append(peer.report.browserId);
     ids.sort();
     m_connected = ids;
 }
 
-std::optional<ExtensionTabReport> ExtensionBridge::report(const QString& bundleIdentifier) const
+std::optional<ExtensionTabReport> ExtensionBridge::report(const QString& browserId) const
 {
-    const Peer* peer = current(bundleIdentifier);
+    const Peer* peer = current(browserId);
     return peer ? std::optional(peer->report) : std::nullopt;
 }
 
-void ExtensionBridge::ask(const QString& bundleIdentifier, QJsonObject request, std::function<void(bool)> done)
+void ExtensionBridge::ask(const QString& browserId, QJsonObject request, std::function<void(bool)> done)
 {
-    const Peer* peer = current(bundleIdentifier);
+    const Peer* peer = current(browserId);
     if (!peer || m_pending.size() >= maximumPendingAnswers) {
         if (done)
             done(false);
@@ -365,10 +365,10 @@ void ExtensionBridge::answer(quint64 id, bool ok)
         pending.done(ok);
 }
 
-void ExtensionBridge::redirectTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
-                                  const QString& to, std::function<void(bool)> done)
+void ExtensionBridge::redirectTab(const QString& browserId, qint64 tabId, const QString& ifURL, const QString& to,
+                                  std::function<void(bool)> done)
 {
-    ask(bundleIdentifier,
+    ask(browserId,
         {{QStringLiteral("type"), QStringLiteral("redirect")},
          {QStringLiteral("tabId"), double(tabId)},
          {QStringLiteral("ifURL"), ifURL},
@@ -376,18 +376,18 @@ void ExtensionBridge::redirectTab(const QString& bundleIdentifier, qint64 tabId,
         std::move(done));
 }
 
-void ExtensionBridge::closeTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
+void ExtensionBridge::closeTab(const QString& browserId, qint64 tabId, const QString& ifURL,
                                std::function<void(bool)> done)
 {
-    ask(bundleIdentifier,
+    ask(browserId,
         {{QStringLiteral("type"), QStringLiteral("close")},
          {QStringLiteral("tabId"), double(tabId)},
          {QStringLiteral("ifURL"), ifURL}},
         std::move(done));
 }
 
-void ExtensionBridge::openPage(const QString& bundleIdentifier, const QString& address, std::function<void(bool)> done)
+void ExtensionBridge::openPage(const QString& browserId, const QString& address, std::function<void(bool)> done)
 {
-    ask(bundleIdentifier, {{QStringLiteral("type"), QStringLiteral("open")}, {QStringLiteral("url"), address}},
+    ask(browserId, {{QStringLiteral("type"), QStringLiteral("open")}, {QStringLiteral("url"), address}},
         std::move(done));
 }

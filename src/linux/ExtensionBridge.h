@@ -20,10 +20,10 @@ class ExtensionBridge : public ExtensionLink {
     Q_OBJECT
 public:
     // How the route stands for a browser whose extension is not talking to us now.
-    using OfflineSetup = std::function<Setup(const QString& bundleIdentifier)>;
+    using OfflineSetup = std::function<Setup(const QString& browserId)>;
 
     // Where the profiles without the extension are learnt, for a browser whose extension is connected.
-    using ProfileCheck = std::function<QStringList(const QString& bundleIdentifier)>;
+    using ProfileCheck = std::function<QStringList(const QString& browserId)>;
 
     explicit ExtensionBridge(OfflineSetup offlineSetup = {}, ProfileCheck profileCheck = {}, QObject* parent = nullptr);
     ~ExtensionBridge() override;
@@ -33,16 +33,16 @@ public:
     bool listen(const QString& path);
     QString lastError() const { return m_error; }
 
-    Setup setup(const QString& bundleIdentifier) const override;
+    Setup setup(const QString& browserId) const override;
     QStringList connectedBrowsers() const override;
-    std::optional<ExtensionTabReport> report(const QString& bundleIdentifier) const override;
-    QStringList profilesLeftOut(const QString& bundleIdentifier) const override;
+    std::optional<ExtensionTabReport> report(const QString& browserId) const override;
+    QStringList profilesLeftOut(const QString& browserId) const override;
     void setBlockedSites(const QList<BlockedSite>& sites) override;
-    void redirectTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL, const QString& to,
+    void redirectTab(const QString& browserId, qint64 tabId, const QString& ifURL, const QString& to,
                      std::function<void(bool)> done) override;
-    void closeTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
+    void closeTab(const QString& browserId, qint64 tabId, const QString& ifURL,
                   std::function<void(bool)> done) override;
-    void openPage(const QString& bundleIdentifier, const QString& address, std::function<void(bool)> done) override;
+    void openPage(const QString& browserId, const QString& address, std::function<void(bool)> done) override;
 
     // The files the offline answer reads were written (at start, or by the install action):
     // every browser's setup is looked at again, and the change told.
@@ -86,9 +86,9 @@ private:
     void drop(QLocalSocket* socket, const QString& why);
     void send(QLocalSocket* socket, const QJsonObject& message);
     void sendBlockedSites(QLocalSocket* socket);
-    void ask(const QString& bundleIdentifier, QJsonObject request, std::function<void(bool)> done);
+    void ask(const QString& browserId, QJsonObject request, std::function<void(bool)> done);
     void answer(quint64 id, bool ok);
-    const Peer* current(const QString& bundleIdentifier) const;
+    const Peer* current(const QString& browserId) const;
     void updateConnected();
 
     OfflineSetup m_offlineSetup;

@@ -47,10 +47,9 @@ bool copyFolder(const QString& from, const QString& to, QString* error)
 
 } // namespace
 
-std::optional<Copy> install(const QString& bundleIdentifier, const QString& packaged, const QString& dataHome,
-                            QString* error)
+std::optional<Copy> install(const QString& browserId, const QString& packaged, const QString& dataHome, QString* error)
 {
-    const HostManifests::Browser* browser = HostManifests::browser(bundleIdentifier);
+    const HostManifests::Browser* browser = HostManifests::browser(browserId);
     const auto fail = [error](const QString& why) -> std::optional<Copy> {
         if (error)
             *error = why;
@@ -89,18 +88,18 @@ std::optional<Copy> install(const QString& bundleIdentifier, const QString& pack
     return Copy{path, false};
 }
 
-QString extensionsPage(const QString& bundleIdentifier)
+QString extensionsPage(const QString& browserId)
 {
-    if (bundleIdentifier == QLatin1String("org.mozilla.firefox"))
+    if (browserId == QLatin1String("firefox"))
         return QStringLiteral("about:addons");
-    if (bundleIdentifier == QLatin1String("com.microsoft.edgemac"))
+    if (browserId == QLatin1String("edge"))
         return QStringLiteral("edge://extensions");
     return QStringLiteral("chrome://extensions");
 }
 
-bool startBrowser(const QString& bundleIdentifier, const QStringList& arguments)
+bool startBrowser(const QString& browserId, const QStringList& arguments)
 {
-    const HostManifests::Browser* browser = HostManifests::browser(bundleIdentifier);
+    const HostManifests::Browser* browser = HostManifests::browser(browserId);
     if (!browser)
         return false;
     for (const QString& name : browser->executables) {

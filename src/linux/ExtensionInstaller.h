@@ -22,12 +22,12 @@ struct Copy {
 };
 // Copies the package for this browser under `dataHome`/quillharbour/browser-extension/, replacing
 // an older copy whole; nothing with `error` set when it cannot.
-std::optional<Copy> install(const QString& bundleIdentifier, const QString& packaged, const QString& dataHome,
+std::optional<Copy> install(const QString& browserId, const QString& packaged, const QString& dataHome,
                             QString* error = nullptr);
 
 // The browser's own page for extensions ("chrome://extensions", "about:addons", ...).
-QString extensionsPage(const QString& bundleIdentifier);
+QString extensionsPage(const QString& browserId);
 // Starts the browser with `arguments`; false when no program of that browser is found.
-bool startBrowser(const QString& bundleIdentifier, const QStringList& arguments);
+bool startBrowser(const QString& browserId, const QStringList& arguments);
 
 } // namespace ExtensionInstaller

@@ -12,9 +12,9 @@ ExtensionScriptRunner::ExtensionScriptRunner(ExtensionLink* link, QObject* paren
     QObject::connect(link, &ExtensionLink::setupChanged, this, told);
 }
 
-bool ExtensionScriptRunner::readUnchanged(const QString& bundleIdentifier) const
+bool ExtensionScriptRunner::readUnchanged(const QString& browserId) const
 {
-    const auto it = m_readsAt.constFind(bundleIdentifier);
+    const auto it = m_readsAt.constFind(browserId);
     return m_link && it != m_readsAt.cend() && *it == m_told;
 }
 
@@ -24,9 +24,9 @@ void ExtensionScriptRunner::run(const BrowserCommand& command, std::function<voi
     // Whatever it answers (the report, or no window while there is none) stands until the link
     // tells of a change.
     if (command.reads())
-        m_readsAt.insert(command.bundleIdentifier, m_told);
+        m_readsAt.insert(command.browserId, m_told);
     const std::optional<ExtensionTabReport> report =
-        m_link ? m_link->report(command.bundleIdentifier) : std::optional<ExtensionTabReport>();
+        m_link ? m_link->report(command.browserId) : std::optional<ExtensionTabReport>();
     // A browser whose extension is gone answers like one that is not running.
     if (!report || report->tabId < 0) {
         done(BrowserScriptResult::answer(command.noWindowAnswer()));
@@ -43,12 +43,11 @@ void ExtensionScriptRunner::run(const BrowserCommand& command, std::function<voi
         done(BrowserScriptResult::focusedRead(report->windowFocused, report->url));
         return;
     case Op::redirect:
-        m_link->redirectTab(command.bundleIdentifier, report->tabId, command.expectedAddress, command.target,
+        m_link->redirectTab(command.browserId, report->tabId, command.expectedAddress, command.target,
                             moved(QStringLiteral("redirected")));
         return;
     case Op::close:
-        m_link->closeTab(command.bundleIdentifier, report->tabId, command.expectedAddress,
-                         moved(QStringLiteral("closed")));
+        m_link->closeTab(command.browserId, report->tabId, command.expectedAddress, moved(QStringLiteral("closed")));
         return;
     }
 }
@@ -64,27 +63,27 @@ RoutingScriptRunner::RoutingScriptRunner(ExtensionLink* link, std::unique_ptr<Sc
         QObject::connect(m_link, &ExtensionLink::setupChanged, this, &ScriptRunner::browserTold);
 }
 
-bool RoutingScriptRunner::viaExtension(const QString& bundleIdentifier) const
+bool RoutingScriptRunner::viaExtension(const QString& browserId) const
 {
-    return m_link && m_link->connectedBrowsers().contains(bundleIdentifier);
+    return m_link && m_link->connectedBrowsers().contains(browserId);
 }
 
 void RoutingScriptRunner::run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done)
 {
-    const bool extension = viaExtension(command.bundleIdentifier);
+    const bool extension = viaExtension(command.browserId);
     if (command.reads())
-        m_lastReadRoute.insert(command.bundleIdentifier, extension);
+        m_lastReadRoute.insert(command.browserId, extension);
     (extension ? m_extension : m_fallback)->run(command, std::move(done));
 }
 
-bool RoutingScriptRunner::readUnchanged(const QString& bundleIdentifier) const
+bool RoutingScriptRunner::readUnchanged(const QString& browserId) const
 {
     // Only a read that would take the same route as the last one can answer the same.
-    const auto last = m_lastReadRoute.constFind(bundleIdentifier);
+    const auto last = m_lastReadRoute.constFind(browserId);
     if (last == m_lastReadRoute.cend())
         return false;
-    const bool extension = viaExtension(bundleIdentifier);
-    return extension == *last && (extension ? m_extension : m_fallback)->readUnchanged(bundleIdentifier);
+    const bool extension = viaExtension(browserId);
+    return extension == *last && (extension ? m_extension : m_fallback)->readUnchanged(browserId);
 }
 
 ExtensionWorkspace::ExtensionWorkspace(Workspace& desktop, const ExtensionLink& link) : m_desktop(desktop), m_link(link)
@@ -121,12 +120,12 @@ bool ExtensionWorkspace::tellsFrontmostChanges() const
     return m_desktop.tellsFrontmostChanges() || focusedByReport();
 }
 
-bool ExtensionWorkspace::isInstalled(const QString& bundleIdentifier) const
+bool ExtensionWorkspace::isInstalled(const QString& browserId) const
 {
-    return m_link.connectedBrowsers().contains(bundleIdentifier) || m_desktop.isInstalled(bundleIdentifier);
+    return m_link.connectedBrowsers().contains(browserId) || m_desktop.isInstalled(browserId);
 }
 
-bool ExtensionWorkspace::isRunning(const QString& bundleIdentifier) const
+bool ExtensionWorkspace::isRunning(const QString& browserId) const
 {
-    return m_link.connectedBrowsers().contains(bundleIdentifier) || m_desktop.isRunning(bundleIdentifier);
+    return m_link.connectedBrowsers().contains(browserId) || m_desktop.isRunning(browserId);
 }

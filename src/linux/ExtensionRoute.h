@@ -17,12 +17,12 @@ public:
     explicit ExtensionScriptRunner(ExtensionLink* link, QObject* parent = nullptr);
     void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override;
     // A read is the extension's last report: the same until the link tells of a change.
-    bool readUnchanged(const QString& bundleIdentifier) const override;
+    bool readUnchanged(const QString& browserId) const override;
 
 private:
     QPointer<ExtensionLink> m_link;
     quint64 m_told = 0;                // reports and connections the link told of
-    QHash<QString, quint64> m_readsAt; // by bundle identifier: m_told at its last read
+    QHash<QString, quint64> m_readsAt; // by browser id: m_told at its last read
 };
 
 // Sends each browser's commands to its extension while that is connected, else to the other route.
@@ -33,15 +33,15 @@ public:
     RoutingScriptRunner(ExtensionLink* link, std::unique_ptr<ScriptRunner> extension,
                         std::unique_ptr<ScriptRunner> fallback, QObject* parent = nullptr);
     void run(const BrowserCommand& command, std::function<void(const BrowserScriptResult&)> done) override;
-    bool readUnchanged(const QString& bundleIdentifier) const override;
+    bool readUnchanged(const QString& browserId) const override;
 
 private:
-    bool viaExtension(const QString& bundleIdentifier) const;
+    bool viaExtension(const QString& browserId) const;
 
     QPointer<ExtensionLink> m_link;
     std::unique_ptr<ScriptRunner> m_extension;
     std::unique_ptr<ScriptRunner> m_fallback;
-    QHash<QString, bool> m_lastReadRoute; // by bundle identifier: whether its last read went to the extension
+    QHash<QString, bool> m_lastReadRoute; // by browser id: whether its last read went to the extension
 };
 
 // The desktop as the engine sees it, with what the extensions say: where the desktop cannot name
@@ -58,8 +58,8 @@ public:
     bool tellsFrontmostChanges() const override;
     void onFrontmostChange(std::function<void()> handler) override { m_desktop.onFrontmostChange(std::move(handler)); }
     QString ownApplicationId() const override { return m_desktop.ownApplicationId(); }
-    bool isInstalled(const QString& bundleIdentifier) const override;
-    bool isRunning(const QString& bundleIdentifier) const override;
+    bool isInstalled(const QString& browserId) const override;
+    bool isRunning(const QString& browserId) const override;
     bool openURL(const QUrl& url) override { return m_desktop.openURL(url); }
 
 private:

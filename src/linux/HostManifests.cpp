@@ -27,24 +27,22 @@ const std::vector<Browser>& browsers()
                        std::move(sandboxed)};
     };
     static const std::vector<Browser> rows{
-        chromium("com.google.Chrome", "google-chrome",
-                 {QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable")},
+        chromium("chrome", "google-chrome", {QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable")},
                  {QStringLiteral("com.google.Chrome")}),
-        chromium("org.chromium.Chromium", "chromium", {QStringLiteral("chromium"), QStringLiteral("chromium-browser")},
+        chromium("chromium", "chromium", {QStringLiteral("chromium"), QStringLiteral("chromium-browser")},
                  {QStringLiteral("org.chromium.Chromium"), QStringLiteral("chromium")}),
-        chromium("com.brave.Browser", "BraveSoftware/Brave-Browser",
+        chromium("brave", "BraveSoftware/Brave-Browser",
                  {QStringLiteral("brave-browser"), QStringLiteral("brave-browser-stable"), QStringLiteral("brave")},
                  {QStringLiteral("com.brave.Browser"), QStringLiteral("brave")}),
-        chromium("com.microsoft.edgemac", "microsoft-edge",
-                 {QStringLiteral("microsoft-edge"), QStringLiteral("microsoft-edge-stable")},
+        chromium("edge", "microsoft-edge", {QStringLiteral("microsoft-edge"), QStringLiteral("microsoft-edge-stable")},
                  {QStringLiteral("com.microsoft.Edge")}),
-        chromium("com.vivaldi.Vivaldi", "vivaldi", {QStringLiteral("vivaldi"), QStringLiteral("vivaldi-stable")},
+        chromium("vivaldi", "vivaldi", {QStringLiteral("vivaldi"), QStringLiteral("vivaldi-stable")},
                  {QStringLiteral("com.vivaldi.Vivaldi"), QStringLiteral("vivaldi")}),
-        chromium("com.operasoftware.Opera", "opera", {QStringLiteral("opera")},
+        chromium("opera", "opera", {QStringLiteral("opera")},
                  {QStringLiteral("com.opera.Opera"), QStringLiteral("opera")}),
         // A Snap Firefox reaches hosts through the desktop's web-extensions portal, which reads this
         // same folder; its Flatpak build has no such way out.
-        Browser{QStringLiteral("org.mozilla.firefox"),
+        Browser{QStringLiteral("firefox"),
                 QStringLiteral(".mozilla"),
                 QStringLiteral(".mozilla/native-messaging-hosts"),
                 true,
@@ -54,10 +52,10 @@ const std::vector<Browser>& browsers()
     return rows;
 }
 
-const Browser* browser(const QString& bundleIdentifier)
+const Browser* browser(const QString& browserId)
 {
     for (const Browser& b : browsers())
-        if (b.bundleIdentifier == bundleIdentifier)
+        if (b.browserId == browserId)
             return &b;
     return nullptr;
 }
@@ -221,10 +219,10 @@ QStringList writeIntoDataFolders(const Browser& browser, const QStringList& user
     return failures;
 }
 
-ExtensionLink::Setup offlineSetup(const QString& bundleIdentifier, const QString& home, const QString& executable,
+ExtensionLink::Setup offlineSetup(const QString& browserId, const QString& home, const QString& executable,
                                   const QStringList& machineIds)
 {
-    const Browser* b = browser(bundleIdentifier);
+    const Browser* b = browser(browserId);
     if (!b)
         return ExtensionLink::Setup::notPossible;
     const Presence p = presence(*b, home);

@@ -11,7 +11,7 @@
 namespace HostManifests {
 
 struct Browser {
-    QString bundleIdentifier;
+    QString browserId;
     QString configFolder;     // relative to $HOME (".config/" follows $XDG_CONFIG_HOME): its profiles
     QString manifestFolder;   // likewise
     bool firefox = false;     // allowed_extensions instead of allowed_origins
@@ -19,7 +19,7 @@ struct Browser {
     QStringList sandboxedIds; // Flatpak application ids and Snap names of its sandboxed builds
 };
 const std::vector<Browser>& browsers();
-const Browser* browser(const QString& bundleIdentifier);
+const Browser* browser(const QString& browserId);
 
 // Beside the extension's fixed id, the Chromium family's manifests allow `machineIds`: a
 // whole-machine install signs the package the browsers' policy force-installs with this machine's
@@ -60,7 +60,7 @@ bool write(const Browser& browser, const QString& home, const QString& executabl
 // How the extension route stands for a browser that is not connected: its sandbox allows no
 // host, its manifest is missing or names another program, or all that is missing is the
 // extension itself.
-ExtensionLink::Setup offlineSetup(const QString& bundleIdentifier, const QString& home, const QString& executable,
+ExtensionLink::Setup offlineSetup(const QString& browserId, const QString& home, const QString& executable,
                                   const QStringList& machineIds = {});
 
 } // namespace HostManifests

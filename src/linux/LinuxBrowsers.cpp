@@ -7,55 +7,55 @@ namespace LinuxBrowsers {
 const std::vector<LinuxBrowserIdentity>& table()
 {
     static const std::vector<LinuxBrowserIdentity> rows{
-        {QStringLiteral("com.google.Chrome"),
+        {QStringLiteral("chrome"),
          {QStringLiteral("google-chrome"), QStringLiteral("google-chrome-stable")},
          {QStringLiteral("Google-chrome")},
          QStringLiteral(".config/google-chrome"),
          {QStringLiteral("/opt/google/chrome/chrome")},
          {QStringLiteral(".var/app/com.google.Chrome/config/google-chrome")}},
-        {QStringLiteral("org.chromium.Chromium"),
+        {QStringLiteral("chromium"),
          {QStringLiteral("chromium"), QStringLiteral("chromium-browser")},
          {QStringLiteral("Chromium"), QStringLiteral("Chromium-browser")},
          QStringLiteral(".config/chromium"),
          {QStringLiteral("/usr/lib/chromium/chromium")},
          {QStringLiteral(".var/app/org.chromium.Chromium/config/chromium"),
           QStringLiteral("snap/chromium/common/chromium")}},
-        {QStringLiteral("com.brave.Browser"),
+        {QStringLiteral("brave"),
          {QStringLiteral("brave-browser"), QStringLiteral("brave-browser-stable"), QStringLiteral("brave")},
          {QStringLiteral("Brave-browser")},
          QStringLiteral(".config/BraveSoftware/Brave-Browser"),
          {QStringLiteral("/opt/brave.com/brave/brave")},
          {QStringLiteral(".var/app/com.brave.Browser/config/BraveSoftware/Brave-Browser"),
           QStringLiteral("snap/brave/current/.config/BraveSoftware/Brave-Browser")}},
-        {QStringLiteral("com.microsoft.edgemac"),
+        {QStringLiteral("edge"),
          {QStringLiteral("microsoft-edge"), QStringLiteral("microsoft-edge-stable")},
          {QStringLiteral("Microsoft-edge")},
          QStringLiteral(".config/microsoft-edge"),
          {QStringLiteral("/opt/microsoft/msedge/msedge")},
          {QStringLiteral(".var/app/com.microsoft.Edge/config/microsoft-edge")}},
-        {QStringLiteral("com.vivaldi.Vivaldi"),
+        {QStringLiteral("vivaldi"),
          {QStringLiteral("vivaldi"), QStringLiteral("vivaldi-stable")},
          {QStringLiteral("Vivaldi-stable"), QStringLiteral("Vivaldi")},
          QStringLiteral(".config/vivaldi"),
          {QStringLiteral("/opt/vivaldi/vivaldi-bin")},
          {QStringLiteral(".var/app/com.vivaldi.Vivaldi/config/vivaldi")}},
-        {QStringLiteral("com.operasoftware.Opera"),
+        {QStringLiteral("opera"),
          {QStringLiteral("opera")},
          {QStringLiteral("Opera")},
          QStringLiteral(".config/opera"),
          {QStringLiteral("/usr/lib/x86_64-linux-gnu/opera/opera")},
          {QStringLiteral(".var/app/com.opera.Opera/config/opera"), QStringLiteral("snap/opera/current/.config/opera")}},
         // Reached through its extension only.
-        {QStringLiteral("org.mozilla.firefox"),
+        {QStringLiteral("firefox"),
          {QStringLiteral("firefox"), QStringLiteral("firefox-esr")},
          {QStringLiteral("firefox"), QStringLiteral("firefox-esr")},
          {}},
         // Recognised in front, but not protected.
-        {QStringLiteral("com.google.Chrome.beta"),
+        {QStringLiteral("chrome-beta"),
          {QStringLiteral("google-chrome-beta")},
          {QStringLiteral("Google-chrome-beta")},
          {}},
-        {QStringLiteral("com.google.Chrome.canary"),
+        {QStringLiteral("chrome-canary"),
          {QStringLiteral("google-chrome-unstable")},
          {QStringLiteral("Google-chrome-unstable")},
          {}},
@@ -63,10 +63,10 @@ const std::vector<LinuxBrowserIdentity>& table()
     return rows;
 }
 
-const LinuxBrowserIdentity* forBundleIdentifier(const QString& bundleIdentifier)
+const LinuxBrowserIdentity* forId(const QString& browserId)
 {
     for (const LinuxBrowserIdentity& row : table())
-        if (row.bundleIdentifier == bundleIdentifier)
+        if (row.browserId == browserId)
             return &row;
     return nullptr;
 }

@@ -8,7 +8,7 @@
 // How each browser the engine knows by identifier appears on Linux: its programs, its X11 window
 // class (or Wayland app id) and its profile folders (relative to $HOME).
 struct LinuxBrowserIdentity {
-    QString bundleIdentifier;
+    QString browserId;
     QStringList executables;       // names looked up on PATH and as .desktop files
     QStringList windowClasses;     // WM_CLASS class names, compared case-insensitively
     QString profileFolder;         // e.g. ".config/google-chrome"; empty when it speaks no debugging protocol
@@ -21,7 +21,7 @@ struct LinuxBrowserIdentity {
 namespace LinuxBrowsers {
 
 const std::vector<LinuxBrowserIdentity>& table();
-const LinuxBrowserIdentity* forBundleIdentifier(const QString& bundleIdentifier);
+const LinuxBrowserIdentity* forId(const QString& browserId);
 const LinuxBrowserIdentity* forWindowClass(const QString& windowClass);
 // A folder given relative to $HOME, where it is: in this session's home, one under ".config/"
 // follows $XDG_CONFIG_HOME when that names an absolute folder, as the browsers' own profiles and

@@ -340,7 +340,7 @@ std::optional<QString> LinuxWorkspace::front(const X11Display::ActiveWindow& win
     if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forWindowClass(window.windowClass)) {
         if (m_discovery)
             m_discovery->noticeProcess(window.pid);
-        return identity->bundleIdentifier;
+        return identity->browserId;
     }
     // Some other application: named by its class so that it is never mistaken for a browser.
     if (window.windowClass.isEmpty())
@@ -348,9 +348,9 @@ std::optional<QString> LinuxWorkspace::front(const X11Display::ActiveWindow& win
     return QStringLiteral("x11.class.") + window.windowClass;
 }
 
-bool LinuxWorkspace::isInstalled(const QString& bundleIdentifier) const
+bool LinuxWorkspace::isInstalled(const QString& browserId) const
 {
-    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
+    const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browserId);
     if (!identity)
         return false;
     if (!m_clock.isValid())
@@ -372,13 +372,13 @@ std::optional<qint64> LinuxWorkspace::singletonLockPid(const QString& profile)
     return pid;
 }
 
-bool LinuxWorkspace::isRunning(const QString& bundleIdentifier) const
+bool LinuxWorkspace::isRunning(const QString& browserId) const
 {
-    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier);
+    const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browserId);
     if (!identity || identity->executables.isEmpty())
         return false;
     if (m_discovery)
-        return m_discovery->isRunning(bundleIdentifier);
+        return m_discovery->isRunning(browserId);
     const QString profile = LinuxBrowsers::profilePath(*identity, m_home);
     if (!profile.isEmpty() && singletonLockPid(profile))
         return true;

@@ -82,8 +82,8 @@ public:
     // window, so a browser on a profile folder nobody watches is found at once.
     void onFrontmostChange(std::function<void()> handler) override;
     QString ownApplicationId() const override { return ownId; }
-    bool isInstalled(const QString& bundleIdentifier) const override;
-    bool isRunning(const QString& bundleIdentifier) const override;
+    bool isInstalled(const QString& browserId) const override;
+    bool isRunning(const QString& browserId) const override;
     bool openURL(const QUrl& url) override;
 
     // The process id in "<profile>/SingletonLock" when that process is alive.

@@ -2,6 +2,7 @@
 
 #include "linux/LocalSocketName.h"
 #include "linux/NativeMessaging.h"
+#include "platform/SupportedBrowser.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -34,10 +35,8 @@ QString browserForExecutable(const QString& path)
     const QString name = QFileInfo(path).fileName().toLower();
     // Longest names first: "chromium" also contains "chrome".
     static const std::pair<const char*, const char*> table[] = {
-        {"chromium", "org.chromium.Chromium"},       {"msedge", "com.microsoft.edgemac"},
-        {"microsoft-edge", "com.microsoft.edgemac"}, {"brave", "com.brave.Browser"},
-        {"vivaldi", "com.vivaldi.Vivaldi"},          {"opera", "com.operasoftware.Opera"},
-        {"firefox", "org.mozilla.firefox"},          {"chrome", "com.google.Chrome"},
+        {"chromium", "chromium"}, {"msedge", "edge"}, {"microsoft-edge", "edge"}, {"brave", "brave"},
+        {"vivaldi", "vivaldi"},   {"opera", "opera"}, {"firefox", "firefox"},     {"chrome", "chrome"},
     };
     for (const auto& [part, id] : table)
         if (name.startsWith(QLatin1String(part)))
@@ -46,6 +45,14 @@ QString browserForExecutable(const QString& path)
 }
 
 namespace {
+
+// A relay's greeting names its browser as the first builds did: a program started before an
+// update still reads it.
+QString storedKey(const QString& browserId)
+{
+    const SupportedBrowser* browser = SupportedBrowser::withId(browserId);
+    return browser ? browser->storedKey : QString();
+}
 
 void log(const QString& line)
 {
@@ -122,7 +129,7 @@ private:
     {
         QJsonObject hello{{QStringLiteral("type"), QStringLiteral("relay")},
                           {QStringLiteral("protocol"), NativeMessaging::protocolVersion},
-                          {QStringLiteral("browser"), m_browser}};
+                          {QStringLiteral("browser"), storedKey(m_browser)}};
         m_program.write(NativeMessaging::frame(hello));
         m_absentSaid = false;
         m_fromProgram = {};

@@ -176,7 +176,7 @@ std::optional<QString> UserInstaller::installCopy(const QString& source, const P
     // failure here costs the extension only; its rows then say so.
     if (const QString packaged = ExtensionInstaller::packagedFolder(QFileInfo(source).absolutePath());
         !packaged.isEmpty()) {
-        for (const char* browser : {"org.chromium.Chromium", "org.mozilla.firefox"})
+        for (const char* browser : {"chromium", "firefox"})
             ExtensionInstaller::install(QLatin1String(browser), packaged, places.dataHome);
         // Its package too: installing for everyone later signs that for the machine.
         QFile zip(QDir(packaged).filePath(QStringLiteral("quillharbour-chromium.zip")));

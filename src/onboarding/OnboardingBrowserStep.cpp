@@ -120,7 +120,7 @@ QWidget* OnboardingView::buildBrowser()
             auto* h = new QHBoxLayout(rowWidget);
             h->setContentsMargins(0, 8, 0, 8);
             h->setSpacing(14);
-            h->addWidget(new OnboardingBrowserIcon(browser.bundleIdentifier));
+            h->addWidget(new OnboardingBrowserIcon(browser.id));
             auto* texts = new QVBoxLayout;
             texts->setSpacing(2);
             texts->addWidget(label(browser.name, Theme::font(15, QFont::DemiBold), FocusColor::text()));

@@ -1012,11 +1012,11 @@ QIcon themeIcon(const QStringList& names)
 
 } // namespace
 
-OnboardingBrowserIcon::OnboardingBrowserIcon(const QString& bundleIdentifier, QWidget* parent) : QWidget(parent)
+OnboardingBrowserIcon::OnboardingBrowserIcon(const QString& browserId, QWidget* parent) : QWidget(parent)
 {
     setFixedSize(34, 34);
     Accessibility::hide(this);
-    if (const auto* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier))
+    if (const auto* identity = LinuxBrowsers::forId(browserId))
         m_icon = themeIcon(identity->executables);
 }
 

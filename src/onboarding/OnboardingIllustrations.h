@@ -234,7 +234,7 @@ private:
 class OnboardingBrowserIcon : public QWidget {
     Q_OBJECT
 public:
-    explicit OnboardingBrowserIcon(const QString& bundleIdentifier, QWidget* parent = nullptr);
+    explicit OnboardingBrowserIcon(const QString& browserId, QWidget* parent = nullptr);
     bool showsFallback() const { return m_icon.isNull(); }
     QSize sizeHint() const override { return {34, 34}; }
 

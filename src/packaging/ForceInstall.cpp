@@ -158,10 +158,10 @@ std::optional<Result> install(const Request& request, QString* error)
     const QString updatePath = share + QStringLiteral("/browser-extension/update.xml");
     const QString executable = prefix + QStringLiteral("/bin/quillharbour");
     const QString hostFile = NativeMessaging::hostName + QStringLiteral(".json");
-    const QByteArray chromiumHost = HostManifests::manifest(
-        *HostManifests::browser(QStringLiteral("org.chromium.Chromium")), executable, {result.id});
+    const QByteArray chromiumHost =
+        HostManifests::manifest(*HostManifests::browser(QStringLiteral("chromium")), executable, {result.id});
     const QByteArray firefoxHost =
-        HostManifests::manifest(*HostManifests::browser(QStringLiteral("org.mozilla.firefox")), executable);
+        HostManifests::manifest(*HostManifests::browser(QStringLiteral("firefox")), executable);
 
     // The package before the manifest that points at it, and both before the policy.
     bool ok = writePublic(staged(packagePath), package, &result.written, &why) &&

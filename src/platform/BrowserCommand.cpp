@@ -2,27 +2,27 @@
 
 BrowserCommand BrowserCommand::read(const SupportedBrowser& browser)
 {
-    return {Operation::read, browser.bundleIdentifier, {}, {}};
+    return {Operation::read, browser.id, {}, {}};
 }
 
 BrowserCommand BrowserCommand::readFocused(const SupportedBrowser& browser)
 {
-    return {Operation::readFocused, browser.bundleIdentifier, {}, {}};
+    return {Operation::readFocused, browser.id, {}, {}};
 }
 
 BrowserCommand BrowserCommand::redirect(const SupportedBrowser& browser, const QString& from, const QString& to)
 {
-    return {Operation::redirect, browser.bundleIdentifier, from, to};
+    return {Operation::redirect, browser.id, from, to};
 }
 
 BrowserCommand BrowserCommand::close(const SupportedBrowser& browser, const QString& ifAddress)
 {
-    return {Operation::close, browser.bundleIdentifier, ifAddress, {}};
+    return {Operation::close, browser.id, ifAddress, {}};
 }
 
 bool BrowserCommand::isWellFormed() const
 {
-    return !bundleIdentifier.isEmpty() && (operation != Operation::redirect || !target.isEmpty());
+    return !browserId.isEmpty() && (operation != Operation::redirect || !target.isEmpty());
 }
 
 QString BrowserCommand::noWindowAnswer() const

@@ -16,9 +16,9 @@ struct BrowserCommand {
         close,       // close the tab
     };
     Operation operation = Operation::read;
-    QString bundleIdentifier; // the browser
-    QString expectedAddress;  // redirect and close: what the tab must still show
-    QString target;           // redirect: the address to load
+    QString browserId;       // the browser
+    QString expectedAddress; // redirect and close: what the tab must still show
+    QString target;          // redirect: the address to load
 
     static BrowserCommand read(const SupportedBrowser& browser);
     static BrowserCommand readFocused(const SupportedBrowser& browser);

@@ -10,7 +10,7 @@
 // last focused) window, and whether one of its windows has focus. The extension pushes a report
 // on every change, so reading one never crosses a process boundary.
 struct ExtensionTabReport {
-    QString bundleIdentifier; // the SupportedBrowser row it belongs to
+    QString browserId; // the SupportedBrowser row it belongs to
     bool windowFocused = false;
     qint64 tabId = -1; // -1: no tab
     QString url;
@@ -37,14 +37,14 @@ public:
         notPossible,      // the browser's sandbox lets no host run (some Flatpak and Snap builds)
         signedOnly,       // the browser loads only add-ons its maker signed (Firefox releases)
     };
-    virtual Setup setup(const QString& bundleIdentifier) const = 0;
+    virtual Setup setup(const QString& browserId) const = 0;
     virtual QStringList connectedBrowsers() const = 0;
-    virtual std::optional<ExtensionTabReport> report(const QString& bundleIdentifier) const = 0;
+    virtual std::optional<ExtensionTabReport> report(const QString& browserId) const = 0;
     // The browser's profiles known to be without the extension, by the names the browser shows
     // them under: a connected extension speaks for its own profile only.
-    virtual QStringList profilesLeftOut(const QString& bundleIdentifier) const
+    virtual QStringList profilesLeftOut(const QString& browserId) const
     {
-        Q_UNUSED(bundleIdentifier);
+        Q_UNUSED(browserId);
         return {};
     }
 
@@ -60,21 +60,21 @@ public:
 
     // Moves or closes the tab only while it still shows `ifURL`; `done` answers, on the calling
     // thread, whether it did (false also when the browser is gone or does not answer in time).
-    virtual void redirectTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL, const QString& to,
+    virtual void redirectTab(const QString& browserId, qint64 tabId, const QString& ifURL, const QString& to,
                              std::function<void(bool)> done) = 0;
-    virtual void closeTab(const QString& bundleIdentifier, qint64 tabId, const QString& ifURL,
+    virtual void closeTab(const QString& browserId, qint64 tabId, const QString& ifURL,
                           std::function<void(bool)> done) = 0;
     // Opens the browser's own extensions page (`address`, e.g. "chrome://extensions/?id=…") in a
     // new tab of its window, which the browser lets only an extension do; `done` answers whether
     // it did. Without an extension that answers, it did not.
-    virtual void openPage(const QString& bundleIdentifier, const QString& address, std::function<void(bool)> done)
+    virtual void openPage(const QString& browserId, const QString& address, std::function<void(bool)> done)
     {
-        Q_UNUSED(bundleIdentifier)
+        Q_UNUSED(browserId)
         Q_UNUSED(address)
         done(false);
     }
 
 signals:
-    void reportChanged(const QString& bundleIdentifier);
+    void reportChanged(const QString& browserId);
     void setupChanged();
 };

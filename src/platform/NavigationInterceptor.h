@@ -14,10 +14,10 @@ public:
     virtual ~NavigationInterceptor() = default;
 
     // Asked about each held navigation, with the browser and the full address it was going to.
-    using Decision = std::function<std::optional<QString>(const QString& bundleIdentifier, const QString& address)>;
+    using Decision = std::function<std::optional<QString>(const QString& browserId, const QString& address)>;
     virtual void setDecision(Decision decision) = 0;
     // The domains (subdomains included) whose navigations this browser should hold from now on;
     // an empty list holds none and lets the browser go.
-    virtual void watch(const QString& bundleIdentifier, const QStringList& domains) = 0;
-    virtual bool isIntercepting(const QString& bundleIdentifier) const = 0;
+    virtual void watch(const QString& browserId, const QStringList& domains) = 0;
+    virtual bool isIntercepting(const QString& browserId) const = 0;
 };

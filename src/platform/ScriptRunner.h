@@ -18,9 +18,9 @@ public:
     // when that read was answered from what the browser had already told, and the browser has
     // told nothing since. A runner that cannot know says false, and every read is run. Asked on
     // the runner's thread, between commands.
-    virtual bool readUnchanged(const QString& bundleIdentifier) const
+    virtual bool readUnchanged(const QString& browserId) const
     {
-        Q_UNUSED(bundleIdentifier);
+        Q_UNUSED(browserId);
         return false;
     }
 

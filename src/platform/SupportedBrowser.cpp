@@ -15,18 +15,18 @@ const std::vector<SupportedBrowser>& SupportedBrowser::all()
     return browsers;
 }
 
-const SupportedBrowser* SupportedBrowser::withBundleIdentifier(const QString& bundleIdentifier)
-{
-    for (const SupportedBrowser& b : all())
-        if (b.bundleIdentifier == bundleIdentifier)
-            return &b;
-    return nullptr;
-}
-
 const SupportedBrowser* SupportedBrowser::withId(const QString& id)
 {
     for (const SupportedBrowser& b : all())
         if (b.id == id)
+            return &b;
+    return nullptr;
+}
+
+const SupportedBrowser* SupportedBrowser::withStoredKey(const QString& storedKey)
+{
+    for (const SupportedBrowser& b : all())
+        if (b.storedKey == storedKey)
             return &b;
     return nullptr;
 }

@@ -9,9 +9,11 @@ struct SupportedBrowser {
     // companion extension. Firefox speaks no Chromium protocol, so only its extension reaches it.
     enum Route { devToolsRoute = 1, extensionRoute = 2 };
 
-    QString id;
+    QString id; // the key everywhere in code
     QString name;
-    QString bundleIdentifier; // kept from the first builds: stored attempts name browsers by it
+    // The name the first builds gave the browser, kept only where it was written down: the list
+    // of browsers whose extension was seen, and a relay's greeting.
+    QString storedKey;
     int routes = devToolsRoute | extensionRoute;
 
     bool servedBy(Route route) const { return (routes & route) != 0; }
@@ -19,6 +21,6 @@ struct SupportedBrowser {
     bool operator==(const SupportedBrowser&) const = default;
 
     static const std::vector<SupportedBrowser>& all();
-    static const SupportedBrowser* withBundleIdentifier(const QString& bundleIdentifier);
     static const SupportedBrowser* withId(const QString& id);
+    static const SupportedBrowser* withStoredKey(const QString& storedKey);
 };

@@ -9,7 +9,8 @@
 class Workspace {
 public:
     virtual ~Workspace() = default;
-    // The application in front, by bundle identifier (a browser's is the one of its table row).
+    // The application in front: a browser by its id (the one of its table row), any other by a
+    // name no browser has.
     virtual std::optional<QString> frontmostApplicationId() const = 0;
     // Whether every change of that answer is told to the handler given below, from the event
     // loop on the main thread (a desktop that can no longer tell calls it once more). A desktop
@@ -17,7 +18,7 @@ public:
     virtual bool tellsFrontmostChanges() const { return false; }
     virtual void onFrontmostChange(std::function<void()> handler) { Q_UNUSED(handler); }
     virtual QString ownApplicationId() const = 0;
-    virtual bool isInstalled(const QString& bundleIdentifier) const = 0;
-    virtual bool isRunning(const QString& bundleIdentifier) const = 0;
+    virtual bool isInstalled(const QString& browserId) const = 0;
+    virtual bool isRunning(const QString& browserId) const = 0;
     virtual bool openURL(const QUrl& url) = 0;
 };

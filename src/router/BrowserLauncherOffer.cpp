@@ -13,7 +13,7 @@ std::optional<BrowserLauncher::Plan> planFor(const SupportedBrowser& browser, co
 {
     if (!browser.servedBy(SupportedBrowser::devToolsRoute))
         return std::nullopt;
-    const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(browser.bundleIdentifier);
+    const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browser.id);
     return identity ? BrowserLauncher::plan(*identity, home) : std::nullopt;
 }
 

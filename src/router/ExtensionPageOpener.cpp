@@ -9,7 +9,7 @@ namespace {
 Outcome pasteIt(const SupportedBrowser& browser, const QString& page, const Ways& ways)
 {
     // A window of the browser with its address bar, where the address is pasted.
-    const bool started = ways.start && ways.start(browser.bundleIdentifier, {});
+    const bool started = ways.start && ways.start(browser.id, {});
     Outcome outcome;
     outcome.clipboard = page;
     outcome.note = QStringLiteral("Copied %1. %2 opens it only from its address bar: %3paste it there (Ctrl+L, "
@@ -26,27 +26,26 @@ void open(const SupportedBrowser& browser, const QString& page, const Ways& ways
 {
     if (page.startsWith(QLatin1String("about:"))) {
         Outcome outcome;
-        outcome.opened = ways.start && ways.start(browser.bundleIdentifier, {page});
+        outcome.opened = ways.start && ways.start(browser.id, {page});
         if (!outcome.opened)
             outcome.note = QStringLiteral("Open %1 in %2's address bar.").arg(page, browser.name);
         done(outcome);
         return;
     }
-    if (!ways.extensions || ways.extensions->setup(browser.bundleIdentifier) != ExtensionLink::Setup::connected) {
+    if (!ways.extensions || ways.extensions->setup(browser.id) != ExtensionLink::Setup::connected) {
         done(pasteIt(browser, page, ways));
         return;
     }
-    ways.extensions->openPage(browser.bundleIdentifier, page,
-                              [browser, page, ways, done = std::move(done)](bool opened) {
-                                  if (!opened) {
-                                      done(pasteIt(browser, page, ways));
-                                      return;
-                                  }
-                                  Outcome outcome;
-                                  outcome.opened = true;
-                                  outcome.note = QStringLiteral("Opened in %1.").arg(browser.name);
-                                  done(outcome);
-                              });
+    ways.extensions->openPage(browser.id, page, [browser, page, ways, done = std::move(done)](bool opened) {
+        if (!opened) {
+            done(pasteIt(browser, page, ways));
+            return;
+        }
+        Outcome outcome;
+        outcome.opened = true;
+        outcome.note = QStringLiteral("Opened in %1.").arg(browser.name);
+        done(outcome);
+    });
 }
 
 } // namespace ExtensionPageOpener

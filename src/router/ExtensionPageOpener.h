@@ -22,7 +22,7 @@ struct Outcome {
 struct Ways {
     ExtensionLink* extensions = nullptr;
     // Starts the browser with these arguments; false when no program of it is found.
-    std::function<bool(const QString& bundleIdentifier, const QStringList& arguments)> start;
+    std::function<bool(const QString& browserId, const QStringList& arguments)> start;
 };
 
 // `done` is called once, on the calling thread, possibly before this returns.

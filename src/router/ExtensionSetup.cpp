@@ -130,12 +130,12 @@ Sheet prepare(const SupportedBrowser& browser, Kind kind, const Places& places)
 {
     Sheet sheet;
     sheet.title = QStringLiteral("Add Quillharbour to %1").arg(browser.name);
-    const HostManifests::Browser* link = HostManifests::browser(browser.bundleIdentifier);
+    const HostManifests::Browser* link = HostManifests::browser(browser.id);
     if (!link) {
         sheet.error = QStringLiteral("Quillharbour has no extension for %1.").arg(browser.name);
         return sheet;
     }
-    const QString page = ExtensionInstaller::extensionsPage(browser.bundleIdentifier);
+    const QString page = ExtensionInstaller::extensionsPage(browser.id);
     sheet.openTitle = link->firefox ? QStringLiteral("Open Add-ons") : QStringLiteral("Open Extensions");
     QString error;
     if (kind == Kind::hostMissing) {
@@ -169,8 +169,8 @@ Sheet prepare(const SupportedBrowser& browser, Kind kind, const Places& places)
     // Added now (missing, switched off or removed): a fresh copy where the browser keeps reading it,
     // and the link file the extension will look for.
     const std::optional<ExtensionInstaller::Copy> copy = ExtensionInstaller::install(
-        browser.bundleIdentifier, ExtensionInstaller::packagedFolder(places.executableFolder, places.dataHome),
-        places.dataHome, &error);
+        browser.id, ExtensionInstaller::packagedFolder(places.executableFolder, places.dataHome), places.dataHome,
+        &error);
     if (!copy) {
         sheet.error = error;
         return sheet;

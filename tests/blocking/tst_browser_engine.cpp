@@ -31,10 +31,10 @@ char* toString(const BrowserAccessState& state)
 
 namespace {
 
-const QString chromiumApp = QStringLiteral("org.chromium.Chromium");
-const QString chromeApp = QStringLiteral("com.google.Chrome");
-const QString braveApp = QStringLiteral("com.brave.Browser");
-const QString firefoxApp = QStringLiteral("org.mozilla.firefox");
+const QString chromiumApp = QStringLiteral("chromium");
+const QString chromeApp = QStringLiteral("chrome");
+const QString braveApp = QStringLiteral("brave");
+const QString firefoxApp = QStringLiteral("firefox");
 const QString editorApp = QStringLiteral("org.example.TextEditor");
 
 const SupportedBrowser& browserWithId(const char* id)
@@ -74,20 +74,17 @@ BlockRule eveningRule(const QString& domain, Date created)
 // Remembers what the engine asks it to hold, and asks the engine's decision as a browser would.
 struct FakeInterceptor final : NavigationInterceptor {
     Decision decision;
-    QHash<QString, QStringList> watched; // by bundle identifier, as last told
+    QHash<QString, QStringList> watched; // by browser id, as last told
     void setDecision(Decision d) override { decision = std::move(d); }
-    void watch(const QString& bundleIdentifier, const QStringList& domains) override
-    {
-        watched.insert(bundleIdentifier, domains);
-    }
+    void watch(const QString& browserId, const QStringList& domains) override { watched.insert(browserId, domains); }
     bool isIntercepting(const QString&) const override { return false; }
 };
 
 // The extension route as a test sets it: a setup per browser, the reports, and the signals.
 struct FakeExtensions final : ExtensionLink {
-    QHash<QString, Setup> setups; // by bundle identifier; absent: extensionMissing
+    QHash<QString, Setup> setups; // by browser id; absent: extensionMissing
     QHash<QString, ExtensionTabReport> reports;
-    Setup setup(const QString& bundle) const override { return setups.value(bundle, Setup::extensionMissing); }
+    Setup setup(const QString& browserId) const override { return setups.value(browserId, Setup::extensionMissing); }
     QStringList connectedBrowsers() const override
     {
         QStringList out;
@@ -96,9 +93,9 @@ struct FakeExtensions final : ExtensionLink {
                 out.append(it.key());
         return out;
     }
-    std::optional<ExtensionTabReport> report(const QString& bundle) const override
+    std::optional<ExtensionTabReport> report(const QString& browserId) const override
     {
-        return reports.contains(bundle) ? std::optional(reports.value(bundle)) : std::nullopt;
+        return reports.contains(browserId) ? std::optional(reports.value(browserId)) : std::nullopt;
     }
     void setBlockedSites(const QList<BlockedSite>&) override {}
     void redirectTab(const QString&, qint64, const QString&, const QString&, std::function<void(bool)> done) override
@@ -481,7 +478,7 @@ void TestBrowserEngine::connecting()
     if (probes) {
         const BrowserCommand probe = *rig.lastCommand();
         QCOMPARE(probe.operation, Operation::read);
-        QCOMPARE(probe.bundleIdentifier, braveApp);
+        QCOMPARE(probe.browserId, braveApp);
         QCOMPARE(probe.noWindowAnswer(), QString());
     }
 }
@@ -489,7 +486,7 @@ void TestBrowserEngine::connecting()
 void TestBrowserEngine::connectedIdsAreSortedInDefaults()
 {
     Rig rig;
-    rig.workspace.installed = {chromiumApp, chromeApp, QStringLiteral("com.vivaldi.Vivaldi")};
+    rig.workspace.installed = {chromiumApp, chromeApp, QStringLiteral("vivaldi")};
     BrowserAutomationService& engine = rig.build({QStringLiteral("chromium")});
     engine.connect(browserWithId("chrome"));
     engine.connect(browserWithId("vivaldi"));
@@ -558,11 +555,11 @@ void TestBrowserEngine::blockedTabIsRedirectedToTheBlockPage()
     QCOMPARE(received.size(), 2);
     const BrowserCommand read = received[0].command;
     QCOMPARE(read.operation, Operation::read);
-    QCOMPARE(read.bundleIdentifier, chromiumApp);
+    QCOMPARE(read.browserId, chromiumApp);
     QCOMPARE(read.noWindowAnswer(), QString());
     const BrowserCommand redirect = received[1].command;
     QCOMPARE(redirect.operation, Operation::redirect);
-    QCOMPARE(redirect.bundleIdentifier, chromiumApp);
+    QCOMPARE(redirect.browserId, chromiumApp);
     QCOMPARE(redirect.expectedAddress, address);
     QCOMPARE(redirect.noWindowAnswer(), QStringLiteral("no-window"));
     QCOMPARE(redirect.target,
@@ -795,7 +792,7 @@ void TestBrowserEngine::activeBrowserChoice()
         if (!rig.look())
             return QStringLiteral("(check did not end)");
         const QList<FakeBrowser::Received> got = rig.browser->received();
-        return got.isEmpty() ? QString() : got.first().command.bundleIdentifier;
+        return got.isEmpty() ? QString() : got.first().command.browserId;
     };
     QCOMPARE(readFrom(), chromiumApp);
     rig.workspace.frontmost = chromeApp;
@@ -942,8 +939,7 @@ void TestBrowserEngine::checksSleepWithNothingToLookAt_data()
     QTest::newRow("a rule and a chosen browser running") << true << chromiumApp << false << true;
     QTest::newRow("a rule and a browser never chosen: its warning needs the checks")
         << true << firefoxApp << false << true;
-    QTest::newRow("a rule and a known unprotected browser")
-        << true << QStringLiteral("com.google.Chrome.canary") << false << true;
+    QTest::newRow("a rule and a known unprotected browser") << true << QStringLiteral("chrome-canary") << false << true;
     QTest::newRow("a rule, no browser running") << true << QString() << false << false;
     QTest::newRow("no rule, a chosen browser running") << false << chromiumApp << false << false;
     QTest::newRow("the screen locked") << true << chromiumApp << true << false;
@@ -1081,6 +1077,7 @@ void TestBrowserEngine::heldNavigationIsDecidedNow_data()
         << chromiumApp << QStringLiteral("https://a.org/?u=x.example.com/") << false << QString();
     QTest::newRow("not a web address") << chromiumApp << QStringLiteral("ftp://example.com/") << false << QString();
     QTest::newRow("a browser never connected") << chromeApp << feed << false << QString();
+    QTest::newRow("an application that is no browser of ours") << editorApp << feed << false << QString();
 }
 
 void TestBrowserEngine::heldNavigationIsDecidedNow()
@@ -1421,7 +1418,7 @@ void TestBrowserEngine::needsAttention()
     if (enforce)
         rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     for (const QString& id : installed)
-        rig.workspace.installed.insert(SupportedBrowser::withId(id)->bundleIdentifier);
+        rig.workspace.installed.insert(id);
     rig.workspace.installed.insert(firefoxApp);
     if (!front.isEmpty())
         rig.workspace.frontmost = front;
@@ -1463,9 +1460,9 @@ void TestBrowserEngine::unprotectedBrowserWarning()
         {editorApp, QStringLiteral("Firefox")}, // switching to a non-browser keeps it
         {rig.workspace.ownId, QStringLiteral("Firefox")},
         {chromiumApp, std::nullopt},
-        {QStringLiteral("com.operasoftware.Opera"), QStringLiteral("Opera")},
-        {QStringLiteral("com.google.Chrome.canary"), QStringLiteral("Chrome Canary")},
-        {QStringLiteral("com.vivaldi.Vivaldi"), QStringLiteral("Vivaldi")},
+        {QStringLiteral("opera"), QStringLiteral("Opera")},
+        {QStringLiteral("chrome-canary"), QStringLiteral("Chrome Canary")},
+        {QStringLiteral("vivaldi"), QStringLiteral("Vivaldi")},
         {QString(), std::nullopt},
         {braveApp, QStringLiteral("Brave")},
         {std::nullopt, std::nullopt},
@@ -1561,7 +1558,7 @@ void TestBrowserEngine::routesCombine()
     if (extension >= 0) {
         side.setup = ExtensionLink::Setup(extension);
         ExtensionTabReport r;
-        r.bundleIdentifier = b.bundleIdentifier;
+        r.browserId = b.id;
         r.privateWindowsAllowed = privateAllowed;
         side.report = r;
     }
@@ -1627,9 +1624,17 @@ void TestBrowserEngine::extensionConnectionIsAConnectedBrowser()
     QVERIFY(rig.tick());
     QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::extensionOff));
     QVERIFY(engine.needsAttention());
-    QCOMPARE(rig.f.defaults.value(BrowserAutomationService::extensionSeenKey), QJsonValue(QJsonArray{firefoxApp}));
+    // Written down by the name the first builds used.
+    QCOMPARE(rig.f.defaults.value(BrowserAutomationService::extensionSeenKey),
+             QJsonValue(QJsonArray{QStringLiteral("org.mozilla.firefox")}));
     engine.fix(*SupportedBrowser::withId(QStringLiteral("firefox")));
     QCOMPARE(rig.workspace.openedURLs, QList<QUrl>{QUrl(QStringLiteral("https://help.example/automation"))});
+
+    // After a restart the list is read back: still an extension switched off, not one never added.
+    rig.core.reset();
+    rig.build();
+    QVERIFY(rig.tick());
+    QCOMPARE(rig.access("firefox"), BrowserAccessState::of(Kind::extensionOff));
 }
 
 // Where the program hands in the install steps, fixing a missing extension shows them for that
@@ -1721,16 +1726,16 @@ void TestBrowserEngine::unknownFrontAsksTheBrowsers()
     const QString limited = QStringLiteral("https://limited.example/");
     // Every browser runs; only the chosen ones may be asked.
     for (const char* id : {"chrome", "brave"}) {
-        const QString bundle = browserWithId(id).bundleIdentifier;
-        rig.workspace.installed.insert(bundle);
-        rig.workspace.running.insert(bundle);
-        rig.browser->open(bundle, blocked);
-        rig.browser->setFocused(bundle, focused.contains(QLatin1String(id)));
+        const QString browserId = browserWithId(id).id;
+        rig.workspace.installed.insert(browserId);
+        rig.workspace.running.insert(browserId);
+        rig.browser->open(browserId, blocked);
+        rig.browser->setFocused(browserId, focused.contains(QLatin1String(id)));
     }
     BrowserAutomationService& engine = rig.build(chosen);
     if (!lastInUse.isEmpty()) {
         // Learnt while the desktop still named the front window.
-        rig.workspace.frontmost = browserWithId(qPrintable(lastInUse)).bundleIdentifier;
+        rig.workspace.frontmost = browserWithId(qPrintable(lastInUse)).id;
         rig.browser->navigate(rig.workspace.frontmost.value(), QStringLiteral("about:blank"));
         QVERIFY(rig.tick());
         rig.browser->navigate(rig.workspace.frontmost.value(), blocked);
@@ -1742,17 +1747,17 @@ void TestBrowserEngine::unknownFrontAsksTheBrowsers()
     QStringList askedIds;
     for (const FakeBrowser::Received& r : rig.browser->received())
         if (r.command.operation == Operation::readFocused)
-            askedIds << SupportedBrowser::withBundleIdentifier(r.command.bundleIdentifier)->id;
+            askedIds << r.command.browserId;
     QCOMPARE(askedIds, asked);
     for (const char* id : {"chrome", "brave"}) {
         const bool isMoved = moved == QLatin1String(id);
-        const QString tab = rig.tab(browserWithId(id).bundleIdentifier);
+        const QString tab = rig.tab(browserWithId(id).id);
         QVERIFY2(tab.startsWith(QStringLiteral("http://127.0.0.1:")) == isMoved, qPrintable(tab));
     }
 
     // Use counts only for a browser that said it has the focus.
     for (const char* id : {"chrome", "brave"})
-        rig.browser->navigate(browserWithId(id).bundleIdentifier, limited);
+        rig.browser->navigate(browserWithId(id).id, limited);
     for (int i = 0; i < 4; ++i)
         QVERIFY(rig.look());
     QCOMPARE(rig.usage(limit) > 0, counts);

@@ -224,7 +224,7 @@ class TestDesktopBlocking : public QObject {
             if (!QTest::qWaitFor([this] { return workspace.frontmostApplicationId() == chrome; }, patience)) {
                 return false;
             }
-            engine->connect(*SupportedBrowser::withBundleIdentifier(chrome));
+            engine->connect(*SupportedBrowser::withId(chrome));
             if (!QTest::qWaitFor(
                     [this] {
                         return engine->accessByBrowserID().value(QStringLiteral("chromium")).kind ==
@@ -240,7 +240,7 @@ class TestDesktopBlocking : public QObject {
                 return false;
             return !holding || QTest::qWaitFor([this] { return interceptor->isIntercepting(chrome); }, patience);
         }
-        static inline const QString chrome = QStringLiteral("org.chromium.Chromium");
+        static inline const QString chrome = QStringLiteral("chromium");
         QString blockPage() const { return QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port()); }
     };
 

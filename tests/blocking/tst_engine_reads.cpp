@@ -9,7 +9,7 @@
 
 namespace {
 
-const QString chromiumApp = QStringLiteral("org.chromium.Chromium");
+const QString chromiumApp = QStringLiteral("chromium");
 using Operation = FakeBrowser::Operation;
 
 BlockRule ruleFor(const QString& domain, Date created, BlockApplySchedule schedule = {})
@@ -178,7 +178,7 @@ private slots:
         } else if (change == u"rule") {
             rig.store.addRule(ruleFor(QStringLiteral("example.org"), rig.f.clock.now()));
         } else if (change == u"brave") {
-            rig.workspace.bringUp(QStringLiteral("com.brave.Browser"));
+            rig.workspace.bringUp(QStringLiteral("brave"));
         } else if (change == u"sleep") {
             emit rig.screen.screensDidSleep();
         } else if (change == u"untelling") {
@@ -224,13 +224,13 @@ private slots:
         QVERIFY(rig.tick());
         QCOMPARE(rig.engine->browserInUseWithoutProtection(), std::nullopt);
 
-        const QString brave = QStringLiteral("com.brave.Browser");
+        const QString brave = QStringLiteral("brave");
         rig.browser->open(brave, QStringLiteral("http://example.org/"));
         for (const QString& step : steps) {
             if (step == QLatin1String("brave")) {
                 rig.workspace.bringUp(brave);
             } else if (step == QLatin1String("chromeBeta")) {
-                rig.workspace.bringUp(QStringLiteral("com.google.Chrome.beta"));
+                rig.workspace.bringUp(QStringLiteral("chrome-beta"));
             } else if (step == QLatin1String("chromium")) {
                 rig.workspace.frontmost = chromiumApp;
             } else if (step == QLatin1String("editor")) {
@@ -242,7 +242,7 @@ private slots:
             } else if (step == QLatin1String("rule")) {
                 QVERIFY(rig.store.addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now())));
             } else if (step == QLatin1String("chooseBrave")) {
-                rig.engine->connect(*SupportedBrowser::withBundleIdentifier(brave));
+                rig.engine->connect(*SupportedBrowser::withId(brave));
             }
             for (int i = 0; i < 3; ++i)
                 QVERIFY(rig.tick());

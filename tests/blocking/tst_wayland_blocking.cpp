@@ -176,10 +176,10 @@ private slots:
         QObject::connect(&tick, &QTimer::timeout, [&f] { f.clock.set(SystemClock::instance().now()); });
         tick.start(50);
 
-        const QString chromiumID = QStringLiteral("org.chromium.Chromium");
+        const QString chromiumID = QStringLiteral("chromium");
         QVERIFY(workspace.isRunning(chromiumID));
         QVERIFY(!workspace.frontmostApplicationId());
-        engine.connect(*SupportedBrowser::withBundleIdentifier(chromiumID));
+        engine.connect(*SupportedBrowser::withId(chromiumID));
         QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chromium")).kind,
                                   BrowserAccessState::Kind::connected, patience);
         engine.start();

@@ -11,7 +11,7 @@ void FakeBrowser::run(const BrowserCommand& command, std::function<void(const Br
     {
         QMutexLocker lock(&m_mutex);
         m_received.append({command, QThread::currentThread()});
-        const auto it = m_browsers.constFind(command.bundleIdentifier);
+        const auto it = m_browsers.constFind(command.browserId);
         if (it != m_browsers.cend()) {
             hang = it->hang;
             delay = it->delayMs;
@@ -48,7 +48,7 @@ BrowserScriptResult FakeBrowser::answer(const BrowserCommand& c)
 {
     using R = BrowserScriptResult;
     QMutexLocker lock(&m_mutex);
-    const auto it = m_browsers.find(c.bundleIdentifier);
+    const auto it = m_browsers.find(c.browserId);
     // A browser that is not running is never reached, let alone started.
     if (it == m_browsers.end() || !it->running)
         return R::answer(c.noWindowAnswer());
@@ -65,10 +65,10 @@ BrowserScriptResult FakeBrowser::answer(const BrowserCommand& c)
     const QString shown = front.tabs.value(front.activeTab);
     switch (c.operation) {
     case Operation::read:
-        m_reads.insert(c.bundleIdentifier, m_changes);
+        m_reads.insert(c.browserId, m_changes);
         return R::answer(shown);
     case Operation::readFocused:
-        m_reads.insert(c.bundleIdentifier, m_changes);
+        m_reads.insert(c.browserId, m_changes);
         return R::focusedRead(b.focused, shown);
     case Operation::redirect:
         if (shown != c.expectedAddress)
@@ -90,10 +90,10 @@ BrowserScriptResult FakeBrowser::answer(const BrowserCommand& c)
     return R::failure(BrowserCommandError::unprepared, QStringLiteral("Not a command of this browser."));
 }
 
-bool FakeBrowser::readUnchanged(const QString& bundleIdentifier) const
+bool FakeBrowser::readUnchanged(const QString& browserId) const
 {
     QMutexLocker lock(&m_mutex);
-    const auto it = m_reads.constFind(bundleIdentifier);
+    const auto it = m_reads.constFind(browserId);
     return m_tellsChanges && it != m_reads.cend() && *it == m_changes;
 }
 
@@ -103,58 +103,58 @@ void FakeBrowser::setTellsChanges(bool tells)
     m_tellsChanges = tells;
 }
 
-void FakeBrowser::setFocused(const QString& bundle, bool focused)
+void FakeBrowser::setFocused(const QString& browserId, bool focused)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
-    m_browsers[bundle].focused = focused;
+    m_browsers[browserId].focused = focused;
 }
 
-void FakeBrowser::open(const QString& bundle, const QString& address)
+void FakeBrowser::open(const QString& browserId, const QString& address)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
-    Browser& b = m_browsers[bundle];
+    Browser& b = m_browsers[browserId];
     b.running = true;
     b.windows = {Window{{address}, 0}};
 }
 
-void FakeBrowser::setBrowser(const QString& bundle, const Browser& browser)
+void FakeBrowser::setBrowser(const QString& browserId, const Browser& browser)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
-    m_browsers.insert(bundle, browser);
+    m_browsers.insert(browserId, browser);
 }
 
-void FakeBrowser::setRunning(const QString& bundle, bool running)
+void FakeBrowser::setRunning(const QString& browserId, bool running)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
-    m_browsers[bundle].running = running;
+    m_browsers[browserId].running = running;
 }
 
-void FakeBrowser::setPermitted(const QString& bundle, bool permitted)
+void FakeBrowser::setPermitted(const QString& browserId, bool permitted)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
-    m_browsers[bundle].permitted = permitted;
+    m_browsers[browserId].permitted = permitted;
 }
 
-void FakeBrowser::setForcedError(const QString& bundle, std::optional<BrowserCommandError> error,
+void FakeBrowser::setForcedError(const QString& browserId, std::optional<BrowserCommandError> error,
                                  std::optional<QString> message)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
-    Browser& b = m_browsers[bundle];
+    Browser& b = m_browsers[browserId];
     b.forcedError = error;
     b.forcedMessage = std::move(message);
 }
 
-void FakeBrowser::setHang(const QString& bundle, bool hang)
+void FakeBrowser::setHang(const QString& browserId, bool hang)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
-    m_browsers[bundle].hang = hang;
+    m_browsers[browserId].hang = hang;
 }
 
 void FakeBrowser::releaseHung(const BrowserScriptResult& result)
@@ -171,25 +171,25 @@ void FakeBrowser::releaseHung(const BrowserScriptResult& result)
             this, [done, result] { done(result); }, Qt::QueuedConnection);
 }
 
-void FakeBrowser::setDelay(const QString& bundle, int ms)
+void FakeBrowser::setDelay(const QString& browserId, int ms)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
-    m_browsers[bundle].delayMs = ms;
+    m_browsers[browserId].delayMs = ms;
 }
 
-void FakeBrowser::closeAllWindows(const QString& bundle)
+void FakeBrowser::closeAllWindows(const QString& browserId)
 {
     QMutexLocker lock(&m_mutex);
     ++m_changes;
-    m_browsers[bundle].windows.clear();
+    m_browsers[browserId].windows.clear();
 }
 
-void FakeBrowser::navigate(const QString& bundle, const QString& address)
+void FakeBrowser::navigate(const QString& browserId, const QString& address)
 {
     QMutexLocker lock(&m_mutex);
     noteChange();
-    Browser& b = m_browsers[bundle];
+    Browser& b = m_browsers[browserId];
     if (b.windows.isEmpty())
         b.windows.append(Window{{address}, 0});
     Window& front = b.windows.first();
@@ -203,16 +203,16 @@ void FakeBrowser::setBeforeAnswer(BeforeAnswer hook)
     m_beforeAnswer = std::move(hook);
 }
 
-FakeBrowser::Browser FakeBrowser::browser(const QString& bundle) const
+FakeBrowser::Browser FakeBrowser::browser(const QString& browserId) const
 {
     QMutexLocker lock(&m_mutex);
-    return m_browsers.value(bundle);
+    return m_browsers.value(browserId);
 }
 
-std::optional<QString> FakeBrowser::activeAddress(const QString& bundle) const
+std::optional<QString> FakeBrowser::activeAddress(const QString& browserId) const
 {
     QMutexLocker lock(&m_mutex);
-    const Browser b = m_browsers.value(bundle);
+    const Browser b = m_browsers.value(browserId);
     if (b.windows.isEmpty())
         return std::nullopt;
     const Window& front = b.windows.first();

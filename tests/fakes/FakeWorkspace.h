@@ -26,8 +26,8 @@ public:
     bool tellsFrontmostChanges() const override { return tells; }
     void onFrontmostChange(std::function<void()> handler) override { onChange = std::move(handler); }
     QString ownApplicationId() const override { return ownId; }
-    bool isInstalled(const QString& bundleIdentifier) const override { return installed.contains(bundleIdentifier); }
-    bool isRunning(const QString& bundleIdentifier) const override { return running.contains(bundleIdentifier); }
+    bool isInstalled(const QString& browserId) const override { return installed.contains(browserId); }
+    bool isRunning(const QString& browserId) const override { return running.contains(browserId); }
     bool openURL(const QUrl& url) override
     {
         openedURLs.append(url);
@@ -35,11 +35,11 @@ public:
     }
 
     // Installed, running and in front.
-    void bringUp(const QString& bundleIdentifier)
+    void bringUp(const QString& browserId)
     {
-        installed.insert(bundleIdentifier);
-        running.insert(bundleIdentifier);
-        frontmost = bundleIdentifier;
+        installed.insert(browserId);
+        running.insert(browserId);
+        frontmost = browserId;
         if (tells && onChange)
             onChange();
     }

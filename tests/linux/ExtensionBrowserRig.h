@@ -154,9 +154,9 @@ struct Program {
     }
 };
 
-inline QString hostManifestsFor(const QString& bundleIdentifier)
+inline QString hostManifestsFor(const QString& browserId)
 {
-    const HostManifests::Browser* b = HostManifests::browser(bundleIdentifier);
+    const HostManifests::Browser* b = HostManifests::browser(browserId);
     QString error;
     if (!b || !HostManifests::write(*b, QDir::homePath(), QStringLiteral(QH_PROGRAM), {}, &error))
         return error.isEmpty() ? QStringLiteral("no such browser") : error;

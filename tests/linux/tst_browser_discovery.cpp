@@ -86,7 +86,7 @@ public:
     }
 };
 
-const QString chrome = QStringLiteral("com.google.Chrome");
+const QString chrome = QStringLiteral("chrome");
 
 // An interceptor whose storage is overwritten once it is destroyed, so that whatever still reaches
 // into it afterwards fails at once instead of now and then.
@@ -197,7 +197,7 @@ private slots:
         QTemporaryDir home;
         BrowserDiscovery discovery(home.path(), proc.root());
         discovery.start();
-        const QString brave = QStringLiteral("com.brave.Browser");
+        const QString brave = QStringLiteral("brave");
         QCOMPARE(discovery.processes(brave).size(), 1);
         if (!expected.startsWith(u"/home/ada"_qs))
             QCOMPARE(discovery.processes(brave).first().profile, expected);
@@ -236,7 +236,7 @@ private slots:
                  QStringLiteral("/"), "0::/user.slice/session-2.scope\n", environment);
         BrowserDiscovery discovery(home.path(), proc.root());
         discovery.start();
-        const QString chromium = QStringLiteral("org.chromium.Chromium");
+        const QString chromium = QStringLiteral("chromium");
         QCOMPARE(discovery.isRunning(chromium), ours);
         if (ours)
             QCOMPARE(discovery.processes(chromium).first().profile, profile);
@@ -299,7 +299,7 @@ private slots:
                  "HOME=" + home.path().toUtf8() + '\0' + theirs.replace('|', '\0') + '\0');
         BrowserDiscovery discovery(home.path(), proc.root());
         discovery.start();
-        QCOMPARE(discovery.isRunning(QStringLiteral("org.chromium.Chromium")), counted);
+        QCOMPARE(discovery.isRunning(QStringLiteral("chromium")), counted);
     }
 
     // Chromium overwrites its environment a few seconds after it starts: one found later shows
@@ -338,7 +338,7 @@ private slots:
             return listed;
         });
         discovery.start();
-        const QString chromium = QStringLiteral("org.chromium.Chromium");
+        const QString chromium = QStringLiteral("chromium");
         QCOMPARE(discovery.isRunning(chromium), counted);
         QCOMPARE(asked, 1);
         if (!counted) {
@@ -391,7 +391,7 @@ private slots:
         const auto restore = qScopeGuard([] { qunsetenv(BrowserDiscovery::startedUnderVariable); });
         BrowserDiscovery discovery(home.path(), proc.root());
         discovery.start();
-        QCOMPARE(discovery.isRunning(QStringLiteral("org.chromium.Chromium")), ours);
+        QCOMPARE(discovery.isRunning(QStringLiteral("chromium")), ours);
     }
 
     // Which processes are browsers, and where their profiles are: programs, helpers and sandboxes.
@@ -415,13 +415,13 @@ private slots:
         discovery.start();
 
         QCOMPARE(discovery.processes(chrome), (QList<BrowserDiscovery::Process>{{10, QStringLiteral("/w/p")}}));
-        const QString chromium = QStringLiteral("org.chromium.Chromium");
+        const QString chromium = QStringLiteral("chromium");
         QCOMPARE(discovery.processes(chromium),
                  (QList<BrowserDiscovery::Process>{
                      {12, home.filePath(QStringLiteral(".config/chromium"))},
                      {13, home.filePath(QStringLiteral(".var/app/org.chromium.Chromium/config/chromium"))}}));
-        QVERIFY(discovery.isRunning(QStringLiteral("org.mozilla.firefox")));
-        QVERIFY(!discovery.isRunning(QStringLiteral("com.brave.Browser")));
+        QVERIFY(discovery.isRunning(QStringLiteral("firefox")));
+        QVERIFY(!discovery.isRunning(QStringLiteral("brave")));
         // The running copy's own folder first, then the default ones.
         QCOMPARE(discovery.profileFolders(chrome).mid(0, 2),
                  (QStringList{QStringLiteral("/w/p"), home.filePath(QStringLiteral(".config/google-chrome"))}));
@@ -490,7 +490,7 @@ private slots:
         discovery.noticeProcess(21);
         discovery.noticeProcess(21);
         QCOMPARE(discovery.scans(), before + 1);
-        QVERIFY(discovery.isRunning(QStringLiteral("com.brave.Browser")));
+        QVERIFY(discovery.isRunning(QStringLiteral("brave")));
         discovery.noticeProcess(21);
         QCOMPARE(discovery.scans(), before + 1);
     }
@@ -676,7 +676,7 @@ private slots:
         QCOMPARE(QProcess::execute(program, {}), 0);
         if (!watchable)
             discovery.readNewProcesses();
-        QTRY_VERIFY_WITH_TIMEOUT(discovery.isRunning(QStringLiteral("com.brave.Browser")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(discovery.isRunning(QStringLiteral("brave")), 30000);
     }
 
     // A browser that starts on its folder is held without anyone asking for it: the interceptor
@@ -794,8 +794,8 @@ private slots:
                       QByteArray::number(browser.serverPort()) + "\n/devtools/browser/2\n"));
         DevToolsConnections connections(home.path());
         QObject::connect(&connections, &DevToolsConnections::stateChanged, &connections,
-                         [&connections, others](const QString& bundleIdentifier) {
-                             if (bundleIdentifier == chrome &&
+                         [&connections, others](const QString& browserId) {
+                             if (browserId == chrome &&
                                  connections.state(chrome) == DevToolsConnections::State::opening)
                                  for (int i = 0; i < others; ++i)
                                      connections.client(QStringLiteral("org.example.browser%1").arg(i));

@@ -115,7 +115,7 @@ private slots:
         qputenv("PATH", root.filePath(QStringLiteral("bin")).toLocal8Bit());
         qputenv("XDG_DATA_HOME", root.filePath(QStringLiteral("home-data")).toLocal8Bit());
         qputenv("XDG_DATA_DIRS", root.filePath(QStringLiteral("data")).toLocal8Bit());
-        const LinuxBrowserIdentity identity{QStringLiteral("org.chromium.Chromium"),
+        const LinuxBrowserIdentity identity{QStringLiteral("chromium"),
                                             {QStringLiteral("chromium")},
                                             {QStringLiteral("Chromium")},
                                             QStringLiteral(".config/chromium")};

@@ -275,26 +275,26 @@ private slots:
         DevToolsConnections connections(home.path());
         DevToolsScriptRunner reader([this](const QString&) { return running; }, &connections);
         QCOMPARE(run(reader, readCommand()), text(start));
-        const QString bundle = chrome().bundleIdentifier;
-        QTRY_VERIFY_WITH_TIMEOUT(connections.targets(bundle).has_value(), 30000);
-        DevToolsClient* client = connections.openClient(bundle);
+        const QString browserId = chrome().id;
+        QTRY_VERIFY_WITH_TIMEOUT(connections.targets(browserId).has_value(), 30000);
+        DevToolsClient* client = connections.openClient(browserId);
         QVERIFY(client);
         const qint64 sent = client->commandsSent();
         // Answered from the reports alone, a read stands until the browser tells of a change.
         QCOMPARE(run(reader, readCommand()), text(start));
-        QVERIFY(reader.readUnchanged(bundle));
+        QVERIFY(reader.readUnchanged(browserId));
         if (how == QLatin1String("pushState"))
             evaluate(page, QStringLiteral("history.pushState(null, '', '/moved?y=2'); location.href"));
         else if (how == QLatin1String("navigate"))
             navigate(page, QStringLiteral("http://example.com/next"));
         if (how != QLatin1String("none"))
-            QTRY_VERIFY_WITH_TIMEOUT(!reader.readUnchanged(bundle), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(!reader.readUnchanged(browserId), 30000);
         QTRY_COMPARE_WITH_TIMEOUT(run(reader, readCommand()), text(expected), 30000);
         for (int i = 0; i < 5; ++i)
             QCOMPARE(run(reader, readCommand()), text(expected));
         QCOMPARE(client->commandsSent(), sent);
-        QVERIFY(reader.readUnchanged(bundle));
-        QVERIFY(!reader.readUnchanged(SupportedBrowser::withId(QStringLiteral("brave"))->bundleIdentifier));
+        QVERIFY(reader.readUnchanged(browserId));
+        QVERIFY(!reader.readUnchanged(QStringLiteral("brave")));
     }
 
     void noPageAnswersAsNoWindow()
@@ -491,7 +491,7 @@ private slots:
         call(QStringLiteral("Emulation.setFocusEmulationEnabled"), {{QStringLiteral("enabled"), true}}, session);
         const BrowserCommand focused = BrowserCommand::readFocused(chrome());
         QCOMPARE(run(focusRunner, focused), BrowserScriptResult::focusedRead(true, start));
-        DevToolsClient* client = connections.openClient(chrome().bundleIdentifier);
+        DevToolsClient* client = connections.openClient(chrome().id);
         QVERIFY(client);
         const auto go = [&](const QString& url) {
             call(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, session);
@@ -611,7 +611,7 @@ private slots:
         else
             unfocus();
         QVERIFY(run(focusRunner, focused).output.has_value());
-        DevToolsClient* client = connections.openClient(chrome().bundleIdentifier);
+        DevToolsClient* client = connections.openClient(chrome().id);
         QVERIFY(client);
         // What the pages tell, as the runner hears it.
         QStringList heard;
@@ -622,10 +622,10 @@ private slots:
                          });
 
         const auto cost = [&] {
-            DevToolsClient* before = connections.openClient(chrome().bundleIdentifier);
+            DevToolsClient* before = connections.openClient(chrome().id);
             const qint64 sent = before ? before->commandsSent() : 0;
             const BrowserScriptResult result = run(focusRunner, focused);
-            DevToolsClient* after = connections.openClient(chrome().bundleIdentifier);
+            DevToolsClient* after = connections.openClient(chrome().id);
             return std::make_pair(result, after ? after->commandsSent() - (after == before ? sent : 0) : -1);
         };
         // The pages were asked once; their first word comes soon after. (A page whose window was
@@ -662,7 +662,7 @@ private slots:
                      QStringLiteral("none"));
         } else if (change == QLatin1String("hang up")) {
             client->close();
-            QTRY_VERIFY_WITH_TIMEOUT(!connections.openClient(chrome().bundleIdentifier), patience);
+            QTRY_VERIFY_WITH_TIMEOUT(!connections.openClient(chrome().id), patience);
         }
         if (!told.isEmpty())
             QTRY_VERIFY_WITH_TIMEOUT(heard.contains(told), patience);

@@ -14,7 +14,7 @@ using namespace ExtensionBrowserRig;
 
 namespace {
 
-const QString chromiumID = QStringLiteral("org.chromium.Chromium");
+const QString chromiumID = QStringLiteral("chromium");
 
 // Debian's chromium with the extension unpacked, on this test's HOME and private desktop, its
 // debugging port for the test's own eyes only.

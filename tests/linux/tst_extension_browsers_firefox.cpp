@@ -6,7 +6,7 @@ using namespace ExtensionBrowserRig;
 
 namespace {
 
-const QString firefoxID = QStringLiteral("org.mozilla.firefox");
+const QString firefoxID = QStringLiteral("firefox");
 
 // Debian's firefox-esr on a fresh profile with the extension placed in it, as an administrator or
 // a person would. Besides the signature check, only the prompt for add-ons placed this way is

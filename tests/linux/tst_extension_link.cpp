@@ -165,7 +165,7 @@ public:
 ExtensionTabReport reportOf(const QString& browser, bool focused, qint64 tabId, const QString& url = {})
 {
     ExtensionTabReport r;
-    r.bundleIdentifier = browser;
+    r.browserId = browser;
     r.windowFocused = focused;
     r.tabId = tabId;
     r.url = url;
@@ -285,22 +285,22 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("Debian chromium") << "/usr/lib/chromium/chromium"
                                          << ""
-                                         << "org.chromium.Chromium";
+                                         << "chromium";
         QTest::newRow("Chrome") << "/opt/google/chrome/chrome"
                                 << ""
-                                << "com.google.Chrome";
+                                << "chrome";
         QTest::newRow("Edge") << "/opt/microsoft/msedge/msedge"
                               << ""
-                              << "com.microsoft.edgemac";
+                              << "edge";
         QTest::newRow("Firefox ESR") << "/usr/lib/firefox-esr/firefox-esr"
                                      << ""
-                                     << "org.mozilla.firefox";
+                                     << "firefox";
         QTest::newRow("Vivaldi") << "/opt/vivaldi/vivaldi-bin"
                                  << ""
-                                 << "com.vivaldi.Vivaldi";
+                                 << "vivaldi";
         QTest::newRow("unknown program, brand decides") << "/usr/bin/python3"
                                                         << "Brave"
-                                                        << "com.brave.Browser";
+                                                        << "brave";
         QTest::newRow("unknown program and brand") << "/usr/bin/python3"
                                                    << "Netscape"
                                                    << "";
@@ -350,8 +350,7 @@ private slots:
             // Still relaying: a hello after the refused input connects the browser.
             relay.send(hello(QStringLiteral("Chromium")));
             if (bridge)
-                QTRY_VERIFY_WITH_TIMEOUT(bridge->connectedBrowsers() == QStringList{chromium.bundleIdentifier},
-                                         patience);
+                QTRY_VERIFY_WITH_TIMEOUT(bridge->connectedBrowsers() == QStringList{chromium.id}, patience);
             QCOMPARE(relay.process.state(), QProcess::Running);
         }
         if (!logLine.isEmpty())
@@ -412,7 +411,7 @@ private slots:
                 peers.back()->write(
                     NativeMessaging::frame({{QStringLiteral("type"), QStringLiteral("relay")},
                                             {QStringLiteral("protocol"), NativeMessaging::protocolVersion},
-                                            {QStringLiteral("browser"), chromium.bundleIdentifier}}));
+                                            {QStringLiteral("browser"), chromium.storedKey}}));
             if (says == QLatin1String("hello"))
                 peers.back()->write(NativeMessaging::frame(hello(QStringLiteral("Chromium"))));
             if (timesOut)
@@ -526,9 +525,8 @@ private slots:
             {{QStringLiteral("bücher.example"), QStringLiteral("http://127.0.0.1:1/blocked?rule=r&domain=d&from=")}});
         chromiumRelay.send(hello(QStringLiteral("Chromium")));
         firefoxRelay.send(hello(QStringLiteral("Firefox")));
-        QTRY_COMPARE_WITH_TIMEOUT(
-            bridge->connectedBrowsers(),
-            (QStringList{QStringLiteral("org.chromium.Chromium"), QStringLiteral("org.mozilla.firefox")}), patience);
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->connectedBrowsers(),
+                                  (QStringList{QStringLiteral("chromium"), QStringLiteral("firefox")}), patience);
         // Each hears the blocked list on saying hello, host names in their ASCII form.
         QVERIFY(firefoxRelay.waitFor(QStringLiteral("blocked")));
         QCOMPARE(firefoxRelay.last(QStringLiteral("blocked"))
@@ -542,26 +540,25 @@ private slots:
 
         QSignalSpy reports(bridge.get(), &ExtensionLink::reportChanged);
         firefoxRelay.send(tab(7, QStringLiteral("https://example.org/a"), true));
-        QTRY_VERIFY_WITH_TIMEOUT(
-            bridge->report(QStringLiteral("org.mozilla.firefox")).value_or(ExtensionTabReport{}).tabId == 7, patience);
-        const ExtensionTabReport r = *bridge->report(QStringLiteral("org.mozilla.firefox"));
+        QTRY_VERIFY_WITH_TIMEOUT(bridge->report(QStringLiteral("firefox")).value_or(ExtensionTabReport{}).tabId == 7,
+                                 patience);
+        const ExtensionTabReport r = *bridge->report(QStringLiteral("firefox"));
         QCOMPARE(r.url, QStringLiteral("https://example.org/a"));
         QVERIFY(r.windowFocused && r.privateWindowsAllowed);
-        QCOMPARE(reports.last().at(0).toString(), QStringLiteral("org.mozilla.firefox"));
+        QCOMPARE(reports.last().at(0).toString(), QStringLiteral("firefox"));
         // The same report again changes nothing.
         const qsizetype before = reports.size();
         firefoxRelay.send(tab(7, QStringLiteral("https://example.org/a"), true));
         firefoxRelay.send(tab(8, QStringLiteral("https://example.org/b"), true));
-        QTRY_VERIFY_WITH_TIMEOUT(bridge->report(QStringLiteral("org.mozilla.firefox"))->tabId == 8, patience);
+        QTRY_VERIFY_WITH_TIMEOUT(bridge->report(QStringLiteral("firefox"))->tabId == 8, patience);
         QCOMPARE(reports.size(), before + 1);
 
         // The browser closes the extension's port: its relay ends and the browser is no longer connected.
         firefoxRelay.process.closeWriteChannel();
         QVERIFY(firefoxRelay.process.waitForFinished(patience));
         QCOMPARE(firefoxRelay.process.exitCode(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(bridge->connectedBrowsers(), QStringList{QStringLiteral("org.chromium.Chromium")},
-                                  patience);
-        QVERIFY(!bridge->report(QStringLiteral("org.mozilla.firefox")));
+        QTRY_COMPARE_WITH_TIMEOUT(bridge->connectedBrowsers(), QStringList{QStringLiteral("chromium")}, patience);
+        QVERIFY(!bridge->report(QStringLiteral("firefox")));
         QVERIFY(setups.size() >= 3);
 
         // The program quits: the extension hears it and must lift its rules; the relay waits for
@@ -597,7 +594,7 @@ private slots:
         relay.send(hello(QStringLiteral("Chromium")));
         QTRY_VERIFY_WITH_TIMEOUT(!bridge->connectedBrowsers().isEmpty(), patience);
         std::optional<bool> result;
-        const QString id = chromium.bundleIdentifier;
+        const QString id = chromium.id;
         if (action == QLatin1String("redirect"))
             bridge->redirectTab(id, 5, QStringLiteral("https://example.com/"),
                                 QStringLiteral("http://127.0.0.1:1/blocked"), [&](bool ok) { result = ok; });
@@ -713,8 +710,7 @@ private slots:
         FakeLink link;
         link.answer = extensionAgrees;
         if (reported)
-            link.reports.insert(chromium.bundleIdentifier,
-                                reportOf(chromium.bundleIdentifier, true, 42, QStringLiteral("https://example.com/")));
+            link.reports.insert(chromium.id, reportOf(chromium.id, true, 42, QStringLiteral("https://example.com/")));
         ExtensionScriptRunner runner(&link);
         std::optional<BrowserScriptResult> result;
         runner.run(command, [&](const BrowserScriptResult& r) { result = r; });
@@ -726,10 +722,9 @@ private slots:
         QCOMPARE(focus + result->output.value_or(QStringLiteral("<none>")), output);
         if (reported && command.operation == BrowserCommand::Operation::redirect)
             QCOMPARE(link.redirects.value(0),
-                     std::make_tuple(chromium.bundleIdentifier, qint64(42), command.expectedAddress, command.target));
+                     std::make_tuple(chromium.id, qint64(42), command.expectedAddress, command.target));
         if (reported && command.operation == BrowserCommand::Operation::close)
-            QCOMPARE(link.closes.value(0),
-                     std::make_tuple(chromium.bundleIdentifier, qint64(42), command.expectedAddress));
+            QCOMPARE(link.closes.value(0), std::make_tuple(chromium.id, qint64(42), command.expectedAddress));
     }
 
     void routeFollowsTheConnection()
@@ -741,7 +736,7 @@ private slots:
                                    std::unique_ptr<ScriptRunner>(other));
         const BrowserCommand read = BrowserCommand::read(chromium);
         router.run(read, [](const BrowserScriptResult&) {});
-        link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, false, 1));
+        link.reports.insert(chromium.id, reportOf(chromium.id, false, 1));
         router.run(read, [](const BrowserScriptResult&) {});
         // A browser whose extension is not connected.
         router.run(BrowserCommand::read(*SupportedBrowser::withId(QStringLiteral("firefox"))),
@@ -772,7 +767,7 @@ private slots:
         QFETCH(QString, after);
         QFETCH(bool, stands);
         FakeLink link;
-        const QString id = chromium.bundleIdentifier;
+        const QString id = chromium.id;
         const ExtensionTabReport report = reportOf(id, true, 3, QStringLiteral("https://example.org/"));
         if (connected)
             link.reports.insert(id, report);
@@ -802,7 +797,7 @@ private slots:
         QCOMPARE(router.readUnchanged(id), stands);
         // Whoever rests on the read hears what either route told (this fake link tells no connection).
         QCOMPARE(!heard.isEmpty(), after == u"report" || after == u"setup" || after == u"other");
-        QVERIFY(!router.readUnchanged(QStringLiteral("org.mozilla.firefox")));
+        QVERIFY(!router.readUnchanged(QStringLiteral("firefox")));
     }
 
     // Two profiles of one browser, neither focused: the one heard last is the browser's report,
@@ -815,7 +810,7 @@ private slots:
         QVERIFY(second.waitFor(QStringLiteral("present")));
         first.send(hello(QStringLiteral("Chromium")));
         second.send(hello(QStringLiteral("Chromium")));
-        const QString id = chromium.bundleIdentifier;
+        const QString id = chromium.id;
         const auto shows = [&bridge, &id] { return bridge->report(id).value_or(ExtensionTabReport{}).url; };
         first.send(tab(1, QStringLiteral("https://one.example/"), false));
         QTRY_COMPARE_WITH_TIMEOUT(shows(), QStringLiteral("https://one.example/"), patience);
@@ -845,7 +840,7 @@ private slots:
         // Whether each change of that answer is told: a report's focus leaves by another report.
         QTest::addColumn<bool>("tells");
         QTest::newRow("Wayland: the extension's focus decides") << true << true << ""
-                                                                << "org.chromium.Chromium" << true;
+                                                                << "chromium" << true;
         QTest::newRow("Wayland: no focus reported, nothing in front") << true << false << ""
                                                                       << "" << false;
         QTest::newRow("X11 answer when the browser has no focus") << true << false << "org.gnome.TextEditor"
@@ -854,8 +849,8 @@ private slots:
         // window in front, it wins over a report that still says focused.
         QTest::newRow("X11: the desktop wins over a stale focused report") << true << true << "org.gnome.TextEditor"
                                                                            << "org.gnome.TextEditor" << true;
-        QTest::newRow("no extension: the desktop's answer") << false << false << "org.chromium.Chromium"
-                                                            << "org.chromium.Chromium" << true;
+        QTest::newRow("no extension: the desktop's answer") << false << false << "chromium"
+                                                            << "chromium" << true;
     }
     void frontBrowserFromReports()
     {
@@ -870,11 +865,11 @@ private slots:
             desktop.frontmost = desktopFront;
         desktop.tells = !desktopFront.isEmpty();
         if (connected)
-            link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, focused, 1));
+            link.reports.insert(chromium.id, reportOf(chromium.id, focused, 1));
         ExtensionWorkspace workspace(desktop, link);
         QCOMPARE(workspace.frontmostApplicationId().value_or(QString()), front);
         QCOMPARE(workspace.tellsFrontmostChanges(), tells);
-        QCOMPARE(workspace.isRunning(chromium.bundleIdentifier), connected);
+        QCOMPARE(workspace.isRunning(chromium.id), connected);
     }
 
     // Where the desktop cannot name the front (Wayland), asked on every check, the front is worked
@@ -885,34 +880,34 @@ private slots:
         QTest::addColumn<QString>("front");
         QTest::addColumn<int>("reportsAsked"); // by the three questions after the change
 
-        const QString firefox = QStringLiteral("org.mozilla.firefox");
-        QTest::newRow("nothing") << "nothing" << chromium.bundleIdentifier << 0;
+        const QString firefox = QStringLiteral("firefox");
+        QTest::newRow("nothing") << "nothing" << chromium.id << 0;
         QTest::newRow("the browser's window loses the focus") << "unfocus"
                                                               << "" << 1;
         QTest::newRow("another browser, focused, in its place") << "replace" << firefox << 1;
         QTest::newRow("the browser disconnects") << "disconnect"
                                                  << "" << 0;
-        QTest::newRow("changed but not told: the last answer stands") << "untold" << chromium.bundleIdentifier << 0;
+        QTest::newRow("changed but not told: the last answer stands") << "untold" << chromium.id << 0;
     }
     void frontFollowsTheLinksChanges()
     {
         QFETCH(QString, change);
         QFETCH(QString, front);
         QFETCH(int, reportsAsked);
-        const QString firefox = QStringLiteral("org.mozilla.firefox");
+        const QString firefox = QStringLiteral("firefox");
         FakeLink link;
         FakeWorkspace desktop;
         desktop.frontmost = std::nullopt;
-        link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, true, 1));
+        link.reports.insert(chromium.id, reportOf(chromium.id, true, 1));
         ExtensionWorkspace workspace(desktop, link);
         for (int i = 0; i < 3; ++i)
-            QCOMPARE(workspace.frontmostApplicationId(), chromium.bundleIdentifier);
+            QCOMPARE(workspace.frontmostApplicationId(), chromium.id);
         QCOMPARE(link.reportsAsked, 1);
 
         link.reportsAsked = 0;
         if (change == QLatin1String("unfocus")) {
-            link.reports.insert(chromium.bundleIdentifier, reportOf(chromium.bundleIdentifier, false, 1));
-            emit link.reportChanged(chromium.bundleIdentifier);
+            link.reports.insert(chromium.id, reportOf(chromium.id, false, 1));
+            emit link.reportChanged(chromium.id);
         } else if (change == QLatin1String("replace")) {
             link.reports.clear();
             link.reports.insert(firefox, reportOf(firefox, true, 7));
@@ -955,35 +950,34 @@ private slots:
             QFile f(HostManifests::manifestPath(*HostManifests::browser(id), home.path()));
             return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
         };
-        const QJsonObject firefox = read(QStringLiteral("org.mozilla.firefox"));
+        const QJsonObject firefox = read(QStringLiteral("firefox"));
         QCOMPARE(firefox.value(QStringLiteral("path")).toString(), exe);
         QCOMPARE(firefox.value(QStringLiteral("allowed_extensions")).toArray(),
                  QJsonArray{NativeMessaging::firefoxExtensionId});
-        QCOMPARE(read(QStringLiteral("com.brave.Browser")).value(QStringLiteral("allowed_origins")).toArray(),
+        QCOMPARE(read(QStringLiteral("brave")).value(QStringLiteral("allowed_origins")).toArray(),
                  QJsonArray{QStringLiteral("chrome-extension://%1/").arg(NativeMessaging::chromiumExtensionId)});
-        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.brave.Browser"), home.path(), exe),
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("brave"), home.path(), exe),
                  ExtensionLink::Setup::extensionMissing);
         // The program moved: the manifests are stale until written again.
         const QString moved = QStringLiteral("/usr/bin/quillharbour");
-        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.brave.Browser"), home.path(), moved),
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("brave"), home.path(), moved),
                  ExtensionLink::Setup::hostMissing);
         QVERIFY(HostManifests::writeAll(home.path(), moved).isEmpty());
-        QCOMPARE(read(QStringLiteral("com.brave.Browser")).value(QStringLiteral("path")).toString(), moved);
+        QCOMPARE(read(QStringLiteral("brave")).value(QStringLiteral("path")).toString(), moved);
         // A whole-machine install added its id: the manifests are stale until they allow it too.
         const QStringList machine{QStringLiteral("aoldolcgicjjlkopnfpmphppdifkjcem")};
-        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.brave.Browser"), home.path(), moved, machine),
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("brave"), home.path(), moved, machine),
                  ExtensionLink::Setup::hostMissing);
         QVERIFY(HostManifests::writeAll(home.path(), moved, machine).isEmpty());
-        QCOMPARE(read(QStringLiteral("com.brave.Browser")).value(QStringLiteral("allowed_origins")).toArray().size(),
-                 2);
-        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.brave.Browser"), home.path(), moved, machine),
+        QCOMPARE(read(QStringLiteral("brave")).value(QStringLiteral("allowed_origins")).toArray().size(), 2);
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("brave"), home.path(), moved, machine),
                  ExtensionLink::Setup::extensionMissing);
         // A browser found only as a Flatpak cannot start a host outside its sandbox.
         QDir(home.path()).mkpath(QStringLiteral(".local/share/flatpak/app/com.microsoft.Edge"));
-        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("com.microsoft.edgemac"), home.path(), moved),
+        QCOMPARE(HostManifests::offlineSetup(QStringLiteral("edge"), home.path(), moved),
                  ExtensionLink::Setup::notPossible);
-        QVERIFY(!QFileInfo::exists(HostManifests::manifestPath(
-            *HostManifests::browser(QStringLiteral("com.microsoft.edgemac")), home.path())));
+        QVERIFY(!QFileInfo::exists(
+            HostManifests::manifestPath(*HostManifests::browser(QStringLiteral("edge")), home.path())));
     }
 
     // The ids whole-machine installs left for the program to trust, as the files may hold them.
@@ -1022,8 +1016,8 @@ private slots:
                                                                    QStringLiteral("/usr/bin/quillharbour"), ids))
                 .object();
         };
-        QCOMPARE(manifest("com.google.Chrome").value(QStringLiteral("allowed_origins")).toArray(), origins);
-        QCOMPARE(manifest("org.mozilla.firefox").value(QStringLiteral("allowed_extensions")).toArray(),
+        QCOMPARE(manifest("chrome").value(QStringLiteral("allowed_origins")).toArray(), origins);
+        QCOMPARE(manifest("firefox").value(QStringLiteral("allowed_extensions")).toArray(),
                  QJsonArray{NativeMessaging::firefoxExtensionId});
     }
 
@@ -1100,19 +1094,19 @@ private slots:
             ExtensionInstaller::packagedFolder(QFileInfo(QStringLiteral(QH_PROGRAM)).absolutePath());
         QVERIFY(!packaged.isEmpty());
         QTemporaryDir data;
-        const auto first = ExtensionInstaller::install(chromium.bundleIdentifier, packaged, data.path());
+        const auto first = ExtensionInstaller::install(chromium.id, packaged, data.path());
         QVERIFY(first && !first->firefox);
         QVERIFY(QFileInfo(QDir(first->path).filePath(QStringLiteral("manifest.json"))).isFile());
         // A leftover from an older copy does not survive the next one.
         QFile stale(QDir(first->path).filePath(QStringLiteral("old.js")));
         QVERIFY(stale.open(QIODevice::WriteOnly));
         stale.close();
-        const auto second = ExtensionInstaller::install(chromium.bundleIdentifier, packaged, data.path());
+        const auto second = ExtensionInstaller::install(chromium.id, packaged, data.path());
         QVERIFY(second && !QFileInfo::exists(stale.fileName()));
-        const auto firefox = ExtensionInstaller::install(QStringLiteral("org.mozilla.firefox"), packaged, data.path());
+        const auto firefox = ExtensionInstaller::install(QStringLiteral("firefox"), packaged, data.path());
         QVERIFY(firefox && firefox->firefox && firefox->path.endsWith(QLatin1String(".xpi")));
         QString error;
-        QVERIFY(!ExtensionInstaller::install(chromium.bundleIdentifier, QString(), data.path(), &error));
+        QVERIFY(!ExtensionInstaller::install(chromium.id, QString(), data.path(), &error));
         QVERIFY(!error.isEmpty());
     }
 

@@ -8,7 +8,7 @@ using namespace ExtensionBrowserRig;
 
 namespace {
 
-const QString chromiumID = QStringLiteral("org.chromium.Chromium");
+const QString chromiumID = QStringLiteral("chromium");
 
 } // namespace
 

@@ -20,15 +20,15 @@ namespace {
 // The browsers the engine recognises but cannot protect; the warning about them needs to know
 // their windows.
 const QStringList unprotectedBrowsers{
-    QStringLiteral("com.google.Chrome.beta"),
-    QStringLiteral("com.google.Chrome.canary"),
+    QStringLiteral("chrome-beta"),
+    QStringLiteral("chrome-canary"),
 };
 
 QStringList knownBrowsers()
 {
     QStringList ids;
     for (const SupportedBrowser& b : SupportedBrowser::all())
-        ids << b.bundleIdentifier;
+        ids << b.id;
     return ids + unprotectedBrowsers;
 }
 
@@ -142,26 +142,26 @@ private slots:
     void everyKnownBrowserHasARow()
     {
         for (const QString& id : knownBrowsers()) {
-            const LinuxBrowserIdentity* row = LinuxBrowsers::forBundleIdentifier(id);
+            const LinuxBrowserIdentity* row = LinuxBrowsers::forId(id);
             QVERIFY2(row, qPrintable(id));
-            QCOMPARE(row->bundleIdentifier, id);
+            QCOMPARE(row->browserId, id);
         }
-        QCOMPARE(LinuxBrowsers::forBundleIdentifier(QStringLiteral("com.google.chrome")), nullptr);
-        QCOMPARE(LinuxBrowsers::forBundleIdentifier(QString()), nullptr);
+        QCOMPARE(LinuxBrowsers::forId(QStringLiteral("com.google.chrome")), nullptr);
+        QCOMPARE(LinuxBrowsers::forId(QString()), nullptr);
 
         // Every browser the debugging protocol serves is reached through its profile folder.
         for (const SupportedBrowser& b : SupportedBrowser::all()) {
-            const LinuxBrowserIdentity* row = LinuxBrowsers::forBundleIdentifier(b.bundleIdentifier);
+            const LinuxBrowserIdentity* row = LinuxBrowsers::forId(b.id);
             QVERIFY2(!row->executables.isEmpty(), qPrintable(b.id));
             QVERIFY2(!row->windowClasses.isEmpty(), qPrintable(b.id));
             QCOMPARE(row->profileFolder.isEmpty(), !b.servedBy(SupportedBrowser::devToolsRoute));
         }
-        QCOMPARE(LinuxBrowsers::profilePath(*LinuxBrowsers::forBundleIdentifier(QStringLiteral("com.google.Chrome")),
-                                            QStringLiteral("/home/ada")),
-                 QStringLiteral("/home/ada/.config/google-chrome"));
-        QCOMPARE(LinuxBrowsers::profilePath(*LinuxBrowsers::forBundleIdentifier(QStringLiteral("org.mozilla.firefox")),
-                                            QStringLiteral("/home/ada")),
-                 QString());
+        QCOMPARE(
+            LinuxBrowsers::profilePath(*LinuxBrowsers::forId(QStringLiteral("chrome")), QStringLiteral("/home/ada")),
+            QStringLiteral("/home/ada/.config/google-chrome"));
+        QCOMPARE(
+            LinuxBrowsers::profilePath(*LinuxBrowsers::forId(QStringLiteral("firefox")), QStringLiteral("/home/ada")),
+            QString());
 
         // A class or program claimed by two rows would make one browser pass for another.
         QSet<QString> classes;
@@ -181,34 +181,34 @@ private slots:
     void windowClass_data()
     {
         QTest::addColumn<QString>("windowClass");
-        QTest::addColumn<QString>("bundleIdentifier");
+        QTest::addColumn<QString>("browserId");
 
         QTest::newRow("Google-chrome") << "Google-chrome"
-                                       << "com.google.Chrome";
+                                       << "chrome";
         QTest::newRow("google-chrome") << "google-chrome"
-                                       << "com.google.Chrome";
+                                       << "chrome";
         QTest::newRow("GOOGLE-CHROME") << "GOOGLE-CHROME"
-                                       << "com.google.Chrome";
+                                       << "chrome";
         QTest::newRow("Brave-browser") << "Brave-browser"
-                                       << "com.brave.Browser";
+                                       << "brave";
         QTest::newRow("microsoft-edge") << "microsoft-edge"
-                                        << "com.microsoft.edgemac";
+                                        << "edge";
         QTest::newRow("firefox") << "firefox"
-                                 << "org.mozilla.firefox";
+                                 << "firefox";
         QTest::newRow("Firefox-esr") << "Firefox-esr"
-                                     << "org.mozilla.firefox";
+                                     << "firefox";
         QTest::newRow("Opera") << "opera"
-                               << "com.operasoftware.Opera";
+                               << "opera";
         QTest::newRow("Vivaldi-stable") << "Vivaldi-stable"
-                                        << "com.vivaldi.Vivaldi";
+                                        << "vivaldi";
         QTest::newRow("Chrome Beta") << "Google-chrome-beta"
-                                     << "com.google.Chrome.beta";
+                                     << "chrome-beta";
         QTest::newRow("Chrome Canary") << "google-chrome-unstable"
-                                       << "com.google.Chrome.canary";
+                                       << "chrome-canary";
         QTest::newRow("Chromium") << "Chromium"
-                                  << "org.chromium.Chromium";
+                                  << "chromium";
         QTest::newRow("chromium-browser") << "chromium-browser"
-                                          << "org.chromium.Chromium";
+                                          << "chromium";
         QTest::newRow("no class") << ""
                                   << "";
         QTest::newRow("other program") << "Xmessage"
@@ -224,9 +224,9 @@ private slots:
     void windowClass()
     {
         QFETCH(QString, windowClass);
-        QFETCH(QString, bundleIdentifier);
+        QFETCH(QString, browserId);
         const LinuxBrowserIdentity* row = LinuxBrowsers::forWindowClass(windowClass);
-        QCOMPARE(row ? row->bundleIdentifier : QString(), bundleIdentifier);
+        QCOMPARE(row ? row->browserId : QString(), browserId);
     }
 
     // ------------------------------------------------------------ installed
@@ -238,27 +238,22 @@ private slots:
         QTest::addColumn<QStringList>("installed");
 
         QTest::newRow("nothing") << QStringList() << QStringList() << QStringList();
-        QTest::newRow("program on PATH") << QStringList{"google-chrome"} << QStringList()
-                                         << QStringList{"com.google.Chrome"};
-        QTest::newRow("second program name")
-            << QStringList{"brave"} << QStringList() << QStringList{"com.brave.Browser"};
-        QTest::newRow("unprotected browser")
-            << QStringList{"firefox-esr"} << QStringList() << QStringList{"org.mozilla.firefox"};
+        QTest::newRow("program on PATH") << QStringList{"google-chrome"} << QStringList() << QStringList{"chrome"};
+        QTest::newRow("second program name") << QStringList{"brave"} << QStringList() << QStringList{"brave"};
+        QTest::newRow("unprotected browser") << QStringList{"firefox-esr"} << QStringList() << QStringList{"firefox"};
         QTest::newRow("not executable") << QStringList() << QStringList{"bin/google-chrome"} << QStringList();
         QTest::newRow("folder of that name") << QStringList() << QStringList{"bin/google-chrome/x"} << QStringList();
         QTest::newRow("desktop file in data home")
-            << QStringList() << QStringList{"data/applications/microsoft-edge.desktop"}
-            << QStringList{"com.microsoft.edgemac"};
+            << QStringList() << QStringList{"data/applications/microsoft-edge.desktop"} << QStringList{"edge"};
         QTest::newRow("desktop file in data dirs")
-            << QStringList() << QStringList{"dirs/applications/google-chrome-stable.desktop"}
-            << QStringList{"com.google.Chrome"};
+            << QStringList() << QStringList{"dirs/applications/google-chrome-stable.desktop"} << QStringList{"chrome"};
         QTest::newRow("desktop file elsewhere")
             << QStringList() << QStringList{"data/google-chrome.desktop"} << QStringList();
         QTest::newRow("desktop file of another name")
             << QStringList() << QStringList{"data/applications/com.google.Chrome.beta.desktop"} << QStringList();
         QTest::newRow("several") << QStringList{"vivaldi", "chromium"}
                                  << QStringList{"data/applications/brave-browser.desktop"}
-                                 << QStringList{"com.vivaldi.Vivaldi", "org.chromium.Chromium", "com.brave.Browser"};
+                                 << QStringList{"vivaldi", "chromium", "brave"};
         QTest::newRow("names from nowhere") << QStringList{"safari", "arc", "orion"} << QStringList() << QStringList();
     }
 
@@ -299,7 +294,7 @@ private slots:
         const ScopedEnv dataDirs("XDG_DATA_DIRS", root.filePath(QStringLiteral("dirs")));
         const X11Display display;
         const LinuxWorkspace workspace(display, root.path());
-        const QString chromium = QStringLiteral("org.chromium.Chromium");
+        const QString chromium = QStringLiteral("chromium");
         QVERIFY(!workspace.isInstalled(chromium));
         QVERIFY(writeFile(root.filePath(QStringLiteral("bin/chromium")), "#!/bin/sh\n", true));
         QVERIFY(!workspace.isInstalled(chromium));
@@ -362,7 +357,7 @@ private slots:
         QTemporaryDir home;
         const X11Display display;
         const LinuxWorkspace workspace(display, home.path());
-        const QString chrome = QStringLiteral("com.google.Chrome");
+        const QString chrome = QStringLiteral("chrome");
         QVERIFY(!workspace.isRunning(chrome));
 
         // A live lock in the profile folder: running, whatever the program is called.
@@ -373,14 +368,14 @@ private slots:
                          lock.toLocal8Bit().constData()),
                  0);
         QVERIFY(workspace.isRunning(chrome));
-        QVERIFY(!workspace.isRunning(QStringLiteral("com.microsoft.edgemac")));
+        QVERIFY(!workspace.isRunning(QStringLiteral("edge")));
         // A lock left behind by a crash names a process that is gone.
         QVERIFY(QFile::remove(lock));
         QCOMPARE(symlink("desk-0", lock.toLocal8Bit().constData()), 0);
         QVERIFY(!workspace.isRunning(chrome));
 
         // Without a lock, a process whose program has the browser's name.
-        const QString brave = QStringLiteral("com.brave.Browser");
+        const QString brave = QStringLiteral("brave");
         QVERIFY(!workspace.isRunning(brave));
         const QString program = home.filePath(QStringLiteral("brave-browser"));
         QVERIFY(QFile::copy(QStandardPaths::findExecutable(QStringLiteral("sleep")), program));
@@ -452,7 +447,7 @@ private slots:
         x11Tool(d, QStringLiteral("xdotool"),
                 {QStringLiteral("set_window"), QStringLiteral("--class"), QStringLiteral("google-CHROME"), window});
         QTRY_VERIFY_WITH_TIMEOUT(told > 0, patience);
-        QCOMPARE(front(workspace), QStringLiteral("com.google.Chrome"));
+        QCOMPARE(front(workspace), QStringLiteral("chrome"));
         // A change read from the connection along with the answer to another question leaves
         // nothing for the event loop to be told of; the next question must still see it, and
         // the change is still told.
@@ -462,7 +457,7 @@ private slots:
         QVERIFY(x11Tool(d, QStringLiteral("xprop"), {QStringLiteral("-id"), window, QStringLiteral("WM_CLASS")})
                     .contains(QLatin1String("\"firefox\"")));
         QVERIFY(X11IdleTime(display).secondsSinceLastInput());
-        QCOMPARE(front(workspace), QStringLiteral("org.mozilla.firefox"));
+        QCOMPARE(front(workspace), QStringLiteral("firefox"));
         QTRY_VERIFY_WITH_TIMEOUT(told > 0, patience);
 
         // A window of our own process is ours, whatever its class says.
@@ -491,7 +486,7 @@ private slots:
                       QStringLiteral("--disable-sync"), QStringLiteral("--window-size=800,600"),
                       QStringLiteral("about:blank")});
         QVERIFY(chrome.waitForStarted(5000));
-        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("com.google.Chrome"), patience);
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("chrome"), patience);
         stop(chrome);
         // Focus goes back to the other window, which is ours.
         QTRY_COMPARE_WITH_TIMEOUT(front(workspace), LinuxWorkspace::ownId, patience);
@@ -539,7 +534,7 @@ private slots:
             x11Tool(desktop.display(), QStringLiteral("xdotool"), {QStringLiteral("getactivewindow")});
         x11Tool(desktop.display(), QStringLiteral("xdotool"),
                 {QStringLiteral("set_window"), QStringLiteral("--class"), QStringLiteral("firefox"), window});
-        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("org.mozilla.firefox"), patience);
+        QTRY_COMPARE_WITH_TIMEOUT(front(workspace), QStringLiteral("firefox"), patience);
         stop(message);
     }
 

@@ -360,8 +360,8 @@ void TestOnboardingSheet::qrCode()
 void TestOnboardingSheet::browserStep()
 {
     OnboardingRig rig;
-    const QString chrome = SupportedBrowser::withId(QStringLiteral("chrome"))->bundleIdentifier;
-    const QString brave = SupportedBrowser::withId(QStringLiteral("brave"))->bundleIdentifier;
+    const QString chrome = QStringLiteral("chrome");
+    const QString brave = QStringLiteral("brave");
     rig.workspace.installed = {chrome, brave};
     OnboardingView& view = shown(rig.open(4)); // lists the installed browsers afresh
     auto* row = rig.find(QStringLiteral("browserRow:chrome"));
@@ -421,7 +421,7 @@ void TestOnboardingSheet::browserStepPictureFollowsTheBrowser()
     QFETCH(QString, button);
     OnboardingRig rig;
     for (const QString& id : installed)
-        rig.workspace.installed.insert(SupportedBrowser::withId(id)->bundleIdentifier);
+        rig.workspace.installed.insert(id);
     shown(rig.open(4));
     if (!connected.isEmpty())
         rig.engine->setAccess(BrowserAccessState::of(Kind::connected), *SupportedBrowser::withId(connected));

@@ -119,7 +119,7 @@ private slots:
         const SupportedBrowser& b = *SupportedBrowser::withId(browser);
         const ExtensionSetup::Sheet sheet = ExtensionSetup::prepare(b, Kind(kind), places);
 
-        const QString link = HostManifests::manifestPath(*HostManifests::browser(b.bundleIdentifier), places.home);
+        const QString link = HostManifests::manifestPath(*HostManifests::browser(b.id), places.home);
         if (path == QLatin1String("-")) {
             QVERIFY(sheet.path.isEmpty());
             QVERIFY(!QFileInfo::exists(places.dataHome));
@@ -178,7 +178,7 @@ private slots:
         QFETCH(QString, started);
         QFETCH(QString, note);
         const SupportedBrowser& b = *SupportedBrowser::withId(browser);
-        const QString page = ExtensionInstaller::extensionsPage(b.bundleIdentifier);
+        const QString page = ExtensionInstaller::extensionsPage(b.id);
         PageLink link;
         link.connected = connected;
         link.opens = opens;

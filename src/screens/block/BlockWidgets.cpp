@@ -119,11 +119,11 @@ void HairlineFrame::paintEvent(QPaintEvent*)
     p.fillRect(QRectF(0, height() - 1, width(), 1), FocusColor::hairline());
 }
 
-BrowserIcon::BrowserIcon(const QString& bundleIdentifier, QWidget* parent) : QWidget(parent)
+BrowserIcon::BrowserIcon(const QString& browserId, QWidget* parent) : QWidget(parent)
 {
     setFixedSize(28, 28);
     Accessibility::hide(this);
-    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forBundleIdentifier(bundleIdentifier)) {
+    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browserId)) {
         for (const QString& name : identity->executables) {
             if (QIcon::hasThemeIcon(name)) {
                 m_icon = QIcon::fromTheme(name);

@@ -63,7 +63,7 @@ protected:
 class BrowserIcon : public QWidget {
     Q_OBJECT
 public:
-    explicit BrowserIcon(const QString& bundleIdentifier, QWidget* parent = nullptr);
+    explicit BrowserIcon(const QString& browserId, QWidget* parent = nullptr);
     bool hasApplicationIcon() const { return !m_icon.isNull(); }
 
     QSize sizeHint() const override { return {28, 28}; }

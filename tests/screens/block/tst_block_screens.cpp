@@ -794,7 +794,7 @@ void BlockScreensTest::aRunningPauseCanBeEndedFromThePage()
 void BlockScreensTest::pageFollowsStoreAndEngine()
 {
     PageRig rig;
-    rig.workspace.installed = {QStringLiteral("com.google.Chrome")};
+    rig.workspace.installed = {QStringLiteral("chrome")};
     BlockRulesView page(rig.context);
     page.resize(900, 900);
     page.show(); // rows are built only for what is in view

@@ -284,7 +284,7 @@ void TestSettingsPage::browserRows()
         return;
     }
     // Connect and Try Again ask the engine and leave the hint naming the browser.
-    rig.workspace.installed.insert(chrome.bundleIdentifier);
+    rig.workspace.installed.insert(chrome.id);
     row->findChild<QAbstractButton*>(control)->click();
     QVERIFY(rig.engine->attemptedBrowserIDs().contains(QStringLiteral("chrome")));
     QCOMPARE(rig.find<QLabel>(QStringLiteral("connectionMessage"))->text(),
@@ -332,8 +332,8 @@ void TestSettingsPage::launcherButton()
         QVERIFY(QTest::qWaitForWindowActive(button->window()));
         button->setFocus();
         // Running without its debugging port, as the offer's state says.
-        rig.workspace.installed.insert(chromium.bundleIdentifier);
-        rig.workspace.running.insert(chromium.bundleIdentifier);
+        rig.workspace.installed.insert(chromium.id);
+        rig.workspace.running.insert(chromium.id);
         QTest::keyClick(button, Qt::Key_Space);
         QCOMPARE(QApplication::focusWidget(), button);
         // A launcher written is the browser chosen: started from it, the checks read it.
@@ -356,7 +356,7 @@ void TestSettingsPage::browsersRefreshOnShowingOnly()
     QVERIFY(!rig.find<QLabel>(QStringLiteral("alsoWorksWith"))->isVisible());
 
     // Coming back to the application re-reads the login item, not the browsers.
-    rig.workspace.installed.insert(SupportedBrowser::withId(QStringLiteral("brave"))->bundleIdentifier);
+    rig.workspace.installed.insert(QStringLiteral("brave"));
     rig.f.clock.advance(600);
     rig.view->applicationBecameActive();
     QTest::qWait(0);

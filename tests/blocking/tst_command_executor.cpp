@@ -1,26 +1,24 @@
-// The commands the engine sends to the browsers, and the executor that carries them out.
+// The executor that carries the engine's commands to a browser's route, one at a time, and
+// answers each exactly once.
 
 #include "FakeBrowser.h"
 #include "blocking/BrowserScriptExecutor.h"
-#include "platform/BrowserCommand.h"
 
 #include <QElapsedTimer>
 #include <QTest>
 
 using Operation = BrowserCommand::Operation;
 
-Q_DECLARE_METATYPE(BrowserCommand)
-
 namespace {
 
-SupportedBrowser browserNamed(const QString& bundle)
+SupportedBrowser browserNamed(const QString& browserId)
 {
-    return {QStringLiteral("test"), QStringLiteral("Test"), bundle};
+    return {browserId, QStringLiteral("Test"), {}};
 }
 
-BrowserCommand readCommand(const QString& bundle)
+BrowserCommand readCommand(const QString& browserId)
 {
-    return BrowserCommand::read(browserNamed(bundle));
+    return BrowserCommand::read(browserNamed(browserId));
 }
 
 // Addresses as they come from tabs: none of them may be altered on the way to the browser.
@@ -46,14 +44,10 @@ struct Completion {
 
 } // namespace
 
-class TestBrowserScripts : public QObject {
+class TestCommandExecutor : public QObject {
     Q_OBJECT
 
 private slots:
-    void commands_data();
-    void commands();
-    void wellFormed_data();
-    void wellFormed();
     void addressesArriveUnchanged();
 
     void executorRunsOneAtATimeAndCompletesInOrder_data();
@@ -67,80 +61,13 @@ private slots:
     void executorDestroyedWithScriptsPending();
 };
 
-// The four commands, each as the engine builds it: what it asks of which browser, the address
-// the tab must still show, where a redirect goes, and what a browser without a window answers.
-void TestBrowserScripts::commands_data()
-{
-    QTest::addColumn<BrowserCommand>("command");
-    QTest::addColumn<int>("operation");
-    QTest::addColumn<QString>("expectedAddress");
-    QTest::addColumn<QString>("target");
-    QTest::addColumn<QString>("noWindow");
-    QTest::addColumn<bool>("reads");
-    const SupportedBrowser& chrome = *SupportedBrowser::withId(QStringLiteral("chrome"));
-    const QString from = QStringLiteral("https://a.example/");
-    const QString to = QStringLiteral("http://127.0.0.1:1/blocked");
-    QTest::newRow("read") << BrowserCommand::read(chrome) << int(Operation::read) << QString() << QString() << QString()
-                          << true;
-    QTest::newRow("focused read") << BrowserCommand::readFocused(chrome) << int(Operation::readFocused) << QString()
-                                  << QString() << QString() << true;
-    QTest::newRow("redirect") << BrowserCommand::redirect(chrome, from, to) << int(Operation::redirect) << from << to
-                              << QStringLiteral("no-window") << false;
-    QTest::newRow("close") << BrowserCommand::close(chrome, from) << int(Operation::close) << from << QString()
-                           << QStringLiteral("no-window") << false;
-}
-
-void TestBrowserScripts::commands()
-{
-    QFETCH(BrowserCommand, command);
-    QFETCH(int, operation);
-    QFETCH(QString, expectedAddress);
-    QFETCH(QString, target);
-    QFETCH(QString, noWindow);
-    QFETCH(bool, reads);
-    QCOMPARE(int(command.operation), operation);
-    QCOMPARE(command.bundleIdentifier, QStringLiteral("com.google.Chrome"));
-    QCOMPARE(command.expectedAddress, expectedAddress);
-    QCOMPARE(command.target, target);
-    QCOMPARE(command.noWindowAnswer(), noWindow);
-    QCOMPARE(command.reads(), reads);
-    QVERIFY(command.isWellFormed());
-}
-
-void TestBrowserScripts::wellFormed_data()
-{
-    QTest::addColumn<BrowserCommand>("command");
-    QTest::addColumn<bool>("wellFormed");
-    const SupportedBrowser chrome = browserNamed(QStringLiteral("com.google.Chrome"));
-    const SupportedBrowser nameless = browserNamed(QString());
-    const QString from = QStringLiteral("https://a.example/");
-    QTest::newRow("read") << BrowserCommand::read(chrome) << true;
-    QTest::newRow("read of no browser") << BrowserCommand::read(nameless) << false;
-    QTest::newRow("focused read of no browser") << BrowserCommand::readFocused(nameless) << false;
-    QTest::newRow("redirect") << BrowserCommand::redirect(chrome, from, QStringLiteral("http://x/")) << true;
-    // A tab that showed nothing may still be moved: only where it goes must be known.
-    QTest::newRow("redirect from the empty address")
-        << BrowserCommand::redirect(chrome, QString(), QStringLiteral("http://x/")) << true;
-    QTest::newRow("redirect to nowhere") << BrowserCommand::redirect(chrome, from, QString()) << false;
-    QTest::newRow("close") << BrowserCommand::close(chrome, from) << true;
-    QTest::newRow("close in no browser") << BrowserCommand::close(nameless, from) << false;
-    QTest::newRow("default") << BrowserCommand{} << false;
-}
-
-void TestBrowserScripts::wellFormed()
-{
-    QFETCH(BrowserCommand, command);
-    QFETCH(bool, wellFormed);
-    QCOMPARE(command.isWellFormed(), wellFormed);
-}
-
-void TestBrowserScripts::addressesArriveUnchanged()
+void TestCommandExecutor::addressesArriveUnchanged()
 {
     // Across the executor's thread, every address reaches the browser as the engine read it.
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
     BrowserScriptExecutor executor(std::move(runner));
-    const SupportedBrowser b = browserNamed(QStringLiteral("org.example.Browser"));
+    const SupportedBrowser b = browserNamed(QStringLiteral("example"));
     QList<BrowserCommand> sent;
     for (const QString& address : awkwardAddresses()) {
         sent.append(BrowserCommand::redirect(b, address, address + QStringLiteral("#to")));
@@ -158,14 +85,14 @@ void TestBrowserScripts::addressesArriveUnchanged()
 
 // ---------------------------------------------------------------- executor
 
-void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder_data()
+void TestCommandExecutor::executorRunsOneAtATimeAndCompletesInOrder_data()
 {
     QTest::addColumn<BrowserScriptExecutor::Placement>("placement");
     QTest::newRow("own thread") << BrowserScriptExecutor::Placement::ownThread;
     QTest::newRow("calling thread") << BrowserScriptExecutor::Placement::callingThread;
 }
 
-void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
+void TestCommandExecutor::executorRunsOneAtATimeAndCompletesInOrder()
 {
     QFETCH(BrowserScriptExecutor::Placement, placement);
     auto runner = std::make_unique<FakeBrowser>();
@@ -201,14 +128,14 @@ void TestBrowserScripts::executorRunsOneAtATimeAndCompletesInOrder()
     const QList<FakeBrowser::Received> received = browser->received();
     QCOMPARE(received.size(), plan.size());
     for (qsizetype i = 0; i < received.size(); ++i) {
-        QCOMPARE(received[i].command.bundleIdentifier, plan[i].first);
+        QCOMPARE(received[i].command.browserId, plan[i].first);
         QCOMPARE(received[i].thread == QCoreApplication::instance()->thread(),
                  placement == BrowserScriptExecutor::Placement::callingThread);
         QCOMPARE(received[i].thread, received.first().thread);
     }
 }
 
-void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands_data()
+void TestCommandExecutor::executorAsksItsRunnerWhetherAReadStands_data()
 {
     QTest::addColumn<BrowserScriptExecutor::Placement>("placement");
     QTest::addColumn<bool>("hangs");     // the read never answers: it is still under way
@@ -223,25 +150,25 @@ void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands_data()
     QTest::newRow("own thread, nothing changed") << own << false << false << false;
 }
 
-void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands()
+void TestCommandExecutor::executorAsksItsRunnerWhetherAReadStands()
 {
     QFETCH(BrowserScriptExecutor::Placement, placement);
     QFETCH(bool, hangs);
     QFETCH(bool, navigates);
     QFETCH(bool, stands);
-    const QString bundle = QStringLiteral("org.example.Browser");
-    const QString stuck = QStringLiteral("org.example.Stuck");
+    const QString browserId = QStringLiteral("example");
+    const QString stuck = QStringLiteral("stuck");
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
-    browser->open(bundle, QStringLiteral("https://example.org/"));
+    browser->open(browserId, QStringLiteral("https://example.org/"));
     browser->open(stuck, QStringLiteral("https://stuck.example/"));
     browser->setHang(stuck, true);
     browser->setTellsChanges(true);
     BrowserScriptExecutor executor(std::move(runner), 3000, nullptr, placement);
-    QVERIFY(!executor.readUnchanged(bundle)); // nothing read yet
+    QVERIFY(!executor.readUnchanged(browserId)); // nothing read yet
 
     bool completed = false;
-    executor.run(readCommand(bundle), [&completed](const BrowserScriptResult&) { completed = true; });
+    executor.run(readCommand(browserId), [&completed](const BrowserScriptResult&) { completed = true; });
     QTRY_VERIFY(completed);
     if (hangs) {
         // Another browser's read, which the runner holds on to.
@@ -249,12 +176,12 @@ void TestBrowserScripts::executorAsksItsRunnerWhetherAReadStands()
         QTRY_COMPARE(browser->received().size(), 2);
     }
     if (navigates)
-        browser->navigate(bundle, QStringLiteral("https://example.org/next"));
-    QCOMPARE(executor.readUnchanged(bundle), stands);
+        browser->navigate(browserId, QStringLiteral("https://example.org/next"));
+    QCOMPARE(executor.readUnchanged(browserId), stands);
     QVERIFY(!executor.readUnchanged(stuck));
 }
 
-void TestBrowserScripts::executorTimesOutAHangingRunner()
+void TestCommandExecutor::executorTimesOutAHangingRunner()
 {
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
@@ -288,7 +215,7 @@ void TestBrowserScripts::executorTimesOutAHangingRunner()
     QCOMPARE(completions[1].result.output, QStringLiteral("https://next.example/"));
 }
 
-void TestBrowserScripts::lateAnswerAfterTheTimeOutIsIgnored()
+void TestCommandExecutor::lateAnswerAfterTheTimeOutIsIgnored()
 {
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
@@ -315,7 +242,7 @@ void TestBrowserScripts::lateAnswerAfterTheTimeOutIsIgnored()
     QCOMPARE(completions.size(), 2);
 }
 
-void TestBrowserScripts::illFormedCommandIsAnsweredUnprepared()
+void TestCommandExecutor::illFormedCommandIsAnsweredUnprepared()
 {
     auto runner = std::make_unique<FakeBrowser>();
     FakeBrowser* browser = runner.get();
@@ -346,7 +273,7 @@ void TestBrowserScripts::illFormedCommandIsAnsweredUnprepared()
     QCOMPARE(browser->operations(), (QList<Operation>{Operation::read, Operation::read}));
 }
 
-void TestBrowserScripts::executorDestroyedWithScriptsPending()
+void TestCommandExecutor::executorDestroyedWithScriptsPending()
 {
     QFETCH(BrowserScriptExecutor::Placement, placement);
     bool called = false;
@@ -364,5 +291,5 @@ void TestBrowserScripts::executorDestroyedWithScriptsPending()
     QVERIFY(!called);
 }
 
-QTEST_GUILESS_MAIN(TestBrowserScripts)
-#include "tst_browser_scripts.moc"
+QTEST_GUILESS_MAIN(TestCommandExecutor)
+#include "tst_command_executor.moc"
