@@ -189,12 +189,12 @@ RecordError localFailure(const QString& text)
 
 } // namespace
 
-QFuture<void> SyncRun::nextTurn()
+QFuture<void> SyncRun::nextTurn() const
 {
     auto promise = std::make_shared<QPromise<void>>();
     QFuture<void> future = promise->future();
     promise->start();
-    QTimer::singleShot(0, [promise] { promise->finish(); });
+    QTimer::singleShot(0, m_context.owner, [promise] { promise->finish(); });
     return future;
 }
 

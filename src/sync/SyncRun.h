@@ -189,7 +189,9 @@ private:
     // Runs `work` on a worker thread; the run resumes on its own thread once it is done.
     static QFuture<void> onWorker(std::function<void()> work);
     // Finishes in the next turn of this thread's event loop: what follows runs in a slice of its own.
-    static QFuture<void> nextTurn();
+    // The turn belongs to the run's owner: one still pending when the application ends is dropped
+    // with the owner, not among the application's last events, where dropping it would deadlock.
+    QFuture<void> nextTurn() const;
 
     Context m_context;
     SyncBookkeeping& m_bookkeeping;
