@@ -129,7 +129,14 @@ TodosView::TodosView(AppContext& context, QWidget* parent)
     if (SystemEvents* events = m_context.events)
         for (auto signal : {&SystemEvents::dayChanged, &SystemEvents::clockChanged, &SystemEvents::timeZoneChanged,
                             &SystemEvents::didWake})
-            connect(events, signal, this, &TodosView::handleDayChange, Qt::QueuedConnection);
+            connect(
+                events, signal, this,
+                [this] {
+                    // A clock or zone that changed may show other to-dos today.
+                    m_day.reset();
+                    handleDayChange();
+                },
+                Qt::QueuedConnection);
     // Linux sends no calendar-day notice to applications: wake at the next midnight instead.
     m_midnight.setSingleShot(true);
     connect(&m_midnight, &QTimer::timeout, this, &TodosView::handleDayChange);
@@ -286,8 +293,6 @@ void TodosView::shiftDay(int days)
 
 void TodosView::handleDayChange()
 {
-    // A clock or zone that changed may show other to-dos today.
-    m_day.reset();
     const Calendar cal = calendar();
     const Date today = cal.startOfDay(now());
     if (m_knownToday == today) {
