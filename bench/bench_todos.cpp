@@ -37,11 +37,11 @@ Date startOfBench()
 }
 
 // 10,000 to-dos over the last 400 days, 300 of them daily series, a few dozen on today.
-void writeTodos(const QString& folder)
+void writeTodos(const QString& folder, int count)
 {
     QFile f(folder + QStringLiteral("/todos.json"));
     f.open(QIODevice::WriteOnly);
-    f.write(QJsonDocument(largeTodoList(startOfBench(), 40)).toJson());
+    f.write(QJsonDocument(largeTodoList(startOfBench(), 40, count)).toJson());
 }
 
 struct Fixture {
@@ -53,11 +53,11 @@ struct Fixture {
     AppRouter router;
     AppContext context;
 
-    Fixture()
+    explicit Fixture(int count = 10000)
     {
         const QString data = folder.filePath(QStringLiteral("data"));
         QDir().mkpath(data);
-        writeTodos(data);
+        writeTodos(data, count);
         StorageEnvironment env;
         env.clock = &clock;
         env.calendar = [] { return calendar(); };
@@ -96,6 +96,44 @@ void BM_TodayPageRebuild(benchmark::State& state)
     state.counters["today"] = double(f.store->todayTodos().size());
 }
 BENCHMARK(BM_TodayPageRebuild)->Unit(benchmark::kMillisecond);
+
+// The main thread's part of adding one to-do with the page open: the store's change and the
+// page's refresh. Apart, so that an instruction count can be taken of it alone
+// (valgrind --tool=callgrind --collect-atstart=no --toggle-collect='*addWithPageOpen*').
+[[gnu::noinline]] void addWithPageOpen(StorageService& store, const TaskItem& todo)
+{
+    store.addTodo(todo);
+    QCoreApplication::processEvents();
+}
+
+// One to-do added with the Today page open, as the editor's Save does, by the number of to-dos
+// held. The file is written on the writing thread.
+void BM_AddTodoWithPageOpen(benchmark::State& state)
+{
+    Fixture f(int(state.range(0)));
+    TodosView view(f.context);
+    view.resize(900, 1000);
+    view.show();
+    QCoreApplication::processEvents();
+    // The rest of a long day is listed a slice per turn after the first screen.
+    while (view.listsFirstScreenOnly())
+        QCoreApplication::processEvents();
+    int added = 0;
+    for (auto _ : state) {
+        TaskItem t;
+        t.id = QUuid::createUuid();
+        t.title = QStringLiteral("Added while measuring %1").arg(++added);
+        t.time = TaskItem::anytime;
+        t.createdAt = t.updatedAt = f.clock.now();
+        addWithPageOpen(*f.store, t);
+        state.PauseTiming();
+        f.store->waitForWrites();
+        state.ResumeTiming();
+    }
+    state.counters["today"] = double(f.store->todayTodos().size());
+}
+// A set number of adds: each run loads its to-dos afresh.
+BENCHMARK(BM_AddTodoWithPageOpen)->Arg(10000)->Arg(50000)->Arg(100000)->Iterations(30)->Unit(benchmark::kMillisecond);
 
 // What the page asks of the store on each rebuild, for comparison.
 void BM_TodayListsFromStore(benchmark::State& state)

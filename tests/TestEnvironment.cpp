@@ -38,6 +38,24 @@ QTemporaryDir& home()
     return dir;
 }
 
+// A process a test starts from its own program may be given the folder to live in, which that
+// test removes: killed, the process could never remove a folder of its own.
+QString givenHome()
+{
+    static const QString given = [] {
+        const QString folder = qEnvironmentVariable("QUILLHARBOUR_TEST_HOME");
+        // Not handed on to what this process starts in turn.
+        qunsetenv("QUILLHARBOUR_TEST_HOME");
+        return folder;
+    }();
+    return given;
+}
+
+QString rootPath()
+{
+    return givenHome().isEmpty() ? home().path() : givenHome();
+}
+
 // A test that dies (an abort, a crash, QtTest's own watchdog) runs no destructor, and what it
 // started (a display server, buses, browsers, the program) would live on, holding ctest's output.
 // So the test runs as the child of a small keeper, which takes in every process its descendants
@@ -171,7 +189,8 @@ void setUp()
 #endif
     if (keep)
         keepDescendants();
-    const QString root = home().path();
+    const QString root = rootPath();
+    QDir().mkpath(root);
     const auto make = [&root](const char* sub) {
         const QString path = root + QLatin1Char('/') + QLatin1String(sub);
         QDir().mkpath(path);
@@ -206,7 +225,7 @@ namespace TestEnvironment {
 
 QString homePath()
 {
-    return home().path();
+    return rootPath();
 }
 
 Calendar calendar(const char* zone)

@@ -333,12 +333,13 @@ std::optional<std::vector<TaskItem>> TodosTextReading::finish(std::vector<TextSp
         return std::nullopt;
     }
     // Room for all of them at once: a to-do moved is not cheap, and growing the list part by
-    // part would move the ones before again at each part.
+    // part would move the ones before again at each part. Room too for the to-dos a person adds
+    // meanwhile: a full list would move every one of them to a larger one on the first.
     size_t count = 0;
     for (size_t k = 0; k < used; ++k)
         count += m_parts[k].items.size();
     std::vector<TaskItem> out;
-    out.reserve(count);
+    out.reserve(count + count / 16 + 64);
     if (spans)
         spans->reserve(spans->size() + count);
     for (size_t k = 0; k < used; ++k) {

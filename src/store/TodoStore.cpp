@@ -151,13 +151,17 @@ std::vector<TaskItem> TodoStore::earlierTodos() const
     const QDate today = cal.localDate(now());
     const LocalDays pastWeek(cal, today.addDays(-7), today.addDays(-1));
     std::vector<const TaskItem*> out;
-    for (const TaskItem& t : m_todos) {
-        if (t.isCompleted || t.repeatOption != RepeatOption::none || t.recurringSeriesId)
-            continue;
-        if (pastWeek.compare(t.dueDate.value_or(t.createdAt)) == 0)
+    for (const TaskItem& t : m_todos)
+        if (isEarlier(t, pastWeek))
             out.push_back(&t);
-    }
     return TaskItem::firstForDisplay(out);
+}
+
+bool TodoStore::isEarlier(const TaskItem& t, const LocalDays& pastWeek)
+{
+    if (t.isCompleted || t.repeatOption != RepeatOption::none || t.recurringSeriesId)
+        return false;
+    return pastWeek.compare(t.dueDate.value_or(t.createdAt)) == 0;
 }
 
 std::vector<TaskItem> TodoStore::todos(Date onDay) const
@@ -501,6 +505,8 @@ TodoStore::SyncedTodos TodoStore::SyncedTodos::between(const std::vector<TaskIte
                 synced.gone.insert(t.id);
     }
     synced.snapshot = std::make_shared<const std::vector<TaskItem>>(list);
+    // Room for the to-dos a person adds next, made here rather than by the first of them.
+    list.reserve(list.size() + list.size() / 16 + 64);
     synced.list = std::move(list);
     return synced;
 }
@@ -638,14 +644,18 @@ FileWrite TodoStore::writeInBackground(Edit edit)
     if (const std::optional<QString> why = m_core.writeRefusal(fileName))
         return FileWrite::refused(*why);
     {
-        std::lock_guard lock(m_todosEncoding->mutex);
+        std::lock_guard lock(m_todosEncoding->pendingMutex);
         m_todosEncoding->pending.push_back(std::move(edit));
     }
     // Writes of the file run one at a time in the order asked, and each makes every edit waiting
     // by then: one dropped for a newer write leaves its edits to that one.
     return m_core.writeInBackground(fileName, [encoding = m_todosEncoding] {
         std::lock_guard lock(encoding->mutex);
-        const std::vector<Edit> edits = std::exchange(encoding->pending, {});
+        std::vector<Edit> edits;
+        {
+            std::lock_guard taking(encoding->pendingMutex);
+            edits = std::exchange(encoding->pending, {});
+        }
         TodosFileWriter& writer = encoding->writer;
         QByteArray text;
         for (auto edit = edits.begin(); edit != edits.end(); ++edit) {

@@ -43,6 +43,8 @@ public:
     std::vector<TaskItem> openTodos() const;
     std::optional<TaskItem> focusTodo() const;
     std::vector<TaskItem> earlierTodos() const;
+    // Whether earlierTodos() lists `t`: an unfinished one-off to-do of `pastWeek`.
+    static bool isEarlier(const TaskItem& t, const LocalDays& pastWeek);
     std::vector<TaskItem> todos(Date onDay) const;
     void advanceFocus();
 
@@ -131,10 +133,12 @@ private:
     // The file's writer keeps the text and the list of what it wrote last; its encodings run on
     // the writing thread as well as here, one at a time under the lock. The writing thread
     // changes its list by the edits waiting here, in order; here it is used only once no write of
-    // the file is on its way there.
+    // the file is on its way there. The edits have a lock of their own: one is queued here while
+    // the writing thread encodes a long list.
     struct TodosEncoding {
         std::mutex mutex;
         TodosFileWriter writer;
+        std::mutex pendingMutex;
         std::vector<Edit> pending;
     };
     std::shared_ptr<TodosEncoding> m_todosEncoding = std::make_shared<TodosEncoding>();

@@ -273,10 +273,9 @@ private slots:
         QTemporaryDir folder;
         for (int round = 0; round < 6; ++round) {
             QProcess child;
-            // What the killed child leaves in its temporary folder goes with this test's folder.
+            // The killed child's home, and what it leaves there, go with this test's folder.
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("TMPDIR"), folder.filePath(QStringLiteral("tmp")));
-            QDir().mkpath(folder.filePath(QStringLiteral("tmp")));
+            env.insert(QStringLiteral("QUILLHARBOUR_TEST_HOME"), folder.filePath(QStringLiteral("home")));
             child.setProcessEnvironment(env);
             child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--keep-saving"), folder.path()});
             QVERIFY(child.waitForStarted(30000));

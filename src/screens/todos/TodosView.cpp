@@ -129,7 +129,14 @@ TodosView::TodosView(AppContext& context, QWidget* parent)
     if (SystemEvents* events = m_context.events)
         for (auto signal : {&SystemEvents::dayChanged, &SystemEvents::clockChanged, &SystemEvents::timeZoneChanged,
                             &SystemEvents::didWake})
-            connect(events, signal, this, &TodosView::handleDayChange, Qt::QueuedConnection);
+            connect(
+                events, signal, this,
+                [this] {
+                    // A clock or zone that changed may show other to-dos today.
+                    m_day.reset();
+                    handleDayChange();
+                },
+                Qt::QueuedConnection);
     // Linux sends no calendar-day notice to applications: wake at the next midnight instead.
     m_midnight.setSingleShot(true);
     connect(&m_midnight, &QTimer::timeout, this, &TodosView::handleDayChange);
@@ -457,23 +464,34 @@ void TodosView::makeSection(Section& s, const QString& name, QWidget* header, QL
         v->addWidget(empty);
 }
 
-void TodosView::placeRows(Section& section, std::vector<TaskItem> list)
+void TodosView::placeRows(Section& section, std::vector<TaskItem> list, const QSet<QUuid>* changed)
 {
     // Entries whose to-do changed are measured again; only a changed order touches the layout.
-    QHash<QUuid, const TaskItem*> before;
-    before.reserve(qsizetype(section.list.size()));
-    for (const TaskItem& t : section.list)
-        before.insert(t.id, &t);
-    bool sameOrder = list.size() == section.list.size();
-    for (size_t i = 0; i < list.size(); ++i) {
-        const TaskItem& t = list[i];
-        const TaskItem* old = before.value(t.id);
-        sameOrder = sameOrder && section.list[i].id == t.id;
-        if (!old || *old == t)
-            continue;
+    const auto renew = [&section](const TaskItem& t) {
         section.rows->forget(t.id);
         if (auto* r = qobject_cast<QuietTodoRow*>(section.rows->row(t.id)))
             r->setTodo(t);
+    };
+    bool sameOrder = list.size() == section.list.size();
+    if (changed) {
+        // Told what changed: the others need no comparing.
+        for (size_t i = 0; i < list.size(); ++i) {
+            sameOrder = sameOrder && section.list[i].id == list[i].id;
+            if (changed->contains(list[i].id))
+                renew(list[i]);
+        }
+    } else {
+        QHash<QUuid, const TaskItem*> before;
+        before.reserve(qsizetype(section.list.size()));
+        for (const TaskItem& t : section.list)
+            before.insert(t.id, &t);
+        for (size_t i = 0; i < list.size(); ++i) {
+            const TaskItem& t = list[i];
+            const TaskItem* old = before.value(t.id);
+            sameOrder = sameOrder && section.list[i].id == t.id;
+            if (old && !(*old == t))
+                renew(t);
+        }
     }
     section.list = std::move(list);
     if (sameOrder)
@@ -608,16 +626,39 @@ void TodosView::refresh()
         buildSections();
 
     std::vector<TaskItem> later, done, planned, earlier;
+    // What changed since the page last listed today, when only a few to-dos did.
+    std::optional<QSet<QUuid>> changed;
+    bool earlierKept = false;
     if (today) {
         // One pass over the store for today's list; open and focus follow the store's own rules.
         // A page's first build lists the first screen of a long day, and the rest once its
         // first frame is on screen: the window shows without waiting for thousands of rows.
         const bool firstBuild = !std::exchange(m_builtOnce, true);
-        std::vector<TaskItem> open =
-            wholeDay ? std::move(*wholeDay)
-                     : m_context.storage->todayTodos(firstBuild ? firstScreenEntries + 1
-                                                                : std::numeric_limits<size_t>::max());
+        const QDate todayDate = cal.localDate(now());
+        if (!wholeDay)
+            changed = fewChangedSinceDay(todayDate);
+        std::vector<TaskItem> changedNow;
+        std::vector<TaskItem> open;
+        if (changed) {
+            changedNow = currentTodos(*changed);
+            std::vector<TaskItem>& day = m_day->list;
+            std::erase_if(day, [&changed](const TaskItem& t) { return changed->contains(t.id); });
+            const Date current = now();
+            for (const TaskItem& t : changedNow)
+                if (t.isVisible(current, cal))
+                    day.insert(std::upper_bound(day.begin(), day.end(), t, TaskItem::isOrderedBefore), t);
+            m_day->revision = m_context.storage->todosRevision();
+            open = day;
+        } else {
+            open = wholeDay ? std::move(*wholeDay)
+                            : m_context.storage->todayTodos(firstBuild ? firstScreenEntries + 1
+                                                                       : std::numeric_limits<size_t>::max());
+        }
         const bool cut = open.size() > firstScreenEntries && firstBuild;
+        if (cut)
+            m_day.reset();
+        else if (!changed)
+            m_day = Day{open, todayDate, m_context.storage->todosRevision()};
         const bool anyToday = !open.empty();
         // The done ones move out; the open ones close up in place, in order.
         size_t kept = 0;
@@ -660,15 +701,27 @@ void TodosView::refresh()
             m_later.box->setVisible(focus.has_value());
             m_later.empty->setVisible(focus && later.empty());
         }
-        earlier = m_context.storage->earlierTodos();
+        // The past week's list stays as it is unless a changed to-do was or is in it.
+        const LocalDays pastWeek(cal, todayDate.addDays(-7), todayDate.addDays(-1));
+        const bool earlierChanged = !changed ||
+                                    std::any_of(m_earlierShown.begin(), m_earlierShown.end(),
+                                                [&changed](const TaskItem& t) { return changed->contains(t.id); }) ||
+                                    std::any_of(changedNow.begin(), changedNow.end(), [&pastWeek](const TaskItem& t) {
+                                        return TodoStore::isEarlier(t, pastWeek);
+                                    });
+        earlierKept = !earlierChanged;
+        if (earlierChanged)
+            earlier = m_context.storage->earlierTodos();
     } else {
         m_builtOnce = true;
         m_dayCut = false;
+        m_day.reset();
         if (m_later.box)
             m_later.box->hide();
         planned = m_context.storage->todos(m_selectedDate);
         shown(m_planned).empty->setVisible(planned.empty());
     }
+    const QSet<QUuid>* dayChanges = changed ? &*changed : nullptr;
     m_focusSlot->setVisible(today);
     if (!done.empty())
         shown(m_done);
@@ -679,9 +732,12 @@ void TodosView::refresh()
     // A section not made has nothing to list.
     for (auto [section, list] : {std::pair{&m_later, &later}, {&m_done, &done}, {&m_planned, &planned}})
         if (section->box)
-            placeRows(*section, std::move(*list));
+            placeRows(*section, std::move(*list), section == &m_planned ? nullptr : dayChanges);
 
-    if (earlier != m_earlierShown || m_showEarlier != m_earlierShownOpen || bool(m_earlierBox) == earlier.empty()) {
+    if (earlierKept)
+        earlier = std::exchange(m_earlierShown, {});
+    if ((!earlierKept && earlier != m_earlierShown) || m_showEarlier != m_earlierShownOpen ||
+        bool(m_earlierBox) == earlier.empty()) {
         // The box is made again: the keyboard stays on its toggle, as on a button that changed.
         QWidget* focused = QApplication::focusWidget();
         const bool toggleFocused = m_earlierBox && focused && m_earlierBox->isAncestorOf(focused) &&
@@ -706,11 +762,35 @@ void TodosView::refresh()
             if (toggleFocused)
                 m_earlierBox->findChild<QWidget*>(QStringLiteral("earlierToggle"))->setFocus(Qt::OtherFocusReason);
         }
-        m_earlierShown = earlier;
         m_earlierShownOpen = m_showEarlier;
     }
     m_earlierSlot->setVisible(!earlier.empty());
+    m_earlierShown = std::move(earlier);
     orderTabsByLayout(this);
+}
+
+std::optional<QSet<QUuid>> TodosView::fewChangedSinceDay(const QDate& today) const
+{
+    if (!m_day || m_day->date != today)
+        return std::nullopt;
+    std::optional<QSet<QUuid>> changed = m_context.storage->todosChangedSince(m_day->revision);
+    // Beyond a few, each put in place costs more than one reading of the whole day.
+    if (changed && changed->size() > 32)
+        return std::nullopt;
+    return changed;
+}
+
+std::vector<TaskItem> TodosView::currentTodos(const QSet<QUuid>& ids) const
+{
+    // A to-do added is the store's first: found at once.
+    std::vector<TaskItem> found;
+    for (const TaskItem& t : m_context.storage->todos()) {
+        if (found.size() == size_t(ids.size()))
+            break;
+        if (ids.contains(t.id))
+            found.push_back(t);
+    }
+    return found;
 }
 
 std::optional<TaskItem> TodosView::openToday(const QUuid& id) const

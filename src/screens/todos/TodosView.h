@@ -119,6 +119,19 @@ private:
     int m_restRun = 0;
     std::optional<std::vector<TaskItem>> m_wholeDay;
     void listRestOfDay();
+    // Today's to-dos in display order, done ones too, as the page last listed them whole, with
+    // the day and the store's revision they were read at: after a change of a few to-dos only
+    // those are put in their places, rather than the whole store read and put in order again.
+    struct Day {
+        std::vector<TaskItem> list;
+        QDate date;
+        quint64 revision = 0;
+    };
+    std::optional<Day> m_day;
+    // The ids changed since m_day was read, when they are few and m_day is of `today`.
+    std::optional<QSet<QUuid>> fewChangedSinceDay(const QDate& today) const;
+    // The store's to-dos of `ids` as they are now, those still there.
+    std::vector<TaskItem> currentTodos(const QSet<QUuid>& ids) const;
     bool m_easeEarlierOpen = false; // the person just opened the box: its rows ease in
     bool m_turnEarlier = false;     // the person just opened or closed it: its chevron turns
     QueuedCall m_queuedRefresh{this, [this] { refresh(); }};
@@ -141,7 +154,8 @@ private:
     // The section, made now if it was not yet.
     Section& shown(Section& section);
     QuietRowMeter& meter();
-    void placeRows(Section& section, std::vector<TaskItem> list);
+    // `changed`, when given, holds every to-do that may differ from the section's last list.
+    void placeRows(Section& section, std::vector<TaskItem> list, const QSet<QUuid>* changed = nullptr);
     void setFocusCard(const std::optional<TaskItem>& focus, bool canSkip, bool allDone);
     // The to-do of `id` when it is open today.
     std::optional<TaskItem> openToday(const QUuid& id) const;
