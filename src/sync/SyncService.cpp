@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QLoggingCategory>
+#include <utility>
 
 Q_LOGGING_CATEGORY(syncLog, "Sync")
 
@@ -238,16 +239,22 @@ void SyncService::giveBackMemory()
     // for good. Part of what a run leaves is freed only after it ends (on other threads, in later
     // turns), and a trim never returns what is still held at that moment: so every run hands back
     // what was freed since the last one, also a run that read little, once the record store
-    // dropped its cache.
+    // dropped its cache. Runs that only read what changed free a few blocks, which the heap keeps
+    // for the next run: a trim would walk all of it for them. They give back only right after a run
+    // that read everything.
+    const bool readEverything = std::exchange(m_runMemory.readEverything, false);
+    const bool giveBack = readEverything || m_runMemory.giveBackOwed;
+    m_runMemory.giveBackOwed = readEverything;
     QFuture<void> cache = m_env.recordStore ? m_env.recordStore->releaseMemory() : QtFuture::makeReadyFuture();
     // Watched by a child rather than continued in this context: the store may drop its cache after
     // the service is gone, and a continuation whose context is gone stops the program.
     auto* watcher = new QFutureWatcher<void>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, giveBack] {
         watcher->deleteLater();
         // Queued, as the run's data are handed to the releaser: after them.
-        QMetaObject::invokeMethod(
-            this, [this] { m_releaser->giveBack(); }, Qt::QueuedConnection);
+        if (giveBack)
+            QMetaObject::invokeMethod(
+                this, [this] { m_releaser->giveBack(); }, Qt::QueuedConnection);
     });
     watcher->setFuture(cache);
 }
