@@ -236,12 +236,11 @@ void SyncService::runFailed(const RecordError& error)
 void SyncService::giveBackMemory()
 {
     // A run that read thousands of records freed tens of megabytes that the allocator would keep
-    // for good. Part of what a run leaves is freed only after it ends (on other threads, in later
-    // turns), and a trim never returns what is still held at that moment: so every run hands back
-    // what was freed since the last one, also a run that read little, once the record store
-    // dropped its cache. Runs that only read what changed free a few blocks, which the heap keeps
-    // for the next run: a trim would walk all of it for them. They give back only right after a run
-    // that read everything.
+    // for good. Part of what it leaves is freed only after it ends (on other threads, in later
+    // turns), and a trim never returns what is still held at that moment: so such a run gives back
+    // after it and again after the next run, whatever that one read, each time once the record
+    // store dropped its cache. Runs that read only what changed free a few blocks, which the heap
+    // keeps for the next run: a trim would walk all of it for them.
     const bool readEverything = std::exchange(m_runMemory.readEverything, false);
     const bool giveBack = readEverything || m_runMemory.giveBackOwed;
     m_runMemory.giveBackOwed = readEverything;
