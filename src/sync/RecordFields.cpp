@@ -282,12 +282,38 @@ private:
 
 } // namespace
 
+namespace {
+
+// Printable ASCII with nothing to escape: written as it is. A manifest page's id list is a quarter
+// of a megabyte of such text, which the general writer would convert and escape a character at a
+// time.
+bool isPlainAscii(const QString& text)
+{
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e || c == u'"' || c == u'\\')
+            return false;
+    return true;
+}
+
+} // namespace
+
 QByteArray patch(const CloudRecord& record, NulText nulText)
 {
-    QJsonObject out;
-    for (const QString& key : record.changedKeys())
-        out.insert(key, encodeValue(record.value(key), nulText));
-    return QJsonDocument(out).toJson(QJsonDocument::Compact);
+    QJsonObject general;
+    QByteArray plain;
+    for (const QString& key : record.changedKeys()) {
+        const CloudRecord::Value value = record.value(key);
+        const QString* text = std::get_if<QString>(&value);
+        if (!text || !isPlainAscii(key) || !isPlainAscii(*text)) {
+            general.insert(key, encodeValue(value, nulText));
+            continue;
+        }
+        plain += ",\"" + key.toLatin1() + "\":[\"s\",\"" + text->toLatin1() + "\"]";
+    }
+    QByteArray out = QJsonDocument(general).toJson(QJsonDocument::Compact);
+    if (!plain.isEmpty())
+        out.replace(out.size() - 1, 1, (general.isEmpty() ? plain.mid(1) : plain) + '}');
+    return out;
 }
 
 std::optional<QByteArray> plainTextsPatch(const QByteArray& fields)

@@ -14,6 +14,7 @@
 #include <QPromise>
 #include <QThreadPool>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 
 Q_DECLARE_LOGGING_CATEGORY(syncLog)
@@ -412,6 +413,7 @@ QCoro::Task<> SyncRun::steps()
     if (co_await sendLocalChanges(stamp))
         co_return;
 
+    m_memory.readEverything = true;
     // 4. The manifest, and what this device knew and deleted.
     QStringList idSetKeys;
     idSetKeys << SyncBookkeeping::knownTasksKey << SyncBookkeeping::knownNotesKey << SyncBookkeeping::pendingTaskDeletes
@@ -555,6 +557,7 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
     uploading->notes = std::move(uploadLists.notes);
     const quint64 uploadedFrom = uploadLists.localChanges;
     const quint64 uploadedRevision = uploadLists.todosRevision;
+    const quint64 uploadedNotesRevision = uploadLists.notesRevision;
     QFuture<void> working = onWorker([uploading] { uploading->run(); });
     co_await working;
     abandonIfGone();
@@ -611,7 +614,8 @@ QCoro::Task<> SyncRun::sendAndRecord(std::shared_ptr<MergeWork> merging, Deleted
                                    stopped,
                                    deleted,
                                    uploadedRevision,
-                                   m_manifestPages};
+                                   m_manifestPages,
+                                   uploadedNotesRevision};
     releaseOnWorker(
         std::make_shared<std::pair<QSet<QUuid>, QSet<QUuid>>>(std::move(storeTodoIds), std::move(storeNoteIds)));
 }
@@ -716,7 +720,7 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
     std::vector<Note> notes;
     QHash<QUuid, size_t> todoDigests, noteDigests;
     QSet<QUuid> goneTasks, goneNotes;
-    quint64 scannedAt = 0, scannedRevision = 0;
+    quint64 scannedAt = 0, scannedRevision = 0, scannedNotesRevision = 0;
     for (int attempt = 1;; ++attempt) {
         if (!settledHere())
             co_return false;
@@ -753,8 +757,12 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         }
         if (moved)
             continue;
-        if (!changedSince(store.notes(), 0, store.notes().size(), settled.noteDigests, pendingNotes, notes, noteDigests,
-                          notesThere))
+        // Notes untouched since are not read again: each is hashed whole, body and all.
+        scannedNotesRevision = notesRevision;
+        if (notesRevision == settled.notesRevision)
+            notesThere = settled.noteDigests.size();
+        else if (!changedSince(store.notes(), 0, store.notes().size(), settled.noteDigests, pendingNotes, notes,
+                               noteDigests, notesThere))
             co_return false;
         // What left the lists since must be deletions still to send: anything else is no change
         // made only here.
@@ -790,15 +798,17 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
     if (remoteWouldWin(todos, remoteTodos) || remoteWouldWin(notes, remoteNotes))
         co_return false;
     const QSet<QUuid> fetchedTasks = recordIdSet(taskRecords), fetchedNotes = recordIdSet(noteRecords);
-    // An item known in the record store whose record is gone is for the full merge to judge.
-    const QSet<QUuid> knownTasks = m_bookkeeping.idSet(SyncBookkeeping::knownTasksKey);
-    const QSet<QUuid> knownNotes = m_bookkeeping.idSet(SyncBookkeeping::knownNotesKey);
-    for (const QUuid& id : taskIds)
-        if (knownTasks.contains(id) && !fetchedTasks.contains(id))
-            co_return false;
-    for (const QUuid& id : noteIds)
-        if (knownNotes.contains(id) && !fetchedNotes.contains(id))
-            co_return false;
+    // An item known in the record store whose record is gone is for the full merge to judge. The
+    // known sets are looked into, not kept: a copy held while the upload notes one more id would
+    // make that note copy the whole set.
+    const auto knownButGone = [this](const QString& key, const std::vector<QUuid>& ids, const QSet<QUuid>& fetched) {
+        const QSet<QUuid> known = m_bookkeeping.idSet(key);
+        return std::any_of(ids.begin(), ids.end(),
+                           [&](const QUuid& id) { return known.contains(id) && !fetched.contains(id); });
+    };
+    if (knownButGone(SyncBookkeeping::knownTasksKey, taskIds, fetchedTasks) ||
+        knownButGone(SyncBookkeeping::knownNotesKey, noteIds, fetchedNotes))
+        co_return false;
 
     // 11.–13. What differs from its record, onto the record.
     QHash<QString, CloudRecord> recordIndex;
@@ -871,6 +881,7 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         settled->stamp = *m_chain;
         settled->localChanges = scannedAt;
         settled->todosRevision = scannedRevision;
+        settled->notesRevision = scannedNotesRevision;
         if (m_manifestPages > 0)
             settled->manifestPages = m_manifestPages;
         for (auto it = todoDigests.cbegin(); it != todoDigests.cend(); ++it)

@@ -54,6 +54,7 @@ public:
         QSet<QUuid> stopped, deleted;
         quint64 todosRevision = 0; // of the to-dos the digests were taken from
         int manifestPages = 0;     // as the run saved the manifest; 0: not known
+        quint64 notesRevision = 0; // of the notes the digests were taken from
     };
     // What runs remember from one to the next, in memory only (a start reads everything). The
     // service counts the local changes and forgets `settled` when something a run reads changes.
@@ -65,6 +66,10 @@ public:
         int unreadableItems = 0;
         // While above 0, a change of the known sets is a run's own and does not unsettle it.
         int ownWrites = 0;
+        // Set by a run that went on to read every record: it made and freed the bulk of the heap.
+        bool readEverything = false;
+        // Whether what a run freed is to be given back after the next one too.
+        bool giveBackOwed = false;
     };
     struct OwnWrites {
         explicit OwnWrites(Memory& memory) : m_memory(memory) { ++m_memory.ownWrites; }

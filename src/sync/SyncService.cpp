@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QLoggingCategory>
+#include <utility>
 
 Q_LOGGING_CATEGORY(syncLog, "Sync")
 
@@ -235,19 +236,24 @@ void SyncService::runFailed(const RecordError& error)
 void SyncService::giveBackMemory()
 {
     // A run that read thousands of records freed tens of megabytes that the allocator would keep
-    // for good. Part of what a run leaves is freed only after it ends (on other threads, in later
-    // turns), and a trim never returns what is still held at that moment: so every run hands back
-    // what was freed since the last one, also a run that read little, once the record store
-    // dropped its cache.
+    // for good. Part of what it leaves is freed only after it ends (on other threads, in later
+    // turns), and a trim never returns what is still held at that moment: so such a run gives back
+    // after it and again after the next run, whatever that one read, each time once the record
+    // store dropped its cache. Runs that read only what changed free a few blocks, which the heap
+    // keeps for the next run: a trim would walk all of it for them.
+    const bool readEverything = std::exchange(m_runMemory.readEverything, false);
+    const bool giveBack = readEverything || m_runMemory.giveBackOwed;
+    m_runMemory.giveBackOwed = readEverything;
     QFuture<void> cache = m_env.recordStore ? m_env.recordStore->releaseMemory() : QtFuture::makeReadyFuture();
     // Watched by a child rather than continued in this context: the store may drop its cache after
     // the service is gone, and a continuation whose context is gone stops the program.
     auto* watcher = new QFutureWatcher<void>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, giveBack] {
         watcher->deleteLater();
         // Queued, as the run's data are handed to the releaser: after them.
-        QMetaObject::invokeMethod(
-            this, [this] { m_releaser->giveBack(); }, Qt::QueuedConnection);
+        if (giveBack)
+            QMetaObject::invokeMethod(
+                this, [this] { m_releaser->giveBack(); }, Qt::QueuedConnection);
     });
     watcher->setFuture(cache);
 }

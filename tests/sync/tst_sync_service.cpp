@@ -801,24 +801,27 @@ private slots:
         QCOMPARE(onDisk.uuidSet(SyncService::knownTasksKey), all);
     }
 
-    // What a run freed is given back to the system after every run, whatever it read (part of it is
-    // freed only after the run ends) and also when it failed part-way, each time once the record
-    // store dropped its cache and once the run's data were freed.
+    // What a run that read every record freed is given back to the system after it and after the
+    // run that follows (part of it is freed only after the run ends), also when it failed part-way,
+    // each time once the record store dropped its cache and once the run's data were freed. Runs
+    // that find nothing to read free too little to be worth a walk through the heap.
     void runsGiveBackMemory_data()
     {
         QTest::addColumn<int>("remoteTodos");
         QTest::addColumn<bool>("changesElsewhere"); // else the later runs find nothing to do
         QTest::addColumn<int>("failingRun");        // whose reading of the records fails; 0: none
-        QTest::newRow("a few") << 3 << true << 0;
-        QTest::newRow("a thousand and more") << 1200 << true << 0;
-        QTest::newRow("nothing changed since the first") << 1200 << false << 0;
-        QTest::newRow("the second fails reading") << 1200 << true << 2;
+        QTest::addColumn<int>("givenBack");         // times after the three runs
+        QTest::newRow("a few") << 3 << true << 0 << 3;
+        QTest::newRow("a thousand and more") << 1200 << true << 0 << 3;
+        QTest::newRow("nothing changed since the first") << 1200 << false << 0 << 2;
+        QTest::newRow("the second fails reading") << 1200 << true << 2 << 3;
     }
     void runsGiveBackMemory()
     {
         QFETCH(int, remoteTodos);
         QFETCH(bool, changesElsewhere);
         QFETCH(int, failingRun);
+        QFETCH(int, givenBack);
         MemoryRecordStore memory;
         CountingStore records(memory);
         std::atomic<int> trims{0}, trimsBeforeCacheDropped{0};
@@ -839,10 +842,12 @@ private slots:
                 memory.scriptFault(Op::fetch, fault(Fault::Kind::beforeCommit, RecordFailure::internal));
             QVERIFY(device.run());
             QCOMPARE(device.sync->lastError().has_value(), run == failingRun);
-            QVERIFY(waitUntil([&] { return trims.load() >= run; }));
+            const int expected = std::min(run, givenBack);
+            QVERIFY(waitUntil([&] { return trims.load() >= expected; }));
+            QCoreApplication::sendPostedEvents();
             QCoreApplication::sendPostedEvents();
             releaser.waitForDone();
-            QCOMPARE(trims.load(), run);
+            QCOMPARE(trims.load(), expected);
         }
         QCOMPARE(int(device.store().todos().size()), remoteTodos);
         QCOMPARE(trimsBeforeCacheDropped.load(), 0);

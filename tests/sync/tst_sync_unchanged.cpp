@@ -67,6 +67,7 @@ private slots:
             row("a to-do changed here", "edit here", true, true, true);
             row("a to-do added here", "add here", true, true, true);
             row("a note deleted here", "delete here", true, true, true);
+            row("a note changed here", "note here", true, true, true);
             row("a repeating to-do due a day later", "day passes", true, true);
             row("a store that cannot tell", "unknown stamp", true, false);
         }
@@ -128,6 +129,12 @@ private slots:
             here.addTodo(QStringLiteral("added here"));
         } else if (change == QLatin1String("delete here")) {
             QVERIFY(here.store().deleteNote(note.id));
+        } else if (change == QLatin1String("note here")) {
+            here.fixture.clock.advance(60);
+            Note n = note;
+            n.title = QStringLiteral("changed here");
+            n.updatedAt = here.fixture.clock.now();
+            QVERIFY(here.store().upsertNote(n));
         } else if (change == QLatin1String("day passes")) {
             here.fixture.clock.advance(86400);
         } else if (change == QLatin1String("unknown stamp")) {
@@ -167,6 +174,8 @@ private slots:
             QVERIFY(hasTodo(elsewhere, QStringLiteral("added here")));
         if (change == QLatin1String("delete here"))
             QVERIFY(elsewhere.store().notes().empty());
+        if (change == QLatin1String("note here"))
+            QCOMPARE(elsewhere.store().notes().at(0).title, QStringLiteral("changed here"));
         if (change == QLatin1String("day passes"))
             QCOMPARE(elsewhere.store().todos().size(), here.store().todos().size());
 
