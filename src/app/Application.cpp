@@ -17,6 +17,7 @@
 #include "linux/DevToolsTabReturn.h"
 #include "linux/ExtensionBridge.h"
 #include "linux/ExtensionRoute.h"
+#include "linux/FileWatches.h"
 #include "linux/FontCatalogPreload.h"
 #include "linux/FreedesktopNotifications.h"
 #include "linux/HostManifests.h"
@@ -157,6 +158,8 @@ struct BrowserRoutes {
             return profiles.leftOut(dataFolders(id), ChromiumProfiles::policyFolder(id),
                                     QStringList{NativeMessaging::chromiumExtensionId} + machineIds);
         });
+        // An extension added or switched off in a profile is written there a few seconds later.
+        profiles.watchFiles(&FileWatches::shared(), [this] { extensions.recheckSetup(); });
     }
 
     // A Chromium-family browser's data folders: the usual one and those its running copies were

@@ -183,7 +183,6 @@ private:
     bool hasProtectionToEnforce() const;
     bool hasBrowserToWatch() const;
     bool anyBrowserRuns() const;
-    void updateListing();
     void updateSchedule();
     void rest();
     void wake();
@@ -223,7 +222,6 @@ private:
     QSet<QString> m_extensionSeen;    // bundle identifiers
     QStringList m_extensionConnected; // bundle identifiers, as the link last said
     QTimer m_timer;
-    QTimer m_listingTimer; // the installed browsers and their profiles, listed again beside a browser
     bool m_started = false;
     bool m_stopped = false;
     bool m_isChecking = false;
