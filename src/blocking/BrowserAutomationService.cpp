@@ -188,9 +188,13 @@ void BrowserAutomationService::updateSchedule()
 void BrowserAutomationService::browsersChanged()
 {
     // A browser started or quit: whether its missing extension is news depends on it, and so do
-    // the browsers installed, which a program at rest lists on no timer: the last listing is
-    // then long past. Not forced: a starting browser changes its folders several times.
-    refreshInstalledBrowsers(false);
+    // the browsers installed, which a program at rest lists on no timer. Not forced: a starting
+    // browser changes its folders several times; but one that runs where the last listing found
+    // none installed is installed now, however recent that listing.
+    bool unlisted = false;
+    for (const SupportedBrowser& b : browsers())
+        unlisted = unlisted || (m_devTools.value(b.id).kind == BrowserAccessState::Kind::notInstalled && isRunning(b));
+    refreshInstalledBrowsers(unlisted);
     updateAccess();
     updateUnprotectedBrowserWarning();
     updateSchedule();

@@ -33,6 +33,7 @@ namespace {
 const QString chromiumApp = QStringLiteral("org.chromium.Chromium");
 const QString chromeApp = QStringLiteral("com.google.Chrome");
 const QString braveApp = QStringLiteral("com.brave.Browser");
+const QString edgeApp = QStringLiteral("com.microsoft.edgemac");
 const QString firefoxApp = QStringLiteral("org.mozilla.firefox");
 const QString editorApp = QStringLiteral("org.example.TextEditor");
 
@@ -374,6 +375,16 @@ void TestBrowserEngine::listingRunsAtMostEveryThirtySeconds()
     rig.pass(0.001);
     engine.checkActiveBrowser();
     QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notConnected));
+
+    // A browser installed and started right after a listing is listed as it starts: a program at
+    // rest lists on no timer.
+    rig.pass(1);
+    rig.workspace.installed.insert(edgeApp);
+    engine.browsersChanged();
+    QCOMPARE(rig.access("edge"), BrowserAccessState::of(Kind::notInstalled)); // not running: waits
+    rig.workspace.running.insert(edgeApp);
+    engine.browsersChanged();
+    QCOMPARE(rig.access("edge"), BrowserAccessState::of(Kind::notConnected));
 
     // The clock restarts from that listing; a forced one runs regardless.
     rig.workspace.installed.remove(chromeApp);
