@@ -2,6 +2,7 @@
 
 #include "app/ExtensionAction.h"
 #include "linux/DevToolsScriptRunner.h"
+#include "linux/FileWatches.h"
 #include "linux/HostManifests.h"
 #include "linux/LinuxBrowsers.h"
 #include "linux/NativeMessaging.h"
@@ -31,6 +32,8 @@ BrowserRoutes::BrowserRoutes(Desktop& desktop)
                3000, nullptr, BrowserScriptExecutor::Placement::callingThread),
       discovery(desktop.discovery)
 {
+    // An extension added or switched off in a profile is written there a few seconds later.
+    profiles.watchFiles(&FileWatches::shared(), [this] { extensions.recheckSetup(); });
 }
 
 QStringList BrowserRoutes::dataFolders(const QString& browserId) const

@@ -76,6 +76,11 @@ public:
     const QHash<QString, BrowserAccessState>& states() const { return m_access; }
     const QSet<QString>& attempted() const { return m_attempted; }
     bool isDevToolsConnected(const QString& browserId) const;
+    // The last listing found this browser not installed.
+    bool listedAsNotInstalled(const QString& browserId) const
+    {
+        return m_devTools.value(browserId).kind == BrowserAccessState::Kind::notInstalled;
+    }
     std::optional<QString> unprotected() const { return m_unprotected; }
     bool needsAttention(bool enforcing) const;
 

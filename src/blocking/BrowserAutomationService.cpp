@@ -46,11 +46,6 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     // The timer's own event is the tick's task on the main thread: posting another one would
     // wake the loop a second time for nothing.
     QObject::connect(&m_timer, &QTimer::timeout, this, &BrowserAutomationService::checkActiveBrowser);
-    m_listingTimer.setInterval(int(listingInterval * 1000));
-    QObject::connect(&m_listingTimer, &QTimer::timeout, this, [this] {
-        refreshInstalledBrowsers(false);
-        updateUnprotectedBrowserWarning();
-    });
     if (m_storage) {
         // Something to enforce again wakes the checks.
         QObject::connect(m_storage, &StorageService::rulesChanged, this, &BrowserAutomationService::updateSchedule);
@@ -146,7 +141,6 @@ void BrowserAutomationService::stop()
 {
     m_stopped = true;
     m_timer.stop();
-    m_listingTimer.stop();
     m_resting = false;
     m_lookQueued = false;
     if (m_env.interceptor)
@@ -171,28 +165,18 @@ void BrowserAutomationService::updateSchedule()
         resetUsageTracking();
         updateUnprotectedBrowserWarning();
     }
-    updateListing();
-}
-
-void BrowserAutomationService::updateListing()
-{
-    // While no check runs beside a running browser, what its profiles hold (an extension added in
-    // one, which the browser writes some seconds after the change and tells nobody) is looked at
-    // by the listing's own timer. With no browser running there is nothing of the kind to find:
-    // one installed is heard of as it first starts (browsersChanged).
-    const bool listing = !m_stopped && !m_timer.isActive() && m_browsers.anyRuns();
-    if (listing && !m_listingTimer.isActive())
-        m_listingTimer.start();
-    else if (!listing)
-        m_listingTimer.stop();
 }
 
 void BrowserAutomationService::browsersChanged()
 {
     // A browser started or quit: whether its missing extension is news depends on it, and so do
-    // the browsers installed, which a program at rest lists on no timer: the last listing is
-    // then long past. Not forced: a starting browser changes its folders several times.
-    refreshInstalledBrowsers(false);
+    // the browsers installed, which a program at rest lists on no timer. Not forced: a starting
+    // browser changes its folders several times; but one that runs where the last listing found
+    // none installed is installed now, however recent that listing.
+    bool unlisted = false;
+    for (const SupportedBrowser& b : browsers())
+        unlisted = unlisted || (m_browsers.listedAsNotInstalled(b.id) && isRunning(b));
+    refreshInstalledBrowsers(unlisted);
     m_browsers.update();
     updateUnprotectedBrowserWarning();
     updateSchedule();
@@ -247,11 +231,10 @@ void BrowserAutomationService::rest()
 {
     // The next ticks would be spared as this one was, until the browser tells something new (the
     // route hears it), another application comes to the front (the desktop tells), or a rule,
-    // the screen or a browser's state changes (each one wakes the checks). Idle on such a page,
-    // only the listing still runs.
+    // the screen or a browser's state changes (each one wakes the checks). What the browser's
+    // profiles hold is told by the extension link as the browser writes it, not looked for.
     m_timer.stop();
     m_resting = true;
-    updateListing();
 }
 
 void BrowserAutomationService::wake()
@@ -260,7 +243,6 @@ void BrowserAutomationService::wake()
         return;
     m_resting = false;
     m_timer.start();
-    updateListing();
     // Looked at now rather than at the next tick: the change may be a blocked site on screen.
     lookNow();
 }

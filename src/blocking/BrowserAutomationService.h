@@ -143,7 +143,6 @@ private:
     void takeExtensionConnections();
     bool hasProtectionToEnforce() const;
     bool hasBrowserToWatch() const;
-    void updateListing();
     void updateSchedule();
     void rest();
     void wake();
@@ -173,7 +172,6 @@ private:
     Environment m_env;
     BrowserAccess m_browsers;
     QTimer m_timer;
-    QTimer m_listingTimer; // the installed browsers and their profiles, listed again beside a browser
     bool m_started = false;
     bool m_stopped = false;
     bool m_isChecking = false;

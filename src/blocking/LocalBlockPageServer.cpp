@@ -371,9 +371,12 @@ QByteArray LocalBlockPageServer::route(const QString& path, const QString& query
     if (path == QLatin1String("/blocked"))
         return blockedResponse(query);
     if (path == QLatin1String("/status")) {
-        const bool blocked = blockedSnapshot(m_storage.data(), readQuery(query).rule) != nullptr;
-        return makeResponse("200 OK", "application/json; charset=utf-8", noStore,
-                            blocked ? QByteArray("{\"blocked\":true}") : QByteArray("{\"blocked\":false}"));
+        // Every open block page asks every two seconds: one of two answers, made once.
+        static const QByteArray stillBlocked =
+            makeResponse("200 OK", "application/json; charset=utf-8", noStore, "{\"blocked\":true}");
+        static const QByteArray ended =
+            makeResponse("200 OK", "application/json; charset=utf-8", noStore, "{\"blocked\":false}");
+        return blockedSnapshot(m_storage.data(), readQuery(query).rule) ? stillBlocked : ended;
     }
     if (path == QLatin1String("/close"))
         return makeResponse("200 OK", "text/html; charset=utf-8", noStore, BlockPage::closing().toUtf8());

@@ -138,7 +138,8 @@ BrowserDiscovery::BrowserDiscovery(QString home, QString proc, QObject* parent, 
         // Watched again before the reading: a run between the two is in the reading or brings
         // the next one.
         watchPrograms();
-        readTable(Reading::newProcesses);
+        if (!readTable(Reading::newProcesses))
+            m_programGapMs = std::min(2 * m_programGapMs, longestProgramReadingGapMs);
     });
     m_slow.setInterval(slowRescanMs);
     connect(&m_slow, &QTimer::timeout, this, &BrowserDiscovery::readNewProcesses);
@@ -185,7 +186,7 @@ void BrowserDiscovery::programRan()
         w.id = -1;
     }
     const qint64 since = monotonicMs() - m_lastProgramReading;
-    m_programReading.start(int(std::clamp<qint64>(programReadingGapMs - since, 150, programReadingGapMs)));
+    m_programReading.start(int(std::clamp<qint64>(m_programGapMs - since, 150, m_programGapMs)));
 }
 
 void BrowserDiscovery::watchPrograms()
@@ -329,7 +330,7 @@ void BrowserDiscovery::rescan()
     readTable(Reading::everyProcess);
 }
 
-void BrowserDiscovery::readTable(Reading reading)
+bool BrowserDiscovery::readTable(Reading reading)
 {
     ++m_scans;
     m_lastPid = lastProcessId();
@@ -369,8 +370,11 @@ void BrowserDiscovery::readTable(Reading reading)
         watchFolders();
         watchPrograms();
     }
-    if (differs)
+    if (differs) {
+        m_programGapMs = programReadingGapMs;
         emit changed();
+    }
+    return differs;
 }
 
 BrowserDiscovery::Examined BrowserDiscovery::examine(const QString& pid, const QString& exe)

@@ -104,8 +104,14 @@ public:
     bool readsByTimer() const { return m_slow.isActive(); }
     // The program files watched for browsers that start and end.
     QStringList watchedPrograms() const;
-    // The least time between two readings that program runs bring.
+    // The least time between two readings that program runs bring. Each reading that finds no
+    // browser of ours started or gone doubles it, up to the longest: on a machine where others
+    // start the same browsers all day, their runs would otherwise wake the program every few
+    // seconds. A reading that finds a change brings it back down. A run after a quiet spell longer
+    // than the gap is read at once, whatever the gap.
     static constexpr int programReadingGapMs = 5000;
+    static constexpr int longestProgramReadingGapMs = 60000;
+    int programReadingGap() const { return m_programGapMs; }
     // What of a watched folder tells which browsers run: a change that leaves it as it was is no
     // reason to read the process table.
     static QByteArray folderMark(const QString& folder);
@@ -129,7 +135,8 @@ private:
     };
     Examined examine(const QString& pid, const QString& exe);
     enum class Reading { everyProcess, newProcesses };
-    void readTable(Reading reading);
+    // Whether the browsers found differ from those known before.
+    bool readTable(Reading reading);
     void watchFolders();
     void watchPrograms();
     void programRan();
@@ -161,6 +168,7 @@ private:
     QTimer m_debounce;
     QTimer m_programReading;
     qint64 m_lastProgramReading = 0; // monotonic ms
+    int m_programGapMs = programReadingGapMs;
     QTimer m_slow;
     std::optional<qint64> m_lastPid;
     bool m_started = false;

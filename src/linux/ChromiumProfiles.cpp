@@ -1,5 +1,7 @@
 #include "linux/ChromiumProfiles.h"
 
+#include "linux/FileWatches.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -64,9 +66,40 @@ QString policyFolder(const QString& browserId)
     return folders.value(browserId);
 }
 
+Reader::~Reader()
+{
+    if (m_watches)
+        for (const Watch& w : std::as_const(m_watched))
+            m_watches->remove(w.id);
+}
+
+void Reader::watchFiles(FileWatches* watches, std::function<void()> changed)
+{
+    m_watches = watches;
+    m_changed = std::move(changed);
+}
+
+void Reader::watch(const QString& path, bool exists)
+{
+    if (!m_watches)
+        return;
+    // A file not written yet is heard of in its folder; once written, in itself. The browser
+    // replaces its files whole, which ends the watch: the reading that follows watches the new one.
+    const QString target = exists ? path : QFileInfo(path).path();
+    Watch& w = m_watched[path];
+    if (w.id >= 0 && w.target == target && m_watches->watching(w.id))
+        return;
+    m_watches->remove(w.id);
+    w = {target, m_watches->add(target, [this] {
+             if (m_changed)
+                 m_changed();
+         })};
+}
+
 Reader::Stamp Reader::stampOf(const QString& path)
 {
     const QFileInfo info(path);
+    watch(path, info.exists());
     if (!info.exists())
         return {};
     return {info.size(), info.lastModified()};
@@ -155,6 +188,9 @@ bool Reader::forceInstalled(const QString& folder, const QStringList& extensionI
 {
     if (folder.isEmpty())
         return false;
+    // A policy written later (an install for everyone) is heard of in its folder.
+    if (QFileInfo(folder).isDir())
+        watch(folder, true);
     const QStringList files =
         QDir(folder).entryList({QStringLiteral("*.json")}, QDir::Files | QDir::Readable, QDir::Name);
     for (qsizetype i = 0; i < files.size() && i < profileLimit; ++i) {

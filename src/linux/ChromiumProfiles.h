@@ -5,7 +5,10 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
+
+class FileWatches;
 
 // The profiles of a Chromium-family browser's data folder and whether each has our extension: an
 // extension loaded in one profile is absent from the others, so a connected extension says
@@ -31,6 +34,11 @@ QString policyFolder(const QString& browserId);
 // Files past their bound and files that are not what the browser writes read as unknown.
 class Reader {
 public:
+    Reader() = default;
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
     static constexpr qint64 localStateLimit = 4 * 1024 * 1024;
     static constexpr qint64 preferencesLimit = 16 * 1024 * 1024;
     static constexpr int profileLimit = 100;
@@ -46,6 +54,11 @@ public:
     QStringList leftOut(const QStringList& userDataFolders, const QString& policyFolder,
                         const QStringList& extensionIds);
 
+    // From here on every file a reading looks at is watched, and `changed` runs after a burst of
+    // changes to one: the browser writes what a profile holds some seconds after the change and
+    // tells nobody, and nothing else would look again while the program rests.
+    void watchFiles(FileWatches* watches, std::function<void()> changed);
+
 private:
     // A file's size and time: while they stay, what was read of it stands.
     struct Stamp {
@@ -53,13 +66,21 @@ private:
         QDateTime modified;
         bool operator==(const Stamp&) const = default;
     };
-    static Stamp stampOf(const QString& path);
+    Stamp stampOf(const QString& path);
+    void watch(const QString& path, bool exists);
     enum class Listed { on, off, absent, unknown }; // our extension in one preferences file
     Listed extensionIn(const QString& path, const QStringList& extensionIds);
 
     QHash<QString, std::pair<Stamp, std::optional<QList<Profile>>>> m_lists; // by Local State path
     QHash<QString, std::pair<Stamp, Listed>> m_preferences;                  // by path and ids
     QHash<QString, std::pair<Stamp, bool>> m_policies;                       // by path and ids
+    FileWatches* m_watches = nullptr;
+    std::function<void()> m_changed;
+    struct Watch {
+        QString target; // the file, or the folder it will be made in
+        int id = -1;
+    };
+    QHash<QString, Watch> m_watched; // by file
 };
 
 } // namespace ChromiumProfiles

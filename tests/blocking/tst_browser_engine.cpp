@@ -34,6 +34,7 @@ namespace {
 const QString chromiumApp = QStringLiteral("chromium");
 const QString chromeApp = QStringLiteral("chrome");
 const QString braveApp = QStringLiteral("brave");
+const QString edgeApp = QStringLiteral("edge");
 const QString firefoxApp = QStringLiteral("firefox");
 const QString editorApp = QStringLiteral("org.example.TextEditor");
 
@@ -383,6 +384,16 @@ void TestBrowserEngine::listingRunsAtMostEveryThirtySeconds()
     rig.pass(0.001);
     engine.checkActiveBrowser();
     QCOMPARE(rig.access("brave"), BrowserAccessState::of(Kind::notConnected));
+
+    // A browser installed and started right after a listing is listed as it starts: a program at
+    // rest lists on no timer.
+    rig.pass(1);
+    rig.workspace.installed.insert(edgeApp);
+    engine.browsersChanged();
+    QCOMPARE(rig.access("edge"), BrowserAccessState::of(Kind::notInstalled)); // not running: waits
+    rig.workspace.running.insert(edgeApp);
+    engine.browsersChanged();
+    QCOMPARE(rig.access("edge"), BrowserAccessState::of(Kind::notConnected));
 
     // The clock restarts from that listing; a forced one runs regardless.
     rig.workspace.installed.remove(chromeApp);

@@ -672,11 +672,20 @@ private slots:
         QCOMPARE(discovery.watchedPrograms().contains(program), watchable);
         QCOMPARE(discovery.readsByTimer(), !watchable);
 
+        // A run that brings no browser of ours (another person's copy) spaces the next readings
+        // out; the one that finds a browser brings them back.
+        if (watchable) {
+            const int scans = discovery.scans();
+            QCOMPARE(QProcess::execute(program, {}), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(discovery.scans() > scans, 30000);
+            QCOMPARE(discovery.programReadingGap(), 2 * BrowserDiscovery::programReadingGapMs);
+        }
         proc.add(21, program, {"brave-browser", "--user-data-dir=/elsewhere"});
         QCOMPARE(QProcess::execute(program, {}), 0);
         if (!watchable)
             discovery.readNewProcesses();
         QTRY_VERIFY_WITH_TIMEOUT(discovery.isRunning(QStringLiteral("brave")), 30000);
+        QCOMPARE(discovery.programReadingGap(), BrowserDiscovery::programReadingGapMs);
     }
 
     // A browser that starts on its folder is held without anyone asking for it: the interceptor

@@ -7,6 +7,7 @@
 #include "linux/ExtensionBridge.h"
 #include "linux/ExtensionInstaller.h"
 #include "linux/ExtensionRoute.h"
+#include "linux/FileWatches.h"
 #include "linux/HostManifests.h"
 #include "linux/LocalSocketName.h"
 #include "linux/NativeMessaging.h"
@@ -20,6 +21,7 @@
 #include <QScopeGuard>
 #include <QtTest>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -1076,12 +1078,34 @@ private slots:
         if (policy != "-")
             QVERIFY(TestEnvironment::writeFile(policies.filePath(QStringLiteral("quillharbour.json")), policy));
         const QStringList ids{NativeMessaging::chromiumExtensionId, QStringLiteral("aoldolcgicjjlkopnfpmphppdifkjcem")};
+        FileWatches watches;
         ChromiumProfiles::Reader reader;
+        int told = 0;
+        reader.watchFiles(&watches, [&] { ++told; });
         const QStringList expected = leftOut.isEmpty() ? QStringList() : QStringList{leftOut};
         QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), expected);
+        // The browser replaces its files whole, telling nobody: each change is heard of without
+        // asking, and so is the next one, after the reading the first brought.
+        const auto replace = [&](const QString& file, const QByteArray& bytes) {
+            const QString path = data.filePath(file);
+            return put(file + QStringLiteral(".new"), bytes) &&
+                   std::rename(QFile::encodeName(path + QStringLiteral(".new")).constData(),
+                               QFile::encodeName(path).constData()) == 0;
+        };
+        if (policy == "-") {
+            QVERIFY(replace(QStringLiteral("Local State"), localState));
+            QTRY_VERIFY(told > 0);
+        }
         // The extension added in the second profile is seen at once.
-        QVERIFY(put(QStringLiteral("Profile 2/Preferences"), on + "\n"));
+        int before = told;
+        QVERIFY(replace(QStringLiteral("Profile 2/Preferences"), on + "\n"));
+        if (!expected.isEmpty())
+            QTRY_VERIFY(told > before);
         QCOMPARE(reader.leftOut({data.path()}, policies.path(), ids), QStringList());
+        before = told;
+        QVERIFY(replace(QStringLiteral("Profile 2/Preferences"), on + "\n\n"));
+        if (!expected.isEmpty())
+            QTRY_VERIFY(told > before);
         // Files that show the connected extension in no profile are not written yet: nothing is said.
         for (const char* file : {"Default/Preferences", "Profile 2/Preferences", "Profile 2/Secure Preferences"})
             QVERIFY(put(QString::fromLatin1(file), "{}"));
