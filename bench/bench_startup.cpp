@@ -2,8 +2,8 @@
 // the load average is a figure of its own): the time from exec to the main window mapped with no
 // data, 10,000 to-dos (also on the day's first start, when the daily series make their new
 // occurrences and schedule their reminders), 50,000 to-dos of the same 400 days of history and
-// 20,000 open to-dos of today, beside a hello-world Qt Widgets window started the same way (this
-// program again with --hello) in the same rounds; how long the block page's /health waits while
+// 20,000 open to-dos of today, beside a hello-world Qt Widgets window started the same way (bench_hello,
+// built beside this program) in the same rounds; how long the block page's /health waits while
 // the 20,000 load; the resident memory with the window open after a sync, with 10,000 to-dos and
 // with none; and the resident memory with no data after six and a half minutes at rest (a sync at
 // start and the one five minutes later), window open and tray only, beside a hello-world window
@@ -36,7 +36,6 @@
 #include "SessionBus.h"
 #include "model/Clock.h"
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -44,14 +43,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLabel>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
-#include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -66,16 +63,10 @@ namespace {
 
 QTextStream out(stdout);
 
-int hello(int argc, char** argv)
+// The hello-world window, a program built beside this one.
+QString helloProgram()
 {
-    QApplication app(argc, argv);
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    layout->addWidget(new QLabel(QStringLiteral("Hello, world")));
-    window.setWindowTitle(QStringLiteral("Hello"));
-    window.resize(1240, 800);
-    window.show();
-    return app.exec();
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/bench_hello");
 }
 
 void waitFor(const std::function<bool()>& done, int ms)
@@ -324,8 +315,7 @@ double helloStart(Desktop& desktop, int runs)
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), desktop.bus.address());
         hello.setProcessEnvironment(env);
-        const Start s =
-            startAndWaitForWindow(desktop, hello, QCoreApplication::applicationFilePath(), {QStringLiteral("--hello")});
+        const Start s = startAndWaitForWindow(desktop, hello, helloProgram(), {});
         if (s.mappedMs >= 0)
             times.push_back(s.mappedMs);
         stop(hello);
@@ -498,7 +488,7 @@ double residentAfterSync(Desktop& desktop, const Home& home, QString* how)
     // Without the private bus, the window would start a bus of its own that outlives the run.
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), desktop.bus.address());
     other.setProcessEnvironment(env);
-    startAndWaitForWindow(desktop, other, QCoreApplication::applicationFilePath(), {QStringLiteral("--hello")});
+    startAndWaitForWindow(desktop, other, helloProgram(), {});
     if (s.window && activate(desktop.session.display(), other.processId(), QStringLiteral("^Hello$")) &&
         activate(desktop.session.display(), app.processId(), QStringLiteral(". Quillharbour$"))) {
         waitFor([&] { return home.lastSync() != synced; }, 60000);
@@ -561,8 +551,7 @@ void residentAtRest(Desktop& desktop, const QString& binary, int seconds)
         QThread::msleep(1000);
     }
     hello.setProcessEnvironment(helloEnv);
-    const Start helloStarted =
-        startAndWaitForWindow(desktop, hello, QCoreApplication::applicationFilePath(), {QStringLiteral("--hello")});
+    const Start helloStarted = startAndWaitForWindow(desktop, hello, helloProgram(), {});
     for (QProcess* p : {&window, &trayOnly}) {
         const Home& home = p == &window ? windowHome : trayHome;
         p->setProcessEnvironment(home.environment(desktop.session.display(), desktop.bus.address()));
@@ -759,8 +748,6 @@ int pairedStarts(Desktop& desktop, const QStringList& binaries, int rounds)
 
 int main(int argc, char** argv)
 {
-    if (argc > 1 && QByteArray(argv[1]) == "--hello")
-        return hello(argc, argv);
     QCoreApplication app(argc, argv);
     // For a profiler: `--seed <folder> <10000|20000|50000>` writes the data and settings a start
     // reads (QUILLHARBOUR_DATA_DIR=<folder>/data, XDG_CONFIG_HOME=<folder>/config) and ends:
