@@ -85,15 +85,15 @@ void BM_TodayPageRebuild(benchmark::State& state)
     view.show();
     QCoreApplication::processEvents();
     // Each round is one store change: a to-do of today toggled, so it moves between sections.
-    const QUuid id = f.store->todayTodos()[5].id;
+    const QUuid id = f.store->todos().todayTodos()[5].id;
     for (auto _ : state) {
         state.PauseTiming();
-        f.store->toggleTodo(id); // the store's own file write is not the page's time
+        f.store->todos().toggleTodo(id); // the store's own file write is not the page's time
         state.ResumeTiming();
         view.refresh();
         QCoreApplication::processEvents(); // layout and painting of what changed
     }
-    state.counters["today"] = double(f.store->todayTodos().size());
+    state.counters["today"] = double(f.store->todos().todayTodos().size());
 }
 BENCHMARK(BM_TodayPageRebuild)->Unit(benchmark::kMillisecond);
 
@@ -102,8 +102,8 @@ void BM_TodayListsFromStore(benchmark::State& state)
 {
     Fixture& f = fixture();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(f.store->todayTodos());
-        benchmark::DoNotOptimize(f.store->earlierTodos());
+        benchmark::DoNotOptimize(f.store->todos().todayTodos());
+        benchmark::DoNotOptimize(f.store->todos().earlierTodos());
     }
 }
 BENCHMARK(BM_TodayListsFromStore)->Unit(benchmark::kMillisecond);
@@ -115,7 +115,7 @@ TaskEditorSheet::Inputs inputsFor(Fixture& f, const TaskItem& todo)
     inputs.selectedDate = f.clock.now();
     inputs.clock = &f.clock;
     inputs.calendar = f.context.calendar;
-    inputs.reminders = &f.store->reminders();
+    inputs.reminders = &f.store->core().reminders();
     inputs.onSave = [](const TaskItem&) { return std::optional<QString>(); };
     inputs.onDelete = [](const TaskItem&) {};
     return inputs;
@@ -124,7 +124,7 @@ TaskEditorSheet::Inputs inputsFor(Fixture& f, const TaskItem& todo)
 void BM_OpenEditor(benchmark::State& state)
 {
     Fixture& f = fixture();
-    const TaskItem todo = f.store->todos()[3]; // three steps and a time
+    const TaskItem todo = f.store->todos().todos()[3]; // three steps and a time
     for (auto _ : state) {
         TaskEditorSheet sheet(inputsFor(f, todo));
         sheet.show();
@@ -137,7 +137,7 @@ BENCHMARK(BM_OpenEditor)->Unit(benchmark::kMillisecond);
 void BM_TypeInTitle(benchmark::State& state)
 {
     Fixture& f = fixture();
-    TaskEditorSheet sheet(inputsFor(f, f.store->todos()[3]));
+    TaskEditorSheet sheet(inputsFor(f, f.store->todos().todos()[3]));
     sheet.show();
     QCoreApplication::processEvents();
     auto* title = sheet.findChild<QLineEdit*>(QStringLiteral("titleField"));

@@ -365,15 +365,15 @@ int run(int argc, char* argv[])
     environment.events = &events;
     environment.preread = &preread;
     StorageService storage(std::nullopt, environment);
-    if (!storage.fatalError().isEmpty()) {
-        QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.fatalError() << "\n";
+    if (!storage.core().fatalError().isEmpty()) {
+        QTextStream(stderr) << "Quillharbour cannot keep your data: " << storage.core().fatalError() << "\n";
         return 1;
     }
     // Until the interface shows them, problems with the data files go to standard error.
-    QObject::connect(&storage, &StorageService::problemReported, [](const QString& path, const QString& message) {
+    QObject::connect(&storage.core(), &StoreCore::problemReported, [](const QString& path, const QString& message) {
         QTextStream(stderr) << "Quillharbour: " << path << ": " << message << Qt::endl;
     });
-    notifications.setPendingFile(storage.fileStore().filePath(QStringLiteral("pending-notifications.json")));
+    notifications.setPendingFile(storage.core().fileStore().filePath(QStringLiteral("pending-notifications.json")));
     // The sync's record store: a SQLite file on this machine unless the settings name PostgreSQL.
     QString recordStoreError;
     const std::unique_ptr<RecordStore> recordStore =
@@ -404,7 +404,7 @@ int run(int argc, char* argv[])
                      [&browsers] { browsers.linkRunningBrowsers(); });
     ExtensionBlockList extensionBlockList(&storage, &blockPageServer, &browsers.extensions);
     AppRouter router;
-    storage.setCloudSync(&cloudSync);
+    storage.core().setCloudSync(&cloudSync);
 
     // The shell over them: the tray, the main window with its pages, the links and the session.
     SystemMonotonicClock monotonic;
@@ -466,7 +466,7 @@ int run(int argc, char* argv[])
         cloudSync.start();
         if (blockPageServer.port())
             QTextStream(stdout) << "Quillharbour is running; block page on http://127.0.0.1:" << *blockPageServer.port()
-                                << "/ . Data: " << storage.fileStore().folderPath() << Qt::endl;
+                                << "/ . Data: " << storage.core().fileStore().folderPath() << Qt::endl;
         else
             QTextStream(stderr) << blockPageServer.lastError().value_or(QString()) << Qt::endl;
     });

@@ -59,8 +59,9 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     });
     if (m_storage) {
         // Something to enforce again wakes the checks.
-        QObject::connect(m_storage, &StorageService::rulesChanged, this, &BrowserAutomationService::updateSchedule);
-        QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this,
+        QObject::connect(&m_storage->blocking(), &BlockingStore::rulesChanged, this,
+                         &BrowserAutomationService::updateSchedule);
+        QObject::connect(&m_storage->blocking(), &BlockingStore::doomScrollConfigChanged, this,
                          &BrowserAutomationService::updateSchedule);
         // What a read found unconcerned may concern the new rules or sites.
         // What a read found unconcerned may concern the new rules or sites, and a browser in
@@ -69,8 +70,8 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
             m_inertRead.reset();
             m_warnedFront.reset();
         };
-        QObject::connect(m_storage, &StorageService::rulesChanged, this, forget);
-        QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this, forget);
+        QObject::connect(&m_storage->blocking(), &BlockingStore::rulesChanged, this, forget);
+        QObject::connect(&m_storage->blocking(), &BlockingStore::doomScrollConfigChanged, this, forget);
     }
     // A spared read lets the checks rest (see rest()); whatever it rested on wakes them.
     // What a browser tells (a tab shown, a window focused) is looked at now, not at the next tick:
@@ -114,9 +115,9 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         });
         if (m_storage) {
             // The held domains follow every change of what is blocked: rules, boundaries, breaks, pauses.
-            QObject::connect(m_storage, &StorageService::stateChanged, this,
+            QObject::connect(&m_storage->blocking(), &BlockingStore::stateChanged, this,
                              &BrowserAutomationService::updateInterception);
-            QObject::connect(m_storage, &StorageService::rulesChanged, this,
+            QObject::connect(&m_storage->blocking(), &BlockingStore::rulesChanged, this,
                              &BrowserAutomationService::updateInterception);
         }
         updateInterception();
@@ -139,7 +140,7 @@ Date BrowserAutomationService::now() const
 
 bool BrowserAutomationService::hasProtectionToEnforce() const
 {
-    return m_storage && (!m_storage->rules().empty() || m_storage->doomScrollConfig().isEnabled);
+    return m_storage && (!m_storage->blocking().rules().empty() || m_storage->blocking().doomScrollConfig().isEnabled);
 }
 
 bool BrowserAutomationService::hasBrowserToWatch() const
@@ -304,7 +305,7 @@ void BrowserAutomationService::updateInterception()
         return;
     QStringList domains;
     if (m_storage && m_pageServer && m_pageServer->port())
-        for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow)
+        for (const BlockedSiteSnapshot& s : m_storage->blocking().state().blockedNow)
             if (const QString d = BlockRule::normalizedDomain(s.domain); !d.isEmpty())
                 domains.append(d);
     for (const SupportedBrowser& b : browsers())
@@ -315,9 +316,9 @@ const BlockedSiteSnapshot* BrowserAutomationService::blockedEntry(const QString&
 {
     if (!m_storage)
         return nullptr;
-    if (m_storage->state().validUntil <= now())
-        m_storage->refreshBlockingState();
-    for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow)
+    if (m_storage->blocking().state().validUntil <= now())
+        m_storage->blocking().refreshBlockingState();
+    for (const BlockedSiteSnapshot& s : m_storage->blocking().state().blockedNow)
         if (BlockRule::hostMatches(host, s.domain))
             return &s;
     return nullptr;
@@ -351,10 +352,10 @@ bool BrowserAutomationService::concernsAnyRule(const QString& host) const
     // time: a host none of them covers is neither blocked nor counted, whatever the hour.
     if (!m_storage)
         return false;
-    for (const BlockRule& rule : m_storage->rules())
+    for (const BlockRule& rule : m_storage->blocking().rules())
         if (BlockRule::hostMatches(host, rule.domain))
             return true;
-    const DoomScrollConfig& doom = m_storage->doomScrollConfig();
+    const DoomScrollConfig& doom = m_storage->blocking().doomScrollConfig();
     return doom.isEnabled && doom.matches(host);
 }
 
@@ -372,8 +373,8 @@ bool BrowserAutomationService::runGuardedCheck()
     // The same answer would come back and change nothing. Only the store's own boundary is still
     // looked at, as every check does, in case its timer is late.
     const auto spare = [this] {
-        if (m_storage && m_storage->state().validUntil <= now())
-            m_storage->refreshBlockingState();
+        if (m_storage && m_storage->blocking().state().validUntil <= now())
+            m_storage->blocking().refreshBlockingState();
         return true;
     };
     if (!frontmost()) {
@@ -664,12 +665,12 @@ void BrowserAutomationService::resetUsageTracking()
 
 std::optional<BlockRule> BrowserAutomationService::activeUrgentBreakRule(const QString& host) const
 {
-    if (!m_storage || !m_storage->state().urgentBreak)
+    if (!m_storage || !m_storage->blocking().state().urgentBreak)
         return std::nullopt;
-    const UrgentBreakState& b = *m_storage->state().urgentBreak;
+    const UrgentBreakState& b = *m_storage->blocking().state().urgentBreak;
     if (!b.isRunning(now()))
         return std::nullopt;
-    for (const BlockRule& rule : m_storage->rules())
+    for (const BlockRule& rule : m_storage->blocking().rules())
         if (rule.id == b.ruleId && BlockRule::hostMatches(host, rule.domain))
             return rule;
     return std::nullopt;
@@ -707,7 +708,7 @@ void BrowserAutomationService::accountUsage(const QString& host)
     const double whole = std::trunc(m_usageRemainder);
     if (whole >= 1) {
         m_usageRemainder -= whole;
-        m_storage->recordUsage(*rule, static_cast<qint64>(whole));
+        m_storage->blocking().recordUsage(*rule, static_cast<qint64>(whole));
     }
 }
 
@@ -715,7 +716,7 @@ std::optional<BlockRule> BrowserAutomationService::limitRule(const QString& host
 {
     // The weekday is worked out only for a limit rule that covers the host: on most looks none does.
     std::optional<int> weekday;
-    for (const BlockRule& r : m_storage->rules()) {
+    for (const BlockRule& r : m_storage->blocking().rules()) {
         if (!r.blockApplySchedule.isAfterMaxDailyTime || !BlockRule::hostMatches(host, r.domain))
             continue;
         if (!r.activeWeekdays.isEmpty() && !weekday)
@@ -728,8 +729,8 @@ std::optional<BlockRule> BrowserAutomationService::limitRule(const QString& host
 
 bool BrowserAutomationService::doomScrollCounts(const QString& host, Date t) const
 {
-    const DoomScrollConfig& config = m_storage->doomScrollConfig();
-    const auto& doom = m_storage->state().doomScroll;
+    const DoomScrollConfig& config = m_storage->blocking().doomScrollConfig();
+    const auto& doom = m_storage->blocking().state().doomScroll;
     return config.isEnabled && config.matches(host) && !(doom && doom->breakEndsAt && *doom->breakEndsAt > t);
 }
 
@@ -758,6 +759,6 @@ void BrowserAutomationService::accountDoomScrollUsage(const QString& host, Date 
     const double whole = std::trunc(m_doomUsageRemainder);
     if (whole >= 1) {
         m_doomUsageRemainder -= whole;
-        m_storage->recordDoomScrollUsage(static_cast<qint64>(whole));
+        m_storage->blocking().recordDoomScrollUsage(static_cast<qint64>(whole));
     }
 }

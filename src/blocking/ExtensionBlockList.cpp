@@ -12,8 +12,8 @@ ExtensionBlockList::ExtensionBlockList(StorageService* storage, LocalBlockPageSe
     : QObject(parent), m_storage(storage), m_pageServer(pageServer), m_link(link)
 {
     if (m_storage) {
-        connect(m_storage, &StorageService::stateChanged, this, &ExtensionBlockList::update);
-        connect(m_storage, &StorageService::rulesChanged, this, &ExtensionBlockList::update);
+        connect(&m_storage->blocking(), &BlockingStore::stateChanged, this, &ExtensionBlockList::update);
+        connect(&m_storage->blocking(), &BlockingStore::rulesChanged, this, &ExtensionBlockList::update);
     }
     if (m_pageServer)
         connect(m_pageServer, &LocalBlockPageServer::portChanged, this, &ExtensionBlockList::update);
@@ -26,7 +26,7 @@ void ExtensionBlockList::update()
         return;
     QList<ExtensionLink::BlockedSite> sites;
     if (m_storage && m_pageServer) {
-        for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow) {
+        for (const BlockedSiteSnapshot& s : m_storage->blocking().state().blockedNow) {
             const QString domain = BlockRule::normalizedDomain(s.domain);
             // The page's address ends in an empty `from`, which the extension fills in.
             const std::optional<QUrl> page = m_pageServer->blockedPageURL(s.ruleId, s.domain, QString());

@@ -63,7 +63,7 @@ struct StoreFixture {
     QString file(const QString& name) const
     {
         if (store)
-            store->waitForWrites();
+            store->core().waitForWrites();
         return dataPath() + QLatin1Char('/') + name;
     }
 

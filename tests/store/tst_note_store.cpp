@@ -26,21 +26,21 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const Note older = note(QStringLiteral("older"), dec(1));
         const Note old = note(QStringLiteral("old"), dec(3));
-        QVERIFY(store.replaceNotesFromSync({older, old}));
-        store.waitForWrites();
+        QVERIFY(store.notes().replaceNotesFromSync({older, old}));
+        store.core().waitForWrites();
 
         Note fresh = note(QStringLiteral("fresh"), dec(7, 9, 59) + 0.5);
         fresh.updatedAt = 0;
         f.clock.advance(0.75);
-        store.upsertNote(fresh);
+        store.notes().upsertNote(fresh);
 
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{fresh.id, old.id, older.id}));
+        QCOMPARE(ids(store.notes().notes()), (QList<QUuid>{fresh.id, old.id, older.id}));
         QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{fresh.id, old.id, older.id}));
-        QCOMPARE(store.notes().front().updatedAt, dec(7, 10));
-        QCOMPARE(store.notes().front().createdAt, fresh.createdAt);
+        QCOMPARE(store.notes().notes().front().updatedAt, dec(7, 10));
+        QCOMPARE(store.notes().notes().front().createdAt, fresh.createdAt);
         QCOMPARE(sync.pushes, 1);
     }
 
@@ -49,26 +49,26 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const Note a = note(QStringLiteral("a"), dec(5));
         const Note b = note(QStringLiteral("b"), dec(4));
         const Note c = note(QStringLiteral("c"), dec(3));
-        QVERIFY(store.replaceNotesFromSync({a, b, c}));
-        store.waitForWrites();
+        QVERIFY(store.notes().replaceNotesFromSync({a, b, c}));
+        store.core().waitForWrites();
 
         Note edited = c;
         edited.title = QStringLiteral("c, edited");
         edited.body = QString();
         f.clock.set(dec(7, 11, 12, 13) + 0.4);
-        store.upsertNote(edited);
+        store.notes().upsertNote(edited);
 
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{c.id, a.id, b.id}));
-        const Note& stored = store.notes().front();
+        QCOMPARE(ids(store.notes().notes()), (QList<QUuid>{c.id, a.id, b.id}));
+        const Note& stored = store.notes().notes().front();
         QCOMPARE(stored.createdAt, c.createdAt);
         QCOMPARE(stored.updatedAt, dec(7, 11, 12, 13));
         QCOMPARE(stored.title, QStringLiteral("c, edited"));
         QCOMPARE(stored.body, QString());
-        QCOMPARE(store.notes().size(), size_t(3));
+        QCOMPARE(store.notes().notes().size(), size_t(3));
         QCOMPARE(notesInFile(f.file(QStringLiteral("notes.json"))).front(), stored);
         QCOMPARE(sync.pushes, 1);
     }
@@ -79,20 +79,20 @@ private slots:
         StorageService& store = f.make();
         const Note first = note(QStringLiteral("first"), dec(7, 9));
         const Note second = note(QStringLiteral("second"), dec(7, 9));
-        store.upsertNote(first);
+        store.notes().upsertNote(first);
         f.clock.advance(0.3);
-        store.upsertNote(second);
+        store.notes().upsertNote(second);
         // Both carry the same second; the later insert stays in front.
-        QCOMPARE(store.notes()[0].updatedAt, store.notes()[1].updatedAt);
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(store.notes().notes()[0].updatedAt, store.notes().notes()[1].updatedAt);
+        QCOMPARE(ids(store.notes().notes()), (QList<QUuid>{second.id, first.id}));
 
         // An update within that second keeps its place among equals.
         f.clock.advance(0.3);
         Note edited = first;
         edited.body = QStringLiteral("more");
-        store.upsertNote(edited);
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{second.id, first.id}));
-        QCOMPARE(store.notes()[1].body, QStringLiteral("more"));
+        store.notes().upsertNote(edited);
+        QCOMPARE(ids(store.notes().notes()), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(store.notes().notes()[1].body, QStringLiteral("more"));
     }
 
     void deleteNote()
@@ -101,15 +101,15 @@ private slots:
         StorageService& store = f.make();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const Note a = note(QStringLiteral("a"), dec(5));
         const Note b = note(QStringLiteral("b"), dec(4));
         const Note c = note(QStringLiteral("c"), dec(3));
-        QVERIFY(store.replaceNotesFromSync({a, b, c}));
-        store.waitForWrites();
+        QVERIFY(store.notes().replaceNotesFromSync({a, b, c}));
+        store.core().waitForWrites();
 
-        store.deleteNote(b.id);
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{a.id, c.id}));
+        store.notes().deleteNote(b.id);
+        QCOMPARE(ids(store.notes().notes()), (QList<QUuid>{a.id, c.id}));
         QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{a.id, c.id}));
         QCOMPARE(sync.deletedNotes, QList<QUuid>{b.id});
         QCOMPARE(sync.idSet(pendingNoteDeletesKey), QSet<QUuid>{b.id});
@@ -121,16 +121,16 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const Note a = note(QStringLiteral("a"), dec(5));
-        QVERIFY(store.replaceNotesFromSync({a}));
-        store.waitForWrites();
+        QVERIFY(store.notes().replaceNotesFromSync({a}));
+        store.core().waitForWrites();
         const QByteArray before = readBytes(f.file(QStringLiteral("notes.json")));
         QVERIFY(QFile::remove(f.file(QStringLiteral("notes.json"))));
 
         const QUuid stranger = QUuid::createUuid();
-        store.deleteNote(stranger);
-        QCOMPARE(ids(store.notes()), QList<QUuid>{a.id});
+        store.notes().deleteNote(stranger);
+        QCOMPARE(ids(store.notes().notes()), QList<QUuid>{a.id});
         QCOMPARE(readBytes(f.file(QStringLiteral("notes.json"))), before);
         QCOMPARE(sync.idSet(pendingNoteDeletesKey), QSet<QUuid>{stranger});
         QCOMPARE(sync.pushes, 1);
@@ -141,10 +141,10 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const Note a = note(QStringLiteral("a"), dec(5));
-        QVERIFY(store.replaceNotesFromSync({a}));
-        store.waitForWrites();
-        store.deleteNote(a.id);
-        QVERIFY(store.notes().empty());
+        QVERIFY(store.notes().replaceNotesFromSync({a}));
+        store.core().waitForWrites();
+        store.notes().deleteNote(a.id);
+        QVERIFY(store.notes().notes().empty());
         QVERIFY(notesInFile(f.file(QStringLiteral("notes.json"))).empty());
         QVERIFY(!f.defaults.contains(pendingNoteDeletesKey));
     }
@@ -154,28 +154,28 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const Note a = note(QStringLiteral("a"), dec(5));
         const Note b = note(QStringLiteral("b"), dec(4));
-        QVERIFY(store.replaceNotesFromSync({a, b}));
-        store.waitForWrites();
+        QVERIFY(store.notes().replaceNotesFromSync({a, b}));
+        store.core().waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
 
         const Note fresh = note(QStringLiteral("fresh"), dec(7, 9));
-        QVERIFY(!store.upsertNote(fresh));
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{a.id, b.id}));
-        QVERIFY(store.lastError());
+        QVERIFY(!store.notes().upsertNote(fresh));
+        QCOMPARE(ids(store.notes().notes()), (QList<QUuid>{a.id, b.id}));
+        QVERIFY(store.core().lastError());
 
-        QVERIFY(!store.deleteNote(a.id));
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{a.id, b.id}));
+        QVERIFY(!store.notes().deleteNote(a.id));
+        QCOMPARE(ids(store.notes().notes()), (QList<QUuid>{a.id, b.id}));
         QVERIFY(sync.deletedNotes.isEmpty());
         QVERIFY(!f.defaults.contains(pendingNoteDeletesKey));
         QCOMPARE(sync.pushes, 0);
 
         QVERIFY(unblockFile(f.file(QStringLiteral("notes.json"))));
         f.clock.advance(1);
-        QVERIFY(store.upsertNote(fresh));
-        QVERIFY(!store.lastError());
+        QVERIFY(store.notes().upsertNote(fresh));
+        QVERIFY(!store.core().lastError());
         QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{fresh.id, a.id, b.id}));
     }
 
@@ -184,10 +184,10 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
-        store.upsertNote(note(QStringLiteral("local"), dec(7)));
-        QVERIFY(store.lastError());
+        store.notes().upsertNote(note(QStringLiteral("local"), dec(7)));
+        QVERIFY(store.core().lastError());
         QVERIFY(unblockFile(f.file(QStringLiteral("notes.json"))));
         sync.pushes = 0;
 
@@ -196,17 +196,17 @@ private slots:
         newest.updatedAt = dec(6) + 0.5; // the sync's stamps are taken as they come
         Note tieFirst = note(QStringLiteral("tie first"), dec(1));
         Note tieSecond = note(QStringLiteral("tie second"), dec(1));
-        QSignalSpy changed(&store, &StorageService::notesChanged);
-        QVERIFY(store.replaceNotesFromSync({tieFirst, mid, tieSecond, newest}));
-        store.waitForWrites();
+        QSignalSpy changed(&store.notes(), &NoteStore::notesChanged);
+        QVERIFY(store.notes().replaceNotesFromSync({tieFirst, mid, tieSecond, newest}));
+        store.core().waitForWrites();
 
         const QList<QUuid> expected{newest.id, mid.id, tieFirst.id, tieSecond.id};
-        QCOMPARE(ids(store.notes()), expected);
-        QCOMPARE(store.notes().front().updatedAt, dec(6) + 0.5);
+        QCOMPARE(ids(store.notes().notes()), expected);
+        QCOMPARE(store.notes().notes().front().updatedAt, dec(6) + 0.5);
         QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), expected);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(sync.pushes, 0);
-        QVERIFY(!store.lastError());
+        QVERIFY(!store.core().lastError());
     }
 
     void replaceFromSyncReportsAFailedWrite()
@@ -214,19 +214,19 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const Note a = note(QStringLiteral("a"), dec(5));
-        QVERIFY(store.replaceNotesFromSync({a}));
-        store.waitForWrites();
+        QVERIFY(store.notes().replaceNotesFromSync({a}));
+        store.core().waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
-        QSignalSpy changed(&store, &StorageService::notesChanged);
-        QSignalSpy failed(&store, &StorageService::backgroundWriteFailed);
+        QSignalSpy changed(&store.notes(), &NoteStore::notesChanged);
+        QSignalSpy failed(&store.core(), &StoreCore::backgroundWriteFailed);
         // What sync received stays here (its records hold it too) and the failure is reported.
         const Note b = note(QStringLiteral("b"), dec(6));
-        QVERIFY(store.replaceNotesFromSync({b}));
-        store.waitForWrites();
+        QVERIFY(store.notes().replaceNotesFromSync({b}));
+        store.core().waitForWrites();
         QCoreApplication::sendPostedEvents();
         QCOMPARE(failed.count(), 1);
-        QVERIFY(store.lastError() && store.lastError()->contains(QLatin1String("notes.json")));
-        QCOMPARE(ids(store.notes()), QList<QUuid>{b.id});
+        QVERIFY(store.core().lastError() && store.core().lastError()->contains(QLatin1String("notes.json")));
+        QCOMPARE(ids(store.notes().notes()), QList<QUuid>{b.id});
         QCOMPARE(changed.count(), 1);
     }
 
@@ -236,7 +236,7 @@ private slots:
                                note(QStringLiteral("c"), 10), note(QStringLiteral("d"), 20),
                                note(QStringLiteral("e"), 30)};
         const QList<QUuid> expected{list[1].id, list[4].id, list[3].id, list[0].id, list[2].id};
-        StorageService::sortNotes(list);
+        NoteStore::sortNotes(list);
         QCOMPARE(ids(list), expected);
     }
 };

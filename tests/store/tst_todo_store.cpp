@@ -80,13 +80,13 @@ private slots:
             t.recurringSeriesId = QUuid::createUuid();
         }
         // Installed as the sync would, so no roll-over or stamping interferes.
-        QVERIFY(store.replaceTodosFromSync({t}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({t}));
+        store.core().waitForWrites();
 
-        QCOMPARE(containsId(store.todayTodos(), t.id), inToday);
-        QCOMPARE(containsId(store.openTodos(), t.id), inToday && !completed);
-        QCOMPARE(containsId(store.earlierTodos(), t.id), inEarlier);
-        QCOMPARE(containsId(store.todos(f.clock.now()), t.id), inToday);
+        QCOMPARE(containsId(store.todos().todayTodos(), t.id), inToday);
+        QCOMPARE(containsId(store.todos().openTodos(), t.id), inToday && !completed);
+        QCOMPARE(containsId(store.todos().earlierTodos(), t.id), inEarlier);
+        QCOMPARE(containsId(store.todos().todos(f.clock.now()), t.id), inToday);
     }
 
     void earlierWindowCountsCalendarDaysAcrossTheClockChange()
@@ -96,9 +96,9 @@ private slots:
         StorageService& store = f.make();
         const TaskItem weekOld = todo(QStringLiteral("week old"), TestEnvironment::at(2026, 10, 29, 0, 10));
         const TaskItem tooOld = todo(QStringLiteral("too old"), TestEnvironment::at(2026, 10, 28, 23, 50));
-        QVERIFY(store.replaceTodosFromSync({weekOld, tooOld}));
-        store.waitForWrites();
-        QCOMPARE(ids(store.earlierTodos()), QList<QUuid>{weekOld.id});
+        QVERIFY(store.todos().replaceTodosFromSync({weekOld, tooOld}));
+        store.core().waitForWrites();
+        QCOMPARE(ids(store.todos().earlierTodos()), QList<QUuid>{weekOld.id});
     }
 
     void listsAreInDisplayOrder()
@@ -117,14 +117,14 @@ private slots:
         TaskItem mediumEarlier = todo(QStringLiteral("medium earlier"), dec(7, 0));
         TaskItem high = todo(QStringLiteral("high"), dec(7, 3));
         high.priority = TaskItem::Priority::high;
-        QVERIFY(store.replaceTodosFromSync({doneHigh, low, mediumAnytime, mediumAtNine, mediumEarlier, high}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({doneHigh, low, mediumAnytime, mediumAtNine, mediumEarlier, high}));
+        store.core().waitForWrites();
 
         const QList<QUuid> open{high.id, mediumAtNine.id, mediumEarlier.id, mediumAnytime.id, low.id};
-        QCOMPARE(ids(store.openTodos()), open);
-        QCOMPARE(ids(store.todayTodos()), open + QList<QUuid>{doneHigh.id});
+        QCOMPARE(ids(store.todos().openTodos()), open);
+        QCOMPARE(ids(store.todos().todayTodos()), open + QList<QUuid>{doneHigh.id});
         // The stored order is not touched by the queries.
-        QCOMPARE(store.todos().front().id, doneHigh.id);
+        QCOMPARE(store.todos().todos().front().id, doneHigh.id);
     }
 
     void focusFollowsOpenTodosOfToday()
@@ -138,39 +138,39 @@ private slots:
         c.priority = TaskItem::Priority::low;
         TaskItem done = todo(QStringLiteral("done"), dec(7, 0));
         done.isCompleted = true;
-        QVERIFY(store.replaceTodosFromSync({c, done, b, a}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({c, done, b, a}));
+        store.core().waitForWrites();
 
-        QCOMPARE(store.focusTodo()->id, a.id); // nothing chosen: the first open one
-        QVERIFY(!store.focusTodoID());
+        QCOMPARE(store.todos().focusTodo()->id, a.id); // nothing chosen: the first open one
+        QVERIFY(!store.todos().focusTodoID());
 
-        store.setFocusTodoID(c.id);
-        QCOMPARE(store.focusTodo()->id, c.id);
-        store.advanceFocus(); // after the last one the focus wraps around
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(a.id));
-        store.advanceFocus();
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+        store.todos().setFocusTodoID(c.id);
+        QCOMPARE(store.todos().focusTodo()->id, c.id);
+        store.todos().advanceFocus(); // after the last one the focus wraps around
+        QCOMPARE(store.todos().focusTodoID(), std::optional<QUuid>(a.id));
+        store.todos().advanceFocus();
+        QCOMPARE(store.todos().focusTodoID(), std::optional<QUuid>(b.id));
 
         // A focus naming a completed to-do falls back to the first open one and is left as it is.
-        store.setFocusTodoID(done.id);
-        QCOMPARE(store.focusTodo()->id, a.id);
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(done.id));
-        store.advanceFocus();
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+        store.todos().setFocusTodoID(done.id);
+        QCOMPARE(store.todos().focusTodo()->id, a.id);
+        QCOMPARE(store.todos().focusTodoID(), std::optional<QUuid>(done.id));
+        store.todos().advanceFocus();
+        QCOMPARE(store.todos().focusTodoID(), std::optional<QUuid>(b.id));
 
         // Completing the focused to-do does not clear the choice.
-        store.toggleTodo(b.id);
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
-        QCOMPARE(store.focusTodo()->id, a.id);
+        store.todos().toggleTodo(b.id);
+        QCOMPARE(store.todos().focusTodoID(), std::optional<QUuid>(b.id));
+        QCOMPARE(store.todos().focusTodo()->id, a.id);
 
         // With a single open to-do there is nowhere to move.
-        store.toggleTodo(c.id);
-        store.advanceFocus();
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
-        store.toggleTodo(a.id);
-        QVERIFY(!store.focusTodo());
-        store.advanceFocus();
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+        store.todos().toggleTodo(c.id);
+        store.todos().advanceFocus();
+        QCOMPARE(store.todos().focusTodoID(), std::optional<QUuid>(b.id));
+        store.todos().toggleTodo(a.id);
+        QVERIFY(!store.todos().focusTodo());
+        store.todos().advanceFocus();
+        QCOMPARE(store.todos().focusTodoID(), std::optional<QUuid>(b.id));
     }
 
     // ------------------------------------------------------------ operations
@@ -180,21 +180,21 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const TaskItem first = todo(QStringLiteral("first"), dec(7, 9));
-        store.addTodo(first);
+        store.todos().addTodo(first);
         TaskItem second = todo(QStringLiteral("second"), dec(7, 9, 30) + 0.25);
         second.updatedAt = 0;
         f.clock.set(dec(7, 10, 15, 3) + 0.7);
-        store.addTodo(second);
+        store.todos().addTodo(second);
 
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(ids(store.todos().todos()), (QList<QUuid>{second.id, first.id}));
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{second.id, first.id}));
-        QCOMPARE(store.todos().front().updatedAt, dec(7, 10, 15, 3));
-        QCOMPARE(store.todos().front().createdAt, second.createdAt);
-        QCOMPARE(store.todos().front().title, QStringLiteral("second"));
-        QVERIFY(!store.todos().front().recurringSeriesId);
-        store.waitForWrites();
+        QCOMPARE(store.todos().todos().front().updatedAt, dec(7, 10, 15, 3));
+        QCOMPARE(store.todos().todos().front().createdAt, second.createdAt);
+        QCOMPARE(store.todos().todos().front().title, QStringLiteral("second"));
+        QVERIFY(!store.todos().todos().front().recurringSeriesId);
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 2);
     }
 
@@ -211,10 +211,10 @@ private slots:
         const QUuid series = QUuid::createUuid();
         carried.recurringSeriesId = series;
 
-        store.addTodo(fresh);
-        store.addTodo(another);
-        store.addTodo(carried);
-        const std::vector<TaskItem>& list = store.todos();
+        store.todos().addTodo(fresh);
+        store.todos().addTodo(another);
+        store.todos().addTodo(carried);
+        const std::vector<TaskItem>& list = store.todos().todos();
         QCOMPARE(list[0].recurringSeriesId, std::optional<QUuid>(series));
         QVERIFY(list[1].recurringSeriesId && list[2].recurringSeriesId);
         QVERIFY(!list[1].recurringSeriesId->isNull());
@@ -228,30 +228,30 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const TaskItem t = todo(QStringLiteral("call"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({t}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({t}));
+        store.core().waitForWrites();
 
         f.clock.set(dec(7, 11, 0, 0) + 0.999);
-        store.toggleTodo(t.id);
-        QVERIFY(store.todos().front().isCompleted);
-        QCOMPARE(store.todos().front().updatedAt, dec(7, 11));
+        store.todos().toggleTodo(t.id);
+        QVERIFY(store.todos().todos().front().isCompleted);
+        QCOMPARE(store.todos().todos().front().updatedAt, dec(7, 11));
         QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))).front().isCompleted);
         f.clock.advance(5);
-        store.toggleTodo(t.id);
-        QVERIFY(!store.todos().front().isCompleted);
-        QCOMPARE(store.todos().front().updatedAt, dec(7, 11, 0, 5));
-        store.waitForWrites();
+        store.todos().toggleTodo(t.id);
+        QVERIFY(!store.todos().todos().front().isCompleted);
+        QCOMPARE(store.todos().todos().front().updatedAt, dec(7, 11, 0, 5));
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 2);
 
         // Two changes within one second carry the same stamp.
         f.clock.set(dec(7, 11, 0, 7) + 0.1);
-        store.toggleTodo(t.id);
+        store.todos().toggleTodo(t.id);
         f.clock.advance(0.8);
-        store.addTodo(todo(QStringLiteral("other"), dec(7, 8)));
-        QCOMPARE(store.todos().back().updatedAt, dec(7, 11, 0, 7));
-        QCOMPARE(store.todos().front().updatedAt, store.todos().back().updatedAt);
+        store.todos().addTodo(todo(QStringLiteral("other"), dec(7, 8)));
+        QCOMPARE(store.todos().todos().back().updatedAt, dec(7, 11, 0, 7));
+        QCOMPARE(store.todos().todos().front().updatedAt, store.todos().todos().back().updatedAt);
     }
 
     void toggleSubtaskFlipsOneStep()
@@ -259,23 +259,23 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         TaskItem t = todo(QStringLiteral("move"), dec(7, 8));
         t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false},
                       {QUuid::createUuid(), QStringLiteral("van"), true}};
         t.reminderDate = dec(7, 18);
-        QVERIFY(store.replaceTodosFromSync({t}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({t}));
+        store.core().waitForWrites();
         const int requestsBefore = f.notifications.authorizationRequests;
 
         f.clock.advance(42.5);
-        store.toggleSubtask(t.id, t.subtasks[1].id);
-        const TaskItem& stored = store.todos().front();
+        store.todos().toggleSubtask(t.id, t.subtasks[1].id);
+        const TaskItem& stored = store.todos().todos().front();
         QCOMPARE(stored.subtasks[0].isCompleted, false);
         QCOMPARE(stored.subtasks[1].isCompleted, false);
         QCOMPARE(stored.updatedAt, dec(7, 10, 0, 42));
         QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json"))).front().subtasks[1].isCompleted, false);
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 1);
         // The reminder is not re-derived for a step.
         QCOMPARE(f.notifications.authorizationRequests, requestsBefore);
@@ -303,34 +303,36 @@ private slots:
         TaskItem t = todo(QStringLiteral("move"), dec(7, 8));
         t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false}};
         const TaskItem other = todo(QStringLiteral("other"), dec(7, 9));
-        QVERIFY(f.store->replaceTodosFromSync({other, t}));
-        f.store->waitForWrites();
+        QVERIFY(f.store->todos().replaceTodosFromSync({other, t}));
+        f.store->core().waitForWrites();
         StorageService& store = reloaded ? f.make() : *f.store;
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
-        const std::vector<TaskItem> before = store.todos();
+        store.core().setCloudSync(&sync);
+        const std::vector<TaskItem> before = store.todos().todos();
         const QByteArray fileBefore = readBytes(f.file(QStringLiteral("todos.json")));
-        const auto toggle = [&] { return step ? store.toggleSubtask(t.id, t.subtasks[0].id) : store.toggleTodo(t.id); };
+        const auto toggle = [&] {
+            return step ? store.todos().toggleSubtask(t.id, t.subtasks[0].id) : store.todos().toggleTodo(t.id);
+        };
 
         f.failing = QStringList{QStringLiteral("todos.json")};
         f.clock.advance(60);
         // Shown at once; taken back when the writing thread's refusal comes.
-        QSignalSpy takenBack(&store, &StorageService::changeTakenBack);
+        QSignalSpy takenBack(&store.core(), &StoreCore::writeTakenBack);
         QVERIFY(toggle());
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(takenBack.size(), 1);
-        QVERIFY(store.todos() == before);
+        QVERIFY(store.todos().todos() == before);
         QCOMPARE(readBytes(f.file(QStringLiteral("todos.json"))), fileBefore);
         QCOMPARE(sync.pushes, 0);
 
         f.failing.clear();
         QVERIFY(toggle());
-        store.waitForWrites();
+        store.core().waitForWrites();
         const std::vector<TaskItem> inFile = todosInFile(f.file(QStringLiteral("todos.json")));
-        QVERIFY(inFile == store.todos());
+        QVERIFY(inFile == store.todos().todos());
         QCOMPARE(step ? inFile[1].subtasks[0].isCompleted : inFile[1].isCompleted, true);
         QVERIFY(inFile[0] == other);
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 1);
     }
 
@@ -339,30 +341,30 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         TaskItem t = todo(QStringLiteral("known"), dec(5, 8));
         t.subtasks = {{QUuid::createUuid(), QStringLiteral("step"), false}};
-        QVERIFY(store.replaceTodosFromSync({t}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({t}));
+        store.core().waitForWrites();
         QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
-        const std::vector<TaskItem> before = store.todos();
-        QSignalSpy changed(&store, &StorageService::todosChanged);
+        const std::vector<TaskItem> before = store.todos().todos();
+        QSignalSpy changed(&store.todos(), &TodoStore::todosChanged);
 
         const QUuid stranger = QUuid::createUuid();
-        store.toggleTodo(stranger);
-        store.toggleSubtask(stranger, t.subtasks[0].id);
-        store.toggleSubtask(t.id, stranger);
-        store.moveTodoToToday(stranger);
+        store.todos().toggleTodo(stranger);
+        store.todos().toggleSubtask(stranger, t.subtasks[0].id);
+        store.todos().toggleSubtask(t.id, stranger);
+        store.todos().moveTodosToToday({stranger});
         TaskItem unknown = todo(QStringLiteral("never added"), dec(7, 9));
         unknown.recurringSeriesId = QUuid::createUuid();
-        store.upsertTodo(unknown);
+        store.todos().upsertTodo(unknown);
 
-        QVERIFY(store.todos() == before);
+        QVERIFY(store.todos().todos() == before);
         QCOMPARE(changed.count(), 0);
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 0);
         QVERIFY(!QFile::exists(f.file(QStringLiteral("todos.json"))));
-        QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
+        QVERIFY(!f.defaults.contains(SeriesPass::stoppedSeriesKey));
     }
 
     void upsertReplacesInPlace()
@@ -370,30 +372,30 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
         const TaskItem c = todo(QStringLiteral("c"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a, b, c}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({a, b, c}));
+        store.core().waitForWrites();
 
         TaskItem edited = b;
         edited.title = QStringLiteral("b, edited");
         edited.priority = TaskItem::Priority::high;
         edited.recurringSeriesId = QUuid::createUuid(); // a one-off carries no series id
         f.clock.advance(61.3);
-        store.upsertTodo(edited);
+        store.todos().upsertTodo(edited);
 
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, b.id, c.id}));
-        const TaskItem& stored = store.todos()[1];
+        QCOMPARE(ids(store.todos().todos()), (QList<QUuid>{a.id, b.id, c.id}));
+        const TaskItem& stored = store.todos().todos()[1];
         QCOMPARE(stored.title, QStringLiteral("b, edited"));
         QCOMPARE(stored.priority, TaskItem::Priority::high);
         QVERIFY(!stored.recurringSeriesId);
         QCOMPARE(stored.updatedAt, dec(7, 10, 1, 1));
         QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json")))[1].title, QStringLiteral("b, edited"));
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 1);
-        QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
+        QVERIFY(!f.defaults.contains(SeriesPass::stoppedSeriesKey));
     }
 
     void upsertKeepsTheSeriesOfARepeatingTodo()
@@ -402,15 +404,15 @@ private slots:
         StorageService& store = f.make();
         const QUuid series = QUuid::createUuid();
         const TaskItem today = occurrence(QStringLiteral("run"), series, dec(7));
-        QVERIFY(store.replaceTodosFromSync({today}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({today}));
+        store.core().waitForWrites();
         TaskItem edited = today;
         edited.repeatOption = RepeatOption::weekly;
         edited.title = QStringLiteral("run far");
-        store.upsertTodo(edited);
-        QCOMPARE(store.todos().front().recurringSeriesId, std::optional<QUuid>(series));
-        QCOMPARE(store.todos().front().repeatOption, RepeatOption::weekly);
-        QVERIFY(store.recurringSeriesIDs(StorageService::stoppedSeriesKey).isEmpty());
+        store.todos().upsertTodo(edited);
+        QCOMPARE(store.todos().todos().front().recurringSeriesId, std::optional<QUuid>(series));
+        QCOMPARE(store.todos().todos().front().repeatOption, RepeatOption::weekly);
+        QVERIFY(store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey).isEmpty());
     }
 
     void switchingRepeatOffStopsTheWholeSeries()
@@ -418,7 +420,7 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const QUuid series = QUuid::createUuid();
         const QUuid other = QUuid::createUuid();
         TaskItem past = occurrence(QStringLiteral("water plants"), series, dec(5));
@@ -427,16 +429,16 @@ private slots:
         const TaskItem today = occurrence(QStringLiteral("water plants"), series, dec(7));
         const TaskItem otherToday = occurrence(QStringLiteral("read"), other, dec(7));
         const TaskItem oneOff = todo(QStringLiteral("one-off"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({today, otherToday, yesterday, oneOff, past}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({today, otherToday, yesterday, oneOff, past}));
+        store.core().waitForWrites();
 
         TaskItem edited = today;
         edited.repeatOption = RepeatOption::none;
         edited.title = QStringLiteral("water the plants");
         f.clock.advance(0.5);
-        store.upsertTodo(edited);
+        store.todos().upsertTodo(edited);
 
-        for (const TaskItem& t : store.todos()) {
+        for (const TaskItem& t : store.todos().todos()) {
             if (t.id == otherToday.id) {
                 QCOMPARE(t.recurringSeriesId, std::optional<QUuid>(other));
                 QCOMPARE(t.updatedAt, otherToday.updatedAt);
@@ -448,19 +450,19 @@ private slots:
             QVERIFY(!t.recurringSeriesId);
             QCOMPARE(t.updatedAt, dec(7, 10));
         }
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{today.id, otherToday.id, yesterday.id, oneOff.id, past.id}));
-        QCOMPARE(store.todos().front().title, QStringLiteral("water the plants"));
-        QVERIFY(store.todos().back().isCompleted);
-        QCOMPARE(store.recurringSeriesIDs(StorageService::stoppedSeriesKey), QSet<QUuid>{series});
-        QVERIFY(!f.defaults.contains(StorageService::deletedSeriesKey));
+        QCOMPARE(ids(store.todos().todos()), (QList<QUuid>{today.id, otherToday.id, yesterday.id, oneOff.id, past.id}));
+        QCOMPARE(store.todos().todos().front().title, QStringLiteral("water the plants"));
+        QVERIFY(store.todos().todos().back().isCompleted);
+        QCOMPARE(store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey), QSet<QUuid>{series});
+        QVERIFY(!f.defaults.contains(SeriesPass::deletedSeriesKey));
         for (const TaskItem& t : todosInFile(f.file(QStringLiteral("todos.json"))))
             QVERIFY(t.id == otherToday.id || !t.recurringSeriesId);
 
         // The next day brings an occurrence of the other series only.
         f.clock.set(dec(8, 7));
         emit f.events.dayChanged();
-        QTRY_COMPARE(store.todos().size(), size_t(6));
-        QCOMPARE(store.todos().front().recurringSeriesId, std::optional<QUuid>(other));
+        QTRY_COMPARE(store.todos().todos().size(), size_t(6));
+        QCOMPARE(store.todos().todos().front().recurringSeriesId, std::optional<QUuid>(other));
     }
 
     void moveTodoToToday_data()
@@ -509,26 +511,26 @@ private slots:
         f.clock.set(now);
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         TaskItem t = todo(QStringLiteral("left over"), created);
         t.dueDate = optional(due);
         t.reminderDate = optional(reminder);
         const TaskItem first = todo(QStringLiteral("before"), created);
-        QVERIFY(store.replaceTodosFromSync({first, t}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({first, t}));
+        store.core().waitForWrites();
 
-        store.moveTodoToToday(t.id);
-        const TaskItem& moved = store.todos()[1];
+        store.todos().moveTodosToToday({t.id});
+        const TaskItem& moved = store.todos().todos()[1];
         QCOMPARE(moved.id, t.id);
         QCOMPARE(moved.createdAt, movedCreated);
         QCOMPARE(moved.dueDate, optional(movedDue));
         QCOMPARE(moved.reminderDate, optional(movedReminder));
         QCOMPARE(moved.updatedAt, wholeSeconds(now));
         QVERIFY(todosInFile(f.file(QStringLiteral("todos.json")))[1] == moved);
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 1);
         QCOMPARE(f.notifications.pending.contains(Reminders::requestIdentifier(t.id)), moved.reminderDate.has_value());
-        QVERIFY(containsId(store.todayTodos(), t.id));
+        QVERIFY(containsId(store.todos().todayTodos(), t.id));
     }
 
     // Moving the whole past week is one change, however long it is: a save and a push per to-do
@@ -560,20 +562,20 @@ private slots:
             f.clock.set(dec(7, 10));
             StorageService& store = f.make();
             FakeCloudSync sync(f.defaults);
-            store.setCloudSync(&sync);
-            QVERIFY(store.replaceTodosFromSync(left));
-            store.waitForWrites();
+            store.core().setCloudSync(&sync);
+            QVERIFY(store.todos().replaceTodosFromSync(left));
+            store.core().waitForWrites();
             if (together) {
-                QVERIFY(store.moveTodosToToday(ids));
-                store.waitForWrites();
+                QVERIFY(store.todos().moveTodosToToday(ids));
+                store.core().waitForWrites();
                 QCOMPARE(sync.pushes, 1);
             } else {
                 for (const QUuid& id : ids)
-                    QVERIFY(store.moveTodoToToday(id));
+                    QVERIFY(store.todos().moveTodosToToday({id}));
             }
-            store.waitForWrites();
-            QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))) == store.todos());
-            results.push_back(store.todos());
+            store.core().waitForWrites();
+            QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))) == store.todos().todos());
+            results.push_back(store.todos().todos());
         }
         QVERIFY(results[0] == results[1]);
         QCOMPARE(results[0].front().createdAt, dec(4, 9));
@@ -592,24 +594,24 @@ private slots:
         const QUuid earlier = QUuid::createUuid();
         syncDefaults.setStringArray(pendingTaskDeletesKey, {uuidText(earlier), QStringLiteral("junk")});
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
         const TaskItem c = todo(QStringLiteral("c"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a, b, c}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({a, b, c}));
+        store.core().waitForWrites();
 
-        store.deleteTodo(b);
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, c.id}));
+        store.todos().deleteTodo(b);
+        QCOMPARE(ids(store.todos().todos()), (QList<QUuid>{a.id, c.id}));
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{a.id, c.id}));
         const QStringList pending = syncDefaults.stringArray(pendingTaskDeletesKey).value_or(QStringList());
         QCOMPARE(idSet(pending), (QSet<QUuid>{earlier, b.id}));
         QVERIFY(pending.contains(uuidText(b.id)));
         QVERIFY(pending.contains(uuidText(b.id).toUpper()));
         QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 1);
-        QVERIFY(!f.defaults.contains(StorageService::deletedSeriesKey));
+        QVERIFY(!f.defaults.contains(SeriesPass::deletedSeriesKey));
     }
 
     void deleteASeries()
@@ -618,29 +620,29 @@ private slots:
         StorageService& store = f.make();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const QUuid series = QUuid::createUuid();
         TaskItem past = occurrence(QStringLiteral("gym"), series, dec(5));
         past.isCompleted = true;
         const TaskItem today = occurrence(QStringLiteral("gym"), series, dec(7));
         const TaskItem keep = todo(QStringLiteral("keep"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({today, keep, past}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({today, keep, past}));
+        store.core().waitForWrites();
 
-        store.deleteTodo(today);
-        QCOMPARE(ids(store.todos()), QList<QUuid>{keep.id});
-        QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), QSet<QUuid>{series});
-        QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
-        store.waitForWrites();
+        store.todos().deleteTodo(today);
+        QCOMPARE(ids(store.todos().todos()), QList<QUuid>{keep.id});
+        QCOMPARE(store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey), QSet<QUuid>{series});
+        QVERIFY(!f.defaults.contains(SeriesPass::stoppedSeriesKey));
+        store.core().waitForWrites();
         QCOMPARE(sync.idSet(pendingTaskDeletesKey), (QSet<QUuid>{today.id, past.id}));
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 1);
 
         // No later day brings the series back.
         f.clock.set(dec(9, 8));
         emit f.events.dayChanged();
         QCoreApplication::processEvents();
-        QCOMPARE(ids(store.todos()), QList<QUuid>{keep.id});
+        QCOMPARE(ids(store.todos().todos()), QList<QUuid>{keep.id});
     }
 
     void deleteATodoThatIsNotStored()
@@ -649,20 +651,21 @@ private slots:
         StorageService& store = f.make();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const TaskItem kept = todo(QStringLiteral("kept"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({kept}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({kept}));
+        store.core().waitForWrites();
         QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
 
         TaskItem ghost = todo(QStringLiteral("ghost"), dec(7, 8));
         ghost.recurringSeriesId = QUuid::createUuid();
-        store.deleteTodo(ghost);
-        QCOMPARE(ids(store.todos()), QList<QUuid>{kept.id});
+        store.todos().deleteTodo(ghost);
+        QCOMPARE(ids(store.todos().todos()), QList<QUuid>{kept.id});
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{kept.id});
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 1);
-        QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), QSet<QUuid>{*ghost.recurringSeriesId});
+        QCOMPARE(store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey),
+                 QSet<QUuid>{*ghost.recurringSeriesId});
         QVERIFY(!sync.idSet(pendingTaskDeletesKey).contains(ghost.id));
     }
 
@@ -671,10 +674,10 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a}));
-        store.waitForWrites();
-        store.deleteTodo(a);
-        QVERIFY(store.todos().empty());
+        QVERIFY(store.todos().replaceTodosFromSync({a}));
+        store.core().waitForWrites();
+        store.todos().deleteTodo(a);
+        QVERIFY(store.todos().todos().empty());
         QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))).empty());
         QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
     }
@@ -685,18 +688,18 @@ private slots:
         StorageService& store = f.make();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a, b}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({a, b}));
+        store.core().waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
 
-        QVERIFY(store.deleteTodo(a));
-        store.waitForWrites();
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, b.id}));
-        QVERIFY(store.lastError());
-        store.waitForWrites();
+        QVERIFY(store.todos().deleteTodo(a));
+        store.core().waitForWrites();
+        QCOMPARE(ids(store.todos().todos()), (QList<QUuid>{a.id, b.id}));
+        QVERIFY(store.core().lastError());
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 0);
         QVERIFY(sync.idSet(pendingTaskDeletesKey).isEmpty());
     }
@@ -708,11 +711,11 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
-        store.addTodo(todo(QStringLiteral("local"), dec(7, 8)));
-        store.waitForWrites();
-        QVERIFY(store.lastError());
+        store.todos().addTodo(todo(QStringLiteral("local"), dec(7, 8)));
+        store.core().waitForWrites();
+        QVERIFY(store.core().lastError());
         QVERIFY(unblockFile(f.file(QStringLiteral("todos.json"))));
         sync.pushes = 0;
 
@@ -720,17 +723,17 @@ private slots:
         low.priority = TaskItem::Priority::low;
         low.updatedAt = dec(7, 9, 30) + 0.25;
         const TaskItem high = todo(QStringLiteral("high"), dec(7, 7));
-        QSignalSpy changed(&store, &StorageService::todosChanged);
-        QVERIFY(store.replaceTodosFromSync({low, high}));
-        store.waitForWrites();
+        QSignalSpy changed(&store.todos(), &TodoStore::todosChanged);
+        QVERIFY(store.todos().replaceTodosFromSync({low, high}));
+        store.core().waitForWrites();
 
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{low.id, high.id}));
-        QCOMPARE(store.todos().front().updatedAt, low.updatedAt);
+        QCOMPARE(ids(store.todos().todos()), (QList<QUuid>{low.id, high.id}));
+        QCOMPARE(store.todos().todos().front().updatedAt, low.updatedAt);
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{low.id, high.id}));
         QCOMPARE(changed.count(), 1);
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 0);
-        QVERIFY(!store.lastError());
+        QVERIFY(!store.core().lastError());
     }
 
     void replaceFromSyncReportsAFailedWrite()
@@ -738,20 +741,20 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({a}));
+        store.core().waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
-        QSignalSpy changed(&store, &StorageService::todosChanged);
+        QSignalSpy changed(&store.todos(), &TodoStore::todosChanged);
 
-        QSignalSpy failed(&store, &StorageService::backgroundWriteFailed);
+        QSignalSpy failed(&store.core(), &StoreCore::backgroundWriteFailed);
         // What sync received stays here (its records hold it too) and the failure is reported.
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({b}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({b}));
+        store.core().waitForWrites();
         QCoreApplication::sendPostedEvents();
         QCOMPARE(failed.count(), 1);
-        QVERIFY(store.lastError() && store.lastError()->contains(QLatin1String("todos.json")));
-        QCOMPARE(ids(store.todos()), QList<QUuid>{b.id});
+        QVERIFY(store.core().lastError() && store.core().lastError()->contains(QLatin1String("todos.json")));
+        QCOMPARE(ids(store.todos().todos()), QList<QUuid>{b.id});
         QCOMPARE(changed.count(), 1);
     }
 };
