@@ -172,8 +172,8 @@ private slots:
         old.doomScroll = DoomScrollRuntimeState{t0 - 300, 120, std::nullopt};
         putState(f, old);
 
-        StorageService& store = f.make();
-        const SharedState& s = store.blocking().state();
+        BlockingStore& blocking = f.makeBlocking();
+        const SharedState& s = blocking.state();
         QCOMPARE(s.dayId, today);
         QVERIFY(s.usageSecondsByRuleId.isEmpty());
         QVERIFY(s.exceededRuleIds.isEmpty());
@@ -187,10 +187,10 @@ private slots:
 
         // The pause lasts to its end, not to the day's; once over it is gone and no boundary.
         f.clock.advance(1800);
-        store.blocking().refreshBlockingState();
-        QVERIFY(!store.blocking().state().blockingPausedUntil);
-        QCOMPARE(store.blocking().state().pauseUsedDayId, std::optional<qint64>(20261206));
-        QCOMPARE(store.blocking().state().validUntil, at(2026, 12, 8));
+        blocking.refreshBlockingState();
+        QVERIFY(!blocking.state().blockingPausedUntil);
+        QCOMPARE(blocking.state().pauseUsedDayId, std::optional<qint64>(20261206));
+        QCOMPARE(blocking.state().validUntil, at(2026, 12, 8));
     }
 
     void normalisationDropsWhatExpired_data()
@@ -240,8 +240,8 @@ private slots:
         QFETCH(SharedState, expected);
         StoreFixture f;
         putState(f, stored);
-        StorageService& store = f.make();
-        QVERIFY(kept(store.blocking().state()) == kept(expected));
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(kept(blocking.state()) == kept(expected));
     }
 
     void snapshotsCarryReasonAndBreakOffer()
@@ -263,8 +263,8 @@ private slots:
         s.exceededRuleIds = {gamma.id, delta.id, never.id};
         putState(f, s);
 
-        StorageService& store = f.make();
-        const std::vector<BlockedSiteSnapshot>& blocked = store.blocking().state().blockedNow;
+        BlockingStore& blocking = f.makeBlocking();
+        const std::vector<BlockedSiteSnapshot>& blocked = blocking.state().blockedNow;
         QCOMPARE(domainsOf(blocked), (QStringList{QStringLiteral("alpha.example"), QStringLiteral("beta.example"),
                                                   QStringLiteral("gamma.example"), QStringLiteral("delta.example")}));
         QVERIFY(blocked[0] == (BlockedSiteSnapshot{alpha.id, alpha.domain, QStringLiteral("Alpha"),
@@ -277,22 +277,21 @@ private slots:
         QCOMPARE(blocked[3].allowUrgentBreak, true);
         for (const BlockedSiteSnapshot& b : blocked)
             QVERIFY(!b.kind);
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
+        QVERIFY(stateOnDisk(f) == blocking.state());
 
         f.clock.set(at(2026, 12, 7, 23));
-        store.blocking().refreshBlockingState();
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow),
+        blocking.refreshBlockingState();
+        QCOMPARE(domainsOf(blocking.state().blockedNow),
                  (QStringList{QStringLiteral("alpha.example"), QStringLiteral("gamma.example"),
                               QStringLiteral("delta.example"), QStringLiteral("night.example")}));
-        QCOMPARE(spaced(store.blocking().state().blockedNow[3].reason),
-                 QStringLiteral("Blocked from 10:00 PM – 6:00 AM"));
+        QCOMPARE(spaced(blocking.state().blockedNow[3].reason), QStringLiteral("Blocked from 10:00 PM – 6:00 AM"));
 
         // Today's break is spent; tomorrow it is offered again (and the exceeded limits are gone).
         f.clock.set(at(2026, 12, 8, 10));
-        store.blocking().refreshBlockingState();
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow),
+        blocking.refreshBlockingState();
+        QCOMPARE(domainsOf(blocking.state().blockedNow),
                  (QStringList{QStringLiteral("alpha.example"), QStringLiteral("beta.example")}));
-        QCOMPARE(store.blocking().state().blockedNow[0].allowUrgentBreak, true);
+        QCOMPARE(blocking.state().blockedNow[0].allowUrgentBreak, true);
     }
 
     void doomScrollBreakEntries()
@@ -352,9 +351,9 @@ private slots:
         if (paused)
             s.blockingPausedUntil = t0 + 600;
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(store.blocking().state().blockedNow.empty());
-        QCOMPARE(store.blocking().state().validUntil, t0 + 300);
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.state().blockedNow.empty());
+        QCOMPARE(blocking.state().validUntil, t0 + 300);
     }
 
     // ------------------------------------------------------------ boundary timer
@@ -377,27 +376,27 @@ private slots:
         StoreFixture f;
         const BlockRule late = windowRule(QStringLiteral("late.example"), 11, 0, 12, 0);
         putRules(f, {late});
-        StorageService& store = f.make();
-        QCOMPARE(store.blocking().state().validUntil, at(2026, 12, 7, 11));
-        const int computed = store.blocking().boundaryComputations();
+        BlockingStore& blocking = f.makeBlocking();
+        QCOMPARE(blocking.state().validUntil, at(2026, 12, 7, 11));
+        const int computed = blocking.boundaryComputations();
         f.clock.advance(60);
-        store.blocking().refreshBlockingState();
-        store.blocking().refreshBlockingState();
-        QCOMPARE(store.blocking().boundaryComputations(), computed);
-        QCOMPARE(store.blocking().state().validUntil, at(2026, 12, 7, 11));
+        blocking.refreshBlockingState();
+        blocking.refreshBlockingState();
+        QCOMPARE(blocking.boundaryComputations(), computed);
+        QCOMPARE(blocking.state().validUntil, at(2026, 12, 7, 11));
 
         if (edit == QLatin1String("add")) {
-            QVERIFY(store.blocking().addRule(windowRule(QStringLiteral("early.example"), 10, 30, 10, 45)));
+            QVERIFY(blocking.addRule(windowRule(QStringLiteral("early.example"), 10, 30, 10, 45)));
         } else if (edit == QLatin1String("update")) {
             BlockRule moved = late;
             moved.blockApplySchedule.startMinute = 15;
             moved.blockApplySchedule.startHour = 10;
-            QVERIFY(store.blocking().updateRule(moved));
+            QVERIFY(blocking.updateRule(moved));
         } else {
-            QVERIFY(store.blocking().removeRule(late.id));
+            QVERIFY(blocking.removeRule(late.id));
         }
-        QCOMPARE(store.blocking().state().validUntil, boundary);
-        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(boundary));
+        QCOMPARE(blocking.state().validUntil, boundary);
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(boundary));
     }
 
     void validUntilIsTheArmedBoundary()
@@ -406,20 +405,20 @@ private slots:
         f.clock.set(at(2026, 12, 7, 9, 59, 50));
         const BlockRule morning = windowRule(QStringLiteral("morning.example"), 10, 0, 11, 0);
         putRules(f, {morning});
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const Date boundary = at(2026, 12, 7, 10);
-        QCOMPARE(store.blocking().state().validUntil, boundary);
-        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(boundary));
-        QVERIFY2(store.blocking().boundaryTimerInterval() >= 10100 && store.blocking().boundaryTimerInterval() <= 10101,
-                 qPrintable(QString::number(store.blocking().boundaryTimerInterval())));
-        QCOMPARE(store.blocking().state().validUntil,
-                 nextRuleBoundary(store.blocking().rules(), f.clock.now(), store.blocking().state(), f.calendar));
+        QCOMPARE(blocking.state().validUntil, boundary);
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(boundary));
+        QVERIFY2(blocking.boundaryTimerInterval() >= 10100 && blocking.boundaryTimerInterval() <= 10101,
+                 qPrintable(QString::number(blocking.boundaryTimerInterval())));
+        QCOMPARE(blocking.state().validUntil,
+                 nextRuleBoundary(blocking.rules(), f.clock.now(), blocking.state(), f.calendar));
 
         // Every refresh re-arms the one timer for its own boundary; a long wait is split up.
-        store.blocking().removeRule(morning.id);
-        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
-        QCOMPARE(store.blocking().state().validUntil, at(2026, 12, 8));
-        QCOMPARE(store.blocking().boundaryTimerInterval(), 3600 * 1000);
+        blocking.removeRule(morning.id);
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
+        QCOMPARE(blocking.state().validUntil, at(2026, 12, 8));
+        QCOMPARE(blocking.boundaryTimerInterval(), 3600 * 1000);
     }
 
     void boundaryTimerNeverActsEarly()
@@ -497,12 +496,12 @@ private slots:
         BlockRule window = windowRule(QStringLiteral("window.example"), 9, 0, 17, 0);
         window.dailyLimitMinutes = 1;
         putRules(f, {allDay, noLimit, window});
-        StorageService& store = f.make();
-        store.blocking().recordUsage(allDay, 30);
-        store.blocking().recordUsage(noLimit, 30);
-        store.blocking().recordUsage(window, 120);
-        QVERIFY(store.blocking().state().usageSecondsByRuleId.isEmpty());
-        QVERIFY(store.blocking().state().exceededRuleIds.isEmpty());
+        BlockingStore& blocking = f.makeBlocking();
+        blocking.recordUsage(allDay, 30);
+        blocking.recordUsage(noLimit, 30);
+        blocking.recordUsage(window, 120);
+        QVERIFY(blocking.state().usageSecondsByRuleId.isEmpty());
+        QVERIFY(blocking.state().exceededRuleIds.isEmpty());
     }
 
     void usageOfNoSecondsDoesNothing()
@@ -510,13 +509,13 @@ private slots:
         StoreFixture f;
         const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 30);
         putRules(f, {rule});
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
         // Not even the day roll-over runs.
         f.clock.set(at(2026, 12, 8, 10));
-        store.blocking().recordUsage(rule, 0);
-        store.blocking().recordUsage(rule, -5);
-        QCOMPARE(store.blocking().state().dayId, today);
+        blocking.recordUsage(rule, 0);
+        blocking.recordUsage(rule, -5);
+        QCOMPARE(blocking.state().dayId, today);
         QVERIFY(!stateFileExists(f));
     }
 
@@ -525,29 +524,29 @@ private slots:
         StoreFixture f;
         const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 60);
         putRules(f, {rule});
-        StorageService& store = f.make(); // loading wrote "state.json" at t0
+        BlockingStore& blocking = f.makeBlocking(); // loading wrote "state.json" at t0
         QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
         const auto usedOnDisk = [&] {
             return stateOnDisk(f).value_or(SharedState{}).usageSecondsByRuleId.value(uuidText(rule.id), -1);
         };
 
         f.clock.advance(3);
-        store.blocking().recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         QVERIFY(!stateFileExists(f));
         f.clock.advance(7);
-        store.blocking().recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         QCOMPARE(usedOnDisk(), 10);
 
         QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
         f.clock.advance(3);
-        store.blocking().recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         f.clock.advance(6.5);
-        store.blocking().recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         QVERIFY(!stateFileExists(f));
         f.clock.advance(0.5);
-        store.blocking().recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         QCOMPARE(usedOnDisk(), 25);
-        QCOMPARE(store.blocking().state().usageSecondsByRuleId.value(uuidText(rule.id)), 25);
+        QCOMPARE(blocking.state().usageSecondsByRuleId.value(uuidText(rule.id)), 25);
     }
 
     // The same rules keep blocking; what they show must still follow each change.
@@ -577,26 +576,26 @@ private slots:
         BlockRule beta = windowRule(QStringLiteral("beta.example"), 9, 0, 17, 0);
         beta.displayName = QStringLiteral("Beta");
         putRules(f, {beta});
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const QLocale before;
         if (change == "locale")
             QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         if (change == "rename") {
             beta.displayName = name;
-            QVERIFY(store.blocking().updateRule(beta));
+            QVERIFY(blocking.updateRule(beta));
         }
         if (change == "spend") {
-            beta.urgentBreakUsedCalendarDay = store.blocking().state().dayId;
-            QVERIFY(store.blocking().updateRule(beta));
+            beta.urgentBreakUsedCalendarDay = blocking.state().dayId;
+            QVERIFY(blocking.updateRule(beta));
         }
-        store.blocking().refreshBlockingState();
+        blocking.refreshBlockingState();
         QLocale::setDefault(before);
-        QCOMPARE(store.blocking().state().blockedNow.size(), size_t(1));
-        const BlockedSiteSnapshot& b = store.blocking().state().blockedNow.front();
+        QCOMPARE(blocking.state().blockedNow.size(), size_t(1));
+        const BlockedSiteSnapshot& b = blocking.state().blockedNow.front();
         QCOMPARE(b.displayName, name);
         QCOMPARE(spaced(b.reason), reason);
         QCOMPARE(b.allowUrgentBreak, offer);
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
+        QVERIFY(stateOnDisk(f) == blocking.state());
     }
 
     // Which file is there and when it was last written: a rewrite, even of the same bytes, shows.
@@ -662,24 +661,24 @@ private slots:
         StoreFixture f;
         const BlockRule rule = allDayRule(QStringLiteral("alpha.example"), QStringLiteral("Alpha News"));
         putRules(f, {rule});
-        StorageService& store = f.make();
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
-        QCOMPARE(store.blocking().state().blockedNow[0].allowUrgentBreak, true);
+        BlockingStore& blocking = f.makeBlocking();
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QCOMPARE(blocking.state().blockedNow[0].allowUrgentBreak, true);
 
         f.clock.advance(5);
         const Date t1 = f.clock.now();
-        QVERIFY(store.blocking().startUrgentBreak(rule.id));
-        QCOMPARE(store.blocking().rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
-        QCOMPARE(store.blocking().rules()[0].updatedAt, t1);
-        QVERIFY(rulesOnDisk(f) == store.blocking().rules());
-        QVERIFY(store.blocking().state().urgentBreak == (UrgentBreakState{rule.id, t1, 0, t1 + 7200}));
-        QVERIFY(store.blocking().state().blockedNow.empty());
-        QCOMPARE(store.blocking().state().validUntil, t1 + 7200);
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
+        QVERIFY(blocking.startUrgentBreak(rule.id));
+        QCOMPARE(blocking.rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
+        QCOMPARE(blocking.rules()[0].updatedAt, t1);
+        QVERIFY(rulesOnDisk(f) == blocking.rules());
+        QVERIFY(blocking.state().urgentBreak == (UrgentBreakState{rule.id, t1, 0, t1 + 7200}));
+        QVERIFY(blocking.state().blockedNow.empty());
+        QCOMPARE(blocking.state().validUntil, t1 + 7200);
+        QVERIFY(stateOnDisk(f) == blocking.state());
         QVERIFY(f.notifications.delivered.empty());
 
         // One break a day.
-        QVERIFY(!store.blocking().startUrgentBreak(rule.id));
+        QVERIFY(!blocking.startUrgentBreak(rule.id));
     }
 
     void urgentBreakEndsAfterTenMinutesOfUse_data()
@@ -764,12 +763,12 @@ private slots:
         s.usageSecondsByRuleId.insert(uuidText(rule.id), 1800);
         s.exceededRuleIds.insert(rule.id);
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(store.blocking().startUrgentBreak(rule.id));
-        store.blocking().recordUsage(rule, 100);
-        QCOMPARE(store.blocking().state().urgentBreak->usedSeconds, 100);
-        QCOMPARE(store.blocking().state().usageSecondsByRuleId.value(uuidText(rule.id)), 1900);
-        QVERIFY(store.blocking().state().blockedNow.empty());
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.startUrgentBreak(rule.id));
+        blocking.recordUsage(rule, 100);
+        QCOMPARE(blocking.state().urgentBreak->usedSeconds, 100);
+        QCOMPARE(blocking.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1900);
+        QVERIFY(blocking.state().blockedNow.empty());
     }
 
     void urgentBreakRefused_data()
@@ -806,19 +805,19 @@ private slots:
         StoreFixture f;
         putRules(f, {rule});
         putState(f, state);
-        StorageService& store = f.make();
-        const std::vector<BlockRule> rulesBefore = store.blocking().rules();
-        const SharedState stateBefore = store.blocking().state();
+        BlockingStore& blocking = f.makeBlocking();
+        const std::vector<BlockRule> rulesBefore = blocking.rules();
+        const SharedState stateBefore = blocking.state();
         const QByteArray rulesFile = readBytes(f.file(BlockingStore::rulesFile));
         const QByteArray stateFile = readBytes(f.file(BlockingStore::stateFile));
         f.clock.advance(5);
 
-        QVERIFY(!store.blocking().startUrgentBreak(askForAnother ? QUuid::createUuid() : rule.id));
-        QVERIFY(store.blocking().rules() == rulesBefore);
-        QVERIFY(store.blocking().state() == stateBefore);
+        QVERIFY(!blocking.startUrgentBreak(askForAnother ? QUuid::createUuid() : rule.id));
+        QVERIFY(blocking.rules() == rulesBefore);
+        QVERIFY(blocking.state() == stateBefore);
         QCOMPARE(readBytes(f.file(BlockingStore::rulesFile)), rulesFile);
         QCOMPARE(readBytes(f.file(BlockingStore::stateFile)), stateFile);
-        QVERIFY(!store.core().lastError());
+        QVERIFY(!f.core->lastError());
     }
 
     void anotherRulesBreakIsReplacedSilently()
@@ -827,18 +826,18 @@ private slots:
         const BlockRule a = allDayRule(QStringLiteral("a.example"));
         const BlockRule b = allDayRule(QStringLiteral("b.example"));
         putRules(f, {a, b});
-        StorageService& store = f.make();
-        QVERIFY(store.blocking().startUrgentBreak(a.id));
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.startUrgentBreak(a.id));
         f.clock.advance(60);
-        store.blocking().recordUsage(a, 60);
-        QVERIFY(store.blocking().startUrgentBreak(b.id));
-        QCOMPARE(store.blocking().state().urgentBreak->ruleId, b.id);
-        QCOMPARE(store.blocking().state().urgentBreak->usedSeconds, 0);
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("a.example")});
+        blocking.recordUsage(a, 60);
+        QVERIFY(blocking.startUrgentBreak(b.id));
+        QCOMPARE(blocking.state().urgentBreak->ruleId, b.id);
+        QCOMPARE(blocking.state().urgentBreak->usedSeconds, 0);
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("a.example")});
         QVERIFY(f.notifications.delivered.empty());
         // a's day is spent all the same.
-        QCOMPARE(store.blocking().rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
-        QVERIFY(!store.blocking().startUrgentBreak(a.id));
+        QCOMPARE(blocking.rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
+        QVERIFY(!blocking.startUrgentBreak(a.id));
     }
 
     // ------------------------------------------------------------ doom-scroll windows
@@ -851,25 +850,25 @@ private slots:
         SharedState s = stateOf();
         s.doomScroll = DoomScrollRuntimeState{t0 - 600, 1195, std::nullopt};
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(store.blocking().state().blockedNow.empty());
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.state().blockedNow.empty());
 
-        store.blocking().recordDoomScrollUsage(5);
-        QVERIFY(store.blocking().state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow),
+        blocking.recordDoomScrollUsage(5);
+        QVERIFY(blocking.state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
+        QCOMPARE(domainsOf(blocking.state().blockedNow),
                  (QStringList{QStringLiteral("reddit.com"), QStringLiteral("x.com")}));
-        QCOMPARE(store.blocking().state().validUntil, t0 + 300);
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
+        QCOMPARE(blocking.state().validUntil, t0 + 300);
+        QVERIFY(stateOnDisk(f) == blocking.state());
 
         // Use during the break does not count.
         f.clock.advance(60);
-        store.blocking().recordDoomScrollUsage(30);
-        QVERIFY(store.blocking().state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
+        blocking.recordDoomScrollUsage(30);
+        QVERIFY(blocking.state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
 
         // After it the window that began with the break counts from zero.
         f.clock.set(t0 + 300);
-        store.blocking().recordDoomScrollUsage(10);
-        QVERIFY(store.blocking().state().doomScroll == (DoomScrollRuntimeState{t0, 10, std::nullopt}));
+        blocking.recordDoomScrollUsage(10);
+        QVERIFY(blocking.state().doomScroll == (DoomScrollRuntimeState{t0, 10, std::nullopt}));
     }
 
     void doomScrollWindowRestart_data()
@@ -895,9 +894,9 @@ private slots:
         SharedState s = stateOf();
         s.doomScroll = stored;
         putState(f, s);
-        StorageService& store = f.make();
-        store.blocking().recordDoomScrollUsage(5);
-        QVERIFY(store.blocking().state().doomScroll == expected);
+        BlockingStore& blocking = f.makeBlocking();
+        blocking.recordDoomScrollUsage(5);
+        QVERIFY(blocking.state().doomScroll == expected);
     }
 
     void doomScrollUsageIgnored_data()
@@ -915,10 +914,10 @@ private slots:
         QFETCH(int, seconds);
         StoreFixture f;
         putDoom(f, config);
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         f.clock.advance(60);
-        store.blocking().recordDoomScrollUsage(seconds);
-        QVERIFY(!store.blocking().state().doomScroll);
+        blocking.recordDoomScrollUsage(seconds);
+        QVERIFY(!blocking.state().doomScroll);
     }
 
     void resumeBlocking()
@@ -992,7 +991,7 @@ private slots:
     void rulesStaySortedByCreation()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const Date t1 = at(2026, 11, 1);
         const Date t2 = at(2026, 11, 2);
         auto made = [](const QString& domain, Date createdAt) {
@@ -1006,12 +1005,12 @@ private slots:
         const BlockRule tie1 = made(QStringLiteral("tie1.example"), t2);
         const BlockRule tie2 = made(QStringLiteral("tie2.example"), t2);
         for (const BlockRule& r : {first, older, tie1, tie2})
-            store.blocking().addRule(r);
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow),
+            blocking.addRule(r);
+        QCOMPARE(domainsOf(blocking.state().blockedNow),
                  (QStringList{QStringLiteral("older.example"), QStringLiteral("first.example"),
                               QStringLiteral("tie1.example"), QStringLiteral("tie2.example")}));
-        QVERIFY(store.blocking().rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
-        QVERIFY(rulesOnDisk(f) == store.blocking().rules());
+        QVERIFY(blocking.rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
+        QVERIFY(rulesOnDisk(f) == blocking.rules());
 
         // Enough equal dates that an unstable sort would show: the older ones go after "older",
         // the newer ones to the end, each group in the order added.
@@ -1020,26 +1019,26 @@ private slots:
         std::vector<BlockRule> newer;
         for (int i = 0; i < 40; ++i) {
             const BlockRule r = made(QStringLiteral("site%1.example").arg(i), i % 2 ? t1 : at(2026, 11, 3));
-            store.blocking().addRule(r);
+            blocking.addRule(r);
             added.push_back(r);
             (i % 2 ? expected : newer).push_back(r);
         }
         expected.insert(expected.end(), {first, tie1, tie2});
         expected.insert(expected.end(), newer.begin(), newer.end());
-        QVERIFY(store.blocking().rules() == expected);
+        QVERIFY(blocking.rules() == expected);
         for (int i = 0; i < 40; ++i)
-            store.blocking().removeRule(added[i].id);
-        QVERIFY(store.blocking().rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
+            blocking.removeRule(added[i].id);
+        QVERIFY(blocking.rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
 
         // An edit keeps its place, even with an older creation date, and is stamped now.
         f.clock.advance(30);
         BlockRule edited = tie1;
         edited.createdAt = at(2026, 1, 1);
         edited.displayName = QStringLiteral("Tie one");
-        store.blocking().updateRule(edited);
+        blocking.updateRule(edited);
         edited.updatedAt = f.clock.now();
-        QVERIFY(store.blocking().rules()[2] == edited);
-        QVERIFY(rulesOnDisk(f) == store.blocking().rules());
+        QVERIFY(blocking.rules()[2] == edited);
+        QVERIFY(rulesOnDisk(f) == blocking.rules());
     }
 
     void removingARuleClearsItsTraces()
@@ -1055,21 +1054,21 @@ private slots:
         s.exceededRuleIds = {a.id};
         s.urgentBreak = UrgentBreakState{c.id, t0 - 60, 60, t0 + 3600};
         putState(f, s);
-        StorageService& store = f.make();
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("a.example")});
+        BlockingStore& blocking = f.makeBlocking();
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("a.example")});
 
-        store.blocking().removeRule(a.id);
-        QCOMPARE(store.blocking().state().usageSecondsByRuleId, (QHash<QString, qint64>{{uuidText(b.id), 50}}));
-        QVERIFY(store.blocking().state().exceededRuleIds.isEmpty());
-        QVERIFY(store.blocking().state().urgentBreak);
-        QVERIFY(store.blocking().state().blockedNow.empty());
+        blocking.removeRule(a.id);
+        QCOMPARE(blocking.state().usageSecondsByRuleId, (QHash<QString, qint64>{{uuidText(b.id), 50}}));
+        QVERIFY(blocking.state().exceededRuleIds.isEmpty());
+        QVERIFY(blocking.state().urgentBreak);
+        QVERIFY(blocking.state().blockedNow.empty());
 
-        store.blocking().removeRule(c.id);
-        QVERIFY(!store.blocking().state().urgentBreak);
-        QVERIFY(store.blocking().state().blockedNow.empty());
+        blocking.removeRule(c.id);
+        QVERIFY(!blocking.state().urgentBreak);
+        QVERIFY(blocking.state().blockedNow.empty());
         QVERIFY(f.notifications.delivered.empty());
         QVERIFY(rulesOnDisk(f) == std::vector<BlockRule>{b});
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
+        QVERIFY(stateOnDisk(f) == blocking.state());
     }
 
     // ------------------------------------------------------------ doom-scroll settings
@@ -1077,17 +1076,17 @@ private slots:
     void doomScrollSettingsAreCleaned()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const DoomScrollDomain a = site(QStringLiteral("reddit.com"));
         const DoomScrollDomain blank = site(QStringLiteral(" "));
-        store.blocking().updateDoomScrollConfig(doomConfig({a, site(QString()), blank}, true, 30, 10));
-        QVERIFY(store.blocking().doomScrollConfig() == doomConfig({a, blank}, true, 30, 10));
-        QVERIFY(doomOnDisk(f) == store.blocking().doomScrollConfig());
+        blocking.updateDoomScrollConfig(doomConfig({a, site(QString()), blank}, true, 30, 10));
+        QVERIFY(blocking.doomScrollConfig() == doomConfig({a, blank}, true, 30, 10));
+        QVERIFY(doomOnDisk(f) == blocking.doomScrollConfig());
 
         // Switching on without any site stores it switched off.
-        store.blocking().updateDoomScrollConfig(doomConfig({site(QString())}, true, 30, 10));
-        QVERIFY(store.blocking().doomScrollConfig() == doomConfig({}, false, 30, 10));
-        QVERIFY(doomOnDisk(f) == store.blocking().doomScrollConfig());
+        blocking.updateDoomScrollConfig(doomConfig({site(QString())}, true, 30, 10));
+        QVERIFY(blocking.doomScrollConfig() == doomConfig({}, false, 30, 10));
+        QVERIFY(doomOnDisk(f) == blocking.doomScrollConfig());
     }
 
     void identicalDoomScrollSettingsDoNothing()
@@ -1151,21 +1150,21 @@ private slots:
         SharedState s = stateOf();
         s.doomScroll = window;
         putState(f, s);
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
 
-        store.blocking().updateDoomScrollConfig(given);
-        QVERIFY(store.blocking().doomScrollConfig() == given);
+        blocking.updateDoomScrollConfig(given);
+        QVERIFY(blocking.doomScrollConfig() == given);
         QVERIFY(doomOnDisk(f) == given);
         if (windowKept)
-            QVERIFY(store.blocking().state().doomScroll == window);
+            QVERIFY(blocking.state().doomScroll == window);
         else
-            QVERIFY(!store.blocking().state().doomScroll);
+            QVERIFY(!blocking.state().doomScroll);
         // The refresh that follows lists the break's sites under the new settings.
         if (onBreak && given.isEnabled)
-            QCOMPARE(store.blocking().state().blockedNow.size(), given.domains.size());
+            QCOMPARE(blocking.state().blockedNow.size(), given.domains.size());
         else
-            QVERIFY(store.blocking().state().blockedNow.empty());
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
+            QVERIFY(blocking.state().blockedNow.empty());
+        QVERIFY(stateOnDisk(f) == blocking.state());
     }
 
     // ------------------------------------------------------------ failed writes
@@ -1176,27 +1175,27 @@ private slots:
         const BlockRule a = allDayRule(QStringLiteral("a.example"));
         const BlockRule b = allDayRule(QStringLiteral("b.example"));
         putRules(f, {a, b});
-        StorageService& store = f.make();
-        QVERIFY(store.blocking().startUrgentBreak(b.id));
-        const std::vector<BlockRule> rulesBefore = store.blocking().rules();
-        const SharedState stateBefore = store.blocking().state();
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.startUrgentBreak(b.id));
+        const std::vector<BlockRule> rulesBefore = blocking.rules();
+        const SharedState stateBefore = blocking.state();
 
         QVERIFY(blockFile(f.file(BlockingStore::rulesFile)));
         f.clock.advance(10);
-        QVERIFY(!store.blocking().startUrgentBreak(a.id));
-        QVERIFY(store.core().lastError());
-        QVERIFY(store.blocking().rules() == rulesBefore);
-        QVERIFY(store.blocking().state() == stateBefore);
+        QVERIFY(!blocking.startUrgentBreak(a.id));
+        QVERIFY(f.core->lastError());
+        QVERIFY(blocking.rules() == rulesBefore);
+        QVERIFY(blocking.state() == stateBefore);
 
         // Nothing is granted later either, and the day's break is still there to take.
-        store.blocking().refreshBlockingState();
-        QCOMPARE(store.blocking().state().urgentBreak->ruleId, b.id);
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("a.example")});
-        QVERIFY(store.core().lastError());
+        blocking.refreshBlockingState();
+        QCOMPARE(blocking.state().urgentBreak->ruleId, b.id);
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("a.example")});
+        QVERIFY(f.core->lastError());
         QVERIFY(unblockFile(f.file(BlockingStore::rulesFile)));
-        QVERIFY(store.blocking().startUrgentBreak(a.id));
-        QVERIFY(!store.core().lastError());
-        QCOMPARE(store.blocking().state().urgentBreak->ruleId, a.id);
+        QVERIFY(blocking.startUrgentBreak(a.id));
+        QVERIFY(!f.core->lastError());
+        QCOMPARE(blocking.state().urgentBreak->ruleId, a.id);
     }
 
     // A rule change the disk refuses is undone: what blocks is what a restart would load, and the
@@ -1262,19 +1261,19 @@ private slots:
         SharedState s = stateOf();
         s.doomScroll = DoomScrollRuntimeState{t0 - 60, 0, t0 + 240};
         putState(f, s);
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         QVERIFY(blockFile(f.file(BlockingStore::doomScrollFile)));
 
         const DoomScrollConfig config = doomConfig({site(QStringLiteral("reddit.com"))});
-        QVERIFY(!store.blocking().updateDoomScrollConfig(config));
-        QVERIFY(!store.blocking().doomScrollConfig().isEnabled); // as on disk
-        QVERIFY(store.blocking().state().blockedNow.empty());
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
-        QVERIFY(store.core().lastError());
+        QVERIFY(!blocking.updateDoomScrollConfig(config));
+        QVERIFY(!blocking.doomScrollConfig().isEnabled); // as on disk
+        QVERIFY(blocking.state().blockedNow.empty());
+        QVERIFY(stateOnDisk(f) == blocking.state());
+        QVERIFY(f.core->lastError());
 
         QVERIFY(unblockFile(f.file(BlockingStore::doomScrollFile)));
-        store.blocking().updateDoomScrollConfig(doomConfig(config.domains, true, 20, 10));
-        QVERIFY(!store.core().lastError());
+        blocking.updateDoomScrollConfig(doomConfig(config.domains, true, 20, 10));
+        QVERIFY(!f.core->lastError());
     }
 
     // ------------------------------------------------------------ changes of the wall clock

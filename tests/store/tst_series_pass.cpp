@@ -52,17 +52,17 @@ private slots:
         QFETCH(QJsonValue, stored);
         QFETCH(QSet<QUuid>, expected);
         StoreFixture f;
-        StorageService& store = f.make();
+        SeriesPass& series = f.makeSeries();
         if (!stored.isUndefined())
             f.defaults.set(SeriesPass::deletedSeriesKey, stored);
-        QCOMPARE(store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey), expected);
-        QVERIFY(store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey).isEmpty());
+        QCOMPARE(series.recurringSeriesIDs(SeriesPass::deletedSeriesKey), expected);
+        QVERIFY(series.recurringSeriesIDs(SeriesPass::stoppedSeriesKey).isEmpty());
     }
 
     void storeRecurringSeriesWritesSortedUpperCaseTexts()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        SeriesPass& series = f.makeSeries();
         const QUuid a = QUuid::fromString(QStringLiteral("0a000000-0000-4000-8000-000000000000"));
         const QUuid b = QUuid::fromString(QStringLiteral("0b000000-0000-4000-8000-000000000000"));
         const QUuid c = QUuid::fromString(QStringLiteral("0c000000-0000-4000-8000-000000000000"));
@@ -71,20 +71,20 @@ private slots:
         // An empty argument leaves its entry alone, malformed as it is.
         f.defaults.setStringArray(SeriesPass::deletedSeriesKey, {QStringLiteral("junk")});
 
-        store.series().storeRecurringSeries({b, a}, {});
+        series.storeRecurringSeries({b, a}, {});
         QCOMPARE(f.defaults.stringArray(SeriesPass::stoppedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
         QCOMPARE(f.defaults.stringArray(SeriesPass::deletedSeriesKey),
                  std::optional<QStringList>(QStringList{QStringLiteral("junk")}));
 
-        store.series().storeRecurringSeries({a}, {c});
+        series.storeRecurringSeries({a}, {c});
         QCOMPARE(f.defaults.stringArray(SeriesPass::stoppedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
         QCOMPARE(f.defaults.stringArray(SeriesPass::deletedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(c)}));
         QCOMPARE(uuidText(a), QStringLiteral("0A000000-0000-4000-8000-000000000000"));
 
-        store.series().storeRecurringSeries({}, {});
+        series.storeRecurringSeries({}, {});
         QCOMPARE(f.defaults.stringArray(SeriesPass::deletedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(c)}));
         // Kept across restarts: they live in the preferences, not the data folder.
@@ -106,15 +106,14 @@ private slots:
         QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosJson({yesterday, gone})));
         f.defaults.setStringArray(SeriesPass::deletedSeriesKey, {uuidText(deletedSeries)});
 
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.core().setCloudSync(&sync);
+        TodoStore& todos = f.makeTodos();
+        FakeCloudSync& sync = f.attachSync();
         const TaskItem expected = occurrence(QStringLiteral("journal"), series, dec(7));
-        QCOMPARE(ids(store.todos().todos()), (QList<QUuid>{expected.id, yesterday.id}));
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{expected.id, yesterday.id}));
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{expected.id, yesterday.id}));
         QCOMPARE(sync.pushes, 0);
         QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
-        QVERIFY(!store.core().lastError());
+        QVERIFY(!f.core->lastError());
     }
 
     // A roll-over the disk refuses (at start-up or at midnight) makes nothing, says so, and gives
@@ -159,8 +158,7 @@ private slots:
     {
         StoreFixture f;
         StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.core().setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         TaskItem t = todo(QStringLiteral("stretch"), dec(7));
         t.repeatOption = RepeatOption::daily;
         t.reminderDate = dec(7, 9, 30);
@@ -188,8 +186,7 @@ private slots:
     {
         StoreFixture f;
         StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.core().setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         const QUuid series = QUuid::createUuid();
         QVERIFY(store.todos().replaceTodosFromSync(
             {occurrence(QStringLiteral("today's"), series, dec(7)), todo(QStringLiteral("one-off"), dec(7, 8))}));
@@ -265,21 +262,21 @@ private slots:
     void duplicateOccurrencesAreDropped()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.core().setCloudSync(&sync);
+        f.core->setCloudSync(&sync);
         const QUuid series = QUuid::createUuid();
         const TaskItem canonical = occurrence(QStringLiteral("walk"), series, dec(7));
         TaskItem copy = canonical;
         copy.id = QUuid::createUuid();
         copy.reminderDate = dec(7, 20);
-        QVERIFY(store.todos().replaceTodosFromSync({copy, canonical}));
-        store.core().waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({copy, canonical}));
+        f.core->waitForWrites();
         QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
 
-        QVERIFY(store.todos().rollOverRecurringTodos(f.clock.now()));
-        QCOMPARE(ids(store.todos().todos()), QList<QUuid>{canonical.id});
+        QVERIFY(todos.rollOverRecurringTodos(f.clock.now()));
+        QCOMPARE(ids(todos.todos()), QList<QUuid>{canonical.id});
         QVERIFY(!f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
         QCOMPARE(sync.idSet(pendingTaskDeletesKey), QSet<QUuid>{copy.id});
     }

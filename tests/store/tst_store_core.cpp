@@ -312,8 +312,7 @@ private slots:
         QVERIFY(store.core().lastError());
         QVERIFY(store.core().lastError()->contains(QLatin1String("to-dos")));
 
-        FakeCloudSync sync(f.defaults);
-        store.core().setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         // No change can be kept while the file may not be replaced: each is refused and undone.
         QVERIFY(!store.todos().addTodo(todo(QStringLiteral("refused"), f.clock.now())));
         QVERIFY(!store.todos().toggleTodo(store.todos().todos().back().id));
@@ -355,8 +354,7 @@ private slots:
         QFETCH(bool, refusingDisk);
         StoreFixture f;
         StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.core().setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         const QString notesPath = f.file(QStringLiteral("notes.json"));
         QVERIFY(writeBytes(notesPath, "[]\n"));
 
@@ -415,8 +413,7 @@ private slots:
         for (const QString& name : QDir(disk.path).entryList(QDir::Files) + QDir(f.dataPath()).entryList(QDir::Files))
             before.insert(name, readBytes(QFileInfo::exists(f.file(name)) ? f.file(name) : preferences.path()));
         QCOMPARE(before.size(), 6);
-        FakeCloudSync sync(f.defaults);
-        store.core().setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         QVERIFY(disk.fill());
 
         kept.body = QStringLiteral("edited");

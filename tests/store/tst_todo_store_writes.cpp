@@ -57,29 +57,29 @@ private slots:
                 proceed.acquire();
             }
         };
-        StorageService& store = f.make();
-        QSignalSpy failed(&store.core(), &StoreCore::backgroundWriteFailed);
+        TodoStore& todos = f.makeTodos();
+        QSignalSpy failed(f.core.get(), &StoreCore::backgroundWriteFailed);
         if (syncWriteRefused)
             f.failing = QStringList{TodoStore::fileName};
-        QVERIFY(store.todos().replaceTodosFromSync({todo(QStringLiteral("from elsewhere"), f.clock.now())}));
+        QVERIFY(todos.replaceTodosFromSync({todo(QStringLiteral("from elsewhere"), f.clock.now())}));
         QVERIFY(entered.tryAcquire(1, 30000));
         holding = false;
         proceed.release();
         if (syncWriteRefused) {
             // The disk takes writes again only once the writing thread is past the refusing device.
-            store.core().waitForWrites();
+            f.core->waitForWrites();
             f.failing.clear();
             QCOMPARE(failed.size(), 1);
         }
-        QVERIFY(store.todos().addTodo(todo(QStringLiteral("typed here"), f.clock.now())));
+        QVERIFY(todos.addTodo(todo(QStringLiteral("typed here"), f.clock.now())));
 
         QStringList onDisk;
         for (const TaskItem& t : todosInFile(f.file(TodoStore::fileName)))
             onDisk.append(t.title);
         onDisk.sort();
         QCOMPARE(onDisk, (QStringList{QStringLiteral("from elsewhere"), QStringLiteral("typed here")}));
-        QCOMPARE(store.todos().todos().size(), size_t(2));
-        QVERIFY(!store.core().lastError());
+        QCOMPARE(todos.todos().size(), size_t(2));
+        QVERIFY(!f.core->lastError());
     }
 
     // Each step takes a list in the way a sync run does, or saves one the way a person does; the
@@ -158,36 +158,35 @@ private slots:
     {
         QFETCH(QString, localChange);
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         const Date at = f.clock.now();
-        QVERIFY(store.todos().replaceTodosFromSync({numbered(0, at), numbered(1, at)}));
-        store.core().waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({numbered(0, at), numbered(1, at)}));
+        f.core->waitForWrites();
 
-        std::vector<TaskItem> merged = store.todos().todos();
+        std::vector<TaskItem> merged = todos.todos();
         merged[1].title = QStringLiteral("changed elsewhere");
-        TodoStore::SyncedTodos synced =
-            TodoStore::SyncedTodos::between(store.todos().todos(), store.todos().revision(), merged);
-        const std::vector<TaskItem> held = store.todos().todos();
-        const quint64 revision = store.todos().revision();
+        TodoStore::SyncedTodos synced = TodoStore::SyncedTodos::between(todos.todos(), todos.revision(), merged);
+        const std::vector<TaskItem> held = todos.todos();
+        const quint64 revision = todos.revision();
 
         if (localChange == QLatin1String("add")) {
-            QVERIFY(store.todos().addTodo(todo(QStringLiteral("typed here"), at)));
+            QVERIFY(todos.addTodo(todo(QStringLiteral("typed here"), at)));
         } else if (localChange == QLatin1String("toggle")) {
-            QVERIFY(store.todos().toggleTodo(store.todos().todos()[1].id));
+            QVERIFY(todos.toggleTodo(todos.todos()[1].id));
         } else if (localChange == QLatin1String("edit")) {
-            TaskItem t = store.todos().todos()[1];
+            TaskItem t = todos.todos()[1];
             t.title = QStringLiteral("edited here");
-            QVERIFY(store.todos().upsertTodo(t));
+            QVERIFY(todos.upsertTodo(t));
         } else if (localChange == QLatin1String("delete")) {
-            QVERIFY(store.todos().deleteTodo(store.todos().todos()[0]));
+            QVERIFY(todos.deleteTodo(todos.todos()[0]));
         } else {
             f.failing = QStringList{TodoStore::fileName};
-            QVERIFY(store.todos().toggleTodo(store.todos().todos()[1].id));
-            store.core().waitForWrites(); // refused there, taken back here
+            QVERIFY(todos.toggleTodo(todos.todos()[1].id));
+            f.core->waitForWrites(); // refused there, taken back here
             f.failing.clear();
-            store.core().setLastError(std::nullopt);
+            f.core->setLastError(std::nullopt);
         }
-        const std::vector<TaskItem> local = store.todos().todos();
+        const std::vector<TaskItem> local = todos.todos();
         // The store tells which to-do the change touched, so that a sync sends just that one.
         QSet<QUuid> touched;
         for (const auto* list : {&held, &local})
@@ -195,23 +194,22 @@ private slots:
                 if (std::find(held.begin(), held.end(), t) == held.end() ||
                     std::find(local.begin(), local.end(), t) == local.end())
                     touched.insert(t.id);
-        const std::optional<QSet<QUuid>> told = store.todos().changedSince(revision);
+        const std::optional<QSet<QUuid>> told = todos.changedSince(revision);
         QVERIFY(told && told->contains(touched) && told->size() == 1);
-        const FileWrite refused = store.todos().takeTodosFromSync(synced);
+        const FileWrite refused = todos.takeTodosFromSync(synced);
         QVERIFY(!refused);
         QVERIFY(!refused.error.isEmpty());
-        QVERIFY(store.todos().todos() == local);
-        store.core().waitForWrites();
+        QVERIFY(todos.todos() == local);
+        f.core->waitForWrites();
         QVERIFY(todosInFile(f.file(TodoStore::fileName)) == local);
-        QVERIFY(!store.core().lastError());
+        QVERIFY(!f.core->lastError());
 
         // Made again from what the store holds now, it goes in.
-        TodoStore::SyncedTodos again =
-            TodoStore::SyncedTodos::between(store.todos().todos(), store.todos().revision(), merged);
-        QVERIFY(store.todos().takeTodosFromSync(again));
-        QVERIFY(!store.todos().changedSince(revision)); // a list taken in whole is read whole
-        QVERIFY(again.list == local);                   // the list the store held, handed back
-        store.core().waitForWrites();
+        TodoStore::SyncedTodos again = TodoStore::SyncedTodos::between(todos.todos(), todos.revision(), merged);
+        QVERIFY(todos.takeTodosFromSync(again));
+        QVERIFY(!todos.changedSince(revision)); // a list taken in whole is read whole
+        QVERIFY(again.list == local);           // the list the store held, handed back
+        f.core->waitForWrites();
         QVERIFY(todosInFile(f.file(TodoStore::fileName)) == merged);
     }
 
@@ -239,30 +237,30 @@ private slots:
                 proceed.acquire();
             }
         };
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         const Date at = f.clock.now();
-        QVERIFY(store.todos().replaceTodosFromSync({numbered(0, at)}));
+        QVERIFY(todos.replaceTodosFromSync({numbered(0, at)}));
         QVERIFY(entered.tryAcquire(1, 30000));
         // Held on its way to the disk; further lists of the same file wait their turn.
         if (syncWriteRefused)
             f.failing = QStringList{TodoStore::fileName};
         for (int i = 1; i < syncWrites + 1; ++i) {
-            std::vector<TaskItem> next = store.todos().todos();
+            std::vector<TaskItem> next = todos.todos();
             next.push_back(numbered(i, at));
-            QVERIFY(store.todos().replaceTodosFromSync(next));
+            QVERIFY(todos.replaceTodosFromSync(next));
         }
         holding = false;
         proceed.release(8);
         if (syncWriteRefused) {
-            store.core().waitForWrites();
+            f.core->waitForWrites();
             f.failing.clear();
         }
-        QVERIFY(store.todos().toggleTodo(store.todos().todos().front().id));
-        store.core().waitForWrites();
-        QVERIFY(todosInFile(f.file(TodoStore::fileName)) == store.todos().todos());
-        QCOMPARE(store.todos().todos().size(), size_t(syncWrites + 1));
-        QVERIFY(store.todos().todos().front().isCompleted);
-        QVERIFY(!store.core().lastError());
+        QVERIFY(todos.toggleTodo(todos.todos().front().id));
+        f.core->waitForWrites();
+        QVERIFY(todosInFile(f.file(TodoStore::fileName)) == todos.todos());
+        QCOMPARE(todos.todos().size(), size_t(syncWrites + 1));
+        QVERIFY(todos.todos().front().isCompleted);
+        QVERIFY(!f.core->lastError());
     }
 
     // A save made on the writing thread is whole when the process dies at any moment of it: the
