@@ -48,7 +48,7 @@ std::unique_ptr<PageRig> rigWithRules(int count, bool distinct = false)
     // Written before the store loads: adding 20,000 rules one by one would write the file each time.
     return std::make_unique<PageRig>([&rules](StoreFixture& f) {
         QDir().mkpath(f.dataPath());
-        QFile file(f.file(StorageService::rulesFile));
+        QFile file(f.file(BlockingStore::rulesFile));
         if (file.open(QIODevice::WriteOnly))
             file.write(QJsonDocument(encodeList(rules, encodeBlockRule)).toJson(QJsonDocument::Compact));
     });
@@ -61,10 +61,10 @@ void rebuildAfterStoreChange(benchmark::State& state)
     page.resize(760, 900);
     page.show();
     QCoreApplication::processEvents();
-    const BlockRule first = rig->store.rules().front();
+    const BlockRule first = rig->store.blocking().rules().front();
     for (auto _ : state) {
         state.PauseTiming();
-        rig->store.recordUsage(first, 1);
+        rig->store.blocking().recordUsage(first, 1);
         state.ResumeTiming();
         page.refresh();
     }
@@ -97,8 +97,8 @@ void statuses(benchmark::State& state)
     auto rig = rigWithRules(int(state.range(0)));
     for (auto _ : state) {
         const Calendar calendar = rig->context.calendar();
-        RuleStatus::StatusBatch batch({rig->f.clock.now(), rig->store.state(), calendar});
-        for (const BlockRule& rule : rig->store.rules())
+        RuleStatus::StatusBatch batch({rig->f.clock.now(), rig->store.blocking().state(), calendar});
+        for (const BlockRule& rule : rig->store.blocking().rules())
             benchmark::DoNotOptimize(SiteRow::contentFor(rule, batch, false));
     }
 }

@@ -58,13 +58,13 @@ private slots:
             view.editor()->state().bodyChanged(QStringLiteral("changed %1").arg(++i));
             view.editor()->state().autosaveNow();
         }
-        QVERIFY(!m_store->lastError());
+        QVERIFY(!m_store->core().lastError());
     }
 
 private:
     void seed(int count)
     {
-        if (int(m_store->notes().size()) == count)
+        if (int(m_store->notes().notes().size()) == count)
             return;
         std::vector<Note> notes;
         for (int i = 0; i < count; ++i)
@@ -72,8 +72,8 @@ private:
                 Note{QUuid::createUuid(), QStringLiteral("Note number %1 about something").arg(i),
                      QStringLiteral("A first line of text for the preview of note %1\nand more.\n").arg(i).repeated(4),
                      m_f.clock.now() - i * 3600, m_f.clock.now() - i * 3600});
-        QVERIFY(m_store->replaceNotesFromSync(notes));
-        m_store->waitForWrites();
+        QVERIFY(m_store->notes().replaceNotesFromSync(notes));
+        m_store->core().waitForWrites();
     }
 
     StoreFixture m_f;

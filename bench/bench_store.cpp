@@ -143,7 +143,7 @@ void BM_StartupLoad(benchmark::State& state)
     Fixture& f = fixture();
     for (auto _ : state) {
         auto store = f.open();
-        benchmark::DoNotOptimize(store->todos().size());
+        benchmark::DoNotOptimize(store->todos().todos().size());
     }
 }
 BENCHMARK(BM_StartupLoad)->Unit(benchmark::kMillisecond);
@@ -168,9 +168,9 @@ void BM_FirstToggleAfterLoad(benchmark::State& state)
     for (auto _ : state) {
         state.PauseTiming();
         auto store = f.open();
-        const QUuid id = store->todos()[store->todos().size() / 2].id;
+        const QUuid id = store->todos().todos()[store->todos().todos().size() / 2].id;
         state.ResumeTiming();
-        store->toggleTodo(id);
+        store->todos().toggleTodo(id);
         state.PauseTiming();
         store.reset();
         state.ResumeTiming();
@@ -185,9 +185,9 @@ void BM_ToggleTodo(benchmark::State& state)
 {
     Fixture& f = fixture();
     auto store = f.open();
-    const QUuid id = store->todos()[store->todos().size() / 2].id;
+    const QUuid id = store->todos().todos()[store->todos().todos().size() / 2].id;
     for (auto _ : state)
-        store->toggleTodo(id);
+        store->todos().toggleTodo(id);
 }
 // The toggle returns once its write is handed over; the write itself (a whole file) runs beside
 // it, so thousands of them would keep the machine busy for minutes after the figure was clear.
@@ -260,7 +260,7 @@ void BM_TodayTodos(benchmark::State& state)
     Fixture& f = fixture();
     auto store = f.open();
     for (auto _ : state)
-        benchmark::DoNotOptimize(store->todayTodos().size());
+        benchmark::DoNotOptimize(store->todos().todayTodos().size());
 }
 BENCHMARK(BM_TodayTodos)->Unit(benchmark::kMicrosecond);
 
@@ -269,7 +269,7 @@ void BM_RefreshBlockingState(benchmark::State& state)
     Fixture& f = fixture();
     auto store = f.open();
     for (auto _ : state)
-        store->refreshBlockingState();
+        store->blocking().refreshBlockingState();
 }
 BENCHMARK(BM_RefreshBlockingState)->Unit(benchmark::kMicrosecond);
 
@@ -278,8 +278,8 @@ void BM_RuleEvaluation(benchmark::State& state)
 {
     Fixture& f = fixture();
     auto store = f.open();
-    const std::vector<BlockRule>& rules = store->rules();
-    const SharedState& s = store->state();
+    const std::vector<BlockRule>& rules = store->blocking().rules();
+    const SharedState& s = store->blocking().state();
     const Date now = startOfBench();
     for (auto _ : state) {
         const Calendar cal = calendar();
@@ -333,14 +333,14 @@ int residentAfterLoad(const QString& data)
     Defaults defaults{folder.filePath(QStringLiteral("defaults.json"))};
     NullNotifications notifications;
     StorageService store(FileStore{data}, environment(&clock, &defaults, &notifications));
-    store.toggleTodo(store.todos().front().id);
-    store.toggleTodo(store.todos().front().id);
+    store.todos().toggleTodo(store.todos().todos().front().id);
+    store.todos().toggleTodo(store.todos().todos().front().id);
     QFile status(QStringLiteral("/proc/self/status"));
     status.open(QIODevice::ReadOnly);
     for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmHWM:"))
             std::printf("%.1f\n", line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0);
-    return store.todos().size() == 10000 ? 0 : 1;
+    return store.todos().todos().size() == 10000 ? 0 : 1;
 }
 
 } // namespace

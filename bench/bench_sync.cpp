@@ -135,13 +135,13 @@ struct Device {
         for (int i = 0; i < 2000; ++i)
             notes.push_back(Note{QUuid::createUuid(), QStringLiteral("Note %1").arg(i), QString(400, u'n'),
                                  clock.now() - i, clock.now() - i});
-        store->replaceTodosFromSync(todos);
-        store->replaceNotesFromSync(notes);
-        store->waitForWrites();
+        store->todos().replaceTodosFromSync(todos);
+        store->notes().replaceNotesFromSync(notes);
+        store->core().waitForWrites();
         SyncEnvironment syncEnvironment{&records, &clock, [this] { return calendar; }};
         syncEnvironment.knownIds = &knownIds; // as the application keeps them
         sync = std::make_unique<SyncService>(store.get(), defaults, syncEnvironment);
-        store->setCloudSync(sync.get());
+        store->core().setCloudSync(sync.get());
     }
 };
 
@@ -181,9 +181,9 @@ bool measure(const char* backend, RecordStore& inner, int todoCount)
 
     // The anchor: the same records read by name from the same store, in the sync's batches.
     QStringList names;
-    for (const TaskItem& t : device.store->todos())
+    for (const TaskItem& t : device.store->todos().todos())
         names.append(uuidText(t.id));
-    for (const Note& n : device.store->notes())
+    for (const Note& n : device.store->notes().notes())
         names.append(uuidText(n.id));
     std::vector<double> bare;
     for (int i = 0; i < 15; ++i) {
@@ -238,9 +238,9 @@ bool measure(const char* backend, RecordStore& inner, int todoCount)
     bool seen = true;
     for (int round = 0; round < 5; ++round) {
         device.clock.advance(60);
-        TaskItem edited = device.store->todos()[1234 + round];
+        TaskItem edited = device.store->todos().todos()[1234 + round];
         edited.title += QStringLiteral(" (edited)");
-        device.store->upsertTodo(edited);
+        device.store->todos().upsertTodo(edited);
         device.records.resetCounts();
         const RunFigures local = runOnce(*device.sync);
         if (!local.ok || device.records.written != 1)
@@ -249,8 +249,8 @@ bool measure(const char* backend, RecordStore& inner, int todoCount)
         localRawStalls.push_back(local.longestRawStallMs);
 
         device.clock.advance(60);
-        const QString todoName = uuidText(device.store->todos()[4321 + round].id);
-        const QString noteName = uuidText(device.store->notes()[321 + round].id);
+        const QString todoName = uuidText(device.store->todos().todos()[4321 + round].id);
+        const QString noteName = uuidText(device.store->notes().notes()[321 + round].id);
         auto fetchedRecords = inner.fetch({todoName, noteName});
         fetchedRecords.waitForFinished();
         std::vector<CloudRecord> changed;
@@ -266,7 +266,7 @@ bool measure(const char* backend, RecordStore& inner, int todoCount)
         if (saved.result().error)
             return false;
         const RunFigures remote = runOnce(*device.sync);
-        seen = seen && remote.ok && device.store->todos()[4321 + round].title == title;
+        seen = seen && remote.ok && device.store->todos().todos()[4321 + round].title == title;
         remoteStalls.push_back(remote.longestStallMs);
         remoteRawStalls.push_back(remote.longestRawStallMs);
     }
@@ -326,9 +326,9 @@ bool measureLarge(RecordStore& inner, int todoCount)
     Device device(inner, todoCount);
     const RunFigures first = runOnce(*device.sync);
     device.clock.advance(60);
-    TaskItem edited = device.store->todos()[todoCount / 2];
+    TaskItem edited = device.store->todos().todos()[todoCount / 2];
     edited.title += QStringLiteral(" (edited)");
-    device.store->upsertTodo(edited);
+    device.store->todos().upsertTodo(edited);
     const RunFigures second = first.ok ? runOnce(*device.sync) : RunFigures{};
     std::printf("\nSQLite, %d to-dos and 2,000 notes: first run %s in %.0f ms, the run after an edit %s in %.0f ms\n",
                 todoCount, first.ok ? "completed" : "FAILED", first.ms, second.ok ? "completed" : "FAILED", second.ms);
@@ -342,7 +342,7 @@ bool measureLarge(RecordStore& inner, int todoCount)
     device.clock.advance(60);
     if (!runOnce(*device.sync).ok)
         return false;
-    device.store->waitForWrites();
+    device.store->core().waitForWrites();
     device.knownIds.waitForWrites();
     std::vector<double> quiet, oneChange;
     qint64 bookkeeping = 0;
@@ -362,8 +362,8 @@ bool measureLarge(RecordStore& inner, int todoCount)
         added.title = QStringLiteral("Added while measuring %1").arg(round);
         added.time = TaskItem::anytime;
         added.createdAt = device.clock.now();
-        device.store->addTodo(added);
-        device.store->waitForWrites();
+        device.store->todos().addTodo(added);
+        device.store->core().waitForWrites();
         device.knownIds.waitForWrites();
         known.mark();
         device.records.resetCounts();

@@ -85,15 +85,15 @@ void BM_TodayPageRebuild(benchmark::State& state)
     view.show();
     QCoreApplication::processEvents();
     // Each round is one store change: a to-do of today toggled, so it moves between sections.
-    const QUuid id = f.store->todayTodos()[5].id;
+    const QUuid id = f.store->todos().todayTodos()[5].id;
     for (auto _ : state) {
         state.PauseTiming();
-        f.store->toggleTodo(id); // the store's own file write is not the page's time
+        f.store->todos().toggleTodo(id); // the store's own file write is not the page's time
         state.ResumeTiming();
         view.refresh();
         QCoreApplication::processEvents(); // layout and painting of what changed
     }
-    state.counters["today"] = double(f.store->todayTodos().size());
+    state.counters["today"] = double(f.store->todos().todayTodos().size());
 }
 BENCHMARK(BM_TodayPageRebuild)->Unit(benchmark::kMillisecond);
 
@@ -102,7 +102,7 @@ BENCHMARK(BM_TodayPageRebuild)->Unit(benchmark::kMillisecond);
 // (valgrind --tool=callgrind --collect-atstart=no --toggle-collect='*addWithPageOpen*').
 [[gnu::noinline]] void addWithPageOpen(StorageService& store, const TaskItem& todo)
 {
-    store.addTodo(todo);
+    store.todos().addTodo(todo);
     QCoreApplication::processEvents();
 }
 
@@ -127,10 +127,10 @@ void BM_AddTodoWithPageOpen(benchmark::State& state)
         t.createdAt = t.updatedAt = f.clock.now();
         addWithPageOpen(*f.store, t);
         state.PauseTiming();
-        f.store->waitForWrites();
+        f.store->core().waitForWrites();
         state.ResumeTiming();
     }
-    state.counters["today"] = double(f.store->todayTodos().size());
+    state.counters["today"] = double(f.store->todos().todayTodos().size());
 }
 // A set number of adds: each run loads its to-dos afresh.
 BENCHMARK(BM_AddTodoWithPageOpen)->Arg(10000)->Arg(50000)->Arg(100000)->Iterations(30)->Unit(benchmark::kMillisecond);
@@ -140,8 +140,8 @@ void BM_TodayListsFromStore(benchmark::State& state)
 {
     Fixture& f = fixture();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(f.store->todayTodos());
-        benchmark::DoNotOptimize(f.store->earlierTodos());
+        benchmark::DoNotOptimize(f.store->todos().todayTodos());
+        benchmark::DoNotOptimize(f.store->todos().earlierTodos());
     }
 }
 BENCHMARK(BM_TodayListsFromStore)->Unit(benchmark::kMillisecond);
@@ -153,7 +153,7 @@ TaskEditorSheet::Inputs inputsFor(Fixture& f, const TaskItem& todo)
     inputs.selectedDate = f.clock.now();
     inputs.clock = &f.clock;
     inputs.calendar = f.context.calendar;
-    inputs.reminders = &f.store->reminders();
+    inputs.reminders = &f.store->core().reminders();
     inputs.onSave = [](const TaskItem&) { return std::optional<QString>(); };
     inputs.onDelete = [](const TaskItem&) {};
     return inputs;
@@ -162,7 +162,7 @@ TaskEditorSheet::Inputs inputsFor(Fixture& f, const TaskItem& todo)
 void BM_OpenEditor(benchmark::State& state)
 {
     Fixture& f = fixture();
-    const TaskItem todo = f.store->todos()[3]; // three steps and a time
+    const TaskItem todo = f.store->todos().todos()[3]; // three steps and a time
     for (auto _ : state) {
         TaskEditorSheet sheet(inputsFor(f, todo));
         sheet.show();
@@ -175,7 +175,7 @@ BENCHMARK(BM_OpenEditor)->Unit(benchmark::kMillisecond);
 void BM_TypeInTitle(benchmark::State& state)
 {
     Fixture& f = fixture();
-    TaskEditorSheet sheet(inputsFor(f, f.store->todos()[3]));
+    TaskEditorSheet sheet(inputsFor(f, f.store->todos().todos()[3]));
     sheet.show();
     QCoreApplication::processEvents();
     auto* title = sheet.findChild<QLineEdit*>(QStringLiteral("titleField"));

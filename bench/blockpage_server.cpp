@@ -54,7 +54,7 @@ int main(int argc, char* argv[])
     const Date now = SystemClock::instance().now();
     const QString data = folder.filePath(QStringLiteral("data"));
     QDir().mkpath(data);
-    writeLargeTodoList(QDir(data).filePath(StorageService::todosFile), now);
+    writeLargeTodoList(QDir(data).filePath(TodoStore::fileName), now);
     Defaults defaults(folder.filePath(QStringLiteral("defaults.json")));
     NullNotifications notifications;
     StorageEnvironment env;
@@ -63,8 +63,8 @@ int main(int argc, char* argv[])
     env.defaults = &defaults;
     env.notifications = &notifications;
     StorageService store(FileStore{data}, env);
-    if (!store.fatalError().isEmpty()) {
-        QTextStream(stderr) << store.fatalError() << "\n";
+    if (!store.core().fatalError().isEmpty()) {
+        QTextStream(stderr) << store.core().fatalError() << "\n";
         return 1;
     }
 
@@ -74,13 +74,13 @@ int main(int argc, char* argv[])
     rule.displayName = QStringLiteral("News");
     rule.allowOneBreak = true;
     rule.createdAt = rule.updatedAt = now - 86400;
-    store.addRule(rule);
-    store.refreshBlockingState();
-    if (store.state().blockedNow.empty()) {
+    store.blocking().addRule(rule);
+    store.blocking().refreshBlockingState();
+    if (store.blocking().state().blockedNow.empty()) {
         QTextStream(stderr) << "the rule is not blocked\n";
         return 1;
     }
-    if (store.openTodos().empty()) {
+    if (store.todos().openTodos().empty()) {
         QTextStream(stderr) << "no open to-do today\n";
         return 1;
     }
@@ -99,7 +99,7 @@ int main(int argc, char* argv[])
         QTextStream(stderr) << "the block page is not served: " << answer.left(40) << "\n";
         return 1;
     }
-    out << "port " << *server.port() << "\nrule " << id << "\ntodos " << store.todos().size() << "\nblocked-bytes "
-        << answer.size() - answer.indexOf("\r\n\r\n") - 4 << Qt::endl;
+    out << "port " << *server.port() << "\nrule " << id << "\ntodos " << store.todos().todos().size()
+        << "\nblocked-bytes " << answer.size() - answer.indexOf("\r\n\r\n") - 4 << Qt::endl;
     return app.exec();
 }

@@ -52,9 +52,9 @@ void pages()
     rig.add(rule(QStringLiteral("x.com"), window(14, 0, 15, 30)));
     const BlockRule tiktok = rig.add(rule(QStringLiteral("tiktok.com"), allDay(), {1, 7}, std::nullopt, true));
     rig.add(rule(QStringLiteral("netflix.com"), window(20, 0, 23, 0), {5}));
-    rig.store.recordUsage(reddit, 754);
-    rig.store.recordUsage(instagram, 15 * 60);
-    rig.store.startUrgentBreak(youtube.id);
+    rig.store.blocking().recordUsage(reddit, 754);
+    rig.store.blocking().recordUsage(instagram, 15 * 60);
+    rig.store.blocking().startUrgentBreak(youtube.id);
     Q_UNUSED(tiktok);
     DoomScrollConfig doom{true,
                           {{QUuid::createUuid(), QStringLiteral("reddit.com")},
@@ -62,8 +62,8 @@ void pages()
                            {QUuid::createUuid(), QStringLiteral("x.com")}},
                           20,
                           10};
-    rig.store.updateDoomScrollConfig(doom);
-    rig.store.recordDoomScrollUsage(7 * 60);
+    rig.store.blocking().updateDoomScrollConfig(doom);
+    rig.store.blocking().recordDoomScrollUsage(7 * 60);
     rig.workspace.installed = {browser("chrome").id, browser("brave").id};
     rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::connected), browser("chrome"));
     rig.engine->setAccess(BrowserAccessState::of(BrowserAccessState::Kind::notConnected), browser("brave"));
@@ -74,11 +74,11 @@ void pages()
     page->refresh();
     Screenshots::save(page, QStringLiteral("block_page_rules"), QSize(760, 1320));
 
-    rig.store.recordDoomScrollUsage(20 * 60);
+    rig.store.blocking().recordDoomScrollUsage(20 * 60);
     page->refresh();
     Screenshots::save(page->doomScrollCard(), QStringLiteral("block_doom_card_on_break"), QSize(640, 190));
     doom.isEnabled = false;
-    rig.store.updateDoomScrollConfig(doom);
+    rig.store.blocking().updateDoomScrollConfig(doom);
     Screenshots::save(page->doomScrollCard(), QStringLiteral("block_doom_card_off"), QSize(640, 190));
     DoomScrollCard setUpCard(empty.context);
     Screenshots::save(&setUpCard, QStringLiteral("block_doom_card_set_up"), QSize(640, 200));
@@ -87,11 +87,11 @@ void pages()
     PageRig paused([](StoreFixture& f) {
         SharedState s = SharedState::fresh(f.clock.now(), f.calendar);
         s.blockingPausedUntil = f.clock.now() + 1800;
-        QFile file(f.file(StorageService::stateFile));
+        QFile file(f.file(BlockingStore::stateFile));
         if (file.open(QIODevice::WriteOnly))
             file.write(stateFileText(s));
     });
-    for (const BlockRule& r : rig.store.rules())
+    for (const BlockRule& r : rig.store.blocking().rules())
         paused.add(r);
     BlockRulesView pausedPage(paused.context);
     Screenshots::save(&pausedPage, QStringLiteral("block_page_paused"), QSize(760, 1000));

@@ -28,8 +28,8 @@ struct Sample {
     {
         const Note note{QUuid::createUuid(), title, body, 0, 0};
         f.clock.set(TestEnvironment::at(2026, 12, 7, 9) - daysAgo * 86400);
-        store.upsertNote(note);
-        return store.notes().front();
+        store.notes().upsertNote(note);
+        return store.notes().notes().front();
     }
     void fill()
     {

@@ -67,7 +67,7 @@ int main(int argc, char** argv)
             BrowserAccessState::of(Kind::problem, QStringLiteral("The browser did not answer in time.")),
             *SupportedBrowser::withId(QStringLiteral("chrome")));
         rig.sync->syncNow();
-        rig.store.setLastError(QStringLiteral("Couldn't save your notes: the disk is full."));
+        rig.store.core().setLastError(QStringLiteral("Couldn't save your notes: the disk is full."));
         QCoreApplication::processEvents();
         savePage(rig, QStringLiteral("settings_problem_syncing_login_off"));
     }

@@ -67,7 +67,7 @@ void shootEditor(Page& page, const std::optional<TaskItem>& todo, const QString&
     inputs.selectedDate = page.fixture.clock.now();
     inputs.clock = &page.fixture.clock;
     inputs.calendar = page.context.calendar;
-    inputs.reminders = &page.store().reminders();
+    inputs.reminders = &page.store().core().reminders();
     inputs.onSave = [](const TaskItem&) { return std::optional<QString>(); };
     if (todo)
         inputs.onDelete = [](const TaskItem&) {};
@@ -97,24 +97,26 @@ int main(int argc, char** argv)
         report.subtasks = {step(QStringLiteral("Collect the numbers"), true),
                            step(QStringLiteral("Draft the summary"), true), step(QStringLiteral("Charts"), false),
                            step(QStringLiteral("Send to Priya"), false)};
-        busy.store().addTodo(report);
-        busy.store().addTodo(
+        busy.store().todos().addTodo(report);
+        busy.store().todos().addTodo(
             todo(QStringLiteral("Call the dentist"), today, TaskItem::Priority::medium, QStringLiteral("11:30 AM")));
-        busy.store().addTodo(todo(QStringLiteral("Review the pull request from Sam"), today, TaskItem::Priority::low));
+        busy.store().todos().addTodo(
+            todo(QStringLiteral("Review the pull request from Sam"), today, TaskItem::Priority::low));
         TaskItem plants = todo(QStringLiteral("Water the plants"), today, TaskItem::Priority::medium);
         plants.repeatOption = RepeatOption::daily;
-        busy.store().addTodo(plants);
+        busy.store().todos().addTodo(plants);
         TaskItem run = todo(QStringLiteral("Morning run"), today, TaskItem::Priority::medium);
         run.isCompleted = true;
-        busy.store().addTodo(run);
-        busy.store().addTodo(
+        busy.store().todos().addTodo(run);
+        busy.store().todos().addTodo(
             todo(QStringLiteral("Renew the library books"), ny(2026, 12, 3), TaskItem::Priority::medium));
-        busy.store().addTodo(todo(QStringLiteral("Reply to the landlord"), ny(2026, 12, 5), TaskItem::Priority::high));
+        busy.store().todos().addTodo(
+            todo(QStringLiteral("Reply to the landlord"), ny(2026, 12, 5), TaskItem::Priority::high));
         shootPage(busy, QStringLiteral("todos-today-busy"));
         shootPage(busy, QStringLiteral("todos-today-busy-earlier-open"), 0, true);
 
         TodosView view(busy.context);
-        view.requestDelete(busy.store().todos().back());
+        view.requestDelete(busy.store().todos().todos().back());
         Screenshots::save(view.deleteQuestion(), QStringLiteral("todos-delete-plain"));
         view.deleteQuestion()->choose(QStringLiteral("Cancel"));
         view.requestDelete(plants);
@@ -125,18 +127,18 @@ int main(int argc, char** argv)
         for (const char* title : {"Morning run", "Answer the emails", "Book the train"}) {
             TaskItem t = todo(QString::fromUtf8(title), today, TaskItem::Priority::medium);
             t.isCompleted = true;
-            done.store().addTodo(t);
+            done.store().todos().addTodo(t);
         }
         shootPage(done, QStringLiteral("todos-today-all-done"));
     }
     {
         Page other;
         const Date wednesday = ny(2026, 12, 9);
-        other.store().addTodo(
+        other.store().todos().addTodo(
             todo(QStringLiteral("Dinner with Ana"), wednesday, TaskItem::Priority::high, QStringLiteral("7:30 PM")));
         TaskItem paid = todo(QStringLiteral("Pay the electricity bill"), wednesday, TaskItem::Priority::medium);
         paid.isCompleted = true;
-        other.store().addTodo(paid);
+        other.store().todos().addTodo(paid);
         shootPage(other, QStringLiteral("todos-another-day"), 2);
         shootPage(other, QStringLiteral("todos-another-day-empty"), 3);
     }

@@ -182,8 +182,8 @@ int Application::run(int argc, char* argv[])
 
     Launch launch{arguments, preread, single, dataFolder, knownIdsPath, displayOpening};
     Foundation foundation(launch);
-    if (!foundation.storage.fatalError().isEmpty()) {
-        QTextStream(stderr) << "Quillharbour cannot keep your data: " << foundation.storage.fatalError() << "\n";
+    if (!foundation.storage.core().fatalError().isEmpty()) {
+        QTextStream(stderr) << "Quillharbour cannot keep your data: " << foundation.storage.core().fatalError() << "\n";
         return 1;
     }
     Application application(foundation, launch);
@@ -202,13 +202,13 @@ Application::Foundation::Foundation(Launch& launch)
       // still being read meanwhile.
       desktop(launch.display.get()), browsers(desktop), storage(std::nullopt, storageEnvironment(launch))
 {
-    if (!storage.fatalError().isEmpty())
+    if (!storage.core().fatalError().isEmpty())
         return;
     // Until the interface shows them, problems with the data files go to standard error.
-    QObject::connect(&storage, &StorageService::problemReported, [](const QString& path, const QString& message) {
+    QObject::connect(&storage.core(), &StoreCore::problemReported, [](const QString& path, const QString& message) {
         QTextStream(stderr) << "Quillharbour: " << path << ": " << message << Qt::endl;
     });
-    notifications.setPendingFile(storage.fileStore().filePath(QStringLiteral("pending-notifications.json")));
+    notifications.setPendingFile(storage.core().fileStore().filePath(QStringLiteral("pending-notifications.json")));
 }
 
 QString Application::Foundation::pendingNotificationsFile(const QString& folder)
@@ -295,7 +295,7 @@ AppContext Application::shellContext()
                      &BrowserAutomationService::browsersChanged);
     QObject::connect(&m_foundation.desktop.discovery, &BrowserDiscovery::changed, &engine,
                      [&browsers] { browsers.linkRunningBrowsers(); });
-    m_foundation.storage.setCloudSync(&m_cloudSync);
+    m_foundation.storage.core().setCloudSync(&m_cloudSync);
 
     AppContext context;
     context.storage = &m_foundation.storage;
@@ -361,7 +361,7 @@ void Application::startAfterFirstFrame()
     m_cloudSync.start();
     if (m_blockPageServer.port())
         QTextStream(stdout) << "Quillharbour is running; block page on http://127.0.0.1:" << *m_blockPageServer.port()
-                            << "/ . Data: " << m_foundation.storage.fileStore().folderPath() << Qt::endl;
+                            << "/ . Data: " << m_foundation.storage.core().fileStore().folderPath() << Qt::endl;
     else
         QTextStream(stderr) << m_blockPageServer.lastError().value_or(QString()) << Qt::endl;
 }

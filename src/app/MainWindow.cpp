@@ -335,7 +335,7 @@ void MainWindow::checkOnboarding()
         return;
     if (m_context.defaults->boolean(onboardingCompletedKey).value_or(false))
         return;
-    if (!m_context.storage->rules().empty() || !m_context.storage->todos().empty()) {
+    if (!m_context.storage->blocking().rules().empty() || !m_context.storage->todos().todos().empty()) {
         m_context.defaults->set(onboardingCompletedKey, true);
         return;
     }
@@ -369,7 +369,7 @@ void MainWindow::checkUrgentBreak()
     if (m_urgentSheet || !isVisible())
         return;
     const auto clear = [router = m_context.router] { router->setUrgentBreakRuleID(std::nullopt); };
-    const auto& rules = m_context.storage->rules();
+    const auto& rules = m_context.storage->blocking().rules();
     const auto rule = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) { return r.id == *id; });
     QDialog* sheet = nullptr;
     if (rule == rules.end())

@@ -52,9 +52,11 @@ Popover::Popover(AppContext& context, std::function<void(Destination)> openMainW
     m_layout->setContentsMargins(0, 0, 0, 0);
 
     StorageService* storage = m_context.storage;
-    for (auto signal : {&StorageService::todosChanged, &StorageService::rulesChanged, &StorageService::stateChanged,
-                        &StorageService::doomScrollConfigChanged, &StorageService::focusTodoIDChanged})
-        connect(storage, signal, this, &Popover::scheduleRefresh);
+    for (auto signal : {&TodoStore::todosChanged, &TodoStore::focusTodoIDChanged})
+        connect(&storage->todos(), signal, this, &Popover::scheduleRefresh);
+    for (auto signal :
+         {&BlockingStore::rulesChanged, &BlockingStore::stateChanged, &BlockingStore::doomScrollConfigChanged})
+        connect(&storage->blocking(), signal, this, &Popover::scheduleRefresh);
     if (m_context.browsers)
         connect(m_context.browsers, &BrowserAutomationService::accessChanged, this, &Popover::scheduleRefresh);
     refresh();
@@ -121,7 +123,7 @@ QWidget* Popover::header()
     date->setObjectName(QStringLiteral("date"));
     layout->addWidget(date);
     layout->addStretch(1);
-    if (m_context.storage->focusTodo() && !m_adding) {
+    if (m_context.storage->todos().focusTodo() && !m_adding) {
         auto* add = new FocusButton(QStringLiteral("Add"), FocusPillButtonStyle{false, 12.5});
         add->setSymbol(Symbol::plus);
         add->setObjectName(QStringLiteral("addChip"));
@@ -161,7 +163,7 @@ QWidget* Popover::banner()
         symbol = Symbol::pause;
         message = pausedBlockingText(*m_context.storage, m_context.calendar());
         button = QStringLiteral("Resume now");
-        action = [this] { m_context.storage->resumeBlocking(); };
+        action = [this] { m_context.storage->blocking().resumeBlocking(); };
         break;
     }
     auto* panel = new RoundedPanel(FocusColor::withOpacity(FocusColor::white(), 0.72), FocusColor::hairline(), 12);
@@ -220,12 +222,12 @@ QWidget* Popover::priorityArea()
         layout->addLayout(hintRow);
         return card;
     }
-    if (const auto focus = storage.focusTodo()) {
-        auto* card = new FocusHeroCard(*focus, true, storage.openTodos().size() > 1);
+    if (const auto focus = storage.todos().focusTodo()) {
+        auto* card = new FocusHeroCard(*focus, true, storage.todos().openTodos().size() > 1);
         card->setObjectName(QStringLiteral("heroCard"));
         const QUuid id = focus->id;
-        connect(card, &FocusHeroCard::doneClicked, this, [this, id] { m_context.storage->toggleTodo(id); });
-        connect(card, &FocusHeroCard::skipClicked, this, [this] { m_context.storage->advanceFocus(); });
+        connect(card, &FocusHeroCard::doneClicked, this, [this, id] { m_context.storage->todos().toggleTodo(id); });
+        connect(card, &FocusHeroCard::skipClicked, this, [this] { m_context.storage->todos().advanceFocus(); });
         connect(card, &FocusHeroCard::openClicked, this, [this] { m_open(Destination::todos); });
         if (m_fadedFocus != id) {
             m_fadedFocus = id;
@@ -233,7 +235,7 @@ QWidget* Popover::priorityArea()
         }
         return card;
     }
-    auto* card = new FocusEmptyCard(!storage.todayTodos().empty(), true);
+    auto* card = new FocusEmptyCard(!storage.todos().todayTodos().empty(), true);
     card->setObjectName(QStringLiteral("emptyCard"));
     connect(card, &FocusEmptyCard::addClicked, this, &Popover::beginAdding);
     return card;
@@ -256,14 +258,14 @@ QWidget* Popover::following()
             auto* row = new QuietTodoRow(following[i], 13, 38);
             row->setObjectName(QStringLiteral("followingRow"));
             const QUuid id = following[i].id;
-            connect(row, &QuietTodoRow::toggleClicked, this, [this, id] { m_context.storage->toggleTodo(id); });
+            connect(row, &QuietTodoRow::toggleClicked, this, [this, id] { m_context.storage->todos().toggleTodo(id); });
             connect(row, &QuietTodoRow::openClicked, this, [this] { m_open(Destination::todos); });
             layout->addWidget(row);
         }
     }
     if (summary) {
         const QColor color =
-            m_context.storage->earlierTodos().empty() ? FocusColor::textSecondary() : FocusColor::alert();
+            m_context.storage->todos().earlierTodos().empty() ? FocusColor::textSecondary() : FocusColor::alert();
         // Quiet text that opens Today, not an underlined link in running text.
         auto* button = new FocusButton(*summary, FocusPlainButtonStyle{11.5, color});
         button->setObjectName(QStringLiteral("summary"));
@@ -335,7 +337,7 @@ void Popover::addTodo()
     const auto todo = PopoverContent::quickTodo(text, m_context.clock->now(), m_context.calendar());
     if (!todo)
         return; // blank: the card stays open with its text
-    if (!m_context.storage->addTodo(*todo))
+    if (!m_context.storage->todos().addTodo(*todo))
         return; // not kept (the disk refused it): the text stays for another try
     m_newTitle.clear();
     if (m_field)

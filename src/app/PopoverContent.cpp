@@ -12,10 +12,10 @@ namespace PopoverContent {
 std::vector<TaskItem> followingTodos(const StorageService& storage)
 {
     std::vector<TaskItem> following;
-    const auto focus = storage.focusTodo();
+    const auto focus = storage.todos().focusTodo();
     if (!focus)
         return following;
-    for (const TaskItem& todo : storage.openTodos())
+    for (const TaskItem& todo : storage.todos().openTodos())
         if (todo.id != focus->id)
             following.push_back(todo);
     return following;
@@ -26,12 +26,12 @@ std::optional<QString> summaryLine(const StorageService& storage, int moreCount)
     QStringList parts;
     if (moreCount >= 1)
         parts.append(QStringLiteral("+ %1 more").arg(moreCount));
-    const auto earlier = storage.earlierTodos();
+    const auto earlier = storage.todos().earlierTodos();
     if (!earlier.empty())
         parts.append(QStringLiteral("%1 from earlier").arg(earlier.size()));
-    const auto today = storage.todayTodos();
+    const auto today = storage.todos().todayTodos();
     const auto done = std::count_if(today.begin(), today.end(), [](const TaskItem& t) { return t.isCompleted; });
-    if (done >= 1 && storage.focusTodo())
+    if (done >= 1 && storage.todos().focusTodo())
         parts.append(QStringLiteral("%1 done").arg(done));
     if (parts.isEmpty())
         return std::nullopt;

@@ -59,8 +59,8 @@ Shell::Shell(AppContext& context, const WindowScreens& screens, NotificationCent
     // way to the disk.
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
         if (m_context.storage) {
-            m_context.storage->saveState();
-            m_context.storage->waitForWrites();
+            m_context.storage->blocking().saveState();
+            m_context.storage->core().waitForWrites();
         }
     });
     // The window manager ending the session counts as the system quitting.
@@ -154,7 +154,8 @@ void Shell::tellStillRunning()
     if (!m_notifications || !m_context.storage)
         return;
     const StorageService& storage = *m_context.storage;
-    m_notifications->add(stillRunningNotice(!storage.rules().empty() || storage.doomScrollConfig().isEnabled));
+    m_notifications->add(
+        stillRunningNotice(!storage.blocking().rules().empty() || storage.blocking().doomScrollConfig().isEnabled));
 }
 
 NotificationRequest Shell::stillRunningNotice(bool protects)
@@ -199,8 +200,8 @@ void Shell::decideTray(bool hostSeen)
                 openPopover();
         });
         StorageService* storage = m_context.storage;
-        for (auto signal : {&StorageService::rulesChanged, &StorageService::stateChanged})
-            connect(storage, signal, this, &Shell::updateTrayIcon);
+        for (auto signal : {&BlockingStore::rulesChanged, &BlockingStore::stateChanged})
+            connect(&storage->blocking(), signal, this, &Shell::updateTrayIcon);
         if (m_context.browsers)
             connect(m_context.browsers, &BrowserAutomationService::accessChanged, this, &Shell::updateTrayIcon);
         // A pause ends at one of the store's own deadlines, which changes its state: no timer here.
@@ -220,10 +221,10 @@ void Shell::updateTrayIcon()
     if (!m_tray)
         return;
     const StorageService& storage = *m_context.storage;
-    const auto pausedUntil = storage.state().blockingPausedUntil;
+    const auto pausedUntil = storage.blocking().state().blockingPausedUntil;
     const bool isPaused = m_context.clock->now() < pausedUntil.value_or(0);
-    const auto state =
-        TrayIcon::state(!storage.rules().empty(), m_context.browsers && m_context.browsers->needsAttention(), isPaused);
+    const auto state = TrayIcon::state(!storage.blocking().rules().empty(),
+                                       m_context.browsers && m_context.browsers->needsAttention(), isPaused);
     // Setting even the same icon makes the tray host draw it again.
     if (state == m_trayState)
         return;

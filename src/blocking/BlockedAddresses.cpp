@@ -30,9 +30,9 @@ const BlockedSiteSnapshot* BlockedAddresses::entryFor(const QString& host, Date 
 {
     if (!m_storage)
         return nullptr;
-    if (m_storage->state().validUntil <= now)
-        m_storage->refreshBlockingState();
-    for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow)
+    if (m_storage->blocking().state().validUntil <= now)
+        m_storage->blocking().refreshBlockingState();
+    for (const BlockedSiteSnapshot& s : m_storage->blocking().state().blockedNow)
         if (BlockRule::hostMatches(host, s.domain))
             return &s;
     return nullptr;
@@ -56,7 +56,7 @@ QStringList BlockedAddresses::domains() const
 {
     QStringList domains;
     if (m_storage && m_pageServer && m_pageServer->port())
-        for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow)
+        for (const BlockedSiteSnapshot& s : m_storage->blocking().state().blockedNow)
             if (const QString d = BlockRule::normalizedDomain(s.domain); !d.isEmpty())
                 domains.append(d);
     return domains;
@@ -67,7 +67,7 @@ QList<ExtensionLink::BlockedSite> BlockedAddresses::sites() const
     QList<ExtensionLink::BlockedSite> sites;
     if (!m_storage || !m_pageServer)
         return sites;
-    for (const BlockedSiteSnapshot& s : m_storage->state().blockedNow) {
+    for (const BlockedSiteSnapshot& s : m_storage->blocking().state().blockedNow) {
         const QString domain = BlockRule::normalizedDomain(s.domain);
         const std::optional<QUrl> page = m_pageServer->blockedPageURL(s.ruleId, s.domain, QString());
         if (domain.isEmpty() || !page)

@@ -48,8 +48,9 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
     QObject::connect(&m_timer, &QTimer::timeout, this, &BrowserAutomationService::checkActiveBrowser);
     if (m_storage) {
         // Something to enforce again wakes the checks.
-        QObject::connect(m_storage, &StorageService::rulesChanged, this, &BrowserAutomationService::updateSchedule);
-        QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this,
+        QObject::connect(&m_storage->blocking(), &BlockingStore::rulesChanged, this,
+                         &BrowserAutomationService::updateSchedule);
+        QObject::connect(&m_storage->blocking(), &BlockingStore::doomScrollConfigChanged, this,
                          &BrowserAutomationService::updateSchedule);
         // What a read found unconcerned may concern the new rules or sites.
         // What a read found unconcerned may concern the new rules or sites, and a browser in
@@ -58,8 +59,8 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
             m_inertRead.reset();
             m_browsers.forgetWarning();
         };
-        QObject::connect(m_storage, &StorageService::rulesChanged, this, forget);
-        QObject::connect(m_storage, &StorageService::doomScrollConfigChanged, this, forget);
+        QObject::connect(&m_storage->blocking(), &BlockingStore::rulesChanged, this, forget);
+        QObject::connect(&m_storage->blocking(), &BlockingStore::doomScrollConfigChanged, this, forget);
     }
     // A spared read lets the checks rest (see rest()); whatever it rested on wakes them.
     // What a browser tells (a tab shown, a window focused) is looked at now, not at the next tick:
@@ -102,9 +103,9 @@ BrowserAutomationService::BrowserAutomationService(StorageService* storage, Loca
         });
         if (m_storage) {
             // The held domains follow every change of what is blocked: rules, boundaries, breaks, pauses.
-            QObject::connect(m_storage, &StorageService::stateChanged, this,
+            QObject::connect(&m_storage->blocking(), &BlockingStore::stateChanged, this,
                              &BrowserAutomationService::updateInterception);
-            QObject::connect(m_storage, &StorageService::rulesChanged, this,
+            QObject::connect(&m_storage->blocking(), &BlockingStore::rulesChanged, this,
                              &BrowserAutomationService::updateInterception);
         }
         updateInterception();
@@ -127,7 +128,7 @@ Date BrowserAutomationService::now() const
 
 bool BrowserAutomationService::hasProtectionToEnforce() const
 {
-    return m_storage && (!m_storage->rules().empty() || m_storage->doomScrollConfig().isEnabled);
+    return m_storage && (!m_storage->blocking().rules().empty() || m_storage->blocking().doomScrollConfig().isEnabled);
 }
 
 bool BrowserAutomationService::hasBrowserToWatch() const
@@ -287,10 +288,10 @@ bool BrowserAutomationService::concernsAnyRule(const QString& host) const
     // time: a host none of them covers is neither blocked nor counted, whatever the hour.
     if (!m_storage)
         return false;
-    for (const BlockRule& rule : m_storage->rules())
+    for (const BlockRule& rule : m_storage->blocking().rules())
         if (BlockRule::hostMatches(host, rule.domain))
             return true;
-    const DoomScrollConfig& doom = m_storage->doomScrollConfig();
+    const DoomScrollConfig& doom = m_storage->blocking().doomScrollConfig();
     return doom.isEnabled && doom.matches(host);
 }
 
@@ -308,8 +309,8 @@ bool BrowserAutomationService::runGuardedCheck()
     // The same answer would come back and change nothing. Only the store's own boundary is still
     // looked at, as every check does, in case its timer is late.
     const auto spare = [this] {
-        if (m_storage && m_storage->state().validUntil <= now())
-            m_storage->refreshBlockingState();
+        if (m_storage && m_storage->blocking().state().validUntil <= now())
+            m_storage->blocking().refreshBlockingState();
         return true;
     };
     if (!frontmost()) {

@@ -9,8 +9,8 @@ ExtensionBlockList::ExtensionBlockList(StorageService* storage, LocalBlockPageSe
     : QObject(parent), m_storage(storage), m_pageServer(pageServer), m_link(link), m_blocked(storage, pageServer)
 {
     if (m_storage) {
-        connect(m_storage, &StorageService::stateChanged, this, &ExtensionBlockList::update);
-        connect(m_storage, &StorageService::rulesChanged, this, &ExtensionBlockList::update);
+        connect(&m_storage->blocking(), &BlockingStore::stateChanged, this, &ExtensionBlockList::update);
+        connect(&m_storage->blocking(), &BlockingStore::rulesChanged, this, &ExtensionBlockList::update);
     }
     if (m_pageServer)
         connect(m_pageServer, &LocalBlockPageServer::portChanged, this, &ExtensionBlockList::update);

@@ -45,7 +45,7 @@ const BlockedSiteSnapshot* blockedSnapshot(const StorageService* store, const st
 {
     if (!store || !rule)
         return nullptr;
-    for (const BlockedSiteSnapshot& s : store->state().blockedNow)
+    for (const BlockedSiteSnapshot& s : store->blocking().state().blockedNow)
         if (s.ruleId == *rule)
             return &s;
     return nullptr;
@@ -69,11 +69,12 @@ LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* par
         m_pageTodos.reset();
         ++m_listsGeneration;
     };
-    connect(storage, &StorageService::todosChanged, this, forget);
-    connect(storage, &StorageService::focusTodoIDChanged, this, forget);
+    connect(&storage->todos(), &TodoStore::todosChanged, this, forget);
+    connect(&storage->todos(), &TodoStore::focusTodoIDChanged, this, forget);
     rememberRuleSites();
-    connect(storage, &StorageService::rulesChanged, this, &LocalBlockPageServer::rememberRuleSites);
-    connect(storage, &StorageService::doomScrollConfigChanged, this, &LocalBlockPageServer::rememberRuleSites);
+    connect(&storage->blocking(), &BlockingStore::rulesChanged, this, &LocalBlockPageServer::rememberRuleSites);
+    connect(&storage->blocking(), &BlockingStore::doomScrollConfigChanged, this,
+            &LocalBlockPageServer::rememberRuleSites);
 }
 
 void LocalBlockPageServer::rememberRuleSites()
@@ -81,26 +82,26 @@ void LocalBlockPageServer::rememberRuleSites()
     // Rules come and go by the handful; this bound only keeps a run of endless edits in check.
     if (m_ruleSites.size() > 4096)
         m_ruleSites.clear();
-    for (const BlockRule& r : m_storage->rules())
+    for (const BlockRule& r : m_storage->blocking().rules())
         m_ruleSites.insert(r.id, r.domain);
-    for (const DoomScrollDomain& d : m_storage->doomScrollConfig().domains)
+    for (const DoomScrollDomain& d : m_storage->blocking().doomScrollConfig().domains)
         m_ruleSites.insert(d.id, d.domain);
 }
 
 const LocalBlockPageServer::PageTodos& LocalBlockPageServer::pageTodos() const
 {
-    const qint64 day = m_storage->state().dayId;
+    const qint64 day = m_storage->blocking().state().dayId;
     if (m_pageTodos && m_pageTodos->dayId == day)
         return *m_pageTodos;
     PageTodos todos;
     todos.dayId = day;
-    if (const std::optional<TaskItem> focus = m_storage->focusTodo()) {
+    if (const std::optional<TaskItem> focus = m_storage->todos().focusTodo()) {
         todos.tasks.push_back(*focus);
-        for (TaskItem& t : m_storage->openTodos())
+        for (TaskItem& t : m_storage->todos().openTodos())
             if (t.id != focus->id)
                 todos.tasks.push_back(std::move(t));
     }
-    todos.todayCount = static_cast<qint64>(m_storage->todayTodos().size());
+    todos.todayCount = static_cast<qint64>(m_storage->todos().todayTodos().size());
     m_pageTodos = std::move(todos);
     ++m_pageListComputations;
     ++m_listsGeneration;
@@ -162,10 +163,10 @@ bool LocalBlockPageServer::isRuleSite(const std::optional<QUuid>& rule, const QS
     // A rule removed since it blocked the tab still names its site: the tab goes back there as
     // it does when its rule only stands outside its hours.
     QString domain = m_ruleSites.value(*rule);
-    for (const BlockRule& r : m_storage->rules())
+    for (const BlockRule& r : m_storage->blocking().rules())
         if (r.id == *rule)
             domain = r.domain;
-    for (const DoomScrollDomain& d : m_storage->doomScrollConfig().domains)
+    for (const DoomScrollDomain& d : m_storage->blocking().doomScrollConfig().domains)
         if (d.id == *rule)
             domain = d.domain;
     const QString site = QString::fromLatin1(QUrl::toAce(domain)).toLower();

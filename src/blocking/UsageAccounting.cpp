@@ -32,12 +32,12 @@ void UsageAccounting::reset()
 
 std::optional<BlockRule> UsageAccounting::activeUrgentBreakRule(const QString& host, Date now) const
 {
-    if (!m_storage || !m_storage->state().urgentBreak)
+    if (!m_storage || !m_storage->blocking().state().urgentBreak)
         return std::nullopt;
-    const UrgentBreakState& b = *m_storage->state().urgentBreak;
+    const UrgentBreakState& b = *m_storage->blocking().state().urgentBreak;
     if (!b.isRunning(now))
         return std::nullopt;
-    for (const BlockRule& rule : m_storage->rules())
+    for (const BlockRule& rule : m_storage->blocking().rules())
         if (rule.id == b.ruleId && BlockRule::hostMatches(host, rule.domain))
             return rule;
     return std::nullopt;
@@ -70,7 +70,7 @@ void UsageAccounting::account(const QString& host, Date t)
     const double whole = std::trunc(m_remainder);
     if (whole >= 1) {
         m_remainder -= whole;
-        m_storage->recordUsage(*rule, static_cast<qint64>(whole));
+        m_storage->blocking().recordUsage(*rule, static_cast<qint64>(whole));
     }
 }
 
@@ -78,7 +78,7 @@ std::optional<BlockRule> UsageAccounting::limitRule(const QString& host, Date t)
 {
     // The weekday is worked out only for a limit rule that covers the host: on most looks none does.
     std::optional<int> weekday;
-    for (const BlockRule& r : m_storage->rules()) {
+    for (const BlockRule& r : m_storage->blocking().rules()) {
         if (!r.blockApplySchedule.isAfterMaxDailyTime || !BlockRule::hostMatches(host, r.domain))
             continue;
         if (!r.activeWeekdays.isEmpty() && !weekday)
@@ -91,8 +91,8 @@ std::optional<BlockRule> UsageAccounting::limitRule(const QString& host, Date t)
 
 bool UsageAccounting::doomScrollCounts(const QString& host, Date t) const
 {
-    const DoomScrollConfig& config = m_storage->doomScrollConfig();
-    const auto& doom = m_storage->state().doomScroll;
+    const DoomScrollConfig& config = m_storage->blocking().doomScrollConfig();
+    const auto& doom = m_storage->blocking().state().doomScroll;
     return config.isEnabled && config.matches(host) && !(doom && doom->breakEndsAt && *doom->breakEndsAt > t);
 }
 
@@ -120,6 +120,6 @@ void UsageAccounting::accountDoomScroll(const QString& host, Date t)
     const double whole = std::trunc(m_doomRemainder);
     if (whole >= 1) {
         m_doomRemainder -= whole;
-        m_storage->recordDoomScrollUsage(static_cast<qint64>(whole));
+        m_storage->blocking().recordDoomScrollUsage(static_cast<qint64>(whole));
     }
 }

@@ -303,7 +303,7 @@ bool OnboardingFlow::finish(const FinishTargets& targets)
 
     const QStringList sites = selectedSites();
     if (!sites.isEmpty() && targets.storage) {
-        DoomScrollConfig config = targets.storage->doomScrollConfig();
+        DoomScrollConfig config = targets.storage->blocking().doomScrollConfig();
         // Domains against domains: a stored "www.YouTube.com" already covers "youtube.com".
         QSet<QString> known;
         for (const DoomScrollDomain& d : config.domains)
@@ -318,7 +318,7 @@ bool OnboardingFlow::finish(const FinishTargets& targets)
         config.isEnabled = true;
         config.usageWindowMinutes = usageMinutes;
         config.breakMinutes = breakMinutes;
-        targets.storage->updateDoomScrollConfig(config);
+        targets.storage->blocking().updateDoomScrollConfig(config);
     }
 
     const QString title = trimmedPriority();
@@ -330,7 +330,7 @@ bool OnboardingFlow::finish(const FinishTargets& targets)
         todo.priority = TaskItem::Priority::high;
         todo.createdAt = targets.calendar.startOfDay(targets.now);
         todo.updatedAt = todo.createdAt;
-        targets.storage->addTodo(todo);
+        targets.storage->todos().addTodo(todo);
     }
 
     if (remindersOn && targets.requestNotificationPermission)

@@ -433,7 +433,7 @@ void OnboardingView::finish()
             return;
         QTimer::singleShot(0, storage, [storage] {
             if (storage)
-                storage->reminders().requestAuthorizationIfUndetermined([] {});
+                storage->core().reminders().requestAuthorizationIfUndetermined([] {});
         });
     };
     targets.onFinish = m_onFinish;

@@ -7,11 +7,11 @@
 
 MenuBlockingStatus resolveMenuBlockingStatus(const StorageService& storage, bool needsBrowser, Date now)
 {
-    if (storage.rules().empty() && !storage.doomScrollConfig().isEnabled)
+    if (storage.blocking().rules().empty() && !storage.blocking().doomScrollConfig().isEnabled)
         return MenuBlockingStatus::noRules;
     if (needsBrowser)
         return MenuBlockingStatus::needsBrowser;
-    const auto pausedUntil = storage.state().blockingPausedUntil;
+    const auto pausedUntil = storage.blocking().state().blockingPausedUntil;
     if (pausedUntil && now < *pausedUntil)
         return MenuBlockingStatus::paused;
     return MenuBlockingStatus::active;
@@ -19,7 +19,7 @@ MenuBlockingStatus resolveMenuBlockingStatus(const StorageService& storage, bool
 
 QString pausedBlockingText(const StorageService& storage, const Calendar& calendar)
 {
-    const auto until = storage.state().blockingPausedUntil;
+    const auto until = storage.blocking().state().blockingPausedUntil;
     QString time = QStringLiteral("later");
     if (until) {
         const QDateTime moment = QDateTime::fromMSecsSinceEpoch(qint64(*until * 1000), calendar.timeZone());

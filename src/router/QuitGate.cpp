@@ -12,7 +12,7 @@ bool QuitGate::letsThrough(const Situation& s)
 
 bool QuitGate::isProtected(const StorageService& storage)
 {
-    return !storage.rules().empty() || storage.doomScrollConfig().isEnabled;
+    return !storage.blocking().rules().empty() || storage.blocking().doomScrollConfig().isEnabled;
 }
 
 QuitGate::QuitGate(StorageService* storage, std::function<void(std::function<void()>)> presentQuitWindow,

@@ -39,7 +39,7 @@ public:
 
     void recordUsage(const BlockRule& rule, qint64 seconds);
     void recordDoomScrollUsage(qint64 seconds);
-    bool startUrgentBreak(const QUuid& ruleId, double fallbackSeconds);
+    bool startUrgentBreak(const QUuid& ruleId, double fallbackSeconds = UrgentBreakState::defaultFallbackSeconds);
     void resumeBlocking();
 
     bool isDomainFree(const QString& domain, const std::optional<QUuid>& excluding) const;

@@ -3,7 +3,8 @@
 #include "model/LenientJson.h"
 #include "model/TodosFileReading.h"
 #include "platform/MemoryReturn.h"
-#include "store/StorageService.h"
+#include "store/NoteStore.h"
+#include "store/TodoStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,11 +81,10 @@ template <typename T> PrereadFile<T> readFile(const QString& path, DataPreread::
 } // namespace
 
 DataPreread::DataPreread(QString folder, QStringList preferencesPaths, std::function<void()> afterTodosText)
-    : m_todosPath(QDir(folder).filePath(StorageService::todosFile)),
-      m_notesPath(QDir(folder).filePath(StorageService::notesFile)), m_afterTodosText(std::move(afterTodosText)),
-      m_todosTextRead(m_todosTextDone.get_future()), m_todosFinished(m_todosFinishDone.get_future()),
-      m_notesRead(m_notesDone.get_future()), m_preferences(preferencesPaths.begin(), preferencesPaths.end()),
-      m_defaultsRead(m_defaultsDone.get_future())
+    : m_todosPath(QDir(folder).filePath(TodoStore::fileName)), m_notesPath(QDir(folder).filePath(NoteStore::fileName)),
+      m_afterTodosText(std::move(afterTodosText)), m_todosTextRead(m_todosTextDone.get_future()),
+      m_todosFinished(m_todosFinishDone.get_future()), m_notesRead(m_notesDone.get_future()),
+      m_preferences(preferencesPaths.begin(), preferencesPaths.end()), m_defaultsRead(m_defaultsDone.get_future())
 {
     // Sized before the reader starts, so that its helpers can be given heaps of their own; a file
     // that changes size meanwhile is read all the same, by as many as were planned.

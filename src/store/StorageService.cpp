@@ -6,16 +6,6 @@
 StorageService::StorageService(std::optional<FileStore> fileStore, StorageEnvironment environment, QObject* parent)
     : QObject(parent), m_core(std::move(environment))
 {
-    connect(&m_core, &StoreCore::lastErrorChanged, this, &StorageService::lastErrorChanged);
-    connect(&m_core, &StoreCore::problemReported, this, &StorageService::problemReported);
-    connect(&m_core, &StoreCore::backgroundWriteFailed, this, &StorageService::backgroundWriteFailed);
-    connect(&m_core, &StoreCore::writeTakenBack, this, &StorageService::changeTakenBack);
-    connect(&m_todos, &TodoStore::todosChanged, this, &StorageService::todosChanged);
-    connect(&m_todos, &TodoStore::focusTodoIDChanged, this, &StorageService::focusTodoIDChanged);
-    connect(&m_notes, &NoteStore::notesChanged, this, &StorageService::notesChanged);
-    connect(&m_blocking, &BlockingStore::rulesChanged, this, &StorageService::rulesChanged);
-    connect(&m_blocking, &BlockingStore::stateChanged, this, &StorageService::stateChanged);
-    connect(&m_blocking, &BlockingStore::doomScrollConfigChanged, this, &StorageService::doomScrollConfigChanged);
     connect(&m_blocking, &BlockingStore::clockEventDue, this, &StorageService::handleClockEvent);
     if (!m_core.chooseDataDirectory(std::move(fileStore)))
         return;
@@ -28,14 +18,15 @@ StorageService::~StorageService() = default;
 void StorageService::load()
 {
     m_core.setLoading(true);
-    m_core.prepareFolder({todosFile, notesFile, rulesFile, doomScrollFile, stateFile, pendingNotificationsFile});
+    m_core.prepareFolder({TodoStore::fileName, NoteStore::fileName, BlockingStore::rulesFile,
+                          BlockingStore::doomScrollFile, BlockingStore::stateFile, pendingNotificationsFile});
     QStringList unreadable;
     // What another thread already read and decoded is taken as it is, unless the file changed since.
     const StorageEnvironment& env = m_core.env();
     std::optional<PrereadTodos> earlyTodos =
-        env.preread ? env.preread->takeTodos(m_core.fileStore().filePath(todosFile)) : std::nullopt;
+        env.preread ? env.preread->takeTodos(m_core.fileStore().filePath(TodoStore::fileName)) : std::nullopt;
     std::optional<PrereadFile<Note>> earlyNotes =
-        env.preread ? env.preread->takeNotes(m_core.fileStore().filePath(notesFile)) : std::nullopt;
+        env.preread ? env.preread->takeNotes(m_core.fileStore().filePath(NoteStore::fileName)) : std::nullopt;
     const quint64 loadedUses = m_todos.load(unreadable, std::move(earlyTodos));
     m_notes.load(unreadable, std::move(earlyNotes));
     m_blocking.loadRules(unreadable);
@@ -55,7 +46,8 @@ void StorageService::load()
         QString message = QStringLiteral("Some saved %1 couldn't be read. A backup copy was kept next to your data.")
                               .arg(unreadable.join(QStringLiteral(", ")));
         QStringList unbacked;
-        for (const QString& name : {todosFile, notesFile, rulesFile, doomScrollFile})
+        for (const QString& name :
+             {TodoStore::fileName, NoteStore::fileName, BlockingStore::rulesFile, BlockingStore::doomScrollFile})
             if (m_core.isUnbacked(name))
                 unbacked.append(name);
         if (!unbacked.isEmpty())
@@ -84,10 +76,11 @@ void StorageService::handleClockEvent()
     m_blocking.refreshBlockingState();
 }
 
-FileWrite StorageService::replaceTodosFromSync(const std::vector<TaskItem>& list)
+std::optional<QString> StorageService::unwrittenLists() const
 {
-    SyncedTodos synced = SyncedTodos::between(m_todos.todos(), m_todos.revision(), list);
-    return m_todos.takeTodosFromSync(synced);
+    if (std::optional<QString> todos = m_core.unwrittenReason(TodoStore::fileName))
+        return todos;
+    return m_core.unwrittenReason(NoteStore::fileName);
 }
 
 void StorageService::retryUnwrittenFiles()

@@ -511,6 +511,12 @@ TodoStore::SyncedTodos TodoStore::SyncedTodos::between(const std::vector<TaskIte
     return synced;
 }
 
+FileWrite TodoStore::replaceTodosFromSync(const std::vector<TaskItem>& list)
+{
+    SyncedTodos synced = SyncedTodos::between(m_todos, m_revision, list);
+    return takeTodosFromSync(synced);
+}
+
 FileWrite TodoStore::takeTodosFromSync(SyncedTodos& synced)
 {
     if (synced.baseRevision != m_revision)

@@ -73,6 +73,8 @@ public:
         static SyncedTodos between(const std::vector<TaskItem>& base, quint64 baseRevision, std::vector<TaskItem> list);
     };
     FileWrite takeTodosFromSync(SyncedTodos& synced);
+    // The same for a list made here, from the list held now.
+    FileWrite replaceTodosFromSync(const std::vector<TaskItem>& list);
     // Writes the file again on the writing thread when its last write there failed.
     void retryUnwrittenFile();
     size_t todosCompared() const;

@@ -232,7 +232,7 @@ struct SyncRun::MergeWork {
     MergeResult<Note> notes;
     TaskRecurrence::SeriesChanges series;
     // The merged to-dos as the store takes them in, when they changed.
-    std::optional<StorageService::SyncedTodos> syncedTodos;
+    std::optional<TodoStore::SyncedTodos> syncedTodos;
 
     void takeLocal(LocalLists lists)
     {
@@ -243,14 +243,14 @@ struct SyncRun::MergeWork {
     }
     void takeLocal(const StorageService& store)
     {
-        localTodos = store.todos();
-        localNotes = store.notes();
-        todosRevision = store.todosRevision();
-        notesRevision = store.notesRevision();
+        localTodos = store.todos().todos();
+        localNotes = store.notes().notes();
+        todosRevision = store.todos().revision();
+        notesRevision = store.notes().revision();
     }
     bool localChanged(const StorageService& store) const
     {
-        return store.todosRevision() != todosRevision || store.notesRevision() != notesRevision;
+        return store.todos().revision() != todosRevision || store.notes().revision() != notesRevision;
     }
 
     std::vector<QUuid> unlistedTasks, unlistedNotes;
@@ -284,9 +284,9 @@ struct SyncRun::MergeWork {
         series = TaskRecurrence::maintain(todos.items, stopped, deleted, now, calendar);
         syncedTodos.reset();
         if (series.changed)
-            syncedTodos = StorageService::SyncedTodos::between(localTodos, todosRevision, std::move(series.list));
+            syncedTodos = TodoStore::SyncedTodos::between(localTodos, todosRevision, std::move(series.list));
         else if (todos.changed)
-            syncedTodos = StorageService::SyncedTodos::between(localTodos, todosRevision, std::move(todos.items));
+            syncedTodos = TodoStore::SyncedTodos::between(localTodos, todosRevision, std::move(todos.items));
     }
 };
 
@@ -406,8 +406,8 @@ QCoro::Task<> SyncRun::steps()
         m_chain = stamp;
     const bool settled = co_await stillSettled(stamp);
     if (settled) {
-        m_context.reports->runSucceeded(int(m_context.storage->todos().size()), int(m_context.storage->notes().size()),
-                                        0);
+        m_context.reports->runSucceeded(int(m_context.storage->todos().todos().size()),
+                                        int(m_context.storage->notes().notes().size()), 0);
         co_return;
     }
     if (co_await sendLocalChanges(stamp))
@@ -454,7 +454,7 @@ QCoro::Task<std::shared_ptr<SyncRun::MergeWork>> SyncRun::fetchAndMerge(SyncMani
     // 7.–9. Read the records, merge them, and apply the repeating to-dos of the whole account: the
     // costly part of a run, done on a worker from values read here.
     StorageService& store = *m_context.storage;
-    store.storeRecurringSeries(manifest.stoppedSeriesIds, manifest.deletedSeriesIds);
+    store.series().storeRecurringSeries(manifest.stoppedSeriesIds, manifest.deletedSeriesIds);
     merging->taskRecords = std::move(taskRecords);
     merging->noteRecords = std::move(noteRecords);
     merging->knownTaskIds = m_bookkeeping.idSet(SyncBookkeeping::knownTasksKey);
@@ -462,8 +462,8 @@ QCoro::Task<std::shared_ptr<SyncRun::MergeWork>> SyncRun::fetchAndMerge(SyncMani
     merging->pendingTaskDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
     merging->pendingNoteDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
     merging->manifestExists = manifest.exists;
-    merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
-    merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+    merging->stopped = store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey);
+    merging->deleted = store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey);
     merging->now = now();
     merging->calendar = TaskRecurrence::maintenanceCalendar(m_context.env->calendar());
     working = onWorker([merging] { merging->run(); });
@@ -486,8 +486,8 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
             // item back in as new from elsewhere.
             merging->pendingTaskDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingTaskDeletes);
             merging->pendingNoteDeletes = m_bookkeeping.idSet(SyncBookkeeping::pendingNoteDeletes);
-            merging->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
-            merging->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+            merging->stopped = store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey);
+            merging->deleted = store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey);
             if (++tries > 3) {
                 merging->run();
                 continue;
@@ -506,7 +506,7 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
         // The merged to-dos go in by a swap: what they need was worked out on the worker.
         const bool todosChanged = merging->syncedTodos.has_value();
         if (todosChanged) {
-            if (const FileWrite written = store.takeTodosFromSync(*merging->syncedTodos); !written)
+            if (const FileWrite written = store.todos().takeTodosFromSync(*merging->syncedTodos); !written)
                 throw localFailure(written.error);
             replaced = true;
             // The list the store held before, freed on a worker.
@@ -515,7 +515,7 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
             merging->todos.changed = merging->series.changed = false;
             // The store now holds the merged to-dos: a change of them or of the notes from here on
             // is a local edit, and means merging again from what the store holds then.
-            merging->todosRevision = store.todosRevision();
+            merging->todosRevision = store.todos().revision();
         }
         if (!merging->notes.changed)
             break;
@@ -526,7 +526,7 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
             if (merging->localChanged(store))
                 continue;
         }
-        if (const FileWrite written = store.replaceNotesFromSync(merging->notes.items); !written)
+        if (const FileWrite written = store.notes().replaceNotesFromSync(merging->notes.items); !written)
             throw localFailure(written.error);
         replaced = true;
         break;
@@ -626,14 +626,14 @@ QCoro::Task<SyncRun::LocalLists> SyncRun::copyLocalLists()
         abandonIfGone();
         StorageService& store = *m_context.storage;
         LocalLists lists;
-        lists.todosRevision = store.todosRevision();
-        lists.notesRevision = store.notesRevision();
+        lists.todosRevision = store.todos().revision();
+        lists.notesRevision = store.notes().revision();
         lists.localChanges = m_memory.localChanges;
-        lists.todos.reserve(store.todos().size());
+        lists.todos.reserve(store.todos().todos().size());
         bool changed = false;
         for (;;) {
             {
-                const std::vector<TaskItem>& todos = store.todos();
+                const std::vector<TaskItem>& todos = store.todos().todos();
                 const size_t end = attempt > 2 ? todos.size() : std::min(todos.size(), lists.todos.size() + copySlice);
                 lists.todos.insert(lists.todos.end(), todos.begin() + qsizetype(lists.todos.size()),
                                    todos.begin() + qsizetype(end));
@@ -643,7 +643,7 @@ QCoro::Task<SyncRun::LocalLists> SyncRun::copyLocalLists()
             QFuture<void> turn = nextTurn();
             co_await turn;
             abandonIfGone();
-            if (store.todosRevision() != lists.todosRevision || store.notesRevision() != lists.notesRevision) {
+            if (store.todos().revision() != lists.todosRevision || store.notes().revision() != lists.notesRevision) {
                 changed = true;
                 break;
             }
@@ -652,7 +652,7 @@ QCoro::Task<SyncRun::LocalLists> SyncRun::copyLocalLists()
             releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(lists.todos)));
             continue;
         }
-        lists.notes = store.notes();
+        lists.notes = store.notes().notes();
         co_return lists;
     }
 }
@@ -675,11 +675,11 @@ QCoro::Task<bool> SyncRun::seriesWouldChange()
     // nothing to do either. It only ever looks at to-dos of a series.
     const StorageService& store = *m_context.storage;
     auto check = std::make_shared<SeriesCheck>();
-    for (const TaskItem& todo : store.todos())
+    for (const TaskItem& todo : store.todos().todos())
         if (todo.recurringSeriesId)
             check->series.push_back(todo);
-    check->stopped = store.recurringSeriesIDs(StorageService::stoppedSeriesKey);
-    check->deleted = store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+    check->stopped = store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey);
+    check->deleted = store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey);
     check->now = now();
     check->calendar = TaskRecurrence::maintenanceCalendar(m_context.env->calendar());
     QFuture<void> working = onWorker([check] { check->run(); });
@@ -702,8 +702,9 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
     const auto settledHere = [&] {
         const std::optional<Settled>& s = m_memory.settled;
         return s && !stamp.isEmpty() && s->stamp == stamp && s->accountKey == m_memory.accountKey &&
-               !store.unwrittenLists() && s->stopped == store.recurringSeriesIDs(StorageService::stoppedSeriesKey) &&
-               s->deleted == store.recurringSeriesIDs(StorageService::deletedSeriesKey);
+               !store.unwrittenLists() &&
+               s->stopped == store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey) &&
+               s->deleted == store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey);
     };
     if (!settledHere())
         co_return false;
@@ -725,7 +726,7 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         if (!settledHere())
             co_return false;
         const Settled& settled = *m_memory.settled;
-        const quint64 todosRevision = store.todosRevision(), notesRevision = store.notesRevision();
+        const quint64 todosRevision = store.todos().revision(), notesRevision = store.notes().revision();
         scannedAt = m_memory.localChanges;
         todos.clear();
         notes.clear();
@@ -737,22 +738,22 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         bool moved = false;
         scannedRevision = todosRevision;
         goneTasks.clear();
-        const std::optional<QSet<QUuid>> touched = store.todosChangedSince(settled.todosRevision);
+        const std::optional<QSet<QUuid>> touched = store.todos().changedSince(settled.todosRevision);
         const bool told = touched && touched->size() + pendingTasks.size() <= 32;
-        if (told && !changedAmong(store.todos(), *touched + pendingTasks, settled.todoDigests, pendingTasks, todos,
-                                  todoDigests, goneTasks))
+        if (told && !changedAmong(store.todos().todos(), *touched + pendingTasks, settled.todoDigests, pendingTasks,
+                                  todos, todoDigests, goneTasks))
             co_return false;
-        for (size_t from = 0; !told && from < store.todos().size(); from += 5 * copySlice) {
+        for (size_t from = 0; !told && from < store.todos().todos().size(); from += 5 * copySlice) {
             if (from > 0 && attempt < 3) {
                 QFuture<void> turn = nextTurn();
                 co_await turn;
                 abandonIfGone();
-                if ((moved = store.todosRevision() != todosRevision || store.notesRevision() != notesRevision))
+                if ((moved = store.todos().revision() != todosRevision || store.notes().revision() != notesRevision))
                     break;
             }
-            const size_t to = std::min(store.todos().size(), from + 5 * copySlice);
-            if (!changedSince(store.todos(), from, to, m_memory.settled->todoDigests, pendingTasks, todos, todoDigests,
-                              todosThere))
+            const size_t to = std::min(store.todos().todos().size(), from + 5 * copySlice);
+            if (!changedSince(store.todos().todos(), from, to, m_memory.settled->todoDigests, pendingTasks, todos,
+                              todoDigests, todosThere))
                 co_return false;
         }
         if (moved)
@@ -761,7 +762,7 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         scannedNotesRevision = notesRevision;
         if (notesRevision == settled.notesRevision)
             notesThere = settled.noteDigests.size();
-        else if (!changedSince(store.notes(), 0, store.notes().size(), settled.noteDigests, pendingNotes, notes,
+        else if (!changedSince(store.notes().notes(), 0, store.notes().notes().size(), settled.noteDigests, pendingNotes, notes,
                                noteDigests, notesThere))
             co_return false;
         // What left the lists since must be deletions still to send: anything else is no change
@@ -857,8 +858,8 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         auto conflicted = std::make_shared<bool>(false);
         if (!co_await patchManifest(adding, removing, conflicted))
             co_await saveManifest(adding[ManifestPages::taskIds], adding[ManifestPages::noteIds], pushedTasks,
-                                  pushedNotes, store.recurringSeriesIDs(StorageService::stoppedSeriesKey),
-                                  store.recurringSeriesIDs(StorageService::deletedSeriesKey), !*conflicted);
+                                  pushedNotes, store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey),
+                                  store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey), !*conflicted);
     }
 
     // 17. Bookkeeping: the saved ids went into the known sets with the save, the deleted ones leave
@@ -894,7 +895,7 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
             settled->noteDigests.remove(id);
         m_memory.settled = std::move(settled);
     }
-    m_context.reports->runSucceeded(int(store.todos().size()), int(store.notes().size()), uploaded);
+    m_context.reports->runSucceeded(int(store.todos().todos().size()), int(store.notes().notes().size()), uploaded);
     co_return true;
 }
 

@@ -92,7 +92,7 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
         // only at its end) needs the next run to read everything again.
         // (Deletions waiting to be sent are read again by every run that has changes to send.)
         if (((key == knownTasksKey || key == knownNotesKey) && m_runMemory.ownWrites == 0) || key == accountKeyKey ||
-            key == StorageService::stoppedSeriesKey || key == StorageService::deletedSeriesKey)
+            key == SeriesPass::stoppedSeriesKey || key == SeriesPass::deletedSeriesKey)
             m_runMemory.settled.reset();
     };
     // What a run leaves to be written after it ends: a failure then is the run's failure.
@@ -103,9 +103,9 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
         connect(&m_bookkeeping.known(), &Defaults::writeFailed, this, &SyncService::laterWriteFailed);
     }
     if (m_storage) {
-        connect(m_storage, &StorageService::backgroundWriteFailed, this, &SyncService::laterWriteFailed);
-        connect(m_storage, &StorageService::todosChanged, this, [this] { ++m_runMemory.localChanges; });
-        connect(m_storage, &StorageService::notesChanged, this, [this] { ++m_runMemory.localChanges; });
+        connect(&m_storage->core(), &StoreCore::backgroundWriteFailed, this, &SyncService::laterWriteFailed);
+        connect(&m_storage->todos(), &TodoStore::todosChanged, this, [this] { ++m_runMemory.localChanges; });
+        connect(&m_storage->notes(), &NoteStore::notesChanged, this, [this] { ++m_runMemory.localChanges; });
     }
 
     m_pushTimer.setSingleShot(true);

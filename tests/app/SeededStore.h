@@ -26,16 +26,16 @@ struct SeededStore : StoreFixture {
                          std::optional<Date> pausedUntil = std::nullopt, const QStringList& doomDomains = {})
     {
         QDir().mkpath(dataPath());
-        write(StorageService::rulesFile, QJsonDocument(encodeList(rules, encodeBlockRule)));
+        write(BlockingStore::rulesFile, QJsonDocument(encodeList(rules, encodeBlockRule)));
         DoomScrollConfig doom;
         doom.isEnabled = doomOn;
         for (const QString& d : doomDomains)
             doom.domains.push_back({QUuid::createUuid(), d});
-        write(StorageService::doomScrollFile, QJsonDocument(encodeDoomScrollConfig(doom)));
+        write(BlockingStore::doomScrollFile, QJsonDocument(encodeDoomScrollConfig(doom)));
         SharedState state;
         state.dayId = 20261207;
         state.blockingPausedUntil = pausedUntil;
-        write(StorageService::stateFile, QJsonDocument(encodeSharedState(state)));
+        write(BlockingStore::stateFile, QJsonDocument(encodeSharedState(state)));
         return make();
     }
 
@@ -47,7 +47,7 @@ struct SeededStore : StoreFixture {
         t.time = TaskItem::anytime;
         t.createdAt = clock.now();
         t.isCompleted = done;
-        store->addTodo(t);
+        store->todos().addTodo(t);
         return t;
     }
 

@@ -179,7 +179,7 @@ class TestKeepsPlaceDesktop : public QObject {
             rule.id = QUuid::createUuid();
             rule.domain = QStringLiteral("example.com");
             rule.displayName = QStringLiteral("Example");
-            QVERIFY(store.addRule(rule));
+            QVERIFY(store.blocking().addRule(rule));
             const Date startOfDay = Calendar::current().startOfDay(clock.now());
             const QStringList all = todos + done;
             for (int i = 0; i < all.size(); ++i) {
@@ -189,7 +189,7 @@ class TestKeepsPlaceDesktop : public QObject {
                 t.time = TaskItem::anytime;
                 t.createdAt = t.updatedAt = startOfDay + 60 * (i + 1);
                 t.isCompleted = i >= todos.size();
-                store.addTodo(t);
+                store.todos().addTodo(t);
             }
         }
         if (pauseFor) {

@@ -50,7 +50,7 @@ struct WindowRig {
     QStringList savedTitles() const
     {
         QStringList titles;
-        for (const TaskItem& t : f.store->todos())
+        for (const TaskItem& t : f.store->todos().todos())
             titles.append(t.title);
         return titles;
     }
@@ -94,7 +94,7 @@ private slots:
         const TaskItem first = rig.f.addToday(QStringLiteral("First"));
         const TaskItem second = rig.f.addToday(QStringLiteral("Second"));
         // The one on a row, not on the focus card.
-        const TaskItem row = rig.f.store->focusTodo()->id == first.id ? second : first;
+        const TaskItem row = rig.f.store->todos().focusTodo()->id == first.id ? second : first;
         focus = focus.arg(row.title);
         QApplication::setActiveWindow(rig.window.get());
         QWidget* control = nullptr;
@@ -113,7 +113,7 @@ private slots:
         QFETCH(QString, after);
         if (after == QLatin1String("done")) {
             const auto done = [&] {
-                for (const TaskItem& t : rig.f.store->todos())
+                for (const TaskItem& t : rig.f.store->todos().todos())
                     if (t.id == row.id)
                         return t.isCompleted;
                 return false;

@@ -415,9 +415,9 @@ private slots:
         field->setText(typed);
         QTest::keyClick(field, Qt::Key_Return);
         QCOMPARE(popover.isAdding(), !created);
-        QCOMPARE(rig.f.store->todos().size(), size_t(created ? 1 : 0));
+        QCOMPARE(rig.f.store->todos().todos().size(), size_t(created ? 1 : 0));
         if (created) {
-            QCOMPARE(rig.f.store->todos().front().title, title);
+            QCOMPARE(rig.f.store->todos().todos().front().title, title);
         } else {
             // Escape in the field cancels adding and leaves the popover open.
             QTest::keyClick(field, Qt::Key_Escape);
@@ -491,7 +491,7 @@ private slots:
         QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("alpha beta"));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QStringList titles;
-        for (const TaskItem& t : rig.f.store->todos())
+        for (const TaskItem& t : rig.f.store->todos().todos())
             titles.append(t.title);
         titles.sort();
         QCOMPARE(titles, (QStringList{"First", "alpha beta"}));
@@ -560,7 +560,7 @@ private slots:
         shell.mainWindow().show();
         shell.mainWindow().activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&shell.mainWindow()));
-        QFile::remove(rig.f.file(StorageService::stateFile));
+        QFile::remove(rig.f.file(BlockingStore::stateFile));
         QTimer::singleShot(0, &shell, [&] {
             QTest::keyClick(&shell.mainWindow(), Qt::Key_Q, Qt::ControlModifier);
             QuitFlowWindow* window = QuitFlowWindow::current();
@@ -577,7 +577,7 @@ private slots:
         });
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(1); });
         QCOMPARE(QApplication::exec(), 0);
-        QVERIFY(QFileInfo::exists(rig.f.file(StorageService::stateFile)));
+        QVERIFY(QFileInfo::exists(rig.f.file(BlockingStore::stateFile)));
     }
 
     // The onboarding and a granted cool-down cannot be dismissed; the system's quit still ends the run.

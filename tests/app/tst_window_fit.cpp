@@ -70,7 +70,7 @@ int showEveryWindow(int argc, char** argv)
     inputs.selectedDate = f.clock.now();
     inputs.clock = &f.clock;
     inputs.calendar = context.calendar;
-    inputs.reminders = &f.store->reminders();
+    inputs.reminders = &f.store->core().reminders();
     inputs.onSave = [](const TaskItem&) { return std::optional<QString>(); };
     TaskEditorSheet editor(std::move(inputs));
     report(out, QStringLiteral("editor"), &editor);

@@ -100,8 +100,8 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const BlockRule rule = allDayRule(QStringLiteral("example.com"), f.clock.now() - 3600);
-        store.addRule(rule);
-        QCOMPARE(store.state().blockedNow.size(), size_t(1));
+        store.blocking().addRule(rule);
+        QCOMPARE(store.blocking().state().blockedNow.size(), size_t(1));
         LocalBlockPageServer server(&store);
         server.start(0, false);
         QVERIFY(server.port());
@@ -116,8 +116,8 @@ private slots:
         QTest::qWait(2500);
         QVERIFY(targetUrl(targetId).startsWith(QStringLiteral("http://127.0.0.1:")));
 
-        store.removeRule(rule.id);
-        QVERIFY(store.state().blockedNow.empty());
+        store.blocking().removeRule(rule.id);
+        QVERIFY(store.blocking().state().blockedNow.empty());
         // Within a poll or two the page replaces itself with the address the tab came from. The
         // site cannot load here (no network), so the target's URL is what the browser attempted.
         const QString expected = QUrl(from).toString(QUrl::FullyEncoded);
@@ -140,7 +140,7 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const BlockRule rule = allDayRule(QStringLiteral("news.example"), f.clock.now() - 3600);
-        store.addRule(rule);
+        store.blocking().addRule(rule);
         TaskItem todo;
         todo.id = QUuid::createUuid();
         todo.title =
@@ -148,7 +148,7 @@ private slots:
         todo.time = TaskItem::anytime;
         todo.priority = TaskItem::Priority::high;
         todo.createdAt = todo.updatedAt = f.clock.now() - 60;
-        store.addTodo(todo);
+        store.todos().addTodo(todo);
         LocalBlockPageServer server(&store);
         server.start(0, false);
 

@@ -161,11 +161,11 @@ struct BlockedStore {
     {
         later.activeWeekdays = {1}; // Sundays only; the clock stands on a Monday
         store = &f.make();
-        store->addRule(blocked);
-        store->addRule(later);
-        store->refreshBlockingState();
+        store->blocking().addRule(blocked);
+        store->blocking().addRule(later);
+        store->blocking().refreshBlockingState();
     }
-    const BlockedSiteSnapshot& snapshot() const { return store->state().blockedNow.at(0); }
+    const BlockedSiteSnapshot& snapshot() const { return store->blocking().state().blockedNow.at(0); }
     QByteArray id(bool lower = false) const
     {
         const QString text = uuidText(blocked.id);
@@ -173,7 +173,7 @@ struct BlockedStore {
     }
     TaskItem stored(const QString& title) const
     {
-        for (const TaskItem& t : store->todos())
+        for (const TaskItem& t : store->todos().todos())
             if (t.title == title)
                 return t;
         return {};
@@ -436,12 +436,12 @@ private slots:
     {
         BlockedStore s;
         const Date today = s.f.clock.now() - 3600;
-        s.store->addTodo(todo(QStringLiteral("Low"), TaskItem::Priority::low, today));
-        s.store->addTodo(todo(QStringLiteral("High"), TaskItem::Priority::high, today));
-        s.store->addTodo(todo(QStringLiteral("Medium"), TaskItem::Priority::medium, today));
-        s.store->addTodo(todo(QStringLiteral("Done"), TaskItem::Priority::high, today, true));
-        s.store->addTodo(todo(QStringLiteral("Yesterday"), TaskItem::Priority::high, today - 86400));
-        s.store->setFocusTodoID(s.stored(QStringLiteral("Low")).id);
+        s.store->todos().addTodo(todo(QStringLiteral("Low"), TaskItem::Priority::low, today));
+        s.store->todos().addTodo(todo(QStringLiteral("High"), TaskItem::Priority::high, today));
+        s.store->todos().addTodo(todo(QStringLiteral("Medium"), TaskItem::Priority::medium, today));
+        s.store->todos().addTodo(todo(QStringLiteral("Done"), TaskItem::Priority::high, today, true));
+        s.store->todos().addTodo(todo(QStringLiteral("Yesterday"), TaskItem::Priority::high, today - 86400));
+        s.store->todos().setFocusTodoID(s.stored(QStringLiteral("Low")).id);
 
         LocalBlockPageServer server(s.store);
         const QString from = QStringLiteral("https://news.example/story?id=7");
@@ -456,9 +456,9 @@ private slots:
         QVERIFY(page.contains("<p class=\"eyebrow\">news.example · "));
 
         // Without open to-dos the page has no priorities but still counts today's list.
-        s.store->toggleTodo(s.stored(QStringLiteral("Low")).id);
-        s.store->toggleTodo(s.stored(QStringLiteral("High")).id);
-        s.store->toggleTodo(s.stored(QStringLiteral("Medium")).id);
+        s.store->todos().toggleTodo(s.stored(QStringLiteral("Low")).id);
+        s.store->todos().toggleTodo(s.stored(QStringLiteral("High")).id);
+        s.store->todos().toggleTodo(s.stored(QStringLiteral("Medium")).id);
         QCOMPARE(server.handleRequest(get("/blocked?rule=" + s.id())),
                  ok(htmlType, BlockPage::render(s.snapshot(), {}, 4, std::nullopt).toUtf8()));
     }
@@ -469,30 +469,30 @@ private slots:
     {
         BlockedStore s;
         const Date today = s.f.clock.now() - 3600;
-        s.store->addTodo(todo(QStringLiteral("A"), TaskItem::Priority::medium, today));
-        s.store->addTodo(todo(QStringLiteral("B"), TaskItem::Priority::low, today));
-        s.store->setFocusTodoID(s.stored(QStringLiteral("A")).id);
+        s.store->todos().addTodo(todo(QStringLiteral("A"), TaskItem::Priority::medium, today));
+        s.store->todos().addTodo(todo(QStringLiteral("B"), TaskItem::Priority::low, today));
+        s.store->todos().setFocusTodoID(s.stored(QStringLiteral("A")).id);
         LocalBlockPageServer server(s.store);
         const QByteArray request = get("/blocked?rule=" + s.id());
         // What the store's own queries give at this moment.
         const auto fresh = [&s] {
             std::vector<TaskItem> tasks;
-            if (const auto focus = s.store->focusTodo()) {
+            if (const auto focus = s.store->todos().focusTodo()) {
                 tasks.push_back(*focus);
-                for (const TaskItem& t : s.store->openTodos())
+                for (const TaskItem& t : s.store->todos().openTodos())
                     if (t.id != focus->id)
                         tasks.push_back(t);
             }
-            return ok(htmlType, BlockPage::render(s.store->state().blockedNow.at(0), tasks,
-                                                  qint64(s.store->todayTodos().size()), std::nullopt)
+            return ok(htmlType, BlockPage::render(s.store->blocking().state().blockedNow.at(0), tasks,
+                                                  qint64(s.store->todos().todayTodos().size()), std::nullopt)
                                     .toUtf8());
         };
 
         QCOMPARE(server.handleRequest(request), fresh());
         QCOMPARE(server.handleRequest(request), fresh());
         QCOMPARE(server.pageListComputations(), 1);
-        s.store->refreshBlockingState(); // the state changes often; the lists do not
-        s.store->recordUsage(s.blocked, 30);
+        s.store->blocking().refreshBlockingState(); // the state changes often; the lists do not
+        s.store->blocking().recordUsage(s.blocked, 30);
         QCOMPARE(server.handleRequest(request), fresh());
         QCOMPARE(server.pageListComputations(), 1);
         QCOMPARE(server.pageRenderings(), 1);
@@ -502,9 +502,9 @@ private slots:
         QCOMPARE(server.pageRenderings(), 2);
 
         const std::vector<std::function<void()>> changes{
-            [&] { s.store->setFocusTodoID(s.stored(QStringLiteral("B")).id); },
-            [&] { s.store->toggleTodo(s.stored(QStringLiteral("B")).id); },
-            [&] { s.store->addTodo(todo(QStringLiteral("C"), TaskItem::Priority::high, today)); },
+            [&] { s.store->todos().setFocusTodoID(s.stored(QStringLiteral("B")).id); },
+            [&] { s.store->todos().toggleTodo(s.stored(QStringLiteral("B")).id); },
+            [&] { s.store->todos().addTodo(todo(QStringLiteral("C"), TaskItem::Priority::high, today)); },
             [&] {
                 s.f.clock.advance(86400); // a new day: today's list is another one
                 s.store->handleClockEvent();
@@ -560,11 +560,11 @@ private slots:
         QFETCH(bool, goesBack);
         BlockedStore s;
         const BlockRule gone = allDayRule(QStringLiteral("gone.example"));
-        QVERIFY(s.store->addRule(gone));
+        QVERIFY(s.store->blocking().addRule(gone));
         query.replace("{R}", s.id()).replace("{O}", uuidText(s.later.id).toLatin1());
         query.replace("{X}", uuidText(gone.id).toLatin1());
         LocalBlockPageServer server(s.store);
-        QVERIFY(s.store->removeRule(gone.id));
+        QVERIFY(s.store->blocking().removeRule(gone.id));
         const QByteArray response = server.handleRequest(get("/blocked?" + query));
         QCOMPARE(response, ok(htmlType, BlockPage::blockEnded(from, goesBack).toUtf8()));
         QCOMPARE(scriptTarget(response), from);
@@ -648,8 +648,8 @@ private slots:
         const QByteArray page = get("/blocked?rule=" + s.id() + "&from=https%3A%2F%2Fnews.example%2F");
         QCOMPARE(server.handleRequest(status), blockedTrue);
 
-        QVERIFY(s.store->startUrgentBreak(s.blocked.id));
-        QCOMPARE(s.store->rules().size(), size_t(2));
+        QVERIFY(s.store->blocking().startUrgentBreak(s.blocked.id));
+        QCOMPARE(s.store->blocking().rules().size(), size_t(2));
         QCOMPARE(server.handleRequest(status), blockedFalse);
         QCOMPARE(server.handleRequest(page),
                  ok(htmlType, BlockPage::blockEnded(QStringLiteral("https://news.example/")).toUtf8()));
@@ -669,19 +669,19 @@ private slots:
         const Date end = f.clock.now() + 1800;
         f.clock.set(end - 0.001);
         StorageService& store = f.make();
-        store.addRule(morning);
-        store.refreshBlockingState();
+        store.blocking().addRule(morning);
+        store.blocking().refreshBlockingState();
         LocalBlockPageServer server(&store);
         const QByteArray status = get("/status?rule=" + uuidText(morning.id).toLatin1());
         QCOMPARE(server.handleRequest(status), blockedTrue);
-        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(end));
+        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(end));
 
-        QSignalSpy changed(&store, &StorageService::stateChanged);
+        QSignalSpy changed(&store.blocking(), &BlockingStore::stateChanged);
         f.clock.set(end + 1);
         QTRY_VERIFY_WITH_TIMEOUT(!changed.isEmpty(), 30000);
-        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(store.blocking().state().blockedNow.empty());
         QCOMPARE(server.handleRequest(status), blockedFalse);
-        QVERIFY(store.scheduledBoundary() > std::optional<Date>(end + 3600));
+        QVERIFY(store.blocking().scheduledBoundary() > std::optional<Date>(end + 3600));
     }
 
     void vanishedStoreIsNothingBlocked()
@@ -985,8 +985,8 @@ private slots:
         QFETCH(int, titleLength);
         QFETCH(bool, halfClose);
         BlockedStore s;
-        s.store->addTodo(todo(QString(titleLength, u'x'), TaskItem::Priority::high, s.f.clock.now() - 60));
-        s.store->setFocusTodoID(s.store->todos().front().id);
+        s.store->todos().addTodo(todo(QString(titleLength, u'x'), TaskItem::Priority::high, s.f.clock.now() - 60));
+        s.store->todos().setFocusTodoID(s.store->todos().todos().front().id);
         LocalBlockPageServer server(s.store);
         server.start(freePort(), true);
         QVERIFY(server.port());

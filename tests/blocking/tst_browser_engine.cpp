@@ -174,11 +174,11 @@ struct Rig : EngineRig {
     }
     qint64 usage(const BlockRule& rule) const
     {
-        return store.state().usageSecondsByRuleId.value(uuidText(rule.id), -1);
+        return store.blocking().state().usageSecondsByRuleId.value(uuidText(rule.id), -1);
     }
     QString expectedBlockPage(const QString& domain, const QString& from) const
     {
-        for (const BlockedSiteSnapshot& s : store.state().blockedNow)
+        for (const BlockedSiteSnapshot& s : store.blocking().state().blockedNow)
             if (s.domain == domain)
                 return server.blockedPageURL(s.ruleId, s.domain, from)->toString(QUrl::FullyEncoded);
         return QStringLiteral("(%1 is not blocked)").arg(domain);
@@ -318,7 +318,7 @@ void TestBrowserEngine::scriptErrorsBecomeStates()
     QFETCH(BrowserAccessState, expected);
     QFETCH(bool, attention);
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
     rig.browser->setForcedError(chromiumApp, error);
 
@@ -509,7 +509,7 @@ void TestBrowserEngine::connectedIdsAreSortedInDefaults()
 void TestBrowserEngine::probeNeitherEnforcesNorEndsACheck()
 {
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://news.example.org/"));
     rig.workspace.installed.insert(chromeApp);
     rig.workspace.running.insert(chromeApp);
@@ -556,7 +556,7 @@ void TestBrowserEngine::blockedTabIsRedirectedToTheBlockPage()
 {
     Rig rig;
     const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
-    rig.store.addRule(rule);
+    rig.store.blocking().addRule(rule);
     // An address with characters that must survive the trip through the block page's query.
     const QString address = QStringLiteral("https://www.example.com/watch?v=1&list=a#t=\"2\" b");
     BrowserAutomationService& engine = rig.chromiumShowing(address);
@@ -641,8 +641,8 @@ void TestBrowserEngine::whatEachTabGets()
     QFETCH(Ops, expected);
     QFETCH(QString, blockedDomain);
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now() - 2));
-    rig.store.addRule(allDayRule(QStringLiteral("localhost"), rig.f.clock.now() - 1));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now() - 2));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("localhost"), rig.f.clock.now() - 1));
     rig.chromiumShowing(QString());
     const QString port = QString::number(rig.port());
     const QString other = QString::number(rig.port() == 65535 ? 65534 : rig.port() + 1);
@@ -676,7 +676,7 @@ void TestBrowserEngine::whatEachTabGets()
 void TestBrowserEngine::closePageIsClosedOnlyIfUnchanged()
 {
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QString());
     const QString closePage = QStringLiteral("http://127.0.0.1:%1/close").arg(rig.port());
     rig.browser->navigate(chromiumApp, closePage);
@@ -702,7 +702,7 @@ void TestBrowserEngine::closePageIsClosedOnlyIfUnchanged()
 void TestBrowserEngine::navigatedAwayBeforeTheRedirect()
 {
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
     rig.browser->setBeforeAnswer([](FakeBrowser& b, const BrowserCommand& command) {
         if (command.operation == Operation::redirect)
@@ -725,12 +725,12 @@ void TestBrowserEngine::firstBlockedEntryWins()
 {
     Rig rig;
     const Date t = rig.f.clock.now();
-    rig.store.addRule(allDayRule(QStringLiteral("m.example.com"), t - 1));
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), t));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("m.example.com"), t - 1));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), t));
     const QString address = QStringLiteral("https://m.example.com/");
     rig.chromiumShowing(address);
     QVERIFY(rig.tick());
-    const std::vector<BlockedSiteSnapshot>& blocked = rig.store.state().blockedNow;
+    const std::vector<BlockedSiteSnapshot>& blocked = rig.store.blocking().state().blockedNow;
     QCOMPARE(blocked.size(), size_t(2));
     QCOMPARE(rig.lastCommand()->target,
              rig.server.blockedPageURL(blocked[0].ruleId, blocked[0].domain, address)->toString(QUrl::FullyEncoded));
@@ -752,12 +752,12 @@ void TestBrowserEngine::nothingToEnforceSendsNothing()
 
     // With a rule, Firefox in front is worth a warning; without, the warning goes.
     const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
-    rig.store.addRule(rule);
+    rig.store.blocking().addRule(rule);
     rig.workspace.frontmost = firefoxApp;
     QVERIFY(rig.look());
     QCOMPARE(engine.browserInUseWithoutProtection(), QStringLiteral("Firefox"));
     QVERIFY(engine.needsAttention());
-    rig.store.removeRule(rule.id);
+    rig.store.blocking().removeRule(rule.id);
     rig.browser->clearReceived();
     QVERIFY(rig.look());
     QCOMPARE(engine.browserInUseWithoutProtection(), std::nullopt);
@@ -767,7 +767,7 @@ void TestBrowserEngine::nothingToEnforceSendsNothing()
     QVERIFY(rig.browser->received().isEmpty());
 
     // Doom-scroll settings alone are something to enforce.
-    rig.store.updateDoomScrollConfig({true, {{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5});
+    rig.store.blocking().updateDoomScrollConfig({true, {{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5});
     QVERIFY(rig.look());
     QCOMPARE(rig.browser->operations(), Ops{Operation::read});
 }
@@ -775,7 +775,7 @@ void TestBrowserEngine::nothingToEnforceSendsNothing()
 void TestBrowserEngine::noPortNoChecks()
 {
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     rig.workspace.bringUp(chromiumApp);
     rig.browser->open(chromiumApp, QStringLiteral("https://www.example.com/"));
     rig.build({QStringLiteral("chromium")});
@@ -789,7 +789,7 @@ void TestBrowserEngine::noPortNoChecks()
 void TestBrowserEngine::activeBrowserChoice()
 {
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://chromium.example/"));
     rig.workspace.installed << chromeApp << braveApp;
     rig.workspace.running << chromeApp << braveApp;
@@ -832,7 +832,7 @@ void TestBrowserEngine::activeBrowserChoice()
 void TestBrowserEngine::hangingBrowserTimesOut()
 {
     Rig rig(200);
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
     rig.browser->setHang(chromiumApp, true);
 
@@ -857,7 +857,7 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
 {
     // The engine's own limit, on its monotonic clock; the executor never gives up here.
     Rig rig(600000);
-    rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://a.example/"));
     rig.browser->setHang(chromiumApp, true);
     struct Change {
@@ -909,7 +909,7 @@ void TestBrowserEngine::stuckCheckIsAbandoned()
 void TestBrowserEngine::engineGoneBeforeTheAnswer()
 {
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
     rig.browser->setDelay(chromiumApp, 100);
     rig.engine->checkActiveBrowser();
@@ -922,7 +922,7 @@ void TestBrowserEngine::engineGoneBeforeTheAnswer()
 void TestBrowserEngine::startRunsTheTimer()
 {
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("blocked.example"), rig.f.clock.now()));
     rig.workspace.bringUp(chromiumApp);
     rig.browser->open(chromiumApp, QStringLiteral("https://a.example/"));
     BrowserAutomationService& engine = rig.build({QStringLiteral("chromium")});
@@ -965,7 +965,7 @@ void TestBrowserEngine::checksSleepWithNothingToLookAt()
     Rig rig;
     rig.server.start(0, false);
     if (rule)
-        rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+        rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     if (!running.isEmpty()) {
         rig.workspace.bringUp(running);
         rig.browser->open(running, QStringLiteral("https://example.org/"));
@@ -994,7 +994,7 @@ void TestBrowserEngine::eventsWakeTheChecks()
     // Still nothing to enforce.
     QVERIFY(!engine.isCheckTimerRunning());
     const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
-    rig.store.addRule(rule);
+    rig.store.blocking().addRule(rule);
     QVERIFY(engine.isCheckTimerRunning());
     // The timer brings the checks by itself.
     QTRY_VERIFY_WITH_TIMEOUT(rig.tab().startsWith(QStringLiteral("http://127.0.0.1:")), 30000);
@@ -1011,15 +1011,15 @@ void TestBrowserEngine::eventsWakeTheChecks()
     rig.browser->setRunning(chromiumApp, false);
     rig.workspace.frontmost = editorApp;
     QTRY_VERIFY_WITH_TIMEOUT(!engine.isCheckTimerRunning(), 30000);
-    rig.store.removeRule(rule.id);
+    rig.store.blocking().removeRule(rule.id);
     rig.workspace.bringUp(chromiumApp);
     engine.browsersChanged();
     QVERIFY(!engine.isCheckTimerRunning());
     // Doom-scroll breaks are something to enforce too.
-    DoomScrollConfig doom = rig.store.doomScrollConfig();
+    DoomScrollConfig doom = rig.store.blocking().doomScrollConfig();
     doom.isEnabled = true;
     doom.domains = {DoomScrollDomain{QUuid::createUuid(), QStringLiteral("feed.example")}};
-    QVERIFY(rig.store.updateDoomScrollConfig(doom));
+    QVERIFY(rig.store.blocking().updateDoomScrollConfig(doom));
     QVERIFY(engine.isCheckTimerRunning());
 }
 
@@ -1029,8 +1029,8 @@ void TestBrowserEngine::heldDomainsFollowWhatIsBlocked()
     Rig rig;
     rig.interceptor = &interceptor;
     const BlockRule rule = allDayRule(QStringLiteral("Example.com"), rig.f.clock.now());
-    rig.store.addRule(rule);
-    rig.store.addRule(eveningRule(QStringLiteral("later.org"), rig.f.clock.now()));
+    rig.store.blocking().addRule(rule);
+    rig.store.blocking().addRule(eveningRule(QStringLiteral("later.org"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://www.example.com/"));
     const QStringList blocked{QStringLiteral("example.com")};
 
@@ -1048,17 +1048,17 @@ void TestBrowserEngine::heldDomainsFollowWhatIsBlocked()
 
     // A change of the list reaches the browsers without waiting for a check.
     const BlockRule second = allDayRule(QStringLiteral("news.example"), rig.f.clock.now());
-    rig.store.addRule(second);
+    rig.store.blocking().addRule(second);
     QCOMPARE(interceptor.watched.value(chromiumApp),
              (QStringList{QStringLiteral("example.com"), QStringLiteral("news.example")}));
-    rig.store.removeRule(rule.id);
-    rig.store.removeRule(second.id);
+    rig.store.blocking().removeRule(rule.id);
+    rig.store.blocking().removeRule(second.id);
     QCOMPARE(interceptor.watched.value(chromiumApp), QStringList());
     QCOMPARE(interceptor.watched.value(chromeApp), QStringList());
 
     // The run ends: nothing is held or sent to the block page again, whatever the store says,
     // so a tab sent back to its site stays there.
-    rig.store.addRule(second);
+    rig.store.blocking().addRule(second);
     QCOMPARE(interceptor.watched.value(chromeApp), QStringList{QStringLiteral("news.example")});
     engine.stop();
     QCOMPARE(interceptor.watched.value(chromiumApp), QStringList());
@@ -1068,7 +1068,7 @@ void TestBrowserEngine::heldDomainsFollowWhatIsBlocked()
     QVERIFY(rig.tick());
     QCOMPARE(rig.tab(), QStringLiteral("https://news.example/"));
     QCOMPARE(interceptor.decision(chromiumApp, QStringLiteral("https://news.example/")), std::nullopt);
-    rig.store.addRule(allDayRule(QStringLiteral("later.example"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("later.example"), rig.f.clock.now()));
     QCOMPARE(interceptor.watched.value(chromiumApp), QStringList());
 }
 
@@ -1101,12 +1101,12 @@ void TestBrowserEngine::heldNavigationIsDecidedNow()
     Rig rig;
     rig.interceptor = &interceptor;
     const BlockRule rule = allDayRule(QStringLiteral("example.com"), rig.f.clock.now());
-    rig.store.addRule(rule);
+    rig.store.blocking().addRule(rule);
     rig.chromiumShowing(QStringLiteral("about:blank"));
     QVERIFY(interceptor.decision);
     const QString expected = blockedDomain.isEmpty() ? QString() : rig.expectedBlockPage(blockedDomain, address);
     if (ruleRemoved)
-        rig.store.removeRule(rule.id);
+        rig.store.blocking().removeRule(rule.id);
     QCOMPARE(interceptor.decision(app, address).value_or(QString()), expected);
     // Our own pages are never held.
     const QString own = QStringLiteral("http://127.0.0.1:%1/close").arg(rig.port());
@@ -1125,8 +1125,8 @@ void TestBrowserEngine::activeUseIsCountedInCappedSteps()
     const Date t = rig.f.clock.now();
     const BlockRule a = limitRule(QStringLiteral("a.example"), 1, t - 2);
     const BlockRule b = limitRule(QStringLiteral("b.example"), 30, t - 1);
-    rig.store.addRule(a);
-    rig.store.addRule(b);
+    rig.store.blocking().addRule(a);
+    rig.store.blocking().addRule(b);
     rig.chromiumShowing(QStringLiteral("https://www.a.example/feed"));
 
     QVERIFY(rig.tick()); // only starts the measurement
@@ -1161,7 +1161,7 @@ void TestBrowserEngine::activeUseIsCountedInCappedSteps()
     }
     QCOMPARE(rig.usage(a), 60);
     QCOMPARE(looks, 1 + 28); // one look to start again, then 2 s each from 4 to 60
-    QVERIFY(rig.store.state().exceededRuleIds.contains(a.id));
+    QVERIFY(rig.store.blocking().state().exceededRuleIds.contains(a.id));
     QCOMPARE(rig.tab(),
              rig.expectedBlockPage(QStringLiteral("a.example"), QStringLiteral("https://www.a.example/feed")));
     QCOMPARE(rig.usage(b), 1);
@@ -1193,7 +1193,7 @@ void TestBrowserEngine::interruptionsOfActiveUse()
     QFETCH(QList<qint64>, expected);
     Rig rig;
     const BlockRule rule = limitRule(QStringLiteral("example.com"), 30, rig.f.clock.now());
-    rig.store.addRule(rule);
+    rig.store.blocking().addRule(rule);
     const QString site = QStringLiteral("https://www.example.com/");
     BrowserAutomationService& engine = rig.chromiumShowing(site);
     QVERIFY(rig.tick());
@@ -1246,25 +1246,25 @@ void TestBrowserEngine::urgentBreakBeforeDailyLimit()
     const Date t = rig.f.clock.now();
     const BlockRule a = allDayRule(QStringLiteral("example.com"), t - 2, true);
     const BlockRule b = limitRule(QStringLiteral("m.example.com"), 30, t - 1);
-    rig.store.addRule(a);
-    rig.store.addRule(b);
-    rig.store.refreshBlockingState();
-    QVERIFY(rig.store.startUrgentBreak(a.id, 5));
+    rig.store.blocking().addRule(a);
+    rig.store.blocking().addRule(b);
+    rig.store.blocking().refreshBlockingState();
+    QVERIFY(rig.store.blocking().startUrgentBreak(a.id, 5));
     const QString site = QStringLiteral("https://m.example.com/");
     BrowserAutomationService& engine = rig.chromiumShowing(site);
 
     QVERIFY(rig.tick());
     QVERIFY(rig.look());
     QVERIFY(rig.look());
-    QCOMPARE(rig.store.state().urgentBreak->usedSeconds, 1);
+    QCOMPARE(rig.store.blocking().state().urgentBreak->usedSeconds, 1);
     QCOMPARE(rig.usage(b), -1);
     QCOMPARE(rig.browser->count(Operation::redirect), 0);
     QCOMPARE(engine.activeUrgentBreakRule(QStringLiteral("m.example.com"))->id, a.id);
     QVERIFY(!engine.activeUrgentBreakRule(QStringLiteral("other.example")));
 
     // When the break's time is up it stops counting, whether or not the store has caught up.
-    rig.f.clock.set(rig.store.state().urgentBreak->fallbackExpiresAt);
-    QVERIFY(rig.store.state().urgentBreak);
+    rig.f.clock.set(rig.store.blocking().state().urgentBreak->fallbackExpiresAt);
+    QVERIFY(rig.store.blocking().state().urgentBreak);
     QVERIFY(!engine.activeUrgentBreakRule(QStringLiteral("m.example.com")));
     QVERIFY(rig.tick());
     QCOMPARE(rig.browser->count(Operation::redirect), 1);
@@ -1293,7 +1293,7 @@ void TestBrowserEngine::limitRuleWeekdays()
         for (int d = 1; d <= 7; ++d)
             if (d != today)
                 rule.activeWeekdays.insert(d);
-    rig.store.addRule(rule);
+    rig.store.blocking().addRule(rule);
     rig.chromiumShowing(QStringLiteral("https://example.com/"));
     QVERIFY(rig.tick());
     QVERIFY(rig.look());
@@ -1306,11 +1306,11 @@ void TestBrowserEngine::doomScrollWindow()
     Rig rig;
     // A rule outside its hours is not measured, but the site still counts for the window.
     const BlockRule evening = eveningRule(QStringLiteral("feed.example"), rig.f.clock.now());
-    rig.store.addRule(evening);
+    rig.store.blocking().addRule(evening);
     const QString feed = QStringLiteral("https://www.feed.example/home");
     rig.chromiumShowing(feed);
     const auto doomUsed = [&rig]() -> qint64 {
-        return rig.store.state().doomScroll ? rig.store.state().doomScroll->usedSeconds : -1;
+        return rig.store.blocking().state().doomScroll ? rig.store.blocking().state().doomScroll->usedSeconds : -1;
     };
 
     // Settings off: nothing counted.
@@ -1320,7 +1320,7 @@ void TestBrowserEngine::doomScrollWindow()
     QCOMPARE(doomUsed(), -1);
 
     const QUuid listed = QUuid::createUuid();
-    rig.store.updateDoomScrollConfig({true, {{listed, QStringLiteral("feed.example")}}, 1, 5});
+    rig.store.blocking().updateDoomScrollConfig({true, {{listed, QStringLiteral("feed.example")}}, 1, 5});
     QVERIFY(rig.look());
     QVERIFY(rig.look());
     QVERIFY(rig.look());
@@ -1343,8 +1343,8 @@ void TestBrowserEngine::doomScrollWindow()
         ++looks;
     }
     QCOMPARE(looks, 30); // 1 s used and 0.65 pending, then 2 s a look past 60
-    QVERIFY(rig.store.state().doomScroll->breakEndsAt);
-    QCOMPARE(*rig.store.state().doomScroll->breakEndsAt, rig.f.clock.now() + 300);
+    QVERIFY(rig.store.blocking().state().doomScroll->breakEndsAt);
+    QCOMPARE(*rig.store.blocking().state().doomScroll->breakEndsAt, rig.f.clock.now() + 300);
     QCOMPARE(rig.tab(), rig.expectedBlockPage(QStringLiteral("feed.example"), feed));
     QCOMPARE(rig.lastCommand()->target.contains(uuidText(listed)), true);
 
@@ -1427,7 +1427,7 @@ void TestBrowserEngine::needsAttention()
     Rig rig;
     rig.server.start(0, false);
     if (enforce)
-        rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+        rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     for (const QString& id : installed)
         rig.workspace.installed.insert(id);
     rig.workspace.installed.insert(firefoxApp);
@@ -1452,7 +1452,7 @@ void TestBrowserEngine::needsAttention()
 void TestBrowserEngine::unprotectedBrowserWarning()
 {
     Rig rig;
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     BrowserAutomationService& engine = rig.chromiumShowing(QStringLiteral("https://a.example/"));
     rig.workspace.installed.insert(firefoxApp);
     QVERIFY(rig.tick());
@@ -1596,7 +1596,7 @@ void TestBrowserEngine::extensionConnectionIsAConnectedBrowser()
 {
     Rig rig;
     rig.server.start(0, false);
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     FakeExtensions extensions;
     rig.extensions = &extensions;
     rig.workspace.installed = {firefoxApp};
@@ -1654,7 +1654,7 @@ void TestBrowserEngine::extensionFixShowsTheInstallSteps()
 {
     Rig rig;
     rig.server.start(0, false);
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     FakeExtensions extensions;
     FakeRepair repair;
     rig.extensions = &extensions;
@@ -1678,7 +1678,7 @@ void TestBrowserEngine::extensionGoneLeavesNothingConnected()
     rig.extensions = &extensions;
     extensions.setups.insert(chromiumApp, ExtensionLink::Setup::connected);
     extensions.reports.insert(chromiumApp, ExtensionTabReport{chromiumApp, true, 1, QString(), true, {}, {}});
-    rig.store.addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("example.com"), rig.f.clock.now()));
     rig.chromiumShowing(QStringLiteral("http://example.org/"));
     QVERIFY(rig.tick());
     QCOMPARE(rig.access("chromium"), BrowserAccessState::of(Kind::connected));
@@ -1730,8 +1730,8 @@ void TestBrowserEngine::unknownFrontAsksTheBrowsers()
     Rig rig;
     const Date t = rig.f.clock.now();
     const BlockRule limit = limitRule(QStringLiteral("limited.example"), 30, t - 2);
-    rig.store.addRule(limit);
-    rig.store.addRule(allDayRule(QStringLiteral("blocked.example"), t - 1));
+    rig.store.blocking().addRule(limit);
+    rig.store.blocking().addRule(allDayRule(QStringLiteral("blocked.example"), t - 1));
     rig.server.start(0, false);
     const QString blocked = QStringLiteral("https://blocked.example/");
     const QString limited = QStringLiteral("https://limited.example/");
@@ -1781,7 +1781,7 @@ void TestBrowserEngine::unknownIdleTimeStopsCountingOnAStillPage()
 {
     Rig rig;
     const BlockRule limit = limitRule(QStringLiteral("a.example"), 30, rig.f.clock.now() - 2);
-    rig.store.addRule(limit);
+    rig.store.blocking().addRule(limit);
     rig.idle.seconds.reset();
     rig.chromiumShowing(QStringLiteral("https://a.example/one"));
     QVERIFY(rig.tick());

@@ -170,7 +170,7 @@ class TestDesktopBlocking : public QObject {
         rule.domain = QStringLiteral("example.com");
         rule.displayName = QStringLiteral("Example");
         rule.createdAt = rule.updatedAt = now - 60;
-        store.addRule(rule);
+        store.blocking().addRule(rule);
         return rule;
     }
 
@@ -307,7 +307,7 @@ private slots:
         QCOMPARE(site->received("example.com"), !holding);
 
         // Removing the rule brings the tab back.
-        core.store.removeRule(core.rule.id);
+        core.store.blocking().removeRule(core.rule.id);
         QVERIFY(waitForUrl(*driver, driver->target, [&](const QString& url) { return url == feed; }));
         QTest::qWait(1500);
         QCOMPARE(currentUrl(*driver), feed);

@@ -47,7 +47,7 @@ struct Rig : EngineRig {
     qsizetype reads() const { return browser->count(Operation::read); }
     QString blockPage(const QString& domain, const QString& from) const
     {
-        for (const BlockedSiteSnapshot& s : store.state().blockedNow)
+        for (const BlockedSiteSnapshot& s : store.blocking().state().blockedNow)
             if (s.domain == domain)
                 return server.blockedPageURL(s.ruleId, s.domain, from)->toString(QUrl::FullyEncoded);
         return {};
@@ -93,7 +93,8 @@ private slots:
         QFETCH(qsizetype, reads);
         Rig rig;
         // From 22:00 to 23:00 only: not now (the rig's clock stands at 10:00).
-        rig.store.addRule(ruleFor(QStringLiteral("evening.example"), rig.f.clock.now(), {false, false, 22, 0, 23, 0}));
+        rig.store.blocking().addRule(
+            ruleFor(QStringLiteral("evening.example"), rig.f.clock.now(), {false, false, 22, 0, 23, 0}));
         rig.chromiumShowing(address, tellsChanges);
         QVERIFY(rig.tick());
         QCOMPARE(rig.reads(), 1);
@@ -105,10 +106,10 @@ private slots:
             rig.browser->navigate(chromiumApp, QStringLiteral("http://example.net/"));
             break;
         case Change::ruleForAnotherSite:
-            rig.store.addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now()));
+            rig.store.blocking().addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now()));
             break;
         case Change::doomScrollSites:
-            QVERIFY(rig.store.updateDoomScrollConfig(
+            QVERIFY(rig.store.blocking().updateDoomScrollConfig(
                 {true, {DoomScrollDomain{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5}));
             break;
         case Change::screenSleepsAndWakes:
@@ -154,7 +155,7 @@ private slots:
         QFETCH(bool, ticking);
         QFETCH(QString, atOnce);
         Rig rig;
-        rig.store.addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now() - 1));
+        rig.store.blocking().addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now() - 1));
         rig.workspace.tells = true;
         rig.chromiumShowing(QStringLiteral("http://example.org/"));
         if (change.startsWith(u"probed"))
@@ -176,7 +177,7 @@ private slots:
         } else if (change == u"other") {
             rig.browser->navigate(chromiumApp, QStringLiteral("http://example.net/"));
         } else if (change == u"rule") {
-            rig.store.addRule(ruleFor(QStringLiteral("example.org"), rig.f.clock.now()));
+            rig.store.blocking().addRule(ruleFor(QStringLiteral("example.org"), rig.f.clock.now()));
         } else if (change == u"brave") {
             rig.workspace.bringUp(QStringLiteral("brave"));
         } else if (change == u"sleep") {
@@ -219,7 +220,7 @@ private slots:
         QFETCH(QString, warning);
         Rig rig;
         const BlockRule rule = ruleFor(QStringLiteral("news.example"), rig.f.clock.now() - 1);
-        rig.store.addRule(rule);
+        rig.store.blocking().addRule(rule);
         rig.chromiumShowing(QStringLiteral("http://example.org/"));
         QVERIFY(rig.tick());
         QCOMPARE(rig.engine->browserInUseWithoutProtection(), std::nullopt);
@@ -238,9 +239,9 @@ private slots:
             } else if (step == QLatin1String("permission")) {
                 rig.browser->setForcedError(chromiumApp, BrowserCommandError::notPermitted);
             } else if (step == QLatin1String("noRule")) {
-                QVERIFY(rig.store.removeRule(rule.id));
+                QVERIFY(rig.store.blocking().removeRule(rule.id));
             } else if (step == QLatin1String("rule")) {
-                QVERIFY(rig.store.addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now())));
+                QVERIFY(rig.store.blocking().addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now())));
             } else if (step == QLatin1String("chooseBrave")) {
                 rig.engine->connect(*SupportedBrowser::withId(brave));
             }
@@ -254,14 +255,14 @@ private slots:
     void aNewBlockTakesEffectAtTheNextCheck()
     {
         Rig rig;
-        rig.store.addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now() - 1));
+        rig.store.blocking().addRule(ruleFor(QStringLiteral("news.example"), rig.f.clock.now() - 1));
         const QString address = QStringLiteral("http://example.org/page");
         rig.chromiumShowing(address);
         QVERIFY(rig.tick());
         QVERIFY(rig.tick());
         QCOMPARE(rig.reads(), 1);
 
-        rig.store.addRule(ruleFor(QStringLiteral("example.org"), rig.f.clock.now()));
+        rig.store.blocking().addRule(ruleFor(QStringLiteral("example.org"), rig.f.clock.now()));
         QVERIFY(rig.tick());
         QCOMPARE(rig.browser->operations(), (QList<Operation>{Operation::read, Operation::read, Operation::redirect}));
         QCOMPARE(rig.browser->activeAddress(chromiumApp), rig.blockPage(QStringLiteral("example.org"), address));
@@ -272,17 +273,18 @@ private slots:
     void aSparedCheckStillCatchesALateBoundary()
     {
         Rig rig;
-        rig.store.addRule(ruleFor(QStringLiteral("evening.example"), rig.f.clock.now(), {false, false, 10, 30, 23, 0}));
+        rig.store.blocking().addRule(
+            ruleFor(QStringLiteral("evening.example"), rig.f.clock.now(), {false, false, 10, 30, 23, 0}));
         rig.chromiumShowing(QStringLiteral("http://example.org/"));
         QVERIFY(rig.tick());
-        const Date boundary = rig.store.state().validUntil;
+        const Date boundary = rig.store.blocking().state().validUntil;
         QVERIFY(boundary > rig.f.clock.now());
 
         rig.f.clock.advance(boundary - rig.f.clock.now());
         QVERIFY(rig.tick());
         QCOMPARE(rig.reads(), 1);
-        QVERIFY(rig.store.state().validUntil > rig.f.clock.now());
-        QCOMPARE(rig.store.state().blockedNow.size(), size_t(1));
+        QVERIFY(rig.store.blocking().state().validUntil > rig.f.clock.now());
+        QCOMPARE(rig.store.blocking().state().blockedNow.size(), size_t(1));
     }
 };
 

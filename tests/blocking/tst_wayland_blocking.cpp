@@ -146,7 +146,7 @@ private slots:
         rule.domain = QStringLiteral("example.com");
         rule.displayName = QStringLiteral("Example");
         rule.createdAt = rule.updatedAt = f.clock.now() - 60;
-        store.addRule(rule);
+        store.blocking().addRule(rule);
         LocalBlockPageServer server(&store);
         X11Display display;
         QVERIFY(!display.isOpen());

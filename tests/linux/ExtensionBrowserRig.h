@@ -138,7 +138,7 @@ struct Program {
             rule.blockApplySchedule.isAfterMaxDailyTime = true;
             rule.dailyLimitMinutes = *dailyLimit;
         }
-        return store.addRule(rule) ? rule.id : QUuid();
+        return store.blocking().addRule(rule) ? rule.id : QUuid();
     }
     QString blockPage() const { return QStringLiteral("http://127.0.0.1:%1/blocked").arg(*server.port()); }
     ExtensionTabReport report(const QString& browser) const

@@ -210,7 +210,7 @@ private slots:
         QVERIFY(openMoved());
 
         // The block ends: the block page's own poll returns the tab to the site.
-        QVERIFY(program.store.removeRule(rule));
+        QVERIFY(program.store.blocking().removeRule(rule));
         QTRY_COMPARE_WITH_TIMEOUT(program.report(chromiumID).url, open, patience);
         QVERIFY(chromium.showing(QStringLiteral("site\t") + open));
 
@@ -257,15 +257,17 @@ private slots:
         // Each check that may count asks how long the person has been idle. The clock moves by
         // two seconds, the most one check counts, each time such a check has looked, so every
         // second counts once however slowly the checks come.
-        const auto used = [&] { return program->store.state().usageSecondsByRuleId.value(uuidText(rule), 0); };
-        for (int step = 0; step < 40 && !program->store.state().exceededRuleIds.contains(rule); ++step) {
+        const auto used = [&] {
+            return program->store.blocking().state().usageSecondsByRuleId.value(uuidText(rule), 0);
+        };
+        for (int step = 0; step < 40 && !program->store.blocking().state().exceededRuleIds.contains(rule); ++step) {
             const int looks = program->idle.looks;
             program->f.clock.advance(2);
             QVERIFY2(QTest::qWaitFor([&] { return program->idle.looks > looks; }, patience),
                      "no check counted the browser in front");
         }
         QCOMPARE(used(), 60);
-        QVERIFY(program->store.state().exceededRuleIds.contains(rule));
+        QVERIFY(program->store.blocking().state().exceededRuleIds.contains(rule));
 
         // Over the limit, the open tab moves to the block page and a typed address is stopped.
         QVERIFY(chromium.showing(QStringLiteral("Quillharbour\t") + program->blockPage()));

@@ -1145,14 +1145,14 @@ private slots:
         rule.id = QUuid::createUuid();
         rule.domain = QStringLiteral("www.Example.com");
         rule.createdAt = rule.updatedAt = f.clock.now() - 60;
-        store.addRule(rule);
+        store.blocking().addRule(rule);
         QVERIFY(link.sites.isEmpty()); // no port yet: no page to send a tab to
         server.start(0, true);
         QTRY_COMPARE_WITH_TIMEOUT(link.sites.size(), 1, patience);
         QCOMPARE(link.sites.at(0).domain, QStringLiteral("example.com"));
         QVERIFY(link.sites.at(0).pageAddress.endsWith(QLatin1String("&from=")));
         QVERIFY(link.sites.at(0).pageAddress.contains(QStringLiteral("/blocked?rule=")));
-        store.removeRule(rule.id);
+        store.blocking().removeRule(rule.id);
         QVERIFY(link.sites.isEmpty());
     }
 };

@@ -130,8 +130,10 @@ private slots:
 
         // The clock moves by two seconds, the most one check counts, each time a check that may
         // count has looked (in front), or once two checks have begun (elsewhere).
-        const auto used = [&] { return program.store.state().usageSecondsByRuleId.value(uuidText(rule), 0); };
-        const auto exceeded = [&] { return program.store.state().exceededRuleIds.contains(rule); };
+        const auto used = [&] {
+            return program.store.blocking().state().usageSecondsByRuleId.value(uuidText(rule), 0);
+        };
+        const auto exceeded = [&] { return program.store.blocking().state().exceededRuleIds.contains(rule); };
         const auto counted = [&] {
             const int looks = program.idle.looks;
             program.f.clock.advance(2);

@@ -282,8 +282,8 @@ void TestOnboardingFlow::finish()
     for (const QString& d : existing)
         before.domains.push_back({QUuid::createUuid(), d});
     if (!existing.isEmpty())
-        f.store->updateDoomScrollConfig(before);
-    const DoomScrollConfig stored = f.store->doomScrollConfig();
+        f.store->blocking().updateDoomScrollConfig(before);
+    const DoomScrollConfig stored = f.store->blocking().doomScrollConfig();
 
     OnboardingFlow flow(3, [] { return false; });
     play(flow, actions);
@@ -306,11 +306,11 @@ void TestOnboardingFlow::finish()
     QVERIFY(flow.finish(targets));
     QVERIFY(!flow.finish(targets)); // a second press writes and hands over nothing again
     QVERIFY(!flow.isPrimaryEnabled());
-    QCOMPARE(f.store->lastError().has_value(), failing);
+    QCOMPARE(f.store->core().lastError().has_value(), failing);
     const QStringList handOver{"finish", "hours"};
     QCOMPARE(order, reminders ? QStringList{"permission"} + handOver : handOver);
 
-    const DoomScrollConfig after = f.make().doomScrollConfig(); // a restart reads what is on disk
+    const DoomScrollConfig after = f.make().blocking().doomScrollConfig(); // a restart reads what is on disk
     if (domains.isEmpty()) {
         QCOMPARE(after, stored);
     } else {
@@ -326,7 +326,7 @@ void TestOnboardingFlow::finish()
             QCOMPARE(after.domains[i], stored.domains[i]);
     }
 
-    const auto& todos = f.store->todos();
+    const auto& todos = f.store->todos().todos();
     QCOMPARE(todos.size(), todoTitle.isEmpty() ? size_t(0) : size_t(1));
     if (!todoTitle.isEmpty()) {
         QCOMPARE(todos.front().title, todoTitle);

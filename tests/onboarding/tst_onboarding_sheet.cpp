@@ -468,8 +468,8 @@ void TestOnboardingSheet::finishFromTheSheet()
     QCOMPARE(rig.finished, 1);
     QVERIFY(!view.isVisible());
     QCOMPARE(rig.f.defaults.boolean(OnboardingFlow::completedKey), std::optional<bool>(true));
-    QCOMPARE(rig.store.todos().size(), size_t(1));
-    QCOMPARE(rig.store.todos().front().title, QStringLiteral("Deep work"));
+    QCOMPARE(rig.store.todos().todos().size(), size_t(1));
+    QCOMPARE(rig.store.todos().todos().front().title, QStringLiteral("Deep work"));
     // The question is asked after the hand-over, never before it.
     QCOMPARE(rig.f.notifications.authorizationRequests, 0);
     QTRY_COMPARE_WITH_TIMEOUT(rig.f.notifications.authorizationRequests, requests, 5000);

@@ -80,38 +80,38 @@ void put(StoreFixture& f, const QString& name, const QJsonDocument& doc)
 
 void putRules(StoreFixture& f, const std::vector<BlockRule>& rules)
 {
-    put(f, StorageService::rulesFile, QJsonDocument(encodeList(rules, encodeBlockRule)));
+    put(f, BlockingStore::rulesFile, QJsonDocument(encodeList(rules, encodeBlockRule)));
 }
 
 void putState(StoreFixture& f, const SharedState& state)
 {
-    put(f, StorageService::stateFile, QJsonDocument(encodeSharedState(state)));
+    put(f, BlockingStore::stateFile, QJsonDocument(encodeSharedState(state)));
 }
 
 void putDoom(StoreFixture& f, const DoomScrollConfig& config)
 {
-    put(f, StorageService::doomScrollFile, QJsonDocument(encodeDoomScrollConfig(config)));
+    put(f, BlockingStore::doomScrollFile, QJsonDocument(encodeDoomScrollConfig(config)));
 }
 
 std::optional<SharedState> stateOnDisk(const StoreFixture& f)
 {
-    return decodeSharedState(QJsonDocument::fromJson(readBytes(f.file(StorageService::stateFile))).object());
+    return decodeSharedState(QJsonDocument::fromJson(readBytes(f.file(BlockingStore::stateFile))).object());
 }
 
 std::vector<BlockRule> rulesOnDisk(const StoreFixture& f)
 {
-    const QJsonDocument doc = QJsonDocument::fromJson(readBytes(f.file(StorageService::rulesFile)));
+    const QJsonDocument doc = QJsonDocument::fromJson(readBytes(f.file(BlockingStore::rulesFile)));
     return decodeStrictList<BlockRule>(doc.array(), decodeBlockRule, nullptr).value_or(std::vector<BlockRule>{});
 }
 
 std::optional<DoomScrollConfig> doomOnDisk(const StoreFixture& f)
 {
-    return decodeDoomScrollConfig(QJsonDocument::fromJson(readBytes(f.file(StorageService::doomScrollFile))).object());
+    return decodeDoomScrollConfig(QJsonDocument::fromJson(readBytes(f.file(BlockingStore::doomScrollFile))).object());
 }
 
 bool stateFileExists(const StoreFixture& f)
 {
-    return QFileInfo::exists(f.file(StorageService::stateFile));
+    return QFileInfo::exists(f.file(BlockingStore::stateFile));
 }
 
 QStringList domainsOf(const std::vector<BlockedSiteSnapshot>& list)
@@ -132,7 +132,7 @@ QString spaced(QString text)
 
 QString error(const StorageService& store)
 {
-    return store.lastError().value_or(QString());
+    return store.core().lastError().value_or(QString());
 }
 
 // Strips what every refresh recomputes, to compare what the normalisation kept.
@@ -172,8 +172,8 @@ private slots:
         old.doomScroll = DoomScrollRuntimeState{t0 - 300, 120, std::nullopt};
         putState(f, old);
 
-        StorageService& store = f.make();
-        const SharedState& s = store.state();
+        BlockingStore& blocking = f.makeBlocking();
+        const SharedState& s = blocking.state();
         QCOMPARE(s.dayId, today);
         QVERIFY(s.usageSecondsByRuleId.isEmpty());
         QVERIFY(s.exceededRuleIds.isEmpty());
@@ -187,10 +187,10 @@ private slots:
 
         // The pause lasts to its end, not to the day's; once over it is gone and no boundary.
         f.clock.advance(1800);
-        store.refreshBlockingState();
-        QVERIFY(!store.state().blockingPausedUntil);
-        QCOMPARE(store.state().pauseUsedDayId, std::optional<qint64>(20261206));
-        QCOMPARE(store.state().validUntil, at(2026, 12, 8));
+        blocking.refreshBlockingState();
+        QVERIFY(!blocking.state().blockingPausedUntil);
+        QCOMPARE(blocking.state().pauseUsedDayId, std::optional<qint64>(20261206));
+        QCOMPARE(blocking.state().validUntil, at(2026, 12, 8));
     }
 
     void normalisationDropsWhatExpired_data()
@@ -240,8 +240,8 @@ private slots:
         QFETCH(SharedState, expected);
         StoreFixture f;
         putState(f, stored);
-        StorageService& store = f.make();
-        QVERIFY(kept(store.state()) == kept(expected));
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(kept(blocking.state()) == kept(expected));
     }
 
     void snapshotsCarryReasonAndBreakOffer()
@@ -263,8 +263,8 @@ private slots:
         s.exceededRuleIds = {gamma.id, delta.id, never.id};
         putState(f, s);
 
-        StorageService& store = f.make();
-        const std::vector<BlockedSiteSnapshot>& blocked = store.state().blockedNow;
+        BlockingStore& blocking = f.makeBlocking();
+        const std::vector<BlockedSiteSnapshot>& blocked = blocking.state().blockedNow;
         QCOMPARE(domainsOf(blocked), (QStringList{QStringLiteral("alpha.example"), QStringLiteral("beta.example"),
                                                   QStringLiteral("gamma.example"), QStringLiteral("delta.example")}));
         QVERIFY(blocked[0] == (BlockedSiteSnapshot{alpha.id, alpha.domain, QStringLiteral("Alpha"),
@@ -277,21 +277,21 @@ private slots:
         QCOMPARE(blocked[3].allowUrgentBreak, true);
         for (const BlockedSiteSnapshot& b : blocked)
             QVERIFY(!b.kind);
-        QVERIFY(stateOnDisk(f) == store.state());
+        QVERIFY(stateOnDisk(f) == blocking.state());
 
         f.clock.set(at(2026, 12, 7, 23));
-        store.refreshBlockingState();
-        QCOMPARE(domainsOf(store.state().blockedNow),
+        blocking.refreshBlockingState();
+        QCOMPARE(domainsOf(blocking.state().blockedNow),
                  (QStringList{QStringLiteral("alpha.example"), QStringLiteral("gamma.example"),
                               QStringLiteral("delta.example"), QStringLiteral("night.example")}));
-        QCOMPARE(spaced(store.state().blockedNow[3].reason), QStringLiteral("Blocked from 10:00 PM – 6:00 AM"));
+        QCOMPARE(spaced(blocking.state().blockedNow[3].reason), QStringLiteral("Blocked from 10:00 PM – 6:00 AM"));
 
         // Today's break is spent; tomorrow it is offered again (and the exceeded limits are gone).
         f.clock.set(at(2026, 12, 8, 10));
-        store.refreshBlockingState();
-        QCOMPARE(domainsOf(store.state().blockedNow),
+        blocking.refreshBlockingState();
+        QCOMPARE(domainsOf(blocking.state().blockedNow),
                  (QStringList{QStringLiteral("alpha.example"), QStringLiteral("beta.example")}));
-        QCOMPARE(store.state().blockedNow[0].allowUrgentBreak, true);
+        QCOMPARE(blocking.state().blockedNow[0].allowUrgentBreak, true);
     }
 
     void doomScrollBreakEntries()
@@ -310,7 +310,7 @@ private slots:
         putState(f, s);
 
         StorageService& store = f.make();
-        const std::vector<BlockedSiteSnapshot>& blocked = store.state().blockedNow;
+        const std::vector<BlockedSiteSnapshot>& blocked = store.blocking().state().blockedNow;
         QCOMPARE(domainsOf(blocked), (QStringList{QStringLiteral("reddit.com"), QStringLiteral("news.ycombinator.com"),
                                                   QStringLiteral("old.reddit.com")}));
         QCOMPARE(blocked[0].ruleId, reddit.id);
@@ -322,13 +322,13 @@ private slots:
         QCOMPARE(blocked[1].kind, std::optional<QString>(QStringLiteral("doomBreak")));
         QCOMPARE(blocked[2].ruleId, sub.id);
         QCOMPARE(blocked[2].kind, std::optional<QString>(QStringLiteral("doomBreak")));
-        QCOMPARE(store.state().validUntil, t0 + 330);
+        QCOMPARE(store.blocking().state().validUntil, t0 + 330);
 
         // The break end is a boundary: at it the sites are free again.
         f.clock.set(t0 + 330);
         store.handleClockEvent();
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("reddit.com")});
-        QVERIFY(store.state().doomScroll && !store.state().doomScroll->breakEndsAt);
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("reddit.com")});
+        QVERIFY(store.blocking().state().doomScroll && !store.blocking().state().doomScroll->breakEndsAt);
     }
 
     void doomScrollBreakHiddenByPauseOrDisabling_data()
@@ -351,9 +351,9 @@ private slots:
         if (paused)
             s.blockingPausedUntil = t0 + 600;
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(store.state().blockedNow.empty());
-        QCOMPARE(store.state().validUntil, t0 + 300);
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.state().blockedNow.empty());
+        QCOMPARE(blocking.state().validUntil, t0 + 300);
     }
 
     // ------------------------------------------------------------ boundary timer
@@ -376,27 +376,27 @@ private slots:
         StoreFixture f;
         const BlockRule late = windowRule(QStringLiteral("late.example"), 11, 0, 12, 0);
         putRules(f, {late});
-        StorageService& store = f.make();
-        QCOMPARE(store.state().validUntil, at(2026, 12, 7, 11));
-        const int computed = store.boundaryComputations();
+        BlockingStore& blocking = f.makeBlocking();
+        QCOMPARE(blocking.state().validUntil, at(2026, 12, 7, 11));
+        const int computed = blocking.boundaryComputations();
         f.clock.advance(60);
-        store.refreshBlockingState();
-        store.refreshBlockingState();
-        QCOMPARE(store.boundaryComputations(), computed);
-        QCOMPARE(store.state().validUntil, at(2026, 12, 7, 11));
+        blocking.refreshBlockingState();
+        blocking.refreshBlockingState();
+        QCOMPARE(blocking.boundaryComputations(), computed);
+        QCOMPARE(blocking.state().validUntil, at(2026, 12, 7, 11));
 
         if (edit == QLatin1String("add")) {
-            QVERIFY(store.addRule(windowRule(QStringLiteral("early.example"), 10, 30, 10, 45)));
+            QVERIFY(blocking.addRule(windowRule(QStringLiteral("early.example"), 10, 30, 10, 45)));
         } else if (edit == QLatin1String("update")) {
             BlockRule moved = late;
             moved.blockApplySchedule.startMinute = 15;
             moved.blockApplySchedule.startHour = 10;
-            QVERIFY(store.updateRule(moved));
+            QVERIFY(blocking.updateRule(moved));
         } else {
-            QVERIFY(store.removeRule(late.id));
+            QVERIFY(blocking.removeRule(late.id));
         }
-        QCOMPARE(store.state().validUntil, boundary);
-        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(boundary));
+        QCOMPARE(blocking.state().validUntil, boundary);
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(boundary));
     }
 
     void validUntilIsTheArmedBoundary()
@@ -405,19 +405,20 @@ private slots:
         f.clock.set(at(2026, 12, 7, 9, 59, 50));
         const BlockRule morning = windowRule(QStringLiteral("morning.example"), 10, 0, 11, 0);
         putRules(f, {morning});
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const Date boundary = at(2026, 12, 7, 10);
-        QCOMPARE(store.state().validUntil, boundary);
-        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(boundary));
-        QVERIFY2(store.boundaryTimerInterval() >= 10100 && store.boundaryTimerInterval() <= 10101,
-                 qPrintable(QString::number(store.boundaryTimerInterval())));
-        QCOMPARE(store.state().validUntil, nextRuleBoundary(store.rules(), f.clock.now(), store.state(), f.calendar));
+        QCOMPARE(blocking.state().validUntil, boundary);
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(boundary));
+        QVERIFY2(blocking.boundaryTimerInterval() >= 10100 && blocking.boundaryTimerInterval() <= 10101,
+                 qPrintable(QString::number(blocking.boundaryTimerInterval())));
+        QCOMPARE(blocking.state().validUntil,
+                 nextRuleBoundary(blocking.rules(), f.clock.now(), blocking.state(), f.calendar));
 
         // Every refresh re-arms the one timer for its own boundary; a long wait is split up.
-        store.removeRule(morning.id);
-        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
-        QCOMPARE(store.state().validUntil, at(2026, 12, 8));
-        QCOMPARE(store.boundaryTimerInterval(), 3600 * 1000);
+        blocking.removeRule(morning.id);
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
+        QCOMPARE(blocking.state().validUntil, at(2026, 12, 8));
+        QCOMPARE(blocking.boundaryTimerInterval(), 3600 * 1000);
     }
 
     void boundaryTimerNeverActsEarly()
@@ -430,25 +431,25 @@ private slots:
         s.blockingPausedUntil = t0 + 0.5;
         putState(f, s);
         StorageService& store = f.make();
-        QVERIFY(store.state().blockedNow.empty());
-        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(t0 + 0.5));
-        QVERIFY(store.boundaryTimerInterval() >= 600 && store.boundaryTimerInterval() <= 601);
+        QVERIFY(store.blocking().state().blockedNow.empty());
+        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(t0 + 0.5));
+        QVERIFY(store.blocking().boundaryTimerInterval() >= 600 && store.blocking().boundaryTimerInterval() <= 601);
 
         // The wall clock lags behind the timer: when it fires it only waits for the rest, at
         // least a quarter second.
-        QSignalSpy changed(&*f.store, &StorageService::stateChanged);
-        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        QSignalSpy changed(&f.store->blocking(), &BlockingStore::stateChanged);
+        QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
         f.clock.set(t0 + 0.45);
-        QTRY_COMPARE_WITH_TIMEOUT(store.boundaryTimerInterval(), 250, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(store.blocking().boundaryTimerInterval(), 250, 3000);
         QCOMPARE(changed.count(), 0);
         QVERIFY(!stateFileExists(f)); // no refresh ran
-        QCOMPARE(store.state().blockingPausedUntil, std::optional<Date>(t0 + 0.5));
-        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(t0 + 0.5));
+        QCOMPARE(store.blocking().state().blockingPausedUntil, std::optional<Date>(t0 + 0.5));
+        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(t0 + 0.5));
 
         f.clock.set(t0 + 0.6);
-        QTRY_VERIFY_WITH_TIMEOUT(!store.state().blockingPausedUntil, 3000);
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
-        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
+        QTRY_VERIFY_WITH_TIMEOUT(!store.blocking().state().blockingPausedUntil, 3000);
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
     }
 
     // ------------------------------------------------------------ usage
@@ -462,28 +463,28 @@ private slots:
         s.usageSecondsByRuleId.insert(uuidText(rule.id), 1795);
         putState(f, s);
         StorageService& store = f.make();
-        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(store.blocking().state().blockedNow.empty());
 
         // Crossing the limit refreshes and writes at once, whatever the throttle says.
         f.clock.advance(1);
-        store.recordUsage(rule, 5);
-        QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1800);
-        QVERIFY(store.state().exceededRuleIds.contains(rule.id));
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("gamma.example")});
-        QCOMPARE(store.state().blockedNow[0].reason, QStringLiteral("Limit reached: 30 min today"));
-        QVERIFY(stateOnDisk(f) == store.state());
+        store.blocking().recordUsage(rule, 5);
+        QCOMPARE(store.blocking().state().usageSecondsByRuleId.value(uuidText(rule.id)), 1800);
+        QVERIFY(store.blocking().state().exceededRuleIds.contains(rule.id));
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("gamma.example")});
+        QCOMPARE(store.blocking().state().blockedNow[0].reason, QStringLiteral("Limit reached: 30 min today"));
+        QVERIFY(stateOnDisk(f) == store.blocking().state());
 
         // Past the limit the seconds only add up, saved by the throttle.
-        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
-        QSignalSpy changed(&*f.store, &StorageService::stateChanged);
+        QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
+        QSignalSpy changed(&f.store->blocking(), &BlockingStore::stateChanged);
         f.clock.advance(1);
-        store.recordUsage(rule, 1);
-        QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1801);
+        store.blocking().recordUsage(rule, 1);
+        QCOMPARE(store.blocking().state().usageSecondsByRuleId.value(uuidText(rule.id)), 1801);
         QVERIFY(!stateFileExists(f));
         f.clock.advance(9);
-        store.recordUsage(rule, 1);
+        store.blocking().recordUsage(rule, 1);
         QCOMPARE(stateOnDisk(f).value_or(SharedState{}).usageSecondsByRuleId.value(uuidText(rule.id), -1), 1802);
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("gamma.example")});
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("gamma.example")});
         QCOMPARE(changed.count(), 2);
     }
 
@@ -495,12 +496,12 @@ private slots:
         BlockRule window = windowRule(QStringLiteral("window.example"), 9, 0, 17, 0);
         window.dailyLimitMinutes = 1;
         putRules(f, {allDay, noLimit, window});
-        StorageService& store = f.make();
-        store.recordUsage(allDay, 30);
-        store.recordUsage(noLimit, 30);
-        store.recordUsage(window, 120);
-        QVERIFY(store.state().usageSecondsByRuleId.isEmpty());
-        QVERIFY(store.state().exceededRuleIds.isEmpty());
+        BlockingStore& blocking = f.makeBlocking();
+        blocking.recordUsage(allDay, 30);
+        blocking.recordUsage(noLimit, 30);
+        blocking.recordUsage(window, 120);
+        QVERIFY(blocking.state().usageSecondsByRuleId.isEmpty());
+        QVERIFY(blocking.state().exceededRuleIds.isEmpty());
     }
 
     void usageOfNoSecondsDoesNothing()
@@ -508,13 +509,13 @@ private slots:
         StoreFixture f;
         const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 30);
         putRules(f, {rule});
-        StorageService& store = f.make();
-        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
         // Not even the day roll-over runs.
         f.clock.set(at(2026, 12, 8, 10));
-        store.recordUsage(rule, 0);
-        store.recordUsage(rule, -5);
-        QCOMPARE(store.state().dayId, today);
+        blocking.recordUsage(rule, 0);
+        blocking.recordUsage(rule, -5);
+        QCOMPARE(blocking.state().dayId, today);
         QVERIFY(!stateFileExists(f));
     }
 
@@ -523,29 +524,29 @@ private slots:
         StoreFixture f;
         const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 60);
         putRules(f, {rule});
-        StorageService& store = f.make(); // loading wrote "state.json" at t0
-        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        BlockingStore& blocking = f.makeBlocking(); // loading wrote "state.json" at t0
+        QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
         const auto usedOnDisk = [&] {
             return stateOnDisk(f).value_or(SharedState{}).usageSecondsByRuleId.value(uuidText(rule.id), -1);
         };
 
         f.clock.advance(3);
-        store.recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         QVERIFY(!stateFileExists(f));
         f.clock.advance(7);
-        store.recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         QCOMPARE(usedOnDisk(), 10);
 
-        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
+        QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
         f.clock.advance(3);
-        store.recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         f.clock.advance(6.5);
-        store.recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         QVERIFY(!stateFileExists(f));
         f.clock.advance(0.5);
-        store.recordUsage(rule, 5);
+        blocking.recordUsage(rule, 5);
         QCOMPARE(usedOnDisk(), 25);
-        QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 25);
+        QCOMPARE(blocking.state().usageSecondsByRuleId.value(uuidText(rule.id)), 25);
     }
 
     // The same rules keep blocking; what they show must still follow each change.
@@ -575,26 +576,26 @@ private slots:
         BlockRule beta = windowRule(QStringLiteral("beta.example"), 9, 0, 17, 0);
         beta.displayName = QStringLiteral("Beta");
         putRules(f, {beta});
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const QLocale before;
         if (change == "locale")
             QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         if (change == "rename") {
             beta.displayName = name;
-            QVERIFY(store.updateRule(beta));
+            QVERIFY(blocking.updateRule(beta));
         }
         if (change == "spend") {
-            beta.urgentBreakUsedCalendarDay = store.state().dayId;
-            QVERIFY(store.updateRule(beta));
+            beta.urgentBreakUsedCalendarDay = blocking.state().dayId;
+            QVERIFY(blocking.updateRule(beta));
         }
-        store.refreshBlockingState();
+        blocking.refreshBlockingState();
         QLocale::setDefault(before);
-        QCOMPARE(store.state().blockedNow.size(), size_t(1));
-        const BlockedSiteSnapshot& b = store.state().blockedNow.front();
+        QCOMPARE(blocking.state().blockedNow.size(), size_t(1));
+        const BlockedSiteSnapshot& b = blocking.state().blockedNow.front();
         QCOMPARE(b.displayName, name);
         QCOMPARE(spaced(b.reason), reason);
         QCOMPARE(b.allowUrgentBreak, offer);
-        QVERIFY(stateOnDisk(f) == store.state());
+        QVERIFY(stateOnDisk(f) == blocking.state());
     }
 
     // Which file is there and when it was last written: a rewrite, even of the same bytes, shows.
@@ -625,17 +626,17 @@ private slots:
         const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 60);
         putRules(f, {rule, allDayRule(QStringLiteral("delta.example"))});
         StorageService* store = &f.make();
-        const QString path = f.file(StorageService::stateFile);
-        store->refreshBlockingState();
+        const QString path = f.file(BlockingStore::stateFile);
+        store->blocking().refreshBlockingState();
         const QString before = fileVersion(path);
         QVERIFY(!before.isEmpty());
         QTest::qWait(5); // a rewrite within the same clock tick would keep its time stamp
 
         if (step == "refresh") {
-            store->refreshBlockingState();
+            store->blocking().refreshBlockingState();
         } else if (step == "later") {
             f.clock.advance(3600);
-            store->refreshBlockingState();
+            store->blocking().refreshBlockingState();
         } else if (step == "clock") {
             f.changeWallClock(3600);
             store->handleClockEvent();
@@ -646,11 +647,11 @@ private slots:
         } else if (step == "edited") {
             const QByteArray bytes = readBytes(path);
             QVERIFY(QFile::remove(path) && writeBytes(path, bytes));
-            store->refreshBlockingState();
+            store->blocking().refreshBlockingState();
         }
         QCOMPARE(fileVersion(path) != before, written);
-        QVERIFY(stateOnDisk(f) == store->state());
-        QVERIFY(!store->lastError());
+        QVERIFY(stateOnDisk(f) == store->blocking().state());
+        QVERIFY(!store->core().lastError());
     }
 
     // ------------------------------------------------------------ urgent breaks
@@ -660,24 +661,24 @@ private slots:
         StoreFixture f;
         const BlockRule rule = allDayRule(QStringLiteral("alpha.example"), QStringLiteral("Alpha News"));
         putRules(f, {rule});
-        StorageService& store = f.make();
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
-        QCOMPARE(store.state().blockedNow[0].allowUrgentBreak, true);
+        BlockingStore& blocking = f.makeBlocking();
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QCOMPARE(blocking.state().blockedNow[0].allowUrgentBreak, true);
 
         f.clock.advance(5);
         const Date t1 = f.clock.now();
-        QVERIFY(store.startUrgentBreak(rule.id));
-        QCOMPARE(store.rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
-        QCOMPARE(store.rules()[0].updatedAt, t1);
-        QVERIFY(rulesOnDisk(f) == store.rules());
-        QVERIFY(store.state().urgentBreak == (UrgentBreakState{rule.id, t1, 0, t1 + 7200}));
-        QVERIFY(store.state().blockedNow.empty());
-        QCOMPARE(store.state().validUntil, t1 + 7200);
-        QVERIFY(stateOnDisk(f) == store.state());
+        QVERIFY(blocking.startUrgentBreak(rule.id));
+        QCOMPARE(blocking.rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
+        QCOMPARE(blocking.rules()[0].updatedAt, t1);
+        QVERIFY(rulesOnDisk(f) == blocking.rules());
+        QVERIFY(blocking.state().urgentBreak == (UrgentBreakState{rule.id, t1, 0, t1 + 7200}));
+        QVERIFY(blocking.state().blockedNow.empty());
+        QCOMPARE(blocking.state().validUntil, t1 + 7200);
+        QVERIFY(stateOnDisk(f) == blocking.state());
         QVERIFY(f.notifications.delivered.empty());
 
         // One break a day.
-        QVERIFY(!store.startUrgentBreak(rule.id));
+        QVERIFY(!blocking.startUrgentBreak(rule.id));
     }
 
     void urgentBreakEndsAfterTenMinutesOfUse_data()
@@ -699,30 +700,30 @@ private slots:
         const BlockRule other = allDayRule(QStringLiteral("other.example"));
         putRules(f, {rule, other});
         StorageService& store = f.make();
-        QVERIFY(store.startUrgentBreak(rule.id));
-        QSignalSpy changed(&*f.store, &StorageService::stateChanged);
+        QVERIFY(store.blocking().startUrgentBreak(rule.id));
+        QSignalSpy changed(&f.store->blocking(), &BlockingStore::stateChanged);
         qint64 total = 0;
         for (int s : seconds) {
             f.clock.advance(s);
-            store.recordUsage(other, s); // another site's use leaves the break alone
-            store.recordUsage(rule, s);
+            store.blocking().recordUsage(other, s); // another site's use leaves the break alone
+            store.blocking().recordUsage(rule, s);
             total += s;
         }
         if (!ended) {
-            QCOMPARE(store.state().urgentBreak->usedSeconds, total);
-            QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("other.example")});
+            QCOMPARE(store.blocking().state().urgentBreak->usedSeconds, total);
+            QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("other.example")});
             QVERIFY(f.notifications.delivered.empty());
             return;
         }
-        QVERIFY(!store.state().urgentBreak);
-        QCOMPARE(domainsOf(store.state().blockedNow),
+        QVERIFY(!store.blocking().state().urgentBreak);
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow),
                  (QStringList{QStringLiteral("alpha.example"), QStringLiteral("other.example")}));
-        QCOMPARE(store.state().blockedNow[0].allowUrgentBreak, false);
-        QVERIFY(stateOnDisk(f) == store.state());
+        QCOMPARE(store.blocking().state().blockedNow[0].allowUrgentBreak, false);
+        QVERIFY(stateOnDisk(f) == store.blocking().state());
         QCOMPARE(f.notifications.delivered.size(), size_t(1));
         QVERIFY2(f.notifications.delivered[0].body.contains(QStringLiteral("Alpha News")),
                  qPrintable(f.notifications.delivered[0].body));
-        QVERIFY(!store.startUrgentBreak(rule.id));
+        QVERIFY(!store.blocking().startUrgentBreak(rule.id));
     }
 
     void urgentBreakEndsAtItsFallback()
@@ -732,25 +733,25 @@ private slots:
         putRules(f, {rule});
         StorageService& store = f.make();
         const Date t0 = f.clock.now();
-        QVERIFY(store.startUrgentBreak(rule.id, 7200));
-        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(t0 + 7200));
+        QVERIFY(store.blocking().startUrgentBreak(rule.id, 7200));
+        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(t0 + 7200));
 
         f.clock.set(t0 + 7199);
         store.handleClockEvent();
-        QVERIFY(store.state().urgentBreak);
-        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(store.blocking().state().urgentBreak);
+        QVERIFY(store.blocking().state().blockedNow.empty());
         f.clock.set(t0 + 7200);
         store.handleClockEvent();
-        QVERIFY(!store.state().urgentBreak);
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QVERIFY(!store.blocking().state().urgentBreak);
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
         QVERIFY(f.notifications.delivered.empty());
 
         // The next day the break is offered and granted again.
         f.clock.set(at(2026, 12, 8, 9));
         store.handleClockEvent();
-        QCOMPARE(store.state().blockedNow[0].allowUrgentBreak, true);
-        QVERIFY(store.startUrgentBreak(rule.id, 60));
-        QCOMPARE(store.state().urgentBreak->fallbackExpiresAt, at(2026, 12, 8, 9, 1));
+        QCOMPARE(store.blocking().state().blockedNow[0].allowUrgentBreak, true);
+        QVERIFY(store.blocking().startUrgentBreak(rule.id, 60));
+        QCOMPARE(store.blocking().state().urgentBreak->fallbackExpiresAt, at(2026, 12, 8, 9, 1));
     }
 
     void urgentBreakSecondsAlsoCountTowardsTheLimit()
@@ -762,12 +763,12 @@ private slots:
         s.usageSecondsByRuleId.insert(uuidText(rule.id), 1800);
         s.exceededRuleIds.insert(rule.id);
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(store.startUrgentBreak(rule.id));
-        store.recordUsage(rule, 100);
-        QCOMPARE(store.state().urgentBreak->usedSeconds, 100);
-        QCOMPARE(store.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1900);
-        QVERIFY(store.state().blockedNow.empty());
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.startUrgentBreak(rule.id));
+        blocking.recordUsage(rule, 100);
+        QCOMPARE(blocking.state().urgentBreak->usedSeconds, 100);
+        QCOMPARE(blocking.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1900);
+        QVERIFY(blocking.state().blockedNow.empty());
     }
 
     void urgentBreakRefused_data()
@@ -804,19 +805,19 @@ private slots:
         StoreFixture f;
         putRules(f, {rule});
         putState(f, state);
-        StorageService& store = f.make();
-        const std::vector<BlockRule> rulesBefore = store.rules();
-        const SharedState stateBefore = store.state();
-        const QByteArray rulesFile = readBytes(f.file(StorageService::rulesFile));
-        const QByteArray stateFile = readBytes(f.file(StorageService::stateFile));
+        BlockingStore& blocking = f.makeBlocking();
+        const std::vector<BlockRule> rulesBefore = blocking.rules();
+        const SharedState stateBefore = blocking.state();
+        const QByteArray rulesFile = readBytes(f.file(BlockingStore::rulesFile));
+        const QByteArray stateFile = readBytes(f.file(BlockingStore::stateFile));
         f.clock.advance(5);
 
-        QVERIFY(!store.startUrgentBreak(askForAnother ? QUuid::createUuid() : rule.id));
-        QVERIFY(store.rules() == rulesBefore);
-        QVERIFY(store.state() == stateBefore);
-        QCOMPARE(readBytes(f.file(StorageService::rulesFile)), rulesFile);
-        QCOMPARE(readBytes(f.file(StorageService::stateFile)), stateFile);
-        QVERIFY(!store.lastError());
+        QVERIFY(!blocking.startUrgentBreak(askForAnother ? QUuid::createUuid() : rule.id));
+        QVERIFY(blocking.rules() == rulesBefore);
+        QVERIFY(blocking.state() == stateBefore);
+        QCOMPARE(readBytes(f.file(BlockingStore::rulesFile)), rulesFile);
+        QCOMPARE(readBytes(f.file(BlockingStore::stateFile)), stateFile);
+        QVERIFY(!f.core->lastError());
     }
 
     void anotherRulesBreakIsReplacedSilently()
@@ -825,18 +826,18 @@ private slots:
         const BlockRule a = allDayRule(QStringLiteral("a.example"));
         const BlockRule b = allDayRule(QStringLiteral("b.example"));
         putRules(f, {a, b});
-        StorageService& store = f.make();
-        QVERIFY(store.startUrgentBreak(a.id));
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.startUrgentBreak(a.id));
         f.clock.advance(60);
-        store.recordUsage(a, 60);
-        QVERIFY(store.startUrgentBreak(b.id));
-        QCOMPARE(store.state().urgentBreak->ruleId, b.id);
-        QCOMPARE(store.state().urgentBreak->usedSeconds, 0);
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("a.example")});
+        blocking.recordUsage(a, 60);
+        QVERIFY(blocking.startUrgentBreak(b.id));
+        QCOMPARE(blocking.state().urgentBreak->ruleId, b.id);
+        QCOMPARE(blocking.state().urgentBreak->usedSeconds, 0);
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("a.example")});
         QVERIFY(f.notifications.delivered.empty());
         // a's day is spent all the same.
-        QCOMPARE(store.rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
-        QVERIFY(!store.startUrgentBreak(a.id));
+        QCOMPARE(blocking.rules()[0].urgentBreakUsedCalendarDay, std::optional<qint64>(today));
+        QVERIFY(!blocking.startUrgentBreak(a.id));
     }
 
     // ------------------------------------------------------------ doom-scroll windows
@@ -849,25 +850,25 @@ private slots:
         SharedState s = stateOf();
         s.doomScroll = DoomScrollRuntimeState{t0 - 600, 1195, std::nullopt};
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(store.state().blockedNow.empty());
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.state().blockedNow.empty());
 
-        store.recordDoomScrollUsage(5);
-        QVERIFY(store.state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
-        QCOMPARE(domainsOf(store.state().blockedNow),
+        blocking.recordDoomScrollUsage(5);
+        QVERIFY(blocking.state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
+        QCOMPARE(domainsOf(blocking.state().blockedNow),
                  (QStringList{QStringLiteral("reddit.com"), QStringLiteral("x.com")}));
-        QCOMPARE(store.state().validUntil, t0 + 300);
-        QVERIFY(stateOnDisk(f) == store.state());
+        QCOMPARE(blocking.state().validUntil, t0 + 300);
+        QVERIFY(stateOnDisk(f) == blocking.state());
 
         // Use during the break does not count.
         f.clock.advance(60);
-        store.recordDoomScrollUsage(30);
-        QVERIFY(store.state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
+        blocking.recordDoomScrollUsage(30);
+        QVERIFY(blocking.state().doomScroll == (DoomScrollRuntimeState{t0, 0, t0 + 300}));
 
         // After it the window that began with the break counts from zero.
         f.clock.set(t0 + 300);
-        store.recordDoomScrollUsage(10);
-        QVERIFY(store.state().doomScroll == (DoomScrollRuntimeState{t0, 10, std::nullopt}));
+        blocking.recordDoomScrollUsage(10);
+        QVERIFY(blocking.state().doomScroll == (DoomScrollRuntimeState{t0, 10, std::nullopt}));
     }
 
     void doomScrollWindowRestart_data()
@@ -893,9 +894,9 @@ private slots:
         SharedState s = stateOf();
         s.doomScroll = stored;
         putState(f, s);
-        StorageService& store = f.make();
-        store.recordDoomScrollUsage(5);
-        QVERIFY(store.state().doomScroll == expected);
+        BlockingStore& blocking = f.makeBlocking();
+        blocking.recordDoomScrollUsage(5);
+        QVERIFY(blocking.state().doomScroll == expected);
     }
 
     void doomScrollUsageIgnored_data()
@@ -913,10 +914,10 @@ private slots:
         QFETCH(int, seconds);
         StoreFixture f;
         putDoom(f, config);
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         f.clock.advance(60);
-        store.recordDoomScrollUsage(seconds);
-        QVERIFY(!store.state().doomScroll);
+        blocking.recordDoomScrollUsage(seconds);
+        QVERIFY(!blocking.state().doomScroll);
     }
 
     void resumeBlocking()
@@ -929,19 +930,19 @@ private slots:
         s.pauseUsedDayId = today;
         putState(f, s);
         StorageService& store = f.make();
-        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(store.blocking().state().blockedNow.empty());
 
-        store.resumeBlocking();
-        QVERIFY(!store.state().blockingPausedUntil);
-        QCOMPARE(store.state().pauseUsedDayId, std::optional<qint64>(today));
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
-        QVERIFY(stateOnDisk(f) == store.state());
+        store.blocking().resumeBlocking();
+        QVERIFY(!store.blocking().state().blockingPausedUntil);
+        QCOMPARE(store.blocking().state().pauseUsedDayId, std::optional<qint64>(today));
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QVERIFY(stateOnDisk(f) == store.blocking().state());
 
         // Nothing to resume: no refresh, no write.
-        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
-        QSignalSpy changed(&*f.store, &StorageService::stateChanged);
+        QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
+        QSignalSpy changed(&f.store->blocking(), &BlockingStore::stateChanged);
         f.clock.advance(1);
-        store.resumeBlocking();
+        store.blocking().resumeBlocking();
         QVERIFY(!stateFileExists(f));
         QCOMPARE(changed.count(), 0);
     }
@@ -955,42 +956,42 @@ private slots:
         const BlockRule other = allDayRule(QStringLiteral("other.example"));
         putRules(f, {existing, other});
         StorageService& store = f.make();
-        const QByteArray onDisk = readBytes(f.file(StorageService::rulesFile));
+        const QByteArray onDisk = readBytes(f.file(BlockingStore::rulesFile));
 
-        store.addRule(allDayRule(QStringLiteral("WWW.Example.COM/path")));
+        store.blocking().addRule(allDayRule(QStringLiteral("WWW.Example.COM/path")));
         QCOMPARE(error(store), duplicatePrefix + QStringLiteral("WWW.Example.COM/path."));
-        QCOMPARE(store.rules().size(), size_t(2));
-        QCOMPARE(readBytes(f.file(StorageService::rulesFile)), onDisk);
+        QCOMPARE(store.blocking().rules().size(), size_t(2));
+        QCOMPARE(readBytes(f.file(BlockingStore::rulesFile)), onDisk);
 
         // Editing a rule keeps its own site; taking another rule's site is refused.
         BlockRule renamed = existing;
         renamed.displayName = QStringLiteral("Renamed");
-        QVERIFY(store.isDomainFree(QStringLiteral("www.example.com"), existing.id));
-        QVERIFY(!store.isDomainFree(QStringLiteral("www.example.com"), other.id));
+        QVERIFY(store.blocking().isDomainFree(QStringLiteral("www.example.com"), existing.id));
+        QVERIFY(!store.blocking().isDomainFree(QStringLiteral("www.example.com"), other.id));
         BlockRule taking = other;
         taking.domain = QStringLiteral("example.com");
-        store.updateRule(taking);
+        store.blocking().updateRule(taking);
         QCOMPARE(error(store), duplicatePrefix + QStringLiteral("example.com."));
-        QVERIFY(store.rules()[1] == other);
+        QVERIFY(store.blocking().rules()[1] == other);
 
         // A state write does not clear the message; the next rules save does.
-        store.refreshBlockingState();
+        store.blocking().refreshBlockingState();
         QCOMPARE(error(store), duplicatePrefix + QStringLiteral("example.com."));
-        store.updateRule(renamed);
-        QVERIFY(!store.lastError());
-        QCOMPARE(store.rules()[0].displayName, QStringLiteral("Renamed"));
+        store.blocking().updateRule(renamed);
+        QVERIFY(!store.core().lastError());
+        QCOMPARE(store.blocking().rules()[0].displayName, QStringLiteral("Renamed"));
 
         // Editing a rule that does not exist is no error at all.
         BlockRule stranger = allDayRule(QStringLiteral("stranger.example"));
-        store.updateRule(stranger);
-        QVERIFY(!store.lastError());
-        QCOMPARE(store.rules().size(), size_t(2));
+        store.blocking().updateRule(stranger);
+        QVERIFY(!store.core().lastError());
+        QCOMPARE(store.blocking().rules().size(), size_t(2));
     }
 
     void rulesStaySortedByCreation()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const Date t1 = at(2026, 11, 1);
         const Date t2 = at(2026, 11, 2);
         auto made = [](const QString& domain, Date createdAt) {
@@ -1004,12 +1005,12 @@ private slots:
         const BlockRule tie1 = made(QStringLiteral("tie1.example"), t2);
         const BlockRule tie2 = made(QStringLiteral("tie2.example"), t2);
         for (const BlockRule& r : {first, older, tie1, tie2})
-            store.addRule(r);
-        QCOMPARE(domainsOf(store.state().blockedNow),
+            blocking.addRule(r);
+        QCOMPARE(domainsOf(blocking.state().blockedNow),
                  (QStringList{QStringLiteral("older.example"), QStringLiteral("first.example"),
                               QStringLiteral("tie1.example"), QStringLiteral("tie2.example")}));
-        QVERIFY(store.rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
-        QVERIFY(rulesOnDisk(f) == store.rules());
+        QVERIFY(blocking.rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
+        QVERIFY(rulesOnDisk(f) == blocking.rules());
 
         // Enough equal dates that an unstable sort would show: the older ones go after "older",
         // the newer ones to the end, each group in the order added.
@@ -1018,26 +1019,26 @@ private slots:
         std::vector<BlockRule> newer;
         for (int i = 0; i < 40; ++i) {
             const BlockRule r = made(QStringLiteral("site%1.example").arg(i), i % 2 ? t1 : at(2026, 11, 3));
-            store.addRule(r);
+            blocking.addRule(r);
             added.push_back(r);
             (i % 2 ? expected : newer).push_back(r);
         }
         expected.insert(expected.end(), {first, tie1, tie2});
         expected.insert(expected.end(), newer.begin(), newer.end());
-        QVERIFY(store.rules() == expected);
+        QVERIFY(blocking.rules() == expected);
         for (int i = 0; i < 40; ++i)
-            store.removeRule(added[i].id);
-        QVERIFY(store.rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
+            blocking.removeRule(added[i].id);
+        QVERIFY(blocking.rules() == (std::vector<BlockRule>{older, first, tie1, tie2}));
 
         // An edit keeps its place, even with an older creation date, and is stamped now.
         f.clock.advance(30);
         BlockRule edited = tie1;
         edited.createdAt = at(2026, 1, 1);
         edited.displayName = QStringLiteral("Tie one");
-        store.updateRule(edited);
+        blocking.updateRule(edited);
         edited.updatedAt = f.clock.now();
-        QVERIFY(store.rules()[2] == edited);
-        QVERIFY(rulesOnDisk(f) == store.rules());
+        QVERIFY(blocking.rules()[2] == edited);
+        QVERIFY(rulesOnDisk(f) == blocking.rules());
     }
 
     void removingARuleClearsItsTraces()
@@ -1053,21 +1054,21 @@ private slots:
         s.exceededRuleIds = {a.id};
         s.urgentBreak = UrgentBreakState{c.id, t0 - 60, 60, t0 + 3600};
         putState(f, s);
-        StorageService& store = f.make();
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("a.example")});
+        BlockingStore& blocking = f.makeBlocking();
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("a.example")});
 
-        store.removeRule(a.id);
-        QCOMPARE(store.state().usageSecondsByRuleId, (QHash<QString, qint64>{{uuidText(b.id), 50}}));
-        QVERIFY(store.state().exceededRuleIds.isEmpty());
-        QVERIFY(store.state().urgentBreak);
-        QVERIFY(store.state().blockedNow.empty());
+        blocking.removeRule(a.id);
+        QCOMPARE(blocking.state().usageSecondsByRuleId, (QHash<QString, qint64>{{uuidText(b.id), 50}}));
+        QVERIFY(blocking.state().exceededRuleIds.isEmpty());
+        QVERIFY(blocking.state().urgentBreak);
+        QVERIFY(blocking.state().blockedNow.empty());
 
-        store.removeRule(c.id);
-        QVERIFY(!store.state().urgentBreak);
-        QVERIFY(store.state().blockedNow.empty());
+        blocking.removeRule(c.id);
+        QVERIFY(!blocking.state().urgentBreak);
+        QVERIFY(blocking.state().blockedNow.empty());
         QVERIFY(f.notifications.delivered.empty());
         QVERIFY(rulesOnDisk(f) == std::vector<BlockRule>{b});
-        QVERIFY(stateOnDisk(f) == store.state());
+        QVERIFY(stateOnDisk(f) == blocking.state());
     }
 
     // ------------------------------------------------------------ doom-scroll settings
@@ -1075,17 +1076,17 @@ private slots:
     void doomScrollSettingsAreCleaned()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const DoomScrollDomain a = site(QStringLiteral("reddit.com"));
         const DoomScrollDomain blank = site(QStringLiteral(" "));
-        store.updateDoomScrollConfig(doomConfig({a, site(QString()), blank}, true, 30, 10));
-        QVERIFY(store.doomScrollConfig() == doomConfig({a, blank}, true, 30, 10));
-        QVERIFY(doomOnDisk(f) == store.doomScrollConfig());
+        blocking.updateDoomScrollConfig(doomConfig({a, site(QString()), blank}, true, 30, 10));
+        QVERIFY(blocking.doomScrollConfig() == doomConfig({a, blank}, true, 30, 10));
+        QVERIFY(doomOnDisk(f) == blocking.doomScrollConfig());
 
         // Switching on without any site stores it switched off.
-        store.updateDoomScrollConfig(doomConfig({site(QString())}, true, 30, 10));
-        QVERIFY(store.doomScrollConfig() == doomConfig({}, false, 30, 10));
-        QVERIFY(doomOnDisk(f) == store.doomScrollConfig());
+        blocking.updateDoomScrollConfig(doomConfig({site(QString())}, true, 30, 10));
+        QVERIFY(blocking.doomScrollConfig() == doomConfig({}, false, 30, 10));
+        QVERIFY(doomOnDisk(f) == blocking.doomScrollConfig());
     }
 
     void identicalDoomScrollSettingsDoNothing()
@@ -1094,15 +1095,15 @@ private slots:
         const DoomScrollConfig config = doomConfig({site(QStringLiteral("reddit.com"))});
         putDoom(f, config);
         StorageService& store = f.make();
-        QVERIFY(QFile::remove(f.file(StorageService::doomScrollFile)));
-        QVERIFY(QFile::remove(f.file(StorageService::stateFile)));
-        QSignalSpy changed(&*f.store, &StorageService::doomScrollConfigChanged);
-        QSignalSpy stateChanged(&*f.store, &StorageService::stateChanged);
+        QVERIFY(QFile::remove(f.file(BlockingStore::doomScrollFile)));
+        QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
+        QSignalSpy changed(&f.store->blocking(), &BlockingStore::doomScrollConfigChanged);
+        QSignalSpy stateChanged(&f.store->blocking(), &BlockingStore::stateChanged);
         DoomScrollConfig withBlank = config;
         withBlank.domains.push_back(site(QString()));
-        store.updateDoomScrollConfig(config);
-        store.updateDoomScrollConfig(withBlank);
-        QVERIFY(!QFileInfo::exists(f.file(StorageService::doomScrollFile)));
+        store.blocking().updateDoomScrollConfig(config);
+        store.blocking().updateDoomScrollConfig(withBlank);
+        QVERIFY(!QFileInfo::exists(f.file(BlockingStore::doomScrollFile)));
         QVERIFY(!stateFileExists(f));
         QCOMPARE(changed.count(), 0);
         QCOMPARE(stateChanged.count(), 0);
@@ -1149,21 +1150,21 @@ private slots:
         SharedState s = stateOf();
         s.doomScroll = window;
         putState(f, s);
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
 
-        store.updateDoomScrollConfig(given);
-        QVERIFY(store.doomScrollConfig() == given);
+        blocking.updateDoomScrollConfig(given);
+        QVERIFY(blocking.doomScrollConfig() == given);
         QVERIFY(doomOnDisk(f) == given);
         if (windowKept)
-            QVERIFY(store.state().doomScroll == window);
+            QVERIFY(blocking.state().doomScroll == window);
         else
-            QVERIFY(!store.state().doomScroll);
+            QVERIFY(!blocking.state().doomScroll);
         // The refresh that follows lists the break's sites under the new settings.
         if (onBreak && given.isEnabled)
-            QCOMPARE(store.state().blockedNow.size(), given.domains.size());
+            QCOMPARE(blocking.state().blockedNow.size(), given.domains.size());
         else
-            QVERIFY(store.state().blockedNow.empty());
-        QVERIFY(stateOnDisk(f) == store.state());
+            QVERIFY(blocking.state().blockedNow.empty());
+        QVERIFY(stateOnDisk(f) == blocking.state());
     }
 
     // ------------------------------------------------------------ failed writes
@@ -1174,27 +1175,27 @@ private slots:
         const BlockRule a = allDayRule(QStringLiteral("a.example"));
         const BlockRule b = allDayRule(QStringLiteral("b.example"));
         putRules(f, {a, b});
-        StorageService& store = f.make();
-        QVERIFY(store.startUrgentBreak(b.id));
-        const std::vector<BlockRule> rulesBefore = store.rules();
-        const SharedState stateBefore = store.state();
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.startUrgentBreak(b.id));
+        const std::vector<BlockRule> rulesBefore = blocking.rules();
+        const SharedState stateBefore = blocking.state();
 
-        QVERIFY(blockFile(f.file(StorageService::rulesFile)));
+        QVERIFY(blockFile(f.file(BlockingStore::rulesFile)));
         f.clock.advance(10);
-        QVERIFY(!store.startUrgentBreak(a.id));
-        QVERIFY(store.lastError());
-        QVERIFY(store.rules() == rulesBefore);
-        QVERIFY(store.state() == stateBefore);
+        QVERIFY(!blocking.startUrgentBreak(a.id));
+        QVERIFY(f.core->lastError());
+        QVERIFY(blocking.rules() == rulesBefore);
+        QVERIFY(blocking.state() == stateBefore);
 
         // Nothing is granted later either, and the day's break is still there to take.
-        store.refreshBlockingState();
-        QCOMPARE(store.state().urgentBreak->ruleId, b.id);
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("a.example")});
-        QVERIFY(store.lastError());
-        QVERIFY(unblockFile(f.file(StorageService::rulesFile)));
-        QVERIFY(store.startUrgentBreak(a.id));
-        QVERIFY(!store.lastError());
-        QCOMPARE(store.state().urgentBreak->ruleId, a.id);
+        blocking.refreshBlockingState();
+        QCOMPARE(blocking.state().urgentBreak->ruleId, b.id);
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("a.example")});
+        QVERIFY(f.core->lastError());
+        QVERIFY(unblockFile(f.file(BlockingStore::rulesFile)));
+        QVERIFY(blocking.startUrgentBreak(a.id));
+        QVERIFY(!f.core->lastError());
+        QCOMPARE(blocking.state().urgentBreak->ruleId, a.id);
     }
 
     // A rule change the disk refuses is undone: what blocks is what a restart would load, and the
@@ -1203,28 +1204,28 @@ private slots:
     {
         StoreFixture f;
         StorageService& store = f.make();
-        QVERIFY(blockFile(f.file(StorageService::rulesFile)));
+        QVERIFY(blockFile(f.file(BlockingStore::rulesFile)));
 
         BlockRule rule = allDayRule(QStringLiteral("alpha.example"));
-        QVERIFY(!store.addRule(rule));
+        QVERIFY(!store.blocking().addRule(rule));
         const QString failure = error(store);
         QVERIFY(!failure.isEmpty() && !failure.startsWith(duplicatePrefix));
-        QVERIFY(store.rules().empty() && store.state().blockedNow.empty());
-        QVERIFY(unblockFile(f.file(StorageService::rulesFile)));
-        QVERIFY(store.addRule(rule));
-        QVERIFY(!store.lastError());
+        QVERIFY(store.blocking().rules().empty() && store.blocking().state().blockedNow.empty());
+        QVERIFY(unblockFile(f.file(BlockingStore::rulesFile)));
+        QVERIFY(store.blocking().addRule(rule));
+        QVERIFY(!store.core().lastError());
 
-        f.losing = {StorageService::rulesFile};
+        f.losing = {BlockingStore::rulesFile};
         BlockRule evening = windowRule(QStringLiteral("alpha.example"), 18, 0, 20, 0);
         evening.id = rule.id;
-        QVERIFY(!store.updateRule(evening));
-        QVERIFY(!store.removeRule(rule.id));
-        QCOMPARE(store.rules(), std::vector<BlockRule>{rule});
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QVERIFY(!store.blocking().updateRule(evening));
+        QVERIFY(!store.blocking().removeRule(rule.id));
+        QCOMPARE(store.blocking().rules(), std::vector<BlockRule>{rule});
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
         QVERIFY(!rulesOnDisk(f).empty());
         f.losing.clear();
-        QVERIFY(store.removeRule(rule.id));
-        QVERIFY(rulesOnDisk(f).empty() && store.state().blockedNow.empty());
+        QVERIFY(store.blocking().removeRule(rule.id));
+        QVERIFY(rulesOnDisk(f).empty() && store.blocking().state().blockedNow.empty());
     }
 
     void lastErrorShowsTheLatestOutstandingFailure()
@@ -1233,24 +1234,24 @@ private slots:
         putRules(f, {allDayRule(QStringLiteral("example.com"))});
         StorageService& store = f.make();
 
-        store.addRule(allDayRule(QStringLiteral("example.com")));
+        store.blocking().addRule(allDayRule(QStringLiteral("example.com")));
         const QString duplicate = duplicatePrefix + QStringLiteral("example.com.");
         QCOMPARE(error(store), duplicate);
 
-        QVERIFY(blockFile(f.file(StorageService::stateFile)));
-        store.refreshBlockingState();
+        QVERIFY(blockFile(f.file(BlockingStore::stateFile)));
+        store.blocking().refreshBlockingState();
         const QString stateFailure = error(store);
         QVERIFY(!stateFailure.isEmpty());
         QVERIFY(stateFailure != duplicate);
-        QVERIFY(!store.saveState());
+        QVERIFY(!store.blocking().saveState());
         QCOMPARE(error(store), stateFailure);
 
         // Once the state writes again, the duplicate message is what is still outstanding.
-        QVERIFY(unblockFile(f.file(StorageService::stateFile)));
-        store.refreshBlockingState();
+        QVERIFY(unblockFile(f.file(BlockingStore::stateFile)));
+        store.blocking().refreshBlockingState();
         QCOMPARE(error(store), duplicate);
-        store.addRule(allDayRule(QStringLiteral("fresh.example")));
-        QVERIFY(!store.lastError());
+        store.blocking().addRule(allDayRule(QStringLiteral("fresh.example")));
+        QVERIFY(!store.core().lastError());
     }
 
     void failedDoomScrollWriteStaysReported()
@@ -1260,19 +1261,19 @@ private slots:
         SharedState s = stateOf();
         s.doomScroll = DoomScrollRuntimeState{t0 - 60, 0, t0 + 240};
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(blockFile(f.file(StorageService::doomScrollFile)));
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blockFile(f.file(BlockingStore::doomScrollFile)));
 
         const DoomScrollConfig config = doomConfig({site(QStringLiteral("reddit.com"))});
-        QVERIFY(!store.updateDoomScrollConfig(config));
-        QVERIFY(!store.doomScrollConfig().isEnabled); // as on disk
-        QVERIFY(store.state().blockedNow.empty());
-        QVERIFY(stateOnDisk(f) == store.state());
-        QVERIFY(store.lastError());
+        QVERIFY(!blocking.updateDoomScrollConfig(config));
+        QVERIFY(!blocking.doomScrollConfig().isEnabled); // as on disk
+        QVERIFY(blocking.state().blockedNow.empty());
+        QVERIFY(stateOnDisk(f) == blocking.state());
+        QVERIFY(f.core->lastError());
 
-        QVERIFY(unblockFile(f.file(StorageService::doomScrollFile)));
-        store.updateDoomScrollConfig(doomConfig(config.domains, true, 20, 10));
-        QVERIFY(!store.lastError());
+        QVERIFY(unblockFile(f.file(BlockingStore::doomScrollFile)));
+        blocking.updateDoomScrollConfig(doomConfig(config.domains, true, 20, 10));
+        QVERIFY(!f.core->lastError());
     }
 
     // ------------------------------------------------------------ changes of the wall clock
@@ -1313,8 +1314,8 @@ private slots:
         // While the wait runs the rule's site is released, or the feed is blocked too.
         const int whileRunning = wait == QLatin1String("doom-scroll break") ? 2 : 0;
         const auto running = [&] {
-            store->refreshBlockingState();
-            return int(store->state().blockedNow.size()) == whileRunning;
+            store->blocking().refreshBlockingState();
+            return int(store->blocking().state().blockedNow.size()) == whileRunning;
         };
 
         f.changeWallClock(change);
@@ -1354,18 +1355,18 @@ private slots:
         limited.urgentBreakUsedCalendarDay = today;
         putRules(f, {limited});
         StorageService* store = &f.make();
-        store->recordUsage(limited, 1800);
+        store->blocking().recordUsage(limited, 1800);
         for (const double change : changes) {
             f.changeWallClock(change);
             store = change == 0 ? &f.make() : store;
-            store->refreshBlockingState();
+            store->blocking().refreshBlockingState();
         }
         f.clock.advance(passing);
-        store->refreshBlockingState();
-        QCOMPARE(store->state().blockedNow.empty(), newDay);
+        store->blocking().refreshBlockingState();
+        QCOMPARE(store->blocking().state().blockedNow.empty(), newDay);
         // Today's urgent break stays spent until the usage day really ends.
-        store->recordUsage(limited, 1800);
-        QCOMPARE(store->startUrgentBreak(limited.id), newDay);
+        store->blocking().recordUsage(limited, 1800);
+        QCOMPARE(store->blocking().startUrgentBreak(limited.id), newDay);
     }
 
     // ------------------------------------------------------------ system events
@@ -1377,19 +1378,19 @@ private slots:
         const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 1);
         putRules(f, {rule});
         StorageService& store = f.make();
-        store.recordUsage(rule, 60);
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("gamma.example")});
+        store.blocking().recordUsage(rule, 60);
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("gamma.example")});
 
         f.clock.set(at(2026, 12, 8, 0, 0, 5));
         emit f.events.dayChanged();
-        QCOMPARE(store.state().dayId, today); // the work runs as its own task
+        QCOMPARE(store.blocking().state().dayId, today); // the work runs as its own task
         QCoreApplication::processEvents();
-        QCOMPARE(store.state().dayId, 20261208);
-        QVERIFY(store.state().usageSecondsByRuleId.isEmpty());
-        QVERIFY(store.state().exceededRuleIds.isEmpty());
-        QVERIFY(store.state().blockedNow.empty());
-        QVERIFY(stateOnDisk(f) == store.state());
-        QCOMPARE(store.scheduledBoundary(), std::optional<Date>(at(2026, 12, 9)));
+        QCOMPARE(store.blocking().state().dayId, 20261208);
+        QVERIFY(store.blocking().state().usageSecondsByRuleId.isEmpty());
+        QVERIFY(store.blocking().state().exceededRuleIds.isEmpty());
+        QVERIFY(store.blocking().state().blockedNow.empty());
+        QVERIFY(stateOnDisk(f) == store.blocking().state());
+        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(at(2026, 12, 9)));
     }
 
     void timeZoneChangeReadsTheNewCalendar()
@@ -1398,16 +1399,16 @@ private slots:
         const BlockRule morning = windowRule(QStringLiteral("morning.example"), 9, 0, 11, 0);
         putRules(f, {morning});
         StorageService& store = f.make();
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("morning.example")});
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("morning.example")});
 
         // 10:00 in New York is midnight in Tokyo, a day later.
         // The usage day is still New York's until its midnight, 14 hours on.
         f.calendar = TestEnvironment::calendar("Asia/Tokyo");
         emit f.events.timeZoneChanged();
         QCoreApplication::processEvents();
-        QCOMPARE(store.state().dayId, 20261207);
-        QVERIFY(store.state().blockedNow.empty());
-        QCOMPARE(store.state().validUntil, f.clock.now() + 9 * 3600);
+        QCOMPARE(store.blocking().state().dayId, 20261207);
+        QVERIFY(store.blocking().state().blockedNow.empty());
+        QCOMPARE(store.blocking().state().validUntil, f.clock.now() + 9 * 3600);
     }
 
     // A used-up limit and a spent urgent break stay so through moves of the zone, however far
@@ -1461,7 +1462,7 @@ private slots:
             } else {
                 f.make();
             }
-            const SharedState& s = f.store->state();
+            const SharedState& s = f.store->blocking().state();
             QCOMPARE(s.dayId, counted);
             QVERIFY(s.exceededRuleIds.contains(rule.id));
             QCOMPARE(s.blockedNow.size(), size_t(1));
@@ -1469,8 +1470,8 @@ private slots:
             QVERIFY(stateOnDisk(f) == s);
         }
         f.clock.advance(laterHours * 3600);
-        f.store->refreshBlockingState();
-        const SharedState& s = f.store->state();
+        f.store->blocking().refreshBlockingState();
+        const SharedState& s = f.store->blocking().state();
         QCOMPARE(s.dayId, dayAfter);
         QCOMPARE(s.exceededRuleIds.contains(rule.id), dayAfter == counted);
         QCOMPARE(s.blockedNow.empty(), dayAfter != counted);
@@ -1490,17 +1491,17 @@ private slots:
         s.blockingPausedUntil = t0 + 600;
         putState(f, s);
         StorageService& store = f.make();
-        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(store.blocking().state().blockedNow.empty());
 
         f.clock.advance(300);
         emit f.events.didWake();
         QCoreApplication::processEvents();
-        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(store.blocking().state().blockedNow.empty());
         f.clock.advance(300);
         emit f.events.clockChanged();
         QCoreApplication::processEvents();
-        QVERIFY(!store.state().blockingPausedUntil);
-        QCOMPARE(domainsOf(store.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QVERIFY(!store.blocking().state().blockingPausedUntil);
+        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
     }
 };
 

@@ -197,15 +197,15 @@ private slots:
             env.preread = preread ? &*preread : nullptr;
             StorageService store(FileStore{f.dataPath()}, env);
             Outcome out;
-            out.loaded = ids(store.todos());
-            for (const Note& n : store.notes())
+            out.loaded = ids(store.todos().todos());
+            for (const Note& n : store.notes().notes())
                 out.notes.append(n.id);
-            out.lastError = store.lastError();
+            out.lastError = store.core().lastError();
             out.backups = QDir(f.dataPath()).entryList({QStringLiteral("todos.unreadable-*")});
-            if (!store.todos().empty())
-                store.toggleTodo(store.todos().front().id);
+            if (!store.todos().todos().empty())
+                store.todos().toggleTodo(store.todos().todos().front().id);
             else
-                store.addTodo(added);
+                store.todos().addTodo(added);
             out.saved = readBytes(path);
             return out;
         };

@@ -24,51 +24,49 @@ private slots:
     void savingANewNotePutsItFirst()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        NoteStore& notes = f.makeNotes();
+        FakeCloudSync& sync = f.attachSync();
         const Note older = note(QStringLiteral("older"), dec(1));
         const Note old = note(QStringLiteral("old"), dec(3));
-        QVERIFY(store.replaceNotesFromSync({older, old}));
-        store.waitForWrites();
+        QVERIFY(notes.replaceNotesFromSync({older, old}));
+        f.core->waitForWrites();
 
         Note fresh = note(QStringLiteral("fresh"), dec(7, 9, 59) + 0.5);
         fresh.updatedAt = 0;
         f.clock.advance(0.75);
-        store.upsertNote(fresh);
+        notes.upsertNote(fresh);
 
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{fresh.id, old.id, older.id}));
+        QCOMPARE(ids(notes.notes()), (QList<QUuid>{fresh.id, old.id, older.id}));
         QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{fresh.id, old.id, older.id}));
-        QCOMPARE(store.notes().front().updatedAt, dec(7, 10));
-        QCOMPARE(store.notes().front().createdAt, fresh.createdAt);
+        QCOMPARE(notes.notes().front().updatedAt, dec(7, 10));
+        QCOMPARE(notes.notes().front().createdAt, fresh.createdAt);
         QCOMPARE(sync.pushes, 1);
     }
 
     void savingAnExistingNoteMovesItToTheTop()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        NoteStore& notes = f.makeNotes();
+        FakeCloudSync& sync = f.attachSync();
         const Note a = note(QStringLiteral("a"), dec(5));
         const Note b = note(QStringLiteral("b"), dec(4));
         const Note c = note(QStringLiteral("c"), dec(3));
-        QVERIFY(store.replaceNotesFromSync({a, b, c}));
-        store.waitForWrites();
+        QVERIFY(notes.replaceNotesFromSync({a, b, c}));
+        f.core->waitForWrites();
 
         Note edited = c;
         edited.title = QStringLiteral("c, edited");
         edited.body = QString();
         f.clock.set(dec(7, 11, 12, 13) + 0.4);
-        store.upsertNote(edited);
+        notes.upsertNote(edited);
 
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{c.id, a.id, b.id}));
-        const Note& stored = store.notes().front();
+        QCOMPARE(ids(notes.notes()), (QList<QUuid>{c.id, a.id, b.id}));
+        const Note& stored = notes.notes().front();
         QCOMPARE(stored.createdAt, c.createdAt);
         QCOMPARE(stored.updatedAt, dec(7, 11, 12, 13));
         QCOMPARE(stored.title, QStringLiteral("c, edited"));
         QCOMPARE(stored.body, QString());
-        QCOMPARE(store.notes().size(), size_t(3));
+        QCOMPARE(notes.notes().size(), size_t(3));
         QCOMPARE(notesInFile(f.file(QStringLiteral("notes.json"))).front(), stored);
         QCOMPARE(sync.pushes, 1);
     }
@@ -76,40 +74,40 @@ private slots:
     void notesSavedWithinOneSecond()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        NoteStore& notes = f.makeNotes();
         const Note first = note(QStringLiteral("first"), dec(7, 9));
         const Note second = note(QStringLiteral("second"), dec(7, 9));
-        store.upsertNote(first);
+        notes.upsertNote(first);
         f.clock.advance(0.3);
-        store.upsertNote(second);
+        notes.upsertNote(second);
         // Both carry the same second; the later insert stays in front.
-        QCOMPARE(store.notes()[0].updatedAt, store.notes()[1].updatedAt);
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(notes.notes()[0].updatedAt, notes.notes()[1].updatedAt);
+        QCOMPARE(ids(notes.notes()), (QList<QUuid>{second.id, first.id}));
 
         // An update within that second keeps its place among equals.
         f.clock.advance(0.3);
         Note edited = first;
         edited.body = QStringLiteral("more");
-        store.upsertNote(edited);
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{second.id, first.id}));
-        QCOMPARE(store.notes()[1].body, QStringLiteral("more"));
+        notes.upsertNote(edited);
+        QCOMPARE(ids(notes.notes()), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(notes.notes()[1].body, QStringLiteral("more"));
     }
 
     void deleteNote()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        NoteStore& notes = f.makeNotes();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        f.core->setCloudSync(&sync);
         const Note a = note(QStringLiteral("a"), dec(5));
         const Note b = note(QStringLiteral("b"), dec(4));
         const Note c = note(QStringLiteral("c"), dec(3));
-        QVERIFY(store.replaceNotesFromSync({a, b, c}));
-        store.waitForWrites();
+        QVERIFY(notes.replaceNotesFromSync({a, b, c}));
+        f.core->waitForWrites();
 
-        store.deleteNote(b.id);
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{a.id, c.id}));
+        notes.deleteNote(b.id);
+        QCOMPARE(ids(notes.notes()), (QList<QUuid>{a.id, c.id}));
         QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{a.id, c.id}));
         QCOMPARE(sync.deletedNotes, QList<QUuid>{b.id});
         QCOMPARE(sync.idSet(pendingNoteDeletesKey), QSet<QUuid>{b.id});
@@ -119,18 +117,17 @@ private slots:
     void deleteNoteWithUnknownId()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        NoteStore& notes = f.makeNotes();
+        FakeCloudSync& sync = f.attachSync();
         const Note a = note(QStringLiteral("a"), dec(5));
-        QVERIFY(store.replaceNotesFromSync({a}));
-        store.waitForWrites();
+        QVERIFY(notes.replaceNotesFromSync({a}));
+        f.core->waitForWrites();
         const QByteArray before = readBytes(f.file(QStringLiteral("notes.json")));
         QVERIFY(QFile::remove(f.file(QStringLiteral("notes.json"))));
 
         const QUuid stranger = QUuid::createUuid();
-        store.deleteNote(stranger);
-        QCOMPARE(ids(store.notes()), QList<QUuid>{a.id});
+        notes.deleteNote(stranger);
+        QCOMPARE(ids(notes.notes()), QList<QUuid>{a.id});
         QCOMPARE(readBytes(f.file(QStringLiteral("notes.json"))), before);
         QCOMPARE(sync.idSet(pendingNoteDeletesKey), QSet<QUuid>{stranger});
         QCOMPARE(sync.pushes, 1);
@@ -139,12 +136,12 @@ private slots:
     void deleteNoteWithoutSync()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        NoteStore& notes = f.makeNotes();
         const Note a = note(QStringLiteral("a"), dec(5));
-        QVERIFY(store.replaceNotesFromSync({a}));
-        store.waitForWrites();
-        store.deleteNote(a.id);
-        QVERIFY(store.notes().empty());
+        QVERIFY(notes.replaceNotesFromSync({a}));
+        f.core->waitForWrites();
+        notes.deleteNote(a.id);
+        QVERIFY(notes.notes().empty());
         QVERIFY(notesInFile(f.file(QStringLiteral("notes.json"))).empty());
         QVERIFY(!f.defaults.contains(pendingNoteDeletesKey));
     }
@@ -152,42 +149,40 @@ private slots:
     void failedWritesChangeNothing()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        NoteStore& notes = f.makeNotes();
+        FakeCloudSync& sync = f.attachSync();
         const Note a = note(QStringLiteral("a"), dec(5));
         const Note b = note(QStringLiteral("b"), dec(4));
-        QVERIFY(store.replaceNotesFromSync({a, b}));
-        store.waitForWrites();
+        QVERIFY(notes.replaceNotesFromSync({a, b}));
+        f.core->waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
 
         const Note fresh = note(QStringLiteral("fresh"), dec(7, 9));
-        QVERIFY(!store.upsertNote(fresh));
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{a.id, b.id}));
-        QVERIFY(store.lastError());
+        QVERIFY(!notes.upsertNote(fresh));
+        QCOMPARE(ids(notes.notes()), (QList<QUuid>{a.id, b.id}));
+        QVERIFY(f.core->lastError());
 
-        QVERIFY(!store.deleteNote(a.id));
-        QCOMPARE(ids(store.notes()), (QList<QUuid>{a.id, b.id}));
+        QVERIFY(!notes.deleteNote(a.id));
+        QCOMPARE(ids(notes.notes()), (QList<QUuid>{a.id, b.id}));
         QVERIFY(sync.deletedNotes.isEmpty());
         QVERIFY(!f.defaults.contains(pendingNoteDeletesKey));
         QCOMPARE(sync.pushes, 0);
 
         QVERIFY(unblockFile(f.file(QStringLiteral("notes.json"))));
         f.clock.advance(1);
-        QVERIFY(store.upsertNote(fresh));
-        QVERIFY(!store.lastError());
+        QVERIFY(notes.upsertNote(fresh));
+        QVERIFY(!f.core->lastError());
         QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), (QList<QUuid>{fresh.id, a.id, b.id}));
     }
 
     void replaceFromSyncSortsNewestFirst()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        NoteStore& notes = f.makeNotes();
+        FakeCloudSync& sync = f.attachSync();
         QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
-        store.upsertNote(note(QStringLiteral("local"), dec(7)));
-        QVERIFY(store.lastError());
+        notes.upsertNote(note(QStringLiteral("local"), dec(7)));
+        QVERIFY(f.core->lastError());
         QVERIFY(unblockFile(f.file(QStringLiteral("notes.json"))));
         sync.pushes = 0;
 
@@ -196,37 +191,37 @@ private slots:
         newest.updatedAt = dec(6) + 0.5; // the sync's stamps are taken as they come
         Note tieFirst = note(QStringLiteral("tie first"), dec(1));
         Note tieSecond = note(QStringLiteral("tie second"), dec(1));
-        QSignalSpy changed(&store, &StorageService::notesChanged);
-        QVERIFY(store.replaceNotesFromSync({tieFirst, mid, tieSecond, newest}));
-        store.waitForWrites();
+        QSignalSpy changed(&notes, &NoteStore::notesChanged);
+        QVERIFY(notes.replaceNotesFromSync({tieFirst, mid, tieSecond, newest}));
+        f.core->waitForWrites();
 
         const QList<QUuid> expected{newest.id, mid.id, tieFirst.id, tieSecond.id};
-        QCOMPARE(ids(store.notes()), expected);
-        QCOMPARE(store.notes().front().updatedAt, dec(6) + 0.5);
+        QCOMPARE(ids(notes.notes()), expected);
+        QCOMPARE(notes.notes().front().updatedAt, dec(6) + 0.5);
         QCOMPARE(ids(notesInFile(f.file(QStringLiteral("notes.json")))), expected);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(sync.pushes, 0);
-        QVERIFY(!store.lastError());
+        QVERIFY(!f.core->lastError());
     }
 
     void replaceFromSyncReportsAFailedWrite()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        NoteStore& notes = f.makeNotes();
         const Note a = note(QStringLiteral("a"), dec(5));
-        QVERIFY(store.replaceNotesFromSync({a}));
-        store.waitForWrites();
+        QVERIFY(notes.replaceNotesFromSync({a}));
+        f.core->waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("notes.json"))));
-        QSignalSpy changed(&store, &StorageService::notesChanged);
-        QSignalSpy failed(&store, &StorageService::backgroundWriteFailed);
+        QSignalSpy changed(&notes, &NoteStore::notesChanged);
+        QSignalSpy failed(f.core.get(), &StoreCore::backgroundWriteFailed);
         // What sync received stays here (its records hold it too) and the failure is reported.
         const Note b = note(QStringLiteral("b"), dec(6));
-        QVERIFY(store.replaceNotesFromSync({b}));
-        store.waitForWrites();
+        QVERIFY(notes.replaceNotesFromSync({b}));
+        f.core->waitForWrites();
         QCoreApplication::sendPostedEvents();
         QCOMPARE(failed.count(), 1);
-        QVERIFY(store.lastError() && store.lastError()->contains(QLatin1String("notes.json")));
-        QCOMPARE(ids(store.notes()), QList<QUuid>{b.id});
+        QVERIFY(f.core->lastError() && f.core->lastError()->contains(QLatin1String("notes.json")));
+        QCOMPARE(ids(notes.notes()), QList<QUuid>{b.id});
         QCOMPARE(changed.count(), 1);
     }
 
@@ -236,7 +231,7 @@ private slots:
                                note(QStringLiteral("c"), 10), note(QStringLiteral("d"), 20),
                                note(QStringLiteral("e"), 30)};
         const QList<QUuid> expected{list[1].id, list[4].id, list[3].id, list[0].id, list[2].id};
-        StorageService::sortNotes(list);
+        NoteStore::sortNotes(list);
         QCOMPARE(ids(list), expected);
     }
 };

@@ -62,7 +62,7 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const TaskItem t = withReminder(QStringLiteral("Call the dentist"), reminder);
-        store.addTodo(t);
+        store.todos().addTodo(t);
 
         QCOMPARE(f.notifications.pending.size(), 1);
         const NotificationRequest request = f.notifications.pending.first();
@@ -79,14 +79,14 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         TaskItem t = withReminder(QStringLiteral("x"), dec(8, 9));
-        store.addTodo(t);
+        store.todos().addTodo(t);
         t.reminderDate = dec(9, 17, 45);
-        store.upsertTodo(t);
+        store.todos().upsertTodo(t);
         QCOMPARE(f.notifications.pending.size(), 1);
         QCOMPARE(triggerOf(f.notifications, t), std::optional<CalendarMinute>(CalendarMinute{2026, 12, 9, 17, 45}));
 
         t.reminderDate.reset();
-        store.upsertTodo(t);
+        store.todos().upsertTodo(t);
         QVERIFY(f.notifications.pending.isEmpty());
     }
 
@@ -106,12 +106,12 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         TaskItem t = withReminder(QStringLiteral("x"), dec(8, 9));
-        store.addTodo(t);
+        store.todos().addTodo(t);
         QVERIFY(f.notifications.pending.contains(key(t)));
 
         // A past reminder is dropped, and takes the pending one with it.
         t.reminderDate = f.clock.now() + offset;
-        store.upsertTodo(t);
+        store.todos().upsertTodo(t);
         QCOMPARE(f.notifications.pending.contains(key(t)), scheduled);
     }
 
@@ -120,15 +120,15 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const TaskItem t = withReminder(QStringLiteral("x"), dec(7, 15));
-        store.addTodo(t);
-        store.toggleTodo(t.id);
+        store.todos().addTodo(t);
+        store.todos().toggleTodo(t.id);
         QVERIFY(!f.notifications.pending.contains(key(t)));
-        store.toggleTodo(t.id);
+        store.todos().toggleTodo(t.id);
         QVERIFY(f.notifications.pending.contains(key(t)));
 
-        store.toggleTodo(t.id);
+        store.todos().toggleTodo(t.id);
         f.clock.set(dec(7, 15, 0, 1));
-        store.toggleTodo(t.id);
+        store.todos().toggleTodo(t.id);
         QVERIFY(!f.notifications.pending.contains(key(t)));
     }
 
@@ -138,18 +138,18 @@ private slots:
         StorageService& store = f.make();
         const TaskItem a = withReminder(QStringLiteral("a"), dec(8, 9));
         const TaskItem b = withReminder(QStringLiteral("b"), dec(8, 10));
-        store.addTodo(a);
-        store.addTodo(b);
-        store.deleteTodo(a);
+        store.todos().addTodo(a);
+        store.todos().addTodo(b);
+        store.todos().deleteTodo(a);
         QVERIFY(!f.notifications.pending.contains(key(a)));
         QVERIFY(f.notifications.pending.contains(key(b)));
 
         // A delete the disk refuses is taken back: the to-do stays, and so does its reminder.
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
-        QVERIFY(store.deleteTodo(b));
-        store.waitForWrites();
-        QVERIFY(store.lastError());
-        QCOMPARE(store.todos().size(), size_t(1));
+        QVERIFY(store.todos().deleteTodo(b));
+        store.core().waitForWrites();
+        QVERIFY(store.core().lastError());
+        QCOMPARE(store.todos().todos().size(), size_t(1));
         QVERIFY(f.notifications.pending.contains(key(b)));
     }
 
@@ -165,10 +165,10 @@ private slots:
         tomorrow.repeatOption = RepeatOption::daily;
         tomorrow.recurringSeriesId = series;
         const TaskItem other = withReminder(QStringLiteral("other"), dec(8, 9));
-        QVERIFY(store.replaceTodosFromSync({today, tomorrow, other}));
+        QVERIFY(store.todos().replaceTodosFromSync({today, tomorrow, other}));
         QCOMPARE(f.notifications.pending.size(), 3);
 
-        store.deleteTodo(today);
+        store.todos().deleteTodo(today);
         QCOMPARE(f.notifications.pending.keys(), QStringList{key(other)});
     }
 
@@ -178,11 +178,11 @@ private slots:
         StorageService& store = f.make();
         TaskItem kept = withReminder(QStringLiteral("kept"), dec(8, 9));
         const TaskItem dropped = withReminder(QStringLiteral("dropped"), dec(8, 10));
-        QVERIFY(store.replaceTodosFromSync({kept, dropped}));
+        QVERIFY(store.todos().replaceTodosFromSync({kept, dropped}));
         QCOMPARE(f.notifications.pending.size(), 2);
 
         kept.reminderDate = dec(8, 11, 5);
-        QVERIFY(store.replaceTodosFromSync({kept}));
+        QVERIFY(store.todos().replaceTodosFromSync({kept}));
         QCOMPARE(f.notifications.pending.keys(), QStringList{key(kept)});
         QCOMPARE(triggerOf(f.notifications, kept), std::optional<CalendarMinute>(CalendarMinute{2026, 12, 8, 11, 5}));
     }
@@ -195,36 +195,36 @@ private slots:
 
         // Set a reminder, then complete the to-do before the answer arrives.
         TaskItem t = withReminder(QStringLiteral("x"), dec(8, 9));
-        store.addTodo(t);
-        store.toggleTodo(t.id);
+        store.todos().addTodo(t);
+        store.todos().toggleTodo(t.id);
         f.notifications.answerAll();
         QVERIFY(f.notifications.pending.isEmpty());
 
         // Two quick time changes: only the latest survives.
-        store.toggleTodo(t.id);
+        store.todos().toggleTodo(t.id);
         t.isCompleted = false;
         t.reminderDate = dec(8, 12);
-        store.upsertTodo(t);
+        store.todos().upsertTodo(t);
         f.notifications.answerAll();
         QCOMPARE(f.notifications.pending.size(), 1);
         QCOMPARE(triggerOf(f.notifications, t), std::optional<CalendarMinute>(CalendarMinute{2026, 12, 8, 12, 0}));
 
         // A change, then a delete, then the answer.
         t.reminderDate = dec(8, 13);
-        store.upsertTodo(t);
-        store.deleteTodo(t);
+        store.todos().upsertTodo(t);
+        store.todos().deleteTodo(t);
         f.notifications.answerAll();
         QVERIFY(f.notifications.pending.isEmpty());
 
         // A change, then the sync drops the to-do, then the answer.
         const TaskItem u = withReminder(QStringLiteral("u"), dec(8, 14));
-        store.addTodo(u);
-        QVERIFY(store.replaceTodosFromSync({}));
+        store.todos().addTodo(u);
+        QVERIFY(store.todos().replaceTodosFromSync({}));
         f.notifications.answerAll();
         QVERIFY(f.notifications.pending.isEmpty());
 
         // The store has gone by the time the answer comes.
-        store.addTodo(withReminder(QStringLiteral("late"), dec(8, 15)));
+        store.todos().addTodo(withReminder(QStringLiteral("late"), dec(8, 15)));
         f.store.reset();
         f.notifications.answerAll();
     }
@@ -235,12 +235,12 @@ private slots:
         f.notifications.status = NotificationAuthorization::denied;
         StorageService& store = f.make();
         const TaskItem t = withReminder(QStringLiteral("x"), dec(8, 9));
-        store.addTodo(t);
+        store.todos().addTodo(t);
         QCOMPARE(f.notifications.authorizationRequests, 1);
         QVERIFY(f.notifications.pending.isEmpty());
 
         std::optional<bool> denied;
-        store.reminders().notificationAuthorizationStatus([&denied](bool d) { denied = d; });
+        store.core().reminders().notificationAuthorizationStatus([&denied](bool d) { denied = d; });
         QCOMPARE(denied, std::optional<bool>(true));
     }
 
@@ -261,7 +261,7 @@ private slots:
         f.notifications.status = status;
         StorageService& store = f.make();
         std::optional<bool> answer;
-        store.reminders().notificationAuthorizationStatus([&answer](bool d) { answer = d; });
+        store.core().reminders().notificationAuthorizationStatus([&answer](bool d) { answer = d; });
         QCOMPARE(answer, std::optional<bool>(denied));
         QCOMPARE(f.notifications.authorizationRequests, 0);
     }
@@ -270,8 +270,8 @@ private slots:
     {
         StoreFixture f;
         StorageService& store = f.make();
-        store.reminders().postUrgentBreakEndedNotice(QStringLiteral("Example"));
-        store.reminders().postUrgentBreakEndedNotice(QStringLiteral("Example"));
+        store.core().reminders().postUrgentBreakEndedNotice(QStringLiteral("Example"));
+        store.core().reminders().postUrgentBreakEndedNotice(QStringLiteral("Example"));
 
         QCOMPARE(f.notifications.delivered.size(), size_t(2));
         QVERIFY(f.notifications.pending.isEmpty());
@@ -299,14 +299,14 @@ private slots:
         TaskItem early = todo(QStringLiteral("alarm"), dec(7));
         early.repeatOption = RepeatOption::daily;
         early.reminderDate = dec(7, 6);
-        store.addTodo(morning);
-        store.addTodo(early);
+        store.todos().addTodo(morning);
+        store.todos().addTodo(early);
 
         f.clock.set(dec(8, 7));
         emit f.events.dayChanged();
-        QTRY_COMPARE(store.todos().size(), size_t(4));
+        QTRY_COMPARE(store.todos().todos().size(), size_t(4));
 
-        for (const TaskItem& t : store.todos()) {
+        for (const TaskItem& t : store.todos().todos()) {
             if (t.createdAt != dec(8))
                 continue;
             if (t.title == QLatin1String("pills"))

@@ -52,44 +52,44 @@ private slots:
         QFETCH(QJsonValue, stored);
         QFETCH(QSet<QUuid>, expected);
         StoreFixture f;
-        StorageService& store = f.make();
+        SeriesPass& series = f.makeSeries();
         if (!stored.isUndefined())
-            f.defaults.set(StorageService::deletedSeriesKey, stored);
-        QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), expected);
-        QVERIFY(store.recurringSeriesIDs(StorageService::stoppedSeriesKey).isEmpty());
+            f.defaults.set(SeriesPass::deletedSeriesKey, stored);
+        QCOMPARE(series.recurringSeriesIDs(SeriesPass::deletedSeriesKey), expected);
+        QVERIFY(series.recurringSeriesIDs(SeriesPass::stoppedSeriesKey).isEmpty());
     }
 
     void storeRecurringSeriesWritesSortedUpperCaseTexts()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        SeriesPass& series = f.makeSeries();
         const QUuid a = QUuid::fromString(QStringLiteral("0a000000-0000-4000-8000-000000000000"));
         const QUuid b = QUuid::fromString(QStringLiteral("0b000000-0000-4000-8000-000000000000"));
         const QUuid c = QUuid::fromString(QStringLiteral("0c000000-0000-4000-8000-000000000000"));
-        f.defaults.setStringArray(StorageService::stoppedSeriesKey,
+        f.defaults.setStringArray(SeriesPass::stoppedSeriesKey,
                                   {QStringLiteral("0c000000-0000-4000-8000-000000000000"), QStringLiteral("junk")});
         // An empty argument leaves its entry alone, malformed as it is.
-        f.defaults.setStringArray(StorageService::deletedSeriesKey, {QStringLiteral("junk")});
+        f.defaults.setStringArray(SeriesPass::deletedSeriesKey, {QStringLiteral("junk")});
 
-        store.storeRecurringSeries({b, a}, {});
-        QCOMPARE(f.defaults.stringArray(StorageService::stoppedSeriesKey),
+        series.storeRecurringSeries({b, a}, {});
+        QCOMPARE(f.defaults.stringArray(SeriesPass::stoppedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
-        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey),
+        QCOMPARE(f.defaults.stringArray(SeriesPass::deletedSeriesKey),
                  std::optional<QStringList>(QStringList{QStringLiteral("junk")}));
 
-        store.storeRecurringSeries({a}, {c});
-        QCOMPARE(f.defaults.stringArray(StorageService::stoppedSeriesKey),
+        series.storeRecurringSeries({a}, {c});
+        QCOMPARE(f.defaults.stringArray(SeriesPass::stoppedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(a), uuidText(b), uuidText(c)}));
-        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey),
+        QCOMPARE(f.defaults.stringArray(SeriesPass::deletedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(c)}));
         QCOMPARE(uuidText(a), QStringLiteral("0A000000-0000-4000-8000-000000000000"));
 
-        store.storeRecurringSeries({}, {});
-        QCOMPARE(f.defaults.stringArray(StorageService::deletedSeriesKey),
+        series.storeRecurringSeries({}, {});
+        QCOMPARE(f.defaults.stringArray(SeriesPass::deletedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(c)}));
         // Kept across restarts: they live in the preferences, not the data folder.
         Defaults reread(f.defaults.path());
-        QCOMPARE(reread.stringArray(StorageService::deletedSeriesKey),
+        QCOMPARE(reread.stringArray(SeriesPass::deletedSeriesKey),
                  std::optional<QStringList>(QStringList{uuidText(c)}));
     }
 
@@ -104,17 +104,16 @@ private slots:
         const TaskItem gone = occurrence(QStringLiteral("gone"), deletedSeries, dec(6));
         QDir().mkpath(f.dataPath());
         QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosJson({yesterday, gone})));
-        f.defaults.setStringArray(StorageService::deletedSeriesKey, {uuidText(deletedSeries)});
+        f.defaults.setStringArray(SeriesPass::deletedSeriesKey, {uuidText(deletedSeries)});
 
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        TodoStore& todos = f.makeTodos();
+        FakeCloudSync& sync = f.attachSync();
         const TaskItem expected = occurrence(QStringLiteral("journal"), series, dec(7));
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{expected.id, yesterday.id}));
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{expected.id, yesterday.id}));
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{expected.id, yesterday.id}));
         QCOMPARE(sync.pushes, 0);
         QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
-        QVERIFY(!store.lastError());
+        QVERIFY(!f.core->lastError());
     }
 
     // A roll-over the disk refuses (at start-up or at midnight) makes nothing, says so, and gives
@@ -136,68 +135,66 @@ private slots:
         f.make();
         f.failing.clear();
         FakeCloudSync sync(f.defaults);
-        f.store->setCloudSync(&sync);
+        f.store->core().setCloudSync(&sync);
         if (!atStartUp) {
             f.losing = QStringList{QStringLiteral("todos.json")};
             f.clock.set(dec(8, 0, 0, 5));
             f.store->handleClockEvent();
         }
-        QCOMPARE(ids(f.store->todos()), QList<QUuid>{latest.id});
+        QCOMPARE(ids(f.store->todos().todos()), QList<QUuid>{latest.id});
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{latest.id});
-        QVERIFY(f.store->lastError()->contains(QLatin1String("todos.json")));
+        QVERIFY(f.store->core().lastError()->contains(QLatin1String("todos.json")));
         QCOMPARE(sync.pushes, 0);
 
         f.losing.clear();
         f.clock.advance(60);
         f.store->handleClockEvent();
-        QVERIFY(!f.store->lastError() && sync.pushes == 1);
-        QCOMPARE(f.store->todos().size(), size_t(2));
-        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), ids(f.store->todos()));
+        QVERIFY(!f.store->core().lastError() && sync.pushes == 1);
+        QCOMPARE(f.store->todos().todos().size(), size_t(2));
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), ids(f.store->todos().todos()));
     }
 
     void dayChangeRollsTheSeriesForward()
     {
         StoreFixture f;
         StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         TaskItem t = todo(QStringLiteral("stretch"), dec(7));
         t.repeatOption = RepeatOption::daily;
         t.reminderDate = dec(7, 9, 30);
-        store.addTodo(t);
-        const QUuid series = *store.todos().front().recurringSeriesId;
+        store.todos().addTodo(t);
+        const QUuid series = *store.todos().todos().front().recurringSeriesId;
         sync.pushes = 0;
 
         f.clock.set(dec(8, 0, 0, 5));
         emit f.events.dayChanged();
-        QCOMPARE(store.todos().size(), size_t(1)); // queued: nothing runs inside the signal
-        QTRY_COMPARE(store.todos().size(), size_t(2));
+        QCOMPARE(store.todos().todos().size(), size_t(1)); // queued: nothing runs inside the signal
+        QTRY_COMPARE(store.todos().todos().size(), size_t(2));
 
-        const TaskItem& next = store.todos().front();
+        const TaskItem& next = store.todos().todos().front();
         QCOMPARE(next.id, occurrence(QString(), series, dec(8)).id);
         QCOMPARE(next.createdAt, dec(8));
         QCOMPARE(next.recurringSeriesId, std::optional<QUuid>(series));
         QVERIFY(!next.isCompleted);
-        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), ids(store.todos()));
+        QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), ids(store.todos().todos()));
         QCOMPARE(sync.pushes, 1);
         QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(next.id)));
-        QCOMPARE(store.state().dayId, 20261208);
+        QCOMPARE(store.blocking().state().dayId, 20261208);
     }
 
     void rollOverWithNothingToDo()
     {
         StoreFixture f;
         StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         const QUuid series = QUuid::createUuid();
-        QVERIFY(store.replaceTodosFromSync(
+        QVERIFY(store.todos().replaceTodosFromSync(
             {occurrence(QStringLiteral("today's"), series, dec(7)), todo(QStringLiteral("one-off"), dec(7, 8))}));
-        store.waitForWrites();
+        store.core().waitForWrites();
         QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
-        QSignalSpy changed(&store, &StorageService::todosChanged);
+        QSignalSpy changed(&store.todos(), &TodoStore::todosChanged);
 
-        QVERIFY(!store.rollOverRecurringTodos(f.clock.now()));
+        QVERIFY(!store.todos().rollOverRecurringTodos(f.clock.now()));
         f.clock.advance(3600);
         emit f.events.clockChanged();
         emit f.events.timeZoneChanged();
@@ -214,25 +211,25 @@ private slots:
         StorageService& store = f.make();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const QUuid series = QUuid::createUuid();
         TaskItem today = occurrence(QStringLiteral("practise"), series, dec(7));
         today.reminderDate = dec(7, 18);
         const TaskItem keep = todo(QStringLiteral("keep"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({today, keep}));
-        store.waitForWrites();
-        store.deleteTodo(today);
+        QVERIFY(store.todos().replaceTodosFromSync({today, keep}));
+        store.core().waitForWrites();
+        store.todos().deleteTodo(today);
         syncDefaults.remove(pendingTaskDeletesKey); // as if the sync had uploaded the delete
         sync.pushes = 0;
 
         // The phone had not heard of the delete yet.
-        QVERIFY(store.replaceTodosFromSync({today, keep}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({today, keep}));
+        store.core().waitForWrites();
         QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(today.id)));
 
         emit f.events.clockChanged();
-        QTRY_COMPARE(store.todos().size(), size_t(1));
-        QCOMPARE(store.todos().front().id, keep.id);
+        QTRY_COMPARE(store.todos().todos().size(), size_t(1));
+        QCOMPARE(store.todos().todos().front().id, keep.id);
         QVERIFY(!f.notifications.pending.contains(Reminders::requestIdentifier(today.id)));
         QCOMPARE(sync.idSet(pendingTaskDeletesKey), QSet<QUuid>{today.id});
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{keep.id});
@@ -244,42 +241,42 @@ private slots:
         StoreFixture f;
         StorageService& store = f.make();
         const QUuid series = QUuid::createUuid();
-        store.storeRecurringSeries({series}, {});
+        store.series().storeRecurringSeries({series}, {});
         // Another device still sends the old repeat option.
         const TaskItem stale = occurrence(QStringLiteral("floss"), series, dec(6));
-        QVERIFY(store.replaceTodosFromSync({stale}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({stale}));
+        store.core().waitForWrites();
 
         emit f.events.didWake();
-        QTRY_VERIFY(!store.todos().front().recurringSeriesId);
-        QCOMPARE(store.todos().size(), size_t(1));
-        QCOMPARE(store.todos().front().repeatOption, RepeatOption::none);
-        QCOMPARE(store.todos().front().id, stale.id);
+        QTRY_VERIFY(!store.todos().todos().front().recurringSeriesId);
+        QCOMPARE(store.todos().todos().size(), size_t(1));
+        QCOMPARE(store.todos().todos().front().repeatOption, RepeatOption::none);
+        QCOMPARE(store.todos().todos().front().id, stale.id);
 
         f.clock.set(dec(9, 8));
         emit f.events.dayChanged();
         QCoreApplication::processEvents();
-        QCOMPARE(store.todos().size(), size_t(1));
+        QCOMPARE(store.todos().todos().size(), size_t(1));
     }
 
     void duplicateOccurrencesAreDropped()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        f.core->setCloudSync(&sync);
         const QUuid series = QUuid::createUuid();
         const TaskItem canonical = occurrence(QStringLiteral("walk"), series, dec(7));
         TaskItem copy = canonical;
         copy.id = QUuid::createUuid();
         copy.reminderDate = dec(7, 20);
-        QVERIFY(store.replaceTodosFromSync({copy, canonical}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({copy, canonical}));
+        f.core->waitForWrites();
         QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
 
-        QVERIFY(store.rollOverRecurringTodos(f.clock.now()));
-        QCOMPARE(ids(store.todos()), QList<QUuid>{canonical.id});
+        QVERIFY(todos.rollOverRecurringTodos(f.clock.now()));
+        QCOMPARE(ids(todos.todos()), QList<QUuid>{canonical.id});
         QVERIFY(!f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
         QCOMPARE(sync.idSet(pendingTaskDeletesKey), QSet<QUuid>{copy.id});
     }

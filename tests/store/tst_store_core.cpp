@@ -101,20 +101,20 @@ private slots:
     {
         StoreFixture f;
         StorageService& store = f.make();
-        QVERIFY(store.fatalError().isEmpty());
-        QVERIFY(!store.lastError());
-        QVERIFY(store.todos().empty());
-        QVERIFY(store.notes().empty());
-        QVERIFY(store.rules().empty());
-        QCOMPARE(store.doomScrollConfig().isEnabled, false);
-        QVERIFY(store.doomScrollConfig().domains.empty());
-        QCOMPARE(store.doomScrollConfig().usageWindowMinutes, 20);
-        QCOMPARE(store.doomScrollConfig().breakMinutes, 5);
-        QCOMPARE(store.state().dayId, 20261207);
-        QVERIFY(store.state().usageSecondsByRuleId.isEmpty());
-        QVERIFY(!store.state().urgentBreak);
-        QVERIFY(!store.state().blockingPausedUntil);
-        QVERIFY(store.state().blockedNow.empty());
+        QVERIFY(store.core().fatalError().isEmpty());
+        QVERIFY(!store.core().lastError());
+        QVERIFY(store.todos().todos().empty());
+        QVERIFY(store.notes().notes().empty());
+        QVERIFY(store.blocking().rules().empty());
+        QCOMPARE(store.blocking().doomScrollConfig().isEnabled, false);
+        QVERIFY(store.blocking().doomScrollConfig().domains.empty());
+        QCOMPARE(store.blocking().doomScrollConfig().usageWindowMinutes, 20);
+        QCOMPARE(store.blocking().doomScrollConfig().breakMinutes, 5);
+        QCOMPARE(store.blocking().state().dayId, 20261207);
+        QVERIFY(store.blocking().state().usageSecondsByRuleId.isEmpty());
+        QVERIFY(!store.blocking().state().urgentBreak);
+        QVERIFY(!store.blocking().state().blockingPausedUntil);
+        QVERIFY(store.blocking().state().blockedNow.empty());
 
         const auto written =
             decodeSharedState(QJsonDocument::fromJson(readBytes(f.file(QStringLiteral("state.json")))).object());
@@ -184,7 +184,7 @@ private slots:
         QVERIFY(writeBytes(f.file(name), content));
 
         StorageService& store = f.make();
-        QSignalSpy reports(&store, &StorageService::problemReported);
+        QSignalSpy reports(&store.core(), &StoreCore::problemReported);
 
         const QString backup = f.file(backupName(QFileInfo(name).completeBaseName(), qint64(std::floor(start))));
         QCOMPARE(backupsIn(f.dataPath()), QStringList{QFileInfo(backup).fileName()});
@@ -194,19 +194,19 @@ private slots:
         QCOMPARE(reports.at(0).at(0).toString(), f.file(name));
         QVERIFY(reports.at(0).at(1).toString().contains(backup));
         if (message.isEmpty())
-            QVERIFY(!store.lastError());
+            QVERIFY(!store.core().lastError());
         else
-            QCOMPARE(store.lastError(), std::optional<QString>(message));
+            QCOMPARE(store.core().lastError(), std::optional<QString>(message));
 
-        const std::map<QString, size_t> counts{{QStringLiteral("todos.json"), store.todos().size()},
-                                               {QStringLiteral("notes.json"), store.notes().size()},
-                                               {QStringLiteral("rules.json"), store.rules().size()}};
+        const std::map<QString, size_t> counts{{QStringLiteral("todos.json"), store.todos().todos().size()},
+                                               {QStringLiteral("notes.json"), store.notes().notes().size()},
+                                               {QStringLiteral("rules.json"), store.blocking().rules().size()}};
         if (kept >= 0)
             QCOMPARE(counts.at(name), size_t(kept));
         if (name == QLatin1String("doomscroll.json"))
-            QCOMPARE(store.doomScrollConfig(), DoomScrollConfig::defaults());
+            QCOMPARE(store.blocking().doomScrollConfig(), DoomScrollConfig::defaults());
         if (name == QLatin1String("state.json")) {
-            QCOMPARE(store.state().dayId, 20261207);
+            QCOMPARE(store.blocking().state().dayId, 20261207);
             const auto written =
                 decodeSharedState(QJsonDocument::fromJson(readBytes(f.file(QStringLiteral("state.json")))).object());
             QVERIFY(written);
@@ -225,12 +225,12 @@ private slots:
         QVERIFY(writeBytes(f.file(QStringLiteral("todos.json")), todosWithOneMalformed(&readable)));
 
         StorageService& store = f.make();
-        QCOMPARE(ids(store.todos()), readable);
+        QCOMPARE(ids(store.todos().todos()), readable);
 
-        store.toggleTodo(readable.first());
+        store.todos().toggleTodo(readable.first());
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), readable);
         // The first successful save after loading takes the start-up notice with it.
-        QVERIFY(!store.lastError());
+        QVERIFY(!store.core().lastError());
     }
 
     void unreadablePartsAreNamedInReadingOrder_data()
@@ -253,7 +253,7 @@ private slots:
         for (const QString& name : files)
             QVERIFY(writeBytes(f.file(name), "garbage"));
         StorageService& store = f.make();
-        QCOMPARE(store.lastError(), std::optional<QString>(unreadableMessage(parts)));
+        QCOMPARE(store.core().lastError(), std::optional<QString>(unreadableMessage(parts)));
         QCOMPARE(backupsIn(f.dataPath()).size(), files.size());
     }
 
@@ -278,10 +278,10 @@ private slots:
         for (int i = 0; i < taken; ++i)
             QCOMPARE(readBytes(f.file(backupName(QStringLiteral("todos"), seconds, i))), QByteArray("earlier backup"));
         QCOMPARE(readBytes(f.file(backupName(QStringLiteral("todos"), seconds, taken))), QByteArray("second damage"));
-        QCOMPARE(store.lastError(), std::optional<QString>(unreadableMessage(QStringLiteral("to-dos"))));
+        QCOMPARE(store.core().lastError(), std::optional<QString>(unreadableMessage(QStringLiteral("to-dos"))));
 
         // With a copy kept, the damaged file may be replaced.
-        store.addTodo(todo(QStringLiteral("new"), f.clock.now()));
+        store.todos().addTodo(todo(QStringLiteral("new"), f.clock.now()));
         QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json"))).size(), size_t(1));
     }
 
@@ -308,38 +308,37 @@ private slots:
 
         StorageService& store = f.make();
         f.failing.clear();
-        QCOMPARE(store.todos().size(), size_t(2));
-        QVERIFY(store.lastError());
-        QVERIFY(store.lastError()->contains(QLatin1String("to-dos")));
+        QCOMPARE(store.todos().todos().size(), size_t(2));
+        QVERIFY(store.core().lastError());
+        QVERIFY(store.core().lastError()->contains(QLatin1String("to-dos")));
 
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         // No change can be kept while the file may not be replaced: each is refused and undone.
-        QVERIFY(!store.addTodo(todo(QStringLiteral("refused"), f.clock.now())));
-        QVERIFY(!store.toggleTodo(store.todos().back().id));
-        QVERIFY(!store.deleteTodo(store.todos().back()));
-        QCOMPARE(store.todos().size(), size_t(2));
-        QVERIFY(!store.todos().back().isCompleted);
-        QVERIFY(!store.saveTodos(true));
-        QVERIFY(store.lastError());
-        QVERIFY(store.lastError()->contains(QLatin1String("todos.json")));
+        QVERIFY(!store.todos().addTodo(todo(QStringLiteral("refused"), f.clock.now())));
+        QVERIFY(!store.todos().toggleTodo(store.todos().todos().back().id));
+        QVERIFY(!store.todos().deleteTodo(store.todos().todos().back()));
+        QCOMPARE(store.todos().todos().size(), size_t(2));
+        QVERIFY(!store.todos().todos().back().isCompleted);
+        QVERIFY(!store.todos().saveTodos(true));
+        QVERIFY(store.core().lastError());
+        QVERIFY(store.core().lastError()->contains(QLatin1String("todos.json")));
         QCOMPARE(sync.pushes, 0);
 
-        const FileWrite refused = store.replaceTodosFromSync({});
+        const FileWrite refused = store.todos().replaceTodosFromSync({});
         QVERIFY(!refused);
         QVERIFY(!refused.error.isEmpty());
         QCOMPARE(readBytes(todosPath), damaged);
 
         // Other files are written as usual.
-        QVERIFY(store.saveNotes(false));
+        QVERIFY(store.notes().saveNotes(false));
         QVERIFY(QFile::exists(f.file(QStringLiteral("notes.json"))));
 
         // A later start-up that can keep a copy may replace the file again.
         if (!refusingDisk)
             f.clock.advance(1);
         StorageService& restarted = f.make();
-        QCOMPARE(restarted.todos().size(), size_t(2));
-        QVERIFY(restarted.saveTodos(false));
+        QCOMPARE(restarted.todos().todos().size(), size_t(2));
+        QVERIFY(restarted.todos().saveTodos(false));
         QCOMPARE(todosInFile(todosPath).size(), size_t(2));
     }
 
@@ -355,8 +354,7 @@ private slots:
         QFETCH(bool, refusingDisk);
         StoreFixture f;
         StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         const QString notesPath = f.file(QStringLiteral("notes.json"));
         QVERIFY(writeBytes(notesPath, "[]\n"));
 
@@ -365,15 +363,15 @@ private slots:
         else
             QVERIFY(blockFile(notesPath));
 
-        QSignalSpy reports(&store, &StorageService::problemReported);
+        QSignalSpy reports(&store.core(), &StoreCore::problemReported);
         const Note n = note(QStringLiteral("draft"), f.clock.now());
-        QVERIFY(!store.upsertNote(n));
-        QVERIFY(store.notes().empty());
-        QVERIFY(!store.saveNotes(true));
+        QVERIFY(!store.notes().upsertNote(n));
+        QVERIFY(store.notes().notes().empty());
+        QVERIFY(!store.notes().saveNotes(true));
         QVERIFY(reports.wait(1000) && reports.size() == 1); // a repeated failure is not news
         QCOMPARE(reports.at(0).at(0).toString(), notesPath);
-        QVERIFY(store.lastError());
-        QVERIFY(!store.lastError()->isEmpty());
+        QVERIFY(store.core().lastError());
+        QVERIFY(!store.core().lastError()->isEmpty());
         QCOMPARE(sync.pushes, 0);
         if (refusingDisk)
             QCOMPARE(readBytes(notesPath), QByteArray("[]\n")); // the old file is untouched
@@ -382,8 +380,8 @@ private slots:
             f.failing.clear();
         else
             QVERIFY(unblockFile(notesPath));
-        QVERIFY(store.upsertNote(n));
-        QVERIFY(!store.lastError());
+        QVERIFY(store.notes().upsertNote(n));
+        QVERIFY(!store.core().lastError());
         QCOMPARE(sync.pushes, 1);
         QCOMPARE(ids(notesInFile(notesPath)), QList<QUuid>{n.id});
     }
@@ -406,36 +404,36 @@ private slots:
         rule.id = QUuid::createUuid();
         rule.domain = rule.displayName = QStringLiteral("feed.example");
         rule.blockApplySchedule.isAllDay = true;
-        QVERIFY(store.addTodo(first) && store.upsertNote(kept) && store.addRule(rule));
-        QVERIFY(store.updateDoomScrollConfig({true, {{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5}));
+        QVERIFY(store.todos().addTodo(first) && store.notes().upsertNote(kept) && store.blocking().addRule(rule));
+        QVERIFY(store.blocking().updateDoomScrollConfig(
+            {true, {{QUuid::createUuid(), QStringLiteral("feed.example")}}, 20, 5}));
         QVERIFY(preferences.set(QStringLiteral("onboarding.completed.v1"), true));
-        store.waitForWrites();
+        store.core().waitForWrites();
         QHash<QString, QByteArray> before;
         for (const QString& name : QDir(disk.path).entryList(QDir::Files) + QDir(f.dataPath()).entryList(QDir::Files))
             before.insert(name, readBytes(QFileInfo::exists(f.file(name)) ? f.file(name) : preferences.path()));
         QCOMPARE(before.size(), 6);
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        FakeCloudSync& sync = f.attachSync();
         QVERIFY(disk.fill());
 
         kept.body = QStringLiteral("edited");
         rule.blockApplySchedule.isAllDay = false;
         const auto changes = [&] {
-            return QList<bool>{store.addTodo(todo(QStringLiteral("second"), f.clock.now())),
-                               store.toggleTodo(first.id),
-                               store.upsertNote(kept),
-                               store.updateRule(rule),
-                               store.updateDoomScrollConfig({false, {}, 20, 5}),
+            return QList<bool>{store.todos().addTodo(todo(QStringLiteral("second"), f.clock.now())),
+                               store.todos().toggleTodo(first.id),
+                               store.notes().upsertNote(kept),
+                               store.blocking().updateRule(rule),
+                               store.blocking().updateDoomScrollConfig({false, {}, 20, 5}),
                                preferences.set(QStringLiteral("opportunityCost.hourlyRate"), 40)};
         };
         // The to-dos are written on the writing thread: their refusal comes later, and takes them back.
         QCOMPARE(changes(), (QList<bool>{true, true, false, false, false, false}));
-        store.waitForWrites();
-        QCOMPARE(store.todos().size(), size_t(1));
-        QVERIFY(!store.todos().front().isCompleted);
-        store.recordDoomScrollUsage(60);
-        QVERIFY(!store.saveState());
-        QVERIFY(store.lastError()->contains(QLatin1String("No space left on device")));
+        store.core().waitForWrites();
+        QCOMPARE(store.todos().todos().size(), size_t(1));
+        QVERIFY(!store.todos().todos().front().isCompleted);
+        store.blocking().recordDoomScrollUsage(60);
+        QVERIFY(!store.blocking().saveState());
+        QVERIFY(store.core().lastError()->contains(QLatin1String("No space left on device")));
         QVERIFY(preferences.lastError().contains(QLatin1String("No space left on device")));
         for (auto it = before.cbegin(); it != before.cend(); ++it)
             QVERIFY2(readBytes(it.key() == QLatin1String("defaults.json") ? preferences.path() : f.file(it.key())) ==
@@ -443,14 +441,14 @@ private slots:
                      qPrintable(it.key()));
         QCOMPARE(QDir(f.dataPath()).entryList(QDir::Files | QDir::Hidden).size(), 5); // no temporaries
         QCOMPARE(sync.pushes, 0);
-        QCOMPARE(store.state().blockedNow.size(), size_t(1)); // the rule was not loosened
+        QCOMPARE(store.blocking().state().blockedNow.size(), size_t(1)); // the rule was not loosened
 
         disk.release();
         QCOMPARE(changes(), QList<bool>(6, true));
-        store.waitForWrites();
-        QVERIFY(store.saveState() && !store.lastError() && sync.pushes > 0);
-        QCOMPARE(todosInFile(f.file(StorageService::todosFile)).size(), size_t(2));
-        QCOMPARE(notesInFile(f.file(StorageService::notesFile)).front().body, QStringLiteral("edited"));
+        store.core().waitForWrites();
+        QVERIFY(store.blocking().saveState() && !store.core().lastError() && sync.pushes > 0);
+        QCOMPARE(todosInFile(f.file(TodoStore::fileName)).size(), size_t(2));
+        QCOMPARE(notesInFile(f.file(NoteStore::fileName)).front().body, QStringLiteral("edited"));
         QVERIFY(Defaults(preferences.path()).contains(QStringLiteral("opportunityCost.hourlyRate")));
     }
 
@@ -465,39 +463,39 @@ private slots:
         StorageService& store = f.make();
         const QString todosPath = f.file(QStringLiteral("todos.json"));
 
-        QVERIFY(!store.saveNotes(false));
-        const std::optional<QString> notesFailure = store.lastError();
+        QVERIFY(!store.notes().saveNotes(false));
+        const std::optional<QString> notesFailure = store.core().lastError();
         QVERIFY(notesFailure && notesFailure->contains(QLatin1String("notes.json")));
 
         QVERIFY(blockFile(todosPath));
-        store.addTodo(todo(QStringLiteral("a"), f.clock.now()));
-        store.waitForWrites();
-        const std::optional<QString> todoFailure = store.lastError();
+        store.todos().addTodo(todo(QStringLiteral("a"), f.clock.now()));
+        store.core().waitForWrites();
+        const std::optional<QString> todoFailure = store.core().lastError();
         QVERIFY(todoFailure && *todoFailure != *notesFailure);
 
         // The notes fail again: theirs is now the latest failure.
-        QVERIFY(!store.saveNotes(false));
-        QCOMPARE(store.lastError(), notesFailure);
+        QVERIFY(!store.notes().saveNotes(false));
+        QCOMPARE(store.core().lastError(), notesFailure);
 
         // A success clears only its own file's failure (and the start-up notice).
         QVERIFY(unblockFile(todosPath));
-        QVERIFY(store.saveTodos(false));
-        QCOMPARE(store.lastError(), notesFailure);
+        QVERIFY(store.todos().saveTodos(false));
+        QCOMPARE(store.core().lastError(), notesFailure);
 
         QVERIFY(blockFile(todosPath));
-        QVERIFY(!store.saveTodos(false));
-        QCOMPARE(store.lastError(), todoFailure);
+        QVERIFY(!store.todos().saveTodos(false));
+        QCOMPARE(store.core().lastError(), todoFailure);
         QVERIFY(unblockFile(todosPath));
-        QVERIFY(store.saveTodos(false));
-        QCOMPARE(store.lastError(), notesFailure);
+        QVERIFY(store.todos().saveTodos(false));
+        QCOMPARE(store.core().lastError(), notesFailure);
 
         // Dismissed by the person, it comes back with the next failure.
-        store.setLastError(std::nullopt);
-        QVERIFY(!store.lastError());
-        QVERIFY(store.saveTodos(false));
-        QVERIFY(!store.lastError());
-        QVERIFY(!store.saveNotes(false));
-        QCOMPARE(store.lastError(), notesFailure);
+        store.core().setLastError(std::nullopt);
+        QVERIFY(!store.core().lastError());
+        QVERIFY(store.todos().saveTodos(false));
+        QVERIFY(!store.core().lastError());
+        QVERIFY(!store.notes().saveNotes(false));
+        QCOMPARE(store.core().lastError(), notesFailure);
     }
 
     void startUpNoticeGoesWithTheFirstSaveAfterLoading()
@@ -508,15 +506,15 @@ private slots:
         StorageService& store = f.make();
         // Loading wrote "state.json" successfully; the notice survived it.
         QVERIFY(QFile::exists(f.file(QStringLiteral("state.json"))));
-        QCOMPARE(store.lastError(), std::optional<QString>(unreadableMessage(QStringLiteral("notes"))));
+        QCOMPARE(store.core().lastError(), std::optional<QString>(unreadableMessage(QStringLiteral("notes"))));
 
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
-        QVERIFY(!store.saveTodos(false));
-        const std::optional<QString> todoFailure = store.lastError();
+        QVERIFY(!store.todos().saveTodos(false));
+        const std::optional<QString> todoFailure = store.core().lastError();
         QVERIFY(todoFailure && *todoFailure != unreadableMessage(QStringLiteral("notes")));
 
-        QVERIFY(store.saveNotes(false));
-        QCOMPARE(store.lastError(), todoFailure);
+        QVERIFY(store.notes().saveNotes(false));
+        QCOMPARE(store.core().lastError(), todoFailure);
     }
 
     // The folder is kept as a file URL: characters a URL gives meaning to must still name the
@@ -535,12 +533,12 @@ private slots:
         QFETCH(QString, name);
         StoreFixture f;
         f.dataFolder = f.folder.filePath(name);
-        f.make().addTodo(todo(QStringLiteral("kept where chosen"), f.clock.now()));
-        QCOMPARE(f.store->fileStore().folderPath(), f.dataFolder);
+        f.make().todos().addTodo(todo(QStringLiteral("kept where chosen"), f.clock.now()));
+        QCOMPARE(f.store->core().fileStore().folderPath(), f.dataFolder);
         f.store.reset();
         QVERIFY(QFile::exists(f.dataFolder + QStringLiteral("/todos.json")));
         QCOMPARE(QDir(f.folder.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{name});
-        QCOMPARE(f.make().todos().size(), size_t(1));
+        QCOMPARE(f.make().todos().todos().size(), size_t(1));
     }
 
     void dataFolderFallback()
@@ -563,24 +561,24 @@ private slots:
 
         {
             StorageService store(std::nullopt, environmentOf(f));
-            QVERIFY(store.fatalError().isEmpty());
-            QVERIFY(
-                store.fileStore().folderPath().startsWith(scratch.filePath(QStringLiteral("tmp")) + QLatin1Char('/')));
-            QVERIFY(QFile::exists(store.fileStore().filePath(QStringLiteral("state.json"))));
+            QVERIFY(store.core().fatalError().isEmpty());
+            QVERIFY(store.core().fileStore().folderPath().startsWith(scratch.filePath(QStringLiteral("tmp")) +
+                                                                     QLatin1Char('/')));
+            QVERIFY(QFile::exists(store.core().fileStore().filePath(QStringLiteral("state.json"))));
             // The message names the folder that could not be made and outlives loading.
-            QVERIFY(store.lastError());
-            QVERIFY(store.lastError()->contains(unreachable));
+            QVERIFY(store.core().lastError());
+            QVERIFY(store.core().lastError()->contains(unreachable));
 
-            store.addTodo(todo(QStringLiteral("kept in the fallback"), f.clock.now()));
-            store.waitForWrites();
-            QVERIFY(!store.lastError());
-            QCOMPARE(todosInFile(store.fileStore().filePath(QStringLiteral("todos.json"))).size(), size_t(1));
+            store.todos().addTodo(todo(QStringLiteral("kept in the fallback"), f.clock.now()));
+            store.core().waitForWrites();
+            QVERIFY(!store.core().lastError());
+            QCOMPARE(todosInFile(store.core().fileStore().filePath(QStringLiteral("todos.json"))).size(), size_t(1));
         }
 
         // Nowhere at all to keep data.
         qputenv("TMPDIR", scratch.filePath(QStringLiteral("a-file/tmp")).toLocal8Bit());
         StorageService stranded(std::nullopt, environmentOf(f));
-        QVERIFY(!stranded.fatalError().isEmpty());
+        QVERIFY(!stranded.core().fatalError().isEmpty());
         QVERIFY(!QFile::exists(QDir::current().filePath(QStringLiteral("Quillharbour-%1").arg(getuid()))));
     }
 
@@ -627,10 +625,11 @@ private slots:
         QVERIFY(QFile::link(loop, loop)); // even root cannot look into it
         f.dataFolder = loop;
         StorageService& store = f.make();
-        QVERIFY(store.todos().empty());
-        QVERIFY(store.lastError());
-        QVERIFY2(store.lastError()->contains(QLatin1String("can't be read")), qPrintable(*store.lastError()));
-        QVERIFY(store.lastError()->contains(loop));
+        QVERIFY(store.todos().todos().empty());
+        QVERIFY(store.core().lastError());
+        QVERIFY2(store.core().lastError()->contains(QLatin1String("can't be read")),
+                 qPrintable(*store.core().lastError()));
+        QVERIFY(store.core().lastError()->contains(loop));
     }
 
     void dataFolderModeIsSetOnlyOnCreation_data()
@@ -672,9 +671,9 @@ private slots:
         t.repeatOption = RepeatOption::weekly;
         t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("step/one"), false});
         f.clock.advance(0.6);
-        store.addTodo(t);
+        store.todos().addTodo(t);
         Note n = note(QStringLiteral("x/y"), TestEnvironment::at(2026, 12, 1, 8, 0, 0) + 0.25);
-        store.upsertNote(n);
+        store.notes().upsertNote(n);
 
         for (const QString& name : {QStringLiteral("todos.json"), QStringLiteral("notes.json")}) {
             const QByteArray text = readBytes(f.file(name));
@@ -719,21 +718,21 @@ private slots:
         t.notes = awkward;
         t.time = awkward;
         t.subtasks.push_back({QUuid::createUuid(), awkward, true});
-        store.addTodo(t);
+        store.todos().addTodo(t);
         Note n = note(awkward, TestEnvironment::at(2026, 12, 7, 9));
         n.body = awkward;
-        store.upsertNote(n);
+        store.notes().upsertNote(n);
 
         QJsonParseError error{};
         QJsonDocument::fromJson(readBytes(f.file(QStringLiteral("todos.json"))), &error);
         QCOMPARE(error.error, QJsonParseError::NoError);
         const std::vector<TaskItem> todos = todosInFile(f.file(QStringLiteral("todos.json")));
         QCOMPARE(todos.size(), size_t(1));
-        QVERIFY(todos.front() == store.todos().front());
+        QVERIFY(todos.front() == store.todos().todos().front());
         const std::vector<Note> notes = notesInFile(f.file(QStringLiteral("notes.json")));
         QCOMPARE(notes.size(), size_t(1));
-        QCOMPARE(notes.front(), store.notes().front());
-        QCOMPARE(f.make().state().usageSecondsByRuleId.value(awkward), 42);
+        QCOMPARE(notes.front(), store.notes().notes().front());
+        QCOMPARE(f.make().blocking().state().usageSecondsByRuleId.value(awkward), 42);
     }
 
     void legacyGoalsFileIsRemoved()
@@ -743,7 +742,7 @@ private slots:
         QVERIFY(writeBytes(f.file(QStringLiteral("goals.json")), "[]"));
         StorageService& store = f.make();
         QVERIFY(!QFile::exists(f.file(QStringLiteral("goals.json"))));
-        QVERIFY(!store.lastError());
+        QVERIFY(!store.core().lastError());
     }
 
     void restartKeepsData()
@@ -758,16 +757,16 @@ private slots:
         t.time = QStringLiteral("9:00 AM");
         t.subtasks.push_back({QUuid::createUuid(), QStringLiteral("socks"), true});
         t.repeatOption = RepeatOption::weekly;
-        store.addTodo(t);
-        store.upsertNote(note(QStringLiteral("ideas"), TestEnvironment::at(2026, 12, 1)));
-        const std::vector<TaskItem> todos = store.todos();
-        const std::vector<Note> notes = store.notes();
+        store.todos().addTodo(t);
+        store.notes().upsertNote(note(QStringLiteral("ideas"), TestEnvironment::at(2026, 12, 1)));
+        const std::vector<TaskItem> todos = store.todos().todos();
+        const std::vector<Note> notes = store.notes().notes();
 
         f.clock.advance(3600);
         StorageService& restarted = f.make();
-        QVERIFY(restarted.todos() == todos);
-        QVERIFY(restarted.notes() == notes);
-        QVERIFY(!restarted.lastError());
+        QVERIFY(restarted.todos().todos() == todos);
+        QVERIFY(restarted.notes().notes() == notes);
+        QVERIFY(!restarted.core().lastError());
         QVERIFY(backupsIn(f.dataPath()).isEmpty());
     }
 };

@@ -68,7 +68,7 @@ private slots:
         QFETCH(bool, inEarlier);
 
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         const Calendar& cal = f.calendar;
         TaskItem t =
             todo(QStringLiteral("x"), cal.addDays(dec(7, createdHour, createdHour == 23 ? 59 : 0), createdDay));
@@ -80,31 +80,31 @@ private slots:
             t.recurringSeriesId = QUuid::createUuid();
         }
         // Installed as the sync would, so no roll-over or stamping interferes.
-        QVERIFY(store.replaceTodosFromSync({t}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({t}));
+        f.core->waitForWrites();
 
-        QCOMPARE(containsId(store.todayTodos(), t.id), inToday);
-        QCOMPARE(containsId(store.openTodos(), t.id), inToday && !completed);
-        QCOMPARE(containsId(store.earlierTodos(), t.id), inEarlier);
-        QCOMPARE(containsId(store.todos(f.clock.now()), t.id), inToday);
+        QCOMPARE(containsId(todos.todayTodos(), t.id), inToday);
+        QCOMPARE(containsId(todos.openTodos(), t.id), inToday && !completed);
+        QCOMPARE(containsId(todos.earlierTodos(), t.id), inEarlier);
+        QCOMPARE(containsId(todos.todos(f.clock.now()), t.id), inToday);
     }
 
     void earlierWindowCountsCalendarDaysAcrossTheClockChange()
     {
         StoreFixture f;
         f.clock.set(TestEnvironment::at(2026, 11, 5, 0, 30)); // the clocks went back on 1 November
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         const TaskItem weekOld = todo(QStringLiteral("week old"), TestEnvironment::at(2026, 10, 29, 0, 10));
         const TaskItem tooOld = todo(QStringLiteral("too old"), TestEnvironment::at(2026, 10, 28, 23, 50));
-        QVERIFY(store.replaceTodosFromSync({weekOld, tooOld}));
-        store.waitForWrites();
-        QCOMPARE(ids(store.earlierTodos()), QList<QUuid>{weekOld.id});
+        QVERIFY(todos.replaceTodosFromSync({weekOld, tooOld}));
+        f.core->waitForWrites();
+        QCOMPARE(ids(todos.earlierTodos()), QList<QUuid>{weekOld.id});
     }
 
     void listsAreInDisplayOrder()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         TaskItem doneHigh = todo(QStringLiteral("done high"), dec(7, 1));
         doneHigh.priority = TaskItem::Priority::high;
         doneHigh.isCompleted = true;
@@ -117,20 +117,20 @@ private slots:
         TaskItem mediumEarlier = todo(QStringLiteral("medium earlier"), dec(7, 0));
         TaskItem high = todo(QStringLiteral("high"), dec(7, 3));
         high.priority = TaskItem::Priority::high;
-        QVERIFY(store.replaceTodosFromSync({doneHigh, low, mediumAnytime, mediumAtNine, mediumEarlier, high}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({doneHigh, low, mediumAnytime, mediumAtNine, mediumEarlier, high}));
+        f.core->waitForWrites();
 
         const QList<QUuid> open{high.id, mediumAtNine.id, mediumEarlier.id, mediumAnytime.id, low.id};
-        QCOMPARE(ids(store.openTodos()), open);
-        QCOMPARE(ids(store.todayTodos()), open + QList<QUuid>{doneHigh.id});
+        QCOMPARE(ids(todos.openTodos()), open);
+        QCOMPARE(ids(todos.todayTodos()), open + QList<QUuid>{doneHigh.id});
         // The stored order is not touched by the queries.
-        QCOMPARE(store.todos().front().id, doneHigh.id);
+        QCOMPARE(todos.todos().front().id, doneHigh.id);
     }
 
     void focusFollowsOpenTodosOfToday()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         TaskItem a = todo(QStringLiteral("A"), dec(7, 1));
         a.priority = TaskItem::Priority::high;
         TaskItem b = todo(QStringLiteral("B"), dec(7, 2));
@@ -138,39 +138,39 @@ private slots:
         c.priority = TaskItem::Priority::low;
         TaskItem done = todo(QStringLiteral("done"), dec(7, 0));
         done.isCompleted = true;
-        QVERIFY(store.replaceTodosFromSync({c, done, b, a}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({c, done, b, a}));
+        f.core->waitForWrites();
 
-        QCOMPARE(store.focusTodo()->id, a.id); // nothing chosen: the first open one
-        QVERIFY(!store.focusTodoID());
+        QCOMPARE(todos.focusTodo()->id, a.id); // nothing chosen: the first open one
+        QVERIFY(!todos.focusTodoID());
 
-        store.setFocusTodoID(c.id);
-        QCOMPARE(store.focusTodo()->id, c.id);
-        store.advanceFocus(); // after the last one the focus wraps around
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(a.id));
-        store.advanceFocus();
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+        todos.setFocusTodoID(c.id);
+        QCOMPARE(todos.focusTodo()->id, c.id);
+        todos.advanceFocus(); // after the last one the focus wraps around
+        QCOMPARE(todos.focusTodoID(), std::optional<QUuid>(a.id));
+        todos.advanceFocus();
+        QCOMPARE(todos.focusTodoID(), std::optional<QUuid>(b.id));
 
         // A focus naming a completed to-do falls back to the first open one and is left as it is.
-        store.setFocusTodoID(done.id);
-        QCOMPARE(store.focusTodo()->id, a.id);
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(done.id));
-        store.advanceFocus();
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+        todos.setFocusTodoID(done.id);
+        QCOMPARE(todos.focusTodo()->id, a.id);
+        QCOMPARE(todos.focusTodoID(), std::optional<QUuid>(done.id));
+        todos.advanceFocus();
+        QCOMPARE(todos.focusTodoID(), std::optional<QUuid>(b.id));
 
         // Completing the focused to-do does not clear the choice.
-        store.toggleTodo(b.id);
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
-        QCOMPARE(store.focusTodo()->id, a.id);
+        todos.toggleTodo(b.id);
+        QCOMPARE(todos.focusTodoID(), std::optional<QUuid>(b.id));
+        QCOMPARE(todos.focusTodo()->id, a.id);
 
         // With a single open to-do there is nowhere to move.
-        store.toggleTodo(c.id);
-        store.advanceFocus();
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
-        store.toggleTodo(a.id);
-        QVERIFY(!store.focusTodo());
-        store.advanceFocus();
-        QCOMPARE(store.focusTodoID(), std::optional<QUuid>(b.id));
+        todos.toggleTodo(c.id);
+        todos.advanceFocus();
+        QCOMPARE(todos.focusTodoID(), std::optional<QUuid>(b.id));
+        todos.toggleTodo(a.id);
+        QVERIFY(!todos.focusTodo());
+        todos.advanceFocus();
+        QCOMPARE(todos.focusTodoID(), std::optional<QUuid>(b.id));
     }
 
     // ------------------------------------------------------------ operations
@@ -178,30 +178,29 @@ private slots:
     void addTodoInsertsAtTheFrontStampedAndSaved()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        TodoStore& todos = f.makeTodos();
+        FakeCloudSync& sync = f.attachSync();
         const TaskItem first = todo(QStringLiteral("first"), dec(7, 9));
-        store.addTodo(first);
+        todos.addTodo(first);
         TaskItem second = todo(QStringLiteral("second"), dec(7, 9, 30) + 0.25);
         second.updatedAt = 0;
         f.clock.set(dec(7, 10, 15, 3) + 0.7);
-        store.addTodo(second);
+        todos.addTodo(second);
 
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{second.id, first.id}));
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{second.id, first.id}));
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{second.id, first.id}));
-        QCOMPARE(store.todos().front().updatedAt, dec(7, 10, 15, 3));
-        QCOMPARE(store.todos().front().createdAt, second.createdAt);
-        QCOMPARE(store.todos().front().title, QStringLiteral("second"));
-        QVERIFY(!store.todos().front().recurringSeriesId);
-        store.waitForWrites();
+        QCOMPARE(todos.todos().front().updatedAt, dec(7, 10, 15, 3));
+        QCOMPARE(todos.todos().front().createdAt, second.createdAt);
+        QCOMPARE(todos.todos().front().title, QStringLiteral("second"));
+        QVERIFY(!todos.todos().front().recurringSeriesId);
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 2);
     }
 
     void addingARepeatingTodoStartsASeries()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         TaskItem fresh = todo(QStringLiteral("stretch"), dec(7, 8));
         fresh.repeatOption = RepeatOption::daily;
         TaskItem another = fresh;
@@ -211,10 +210,10 @@ private slots:
         const QUuid series = QUuid::createUuid();
         carried.recurringSeriesId = series;
 
-        store.addTodo(fresh);
-        store.addTodo(another);
-        store.addTodo(carried);
-        const std::vector<TaskItem>& list = store.todos();
+        todos.addTodo(fresh);
+        todos.addTodo(another);
+        todos.addTodo(carried);
+        const std::vector<TaskItem>& list = todos.todos();
         QCOMPARE(list[0].recurringSeriesId, std::optional<QUuid>(series));
         QVERIFY(list[1].recurringSeriesId && list[2].recurringSeriesId);
         QVERIFY(!list[1].recurringSeriesId->isNull());
@@ -226,56 +225,54 @@ private slots:
     void toggleTodoFlipsAndStamps()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        TodoStore& todos = f.makeTodos();
+        FakeCloudSync& sync = f.attachSync();
         const TaskItem t = todo(QStringLiteral("call"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({t}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({t}));
+        f.core->waitForWrites();
 
         f.clock.set(dec(7, 11, 0, 0) + 0.999);
-        store.toggleTodo(t.id);
-        QVERIFY(store.todos().front().isCompleted);
-        QCOMPARE(store.todos().front().updatedAt, dec(7, 11));
+        todos.toggleTodo(t.id);
+        QVERIFY(todos.todos().front().isCompleted);
+        QCOMPARE(todos.todos().front().updatedAt, dec(7, 11));
         QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))).front().isCompleted);
         f.clock.advance(5);
-        store.toggleTodo(t.id);
-        QVERIFY(!store.todos().front().isCompleted);
-        QCOMPARE(store.todos().front().updatedAt, dec(7, 11, 0, 5));
-        store.waitForWrites();
+        todos.toggleTodo(t.id);
+        QVERIFY(!todos.todos().front().isCompleted);
+        QCOMPARE(todos.todos().front().updatedAt, dec(7, 11, 0, 5));
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 2);
 
         // Two changes within one second carry the same stamp.
         f.clock.set(dec(7, 11, 0, 7) + 0.1);
-        store.toggleTodo(t.id);
+        todos.toggleTodo(t.id);
         f.clock.advance(0.8);
-        store.addTodo(todo(QStringLiteral("other"), dec(7, 8)));
-        QCOMPARE(store.todos().back().updatedAt, dec(7, 11, 0, 7));
-        QCOMPARE(store.todos().front().updatedAt, store.todos().back().updatedAt);
+        todos.addTodo(todo(QStringLiteral("other"), dec(7, 8)));
+        QCOMPARE(todos.todos().back().updatedAt, dec(7, 11, 0, 7));
+        QCOMPARE(todos.todos().front().updatedAt, todos.todos().back().updatedAt);
     }
 
     void toggleSubtaskFlipsOneStep()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        TodoStore& todos = f.makeTodos();
+        FakeCloudSync& sync = f.attachSync();
         TaskItem t = todo(QStringLiteral("move"), dec(7, 8));
         t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false},
                       {QUuid::createUuid(), QStringLiteral("van"), true}};
         t.reminderDate = dec(7, 18);
-        QVERIFY(store.replaceTodosFromSync({t}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({t}));
+        f.core->waitForWrites();
         const int requestsBefore = f.notifications.authorizationRequests;
 
         f.clock.advance(42.5);
-        store.toggleSubtask(t.id, t.subtasks[1].id);
-        const TaskItem& stored = store.todos().front();
+        todos.toggleSubtask(t.id, t.subtasks[1].id);
+        const TaskItem& stored = todos.todos().front();
         QCOMPARE(stored.subtasks[0].isCompleted, false);
         QCOMPARE(stored.subtasks[1].isCompleted, false);
         QCOMPARE(stored.updatedAt, dec(7, 10, 0, 42));
         QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json"))).front().subtasks[1].isCompleted, false);
-        store.waitForWrites();
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 1);
         // The reminder is not re-derived for a step.
         QCOMPARE(f.notifications.authorizationRequests, requestsBefore);
@@ -303,122 +300,120 @@ private slots:
         TaskItem t = todo(QStringLiteral("move"), dec(7, 8));
         t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false}};
         const TaskItem other = todo(QStringLiteral("other"), dec(7, 9));
-        QVERIFY(f.store->replaceTodosFromSync({other, t}));
-        f.store->waitForWrites();
+        QVERIFY(f.store->todos().replaceTodosFromSync({other, t}));
+        f.store->core().waitForWrites();
         StorageService& store = reloaded ? f.make() : *f.store;
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
-        const std::vector<TaskItem> before = store.todos();
+        FakeCloudSync& sync = f.attachSync();
+        const std::vector<TaskItem> before = store.todos().todos();
         const QByteArray fileBefore = readBytes(f.file(QStringLiteral("todos.json")));
-        const auto toggle = [&] { return step ? store.toggleSubtask(t.id, t.subtasks[0].id) : store.toggleTodo(t.id); };
+        const auto toggle = [&] {
+            return step ? store.todos().toggleSubtask(t.id, t.subtasks[0].id) : store.todos().toggleTodo(t.id);
+        };
 
         f.failing = QStringList{QStringLiteral("todos.json")};
         f.clock.advance(60);
         // Shown at once; taken back when the writing thread's refusal comes.
-        QSignalSpy takenBack(&store, &StorageService::changeTakenBack);
+        QSignalSpy takenBack(&store.core(), &StoreCore::writeTakenBack);
         QVERIFY(toggle());
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(takenBack.size(), 1);
-        QVERIFY(store.todos() == before);
+        QVERIFY(store.todos().todos() == before);
         QCOMPARE(readBytes(f.file(QStringLiteral("todos.json"))), fileBefore);
         QCOMPARE(sync.pushes, 0);
 
         f.failing.clear();
         QVERIFY(toggle());
-        store.waitForWrites();
+        store.core().waitForWrites();
         const std::vector<TaskItem> inFile = todosInFile(f.file(QStringLiteral("todos.json")));
-        QVERIFY(inFile == store.todos());
+        QVERIFY(inFile == store.todos().todos());
         QCOMPARE(step ? inFile[1].subtasks[0].isCompleted : inFile[1].isCompleted, true);
         QVERIFY(inFile[0] == other);
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 1);
     }
 
     void unknownIdsAreIgnored()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        TodoStore& todos = f.makeTodos();
+        FakeCloudSync& sync = f.attachSync();
         TaskItem t = todo(QStringLiteral("known"), dec(5, 8));
         t.subtasks = {{QUuid::createUuid(), QStringLiteral("step"), false}};
-        QVERIFY(store.replaceTodosFromSync({t}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({t}));
+        f.core->waitForWrites();
         QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
-        const std::vector<TaskItem> before = store.todos();
-        QSignalSpy changed(&store, &StorageService::todosChanged);
+        const std::vector<TaskItem> before = todos.todos();
+        QSignalSpy changed(&todos, &TodoStore::todosChanged);
 
         const QUuid stranger = QUuid::createUuid();
-        store.toggleTodo(stranger);
-        store.toggleSubtask(stranger, t.subtasks[0].id);
-        store.toggleSubtask(t.id, stranger);
-        store.moveTodoToToday(stranger);
+        todos.toggleTodo(stranger);
+        todos.toggleSubtask(stranger, t.subtasks[0].id);
+        todos.toggleSubtask(t.id, stranger);
+        todos.moveTodosToToday({stranger});
         TaskItem unknown = todo(QStringLiteral("never added"), dec(7, 9));
         unknown.recurringSeriesId = QUuid::createUuid();
-        store.upsertTodo(unknown);
+        todos.upsertTodo(unknown);
 
-        QVERIFY(store.todos() == before);
+        QVERIFY(todos.todos() == before);
         QCOMPARE(changed.count(), 0);
-        store.waitForWrites();
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 0);
         QVERIFY(!QFile::exists(f.file(QStringLiteral("todos.json"))));
-        QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
+        QVERIFY(!f.defaults.contains(SeriesPass::stoppedSeriesKey));
     }
 
     void upsertReplacesInPlace()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        TodoStore& todos = f.makeTodos();
+        FakeCloudSync& sync = f.attachSync();
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
         const TaskItem c = todo(QStringLiteral("c"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a, b, c}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({a, b, c}));
+        f.core->waitForWrites();
 
         TaskItem edited = b;
         edited.title = QStringLiteral("b, edited");
         edited.priority = TaskItem::Priority::high;
         edited.recurringSeriesId = QUuid::createUuid(); // a one-off carries no series id
         f.clock.advance(61.3);
-        store.upsertTodo(edited);
+        todos.upsertTodo(edited);
 
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, b.id, c.id}));
-        const TaskItem& stored = store.todos()[1];
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{a.id, b.id, c.id}));
+        const TaskItem& stored = todos.todos()[1];
         QCOMPARE(stored.title, QStringLiteral("b, edited"));
         QCOMPARE(stored.priority, TaskItem::Priority::high);
         QVERIFY(!stored.recurringSeriesId);
         QCOMPARE(stored.updatedAt, dec(7, 10, 1, 1));
         QCOMPARE(todosInFile(f.file(QStringLiteral("todos.json")))[1].title, QStringLiteral("b, edited"));
-        store.waitForWrites();
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 1);
-        QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
+        QVERIFY(!f.defaults.contains(SeriesPass::stoppedSeriesKey));
     }
 
     void upsertKeepsTheSeriesOfARepeatingTodo()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         const QUuid series = QUuid::createUuid();
         const TaskItem today = occurrence(QStringLiteral("run"), series, dec(7));
-        QVERIFY(store.replaceTodosFromSync({today}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({today}));
+        f.core->waitForWrites();
         TaskItem edited = today;
         edited.repeatOption = RepeatOption::weekly;
         edited.title = QStringLiteral("run far");
-        store.upsertTodo(edited);
-        QCOMPARE(store.todos().front().recurringSeriesId, std::optional<QUuid>(series));
-        QCOMPARE(store.todos().front().repeatOption, RepeatOption::weekly);
-        QVERIFY(store.recurringSeriesIDs(StorageService::stoppedSeriesKey).isEmpty());
+        todos.upsertTodo(edited);
+        QCOMPARE(todos.todos().front().recurringSeriesId, std::optional<QUuid>(series));
+        QCOMPARE(todos.todos().front().repeatOption, RepeatOption::weekly);
+        QVERIFY(f.series->recurringSeriesIDs(SeriesPass::stoppedSeriesKey).isEmpty());
     }
 
     void switchingRepeatOffStopsTheWholeSeries()
     {
         StoreFixture f;
         StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        f.attachSync();
         const QUuid series = QUuid::createUuid();
         const QUuid other = QUuid::createUuid();
         TaskItem past = occurrence(QStringLiteral("water plants"), series, dec(5));
@@ -427,16 +422,16 @@ private slots:
         const TaskItem today = occurrence(QStringLiteral("water plants"), series, dec(7));
         const TaskItem otherToday = occurrence(QStringLiteral("read"), other, dec(7));
         const TaskItem oneOff = todo(QStringLiteral("one-off"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({today, otherToday, yesterday, oneOff, past}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({today, otherToday, yesterday, oneOff, past}));
+        store.core().waitForWrites();
 
         TaskItem edited = today;
         edited.repeatOption = RepeatOption::none;
         edited.title = QStringLiteral("water the plants");
         f.clock.advance(0.5);
-        store.upsertTodo(edited);
+        store.todos().upsertTodo(edited);
 
-        for (const TaskItem& t : store.todos()) {
+        for (const TaskItem& t : store.todos().todos()) {
             if (t.id == otherToday.id) {
                 QCOMPARE(t.recurringSeriesId, std::optional<QUuid>(other));
                 QCOMPARE(t.updatedAt, otherToday.updatedAt);
@@ -448,19 +443,19 @@ private slots:
             QVERIFY(!t.recurringSeriesId);
             QCOMPARE(t.updatedAt, dec(7, 10));
         }
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{today.id, otherToday.id, yesterday.id, oneOff.id, past.id}));
-        QCOMPARE(store.todos().front().title, QStringLiteral("water the plants"));
-        QVERIFY(store.todos().back().isCompleted);
-        QCOMPARE(store.recurringSeriesIDs(StorageService::stoppedSeriesKey), QSet<QUuid>{series});
-        QVERIFY(!f.defaults.contains(StorageService::deletedSeriesKey));
+        QCOMPARE(ids(store.todos().todos()), (QList<QUuid>{today.id, otherToday.id, yesterday.id, oneOff.id, past.id}));
+        QCOMPARE(store.todos().todos().front().title, QStringLiteral("water the plants"));
+        QVERIFY(store.todos().todos().back().isCompleted);
+        QCOMPARE(store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey), QSet<QUuid>{series});
+        QVERIFY(!f.defaults.contains(SeriesPass::deletedSeriesKey));
         for (const TaskItem& t : todosInFile(f.file(QStringLiteral("todos.json"))))
             QVERIFY(t.id == otherToday.id || !t.recurringSeriesId);
 
         // The next day brings an occurrence of the other series only.
         f.clock.set(dec(8, 7));
         emit f.events.dayChanged();
-        QTRY_COMPARE(store.todos().size(), size_t(6));
-        QCOMPARE(store.todos().front().recurringSeriesId, std::optional<QUuid>(other));
+        QTRY_COMPARE(store.todos().todos().size(), size_t(6));
+        QCOMPARE(store.todos().todos().front().recurringSeriesId, std::optional<QUuid>(other));
     }
 
     void moveTodoToToday_data()
@@ -507,28 +502,27 @@ private slots:
 
         StoreFixture f;
         f.clock.set(now);
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        TodoStore& todos = f.makeTodos();
+        FakeCloudSync& sync = f.attachSync();
         TaskItem t = todo(QStringLiteral("left over"), created);
         t.dueDate = optional(due);
         t.reminderDate = optional(reminder);
         const TaskItem first = todo(QStringLiteral("before"), created);
-        QVERIFY(store.replaceTodosFromSync({first, t}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({first, t}));
+        f.core->waitForWrites();
 
-        store.moveTodoToToday(t.id);
-        const TaskItem& moved = store.todos()[1];
+        todos.moveTodosToToday({t.id});
+        const TaskItem& moved = todos.todos()[1];
         QCOMPARE(moved.id, t.id);
         QCOMPARE(moved.createdAt, movedCreated);
         QCOMPARE(moved.dueDate, optional(movedDue));
         QCOMPARE(moved.reminderDate, optional(movedReminder));
         QCOMPARE(moved.updatedAt, wholeSeconds(now));
         QVERIFY(todosInFile(f.file(QStringLiteral("todos.json")))[1] == moved);
-        store.waitForWrites();
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 1);
         QCOMPARE(f.notifications.pending.contains(Reminders::requestIdentifier(t.id)), moved.reminderDate.has_value());
-        QVERIFY(containsId(store.todayTodos(), t.id));
+        QVERIFY(containsId(todos.todayTodos(), t.id));
     }
 
     // Moving the whole past week is one change, however long it is: a save and a push per to-do
@@ -558,22 +552,21 @@ private slots:
         for (const bool together : {true, false}) {
             StoreFixture f;
             f.clock.set(dec(7, 10));
-            StorageService& store = f.make();
-            FakeCloudSync sync(f.defaults);
-            store.setCloudSync(&sync);
-            QVERIFY(store.replaceTodosFromSync(left));
-            store.waitForWrites();
+            TodoStore& todos = f.makeTodos();
+            FakeCloudSync& sync = f.attachSync();
+            QVERIFY(todos.replaceTodosFromSync(left));
+            f.core->waitForWrites();
             if (together) {
-                QVERIFY(store.moveTodosToToday(ids));
-                store.waitForWrites();
+                QVERIFY(todos.moveTodosToToday(ids));
+                f.core->waitForWrites();
                 QCOMPARE(sync.pushes, 1);
             } else {
                 for (const QUuid& id : ids)
-                    QVERIFY(store.moveTodoToToday(id));
+                    QVERIFY(todos.moveTodosToToday({id}));
             }
-            store.waitForWrites();
-            QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))) == store.todos());
-            results.push_back(store.todos());
+            f.core->waitForWrites();
+            QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))) == todos.todos());
+            results.push_back(todos.todos());
         }
         QVERIFY(results[0] == results[1]);
         QCOMPARE(results[0].front().createdAt, dec(4, 9));
@@ -586,30 +579,30 @@ private slots:
     void deleteOneOffTodo()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         // The sync keeps its key sets in its own preferences; the store must write there.
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         const QUuid earlier = QUuid::createUuid();
         syncDefaults.setStringArray(pendingTaskDeletesKey, {uuidText(earlier), QStringLiteral("junk")});
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        f.core->setCloudSync(&sync);
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
         const TaskItem c = todo(QStringLiteral("c"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a, b, c}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({a, b, c}));
+        f.core->waitForWrites();
 
-        store.deleteTodo(b);
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, c.id}));
+        todos.deleteTodo(b);
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{a.id, c.id}));
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{a.id, c.id}));
         const QStringList pending = syncDefaults.stringArray(pendingTaskDeletesKey).value_or(QStringList());
         QCOMPARE(idSet(pending), (QSet<QUuid>{earlier, b.id}));
         QVERIFY(pending.contains(uuidText(b.id)));
         QVERIFY(pending.contains(uuidText(b.id).toUpper()));
         QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
-        store.waitForWrites();
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 1);
-        QVERIFY(!f.defaults.contains(StorageService::deletedSeriesKey));
+        QVERIFY(!f.defaults.contains(SeriesPass::deletedSeriesKey));
     }
 
     void deleteASeries()
@@ -618,63 +611,63 @@ private slots:
         StorageService& store = f.make();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        store.core().setCloudSync(&sync);
         const QUuid series = QUuid::createUuid();
         TaskItem past = occurrence(QStringLiteral("gym"), series, dec(5));
         past.isCompleted = true;
         const TaskItem today = occurrence(QStringLiteral("gym"), series, dec(7));
         const TaskItem keep = todo(QStringLiteral("keep"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({today, keep, past}));
-        store.waitForWrites();
+        QVERIFY(store.todos().replaceTodosFromSync({today, keep, past}));
+        store.core().waitForWrites();
 
-        store.deleteTodo(today);
-        QCOMPARE(ids(store.todos()), QList<QUuid>{keep.id});
-        QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), QSet<QUuid>{series});
-        QVERIFY(!f.defaults.contains(StorageService::stoppedSeriesKey));
-        store.waitForWrites();
+        store.todos().deleteTodo(today);
+        QCOMPARE(ids(store.todos().todos()), QList<QUuid>{keep.id});
+        QCOMPARE(store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey), QSet<QUuid>{series});
+        QVERIFY(!f.defaults.contains(SeriesPass::stoppedSeriesKey));
+        store.core().waitForWrites();
         QCOMPARE(sync.idSet(pendingTaskDeletesKey), (QSet<QUuid>{today.id, past.id}));
-        store.waitForWrites();
+        store.core().waitForWrites();
         QCOMPARE(sync.pushes, 1);
 
         // No later day brings the series back.
         f.clock.set(dec(9, 8));
         emit f.events.dayChanged();
         QCoreApplication::processEvents();
-        QCOMPARE(ids(store.todos()), QList<QUuid>{keep.id});
+        QCOMPARE(ids(store.todos().todos()), QList<QUuid>{keep.id});
     }
 
     void deleteATodoThatIsNotStored()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        f.core->setCloudSync(&sync);
         const TaskItem kept = todo(QStringLiteral("kept"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({kept}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({kept}));
+        f.core->waitForWrites();
         QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
 
         TaskItem ghost = todo(QStringLiteral("ghost"), dec(7, 8));
         ghost.recurringSeriesId = QUuid::createUuid();
-        store.deleteTodo(ghost);
-        QCOMPARE(ids(store.todos()), QList<QUuid>{kept.id});
+        todos.deleteTodo(ghost);
+        QCOMPARE(ids(todos.todos()), QList<QUuid>{kept.id});
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), QList<QUuid>{kept.id});
-        store.waitForWrites();
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 1);
-        QCOMPARE(store.recurringSeriesIDs(StorageService::deletedSeriesKey), QSet<QUuid>{*ghost.recurringSeriesId});
+        QCOMPARE(f.series->recurringSeriesIDs(SeriesPass::deletedSeriesKey), QSet<QUuid>{*ghost.recurringSeriesId});
         QVERIFY(!sync.idSet(pendingTaskDeletesKey).contains(ghost.id));
     }
 
     void deleteWithoutSyncRecordsNothingForTheCloud()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a}));
-        store.waitForWrites();
-        store.deleteTodo(a);
-        QVERIFY(store.todos().empty());
+        QVERIFY(todos.replaceTodosFromSync({a}));
+        f.core->waitForWrites();
+        todos.deleteTodo(a);
+        QVERIFY(todos.todos().empty());
         QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))).empty());
         QVERIFY(!f.defaults.contains(pendingTaskDeletesKey));
     }
@@ -682,21 +675,21 @@ private slots:
     void deleteWhoseWriteFails()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         Defaults syncDefaults(f.folder.filePath(QStringLiteral("sync.json")));
         FakeCloudSync sync(syncDefaults);
-        store.setCloudSync(&sync);
+        f.core->setCloudSync(&sync);
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a, b}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({a, b}));
+        f.core->waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
 
-        QVERIFY(store.deleteTodo(a));
-        store.waitForWrites();
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{a.id, b.id}));
-        QVERIFY(store.lastError());
-        store.waitForWrites();
+        QVERIFY(todos.deleteTodo(a));
+        f.core->waitForWrites();
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{a.id, b.id}));
+        QVERIFY(f.core->lastError());
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 0);
         QVERIFY(sync.idSet(pendingTaskDeletesKey).isEmpty());
     }
@@ -706,13 +699,12 @@ private slots:
     void replaceFromSyncTakesTheListAsItIs()
     {
         StoreFixture f;
-        StorageService& store = f.make();
-        FakeCloudSync sync(f.defaults);
-        store.setCloudSync(&sync);
+        TodoStore& todos = f.makeTodos();
+        FakeCloudSync& sync = f.attachSync();
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
-        store.addTodo(todo(QStringLiteral("local"), dec(7, 8)));
-        store.waitForWrites();
-        QVERIFY(store.lastError());
+        todos.addTodo(todo(QStringLiteral("local"), dec(7, 8)));
+        f.core->waitForWrites();
+        QVERIFY(f.core->lastError());
         QVERIFY(unblockFile(f.file(QStringLiteral("todos.json"))));
         sync.pushes = 0;
 
@@ -720,38 +712,38 @@ private slots:
         low.priority = TaskItem::Priority::low;
         low.updatedAt = dec(7, 9, 30) + 0.25;
         const TaskItem high = todo(QStringLiteral("high"), dec(7, 7));
-        QSignalSpy changed(&store, &StorageService::todosChanged);
-        QVERIFY(store.replaceTodosFromSync({low, high}));
-        store.waitForWrites();
+        QSignalSpy changed(&todos, &TodoStore::todosChanged);
+        QVERIFY(todos.replaceTodosFromSync({low, high}));
+        f.core->waitForWrites();
 
-        QCOMPARE(ids(store.todos()), (QList<QUuid>{low.id, high.id}));
-        QCOMPARE(store.todos().front().updatedAt, low.updatedAt);
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{low.id, high.id}));
+        QCOMPARE(todos.todos().front().updatedAt, low.updatedAt);
         QCOMPARE(ids(todosInFile(f.file(QStringLiteral("todos.json")))), (QList<QUuid>{low.id, high.id}));
         QCOMPARE(changed.count(), 1);
-        store.waitForWrites();
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 0);
-        QVERIFY(!store.lastError());
+        QVERIFY(!f.core->lastError());
     }
 
     void replaceFromSyncReportsAFailedWrite()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({a}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({a}));
+        f.core->waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
-        QSignalSpy changed(&store, &StorageService::todosChanged);
+        QSignalSpy changed(&todos, &TodoStore::todosChanged);
 
-        QSignalSpy failed(&store, &StorageService::backgroundWriteFailed);
+        QSignalSpy failed(f.core.get(), &StoreCore::backgroundWriteFailed);
         // What sync received stays here (its records hold it too) and the failure is reported.
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
-        QVERIFY(store.replaceTodosFromSync({b}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({b}));
+        f.core->waitForWrites();
         QCoreApplication::sendPostedEvents();
         QCOMPARE(failed.count(), 1);
-        QVERIFY(store.lastError() && store.lastError()->contains(QLatin1String("todos.json")));
-        QCOMPARE(ids(store.todos()), QList<QUuid>{b.id});
+        QVERIFY(f.core->lastError() && f.core->lastError()->contains(QLatin1String("todos.json")));
+        QCOMPARE(ids(todos.todos()), QList<QUuid>{b.id});
         QCOMPARE(changed.count(), 1);
     }
 };

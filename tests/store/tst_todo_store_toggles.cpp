@@ -35,44 +35,44 @@ private slots:
         for (int i = 0; i < 5; ++i) {
             TaskItem t = todo(QStringLiteral("To-do %1").arg(i), f.clock.now() + i);
             t.subtasks = {{QUuid::createUuid(), QStringLiteral("Step"), false}};
-            QVERIFY(store->addTodo(t));
+            QVERIFY(store->todos().addTodo(t));
         }
         if (before == QLatin1String("foreign file")) // the same to-dos, written by another program
-            QVERIFY(
-                writeBytes(f.file(StorageService::todosFile),
-                           QJsonDocument(encodeList(store->todos(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
+            QVERIFY(writeBytes(
+                f.file(TodoStore::fileName),
+                QJsonDocument(encodeList(store->todos().todos(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
         f.clock.advance(60);
         store = &f.make();
-        const QUuid first = store->todos()[0].id, target = store->todos()[2].id;
+        const QUuid first = store->todos().todos()[0].id, target = store->todos().todos()[2].id;
         if (before == QLatin1String("toggle")) {
-            QVERIFY(store->toggleTodo(first));
+            QVERIFY(store->todos().toggleTodo(first));
         } else if (before == QLatin1String("step")) {
-            QVERIFY(store->toggleSubtask(first, store->todos()[0].subtasks.at(0).id));
+            QVERIFY(store->todos().toggleSubtask(first, store->todos().todos()[0].subtasks.at(0).id));
         } else if (before == QLatin1String("add")) {
-            QVERIFY(store->addTodo(todo(QStringLiteral("Added"), f.clock.now())));
+            QVERIFY(store->todos().addTodo(todo(QStringLiteral("Added"), f.clock.now())));
         } else if (before.startsWith(QLatin1String("refused"))) {
-            f.failing = QStringList{StorageService::todosFile};
+            f.failing = QStringList{TodoStore::fileName};
             if (before == QLatin1String("refused toggle"))
-                QVERIFY(store->toggleTodo(first));
+                QVERIFY(store->todos().toggleTodo(first));
             else
-                QVERIFY(store->addTodo(todo(QStringLiteral("Refused"), f.clock.now())));
-            store->waitForWrites(); // refused there, and taken back here
+                QVERIFY(store->todos().addTodo(todo(QStringLiteral("Refused"), f.clock.now())));
+            store->core().waitForWrites(); // refused there, and taken back here
             f.failing.clear();
         } else if (before == QLatin1String("sync")) {
-            std::vector<TaskItem> list = store->todos();
+            std::vector<TaskItem> list = store->todos().todos();
             list[0].title = QStringLiteral("Renamed elsewhere");
-            QVERIFY(store->replaceTodosFromSync(list));
-            store->waitForWrites();
+            QVERIFY(store->todos().replaceTodosFromSync(list));
+            store->core().waitForWrites();
         }
-        store->waitForWrites(); // what the writer meets first is the toggle alone
+        store->core().waitForWrites(); // what the writer meets first is the toggle alone
         f.clock.advance(1);
-        QVERIFY(store->toggleTodo(target));
-        QCOMPARE(int(store->todosCompared()), compared);
-        QVERIFY(todosInFile(f.file(StorageService::todosFile)) == store->todos());
+        QVERIFY(store->todos().toggleTodo(target));
+        QCOMPARE(int(store->todos().todosCompared()), compared);
+        QVERIFY(todosInFile(f.file(TodoStore::fileName)) == store->todos().todos());
         if (before != QLatin1String("foreign file"))
-            QVERIFY(readBytes(f.file(StorageService::todosFile)) == todosFileText(store->todos()));
-        const std::vector<TaskItem> shown = store->todos();
-        QVERIFY(f.make().todos() == shown);
+            QVERIFY(readBytes(f.file(TodoStore::fileName)) == todosFileText(store->todos().todos()));
+        const std::vector<TaskItem> shown = store->todos().todos();
+        QVERIFY(f.make().todos().todos() == shown);
     }
 };
 

@@ -57,29 +57,29 @@ private slots:
                 proceed.acquire();
             }
         };
-        StorageService& store = f.make();
-        QSignalSpy failed(&store, &StorageService::backgroundWriteFailed);
+        TodoStore& todos = f.makeTodos();
+        QSignalSpy failed(f.core.get(), &StoreCore::backgroundWriteFailed);
         if (syncWriteRefused)
-            f.failing = QStringList{StorageService::todosFile};
-        QVERIFY(store.replaceTodosFromSync({todo(QStringLiteral("from elsewhere"), f.clock.now())}));
+            f.failing = QStringList{TodoStore::fileName};
+        QVERIFY(todos.replaceTodosFromSync({todo(QStringLiteral("from elsewhere"), f.clock.now())}));
         QVERIFY(entered.tryAcquire(1, 30000));
         holding = false;
         proceed.release();
         if (syncWriteRefused) {
             // The disk takes writes again only once the writing thread is past the refusing device.
-            store.waitForWrites();
+            f.core->waitForWrites();
             f.failing.clear();
             QCOMPARE(failed.size(), 1);
         }
-        QVERIFY(store.addTodo(todo(QStringLiteral("typed here"), f.clock.now())));
+        QVERIFY(todos.addTodo(todo(QStringLiteral("typed here"), f.clock.now())));
 
         QStringList onDisk;
-        for (const TaskItem& t : todosInFile(f.file(StorageService::todosFile)))
+        for (const TaskItem& t : todosInFile(f.file(TodoStore::fileName)))
             onDisk.append(t.title);
         onDisk.sort();
         QCOMPARE(onDisk, (QStringList{QStringLiteral("from elsewhere"), QStringLiteral("typed here")}));
-        QCOMPARE(store.todos().size(), size_t(2));
-        QVERIFY(!store.lastError());
+        QCOMPARE(todos.todos().size(), size_t(2));
+        QVERIFY(!f.core->lastError());
     }
 
     // Each step takes a list in the way a sync run does, or saves one the way a person does; the
@@ -112,9 +112,9 @@ private slots:
         if (form == QLatin1String("unknown key"))
             text.replace("\"createdAt\":", "\"later\": [1, {\"a\": \"}\"}], \"createdAt\":");
         QDir().mkpath(f.dataPath());
-        QVERIFY(writeBytes(f.file(StorageService::todosFile), text));
+        QVERIFY(writeBytes(f.file(TodoStore::fileName), text));
         StorageService& store = f.make();
-        QVERIFY(store.todos() == list);
+        QVERIFY(store.todos().todos() == list);
         std::vector<TextSpan> spans;
         const std::optional<std::vector<TaskItem>> loaded = decodeTodosFileText(text, &spans);
         QVERIFY(loaded);
@@ -131,16 +131,16 @@ private slots:
         for (const QString& step : steps) {
             const QString change = step.section(u':', 1);
             if (step.startsWith(QLatin1String("sync:"))) {
-                std::vector<TaskItem> next = store.todos();
+                std::vector<TaskItem> next = store.todos().todos();
                 changes.value(change)(next, at);
-                QVERIFY2(store.replaceTodosFromSync(next), qPrintable(step));
+                QVERIFY2(store.todos().replaceTodosFromSync(next), qPrintable(step));
             } else {
-                QVERIFY2(store.toggleTodo(store.todos().front().id), qPrintable(step));
+                QVERIFY2(store.todos().toggleTodo(store.todos().todos().front().id), qPrintable(step));
             }
-            store.waitForWrites();
-            QVERIFY2(readBytes(f.file(StorageService::todosFile)) == here.text(store.todos()), qPrintable(step));
+            store.core().waitForWrites();
+            QVERIFY2(readBytes(f.file(TodoStore::fileName)) == here.text(store.todos().todos()), qPrintable(step));
         }
-        QVERIFY(!store.lastError());
+        QVERIFY(!store.core().lastError());
     }
 
     // A list made elsewhere from the to-dos as they were is refused once they changed here, in
@@ -158,36 +158,35 @@ private slots:
     {
         QFETCH(QString, localChange);
         StoreFixture f;
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         const Date at = f.clock.now();
-        QVERIFY(store.replaceTodosFromSync({numbered(0, at), numbered(1, at)}));
-        store.waitForWrites();
+        QVERIFY(todos.replaceTodosFromSync({numbered(0, at), numbered(1, at)}));
+        f.core->waitForWrites();
 
-        std::vector<TaskItem> merged = store.todos();
+        std::vector<TaskItem> merged = todos.todos();
         merged[1].title = QStringLiteral("changed elsewhere");
-        StorageService::SyncedTodos synced =
-            StorageService::SyncedTodos::between(store.todos(), store.todosRevision(), merged);
-        const std::vector<TaskItem> held = store.todos();
-        const quint64 revision = store.todosRevision();
+        TodoStore::SyncedTodos synced = TodoStore::SyncedTodos::between(todos.todos(), todos.revision(), merged);
+        const std::vector<TaskItem> held = todos.todos();
+        const quint64 revision = todos.revision();
 
         if (localChange == QLatin1String("add")) {
-            QVERIFY(store.addTodo(todo(QStringLiteral("typed here"), at)));
+            QVERIFY(todos.addTodo(todo(QStringLiteral("typed here"), at)));
         } else if (localChange == QLatin1String("toggle")) {
-            QVERIFY(store.toggleTodo(store.todos()[1].id));
+            QVERIFY(todos.toggleTodo(todos.todos()[1].id));
         } else if (localChange == QLatin1String("edit")) {
-            TaskItem t = store.todos()[1];
+            TaskItem t = todos.todos()[1];
             t.title = QStringLiteral("edited here");
-            QVERIFY(store.upsertTodo(t));
+            QVERIFY(todos.upsertTodo(t));
         } else if (localChange == QLatin1String("delete")) {
-            QVERIFY(store.deleteTodo(store.todos()[0]));
+            QVERIFY(todos.deleteTodo(todos.todos()[0]));
         } else {
-            f.failing = QStringList{StorageService::todosFile};
-            QVERIFY(store.toggleTodo(store.todos()[1].id));
-            store.waitForWrites(); // refused there, taken back here
+            f.failing = QStringList{TodoStore::fileName};
+            QVERIFY(todos.toggleTodo(todos.todos()[1].id));
+            f.core->waitForWrites(); // refused there, taken back here
             f.failing.clear();
-            store.setLastError(std::nullopt);
+            f.core->setLastError(std::nullopt);
         }
-        const std::vector<TaskItem> local = store.todos();
+        const std::vector<TaskItem> local = todos.todos();
         // The store tells which to-do the change touched, so that a sync sends just that one.
         QSet<QUuid> touched;
         for (const auto* list : {&held, &local})
@@ -195,24 +194,23 @@ private slots:
                 if (std::find(held.begin(), held.end(), t) == held.end() ||
                     std::find(local.begin(), local.end(), t) == local.end())
                     touched.insert(t.id);
-        const std::optional<QSet<QUuid>> told = store.todosChangedSince(revision);
+        const std::optional<QSet<QUuid>> told = todos.changedSince(revision);
         QVERIFY(told && told->contains(touched) && told->size() == 1);
-        const FileWrite refused = store.takeTodosFromSync(synced);
+        const FileWrite refused = todos.takeTodosFromSync(synced);
         QVERIFY(!refused);
         QVERIFY(!refused.error.isEmpty());
-        QVERIFY(store.todos() == local);
-        store.waitForWrites();
-        QVERIFY(todosInFile(f.file(StorageService::todosFile)) == local);
-        QVERIFY(!store.lastError());
+        QVERIFY(todos.todos() == local);
+        f.core->waitForWrites();
+        QVERIFY(todosInFile(f.file(TodoStore::fileName)) == local);
+        QVERIFY(!f.core->lastError());
 
         // Made again from what the store holds now, it goes in.
-        StorageService::SyncedTodos again =
-            StorageService::SyncedTodos::between(store.todos(), store.todosRevision(), merged);
-        QVERIFY(store.takeTodosFromSync(again));
-        QVERIFY(!store.todosChangedSince(revision)); // a list taken in whole is read whole
-        QVERIFY(again.list == local);                // the list the store held, handed back
-        store.waitForWrites();
-        QVERIFY(todosInFile(f.file(StorageService::todosFile)) == merged);
+        TodoStore::SyncedTodos again = TodoStore::SyncedTodos::between(todos.todos(), todos.revision(), merged);
+        QVERIFY(todos.takeTodosFromSync(again));
+        QVERIFY(!todos.changedSince(revision)); // a list taken in whole is read whole
+        QVERIFY(again.list == local);           // the list the store held, handed back
+        f.core->waitForWrites();
+        QVERIFY(todosInFile(f.file(TodoStore::fileName)) == merged);
     }
 
     // A person's save while the sync's list is being written: it waits for that write, lands
@@ -239,30 +237,30 @@ private slots:
                 proceed.acquire();
             }
         };
-        StorageService& store = f.make();
+        TodoStore& todos = f.makeTodos();
         const Date at = f.clock.now();
-        QVERIFY(store.replaceTodosFromSync({numbered(0, at)}));
+        QVERIFY(todos.replaceTodosFromSync({numbered(0, at)}));
         QVERIFY(entered.tryAcquire(1, 30000));
         // Held on its way to the disk; further lists of the same file wait their turn.
         if (syncWriteRefused)
-            f.failing = QStringList{StorageService::todosFile};
+            f.failing = QStringList{TodoStore::fileName};
         for (int i = 1; i < syncWrites + 1; ++i) {
-            std::vector<TaskItem> next = store.todos();
+            std::vector<TaskItem> next = todos.todos();
             next.push_back(numbered(i, at));
-            QVERIFY(store.replaceTodosFromSync(next));
+            QVERIFY(todos.replaceTodosFromSync(next));
         }
         holding = false;
         proceed.release(8);
         if (syncWriteRefused) {
-            store.waitForWrites();
+            f.core->waitForWrites();
             f.failing.clear();
         }
-        QVERIFY(store.toggleTodo(store.todos().front().id));
-        store.waitForWrites();
-        QVERIFY(todosInFile(f.file(StorageService::todosFile)) == store.todos());
-        QCOMPARE(store.todos().size(), size_t(syncWrites + 1));
-        QVERIFY(store.todos().front().isCompleted);
-        QVERIFY(!store.lastError());
+        QVERIFY(todos.toggleTodo(todos.todos().front().id));
+        f.core->waitForWrites();
+        QVERIFY(todosInFile(f.file(TodoStore::fileName)) == todos.todos());
+        QCOMPARE(todos.todos().size(), size_t(syncWrites + 1));
+        QVERIFY(todos.todos().front().isCompleted);
+        QVERIFY(!f.core->lastError());
     }
 
     // A save made on the writing thread is whole when the process dies at any moment of it: the
@@ -287,7 +285,7 @@ private slots:
                     said += child.readAllStandardOutput();
             child.kill();
             QVERIFY(child.waitForFinished(30000));
-            const std::vector<TaskItem> kept = todosInFile(folder.filePath(StorageService::todosFile));
+            const std::vector<TaskItem> kept = todosInFile(folder.filePath(TodoStore::fileName));
             const int first = 200 * round; // what earlier rounds left is kept, so each adds to it
             QVERIFY2(kept.size() >= size_t(first), qPrintable(QString::number(kept.size())));
             for (size_t i = 0; i < kept.size(); ++i)
@@ -296,10 +294,11 @@ private slots:
             StoreFixture f;
             f.dataFolder = folder.path();
             StorageService& store = f.make();
-            while (store.todos().size() < size_t(first + 200))
-                store.addTodo(todo(QStringLiteral("To-do %1").arg(store.todos().size()), f.clock.now()));
+            while (store.todos().todos().size() < size_t(first + 200))
+                store.todos().addTodo(
+                    todo(QStringLiteral("To-do %1").arg(store.todos().todos().size()), f.clock.now()));
             f.store.reset();
-            QCOMPARE(todosInFile(folder.filePath(StorageService::todosFile)).size(), size_t(first + 200));
+            QCOMPARE(todosInFile(folder.filePath(TodoStore::fileName)).size(), size_t(first + 200));
         }
     }
 };
@@ -314,7 +313,7 @@ int keepSaving(const QString& folder)
     for (int i = 0;; ++i) {
         std::printf("saving %d\n", i);
         std::fflush(stdout);
-        store.addTodo(todo(QStringLiteral("To-do %1").arg(store.todos().size()), f.clock.now()));
+        store.todos().addTodo(todo(QStringLiteral("To-do %1").arg(store.todos().todos().size()), f.clock.now()));
         QCoreApplication::processEvents();
     }
 }

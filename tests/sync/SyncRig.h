@@ -46,7 +46,7 @@ struct SyncDevice {
         env.manifestOneRecordBudget = manifestOneRecordBudget;
         env.knownIds = knownIds;
         sync = std::make_unique<SyncService>(fixture.store.get(), fixture.defaults, env);
-        fixture.store->setCloudSync(sync.get());
+        fixture.store->core().setCloudSync(sync.get());
     }
 
     StorageService& store() { return *fixture.store; }
@@ -66,20 +66,20 @@ struct SyncDevice {
         t.title = title;
         t.time = TaskItem::anytime;
         t.createdAt = fixture.clock.now();
-        store().addTodo(t);
+        store().todos().addTodo(t);
         return t;
     }
 
     Note addNote(const QString& title)
     {
         Note n{QUuid::createUuid(), title, QStringLiteral("body"), fixture.clock.now(), fixture.clock.now()};
-        store().upsertNote(n);
+        store().notes().upsertNote(n);
         return n;
     }
 
     std::optional<TaskItem> todo(const QUuid& id) const
     {
-        for (const TaskItem& t : fixture.store->todos())
+        for (const TaskItem& t : fixture.store->todos().todos())
             if (t.id == id)
                 return t;
         return std::nullopt;

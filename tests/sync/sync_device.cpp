@@ -48,7 +48,7 @@ int main(int argc, char* argv[])
     }
     SyncService sync(&store, defaults,
                      SyncEnvironment{records.get(), &clock, [] { return Calendar::current(); }, &events});
-    store.setCloudSync(&sync);
+    store.core().setCloudSync(&sync);
     const auto run = [&sync] {
         sync.syncNow();
         return waitUntil([&sync] { return !sync.isSyncing(); }, 60000);
@@ -65,27 +65,28 @@ int main(int argc, char* argv[])
             t.title = title;
             t.time = TaskItem::anytime;
             t.createdAt = clock.now();
-            store.addTodo(t);
+            store.todos().addTodo(t);
             break;
         }
         case 2:
-            if (!store.todos().empty()) {
-                TaskItem t = store.todos()[pick(int(store.todos().size()))];
+            if (!store.todos().todos().empty()) {
+                TaskItem t = store.todos().todos()[pick(int(store.todos().todos().size()))];
                 t.title = title;
-                store.upsertTodo(t);
+                store.todos().upsertTodo(t);
             }
             break;
         case 3:
-            if (!store.todos().empty())
-                store.deleteTodo(store.todos()[pick(int(store.todos().size()))]);
+            if (!store.todos().todos().empty())
+                store.todos().deleteTodo(store.todos().todos()[pick(int(store.todos().todos().size()))]);
             break;
         case 4:
         case 5:
-            store.upsertNote(Note{QUuid::createUuid(), title, QStringLiteral("body"), clock.now(), clock.now()});
+            store.notes().upsertNote(
+                Note{QUuid::createUuid(), title, QStringLiteral("body"), clock.now(), clock.now()});
             break;
         default:
-            if (!store.notes().empty())
-                store.deleteNote(store.notes()[pick(int(store.notes().size()))].id);
+            if (!store.notes().notes().empty())
+                store.notes().deleteNote(store.notes().notes()[pick(int(store.notes().notes().size()))].id);
             break;
         }
         if (pick(3) == 0 && !run())
@@ -99,9 +100,9 @@ int main(int argc, char* argv[])
     }
 
     QStringList lines;
-    for (const TaskItem& t : store.todos())
+    for (const TaskItem& t : store.todos().todos())
         lines.append(SyncMerge::fingerprint(t));
-    for (const Note& n : store.notes())
+    for (const Note& n : store.notes().notes())
         lines.append(SyncMerge::fingerprint(n));
     lines.sort();
     lines.append(QStringLiteral("pending %1")

@@ -65,7 +65,7 @@ struct World {
         // Edits outnumber creations, so that few items see many concurrent changes.
         static const int kinds[] = {0, 1, 1, 1, 2, 3, 4, 4, 5};
         const int kind = kinds[pick(9)];
-        if (((kind == 1 || kind == 2) && store.todos().empty()) || (kind >= 4 && store.notes().empty()))
+        if (((kind == 1 || kind == 2) && store.todos().todos().empty()) || (kind >= 4 && store.notes().notes().empty()))
             return;
         switch (kind) {
         case 0: {
@@ -74,35 +74,35 @@ struct World {
             return say("adds to-do", id);
         }
         case 1: {
-            TaskItem t = store.todos()[pick(int(store.todos().size()))];
+            TaskItem t = store.todos().todos()[pick(int(store.todos().todos().size()))];
             t.title = title;
             t.isCompleted = chance(0.5);
-            store.upsertTodo(t);
+            store.todos().upsertTodo(t);
             remember(*d.todo(t.id));
             return say("edits to-do", t.id);
         }
         case 2: {
-            const TaskItem t = store.todos()[pick(int(store.todos().size()))];
-            store.deleteTodo(t);
+            const TaskItem t = store.todos().todos()[pick(int(store.todos().todos().size()))];
+            store.todos().deleteTodo(t);
             deleted.insert(t.id);
             return say("deletes to-do", t.id);
         }
         case 3: {
             const QUuid id = d.addNote(title).id;
-            remember(store.notes().front());
+            remember(store.notes().notes().front());
             return say("adds note", id);
         }
         case 4: {
-            Note n = store.notes()[pick(int(store.notes().size()))];
+            Note n = store.notes().notes()[pick(int(store.notes().notes().size()))];
             n.body = title;
-            store.upsertNote(n);
-            remember(*std::find_if(store.notes().begin(), store.notes().end(),
+            store.notes().upsertNote(n);
+            remember(*std::find_if(store.notes().notes().begin(), store.notes().notes().end(),
                                    [&n](const Note& s) { return s.id == n.id; }));
             return say("edits note", n.id);
         }
         default: {
-            const QUuid id = store.notes()[pick(int(store.notes().size()))].id;
-            store.deleteNote(id);
+            const QUuid id = store.notes().notes()[pick(int(store.notes().notes().size()))].id;
+            store.notes().deleteNote(id);
             deleted.insert(id);
             return say("deletes note", id);
         }
@@ -144,11 +144,11 @@ struct World {
         QStringList out;
         SyncDevice& a = *devices[0];
         SyncDevice& b = *devices[1];
-        const auto todosA = prints(a.store().todos());
-        const auto notesA = prints(a.store().notes());
-        if (todosA != prints(b.store().todos()))
+        const auto todosA = prints(a.store().todos().todos());
+        const auto notesA = prints(a.store().notes().notes());
+        if (todosA != prints(b.store().todos().todos()))
             out.append(QStringLiteral("the devices hold different to-dos"));
-        if (notesA != prints(b.store().notes()))
+        if (notesA != prints(b.store().notes().notes()))
             out.append(QStringLiteral("the devices hold different notes"));
         for (SyncDevice* d : {&a, &b}) {
             if (!d->sync->lastErrorText().isEmpty())

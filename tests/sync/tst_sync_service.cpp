@@ -84,18 +84,18 @@ void plantManifest(MemoryRecordStore& records, const QStringList& taskIds, const
 // What the device holds is what its to-do file says, and what another device reads back.
 void verifySavedAndSent(SyncDevice& a, MemoryRecordStore& records)
 {
-    a.store().waitForWrites();
-    QFile file(a.fixture.file(StorageService::todosFile));
+    a.store().core().waitForWrites();
+    QFile file(a.fixture.file(TodoStore::fileName));
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QVERIFY(decodeTodosFileText(file.readAll()) == a.store().todos());
+    QVERIFY(decodeTodosFileText(file.readAll()) == a.store().todos().todos());
     SyncDevice b(&records);
     QVERIFY(b.run());
-    std::vector<TaskItem> here = a.store().todos(), there = b.store().todos();
+    std::vector<TaskItem> here = a.store().todos().todos(), there = b.store().todos().todos();
     const auto byId = [](const TaskItem& l, const TaskItem& r) { return l.id.toString() < r.id.toString(); };
     std::sort(here.begin(), here.end(), byId);
     std::sort(there.begin(), there.end(), byId);
     QVERIFY(here == there);
-    QCOMPARE(b.store().notes().size(), a.store().notes().size());
+    QCOMPARE(b.store().notes().notes().size(), a.store().notes().notes().size());
 }
 
 } // namespace
@@ -266,7 +266,7 @@ private slots:
             return file.open(QIODevice::ReadOnly) && file.readAll().contains(shared.title.toUtf8());
         };
         QVERIFY(b.run());
-        b.store().waitForWrites();
+        b.store().core().waitForWrites();
         QTRY_VERIFY_WITH_TIMEOUT(!b.sync->lastErrorText().isEmpty(), 30000);
 
         const QString message = b.sync->lastErrorText();
@@ -280,10 +280,10 @@ private slots:
         b.fixture.failing.clear();
         b.fixture.losing.clear();
         QVERIFY(b.run());
-        b.store().waitForWrites();
+        b.store().core().waitForWrites();
         QCoreApplication::sendPostedEvents();
         QVERIFY(b.sync->lastErrorText().isEmpty());
-        QVERIFY(!b.store().lastError());
+        QVERIFY(!b.store().core().lastError());
         QVERIFY(b.todo(shared.id));
         QVERIFY(fileHoldsIt());
     }
@@ -322,11 +322,11 @@ private slots:
         for (int i = 0; i < 60; ++i) // a to-dos file well over the room left
             a.addTodo(QStringLiteral("to-do %1 ").arg(i) + QString(1000, u'n'));
         QVERIFY(a.run() && b.run());
-        std::vector<TaskItem> gone(a.store().todos().begin(), a.store().todos().begin() + 3);
+        std::vector<TaskItem> gone(a.store().todos().todos().begin(), a.store().todos().todos().begin() + 3);
         for (const TaskItem& t : gone)
-            QVERIFY(a.store().deleteTodo(t));
+            QVERIFY(a.store().todos().deleteTodo(t));
         QVERIFY(a.run());
-        b.store().waitForWrites();
+        b.store().core().waitForWrites();
         known->waitForWrites();
         if (disk)
             QVERIFY(disk->fill(32 * 1024));
@@ -338,9 +338,9 @@ private slots:
                          realDisk ? QStringLiteral("“todos.json” could not be saved: the disk is full")
                                   : QStringLiteral("“todos.json” could not be saved")),
                      qPrintable(b.sync->lastErrorText()));
-            QCOMPARE(b.store().todos().size(), size_t(57));
+            QCOMPARE(b.store().todos().todos().size(), size_t(57));
         }
-        QCOMPARE(b.store().todos().size(), size_t(60)); // the file before there was room
+        QCOMPARE(b.store().todos().todos().size(), size_t(60)); // the file before there was room
         if (disk)
             disk->release();
         b.fixture.failing.clear();
@@ -349,7 +349,7 @@ private slots:
         restartB();
         for (SyncDevice* device : {&a, &b})
             for (const TaskItem& t : gone)
-                QVERIFY(!device->todo(t.id) && device->store().todos().size() == 57);
+                QVERIFY(!device->todo(t.id) && device->store().todos().todos().size() == 57);
         b.sync.reset();
     }
 
@@ -406,7 +406,7 @@ private slots:
                 device.sync->syncNow();
                 for (int i = 0; i < turns; ++i)
                     QCoreApplication::processEvents();
-                device.fixture.store->setCloudSync(nullptr);
+                device.fixture.store->core().setCloudSync(nullptr);
                 device.sync.reset();
                 held.release(threads);
                 pool->waitForDone();
@@ -495,8 +495,8 @@ private slots:
         device.connectTo(&first);
         QVERIFY(device.run());
 
-        device.store().deleteTodo(todo);
-        device.store().deleteNote(note.id);
+        device.store().todos().deleteTodo(todo);
+        device.store().notes().deleteNote(note.id);
         device.connectTo(&second);
         QVERIFY(device.run());
         QCOMPARE(device.sync->statusMessage().left(9), QStringLiteral("Synced at"));
@@ -505,7 +505,7 @@ private slots:
         QVERIFY(second.peek(uuidText(kept.id)));
         QCOMPARE(listedIds(second, "taskIds"), QStringList(uuidText(kept.id)));
         QVERIFY(!device.todo(todo.id));
-        QVERIFY(device.store().notes().empty());
+        QVERIFY(device.store().notes().notes().empty());
         QVERIFY(device.defaults().uuidSet(SyncService::pendingTaskDeletes).isEmpty());
         QVERIFY(device.defaults().uuidSet(SyncService::pendingNoteDeletes).isEmpty());
     }
@@ -641,15 +641,15 @@ private slots:
         bool deleted = false;
         records.beforeRequest = [&](Op op) {
             if (op == Op::fetch && !std::exchange(deleted, true))
-                device.store().deleteNote(note.id);
+                device.store().notes().deleteNote(note.id);
         };
         QVERIFY(device.run());
         records.beforeRequest = nullptr;
-        QVERIFY(deleted && device.store().notes().empty());
+        QVERIFY(deleted && device.store().notes().notes().empty());
         QVERIFY(!records.peek(uuidText(note.id)));
         QVERIFY(!listedIds(records, "noteIds").contains(uuidText(note.id)));
         QVERIFY(device.run() && other.run());
-        QVERIFY(other.store().notes().empty());
+        QVERIFY(other.store().notes().notes().empty());
         QVERIFY(device.sync->idSet(SyncService::pendingNoteDeletes).isEmpty());
     }
 
@@ -664,7 +664,7 @@ private slots:
         QVERIFY(device.run() && device.run());
         device.fixture.clock.advance(60);
         mine.title = QStringLiteral("mine, edited");
-        QVERIFY(device.store().upsertTodo(mine));
+        QVERIFY(device.store().todos().upsertTodo(mine));
         bool planted = false;
         records.beforeRequest = [&](Op op) {
             if (op == Op::modify && !std::exchange(planted, true))
@@ -713,11 +713,11 @@ private slots:
         QCOMPARE(knownIds.uuidSet(SyncService::knownTasksKey), earlierVersion ? known : QSet<QUuid>());
 
         // Another device deletes one: known here, it goes here too.
-        QVERIFY(other.store().deleteTodo(other.todo(parseUuid(ids.front()).value()).value()));
+        QVERIFY(other.store().todos().deleteTodo(other.todo(parseUuid(ids.front()).value()).value()));
         QVERIFY(other.run());
         QVERIFY(device.run());
         QCOMPARE(device.sync->lastErrorText(), QString());
-        QCOMPARE(device.store().todos().size(), size_t(earlierVersion ? 299 : 300));
+        QCOMPARE(device.store().todos().todos().size(), size_t(earlierVersion ? 299 : 300));
         QCOMPARE(device.todo(parseUuid(ids.front()).value()).has_value(), !earlierVersion);
 
         device.defaults().waitForWrites();
@@ -725,7 +725,7 @@ private slots:
         // The file and its journal, as the next start reads them.
         Defaults reread(knownPath);
         const SyncBookkeeping stored(device.defaults(), &reread);
-        QCOMPARE(stored.idSet(SyncService::knownTasksKey).size(), qsizetype(device.store().todos().size()));
+        QCOMPARE(stored.idSet(SyncService::knownTasksKey).size(), qsizetype(device.store().todos().todos().size()));
         QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
         QVERIFY2(QFileInfo(device.defaults().path()).size() < 4096,
                  qPrintable(QString::number(QFileInfo(device.defaults().path()).size())));
@@ -737,15 +737,15 @@ private slots:
         QVERIFY(device.run());
         knownIds.waitForWrites();
         QCOMPARE(Defaults(knownPath).uuidSet(SyncService::knownTasksKey).size(),
-                 qsizetype(device.store().todos().size()));
+                 qsizetype(device.store().todos().todos().size()));
         QVERIFY(!device.defaults().contains(SyncService::knownTasksKey));
 
         // An earlier version started next finds what this one knew, and drops what goes elsewhere.
         device.sync.reset();
         device.knownIds = nullptr;
         device.connectTo(&records, QStringLiteral("Production"));
-        const TaskItem gone = other.store().todos().front();
-        QVERIFY(other.store().deleteTodo(gone));
+        const TaskItem gone = other.store().todos().todos().front();
+        QVERIFY(other.store().todos().deleteTodo(gone));
         QVERIFY(other.run() && device.run() && other.run());
         QVERIFY(!device.todo(gone.id) && !other.todo(gone.id));
     }
@@ -793,7 +793,7 @@ private slots:
         device.defaults().waitForWrites();
         QCOMPARE(onMainThread.load(), 0);
         QSet<QUuid> all;
-        for (const TaskItem& t : device.store().todos())
+        for (const TaskItem& t : device.store().todos().todos())
             all.insert(t.id);
         QCOMPARE(all.size(), 1 + newHere + newElsewhere);
         QCOMPARE(device.defaults().uuidSet(SyncService::knownTasksKey), all);
@@ -849,7 +849,7 @@ private slots:
             releaser.waitForDone();
             QCOMPARE(trims.load(), expected);
         }
-        QCOMPARE(int(device.store().todos().size()), remoteTodos);
+        QCOMPARE(int(device.store().todos().todos().size()), remoteTodos);
         QCOMPARE(trimsBeforeCacheDropped.load(), 0);
     }
 
@@ -869,7 +869,7 @@ private slots:
             device.addTodo(QStringLiteral("before the service goes"));
             QVERIFY(device.run());
             QCOMPARE(records.released.load(), 1);
-            device.fixture.store->setCloudSync(nullptr);
+            device.fixture.store->core().setCloudSync(nullptr);
             device.sync.reset();
         }
         records.heldRelease->finish();
@@ -926,7 +926,7 @@ private slots:
         QCOMPARE(device.sync->lastErrorText(), QString());
         QTEST(records.requestSizes(Op::fetch), "fetchSizes");
         QTEST(records.requestSizes(Op::modify), "modifySizes");
-        QCOMPARE(int(device.store().todos().size()), listedRecords - missingRecords + newTodos);
+        QCOMPARE(int(device.store().todos().todos().size()), listedRecords - missingRecords + newTodos);
         QCOMPARE(listedIds(records, "taskIds").size(), listedRecords - missingRecords + newTodos);
         QVERIFY(device.sync->idSet(SyncService::pendingTaskDeletes).isEmpty());
     }
@@ -955,7 +955,7 @@ private slots:
         if (change == QLatin1String("edit")) {
             device.fixture.clock.advance(60);
             kept.title = QStringLiteral("kept, renamed");
-            device.store().upsertTodo(kept);
+            device.store().todos().upsertTodo(kept);
         } else if (change == QLatin1String("add")) {
             device.addTodo(QStringLiteral("new"));
         } else if (change == QLatin1String("remote")) {
@@ -967,7 +967,7 @@ private slots:
         QCOMPARE(device.sync->lastErrorText(), QString());
         const std::vector<int> sizes = records.requestSizes(Op::modify);
         QTEST(std::vector<int>(sizes.begin() + before, sizes.end()), "modifySizes");
-        QCOMPARE(listedIds(records, "taskIds").size(), device.store().todos().size());
+        QCOMPARE(listedIds(records, "taskIds").size(), device.store().todos().todos().size());
     }
 
     // Another device saves the manifest between our fetch and save: once is retried and its ids
@@ -1116,16 +1116,16 @@ private slots:
 
         // Another device takes in every page, adds to-dos of its own and deletes some.
         QVERIFY(b.run());
-        QCOMPARE(int(b.store().todos().size()), todos);
+        QCOMPARE(int(b.store().todos().todos().size()), todos);
         for (int i = 0; i < 5; ++i)
             ids.append(uuidText(b.addTodo(QStringLiteral("b %1").arg(i)).id));
         for (int i = 0; i < 10; ++i)
-            QVERIFY(b.store().deleteTodo(b.todo(parseUuid(ids.takeFirst()).value()).value()));
+            QVERIFY(b.store().todos().deleteTodo(b.todo(parseUuid(ids.takeFirst()).value()).value()));
         QVERIFY(b.run());
         QCOMPARE(b.sync->lastErrorText(), QString());
         checkManifest(ids);
         QVERIFY(a.run());
-        QCOMPARE(int(a.store().todos().size()), ids.size());
+        QCOMPARE(int(a.store().todos().todos().size()), ids.size());
 
         // One to-do added here: its record and the one page that lists it, written as a full save
         // writes them, so the other device's full run finds nothing to change.
@@ -1150,7 +1150,7 @@ private slots:
         a.addTodo(QStringLiteral("after the older copy"));
         QVERIFY(a.run());
         QCOMPARE(a.sync->lastErrorText(), QString());
-        QCOMPARE(int(a.store().todos().size()), ids.size() + 1);
+        QCOMPARE(int(a.store().todos().todos().size()), ids.size() + 1);
         QCOMPARE(allListedIds(records, "taskIds").size(), ids.size() + 1);
         if (paged)
             QVERIFY(manifestPages(records).front().string(QStringLiteral("taskIds"))->size() < ids.join(u',').size());
@@ -1180,7 +1180,7 @@ private slots:
             device.addTodo(QStringLiteral("past the one record"));
         QVERIFY(device.run() && pager.run());
         QVERIFY(manifestPages(records).size() > 1);
-        QCOMPARE(pager.store().todos().size(), size_t(310));
+        QCOMPARE(pager.store().todos().todos().size(), size_t(310));
     }
 
     // Records from the store are untrusted or from a newer version: a wrong type, unreadable or
@@ -1223,7 +1223,7 @@ private slots:
         device.fixture.clock.advance(60);
         TaskItem edited = *device.todo(mine.id);
         edited.title = QStringLiteral("edited here");
-        QVERIFY(device.store().upsertTodo(edited));
+        QVERIFY(device.store().todos().upsertTodo(edited));
         const QString two = QStringLiteral(
             "2 to-dos or notes in the sync database couldn't be read by this version, so they were left as they are "
             "and changes to them here aren't sent. A newer version of Quillharbour may read them.");
@@ -1243,7 +1243,7 @@ private slots:
             QCOMPARE(records.peek(name)->changeTag(), plantedTag);
             QCOMPARE(listedIds(records, "taskIds"), QStringList{name});
             QCOMPARE(listedIds(records, "noteIds"), QStringList{note});
-            QVERIFY(device.store().notes().empty());
+            QVERIFY(device.store().notes().notes().empty());
         }
         QVERIFY(unchangedRunSeen);
 
@@ -1266,7 +1266,7 @@ private slots:
                       todoFieldsWith("colour", QJsonArray{"x", QJsonObject{{"r", 3}}}));
         device.fixture.clock.advance(60);
         todo.title = QStringLiteral("edited here");
-        QVERIFY(device.store().upsertTodo(todo) && device.run() && other.run());
+        QVERIFY(device.store().todos().upsertTodo(todo) && device.run() && other.run());
         QCOMPARE(device.sync->lastErrorText(), QString());
         QCOMPARE(other.todo(todo.id)->title, QStringLiteral("edited here"));
         QCOMPARE(records.peek(uuidText(todo.id))->unreadableKeys(), QStringList{QStringLiteral("colour")});
@@ -1307,15 +1307,15 @@ private slots:
             if (change == QLatin1String("edit same") || change == QLatin1String("edit other")) {
                 TaskItem t = *a.todo(change == QLatin1String("edit same") ? x.id : y.id);
                 t.title = QStringLiteral("edited here");
-                QVERIFY(a.store().upsertTodo(t));
+                QVERIFY(a.store().todos().upsertTodo(t));
             } else if (change == QLatin1String("toggle other")) {
-                QVERIFY(a.store().toggleTodo(y.id));
+                QVERIFY(a.store().todos().toggleTodo(y.id));
             } else if (change == QLatin1String("add")) {
                 added = a.addTodo(QStringLiteral("typed here")).id;
             } else if (change == QLatin1String("delete other")) {
-                QVERIFY(a.store().deleteTodo(*a.todo(y.id)));
+                QVERIFY(a.store().todos().deleteTodo(*a.todo(y.id)));
             } else {
-                QVERIFY(a.store().deleteNote(n.id));
+                QVERIFY(a.store().notes().deleteNote(n.id));
             }
             changed = true;
         };
@@ -1353,7 +1353,7 @@ private slots:
             QVERIFY(!records.peek(uuidText(y.id)));
         }
         if (change == QLatin1String("delete note")) {
-            QVERIFY(a.store().notes().empty());
+            QVERIFY(a.store().notes().notes().empty());
             QVERIFY(!records.peek(uuidText(n.id)));
         }
         verifySavedAndSent(a, records);
@@ -1386,7 +1386,7 @@ private slots:
             t.createdAt = t.updatedAt = a.fixture.clock.now() - i;
             many.push_back(t);
         }
-        QVERIFY(a.store().replaceTodosFromSync(many));
+        QVERIFY(a.store().todos().replaceTodosFromSync(many));
         QVERIFY(a.run());
         a.fixture.clock.advance(60);
         plantTodo(records, many[7].id, QStringLiteral("changed elsewhere"), a.fixture.clock.now() - 30);
@@ -1398,7 +1398,7 @@ private slots:
         changer.setInterval(0);
         QObject::connect(&changer, &QTimer::timeout, [&] {
             if (change == QLatin1String("toggle"))
-                QVERIFY(a.store().toggleTodo(many[3].id));
+                QVERIFY(a.store().todos().toggleTodo(many[3].id));
             else
                 a.addTodo(QStringLiteral("typed here %1").arg(made));
             if (++made == turns)
@@ -1417,7 +1417,7 @@ private slots:
         if (change == QLatin1String("toggle"))
             QCOMPARE(a.todo(many[3].id)->isCompleted, turns % 2 == 1);
         else
-            QCOMPARE(a.store().todos().size(), size_t(count + turns));
+            QCOMPARE(a.store().todos().todos().size(), size_t(count + turns));
         verifySavedAndSent(a, records);
     }
 
@@ -1431,7 +1431,7 @@ private slots:
         a.fixture.clock.advance(5);
         TaskItem edited = *a.todo(x.id);
         edited.title = QStringLiteral("edited");
-        a.store().upsertTodo(edited);
+        a.store().todos().upsertTodo(edited);
         records.beforeRequest = [&](Op op) {
             if (op == Op::modify && records.peek(uuidText(x.id))) { // the other device deletes it now
                 records.erase(uuidText(x.id));
@@ -1464,7 +1464,7 @@ private slots:
         records.faultChooser = nullptr;
         QCOMPARE(a.sync->statusMessage(), QStringLiteral("Sync didn't finish"));
         QVERIFY(b.run());
-        b.store().deleteTodo(*b.todo(x.id));
+        b.store().todos().deleteTodo(*b.todo(x.id));
         QVERIFY(b.run());
         QVERIFY(a.run());
         QVERIFY(!a.todo(x.id));
@@ -1498,7 +1498,7 @@ private slots:
         SyncDevice a(&records);
         const TaskItem x = a.addTodo(QStringLiteral("x"));
         QVERIFY(a.run());
-        a.store().deleteTodo(x);
+        a.store().todos().deleteTodo(x);
         records.scriptFault(Op::modify, fault(Fault::Kind::oneItemFails, RecordFailure::internal));
         QVERIFY(a.run());
         QVERIFY(a.sync->idSet(SyncService::pendingTaskDeletes).contains(x.id));

@@ -16,7 +16,7 @@ namespace {
 
 bool hasTodo(SyncDevice& device, const QString& title)
 {
-    const auto& todos = device.store().todos();
+    const auto& todos = device.store().todos().todos();
     return std::any_of(todos.begin(), todos.end(), [&](const TaskItem& t) { return t.title == title; });
 }
 
@@ -95,12 +95,12 @@ private slots:
             daily.time = TaskItem::anytime;
             daily.repeatOption = RepeatOption::daily;
             daily.createdAt = here.fixture.clock.now();
-            QVERIFY(here.store().addTodo(daily));
+            QVERIFY(here.store().todos().addTodo(daily));
         }
         // Uploads; the other device takes it all in; the next run reads what the first wrote.
         QVERIFY(here.run() && elsewhere.run() && here.run());
         QCOMPARE(here.sync->lastErrorText(), QString());
-        QCOMPARE(elsewhere.store().todos().size(), here.store().todos().size());
+        QCOMPARE(elsewhere.store().todos().todos().size(), here.store().todos().todos().size());
 
         counted.fetched = counted.written = 0;
         QVERIFY(here.run());
@@ -115,26 +115,26 @@ private slots:
             elsewhere.fixture.clock.advance(60);
             TaskItem t = elsewhere.todo(kept.id).value();
             if (change == QLatin1String("delete")) {
-                QVERIFY(elsewhere.store().deleteTodo(t));
+                QVERIFY(elsewhere.store().todos().deleteTodo(t));
             } else {
                 t.title = QStringLiteral("changed elsewhere");
-                QVERIFY(elsewhere.store().upsertTodo(t));
+                QVERIFY(elsewhere.store().todos().upsertTodo(t));
             }
         } else if (change == QLatin1String("edit here")) {
             here.fixture.clock.advance(60);
             TaskItem t = kept;
             t.title = QStringLiteral("changed here");
-            QVERIFY(here.store().upsertTodo(t));
+            QVERIFY(here.store().todos().upsertTodo(t));
         } else if (change == QLatin1String("add here")) {
             here.addTodo(QStringLiteral("added here"));
         } else if (change == QLatin1String("delete here")) {
-            QVERIFY(here.store().deleteNote(note.id));
+            QVERIFY(here.store().notes().deleteNote(note.id));
         } else if (change == QLatin1String("note here")) {
             here.fixture.clock.advance(60);
             Note n = note;
             n.title = QStringLiteral("changed here");
             n.updatedAt = here.fixture.clock.now();
-            QVERIFY(here.store().upsertNote(n));
+            QVERIFY(here.store().notes().upsertNote(n));
         } else if (change == QLatin1String("day passes")) {
             here.fixture.clock.advance(86400);
         } else if (change == QLatin1String("unknown stamp")) {
@@ -152,7 +152,7 @@ private slots:
         QCOMPARE(elsewhere.sync->lastErrorText(), QString());
 
         counted.fetched = counted.written = 0;
-        const qsizetype todosBefore = here.store().todos().size();
+        const qsizetype todosBefore = here.store().todos().todos().size();
         QVERIFY(here.run());
         QCOMPARE(here.sync->lastErrorText(), QString());
         QCOMPARE(counted.fetched > 0, reads && !onlyWhatChanged);
@@ -164,7 +164,7 @@ private slots:
         if (change == QLatin1String("delete"))
             QVERIFY(!here.todo(kept.id));
         if (change == QLatin1String("day passes"))
-            QCOMPARE(here.store().todos().size(), todosBefore + 1);
+            QCOMPARE(here.store().todos().todos().size(), todosBefore + 1);
 
         // What this device sent reaches the other one.
         QVERIFY(elsewhere.run());
@@ -173,11 +173,11 @@ private slots:
         if (change == QLatin1String("add here"))
             QVERIFY(hasTodo(elsewhere, QStringLiteral("added here")));
         if (change == QLatin1String("delete here"))
-            QVERIFY(elsewhere.store().notes().empty());
+            QVERIFY(elsewhere.store().notes().notes().empty());
         if (change == QLatin1String("note here"))
-            QCOMPARE(elsewhere.store().notes().at(0).title, QStringLiteral("changed here"));
+            QCOMPARE(elsewhere.store().notes().notes().at(0).title, QStringLiteral("changed here"));
         if (change == QLatin1String("day passes"))
-            QCOMPARE(elsewhere.store().todos().size(), here.store().todos().size());
+            QCOMPARE(elsewhere.store().todos().todos().size(), here.store().todos().todos().size());
 
         // Quiet again once both sides are in step (a store that cannot tell is read every time).
         QVERIFY(here.run() && here.run());

@@ -74,7 +74,7 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     column->addWidget(besideCards(m_paused));
     connect(resume, &QAbstractButton::clicked, this, [this] {
         if (m_context.storage)
-            m_context.storage->resumeBlocking();
+            m_context.storage->blocking().resumeBlocking();
     });
 
     // Said when an urgent break was asked for without a site: which row offers it.
@@ -98,7 +98,7 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     m_sitesHeader = new FocusSectionHeader(QStringLiteral("Sites"), add);
     m_sitesHeader->setObjectName(QStringLiteral("sitesHeader"));
     sites->addWidget(besideCards(m_sitesHeader));
-    if (m_context.storage && m_context.storage->rulesSetAside()) {
+    if (m_context.storage && m_context.storage->blocking().rulesSetAside()) {
         auto* setAside = new WrappingLabel(QStringLiteral(
             "Some saved rules couldn't be read and were set aside. A copy of the file was kept next to your data."));
         setAside->setObjectName(QStringLiteral("rulesSetAside"));
@@ -150,8 +150,8 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
     connect(add, &QAbstractButton::clicked, this, &BlockRulesView::showAddSheet);
     if (StorageService* storage = m_context.storage) {
         for (auto signal :
-             {&StorageService::rulesChanged, &StorageService::stateChanged, &StorageService::doomScrollConfigChanged})
-            connect(storage, signal, this, [this] { scheduleRefresh(false); });
+             {&BlockingStore::rulesChanged, &BlockingStore::stateChanged, &BlockingStore::doomScrollConfigChanged})
+            connect(&storage->blocking(), signal, this, [this] { scheduleRefresh(false); });
     }
     if (BrowserAutomationService* engine = m_context.browsers)
         connect(engine, &BrowserAutomationService::accessChanged, this, [this] { scheduleRefresh(true); });
@@ -164,7 +164,7 @@ BlockRulesView::BlockRulesView(AppContext& context, QWidget* parent) : QWidget(p
 
 bool BlockRulesView::isPaused() const
 {
-    const auto& until = m_context.storage->state().blockingPausedUntil;
+    const auto& until = m_context.storage->blocking().state().blockingPausedUntil;
     return until && m_context.clock->now() < *until;
 }
 
@@ -186,14 +186,14 @@ void BlockRulesView::refreshSites()
     StorageService* storage = m_context.storage;
     if (!storage)
         return;
-    const std::vector<BlockRule>& rules = storage->rules();
+    const std::vector<BlockRule>& rules = storage->blocking().rules();
     m_sitesHeader->setTitle(rules.size() >= 2 ? QStringLiteral("Sites · %1").arg(rules.size())
                                               : QStringLiteral("Sites"));
     m_sitesEmpty->setVisible(rules.empty());
 
     // Every status of one rebuild is computed for one moment and calendar.
     const Calendar calendar = m_context.calendar();
-    RuleStatus::StatusBatch batch({m_context.clock->now(), storage->state(), calendar}, &m_statusCache);
+    RuleStatus::StatusBatch batch({m_context.clock->now(), storage->blocking().state(), calendar}, &m_statusCache);
     const bool paused = isPaused();
     m_paused->setVisible(paused);
     if (paused)
@@ -234,7 +234,8 @@ QWidget* BlockRulesView::makeSiteRow(int index, QWidget* parent)
     if (index > 0)
         column->addWidget(new FocusGroupDivider(68, holder));
     const Calendar calendar = m_context.calendar();
-    RuleStatus::StatusBatch batch({m_context.clock->now(), m_context.storage->state(), calendar}, &m_statusCache);
+    RuleStatus::StatusBatch batch({m_context.clock->now(), m_context.storage->blocking().state(), calendar},
+                                  &m_statusCache);
     const BlockRule& rule = m_rules[size_t(index)];
     auto* row = new SiteRow(SiteRow::contentFor(rule, batch, isPaused()), holder);
     column->addWidget(row);
@@ -351,7 +352,8 @@ void BlockRulesView::offerUrgentBreak()
         return;
     refreshSites();
     const Calendar calendar = m_context.calendar();
-    RuleStatus::StatusBatch batch({m_context.clock->now(), m_context.storage->state(), calendar}, &m_statusCache);
+    RuleStatus::StatusBatch batch({m_context.clock->now(), m_context.storage->blocking().state(), calendar},
+                                  &m_statusCache);
     std::vector<QUuid> open;
     for (const BlockRule& rule : m_rules)
         if (SiteRow::contentFor(rule, batch, isPaused()).canTakeUrgentBreak)
@@ -375,7 +377,7 @@ void BlockRulesView::offerUrgentBreak()
 QSet<QString> BlockRulesView::ruleDomains() const
 {
     QSet<QString> domains;
-    for (const BlockRule& rule : m_context.storage->rules())
+    for (const BlockRule& rule : m_context.storage->blocking().rules())
         domains.insert(rule.domain);
     return domains;
 }
@@ -388,9 +390,9 @@ void BlockRulesView::showAddSheet()
     m_addSheet = new AddRuleSheet(
         std::nullopt, ruleDomains(),
         [storage](const BlockRule& rule) -> std::optional<QString> {
-            if (storage && storage->addRule(rule))
+            if (storage && storage->blocking().addRule(rule))
                 return std::nullopt;
-            const auto error = storage ? storage->lastError() : std::nullopt;
+            const auto error = storage ? storage->core().lastError() : std::nullopt;
             return error.value_or(QStringLiteral("The block could not be saved."));
         },
         *m_context.clock, this);
@@ -402,15 +404,15 @@ void BlockRulesView::manage(const QUuid& ruleId)
 {
     if (m_addSheet || m_manageSheet || !m_context.storage)
         return;
-    const auto& rules = m_context.storage->rules();
+    const auto& rules = m_context.storage->blocking().rules();
     const auto it = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) { return r.id == ruleId; });
     if (it == rules.end())
         return;
     QPointer<StorageService> storage(m_context.storage);
     m_manageSheet = new ManageRuleSheet(
         m_context, *it, ruleDomains(),
-        [storage](const BlockRule& edited) { return storage && storage->updateRule(edited); },
-        [storage, ruleId] { return storage && storage->removeRule(ruleId); }, this);
+        [storage](const BlockRule& edited) { return storage && storage->blocking().updateRule(edited); },
+        [storage, ruleId] { return storage && storage->blocking().removeRule(ruleId); }, this);
     m_manageSheet->setAttribute(Qt::WA_DeleteOnClose);
     present(m_manageSheet);
 }

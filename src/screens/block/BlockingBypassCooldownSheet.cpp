@@ -137,12 +137,12 @@ BlockingBypassCooldownSheet* BlockingBypassCooldownSheet::forUrgentBreak(AppCont
     StorageService* storage = context.storage;
     if (!storage || !context.monotonic)
         return nullptr;
-    const auto& rules = storage->rules();
+    const auto& rules = storage->blocking().rules();
     const auto it = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) { return r.id == ruleId; });
     if (it == rules.end())
         return nullptr;
     std::optional<QString> focus;
-    if (const auto todo = storage->focusTodo())
+    if (const auto todo = storage->todos().focusTodo())
         focus = todo->title;
     QPointer<StorageService> store(storage);
     auto* sheet = new BlockingBypassCooldownSheet(BlockingBypassKind::urgentBreak(it->displayName), focus, {},
@@ -150,15 +150,15 @@ BlockingBypassCooldownSheet* BlockingBypassCooldownSheet::forUrgentBreak(AppCont
     sheet->m_onGrant = [store, ruleId, sheet] {
         if (!store)
             return false;
-        if (store->startUrgentBreak(ruleId, UrgentBreakState::defaultFallbackSeconds))
+        if (store->blocking().startUrgentBreak(ruleId, UrgentBreakState::defaultFallbackSeconds))
             return true;
         // A break still on offer was refused by the disk, not withdrawn: say what the store said.
-        const auto& blocked = store->state().blockedNow;
+        const auto& blocked = store->blocking().state().blockedNow;
         const bool offered = std::any_of(blocked.begin(), blocked.end(), [&](const BlockedSiteSnapshot& b) {
             return b.ruleId == ruleId && b.allowUrgentBreak;
         });
-        if (offered && store->lastError())
-            sheet->setFailureText(*store->lastError());
+        if (offered && store->core().lastError())
+            sheet->setFailureText(*store->core().lastError());
         return false;
     };
     return sheet;

@@ -93,8 +93,8 @@ void DoomScrollCard::refresh()
     StorageService* storage = m_context.storage;
     if (!storage)
         return;
-    const DoomScrollConfig& config = storage->doomScrollConfig();
-    const SharedState& state = storage->state();
+    const DoomScrollConfig& config = storage->blocking().doomScrollConfig();
+    const SharedState& state = storage->blocking().state();
     const Date now = m_context.clock->now();
     // Sites saved with the switch off stay in view, marked off, so saving them leaves a trace.
     const bool configured = !config.domains.empty();
@@ -142,10 +142,10 @@ void DoomScrollCard::showConfig()
         return;
     QPointer<StorageService> storage(m_context.storage);
     m_sheet = new DoomScrollConfigSheet(
-        storage->doomScrollConfig(),
+        storage->blocking().doomScrollConfig(),
         [storage](const DoomScrollConfig& config) {
             if (storage)
-                storage->updateDoomScrollConfig(config);
+                storage->blocking().updateDoomScrollConfig(config);
         },
         this);
     m_sheet->setAttribute(Qt::WA_DeleteOnClose);

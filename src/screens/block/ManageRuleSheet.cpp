@@ -117,8 +117,8 @@ ManageRuleSheet::ManageRuleSheet(AppContext& context, BlockRule rule, QSet<QStri
     connect(remove, &QAbstractButton::clicked, this, &ManageRuleSheet::requestRemove);
     if (StorageService* storage = m_context.storage) {
         const auto queue = [this] { m_queuedRefresh.request(); };
-        connect(storage, &StorageService::stateChanged, this, queue);
-        connect(storage, &StorageService::rulesChanged, this, queue);
+        connect(&storage->blocking(), &BlockingStore::stateChanged, this, queue);
+        connect(&storage->blocking(), &BlockingStore::rulesChanged, this, queue);
     }
     refreshStatus();
 }
@@ -129,7 +129,7 @@ void ManageRuleSheet::refreshStatus()
     if (!m_context.storage)
         return;
     const Calendar calendar = m_context.calendar();
-    const RuleStatus::Moment moment{m_context.clock->now(), m_context.storage->state(), calendar};
+    const RuleStatus::Moment moment{m_context.clock->now(), m_context.storage->blocking().state(), calendar};
     m_status->setText(RuleStatus::manageStatusText(m_flow.rule(), moment));
     setTextColor(m_status,
                  RuleStatus::isBlockingNow(m_flow.rule(), moment) ? FocusColor::alert() : FocusColor::textSecondary());
@@ -139,7 +139,7 @@ std::optional<BlockRule> ManageRuleSheet::storedRule() const
 {
     if (!m_context.storage)
         return std::nullopt;
-    for (const BlockRule& r : m_context.storage->rules())
+    for (const BlockRule& r : m_context.storage->blocking().rules())
         if (r.id == m_flow.rule().id)
             return r;
     return std::nullopt;
@@ -147,7 +147,7 @@ std::optional<BlockRule> ManageRuleSheet::storedRule() const
 
 QString ManageRuleSheet::failureText() const
 {
-    const auto error = m_context.storage ? m_context.storage->lastError() : std::nullopt;
+    const auto error = m_context.storage ? m_context.storage->core().lastError() : std::nullopt;
     return error.value_or(QStringLiteral("The change could not be saved."));
 }
 
@@ -204,15 +204,15 @@ void ManageRuleSheet::openCooldown()
         return;
     std::optional<QString> focus;
     if (m_context.storage)
-        if (const auto todo = m_context.storage->focusTodo())
+        if (const auto todo = m_context.storage->todos().focusTodo())
             focus = todo->title;
     const std::optional<BlockRule> looser = pending->looserEdit;
     // Granted only when the store took the change and wrote it; otherwise the sheet says so.
     auto grant = [this, looser] {
         const bool granted = looser ? (m_onSave && m_onSave(*looser)) : (m_onRemove && m_onRemove());
         // A rule that is still there was not changed elsewhere: the store refused the write.
-        if (!granted && m_cooldownSheet && storedRule() && m_context.storage && m_context.storage->lastError())
-            m_cooldownSheet->setFailureText(*m_context.storage->lastError());
+        if (!granted && m_cooldownSheet && storedRule() && m_context.storage && m_context.storage->core().lastError())
+            m_cooldownSheet->setFailureText(*m_context.storage->core().lastError());
         return granted;
     };
     m_cooldownSheet = new BlockingBypassCooldownSheet(pending->kind, focus, grant, *m_context.monotonic, this);

@@ -12,7 +12,7 @@ NotesPageState::NotesPageState(StorageService& storage, AppRouter* router, QObje
 
 std::vector<Note> NotesPageState::visibleNotes() const
 {
-    std::vector<Note> list = m_storage.notes();
+    std::vector<Note> list = m_storage.notes().notes();
     std::stable_sort(list.begin(), list.end(), [](const Note& a, const Note& b) { return a.updatedAt > b.updatedAt; });
     return list;
 }
@@ -21,7 +21,7 @@ std::optional<Note> NotesPageState::selectedNote() const
 {
     if (!m_selectedID)
         return std::nullopt;
-    for (const Note& note : m_storage.notes())
+    for (const Note& note : m_storage.notes().notes())
         if (note.id == *m_selectedID)
             return note;
     return std::nullopt;
@@ -29,8 +29,8 @@ std::optional<Note> NotesPageState::selectedNote() const
 
 QString NotesPageState::placeholderText() const
 {
-    return m_storage.notes().empty() ? QStringLiteral("Your first note starts here.")
-                                     : QStringLiteral("Pick a note, or start a new one.");
+    return m_storage.notes().notes().empty() ? QStringLiteral("Your first note starts here.")
+                                             : QStringLiteral("Pick a note, or start a new one.");
 }
 
 void NotesPageState::appear()
@@ -76,7 +76,7 @@ bool NotesPageState::noteSaved(const Note& note, const QUuid& session)
 {
     if (m_deletedIDs.contains(note.id))
         return true;
-    if (!m_storage.upsertNote(note))
+    if (!m_storage.notes().upsertNote(note))
         return false;
     if (m_isNewNote && session == m_editorSession) {
         m_isNewNote = false;
@@ -89,7 +89,7 @@ bool NotesPageState::noteSaved(const Note& note, const QUuid& session)
 void NotesPageState::noteEmptied(const Note& note)
 {
     m_deletedIDs.insert(note.id);
-    m_storage.deleteNote(note.id);
+    m_storage.notes().deleteNote(note.id);
     if (m_selectedID == note.id) {
         m_selectedID.reset();
         emit changed();
@@ -117,7 +117,7 @@ void NotesPageState::setPendingDelete(const std::optional<Note>& note)
 void NotesPageState::confirmDelete(const Note& note)
 {
     m_deletedIDs.insert(note.id);
-    m_storage.deleteNote(note.id);
+    m_storage.notes().deleteNote(note.id);
     if (m_selectedID != note.id)
         return;
     m_selectedID.reset();

@@ -89,7 +89,7 @@ NotesView::NotesView(AppContext& context, QWidget* parent)
 
     connect(&m_state, &NotesPageState::changed, this, &NotesView::updateDetail);
     connect(&m_state, &NotesPageState::pendingDeleteChanged, this, &NotesView::showDeleteDialog);
-    connect(context.storage, &StorageService::notesChanged, this, &NotesView::scheduleRefresh);
+    connect(&context.storage->notes(), &NoteStore::notesChanged, this, &NotesView::scheduleRefresh);
     if (context.router)
         connect(context.router, &AppRouter::newItemRequestChanged, this, [this] { m_state.handleNewItemRequest(); });
     // Typing in the last moments before quitting is kept: the quit runs through the event loop,

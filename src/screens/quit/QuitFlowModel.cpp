@@ -122,10 +122,10 @@ QString QuitFlowModel::stepHeader(Step step)
 std::vector<QuitSite> QuitFlowModel::sitesOpeningOnQuit(const StorageService& storage)
 {
     std::vector<QuitSite> sites;
-    for (const BlockRule& rule : storage.rules())
+    for (const BlockRule& rule : storage.blocking().rules())
         sites.push_back({rule.domain, rule.displayName});
-    if (storage.doomScrollConfig().isEnabled)
-        for (const auto& entry : storage.doomScrollConfig().domains) {
+    if (storage.blocking().doomScrollConfig().isEnabled)
+        for (const auto& entry : storage.blocking().doomScrollConfig().domains) {
             const bool listed = std::any_of(sites.begin(), sites.end(),
                                             [&](const QuitSite& site) { return site.domain == entry.domain; });
             if (!listed)

@@ -260,7 +260,7 @@ QWidget* QuitFlowView::reflectStep()
 {
     auto* step = new QWidget;
     auto* layout = columnLayout(step, 16);
-    if (const auto focus = m_storage.focusTodo()) {
+    if (const auto focus = m_storage.todos().focusTodo()) {
         layout->addWidget(headline(QStringLiteral("Will quitting help with what matters today?")));
         auto* inner = new QWidget;
         auto* innerLayout = new QVBoxLayout(inner);
@@ -324,7 +324,7 @@ QWidget* QuitFlowView::waitStep()
     layout->addSpacing(10);
     layout->addWidget(ring, 0, Qt::AlignHCenter);
     layout->addSpacing(10);
-    if (const auto focus = m_storage.focusTodo()) {
+    if (const auto focus = m_storage.todos().focusTodo()) {
         QLabel* meanwhile = text(QStringLiteral("Meanwhile, \u201c") + focus->title +
                                      QStringLiteral("\u201d is still waiting for you."),
                                  13, QFont::Medium, FocusColor::textSecondary());

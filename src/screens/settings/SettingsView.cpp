@@ -103,7 +103,7 @@ SettingsView::SettingsView(AppContext& context, QWidget* parent)
     if (context.browsers)
         connect(context.browsers, &BrowserAutomationService::accessChanged, this, &SettingsView::scheduleRefresh);
     if (context.storage)
-        connect(context.storage, &StorageService::lastErrorChanged, this, &SettingsView::scheduleRefresh);
+        connect(&context.storage->core(), &StoreCore::lastErrorChanged, this, &SettingsView::scheduleRefresh);
     if (context.sync) {
         connect(context.sync, &SyncService::isSyncingChanged, this, &SettingsView::scheduleRefresh);
         connect(context.sync, &SyncService::statusMessageChanged, this, &SettingsView::scheduleRefresh);
@@ -451,7 +451,7 @@ void SettingsView::refreshProtection()
 
 void SettingsView::refreshBanner()
 {
-    const std::optional<QString> error = m_context.storage ? m_context.storage->lastError() : std::nullopt;
+    const std::optional<QString> error = m_context.storage ? m_context.storage->core().lastError() : std::nullopt;
     m_bannerText->setText(error.value_or(QString()));
     m_banner->setVisible(error.has_value());
 }

@@ -67,7 +67,7 @@ std::optional<QString> refusal(const StorageService* store, bool kept)
 {
     if (kept)
         return std::nullopt;
-    return store->lastError().value_or(QStringLiteral("The to-do could not be saved."));
+    return store->core().lastError().value_or(QStringLiteral("The to-do could not be saved."));
 }
 
 QToolButton* dayButton(Symbol symbol, const QString& help, const QString& name, QWidget* parent)
@@ -106,12 +106,12 @@ TodosView::TodosView(AppContext& context, QWidget* parent)
     root->addWidget(page);
 
     StorageService* store = m_context.storage;
-    connect(store, &StorageService::todosChanged, this, &TodosView::scheduleRefresh);
-    connect(store, &StorageService::focusTodoIDChanged, this, &TodosView::scheduleRefresh);
+    connect(&store->todos(), &TodoStore::todosChanged, this, &TodosView::scheduleRefresh);
+    connect(&store->todos(), &TodoStore::focusTodoIDChanged, this, &TodosView::scheduleRefresh);
     // The disk's refusal of a change comes after the change showed: the page shows the to-dos as
     // they are again, and says why.
-    connect(store, &StorageService::changeTakenBack, this, [this](const QString& file) {
-        if (file != StorageService::todosFile)
+    connect(&store->core(), &StoreCore::writeTakenBack, this, [this](const QString& file) {
+        if (file != TodoStore::fileName)
             return;
         refresh();
         showRefusal(false);
@@ -179,7 +179,7 @@ ChoiceDialog* TodosView::deleteQuestion() const
 
 QList<QFont> TodosView::firstFaces(const StorageService& store)
 {
-    return firstFaces(!store.todos().empty());
+    return firstFaces(!store.todos().todos().empty());
 }
 
 QList<QFont> TodosView::firstFaces(bool hasTodos)
@@ -377,17 +377,17 @@ void TodosView::listRestOfDay()
                    if (run != m_restRun)
                        return;
                    StorageService* store = m_context.storage;
-                   auto order = std::make_shared<const std::vector<const TaskItem*>>(store->todayOrder());
+                   auto order = std::make_shared<const std::vector<const TaskItem*>>(store->todos().todayOrder());
                    auto copied = std::make_shared<std::vector<TaskItem>>();
                    copied->reserve(order->size());
-                   const TaskItem* const base = store->todos().data();
-                   const size_t count = store->todos().size();
+                   const TaskItem* const base = store->todos().todos().data();
+                   const size_t count = store->todos().todos().size();
                    std::vector<std::function<void()>> steps;
                    for (size_t from = 0; from < order->size(); from += copiedPerTurn)
                        steps.emplace_back([this, run, order, copied, base, count, from, store] {
                            if (run != m_restRun)
                                return;
-                           if (store->todos().data() != base || store->todos().size() != count) {
+                           if (store->todos().todos().data() != base || store->todos().todos().size() != count) {
                                scheduleRefresh();
                                return;
                            }
@@ -647,18 +647,18 @@ void TodosView::refresh()
             for (const TaskItem& t : changedNow)
                 if (t.isVisible(current, cal))
                     day.insert(std::upper_bound(day.begin(), day.end(), t, TaskItem::isOrderedBefore), t);
-            m_day->revision = m_context.storage->todosRevision();
+            m_day->revision = m_context.storage->todos().revision();
             open = day;
         } else {
             open = wholeDay ? std::move(*wholeDay)
-                            : m_context.storage->todayTodos(firstBuild ? firstScreenEntries + 1
+                            : m_context.storage->todos().todayTodos(firstBuild ? firstScreenEntries + 1
                                                                        : std::numeric_limits<size_t>::max());
         }
         const bool cut = open.size() > firstScreenEntries && firstBuild;
         if (cut)
             m_day.reset();
         else if (!changed)
-            m_day = Day{open, todayDate, m_context.storage->todosRevision()};
+            m_day = Day{open, todayDate, m_context.storage->todos().revision()};
         const bool anyToday = !open.empty();
         // The done ones move out; the open ones close up in place, in order.
         size_t kept = 0;
@@ -669,7 +669,7 @@ void TodosView::refresh()
                 open[kept - 1] = std::move(open[i]);
         }
         open.erase(open.begin() + qsizetype(kept), open.end());
-        const std::optional<QUuid> focusId = m_context.storage->focusTodoID();
+        const std::optional<QUuid> focusId = m_context.storage->todos().focusTodoID();
         auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusId; });
         std::optional<TaskItem> focus;
         if (focusIt == open.end() && cut && focusId)
@@ -711,14 +711,14 @@ void TodosView::refresh()
                                     });
         earlierKept = !earlierChanged;
         if (earlierChanged)
-            earlier = m_context.storage->earlierTodos();
+            earlier = m_context.storage->todos().earlierTodos();
     } else {
         m_builtOnce = true;
         m_dayCut = false;
         m_day.reset();
         if (m_later.box)
             m_later.box->hide();
-        planned = m_context.storage->todos(m_selectedDate);
+        planned = m_context.storage->todos().todos(m_selectedDate);
         shown(m_planned).empty->setVisible(planned.empty());
     }
     const QSet<QUuid>* dayChanges = changed ? &*changed : nullptr;
@@ -773,7 +773,7 @@ std::optional<QSet<QUuid>> TodosView::fewChangedSinceDay(const QDate& today) con
 {
     if (!m_day || m_day->date != today)
         return std::nullopt;
-    std::optional<QSet<QUuid>> changed = m_context.storage->todosChangedSince(m_day->revision);
+    std::optional<QSet<QUuid>> changed = m_context.storage->todos().changedSince(m_day->revision);
     // Beyond a few, each put in place costs more than one reading of the whole day.
     if (changed && changed->size() > 32)
         return std::nullopt;
@@ -784,7 +784,7 @@ std::vector<TaskItem> TodosView::currentTodos(const QSet<QUuid>& ids) const
 {
     // A to-do added is the store's first: found at once.
     std::vector<TaskItem> found;
-    for (const TaskItem& t : m_context.storage->todos()) {
+    for (const TaskItem& t : m_context.storage->todos().todos()) {
         if (found.size() == size_t(ids.size()))
             break;
         if (ids.contains(t.id))
@@ -795,7 +795,7 @@ std::vector<TaskItem> TodosView::currentTodos(const QSet<QUuid>& ids) const
 
 std::optional<TaskItem> TodosView::openToday(const QUuid& id) const
 {
-    const std::vector<TaskItem>& all = m_context.storage->todos();
+    const std::vector<TaskItem>& all = m_context.storage->todos().todos();
     const auto it = std::find_if(all.begin(), all.end(), [&id](const TaskItem& t) { return t.id == id; });
     if (it == all.end() || it->isCompleted || !it->isVisible(now(), calendar()))
         return std::nullopt;
@@ -806,8 +806,8 @@ void TodosView::fillTodoMenu(QMenu* menu, const TaskItem& todo)
 {
     menu->addAction(QStringLiteral("Edit…"), this, [this, todo] { openEditor(todo); });
     if (isShowingToday() && !todo.isCompleted) {
-        const std::vector<TaskItem> open = m_context.storage->openTodos();
-        const std::optional<TaskItem> focus = m_context.storage->focusTodo();
+        const std::vector<TaskItem> open = m_context.storage->todos().openTodos();
+        const std::optional<TaskItem> focus = m_context.storage->todos().focusTodo();
         const bool isOpenToday =
             std::any_of(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == todo.id; });
         if (isOpenToday && (!focus || focus->id != todo.id))
@@ -819,7 +819,7 @@ void TodosView::fillTodoMenu(QMenu* menu, const TaskItem& todo)
 
 void TodosView::fillEarlierMenu(QMenu* menu, const TaskItem& todo)
 {
-    fillEarlierMenu(menu, todo, m_context.storage->earlierTodos().size() >= 2);
+    fillEarlierMenu(menu, todo, m_context.storage->todos().earlierTodos().size() >= 2);
 }
 
 void TodosView::fillEarlierMenu(QMenu* menu, const TaskItem& todo, bool several)
@@ -855,13 +855,13 @@ void TodosView::openSheet(const std::optional<TaskItem>& todo)
     inputs.selectedDate = m_selectedDate;
     inputs.clock = m_context.clock;
     inputs.calendar = m_context.calendar;
-    inputs.reminders = &store->reminders();
+    inputs.reminders = &store->core().reminders();
     inputs.openNotificationSettings = NotificationSettings::opener();
     if (todo) {
-        inputs.onSave = [store](const TaskItem& t) { return refusal(store, store->upsertTodo(t)); };
-        inputs.onDelete = [store](const TaskItem& t) { store->deleteTodo(t); };
+        inputs.onSave = [store](const TaskItem& t) { return refusal(store, store->todos().upsertTodo(t)); };
+        inputs.onDelete = [store](const TaskItem& t) { store->todos().deleteTodo(t); };
     } else {
-        inputs.onSave = [store](const TaskItem& t) { return refusal(store, store->addTodo(t)); };
+        inputs.onSave = [store](const TaskItem& t) { return refusal(store, store->todos().addTodo(t)); };
     }
     m_editor = new TaskEditorSheet(std::move(inputs), this);
     m_editor->setAttribute(Qt::WA_DeleteOnClose);
@@ -874,7 +874,7 @@ void TodosView::requestDelete(const TaskItem& todo)
     if (m_deleteQuestion)
         return;
     StorageService* store = m_context.storage;
-    const auto remove = [this, store, todo] { showRefusal(store->deleteTodo(todo)); };
+    const auto remove = [this, store, todo] { showRefusal(store->todos().deleteTodo(todo)); };
     if (TaskEditorModel::isRepeating(todo)) {
         m_deleteQuestion = new ChoiceDialog(
             QStringLiteral("Delete repeating to-do?"),
@@ -909,46 +909,46 @@ void TodosView::showRefusal(bool kept)
 
 void TodosView::toggleTodo(const TaskItem& todo)
 {
-    showRefusal(m_context.storage->toggleTodo(todo.id));
+    showRefusal(m_context.storage->todos().toggleTodo(todo.id));
 }
 
 void TodosView::completeFocus(const TaskItem& todo)
 {
-    showRefusal(m_context.storage->toggleTodo(todo.id));
+    showRefusal(m_context.storage->todos().toggleTodo(todo.id));
 }
 
 void TodosView::skipFocus()
 {
-    m_context.storage->advanceFocus();
+    m_context.storage->todos().advanceFocus();
 }
 
 void TodosView::toggleSubtask(const Subtask& step, const TaskItem& todo)
 {
-    showRefusal(m_context.storage->toggleSubtask(todo.id, step.id));
+    showRefusal(m_context.storage->todos().toggleSubtask(todo.id, step.id));
 }
 
 void TodosView::makeFocus(const TaskItem& todo)
 {
-    m_context.storage->setFocusTodoID(todo.id);
+    m_context.storage->todos().setFocusTodoID(todo.id);
 }
 
 void TodosView::moveToToday(const TaskItem& todo)
 {
-    showRefusal(m_context.storage->moveTodoToToday(todo.id));
+    showRefusal(m_context.storage->todos().moveTodosToToday({todo.id}));
 }
 
 void TodosView::moveAllToToday()
 {
     // One change, however many the past week left.
     std::vector<QUuid> ids;
-    for (const TaskItem& t : m_context.storage->earlierTodos())
+    for (const TaskItem& t : m_context.storage->todos().earlierTodos())
         ids.push_back(t.id);
-    showRefusal(m_context.storage->moveTodosToToday(ids));
+    showRefusal(m_context.storage->todos().moveTodosToToday(ids));
 }
 
 void TodosView::stopRepeating(const TaskItem& todo)
 {
     TaskItem copy = todo;
     copy.repeatOption = RepeatOption::none;
-    showRefusal(m_context.storage->upsertTodo(copy));
+    showRefusal(m_context.storage->todos().upsertTodo(copy));
 }

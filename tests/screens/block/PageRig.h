@@ -21,14 +21,14 @@ struct PageRig : EngineRig {
 
     BlockRule add(const BlockRule& rule)
     {
-        store.addRule(rule);
+        store.blocking().addRule(rule);
         return rule;
     }
 
     // From now on every write of "rules.json" fails, even as root: a folder stands in its place.
     void breakRulesFile()
     {
-        QFile::remove(f.file(StorageService::rulesFile));
-        QDir().mkpath(f.file(StorageService::rulesFile));
+        QFile::remove(f.file(BlockingStore::rulesFile));
+        QDir().mkpath(f.file(BlockingStore::rulesFile));
     }
 };

@@ -224,13 +224,13 @@ void BlockScreensTest::addSheetSavesOnceAndOnlyWhenStored()
     QTest::keyClick(field, Qt::Key_Return); // during the short "Saved" moment
     QCOMPARE(shown(sheet, "savedLabel"), !refused);
     if (refused) {
-        QCOMPARE(child<QLabel>(sheet, "saveError")->text(), rig.store.lastError().value_or(QString()));
+        QCOMPARE(child<QLabel>(sheet, "saveError")->text(), rig.store.core().lastError().value_or(QString()));
         QTest::qWait(600); // past the moment after which a saved sheet would have closed
         QVERIFY(page.addSheet() && sheet->isVisible());
         return;
     }
-    QCOMPARE(rig.store.rules().size(), size_t(1));
-    QCOMPARE(rig.store.rules().front().domain, QStringLiteral("youtube.com"));
+    QCOMPARE(rig.store.blocking().rules().size(), size_t(1));
+    QCOMPARE(rig.store.blocking().rules().front().domain, QStringLiteral("youtube.com"));
     QTRY_VERIFY_WITH_TIMEOUT(!page.addSheet(), 5000); // closes by itself and is deleted
 
     // Escape leaves without saving, once the typing is given up.
@@ -240,7 +240,7 @@ void BlockScreensTest::addSheetSavesOnceAndOnlyWhenStored()
     QVERIFY(page.addSheet()->openQuestion());
     QVERIFY(page.addSheet()->openQuestion()->choose(QStringLiteral("Discard Changes")));
     QTRY_VERIFY(!page.addSheet());
-    QCOMPARE(rig.store.rules().size(), size_t(1));
+    QCOMPARE(rig.store.blocking().rules().size(), size_t(1));
 }
 
 void BlockScreensTest::doomSheetReturnAddsOnly()
@@ -257,12 +257,12 @@ void BlockScreensTest::doomSheetReturnAddsOnly()
     QTest::keyClick(field, Qt::Key_Return);
     QCOMPARE(sheet->form().domains.size(), size_t(1));
     QVERIFY(sheet->isVisible()); // Return in the field did not press Save
-    QVERIFY(rig.store.doomScrollConfig().domains.empty());
+    QVERIFY(rig.store.blocking().doomScrollConfig().domains.empty());
     click(sheet, "enableSwitch");
     click(sheet, "saveButton");
     QTRY_VERIFY(!card->configSheet());
-    QVERIFY(rig.store.doomScrollConfig().isEnabled);
-    QCOMPARE(rig.store.doomScrollConfig().domains.front().domain, QStringLiteral("reddit.com"));
+    QVERIFY(rig.store.blocking().doomScrollConfig().isEnabled);
+    QCOMPARE(rig.store.blocking().doomScrollConfig().domains.front().domain, QStringLiteral("reddit.com"));
     QTRY_COMPARE(child<QLabel>(card, "doomStatus")->text(), QStringLiteral("0 of 20 min used"));
     // The keyboard is back on the card, on "Edit" where "Set up" was.
     QCOMPARE(page.focusWidget(), child<QWidget>(card, "editButton"));
@@ -414,8 +414,8 @@ void BlockScreensTest::sheetsAskBeforeDroppingEdits()
             held.append(child<QLineEdit>(sheet(), "websiteField")->text());
         QCOMPARE(held, kept);
     }
-    QVERIFY(rig.store.rules().empty());
-    QVERIFY(rig.store.doomScrollConfig().domains.empty());
+    QVERIFY(rig.store.blocking().rules().empty());
+    QVERIFY(rig.store.blocking().doomScrollConfig().domains.empty());
 }
 
 using ChipsOpen = std::function<QDialog*(PageRig&, BlockRulesView&)>;
@@ -582,10 +582,10 @@ void BlockScreensTest::manageLoosenWaitsForCooldown()
     QTRY_VERIFY(manage->cooldownSheet());
     QTRY_VERIFY(!manage->editSheet());
     BlockingBypassCooldownSheet* cooldown = manage->cooldownSheet();
-    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(30)); // nothing stored yet
+    QCOMPARE(rig.store.blocking().rules().front().dailyLimitMinutes, std::optional<qint64>(30)); // nothing stored yet
     waitOut(rig, cooldown);
     click(cooldown, grant ? "confirmButton" : "cancelButton");
-    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(grant ? 60 : 30));
+    QCOMPARE(rig.store.blocking().rules().front().dailyLimitMinutes, std::optional<qint64>(grant ? 60 : 30));
     if (grant) {
         QCOMPARE(child<QLabel>(cooldown, "grantedTitle")->text(), QStringLiteral("Block updated"));
         QTest::keyClick(cooldown, Qt::Key_Return);
@@ -598,7 +598,7 @@ void BlockScreensTest::manageLoosenWaitsForCooldown()
     QTest::mouseClick(manage->editSheet()->findChildren<QWidget*>(QStringLiteral("limit")).at(4), Qt::LeftButton);
     QTest::keyClick(manage->editSheet(), Qt::Key_Return);
     QTRY_VERIFY(!page.manageSheet());
-    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(30));
+    QCOMPARE(rig.store.blocking().rules().front().dailyLimitMinutes, std::optional<qint64>(30));
 }
 
 void BlockScreensTest::manageRemoveFailureIsNoSuccess_data()
@@ -622,7 +622,7 @@ void BlockScreensTest::manageRemoveFailureIsNoSuccess()
     BlockingBypassCooldownSheet* cooldown = manage->cooldownSheet();
     QVERIFY(cooldown);
     if (removedElsewhere)
-        QVERIFY(rig.store.removeRule(rule.id));
+        QVERIFY(rig.store.blocking().removeRule(rule.id));
     waitOut(rig, cooldown);
     click(cooldown, "confirmButton");
     QVERIFY(!shown(cooldown, "grantedTitle")); // no "Block removed"
@@ -634,14 +634,14 @@ void BlockScreensTest::manageRemoveFailureIsNoSuccess()
     }
     // A removal the disk refused is not made: the rule still blocks and its sheet stays.
     QTRY_VERIFY(!manage->cooldownSheet());
-    QCOMPARE(rig.store.rules().size(), size_t(1));
-    QCOMPARE(rig.store.state().blockedNow.size(), size_t(1));
+    QCOMPARE(rig.store.blocking().rules().size(), size_t(1));
+    QCOMPARE(rig.store.blocking().state().blockedNow.size(), size_t(1));
     QVERIFY(page.manageSheet());
     page.manageSheet()->close();
     QTRY_VERIFY(!page.manageSheet());
 
     // A tightening the store cannot write keeps the edit sheet open with the store's message.
-    QVERIFY(QDir(rig.f.file(StorageService::rulesFile)).removeRecursively());
+    QVERIFY(QDir(rig.f.file(BlockingStore::rulesFile)).removeRecursively());
     const BlockRule other = rig.add(BlockTest::rule(QStringLiteral("x.com"), dailyLimit(), {}, 30));
     rig.breakRulesFile();
     page.manage(other.id);
@@ -650,7 +650,7 @@ void BlockScreensTest::manageRemoveFailureIsNoSuccess()
     QTest::mouseClick(edit->findChildren<QWidget*>(QStringLiteral("limit")).at(0), Qt::LeftButton); // 5 min
     QTest::keyClick(edit, Qt::Key_Return);
     QVERIFY(edit->isVisible());
-    QCOMPARE(child<QLabel>(edit, "saveError")->text(), rig.store.lastError().value_or(QStringLiteral("(none)")));
+    QCOMPARE(child<QLabel>(edit, "saveError")->text(), rig.store.core().lastError().value_or(QStringLiteral("(none)")));
     QVERIFY(page.manageSheet()->isVisible());
 }
 
@@ -672,8 +672,8 @@ void BlockScreensTest::loosenOnAFullDiskIsNotSaved()
         QSKIP(qPrintable(QStringLiteral("a full disk needs a tmpfs, which could not be mounted: ") + disk.error));
     PageRig rig([&](StoreFixture& f) { f.dataFolder = realDisk ? disk.path : QString(); });
     const BlockRule rule = rig.add(BlockTest::rule(QStringLiteral("youtube.com"), dailyLimit(), {}, 30));
-    const QByteArray stored = readBytes(rig.f.file(StorageService::rulesFile));
-    QVERIFY(realDisk ? disk.fill() : (rig.f.losing = {StorageService::rulesFile}, true));
+    const QByteArray stored = readBytes(rig.f.file(BlockingStore::rulesFile));
+    QVERIFY(realDisk ? disk.fill() : (rig.f.losing = {BlockingStore::rulesFile}, true));
     BlockRulesView page(rig.context);
     const auto loosen = [&]() -> BlockingBypassCooldownSheet* {
         page.manage(rule.id);
@@ -691,10 +691,10 @@ void BlockScreensTest::loosenOnAFullDiskIsNotSaved()
     BlockingBypassCooldownSheet* cooldown = loosen();
     QVERIFY(cooldown && !shown(cooldown, "grantedTitle") && shown(cooldown, "failureText"));
     const QString why = child<QLabel>(cooldown, "failureText")->text();
-    QVERIFY2(why.contains(StorageService::rulesFile), qPrintable(why));
+    QVERIFY2(why.contains(BlockingStore::rulesFile), qPrintable(why));
     QVERIFY2(!realDisk || why.contains(QLatin1String("No space left on device")), qPrintable(why));
-    QCOMPARE(readBytes(rig.f.file(StorageService::rulesFile)), stored);
-    QCOMPARE(rig.store.rules().front().dailyLimitMinutes, std::optional<qint64>(30));
+    QCOMPARE(readBytes(rig.f.file(BlockingStore::rulesFile)), stored);
+    QCOMPARE(rig.store.blocking().rules().front().dailyLimitMinutes, std::optional<qint64>(30));
     click(cooldown, "closeButton");
     QTRY_VERIFY(!page.manageSheet()->cooldownSheet());
     page.manageSheet()->close();
@@ -704,7 +704,7 @@ void BlockScreensTest::loosenOnAFullDiskIsNotSaved()
     rig.f.losing.clear();
     QVERIFY((cooldown = loosen()));
     QCOMPARE(child<QLabel>(cooldown, "grantedTitle")->text(), QStringLiteral("Block updated"));
-    const QJsonArray onDisk = QJsonDocument::fromJson(readBytes(rig.f.file(StorageService::rulesFile))).array();
+    const QJsonArray onDisk = QJsonDocument::fromJson(readBytes(rig.f.file(BlockingStore::rulesFile))).array();
     QCOMPARE(decodeBlockRule(onDisk.first())->dailyLimitMinutes, std::optional<qint64>(60));
 }
 
@@ -714,14 +714,14 @@ void BlockScreensTest::urgentBreakTheDiskRefusesSaysWhy()
 {
     PageRig rig;
     const BlockRule rule = rig.add(BlockTest::rule(QStringLiteral("youtube.com"), allDay(), {}, std::nullopt, true));
-    rig.f.losing = {StorageService::rulesFile};
+    rig.f.losing = {BlockingStore::rulesFile};
     std::unique_ptr<BlockingBypassCooldownSheet> sheet(
         BlockingBypassCooldownSheet::forUrgentBreak(rig.context, rule.id));
     QVERIFY(sheet);
     waitOut(rig, sheet.get());
     click(sheet.get(), "confirmButton");
-    QVERIFY(!shown(sheet.get(), "grantedTitle") && !rig.store.state().urgentBreak);
-    QVERIFY(child<QLabel>(sheet.get(), "failureText")->text().contains(StorageService::rulesFile));
+    QVERIFY(!shown(sheet.get(), "grantedTitle") && !rig.store.blocking().state().urgentBreak);
+    QVERIFY(child<QLabel>(sheet.get(), "failureText")->text().contains(BlockingStore::rulesFile));
 }
 
 void BlockScreensTest::urgentBreakWithoutASiteSaysWhere_data()
@@ -775,7 +775,7 @@ void BlockScreensTest::aRunningPauseCanBeEndedFromThePage()
         SharedState state;
         state.dayId = SharedState::dayIdFor(f.clock.now(), f.calendar);
         state.blockingPausedUntil = f.clock.now() + *endsIn * 60;
-        QFile file(f.file(StorageService::stateFile));
+        QFile file(f.file(BlockingStore::stateFile));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(QJsonDocument(encodeSharedState(state)).toJson());
     });
@@ -787,7 +787,7 @@ void BlockScreensTest::aRunningPauseCanBeEndedFromThePage()
         return;
     QCOMPARE(child<QLabel>(&page, "pausedText")->text(), text);
     click(&page, "resumeBlocking");
-    QVERIFY(!rig.store.state().blockingPausedUntil);
+    QVERIFY(!rig.store.blocking().state().blockingPausedUntil);
     QTRY_VERIFY(!shown(&page, "pausedNote"));
 }
 
@@ -814,7 +814,7 @@ void BlockScreensTest::pageFollowsStoreAndEngine()
     SiteRow* kept = page.row(all.id);
 
     // One store call, one rebuild; rows are kept by id.
-    QVERIFY(rig.store.startUrgentBreak(all.id));
+    QVERIFY(rig.store.blocking().startUrgentBreak(all.id));
     QTRY_COMPARE(page.row(all.id)->content().status.text, QStringLiteral("On an urgent break"));
     QCOMPARE(page.row(all.id), kept);
 
@@ -865,10 +865,10 @@ void BlockScreensTest::longSiteListBuildsWhatIsShown()
         for (int i = 0; i < 2000; ++i)
             rules.append(encodeBlockRule(rule(QStringLiteral("site%1.example").arg(i, 4, 10, QLatin1Char('0')))));
         QDir().mkpath(f.dataPath());
-        QFile file(f.file(StorageService::rulesFile));
+        QFile file(f.file(BlockingStore::rulesFile));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(rules).toJson()) > 0);
     });
-    QCOMPARE(rig.store.rules().size(), size_t(2000));
+    QCOMPARE(rig.store.blocking().rules().size(), size_t(2000));
     BlockRulesView page(rig.context);
     page.resize(900, 900);
     page.show();
@@ -878,7 +878,7 @@ void BlockScreensTest::longSiteListBuildsWhatIsShown()
         std::sort(rows.begin(), rows.end(), [&](SiteRow* a, SiteRow* b) {
             return a->mapTo(&page, QPoint()).y() < b->mapTo(&page, QPoint()).y();
         });
-        const std::vector<BlockRule>& rules = rig.store.rules();
+        const std::vector<BlockRule>& rules = rig.store.blocking().rules();
         const auto at = std::find_if(rules.begin(), rules.end(), [&](const BlockRule& r) {
             return !rows.isEmpty() && r.id == rows[0]->content().rule.id;
         });
@@ -890,20 +890,20 @@ void BlockScreensTest::longSiteListBuildsWhatIsShown()
         return rows;
     };
     QTRY_VERIFY(!shownMatchStore().isEmpty());
-    QCOMPARE(shownMatchStore().first()->content().rule.id, rig.store.rules().front().id);
+    QCOMPARE(shownMatchStore().first()->content().rule.id, rig.store.blocking().rules().front().id);
 
     QScrollBar* bar = page.findChild<QScrollArea*>()->verticalScrollBar();
     QTRY_VERIFY(bar->maximum() > 1000 * SiteRow::minimumRowHeight);
     bar->setValue(bar->maximum());
     QTRY_VERIFY(!shownMatchStore().isEmpty() &&
-                shownMatchStore().last()->content().rule.id == rig.store.rules().back().id);
+                shownMatchStore().last()->content().rule.id == rig.store.blocking().rules().back().id);
 
     // A change to a rule in view reaches its row, which stays the same widget.
     const QList<SiteRow*> before = shownMatchStore();
     SiteRow* kept = before.at(before.size() / 2);
     BlockRule renamed = kept->content().rule;
     renamed.displayName = QStringLiteral("Renamed");
-    rig.store.updateRule(renamed);
+    rig.store.blocking().updateRule(renamed);
     QTRY_COMPARE(kept->content().rule.displayName, QStringLiteral("Renamed"));
     QCOMPARE(shownMatchStore(), before);
 }
@@ -933,14 +933,14 @@ void BlockScreensTest::unreadableRuleIsSetAsideAndSaid()
         QVERIFY(text.contains("\"dailyLimitMinutes\": 30"));
         text.replace("\"dailyLimitMinutes\": 30", "\"dailyLimitMinutes\": " + bad);
         QDir().mkpath(f.dataPath());
-        QFile file(f.file(StorageService::rulesFile));
+        QFile file(f.file(BlockingStore::rulesFile));
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) > 0);
     });
-    QCOMPARE(rig.store.rules().size(), said ? size_t(1) : size_t(2));
-    QCOMPARE(rig.store.rules().back().id, plain.id);
-    QVERIFY(std::any_of(rig.store.state().blockedNow.begin(), rig.store.state().blockedNow.end(),
+    QCOMPARE(rig.store.blocking().rules().size(), said ? size_t(1) : size_t(2));
+    QCOMPARE(rig.store.blocking().rules().back().id, plain.id);
+    QVERIFY(std::any_of(rig.store.blocking().state().blockedNow.begin(), rig.store.blocking().state().blockedNow.end(),
                         [&](const BlockedSiteSnapshot& b) { return b.ruleId == plain.id; }));
-    QCOMPARE(rig.store.rulesSetAside(), said);
+    QCOMPARE(rig.store.blocking().rulesSetAside(), said);
     BlockRulesView page(rig.context);
     page.resize(900, 900);
     page.show();

@@ -31,7 +31,7 @@ StorageService& addNotes(StoreFixture& f, int count)
 {
     StorageService& store = f.make();
     for (int i = 0; i < count; ++i, f.clock.advance(5))
-        store.upsertNote(makeNote(QStringLiteral("n%1").arg(i), {}, 0));
+        store.notes().upsertNote(makeNote(QStringLiteral("n%1").arg(i), {}, 0));
     return store;
 }
 
@@ -47,9 +47,9 @@ struct PageRig {
 
     PageRig()
     {
-        store.upsertNote(alpha);
+        store.notes().upsertNote(alpha);
         f.clock.advance(60);
-        store.upsertNote(beta);
+        store.notes().upsertNote(beta);
         context.storage = &store;
         context.router = &router;
         context.clock = &f.clock;
@@ -60,8 +60,8 @@ struct PageRig {
     }
     const Note* stored(const QUuid& id) const
     {
-        const auto it = std::ranges::find(store.notes(), id, &Note::id);
-        return it == store.notes().end() ? nullptr : &*it;
+        const auto it = std::ranges::find(store.notes().notes(), id, &Note::id);
+        return it == store.notes().notes().end() ? nullptr : &*it;
     }
     void clickRow(const QUuid& id)
     {
@@ -71,7 +71,7 @@ struct PageRig {
     }
     QString fileText() const
     {
-        QFile file(f.file(StorageService::notesFile));
+        QFile file(f.file(NoteStore::fileName));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 };
@@ -242,7 +242,7 @@ void TestNotesPage::savesOfOlderEditorsSelectNothing()
     page.startNewNote();
     const Note older = makeNote(QStringLiteral("Older"), {}, f.clock.now());
     page.noteSaved(older, firstSession);
-    QCOMPARE(store.notes().size(), size_t(2));
+    QCOMPARE(store.notes().notes().size(), size_t(2));
     QVERIFY(page.isNewNote());
     QVERIFY(!page.selectedID());
     QCOMPARE(NotesPageState::deleteMessage(makeNote(QStringLiteral(" \n"), {}, 0)),
@@ -255,19 +255,19 @@ void TestNotesPage::deletedNoteThatReturnsCanBeEditedAgain()
     StorageService& store = f.make();
     NotesPageState page(store, nullptr);
     Note note = makeNote(QStringLiteral("Shared"), QStringLiteral("v1"), f.clock.now());
-    store.upsertNote(note);
+    store.notes().upsertNote(note);
     page.appear();
     page.confirmDelete(note);
-    QVERIFY(store.notes().empty());
+    QVERIFY(store.notes().notes().empty());
 
     // Another device still had it and brings it back under the same id.
-    QVERIFY(store.replaceNotesFromSync({note}));
-    page.select(store.notes().front());
+    QVERIFY(store.notes().replaceNotesFromSync({note}));
+    page.select(store.notes().notes().front());
     QVERIFY(!page.deletedIDs().contains(note.id));
     note.body = QStringLiteral("v2");
     page.noteSaved(note, page.editorSession());
-    QCOMPARE(store.notes().size(), size_t(1));
-    QCOMPARE(store.notes().front().body, QStringLiteral("v2"));
+    QCOMPARE(store.notes().notes().size(), size_t(1));
+    QCOMPARE(store.notes().notes().front().body, QStringLiteral("v2"));
 }
 
 void TestNotesPage::confirmedDeletionSelectsNewestRemaining_data()
@@ -299,7 +299,7 @@ void TestNotesPage::confirmedDeletionSelectsNewestRemaining()
     page.dismissDelete();
 
     QVERIFY(!page.pendingDelete());
-    QCOMPARE(store.notes().size(), size_t(2));
+    QCOMPARE(store.notes().notes().size(), size_t(2));
     QCOMPARE(page.selectedID(), before[expectedSelected].id);
     QCOMPARE(page.editorSession() != session, sessionChanged);
 
@@ -354,8 +354,8 @@ void TestNotesPage::nothingTypedIsLost()
     QTRY_VERIFY(view.editor()->titleField()->hasFocus());
     QTest::keyClicks(view.editor()->titleField(), QStringLiteral("  Fresh  "));
     view.hide();
-    QCOMPARE(rig.store.notes().size(), size_t(2));
-    QCOMPARE(rig.store.notes().front().title, QStringLiteral("Fresh"));
+    QCOMPARE(rig.store.notes().notes().size(), size_t(2));
+    QCOMPARE(rig.store.notes().notes().front().title, QStringLiteral("Fresh"));
 }
 
 void TestNotesPage::deleteDialog()

@@ -34,7 +34,7 @@ class TaskEditorSheetTest : public QObject {
         in.selectedDate = f.clock.now();
         in.clock = &f.clock;
         in.calendar = [this] { return f.calendar; };
-        in.reminders = &f.store->reminders();
+        in.reminders = &f.store->core().reminders();
         in.onSave = [this](const TaskItem& t) -> std::optional<QString> {
             if (!refusal.isEmpty())
                 return refusal;

@@ -138,7 +138,7 @@ class TodosViewTest : public QObject {
         }
         return seen;
     }
-    int count() const { return int(f->store->todos().size()); }
+    int count() const { return int(f->store->todos().todos().size()); }
     // The built rows of a section, top to bottom.
     QList<QuietTodoRow*> rowsOf(const char* section) const
     {
@@ -208,7 +208,7 @@ void TodosViewTest::sections_data()
     const auto add = [](std::vector<TaskItem> list) {
         return Setup([list](StorageService& s) {
             for (const TaskItem& t : list) {
-                s.addTodo(t);
+                s.todos().addTodo(t);
                 QCoreApplication::processEvents();
             }
         });
@@ -226,9 +226,9 @@ void TodosViewTest::sections_data()
         << QStringList{"focusCard", "laterSection", "doneSection"} << QStringList{"laterSection", "doneSection"};
     QTest::newRow("mixed, one done after") << Setup([add, mixed](StorageService& s) {
         add(mixed)(s);
-        s.toggleTodo(mixed[1].id);
+        s.todos().toggleTodo(mixed[1].id);
         QCoreApplication::processEvents();
-        s.deleteTodo(mixed[3]);
+        s.todos().deleteTodo(mixed[3]);
     }) << 0 << QStringList{"focusCard", "laterSection", "doneSection"}
                                            << QStringList{"laterSection", "doneSection"};
     QTest::newRow("earlier") << add({todo("old", ny(2026, 12, 3))}) << 0 << QStringList{"emptyCard", "earlierBox"}
@@ -292,7 +292,7 @@ void TodosViewTest::firstFacesCoverWhatTheDayDraws()
     QFETCH(std::vector<TaskItem>, list);
     QFETCH(bool, exactly);
     for (const TaskItem& t : list)
-        f->store->addTodo(t);
+        f->store->todos().addTodo(t);
     Motion::setReduced(true);
     makeView();
     const QSet<QString> primed = textFaces(TodosView::firstFaces(*f->store));
@@ -372,16 +372,16 @@ void TodosViewTest::dayShortcutsQuietWhileSheetOpen()
 void TodosViewTest::movingToToday()
 {
     for (int d : {3, 4, 5})
-        f->store->addTodo(todo(QStringLiteral("from the %1th").arg(d), ny(2026, 12, d)));
+        f->store->todos().addTodo(todo(QStringLiteral("from the %1th").arg(d), ny(2026, 12, d)));
     makeView();
     for (const auto& [choice, left] : {std::pair{"Move to Today", 2}, {"Move All to Today", 0}}) {
         QMenu menu;
-        view->fillEarlierMenu(&menu, f->store->earlierTodos().front());
+        view->fillEarlierMenu(&menu, f->store->todos().earlierTodos().front());
         for (QAction* a : menu.actions())
             if (a->text() == QLatin1String(choice))
                 a->trigger();
-        QCOMPARE(int(f->store->earlierTodos().size()), left);
-        QCOMPARE(int(f->store->openTodos().size()), 3 - left);
+        QCOMPARE(int(f->store->todos().earlierTodos().size()), left);
+        QCOMPARE(int(f->store->todos().openTodos().size()), 3 - left);
         view->refresh();
         QCOMPARE(present().contains(QStringLiteral("earlierBox")), left > 0);
     }
@@ -441,7 +441,7 @@ void TodosViewTest::earlierBoxEasesOpenOnly()
     Motion::setTimeSource([&now] { return now; });
     const auto restore = qScopeGuard([] { Motion::setTimeSource({}); });
     for (int d : {3, 4})
-        f->store->addTodo(todo(QStringLiteral("from the %1th").arg(d), ny(2026, 12, d)));
+        f->store->todos().addTodo(todo(QStringLiteral("from the %1th").arg(d), ny(2026, 12, d)));
     makeView();
     const auto opacity = [this]() -> std::optional<double> {
         auto* rows = view->findChild<QWidget*>(QStringLiteral("earlierRows"));
@@ -477,7 +477,7 @@ void TodosViewTest::earlierBoxEasesOpenOnly()
     QCOMPARE(angle(), 180.0); // …to pointing up
 
     // A store change rebuilds the open box without easing it in again, or turning its chevron.
-    f->store->addTodo(todo(QStringLiteral("from the 5th"), ny(2026, 12, 5)));
+    f->store->todos().addTodo(todo(QStringLiteral("from the 5th"), ny(2026, 12, 5)));
     view->refresh();
     QCOMPARE(opacity(), 1.0);
     QCOMPARE(angle(), 180.0);
@@ -509,7 +509,7 @@ void TodosViewTest::deleteQuestions()
 {
     QFETCH(bool, repeating);
     QFETCH(QString, choice);
-    f->store->addTodo(todo(QStringLiteral("Unrelated"), today));
+    f->store->todos().addTodo(todo(QStringLiteral("Unrelated"), today));
     TaskItem target = todo(QStringLiteral("Buy milk"), today);
     if (repeating) {
         const QUuid series = QUuid::createUuid();
@@ -517,11 +517,11 @@ void TodosViewTest::deleteQuestions()
             TaskItem copy = todo(QStringLiteral("Buy milk"), day);
             copy.repeatOption = RepeatOption::daily;
             copy.recurringSeriesId = series;
-            f->store->addTodo(copy);
+            f->store->todos().addTodo(copy);
             target = copy;
         }
     } else {
-        f->store->addTodo(target);
+        f->store->todos().addTodo(target);
     }
     makeView();
     view->requestDelete(target);
@@ -533,7 +533,7 @@ void TodosViewTest::deleteQuestions()
     QTRY_VERIFY(!view->deleteQuestion());
     QTEST(count(), "remaining");
     bool repeats = false;
-    for (const TaskItem& t : f->store->todos())
+    for (const TaskItem& t : f->store->todos().todos())
         repeats = repeats || t.repeatOption != RepeatOption::none;
     QTEST(repeats, "stillRepeats");
 }
@@ -549,7 +549,7 @@ void TodosViewTest::newItemRequestOpensEditorForTheShownDay()
     QTest::keyClicks(sheet->findChild<QWidget*>("titleField"), QStringLiteral("Plan the trip"));
     sheet->save();
     QCOMPARE(count(), 1);
-    QCOMPARE(f->store->todos().front().createdAt, ny(2026, 12, 9));
+    QCOMPARE(f->store->todos().todos().front().createdAt, ny(2026, 12, 9));
     QTRY_VERIFY(!view->editor());
     view->hide();
     view->show(); // a cleared request opens nothing again
@@ -558,9 +558,9 @@ void TodosViewTest::newItemRequestOpensEditorForTheShownDay()
 
 void TodosViewTest::renamedRowIsMeasuredAgain()
 {
-    f->store->addTodo(todo(QStringLiteral("focus"), today, false, TaskItem::Priority::high));
+    f->store->todos().addTodo(todo(QStringLiteral("focus"), today, false, TaskItem::Priority::high));
     TaskItem later = todo(QStringLiteral("short"), today);
-    f->store->addTodo(later);
+    f->store->todos().addTodo(later);
     makeView();
     const auto rowOf = [&] {
         for (QWidget* w : view->findChild<QWidget*>("laterSection")->findChildren<QWidget*>())
@@ -570,7 +570,7 @@ void TodosViewTest::renamedRowIsMeasuredAgain()
     };
     const int before = rowOf()->height();
     later.title = QStringLiteral("a title long enough to wrap onto several lines ").repeated(6);
-    f->store->upsertTodo(later);
+    f->store->todos().upsertTodo(later);
     view->refresh();
     QTRY_VERIFY(rowOf()->height() > before); // remembered heights must not outlive the text
 }
@@ -600,7 +600,8 @@ void TodosViewTest::longListsBuildWhatIsShown()
     view->shiftDay(shift);
     // What the store lists for the section, in its order.
     const auto expected = [&] {
-        std::vector<TaskItem> list = shift ? f->store->todos(view->selectedDate()) : f->store->todayTodos();
+        std::vector<TaskItem> list =
+            shift ? f->store->todos().todos(view->selectedDate()) : f->store->todos().todayTodos();
         std::erase_if(list, [&](const TaskItem& t) { return t.isCompleted != done || t.title == "focus"; });
         return list;
     };
@@ -627,7 +628,7 @@ void TodosViewTest::longListsBuildWhatIsShown()
     // A change to one shown to-do: the rows of the others stay the same widgets.
     QList<QuietTodoRow*> before = rowsOf(section);
     const TaskItem changed = before.at(before.size() / 2)->todo();
-    f->store->deleteTodo(changed);
+    f->store->todos().deleteTodo(changed);
     QTRY_VERIFY(shownMatchStore());
     before.removeAt(before.size() / 2);
     for (QuietTodoRow* r : before)
@@ -709,7 +710,7 @@ void TodosViewTest::longDayFirstScreenThenTheRest()
             encodeTaskItem(todo(QStringLiteral("To-do %1").arg(i), today + i, i >= open, TaskItem::Priority(i % 3))));
     QVERIFY(startStoreWith(list));
     if (focusAt >= 0)
-        f->store->setFocusTodoID(f->store->todayTodos()[size_t(focusAt)].id);
+        f->store->todos().setFocusTodoID(f->store->todos().todayTodos()[size_t(focusAt)].id);
     // A section made only when it has something to show lists nothing before.
     const auto keys = [this](const char* section) {
         const auto* box = view->findChild<QWidget*>(QLatin1String(section));
@@ -718,8 +719,8 @@ void TodosViewTest::longDayFirstScreenThenTheRest()
     const auto focus = [this] { return view->findChild<FocusHeroCard*>(QStringLiteral("focusCard"))->todo().id; };
     const auto whole = [this](bool isDone) {
         std::vector<QUuid> ids;
-        const std::vector<TaskItem> day = f->store->todayTodos();
-        const QUuid focusId = f->store->focusTodoID().value_or(day.front().id);
+        const std::vector<TaskItem> day = f->store->todos().todayTodos();
+        const QUuid focusId = f->store->todos().focusTodoID().value_or(day.front().id);
         for (const TaskItem& t : day)
             if (t.isCompleted == isDone && t.id != focusId)
                 ids.push_back(t.id);
@@ -743,7 +744,7 @@ void TodosViewTest::longDayFirstScreenThenTheRest()
     for (; turns < 2; ++turns)
         QCoreApplication::processEvents();
     if (meanwhile == QLatin1String("delete"))
-        f->store->deleteTodo(f->store->todayTodos().back());
+        f->store->todos().deleteTodo(f->store->todos().todayTodos().back());
     else if (meanwhile == QLatin1String("next day"))
         view->shiftDay(1);
     for (; turns < 100 && view->listsFirstScreenOnly(); ++turns)
@@ -764,13 +765,13 @@ void TodosViewTest::tabFollowsThePage_data()
     QTest::addColumn<QStringList>("stops"); // the rows' stops on Tab's way on from "Add", by name
     const QStringList none;
     const auto add = [](const QString& title, bool done = false) {
-        return Setup([title, done](StorageService& s) { s.addTodo(todo(title, today + 3600, done)); });
+        return Setup([title, done](StorageService& s) { s.todos().addTodo(todo(title, today + 3600, done)); });
     };
     const auto complete = [](const QString& title) {
         return Setup([title](StorageService& s) {
-            for (const TaskItem& t : s.todos())
+            for (const TaskItem& t : s.todos().todos())
                 if (t.title == title)
-                    s.toggleTodo(t.id);
+                    s.todos().toggleTodo(t.id);
         });
     };
     QTest::newRow("open then done") << QStringList{"a", "b", "c"} << QStringList{"x", "y"} << Setup()
@@ -795,9 +796,9 @@ void TodosViewTest::tabFollowsThePage()
     QFETCH(Setup, then);
     int minute = 0;
     for (const QString& title : open)
-        f->store->addTodo(todo(title, today + 60 * ++minute));
+        f->store->todos().addTodo(todo(title, today + 60 * ++minute));
     for (const QString& title : done)
-        f->store->addTodo(todo(title, today + 60 * ++minute, true));
+        f->store->todos().addTodo(todo(title, today + 60 * ++minute, true));
     // Made before its window shows, as the window makes its pages.
     QWidget window;
     window.resize(900, 700);
@@ -848,9 +849,9 @@ void TodosViewTest::refusedChangeIsSaidOnThePage()
     f->make();
     context->storage = f->store.get();
     for (const char* title : {"first", "second", "third"})
-        QVERIFY(f->store->addTodo(::todo(QLatin1String(title), today)));
-    const QUuid id = f->store->todayTodos().at(size_t(todo)).id;
-    const QString title = f->store->todayTodos().at(size_t(todo)).title;
+        QVERIFY(f->store->todos().addTodo(::todo(QLatin1String(title), today)));
+    const QUuid id = f->store->todos().todayTodos().at(size_t(todo)).id;
+    const QString title = f->store->todos().todayTodos().at(size_t(todo)).title;
     makeView();
     QVERIFY(QTest::qWaitForWindowExposed(view.get()));
     // The control shown for the to-do (a row's names it).
@@ -876,7 +877,7 @@ void TodosViewTest::refusedChangeIsSaidOnThePage()
     QTRY_VERIFY(refusal->isVisible()); // the disk's refusal comes from the writing thread
     QVERIFY2(refusal->text().contains(QLatin1String("No space left on device")), qPrintable(refusal->text()));
     const auto done = [&] {
-        for (const TaskItem& t : f->store->todos())
+        for (const TaskItem& t : f->store->todos().todos())
             if (t.id == id)
                 return t.isCompleted;
         return false;
