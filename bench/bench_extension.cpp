@@ -20,6 +20,7 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/ExtensionBlockList.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "files/Defaults.h"
 #include "linux/DevToolsClient.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
@@ -28,7 +29,6 @@
 #include "linux/HostManifests.h"
 #include "linux/LinuxDesktop.h"
 #include "linux/NativeMessaging.h"
-#include "platform/Defaults.h"
 #include "store/StorageService.h"
 
 #include <QCoreApplication>

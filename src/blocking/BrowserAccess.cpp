@@ -4,7 +4,7 @@
 #include "blocking/BrowserAutomationService.h"
 
 #include "blocking/BrowserScriptExecutor.h"
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "platform/Workspace.h"
 #include "store/StorageService.h"
 

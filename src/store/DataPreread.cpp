@@ -2,8 +2,8 @@
 
 #include "model/LenientJson.h"
 #include "model/TodosFileReading.h"
-#include "platform/MemoryReturn.h"
 #include "store/StorageService.h"
+#include "system/MemoryReturn.h"
 
 #include <QDir>
 #include <QFile>
