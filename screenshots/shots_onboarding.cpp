@@ -1,9 +1,9 @@
 #include "OfflineSiteIcons.h"
 #include "OnboardingRig.h"
 #include "Screenshots.h"
+#include "browsers/ExtensionSetup.h"
 #include "linux/LaunchAtLoginService.h"
 #include "onboarding/OnboardingIllustrations.h"
-#include "router/ExtensionSetup.h"
 #include "ui/Theme.h"
 
 #include <QAbstractButton>

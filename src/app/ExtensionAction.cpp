@@ -1,7 +1,7 @@
 #include "app/ExtensionAction.h"
 
+#include "browsers/ExtensionPageOpener.h"
 #include "linux/ExtensionInstaller.h"
-#include "router/ExtensionPageOpener.h"
 #include "ui/ExtensionInstallDialog.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "blocking/BrowserAutomationService.h"
-#include "router/ExtensionSetup.h"
+#include "browsers/ExtensionSetup.h"
 
 #include <functional>
 

@@ -1,8 +1,9 @@
 #include "onboarding/OnboardingView.h"
 
-#include "router/BrowserStateText.h"
+#include "browsers/BrowserStateText.h"
 
 #include "blocking/BrowserAutomationService.h"
+#include "browsers/BrowserStateText.h"
 #include "linux/LaunchAtLoginService.h"
 #include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
@@ -10,7 +11,6 @@
 #include "onboarding/OnboardingIllustrations.h"
 #include "onboarding/OnboardingStepParts.h"
 #include "router/AppContext.h"
-#include "router/BrowserStateText.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
 #include "ui/Controls.h"

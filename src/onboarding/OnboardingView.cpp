@@ -1,6 +1,7 @@
 #include "onboarding/OnboardingView.h"
 
 #include "blocking/BrowserAutomationService.h"
+#include "browsers/ExtensionSetup.h"
 #include "linux/ExtensionInstaller.h"
 #include "linux/LaunchAtLoginService.h"
 #include "linux/UserInstaller.h"
@@ -10,7 +11,6 @@
 #include "onboarding/OnboardingStepParts.h"
 #include "packaging/MachineInstall.h"
 #include "router/AppContext.h"
-#include "router/ExtensionSetup.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
 #include "ui/Controls.h"

@@ -2,9 +2,9 @@
 // server: connection states, the check cycle and active-use accounting.
 
 #include "EngineRig.h"
+#include "browsers/BrowserStateText.h"
 #include "model/Json.h"
 #include "platform/NavigationInterceptor.h"
-#include "router/BrowserStateText.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 #include "screens/block/BlockRulesView.h"
 
-#include "router/BrowserStateText.h"
+#include "browsers/BrowserStateText.h"
 
 #include "blocking/BrowserAutomationService.h"
 #include "router/AppContext.h"

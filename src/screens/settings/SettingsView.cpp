@@ -1,10 +1,10 @@
 #include "screens/settings/SettingsView.h"
 
 #include "blocking/BrowserAutomationService.h"
+#include "browsers/BrowserLauncherOffer.h"
 #include "linux/AppUpdater.h"
 #include "linux/LaunchAtLoginService.h"
 #include "router/AppContext.h"
-#include "router/BrowserLauncherOffer.h"
 #include "screens/settings/SettingsRow.h"
 #include "screens/settings/SettingsTexts.h"
 #include "screens/settings/TimeMoneyCard.h"
