@@ -9,6 +9,7 @@
 #include "blocking/LocalBlockPageServer.h"
 #include "files/Defaults.h"
 #include "files/FileSafety.h"
+#include "linux/AppUpdater.h"
 #include "linux/AutomationHelp.h"
 #include "linux/BrowserDiscovery.h"
 #include "linux/ChromiumProfiles.h"
@@ -18,6 +19,7 @@
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/DevToolsTabReturn.h"
 #include "linux/ExtensionBridge.h"
+#include "linux/ExtensionInstaller.h"
 #include "linux/ExtensionRoute.h"
 #include "linux/FontCatalogPreload.h"
 #include "linux/FreedesktopNotifications.h"
@@ -28,11 +30,13 @@
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
 #include "linux/NativeMessaging.h"
+#include "linux/NotificationSettings.h"
 #include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
 #include "linux/UserInstaller.h"
 #include "linux/WaylandIdleTime.h"
+#include "linux/WindowServices.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
 #include "packaging/MachineInstall.h"
@@ -43,6 +47,7 @@
 #include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/Motion.h"
+#include "ui/Sheet.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -201,7 +206,7 @@ struct BrowserRoutes {
                                                 machineIds};
             showExtensionAction(
                 browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); },
-                &extensions);
+                {&extensions, &ExtensionInstaller::startBrowser});
         };
     }
 
@@ -418,6 +423,18 @@ int run(int argc, char* argv[])
     context.monotonic = &monotonic;
     context.calendar = calendar;
     context.events = &events;
+    LinuxWindowHints windowHints;
+    LinuxSystemTray systemTray;
+    LinuxSelfInstall selfInstall;
+    LinuxBrowserPrograms browserPrograms;
+    Sheet::useWindowHints(&windowHints);
+    context.windowHints = &windowHints;
+    context.systemTray = &systemTray;
+    context.selfInstall = &selfInstall;
+    context.updater = &AppUpdater::shared();
+    context.browserPrograms = &browserPrograms;
+    context.makeLoginItem = [](QObject* parent) { return new LaunchAtLoginService(parent); };
+    context.openNotificationSettings = NotificationSettings::opener();
     Shell::Options options;
     options.loginItem = arguments.loginItem;
     Shell shell(context, &notifications, options);

@@ -3,6 +3,7 @@
 #include "browsers/BrowserStateText.h"
 
 #include "blocking/BrowserAutomationService.h"
+#include "platform/BrowserPrograms.h"
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
 #include "router/MenuBlockingStatus.h"
@@ -285,7 +286,9 @@ void BlockRulesView::refreshBrowsers()
         auto* items = new QHBoxLayout(row);
         items->setContentsMargins(16, 0, 16, 0);
         items->setSpacing(12);
-        items->addWidget(new BrowserIcon(browser->bundleIdentifier));
+        items->addWidget(new BrowserIcon(m_context.browserPrograms
+                                             ? m_context.browserPrograms->iconNames(browser->bundleIdentifier)
+                                             : QStringList()));
         items->addWidget(BlockUi::label(browser->name, 14, QFont::DemiBold, FocusColor::text()));
         items->addStretch(1);
         const auto state = engine->accessByBrowserID().value(browser->id);
