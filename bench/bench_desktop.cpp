@@ -16,6 +16,7 @@
 #include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "files/Defaults.h"
 #include "linux/BrowserDiscovery.h"
 #include "linux/DesktopIdleTime.h"
 #include "linux/DevToolsClient.h"
@@ -24,7 +25,6 @@
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/LinuxDesktop.h"
 #include "linux/WaylandIdleTime.h"
-#include "platform/Defaults.h"
 #include "store/StorageService.h"
 
 #include <QCoreApplication>

@@ -19,6 +19,7 @@
 #include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "files/Defaults.h"
 #include "linux/DevToolsClient.h"
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
@@ -27,7 +28,6 @@
 #include "linux/HostManifests.h"
 #include "linux/LinuxDesktop.h"
 #include "linux/NativeMessaging.h"
-#include "platform/Defaults.h"
 #include "store/StorageService.h"
 
 #include <QCoreApplication>

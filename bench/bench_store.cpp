@@ -4,8 +4,8 @@
 #include "Figure.h"
 #include "LargeTodoList.h"
 #include "NullNotifications.h"
+#include "files/Defaults.h"
 #include "model/Json.h"
-#include "platform/Defaults.h"
 #include "store/RuleEvaluation.h"
 #include "store/StorageService.h"
 

@@ -7,13 +7,13 @@
 #include "Figure.h"
 #include "NullNotifications.h"
 #include "PostgresServer.h"
-#include "platform/Defaults.h"
-#include "platform/MemoryReturn.h"
+#include "files/Defaults.h"
 #include "store/StorageService.h"
 #include "sync/PostgresRecordStore.h"
 #include "sync/RecordMapper.h"
 #include "sync/SqliteRecordStore.h"
 #include "sync/SyncService.h"
+#include "system/MemoryReturn.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -3,7 +3,7 @@
 #include "Figure.h"
 #include "LargeTodoList.h"
 #include "NullNotifications.h"
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "router/AppRouter.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"

@@ -6,8 +6,8 @@
 #include "LargeTodoList.h"
 #include "NullNotifications.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "files/Defaults.h"
 #include "model/Json.h"
-#include "platform/Defaults.h"
 #include "store/StorageService.h"
 
 #include <QCoreApplication>

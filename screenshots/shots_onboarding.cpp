@@ -1,9 +1,9 @@
 #include "OfflineSiteIcons.h"
 #include "OnboardingRig.h"
 #include "Screenshots.h"
+#include "browsers/ExtensionSetup.h"
 #include "linux/LaunchAtLoginService.h"
 #include "onboarding/OnboardingIllustrations.h"
-#include "router/ExtensionSetup.h"
 #include "ui/Theme.h"
 
 #include <QAbstractButton>
@@ -135,7 +135,8 @@ int main(int argc, char** argv)
         rig.view->go(Step::done);
     });
     shot(QStringLiteral("9_done_login_needs_approval"), Step::done, [](OnboardingRig& rig) {
-        rig.view->launchAtLogin().setStatus(LaunchAtLoginService::Status::requiresApproval);
+        static_cast<LaunchAtLoginService&>(rig.view->launchAtLogin())
+            .setStatus(LaunchAtLoginService::Status::requiresApproval);
     });
 
     // The drawings alone, where the sheet shows them small.

@@ -2,7 +2,7 @@
 
 #include "Screenshots.h"
 
-#include "router/ExtensionSetup.h"
+#include "browsers/ExtensionSetup.h"
 #include "ui/Controls.h"
 #include "ui/ExtensionInstallDialog.h"
 #include "ui/Eyebrow.h"

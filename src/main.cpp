@@ -2,7 +2,7 @@
 #include "linux/FontFileMatch.h"
 #include "linux/NativeMessagingHost.h"
 #include "packaging/MachineInstall.h"
-#include "platform/MemoryReturn.h"
+#include "system/MemoryReturn.h"
 
 #include <QCoreApplication>
 #include <QStringList>

@@ -4,6 +4,9 @@
 #include "app/Shell.h"
 #include "blocking/BlockingCore.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "files/Defaults.h"
+#include "files/FileSafety.h"
+#include "linux/AppUpdater.h"
 #include "linux/AutomationHelp.h"
 #include "linux/DevToolsTabReturn.h"
 #include "linux/FontCatalogPreload.h"
@@ -12,14 +15,16 @@
 #include "linux/LinuxDesktop.h"
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
+#include "linux/NotificationSettings.h"
 #include "linux/ReducedMotion.h"
 #include "linux/SingleInstance.h"
 #include "linux/UrlHandler.h"
 #include "linux/UserInstaller.h"
+#include "linux/WindowServices.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
-#include "platform/Defaults.h"
-#include "platform/FileSafety.h"
+#include "files/Defaults.h"
+#include "files/FileSafety.h"
 #include "router/AppRouter.h"
 #include "store/DataPreread.h"
 #include "store/StorageService.h"
@@ -27,6 +32,7 @@
 #include "sync/SyncService.h"
 #include "ui/ChoiceDialog.h"
 #include "ui/Motion.h"
+#include "ui/Sheet.h"
 #include "ui/Theme.h"
 
 #include <QApplication>
@@ -307,6 +313,14 @@ AppContext Application::shellContext()
     context.monotonic = &m_monotonic;
     context.calendar = m_foundation.calendar;
     context.events = &m_foundation.events;
+    Sheet::useWindowHints(&m_windowHints);
+    context.windowHints = &m_windowHints;
+    context.systemTray = &m_systemTray;
+    context.selfInstall = &m_selfInstall;
+    context.updater = &AppUpdater::shared();
+    context.browserPrograms = &m_browserPrograms;
+    context.makeLoginItem = [](QObject* parent) { return new LaunchAtLoginService(parent); };
+    context.openNotificationSettings = NotificationSettings::opener();
     return context;
 }
 

@@ -7,7 +7,8 @@
 #include "linux/FreedesktopNotifications.h"
 #include "linux/LinuxSessionEnd.h"
 #include "linux/LinuxSystemEvents.h"
-#include "platform/Defaults.h"
+#include "linux/WindowServices.h"
+#include "files/Defaults.h"
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
 #include "store/StorageService.h"
@@ -97,6 +98,11 @@ private:
     BlockingCore m_blocking;
     AppRouter m_router;
     SystemMonotonicClock m_monotonic;
+    // What the pages reach of the desktop, through the platform's interfaces.
+    LinuxWindowHints m_windowHints;
+    LinuxSystemTray m_systemTray;
+    LinuxSelfInstall m_selfInstall;
+    LinuxBrowserPrograms m_browserPrograms;
     AppContext m_context;
     Shell m_shell;
     LinuxSessionEnd m_sessionEnd;

@@ -2,6 +2,7 @@
 
 #include "app/ExtensionAction.h"
 #include "linux/DevToolsScriptRunner.h"
+#include "linux/ExtensionInstaller.h"
 #include "linux/FileWatches.h"
 #include "linux/HostManifests.h"
 #include "linux/LinuxBrowsers.h"
@@ -71,7 +72,8 @@ void BrowserRoutes::repair(const SupportedBrowser& browser, BrowserAccessState::
                                         QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
                                         machineIds};
     showExtensionAction(
-        browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); }, &extensions);
+        browser, kind, places, [this] { extensions.recheckSetup(); }, [this] { installedForEveryone(); },
+        {&extensions, &ExtensionInstaller::startBrowser});
 }
 
 QStringList BrowserRoutes::readMachineIds()

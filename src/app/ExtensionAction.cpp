@@ -1,14 +1,13 @@
 #include "app/ExtensionAction.h"
 
-#include "linux/ExtensionInstaller.h"
-#include "router/ExtensionPageOpener.h"
+#include "browsers/ExtensionPageOpener.h"
 #include "ui/ExtensionInstallDialog.h"
 
 #include <QApplication>
 
 void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Kind kind,
                          const ExtensionSetup::Places& places, const std::function<void()>& afterwards,
-                         const std::function<void()>& installedForEveryone, ExtensionLink* extensions)
+                         const std::function<void()>& installedForEveryone, const ExtensionPageOpener::Ways& ways)
 {
     const ExtensionSetup::Sheet sheet = ExtensionSetup::prepare(browser, kind, places);
     if (afterwards)
@@ -27,9 +26,6 @@ void showExtensionAction(const SupportedBrowser& browser, BrowserAccessState::Ki
         content.machineRouteText = sheet.machine->instead;
     }
     ExtensionInstallDialog::Actions actions;
-    ExtensionPageOpener::Ways ways;
-    ways.extensions = extensions;
-    ways.start = &ExtensionInstaller::startBrowser;
     actions.openPage = [browser, ways, page = sheet.pageToOpen](auto shown) {
         ExtensionPageOpener::open(browser, page, ways, [shown](const ExtensionPageOpener::Outcome& outcome) {
             shown(outcome.note, outcome.clipboard);

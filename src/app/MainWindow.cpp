@@ -1,8 +1,8 @@
 #include "app/MainWindow.h"
 #include "app/AppLogo.h"
 
+#include "files/Defaults.h"
 #include "model/BlockRule.h"
-#include "platform/Defaults.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
 #include "ui/FocusButton.h"

@@ -3,7 +3,7 @@
 
 #include "app/PopoverContent.h"
 #include "blocking/BrowserAutomationService.h"
-#include "linux/PlasmaShell.h"
+#include "platform/WindowHints.h"
 #include "router/MenuBlockingStatus.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
@@ -427,7 +427,8 @@ void Popover::popUp(const QRect& trayIcon)
     move(at);
     show();
     // Wayland leaves the place to the compositor; Plasma's takes it from us.
-    PlasmaShell::place(windowHandle(), at);
+    if (m_context.windowHints)
+        m_context.windowHints->place(windowHandle(), at);
     raise();
     activateWindow();
 }

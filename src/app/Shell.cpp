@@ -5,11 +5,10 @@
 #include "app/ShellCommands.h"
 #include "app/TrayIcon.h"
 #include "blocking/BrowserAutomationService.h"
-#include "linux/TrayActivation.h"
-#include "linux/TrayHostWatcher.h"
-#include "linux/UserInstaller.h"
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "platform/NotificationCenter.h"
+#include "platform/SelfInstall.h"
+#include "platform/SystemTray.h"
 #include "router/AppRouter.h"
 #include "screens/quit/QuitFlowWindow.h"
 #include "screens/todos/TodosView.h"
@@ -39,10 +38,12 @@ Shell::Shell(AppContext& context, const WindowScreens& screens, NotificationCent
         // exit(), not quit(): quit() first asks every window to close, and a sheet that may not be
         // dismissed (the onboarding, a running cool-down) would then cancel an approved quit.
         [] { QCoreApplication::exit(0); }, this);
+    m_gate->setSelfInstall(m_context.selfInstall);
     m_context.requestQuit = [this] { m_gate->request(); };
 
     m_commands = new ShellCommands(
         *m_context.router, m_opener, [this] { activate(); }, [this] { m_gate->request(); }, this);
+    m_commands->useUpdater(m_context.updater);
     m_mainWindow = std::make_unique<MainWindow>(m_context, screens);
     m_commands->attach(m_mainWindow.get());
 
@@ -76,8 +77,8 @@ Shell::~Shell()
 
 void Shell::start()
 {
-    m_trayWatcher = new TrayHostWatcher(m_options.trayPatienceMs, this);
-    connect(m_trayWatcher, &TrayHostWatcher::decided, this, &Shell::decideTray);
+    if (m_context.systemTray)
+        connect(m_context.systemTray, &SystemTray::decided, this, &Shell::decideTray);
     // A normal start shows the window at once; only a login-item start waits to know about the tray.
     // The way there is taken a turn at a time: the faces the page draws with are loaded one by
     // one, then the page is built, then shown and drawn, each without holding up the others.
@@ -97,9 +98,18 @@ void Shell::start()
     QTimer::singleShot(m_options.loginItem ? 0 : firstFramePatienceMs, this, &Shell::passFirstFrame);
     // The tray icon follows the window's first frame; a login-item start looks for a tray at once.
     if (m_options.loginItem)
-        m_trayWatcher->start();
+        watchTray();
     else
-        afterFirstFrame([this] { m_trayWatcher->start(); });
+        afterFirstFrame([this] { watchTray(); });
+}
+
+void Shell::watchTray()
+{
+    if (m_context.systemTray)
+        m_context.systemTray->watch(m_options.trayPatienceMs);
+    else
+        // Nothing to ask: no host is seen once the patience runs out.
+        QTimer::singleShot(m_options.trayPatienceMs, this, [this] { decideTray(false); });
 }
 
 QList<QFont> Shell::todayStartFaces(bool hasTodos)
@@ -189,7 +199,8 @@ void Shell::decideTray(bool hostSeen)
     m_hasTray =
         m_options.trayAvailable ? *m_options.trayAvailable : hostSeen && QSystemTrayIcon::isSystemTrayAvailable();
     if (*m_hasTray) {
-        TrayActivation::listen();
+        if (m_context.systemTray)
+            m_context.systemTray->listenForActivation();
         m_tray = new QSystemTrayIcon();
         m_tray->setObjectName(QStringLiteral("tray"));
         m_trayMenu = std::make_unique<QMenu>();
@@ -258,7 +269,8 @@ void Shell::openPopover()
         m_context.browsers->start();
     // An XEmbed tray says where the icon is; a StatusNotifierItem host says where it wants the popup.
     QRect tray = m_tray ? m_tray->geometry() : QRect();
-    if (const auto point = TrayActivation::take(); point && tray.isEmpty())
+    if (const auto point = m_context.systemTray ? m_context.systemTray->takeActivation() : std::nullopt;
+        point && tray.isEmpty())
         tray = QRect(*point, QSize(1, 1));
     popover().popUp(tray);
 }
@@ -268,8 +280,8 @@ void Shell::openMainWindowAfterLaunch()
     m_opener.request();
     activate();
     if (m_options.offerMove && m_context.defaults &&
-        m_context.defaults->boolean(MainWindow::onboardingCompletedKey).value_or(false) &&
-        UserInstaller::shouldOfferMove()) {
+        m_context.defaults->boolean(MainWindow::onboardingCompletedKey).value_or(false) && m_context.selfInstall &&
+        m_context.selfInstall->shouldOfferMove()) {
         // Once the window is on screen, so that the question opens over it and takes the keyboard.
         afterFirstFrame([this] { QTimer::singleShot(0, this, &Shell::offerInstall); });
     }
@@ -291,7 +303,7 @@ void Shell::offerInstall()
     if (askToInstall(m_mainWindow.get()) != 0)
         return;
     QString error;
-    if (!UserInstaller::moveAndRelaunch([this] { m_gate->request(); }, &error))
+    if (!m_context.selfInstall || !m_context.selfInstall->moveAndRelaunch([this] { m_gate->request(); }, &error))
         ChoiceDialog::ask(QStringLiteral("Install Quillharbour"),
                           QStringLiteral("Couldn't install it. Quit Quillharbour, then copy it from the download "
                                          "into ~/.local/bin."),

@@ -21,7 +21,6 @@ struct NotificationRequest;
 class QSystemTrayIcon;
 class QWidget;
 class ShellCommands;
-class TrayHostWatcher;
 class WindowScreens;
 
 // What the application does around its windows: decides what a start shows, keeps the tray
@@ -90,6 +89,7 @@ protected:
 
 private:
     void passFirstFrame();
+    void watchTray();
     void decideTray(bool hostSeen);
     void updateTrayIcon();
     void openPopover();
@@ -109,7 +109,6 @@ private:
     QuitGate* m_gate = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     std::unique_ptr<QMenu> m_trayMenu;
-    TrayHostWatcher* m_trayWatcher = nullptr;
     std::optional<bool> m_hasTray;
     std::optional<TrayIcon::State> m_trayState; // what the tray shows now
     std::optional<double> m_lastActivationSync;

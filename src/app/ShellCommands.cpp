@@ -1,6 +1,6 @@
 #include "app/ShellCommands.h"
 
-#include "linux/AppUpdater.h"
+#include "platform/Updater.h"
 #include "router/MainWindowOpener.h"
 
 #include <QAction>
@@ -15,9 +15,7 @@ ShellCommands::ShellCommands(AppRouter& router, MainWindowOpener& opener, std::f
     open = make(QStringLiteral("Open Quillharbour"), {}, QStringLiteral("open"));
     connect(open, &QAction::triggered, this, [this] { navigate(m_router.destination()); });
     checkForUpdates = make(QStringLiteral("Check for Updates\u2026"), {}, QStringLiteral("checkForUpdates"));
-    checkForUpdates->setEnabled(AppUpdater::shared().canCheckForUpdates());
-    checkForUpdates->setToolTip(AppUpdater::unavailableText());
-    connect(checkForUpdates, &QAction::triggered, this, [] { AppUpdater::shared().checkForUpdates(); });
+    checkForUpdates->setEnabled(false);
     newTodo = make(QStringLiteral("New To-do"), QKeySequence(Qt::CTRL | Qt::Key_N), QStringLiteral("newTodo"));
     connect(newTodo, &QAction::triggered, this, [this] { requestNewItem(AppRouter::NewItem::todo); });
     newNote =
@@ -62,6 +60,15 @@ void ShellCommands::requestNewItem(AppRouter::NewItem item)
 {
     navigate(item == AppRouter::NewItem::todo ? AppRouter::Destination::todos : AppRouter::Destination::notes);
     m_router.setNewItemRequest(item);
+}
+
+void ShellCommands::useUpdater(Updater* updater)
+{
+    if (!updater)
+        return;
+    checkForUpdates->setEnabled(updater->canCheckForUpdates());
+    checkForUpdates->setToolTip(updater->unavailableText());
+    connect(checkForUpdates, &QAction::triggered, this, [updater] { updater->checkForUpdates(); });
 }
 
 void ShellCommands::attach(QWidget* window) const

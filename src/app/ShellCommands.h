@@ -9,6 +9,7 @@ class MainWindowOpener;
 class QAction;
 class QMenu;
 class QWidget;
+class Updater;
 
 // The program's commands and their shortcuts. They work from every window of the program, and
 // from the tray menu when no window is open: each sets the router, then asks for the main window.
@@ -23,6 +24,8 @@ public:
 
     // Makes the shortcuts work while `window` is active.
     void attach(QWidget* window) const;
+    // Offers the update check where `updater` can make it, and says why not where it cannot.
+    void useUpdater(Updater* updater);
     // The tray's menu: open, the new items, the pages, updates, quit.
     void fillTrayMenu(QMenu& menu) const;
     QList<QAction*> actions() const { return m_all; }

@@ -3,7 +3,7 @@
 
 #include "blocking/BrowserAccess.h"
 
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "platform/Workspace.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/ExtensionRepair.h"
 #include "blocking/LocalBlockPageServer.h"
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "platform/IdleTime.h"
 #include "platform/NavigationInterceptor.h"
 #include "platform/ScreenState.h"

@@ -4,7 +4,7 @@
 #include "model/Clock.h"
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
-#include "platform/HostAddresses.h"
+#include "system/HostAddresses.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

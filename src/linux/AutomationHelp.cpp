@@ -1,7 +1,7 @@
 #include "linux/AutomationHelp.h"
 
 #include "linux/LinuxBrowsers.h"
-#include "platform/SupportedBrowser.h"
+#include "model/SupportedBrowser.h"
 
 #include <QDir>
 #include <QFile>

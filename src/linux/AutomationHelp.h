@@ -1,7 +1,7 @@
 #pragma once
 
+#include "files/FileSafety.h"
 #include "linux/BrowserLauncher.h"
-#include "platform/FileSafety.h"
 
 #include <QList>
 #include <QUrl>

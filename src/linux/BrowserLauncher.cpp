@@ -1,7 +1,7 @@
 #include "linux/BrowserLauncher.h"
 
+#include "files/FileSafety.h"
 #include "linux/LinuxBrowsers.h"
-#include "platform/FileSafety.h"
 
 #include <QDir>
 #include <QFileInfo>

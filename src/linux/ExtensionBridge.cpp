@@ -1,7 +1,7 @@
 #include "linux/ExtensionBridge.h"
 
 #include "linux/LocalSocketName.h"
-#include "platform/SupportedBrowser.h"
+#include "model/SupportedBrowser.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #include "linux/ExtensionInstaller.h"
 
+#include "files/FileSafety.h"
 #include "linux/HostManifests.h"
-#include "platform/FileSafety.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 #include "linux/FreedesktopNotifications.h"
 
-#include "platform/FileSafety.h"
+#include "files/FileSafety.h"
 #include "platform/SystemEvents.h"
 
 #include <QDBusConnectionInterface>

@@ -1,9 +1,9 @@
 #include "linux/HostManifests.h"
 
+#include "files/FileSafety.h"
 #include "linux/FirefoxEdition.h"
 #include "linux/LinuxBrowsers.h"
 #include "linux/NativeMessaging.h"
-#include "platform/FileSafety.h"
 
 #include <QDir>
 #include <QFile>

@@ -16,7 +16,7 @@ LaunchAtLoginService::LaunchAtLoginService(QObject* parent)
 }
 
 LaunchAtLoginService::LaunchAtLoginService(QString autostartFolder, QString executable, QObject* parent)
-    : QObject(parent), m_folder(std::move(autostartFolder)), m_executable(std::move(executable))
+    : LoginItem(parent), m_folder(std::move(autostartFolder)), m_executable(std::move(executable))
 {
     m_status = readStatus();
 }

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QObject>
+#include "platform/LoginItem.h"
+
 #include <optional>
 
 // The program as a login item: an XDG autostart entry whose command passes "--login-item", so a
 // start at login stays in the tray. Each page that shows the switch makes its own instance.
-class LaunchAtLoginService : public QObject {
+class LaunchAtLoginService : public LoginItem {
     Q_OBJECT
 public:
-    enum class Status { notRegistered, enabled, requiresApproval, notFound };
+    using Status = LoginItem::Status;
 
     static inline const QString loginItemArgument = QStringLiteral("--login-item");
     static inline const QString entryName = QStringLiteral("quillharbour.desktop");
@@ -17,21 +18,17 @@ public:
     explicit LaunchAtLoginService(QObject* parent = nullptr);
     LaunchAtLoginService(QString autostartFolder, QString executable, QObject* parent = nullptr);
 
-    Status status() const { return m_status; }
+    Status status() const override { return m_status; }
     void setStatus(Status status);
-    bool isEnabled() const { return m_status == Status::enabled || m_status == Status::requiresApproval; }
-    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    const std::optional<QString>& errorMessage() const override { return m_errorMessage; }
 
     // Writes or removes the entry; a failure is kept in errorMessage and the status re-read.
-    void setEnabled(bool on);
+    void setEnabled(bool on) override;
+    void refresh() override { setStatus(readStatus()); }
 
     Status readStatus() const;
-    QString entryPath() const;
+    QString entryPath() const override;
     QByteArray entryText() const;
-
-signals:
-    void statusChanged();
-    void errorMessageChanged();
 
 private:
     void setErrorMessage(const std::optional<QString>& message);

@@ -2,7 +2,7 @@
 
 #include "linux/LocalSocketName.h"
 #include "linux/NativeMessaging.h"
-#include "platform/SupportedBrowser.h"
+#include "model/SupportedBrowser.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

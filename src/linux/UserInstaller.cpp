@@ -1,9 +1,9 @@
 #include "linux/UserInstaller.h"
 
+#include "files/FileSafety.h"
 #include "linux/DesktopEntry.h"
 #include "linux/ExtensionInstaller.h"
 #include "linux/UrlHandler.h"
-#include "platform/FileSafety.h"
 
 #include <QCoreApplication>
 #include <QDir>

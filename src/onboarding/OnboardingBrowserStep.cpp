@@ -1,16 +1,13 @@
 #include "onboarding/OnboardingView.h"
 
-#include "router/BrowserStateText.h"
-
 #include "blocking/BrowserAutomationService.h"
-#include "linux/LaunchAtLoginService.h"
-#include "linux/UserInstaller.h"
+#include "browsers/BrowserStateText.h"
 #include "model/BlockRule.h"
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingIllustrations.h"
 #include "onboarding/OnboardingStepParts.h"
+#include "platform/BrowserPrograms.h"
 #include "router/AppContext.h"
-#include "router/BrowserStateText.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
 #include "ui/Controls.h"
@@ -120,7 +117,9 @@ QWidget* OnboardingView::buildBrowser()
             auto* h = new QHBoxLayout(rowWidget);
             h->setContentsMargins(0, 8, 0, 8);
             h->setSpacing(14);
-            h->addWidget(new OnboardingBrowserIcon(browser.id));
+            h->addWidget(new OnboardingBrowserIcon(m_context.browserPrograms
+                                                       ? m_context.browserPrograms->iconNames(browser.id)
+                                                       : QStringList()));
             auto* texts = new QVBoxLayout;
             texts->setSpacing(2);
             texts->addWidget(label(browser.name, Theme::font(15, QFont::DemiBold), FocusColor::text()));

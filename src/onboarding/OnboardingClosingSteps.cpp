@@ -1,12 +1,11 @@
 #include "onboarding/OnboardingView.h"
 
 #include "blocking/BrowserAutomationService.h"
-#include "linux/LaunchAtLoginService.h"
-#include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingIllustrations.h"
 #include "onboarding/OnboardingStepParts.h"
+#include "platform/LoginItem.h"
 #include "router/AppContext.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
@@ -345,7 +344,7 @@ QWidget* OnboardingView::buildDone()
     m_update = [this, loginSwitch, approval, badge, belowBadge] {
         const QSignalBlocker blocker(loginSwitch);
         loginSwitch->setChecked(m_login->isEnabled());
-        const bool needsApproval = m_login->status() == LaunchAtLoginService::Status::requiresApproval;
+        const bool needsApproval = m_login->status() == LoginItem::Status::requiresApproval;
         approval->setVisible(needsApproval);
         // The note would push the plan past the sheet's foot: the badge makes room for it.
         badge->setVisible(!needsApproval);

@@ -1,10 +1,10 @@
 #include "onboarding/OnboardingFlow.h"
 
 #include "blocking/BrowserAutomationService.h"
+#include "files/Defaults.h"
 #include "model/BlockRule.h"
 #include "model/TaskItem.h"
 #include "model/Text.h"
-#include "platform/Defaults.h"
 #include "store/StorageService.h"
 
 #include <QSet>

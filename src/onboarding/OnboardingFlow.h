@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/Calendar.h"
-#include "platform/SupportedBrowser.h"
+#include "model/SupportedBrowser.h"
 
 #include <QHash>
 #include <QList>

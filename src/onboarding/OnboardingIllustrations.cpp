@@ -1,6 +1,5 @@
 #include "onboarding/OnboardingIllustrations.h"
 
-#include "linux/LinuxBrowsers.h"
 #include "onboarding/QrEncoder.h"
 #include "ui/Accessibility.h"
 #include "ui/CardShadow.h"
@@ -1012,12 +1011,11 @@ QIcon themeIcon(const QStringList& names)
 
 } // namespace
 
-OnboardingBrowserIcon::OnboardingBrowserIcon(const QString& browserId, QWidget* parent) : QWidget(parent)
+OnboardingBrowserIcon::OnboardingBrowserIcon(const QStringList& iconNames, QWidget* parent) : QWidget(parent)
 {
     setFixedSize(34, 34);
     Accessibility::hide(this);
-    if (const auto* identity = LinuxBrowsers::forId(browserId))
-        m_icon = themeIcon(identity->executables);
+    m_icon = themeIcon(iconNames);
 }
 
 void OnboardingBrowserIcon::paintEvent(QPaintEvent*)

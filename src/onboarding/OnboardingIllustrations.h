@@ -234,7 +234,8 @@ private:
 class OnboardingBrowserIcon : public QWidget {
     Q_OBJECT
 public:
-    explicit OnboardingBrowserIcon(const QString& browserId, QWidget* parent = nullptr);
+    // `iconNames`: the theme's names for the browser, best first.
+    explicit OnboardingBrowserIcon(const QStringList& iconNames, QWidget* parent = nullptr);
     bool showsFallback() const { return m_icon.isNull(); }
     QSize sizeHint() const override { return {34, 34}; }
 

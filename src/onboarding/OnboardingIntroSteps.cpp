@@ -1,12 +1,11 @@
 #include "onboarding/OnboardingView.h"
 
 #include "blocking/BrowserAutomationService.h"
-#include "linux/LaunchAtLoginService.h"
-#include "linux/UserInstaller.h"
 #include "model/BlockRule.h"
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingIllustrations.h"
 #include "onboarding/OnboardingStepParts.h"
+#include "platform/LoginItem.h"
 #include "router/AppContext.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"

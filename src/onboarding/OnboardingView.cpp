@@ -1,16 +1,15 @@
 #include "onboarding/OnboardingView.h"
 
 #include "blocking/BrowserAutomationService.h"
-#include "linux/ExtensionInstaller.h"
-#include "linux/LaunchAtLoginService.h"
-#include "linux/UserInstaller.h"
+#include "browsers/ExtensionSetup.h"
 #include "model/BlockRule.h"
 #include "onboarding/OnboardingControls.h"
 #include "onboarding/OnboardingIllustrations.h"
 #include "onboarding/OnboardingStepParts.h"
 #include "packaging/MachineInstall.h"
+#include "platform/LoginItem.h"
+#include "platform/SelfInstall.h"
 #include "router/AppContext.h"
-#include "router/ExtensionSetup.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
 #include "ui/Controls.h"
@@ -102,14 +101,15 @@ void fadeOut(QWidget* page)
 
 OnboardingView::OnboardingView(AppContext& context, int startStep, std::function<void()> onFinish, QWidget* parent)
     : OnboardingView(
-          context, startStep, std::move(onFinish), [] { return UserInstaller::shouldOfferMove(); }, parent)
+          context, startStep, std::move(onFinish),
+          [&context] { return context.selfInstall && context.selfInstall->shouldOfferMove(); }, parent)
 {
 }
 
 OnboardingView::OnboardingView(AppContext& context, int startStep, std::function<void()> onFinish,
                                const std::function<bool()>& shouldOfferMove, QWidget* parent)
     : QDialog(parent), m_context(context), m_flow(startStep, shouldOfferMove), m_onFinish(std::move(onFinish)),
-      m_login(new LaunchAtLoginService(this))
+      m_login(context.makeLoginItem ? context.makeLoginItem(this) : new AbsentLoginItem(this))
 {
     setObjectName(QStringLiteral("onboardingSheet"));
     setWindowTitle(QStringLiteral("Welcome to Quillharbour"));
@@ -117,22 +117,21 @@ OnboardingView::OnboardingView(AppContext& context, int startStep, std::function
     WindowFit::fixSize(this, QSize(880, 600));
     Theme::fillBackground(this, FocusColor::paper());
     m_move = [this](QString* error) {
-        return UserInstaller::moveAndRelaunch(
-            [this] {
-                if (m_context.requestQuit)
-                    m_context.requestQuit();
-                else
-                    QCoreApplication::quit();
-            },
-            error);
+        return m_context.selfInstall && m_context.selfInstall->moveAndRelaunch(
+                                            [this] {
+                                                if (m_context.requestQuit)
+                                                    m_context.requestQuit();
+                                                else
+                                                    QCoreApplication::quit();
+                                            },
+                                            error);
     };
     // Where pkexec can ask for the administrator's password, the program installs itself for
     // everyone, protecting every Chromium-family browser and profile, then opens from there.
-    if (const ExtensionSetup::MachineRoute route = ExtensionSetup::machineRoute(
-            QCoreApplication::applicationFilePath(),
-            ExtensionInstaller::packagedFolder(QCoreApplication::applicationDirPath(),
-                                               QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)),
-            QStandardPaths::findExecutable(QStringLiteral("pkexec")));
+    if (const ExtensionSetup::MachineRoute route =
+            ExtensionSetup::machineRoute(QCoreApplication::applicationFilePath(),
+                                         context.selfInstall ? context.selfInstall->packagedExtension() : QString(),
+                                         QStandardPaths::findExecutable(QStringLiteral("pkexec")));
         !route.command.isEmpty()) {
         m_machineCommand = route.terminal;
         m_machine = [this, route](std::function<void(const QString&, bool)> done) {
@@ -147,9 +146,8 @@ OnboardingView::OnboardingView(AppContext& context, int startStep, std::function
                     else
                         QCoreApplication::quit();
                 };
-                if (!UserInstaller::relaunch(MachineInstall::defaultPrefix + QStringLiteral("/bin/") +
-                                                 UserInstaller::programName,
-                                             quit, &error))
+                if (!m_context.selfInstall ||
+                    !m_context.selfInstall->relaunchInstalledForEveryone(MachineInstall::defaultPrefix, quit, &error))
                     done(said + QStringLiteral("\n\n") + error, true);
             });
         };
@@ -159,7 +157,7 @@ OnboardingView::OnboardingView(AppContext& context, int startStep, std::function
 
     if (context.browsers)
         connect(context.browsers, &BrowserAutomationService::accessChanged, this, &OnboardingView::scheduleChanged);
-    connect(m_login, &LaunchAtLoginService::statusChanged, this, &OnboardingView::scheduleChanged);
+    connect(m_login, &LoginItem::statusChanged, this, &OnboardingView::scheduleChanged);
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive)
@@ -183,7 +181,7 @@ void OnboardingView::refreshSystemState()
 {
     if (m_context.browsers)
         m_context.browsers->refreshInstalledBrowsers(true);
-    m_login->setStatus(m_login->readStatus());
+    m_login->refresh();
 }
 
 void OnboardingView::go(Step target)

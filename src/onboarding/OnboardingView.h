@@ -10,7 +10,7 @@
 #include <functional>
 
 struct AppContext;
-class LaunchAtLoginService;
+class LoginItem;
 
 class QLineEdit;
 class QVBoxLayout;
@@ -40,7 +40,7 @@ public:
 
     OnboardingFlow& flow() { return m_flow; }
     Step step() const { return m_flow.step(); }
-    LaunchAtLoginService& launchAtLogin() { return *m_login; }
+    LoginItem& launchAtLogin() { return *m_login; }
     void setMoveHandler(MoveHandler handler) { m_move = std::move(handler); }
     // `command`: the same install as a person types it, offered to copy when it fails.
     void setMachineHandler(MachineHandler handler, const QString& command = {});
@@ -99,7 +99,7 @@ private:
     AppContext& m_context;
     OnboardingFlow m_flow;
     std::function<void()> m_onFinish;
-    LaunchAtLoginService* m_login;
+    LoginItem* m_login;
     MoveHandler m_move;
     MachineHandler m_machine;
     bool m_machineRunning = false;

@@ -1,6 +1,6 @@
 #include "packaging/Crx3.h"
 
-#include "platform/FileSafety.h"
+#include "files/FileSafety.h"
 
 #include <QCryptographicHash>
 #include <QFile>

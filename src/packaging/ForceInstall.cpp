@@ -1,10 +1,10 @@
 #include "packaging/ForceInstall.h"
 
+#include "files/FileSafety.h"
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
 #include "linux/UserInstaller.h"
 #include "packaging/Crx3.h"
-#include "platform/FileSafety.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,13 +6,20 @@
 #include <functional>
 
 class AppRouter;
+class BrowserPrograms;
 class BrowserAutomationService;
 class SyncService;
 class Defaults;
+class LoginItem;
 class MainWindowOpener;
+class QObject;
 class QDialog;
+class SelfInstall;
 class StorageService;
 class SystemEvents;
+class SystemTray;
+class Updater;
+class WindowHints;
 
 // Everything a screen reaches: the services, preferences and time. main() fills it with the real
 // ones and tests with fakes; nothing above the services looks anything up globally.
@@ -39,4 +46,16 @@ struct AppContext {
     // Runs work that may wait until the main window's first frame is on screen; absent, a page
     // runs it at once.
     std::function<void(std::function<void()> work)> afterFirstFrame;
+
+    // What the desktop offers the windows, picked with the other backends. Absent (a test), none
+    // of it is offered: no tray host is seen, no install or update, no browser icon.
+    WindowHints* windowHints = nullptr;
+    SystemTray* systemTray = nullptr;
+    SelfInstall* selfInstall = nullptr;
+    Updater* updater = nullptr;
+    BrowserPrograms* browserPrograms = nullptr;
+    // Makes the login item of a page that shows its switch; absent, the page has none to offer.
+    std::function<LoginItem*(QObject* parent)> makeLoginItem;
+    // Opens the desktop's notification settings; absent where none is known.
+    std::function<bool()> openNotificationSettings;
 };

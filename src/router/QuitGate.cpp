@@ -1,6 +1,6 @@
 #include "router/QuitGate.h"
 
-#include "linux/UserInstaller.h"
+#include "platform/SelfInstall.h"
 #include "store/StorageService.h"
 
 #include <QPointer>
@@ -26,7 +26,7 @@ bool QuitGate::request(Origin origin)
     Situation situation;
     situation.hasStore = m_storage != nullptr;
     situation.approved = m_approved;
-    situation.relocating = UserInstaller::isRelocating();
+    situation.relocating = m_selfInstall && m_selfInstall->isRelocating();
     situation.isProtected = m_storage && isProtected(*m_storage);
     situation.systemQuit = origin == Origin::system;
     if (letsThrough(situation)) {

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <functional>
 
+class SelfInstall;
 class StorageService;
 
 // Every way to quit that the program owns comes here. A request is let through when quitting
@@ -35,9 +36,12 @@ public:
     void approve() { m_approved = true; }
     bool isApproved() const { return m_approved; }
     void setStorage(StorageService* storage) { m_storage = storage; }
+    // Tells a quit that starts the installed copy; none: no quit does.
+    void setSelfInstall(const SelfInstall* selfInstall) { m_selfInstall = selfInstall; }
 
 private:
     StorageService* m_storage;
+    const SelfInstall* m_selfInstall = nullptr;
     std::function<void(std::function<void()>)> m_present;
     std::function<void()> m_terminate;
     bool m_approved = false;

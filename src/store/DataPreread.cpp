@@ -2,9 +2,9 @@
 
 #include "model/LenientJson.h"
 #include "model/TodosFileReading.h"
-#include "platform/MemoryReturn.h"
 #include "store/NoteStore.h"
 #include "store/TodoStore.h"
+#include "system/MemoryReturn.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "store/SeriesPass.h"
 
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "store/StoreCore.h"
 
 QSet<QUuid> SeriesPass::recurringSeriesIDs(const QString& key) const

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "files/BackgroundWriter.h"
+#include "files/FileSafety.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
-#include "platform/BackgroundWriter.h"
-#include "platform/FileSafety.h"
 #include "store/CloudSync.h"
 #include "store/DataPreread.h"
 #include "store/Reminders.h"

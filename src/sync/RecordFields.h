@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/CloudRecord.h"
+#include "sync/CloudRecord.h"
 
 #include <QByteArray>
 #include <QLoggingCategory>

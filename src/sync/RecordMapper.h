@@ -2,7 +2,7 @@
 
 #include "model/Note.h"
 #include "model/TaskItem.h"
-#include "platform/CloudRecord.h"
+#include "sync/CloudRecord.h"
 
 #include <QLoggingCategory>
 #include <optional>

@@ -1,6 +1,6 @@
 #include "sync/RecordStoreConfig.h"
 
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "sync/PostgresRecordStore.h"
 #include "sync/SqliteRecordStore.h"
 

@@ -1,6 +1,6 @@
 #include "sync/SqliteRecordStore.h"
 
-#include "platform/FileSafety.h"
+#include "files/FileSafety.h"
 #include "sync/RecordFields.h"
 
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #include "sync/SyncBookkeeping.h"
 
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -1,14 +1,14 @@
 #include "sync/SyncRun.h"
 
+#include "files/Defaults.h"
 #include "model/Clock.h"
 #include "model/Json.h"
 #include "model/TaskRecurrence.h"
-#include "platform/Defaults.h"
-#include "platform/MemoryReturn.h"
 #include "store/StorageService.h"
 #include "sync/RecordMapper.h"
 #include "sync/SyncEnvironment.h"
 #include "sync/SyncMerge.h"
+#include "system/MemoryReturn.h"
 
 #include <QLoggingCategory>
 #include <QPromise>

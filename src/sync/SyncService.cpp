@@ -1,8 +1,8 @@
 #include "sync/SyncService.h"
 
+#include "files/Defaults.h"
 #include "model/Iso8601.h"
 #include "model/Json.h"
-#include "platform/Defaults.h"
 #include "platform/SystemEvents.h"
 #include "store/StorageService.h"
 

@@ -1,12 +1,12 @@
 #pragma once
 
-#include "platform/MemoryReturn.h"
 #include "store/CloudSync.h"
 #include "store/StorageService.h"
 #include "sync/SyncBookkeeping.h"
 #include "sync/SyncEnvironment.h"
 #include "sync/SyncMerge.h"
 #include "sync/SyncRun.h"
+#include "system/MemoryReturn.h"
 
 #include <QCoro/QCoroTask>
 #include <QPointer>

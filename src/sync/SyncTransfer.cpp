@@ -1,7 +1,7 @@
 // The record store requests of a run: the account key, the manifest, and the batched transfer of
 // item records. Each throws the store's error unchanged; the service turns it into text and a retry.
+#include "files/Defaults.h"
 #include "model/Json.h"
-#include "platform/Defaults.h"
 #include "sync/ManifestPages.h"
 #include "sync/RecordMapper.h"
 #include "sync/SyncEnvironment.h"

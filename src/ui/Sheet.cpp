@@ -1,6 +1,6 @@
 #include "ui/Sheet.h"
 
-#include "linux/GtkShell.h"
+#include "platform/WindowHints.h"
 #include "ui/Accessibility.h"
 #include "ui/Palette.h"
 #include "ui/WindowFit.h"
@@ -16,6 +16,8 @@
 #include <algorithm>
 
 namespace {
+
+WindowHints* windowHints = nullptr;
 
 // The sheet's own edge, drawn over its content where the window manager's frame would be.
 class Outline : public QWidget {
@@ -94,8 +96,10 @@ protected:
                 WindowFit::refit(m_sheet);
                 // Once the window manager has the sheet, before its first frame: GNOME then
                 // centres it over its window.
-                QMetaObject::invokeMethod(
-                    m_sheet, [sheet = m_sheet] { GtkShell::markModal(sheet->windowHandle()); }, Qt::QueuedConnection);
+                if (windowHints)
+                    QMetaObject::invokeMethod(
+                        m_sheet, [sheet = m_sheet] { windowHints->markModal(sheet->windowHandle()); },
+                        Qt::QueuedConnection);
             }
             m_outline->setGeometry(m_sheet->rect());
             m_outline->raise();
@@ -182,6 +186,11 @@ private:
 } // namespace
 
 namespace Sheet {
+
+void useWindowHints(WindowHints* hints)
+{
+    windowHints = hints;
+}
 
 void attach(QDialog* sheet, QWidget* over)
 {

@@ -13,9 +13,14 @@
 #include <QSize>
 
 class QDialog;
+class WindowHints;
 class QWidget;
 
 namespace Sheet {
+
+// How a shown sheet is said to be modal to the compositor, which then centres it over its window;
+// set once where the desktop's backends are picked. None: nothing is said.
+void useWindowHints(WindowHints* hints);
 
 // Makes `sheet` a sheet of `over`'s window. Call it before the sheet is first shown; calling it
 // again moves the sheet to the window of the new `over`. While the sheet shows, the window's

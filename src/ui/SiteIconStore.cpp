@@ -1,7 +1,7 @@
 #include "ui/SiteIconStore.h"
 
 #include "model/BlockRule.h"
-#include "platform/HostAddresses.h"
+#include "system/HostAddresses.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

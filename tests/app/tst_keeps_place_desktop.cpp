@@ -1,10 +1,10 @@
 #include "AccessibleDesktop.h"
 #include "TestEnvironment.h"
+#include "files/Defaults.h"
 #include "model/BlockRule.h"
 #include "model/Json.h"
 #include "model/SharedState.h"
 #include "model/TaskItem.h"
-#include "platform/Defaults.h"
 #include "store/StorageService.h"
 
 #include <QDir>

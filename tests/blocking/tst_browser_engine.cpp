@@ -3,9 +3,9 @@
 
 #include "EngineRig.h"
 #include "blocking/ExtensionRepair.h"
+#include "browsers/BrowserStateText.h"
 #include "model/Json.h"
 #include "platform/NavigationInterceptor.h"
-#include "router/BrowserStateText.h"
 
 #include <QJsonArray>
 #include <QSignalSpy>

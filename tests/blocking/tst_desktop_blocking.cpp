@@ -5,6 +5,7 @@
 #include "blocking/BrowserAutomationService.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
+#include "browsers/BrowserLauncherOffer.h"
 #include "linux/BrowserDiscovery.h"
 #include "linux/DevToolsClient.h"
 #include "linux/DevToolsConnections.h"
@@ -12,7 +13,6 @@
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/LinuxBrowsers.h"
 #include "linux/LinuxDesktop.h"
-#include "router/BrowserLauncherOffer.h"
 #include "screens/settings/SettingsTexts.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "store/CloudSync.h"
 
 // Records what the store asks of the sync.

@@ -4,7 +4,7 @@
 #include "FakeNotificationCenter.h"
 #include "RefusingSaveFile.h"
 #include "TestEnvironment.h"
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "platform/SystemEvents.h"
 #include "store/StorageService.h"
 

@@ -3,7 +3,7 @@
 #include "linux/BrowserDiscovery.h"
 #include "linux/LinuxBrowsers.h"
 #include "linux/LinuxDesktop.h"
-#include "platform/SupportedBrowser.h"
+#include "model/SupportedBrowser.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EngineRig.h"
+#include "linux/LaunchAtLoginService.h"
 #include "onboarding/OnboardingView.h"
 #include "router/AppRouter.h"
 
@@ -16,6 +17,7 @@ struct OnboardingRig : EngineRig {
     {
         build();
         context = screenContext(router);
+        context.makeLoginItem = [](QObject* parent) { return new LaunchAtLoginService(parent); };
     }
 
     OnboardingView& open(int startStep, bool offerMove = false)

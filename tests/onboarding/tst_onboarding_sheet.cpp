@@ -366,7 +366,7 @@ void TestOnboardingSheet::browserStep()
     OnboardingView& view = shown(rig.open(4)); // lists the installed browsers afresh
     auto* row = rig.find(QStringLiteral("browserRow:chrome"));
     QVERIFY(row && rig.find(QStringLiteral("browserRow:brave")) && !rig.find(QStringLiteral("browserRow:edge")));
-    QVERIFY(OnboardingBrowserIcon(QStringLiteral("com.example.not-a-browser")).showsFallback());
+    QVERIFY(OnboardingBrowserIcon(QStringList{QStringLiteral("not-a-browser")}).showsFallback());
 
     // Connect with the browser closed: the engine says so and the row asks to open it.
     row->findChild<QAbstractButton*>(QStringLiteral("browserButton"))->click();

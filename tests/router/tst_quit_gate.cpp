@@ -1,4 +1,5 @@
 #include "app/SeededStore.h"
+#include "platform/SelfInstall.h"
 #include "router/MainWindowOpener.h"
 #include "router/MenuBlockingStatus.h"
 #include "router/QuitGate.h"
@@ -6,6 +7,19 @@
 #include <QtTest>
 
 Q_DECLARE_METATYPE(MenuBlockingStatus)
+
+namespace {
+
+// A copy that is quitting to start its installed self.
+struct Relocating : SelfInstall {
+    bool shouldOfferMove() const override { return false; }
+    bool isRelocating() const override { return true; }
+    bool moveAndRelaunch(const std::function<void()>&, QString*) override { return false; }
+    bool relaunchInstalledForEveryone(const QString&, const std::function<void()>&, QString*) override { return false; }
+    QString packagedExtension() const override { return {}; }
+};
+
+} // namespace
 
 // Who may quit without the quit window, the one way to ask for the main window, and the tray
 // popover's verdict on blocking.
@@ -46,15 +60,18 @@ private slots:
         QTest::addColumn<bool>("withRule");
         QTest::addColumn<bool>("doomOn");
         QTest::addColumn<bool>("isProtected");
-        QTest::newRow("nothing") << false << false << false;
-        QTest::newRow("a rule") << true << false << true;
-        QTest::newRow("doom-scroll breaks only") << false << true << true;
+        QTest::addColumn<bool>("relocating");
+        QTest::newRow("nothing") << false << false << false << false;
+        QTest::newRow("a rule") << true << false << true << false;
+        QTest::newRow("doom-scroll breaks only") << false << true << true << false;
+        QTest::newRow("a rule, the installed copy starting") << true << false << true << true;
     }
     void protectionFollowsRulesAndDoomScroll()
     {
         QFETCH(bool, withRule);
         QFETCH(bool, doomOn);
         QFETCH(bool, isProtected);
+        QFETCH(bool, relocating);
         SeededStore f;
         StorageService& store =
             f.seed(withRule ? std::vector{SeededStore::rule(QStringLiteral("news.example"))} : std::vector<BlockRule>{},
@@ -69,11 +86,15 @@ private slots:
                 onQuit = std::move(c);
             },
             [&] { ++terminated; });
-        QCOMPARE(gate.request(), !isProtected);
-        QCOMPARE(gate.request(), !isProtected);
-        QCOMPARE(terminated, isProtected ? 0 : 2);
-        QCOMPARE(presented, isProtected ? 2 : 0);
-        if (!isProtected)
+        Relocating installedCopy;
+        if (relocating)
+            gate.setSelfInstall(&installedCopy);
+        const bool windowFirst = isProtected && !relocating;
+        QCOMPARE(gate.request(), !windowFirst);
+        QCOMPARE(gate.request(), !windowFirst);
+        QCOMPARE(terminated, windowFirst ? 0 : 2);
+        QCOMPARE(presented, windowFirst ? 2 : 0);
+        if (!windowFirst)
             return;
         onQuit();
         QCOMPARE(terminated, 1);

@@ -1,8 +1,8 @@
 #include "StoreFixture.h"
 #include "StoreTestSupport.h"
+#include "files/Defaults.h"
+#include "files/FileSafety.h"
 #include "model/LenientJson.h"
-#include "platform/Defaults.h"
-#include "platform/FileSafety.h"
 #include "store/DataPreread.h"
 
 #include <QScopeGuard>

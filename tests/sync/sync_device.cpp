@@ -4,7 +4,7 @@
 //   sync_device <data folder> <record store setting> <seed> <edits>
 #include "FakeNotificationCenter.h"
 #include "RecordStoreHelpers.h"
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "platform/SystemEvents.h"
 #include "store/StorageService.h"
 #include "sync/RecordStoreConfig.h"

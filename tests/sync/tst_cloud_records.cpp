@@ -5,7 +5,7 @@
 #include "model/Json.h"
 #include "model/Note.h"
 #include "model/TaskItem.h"
-#include "platform/CloudRecord.h"
+#include "sync/CloudRecord.h"
 #include "sync/RecordMapper.h"
 #include "sync/SyncMerge.h"
 

@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "platform/WindowHints.h"
 
 #include "ui/Accessibility.h"
 #include "ui/CardShadow.h"
@@ -1820,6 +1821,14 @@ void TestUiComponents::sheetPlacement()
 
 void TestUiComponents::sheetDimsItsWindowWhileOpen()
 {
+    // The compositor hears of the sheet as a modal dialog, so that it centres it over the window.
+    struct Hints : WindowHints {
+        QList<QWindow*> modal;
+        void markModal(QWindow* window) override { modal.append(window); }
+        bool place(QWindow*, QPoint) override { return false; }
+    } hints;
+    Sheet::useWindowHints(&hints);
+    const auto forget = qScopeGuard([] { Sheet::useWindowHints(nullptr); });
     QWidget window;
     window.show();
     QDialog sheet;
@@ -1827,6 +1836,8 @@ void TestUiComponents::sheetDimsItsWindowWhileOpen()
     const auto page = [&window] { return window.grab().toImage().pixelColor(10, 10); };
     const QColor undimmed = page();
     sheet.open();
+    QTRY_COMPARE(hints.modal.size(), 1);
+    QCOMPARE(hints.modal.first(), sheet.windowHandle());
     window.resize(700, 500);
     QCOMPARE(window.findChild<QWidget*>(QStringLiteral("sheetDimmer"))->geometry(), window.rect());
     QVERIFY(page().lightness() < undimmed.lightness() - 20);

@@ -1,8 +1,9 @@
 #include "screens/block/BlockRulesView.h"
 
-#include "router/BrowserStateText.h"
+#include "browsers/BrowserStateText.h"
 
 #include "blocking/BrowserAutomationService.h"
+#include "platform/BrowserPrograms.h"
 #include "router/AppContext.h"
 #include "router/AppRouter.h"
 #include "router/MenuBlockingStatus.h"
@@ -286,7 +287,9 @@ void BlockRulesView::refreshBrowsers()
         auto* items = new QHBoxLayout(row);
         items->setContentsMargins(16, 0, 16, 0);
         items->setSpacing(12);
-        items->addWidget(new BrowserIcon(browser->id));
+        items->addWidget(new BrowserIcon(m_context.browserPrograms
+                                             ? m_context.browserPrograms->iconNames(browser->id)
+                                             : QStringList()));
         items->addWidget(BlockUi::label(browser->name, 14, QFont::DemiBold, FocusColor::text()));
         items->addStretch(1);
         const auto state = engine->accessByBrowserID().value(browser->id);

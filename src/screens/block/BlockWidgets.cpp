@@ -1,6 +1,5 @@
 #include "screens/block/BlockWidgets.h"
 
-#include "linux/LinuxBrowsers.h"
 #include "ui/Accessibility.h"
 #include "ui/CardShadow.h"
 #include "ui/Eyebrow.h"
@@ -119,16 +118,14 @@ void HairlineFrame::paintEvent(QPaintEvent*)
     p.fillRect(QRectF(0, height() - 1, width(), 1), FocusColor::hairline());
 }
 
-BrowserIcon::BrowserIcon(const QString& browserId, QWidget* parent) : QWidget(parent)
+BrowserIcon::BrowserIcon(const QStringList& iconNames, QWidget* parent) : QWidget(parent)
 {
     setFixedSize(28, 28);
     Accessibility::hide(this);
-    if (const LinuxBrowserIdentity* identity = LinuxBrowsers::forId(browserId)) {
-        for (const QString& name : identity->executables) {
-            if (QIcon::hasThemeIcon(name)) {
-                m_icon = QIcon::fromTheme(name);
-                break;
-            }
+    for (const QString& name : iconNames) {
+        if (QIcon::hasThemeIcon(name)) {
+            m_icon = QIcon::fromTheme(name);
+            break;
         }
     }
 }

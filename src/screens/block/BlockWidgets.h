@@ -63,7 +63,8 @@ protected:
 class BrowserIcon : public QWidget {
     Q_OBJECT
 public:
-    explicit BrowserIcon(const QString& browserId, QWidget* parent = nullptr);
+    // `iconNames`: the theme's names for the browser, best first.
+    explicit BrowserIcon(const QStringList& iconNames, QWidget* parent = nullptr);
     bool hasApplicationIcon() const { return !m_icon.isNull(); }
 
     QSize sizeHint() const override { return {28, 28}; }

@@ -1,6 +1,6 @@
 #include "screens/settings/SettingsTexts.h"
 
-#include "router/BrowserStateText.h"
+#include "browsers/BrowserStateText.h"
 
 #include <QKeySequence>
 

@@ -1,10 +1,10 @@
 #include "screens/settings/SettingsView.h"
 
 #include "blocking/BrowserAutomationService.h"
-#include "linux/AppUpdater.h"
-#include "linux/LaunchAtLoginService.h"
+#include "browsers/BrowserLauncherOffer.h"
+#include "platform/LoginItem.h"
+#include "platform/Updater.h"
 #include "router/AppContext.h"
-#include "router/BrowserLauncherOffer.h"
 #include "screens/settings/SettingsRow.h"
 #include "screens/settings/SettingsTexts.h"
 #include "screens/settings/TimeMoneyCard.h"
@@ -51,7 +51,8 @@ FocusButton* linkButton(const QString& text, qreal size, QWidget* parent, const 
 } // namespace
 
 SettingsView::SettingsView(AppContext& context, QWidget* parent)
-    : QWidget(parent), m_context(context), m_login(new LaunchAtLoginService(this)),
+    : QWidget(parent), m_context(context),
+      m_login(context.makeLoginItem ? context.makeLoginItem(this) : new AbsentLoginItem(this)),
       m_openUrl([](const QUrl& url) { return QDesktopServices::openUrl(url); })
 {
     setObjectName(QStringLiteral("settingsView"));
@@ -109,8 +110,8 @@ SettingsView::SettingsView(AppContext& context, QWidget* parent)
         connect(context.sync, &SyncService::statusMessageChanged, this, &SettingsView::scheduleRefresh);
         connect(context.sync, &SyncService::lastErrorChanged, this, &SettingsView::scheduleRefresh);
     }
-    connect(m_login, &LaunchAtLoginService::statusChanged, this, &SettingsView::refreshProtection);
-    connect(m_login, &LaunchAtLoginService::errorMessageChanged, this, &SettingsView::refreshProtection);
+    connect(m_login, &LoginItem::statusChanged, this, &SettingsView::refreshProtection);
+    connect(m_login, &LoginItem::errorMessageChanged, this, &SettingsView::refreshProtection);
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         connect(app, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
             if (state == Qt::ApplicationActive)
@@ -308,13 +309,15 @@ QWidget* SettingsView::buildAbout()
     auto* check = linkButton(QStringLiteral("Check for updates"), 12.5, version, QStringLiteral("checkForUpdates"));
     // Where the package manager updates programs the link is shown disabled and says why,
     // instead of doing nothing when pressed.
-    AppUpdater& updater = AppUpdater::shared();
-    if (!updater.canCheckForUpdates()) {
+    Updater* updater = m_context.updater;
+    if (!updater || !updater->canCheckForUpdates()) {
         check->setEnabled(false);
         check->setButtonStyle(FocusLinkButtonStyle{12.5, FocusColor::textSecondary()});
-        check->setToolTip(AppUpdater::unavailableText());
+        if (updater)
+            check->setToolTip(updater->unavailableText());
+    } else {
+        connect(check, &QAbstractButton::clicked, this, [updater] { updater->checkForUpdates(); });
     }
-    connect(check, &QAbstractButton::clicked, this, [] { AppUpdater::shared().checkForUpdates(); });
     version->addTrailing(check);
     section->body()->addWidget(version);
     return section;
@@ -359,14 +362,14 @@ void SettingsView::refreshOnAppear()
 {
     if (m_context.browsers)
         m_context.browsers->refreshInstalledBrowsers(true);
-    m_login->setStatus(m_login->readStatus());
+    m_login->refresh();
     refresh();
 }
 
 void SettingsView::applicationBecameActive()
 {
     if (isVisible())
-        m_login->setStatus(m_login->readStatus());
+        m_login->refresh();
 }
 
 void SettingsView::scheduleRefresh()
@@ -443,7 +446,7 @@ void SettingsView::refreshProtection()
         const QSignalBlocker blocker(m_loginSwitch);
         m_loginSwitch->setChecked(m_login->isEnabled());
     }
-    m_approvalNote->setVisible(m_login->status() == LaunchAtLoginService::Status::requiresApproval);
+    m_approvalNote->setVisible(m_login->status() == LoginItem::Status::requiresApproval);
     const std::optional<QString>& error = m_login->errorMessage();
     m_loginError->setText(error ? QStringLiteral("Couldn't change this: ") + *error : QString());
     m_loginError->setVisible(error.has_value());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SupportedBrowser.h"
+#include "model/SupportedBrowser.h"
 #include "ui/QueuedCall.h"
 
 #include <QHash>
@@ -15,7 +15,7 @@ class BusySpinner;
 class FocusButton;
 class FocusOKText;
 class FocusSwitch;
-class LaunchAtLoginService;
+class LoginItem;
 class QLabel;
 class SettingsRow;
 class TimeMoneyCard;
@@ -35,7 +35,7 @@ public:
     // Where links go (the desktop's opener unless a test says otherwise).
     void setUrlOpener(UrlOpener opener) { m_openUrl = std::move(opener); }
 
-    LaunchAtLoginService& launchAtLogin() { return *m_login; }
+    LoginItem& launchAtLogin() { return *m_login; }
     TimeMoneyCard* timeMoneyCard() const { return m_card; }
     const std::optional<QString>& connectionMessage() const { return m_connectionMessage; }
 
@@ -74,7 +74,7 @@ private:
     void refreshBanner();
 
     AppContext& m_context;
-    LaunchAtLoginService* m_login;
+    LoginItem* m_login;
     UrlOpener m_openUrl;
     std::optional<QString> m_connectionMessage;
     bool m_connectionMessageIsError = false;

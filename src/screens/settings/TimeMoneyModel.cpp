@@ -1,6 +1,6 @@
 #include "screens/settings/TimeMoneyModel.h"
 
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 #include "screens/settings/SettingsTexts.h"
 
 #include <cmath>

@@ -1,7 +1,6 @@
 #include "screens/todos/TodosView.h"
 #include "model/LocaleFormats.h"
 
-#include "linux/NotificationSettings.h"
 #include "platform/SystemEvents.h"
 #include "router/AppRouter.h"
 #include "screens/todos/EarlierBox.h"
@@ -856,7 +855,7 @@ void TodosView::openSheet(const std::optional<TaskItem>& todo)
     inputs.clock = m_context.clock;
     inputs.calendar = m_context.calendar;
     inputs.reminders = &store->core().reminders();
-    inputs.openNotificationSettings = NotificationSettings::opener();
+    inputs.openNotificationSettings = m_context.openNotificationSettings;
     if (todo) {
         inputs.onSave = [store](const TaskItem& t) { return refusal(store, store->todos().upsertTodo(t)); };
         inputs.onDelete = [store](const TaskItem& t) { store->todos().deleteTodo(t); };

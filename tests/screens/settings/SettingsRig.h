@@ -29,6 +29,7 @@ struct SettingsRig : EngineRig {
         context = screenContext(router);
         context.sync = sync.get();
         context.requestQuit = [this] { ++quitRequests; };
+        context.makeLoginItem = [](QObject* parent) { return new LaunchAtLoginService(parent); };
         view = std::make_unique<SettingsView>(context);
         view->setUrlOpener([this](const QUrl& url) {
             opened.append(url);

@@ -431,7 +431,7 @@ void TestSettingsPage::loginSwitch()
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     QVERIFY(!config.isEmpty());
     PageRig rig;
-    LaunchAtLoginService& login = rig.view->launchAtLogin();
+    auto& login = static_cast<LaunchAtLoginService&>(rig.view->launchAtLogin());
     auto* toggle = rig.find<QAbstractButton>(QStringLiteral("loginSwitch"));
     auto* error = rig.find<QLabel>(QStringLiteral("loginError"));
     QVERIFY(!toggle->isChecked());

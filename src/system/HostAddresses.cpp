@@ -1,4 +1,4 @@
-#include "platform/HostAddresses.h"
+#include "system/HostAddresses.h"
 
 #include <QDateTime>
 #include <QFile>

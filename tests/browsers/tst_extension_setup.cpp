@@ -1,11 +1,11 @@
 #include "TestEnvironment.h"
+#include "browsers/ExtensionPageOpener.h"
+#include "browsers/ExtensionSetup.h"
 #include "linux/ExtensionInstaller.h"
 #include "linux/FirefoxEdition.h"
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
 #include "platform/ExtensionLink.h"
-#include "router/ExtensionPageOpener.h"
-#include "router/ExtensionSetup.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/SupportedBrowser.h"
+#include "model/SupportedBrowser.h"
 
 const std::vector<SupportedBrowser>& SupportedBrowser::all()
 {

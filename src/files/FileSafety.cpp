@@ -1,4 +1,4 @@
-#include "platform/FileSafety.h"
+#include "files/FileSafety.h"
 
 #include <QDateTime>
 #include <QDir>

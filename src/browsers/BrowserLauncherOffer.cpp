@@ -1,4 +1,4 @@
-#include "router/BrowserLauncherOffer.h"
+#include "browsers/BrowserLauncherOffer.h"
 
 #include "linux/BrowserLauncher.h"
 #include "linux/LinuxBrowsers.h"

@@ -9,7 +9,7 @@
 #include <memory>
 #include <optional>
 
-#include "platform/FileSafety.h"
+#include "files/FileSafety.h"
 
 class BackgroundWriter;
 

@@ -1,5 +1,5 @@
 #include "TestEnvironment.h"
-#include "platform/FileSafety.h"
+#include "files/FileSafety.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>

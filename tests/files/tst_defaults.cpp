@@ -1,6 +1,6 @@
 #include "TestEnvironment.h"
 #include "fakes/RefusingSaveFile.h"
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 
 #include <QDir>
 #include <QJsonArray>

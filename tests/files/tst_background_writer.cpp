@@ -1,4 +1,4 @@
-#include "platform/BackgroundWriter.h"
+#include "files/BackgroundWriter.h"
 
 #include <QSemaphore>
 #include <QSignalSpy>

@@ -1,9 +1,9 @@
-#include "platform/Defaults.h"
+#include "files/Defaults.h"
 
+#include "files/BackgroundWriter.h"
+#include "files/FileSafety.h"
 #include "model/Json.h"
 #include "model/LenientJson.h"
-#include "platform/BackgroundWriter.h"
-#include "platform/FileSafety.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "TestEnvironment.h"
-#include "platform/MemoryReturn.h"
+#include "system/MemoryReturn.h"
 
 #include <QMutex>
 #include <QThread>

@@ -1,5 +1,5 @@
 #include "TestEnvironment.h"
-#include "router/BrowserLauncherOffer.h"
+#include "browsers/BrowserLauncherOffer.h"
 
 #include <QDir>
 #include <QFile>

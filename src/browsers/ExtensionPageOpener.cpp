@@ -1,4 +1,4 @@
-#include "router/ExtensionPageOpener.h"
+#include "browsers/ExtensionPageOpener.h"
 
 #include "platform/ExtensionLink.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/SupportedBrowser.h"
+#include "model/SupportedBrowser.h"
 
 #include <QString>
 #include <functional>

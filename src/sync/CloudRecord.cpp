@@ -1,4 +1,4 @@
-#include "platform/CloudRecord.h"
+#include "sync/CloudRecord.h"
 
 #include <QStringList>
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "router/ExtensionSetup.h"
+#include "browsers/ExtensionSetup.h"
 
 #include "linux/ExtensionInstaller.h"
 #include "linux/FirefoxEdition.h"

@@ -1,4 +1,4 @@
-#include "platform/MemoryReturn.h"
+#include "system/MemoryReturn.h"
 
 #ifdef __GLIBC__
 #include <malloc.h>

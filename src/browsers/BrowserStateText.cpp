@@ -1,4 +1,4 @@
-#include "router/BrowserStateText.h"
+#include "browsers/BrowserStateText.h"
 
 std::optional<BrowserStateText> browserStateText(const SupportedBrowser& browser, const BrowserAccessState& state)
 {
