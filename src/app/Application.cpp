@@ -23,8 +23,6 @@
 #include "linux/WindowServices.h"
 #include "model/Calendar.h"
 #include "model/FileStore.h"
-#include "files/Defaults.h"
-#include "files/FileSafety.h"
 #include "router/AppRouter.h"
 #include "store/DataPreread.h"
 #include "store/StorageService.h"

@@ -117,9 +117,8 @@ QWidget* OnboardingView::buildBrowser()
             auto* h = new QHBoxLayout(rowWidget);
             h->setContentsMargins(0, 8, 0, 8);
             h->setSpacing(14);
-            h->addWidget(new OnboardingBrowserIcon(m_context.browserPrograms
-                                                       ? m_context.browserPrograms->iconNames(browser.id)
-                                                       : QStringList()));
+            h->addWidget(new OnboardingBrowserIcon(
+                m_context.browserPrograms ? m_context.browserPrograms->iconNames(browser.id) : QStringList()));
             auto* texts = new QVBoxLayout;
             texts->setSpacing(2);
             texts->addWidget(label(browser.name, Theme::font(15, QFont::DemiBold), FocusColor::text()));

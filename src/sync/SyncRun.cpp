@@ -762,8 +762,8 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         scannedNotesRevision = notesRevision;
         if (notesRevision == settled.notesRevision)
             notesThere = settled.noteDigests.size();
-        else if (!changedSince(store.notes().notes(), 0, store.notes().notes().size(), settled.noteDigests, pendingNotes, notes,
-                               noteDigests, notesThere))
+        else if (!changedSince(store.notes().notes(), 0, store.notes().notes().size(), settled.noteDigests,
+                               pendingNotes, notes, noteDigests, notesThere))
             co_return false;
         // What left the lists since must be deletions still to send: anything else is no change
         // made only here.

@@ -287,9 +287,8 @@ void BlockRulesView::refreshBrowsers()
         auto* items = new QHBoxLayout(row);
         items->setContentsMargins(16, 0, 16, 0);
         items->setSpacing(12);
-        items->addWidget(new BrowserIcon(m_context.browserPrograms
-                                             ? m_context.browserPrograms->iconNames(browser->id)
-                                             : QStringList()));
+        items->addWidget(new BrowserIcon(m_context.browserPrograms ? m_context.browserPrograms->iconNames(browser->id)
+                                                                   : QStringList()));
         items->addWidget(BlockUi::label(browser->name, 14, QFont::DemiBold, FocusColor::text()));
         items->addStretch(1);
         const auto state = engine->accessByBrowserID().value(browser->id);

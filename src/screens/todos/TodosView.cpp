@@ -651,7 +651,7 @@ void TodosView::refresh()
         } else {
             open = wholeDay ? std::move(*wholeDay)
                             : m_context.storage->todos().todayTodos(firstBuild ? firstScreenEntries + 1
-                                                                       : std::numeric_limits<size_t>::max());
+                                                                               : std::numeric_limits<size_t>::max());
         }
         const bool cut = open.size() > firstScreenEntries && firstBuild;
         if (cut)
