@@ -37,8 +37,7 @@ Shell::Shell(AppContext& context, const WindowScreens& screens, NotificationCent
         m_context.storage, [this](std::function<void()> onQuit) { presentQuitWindow(std::move(onQuit)); },
         // exit(), not quit(): quit() first asks every window to close, and a sheet that may not be
         // dismissed (the onboarding, a running cool-down) would then cancel an approved quit.
-        [] { QCoreApplication::exit(0); }, this);
-    m_gate->setSelfInstall(m_context.selfInstall);
+        [] { QCoreApplication::exit(0); }, m_context.selfInstall, this);
     m_context.requestQuit = [this] { m_gate->request(); };
 
     m_commands = new ShellCommands(

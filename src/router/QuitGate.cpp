@@ -16,8 +16,9 @@ bool QuitGate::isProtected(const StorageService& storage)
 }
 
 QuitGate::QuitGate(StorageService* storage, std::function<void(std::function<void()>)> presentQuitWindow,
-                   std::function<void()> terminate, QObject* parent)
-    : QObject(parent), m_storage(storage), m_present(std::move(presentQuitWindow)), m_terminate(std::move(terminate))
+                   std::function<void()> terminate, const SelfInstall* selfInstall, QObject* parent)
+    : QObject(parent), m_storage(storage), m_present(std::move(presentQuitWindow)), m_terminate(std::move(terminate)),
+      m_selfInstall(selfInstall)
 {
 }
 

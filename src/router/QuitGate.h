@@ -29,20 +29,18 @@ public:
 
     // `presentQuitWindow` gets the continuation that approves and asks again; `terminate` ends the run.
     QuitGate(StorageService* storage, std::function<void(std::function<void()> onQuit)> presentQuitWindow,
-             std::function<void()> terminate, QObject* parent = nullptr);
+             std::function<void()> terminate, const SelfInstall* selfInstall = nullptr, QObject* parent = nullptr);
 
     // True when the request went through (terminate was called).
     bool request(Origin origin = Origin::user);
     void approve() { m_approved = true; }
     bool isApproved() const { return m_approved; }
     void setStorage(StorageService* storage) { m_storage = storage; }
-    // Tells a quit that starts the installed copy; none: no quit does.
-    void setSelfInstall(const SelfInstall* selfInstall) { m_selfInstall = selfInstall; }
 
 private:
     StorageService* m_storage;
-    const SelfInstall* m_selfInstall = nullptr;
     std::function<void(std::function<void()>)> m_present;
     std::function<void()> m_terminate;
+    const SelfInstall* m_selfInstall; // tells a quit that starts the installed copy; none: no quit does
     bool m_approved = false;
 };

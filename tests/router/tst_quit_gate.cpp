@@ -79,16 +79,14 @@ private slots:
         int terminated = 0;
         int presented = 0;
         std::function<void()> onQuit;
+        Relocating installedCopy;
         QuitGate gate(
             &store,
             [&](std::function<void()> c) {
                 ++presented;
                 onQuit = std::move(c);
             },
-            [&] { ++terminated; });
-        Relocating installedCopy;
-        if (relocating)
-            gate.setSelfInstall(&installedCopy);
+            [&] { ++terminated; }, relocating ? &installedCopy : nullptr);
         const bool windowFirst = isProtected && !relocating;
         QCOMPARE(gate.request(), !windowFirst);
         QCOMPARE(gate.request(), !windowFirst);
