@@ -2,7 +2,7 @@
 #include "SessionBus.h"
 #include "SiteServer.h"
 #include "StoreFixture.h"
-#include "blocking/BrowserAutomationService.h"
+#include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "browsers/BrowserLauncherOffer.h"
@@ -13,6 +13,7 @@
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/LinuxBrowsers.h"
 #include "linux/LinuxDesktop.h"
+#include "platform/ScreenState.h"
 #include "screens/settings/SettingsTexts.h"
 
 #include <QDir>
@@ -192,7 +193,9 @@ class TestDesktopBlocking : public QObject {
                                        3000, nullptr, BrowserScriptExecutor::Placement::callingThread};
         QTemporaryDir elsewhere; // a home without the browser's profile: nothing to hold it by
         std::unique_ptr<DevToolsNavigationInterceptor> interceptor;
-        std::unique_ptr<BrowserAutomationService> engine;
+        ScreenState screen;
+        std::unique_ptr<BlockingCore> blocking;
+        BrowserAutomationService* engine = nullptr; // the core's, once started
         QTimer tick;
 
         // False when Chrome is not seen, never came to the front or never connected. Without
@@ -207,19 +210,11 @@ class TestDesktopBlocking : public QObject {
             rule = blockExampleAllDay(store, f.clock.now());
             interceptor = holding ? std::make_unique<DevToolsNavigationInterceptor>(&connections)
                                   : std::make_unique<DevToolsNavigationInterceptor>(elsewhere.path());
-            engine = std::make_unique<BrowserAutomationService>(
-                &store, &server, &executor,
-                BrowserAutomationService::Environment{&f.clock,
-                                                      [this] { return f.calendar; },
-                                                      &f.defaults,
-                                                      &workspace,
-                                                      &idle,
-                                                      nullptr,
-                                                      {},
-                                                      nullptr,
-                                                      interceptor.get(),
-                                                      nullptr,
-                                                      {}});
+            blocking = std::make_unique<BlockingCore>(
+                store, f.defaults, BlockingCore::Time{f.clock, [this] { return f.calendar; }, nullptr},
+                BlockingCore::Desktop{workspace, idle, screen}, server, executor,
+                BlockingCore::Routes{interceptor.get(), nullptr, nullptr, {}});
+            engine = &blocking->engine;
             // The browser window must be the active one for "the browser in use".
             if (!QTest::qWaitFor([this] { return workspace.frontmostApplicationId() == chrome; }, patience)) {
                 return false;
@@ -422,18 +417,10 @@ private slots:
         X11IdleTime idle(display);
         BrowserScriptExecutor executor(std::make_unique<DevToolsScriptRunner>(
             [&workspace](const QString& id) { return workspace.isRunning(id); }, QDir::homePath()));
-        BrowserAutomationService engine(&store, &server, &executor,
-                                        {&f.clock,
-                                         [&f] { return f.calendar; },
-                                         &f.defaults,
-                                         &workspace,
-                                         &idle,
-                                         nullptr,
-                                         {},
-                                         nullptr,
-                                         nullptr,
-                                         nullptr,
-                                         {}});
+        ScreenState screen;
+        BlockingCore core(store, f.defaults, {f.clock, [&f] { return f.calendar; }, nullptr}, {workspace, idle, screen},
+                          server, executor, {nullptr, nullptr, nullptr, {}});
+        BrowserAutomationService& engine = core.engine;
         engine.connect(*SupportedBrowser::withId(QStringLiteral("chromium")));
         QTRY_COMPARE_WITH_TIMEOUT(engine.accessByBrowserID().value(QStringLiteral("chromium")).kind,
                                   BrowserAccessState::Kind::permissionNeeded, patience);

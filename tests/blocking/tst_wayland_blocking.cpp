@@ -2,7 +2,7 @@
 #include "SiteServer.h"
 #include "StoreFixture.h"
 #include "WaylandSession.h"
-#include "blocking/BrowserAutomationService.h"
+#include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/BrowserDiscovery.h"
@@ -11,6 +11,7 @@
 #include "linux/DevToolsNavigationInterceptor.h"
 #include "linux/DevToolsScriptRunner.h"
 #include "linux/LinuxDesktop.h"
+#include "platform/ScreenState.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -160,18 +161,10 @@ private slots:
                                                    &connections),
             3000, nullptr, BrowserScriptExecutor::Placement::callingThread);
         DevToolsNavigationInterceptor interceptor(&connections);
-        BrowserAutomationService engine(&store, &server, &executor,
-                                        {&f.clock,
-                                         [&f] { return f.calendar; },
-                                         &f.defaults,
-                                         &workspace,
-                                         &idle,
-                                         nullptr,
-                                         {},
-                                         nullptr,
-                                         &interceptor,
-                                         nullptr,
-                                         {}});
+        ScreenState screen;
+        BlockingCore core(store, f.defaults, {f.clock, [&f] { return f.calendar; }, nullptr}, {workspace, idle, screen},
+                          server, executor, {&interceptor, nullptr, nullptr, {}});
+        BrowserAutomationService& engine = core.engine;
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, [&f] { f.clock.set(SystemClock::instance().now()); });
         tick.start(50);

@@ -8,14 +8,14 @@
 #include "SessionBus.h"
 #include "SiteServer.h"
 #include "StoreFixture.h"
-#include "blocking/BrowserAutomationService.h"
+#include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
-#include "blocking/ExtensionBlockList.h"
 #include "blocking/LocalBlockPageServer.h"
 #include "linux/ExtensionBridge.h"
 #include "linux/ExtensionRoute.h"
 #include "linux/HostManifests.h"
 #include "linux/NativeMessaging.h"
+#include "platform/ScreenState.h"
 
 #include <QDir>
 #include <QProcess>
@@ -104,8 +104,8 @@ struct Program {
         std::make_unique<RoutingScriptRunner>(&bridge, std::make_unique<ExtensionScriptRunner>(&bridge),
                                               std::make_unique<NoRoute>()),
         3000, nullptr, BrowserScriptExecutor::Placement::callingThread};
-    std::unique_ptr<BrowserAutomationService> engine;
-    std::unique_ptr<ExtensionBlockList> list;
+    ScreenState screen;
+    std::unique_ptr<BlockingCore> core;
 
     bool start()
     {
@@ -113,17 +113,11 @@ struct Program {
         if (!socket || !bridge.listen(*socket))
             return false;
         server.start(0, true);
-        BrowserAutomationService::Environment env;
-        env.clock = &f.clock;
-        env.calendar = [this] { return f.calendar; };
-        env.defaults = &f.defaults;
-        env.workspace = &workspace;
-        env.idleTime = &idle;
-        env.monotonic = &f.bootClock;
-        env.extensions = &bridge;
-        engine = std::make_unique<BrowserAutomationService>(&store, &server, &executor, env);
-        list = std::make_unique<ExtensionBlockList>(&store, &server, &bridge);
-        engine->start();
+        core = std::make_unique<BlockingCore>(store, f.defaults,
+                                              BlockingCore::Time{f.clock, [this] { return f.calendar; }, &f.bootClock},
+                                              BlockingCore::Desktop{workspace, idle, screen}, server, executor,
+                                              BlockingCore::Routes{nullptr, &bridge, nullptr, {}});
+        core->engine.start();
         return server.port().has_value();
     }
     QUuid block(const QString& domain, std::optional<int> dailyLimit = std::nullopt)
