@@ -113,8 +113,8 @@ private slots:
             text.replace("\"createdAt\":", "\"later\": [1, {\"a\": \"}\"}], \"createdAt\":");
         QDir().mkpath(f.dataPath());
         QVERIFY(writeBytes(f.file(TodoStore::fileName), text));
-        StorageService& store = f.make();
-        QVERIFY(store.todos().todos() == list);
+        TodoStore& todos = f.makeTodos();
+        QVERIFY(todos.todos() == list);
         std::vector<TextSpan> spans;
         const std::optional<std::vector<TaskItem>> loaded = decodeTodosFileText(text, &spans);
         QVERIFY(loaded);
@@ -131,16 +131,16 @@ private slots:
         for (const QString& step : steps) {
             const QString change = step.section(u':', 1);
             if (step.startsWith(QLatin1String("sync:"))) {
-                std::vector<TaskItem> next = store.todos().todos();
+                std::vector<TaskItem> next = todos.todos();
                 changes.value(change)(next, at);
-                QVERIFY2(store.todos().replaceTodosFromSync(next), qPrintable(step));
+                QVERIFY2(todos.replaceTodosFromSync(next), qPrintable(step));
             } else {
-                QVERIFY2(store.todos().toggleTodo(store.todos().todos().front().id), qPrintable(step));
+                QVERIFY2(todos.toggleTodo(todos.todos().front().id), qPrintable(step));
             }
-            store.core().waitForWrites();
-            QVERIFY2(readBytes(f.file(TodoStore::fileName)) == here.text(store.todos().todos()), qPrintable(step));
+            f.core->waitForWrites();
+            QVERIFY2(readBytes(f.file(TodoStore::fileName)) == here.text(todos.todos()), qPrintable(step));
         }
-        QVERIFY(!store.core().lastError());
+        QVERIFY(!f.core->lastError());
     }
 
     // A list made elsewhere from the to-dos as they were is refused once they changed here, in
@@ -293,11 +293,10 @@ private slots:
             // The next round starts from a file of exactly 200 more to-dos.
             StoreFixture f;
             f.dataFolder = folder.path();
-            StorageService& store = f.make();
-            while (store.todos().todos().size() < size_t(first + 200))
-                store.todos().addTodo(
-                    todo(QStringLiteral("To-do %1").arg(store.todos().todos().size()), f.clock.now()));
-            f.store.reset();
+            TodoStore& todos = f.makeTodos();
+            while (todos.todos().size() < size_t(first + 200))
+                todos.addTodo(todo(QStringLiteral("To-do %1").arg(todos.todos().size()), f.clock.now()));
+            f.close();
             QCOMPARE(todosInFile(folder.filePath(TodoStore::fileName)).size(), size_t(first + 200));
         }
     }
@@ -309,11 +308,11 @@ int keepSaving(const QString& folder)
 {
     StoreFixture f;
     f.dataFolder = folder;
-    StorageService& store = f.make();
+    TodoStore& todos = f.makeTodos();
     for (int i = 0;; ++i) {
         std::printf("saving %d\n", i);
         std::fflush(stdout);
-        store.todos().addTodo(todo(QStringLiteral("To-do %1").arg(store.todos().todos().size()), f.clock.now()));
+        todos.addTodo(todo(QStringLiteral("To-do %1").arg(todos.todos().size()), f.clock.now()));
         QCoreApplication::processEvents();
     }
 }
