@@ -293,10 +293,11 @@ private slots:
             // The next round starts from a file of exactly 200 more to-dos.
             StoreFixture f;
             f.dataFolder = folder.path();
-            TodoStore& todos = f.makeTodos();
-            while (todos.todos().size() < size_t(first + 200))
-                todos.addTodo(todo(QStringLiteral("To-do %1").arg(todos.todos().size()), f.clock.now()));
-            f.close();
+            StorageService& store = f.make();
+            while (store.todos().todos().size() < size_t(first + 200))
+                store.todos().addTodo(
+                    todo(QStringLiteral("To-do %1").arg(store.todos().todos().size()), f.clock.now()));
+            f.store.reset();
             QCOMPARE(todosInFile(folder.filePath(TodoStore::fileName)).size(), size_t(first + 200));
         }
     }
@@ -308,11 +309,11 @@ int keepSaving(const QString& folder)
 {
     StoreFixture f;
     f.dataFolder = folder;
-    TodoStore& todos = f.makeTodos();
+    StorageService& store = f.make();
     for (int i = 0;; ++i) {
         std::printf("saving %d\n", i);
         std::fflush(stdout);
-        todos.addTodo(todo(QStringLiteral("To-do %1").arg(todos.todos().size()), f.clock.now()));
+        store.todos().addTodo(todo(QStringLiteral("To-do %1").arg(store.todos().todos().size()), f.clock.now()));
         QCoreApplication::processEvents();
     }
 }
