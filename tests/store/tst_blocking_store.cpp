@@ -130,9 +130,9 @@ QString spaced(QString text)
     return text;
 }
 
-QString error(const StorageService& store)
+QString error(const StoreCore& core)
 {
-    return store.core().lastError().value_or(QString());
+    return core.lastError().value_or(QString());
 }
 
 // Strips what every refresh recomputes, to compare what the normalisation kept.
@@ -309,8 +309,8 @@ private slots:
         s.doomScroll = DoomScrollRuntimeState{t0 - 60, 0, t0 + 330};
         putState(f, s);
 
-        StorageService& store = f.make();
-        const std::vector<BlockedSiteSnapshot>& blocked = store.blocking().state().blockedNow;
+        BlockingStore& blocking = f.makeBlocking();
+        const std::vector<BlockedSiteSnapshot>& blocked = blocking.state().blockedNow;
         QCOMPARE(domainsOf(blocked), (QStringList{QStringLiteral("reddit.com"), QStringLiteral("news.ycombinator.com"),
                                                   QStringLiteral("old.reddit.com")}));
         QCOMPARE(blocked[0].ruleId, reddit.id);
@@ -322,13 +322,13 @@ private slots:
         QCOMPARE(blocked[1].kind, std::optional<QString>(QStringLiteral("doomBreak")));
         QCOMPARE(blocked[2].ruleId, sub.id);
         QCOMPARE(blocked[2].kind, std::optional<QString>(QStringLiteral("doomBreak")));
-        QCOMPARE(store.blocking().state().validUntil, t0 + 330);
+        QCOMPARE(blocking.state().validUntil, t0 + 330);
 
         // The break end is a boundary: at it the sites are free again.
         f.clock.set(t0 + 330);
-        store.handleClockEvent();
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("reddit.com")});
-        QVERIFY(store.blocking().state().doomScroll && !store.blocking().state().doomScroll->breakEndsAt);
+        blocking.refreshBlockingState();
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("reddit.com")});
+        QVERIFY(blocking.state().doomScroll && !blocking.state().doomScroll->breakEndsAt);
     }
 
     void doomScrollBreakHiddenByPauseOrDisabling_data()
@@ -430,26 +430,26 @@ private slots:
         SharedState s = stateOf();
         s.blockingPausedUntil = t0 + 0.5;
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(store.blocking().state().blockedNow.empty());
-        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(t0 + 0.5));
-        QVERIFY(store.blocking().boundaryTimerInterval() >= 600 && store.blocking().boundaryTimerInterval() <= 601);
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.state().blockedNow.empty());
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(t0 + 0.5));
+        QVERIFY(blocking.boundaryTimerInterval() >= 600 && blocking.boundaryTimerInterval() <= 601);
 
         // The wall clock lags behind the timer: when it fires it only waits for the rest, at
         // least a quarter second.
-        QSignalSpy changed(&f.store->blocking(), &BlockingStore::stateChanged);
+        QSignalSpy changed(f.blocking.get(), &BlockingStore::stateChanged);
         QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
         f.clock.set(t0 + 0.45);
-        QTRY_COMPARE_WITH_TIMEOUT(store.blocking().boundaryTimerInterval(), 250, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(blocking.boundaryTimerInterval(), 250, 3000);
         QCOMPARE(changed.count(), 0);
         QVERIFY(!stateFileExists(f)); // no refresh ran
-        QCOMPARE(store.blocking().state().blockingPausedUntil, std::optional<Date>(t0 + 0.5));
-        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(t0 + 0.5));
+        QCOMPARE(blocking.state().blockingPausedUntil, std::optional<Date>(t0 + 0.5));
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(t0 + 0.5));
 
         f.clock.set(t0 + 0.6);
-        QTRY_VERIFY_WITH_TIMEOUT(!store.blocking().state().blockingPausedUntil, 3000);
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
-        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
+        QTRY_VERIFY_WITH_TIMEOUT(!blocking.state().blockingPausedUntil, 3000);
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(at(2026, 12, 8)));
     }
 
     // ------------------------------------------------------------ usage
@@ -462,29 +462,29 @@ private slots:
         SharedState s = stateOf();
         s.usageSecondsByRuleId.insert(uuidText(rule.id), 1795);
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(store.blocking().state().blockedNow.empty());
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.state().blockedNow.empty());
 
         // Crossing the limit refreshes and writes at once, whatever the throttle says.
         f.clock.advance(1);
-        store.blocking().recordUsage(rule, 5);
-        QCOMPARE(store.blocking().state().usageSecondsByRuleId.value(uuidText(rule.id)), 1800);
-        QVERIFY(store.blocking().state().exceededRuleIds.contains(rule.id));
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("gamma.example")});
-        QCOMPARE(store.blocking().state().blockedNow[0].reason, QStringLiteral("Limit reached: 30 min today"));
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
+        blocking.recordUsage(rule, 5);
+        QCOMPARE(blocking.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1800);
+        QVERIFY(blocking.state().exceededRuleIds.contains(rule.id));
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("gamma.example")});
+        QCOMPARE(blocking.state().blockedNow[0].reason, QStringLiteral("Limit reached: 30 min today"));
+        QVERIFY(stateOnDisk(f) == blocking.state());
 
         // Past the limit the seconds only add up, saved by the throttle.
         QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
-        QSignalSpy changed(&f.store->blocking(), &BlockingStore::stateChanged);
+        QSignalSpy changed(f.blocking.get(), &BlockingStore::stateChanged);
         f.clock.advance(1);
-        store.blocking().recordUsage(rule, 1);
-        QCOMPARE(store.blocking().state().usageSecondsByRuleId.value(uuidText(rule.id)), 1801);
+        blocking.recordUsage(rule, 1);
+        QCOMPARE(blocking.state().usageSecondsByRuleId.value(uuidText(rule.id)), 1801);
         QVERIFY(!stateFileExists(f));
         f.clock.advance(9);
-        store.blocking().recordUsage(rule, 1);
+        blocking.recordUsage(rule, 1);
         QCOMPARE(stateOnDisk(f).value_or(SharedState{}).usageSecondsByRuleId.value(uuidText(rule.id), -1), 1802);
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("gamma.example")});
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("gamma.example")});
         QCOMPARE(changed.count(), 2);
     }
 
@@ -625,33 +625,33 @@ private slots:
         StoreFixture f;
         const BlockRule rule = limitRule(QStringLiteral("gamma.example"), 60);
         putRules(f, {rule, allDayRule(QStringLiteral("delta.example"))});
-        StorageService* store = &f.make();
+        BlockingStore* blocking = &f.makeBlocking();
         const QString path = f.file(BlockingStore::stateFile);
-        store->blocking().refreshBlockingState();
+        blocking->refreshBlockingState();
         const QString before = fileVersion(path);
         QVERIFY(!before.isEmpty());
         QTest::qWait(5); // a rewrite within the same clock tick would keep its time stamp
 
         if (step == "refresh") {
-            store->blocking().refreshBlockingState();
+            blocking->refreshBlockingState();
         } else if (step == "later") {
             f.clock.advance(3600);
-            store->blocking().refreshBlockingState();
+            blocking->refreshBlockingState();
         } else if (step == "clock") {
             f.changeWallClock(3600);
-            store->handleClockEvent();
+            blocking->refreshBlockingState();
         } else if (step == "restart" || step == "reboot") {
             if (step == "reboot")
                 f.bootClock.boot = QStringLiteral("boot-two");
-            store = &f.make();
+            blocking = &f.makeBlocking();
         } else if (step == "edited") {
             const QByteArray bytes = readBytes(path);
             QVERIFY(QFile::remove(path) && writeBytes(path, bytes));
-            store->blocking().refreshBlockingState();
+            blocking->refreshBlockingState();
         }
         QCOMPARE(fileVersion(path) != before, written);
-        QVERIFY(stateOnDisk(f) == store->blocking().state());
-        QVERIFY(!store->core().lastError());
+        QVERIFY(stateOnDisk(f) == blocking->state());
+        QVERIFY(!f.core->lastError());
     }
 
     // ------------------------------------------------------------ urgent breaks
@@ -699,31 +699,31 @@ private slots:
         const BlockRule rule = allDayRule(QStringLiteral("alpha.example"), QStringLiteral("Alpha News"));
         const BlockRule other = allDayRule(QStringLiteral("other.example"));
         putRules(f, {rule, other});
-        StorageService& store = f.make();
-        QVERIFY(store.blocking().startUrgentBreak(rule.id));
-        QSignalSpy changed(&f.store->blocking(), &BlockingStore::stateChanged);
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.startUrgentBreak(rule.id));
+        QSignalSpy changed(f.blocking.get(), &BlockingStore::stateChanged);
         qint64 total = 0;
         for (int s : seconds) {
             f.clock.advance(s);
-            store.blocking().recordUsage(other, s); // another site's use leaves the break alone
-            store.blocking().recordUsage(rule, s);
+            blocking.recordUsage(other, s); // another site's use leaves the break alone
+            blocking.recordUsage(rule, s);
             total += s;
         }
         if (!ended) {
-            QCOMPARE(store.blocking().state().urgentBreak->usedSeconds, total);
-            QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("other.example")});
+            QCOMPARE(blocking.state().urgentBreak->usedSeconds, total);
+            QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("other.example")});
             QVERIFY(f.notifications.delivered.empty());
             return;
         }
-        QVERIFY(!store.blocking().state().urgentBreak);
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow),
+        QVERIFY(!blocking.state().urgentBreak);
+        QCOMPARE(domainsOf(blocking.state().blockedNow),
                  (QStringList{QStringLiteral("alpha.example"), QStringLiteral("other.example")}));
-        QCOMPARE(store.blocking().state().blockedNow[0].allowUrgentBreak, false);
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
+        QCOMPARE(blocking.state().blockedNow[0].allowUrgentBreak, false);
+        QVERIFY(stateOnDisk(f) == blocking.state());
         QCOMPARE(f.notifications.delivered.size(), size_t(1));
         QVERIFY2(f.notifications.delivered[0].body.contains(QStringLiteral("Alpha News")),
                  qPrintable(f.notifications.delivered[0].body));
-        QVERIFY(!store.blocking().startUrgentBreak(rule.id));
+        QVERIFY(!blocking.startUrgentBreak(rule.id));
     }
 
     void urgentBreakEndsAtItsFallback()
@@ -731,27 +731,27 @@ private slots:
         StoreFixture f;
         const BlockRule rule = allDayRule(QStringLiteral("alpha.example"));
         putRules(f, {rule});
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const Date t0 = f.clock.now();
-        QVERIFY(store.blocking().startUrgentBreak(rule.id, 7200));
-        QCOMPARE(store.blocking().scheduledBoundary(), std::optional<Date>(t0 + 7200));
+        QVERIFY(blocking.startUrgentBreak(rule.id, 7200));
+        QCOMPARE(blocking.scheduledBoundary(), std::optional<Date>(t0 + 7200));
 
         f.clock.set(t0 + 7199);
-        store.handleClockEvent();
-        QVERIFY(store.blocking().state().urgentBreak);
-        QVERIFY(store.blocking().state().blockedNow.empty());
+        blocking.refreshBlockingState();
+        QVERIFY(blocking.state().urgentBreak);
+        QVERIFY(blocking.state().blockedNow.empty());
         f.clock.set(t0 + 7200);
-        store.handleClockEvent();
-        QVERIFY(!store.blocking().state().urgentBreak);
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        blocking.refreshBlockingState();
+        QVERIFY(!blocking.state().urgentBreak);
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
         QVERIFY(f.notifications.delivered.empty());
 
         // The next day the break is offered and granted again.
         f.clock.set(at(2026, 12, 8, 9));
-        store.handleClockEvent();
-        QCOMPARE(store.blocking().state().blockedNow[0].allowUrgentBreak, true);
-        QVERIFY(store.blocking().startUrgentBreak(rule.id, 60));
-        QCOMPARE(store.blocking().state().urgentBreak->fallbackExpiresAt, at(2026, 12, 8, 9, 1));
+        blocking.refreshBlockingState();
+        QCOMPARE(blocking.state().blockedNow[0].allowUrgentBreak, true);
+        QVERIFY(blocking.startUrgentBreak(rule.id, 60));
+        QCOMPARE(blocking.state().urgentBreak->fallbackExpiresAt, at(2026, 12, 8, 9, 1));
     }
 
     void urgentBreakSecondsAlsoCountTowardsTheLimit()
@@ -929,20 +929,20 @@ private slots:
         s.blockingPausedUntil = t0 + 600;
         s.pauseUsedDayId = today;
         putState(f, s);
-        StorageService& store = f.make();
-        QVERIFY(store.blocking().state().blockedNow.empty());
+        BlockingStore& blocking = f.makeBlocking();
+        QVERIFY(blocking.state().blockedNow.empty());
 
-        store.blocking().resumeBlocking();
-        QVERIFY(!store.blocking().state().blockingPausedUntil);
-        QCOMPARE(store.blocking().state().pauseUsedDayId, std::optional<qint64>(today));
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
-        QVERIFY(stateOnDisk(f) == store.blocking().state());
+        blocking.resumeBlocking();
+        QVERIFY(!blocking.state().blockingPausedUntil);
+        QCOMPARE(blocking.state().pauseUsedDayId, std::optional<qint64>(today));
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QVERIFY(stateOnDisk(f) == blocking.state());
 
         // Nothing to resume: no refresh, no write.
         QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
-        QSignalSpy changed(&f.store->blocking(), &BlockingStore::stateChanged);
+        QSignalSpy changed(f.blocking.get(), &BlockingStore::stateChanged);
         f.clock.advance(1);
-        store.blocking().resumeBlocking();
+        blocking.resumeBlocking();
         QVERIFY(!stateFileExists(f));
         QCOMPARE(changed.count(), 0);
     }
@@ -955,37 +955,37 @@ private slots:
         const BlockRule existing = allDayRule(QStringLiteral("example.com"));
         const BlockRule other = allDayRule(QStringLiteral("other.example"));
         putRules(f, {existing, other});
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         const QByteArray onDisk = readBytes(f.file(BlockingStore::rulesFile));
 
-        store.blocking().addRule(allDayRule(QStringLiteral("WWW.Example.COM/path")));
-        QCOMPARE(error(store), duplicatePrefix + QStringLiteral("WWW.Example.COM/path."));
-        QCOMPARE(store.blocking().rules().size(), size_t(2));
+        blocking.addRule(allDayRule(QStringLiteral("WWW.Example.COM/path")));
+        QCOMPARE(error(*f.core), duplicatePrefix + QStringLiteral("WWW.Example.COM/path."));
+        QCOMPARE(blocking.rules().size(), size_t(2));
         QCOMPARE(readBytes(f.file(BlockingStore::rulesFile)), onDisk);
 
         // Editing a rule keeps its own site; taking another rule's site is refused.
         BlockRule renamed = existing;
         renamed.displayName = QStringLiteral("Renamed");
-        QVERIFY(store.blocking().isDomainFree(QStringLiteral("www.example.com"), existing.id));
-        QVERIFY(!store.blocking().isDomainFree(QStringLiteral("www.example.com"), other.id));
+        QVERIFY(blocking.isDomainFree(QStringLiteral("www.example.com"), existing.id));
+        QVERIFY(!blocking.isDomainFree(QStringLiteral("www.example.com"), other.id));
         BlockRule taking = other;
         taking.domain = QStringLiteral("example.com");
-        store.blocking().updateRule(taking);
-        QCOMPARE(error(store), duplicatePrefix + QStringLiteral("example.com."));
-        QVERIFY(store.blocking().rules()[1] == other);
+        blocking.updateRule(taking);
+        QCOMPARE(error(*f.core), duplicatePrefix + QStringLiteral("example.com."));
+        QVERIFY(blocking.rules()[1] == other);
 
         // A state write does not clear the message; the next rules save does.
-        store.blocking().refreshBlockingState();
-        QCOMPARE(error(store), duplicatePrefix + QStringLiteral("example.com."));
-        store.blocking().updateRule(renamed);
-        QVERIFY(!store.core().lastError());
-        QCOMPARE(store.blocking().rules()[0].displayName, QStringLiteral("Renamed"));
+        blocking.refreshBlockingState();
+        QCOMPARE(error(*f.core), duplicatePrefix + QStringLiteral("example.com."));
+        blocking.updateRule(renamed);
+        QVERIFY(!f.core->lastError());
+        QCOMPARE(blocking.rules()[0].displayName, QStringLiteral("Renamed"));
 
         // Editing a rule that does not exist is no error at all.
         BlockRule stranger = allDayRule(QStringLiteral("stranger.example"));
-        store.blocking().updateRule(stranger);
-        QVERIFY(!store.core().lastError());
-        QCOMPARE(store.blocking().rules().size(), size_t(2));
+        blocking.updateRule(stranger);
+        QVERIFY(!f.core->lastError());
+        QCOMPARE(blocking.rules().size(), size_t(2));
     }
 
     void rulesStaySortedByCreation()
@@ -1094,15 +1094,15 @@ private slots:
         StoreFixture f;
         const DoomScrollConfig config = doomConfig({site(QStringLiteral("reddit.com"))});
         putDoom(f, config);
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         QVERIFY(QFile::remove(f.file(BlockingStore::doomScrollFile)));
         QVERIFY(QFile::remove(f.file(BlockingStore::stateFile)));
-        QSignalSpy changed(&f.store->blocking(), &BlockingStore::doomScrollConfigChanged);
-        QSignalSpy stateChanged(&f.store->blocking(), &BlockingStore::stateChanged);
+        QSignalSpy changed(f.blocking.get(), &BlockingStore::doomScrollConfigChanged);
+        QSignalSpy stateChanged(f.blocking.get(), &BlockingStore::stateChanged);
         DoomScrollConfig withBlank = config;
         withBlank.domains.push_back(site(QString()));
-        store.blocking().updateDoomScrollConfig(config);
-        store.blocking().updateDoomScrollConfig(withBlank);
+        blocking.updateDoomScrollConfig(config);
+        blocking.updateDoomScrollConfig(withBlank);
         QVERIFY(!QFileInfo::exists(f.file(BlockingStore::doomScrollFile)));
         QVERIFY(!stateFileExists(f));
         QCOMPARE(changed.count(), 0);
@@ -1203,55 +1203,55 @@ private slots:
     void ruleChangesTheDiskRefusesAreUndone()
     {
         StoreFixture f;
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
         QVERIFY(blockFile(f.file(BlockingStore::rulesFile)));
 
         BlockRule rule = allDayRule(QStringLiteral("alpha.example"));
-        QVERIFY(!store.blocking().addRule(rule));
-        const QString failure = error(store);
+        QVERIFY(!blocking.addRule(rule));
+        const QString failure = error(*f.core);
         QVERIFY(!failure.isEmpty() && !failure.startsWith(duplicatePrefix));
-        QVERIFY(store.blocking().rules().empty() && store.blocking().state().blockedNow.empty());
+        QVERIFY(blocking.rules().empty() && blocking.state().blockedNow.empty());
         QVERIFY(unblockFile(f.file(BlockingStore::rulesFile)));
-        QVERIFY(store.blocking().addRule(rule));
-        QVERIFY(!store.core().lastError());
+        QVERIFY(blocking.addRule(rule));
+        QVERIFY(!f.core->lastError());
 
         f.losing = {BlockingStore::rulesFile};
         BlockRule evening = windowRule(QStringLiteral("alpha.example"), 18, 0, 20, 0);
         evening.id = rule.id;
-        QVERIFY(!store.blocking().updateRule(evening));
-        QVERIFY(!store.blocking().removeRule(rule.id));
-        QCOMPARE(store.blocking().rules(), std::vector<BlockRule>{rule});
-        QCOMPARE(domainsOf(store.blocking().state().blockedNow), QStringList{QStringLiteral("alpha.example")});
+        QVERIFY(!blocking.updateRule(evening));
+        QVERIFY(!blocking.removeRule(rule.id));
+        QCOMPARE(blocking.rules(), std::vector<BlockRule>{rule});
+        QCOMPARE(domainsOf(blocking.state().blockedNow), QStringList{QStringLiteral("alpha.example")});
         QVERIFY(!rulesOnDisk(f).empty());
         f.losing.clear();
-        QVERIFY(store.blocking().removeRule(rule.id));
-        QVERIFY(rulesOnDisk(f).empty() && store.blocking().state().blockedNow.empty());
+        QVERIFY(blocking.removeRule(rule.id));
+        QVERIFY(rulesOnDisk(f).empty() && blocking.state().blockedNow.empty());
     }
 
     void lastErrorShowsTheLatestOutstandingFailure()
     {
         StoreFixture f;
         putRules(f, {allDayRule(QStringLiteral("example.com"))});
-        StorageService& store = f.make();
+        BlockingStore& blocking = f.makeBlocking();
 
-        store.blocking().addRule(allDayRule(QStringLiteral("example.com")));
+        blocking.addRule(allDayRule(QStringLiteral("example.com")));
         const QString duplicate = duplicatePrefix + QStringLiteral("example.com.");
-        QCOMPARE(error(store), duplicate);
+        QCOMPARE(error(*f.core), duplicate);
 
         QVERIFY(blockFile(f.file(BlockingStore::stateFile)));
-        store.blocking().refreshBlockingState();
-        const QString stateFailure = error(store);
+        blocking.refreshBlockingState();
+        const QString stateFailure = error(*f.core);
         QVERIFY(!stateFailure.isEmpty());
         QVERIFY(stateFailure != duplicate);
-        QVERIFY(!store.blocking().saveState());
-        QCOMPARE(error(store), stateFailure);
+        QVERIFY(!blocking.saveState());
+        QCOMPARE(error(*f.core), stateFailure);
 
         // Once the state writes again, the duplicate message is what is still outstanding.
         QVERIFY(unblockFile(f.file(BlockingStore::stateFile)));
-        store.blocking().refreshBlockingState();
-        QCOMPARE(error(store), duplicate);
-        store.blocking().addRule(allDayRule(QStringLiteral("fresh.example")));
-        QVERIFY(!store.core().lastError());
+        blocking.refreshBlockingState();
+        QCOMPARE(error(*f.core), duplicate);
+        blocking.addRule(allDayRule(QStringLiteral("fresh.example")));
+        QVERIFY(!f.core->lastError());
     }
 
     void failedDoomScrollWriteStaysReported()
@@ -1310,19 +1310,19 @@ private slots:
         if (wait == QLatin1String("doom-scroll break"))
             s.doomScroll = DoomScrollRuntimeState{t0 - 60, 0, t0 + 1800};
         putState(f, s);
-        StorageService* store = &f.make();
+        BlockingStore* blocking = &f.makeBlocking();
         // While the wait runs the rule's site is released, or the feed is blocked too.
         const int whileRunning = wait == QLatin1String("doom-scroll break") ? 2 : 0;
         const auto running = [&] {
-            store->blocking().refreshBlockingState();
-            return int(store->blocking().state().blockedNow.size()) == whileRunning;
+            blocking->refreshBlockingState();
+            return int(blocking->state().blockedNow.size()) == whileRunning;
         };
 
         f.changeWallClock(change);
         if (restart == QLatin1String("new boot"))
             f.bootClock.boot = QStringLiteral("another-boot");
         if (!restart.isEmpty())
-            store = &f.make();
+            blocking = &f.makeBlocking();
         QCOMPARE(running(), restart != QLatin1String("new boot"));
         f.clock.advance(1799);
         QCOMPARE(running(), restart != QLatin1String("new boot"));
@@ -1354,19 +1354,19 @@ private slots:
         BlockRule limited = limitRule(QStringLiteral("news.example"), 30);
         limited.urgentBreakUsedCalendarDay = today;
         putRules(f, {limited});
-        StorageService* store = &f.make();
-        store->blocking().recordUsage(limited, 1800);
+        BlockingStore* blocking = &f.makeBlocking();
+        blocking->recordUsage(limited, 1800);
         for (const double change : changes) {
             f.changeWallClock(change);
-            store = change == 0 ? &f.make() : store;
-            store->blocking().refreshBlockingState();
+            blocking = change == 0 ? &f.makeBlocking() : blocking;
+            blocking->refreshBlockingState();
         }
         f.clock.advance(passing);
-        store->blocking().refreshBlockingState();
-        QCOMPARE(store->blocking().state().blockedNow.empty(), newDay);
+        blocking->refreshBlockingState();
+        QCOMPARE(blocking->state().blockedNow.empty(), newDay);
         // Today's urgent break stays spent until the usage day really ends.
-        store->blocking().recordUsage(limited, 1800);
-        QCOMPARE(store->blocking().startUrgentBreak(limited.id), newDay);
+        blocking->recordUsage(limited, 1800);
+        QCOMPARE(blocking->startUrgentBreak(limited.id), newDay);
     }
 
     // ------------------------------------------------------------ system events

@@ -296,39 +296,40 @@ private slots:
         QFETCH(bool, step);
         QFETCH(bool, reloaded);
         StoreFixture f;
-        f.make();
+        TodoStore* todos = &f.makeTodos();
         TaskItem t = todo(QStringLiteral("move"), dec(7, 8));
         t.subtasks = {{QUuid::createUuid(), QStringLiteral("boxes"), false}};
         const TaskItem other = todo(QStringLiteral("other"), dec(7, 9));
-        QVERIFY(f.store->todos().replaceTodosFromSync({other, t}));
-        f.store->core().waitForWrites();
-        StorageService& store = reloaded ? f.make() : *f.store;
+        QVERIFY(todos->replaceTodosFromSync({other, t}));
+        f.core->waitForWrites();
+        if (reloaded)
+            todos = &f.makeTodos();
         FakeCloudSync& sync = f.attachSync();
-        const std::vector<TaskItem> before = store.todos().todos();
+        const std::vector<TaskItem> before = todos->todos();
         const QByteArray fileBefore = readBytes(f.file(QStringLiteral("todos.json")));
         const auto toggle = [&] {
-            return step ? store.todos().toggleSubtask(t.id, t.subtasks[0].id) : store.todos().toggleTodo(t.id);
+            return step ? todos->toggleSubtask(t.id, t.subtasks[0].id) : todos->toggleTodo(t.id);
         };
 
         f.failing = QStringList{QStringLiteral("todos.json")};
         f.clock.advance(60);
         // Shown at once; taken back when the writing thread's refusal comes.
-        QSignalSpy takenBack(&store.core(), &StoreCore::writeTakenBack);
+        QSignalSpy takenBack(f.core.get(), &StoreCore::writeTakenBack);
         QVERIFY(toggle());
-        store.core().waitForWrites();
+        f.core->waitForWrites();
         QCOMPARE(takenBack.size(), 1);
-        QVERIFY(store.todos().todos() == before);
+        QVERIFY(todos->todos() == before);
         QCOMPARE(readBytes(f.file(QStringLiteral("todos.json"))), fileBefore);
         QCOMPARE(sync.pushes, 0);
 
         f.failing.clear();
         QVERIFY(toggle());
-        store.core().waitForWrites();
+        f.core->waitForWrites();
         const std::vector<TaskItem> inFile = todosInFile(f.file(QStringLiteral("todos.json")));
-        QVERIFY(inFile == store.todos().todos());
+        QVERIFY(inFile == todos->todos());
         QCOMPARE(step ? inFile[1].subtasks[0].isCompleted : inFile[1].isCompleted, true);
         QVERIFY(inFile[0] == other);
-        store.core().waitForWrites();
+        f.core->waitForWrites();
         QCOMPARE(sync.pushes, 1);
     }
 

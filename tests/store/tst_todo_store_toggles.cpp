@@ -31,48 +31,48 @@ private slots:
         QFETCH(QString, before);
         QFETCH(int, compared);
         StoreFixture f;
-        StorageService* store = &f.make();
+        TodoStore* todos = &f.makeTodos();
         for (int i = 0; i < 5; ++i) {
             TaskItem t = todo(QStringLiteral("To-do %1").arg(i), f.clock.now() + i);
             t.subtasks = {{QUuid::createUuid(), QStringLiteral("Step"), false}};
-            QVERIFY(store->todos().addTodo(t));
+            QVERIFY(todos->addTodo(t));
         }
         if (before == QLatin1String("foreign file")) // the same to-dos, written by another program
-            QVERIFY(writeBytes(
-                f.file(TodoStore::fileName),
-                QJsonDocument(encodeList(store->todos().todos(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
+            QVERIFY(
+                writeBytes(f.file(TodoStore::fileName),
+                           QJsonDocument(encodeList(todos->todos(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
         f.clock.advance(60);
-        store = &f.make();
-        const QUuid first = store->todos().todos()[0].id, target = store->todos().todos()[2].id;
+        todos = &f.makeTodos();
+        const QUuid first = todos->todos()[0].id, target = todos->todos()[2].id;
         if (before == QLatin1String("toggle")) {
-            QVERIFY(store->todos().toggleTodo(first));
+            QVERIFY(todos->toggleTodo(first));
         } else if (before == QLatin1String("step")) {
-            QVERIFY(store->todos().toggleSubtask(first, store->todos().todos()[0].subtasks.at(0).id));
+            QVERIFY(todos->toggleSubtask(first, todos->todos()[0].subtasks.at(0).id));
         } else if (before == QLatin1String("add")) {
-            QVERIFY(store->todos().addTodo(todo(QStringLiteral("Added"), f.clock.now())));
+            QVERIFY(todos->addTodo(todo(QStringLiteral("Added"), f.clock.now())));
         } else if (before.startsWith(QLatin1String("refused"))) {
             f.failing = QStringList{TodoStore::fileName};
             if (before == QLatin1String("refused toggle"))
-                QVERIFY(store->todos().toggleTodo(first));
+                QVERIFY(todos->toggleTodo(first));
             else
-                QVERIFY(store->todos().addTodo(todo(QStringLiteral("Refused"), f.clock.now())));
-            store->core().waitForWrites(); // refused there, and taken back here
+                QVERIFY(todos->addTodo(todo(QStringLiteral("Refused"), f.clock.now())));
+            f.core->waitForWrites(); // refused there, and taken back here
             f.failing.clear();
         } else if (before == QLatin1String("sync")) {
-            std::vector<TaskItem> list = store->todos().todos();
+            std::vector<TaskItem> list = todos->todos();
             list[0].title = QStringLiteral("Renamed elsewhere");
-            QVERIFY(store->todos().replaceTodosFromSync(list));
-            store->core().waitForWrites();
+            QVERIFY(todos->replaceTodosFromSync(list));
+            f.core->waitForWrites();
         }
-        store->core().waitForWrites(); // what the writer meets first is the toggle alone
+        f.core->waitForWrites(); // what the writer meets first is the toggle alone
         f.clock.advance(1);
-        QVERIFY(store->todos().toggleTodo(target));
-        QCOMPARE(int(store->todos().todosCompared()), compared);
-        QVERIFY(todosInFile(f.file(TodoStore::fileName)) == store->todos().todos());
+        QVERIFY(todos->toggleTodo(target));
+        QCOMPARE(int(todos->todosCompared()), compared);
+        QVERIFY(todosInFile(f.file(TodoStore::fileName)) == todos->todos());
         if (before != QLatin1String("foreign file"))
-            QVERIFY(readBytes(f.file(TodoStore::fileName)) == todosFileText(store->todos().todos()));
-        const std::vector<TaskItem> shown = store->todos().todos();
-        QVERIFY(f.make().todos().todos() == shown);
+            QVERIFY(readBytes(f.file(TodoStore::fileName)) == todosFileText(todos->todos()));
+        const std::vector<TaskItem> shown = todos->todos();
+        QVERIFY(f.makeTodos().todos() == shown);
     }
 };
 

@@ -113,8 +113,8 @@ private slots:
             text.replace("\"createdAt\":", "\"later\": [1, {\"a\": \"}\"}], \"createdAt\":");
         QDir().mkpath(f.dataPath());
         QVERIFY(writeBytes(f.file(TodoStore::fileName), text));
-        StorageService& store = f.make();
-        QVERIFY(store.todos().todos() == list);
+        TodoStore& todos = f.makeTodos();
+        QVERIFY(todos.todos() == list);
         std::vector<TextSpan> spans;
         const std::optional<std::vector<TaskItem>> loaded = decodeTodosFileText(text, &spans);
         QVERIFY(loaded);
@@ -131,16 +131,16 @@ private slots:
         for (const QString& step : steps) {
             const QString change = step.section(u':', 1);
             if (step.startsWith(QLatin1String("sync:"))) {
-                std::vector<TaskItem> next = store.todos().todos();
+                std::vector<TaskItem> next = todos.todos();
                 changes.value(change)(next, at);
-                QVERIFY2(store.todos().replaceTodosFromSync(next), qPrintable(step));
+                QVERIFY2(todos.replaceTodosFromSync(next), qPrintable(step));
             } else {
-                QVERIFY2(store.todos().toggleTodo(store.todos().todos().front().id), qPrintable(step));
+                QVERIFY2(todos.toggleTodo(todos.todos().front().id), qPrintable(step));
             }
-            store.core().waitForWrites();
-            QVERIFY2(readBytes(f.file(TodoStore::fileName)) == here.text(store.todos().todos()), qPrintable(step));
+            f.core->waitForWrites();
+            QVERIFY2(readBytes(f.file(TodoStore::fileName)) == here.text(todos.todos()), qPrintable(step));
         }
-        QVERIFY(!store.core().lastError());
+        QVERIFY(!f.core->lastError());
     }
 
     // A list made elsewhere from the to-dos as they were is refused once they changed here, in
