@@ -217,7 +217,7 @@ int runBareInterceptor(QCoreApplication& app, const QUrl& endpoint, const QStrin
         out << "the bare interceptor could not attach: " << error << Qt::endl;
         return 1;
     }
-    QObject::connect(&client, &DevToolsClient::event, &client,
+    QObject::connect(&client, &DevToolsClient::protocolEvent, &client,
                      [&](const QString& method, const QJsonObject& params, const QString& sessionId) {
                          if (method != QLatin1String("Fetch.requestPaused"))
                              return;
@@ -395,7 +395,7 @@ std::optional<QUrl> startBrowser(Route& r, const QStringList& extra)
     }
     Route* route = &r;
     QObject::connect(
-        &r.driver, &DevToolsClient::event, &r.driver,
+        &r.driver, &DevToolsClient::protocolEvent, &r.driver,
         [route](const QString& method, const QJsonObject& params, const QString& sessionId) {
             if (sessionId != route->session)
                 return;

@@ -112,9 +112,9 @@ void DevToolsClient::onMessage(const QString& text)
         return;
     }
     if (message.contains(QStringLiteral("method")))
-        emit event(message.value(QStringLiteral("method")).toString(),
-                   message.value(QStringLiteral("params")).toObject(),
-                   message.value(QStringLiteral("sessionId")).toString());
+        emit protocolEvent(message.value(QStringLiteral("method")).toString(),
+                           message.value(QStringLiteral("params")).toObject(),
+                           message.value(QStringLiteral("sessionId")).toString());
 }
 
 void DevToolsClient::failAll(const Error& error)

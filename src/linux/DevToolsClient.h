@@ -43,7 +43,8 @@ public:
     static std::optional<QUrl> browserEndpoint(const QString& devToolsActivePortFile);
 
 signals:
-    void event(const QString& method, const QJsonObject& params, const QString& sessionId);
+    // A message the browser sent on its own (no command's answer).
+    void protocolEvent(const QString& method, const QJsonObject& params, const QString& sessionId);
     void closed();
 
 private:

@@ -160,7 +160,7 @@ DevToolsClient* DevToolsConnections::client(const QString& browserId)
     b.consent->start(consentAfterMs);
     // Told only now: whoever hears it may ask for other browsers, which moves `b`.
     setState(browserId, State::opening);
-    QObject::connect(client, &DevToolsClient::event, this,
+    QObject::connect(client, &DevToolsClient::protocolEvent, this,
                      [this, browserId](const QString& method, const QJsonObject& params, const QString&) {
                          onEvent(browserId, method, params);
                      });

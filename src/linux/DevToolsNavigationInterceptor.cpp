@@ -97,7 +97,7 @@ void DevToolsNavigationInterceptor::holdOn(const QString& browserId, DevToolsCli
     b.client = client;
     b.attached = false;
     b.pages.clear();
-    QObject::connect(client, &DevToolsClient::event, this,
+    QObject::connect(client, &DevToolsClient::protocolEvent, this,
                      [this, browserId](const QString& method, const QJsonObject& params, const QString& sessionId) {
                          onEvent(browserId, method, params, sessionId);
                      });

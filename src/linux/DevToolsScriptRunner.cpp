@@ -192,7 +192,7 @@ DevToolsScriptRunner::Connection& DevToolsScriptRunner::connectionOf(const JobPt
         c.lastFocused.clear();
         c.watches.clear();
         if (job->client)
-            QObject::connect(job->client, &DevToolsClient::event, this,
+            QObject::connect(job->client, &DevToolsClient::protocolEvent, this,
                              [this, browserId = job->browserId](const QString& method, const QJsonObject& params,
                                                                 const QString& session) {
                                  onEvent(browserId, method, params, session);

@@ -615,7 +615,7 @@ private slots:
         QVERIFY(client);
         // What the pages tell, as the runner hears it.
         QStringList heard;
-        QObject::connect(client, &DevToolsClient::event, this,
+        QObject::connect(client, &DevToolsClient::protocolEvent, this,
                          [&heard](const QString& method, const QJsonObject& params, const QString&) {
                              if (method == QLatin1String("Runtime.bindingCalled"))
                                  heard.append(params.value(QStringLiteral("payload")).toString());
