@@ -120,8 +120,8 @@ template <typename T> QHash<QUuid, size_t> digestsOf(const std::vector<T>& items
 
 // The items of `list` that read differently from `before`, and how many of `before` are still
 // there; false when an id is listed twice or an item awaiting deletion is still listed.
-template <typename T>
-bool changedSince(const std::vector<T>& list, size_t from, size_t to, const QHash<QUuid, size_t>& before,
+template <typename List, typename T>
+bool changedSince(const List& list, size_t from, size_t to, const QHash<QUuid, size_t>& before,
                   const QSet<QUuid>& pendingDeletes, std::vector<T>& changed, QHash<QUuid, size_t>& digests,
                   qsizetype& stillThere)
 {
@@ -144,8 +144,8 @@ bool changedSince(const std::vector<T>& list, size_t from, size_t to, const QHas
 }
 
 // The same for the items of `ids` alone, found one by one: the store told which changed.
-template <typename T>
-bool changedAmong(const std::vector<T>& list, const QSet<QUuid>& ids, const QHash<QUuid, size_t>& before,
+template <typename List, typename T>
+bool changedAmong(const List& list, const QSet<QUuid>& ids, const QHash<QUuid, size_t>& before,
                   const QSet<QUuid>& pendingDeletes, std::vector<T>& changed, QHash<QUuid, size_t>& digests,
                   QSet<QUuid>& gone)
 {

@@ -682,13 +682,15 @@ private slots:
         f.core->setCloudSync(&sync);
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
-        QVERIFY(todos.replaceTodosFromSync({a, b}));
+        const TaskItem c = todo(QStringLiteral("c"), dec(7, 8));
+        QVERIFY(todos.replaceTodosFromSync({a, b, c}));
         f.core->waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
 
-        QVERIFY(todos.deleteTodo(a));
+        // Taken back to its own place, between the others.
+        QVERIFY(todos.deleteTodo(b));
         f.core->waitForWrites();
-        QCOMPARE(ids(todos.todos()), (QList<QUuid>{a.id, b.id}));
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{a.id, b.id, c.id}));
         QVERIFY(f.core->lastError());
         f.core->waitForWrites();
         QCOMPARE(sync.pushes, 0);

@@ -38,9 +38,9 @@ private slots:
             QVERIFY(todos->addTodo(t));
         }
         if (before == QLatin1String("foreign file")) // the same to-dos, written by another program
-            QVERIFY(
-                writeBytes(f.file(TodoStore::fileName),
-                           QJsonDocument(encodeList(todos->todos(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
+            QVERIFY(writeBytes(
+                f.file(TodoStore::fileName),
+                QJsonDocument(encodeList(todos->todos().toVector(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
         f.clock.advance(60);
         todos = &f.makeTodos();
         const QUuid first = todos->todos()[0].id, target = todos->todos()[2].id;

@@ -89,8 +89,8 @@ private slots:
     {
         QTest::addColumn<QString>("form");
         QTest::addColumn<QStringList>("steps"); // "sync:<change>" or "here:<change>"
-        const QStringList mixed = {"sync:retitle", "here:toggle",  "sync:add", "sync:remove",
-                                   "here:toggle",  "sync:reverse", "sync:same"};
+        const QStringList mixed = {"sync:retitle", "here:toggle",  "sync:add", "sync:remove", "here:add",
+                                   "here:toggle",  "sync:reverse", "here:add", "here:delete", "sync:same"};
         QTest::newRow("as the store writes it, sync only")
             << "store" << QStringList{"sync:retitle", "sync:add", "sync:remove", "sync:reverse", "sync:same"};
         QTest::newRow("as the store writes it, mixed with saves here") << "store" << mixed;
@@ -134,6 +134,11 @@ private slots:
                 std::vector<TaskItem> next = todos.todos();
                 changes.value(change)(next, at);
                 QVERIFY2(todos.replaceTodosFromSync(next), qPrintable(step));
+            } else if (change == QLatin1String("add")) {
+                QVERIFY2(todos.addTodo(numbered(50 + int(todos.todos().size()), at)), qPrintable(step));
+            } else if (change == QLatin1String("delete")) {
+                const TaskItem third = todos.todos()[2];
+                QVERIFY2(todos.deleteTodo(third), qPrintable(step));
             } else {
                 QVERIFY2(todos.toggleTodo(todos.todos().front().id), qPrintable(step));
             }
