@@ -30,9 +30,9 @@ public:
     const TaskItem& back() const { return m_held.front(); }
     // Where the to-dos are held: the same, with the same size, while pointers to them stay valid.
     const TaskItem* data() const { return m_held.data(); }
-    // A copy in the order seen, for what takes a plain list.
+    // A copy in the order seen, for what takes a plain list: asked for by name, as it costs a
+    // pass over all of them.
     std::vector<TaskItem> toVector() const { return {begin(), end()}; }
-    operator std::vector<TaskItem>() const { return toVector(); }
 
     // The store's own changes.
     TaskItem& at(size_t i) { return m_held[m_held.size() - 1 - i]; }

@@ -213,7 +213,7 @@ private slots:
         todos.addTodo(fresh);
         todos.addTodo(another);
         todos.addTodo(carried);
-        const std::vector<TaskItem>& list = todos.todos();
+        const std::vector<TaskItem> list = todos.todos().toVector();
         QCOMPARE(list[0].recurringSeriesId, std::optional<QUuid>(series));
         QVERIFY(list[1].recurringSeriesId && list[2].recurringSeriesId);
         QVERIFY(!list[1].recurringSeriesId->isNull());
@@ -305,7 +305,7 @@ private slots:
         if (reloaded)
             todos = &f.makeTodos();
         FakeCloudSync& sync = f.attachSync();
-        const std::vector<TaskItem> before = todos->todos();
+        const std::vector<TaskItem> before = todos->todos().toVector();
         const QByteArray fileBefore = readBytes(f.file(QStringLiteral("todos.json")));
         const auto toggle = [&] {
             return step ? todos->toggleSubtask(t.id, t.subtasks[0].id) : todos->toggleTodo(t.id);
@@ -343,7 +343,7 @@ private slots:
         QVERIFY(todos.replaceTodosFromSync({t}));
         f.core->waitForWrites();
         QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
-        const std::vector<TaskItem> before = todos.todos();
+        const std::vector<TaskItem> before = todos.todos().toVector();
         QSignalSpy changed(&todos, &TodoStore::todosChanged);
 
         const QUuid stranger = QUuid::createUuid();
@@ -567,7 +567,7 @@ private slots:
             }
             f.core->waitForWrites();
             QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))) == todos.todos());
-            results.push_back(todos.todos());
+            results.push_back(todos.todos().toVector());
         }
         QVERIFY(results[0] == results[1]);
         QCOMPARE(results[0].front().createdAt, dec(4, 9));

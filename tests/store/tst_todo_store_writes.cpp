@@ -131,7 +131,7 @@ private slots:
         for (const QString& step : steps) {
             const QString change = step.section(u':', 1);
             if (step.startsWith(QLatin1String("sync:"))) {
-                std::vector<TaskItem> next = todos.todos();
+                std::vector<TaskItem> next = todos.todos().toVector();
                 changes.value(change)(next, at);
                 QVERIFY2(todos.replaceTodosFromSync(next), qPrintable(step));
             } else if (change == QLatin1String("add")) {
@@ -143,7 +143,7 @@ private slots:
                 QVERIFY2(todos.toggleTodo(todos.todos().front().id), qPrintable(step));
             }
             f.core->waitForWrites();
-            QVERIFY2(readBytes(f.file(TodoStore::fileName)) == here.text(todos.todos()), qPrintable(step));
+            QVERIFY2(readBytes(f.file(TodoStore::fileName)) == here.text(todos.todos().toVector()), qPrintable(step));
         }
         QVERIFY(!f.core->lastError());
     }
@@ -168,10 +168,10 @@ private slots:
         QVERIFY(todos.replaceTodosFromSync({numbered(0, at), numbered(1, at)}));
         f.core->waitForWrites();
 
-        std::vector<TaskItem> merged = todos.todos();
+        std::vector<TaskItem> merged = todos.todos().toVector();
         merged[1].title = QStringLiteral("changed elsewhere");
         TodoStore::SyncedTodos synced = TodoStore::SyncedTodos::between(todos.todos(), todos.revision(), merged);
-        const std::vector<TaskItem> held = todos.todos();
+        const std::vector<TaskItem> held = todos.todos().toVector();
         const quint64 revision = todos.revision();
 
         if (localChange == QLatin1String("add")) {
@@ -191,7 +191,7 @@ private slots:
             f.failing.clear();
             f.core->setLastError(std::nullopt);
         }
-        const std::vector<TaskItem> local = todos.todos();
+        const std::vector<TaskItem> local = todos.todos().toVector();
         // The store tells which to-do the change touched, so that a sync sends just that one.
         QSet<QUuid> touched;
         for (const auto* list : {&held, &local})
@@ -250,7 +250,7 @@ private slots:
         if (syncWriteRefused)
             f.failing = QStringList{TodoStore::fileName};
         for (int i = 1; i < syncWrites + 1; ++i) {
-            std::vector<TaskItem> next = todos.todos();
+            std::vector<TaskItem> next = todos.todos().toVector();
             next.push_back(numbered(i, at));
             QVERIFY(todos.replaceTodosFromSync(next));
         }
