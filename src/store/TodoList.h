@@ -15,10 +15,12 @@ public:
     using iterator = const_iterator;
 
     TodoList() = default;
-    // From a list in the order seen.
+    // From a list in the order seen, with room for the to-dos a person adds next: the one added
+    // when the room runs out moves every other one.
     explicit TodoList(std::vector<TaskItem> inOrder) : m_held(std::move(inOrder))
     {
         std::reverse(m_held.begin(), m_held.end());
+        m_held.reserve(m_held.size() + m_held.size() / 16 + 64);
     }
 
     const_iterator begin() const { return m_held.crbegin(); }
@@ -39,7 +41,6 @@ public:
     void pushFront(TaskItem t) { m_held.push_back(std::move(t)); }
     // Puts `t` at place `i` of the order seen.
     void insertAt(size_t i, TaskItem t) { m_held.insert(m_held.end() - qsizetype(i), std::move(t)); }
-    void reserve(size_t n) { m_held.reserve(n); }
     template <typename Pred> void eraseIf(Pred pred) { std::erase_if(m_held, pred); }
     void swap(TodoList& other) noexcept { m_held.swap(other.m_held); }
 

@@ -511,10 +511,8 @@ TodoStore::SyncedTodos syncedBetween(const Base& base, quint64 baseRevision, std
                 synced.gone.insert(t.id);
     }
     synced.snapshot = std::make_shared<const std::vector<TaskItem>>(list);
-    const size_t size = list.size();
+    // Turned round here, with room for the to-dos a person adds next, rather than by the first of them.
     synced.list = TodoList(std::move(list));
-    // Room for the to-dos a person adds next, made here rather than by the first of them.
-    synced.list.reserve(size + size / 16 + 64);
     return synced;
 }
 
