@@ -69,7 +69,7 @@ Calendar TodoStore::calendar() const
 quint64 TodoStore::load(QStringList& unreadable, std::optional<PrereadTodos> early)
 {
     // The writer takes the file as read, so the first save writes afresh only what changed.
-    m_todos = m_core.loadList<TaskItem>(
+    m_todos = TodoList(m_core.loadList<TaskItem>(
         QStringLiteral("to-dos"), fileName, decodeTaskItem, unreadable,
         [this, &early](const QByteArray& text) {
             if (early) {
@@ -83,7 +83,7 @@ quint64 TodoStore::load(QStringList& unreadable, std::optional<PrereadTodos> ear
                 m_todosEncoding->writer.adopt(*list, text, spans);
             return list;
         },
-        early ? &*early : nullptr);
+        early ? &*early : nullptr));
     return m_todosEncoding->writer.uses();
 }
 
@@ -95,10 +95,12 @@ void TodoStore::keepLoadedText(quint64 loadedUses)
         m_writerInStep = true;
 }
 
-TaskItem* TodoStore::findTodo(const QUuid& id)
+std::optional<size_t> TodoStore::findTodo(const QUuid& id) const
 {
     const auto it = std::find_if(m_todos.begin(), m_todos.end(), [&id](const TaskItem& t) { return t.id == id; });
-    return it == m_todos.end() ? nullptr : &*it;
+    if (it == m_todos.end())
+        return std::nullopt;
+    return size_t(it - m_todos.begin());
 }
 
 std::vector<const TaskItem*> TodoStore::todayOrder(size_t first) const
@@ -207,7 +209,7 @@ bool TodoStore::commit(Change change, Edit edit, bool sync)
     edit.baseSize = m_todos.size() + change.removed.size() - (change.inserted ? 1 : 0);
     if (!m_writerInStep) {
         edit = Edit{};
-        edit.whole = std::make_shared<const std::vector<TaskItem>>(m_todos);
+        edit.whole = std::make_shared<const std::vector<TaskItem>>(m_todos.toVector());
     }
     if (const FileWrite written = writeInBackground(std::move(edit)); !written) {
         takeBack(change);
@@ -240,16 +242,16 @@ void TodoStore::takeBack(Change& change)
     const Calendar cal = calendar();
     const Date current = now();
     if (change.inserted) {
-        std::erase_if(m_todos, [&](const TaskItem& t) { return t.id == *change.inserted; });
+        m_todos.eraseIf([&](const TaskItem& t) { return t.id == *change.inserted; });
         removeReminders({*change.inserted});
     }
     for (auto& [at, before] : change.replacedBefore) {
-        m_todos[at] = before;
+        m_todos.at(at) = before;
         m_core.reminders().rescheduleTodoReminder(before, current, cal);
     }
     QSet<QUuid> kept;
     for (auto& [at, removed] : change.removed) {
-        m_todos.insert(m_todos.begin() + qsizetype(at), removed);
+        m_todos.insertAt(at, removed);
         m_core.reminders().rescheduleTodoReminder(removed, current, cal);
         kept.insert(removed.id);
     }
@@ -299,7 +301,7 @@ bool TodoStore::addTodo(const TaskItem& todo)
     item.updatedAt = stamp();
     if (refuseSave())
         return false;
-    m_todos.insert(m_todos.begin(), item);
+    m_todos.pushFront(item);
     Change change;
     change.inserted = item.id;
     Edit edit;
@@ -312,12 +314,13 @@ bool TodoStore::addTodo(const TaskItem& todo)
 
 bool TodoStore::toggleTodo(const QUuid& id)
 {
-    TaskItem* t = findTodo(id);
-    if (!t)
+    const std::optional<size_t> found = findTodo(id);
+    if (!found)
         return false;
     if (refuseSave())
         return false;
-    const size_t at = size_t(t - m_todos.data());
+    const size_t at = *found;
+    TaskItem* t = &m_todos.at(at);
     Change change;
     change.replacedBefore = {{at, *t}};
     t->isCompleted = !t->isCompleted;
@@ -333,14 +336,14 @@ bool TodoStore::toggleTodo(const QUuid& id)
 
 bool TodoStore::toggleSubtask(const QUuid& todoId, const QUuid& subtaskId)
 {
-    const TaskItem* found = findTodo(todoId);
-    if (!found || std::none_of(found->subtasks.begin(), found->subtasks.end(),
+    const std::optional<size_t> found = findTodo(todoId);
+    if (!found || std::none_of(m_todos[*found].subtasks.begin(), m_todos[*found].subtasks.end(),
                                [&subtaskId](const Subtask& s) { return s.id == subtaskId; }))
         return false;
     if (refuseSave())
         return false;
-    TaskItem* t = findTodo(todoId);
-    const size_t at = size_t(t - m_todos.data());
+    const size_t at = *found;
+    TaskItem* t = &m_todos.at(at);
     Change change;
     change.replacedBefore = {{at, *t}};
     const auto step = std::find_if(t->subtasks.begin(), t->subtasks.end(),
@@ -354,8 +357,8 @@ bool TodoStore::toggleSubtask(const QUuid& todoId, const QUuid& subtaskId)
 
 bool TodoStore::upsertTodo(const TaskItem& todo)
 {
-    TaskItem* old = findTodo(todo.id);
-    if (!old)
+    const std::optional<size_t> found = findTodo(todo.id);
+    if (!found)
         return false;
     if (refuseSave())
         return false;
@@ -363,12 +366,13 @@ bool TodoStore::upsertTodo(const TaskItem& todo)
     Change change;
     change.marks = m_series.marks();
     TaskItem edited = todo;
-    const size_t editedAt = size_t(old - m_todos.data());
-    if (old->recurringSeriesId && edited.repeatOption == RepeatOption::none) {
-        const QUuid series = *old->recurringSeriesId;
+    const size_t editedAt = *found;
+    if (const std::optional<QUuid> oldSeries = m_todos[editedAt].recurringSeriesId;
+        oldSeries && edited.repeatOption == RepeatOption::none) {
+        const QUuid series = *oldSeries;
         m_series.storeRecurringSeries({series}, {});
         for (size_t i = 0; i < m_todos.size(); ++i) {
-            TaskItem& t = m_todos[i];
+            TaskItem& t = m_todos.at(i);
             if (t.recurringSeriesId == series && i != editedAt) {
                 change.replacedBefore.emplace_back(i, t);
                 t.repeatOption = RepeatOption::none;
@@ -381,7 +385,7 @@ bool TodoStore::upsertTodo(const TaskItem& todo)
         edited.recurringSeriesId.reset();
     edited.updatedAt = s;
     change.replacedBefore.emplace_back(editedAt, m_todos[editedAt]);
-    m_todos[editedAt] = edited;
+    m_todos.at(editedAt) = edited;
     Edit edit;
     for (const auto& [at, before] : change.replacedBefore)
         edit.replaced.emplace_back(at, m_todos[at]);
@@ -406,7 +410,7 @@ bool TodoStore::moveTodosToToday(const std::vector<QUuid>& ids)
     Change change;
     Edit edit;
     for (size_t i = 0; i < m_todos.size(); ++i) {
-        TaskItem& t = m_todos[i];
+        TaskItem& t = m_todos.at(i);
         if (!wanted.contains(t.id))
             continue;
         change.replacedBefore.emplace_back(i, t);
@@ -462,7 +466,7 @@ bool TodoStore::deleteTodo(const TaskItem& todo)
             edit.removed.emplace_back(i, m_todos[i].id);
         }
     }
-    std::erase_if(m_todos, [&removed](const TaskItem& t) { return removed.contains(t.id); });
+    m_todos.eraseIf([&removed](const TaskItem& t) { return removed.contains(t.id); });
     // The sync uploads once the file is written; it hears of the deletes at once, as a run that
     // starts meanwhile reads them before it looks at the to-dos.
     if (!commit(std::move(change), std::move(edit), m_core.cloudSync() != nullptr))
@@ -472,10 +476,12 @@ bool TodoStore::deleteTodo(const TaskItem& todo)
     return true;
 }
 
-TodoStore::SyncedTodos TodoStore::SyncedTodos::between(const std::vector<TaskItem>& base, quint64 baseRevision,
-                                                       std::vector<TaskItem> list)
+namespace {
+
+template <typename Base>
+TodoStore::SyncedTodos syncedBetween(const Base& base, quint64 baseRevision, std::vector<TaskItem> list)
 {
-    SyncedTodos synced;
+    TodoStore::SyncedTodos synced;
     synced.baseRevision = baseRevision;
     const auto touches = [](const TaskItem& t, const TaskItem* before) {
         return !before || !(*before == t) || (t.reminderDate && !t.isCompleted);
@@ -505,10 +511,23 @@ TodoStore::SyncedTodos TodoStore::SyncedTodos::between(const std::vector<TaskIte
                 synced.gone.insert(t.id);
     }
     synced.snapshot = std::make_shared<const std::vector<TaskItem>>(list);
-    // Room for the to-dos a person adds next, made here rather than by the first of them.
-    list.reserve(list.size() + list.size() / 16 + 64);
-    synced.list = std::move(list);
+    // Turned round here, with room for the to-dos a person adds next, rather than by the first of them.
+    synced.list = TodoList(std::move(list));
     return synced;
+}
+
+} // namespace
+
+TodoStore::SyncedTodos TodoStore::SyncedTodos::between(const std::vector<TaskItem>& base, quint64 baseRevision,
+                                                       std::vector<TaskItem> list)
+{
+    return syncedBetween(base, baseRevision, std::move(list));
+}
+
+TodoStore::SyncedTodos TodoStore::SyncedTodos::between(const TodoList& base, quint64 baseRevision,
+                                                       std::vector<TaskItem> list)
+{
+    return syncedBetween(base, baseRevision, std::move(list));
 }
 
 FileWrite TodoStore::replaceTodosFromSync(const std::vector<TaskItem>& list)
@@ -523,8 +542,8 @@ FileWrite TodoStore::takeTodosFromSync(SyncedTodos& synced)
         return FileWrite::refused(
             QStringLiteral("The to-dos changed while sync was merging them; it will merge them again."));
     Edit edit;
-    edit.whole =
-        synced.snapshot ? std::move(synced.snapshot) : std::make_shared<const std::vector<TaskItem>>(synced.list);
+    edit.whole = synced.snapshot ? std::move(synced.snapshot)
+                                 : std::make_shared<const std::vector<TaskItem>>(synced.list.toVector());
     if (FileWrite written = writeInBackground(std::move(edit)); !written)
         return written;
     // The sync's list is the ground the changes after it are taken back to: with no outcome of
@@ -559,7 +578,7 @@ void TodoStore::removeReminders(const QSet<QUuid>& ids)
 
 bool TodoStore::saveTodos(bool sync)
 {
-    const FileWrite written = m_core.writeFile(fileName, todosText(m_todos));
+    const FileWrite written = m_core.writeFile(fileName, todosText(m_todos.toVector()));
     m_writerInStep = written.written;
     if (!written) {
         m_core.recordFailure(fileName, written.error);
@@ -576,7 +595,7 @@ bool TodoStore::saveTodos(bool sync)
 
 void TodoStore::setTodos(std::vector<TaskItem> todos)
 {
-    m_todos = std::move(todos);
+    m_todos = TodoList(std::move(todos));
     emit todosChanged();
 }
 
@@ -593,7 +612,7 @@ void TodoStore::retryUnwrittenFile()
     if (!m_core.isUnwritten(fileName))
         return;
     Edit edit;
-    edit.whole = std::make_shared<const std::vector<TaskItem>>(m_todos);
+    edit.whole = std::make_shared<const std::vector<TaskItem>>(m_todos.toVector());
     if (writeInBackground(std::move(edit))) {
         m_writerInStep = true;
         m_wholeUnconfirmed = m_core.lastAsked(fileName);
@@ -685,7 +704,7 @@ FileWrite TodoStore::writeInBackground(Edit edit)
 
 bool TodoStore::rollOverRecurringTodos(Date now)
 {
-    TaskRecurrence::SeriesChanges pass = m_series.run(m_todos, now);
+    TaskRecurrence::SeriesChanges pass = m_series.run(m_todos.toVector(), now);
     if (!pass.changed)
         return false;
 

@@ -4,6 +4,7 @@
 #include "model/TodosFileWriter.h"
 #include "store/DataPreread.h"
 #include "store/SeriesPass.h"
+#include "store/TodoList.h"
 
 #include <QObject>
 #include <QSet>
@@ -25,7 +26,7 @@ class TodoStore : public QObject {
 public:
     TodoStore(StoreCore& core, SeriesPass& series, QObject* parent = nullptr);
 
-    const std::vector<TaskItem>& todos() const { return m_todos; }
+    const TodoList& todos() const { return m_todos; }
     // Changes with every change of the to-dos.
     quint64 revision() const { return m_revision; }
     // The ids of the to-dos added, changed or deleted since `revision`, for the sync to send just
@@ -60,7 +61,7 @@ public:
 
     // A list made elsewhere from the list held then, with what taking it in needs.
     struct SyncedTodos {
-        std::vector<TaskItem> list;
+        TodoList list;
         // The same list, for the file's text: shared with the writing thread, freed there.
         std::shared_ptr<const std::vector<TaskItem>> snapshot;
         // To-dos new or changed against `base`, and those holding a reminder: their reminders are
@@ -71,6 +72,7 @@ public:
 
         // Safe on any thread: reads only its arguments.
         static SyncedTodos between(const std::vector<TaskItem>& base, quint64 baseRevision, std::vector<TaskItem> list);
+        static SyncedTodos between(const TodoList& base, quint64 baseRevision, std::vector<TaskItem> list);
     };
     FileWrite takeTodosFromSync(SyncedTodos& synced);
     // The same for a list made here, from the list held now.
@@ -109,7 +111,8 @@ private:
     Date now() const;
     Date stamp() const;
     Calendar calendar() const;
-    TaskItem* findTodo(const QUuid& id);
+    // The place of the to-do with `id` in the order seen, if it is held.
+    std::optional<size_t> findTodo(const QUuid& id) const;
     void setTodos(std::vector<TaskItem> todos);
     // True, with the message in lastError, when the file may not be written over.
     bool refuseSave();
@@ -123,7 +126,7 @@ private:
 
     StoreCore& m_core;
     SeriesPass& m_series;
-    std::vector<TaskItem> m_todos;
+    TodoList m_todos;
     quint64 m_revision = 0;
     std::optional<QUuid> m_focusTodoID;
     // What the change about to be announced touches (none: not told), and the ids of the changes

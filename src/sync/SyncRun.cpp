@@ -120,8 +120,8 @@ template <typename T> QHash<QUuid, size_t> digestsOf(const std::vector<T>& items
 
 // The items of `list` that read differently from `before`, and how many of `before` are still
 // there; false when an id is listed twice or an item awaiting deletion is still listed.
-template <typename T>
-bool changedSince(const std::vector<T>& list, size_t from, size_t to, const QHash<QUuid, size_t>& before,
+template <typename List, typename T>
+bool changedSince(const List& list, size_t from, size_t to, const QHash<QUuid, size_t>& before,
                   const QSet<QUuid>& pendingDeletes, std::vector<T>& changed, QHash<QUuid, size_t>& digests,
                   qsizetype& stillThere)
 {
@@ -144,8 +144,8 @@ bool changedSince(const std::vector<T>& list, size_t from, size_t to, const QHas
 }
 
 // The same for the items of `ids` alone, found one by one: the store told which changed.
-template <typename T>
-bool changedAmong(const std::vector<T>& list, const QSet<QUuid>& ids, const QHash<QUuid, size_t>& before,
+template <typename List, typename T>
+bool changedAmong(const List& list, const QSet<QUuid>& ids, const QHash<QUuid, size_t>& before,
                   const QSet<QUuid>& pendingDeletes, std::vector<T>& changed, QHash<QUuid, size_t>& digests,
                   QSet<QUuid>& gone)
 {
@@ -243,7 +243,7 @@ struct SyncRun::MergeWork {
     }
     void takeLocal(const StorageService& store)
     {
-        localTodos = store.todos().todos();
+        localTodos = store.todos().todos().toVector();
         localNotes = store.notes().notes();
         todosRevision = store.todos().revision();
         notesRevision = store.notes().revision();
@@ -510,7 +510,7 @@ QCoro::Task<> SyncRun::takeIn(std::shared_ptr<MergeWork> merging)
                 throw localFailure(written.error);
             replaced = true;
             // The list the store held before, freed on a worker.
-            releaseOnWorker(std::make_shared<std::vector<TaskItem>>(std::move(merging->syncedTodos->list)));
+            releaseOnWorker(std::make_shared<TodoList>(std::move(merging->syncedTodos->list)));
             merging->syncedTodos.reset();
             merging->todos.changed = merging->series.changed = false;
             // The store now holds the merged to-dos: a change of them or of the notes from here on
@@ -633,7 +633,7 @@ QCoro::Task<SyncRun::LocalLists> SyncRun::copyLocalLists()
         bool changed = false;
         for (;;) {
             {
-                const std::vector<TaskItem>& todos = store.todos().todos();
+                const auto& todos = store.todos().todos();
                 const size_t end = attempt > 2 ? todos.size() : std::min(todos.size(), lists.todos.size() + copySlice);
                 lists.todos.insert(lists.todos.end(), todos.begin() + qsizetype(lists.todos.size()),
                                    todos.begin() + qsizetype(end));

@@ -130,6 +130,8 @@ struct StoreFixture {
         core->setLoading(false);
         return *blocking;
     }
+    // The store, or the part made alone, goes as it does when the application quits.
+    void close() { dropParts(); }
     // The fake sync, told of every change from now on.
     FakeCloudSync& attachSync()
     {

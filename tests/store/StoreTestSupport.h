@@ -7,6 +7,7 @@
 #include "model/Note.h"
 #include "model/TaskItem.h"
 #include "model/TaskRecurrence.h"
+#include "store/TodoList.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,6 +90,14 @@ inline bool blockFile(const QString& path)
 inline bool unblockFile(const QString& path)
 {
     return QDir(path).removeRecursively();
+}
+
+inline QList<QUuid> ids(const TodoList& list)
+{
+    QList<QUuid> out;
+    for (const TaskItem& t : list)
+        out.push_back(t.id);
+    return out;
 }
 
 inline QList<QUuid> ids(const std::vector<TaskItem>& list)

@@ -759,7 +759,7 @@ private slots:
         t.repeatOption = RepeatOption::weekly;
         store.todos().addTodo(t);
         store.notes().upsertNote(note(QStringLiteral("ideas"), TestEnvironment::at(2026, 12, 1)));
-        const std::vector<TaskItem> todos = store.todos().todos();
+        const std::vector<TaskItem> todos = store.todos().todos().toVector();
         const std::vector<Note> notes = store.notes().notes();
 
         f.clock.advance(3600);

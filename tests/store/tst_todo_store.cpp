@@ -213,7 +213,7 @@ private slots:
         todos.addTodo(fresh);
         todos.addTodo(another);
         todos.addTodo(carried);
-        const std::vector<TaskItem>& list = todos.todos();
+        const std::vector<TaskItem> list = todos.todos().toVector();
         QCOMPARE(list[0].recurringSeriesId, std::optional<QUuid>(series));
         QVERIFY(list[1].recurringSeriesId && list[2].recurringSeriesId);
         QVERIFY(!list[1].recurringSeriesId->isNull());
@@ -305,7 +305,7 @@ private slots:
         if (reloaded)
             todos = &f.makeTodos();
         FakeCloudSync& sync = f.attachSync();
-        const std::vector<TaskItem> before = todos->todos();
+        const std::vector<TaskItem> before = todos->todos().toVector();
         const QByteArray fileBefore = readBytes(f.file(QStringLiteral("todos.json")));
         const auto toggle = [&] {
             return step ? todos->toggleSubtask(t.id, t.subtasks[0].id) : todos->toggleTodo(t.id);
@@ -343,7 +343,7 @@ private slots:
         QVERIFY(todos.replaceTodosFromSync({t}));
         f.core->waitForWrites();
         QVERIFY(QFile::remove(f.file(QStringLiteral("todos.json"))));
-        const std::vector<TaskItem> before = todos.todos();
+        const std::vector<TaskItem> before = todos.todos().toVector();
         QSignalSpy changed(&todos, &TodoStore::todosChanged);
 
         const QUuid stranger = QUuid::createUuid();
@@ -567,7 +567,7 @@ private slots:
             }
             f.core->waitForWrites();
             QVERIFY(todosInFile(f.file(QStringLiteral("todos.json"))) == todos.todos());
-            results.push_back(todos.todos());
+            results.push_back(todos.todos().toVector());
         }
         QVERIFY(results[0] == results[1]);
         QCOMPARE(results[0].front().createdAt, dec(4, 9));
@@ -682,13 +682,15 @@ private slots:
         f.core->setCloudSync(&sync);
         const TaskItem a = todo(QStringLiteral("a"), dec(7, 8));
         const TaskItem b = todo(QStringLiteral("b"), dec(7, 8));
-        QVERIFY(todos.replaceTodosFromSync({a, b}));
+        const TaskItem c = todo(QStringLiteral("c"), dec(7, 8));
+        QVERIFY(todos.replaceTodosFromSync({a, b, c}));
         f.core->waitForWrites();
         QVERIFY(blockFile(f.file(QStringLiteral("todos.json"))));
 
-        QVERIFY(todos.deleteTodo(a));
+        // Taken back to its own place, between the others.
+        QVERIFY(todos.deleteTodo(b));
         f.core->waitForWrites();
-        QCOMPARE(ids(todos.todos()), (QList<QUuid>{a.id, b.id}));
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{a.id, b.id, c.id}));
         QVERIFY(f.core->lastError());
         f.core->waitForWrites();
         QCOMPARE(sync.pushes, 0);

@@ -38,9 +38,9 @@ private slots:
             QVERIFY(todos->addTodo(t));
         }
         if (before == QLatin1String("foreign file")) // the same to-dos, written by another program
-            QVERIFY(
-                writeBytes(f.file(TodoStore::fileName),
-                           QJsonDocument(encodeList(todos->todos(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
+            QVERIFY(writeBytes(
+                f.file(TodoStore::fileName),
+                QJsonDocument(encodeList(todos->todos().toVector(), encodeTaskItem)).toJson(QJsonDocument::Compact)));
         f.clock.advance(60);
         todos = &f.makeTodos();
         const QUuid first = todos->todos()[0].id, target = todos->todos()[2].id;
@@ -59,7 +59,7 @@ private slots:
             f.core->waitForWrites(); // refused there, and taken back here
             f.failing.clear();
         } else if (before == QLatin1String("sync")) {
-            std::vector<TaskItem> list = todos->todos();
+            std::vector<TaskItem> list = todos->todos().toVector();
             list[0].title = QStringLiteral("Renamed elsewhere");
             QVERIFY(todos->replaceTodosFromSync(list));
             f.core->waitForWrites();
@@ -70,8 +70,8 @@ private slots:
         QCOMPARE(int(todos->todosCompared()), compared);
         QVERIFY(todosInFile(f.file(TodoStore::fileName)) == todos->todos());
         if (before != QLatin1String("foreign file"))
-            QVERIFY(readBytes(f.file(TodoStore::fileName)) == todosFileText(todos->todos()));
-        const std::vector<TaskItem> shown = todos->todos();
+            QVERIFY(readBytes(f.file(TodoStore::fileName)) == todosFileText(todos->todos().toVector()));
+        const std::vector<TaskItem> shown = todos->todos().toVector();
         QVERIFY(f.makeTodos().todos() == shown);
     }
 };

@@ -131,10 +131,10 @@ struct World {
         return waitUntil([this] { return !devices[0]->sync->isSyncing() && !devices[1]->sync->isSyncing(); });
     }
 
-    template <typename T> static QMap<QString, QString> prints(const std::vector<T>& items)
+    template <typename List> static QMap<QString, QString> prints(const List& items)
     {
         QMap<QString, QString> out;
-        for (const T& item : items)
+        for (const auto& item : items)
             out.insert(uuidText(item.id), SyncMerge::fingerprint(item));
         return out;
     }

@@ -90,7 +90,7 @@ void verifySavedAndSent(SyncDevice& a, MemoryRecordStore& records)
     QVERIFY(decodeTodosFileText(file.readAll()) == a.store().todos().todos());
     SyncDevice b(&records);
     QVERIFY(b.run());
-    std::vector<TaskItem> here = a.store().todos().todos(), there = b.store().todos().todos();
+    std::vector<TaskItem> here = a.store().todos().todos().toVector(), there = b.store().todos().todos().toVector();
     const auto byId = [](const TaskItem& l, const TaskItem& r) { return l.id.toString() < r.id.toString(); };
     std::sort(here.begin(), here.end(), byId);
     std::sort(there.begin(), there.end(), byId);

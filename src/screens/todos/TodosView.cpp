@@ -794,7 +794,7 @@ std::vector<TaskItem> TodosView::currentTodos(const QSet<QUuid>& ids) const
 
 std::optional<TaskItem> TodosView::openToday(const QUuid& id) const
 {
-    const std::vector<TaskItem>& all = m_context.storage->todos().todos();
+    const auto& all = m_context.storage->todos().todos();
     const auto it = std::find_if(all.begin(), all.end(), [&id](const TaskItem& t) { return t.id == id; });
     if (it == all.end() || it->isCompleted || !it->isVisible(now(), calendar()))
         return std::nullopt;
