@@ -216,10 +216,17 @@ private slots:
     {
         QFETCH(int, destination);
         QFETCH(bool, withTodos);
+        std::optional<DataPreread> preread;
         ShellRig rig;
-        Shell& shell = rig.make();
-        if (withTodos)
+        if (withTodos) {
+            // Read while the window shows, as a start reads them.
+            rig.f.seed({});
             rig.f.addToday(QStringLiteral("Write the report"));
+            rig.f.file(TodoStore::fileName); // on disk
+            preread.emplace(rig.f.dataPath());
+            rig.f.makeReadingLater(*preread);
+        }
+        Shell& shell = rig.make();
         rig.router.setDestination(AppRouter::Destination(destination));
         // The faces loaded while the data is still being read are those the start then draws with.
         if (destination == int(AppRouter::Destination::todos))
