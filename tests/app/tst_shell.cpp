@@ -481,6 +481,28 @@ private slots:
             QVERIFY(!label->font().underline());
     }
 
+    void popoverWaitsForTheTodos()
+    {
+        // Opened while the to-dos are read, the popover says so rather than show an empty day,
+        // and offers no quick add that could not be kept; then it shows the to-do in focus.
+        std::optional<DataPreread> preread;
+        ShellRig rig;
+        rig.f.seed({});
+        rig.f.addToday(QStringLiteral("First"));
+        rig.f.file(TodoStore::fileName); // on disk
+        preread.emplace(rig.f.dataPath());
+        rig.f.makeReadingLater(*preread);
+        Popover& popover = rig.make().popover();
+        popover.show();
+        auto* loading = child<QLabel>(&popover, "todosLoading");
+        QVERIFY(loading && loading->isVisible());
+        QCOMPARE(loading->text(), QStringLiteral("Loading your to-dos…"));
+        QVERIFY(!child<QWidget>(&popover, "emptyCard") && !child<QWidget>(&popover, "addChip"));
+        rig.f.store->loadTodos();
+        QTRY_VERIFY(child<QWidget>(&popover, "heroCard"));
+        QVERIFY(!child<QLabel>(&popover, "todosLoading"));
+    }
+
     void quickAddKeepsKeysTypedAtOnce()
     {
         // Space on "Add" and typing straight on: every key reaches the field, none waits for it.
