@@ -71,8 +71,11 @@ void StorageService::loadTodos()
     // A change refused meanwhile says so no longer: the next one is kept.
     m_core.clearFailure(TodoStore::fileName);
     m_core.setLoading(true);
+    // Named first among the files that could not be read, as when everything is read at once.
+    QStringList unreadable;
     const quint64 loadedUses =
-        m_todos.load(m_unreadable, preread->takeTodos(m_core.fileStore().filePath(TodoStore::fileName)));
+        m_todos.load(unreadable, preread->takeTodos(m_core.fileStore().filePath(TodoStore::fileName)));
+    m_unreadable = unreadable + m_unreadable;
     m_core.markLoaded(TodoStore::fileName);
     m_todosLoaded = true;
     m_todos.rollOverRecurringTodos(m_core.now());
