@@ -39,9 +39,11 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QIcon>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <future>
+#include <mutex>
 
 #include <csignal>
 #include <sys/socket.h>
@@ -62,6 +64,18 @@ constexpr int quitReturnMs = 1000;
 constexpr qint64 emptyListBytes = 16;
 
 int signalPipe[2] = {-1, -1};
+
+// Holds the decoding of the to-dos until the window's first frame: the threads that decode a
+// long list would take processors and memory from the window's start.
+struct DecodeGate {
+    std::promise<void> opened;
+    std::shared_future<void> open = opened.get_future().share();
+    std::once_flag once;
+    void release()
+    {
+        std::call_once(once, [this] { opened.set_value(); });
+    }
+};
 
 void onSignal(int number)
 {
@@ -135,7 +149,10 @@ int Application::run(int argc, char* argv[])
     // The ids the sync knows in the record store: a file of their own beside the preferences.
     const QString knownIdsPath =
         QFileInfo(Defaults::defaultPath()).dir().filePath(QStringLiteral("sync-known-ids.json"));
-    DataPreread preread(FileStore::defaultFolderPath(), {Defaults::defaultPath(), knownIdsPath});
+    DecodeGate gate;
+    DataPreread preread(FileStore::defaultFolderPath(), {Defaults::defaultPath(), knownIdsPath},
+                        [open = gate.open] { open.wait(); });
+    const auto releaseOnReturn = qScopeGuard([&gate] { gate.release(); });
     FontCatalogPreload fontCatalog;
     Theme::prepareApplication();
     QApplication app(argc, argv);
@@ -192,6 +209,7 @@ int Application::run(int argc, char* argv[])
     }
     Application application(foundation, launch);
     shell = &application.m_shell;
+    application.m_shell.afterFirstFrame([&gate] { gate.release(); });
     const int code = application.exec();
     shell = nullptr;
     return code;
@@ -230,14 +248,15 @@ LinuxSystemEvents& Application::Foundation::watchingDrift()
 
 StorageEnvironment Application::Foundation::storageEnvironment(const Launch& launch)
 {
-    // The faces the window's first frame draws are loaded while the to-dos are still being read,
-    // rather than after: with many to-dos the main thread would otherwise wait idle, then load
-    // them. A file of more than an empty list is taken to hold to-dos; a wrong guess costs a few
-    // faces in memory, never a face missing.
+    // A file of more than an empty list is taken to hold to-dos: the window shows while they are
+    // read, and they come in after its first frame. The faces that frame draws are loaded while
+    // the reading goes on; a wrong guess costs a few faces in memory, never a face missing.
+    const bool todosLater = launch.preread.todosFileSize() > emptyListBytes;
     if (!launch.arguments.loginItem && launch.arguments.links.isEmpty())
-        for (const QFont& face : Shell::todayStartFaces(launch.preread.todosFileSize() > emptyListBytes))
+        for (const QFont& face : Shell::todayStartFaces(todosLater))
             Theme::prime(face);
     StorageEnvironment environment;
+    environment.todosLater = todosLater;
     environment.clock = &clock;
     environment.calendar = calendar;
     environment.defaults = &defaults;
@@ -264,6 +283,18 @@ Application::Application(Foundation& foundation, Launch& launch)
     QObject::connect(&m_single, &SingleInstance::messageReceived, &m_shell, &Shell::handleLinks);
     for (const QString& link : m_arguments.links)
         m_router.handle(link); // as text: QUrl would lower-case the host
+    // The to-dos read meanwhile come in once the window is on screen; the sync compares them with
+    // the record store's, so it hears of the store only once they are whole.
+    StorageService& storage = foundation.storage;
+    QObject::connect(&storage, &StorageService::todosRead, &m_shell,
+                     [this, &storage] { m_shell.afterFirstFrame([&storage] { storage.loadTodos(); }); });
+    QObject::connect(&storage, &StorageService::todosCameIn, &m_shell, [this] { startSync(); });
+}
+
+void Application::startSync()
+{
+    m_foundation.storage.core().setCloudSync(&m_cloudSync);
+    m_cloudSync.start();
 }
 
 std::unique_ptr<RecordStore> Application::recordStore()
@@ -299,7 +330,8 @@ AppContext Application::shellContext()
                      &BrowserAutomationService::browsersChanged);
     QObject::connect(&m_foundation.desktop.discovery, &BrowserDiscovery::changed, &engine,
                      [&browsers] { browsers.linkRunningBrowsers(); });
-    m_foundation.storage.core().setCloudSync(&m_cloudSync);
+    if (m_foundation.storage.todosLoaded())
+        m_foundation.storage.core().setCloudSync(&m_cloudSync);
 
     AppContext context;
     context.storage = &m_foundation.storage;
@@ -370,7 +402,8 @@ void Application::startAfterFirstFrame()
     m_foundation.desktop.discovery.start();
     browsers.linkRunningBrowsers();
     m_blocking.engine.start();
-    m_cloudSync.start();
+    if (m_foundation.storage.todosLoaded())
+        startSync();
     if (m_blockPageServer.port())
         QTextStream(stdout) << "Quillharbour is running; block page on http://127.0.0.1:" << *m_blockPageServer.port()
                             << "/ . Data: " << m_foundation.storage.core().fileStore().folderPath() << Qt::endl;

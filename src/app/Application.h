@@ -85,6 +85,7 @@ private:
     static Shell::Options shellOptions(const Arguments& arguments);
     void returnTabsOnQuit();
     void startAfterFirstFrame();
+    void startSync();
 
     Foundation& m_foundation;
     const Arguments& m_arguments;

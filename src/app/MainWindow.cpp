@@ -335,6 +335,12 @@ void MainWindow::checkOnboarding()
         return;
     if (m_context.defaults->boolean(onboardingCompletedKey).value_or(false))
         return;
+    // Whether there are to-dos is known once they are read.
+    if (!m_context.storage->todosLoaded()) {
+        connect(m_context.storage, &StorageService::todosCameIn, this, &MainWindow::checkOnboarding,
+                Qt::SingleShotConnection);
+        return;
+    }
     if (!m_context.storage->blocking().rules().empty() || !m_context.storage->todos().todos().empty()) {
         m_context.defaults->set(onboardingCompletedKey, true);
         return;

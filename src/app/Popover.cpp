@@ -59,6 +59,7 @@ Popover::Popover(AppContext& context, std::function<void(Destination)> openMainW
         connect(&storage->blocking(), signal, this, &Popover::scheduleRefresh);
     if (m_context.browsers)
         connect(m_context.browsers, &BrowserAutomationService::accessChanged, this, &Popover::scheduleRefresh);
+    connect(storage, &StorageService::todosCameIn, this, &Popover::scheduleRefresh);
     refresh();
 }
 
@@ -221,6 +222,13 @@ QWidget* Popover::priorityArea()
         hintRow->addWidget(cancel);
         layout->addLayout(hintRow);
         return card;
+    }
+    // No empty card while the to-dos are read: it would say there are none.
+    if (!storage.todosLoaded()) {
+        QLabel* loading =
+            plainLabel(QStringLiteral("Loading your to-dos…"), 13, QFont::Medium, FocusColor::textSecondary());
+        loading->setObjectName(QStringLiteral("todosLoading"));
+        return loading;
     }
     if (const auto focus = storage.todos().focusTodo()) {
         auto* card = new FocusHeroCard(*focus, true, storage.todos().openTodos().size() > 1);

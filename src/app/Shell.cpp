@@ -111,9 +111,9 @@ void Shell::watchTray()
         QTimer::singleShot(m_options.trayPatienceMs, this, [this] { decideTray(false); });
 }
 
-QList<QFont> Shell::todayStartFaces(bool hasTodos)
+QList<QFont> Shell::todayStartFaces(bool todosLater)
 {
-    return Theme::distinctFaces(QList<QFont>{MainWindow::railFace()} + TodosView::firstFaces(hasTodos));
+    return Theme::distinctFaces(QList<QFont>{MainWindow::railFace()} + TodosView::firstFaces(todosLater));
 }
 
 QList<QFont> Shell::startFaces() const
@@ -370,6 +370,9 @@ void Shell::handleNotificationResponse(const QString& identifier)
 
 void Shell::syncAfterActivation()
 {
+    // To-dos still being read would look deleted to the sync; it runs once they are in.
+    if (m_context.storage && !m_context.storage->todosLoaded())
+        return;
     const double now = m_context.monotonic->seconds();
     if (m_lastActivationSync && now - *m_lastActivationSync <= activationSyncSpacing)
         return;

@@ -45,9 +45,9 @@ public:
     void start();
     // The faces a window start loads one per turn before the page is built.
     QList<QFont> startFaces() const;
-    // Those of a start on the Today page, known before the store has loaded: `hasTodos` as the
-    // to-dos file is expected to hold.
-    static QList<QFont> todayStartFaces(bool hasTodos);
+    // Those of a start on the Today page, known before the store has loaded: `todosLater`, the
+    // to-dos are read while the window shows.
+    static QList<QFont> todayStartFaces(bool todosLater);
 
     MainWindow& mainWindow() { return *m_mainWindow; }
     Popover& popover();

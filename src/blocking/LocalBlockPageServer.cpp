@@ -71,6 +71,7 @@ LocalBlockPageServer::LocalBlockPageServer(StorageService* storage, QObject* par
     };
     connect(&storage->todos(), &TodoStore::todosChanged, this, forget);
     connect(&storage->todos(), &TodoStore::focusTodoIDChanged, this, forget);
+    connect(storage, &StorageService::todosCameIn, this, forget);
     rememberRuleSites();
     connect(&storage->blocking(), &BlockingStore::rulesChanged, this, &LocalBlockPageServer::rememberRuleSites);
     connect(&storage->blocking(), &BlockingStore::doomScrollConfigChanged, this,

@@ -84,7 +84,8 @@ DataPreread::DataPreread(QString folder, QStringList preferencesPaths, std::func
     : m_todosPath(QDir(folder).filePath(TodoStore::fileName)), m_notesPath(QDir(folder).filePath(NoteStore::fileName)),
       m_afterTodosText(std::move(afterTodosText)), m_todosTextRead(m_todosTextDone.get_future()),
       m_todosFinished(m_todosFinishDone.get_future()), m_notesRead(m_notesDone.get_future()),
-      m_preferences(preferencesPaths.begin(), preferencesPaths.end()), m_defaultsRead(m_defaultsDone.get_future())
+      m_preferences(preferencesPaths.begin(), preferencesPaths.end()), m_defaultsRead(m_defaultsDone.get_future()),
+      m_laterDefaultsRead(m_laterDefaultsDone.get_future())
 {
     // Sized before the reader starts, so that its helpers can be given heaps of their own; a file
     // that changes size meanwhile is read all the same, by as many as were planned.
@@ -96,6 +97,16 @@ DataPreread::DataPreread(QString folder, QStringList preferencesPaths, std::func
     if (m_readers > 1)
         MemoryReturn::allowHeapsFor(m_readers);
     m_thread = std::thread([this] { run(); });
+    // Wanted before the window shows, while the to-dos may still be being read.
+    if (m_preferences.size() > 1)
+        m_laterThread = std::thread([this] {
+            ::setpriority(PRIO_PROCESS, ::gettid(), readerNiceness);
+            for (size_t i = 1; i < m_preferences.size(); ++i)
+                readPreferences(m_preferences[i]);
+            m_laterDefaultsDone.set_value();
+        });
+    else
+        m_laterDefaultsDone.set_value();
 }
 
 int DataPreread::readersFor(qint64 bytes)
@@ -159,8 +170,6 @@ void DataPreread::run()
     helpers.clear();
     if (!m_notesReadTaken.exchange(true))
         readNotes();
-    for (size_t i = 1; i < m_preferences.size(); ++i)
-        readPreferences(m_preferences[i]);
 }
 
 void DataPreread::readPreferences(Preferences& preferences)
@@ -195,6 +204,19 @@ void DataPreread::finishTodos()
     }
     m_todos = std::move(todos);
     m_todosFinishDone.set_value();
+    const std::lock_guard lock(m_tellMutex);
+    m_todosTold = true;
+    if (m_tellTodosRead)
+        std::exchange(m_tellTodosRead, {})();
+}
+
+void DataPreread::whenTodosRead(std::function<void()> tell)
+{
+    const std::lock_guard lock(m_tellMutex);
+    if (m_todosTold && tell)
+        tell();
+    else
+        m_tellTodosRead = std::move(tell);
 }
 
 void DataPreread::readNotes()
@@ -210,6 +232,8 @@ void DataPreread::wait()
 {
     if (m_thread.joinable())
         m_thread.join();
+    if (m_laterThread.joinable())
+        m_laterThread.join();
 }
 
 DataPreread::Identity DataPreread::identityOf(const QString& path)
@@ -265,8 +289,8 @@ std::optional<QJsonObject> DataPreread::takeDefaults(const QString& path)
     if (it == m_preferences.end())
         return std::nullopt;
     if (it != m_preferences.begin())
-        wait();
-    else if (m_defaultsRead.valid())
+        m_laterDefaultsRead.wait();
+    else
         m_defaultsRead.wait();
     const std::optional<PrereadFile<QJsonObject>> read = take(it->file, it->identity, it->path, path);
     if (!read || !read->decoded || read->decoded->size() != 1)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -39,7 +40,7 @@ public:
     // `afterTodosText`, when given, runs on the reading thread once the to-dos' text is read and
     // before any of it is decoded there: a test holds the reader at that point.
     // `preferencesPaths`: preference files, the first read before anything else, the others
-    // (large and wanted late, as the sync's known ids) after the notes.
+    // (large, as the sync's known ids) on a thread of their own, beside the to-dos.
     // Made before any other thread starts, a preread of a long to-dos file gives the threads that
     // decode it heaps of their own; made later, they share one.
     explicit DataPreread(QString folder, QStringList preferencesPaths = {}, std::function<void()> afterTodosText = {});
@@ -58,6 +59,10 @@ public:
     // first puts the to-dos together; a caller coming while the reader does waits for that.
     std::optional<PrereadTodos> takeTodos(const QString& path);
     std::optional<PrereadFile<Note>> takeNotes(const QString& path);
+    // Runs `tell` once the to-dos are put together, on the thread that put them together, or
+    // here at once when they are already. A later call replaces it; an empty one, once it has
+    // returned, leaves no call on its way. `tell` must be brief: it holds up that thread.
+    void whenTodosRead(std::function<void()> tell);
     // A preference file's object, when the file was there, read and parsed whole.
     std::optional<QJsonObject> takeDefaults(const QString& path);
 
@@ -101,6 +106,9 @@ private:
     std::promise<void> m_todosFinishDone;
     std::shared_future<void> m_todosFinished;
     std::optional<PrereadTodos> m_todos;
+    std::mutex m_tellMutex;
+    bool m_todosTold = false;
+    std::function<void()> m_tellTodosRead;
     // Whoever comes to the notes first reads them; the other waits for that only if it needs them.
     std::atomic<bool> m_notesReadTaken{false};
     std::promise<void> m_notesDone;
@@ -119,5 +127,8 @@ private:
     std::shared_future<void> m_defaultsRead;
     int m_readers = 1;
     qint64 m_todosFileSize = -1;
+    std::promise<void> m_laterDefaultsDone;
+    std::shared_future<void> m_laterDefaultsRead;
+    std::thread m_laterThread;
     std::thread m_thread; // started once the rest is in place
 };

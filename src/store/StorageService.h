@@ -21,7 +21,8 @@ class StorageService : public QObject {
     Q_OBJECT
 public:
     // With no FileStore the default data folder is used (and created); the store is loaded and
-    // its observers installed when the constructor returns. Check core().fatalError() before use.
+    // its observers installed when the constructor returns, but for the to-dos when the
+    // environment has them come later. Check core().fatalError() before use.
     StorageService(std::optional<FileStore> fileStore, StorageEnvironment environment, QObject* parent = nullptr);
     ~StorageService() override;
 
@@ -36,6 +37,11 @@ public:
     BlockingStore& blocking() { return m_blocking; }
     const BlockingStore& blocking() const { return m_blocking; }
 
+    // Whether the to-dos are taken in. Until then the list is empty and is not written.
+    bool todosLoaded() const { return m_todosLoaded; }
+    // Takes in the to-dos, waiting for their reading if need be; once.
+    void loadTodos();
+
     // Writes again on the writing thread the to-dos and notes whose last write there failed.
     void retryUnwrittenFiles();
     // Finishes once every write of the to-dos and notes asked of the writing thread has its
@@ -49,8 +55,14 @@ public:
 
     static inline const QString pendingNotificationsFile = QStringLiteral("pending-notifications.json");
 
+signals:
+    // The to-dos are read: loadTodos() would not wait.
+    void todosRead();
+    void todosCameIn();
+
 private:
     void load();
+    void reportUnreadable();
     void installObservers();
 
     // First, so that it outlives every part that leans on it.
@@ -59,4 +71,6 @@ private:
     TodoStore m_todos{m_core, m_series};
     NoteStore m_notes{m_core};
     BlockingStore m_blocking{m_core};
+    bool m_todosLoaded = false;
+    QStringList m_unreadable;
 };

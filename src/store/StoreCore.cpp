@@ -150,13 +150,16 @@ std::optional<QString> StoreCore::writeRefusal(const QString& name) const
 {
     if (m_unbackedFiles.contains(name))
         return unbackedMessage(name);
+    if (m_unloadedFiles.contains(name))
+        return QStringLiteral("“%1” is still being read, so the change was not saved. Try again in a moment.")
+            .arg(name);
     return std::nullopt;
 }
 
 FileWrite StoreCore::writeFile(const QString& name, const QByteArray& text)
 {
-    if (m_unbackedFiles.contains(name))
-        return FileWrite::refused(unbackedMessage(name));
+    if (const std::optional<QString> why = writeRefusal(name))
+        return FileWrite::refused(*why);
     const QString path = m_fileStore.filePath(name);
     // A write of the file still on its way would otherwise land after this one, with older data.
     if (m_writer)
@@ -303,8 +306,8 @@ void StoreCore::prepareFolder(const QStringList& files)
 
 FileWrite StoreCore::writeInBackground(const QString& name, BackgroundWriter::Encoder encode)
 {
-    if (m_unbackedFiles.contains(name))
-        return FileWrite::refused(unbackedMessage(name));
+    if (const std::optional<QString> why = writeRefusal(name))
+        return FileWrite::refused(*why);
     if (!m_writer) {
         m_writer = std::make_unique<BackgroundWriter>(
             [saveFiles = m_env.saveFiles](const QString& path, const QByteArray& bytes, QString* reason) {

@@ -39,6 +39,9 @@ struct StorageEnvironment {
     FileSafety::SaveFileFactory saveFiles;
     // Optional: the to-dos and notes already being read on another thread.
     DataPreread* preread = nullptr;
+    // With `preread`: the to-dos are taken in by StorageService::loadTodos() rather than by the
+    // constructor, so that a window can show while they are read.
+    bool todosLater = false;
 };
 
 // A write of a data file: done, or refused with the reason a person reads.
@@ -81,6 +84,11 @@ public:
     bool backupUnreadableFile(const QString& name, const QByteArray* read = nullptr);
     bool isUnbacked(const QString& name) const { return m_unbackedFiles.contains(name); }
     void forgiveUnbacked(const QString& name) { m_unbackedFiles.remove(name); }
+    // A file whose reading is still under way is not written: a write would put what is held so
+    // far, a part or nothing, in place of the whole.
+    void holdUntilLoaded(const QString& name) { m_unloadedFiles.insert(name); }
+    void markLoaded(const QString& name) { m_unloadedFiles.remove(name); }
+    bool isLoaded(const QString& name) const { return !m_unloadedFiles.contains(name); }
     // Reads a list file, strictly where it can and record by record where it cannot; an
     // unreadable file is kept aside and its `part` added to `unreadable`.
     template <typename T>
@@ -153,6 +161,7 @@ private:
     };
     std::vector<Failure> m_failures;           // oldest first
     QSet<QString> m_unbackedFiles;             // unreadable files that must not be written over
+    QSet<QString> m_unloadedFiles;             // files still being read
     std::optional<QString> m_unreadableFolder; // why the data folder could not be looked into
     bool m_loading = false;
 

@@ -216,10 +216,17 @@ private slots:
     {
         QFETCH(int, destination);
         QFETCH(bool, withTodos);
+        std::optional<DataPreread> preread;
         ShellRig rig;
-        Shell& shell = rig.make();
-        if (withTodos)
+        if (withTodos) {
+            // Read while the window shows, as a start reads them.
+            rig.f.seed({});
             rig.f.addToday(QStringLiteral("Write the report"));
+            rig.f.file(TodoStore::fileName); // on disk
+            preread.emplace(rig.f.dataPath());
+            rig.f.makeReadingLater(*preread);
+        }
+        Shell& shell = rig.make();
         rig.router.setDestination(AppRouter::Destination(destination));
         // The faces loaded while the data is still being read are those the start then draws with.
         if (destination == int(AppRouter::Destination::todos))
@@ -472,6 +479,28 @@ private slots:
         QVERIFY(open->width() > popover.QWidget::width() * 3 / 4);
         for (QLabel* label : open->findChildren<QLabel*>())
             QVERIFY(!label->font().underline());
+    }
+
+    void popoverWaitsForTheTodos()
+    {
+        // Opened while the to-dos are read, the popover says so rather than show an empty day,
+        // and offers no quick add that could not be kept; then it shows the to-do in focus.
+        std::optional<DataPreread> preread;
+        ShellRig rig;
+        rig.f.seed({});
+        rig.f.addToday(QStringLiteral("First"));
+        rig.f.file(TodoStore::fileName); // on disk
+        preread.emplace(rig.f.dataPath());
+        rig.f.makeReadingLater(*preread);
+        Popover& popover = rig.make().popover();
+        popover.show();
+        auto* loading = child<QLabel>(&popover, "todosLoading");
+        QVERIFY(loading && loading->isVisible());
+        QCOMPARE(loading->text(), QStringLiteral("Loading your to-dos…"));
+        QVERIFY(!child<QWidget>(&popover, "emptyCard") && !child<QWidget>(&popover, "addChip"));
+        rig.f.store->loadTodos();
+        QTRY_VERIFY(child<QWidget>(&popover, "heroCard"));
+        QVERIFY(!child<QLabel>(&popover, "todosLoading"));
     }
 
     void quickAddKeepsKeysTypedAtOnce()

@@ -83,6 +83,16 @@ struct StoreFixture {
         store = std::make_unique<StorageService>(FileStore{dataPath()}, environment());
         return *store;
     }
+    // The store as a start makes it: its to-dos read by `preread`, taken in by loadTodos().
+    StorageService& makeReadingLater(DataPreread& preread)
+    {
+        dropParts();
+        StorageEnvironment env = environment();
+        env.preread = &preread;
+        env.todosLater = true;
+        store = std::make_unique<StorageService>(FileStore{dataPath()}, env);
+        return *store;
+    }
 
     // One part of the store alone, loaded from the same folder as the whole store loads it, on the
     // core it writes through (and the to-dos on their series pass). A second call is a restart.

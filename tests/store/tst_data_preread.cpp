@@ -164,14 +164,16 @@ private slots:
             QByteArray saved;
             QStringList backups;
             std::optional<QString> lastError;
+            bool keptWhileRead = true; // an edit before the to-dos came in left the file as it was
         };
         const TaskItem added = todo(QStringLiteral("new"), TestEnvironment::at(2026, 12, 7, 9));
         const QByteArray notesText = notesJson({note(QStringLiteral("one"), TestEnvironment::at(2026, 12, 7, 9)),
                                                 note(QStringLiteral("two"), TestEnvironment::at(2026, 12, 7, 10))});
         // The reader may be anywhere when the store wants the files; held just after reading the
         // to-dos' text, it leaves all the decoding, the putting together and the notes to the store;
-        // waited for, it has done all of it before the store comes.
-        enum class Preread { none, free, held, finished };
+        // waited for, it has done all of it before the store comes. Taken in later, as a start
+        // does, the to-dos are refused an edit until they are in.
+        enum class Preread { none, free, held, finished, later };
         const auto run = [&](Preread mode) {
             StoreFixture f;
             QDir().mkpath(f.dataPath());
@@ -185,9 +187,14 @@ private slots:
                 preread.emplace(f.dataPath());
             if (mode == Preread::finished)
                 preread->wait();
-            else if (mode == Preread::held)
+            else if (mode == Preread::held || mode == Preread::later)
                 preread.emplace(f.dataPath(), QStringList(), [released] { released.wait(); });
-            const auto releaseOnExit = qScopeGuard([&] { release.set_value(); });
+            bool freed = false;
+            const auto releaseOnce = [&] {
+                if (!std::exchange(freed, true))
+                    release.set_value();
+            };
+            const auto releaseOnExit = qScopeGuard(releaseOnce);
             StorageEnvironment env;
             env.clock = &f.clock;
             env.calendar = [&f] { return f.calendar; };
@@ -195,8 +202,15 @@ private slots:
             env.notifications = &f.notifications;
             env.monotonic = &f.bootClock;
             env.preread = preread ? &*preread : nullptr;
+            env.todosLater = mode == Preread::later;
             StorageService store(FileStore{f.dataPath()}, env);
             Outcome out;
+            if (mode == Preread::later) {
+                out.keptWhileRead = !store.todosLoaded() && !store.todos().addTodo(added) &&
+                                    store.todos().todos().empty() && readBytes(path) == todosText;
+                releaseOnce();
+                store.loadTodos();
+            }
             out.loaded = ids(store.todos().todos());
             for (const Note& n : store.notes().notes())
                 out.notes.append(n.id);
@@ -210,8 +224,9 @@ private slots:
             return out;
         };
         const Outcome alone = run(Preread::none);
-        for (const Preread mode : {Preread::free, Preread::held, Preread::finished}) {
+        for (const Preread mode : {Preread::free, Preread::held, Preread::finished, Preread::later}) {
             const Outcome early = run(mode);
+            QVERIFY(early.keptWhileRead);
             QCOMPARE(early.loaded, alone.loaded);
             QCOMPARE(early.notes, alone.notes);
             QCOMPARE(early.notes.size(), 2);

@@ -207,7 +207,8 @@ QWidget* SettingsView::buildSync()
     m_syncRow->addTrailing(m_syncSpinner);
     m_syncNow = linkButton(QStringLiteral("Sync now"), 12.5, m_syncRow, QStringLiteral("syncNow"));
     connect(m_syncNow, &QAbstractButton::clicked, this, [this] {
-        if (m_context.sync)
+        // To-dos still being read would look deleted to the sync; it runs once they are in.
+        if (m_context.sync && (!m_context.storage || m_context.storage->todosLoaded()))
             m_context.sync->syncNow();
     });
     m_syncRow->addTrailing(m_syncNow);

@@ -150,7 +150,40 @@ TodosView::TodosView(AppContext& context, QWidget* parent)
     };
     dayShortcut(Qt::CTRL | Qt::Key_Left, -1);
     dayShortcut(Qt::CTRL | Qt::Key_Right, 1);
+    if (!store->todosLoaded())
+        waitForTodos();
     refresh();
+}
+
+void TodosView::waitForTodos()
+{
+    // Said only once the wait is long enough to be noticed, and never an empty day meanwhile:
+    // that would read as to-dos gone.
+    m_loading = plainLabel(QStringLiteral("Loading your to-dos…"), laterEmptyFace(), FocusColor::textSecondary());
+    m_loading->setObjectName(QStringLiteral("todosLoading"));
+    m_loading->setContentsMargins(besideCards());
+    m_loading->hide();
+    m_column->insertWidget(1, m_loading);
+    QTimer::singleShot(loadingNoticeMs, m_loading, [label = m_loading] { label->show(); });
+    StorageService* store = m_context.storage;
+    connect(store, &StorageService::todosCameIn, this, [this] {
+        delete m_loading;
+        scheduleRefresh();
+        // A new to-do asked for meanwhile is served now.
+        handleNewItemRequest();
+    });
+    // The faces of the day's rows and cards load while the reading goes on, one per turn.
+    QPointer<TodosView> self(this);
+    const auto primeRest = [self] {
+        if (!self || self->m_context.storage->todosLoaded())
+            return;
+        std::vector<std::function<void()>> steps;
+        for (const QFont& face : dayFaces(true))
+            steps.emplace_back([face] { Theme::prime(face); });
+        runInTurns(self, std::move(steps));
+    };
+    if (m_context.afterFirstFrame)
+        m_context.afterFirstFrame(primeRest);
 }
 
 TodosView::~TodosView()
@@ -178,10 +211,19 @@ ChoiceDialog* TodosView::deleteQuestion() const
 
 QList<QFont> TodosView::firstFaces(const StorageService& store)
 {
-    return firstFaces(!store.todos().todos().empty());
+    if (!store.todosLoaded())
+        return firstFaces(true);
+    return dayFaces(!store.todos().todos().empty());
 }
 
-QList<QFont> TodosView::firstFaces(bool hasTodos)
+QList<QFont> TodosView::firstFaces(bool todosLater)
+{
+    if (!todosLater)
+        return dayFaces(false);
+    return Theme::distinctFaces({Eyebrow::face(eyebrowSize), headlineFace(), Symbols::font(arrowSize)});
+}
+
+QList<QFont> TodosView::dayFaces(bool hasTodos)
 {
     // The day's header: its date, its headline and the arrows to the other days.
     QList<QFont> faces{Eyebrow::face(eyebrowSize), headlineFace(), Symbols::font(arrowSize)};
@@ -321,7 +363,9 @@ void TodosView::armMidnightTimer()
 void TodosView::handleNewItemRequest()
 {
     AppRouter* router = m_context.router;
-    if (!router || router->newItemRequest() != AppRouter::NewItem::todo || !isVisible())
+    // While the to-dos are read the request waits: a new one could not be kept yet.
+    if (!router || router->newItemRequest() != AppRouter::NewItem::todo || !isVisible() ||
+        !m_context.storage->todosLoaded())
         return;
     router->setNewItemRequest(std::nullopt);
     // A new to-do replaces an open editor of another one, but not its unsaved changes unasked.
@@ -621,6 +665,8 @@ void TodosView::refresh()
     const bool today = isShowingToday();
     m_todayLink->setVisible(!today);
     m_headline->setText(headline());
+    if (!m_context.storage->todosLoaded())
+        return;
     if (!m_sections)
         buildSections();
 

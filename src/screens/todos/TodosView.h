@@ -33,7 +33,7 @@ class WrappingLabel;
 // It keeps only view state: every list is read from the store and every change goes through it.
 // Object names: "dateEyebrow", "todayLink", "previousDay", "nextDay", "headline", "focusCard",
 // "emptyCard", "laterSection", "laterEmpty", "earlierBox", "earlierToggle", "earlierCount",
-// "doneSection", "plannedSection", "plannedEmpty", "addButton"; rows are QuietTodoRow/EarlierTodoRow
+// "doneSection", "plannedSection", "plannedEmpty", "addButton", "todosLoading"; rows are QuietTodoRow/EarlierTodoRow
 // with the property "todoId".
 class TodosView : public QWidget, public PageGuard {
     Q_OBJECT
@@ -79,10 +79,14 @@ public:
     TaskEditorSheet* editor() const;
     ChoiceDialog* deleteQuestion() const;
     // The faces the page first draws with today for what `store` holds, each face first: those of
-    // the empty day with no to-dos at all, else those a day's first screen commonly draws.
+    // the day while its to-dos are read, of the empty day with no to-dos at all, else those a
+    // day's first screen commonly draws.
     static QList<QFont> firstFaces(const StorageService& store);
-    // The same, before the store has loaded: `hasTodos` as the to-dos file is expected to hold.
-    static QList<QFont> firstFaces(bool hasTodos);
+    // The same, before the store has loaded: `todosLater`, the to-dos come after the window shows.
+    static QList<QFont> firstFaces(bool todosLater);
+    // How long the page waits for the to-dos before it says they are loading: a read that ends
+    // sooner shows no notice that flashes by.
+    static constexpr int loadingNoticeMs = 400;
     // Rebuilds the sections from the store now (the page also does so after every store change).
     void refresh();
     // What a page's first build of a longer day lists: more rows than the tallest window shows,
@@ -98,6 +102,9 @@ protected:
 
 private:
     QWidget* buildHeader();
+    // While the store reads the to-dos: the day's header alone, and the notice once it lasts.
+    void waitForTodos();
+    static QList<QFont> dayFaces(bool hasTodos);
     QWidget* sectionHeader(const QString& title, bool withAdd, QWidget* parent);
     QuietTodoRow* makeRow(const TaskItem& todo, QWidget* parent);
     static QMargins besideCards();
@@ -140,6 +147,7 @@ private:
     FocusButton* m_todayLink = nullptr;
     WrappingLabel* m_headline = nullptr;
     WrappingLabel* m_refusal = nullptr;
+    QPointer<QLabel> m_loading;
     QVBoxLayout* m_column = nullptr;
     // A list of rows of which only those in view are built; `list` is what the store gave at
     // the last refresh, for building the rows that scroll into view.

@@ -24,6 +24,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <functional>
+#include <future>
 
 using Setup = std::function<void(StorageService&)>;
 Q_DECLARE_METATYPE(Setup)
@@ -190,6 +191,7 @@ private slots:
     void longListKeepsItsLengthWhileScrolled();
     void longDayFirstScreenThenTheRest_data();
     void longDayFirstScreenThenTheRest();
+    void todosReadWhileThePageShows();
     void tabFollowsThePage_data();
     void tabFollowsThePage();
     void refusedChangeIsSaidOnThePage_data();
@@ -755,6 +757,36 @@ void TodosViewTest::longDayFirstScreenThenTheRest()
     QTRY_VERIFY(keys("laterSection") == whole(false));
     QCOMPARE(keys("doneSection"), whole(true));
     QCOMPARE(focus(), firstFocus);
+}
+
+void TodosViewTest::todosReadWhileThePageShows()
+{
+    // The page shows while the store reads the to-dos: the day's header, no day that reads as
+    // empty, a notice once the wait is noticeable; a new to-do asked for meanwhile opens when
+    // they are in, and the day lists them.
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    QVERIFY(startStoreWith({encodeTaskItem(todo("First", today)), encodeTaskItem(todo("Second", today + 60))}));
+    DataPreread preread(f->dataPath(), {}, [released] { released.wait(); });
+    const auto releaseOnExit = qScopeGuard([&] {
+        if (released.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+            release.set_value();
+    });
+    context->storage = &f->makeReadingLater(preread);
+    makeView();
+    QCOMPARE(view->headline(), QStringLiteral("What matters most today"));
+    QCOMPARE(present(), QStringList());
+    QTRY_VERIFY(view->findChild<QLabel*>(QStringLiteral("todosLoading"))->isVisible());
+    QCOMPARE(view->findChild<QLabel*>(QStringLiteral("todosLoading"))->text(), QStringLiteral("Loading your to-dos…"));
+    router->setNewItemRequest(AppRouter::NewItem::todo);
+    QVERIFY(!view->editor());
+
+    release.set_value();
+    f->store->loadTodos();
+    QTRY_COMPARE(listed(*view), QStringList({"focusCard", "laterSection", "First", "laterSection Second"}));
+    QVERIFY(!view->findChild<QLabel*>(QStringLiteral("todosLoading")));
+    QVERIFY(view->editor());
+    QVERIFY(!router->newItemRequest());
 }
 
 void TodosViewTest::tabFollowsThePage_data()
