@@ -142,7 +142,7 @@ const QChar* skipPlainChars(const QChar* c, const QChar* end)
 // invalid text) answers false and goes to the general reader, which also logs what it skips.
 class FastReader {
 public:
-    explicit FastReader(const QByteArray& text) : p(text.constData()), end(text.constData() + text.size()) {}
+    explicit FastReader(QByteArrayView text) : p(text.data()), end(text.data() + text.size()) {}
 
     bool read(CloudRecord& record)
     {
@@ -354,7 +354,9 @@ bool isPlainAscii(const QString& text)
 QByteArray patch(const CloudRecord& record, NulText nulText)
 {
     QJsonObject general;
-    QByteArray plain;
+    // Plain members are written straight into one buffer: a page's id list is copied once more,
+    // not once for every piece joined onto it.
+    QByteArray plain(1, '{');
     for (const QString& key : record.changedKeys()) {
         const CloudRecord::Value value = record.value(key);
         const QString* text = std::get_if<QString>(&value);
@@ -362,11 +364,19 @@ QByteArray patch(const CloudRecord& record, NulText nulText)
             general.insert(key, encodeValue(value, nulText));
             continue;
         }
-        plain += ",\"" + key.toLatin1() + "\":[\"s\",\"" + text->toLatin1() + "\"]";
+        const QByteArray latin1 = text->toLatin1();
+        plain.reserve(plain.size() + key.size() + latin1.size() + 16);
+        if (plain.size() > 1)
+            plain.append(',');
+        plain.append('"').append(key.toLatin1()).append("\":[\"s\",\"").append(latin1).append("\"]");
     }
+    if (general.isEmpty())
+        return plain.append('}');
     QByteArray out = QJsonDocument(general).toJson(QJsonDocument::Compact);
-    if (!plain.isEmpty())
-        out.replace(out.size() - 1, 1, (general.isEmpty() ? plain.mid(1) : plain) + '}');
+    if (plain.size() > 1) {
+        out.chop(1);
+        out.append(',').append(QByteArrayView(plain).sliced(1)).append('}');
+    }
     return out;
 }
 
@@ -573,7 +583,7 @@ QByteArray applyPatch(const QByteArray& stored, const QByteArray& patchText)
     return QJsonDocument(fields).toJson(QJsonDocument::Compact);
 }
 
-CloudRecord decode(const QString& type, const QString& name, const QString& tag, const QByteArray& fields)
+CloudRecord decode(const QString& type, const QString& name, const QString& tag, QByteArrayView fields)
 {
     CloudRecord record(type, name);
     record.setChangeTag(tag);
@@ -589,7 +599,7 @@ CloudRecord decode(const QString& type, const QString& name, const QString& tag,
     record = CloudRecord(type, name);
     record.setChangeTag(tag);
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(fields, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(fields.toByteArray(), &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
         qCWarning(recordStoreLog, "Record %s has unreadable fields; they are ignored", qUtf8Printable(name.left(64)));
         record.clearChangedKeys();

@@ -40,7 +40,7 @@ std::optional<QByteArray> spliceFields(QByteArrayView stored, QByteArrayView pat
 // Reads stored fields into a record. The text comes from the database, so every field is checked;
 // a field that is not a well-formed pair is left out with a log line, never trusted, and marked
 // unreadable on the record.
-CloudRecord decode(const QString& type, const QString& name, const QString& tag, const QByteArray& fields);
+CloudRecord decode(const QString& type, const QString& name, const QString& tag, QByteArrayView fields);
 
 // A record name or type a store accepts: 1 to 255 characters, no control characters.
 bool isValidName(const QString& text);

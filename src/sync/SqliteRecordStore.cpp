@@ -176,7 +176,7 @@ public:
             s.bind(1, name);
             const int rc = s.step();
             if (rc == SQLITE_ROW)
-                answer.value.push_back(RecordFields::decode(s.text(0), name, s.text(1), s.blob(2)));
+                answer.value.push_back(RecordFields::decode(s.text(0), name, s.text(1), s.view(2)));
             else if (rc != SQLITE_DONE) {
                 answer.error = lastError();
                 break;
@@ -225,7 +225,7 @@ public:
             s.bind(6, record.recordType());
         const int rc = s.step();
         if (rc == SQLITE_ROW)
-            answer.value = RecordFields::decode(s.text(0), record.recordName(), s.text(1), s.blob(2));
+            answer.value = RecordFields::decode(s.text(0), record.recordName(), s.text(1), s.view(2));
         else if (rc != SQLITE_DONE)
             answer.error = lastError();
         // A RETURNING statement must run to its end before the next use.
