@@ -7,7 +7,12 @@
 #include <QJsonObject>
 #include <QUtf8StringView>
 #include <QVariant>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 Q_LOGGING_CATEGORY(recordStoreLog, "RecordStore")
 
@@ -87,12 +92,57 @@ std::optional<CloudRecord::Value> decodeValue(const QJsonValue& json)
     return std::nullopt;
 }
 
+// Whether any of 16 bytes is one a JSON string or our plain texts treat apart: below 0x20, '"',
+// '\\', or above 0x7e. Long id lists are nothing but plain bytes, and testing them one at a time
+// was most of what reading or writing a manifest page cost. Without SSE2 every byte counts as
+// special, so the callers' byte-by-byte loops do all the work.
+#ifdef __SSE2__
+bool hasSpecialByte(__m128i bytes)
+{
+    // Signed, bytes above 0x7f are below 0x20 too.
+    const __m128i special = _mm_or_si128(
+        _mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x7f))),
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('"')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\'))));
+    return _mm_movemask_epi8(special) != 0;
+}
+#endif
+
+// The first byte at or after `p` that may be special.
+const char* skipPlainBytes(const char* p, const char* end)
+{
+#ifdef __SSE2__
+    while (end - p >= 16 && !hasSpecialByte(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))))
+        p += 16;
+#else
+    Q_UNUSED(end);
+#endif
+    return p;
+}
+
+// The same for UTF-16 text: the first character at or after `c` that may be special (any above
+// 0xff saturates to 0xff, which is).
+const QChar* skipPlainChars(const QChar* c, const QChar* end)
+{
+#ifdef __SSE2__
+    while (end - c >= 16) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8));
+        if (hasSpecialByte(_mm_packus_epi16(low, high)))
+            break;
+        c += 16;
+    }
+#else
+    Q_UNUSED(end);
+#endif
+    return c;
+}
+
 // The fields as the stores write them, read in one pass without building a JSON document: most
 // of a large fetch is spent here. Anything outside the plain form (odd numbers, unknown kinds,
 // invalid text) answers false and goes to the general reader, which also logs what it skips.
 class FastReader {
 public:
-    explicit FastReader(const QByteArray& text) : p(text.constData()), end(text.constData() + text.size()) {}
+    explicit FastReader(QByteArrayView text) : p(text.data()), end(text.data() + text.size()) {}
 
     bool read(CloudRecord& record)
     {
@@ -177,6 +227,7 @@ private:
         const char* start = p;
         bool ascii = true;
         for (;;) {
+            p = skipPlainBytes(p, end);
             if (p == end)
                 return false;
             const unsigned char c = static_cast<unsigned char>(*p);
@@ -235,11 +286,13 @@ private:
             }
             start = p;
         }
-        utf8.append(start, p - start);
+        // Without escapes the text is read where it lies, not copied first.
+        const QByteArrayView text =
+            utf8.isEmpty() ? QByteArrayView(start, p - start) : QByteArrayView(utf8.append(start, p - start));
         ++p;
-        if (!ascii && !QUtf8StringView(utf8).isValidUtf8())
+        if (!ascii && !QUtf8StringView(text).isValidUtf8())
             return false;
-        out = ascii ? QString::fromLatin1(utf8) : QString::fromUtf8(utf8);
+        out = ascii ? QString::fromLatin1(text) : QString::fromUtf8(text);
         return true;
     }
     bool hex4(char32_t& out)
@@ -289,8 +342,9 @@ namespace {
 // time.
 bool isPlainAscii(const QString& text)
 {
-    for (const QChar c : text)
-        if (c.unicode() < 0x20 || c.unicode() > 0x7e || c == u'"' || c == u'\\')
+    const QChar* const end = text.constData() + text.size();
+    for (const QChar* c = skipPlainChars(text.constData(), end); c != end; ++c)
+        if (c->unicode() < 0x20 || c->unicode() > 0x7e || *c == u'"' || *c == u'\\')
             return false;
     return true;
 }
@@ -300,7 +354,9 @@ bool isPlainAscii(const QString& text)
 QByteArray patch(const CloudRecord& record, NulText nulText)
 {
     QJsonObject general;
-    QByteArray plain;
+    // Plain members are written straight into one buffer: a page's id list is copied once more,
+    // not once for every piece joined onto it.
+    QByteArray plain(1, '{');
     for (const QString& key : record.changedKeys()) {
         const CloudRecord::Value value = record.value(key);
         const QString* text = std::get_if<QString>(&value);
@@ -308,11 +364,19 @@ QByteArray patch(const CloudRecord& record, NulText nulText)
             general.insert(key, encodeValue(value, nulText));
             continue;
         }
-        plain += ",\"" + key.toLatin1() + "\":[\"s\",\"" + text->toLatin1() + "\"]";
+        const QByteArray latin1 = text->toLatin1();
+        plain.reserve(plain.size() + key.size() + latin1.size() + 16);
+        if (plain.size() > 1)
+            plain.append(',');
+        plain.append('"').append(key.toLatin1()).append("\":[\"s\",\"").append(latin1).append("\"]");
     }
+    if (general.isEmpty())
+        return plain.append('}');
     QByteArray out = QJsonDocument(general).toJson(QJsonDocument::Compact);
-    if (!plain.isEmpty())
-        out.replace(out.size() - 1, 1, (general.isEmpty() ? plain.mid(1) : plain) + '}');
+    if (plain.size() > 1) {
+        out.chop(1);
+        out.append(',').append(QByteArrayView(plain).sliced(1)).append('}');
+    }
     return out;
 }
 
@@ -332,6 +396,180 @@ std::optional<QByteArray> plainTextsPatch(const QByteArray& fields)
     return QJsonDocument(out).toJson(QJsonDocument::Compact);
 }
 
+namespace {
+
+// One member of a JSON object as written: its key with the quotes, and its value, both as they
+// stand in the text.
+struct Member {
+    QByteArrayView key, value;
+};
+
+// The members of a flat JSON object, read without decoding anything: just where each key and
+// value begins and ends. None when the text is not such an object, or when its keys could be
+// spelled two ways (an escape) or repeat, which only a full reader can judge.
+class MemberReader {
+public:
+    explicit MemberReader(QByteArrayView text) : p(text.data()), end(text.data() + text.size()) {}
+
+    std::optional<std::vector<Member>> read()
+    {
+        std::vector<Member> members;
+        space();
+        if (!take('{'))
+            return std::nullopt;
+        space();
+        if (!take('}')) {
+            for (;;) {
+                const char* key = p;
+                if (!string(false))
+                    return std::nullopt;
+                Member m{QByteArrayView(key, p), {}};
+                space();
+                if (!take(':'))
+                    return std::nullopt;
+                space();
+                const char* value = p;
+                if (!skipValue(0))
+                    return std::nullopt;
+                m.value = QByteArrayView(value, p);
+                for (const Member& other : members)
+                    if (other.key == m.key)
+                        return std::nullopt;
+                members.push_back(m);
+                space();
+                if (take('}'))
+                    break;
+                if (!take(','))
+                    return std::nullopt;
+                space();
+            }
+        }
+        space();
+        if (p != end)
+            return std::nullopt;
+        return members;
+    }
+
+private:
+    void space()
+    {
+        while (p < end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
+            ++p;
+    }
+    bool take(char c)
+    {
+        if (p < end && *p == c) {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+    bool string(bool escapes)
+    {
+        if (!take('"'))
+            return false;
+        for (;;) {
+            p = skipPlainBytes(p, end);
+            if (p == end || static_cast<unsigned char>(*p) < 0x20)
+                return false;
+            if (*p == '"') {
+                ++p;
+                return true;
+            }
+            if (*p == '\\') {
+                if (!escapes || end - p < 2)
+                    return false;
+                ++p;
+            }
+            ++p;
+        }
+    }
+    bool skipValue(int depth)
+    {
+        if (p == end || depth > 64)
+            return false;
+        if (*p == '"')
+            return string(true);
+        if (*p == '[' || *p == '{') {
+            const char close = *p == '[' ? ']' : '}';
+            ++p;
+            space();
+            if (take(close))
+                return true;
+            for (;;) {
+                if (close == '}') {
+                    if (!string(true))
+                        return false;
+                    space();
+                    if (!take(':'))
+                        return false;
+                    space();
+                }
+                if (!skipValue(depth + 1))
+                    return false;
+                space();
+                if (take(close))
+                    return true;
+                if (!take(','))
+                    return false;
+                space();
+            }
+        }
+        // A number or a literal: its characters up to what ends it; the database's own reader
+        // judged it when it was stored.
+        const char* start = p;
+        while (p < end && (std::isalnum(static_cast<unsigned char>(*p)) || *p == '-' || *p == '+' || *p == '.'))
+            ++p;
+        return p != start;
+    }
+
+    const char* p;
+    const char* end;
+};
+
+} // namespace
+
+std::optional<QByteArray> spliceFields(QByteArrayView stored, QByteArrayView patchText)
+{
+    const std::optional<std::vector<Member>> fields = MemberReader(stored).read();
+    const std::optional<std::vector<Member>> change = fields ? MemberReader(patchText).read() : std::nullopt;
+    if (!change)
+        return std::nullopt;
+    // An object in a patch merges into the stored one member by member: left to the database.
+    for (const Member& m : *change)
+        if (m.value.startsWith('{'))
+            return std::nullopt;
+    const auto changeOf = [&change](QByteArrayView key) -> const Member* {
+        for (const Member& m : *change)
+            if (m.key == key)
+                return &m;
+        return nullptr;
+    };
+    QByteArray out;
+    out.reserve(stored.size() + patchText.size());
+    out.append('{');
+    const auto add = [&out](const Member& m) {
+        if (out.size() > 1)
+            out.append(',');
+        out.append(m.key).append(':').append(m.value);
+    };
+    for (const Member& m : *fields) {
+        const Member* replaced = changeOf(m.key);
+        if (!replaced)
+            add(m);
+        else if (replaced->value != "null")
+            add(*replaced);
+    }
+    for (const Member& m : *change) {
+        const bool stays =
+            std::none_of(fields->begin(), fields->end(), [&m](const Member& f) { return f.key == m.key; });
+        if (stays && m.value != "null")
+            add(m);
+    }
+    out.append('}');
+    return out;
+}
+
 QByteArray applyPatch(const QByteArray& stored, const QByteArray& patchText)
 {
     QJsonObject fields = QJsonDocument::fromJson(stored).object();
@@ -345,7 +583,7 @@ QByteArray applyPatch(const QByteArray& stored, const QByteArray& patchText)
     return QJsonDocument(fields).toJson(QJsonDocument::Compact);
 }
 
-CloudRecord decode(const QString& type, const QString& name, const QString& tag, const QByteArray& fields)
+CloudRecord decode(const QString& type, const QString& name, const QString& tag, QByteArrayView fields)
 {
     CloudRecord record(type, name);
     record.setChangeTag(tag);
@@ -361,7 +599,7 @@ CloudRecord decode(const QString& type, const QString& name, const QString& tag,
     record = CloudRecord(type, name);
     record.setChangeTag(tag);
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(fields, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(fields.toByteArray(), &error);
     if (error.error != QJsonParseError::NoError || !doc.isObject()) {
         qCWarning(recordStoreLog, "Record %s has unreadable fields; they are ignored", qUtf8Printable(name.left(64)));
         record.clearChangedKeys();

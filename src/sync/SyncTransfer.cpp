@@ -47,24 +47,26 @@ RecordError malformedAnswer()
     return RecordError{RecordFailure::internal, QString::fromUtf8("the record store answered out of order"), {}, {}};
 }
 
+enum class IdInsert { notInForm, present, added };
+
 // Adds `id` to an id list in the form a save writes (sorted, joined by ","), in place: a list of
-// ten thousand ids is not read and written again for one more. False, unchanged, when the text is
-// not in that form.
-bool insertIntoIdList(QString& text, const QString& id)
+// ten thousand ids is not read and written again for one more, nor compared with what it was.
+// Unchanged when the text is not in that form.
+IdInsert insertIntoIdList(QString& text, const QString& id)
 {
     constexpr qsizetype width = 36;
     if (id.size() != width || (!text.isEmpty() && (text.size() + 1) % (width + 1) != 0))
-        return false;
+        return IdInsert::notInForm;
     const qsizetype count = text.isEmpty() ? 0 : (text.size() + 1) / (width + 1);
     qsizetype low = 0, high = count;
     while (low < high) {
         const qsizetype middle = (low + high) / 2;
         const QStringView entry(text.constData() + middle * (width + 1), width);
         if (middle > 0 && text.at(middle * (width + 1) - 1) != u',')
-            return false;
+            return IdInsert::notInForm;
         const int order = entry.compare(id);
         if (order == 0)
-            return true;
+            return IdInsert::present;
         (order < 0 ? low : high) = order < 0 ? middle + 1 : middle;
     }
     if (count == 0)
@@ -73,7 +75,7 @@ bool insertIntoIdList(QString& text, const QString& id)
         text += u',' + id;
     else
         text.insert(low * (width + 1), id + u',');
-    return true;
+    return IdInsert::added;
 }
 
 } // namespace
@@ -349,14 +351,19 @@ QCoro::Task<bool> SyncRun::patchManifest(ManifestPages::IdFields adding, Manifes
         for (int field = 0; field < fieldCount; ++field) {
             const QString name = fieldName(field);
             if (removing[size_t(field)].isEmpty()) {
-                std::optional<QString> text = page.string(name);
+                const std::optional<QString> text = page.string(name);
                 bool inPlace = text.has_value() || !page.has(name);
+                bool added = false;
                 QString list = text.value_or(QString());
-                for (const QUuid& id : adding[size_t(field)])
-                    if (inPlace && (count == 1 || pageOf(id, count) == numbers[i]))
-                        inPlace = insertIntoIdList(list, uuidText(id));
+                for (const QUuid& id : adding[size_t(field)]) {
+                    if (inPlace && (count == 1 || pageOf(id, count) == numbers[i])) {
+                        const IdInsert result = insertIntoIdList(list, uuidText(id));
+                        inPlace = result != IdInsert::notInForm;
+                        added = added || result == IdInsert::added;
+                    }
+                }
                 if (inPlace) {
-                    if (list != text.value_or(QString())) {
+                    if (added) {
                         page.setString(name, list);
                         differs = true;
                     }

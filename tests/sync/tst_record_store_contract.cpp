@@ -213,6 +213,45 @@ private slots:
         QVERIFY(record.changedKeys().isEmpty());
     }
 
+    // A save patches stored fields in place where their spelling allows, and leaves the rest to
+    // the database's merge function: either way the record holds what that function would make.
+    void patchOntoStoredFields_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QByteArray>("patch");
+        QTest::addColumn<bool>("spliced");
+        QTest::newRow("replace, remove, add") << QByteArray(R"({"a":["s","x"],"b":["i",1],"c":["s","y"]})")
+                                              << QByteArray(R"({"b":null,"a":["s","z"],"d":["t",5]})") << true;
+        QTest::newRow("spaces, escapes and UTF-8")
+            << QByteArray(" { \"a\" : [ \"s\" , \"q\\\"\\\\\" ] ,\n\"b\":[\"s\",\"caf\xc3\xa9\"] } ")
+            << QByteArray(R"({"b":["s","x"]})") << true;
+        QTest::newRow("removing what is not there")
+            << QByteArray(R"({"a":["s","x"]})") << QByteArray(R"({"z":null})") << true;
+        QTest::newRow("an empty record") << QByteArray("{}") << QByteArray(R"({"a":["s","x"]})") << true;
+        QTest::newRow("a kind a newer version writes")
+            << QByteArray(R"({"due":["w",{"zone":"x","n":[1,-2.5e3,true,null]}],"a":["s","x"]})")
+            << QByteArray(R"({"a":["s","y"]})") << true;
+        QTest::newRow("an escaped key") << QByteArray(R"({"\u0061":["s","x"]})") << QByteArray(R"({"a":["s","y"]})")
+                                        << false;
+        QTest::newRow("a repeated key") << QByteArray(R"({"a":["s","x"],"a":["s","y"]})")
+                                        << QByteArray(R"({"b":["s","y"]})") << false;
+        QTest::newRow("an object to merge")
+            << QByteArray(R"({"a":{"x":1}})") << QByteArray(R"({"a":{"y":2}})") << false;
+        QTest::newRow("not JSON") << QByteArray(R"({"a":["s","x"])") << QByteArray(R"({"a":null})") << false;
+    }
+    void patchOntoStoredFields()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QByteArray, patch);
+        const std::optional<QByteArray> spliced = RecordFields::spliceFields(stored, patch);
+        QTEST(spliced.has_value(), "spliced");
+        if (spliced) {
+            QVERIFY(!QJsonDocument::fromJson(*spliced).isNull());
+            QCOMPARE(QJsonDocument::fromJson(*spliced),
+                     QJsonDocument::fromJson(RecordFields::applyPatch(stored, patch)));
+        }
+    }
+
     // A save lands only on the version it was read as; a new record only on a free name.
     void saveNeedsTheStoredVersion_data()
     {
