@@ -199,11 +199,9 @@ void BrowserDiscovery::watchPrograms()
         // The program itself, not a launcher script: a script's run is over before its process
         // becomes the browser, and the browser's own program is opened then.
         for (const QString& c : std::as_const(candidates))
-            if (const QString file = c.isEmpty() ? c : QFileInfo(c).canonicalFilePath(); !file.isEmpty()) {
-                QFile f(file);
-                if (f.open(QIODevice::ReadOnly) && f.read(2) != "#!")
-                    files.append(file);
-            }
+            if (const QString file = c.isEmpty() ? c : QFileInfo(c).canonicalFilePath();
+                !file.isEmpty() && !isScript(file))
+                files.append(file);
     }
     files.removeAll(QString());
     files.removeDuplicates();
@@ -217,8 +215,7 @@ void BrowserDiscovery::watchPrograms()
         }
     }
     for (const QString& f : std::as_const(files)) {
-        struct stat st {};
-        const quint64 inode = ::stat(QFile::encodeName(f).constData(), &st) == 0 ? quint64(st.st_ino) : 0;
+        const quint64 inode = m_fileHeads.value(f).inode;
         ProgramWatch& w = m_programs[f];
         if (w.id >= 0 && w.inode == inode && m_watches->watching(w.id))
             continue;
@@ -233,6 +230,27 @@ void BrowserDiscovery::watchPrograms()
         m_slow.start();
     else if (everyOne && m_slow.isActive())
         m_slow.stop();
+}
+
+bool BrowserDiscovery::isScript(const QString& file)
+{
+    // Read once per version of the file: an open is what the program watches hear, so reading it
+    // at every reading would wake every other copy watching it (another session's, a test's),
+    // and their readings would wake this one in turn.
+    struct stat st {};
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return true;
+    FileHead& head = m_fileHeads[file];
+    const qint64 modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (head.inode != quint64(st.st_ino) || head.modified != modified || head.size != qint64(st.st_size)) {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly)) {
+            m_fileHeads.remove(file);
+            return true;
+        }
+        head = {quint64(st.st_ino), modified, qint64(st.st_size), f.read(2) == "#!"};
+    }
+    return head.script;
 }
 
 std::optional<qint64> BrowserDiscovery::lastProcessId() const

@@ -139,6 +139,7 @@ private:
     bool readTable(Reading reading);
     void watchFolders();
     void watchPrograms();
+    bool isScript(const QString& file);
     void programRan();
     void folderChanged(const QString& folder);
     std::optional<qint64> lastProcessId() const;
@@ -164,6 +165,13 @@ private:
         quint64 inode = 0; // an upgrade puts another file in its place
     };
     QHash<QString, ProgramWatch> m_programs; // by program file
+    struct FileHead {
+        quint64 inode = 0;
+        qint64 modified = 0; // ns
+        qint64 size = -1;
+        bool script = false;
+    };
+    QHash<QString, FileHead> m_fileHeads; // by candidate program file, as last read
     QTimer m_unwatchedLook;
     QTimer m_debounce;
     QTimer m_programReading;
