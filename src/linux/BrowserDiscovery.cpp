@@ -191,11 +191,12 @@ void BrowserDiscovery::programRan()
 
 void BrowserDiscovery::watchPrograms()
 {
+    forgetPathLookupsIfChanged();
     QStringList files;
     for (const LinuxBrowserIdentity& row : LinuxBrowsers::table()) {
         QStringList candidates = row.programPaths;
         for (const QString& name : row.executables)
-            candidates.append(QStandardPaths::findExecutable(name));
+            candidates.append(onPath(name));
         // The program itself, not a launcher script: a script's run is over before its process
         // becomes the browser, and the browser's own program is opened then.
         for (const QString& c : std::as_const(candidates))
@@ -230,6 +231,31 @@ void BrowserDiscovery::watchPrograms()
         m_slow.start();
     else if (everyOne && m_slow.isActive())
         m_slow.stop();
+}
+
+void BrowserDiscovery::forgetPathLookupsIfChanged()
+{
+    // A lookup is a look at every folder of PATH for every name, at every reading: done again only
+    // once a folder's entries (or PATH itself) changed, as installing or removing a program does.
+    const QByteArray path = qgetenv("PATH");
+    QList<qint64> marks;
+    for (const QByteArray& folder : path.split(':')) {
+        struct stat st {};
+        marks.append(folder.isEmpty() || ::stat(folder.constData(), &st) != 0
+                         ? -1
+                         : qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
+    }
+    if (path != m_path || marks != m_pathMarks) {
+        m_path = path;
+        m_pathMarks = marks;
+        m_onPath.clear();
+    }
+}
+
+QString BrowserDiscovery::onPath(const QString& name)
+{
+    const auto found = m_onPath.constFind(name);
+    return found != m_onPath.cend() ? *found : *m_onPath.insert(name, QStandardPaths::findExecutable(name));
 }
 
 bool BrowserDiscovery::isScript(const QString& file)

@@ -140,6 +140,8 @@ private:
     void watchFolders();
     void watchPrograms();
     bool isScript(const QString& file);
+    void forgetPathLookupsIfChanged();
+    QString onPath(const QString& name);
     void programRan();
     void folderChanged(const QString& folder);
     std::optional<qint64> lastProcessId() const;
@@ -172,6 +174,9 @@ private:
         bool script = false;
     };
     QHash<QString, FileHead> m_fileHeads; // by candidate program file, as last read
+    QByteArray m_path;                    // PATH as last looked at
+    QList<qint64> m_pathMarks;            // its folders' times of change then (ns, -1: none)
+    QHash<QString, QString> m_onPath;     // what each name found on it
     QTimer m_unwatchedLook;
     QTimer m_debounce;
     QTimer m_programReading;

@@ -678,6 +678,11 @@ private slots:
         other.rescan();
         QCoreApplication::processEvents();
         QCOMPARE(discovery.watchedPrograms().contains(program), watchable);
+        // One installed since is watched from the next reading.
+        const QString installed = bin.filePath(QStringLiteral("vivaldi"));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/true"), installed));
+        discovery.rescan();
+        QCOMPARE(discovery.watchedPrograms().contains(installed), watchable);
 
         // A run that brings no browser of ours (another person's copy) spaces the next readings
         // out; the one that finds a browser brings them back.
