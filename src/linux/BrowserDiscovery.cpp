@@ -191,19 +191,18 @@ void BrowserDiscovery::programRan()
 
 void BrowserDiscovery::watchPrograms()
 {
+    forgetPathLookupsIfChanged();
     QStringList files;
     for (const LinuxBrowserIdentity& row : LinuxBrowsers::table()) {
         QStringList candidates = row.programPaths;
         for (const QString& name : row.executables)
-            candidates.append(QStandardPaths::findExecutable(name));
+            candidates.append(onPath(name));
         // The program itself, not a launcher script: a script's run is over before its process
         // becomes the browser, and the browser's own program is opened then.
         for (const QString& c : std::as_const(candidates))
-            if (const QString file = c.isEmpty() ? c : QFileInfo(c).canonicalFilePath(); !file.isEmpty()) {
-                QFile f(file);
-                if (f.open(QIODevice::ReadOnly) && f.read(2) != "#!")
-                    files.append(file);
-            }
+            if (const QString file = c.isEmpty() ? c : QFileInfo(c).canonicalFilePath();
+                !file.isEmpty() && !isScript(file))
+                files.append(file);
     }
     files.removeAll(QString());
     files.removeDuplicates();
@@ -217,8 +216,7 @@ void BrowserDiscovery::watchPrograms()
         }
     }
     for (const QString& f : std::as_const(files)) {
-        struct stat st {};
-        const quint64 inode = ::stat(QFile::encodeName(f).constData(), &st) == 0 ? quint64(st.st_ino) : 0;
+        const quint64 inode = m_fileHeads.value(f).inode;
         ProgramWatch& w = m_programs[f];
         if (w.id >= 0 && w.inode == inode && m_watches->watching(w.id))
             continue;
@@ -233,6 +231,52 @@ void BrowserDiscovery::watchPrograms()
         m_slow.start();
     else if (everyOne && m_slow.isActive())
         m_slow.stop();
+}
+
+void BrowserDiscovery::forgetPathLookupsIfChanged()
+{
+    // A lookup is a look at every folder of PATH for every name, at every reading: done again only
+    // once a folder's entries (or PATH itself) changed, as installing or removing a program does.
+    const QByteArray path = qgetenv("PATH");
+    QList<qint64> marks;
+    for (const QByteArray& folder : path.split(':')) {
+        struct stat st {};
+        marks.append(folder.isEmpty() || ::stat(folder.constData(), &st) != 0
+                         ? -1
+                         : qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec);
+    }
+    if (path != m_path || marks != m_pathMarks) {
+        m_path = path;
+        m_pathMarks = marks;
+        m_onPath.clear();
+    }
+}
+
+QString BrowserDiscovery::onPath(const QString& name)
+{
+    const auto found = m_onPath.constFind(name);
+    return found != m_onPath.cend() ? *found : *m_onPath.insert(name, QStandardPaths::findExecutable(name));
+}
+
+bool BrowserDiscovery::isScript(const QString& file)
+{
+    // Read once per version of the file: an open is what the program watches hear, so reading it
+    // at every reading would wake every other copy watching it (another session's, a test's),
+    // and their readings would wake this one in turn.
+    struct stat st {};
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return true;
+    FileHead& head = m_fileHeads[file];
+    const qint64 modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (head.inode != quint64(st.st_ino) || head.modified != modified || head.size != qint64(st.st_size)) {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly)) {
+            m_fileHeads.remove(file);
+            return true;
+        }
+        head = {quint64(st.st_ino), modified, qint64(st.st_size), f.read(2) == "#!"};
+    }
+    return head.script;
 }
 
 std::optional<qint64> BrowserDiscovery::lastProcessId() const

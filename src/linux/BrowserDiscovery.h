@@ -139,6 +139,9 @@ private:
     bool readTable(Reading reading);
     void watchFolders();
     void watchPrograms();
+    bool isScript(const QString& file);
+    void forgetPathLookupsIfChanged();
+    QString onPath(const QString& name);
     void programRan();
     void folderChanged(const QString& folder);
     std::optional<qint64> lastProcessId() const;
@@ -164,6 +167,16 @@ private:
         quint64 inode = 0; // an upgrade puts another file in its place
     };
     QHash<QString, ProgramWatch> m_programs; // by program file
+    struct FileHead {
+        quint64 inode = 0;
+        qint64 modified = 0; // ns
+        qint64 size = -1;
+        bool script = false;
+    };
+    QHash<QString, FileHead> m_fileHeads; // by candidate program file, as last read
+    QByteArray m_path;                    // PATH as last looked at
+    QList<qint64> m_pathMarks;            // its folders' times of change then (ns, -1: none)
+    QHash<QString, QString> m_onPath;     // what each name found on it
     QTimer m_unwatchedLook;
     QTimer m_debounce;
     QTimer m_programReading;

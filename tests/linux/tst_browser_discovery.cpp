@@ -666,11 +666,23 @@ private slots:
         qputenv("PATH", QFile::encodeName(bin.path()) + ':' + path);
         const auto restore = qScopeGuard([&path] { qputenv("PATH", path); });
         FakeProc proc;
+        // Another copy (another session's), whose readings are no run of the program.
+        FileWatches otherWatches(watchable);
+        BrowserDiscovery other(home.path(), proc.root(), nullptr, &otherWatches);
+        other.start();
         FileWatches watches(watchable);
         BrowserDiscovery discovery(home.path(), proc.root(), nullptr, &watches);
         discovery.start();
         QCOMPARE(discovery.watchedPrograms().contains(program), watchable);
         QCOMPARE(discovery.readsByTimer(), !watchable);
+        other.rescan();
+        QCoreApplication::processEvents();
+        QCOMPARE(discovery.watchedPrograms().contains(program), watchable);
+        // One installed since is watched from the next reading.
+        const QString installed = bin.filePath(QStringLiteral("vivaldi"));
+        QVERIFY(QFile::copy(QStringLiteral("/bin/true"), installed));
+        discovery.rescan();
+        QCOMPARE(discovery.watchedPrograms().contains(installed), watchable);
 
         // A run that brings no browser of ours (another person's copy) spaces the next readings
         // out; the one that finds a browser brings them back.
