@@ -177,10 +177,22 @@ bool SyncBookkeeping::noteKnown(const QString& key, const QSet<QUuid>& added, co
     return true;
 }
 
-bool SyncBookkeeping::journalDue() const
+qint64 SyncBookkeeping::journalLimit() const
 {
     // Small enough to read at start-up without notice, large enough to fold rarely.
-    return m_journalBytes > std::max<qint64>(32 * 1024, QFileInfo(m_known.path()).size() / 32);
+    return std::max<qint64>(32 * 1024, QFileInfo(m_known.path()).size() / 32);
+}
+
+bool SyncBookkeeping::journalDue() const
+{
+    return m_journalBytes > journalLimit();
+}
+
+bool SyncBookkeeping::journalHolds(qsizetype count) const
+{
+    // An id in an entry: 36 characters, its quotes and a comma.
+    constexpr qint64 bytesPerId = 39;
+    return m_journalBytes + bytesPerId * count <= journalLimit();
 }
 
 void SyncBookkeeping::restartJournal(const QStringList& writtenWhole)

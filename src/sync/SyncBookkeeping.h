@@ -58,6 +58,10 @@ public:
     bool noteKnown(const QString& key, const QSet<QUuid>& added, const QSet<QUuid>& removed);
     // The journal is large enough that the next write should fold it in.
     bool journalDue() const;
+    // Whether `count` more ids keep the journal below that size. More at once are better written
+    // with the whole set, encoded on a worker: the fold would rewrite it at once anyway, and an
+    // entry of tens of thousands of ids takes the calling thread as long as the set's encoding.
+    bool journalHolds(qsizetype count) const;
     QString journalPath() const { return m_journalPath; }
 
     // Sets not read yet, read in three steps: texts taken here, ids parsed on a worker, and kept
@@ -83,6 +87,7 @@ public:
     void finishWriting(Writing& writing);
 
 private:
+    qint64 journalLimit() const;
     // The preference holding the mark of the copy of `key` this version left.
     static QString copyMarkKey(const QString& key) { return key + QStringLiteral(".copy"); }
     static QString markOf(const QJsonValue& value);

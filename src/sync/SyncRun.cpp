@@ -870,7 +870,8 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
     const OwnWrites own(m_memory);
     for (const auto& [key, gone] : {std::pair{SyncBookkeeping::knownTasksKey, pushedTasks},
                                     std::pair{SyncBookkeeping::knownNotesKey, pushedNotes}})
-        if (!m_bookkeeping.noteKnown(key, {}, gone) || m_bookkeeping.journalDue())
+        if (!m_bookkeeping.journalHolds(gone.size()) || !m_bookkeeping.noteKnown(key, {}, gone) ||
+            m_bookkeeping.journalDue())
             whole.push_back({key, m_bookkeeping.idSet(key) - gone, false, true});
     if (!whole.empty())
         co_await writeIdSets(std::move(whole));

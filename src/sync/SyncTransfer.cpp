@@ -501,7 +501,7 @@ QCoro::Task<> SyncRun::saveRecords(std::vector<CloudRecord> records)
         if (saved.isEmpty() && !m_bookkeeping.journalDue())
             continue;
         const OwnWrites own(m_memory);
-        if (!m_bookkeeping.noteKnown(key, saved, {}))
+        if ((!saved.isEmpty() && !m_bookkeeping.journalHolds(saved.size())) || !m_bookkeeping.noteKnown(key, saved, {}))
             known.push_back({key, saved, true});
         else if (m_bookkeeping.journalDue())
             known.push_back({key, m_bookkeeping.idSet(key), false, true});
