@@ -36,6 +36,13 @@ int LazyRows::indexOf(const QUuid& key) const
     if (const auto it = m_built.constFind(key); it != m_built.cend())
         return it->index;
     if (!m_indexValid) {
+        // A few keys after a change are found by a scan: a long list's index costs more to
+        // build than many scans, and a change to one entry asks for one or two.
+        constexpr int fewLookups = 8;
+        if (++m_unindexedLookups <= fewLookups) {
+            const auto it = std::find(m_keys.cbegin(), m_keys.cend(), key);
+            return it == m_keys.cend() ? -1 : int(it - m_keys.cbegin());
+        }
         m_index.clear();
         m_index.reserve(qsizetype(m_keys.size()));
         for (int i = 0; i < int(m_keys.size()); ++i)
@@ -51,8 +58,60 @@ QWidget* LazyRows::row(const QUuid& key) const
     return it == m_built.cend() ? nullptr : it->widget;
 }
 
+bool LazyRows::changeOne(std::vector<QUuid>& keys)
+{
+    const size_t before = m_keys.size();
+    const size_t after = keys.size();
+    if (before == 0 || after == 0 || (before + 1 != after && after + 1 != before))
+        return false;
+    const size_t shorter = std::min(before, after);
+    const size_t at = size_t(std::mismatch(m_keys.cbegin(), m_keys.cbegin() + qsizetype(shorter), keys.cbegin()).first -
+                             m_keys.cbegin());
+    const bool inserted = after > before;
+    // The rest must match one place along, or this is no single insert or removal.
+    if (inserted ? !std::equal(m_keys.cbegin() + qsizetype(at), m_keys.cend(), keys.cbegin() + qsizetype(at) + 1)
+                 : !std::equal(keys.cbegin() + qsizetype(at), keys.cend(), m_keys.cbegin() + qsizetype(at) + 1))
+        return false;
+    for (Column& c : m_columns) {
+        const auto place = c.heights.begin() + qsizetype(at);
+        if (inserted) {
+            c.heights.insert(place, Column::unknown);
+            ++c.unknownCount;
+        } else {
+            if (*place == Column::unknown)
+                --c.unknownCount;
+            else
+                c.knownSum -= *place;
+            c.heights.erase(place);
+        }
+        if (c.next > at)
+            c.next = inserted ? c.next + 1 : c.next - 1;
+    }
+    if (!inserted) {
+        if (const auto it = m_built.find(m_keys[at]); it != m_built.end()) {
+            drop(it->widget);
+            m_built.erase(it);
+        }
+    }
+    // The rows after the change move one place; their order among themselves stays.
+    for (Built& b : m_built)
+        if (size_t(b.index) >= at)
+            b.index += inserted ? 1 : -1;
+    m_keys = std::move(keys);
+    m_index.clear();
+    m_indexValid = m_keys.empty();
+    m_unindexedLookups = 0;
+    return true;
+}
+
 void LazyRows::setKeys(std::vector<QUuid> keys)
 {
+    // A list that gained or lost one entry (one to-do added or removed) moves only what follows.
+    if (changeOne(keys)) {
+        invalidate();
+        place();
+        return;
+    }
     // Heights worked out stay with their entries, wherever the entries move.
     const bool keepHeights = std::any_of(m_columns.cbegin(), m_columns.cend(),
                                          [](const Column& c) { return c.unknownCount < int(c.heights.size()); });
@@ -65,6 +124,7 @@ void LazyRows::setKeys(std::vector<QUuid> keys)
     m_keys = std::move(keys);
     m_index.clear();
     m_indexValid = m_keys.empty();
+    m_unindexedLookups = 0;
     for (Column& c : m_columns) {
         std::vector<int> heights(m_keys.size(), Column::unknown);
         c.knownSum = 0;

@@ -95,6 +95,8 @@ private:
     void chainRows(const QSet<QWidget*>& fresh);
     void drop(QWidget* row);
     void dropHeights(size_t index);
+    // Takes `keys` when they are the list's with one entry added or removed; false otherwise.
+    bool changeOne(std::vector<QUuid>& keys);
 
     MakeRow m_make;
     ExpectedHeight m_expected;
@@ -106,6 +108,8 @@ private:
     // Built when asked for: a long list's first screen needs no index by key.
     mutable QHash<QUuid, int> m_index;
     mutable bool m_indexValid = true;
+    // Keys looked up since the index last went stale.
+    mutable int m_unindexedLookups = 0;
     QHash<QUuid, Built> m_built;
     // A page's layouts ask at several widths in turn (with and without its scroll bar, at its
     // narrowest): each is worked out once. Most recently asked first.

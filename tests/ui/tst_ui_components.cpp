@@ -1366,24 +1366,32 @@ void TestUiComponents::lazyRowsKeepRowsByKey()
 
 using LazyKind = LazyList::Rows;
 using LazyKeys = LazyList::Keys;
+// What becomes of the keys once the rows are built.
+enum class LazyChange { none, reorder, insertOne, removeOne };
+Q_DECLARE_METATYPE(LazyChange)
 
 void TestUiComponents::lazyRowsTabInListOrder_data()
 {
     QTest::addColumn<LazyKind>("kind");
     QTest::addColumn<LazyKeys>("when");
     QTest::addColumn<QList<double>>("scrolls"); // shares of the scroll range, in turn
-    QTest::addColumn<bool>("reorder");
+    QTest::addColumn<LazyChange>("change");
 
+    using C = LazyChange;
     for (const LazyKind kind : {LazyKind::focusable, LazyKind::twoControls}) {
         const QByteArray name = kind == LazyKind::focusable ? "focusable rows: " : "rows of two controls: ";
-        QTest::newRow(name + "first build") << kind << LazyKeys::whenShown << QList<double>{} << false;
-        QTest::newRow(name + "built before shown") << kind << LazyKeys::beforeShown << QList<double>{} << false;
+        QTest::newRow(name + "first build") << kind << LazyKeys::whenShown << QList<double>{} << C::none;
+        QTest::newRow(name + "built before shown") << kind << LazyKeys::beforeShown << QList<double>{} << C::none;
         QTest::newRow(name + "a little down and back up")
-            << kind << LazyKeys::whenShown << QList<double>{0.01, 0.02, 0.0} << false;
-        QTest::newRow(name + "far down and up") << kind << LazyKeys::whenShown << QList<double>{0.7, 0.3} << false;
-        QTest::newRow(name + "new order") << kind << LazyKeys::whenShown << QList<double>{} << true;
+            << kind << LazyKeys::whenShown << QList<double>{0.01, 0.02, 0.0} << C::none;
+        QTest::newRow(name + "far down and up") << kind << LazyKeys::whenShown << QList<double>{0.7, 0.3} << C::none;
+        QTest::newRow(name + "new order") << kind << LazyKeys::whenShown << QList<double>{} << C::reorder;
         QTest::newRow(name + "new order after scrolling")
-            << kind << LazyKeys::beforeShown << QList<double>{0.5, 0.505} << true;
+            << kind << LazyKeys::beforeShown << QList<double>{0.5, 0.505} << C::reorder;
+        QTest::newRow(name + "one inserted in view")
+            << kind << LazyKeys::whenShown << QList<double>{0.5} << C::insertOne;
+        QTest::newRow(name + "one removed in view")
+            << kind << LazyKeys::whenShown << QList<double>{0.5} << C::removeOne;
     }
 }
 
@@ -1392,7 +1400,7 @@ void TestUiComponents::lazyRowsTabInListOrder()
     QFETCH(LazyKind, kind);
     QFETCH(LazyKeys, when);
     QFETCH(QList<double>, scrolls);
-    QFETCH(bool, reorder);
+    QFETCH(LazyChange, change);
     LazyList list(2000, kind, when);
     QScrollBar* bar = list.area.verticalScrollBar();
     for (const double share : scrolls) {
@@ -1400,7 +1408,28 @@ void TestUiComponents::lazyRowsTabInListOrder()
         QCoreApplication::processEvents();
         QCOMPARE(list.tabWalk(true), list.expectedWalk(true));
     }
-    if (reorder) {
+    if (change == LazyChange::insertOne || change == LazyChange::removeOne) {
+        // An entry comes or goes above the focused row: the row keeps the keyboard, and the
+        // rows stand in list order, each under the one before, as after a new list.
+        const int first = list.built().first();
+        QWidget* focused = list.rows->builtRows().at(6);
+        const QUuid focusedKey = focused->property("key").value<QUuid>();
+        focused->setFocus();
+        if (change == LazyChange::insertOne)
+            list.keys.insert(list.keys.begin() + first + 3, QUuid::createUuid());
+        else
+            list.keys.erase(list.keys.begin() + first + 3);
+        list.rows->setKeys(list.keys);
+        QCoreApplication::processEvents();
+        QCOMPARE(list.area.focusWidget(), focused);
+        QCOMPARE(list.rows->indexOf(focusedKey), list.indexOf(focused));
+        const QList<int> built = list.built();
+        QVERIFY(!built.isEmpty());
+        for (qsizetype i = 1; i < built.size(); ++i)
+            QCOMPARE(built[i], built[i - 1] + 1);
+        QVERIFY(built.contains(first + 3));
+    }
+    if (change == LazyChange::reorder) {
         // The rows in view come in another order (the first two swap, the next few turn round)
         // and one leaves: the rows kept move for Tab too.
         const int first = list.built().first();

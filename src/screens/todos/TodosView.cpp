@@ -515,11 +515,13 @@ void TodosView::placeRows(Section& section, std::vector<TaskItem> list, const QS
         if (auto* r = qobject_cast<QuietTodoRow*>(section.rows->row(t.id)))
             r->setTodo(t);
     };
-    bool sameOrder = list.size() == section.list.size();
+    // The rows' keys are the last list's ids, even when that list was taken to be changed in place.
+    const std::vector<QUuid>& shownKeys = section.rows->keys();
+    bool sameOrder = list.size() == shownKeys.size();
     if (changed) {
         // Told what changed: the others need no comparing.
         for (size_t i = 0; i < list.size(); ++i) {
-            sameOrder = sameOrder && section.list[i].id == list[i].id;
+            sameOrder = sameOrder && shownKeys[i] == list[i].id;
             if (changed->contains(list[i].id))
                 renew(list[i]);
         }
@@ -531,7 +533,7 @@ void TodosView::placeRows(Section& section, std::vector<TaskItem> list, const QS
         for (size_t i = 0; i < list.size(); ++i) {
             const TaskItem& t = list[i];
             const TaskItem* old = before.value(t.id);
-            sameOrder = sameOrder && section.list[i].id == t.id;
+            sameOrder = sameOrder && shownKeys[i] == t.id;
             if (old && !(*old == t))
                 renew(t);
         }
@@ -544,6 +546,28 @@ void TodosView::placeRows(Section& section, std::vector<TaskItem> list, const QS
     for (const TaskItem& t : section.list)
         keys.push_back(t.id);
     section.rows->setKeys(std::move(keys));
+}
+
+void TodosView::changeRowsInPlace(Section& section, const QSet<QUuid>& changed, const std::optional<QUuid>& gone,
+                                  const std::vector<TaskItem>& adds)
+{
+    std::vector<TaskItem>& list = section.list;
+    std::erase_if(list, [&](const TaskItem& t) { return changed.contains(t.id) || t.id == gone; });
+    for (const TaskItem& t : adds)
+        list.insert(std::upper_bound(list.begin(), list.end(), t, TaskItem::isOrderedBefore), t);
+    // The rows take the new keys before anything lays them out: they must never ask for an entry
+    // the list no longer has.
+    std::vector<QUuid> keys;
+    keys.reserve(list.size());
+    for (const TaskItem& t : list)
+        keys.push_back(t.id);
+    if (keys != section.rows->keys())
+        section.rows->setKeys(std::move(keys));
+    for (const TaskItem& t : adds) {
+        section.rows->forget(t.id);
+        if (auto* r = qobject_cast<QuietTodoRow*>(section.rows->row(t.id)))
+            r->setTodo(t);
+    }
 }
 
 void TodosView::buildSections()
@@ -673,6 +697,13 @@ void TodosView::refresh()
     std::vector<TaskItem> later, done, planned, earlier;
     // What changed since the page last listed today, when only a few to-dos did.
     std::optional<QSet<QUuid>> changed;
+    // When set, the later and done lists change where they stand rather than being listed anew.
+    struct {
+        bool set = false;
+        std::vector<TaskItem> laterAdds, doneAdds;
+        std::optional<QUuid> focus;
+        size_t doneCount = 0;
+    } inPlace;
     bool earlierKept = false;
     if (today) {
         // One pass over the store for today's list; open and focus follow the store's own rules.
@@ -689,62 +720,106 @@ void TodosView::refresh()
             std::vector<TaskItem>& day = m_day->list;
             std::erase_if(day, [&changed](const TaskItem& t) { return changed->contains(t.id); });
             const Date current = now();
+            const auto put = [](std::vector<TaskItem>& list, const TaskItem& t) {
+                list.insert(std::upper_bound(list.begin(), list.end(), t, TaskItem::isOrderedBefore), t);
+            };
+            std::vector<const TaskItem*> shownNow;
             for (const TaskItem& t : changedNow)
                 if (t.isVisible(current, cal))
-                    day.insert(std::upper_bound(day.begin(), day.end(), t, TaskItem::isOrderedBefore), t);
+                    shownNow.push_back(&t);
+            for (const TaskItem* t : shownNow)
+                put(day, *t);
             m_day->revision = m_context.storage->todos().revision();
-            open = day;
+            // The sections' lists change in place as the day did: copying a long day for a
+            // change to one to-do would cost more than the rest of the refresh.
+            const std::optional<QUuid> focusId = m_context.storage->todos().focusTodoID();
+            const TaskItem* focusItem = nullptr;
+            size_t openCount = 0;
+            for (const TaskItem& t : day) {
+                if (t.isCompleted)
+                    continue;
+                ++openCount;
+                if (!focusItem || t.id == focusId)
+                    focusItem = &t;
+            }
+            std::optional<TaskItem> focus;
+            if (focusItem)
+                focus = *focusItem;
+            const std::optional<QUuid> focusNow = focus ? std::optional(focus->id) : std::nullopt;
+            inPlace.set = true;
+            // The card's last to-do, unchanged, goes back among the others when another takes it.
+            if (m_listedFocus && m_listedFocus != focusNow && !changed->contains(*m_listedFocus)) {
+                const auto was =
+                    std::find_if(day.cbegin(), day.cend(), [&](const TaskItem& t) { return t.id == m_listedFocus; });
+                if (was != day.cend() && !was->isCompleted)
+                    inPlace.laterAdds.push_back(*was);
+            }
+            for (const TaskItem* t : shownNow)
+                if (t->id != focusNow)
+                    (t->isCompleted ? inPlace.doneAdds : inPlace.laterAdds).push_back(*t);
+            inPlace.focus = focusNow;
+            inPlace.doneCount = day.size() - openCount;
+            m_listedFocus = focusNow;
+            m_dayCut = false;
+            setFocusCard(focus, openCount > 1, !day.empty());
+            if (focus)
+                shown(m_later);
+            if (m_later.box) {
+                m_later.box->setVisible(focus.has_value());
+                m_later.empty->setVisible(focus && openCount == 1);
+            }
         } else {
             open = wholeDay ? std::move(*wholeDay)
                             : m_context.storage->todos().todayTodos(firstBuild ? firstScreenEntries + 1
                                                                                : std::numeric_limits<size_t>::max());
-        }
-        const bool cut = open.size() > firstScreenEntries && firstBuild;
-        if (cut)
-            m_day.reset();
-        else if (!changed)
-            m_day = Day{open, todayDate, m_context.storage->todos().revision()};
-        const bool anyToday = !open.empty();
-        // The done ones move out; the open ones close up in place, in order.
-        size_t kept = 0;
-        for (size_t i = 0; i < open.size(); ++i) {
-            if (open[i].isCompleted)
-                done.push_back(std::move(open[i]));
-            else if (kept++ != i)
-                open[kept - 1] = std::move(open[i]);
-        }
-        open.erase(open.begin() + qsizetype(kept), open.end());
-        const std::optional<QUuid> focusId = m_context.storage->todos().focusTodoID();
-        auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusId; });
-        std::optional<TaskItem> focus;
-        if (focusIt == open.end() && cut && focusId)
-            focus = openToday(*focusId);
-        if (focusIt == open.end() && !open.empty() && !focus)
-            focusIt = open.begin();
-        if (focusIt != open.end()) {
-            focus = *focusIt;
-            open.erase(focusIt);
-        }
-        if (focus)
-            later = std::move(open);
-        m_dayCut = cut;
-        if (cut) {
-            QPointer<TodosView> self(this);
-            const auto rest = [self] {
-                if (self && self->m_dayCut)
-                    self->listRestOfDay();
-            };
-            if (m_context.afterFirstFrame)
-                m_context.afterFirstFrame(rest);
+            const bool cut = open.size() > firstScreenEntries && firstBuild;
+            if (cut)
+                m_day.reset();
             else
-                rest();
-        }
-        setFocusCard(focus, later.size() + (focus ? 1 : 0) > 1, anyToday);
-        if (focus)
-            shown(m_later);
-        if (m_later.box) {
-            m_later.box->setVisible(focus.has_value());
-            m_later.empty->setVisible(focus && later.empty());
+                m_day = Day{open, todayDate, m_context.storage->todos().revision()};
+            const bool anyToday = !open.empty();
+            // The done ones move out; the open ones close up in place, in order.
+            size_t kept = 0;
+            for (size_t i = 0; i < open.size(); ++i) {
+                if (open[i].isCompleted)
+                    done.push_back(std::move(open[i]));
+                else if (kept++ != i)
+                    open[kept - 1] = std::move(open[i]);
+            }
+            open.erase(open.begin() + qsizetype(kept), open.end());
+            const std::optional<QUuid> focusId = m_context.storage->todos().focusTodoID();
+            auto focusIt = std::find_if(open.begin(), open.end(), [&](const TaskItem& t) { return t.id == focusId; });
+            std::optional<TaskItem> focus;
+            if (focusIt == open.end() && cut && focusId)
+                focus = openToday(*focusId);
+            if (focusIt == open.end() && !open.empty() && !focus)
+                focusIt = open.begin();
+            if (focusIt != open.end()) {
+                focus = *focusIt;
+                open.erase(focusIt);
+            }
+            if (focus)
+                later = std::move(open);
+            m_listedFocus = focus ? std::optional(focus->id) : std::nullopt;
+            m_dayCut = cut;
+            if (cut) {
+                QPointer<TodosView> self(this);
+                const auto rest = [self] {
+                    if (self && self->m_dayCut)
+                        self->listRestOfDay();
+                };
+                if (m_context.afterFirstFrame)
+                    m_context.afterFirstFrame(rest);
+                else
+                    rest();
+            }
+            setFocusCard(focus, later.size() + (focus ? 1 : 0) > 1, anyToday);
+            if (focus)
+                shown(m_later);
+            if (m_later.box) {
+                m_later.box->setVisible(focus.has_value());
+                m_later.empty->setVisible(focus && later.empty());
+            }
         }
         // The past week's list stays as it is unless a changed to-do was or is in it.
         const LocalDays pastWeek(cal, todayDate.addDays(-7), todayDate.addDays(-1));
@@ -768,15 +843,22 @@ void TodosView::refresh()
     }
     const QSet<QUuid>* dayChanges = changed ? &*changed : nullptr;
     m_focusSlot->setVisible(today);
-    if (!done.empty())
+    const bool anyDone = inPlace.set ? inPlace.doneCount > 0 : !done.empty();
+    if (anyDone)
         shown(m_done);
     if (m_done.box)
-        m_done.box->setVisible(!done.empty());
+        m_done.box->setVisible(anyDone);
     if (m_planned.box)
         m_planned.box->setVisible(!today);
     // A section not made has nothing to list.
+    if (inPlace.set) {
+        if (m_later.box)
+            changeRowsInPlace(m_later, *changed, inPlace.focus, inPlace.laterAdds);
+        if (m_done.box)
+            changeRowsInPlace(m_done, *changed, std::nullopt, inPlace.doneAdds);
+    }
     for (auto [section, list] : {std::pair{&m_later, &later}, {&m_done, &done}, {&m_planned, &planned}})
-        if (section->box)
+        if (section->box && !(inPlace.set && section != &m_planned))
             placeRows(*section, std::move(*list), section == &m_planned ? nullptr : dayChanges);
 
     if (earlierKept)

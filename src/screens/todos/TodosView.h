@@ -135,6 +135,8 @@ private:
         quint64 revision = 0;
     };
     std::optional<Day> m_day;
+    // The to-do on the focus card at the last listing of today, kept out of the later rows.
+    std::optional<QUuid> m_listedFocus;
     // The ids changed since m_day was read, when they are few and m_day is of `today`.
     std::optional<QSet<QUuid>> fewChangedSinceDay(const QDate& today) const;
     // The store's to-dos of `ids` as they are now, those still there.
@@ -164,6 +166,9 @@ private:
     QuietRowMeter& meter();
     // `changed`, when given, holds every to-do that may differ from the section's last list.
     void placeRows(Section& section, std::vector<TaskItem> list, const QSet<QUuid>* changed = nullptr);
+    // Takes the `changed` and `gone` to-dos out of the section's list and puts `adds` in order.
+    void changeRowsInPlace(Section& section, const QSet<QUuid>& changed, const std::optional<QUuid>& gone,
+                           const std::vector<TaskItem>& adds);
     void setFocusCard(const std::optional<TaskItem>& focus, bool canSkip, bool allDone);
     // The to-do of `id` when it is open today.
     std::optional<TaskItem> openToday(const QUuid& id) const;
