@@ -172,8 +172,9 @@ private slots:
         // The reader may be anywhere when the store wants the files; held just after reading the
         // to-dos' text, it leaves all the decoding, the putting together and the notes to the store;
         // waited for, it has done all of it before the store comes. Taken in later, as a start
-        // does, the to-dos are refused an edit until they are in.
-        enum class Preread { none, free, held, finished, later };
+        // does, the to-dos are refused an edit until they are in, and a quit before that leaves
+        // their file as it was.
+        enum class Preread { none, free, held, finished, later, quitWhileRead };
         const auto run = [&](Preread mode) {
             StoreFixture f;
             QDir().mkpath(f.dataPath());
@@ -183,11 +184,12 @@ private slots:
             std::promise<void> release;
             const std::shared_future<void> released = release.get_future().share();
             std::optional<DataPreread> preread;
+            const bool later = mode == Preread::later || mode == Preread::quitWhileRead;
             if (mode == Preread::free || mode == Preread::finished)
                 preread.emplace(f.dataPath());
             if (mode == Preread::finished)
                 preread->wait();
-            else if (mode == Preread::held || mode == Preread::later)
+            else if (mode == Preread::held || later)
                 preread.emplace(f.dataPath(), QStringList(), [released] { released.wait(); });
             bool freed = false;
             const auto releaseOnce = [&] {
@@ -202,13 +204,20 @@ private slots:
             env.notifications = &f.notifications;
             env.monotonic = &f.bootClock;
             env.preread = preread ? &*preread : nullptr;
-            env.todosLater = mode == Preread::later;
-            StorageService store(FileStore{f.dataPath()}, env);
+            env.todosLater = later;
+            std::optional<StorageService> quitting;
+            StorageService& store = quitting.emplace(FileStore{f.dataPath()}, env);
             Outcome out;
-            if (mode == Preread::later) {
+            if (later) {
                 out.keptWhileRead = !store.todosLoaded() && !store.todos().addTodo(added) &&
                                     store.todos().todos().empty() && readBytes(path) == todosText;
                 releaseOnce();
+                if (mode == Preread::quitWhileRead) {
+                    quitting.reset();
+                    preread->wait();
+                    out.saved = readBytes(path);
+                    return out;
+                }
                 store.loadTodos();
             }
             out.loaded = ids(store.todos().todos());
@@ -224,6 +233,9 @@ private slots:
             return out;
         };
         const Outcome alone = run(Preread::none);
+        const Outcome quit = run(Preread::quitWhileRead);
+        QVERIFY(quit.keptWhileRead);
+        QCOMPARE(quit.saved, todosText);
         for (const Preread mode : {Preread::free, Preread::held, Preread::finished, Preread::later}) {
             const Outcome early = run(mode);
             QVERIFY(early.keptWhileRead);
