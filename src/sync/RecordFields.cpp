@@ -137,12 +137,33 @@ const QChar* skipPlainChars(const QChar* c, const QChar* end)
     return c;
 }
 
+// Where a reader stands in JSON text, and the two steps every reader of it takes.
+struct TextCursor {
+    explicit TextCursor(QByteArrayView text) : p(text.data()), end(text.data() + text.size()) {}
+    void skipSpace()
+    {
+        while (p < end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
+            ++p;
+    }
+    bool take(char c)
+    {
+        if (p < end && *p == c) {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+
+    const char* p;
+    const char* end;
+};
+
 // The fields as the stores write them, read in one pass without building a JSON document: most
 // of a large fetch is spent here. Anything outside the plain form (odd numbers, unknown kinds,
 // invalid text) answers false and goes to the general reader, which also logs what it skips.
-class FastReader {
+class FastReader : TextCursor {
 public:
-    explicit FastReader(QByteArrayView text) : p(text.data()), end(text.data() + text.size()) {}
+    explicit FastReader(QByteArrayView text) : TextCursor(text) {}
 
     bool read(CloudRecord& record)
     {
@@ -186,19 +207,6 @@ public:
     }
 
 private:
-    void skipSpace()
-    {
-        while (p < end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
-            ++p;
-    }
-    bool take(char c)
-    {
-        if (p < end && *p == c) {
-            ++p;
-            return true;
-        }
-        return false;
-    }
     bool atEnd()
     {
         skipSpace();
@@ -328,9 +336,6 @@ private:
             return std::nullopt;
         return negative ? -qint64(n) : qint64(n);
     }
-
-    const char* p;
-    const char* end;
 };
 
 } // namespace
@@ -407,27 +412,27 @@ struct Member {
 // The members of a flat JSON object, read without decoding anything: just where each key and
 // value begins and ends. None when the text is not such an object, or when its keys could be
 // spelled two ways (an escape) or repeat, which only a full reader can judge.
-class MemberReader {
+class MemberReader : TextCursor {
 public:
-    explicit MemberReader(QByteArrayView text) : p(text.data()), end(text.data() + text.size()) {}
+    explicit MemberReader(QByteArrayView text) : TextCursor(text) {}
 
     std::optional<std::vector<Member>> read()
     {
         std::vector<Member> members;
-        space();
+        skipSpace();
         if (!take('{'))
             return std::nullopt;
-        space();
+        skipSpace();
         if (!take('}')) {
             for (;;) {
                 const char* key = p;
                 if (!string(false))
                     return std::nullopt;
                 Member m{QByteArrayView(key, p), {}};
-                space();
+                skipSpace();
                 if (!take(':'))
                     return std::nullopt;
-                space();
+                skipSpace();
                 const char* value = p;
                 if (!skipValue(0))
                     return std::nullopt;
@@ -436,34 +441,21 @@ public:
                     if (other.key == m.key)
                         return std::nullopt;
                 members.push_back(m);
-                space();
+                skipSpace();
                 if (take('}'))
                     break;
                 if (!take(','))
                     return std::nullopt;
-                space();
+                skipSpace();
             }
         }
-        space();
+        skipSpace();
         if (p != end)
             return std::nullopt;
         return members;
     }
 
 private:
-    void space()
-    {
-        while (p < end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
-            ++p;
-    }
-    bool take(char c)
-    {
-        if (p < end && *p == c) {
-            ++p;
-            return true;
-        }
-        return false;
-    }
     bool string(bool escapes)
     {
         if (!take('"'))
@@ -493,26 +485,26 @@ private:
         if (*p == '[' || *p == '{') {
             const char close = *p == '[' ? ']' : '}';
             ++p;
-            space();
+            skipSpace();
             if (take(close))
                 return true;
             for (;;) {
                 if (close == '}') {
                     if (!string(true))
                         return false;
-                    space();
+                    skipSpace();
                     if (!take(':'))
                         return false;
-                    space();
+                    skipSpace();
                 }
                 if (!skipValue(depth + 1))
                     return false;
-                space();
+                skipSpace();
                 if (take(close))
                     return true;
                 if (!take(','))
                     return false;
-                space();
+                skipSpace();
             }
         }
         // A number or a literal: its characters up to what ends it; the database's own reader
@@ -522,9 +514,6 @@ private:
             ++p;
         return p != start;
     }
-
-    const char* p;
-    const char* end;
 };
 
 } // namespace
