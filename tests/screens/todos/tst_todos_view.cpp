@@ -904,6 +904,8 @@ void TodosViewTest::refusedChangeIsSaidOnThePage()
     auto* refusal = view->findChild<WrappingLabel*>(QStringLiteral("refusal"));
     QVERIFY(refusal && !refusal->isVisible());
 
+    // The to-dos on disk first: a full disk would refuse their own writes too, and take them back.
+    f->store->core().waitForWrites();
     QVERIFY(disk.fill());
     click();
     QTRY_VERIFY(refusal->isVisible()); // the disk's refusal comes from the writing thread
