@@ -11,7 +11,7 @@ BackgroundWriter::BackgroundWriter(Writer writer, QObject* parent) : QObject(par
 
 BackgroundWriter::~BackgroundWriter()
 {
-    finish();
+    m_pool.waitForDone();
 }
 
 quint64 BackgroundWriter::write(const QString& path, Encoder encode)
@@ -71,7 +71,10 @@ void BackgroundWriter::waitFor(const QString& path)
 
 void BackgroundWriter::finish()
 {
-    m_pool.waitForDone();
+    // Not the pool's own wait: that also ends its thread, and a thread's end sorts its heap's
+    // freed blocks, which costs milliseconds after a large file's text was made there.
+    std::unique_lock lock(m_mutex);
+    m_settled.wait(lock, [this] { return m_queue.empty() && m_running.isEmpty(); });
 }
 
 bool BackgroundWriter::isPending(const QString& path) const
