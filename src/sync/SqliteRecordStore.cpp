@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -145,22 +146,24 @@ public:
     StoreAnswer<QString> changeStamp() override
     {
         StoreAnswer<QString> answer;
-        Statement s(m_db, "SELECT value FROM meta WHERE key='changes'");
-        if (s.rc != SQLITE_OK || s.step() != SQLITE_ROW)
+        Statement& s = prepared("SELECT value FROM meta WHERE key='changes'");
+        if (s.step() != SQLITE_ROW)
             answer.error = lastError();
         else
             answer.value = s.text(0);
+        s.reset();
         return answer;
     }
 
     StoreAnswer<QString> account() override
     {
         StoreAnswer<QString> answer;
-        Statement s(m_db, "SELECT value FROM meta WHERE key='account'");
-        if (s.rc != SQLITE_OK || s.step() != SQLITE_ROW)
+        Statement& s = prepared("SELECT value FROM meta WHERE key='account'");
+        if (s.step() != SQLITE_ROW)
             answer.error = lastError();
         else
             answer.value = QStringLiteral("sqlite:") + s.text(0);
+        s.reset();
         return answer;
     }
 
@@ -168,9 +171,9 @@ public:
     {
         StoreAnswer<std::vector<CloudRecord>> answer;
         // One read transaction: the records answer as of one moment.
-        if ((answer.error = exec("BEGIN")))
+        if ((answer.error = run("BEGIN")))
             return answer;
-        Statement s(m_db, "SELECT type, tag, fields FROM records WHERE name = ?1");
+        Statement& s = prepared("SELECT type, tag, fields FROM records WHERE name = ?1");
         for (const QString& name : names) {
             s.reset();
             s.bind(1, name);
@@ -182,23 +185,23 @@ public:
                 break;
             }
         }
-        s.finalize();
-        exec("COMMIT");
+        s.reset();
+        run("COMMIT");
         return answer;
     }
 
     std::optional<RecordError> begin() override
     {
-        if (auto e = exec("BEGIN IMMEDIATE"))
+        if (auto e = run("BEGIN IMMEDIATE"))
             return e;
-        m_update.emplace(m_db, "UPDATE records SET fields = json_patch(fields, ?2), tag = ?3, modified = ?4 "
-                               "WHERE name = ?1 AND tag = ?5 RETURNING type, tag, fields");
-        m_insert.emplace(m_db, "INSERT INTO records(name, type, tag, fields, modified) "
-                               "VALUES(?1, ?6, ?3, json_patch('{}', ?2), ?4) "
-                               "ON CONFLICT(name) DO NOTHING RETURNING type, tag, fields");
-        m_remove.emplace(m_db, "DELETE FROM records WHERE name = ?1");
-        m_stored.emplace(m_db, "SELECT type, fields FROM records WHERE name = ?1 AND tag = ?2");
-        m_replace.emplace(m_db, "UPDATE records SET fields = ?2, tag = ?3, modified = ?4 WHERE name = ?1");
+        m_update = &prepared("UPDATE records SET fields = json_patch(fields, ?2), tag = ?3, modified = ?4 "
+                             "WHERE name = ?1 AND tag = ?5 RETURNING type, tag, fields");
+        m_insert = &prepared("INSERT INTO records(name, type, tag, fields, modified) "
+                             "VALUES(?1, ?6, ?3, json_patch('{}', ?2), ?4) "
+                             "ON CONFLICT(name) DO NOTHING RETURNING type, tag, fields");
+        m_remove = &prepared("DELETE FROM records WHERE name = ?1");
+        m_stored = &prepared("SELECT type, fields FROM records WHERE name = ?1 AND tag = ?2");
+        m_replace = &prepared("UPDATE records SET fields = ?2, tag = ?3, modified = ?4 WHERE name = ?1");
         m_now = QDateTime::currentMSecsSinceEpoch();
         // No other writer gets in until this transaction ends.
         const StoreAnswer<QString> stamp = changeStamp();
@@ -249,13 +252,13 @@ public:
     std::optional<RecordError> commit() override
     {
         finishBatch();
-        return exec("COMMIT");
+        return run("COMMIT");
     }
 
     void rollback() override
     {
         finishBatch();
-        exec("ROLLBACK");
+        run("ROLLBACK");
     }
 
     void releaseMemory() override
@@ -269,12 +272,9 @@ private:
         sqlite3_stmt* stmt = nullptr;
         int rc = SQLITE_OK;
         Statement(sqlite3* db, const char* sql) { rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr); }
-        ~Statement() { finalize(); }
-        void finalize()
-        {
-            sqlite3_finalize(stmt);
-            stmt = nullptr;
-        }
+        ~Statement() { sqlite3_finalize(stmt); }
+        Statement(const Statement&) = delete;
+        Statement& operator=(const Statement&) = delete;
         void reset()
         {
             sqlite3_reset(stmt);
@@ -377,14 +377,37 @@ private:
         return true;
     }
 
-    // The write statements live for one transaction and are gone before it ends.
+    // Made once for the connection and kept: making one costs more than running it, and a run
+    // of the sync uses a dozen. Each is reset after use, so none holds a read open.
+    Statement& prepared(const char* sql)
+    {
+        for (const auto& [text, statement] : m_prepared)
+            if (std::strcmp(text, sql) == 0 && statement->stmt)
+                return *statement;
+        std::erase_if(m_prepared, [sql](const auto& p) { return std::strcmp(p.first, sql) == 0; });
+        // One that failed to be made (a lock met while reading the schema) is made again next time.
+        return *m_prepared.emplace_back(sql, std::make_unique<Statement>(m_db, sql)).second;
+    }
+
+    // A statement without rows or parameters, such as the ends of a transaction.
+    std::optional<RecordError> run(const char* sql)
+    {
+        Statement& s = prepared(sql);
+        const int rc = s.step();
+        std::optional<RecordError> e;
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+            e = lastError();
+        s.reset();
+        return e;
+    }
+
+    // The write statements are done with before the transaction ends.
     void finishBatch()
     {
-        m_stored.reset();
-        m_replace.reset();
-        m_update.reset();
-        m_insert.reset();
-        m_remove.reset();
+        for (Statement* s : {m_stored, m_replace, m_update, m_insert, m_remove})
+            if (s)
+                s->reset();
+        m_stored = m_replace = m_update = m_insert = m_remove = nullptr;
     }
 
     std::optional<RecordError> exec(const char* sql)
@@ -412,6 +435,7 @@ private:
     void close()
     {
         finishBatch();
+        m_prepared.clear();
         if (m_db)
             sqlite3_close_v2(m_db);
         m_db = nullptr;
@@ -419,7 +443,8 @@ private:
 
     QString m_path;
     sqlite3* m_db = nullptr;
-    std::optional<Statement> m_update, m_insert, m_remove, m_stored, m_replace;
+    std::vector<std::pair<const char*, std::unique_ptr<Statement>>> m_prepared;
+    Statement *m_update = nullptr, *m_insert = nullptr, *m_remove = nullptr, *m_stored = nullptr, *m_replace = nullptr;
     qint64 m_now = 0;
     QString m_stampAtBegin;
 };
