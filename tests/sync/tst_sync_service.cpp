@@ -1031,9 +1031,10 @@ private slots:
         QTest::newRow("ten thousand, usual budget") << 10000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 1;
         QTest::newRow("twenty thousand, usual budget")
             << 19000 << 1000 << 200 << 2 << ManifestPages::defaultPageBudget << 1;
-        QTest::newRow("past one record, usual budget") << 22000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 4;
+        QTest::newRow("past one record, usual budget")
+            << 22000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 16;
         QTest::newRow("a hundred thousand, usual budget")
-            << 100000 << 2000 << 500 << 1 << ManifestPages::defaultPageBudget << 16;
+            << 100000 << 2000 << 500 << 1 << ManifestPages::defaultPageBudget << 64;
         QTest::newRow("more than the most pages hold") << 3000 << 0 << 0 << 1 << qsizetype(37) << 256;
     }
     void manifestPageLayout()
@@ -1181,6 +1182,38 @@ private slots:
         QVERIFY(device.run() && pager.run());
         QVERIFY(manifestPages(records).size() > 1);
         QCOMPARE(pager.store().todos().todos().size(), size_t(310));
+    }
+
+    // Pages written by a copy that let them grow larger: the first change a copy with a smaller
+    // budget sends splits them to its size, and both copies still find every item.
+    void largerPagesSplitOnTheNextChange()
+    {
+        MemoryRecordStore records;
+        SyncDevice older(&records), newer(&records);
+        older.manifestPageBudget = older.manifestOneRecordBudget = 80 * 37;
+        newer.manifestPageBudget = newer.manifestOneRecordBudget = 20 * 37;
+        older.connectTo(&records);
+        newer.connectTo(&records);
+        for (int i = 0; i < 300; ++i)
+            older.addTodo(QStringLiteral("t%1").arg(i));
+        QVERIFY(older.run());
+        const size_t pagesBefore = manifestPages(records).size();
+        QVERIFY(pagesBefore > 1);
+        QVERIFY(newer.run());
+        newer.fixture.clock.advance(60);
+        const QUuid added = newer.addTodo(QStringLiteral("one more")).id;
+        QVERIFY(newer.run());
+        QCOMPARE(newer.sync->lastErrorText(), QString());
+        const std::vector<CloudRecord> pages = manifestPages(records);
+        QVERIFY(pages.size() > pagesBefore);
+        for (const CloudRecord& page : pages)
+            QVERIFY2(page.string(QStringLiteral("taskIds")).value_or(QString()).size() <= 20 * 37,
+                     qPrintable(page.recordName()));
+        QCOMPARE(allListedIds(records, "taskIds").size(), 301);
+        QVERIFY(older.run());
+        QCOMPARE(older.sync->lastErrorText(), QString());
+        QCOMPARE(older.store().todos().todos().size(), size_t(301));
+        QVERIFY(older.todo(added));
     }
 
     // Records from the store are untrusted or from a newer version: a wrong type, unreadable or
