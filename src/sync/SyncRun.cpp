@@ -674,10 +674,27 @@ QCoro::Task<bool> SyncRun::seriesWouldChange()
     // Time alone can make the next occurrence of a repeating to-do due: the series pass must find
     // nothing to do either. It only ever looks at to-dos of a series.
     const StorageService& store = *m_context.storage;
+    const TodoStore& list = store.todos();
+    std::optional<Memory::SeriesTodos>& kept = m_memory.seriesTodos;
+    const std::optional<QSet<QUuid>> touched = kept ? list.changedSince(kept->revision) : std::nullopt;
+    if (touched && touched->size() <= 32) {
+        std::erase_if(kept->todos, [&touched](const TaskItem& t) { return touched->contains(t.id); });
+        for (const QUuid& id : *touched) {
+            const auto it =
+                std::find_if(list.todos().begin(), list.todos().end(), [&id](const TaskItem& t) { return t.id == id; });
+            if (it != list.todos().end() && it->recurringSeriesId)
+                kept->todos.push_back(*it);
+        }
+    } else {
+        kept = Memory::SeriesTodos{};
+        for (const TaskItem& todo : list.todos())
+            if (todo.recurringSeriesId)
+                kept->todos.push_back(todo);
+    }
+    kept->revision = list.revision();
     auto check = std::make_shared<SeriesCheck>();
-    for (const TaskItem& todo : store.todos().todos())
-        if (todo.recurringSeriesId)
-            check->series.push_back(todo);
+    // Whether the pass would change anything does not hang on the order of the list.
+    check->series = kept->todos;
     check->stopped = store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey);
     check->deleted = store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey);
     check->now = now();

@@ -70,6 +70,13 @@ public:
         bool readEverything = false;
         // Whether what a run freed is to be given back after the next one too.
         bool giveBackOwed = false;
+        // The to-dos of a series as the store held them at `revision`: a run after a change of a
+        // few to-dos looks again at those few, not at every to-do.
+        struct SeriesTodos {
+            quint64 revision = 0;
+            std::vector<TaskItem> todos;
+        };
+        std::optional<SeriesTodos> seriesTodos;
     };
     struct OwnWrites {
         explicit OwnWrites(Memory& memory) : m_memory(memory) { ++m_memory.ownWrites; }
