@@ -91,12 +91,8 @@ void TodosFileWriter::joinAdoptedParts()
     m_adoptedParts.clear();
 }
 
-QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
+QByteArray TodosFileWriter::takeTextsApart()
 {
-    ++m_uses;
-    joinAdoptedParts();
-    m_compared = m_writtenAfresh = 0;
-    // The kept texts are read out of the last text, which stays until the new one is made.
     QByteArray last = std::exchange(m_text, QByteArray());
     if (m_inText) {
         for (size_t i = 0; i < m_texts.size(); ++i)
@@ -104,12 +100,30 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
                 QByteArray::fromRawData(last.constData() + m_starts[i], endIn(last, m_starts, i) - m_starts[i]);
         m_inText = false;
     }
+    return last;
+}
+
+QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
+{
+    ++m_uses;
+    joinAdoptedParts();
+    m_compared = m_writtenAfresh = 0;
+    // The kept texts are read out of the last text, which stays until the new one is made.
+    QByteArray last = takeTextsApart();
     // Most saves change a to-do in place: then the kept texts are met in the same order. Otherwise
     // (to-dos added, removed or moved) they are found by id and the kept list rebuilt.
     const bool inPlace =
         m_items.size() == list.size() && std::equal(list.begin(), list.end(), m_items.begin(),
                                                     [](const TaskItem& t, const TaskItem& w) { return t.id == w.id; });
-    if (!inPlace) {
+    if (inPlace) {
+        for (size_t i = 0; i < list.size(); ++i) {
+            ++m_compared;
+            if (!(m_items[i] == list[i])) {
+                m_items[i] = list[i];
+                m_texts[i] = QByteArray();
+            }
+        }
+    } else {
         QHash<QUuid, size_t> byId;
         byId.reserve(static_cast<qsizetype>(m_items.size()));
         for (size_t i = 0; i < m_items.size(); ++i)
@@ -127,37 +141,98 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
                 texts.push_back(std::exchange(m_texts[at], QByteArray()));
             } else {
                 items.push_back(t);
-                texts.push_back(write(t));
-                ++m_writtenAfresh;
+                texts.emplace_back();
             }
         }
         m_items = std::move(items);
         m_texts = std::move(texts);
     }
+    return assemble(std::move(last));
+}
+
+bool TodosFileWriter::edit(size_t baseSize, const std::optional<TaskItem>& inserted,
+                           const std::vector<std::pair<size_t, TaskItem>>& replaced,
+                           const std::vector<std::pair<size_t, QUuid>>& removed)
+{
+    joinAdoptedParts();
+    if (m_items.size() != baseSize)
+        return false;
+    // Every place looked at before anything changes: an edit that does not fit leaves the list
+    // as it was.
+    const size_t shift = inserted ? 1 : 0;
+    const auto idAt = [&](size_t at) -> std::optional<QUuid> {
+        if (inserted && at == 0)
+            return inserted->id;
+        if (at - shift < m_items.size())
+            return m_items[at - shift].id;
+        return std::nullopt;
+    };
+    for (const auto& [at, t] : replaced)
+        if (idAt(at) != t.id)
+            return false;
+    for (size_t i = 0; i < removed.size(); ++i)
+        if (idAt(removed[i].first) != removed[i].second || (i > 0 && removed[i].first <= removed[i - 1].first))
+            return false;
+    ++m_uses;
+    m_compared = replaced.size() + shift;
+    m_writtenAfresh = 0;
+    m_text = takeTextsApart();
+    if (inserted) {
+        m_items.insert(m_items.begin(), *inserted);
+        m_texts.insert(m_texts.begin(), QByteArray());
+    }
+    for (const auto& [at, t] : replaced) {
+        m_items[at] = t;
+        m_texts[at] = QByteArray();
+    }
+    if (!removed.empty()) {
+        size_t kept = 0, next = 0;
+        for (size_t i = 0; i < m_items.size(); ++i) {
+            if (next < removed.size() && removed[next].first == i) {
+                ++next;
+                continue;
+            }
+            if (kept != i) {
+                m_items[kept] = std::move(m_items[i]);
+                m_texts[kept] = std::move(m_texts[i]);
+            }
+            ++kept;
+        }
+        m_items.resize(kept);
+        m_texts.resize(kept);
+    }
+    return true;
+}
+
+QByteArray TodosFileWriter::heldText()
+{
+    ++m_uses;
+    joinAdoptedParts();
+    return assemble(takeTextsApart());
+}
+
+QByteArray TodosFileWriter::assemble(QByteArray last)
+{
     // Written into the room of the text before the last: a fresh buffer of this size would come
     // from the system as new pages, each faulted in and cleared, on every save.
     QByteArray& out = m_text;
     out = std::exchange(m_spare, QByteArray());
     out.resize(0);
-    out.reserve(static_cast<qsizetype>(list.size()) * 640 + 16);
+    out.reserve(static_cast<qsizetype>(m_items.size()) * 640 + 16);
     qsizetype size = 1 + 3;
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (inPlace) {
-            ++m_compared;
-            if (!(m_items[i] == list[i])) {
-                m_items[i] = list[i];
-                m_texts[i] = write(list[i]);
-                ++m_writtenAfresh;
-            }
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        if (m_texts[i].isNull()) {
+            m_texts[i] = write(m_items[i]);
+            ++m_writtenAfresh;
         }
         size += m_texts[i].size() + (i > 0 ? 1 : 0);
     }
     // Copied in place, without an append's bookkeeping for each of ten thousand pieces.
     out.resize(size);
-    m_starts.resize(list.size());
+    m_starts.resize(m_items.size());
     char* at = out.data();
     *at++ = '[';
-    for (size_t i = 0; i < list.size(); ++i) {
+    for (size_t i = 0; i < m_items.size(); ++i) {
         if (i > 0)
             *at++ = ',';
         const QByteArray& text = m_texts[i];
@@ -173,12 +248,6 @@ QByteArray TodosFileWriter::text(const std::vector<TaskItem>& list)
     m_adopted.clear();
     m_spare = std::move(last);
     return out;
-}
-
-const std::vector<TaskItem>& TodosFileWriter::lastList()
-{
-    joinAdoptedParts();
-    return m_items;
 }
 
 size_t TodosFileWriter::listSize() const

@@ -3,7 +3,9 @@
 #include "model/TaskItem.h"
 
 #include <QByteArray>
+#include <QUuid>
 #include <optional>
+#include <utility>
 #include <vector>
 
 // The text of "todos.json", written again only for the to-dos that differ from the last list it
@@ -19,8 +21,17 @@ public:
     // the to-do of the same id at `index`. None when the writer cannot tell that it holds such a
     // list in its own form.
     std::optional<QByteArray> textReplacing(size_t count, size_t index, const TaskItem& item);
-    // The last list given (or adopted), and its length.
-    const std::vector<TaskItem>& lastList();
+    // Changes the last list given in place, the way its holder changed its own copy: `inserted`
+    // put first, then the to-dos at the places of `replaced` (ids unchanged) replaced, then those
+    // at the places of `removed` (ascending, places after the insertion) taken out. Every other
+    // to-do keeps its text and is neither copied nor compared. False, with nothing changed, when
+    // the list is not of `baseSize` to-dos or a place does not hold that id.
+    bool edit(size_t baseSize, const std::optional<TaskItem>& inserted,
+              const std::vector<std::pair<size_t, TaskItem>>& replaced,
+              const std::vector<std::pair<size_t, QUuid>>& removed);
+    // The text of the list held: after edit(), only the to-dos it put in are written afresh.
+    QByteArray heldText();
+    // The length of the last list given (or adopted).
     size_t listSize() const;
     // Takes the file a list was just read from as the last text given: the first save after a
     // load then writes afresh only the to-dos that changed, and keeps the others as they were read
@@ -40,6 +51,11 @@ public:
 private:
     static QByteArray write(const TaskItem& item);
     void joinAdoptedParts();
+    // Each kept to-do's text as a piece of its own (read out of m_text while it lies there), and
+    // the last text, which those pieces may point into: it must stay until the next is made.
+    QByteArray takeTextsApart();
+    // The text of m_items from their texts, a null one written afresh; `last` becomes the spare.
+    QByteArray assemble(QByteArray last);
     // The last list given, and each to-do's text, null while it lies in m_text (m_inText). Apart,
     // so that a list adopted is kept as it is, not moved to-do by to-do.
     std::vector<TaskItem> m_items;

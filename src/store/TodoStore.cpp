@@ -633,35 +633,13 @@ size_t TodoStore::todosCompared() const
     return m_todosEncoding->writer.lastCompared();
 }
 
-bool TodoStore::Edit::applyTo(std::vector<TaskItem>& list) const
+bool TodoStore::Edit::applyTo(TodosFileWriter& writer) const
 {
     if (whole) {
-        list = *whole;
+        writer.text(*whole);
         return true;
     }
-    if (list.size() != baseSize)
-        return false;
-    if (inserted)
-        list.insert(list.begin(), *inserted);
-    for (const auto& [at, t] : replaced) {
-        if (at >= list.size() || list[at].id != t.id)
-            return false;
-        list[at] = t;
-    }
-    if (removed.empty())
-        return true;
-    std::vector<bool> gone(list.size(), false);
-    for (const auto& [at, id] : removed) {
-        if (at >= list.size() || list[at].id != id)
-            return false;
-        gone[at] = true;
-    }
-    size_t kept = 0;
-    for (size_t i = 0; i < list.size(); ++i)
-        if (!gone[i])
-            list[kept++] = std::move(list[i]);
-    list.resize(kept);
-    return true;
+    return writer.edit(baseSize, inserted, replaced, removed);
 }
 
 FileWrite TodoStore::writeInBackground(Edit edit)
@@ -691,14 +669,15 @@ FileWrite TodoStore::writeInBackground(Edit edit)
                     text = std::move(*changed);
                     continue;
                 }
-            std::vector<TaskItem> list = writer.lastList();
+            // The writer's own list changed in place: a copy of a hundred thousand to-dos, made
+            // and freed on every save, left that many blocks for the heap to sort.
             for (; edit != edits.end(); ++edit)
-                if (!edit->applyTo(list))
+                if (!edit->applyTo(writer))
                     return QByteArray(); // never a file of some other list
-            return writer.text(list);
+            return writer.heldText();
         }
         // Nothing new since the last text (an earlier write took these edits): written again.
-        return text.isNull() ? writer.text(std::vector<TaskItem>(writer.lastList())) : text;
+        return text.isNull() ? writer.heldText() : text;
     });
 }
 

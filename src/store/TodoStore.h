@@ -96,7 +96,8 @@ private:
         std::optional<TaskItem> inserted;
         std::vector<std::pair<size_t, TaskItem>> replaced;
         std::vector<std::pair<size_t, QUuid>> removed; // ascending
-        bool applyTo(std::vector<TaskItem>& list) const;
+        // Onto the writer's list; false, with the list unchanged, when it is not the list changed.
+        bool applyTo(TodosFileWriter& writer) const;
     };
     // The same change as it is taken back here, while its write has no outcome yet.
     struct Change {

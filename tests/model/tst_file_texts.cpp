@@ -490,6 +490,74 @@ private slots:
             QVERIFY(again == todosFileText(list));
     }
 
+    // Edits made in the writer's own list, as the store sends them: each text reads back as the
+    // list the store holds, only the to-dos put in are written, and an edit that does not fit the
+    // list (a wrong length, another to-do at a place) changes nothing.
+    void editsInPlaceMatchTheList_data()
+    {
+        QTest::addColumn<QString>("start");
+        QTest::newRow("written here") << "written";
+        QTest::newRow("adopted in the store's form") << "adopted";
+        QTest::newRow("adopted, indented by another program") << "indented";
+    }
+    void editsInPlaceMatchTheList()
+    {
+        QFETCH(QString, start);
+        const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
+        std::vector<TaskItem> list;
+        for (int i = 0; i < 6; ++i)
+            list.push_back(sample(QStringLiteral("To-do %1").arg(i), at + i));
+        TodosFileWriter writer;
+        QByteArray text = todosFileText(list);
+        if (start == QLatin1String("indented"))
+            text = QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented);
+        std::vector<TextSpan> spans;
+        const std::optional<std::vector<TaskItem>> loaded = decodeTodosFileText(text, &spans);
+        QVERIFY(loaded);
+        if (start == QLatin1String("written"))
+            writer.text(list);
+        else
+            writer.adopt(*loaded, text, spans);
+        using Replaced = std::vector<std::pair<size_t, TaskItem>>;
+        using Removed = std::vector<std::pair<size_t, QUuid>>;
+        const auto check = [&](int afresh) {
+            const QByteArray made = writer.heldText();
+            QVERIFY(decodeTodosFileText(made) == list);
+            if (start != QLatin1String("indented"))
+                QVERIFY(made == todosFileText(list));
+            QCOMPARE(int(writer.lastWrittenAfresh()), afresh);
+        };
+
+        const TaskItem added = sample(QStringLiteral("Added"), at + 10);
+        QVERIFY(writer.edit(list.size(), added, {}, {}));
+        list.insert(list.begin(), added);
+        check(1);
+
+        // A to-do put first, one changed and two removed in one edit, places counted after the
+        // insertion; then a toggle finds its to-do where that edit left it.
+        const TaskItem second = sample(QStringLiteral("Second"), at + 11);
+        TaskItem renamed = list[3];
+        renamed.title = QStringLiteral("Renamed");
+        const Removed gone{{2, list[1].id}, {5, list[4].id}};
+        QVERIFY(writer.edit(list.size(), second, Replaced{{4, renamed}}, gone));
+        list.insert(list.begin(), second);
+        list[4] = renamed;
+        list.erase(list.begin() + 5);
+        list.erase(list.begin() + 2);
+        check(2);
+        list[1].isCompleted = true;
+        QVERIFY(writer.textReplacing(list.size(), 1, list[1]) == todosFileText(list) ||
+                start == QLatin1String("indented"));
+
+        // Edits that do not fit: nothing changes, and the next text is still the list's.
+        TaskItem stranger = sample(QStringLiteral("Not in the list"), at);
+        QVERIFY(!writer.edit(list.size() + 1, std::nullopt, {}, {}));
+        QVERIFY(!writer.edit(list.size(), std::nullopt, Replaced{{0, stranger}}, {}));
+        QVERIFY(!writer.edit(list.size(), added, {}, Removed{{list.size() + 1, list.back().id}}));
+        QVERIFY(!writer.edit(list.size(), std::nullopt, {}, Removed{{1, list[1].id}, {1, list[1].id}}));
+        QVERIFY(decodeTodosFileText(writer.heldText()) == list);
+    }
+
     // A writer that took the file it was loaded from: whatever the file's form, every save reads
     // back as the list saved; a file in the store's own form is written exactly as afresh.
     void adoptedTextReadsBack_data()
