@@ -677,7 +677,7 @@ QCoro::Task<bool> SyncRun::seriesWouldChange()
     const TodoStore& list = store.todos();
     std::optional<Memory::SeriesTodos>& kept = m_memory.seriesTodos;
     const std::optional<QSet<QUuid>> touched = kept ? list.changedSince(kept->revision) : std::nullopt;
-    if (touched && touched->size() <= 32) {
+    if (touched && touched->size() <= fewChanges) {
         std::erase_if(kept->todos, [&touched](const TaskItem& t) { return touched->contains(t.id); });
         for (const QUuid& id : *touched) {
             const auto it =
@@ -756,7 +756,7 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         scannedRevision = todosRevision;
         goneTasks.clear();
         const std::optional<QSet<QUuid>> touched = store.todos().changedSince(settled.todosRevision);
-        const bool told = touched && touched->size() + pendingTasks.size() <= 32;
+        const bool told = touched && touched->size() + pendingTasks.size() <= fewChanges;
         if (told && !changedAmong(store.todos().todos(), *touched + pendingTasks, settled.todoDigests, pendingTasks,
                                   todos, todoDigests, goneTasks))
             co_return false;

@@ -38,6 +38,8 @@ public:
     static constexpr int saveChunk = 200;
     // To-dos copied for a run in one turn of the event loop.
     static constexpr size_t copySlice = 4000;
+    // Changes of the store looked up one by one; more are found by reading every item.
+    static constexpr qsizetype fewChanges = 32;
     static inline const QString manifestRecordName = QStringLiteral("qh-sync-manifest");
     static inline const QString manifestRecordType = QStringLiteral("QHSyncManifest");
 
