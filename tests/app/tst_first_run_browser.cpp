@@ -51,6 +51,12 @@ public:
     }
     ~Home()
     {
+        // What the quiet ones said, for a test that failed: a browser's account of its policy
+        // and its extensions is the only one there is.
+        if (QTest::currentTestFailed())
+            for (const Started& s : m_started)
+                if (!s.log.isEmpty())
+                    qWarning("%s said, last:\n%s", qPrintable(s.process->program()), lastLines(s.log).constData());
         for (auto it = m_started.rbegin(); it != m_started.rend(); ++it) {
             // One that ended before its time explains what the test saw.
             if (it->process->state() == QProcess::NotRunning && it->process->exitStatus() == QProcess::CrashExit)
@@ -75,11 +81,12 @@ public:
                                           rulesFileText(rules));
     }
 
-    // What is started with `quiet` keeps its output to itself: a browser's would drown the test's.
+    // What is started with `quiet` keeps its output to a file of its own: a browser's would drown
+    // the test's.
     QProcess& start(const QString& program, const QStringList& arguments, bool quiet = true,
                     const QProcessEnvironment& extra = {})
     {
-        Started s{std::make_unique<QProcess>(), {}};
+        Started s{std::make_unique<QProcess>(), {}, {}};
         QProcessEnvironment e = env;
         for (const QString& key : extra.keys())
             e.insert(key, extra.value(key));
@@ -87,8 +94,9 @@ public:
         s.process->setProcessEnvironment(e);
         QStringList command = inside + QStringList{program} + arguments;
         if (quiet) {
-            s.process->setStandardOutputFile(QProcess::nullDevice());
-            s.process->setStandardErrorFile(QProcess::nullDevice());
+            s.log = path(QStringLiteral("output-%1.log").arg(m_started.size()));
+            s.process->setStandardOutputFile(s.log);
+            s.process->setStandardErrorFile(s.log, QIODevice::Append);
         } else {
             // Both channels go to the test's own: a copy the program starts in its place inherits
             // them, and a pipe read by this QProcess would close under it when the first ends.
@@ -116,6 +124,9 @@ public:
         QStringList arguments = ExtensionBrowserRig::chromiumArguments(site.serverPort());
         if (installsForced)
             arguments.removeAll(QStringLiteral("--disable-background-networking"));
+        arguments.append(QStringLiteral("--enable-logging=stderr"));
+        // Its policy reloads and extension installs, for a test that failed to read.
+        arguments.append(QStringLiteral("--vmodule=config_dir_policy_loader=1,extension_downloader=2"));
         return start(command.value(0), command.mid(1) + arguments + QStringList{address}, true, quiet);
     }
 
@@ -128,7 +139,16 @@ private:
     struct Started {
         std::unique_ptr<QProcess> process;
         QByteArray tag;
+        QString log; // where a quiet one's output goes
     };
+    static QByteArray lastLines(const QString& path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return QByteArrayLiteral("(nothing)");
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        return lines.mid(std::max<qsizetype>(0, lines.size() - 120)).join('\n');
+    }
     QTemporaryDir m_folder;
     QString m_configHome;
     std::vector<Started> m_started;
