@@ -26,6 +26,15 @@ TaskItem sample(const QString& title, Date at)
     return t;
 }
 
+// `count` to-dos a second apart, as a list of the tests below starts.
+std::vector<TaskItem> samples(int count, Date at)
+{
+    std::vector<TaskItem> list;
+    for (int i = 0; i < count; ++i)
+        list.push_back(sample(QStringLiteral("To-do %1").arg(i), at + i));
+    return list;
+}
+
 QByteArray storedTodos()
 {
     const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
@@ -375,9 +384,7 @@ private slots:
     void keptTextsMatchAFreshWrite()
     {
         const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
-        std::vector<TaskItem> list;
-        for (int i = 0; i < 4; ++i)
-            list.push_back(sample(QStringLiteral("To-do %1").arg(i), at + i));
+        std::vector<TaskItem> list = samples(4, at);
         TodosFileWriter writer;
         const std::vector<std::function<void()>> steps = {
             [] {},
@@ -444,9 +451,7 @@ private slots:
         QFETCH(int, compared);
         QFETCH(int, afresh);
         const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
-        std::vector<TaskItem> list;
-        for (int i = 0; i < 5; ++i)
-            list.push_back(sample(QStringLiteral("To-do %1").arg(i), at + i));
+        std::vector<TaskItem> list = samples(5, at);
         TodosFileWriter writer;
         QByteArray text = todosFileText(list);
         if (start == QLatin1String("indented"))
@@ -504,9 +509,7 @@ private slots:
     {
         QFETCH(QString, start);
         const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
-        std::vector<TaskItem> list;
-        for (int i = 0; i < 6; ++i)
-            list.push_back(sample(QStringLiteral("To-do %1").arg(i), at + i));
+        std::vector<TaskItem> list = samples(6, at);
         TodosFileWriter writer;
         QByteArray text = todosFileText(list);
         if (start == QLatin1String("indented"))
@@ -571,9 +574,7 @@ private slots:
     {
         QFETCH(QString, form);
         const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
-        std::vector<TaskItem> list;
-        for (int i = 0; i < 4; ++i)
-            list.push_back(sample(QStringLiteral("To-do %1").arg(i), at + i));
+        std::vector<TaskItem> list = samples(4, at);
         QByteArray text = todosFileText(list);
         if (form == QLatin1String("indented"))
             text = QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented);
