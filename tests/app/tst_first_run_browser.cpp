@@ -5,6 +5,7 @@
 #include "SiteServer.h"
 #include "TestEnvironment.h"
 #include "WaylandSession.h"
+#include "linux/BrowserDiscovery.h"
 #include "linux/ExtensionBrowserRig.h"
 #include "linux/NativeMessaging.h"
 #include "linux/UserInstaller.h"
@@ -615,22 +616,15 @@ private slots:
         }
 
         if (ownProfile) {
-            // Found as soon as its window comes to the front: blocked within 2 s of that.
+            // Found because its window came to the front: the reading by the clock that would also
+            // find it comes minutes later, past this wait.
+            static_assert(patience < BrowserDiscovery::slowRescanWithFrontMs);
             QProcess& chromium = home.startChromium(command, QStringLiteral("http://www.example.com/"));
             QVERIFY(soon([&] { return !browserWindow(chromium.processId()).isEmpty(); }));
             xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), browserWindow(chromium.processId())});
-            QElapsedTimer sinceFront;
-            sinceFront.start();
-            while (!showsBlockPage(chromium.processId()) && sinceFront.elapsed() < 2000)
-                QTest::qWait(20);
-            if (!showsBlockPage(chromium.processId())) {
-                // Says how late it came, if it came at all.
-                const QString shown = windowTitle(chromium.processId());
-                const bool later = QTest::qWaitFor([&] { return showsBlockPage(chromium.processId()); }, patience);
-                QFAIL(qPrintable(QStringLiteral("\"%1\" shown 2 s after its window came to the front; %2")
-                                     .arg(shown, later ? QStringLiteral("blocked after %1 ms").arg(sinceFront.elapsed())
-                                                       : QStringLiteral("never blocked"))));
-            }
+            QVERIFY2(soon([&] { return showsBlockPage(chromium.processId()); }),
+                     qPrintable(QStringLiteral("\"%1\" shown after its window came to the front")
+                                    .arg(windowTitle(chromium.processId()))));
             return;
         }
 
