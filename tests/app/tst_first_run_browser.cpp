@@ -18,6 +18,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 using ExtensionBrowserRig::browserWindow;
 using ExtensionBrowserRig::patience;
@@ -258,6 +259,27 @@ public:
     }
     // A system path as the processes inside see it.
     QString seen(const QString& path) const { return QStringLiteral("/proc/%1/root").arg(m_holder.processId()) + path; }
+    // Whether process `pid` watches the folder `path` names, or the nearest of its parents that
+    // exists, for changes: a Chromium reads its policies as it starts but watches their folder a
+    // moment later (seconds on a loaded machine), and a policy written in between waits for the
+    // reading a quarter of an hour on.
+    bool watchesFolder(qint64 pid, QString path) const
+    {
+        struct stat info {};
+        while (::stat(QFile::encodeName(seen(path)).constData(), &info) != 0 && path.count(u'/') > 1)
+            path = QFileInfo(path).path();
+        const QByteArray mark = " ino:" + QByteArray::number(qulonglong(info.st_ino), 16) + ' ';
+        const QDir fds(QStringLiteral("/proc/%1/fdinfo").arg(pid));
+        for (const QString& fd : fds.entryList(QDir::Files)) {
+            QFile file(fds.filePath(fd));
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            for (const QByteArray& line : file.readAll().split('\n'))
+                if (line.startsWith("inotify ") && line.contains(mark))
+                    return true;
+        }
+        return false;
+    }
 
 private:
     QProcess m_holder;
@@ -689,6 +711,7 @@ private slots:
                                 QStringLiteral("--user-data-dir=") + home.configHome() + QStringLiteral("/chromium")},
                                QStringLiteral("about:blank"), true);
         QVERIFY(soon([&] { return !browserWindow(first.processId()).isEmpty(); }));
+        QVERIFY(soon([&] { return system.watchesFolder(first.processId(), QFileInfo(policy).path()); }));
         QProcess link;
         link.setProcessEnvironment(home.env);
         link.start(*installed, {QStringLiteral("quillharbour://settings")});
