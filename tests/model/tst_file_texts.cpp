@@ -35,6 +35,13 @@ std::vector<TaskItem> samples(int count, Date at)
     return list;
 }
 
+// The text of "todos.json" holding `list`, as the store writes it or indented by another program.
+QByteArray fileText(const std::vector<TaskItem>& list, bool indented)
+{
+    const QByteArray text = todosFileText(list);
+    return indented ? QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented) : text;
+}
+
 QByteArray storedTodos()
 {
     const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
@@ -453,9 +460,7 @@ private slots:
         const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
         std::vector<TaskItem> list = samples(5, at);
         TodosFileWriter writer;
-        QByteArray text = todosFileText(list);
-        if (start == QLatin1String("indented"))
-            text = QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented);
+        const QByteArray text = fileText(list, start == QLatin1String("indented"));
         std::vector<TextSpan> spans;
         const std::optional<std::vector<TaskItem>> loaded = decodeTodosFileText(text, &spans);
         QVERIFY(loaded && *loaded == list);
@@ -511,9 +516,7 @@ private slots:
         const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
         std::vector<TaskItem> list = samples(6, at);
         TodosFileWriter writer;
-        QByteArray text = todosFileText(list);
-        if (start == QLatin1String("indented"))
-            text = QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented);
+        const QByteArray text = fileText(list, start == QLatin1String("indented"));
         std::vector<TextSpan> spans;
         const std::optional<std::vector<TaskItem>> loaded = decodeTodosFileText(text, &spans);
         QVERIFY(loaded);
@@ -575,9 +578,7 @@ private slots:
         QFETCH(QString, form);
         const Date at = TestEnvironment::at(2026, 12, 7, 10, 0, 0);
         std::vector<TaskItem> list = samples(4, at);
-        QByteArray text = todosFileText(list);
-        if (form == QLatin1String("indented"))
-            text = QJsonDocument::fromJson(text).toJson(QJsonDocument::Indented);
+        QByteArray text = fileText(list, form == QLatin1String("indented"));
         if (form == QLatin1String("unknown key"))
             text.replace("\"createdAt\": ", "\"later\": [1, {\"a\": \"}\"}], \"createdAt\": ");
         std::vector<TextSpan> spans;
