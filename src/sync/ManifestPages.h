@@ -27,13 +27,14 @@ const QString& fieldName(int field);
 inline const QString pageCountField = QStringLiteral("pageCount");
 inline const QString pageRecordType = QStringLiteral("QHSyncManifestPage");
 
-// More pages than this are never written (over 400,000 ids at the usual budget).
+// More pages than this are never written (over 200,000 ids at the usual budget; past that a page
+// grows beyond the budget, still far within the limit). Older copies read a larger count as one.
 constexpr int maxPages = 256;
-// The bytes of id text one page may hold: a sixteenth of the store's limit for one record
+// The bytes of id text one page may hold: a thirty-second of the store's limit for one record
 // (1 MiB), with room for the record's name and field names. A change of one id rewrites its whole
 // page, so a page is kept small: at a quarter of the limit, adding one to-do to a large account
-// wrote a quarter of a megabyte.
-constexpr qsizetype defaultPageBudget = 64 * 1024 - 1024;
+// wrote a quarter of a megabyte, and at a sixteenth the page still cost more than the record.
+constexpr qsizetype defaultPageBudget = 32 * 1024 - 1024;
 // The bytes of id text the one record holds before there are pages: three quarters of the limit,
 // over 21,000 ids. The quarter left is for what an older copy, which writes every id it holds
 // onto that record, adds before a copy that pages runs again.

@@ -1032,9 +1032,9 @@ private slots:
         QTest::newRow("twenty thousand, usual budget")
             << 19000 << 1000 << 200 << 2 << ManifestPages::defaultPageBudget << 1;
         QTest::newRow("past one record, usual budget")
-            << 22000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 16;
+            << 22000 << 0 << 0 << 1 << ManifestPages::defaultPageBudget << 32;
         QTest::newRow("a hundred thousand, usual budget")
-            << 100000 << 2000 << 500 << 1 << ManifestPages::defaultPageBudget << 64;
+            << 100000 << 2000 << 500 << 1 << ManifestPages::defaultPageBudget << 128;
         QTest::newRow("more than the most pages hold") << 3000 << 0 << 0 << 1 << qsizetype(37) << 256;
     }
     void manifestPageLayout()
