@@ -31,7 +31,7 @@ StoreAnswer<std::vector<ItemResult>> fetchFrom(RecordDatabase& db, const QString
 
 // One transaction: a failure of the database undoes every item and fails the request whole.
 StoreAnswer<ModifyResults> modifyIn(RecordDatabase& db, const std::vector<CloudRecord>& saves,
-                                    const QStringList& deletes)
+                                    const QStringList& deletes, RecordStore::Batch batch)
 {
     StoreAnswer<ModifyResults> answer;
     if ((answer.error = RecordStore::checkRequestSize(qsizetype(saves.size()) + deletes.size())) ||
@@ -66,6 +66,10 @@ StoreAnswer<ModifyResults> modifyIn(RecordDatabase& db, const std::vector<CloudR
             answer.value.stampBefore = db.stampAtBegin();
             answer.value.stampAfter = after.value;
         }
+    }
+    if (!answer.error && batch == RecordStore::Batch::allOrNone && RecordStore::undoneWhole(answer.value)) {
+        db.rollback();
+        return answer;
     }
     if (!answer.error)
         answer.error = db.commit();
@@ -136,9 +140,10 @@ QFuture<StoreAnswer<std::vector<ItemResult>>> DatabaseRecordStore::fetch(const Q
 }
 
 QFuture<StoreAnswer<ModifyResults>> DatabaseRecordStore::modify(const std::vector<CloudRecord>& saves,
-                                                                const QStringList& deletes)
+                                                                const QStringList& deletes, Batch batch)
 {
-    return call<ModifyResults>([saves, deletes](RecordDatabase& db) { return modifyIn(db, saves, deletes); });
+    return call<ModifyResults>(
+        [saves, deletes, batch](RecordDatabase& db) { return modifyIn(db, saves, deletes, batch); });
 }
 
 QFuture<void> DatabaseRecordStore::releaseMemory()

@@ -121,10 +121,10 @@ std::optional<RecordError> MemoryRecordStore::save(const CloudRecord& record, Cl
 }
 
 QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<CloudRecord>& saves,
-                                                              const QStringList& deletes)
+                                                              const QStringList& deletes, Batch batch)
 {
     const int count = int(saves.size()) + int(deletes.size());
-    return later<ModifyResults>(Operation::modify, count, [this, saves, deletes, count] {
+    return later<ModifyResults>(Operation::modify, count, [this, saves, deletes, count, batch] {
         StoreAnswer<ModifyResults> answer;
         const std::optional<Fault> fault = takeFault(Operation::modify);
         answer.error = checkRequestSize(count);
@@ -132,6 +132,9 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
             answer.error = fault->error;
         } else if (!answer.error) {
             answer.value.stampBefore = QString::number(m_changes);
+            const std::map<QString, Stored> before =
+                batch == Batch::allOrNone ? m_records : std::map<QString, Stored>();
+            const qint64 changesBefore = m_changes;
             const bool itemFault = fault && count > 0 && fault->kind != Fault::Kind::lostAnswer;
             const int failing = itemFault ? fault->item % count : -1;
             QString failingName;
@@ -161,6 +164,10 @@ QFuture<StoreAnswer<ModifyResults>> MemoryRecordStore::modify(const std::vector<
                 answer.value.deletes.push_back(std::move(item));
             }
             answer.value.stampAfter = QString::number(m_changes);
+            if (batch == Batch::allOrNone && undoneWhole(answer.value)) {
+                m_records = before;
+                m_changes = changesBefore;
+            }
             if (!m_changeStampKnown)
                 answer.value.stampBefore = answer.value.stampAfter = QString();
             if (fault && fault->kind == Fault::Kind::lostAnswer)

@@ -31,8 +31,8 @@ public:
     QFuture<StoreAnswer<int>> accountStatus() override;
     QFuture<StoreAnswer<QString>> userRecordName() override;
     QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) override;
-    QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
-                                               const QStringList& deletes) override;
+    QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves, const QStringList& deletes,
+                                               Batch batch = Batch::eachItem) override;
     QFuture<StoreAnswer<QString>> changeStamp() override;
 
     void setAccountStatus(int status) { m_accountStatus = status; }

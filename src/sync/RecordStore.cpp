@@ -2,6 +2,8 @@
 
 #include "sync/RecordFields.h"
 
+#include <algorithm>
+
 namespace {
 
 const char* failureName(RecordFailure kind)
@@ -37,6 +39,8 @@ const char* failureName(RecordFailure kind)
         return "untrusted server";
     case RecordFailure::localWrite:
         return "local write";
+    case RecordFailure::batchFailed:
+        return "batch failed";
     }
     return "unknown";
 }
@@ -69,4 +73,21 @@ std::optional<RecordError> RecordStore::checkSave(const CloudRecord& record, con
     if (patch.size() > maxRecordBytes)
         return RecordError::of(RecordFailure::tooLarge, QStringLiteral("record too large"));
     return std::nullopt;
+}
+
+bool RecordStore::undoneWhole(ModifyResults& results)
+{
+    const auto failed = [](const ItemResult& item) { return item.error.has_value(); };
+    if (std::none_of(results.saves.begin(), results.saves.end(), failed) &&
+        std::none_of(results.deletes.begin(), results.deletes.end(), failed))
+        return false;
+    for (std::vector<ItemResult>* items : {&results.saves, &results.deletes})
+        for (ItemResult& item : *items) {
+            item.record.reset();
+            if (!item.error)
+                item.error = batchFailed();
+        }
+    // Nothing written: the stamp is where it was.
+    results.stampAfter = results.stampBefore;
+    return true;
 }

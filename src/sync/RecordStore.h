@@ -28,6 +28,7 @@ enum class RecordFailure {
     tooLarge,         // too many items in one request, or a record too large
     untrustedServer,  // the server's certificate could not be verified
     localWrite,       // not the store's: what a run received could not be written here
+    batchFailed,      // not applied: another item of the same all-or-none request failed
 };
 
 struct RecordError {
@@ -105,7 +106,8 @@ struct ModifyResults {
 // stored record to carry that tag, one without needs a free name; otherwise the item fails as
 // "server record changed". Deletes are unconditional; a missing name answers "unknown item".
 // A request of more than `maxItemsPerRequest` items fails whole, and a record larger than
-// `maxRecordBytes` fails alone, as "limit exceeded".
+// `maxRecordBytes` fails alone, as "limit exceeded". A request made all or none applies nothing
+// when any of its items fails: each failing item names its failure, every other one "batch failed".
 class RecordStore : public QObject {
     Q_OBJECT
 public:
@@ -124,8 +126,9 @@ public:
     // Names this store: a different name means another account whose history does not apply.
     virtual QFuture<StoreAnswer<QString>> userRecordName() = 0;
     virtual QFuture<StoreAnswer<std::vector<ItemResult>>> fetch(const QStringList& names) = 0;
+    enum class Batch { eachItem, allOrNone };
     virtual QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
-                                                       const QStringList& deletes) = 0;
+                                                       const QStringList& deletes, Batch batch = Batch::eachItem) = 0;
     // A text that changes whenever any record is saved or deleted, by this device or another. Read
     // before a fetch, the same text read again later means nothing was written in between, so a
     // run may leave what it read last time unread. Empty: this store cannot tell.
@@ -146,4 +149,11 @@ public:
     {
         return RecordError::of(RecordFailure::changedOnServer, QStringLiteral("the record changed on the server"));
     }
+    static RecordError batchFailed()
+    {
+        return RecordError::of(RecordFailure::batchFailed, QStringLiteral("another item of the request failed"));
+    }
+    // Makes `results` those of an all-or-none request that applied nothing, when any item failed.
+    // True when it did.
+    static bool undoneWhole(ModifyResults& results);
 };

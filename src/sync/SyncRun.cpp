@@ -859,7 +859,22 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
         return deletedMeanwhile.contains(parseUuid(record.recordName()).value_or(QUuid()));
     });
     const int uploaded = int(upload.size());
-    co_await saveRecords(std::move(upload));
+    // New items go in one request with the pages that list them, unless deletions are under way:
+    // one write to the record store instead of two. Anything of it failing saves nothing, and
+    // the two writes are made instead, where each failure is handled as usual.
+    bool listed = false;
+    auto conflicted = std::make_shared<bool>(false);
+    if ((!adding[ManifestPages::taskIds].isEmpty() || !adding[ManifestPages::noteIds].isEmpty()) &&
+        deletedMeanwhile.isEmpty() && upload.size() <= saveChunk) {
+        const ManifestPages::IdFields none;
+        std::optional<PagePatch> pages = co_await patchedPages(adding, none);
+        if (pages && !pages->changed.empty())
+            listed = co_await saveListed(upload, std::move(*pages), conflicted);
+    }
+    if (!listed)
+        co_await saveRecords(std::move(upload));
+    else
+        adding = ManifestPages::IdFields();
     const DeletedIds secondPush = co_await pushPendingDeletes(firstPush);
     const QSet<QUuid> pushedTasks = firstPush.tasks + secondPush.tasks;
     const QSet<QUuid> pushedNotes = firstPush.notes + secondPush.notes;
@@ -869,11 +884,11 @@ QCoro::Task<bool> SyncRun::sendLocalChanges(QString stamp)
     adding[ManifestPages::taskIds] -= pushedTasks;
     adding[ManifestPages::noteIds] -= pushedNotes;
 
-    // 16. The manifest: only the pages that list what came or went.
+    // 16. The manifest: only the pages that list what came or went. A page found changed above is
+    // not patched again: the full save is the one retry.
     if (!adding[ManifestPages::taskIds].isEmpty() || !adding[ManifestPages::noteIds].isEmpty() ||
         !pushedTasks.isEmpty() || !pushedNotes.isEmpty()) {
-        auto conflicted = std::make_shared<bool>(false);
-        if (!co_await patchManifest(adding, removing, conflicted))
+        if (*conflicted || !co_await patchManifest(adding, removing, conflicted))
             co_await saveManifest(adding[ManifestPages::taskIds], adding[ManifestPages::noteIds], pushedTasks,
                                   pushedNotes, store.series().recurringSeriesIDs(SeriesPass::stoppedSeriesKey),
                                   store.series().recurringSeriesIDs(SeriesPass::deletedSeriesKey), !*conflicted);

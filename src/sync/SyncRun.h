@@ -152,9 +152,17 @@ private:
     // that read differently from then are fetched and sent, and the manifest's pages that list
     // new or deleted ids. False (having sent nothing) when it cannot tell what changed here.
     QCoro::Task<bool> sendLocalChanges(QString stamp);
+    // The manifest pages that list a few ids added and removed, with the change made on them.
+    struct PagePatch {
+        std::vector<CloudRecord> changed; // to save; none when the pages list the ids as asked already
+        int count = 0;                    // the pages the manifest has
+    };
+    // Fetches the pages that list `adding` and `removing` and changes them in memory; none when that
+    // cannot be done in place (no manifest, a page would outgrow its record).
+    QCoro::Task<std::optional<PagePatch>> patchedPages(ManifestPages::IdFields adding,
+                                                       ManifestPages::IdFields removing);
     // Adds and removes a few ids on the manifest pages that list them; false (nothing saved) when
-    // that cannot be done in place (no manifest, a page would outgrow its record, a conflict:
-    // `conflicted` tells).
+    // that cannot be done in place (as above, or a conflict: `conflicted` tells).
     QCoro::Task<bool> patchManifest(ManifestPages::IdFields adding, ManifestPages::IdFields removing,
                                     std::shared_ptr<bool> conflicted);
     // Notes a write request's answer: whether the run's requests still follow on from the stamp it read.
@@ -183,6 +191,11 @@ private:
     QCoro::Task<DeletedIds> pushPendingDeletes(DeletedIds alreadySent = {});
     QCoro::Task<std::vector<CloudRecord>> fetchRecords(std::vector<QUuid> ids);
     QCoro::Task<> saveRecords(std::vector<CloudRecord> records);
+    // Saves a few records and the manifest pages that list them in one request, all or none. False
+    // when any of it failed, and nothing was saved (`conflicted`: a page had changed).
+    QCoro::Task<bool> saveListed(std::vector<CloudRecord> records, PagePatch pages, std::shared_ptr<bool> conflicted);
+    // Notes saved items as present in the record store.
+    QCoro::Task<> noteSaved(QSet<QUuid> tasks, QSet<QUuid> notes);
     // Awaits one answer of the record store: its value, or its error thrown to the run.
     template <typename T> QCoro::Task<T> answer(QFuture<StoreAnswer<T>> future);
 

@@ -64,6 +64,7 @@ ErrorCode errorCode(RecordFailure failure)
     case RecordFailure::tooLarge:
         return ErrorCode::limitExceeded;
     case RecordFailure::internal:
+    case RecordFailure::batchFailed:
     case RecordFailure::untrustedServer:
     case RecordFailure::localWrite:
         break;

@@ -301,8 +301,8 @@ QCoro::Task<> SyncRun::saveManifest(QSet<QUuid> taskIds, QSet<QUuid> noteIds, QS
     }
 }
 
-QCoro::Task<bool> SyncRun::patchManifest(ManifestPages::IdFields adding, ManifestPages::IdFields removing,
-                                         std::shared_ptr<bool> conflicted)
+QCoro::Task<std::optional<SyncRun::PagePatch>> SyncRun::patchedPages(ManifestPages::IdFields adding,
+                                                                     ManifestPages::IdFields removing)
 {
     using namespace ManifestPages;
     // Page 0 is read for the count of pages unless the settled run saw it (nobody wrote since), and
@@ -314,7 +314,7 @@ QCoro::Task<bool> SyncRun::patchManifest(ManifestPages::IdFields adding, Manifes
     if (count == 0) {
         std::vector<ItemResult> first = co_await answer(recordStore().fetch(QStringList(manifestRecordName)));
         if (first.size() != 1 || first.front().error || !first.front().record)
-            co_return false;
+            co_return std::nullopt;
         count = storedPageCount(first.front().record->int64(pageCountField));
         pages.push_back(std::move(*first.front().record));
         numbers.push_back(0);
@@ -338,7 +338,7 @@ QCoro::Task<bool> SyncRun::patchManifest(ManifestPages::IdFields adding, Manifes
                 throw malformedAnswer();
             for (ItemResult& item : more) {
                 if (item.error || !item.record)
-                    co_return false;
+                    co_return std::nullopt;
                 pages.push_back(std::move(*item.record));
             }
         }
@@ -387,14 +387,25 @@ QCoro::Task<bool> SyncRun::patchManifest(ManifestPages::IdFields adding, Manifes
         const qsizetype budget =
             count == 1 ? m_context.env->manifestOneRecordBudget : m_context.env->manifestPageBudget;
         if (bytes > budget)
-            co_return false;
+            co_return std::nullopt;
         if (differs)
             changed.push_back(std::move(page));
     }
-    if (changed.empty()) {
+    co_return PagePatch{std::move(changed), count};
+}
+
+QCoro::Task<bool> SyncRun::patchManifest(ManifestPages::IdFields adding, ManifestPages::IdFields removing,
+                                         std::shared_ptr<bool> conflicted)
+{
+    std::optional<PagePatch> pages = co_await patchedPages(std::move(adding), std::move(removing));
+    if (!pages)
+        co_return false;
+    const int count = pages->count;
+    if (pages->changed.empty()) {
         m_manifestPages = count;
         co_return true;
     }
+    const std::vector<CloudRecord> changed = std::move(pages->changed);
     const size_t sent = changed.size();
     const ModifyResults saved = co_await answer(recordStore().modify(changed, QStringList()));
     chain(saved);
@@ -494,6 +505,43 @@ QCoro::Task<> SyncRun::saveRecords(std::vector<CloudRecord> records)
     } catch (const RecordError& error) {
         failure = error;
     }
+    co_await noteSaved(std::move(savedTasks), std::move(savedNotes));
+    if (records.size() > saveChunk)
+        releaseOnWorker(std::make_shared<std::vector<CloudRecord>>(std::move(records)));
+    if (failure)
+        throw *failure;
+}
+
+QCoro::Task<bool> SyncRun::saveListed(std::vector<CloudRecord> records, PagePatch pages,
+                                      std::shared_ptr<bool> conflicted)
+{
+    const size_t count = records.size();
+    records.insert(records.end(), std::make_move_iterator(pages.changed.begin()),
+                   std::make_move_iterator(pages.changed.end()));
+    const ModifyResults results =
+        co_await answer(recordStore().modify(records, QStringList(), RecordStore::Batch::allOrNone));
+    chain(results);
+    if (results.saves.size() != records.size())
+        throw malformedAnswer();
+    if (std::any_of(results.saves.begin(), results.saves.end(), [](const ItemResult& r) { return r.error; })) {
+        for (size_t i = count; i < records.size(); ++i)
+            if (results.saves[i].error->kind == RecordFailure::changedOnServer)
+                *conflicted = true;
+        if (*conflicted)
+            logManifestRetry();
+        co_return false;
+    }
+    m_manifestPages = pages.count;
+    QSet<QUuid> tasks, notes;
+    for (size_t i = 0; i < count; ++i)
+        (records[i].recordType() == RecordMapper::taskRecordType ? tasks : notes)
+            .insert(parseUuid(records[i].recordName()).value_or(QUuid()));
+    co_await noteSaved(std::move(tasks), std::move(notes));
+    co_return true;
+}
+
+QCoro::Task<> SyncRun::noteSaved(QSet<QUuid> savedTasks, QSet<QUuid> savedNotes)
+{
     // Noted in the known sets' journal; written whole when it cannot be, or is due to be folded in.
     std::vector<SyncBookkeeping::IdSetWrite> known;
     for (auto& [key, saved] : {std::pair{SyncBookkeeping::knownTasksKey, std::move(savedTasks)},
@@ -508,8 +556,4 @@ QCoro::Task<> SyncRun::saveRecords(std::vector<CloudRecord> records)
     }
     if (!known.empty())
         co_await writeIdSets(std::move(known));
-    if (records.size() > saveChunk)
-        releaseOnWorker(std::make_shared<std::vector<CloudRecord>>(std::move(records)));
-    if (failure)
-        throw *failure;
 }

@@ -19,13 +19,13 @@ public:
         fetched += int(names.size());
         return m_inner.fetch(names);
     }
-    QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves,
-                                               const QStringList& deletes) override
+    QFuture<StoreAnswer<ModifyResults>> modify(const std::vector<CloudRecord>& saves, const QStringList& deletes,
+                                               Batch batch = Batch::eachItem) override
     {
         written += int(saves.size() + deletes.size());
         for (size_t i = 0; measureSaves && i < saves.size(); ++i)
             largestSave = std::max(largestSave, RecordFields::patch(saves[i]).size());
-        return m_inner.modify(saves, deletes);
+        return m_inner.modify(saves, deletes, batch);
     }
     QFuture<StoreAnswer<QString>> changeStamp() override
     {

@@ -407,7 +407,8 @@ private slots:
         QVERIFY(!saveOne(*again, change).error);
     }
 
-    // Answers keep request order; missing names answer "unknown item"; limits fail as told.
+    // Answers keep request order; missing names answer "unknown item"; limits fail as told; a
+    // request made all or none applies nothing when one item fails.
     void batches_data() { backends(); }
     void batches()
     {
@@ -440,6 +441,36 @@ private slots:
         QVERIFY(!fetchOne(*store, QStringLiteral("C")));
         QVERIFY(!fetchOne(*store, QStringLiteral("H")));
         QCOMPARE(fetchOne(*store, QStringLiteral("A"))->string(QStringLiteral("title")), QStringLiteral("a"));
+
+        // All or none: one failing item leaves the store and its stamp as they were, and says which
+        // item failed; without one, every item lands.
+        const QString stamp = waitFor(store->changeStamp()).value;
+        CloudRecord stale = *fetchOne(*store, QStringLiteral("A"));
+        stale.setChangeTag(QStringLiteral("999999"));
+        stale.setString(QStringLiteral("title"), QStringLiteral("stale"));
+        const auto refused = waitFor(store->modify({note(QStringLiteral("E"), QStringLiteral("e")), stale},
+                                                   {QStringLiteral("D")}, RecordStore::Batch::allOrNone));
+        QVERIFY(!refused.error);
+        QCOMPARE(refused.value.saves[0].error->kind, RecordFailure::batchFailed);
+        QVERIFY(!refused.value.saves[0].record);
+        QCOMPARE(refused.value.saves[1].error->kind, RecordFailure::changedOnServer);
+        QCOMPARE(refused.value.deletes[0].error->kind, RecordFailure::batchFailed);
+        QCOMPARE(refused.value.stampAfter, refused.value.stampBefore);
+        QCOMPARE(waitFor(store->changeStamp()).value, stamp);
+        QVERIFY(!fetchOne(*store, QStringLiteral("E")));
+        QVERIFY(fetchOne(*store, QStringLiteral("D")));
+        QCOMPARE(fetchOne(*store, QStringLiteral("A"))->string(QStringLiteral("title")), QStringLiteral("a"));
+        CloudRecord current = *fetchOne(*store, QStringLiteral("A"));
+        current.setString(QStringLiteral("title"), QStringLiteral("together"));
+        const auto together = waitFor(store->modify({note(QStringLiteral("E"), QStringLiteral("e")), current},
+                                                    {QStringLiteral("D")}, RecordStore::Batch::allOrNone));
+        QVERIFY(!together.error);
+        QVERIFY(together.value.saves[0].record && together.value.saves[1].record);
+        QVERIFY(!together.value.deletes[0].error);
+        QVERIFY(together.value.stampAfter != stamp);
+        QVERIFY(fetchOne(*store, QStringLiteral("E")));
+        QVERIFY(!fetchOne(*store, QStringLiteral("D")));
+        QCOMPARE(fetchOne(*store, QStringLiteral("A"))->string(QStringLiteral("title")), QStringLiteral("together"));
 
         QStringList many;
         for (int i = 0; i <= RecordStore::maxItemsPerRequest; ++i)
