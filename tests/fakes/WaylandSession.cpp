@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <functional>
+#include <optional>
 
 #include <pwd.h>
 #include <signal.h>
@@ -183,13 +184,37 @@ bool WaylandSession::command(const QStringList& arguments) const
            !swaymsg.readAllStandardOutput().contains("\"success\": false");
 }
 
-QList<DesktopWindow> WaylandSession::windows() const
+QJsonObject WaylandSession::tree() const
 {
     QProcess swaymsg;
     swaymsg.setProcessEnvironment(clientEnvironment());
     swaymsg.start(QStringLiteral("swaymsg"), {QStringLiteral("-s"), m_socket, QStringLiteral("-t"),
                                               QStringLiteral("get_tree"), QStringLiteral("-r")});
     swaymsg.waitForFinished(patience);
+    return QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object();
+}
+
+bool WaylandSession::focusWindowOf(qint64 pid) const
+{
+    std::optional<QJsonObject> window;
+    const std::function<void(const QJsonObject&)> visit = [&](const QJsonObject& node) {
+        for (const char* children : {"nodes", "floating_nodes"})
+            for (const QJsonValue child : node.value(QLatin1String(children)).toArray())
+                visit(child.toObject());
+        if (node.value(QLatin1String("pid")).toInteger() == pid)
+            window = node;
+    };
+    visit(tree());
+    if (!window)
+        return false;
+    if (window->value(QLatin1String("focused")).toBool())
+        return true;
+    command({QStringLiteral("[con_id=%1] focus").arg(window->value(QLatin1String("id")).toInteger())});
+    return false;
+}
+
+QList<DesktopWindow> WaylandSession::windows() const
+{
     QList<DesktopWindow> found;
     // Each container's tiled children, then its floating ones, which sway draws above them.
     const std::function<void(const QJsonObject&)> visit = [&](const QJsonObject& node) {
@@ -207,6 +232,6 @@ QList<DesktopWindow> WaylandSession::windows() const
                              r.value(QLatin1String("width")).toInt(), r.value(QLatin1String("height")).toInt());
         found.append(window);
     };
-    visit(QJsonDocument::fromJson(swaymsg.readAllStandardOutput()).object());
+    visit(tree());
     return found;
 }

@@ -2,6 +2,7 @@
 
 #include "DesktopWindow.h"
 
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -27,9 +28,13 @@ public:
     // The windows of every workspace, tiled below floating. sway does not say which window another
     // belongs to.
     QList<DesktopWindow> windows() const;
+    // Gives the keyboard to the window of process `pid`, named by its container: true once sway
+    // says that window has it.
+    bool focusWindowOf(qint64 pid) const;
 
 private:
     bool start();
+    QJsonObject tree() const;
 
     QTemporaryDir m_runtime;
     QProcess m_compositor; // runuser, or sway itself
