@@ -142,6 +142,9 @@ void keepDescendants()
 {
     if (traced() || ::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
         return;
+    // The test's folder is made here, so that the keeper knows it: a process that outlived the
+    // test may write into it after the test removed it, and the keeper removes it again.
+    const QString own = givenHome().isEmpty() ? home().path() : QString();
     const pid_t keeper = ::getpid();
     const pid_t test = ::fork();
     if (test < 0) {
@@ -170,6 +173,8 @@ void keepDescendants()
             std::_Exit(1);
     }
     endLeftovers();
+    if (!own.isEmpty())
+        QDir(own).removeRecursively();
     if (WIFEXITED(status))
         std::_Exit(WEXITSTATUS(status));
     const int signal = WTERMSIG(status);
