@@ -38,6 +38,8 @@ public:
 
     // Commands sent so far, for tests and measurements that count round trips.
     qint64 commandsSent() const { return m_nextId - 1; }
+    // Commands still waiting for their answer; an answer may send the next command.
+    qsizetype commandsAwaited() const { return m_pending.size(); }
 
     // "<port>\n<browser path>" as the browser writes it into its profile folder.
     static std::optional<QUrl> browserEndpoint(const QString& devToolsActivePortFile);

@@ -506,6 +506,9 @@ private slots:
             call(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), page}});
             QTRY_COMPARE_WITH_TIMEOUT(pages().size(), 1, patience);
         }
+        // The first read began the page's watch; its last command follows an answer, so the
+        // count starts once nothing is awaited.
+        QTRY_COMPARE_WITH_TIMEOUT(client->commandsAwaited(), 0, patience);
         const qint64 before = client->commandsSent();
         QCOMPARE(run(focusRunner, focused), focusAnswer(QString(second).replace(QStringLiteral("%1"), start)));
         // A page that has told of its focus since costs nothing; one in between documents is asked.
