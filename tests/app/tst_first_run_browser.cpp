@@ -505,7 +505,7 @@ private slots:
             desktopEnv.insert(QStringLiteral("WAYLAND_DISPLAY"),
                               QDir(desktopEnv.value(QStringLiteral("XDG_RUNTIME_DIR"))).filePath(kwin->display()));
         } else {
-            sway = std::make_unique<WaylandSession>();
+            sway = std::make_unique<WaylandSession>(TestEnvironment::homePath());
             QVERIFY2(!sway->display().isEmpty(), qPrintable(QStringLiteral("no headless sway: ") + sway->failure()));
             desktopEnv = sway->clientEnvironment();
             desktopEnv.insert(QStringLiteral("WAYLAND_DISPLAY"),

@@ -1,6 +1,7 @@
 #include "SessionBus.h"
 #include "SiteServer.h"
 #include "StoreFixture.h"
+#include "TestEnvironment.h"
 #include "WaylandSession.h"
 #include "blocking/BlockingCore.h"
 #include "blocking/BrowserScriptExecutor.h"
@@ -76,7 +77,7 @@ private slots:
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus->address().toLocal8Bit());
         // The program sees no X display at all, as under a Wayland desktop without Xwayland.
         qunsetenv("DISPLAY");
-        session = std::make_unique<WaylandSession>();
+        session = std::make_unique<WaylandSession>(TestEnvironment::homePath());
         if (session->display().isEmpty())
             QSKIP(qPrintable(QStringLiteral("no headless sway: ") + session->failure()));
         site = std::make_unique<SiteServer>();

@@ -45,20 +45,34 @@ bool waitFor(const std::function<bool()>& condition)
 
 } // namespace
 
-// As root the compositor runs as "nobody", who cannot enter the test's own private temporary
-// folder: its runtime folder then sits in the shared one, handed over below.
-static QString runtimeTemplate()
+// Every folder above `path` lets others pass through.
+static bool othersReach(const QString& path)
 {
-    return (geteuid() == 0 ? QStringLiteral("/tmp") : QDir::tempPath()) + QStringLiteral("/qh-wayland-XXXXXX");
+    for (QDir folder(QFileInfo(path).absolutePath());; folder.cdUp()) {
+        struct stat mode {};
+        if (stat(QFile::encodeName(folder.path()).constData(), &mode) != 0 || !(mode.st_mode & S_IXOTH))
+            return false;
+        if (folder.isRoot())
+            return true;
+    }
 }
 
-WaylandSession::WaylandSession() : m_runtime(runtimeTemplate())
+// As root the compositor runs as "nobody", who must pass through the folders above its own; where
+// a folder of root's forbids that, the runtime folder sits in the shared temporary one.
+static QString runtimeTemplate(const QString& within)
 {
-    if (!start())
+    const QString parent = within.isEmpty() ? QDir::tempPath() : within;
+    const bool reachable = geteuid() != 0 || (!within.isEmpty() && othersReach(within));
+    return (reachable ? parent : QStringLiteral("/tmp")) + QStringLiteral("/qh-wayland-XXXXXX");
+}
+
+WaylandSession::WaylandSession(const QString& within) : m_runtime(runtimeTemplate(within))
+{
+    if (!start(within))
         m_display.clear();
 }
 
-bool WaylandSession::start()
+bool WaylandSession::start(const QString& within)
 {
     if (QStandardPaths::findExecutable(QStringLiteral("sway")).isEmpty() ||
         QStandardPaths::findExecutable(QStringLiteral("wtype")).isEmpty()) {
@@ -88,7 +102,12 @@ bool WaylandSession::start()
             return false;
         }
         // The compositor's user owns the folder; root's clients reach it all the same.
-        if (chown(QFile::encodeName(m_runtime.path()).constData(), nobody->pw_uid, nobody->pw_gid) != 0 ||
+        const QByteArray parent = QFile::encodeName(within);
+        struct stat parentMode {};
+        const bool inside = !within.isEmpty() && m_runtime.path().startsWith(within + u'/');
+        if ((inside && (stat(parent.constData(), &parentMode) != 0 ||
+                        chmod(parent.constData(), (parentMode.st_mode & 07777) | S_IXOTH) != 0)) ||
+            chown(QFile::encodeName(m_runtime.path()).constData(), nobody->pw_uid, nobody->pw_gid) != 0 ||
             chmod(QFile::encodeName(m_runtime.path()).constData(), 0700) != 0) {
             m_failure = QStringLiteral("cannot hand the runtime folder to \"nobody\"");
             return false;

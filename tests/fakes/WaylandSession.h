@@ -14,7 +14,10 @@
 // failure() says why when the session could not be started.
 class WaylandSession {
 public:
-    WaylandSession();
+    // The runtime folder is made in `within`, a folder of the caller's (a test's own, so that it
+    // goes with that folder even when the test is aborted); as root, "nobody" is let pass through
+    // it. Without one, in the temporary folder (as root, the shared one).
+    explicit WaylandSession(const QString& within = QString());
     ~WaylandSession();
     WaylandSession(const WaylandSession&) = delete;
     WaylandSession& operator=(const WaylandSession&) = delete;
@@ -33,7 +36,7 @@ public:
     bool focusWindowOf(qint64 pid) const;
 
 private:
-    bool start();
+    bool start(const QString& within);
     QJsonObject tree() const;
 
     QTemporaryDir m_runtime;

@@ -1,4 +1,5 @@
 #include "ExtensionBrowserRig.h"
+#include "TestEnvironment.h"
 #include "WaylandSession.h"
 #include "linux/LinuxBrowsers.h"
 
@@ -58,7 +59,7 @@ private slots:
         QVERIFY2(!m_bus->address().isEmpty(), "dbus-daemon could not be started");
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus->address().toLocal8Bit());
         qunsetenv("DISPLAY");
-        m_session = std::make_unique<WaylandSession>();
+        m_session = std::make_unique<WaylandSession>(TestEnvironment::homePath());
         QVERIFY2(!m_session->display().isEmpty(),
                  qPrintable(QStringLiteral("no headless sway: ") + m_session->failure()));
         m_site = std::make_unique<SiteServer>();
