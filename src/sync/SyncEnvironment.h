@@ -22,6 +22,8 @@ struct SyncEnvironment {
     QString environment = QStringLiteral("unknown");
     // Where a run's data is freed and its pages given back; none: the service's own.
     MemoryReleaser* releaser = nullptr;
+    // How long after a large run, with no run under way, its pages are given back.
+    int giveBackAfterMs = 1000;
     // Where the sets of ids known in the record store are kept: tens of thousands of ids, in a
     // file of their own so that no other preference's write carries them. None: the preferences.
     Defaults* knownIds = nullptr;

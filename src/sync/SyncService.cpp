@@ -85,6 +85,13 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
     if (!m_env.releaser)
         m_ownReleaser = std::make_unique<MemoryReleaser>();
     m_releaser = m_env.releaser ? m_env.releaser : m_ownReleaser.get();
+    m_giveBackTimer.setSingleShot(true);
+    m_giveBackTimer.setInterval(m_env.giveBackAfterMs);
+    connect(&m_giveBackTimer, &QTimer::timeout, this, [this] {
+        // A run under way takes it over: its end starts the wait again.
+        if (!m_isSyncing && std::exchange(m_giveBackDue, false))
+            m_releaser->giveBack();
+    });
 
     // Every change of a preference, by anyone, drops what was read of it.
     const auto changed = [this](const QString& key) {
@@ -243,7 +250,7 @@ void SyncService::giveBackMemory()
     // store dropped its cache. Runs that read only what changed free a few blocks, which the heap
     // keeps for the next run: a trim would walk all of it for them.
     const bool readEverything = std::exchange(m_runMemory.readEverything, false);
-    const bool giveBack = readEverything || m_runMemory.giveBackOwed;
+    const bool giveBack = readEverything || m_runMemory.giveBackOwed || m_giveBackDue;
     m_runMemory.giveBackOwed = readEverything;
     QFuture<void> cache = m_env.recordStore ? m_env.recordStore->releaseMemory() : QtFuture::makeReadyFuture();
     // Watched by a child rather than continued in this context: the store may drop its cache after
@@ -251,10 +258,14 @@ void SyncService::giveBackMemory()
     auto* watcher = new QFutureWatcher<void>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, giveBack] {
         watcher->deleteLater();
-        // Queued, as the run's data are handed to the releaser: after them.
-        if (giveBack)
-            QMetaObject::invokeMethod(
-                this, [this] { m_releaser->giveBack(); }, Qt::QueuedConnection);
+        // Not at once: a trim holds each heap while it walks it (tens of milliseconds after a large
+        // run), and the window's thread, taking in what the run changed, would wait on it for every
+        // block it allocates or frees meanwhile. (Later, too, than the run's data handed to the
+        // releaser.)
+        if (giveBack) {
+            m_giveBackDue = true;
+            m_giveBackTimer.start();
+        }
     });
     watcher->setFuture(cache);
 }

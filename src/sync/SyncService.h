@@ -125,6 +125,8 @@ private:
     QTimer m_pushTimer;
     QTimer m_refreshTimer;
     QTimer m_retryTimer;
+    QTimer m_giveBackTimer;
+    bool m_giveBackDue = false;
     std::unique_ptr<MemoryReleaser> m_ownReleaser;
     MemoryReleaser* m_releaser = nullptr;
     // Turns false when this goes: a run suspended in a request then ends without touching it.

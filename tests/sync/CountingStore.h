@@ -29,6 +29,10 @@ public:
     }
     QFuture<StoreAnswer<QString>> changeStamp() override
     {
+        if (heldStamp) {
+            heldStamp->start();
+            return heldStamp->future();
+        }
         if (!stampKnown) {
             QPromise<StoreAnswer<QString>> unknown;
             unknown.start();
@@ -50,6 +54,8 @@ public:
     void resetCounts() { fetched = written = 0; }
     // Set: the cache is dropped only when the test finishes this.
     std::shared_ptr<QPromise<void>> heldRelease;
+    // Set: a run waits for the change stamp until the test answers this.
+    std::shared_ptr<QPromise<StoreAnswer<QString>>> heldStamp;
     int fetched = 0;
     int written = 0;
     qsizetype largestSave = 0;    // bytes of the largest record saved, as the store keeps its fields

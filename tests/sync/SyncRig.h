@@ -15,6 +15,7 @@ struct SyncDevice {
     StoreFixture fixture;
     std::unique_ptr<SyncService> sync;
     MemoryReleaser* releaser = nullptr; // none: the service's own
+    int giveBackAfterMs = 0;            // the cases wait for what is given back, not for time
     qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
     qsizetype manifestOneRecordBudget = ManifestPages::defaultOneRecordBudget;
     Defaults* knownIds = nullptr; // none: kept among the preferences
@@ -42,6 +43,7 @@ struct SyncDevice {
         env.events = &fixture.events;
         env.environment = environment;
         env.releaser = releaser;
+        env.giveBackAfterMs = giveBackAfterMs;
         env.manifestPageBudget = manifestPageBudget;
         env.manifestOneRecordBudget = manifestOneRecordBudget;
         env.knownIds = knownIds;

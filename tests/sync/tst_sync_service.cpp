@@ -853,6 +853,47 @@ private slots:
         QCOMPARE(trimsBeforeCacheDropped.load(), 0);
     }
 
+    // A run under way when the last one's pages are due holds them back until it ends: the trim
+    // would hold the heaps while the run's own work waits for them.
+    void givingBackWaitsForTheRunUnderWay()
+    {
+        MemoryRecordStore memory;
+        CountingStore records(memory);
+        std::atomic<bool> running{false};
+        std::atomic<int> trims{0}, trimsInRun{0};
+        MemoryReleaser releaser([&] { trimsInRun += int(running.load()), ++trims; });
+        SyncDevice device(&records);
+        device.releaser = &releaser;
+        device.connectTo(&records);
+        connect(device.sync.get(), &SyncService::syncRunStarted, this, [&] { running = true; });
+        connect(device.sync.get(), &SyncService::syncFinished, this, [&] { running = false; });
+        QStringList ids;
+        for (int i = 0; i < 1200; ++i)
+            ids.append(uuidText(QUuid::createUuid()));
+        for (const QString& id : ids)
+            plantTodo(memory, parseUuid(id).value(), QStringLiteral("remote"), 1000);
+        plantManifest(memory, ids);
+        records.heldRelease = std::make_shared<QPromise<void>>();
+        QVERIFY(device.run()); // it read everything; the store keeps its cache for now
+        const std::shared_ptr<QPromise<void>> held = std::exchange(records.heldRelease, nullptr);
+        records.heldStamp = std::make_shared<QPromise<StoreAnswer<QString>>>();
+        device.sync->syncNow();
+        QVERIFY(waitUntil([&] { return records.heldStamp->future().isStarted(); }));
+        held->finish();
+        for (int turn = 0; turn < 5; ++turn)
+            QCoreApplication::processEvents();
+        releaser.waitForDone();
+        QCOMPARE(trims.load(), 0);
+        const std::shared_ptr<QPromise<StoreAnswer<QString>>> stamp = std::exchange(records.heldStamp, nullptr);
+        stamp->addResult(StoreAnswer<QString>{}); // not known: the run reads everything again
+        stamp->finish();
+        QVERIFY(waitUntil([&] { return !device.sync->isSyncing(); }));
+        QVERIFY(waitUntil([&] { return trims.load() >= 1; }));
+        releaser.waitForDone();
+        QCOMPARE(trimsInRun.load(), 0);
+        QCOMPARE(int(device.store().todos().todos().size()), 1200);
+    }
+
     // The service may go before the record store has dropped its cache after a run: the store's
     // late answer then gives nothing back and stops nothing.
     void serviceGoneBeforeTheCacheIsDropped()
