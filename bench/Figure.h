@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 // One figure of `make bench`: printed beside its anchor and their ratio, and added to the summary
 // file the Makefile prints at the end (QH_BENCH_SUMMARY), so every goal is read in one place.
@@ -9,7 +10,10 @@
 inline void benchFigure(const char* what, double value, const char* unit, const char* anchorName, double anchor,
                         double goal)
 {
-    const double ratio = anchor > 0 ? value / anchor : 0;
+    // Beside an anchor of nothing, nothing is as much and anything more is without bound.
+    const double ratio = anchor > 0                  ? value / anchor
+                         : anchor == 0 && value <= 0 ? 1.0
+                                                     : std::numeric_limits<double>::infinity();
     const char* verdict = goal <= 0 ? "" : ratio <= goal ? "met" : "MISSED";
     char goalText[32] = "";
     if (goal > 0)

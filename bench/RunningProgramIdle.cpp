@@ -6,6 +6,7 @@
 #include "WaylandSession.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -59,6 +60,33 @@ QString firstLine(QProcess& p, int ms)
         },
         ms);
     return QString::fromUtf8(buffer.left(buffer.indexOf('\n'))).trimmed();
+}
+
+// Until nothing of `profile` that the program watches has changed for `quietMs` (at most
+// three minutes): a browser that has just started rewrites its preferences for a minute or two,
+// and each rewrite wakes the program, whichever way it is connected. At rest is after that.
+void waitForQuietProfile(const QString& profile, int quietMs)
+{
+    const QStringList watched{QStringLiteral("."), QStringLiteral("Local State"), QStringLiteral("Default/Preferences"),
+                              QStringLiteral("Default/Secure Preferences")};
+    const auto lastChange = [&] {
+        QDateTime latest;
+        for (const QString& name : watched)
+            latest = std::max(latest, QFileInfo(QDir(profile).filePath(name)).lastModified());
+        return latest;
+    };
+    QDateTime seen = lastChange();
+    QElapsedTimer quiet;
+    quiet.start();
+    waitUntil(
+        [&] {
+            if (const QDateTime now = lastChange(); now != seen) {
+                seen = now;
+                quiet.restart();
+            }
+            return quiet.elapsed() >= quietMs;
+        },
+        180000);
 }
 
 // The program and the bare process over the same window.
@@ -387,7 +415,7 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
         stopAll();
         return;
     }
-    pause(3000);
+    waitForQuietProfile(profile, 40000);
     const auto devTools = measure(app.processId(), bare.processId(), seconds);
     report("running program idle, connected over DevTools", devTools);
 
@@ -407,7 +435,7 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
         stopAll();
         return;
     }
-    pause(5000);
+    waitForQuietProfile(profile, 40000);
     const auto viaExtension = measure(app.processId(), bare.processId(), seconds);
     report("running program idle, connected through the extension", viaExtension);
     stopAll();
@@ -419,10 +447,9 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     benchFigure("idle wake-ups, window open, no browser", window.wakeups, "/s", "tray only, no browser",
                 none.first.wakeups, 1.0);
     if (waylandIdle) {
-        benchFigure("idle CPU under Wayland, no browser", waylandIdle->cpu, "%", "X11, same window", none.first.cpu,
-                    1.2);
+        benchFigure("idle CPU under Wayland, no browser", waylandIdle->cpu, "%", "X11, same window", window.cpu, 1.2);
         benchFigure("idle wake-ups under Wayland, no browser", waylandIdle->wakeups, "/s", "X11, same window",
-                    none.first.wakeups, 1.2);
+                    window.wakeups, 1.2);
     }
     if (noInstance)
         benchFigure("idle CPU, every inotify instance taken", noInstance->first.cpu, "%", bareName,
