@@ -50,7 +50,9 @@ void BackgroundWriter::runNext()
     const bool ok = !bytes.isNull() && m_writer(job.path, bytes, &error);
     if (bytes.isNull())
         error = QStringLiteral("its text could not be made.");
-    job.encode = nullptr; // the snapshot goes here, on this thread
+    // The snapshots go here, on this thread, and before anyone waiting hears the write is done.
+    job.encode = nullptr;
+    dropped.clear();
     // Answered before the waiters go on: what they do next comes after the answer.
     emit written(job.path, job.generation, ok, error);
     {
