@@ -43,6 +43,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <future>
+#include <limits>
 #include <mutex>
 
 #include <csignal>
@@ -311,6 +312,9 @@ SyncEnvironment Application::syncEnvironment()
 {
     SyncEnvironment environment{m_recordStore.get(), &m_foundation.clock, m_foundation.calendar, &m_foundation.events};
     environment.knownIds = &m_knownIds;
+    environment.sinceLastInputMs = [this]() -> qint64 {
+        return m_lastInput.sinceMs().value_or(std::numeric_limits<qint64>::max());
+    };
     return environment;
 }
 

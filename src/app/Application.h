@@ -13,7 +13,9 @@
 #include "router/AppRouter.h"
 #include "store/StorageService.h"
 #include "sync/SyncService.h"
+#include "ui/LastInput.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 #include <future>
 #include <memory>
@@ -99,6 +101,7 @@ private:
     BlockingCore m_blocking;
     AppRouter m_router;
     SystemMonotonicClock m_monotonic;
+    LastInput m_lastInput{QCoreApplication::instance(), m_monotonic};
     // What the pages reach of the desktop, through the platform's interfaces.
     LinuxWindowHints m_windowHints;
     LinuxSystemTray m_systemTray;

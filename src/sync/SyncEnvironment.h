@@ -24,6 +24,12 @@ struct SyncEnvironment {
     MemoryReleaser* releaser = nullptr;
     // How long after a large run, with no run under way, its pages are given back.
     int giveBackAfterMs = 1000;
+    // How long ago, in milliseconds, the person last pressed a key or a button in the program's
+    // windows (none: no one does). The pages also wait for a pause of giveBackAfterInputMs in
+    // what the person does: a trim holds up the window's thread for tens of milliseconds, and a
+    // key pressed meanwhile waits for it.
+    std::function<qint64()> sinceLastInputMs = {};
+    int giveBackAfterInputMs = 5000;
     // Where the sets of ids known in the record store are kept: tens of thousands of ids, in a
     // file of their own so that no other preference's write carries them. None: the preferences.
     Defaults* knownIds = nullptr;

@@ -86,11 +86,17 @@ SyncService::SyncService(StorageService* storage, Defaults& defaults, SyncEnviro
         m_ownReleaser = std::make_unique<MemoryReleaser>();
     m_releaser = m_env.releaser ? m_env.releaser : m_ownReleaser.get();
     m_giveBackTimer.setSingleShot(true);
-    m_giveBackTimer.setInterval(m_env.giveBackAfterMs);
     connect(&m_giveBackTimer, &QTimer::timeout, this, [this] {
         // A run under way takes it over: its end starts the wait again.
-        if (!m_isSyncing && std::exchange(m_giveBackDue, false))
-            m_releaser->giveBack();
+        if (m_isSyncing || !m_giveBackDue)
+            return;
+        const qint64 sinceInput = m_env.sinceLastInputMs ? m_env.sinceLastInputMs() : m_env.giveBackAfterInputMs;
+        if (sinceInput < m_env.giveBackAfterInputMs) {
+            m_giveBackTimer.start(int(m_env.giveBackAfterInputMs - sinceInput));
+            return;
+        }
+        m_giveBackDue = false;
+        m_releaser->giveBack();
     });
 
     // Every change of a preference, by anyone, drops what was read of it.
@@ -264,7 +270,7 @@ void SyncService::giveBackMemory()
         // releaser.)
         if (giveBack) {
             m_giveBackDue = true;
-            m_giveBackTimer.start();
+            m_giveBackTimer.start(m_env.giveBackAfterMs);
         }
     });
     watcher->setFuture(cache);

@@ -14,8 +14,10 @@
 struct SyncDevice {
     StoreFixture fixture;
     std::unique_ptr<SyncService> sync;
-    MemoryReleaser* releaser = nullptr; // none: the service's own
-    int giveBackAfterMs = 0;            // the cases wait for what is given back, not for time
+    MemoryReleaser* releaser = nullptr;       // none: the service's own
+    int giveBackAfterMs = 0;                  // the cases wait for what is given back, not for time
+    std::function<qint64()> sinceLastInputMs; // none: no one presses a key
+    int giveBackAfterInputMs = 5000;
     qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
     qsizetype manifestOneRecordBudget = ManifestPages::defaultOneRecordBudget;
     Defaults* knownIds = nullptr; // none: kept among the preferences
@@ -44,6 +46,8 @@ struct SyncDevice {
         env.environment = environment;
         env.releaser = releaser;
         env.giveBackAfterMs = giveBackAfterMs;
+        env.sinceLastInputMs = sinceLastInputMs;
+        env.giveBackAfterInputMs = giveBackAfterInputMs;
         env.manifestPageBudget = manifestPageBudget;
         env.manifestOneRecordBudget = manifestOneRecordBudget;
         env.knownIds = knownIds;

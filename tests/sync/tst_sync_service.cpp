@@ -894,6 +894,44 @@ private slots:
         QCOMPARE(int(device.store().todos().todos().size()), 1200);
     }
 
+    // A trim holds up the window's thread: it waits for a pause in what the person does, however
+    // long they go on, and comes once they stop.
+    void givingBackWaitsForAPauseInInput()
+    {
+        MemoryRecordStore memory;
+        std::atomic<int> trims{0};
+        MemoryReleaser releaser([&] { ++trims; });
+        SyncDevice device(&memory);
+        device.releaser = &releaser;
+        std::atomic<qint64> sinceInput{0};
+        int asked = 0;
+        device.sinceLastInputMs = [&]() -> qint64 {
+            ++asked;
+            return sinceInput;
+        };
+        device.giveBackAfterInputMs = 20;
+        device.connectTo(&memory);
+        QStringList ids;
+        for (int i = 0; i < 50; ++i)
+            ids.append(uuidText(QUuid::createUuid()));
+        for (const QString& id : ids)
+            plantTodo(memory, parseUuid(id).value(), QStringLiteral("remote"), 1000);
+        plantManifest(memory, ids);
+        QVERIFY(device.run()); // it read everything
+        // Keys pressed all along: asked again and again, never given back.
+        QVERIFY(waitUntil([&] { return asked >= 4; }));
+        releaser.waitForDone();
+        QCOMPARE(trims.load(), 0);
+        sinceInput = 19;
+        const int before = asked;
+        QVERIFY(waitUntil([&] { return asked > before + 1; }));
+        releaser.waitForDone();
+        QCOMPARE(trims.load(), 0);
+        sinceInput = 20; // the pause is long enough
+        QVERIFY(waitUntil([&] { return trims.load() == 1; }));
+        QCOMPARE(int(device.store().todos().todos().size()), 50);
+    }
+
     // The service may go before the record store has dropped its cache after a run: the store's
     // late answer then gives nothing back and stops nothing.
     void serviceGoneBeforeTheCacheIsDropped()
