@@ -10,7 +10,8 @@
 
 TaskEditorModel::TaskEditorModel(std::optional<TaskItem> existingTodo, Date selectedDate, const Clock& clock,
                                  std::function<Calendar()> calendar)
-    : m_existing(std::move(existingTodo)), m_selectedDate(selectedDate), m_clock(clock), m_calendar(std::move(calendar))
+    : m_existing(std::move(existingTodo)), m_selectedDate(selectedDate), m_clock(&clock),
+      m_calendar(std::move(calendar))
 {
     const TaskItem* e = m_existing ? &*m_existing : nullptr;
     m_title = e ? e->title : QString();

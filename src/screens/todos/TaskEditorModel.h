@@ -143,7 +143,7 @@ public:
 
 private:
     Calendar calendar() const { return m_calendar(); }
-    Date now() const { return m_clock.now(); }
+    Date now() const { return m_clock->now(); }
     Date nineToday() const;
     std::optional<Date> clockTimeFromText(const QString& text) const;
     Date compose(Date day, Date clock) const;
@@ -151,7 +151,7 @@ private:
 
     std::optional<TaskItem> m_existing;
     Date m_selectedDate;
-    const Clock& m_clock;
+    const Clock* m_clock;
     std::function<Calendar()> m_calendar;
 
     QString m_title;

@@ -7,6 +7,7 @@
 #include "ui/Eyebrow.h"
 #include "ui/FocusButton.h"
 #include "ui/Headings.h"
+#include "ui/InTurns.h"
 #include "ui/Layouts.h"
 #include "ui/Motion.h"
 #include "ui/Palette.h"
@@ -19,6 +20,7 @@
 #include <QDateEdit>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +35,8 @@
 #include <QTimeEdit>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cmath>
+#include <memory>
 
 // The rounded check box of a step: green with a white check when done, white with a ring in the
 // sheet's priority colour while open.
@@ -241,6 +245,40 @@ TaskEditorSheet::TaskEditorSheet(Inputs inputs, QWidget* parent)
         if (state == Qt::ApplicationActive)
             updateNotificationsDenied();
     });
+}
+
+void TaskEditorSheet::restart(Date selectedDate)
+{
+    Q_ASSERT(m_model.isNew() && !m_shownOnce);
+    m_inputs.selectedDate = selectedDate;
+    m_model = TaskEditorModel(std::nullopt, selectedDate, *m_inputs.clock, m_inputs.calendar);
+    m_headerTitle->setEyebrowText(m_model.headerTitle());
+    sync();
+}
+
+void TaskEditorSheet::prepareFirstFrame()
+{
+    std::vector<std::function<void()>> steps;
+    steps.push_back([this] {
+        ensurePolished();
+        if (layout())
+            layout()->activate();
+    });
+    // Drawn a band at a time, each band a turn of its own, into one small image: a frame of the
+    // whole sheet takes longer than a frame, and a fresh image that large costs a page fault for
+    // every 4 KiB first written.
+    const qreal ratio = devicePixelRatioF();
+    const int bandBytes = 240 * 1024;
+    const int rowBytes = int(std::ceil(width() * ratio)) * 4;
+    const int band = std::max(1, int(bandBytes / std::max(1, rowBytes) / ratio));
+    auto frame = std::make_shared<QImage>(QSize(width(), band) * ratio, QImage::Format_ARGB32_Premultiplied);
+    frame->setDevicePixelRatio(ratio);
+    for (int top = 0; top < height(); top += band)
+        steps.push_back([this, frame, top, band] {
+            if (!isVisible())
+                render(frame.get(), QPoint(), QRegion(0, top, width(), band));
+        });
+    runInTurns(this, std::move(steps));
 }
 
 ChoiceDialog* TaskEditorSheet::openQuestion() const

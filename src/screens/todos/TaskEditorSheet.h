@@ -52,6 +52,12 @@ public:
     TaskEditorSheet(Inputs inputs, QWidget* parent = nullptr);
 
     TaskEditorModel& model() { return m_model; }
+    // A sheet for a new to-do, built ahead and not shown yet, made to start as one built now for
+    // `selectedDate` would: its defaults follow the clock.
+    void restart(Date selectedDate);
+    // Lays the sheet out and draws it once off the screen, so that its fonts and glyphs are ready
+    // before it first shows.
+    void prepareFirstFrame();
     bool notificationsDenied() const { return m_notificationsDenied; }
     // The question the sheet shows now, if any.
     ChoiceDialog* openQuestion() const;

@@ -136,6 +136,9 @@ TodosView::TodosView(AppContext& context, QWidget* parent)
                     handleDayChange();
                 },
                 Qt::QueuedConnection);
+    m_prepareEditor.setSingleShot(true);
+    m_prepareEditor.setInterval(prepareEditorAfterMs);
+    connect(&m_prepareEditor, &QTimer::timeout, this, &TodosView::prepareNewEditor);
     // Linux sends no calendar-day notice to applications: wake at the next midnight instead.
     m_midnight.setSingleShot(true);
     connect(&m_midnight, &QTimer::timeout, this, &TodosView::handleDayChange);
@@ -401,6 +404,8 @@ void TodosView::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     handleDayChange();
     handleNewItemRequest();
+    if (!m_preparedEditor)
+        m_prepareEditor.start();
 }
 
 void TodosView::scheduleRefresh()
@@ -972,10 +977,8 @@ void TodosView::openEditor(const TaskItem& todo)
     openSheet(todo);
 }
 
-void TodosView::openSheet(const std::optional<TaskItem>& todo)
+TaskEditorSheet* TodosView::newEditor(const std::optional<TaskItem>& todo)
 {
-    if (m_editor)
-        return;
     StorageService* store = m_context.storage;
     TaskEditorSheet::Inputs inputs;
     inputs.existingTodo = todo;
@@ -990,9 +993,33 @@ void TodosView::openSheet(const std::optional<TaskItem>& todo)
     } else {
         inputs.onSave = [store](const TaskItem& t) { return refusal(store, store->todos().addTodo(t)); };
     }
-    m_editor = new TaskEditorSheet(std::move(inputs), this);
+    return new TaskEditorSheet(std::move(inputs), this);
+}
+
+void TodosView::prepareNewEditor()
+{
+    if (m_preparedEditor || m_editor || !isVisible())
+        return;
+    m_preparedEditor = newEditor(std::nullopt);
+    m_preparedEditor->prepareFirstFrame();
+}
+
+void TodosView::openSheet(const std::optional<TaskItem>& todo)
+{
+    if (m_editor)
+        return;
+    if (!todo && m_preparedEditor) {
+        m_editor = m_preparedEditor;
+        m_preparedEditor.clear();
+        m_editor->restart(m_selectedDate);
+    } else {
+        m_editor = newEditor(todo);
+    }
     m_editor->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_editor, &QDialog::finished, this, [this] { m_editor = nullptr; });
+    connect(m_editor, &QDialog::finished, this, [this] {
+        m_editor = nullptr;
+        m_prepareEditor.start();
+    });
     present(m_editor);
 }
 

@@ -87,6 +87,9 @@ public:
     // How long the page waits for the to-dos before it says they are loading: a read that ends
     // sooner shows no notice that flashes by.
     static constexpr int loadingNoticeMs = 400;
+    // How long the page waits, once shown and once an editor has closed, before it builds the next
+    // new to-do's editor in advance.
+    static constexpr int prepareEditorAfterMs = 500;
     // Rebuilds the sections from the store now (the page also does so after every store change).
     void refresh();
     // What a page's first build of a longer day lists: more rows than the tallest window shows,
@@ -107,6 +110,8 @@ private:
     static QList<QFont> dayFaces(bool hasTodos);
     QWidget* sectionHeader(const QString& title, bool withAdd, QWidget* parent);
     QuietTodoRow* makeRow(const TaskItem& todo, QWidget* parent);
+    TaskEditorSheet* newEditor(const std::optional<TaskItem>& todo);
+    void prepareNewEditor();
     static QMargins besideCards();
     void scheduleRefresh();
     void armMidnightTimer();
@@ -185,6 +190,10 @@ private:
     bool m_earlierShownOpen = false;
     std::unique_ptr<QuietRowMeter> m_meter;
     QPointer<TaskEditorSheet> m_editor;
+    // The next new to-do's editor, built while the page is idle: building one takes longer than a
+    // frame, and Ctrl+N then only shows it.
+    QPointer<TaskEditorSheet> m_preparedEditor;
+    QTimer m_prepareEditor;
     QPointer<ChoiceDialog> m_deleteQuestion;
     QTimer m_midnight;
 };

@@ -1,9 +1,11 @@
 #include "StoreFixture.h"
 #include "TmpfsMount.h"
 #include "router/AppRouter.h"
+#include "screens/todos/TaskEditorModel.h"
 #include "screens/todos/TaskEditorSheet.h"
 #include "screens/todos/TodosView.h"
 #include "ui/ChoiceDialog.h"
+#include "ui/Eyebrow.h"
 #include "ui/FocusCards.h"
 #include "ui/LazyRows.h"
 #include "ui/Motion.h"
@@ -14,10 +16,12 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QDateEdit>
 #include <QGraphicsOpacityEffect>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPaintEngine>
 #include <QScrollArea>
@@ -183,6 +187,7 @@ private slots:
     void earlierBoxBuildsWhatIsInView();
     void deleteQuestions_data();
     void deleteQuestions();
+    void newItemRequestOpensEditorForTheShownDay_data();
     void newItemRequestOpensEditorForTheShownDay();
     void renamedRowIsMeasuredAgain();
     void longListsBuildWhatIsShown_data();
@@ -540,19 +545,58 @@ void TodosViewTest::deleteQuestions()
     QTEST(repeats, "stillRepeats");
 }
 
+void TodosViewTest::newItemRequestOpensEditorForTheShownDay_data()
+{
+    QTest::addColumn<bool>("builtAhead");
+    QTest::addColumn<int>("shift");
+    QTest::addColumn<double>("clockMoves");
+    QTest::addColumn<Date>("created");
+    QTest::newRow("built when asked") << false << 2 << 0.0 << ny(2026, 12, 9);
+    QTest::newRow("built ahead") << true << 2 << 0.0 << ny(2026, 12, 9);
+    // Built while the shown day was today; asked for once the shown day has become today: its
+    // defaults are those of today, the day it shows.
+    QTest::newRow("built ahead, a day before") << true << 1 << 24 * 3600.0 << ny(2026, 12, 8);
+}
+
 void TodosViewTest::newItemRequestOpensEditorForTheShownDay()
 {
+    QFETCH(bool, builtAhead);
+    QFETCH(int, shift);
+    QFETCH(double, clockMoves);
     makeView();
-    view->shiftDay(2);
+    QPointer<TaskEditorSheet> ahead;
+    if (builtAhead) {
+        // Built once the page has been idle a moment, and never shown by itself.
+        QTRY_COMPARE(view->findChildren<TaskEditorSheet*>().size(), 1);
+        ahead = view->findChildren<TaskEditorSheet*>().front();
+        QVERIFY(!ahead->isVisible());
+    }
+    f->clock.advance(clockMoves);
+    view->shiftDay(shift);
     router->setNewItemRequest(AppRouter::NewItem::todo);
     QVERIFY(view->editor());
     QVERIFY(!router->newItemRequest());
-    TaskEditorSheet* sheet = view->editor();
-    QTest::keyClicks(sheet->findChild<QWidget*>("titleField"), QStringLiteral("Plan the trip"));
+    QPointer<TaskEditorSheet> sheet = view->editor();
+    QCOMPARE(sheet == ahead, builtAhead);
+    QVERIFY(sheet->isVisible());
+    const TaskEditorModel fresh(std::nullopt, view->selectedDate(), f->clock, context->calendar);
+    QCOMPARE(sheet->model().dueDate(), fresh.dueDate());
+    QCOMPARE(sheet->model().dueTime(), fresh.dueTime());
+    QCOMPARE(sheet->model().reminderDate(), fresh.reminderDate());
+    QCOMPARE(sheet->findChild<QLabel*>("headerTitle")->text(), Eyebrow::displayText(fresh.headerTitle()));
+    auto* title = sheet->findChild<QLineEdit*>("titleField");
+    QCOMPARE(title->text(), QString());
+    QCOMPARE(sheet->focusWidget(), title);
+    QCOMPARE(sheet->findChild<QDateEdit*>("dueDateEdit")->date(), f->calendar.localDate(view->selectedDate()));
+    QTest::keyClicks(title, QStringLiteral("Plan the trip"));
     sheet->save();
     QCOMPARE(count(), 1);
-    QCOMPARE(f->store->todos().todos().front().createdAt, ny(2026, 12, 9));
+    QTEST(f->store->todos().todos().front().createdAt, "created");
     QTRY_VERIFY(!view->editor());
+    // The next one is built ahead afresh: the one that closed is gone.
+    QTRY_VERIFY(!sheet);
+    QTRY_COMPARE(view->findChildren<TaskEditorSheet*>().size(), 1);
+    QVERIFY(!view->findChildren<TaskEditorSheet*>().front()->isVisible());
     view->hide();
     view->show(); // a cleared request opens nothing again
     QVERIFY(!view->editor());
