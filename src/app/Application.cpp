@@ -42,6 +42,7 @@
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTextStream>
+#include <QThreadPool>
 #include <future>
 #include <limits>
 #include <mutex>
@@ -158,6 +159,10 @@ int Application::run(int argc, char* argv[])
     Theme::prepareApplication();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Quillharbour"));
+    // The toolkit fills and blends large areas (a sheet's page, the dimming under it) on the
+    // shared pool's threads and waits for them. Threads that ended after half a minute idle were
+    // started again on the next such frame, which then took 2-3 ms longer; kept, they sleep.
+    QThreadPool::globalInstance()->setExpiryTimeout(-1);
     // The desktop entry the desktops find the program's icon and name in: under Wayland the
     // windows carry this name and nothing else of the program's.
     QGuiApplication::setDesktopFileName(QFileInfo(UserInstaller::entryName).completeBaseName());
