@@ -569,57 +569,6 @@ private slots:
         QVERIFY2(QTest::qWaitFor([&] { return byTray(seen = windows()); }, patience), qPrintable(described(seen)));
     }
 
-    // Under Wayland too, Ctrl+N opens a new to-do's editor over the window with the keyboard in
-    // it, the first time and again once the last one has closed; what is typed and added with
-    // Ctrl+Return is kept, and the window has the keyboard back.
-    void newToDoByKeyboardOnWayland()
-    {
-        WaylandSession sway(TestEnvironment::homePath());
-        QVERIFY2(!sway.display().isEmpty(), qPrintable(QStringLiteral("no headless sway: ") + sway.failure()));
-        const QProcessEnvironment desktopEnv = sway.clientEnvironment();
-        Home home(m_session.environment(), false);
-        QVERIFY(home.seed({}));
-        home.env.remove(QStringLiteral("DISPLAY"));
-        home.env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
-        home.env.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
-        home.env.insert(QStringLiteral("WAYLAND_DISPLAY"),
-                        QDir(desktopEnv.value(QStringLiteral("XDG_RUNTIME_DIR"))).filePath(sway.display()));
-        home.startProgram();
-        QVERIFY(soon([&] { return exists(QStringLiteral("Not Now")); }));
-        QVERIFY(press(QStringLiteral("Not Now")));
-        QVERIFY(soon([&] { return !exists(QStringLiteral("Not Now")); }));
-
-        const QString program = QStringLiteral("quillharbour");
-        const QString editor = QStringLiteral("New to-do \u2014 Quillharbour");
-        const auto keys = [&](const QStringList& arguments) {
-            QProcess wtype;
-            wtype.setProcessEnvironment(desktopEnv);
-            wtype.start(QStringLiteral("wtype"), arguments);
-            return wtype.waitForFinished(patience) && wtype.exitCode() == 0;
-        };
-        const auto topIs = [&](const QString& title, const QList<DesktopWindow>& all) {
-            const DesktopWindow* top = topWindowOf(all, program);
-            return top && top->focused && (title.isEmpty() ? top->title != editor : top->title == title);
-        };
-        const QString todos = home.path(QStringLiteral(".local/share/Quillharbour/todos.json"));
-        QList<DesktopWindow> seen;
-        for (const QString& title : {QStringLiteral("Tea with Ana"), QStringLiteral("Bread")}) {
-            QVERIFY2(QTest::qWaitFor([&] { return topIs({}, seen = sway.windows()); }, patience),
-                     qPrintable(described(seen)));
-            QVERIFY(keys({QStringLiteral("-M"), QStringLiteral("ctrl"), QStringLiteral("n"), QStringLiteral("-m"),
-                          QStringLiteral("ctrl")}));
-            QVERIFY2(QTest::qWaitFor([&] { return topIs(editor, seen = sway.windows()); }, patience),
-                     qPrintable(described(seen)));
-            QVERIFY(keys({title}));
-            QVERIFY(keys({QStringLiteral("-M"), QStringLiteral("ctrl"), QStringLiteral("-k"), QStringLiteral("Return"),
-                          QStringLiteral("-m"), QStringLiteral("ctrl")}));
-            QVERIFY2(soon([&] { return TestEnvironment::readFile(todos).contains(title.toUtf8()); }),
-                     TestEnvironment::readFile(todos).constData());
-        }
-        QVERIFY2(QTest::qWaitFor([&] { return topIs({}, seen = sway.windows()); }, patience),
-                 qPrintable(described(seen)));
-    }
-
     // Typed into a browser through the program's own ways in, a blocked address shows the block
     // page and never reaches the site.
     void typedBlockedAddressIsBlocked_data()

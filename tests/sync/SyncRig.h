@@ -14,13 +14,13 @@
 struct SyncDevice {
     StoreFixture fixture;
     std::unique_ptr<SyncService> sync;
-    MemoryReleaser* releaser = nullptr;       // none: the service's own
-    int giveBackAfterMs = 0;                  // the cases wait for what is given back, not for time
-    std::function<qint64()> sinceLastInputMs; // none: no one presses a key
-    int giveBackAfterInputMs = 5000;
+    MemoryReleaser* releaser = nullptr; // none: the service's own
+    int giveBackAfterMs = 0;            // the cases wait for what is given back, not for time
     qsizetype manifestPageBudget = ManifestPages::defaultPageBudget;
     qsizetype manifestOneRecordBudget = ManifestPages::defaultOneRecordBudget;
     Defaults* knownIds = nullptr; // none: kept among the preferences
+    std::function<qint64()> sinceLastInputMs = {};
+    int giveBackAfterInputMs = 5000;
     // Called once, the next time the sync reads the calendar (as it readies a merge).
     std::function<void()> onCalendar;
 
@@ -46,11 +46,11 @@ struct SyncDevice {
         env.environment = environment;
         env.releaser = releaser;
         env.giveBackAfterMs = giveBackAfterMs;
-        env.sinceLastInputMs = sinceLastInputMs;
-        env.giveBackAfterInputMs = giveBackAfterInputMs;
         env.manifestPageBudget = manifestPageBudget;
         env.manifestOneRecordBudget = manifestOneRecordBudget;
         env.knownIds = knownIds;
+        env.sinceLastInputMs = sinceLastInputMs;
+        env.giveBackAfterInputMs = giveBackAfterInputMs;
         sync = std::make_unique<SyncService>(fixture.store.get(), fixture.defaults, env);
         fixture.store->core().setCloudSync(sync.get());
     }

@@ -16,7 +16,6 @@
 #include "ui/FocusRing.h"
 #include "ui/Headings.h"
 #include "ui/InTurns.h"
-#include "ui/LastInput.h"
 #include "ui/LazyRows.h"
 #include "ui/Motion.h"
 #include "ui/Palette.h"
@@ -33,7 +32,6 @@
 #include <QDialog>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -41,7 +39,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
-#include <QShortcut>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -50,8 +47,6 @@
 #include <cmath>
 
 using Kind = FocusSheetButtonStyle::Kind;
-using Deed = std::function<void(QWidget& window, QLineEdit& field)>;
-Q_DECLARE_METATYPE(Deed)
 
 namespace {
 
@@ -66,13 +61,6 @@ TaskItem todo(const QString& title, int steps = 0, int done = 0)
         t.subtasks.push_back(Subtask{QUuid::createUuid(), QStringLiteral("Step %1").arg(i + 1), i < done});
     return t;
 }
-
-// A monotonic clock that moves only when told to.
-class SteppedMonotonic final : public MonotonicClock {
-public:
-    double seconds() const override { return value; }
-    double value = 100;
-};
 
 // Lays a widget out at a width and the height it needs there.
 void layOut(QWidget* w, int width)
@@ -104,8 +92,6 @@ private slots:
     void sheetPlacement_data();
     void sheetPlacement();
     void sheetDimsItsWindowWhileOpen();
-    void lastInputIsWhatThePersonDid_data();
-    void lastInputIsWhatThePersonDid();
     void lastRowReachedByKeyboardKeepsThePadding();
     void optionsMenuOpensInThePalette();
     void hexColors_data();
@@ -1860,54 +1846,6 @@ void TestUiComponents::sheetPlacement()
     QFETCH(int, clientTop);
     QFETCH(QRect, available);
     QTEST(Sheet::placement(size, frame, clientTop, available), "placed");
-}
-
-void TestUiComponents::lastInputIsWhatThePersonDid_data()
-{
-    QTest::addColumn<Deed>("deed");
-    QTest::addColumn<bool>("counts");
-    QTest::newRow("a key typed") << Deed([](QWidget&, QLineEdit& f) { QTest::keyClick(&f, Qt::Key_A); }) << true;
-    // A shortcut takes the key before any widget gets it.
-    QTest::newRow("a shortcut") << Deed([](QWidget& w, QLineEdit&) {
-        int fired = 0;
-        QShortcut shortcut(QKeySequence(Qt::CTRL | Qt::Key_N), &w);
-        QObject::connect(&shortcut, &QShortcut::activated, [&] { ++fired; });
-        QTest::keyClick(&w, Qt::Key_N, Qt::ControlModifier);
-        QCOMPARE(fired, 1);
-    }) << true;
-    QTest::newRow("a click") << Deed([](QWidget&, QLineEdit& f) { QTest::mouseClick(&f, Qt::LeftButton); }) << true;
-    QTest::newRow("the wheel") << Deed([](QWidget& w, QLineEdit&) {
-        QWheelEvent wheel(QPointF(5, 5), w.mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, 120), Qt::NoButton,
-                          Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(&w, &wheel);
-    }) << true;
-    QTest::newRow("a paint, a resize, a timer") << Deed([](QWidget& w, QLineEdit&) {
-        w.resize(w.width() + 10, w.height());
-        w.repaint();
-        bool fired = false;
-        QTimer::singleShot(0, [&] { fired = true; });
-        QTRY_VERIFY(fired);
-    }) << false;
-}
-
-void TestUiComponents::lastInputIsWhatThePersonDid()
-{
-    QFETCH(Deed, deed);
-    QFETCH(bool, counts);
-    SteppedMonotonic clock;
-    LastInput last(QCoreApplication::instance(), clock);
-    QWidget window;
-    auto* field = new QLineEdit(&window);
-    window.resize(200, 60);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(last.sinceMs(), std::nullopt);
-    clock.value += 2.5;
-    deed(window, *field);
-    if (QTest::currentTestFailed())
-        return;
-    clock.value += 1.25;
-    QCOMPARE(last.sinceMs(), counts ? std::optional<qint64>(1250) : std::nullopt);
 }
 
 void TestUiComponents::sheetDimsItsWindowWhileOpen()
