@@ -24,12 +24,39 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStackedLayout>
+#include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
 #include <algorithm>
+#include <latch>
+#include <memory>
+#include <utility>
 
 namespace {
+
+// The toolkit splits a large fill or blend (a sheet's page, the dimming under it) over the shared
+// pool's threads and waits for them; each thread it has to start first costs the window's thread
+// a few hundred microseconds (1-2 ms of the first sheet's opening). Once the window is on screen
+// every thread is started from one of the pool's own, and kept (the pool's threads do not expire).
+void startPaintingThreads()
+{
+    static bool started = false;
+    if (std::exchange(started, true))
+        return;
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int count = pool->maxThreadCount();
+    if (count < 2)
+        return;
+    // Each holds its thread until all are running, so that no two share one.
+    auto together = std::make_shared<std::latch>(count);
+    pool->start([pool, together, count] {
+        for (int i = 1; i < count; ++i)
+            if (!pool->tryStart([together] { together->arrive_and_wait(); }))
+                together->count_down();
+        together->arrive_and_wait();
+    });
+}
 
 using Destination = AppRouter::Destination;
 
@@ -279,6 +306,7 @@ void MainWindow::checkSheetsOnShow()
     m_sheetsWaitForExposure = false;
     if (!isVisible())
         return; // the next showing asks again
+    startPaintingThreads();
     checkOnboarding();
     checkUrgentBreak();
 }
