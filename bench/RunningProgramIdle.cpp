@@ -62,11 +62,14 @@ QString firstLine(QProcess& p, int ms)
     return QString::fromUtf8(buffer.left(buffer.indexOf('\n'))).trimmed();
 }
 
-// Until nothing of `profile` that the program watches has changed for `quietMs` (at most
-// three minutes): a browser that has just started rewrites its preferences for a minute or two,
-// and each rewrite wakes the program, whichever way it is connected. At rest is after that.
-void waitForQuietProfile(const QString& profile, int quietMs)
+// Until the browser started `running` ago has been running two minutes and nothing of `profile`
+// that the program watches has changed for `quietMs` (at most four minutes in all): a browser
+// that has just started rewrites its preferences and makes files in its folder for a minute or
+// two, with pauses of more than 40 s between (seen: preferences at 70 s, a metrics file at 90 s),
+// and each wakes the program, whichever way it is connected. At rest is after that.
+void waitForQuietProfile(const QString& profile, const QElapsedTimer& running, int quietMs)
 {
+    constexpr qint64 startingMs = 120000;
     const QStringList watched{QStringLiteral("."), QStringLiteral("Local State"), QStringLiteral("Default/Preferences"),
                               QStringLiteral("Default/Secure Preferences")};
     const auto lastChange = [&] {
@@ -84,9 +87,9 @@ void waitForQuietProfile(const QString& profile, int quietMs)
                 seen = now;
                 quiet.restart();
             }
-            return quiet.elapsed() >= quietMs;
+            return quiet.elapsed() >= quietMs && running.elapsed() >= startingMs;
         },
-        180000);
+        240000);
 }
 
 // The program and the bare process over the same window.
@@ -387,7 +390,9 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     // the block page.
     chromium.setArguments(browserOptions + QStringList{QStringLiteral("--remote-debugging-port=0"),
                                                        QStringLiteral("http://example.org/")});
+    QElapsedTimer running;
     chromium.start();
+    running.start();
     quint16 port = 0;
     waitUntil([&] { return (port = debuggingPort(profile)) != 0; }, 30000);
     const auto pages = [&port] {
@@ -415,7 +420,7 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
         stopAll();
         return;
     }
-    waitForQuietProfile(profile, 40000);
+    waitForQuietProfile(profile, running, 40000);
     const auto devTools = measure(app.processId(), bare.processId(), seconds);
     report("running program idle, connected over DevTools", devTools);
 
@@ -430,12 +435,13 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     chromium.setArguments(browserOptions + QStringList{QStringLiteral("--load-extension=") + extension,
                                                        QStringLiteral("http://example.org/")});
     chromium.start();
+    running.start();
     if (!waitUntil([&] { return extensionRelayRuns(program); }, 30000)) {
         out << "running program idle: the extension did not connect (" << extension << ")" << Qt::endl;
         stopAll();
         return;
     }
-    waitForQuietProfile(profile, 40000);
+    waitForQuietProfile(profile, running, 40000);
     const auto viaExtension = measure(app.processId(), bare.processId(), seconds);
     report("running program idle, connected through the extension", viaExtension);
     stopAll();
