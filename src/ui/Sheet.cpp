@@ -194,11 +194,7 @@ void useWindowHints(WindowHints* hints)
 
 void attach(QDialog* sheet, QWidget* over)
 {
-    // Set again, a window already made is set up anew (its icon scaled and sent again): a sheet
-    // attached while it was built ahead is left as it is.
-    const Qt::WindowFlags flags = Qt::Dialog | Qt::FramelessWindowHint;
-    if (sheet->parentWidget() != over || (sheet->windowFlags() & flags) != flags)
-        sheet->setParent(over, flags);
+    sheet->setParent(over, Qt::Dialog | Qt::FramelessWindowHint);
     sheet->setWindowModality(Qt::WindowModal);
     WindowFit::keepWithinParent(sheet);
     Follower* follower = nullptr;

@@ -9,9 +9,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QThreadPool>
 #include <QWindow>
 #include <QtTest>
 
@@ -294,6 +296,26 @@ private slots:
         if (question)
             over->move(over->pos() - QPoint(30, 0));
         QTRY_VERIFY(placed());
+    }
+
+    // Once the window is on screen the painting threads are all there: the first sheet's page and
+    // the dimming under it start none on the window's thread.
+    void firstSheetStartsNoThread()
+    {
+        const auto threads = [] {
+            return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+        };
+        WindowRig rig;
+        rig.window->setGeometry(rig.window->screen()->availableGeometry());
+        QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+        QTRY_VERIFY(threads() >= QThreadPool::globalInstance()->maxThreadCount());
+        QTRY_COMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
+        const qsizetype before = threads();
+        QDialog* sheet = rig.draft({});
+        QVERIFY(sheet && sheet->isVisible());
+        rig.window->repaint();
+        sheet->repaint();
+        QCOMPARE(threads(), before);
     }
 };
 

@@ -278,12 +278,6 @@ void TaskEditorSheet::prepareFirstFrame()
             if (!isVisible())
                 render(frame.get(), QPoint(), QRegion(0, top, width(), band));
         });
-    // Its window on the display too: making one takes round trips to the display server, and
-    // scales the program's icon for it.
-    steps.push_back([this] {
-        if (!isVisible())
-            create();
-    });
     runInTurns(this, std::move(steps));
 }
 

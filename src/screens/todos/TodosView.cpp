@@ -21,7 +21,6 @@
 #include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
-#include "ui/Sheet.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
@@ -1002,8 +1001,6 @@ void TodosView::prepareNewEditor()
     if (m_preparedEditor || m_editor || !isVisible())
         return;
     m_preparedEditor = newEditor(std::nullopt);
-    // Over the window it will show on, as showing it will put it, before its window is made.
-    Sheet::attach(m_preparedEditor, window());
     m_preparedEditor->prepareFirstFrame();
 }
 
