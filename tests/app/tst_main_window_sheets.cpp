@@ -308,6 +308,7 @@ private slots:
         WindowRig rig;
         rig.window->setGeometry(rig.window->screen()->availableGeometry());
         QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+        QCoreApplication::sendPostedEvents(); // the window's look a turn after it was exposed
         QTRY_VERIFY(threads() >= QThreadPool::globalInstance()->maxThreadCount());
         QTRY_COMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
         const qsizetype before = threads();
