@@ -51,11 +51,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// The block page serves the same icon; its resources are those of a static library.
+// The block page's 256-pixel icon, scaled down smoothly. Every window, each sheet among them,
+// hands its icon to the display server in all the sizes it has, and the window manager reads them
+// all: the full picture made each new window send and fetch a quarter of a megabyte. Title bars,
+// panels and window switchers draw 16 to 64 pixels; launchers draw the installed icon.
 static QIcon programIcon()
 {
-    Q_INIT_RESOURCE(blocking);
-    return QIcon(QStringLiteral(":/app-icon.png"));
+    Q_INIT_RESOURCE(windowicon);
+    QIcon icon;
+    for (const int side : {16, 24, 32, 48, 64})
+        icon.addFile(QStringLiteral(":/window-icon/%1.png").arg(side), QSize(side, side));
+    return icon;
 }
 
 namespace {
@@ -405,6 +411,7 @@ void Application::startAfterFirstFrame()
     // The block page's buttons open "quillharbour:" links: from the first start on, before any
     // install, and before blocking starts.
     QString handlerError;
+    Q_INIT_RESOURCE(blocking); // the handler's entry takes its icon from there
     if (!UrlHandler::registerAtStart(browsers.executable, UrlHandler::defaultPlaces(), &handlerError))
         QTextStream(stderr) << "Quillharbour links will not open this copy: " << handlerError << Qt::endl;
     browsers.link();

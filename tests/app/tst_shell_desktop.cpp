@@ -92,6 +92,20 @@ private slots:
         const QStringList settings{QStringLiteral("--name"), QStringLiteral("^Settings .*Quillharbour$")};
         QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows(settings).isEmpty(), 10000);
 
+        // The icon title bars, panels and window switchers draw, in their sizes and none larger:
+        // every new window, each sheet too, hands all of them to the display server.
+        QProcess xprop;
+        xprop.setProcessEnvironment(m_env);
+        xprop.start(QStringLiteral("xprop"),
+                    {QStringLiteral("-id"), visibleWindows(settings).constFirst(), QStringLiteral("_NET_WM_ICON")});
+        QVERIFY(xprop.waitForFinished(5000));
+        QList<int> sides;
+        const QString icons = QString::fromUtf8(xprop.readAllStandardOutput());
+        for (auto it = QRegularExpression(QStringLiteral("Icon \\((\\d+) x \\1\\)")).globalMatch(icons); it.hasNext();)
+            sides.append(it.next().captured(1).toInt());
+        QVERIFY2(sides.contains(16) && sides.contains(32), qPrintable(icons.left(200)));
+        QVERIFY2(*std::max_element(sides.cbegin(), sides.cend()) <= 64, qPrintable(icons.left(200)));
+
         app.terminate();
         QVERIFY(app.waitForFinished(10000));
         QCOMPARE(app.exitCode(), 0);
