@@ -2,6 +2,7 @@
 #include "app/AppLogo.h"
 
 #include "files/Defaults.h"
+#include "linux/WindowBuffer.h"
 #include "model/BlockRule.h"
 #include "store/StorageService.h"
 #include "ui/Accessibility.h"
@@ -488,6 +489,7 @@ void MainWindow::showNextSheet()
         if (next) {
             m_sheet = next;
             next->open();
+            WindowBuffer::prepare(next->backingStore(), next->size());
             if (isActiveWindow() || QApplication::activeWindow() == nullptr)
                 bringSheetForward();
             return;
