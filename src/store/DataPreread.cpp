@@ -87,15 +87,13 @@ DataPreread::DataPreread(QString folder, QStringList preferencesPaths, std::func
       m_preferences(preferencesPaths.begin(), preferencesPaths.end()), m_defaultsRead(m_defaultsDone.get_future()),
       m_laterDefaultsRead(m_laterDefaultsDone.get_future())
 {
-    // Sized before the reader starts, so that its helpers can be given heaps of their own; a file
-    // that changes size meanwhile is read all the same, by as many as were planned.
+    // Sized before the reader starts; a file that changes size meanwhile is read all the same, by
+    // as many as were planned.
     struct stat info {};
     if (::stat(QFile::encodeName(m_todosPath).constData(), &info) == 0) {
         m_todosFileSize = info.st_size;
         m_readers = readersFor(info.st_size);
     }
-    if (m_readers > 1)
-        MemoryReturn::allowHeapsFor(m_readers);
     m_thread = std::thread([this] { run(); });
     // Wanted before the window shows, while the to-dos may still be being read.
     if (m_preferences.size() > 1)

@@ -10,18 +10,10 @@
 // idle in between should not hold on to them.
 namespace MemoryReturn {
 
-// The allocator's rules for this process, set before any other thread starts: few heaps (each
-// worker thread would otherwise get one of its own that keeps its freed pages), large blocks
-// mapped on their own so that freeing them returns them at once, and the top of the heap given
-// back sooner.
+// The allocator's rules for this process, set before any other thread starts: a heap for each
+// thread, so that no worker shares the main thread's, large blocks mapped on their own so that
+// freeing them returns them at once, and the top of the heap given back sooner.
 void setAllocatorPolicy();
-
-// Lets each of `threads` threads that are about to make many small blocks at once have a heap of
-// its own, beside the two above: threads sharing a heap take turns at its lock for every block,
-// and a few of them decoding at once then wait there longer than they work. Before any thread
-// but the main one has allocated: the number of heaps is settled then. A heap left by a thread
-// that ended is taken by the next thread that starts, so there are never more.
-void allowHeapsFor(int threads);
 
 // Makes room at once in the calling thread's heap for about `bytes` of small blocks, for a
 // thread about to make many of them while others start. Grown block by block instead, each

@@ -4,9 +4,13 @@
 #include <QMutex>
 #include <QThread>
 #include <QtTest>
+#include <cstdlib>
+#include <latch>
+#include <thread>
 
 // Data handed over go on the releaser's worker, and a give-back comes only after everything handed
-// over before it (a trim that ran first would hand back nothing), even when the releaser ends.
+// over before it (a trim that ran first would hand back nothing), even when the releaser ends; and
+// the allocator's rules keep the workers off the main thread's heap.
 class TestMemoryReleaser : public QObject {
     Q_OBJECT
 
@@ -45,6 +49,32 @@ private slots:
                 releaser.waitForDone();
         }
         QCOMPARE(log, expected << QStringLiteral("trim") << QStringLiteral("after"));
+    }
+
+    // As many threads at once as the program runs at its busiest (the painting threads, one per
+    // processor, and its own): none is given the main thread's heap, whose lock the window would
+    // then wait on for every block the worker makes.
+    void workersKeepOffTheMainHeap()
+    {
+#ifdef __GLIBC__
+        MemoryReturn::setAllocatorPolicy();
+        const int threads = int(std::thread::hardware_concurrency()) + 12;
+        std::latch allAllocated(threads);
+        std::vector<char> onMainHeap(size_t(threads), 0);
+        {
+            std::vector<std::jthread> workers;
+            for (int i = 0; i < threads; ++i)
+                workers.emplace_back([&, i] {
+                    void* block = std::malloc(64);
+                    // The C library marks a block from any heap but the main thread's in its header.
+                    constexpr size_t fromAnotherHeap = 0x4;
+                    onMainHeap[size_t(i)] = (static_cast<size_t*>(block)[-1] & fromAnotherHeap) == 0;
+                    allAllocated.arrive_and_wait(); // held, so that no heap is handed on
+                    std::free(block);
+                });
+        }
+        QCOMPARE(std::count(onMainHeap.begin(), onMainHeap.end(), 1), 0);
+#endif
     }
 };
 
