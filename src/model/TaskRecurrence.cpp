@@ -190,8 +190,8 @@ TaskItem makeOccurrence(const TaskItem& p, const QUuid& seriesId, Date day, cons
 namespace {
 
 // The list's to-dos whose ids are in `skipping` count as already gone.
-std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<QUuid>& skipping,
-                                  const QSet<QUuid>& excludingSeries, Date now, const Calendar& calendar)
+std::vector<TaskItem> rollForward(TaskItemsView list, const QSet<QUuid>& skipping, const QSet<QUuid>& excludingSeries,
+                                  Date now, const Calendar& calendar)
 {
     QHash<QUuid, SeriesItems> groups;
     for (const TaskItem& item : list)
@@ -225,14 +225,13 @@ std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<
 
 } // namespace
 
-std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<QUuid>& excludingSeries, Date now,
+std::vector<TaskItem> rollForward(TaskItemsView list, const QSet<QUuid>& excludingSeries, Date now,
                                   const Calendar& calendar)
 {
     return rollForward(list, {}, excludingSeries, now, calendar);
 }
 
-SeriesChanges applySeriesChanges(const std::vector<TaskItem>& list, const QSet<QUuid>& stopped,
-                                 const QSet<QUuid>& deleted, Date now)
+SeriesChanges applySeriesChanges(TaskItemsView list, const QSet<QUuid>& stopped, const QSet<QUuid>& deleted, Date now)
 {
     SeriesChanges out;
     out.list.reserve(list.size());
@@ -270,7 +269,7 @@ size_t qHash(const SeriesDay& key, size_t seed = 0)
     return qHashMulti(seed, key.series, key.day);
 }
 
-QSet<QUuid> duplicateOccurrences(const std::vector<TaskItem>& list, const Calendar& calendar)
+QSet<QUuid> duplicateOccurrences(TaskItemsView list, const Calendar& calendar)
 {
     // Group members by series and day, in list order. Every start reads every series' to-do:
     // the keys are compared as values, and a day's text is made only for groups of two or more.
@@ -339,8 +338,8 @@ DuplicateRemoval removeDuplicateOccurrences(const std::vector<TaskItem>& list, c
     return out;
 }
 
-SeriesChanges maintain(const std::vector<TaskItem>& list, const QSet<QUuid>& stopped, const QSet<QUuid>& deleted,
-                       Date now, const Calendar& zoneCalendar)
+SeriesChanges maintain(TaskItemsView list, const QSet<QUuid>& stopped, const QSet<QUuid>& deleted, Date now,
+                       const Calendar& zoneCalendar)
 {
     // Series ask the zone about the same few days over and over.
     const Calendar calendar = zoneCalendar.remembering();
@@ -353,7 +352,7 @@ SeriesChanges maintain(const std::vector<TaskItem>& list, const QSet<QUuid>& sto
     std::optional<SeriesChanges> first;
     if (marked)
         first = applySeriesChanges(list, stopped, deleted, now);
-    const std::vector<TaskItem>& afterFirst = first ? first->list : list;
+    const TaskItemsView afterFirst = first ? TaskItemsView(first->list) : list;
     const QSet<QUuid> duplicates = duplicateOccurrences(afterFirst, calendar);
     std::vector<TaskItem> created = rollForward(afterFirst, duplicates, stopped + deleted, now, calendar);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/TaskItem.h"
+#include "model/TaskItemsView.h"
 
 #include <QHash>
 #include <QSet>
@@ -28,7 +29,7 @@ std::optional<Date> scheduledDay(Date onOrBefore, Date anchor, RepeatOption opti
 TaskItem makeOccurrence(const TaskItem& templateItem, const QUuid& seriesId, Date day, const Calendar& calendar);
 
 // New occurrences only (at most one per series: the latest due), sorted by id text.
-std::vector<TaskItem> rollForward(const std::vector<TaskItem>& list, const QSet<QUuid>& excludingSeries, Date now,
+std::vector<TaskItem> rollForward(TaskItemsView list, const QSet<QUuid>& excludingSeries, Date now,
                                   const Calendar& calendar);
 
 struct SeriesChanges {
@@ -36,8 +37,7 @@ struct SeriesChanges {
     QSet<QUuid> dropped;
     bool changed = false;
 };
-SeriesChanges applySeriesChanges(const std::vector<TaskItem>& list, const QSet<QUuid>& stopped,
-                                 const QSet<QUuid>& deleted, Date now);
+SeriesChanges applySeriesChanges(TaskItemsView list, const QSet<QUuid>& stopped, const QSet<QUuid>& deleted, Date now);
 
 struct DuplicateRemoval {
     std::vector<TaskItem> list;
@@ -47,8 +47,8 @@ DuplicateRemoval removeDuplicateOccurrences(const std::vector<TaskItem>& list, c
 
 // The pass the store and the sync both run: series changes, duplicate removal, roll-forward.
 // The resulting list is filled only when `changed`; otherwise the given list stands as it is.
-SeriesChanges maintain(const std::vector<TaskItem>& list, const QSet<QUuid>& stopped, const QSet<QUuid>& deleted,
-                       Date now, const Calendar& calendar);
+SeriesChanges maintain(TaskItemsView list, const QSet<QUuid>& stopped, const QSet<QUuid>& deleted, Date now,
+                       const Calendar& calendar);
 
 // The calendar these functions are run with: the user's zone and first weekday, a fixed locale.
 Calendar maintenanceCalendar(const Calendar& current);

@@ -32,7 +32,7 @@ void SeriesPass::restoreMarks(const Marks& marks)
         m_core.env().defaults->setUuidSet(deletedSeriesKey, marks.deleted);
 }
 
-TaskRecurrence::SeriesChanges SeriesPass::run(const std::vector<TaskItem>& todos, Date now) const
+TaskRecurrence::SeriesChanges SeriesPass::run(TaskItemsView todos, Date now) const
 {
     const QSet<QUuid> stopped = recurringSeriesIDs(stoppedSeriesKey);
     const QSet<QUuid> deleted = recurringSeriesIDs(deletedSeriesKey);

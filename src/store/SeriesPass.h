@@ -25,7 +25,7 @@ public:
     Marks marks() const;
     void restoreMarks(const Marks& marks);
     // The to-dos as the pass leaves them at `now`, and what it dropped.
-    TaskRecurrence::SeriesChanges run(const std::vector<TaskItem>& todos, Date now) const;
+    TaskRecurrence::SeriesChanges run(TaskItemsView todos, Date now) const;
 
     static inline const QString stoppedSeriesKey = QStringLiteral("tasks.recurringStoppedSeries.v1");
     static inline const QString deletedSeriesKey = QStringLiteral("tasks.recurringDeletedSeries.v1");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/TaskItem.h"
+#include "model/TaskItemsView.h"
 
 #include <algorithm>
 #include <vector>
@@ -35,6 +36,8 @@ public:
     // A copy in the order seen, for what takes a plain list: asked for by name, as it costs a
     // pass over all of them.
     std::vector<TaskItem> toVector() const { return {begin(), end()}; }
+    // The to-dos in the order seen, read where they are.
+    TaskItemsView view() const { return TaskItemsView::reversed(m_held.data(), m_held.size()); }
 
     // The store's own changes.
     TaskItem& at(size_t i) { return m_held[m_held.size() - 1 - i]; }

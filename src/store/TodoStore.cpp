@@ -683,7 +683,7 @@ FileWrite TodoStore::writeInBackground(Edit edit)
 
 bool TodoStore::rollOverRecurringTodos(Date now)
 {
-    TaskRecurrence::SeriesChanges pass = m_series.run(m_todos.toVector(), now);
+    TaskRecurrence::SeriesChanges pass = m_series.run(m_todos.view(), now);
     if (!pass.changed)
         return false;
 

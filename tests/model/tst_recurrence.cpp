@@ -291,7 +291,8 @@ private slots:
         done.subtasks = {{QUuid::createUuid(), QStringLiteral("Warm up"), true},
                          {QUuid::createUuid(), QStringLiteral("Stretch"), false},
                          {QUuid::createUuid(), QStringLiteral("Cool down"), true}};
-        const std::vector<TaskItem> made = TR::rollForward({done}, {}, at(2025, 3, 2, 7), nyCalendar());
+        const std::vector<TaskItem> made =
+            TR::rollForward(std::vector<TaskItem>{done}, {}, at(2025, 3, 2, 7), nyCalendar());
         QCOMPARE(made.size(), size_t(1));
         const std::vector<Subtask>& s = made.front().subtasks;
         QCOMPARE(s.size(), size_t(3));
@@ -321,12 +322,13 @@ private slots:
         // One-off to-dos are never extended, whatever their repeat says.
         TaskItem oneOff = member(seriesA, at(2025, 3, 1, 9));
         oneOff.recurringSeriesId.reset();
-        QVERIFY(TR::rollForward({oneOff}, {}, now, cal).empty());
+        QVERIFY(TR::rollForward(std::vector<TaskItem>{oneOff}, {}, now, cal).empty());
 
         // The day's occurrence already exists under its id, even if its day was changed since.
         TaskItem moved = canonical(seriesA, QDate(2025, 3, 9));
         moved.createdAt = at(2025, 3, 2, 9);
-        QVERIFY(TR::rollForward({member(seriesA, at(2025, 3, 1, 9)), moved}, {}, now, cal).empty());
+        QVERIFY(
+            TR::rollForward(std::vector<TaskItem>{member(seriesA, at(2025, 3, 1, 9)), moved}, {}, now, cal).empty());
     }
 
     void newOccurrencesSortedById()
@@ -432,13 +434,13 @@ private slots:
         p.reminderDate = at(2025, 3, 8, 17, 45);
 
         // The new occurrence starts at local midnight, before the jump at 02:00.
-        std::vector<TaskItem> made = TR::rollForward({p}, {}, at(2025, 3, 9, 12), cal);
+        std::vector<TaskItem> made = TR::rollForward(std::vector<TaskItem>{p}, {}, at(2025, 3, 9, 12), cal);
         QCOMPARE(made.size(), size_t(1));
         QCOMPARE(Iso8601::format(made.front().createdAt), QStringLiteral("2025-03-09T05:00:00Z"));
         QCOMPARE(Iso8601::format(*made.front().dueDate), QStringLiteral("2025-03-09T22:00:00Z"));
 
         // Skipping the short day: midnight is an hour earlier in UTC now.
-        made = TR::rollForward({p}, {}, at(2025, 3, 10, 0, 30), cal);
+        made = TR::rollForward(std::vector<TaskItem>{p}, {}, at(2025, 3, 10, 0, 30), cal);
         QCOMPARE(made.size(), size_t(1));
         QCOMPARE(Iso8601::format(made.front().createdAt), QStringLiteral("2025-03-10T04:00:00Z"));
         QCOMPARE(Iso8601::format(*made.front().reminderDate), QStringLiteral("2025-03-10T21:45:00Z"));
@@ -446,7 +448,7 @@ private slots:
         // Late on the 25-hour day (already the 3rd in UTC) the due day is still the 2nd.
         TaskItem q = member(seriesB, at(2025, 11, 1, 9));
         q.dueDate = at(2025, 11, 1, 18);
-        made = TR::rollForward({q}, {}, utc("2025-11-03T04:30:00Z"), cal);
+        made = TR::rollForward(std::vector<TaskItem>{q}, {}, utc("2025-11-03T04:30:00Z"), cal);
         QCOMPARE(made.size(), size_t(1));
         QCOMPARE(Iso8601::format(made.front().createdAt), QStringLiteral("2025-11-02T04:00:00Z"));
         QCOMPARE(made.front().id, TR::occurrenceId(seriesB, QStringLiteral("2025-11-02")));
@@ -616,7 +618,7 @@ private slots:
     void stoppingBefore1970FloorsTowardsThePast()
     {
         TaskItem t = member(seriesA, -500);
-        const TR::SeriesChanges out = TR::applySeriesChanges({t}, {seriesA}, {}, -10.25);
+        const TR::SeriesChanges out = TR::applySeriesChanges(std::vector<TaskItem>{t}, {seriesA}, {}, -10.25);
         QCOMPARE(out.list.front().updatedAt, Date(-11));
     }
 
@@ -713,20 +715,20 @@ private slots:
 
         // Only a stop: nothing dropped, but the list changed.
         TaskItem today = canonical(seriesA, QDate(2025, 4, 10));
-        TR::SeriesChanges out = TR::maintain({today}, {seriesA}, {}, now, cal);
+        TR::SeriesChanges out = TR::maintain(std::vector<TaskItem>{today}, {seriesA}, {}, now, cal);
         QVERIFY(out.changed);
         QVERIFY(out.dropped.isEmpty());
 
         // Only a duplicate on today's date: dropped, nothing new.
         TaskItem copy = member(seriesA, at(2025, 4, 10, 6));
-        out = TR::maintain({copy, today}, {}, {}, now, cal);
+        out = TR::maintain(std::vector<TaskItem>{copy, today}, {}, {}, now, cal);
         QVERIFY(out.changed);
         QCOMPARE(out.dropped, QSet<QUuid>{copy.id});
         QCOMPARE(idList(out.list), std::vector<QUuid>{today.id});
 
         // Only a new occurrence.
         TaskItem yesterday = canonical(seriesA, QDate(2025, 4, 9));
-        out = TR::maintain({yesterday}, {}, {}, now, cal);
+        out = TR::maintain(std::vector<TaskItem>{yesterday}, {}, {}, now, cal);
         QVERIFY(out.changed);
         QVERIFY(out.dropped.isEmpty());
         QCOMPARE(ids(out.list), (QSet<QUuid>{yesterday.id, today.id}));

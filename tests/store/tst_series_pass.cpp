@@ -271,12 +271,14 @@ private slots:
         TaskItem copy = canonical;
         copy.id = QUuid::createUuid();
         copy.reminderDate = dec(7, 20);
-        QVERIFY(todos.replaceTodosFromSync({copy, canonical}));
+        // Others around them keep their order: the pass reads the list where the store holds it.
+        const TaskItem before = todo(QStringLiteral("before"), dec(6)), after = todo(QStringLiteral("after"), dec(5));
+        QVERIFY(todos.replaceTodosFromSync({before, copy, canonical, after}));
         f.core->waitForWrites();
         QVERIFY(f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
 
         QVERIFY(todos.rollOverRecurringTodos(f.clock.now()));
-        QCOMPARE(ids(todos.todos()), QList<QUuid>{canonical.id});
+        QCOMPARE(ids(todos.todos()), (QList<QUuid>{before.id, canonical.id, after.id}));
         QVERIFY(!f.notifications.pending.contains(Reminders::requestIdentifier(copy.id)));
         QCOMPARE(sync.idSet(pendingTaskDeletesKey), QSet<QUuid>{copy.id});
     }
