@@ -418,16 +418,18 @@ void TodosView::scheduleRefresh()
 void TodosView::listRestOfDay()
 {
     // The whole day is put in order in one turn, copied a slice per turn, and shown in one more:
-    // a day of thousands never holds up the window for long. Any other refresh, and any change
-    // of the store, ends the run.
+    // a day of thousands never holds up the window for long. Copied twice, as the page keeps the
+    // day beside the sections it takes apart: one more copy of it in the last turn held the window
+    // for 20 ms at 20,000 to-dos. Any other refresh, and any change of the store, ends the run.
     const int run = ++m_restRun;
     runInTurns(this, {[this, run] {
                    if (run != m_restRun)
                        return;
                    StorageService* store = m_context.storage;
                    auto order = std::make_shared<const std::vector<const TaskItem*>>(store->todos().todayOrder());
-                   auto copied = std::make_shared<std::vector<TaskItem>>();
-                   copied->reserve(order->size());
+                   auto copied = std::make_shared<WholeDay>();
+                   copied->listed.reserve(order->size());
+                   copied->kept.reserve(order->size());
                    const TaskItem* const base = store->todos().todos().data();
                    const size_t count = store->todos().todos().size();
                    std::vector<std::function<void()>> steps;
@@ -440,8 +442,10 @@ void TodosView::listRestOfDay()
                                return;
                            }
                            const size_t to = std::min(order->size(), from + copiedPerTurn);
-                           for (size_t i = from; i < to; ++i)
-                               copied->push_back(*(*order)[i]);
+                           for (size_t i = from; i < to; ++i) {
+                               copied->listed.push_back(*(*order)[i]);
+                               copied->kept.push_back(*(*order)[i]);
+                           }
                        });
                    steps.emplace_back([this, run, copied] {
                        if (run != m_restRun)
@@ -688,7 +692,7 @@ void TodosView::refresh()
 {
     m_queuedRefresh.cancel();
     ++m_restRun;
-    std::optional<std::vector<TaskItem>> wholeDay = std::exchange(m_wholeDay, std::nullopt);
+    std::optional<WholeDay> wholeDay = std::exchange(m_wholeDay, std::nullopt);
     const Calendar cal = calendar();
     m_dateEyebrow->setEyebrowText(LocaleFormats::dayLine(cal.locale(), cal.localDate(m_selectedDate)));
     const bool today = isShowingToday();
@@ -774,14 +778,15 @@ void TodosView::refresh()
                 m_later.empty->setVisible(focus && openCount == 1);
             }
         } else {
-            open = wholeDay ? std::move(*wholeDay)
+            open = wholeDay ? std::move(wholeDay->listed)
                             : m_context.storage->todos().todayTodos(firstBuild ? firstScreenEntries + 1
                                                                                : std::numeric_limits<size_t>::max());
             const bool cut = open.size() > firstScreenEntries && firstBuild;
             if (cut)
                 m_day.reset();
             else
-                m_day = Day{open, todayDate, m_context.storage->todos().revision()};
+                m_day =
+                    Day{wholeDay ? std::move(wholeDay->kept) : open, todayDate, m_context.storage->todos().revision()};
             const bool anyToday = !open.empty();
             // The done ones move out; the open ones close up in place, in order.
             size_t kept = 0;

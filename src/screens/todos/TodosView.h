@@ -97,8 +97,8 @@ public:
     static constexpr size_t firstScreenEntries = 96;
     // Whether the page lists only the first screen of the day, the rest to follow.
     bool listsFirstScreenOnly() const { return m_dayCut; }
-    // How many to-dos the rest of a long day copies in one turn.
-    static constexpr size_t copiedPerTurn = 4096;
+    // How many to-dos the rest of a long day copies (twice) in one turn.
+    static constexpr size_t copiedPerTurn = 2048;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -127,9 +127,13 @@ private:
     bool m_showEarlier = false;
     bool m_builtOnce = false;
     bool m_dayCut = false; // today lists its first screen only
-    // The rest of the day being put together: the run under way, and the whole day once copied.
+    // The rest of the day being put together: the run under way, and the whole day once copied,
+    // twice: one copy for the sections to take apart, one kept as the day (Day below).
+    struct WholeDay {
+        std::vector<TaskItem> listed, kept;
+    };
     int m_restRun = 0;
-    std::optional<std::vector<TaskItem>> m_wholeDay;
+    std::optional<WholeDay> m_wholeDay;
     void listRestOfDay();
     // Today's to-dos in display order, done ones too, as the page last listed them whole, with
     // the day and the store's revision they were read at: after a change of a few to-dos only

@@ -783,6 +783,13 @@ void TodosViewTest::longDayFirstScreenThenTheRest()
     QTRY_VERIFY(keys("laterSection") == whole(false));
     QCOMPARE(keys("doneSection"), whole(true));
     QCOMPARE(focus(), firstFocus);
+    // The day the page kept takes a change of one to-do where a listing of the whole day puts it.
+    const std::vector<TaskItem> day = f->store->todos().todayTodos();
+    const auto closed = std::find_if(day.begin(), day.end(), [&](const TaskItem& t) { return t.id != firstFocus; });
+    f->store->todos().toggleTodo(closed->id);
+    QTRY_VERIFY(keys("doneSection") == whole(true));
+    QCOMPARE(keys("laterSection"), whole(false));
+    QCOMPARE(focus(), firstFocus);
 }
 
 void TodosViewTest::todosReadWhileThePageShows()
