@@ -66,9 +66,11 @@ private slots:
             for (int i = 0; i < threads; ++i)
                 workers.emplace_back([&, i] {
                     void* block = std::malloc(64);
-                    // The C library marks a block from any heap but the main thread's in its header.
+                    // The C library marks a block from any heap but the main thread's in its header,
+                    // the word before the block (written by the library, which the compiler cannot see).
                     constexpr size_t fromAnotherHeap = 0x4;
-                    onMainHeap[size_t(i)] = (static_cast<size_t*>(block)[-1] & fromAnotherHeap) == 0;
+                    const size_t* volatile header = static_cast<size_t*>(block) - 1;
+                    onMainHeap[size_t(i)] = (*header & fromAnotherHeap) == 0;
                     allAllocated.arrive_and_wait(); // held, so that no heap is handed on
                     std::free(block);
                 });
