@@ -152,8 +152,7 @@ Application::Arguments Application::parse(const QStringList& arguments)
 int Application::run(int argc, char* argv[])
 {
     // The to-dos, notes and preferences, and the fonts' catalogue, are read while the toolkit
-    // starts. The data first: how many threads decode it settles the heaps the threads started
-    // after it get.
+    // starts.
     // The ids the sync knows in the record store: a file of their own beside the preferences.
     const QString knownIdsPath =
         QFileInfo(Defaults::defaultPath()).dir().filePath(QStringLiteral("sync-known-ids.json"));
