@@ -583,6 +583,7 @@ private slots:
         QTest::newRow("last entry torn") << QStringLiteral("torn");
         QTest::newRow("file written whole since") << QStringLiteral("stale");
         QTest::newRow("folded after many entries") << QStringLiteral("fold");
+        QTest::newRow("an earlier version ran, ending with the file's set") << QStringLiteral("earlier");
     }
     void knownIdsJournal()
     {
@@ -628,6 +629,13 @@ private slots:
             Defaults whole(path);
             whole.set(QStringLiteral("sync.knownIdsJournal.v1"), QStringLiteral("later"));
             whole.setUuidSet(key, stored);
+            expected = stored;
+        } else if (damage == QLatin1String("earlier")) {
+            // It started from the copy among the preferences, which was the file's set, and left
+            // the same set with a mark gone stale. What it kept is the truth, not this journal.
+            Defaults preferences(folder.filePath(QStringLiteral("defaults.json")));
+            preferences.setUuidSet(key, stored);
+            preferences.set(key + QStringLiteral(".copy"), QStringLiteral("0A1B"));
             expected = stored;
         }
         for (int start = 0; start < 2; ++start) {
