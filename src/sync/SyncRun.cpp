@@ -10,6 +10,7 @@
 #include "sync/SyncMerge.h"
 #include "system/MemoryReturn.h"
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QPromise>
 #include <QThreadPool>
@@ -633,11 +634,21 @@ QCoro::Task<SyncRun::LocalLists> SyncRun::copyLocalLists()
         bool changed = false;
         for (;;) {
             {
+                // A slice also ends once it has taken an eighth of a frame: 4,000 to-dos copied into
+                // fresh memory now and then held the window's thread 14-24 ms at 20,000 to-dos.
+                QElapsedTimer slice;
+                slice.start();
                 const auto& todos = store.todos().todos();
-                const size_t end = attempt > 2 ? todos.size() : std::min(todos.size(), lists.todos.size() + copySlice);
-                lists.todos.insert(lists.todos.end(), todos.begin() + qsizetype(lists.todos.size()),
-                                   todos.begin() + qsizetype(end));
-                if (end == todos.size())
+                const size_t last = attempt > 2 ? todos.size() : std::min(todos.size(), lists.todos.size() + copySlice);
+                while (lists.todos.size() < last) {
+                    const size_t from = lists.todos.size();
+                    const size_t to = std::min(last, from + copyStep);
+                    lists.todos.insert(lists.todos.end(), todos.begin() + qsizetype(from),
+                                       todos.begin() + qsizetype(to));
+                    if (attempt <= 2 && slice.nsecsElapsed() >= copySliceNs)
+                        break;
+                }
+                if (lists.todos.size() == todos.size())
                     break;
             }
             QFuture<void> turn = nextTurn();

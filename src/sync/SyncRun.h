@@ -36,8 +36,10 @@ public:
     static constexpr int deleteChunk = 200;
     static constexpr int fetchChunk = 100;
     static constexpr int saveChunk = 200;
-    // To-dos copied for a run in one turn of the event loop.
+    // To-dos copied for a run in one turn of the event loop, at most, and within how long.
     static constexpr size_t copySlice = 4000;
+    static constexpr qint64 copySliceNs = 2'000'000;
+    static constexpr size_t copyStep = 256;
     // Changes of the store looked up one by one; more are found by reading every item.
     static constexpr qsizetype fewChanges = 32;
     static inline const QString manifestRecordName = QStringLiteral("qh-sync-manifest");

@@ -1474,17 +1474,21 @@ private slots:
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<int>("turns");
-        QTest::newRow("one toggle") << "toggle" << 1;
-        QTest::newRow("a toggle on each of six turns") << "toggle" << 6;
-        QTest::newRow("a to-do added on each of three turns") << "add" << 3;
+        QTest::addColumn<int>("slices");
+        QTest::newRow("one toggle") << "toggle" << 1 << 1;
+        QTest::newRow("a toggle on each of six turns") << "toggle" << 6 << 1;
+        QTest::newRow("a to-do added on each of three turns") << "add" << 3 << 1;
+        // Slices cut short by time as well as by count, the copy started over in the middle.
+        QTest::newRow("three slices long, a to-do added on two turns") << "add" << 2 << 3;
     }
     void changesWhileListsAreCopied()
     {
         QFETCH(QString, change);
         QFETCH(int, turns);
+        QFETCH(int, slices);
         MemoryRecordStore records;
         SyncDevice a(&records);
-        const int count = int(SyncRun::copySlice) + 500;
+        const int count = slices * int(SyncRun::copySlice) + 500;
         std::vector<TaskItem> many;
         for (int i = 0; i < count; ++i) {
             TaskItem t;
