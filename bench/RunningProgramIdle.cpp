@@ -111,6 +111,33 @@ void report(const char* what, const std::pair<Idle, Idle>& m)
         << " wake-ups/s, " << QString::number(m.second.cpu, 'f', 4) << "%)" << Qt::endl;
 }
 
+// The syncs the program has finished, as its log tells them.
+qsizetype syncsIn(const QString& log)
+{
+    QFile f(log);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray all = f.readAll();
+    return all.count("Sync completed") + all.count("Sync finished");
+}
+
+// As measure(), for the program that writes `log`, and reported as `what`. Its periodic sync comes every five minutes
+// from its start, and so falls in one of these windows at a moment that depends on how long the
+// browser took to settle. At rest the syncs' wake-ups are the only ones the program may have:
+// a window that held one is reported as such and measured again, for the figure is of the others.
+std::pair<Idle, Idle> measureBetweenSyncs(qint64 program, qint64 bare, int seconds, const QString& log,
+                                          const QString& what)
+{
+    const qsizetype before = syncsIn(log);
+    auto m = measure(program, bare, seconds);
+    if (syncsIn(log) != before) {
+        report(qPrintable(what + QStringLiteral(", a periodic sync in the window")), m);
+        m = measure(program, bare, seconds);
+    }
+    report(qPrintable(what), m);
+    return m;
+}
+
 // One request to the browser's debugging endpoint; the body of the answer.
 QByteArray ask(quint16 port, const QByteArray& method, const QByteArray& path)
 {
@@ -287,7 +314,8 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
     app.setProcessEnvironment(env);
     app.setProgram(program);
     app.setArguments({QStringLiteral("--login-item")});
-    app.setStandardErrorFile(home.filePath(QStringLiteral("program.log")));
+    const QString appLog = home.filePath(QStringLiteral("program.log"));
+    app.setStandardErrorFile(appLog);
     app.start();
     if (!firstLine(app, 20000).startsWith(QLatin1String("Quillharbour is running")) || !bare.waitForStarted(5000)) {
         out << "running program idle: the program did not start" << Qt::endl;
@@ -421,14 +449,14 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
         return;
     }
     waitForQuietProfile(profile, running, 40000);
-    const auto devTools = measure(app.processId(), bare.processId(), seconds);
-    report("running program idle, connected over DevTools", devTools);
+    const auto devTools = measureBetweenSyncs(app.processId(), bare.processId(), seconds, appLog,
+                                              QStringLiteral("running program idle, connected over DevTools"));
 
     stop(chromium);
     QFile::remove(QDir(profile).filePath(QStringLiteral("DevToolsActivePort")));
     pause(3000);
-    const auto quit = measure(app.processId(), bare.processId(), seconds);
-    report("running program idle, after the connected browser quit", quit);
+    const auto quit = measureBetweenSyncs(app.processId(), bare.processId(), seconds, appLog,
+                                          QStringLiteral("running program idle, after the connected browser quit"));
 
     // Through the companion extension, with no debugging port: its relay is the program itself,
     // started by the browser from the host manifest the program wrote at start.
@@ -442,8 +470,9 @@ void measureRunningProgramIdle(const QString& program, const QString& bareProgra
         return;
     }
     waitForQuietProfile(profile, running, 40000);
-    const auto viaExtension = measure(app.processId(), bare.processId(), seconds);
-    report("running program idle, connected through the extension", viaExtension);
+    const auto viaExtension =
+        measureBetweenSyncs(app.processId(), bare.processId(), seconds, appLog,
+                            QStringLiteral("running program idle, connected through the extension"));
     stopAll();
 
     const char* bareName = "bare Qt process, same timer";
