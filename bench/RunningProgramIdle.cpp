@@ -121,10 +121,11 @@ qsizetype syncsIn(const QString& log)
     return all.count("Sync completed") + all.count("Sync finished");
 }
 
-// As measure(), for the program that writes `log`, and reported as `what`. Its periodic sync comes every five minutes
-// from its start, and so falls in one of these windows at a moment that depends on how long the
-// browser took to settle. At rest the syncs' wake-ups are the only ones the program may have:
-// a window that held one is reported as such and measured again, for the figure is of the others.
+// As measure(), for the program that writes `log`, and reported as `what`. Its periodic sync
+// comes every five minutes from its start, and so falls in one of these windows at a moment that
+// depends on how long the browser took to settle. At rest the syncs' wake-ups are the only ones
+// the program may have: a window that held one is reported as such and measured again, for the
+// figure is of the others.
 std::pair<Idle, Idle> measureBetweenSyncs(qint64 program, qint64 bare, int seconds, const QString& log,
                                           const QString& what)
 {
