@@ -468,13 +468,17 @@ void MainWindow::presentSheet(QDialog* sheet)
         return;
     Sheet::attach(sheet, this);
     sheet->installEventFilter(this);
-    connect(sheet, &QDialog::finished, this, [this, sheet] {
-        sheet->deleteLater();
-        if (m_sheet == sheet)
-            m_sheet.clear();
-        // The next sheet opens after this one has gone.
-        QTimer::singleShot(0, this, &MainWindow::showNextSheet);
-    });
+    connect(
+        sheet, &QDialog::finished, this,
+        [this, sheet] {
+            if (!Sheet::isKeptAfterClose(sheet))
+                sheet->deleteLater();
+            if (m_sheet == sheet)
+                m_sheet.clear();
+            // The next sheet opens after this one has gone.
+            QTimer::singleShot(0, this, &MainWindow::showNextSheet);
+        },
+        Qt::SingleShotConnection);
     m_waiting.push_back(sheet);
     showNextSheet();
 }

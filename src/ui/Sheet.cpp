@@ -18,6 +18,7 @@
 namespace {
 
 WindowHints* windowHints = nullptr;
+const char* const keptAfterCloseKey = "sheetKeptAfterClose";
 
 // The sheet's own edge, drawn over its content where the window manager's frame would be.
 class Outline : public QWidget {
@@ -204,6 +205,16 @@ void attach(QDialog* sheet, QWidget* over)
     if (!follower)
         follower = new Follower(sheet);
     follower->follow(over ? over->window() : nullptr);
+}
+
+void keepAfterClose(QDialog* sheet)
+{
+    sheet->setProperty(keptAfterCloseKey, true);
+}
+
+bool isKeptAfterClose(const QDialog* sheet)
+{
+    return sheet->property(keptAfterCloseKey).toBool();
 }
 
 QRect placement(QSize size, const QRect& frame, int clientTop, const QRect& available)

@@ -27,6 +27,10 @@ void useWindowHints(WindowHints* hints);
 // content under it is dimmed (a child of the window named "sheetDimmer").
 void attach(QDialog* sheet, QWidget* over);
 
+// Whoever shows a sheet deletes it once it closes, unless it is kept: its owner shows it again.
+void keepAfterClose(QDialog* sheet);
+bool isKeptAfterClose(const QDialog* sheet);
+
 // Where a sheet of `size` goes over a window whose frame (title bar included) takes `frame` and
 // whose client area starts at `clientTop`, on a screen offering `available`.
 QRect placement(QSize size, const QRect& frame, int clientTop, const QRect& available);

@@ -225,14 +225,23 @@ private slots:
     void oneSheetAtATime_data()
     {
         QTest::addColumn<bool>("editorFirst");
-        QTest::newRow("editor asked for under the urgent break") << false;
-        QTest::newRow("urgent break asked for over the editor") << true;
+        QTest::addColumn<bool>("editorUsedBefore"); // a to-do saved from it first
+        QTest::newRow("editor asked for under the urgent break") << false << false;
+        QTest::newRow("urgent break asked for over the editor") << true << false;
+        QTest::newRow("editor used before, asked for under the urgent break") << false << true;
     }
     void oneSheetAtATime()
     {
         QFETCH(bool, editorFirst);
+        QFETCH(bool, editorUsedBefore);
         WindowRig rig;
         TodosView* today = rig.today();
+        QPointer<TaskEditorSheet> used;
+        if (editorUsedBefore) {
+            used = rig.draft(QStringLiteral("Call the bank"));
+            used->save();
+            QTRY_VERIFY(used && !used->windowHandle()); // kept, without its window's buffer
+        }
         if (editorFirst)
             rig.draft(QString());
         rig.router.setUrgentBreakRuleID(rig.rule.id);
@@ -252,6 +261,12 @@ private slots:
         QTRY_VERIFY(rig.window->currentSheet() && rig.window->currentSheet() != first);
         QCOMPARE(rig.window->currentSheet() == today->editor(), !editorFirst);
         QCOMPARE(shown(), 1);
+        if (editorUsedBefore) {
+            QCOMPARE(today->editor(), used.data());
+            QCOMPARE(used->windowHandle()->transientParent(), rig.window->windowHandle());
+            used->reject();
+            QTRY_COMPARE(shown(), 0);
+        }
     }
 
     // Every sheet and question belongs to the main window: window-modal, without the window

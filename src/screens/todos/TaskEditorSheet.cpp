@@ -31,6 +31,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTimeEdit>
 #include <QToolButton>
@@ -249,11 +250,24 @@ TaskEditorSheet::TaskEditorSheet(Inputs inputs, QWidget* parent)
 
 void TaskEditorSheet::restart(Date selectedDate)
 {
-    Q_ASSERT(m_model.isNew() && !m_shownOnce);
+    Q_ASSERT(m_model.isNew() && !isVisible());
     m_inputs.selectedDate = selectedDate;
     m_model = TaskEditorModel(std::nullopt, selectedDate, *m_inputs.clock, m_inputs.calendar);
+    m_shownOnce = false;
     m_headerTitle->setEyebrowText(m_model.headerTitle());
+    m_composingNotes = false;
+    {
+        const QSignalBlocker block(m_notes);
+        m_notes->setPlainText(m_model.notes());
+    }
+    m_formScroll->verticalScrollBar()->setValue(0);
     sync();
+}
+
+void TaskEditorSheet::releaseWindow()
+{
+    if (!isVisible() && windowHandle())
+        destroy();
 }
 
 void TaskEditorSheet::prepareFirstFrame()
@@ -349,6 +363,7 @@ QWidget* TaskEditorSheet::editorRow(int symbol, const QString& title, QWidget* c
 QWidget* TaskEditorSheet::buildForm()
 {
     auto* scroll = new QScrollArea(this);
+    m_formScroll = scroll;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setFocusPolicy(Qt::NoFocus); // not a stop of its own between the fields

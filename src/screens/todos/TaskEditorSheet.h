@@ -20,6 +20,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 class QTimeEdit;
 class QToolButton;
 class QVBoxLayout;
@@ -52,9 +53,13 @@ public:
     TaskEditorSheet(Inputs inputs, QWidget* parent = nullptr);
 
     TaskEditorModel& model() { return m_model; }
-    // A sheet for a new to-do, built ahead and not shown yet, made to start as one built now for
-    // `selectedDate` would: its defaults follow the clock.
+    // A sheet for a new to-do, built ahead or closed after an earlier one, made to start as one
+    // built now for `selectedDate` would: blank, its defaults following the clock, the keyboard on
+    // the title once it shows.
     void restart(Date selectedDate);
+    // Gives back the window of a sheet closed and kept: its buffer alone takes megabytes at a
+    // scale of 2. Showing it again makes a new one.
+    void releaseWindow();
     // Lays the sheet out and draws it once off the screen, so that its fonts and glyphs are ready
     // before it first shows.
     void prepareFirstFrame();
@@ -127,4 +132,5 @@ private:
     std::vector<StepRowWidgets> m_stepWidgets;
     QLineEdit* m_newStep = nullptr;
     QPlainTextEdit* m_notes = nullptr;
+    QScrollArea* m_formScroll = nullptr;
 };

@@ -21,6 +21,7 @@
 #include "ui/Motion.h"
 #include "ui/Palette.h"
 #include "ui/RoundedPanel.h"
+#include "ui/Sheet.h"
 #include "ui/Symbols.h"
 #include "ui/TextLabel.h"
 #include "ui/Theme.h"
@@ -192,6 +193,7 @@ void TodosView::waitForTodos()
 TodosView::~TodosView()
 {
     delete m_editor;
+    delete m_preparedEditor;
     delete m_deleteQuestion;
 }
 
@@ -1003,8 +1005,12 @@ TaskEditorSheet* TodosView::newEditor(const std::optional<TaskItem>& todo)
 
 void TodosView::prepareNewEditor()
 {
-    if (m_preparedEditor || m_editor || !isVisible())
+    if (m_editor || !isVisible())
         return;
+    if (m_preparedEditor) {
+        m_preparedEditor->releaseWindow();
+        return;
+    }
     m_preparedEditor = newEditor(std::nullopt);
     m_preparedEditor->prepareFirstFrame();
 }
@@ -1020,11 +1026,22 @@ void TodosView::openSheet(const std::optional<TaskItem>& todo)
     } else {
         m_editor = newEditor(todo);
     }
-    m_editor->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_editor, &QDialog::finished, this, [this] {
-        m_editor = nullptr;
-        m_prepareEditor.start();
-    });
+    // A closed sheet for a new to-do is kept for the next one, its window given back a moment
+    // later: taking a whole sheet down costs the window more than a frame once the day holds many
+    // to-dos.
+    if (todo)
+        m_editor->setAttribute(Qt::WA_DeleteOnClose);
+    else
+        Sheet::keepAfterClose(m_editor);
+    connect(
+        m_editor, &QDialog::finished, this,
+        [this, kept = !todo] {
+            if (kept)
+                m_preparedEditor = m_editor;
+            m_editor = nullptr;
+            m_prepareEditor.start();
+        },
+        Qt::SingleShotConnection);
     present(m_editor);
 }
 

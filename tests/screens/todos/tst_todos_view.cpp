@@ -23,6 +23,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPaintEngine>
+#include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -574,14 +575,25 @@ void TodosViewTest::newItemRequestOpensEditorForTheShownDay()
     auto* title = sheet->findChild<QLineEdit*>("titleField");
     QCOMPARE(sheet->focusWidget(), title);
     QTest::keyClicks(title, QStringLiteral("Plan the trip"));
+    auto* notes = sheet->findChild<QPlainTextEdit*>("descriptionField");
+    QTest::keyClicks(notes, QStringLiteral("Window seat"));
+    QScrollBar* form = sheet->findChild<QScrollArea*>()->verticalScrollBar();
+    form->setValue(form->maximum());
     sheet->save();
     QCOMPARE(count(), 1);
     QTEST(f->store->todos().todos().front().createdAt, "created");
     QTRY_VERIFY(!view->editor());
-    QTRY_VERIFY(!sheet); // the next one is built afresh
+    QVERIFY(sheet && !sheet->isVisible()); // kept for the next one
     view->hide();
     view->show(); // a cleared request opens nothing again
     QVERIFY(!view->editor());
+    // The next new to-do comes in the same sheet, blank.
+    view->openNewEditor();
+    QCOMPARE(view->editor(), sheet.data());
+    QCOMPARE(title->text() + notes->toPlainText(), QString());
+    QVERIFY(!title->isUndoAvailable());
+    QCOMPARE(sheet->focusWidget(), title);
+    QCOMPARE(form->value(), 0);
 }
 
 void TodosViewTest::renamedRowIsMeasuredAgain()
