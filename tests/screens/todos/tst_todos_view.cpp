@@ -576,6 +576,7 @@ void TodosViewTest::newItemRequestOpensEditorForTheShownDay()
     QCOMPARE(sheet->focusWidget(), title);
     QTest::keyClicks(title, QStringLiteral("Plan the trip"));
     auto* notes = sheet->findChild<QPlainTextEdit*>("descriptionField");
+    notes->setFocus(); // where the keyboard was as the sheet closed
     QTest::keyClicks(notes, QStringLiteral("Window seat"));
     QScrollBar* form = sheet->findChild<QScrollArea*>()->verticalScrollBar();
     form->setValue(form->maximum());
