@@ -457,6 +457,21 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(windowActive(), where.constData(), 30000);
         }
         QVERIFY(!exists(QStringLiteral("Tea")));
+
+        // A saved to-do leaves the sheet blank for the next one: the title typed then is all it holds.
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+n")});
+        QTRY_COMPARE_WITH_TIMEOUT(focusedName(), QStringLiteral("Title"), 30000);
+        xdotool({QStringLiteral("type"), QStringLiteral("Call the plumber")});
+        QTRY_COMPARE_WITH_TIMEOUT(probe(QStringLiteral("text"), QStringLiteral("Title")).value(0),
+                                  QStringLiteral("Call the plumber"), 30000);
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+Return")});
+        QTRY_VERIFY_WITH_TIMEOUT(!exists(QStringLiteral("Title")) && windowActive(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(exists(QStringLiteral("Call the plumber")), 30000);
+        xdotool({QStringLiteral("key"), QStringLiteral("ctrl+n")});
+        QTRY_COMPARE_WITH_TIMEOUT(focusedName(), QStringLiteral("Title"), 30000);
+        xdotool({QStringLiteral("type"), QStringLiteral("Tea")});
+        QTRY_COMPARE_WITH_TIMEOUT(probe(QStringLiteral("text"), QStringLiteral("Title")).value(0),
+                                  QStringLiteral("Tea"), 30000);
     }
 
     // A screen reader reads the program while it changes: every field after every step, and
